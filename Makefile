@@ -1,0 +1,45 @@
+# Everything a fresh Debian machine needs: `make run` and `make test`.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+PACKAGES = cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev \
+           qt6-base-dev libqt6svg6-dev qt6-multimedia-dev xvfb xauth
+
+.PHONY: all bootstrap configure build test run bench asan clean
+
+all: build
+
+# Installs only what is missing; apt-get update runs once, when needed.
+bootstrap:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+
+$(BUILD)/build.ninja: CMakeLists.txt | bootstrap
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+configure: bootstrap
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+run: build
+	./scripts/run-example.sh $(BUILD)
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && $$b --benchmark_min_time=0.2; done
+
+# Debug build with AddressSanitizer and UBSan.
+asan:
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DTARNEL_SANITIZE=ON -DTARNEL_BENCH=OFF"
+
+clean:
+	rm -rf $(BUILD) build-asan

@@ -1,0 +1,4 @@
+#include "numerics/sounds.h"
+
+void PlaySoundError() {}
+void PlaySoundBye() {}

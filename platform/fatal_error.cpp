@@ -1,0 +1,23 @@
+#include "platform/fatal_error.h"
+
+#include <atomic>
+
+namespace platform {
+
+namespace {
+std::atomic<bool> g_quit{false};
+std::atomic<int> g_code{0};
+}  // namespace
+
+void RequestQuit(int exitCode) {
+  g_code = exitCode;
+  g_quit = true;
+}
+bool QuitRequested() { return g_quit; }
+int QuitExitCode() { return g_code; }
+void ResetQuitRequest() {
+  g_quit = false;
+  g_code = 0;
+}
+
+}  // namespace platform

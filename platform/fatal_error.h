@@ -1,0 +1,21 @@
+#pragma once
+// A fatal error (allocation failure, a numerical guard) ends the failed
+// operation by this exception; the command loop catches it, and the quit
+// request posted by the fatal box ends the program.
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+class FatalError : public std::runtime_error {
+ public:
+  explicit FatalError(const std::string& what) : std::runtime_error(what) {}
+};
+
+// The quit request (PostQuitMessage): latched, read by the event loop.
+void RequestQuit(int exitCode = 0);
+bool QuitRequested();
+int QuitExitCode();
+void ResetQuitRequest();  // tests only
+
+}  // namespace platform

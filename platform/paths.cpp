@@ -1,0 +1,147 @@
+#include "platform/paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace platform {
+
+namespace {
+bool IsSep(char c) { return c == '/' || c == '\\'; }
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+}  // namespace
+
+char Separator() { return '/'; }
+
+PathParts SplitPath(const std::string& path) {
+  PathParts p;
+  std::size_t start = 0;
+  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
+    p.drive = path.substr(0, 2);
+    start = 2;
+  }
+  std::size_t lastSep = std::string::npos;
+  for (std::size_t i = start; i < path.size(); ++i)
+    if (IsSep(path[i])) lastSep = i;
+  std::string file;
+  if (lastSep == std::string::npos) {
+    file = path.substr(start);
+  } else {
+    p.folder = path.substr(start, lastSep + 1 - start);
+    file = path.substr(lastSep + 1);
+  }
+  const std::size_t dot = file.rfind('.');
+  if (dot == std::string::npos || dot == 0) {
+    p.name = file;
+  } else {
+    p.name = file.substr(0, dot);
+    p.extension = file.substr(dot);
+  }
+  return p;
+}
+
+std::string JoinPath(const PathParts& parts) {
+  return parts.drive + parts.folder + parts.name + parts.extension;
+}
+
+std::string Combine(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (IsSep(folder.back())) return folder + name;
+  return folder + Separator() + name;
+}
+
+std::string SystemTempFolder() {
+  const char* t = std::getenv("TMPDIR");
+  std::string folder = (t && *t) ? t : "/tmp";
+  if (!IsSep(folder.back())) folder.push_back(Separator());
+  return folder;
+}
+
+std::string ToNative(const std::string& path) {
+  std::string p = path;
+  const std::string lower = Lower(p.substr(0, 7));
+  if (lower == "c:\\temp" || lower == "c:/temp") {
+    std::string rest = p.substr(7);
+    while (!rest.empty() && IsSep(rest.front())) rest.erase(rest.begin());
+    p = SystemTempFolder() + rest;
+  }
+  for (char& c : p)
+    if (c == '\\') c = '/';
+  return p;
+}
+
+std::string ProgramFolderFromEnvironment(const std::string& argv0) {
+  std::string folder;
+  if (const char* home = std::getenv("TARNEL_HOME"); home && *home) {
+    folder = home;
+  } else {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+      folder = exe.parent_path().string();
+    } else {
+      folder = SplitPath(argv0).folder;
+    }
+  }
+  if (!folder.empty() && !IsSep(folder.back())) folder.push_back(Separator());
+  return folder;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  if (stat(ToNative(path).c_str(), &st) != 0) return false;
+  return S_ISREG(st.st_mode) && access(ToNative(path).c_str(), R_OK) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return stat(ToNative(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDirectory(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::create_directory(ToNative(path), ec);
+  return !ec && DirectoryExists(path);
+}
+
+std::optional<FileTimes> GetFileTimes(const std::string& path) {
+  const std::string native = ToNative(path);
+  FileTimes t;
+#ifdef STATX_BTIME
+  struct statx sx {};
+  if (statx(AT_FDCWD, native.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0) {
+    t.access = sx.stx_atime.tv_sec + sx.stx_atime.tv_nsec * 1e-9;
+    t.modification = sx.stx_mtime.tv_sec + sx.stx_mtime.tv_nsec * 1e-9;
+    if (sx.stx_mask & STATX_BTIME) t.creation = sx.stx_btime.tv_sec + sx.stx_btime.tv_nsec * 1e-9;
+    return t;
+  }
+#endif
+  struct stat st {};
+  if (stat(native.c_str(), &st) != 0) return std::nullopt;
+  t.access = st.st_atim.tv_sec + st.st_atim.tv_nsec * 1e-9;
+  t.modification = st.st_mtim.tv_sec + st.st_mtim.tv_nsec * 1e-9;
+  return t;
+}
+
+bool SetFileTimes(const std::string& path, double access, double modification) {
+  struct timespec ts[2];
+  auto toSpec = [](double s) {
+    struct timespec t;
+    t.tv_sec = static_cast<time_t>(s);
+    t.tv_nsec = static_cast<long>((s - static_cast<double>(t.tv_sec)) * 1e9);
+    if (t.tv_nsec < 0) t.tv_nsec = 0;
+    return t;
+  };
+  ts[0] = toSpec(access);
+  ts[1] = toSpec(modification);
+  return utimensat(AT_FDCWD, ToNative(path).c_str(), ts, 0) == 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,81 @@
+#include "platform/process_launcher.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+std::string Joined(const std::string& head, const std::string& program,
+                   const std::vector<std::string>& args) {
+  std::string s = head + " " + program;
+  for (const auto& a : args) s += " " + a;
+  return s;
+}
+
+// posix_spawnp: no shell, so paths with spaces or quotes pass unharmed.
+int Spawn(const std::string& program, const std::vector<std::string>& args, bool wait) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  if (!wait) return 0;
+  int status = 0;
+  if (waitpid(pid, &status, 0) < 0) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class SystemProcessLauncher : public IProcessLauncher {
+ public:
+  bool StartDetached(const std::string& program, const std::vector<std::string>& args) override {
+    return Spawn(program, args, false) == 0;
+  }
+  int RunAndWait(const std::string& program, const std::vector<std::string>& args) override {
+    return Spawn(program, args, true);
+  }
+  bool OpenTextEditor(const std::string& path) override {
+    for (const char* var : {"VISUAL", "EDITOR"}) {
+      const char* editor = std::getenv(var);
+      if (editor && *editor && Spawn(editor, {path}, false) == 0) return true;
+    }
+    return Spawn("xdg-open", {path}, false) == 0;
+  }
+  bool OpenUrl(const std::string& url) override { return Spawn("xdg-open", {url}, false) == 0; }
+};
+
+IProcessLauncher* g_launcher = nullptr;
+}  // namespace
+
+IProcessLauncher& Processes() {
+  static SystemProcessLauncher system;
+  return g_launcher ? *g_launcher : system;
+}
+void SetProcesses(IProcessLauncher* launcher) { g_launcher = launcher; }
+
+bool RecordingProcessLauncher::StartDetached(const std::string& program,
+                                             const std::vector<std::string>& args) {
+  calls.push_back(Joined("start", program, args));
+  return succeed;
+}
+int RecordingProcessLauncher::RunAndWait(const std::string& program,
+                                         const std::vector<std::string>& args) {
+  calls.push_back(Joined("wait", program, args));
+  return succeed ? 0 : -1;
+}
+bool RecordingProcessLauncher::OpenTextEditor(const std::string& path) {
+  calls.push_back("edit " + path);
+  return succeed;
+}
+bool RecordingProcessLauncher::OpenUrl(const std::string& url) {
+  calls.push_back("url " + url);
+  return succeed;
+}
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+#include "platform/user_interface.h"
+
+#include "platform/automatic_ui.h"
+
+namespace platform {
+
+namespace {
+IUserInterface* g_ui = nullptr;
+}
+
+IUserInterface& UI() {
+  static AutomaticUserInterface fallback;
+  return g_ui ? *g_ui : fallback;
+}
+
+void SetUI(IUserInterface* ui) { g_ui = ui; }
+
+std::string StripBell(const std::string& text, bool* hadBell) {
+  std::string out;
+  out.reserve(text.size());
+  bool bell = false;
+  for (char c : text) {
+    if (c == '\a') {
+      bell = true;
+    } else {
+      out.push_back(c);
+    }
+  }
+  if (hadBell) *hadBell = bell;
+  return out;
+}
+
+}  // namespace platform

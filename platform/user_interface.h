@@ -1,0 +1,64 @@
+#pragma once
+// The program's only way to talk to a person. Numerical code calls these
+// interfaces; the desktop installs Qt backends, tests and the unattended
+// run install scripted or automatic ones, so nothing ever blocks headless.
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+enum class BoxButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class BoxIcon { None, Information, Question, Warning, Error };
+
+// The values Windows message boxes return; callers compare with these.
+enum BoxResult : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+
+struct FileDialogRequest {
+  bool save = false;
+  std::string title;
+  // (description, pattern) pairs, e.g. {"All AUC Files", "*.IP*;*.RA*"}.
+  std::vector<std::pair<std::string, std::string>> filters;
+  std::string initialFolder;
+  std::string presetName;
+  std::string defaultExtension;
+  bool multiSelect = false;
+};
+
+struct FileDialogResult {
+  bool accepted = false;
+  std::vector<std::string> paths;
+};
+
+class IUserInterface {
+ public:
+  virtual ~IUserInterface() = default;
+  // A modal message box; returns one of BoxResult.
+  virtual int MessageBox(const std::string& caption, const std::string& text,
+                         BoxButtons buttons, BoxIcon icon) = 0;
+  // One line of text; nullopt when cancelled. maxChars bounds the edit field.
+  virtual std::optional<std::string> PromptText(const std::string& title,
+                                                const std::string& prompt,
+                                                const std::string& initial,
+                                                int maxChars) = 0;
+  virtual FileDialogResult FileDialog(const FileDialogRequest& request) = 0;
+  // The system's short warning sound (asterisk beep).
+  virtual void Beep() {}
+  // Progress of a long operation on the user-interface thread, 0..1;
+  // a negative fraction ends the display.
+  virtual void Progress(const std::string& /*label*/, double /*fraction*/) {}
+  // A status text drawn into the window while computing (fit reports etc.).
+  virtual void StatusText(const std::string& /*text*/) {}
+};
+
+// The program-wide user interface; a silent automatic one until set.
+IUserInterface& UI();
+// Installs ui (not owned); nullptr restores the automatic default.
+void SetUI(IUserInterface* ui);
+
+// Strips the bell characters that the program's texts carry: the bell is
+// sounded, never shown.
+std::string StripBell(const std::string& text, bool* hadBell = nullptr);
+
+}  // namespace platform
