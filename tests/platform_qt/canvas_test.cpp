@@ -27,6 +27,7 @@ class GuiEnvironment : public ::testing::Environment {
       app_ = std::make_unique<QGuiApplication>(argc, argv);
     }
   }
+  void TearDown() override { app_.reset(); }
   std::unique_ptr<QGuiApplication> app_;
 };
 [[maybe_unused]] auto* const g_gui = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
