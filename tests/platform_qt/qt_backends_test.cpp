@@ -33,6 +33,9 @@ class WidgetsEnvironment : public ::testing::Environment {
       app_ = std::make_unique<QApplication>(argc, argv);
     }
   }
+  // When no test runs (listing them), TearDown never comes and the object
+  // must not be destroyed after Qt's own statics: it is left to the exit.
+  ~WidgetsEnvironment() override { (void)app_.release(); }
   void TearDown() override { app_.reset(); }
   std::unique_ptr<QApplication> app_;
 };
