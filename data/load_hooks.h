@@ -127,3 +127,7 @@ struct LoadHooks {
 LoadHooks& CurrentLoadHooks();
 // Back to the defaults.
 void ResetLoadHooks();
+
+// Mean grid profile over all scans, then the fit-range sum and count of the
+// scan set; the default of computeTINoiseProfile.
+void RefreshFitRangeProfile();
