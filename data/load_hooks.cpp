@@ -133,6 +133,7 @@ void ResetLoadHooks() {
   h.createNoiseButtons = [] {};
   h.removeNoiseButtons = [] {};
   h.buildPlotCurves = [] {};
+  h.deletePlots = [] {};
   h.setPlotAxisTitles = [] {};
   h.clearComputedFlag = [] {};
   h.redrawDataPlot = [](bool) {};

@@ -83,6 +83,8 @@ struct LoadHooks {
   std::function<void()> createNoiseButtons;
   std::function<void()> removeNoiseButtons;
   std::function<void()> buildPlotCurves;
+  // Deletes the plot objects, whose curves view the scans about to be freed.
+  std::function<void()> deletePlots;
   std::function<void()> setPlotAxisTitles;
   std::function<void()> clearComputedFlag;
   std::function<void(bool rescale)> redrawDataPlot;

@@ -12,8 +12,6 @@ void PrepareScanGrid();
 // recomputes the fit-point index ranges and the fit-range sums.
 void CheckLeftFitLimit();
 void CheckRightFitLimit();
-// Index ranges and sums for the current limits, without correcting them.
-void UpdateFitRanges();
 
 // Removes whole fringes so that every scan matches the earliest one at the
 // given radius (cm), then adds shift (fringes) to all signals. False when the
