@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "numerics/error_box.h"
+#include "numerics/sounds.h"
+
 namespace data_messages {
 
 std::string Format(const char* format, ...) {
@@ -18,7 +21,7 @@ std::string Format(const char* format, ...) {
   return out;
 }
 
-void InfoSound() { platform::UI().Beep(); }
+void InfoSound() { PlaySoundInfo(); }
 
 int Box(const std::string& caption, const std::string& text) {
   bool bell = false;
@@ -34,18 +37,7 @@ bool AskYesNo(const std::string& caption, const std::string& text) {
 }
 
 bool AskFloat(const std::string& caption, const std::string& prompt, float& value) {
-  std::string initial = Format("%g", value);
-  for (;;) {
-    const auto reply = platform::UI().PromptText(caption, prompt, initial, 40);
-    if (!reply) return false;
-    char* end = nullptr;
-    const float v = std::strtof(reply->c_str(), &end);
-    if (end != reply->c_str()) {
-      value = v;
-      return true;
-    }
-    initial = *reply;
-  }
+  return InputFloat(&value, value, true, prompt.c_str(), caption.c_str());
 }
 
 void RefuseDls() {

@@ -148,7 +148,10 @@ void ResetLoadHooks() {
   h.applyNonlinearDetection = [] {};
   h.freeNonlinearDetectionTables = [] {};
   h.computeTINoiseProfile = RefreshFitRangeProfile;
-  h.setDataPlotRanges = [](float, float, float, float) {};
+  h.pushDataPlotZoom = [](float, float, float, float) {};
+  h.animateNoiseButton = [] {};
+  h.writeDlsdatSet = [](const std::string&, int, const float*, const float*, const std::string&,
+                        int) { return false; };
   h.updateResidualsPlot = [] {};
   h.updateResidualHistogram = [] {};
   h.invalidateWindow = [] {};
@@ -161,8 +164,9 @@ void ResetLoadHooks() {
   h.showLastFitInfo = [] {};
   h.toggleDisplayFlag210 = [] {};
   h.integrateDistribution = [](double, double) { return 0.0; };
-  h.distributionGrid = [](int& size) -> const float* {
+  h.distributionGrid = [](int& size, int& firstIndex) -> const float* {
     size = 0;
+    firstIndex = 2;
     return nullptr;
   };
   h.rescaleZoomedDistribution = [] {};
