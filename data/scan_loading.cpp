@@ -313,7 +313,8 @@ void SwitchOffFluorescenceTimeCorrection() {
 }
 
 struct ParsedSelection {
-  std::string folder;  // the first string
+  std::string first;   // the first string: the folder, or the one file's path
+  std::string folder;  // the folder of the files
   std::vector<std::string> names;
   bool several = false;
 };
@@ -332,7 +333,7 @@ ParsedSelection ParseSelection(const std::string& selection) {
   }
   ParsedSelection p;
   if (parts.empty()) return p;
-  p.folder = parts[0];
+  p.first = p.folder = parts[0];
   if (parts.size() == 1) {
     p.names.push_back(NameWithExtension(parts[0]));
     p.folder = WithoutTrailingSep(FolderOf(parts[0]));
@@ -409,7 +410,7 @@ bool LoadAllData(const std::string& selection) {
     EndProgress();
     return false;
   }
-  SetDriveAndFolder(sel.folder, sel.several);
+  SetDriveAndFolder(sel.first, sel.several);
   std::vector<std::string> paths;
   for (const std::string& n : names) paths.push_back(g_paths.drive + g_paths.folder + n);
   if (!LoadScans(paths, binWidth, LoadKind::Selection)) return false;
@@ -639,12 +640,13 @@ bool LoadFileNameList(const std::string& path) {
   every = std::max(every, 1);
 
   // Comments run from "%" to the end of their line; a "%" that opens the
-  // text is not one.
+  // text is not one. The line break stays, so that a comment behind a name
+  // does not join it to the next one; emptied lines are skipped below.
   std::string clean;
   clean.reserve(text.size());
   for (std::size_t k = 0; k < text.size(); ++k) {
     if (text[k] == '%' && k > 0) {
-      while (k < text.size() && text[k] != '\n') ++k;
+      while (k + 1 < text.size() && text[k + 1] != '\n') ++k;
       continue;
     }
     clean.push_back(text[k]);
