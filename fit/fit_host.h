@@ -7,7 +7,9 @@
 // their display of the best vertex.
 #include <string>
 
-struct FitInfoLines;
+#include "platform/user_interface.h"
+
+struct FitReportInputs;
 
 class FitHost {
  public:
@@ -32,12 +34,10 @@ class FitHost {
     (void)y;
     (void)text;
   }
-  // Draws the composed fit report (lines 1..14) into the main window.
-  virtual void DrawFitInfo(const FitInfoLines& lines) { (void)lines; }
   // Fills the report inputs that live above the fit engine (continuous
   // distributions, extended models, fluorescence corrections, residual
   // statistics); called at the start of every composition.
-  virtual void FillFitReportInputs(struct FitReportInputs& inputs) { (void)inputs; }
+  virtual void FillFitReportInputs(FitReportInputs& inputs) { (void)inputs; }
   // Redraws data, residual and bitmap plots during a fit (throttled).
   virtual void RedrawFitProgress() {}
   // Redraws the fitted curves and residuals when a fit ends.
@@ -63,10 +63,11 @@ class FitHost {
   virtual void DrawFitProgressIndicator(double fraction) { (void)fraction; }
   virtual void EraseFitProgressIndicator() {}
 
-  // Message box; caption may be empty.
-  virtual void MessageBox(const std::string& caption, const std::string& text);
+  // Message box with an OK button; caption may be empty.
+  virtual void MessageBox(const std::string& caption, const std::string& text,
+                          platform::BoxIcon icon = platform::BoxIcon::Information);
   virtual void ErrorBox(const std::string& text);
-  virtual void PlaySoundError() {}
+  virtual void PlaySoundError();
 
   virtual void WriteDiagnostics(const std::string& text) { (void)text; }
 
