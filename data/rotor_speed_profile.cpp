@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "data/scan_set.h"
 #include "numerics/arrays.h"
 #include "numerics/error_box.h"
 #include "platform/paths.h"
@@ -152,6 +153,49 @@ bool CRotorSpeedProfile::ReadFile(const std::string& name) {
 }
 
 bool CRotorSpeedProfile::Reload() { return ReadFile(std::string(fileName)); }
+
+bool CRotorSpeedProfile::LoadAndCheck(const std::string& name, int scanCount,
+                                      const ScanRecord* scans) {
+  if (!ReadFile(name)) return false;
+  return CheckAgainstScans(scanCount, scans);
+}
+
+bool CRotorSpeedProfile::CheckAgainstScans(int scanCount, const ScanRecord* scans) {
+  const int n = stepCount;
+  if (n <= 0) return false;
+  auto inconsistent = [&](int scan, double t, double om, int step) {
+    char text[300];
+    std::snprintf(text, sizeof text, "inconsistent file %d (t = %f, om = %f) with speed step %d",
+                  scan, t, om, step);
+    message = text;
+    ShowMessage();
+    return false;
+  };
+  for (int i = 1; i <= scanCount; ++i) {
+    const double t = scans[i].timeRead;
+    const double om = scans[i].rpm;
+    if (n == 1) {
+      if (!(t > startTimes[1] + Ramp(1))) return false;
+      continue;
+    }
+    if (t <= startTimes[1]) continue;
+    int step = n;
+    for (int j = 1; j < n; ++j) {
+      if (t <= startTimes[j + 1]) {
+        step = j;
+        break;
+      }
+    }
+    // An intermediate step tolerates a scan up to 1 s before its ramp ends;
+    // the first and the last step want the scan 1 s after it.
+    const bool intermediate = step > 1 && step < n;
+    const bool ok = intermediate ? t + 1.0 >= startTimes[step] + Ramp(step)
+                                 : t >= startTimes[step] + 1.0 + Ramp(step);
+    if (!ok) return inconsistent(i, t, om, step);
+    if (!(std::fabs(om - speeds[step]) < 10.0)) return false;
+  }
+  return true;
+}
 
 bool CRotorSpeedProfile::Save(const std::string& name) {
   fileName = name;
@@ -454,6 +498,40 @@ bool CRotorSpeedProfile::CreateFromEqu(const std::string& methodFile) {
   const int n = static_cast<int>(t.size()) - 1;
   SetSteps(n, t.data(), s.data(), a.data());
   return n >= 1;
+}
+
+bool ScansHaveSpeedChanges(int scanCount, const ScanRecord* scans) {
+  if (scanCount < 2) return false;
+  for (int i = 2; i <= scanCount; ++i)
+    if (std::fabs(scans[i].rpm - scans[1].rpm) >= 10.0f) return true;
+  return false;
+}
+
+bool ClassifyScanSpeeds(int scanCount, const ScanRecord* scans, bool& approachToEquilibrium,
+                        bool& ascendingSeries) {
+  approachToEquilibrium = false;
+  ascendingSeries = false;
+  if (!ScansHaveSpeedChanges(scanCount, scans)) return false;
+  ascendingSeries = true;
+  std::vector<float> distinct{scans[1].rpm};
+  for (int i = 1; i <= scanCount; ++i) {
+    const ScanRecord& r = scans[i];
+    for (int j = 1; j <= scanCount; ++j)
+      if (r.rpm < scans[j].rpm && r.timeRead > scans[j].timeRead) ascendingSeries = false;
+    if (std::find(distinct.begin(), distinct.end(), r.rpm) == distinct.end())
+      distinct.push_back(r.rpm);
+    if (r.timeRead > 36000.0) {
+      for (float speed : distinct)
+        if (r.rpm < speed) approachToEquilibrium = true;
+    }
+  }
+  if (distinct.size() < 2) ascendingSeries = false;
+  for (int i = 2; i <= scanCount; ++i) {
+    if (scans[i].cell != scans[1].cell ||
+        std::fabs(scans[i].wavelength - scans[1].wavelength) > 10.0f)
+      approachToEquilibrium = true;
+  }
+  return true;
 }
 
 bool ConvertEquToSpeedSteps(const std::string& methodFile, const std::string& speedStepsFile) {

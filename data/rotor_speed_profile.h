@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+struct ScanRecord;
+
 class CRotorSpeedProfile {
  public:
   CRotorSpeedProfile();
@@ -18,10 +20,14 @@ class CRotorSpeedProfile {
   // Reads a speed-steps file; true only for a sound file with several steps.
   bool ReadFile(const std::string& name);
   bool Reload();
+  // ReadFile, then CheckAgainstScans over the 1-based scans[1..scanCount].
+  bool LoadAndCheck(const std::string& name, int scanCount, const ScanRecord* scans);
   bool Save(const std::string& name);
   // Checks that every ramp ends before the next step starts; with repair,
   // moves the offending start times and saves under fileName + "_fixed".
   bool FixFile(bool repair);
+  // True when every scan's time and speed fit the steps (10 rpm tolerance).
+  bool CheckAgainstScans(int scanCount, const ScanRecord* scans);
   void CopyFrom(const CRotorSpeedProfile& other);
   void FreeSteps();
   float GetFinalSpeed() const;
@@ -59,6 +65,12 @@ class CRotorSpeedProfile {
   void ShowMessage();
 };
 
+// A speed counts as changed when it differs by 10 rpm or more.
+bool ScansHaveSpeedChanges(int scanCount, const ScanRecord* scans);
+// Whether the speeds change at all; sets whether the set looks like an
+// approach to equilibrium or an ascending multi-speed series.
+bool ClassifyScanSpeeds(int scanCount, const ScanRecord* scans, bool& approachToEquilibrium,
+                        bool& ascendingSeries);
 bool ConvertEquToSpeedSteps(const std::string& methodFile, const std::string& speedStepsFile);
 bool ConvertSpeedStepsToMethod(const std::string& speedStepsFile, const std::string& methodFile,
                                float scanCycleTime, int temperature, int finalScanCount,

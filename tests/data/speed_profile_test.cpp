@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "data/rotor_speed_profile.h"
+#include "data/scan_set.h"
 #include "platform/paths.h"
 #include "platform/scripted_ui.h"
 #include "tests/data/loading_test_support.h"
@@ -304,4 +305,87 @@ TEST(SpeedProfileMethod, ScanCycleTimeIsAskedWhenTheSecondEntryChangesSpeed) {
 
   EXPECT_FALSE(ConvertEquToSpeedSteps(dir / "missing.EQU", dir / "out.txt"));
   EXPECT_EQ(ReadText(dir / "out.txt"), "");
+}
+
+namespace {
+
+std::vector<ScanRecord> Scans(const std::vector<std::pair<double, float>>& timeAndRpm) {
+  std::vector<ScanRecord> scans(timeAndRpm.size() + 1);
+  for (std::size_t i = 0; i < timeAndRpm.size(); ++i) {
+    scans[i + 1].timeRead = timeAndRpm[i].first;
+    scans[i + 1].rpm = timeAndRpm[i].second;
+    scans[i + 1].cell = 2;
+    scans[i + 1].wavelength = 280;
+  }
+  return scans;
+}
+
+}  // namespace
+
+TEST(SpeedProfileCheck, ScansAgainstRampsAndSpeeds) {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scoped(ui);
+  CRotorSpeedProfile p;
+  // Ramps: 200 s, 50 s, 50 s.
+  Steps(p, {0, 1000, 3000}, {40000, 50000, 60000}, {200, 200, 200});
+  struct Case {
+    double t;
+    float rpm;
+    bool ok;
+    const char* message;  // empty: none
+  };
+  const Case cases[] = {
+      {1049.5, 50000, true, ""},  // 0.5 s before the end of an intermediate ramp
+      {1048.5, 50000, false, "inconsistent file 1 (t = 1048.500000, om = 50000.000000) with speed step 2"},
+      {199.5, 40000, false, "inconsistent file 1 (t = 199.500000, om = 40000.000000) with speed step 1"},
+      {201.0, 40000, true, ""},
+      {3049.5, 60000, false, "inconsistent file 1 (t = 3049.500000, om = 60000.000000) with speed step 3"},
+      {5000, 59990.1f, true, ""},  // 9.9 rpm off
+      {5000, 59990, false, ""},    // 10 rpm off fails silently
+      {0, 0, true, ""},            // before the first step: not checked
+  };
+  for (const Case& c : cases) {
+    if (*c.message) ui.ExpectBox("Error", c.message);
+    const auto scans = Scans({{c.t, c.rpm}});
+    EXPECT_EQ(p.CheckAgainstScans(1, scans.data()), c.ok) << c.t;
+    EXPECT_TRUE(ui.AllConsumed()) << c.t;
+  }
+  EXPECT_EQ(ui.transcript.size(), 3u);
+  EXPECT_TRUE(ui.failures.empty());
+
+  // A single step wants every scan after its ramp; an empty profile fits nothing.
+  CRotorSpeedProfile one;
+  Steps(one, {0}, {40000}, {200});
+  EXPECT_TRUE(one.CheckAgainstScans(1, Scans({{200.5, 40000}}).data()));
+  EXPECT_FALSE(one.CheckAgainstScans(1, Scans({{200.0, 40000}}).data()));
+  CRotorSpeedProfile empty;
+  EXPECT_FALSE(empty.CheckAgainstScans(1, Scans({{500, 40000}}).data()));
+}
+
+TEST(SpeedProfileCheck, ClassificationOfScanSpeeds) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<double, float>> scans;
+    bool changes, approach, ascending;
+  };
+  const Case cases[] = {
+      {"one speed", {{100, 50000}, {200, 50005}}, false, false, false},
+      {"ascending", {{100, 3000}, {200, 3000}, {900, 50000}}, true, false, true},
+      {"descending early", {{100, 50000}, {900, 3000}}, true, false, false},
+      {"lower speed after 10 h", {{100, 50000}, {40000, 10000}}, true, true, false},
+  };
+  for (const Case& c : cases) {
+    auto scans = Scans(c.scans);
+    bool approach = true, ascending = true;
+    const int n = static_cast<int>(c.scans.size());
+    EXPECT_EQ(ClassifyScanSpeeds(n, scans.data(), approach, ascending), c.changes) << c.name;
+    EXPECT_EQ(approach, c.approach) << c.name;
+    EXPECT_EQ(ascending, c.ascending) << c.name;
+    EXPECT_EQ(ScansHaveSpeedChanges(n, scans.data()), c.changes) << c.name;
+  }
+  auto cells = Scans({{100, 3000}, {200, 50000}});
+  cells[2].cell = 3;
+  bool approach = false, ascending = false;
+  EXPECT_TRUE(ClassifyScanSpeeds(2, cells.data(), approach, ascending));
+  EXPECT_TRUE(approach);
 }
