@@ -1,0 +1,130 @@
+#include "data/scan_set.h"
+
+#include "numerics/arrays.h"
+#include "numerics/ccurve.h"
+#include "numerics/cvector.h"
+
+ScanSet& CurrentScanSet() {
+  static ScanSet set;
+  return set;
+}
+
+DataTypeFlags& CurrentDataTypeFlags() {
+  static DataTypeFlags flags;
+  return flags;
+}
+
+namespace {
+
+template <typename T>
+void SizeTable(std::vector<T>& table, int n, const T& fill) {
+  table.resize(static_cast<size_t>(n) + 1, fill);
+}
+
+void SizeAllTables(ScanSet& s, int n) {
+  for (auto* t : {&s.radii, &s.signals, &s.signals2, &s.model, &s.model2, &s.residuals, &s.work,
+                  &s.gridSignals, &s.gridModel})
+    SizeTable<float*>(*t, n, nullptr);
+  SizeTable(s.records, n, ScanRecord{});
+  for (auto* t : {&s.points, &s.order, &s.firstFitPoint, &s.lastFitPoint}) SizeTable(*t, n, 0);
+  SizeTable(s.fileNames, n, std::string());
+  for (auto* t : {&s.radiusVec, &s.signalVec, &s.signal2Vec, &s.modelVec, &s.residualVec})
+    SizeTable<CVector*>(*t, n, nullptr);
+  for (auto* t : {&s.dataCurve, &s.signal2Curve, &s.modelCurve, &s.residualCurve})
+    SizeTable<CCurve*>(*t, n, nullptr);
+}
+
+void FreeArray(float*& a) {
+  if (a) free_vector(a, 1, 0);
+  a = nullptr;
+}
+
+}  // namespace
+
+void AllocateScanTables(ScanSet& s, int n) {
+  if (n < 0) n = 0;
+  SizeAllTables(s, n);
+  s.count = n;
+}
+
+void GrowScanTables(ScanSet& s, int n) {
+  if (n < s.count) return;
+  SizeAllTables(s, n);
+  s.count = n;
+}
+
+void FreeScanSetArrays(ScanSet& s) {
+  // Views first: they point into the arrays freed below.
+  for (auto* t : {&s.dataCurve, &s.signal2Curve, &s.modelCurve, &s.residualCurve}) {
+    for (CCurve*& c : *t) {
+      delete c;
+      c = nullptr;
+    }
+    t->clear();
+  }
+  for (auto* t : {&s.radiusVec, &s.signalVec, &s.signal2Vec, &s.modelVec, &s.residualVec}) {
+    for (CVector*& v : *t) {
+      delete v;
+      v = nullptr;
+    }
+    t->clear();
+  }
+  // Grid signals that merely view the scans must not outlive them.
+  if (!s.gridOwned) {
+    for (float*& g : s.gridSignals) g = nullptr;
+    s.grid = nullptr;
+  }
+  for (auto* t : {&s.radii, &s.signals, &s.signals2, &s.model, &s.model2, &s.residuals, &s.work}) {
+    for (float*& a : *t) FreeArray(a);
+    t->clear();
+  }
+  s.records.clear();
+  s.points.clear();
+  s.order.clear();
+  s.firstFitPoint.clear();
+  s.lastFitPoint.clear();
+  s.fileNames.clear();
+  s.count = 0;
+}
+
+void FreeSpeciesScanArrays(ScanSet& s) {
+  for (SpeciesScanArrays& sp : s.species) {
+    for (float*& a : sp.onGridPerScan) FreeArray(a);
+    sp.onGridPerScan.clear();
+    FreeArray(sp.onGrid);
+    FreeArray(sp.perScan);
+  }
+  s.speciesScanCount = 0;
+  s.speciesGridLength = 0;
+}
+
+void FreeScanGridArrays(ScanSet& s) {
+  if (s.gridOwned) {
+    for (float*& g : s.gridSignals) FreeArray(g);
+    FreeArray(s.grid);
+  } else {
+    for (float*& g : s.gridSignals) g = nullptr;
+    s.grid = nullptr;
+  }
+  for (float*& g : s.gridModel) FreeArray(g);
+  FreeArray(s.meanProfile);
+  FreeArray(s.scanMeans);
+  FreeArray(s.gridWork);
+  FreeArray(s.tiNoise);
+  FreeArray(s.tiNoiseSubtracted);
+  FreeArray(s.riNoise);
+  FreeSpeciesScanArrays(s);
+  s.gridLength = 0;
+  s.profileSum = 0;
+  s.profileWeight = 0;
+  s.firstGridPoint = 0;
+  s.lastGridPoint = 0;
+  s.gridOwned = 0;
+}
+
+void FreeInitialDataScan(ScanSet& s) {
+  FreeArray(s.initialData.radii);
+  FreeArray(s.initialData.signals);
+  FreeArray(s.initialData.third);
+  s.initialData.points = 0;
+}

@@ -1,0 +1,3 @@
+#include "fit/fit_engine_state.h"
+
+FitEngineState gFitEngineState;

@@ -1,0 +1,79 @@
+#pragma once
+// The fit engine's program-wide record: method switches, meniscus and bottom
+// limits, the optimiser settings and the working state of a running fit.
+// Plain record so that the dialogs, the preference files and the
+// continuous-distribution fits can read it without pulling in the engine.
+
+class CProgressLine;  // on-plot progress indicator, owned by the plot layer
+
+// Work arrays of one Marquardt-Levenberg run (one-based, n = fit-vector length).
+struct MarquardtWorkArrays {
+  bool allocated = false;
+  int n = 0;
+  int points = 0;                  // data points inside the fit limits
+  double* a = nullptr;             // normalised parameters
+  double* scale = nullptr;         // scale factors (0: entry left unscaled)
+  double* trial = nullptr;         // trial parameters
+  double* beta = nullptr;          // gradient
+  double* delta = nullptr;         // step / trial gradient
+  double** alpha = nullptr;        // curvature
+  double** covariance = nullptr;   // damped curvature / covariance
+  double** inverse = nullptr;      // inverse of the curvature in normalised units
+  float* modelCopy = nullptr;      // model at a, all fitted points of all scans
+  float** derivatives = nullptr;   // d model / d a_j per fitted point
+};
+
+struct FitEngineState {
+  double mlLambda = 0;        // < 0 initialise, 0 final covariance pass
+  double mlChiSquare = 0;     // sum of squares at the current Marquardt point
+  double mlTestRmsd = 0;      // sqrt(sum of squares / points) of the last derivative pass
+  double mlPointCount = 0;    // data points of that pass
+  unsigned char fitVbar = 0;
+  float bottomMax = 7.3f;     // cm
+  float bottomMin = 7.1f;     // cm
+  float meniscusMax = 6.6f;   // cm
+  float meniscusMin = 5.8f;   // cm
+  unsigned char molarMassParameters = 1;
+  unsigned char doubleGridPerRestart = 0;
+  unsigned char skipFirstScan = 0;
+  unsigned char fitTINoise = 0;
+  unsigned char saveBestDuringFit = 1;
+  unsigned char halveGridFirst = 0;
+  unsigned char fitRunning = 0;
+  float initialRandomization = 0.01f;
+  float maxRelativeChange = 0.01f;
+  unsigned char stopRequested = 0;
+  float currentRmsd = 0;
+  float startRmsd = 0;
+  float startRmsdCopy = 0;
+  int evaluationsThisRun = 0;
+  int evaluationsTotal = 0;
+  int minimiserRuns = 0;
+  unsigned char useSimplex = 1;
+  unsigned char useAnnealing = 0;
+  unsigned char useMarquardt = 0;
+  int annealIterations = 500;
+  float annealStartTemperature = 2.0f;
+  unsigned char annealFinalSimplex = 0;
+  unsigned char annealFinalMarquardt = 1;
+  int annealSteps = 10;
+  float annealTemperature = 2.0f;
+  float rmsdPointCount = 0;
+  float gridMeniscus = 0;
+  float gridBottom = 0;
+  unsigned char simplexCollapsed = 0;
+  int annealSeed = -3;
+  MarquardtWorkArrays mlWork;
+  int mlStepNegligible = 0;
+  int mlMaxIterations = 100;
+  double mlNegligibleStep = 1e-4;
+  double mlMaxFactor = 10.0;
+  double mlSmallChange = 1e-7;
+  double mlTinyChiSquare = 1e-10;
+  double mlParamStepFactor = 1.0005;
+  double mlParamStepAbsolute = 0.001;
+  unsigned char mlError = 0;
+  CProgressLine* mlProgress = nullptr;
+};
+
+extern FitEngineState gFitEngineState;

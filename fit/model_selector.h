@@ -1,0 +1,82 @@
+#pragma once
+// The model switches of the Model menu: one byte per model family or variant
+// (0 = off, 1 = on; a family switch and a variant switch may be on together).
+// Plain record, no behaviour beyond the reset of its own switches, so that
+// every layer from the fit engine up to the window can read it.
+
+struct ModelSelectorFlags {
+  // Cleared by the model reset, in this order.
+  unsigned char LammDiscreteModel = 0;
+  unsigned char ConcDependentSolverSwitch = 0;
+  unsigned char MonomerDimerModel = 0;
+  unsigned char AssocCoefficientAveraging = 0;
+  unsigned char MonomerTrimerModel = 0;
+  unsigned char MonomerDimerTetramerModel = 0;
+  unsigned char MonomerTetramerOctamerModel = 0;
+  unsigned char NonidealSingleSpeciesModel = 0;
+  unsigned char NonidealVariantModel = 0;
+  unsigned char NonidealMultipleSpeciesModel = 0;
+  unsigned char DistributionModel = 0;
+  unsigned char Model267 = 0;
+  unsigned char CMPriorVbarModel = 0;
+  unsigned char CMInvariantDModel = 0;
+  unsigned char CMPowerLawModel = 0;
+  unsigned char DlsStokesRadiiModel = 0;
+  unsigned char DlsCumulantModel = 0;
+  unsigned char LinearLammModel = 0;
+  unsigned char ZoneCentrifugationModel = 0;
+  unsigned char ZoneCentrifugationCSModel = 0;
+  unsigned char ZoneCentrifugationLsgModel = 0;
+  unsigned char ExternalLoadingCellModel = 0;
+  unsigned char ElectrophoresisLammModel = 0;
+  unsigned char ElectrophoresisLsgModel = 0;
+  unsigned char Model282 = 0;
+  unsigned char LsgStarModel = 0;
+  unsigned char LsgStarWith1DiscreteModel = 0;
+  unsigned char NonidealCSModel = 0;
+  unsigned char HybridCSLsgModel = 0;
+  unsigned char ContiRegularizationSwitch = 0;
+  unsigned char CSWithMsTableModel = 0;
+  unsigned char SedTransformModel = 0;
+  unsigned char SedTransformShown = 0;
+  unsigned char VanHoldeWeischetFlotation = 0;
+  unsigned char LsgExtrapolationModel = 0;
+  unsigned char DlsIRhModel = 0;
+  unsigned char DlsIRhTimeCourseModel = 0;
+  unsigned char DlsIDModel = 0;
+  unsigned char ElectrophoresisCVModel = 0;
+  unsigned char ConformationalChangeCSModel = 0;
+  unsigned char BimodalFF0CSModel = 0;
+  unsigned char BimodalFF0With1DiscreteCSModel = 0;
+  unsigned char WormlikeChainCSModel = 0;
+  unsigned char GeneralScalingLawCSModel = 0;
+  unsigned char FMScalingLawModel = 0;
+  unsigned char FixFF0FloatingVbarCSModel = 0;
+  unsigned char CSff0Model = 0;
+  unsigned char CSff0With1DiscreteModel = 0;
+  unsigned char CSWith1DiscreteModel = 0;
+  unsigned char CSWith1DiscreteComponent = 0;
+  unsigned char CSModel521 = 0;
+  unsigned char CSInvariantDModel = 0;
+  unsigned char EquilibriumModel284 = 0;
+  unsigned char EquilibriumModel523 = 0;
+
+  // Left alone by the reset.
+  unsigned char CSModel = 0;
+  unsigned char ConcDependentLammModel = 0;
+  unsigned char NonidealCSVariant = 0;
+
+  // Clears every switch of the first group; CSModel, ConcDependentLammModel
+  // and NonidealCSVariant keep their values.
+  void ClearSwitches();
+
+  bool AnySelfAssociationModel() const {
+    return MonomerDimerModel || MonomerTrimerModel || MonomerDimerTetramerModel ||
+           MonomerTetramerOctamerModel;
+  }
+  bool AnyNonidealSpeciesModel() const {
+    return NonidealSingleSpeciesModel || NonidealMultipleSpeciesModel;
+  }
+};
+
+extern ModelSelectorFlags gModelSelectorFlags;

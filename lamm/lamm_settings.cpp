@@ -1,0 +1,141 @@
+#include "lamm/lamm_settings.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "numerics/error_box.h"
+#include "platform/paths.h"
+#include "platform/user_interface.h"
+
+LammSolverSettings& LammSettings() {
+  static LammSolverSettings settings;
+  return settings;
+}
+
+namespace {
+
+constexpr int kLines = 28;
+constexpr int kLeastLines = 26;
+
+float Switch(std::uint8_t on) { return on ? 1.0f : 0.0f; }
+std::uint8_t SwitchFrom(float v) { return v > 0.0f ? 1 : 0; }
+
+// Reads one "%f" number per line: blank lines before a number are skipped,
+// the rest of its line is dropped, the first line that does not begin with a
+// number ends the reading.
+std::vector<float> ReadNumbers(std::FILE* f) {
+  std::vector<float> values;
+  char line[512];
+  while (std::fgets(line, sizeof line, f)) {
+    const char* p = line;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+    if (*p == '\0') continue;  // blank line
+    char* end = nullptr;
+    const float v = std::strtof(p, &end);
+    if (end == p) break;
+    values.push_back(v);
+    // A line longer than the buffer: drop its remainder.
+    while (!std::strchr(line, '\n') && std::fgets(line, sizeof line, f)) {
+    }
+  }
+  return values;
+}
+
+}  // namespace
+
+bool SaveLammEqParameterPreferences(const std::string& path, const LammSolverSettings& s,
+                                    float fitTolerance) {
+  const float v[kLines] = {
+      s.automaticSwitchS,
+      Switch(s.shutOffBackDiffusion),
+      static_cast<float>(s.backDiffusionLevel),
+      Switch(s.automaticGridSize),
+      static_cast<float>(s.feGridSize),
+      s.pointsPerSigma,
+      static_cast<float>(s.gridSizeUpperLimit),
+      static_cast<float>(s.gridSizeLowerLimit),
+      Switch(s.timesFromW2t),
+      Switch(s.automaticAlgorithm),
+      Switch(s.fixedTimeStep),
+      Switch(s.claverieAlgorithm),
+      Switch(s.movingHatAlgorithm),
+      Switch(s.automaticSGrid),
+      static_cast<float>(s.gridS),
+      fitTolerance,
+      static_cast<float>(s.maxDcOverC),
+      s.automaticSwitchSOptimised,
+      Switch(s.optimiseTimeInvariantGrid),
+      Switch(s.experimentalInitialDistribution),
+      Switch(s.truncateGrid),
+      // The level itself would not survive six decimals; its logarithm does.
+      static_cast<float>(std::log10(s.truncationLevel)),
+      Switch(s.simulateTimeResolution),
+      Switch(s.simulateRadialResolution),
+      s.scanVelocity,
+      s.convolutionRange,
+      Switch(s.checkRotorAcceleration),
+      static_cast<float>(s.variableSpeedDiffusionShutOff),
+  };
+  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
+  if (!f) {
+    char text[1100];
+    std::snprintf(text, sizeof text, "Attention: could not open %s", path.c_str());
+    ErrorBox(text);
+    return false;
+  }
+  for (float x : v) std::fprintf(f, "%f\n", static_cast<double>(x));
+  std::fclose(f);
+  return true;
+}
+
+bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings& s,
+                                    float& fitTolerance) {
+  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
+  if (!f) return false;
+  const std::vector<float> v = ReadNumbers(f);
+  std::fclose(f);
+  const int n = static_cast<int>(v.size());
+  if (n < kLeastLines) {
+    char text[1200];
+    std::snprintf(text, sizeof text,
+                  "cannot find %s to initialize Lamm eq. preferences\n -> using defaults now",
+                  path.c_str());
+    platform::UI().MessageBox("LAMM EQUATION PARAMETERS", text, platform::BoxButtons::Ok,
+                              platform::BoxIcon::None);
+    return false;
+  }
+  s.automaticSwitchS = v[0];
+  s.shutOffBackDiffusion = SwitchFrom(v[1]);
+  s.backDiffusionLevel = v[2];
+  s.automaticGridSize = SwitchFrom(v[3]);
+  s.feGridSize = static_cast<std::int32_t>(v[4]);
+  s.pointsPerSigma = v[5];
+  s.gridSizeUpperLimit = static_cast<std::int32_t>(v[6]);
+  s.gridSizeLowerLimit = static_cast<std::int32_t>(v[7]);
+  s.timesFromW2t = SwitchFrom(v[8]);
+  s.rampRotorSpeed = s.timesFromW2t ? 0 : 1;
+  s.automaticAlgorithm = SwitchFrom(v[9]);
+  s.fixedTimeStep = SwitchFrom(v[10]);
+  s.claverieAlgorithm = SwitchFrom(v[11]);
+  s.movingHatAlgorithm = SwitchFrom(v[12]);
+  s.automaticSGrid = SwitchFrom(v[13]);
+  s.gridS = v[14];
+  fitTolerance = v[15];
+  s.maxDcOverC = v[16];
+  s.automaticSwitchSOptimised = v[17];
+  s.optimiseTimeInvariantGrid = SwitchFrom(v[18]);
+  s.experimentalInitialDistribution = SwitchFrom(v[19]);
+  s.truncateGrid = SwitchFrom(v[20]);
+  s.truncationLevel = std::pow(10.0, static_cast<double>(v[21]));
+  s.simulateTimeResolution = SwitchFrom(v[22]);
+  s.simulateRadialResolution = SwitchFrom(v[23]);
+  s.scanVelocity = v[24];
+  s.convolutionRange = v[25];
+  if (n >= 27) s.checkRotorAcceleration = SwitchFrom(v[26]);
+  if (n >= 28) s.variableSpeedDiffusionShutOff = v[27];
+  if (n < kLines) SaveLammEqParameterPreferences(path, s, fitTolerance);
+  return true;
+}

@@ -1,0 +1,368 @@
+#include "numerics/cvector.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "numerics/arrays.h"
+#include "numerics/error_box.h"
+
+namespace {
+
+std::string Formatted(const char* format, const char* name) {
+  char text[1200];
+  std::snprintf(text, sizeof text, format, name ? name : "");
+  return text;
+}
+
+// One line of any length; false at the end of the file.
+bool ReadLine(std::FILE* f, std::string& line) {
+  line.clear();
+  int c;
+  bool any = false;
+  while ((c = std::fgetc(f)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    line.push_back(static_cast<char>(c));
+  }
+  return any;
+}
+
+// The number a line starts with (leading blanks allowed), as "%f" reads it.
+bool LeadingNumber(const std::string& line, float* value) {
+  const char* p = line.c_str();
+  char* end = nullptr;
+  const float v = std::strtof(p, &end);
+  if (end == p) return false;
+  *value = v;
+  return true;
+}
+
+bool BlankLine(const std::string& line) {
+  for (char c : line)
+    if (c != ' ' && c != '\t' && c != '\r') return false;
+  return true;
+}
+
+}  // namespace
+
+float* AllocVectorData(unsigned n) {
+  float* p = static_cast<float*>(std::malloc(sizeof(float) * (n ? n : 1)));
+  if (!p) nrerror("Could not allocate Vector");
+  return p;
+}
+
+float* FreeVectorData(float* p) {
+  std::free(p);
+  return nullptr;
+}
+
+float MinFloat(float a, float b) {
+  return static_cast<double>(a) >= static_cast<double>(b) ? b : a;
+}
+
+float MaxFloat(float a, float b) {
+  return static_cast<double>(a) > static_cast<double>(b) ? a : b;
+}
+
+CVector::CVector() = default;
+
+CVector::CVector(int n, int attr) : attribute(attr) {
+  if (n > 0) {
+    data = AllocVectorData(static_cast<unsigned>(n));
+    count = capacity = static_cast<unsigned>(n);
+  }
+}
+
+CVector::CVector(int n, const float* source, int attr) : CVector(n, attr) {
+  if (n > 0 && source) std::memcpy(data, source, sizeof(float) * static_cast<unsigned>(n));
+}
+
+CVector::CVector(const CVector& other) : attribute(other.attribute) {
+  if (other.count > 0 && other.data) {
+    data = AllocVectorData(other.count);
+    count = capacity = other.count;
+    std::memcpy(data, other.data, sizeof(float) * count);
+  }
+}
+
+CVector::~CVector() {
+  if (ownsData && data) FreeVectorData(data);
+}
+
+CVector& CVector::operator=(const CVector& other) {
+  if (this == &other) return *this;
+  if (count != other.count) {
+    float* block = other.count ? AllocVectorData(other.count) : nullptr;
+    if (other.count) std::memcpy(block, other.data, sizeof(float) * other.count);
+    if (ownsData && data) FreeVectorData(data);
+    data = block;
+    count = capacity = other.count;
+    attribute = other.attribute;
+    ownsData = 1;
+  } else if (count) {
+    std::memmove(data, other.data, sizeof(float) * count);
+  }
+  return *this;
+}
+
+void CVector::Attach(float* p, int n, int offset) {
+  AttachData(p ? p + offset : nullptr, n);
+}
+
+void CVector::AttachData(float* p, int n) {
+  if (ownsData && data) FreeVectorData(data);
+  ownsData = 0;
+  if (n <= 0 || !p) {
+    data = nullptr;
+    count = capacity = 0;
+    return;
+  }
+  data = p;
+  count = capacity = static_cast<unsigned>(n);
+  for (unsigned i = 0; i < count; ++i)
+    if (std::fabs(data[i]) < 1e-30f) data[i] = 0.0f;
+}
+
+void CVector::Resize(int n) {
+  attribute = 1;
+  if (n <= 0) {
+    if (ownsData && data) FreeVectorData(data);
+    data = nullptr;
+    count = capacity = 0;
+    ownsData = 1;
+    return;
+  }
+  const unsigned un = static_cast<unsigned>(n);
+  if (data && un == count) return;
+  float* block = AllocVectorData(un);
+  if (data) std::memcpy(block, data, sizeof(float) * (count < un ? count : un));
+  if (ownsData && data) FreeVectorData(data);
+  data = block;
+  count = capacity = un;
+  ownsData = 1;
+}
+
+void CVector::Append(float x) {
+  float* block = AllocVectorData(count + 1);
+  if (data && count) std::memcpy(block, data, sizeof(float) * count);
+  block[count] = x;
+  if (ownsData && data) FreeVectorData(data);
+  data = block;
+  ++count;
+  capacity = count;
+  ownsData = 1;
+}
+
+void CVector::PushBack(float x) { Append(x); }
+
+float CVector::GetAt(int i) const {
+  if (!data || i < 0 || static_cast<unsigned>(i) >= count) return 0.0f;
+  return data[i];
+}
+
+float CVector::Max() const { return MaxInRange(0, static_cast<int>(count) - 1); }
+float CVector::Min() const { return MinInRange(0, static_cast<int>(count) - 1); }
+
+float CVector::MaxInRange(int from, int to) const {
+  if (!data || count == 0) return 0.0f;
+  if (from < 0) from = 0;
+  if (to > static_cast<int>(count) - 1) to = static_cast<int>(count) - 1;
+  if (to < from) return 0.0f;
+  float m = data[from];
+  for (int i = from + 1; i <= to; ++i)
+    if (data[i] > m) m = data[i];
+  return m;
+}
+
+float CVector::MinInRange(int from, int to) const {
+  if (!data || count == 0) return 0.0f;
+  if (from < 0) from = 0;
+  if (to > static_cast<int>(count) - 1) to = static_cast<int>(count) - 1;
+  if (to < from) return 0.0f;
+  float m = data[from];
+  for (int i = from + 1; i <= to; ++i)
+    if (data[i] < m) m = data[i];
+  return m;
+}
+
+float CVector::MaxPositiveInRange(int from, int to, bool* none) const {
+  if (data && count) {
+    if (from < 0) from = 0;
+    if (to > static_cast<int>(count) - 1) to = static_cast<int>(count) - 1;
+    bool found = false;
+    float m = 0.0f;
+    for (int i = from; i <= to; ++i) {
+      if (!(data[i] > 0.0f)) continue;
+      if (!found || data[i] > m) m = data[i];
+      found = true;
+    }
+    if (found) return m;
+  }
+  if (none) *none = true;
+  return 1.0f;
+}
+
+float CVector::MinPositiveInRange(int from, int to, bool* none) const {
+  if (data && count) {
+    if (from < 0) from = 0;
+    if (to > static_cast<int>(count) - 1) to = static_cast<int>(count) - 1;
+    bool found = false;
+    float m = 0.0f;
+    for (int i = from; i <= to; ++i) {
+      if (!(data[i] > 0.0f)) continue;
+      if (!found || data[i] < m) m = data[i];
+      found = true;
+    }
+    if (found) return m;
+  }
+  if (none) *none = true;
+  return 1.0f;
+}
+
+bool CVector::operator==(const CVector& other) const {
+  if (count != other.count) return false;
+  for (unsigned i = 0; i < count; ++i)
+    if (!(data[i] == other.data[i])) return false;
+  return true;
+}
+
+CVector& CVector::operator*=(float s) {
+  for (unsigned i = 0; i < count; ++i) data[i] *= s;
+  return *this;
+}
+
+void CVector::Display() const { ErrorBox("Display vector contents not implemented"); }
+
+namespace {
+
+int FormatLabel(double v, char* out, int outSize) {
+  char text[64];
+  const float fv = static_cast<float>(v);
+  if (fv == std::floor(fv) && std::fabs(fv) < 9.0e18f)
+    std::snprintf(text, sizeof text, "%lld", static_cast<long long>(fv));
+  else if (fv == std::floor(fv))
+    std::snprintf(text, sizeof text, "%.0f", static_cast<double>(fv));
+  else
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(fv));
+  int limit = outSize - 1;
+  if (limit > 19) limit = 19;
+  int n = 0;
+  while (n < limit && text[n] && text[n] != ' ') {
+    out[n] = text[n];
+    ++n;
+  }
+  out[n] = 0;
+  return n;
+}
+
+}  // namespace
+
+int CVector::FormatScaledElement(int i, char* out, int outSize, float scale) const {
+  if (!data || count == 0 || i < 0 || static_cast<unsigned>(i) >= count || !out || outSize < 1)
+    return 0;
+  return FormatLabel(static_cast<float>(data[i] * scale), out, outSize);
+}
+
+int CVector::FormatPow10Element(int i, char* out, int outSize, float scale) const {
+  if (!data || count == 0 || i < 0 || static_cast<unsigned>(i) >= count || !out || outSize < 1)
+    return 0;
+  return FormatLabel(static_cast<float>(std::pow(10.0, static_cast<double>(data[i] * scale))),
+                     out, outSize);
+}
+
+bool CVector::WriteToFile(const char* name) const {
+  std::FILE* f = name ? std::fopen(name, "w") : nullptr;
+  if (!f) {
+    ErrorBox(Formatted("Attention: could not open %s", name).c_str());
+    return false;
+  }
+  for (unsigned i = 0; i < count; ++i) std::fprintf(f, "%f\n", static_cast<double>(data[i]));
+  const bool ok = std::fclose(f) == 0;
+  if (!ok) ErrorBox(Formatted("Attention: could not write %s", name).c_str());
+  return ok;
+}
+
+bool CVector::WritePow10ToFile(const char* name) const {
+  std::FILE* f = name ? std::fopen(name, "w") : nullptr;
+  if (!f) {
+    ErrorBox(Formatted("Attention: could not open %s", name).c_str());
+    return false;
+  }
+  for (unsigned i = 0; i < count; ++i)
+    std::fprintf(f, "%f\n", std::pow(10.0, static_cast<double>(data[i])));
+  const bool ok = std::fclose(f) == 0;
+  if (!ok) ErrorBox(Formatted("Attention: could not write %s", name).c_str());
+  return ok;
+}
+
+bool CVector::ReadFromFile(const char* name) {
+  std::FILE* f = name ? std::fopen(name, "r") : nullptr;
+  if (!f) {
+    ErrorBox(Formatted("\nAttention: could not open %s", name).c_str());
+    return false;
+  }
+  std::string line;
+  float v = 0;
+  if (data && count) {
+    unsigned i = 0;
+    while (i < count && ReadLine(f, line)) {
+      if (BlankLine(line)) continue;
+      if (!LeadingNumber(line, &v)) break;
+      data[i++] = v;
+    }
+  } else {
+    while (ReadLine(f, line)) {
+      if (BlankLine(line)) continue;
+      if (!LeadingNumber(line, &v)) break;
+      PushBack(v);
+    }
+    ownsData = 1;
+  }
+  std::fclose(f);
+  return true;
+}
+
+bool WriteArrayRangeToFile(const char* name, const float* a, int hi, int lo) {
+  std::FILE* f = name ? std::fopen(name, "w") : nullptr;
+  if (!f) {
+    ErrorBox(Formatted("\nAttention: could not open %s", name).c_str());
+    return false;
+  }
+  for (int i = lo; i <= hi; ++i) std::fprintf(f, "%f\n", static_cast<double>(a[i]));
+  const bool ok = std::fclose(f) == 0;
+  if (!ok) ErrorBox(Formatted("\nAttention: could not write %s", name).c_str());
+  return ok;
+}
+
+float* ReadFileToArray(const char* name, int* nh, int nl) {
+  std::FILE* f = name ? std::fopen(name, "r") : nullptr;
+  if (!f) {
+    ErrorBox(Formatted("Attention: could not open %s", name).c_str());
+    if (nh) *nh = 0;
+    return nullptr;
+  }
+  std::string line;
+  int lines = 0;
+  while (ReadLine(f, line)) ++lines;
+  std::rewind(f);
+  float* a = vector(nl, nl + lines - 1);
+  float previous = 0.0f;
+  bool reported = false;
+  for (int i = 0; i < lines && ReadLine(f, line); ++i) {
+    float v;
+    if (LeadingNumber(line, &v)) {
+      previous = v;
+    } else if (!reported) {
+      // One box per file: a file of many bad lines must not flood the user.
+      ErrorBox(Formatted("Attention: could not open %s", name).c_str());
+      reported = true;
+    }
+    a[nl + i] = previous;
+  }
+  std::fclose(f);
+  if (nh) *nh = nl + lines - 1;
+  return a;
+}

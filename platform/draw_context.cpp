@@ -1,0 +1,653 @@
+#include "platform/draw_context.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <unordered_map>
+
+namespace platform {
+
+namespace {
+
+constexpr HGDIOBJ kStockBit = 0x80000000u;
+
+struct ObjectTable {
+  std::mutex mutex;
+  HGDIOBJ next = 1;
+  struct Entry {
+    GdiObject object;
+    int selections = 0;
+  };
+  std::unordered_map<HGDIOBJ, Entry> live;
+};
+
+ObjectTable& Table() {
+  static ObjectTable table;
+  return table;
+}
+
+bool StockObject(int index, GdiObject& out) {
+  out = GdiObject{};
+  switch (index) {
+    case WHITE_BRUSH:
+      out.kind = GdiObject::Kind::Brush;
+      out.brush = {BS_SOLID, 0xffffff};
+      return true;
+    case 1:
+      out.kind = GdiObject::Kind::Brush;
+      out.brush = {BS_SOLID, 0xc0c0c0};
+      return true;
+    case 2:
+      out.kind = GdiObject::Kind::Brush;
+      out.brush = {BS_SOLID, 0x808080};
+      return true;
+    case 3:
+      out.kind = GdiObject::Kind::Brush;
+      out.brush = {BS_SOLID, 0x404040};
+      return true;
+    case BLACK_BRUSH:
+      out.kind = GdiObject::Kind::Brush;
+      out.brush = {BS_SOLID, 0x000000};
+      return true;
+    case NULL_BRUSH:
+      out.kind = GdiObject::Kind::Brush;
+      out.brush = {BS_NULL, 0};
+      return true;
+    case WHITE_PEN:
+      out.kind = GdiObject::Kind::Pen;
+      out.pen = {PS_SOLID, 0, 0xffffff};
+      return true;
+    case BLACK_PEN:
+      out.kind = GdiObject::Kind::Pen;
+      out.pen = {PS_SOLID, 0, 0x000000};
+      return true;
+    case NULL_PEN:
+      out.kind = GdiObject::Kind::Pen;
+      out.pen = {PS_NULL, 0, 0};
+      return true;
+    case SYSTEM_FONT:
+      out.kind = GdiObject::Kind::Font;
+      out.font.height = 16;
+      out.font.weight = FW_BOLD;
+      out.font.pitchAndFamily = FF_SWISS;
+      return true;
+    default:
+      return false;
+  }
+}
+
+HGDIOBJ Insert(const GdiObject& object) {
+  auto& t = Table();
+  std::lock_guard lock(t.mutex);
+  HGDIOBJ h = t.next++;
+  if (t.next >= kStockBit) t.next = 1;
+  t.live[h] = ObjectTable::Entry{object, 0};
+  return h;
+}
+
+void ChangeSelections(HGDIOBJ h, int delta) {
+  if (h == 0 || (h & kStockBit)) return;
+  auto& t = Table();
+  std::lock_guard lock(t.mutex);
+  auto it = t.live.find(h);
+  if (it != t.live.end()) it->second.selections = std::max(0, it->second.selections + delta);
+}
+
+std::string Hex(COLORREF c) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%06x", static_cast<unsigned>(c & 0xffffff));
+  return buf;
+}
+
+}  // namespace
+
+HPEN CreatePen(int style, int width, COLORREF color) {
+  GdiObject o;
+  o.kind = GdiObject::Kind::Pen;
+  o.pen = {style, width, color & 0xffffff};
+  return Insert(o);
+}
+
+HBRUSH CreateSolidBrush(COLORREF color) {
+  GdiObject o;
+  o.kind = GdiObject::Kind::Brush;
+  o.brush = {BS_SOLID, color & 0xffffff};
+  return Insert(o);
+}
+
+HFONT CreateFontIndirect(const FontSpec& spec) {
+  GdiObject o;
+  o.kind = GdiObject::Kind::Font;
+  o.font = spec;
+  return Insert(o);
+}
+
+HGDIOBJ GetStockObject(int index) {
+  GdiObject o;
+  return StockObject(index, o) ? (kStockBit | static_cast<HGDIOBJ>(index)) : 0;
+}
+
+bool DeleteObject(HGDIOBJ object) {
+  if (object & kStockBit) return true;
+  auto& t = Table();
+  std::lock_guard lock(t.mutex);
+  auto it = t.live.find(object);
+  if (it == t.live.end() || it->second.selections > 0) return false;
+  t.live.erase(it);
+  return true;
+}
+
+GdiObject LookupObject(HGDIOBJ object) {
+  GdiObject o;
+  if (object & kStockBit) {
+    StockObject(static_cast<int>(object & ~kStockBit), o);
+    return o;
+  }
+  auto& t = Table();
+  std::lock_guard lock(t.mutex);
+  auto it = t.live.find(object);
+  if (it != t.live.end()) o = it->second.object;
+  return o;
+}
+
+int LiveGdiObjectCount() {
+  auto& t = Table();
+  std::lock_guard lock(t.mutex);
+  return static_cast<int>(t.live.size());
+}
+
+std::string DescribeOp(const DrawOp& op) {
+  using K = DrawOp::Kind;
+  char buf[160];
+  auto two = [&](const char* name) {
+    std::snprintf(buf, sizeof buf, "%s(%d,%d)", name, op.a, op.b);
+    return std::string(buf);
+  };
+  auto four = [&](const char* name) {
+    std::snprintf(buf, sizeof buf, "%s(%d,%d,%d,%d)", name, op.a, op.b, op.c, op.d);
+    return std::string(buf);
+  };
+  auto points = [&](const char* name) {
+    std::string s = name;
+    s += "(";
+    for (size_t i = 0; i < op.points.size(); ++i) {
+      if (i) s += ",";
+      s += std::to_string(op.points[i].x) + " " + std::to_string(op.points[i].y);
+    }
+    return s + ")";
+  };
+  switch (op.kind) {
+    case K::SetMapMode: return "SetMapMode(" + std::to_string(op.a) + ")";
+    case K::SetWindowExt: return two("SetWindowExt");
+    case K::SetViewportExt: return two("SetViewportExt");
+    case K::SetWindowOrg: return two("SetWindowOrg");
+    case K::SetViewportOrg: return two("SetViewportOrg");
+    case K::MoveTo: return two("MoveTo");
+    case K::LineTo: return two("LineTo");
+    case K::Rectangle: return four("Rectangle");
+    case K::Ellipse: return four("Ellipse");
+    case K::Polygon: return points("Polygon");
+    case K::Polyline: return points("Polyline");
+    case K::TextOut:
+      std::snprintf(buf, sizeof buf, "TextOut(%d,%d,", op.a, op.b);
+      return buf + ("\"" + op.text + "\")");
+    case K::ExtTextOut:
+      std::snprintf(buf, sizeof buf, "ExtTextOut(%d,%d,%u,", op.a, op.b, op.flags);
+      return buf + ("\"" + op.text + "\")");
+    case K::SetTextAlign: return "SetTextAlign(" + std::to_string(op.flags) + ")";
+    case K::SetTextColor: return "SetTextColor(" + Hex(op.flags) + ")";
+    case K::SetBkColor: return "SetBkColor(" + Hex(op.flags) + ")";
+    case K::SetBkMode: return "SetBkMode(" + std::to_string(op.a) + ")";
+    case K::SetROP2: return "SetROP2(" + std::to_string(op.a) + ")";
+    case K::SelectObject:
+      switch (op.object.kind) {
+        case GdiObject::Kind::Pen:
+          if (op.object.pen.style == PS_NULL) return "SelectPen(null)";
+          return "SelectPen(" + std::to_string(op.object.pen.style) + "," +
+                 std::to_string(op.object.pen.width) + "," + Hex(op.object.pen.color) + ")";
+        case GdiObject::Kind::Brush:
+          if (op.object.brush.style == BS_NULL) return "SelectBrush(null)";
+          return "SelectBrush(" + Hex(op.object.brush.color) + ")";
+        case GdiObject::Kind::Font:
+          return "SelectFont(" + std::to_string(op.object.font.height) + "," +
+                 std::to_string(op.object.font.escapement) + "," + std::to_string(op.object.font.weight) + ")";
+        case GdiObject::Kind::None: return "SelectObject(?)";
+      }
+      return "SelectObject(?)";
+    case K::SaveDC: return "SaveDC";
+    case K::RestoreDC: return "RestoreDC(" + std::to_string(op.a) + ")";
+    case K::IntersectClipRect: return four("IntersectClipRect");
+    case K::ResetClip: return "ResetClip";
+    case K::DrawBitmap: return four("DrawBitmap");
+  }
+  return "?";
+}
+
+DrawContext::DrawContext() {
+  // A fresh context holds the stock white brush, black pen and system font.
+  state_.pen = GetStockObject(BLACK_PEN);
+  state_.penSpec = LookupObject(state_.pen).pen;
+  state_.brush = GetStockObject(WHITE_BRUSH);
+  state_.brushSpec = LookupObject(state_.brush).brush;
+  state_.font = GetStockObject(SYSTEM_FONT);
+  state_.fontSpec = LookupObject(state_.font).font;
+}
+
+DrawContext::~DrawContext() { ReleaseSelections(state_); }
+
+void DrawContext::ReleaseSelections(const State& s) {
+  ChangeSelections(s.pen, -1);
+  ChangeSelections(s.brush, -1);
+  ChangeSelections(s.font, -1);
+}
+
+void DrawContext::AcquireSelections(const State& s) {
+  ChangeSelections(s.pen, +1);
+  ChangeSelections(s.brush, +1);
+  ChangeSelections(s.font, +1);
+}
+
+int DrawContext::SetMapMode(int mode) {
+  int old = state_.mapMode;
+  state_.mapMode = mode;
+  if (mode == MM_TEXT) {
+    state_.windowExt = {1, 1};
+    state_.viewportExt = {1, 1};
+  }
+  DrawOp op;
+  op.kind = DrawOp::Kind::SetMapMode;
+  op.a = mode;
+  Execute(op);
+  return old;
+}
+
+Size DrawContext::SetWindowExt(int cx, int cy) {
+  Size old = state_.windowExt;
+  // Extents only count in the scalable modes, as in the original system.
+  if ((state_.mapMode == MM_ANISOTROPIC || state_.mapMode == MM_ISOTROPIC) && cx != 0 && cy != 0)
+    state_.windowExt = {cx, cy};
+  DrawOp op;
+  op.kind = DrawOp::Kind::SetWindowExt;
+  op.a = cx;
+  op.b = cy;
+  Execute(op);
+  return old;
+}
+
+Size DrawContext::SetViewportExt(int cx, int cy) {
+  Size old = state_.viewportExt;
+  if ((state_.mapMode == MM_ANISOTROPIC || state_.mapMode == MM_ISOTROPIC) && cx != 0 && cy != 0)
+    state_.viewportExt = {cx, cy};
+  DrawOp op;
+  op.kind = DrawOp::Kind::SetViewportExt;
+  op.a = cx;
+  op.b = cy;
+  Execute(op);
+  return old;
+}
+
+Point DrawContext::SetWindowOrg(int x, int y) {
+  Point old = state_.windowOrg;
+  state_.windowOrg = {x, y};
+  DrawOp op;
+  op.kind = DrawOp::Kind::SetWindowOrg;
+  op.a = x;
+  op.b = y;
+  Execute(op);
+  return old;
+}
+
+Point DrawContext::SetViewportOrg(int x, int y) {
+  Point old = state_.viewportOrg;
+  state_.viewportOrg = {x, y};
+  DrawOp op;
+  op.kind = DrawOp::Kind::SetViewportOrg;
+  op.a = x;
+  op.b = y;
+  Execute(op);
+  return old;
+}
+
+double DrawContext::ScaleX() const {
+  if (state_.mapMode == MM_TEXT) return 1.0;
+  double sx = static_cast<double>(state_.viewportExt.cx) / state_.windowExt.cx;
+  if (state_.mapMode == MM_ISOTROPIC) {
+    double sy = static_cast<double>(state_.viewportExt.cy) / state_.windowExt.cy;
+    double m = std::min(std::fabs(sx), std::fabs(sy));
+    return sx < 0 ? -m : m;
+  }
+  return sx;
+}
+
+double DrawContext::ScaleY() const {
+  if (state_.mapMode == MM_TEXT) return 1.0;
+  double sy = static_cast<double>(state_.viewportExt.cy) / state_.windowExt.cy;
+  if (state_.mapMode == MM_ISOTROPIC) {
+    double sx = static_cast<double>(state_.viewportExt.cx) / state_.windowExt.cx;
+    double m = std::min(std::fabs(sx), std::fabs(sy));
+    return sy < 0 ? -m : m;
+  }
+  return sy;
+}
+
+Point DrawContext::LogicalToDevice(Point p) const {
+  double x = (p.x - state_.windowOrg.x) * ScaleX() + state_.viewportOrg.x;
+  double y = (p.y - state_.windowOrg.y) * ScaleY() + state_.viewportOrg.y;
+  return {static_cast<int>(std::floor(x + 0.5)), static_cast<int>(std::floor(y + 0.5))};
+}
+
+Point DrawContext::MoveTo(int x, int y) {
+  Point old = state_.position;
+  state_.position = {x, y};
+  DrawOp op;
+  op.kind = DrawOp::Kind::MoveTo;
+  op.a = x;
+  op.b = y;
+  Execute(op);
+  return old;
+}
+
+bool DrawContext::LineTo(int x, int y) {
+  DrawOp op;
+  op.kind = DrawOp::Kind::LineTo;
+  op.a = x;
+  op.b = y;
+  op.points = {state_.position, {x, y}};
+  Execute(op);
+  state_.position = {x, y};
+  return true;
+}
+
+bool DrawContext::Rectangle(int left, int top, int right, int bottom) {
+  DrawOp op;
+  op.kind = DrawOp::Kind::Rectangle;
+  op.a = left;
+  op.b = top;
+  op.c = right;
+  op.d = bottom;
+  Execute(op);
+  return true;
+}
+
+bool DrawContext::Ellipse(int left, int top, int right, int bottom) {
+  DrawOp op;
+  op.kind = DrawOp::Kind::Ellipse;
+  op.a = left;
+  op.b = top;
+  op.c = right;
+  op.d = bottom;
+  Execute(op);
+  return true;
+}
+
+bool DrawContext::Polygon(const std::vector<Point>& points) {
+  if (points.size() < 2) return false;
+  DrawOp op;
+  op.kind = DrawOp::Kind::Polygon;
+  op.points = points;
+  Execute(op);
+  return true;
+}
+
+bool DrawContext::Polyline(const std::vector<Point>& points) {
+  if (points.size() < 2) return false;
+  DrawOp op;
+  op.kind = DrawOp::Kind::Polyline;
+  op.points = points;
+  Execute(op);
+  return true;
+}
+
+bool DrawContext::TextOut(int x, int y, std::string_view text) {
+  DrawOp op;
+  op.kind = DrawOp::Kind::TextOut;
+  op.a = x;
+  op.b = y;
+  op.text = std::string(text);
+  Execute(op);
+  if (state_.textAlign & TA_UPDATECP) state_.position.x += TextWidth(text);
+  return true;
+}
+
+bool DrawContext::ExtTextOut(int x, int y, unsigned options, const Rect* clip, std::string_view text) {
+  DrawOp op;
+  op.kind = DrawOp::Kind::ExtTextOut;
+  op.a = x;
+  op.b = y;
+  op.flags = options;
+  if (clip) op.points = {{clip->left, clip->top}, {clip->right, clip->bottom}};
+  op.text = std::string(text);
+  Execute(op);
+  if (state_.textAlign & TA_UPDATECP) state_.position.x += TextWidth(text);
+  return true;
+}
+
+unsigned DrawContext::SetTextAlign(unsigned align) {
+  unsigned old = state_.textAlign;
+  state_.textAlign = align;
+  DrawOp op;
+  op.kind = DrawOp::Kind::SetTextAlign;
+  op.flags = align;
+  Execute(op);
+  return old;
+}
+
+COLORREF DrawContext::SetTextColor(COLORREF color) {
+  COLORREF old = state_.textColor;
+  state_.textColor = color & 0xffffff;
+  DrawOp op;
+  op.kind = DrawOp::Kind::SetTextColor;
+  op.flags = color & 0xffffff;
+  Execute(op);
+  return old;
+}
+
+COLORREF DrawContext::SetBkColor(COLORREF color) {
+  COLORREF old = state_.bkColor;
+  state_.bkColor = color & 0xffffff;
+  DrawOp op;
+  op.kind = DrawOp::Kind::SetBkColor;
+  op.flags = color & 0xffffff;
+  Execute(op);
+  return old;
+}
+
+int DrawContext::SetBkMode(int mode) {
+  int old = state_.bkMode;
+  state_.bkMode = mode;
+  DrawOp op;
+  op.kind = DrawOp::Kind::SetBkMode;
+  op.a = mode;
+  Execute(op);
+  return old;
+}
+
+int DrawContext::SetROP2(int mode) {
+  int old = state_.rop2;
+  state_.rop2 = mode;
+  DrawOp op;
+  op.kind = DrawOp::Kind::SetROP2;
+  op.a = mode;
+  Execute(op);
+  return old;
+}
+
+void DrawContext::Select(HGDIOBJ handle, const GdiObject& object, HGDIOBJ& slot) {
+  ChangeSelections(slot, -1);
+  ChangeSelections(handle, +1);
+  slot = handle;
+  switch (object.kind) {
+    case GdiObject::Kind::Pen: state_.penSpec = object.pen; break;
+    case GdiObject::Kind::Brush: state_.brushSpec = object.brush; break;
+    case GdiObject::Kind::Font: state_.fontSpec = object.font; break;
+    case GdiObject::Kind::None: break;
+  }
+}
+
+HGDIOBJ DrawContext::SelectObject(HGDIOBJ object) {
+  GdiObject o = LookupObject(object);
+  HGDIOBJ old = 0;
+  switch (o.kind) {
+    case GdiObject::Kind::None: return 0;
+    case GdiObject::Kind::Pen:
+      old = state_.pen;
+      Select(object, o, state_.pen);
+      break;
+    case GdiObject::Kind::Brush:
+      old = state_.brush;
+      Select(object, o, state_.brush);
+      break;
+    case GdiObject::Kind::Font:
+      old = state_.font;
+      Select(object, o, state_.font);
+      break;
+  }
+  DrawOp op;
+  op.kind = DrawOp::Kind::SelectObject;
+  op.handle = object;
+  op.object = o;
+  Execute(op);
+  return old;
+}
+
+int DrawContext::SaveDC() {
+  saved_.push_back(state_);
+  DrawOp op;
+  op.kind = DrawOp::Kind::SaveDC;
+  Execute(op);
+  return static_cast<int>(saved_.size());
+}
+
+bool DrawContext::RestoreDC(int level) {
+  int n = static_cast<int>(saved_.size());
+  int target = level < 0 ? n + level + 1 : level;
+  if (target < 1 || target > n) return false;
+  ReleaseSelections(state_);
+  state_ = saved_[static_cast<size_t>(target - 1)];
+  saved_.resize(static_cast<size_t>(target - 1));
+  AcquireSelections(state_);
+  DrawOp op;
+  op.kind = DrawOp::Kind::RestoreDC;
+  op.a = level;
+  Execute(op);
+  return true;
+}
+
+bool DrawContext::IntersectClipRect(int left, int top, int right, int bottom) {
+  Point a = LogicalToDevice({std::min(left, right), std::min(top, bottom)});
+  Point b = LogicalToDevice({std::max(left, right), std::max(top, bottom)});
+  Rect r{std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
+  if (state_.clipped) {
+    r.left = std::max(r.left, state_.clip.left);
+    r.top = std::max(r.top, state_.clip.top);
+    r.right = std::min(r.right, state_.clip.right);
+    r.bottom = std::min(r.bottom, state_.clip.bottom);
+    if (r.right < r.left) r.right = r.left;
+    if (r.bottom < r.top) r.bottom = r.top;
+  }
+  state_.clipped = true;
+  state_.clip = r;
+  DrawOp op;
+  op.kind = DrawOp::Kind::IntersectClipRect;
+  op.a = left;
+  op.b = top;
+  op.c = right;
+  op.d = bottom;
+  Execute(op);
+  return true;
+}
+
+void DrawContext::ResetClip() {
+  state_.clipped = false;
+  DrawOp op;
+  op.kind = DrawOp::Kind::ResetClip;
+  Execute(op);
+}
+
+bool DrawContext::DrawBitmap(int left, int top, int width, int height,
+                             const std::shared_ptr<const Bitmap>& bitmap) {
+  if (!bitmap) return false;
+  DrawOp op;
+  op.kind = DrawOp::Kind::DrawBitmap;
+  op.a = left;
+  op.b = top;
+  op.c = width;
+  op.d = height;
+  op.bitmap = bitmap;
+  Execute(op);
+  return true;
+}
+
+void DrawContext::Apply(const DrawOp& op, std::vector<std::pair<HGDIOBJ, HGDIOBJ>>& objects) {
+  using K = DrawOp::Kind;
+  switch (op.kind) {
+    case K::SetMapMode: SetMapMode(op.a); break;
+    case K::SetWindowExt: SetWindowExt(op.a, op.b); break;
+    case K::SetViewportExt: SetViewportExt(op.a, op.b); break;
+    case K::SetWindowOrg: SetWindowOrg(op.a, op.b); break;
+    case K::SetViewportOrg: SetViewportOrg(op.a, op.b); break;
+    case K::MoveTo: MoveTo(op.a, op.b); break;
+    case K::LineTo: LineTo(op.a, op.b); break;
+    case K::Rectangle: Rectangle(op.a, op.b, op.c, op.d); break;
+    case K::Ellipse: Ellipse(op.a, op.b, op.c, op.d); break;
+    case K::Polygon: Polygon(op.points); break;
+    case K::Polyline: Polyline(op.points); break;
+    case K::TextOut: TextOut(op.a, op.b, op.text); break;
+    case K::ExtTextOut: {
+      if (op.points.size() == 2) {
+        Rect r{op.points[0].x, op.points[0].y, op.points[1].x, op.points[1].y};
+        ExtTextOut(op.a, op.b, op.flags, &r, op.text);
+      } else {
+        ExtTextOut(op.a, op.b, op.flags, nullptr, op.text);
+      }
+      break;
+    }
+    case K::SetTextAlign: SetTextAlign(op.flags); break;
+    case K::SetTextColor: SetTextColor(op.flags); break;
+    case K::SetBkColor: SetBkColor(op.flags); break;
+    case K::SetBkMode: SetBkMode(op.a); break;
+    case K::SetROP2: SetROP2(op.a); break;
+    case K::SelectObject: {
+      HGDIOBJ mine = 0;
+      if (op.handle & kStockBit) {
+        mine = op.handle;
+      } else {
+        for (auto& [recorded, created] : objects)
+          if (recorded == op.handle && LookupObject(created).kind == op.object.kind) mine = created;
+        if (!mine) {
+          switch (op.object.kind) {
+            case GdiObject::Kind::Pen:
+              mine = CreatePen(op.object.pen.style, op.object.pen.width, op.object.pen.color);
+              break;
+            case GdiObject::Kind::Brush:
+              if (op.object.brush.style == BS_NULL)
+                mine = GetStockObject(NULL_BRUSH);
+              else
+                mine = CreateSolidBrush(op.object.brush.color);
+              break;
+            case GdiObject::Kind::Font: mine = CreateFontIndirect(op.object.font); break;
+            case GdiObject::Kind::None: break;
+          }
+          if (mine && !(mine & kStockBit)) objects.emplace_back(op.handle, mine);
+        }
+      }
+      if (mine) SelectObject(mine);
+      break;
+    }
+    case K::SaveDC: SaveDC(); break;
+    case K::RestoreDC: RestoreDC(op.a); break;
+    case K::IntersectClipRect: IntersectClipRect(op.a, op.b, op.c, op.d); break;
+    case K::ResetClip: ResetClip(); break;
+    case K::DrawBitmap: DrawBitmap(op.a, op.b, op.c, op.d, op.bitmap); break;
+  }
+}
+
+std::vector<std::string> RecordingDC::Describe() const {
+  std::vector<std::string> out;
+  out.reserve(ops_.size());
+  for (const auto& op : ops_) out.push_back(DescribeOp(op));
+  return out;
+}
+
+}  // namespace platform

@@ -1,0 +1,170 @@
+#include "lamm/lamm_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/scripted_ui.h"
+
+namespace {
+
+std::string TempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("lammprefs_" + name)).string();
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+void Write(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+const std::vector<std::string> kDefaultLines = {
+    "5.000000", "1.000000", "0.000100", "1.000000", "1000.000000", "5.000000", "2000.000000",
+    "75.000000", "0.000000", "1.000000", "0.000000", "0.000000", "1.000000", "1.000000",
+    "0.000000", "0.010000", "1.000000", "60.000000", "1.000000", "0.000000", "1.000000",
+    "-6.000000", "0.000000", "0.000000", "2.430000", "0.008000", "1.000000", "10.000000"};
+
+std::string Join(const std::vector<std::string>& lines, size_t count) {
+  std::string s;
+  for (size_t i = 0; i < count; ++i) s += lines[i] + "\n";
+  return s;
+}
+
+}  // namespace
+
+TEST(LammPreferenceFile, DefaultRecordWritesTheTwentyEightDefaultLines) {
+  const std::string path = TempPath("defaults.ini");
+  ASSERT_TRUE(SaveLammEqParameterPreferences(path, LammSolverSettings{}, 0.01f));
+  EXPECT_EQ(Lines(path), kDefaultLines);
+}
+
+TEST(LammPreferenceFile, ChangedValuesSurviveTheRoundTrip) {
+  const std::string path = TempPath("roundtrip.ini");
+  LammSolverSettings out;
+  out.automaticSwitchS = 7.5f;
+  out.shutOffBackDiffusion = 0;
+  out.feGridSize = 321;
+  out.timesFromW2t = 1;
+  out.rampRotorSpeed = 0;
+  out.gridS = 12.25;
+  out.truncationLevel = 1e-9;  // only its logarithm survives six decimals
+  out.scanVelocity = 1.5f;
+  out.checkRotorAcceleration = 0;
+  out.variableSpeedDiffusionShutOff = 4.0;
+  ASSERT_TRUE(SaveLammEqParameterPreferences(path, out, 0.002f));
+
+  LammSolverSettings in;
+  float tol = 0;
+  ASSERT_TRUE(ReadLammEqParameterPreferences(path, in, tol));
+  EXPECT_FLOAT_EQ(in.automaticSwitchS, 7.5f);
+  EXPECT_EQ(in.shutOffBackDiffusion, 0);
+  EXPECT_EQ(in.feGridSize, 321);
+  EXPECT_EQ(in.timesFromW2t, 1);
+  EXPECT_EQ(in.rampRotorSpeed, 0);
+  EXPECT_DOUBLE_EQ(in.gridS, 12.25);
+  EXPECT_NEAR(in.truncationLevel / 1e-9, 1.0, 1e-6);
+  EXPECT_FLOAT_EQ(in.scanVelocity, 1.5f);
+  EXPECT_EQ(in.checkRotorAcceleration, 0);
+  EXPECT_DOUBLE_EQ(in.variableSpeedDiffusionShutOff, 4.0);
+  EXPECT_FLOAT_EQ(tol, 0.002f);
+}
+
+TEST(LammPreferenceFile, SwitchesCountsAndExtraLinesAreReadAsWritten) {
+  const std::string path = TempPath("kinds.ini");
+  std::vector<std::string> lines = kDefaultLines;
+  lines[1] = "0.5";      // a switch above zero is on
+  lines[3] = "-1.0";     // negative is off
+  lines[4] = "1999.9";   // counts truncate
+  lines.push_back("77");
+  lines.push_back("88");  // lines 29 and 30 are ignored
+  const std::string text = Join(lines, lines.size());
+  Write(path, text);
+  LammSolverSettings s;
+  float tol = 0;
+  ASSERT_TRUE(ReadLammEqParameterPreferences(path, s, tol));
+  EXPECT_EQ(s.shutOffBackDiffusion, 1);
+  EXPECT_EQ(s.automaticGridSize, 0);
+  EXPECT_EQ(s.feGridSize, 1999);
+  EXPECT_DOUBLE_EQ(s.truncationLevel, 1e-6);
+  std::ifstream in(path);
+  std::stringstream again;
+  again << in.rdbuf();
+  EXPECT_EQ(again.str(), text);  // not rewritten
+}
+
+TEST(LammPreferenceFile, TwentySixLinesAreAcceptedAndTheFileIsCompleted) {
+  const std::string path = TempPath("short.ini");
+  Write(path, Join(kDefaultLines, 26));
+  LammSolverSettings s;
+  s.checkRotorAcceleration = 1;
+  float tol = 0;
+  ASSERT_TRUE(ReadLammEqParameterPreferences(path, s, tol));
+  EXPECT_EQ(s.checkRotorAcceleration, 1);
+  EXPECT_DOUBLE_EQ(s.variableSpeedDiffusionShutOff, 10.0);
+  EXPECT_EQ(Lines(path), kDefaultLines);
+}
+
+TEST(LammPreferenceFile, UnreadableContentKeepsTheDefaultsAfterTheMessage) {
+  struct Case {
+    const char* name;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"header.ini", "Lamm settings\n" + Join(kDefaultLines, 28)},
+      {"few.ini", Join(kDefaultLines, 25)},
+      {"broken.ini", Join(kDefaultLines, 10) + "garbage\n" + Join(kDefaultLines, 28)},
+      {"empty.ini", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = TempPath(c.name);
+    Write(path, c.text);
+    platform::ScriptedUserInterface ui;
+    ui.ExpectBox("LAMM EQUATION PARAMETERS",
+                 "cannot find " + path + " to initialize Lamm eq. preferences\n -> using defaults now");
+    platform::ScopedUI guard(ui);
+    LammSolverSettings s;
+    s.feGridSize = 1000;
+    float tol = 0.01f;
+    EXPECT_FALSE(ReadLammEqParameterPreferences(path, s, tol));
+    EXPECT_EQ(s.feGridSize, 1000);
+    EXPECT_EQ(s.automaticSwitchS, 5.0f);
+    EXPECT_FLOAT_EQ(tol, 0.01f);
+    EXPECT_TRUE(ui.failures.empty());
+    EXPECT_TRUE(ui.AllConsumed());
+    std::ifstream in(path);
+    std::stringstream again;
+    again << in.rdbuf();
+    EXPECT_EQ(again.str(), c.text);  // left alone
+  }
+}
+
+TEST(LammPreferenceFile, MissingFileIsSilentAndCreatesNothing) {
+  const std::string path = TempPath("absent.ini");
+  std::filesystem::remove(path);
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI guard(ui);
+  LammSolverSettings s;
+  float tol = 0.01f;
+  EXPECT_FALSE(ReadLammEqParameterPreferences(path, s, tol));
+  EXPECT_TRUE(ui.transcript.empty());
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(LammPreferenceFile, UnwritableFileShowsTheErrorBox) {
+  const std::string path = TempPath("no_such_folder/x.ini");
+  platform::ScriptedUserInterface ui;
+  ui.ExpectBox("Error", "Attention: could not open " + path);
+  platform::ScopedUI guard(ui);
+  EXPECT_FALSE(SaveLammEqParameterPreferences(path, LammSolverSettings{}, 0.01f));
+  EXPECT_TRUE(ui.failures.empty());
+}

@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "numerics/arrays.h"
+#include "numerics/eigen.h"
+#include "numerics/regrid.h"
+#include "numerics/sorting.h"
+#include "platform/fatal_error.h"
+#include "platform/scripted_ui.h"
+
+namespace {
+
+// One-based copy of a list, with a sentinel in element 0.
+template <typename T>
+std::vector<T> OneBased(const std::vector<T>& values) {
+  std::vector<T> v(values.size() + 1, T(-999));
+  for (std::size_t i = 0; i < values.size(); ++i) v[i + 1] = values[i];
+  return v;
+}
+
+std::vector<float> Steps(float from, float step, int count) {
+  std::vector<float> v;
+  for (int i = 0; i < count; ++i) v.push_back(from + step * static_cast<float>(i));
+  return v;
+}
+
+// Old grid x = 1..n with y = 10 x.
+struct LineData {
+  std::vector<float> x, y;
+  explicit LineData(int n) {
+    x = OneBased(Steps(1, 1, n));
+    y = x;
+    for (float& v : y) v *= 10;
+  }
+  int n() const { return static_cast<int>(x.size()) - 1; }
+};
+
+TEST(Regrid, InnerPointsInterpolateAndOneSpacingLeftExtrapolates) {
+  LineData old(10);
+  auto xNew = OneBased(Steps(0.5f, 1, 10));
+  std::vector<float> yNew(11, 0);
+  InterpolateOntoGrid(10, xNew.data(), yNew.data(), old.n(), old.x.data(), old.y.data());
+  for (int i = 1; i <= 10; ++i) EXPECT_FLOAT_EQ(yNew[i], 10 * xNew[i]) << i;
+  EXPECT_EQ(yNew[0], 0.0f) << "element 0 is not touched";
+}
+
+TEST(Regrid, FarLeftPointsGetTheFirstValueOrTheMeanOfTen) {
+  LineData old(10);
+  auto xNew = OneBased(Steps(-5, 1, 10));
+  std::vector<float> yNew(11, -1);
+  InterpolateOntoGrid(10, xNew.data(), yNew.data(), old.n(), old.x.data(), old.y.data());
+  for (int i = 1; i <= 6; ++i) EXPECT_EQ(yNew[i], 10.0f);
+  for (int i = 7; i <= 10; ++i) EXPECT_FLOAT_EQ(yNew[i], 10 * xNew[i]);
+
+  LineData big(12);  // eleven or more points: the mean of the first ten
+  std::vector<float> y2(11, -1);
+  InterpolateOntoGrid(10, xNew.data(), y2.data(), big.n(), big.x.data(), big.y.data());
+  EXPECT_FLOAT_EQ(y2[1], 55.0f);
+}
+
+TEST(Regrid, FarRightPointsGetTheMeanOfTheLastTen) {
+  LineData old(12);
+  auto xNew = OneBased(Steps(1, 0.5f, 26));  // 1 .. 13.5
+  std::vector<float> yNew(27, -1);
+  InterpolateOntoGrid(26, xNew.data(), yNew.data(), old.n(), old.x.data(), old.y.data());
+  for (int i = 1; i <= 26; ++i) {
+    if (xNew[i] <= 12) {
+      EXPECT_FLOAT_EQ(yNew[i], 10 * xNew[i]);
+    } else {
+      EXPECT_FLOAT_EQ(yNew[i], 75.0f) << "mean of 30..120";
+    }
+  }
+}
+
+TEST(Regrid, NearRightPointsExtrapolateUpToOneSpacing) {
+  LineData old(10);
+  auto xNew = OneBased(std::vector<float>{1, 2, 3, 4, 5, 9.5f, 10, 10.5f, 11});
+  std::vector<float> yNew(10, -1);
+  InterpolateOntoGrid(9, xNew.data(), yNew.data(), old.n(), old.x.data(), old.y.data());
+  for (int i = 1; i <= 9; ++i) EXPECT_FLOAT_EQ(yNew[i], 10 * xNew[i]) << xNew[i];
+}
+
+TEST(Regrid, RefusedGridsLeaveTheTargetUntouched) {
+  LineData old(10);
+  struct Case {
+    std::vector<float> x;
+    const char* why;
+  };
+  const Case cases[] = {
+      {{1, 2, 3, 4}, "four points"},
+      {{1, 2, 3, 4, 7, 8}, "fifth point beyond xOld[nOld-4]"},
+      {{20, 21, 22, 23, 24}, "no overlap on the right"},
+      {{-9, -8, -7, -6, -5, -4, -3, -2}, "no overlap on the left"},
+  };
+  for (const Case& c : cases) {
+    auto xNew = OneBased(c.x);
+    const int n = static_cast<int>(c.x.size());
+    std::vector<float> yNew(n + 1, 42);
+    InterpolateOntoGrid(n, xNew.data(), yNew.data(), old.n(), old.x.data(), old.y.data());
+    for (int i = 1; i <= n; ++i) EXPECT_EQ(yNew[i], 42.0f) << c.why;
+  }
+  std::vector<float> few(5, 42);
+  auto x4 = OneBased(Steps(1, 1, 4));
+  InterpolateOntoGrid(4, old.x.data(), few.data(), 4, x4.data(), x4.data());
+  EXPECT_EQ(few[1], 42.0f) << "four old points";
+}
+
+TEST(Regrid, TypeTwinsAgreeAndTheAddingTwinAccumulates) {
+  std::vector<double> xo(13), yo(13);
+  for (int i = 1; i <= 12; ++i) {
+    xo[i] = 0.1 * i;
+    yo[i] = std::sin(xo[i]);
+  }
+  auto xNewF = OneBased(Steps(0.15f, 0.1f, 10));
+  std::vector<double> xNewD(11);
+  for (int i = 1; i <= 10; ++i) xNewD[i] = xNewF[i];
+  std::vector<float> yF(11, 0), yAdd(11, 0);
+  std::vector<double> yD(11, 0);
+  InterpolateOntoGridD(10, xNewF.data(), yF.data(), 12, xo.data(), yo.data());
+  InterpolateOntoGridMixed(10, xNewD.data(), yD.data(), 12, xo.data(), yo.data());
+  InterpolateOntoGridFD(10, xNewF.data(), yAdd.data(), 12, xo.data(), yo.data());
+  InterpolateOntoGridFD(10, xNewF.data(), yAdd.data(), 12, xo.data(), yo.data());
+  for (int i = 1; i <= 10; ++i) {
+    // Linear interpolation of sin: error below h^2/8 max|sin''| = 1.25e-3.
+    EXPECT_NEAR(yD[i], std::sin(xNewD[i]), 1.3e-3);
+    EXPECT_NEAR(yF[i], yD[i], 1e-6);
+    EXPECT_NEAR(yAdd[i], 2 * yF[i], 1e-6);
+  }
+  std::vector<float> xoF(13), yoF(13);
+  for (int i = 1; i <= 12; ++i) {
+    xoF[i] = static_cast<float>(xo[i]);
+    yoF[i] = static_cast<float>(yo[i]);
+  }
+  std::vector<double> yDF(11, 0);
+  InterpolateOntoGridDF(10, xNewD.data(), yDF.data(), 12, xoF.data(), yoF.data());
+  for (int i = 1; i <= 10; ++i) EXPECT_NEAR(yDF[i], yD[i], 1e-6);
+}
+
+TEST(Regrid, InnerOnlyTwinKeepsPointsOutsideTheOldRange) {
+  std::vector<double> xo{0, 1, 2, 3}, yo{0, 10, 20, 30};
+  std::vector<double> xn{0, 0.5, 1.5, 2, 3.5}, yn{0, -1, -1, -1, -1};
+  InterpolateOntoGridDD(4, xn.data(), yn.data(), 3, xo.data(), yo.data());
+  EXPECT_EQ(yn[1], -1.0);
+  EXPECT_DOUBLE_EQ(yn[2], 15.0);
+  EXPECT_DOUBLE_EQ(yn[3], 20.0);
+  EXPECT_EQ(yn[4], -1.0);
+}
+
+TEST(Regrid, NevillePolynomialThroughThreePoints) {
+  auto xa = OneBased(std::vector<float>{0, 1, 2});
+  auto ya = OneBased(std::vector<float>{0, 1, 4});
+  float y = 0, dy = 0;
+  polint(xa.data(), ya.data(), 3, 1.5f, &y, &dy);
+  EXPECT_FLOAT_EQ(y, 2.25f);
+  // A cubic is reproduced exactly by four points.
+  auto xc = OneBased(std::vector<float>{-1, 0, 2, 3});
+  std::vector<float> yc(5);
+  for (int i = 1; i <= 4; ++i) yc[i] = xc[i] * xc[i] * xc[i] - 2 * xc[i];
+  polint(xc.data(), yc.data(), 4, 1.0f, &y, &dy);
+  EXPECT_NEAR(y, -1.0f, 1e-5);
+
+  platform::ScriptedUserInterface ui;
+  ui.ExpectBox("Error", "Error in routine polint");
+  platform::ScopedUI scope(ui);
+  auto xd = OneBased(std::vector<float>{0, 1, 1});
+  EXPECT_THROW(polint(xd.data(), ya.data(), 3, 0.5f, &y, &dy), platform::FatalError);
+  EXPECT_TRUE(ui.failures.empty());
+  platform::ResetQuitRequest();
+}
+
+TEST(Sorting, IndexAndCompanionSortsAgreeWithAReferenceSort) {
+  std::mt19937 gen(11);
+  std::uniform_int_distribution<int> u(0, 40);  // many equal keys
+  for (int n : {1, 2, 6, 7, 8, 50, 1000}) {
+    std::vector<float> a(n + 1), b(n + 1), c(n + 1);
+    for (int i = 1; i <= n; ++i) {
+      a[i] = static_cast<float>(u(gen));
+      b[i] = 10000.0f * a[i] + static_cast<float>(i);  // companion remembers its key
+      c[i] = -b[i];
+    }
+    std::vector<int> indx(n + 1);
+    std::vector<float> original = a;
+    indexx(n, a.data(), indx.data());
+    EXPECT_EQ(a, original) << "indexx leaves arr alone";
+    std::vector<bool> seen(n + 1, false);
+    for (int i = 1; i <= n; ++i) {
+      ASSERT_GE(indx[i], 1);
+      ASSERT_LE(indx[i], n);
+      EXPECT_FALSE(seen[indx[i]]);
+      seen[indx[i]] = true;
+      if (i > 1) {
+        EXPECT_LE(a[indx[i - 1]], a[indx[i]]);
+      }
+    }
+    std::vector<float> a2 = a, b2 = b;
+    sort2(n, a2.data(), b2.data());
+    std::vector<float> a3 = a, b3 = b, c3 = c;
+    sort3(n, a3.data(), b3.data(), c3.data());
+    for (int i = 1; i <= n; ++i) {
+      if (i > 1) {
+        EXPECT_LE(a2[i - 1], a2[i]);
+      }
+      EXPECT_EQ(std::floor(b2[i] / 10000.0f), a2[i]);
+      EXPECT_EQ(a3[i], a[indx[i]]);
+      EXPECT_EQ(b3[i], b[indx[i]]);
+      EXPECT_EQ(c3[i], -b3[i]);
+    }
+  }
+}
+
+TEST(Eigen, JacobiOnTheTwoByTwoExample) {
+  // [[2,1],[1,2]]: eigenvalues 3 and 1, eigenvectors (1,1)/sqrt2 and (1,-1)/sqrt2.
+  FloatMat a(1, 2, 1, 2), v(1, 2, 1, 2);
+  a[1][1] = 2;
+  a[1][2] = 1;
+  a[2][1] = 1;
+  a[2][2] = 2;
+  FloatVec d(1, 2);
+  int nrot = 0;
+  jacobi(a, 2, d, v, &nrot);
+  EXPECT_EQ(nrot, 1);
+  sort_select(d, v, 2);
+  EXPECT_NEAR(d[1], 3.0f, 1e-6);
+  EXPECT_NEAR(d[2], 1.0f, 1e-6);
+  const float r = 1 / std::sqrt(2.0f);
+  EXPECT_NEAR(std::fabs(v[1][1]), r, 1e-6);
+  EXPECT_NEAR(v[1][1], v[2][1], 1e-6);
+  EXPECT_NEAR(v[1][2], -v[2][2], 1e-6);
+}
+
+TEST(Eigen, DoubleJacobiDiagonalisesARandomSymmetricMatrix) {
+  std::mt19937 gen(3);
+  std::uniform_real_distribution<double> u(-1, 1);
+  const int n = 8;
+  DoubleMat a(1, n, 1, n), keep(1, n, 1, n), v(1, n, 1, n);
+  for (int i = 1; i <= n; ++i)
+    for (int j = i; j <= n; ++j) keep[i][j] = keep[j][i] = a[i][j] = a[j][i] = u(gen);
+  DoubleVec d(1, n);
+  int nrot = 0;
+  djacobi(a, n, d, v, &nrot);
+  sort_select_d(d, v, n);
+  double trace = 0, sum = 0;
+  for (int i = 1; i <= n; ++i) {
+    trace += keep[i][i];
+    sum += d[i];
+    if (i > 1) {
+      EXPECT_GE(d[i - 1], d[i]);
+    }
+  }
+  EXPECT_NEAR(trace, sum, 1e-12);
+  // A v_k = d_k v_k for every column, and V is orthonormal.
+  for (int k = 1; k <= n; ++k) {
+    for (int i = 1; i <= n; ++i) {
+      double av = 0;
+      for (int j = 1; j <= n; ++j) av += keep[i][j] * v[j][k];
+      EXPECT_NEAR(av, d[k] * v[i][k], 1e-12);
+    }
+    for (int l = 1; l <= n; ++l) {
+      double dot = 0;
+      for (int i = 1; i <= n; ++i) dot += v[i][k] * v[i][l];
+      EXPECT_NEAR(dot, k == l ? 1.0 : 0.0, 1e-12);
+    }
+  }
+}
+
+TEST(Eigen, SortSelectMovesColumnsWithTheirValues) {
+  FloatVec d(1, 3);
+  d[1] = 1;
+  d[2] = 3;
+  d[3] = 2;
+  FloatMat v(1, 3, 1, 3);
+  for (int i = 1; i <= 3; ++i)
+    for (int j = 1; j <= 3; ++j) v[i][j] = static_cast<float>(10 * i + j);
+  sort_select(d, v, 3);
+  EXPECT_EQ(d[1], 3.0f);
+  EXPECT_EQ(d[2], 2.0f);
+  EXPECT_EQ(d[3], 1.0f);
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_EQ(v[i][1], 10.0f * i + 2);
+    EXPECT_EQ(v[i][2], 10.0f * i + 3);
+    EXPECT_EQ(v[i][3], 10.0f * i + 1);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "platform/bitmap.h"
+#include "platform/metafile.h"
+#include "platform/qt/qt_canvas.h"
+#include "platform/qt/qt_svg.h"
+
+using namespace platform;
+using platform::qt::QtCanvas;
+
+namespace {
+
+// Fonts need a GUI application; the test program may already have one.
+class GuiEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (!QCoreApplication::instance()) {
+      static int argc = 1;
+      static char name[] = "canvas_test";
+      static char* argv[] = {name, nullptr};
+      app_ = std::make_unique<QGuiApplication>(argc, argv);
+    }
+  }
+  void TearDown() override { app_.reset(); }
+  std::unique_ptr<QGuiApplication> app_;
+};
+[[maybe_unused]] auto* const g_gui = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
+
+COLORREF Pixel(const QtCanvas& c, int x, int y) { return c.CopyPixels(x, y, 1, 1).GetPixel(0, 0); }
+
+int CountNonWhite(const QtCanvas& c) {
+  Bitmap b = c.ToBitmap();
+  int n = 0;
+  for (COLORREF p : b.Pixels()) n += p != 0xffffff;
+  return n;
+}
+
+}  // namespace
+
+TEST(Canvas, LinesLeaveOutTheirEndPixel) {
+  QtCanvas canvas(50, 50);
+  {
+    auto dc = canvas.ClientDC();
+    HPEN pen = CreatePen(PS_SOLID, 0, 0x0000ff);
+    HGDIOBJ old = dc->SelectObject(pen);
+    dc->MoveTo(10, 10);
+    dc->LineTo(20, 10);
+    dc->SelectObject(old);
+    EXPECT_TRUE(DeleteObject(pen));
+  }
+  EXPECT_EQ(Pixel(canvas, 10, 10), 0x0000ffu);
+  EXPECT_EQ(Pixel(canvas, 19, 10), 0x0000ffu);
+  EXPECT_EQ(Pixel(canvas, 20, 10), 0xffffffu);
+  EXPECT_EQ(CountNonWhite(canvas), 10);
+}
+
+TEST(Canvas, DotIsOnePixel) {
+  QtCanvas canvas(20, 20);
+  {
+    auto dc = canvas.ClientDC();
+    dc->MoveTo(5, 7);
+    dc->LineTo(6, 8);
+  }
+  EXPECT_EQ(CountNonWhite(canvas), 1);
+  EXPECT_EQ(Pixel(canvas, 5, 7), 0x000000u);
+}
+
+TEST(Canvas, RectangleExcludesRightAndBottomEdges) {
+  QtCanvas canvas(40, 40);
+  HBRUSH brush = CreateSolidBrush(0x00ff00);
+  {
+    auto dc = canvas.ClientDC();
+    dc->SelectObject(brush);
+    dc->Rectangle(10, 10, 20, 15);  // black outline, green inside
+    dc->SelectObject(GetStockObject(WHITE_BRUSH));
+  }
+  EXPECT_TRUE(DeleteObject(brush));
+  EXPECT_EQ(Pixel(canvas, 10, 10), 0x000000u);
+  EXPECT_EQ(Pixel(canvas, 19, 14), 0x000000u);
+  EXPECT_EQ(Pixel(canvas, 20, 14), 0xffffffu);
+  EXPECT_EQ(Pixel(canvas, 19, 15), 0xffffffu);
+  EXPECT_EQ(Pixel(canvas, 15, 12), 0x00ff00u);
+  EXPECT_EQ(CountNonWhite(canvas), 10 * 5);
+}
+
+TEST(Canvas, NullPenRectangleFillsOnePixelLess) {
+  QtCanvas canvas(40, 40);
+  HBRUSH brush = CreateSolidBrush(0xff0000);
+  {
+    auto dc = canvas.ClientDC();
+    dc->SelectObject(GetStockObject(NULL_PEN));
+    dc->SelectObject(brush);
+    dc->Rectangle(10, 10, 20, 15);
+    dc->SelectObject(GetStockObject(WHITE_BRUSH));
+  }
+  DeleteObject(brush);
+  EXPECT_EQ(CountNonWhite(canvas), 9 * 4);
+  EXPECT_EQ(Pixel(canvas, 10, 10), 0xff0000u);
+}
+
+TEST(Canvas, InvertedDrawingTwiceRestoresEveryPixel) {
+  QtCanvas canvas(120, 90);
+  {
+    auto dc = canvas.ClientDC();
+    HBRUSH brush = CreateSolidBrush(0x3366cc);
+    dc->SelectObject(brush);
+    dc->Ellipse(10, 10, 80, 70);
+    dc->SelectObject(GetStockObject(WHITE_BRUSH));
+    DeleteObject(brush);
+  }
+  const Bitmap before = canvas.ToBitmap();
+  auto invert = [&] {
+    auto dc = canvas.ClientDC();
+    dc->SetROP2(R2_NOT);
+    dc->SelectObject(GetStockObject(NULL_BRUSH));
+    // A closed polyline whose corners meet and a rectangle outline: shared
+    // pixels must not be inverted twice within one drawing.
+    dc->MoveTo(5, 5);
+    dc->LineTo(100, 40);
+    dc->LineTo(30, 85);
+    dc->LineTo(5, 5);
+    dc->Rectangle(20, 20, 110, 60);
+  };
+  invert();
+  const Bitmap once = canvas.ToBitmap();
+  EXPECT_NE(once, before);
+  // The start pixel of the polyline is drawn once (the last segment leaves
+  // out its end), so it is inverted, not restored.
+  EXPECT_NE(once.GetPixel(5, 5), before.GetPixel(5, 5));
+  invert();
+  EXPECT_EQ(canvas.ToBitmap(), before);
+}
+
+TEST(Canvas, AnisotropicMappingStretchesLogicalSpace) {
+  QtCanvas canvas(700, 500);
+  {
+    auto dc = canvas.ScaledDC(1400, 1000);
+    dc->MoveTo(200, 100);
+    dc->LineTo(202, 100);  // two logical units -> one device pixel
+  }
+  EXPECT_EQ(Pixel(canvas, 100, 50), 0x000000u);
+  EXPECT_EQ(CountNonWhite(canvas), 1);
+}
+
+TEST(Canvas, MetafileReplaysOntoCanvasAndKeepsCallerState) {
+  MetafileDC rec;
+  rec.SetWindowExt(100, 100);
+  HPEN pen = CreatePen(PS_SOLID, 0, 0x00ff00);
+  rec.SelectObject(pen);
+  rec.MoveTo(10, 50);
+  rec.LineTo(90, 50);
+  rec.SelectObject(GetStockObject(BLACK_PEN));
+  DeleteObject(pen);
+  HMETAFILE mf = rec.Close();
+  ASSERT_NE(mf, 0u);
+  const int objectsBefore = LiveGdiObjectCount();
+
+  QtCanvas canvas(200, 200);
+  EXPECT_TRUE(canvas.PlayStretched(mf));
+  EXPECT_EQ(LiveGdiObjectCount(), objectsBefore);  // replay objects are gone
+  EXPECT_EQ(Pixel(canvas, 20, 100), 0x00ff00u);
+  EXPECT_EQ(Pixel(canvas, 178, 100), 0x00ff00u);
+  EXPECT_EQ(Pixel(canvas, 180, 100), 0xffffffu);
+  EXPECT_TRUE(DeleteMetaFile(mf));
+}
+
+TEST(Canvas, CopyAndPastePixelsRoundTrip) {
+  QtCanvas canvas(30, 30);
+  {
+    auto dc = canvas.ClientDC();
+    dc->MoveTo(0, 0);
+    dc->LineTo(30, 30);
+  }
+  Bitmap saved = canvas.CopyPixels(5, 5, 10, 10);
+  canvas.Clear();
+  EXPECT_EQ(CountNonWhite(canvas), 0);
+  canvas.PastePixels(saved, 5, 5);
+  EXPECT_EQ(CountNonWhite(canvas), 10);
+  EXPECT_EQ(Pixel(canvas, 7, 7), 0x000000u);
+}
+
+TEST(Canvas, ChangedCallbackRunsWhenTheLastContextCloses) {
+  QtCanvas canvas(10, 10);
+  int changes = 0;
+  canvas.SetChangedCallback([&] { ++changes; });
+  {
+    auto a = canvas.ClientDC();
+    auto b = canvas.ClientDC();
+    a->MoveTo(1, 1);
+    a->LineTo(5, 1);
+    b->MoveTo(1, 3);
+    b->LineTo(5, 3);
+  }
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(CountNonWhite(canvas), 8);
+}
+
+TEST(Canvas, PictureFilesAreWritten) {
+  MetafileDC rec;
+  rec.SetWindowExt(1399, 1000);
+  rec.Rectangle(100, 100, 1200, 900);
+  rec.TextOut(500, 500, "T");
+  HMETAFILE mf = rec.Close();
+  auto dir = std::filesystem::temp_directory_path();
+  std::string png = (dir / "canvas_test_picture.png").string();
+  std::string svg = (dir / "canvas_test_picture.svg").string();
+  ASSERT_TRUE(qt::SaveMetafileAsPng(mf, png, 280, 200));
+  ASSERT_TRUE(qt::SaveMetafileAsSvg(mf, svg, 280, 200));
+  QImage img(QString::fromStdString(png));
+  EXPECT_EQ(img.width(), 280);
+  EXPECT_EQ(img.pixel(20, 20) & 0xffffff, 0u);  // rectangle corner at 100/1399*280
+  EXPECT_GT(std::filesystem::file_size(svg), 100u);
+  std::remove(png.c_str());
+  std::remove(svg.c_str());
+  DeleteMetaFile(mf);
+}
+

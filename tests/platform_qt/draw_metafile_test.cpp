@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "platform/bitmap.h"
+#include "platform/clipboard.h"
+#include "platform/metafile.h"
+
+using namespace platform;
+
+TEST(DrawObjects, SelectedObjectCannotBeDeletedUntilDeselected) {
+  const int before = LiveGdiObjectCount();
+  HPEN pen = CreatePen(PS_SOLID, 0, 0x123456);
+  {
+    RecordingDC dc;
+    HGDIOBJ old = dc.SelectObject(pen);
+    EXPECT_EQ(old, GetStockObject(BLACK_PEN));
+    EXPECT_FALSE(DeleteObject(pen));
+    dc.SelectObject(old);
+    EXPECT_TRUE(DeleteObject(pen));
+    EXPECT_FALSE(DeleteObject(pen));
+  }
+  EXPECT_EQ(LiveGdiObjectCount(), before);
+  EXPECT_TRUE(DeleteObject(GetStockObject(NULL_BRUSH)));  // stock objects stay
+  EXPECT_EQ(LookupObject(GetStockObject(NULL_BRUSH)).brush.style, BS_NULL);
+}
+
+TEST(DrawObjects, SaveAndRestoreBringBackSelectionsAndPosition) {
+  RecordingDC dc;
+  dc.MoveTo(3, 4);
+  int level = dc.SaveDC();
+  dc.SelectObject(GetStockObject(NULL_PEN));
+  dc.SetTextAlign(TA_UPDATECP);
+  dc.MoveTo(9, 9);
+  EXPECT_TRUE(dc.RestoreDC(level));
+  EXPECT_EQ(dc.CurrentPen(), GetStockObject(BLACK_PEN));
+  EXPECT_EQ(dc.GetTextAlign(), TA_LEFT | TA_TOP);
+  EXPECT_EQ(dc.GetCurrentPosition(), (Point{3, 4}));
+  EXPECT_FALSE(dc.RestoreDC(1));
+}
+
+TEST(Metafile, RecordsCallsWithObjectDescriptions) {
+  MetafileDC rec;
+  rec.SetWindowExt(1399, 1000);
+  HBRUSH brush = CreateSolidBrush(0x0000ff);
+  rec.SelectObject(brush);
+  rec.Ellipse(1, 2, 3, 4);
+  rec.SelectObject(GetStockObject(NULL_BRUSH));
+  DeleteObject(brush);
+  rec.TextOut(5, 6, "2.5");
+  HMETAFILE mf = rec.Close();
+  EXPECT_EQ(rec.Close(), 0u);
+  auto data = MetafileContents(mf);
+  ASSERT_TRUE(data);
+  std::vector<std::string> got;
+  for (const auto& op : data->ops) got.push_back(DescribeOp(op));
+  EXPECT_EQ(got, (std::vector<std::string>{"SetWindowExt(1399,1000)", "SelectBrush(0x0000ff)", "Ellipse(1,2,3,4)",
+                                           "SelectBrush(null)", "TextOut(5,6,\"2.5\")"}));
+  EXPECT_EQ(MetafileWindowExt(*data), (Size{1399, 1000}));
+  DeleteMetaFile(mf);
+}
+
+TEST(Metafile, CopiesAreIndependentAndDoubleDeletesAreCaught) {
+  MetafileDC rec;
+  rec.MoveTo(1, 1);
+  HMETAFILE a = rec.Close();
+  HMETAFILE b = CopyMetaFile(a);
+  ASSERT_NE(b, 0u);
+  EXPECT_NE(a, b);
+  const int invalid = InvalidMetafileDeletes();
+  EXPECT_TRUE(DeleteMetaFile(a));
+  EXPECT_FALSE(DeleteMetaFile(a));
+  EXPECT_FALSE(DeleteMetaFile(0));
+  EXPECT_EQ(InvalidMetafileDeletes(), invalid + 2);
+  ASSERT_TRUE(MetafileContents(b));
+  EXPECT_EQ(MetafileContents(b)->ops.size(), 1u);
+  EXPECT_TRUE(DeleteMetaFile(b));
+  EXPECT_EQ(CopyMetaFile(b), 0u);
+}
+
+TEST(Metafile, ReplayReissuesTheRecordedCalls) {
+  MetafileDC rec;
+  HPEN pen = CreatePen(PS_SOLID, 0, 0x00ff00);
+  rec.SelectObject(pen);
+  rec.MoveTo(1, 2);
+  rec.LineTo(3, 4);
+  rec.SelectObject(GetStockObject(BLACK_PEN));
+  DeleteObject(pen);
+  HMETAFILE mf = rec.Close();
+  const int objects = LiveGdiObjectCount();
+  RecordingDC target;
+  target.MoveTo(7, 7);
+  ASSERT_TRUE(PlayMetaFile(target, mf));
+  EXPECT_EQ(target.Describe(),
+            (std::vector<std::string>{"MoveTo(7,7)", "SaveDC", "SelectPen(0,0,0x00ff00)", "MoveTo(1,2)",
+                                      "LineTo(3,4)", "SelectPen(0,0,0x000000)", "RestoreDC(1)"}));
+  EXPECT_EQ(target.GetCurrentPosition(), (Point{7, 7}));
+  EXPECT_EQ(LiveGdiObjectCount(), objects);
+  DeleteMetaFile(mf);
+  EXPECT_FALSE(PlayMetaFile(target, mf));
+}
+
+TEST(Bitmap, BmpFileIs24BitBottomUpAndRoundTrips) {
+  Bitmap bm(3, 2);
+  bm.SetPixel(0, 0, RGB(255, 0, 0));
+  bm.SetPixel(2, 1, RGB(1, 2, 3));
+  bm.SetPixel(5, 5, 0);  // outside: ignored
+  std::string path = (std::filesystem::temp_directory_path() / "draw_metafile_test.bmp").string();
+  ASSERT_TRUE(SaveBmp(bm, path));
+  std::ifstream in(path, std::ios::binary);
+  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // 54-byte header, rows padded to 12 bytes, bottom row first, BGR order.
+  ASSERT_EQ(bytes.size(), 54u + 2 * 12);
+  EXPECT_EQ(bytes[28], 24);
+  EXPECT_EQ(bytes[22], 2);  // positive height: bottom-up
+  EXPECT_EQ(bytes[54 + 6], 3);
+  EXPECT_EQ(bytes[54 + 7], 2);
+  EXPECT_EQ(bytes[54 + 8], 1);
+  EXPECT_EQ(bytes[54 + 12 + 2], 255);  // top row, red pixel: B, G, R
+  Bitmap back;
+  ASSERT_TRUE(LoadBmp(path, back));
+  EXPECT_EQ(back, bm);
+  std::remove(path.c_str());
+  EXPECT_FALSE(SaveBmp(Bitmap(), path));
+}
+
+TEST(Clipboard, MemoryClipboardKeepsLastContentOrRefuses) {
+  MemoryClipboard cb;
+  SetClipboard(&cb);
+  EXPECT_TRUE(Clipboard().SetText("a\tb\n"));
+  EXPECT_EQ(cb.content, MemoryClipboard::Content::Text);
+  EXPECT_TRUE(Clipboard().SetBitmap(Bitmap(2, 2)));
+  EXPECT_EQ(cb.content, MemoryClipboard::Content::Bitmap);
+  EXPECT_TRUE(cb.text.empty());
+  cb.refuseOpen = true;
+  EXPECT_FALSE(Clipboard().SetText("x"));
+  EXPECT_EQ(cb.content, MemoryClipboard::Content::Bitmap);
+  SetClipboard(nullptr);
+}
