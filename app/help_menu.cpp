@@ -1,3 +1,7 @@
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "numerics/sounds.h"
 #include "app/help_menu.h"
 
 #include "app/parameter_preferences.h"

@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "numerics/sounds.h"
 #include "app/parameter_preferences.h"
 #include "app/program_options.h"
 #include "app/shell_services.h"
@@ -46,8 +50,9 @@ int WholeCount(float v, float largest = 1024.0f) {
   return static_cast<int>(std::floor(v));
 }
 
-void ToggleWithPreference(TXLAWindow& w, const char* question, bool& sw, int command, int line) {
-  sw = AskYesNo("SET PREFERENCE", question);
+template <typename Switch>
+void ToggleWithPreference(TXLAWindow& w, const char* question, Switch& sw, int command, int line) {
+  sw = static_cast<Switch>(AskYesNo("SET PREFERENCE", question));
   w.CheckMenuItem(command, sw);
   if (AskYesNo("SET PREFERENCE", "save as default setting?"))
     SetParameterPreference(w, line - 1, sw ? 1 : 0);
@@ -55,24 +60,22 @@ void ToggleWithPreference(TXLAWindow& w, const char* question, bool& sw, int com
 }
 
 void ChooseRegularization(TXLAWindow& w, int kind) {
-  ProgramOptions& o = Options();
-  const bool on = kind == 1 ? o.RegMaxEnt : kind == 2 ? o.RegSecondDerivative : o.RegShowBoth;
+  const bool on = kind == 1 ? Conti().maxEntropy : kind == 2 ? Conti().secondDerivative : Conti().showBothRegularizations;
   if (on) return;
-  o.RegMaxEnt = kind == 1;
-  o.RegSecondDerivative = kind == 2;
-  o.RegShowBoth = kind == 3;
-  w.CheckMenuItem(cmd::RegularizationMaxEnt, o.RegMaxEnt);
-  w.CheckMenuItem(cmd::Regularization2ndDerivative, o.RegSecondDerivative);
-  w.CheckMenuItem(cmd::ShowBothRegularizations, o.RegShowBoth);
+  Conti().maxEntropy = kind == 1;
+  Conti().secondDerivative = kind == 2;
+  Conti().showBothRegularizations = kind == 3;
+  w.CheckMenuItem(cmd::RegularizationMaxEnt, Conti().maxEntropy);
+  w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative);
+  w.CheckMenuItem(cmd::ShowBothRegularizations, Conti().showBothRegularizations);
   if (AskYesNo("SET PREFERENCE", "save new regularization as default setting?"))
     SetParameterPreference(w, 9, kind);
 }
 
 void ChooseFitMethod(TXLAWindow& w, int method) {
-  ProgramOptions& o = Options();
-  o.FitMethodSimplex = method == 1;
-  o.FitMethodAnnealing = method == 2;
-  o.FitMethodMarquardt = method == 3;
+  gFitEngineState.useSimplex = method == 1;
+  gFitEngineState.useAnnealing = method == 2;
+  gFitEngineState.useMarquardt = method == 3;
   w.CheckMenuItem(cmd::SimplexAlgorithm, false);
   w.CheckMenuItem(cmd::SimulatedAnnealing, false);
   w.CheckMenuItem(cmd::MarquardtLevenberg, false);
@@ -94,7 +97,7 @@ void TXLAWindow::CmErrorPropagationToSw() {
 
 void TXLAWindow::CmSuppressBaselineCorrelation() {
   ToggleWithPreference(*this, "Suppress Baseline Correlation in Max Ent?",
-                       Options().MaxEntBaselineSuppression, cmd::SuppressBaselineCorrelation, 14);
+                       Conti().suppressBaselineCorrelation, cmd::SuppressBaselineCorrelation, 14);
 }
 
 void TXLAWindow::CmAlwaysLoadG2m1() {
@@ -104,7 +107,7 @@ void TXLAWindow::CmAlwaysLoadG2m1() {
 }
 
 void TXLAWindow::CmSound() {
-  ToggleWithPreference(*this, "Play Sounds?", Options().SoundsOn, cmd::Sound, 7);
+  ToggleWithPreference(*this, "Play Sounds?", SoundState.soundsOn, cmd::Sound, 7);
 }
 
 void TXLAWindow::CmScanColorTemperatureFromTime() {
@@ -148,12 +151,12 @@ void TXLAWindow::CmCheckElapsedTimeAgainstTimestamp() {
 void TXLAWindow::CmMultipleThreads() {
   ProgramOptions& o = Options();
   if (AskYesNo("SET PREFERENCE", "Use Multiple Threads?")) {
-    o.ContiMultithreading = true;
+    Conti().multipleThreads = true;
     float n = 0;
-    if (PromptFloat(n, static_cast<float>(o.NormalEquationThreadCount), "number of threads"))
-      o.NormalEquationThreadCount = WholeCount(n);
+    if (PromptFloat(n, static_cast<float>(Conti().normalEquationThreads), "number of threads"))
+      Conti().normalEquationThreads = WholeCount(n);
     else
-      o.ContiMultithreading = false;
+      Conti().multipleThreads = false;
     float lamm = 0;
     if (PromptFloat(lamm, static_cast<float>(o.LammThreadCount),
                     "number of threads for Lamm equations"))
@@ -161,13 +164,13 @@ void TXLAWindow::CmMultipleThreads() {
     else
       o.LammThreadCount = 1;
   } else {
-    o.NormalEquationThreadCount = 1;
+    Conti().normalEquationThreads = 1;
     o.LammThreadCount = 1;
-    o.ContiMultithreading = false;
+    Conti().multipleThreads = false;
   }
-  CheckMenuItem(cmd::MultipleThreads, o.ContiMultithreading);
+  CheckMenuItem(cmd::MultipleThreads, Conti().multipleThreads);
   if (AskYesNo("SET PREFERENCE", "save as default setting?")) {
-    SetParameterPreference(*this, 11, o.ContiMultithreading ? o.NormalEquationThreadCount : 0);
+    SetParameterPreference(*this, 11, Conti().multipleThreads ? Conti().normalEquationThreads : 0);
     SetParameterPreference(*this, 14, o.LammThreadCount);
   }
   CallService(Services().playSoundOk);
@@ -199,19 +202,22 @@ void TXLAWindow::CmSimplexAlgorithm() { ChooseFitMethod(*this, 1); }
 void TXLAWindow::CmMarquardtLevenberg() { ChooseFitMethod(*this, 3); }
 
 void TXLAWindow::CmSimulatedAnnealing() {
-  ProgramOptions& o = Options();
   float v = 0;
-  if (PromptFloat(v, o.AnnealStartTemperature, "starting 'temperature' (rel increase glob.chisq)")) {
-    o.AnnealStartTemperature = v;
-    o.AnnealTemperature = v;
+  if (PromptFloat(v, gFitEngineState.annealStartTemperature, "starting 'temperature' (rel increase glob.chisq)")) {
+    gFitEngineState.annealStartTemperature = v;
+    gFitEngineState.annealTemperature = v;
   }
-  if (PromptFloat(v, static_cast<float>(o.AnnealTemperatureSteps), "# of temperature steps"))
-    o.AnnealTemperatureSteps = WholeCount(v, 1.0e9f);
-  if (PromptFloat(v, static_cast<float>(o.AnnealIterationsPerStep),
+  if (PromptFloat(v, static_cast<float>(gFitEngineState.annealSteps), "# of temperature steps"))
+    gFitEngineState.annealSteps = WholeCount(v, 1.0e9f);
+  if (PromptFloat(v, static_cast<float>(gFitEngineState.annealIterations),
                   "# of iterations per temperature"))
-    o.AnnealIterationsPerStep = WholeCount(v, 1.0e9f);
-  if (PromptFloat(v, static_cast<float>(o.AnnealFinalMethod),
-                  "final ML (1), Simplex (2), or none (0)", "Fit With Simulated Annealing"))
-    o.AnnealFinalMethod = v == 1.0f ? 1 : v == 2.0f ? 2 : 0;
+    gFitEngineState.annealIterations = WholeCount(v, 1.0e9f);
+  FitEngineState& f = gFitEngineState;
+  const float finalMethod = f.annealFinalMarquardt ? 1.0f : f.annealFinalSimplex ? 2.0f : 0.0f;
+  if (PromptFloat(v, finalMethod, "final ML (1), Simplex (2), or none (0)",
+                  "Fit With Simulated Annealing")) {
+    f.annealFinalMarquardt = v == 1.0f;
+    f.annealFinalSimplex = v == 2.0f;
+  }
   ChooseFitMethod(*this, 2);
 }

@@ -1,3 +1,7 @@
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "numerics/sounds.h"
 #include "app/parameter_preferences.h"
 
 #include <cmath>
@@ -57,19 +61,17 @@ bool AskPreference(const char* question) {
 }
 
 void SelectRegularization(TXLAWindow& w, int kind) {
-  ProgramOptions& o = Options();
-  o.RegMaxEnt = kind == 1;
-  o.RegSecondDerivative = kind == 2;
-  o.RegShowBoth = kind == 3;
-  w.CheckMenuItem(cmd::RegularizationMaxEnt, o.RegMaxEnt);
-  w.CheckMenuItem(cmd::Regularization2ndDerivative, o.RegSecondDerivative);
-  w.CheckMenuItem(cmd::ShowBothRegularizations, o.RegShowBoth);
+  Conti().maxEntropy = kind == 1;
+  Conti().secondDerivative = kind == 2;
+  Conti().showBothRegularizations = kind == 3;
+  w.CheckMenuItem(cmd::RegularizationMaxEnt, Conti().maxEntropy);
+  w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative);
+  w.CheckMenuItem(cmd::ShowBothRegularizations, Conti().showBothRegularizations);
 }
 
 int CurrentFitMethod() {
-  const ProgramOptions& o = Options();
-  if (o.FitMethodAnnealing) return 2;
-  if (o.FitMethodMarquardt) return 3;
+  if (gFitEngineState.useAnnealing) return 2;
+  if (gFitEngineState.useMarquardt) return 3;
   return 1;
 }
 
@@ -101,7 +103,7 @@ int LoadParameterPreferences(TXLAWindow& w) {
   if (CommandLineState().AutomationMode) return 1;
 
   bool rewrite = false;
-  o.RadialResolution = has(2) && at(2) > 0 ? static_cast<float>(at(2)) : 0.001f;
+  CurrentScanSet().radialResolution = has(2) && at(2) > 0 ? static_cast<float>(at(2)) : 0.001f;
 
   if (has(3)) o.FitRedrawResidualsBitmap = at(3) > 0;
   else {
@@ -115,7 +117,7 @@ int LoadParameterPreferences(TXLAWindow& w) {
   }
   o.FitRedrawDataPlot = has(5) && at(5) > 0;
   o.FitRedrawDistributionPlot = has(6) && at(6) > 0;
-  o.SoundsOn = has(7) && at(7) > 0;
+  SoundState.soundsOn = has(7) && at(7) > 0;
   o.ScanColorFromTime = has(8) ? at(8) > 0 : true;
   if (has(9)) {
     o.InfoWizardMessages = at(9) > 0;
@@ -134,31 +136,31 @@ int LoadParameterPreferences(TXLAWindow& w) {
     w.CheckMenuItem(cmd::UseIntegrationRangesFromFile, false);
   }
   if (has(12) && at(12) > 0) {
-    o.ContiMultithreading = true;
-    o.NormalEquationThreadCount = ThreadCount(at(12));
+    Conti().multipleThreads = true;
+    Conti().normalEquationThreads = ThreadCount(at(12));
   } else if (has(12)) {
-    o.ContiMultithreading = false;
-    o.NormalEquationThreadCount = 1;
+    Conti().multipleThreads = false;
+    Conti().normalEquationThreads = 1;
   } else {
-    o.ContiMultithreading = true;
-    o.NormalEquationThreadCount = 2;
+    Conti().multipleThreads = true;
+    Conti().normalEquationThreads = 2;
   }
-  w.CheckMenuItem(cmd::MultipleThreads, o.ContiMultithreading);
+  w.CheckMenuItem(cmd::MultipleThreads, Conti().multipleThreads);
   if (has(13) && at(13) > 0) {
     const double m = at(13);
     const int method = m == 1.0 ? 1 : m == 2.0 ? 2 : m == 3.0 ? 3 : 0;
     if (method != 0 && method != CurrentFitMethod()) {
-      o.FitMethodSimplex = method == 1;
-      o.FitMethodAnnealing = method == 2;
-      o.FitMethodMarquardt = method == 3;
+      gFitEngineState.useSimplex = method == 1;
+      gFitEngineState.useAnnealing = method == 2;
+      gFitEngineState.useMarquardt = method == 3;
       rewrite = true;
     }
-    w.CheckMenuItem(cmd::SimplexAlgorithm, o.FitMethodSimplex);
-    w.CheckMenuItem(cmd::SimulatedAnnealing, o.FitMethodAnnealing);
-    w.CheckMenuItem(cmd::MarquardtLevenberg, o.FitMethodMarquardt);
+    w.CheckMenuItem(cmd::SimplexAlgorithm, gFitEngineState.useSimplex);
+    w.CheckMenuItem(cmd::SimulatedAnnealing, gFitEngineState.useAnnealing);
+    w.CheckMenuItem(cmd::MarquardtLevenberg, gFitEngineState.useMarquardt);
   }
-  o.MaxEntBaselineSuppression = has(14) ? at(14) > 0 : true;
-  w.CheckMenuItem(cmd::SuppressBaselineCorrelation, o.MaxEntBaselineSuppression);
+  Conti().suppressBaselineCorrelation = has(14) ? at(14) > 0 : true;
+  w.CheckMenuItem(cmd::SuppressBaselineCorrelation, Conti().suppressBaselineCorrelation);
   o.LammThreadCount = has(15) ? ThreadCount(at(15)) : 2;
   o.FitUpdateInterval = has(16) && at(16) > 0 ? static_cast<float>(at(16)) : 1.0f;
   // The mark follows the switch also when the line is missing.
@@ -170,14 +172,14 @@ int LoadParameterPreferences(TXLAWindow& w) {
   o.ErrorPropagationToSw = has(20) && at(20) > 0;
   w.CheckMenuItem(cmd::ErrorPropagationToSw, o.ErrorPropagationToSw);
   if (has(21)) {
-    o.DontLoadSpikes = at(21) > 0;
-    w.CheckMenuItem(cmd::DontLoadSpikes, o.DontLoadSpikes);
+    CurrentDataTypeFlags().excludeSpikes = at(21) > 0;
+    w.CheckMenuItem(cmd::DontLoadSpikes, CurrentDataTypeFlags().excludeSpikes);
   }
-  if (has(22) && at(22) > 0) o.SpikeLevel = static_cast<float>(at(22));
-  if (has(23) && at(23) > 0) o.FdsSpikeThreshold = static_cast<float>(at(23));
+  if (has(22) && at(22) > 0) CurrentDataTypeFlags().absorbanceSpikeThreshold = static_cast<float>(at(22));
+  if (has(23) && at(23) > 0) CurrentDataTypeFlags().fluorescenceSpikeThreshold = static_cast<float>(at(23));
   if (has(24)) {
-    o.FlagTooStrongGradients = at(24) > 0;
-    w.CheckMenuItem(cmd::FlagTooStrongGradients, o.FlagTooStrongGradients);
+    CurrentDataTypeFlags().flagTooStrongGradients = at(24) > 0;
+    w.CheckMenuItem(cmd::FlagTooStrongGradients, CurrentDataTypeFlags().flagTooStrongGradients);
   }
   if (!has(kPreferenceLines)) rewrite = true;
 
@@ -202,29 +204,29 @@ int SaveParameterPreferences(TXLAWindow& w) {
   }
   auto flag = [&](bool b) { std::fputs(b ? "1\n" : "0\n", f); };
   flag(o.DisclaimerAccepted);
-  std::fprintf(f, "%.4f\n", o.RadialResolution);
+  std::fprintf(f, "%.4f\n", CurrentScanSet().radialResolution);
   flag(o.FitRedrawResidualsBitmap);
   flag(o.FitRedrawResidualsPlot);
   flag(o.FitRedrawDataPlot);
   flag(o.FitRedrawDistributionPlot);
-  flag(o.SoundsOn);
+  flag(SoundState.soundsOn);
   flag(o.ScanColorFromTime);
   flag(o.InfoWizardMessages);
-  std::fprintf(f, "%d\n", o.RegMaxEnt ? 1 : o.RegSecondDerivative ? 2 : 3);
+  std::fprintf(f, "%d\n", Conti().maxEntropy ? 1 : Conti().secondDerivative ? 2 : 3);
   flag(o.IntegrationRangesFromFile);
-  std::fprintf(f, "%d\n", o.ContiMultithreading ? o.NormalEquationThreadCount : 0);
+  std::fprintf(f, "%d\n", Conti().multipleThreads ? Conti().normalEquationThreads : 0);
   std::fprintf(f, "%d\n", CurrentFitMethod());
-  flag(o.MaxEntBaselineSuppression);
+  flag(Conti().suppressBaselineCorrelation);
   std::fprintf(f, "%d\n", o.LammThreadCount);
   std::fprintf(f, "%.1f\n", o.FitUpdateInterval);
   flag(o.AlwaysLoadG2m1);
   std::fprintf(f, "%d\n", ToleranceLine(o.TimeStampTolerance, o.TimeStampCheck));
   std::fprintf(f, "%d\n", ToleranceLine(o.TimeStampTolerance, true));
   flag(o.ErrorPropagationToSw);
-  flag(o.DontLoadSpikes);
-  std::fprintf(f, "%.3e\n", o.SpikeLevel);
-  std::fprintf(f, "%.3e\n", o.FdsSpikeThreshold);
-  flag(o.FlagTooStrongGradients);
+  flag(CurrentDataTypeFlags().excludeSpikes);
+  std::fprintf(f, "%.3e\n", CurrentDataTypeFlags().absorbanceSpikeThreshold);
+  std::fprintf(f, "%.3e\n", CurrentDataTypeFlags().fluorescenceSpikeThreshold);
+  flag(CurrentDataTypeFlags().flagTooStrongGradients);
   const bool ok = std::fclose(f) == 0;
   return ok ? 1 : 0;
 }

@@ -1,54 +1,29 @@
 #pragma once
-// The switches and values that "tarnelparams.ini" keeps, together with the
-// other program-wide switches whose menu check marks the main window
-// restores. The subsystems that act on a switch read it from here.
+// The main window's own switches: those of "tarnelparams.ini" that no
+// other subsystem's record holds, and the display switches whose menu check
+// marks the window keeps. The other preferences live in their owners'
+// records (distribution settings, fit engine, data kinds, sounds).
+#include <cstdint>
 
 struct ProgramOptions {
   bool DisclaimerAccepted = false;
-  float RadialResolution = 0.001f;  // cm
   // What a fit redraws while it runs.
   bool FitRedrawResidualsBitmap = false;
   bool FitRedrawResidualsPlot = false;
   bool FitRedrawDataPlot = false;
   bool FitRedrawDistributionPlot = false;
-  bool SoundsOn = false;
+  float FitUpdateInterval = 1.0f;  // s, longest time between redraws during a fit
   bool ScanColorFromTime = true;
-  bool InfoWizardMessages = true;
-  // Regularization of the distributions; at most one is on.
-  bool RegMaxEnt = true;
-  bool RegSecondDerivative = false;
-  bool RegShowBoth = false;
+  std::uint8_t InfoWizardMessages = 1;
   bool IntegrationRangesFromFile = false;
-  bool ContiMultithreading = true;
-  int NormalEquationThreadCount = 2;
-  // Fit method; exactly one is on.
-  bool FitMethodSimplex = true;
-  bool FitMethodAnnealing = false;
-  bool FitMethodMarquardt = false;
-  bool MaxEntBaselineSuppression = true;
   int LammThreadCount = 2;
-  float FitUpdateInterval = 1.0f;  // s
   bool AlwaysLoadG2m1 = false;
-  bool TimeStampCheck = true;
+  std::uint8_t TimeStampCheck = 1;
   double TimeStampTolerance = 1.001;  // correction factor above which a scan time is corrected
   bool ErrorPropagationToSw = false;
-  bool DontLoadSpikes = true;
-  float SpikeLevel = 0.4f;
-  float FdsSpikeThreshold = 100.0f;
-  bool FlagTooStrongGradients = true;
-
-  // Simulated annealing.
-  float AnnealStartTemperature = 2.0f;  // relative increase of the global chi-square
-  float AnnealTemperature = 2.0f;
-  int AnnealTemperatureSteps = 10;
-  int AnnealIterationsPerStep = 500;
-  int AnnealFinalMethod = 1;  // 1 Marquardt-Levenberg, 2 Simplex, 0 none
-
-  // Switches without a preference line whose check marks the window shows.
-  bool FitMAndS = true;
   bool OldFilenameConvention = false;
   bool ShowResidualsHistogram = false;
-  bool DiagnosticsOn = false;
+  std::uint8_t DiagnosticsOn = 0;
 };
 
 ProgramOptions& Options();

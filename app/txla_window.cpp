@@ -1,3 +1,7 @@
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "numerics/sounds.h"
 #include "app/txla_window.h"
 
 #include <algorithm>
@@ -140,31 +144,31 @@ void TXLAWindow::SetupWindow() {
   ProgramOptions& o = Options();
   // The menu may have been built before the window existed; every saved
   // switch gets its mark here, whatever the preference reader managed.
-  if (o.MaxEntBaselineSuppression) CheckMenuItem(cmd::SuppressBaselineCorrelation, true);
+  if (Conti().suppressBaselineCorrelation) CheckMenuItem(cmd::SuppressBaselineCorrelation, true);
   if (o.IntegrationRangesFromFile) CheckMenuItem(cmd::UseIntegrationRangesFromFile, true);
-  CheckMenuItem(cmd::Sound, o.SoundsOn);
-  CheckMenuItem(cmd::MultipleThreads, o.ContiMultithreading);
+  CheckMenuItem(cmd::Sound, SoundState.soundsOn);
+  CheckMenuItem(cmd::MultipleThreads, Conti().multipleThreads);
   CheckMenuItem(cmd::InfoAndWizardMessages, o.InfoWizardMessages);
   CheckMenuItem(cmd::Regularization2ndDerivative, false);
   CheckMenuItem(cmd::RegularizationMaxEnt, false);
   CheckMenuItem(cmd::ShowBothRegularizations, false);
-  if (o.RegSecondDerivative)
+  if (Conti().secondDerivative)
     CheckMenuItem(cmd::Regularization2ndDerivative, true);
-  else if (o.RegMaxEnt)
+  else if (Conti().maxEntropy)
     CheckMenuItem(cmd::RegularizationMaxEnt, true);
-  else if (o.RegShowBoth)
+  else if (Conti().showBothRegularizations)
     CheckMenuItem(cmd::ShowBothRegularizations, true);
   CheckMenuItem(cmd::SimplexAlgorithm, false);
   CheckMenuItem(cmd::SimulatedAnnealing, false);
   CheckMenuItem(cmd::MarquardtLevenberg, false);
-  if (o.FitMethodSimplex) CheckMenuItem(cmd::SimplexAlgorithm, true);
-  if (o.FitMethodAnnealing) CheckMenuItem(cmd::SimulatedAnnealing, true);
-  if (o.FitMethodMarquardt) CheckMenuItem(cmd::MarquardtLevenberg, true);
+  if (gFitEngineState.useSimplex) CheckMenuItem(cmd::SimplexAlgorithm, true);
+  if (gFitEngineState.useAnnealing) CheckMenuItem(cmd::SimulatedAnnealing, true);
+  if (gFitEngineState.useMarquardt) CheckMenuItem(cmd::MarquardtLevenberg, true);
   if (o.AlwaysLoadG2m1) CheckMenuItem(cmd::AlwaysLoadG2m1, true);
   if (o.TimeStampCheck) CheckMenuItem(cmd::CheckElapsedTime, true);
-  CheckMenuItem(cmd::FitMAndS, o.FitMAndS);
-  CheckMenuItem(cmd::DontLoadSpikes, o.DontLoadSpikes);
-  CheckMenuItem(cmd::FlagTooStrongGradients, o.FlagTooStrongGradients);
+  CheckMenuItem(cmd::FitMAndS, gFitEngineState.molarMassParameters);
+  CheckMenuItem(cmd::DontLoadSpikes, CurrentDataTypeFlags().excludeSpikes);
+  CheckMenuItem(cmd::FlagTooStrongGradients, CurrentDataTypeFlags().flagTooStrongGradients);
   CheckMenuItem(cmd::ErrorPropagationToSw, o.ErrorPropagationToSw);
 
   CallService(Services().checkPlotHelpers, *this);

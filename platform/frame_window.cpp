@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
 
+#include "platform/bitmap.h"
+#include "platform/clipboard.h"
 #include "platform/user_interface.h"
 #include "platform/window_messages.h"
 
@@ -53,39 +54,16 @@ void HeadlessFrameWindow::KillTimer(int id) {
 }
 
 bool HeadlessFrameWindow::SaveClientImage(const std::string& path, int width, int height) {
-  // Without a display there are no pixels: an empty white bitmap keeps
-  // callers that expect the file going.
-  std::ofstream out(path, std::ios::binary);
-  if (!out) return false;
-  const int rowBytes = (width * 3 + 3) & ~3;
-  const unsigned size = 54u + static_cast<unsigned>(rowBytes * height);
-  auto put32 = [&](unsigned v) {
-    for (int i = 0; i < 4; ++i) out.put(static_cast<char>((v >> (8 * i)) & 0xFF));
-  };
-  auto put16 = [&](unsigned v) {
-    out.put(static_cast<char>(v & 0xFF));
-    out.put(static_cast<char>((v >> 8) & 0xFF));
-  };
-  out.put('B');
-  out.put('M');
-  put32(size);
-  put32(0);
-  put32(54);
-  put32(40);
-  put32(static_cast<unsigned>(width));
-  put32(static_cast<unsigned>(height));
-  put16(1);
-  put16(24);
-  put32(0);
-  put32(static_cast<unsigned>(rowBytes * height));
-  put32(2835);
-  put32(2835);
-  put32(0);
-  put32(0);
-  const std::string row(static_cast<std::size_t>(rowBytes), static_cast<char>(0xFF));
-  for (int y = 0; y < height; ++y) out.write(row.data(), rowBytes);
+  // Without a display there are no pixels: a white bitmap of the size asked
+  // for keeps callers that expect the file going.
+  if (!SaveBmp(Bitmap(width, height), path)) return false;
   savedImages.push_back(path);
-  return static_cast<bool>(out);
+  return true;
+}
+
+bool HeadlessFrameWindow::CopyClientToClipboard() {
+  ++clipboardCopies;
+  return Clipboard().SetBitmap(Bitmap(width_, height_));
 }
 
 int HeadlessFrameWindow::RunTwoButtonDialog(const std::string& caption, const std::string& text,
@@ -127,10 +105,6 @@ FrameWindowFactory& Factory() {
 }
 IFrameWindow* g_mainFrame = nullptr;
 std::atomic<bool> g_repaintsMuted{false};
-std::function<void()>& Pump() {
-  static std::function<void()> pump;
-  return pump;
-}
 }  // namespace
 
 void SetFrameWindowFactory(FrameWindowFactory factory) { Factory() = std::move(factory); }
@@ -153,10 +127,5 @@ void RequestRepaint() {
 }
 void SetRepaintsMuted(bool muted) { g_repaintsMuted = muted; }
 bool RepaintsMuted() { return g_repaintsMuted; }
-
-void PumpEvents() {
-  if (Pump()) Pump()();
-}
-void SetEventPump(std::function<void()> pump) { Pump() = std::move(pump); }
 
 }  // namespace platform

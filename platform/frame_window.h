@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/draw_surface.h"
 #include "platform/menu_model.h"
 
 namespace platform {
@@ -97,6 +98,9 @@ class IFrameWindow {
   // Shows what was drawn straight into the client area at once, also while
   // a computation holds the user-interface thread.
   virtual void FlushCanvas() = 0;
+  // The persistent canvas of the client area that painting and every direct
+  // draw go to; null without a display.
+  virtual DrawSurface* Surface() = 0;
 
   virtual void SetCursor(CursorKind cursor) = 0;
   virtual void SetTimer(int id, int milliseconds) = 0;
@@ -148,15 +152,13 @@ class HeadlessFrameWindow : public IFrameWindow {
   void Invalidate(bool erase) override;
   void Update() override;
   void FlushCanvas() override { ++flushes; }
+  DrawSurface* Surface() override { return nullptr; }
   void SetCursor(CursorKind cursor) override { this->cursor = cursor; }
   void SetTimer(int id, int milliseconds) override;
   void KillTimer(int id) override;
   void AcceptDroppedFiles(bool accept) override { acceptDrops_ = accept; }
   bool AcceptsDroppedFiles() const override { return acceptDrops_; }
-  bool CopyClientToClipboard() override {
-    ++clipboardCopies;
-    return true;
-  }
+  bool CopyClientToClipboard() override;
   bool SaveClientImage(const std::string& path, int width, int height) override;
   int RunTwoButtonDialog(const std::string& caption, const std::string& text,
                          const std::string& okText, const std::string& cancelText) override;
@@ -207,11 +209,5 @@ void SetMainFrame(IFrameWindow* frame);
 void RequestRepaint();
 void SetRepaintsMuted(bool muted);
 bool RepaintsMuted();
-
-// Lets the window take queued input while a computation holds the
-// user-interface thread; key presses and clicks then reach KeyPressed and
-// the stop flag. Does nothing without a desktop.
-void PumpEvents();
-void SetEventPump(std::function<void()> pump);
 
 }  // namespace platform
