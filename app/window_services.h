@@ -39,7 +39,7 @@ struct DynamicMenuState {
 DynamicMenuState& MenuState();
 
 struct DynamicMenuMarkers {
-  bool MStarCopyItemsShown = false;
+  bool MStarCopyItemsShown = true;  // the menu resource holds them
   bool FloToolsItemShown = false;
   bool MeanFieldItemsShown = false;
 };
