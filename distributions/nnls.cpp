@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "distributions/conti_context.h"
-#include "distributions/symmetric_solve.h"
+#include "numerics/linear_solvers.h"
 #include "distributions/work_blocks.h"
 
 namespace {
@@ -56,7 +56,7 @@ void SolvePassive(NormalEquationBlock& b, int m) {
 
 bool Fallback(NormalEquationBlock& b, int n, const char* message, int serialCode) {
   ContiErrorOrCode(message, serialCode);
-  return dcholsolve(b.regularizedMatrix, b.rhs, n, b.solution, b.reducedMatrix) == 1;
+  return dcholsolve(b.regularizedMatrix, b.rhs, n, b.solution, b.choleskyDiagonal);
 }
 
 }  // namespace

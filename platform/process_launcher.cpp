@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <thread>
 
 extern char** environ;
 
@@ -26,7 +27,14 @@ int Spawn(const std::string& program, const std::vector<std::string>& args, bool
   argv.push_back(nullptr);
   pid_t pid = 0;
   if (posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  if (!wait) return 0;
+  if (!wait) {
+    // Reaped in the background so that finished programs leave no zombies.
+    std::thread([pid] {
+      int ignored = 0;
+      waitpid(pid, &ignored, 0);
+    }).detach();
+    return 0;
+  }
   int status = 0;
   if (waitpid(pid, &status, 0) < 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "distributions/symmetric_solve.h"
+#include "numerics/linear_solvers.h"
 #include "platform/scripted_ui.h"
 #include "test_support.h"
 
@@ -35,18 +35,14 @@ std::vector<double> BruteForce(const NormalEquationBlock& b, int n) {
       if (mask & (1u << (i - 1))) idx.push_back(i);
     const int m = static_cast<int>(idx.size());
     std::vector<std::vector<double>> store(m + 1, std::vector<double>(m + 1));
-    std::vector<double*> a(m + 1), w(m + 1);
-    std::vector<std::vector<double>> wstore(m + 1, std::vector<double>(m + 1));
-    std::vector<double> rhs(m + 1), sol(m + 1);
-    for (int i = 0; i <= m; ++i) {
-      a[i] = store[i].data();
-      w[i] = wstore[i].data();
-    }
+    std::vector<double*> a(m + 1);
+    std::vector<double> rhs(m + 1), sol(m + 1), work(m + 1);
+    for (int i = 0; i <= m; ++i) a[i] = store[i].data();
     for (int i = 1; i <= m; ++i) {
       rhs[i] = b.rhs[idx[i - 1]];
       for (int j = 1; j <= m; ++j) a[i][j] = b.regularizedMatrix[idx[i - 1]][idx[j - 1]];
     }
-    dcholsolve(a.data(), rhs.data(), m, sol.data(), w.data());
+    dcholsolve(a.data(), rhs.data(), m, sol.data(), work.data());
     bool feasible = true;
     for (int i = 1; i <= m; ++i) feasible = feasible && sol[i] >= 0.0;
     if (!feasible) continue;

@@ -49,3 +49,51 @@ inline DenseProblem RandomProblem(int rows, int n, unsigned seed) {
 }
 
 }  // namespace conti_test
+
+#include "data/scan_set.h"
+#include "numerics/arrays.h"
+
+namespace conti_test {
+
+// A scan set of m scans on a common grid of r points (radii 6.0 + 0.001 i),
+// each scan's own radii equal to the grid, with the fit range first..last.
+struct TestScans {
+  ScanSet s;
+  TestScans(int m, int r, int first, int last) {
+    AllocateScanTables(s, m);
+    s.gridOwned = 1;
+    s.gridLength = r;
+    s.grid = vector(1, r);
+    for (int i = 1; i <= r; ++i) s.grid[i] = 6.0f + 0.001f * i;
+    s.firstGridPoint = first;
+    s.lastGridPoint = last;
+    for (int j = 1; j <= m; ++j) {
+      s.gridSignals[j] = vector(1, r);
+      s.radii[j] = vector(1, r);
+      s.model[j] = vector(1, r);
+      s.gridModel[j] = vector(1, r);
+      s.points[j] = r;
+      s.order[j] = j;
+      for (int i = 1; i <= r; ++i) s.radii[j][i] = s.grid[i];
+    }
+  }
+  ~TestScans() {
+    FreeScanGridArrays(s);
+    FreeScanSetArrays(s);
+  }
+  TestScans(const TestScans&) = delete;
+  TestScans& operator=(const TestScans&) = delete;
+};
+
+// Kernel block of n kernels with random values in [0, 1) (well conditioned).
+inline void RandomKernels(int n, int m, int r, unsigned seed) {
+  AllocDistributionWorkArrays(n, m, r);
+  AllocNormalEquationBlock(n, m, r);
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  for (int k = 1; k <= n; ++k)
+    for (int j = 1; j <= m; ++j)
+      for (int i = 1; i <= r; ++i) WorkBlock().lammSolutions[k][j][i] = u(gen);
+}
+
+}  // namespace conti_test
