@@ -4,8 +4,10 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 
+#include "platform/automatic_ui.h"
 #include "platform/fatal_error.h"
 #include "platform/input_events.h"
 #include "platform/qt/qt_sound_player.h"
@@ -30,6 +32,10 @@ struct DesktopSession::Impl {
   bool interactive = false;
   std::unique_ptr<QApplication> app;
   QtUserInterface ui;
+  // Headless runs answer every box with its default and say so on stderr.
+  AutomaticUserInterface headless{[](const std::string& line) {
+    std::fprintf(stderr, "tarnel: %s\n", line.c_str());
+  }};
   std::unique_ptr<QtSoundPlayer> sound;
   std::unique_ptr<QTimer> quitWatch;
   QElapsedTimer sincePump;
@@ -45,7 +51,9 @@ DesktopSession::DesktopSession(int& argc, char** argv) : impl_(std::make_unique<
   // point must stay a point whatever the desktop's language.
   std::setlocale(LC_NUMERIC, "C");
 
-  if (impl_->interactive) {
+  if (!impl_->interactive) {
+    SetUI(&impl_->headless);
+  } else {
     SetUI(&impl_->ui);
     impl_->sound = std::make_unique<QtSoundPlayer>();
     SetSoundPlayer(impl_->sound.get());
