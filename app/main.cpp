@@ -1,9 +1,14 @@
-// The program's entry: hands the command line to the start-up.
-#include <cstdio>
+// The program's entry: starts the desktop (when one is available) and hands
+// the command line to the start-up.
+#include "app/startup.h"
+
+#if defined(TARNEL_HAVE_QT)
+#include "platform/qt/desktop_session.h"
+#endif
 
 int main(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
-  std::puts("tarnel: start-up not built yet");
-  return 0;
+#if defined(TARNEL_HAVE_QT)
+  platform::qt::DesktopSession desktop(argc, argv);
+#endif
+  return OwlMain(argc, argv);
 }

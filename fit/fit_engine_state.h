@@ -4,23 +4,32 @@
 // Plain record so that the dialogs, the preference files and the
 // continuous-distribution fits can read it without pulling in the engine.
 
+#include <vector>
+
 class CProgressLine;  // on-plot progress indicator, owned by the plot layer
 
-// Work arrays of one Marquardt-Levenberg run (one-based, n = fit-vector length).
+// Work arrays of one Marquardt-Levenberg run, one-based, n = fit-vector
+// length; per-scan arrays cover the points inside the fit limits.
 struct MarquardtWorkArrays {
   bool allocated = false;
   int n = 0;
-  int points = 0;                  // data points inside the fit limits
-  double* a = nullptr;             // normalised parameters
-  double* scale = nullptr;         // scale factors (0: entry left unscaled)
-  double* trial = nullptr;         // trial parameters
-  double* beta = nullptr;          // gradient
-  double* delta = nullptr;         // step / trial gradient
-  double** alpha = nullptr;        // curvature
-  double** covariance = nullptr;   // damped curvature / covariance
-  double** inverse = nullptr;      // inverse of the curvature in normalised units
-  float* modelCopy = nullptr;      // model at a, all fitted points of all scans
-  float** derivatives = nullptr;   // d model / d a_j per fitted point
+  double** covariance = nullptr;  // damped curvature; covariance after the final pass
+  double** inverse = nullptr;     // inverse of the normalised curvature
+  double** alpha = nullptr;       // curvature sum (dy/da_j)(dy/da_k)
+  double* work = nullptr;         // linear-solver workspace
+  double* trial = nullptr;        // a + delta a
+  double* beta = nullptr;         // gradient sum (y - y_model) dy/da_j
+  double* delta = nullptr;        // step; unit vectors of the inverse
+  double* derivativePoint = nullptr;
+  double* perturbed = nullptr;
+  double* stepFactor = nullptr;
+  double* absoluteStep = nullptr;
+  float* simulation = nullptr;    // parameters in model units
+  float* scale = nullptr;         // start values (0: entry unscaled)
+  int* fitFlags = nullptr;
+  std::vector<float**> derivatives;  // per scan [1..n][first..last fit point]
+  std::vector<float*> modelCopy;     // per scan [first..last fit point]
+  std::vector<int> first, last;      // fit-limit point range per scan
 };
 
 struct FitEngineState {

@@ -1,5 +1,6 @@
 #include "numerics/arrays.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -7,9 +8,17 @@
 #include "numerics/error_box.h"
 
 namespace {
+// Sizes whose byte count does not fit are failures too, never a wrapped,
+// too small block.
+bool Fits(std::size_t count, std::size_t size) { return count <= SIZE_MAX / size; }
+
+std::size_t Product(std::size_t a, std::size_t b) {
+  return (b != 0 && a > SIZE_MAX / b) ? SIZE_MAX : a * b;
+}
+
 template <typename T>
 T* Block(std::size_t count, const char* failure) {
-  void* b = std::malloc(count * sizeof(T));
+  void* b = Fits(count, sizeof(T)) ? std::malloc(count * sizeof(T)) : nullptr;
   if (!b) nrerror(failure);
   return static_cast<T*>(b);
 }
@@ -34,8 +43,11 @@ T** Matrix(long nrl, long nrh, long ncl, long nch) {
   T** m = Block<T*>(Span(nrl, nrh, 2), "allocation failure 1 in matrix()");
   m = m - nrl + 1;
   const std::size_t cells =
-      (nrow > 0 && ncol > 0) ? static_cast<std::size_t>(nrow) * static_cast<std::size_t>(ncol) : 0;
-  T* data = static_cast<T*>(std::malloc((cells + 1) * sizeof(T)));
+      (nrow > 0 && ncol > 0) ? Product(static_cast<std::size_t>(nrow), static_cast<std::size_t>(ncol))
+                             : 0;
+  T* data = cells < SIZE_MAX && Fits(cells + 1, sizeof(T))
+                ? static_cast<T*>(std::malloc((cells + 1) * sizeof(T)))
+                : nullptr;
   if (!data) {
     std::free(m + nrl - 1);
     nrerror("allocation failure 2 in matrix()");
@@ -96,17 +108,20 @@ float*** f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh) {
   const long nrow = nrh - nrl + 1, ncol = nch - ncl + 1, ndep = ndh - ndl + 1;
   float*** t = Block<float**>(Span(nrl, nrh, 2), "allocation failure 1 in f3tensor()");
   t = t - nrl + 1;
-  const std::size_t rows =
-      static_cast<std::size_t>(nrow > 0 ? nrow : 0) * static_cast<std::size_t>(ncol > 0 ? ncol : 0);
-  float** rp = static_cast<float**>(std::malloc((rows + 1) * sizeof(float*)));
+  const std::size_t rows = Product(static_cast<std::size_t>(nrow > 0 ? nrow : 0),
+                                   static_cast<std::size_t>(ncol > 0 ? ncol : 0));
+  float** rp = rows < SIZE_MAX && Fits(rows + 1, sizeof(float*))
+                   ? static_cast<float**>(std::malloc((rows + 1) * sizeof(float*)))
+                   : nullptr;
   if (!rp) {
     std::free(t + nrl - 1);
     nrerror("allocation failure 2 in f3tensor()");
   }
   t[nrl] = rp + 1 - ncl;
-  float* data =
-      static_cast<float*>(std::malloc((rows * static_cast<std::size_t>(ndep > 0 ? ndep : 0) + 1) *
-                                      sizeof(float)));
+  const std::size_t cells = Product(rows, static_cast<std::size_t>(ndep > 0 ? ndep : 0));
+  float* data = cells < SIZE_MAX && Fits(cells + 1, sizeof(float))
+                    ? static_cast<float*>(std::malloc((cells + 1) * sizeof(float)))
+                    : nullptr;
   if (!data) {
     std::free(rp);
     std::free(t + nrl - 1);

@@ -5,9 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "numerics/arrays.h"
 #include "numerics/error_box.h"
+#include "numerics/linear_solvers.h"
+#include "numerics/regrid.h"
 
 namespace {
 
@@ -365,4 +368,75 @@ float* ReadFileToArray(const char* name, int* nh, int nl) {
   std::fclose(f);
   if (nh) *nh = nl + lines - 1;
   return a;
+}
+
+namespace {
+
+// Weights of a window with nl points on the left and nr on the right, in
+// the wrap-around order of savgol: w[1] the point itself, w[1 + k] the k-th
+// on the left, w[m + 1 - k] the k-th on the right (m = nl + nr + 1).
+void WindowWeights(std::vector<float>& w, int nl, int nr, int order) {
+  const int m = nl + nr + 1;
+  w.assign(static_cast<size_t>(m) + 1, 0.0f);
+  if (order == 1) {
+    for (int k = 1; k <= m; ++k) w[static_cast<size_t>(k)] = 1.0f / static_cast<float>(m);
+    return;
+  }
+  // A short end window cannot carry a polynomial of the full order.
+  int mo = order;
+  if (mo > nl + nr) mo = nl + nr;
+  if (mo < 0) mo = 0;
+  savgol(w.data(), m, nl, nr, 0, mo);
+}
+
+}  // namespace
+
+bool CVector::Smooth(int left, int right, int order) {
+  if (left < 0 || right < 0) return false;
+  const int w = left + right + 1;
+  if (w < 2) return false;
+  const int n = static_cast<int>(count);
+  if (n < w) {
+    char text[200];
+    std::snprintf(text, sizeof text, "window for smoothing too big!\n%d+%d+1<%d", left, right, n);
+    ErrorBox(text);
+    return false;
+  }
+  std::vector<float> out(static_cast<size_t>(n));
+  std::vector<float> c;
+  auto apply = [&](int i, int nl, int nr) {
+    const int m = nl + nr + 1;
+    double sum = static_cast<double>(c[1]) * data[i];
+    for (int k = 1; k <= nl; ++k) sum += static_cast<double>(c[static_cast<size_t>(1 + k)]) * data[i - k];
+    for (int k = 1; k <= nr; ++k) sum += static_cast<double>(c[static_cast<size_t>(m + 1 - k)]) * data[i + k];
+    out[static_cast<size_t>(i)] = static_cast<float>(sum);
+  };
+  for (int i = 0; i < left; ++i) {
+    WindowWeights(c, i, right, order);
+    apply(i, i, right);
+  }
+  WindowWeights(c, left, right, order);
+  for (int i = left; i <= n - right - 1; ++i) apply(i, left, right);
+  for (int i = n - right; i < n; ++i) {
+    if (i < left) continue;  // already done as a leading point
+    WindowWeights(c, left, n - i - 1, order);
+    apply(i, left, n - i - 1);
+  }
+  std::memcpy(data, out.data(), sizeof(float) * static_cast<size_t>(n));
+  return true;
+}
+
+bool CVector::ResampleSmooth(int n, const CVector& x, int left, int right, int order) {
+  if (x.count != count || n < 2 || count == 0) return false;
+  const float lo = x.Min(), hi = x.Max();
+  std::vector<float> g(static_cast<size_t>(n) + 1), yg(static_cast<size_t>(n) + 1, 0.0f);
+  for (int i = 1; i <= n; ++i)
+    g[static_cast<size_t>(i)] = lo + (hi - lo) / static_cast<float>(n - 1) * static_cast<float>(i - 1);
+  const int m = static_cast<int>(count);
+  InterpolateOntoGrid(n, g.data(), yg.data(), m, x.data - 1, data - 1);
+  CVector view;
+  view.Attach(yg.data(), n, 1);
+  view.Smooth(left, right, order);
+  InterpolateOntoGrid(m, x.data - 1, data - 1, n, g.data(), yg.data());
+  return true;
 }

@@ -54,6 +54,14 @@ class CVector {
   bool WritePow10ToFile(const char* name) const;
   bool ReadFromFile(const char* name);
 
+  // Moving-window smoothing: left points before, right points after each
+  // point (fewer at the ends); order 1 averages, higher orders use
+  // Savitzky-Golay weights (lowered where an end window is too short).
+  bool Smooth(int left, int right, int order);
+  // Smooths this vector as y(x) on an equidistant grid of n points between
+  // the extremes of x and interpolates the result back onto x.
+  bool ResampleSmooth(int n, const CVector& x, int left, int right, int order);
+
   float* Data() { return data; }
   const float* Data() const { return data; }
   unsigned Count() const { return count; }

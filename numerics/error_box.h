@@ -1,7 +1,66 @@
 #pragma once
 // The shared error box, waiting, key polling, file test and number prompts.
+// All of them belong to the user-interface thread; long computations there
+// call the pollers to notice the user.
+#include <cstddef>
+#include <string>
 
-// Error sound, then a modal box captioned "Error". With fatal set, the
-// farewell sound plays and the program's end is requested; callers of a
-// fatal box must not go on with the failed operation.
+// The window a poll or prompt belongs to (the main window as a rule); null
+// means none. Opaque here: only its presence matters below the window layer.
+using WindowHolder = const void*;
+
+// Error sound, then a modal box captioned "Error" with the information icon
+// and OK. With fatal set, the farewell sound plays (synchronously) and the
+// program's end is requested; callers of a fatal box must not go on with the
+// failed operation (nrerror throws platform::FatalError for them).
 int ErrorBox(const char* text, bool fatal = false);
+
+// Waits until the clock has advanced by (int)(seconds x 1000) ms; returns at
+// once for 0, negative or NaN.
+void WaitSeconds(float seconds);
+
+// Takes the next queued event: true when it was a key press.
+bool KeyPressed();
+// False for a null holder. True when a key press was queued (it is taken) or
+// the interrupt request was set; the request is cleared.
+bool MessageWaiting(WindowHolder window);
+// KeyPressed for the window's events; false for a null holder.
+bool KeyPressedInWindow(WindowHolder window);
+// Waits as WaitSeconds, but returns true the moment a key press is queued
+// (it is left in the queue); false for seconds <= 0 or NaN, or when the time
+// is over.
+bool WaitSecondsOrKey(WindowHolder window, float seconds);
+// Takes the next key press and stores its character; false when none.
+bool ReadKey(int* character);
+// Takes the next key press and shows its character code (as a signed
+// 8-bit value, "%d") in the window's status; -1 when there was none.
+int ReadKeyChar(WindowHolder window);
+
+// True when the file can be opened for reading.
+bool FileExists(const char* name);
+
+// Asks for one number until the text is one or the user cancels: true with
+// *value set, false (value unchanged) on Cancel. The initial text is the
+// current value ("%f" above 0.01, else "%e") when showCurrent is set. The
+// default titles are "enter float" and "enter positive float".
+bool InputFloat(float* value, float current, bool showCurrent, const char* prompt,
+                const char* title);
+bool InputPositiveFloat(float* value, float current, bool showCurrent, const char* prompt,
+                        const char* title);
+bool InputFloatEx(WindowHolder window, float* value, float current, bool showCurrent,
+                  const char* prompt, const char* title);
+bool InputPositiveFloatEx(WindowHolder window, float* value, float current, bool showCurrent,
+                          const char* prompt, const char* title);
+
+// One line of text (up to 9,999 characters), no test. The text is copied into
+// the caller's buffer of bufferSize bytes, cut to fit and always terminated.
+bool InputText(char* text, const char* prompt, const char* title, std::size_t bufferSize = 10000);
+bool InputText(std::string* text, const char* prompt, const char* title);
+
+// A number is a text that parses completely (surrounding blanks allowed) to a
+// finite float, and whose value is not 0 unless the text begins with '0':
+// "0" and "-3" are numbers; "abc", ".0", "-0", "3x", "nan", "inf" and "1e99"
+// are not.
+bool IsNumber(const char* text);
+// A number whose value is > 0, or 0 written with a leading '0'.
+bool IsNonNegativeNumber(const char* text);

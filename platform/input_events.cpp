@@ -1,12 +1,20 @@
 #include "platform/input_events.h"
 
+#include <deque>
+#include <mutex>
+
 namespace platform {
 
 namespace {
+// The counters make the common "nothing queued" poll a single atomic load;
+// the characters themselves sit behind a mutex.
 std::atomic<int> g_keys{0};
 std::atomic<int> g_clicks{0};
+std::mutex g_charMutex;
+std::deque<int> g_chars;
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_interrupt{false};
+std::function<void()> g_pump;
 
 bool TakeOne(std::atomic<int>& counter) {
   int n = counter.load();
@@ -17,15 +25,45 @@ bool TakeOne(std::atomic<int>& counter) {
 }
 }  // namespace
 
-void PostKeyDown() { g_keys.fetch_add(1); }
+void PostKeyDown(int character) {
+  {
+    std::lock_guard<std::mutex> lock(g_charMutex);
+    g_chars.push_back(character);
+  }
+  g_keys.fetch_add(1);
+}
+
 void PostMouseClick() { g_clicks.fetch_add(1); }
-bool TakeKeyDown() { return TakeOne(g_keys); }
-bool TakeAnyInput() { return TakeOne(g_keys) || TakeOne(g_clicks); }
+
+bool TakeKeyDown(int* character) {
+  if (!TakeOne(g_keys)) return false;
+  std::lock_guard<std::mutex> lock(g_charMutex);
+  int c = 0;
+  if (!g_chars.empty()) {
+    c = g_chars.front();
+    g_chars.pop_front();
+  }
+  if (character) *character = c;
+  return true;
+}
+
+bool KeyDownPending() { return g_keys.load() > 0; }
+
+bool TakeAnyInput() { return TakeKeyDown() || TakeOne(g_clicks); }
+
 void ClearInput() {
+  std::lock_guard<std::mutex> lock(g_charMutex);
   g_keys = 0;
   g_clicks = 0;
+  g_chars.clear();
 }
+
 std::atomic<bool>& StopFlag() { return g_stop; }
 std::atomic<bool>& InterruptRequest() { return g_interrupt; }
+
+void SetEventPump(std::function<void()> pump) { g_pump = std::move(pump); }
+void PumpEvents() {
+  if (g_pump) g_pump();
+}
 
 }  // namespace platform

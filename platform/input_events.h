@@ -3,14 +3,18 @@
 // user-interface thread. The window queues them instead of dispatching, and
 // the computation polls them (KeyPressed); workers only read the stop flag.
 #include <atomic>
+#include <functional>
 
 namespace platform {
 
-// Queued by the window (or a test) while a computation runs.
-void PostKeyDown();
+// Queued by the window (or a test) while a computation runs; character is
+// the key's character code (0 for keys without one).
+void PostKeyDown(int character = 0);
 void PostMouseClick();
 // Takes one queued key press; true if there was one.
-bool TakeKeyDown();
+bool TakeKeyDown(int* character = nullptr);
+// True when a key press is queued; takes nothing.
+bool KeyDownPending();
 // Takes one queued key press or mouse click.
 bool TakeAnyInput();
 // Drops every queued event.
@@ -21,5 +25,12 @@ std::atomic<bool>& StopFlag();
 
 // Set by the window's key handler; cleared by whoever acts on it.
 std::atomic<bool>& InterruptRequest();
+
+// A computation on the user-interface thread cannot receive events unless
+// the toolkit gets a moment to deliver them; the desktop installs a pump
+// that does so (rate-limited), the default does nothing. Call only from the
+// user-interface thread.
+void SetEventPump(std::function<void()> pump);
+void PumpEvents();
 
 }  // namespace platform

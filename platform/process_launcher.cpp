@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <thread>
 
 extern char** environ;
 
@@ -18,6 +20,14 @@ std::string Joined(const std::string& head, const std::string& program,
   return s;
 }
 
+bool IsNotepad(const std::string& program) {
+  std::string name = program.substr(program.find_last_of("/\\") == std::string::npos
+                                        ? 0
+                                        : program.find_last_of("/\\") + 1);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name == "notepad.exe" || name == "notepad";
+}
+
 // posix_spawnp: no shell, so paths with spaces or quotes pass unharmed.
 int Spawn(const std::string& program, const std::vector<std::string>& args, bool wait) {
   std::vector<char*> argv;
@@ -26,7 +36,14 @@ int Spawn(const std::string& program, const std::vector<std::string>& args, bool
   argv.push_back(nullptr);
   pid_t pid = 0;
   if (posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  if (!wait) return 0;
+  if (!wait) {
+    // Reaped in the background so that finished programs leave no zombies.
+    std::thread([pid] {
+      int ignored = 0;
+      waitpid(pid, &ignored, 0);
+    }).detach();
+    return 0;
+  }
   int status = 0;
   if (waitpid(pid, &status, 0) < 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -35,6 +52,8 @@ int Spawn(const std::string& program, const std::vector<std::string>& args, bool
 class SystemProcessLauncher : public IProcessLauncher {
  public:
   bool StartDetached(const std::string& program, const std::vector<std::string>& args) override {
+    // Reports are shown with "notepad.exe <file>": the desktop's editor here.
+    if (IsNotepad(program) && args.size() == 1) return OpenTextEditor(args[0]);
     return Spawn(program, args, false) == 0;
   }
   int RunAndWait(const std::string& program, const std::vector<std::string>& args) override {

@@ -64,3 +64,60 @@ TEST(OneBasedArrays, NrerrorShowsTheFatalBoxAndAbandonsTheOperation) {
   EXPECT_TRUE(ui.failures.empty());
   platform::ResetQuitRequest();
 }
+
+TEST(OneBasedArrays, LowerBoundsOtherThanOneIndexTheirOwnRange) {
+  float* v0 = vector(0, 4);
+  for (long i = 0; i <= 4; ++i) EXPECT_EQ(v0[i], 0.0f);
+  v0[0] = 1;
+  v0[4] = 2;
+  free_vector(v0, 0, 4);
+  long* l = lvector(-3, 3);
+  for (long i = -3; i <= 3; ++i) EXPECT_EQ(l[i], 0L);
+  free_lvector(l, -3, 3);
+  unsigned char* c = cvector(5, 10);
+  for (long i = 5; i <= 10; ++i) c[i] = static_cast<unsigned char>(i);
+  EXPECT_EQ(c[10], 10);
+  free_cvector(c, 5, 10);
+  int** m = imatrix(0, 2, 3, 5);
+  EXPECT_EQ(&m[1][3], &m[0][5] + 1);
+  m[0][3] = 1;
+  m[2][5] = 9;
+  free_imatrix(m, 0, 2, 3, 5);
+  float*** t = f3tensor(2, 3, 0, 1, 5, 6);
+  EXPECT_EQ(&t[3][0][5], &t[2][1][6] + 1);
+  free_f3tensor(t, 2, 3, 0, 1, 5, 6);
+}
+
+// Each allocator names itself when the heap refuses; sizes too large to be
+// expressed in bytes fail the same way instead of wrapping to small blocks.
+TEST(OneBasedArrays, FailedAllocationsNameTheirAllocator) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator aborts on impossible sizes";
+#else
+  const long huge = 1L << 61;
+  struct Case {
+    const char* text;
+    void (*allocate)(long);
+  };
+  const Case cases[] = {
+      {"allocation failure in vector()", [](long n) { vector(1, n); }},
+      {"allocation failure in ivector()", [](long n) { ivector(1, n); }},
+      {"allocation failure in dvector()", [](long n) { dvector(1, n); }},
+      {"allocation failure in cvector()", [](long n) { cvector(1, n); }},
+      {"allocation failure 1 in matrix()", [](long n) { dmatrix(1, n, 1, 2); }},
+      {"allocation failure 2 in matrix()", [](long n) { matrix(1, 2, 1, n); }},
+      {"allocation failure 2 in matrix()", [](long n) { imatrix(1, 1L << 20, 1, n); }},
+      {"allocation failure 1 in f3tensor()", [](long n) { f3tensor(1, n, 1, 2, 1, 2); }},
+      {"allocation failure 2 in f3tensor()", [](long n) { f3tensor(1, 2, 1, n, 1, 2); }},
+      {"allocation failure 3 in f3tensor()", [](long n) { f3tensor(1, 2, 1, 2, 1, n); }},
+  };
+  for (const Case& c : cases) {
+    platform::ScriptedUserInterface ui;
+    ui.ExpectBox("Error", c.text);
+    platform::ScopedUI scope(ui);
+    EXPECT_THROW(c.allocate(huge), platform::FatalError) << c.text;
+    EXPECT_TRUE(ui.failures.empty()) << c.text << ": " << (ui.failures.empty() ? "" : ui.failures[0]);
+  }
+  platform::ResetQuitRequest();
+#endif
+}

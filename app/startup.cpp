@@ -1,0 +1,147 @@
+#include "app/startup.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <vector>
+
+#include "fit/model_params.h"
+#include "numerics/error_box.h"
+#include "platform/diagnostics.h"
+#include "platform/fatal_error.h"
+#include "platform/paths.h"
+#include "platform/program_paths.h"
+#include "platform/user_interface.h"
+
+CommandLineArgsRecord CommandLineArgs;
+RangeHistoryRecord RangeHistory;
+std::string WizardFooter;
+
+namespace {
+
+MainWindowFactory& Factory() {
+  static MainWindowFactory factory;
+  return factory;
+}
+
+// Storage behind CommandLineArgs.ArgCopies. The buffers have at least the
+// sizes the window code relies on (10000 for the first argument, 260 for the
+// others) and grow for longer arguments instead of cutting them.
+std::vector<std::vector<char>> g_argBuffers;
+std::vector<char*> g_argPointers;
+
+void CopyArguments(int argc, char** argv) {
+  g_argBuffers.clear();
+  g_argPointers.clear();
+  CommandLineArgs.ArgCount = argc > 1 ? argc - 1 : 0;
+  CommandLineArgs.ArgCopies = nullptr;
+  if (CommandLineArgs.ArgCount <= 0) return;
+  g_argBuffers.resize(static_cast<std::size_t>(argc));
+  g_argPointers.assign(static_cast<std::size_t>(argc), nullptr);
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i] ? argv[i] : "";
+    const std::size_t length = std::strlen(arg);
+    const std::size_t minimum = i == 1 ? 10000 : 260;
+    std::vector<char>& buffer = g_argBuffers[static_cast<std::size_t>(i)];
+    buffer.assign(length + 1 > minimum ? length + 1 : minimum, '\0');
+    std::memcpy(buffer.data(), arg, length);
+    g_argPointers[static_cast<std::size_t>(i)] = buffer.data();
+  }
+  CommandLineArgs.ArgCopies = g_argPointers.data();
+}
+
+// Anything of that name in the folder: file, folder or other entry.
+bool EntryExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(platform::ToNative(path), ec);
+}
+
+void ShowError(const char* format, const std::string& path) {
+  std::vector<char> text(path.size() + 64);
+  std::snprintf(text.data(), text.size(), format, path.c_str());
+  platform::UI().MessageBox("ERROR", text.data(), platform::BoxButtons::Ok,
+                            platform::BoxIcon::None);
+}
+
+}  // namespace
+
+void SetMainWindowFactory(MainWindowFactory factory) { Factory() = std::move(factory); }
+
+TXLAApp::TXLAApp(std::string name) : name_(std::move(name)) {}
+TXLAApp::~TXLAApp() = default;
+
+void TXLAApp::InitMainWindow() {
+  AllocParameterArrays();
+  SetupProgramFiles();
+  if (Factory()) mainWindow_ = Factory()("Sedimentation Analysis");
+  RangeHistory = RangeHistoryRecord{};
+  WizardFooter = "\n\n\n(to switch off wizard messages, use menu Help->Info and Wizard Messages)";
+}
+
+int TXLAApp::Run() {
+  try {
+    InitMainWindow();
+    // A quit requested during start-up (the disclaimer refused, a fatal box,
+    // a finished unattended run) ends the program before the loop.
+    if (platform::QuitRequested()) return platform::QuitExitCode();
+    if (!mainWindow_) return 0;
+    return mainWindow_->RunMessageLoop();
+  } catch (const platform::FatalError&) {
+    // The fatal box has been shown and the end requested.
+    return platform::QuitExitCode();
+  } catch (const std::bad_alloc&) {
+    ErrorBox("allocation failure", true);
+    return platform::QuitExitCode();
+  }
+}
+
+void SetupProgramFiles() {
+  platform::ProgramPathsRecord& p = platform::ProgramPaths;
+  const std::string& folder = p.ProgramFolder;
+
+  p.SiblingProgramPath = folder + "morlean.exe";
+  if (!EntryExists(p.SiblingProgramPath) && CommandLineArgs.ArgCount <= 2)
+    ShowError("could not find %s", p.SiblingProgramPath);
+
+  p.TempFolder = folder + "temp";
+  if (!EntryExists(p.TempFolder) && !platform::CreateDirectory(p.TempFolder))
+    ShowError("could not create %s", p.TempFolder);
+  p.TempFolder.push_back(platform::Separator());
+
+  // The first file dialog opens in the program folder.
+  p.LastFolderIniPath = folder + "tarnel.ini";
+  if (!EntryExists(p.LastFolderIniPath)) {
+    if (std::FILE* f = std::fopen(platform::ToNative(p.LastFolderIniPath).c_str(), "w")) {
+      std::fputs(folder.c_str(), f);
+      std::fclose(f);
+    }
+  }
+
+  p.MofsTablePath = folder + "mofs.dat";
+  p.WormChainMofsTablePath = folder + "~WormChain_mofs.dat";
+  for (int c = 0; c < platform::kSoundCategoryCount; ++c)
+    p.SoundFilePaths[static_cast<std::size_t>(c)] = folder + platform::kSoundFileNames[static_cast<std::size_t>(c)];
+  p.ViscosityTablePath = folder + "viscosity.dat";
+  p.DensityTablePath = folder + "density.dat";
+  p.SnonidTablePath = folder + "snonid.dat";
+  p.DnonidTablePath = folder + "dnonid.dat";
+  p.DistribFilePath = p.TempFolder + "distrib.dat";
+  p.BoundaryFractsPath = p.TempFolder + "ppBoundaryFracts.dat";
+  p.NonIdCtotTablePath = p.TempFolder + "ppNonIdCtotTable.dat";
+  p.IntegrationRangesPath[0] = folder + "integratrangefile.txt";
+  p.IntegrationRangesPath[1] = folder + "integratrangefile.txt";
+}
+
+int OwlMain(int argc, char** argv) {
+  platform::ProgramPathsRecord& p = platform::ProgramPaths;
+  p.ProgramFolder = platform::ProgramFolderFromEnvironment(argc > 0 && argv && argv[0] ? argv[0] : "");
+  p.ParamsIniPath = p.ProgramFolder + "tarnelparams.ini";
+  p.LammParamsIniPath = p.ProgramFolder + "tarnellammparams.ini";
+  p.SimAppEqParamsIniPath = p.ProgramFolder + "tarnelsimappeqparams.ini";
+  CopyArguments(argv ? argc : 0, argv);
+  platform::SetDiagnosticsErrorReporter([](const std::string& text) { ErrorBox(text.c_str(), false); });
+
+  TXLAApp app("ZODIvaridid");
+  return app.Run();
+}

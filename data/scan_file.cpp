@@ -1,0 +1,566 @@
+#include "data/scan_file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "numerics/arrays.h"
+#include "numerics/ccurve.h"
+#include "numerics/cvector.h"
+#include "numerics/error_box.h"
+#include "platform/paths.h"
+
+namespace {
+
+// (30 / pi)^2: rpm^2 per (rad/s)^2.
+constexpr double kRpmSquaredPerOmegaSquared = 91.189065278104;
+
+constexpr const char* kMarkCorrected = "[TIMESTAMP CORRECTED";
+constexpr const char* kMarkOk = "[T OK]";
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool IsTypeLetter(char c) {
+  return c == 'R' || c == 'W' || c == 'I' || c == 'P' || c == 'F' || c == 'V';
+}
+
+bool IsDescriptionChar(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  if ((u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z')) return true;
+  return std::strchr("[] _-#/\\:,.", c) != nullptr && c != '\0';
+}
+
+bool HasMark(std::string_view s) {
+  return s.find(kMarkCorrected) != std::string_view::npos ||
+         s.find(kMarkOk) != std::string_view::npos;
+}
+
+// The whole file as text, up to its first NUL (a text file ends there).
+// Refuses anything but a regular file, so that a directory or a device
+// never blocks or floods the reader.
+bool ReadWholeFile(const std::string& path, std::string& text) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  struct stat st {};
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::fclose(f);
+    return false;
+  }
+  text.clear();
+  if (st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
+  char chunk[1 << 16];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  if (!ok) return false;
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos) text.resize(nul);
+  return true;
+}
+
+enum class Token { Value, End, NonFinite };
+
+// Whitespace-separated tokens read as decimal numbers: the longest numeric
+// prefix counts, a token without one reads as 0.
+class TokenReader {
+ public:
+  TokenReader(const char* p, const char* end) : p_(p), end_(end) {}
+
+  // The first non-blank character, consumed; 0 when there is none.
+  char NextChar() {
+    while (p_ < end_ && IsBlank(*p_)) ++p_;
+    return p_ < end_ ? *p_++ : '\0';
+  }
+
+  Token Next(double* v) {
+    while (p_ < end_ && IsBlank(*p_)) ++p_;
+    if (p_ >= end_) return Token::End;
+    const char* b = p_;
+    while (p_ < end_ && !IsBlank(*p_)) ++p_;
+    const char* e = p_;
+    const char* s = b;
+    if (s < e && *s == '+') ++s;
+    double value = 0;
+    const auto r = std::from_chars(s, e, value, std::chars_format::general);
+    if (r.ec == std::errc::invalid_argument) {
+      value = 0;
+    } else if (r.ec == std::errc::result_out_of_range) {
+      // Too large or too small for a double: let strtod decide which.
+      const std::string copy(b, static_cast<size_t>(std::min<ptrdiff_t>(e - b, 1024)));
+      value = std::strtod(copy.c_str(), nullptr);
+    }
+    if (!std::isfinite(value)) return Token::NonFinite;
+    *v = value;
+    return Token::Value;
+  }
+
+  // Number of tokens (up to 3) on the line after the current one.
+  int FirstRowColumns() const {
+    const char* q = p_;
+    while (q < end_ && *q != '\n') ++q;
+    if (q < end_) ++q;
+    int n = 0;
+    while (q < end_ && *q != '\n' && n < 3) {
+      while (q < end_ && *q != '\n' && IsBlank(*q)) ++q;
+      if (q >= end_ || *q == '\n') break;
+      ++n;
+      while (q < end_ && !IsBlank(*q)) ++q;
+    }
+    return n;
+  }
+
+ private:
+  const char* p_;
+  const char* end_;
+};
+
+int NearestInt(double v) {
+  if (!(v == v)) return 0;
+  const double r = std::floor(v + 0.5);
+  if (r > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  if (r < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+  return static_cast<int>(r);
+}
+
+long NearestLong(double v) {
+  if (!(v == v)) return 0;
+  const double r = std::floor(v + 0.5);
+  if (r > 2147483647.0) return 2147483647L;
+  if (r < -2147483648.0) return -2147483647L - 1;
+  return static_cast<long>(r);
+}
+
+bool FiniteFloat(double v) { return std::isfinite(static_cast<float>(v)); }
+
+// Number of data rows to keep, from the newline count after the header.
+long CountRows(std::string_view text, size_t from, bool electrophoresis) {
+  long count = 0;
+  bool counting = false, stopped = false, restarted = false;
+  const size_t n = text.size();
+  size_t line = from;
+  while (line < n) {
+    if (!counting) {
+      size_t c = line;
+      while (c < n && (text[c] == ' ' || text[c] == '\t')) ++c;
+      if (c < n && IsTypeLetter(text[c])) {
+        counting = true;
+        if (stopped) restarted = true;
+      }
+    }
+    const void* nl = std::memchr(text.data() + line, '\n', n - line);
+    if (!nl) break;
+    const size_t at = static_cast<size_t>(static_cast<const char*>(nl) - text.data());
+    if (counting) {
+      if (!electrophoresis && at + 1 < n && text[at + 1] == '0') {
+        counting = false;
+        stopped = true;
+      } else {
+        ++count;
+      }
+    }
+    line = at + 1;
+  }
+  // Every row before a row beginning with "0" is a data row; otherwise the
+  // last counted newline is the header's own, so the rows are one fewer.
+  if (stopped && !restarted) return count;
+  return count - 1;
+}
+
+float* CopyToOneBased(const std::vector<float>& v, int n) {
+  float* a = vector(1, n);
+  std::memcpy(a + 1, v.data(), sizeof(float) * static_cast<size_t>(n));
+  return a;
+}
+
+void ReadFluorescenceSettings(ScanRecord& r) {
+  const char* d = r.description;
+  if (const char* p = std::strstr(d, "Voltage: ")) {
+    const float v = std::strtof(p + 9, nullptr);
+    r.voltage = std::isfinite(v) ? v : 0.0f;
+  }
+  if (const char* p = std::strstr(d, "Gain: ")) {
+    r.gain = static_cast<int32_t>(std::clamp(std::strtol(p + 6, nullptr, 10), -2147483647L, 2147483647L));
+  }
+  if (const char* p = std::strstr(d, "Range: ")) {
+    r.range = static_cast<int32_t>(std::clamp(std::strtol(p + 7, nullptr, 10), -2147483647L, 2147483647L));
+  }
+}
+
+}  // namespace
+
+double EstimateAccelerationTime(float rpm, double time, double w2t) {
+  const double r2 = static_cast<double>(rpm) * rpm;
+  if (!(r2 > 0)) return 0.0;
+  return 1.5 / r2 * (r2 * time - w2t * kRpmSquaredPerOmegaSquared);
+}
+
+double EstimateAcceleration(float rpm, double accelerationTime) {
+  if (!(accelerationTime > 0)) return 1.0e6;
+  return rpm / accelerationTime;
+}
+
+int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** radiiOut,
+                 float** signalsOut, float** thirdOut, uint8_t* markOut, float binWidth) {
+  if (!path || !record || !pointsOut || !radiiOut || !signalsOut) return 0;
+  const std::string native = platform::ToNative(path);
+  // The times are taken before the reading, which would count as an access.
+  ScanRecord rec;
+  if (const auto times = platform::GetFileTimes(native)) {
+    rec.lastAccessTime = times->access;
+    rec.lastWriteTime = times->modification;
+    rec.creationTimeValid = times->creation.has_value();
+    rec.creationTime = times->creation.value_or(0.0);
+    rec.fileTimesValid = 1;
+  }
+  std::string text;
+  if (!ReadWholeFile(native, text)) return 0;
+  if (text.empty()) return 0;
+
+  DataTypeFlags& flags = CurrentDataTypeFlags();
+  const bool electrophoresis = flags.electrophoresis != 0;
+  const std::string_view all(text);
+  const size_t eol1 = all.find('\n');
+  const size_t body = eol1 == std::string_view::npos ? all.size() : eol1 + 1;
+  const long rows = CountRows(all, body, electrophoresis);
+
+  // Description: the leading run of plain characters of line 1.
+  {
+    size_t k = 0;
+    while (k < 99 && k < all.size() && IsDescriptionChar(all[k])) {
+      rec.description[k] = all[k];
+      ++k;
+    }
+    rec.description[k] = '\0';
+  }
+  rec.timeStampMarked = HasMark(rec.description) ? 1 : 0;
+  const uint8_t mark = rec.timeStampMarked;
+
+  // The number written just before " - meniscus" (six characters wide).
+  const size_t men = all.find(" - meniscus");
+  if (men != std::string_view::npos && men >= 6) {
+    const std::string number(all.substr(men - 6, 6));
+    const float v = std::strtof(number.c_str(), nullptr);
+    rec.meniscusNote = std::isfinite(v) ? v : 0.0f;
+  }
+
+  TokenReader tokens(text.data() + body, text.data() + text.size());
+  const char type = tokens.NextChar();
+  if (!IsTypeLetter(type)) return 0;
+
+  double h[7];
+  if (!electrophoresis) {
+    for (double& v : h)
+      if (tokens.Next(&v) != Token::Value) return 0;
+    flags.intensity = (type == 'I' || type == 'V');
+    flags.absorbance = (type == 'R' || type == 'W');
+    flags.interference = (type == 'P');
+    flags.fluorescence = (type == 'F');
+    if (flags.absorbance) flags.spikeThreshold = flags.absorbanceSpikeThreshold;
+    if (flags.fluorescence) flags.spikeThreshold = flags.fluorescenceSpikeThreshold;
+    if (!FiniteFloat(h[1]) || !FiniteFloat(h[2]) || !FiniteFloat(h[5])) return 0;
+    rec.cell = NearestInt(h[0]);
+    rec.temperature = static_cast<float>(h[1]);
+    rec.rpm = static_cast<float>(h[2]);
+    rec.timeRead = h[3];
+    rec.w2t = h[4];
+    rec.wavelength = static_cast<float>(h[5]);
+    rec.headerCount = NearestInt(h[6]);
+    rec.time = rec.timeOriginal = rec.timeRead;
+    rec.accelerationTime = EstimateAccelerationTime(rec.rpm, rec.time, rec.w2t);
+    rec.acceleration = EstimateAcceleration(rec.rpm, rec.accelerationTime);
+  } else {
+    for (int k = 0; k < 5; ++k)
+      if (tokens.Next(&h[k]) != Token::Value) return 0;
+    if (!FiniteFloat(h[2])) return 0;
+    rec.cell = 0;
+    rec.temperature = 20.0f;
+    rec.rpm = 1.0f;
+    rec.timeRead = rec.w2t = rec.time = rec.timeOriginal = h[1];
+    rec.wavelength = static_cast<float>(h[2]);
+    rec.headerCount = NearestInt(h[3]);
+    rec.acceleration = 1.0e6;
+    rec.accelerationTime = 0;
+  }
+  rec.type = type;
+
+  rec.fluorescence = 0;
+  rec.voltage = 0;
+  rec.gain = 0;
+  rec.range = 0;
+  if (type == 'F') {
+    rec.fluorescence = 1;
+    rec.timeStampMarked = 1;
+    ReadFluorescenceSettings(rec);
+  }
+
+  // Row layout.
+  const bool nColumns = flags.nColumnsMode != 0;
+  const bool threeKept = !nColumns && ((rec.headerCount >= 2 && thirdOut && !flags.interference) ||
+                                       flags.intensity || electrophoresis || flags.fluorescence);
+  const bool third = threeKept && thirdOut;
+  int columns;
+  if (nColumns)
+    columns = std::max(2, static_cast<int>(flags.nColumns));
+  else if (threeKept)
+    columns = 3;
+  else if (flags.interference)
+    // Interference rows are two numbers, but a scan written with its
+    // standard deviations has three; reading those as pairs would shift
+    // every row after the first.
+    columns = tokens.FirstRowColumns() >= 3 ? 3 : 2;
+  else
+    columns = 3;
+
+  const bool spikes = flags.excludeSpikes && (flags.absorbance || flags.fluorescence) &&
+                      !electrophoresis;
+  const double threshold = flags.spikeThreshold;
+
+  std::vector<float> r, s, t;
+  if (rows > 0) {
+    // No row is shorter than two characters a column; this bounds the
+    // reservation for files of many empty lines.
+    const size_t bound = (text.size() - body) / (2 * static_cast<size_t>(columns)) + 1;
+    const size_t reserve = std::min(static_cast<size_t>(rows), bound);
+    r.reserve(reserve);
+    s.reserve(reserve);
+    if (third) t.reserve(reserve);
+  }
+
+  double groupStart = 0;
+  int merged = 0;  // rows averaged into the last point
+  for (long row = 0; row < rows; ++row) {
+    double v[3] = {0, 0, 0};
+    bool complete = true;
+    for (int c = 0; c < columns; ++c) {
+      double x;
+      const Token tk = tokens.Next(&x);
+      if (tk == Token::NonFinite) return 0;
+      if (tk == Token::End) {
+        complete = false;
+        break;
+      }
+      if (c < 3) v[c] = x;
+    }
+    if (!complete) break;
+    if (!FiniteFloat(v[0]) || !FiniteFloat(v[1]) || (third && !FiniteFloat(v[2]))) return 0;
+
+    const size_t n = r.size();
+    if (binWidth > 0 && n >= 1 && v[0] < groupStart + binWidth) {
+      const double k = merged;
+      r[n - 1] = static_cast<float>((k * r[n - 1] + v[0]) / (k + 1));
+      s[n - 1] = static_cast<float>((k * s[n - 1] + v[1]) / (k + 1));
+      if (third) t[n - 1] = static_cast<float>((k * t[n - 1] + v[2]) / (k + 1));
+      ++merged;
+      continue;
+    }
+    r.push_back(static_cast<float>(v[0]));
+    s.push_back(static_cast<float>(v[1]));
+    if (third) t.push_back(static_cast<float>(v[2]));
+    groupStart = v[0];
+    merged = 1;
+
+    // An isolated point that jumps away from both neighbours is a spike.
+    const size_t i = r.size();  // one-based index of the new point
+    if (spikes && i >= 4) {
+      const double d1 = std::fabs(static_cast<double>(s[i - 2]) - s[i - 3]);
+      const double d2 = std::fabs(static_cast<double>(s[i - 1]) - s[i - 2]);
+      if (d1 > threshold && d2 > threshold) {
+        r[i - 2] = r[i - 1];
+        s[i - 2] = s[i - 1];
+        if (third) t[i - 2] = t[i - 1];
+        r.pop_back();
+        s.pop_back();
+        if (third) t.pop_back();
+      }
+    }
+  }
+
+  if (!nColumns && !third)
+    while (!r.empty() && r.back() == 0.0f) {
+      r.pop_back();
+      s.pop_back();
+    }
+  const int n = static_cast<int>(r.size());
+  if (n < 1) return 0;
+
+  if (electrophoresis) {
+    for (float& x : s)
+      if (x > 0) x = static_cast<float>(std::log10(1000.0 / x));
+    flags.absorbance = 1;
+    rec.type = 'R';
+  }
+  if (flags.fluorescence) flags.absorbance = 1;
+
+  rec.points = n;
+  *record = rec;
+  *pointsOut = n;
+  *radiiOut = CopyToOneBased(r, n);
+  *signalsOut = CopyToOneBased(s, n);
+  if (thirdOut) *thirdOut = third ? CopyToOneBased(t, n) : nullptr;
+  if (markOut) *markOut = mark;
+  return 1;
+}
+
+// ---------------------------------------------------------------- writing
+
+namespace {
+
+void AppendFixed(std::string& out, double v, int precision) {
+  char buf[400];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, precision);
+  out.append(buf, r.ptr);
+}
+
+void AppendScientific(std::string& out, double v, int precision) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, precision);
+  out.append(buf, r.ptr);
+}
+
+void ReportWriteFailure(const char* format, const char* path) {
+  char text[1200];
+  std::snprintf(text, sizeof text, format, path ? path : "");
+  std::fputs(text, stderr);
+  std::fputc('\n', stderr);
+  ErrorBox(text);
+}
+
+// Line 1: the description up to any line break, with the time-stamp mark.
+std::string MarkedDescription(const char* description) {
+  std::string d = description ? description : "";
+  const size_t cut = d.find_first_of("\r\n");
+  if (cut != std::string::npos) d.resize(cut);
+  if (!HasMark(d)) d.insert(0, kMarkOk);
+  return d;
+}
+
+bool WriteCurve(const char* path, const CCurve& curve, const float* sd, const char* description,
+                const ScanFileHeader& h, bool wavelengthScan) {
+  if (!path) return false;
+  const std::string native = platform::ToNative(path);
+  std::string out = MarkedDescription(description);
+  out += '\n';
+  char line[400];
+  if (wavelengthScan)
+    std::snprintf(line, sizeof line, "%c %d %2.1f %ld %ld %1.4e %1.3f %d\n", h.type, h.cell,
+                  static_cast<double>(h.temperature), h.rpm, h.time, h.w2t,
+                  static_cast<double>(h.wavelength), h.headerCount);
+  else
+    std::snprintf(line, sizeof line, "%c %d %2.1f %ld %ld %1.4e %d %d\n", h.type, h.cell,
+                  static_cast<double>(h.temperature), h.rpm, h.time, h.w2t,
+                  NearestInt(h.wavelength), h.headerCount);
+  out += line;
+
+  const int n = curve.Count();
+  const float* x = n ? curve.x->data : nullptr;
+  const float* y = n ? curve.y->data : nullptr;
+  const bool twoColumns = !sd && h.type == 'P';
+  out.reserve(out.size() + static_cast<size_t>(n) * 40);
+  for (int i = 0; i < n; ++i) {
+    out += "   ";
+    AppendFixed(out, x[i], 4);
+    out += "  ";
+    AppendScientific(out, y[i], 5);
+    if (twoColumns) {
+      out += " \n";
+    } else {
+      out += "   ";
+      AppendScientific(out, sd ? static_cast<double>(sd[i + 1]) : 0.0, 5);
+      out += " \n";
+    }
+  }
+
+  std::FILE* f = std::fopen(native.c_str(), "wb");
+  if (!f) {
+    ReportWriteFailure("\n\x07" "Attention: could not open %s", path);
+    return false;
+  }
+  const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed) {
+    ReportWriteFailure("\n\x07" "Attention: could not write %s", path);
+    return false;
+  }
+  // Rewriting a scan keeps the times of the file it came from.
+  if (h.fileTimesValid) platform::SetFileTimes(native, h.lastAccessTime, h.lastWriteTime);
+  return true;
+}
+
+ScanFileHeader HeaderOf(const ScanRecord& r) {
+  ScanFileHeader h;
+  h.type = r.type;
+  h.cell = r.cell;
+  h.temperature = r.temperature;
+  h.rpm = NearestLong(r.rpm);
+  h.time = NearestLong(r.time);
+  h.w2t = r.w2t;
+  h.wavelength = r.wavelength;
+  h.headerCount = r.headerCount;
+  h.creationTime = r.creationTime;
+  h.lastAccessTime = r.lastAccessTime;
+  h.lastWriteTime = r.lastWriteTime;
+  h.fileTimesValid = r.fileTimesValid;
+  return h;
+}
+
+bool WriteArrays(const char* path, int n, float* radii, float* signals, const float* sd,
+                 const char* description, const ScanFileHeader& header, bool wavelengthScan) {
+  if (n < 0) n = 0;
+  CVector xv, yv;
+  xv.Attach(radii, n, 1);
+  yv.Attach(signals, n, 1);
+  CCurve curve(&xv, &yv);
+  return wavelengthScan ? WriteScanCurveWavelength(path, curve, sd, description, header)
+                        : WriteScanCurveStd(path, curve, sd, description, header);
+}
+
+}  // namespace
+
+bool WriteScanCurveStd(const char* path, const CCurve& curve, const float* sd,
+                       const char* description, const ScanFileHeader& header) {
+  return WriteCurve(path, curve, sd, description, header, false);
+}
+
+bool WriteScanCurveWavelength(const char* path, const CCurve& curve, const float* sd,
+                              const char* description, const ScanFileHeader& header) {
+  return WriteCurve(path, curve, sd, description, header, true);
+}
+
+bool WriteScanFileStd(const char* path, int n, float* radii, float* signals, const float* sd,
+                      const char* description, const ScanFileHeader& header) {
+  return WriteArrays(path, n, radii, signals, sd, description, header, false);
+}
+
+bool WriteScanFileWavelength(const char* path, int n, float* radii, float* signals,
+                             const float* sd, const char* description,
+                             const ScanFileHeader& header) {
+  return WriteArrays(path, n, radii, signals, sd, description, header, true);
+}
+
+bool WriteScanFile(const char* path, int n, float* radii, float* signals, const float* sd,
+                   const char* description, uint8_t markTimeOk, const ScanRecord& record) {
+  std::string d;
+  if (description) {
+    d = description;
+    if (!HasMark(d) && (markTimeOk || HasMark(record.description))) d.insert(0, kMarkOk);
+  } else {
+    d = record.description;
+    if (markTimeOk && !HasMark(d)) d.insert(0, kMarkOk);
+  }
+  const ScanFileHeader header = HeaderOf(record);
+  if (record.type == 'W' || record.type == 'V')
+    return WriteScanFileWavelength(path, n, radii, signals, sd, d.c_str(), header);
+  return WriteScanFileStd(path, n, radii, signals, sd, d.c_str(), header);
+}

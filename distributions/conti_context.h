@@ -1,0 +1,36 @@
+#pragma once
+// What the numerical core of the distributions needs to know about the run
+// around it: the model family's shape, the data kind, whether a fit or a
+// serial fit is running, and whether it may talk to the user. The run
+// driver fills it from the program-wide records before each computation.
+#include <string>
+
+struct ContiRunContext {
+  // Model shape.
+  bool firstAmplitudeSeparate = false;  // amplitude 1 is a discrete or special component
+  bool twoDimensional = false;          // c(s,f/f0): amplitudes (q-1)*m + i
+  bool dlsData = false;
+  bool timeCourse = false;
+  int timeCourseScans = 0;              // scans first..last of a DLS time-course window
+
+  // The fitted data, set by the normal-equation builders.
+  int fitRangePoints = 0;               // common-grid points inside the fit limits
+  int scanCount = 0;
+
+  // Run state.
+  bool fitRunning = false;
+  bool serialFitRunning = false;
+  int serialFitErrorCode = 0;           // last non-fatal condition during a serial fit
+  bool infoMessages = true;             // "Info and Wizard Messages"
+  bool drawingEnabled = false;          // the main window has been painted
+};
+
+ContiRunContext& ContiContext();
+
+// A message box with the given caption (empty for the run's own notes).
+void ContiMessage(const std::string& caption, const std::string& text);
+// Non-fatal guard message of a numerical routine, or the serial-fit error
+// code instead while a serial fit runs.
+void ContiErrorOrCode(const std::string& text, int serialCode);
+// A progress or status line of the regularisation, when drawing is enabled.
+void ContiStatusLine(const std::string& text);

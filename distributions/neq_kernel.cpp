@@ -1,0 +1,232 @@
+#include "distributions/neq_kernel.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <immintrin.h>
+
+#include "numerics/arrays.h"
+
+PackedDesign& Design() {
+  static PackedDesign design;
+  return design;
+}
+
+namespace {
+
+double* AlignedDoubles(size_t n) {
+  const size_t bytes = ((n * sizeof(double) + 63) / 64) * 64;
+  void* p = std::aligned_alloc(64, bytes == 0 ? 64 : bytes);
+  if (!p) nrerror("allocation failure in the normal-equation work block");
+  return static_cast<double*>(p);
+}
+
+// p[ii][0..3] += sum_q xi[ii][q] * xj[jj][q], jj = 0..3, ii = 0..5, over
+// q = 0..len-1 (len a multiple of 8, rows 64-byte aligned); p[ii] points at
+// column j0 of product row i0 + ii.
+using TileKernel = void (*)(const double* const* xi, const double* const* xj, size_t len,
+                            double* const* p);
+
+void TileGeneric(const double* const* xi, const double* const* xj, size_t len,
+                 double* const* p) {
+  for (int ii = 0; ii < 6; ++ii)
+    for (int jj = 0; jj < 4; ++jj) {
+      double lanes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+      const double* a = xi[ii];
+      const double* b = xj[jj];
+      for (size_t q = 0; q < len; q += 8)
+        for (int l = 0; l < 8; ++l) lanes[l] += a[q + l] * b[q + l];
+      p[ii][jj] += ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) +
+                   ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
+    }
+}
+
+// Sums of four 4-wide accumulators, as one 4-wide vector (a, b, c, d).
+__attribute__((target("avx2,fma"))) inline __m256d Sum4x4(__m256d a, __m256d b, __m256d c,
+                                                         __m256d d) {
+  const __m256d ab = _mm256_hadd_pd(a, b);  // a01 b01 a23 b23
+  const __m256d cd = _mm256_hadd_pd(c, d);
+  const __m256d lo = _mm256_permute2f128_pd(ab, cd, 0x20);
+  const __m256d hi = _mm256_permute2f128_pd(ab, cd, 0x31);
+  return _mm256_add_pd(lo, hi);
+}
+
+__attribute__((target("avx2,fma"))) void TileAvx2(const double* const* xi,
+                                                 const double* const* xj, size_t len,
+                                                 double* const* p) {
+  // Three passes of 2 x 4 accumulators keep within the 16 vector registers.
+  for (int pass = 0; pass < 3; ++pass) {
+    const double* a0 = xi[2 * pass];
+    const double* a1 = xi[2 * pass + 1];
+    __m256d c00 = _mm256_setzero_pd(), c01 = c00, c02 = c00, c03 = c00;
+    __m256d c10 = c00, c11 = c00, c12 = c00, c13 = c00;
+    for (size_t q = 0; q < len; q += 4) {
+      const __m256d x0 = _mm256_load_pd(a0 + q);
+      const __m256d x1 = _mm256_load_pd(a1 + q);
+      __m256d y = _mm256_load_pd(xj[0] + q);
+      c00 = _mm256_fmadd_pd(x0, y, c00);
+      c10 = _mm256_fmadd_pd(x1, y, c10);
+      y = _mm256_load_pd(xj[1] + q);
+      c01 = _mm256_fmadd_pd(x0, y, c01);
+      c11 = _mm256_fmadd_pd(x1, y, c11);
+      y = _mm256_load_pd(xj[2] + q);
+      c02 = _mm256_fmadd_pd(x0, y, c02);
+      c12 = _mm256_fmadd_pd(x1, y, c12);
+      y = _mm256_load_pd(xj[3] + q);
+      c03 = _mm256_fmadd_pd(x0, y, c03);
+      c13 = _mm256_fmadd_pd(x1, y, c13);
+    }
+    double* p0 = p[2 * pass];
+    double* p1 = p[2 * pass + 1];
+    _mm256_storeu_pd(p0, _mm256_add_pd(_mm256_loadu_pd(p0), Sum4x4(c00, c01, c02, c03)));
+    _mm256_storeu_pd(p1, _mm256_add_pd(_mm256_loadu_pd(p1), Sum4x4(c10, c11, c12, c13)));
+  }
+}
+
+// GCC 12's AVX-512 headers start some shuffles from an "undefined" vector
+// and then warn about it at every use; the values are fully defined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Sums of four 8-wide accumulators, as one 4-wide vector (a, b, c, d).
+__attribute__((target("avx512f"))) inline __m256d Sum4x8(__m512d a, __m512d b, __m512d c,
+                                                        __m512d d) {
+  const __m512d ab = _mm512_add_pd(_mm512_unpacklo_pd(a, b), _mm512_unpackhi_pd(a, b));
+  const __m512d cd = _mm512_add_pd(_mm512_unpacklo_pd(c, d), _mm512_unpackhi_pd(c, d));
+  const __m512d x = _mm512_shuffle_f64x2(ab, cd, 0x88);
+  const __m512d y = _mm512_shuffle_f64x2(ab, cd, 0xDD);
+  const __m512d s = _mm512_add_pd(x, y);
+  const __m512d z = _mm512_shuffle_f64x2(s, s, 0x88);
+  const __m512d w = _mm512_shuffle_f64x2(s, s, 0xDD);
+  return _mm512_castpd512_pd256(_mm512_add_pd(z, w));
+}
+
+__attribute__((target("avx512f"))) void TileAvx512(const double* const* xi,
+                                                  const double* const* xj, size_t len,
+                                                  double* const* p) {
+  __m512d c[6][4];
+#pragma GCC unroll 6
+  for (int i = 0; i < 6; ++i)
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) c[i][j] = _mm512_setzero_pd();
+  const double *b0 = xj[0], *b1 = xj[1], *b2 = xj[2], *b3 = xj[3];
+  for (size_t q = 0; q < len; q += 8) {
+    const __m512d y0 = _mm512_load_pd(b0 + q), y1 = _mm512_load_pd(b1 + q);
+    const __m512d y2 = _mm512_load_pd(b2 + q), y3 = _mm512_load_pd(b3 + q);
+#pragma GCC unroll 6
+    for (int i = 0; i < 6; ++i) {
+      const __m512d x = _mm512_load_pd(xi[i] + q);
+      c[i][0] = _mm512_fmadd_pd(x, y0, c[i][0]);
+      c[i][1] = _mm512_fmadd_pd(x, y1, c[i][1]);
+      c[i][2] = _mm512_fmadd_pd(x, y2, c[i][2]);
+      c[i][3] = _mm512_fmadd_pd(x, y3, c[i][3]);
+    }
+  }
+#pragma GCC unroll 6
+  for (int i = 0; i < 6; ++i)
+    _mm256_storeu_pd(p[i], _mm256_add_pd(_mm256_loadu_pd(p[i]),
+                                         Sum4x8(c[i][0], c[i][1], c[i][2], c[i][3])));
+}
+
+#pragma GCC diagnostic pop
+
+struct KernelChoice {
+  TileKernel tile;
+  const char* name;
+};
+
+KernelChoice ChooseKernel() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f")) return {TileAvx512, "avx512"};
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return {TileAvx2, "avx2"};
+  return {TileGeneric, "generic"};
+}
+
+const KernelChoice& Kernel() {
+  static const KernelChoice choice = ChooseKernel();
+  return choice;
+}
+
+}  // namespace
+
+const char* ProductKernelName() { return Kernel().name; }
+
+void ReserveDesign(int n, size_t points) {
+  PackedDesign& d = Design();
+  const int used = n + 1;
+  const int rows = ((used + PackedDesign::kPad - 1) / PackedDesign::kPad) * PackedDesign::kPad;
+  const size_t chunks = points == 0 ? 1 : (points + PackedDesign::kChunk - 1) / PackedDesign::kChunk;
+  // One extra cache line per row keeps rows from sharing cache sets.
+  const size_t ld = chunks * PackedDesign::kChunk + 8;
+  const size_t need = static_cast<size_t>(rows) * ld;
+  if (need > d.capacity) {
+    std::free(d.data);
+    d.data = AlignedDoubles(need);
+    d.capacity = need;
+  }
+  const size_t needP = static_cast<size_t>(rows) * rows;
+  if (needP > d.productCapacity) {
+    std::free(d.product);
+    d.product = AlignedDoubles(needP);
+    d.productCapacity = needP;
+  }
+  d.used = used;
+  d.rows = rows;
+  d.ld = ld;
+  d.points = points;
+  d.chunks = static_cast<int>(chunks);
+  // Padding beyond the fitted points and the padding rows stay zero.
+  for (int i = 0; i < rows; ++i) {
+    double* r = d.Row(i);
+    const size_t from = i < used ? points : 0;
+    std::memset(r + from, 0, (ld - from) * sizeof(double));
+  }
+}
+
+void ClearProductBlock(PackedDesign& d, int ib) {
+  const int i0 = ib * PackedDesign::kBlock;
+  std::memset(d.product + static_cast<size_t>(i0) * d.rows, 0,
+              sizeof(double) * PackedDesign::kBlock * d.rows);
+}
+
+int ProductBlockOwner(int ib, int threads) {
+  const int round = ib / threads, pos = ib % threads;
+  return (round % 2 == 0) ? pos : threads - 1 - pos;
+}
+
+int ProductBlockTiles(int ib) {
+  return (ib * PackedDesign::kBlock + PackedDesign::kBlock - 1) / PackedDesign::kColumns + 1;
+}
+
+long ProductCost(const PackedDesign& d) {
+  long tiles = 0;
+  for (int ib = 0; ib < d.Blocks(); ++ib) tiles += ProductBlockTiles(ib);
+  return tiles * d.chunks;
+}
+
+void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
+                             const std::atomic<bool>& stop, std::atomic<long>* done) {
+  const TileKernel tile = Kernel().tile;
+  const size_t len = PackedDesign::kChunk;
+  const double* xi[PackedDesign::kBlock];
+  const double* xj[PackedDesign::kColumns];
+  double* p[PackedDesign::kBlock];
+  for (int c = 0; c < d.chunks; ++c) {
+    if (stop.load(std::memory_order_relaxed)) return;
+    const size_t off = static_cast<size_t>(c) * len;
+    for (int n = 0; n < count; ++n) {
+      const int ib = blocks[n];
+      const int i0 = ib * PackedDesign::kBlock;
+      for (int ii = 0; ii < PackedDesign::kBlock; ++ii) xi[ii] = d.Row(i0 + ii) + off;
+      const int tiles = ProductBlockTiles(ib);
+      for (int jb = 0; jb < tiles; ++jb) {
+        const int j0 = jb * PackedDesign::kColumns;
+        for (int jj = 0; jj < PackedDesign::kColumns; ++jj) xj[jj] = d.Row(j0 + jj) + off;
+        for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
+          p[ii] = d.product + static_cast<size_t>(i0 + ii) * d.rows + j0;
+        tile(xi, xj, len, p);
+      }
+      if (done) done->fetch_add(tiles, std::memory_order_relaxed);
+    }
+  }
+}

@@ -1,0 +1,170 @@
+#include "distributions/nnls.h"
+
+#include <cmath>
+
+#include "distributions/conti_context.h"
+#include "numerics/linear_solvers.h"
+#include "distributions/work_blocks.h"
+
+namespace {
+
+// The passive set is kept in the order its indices entered, and its
+// Cholesky factor L (strict lower triangle in `reducedMatrix`, diagonal in
+// `choleskyDiagonal`) grows by one row per new index. Positions from `from`
+// on are (re)computed from the matrix.
+bool FactorFrom(NormalEquationBlock& b, int m, int from) {
+  double** L = b.reducedMatrix;
+  double* d = b.choleskyDiagonal;
+  const int* p = b.passiveOrder;
+  double** M = b.regularizedMatrix;
+  for (int i = from; i <= m; ++i) {
+    const double* Mi = M[p[i]];
+    double* Li = L[i];
+    for (int j = 1; j < i; ++j) {
+      double s = Mi[p[j]];
+      const double* Lj = L[j];
+      for (int k = 1; k < j; ++k) s -= Li[k] * Lj[k];
+      Li[j] = s / d[j];
+    }
+    double s = Mi[p[i]];
+    for (int k = 1; k < i; ++k) s -= Li[k] * Li[k];
+    if (!(s > 0.0)) return false;
+    d[i] = std::sqrt(s);
+  }
+  return true;
+}
+
+// z = (L L')^-1 rhs over the passive positions.
+void SolvePassive(NormalEquationBlock& b, int m) {
+  double** L = b.reducedMatrix;
+  const double* d = b.choleskyDiagonal;
+  double* y = b.reducedRhs;
+  double* z = b.reducedSolution;
+  const int* p = b.passiveOrder;
+  for (int i = 1; i <= m; ++i) {
+    double s = b.rhs[p[i]];
+    const double* Li = L[i];
+    for (int k = 1; k < i; ++k) s -= Li[k] * y[k];
+    y[i] = s / d[i];
+  }
+  for (int i = m; i >= 1; --i) {
+    double s = y[i];
+    for (int k = i + 1; k <= m; ++k) s -= L[k][i] * z[k];
+    z[i] = s / d[i];
+  }
+}
+
+bool Fallback(NormalEquationBlock& b, int n, const char* message, int serialCode) {
+  ContiErrorOrCode(message, serialCode);
+  return dcholsolve(b.regularizedMatrix, b.rhs, n, b.solution, b.choleskyDiagonal);
+}
+
+}  // namespace
+
+int SolvedAmplitudeCount() {
+  const NormalEquationBlock& b = NeqBlock();
+  return b.gridPoints;
+}
+
+bool NNLS() { return NNLS(NeqBlock(), SolvedAmplitudeCount()); }
+
+bool NNLS(NormalEquationBlock& b, int n) {
+  double** M = b.regularizedMatrix;
+  const double* rhs = b.rhs;
+  double* x = b.solution;
+  double* w = b.gradient;
+  int* P = b.passiveSet;
+  int* order = b.passiveOrder;
+  double* trial = b.trialSolution;
+  const double* z = b.reducedSolution;
+  for (int i = 1; i <= n; ++i) {
+    P[i] = 0;
+    x[i] = 0.0;
+  }
+  int m = 0;
+  const double limit = static_cast<double>(n) * n;
+  double counter = 0.0;
+  for (;;) {
+    counter += 1.0;
+    // w = b - M x; x vanishes outside the passive set.
+    for (int i = 1; i <= n; ++i) {
+      double s = rhs[i];
+      const double* Mi = M[i];
+      for (int q = 1; q <= m; ++q) s -= Mi[order[q]] * x[order[q]];
+      w[i] = s;
+    }
+    int t = 0;
+    for (int i = 1; i <= n; ++i)
+      if (!P[i] && w[i] > 1e-10 && (t == 0 || w[i] > w[t])) t = i;
+    if (t == 0) return true;
+    if (counter > limit) return Fallback(b, n, "max #iteration exceeded in NNLS", 1);
+    P[t] = 1;
+    order[++m] = t;
+    if (!FactorFrom(b, m, m)) return Fallback(b, n, "matrix not positive definite in NNLS", 2);
+    bool firstPass = true;
+    for (;;) {
+      SolvePassive(b, m);
+      for (int i = 1; i <= n; ++i) trial[i] = 0.0;
+      for (int q = 1; q <= m; ++q) trial[order[q]] = z[q];
+      if (firstPass && trial[t] <= 0.0) break;  // t stays passive at x_t = 0
+      firstPass = false;
+      bool feasible = true;
+      for (int q = 1; q <= m && feasible; ++q) feasible = trial[order[q]] >= 0.0;
+      if (feasible) {
+        for (int i = 1; i <= n; ++i) x[i] = trial[i];
+        break;
+      }
+      // Step towards the trial point until the first passive amplitude hits 0.
+      double step = 0.0;
+      bool haveStep = false;
+      for (int i = 1; i <= n; ++i) {
+        if (!P[i] || trial[i] > 0.0 || x[i] - trial[i] <= 0.0) continue;
+        const double r = x[i] / (x[i] - trial[i]);
+        if (!haveStep || r < step) {
+          step = r;
+          haveStep = true;
+        }
+      }
+      for (int i = 1; i <= n; ++i) x[i] += step * (trial[i] - x[i]);
+      int firstChanged = 0;
+      int kept = 0;
+      for (int q = 1; q <= m; ++q) {
+        const int i = order[q];
+        if (std::fabs(x[i]) < 1e-8 || x[i] < 0.0) {
+          P[i] = 0;
+          x[i] = 0.0;
+          if (!firstChanged) firstChanged = q;
+        } else {
+          order[++kept] = i;
+        }
+      }
+      for (int i = 1; i <= n; ++i)
+        if (x[i] < 0.0) {
+          x[i] = 0.0;
+          P[i] = 0;
+        }
+      m = kept;
+      if (firstChanged && firstChanged <= m && !FactorFrom(b, m, firstChanged))
+        return Fallback(b, n, "matrix not positive definite in NNLS", 2);
+    }
+  }
+}
+
+double ChiSquareFromNormalEquations() {
+  const NormalEquationBlock& b = NeqBlock();
+  return ChiSquareFromNormalEquations(b, b.fixedComponent ? b.gridPoints - 1 : b.gridPoints);
+}
+
+double ChiSquareFromNormalEquations(const NormalEquationBlock& b, int k) {
+  const double* c = b.solution;
+  double chi = b.sumSquaresData;
+  for (int i = 1; i <= k; ++i) chi -= 2.0 * c[i] * b.rhs[i];
+  for (int i = 1; i <= k; ++i) {
+    if (c[i] == 0.0) continue;
+    const double* Ai = b.normalMatrix[i];
+    double row = 0.0;
+    for (int j = 1; j <= k; ++j) row += c[j] * Ai[j];
+    chi += c[i] * row;
+  }
+  return chi;
+}

@@ -1,0 +1,22 @@
+#pragma once
+// Non-negative least squares on the normal equations:
+//   minimise c'Mc - 2 b'c  subject to c >= 0,
+// M = regularizedMatrix, b = rhs of the normal-equation block; the result
+// goes to its `solution`. Active-set method (Lawson and Hanson) with the
+// passive-set subproblem solved by a Cholesky factor of the passive block.
+struct NormalEquationBlock;
+
+// On the module's block over all of its grid points. True when converged
+// or when the unconstrained fallback solve succeeded.
+bool NNLS();
+// The same on any block and system size n (n <= the block's grid points).
+bool NNLS(NormalEquationBlock& block, int n);
+
+// Chi-square of the amplitudes in `solution` from the unregularised normal
+// equations: S - 2 c'b + c'Ac over the solved amplitudes (N - 1 with the
+// fixed component).
+double ChiSquareFromNormalEquations();
+double ChiSquareFromNormalEquations(const NormalEquationBlock& block, int n);
+
+// The size of the system that the solvers work on for the module's block.
+int SolvedAmplitudeCount();

@@ -1,0 +1,500 @@
+#include "distributions/normal_equations.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "distributions/conti_context.h"
+#include "distributions/conti_settings.h"
+#include "distributions/neq_kernel.h"
+#include "distributions/neq_threads.h"
+#include "distributions/work_blocks.h"
+#include "numerics/arrays.h"
+#include "numerics/error_box.h"
+#include "numerics/regrid.h"
+#include "platform/input_events.h"
+#include "platform/paths.h"
+#include "platform/user_interface.h"
+
+NormalEquationInputs& NeqInputs() {
+  static NormalEquationInputs inputs;
+  return inputs;
+}
+
+NoiseModel ChooseNoiseModel(const NormalEquationInputs& in) {
+  if (in.fitTI && in.fitRI) return NoiseModel::TIRI;
+  if (in.fitTI) return NoiseModel::TI;
+  if (in.fitRI) return NoiseModel::RI;
+  if (in.fitBaseline) return NoiseModel::Baseline;
+  return NoiseModel::Plain;
+}
+
+void ShowNormalEquationProgress(float fraction) {
+  if (ContiContext().fitRunning) return;
+  char line[128];
+  std::snprintf(line, sizeof line,
+                "calculating normal equations (%2.0f percent done - hit any key to interrupt...)",
+                100.0 * fraction);
+  ContiStatusLine(line);
+}
+
+namespace {
+
+// What one build works on.
+struct Plan {
+  ScanSet* s = nullptr;
+  NoiseModel model = NoiseModel::Plain;
+  int n = 0;        // kernels in the block
+  int nsys = 0;     // amplitudes of the system
+  int offset = 0;   // system amplitude i is kernel i + offset
+  int first = 0, last = 0, P = 0, R = 0;
+  std::vector<int> scans;  // the scans that enter, in order
+  double baseline = 0.0;   // plain model: fixed baseline taken from the data
+  bool needScan = false, needRadial = false, needOverall = false;
+};
+
+bool Fixed(const Plan& p) { return p.model == NoiseModel::TIRIFixedComponent; }
+
+// Data value at (scan j, grid point r) before centring.
+inline double DataValue(const Plan& p, int j, int r) {
+  double y = p.s->gridSignals[j][r];
+  if (Fixed(p)) y -= WorkBlock().lammSolutions[1][j][r];
+  if (p.model == NoiseModel::Plain) y -= p.baseline;
+  return y;
+}
+
+// Centres a row of values v(j, r) with the means of the noise model and
+// packs it over the fitted points: out[(jpos*P) + r - first].
+template <typename Value>
+void CentreAndPack(const Plan& p, const Value& v, double overall, const double* scanMean,
+                   const double* radialMean, double* out) {
+  size_t q = 0;
+  for (size_t jp = 0; jp < p.scans.size(); ++jp) {
+    const int j = p.scans[jp];
+    double shift = 0.0;
+    if (p.needScan) shift += scanMean[j];
+    if (p.model == NoiseModel::TIRI || Fixed(p)) shift -= overall;
+    if (p.model == NoiseModel::Baseline || p.model == NoiseModel::BaselineScanRange)
+      shift += overall;
+    for (int r = p.first; r <= p.last; ++r) {
+      double c = v(j, r) - shift;
+      if (p.needRadial) c -= radialMean[r];
+      out[q++] = c;
+    }
+  }
+}
+
+// Means of a row of values v(j, r): per scan over the fit range, per grid
+// point over the scans (r = 1..R), overall over the fitted points.
+template <typename Value>
+double Means(const Plan& p, const Value& v, double* scanMean, double* radialMean) {
+  double total = 0.0;
+  if (p.needRadial)
+    for (int r = 1; r <= p.R; ++r) radialMean[r] = 0.0;
+  for (int j : p.scans) {
+    double sum = 0.0;
+    for (int r = p.first; r <= p.last; ++r) sum += v(j, r);
+    total += sum;
+    if (p.needScan) scanMean[j] = sum / p.P;
+    if (p.needRadial)
+      for (int r = 1; r <= p.R; ++r) radialMean[r] += v(j, r);
+  }
+  if (p.needRadial) {
+    const double m = static_cast<double>(p.scans.size());
+    for (int r = 1; r <= p.R; ++r) radialMean[r] /= m;
+  }
+  return total / (static_cast<double>(p.P) * p.scans.size());
+}
+
+void PrepareKernel(const Plan& p, int i) {
+  NormalEquationBlock& b = NeqBlock();
+  const int k = i + p.offset;
+  float** a = WorkBlock().lammSolutions[k];
+  auto v = [a](int j, int r) { return static_cast<double>(a[j][r]); };
+  const double overall = Means(p, v, b.kernelScanMean[k], b.kernelRadialMean[k]);
+  if (p.needOverall) b.kernelMean[k] = overall;
+  CentreAndPack(p, v, overall, b.kernelScanMean[k], b.kernelRadialMean[k], Design().Row(i));
+}
+
+void PrepareData(Plan& p) {
+  NormalEquationBlock& b = NeqBlock();
+  auto v = [&p](int j, int r) { return DataValue(p, j, r); };
+  const double overall = Means(p, v, b.dataScanMean, b.dataRadialMean);
+  const double count = static_cast<double>(p.P) * p.scans.size();
+  b.dataSum = overall * count;
+  b.dataCount = count;
+  if (p.needOverall) b.dataMean = overall;
+  CentreAndPack(p, v, overall, b.dataScanMean, b.dataRadialMean, Design().Row(0));
+}
+
+bool MakePlan(Plan& p, ScanSet& s, NoiseModel model) {
+  NormalEquationBlock& b = NeqBlock();
+  const DistributionWorkBlock& w = WorkBlock();
+  p.s = &s;
+  p.model = model;
+  p.n = b.gridPoints;
+  if (!w.lammSolutions || !b.block || p.n < 1 || s.count < 1) return false;
+  p.offset = Fixed(p) ? 1 : 0;
+  p.nsys = p.n - p.offset;
+  p.first = s.firstGridPoint;
+  p.last = s.lastGridPoint;
+  p.P = p.last - p.first + 1;
+  p.R = s.gridLength;
+  if (p.P < 1 || p.first < 1 || p.last > p.R) return false;
+  if (model == NoiseModel::BaselineScanRange) {
+    const NormalEquationInputs& in = NeqInputs();
+    for (int pos = std::max(1, in.timeCourseFirst); pos <= std::min(s.count, in.timeCourseLast);
+         ++pos)
+      p.scans.push_back(static_cast<size_t>(pos) < s.order.size() && s.order[pos] > 0
+                            ? s.order[pos]
+                            : pos);
+  } else {
+    for (int j = 1; j <= s.count; ++j) p.scans.push_back(j);
+  }
+  if (p.scans.empty()) return false;
+  p.baseline = model == NoiseModel::Plain ? NeqInputs().baselineValue : 0.0;
+  p.needScan = model == NoiseModel::RI || model == NoiseModel::TIRI || Fixed(p);
+  p.needRadial = model == NoiseModel::TI || model == NoiseModel::TIRI || Fixed(p);
+  p.needOverall = model == NoiseModel::Baseline || model == NoiseModel::TIRI || Fixed(p) ||
+                  model == NoiseModel::BaselineScanRange;
+  ContiRunContext& ctx = ContiContext();
+  ctx.fitRangePoints = p.P;
+  ctx.scanCount = s.count;
+  ctx.timeCourseScans = static_cast<int>(p.scans.size());
+  return true;
+}
+
+void ExtractResults(const Plan& p) {
+  NormalEquationBlock& b = NeqBlock();
+  PackedDesign& d = Design();
+  auto P = [&d](int i, int j) { return d.product[static_cast<size_t>(i) * d.rows + j]; };
+  b.sumSquaresData = P(0, 0);
+  for (int k = 1; k <= p.nsys; ++k) {
+    b.rhs[k] = P(k, 0);
+    for (int l = 1; l <= k; ++l) b.normalMatrix[k][l] = b.normalMatrix[l][k] = P(k, l);
+  }
+  if (Fixed(p)) {
+    // The system has N - 1 amplitudes: row and column N must not carry
+    // values of an earlier, larger system into the solve.
+    const int n = p.n;
+    for (int l = 1; l <= n; ++l) {
+      b.normalMatrix[n][l] = b.normalMatrix[l][n] = 0.0;
+      b.regularizedMatrix[n][l] = b.regularizedMatrix[l][n] = 0.0;
+    }
+    b.rhs[n] = 0.0;
+    b.solution[n] = 0.0;
+  }
+}
+
+bool Build(ScanSet& s, NoiseModel model, int threads) {
+  Plan p;
+  if (!MakePlan(p, s, model)) return false;
+  NormalEquationBlock& b = NeqBlock();
+  b.fixedComponent = Fixed(p);
+  const size_t points = static_cast<size_t>(p.P) * p.scans.size();
+  ReserveDesign(p.nsys, points);
+  PackedDesign& d = Design();
+  PrepareData(p);
+  std::atomic<bool>& stop = platform::StopFlag();
+  const int nb = d.Blocks();
+  std::atomic<long> done{0};
+  const long cost = ProductCost(d);
+
+  if (threads <= 0) {
+    for (int i = 1; i <= p.nsys; ++i) PrepareKernel(p, i);
+    std::vector<int> blocks(nb);
+    for (int ib = 0; ib < nb; ++ib) {
+      blocks[ib] = ib;
+      ClearProductBlock(d, ib);
+    }
+    // Chunk by chunk so that a key press is seen between chunks.
+    PackedDesign one = d;
+    for (int c = 0; c < d.chunks && !stop.load(); ++c) {
+      if (platform::TakeKeyDown()) {
+        stop = true;
+        break;
+      }
+      ShowNormalEquationProgress(static_cast<float>(c) / d.chunks);
+      one.data = d.data + static_cast<size_t>(c) * PackedDesign::kChunk;
+      one.chunks = 1;
+      AccumulateProductBlocks(one, blocks.data(), nb, stop, nullptr);
+    }
+  } else {
+    std::function<void(int)> prepare = [&](int t) {
+      for (int i = t; i <= p.nsys; i += threads) PrepareKernel(p, i);
+    };
+    NeqThreadPool::Instance().Run(threads, prepare, nullptr);
+    std::function<void(int)> product = [&](int t) {
+      std::vector<int> mine;
+      for (int ib = 0; ib < nb; ++ib)
+        if (ProductBlockOwner(ib, threads) == t - 1) mine.push_back(ib);
+      for (int ib : mine) ClearProductBlock(d, ib);
+      AccumulateProductBlocks(d, mine.data(), static_cast<int>(mine.size()), stop, &done);
+    };
+    std::function<void()> poll = [&] {
+      if (platform::TakeKeyDown()) stop = true;
+      ShowNormalEquationProgress(cost > 0 ? static_cast<float>(done.load()) / cost : 1.0f);
+    };
+    NeqThreadPool::Instance().Run(threads, product, poll);
+  }
+  ExtractResults(p);
+  if (model == NoiseModel::TIRIFixedComponent) {
+    b.fixedComponentValue1 = NeqInputs().bufferValue1;
+    b.fixedComponentValue2 = NeqInputs().bufferValue2;
+  }
+  return !stop.load();
+}
+
+}  // namespace
+
+bool BuildNormalEquations(ScanSet& s, NoiseModel model, int threads) {
+  return Build(s, model, threads);
+}
+
+void NormalEquationsNoNoise() { Build(CurrentScanSet(), NoiseModel::Plain, 0); }
+void NormalEquationsBaseline() { Build(CurrentScanSet(), NoiseModel::Baseline, 0); }
+void NormalEquationsTINoise() { Build(CurrentScanSet(), NoiseModel::TI, 0); }
+void NormalEquationsRINoise() { Build(CurrentScanSet(), NoiseModel::RI, 0); }
+void NormalEquationsTIRINoise() { Build(CurrentScanSet(), NoiseModel::TIRI, 0); }
+void NormalEquationsBaselineScanRange() {
+  Build(CurrentScanSet(), NoiseModel::BaselineScanRange, 0);
+}
+void NormalEquationsTIRIFixedComponent(double value1, double value2) {
+  NeqInputs().bufferValue1 = value1;
+  NeqInputs().bufferValue2 = value2;
+  Build(CurrentScanSet(), NoiseModel::TIRIFixedComponent, 0);
+}
+
+void CalcNormalEquationsMT() {
+  const int threads = std::max(1, static_cast<int>(Conti().normalEquationThreads));
+  Build(CurrentScanSet(), ChooseNoiseModel(NeqInputs()), threads);
+}
+
+bool SelectAndBuildNormalEquations() {
+  const NormalEquationInputs& in = NeqInputs();
+  NormalEquationBlock& b = NeqBlock();
+  const bool mt = Conti().multipleThreads != 0;
+  const int threads = mt ? std::max(1, static_cast<int>(Conti().normalEquationThreads)) : 0;
+  if (in.timeCourse) return Build(CurrentScanSet(), NoiseModel::BaselineScanRange, threads);
+  bool built;
+  if (in.bufferSedimentation && !in.bufferConcentrationFitted) {
+    if (!(in.fitTI && in.fitRI)) {
+      platform::UI().MessageBox(
+          "ERROR",
+          "buffer mismatch with fixed concentration not implemented in c(s) for this noise "
+          "model\n(need RI+TI noise)",
+          platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      return false;
+    }
+    built = Build(CurrentScanSet(), NoiseModel::TIRIFixedComponent, threads);
+  } else {
+    b.fixedComponent = false;
+    b.fixedComponentValue1 = b.fixedComponentValue2 = 0.0;
+    built = Build(CurrentScanSet(), ChooseNoiseModel(in), threads);
+  }
+  if (Conti().exportMatrices && Conti().sValues)
+    ExportNormalEquationMatrices(platform::SystemTempFolder(), Conti().sValues, b.gridPoints);
+  return built;
+}
+
+namespace {
+
+// Amplitude of kernel k for the solution in the block.
+inline double Amplitude(const NormalEquationBlock& b, int k) {
+  if (b.fixedComponent) return k == 1 ? 1.0 : b.solution[k - 1];
+  return b.solution[k];
+}
+
+float* EnsureArray(float*& a, int n) {
+  if (!a) a = vector(1, n);
+  return a;
+}
+
+// Model of scan j on the common grid: noise(r) + sum_k c_k a_k(j, r).
+void GridModel(const ScanSet& s, int j, const float* ti, double ri, double constant,
+               std::vector<double>& out) {
+  const NormalEquationBlock& b = NeqBlock();
+  float*** a = WorkBlock().lammSolutions;
+  const int R = s.gridLength;
+  out.assign(static_cast<size_t>(R) + 1, 0.0);
+  for (int r = 1; r <= R; ++r) out[r] = constant + ri + (ti ? ti[r] : 0.0);
+  for (int k = 1; k <= b.gridPoints; ++k) {
+    const double c = Amplitude(b, k);
+    if (c == 0.0) continue;
+    const float* row = a[k][j];
+    for (int r = 1; r <= R; ++r) out[r] += c * row[r];
+  }
+}
+
+void StoreScanModel(ScanSet& s, int j, const std::vector<double>& gm) {
+  const int R = s.gridLength;
+  std::vector<float> g(static_cast<size_t>(R) + 1);
+  for (int r = 1; r <= R; ++r) g[r] = static_cast<float>(gm[r]);
+  if (static_cast<size_t>(j) < s.gridModel.size() && s.gridModel[j])
+    std::copy(g.begin() + 1, g.end(), s.gridModel[j] + 1);
+  if (static_cast<size_t>(j) < s.model.size() && s.model[j] && s.radii[j])
+    InterpolateOntoGrid(s.points[j], s.radii[j], s.model[j], R, s.grid, g.data());
+}
+
+}  // namespace
+
+NoiseFill CalculateppAFit() {
+  const NormalEquationBlock& b = NeqBlock();
+  const NoiseModel model = b.fixedComponent ? NoiseModel::TIRIFixedComponent
+                                            : ChooseNoiseModel(NeqInputs());
+  return CalculateppAFit(CurrentScanSet(), model);
+}
+
+NoiseFill CalculateppAFit(ScanSet& s, NoiseModel model) {
+  NoiseFill fill;
+  const NormalEquationBlock& b = NeqBlock();
+  if (!b.block || !WorkBlock().lammSolutions || s.count < 1) return fill;
+  const int R = s.gridLength, N = b.gridPoints;
+  const bool fixed = model == NoiseModel::TIRIFixedComponent;
+  const int kFirst = fixed ? 2 : 1;
+  float* ti = EnsureArray(s.tiNoise, R);
+  float* ri = EnsureArray(s.riNoise, s.count);
+  std::vector<double> gm;
+  auto sumOver = [&](auto term) {
+    double t = 0.0;
+    for (int k = kFirst; k <= N; ++k) {
+      const double c = Amplitude(b, k);
+      if (c != 0.0) t += c * term(k);
+    }
+    return t;
+  };
+  switch (model) {
+    case NoiseModel::TI:
+      for (int j = 1; j <= s.count; ++j) ri[j] = 0.0f;
+      for (int r = 1; r <= R; ++r)
+        ti[r] = static_cast<float>(b.dataRadialMean[r] -
+                                   sumOver([&](int k) { return b.kernelRadialMean[k][r]; }));
+      for (int j = 1; j <= s.count; ++j) {
+        GridModel(s, j, ti, 0.0, 0.0, gm);
+        StoreScanModel(s, j, gm);
+      }
+      break;
+    case NoiseModel::TIRI:
+    case NoiseModel::TIRIFixedComponent:
+      for (int r = 1; r <= R; ++r)
+        ti[r] = static_cast<float>(
+            b.dataRadialMean[r] - b.dataMean -
+            sumOver([&](int k) { return b.kernelRadialMean[k][r] - b.kernelMean[k]; }));
+      for (int j = 1; j <= s.count; ++j) {
+        ri[j] = static_cast<float>(b.dataScanMean[j] -
+                                   sumOver([&](int k) { return b.kernelScanMean[k][j]; }));
+        GridModel(s, j, ti, ri[j], 0.0, gm);
+        StoreScanModel(s, j, gm);
+      }
+      break;
+    case NoiseModel::RI:
+      for (int r = 1; r <= R; ++r) ti[r] = 0.0f;
+      for (int j = 1; j <= s.count; ++j) {
+        ri[j] = static_cast<float>(b.dataScanMean[j] -
+                                   sumOver([&](int k) { return b.kernelScanMean[k][j]; }));
+        GridModel(s, j, nullptr, ri[j], 0.0, gm);
+        StoreScanModel(s, j, gm);
+      }
+      break;
+    case NoiseModel::Baseline:
+    case NoiseModel::BaselineScanRange: {
+      const double base = b.dataMean - sumOver([&](int k) { return b.kernelMean[k]; });
+      fill.baseline = static_cast<float>(base);
+      for (int j = 1; j <= s.count; ++j) {
+        GridModel(s, j, nullptr, 0.0, base, gm);
+        StoreScanModel(s, j, gm);
+      }
+      break;
+    }
+    case NoiseModel::Plain:
+      fill.baseline = NeqInputs().baselineValue;
+      for (int j = 1; j <= s.count; ++j) {
+        GridModel(s, j, nullptr, 0.0, fill.baseline, gm);
+        StoreScanModel(s, j, gm);
+      }
+      break;
+  }
+  return fill;
+}
+
+NoiseFill FillModelBaselineScanRange() {
+  NoiseFill fill;
+  ScanSet& s = CurrentScanSet();
+  const NormalEquationBlock& b = NeqBlock();
+  if (!b.block || !WorkBlock().lammSolutions) return fill;
+  double base = b.dataMean;
+  for (int k = 1; k <= b.gridPoints; ++k) base -= b.solution[k] * b.kernelMean[k];
+  fill.baseline = static_cast<float>(base);
+  const NormalEquationInputs& in = NeqInputs();
+  std::vector<double> gm;
+  for (int pos = std::max(1, in.timeCourseFirst); pos <= std::min(s.count, in.timeCourseLast);
+       ++pos) {
+    const int j = static_cast<size_t>(pos) < s.order.size() && s.order[pos] > 0 ? s.order[pos] : pos;
+    GridModel(s, j, nullptr, 0.0, base, gm);
+    StoreScanModel(s, j, gm);
+  }
+  return fill;
+}
+
+namespace {
+
+FILE* OpenForWriting(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "w");
+  if (!f) {
+    const std::string text = "\n\aAttention: could not open " + path;
+    ErrorBox(text.c_str(), false);
+  }
+  return f;
+}
+
+}  // namespace
+
+bool ExportNormalEquationMatrices(const std::string& folder, const float* grid, int n,
+                                  const float* grid2) {
+  const NormalEquationBlock& b = NeqBlock();
+  const ScanSet& s = CurrentScanSet();
+  auto path = [&](const char* name) { return platform::Combine(folder, name); };
+  FILE* f = OpenForWriting(path("grid.txt"));
+  if (!f) return false;
+  for (int i = 1; i <= n; ++i) {
+    if (grid2)
+      std::fprintf(f, "%e %e\n", grid[i], grid2[i]);
+    else
+      std::fprintf(f, "%e\n", grid[i]);
+  }
+  std::fclose(f);
+  if (!(f = OpenForWriting(path("dim.txt")))) return false;
+  std::fprintf(f, "%d \n", grid2 ? 2 : 1);
+  std::fclose(f);
+  if (!(f = OpenForWriting(path("npoints.txt")))) return false;
+  std::fprintf(f, "%f \n",
+               static_cast<double>(s.count) * std::max(0, s.lastGridPoint - s.firstGridPoint + 1));
+  std::fclose(f);
+  if (!(f = OpenForWriting(path("ngrid.txt")))) return false;
+  std::fprintf(f, "%d \n", n);
+  std::fclose(f);
+  if (!(f = OpenForWriting(path("sumsquaredata.txt")))) return false;
+  std::fprintf(f, "%e \n", b.sumSquaresData);
+  std::fclose(f);
+  if (!(f = OpenForWriting(path("vector.txt")))) return false;
+  for (int i = 1; i <= n; ++i) std::fprintf(f, "%e \n", b.rhs[i]);
+  std::fclose(f);
+  if (!(f = OpenForWriting(path("matrix.txt")))) return false;
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= n; ++j) std::fprintf(f, "%e ", b.normalMatrix[i][j]);
+    std::fprintf(f, "\n");
+  }
+  std::fclose(f);
+  return true;
+}
+
+bool DumpDistributionValues(const std::string& path, const float* values, int n) {
+  FILE* f = OpenForWriting(path);
+  if (!f) return false;
+  for (int i = 1; i <= n; ++i) std::fprintf(f, "%e \n", values[i]);
+  std::fclose(f);
+  return true;
+}

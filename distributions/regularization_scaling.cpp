@@ -1,0 +1,211 @@
+#include "distributions/regularization_scaling.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "distributions/conti_context.h"
+#include "distributions/conti_fstat.h"
+#include "distributions/conti_settings.h"
+#include "distributions/nnls.h"
+#include "distributions/regularization_matrix.h"
+#include "distributions/work_blocks.h"
+
+RegularizationState& Regularization() {
+  static RegularizationState state;
+  return state;
+}
+
+namespace {
+
+int AmplitudeCount() {
+  const NormalEquationBlock& b = NeqBlock();
+  return b.fixedComponent ? b.gridPoints - 1 : b.gridPoints;
+}
+
+void ZeroAmplitudes(int m) {
+  double* x = NeqBlock().solution;
+  for (int i = 1; i <= m; ++i) x[i] = 0.0;
+}
+
+template <typename Real, typename F>
+Real Brent(const F& f, Real a, Real b, Real fa, Real fb, Real tol, Real eps) {
+  Real c = b, fc = fb, d = 0, e = 0;
+  for (int iter = 1; iter <= 200; ++iter) {
+    if ((fb > 0 && fc > 0) || (fb < 0 && fc < 0)) {
+      c = a;
+      fc = fa;
+      e = d = b - a;
+    }
+    if (std::fabs(fc) < std::fabs(fb)) {
+      a = b;
+      b = c;
+      c = a;
+      fa = fb;
+      fb = fc;
+      fc = fa;
+    }
+    const Real tol1 = 2 * eps * std::fabs(b) + Real(0.5) * tol;
+    const Real xm = Real(0.5) * (c - b);
+    if (std::fabs(xm) <= tol1 || fb == 0) return b;
+    if (std::fabs(e) >= tol1 && std::fabs(fa) > std::fabs(fb)) {
+      Real p, q, r;
+      const Real s = fb / fa;
+      if (a == c) {
+        p = 2 * xm * s;
+        q = 1 - s;
+      } else {
+        q = fa / fc;
+        r = fb / fc;
+        p = s * (2 * xm * q * (q - r) - (b - a) * (r - 1));
+        q = (q - 1) * (r - 1) * (s - 1);
+      }
+      if (p > 0) q = -q;
+      p = std::fabs(p);
+      const Real min1 = 3 * xm * q - std::fabs(tol1 * q);
+      const Real min2 = std::fabs(e * q);
+      if (2 * p < (min1 < min2 ? min1 : min2)) {
+        e = d;
+        d = p / q;
+      } else {
+        d = xm;
+        e = d;
+      }
+    } else {
+      d = xm;
+      e = d;
+    }
+    a = b;
+    fa = fb;
+    if (std::fabs(d) > tol1)
+      b += d;
+    else
+      b += (xm >= 0 ? std::fabs(tol1) : -std::fabs(tol1));
+    fb = f(b);
+  }
+  ContiErrorOrCode("Maximum number of iterations exceeded in zbrent", 4);
+  return 0;
+}
+
+}  // namespace
+
+float zbrent(const std::function<float(float)>& f, float x1, float x2, float tol) {
+  float fa = f(x1), fb = f(x2);
+  for (int i = 0; i < 10 && ((fa > 0 && fb > 0) || (fa < 0 && fb < 0)); ++i) {
+    x2 = 2.0f * x2;
+    fb = f(x2);
+  }
+  if ((fa > 0 && fb > 0) || (fa < 0 && fb < 0)) {
+    ContiRunContext& ctx = ContiContext();
+    ContiSettings& cs = Conti();
+    if (ctx.serialFitRunning) {
+      ctx.serialFitErrorCode = 3;
+    } else if (!cs.wormLikeChain) {
+      ContiErrorOrCode("problem in regularization, cannot reach chi-square increase; try using fewer scans", 3);
+    } else if (!cs.wormLikeChainOnce) {
+      cs.wormLikeChainOnce = 1;
+    } else {
+      ContiErrorOrCode("problem in finding M(s) for low Mw in worm-like chain model", 3);
+    }
+  }
+  return Brent<float>(f, x1, x2, fa, fb, tol, 3.0e-8f);
+}
+
+double zbrentRoot(const std::function<double(double)>& f, double x1, double x2, double tol) {
+  const double fa = f(x1), fb = f(x2);
+  if ((fa > 0 && fb > 0) || (fa < 0 && fb < 0))
+    ContiErrorOrCode("too many iterations finding root", 5);
+  return Brent<double>(f, x1, x2, fa, fb, tol, 1e-16);
+}
+
+float RegularizationChiSquareDeviation(float x) {
+  RegularizationState& st = Regularization();
+  const double alpha = std::exp(std::min(static_cast<double>(x), 100.0)) * st.scale;
+  st.lastAlpha = static_cast<float>(alpha);
+  AddRegularizationMatrix(alpha);
+  if (!NNLS()) {
+    ZeroAmplitudes(st.amplitudes);
+    st.lastDeviation = 1e10f;
+    return 1e10f;
+  }
+  const double ratio = ChiSquareFromNormalEquations() / st.chiSquareReference;
+  const float dev = static_cast<float>(ratio - st.targetRatio);
+  st.lastDeviation = dev;
+  if (!Conti().monteCarloRun) {
+    char line[160];
+    const float p = Conti().confidenceLevel;
+    if (p < 1.0f)
+      std::snprintf(line, sizeof line, "Scaling regularization alpha=%f, P = %f (please wait...)",
+                    alpha,
+                    1.0 - conti::FDistributionProbability(ratio, st.degreesOfFreedom,
+                                                          st.degreesOfFreedom));
+    else
+      std::snprintf(line, sizeof line,
+                    "Scaling regularization alpha=%f, ratio = %f (please wait...)", alpha, ratio);
+    ContiStatusLine(line);
+  }
+  return dev;
+}
+
+void ScaleRegularization() {
+  RegularizationState& st = Regularization();
+  const ContiSettings& cs = Conti();
+  const ContiRunContext& ctx = ContiContext();
+  NormalEquationBlock& b = NeqBlock();
+  const int m = AmplitudeCount();
+  st.amplitudes = m;
+  AddRegularizationMatrix(0.0);
+  if (!NNLS()) {
+    ZeroAmplitudes(m);
+    return;
+  }
+  st.chiSquareReference = ChiSquareFromNormalEquations();
+  st.chiSquareCurrent = st.chiSquareReference;
+  const float P = cs.confidenceLevel;
+  if (P <= 0.5f || P == 1.0f || m < 4) {
+    if (!cs.silent && !ctx.serialFitRunning && !cs.monteCarloRun && ctx.infoMessages)
+      ContiMessage("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
+    return;
+  }
+  if (cs.silent && !cs.finalEvaluation && !cs.monteCarloRun) return;
+  if (P > 1.0f) {
+    if (!ctx.serialFitRunning) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
+    st.targetRatio = P;
+  } else {
+    double nu;
+    if (!ctx.dlsData)
+      nu = static_cast<double>(ctx.fitRangePoints) * ctx.scanCount - m;
+    else if (ctx.timeCourse)
+      nu = static_cast<double>(ctx.fitRangePoints) * ctx.timeCourseScans;
+    else
+      nu = static_cast<double>(ctx.fitRangePoints) * ctx.scanCount;
+    st.degreesOfFreedom = static_cast<float>(nu);
+    st.targetRatio = static_cast<float>(conti::FRatioForConfidence(P, nu, nu));
+  }
+  float trace = 0.0f;
+  for (int i = 1; i <= m; ++i) trace += static_cast<float>(b.normalMatrix[i][i]);
+  st.scale = trace / (6.0 * m - 12.0);
+  if (st.scale == 0.0) return;
+  const float tol = (st.targetRatio - 1.0f) * 0.001f;
+  auto f = [](float x) { return RegularizationChiSquareDeviation(x); };
+  float x1 = std::log(1e-7f), f1 = f(x1);
+  float x2 = x1 + 1.0f, f2 = f(x2);
+  float step = 1.0f;
+  int repeats = 0;
+  while (f1 * f2 > 0.0f) {
+    x1 = x2;
+    f1 = f2;
+    x2 = x1 + step;
+    f2 = f(x2);
+    repeats = (f2 == f1) ? repeats + 1 : 0;
+    if (repeats >= 10) return;
+    if ((f1 > 0 && f2 > f1) || (f1 < 0 && f2 < f1)) {
+      std::swap(x1, x2);
+      std::swap(f1, f2);
+      step = -step;
+    }
+  }
+  const float root = zbrent(f, x1, x2, tol);
+  f(root);
+  st.alphaFactor = root >= 100.0f ? std::exp(100.0f) : std::exp(root);
+  st.chiSquareCurrent = ChiSquareFromNormalEquations();
+}

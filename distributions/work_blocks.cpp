@@ -1,0 +1,150 @@
+#include "distributions/work_blocks.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "numerics/arrays.h"
+#include "numerics/error_box.h"
+
+DistributionWorkBlock& WorkBlock() {
+  static DistributionWorkBlock block;
+  return block;
+}
+
+NormalEquationBlock& NeqBlock() {
+  static NormalEquationBlock block;
+  return block;
+}
+
+bool AllocDistributionWorkArrays(int n, int m, int r) {
+  DistributionWorkBlock& w = WorkBlock();
+  if (w.lammSolutions) FreeDistributionWorkArrays(w.gridPoints);
+  if (n < 1 || m < 1 || r < 0) return false;
+  const size_t rowLength = static_cast<size_t>(r) + 1;
+  const size_t total = static_cast<size_t>(n) * static_cast<size_t>(m) * rowLength;
+  auto* data = static_cast<float*>(std::calloc(total, sizeof(float)));
+  if (!data) return false;
+  auto* top = new (std::nothrow) float**[static_cast<size_t>(n) + 1];
+  if (!top) {
+    std::free(data);
+    return false;
+  }
+  top[0] = nullptr;
+  for (int k = 1; k <= n; ++k) {
+    top[k] = new (std::nothrow) float*[static_cast<size_t>(m) + 1];
+    if (!top[k]) {
+      for (int q = 1; q < k; ++q) delete[] top[q];
+      delete[] top;
+      std::free(data);
+      return false;
+    }
+    top[k][0] = nullptr;
+    for (int j = 1; j <= m; ++j)
+      top[k][j] = data + (static_cast<size_t>(k - 1) * m + (j - 1)) * rowLength;
+  }
+  w.lammSolutions = top;
+  w.block = data;
+  w.gridPoints = n;
+  w.scans = m;
+  w.gridLength = r;
+  return true;
+}
+
+void FreeDistributionWorkArrays(int n) {
+  DistributionWorkBlock& w = WorkBlock();
+  if (!w.lammSolutions || !w.block) return;
+  std::free(w.block);
+  for (int k = 1; k <= n; ++k) delete[] w.lammSolutions[k];
+  delete[] w.lammSolutions;
+  w = DistributionWorkBlock{};
+}
+
+namespace {
+
+// Row-pointer vector [1..count] over consecutive rows of `stride` values.
+double** RowPointers(double* first, int count, size_t stride) {
+  auto** rows = new (std::nothrow) double*[static_cast<size_t>(count) + 1];
+  if (!rows) return nullptr;
+  rows[0] = nullptr;
+  for (int i = 1; i <= count; ++i) rows[i] = first + static_cast<size_t>(i - 1) * stride;
+  return rows;
+}
+
+}  // namespace
+
+bool AllocNormalEquationBlock(int n, int m, int r) {
+  NormalEquationBlock& b = NeqBlock();
+  if (b.block || b.passiveSet) FreeNormalEquationBlock(b.gridPoints);
+  const size_t N = static_cast<size_t>(n), M = static_cast<size_t>(m), R = static_cast<size_t>(r);
+  const size_t row = N + 1;
+  // Square region: rhs, A, regularised A, solution, gradient, reduced matrix,
+  // reduced rhs, Cholesky diagonal, reduced solution, trial, kernel means,
+  // max-ent work, saved solution; then curvature, augmented matrix and the
+  // curvature gradient of the maximum-entropy step.
+  const size_t squareRows = 3 * N + 10 + 2 * N + 1;
+  const size_t total = N * (M + 1) + N * (R + 1) + (M + 1) + (R + 1) + squareRows * row;
+  auto* data = (n > 0) ? static_cast<double*>(std::calloc(total, sizeof(double))) : nullptr;
+  bool ok = data != nullptr;
+  NormalEquationBlock fresh;
+  if (ok) {
+    double* p = data;
+    fresh.kernelScanMean = RowPointers(p, n, M + 1);
+    p += N * (M + 1);
+    fresh.kernelRadialMean = RowPointers(p, n, R + 1);
+    p += N * (R + 1);
+    fresh.dataScanMean = p;
+    p += M + 1;
+    fresh.dataRadialMean = p;
+    p += R + 1;
+    double* sq = p;
+    auto rowAt = [&](size_t i) { return sq + i * row; };
+    fresh.rhs = rowAt(0);
+    fresh.normalMatrix = RowPointers(rowAt(1), n, row);
+    fresh.regularizedMatrix = RowPointers(rowAt(N + 1), n, row);
+    fresh.solution = rowAt(2 * N + 1);
+    fresh.gradient = rowAt(2 * N + 2);
+    fresh.reducedMatrix = RowPointers(rowAt(2 * N + 3), n, row);
+    fresh.reducedRhs = rowAt(3 * N + 3);
+    fresh.choleskyDiagonal = rowAt(3 * N + 4);
+    fresh.reducedSolution = rowAt(3 * N + 5);
+    fresh.trialSolution = rowAt(3 * N + 6);
+    fresh.kernelMean = rowAt(3 * N + 7);
+    fresh.maxEntWork = rowAt(3 * N + 8);
+    fresh.savedSolution = rowAt(3 * N + 9);
+    fresh.curvatureMatrix = RowPointers(rowAt(3 * N + 10), n, row);
+    fresh.augmentedMatrix = RowPointers(rowAt(4 * N + 10), n, row);
+    fresh.curvatureGradient = rowAt(5 * N + 10);
+    fresh.passiveSet = new (std::nothrow) int[N + 1]();
+    fresh.passiveOrder = new (std::nothrow) int[N + 1]();
+    ok = fresh.kernelScanMean && fresh.kernelRadialMean && fresh.normalMatrix &&
+         fresh.regularizedMatrix && fresh.reducedMatrix && fresh.curvatureMatrix &&
+         fresh.augmentedMatrix && fresh.passiveSet && fresh.passiveOrder;
+    fresh.block = data;
+    fresh.gridPoints = n;
+    fresh.scans = m;
+    fresh.gridLength = r;
+  }
+  if (!ok) {
+    b = fresh;
+    FreeNormalEquationBlock(n);
+    ErrorBox("could not allocate arrays, increase memory or take fewer scans", false);
+    return false;
+  }
+  b = fresh;
+  return true;
+}
+
+void FreeNormalEquationBlock(int /*n*/) {
+  NormalEquationBlock& b = NeqBlock();
+  delete[] b.kernelScanMean;
+  delete[] b.kernelRadialMean;
+  delete[] b.normalMatrix;
+  delete[] b.regularizedMatrix;
+  delete[] b.reducedMatrix;
+  delete[] b.curvatureMatrix;
+  delete[] b.augmentedMatrix;
+  delete[] b.passiveSet;
+  delete[] b.passiveOrder;
+  std::free(b.block);
+  b = NormalEquationBlock{};
+}

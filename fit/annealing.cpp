@@ -1,0 +1,213 @@
+#include "fit/annealing.h"
+
+#include <cmath>
+#include <utility>
+
+#include "fit/fit_driver.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/fit_random.h"
+#include "fit/fit_report.h"
+#include "fit/fit_vector.h"
+#include "fit/model_selector.h"
+#include "fit/simulation_switches.h"
+#include "numerics/arrays.h"
+
+namespace {
+
+// Thermal fluctuation tt * ln(u), never negative for tt <= 0.
+float Fluctuation(float tt) {
+  return tt * std::log(fitrandom::ran1(&gFitEngineState.annealSeed));
+}
+
+void ComputePsum(float** p, int n, float* psum) {
+  for (int j = 1; j <= n; ++j) {
+    float sum = 0.0f;
+    for (int i = 1; i <= n + 1; ++i) sum += p[i][j];
+    psum[j] = sum;
+  }
+}
+
+float RelativeSpread(float lo, float hi) {
+  const float denominator = std::fabs(lo) + std::fabs(hi);
+  if (denominator == 0.0f) return 0.0f;
+  return 2.0f * std::fabs(hi - lo) / denominator;
+}
+
+}  // namespace
+
+float AnnealingTemperature(int k, int steps, float t0) {
+  if (steps <= 1) return t0;
+  const float x = 1.0f - static_cast<float>(k) / static_cast<float>(steps - 1);
+  return t0 * x * x;
+}
+
+float TryAnnealingPoint(float tt, FitHost* host, float** p, float* y, float* psum, int n, float* pb, float* yb,
+                        FitTarget target, int ihi, float* yhi, float fac) {
+  FloatVec ptry(1, n);
+  const float fac1 = (1.0f - fac) / static_cast<float>(n);
+  const float fac2 = fac1 - fac;
+  for (int j = 1; j <= n; ++j) ptry[j] = psum[j] * fac1 - p[ihi][j] * fac2;
+  const float ytry = target(ptry, host);
+  if (ytry <= *yb) {
+    for (int j = 1; j <= n; ++j) pb[j] = ptry[j];
+    *yb = ytry;
+  }
+  const float yflu = ytry - Fluctuation(tt);
+  if (yflu < *yhi) {
+    y[ihi] = ytry;
+    *yhi = yflu;
+    for (int j = 1; j <= n; ++j) {
+      psum[j] += ptry[j] - p[ihi][j];
+      p[ihi][j] = ptry[j];
+    }
+  }
+  return yflu;
+}
+
+void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
+                          FitTarget target, int* iter) {
+  FitEngineState& fs = gFitEngineState;
+  fs.evaluationsThisRun = 0;
+  FloatVec psum(1, n);
+  ComputePsum(p, n, psum);
+  const float tt = -t * *yb;
+  int ilo = 1;
+  for (;;) {
+    if (fs.stopRequested) return;
+    ilo = 1;
+    int ihi = 2;
+    float ylo = y[1] + Fluctuation(tt);
+    float ynhi = ylo;
+    float yhi = y[2] + Fluctuation(tt);
+    if (ylo > yhi) {
+      ihi = 1;
+      ilo = 2;
+      ynhi = yhi;
+      yhi = ylo;
+      ylo = ynhi;
+    }
+    for (int i = 3; i <= n + 1; ++i) {
+      const float yt = y[i] + Fluctuation(tt);
+      if (yt <= ylo) {
+        ilo = i;
+        ylo = yt;
+      }
+      if (yt > yhi) {
+        ynhi = yhi;
+        ihi = i;
+        yhi = yt;
+      } else if (yt > ynhi) {
+        ynhi = yt;
+      }
+    }
+
+    if (host) {
+      if (gModelSelectorFlags.DistributionModel) {
+        fs.currentRmsd = y[ilo];
+        host->ShowBestContiVertex(p[ilo]);
+      } else {
+        FitVectorToParameters(p[ilo]);
+        fs.currentRmsd = y[ilo];
+        ShowFitInfo(host);
+        if (fs.saveBestDuringFit) host->TmpSaveBestParams(1);
+      }
+    }
+
+    if (RelativeSpread(ylo, yhi) < ftol || *iter < 0) break;
+    *iter -= 2;
+    float ytry = TryAnnealingPoint(tt, host, p, y, psum, n, pb, yb, target, ihi, &yhi, -1.0f);
+    if (ytry <= ylo) {
+      TryAnnealingPoint(tt, host, p, y, psum, n, pb, yb, target, ihi, &yhi, 2.0f);
+    } else if (ytry >= ynhi) {
+      const float ysave = yhi;
+      ytry = TryAnnealingPoint(tt, host, p, y, psum, n, pb, yb, target, ihi, &yhi, 0.5f);
+      if (ytry >= ysave) {
+        for (int i = 1; i <= n + 1; ++i) {
+          if (i == ilo) continue;
+          for (int j = 1; j <= n; ++j) p[i][j] = 0.5f * (p[i][j] + p[ilo][j]);
+          y[i] = target(p[i], host);
+        }
+        *iter -= n;
+        ComputePsum(p, n, psum);
+      }
+    } else {
+      ++*iter;
+    }
+  }
+  std::swap(y[1], y[ilo]);
+  for (int j = 1; j <= n; ++j) std::swap(p[1][j], p[ilo][j]);
+}
+
+int SimulatedAnnealingFit(FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
+  fs.annealTemperature = fs.annealStartTemperature;
+  fs.minimiserRuns = 0;
+  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  if (!host || !CheckFitLimitsBeforeFit(host)) {
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    return 0;
+  }
+  host->RequestRepaint();
+  const float ftol = 0.0005f;
+  fs.stopRequested = 0;
+  fs.evaluationsThisRun = 0;
+  fs.evaluationsTotal = 0;
+  int iter = 0;
+  fs.fitRunning = 1;
+  ComposeFitInfoText(host);
+  fs.startRmsd = fs.startRmsdCopy = fs.currentRmsd;
+
+  const int n = ParametersToFitVector(0, nullptr);
+  if (n == 0) {
+    fs.fitRunning = 0;
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    return 1;
+  }
+  {
+    FloatMat simplex(1, n + 1, 1, n);
+    FloatVec y(1, n + 1);
+    FloatVec pb(1, n);
+    float** p = simplex;
+    float yb = 1e10f;
+    ParametersToFitVector(n, p[1]);
+    MakeInitialSimplex(n, p);
+    for (int i = n + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
+    int best = 1;
+    for (int i = 2; i <= n + 1; ++i)
+      if (y[i] < y[best]) best = i;
+    yb = y[best];
+    FitVectorToParameters(p[best]);
+    ParametersToFitVector(n, pb);
+
+    fs.annealSeed = -3;
+    fitrandom::ran1(&fs.annealSeed);
+    const int steps = fs.annealSteps;
+    for (int k = 0; k < steps && !fs.stopRequested; ++k) {
+      ++fs.minimiserRuns;
+      fs.evaluationsThisRun = 0;
+      iter = fs.annealIterations;
+      fs.annealTemperature = AnnealingTemperature(k, steps, fs.annealStartTemperature);
+      AnnealingSimplexStep(fs.annealTemperature, host, p, y, n, pb, &yb, ftol, SimplexSim, &iter);
+      if (iter >= 1) break;
+    }
+
+    fs.fitRunning = 0;
+    fs.stopRequested = 0;
+    FitVectorToParameters(pb);
+    SimplexSim(pb, host);
+  }
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
+
+  fs.annealTemperature = 0.0f;
+  if (!fs.annealFinalMarquardt && !fs.annealFinalSimplex) {
+    host->RequestRepaint();
+    ComposeFitInfoText(host);
+  } else {
+    FitCurrentModel(host);
+  }
+  fs.annealTemperature = fs.annealStartTemperature;
+  return 1;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Simulated annealing: a downhill simplex whose vertex values receive random
+// thermal fluctuations T * y_best * |ln u| that shrink over a fixed schedule
+// T_k = T0 (1 - k / (N - 1))^2, k = 0..N-1; the best point ever evaluated is
+// kept apart from the simplex. Optional Marquardt-Levenberg or Nelder-Mead
+// refinement afterwards.
+#include "fit/nelder_mead.h"
+
+class FitHost;
+
+// Temperature of step k of an N-step schedule starting at t0. A one-step
+// schedule runs its step at t0.
+float AnnealingTemperature(int k, int steps, float t0);
+
+// 1 when done or nothing floated, 0 when refused.
+int SimulatedAnnealingFit(FitHost* host);
+
+// One annealing run at temperature t; *iter is the remaining evaluation
+// budget (negative when used up).
+void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
+                          FitTarget target, int* iter);
+
+// Trial step of the annealing simplex; returns the fluctuated trial value.
+float TryAnnealingPoint(float tt, FitHost* host, float** p, float* y, float* psum, int n, float* pb, float* yb,
+                        FitTarget target, int ihi, float* yhi, float fac);

@@ -1,0 +1,277 @@
+#include "fit/fit_driver.h"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "data/scan_set.h"
+#include "fit/annealing.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/fit_report.h"
+#include "fit/fit_vector.h"
+#include "fit/marquardt.h"
+#include "fit/model_params.h"
+#include "fit/nelder_mead.h"
+#include "fit/serial_fit_settings.h"
+#include "fit/simulation_switches.h"
+#include "numerics/arrays.h"
+#include "platform/input_events.h"
+
+RmsdScanRange gRmsdScanRange;
+
+namespace {
+
+constexpr float kNelderMeadTolerance = 0.0005f;
+constexpr int kLargestGrid = 2147483646;
+
+int LowestVertex(const float* y, int n) {
+  int best = 1;
+  for (int i = 2; i <= n + 1; ++i)
+    if (y[i] < y[best]) best = i;
+  return best;
+}
+
+void SetGrid(FitHost* host, long long size) {
+  host->SetLammGridSize(size > kLargestGrid ? kLargestGrid : static_cast<int>(size));
+}
+
+// Threshold of a quantity whose previous value was 0.
+float ZeroThreshold(FitEntryKind kind, float maxRelativeChange) {
+  switch (kind) {
+    case FitEntryKind::BufferS:
+    case FitEntryKind::MeniscusDifference: return 0.1f * maxRelativeChange;
+    case FitEntryKind::WienerMagnitude: return 1e-5f;
+    default: return maxRelativeChange;
+  }
+}
+
+// Relative change |previous - current| / |previous|; the magnitude of the
+// divisor keeps a negative parameter from passing with a negative ratio.
+bool Changed(float previous, float current, float threshold, float maxRelativeChange) {
+  if (previous == 0.0f) return std::fabs(current) > threshold;
+  return std::fabs(previous - current) / std::fabs(previous) > maxRelativeChange;
+}
+
+}  // namespace
+
+bool RestartConverged(int n, const float* previous, const float* current, const FitEntryKind* kinds,
+                      float previousRmsd, float rmsd, float maxRelativeChange) {
+  if (Changed(previousRmsd, rmsd, maxRelativeChange, maxRelativeChange)) return false;
+  for (int j = 1; j <= n; ++j)
+    if (Changed(previous[j], current[j], ZeroThreshold(kinds[j], maxRelativeChange), maxRelativeChange))
+      return false;
+  return true;
+}
+
+bool PollFitStop() {
+  if (platform::TakeAnyInput()) platform::StopFlag() = true;
+  if (platform::StopFlag().exchange(false)) gFitEngineState.stopRequested = 1;
+  return gFitEngineState.stopRequested != 0;
+}
+
+float CalcRmsd() {
+  const ScanSet& ss = CurrentScanSet();
+  FitEngineState& fs = gFitEngineState;
+  if (ss.count < 1 || static_cast<int>(ss.signals.size()) <= ss.count ||
+      static_cast<int>(ss.model.size()) <= ss.count)
+    return 0.0f;
+  int first = 1, last = ss.count;
+  if (gRmsdScanRange.rangeOn) {
+    first = gRmsdScanRange.first < 1 ? 1 : gRmsdScanRange.first;
+    last = gRmsdScanRange.last > ss.count ? ss.count : gRmsdScanRange.last;
+  } else if (gRmsdScanRange.firstScanExcluded) {
+    first = 2;
+  }
+  double sum = 0.0;
+  long count = 0;
+  for (int pos = first; pos <= last; ++pos) {
+    const int scan = static_cast<int>(ss.order.size()) > pos ? ss.order[pos] : pos;
+    const float* signal = ss.signals[scan];
+    const float* model = ss.model[scan];
+    if (!signal || !model) continue;
+    for (int k = ss.firstFitPoint[scan]; k <= ss.lastFitPoint[scan]; ++k) {
+      const float d = signal[k] - model[k];
+      sum += static_cast<double>(d) * d;
+      ++count;
+    }
+  }
+  const float rmsd = count > 0 ? static_cast<float>(std::sqrt(sum / static_cast<double>(count))) : 0.0f;
+  fs.currentRmsd = rmsd;
+  fs.rmsdPointCount = static_cast<float>(count);
+  return rmsd;
+}
+
+int CheckFitLimitsBeforeFit(FitHost* host) {
+  ScanSet& ss = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  if (ss.count < 1 || !host->HasPlotWindows() || static_cast<int>(ss.firstFitPoint.size()) <= ss.count ||
+      static_cast<int>(ss.lastFitPoint.size()) <= ss.count) {
+    host->PlaySoundError();
+    host->MessageBox("ERROR", "load data first");
+    return 0;
+  }
+  const bool dls = CurrentDataTypeFlags().dls != 0;
+  if (!dls && (mp.meniscus == 0.0f || mp.bottom == 0.0f)) {
+    host->PlaySoundError();
+    host->MessageBox("ERROR", "set meniscus and bottom first");
+    return 0;
+  }
+  if (!dls && (ss.leftFitLimit == 0.0f || ss.leftFitLimit < mp.meniscus)) {
+    ss.leftFitLimit = mp.meniscus;
+    host->MessageBox("", "setting left fit limit to meniscus");
+    host->CheckLeftFitLimit();
+  }
+  if (dls) return 1;
+  if (ss.rightFitLimit == 0.0f || ss.rightFitLimit > mp.bottom) {
+    ss.rightFitLimit = mp.bottom;
+    host->MessageBox("", "setting right fit limit to bottom");
+    host->CheckRightFitLimit();
+  }
+  return 1;
+}
+
+float SimplexSim(float* v, FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
+  ModelParams& mp = gModelParams;
+  if (host) host->WriteDiagnostics("\nEnter SimplexSim");
+  if (fs.stopRequested) return 1e10f;
+  if (fs.gridMeniscus == 0.0f) {
+    if (host) host->MakeRadialGrid();
+    fs.gridMeniscus = gModelParameterVector.P[13];
+  }
+  if (fs.gridBottom == 0.0f) {
+    if (host) host->MakeRadialGrid();
+    fs.gridBottom = gModelParameterVector.P[14];
+  }
+  UnpackFitVectorForEvaluation(v);
+  if ((mp.meniscus != fs.gridMeniscus || mp.bottom != fs.gridBottom) && host) host->MakeRadialGrid();
+  ++fs.evaluationsThisRun;
+  ++fs.evaluationsTotal;
+  if (host && host->DrawingEnabled()) {
+    const bool staticGrid = gSimulationSwitches.staticGridSolverRan != 0;
+    char text[200];
+    if (fs.useMarquardt)
+      std::snprintf(text, sizeof text,
+                    staticGrid ? "sim #%d, ML step #%d, step #%d    " : "sim #%d, ML step #%d, step #%d   ",
+                    fs.evaluationsTotal, fs.minimiserRuns, fs.evaluationsThisRun);
+    else if (fs.useAnnealing)
+      std::snprintf(text, sizeof text,
+                    staticGrid ? "sim #%d, SA step #%d, step#%d, T=%.3f    "
+                               : "sim #%d, SA step #%d, step#%d, T=%.3f     ",
+                    fs.evaluationsTotal, fs.minimiserRuns, fs.evaluationsThisRun, fs.annealTemperature);
+    else
+      std::snprintf(text, sizeof text, staticGrid ? "s%d, step #%d     " : "s%d, step #%d    ", fs.minimiserRuns,
+                    fs.evaluationsThisRun);
+    host->DrawText(10, 30, text);
+    if (fs.useMarquardt) {
+      std::snprintf(text, sizeof text, "testrmsd=%f (n=%.0f,lambda=%.1e          )", fs.mlTestRmsd,
+                    fs.mlPointCount, fs.mlLambda);
+      host->DrawText(10, 50, text);
+    }
+  }
+  if (host) host->SimulateModel();
+  PollFitStop();
+  const float rmsd = CalcRmsd();
+  if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
+  return rmsd;
+}
+
+void DrawFitCurvesDuringFit(FitHost* host) {
+  if (!host || !host->HasPlotWindows()) return;
+  ComposeFitInfoText(host);
+  host->DrawFitCurves();
+}
+
+int FitCurrentModel(FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
+  if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host);
+  if (fs.useMarquardt) return MLOptimize(host);
+  if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f) return MLOptimize(host);
+
+  fs.minimiserRuns = 0;
+  fs.fitRunning = 1;
+  gSimulationSwitches.discretizationWarningShown = 0;
+  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  auto leave = [&](int result) {
+    fs.fitRunning = 0;
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    return result;
+  };
+  if (!host) return leave(0);
+  if (!CheckFitLimitsBeforeFit(host)) return leave(0);
+  host->RequestRepaint();
+
+  fs.stopRequested = 0;
+  fs.evaluationsThisRun = 0;
+  fs.evaluationsTotal = 0;
+  int nfunk = 0;
+
+  const int gridSize = host->LammGridSize();
+  if (fs.halveGridFirst) host->SetLammGridSize(gridSize / 2);
+
+  ComposeFitInfoText(host);
+  fs.startRmsd = fs.startRmsdCopy = fs.currentRmsd;
+
+  const int n = ParametersToFitVector(0, nullptr);
+  if (n == 0) {
+    if (fs.halveGridFirst) host->SetLammGridSize(gridSize);
+    return leave(1);
+  }
+
+  FloatMat simplex(1, n + 1, 1, n);
+  FloatVec y(1, n + 1);
+  FloatVec previous(1, n);
+  FloatVec current(1, n);
+  std::unique_ptr<FitEntryKind[]> kinds(new FitEntryKind[n + 1]);
+  FitVectorEntryKinds(n, kinds.get());
+  float** p = simplex;
+
+  PackFitVectorUnclamped(n, p[1]);
+  MakeInitialSimplex(n, p);
+  for (int i = n + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
+  NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
+  int best = LowestVertex(y, n);
+  UnpackFitVectorForDisplay(p[best]);
+  PackFitVectorUnclamped(n, previous);
+  float previousRmsd = y[best];
+
+  if (fs.halveGridFirst) host->SetLammGridSize(gridSize);
+
+  const float maxChange = fs.maxRelativeChange;
+  while (!fs.stopRequested) {
+    if (fs.doubleGridPerRestart) SetGrid(host, 2LL * host->LammGridSize());
+    // Restart around the best vertex found so far (vertex 1 after a
+    // converged run, but not after a collapse or the evaluation limit).
+    if (best != 1)
+      for (int j = 1; j <= n; ++j) p[1][j] = p[best][j];
+    MakeInitialSimplex(n, p);
+    for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
+    NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
+    best = LowestVertex(y, n);
+    UnpackFitVectorForDisplay(p[best]);
+    PackFitVectorUnclamped(n, current);
+
+    const bool converged = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best], maxChange);
+    for (int j = 1; j <= n; ++j) previous[j] = current[j];
+    previousRmsd = y[best];
+    if (converged) break;
+  }
+
+  fs.fitRunning = 0;
+  if (fs.stopRequested) {
+    host->RaiseRealtimeInterrupt();
+    gSerialFitSettings.abortRequest = 1;
+    fs.stopRequested = 0;
+  }
+  SimplexSim(p[best], host);
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
+  host->RequestRepaint();
+  DrawFitCurvesDuringFit(host);
+  if (host->LammGridSize() >= kLargestGrid)
+    host->MessageBox("", "gridsize reached upper limit!", platform::BoxIcon::Warning);
+  return 1;
+}

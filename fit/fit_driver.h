@@ -1,0 +1,40 @@
+#pragma once
+// The fit driver of every model that is not a continuous distribution or an
+// equilibrium model: chooses the minimiser, runs it over the fit vector of
+// the floated quantities and leaves the best parameter set in the model.
+class FitHost;
+
+// Scans that the rmsd takes in: the range of the time-dependent fits (by
+// time order) and the exclusion of the first scan.
+struct RmsdScanRange {
+  unsigned char rangeOn = 0;
+  int first = 1, last = 1;  // positions in time order
+  unsigned char firstScanExcluded = 0;
+};
+extern RmsdScanRange gRmsdScanRange;
+
+// 1 when done (also with nothing floated), 0 when refused.
+int FitCurrentModel(FitHost* host);
+// 1 when a fit may start; refuses without data or meniscus and bottom and
+// moves fit limits that lie outside the cell (with a message).
+int CheckFitLimitsBeforeFit(FitHost* host);
+// The target function of the discrete models: unpacks v into the model,
+// evaluates it over all scans and returns the rmsd; 1e10 after a stop.
+float SimplexSim(float* v, FitHost* host);
+// rmsd = sqrt(sum (signal - model)^2 / count) over every fitted point of
+// the scans in time order; stored in currentRmsd (count in rmsdPointCount).
+// 0 when no scans are loaded.
+float CalcRmsd();
+// Recomposes the fit report and redraws the fitted curves.
+void DrawFitCurvesDuringFit(FitHost* host);
+// Convergence test of a Nelder-Mead restart: converged unless the rmsd or
+// any entry changed by more than maxRelativeChange relative to its previous
+// magnitude. An entry whose previous value was 0 is judged by its current
+// magnitude (0.1 x maxRelativeChange for the buffer s and the meniscus
+// difference, 1e-5 for the Wiener magnitude). Arrays one-based, length n.
+enum class FitEntryKind;
+bool RestartConverged(int n, const float* previous, const float* current, const FitEntryKind* kinds,
+                      float previousRmsd, float rmsd, float maxRelativeChange);
+// Polls a key press or click into the stop flag, and turns the stop flag
+// into stopRequested. True when a stop is now requested.
+bool PollFitStop();

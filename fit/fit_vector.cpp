@@ -1,0 +1,329 @@
+#include "fit/fit_vector.h"
+
+#include <cmath>
+
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+
+namespace {
+
+FitOptionProvider gProvider = nullptr;
+
+double Get(const FitOptionEntry& e) {
+  if (e.f) return *e.f;
+  if (e.d) return *e.d;
+  return 0.0;
+}
+
+void Set(const FitOptionEntry& e, double value) {
+  if (e.f) *e.f = static_cast<float>(value);
+  if (e.d) *e.d = value;
+}
+
+// Writes the plain vbar's companion product.
+void AfterVbarWrite(const FitOptionEntry& e) {
+  if (e.plainVbar)
+    gSolutionConditions.vbarRho = static_cast<float>(Get(e) * e.densityFactor);
+}
+
+// The size entries point at the molar mass or the D by the parametrisation.
+FitOptionEntries ResolveSizeEntries(FitOptionEntries options) {
+  const bool mass = gFitEngineState.molarMassParameters != 0;
+  for (int i : {kFitOptionBufferSize, kFitOptionReferenceSize}) {
+    FitOptionEntry& e = options.entry[i];
+    if (!e.f && !e.d) e.d = mass ? e.massValue : e.diffusionValue;
+  }
+  return options;
+}
+
+// Buffer and reference sizes after a full write-back: Mb at least 10 g/mol,
+// D within [0.01, 1000] (1e-7 cm^2/s), on both stored values.
+void ClampStoredSizes(const FitOptionEntry& e) {
+  if (e.massValue && *e.massValue < 10.0) *e.massValue = 10.0;
+  if (e.diffusionValue) {
+    if (*e.diffusionValue > 1000.0) *e.diffusionValue = 1000.0;
+    if (*e.diffusionValue <= 0.01) *e.diffusionValue = 0.01;
+  }
+}
+
+enum class Mode { PackClamped, PackUnclamped, Full, Evaluation, Display };
+
+bool IsSelfAssociation() { return gModelSelectorFlags.AnySelfAssociationModel(); }
+bool IsNonidealSpecies() { return gModelSelectorFlags.AnyNonidealSpeciesModel(); }
+
+// Evaluation write-back of P[k]; returns the value written.
+float EvaluationValue(int k, float v) {
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  const FitEngineState& fs = gFitEngineState;
+  if (k >= 1 && k <= 4) {
+    const bool equilibriumData = CurrentScanSet().equilibriumMode != 0;
+    if (sel.LammDiscreteModel && !equilibriumData && v < 0.0f) return 0.0f;
+    if (IsSelfAssociation() && k != 3 && v < 0.0f) return 0.0f;
+    return v;
+  }
+  if (k >= 9 && k <= 12) return (!IsNonidealSpecies() && v < 0.0f) ? 0.0f : v;
+  if (k == 13) return v < fs.meniscusMin ? fs.meniscusMin : (v > fs.meniscusMax ? fs.meniscusMax : v);
+  if (k == 14 && gModelParams.cellLengthOption) return v;  // a cell length, not a radius
+  if (k == 14) return v < fs.bottomMin ? fs.bottomMin : (v > fs.bottomMax ? fs.bottomMax : v);
+  if (k >= 16 && k <= 19) return v < 0.0f ? 0.0f : v;
+  if (k == 23 || k == 25 || k == 27 || k == 29 || k == 31 || k == 33) return v < 0.0f ? 0.0f : v;
+  if (k == 26 || k == 30 || k == 34) return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);
+  return v;
+}
+
+// The model quantities that P[k] mirrors, written at once by the evaluation
+// so that the caller sees the state of the vector before the model unpacks.
+void WriteMirror(int k, float value) {
+  ModelParams& mp = gModelParams;
+  switch (k) {
+    case 13:
+      mp.meniscus = value;
+      if (mp.cellLengthOption) {
+        mp.bottom = mp.meniscus + mp.cellLength;
+        gModelParameterVector.P[14] = mp.bottom;
+      }
+      break;
+    case 14:
+      if (mp.cellLengthOption) {
+        mp.cellLength = value;
+        mp.bottom = mp.meniscus + mp.cellLength;
+        gModelParameterVector.P[14] = mp.bottom;
+      } else {
+        mp.bottom = value;
+      }
+      break;
+    case 15: mp.baseline = value; break;
+    case 20: mp.value20 = value; break;
+    case 21: mp.value21 = value; break;
+    case 22: mp.value22 = value; break;
+    case 23: mp.zoneValue = value; break;
+    case 24: mp.startTime = value; break;
+    default:
+      if (k >= 25 && k <= 34) mp.nonidealTerm[k - 24] = value;
+      break;
+  }
+}
+
+int Walk(Mode mode, int n, float* v) {
+  const FitOptionEntries options = ResolveSizeEntries(CurrentFitOptions());
+  const bool mass = gFitEngineState.molarMassParameters != 0;
+  int count = 0;
+  for (int i = 1; i <= kFitOptionCount; ++i) {
+    const FitOptionEntry& e = options.entry[i];
+    if (!e.present) continue;
+    ++count;
+    if (!v || count > n) continue;
+    switch (mode) {
+      case Mode::PackUnclamped:
+        v[count] = static_cast<float>(Get(e));
+        break;
+      case Mode::PackClamped: {
+        double x = Get(e);
+        double clamped = x;
+        if (i == kFitOptionVbar && x < 0.0) clamped = 0.01;
+        if (i == kFitOptionBufferSize && !mass && x < 0.01) clamped = 0.01;
+        if (i == kFitOptionRelativeConcentration && x < 0.0001) clamped = 0.0001;
+        if (i == kFitOptionReferenceSize && !mass && x < 0.0) clamped = 0.01;
+        if (clamped != x) {
+          Set(e, clamped);
+          if (i == kFitOptionVbar) AfterVbarWrite(e);
+        }
+        v[count] = static_cast<float>(clamped);
+        break;
+      }
+      case Mode::Full: {
+        double x = v[count];
+        switch (i) {
+          case kFitOptionVbar:
+          case kFitOptionWienerMagnitude:
+          case kFitOptionPhotophysicsRate:
+          case kFitOptionLimitingLevel:
+          case kFitOptionBufferSignal:
+            if (x < 0.0) x = 0.0;
+            break;
+          case kFitOptionConeRadius:
+            x = x < 0.01 ? 0.01 : (x > 1.0 ? 1.0 : x);
+            break;
+          case kFitOptionConvolutionWidth:
+            x = x < 0.0 ? 0.01 : (x > 1.0 ? 1.0 : x);
+            break;
+          case kFitOptionRelativeConcentration:
+            if (x <= 0.0001) x = 0.0001;
+            break;
+          case kFitOptionBufferSize:
+          case kFitOptionReferenceSize:
+            x = std::fabs(x);
+            break;
+          default:
+            break;
+        }
+        Set(e, x);
+        if (i == kFitOptionBufferSize || i == kFitOptionReferenceSize) ClampStoredSizes(e);
+        if (i == kFitOptionVbar) AfterVbarWrite(e);
+        break;
+      }
+      case Mode::Evaluation: {
+        double x = v[count];
+        switch (i) {
+          case kFitOptionWienerMagnitude:
+          case kFitOptionPhotophysicsRate:
+          case kFitOptionLimitingLevel:
+            if (x < 0.0) v[count] = static_cast<float>(x = 0.0);
+            break;
+          case kFitOptionConvolutionWidth:
+            if (x > 1.0) x = 1.0;
+            if (x <= 0.001) x = 0.001;
+            break;
+          case kFitOptionBufferSize:
+          case kFitOptionReferenceSize:
+            x = std::fabs(x);
+            break;
+          default:
+            break;
+        }
+        Set(e, x);
+        if (i == kFitOptionVbar) AfterVbarWrite(e);
+        break;
+      }
+      case Mode::Display: {
+        double x = v[count];
+        switch (i) {
+          case kFitOptionWienerMagnitude:
+          case kFitOptionPhotophysicsRate:
+          case kFitOptionLimitingLevel:
+            if (x < 0.0) v[count] = static_cast<float>(x = 0.0);
+            break;
+          case kFitOptionBufferSize:
+          case kFitOptionReferenceSize:
+            x = std::fabs(x);
+            break;
+          default:
+            break;
+        }
+        Set(e, x);
+        break;
+      }
+    }
+  }
+
+  float* P = gModelParameterVector.P;
+  const int* F = gModelParameterVector.F;
+  for (int k = 1; k <= kParameterSlots; ++k) {
+    if (!F[k]) continue;
+    ++count;
+    if (!v || count > n) continue;
+    switch (mode) {
+      case Mode::PackClamped:
+      case Mode::PackUnclamped:
+        v[count] = P[k];
+        break;
+      case Mode::Full:
+      case Mode::Display:
+        P[k] = v[count];
+        break;
+      case Mode::Evaluation: {
+        const float value = EvaluationValue(k, v[count]);
+        P[k] = value;
+        WriteMirror(k, value);
+        break;
+      }
+    }
+  }
+  if (mode == Mode::Evaluation) {
+    if (gModelSelectorFlags.MonomerDimerTetramerModel) {
+      P[2] = 2.0f * P[1];
+      P[12] = 4.0f * P[1];
+    } else if (gModelSelectorFlags.MonomerTetramerOctamerModel) {
+      P[2] = 4.0f * P[1];
+      P[12] = 8.0f * P[1];
+    }
+  }
+  return count;
+}
+
+}  // namespace
+
+void SetFitOptionProvider(FitOptionProvider provider) { gProvider = provider; }
+
+FitOptionEntries CurrentFitOptions() {
+  FitOptionEntries options;
+  if (gProvider) gProvider(options);
+  return options;
+}
+
+int FitOptionCount(const FitOptionEntries& options) {
+  int m = 0;
+  for (int i = 1; i <= kFitOptionCount; ++i)
+    if (options.entry[i].present) ++m;
+  return m;
+}
+
+int ParametersToFitVector(int n, float* v) { return Walk(Mode::PackClamped, n, v); }
+int PackFitVectorUnclamped(int n, float* v) { return Walk(Mode::PackUnclamped, n, v); }
+void FitVectorToParameters(const float* v) {
+  // The full write-back never changes the vector itself.
+  Walk(Mode::Full, kParameterSlots + kFitOptionCount, const_cast<float*>(v));
+}
+void UnpackFitVectorForEvaluation(float* v) { Walk(Mode::Evaluation, kParameterSlots + kFitOptionCount, v); }
+void UnpackFitVectorForDisplay(float* v) { Walk(Mode::Display, kParameterSlots + kFitOptionCount, v); }
+
+void FitVectorDerivativeSteps(int n, double* factor, double* absolute) {
+  const FitOptionEntries options = CurrentFitOptions();
+  const bool mass = gFitEngineState.molarMassParameters != 0;
+  int count = 0;
+  auto put = [&](double f, double h0) {
+    ++count;
+    if (count <= n) {
+      factor[count] = f;
+      absolute[count] = h0;
+    }
+  };
+  for (int i = 1; i <= kFitOptionCount; ++i) {
+    if (!options.entry[i].present) continue;
+    switch (i) {
+      case kFitOptionVbar: put(1.0001, 0.0001); break;
+      case kFitOptionConeRadius:
+      case kFitOptionPhotophysicsRate:
+      case kFitOptionLimitingLevel:
+      case kFitOptionLinearDrift:
+      case kFitOptionConvolutionWidth: put(1.001, 0.001); break;
+      case kFitOptionWienerMagnitude: put(1.01, 1e-6); break;
+      case kFitOptionMagnificationGradient:
+      case kFitOptionNonlinearPower:
+      case kFitOptionDepletionS:
+      case kFitOptionDepletionD:
+      case kFitOptionDepletionAmplitude:
+      case kFitOptionDepletionKs: put(1.0001, 0.0001); break;
+      case kFitOptionBufferSignal:
+      case kFitOptionBufferS:
+      case kFitOptionReferenceS: put(1.001, 0.001); break;
+      case kFitOptionBufferSize:
+      case kFitOptionReferenceSize: put(1.01, mass ? 0.0 : 0.1); break;
+      case kFitOptionMeniscusDifference: put(1.0001, 0.001); break;
+      case kFitOptionRelativeConcentration: put(1.01, 0.01); break;
+      default: put(1.001, 0.001); break;
+    }
+  }
+  for (int k = 1; k <= kParameterSlots; ++k)
+    if (gModelParameterVector.F[k]) put(gFitEngineState.mlParamStepFactor, gFitEngineState.mlParamStepAbsolute);
+}
+
+void FitVectorEntryKinds(int n, FitEntryKind* kinds) {
+  const FitOptionEntries options = CurrentFitOptions();
+  int count = 0;
+  for (int i = 1; i <= kFitOptionCount; ++i) {
+    if (!options.entry[i].present) continue;
+    if (++count > n) return;
+    kinds[count] = i == kFitOptionBufferS              ? FitEntryKind::BufferS
+                   : i == kFitOptionMeniscusDifference ? FitEntryKind::MeniscusDifference
+                   : i == kFitOptionWienerMagnitude    ? FitEntryKind::WienerMagnitude
+                                                       : FitEntryKind::General;
+  }
+  for (int k = 1; k <= kParameterSlots; ++k) {
+    if (!gModelParameterVector.F[k]) continue;
+    if (++count > n) return;
+    kinds[count] = FitEntryKind::ParameterP;
+  }
+}

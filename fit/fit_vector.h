@@ -1,0 +1,84 @@
+#pragma once
+// The fit vector: a one-based float vector of exactly the floated quantities,
+// in one fixed order: first the option entries 1..20 (fluorescence-detection
+// corrections, Wiener skewing, buffer mismatch, vbar of an inhomogeneous
+// solvent), then every floated P[k] of the model parameter vector, k = 1..34.
+// The option quantities live in records above the fit engine; their owners
+// describe them through a provider (which entries are present and where
+// their values are), and the clamps applied on the way in and out are here.
+
+enum FitOptionIndex {
+  kFitOptionVbar = 1,
+  kFitOptionConeRadius,
+  kFitOptionWienerMagnitude,
+  kFitOptionPhotophysicsRate,
+  kFitOptionLimitingLevel,
+  kFitOptionLinearDrift,
+  kFitOptionConvolutionWidth,
+  kFitOptionMagnificationGradient,
+  kFitOptionNonlinearPower,
+  kFitOptionDepletionS,
+  kFitOptionDepletionD,
+  kFitOptionDepletionAmplitude,
+  kFitOptionDepletionKs,
+  kFitOptionBufferSignal,
+  kFitOptionBufferSize,
+  kFitOptionBufferS,
+  kFitOptionMeniscusDifference,
+  kFitOptionRelativeConcentration,
+  kFitOptionReferenceSize,
+  kFitOptionReferenceS,
+  kFitOptionCount = kFitOptionReferenceS
+};
+
+struct FitOptionEntry {
+  bool present = false;
+  // Where the quantity is stored: single or double precision.
+  float* f = nullptr;
+  double* d = nullptr;
+  // Buffer and reference size entries: both stored sizes, molar mass (g/mol)
+  // and D (1e-7 cm^2/s). The fitted one is chosen by molarMassParameters.
+  double* massValue = nullptr;
+  double* diffusionValue = nullptr;
+  // vbar entry: the plain vbar of the solution conditions (not the apparent
+  // one); writing it also sets vbar x density with this factor.
+  bool plainVbar = false;
+  float densityFactor = 1.0f;
+};
+
+struct FitOptionEntries {
+  FitOptionEntry entry[kFitOptionCount + 1];
+};
+
+// Fills the option entries from the records that own them. Without a
+// provider no option entry is present.
+using FitOptionProvider = void (*)(FitOptionEntries& entries);
+void SetFitOptionProvider(FitOptionProvider provider);
+FitOptionEntries CurrentFitOptions();
+
+// Number of option entries (1..20) present.
+int FitOptionCount(const FitOptionEntries& options);
+
+// Counts the entries; when v is given writes entries 1..min(count, n) with
+// the packing clamps (into the vector and the model). A null v changes nothing.
+int ParametersToFitVector(int n, float* v);
+// As ParametersToFitVector without any clamp (vertex 1 of the Nelder-Mead driver).
+int PackFitVectorUnclamped(int n, float* v);
+// Writes every entry back into the model with the full clamps.
+void FitVectorToParameters(const float* v);
+// The write-back of the target function: the evaluation clamps, the meniscus
+// and bottom limits and the self-association ratios. Some clamps also change v.
+void UnpackFitVectorForEvaluation(float* v);
+// The write-back of the best vertex shown during a minimisation.
+void UnpackFitVectorForDisplay(float* v);
+
+// Marquardt-Levenberg derivative step of each entry: factor f and absolute
+// step h0 (used when f times the value is 0). Arrays are one-based, length n.
+void FitVectorDerivativeSteps(int n, double* factor, double* absolute);
+
+// Kind of each entry, for the restart convergence test: the threshold a
+// quantity whose previous value was 0 is judged against (relative to
+// maxRelativeChange for the buffer s and meniscus difference, absolute for
+// the Wiener magnitude). One-based, length n.
+enum class FitEntryKind { General, BufferS, MeniscusDifference, WienerMagnitude, ParameterP };
+void FitVectorEntryKinds(int n, FitEntryKind* kinds);

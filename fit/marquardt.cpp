@@ -1,0 +1,377 @@
+#include "fit/marquardt.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "data/scan_set.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/fit_report.h"
+#include "fit/fit_vector.h"
+#include "fit/serial_fit_settings.h"
+#include "fit/simulation_switches.h"
+#include "numerics/arrays.h"
+#include "numerics/linear_solvers.h"
+
+namespace {
+
+MarquardtResult gLastResult;
+
+MarquardtWorkArrays& Work() { return gFitEngineState.mlWork; }
+
+// Parameters a (normalised) into the float vector of model units.
+float* ToModelUnits(const double* a, int n) {
+  MarquardtWorkArrays& w = Work();
+  for (int j = 1; j <= n; ++j) w.simulation[j] = static_cast<float>(a[j]);
+  ScaleFitParameters(w.simulation, n);
+  return w.simulation;
+}
+
+// Inverse of the symmetric matrix m, column by column.
+void Invert(double** m, double** result, int n) {
+  MarquardtWorkArrays& w = Work();
+  DoubleVec column(1, n);
+  for (int j = 1; j <= n; ++j) {
+    for (int i = 1; i <= n; ++i) w.delta[i] = (i == j) ? 1.0 : 0.0;
+    SolveNormalEquationsD(m, w.delta, n, column, w.work);
+    for (int i = 1; i <= n; ++i) result[i][j] = column[i];
+  }
+}
+
+}  // namespace
+
+const MarquardtResult& LastMarquardtResult() { return gLastResult; }
+
+void ScaleFitParameters(float* v, int n) {
+  const float* scale = Work().scale;
+  for (int j = 1; j <= n; ++j)
+    if (scale[j] != 0.0f) v[j] *= scale[j];
+}
+
+void FreeMarquardtArrays(int n) {
+  MarquardtWorkArrays& w = Work();
+  if (!w.allocated) return;
+  (void)n;
+  const int m = w.n;
+  free_dmatrix(w.covariance, 1, m, 1, m);
+  free_dmatrix(w.inverse, 1, m, 1, m);
+  free_dmatrix(w.alpha, 1, m, 1, m);
+  free_dvector(w.work, 1, m);
+  free_dvector(w.trial, 1, m);
+  free_dvector(w.beta, 1, m);
+  free_dvector(w.delta, 1, m);
+  free_dvector(w.derivativePoint, 1, m);
+  free_dvector(w.perturbed, 1, m);
+  free_dvector(w.stepFactor, 1, m);
+  free_dvector(w.absoluteStep, 1, m);
+  free_vector(w.simulation, 1, m);
+  free_vector(w.scale, 1, m);
+  free_ivector(w.fitFlags, 1, m);
+  for (size_t s = 1; s < w.derivatives.size(); ++s) {
+    if (w.derivatives[s]) free_matrix(w.derivatives[s], 1, m, w.first[s], w.last[s]);
+    if (w.modelCopy[s]) free_vector(w.modelCopy[s], w.first[s], w.last[s]);
+  }
+  w = MarquardtWorkArrays{};
+}
+
+int AllocMarquardtArrays(int n) {
+  FreeMarquardtArrays(n);
+  MarquardtWorkArrays& w = Work();
+  w.n = n;
+  w.covariance = dmatrix(1, n, 1, n);
+  w.inverse = dmatrix(1, n, 1, n);
+  w.alpha = dmatrix(1, n, 1, n);
+  w.work = dvector(1, n);
+  w.trial = dvector(1, n);
+  w.beta = dvector(1, n);
+  w.delta = dvector(1, n);
+  w.derivativePoint = dvector(1, n);
+  w.perturbed = dvector(1, n);
+  w.stepFactor = dvector(1, n);
+  w.absoluteStep = dvector(1, n);
+  w.simulation = vector(1, n);
+  w.scale = vector(1, n);
+  w.fitFlags = ivector(1, n);
+  const ScanSet& ss = CurrentScanSet();
+  const int scans = ss.count;
+  w.derivatives.assign(scans + 1, nullptr);
+  w.modelCopy.assign(scans + 1, nullptr);
+  w.first.assign(scans + 1, 1);
+  w.last.assign(scans + 1, 0);
+  for (int s = 1; s <= scans; ++s) {
+    const int first = ss.firstFitPoint[s], last = ss.lastFitPoint[s];
+    if (last < first) continue;
+    w.first[s] = first;
+    w.last[s] = last;
+    w.derivatives[s] = matrix(1, n, first, last);
+    w.modelCopy[s] = vector(first, last);
+  }
+  w.allocated = true;
+  return 1;
+}
+
+void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* beta, double* chisq) {
+  FitEngineState& fs = gFitEngineState;
+  MarquardtWorkArrays& w = Work();
+  const ScanSet& ss = CurrentScanSet();
+  for (int j = 1; j <= n; ++j) {
+    for (int k = 1; k <= j; ++k) alpha[j][k] = 0.0;
+    beta[j] = 0.0;
+  }
+  *chisq = 0.0;
+
+  SimplexSim(ToModelUnits(a, n), host);
+  if (fs.stopRequested) return;
+  double points = 0;
+  for (int s = 1; s <= ss.count; ++s) {
+    if (!w.modelCopy[s]) continue;
+    for (int k = w.first[s]; k <= w.last[s]; ++k) w.modelCopy[s][k] = ss.model[s][k];
+    points += w.last[s] - w.first[s] + 1;
+  }
+  fs.mlPointCount = points;
+
+  for (int j = 1; j <= n; ++j) {
+    const double x = w.stepFactor[j] * a[j];
+    w.perturbed[j] = x != 0.0 ? x : w.absoluteStep[j];
+  }
+  for (int i = 1; i <= n; ++i) {
+    if (host) host->DrawFitProgressIndicator(static_cast<double>(i) / n);
+    if (!flags[i]) continue;
+    for (int j = 1; j <= n; ++j) w.derivativePoint[j] = a[j];
+    w.derivativePoint[i] = w.perturbed[i];
+    const double h = w.perturbed[i] - a[i];
+    if (h == 0.0) {
+      if (gSerialFitSettings.running)
+        gSerialFitSettings.errorCode = 9;
+      else if (host)
+        host->ErrorBox("zero differential in mlcof");
+      for (int s = 1; s <= ss.count; ++s)
+        if (w.derivatives[s])
+          for (int k = w.first[s]; k <= w.last[s]; ++k) w.derivatives[s][i][k] = 0.0f;
+      continue;
+    }
+    SimplexSim(ToModelUnits(w.derivativePoint, n), host);
+    if (fs.stopRequested) return;
+    for (int s = 1; s <= ss.count; ++s) {
+      if (!w.derivatives[s]) continue;
+      for (int k = w.first[s]; k <= w.last[s]; ++k)
+        w.derivatives[s][i][k] = static_cast<float>((ss.model[s][k] - w.modelCopy[s][k]) / h);
+    }
+  }
+
+  double sum = 0.0;
+  for (int s = 1; s <= ss.count; ++s) {
+    if (!w.derivatives[s]) continue;
+    float** d = w.derivatives[s];
+    for (int k = w.first[s]; k <= w.last[s]; ++k) {
+      const double dy = static_cast<double>(ss.signals[s][k]) - w.modelCopy[s][k];
+      for (int j = 1; j <= n; ++j) {
+        if (!flags[j] || d[j][k] == 0.0f) continue;
+        const double wj = d[j][k];
+        for (int l = 1; l <= j; ++l)
+          if (flags[l]) alpha[j][l] += wj * d[l][k];
+        beta[j] += dy * wj;
+      }
+      sum += dy * dy;
+    }
+  }
+  *chisq = sum;
+  for (int j = 2; j <= n; ++j)
+    for (int k = 1; k < j; ++k) alpha[k][j] = alpha[j][k];
+  fs.mlTestRmsd = points > 0 ? std::sqrt(sum / points) : 0.0;
+}
+
+void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* lambda) {
+  FitEngineState& fs = gFitEngineState;
+  MarquardtWorkArrays& w = Work();
+  static double ochisq = 0.0;
+  if (host) host->WriteDiagnostics("\nEnter mlmin");
+  fs.evaluationsThisRun = 0;
+
+  if (*lambda < 0.0) {
+    *lambda = 0.01;
+    mlcof(host, a, flags, n, w.alpha, w.beta, chisq);
+    if (fs.stopRequested) return;
+    ochisq = *chisq;
+    for (int j = 1; j <= n; ++j) w.trial[j] = a[j];
+  }
+
+  if (*lambda == 0.0) {
+    // Covariance pass: invert alpha in normalised units, convert alpha and
+    // beta to model units and invert again.
+    Invert(w.alpha, w.inverse, n);
+    for (int j = 1; j <= n; ++j) {
+      const double sj = w.scale[j];
+      if (sj != 0.0) w.beta[j] /= sj;
+      for (int k = 1; k <= n; ++k) {
+        const double sk = w.scale[k];
+        if (sj != 0.0) w.alpha[j][k] /= sj;
+        if (sk != 0.0) w.alpha[j][k] /= sk;
+      }
+    }
+    Invert(w.alpha, w.covariance, n);
+    return;
+  }
+
+  const float damping = static_cast<float>(1.0 + *lambda);
+  for (int j = 1; j <= n; ++j) {
+    for (int k = 1; k <= n; ++k) w.covariance[j][k] = w.alpha[j][k];
+    w.covariance[j][j] = w.alpha[j][j] * damping;
+  }
+  SolveNormalEquationsD(w.covariance, w.beta, n, w.delta, w.work);
+
+  fs.mlStepNegligible = 1;
+  for (int j = 1; j <= n; ++j) {
+    if (!flags[j]) continue;
+    const double rel = a[j] != 0.0 ? std::fabs(w.delta[j] / a[j]) : std::fabs(w.delta[j]);
+    if (rel > fs.mlNegligibleStep) {
+      fs.mlStepNegligible = 0;
+      break;
+    }
+  }
+  if (fs.mlStepNegligible) return;
+
+  for (int j = 1; j <= n; ++j) {
+    double t = a[j] + w.delta[j];
+    if (a[j] != 0.0) {
+      const double limit = fs.mlMaxFactor * std::fabs(a[j]);
+      if (std::fabs(t) > limit) t = t > 0.0 ? limit : -limit;
+    }
+    w.trial[j] = t;
+  }
+  double trialChisq = 0.0;
+  mlcof(host, w.trial, flags, n, w.covariance, w.delta, &trialChisq);
+  if (!fs.stopRequested) {
+    if (ochisq <= trialChisq) {
+      *lambda *= 10.0;
+      *chisq = ochisq;
+    } else {
+      *lambda *= 0.1;
+      ochisq = trialChisq;
+      *chisq = trialChisq;
+      for (int j = 1; j <= n; ++j) {
+        for (int k = 1; k <= n; ++k) w.alpha[j][k] = w.covariance[j][k];
+        w.beta[j] = w.delta[j];
+        a[j] = w.trial[j];
+      }
+    }
+  }
+  if (host) host->WriteDiagnostics(" --> done.");
+}
+
+int MLOptimize(FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
+  if (host) host->WriteDiagnostics("\nEnter MLOptimize");
+  fs.minimiserRuns = 0;
+  const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  if (!host || !CheckFitLimitsBeforeFit(host)) {
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    return 0;
+  }
+  host->RequestRepaint();
+  fs.stopRequested = 0;
+  fs.evaluationsThisRun = 0;
+  fs.evaluationsTotal = 0;
+  ComposeFitInfoText(host);
+
+  const int n = ParametersToFitVector(0, nullptr);
+  if (n == 0) {
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    return 1;
+  }
+  AllocMarquardtArrays(n);
+  MarquardtWorkArrays& w = Work();
+  FitVectorDerivativeSteps(n, w.stepFactor, w.absoluteStep);
+  ParametersToFitVector(n, w.simulation);
+  DoubleVec a(1, n);
+  for (int j = 1; j <= n; ++j) {
+    const float v = w.simulation[j];
+    w.scale[j] = v;
+    a[j] = v != 0.0f ? 1.0 : 0.0;
+    w.fitFlags[j] = 1;
+  }
+
+  host->ShowFitProgressIndicator();
+  fs.fitRunning = 1;
+  double chisq = 0.0;
+  double& lambda = fs.mlLambda;
+  lambda = -1.0;
+  fs.mlError = 0;
+  mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
+  fs.mlChiSquare = chisq;
+  if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
+
+  if (!fs.stopRequested && !fs.mlError) {
+    fs.minimiserRuns = 0;
+    bool armed = false, done = false;
+    while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
+      ++fs.minimiserRuns;
+      const double oldLambda = lambda, oldChisq = chisq;
+      mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
+      fs.mlChiSquare = chisq;
+      if (fs.mlError) break;
+      if (fs.mlStepNegligible) {
+        // A negligible step changes nothing, so a second one in a row would
+        // only repeat it: two of them (or one after an armed fall) end the fit.
+        if (armed) done = true;
+        armed = true;
+      }
+      if (fs.stopRequested || done) break;
+      const bool rejected = chisq > oldChisq || lambda > oldLambda || chisq == oldChisq;
+      const bool clearFall =
+          oldChisq > 0.0 && (oldChisq - chisq) / oldChisq >= fs.mlSmallChange && chisq >= fs.mlTinyChiSquare;
+      if (rejected || clearFall) continue;
+      if (armed)
+        done = true;
+      else
+        armed = true;
+      if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
+      ComposeFitInfoText(host);
+    }
+  }
+
+  const bool completed = !fs.stopRequested && !fs.mlError;
+  if (completed) {
+    lambda = 0.0;
+    mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
+    float* v = ToModelUnits(a, n);
+    fs.fitRunning = 0;
+    SimplexSim(v, host);
+
+    gLastResult = MarquardtResult{};
+    for (int i = 1; i <= n; ++i) {
+      gLastResult.value.push_back(w.simulation[i]);
+      const double c = w.covariance[i][i];
+      gLastResult.error.push_back(c > 0.0 ? std::sqrt(c) : 0.0);
+      std::vector<double> row;
+      for (int j = 1; j <= n; ++j) row.push_back(w.covariance[i][j]);
+      gLastResult.covariance.push_back(row);
+    }
+    const std::string path = host->MarquardtListingPath();
+    if (!path.empty()) {
+      if (FILE* f = std::fopen(path.c_str(), "w")) {
+        for (int i = 1; i <= n; ++i) {
+          std::fprintf(f, "%d: %e\t(%e)\t - ", i, gLastResult.value[i - 1], gLastResult.error[i - 1]);
+          for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", gLastResult.covariance[i - 1][j - 1]);
+          std::fprintf(f, "\n");
+        }
+        std::fclose(f);
+      }
+    }
+  } else {
+    float* v = ToModelUnits(a, n);
+    fs.stopRequested = 0;
+    SimplexSim(v, host);
+  }
+  FreeMarquardtArrays(n);
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
+  host->RequestRepaint();
+  ComposeFitInfoText(host);
+  if (completed) host->WriteDiagnostics(" --> MLOptimize DONE");
+  fs.fitRunning = 0;
+  host->EraseFitProgressIndicator();
+  return completed ? 1 : 0;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// Levenberg-Marquardt least squares of the model curves against the scan data
+// inside the fit limits. Parameters are normalised to start at 1 (entries
+// that start at 0 stay unscaled); derivatives are forward differences, each
+// a complete model evaluation. One iteration solves
+//   (alpha + lambda diag(alpha)) delta = beta,
+//   alpha_jk = sum (dy/da_j)(dy/da_k),  beta_j = sum (y_data - y_model) dy/da_j,
+// and accepts the step when the sum of squares falls (lambda / 10), else
+// rejects it (lambda x 10). The final pass (lambda = 0) inverts alpha in model
+// units: the covariance of the fitted parameters for unit weights.
+#include <string>
+#include <vector>
+
+class FitHost;
+
+// Result of the last completed run, in model units.
+struct MarquardtResult {
+  std::vector<double> value;                    // [0..n-1]
+  std::vector<double> error;                    // sqrt of the covariance diagonal
+  std::vector<std::vector<double>> covariance;  // (alpha in model units)^-1
+};
+const MarquardtResult& LastMarquardtResult();
+
+// 1 when done or nothing floated; 0 when refused, stopped or failed.
+int MLOptimize(FitHost* host);
+// One iteration (lambda < 0 initialises, lambda = 0 is the covariance pass).
+void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* lambda);
+// Derivatives, alpha, beta and the sum of squares at a (normalised units).
+void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* beta, double* chisq);
+int AllocMarquardtArrays(int n);
+void FreeMarquardtArrays(int n);
+// Normalised units into model units: v[j] *= scale[j] where scale[j] != 0.
+void ScaleFitParameters(float* v, int n);

@@ -1,0 +1,215 @@
+#include "fit/nelder_mead.h"
+
+#include <cmath>
+#include <utility>
+
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/fit_random.h"
+#include "fit/fit_report.h"
+#include "fit/fit_vector.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/serial_fit_settings.h"
+#include "numerics/arrays.h"
+
+namespace {
+
+constexpr int kMaxEvaluations = 5000;
+
+void ComputePsum(float** p, int n, float* psum) {
+  for (int j = 1; j <= n; ++j) {
+    float sum = 0.0f;
+    for (int i = 1; i <= n + 1; ++i) sum += p[i][j];
+    psum[j] = sum;
+  }
+}
+
+// Relative spread of two values; two exact zeros count as converged.
+float RelativeSpread(float lo, float hi) {
+  const float denominator = std::fabs(lo) + std::fabs(hi);
+  if (denominator == 0.0f) return 0.0f;
+  return 2.0f * std::fabs(hi - lo) / denominator;
+}
+
+void ShowBestVertex(FitHost* host, float* vertex, float value) {
+  if (!host) return;
+  FitEngineState& fs = gFitEngineState;
+  if (gModelSelectorFlags.DistributionModel) {
+    host->ShowBestContiVertex(vertex);
+    return;
+  }
+  UnpackFitVectorForDisplay(vertex);
+  fs.currentRmsd = value;
+  ShowFitInfo(host);
+  if (fs.saveBestDuringFit) host->TmpSaveBestParams(1);
+}
+
+}  // namespace
+
+float TryNelderMeadPoint(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target,
+                         int ihi, float fac) {
+  FloatVec ptry(1, n);
+  const float fac1 = (1.0f - fac) / static_cast<float>(n);
+  const float fac2 = fac1 - fac;
+  for (int j = 1; j <= n; ++j) ptry[j] = psum[j] * fac1 - p[ihi][j] * fac2;
+  const float ytry = target(ptry, host);
+  if (ytry < y[ihi]) {
+    y[ihi] = ytry;
+    for (int j = 1; j <= n; ++j) {
+      psum[j] += ptry[j] - p[ihi][j];
+      p[ihi][j] = ptry[j];
+    }
+  }
+  return ytry;
+}
+
+void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
+                        int* nfunk) {
+  FitEngineState& fs = gFitEngineState;
+  fs.simplexCollapsed = 0;
+  ++fs.minimiserRuns;
+  fs.evaluationsThisRun = 0;
+  *nfunk = 0;
+  FloatVec psum(1, n);
+  ComputePsum(p, n, psum);
+
+  for (;;) {
+    if (fs.stopRequested) return;
+    int ihi, inhi;
+    if (y[1] > y[2]) {
+      ihi = 1;
+      inhi = 2;
+    } else {
+      ihi = 2;
+      inhi = 1;
+    }
+    int ilo = 1;
+    for (int i = 1; i <= n + 1; ++i) {
+      if (y[i] <= y[ilo]) ilo = i;
+      if (y[i] > y[ihi]) {
+        inhi = ihi;
+        ihi = i;
+      } else if (y[i] > y[inhi] && i != ihi) {
+        inhi = i;
+      }
+    }
+    ShowBestVertex(host, p[ilo], y[ilo]);
+
+    const float rtol = RelativeSpread(y[ilo], y[ihi]);
+    if (rtol < ftol) {
+      std::swap(y[1], y[ilo]);
+      for (int j = 1; j <= n; ++j) std::swap(p[1][j], p[ilo][j]);
+      return;
+    }
+    if (*nfunk >= kMaxEvaluations) {
+      if (gSerialFitSettings.running)
+        gSerialFitSettings.errorCode = 10;
+      else if (host)
+        host->ErrorBox("Nelder-Mead not converged");
+      return;
+    }
+
+    fs.simplexCollapsed = 1;
+    for (int j = 1; j <= n && fs.simplexCollapsed; ++j) {
+      for (int i = 1; i <= n + 1; ++i) {
+        const float d = p[ilo][j] != 0.0f ? (p[i][j] - p[ilo][j]) / p[ilo][j] : p[i][j];
+        if (std::fabs(d) > 2e-6f) {
+          fs.simplexCollapsed = 0;
+          break;
+        }
+      }
+    }
+    if (fs.simplexCollapsed) return;
+
+    *nfunk += 2;
+    float ytry = TryNelderMeadPoint(host, p, y, psum, n, target, ihi, -1.0f);
+    if (ytry <= y[ilo]) {
+      TryNelderMeadPoint(host, p, y, psum, n, target, ihi, 2.0f);
+    } else if (ytry >= y[inhi]) {
+      const float ysave = y[ihi];
+      ytry = TryNelderMeadPoint(host, p, y, psum, n, target, ihi, 0.5f);
+      if (ytry >= ysave) {
+        for (int i = 1; i <= n + 1; ++i) {
+          if (i == ilo) continue;
+          for (int j = 1; j <= n; ++j) p[i][j] = 0.5f * (p[i][j] + p[ilo][j]);
+          y[i] = target(p[i], host);
+        }
+        *nfunk += n;
+        ComputePsum(p, n, psum);
+      }
+    } else {
+      --*nfunk;
+    }
+  }
+}
+
+namespace {
+
+float Clamp(float v, float lo, float hi) { return v > hi ? hi : (v < lo ? lo : v); }
+
+}  // namespace
+
+void MakeInitialSimplex(int n, float** p) {
+  using fitrandom::GaussRandom;
+  const FitEngineState& fs = gFitEngineState;
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  const float r = fs.initialRandomization;
+  // A coordinate that starts at 0 gets an absolute spread of r; a relative
+  // spread alone would leave it at 0 in every vertex, and it could never move.
+  auto draw = [r](float start) {
+    return start + (start != 0.0f ? GaussRandom(r * start) : GaussRandom(r));
+  };
+
+  for (int i = 2; i <= n + 1; ++i)
+    for (int j = 1; j <= n; ++j) p[i][j] = draw(p[1][j]);
+
+  const int m = FitOptionCount(CurrentFitOptions());
+  const bool selfAssociation = sel.AnySelfAssociationModel();
+  const bool threeState = sel.MonomerDimerTetramerModel || sel.MonomerTetramerOctamerModel;
+  const bool nonideal = sel.AnyNonidealSpeciesModel();
+  const bool equilibriumData = CurrentScanSet().equilibriumMode != 0;
+  int floated = 0;
+  for (int k = 1; k <= kParameterSlots; ++k) {
+    if (!gModelParameterVector.F[k]) continue;
+    const int j = m + ++floated;
+    if (j > n) break;
+    const float start = p[1][j];
+    for (int i = 2; i <= n + 1; ++i) {
+      float& x = p[i][j];
+      if (k <= 4) {
+        if (selfAssociation) {
+          if (k <= 2 && x < 0.0f) x = 0.0f;
+          if (threeState && k == 3) x = draw(start) + GaussRandom(0.3f * r);
+        } else if (!equilibriumData && x < 0.0f) {
+          x = 0.0f;
+        }
+      } else if (k == 7 && threeState) {
+        x = draw(start) + GaussRandom(0.3f * r);
+      } else if (k >= 9 && k <= 12) {
+        if (nonideal)
+          x = draw(start) + GaussRandom(0.3f * r);
+        else if (x < 0.0f)
+          x = 0.0f;
+      } else if (k == 13) {
+        x = Clamp(start + GaussRandom((fs.meniscusMax - fs.meniscusMin) / 3.0f), fs.meniscusMin,
+                  fs.meniscusMax);
+      } else if (k == 14) {
+        x = Clamp(start + GaussRandom((fs.bottomMax - fs.bottomMin) / 3.0f), fs.bottomMin,
+                  fs.bottomMax);
+      } else if (k == 15 || k == 22) {
+        x = draw(start) + GaussRandom(0.3f * r);
+      } else if (k >= 16 && k <= 19) {
+        if (x < 0.0f) x = 0.0f;
+      } else if (k == 23 || k == 25 || k == 27 || k == 29 || k == 31 || k == 33) {
+        x = draw(start);
+        if (x < 0.0f) x = 0.0f;
+      } else if (k == 24) {
+        x = start + GaussRandom(start) + GaussRandom(100.0f);
+      } else if (k == 26 || k == 30 || k == 34) {
+        x = Clamp(draw(start), 0.0f, 1.0f);
+      }
+    }
+  }
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Downhill-simplex minimisation of a target function over a simplex of n + 1
+// vertices p[1..n+1][1..n] with values y[1..n+1]. Used by the fit driver, the
+// continuous-model fits, the equilibrium fit and the error analysis.
+class FitHost;
+
+// A target maps a one-based vector to a value (an rmsd), leaves the model in
+// the state of that vector and returns 1e10 once a stop has been requested.
+using FitTarget = float (*)(float* v, FitHost* host);
+
+// Moves the simplex downhill until the relative spread of the values
+// 2|y_hi - y_lo| / (|y_lo| + |y_hi|) falls below ftol (vertex 1 is then the
+// best), a stop is requested, the simplex collapses, or 5000 evaluations
+// (counted in *nfunk) have been spent. All n + 1 values must be evaluated
+// before the call. With a host the best vertex is shown after each iteration.
+void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
+                        int* nfunk);
+
+// Reflection (fac -1), expansion (2) or contraction (0.5) of the worst vertex
+// ihi through the centroid of the others; replaces it when strictly better.
+float TryNelderMeadPoint(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target,
+                         int ihi, float fac);
+
+// Fills vertices 2..n+1 around vertex 1 with Gaussian perturbations of
+// relative width initialRandomization and the per-parameter rules of the
+// floated model parameters (limits of meniscus and bottom, non-negative
+// amplitudes, fractions in [0, 1]).
+void MakeInitialSimplex(int n, float** p);

@@ -1,0 +1,3 @@
+#include "fit/serial_fit_settings.h"
+
+SerialFitSettings gSerialFitSettings;

@@ -1,0 +1,3 @@
+#include "fit/simulation_switches.h"
+
+SimulationSwitches gSimulationSwitches;

@@ -1,0 +1,186 @@
+// Detection corrections of CLammIdeal (fluorescence optics): radial
+// magnification gradient y(r) (1 + (r - m) da/dr), amplitude drift with time,
+// the excitation shadow of a cone of radius R at the bottom and a Gaussian
+// radial convolution exp(-(dr/w)^2) over k widths; plus timed snapshots of
+// the node profile. Radii in cm, times in s.
+#include <algorithm>
+#include <cmath>
+
+#include "data/scan_set.h"
+#include "lamm/lamm_ideal.h"
+#include "numerics/regrid.h"
+
+bool CLammIdeal::ComputeTimeDriftFactors(double t, int n, const float* radii) {
+  driftValid_ = false;
+  if (n < 1 || !radii) return false;
+  driftFactors_.reset(new double[static_cast<size_t>(n) + 1]);
+  driftCount_ = n;
+  for (int j = 0; j <= n; ++j) driftFactors_[j] = 1.0;
+  if (!drift_) return false;
+  const double L = driftLinear_ ? 1 + t * driftLinearRate_ : 1.0;
+  if (driftExponential_) {
+    const double E =
+        std::max(0.0, (1 - driftLevel_) * std::exp(-std::fabs(driftExpRate_) * t) + driftLevel_);
+    for (int j = 1; j <= n; ++j) driftFactors_[j] = E;
+  }
+  for (int j = 1; j <= n; ++j) driftFactors_[j] *= L;
+  driftValid_ = true;
+  return true;
+}
+
+void CLammIdeal::ApplyExcitationShadow(float* y, const float* r, int n, double bottom,
+                                       double R) {
+  if (R <= 0) return;
+  for (int j = 1; j <= n; ++j) {
+    const double x = bottom - r[j];
+    if (x > R) continue;
+    double factor = 0;
+    if (x > -R) {
+      const double theta = std::acos(x / R);
+      factor = 1 - (2 * R * R * theta - R * std::sin(theta) * x) / (R * R * 6.2831855);
+    }
+    y[j] = static_cast<float>(factor * y[j]);
+  }
+}
+
+void CLammIdeal::ClassifyOutputGrid() {
+  gridClass_ = -1;
+  if (perScanMode_ || !grid_ || gridLength_ < 2) return;
+  const double d = grid_[2] - grid_[1];
+  gridClass_ = 1;
+  for (int j = 3; j <= gridLength_; ++j)
+    if (std::fabs((grid_[j] - grid_[j - 1]) - d) > 1e-5) {
+      gridClass_ = 2;
+      break;
+    }
+}
+
+void CLammIdeal::BuildConvolutionKernel() {
+  kernel_.reset();
+  kernelLength_ = 0;
+  if (gridClass_ != 1 || !grid_ || gridLength_ < 2) return;
+  const double delta = grid_[2] - grid_[1];
+  if (!(delta > 0)) return;
+  int m = static_cast<int>(std::ceil(convRange_ * convWidth_ / delta)) + 1;
+  m = std::max(m, 1);
+  kernel_.reset(new float[static_cast<size_t>(m) + 1]);
+  kernel_[0] = 1;
+  for (int i = 1; i <= m; ++i)
+    kernel_[i] = static_cast<float>(std::exp(-(i * delta) * (i * delta) / (convWidth_ * convWidth_)));
+  kernelLength_ = m;
+  convFirst_ = 0;
+  for (int j = 1; j <= gridLength_; ++j)
+    if (grid_[j] >= meniscus_) {
+      convFirst_ = j;
+      break;
+    }
+  convLast_ = 0;
+  for (int j = gridLength_; j >= 1; --j)
+    if (grid_[j] <= bottom_) {
+      convLast_ = j;
+      break;
+    }
+}
+
+void CLammIdeal::ConvolveRadiallyGeneral(float* y, const float* r, int n, double w, double k,
+                                         double meniscus, double bottom) {
+  if (n < 2 || w <= 0) return;
+  std::unique_ptr<float[]> out(new float[static_cast<size_t>(n) + 1]);
+  const double mean = (r[n] - r[1]) / (n - 1);
+  const double reach = k * w;
+  for (int j = 1; j <= n; ++j) {
+    double num = y[j], den = 1;
+    for (int dir = -1; dir <= 1; dir += 2) {
+      for (int step = 1;; ++step) {
+        const int i = j + dir * step;
+        double ri;
+        bool inside = i >= 1 && i <= n;
+        if (inside)
+          ri = r[i];
+        else
+          ri = (dir < 0 ? r[1] - (1 - i) * mean : r[n] + (i - n) * mean);
+        if (std::fabs(ri - r[j]) > reach || !(mean > 0)) break;
+        const double wgt = std::exp(-(ri - r[j]) * (ri - r[j]) / (w * w));
+        den += wgt;
+        if (inside && ri >= meniscus && ri <= bottom) num += wgt * y[i];
+      }
+    }
+    out[j] = static_cast<float>(num / den);
+  }
+  for (int j = 1; j <= n; ++j) y[j] = out[j];
+}
+
+void CLammIdeal::CorrectScan(float* y, const float* radii, int n, int scan) {
+  if (!(magnification_ || shadow_ || convolution_ || drift_)) return;
+  const ScanRecord& rec = records_[scan];
+  ComputeTimeDriftFactors(startTimeOffset_ + rec.time, n, radii);
+  if (magnification_)
+    for (int j = 1; j <= n; ++j)
+      y[j] = static_cast<float>(((radii[j] - meniscus_) * dadr_ + 1) * y[j]);
+  if (driftValid_)
+    for (int j = 1; j <= n; ++j) y[j] = static_cast<float>(y[j] * driftFactors_[j]);
+  if (shadow_) ApplyExcitationShadow(y, radii, n, bottom_, coneRadius_);
+  if (convolution_) {
+    if (!perScanMode_ && gridClass_ == 1 && kernel_ && convFirst_ && convLast_) {
+      const double delta = (radii[n] - radii[1]) / (n - 1);
+      const int m = std::min(kernelLength_, static_cast<int>(std::floor(convRange_ * convWidth_ / delta)));
+      std::unique_ptr<float[]> out(new float[static_cast<size_t>(n) + 1]);
+      for (int j = 1; j <= n; ++j) {
+        double num = y[j], den = 1;
+        for (int i = 1; i <= m; ++i) {
+          den += 2 * kernel_[i];
+          if (j - i >= convFirst_ && j - i <= convLast_) num += kernel_[i] * y[j - i];
+          if (j + i >= convFirst_ && j + i <= convLast_) num += kernel_[i] * y[j + i];
+        }
+        out[j] = static_cast<float>(num / den);
+      }
+      for (int j = 1; j <= n; ++j) y[j] = out[j];
+    } else {
+      ConvolveRadiallyGeneral(y, radii, n, convWidth_, convRange_, meniscus_, bottom_);
+    }
+  }
+}
+
+void CLammIdeal::ApplyDetectionCorrections() {
+  for (int k = 1; k <= scanCount_; ++k) {
+    const int scan = indexMap_[k];
+    const float* radii = nullptr;
+    int n = 0;
+    float* row = OutputRow(scan, &radii, &n);
+    if (!row || !radii) continue;
+    if (k >= outIndex_) {
+      // Scans the run never reached (user abort, failure) hold nothing.
+      std::fill(row + 1, row + 1 + n, 0.0f);
+      continue;
+    }
+    CorrectScan(row, radii, n, scan);
+  }
+}
+
+void CLammIdeal::ApplyTimedProfiles(double t) {
+  if (!timed_ || timedNext_ > timedCount_ || t < timedNextTime_) return;
+  if (timedNext_ < 1) {
+    timedNext_ = 1;
+    if (t != timedTimes_[1]) return;
+  }
+  float** table = timedPerSpecies_ ? timedTables_[component_] : timedTable_;
+  if (table && table[timedNext_] && timedRadii_)
+    InterpolateOntoGridD(timedLength_, timedRadii_, table[timedNext_], N_, r_, c_);
+  ++timedNext_;
+  timedNextTime_ =
+      timedNext_ <= timedCount_ ? timedTimes_[timedNext_] : timedTimes_[timedCount_] + 1e10;
+}
+
+void CLammIdeal::FinishTimedProfiles() {
+  if (!timed_) return;
+  float** table = timedPerSpecies_ ? timedTables_[component_] : timedTable_;
+  if (!table) return;
+  if (timedNext_ <= 1) {
+    for (int i = 1; i <= timedCount_; ++i)
+      if (table[i]) std::fill(table[i] + 1, table[i] + 1 + timedLength_, 0.0f);
+    return;
+  }
+  const int last = timedNext_ - 1;
+  for (int i = timedNext_; i <= timedCount_; ++i)
+    if (table[i] && table[last]) std::copy(table[last] + 1, table[last] + 1 + timedLength_, table[i] + 1);
+}

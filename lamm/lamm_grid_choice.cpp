@@ -1,0 +1,149 @@
+// Algorithm and grid-size choice of CLammIdeal: static grid or moving frame
+// by the reduced sedimentation coefficient, N from the diffusion width of the
+// boundary when it reaches the right fit limit, and the test for an
+// equilibrium gradient at the bottom too steep for a coarse grid.
+#include <algorithm>
+#include <cmath>
+
+#include "data/scan_set.h"
+#include "lamm/lamm_ideal.h"
+
+namespace {
+constexpr double kPi = 3.141592653589793;
+constexpr double kR = 8.31451e7;  // erg / (mol K)
+}  // namespace
+
+void CLammIdeal::ChooseTimeStep() {
+  if (!automaticAlgorithm_) return;
+  double threshold = reducedSThreshold_;
+  if (optimiseGrid_ && automaticGridSize_ && !zoneLoading_) threshold = optimisedThreshold_;
+  if (s_ < 0 && D_ < 1e-8) threshold *= 0.1;
+  const double speed = records_[indexMap_[scanCount_]].rpm * 3.3333333333333335e-05;
+  const double v = speed * speed;
+  if (!schedule_ && threshold / v <= std::fabs(s_)) {
+    if (!movingFrame_) {
+      staticGrid_ = false;
+      movingFrame_ = true;
+      automaticSGrid_ = true;
+    }
+  } else if (!staticGrid_) {
+    staticGrid_ = true;
+    fixedTimeStep_ = false;
+    movingFrame_ = false;
+  }
+}
+
+void CLammIdeal::SetupGrid() {
+  refineRequested_ = false;
+  double T = 0;
+  if (schedule_) {
+    scheduleGrid_ = true;
+    steep_ = false;
+    N_ = defaultNodes_;
+  } else if (!automaticGridSize_ || zoneLoading_ || D_ <= 0) {
+    N_ = defaultNodes_;
+  } else if (ff0_ < 0.5) {
+    steep_ = false;
+    defaultGrid_ = true;
+    N_ = defaultNodes_;
+  } else {
+    defaultGrid_ = false;
+    steep_ = IsGradientTooSteep(s_, D_);
+    const double rR = std::max<double>(rightFitLimit_, meniscus_ + 0.001);
+    const double rate = accelRate_ * (1.0 / 60.0) * 2 * kPi;
+    const double x = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * meniscus_ *
+                     accelDuration_ * accelDuration_ * accelDuration_;
+    const double sw2 = std::fabs(sw2Final_);
+    if (rR - meniscus_ <= x)
+      T = (rR - meniscus_) / (sw2 * rR);
+    else
+      T = (rR - x - meniscus_) / (sw2 * rR) + accelDuration_;
+    double w = std::sqrt(D_ * T);
+    if (!(w >= 0.001)) w = std::max(w, 0.001);  // also catches T = inf at s = 0
+    if (!std::isfinite(w)) w = bottom_ - meniscus_;
+    const double cand = std::floor((bottom_ - meniscus_) * pointsPerWidth_ / w);
+    staticCandidate_ = static_cast<float>(cand);
+    refineRadius_ = static_cast<float>(rR);
+    double c = cand;
+    const double q = bottom_ / meniscus_;
+    while (c > minNodes_) {
+      if (w / pointsPerWidth_ <
+          meniscus_ * (std::pow(q, 1.5 / (c - 1)) - std::pow(q, 0.5 / (c - 1)))) {
+        c = c + 1;
+        break;
+      }
+      c = c - 1;
+    }
+    movingCandidate_ = static_cast<float>(c);
+    const double chosen = movingFrame_ ? movingCandidate_ : staticCandidate_;
+    N_ = static_cast<int>(std::clamp<double>(chosen, minNodes_, maxNodes_));
+    refineRequested_ = staticGrid_ && optimiseGrid_ && steep_ && !zoneLoading_;
+  }
+  if (allocated_ && allocatedCount_ != N_) FreeWorkMemory();
+  AllocWorkMemory();
+  if (D_ == 0) {
+    steep_ = false;
+  } else if (D_ < 1e-8 && s_ < -10 && (temperature_ + 273.15) * kR * s_ * 1e-13 / D_ < -1e7) {
+    steep_ = true;
+  } else if (refineRequested_) {
+    SetupGradedGrid(refineRadius_);
+  }
+}
+
+bool CLammIdeal::IsGradientTooSteep(double s, double D) const {
+  if (forceSteep_) return true;
+  if (!backDiffCheck_) return false;
+  if (s <= 0 || D <= 0) return false;
+  const ScanRecord& last = records_[indexMap_[scanCount_]];
+  const double T = last.temperature + 273.15;
+  const double w = last.rpm * 2 * kPi / 60.0;
+  const double Mb = T * s * 1e-13 * kR / D;
+  const double A = static_cast<float>(w * w / (T * 1.6628944e8));
+  const double k = Mb * A;
+  if (k > 100) return true;
+  const double b = bottom_, m = meniscus_, rR = rightFitLimit_;
+  if ((b * b - rR * rR) * k > 100) return true;
+  const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
+                               (2 * A * Mb)) /
+                              ((b * b - m * m) / 2));
+  return ratio < backDiffTolerance_;
+}
+
+bool CLammIdeal::NeedsBackDiffusionShutOff(double t, double rpm, double s, double D) const {
+  if (!IsScheduleMonotonicAfter(t)) return false;
+  if (forceSteep_) return true;
+  if (!backDiffCheck_ || s <= 0 || D <= 0) return false;
+  const ScanRecord& last = records_[indexMap_[scanCount_]];
+  const double T = last.temperature + 273.15;
+  const double w = rpm * 2 * kPi / 60.0;
+  const double Mb = T * s * 1e-13 * kR / D;
+  const double A = static_cast<float>(w * w / (T * 1.6628944e8));
+  const double k = Mb * A;
+  if (k > 100) return true;
+  const double b = bottom_, m = meniscus_, rR = rightFitLimit_;
+  if ((b * b - rR * rR) * k > 100) return true;
+  const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
+                               (2 * A * Mb)) /
+                              ((b * b - m * m) / 2));
+  return ratio < backDiffTolerance_;
+}
+
+bool CLammIdeal::ShutOffNegligibleDiffusion() {
+  if (!(s_ > 0 && D_ != 0 && schedule_)) return false;
+  int used = 0;
+  for (int k = 1; k <= scanCount_; ++k) {
+    const ScanRecord& rec = records_[indexMap_[k]];
+    if (meniscus_ * std::exp(s_ * 1e-13 * rec.w2t) >= rightFitLimit_) break;
+    used = k;
+  }
+  if (used == 0) {
+    D_ = 0;
+    return true;
+  }
+  const double traw = records_[indexMap_[used]].timeRead;
+  if (10 * (bottom_ - meniscus_) / (N_ - 1) >= std::sqrt(D_ * traw)) {
+    D_ = 0;
+    return true;
+  }
+  return false;
+}

@@ -1,0 +1,360 @@
+#pragma once
+// CLammIdeal: the finite-element solution of the Lamm equation for one
+// species in a sector-shaped cell,
+//
+//   dc/dt = (1/r) d/dr [ r D dc/dr - s w^2 r^2 c ],   zero flux at m and b,
+//
+// r in cm, t in s, s in Svedberg (1e-13 s), D in cm^2/s, rotor speed in rpm
+// (w = 2 pi rpm / 60). The object is loaded through its setters, run once by
+// CheckAndRun and writes the simulated signal at the radii and times of the
+// loaded scans into arrays the caller owns. All arrays are 1-based.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct ScanRecord;
+class CRotorSpeedProfile;
+
+// Program-wide switch "Diagnostics Output to Files": solvers made while it is
+// on write their debug files.
+void SetLammDiagnosticsOutput(bool on);
+bool LammDiagnosticsOutput();
+
+class CLammIdeal {
+ public:
+  CLammIdeal();
+  virtual ~CLammIdeal();
+  CLammIdeal(const CLammIdeal&) = delete;
+  CLammIdeal& operator=(const CLammIdeal&) = delete;
+
+  // Virtual slots: settings copy, algorithm choice, grid set-up, time loop.
+  virtual void CopySettings(const CLammIdeal& from);
+  virtual void ChooseTimeStep();
+  virtual void SetupGrid();
+  virtual void Run();
+
+  // ---- loading --------------------------------------------------------
+  void MarkLoaded();
+  void SetOutputParameters(double s, double D, double meniscus, double bottom, double c0,
+                           float leftFitLimit, float rightFitLimit);
+  void SetSpeciesAndOutput(double s, double D, float** output, const float* grid,
+                           int gridLength, float** perScanRadii, const int* perScanCounts);
+  // records, output, perScanRadii, perScanCounts and indexMap are 1-based by
+  // scan; output[k] is the caller's array of scan k (common grid or own radii).
+  void SetScanTimes(const ScanRecord* records, float** output, const float* grid,
+                    int gridLength, float** perScanRadii, const int* perScanCounts,
+                    bool showProgress, const int* indexMap, int scanCount, int component,
+                    bool suppressText1, bool suppressText2, bool timeResolution,
+                    float scanVelocity, bool radialResolution, float convolutionRange,
+                    bool absorbanceData);
+  void SetModelOptions(int minNodes, int maxNodes, float pointsPerWidth, bool forceSteep,
+                       double backDiffusionTolerance, bool backDiffusionCheck,
+                       bool optimiseGrid, bool automaticGridSize, float ff0, bool linearRamp,
+                       bool fixedTimeStep, int solverSetting, double steadyTolerance,
+                       double sGridValue, bool automaticSGrid, bool solverSwitch,
+                       bool automaticAlgorithm, double stepTolerance,
+                       double stepLowerTolerance, double stepTarget, double stepBase,
+                       int defaultNodes, int gridSetting, bool movingFrame, bool staticGrid,
+                       float truncationSetting, double truncationLevel,
+                       bool truncateDynamically, double blend, double stepFactor,
+                       double reducedSThreshold, double optimisedThreshold);
+  void SetSolventAndComputeFrictionalRatio(double temperature, double vbar, double density,
+                                           double viscosity);
+  void SetGeometryFlags(bool zoneLoading, float lamellaWidth, bool inverse);
+  void SetInitialTime(double t0);
+  void SetMaxTime(double dtMax);
+  void LoadFromThreadJob(const CRotorSpeedProfile& profile, double ignored1 = 0,
+                         double ignored2 = 0);
+  void ClearRunFlag();
+  void SetStartTimeOffset(float firstRadius);
+  void SetStretchFactor(bool use, float onePlusDaDr);
+  void SetTimeShiftOptions(bool use, bool linear, double linearRatePerHour, bool exponential,
+                           double exponentialRatePerHour, double level);
+  void SetSecondCoefficient(bool use, float coneRadius);
+  void SetRadialConvolution(bool use, float width, float rangeFactor);
+  void EnableOptionWithTwoValues(float gain, float second);
+  void SetTimedProfiles(int count, int length, float** table, float*** perSpeciesTables,
+                        const double* times, const float* radii);
+  bool LoadInitialDistribution(int n, const float* radii, const float* values);
+
+  // ---- running --------------------------------------------------------
+  // 0 success, 1 work memory, 2 discretisation, 3 singular matrix,
+  // 4 invalid settings, 5 rotor acceleration too slow, 6 non-ideality
+  // parameters, 7 non-ideality out of range / Wiener with scan time.
+  int CheckAndRun();
+
+  // Rotor-speed model (rpm; times in s).
+  void InitRotorRamp();
+  void LimitAccelerationStep();
+  double RpmAtTime(double t) const;
+  double RotorOmegaInStep(double t, double dt);
+  void UpdateSpeedStep(double t);
+  double LimitTimeStep(bool setFlag, bool& hit);
+  void LoadSpecies(int n, const float* startTimes, const float* speeds, const float* rates,
+                   int checkMode);
+  bool IsScheduleMonotonicAfter(double t) const;
+
+  // Algorithm and grid choice.
+  bool IsGradientTooSteep(double s, double D) const;
+  bool NeedsBackDiffusionShutOff(double t, double rpm, double s, double D) const;
+  bool ShutOffNegligibleDiffusion();
+
+  // Work storage and node placement.
+  bool AllocWorkMemory();
+  void FreeWorkMemory();
+  void FreeAllWorkMemory();
+  bool ResizeWorkMemory(int n);
+  int SetupGradedGrid(float transitionRadius);
+  void PlaceGridNodes();
+
+  // Detection corrections.
+  bool ComputeTimeDriftFactors(double t, int n, const float* radii);
+  static void ApplyExcitationShadow(float* y, const float* r, int n, double bottom, double R);
+  static void ConvolveRadiallyGeneral(float* y, const float* r, int n, double w, double k,
+                                      double meniscus, double bottom);
+  void ClassifyOutputGrid();
+  void BuildConvolutionKernel();
+  void ApplyDetectionCorrections();
+  void ApplyTimedProfiles(double t);
+  void FinishTimedProfiles();
+
+  // Output and diagnostics.
+  void EachIterationOutput(double change);
+  bool UserAbortRequested();
+  void DebugLog(const char* text);
+
+  // ---- read-outs ------------------------------------------------------
+  int NodeCount() const { return N_; }
+  const double* NodeRadii() const { return r_; }
+  const double* Concentration() const { return c_; }
+  double Time() const { return t_; }
+  double S() const { return s_; }
+  double D() const { return D_; }
+  bool StaticGridChosen() const { return staticGrid_; }
+  bool MovingFrameChosen() const { return movingFrame_; }
+  bool Steep() const { return steep_; }
+  bool NonUniformGrid() const { return nonUniformGrid_; }
+  bool AbortRequested() const { return abortRequest_; }
+  bool WorkMemoryAllocated() const { return allocated_; }
+  double FrictionalRatio() const { return ff0_; }
+  double StartTimeOffset() const { return startTimeOffset_; }
+  int DetailCode() const { return detailCode_; }
+  bool GeometryValid() const { return geometryValid_; }
+  float LeftFitLimit() const { return leftFitLimit_; }
+  float RightFitLimit() const { return rightFitLimit_; }
+  const int* IndexMap() const { return indexMap_; }
+  int MinNodes() const { return minNodes_; }
+  int AcceptedSteps() const { return stepCount_; }
+  bool EndedEarly() const { return endCondition_; }
+  // Total amount in the sector (1.2 cm path, 2 degree sector).
+  double CellContent() const;
+  // Node weight  int r phi_i dr  on the node radii.
+  double NodeWeight(int i) const;
+
+  // Worker identity (set by the list runner).
+  void SetWorker(bool inWorker, int equation, int thread) {
+    inWorker_ = inWorker;
+    component_ = equation;
+    threadNumber_ = thread;
+  }
+  double Temperature() const { return temperature_; }
+  double Vbar() const { return vbar_; }
+  double Density() const { return density_; }
+  double Viscosity() const { return viscosity_; }
+
+ protected:
+  friend void CLLammNoDiffvec(const CLammIdeal&, float, double, double, double, const float*,
+                              float*, int);
+  // Static-grid path.
+  void SolveStaticGrid();
+  double TimeLoopStaticGrid();
+  void StepStaticGrid();
+  void AdvanceStaticGrid(double dt);
+  void BuildStepMatrices(double dt, int n);
+  void BuildStaticMatrices(int n);
+  void SetStaticRow(int i, int n);
+  void MoveActiveEndRows(int n);
+  double StepChangeAtBottom();
+  int AdvanceDepletedStart();
+  int ExtendActiveEnd(double t);
+  void FindBoundaryNode();
+  bool IsBoundaryReached();
+  void FixNegativeMeniscus();
+  void TridiagMatVecActive(const double* lo, const double* di, const double* up,
+                           const double* x, double* out, int n) const;
+  bool TridagActive(const double* lo, const double* di, const double* up, const double* rhs,
+                    double* x, int n);
+  void TridagActiveReuse(const double* lo, const double* rhs, double* x, int n) const;
+
+  void SetInitialConcentration();
+  void SolveWithoutDiffusion();
+  void SolveWithoutTransport();
+  void CorrectScan(float* y, const float* radii, int n, int scan);
+  float* OutputRow(int scan, const float** radii, int* n);
+  void FillRemainingScansWithFinalProfile();
+  double ScanTime(int scan) const;
+  double MeanSquareRpm(double t, double dt) const;
+  void ShowRefusal(const char* text);
+
+  // ---- species and geometry ----
+  double s_ = 0, D_ = 0, c0_ = 1.0, meniscus_ = 0, bottom_ = 0;
+  float leftFitLimit_ = 0, rightFitLimit_ = 0;
+  bool geometryValid_ = false, rightLimitInside_ = false;
+  int detailCode_ = 0;
+  bool modelSet_ = false, loaded_ = false;
+
+  // ---- scan output ----
+  const ScanRecord* records_ = nullptr;
+  float** output_ = nullptr;
+  const float* grid_ = nullptr;
+  int gridLength_ = 0;
+  float** perScanRadii_ = nullptr;
+  const int* perScanCounts_ = nullptr;
+  bool perScanMode_ = false;
+  float* ownMatrixBlock_ = nullptr;  // rows x cols, row k at ownMatrixBlock_ + (k-1)*cols - 1
+  int ownRows_ = 0, ownCols_ = 0;
+  int scanCount_ = 0;
+  const int* indexMap_ = nullptr;
+  int* ownedIndexMap_ = nullptr;
+  int component_ = 1, threadNumber_ = 0;
+  bool showProgress_ = false, suppress1_ = false, suppress2_ = false;
+  bool outputValid_ = false;
+
+  // ---- scan-time and radial resolution ----
+  bool timeResolution_ = false, radialResolution_ = false, absorbanceData_ = false;
+  float scanVelocity_ = 0, convolutionRange_ = 0;
+  double startTimeOffset_ = 0;
+
+  // ---- model options ----
+  int minNodes_ = 100, maxNodes_ = 2000;
+  float pointsPerWidth_ = 5.0f;
+  bool forceSteep_ = false;
+  double backDiffTolerance_ = 1e-4;
+  bool backDiffCheck_ = true, optimiseGrid_ = true, automaticGridSize_ = true;
+  double ff0_ = 1.0;
+  bool linearRamp_ = true, fixedTimeStep_ = false;
+  int solverSetting_ = 0;
+  double steadyTolerance_ = 1e-6;
+  double sGridValue_ = 0;
+  bool automaticSGrid_ = true, solverSwitch_ = false, automaticAlgorithm_ = true;
+  double stepTolerance_ = 1.0, stepLowerTolerance_ = 0.1, stepTarget_ = 0.3, stepBase_ = 1.0;
+  int defaultNodes_ = 1000, gridSetting_ = 0;
+  bool movingFrame_ = false, staticGrid_ = true;
+  float truncationSetting_ = 1e-4f;
+  double truncationLevel_ = 1e-6;
+  bool truncateDynamically_ = false;
+  double blend_ = 1.0, stepFactor_ = 2.0;
+  double reducedSThreshold_ = 5.0, optimisedThreshold_ = 60.0;
+  bool parametersValid_ = true;
+
+  // ---- solvent ----
+  double temperature_ = 20.0, viscosity_ = 1.0, density_ = 1.0, vbar_ = 0.73,
+         vbarDensity_ = 0.73;
+
+  // ---- zone loading ----
+  bool zoneLoading_ = false, zoneInverse_ = false;
+  float lamellaWidth_ = 0.1f;
+
+  // ---- rotor ----
+  bool checkAcceleration_ = true, accelerating_ = false;
+  double maxStepAccelerating_ = 10.0, accelDuration_ = 0, accelRate_ = 0;
+  double finalRpm_ = 10000, rpm_ = 10000, sw2Final_ = 0;
+
+  // ---- speed schedule ----
+  bool schedule_ = false;
+  int steps_ = 0;
+  std::unique_ptr<double[]> stepStart_, stepEnd_, stepRpm_, stepRate_;
+  int currentStep_ = 1;
+  bool atPlateau_ = false, scheduleFinished_ = false;
+
+  // ---- grid and algorithm ----
+  int N_ = 0;
+  float movingCandidate_ = 0, staticCandidate_ = 0, refineRadius_ = 0;
+  bool steep_ = false, scheduleGrid_ = false, defaultGrid_ = false, retry_ = false;
+  bool refineRequested_ = false;
+  bool noTransport_ = false;
+  bool nonUniformGrid_ = false;
+  bool grading_ = false;
+  double gradingRadius_ = 0, gradingStep_ = 0;
+
+  // ---- work memory (one zero-filled block carved into 1-based arrays) ----
+  std::unique_ptr<double[]> block_;
+  bool allocated_ = false;
+  int allocatedCount_ = 0;
+  double *c_ = nullptr, *cPrev_ = nullptr, *r_ = nullptr, *rhs_ = nullptr;
+  double *Mlo_ = nullptr, *Mdi_ = nullptr, *Mup_ = nullptr;
+  double *Klo_ = nullptr, *Kdi_ = nullptr, *Kup_ = nullptr;
+  double *Alo_ = nullptr, *Adi_ = nullptr, *Aup_ = nullptr;
+  double *Blo_ = nullptr, *Bdi_ = nullptr, *Bup_ = nullptr;
+  double *gam_ = nullptr, *piv_ = nullptr, *profile_ = nullptr, *work_ = nullptr;
+
+  // ---- time loop ----
+  double t_ = 0, dt_ = 1.0, initialDt_ = 1.0, startTime_ = 0;
+  bool maxTimeGiven_ = false;
+  double maxTimeValue_ = 0;
+  int outIndex_ = 1;
+  double nextScanTime_ = 0;
+  int iteration_ = 0;
+  bool abortRequest_ = false;
+  int errNonConvergence_ = 0, errTridag_ = 0, errConcDependent_ = 0;
+  bool inWorker_ = false, debug_ = false;
+  bool running_ = false, continueAfterLast_ = false;
+  bool pendingEvent_ = false;
+  double pendingTime_ = 0;
+
+  // ---- static path state ----
+  int stepCount_ = 0, start_ = 1, end_ = 1, maxStart_ = 1, extensionStep_ = 1;
+  int widthMax_ = 0, widthMin_ = 0, lastStart_ = 1;
+  bool startChanged_ = false;
+  double cThr_ = 0, cPlateau0_ = 0, cPlateau_ = 0, tPlateau_ = 0, endThreshold_ = 0;
+  double sw2Integral_ = 0;  // s * integral of w^2 dt over the accepted steps
+  double w2s_ = 0, w2sStep_ = 0;
+  double cachedDt_ = 0;
+  bool matricesChanged_ = false, rebuilt_ = false;
+  int matrixExtent_ = 0, builtExtent_ = 0;
+  double dtMax_ = 1000;
+  int retryCounter_ = 0;
+  bool abortFlag_ = false, collapseFlag_ = false, pivotFailed_ = false;
+  bool endCondition_ = false;
+  bool tracking_ = false, startTrimming_ = false, endLimitation_ = false;
+  bool shutOff_ = false, autoShutOff_ = false;
+  bool speedChanging_ = false;
+  bool fullGrid_ = false;
+  int watchNode_ = 1;
+  double watchThreshold_ = 0;
+  double watchFraction_ = 1e-4;
+  double cellContent_ = 0;
+  bool massTracking_ = false;
+
+  // ---- detection corrections ----
+  bool magnification_ = false;
+  double dadr_ = 0;
+  bool drift_ = false, driftLinear_ = false, driftExponential_ = false;
+  double driftLinearRate_ = 0, driftExpRate_ = 0, driftLevel_ = 1.0;
+  std::unique_ptr<double[]> driftFactors_;
+  int driftCount_ = 0;
+  bool driftValid_ = false;
+  bool shadow_ = false;
+  double coneRadius_ = 0;
+  bool convolution_ = false;
+  double convWidth_ = 0, convRange_ = 0;
+  int gridClass_ = -1;
+  std::unique_ptr<float[]> kernel_;
+  int kernelLength_ = 0, convFirst_ = 0, convLast_ = 0;
+  bool wiener_ = false, wienerConflict_ = false;
+  double wienerGain_ = 0, wienerSecond_ = 0;
+  bool initialProfile_ = false;
+  int initialCount_ = 0;
+  std::unique_ptr<double[]> initialRadii_, initialValues_;
+  bool timed_ = false, timedPerSpecies_ = false;
+  int timedCount_ = 0, timedLength_ = 0, timedNext_ = 0;
+  float** timedTable_ = nullptr;
+  float*** timedTables_ = nullptr;
+  const double* timedTimes_ = nullptr;
+  const float* timedRadii_ = nullptr;
+  double timedNextTime_ = 0;
+
+  // ---- diagnostics ----
+  std::string debugFile_;
+  bool debugHeader_ = false, debugOpened_ = false;
+};

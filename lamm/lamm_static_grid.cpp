@@ -1,0 +1,606 @@
+// Static-grid path of CLammIdeal: linear finite elements on fixed nodes,
+//   M dc/dt = K c,  M_ij = int r phi_i phi_j dr,
+//   K_ij = s w^2 int r^2 phi_i' phi_j dr - D int r phi_i' phi_j' dr,
+// advanced by Crank-Nicolson (M - dt/2 K) c_new = (M + dt/2 K) c_old with
+// adaptive steps, an active region [start, end] outside which the solution is
+// depleted (before start) or an analytic plateau (after end), and an optional
+// outflow ("back-diffusion shut-off") row at the end of the active region.
+#include <algorithm>
+#include <cmath>
+
+#include "lamm/fe_integrals.h"
+#include "lamm/lamm_ideal.h"
+#include "numerics/error_box.h"
+
+namespace {
+constexpr double kPi = 3.141592653589793;
+constexpr double kSteadyChange = 1e-5;  // relative change still allowed after a steady stop
+constexpr double kSectorFactor = 1.2 * 0.03490658503988659;  // 1.2 cm path, 2 degree sector
+
+double W2s(double rpm, double s) {
+  const double w = 2 * kPi * rpm / 60.0;
+  return w * w * s * 1e-13;
+}
+}  // namespace
+
+double CLammIdeal::NodeWeight(int i) const {
+  if (nonUniformGrid_) return static_cast<double>(FEIntegralSedimentation(r_, N_, i, N_));
+  const double h = (bottom_ - meniscus_) / (N_ - 1);
+  if (i == 1) return h * (3 * r_[1] + h) / 6;
+  if (i == N_) return h * (3 * r_[N_] - h) / 6;
+  return r_[i] * h;
+}
+
+double CLammIdeal::CellContent() const {
+  double sum = 0;
+  for (int i = 1; i <= N_; ++i) sum += NodeWeight(i) * c_[i];
+  return sum * kSectorFactor;
+}
+
+// One row i of M and K for an operator whose last row is n.
+void CLammIdeal::SetStaticRow(int i, int n) {
+  const double D = D_, w2s = w2s_;
+  if (nonUniformGrid_) {
+    Mlo_[i] = i > 1 ? static_cast<double>(FEIntegralMassNonUniform(r_, N_, i, i - 1, n)) : 0;
+    Mdi_[i] = static_cast<double>(FEIntegralMassNonUniform(r_, N_, i, i, n));
+    Mup_[i] = i < n ? static_cast<double>(FEIntegralMassNonUniform(r_, N_, i, i + 1, n)) : 0;
+    auto k = [&](int j) {
+      return w2s * static_cast<double>(FEIntegralSedimentationNonUniform(r_, N_, i, j, n)) -
+             D * static_cast<double>(FEIntegralDiffusionNonUniform(r_, N_, i, j, n));
+    };
+    Klo_[i] = i > 1 ? k(i - 1) : 0;
+    Kdi_[i] = k(i);
+    Kup_[i] = i < n ? k(i + 1) : 0;
+  } else {
+    const double h = (bottom_ - meniscus_) / (N_ - 1);
+    const double r = r_[i];
+    if (i == 1) {
+      Mlo_[i] = 0;
+      Mdi_[i] = h * (h / 4 + r) / 3;
+      Mup_[i] = h * (h / 2 + r) / 6;
+      Klo_[i] = 0;
+      Kdi_[i] = -w2s * (h * h / 12 + r * h / 3 + r * r / 2) - D * (r + h / 2) / h;
+      Kup_[i] = -w2s * (h * h / 4 + 2 * r * h / 3 + r * r / 2) + D * (r + h / 2) / h;
+    } else if (i < n) {
+      Mlo_[i] = h * (r - h / 2) / 6;
+      Mdi_[i] = 2 * r * h / 3;
+      Mup_[i] = h * (r + h / 2) / 6;
+      Klo_[i] = w2s * (h * h / 4 + r * r / 2 - 2 * r * h / 3) + D * (r - h / 2) / h;
+      Kdi_[i] = -2 * w2s * r * h / 3 - 2 * D * r / h;
+      Kup_[i] = -w2s * (h * h / 4 + 2 * r * h / 3 + r * r / 2) + D * (r + h / 2) / h;
+    } else {
+      Mlo_[i] = h * (r - h / 2) / 6;
+      Mdi_[i] = h * (r - h / 4) / 3;
+      Mup_[i] = 0;
+      Klo_[i] = w2s * (h * h / 4 + r * r / 2 - 2 * r * h / 3) + D * (r - h / 2) / h;
+      Kdi_[i] = w2s * (h * h / 12 + r * r / 2 - r * h / 3) - D * (r - h / 2) / h;
+      Kup_[i] = 0;
+    }
+  }
+  if (shutOff_) {
+    if (s_ > 0 && i == n) {
+      const double h = r_[n] - r_[n - 1];
+      Klo_[n] += D * r_[n] / h;
+      Kdi_[n] -= w2s * r_[n] * r_[n] + D * r_[n] / h;
+    } else if (s_ < 0 && i == 1) {
+      const double h = r_[2] - r_[1];
+      Kup_[1] += D * r_[1] / h;
+      Kdi_[1] += w2s * r_[1] * r_[1] - D * r_[1] / h;
+    }
+  }
+}
+
+void CLammIdeal::BuildStaticMatrices(int n) {
+  n = std::min(n, N_);
+  w2s_ = W2s(rpm_, s_);
+  if ((accelerating_ || schedule_) && autoShutOff_ && !shutOff_ &&
+      NeedsBackDiffusionShutOff(t_, rpm_, s_, D_))
+    shutOff_ = true;
+  for (int i = 1; i <= n; ++i) SetStaticRow(i, n);
+  matrixExtent_ = builtExtent_ = n;
+  rebuilt_ = true;
+}
+
+void CLammIdeal::MoveActiveEndRows(int n) {
+  if (n == matrixExtent_) return;
+  rebuilt_ = true;
+  if (n > builtExtent_) {
+    BuildStaticMatrices(n);
+    return;
+  }
+  const int old = matrixExtent_;
+  // The old end rows become interior rows of the whole operator again, then
+  // rows n-1 and n take the formulas of an operator ending at n.
+  for (int i = std::max(1, old - 1); i <= old; ++i) SetStaticRow(i, N_);
+  for (int i = std::max(1, n - 1); i <= n; ++i) SetStaticRow(i, n);
+  matrixExtent_ = n;
+}
+
+void CLammIdeal::BuildStepMatrices(double dt, int n) {
+  n = std::min(n, N_);
+  const double h = 0.5 * dt;
+  for (int i = 1; i <= n; ++i) {
+    Alo_[i] = Mlo_[i] - h * Klo_[i];
+    Adi_[i] = Mdi_[i] - h * Kdi_[i];
+    Aup_[i] = Mup_[i] - h * Kup_[i];
+    Blo_[i] = Mlo_[i] + h * Klo_[i];
+    Bdi_[i] = Mdi_[i] + h * Kdi_[i];
+    Bup_[i] = Mup_[i] + h * Kup_[i];
+  }
+}
+
+void CLammIdeal::TridiagMatVecActive(const double* lo, const double* di, const double* up,
+                                     const double* x, double* out, int n) const {
+  int first = 1;
+  if (start_ >= 4) {
+    for (int i = 1; i <= start_ - 2; ++i) out[i] = 0;
+    first = start_ - 1;
+  }
+  if (n == 1) {
+    out[1] = di[1] * x[1];
+    return;
+  }
+  if (first == 1) out[1] = di[1] * x[1] + up[1] * x[2];
+  for (int i = std::max(first, 2); i < n; ++i)
+    out[i] = lo[i] * x[i - 1] + di[i] * x[i] + up[i] * x[i + 1];
+  out[n] = lo[n] * x[n - 1] + di[n] * x[n];
+}
+
+bool CLammIdeal::TridagActive(const double* lo, const double* di, const double* up,
+                              const double* rhs, double* x, int n) {
+  // Thomas elimination without pivoting; every pivot is checked. The kept
+  // factors are the reciprocal pivots and lo/pivot, so that the substitutions
+  // of the following steps are multiply-add chains without divisions.
+  double p = di[1];
+  if (p == 0 || !std::isfinite(p)) {
+    if (!inWorker_) ErrorBox("Error 1 in tridag");
+    abortFlag_ = pivotFailed_ = true;
+    return false;
+  }
+  piv_[1] = 1.0 / p;
+  work_[1] = 0;
+  for (int i = 2; i <= n; ++i) {
+    gam_[i] = up[i - 1] * piv_[i - 1];
+    p = di[i] - lo[i] * gam_[i];
+    if (p == 0 || !std::isfinite(p)) {
+      if (!inWorker_) ErrorBox("Error 2 in tridag");
+      abortFlag_ = pivotFailed_ = true;
+      return false;
+    }
+    piv_[i] = 1.0 / p;
+    work_[i] = lo[i] * piv_[i];
+  }
+  TridagActiveReuse(lo, rhs, x, n);
+  return true;
+}
+
+void CLammIdeal::TridagActiveReuse(const double* /*lo*/, const double* rhs, double* x,
+                                   int n) const {
+  const int first = start_ >= 4 ? start_ - 1 : 1;
+  // Forward substitution over the active rows; the depleted rows before them
+  // carry zero right-hand sides and stay zero.
+  for (int i = 1; i < first; ++i) x[i] = 0;
+  const double* ip = piv_;
+  const double* lp = work_;
+  double y = rhs[first] * ip[first];
+  x[first] = y;
+  for (int i = first + 1; i <= n; ++i) {
+    y = rhs[i] * ip[i] - lp[i] * y;
+    x[i] = y;
+  }
+  for (int i = n - 1; i >= first; --i) {
+    y = x[i] - gam_[i + 1] * y;
+    x[i] = y;
+  }
+}
+
+void CLammIdeal::AdvanceStaticGrid(double dt) {
+  if ((accelerating_ || schedule_) && speedChanging_) {
+    RotorOmegaInStep(t_, dt);
+    BuildStaticMatrices(end_);
+  }
+  if (end_ != matrixExtent_) MoveActiveEndRows(end_);
+  w2sStep_ = w2s_;
+  if (dt == cachedDt_ && !matricesChanged_ && !rebuilt_ && !speedChanging_) {
+    TridiagMatVecActive(Blo_, Bdi_, Bup_, cPrev_, rhs_, end_);
+    TridagActiveReuse(Alo_, rhs_, c_, end_);
+  } else {
+    matricesChanged_ = false;
+    cachedDt_ = dt;
+    BuildStepMatrices(dt, end_);
+    TridiagMatVecActive(Blo_, Bdi_, Bup_, cPrev_, rhs_, end_);
+    if (!TridagActive(Alo_, Adi_, Aup_, rhs_, c_, end_)) {
+      cachedDt_ = 0;  // the factors are incomplete
+    }
+    rebuilt_ = false;
+  }
+  if (start_ > 3 && !abortFlag_ && start_ + 3 <= end_) {
+    double a = 0;
+    for (int i = start_ - 1; i <= start_ + 3; ++i) a += c_[i];
+    a *= 0.2;
+    if (a < 10 * cThr_) {
+      if ((c_[start_ - 1] - a) * (c_[start_] - a) >= 0 ||
+          (c_[start_] - a) * (c_[start_ + 1] - a) == 0) {
+        abortFlag_ = true;
+      } else {
+        static const double f[5] = {5.0 / 27, 10.0 / 27, 20.0 / 27, 40.0 / 27, 60.0 / 27};
+        for (int k = 0; k < 5; ++k) c_[start_ - 1 + k] = a * f[k];
+      }
+    }
+  }
+  if (!abortFlag_) {
+    const double plateau = std::exp(-2 * w2sStep_ * dt) * cPlateau_;
+    for (int i = end_ + 1; i <= N_; ++i) c_[i] = plateau;
+  } else {
+    const int from = start_ < 4 ? 1 : start_ - 2;
+    for (int i = from; i <= end_; ++i) c_[i] = cPrev_[i];
+  }
+}
+
+void CLammIdeal::FixNegativeMeniscus() {
+  const double w1 = NodeWeight(1), w2 = NodeWeight(2);
+  const double q = -c_[1] * w1 / w2;
+  c_[1] = -c_[1];
+  c_[2] = c_[2] - 2 * q;
+}
+
+void CLammIdeal::StepStaticGrid() {
+  ++stepCount_;
+  t_ += dt_;
+  // Steps cut to a scan or event time end exactly on it, whatever the rounding.
+  if (pendingEvent_ && std::fabs(t_ - pendingTime_) <= 1e-9 * std::max(1.0, pendingTime_)) {
+    t_ = pendingTime_;
+  }
+  if (pendingEvent_ && t_ >= pendingTime_) pendingEvent_ = false;
+  sw2Integral_ += w2sStep_ * dt_;
+  if (!schedule_ && linearRamp_ && t_ >= accelDuration_ && speedChanging_) {
+    RotorOmegaInStep(t_, dt_);
+    BuildStaticMatrices(N_);
+    MoveActiveEndRows(end_);
+    speedChanging_ = false;
+  }
+  if (schedule_ && !scheduleFinished_) {
+    if (speedChanging_) {
+      RotorOmegaInStep(t_, dt_);
+      BuildStaticMatrices(N_);
+      MoveActiveEndRows(end_);
+    }
+    UpdateSpeedStep(t_);
+    if (scheduleFinished_) {
+      // On the last plateau the speed is fixed: one last rebuild at it.
+      rpm_ = stepRpm_[steps_];
+      BuildStaticMatrices(N_);
+      MoveActiveEndRows(end_);
+      speedChanging_ = false;
+    }
+  }
+  if (-cThr_ < c_[1] && c_[1] < 0) FixNegativeMeniscus();
+  if (massTracking_) cellContent_ = CellContent();
+}
+
+double CLammIdeal::StepChangeAtBottom() {
+  double cmax = 0;
+  for (int i = start_; i <= end_; ++i) cmax = std::max(cmax, c_[i]);
+  cmax = std::max(cmax, cPlateau0_);
+  const double floor = 1e-4 * cmax;
+  double change = 0;
+  if (c_[end_] > floor && cPrev_[end_] >= floor)
+    change = std::fabs((c_[end_] - cPrev_[end_]) / cPrev_[end_]);
+  const bool layered = zoneLoading_ || initialProfile_;
+  for (int i = end_ - 1; i >= start_; --i) {
+    if (c_[i] < -cThr_ && !layered && t_ < 10) {
+      ++retryCounter_;
+      return 2 * stepTolerance_;
+    }
+    const double d = c_[i] - cPrev_[i];
+    double rel = 0;
+    if (cPrev_[i] > floor)
+      rel = std::fabs(d / cPrev_[i]);
+    else if (d > floor) {
+      if (cPrev_[i + 1] > floor)
+        rel = std::fabs(d / cPrev_[i + 1]);
+      else if (i > 1 && cPrev_[i - 1] > floor)
+        rel = std::fabs(d / cPrev_[i - 1]);
+    }
+    change = std::max(change, rel);
+  }
+  // A non-finite solution is never a small change.
+  if (!std::isfinite(change)) return 1e300;
+  return change;
+}
+
+int CLammIdeal::AdvanceDepletedStart() {
+  if (startTrimming_ && !fullGrid_) {
+    const int before = start_;
+    int i = start_;
+    while (i <= end_ - 10 && (c_[i] + c_[i + 1] + c_[i + 2]) / 3 <= cThr_) {
+      start_ = i;
+      ++i;
+    }
+    start_ = std::min(start_, maxStart_);
+    widthMax_ = std::max(widthMax_, end_ - start_);
+    widthMin_ = std::min(widthMin_, end_ - start_);
+    if (before != lastStart_) {
+      lastStart_ = before;
+      startChanged_ = true;
+    }
+  } else {
+    start_ = 1;
+  }
+  return start_;
+}
+
+int CLammIdeal::ExtendActiveEnd(double t) {
+  if (endLimitation_ && !fullGrid_ && end_ < N_) {
+    // The plateau follows from the sedimentation the accepted steps applied.
+    cPlateau_ = std::exp(-2 * sw2Integral_) * cPlateau0_;
+    tPlateau_ = t;
+    endThreshold_ = (1 - cThr_) * cPlateau_;
+    const int lowest = std::max(end_ - extensionStep_, 3);
+    for (int i = end_; i >= lowest; --i) {
+      if ((c_[i] + c_[i - 1] + c_[i - 2]) / 3 < endThreshold_) {
+        int newEnd = end_ + extensionStep_;
+        if (newEnd > N_ - 10) newEnd = N_;
+        MoveActiveEndRows(newEnd);
+        end_ = newEnd;
+        widthMax_ = std::max(widthMax_, end_ - start_);
+        widthMin_ = std::min(widthMin_, end_ - start_);
+        break;
+      }
+    }
+  } else if (!endLimitation_ || fullGrid_) {
+    end_ = N_;
+  }
+  return end_;
+}
+
+void CLammIdeal::FindBoundaryNode() {
+  watchNode_ = N_;
+  if (s_ > 0) {
+    for (int i = 1; i <= N_; ++i)
+      if (r_[i] > rightFitLimit_) {
+        watchNode_ = i;
+        break;
+      }
+  } else if (s_ < 0) {
+    watchNode_ = 1;
+    for (int i = 1; i <= N_; ++i)
+      if (r_[i] <= leftFitLimit_) watchNode_ = i;
+  }
+  watchThreshold_ = watchFraction_ * c_[watchNode_];
+  endCondition_ = false;
+}
+
+bool CLammIdeal::IsBoundaryReached() {
+  if (zoneLoading_ || initialProfile_ || s_ == 0) return false;
+  if (c_[watchNode_] < watchThreshold_ || watchNode_ < start_) {
+    endCondition_ = true;
+    return true;
+  }
+  return false;
+}
+
+double CLammIdeal::TimeLoopStaticGrid() {
+  double prevDt = 1.0;
+  if (fixedTimeStep_) dt_ = stepTolerance_;
+  const int from = start_ < 4 ? 1 : start_ - 2;
+  for (int i = from; i <= end_; ++i) cPrev_[i] = c_[i];
+  bool hit = false;
+  dt_ = LimitTimeStep(true, hit);
+  // The event stays pending until a step accepted on it, so that retries
+  // with smaller steps still end on it afterwards.
+  if (pendingEvent_ && pendingTime_ < t_ + dt_) dt_ = pendingTime_ - t_;
+  if (dt_ <= 0) {
+    dt_ = 1.0;
+    return 1.0;
+  }
+  AdvanceStaticGrid(dt_);
+  if (abortFlag_) return 0;
+  for (int i = 1; i <= N_; ++i) {
+    if (!(c_[i] < 1e100 && c_[i] > -1e100)) {
+      collapseFlag_ = true;
+      return 0;
+    }
+  }
+  const bool layered = zoneLoading_ || initialProfile_;
+  if (layered && t_ < 10) {
+    for (int i = 2; i <= N_ - 1; ++i) {
+      if (c_[i] < 1e-10) {
+        c_[i - 1] += static_cast<float>(0.5 * c_[i] * r_[i] / r_[i - 1]);
+        c_[i + 1] += static_cast<float>(0.5 * c_[i] * r_[i] / r_[i + 1]);
+        c_[i] = 0;
+      }
+    }
+  }
+  if (schedule_) {
+    if (c_[1] < 0) {
+      c_[2] += c_[1] * r_[1] / r_[2];
+      c_[1] = 0;
+    }
+    for (int i = 2; i <= N_ - 1; ++i) {
+      if (c_[i] < 0 && c_[i - 1] > 0 && c_[i + 1] > 0) {
+        c_[i - 1] += 0.5 * c_[i] * r_[i] / r_[i - 1];
+        c_[i + 1] += 0.5 * c_[i] * r_[i] / r_[i + 1];
+        c_[i] = 0;
+      }
+    }
+  }
+  if (pendingEvent_ && pendingTime_ == t_ + dt_ && stepCount_ != 0) {
+    StepStaticGrid();
+    return 1.0;
+  }
+  if (stepCount_ != 0 || (c_[1] <= 0 && !layered)) {
+    if (fixedTimeStep_) {
+      StepStaticGrid();
+      return 1.0;
+    }
+    double change = StepChangeAtBottom();
+    while (change > stepTolerance_) {
+      if (retryCounter_ > 10) {
+        collapseFlag_ = true;
+        break;
+      }
+      if (abortFlag_) break;
+      double x = change == 0 ? 0 : (stepTarget_ / change) * dt_;
+      const double y = dt_ / stepFactor_;
+      prevDt = dt_;
+      double dt = (x - y) * blend_ + y;
+      if (dt >= 0.8 * prevDt && dt <= 1.2 * prevDt) dt /= 2;
+      dt = std::min(dt, 10 * prevDt);
+      dt = std::min(dt, dtMax_);
+      if (dt < 1e-15) {
+        dt = 1e-15;
+        ++retryCounter_;
+      }
+      dt = std::max(dt, 0.1 * prevDt);
+      dt_ = dt;
+      dt_ = LimitTimeStep(true, hit);
+      for (int i = from; i <= end_; ++i) c_[i] = cPrev_[i];
+      AdvanceStaticGrid(dt_);
+      if (abortFlag_) break;
+      change = StepChangeAtBottom();
+    }
+    if (collapseFlag_ || abortFlag_) {
+      for (int i = from; i <= end_; ++i) c_[i] = cPrev_[i];
+      return change;
+    }
+    retryCounter_ = 1;
+    StepStaticGrid();
+    prevDt = dt_;
+    double dt = dt_;
+    if (change == 0) {
+      dt = dt_ * 10;
+    } else if (change < stepLowerTolerance_) {
+      const double x = (stepTarget_ / change) * dt_;
+      const double y = dt_ * stepFactor_;
+      dt = (x - y) * blend_ + y;
+      if (dt >= 0.9 * prevDt && dt <= 1.1 * prevDt) dt *= 2;
+    }
+    dt = std::min(dt, 10 * prevDt);
+    dt = std::min(dt, dtMax_);
+    dt = std::max(dt, 1e-15);
+    dt = std::max(dt, 0.1 * prevDt);
+    dt_ = dt;
+    if (pendingEvent_ && pendingTime_ < t_ + dt_) dt_ = pendingTime_ - t_;
+    bool hit2 = hit;
+    dt_ = LimitTimeStep(false, hit2);
+    startChanged_ = false;
+    return change;
+  }
+  StepStaticGrid();
+  return dt_;
+}
+
+void CLammIdeal::SolveStaticGrid() {
+  if (!allocated_) return;
+  double change = 1.0;
+  cachedDt_ = 0;
+  abortFlag_ = collapseFlag_ = pivotFailed_ = false;
+  retryCounter_ = 0;
+  stepCount_ = 0;
+  sw2Integral_ = 0;
+  start_ = 1;
+  end_ = N_;
+  lastStart_ = 1;
+  speedChanging_ = accelerating_ || schedule_;
+  shutOff_ = steep_;
+  autoShutOff_ = backDiffCheck_;
+  matrixExtent_ = builtExtent_ = 0;
+  rpm_ = (accelerating_ || schedule_) ? RotorOmegaInStep(t_, 1.0) : finalRpm_;
+
+  bool anyLoaded = false;
+  for (int i = 1; i <= N_; ++i)
+    if (c_[i] > 0) anyLoaded = true;
+  if (!anyLoaded) {
+    dt_ = 10;
+    while (running_) {
+      t_ += dt_;
+      EachIterationOutput(change);
+    }
+    fullGrid_ = false;
+    return;
+  }
+
+  cPlateau0_ = c_[1];
+  BuildStaticMatrices(N_);
+  maxStart_ = static_cast<int>(std::floor(0.95 * N_));
+  const bool layered = zoneLoading_ || initialProfile_;
+  const double factor = truncationLevel_;
+  if (!truncateDynamically_ || s_ <= 0 || layered) {
+    if (c_[1] > 0) {
+      cThr_ = factor * c_[1];
+    } else {
+      double mean = 0;
+      for (int i = 1; i <= N_; ++i) mean += c_[i];
+      cThr_ = factor * mean / N_;
+    }
+    tracking_ = startTrimming_ = endLimitation_ = false;
+    start_ = 1;
+    end_ = N_;
+  } else {
+    tracking_ = true;
+    cThr_ = factor * c_[1];
+    start_ = 1;
+    cPlateau_ = cPlateau0_;
+    tPlateau_ = 0;
+    extensionStep_ = std::max(1, static_cast<int>(std::floor(0.1 * N_)));
+    startTrimming_ = true;
+    endLimitation_ = false;
+    end_ = N_;
+    if (shutOff_ && !schedule_ && N_ > 20) {
+      endLimitation_ = true;
+      end_ = std::max(extensionStep_, 12);
+      MoveActiveEndRows(end_);
+    }
+  }
+  widthMax_ = widthMin_ = end_ - start_;
+
+  if (maxTimeGiven_) {
+    dtMax_ = maxTimeValue_;
+  } else if (s_ == 0) {
+    dtMax_ = 1000;
+  } else {
+    dtMax_ = 0.5 * finalRpm_ * finalRpm_ * D_ / std::fabs(s_);
+    if (dtMax_ > 1000) dtMax_ = 1000;
+    if (dtMax_ < 10) dtMax_ = 10;
+  }
+  FindBoundaryNode();
+  if (layered) dt_ = 0.1;
+
+  int steady = 0, collapse = 0;
+  const double lastScanTime = ScanTime(scanCount_);
+  while (running_ && !abortFlag_ && !collapseFlag_) {
+    const double stepDt = dt_ == 0 ? 1.0 : dt_;
+    change = static_cast<float>(TimeLoopStaticGrid());
+    if (tracking_) {
+      AdvanceDepletedStart();
+      ExtendActiveEnd(t_);
+    }
+    if (dt_ < 1e-12) {
+      if (++collapse > 100) collapseFlag_ = true;
+    } else {
+      collapse = 0;
+    }
+    if (abortFlag_ || collapseFlag_) break;
+    EachIterationOutput(change);
+    change = change / stepDt;
+    if (IsBoundaryReached()) running_ = false;
+    // Steady only when the present rate could not change the profile
+    // noticeably before the last scan either; a slow approach to
+    // equilibrium otherwise stops percents short of it.
+    const double remaining = std::max(0.0, lastScanTime - t_);
+    if (stepDt >= 30 && change < steadyTolerance_ && change * remaining < kSteadyChange) {
+      if (++steady > 10) {
+        endCondition_ = true;
+        running_ = false;
+      }
+    } else {
+      steady = 0;
+    }
+  }
+  // A zero pivot is a singular matrix; every other failure of the path
+  // (collapsed steps, overflow, a broken start region) is non-convergence.
+  if (pivotFailed_) errTridag_ = 1;
+  else if (collapseFlag_ || abortFlag_) errNonConvergence_ = 1;
+  fullGrid_ = false;
+}

@@ -1,0 +1,127 @@
+// Work storage of CLammIdeal: one zero-filled block per node count, carved
+// into 1-based node arrays, and the placement of the node radii.
+#include <cmath>
+#include <new>
+
+#include "lamm/lamm_ideal.h"
+
+namespace {
+constexpr int kArrays = 21;  // c, c_prev, r, rhs, M/K/A/B bands, gam, piv, profile, work
+
+// Graded static grid: spacing h0 from the meniscus up to the transition
+// radius Rt, then r -> r + h0 sqrt((Rt/r)(r - m)/(Rt - m)), which keeps the
+// spacing fine where the equilibrium gradient at the bottom is steep; the
+// bottom is the last node. Writes out[1..] when given; returns the count.
+int GradedNodes(double m, double b, double Rt, double h0, double* out) {
+  int count = 1;
+  double r = m;
+  if (out) out[1] = m;
+  while (r <= Rt && r + h0 < b) {
+    r = m + count * h0;
+    ++count;
+    if (out) out[count] = r;
+  }
+  while (true) {
+    const double next = r + h0 * std::sqrt((Rt / r) * ((r - m) / (Rt - m)));
+    if (next >= b) break;
+    r = next;
+    ++count;
+    if (out) out[count] = r;
+  }
+  ++count;
+  if (out) out[count] = b;
+  return count;
+}
+}
+
+bool CLammIdeal::AllocWorkMemory() {
+  if (N_ <= 0) return false;
+  if (!allocated_) {
+    const size_t stride = static_cast<size_t>(N_) + 1;
+    block_.reset(new (std::nothrow) double[stride * kArrays]());
+    if (!block_) {
+      FreeWorkMemory();
+      return false;
+    }
+    double* p = block_.get();
+    double** arrays[kArrays] = {&c_,   &cPrev_, &r_,   &rhs_, &Mlo_, &Mdi_,     &Mup_,
+                                &Klo_, &Kdi_,   &Kup_, &Alo_, &Adi_, &Aup_,     &Blo_,
+                                &Bdi_, &Bup_,   &gam_, &piv_, &profile_, &work_, nullptr};
+    for (int k = 0; k < kArrays && arrays[k]; ++k) *arrays[k] = p + stride * k;
+    allocatedCount_ = N_;
+    allocated_ = true;
+  }
+  PlaceGridNodes();
+  return true;
+}
+
+void CLammIdeal::FreeWorkMemory() {
+  block_.reset();
+  c_ = cPrev_ = r_ = rhs_ = nullptr;
+  Mlo_ = Mdi_ = Mup_ = Klo_ = Kdi_ = Kup_ = nullptr;
+  Alo_ = Adi_ = Aup_ = Blo_ = Bdi_ = Bup_ = nullptr;
+  gam_ = piv_ = profile_ = work_ = nullptr;
+  allocated_ = false;
+  allocatedCount_ = 0;
+}
+
+void CLammIdeal::FreeAllWorkMemory() { FreeWorkMemory(); }
+
+bool CLammIdeal::ResizeWorkMemory(int n) {
+  if (!allocated_) return false;
+  FreeWorkMemory();
+  N_ = n;
+  return AllocWorkMemory();
+}
+
+void CLammIdeal::PlaceGridNodes() {
+  if (!allocated_) return;
+  nonUniformGrid_ = false;
+  const double m = meniscus_, b = bottom_;
+  if (!movingFrame_ && !staticGrid_) {
+    for (int i = 1; i <= N_; ++i)
+      r_[i] = static_cast<float>(m + (i - 0.5) * (b - m) / N_);
+  } else if (staticGrid_ && grading_) {
+    N_ = GradedNodes(m, b, gradingRadius_, gradingStep_, r_);
+    nonUniformGrid_ = true;
+  } else if (staticGrid_) {
+    // Nodes in double: the element integrals and the mass balance then see
+    // exactly the grid the matrices were built for.
+    for (int i = 1; i <= N_; ++i) r_[i] = m + (i - 1) * (b - m) / (N_ - 1);
+    r_[N_] = b;
+  } else {
+    const double q = std::pow(b / m, 1.0 / (N_ - 1));
+    r_[1] = m;
+    r_[2] = sGridValue_ >= 0 ? m * std::pow(b / m, 0.5 / (N_ - 1))
+                             : m * std::pow(b / m, 1.5 / (N_ - 1));
+    for (int i = 3; i <= N_ - 1; ++i) r_[i] = r_[i - 1] * q;
+    r_[N_] = b;
+    nonUniformGrid_ = true;
+  }
+}
+
+int CLammIdeal::SetupGradedGrid(float transitionRadius) {
+  const double Rt = transitionRadius;
+  if (meniscus_ == 0 || bottom_ == 0 || Rt <= meniscus_ || N_ < 50 || !staticGrid_ ||
+      movingFrame_) {
+    ResizeWorkMemory(N_);
+    return N_;
+  }
+  const double m = meniscus_, b = bottom_;
+  const double h0 = (b - m) / (N_ - 1);
+  const int count = GradedNodes(m, b, Rt, h0, nullptr);
+  if (allocated_) FreeWorkMemory();
+  if (count < 50) {
+    N_ = 50;
+    grading_ = false;
+    AllocWorkMemory();
+  } else {
+    N_ = count;
+    grading_ = true;
+    gradingRadius_ = Rt;
+    gradingStep_ = h0;
+    AllocWorkMemory();
+    grading_ = false;
+  }
+  return N_;
+}

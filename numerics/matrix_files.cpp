@@ -1,0 +1,146 @@
+#include "numerics/matrix_files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "numerics/arrays.h"
+#include "numerics/error_box.h"
+
+namespace {
+
+void Report(const char* format, const char* name) {
+  char text[1200];
+  std::snprintf(text, sizeof text, format, name ? name : "");
+  ErrorBox(text);
+}
+
+std::FILE* OpenForWriting(const char* name) {
+  std::FILE* f = name ? std::fopen(name, "w") : nullptr;
+  if (!f) Report("\n\x07" "Attention: could not open %s", name);
+  return f;
+}
+
+bool Close(std::FILE* f, const char* name) {
+  const bool ok = !std::ferror(f);
+  if (std::fclose(f) != 0 || !ok) {
+    Report("\n\x07" "Attention: could not write %s", name);
+    return false;
+  }
+  return true;
+}
+
+template <typename T>
+bool WriteRows(T** m, int nrl, int nrh, int ncl, int nch, const char* name) {
+  std::FILE* f = OpenForWriting(name);
+  if (!f) return false;
+  for (int i = nrl; i <= nrh; ++i) {
+    for (int j = ncl; j <= nch; ++j) std::fprintf(f, "\t%f", static_cast<double>(m[i][j]));
+    std::fputc('\n', f);
+  }
+  return Close(f, name);
+}
+
+template <typename T>
+bool WriteColumns(T** m, int nrl, int nrh, int ncl, int nch, const char* name) {
+  std::FILE* f = OpenForWriting(name);
+  if (!f) return false;
+  for (int j = ncl; j <= nch; ++j) {
+    for (int i = nrl; i <= nrh; ++i) std::fprintf(f, "\t%f", static_cast<double>(m[i][j]));
+    std::fputc('\n', f);
+  }
+  return Close(f, name);
+}
+
+bool BlankLine(const std::string& line) {
+  for (char c : line)
+    if (c != ' ' && c != '\t' && c != '\r') return false;
+  return true;
+}
+
+// The first `columns` numbers of every non-blank line, row after row.
+bool ReadTable(const char* name, int columns, std::vector<float>& values, int* lines) {
+  *lines = 0;
+  std::FILE* f = name ? std::fopen(name, "r") : nullptr;
+  if (!f) {
+    Report("\n\x07" "Attention: could not open %s", name);
+    return false;
+  }
+  std::string line;
+  bool ok = columns >= 1;
+  int c;
+  while (ok) {
+    line.clear();
+    bool any = false;
+    while ((c = std::fgetc(f)) != EOF && c != '\n') {
+      line.push_back(static_cast<char>(c));
+      any = true;
+    }
+    if (!any && c == EOF) break;
+    if (!BlankLine(line)) {
+      const char* p = line.c_str();
+      for (int k = 0; k < columns; ++k) {
+        char* end = nullptr;
+        const float v = std::strtof(p, &end);
+        if (end == p) {
+          ok = false;
+          break;
+        }
+        values.push_back(v);
+        p = end;
+      }
+      ++*lines;
+    }
+    if (c == EOF) break;
+  }
+  std::fclose(f);
+  if (!ok || *lines == 0) {
+    Report("\n\x07" "Attention: could not read from %s", name);
+    *lines = 0;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteMatrixFile(double** m, int nrl, int nrh, int ncl, int nch, const char* name) {
+  return WriteRows(m, nrl, nrh, ncl, nch, name);
+}
+bool WriteMatrixFileT(float** m, int nrl, int nrh, int ncl, int nch, const char* name) {
+  return WriteRows(m, nrl, nrh, ncl, nch, name);
+}
+bool WriteMatrixFileColumns(double** m, int nrl, int nrh, int ncl, int nch, const char* name) {
+  return WriteColumns(m, nrl, nrh, ncl, nch, name);
+}
+bool WriteMatrixFileColumnsF(float** m, int nrl, int nrh, int ncl, int nch, const char* name) {
+  return WriteColumns(m, nrl, nrh, ncl, nch, name);
+}
+
+float** ReadMatrixFile(const char* name, int columns, int* count) {
+  std::vector<float> v;
+  int lines = 0;
+  const bool ok = ReadTable(name, columns, v, &lines);
+  if (count) *count = lines;
+  if (!ok) return nullptr;
+  float** m = matrix(1, columns, 1, lines);
+  for (int l = 1; l <= lines; ++l)
+    for (int c = 1; c <= columns; ++c)
+      m[c][l] = v[static_cast<size_t>((l - 1) * columns + (c - 1))];
+  return m;
+}
+
+float** ReadMatrixFile2(const char* name, int columns, int* count) {
+  std::vector<float> v;
+  int lines = 0;
+  const bool ok = ReadTable(name, columns, v, &lines);
+  if (count) *count = lines;
+  if (!ok) return nullptr;
+  float** m = matrix(1, lines, 1, columns);
+  for (int l = 1; l <= lines; ++l)
+    for (int c = 1; c <= columns; ++c)
+      m[l][c] = v[static_cast<size_t>((l - 1) * columns + (c - 1))];
+  return m;
+}

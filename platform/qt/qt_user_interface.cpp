@@ -1,0 +1,144 @@
+#include "platform/qt/qt_user_interface.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStringList>
+#include <QVBoxLayout>
+
+#include "platform/paths.h"
+
+namespace platform::qt {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QMessageBox::Icon ToQtIcon(BoxIcon icon) {
+  switch (icon) {
+    case BoxIcon::None:
+      return QMessageBox::NoIcon;
+    case BoxIcon::Information:
+      return QMessageBox::Information;
+    case BoxIcon::Question:
+      return QMessageBox::Question;
+    case BoxIcon::Warning:
+      return QMessageBox::Warning;
+    case BoxIcon::Error:
+      return QMessageBox::Critical;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons ToQtButtons(BoxButtons buttons) {
+  switch (buttons) {
+    case BoxButtons::Ok:
+      return QMessageBox::Ok;
+    case BoxButtons::OkCancel:
+      return QMessageBox::Ok | QMessageBox::Cancel;
+    case BoxButtons::YesNo:
+      return QMessageBox::Yes | QMessageBox::No;
+    case BoxButtons::YesNoCancel:
+      return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+  }
+  return QMessageBox::Ok;
+}
+
+// What closing the box without a button (Escape, the title bar) means.
+int DismissAnswer(BoxButtons buttons) {
+  switch (buttons) {
+    case BoxButtons::Ok:
+      return IDOK;
+    case BoxButtons::YesNo:
+      return IDNO;
+    case BoxButtons::OkCancel:
+    case BoxButtons::YesNoCancel:
+      return IDCANCEL;
+  }
+  return IDCANCEL;
+}
+
+}  // namespace
+
+std::string QtFilterText(const std::string& description, const std::string& pattern) {
+  std::string patterns = pattern;
+  for (char& c : patterns)
+    if (c == ';') c = ' ';
+  return description + " (" + patterns + ")";
+}
+
+int QtUserInterface::MessageBox(const std::string& caption, const std::string& text,
+                                BoxButtons buttons, BoxIcon icon) {
+  QMessageBox box(ToQtIcon(icon), Q(caption), Q(StripBell(text)), ToQtButtons(buttons),
+                  QApplication::activeWindow());
+  switch (box.exec()) {
+    case QMessageBox::Ok:
+      return IDOK;
+    case QMessageBox::Cancel:
+      return IDCANCEL;
+    case QMessageBox::Yes:
+      return IDYES;
+    case QMessageBox::No:
+      return IDNO;
+    default:
+      return DismissAnswer(buttons);
+  }
+}
+
+std::optional<std::string> QtUserInterface::PromptText(const std::string& title,
+                                                       const std::string& prompt,
+                                                       const std::string& initial, int maxChars) {
+  QDialog dialog(QApplication::activeWindow());
+  dialog.setWindowTitle(Q(title));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* label = new QLabel(Q(prompt), &dialog);
+  label->setWordWrap(true);
+  layout->addWidget(label);
+  auto* edit = new QLineEdit(&dialog);
+  edit->setObjectName("promptEdit");
+  if (maxChars > 0) edit->setMaxLength(maxChars);
+  edit->setText(Q(initial));
+  edit->selectAll();
+  layout->addWidget(edit);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(buttons);
+  edit->setFocus();
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return edit->text().toStdString();
+}
+
+FileDialogResult QtUserInterface::FileDialog(const FileDialogRequest& request) {
+  QFileDialog dialog(QApplication::activeWindow(), Q(request.title));
+  dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  if (request.save) {
+    dialog.setFileMode(QFileDialog::AnyFile);
+  } else {
+    dialog.setFileMode(request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+  }
+  QStringList filters;
+  for (const auto& [description, pattern] : request.filters)
+    filters << Q(QtFilterText(description, pattern));
+  if (!filters.isEmpty()) dialog.setNameFilters(filters);
+  if (!request.initialFolder.empty()) dialog.setDirectory(Q(ToNative(request.initialFolder)));
+  std::string extension = request.defaultExtension;
+  while (!extension.empty() && (extension.front() == '*' || extension.front() == '.'))
+    extension.erase(extension.begin());
+  if (!extension.empty()) dialog.setDefaultSuffix(Q(extension));
+  if (!request.presetName.empty()) dialog.selectFile(Q(ToNative(request.presetName)));
+
+  FileDialogResult result;
+  if (dialog.exec() != QDialog::Accepted) return result;
+  result.accepted = true;
+  for (const QString& path : dialog.selectedFiles()) result.paths.push_back(path.toStdString());
+  return result;
+}
+
+void QtUserInterface::Beep() { QApplication::beep(); }
+
+}  // namespace platform::qt

@@ -1,0 +1,154 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "numerics/arrays.h"
+#include "platform/fatal_error.h"
+#include "platform/program_paths.h"
+#include "platform/scripted_ui.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::ProgramPaths;
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A program folder of its own per test, named by $TARNEL_HOME.
+class StartUp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = fs::temp_directory_path() /
+            ("tarnel_home_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(home_);
+    fs::create_directories(home_);
+    folder_ = home_.string() + "/";
+    setenv("TARNEL_HOME", home_.c_str(), 1);
+    platform::ResetQuitRequest();
+  }
+  void TearDown() override {
+    SetMainWindowFactory(nullptr);
+    unsetenv("TARNEL_HOME");
+    fs::remove_all(home_);
+    platform::ResetQuitRequest();
+  }
+  int Start(std::vector<std::string> args) {
+    args.insert(args.begin(), "/opt/elsewhere/tarnel");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return OwlMain(static_cast<int>(args.size()), argv.data());
+  }
+  fs::path home_;
+  std::string folder_;
+};
+
+TEST_F(StartUp, FirstStartInAnEmptyFolderCreatesTempAndTheLastFolderFile) {
+  platform::ScriptedUserInterface ui;
+  ui.ExpectBox("ERROR", "could not find " + folder_ + "morlean.exe");
+  platform::ScopedUI scope(ui);
+  EXPECT_EQ(Start({}), 0);
+  EXPECT_TRUE(ui.failures.empty());
+  EXPECT_TRUE(ui.AllConsumed());
+  EXPECT_TRUE(fs::is_directory(home_ / "temp"));
+  EXPECT_EQ(ReadAll(home_ / "tarnel.ini"), folder_) << "the folder, without a line end";
+
+  EXPECT_EQ(ProgramPaths.ProgramFolder, folder_);
+  EXPECT_EQ(ProgramPaths.ParamsIniPath, folder_ + "tarnelparams.ini");
+  EXPECT_EQ(ProgramPaths.LammParamsIniPath, folder_ + "tarnellammparams.ini");
+  EXPECT_EQ(ProgramPaths.SimAppEqParamsIniPath, folder_ + "tarnelsimappeqparams.ini");
+  EXPECT_EQ(ProgramPaths.TempFolder, folder_ + "temp/");
+  EXPECT_EQ(ProgramPaths.LastFolderIniPath, folder_ + "tarnel.ini");
+  EXPECT_EQ(ProgramPaths.SoundFilePaths[platform::kSoundError], folder_ + "sounds/error.wav");
+  EXPECT_EQ(ProgramPaths.SoundFilePaths[platform::kSoundBeer], folder_ + "sounds/beer.wav");
+  EXPECT_EQ(ProgramPaths.WormChainMofsTablePath, folder_ + "~WormChain_mofs.dat");
+  for (const std::string* inTemp : {&ProgramPaths.DistribFilePath, &ProgramPaths.BoundaryFractsPath,
+                                    &ProgramPaths.NonIdCtotTablePath})
+    EXPECT_EQ(inTemp->rfind(folder_ + "temp/", 0), 0u) << *inTemp;
+  for (const std::string* inFolder :
+       {&ProgramPaths.MofsTablePath, &ProgramPaths.ViscosityTablePath, &ProgramPaths.DensityTablePath,
+        &ProgramPaths.SnonidTablePath, &ProgramPaths.DnonidTablePath,
+        &ProgramPaths.IntegrationRangesPath[0], &ProgramPaths.IntegrationRangesPath[1]})
+    EXPECT_EQ(fs::path(*inFolder).parent_path(), home_) << *inFolder;
+  EXPECT_EQ(CommandLineArgs.ArgCount, 0);
+  EXPECT_EQ(CommandLineArgs.ArgCopies, nullptr);
+  EXPECT_NE(WizardFooter.find("Help->Info and Wizard Messages"), std::string::npos);
+}
+
+TEST_F(StartUp, ASecondStartKeepsTheLastFolderFileAndFindsTheSibling) {
+  std::ofstream(home_ / "morlean.exe") << "x";
+  std::ofstream(home_ / "tarnel.ini") << "/data/last/";
+  platform::ScriptedUserInterface ui;  // no box expected
+  platform::ScopedUI scope(ui);
+  EXPECT_EQ(Start({"first.xml", "second"}), 0);
+  EXPECT_TRUE(ui.failures.empty());
+  EXPECT_EQ(ReadAll(home_ / "tarnel.ini"), "/data/last/");
+  ASSERT_EQ(CommandLineArgs.ArgCount, 2);
+  EXPECT_EQ(CommandLineArgs.ArgCopies[0], nullptr);
+  EXPECT_STREQ(CommandLineArgs.ArgCopies[1], "first.xml");
+  EXPECT_STREQ(CommandLineArgs.ArgCopies[2], "second");
+}
+
+TEST_F(StartUp, AnUncreatableTempFolderIsReportedAndStartUpGoesOn) {
+  fs::path missing = home_ / "not" / "there";
+  setenv("TARNEL_HOME", missing.c_str(), 1);
+  const std::string folder = missing.string() + "/";
+  platform::ScriptedUserInterface ui;
+  ui.ExpectBox("ERROR", "could not find " + folder + "morlean.exe")
+      .ExpectBox("ERROR", "could not create " + folder + "temp");
+  platform::ScopedUI scope(ui);
+  EXPECT_EQ(Start({}), 0);
+  EXPECT_TRUE(ui.failures.empty());
+  EXPECT_EQ(ProgramPaths.TempFolder, folder + "temp/");
+  EXPECT_FALSE(fs::exists(missing / "tarnel.ini"));
+}
+
+class FakeWindow : public IMainWindow {
+ public:
+  explicit FakeWindow(int code) : code_(code) {}
+  int RunMessageLoop() override { return code_; }
+
+ private:
+  int code_;
+};
+
+TEST_F(StartUp, TheRegisteredWindowRunsTheLoopAndGivesTheExitCode) {
+  std::ofstream(home_ / "morlean.exe") << "x";
+  std::string title;
+  SetMainWindowFactory([&](const std::string& t) {
+    title = t;
+    EXPECT_FALSE(ProgramPaths.TempFolder.empty()) << "paths exist before the window";
+    return std::make_unique<FakeWindow>(7);
+  });
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope(ui);
+  EXPECT_EQ(Start({}), 7);
+  EXPECT_EQ(title, "Sedimentation Analysis");
+}
+
+TEST_F(StartUp, AFatalErrorDuringStartUpEndsTheRunWithoutEscaping) {
+  std::ofstream(home_ / "morlean.exe") << "x";
+  SetMainWindowFactory([](const std::string&) -> std::unique_ptr<IMainWindow> {
+    nrerror("allocation failure 2 in matrix()");
+  });
+  platform::ScriptedUserInterface ui;
+  ui.ExpectBox("Error", "allocation failure 2 in matrix()");
+  platform::ScopedUI scope(ui);
+  EXPECT_EQ(Start({}), 0);
+  EXPECT_TRUE(platform::QuitRequested());
+  EXPECT_TRUE(ui.failures.empty());
+}
+
+}  // namespace

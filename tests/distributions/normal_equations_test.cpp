@@ -1,0 +1,243 @@
+#include "distributions/normal_equations.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "distributions/conti_context.h"
+#include "distributions/conti_settings.h"
+#include "distributions/nnls.h"
+#include "distributions/regularization_matrix.h"
+#include "platform/input_events.h"
+#include "platform/scripted_ui.h"
+#include "test_support.h"
+
+using conti_test::RandomKernels;
+using conti_test::TestScans;
+
+namespace {
+
+struct Truth {
+  std::vector<double> c, ti, ri;
+};
+
+// Data = sum_k c_k a_k + TI(r) + RI_j on the whole grid.
+Truth FillData(TestScans& t, int n, bool ti, bool ri, double baseline, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Truth truth;
+  truth.c.assign(n + 1, 0.0);
+  for (int k = 1; k <= n; ++k) truth.c[k] = (k % 4 == 0) ? 0.0 : 0.2 + u(gen);
+  const int R = t.s.gridLength, M = t.s.count;
+  truth.ti.assign(R + 1, 0.0);
+  truth.ri.assign(M + 1, 0.0);
+  for (int r = 1; r <= R; ++r) truth.ti[r] = ti ? 0.3 * std::sin(0.05 * r) + 0.1 * u(gen) : 0.0;
+  for (int j = 1; j <= M; ++j) truth.ri[j] = ri ? 2.0 * u(gen) - 1.0 : 0.0;
+  for (int j = 1; j <= M; ++j)
+    for (int r = 1; r <= R; ++r) {
+      double y = truth.ti[r] + truth.ri[j] + baseline;
+      for (int k = 1; k <= n; ++k) y += truth.c[k] * WorkBlock().lammSolutions[k][j][r];
+      t.s.gridSignals[j][r] = static_cast<float>(y);
+    }
+  return truth;
+}
+
+void SolveUnregularised(int n) {
+  RegularizationShape shape;
+  shape.m = n;
+  AddRegularizationMatrix(NeqBlock(), shape, 0.0);
+  ASSERT_TRUE(NNLS(NeqBlock(), n));
+}
+
+}  // namespace
+
+TEST(NormalEquations, PlainSumsEqualDirectProducts) {
+  const int n = 7, M = 3, R = 40;
+  TestScans t(M, R, 5, 33);
+  RandomKernels(n, M, R, 1);
+  FillData(t, n, false, false, 0.0, 2);
+  NeqInputs() = NormalEquationInputs{};
+  NeqInputs().baselineValue = 0.25f;
+  ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::Plain, 0));
+  const NormalEquationBlock& b = NeqBlock();
+  float*** a = WorkBlock().lammSolutions;
+  double S = 0.0;
+  for (int j = 1; j <= M; ++j)
+    for (int r = 5; r <= 33; ++r) S += std::pow(t.s.gridSignals[j][r] - 0.25, 2);
+  EXPECT_NEAR(b.sumSquaresData, S, 1e-12 * S);
+  for (int k = 1; k <= n; ++k) {
+    double bk = 0.0;
+    for (int j = 1; j <= M; ++j)
+      for (int r = 5; r <= 33; ++r) bk += a[k][j][r] * (t.s.gridSignals[j][r] - 0.25);
+    EXPECT_NEAR(b.rhs[k], bk, 1e-12 * std::fabs(bk));
+    for (int l = 1; l <= n; ++l) {
+      double s = 0.0;
+      for (int j = 1; j <= M; ++j)
+        for (int r = 5; r <= 33; ++r) s += static_cast<double>(a[k][j][r]) * a[l][j][r];
+      EXPECT_NEAR(b.normalMatrix[k][l], s, 1e-12 * s);
+      EXPECT_EQ(b.normalMatrix[k][l], b.normalMatrix[l][k]);
+    }
+  }
+  EXPECT_EQ(ContiContext().fitRangePoints, 29);
+  EXPECT_EQ(ContiContext().scanCount, 3);
+}
+
+TEST(NormalEquations, NoiseModelsRecoverAmplitudesAndNoise) {
+  struct Case {
+    NoiseModel model;
+    bool ti, ri;
+    double baseline;
+  };
+  const Case cases[] = {{NoiseModel::Plain, false, false, 0.0},
+                        {NoiseModel::Baseline, false, false, 0.7},
+                        {NoiseModel::TI, true, false, 0.0},
+                        {NoiseModel::RI, false, true, 0.0},
+                        {NoiseModel::TIRI, true, true, 0.0}};
+  const int n = 12, M = 8, R = 60, first = 6, last = 55;
+  for (const Case& cs : cases) {
+    TestScans t(M, R, first, last);
+    RandomKernels(n, M, R, 11);
+    const Truth truth = FillData(t, n, cs.ti, cs.ri, cs.baseline, 12);
+    NeqInputs() = NormalEquationInputs{};
+    ASSERT_TRUE(BuildNormalEquations(t.s, cs.model, 2));
+    SolveUnregularised(n);
+    for (int k = 1; k <= n; ++k)
+      EXPECT_NEAR(NeqBlock().solution[k], truth.c[k], 1e-5) << static_cast<int>(cs.model);
+    const NoiseFill fill = CalculateppAFit(t.s, cs.model);
+    if (cs.model == NoiseModel::Baseline) {
+      EXPECT_NEAR(fill.baseline, cs.baseline, 1e-5);
+    }
+    // TI and RI are fixed only up to a shared constant: compare their sum,
+    // and the model with the data, over the fitted points.
+    for (int j = 1; j <= M; ++j)
+      for (int r = first; r <= last; ++r) {
+        const double noise = t.s.tiNoise[r] + t.s.riNoise[j];
+        EXPECT_NEAR(noise, truth.ti[r] + truth.ri[j], 1e-5) << static_cast<int>(cs.model);
+        EXPECT_NEAR(t.s.model[j][r], t.s.gridSignals[j][r], 2e-5);
+        EXPECT_EQ(t.s.gridModel[j][r], t.s.model[j][r]);
+      }
+    if (cs.model == NoiseModel::TI) {
+      for (int j = 1; j <= M; ++j) EXPECT_EQ(t.s.riNoise[j], 0.0f);
+    }
+    if (cs.model == NoiseModel::RI) {
+      for (int r = 1; r <= R; ++r) EXPECT_EQ(t.s.tiNoise[r], 0.0f);
+    }
+  }
+}
+
+TEST(NormalEquations, WorkerThreadsGiveIdenticalSums) {
+  for (NoiseModel model : {NoiseModel::Plain, NoiseModel::RI, NoiseModel::TIRI}) {
+    for (int n : {5, 37}) {
+      const int M = 4, R = 300;
+      TestScans t(M, R, 3, 290);
+      RandomKernels(n, M, R, 5 + n);
+      FillData(t, n, true, true, 0.1, 6);
+      NeqInputs() = NormalEquationInputs{};
+      ASSERT_TRUE(BuildNormalEquations(t.s, model, 0));
+      std::vector<double> A, b;
+      const double S = NeqBlock().sumSquaresData;
+      for (int k = 1; k <= n; ++k) {
+        b.push_back(NeqBlock().rhs[k]);
+        for (int l = 1; l <= n; ++l) A.push_back(NeqBlock().normalMatrix[k][l]);
+      }
+      for (int threads : {1, 2, 3, n + 4}) {
+        for (int k = 1; k <= n; ++k) {
+          NeqBlock().rhs[k] = -1.0;
+          for (int l = 1; l <= n; ++l) NeqBlock().normalMatrix[k][l] = -1.0;
+        }
+        ASSERT_TRUE(BuildNormalEquations(t.s, model, threads));
+        EXPECT_EQ(NeqBlock().sumSquaresData, S);
+        size_t q = 0;
+        for (int k = 1; k <= n; ++k) {
+          EXPECT_EQ(NeqBlock().rhs[k], b[k - 1]) << "threads " << threads;
+          for (int l = 1; l <= n; ++l, ++q)
+            ASSERT_EQ(NeqBlock().normalMatrix[k][l], A[q]) << "threads " << threads;
+        }
+      }
+    }
+  }
+}
+
+TEST(NormalEquations, SingleScanWithTiNoiseLeavesNothing) {
+  TestScans t(1, 30, 2, 29);
+  RandomKernels(4, 1, 30, 3);
+  FillData(t, 4, true, false, 0.0, 4);
+  ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::TI, 0));
+  EXPECT_EQ(NeqBlock().sumSquaresData, 0.0);
+  for (int k = 1; k <= 4; ++k) {
+    EXPECT_EQ(NeqBlock().rhs[k], 0.0);
+    for (int l = 1; l <= 4; ++l) EXPECT_EQ(NeqBlock().normalMatrix[k][l], 0.0);
+  }
+}
+
+TEST(NormalEquations, FixedComponentEntersWithUnitAmplitudeAndClearsLastRow) {
+  const int n = 9, M = 6, R = 50;
+  TestScans t(M, R, 4, 47);
+  RandomKernels(n, M, R, 21);
+  Truth truth = FillData(t, n, true, true, 0.0, 22);
+  // Kernel 1 carries the buffer signal at amplitude exactly 1.
+  for (int j = 1; j <= M; ++j)
+    for (int r = 1; r <= R; ++r)
+      t.s.gridSignals[j][r] += static_cast<float>((1.0 - truth.c[1]) * WorkBlock().lammSolutions[1][j][r]);
+  // Values of an earlier, larger system left in the block.
+  for (int l = 1; l <= n; ++l) {
+    NeqBlock().normalMatrix[n][l] = NeqBlock().normalMatrix[l][n] = 5.0;
+    NeqBlock().regularizedMatrix[n][l] = NeqBlock().regularizedMatrix[l][n] = 5.0;
+  }
+  NeqBlock().rhs[n] = 7.0;
+  NeqInputs() = NormalEquationInputs{};
+  NeqInputs().bufferValue1 = 0.5;
+  ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::TIRIFixedComponent, 3));
+  NormalEquationBlock& b = NeqBlock();
+  EXPECT_TRUE(b.fixedComponent);
+  EXPECT_EQ(b.fixedComponentValue1, 0.5);
+  for (int l = 1; l <= n; ++l) {
+    EXPECT_EQ(b.normalMatrix[n][l], 0.0);
+    EXPECT_EQ(b.regularizedMatrix[l][n], 0.0);
+  }
+  EXPECT_EQ(b.rhs[n], 0.0);
+  RegularizationShape shape;
+  shape.m = n - 1;
+  AddRegularizationMatrix(b, shape, 0.0);
+  ASSERT_TRUE(NNLS(b, n));
+  EXPECT_EQ(b.solution[n], 0.0);
+  for (int k = 2; k <= n; ++k) EXPECT_NEAR(b.solution[k - 1], truth.c[k], 1e-5);
+  CalculateppAFit(t.s, NoiseModel::TIRIFixedComponent);
+  for (int j = 1; j <= M; ++j)
+    for (int r = 4; r <= 47; ++r) {
+      EXPECT_NEAR(t.s.model[j][r], t.s.gridSignals[j][r], 2e-5);
+      EXPECT_NEAR(t.s.tiNoise[r] + t.s.riNoise[j], truth.ti[r] + truth.ri[j], 1e-5);
+    }
+  b.fixedComponent = false;
+}
+
+TEST(NormalEquations, StopFlagAndKeyPressInterrupt) {
+  TestScans t(3, 600, 1, 600);
+  RandomKernels(20, 3, 600, 8);
+  FillData(t, 20, false, false, 0.0, 9);
+  platform::StopFlag() = true;
+  EXPECT_FALSE(BuildNormalEquations(t.s, NoiseModel::TIRI, 4));
+  EXPECT_TRUE(platform::StopFlag().load());
+  platform::StopFlag() = false;
+  platform::ClearInput();
+  platform::PostKeyDown();
+  EXPECT_FALSE(BuildNormalEquations(t.s, NoiseModel::Plain, 0));
+  EXPECT_TRUE(platform::StopFlag().load());
+  platform::StopFlag() = false;
+  EXPECT_TRUE(BuildNormalEquations(t.s, NoiseModel::Plain, 0));
+}
+
+TEST(NormalEquations, FixedBufferNeedsTiAndRiNoise) {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope(ui);
+  ui.ExpectBox("ERROR",
+               "buffer mismatch with fixed concentration not implemented in c(s) for this noise "
+               "model\n(need RI+TI noise)");
+  NeqInputs() = NormalEquationInputs{};
+  NeqInputs().bufferSedimentation = true;
+  NeqInputs().fitTI = true;
+  EXPECT_FALSE(SelectAndBuildNormalEquations());
+  EXPECT_TRUE(ui.AllConsumed());
+  EXPECT_TRUE(ui.failures.empty());
+  NeqInputs() = NormalEquationInputs{};
+}

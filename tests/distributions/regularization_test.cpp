@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "distributions/conti_context.h"
+#include "distributions/conti_fstat.h"
+#include "distributions/conti_settings.h"
+#include "distributions/max_entropy.h"
+#include "distributions/nnls.h"
+#include "distributions/regularization_matrix.h"
+#include "distributions/regularization_scaling.h"
+#include "platform/scripted_ui.h"
+#include "test_support.h"
+
+namespace {
+
+// H = regularised - normal for alpha = 1 on a zero normal matrix.
+std::vector<std::vector<double>> Operator(const RegularizationShape& s) {
+  const int total = s.twoDimensional ? s.m * s.ffCount : s.m;
+  AllocNormalEquationBlock(total, 1, 1);
+  AddRegularizationMatrix(NeqBlock(), s, 1.0);
+  std::vector<std::vector<double>> h(total + 1, std::vector<double>(total + 1));
+  for (int i = 1; i <= total; ++i)
+    for (int j = 1; j <= total; ++j) h[i][j] = NeqBlock().regularizedMatrix[i][j];
+  return h;
+}
+
+}  // namespace
+
+TEST(RegularizationMatrix, AnnihilatesConstantsAndLinesAndIsSymmetric) {
+  for (int m : {3, 4, 5, 6, 17, 100}) {
+    RegularizationShape s;
+    s.m = m;
+    auto h = Operator(s);
+    double trace = 0.0;
+    for (int i = 1; i <= m; ++i) {
+      double ones = 0.0, line = 0.0;
+      for (int j = 1; j <= m; ++j) {
+        ones += h[i][j];
+        line += h[i][j] * j;
+        EXPECT_EQ(h[i][j], h[j][i]);
+      }
+      EXPECT_EQ(ones, 0.0) << "m " << m;
+      EXPECT_EQ(line, 0.0) << "m " << m;
+      trace += h[i][i];
+    }
+    EXPECT_EQ(trace, 6.0 * m - 12.0);
+  }
+}
+
+TEST(RegularizationMatrix, SixPointOperatorRows) {
+  RegularizationShape s;
+  s.m = 6;
+  auto h = Operator(s);
+  const double expect[7][7] = {{0},
+                               {0, 1, -2, 1, 0, 0, 0},
+                               {0, -2, 5, -4, 1, 0, 0},
+                               {0, 1, -4, 6, -4, 1, 0},
+                               {0, 0, 1, -4, 6, -4, 1},
+                               {0, 0, 0, 1, -4, 5, -2},
+                               {0, 0, 0, 0, 1, -2, 1}};
+  for (int i = 1; i <= 6; ++i)
+    for (int j = 1; j <= 6; ++j) EXPECT_EQ(h[i][j], expect[i][j]) << i << "," << j;
+}
+
+TEST(RegularizationMatrix, ZeroAlphaCopiesAndFirstComponentStaysUnregularised) {
+  conti_test::DenseProblem p = conti_test::RandomProblem(30, 8, 5);
+  conti_test::LoadIntoBlock(p);
+  NormalEquationBlock& b = NeqBlock();
+  RegularizationShape s;
+  s.m = 8;
+  s.firstAmplitudeSeparate = true;
+  AddRegularizationMatrix(b, s, 0.0);
+  for (int i = 1; i <= 8; ++i)
+    for (int j = 1; j <= 8; ++j) EXPECT_EQ(b.regularizedMatrix[i][j], b.normalMatrix[i][j]);
+  AddRegularizationMatrix(b, s, 3.0);
+  for (int j = 1; j <= 8; ++j) {
+    EXPECT_EQ(b.regularizedMatrix[1][j], b.normalMatrix[1][j]);
+    EXPECT_EQ(b.regularizedMatrix[j][1], b.normalMatrix[j][1]);
+  }
+  EXPECT_DOUBLE_EQ(b.regularizedMatrix[2][2] - b.normalMatrix[2][2], 3.0);
+  EXPECT_DOUBLE_EQ(b.regularizedMatrix[5][5] - b.normalMatrix[5][5], 18.0);
+}
+
+TEST(RegularizationMatrix, PriorWeightsDivideTheOperator) {
+  const int m = 7;
+  std::vector<double> ones(m + 1, 1.0), prior(m + 1);
+  for (int i = 1; i <= m; ++i) prior[i] = 0.5 + 0.25 * i;
+  RegularizationShape plain;
+  plain.m = m;
+  auto h0 = Operator(plain);
+  RegularizationShape unit = plain;
+  unit.prior = ones.data();
+  auto h1 = Operator(unit);
+  RegularizationShape weighted = plain;
+  weighted.prior = prior.data();
+  auto hp = Operator(weighted);
+  for (int i = 1; i <= m; ++i)
+    for (int j = 1; j <= m; ++j) {
+      EXPECT_EQ(h1[i][j], h0[i][j]);
+      EXPECT_NEAR(hp[i][j], h0[i][j] / (prior[i] * prior[j]), 1e-14);
+    }
+}
+
+TEST(RegularizationMatrix, NonPositivePriorValuesAreFloored) {
+  const int m = 5;
+  std::vector<double> prior = {0, 1.0, 0.0, -2.0, 1.0, 2.0};
+  RegularizationShape s;
+  s.m = m;
+  s.prior = prior.data();
+  auto h = Operator(s);
+  for (int i = 1; i <= m; ++i)
+    for (int j = 1; j <= m; ++j) EXPECT_TRUE(std::isfinite(h[i][j]));
+  EXPECT_GT(h[3][3], 1e6);  // floor 1e-6 * max = 2e-6
+}
+
+TEST(RegularizationMatrix, TwoDimensionalFfDirection) {
+  RegularizationShape s;
+  s.m = 4;
+  s.twoDimensional = true;
+  s.ffCount = 10;
+  s.ffWeight = 10.0;
+  auto h = Operator(s);
+  const int m = 4;
+  auto idx = [&](int q, int i) { return (q - 1) * m + i; };
+  // Amplitude (1, 1): s-direction D'D corner 1 plus f/f0 corner 11 * w.
+  EXPECT_DOUBLE_EQ(h[idx(1, 1)][idx(1, 1)], 1.0 + 110.0);
+  EXPECT_DOUBLE_EQ(h[idx(1, 2)][idx(2, 2)], -120.0);
+  EXPECT_DOUBLE_EQ(h[idx(2, 3)][idx(2, 3)], 5.0 + 150.0);
+  EXPECT_DOUBLE_EQ(h[idx(5, 3)][idx(5, 3)], 5.0 + 60.0);
+  EXPECT_DOUBLE_EQ(h[idx(10, 4)][idx(10, 4)], 1.0 + 110.0);
+  for (size_t i = 1; i < h.size(); ++i)
+    for (size_t j = 1; j < h.size(); ++j) EXPECT_EQ(h[i][j], h[j][i]);
+}
+
+TEST(FStatistics, RatiosForConfidenceLevels) {
+  EXPECT_NEAR(conti::FRatioForConfidence(0.68, 5900, 5900), 1.012253, 2e-6);
+  EXPECT_NEAR(conti::FRatioForConfidence(0.95, 5900, 5900), 1.043762, 2e-6);
+  // F(2, 2) has the distribution function x / (1 + x): ratios far above 2.
+  EXPECT_NEAR(conti::FRatioForConfidence(0.95, 2, 2), 19.0, 1e-9);
+  EXPECT_NEAR(conti::FRatioForConfidence(0.5, 2, 2), 1.0, 1e-9);
+  EXPECT_NEAR(conti::FDistributionProbability(3.0, 2, 2), 0.25, 1e-14);
+}
+
+namespace {
+
+// A c(s)-like problem: smooth overlapping kernels, a smooth true
+// distribution, Gaussian noise. 20 scans x 300 points, 100 amplitudes.
+void SmoothProblem(unsigned seed) {
+  const int rows = 6000, n = 100;
+  conti_test::DenseProblem p;
+  p.rows = rows;
+  p.n = n;
+  p.X.resize(static_cast<size_t>(rows) * n);
+  p.y.resize(rows);
+  std::mt19937 gen(seed);
+  std::normal_distribution<double> g(0.0, 0.01);
+  for (int r = 0; r < rows; ++r) {
+    const double t = (r % 300) / 300.0, scan = (r / 300 + 1) / 20.0;
+    double y = 0.0;
+    for (int k = 1; k <= n; ++k) {
+      const double centre = 0.1 + 0.8 * scan * k / n;
+      const double v = 0.5 * std::erfc((centre - t) / (0.02 + 0.05 * scan));
+      p.x(r, k) = v;
+      y += v * std::exp(-std::pow((k - 40.0) / 8.0, 2));
+    }
+    p.y[r] = y + g(gen);
+  }
+  conti_test::LoadIntoBlock(p);
+  ContiRunContext& ctx = ContiContext();
+  ctx = ContiRunContext{};
+  ctx.fitRangePoints = 300;
+  ctx.scanCount = 20;
+  ctx.infoMessages = false;
+}
+
+}  // namespace
+
+TEST(RegularizationScaling, ReachesTheFRatioTargetAndGrowsWithAlpha) {
+  for (float P : {0.68f, 0.95f}) {
+    SmoothProblem(3);
+    Conti().confidenceLevel = P;
+    ScaleRegularization();
+    const RegularizationState& st = Regularization();
+    const double F = P == 0.68f ? 1.012253 : 1.043762;
+    EXPECT_FLOAT_EQ(st.degreesOfFreedom, 5900.0f);
+    EXPECT_NEAR(st.targetRatio, F, 2e-6);
+    const double ratio = st.chiSquareCurrent / st.chiSquareReference;
+    EXPECT_LE(std::fabs(ratio - F), 0.01 * (F - 1.0)) << "P " << P;
+    for (int i = 1; i <= 100; ++i) EXPECT_GE(NeqBlock().solution[i], 0.0);
+  }
+  double previous = -1.0;
+  for (float x = -12.0f; x <= 4.0f; x += 1.0f) {
+    const float dev = RegularizationChiSquareDeviation(x);
+    EXPECT_GE(dev, previous - 1e-6f) << "x " << x;
+    previous = dev;
+  }
+}
+
+TEST(RegularizationScaling, OutOfRangeConfidenceKeepsUnregularisedSolution) {
+  for (float P : {0.5f, 1.0f}) {
+    SmoothProblem(4);
+    ContiContext().infoMessages = true;
+    Conti().confidenceLevel = P;
+    platform::ScriptedUserInterface ui;
+    platform::ScopedUI scope(ui);
+    ui.ExpectBox("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
+    ScaleRegularization();
+    EXPECT_TRUE(ui.AllConsumed());
+    EXPECT_TRUE(ui.failures.empty());
+    EXPECT_EQ(Regularization().chiSquareCurrent, Regularization().chiSquareReference);
+  }
+}
+
+TEST(RegularizationScaling, ConfidenceAboveOneIsAChiSquareRatio) {
+  SmoothProblem(5);
+  Conti().confidenceLevel = 1.2f;
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope(ui);
+  ui.ExpectBox("", "P > 1 => interpreting P value as chi-square ratio");
+  ContiContext().drawingEnabled = true;
+  ScaleRegularization();
+  const RegularizationState& st = Regularization();
+  EXPECT_FLOAT_EQ(st.targetRatio, 1.2f);
+  EXPECT_NEAR(st.chiSquareCurrent / st.chiSquareReference, 1.2, 0.002);
+  ASSERT_FALSE(ui.statusTexts.empty());
+  EXPECT_EQ(ui.statusTexts.back().rfind("Scaling regularization alpha=", 0), 0u);
+  EXPECT_NE(ui.statusTexts.back().find(", ratio = "), std::string::npos);
+  Conti().confidenceLevel = 0.95f;
+}
+
+TEST(MaxEntropy, ReachesTheFRatioTargetWithPositiveAmplitudes) {
+  for (float P : {0.68f, 0.95f}) {
+    SmoothProblem(6);
+    Conti().confidenceLevel = P;
+    Conti().usePrior = 0;
+    RegularizeDistribution();
+    const MaxEntState& me = MaxEnt();
+    const double F = P == 0.68f ? 1.012253 : 1.043762;
+    EXPECT_FLOAT_EQ(me.nu1, 5900.0f);
+    EXPECT_NEAR(me.targetRatio, F, 2e-6);
+    EXPECT_LE(std::fabs(me.chiSquareCurrent / me.chiSquareReference - F), 0.01 * (F - 1.0))
+        << "P " << P;
+    for (int i = 1; i <= 100; ++i) EXPECT_GE(NeqBlock().solution[i], 1e-20);
+  }
+  // The ratio grows with alpha.
+  double previous = -1.0;
+  for (double u = -12.0; u <= 2.0; u += 2.0) {
+    const double dev = MaxEntChiSquareDeviation(u);
+    EXPECT_GE(dev, previous - 1e-9) << "u " << u;
+    previous = dev;
+  }
+  Conti().confidenceLevel = 0.95f;
+}
+
+TEST(MaxEntropy, PriorWithNonPositiveValuesStaysFinite) {
+  SmoothProblem(7);
+  std::vector<double> prior(101);
+  for (int i = 1; i <= 100; ++i) prior[i] = (i < 20) ? 0.0 : std::exp(-std::pow((i - 40.0) / 15.0, 2));
+  Conti().usePrior = 1;
+  Conti().prior = prior.data();
+  Conti().confidenceLevel = 0.68f;
+  RegularizeDistribution();
+  const MaxEntState& me = MaxEnt();
+  EXPECT_TRUE(std::isfinite(me.entropy));
+  EXPECT_LE(std::fabs(me.chiSquareCurrent / me.chiSquareReference - me.targetRatio),
+            0.01 * (me.targetRatio - 1.0));
+  Conti().usePrior = 0;
+  Conti().prior = nullptr;
+  Conti().confidenceLevel = 0.95f;
+}
+
+TEST(MaxEntropy, SmallGridsAndOutOfRangeConfidenceAreNotRegularised) {
+  conti_test::DenseProblem p = conti_test::RandomProblem(40, 9, 3);
+  for (auto& v : p.X) v = std::fabs(v);
+  conti_test::LoadIntoBlock(p);
+  ContiContext() = ContiRunContext{};
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope(ui);
+  RegularizeDistribution();  // 9 points: silently unregularised
+  EXPECT_EQ(MaxEnt().chiSquareCurrent, MaxEnt().chiSquareReference);
+  SmoothProblem(8);
+  ContiContext().infoMessages = true;
+  Conti().confidenceLevel = 1.0f;
+  ui.ExpectBox("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
+  RegularizeDistribution();
+  EXPECT_EQ(MaxEnt().chiSquareCurrent, MaxEnt().chiSquareReference);
+  EXPECT_TRUE(ui.AllConsumed());
+  EXPECT_TRUE(ui.failures.empty());
+  Conti().confidenceLevel = 0.95f;
+}

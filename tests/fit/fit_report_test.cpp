@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include "fit/fit_report.h"
+#include "fit/scan_times.h"
+#include "fit_test_support.h"
+#include "lamm/lamm_settings.h"
+
+namespace {
+
+class FitReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fittest::ResetFitState();
+    LammSettings() = LammSolverSettings{};
+    CurrentDataTypeFlags() = DataTypeFlags{};
+  }
+  void TearDown() override {
+    fittest::ClearScans();
+    fittest::ResetFitState();
+    LammSettings() = LammSolverSettings{};
+  }
+  float* P = gModelParameterVector.P;
+};
+
+TEST_F(FitReportTest, WithoutDataOnlyTheHeaderAndTheCommonLines) {
+  fittest::ClearScans();
+  fittest::AnalyticHost host;
+  FitInfoLines lines;
+  ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
+  EXPECT_EQ(lines.line[1], "no data loaded");
+  EXPECT_EQ(lines.line[2], "");
+  EXPECT_EQ(lines.line[3], "");
+  EXPECT_EQ(lines.line[7], "Meniscus = 0.000000  ");
+  EXPECT_EQ(lines.line[13], "vbar = 0.7300 (fix)");
+}
+
+TEST_F(FitReportTest, DiscreteSpeciesReport) {
+  fittest::AnalyticHost host;
+  fittest::LoadScans({{6.1f, 6.2f}, {6.1f, 6.2f}}, {{0, 0}, {0, 0}});
+  CurrentScanSet().order[1] = 2;
+  CurrentScanSet().order[2] = 1;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gFitEngineState.molarMassParameters = 0;
+  gModelParams.included[1] = gModelParams.included[3] = 1;
+  P[1] = 5.0f;
+  P[3] = 2.5f;
+  P[5] = 4.0f;
+  P[7] = 11.25f;
+  P[9] = 0.5f;
+  P[11] = 0.25f;
+  P[13] = 6.05f;
+  P[14] = 7.2f;
+  P[15] = -0.01f;
+  gFitEngineState.currentRmsd = 0.01f;
+  gFitEngineState.rmsdPointCount = 400;
+  gFitEngineState.minimiserRuns = 2;
+  gFitEngineState.evaluationsThisRun = 17;
+  LammSettings().rampRotorSpeed = 0;
+  FitInfoLines lines;
+  ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
+  EXPECT_EQ(lines.line[1], "fitting files scan2.ra1 to scan1.ra1 with effective sedimentation time");
+  EXPECT_EQ(lines.line[2], "s2, step #17     ");
+  EXPECT_EQ(lines.line[3], "rmsd=0.010000 (n=400,SSR=0.040000)");
+  EXPECT_EQ(lines.line[4], "D*10e7 = 5.000 | 2.500 | ");
+  EXPECT_EQ(lines.line[5], "s = 4.000 | 11.250 | ");
+  EXPECT_EQ(lines.line[6], "c = 0.500 | 0.250 | (first is total, next are fractions)");
+  EXPECT_EQ(lines.line[7], "Meniscus = 6.050000  ");
+  EXPECT_EQ(lines.line[8], "Bottom = 7.200000  ");
+  EXPECT_EQ(lines.line[9], "fitting 6.0000 - 7.2000");
+  EXPECT_EQ(lines.line[10], "Baseline = -0.010000  ");
+  EXPECT_EQ(lines.line[12], "Runs test Z (#stddev) = 0.00, Residuals Histogram H = 0.0%");
+
+  // Drawn at x = 10, y = 10 + 20 (k - 1); line 11 only for its models.
+  ComposeFitInfoText(&host);
+  ASSERT_EQ(host.texts.size(), 13u);
+  EXPECT_EQ(host.texts[0], "10,10:" + lines.line[1]);
+  EXPECT_EQ(host.texts[10], "10,230:" + lines.line[12]);
+}
+
+TEST_F(FitReportTest, CumulantsAndSelfAssociation) {
+  fittest::AnalyticHost host;
+  fittest::LoadScans({{1.0f}}, {{0.0f}});
+  CurrentDataTypeFlags().dls = 1;
+  gFitEngineState.molarMassParameters = 0;
+  gModelSelectorFlags.LammDiscreteModel = gModelSelectorFlags.DlsCumulantModel = 1;
+  P[1] = 2.0f;
+  P[2] = 1.0f;
+  FitInfoLines lines;
+  ComposeFitInfoLines(&host, lines);
+  EXPECT_EQ(lines.line[1], "fitting file scan1.ra1");
+  EXPECT_EQ(lines.line[4], "D or mu = 2.000e+00 | 1.000e+00 | 0.000e+00 | 0.000e+00 | ");
+  EXPECT_EQ(lines.line[5], "mu2/(mu1^2) (polydispersity) = 0.250");
+
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.MonomerDimerModel = 1;
+  gFitEngineState.molarMassParameters = 1;
+  P[1] = 40000;
+  P[2] = 80000;
+  P[5] = 3.5f;
+  P[6] = 5.25f;
+  P[11] = 0.7f;
+  P[3] = 4.5f;
+  ComposeFitInfoLines(&host, lines);
+  EXPECT_EQ(lines.line[4], "M1 = 40000.000, M2 = 80000.000");
+  EXPECT_EQ(lines.line[5], "s1 = 3.500, s2 = 5.250");
+  EXPECT_EQ(lines.line[6], "c=0.700,lgK=4.500");
+}
+
+TEST_F(FitReportTest, LongFileNamesAreNotCut) {
+  fittest::AnalyticHost host;
+  fittest::LoadScans({{1.0f}}, {{0.0f}});
+  const std::string name(900, 'x');
+  CurrentScanSet().fileNames[1] = name;
+  CurrentScanSet().radialResolution = 0.002f;
+  FitInfoLines lines;
+  ComposeFitInfoLines(&host, lines);
+  EXPECT_EQ(lines.line[1], "fitting files " + name + " to " + name + ", radial resolution 0.0020 cm");
+}
+
+TEST_F(FitReportTest, NonidealMultipleSpeciesShowsOnlyPresentSpeciesAndLineEleven) {
+  fittest::AnalyticHost host;
+  fittest::LoadScans({{1.0f}}, {{0.0f}});
+  gModelSelectorFlags.NonidealMultipleSpeciesModel = 1;
+  P[1] = 6;
+  P[5] = 4;
+  P[9] = 1;
+  P[10] = -2;
+  P[11] = -1;
+  FitInfoLines lines;
+  ComposeFitInfoLines(&host, lines);
+  EXPECT_EQ(lines.line[4], "D1 = 6.000");
+  EXPECT_EQ(lines.line[5], "s1 = 4.000");
+  EXPECT_EQ(lines.line[6], "c1 = 1.000");
+  EXPECT_EQ(lines.line[11],
+            "non-ideality with repulsive ks = 1.000e-02 (log10 = -2.000), repulsive kD = 1.000e-01 (log10 = "
+            "-1.000)/(mg/ml), with (mass signal)/(mg/ml) = 1.000");
+  PrintFitInfoLines print;
+  EXPECT_FALSE(ComposePrintFitInfoLines(&host, print));
+}
+
+TEST(ScanTimesTest, TimesFromW2tAndBack) {
+  fittest::LoadScans({{1.0f}, {1.0f}}, {{0.0f}, {0.0f}});
+  LammSettings() = LammSolverSettings{};
+  CurrentDataTypeFlags() = DataTypeFlags{};
+  ScanSet& ss = CurrentScanSet();
+  ss.records[1].rpm = 50000;
+  ss.records[1].w2t = 2.7415568e10;
+  ss.records[1].time = ss.records[1].timeRead = 1090;
+  ss.records[2].rpm = 0;  // no speed: keeps its elapsed time
+  ss.records[2].time = ss.records[2].timeRead = 500;
+  SwitchOnTimesFromW2t();
+  EXPECT_EQ(LammSettings().timesFromW2t, 1);
+  EXPECT_EQ(LammSettings().rampRotorSpeed, 0);
+  EXPECT_NEAR(ss.records[1].timeRead, 1000.0, 1e-3);
+  EXPECT_EQ(ss.records[2].timeRead, 500.0);
+  EXPECT_EQ(ss.records[1].time, 1090.0);
+  RestoreScanTimes();
+  EXPECT_EQ(LammSettings().timesFromW2t, 0);
+  EXPECT_EQ(ss.records[1].timeRead, 1090.0);
+  ss.records[1].timeRead = 7;
+  SwitchOffTimesFromW2t(nullptr);  // already off: times untouched
+  EXPECT_EQ(ss.records[1].timeRead, 7.0);
+  CurrentDataTypeFlags().dls = 1;
+  SwitchOnTimesFromW2t();
+  EXPECT_EQ(ss.records[1].timeRead, 7.0);
+  EXPECT_EQ(LammSettings().timesFromW2t, 1);
+  CurrentDataTypeFlags() = DataTypeFlags{};
+  LammSettings() = LammSolverSettings{};
+  fittest::ClearScans();
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#pragma once
+// An analytic model behind the fit engine: one or more "scans" whose points
+// are x values, signals given by the test, and a model computed from P[].
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/fit_report.h"
+#include "fit/fit_vector.h"
+#include "fit/marquardt.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/serial_fit_settings.h"
+#include "fit/simulation_switches.h"
+#include "numerics/arrays.h"
+#include "platform/input_events.h"
+
+namespace fittest {
+
+using ModelFunction = std::function<float(const float* P, float x, int point)>;
+
+class AnalyticHost : public FitHost {
+ public:
+  ModelFunction model;
+  std::vector<std::string> boxes;
+  std::vector<std::string> texts;
+  std::vector<float> temperatures;  // annealTemperature at each evaluation
+  int evaluations = 0;
+  int stopAfter = -1;  // post a key press after this many evaluations
+  int gridSize = 1000;
+
+  void SimulateModel() override {
+    ScanSet& ss = CurrentScanSet();
+    ++evaluations;
+    temperatures.push_back(gFitEngineState.annealTemperature);
+    for (int s = 1; s <= ss.count; ++s)
+      for (int k = 1; k <= ss.points[s]; ++k)
+        ss.model[s][k] = model(gModelParameterVector.P, ss.radii[s][k], k);
+    if (stopAfter >= 0 && evaluations == stopAfter) platform::PostKeyDown();
+  }
+  int LammGridSize() const override { return gridSize; }
+  void SetLammGridSize(int n) override { gridSize = n; }
+  void MessageBox(const std::string& caption, const std::string& text, platform::BoxIcon) override {
+    boxes.push_back(caption + "|" + text);
+  }
+  void ErrorBox(const std::string& text) override { boxes.push_back("Error|" + text); }
+  void PlaySoundError() override {}
+  void DrawText(int x, int y, const std::string& text) override {
+    texts.push_back(std::to_string(x) + "," + std::to_string(y) + ":" + text);
+  }
+};
+
+// Resets every record the fit engine reads.
+inline void ResetFitState() {
+  gModelParams = ModelParams{};
+  gModelParameterVector = ModelParameterVector{};
+  gAssociationModelParams = AssociationModelParams{};
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gSolutionConditions = SolutionConditions{};
+  gSerialFitSettings = SerialFitSettings{};
+  gSimulationSwitches = SimulationSwitches{};
+  gFitReportSuppressed = 0;
+  FreeMarquardtArrays(0);
+  gFitEngineState = FitEngineState{};
+  SetFitOptionProvider(nullptr);
+  ClearParameterDerivations();
+  platform::ClearInput();
+  platform::StopFlag() = false;
+}
+
+// Loads scans with the given x values and signals into the scan set; the
+// fit limits cover every point. Meniscus 6.0, bottom 7.2.
+inline void LoadScans(const std::vector<std::vector<float>>& x, const std::vector<std::vector<float>>& signal) {
+  ScanSet& ss = CurrentScanSet();
+  FreeScanSetArrays(ss);
+  const int count = static_cast<int>(x.size());
+  AllocateScanTables(ss, count);
+  for (int s = 1; s <= count; ++s) {
+    const int n = static_cast<int>(x[s - 1].size());
+    ss.radii[s] = vector(1, n);
+    ss.signals[s] = vector(1, n);
+    ss.model[s] = vector(1, n);
+    for (int k = 1; k <= n; ++k) {
+      ss.radii[s][k] = x[s - 1][k - 1];
+      ss.signals[s][k] = signal[s - 1][k - 1];
+    }
+    ss.points[s] = n;
+    ss.order[s] = s;
+    ss.firstFitPoint[s] = 1;
+    ss.lastFitPoint[s] = n;
+    ss.fileNames[s] = "scan" + std::to_string(s) + ".ra1";
+  }
+  ss.leftFitLimit = 6.0f;
+  ss.rightFitLimit = 7.2f;
+  gModelParams.meniscus = gModelParameterVector.P[13] = 6.0f;
+  gModelParams.bottom = gModelParameterVector.P[14] = 7.2f;
+}
+
+inline void ClearScans() { FreeScanSetArrays(CurrentScanSet()); }
+
+}  // namespace fittest

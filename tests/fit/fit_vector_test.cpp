@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include "fit/fit_driver.h"
+#include "fit/nelder_mead.h"
+#include "fit/fit_random.h"
+#include "fit_test_support.h"
+
+namespace {
+
+struct OptionStore {
+  float cone = 0.3f, wiener = -2e-6f, convolution = 0.0005f;
+  double bufferD = -5.0, bufferMb = 3.0, relativeConcentration = 0.0;
+};
+OptionStore gStore;
+
+void ProvideOptions(FitOptionEntries& e) {
+  e.entry[kFitOptionConeRadius] = {true, &gStore.cone};
+  e.entry[kFitOptionWienerMagnitude] = {true, &gStore.wiener};
+  e.entry[kFitOptionConvolutionWidth] = {true, &gStore.convolution};
+  FitOptionEntry size;
+  size.present = true;
+  size.massValue = &gStore.bufferMb;
+  size.diffusionValue = &gStore.bufferD;
+  e.entry[kFitOptionBufferSize] = size;
+  FitOptionEntry conc;
+  conc.present = true;
+  conc.d = &gStore.relativeConcentration;
+  e.entry[kFitOptionRelativeConcentration] = conc;
+}
+
+class FitVectorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fittest::ResetFitState();
+    gStore = OptionStore{};
+    gFitEngineState.molarMassParameters = 0;
+  }
+  void TearDown() override { fittest::ResetFitState(); }
+  float* P = gModelParameterVector.P;
+  int* F = gModelParameterVector.F;
+};
+
+TEST_F(FitVectorTest, CountingChangesNothing) {
+  EXPECT_EQ(ParametersToFitVector(0, nullptr), 0);
+  SetFitOptionProvider(ProvideOptions);
+  F[5] = F[13] = 1;
+  P[13] = 9.0f;
+  EXPECT_EQ(ParametersToFitVector(0, nullptr), 7);
+  EXPECT_EQ(gStore.bufferD, -5.0);
+  EXPECT_EQ(gStore.relativeConcentration, 0.0);
+  EXPECT_EQ(P[13], 9.0f);
+}
+
+TEST_F(FitVectorTest, OptionEntriesComeFirstInTheirOrderThenTheFloatedSlots) {
+  SetFitOptionProvider(ProvideOptions);
+  F[14] = F[5] = 1;
+  P[5] = 4.5f;
+  P[14] = 7.25f;
+  float v[8] = {};
+  ASSERT_EQ(ParametersToFitVector(7, v), 7);
+  EXPECT_EQ(v[1], 0.3f);      // cone radius
+  EXPECT_EQ(v[2], -2e-6f);    // Wiener magnitude, both present
+  EXPECT_EQ(v[3], 0.0005f);   // convolution width
+  EXPECT_EQ(v[4], 0.01f);     // negative buffer D packed as 0.01, also in the model
+  EXPECT_EQ(gStore.bufferD, 0.01);
+  EXPECT_EQ(v[5], 0.0001f);   // relative concentration
+  EXPECT_EQ(v[6], 4.5f);
+  EXPECT_EQ(v[7], 7.25f);
+}
+
+TEST_F(FitVectorTest, EveryWriteBackTakesTheMagnitudeOfANegativeBufferD) {
+  SetFitOptionProvider(ProvideOptions);
+  float v[6] = {0, 0.3f, 1e-6f, 0.1f, -40.0f, 0.5f};
+  FitVectorToParameters(v);
+  EXPECT_EQ(gStore.bufferD, 40.0);
+  EXPECT_EQ(gStore.bufferMb, 10.0);  // the stored molar mass is raised to 10 as well
+  gStore.bufferD = 0;
+  UnpackFitVectorForEvaluation(v);
+  EXPECT_EQ(gStore.bufferD, 40.0);
+  gStore.bufferD = 0;
+  UnpackFitVectorForDisplay(v);
+  EXPECT_EQ(gStore.bufferD, 40.0);
+  EXPECT_EQ(v[4], -40.0f);  // the vertex keeps its value
+}
+
+TEST_F(FitVectorTest, WriteBackClampsByEntry) {
+  SetFitOptionProvider(ProvideOptions);
+  float v[6] = {0, 2.0f, -1e-6f, 5.0f, 1.0f, -3.0f};
+  FitVectorToParameters(v);
+  EXPECT_EQ(gStore.cone, 1.0f);
+  EXPECT_EQ(gStore.wiener, 0.0f);
+  EXPECT_EQ(gStore.convolution, 1.0f);
+  EXPECT_EQ(gStore.relativeConcentration, 0.0001);
+  EXPECT_EQ(v[2], -1e-6f);
+  // The evaluation clamps the Wiener magnitude in the vertex too, and keeps
+  // the convolution width at 0.001 or more.
+  float w[6] = {0, 2.0f, -1e-6f, 0.0f, 1.0f, 0.5f};
+  UnpackFitVectorForEvaluation(w);
+  EXPECT_EQ(w[2], 0.0f);
+  EXPECT_EQ(gStore.convolution, 0.001f);
+  EXPECT_EQ(gStore.cone, 2.0f);  // no clamp of the cone radius here
+}
+
+TEST_F(FitVectorTest, EvaluationClampsMeniscusAndBottomButTheVertexKeepsItsValue) {
+  F[13] = F[14] = F[9] = F[26] = 1;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  float v[5] = {0, -0.5f, 5.0f, 9.0f, 1.5f};
+  UnpackFitVectorForEvaluation(v);
+  EXPECT_EQ(P[9], 0.0f);
+  EXPECT_EQ(P[13], 5.8f);
+  EXPECT_EQ(gModelParams.meniscus, 5.8f);
+  EXPECT_EQ(P[14], 7.3f);
+  EXPECT_EQ(gModelParams.bottom, 7.3f);
+  EXPECT_EQ(P[26], 1.0f);
+  EXPECT_EQ(gModelParams.nonidealTerm[2], 1.0f);
+  EXPECT_EQ(v[2], 5.0f);
+  EXPECT_EQ(v[3], 9.0f);
+}
+
+TEST_F(FitVectorTest, EvaluationKeepsTheCellLength) {
+  F[13] = F[14] = 1;
+  gModelParams.cellLengthOption = 1;
+  float v[3] = {0, 6.0f, 1.2f};
+  UnpackFitVectorForEvaluation(v);
+  EXPECT_EQ(gModelParams.cellLength, 1.2f);
+  EXPECT_FLOAT_EQ(gModelParams.bottom, 7.2f);
+  EXPECT_FLOAT_EQ(P[14], 7.2f);
+}
+
+TEST_F(FitVectorTest, EvaluationDerivesTheThreeStateRatios) {
+  gModelSelectorFlags.MonomerTetramerOctamerModel = 1;
+  F[1] = 1;
+  float v[2] = {0, 30000.0f};
+  UnpackFitVectorForEvaluation(v);
+  EXPECT_EQ(P[2], 120000.0f);
+  EXPECT_EQ(P[12], 240000.0f);
+}
+
+TEST_F(FitVectorTest, InitialSimplexRespectsLimitsAndMovesZeroStarts) {
+  fitrandom::SeedGaussRandom(7);
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  F[5] = F[13] = F[15] = F[26] = F[9] = 1;
+  const int n = ParametersToFitVector(0, nullptr);
+  ASSERT_EQ(n, 5);
+  FloatMat simplex(1, n + 1, 1, n);
+  float** p = simplex;
+  p[1][1] = 0.0f;    // s starting at 0
+  p[1][2] = 0.001f;  // concentration
+  p[1][3] = 6.5f;    // meniscus at the upper limit
+  p[1][4] = 0.0f;    // baseline
+  p[1][5] = 0.99f;   // fraction
+  gFitEngineState.meniscusMax = 6.5f;
+  MakeInitialSimplex(n, p);
+  bool moved = false;
+  for (int i = 2; i <= n + 1; ++i) {
+    moved = moved || p[i][1] != 0.0f;
+    EXPECT_GE(p[i][2], 0.0f);
+    EXPECT_LE(p[i][3], 6.5f);
+    EXPECT_GE(p[i][3], 5.8f);
+    EXPECT_NE(p[i][4], 0.0f);
+    EXPECT_LE(p[i][5], 1.0f);
+  }
+  EXPECT_TRUE(moved);
+}
+
+}  // namespace

@@ -1,0 +1,360 @@
+// Accuracy of the three minimisers on analytic objectives, through the same
+// fit driver, target function and scan set that the models use.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "fit/annealing.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_random.h"
+#include "fit/marquardt.h"
+#include "fit/nelder_mead.h"
+#include "fit_test_support.h"
+
+namespace {
+
+using fittest::AnalyticHost;
+
+class MinimiserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fittest::ResetFitState();
+    fitrandom::SeedGaussRandom(12345);
+  }
+  void TearDown() override {
+    fittest::ClearScans();
+    fittest::ResetFitState();
+  }
+  float* P = gModelParameterVector.P;
+  int* F = gModelParameterVector.F;
+};
+
+// Rosenbrock as residuals r1 = 10 (y - x^2), r2 = 1 - x with x = P[5],
+// y = P[6]; a third residual of 1 shifts the minimum rmsd away from 0.
+void SetUpRosenbrock(AnalyticHost& host, bool shifted) {
+  host.model = [](const float* P, float x, int) -> float {
+    if (x == 1.0f) return 10.0f * (P[6] - P[5] * P[5]);
+    if (x == 2.0f) return P[5];
+    return 0.0f;
+  };
+  fittest::LoadScans({{1.0f, 2.0f, 3.0f}}, {{0.0f, 1.0f, shifted ? 1.0f : 0.0f}});
+  gModelParameterVector.P[5] = -1.2f;
+  gModelParameterVector.P[6] = 1.0f;
+  gModelParameterVector.F[5] = gModelParameterVector.F[6] = 1;
+}
+
+// 1 + Rosenbrock: the minimum value is 1, not 0.
+float ShiftedRosenbrock(float* v, FitHost*) {
+  const float a = v[2] - v[1] * v[1], b = 1.0f - v[1];
+  return 1.0f + 100.0f * a * a + b * b;
+}
+
+TEST_F(MinimiserTest, NelderMeadReachesTheShiftedRosenbrockMinimum) {
+  FloatMat simplex(1, 3, 1, 2);
+  FloatVec y(1, 3);
+  const float start[3][2] = {{-1.2f, 1.0f}, {-1.0f, 1.0f}, {-1.2f, 1.2f}};
+  for (int i = 1; i <= 3; ++i) {
+    simplex[i][1] = start[i - 1][0];
+    simplex[i][2] = start[i - 1][1];
+    y[i] = ShiftedRosenbrock(simplex[i], nullptr);
+  }
+  int nfunk = 0;
+  NelderMeadMinimize(nullptr, simplex, y, 2, 1e-7f, ShiftedRosenbrock, &nfunk);
+  EXPECT_NEAR(simplex[1][1], 1.0f, 2e-3f);
+  EXPECT_NEAR(simplex[1][2], 1.0f, 2e-3f);
+  EXPECT_EQ(y[1], ShiftedRosenbrock(simplex[1], nullptr));
+  EXPECT_EQ(gFitEngineState.minimiserRuns, 1);
+}
+
+TEST_F(MinimiserTest, NelderMeadRestartsReachTheRosenbrockMinimum) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  gFitEngineState.maxRelativeChange = 1e-4f;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_NEAR(P[5], 1.0f, 2e-2f);
+  EXPECT_NEAR(P[6], 1.0f, 4e-2f);
+  EXPECT_NEAR(gFitEngineState.currentRmsd, std::sqrt(1.0f / 3.0f), 1e-3f);
+  EXPECT_EQ(gFitEngineState.fitRunning, 0);
+  EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST_F(MinimiserTest, MarquardtLevenbergSolvesTheRosenbrockResiduals) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, false);
+  gFitEngineState.useSimplex = 0;
+  gFitEngineState.useMarquardt = 1;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_NEAR(P[5], 1.0f, 1e-4f);
+  EXPECT_NEAR(P[6], 1.0f, 1e-4f);
+}
+
+// A exp(-k t) on noiseless data, A = P[5], k = P[6].
+void SetUpExponential(AnalyticHost& host, float a0, float k0) {
+  host.model = [](const float* P, float t, int) { return P[5] * std::exp(-P[6] * t); };
+  std::vector<float> t, y;
+  for (int i = 0; i <= 100; ++i) {
+    t.push_back(0.1f * i);
+    y.push_back(2.0f * std::exp(-0.3f * 0.1f * i));
+  }
+  fittest::LoadScans({t}, {y});
+  gModelParameterVector.P[5] = a0;
+  gModelParameterVector.P[6] = k0;
+  gModelParameterVector.F[5] = gModelParameterVector.F[6] = 1;
+}
+
+TEST_F(MinimiserTest, MarquardtLevenbergFitsAnExponentialDecay) {
+  AnalyticHost host;
+  SetUpExponential(host, 1.0f, 0.1f);
+  gFitEngineState.useSimplex = 0;
+  gFitEngineState.useMarquardt = 1;
+  // Steps below this relative size end the fit untaken, so it bounds the
+  // accuracy (1e-4 by default).
+  gFitEngineState.mlNegligibleStep = 1e-7;
+  ASSERT_EQ(MLOptimize(&host), 1);
+  EXPECT_NEAR(P[5], 2.0f, 1e-5f);
+  EXPECT_NEAR(P[6], 0.3f, 1e-5f);
+  EXPECT_LT(gFitEngineState.currentRmsd, 1e-5f);
+}
+
+// For y = a + b x with unit weights the covariance is (J^T J)^-1 with rows
+// J_i = (1, x_i), whatever the residuals.
+TEST_F(MinimiserTest, MarquardtCovarianceOfAStraightLineIsTheInverseNormalMatrix) {
+  AnalyticHost host;
+  host.model = [](const float* P, float x, int) { return P[5] + P[6] * x; };
+  std::vector<float> x, y;
+  double s0 = 0, s1 = 0, s2 = 0;
+  for (int i = 0; i < 40; ++i) {
+    const float xi = 0.25f * i;
+    x.push_back(xi);
+    y.push_back(1.0f + 0.5f * xi + ((i % 3) - 1) * 0.01f);
+    s0 += 1;
+    s1 += xi;
+    s2 += static_cast<double>(xi) * xi;
+  }
+  fittest::LoadScans({x}, {y});
+  P[5] = 2.0f;
+  P[6] = 1.0f;
+  F[5] = F[6] = 1;
+  // A linear model's forward difference is exact for any step; a wide step
+  // keeps the single-precision model values from limiting the derivatives.
+  gFitEngineState.mlParamStepFactor = 2.0;
+  gFitEngineState.useMarquardt = 1;
+  ASSERT_EQ(MLOptimize(&host), 1);
+  const double det = s0 * s2 - s1 * s1;
+  const double expected[2][2] = {{s2 / det, -s1 / det}, {-s1 / det, s0 / det}};
+  const MarquardtResult& r = LastMarquardtResult();
+  ASSERT_EQ(r.covariance.size(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    for (int j = 0; j < 2; ++j) EXPECT_NEAR(r.covariance[i][j], expected[i][j], 1e-6) << i << j;
+    EXPECT_NEAR(r.error[i], std::sqrt(expected[i][i]), 1e-6);
+  }
+  EXPECT_NEAR(r.value[0], P[5], 1e-6);
+  EXPECT_NEAR(P[5], 1.0f, 0.01f);
+  EXPECT_NEAR(P[6], 0.5f, 0.01f);
+}
+
+TEST_F(MinimiserTest, MarquardtListingShowsValuesAndErrorsInModelUnits) {
+  class ListingHost : public AnalyticHost {
+   public:
+    std::string path = ::testing::TempDir() + "ml_listing.txt";
+    std::string MarquardtListingPath() const override { return path; }
+  } host;
+  host.model = [](const float* P, float x, int) { return P[5] + P[6] * x; };
+  fittest::LoadScans({{0.0f, 1.0f, 2.0f, 3.0f}}, {{10.0f, 12.0f, 14.0f, 16.0f}});
+  P[5] = 8.0f;
+  P[6] = 1.0f;
+  F[5] = F[6] = 1;
+  gFitEngineState.mlParamStepFactor = 2.0;
+  ASSERT_EQ(MLOptimize(&host), 1);
+  FILE* f = std::fopen(host.path.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  int index = 0;
+  double value = 0, error = 0;
+  ASSERT_EQ(std::fscanf(f, "%d: %lf\t(%lf)", &index, &value, &error), 3);
+  std::fclose(f);
+  EXPECT_EQ(index, 1);
+  EXPECT_NEAR(value, 10.0, 1e-4);
+  // (J^T J)^-1 of x = 0..3: [[0.7, -0.3], [-0.3, 0.2]]; the error of a is sqrt(0.7).
+  EXPECT_NEAR(error, std::sqrt(0.7), 1e-5);
+}
+
+TEST_F(MinimiserTest, AnnealingRunsTheDefaultTemperatureSchedule) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  FitEngineState& fs = gFitEngineState;
+  fs.useSimplex = 0;
+  fs.useAnnealing = 1;
+  fs.annealIterations = 30;
+  fs.annealFinalMarquardt = 0;
+  fs.annealFinalSimplex = 0;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  std::vector<float> schedule;
+  for (float t : host.temperatures)
+    if (schedule.empty() || schedule.back() != t) schedule.push_back(t);
+  const float expected[] = {2.0f, 1.580247f, 1.209877f, 0.888889f, 0.617284f,
+                            0.395062f, 0.222222f, 0.098765f, 0.024691f, 0.0f};
+  ASSERT_EQ(schedule.size(), 10u);
+  for (int k = 0; k < 10; ++k) EXPECT_NEAR(schedule[k], expected[k], 1e-6f) << k;
+  EXPECT_EQ(fs.annealTemperature, 2.0f);
+  EXPECT_EQ(fs.minimiserRuns, 10);
+}
+
+TEST_F(MinimiserTest, AnnealingWithOneStepRunsItAtTheStartTemperature) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  FitEngineState& fs = gFitEngineState;
+  fs.useAnnealing = 1;
+  fs.annealSteps = 1;
+  fs.annealIterations = 20;
+  fs.annealStartTemperature = fs.annealTemperature = 1.5f;
+  fs.annealFinalMarquardt = 0;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  for (float t : host.temperatures) EXPECT_EQ(t, 1.5f);
+  EXPECT_EQ(fs.minimiserRuns, 1);
+}
+
+TEST_F(MinimiserTest, AnnealingKeepsTheBestPointEverEvaluatedAndRefinesIt) {
+  AnalyticHost host;
+  SetUpExponential(host, 1.5f, 0.2f);
+  FitEngineState& fs = gFitEngineState;
+  fs.useAnnealing = 1;
+  fs.annealIterations = 50;
+  ASSERT_EQ(FitCurrentModel(&host), 1);  // final Marquardt-Levenberg by default
+  EXPECT_NEAR(P[5], 2.0f, 1e-4f);
+  EXPECT_NEAR(P[6], 0.3f, 1e-4f);
+}
+
+TEST_F(MinimiserTest, ParameterStartingAtZeroStillMoves) {
+  AnalyticHost host;
+  host.model = [](const float* P, float x, int) { return P[5] * x + P[6]; };
+  fittest::LoadScans({{1.0f, 2.0f, 3.0f, 4.0f}}, {{1.5f, 2.5f, 3.5f, 4.5f}});
+  P[5] = 0.9f;
+  P[6] = 0.0f;
+  F[5] = F[6] = 1;
+  gFitEngineState.maxRelativeChange = 1e-4f;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_NEAR(P[6], 0.5f, 0.01f);
+  EXPECT_NEAR(P[5], 1.0f, 0.01f);
+}
+
+TEST_F(MinimiserTest, NothingFloatedReturnsAtOnceWithoutChanges) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  F[5] = F[6] = 0;
+  for (int method = 0; method < 3; ++method) {
+    gFitEngineState.useMarquardt = method == 1;
+    gFitEngineState.useAnnealing = method == 2;
+    EXPECT_EQ(FitCurrentModel(&host), 1);
+    EXPECT_EQ(P[5], -1.2f);
+    EXPECT_EQ(gFitEngineState.fitRunning, 0);
+  }
+  EXPECT_EQ(host.evaluations, 0);
+  EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST_F(MinimiserTest, AKeyPressStopsTheFitWithTheBestVertexEvaluated) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  host.stopAfter = 12;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_LT(host.evaluations, 30);
+  EXPECT_EQ(gFitEngineState.stopRequested, 0);
+  EXPECT_EQ(gSerialFitSettings.abortRequest, 1);
+  // The model holds the curves of the parameters left in P.
+  const ScanSet& ss = CurrentScanSet();
+  EXPECT_FLOAT_EQ(ss.model[1][2], P[5]);
+}
+
+TEST_F(MinimiserTest, RefusesWithoutDataOrMeniscus) {
+  AnalyticHost host;
+  fittest::ClearScans();
+  EXPECT_EQ(FitCurrentModel(&host), 0);
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0], "ERROR|load data first");
+  SetUpRosenbrock(host, true);
+  gModelParams.bottom = 0;
+  EXPECT_EQ(FitCurrentModel(&host), 0);
+  EXPECT_EQ(host.boxes.back(), "ERROR|set meniscus and bottom first");
+  EXPECT_EQ(gFitEngineState.fitRunning, 0);
+}
+
+TEST_F(MinimiserTest, FitLimitsOutsideTheCellAreMovedToMeniscusAndBottom) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  ScanSet& ss = CurrentScanSet();
+  ss.leftFitLimit = 0.0f;
+  ss.rightFitLimit = 7.5f;
+  EXPECT_EQ(CheckFitLimitsBeforeFit(&host), 1);
+  EXPECT_EQ(ss.leftFitLimit, 6.0f);
+  EXPECT_EQ(ss.rightFitLimit, 7.2f);
+  ASSERT_EQ(host.boxes.size(), 2u);
+  EXPECT_EQ(host.boxes[0], "|setting left fit limit to meniscus");
+  EXPECT_EQ(host.boxes[1], "|setting right fit limit to bottom");
+}
+
+float ZeroTarget(float*, FitHost*) {
+  static int calls = 0;
+  return static_cast<float>(0 * ++calls);
+}
+
+TEST_F(MinimiserTest, SimplexOfEqualValuesConvergesAtOnceOnTheLastVertex) {
+  for (float value : {0.0f, 3.0f}) {
+    FloatMat simplex(1, 3, 1, 2);
+    FloatVec y(1, 3);
+    for (int i = 1; i <= 3; ++i) {
+      simplex[i][1] = static_cast<float>(i);
+      simplex[i][2] = 10.0f * i;
+      y[i] = value;
+    }
+    int nfunk = -1;
+    NelderMeadMinimize(nullptr, simplex, y, 2, 0.0005f, ZeroTarget, &nfunk);
+    EXPECT_EQ(nfunk, 0);
+    EXPECT_EQ(simplex[1][1], 3.0f);  // ties for the best go to the later vertex
+    EXPECT_EQ(simplex[1][2], 30.0f);
+  }
+}
+
+// Minimum at x = ln 2, not symmetric about it.
+float Skewed(float* v, FitHost*) { return std::exp(v[1]) - 2.0f * v[1]; }
+
+TEST_F(MinimiserTest, OneDimensionalSimplexConverges) {
+  FloatMat simplex(1, 2, 1, 1);
+  FloatVec y(1, 2);
+  simplex[1][1] = 2.0f;
+  simplex[2][1] = 2.5f;
+  for (int i = 1; i <= 2; ++i) y[i] = Skewed(simplex[i], nullptr);
+  int nfunk = 0;
+  NelderMeadMinimize(nullptr, simplex, y, 1, 1e-7f, Skewed, &nfunk);
+  EXPECT_NEAR(simplex[1][1], std::log(2.0f), 2e-3f);
+  EXPECT_LT(nfunk, 5000);
+}
+
+TEST(RestartConvergence, RelativeChangesAreTakenAgainstTheMagnitude) {
+  struct Case {
+    float previous, current;
+    FitEntryKind kind;
+    bool converged;
+  } cases[] = {
+      {-2.9f, -3.0f, FitEntryKind::ParameterP, false},  // 3.4 % change of a negative value
+      {-3.0f, -3.01f, FitEntryKind::ParameterP, true},
+      {2.9f, 3.0f, FitEntryKind::ParameterP, false},
+      {0.0f, 0.0f, FitEntryKind::ParameterP, true},
+      {0.0f, 0.005f, FitEntryKind::General, true},
+      {0.0f, 0.02f, FitEntryKind::General, false},
+      {0.0f, 0.005f, FitEntryKind::BufferS, false},  // 0.1 x the tolerance
+      {0.0f, 5e-6f, FitEntryKind::WienerMagnitude, true},
+      {0.0f, 2e-5f, FitEntryKind::WienerMagnitude, false},
+  };
+  for (const Case& c : cases) {
+    const float prev[2] = {0, c.previous}, cur[2] = {0, c.current};
+    const FitEntryKind kinds[2] = {FitEntryKind::General, c.kind};
+    EXPECT_EQ(RestartConverged(1, prev, cur, kinds, 1.0f, 1.0f, 0.01f), c.converged)
+        << c.previous << " -> " << c.current;
+  }
+  const float none[1] = {0};
+  const FitEntryKind noKinds[1] = {FitEntryKind::General};
+  EXPECT_TRUE(RestartConverged(0, none, none, noKinds, 0.0f, 0.0f, 0.01f));  // exact fit
+  EXPECT_FALSE(RestartConverged(0, none, none, noKinds, 1.0f, 0.9f, 0.01f));
+}
+
+}  // namespace

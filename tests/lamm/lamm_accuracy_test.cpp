@@ -1,0 +1,264 @@
+// Accuracy of the static-grid solution against closed forms, conservation
+// laws and independent reference solutions.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "data/rotor_speed_profile.h"
+#include "lamm_test_support.h"
+
+using namespace lammtest;
+
+namespace {
+
+constexpr double kSector = 1.2 * 0.03490658503988659;
+
+// Two speed steps: 30000 rpm reached at 300 rpm/s, then 50000 rpm from
+// 2000 s on at 200 rpm/s.
+struct TwoStepSchedule {
+  float start[3] = {0, 0, 2000};
+  float rpm[3] = {0, 30000, 50000};
+  float rate[3] = {0, 300, 200};
+  double W2t(double t) const {
+    auto w = [](double v) { return Omega(v); };
+    const double a1 = w(rate[1]), T1 = rpm[1] / rate[1];
+    if (t <= T1) return a1 * a1 * t * t * t / 3;
+    double sum = a1 * a1 * T1 * T1 * T1 / 3;
+    if (t <= start[2]) return sum + w(rpm[1]) * w(rpm[1]) * (t - T1);
+    sum += w(rpm[1]) * w(rpm[1]) * (start[2] - T1);
+    const double T2 = (rpm[2] - rpm[1]) / rate[2];
+    const double tau = std::min(t - start[2], T2);
+    // w(t) = w1 + a2 tau on the ramp: integral of the square.
+    const double w1 = w(rpm[1]), a2 = w(rate[2]);
+    sum += w1 * w1 * tau + w1 * a2 * tau * tau + a2 * a2 * tau * tau * tau / 3;
+    if (t > start[2] + T2) sum += w(rpm[2]) * w(rpm[2]) * (t - start[2] - T2);
+    return sum;
+  }
+};
+
+double GridValue(const Experiment& e, int scan, double r) {
+  int j = 1;
+  while (j + 1 < static_cast<int>(e.grid.size()) && e.grid[j + 1] <= r) ++j;
+  return e.out[scan][j];
+}
+
+}  // namespace
+
+TEST(LammStaticGrid, UniformLoadingWithoutSedimentationStaysUniform) {
+  Experiment e;
+  e.s = 0;
+  e.times = {1000, 5000, 20000};
+  e.Build();
+  for (const LammSolverSettings& st : {LammSolverSettings{}, FixedGrid(500)}) {
+    auto L = MakeSolver(e, st);
+    ASSERT_EQ(L->CheckAndRun(), 0);
+    for (int i = 1; i <= L->NodeCount(); ++i) ASSERT_NEAR(L->Concentration()[i], 1.0, 1e-12);
+    for (int k = 1; k <= 3; ++k)
+      for (size_t j = 1; j < e.grid.size(); ++j) ASSERT_NEAR(e.out[k][j], 1.0f, 1e-7);
+  }
+}
+
+TEST(LammStaticGrid, AmountInTheSectorIsConserved) {
+  Experiment e;
+  e.times = {900, 2400, 4800};
+  e.Build();
+  const double loaded = e.c0 * (e.bottom * e.bottom - e.meniscus * e.meniscus) / 2 * kSector;
+  struct Case {
+    const char* name;
+    LammSolverSettings settings;
+    double tolerance;
+  };
+  LammSolverSettings truncated = FixedGrid(800);
+  truncated.truncateGrid = 1;
+  for (const Case& c : {Case{"full grid", FixedGrid(800), 1e-12},
+                        Case{"graded default grid", LammSolverSettings{}, 1e-12},
+                        Case{"active region", truncated, 1e-4}}) {
+    SCOPED_TRACE(c.name);
+    auto L = MakeSolver(e, c.settings);
+    ASSERT_EQ(L->CheckAndRun(), 0);
+    EXPECT_NEAR(L->CellContent() / loaded, 1.0, c.tolerance);
+  }
+}
+
+TEST(LammStaticGrid, PlateauIsDilutedByTheIntegralOfOmegaSquared) {
+  struct Case {
+    const char* name;
+    double rampRate, rampDuration;
+    bool schedule;
+  };
+  const TwoStepSchedule sched;
+  for (const Case& c : {Case{"constant speed", 0, 0, false}, Case{"linear ramp", 200, 250, false},
+                        Case{"two-step schedule", 0, 0, true}}) {
+    for (const LammSolverSettings& st : {LammSolverSettings{}, FixedGrid(800)}) {
+      SCOPED_TRACE(c.name);
+      Experiment e;
+      e.rampRate = c.rampRate;
+      e.rampDuration = c.rampDuration;
+      e.times = {900, 1800, 2600, 3000};
+      e.Build();
+      auto L = MakeSolver(e, st);
+      CRotorSpeedProfile profile;
+      if (c.schedule) {
+        profile.SetSteps(2, sched.start, sched.rpm, sched.rate);
+        L->LoadFromThreadJob(profile);
+      }
+      ASSERT_EQ(L->CheckAndRun(), 0);
+      for (int k = 1; k <= 4; ++k) {
+        const double w2t = c.schedule ? sched.W2t(e.times[k - 1]) : e.W2t(e.times[k - 1]);
+        const double expected = e.c0 * std::exp(-2 * e.s * 1e-13 * w2t);
+        // Between the boundary and the bottom region every point is plateau.
+        const double boundary = e.meniscus * std::exp(e.s * 1e-13 * w2t);
+        const double spread = 5 * std::sqrt(2 * e.D * e.times[k - 1]);
+        for (double r = boundary + spread + 0.05; r <= 6.95; r += 0.05)
+          EXPECT_NEAR(GridValue(e, k, r) / expected, 1.0, 1e-6) << "scan " << k << " r " << r;
+      }
+    }
+  }
+}
+
+TEST(LammStaticGrid, SecondMomentFollowsTheMeniscusExponentially) {
+  // For every t with a plateau, r2 = rp^2 - 2 int_m^rp c r dr / c(rp) equals
+  // m^2 exp(2 s int w^2 dt) exactly; evaluated on the final node profile.
+  for (double rampRate : {0.0, 200.0}) {
+    Experiment e;
+    e.times = {600, 1500, 2700};
+    if (rampRate > 0) {
+      e.rampRate = rampRate;
+      e.rampDuration = e.rpm / rampRate;
+    }
+    e.Build();
+    auto L = MakeSolver(e, FixedGrid(1000, 0.2));
+    ASSERT_EQ(L->CheckAndRun(), 0);
+    const double* r = L->NodeRadii();
+    const double* c = L->Concentration();
+    int p = 1;
+    while (r[p] < 6.95) ++p;
+    double amount = 0;
+    for (int i = 1; i < p; ++i)
+      amount += (r[i + 1] - r[i]) / 6 * (c[i] * (2 * r[i] + r[i + 1]) + c[i + 1] * (r[i] + 2 * r[i + 1]));
+    const double r2 = r[p] * r[p] - 2 * amount / c[p];
+    const double expected = e.meniscus * std::exp(e.s * 1e-13 * e.W2t(e.times.back()));
+    EXPECT_NEAR(std::sqrt(r2), expected, 1e-5) << "ramp " << rampRate;
+  }
+}
+
+TEST(LammStaticGrid, LongRunsReachSedimentationEquilibrium) {
+  Experiment e;
+  e.s = 1.0;
+  e.D = 1e-6;
+  e.rpm = 10000;
+  e.meniscus = 6.8;
+  e.bottom = 7.2;
+  e.left = 6.82f;
+  e.right = 7.15f;
+  e.times = {200000, 600000, 1000000};
+  e.Build();
+  auto L = MakeSolver(e, FixedGrid(500));
+  ASSERT_EQ(L->CheckAndRun(), 0);
+  const double w = Omega(e.rpm);
+  const double kappa = e.s * 1e-13 * w * w / (2 * e.D);
+  const double m2 = e.meniscus * e.meniscus, b2 = e.bottom * e.bottom;
+  const double norm = e.c0 * kappa * (b2 - m2) / (std::exp(kappa * b2) - std::exp(kappa * m2));
+  for (int i = 1; i <= L->NodeCount(); ++i) {
+    const double r = L->NodeRadii()[i];
+    EXPECT_NEAR(L->Concentration()[i] / (norm * std::exp(kappa * r * r)), 1.0, 1e-4) << r;
+  }
+  // Scans after a steady stop carry the final profile, not zeros.
+  for (int k = 2; k <= 3; ++k)
+    for (size_t j = 1; j < e.grid.size(); j += 50) EXPECT_NEAR(e.out[k][j], e.out[1][j], 2e-4);
+}
+
+namespace {
+
+struct Reference {
+  double s = 0, D = 0, rpm = 0, m = 0, b = 0, rate = 0;
+  std::vector<double> times, r;
+  std::vector<std::vector<double>> c;  // c[point][time]
+};
+
+Reference LoadReference(const std::string& name) {
+  Reference R;
+  std::ifstream in(std::string(TARNEL_REFERENCE_DIR) + "/lamm/" + name);
+  EXPECT_TRUE(in.good()) << name;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    if (line[0] == '#') {
+      if (line.rfind("# s =", 0) == 0)
+        std::sscanf(line.c_str(),
+                    "# s = %lf S; D = %lf cm^2/s; rpm = %lf; meniscus = %lf cm; bottom = %lf cm",
+                    &R.s, &R.D, &R.rpm, &R.m, &R.b);
+      const auto at = line.find("ramp from rest at ");
+      if (at != std::string::npos) R.rate = std::atof(line.c_str() + at + 18);
+      if (line.rfind("# times", 0) == 0) {
+        std::istringstream is(line.substr(line.find(':') + 1));
+        for (double t; is >> t;) R.times.push_back(t);
+      }
+      continue;
+    }
+    std::istringstream is(line);
+    double r;
+    is >> r;
+    R.r.push_back(r);
+    R.c.emplace_back();
+    for (double v; is >> v;) R.c.back().push_back(v);
+  }
+  return R;
+}
+
+// Largest deviation from the reference over r in [from, to] and all times.
+double ReferenceError(const Reference& R, const LammSolverSettings& st, double from, double to) {
+  Experiment e;
+  e.s = R.s;
+  e.D = R.D;
+  e.rpm = R.rpm;
+  e.meniscus = R.m;
+  e.bottom = R.b;
+  e.left = static_cast<float>(from);
+  e.right = static_cast<float>(to);
+  e.times = R.times;
+  if (R.rate > 0) {
+    e.rampRate = R.rate;
+    e.rampDuration = R.rpm / R.rate;
+  }
+  e.gridPoints = static_cast<int>(R.r.size());
+  e.Build();
+  for (size_t j = 0; j < R.r.size(); ++j) e.grid[j + 1] = static_cast<float>(R.r[j]);
+  auto L = MakeSolver(e, st);
+  EXPECT_EQ(L->CheckAndRun(), 0);
+  double worst = 0;
+  for (size_t k = 0; k < R.times.size(); ++k)
+    for (size_t j = 0; j < R.r.size(); ++j)
+      if (R.r[j] >= from && R.r[j] <= to)
+        worst = std::max(worst, std::fabs(e.out[k + 1][j + 1] - R.c[j][k]));
+  return worst;
+}
+
+}  // namespace
+
+TEST(LammStaticGrid, AgreesWithIndependentReferenceSolutions) {
+  struct Case {
+    const char* file;
+    double from, to;       // compared region, cm (steep pile-ups excluded)
+    double defaultError;   // default step control, N = 1000
+    double fineError;      // N = 2000, max dc/c 0.1
+  };
+  const Case cases[] = {
+      {"static-4.3S.txt", 6.0, 7.1, 1e-3, 1e-4},
+      {"ramp-4.3S-200rpm-per-s.txt", 6.0, 7.1, 1e-3, 1e-4},
+      {"slow-0.5S-backdiffusion.txt", 5.9, 7.18, 1e-3, 1e-4},
+      {"equilibrium-1S-short-column.txt", 6.8, 7.18, 1e-3, 1e-4},
+      {"flotation-minus2S.txt", 6.05, 7.2, 1e-3, 1e-4},
+      // The fast boundary is sharp early on; the moving frame suits it better.
+      {"fast-12S.txt", 6.0, 7.1, 2.5e-3, 1.5e-4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Reference R = LoadReference(c.file);
+    ASSERT_FALSE(R.times.empty());
+    EXPECT_LT(ReferenceError(R, FixedGrid(1000), c.from, c.to), c.defaultError);
+    EXPECT_LT(ReferenceError(R, FixedGrid(2000, 0.1), c.from, c.to), c.fineError);
+  }
+}

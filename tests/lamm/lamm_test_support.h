@@ -1,0 +1,107 @@
+#pragma once
+// A small simulated experiment for the solver tests: scan records at given
+// times, a common output grid and the output arrays, and a CLammIdeal loaded
+// with the program's default Lamm settings.
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_settings.h"
+
+namespace lammtest {
+
+constexpr double kPi = 3.141592653589793;
+
+inline double Omega(double rpm) { return 2 * kPi * rpm / 60.0; }
+
+struct Experiment {
+  double s = 4.3, D = 6e-7, c0 = 1.0;
+  double meniscus = 6.0, bottom = 7.2;
+  float left = 6.05f, right = 7.1f;
+  double rpm = 50000;
+  double rampRate = 0;      // rpm/s; 0 = constant speed from t = 0
+  double rampDuration = 0;  // s
+  std::vector<double> times = {600, 1200, 1800};
+  int gridPoints = 0;  // 0: the radii of the nodes are not needed, use 600 points
+  double gridFrom = 0, gridTo = 0;  // default: meniscus .. bottom
+
+  // Filled by Build().
+  std::vector<ScanRecord> records;  // 1-based
+  std::vector<float> grid;          // 1-based
+  std::vector<std::vector<float>> out;
+  std::vector<float*> outPtr;
+
+  void Build() {
+    const int n = static_cast<int>(times.size());
+    records.assign(n + 1, ScanRecord{});
+    for (int k = 1; k <= n; ++k) {
+      ScanRecord& r = records[k];
+      r.rpm = static_cast<float>(rpm);
+      r.temperature = 20;
+      r.time = r.timeRead = times[k - 1];
+      r.w2t = W2t(times[k - 1]);
+      r.acceleration = rampRate;
+      r.accelerationTime = rampDuration;
+    }
+    const int g = gridPoints > 0 ? gridPoints : 600;
+    const double a = gridFrom > 0 ? gridFrom : meniscus, b = gridTo > 0 ? gridTo : bottom;
+    grid.assign(g + 1, 0.0f);
+    for (int j = 1; j <= g; ++j) grid[j] = static_cast<float>(a + (b - a) * (j - 1) / (g - 1));
+    out.assign(n + 1, std::vector<float>(g + 1, -99.0f));
+    outPtr.assign(n + 1, nullptr);
+    for (int k = 1; k <= n; ++k) outPtr[k] = out[k].data();
+  }
+
+  // Integral of w^2 dt from 0 to t for the rotor of this experiment.
+  double W2t(double t) const {
+    const double w = Omega(rpm);
+    if (rampDuration < 10 || rampRate <= 0) return w * w * t;
+    const double a = Omega(rampRate);
+    const double T = rampDuration;
+    if (t <= T) return a * a * t * t * t / 3;
+    return a * a * T * T * T / 3 + w * w * (t - T);
+  }
+};
+
+// Loads the model options from settings the way the model evaluation does.
+inline void LoadOptions(CLammIdeal& L, const LammSolverSettings& st) {
+  L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
+                    st.backDiffusionLevel, st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid,
+                    st.automaticGridSize, 1.0f, st.rampRotorSpeed, st.fixedTimeStep, 0,
+                    st.equilibriumThreshold, st.gridS, st.automaticSGrid, false,
+                    st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
+                    st.upperStepThreshold, st.workingMaxDcOverC, st.feGridSize, 0,
+                    st.movingHatAlgorithm, st.claverieAlgorithm, 1e-4f, st.truncationLevel,
+                    st.truncateGrid, 1.0, 2.0, st.automaticSwitchS, st.automaticSwitchSOptimised);
+}
+
+// Settings for the accuracy studies: a fixed grid of n nodes on the static
+// path, no truncation, no outflow at the bottom.
+inline LammSolverSettings FixedGrid(int n, double maxDc = 1.0) {
+  LammSolverSettings st;
+  st.automaticGridSize = 0;
+  st.feGridSize = n;
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  st.truncateGrid = 0;
+  st.shutOffBackDiffusion = 0;
+  st.workingMaxDcOverC = maxDc;
+  return st;
+}
+
+inline std::unique_ptr<CLammIdeal> MakeSolver(Experiment& e, const LammSolverSettings& st) {
+  auto L = std::make_unique<CLammIdeal>();
+  L->MarkLoaded();
+  L->SetOutputParameters(e.s, e.D, e.meniscus, e.bottom, e.c0, e.left, e.right);
+  L->SetScanTimes(e.records.data(), e.outPtr.data(), e.grid.data(),
+                  static_cast<int>(e.grid.size()) - 1, nullptr, nullptr, false, nullptr,
+                  static_cast<int>(e.times.size()), 1, false, false, false, 0, false, 0, true);
+  LoadOptions(*L, st);
+  L->SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+  return L;
+}
+
+}  // namespace lammtest

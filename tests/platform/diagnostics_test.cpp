@@ -1,0 +1,86 @@
+#include "platform/diagnostics.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/scripted_ui.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const std::string& p) {
+  std::ifstream in(p);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The log lives in the temporary folder; each test gets a folder of its own.
+class Diagnostics : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / "tarnel_diag_test";
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    setenv("TMPDIR", folder_.c_str(), 1);
+    auto& s = platform::DiagnosticsState();
+    s.DiagnosticsOn = false;
+    s.haveFileName = s.haveBanner = s.DiagLogOpened = false;
+    s.DiagFileName.clear();
+    s.DiagBanner.clear();
+    log_ = platform::DiagnosticsLogPath();
+  }
+  void TearDown() override {
+    unsetenv("TMPDIR");
+    fs::remove_all(folder_);
+  }
+  fs::path folder_;
+  std::string log_;
+};
+
+const char* const kBanner = "\nstarting new tarnel debugging session for thread #0";
+
+TEST_F(Diagnostics, OffWritesNothingAndMakesNoBuffer) {
+  EXPECT_EQ(log_, (folder_ / "Tarneldebug_t0.txt").string());
+  platform::WriteDiagnostics("\nEnter LoadAllData");
+  EXPECT_FALSE(fs::exists(log_));
+  EXPECT_FALSE(platform::DiagnosticsState().haveFileName);
+  EXPECT_FALSE(platform::DiagnosticsState().haveBanner);
+}
+
+TEST_F(Diagnostics, SwitchingOnEmptiesTheLogThenBannerAndTextsFollow) {
+  std::ofstream(log_) << "old";
+  ASSERT_TRUE(platform::ToggleDiagnosticsOutput());
+  EXPECT_TRUE(platform::DiagnosticsState().DiagnosticsOn);
+  EXPECT_EQ(ReadAll(log_), "");
+  platform::WriteDiagnostics("\nEnter LoadAllData");
+  platform::WriteDiagnostics(" --> 100% done.");
+  platform::WriteDiagnostics(nullptr);
+  EXPECT_EQ(ReadAll(log_), std::string(kBanner) + "\nEnter LoadAllData --> 100% done.");
+
+  // Off and on again: emptied once more, no new banner, later texts appended.
+  ASSERT_TRUE(platform::ToggleDiagnosticsOutput());
+  EXPECT_FALSE(platform::DiagnosticsState().DiagnosticsOn);
+  platform::WriteDiagnostics("\nlost while off");
+  ASSERT_TRUE(platform::ToggleDiagnosticsOutput());
+  platform::WriteDiagnostics("\nagain");
+  EXPECT_EQ(ReadAll(log_), "\nagain");
+}
+
+TEST_F(Diagnostics, AMissingFolderIsReportedAndNothingIsSwitched) {
+  setenv("TMPDIR", (folder_ / "absent").c_str(), 1);
+  platform::ScriptedUserInterface ui;
+  ui.ExpectBox("Error", "to write debugging info: Create Directory");
+  platform::ScopedUI scope(ui);
+  EXPECT_FALSE(platform::ToggleDiagnosticsOutput());
+  EXPECT_FALSE(platform::DiagnosticsState().DiagnosticsOn);
+  EXPECT_TRUE(ui.failures.empty());
+  EXPECT_EQ(ui.beeps, 1);
+}
+
+}  // namespace
+
