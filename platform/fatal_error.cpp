@@ -15,6 +15,15 @@ void RequestQuit(int exitCode) {
 }
 bool QuitRequested() { return g_quit; }
 int QuitExitCode() { return g_code; }
+bool RunGuarded(const std::function<void()>& command) {
+  try {
+    command();
+    return true;
+  } catch (const FatalError&) {
+    return false;
+  }
+}
+
 void ResetQuitRequest() {
   g_quit = false;
   g_code = 0;

@@ -2,6 +2,7 @@
 // A fatal error (allocation failure, a numerical guard) ends the failed
 // operation by this exception; the command loop catches it, and the quit
 // request posted by the fatal box ends the program.
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -17,5 +18,10 @@ void RequestQuit(int exitCode = 0);
 bool QuitRequested();
 int QuitExitCode();
 void ResetQuitRequest();  // tests only
+
+// Runs one command of the event loop: a fatal error ends the command (its box
+// has been shown and the end requested) instead of escaping into the
+// toolkit. False when that happened.
+bool RunGuarded(const std::function<void()>& command);
 
 }  // namespace platform

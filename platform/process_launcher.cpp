@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <thread>
 
@@ -17,6 +18,14 @@ std::string Joined(const std::string& head, const std::string& program,
   std::string s = head + " " + program;
   for (const auto& a : args) s += " " + a;
   return s;
+}
+
+bool IsNotepad(const std::string& program) {
+  std::string name = program.substr(program.find_last_of("/\\") == std::string::npos
+                                        ? 0
+                                        : program.find_last_of("/\\") + 1);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name == "notepad.exe" || name == "notepad";
 }
 
 // posix_spawnp: no shell, so paths with spaces or quotes pass unharmed.
@@ -43,6 +52,8 @@ int Spawn(const std::string& program, const std::vector<std::string>& args, bool
 class SystemProcessLauncher : public IProcessLauncher {
  public:
   bool StartDetached(const std::string& program, const std::vector<std::string>& args) override {
+    // Reports are shown with "notepad.exe <file>": the desktop's editor here.
+    if (IsNotepad(program) && args.size() == 1) return OpenTextEditor(args[0]);
     return Spawn(program, args, false) == 0;
   }
   int RunAndWait(const std::string& program, const std::vector<std::string>& args) override {

@@ -83,3 +83,4 @@ TEST_F(Diagnostics, AMissingFolderIsReportedAndNothingIsSwitched) {
 }
 
 }  // namespace
+

@@ -20,3 +20,26 @@ TEST(ProcessLauncher, ArgumentsPassUnharmedAndExitCodesComeBack) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ProcessLauncher, NotepadStandsForTheDesktopEditor) {
+  namespace fs = std::filesystem;
+  const fs::path marker = fs::temp_directory_path() / "tarnel_editor_marker";
+  const fs::path editor = fs::temp_directory_path() / "tarnel_fake_editor.sh";
+  fs::remove(marker);
+  std::ofstream(editor) << "#!/bin/sh\necho \"$1\" > " << marker.string() << "\n";
+  fs::permissions(editor, fs::perms::owner_all);
+  setenv("VISUAL", editor.c_str(), 1);
+  EXPECT_TRUE(platform::Processes().StartDetached("C:\\WINDOWS\\NOTEPAD.EXE", {"report.txt"}));
+  for (int i = 0; i < 200 && !fs::exists(marker); ++i) platform::Processes().RunAndWait("sleep", {"0.01"});
+  std::ifstream in(marker);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "report.txt");
+  unsetenv("VISUAL");
+  fs::remove(marker);
+  fs::remove(editor);
+}
+
+}  // namespace

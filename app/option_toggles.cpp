@@ -1,0 +1,223 @@
+// The Options commands that switch a preference, tick their menu item and
+// store the preference line on request.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "numerics/sounds.h"
+#include "app/parameter_preferences.h"
+#include "app/program_options.h"
+#include "app/shell_services.h"
+#include "app/txla_window.h"
+#include "platform/frame_window.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+bool AskYesNo(const char* caption, const std::string& text) {
+  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo,
+                                   platform::BoxIcon::Question) == platform::IDYES;
+}
+
+// One number from the user, the current value shown; repeats until the text
+// parses. False on Cancel, leaving value unchanged.
+bool PromptFloat(float& value, float current, const std::string& prompt,
+                 const std::string& caption = "enter float") {
+  char shown[64];
+  std::snprintf(shown, sizeof shown, current <= 0.01f ? "%e" : "%f", current);
+  for (;;) {
+    const auto reply = platform::UI().PromptText(caption, prompt, shown, 15);
+    if (!reply) return false;
+    const char* begin = reply->c_str();
+    char* end = nullptr;
+    const double v = std::strtod(begin, &end);
+    if (end != begin && std::isfinite(v)) {
+      value = static_cast<float>(v);
+      return true;
+    }
+    platform::UI().Beep();
+  }
+}
+
+// Integer part of a count typed by the user, at least 1 and never beyond
+// what an int holds.
+int WholeCount(float v, float largest = 1024.0f) {
+  if (!(v >= 1.0f)) return 1;
+  if (v > largest) v = largest;
+  return static_cast<int>(std::floor(v));
+}
+
+template <typename Switch>
+void ToggleWithPreference(TXLAWindow& w, const char* question, Switch& sw, int command, int line) {
+  sw = static_cast<Switch>(AskYesNo("SET PREFERENCE", question));
+  w.CheckMenuItem(command, sw);
+  if (AskYesNo("SET PREFERENCE", "save as default setting?"))
+    SetParameterPreference(w, line - 1, sw ? 1 : 0);
+  CallService(Services().playSoundOk);
+}
+
+void ChooseRegularization(TXLAWindow& w, int kind) {
+  const bool on = kind == 1 ? Conti().maxEntropy : kind == 2 ? Conti().secondDerivative : Conti().showBothRegularizations;
+  if (on) return;
+  Conti().maxEntropy = kind == 1;
+  Conti().secondDerivative = kind == 2;
+  Conti().showBothRegularizations = kind == 3;
+  w.CheckMenuItem(cmd::RegularizationMaxEnt, Conti().maxEntropy);
+  w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative);
+  w.CheckMenuItem(cmd::ShowBothRegularizations, Conti().showBothRegularizations);
+  if (AskYesNo("SET PREFERENCE", "save new regularization as default setting?"))
+    SetParameterPreference(w, 9, kind);
+}
+
+void ChooseFitMethod(TXLAWindow& w, int method) {
+  gFitEngineState.useSimplex = method == 1;
+  gFitEngineState.useAnnealing = method == 2;
+  gFitEngineState.useMarquardt = method == 3;
+  w.CheckMenuItem(cmd::SimplexAlgorithm, false);
+  w.CheckMenuItem(cmd::SimulatedAnnealing, false);
+  w.CheckMenuItem(cmd::MarquardtLevenberg, false);
+  w.CheckMenuItem(method == 1 ? cmd::SimplexAlgorithm
+                  : method == 2 ? cmd::SimulatedAnnealing
+                                : cmd::MarquardtLevenberg,
+                  true);
+  if (AskYesNo("SET PREFERENCE", "save as default setting?"))
+    SetParameterPreference(w, 12, method);
+}
+
+}  // namespace
+
+void TXLAWindow::CmErrorPropagationToSw() {
+  ToggleWithPreference(*this,
+                       "Calculate Error Propagation from Residuals to Sw in Integration Range?",
+                       Options().ErrorPropagationToSw, cmd::ErrorPropagationToSw, 20);
+}
+
+void TXLAWindow::CmSuppressBaselineCorrelation() {
+  ToggleWithPreference(*this, "Suppress Baseline Correlation in Max Ent?",
+                       Conti().suppressBaselineCorrelation, cmd::SuppressBaselineCorrelation, 14);
+}
+
+void TXLAWindow::CmAlwaysLoadG2m1() {
+  ToggleWithPreference(*this,
+                       "calculate with DLS data as g(2)-1 intensity autocorrelation function?",
+                       Options().AlwaysLoadG2m1, cmd::AlwaysLoadG2m1, 17);
+}
+
+void TXLAWindow::CmSound() {
+  ToggleWithPreference(*this, "Play Sounds?", SoundState.soundsOn, cmd::Sound, 7);
+}
+
+void TXLAWindow::CmScanColorTemperatureFromTime() {
+  ProgramOptions& o = Options();
+  o.ScanColorFromTime = !o.ScanColorFromTime;
+  CheckMenuItem(609, o.ScanColorFromTime);
+  if (AskYesNo("SET PREFERENCE", "save as default setting?"))
+    SetParameterPreference(*this, 7, o.ScanColorFromTime ? 1 : 0);
+  CallService(Services().playSoundOk);
+  CallService(Services().setPlotAxisTitles);
+  platform::RequestRepaint();
+}
+
+void TXLAWindow::CmPlaySoundBeer() { CallService(Services().playSoundBeer); }
+
+void TXLAWindow::CmCheckElapsedTimeAgainstTimestamp() {
+  ProgramOptions& o = Options();
+  const int scans = Services().loadedScanCount ? Services().loadedScanCount() : 0;
+  if (scans > 1 && Services().checkScanTimeStamps && Services().checkScanTimeStamps(*this))
+    CallService(Services().loadListedScansAndSimulate, *this);
+  if (AskYesNo("SET PREFERENCE", "Always Check Timestamps Automatically?")) {
+    o.TimeStampCheck = true;
+    SetParameterPreference(*this, 17, 1);
+    CheckMenuItem(cmd::CheckElapsedTime, true);
+    float tolerance = 0;
+    if (PromptFloat(tolerance, static_cast<float>(o.TimeStampTolerance),
+                    "threshold for correction factor", "SET PREFERENCE")) {
+      o.TimeStampTolerance = tolerance;
+      const double scaled = std::floor((o.TimeStampTolerance - 1.0) * 100000.0);
+      const int line = scaled > 2.0e9 ? 2000000000 : scaled < -2.0e9 ? -2000000000
+                                                                      : static_cast<int>(scaled);
+      SetParameterPreference(*this, 18, line);
+    }
+  } else {
+    o.TimeStampCheck = false;
+    SetParameterPreference(*this, 17, 0);
+    CheckMenuItem(cmd::CheckElapsedTime, false);
+  }
+}
+
+void TXLAWindow::CmMultipleThreads() {
+  ProgramOptions& o = Options();
+  if (AskYesNo("SET PREFERENCE", "Use Multiple Threads?")) {
+    Conti().multipleThreads = true;
+    float n = 0;
+    if (PromptFloat(n, static_cast<float>(Conti().normalEquationThreads), "number of threads"))
+      Conti().normalEquationThreads = WholeCount(n);
+    else
+      Conti().multipleThreads = false;
+    float lamm = 0;
+    if (PromptFloat(lamm, static_cast<float>(o.LammThreadCount),
+                    "number of threads for Lamm equations"))
+      o.LammThreadCount = WholeCount(lamm);
+    else
+      o.LammThreadCount = 1;
+  } else {
+    Conti().normalEquationThreads = 1;
+    o.LammThreadCount = 1;
+    Conti().multipleThreads = false;
+  }
+  CheckMenuItem(cmd::MultipleThreads, Conti().multipleThreads);
+  if (AskYesNo("SET PREFERENCE", "save as default setting?")) {
+    SetParameterPreference(*this, 11, Conti().multipleThreads ? Conti().normalEquationThreads : 0);
+    SetParameterPreference(*this, 14, o.LammThreadCount);
+  }
+  CallService(Services().playSoundOk);
+}
+
+void TXLAWindow::CmShowBothRegularizations() { ChooseRegularization(*this, 3); }
+void TXLAWindow::CmRegularization2ndDerivative() { ChooseRegularization(*this, 2); }
+void TXLAWindow::CmRegularizationMaxEnt() { ChooseRegularization(*this, 1); }
+
+void TXLAWindow::CmChangeFitUpdatingPreferences() {
+  ProgramOptions& o = Options();
+  o.FitRedrawDataPlot = AskYesNo("UPDATE DURING FIT", "data and fit plot?");
+  o.FitRedrawResidualsPlot = AskYesNo("UPDATE DURING FIT", "residuals plot?");
+  o.FitRedrawResidualsBitmap = AskYesNo("UPDATE DURING FIT", "residuals bitmap?");
+  o.FitRedrawDistributionPlot = AskYesNo("UPDATE DURING FIT", "distribution plot?");
+  if (o.FitRedrawDataPlot || o.FitRedrawResidualsPlot || o.FitRedrawResidualsBitmap ||
+      o.FitRedrawDistributionPlot) {
+    float interval = 0;
+    if (PromptFloat(interval, o.FitUpdateInterval, "max updating interval (sec)",
+                    "UPDATE DURING FIT") &&
+        interval > 0)
+      o.FitUpdateInterval = interval;
+  }
+  CallService(Services().playSoundOk);
+  SaveParameterPreferences(*this);
+}
+
+void TXLAWindow::CmSimplexAlgorithm() { ChooseFitMethod(*this, 1); }
+void TXLAWindow::CmMarquardtLevenberg() { ChooseFitMethod(*this, 3); }
+
+void TXLAWindow::CmSimulatedAnnealing() {
+  float v = 0;
+  if (PromptFloat(v, gFitEngineState.annealStartTemperature, "starting 'temperature' (rel increase glob.chisq)")) {
+    gFitEngineState.annealStartTemperature = v;
+    gFitEngineState.annealTemperature = v;
+  }
+  if (PromptFloat(v, static_cast<float>(gFitEngineState.annealSteps), "# of temperature steps"))
+    gFitEngineState.annealSteps = WholeCount(v, 1.0e9f);
+  if (PromptFloat(v, static_cast<float>(gFitEngineState.annealIterations),
+                  "# of iterations per temperature"))
+    gFitEngineState.annealIterations = WholeCount(v, 1.0e9f);
+  FitEngineState& f = gFitEngineState;
+  const float finalMethod = f.annealFinalMarquardt ? 1.0f : f.annealFinalSimplex ? 2.0f : 0.0f;
+  if (PromptFloat(v, finalMethod, "final ML (1), Simplex (2), or none (0)",
+                  "Fit With Simulated Annealing")) {
+    f.annealFinalMarquardt = v == 1.0f;
+    f.annealFinalSimplex = v == 2.0f;
+  }
+  ChooseFitMethod(*this, 2);
+}

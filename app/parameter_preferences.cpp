@@ -1,0 +1,244 @@
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "numerics/sounds.h"
+#include "app/parameter_preferences.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "app/program_options.h"
+#include "app/shell_services.h"
+#include "app/txla_window.h"
+#include "platform/paths.h"
+#include "platform/user_interface.h"
+
+std::string& ParamsIniPath() {
+  static std::string path = "tarnelparams.ini";
+  return path;
+}
+
+ProgramOptions& Options() {
+  static ProgramOptions options;
+  return options;
+}
+
+namespace {
+
+constexpr int kPreferenceLines = 24;
+
+// Whole lines are read, however long, so that an overlong line can never
+// shift the following values onto the wrong lines.
+bool FirstNumber(const std::string& line, double& value) {
+  const char* begin = line.c_str();
+  char* end = nullptr;
+  const double v = std::strtod(begin, &end);
+  if (end == begin || !std::isfinite(v)) return false;
+  value = v;
+  return true;
+}
+
+// Integer part of a count, kept within what a thread count can be.
+int ThreadCount(double v) {
+  if (!(v >= 1.0)) return 1;
+  if (v > 1024.0) return 1024;
+  return static_cast<int>(std::floor(v));
+}
+
+int ToleranceLine(double tolerance, bool on) {
+  const double scaled = std::floor((tolerance - 1.0) * (on ? 100000.0 : -100000.0));
+  if (scaled > 2.0e9) return 2000000000;
+  if (scaled < -2.0e9) return -2000000000;
+  return static_cast<int>(scaled);
+}
+
+bool AskPreference(const char* question) {
+  return platform::UI().MessageBox("SET PREFERENCE", question, platform::BoxButtons::YesNo,
+                                   platform::BoxIcon::Question) == platform::IDYES;
+}
+
+void SelectRegularization(TXLAWindow& w, int kind) {
+  Conti().maxEntropy = kind == 1;
+  Conti().secondDerivative = kind == 2;
+  Conti().showBothRegularizations = kind == 3;
+  w.CheckMenuItem(cmd::RegularizationMaxEnt, Conti().maxEntropy);
+  w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative);
+  w.CheckMenuItem(cmd::ShowBothRegularizations, Conti().showBothRegularizations);
+}
+
+int CurrentFitMethod() {
+  if (gFitEngineState.useAnnealing) return 2;
+  if (gFitEngineState.useMarquardt) return 3;
+  return 1;
+}
+
+}  // namespace
+
+std::vector<double> ReadPreferenceNumbers(const std::string& path, bool* opened) {
+  std::vector<double> values;
+  std::ifstream in(platform::ToNative(path));
+  if (opened) *opened = static_cast<bool>(in);
+  if (!in) return values;
+  std::string line;
+  while (std::getline(in, line)) {
+    double v = 0;
+    if (!FirstNumber(line, v)) break;
+    values.push_back(v);
+  }
+  return values;
+}
+
+int LoadParameterPreferences(TXLAWindow& w) {
+  bool opened = false;
+  const std::vector<double> v = ReadPreferenceNumbers(ParamsIniPath(), &opened);
+  if (!opened || v.empty()) return 0;
+  ProgramOptions& o = Options();
+  const auto has = [&](int line) { return static_cast<int>(v.size()) >= line; };
+  const auto at = [&](int line) { return v[static_cast<std::size_t>(line - 1)]; };
+
+  if (at(1) == 1.0) o.DisclaimerAccepted = true;
+  if (CommandLineState().AutomationMode) return 1;
+
+  bool rewrite = false;
+  CurrentScanSet().radialResolution = has(2) && at(2) > 0 ? static_cast<float>(at(2)) : 0.001f;
+
+  if (has(3)) o.FitRedrawResidualsBitmap = at(3) > 0;
+  else {
+    o.FitRedrawResidualsBitmap = AskPreference("update residuals bitmap during fit?");
+    rewrite = true;
+  }
+  if (has(4)) o.FitRedrawResidualsPlot = at(4) > 0;
+  else {
+    o.FitRedrawResidualsPlot = AskPreference("update residuals plot during fit?");
+    rewrite = true;
+  }
+  o.FitRedrawDataPlot = has(5) && at(5) > 0;
+  o.FitRedrawDistributionPlot = has(6) && at(6) > 0;
+  SoundState.soundsOn = has(7) && at(7) > 0;
+  o.ScanColorFromTime = has(8) ? at(8) > 0 : true;
+  if (has(9)) {
+    o.InfoWizardMessages = at(9) > 0;
+    w.CheckMenuItem(cmd::InfoAndWizardMessages, o.InfoWizardMessages);
+  } else {
+    o.InfoWizardMessages = true;
+  }
+  if (has(10) && (at(10) == 1.0 || at(10) == 2.0 || at(10) == 3.0))
+    SelectRegularization(w, static_cast<int>(at(10)));
+  if (has(11) && at(11) > 0) {
+    o.IntegrationRangesFromFile = true;
+    w.CheckMenuItem(cmd::UseIntegrationRangesFromFile, true);
+    CallService(Services().loadIntegrationRanges);
+  } else {
+    o.IntegrationRangesFromFile = false;
+    w.CheckMenuItem(cmd::UseIntegrationRangesFromFile, false);
+  }
+  if (has(12) && at(12) > 0) {
+    Conti().multipleThreads = true;
+    Conti().normalEquationThreads = ThreadCount(at(12));
+  } else if (has(12)) {
+    Conti().multipleThreads = false;
+    Conti().normalEquationThreads = 1;
+  } else {
+    Conti().multipleThreads = true;
+    Conti().normalEquationThreads = 2;
+  }
+  w.CheckMenuItem(cmd::MultipleThreads, Conti().multipleThreads);
+  if (has(13) && at(13) > 0) {
+    const double m = at(13);
+    const int method = m == 1.0 ? 1 : m == 2.0 ? 2 : m == 3.0 ? 3 : 0;
+    if (method != 0 && method != CurrentFitMethod()) {
+      gFitEngineState.useSimplex = method == 1;
+      gFitEngineState.useAnnealing = method == 2;
+      gFitEngineState.useMarquardt = method == 3;
+      rewrite = true;
+    }
+    w.CheckMenuItem(cmd::SimplexAlgorithm, gFitEngineState.useSimplex);
+    w.CheckMenuItem(cmd::SimulatedAnnealing, gFitEngineState.useAnnealing);
+    w.CheckMenuItem(cmd::MarquardtLevenberg, gFitEngineState.useMarquardt);
+  }
+  Conti().suppressBaselineCorrelation = has(14) ? at(14) > 0 : true;
+  w.CheckMenuItem(cmd::SuppressBaselineCorrelation, Conti().suppressBaselineCorrelation);
+  o.LammThreadCount = has(15) ? ThreadCount(at(15)) : 2;
+  o.FitUpdateInterval = has(16) && at(16) > 0 ? static_cast<float>(at(16)) : 1.0f;
+  // The mark follows the switch also when the line is missing.
+  o.AlwaysLoadG2m1 = has(17) && at(17) > 0;
+  w.CheckMenuItem(cmd::AlwaysLoadG2m1, o.AlwaysLoadG2m1);
+  o.TimeStampCheck = has(18) ? at(18) > 0 : true;
+  w.CheckMenuItem(cmd::CheckElapsedTime, o.TimeStampCheck);
+  if (has(19)) o.TimeStampTolerance = at(19) * 1e-5 + 1.0;
+  o.ErrorPropagationToSw = has(20) && at(20) > 0;
+  w.CheckMenuItem(cmd::ErrorPropagationToSw, o.ErrorPropagationToSw);
+  if (has(21)) {
+    CurrentDataTypeFlags().excludeSpikes = at(21) > 0;
+    w.CheckMenuItem(cmd::DontLoadSpikes, CurrentDataTypeFlags().excludeSpikes);
+  }
+  if (has(22) && at(22) > 0) CurrentDataTypeFlags().absorbanceSpikeThreshold = static_cast<float>(at(22));
+  if (has(23) && at(23) > 0) CurrentDataTypeFlags().fluorescenceSpikeThreshold = static_cast<float>(at(23));
+  if (has(24)) {
+    CurrentDataTypeFlags().flagTooStrongGradients = at(24) > 0;
+    w.CheckMenuItem(cmd::FlagTooStrongGradients, CurrentDataTypeFlags().flagTooStrongGradients);
+  }
+  if (!has(kPreferenceLines)) rewrite = true;
+
+  if (rewrite) {
+    CallService(Services().playSoundOk);
+    SaveParameterPreferences(w);
+  }
+  return 1;
+}
+
+int SaveParameterPreferences(TXLAWindow& w) {
+  (void)w;
+  const ProgramOptions& o = Options();
+  std::FILE* f = std::fopen(platform::ToNative(ParamsIniPath()).c_str(), "w");
+  if (!f) {
+    CallService(Services().playSoundInfo);
+    platform::UI().MessageBox("ERROR",
+                              "could not write to disk into directory " + ParamsIniPath() +
+                                  " \nPlease generate directory or make write-accessible",
+                              platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    return 0;
+  }
+  auto flag = [&](bool b) { std::fputs(b ? "1\n" : "0\n", f); };
+  flag(o.DisclaimerAccepted);
+  std::fprintf(f, "%.4f\n", CurrentScanSet().radialResolution);
+  flag(o.FitRedrawResidualsBitmap);
+  flag(o.FitRedrawResidualsPlot);
+  flag(o.FitRedrawDataPlot);
+  flag(o.FitRedrawDistributionPlot);
+  flag(SoundState.soundsOn);
+  flag(o.ScanColorFromTime);
+  flag(o.InfoWizardMessages);
+  std::fprintf(f, "%d\n", Conti().maxEntropy ? 1 : Conti().secondDerivative ? 2 : 3);
+  flag(o.IntegrationRangesFromFile);
+  std::fprintf(f, "%d\n", Conti().multipleThreads ? Conti().normalEquationThreads : 0);
+  std::fprintf(f, "%d\n", CurrentFitMethod());
+  flag(Conti().suppressBaselineCorrelation);
+  std::fprintf(f, "%d\n", o.LammThreadCount);
+  std::fprintf(f, "%.1f\n", o.FitUpdateInterval);
+  flag(o.AlwaysLoadG2m1);
+  std::fprintf(f, "%d\n", ToleranceLine(o.TimeStampTolerance, o.TimeStampCheck));
+  std::fprintf(f, "%d\n", ToleranceLine(o.TimeStampTolerance, true));
+  flag(o.ErrorPropagationToSw);
+  flag(CurrentDataTypeFlags().excludeSpikes);
+  std::fprintf(f, "%.3e\n", CurrentDataTypeFlags().absorbanceSpikeThreshold);
+  std::fprintf(f, "%.3e\n", CurrentDataTypeFlags().fluorescenceSpikeThreshold);
+  flag(CurrentDataTypeFlags().flagTooStrongGradients);
+  const bool ok = std::fclose(f) == 0;
+  return ok ? 1 : 0;
+}
+
+int SetParameterPreference(TXLAWindow& w, int index, int value) {
+  (void)w;
+  bool opened = false;
+  std::vector<double> v = ReadPreferenceNumbers(ParamsIniPath(), &opened);
+  if (!opened || v.empty() || index < 0 || static_cast<int>(v.size()) < index + 1) return 0;
+  v[static_cast<std::size_t>(index)] = static_cast<float>(value);
+  std::FILE* f = std::fopen(platform::ToNative(ParamsIniPath()).c_str(), "w");
+  if (!f) return 0;
+  for (double x : v) std::fprintf(f, "%f\n", static_cast<float>(x));
+  return std::fclose(f) == 0 ? 1 : 0;
+}

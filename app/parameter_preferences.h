@@ -1,0 +1,23 @@
+#pragma once
+// "tarnelparams.ini": one number per line, its meaning given by the line
+// number. Read once when the main window is built, rewritten whole when a
+// line was missing, and line by line by the option toggles.
+#include <string>
+#include <vector>
+
+class TXLAWindow;
+
+// The path of the file (set by the start-up; tests point it elsewhere).
+std::string& ParamsIniPath();
+
+// 1 when the file was read, 0 when it is missing or holds no number.
+int LoadParameterPreferences(TXLAWindow& window);
+// 1 written, 0 not writable (reported).
+int SaveParameterPreferences(TXLAWindow& window);
+// Stores value as 0-based entry index; 0 when the file is missing, empty or
+// shorter than index + 1 entries.
+int SetParameterPreference(TXLAWindow& window, int index, int value);
+
+// The numbers of a preference file: the first number of each line, up to
+// the first line that does not begin with a finite number.
+std::vector<double> ReadPreferenceNumbers(const std::string& path, bool* opened = nullptr);

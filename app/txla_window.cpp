@@ -1,0 +1,287 @@
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "numerics/sounds.h"
+#include "app/txla_window.h"
+
+#include <algorithm>
+
+#include "app/help_menu.h"
+#include "app/menu_resources.h"
+#include "app/parameter_preferences.h"
+#include "app/program_options.h"
+#include "app/shell_services.h"
+#include "platform/fatal_error.h"
+#include "platform/input_events.h"
+#include "platform/process_launcher.h"
+#include "platform/window_messages.h"
+
+const char* const TXLAWindow::kHelpAddress = "https://tarnel.example.org/help/";
+
+CommandLineFlags& CommandLineState() {
+  static CommandLineFlags flags;
+  return flags;
+}
+
+std::string& LastDataFolder() {
+  static std::string folder;
+  return folder;
+}
+
+namespace {
+
+const std::vector<std::pair<std::string, std::string>>& LoadFilters() {
+  static const std::vector<std::pair<std::string, std::string>> filters = [] {
+    std::vector<std::pair<std::string, std::string>> f = {
+        {"All AUC Files (*.IP*;*.RA*;*.RI*;*.R0*;*.FI*;*.xp;*list*.*)",
+         "*.IP*;*.RA*;*.RI*;*.R0*;*.FI*;*.xp;*list*.*"},
+        {"Previously Loaded Lists (list*.*)", "list*.*"},
+        {"MORLEAN Experiments (*.xp)", "*.xp"}};
+    for (int cell = 1; cell <= 8; ++cell) {
+      const std::string digit = std::to_string(cell);
+      f.push_back({"cell " + digit + " (*.*" + digit + ")", "*.*" + digit});
+    }
+    f.push_back({"Interference Files (*.IP*)", "*.IP*"});
+    f.push_back({"Absorbance Files (*.RA*)", "*.RA*"});
+    f.push_back({"Intensity Files (*.RI*)", "*.RI*"});
+    f.push_back({"Fluorescence Files (*.FI*)", "*.FI*"});
+    f.push_back({"All Files (*.*)", "*.*"});
+    return f;
+  }();
+  return filters;
+}
+
+}  // namespace
+
+TXLAWindow::TXLAWindow(TXLAWindow* parent, const std::string& title,
+                       WindowCommandLine commandLine)
+    : commandLine_(commandLine) {
+  (void)parent;  // the main window has none
+  frame_ = platform::CreateFrameWindow(*this);
+  frame_->SetTitle(title);
+  platform::SetMainFrame(frame_.get());
+
+  HelpRequested = false;
+  ZoomDragging = false;
+  ZoomDC = nullptr;
+
+  bool automation = false;
+  if (Services().takeAutomationCommandLine)
+    automation = Services().takeAutomationCommandLine(commandLine_.argCount, commandLine_.argCopies);
+  CommandLineState().AutomationMode = automation;
+
+  if (automation) {
+    frame_->SetMenu(BuildMenuIniCustom());
+    frame_->SetAccelerators(AcceleratorTable1112());
+  } else {
+    frame_->SetMenu(BuildMenu1());
+    frame_->SetAccelerators(AcceleratorTable303());
+  }
+  frame_->SetIcons(kIconGroupBig, kIconGroupSmall);
+
+  CallService(Services().initApproachToEqSim, *this);
+  PrinterCreated = false;
+  PrepareOpenFileDialog(LoadFileDialog);
+  PrepareOpenFileDialog(DropFileDialog);
+  RunBusy = false;
+  FitBusy = false;
+  DialogOpen = false;
+
+  LoadParameterPreferences(*this);
+  if (!automation) CallService(Services().readLammEqParameterPreferences, *this);
+  RunDisclaimer();
+  CallService(Services().createMouseActions, *this);
+  DiagBanner.clear();
+  DiagFileName.clear();
+  DiagLogOpened = false;
+
+  // The unattended analysis runs here, before the window is on the screen;
+  // it ends with Exit. After "don't agree" nothing more may run.
+  if (automation && !platform::QuitRequested())
+    CallService(Services().runAutomationAtStartup, *this);
+}
+
+TXLAWindow::~TXLAWindow() {
+  if (platform::MainFrame() == frame_.get()) platform::SetMainFrame(nullptr);
+  DiagBanner.clear();
+  DiagFileName.clear();
+  frame_.reset();
+}
+
+void TXLAWindow::PrepareOpenFileDialog(platform::FileDialogRequest& dialog) {
+  dialog = platform::FileDialogRequest{};
+  dialog.save = false;
+  dialog.title = "select files";
+  dialog.filters = LoadFilters();
+  dialog.initialFolder = LastDataFolder();
+  dialog.defaultExtension = "*";
+  dialog.multiSelect = true;
+}
+
+void TXLAWindow::RunDisclaimer() {
+  if (Options().DisclaimerAccepted) return;
+  const int answer = frame_->RunTwoButtonDialog("About", AboutText(), "agree", "don't agree");
+  if (answer == platform::IDOK) {
+    Options().DisclaimerAccepted = true;
+    SaveParameterPreferences(*this);
+  } else {
+    CmExit();
+  }
+}
+
+void TXLAWindow::Create() {
+  if (!frame_->IsCreated()) frame_->Create();
+}
+
+void TXLAWindow::CheckMenuItem(int id, bool checked) {
+  frame_->Menu().Check(id, checked);
+  frame_->MenuChanged();
+}
+
+bool TXLAWindow::IsMenuItemChecked(int id) const { return frame_->Menu().IsChecked(id); }
+
+void TXLAWindow::SetupWindow() {
+  ProgramOptions& o = Options();
+  // The menu may have been built before the window existed; every saved
+  // switch gets its mark here, whatever the preference reader managed.
+  if (Conti().suppressBaselineCorrelation) CheckMenuItem(cmd::SuppressBaselineCorrelation, true);
+  if (o.IntegrationRangesFromFile) CheckMenuItem(cmd::UseIntegrationRangesFromFile, true);
+  CheckMenuItem(cmd::Sound, SoundState.soundsOn);
+  CheckMenuItem(cmd::MultipleThreads, Conti().multipleThreads);
+  CheckMenuItem(cmd::InfoAndWizardMessages, o.InfoWizardMessages);
+  CheckMenuItem(cmd::Regularization2ndDerivative, false);
+  CheckMenuItem(cmd::RegularizationMaxEnt, false);
+  CheckMenuItem(cmd::ShowBothRegularizations, false);
+  if (Conti().secondDerivative)
+    CheckMenuItem(cmd::Regularization2ndDerivative, true);
+  else if (Conti().maxEntropy)
+    CheckMenuItem(cmd::RegularizationMaxEnt, true);
+  else if (Conti().showBothRegularizations)
+    CheckMenuItem(cmd::ShowBothRegularizations, true);
+  CheckMenuItem(cmd::SimplexAlgorithm, false);
+  CheckMenuItem(cmd::SimulatedAnnealing, false);
+  CheckMenuItem(cmd::MarquardtLevenberg, false);
+  if (gFitEngineState.useSimplex) CheckMenuItem(cmd::SimplexAlgorithm, true);
+  if (gFitEngineState.useAnnealing) CheckMenuItem(cmd::SimulatedAnnealing, true);
+  if (gFitEngineState.useMarquardt) CheckMenuItem(cmd::MarquardtLevenberg, true);
+  if (o.AlwaysLoadG2m1) CheckMenuItem(cmd::AlwaysLoadG2m1, true);
+  if (o.TimeStampCheck) CheckMenuItem(cmd::CheckElapsedTime, true);
+  CheckMenuItem(cmd::FitMAndS, gFitEngineState.molarMassParameters);
+  CheckMenuItem(cmd::DontLoadSpikes, CurrentDataTypeFlags().excludeSpikes);
+  CheckMenuItem(cmd::FlagTooStrongGradients, CurrentDataTypeFlags().flagTooStrongGradients);
+  CheckMenuItem(cmd::ErrorPropagationToSw, o.ErrorPropagationToSw);
+
+  CallService(Services().checkPlotHelpers, *this);
+  if (CommandLineState().AutomationMode) return;
+
+  o.ShowResidualsHistogram = false;
+  CheckMenuItem(cmd::ShowResidualsHistogram, false);
+  CallService(Services().relayoutAndRedrawPlots);
+  CallService(Services().countSoundFiles);
+  CallService(Services().playSoundHi);
+  frame_->AcceptDroppedFiles(true);
+}
+
+void TXLAWindow::CmExit() {
+  if (HelpTest()) return;
+  if (CommandLineState().AutomationMode) CallService(Services().finishAutomation, *this);
+  CallService(Services().freeLammArrays);
+  CallService(Services().freeExtrapolationArrays);
+  CallService(Services().freeScanData);
+  platform::RequestQuit(0);
+  CallService(Services().playSoundBye);
+}
+
+const CommandEntry* TXLAWindow::Find(int id) {
+  const auto& table = CommandTable();
+  auto it = std::find_if(table.begin(), table.end(),
+                         [id](const CommandEntry& e) { return e.id == id; });
+  return it == table.end() ? nullptr : &*it;
+}
+
+void TXLAWindow::Dispatch(int id) {
+  const CommandEntry* entry = Find(id);
+  if (!entry) return;  // ids without an entry (1114) do nothing
+  const int previous = currentCommand_;
+  currentCommand_ = id;
+  ++dispatchDepth_;
+  frame_->SetBusy(true);
+  try {
+    if (!(entry->helpTest && HelpTest())) (this->*(entry->handler))();
+  } catch (const platform::FatalError&) {
+    // The fatal box has been shown and the quit requested; the failed
+    // command ends here.
+  }
+  if (--dispatchDepth_ == 0) frame_->SetBusy(false);
+  currentCommand_ = previous;
+}
+
+bool TXLAWindow::HelpTest() {
+  if (!HelpRequested) return false;
+  CmHowToGetHelp();
+  HelpRequested = false;
+  return true;
+}
+
+void TXLAWindow::NotAvailableYet() {
+  std::string what;
+  if (const platform::MenuNode* item = frame_->Menu().Find(currentCommand_))
+    what = "\"" + platform::PlainMenuText(item->text) + "\"";
+  else if (const CommandEntry* entry = Find(currentCommand_))
+    what = std::string("command ") + std::to_string(entry->id) + " (" + entry->name + ")";
+  else
+    what = "this command";
+  platform::UI().MessageBox("NOT AVAILABLE", what + " is not available yet.",
+                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
+}
+
+void TXLAWindow::EvEnterIdle(int source, bool f1Down) {
+  if (source != platform::MSGF_MENU || !f1Down) return;
+  HelpRequested = true;
+  // The highlighted item is chosen as if Enter had been pressed.
+  frame_->ChooseHighlightedMenuItem();
+}
+
+void TXLAWindow::CmHowToGetHelp() {
+  const std::string text =
+      std::string("On-line help is available at ") + kHelpAddress + "\nConnect?";
+  const int answer = platform::UI().MessageBox("HELP", text, platform::BoxButtons::YesNo,
+                                               platform::BoxIcon::Question);
+  if (answer != platform::IDYES) return;
+  // The preferred browser first, then whatever the desktop opens addresses with.
+  if (!platform::Processes().StartDetached("firefox", {kHelpAddress}))
+    platform::Processes().OpenUrl(kHelpAddress);
+}
+
+void TXLAWindow::CmHelp() { CmHowToGetHelp(); }
+
+void TXLAWindow::OnMouse(platform::MouseMessage message, unsigned modKeys, int x, int y) {
+  using platform::MouseMessage;
+  switch (message) {
+    case MouseMessage::LButtonDown: EvLButtonDown(modKeys, x, y); break;
+    case MouseMessage::LButtonUp: EvLButtonUp(modKeys, x, y); break;
+    case MouseMessage::RButtonDown: EvRButtonDown(modKeys, x, y); break;
+    case MouseMessage::RButtonUp: EvRButtonUp(modKeys, x, y); break;
+    case MouseMessage::MouseMove: EvMouseMove(modKeys, x, y); break;
+    case MouseMessage::LButtonDblClk: EvLButtonDblClk(modKeys, x, y); break;
+    case MouseMessage::RButtonDblClk: EvRButtonDblClk(modKeys, x, y); break;
+  }
+}
+
+void TXLAWindow::OnInputWhileBusy(bool key) {
+  (void)key;
+  // A press during Run or Fit asks the computation to stop.
+  if (RunBusy || FitBusy) platform::StopFlag() = true;
+}
+
+void TXLAWindow::EvSize(int width, int height) {
+  (void)width;
+  (void)height;
+  frame_->Invalidate(true);
+}
+
+void TXLAWindow::Paint(bool erase) {
+  (void)erase;
+  ClientWidthF = static_cast<float>(frame_->ClientWidth());
+  ClientHeightF = static_cast<float>(frame_->ClientHeight());
+}

@@ -1,0 +1,50 @@
+#pragma once
+// Services of the main window that many commands share: the repaint
+// request, the file dialogs, the last data folder in "tarnel.ini", and the
+// menu items that come and go with the loaded data.
+#include <string>
+
+class TXLAWindow;
+
+// Invalidates the whole client area with erase, unless a serial fit runs.
+void RequestRepaint(TXLAWindow& window);
+
+// The path of "tarnel.ini" (set by the start-up; tests point it elsewhere).
+std::string& LastFolderIniPath();
+// Keeps the drive, folder and base name of path as the last data folder.
+void SaveLastDataDirectory(TXLAWindow& window, const std::string& path);
+// The drive and folder of the last data file into initialFolder; a missing
+// file leaves it unchanged.
+void LoadLastDataDirectory(TXLAWindow& window, std::string& initialFolder);
+
+// File dialogs; 1 when a file was chosen (its path copied into path, at most
+// capacity - 1 characters), 0 when cancelled (path unchanged).
+int SelectSaveFileName(TXLAWindow& window, std::string& path, int capacity, int unused,
+                       const std::string& defaultExtension);
+int SelectFileNameOpenOrSave(TXLAWindow& window, bool save, std::string& path, int capacity,
+                             const std::string& title, const std::string& defaultExtension,
+                             const std::string& filterDescription,
+                             const std::string& filterPattern);
+int SelectOpenFileName(TXLAWindow& window, std::string& path, int capacity,
+                       const std::string& defaultExtension);
+
+// What the dynamic menu items depend on.
+struct DynamicMenuState {
+  bool scansLoaded = false;
+  bool fluorescenceData = false;
+  bool intensityData = false;
+  bool nonidealCsModel = false;
+  bool mStarVariant = false;  // the M* variant of the equilibrium analysis keeps its own items
+};
+DynamicMenuState& MenuState();
+
+struct DynamicMenuMarkers {
+  bool MStarCopyItemsShown = true;  // the menu resource holds them
+  bool FloToolsItemShown = false;
+  bool MeanFieldItemsShown = false;
+};
+DynamicMenuMarkers& MenuMarkers();
+
+void InsertCopyMStarMenuItems(TXLAWindow& window);
+void RemoveCopyMStarMenuItems(TXLAWindow& window);
+void UpdateFloToolsMenu(TXLAWindow& window);

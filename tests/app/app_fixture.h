@@ -1,0 +1,98 @@
+#pragma once
+// A clean program state for each test of the main window: preference files
+// in a scratch folder, default records, scripted answers, recorded sounds
+// and outside programs, headless frame windows.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/parameter_preferences.h"
+#include "app/program_options.h"
+#include "app/shell_services.h"
+#include "app/txla_window.h"
+#include "app/window_services.h"
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "numerics/sounds.h"
+#include "platform/fatal_error.h"
+#include "platform/frame_window.h"
+#include "platform/process_launcher.h"
+#include "platform/scripted_ui.h"
+
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = std::filesystem::temp_directory_path() /
+           (std::string("tarnel_app_") + info->test_suite_name() + "_" + info->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    ParamsIniPath() = (dir_ / "tarnelparams.ini").string();
+    LastFolderIniPath() = (dir_ / "tarnel.ini").string();
+    Options() = ProgramOptions{};
+    Conti() = ContiSettings{};
+    gFitEngineState = FitEngineState{};
+    CurrentDataTypeFlags() = DataTypeFlags{};
+    SoundState.soundsOn = true;
+    Services() = ShellServices{};
+    CommandLineState() = CommandLineFlags{};
+    MenuState() = DynamicMenuState{};
+    MenuMarkers() = DynamicMenuMarkers{};
+    platform::ResetQuitRequest();
+    platform::SetRepaintsMuted(false);
+    platform::SetProcesses(&processes_);
+    ui_ = std::make_unique<platform::ScriptedUserInterface>();
+    scope_ = std::make_unique<platform::ScopedUI>(*ui_);
+  }
+
+  void TearDown() override {
+    scope_.reset();
+    platform::SetProcesses(nullptr);
+    platform::ResetQuitRequest();
+    std::filesystem::remove_all(dir_);
+  }
+
+  // A preference file holding these lines.
+  void WritePreferences(const std::vector<std::string>& lines) {
+    std::ofstream out(ParamsIniPath());
+    for (const auto& l : lines) out << l << "\n";
+  }
+  std::vector<std::string> PreferenceLines() const {
+    std::ifstream in(ParamsIniPath());
+    std::vector<std::string> lines;
+    std::string l;
+    while (std::getline(in, l)) lines.push_back(l);
+    return lines;
+  }
+  // A complete file that has the disclaimer agreed and everything else at
+  // its default.
+  void WriteAgreedDefaults() {
+    WritePreferences({"1", "0.0010", "0", "0", "0", "0", "0", "1", "1", "1", "0", "2", "1", "1",
+                      "2", "1.0", "0", "99", "99", "0", "1", "4.000e-01", "1.000e+02", "1"});
+  }
+  // The window as the start-up builds it, created but not shown.
+  std::unique_ptr<TXLAWindow> MakeWindow() {
+    auto w = std::make_unique<TXLAWindow>(nullptr, "Sedimentation Analysis");
+    if (!platform::QuitRequested()) w->Create();
+    return w;
+  }
+  static platform::HeadlessFrameWindow& Headless(TXLAWindow& w) {
+    return dynamic_cast<platform::HeadlessFrameWindow&>(w.Frame());
+  }
+  std::vector<std::string> Captions() const {
+    std::vector<std::string> c;
+    for (const auto& t : ui_->transcript) c.push_back(t.caption);
+    return c;
+  }
+
+  std::filesystem::path dir_;
+  std::unique_ptr<platform::ScriptedUserInterface> ui_;
+  std::unique_ptr<platform::ScopedUI> scope_;
+  platform::RecordingProcessLauncher processes_;
+};

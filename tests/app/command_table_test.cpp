@@ -1,0 +1,219 @@
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "app/menu_resources.h"
+#include "app_fixture.h"
+#include "platform/window_messages.h"
+
+namespace {
+
+std::set<int> MenuIds(const platform::MenuNode& bar) {
+  platform::MenuModel m;
+  m.Set(bar);
+  const auto ids = m.CommandIds();
+  return {ids.begin(), ids.end()};
+}
+
+// The first box a built command shows, when it shows one.
+const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
+    {221, "About"},           {268, "HELP"},           {249, "HELP"},
+    {869, "KEYBOARD SHORTCUTS"}, {610, "HELP MESSAGES"}, {952, "SET PREFERENCE"},
+    {829, "SET PREFERENCE"},  {902, "SET PREFERENCE"}, {648, "SET PREFERENCE"},
+    {894, "SET PREFERENCE"},  {594, "SET PREFERENCE"}, {609, "SET PREFERENCE"},
+    {294, "SET PREFERENCE"},  {295, "SET PREFERENCE"}, {642, "SET PREFERENCE"}, {592, "UPDATE DURING FIT"},
+    {826, "SET PREFERENCE"},  {825, "enter float"},    {824, "SET PREFERENCE"}};
+// Built commands that show no box of their own.
+const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243};
+
+}  // namespace
+
+using CommandTable = AppTest;
+
+TEST_F(CommandTable, EveryMenuItemHasAnEntryExceptTheUseFullProgramHint) {
+  std::set<int> ids = MenuIds(BuildMenu1());
+  const std::set<int> custom = MenuIds(BuildMenuIniCustom());
+  ids.insert(custom.begin(), custom.end());
+  for (int id : ids) {
+    if (id == 1114) {
+      EXPECT_EQ(TXLAWindow::Find(id), nullptr);
+    } else {
+      EXPECT_NE(TXLAWindow::Find(id), nullptr) << "menu item " << id;
+    }
+  }
+  // Each id appears once in the table.
+  std::set<int> seen;
+  for (const auto& e : TXLAWindow::CommandTable()) EXPECT_TRUE(seen.insert(e.id).second) << e.id;
+}
+
+TEST_F(CommandTable, EveryCommandReachesItsHandler) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  ui_->lenient = true;
+  for (const auto& entry : TXLAWindow::CommandTable()) {
+    SCOPED_TRACE(std::string("command ") + std::to_string(entry.id) + " " + entry.name);
+    ui_->transcript.clear();
+    platform::ResetQuitRequest();
+    w->HelpRequested = false;
+    w->Dispatch(entry.id);
+    const auto built = kFirstBoxOfBuiltCommands.find(entry.id);
+    if (built != kFirstBoxOfBuiltCommands.end()) {
+      ASSERT_FALSE(ui_->transcript.empty());
+      EXPECT_EQ(ui_->transcript.front().caption, built->second);
+    } else if (kSilentBuiltCommands.count(entry.id)) {
+      for (const auto& t : ui_->transcript) EXPECT_NE(t.caption, "NOT AVAILABLE");
+    } else {
+      // Commands of subsystems still to come say so, naming their item.
+      ASSERT_EQ(ui_->transcript.size(), 1u);
+      EXPECT_EQ(ui_->transcript[0].caption, "NOT AVAILABLE");
+      const platform::MenuNode* item = w->Frame().Menu().Find(entry.id);
+      const std::string expected =
+          item ? "\"" + platform::PlainMenuText(item->text) + "\"" : "command " + std::to_string(entry.id);
+      EXPECT_NE(ui_->transcript[0].text.find(expected), std::string::npos) << ui_->transcript[0].text;
+    }
+  }
+  EXPECT_TRUE(processes_.calls.size() >= 1u);  // the help prompt offered the browser
+}
+
+TEST_F(CommandTable, IdsWithoutEntryDoNothing) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  for (int id : {1114, 0, 99999}) w->Dispatch(id);
+  EXPECT_TRUE(ui_->transcript.empty());
+  EXPECT_TRUE(ui_->failures.empty());
+}
+
+TEST_F(CommandTable, ExitFreesRequestsQuitAndSaysGoodbye) {
+  WriteAgreedDefaults();
+  std::vector<std::string> calls;
+  Services().freeLammArrays = [&] { calls.push_back("lamm"); };
+  Services().freeExtrapolationArrays = [&] { calls.push_back("extrapolation"); };
+  Services().freeScanData = [&] { calls.push_back("scans"); };
+  Services().playSoundBye = [&] {
+    calls.push_back(platform::QuitRequested() ? "bye after quit" : "bye before quit");
+  };
+  Services().finishAutomation = [&](TXLAWindow&) { calls.push_back("results"); };
+  auto w = MakeWindow();
+  w->Dispatch(230);
+  EXPECT_EQ(calls, (std::vector<std::string>{"lamm", "extrapolation", "scans", "bye after quit"}));
+  EXPECT_TRUE(platform::QuitRequested());
+  EXPECT_EQ(platform::QuitExitCode(), 0);
+}
+
+TEST_F(CommandTable, F1OnAMarkedItemShowsTheHelpPromptInsteadOfActing) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  ui_->ExpectBox("HELP", "Connect?", platform::IDNO);
+  Headless(*w).PressF1InMenu(200);  // "&Load New Files\t^L"
+  EXPECT_EQ(Captions(), std::vector<std::string>{"HELP"});
+  EXPECT_FALSE(w->HelpRequested);
+  EXPECT_TRUE(processes_.calls.empty());
+  EXPECT_TRUE(ui_->failures.empty());
+}
+
+TEST_F(CommandTable, F1OnAnUnmarkedItemActsAndTheNextMarkedCommandShowsHelp) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  ui_->lenient = true;
+  Headless(*w).PressF1InMenu(213);  // "&Run" has no help test
+  EXPECT_EQ(Captions(), std::vector<std::string>{"NOT AVAILABLE"});
+  EXPECT_TRUE(w->HelpRequested);
+  ui_->transcript.clear();
+  w->Dispatch(212);  // "&Parameters" tests the flag
+  EXPECT_EQ(Captions(), std::vector<std::string>{"HELP"});
+  EXPECT_FALSE(w->HelpRequested);
+}
+
+TEST_F(CommandTable, F1WithoutAnOpenMenuDoesNothingHere) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  Headless(*w).PressF1InMenu(0);
+  w->EvEnterIdle(platform::MSGF_DIALOGBOX, true);
+  w->EvEnterIdle(platform::MSGF_MENU, false);
+  EXPECT_FALSE(w->HelpRequested);
+  EXPECT_TRUE(ui_->transcript.empty());
+}
+
+TEST_F(CommandTable, ExitWhileHelpIsRequestedShowsHelpAndKeepsRunning) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  ui_->ExpectBox("HELP", "", platform::IDYES);
+  Headless(*w).PressF1InMenu(230);
+  EXPECT_FALSE(platform::QuitRequested());
+  EXPECT_FALSE(w->HelpRequested);
+  EXPECT_EQ(processes_.calls.size(), 1u);
+  EXPECT_NE(processes_.calls[0].find(TXLAWindow::kHelpAddress), std::string::npos);
+}
+
+TEST_F(CommandTable, AcceleratorsOfTheInteractiveTable) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  ui_->lenient = true;
+  struct Key {
+    char key;
+    bool control, alt;
+    int command;
+  };
+  // Alt+F, Alt+G and Alt+I go to their commands, not to the menu mnemonics
+  // of "&Fit", "&Generate" and "D&isplay"; Ctrl+G and Alt+M have no item.
+  for (const Key& k : {Key{'G', true, false, 901}, Key{'M', false, true, 837},
+                       Key{'F', false, true, 915}, Key{'G', false, true, 611},
+                       Key{'I', false, true, 542}, Key{'F', true, false, 215},
+                       Key{'C', true, false, 646}, Key{'L', true, false, 200}}) {
+    SCOPED_TRACE(std::string(1, k.key) + " -> " + std::to_string(k.command));
+    const auto& table = w->Frame().Accelerators();
+    auto it = std::find_if(table.begin(), table.end(), [&](const platform::Accelerator& a) {
+      return a.key == k.key && a.control == k.control && a.alt == k.alt && !a.shift;
+    });
+    ASSERT_NE(it, table.end());
+    EXPECT_EQ(it->command, k.command);
+  }
+  EXPECT_EQ(w->Frame().Accelerators().size(), 22u);
+  ui_->transcript.clear();
+  EXPECT_TRUE(Headless(*w).PressAccelerator('S', true, false, false));
+  EXPECT_EQ(Captions(), std::vector<std::string>{"NOT AVAILABLE"});
+}
+
+TEST_F(CommandTable, ACommandWithSeveralItemsTicksThemAll) {
+  platform::MenuModel m;
+  m.Set(BuildMenu1());
+  EXPECT_EQ(m.Count(927), 2);
+  EXPECT_EQ(m.Count(904), 2);
+  EXPECT_EQ(m.Count(272), 2);
+  EXPECT_TRUE(m.Check(927, true));
+  int ticked = 0;
+  std::function<void(const platform::MenuNode&)> walk = [&](const platform::MenuNode& n) {
+    for (const auto& c : n.children) {
+      if (c.kind == platform::MenuNode::Kind::Item && c.id == 927 && c.checked) ++ticked;
+      walk(c);
+    }
+  };
+  walk(m.Bar());
+  EXPECT_EQ(ticked, 2);
+  EXPECT_FALSE(m.Check(4242, true));
+}
+
+TEST_F(CommandTable, MenuItemsAndPopupsComeAndGoAtRunTime) {
+  platform::MenuModel m;
+  m.Set(BuildMenu1());
+  ASSERT_TRUE(m.Delete(918));
+  EXPECT_EQ(m.Count(918), 0);
+  ASSERT_TRUE(m.InsertBefore(896, platform::MenuNode::Item(918, "Copy Ln(c) Data")));
+  const auto ids = m.CommandIds();
+  const auto at = [&](int id) { return std::find(ids.begin(), ids.end(), id) - ids.begin(); };
+  EXPECT_EQ(at(918) + 1, at(896));
+  EXPECT_TRUE(m.Delete(918));
+  EXPECT_EQ(m.Count(918), 0);
+  EXPECT_FALSE(m.Delete(918));
+  ASSERT_NE(m.FindPopup("Plot"), nullptr);
+  EXPECT_TRUE(m.DeletePopup("Plot"));
+  EXPECT_EQ(m.Count(900), 0);
+  EXPECT_TRUE(m.InsertBefore(
+      552, platform::MenuNode::Popup("FloTools", {platform::MenuNode::Item(915, "FloTools")})));
+  EXPECT_EQ(m.Count(915), 1);
+  EXPECT_TRUE(m.Enable(231, false));
+  EXPECT_FALSE(m.IsEnabled(231));
+  EXPECT_EQ(platform::PlainMenuText("Copy Screenshot \t^C"), "Copy Screenshot");
+  EXPECT_EQ(platform::PlainMenuText("Set Fit Limits For Meniscus && Bottom"),
+            "Set Fit Limits For Meniscus & Bottom");
+}
