@@ -83,6 +83,8 @@ struct LoadHooks {
   std::function<void()> createNoiseButtons;
   std::function<void()> removeNoiseButtons;
   std::function<void()> buildPlotCurves;
+  // Deletes the plot objects, whose curves view the scans about to be freed.
+  std::function<void()> deletePlots;
   std::function<void()> setPlotAxisTitles;
   std::function<void()> clearComputedFlag;
   std::function<void(bool rescale)> redrawDataPlot;
@@ -101,7 +103,14 @@ struct LoadHooks {
   // Mean grid profile and fit-range sums; the default works on the scan set.
   std::function<void()> computeTINoiseProfile;
   // Noise and plot redraws of the raw-data workers.
-  std::function<void(float xMin, float xMax, float yMin, float yMax)> setDataPlotRanges;
+  // Pushes a zoom level with these ranges on the data plot and draws it.
+  std::function<void(float xMin, float xMax, float yMin, float yMax)> pushDataPlotZoom;
+  // Animates a click on the on-plot button "remove TI and RI" when it exists.
+  std::function<void()> animateNoiseButton;
+  // Writes one fitted DLS data set (lag times x, g(2)-1 values y) for scan i.
+  std::function<bool(const std::string& path, int n, const float* x, const float* y,
+                     const std::string& description, int scan)>
+      writeDlsdatSet;
   std::function<void()> updateResidualsPlot;
   std::function<void()> updateResidualHistogram;
   std::function<void()> invalidateWindow;
@@ -116,8 +125,9 @@ struct LoadHooks {
   std::function<void()> showLastFitInfo;
   std::function<void()> toggleDisplayFlag210;
   std::function<double(double s1, double s2)> integrateDistribution;
-  // The s grid of the active distribution and its size.
-  std::function<const float*(int& size)> distributionGrid;
+  // The s grid [1..size] of the active distribution and the first index its
+  // integrals start at (2 for the plain c(s), 3 for its variants).
+  std::function<const float*(int& size, int& firstIndex)> distributionGrid;
   std::function<void()> rescaleZoomedDistribution;
   // Gaussian deviate of unit standard deviation.
   std::function<double()> gaussRandom;
@@ -127,3 +137,7 @@ struct LoadHooks {
 LoadHooks& CurrentLoadHooks();
 // Back to the defaults.
 void ResetLoadHooks();
+
+// Mean grid profile over all scans, then the fit-range sum and count of the
+// scan set; the default of computeTINoiseProfile.
+void RefreshFitRangeProfile();

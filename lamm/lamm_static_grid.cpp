@@ -148,36 +148,50 @@ void CLammIdeal::TridiagMatVecActive(const double* lo, const double* di, const d
 
 bool CLammIdeal::TridagActive(const double* lo, const double* di, const double* up,
                               const double* rhs, double* x, int n) {
-  // Thomas elimination without pivoting; every pivot is checked, and the
-  // elimination factors are kept for TridagActiveReuse.
-  piv_[1] = di[1];
-  if (piv_[1] == 0 || !std::isfinite(piv_[1])) {
+  // Thomas elimination without pivoting; every pivot is checked. The kept
+  // factors are the reciprocal pivots and lo/pivot, so that the substitutions
+  // of the following steps are multiply-add chains without divisions.
+  double p = di[1];
+  if (p == 0 || !std::isfinite(p)) {
     if (!inWorker_) ErrorBox("Error 1 in tridag");
     abortFlag_ = pivotFailed_ = true;
     return false;
   }
+  piv_[1] = 1.0 / p;
+  work_[1] = 0;
   for (int i = 2; i <= n; ++i) {
-    gam_[i] = up[i - 1] / piv_[i - 1];
-    piv_[i] = di[i] - lo[i] * gam_[i];
-    if (piv_[i] == 0 || !std::isfinite(piv_[i])) {
+    gam_[i] = up[i - 1] * piv_[i - 1];
+    p = di[i] - lo[i] * gam_[i];
+    if (p == 0 || !std::isfinite(p)) {
       if (!inWorker_) ErrorBox("Error 2 in tridag");
       abortFlag_ = pivotFailed_ = true;
       return false;
     }
+    piv_[i] = 1.0 / p;
+    work_[i] = lo[i] * piv_[i];
   }
   TridagActiveReuse(lo, rhs, x, n);
   return true;
 }
 
-void CLammIdeal::TridagActiveReuse(const double* lo, const double* rhs, double* x,
+void CLammIdeal::TridagActiveReuse(const double* /*lo*/, const double* rhs, double* x,
                                    int n) const {
   const int first = start_ >= 4 ? start_ - 1 : 1;
   // Forward substitution over the active rows; the depleted rows before them
   // carry zero right-hand sides and stay zero.
   for (int i = 1; i < first; ++i) x[i] = 0;
-  x[first] = rhs[first] / piv_[first];
-  for (int i = first + 1; i <= n; ++i) x[i] = (rhs[i] - lo[i] * x[i - 1]) / piv_[i];
-  for (int i = n - 1; i >= first; --i) x[i] -= gam_[i + 1] * x[i + 1];
+  const double* ip = piv_;
+  const double* lp = work_;
+  double y = rhs[first] * ip[first];
+  x[first] = y;
+  for (int i = first + 1; i <= n; ++i) {
+    y = rhs[i] * ip[i] - lp[i] * y;
+    x[i] = y;
+  }
+  for (int i = n - 1; i >= first; --i) {
+    y = x[i] - gam_[i + 1] * y;
+    x[i] = y;
+  }
 }
 
 void CLammIdeal::AdvanceStaticGrid(double dt) {

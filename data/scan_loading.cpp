@@ -1,0 +1,768 @@
+#include "data/scan_loading.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "data/data_messages.h"
+#include "data/load_hooks.h"
+#include "data/realtime_update.h"
+#include "data/rotor_speed_profile.h"
+#include "data/scan_file.h"
+#include "data/scan_grid.h"
+#include "data/scan_set.h"
+#include "data/speed_steps_at_load.h"
+#include "data/time_stamps.h"
+#include "numerics/arrays.h"
+#include "numerics/ccurve.h"
+#include "numerics/cvector.h"
+#include "numerics/error_box.h"
+#include "platform/paths.h"
+
+using data_messages::Format;
+
+namespace {
+
+constexpr int kMaxScans = 1000;
+constexpr double kRadPerRpm = 0.10471976;
+
+FileNameList g_list;
+LoadedDataPaths g_paths;
+
+bool IsSep(char c) { return c == '/' || c == '\\'; }
+
+std::string WithoutTrailingSep(std::string folder) {
+  while (folder.size() > 1 && IsSep(folder.back())) folder.pop_back();
+  return folder;
+}
+
+std::string NameWithExtension(const std::string& path) {
+  const platform::PathParts p = platform::SplitPath(path);
+  return p.name + p.extension;
+}
+
+std::string FolderOf(const std::string& path) {
+  const platform::PathParts p = platform::SplitPath(path);
+  return p.drive + p.folder;
+}
+
+bool CanOpen(const std::string& path) {
+  FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
+  if (!f) return false;
+  std::fclose(f);
+  return true;
+}
+
+// Analysis files of the set, named after the first file.
+void SetAnalysisFileNames(const std::string& firstName, bool notes, bool others) {
+  const ScanSet& s = CurrentScanSet();
+  const platform::PathParts p = platform::SplitPath(firstName);
+  const std::string folder = g_paths.drive + g_paths.folder;
+  if (notes) {
+    g_paths.notesFile = s.oldFileNameConvention ? platform::Combine(folder, p.name + ".not")
+                                                : platform::Combine(folder, "notes" + p.extension);
+  }
+  if (others) {
+    g_paths.parameterFile = s.oldFileNameConvention
+                                ? platform::Combine(folder, p.name + ".~p")
+                                : platform::Combine(folder, "~tmppars" + p.extension);
+    g_paths.distributionFile = platform::Combine(folder, "sdist" + p.extension);
+  }
+  g_paths.lastName = p.name;
+  g_paths.lastExtension = p.extension;
+}
+
+void SetDriveAndFolder(const std::string& dataFolder, bool severalFiles) {
+  // With several files the string is the folder itself; a dummy name keeps
+  // its last component from being taken for a file name.
+  const platform::PathParts p =
+      platform::SplitPath(severalFiles ? platform::Combine(dataFolder, "dummy") : dataFolder);
+  g_paths.drive = p.drive;
+  g_paths.folder = p.folder;
+  const LoadTargets& t = CurrentLoadTargets();
+  if (*t.useOtherFolder && !t.otherFolder->empty()) {
+    const platform::PathParts o = platform::SplitPath(platform::Combine(*t.otherFolder, "dummy"));
+    g_paths.drive = o.drive;
+    g_paths.folder = o.folder;
+  }
+  g_paths.dataFolder = WithoutTrailingSep(g_paths.drive + g_paths.folder);
+}
+
+void StopRealtimeOnError() {
+  RealtimeState& rt = CurrentRealtimeState();
+  if (rt.running) rt.stopRequested = 1;
+}
+
+void EndProgress() { platform::UI().Progress("", -1.0); }
+
+float* CopyOf(const float* a, int n) {
+  float* c = vector(1, std::max(n, 1));
+  for (int k = 1; k <= n; ++k) c[k] = a ? a[k] : 0.0f;
+  return c;
+}
+
+CVector* View(float* p, int n) {
+  CVector* v = new CVector();
+  v->Attach(p, n, 1);
+  return v;
+}
+
+// Steps 10 and 11 of a load, after scan i was read.
+void FinishScan(int i, const std::string& path) {
+  ScanSet& s = CurrentScanSet();
+  const DataTypeFlags& flags = CurrentDataTypeFlags();
+  const LoadTargets& t = CurrentLoadTargets();
+  const int n = s.points[i];
+  const std::string status = Format("\n --> %s (%d data points)", path.c_str(), n);
+  platform::UI().StatusText(status);
+  CurrentLoadHooks().writeDiagnostics(status);
+  if (flags.intensity) {
+    *t.experimentalInitialDistribution = 0;
+    *t.initialDistributionCompanion = 1;
+    if (s.signals2[i]) std::swap(s.signals[i], s.signals2[i]);
+  }
+  ScanRecord& r = s.records[i];
+  if (*t.timesFromW2t && !flags.electrophoresis && r.rpm != 0.0f) {
+    const double omega = r.rpm * kRadPerRpm;
+    r.timeRead = r.w2t / (omega * omega);
+  }
+  s.model[i] = CopyOf(nullptr, n);
+  s.model2[i] = CopyOf(nullptr, n);
+  s.residuals[i] = CopyOf(s.signals[i], n);
+  s.radiusVec[i] = View(s.radii[i], n);
+  s.signalVec[i] = View(s.signals[i], n);
+  s.modelVec[i] = View(s.model[i], n);
+  s.residualVec[i] = View(s.residuals[i], n);
+  s.dataCurve[i] = new CCurve(s.radiusVec[i], s.signalVec[i]);
+  s.modelCurve[i] = new CCurve(s.radiusVec[i], s.modelVec[i]);
+  s.residualCurve[i] = new CCurve(s.radiusVec[i], s.residualVec[i]);
+  if (flags.intensity && s.signals2[i]) {
+    s.signal2Vec[i] = View(s.signals2[i], n);
+    s.signal2Curve[i] = new CCurve(s.radiusVec[i], s.signal2Vec[i]);
+  }
+}
+
+bool ReadScan(int i, const std::string& path, float binWidth) {
+  ScanSet& s = CurrentScanSet();
+  std::uint8_t mark = 0;
+  return ReadScanFile(platform::ToNative(path).c_str(), &s.records[i], &s.points[i], &s.radii[i],
+                      &s.signals[i], &s.signals2[i], &mark, binWidth) == 1;
+}
+
+char TypeLetterOfExtension(const std::string& name) {
+  const std::string ext = platform::SplitPath(name).extension;
+  return ext.size() >= 2 ? static_cast<char>(std::toupper(static_cast<unsigned char>(ext[1]))) : 0;
+}
+
+// Interference files cannot be analysed together with other kinds.
+bool RefuseMixedTypes() {
+  ScanSet& s = CurrentScanSet();
+  const char first = TypeLetterOfExtension(s.fileNames[1]);
+  for (int i = 2; i <= s.count; ++i) {
+    const char c = TypeLetterOfExtension(s.fileNames[i]);
+    if (c != first && (c == 'I' || first == 'I')) {
+      s.mixedTypes = 1;
+      data_messages::Box("ERROR", "mixed data types");
+      FreeScanData();
+      return true;
+    }
+  }
+  return false;
+}
+
+void SetSolutionTemperature() {
+  const ScanSet& s = CurrentScanSet();
+  const LoadTargets& t = CurrentLoadTargets();
+  *t.temperature = s.records[s.count].temperature + 273.15f;
+  *t.RT = *t.temperature * 8.31451f * 1e7f;
+}
+
+void SetMeniscusBottomDefaults() {
+  ScanSet& s = CurrentScanSet();
+  const LoadTargets& t = CurrentLoadTargets();
+  if (*t.meniscus == 0.0f) {
+    *t.meniscus = s.radii[1][1];
+    *t.meniscusParameter = *t.meniscus;
+  }
+  if (*t.bottom == 0.0f) {
+    *t.bottom = s.radii[1][s.points[1]];
+    *t.bottomParameter = *t.bottom;
+  }
+  if (s.leftFitLimit == 0.0f) s.leftFitLimit = *t.meniscus + 0.005f;
+  if (s.rightFitLimit == 0.0f) s.rightFitLimit = *t.bottom - 0.15f;
+  *t.meniscusBottomLimitsFixed = 0;
+  CurrentLoadHooks().setDefaultMeniscusBottomLimits();
+}
+
+// Time order of the scans; equal times keep their order.
+void SortScansByTime() {
+  ScanSet& s = CurrentScanSet();
+  int i = 1;
+  while (i < s.count) {
+    if (s.records[s.order[i]].timeRead <= s.records[s.order[i + 1]].timeRead) {
+      ++i;
+    } else {
+      std::swap(s.order[i], s.order[i + 1]);
+      if (i > 1) --i;
+    }
+  }
+}
+
+void GridAndLimits() {
+  ScanSet& s = CurrentScanSet();
+  PrepareScanGrid();
+  if (s.leftFitLimit != 0.0f) CheckLeftFitLimit();
+  if (s.rightFitLimit != 0.0f) CheckRightFitLimit();
+}
+
+void NoiseSwitches(bool changeSwitches) {
+  const LoadTargets& t = CurrentLoadTargets();
+  const DataTypeFlags& flags = CurrentDataTypeFlags();
+  LoadHooks& h = CurrentLoadHooks();
+  if (changeSwitches) {
+    if (flags.interference || *t.equilibriumModelMode) {
+      *t.tiNoiseFitted = 1;
+      *t.riNoiseFitted = 1;
+    }
+    *t.loadModelSwitch = 1;
+    if (flags.electrophoresis) {
+      if (*t.timesFromW2tPending) h.cancelTimesFromW2t();
+      if (*t.timesFromW2t) h.restoreScanTimes();
+    }
+  }
+  if (*t.tiNoiseFitted || *t.riNoiseFitted)
+    h.createNoiseButtons();
+  else
+    h.removeNoiseButtons();
+}
+
+// Steps 5 to 22 common to all loaders once the names are known. paths are
+// full paths [0..count-1].
+enum class LoadKind { Selection, Listed, Reload };
+
+bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind kind) {
+  ScanSet& s = CurrentScanSet();
+  const LoadTargets& t = CurrentLoadTargets();
+  LoadHooks& h = CurrentLoadHooks();
+  RealtimeState& rt = CurrentRealtimeState();
+  const int count = static_cast<int>(paths.size());
+
+  AllocateScanTables(s, count);
+  for (int i = 1; i <= count; ++i) {
+    s.order[i] = i;
+    s.points[i] = 0;
+  }
+  for (int i = 1; i <= count; ++i) {
+    platform::UI().Progress("loading", static_cast<double>(i) / count);
+    const std::string& path = paths[static_cast<std::size_t>(i) - 1];
+    s.fileNames[i] = NameWithExtension(path);
+    if (i == 1) SetAnalysisFileNames(s.fileNames[1], true, false);
+    if (!ReadScan(i, path, binWidth)) {
+      if (!*t.serialFitRunning) data_messages::Box("LOAD ERROR", path);
+      s.count = i;
+      FreeScanData();
+      StopRealtimeOnError();
+      EndProgress();
+      return false;
+    }
+    FinishScan(i, path);
+  }
+  if (!CheckSpeedStepsForLoad(g_paths.drive, g_paths.folder)) {
+    FreeScanData();
+    EndProgress();
+    return false;
+  }
+  if (RefuseMixedTypes()) {
+    EndProgress();
+    return false;
+  }
+  CurrentDataTypeFlags().dls = 0;
+  SetAnalysisFileNames(s.fileNames[1], false, true);
+  SetSolutionTemperature();
+  SetMeniscusBottomDefaults();
+  SortScansByTime();
+  if (*t.equilibriumModelMode && CurrentDataTypeFlags().interference) {
+    CurrentDataTypeFlags().interference = 0;
+    CurrentDataTypeFlags().absorbance = 1;
+  }
+  GridAndLimits();
+  const bool changeSwitches =
+      !rt.running && !(kind == LoadKind::Reload && *t.automationRun);
+  if (kind == LoadKind::Reload || changeSwitches) NoiseSwitches(changeSwitches);
+  s.signalPerConcentration = CurrentDataTypeFlags().interference ? 3.3 : 1.0;
+  h.buildPlotCurves();
+  return true;
+}
+
+// The time-stamp check after a load, reloading corrected copies.
+void TimeStampCheckAndReload() {
+  if (*CurrentLoadTargets().checkTimeStamps && CheckScanTimeStamps()) ReloadListedScans();
+}
+
+void SwitchOffFluorescenceTimeCorrection() {
+  const LoadTargets& t = CurrentLoadTargets();
+  if (*t.scanTimeCorrection && CurrentDataTypeFlags().fluorescence) {
+    *t.scanTimeCorrection = 0;
+    ErrorBox("scan time correction for fluorescence data not yet implemented, switching off");
+  }
+}
+
+struct ParsedSelection {
+  std::string first;   // the first string: the folder, or the one file's path
+  std::string folder;  // the folder of the files
+  std::vector<std::string> names;
+  bool several = false;
+};
+
+ParsedSelection ParseSelection(const std::string& selection) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start < selection.size()) {
+    const std::size_t end = selection.find('\0', start);
+    const std::string part =
+        selection.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (part.empty()) break;
+    parts.push_back(part);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  ParsedSelection p;
+  if (parts.empty()) return p;
+  p.first = p.folder = parts[0];
+  if (parts.size() == 1) {
+    p.names.push_back(NameWithExtension(parts[0]));
+    p.folder = WithoutTrailingSep(FolderOf(parts[0]));
+  } else {
+    p.several = true;
+    p.names.assign(parts.begin() + 1, parts.end());
+  }
+  return p;
+}
+
+std::vector<std::string> TakeEvery(const std::vector<std::string>& names, int every) {
+  std::vector<std::string> taken;
+  every = std::max(every, 1);
+  for (std::size_t k = 0; k < names.size(); k += static_cast<std::size_t>(every))
+    taken.push_back(names[k]);
+  return taken;
+}
+
+float BinWidth() {
+  const ScanSet& s = CurrentScanSet();
+  return (s.radialResolution > 0.001f && !s.equilibriumMode) ? s.radialResolution : 0.0f;
+}
+
+}  // namespace
+
+FileNameList& CurrentFileNameList() { return g_list; }
+LoadedDataPaths& CurrentDataPaths() { return g_paths; }
+
+std::string MakeSelection(const std::string& folder, const std::vector<std::string>& names) {
+  if (names.size() == 1) return platform::Combine(folder, names[0]) + '\0';
+  std::string out = folder + '\0';
+  for (const std::string& n : names) out += n + '\0';
+  return out + '\0';
+}
+
+std::string ScanFilePath(int i) {
+  const ScanSet& s = CurrentScanSet();
+  return platform::Combine(g_paths.dataFolder, s.fileNames[i]);
+}
+
+bool LoadAllData(const std::string& selection) {
+  ScanSet& s = CurrentScanSet();
+  const LoadTargets& t = CurrentLoadTargets();
+  LoadHooks& h = CurrentLoadHooks();
+  RealtimeState& rt = CurrentRealtimeState();
+  h.writeDiagnostics("\nEnter LoadAllData");
+  platform::UI().Progress("loading", 0.0);
+  s.dataChanged = 1;
+  float binWidth = BinWidth();
+  const ParsedSelection sel = ParseSelection(selection);
+  *t.meniscusWarningGiven = 0;
+  if (!s.equilibriumMode && sel.names.size() == 1) {
+    data_messages::Box("ERROR", "only one file selected");
+    if (!data_messages::AskYesNo("LOAD ERROR", "switch to Equilibrium Data Mode?")) {
+      EndProgress();
+      return false;
+    }
+    s.equilibriumMode = 1;
+    binWidth = 0.0f;
+  }
+  if (s.count > 0) {
+    h.deleteNonidealModel();
+    FreeScanData();
+    if (CurrentDataTypeFlags().dls) *t.meniscus = *t.bottom = 0.0f;
+  }
+  std::vector<std::string> names = TakeEvery(sel.names, s.loadEvery);
+  if (static_cast<int>(names.size()) > kMaxScans) {
+    data_messages::Box("LOAD ERROR", "too many scans selected");
+    StopRealtimeOnError();
+    EndProgress();
+    return false;
+  }
+  if (names.empty()) {
+    EndProgress();
+    return false;
+  }
+  SetDriveAndFolder(sel.first, sel.several);
+  std::vector<std::string> paths;
+  for (const std::string& n : names) paths.push_back(g_paths.drive + g_paths.folder + n);
+  if (!LoadScans(paths, binWidth, LoadKind::Selection)) return false;
+
+  bool restored = false;
+  if (!rt.running) restored = h.offerRestorePreviousAnalysis();
+  if (!restored) {
+    if (!(rt.running && rt.testMode)) {
+      h.setPlotAxisTitles();
+      h.clearComputedFlag();
+      h.redrawDataPlot(false);
+      if (!*t.serialFitRunning) h.requestRepaint();
+    }
+  } else {
+    h.setPlotAxisTitles();
+    h.clearComputedFlag();
+    AllocExtraScanArrays();
+    h.runModel();
+    const std::string text = Format("mean dev = %f  ", h.calcRmsd());
+    h.redrawDataPlot(false);
+    h.requestRepaint();
+    if (*t.diagnosticsOutput) h.drawText(text, 10, 50);
+  }
+  if (!rt.running && !*t.serialFitRunning && !*t.approachToEquilibriumTest)
+    h.checkTemperatureFluctuations(1.0);
+  EndProgress();
+  // The list of the loaded files is what a time-stamp correction rewrites.
+  if (*t.checkTimeStamps && CheckScanTimeStamps()) ReloadListedScans();
+  SwitchOffFluorescenceTimeCorrection();
+  return true;
+}
+
+namespace {
+
+bool LoadListed(LoadKind kind) {
+  ScanSet& s = CurrentScanSet();
+  const LoadTargets& t = CurrentLoadTargets();
+  LoadHooks& h = CurrentLoadHooks();
+  h.writeDiagnostics("\nEnter LoadAllData");
+  platform::UI().Progress("loading", 0.0);
+  s.dataChanged = 1;
+  const float binWidth = BinWidth();
+  if (s.count > 0) {
+    h.deleteNonidealModel();
+    FreeScanData();
+  }
+  if (g_list.count <= 0) {
+    EndProgress();
+    return false;
+  }
+  // Copy: a time-stamp correction rewrites the list while it is loaded.
+  const std::vector<std::string> paths(g_list.names.begin() + 1,
+                                       g_list.names.begin() + 1 + g_list.count);
+  const platform::PathParts first = platform::SplitPath(paths[0]);
+  g_paths.drive = first.drive;
+  g_paths.folder = first.folder;
+  g_paths.dataFolder = WithoutTrailingSep(first.drive + first.folder);
+  if (!LoadScans(paths, binWidth, kind)) return false;
+
+  const std::string title = "SEDIMENTATION ANALYSIS -> " + paths[0] + "...";
+  if (kind == LoadKind::Listed) {
+    h.setPlotAxisTitles();
+    h.clearComputedFlag();
+    if (!*t.multiSpeedRawDataMode) {
+      AllocExtraScanArrays();
+      h.runModelFromTools();
+    } else {
+      h.redrawDataPlot(true);
+      h.setWindowTitle(title);
+    }
+    EndProgress();
+    TimeStampCheckAndReload();
+  } else {
+    h.setPlotAxisTitles();
+    h.clearComputedFlag();
+    h.redrawDataPlot(false);
+    h.requestRepaint();
+    EndProgress();
+    TimeStampCheckAndReload();
+    if (g_list.count > 0) h.setWindowTitle("SEDIMENTATION ANALYSIS -> " + g_list.names[1] + "...");
+  }
+  SwitchOffFluorescenceTimeCorrection();
+  return true;
+}
+
+}  // namespace
+
+bool LoadListedScans() { return LoadListed(LoadKind::Listed); }
+bool ReloadListedScans() { return LoadListed(LoadKind::Reload); }
+
+bool AddMoreFiles(const std::string& selection) {
+  ScanSet& s = CurrentScanSet();
+  if (s.count <= 0) return LoadAllData(selection);
+  const LoadTargets& t = CurrentLoadTargets();
+  LoadHooks& h = CurrentLoadHooks();
+  FreeFitArrays(s.count);
+  const ParsedSelection sel = ParseSelection(selection);
+  const int added = static_cast<int>(sel.names.size());
+  if (added == 0) return false;
+  if (s.count + added > kMaxScans) {
+    data_messages::Box("LOAD ERROR", "too many scans selected");
+    return false;
+  }
+  h.deleteNonidealModel();
+  const int old = s.count;
+  GrowScanTables(s, old + added);
+  bool failed = false, warned = false;
+  const float binWidth = BinWidth();
+  for (int k = 1; k <= added; ++k) {
+    const int i = old + k;
+    s.order[i] = i;
+    const std::string path = platform::Combine(sel.folder, sel.names[k - 1]);
+    s.fileNames[i] = sel.names[k - 1];
+    platform::UI().Progress("loading", static_cast<double>(k) / added);
+    if (!ReadScan(i, path, binWidth)) {
+      data_messages::Box("LOAD ERROR", path);
+      failed = true;
+      break;
+    }
+    FinishScan(i, path);
+    if (*t.checkTimeStamps && !s.equilibriumMode && !warned &&
+        s.records[i].timeStampMarked != s.records[1].timeStampMarked) {
+      data_messages::Box("LOAD ERROR",
+                         Format("%s\n time stamp correction discrepancy with previous data!",
+                                path.c_str()));
+      warned = true;
+    }
+  }
+  EndProgress();
+  if (failed) {
+    FreeScanData();
+    return false;
+  }
+  CheckSpeedStepsForLoad(g_paths.drive, g_paths.folder, true);
+  SetAnalysisFileNames(s.fileNames[1], false, true);
+  SetSolutionTemperature();
+  // Scans added later keep their place in time.
+  for (int i = 1; i <= s.count; ++i) s.order[i] = i;
+  SortScansByTime();
+  GridAndLimits();
+  h.setPlotAxisTitles();
+  h.clearComputedFlag();
+  h.redrawDataPlot(false);
+  h.requestRepaint();
+  return true;
+}
+
+int LoadInitialDataScans(const std::string& path) {
+  ScanSet& s = CurrentScanSet();
+  const LoadTargets& t = CurrentLoadTargets();
+  if (s.count <= 0) {
+    platform::UI().MessageBox("", "please load data files first", platform::BoxButtons::Ok,
+                              platform::BoxIcon::Information);
+    return 0;
+  }
+  FreeInitialDataScan(s);
+  InitialDataScan& d = s.initialData;
+  int points = 0;
+  float *radii = nullptr, *signals = nullptr, *third = nullptr;
+  std::uint8_t mark = 0;
+  if (ReadScanFile(platform::ToNative(path).c_str(), &d.record, &points, &radii, &signals, &third,
+                   &mark, BinWidth()) != 1) {
+    data_messages::Box("LOAD ERROR", path);
+    d.points = 0;
+    return 0;
+  }
+  d.points = points;
+  d.radii = radii;
+  d.signals = signals;
+  d.third = third;
+  if (*t.checkTimeStamps && d.record.timeStampMarked != s.records[1].timeStampMarked) {
+    data_messages::Box(
+        "LOAD ERROR",
+        Format("%s\n time stamp correction discrepancy with previous data!", path.c_str()));
+  }
+  if (*t.timesFromW2t && d.record.rpm != 0.0f) {
+    const double omega = 0.10471975511965977 * d.record.rpm;
+    d.record.timeRead = d.record.w2t / (omega * omega);
+  }
+  const int earliest = s.order[1];
+  if (d.record.timeRead == s.records[earliest].timeRead) {
+    d.equalsFirstScan = 1;
+    // The earliest scan's model starts as the measured initial distribution.
+    const int n = std::min(d.points, s.points[earliest]);
+    for (int k = 1; k <= n; ++k) s.model[earliest][k] = d.signals[k];
+  } else {
+    d.equalsFirstScan = 0;
+  }
+  if (s.leftFitLimit != 0.0f) CheckLeftFitLimit();
+  if (s.rightFitLimit != 0.0f) CheckRightFitLimit();
+  return 1;
+}
+
+std::string FileNameListPath(bool corrected) {
+  if (g_list.count <= 0) return std::string();
+  const platform::PathParts p = platform::SplitPath(g_list.names[1]);
+  return p.drive + p.folder + (corrected ? "list_corr" : "list") + p.extension;
+}
+
+bool WriteFileNameList(bool corrected) {
+  const ScanSet& s = CurrentScanSet();
+  if (g_list.count <= 0 || g_list.count != s.count) return false;
+  const std::string path = FileNameListPath(corrected);
+  FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
+  if (!f) {
+    ErrorBox(Format("\n\aAttention: could not open %s", path.c_str()).c_str());
+    return false;
+  }
+  std::fprintf(f, "newformat n=1\n%s\n", WithoutTrailingSep(FolderOf(g_list.names[1])).c_str());
+  for (int i = 1; i <= g_list.count; ++i)
+    std::fprintf(f, "%s\n", NameWithExtension(g_list.names[i]).c_str());
+  return std::fclose(f) == 0;
+}
+
+bool LoadFileNameList(const std::string& path) {
+  std::ifstream in(platform::ToNative(path), std::ios::binary);
+  if (!in) return false;
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  std::string text = buffer.str();
+
+  ScanSet& s = CurrentScanSet();
+  const bool newFormat = text.compare(0, 12, "newformat n=") == 0;
+  int every = 1;
+  if (newFormat) every = std::atoi(text.substr(12, 4).c_str());
+  // A count of 0 or below would take no file or run backwards.
+  every = std::max(every, 1);
+
+  // Comments run from "%" to the end of their line; a "%" that opens the
+  // text is not one. The line break stays, so that a comment behind a name
+  // does not join it to the next one; emptied lines are skipped below.
+  std::string clean;
+  clean.reserve(text.size());
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (text[k] == '%' && k > 0) {
+      while (k + 1 < text.size() && text[k + 1] != '\n') ++k;
+      continue;
+    }
+    clean.push_back(text[k]);
+  }
+  std::vector<std::string> lines;
+  {
+    std::istringstream lineStream(clean);
+    std::string line;
+    while (std::getline(lineStream, line)) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+        line.pop_back();
+      if (!line.empty()) lines.push_back(line);
+    }
+  }
+  if (newFormat && !lines.empty()) lines.erase(lines.begin());
+  if (lines.empty()) return false;
+  const std::string folder = lines[0];
+  std::vector<std::string> names(lines.begin() + 1, lines.end());
+  if (!newFormat) {
+    // The old form wrote the extension's dot as an underscore.
+    for (std::string& n : names) std::replace(n.begin(), n.end(), '_', '.');
+  }
+  if (s.count > 0) {
+    CurrentLoadHooks().deleteNonidealModel();
+    FreeScanData();
+  }
+  s.loadEvery = every;
+  const std::vector<std::string> taken = TakeEvery(names, every);
+  if (static_cast<int>(taken.size()) > kMaxScans) {
+    data_messages::Box("LOAD ERROR", "too many scans selected");
+    return false;
+  }
+  FreeFileNameList();
+  g_list.names.assign(1, std::string());
+  for (const std::string& n : taken) g_list.names.push_back(platform::Combine(folder, n));
+  g_list.count = static_cast<int>(taken.size());
+  s.count = 0;
+  return g_list.count > 0;
+}
+
+void BuildTmpFileList(int skip) {
+  const ScanSet& s = CurrentScanSet();
+  FreeFileNameList();
+  g_paths.dataFolder = WithoutTrailingSep(g_paths.dataFolder);
+  g_list.names.assign(1, std::string());
+  for (int k = 1; k <= s.count; ++k) {
+    const int i = s.order[k];
+    if (skip > 0 && i == skip) continue;
+    g_list.names.push_back(platform::Combine(g_paths.dataFolder, s.fileNames[i]));
+  }
+  g_list.count = static_cast<int>(g_list.names.size()) - 1;
+}
+
+void SetCellDigitOfListedFiles(int digit) {
+  if (digit < 0 || digit > 8) return;
+  for (int i = 1; i <= g_list.count; ++i) {
+    std::string& n = g_list.names[i];
+    if (!platform::SplitPath(n).extension.empty()) n.back() = static_cast<char>('0' + digit);
+  }
+}
+
+void SetNumberedFolderOfListedFiles(int number) {
+  for (int i = 1; i <= g_list.count; ++i) {
+    platform::PathParts p = platform::SplitPath(g_list.names[i]);
+    std::string folder = p.folder;
+    if (!folder.empty() && IsSep(folder.back())) folder.pop_back();
+    const std::size_t cut = folder.find_last_of("/\\");
+    const std::string parent = cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
+    const char sep = folder.empty() ? platform::Separator() : p.folder.back();
+    p.folder = parent + std::to_string(number) + sep;
+    g_list.names[i] = platform::JoinPath(p);
+  }
+}
+
+void SetFolderOfListedFiles(const std::string& folder) {
+  for (int i = 1; i <= g_list.count; ++i) {
+    const platform::PathParts p = platform::SplitPath(g_list.names[i]);
+    g_list.names[i] = platform::Combine(folder, p.name + p.extension);
+  }
+}
+
+int AllScanFilesExist() {
+  for (int i = 1; i <= g_list.count; ++i)
+    if (!CanOpen(g_list.names[i])) return 0;
+  return 1;
+}
+
+bool WriteDistributionFile(const float* values, int n) {
+  return WriteArrayRangeToFile(platform::ToNative(g_paths.distributionFile).c_str(), values, n, 1);
+}
+
+float* ReadFloatListFromFile(int* countOut) {
+  int nh = 0;
+  float* a = ReadFileToArray(platform::ToNative(g_paths.distributionFile).c_str(), &nh, 1);
+  if (!a || nh < 1) {
+    if (a) free_vector(a, 1, std::max(nh, 1));
+    if (countOut) *countOut = 0;
+    return nullptr;
+  }
+  if (countOut) *countOut = nh;
+  return a;
+}
+
+void FreeScanData() {
+  ScanSet& s = CurrentScanSet();
+  LoadHooks& h = CurrentLoadHooks();
+  h.freeNonlinearDetectionTables();
+  h.deletePlots();
+  h.deleteNonidealModel();
+  FreeFitArrays(s.count);
+  FreeScanSetArrays(s);
+  s.count = 0;
+  s.dataChanged = 1;
+}
+
+void FreeFileNameList() {
+  g_list.names.clear();
+  g_list.count = 0;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// Filling and emptying the program-wide scan set: loading the files the user
+// picked or a list file, adding files, the extra initial-data scan, and the
+// "list" files that save and restore a set of scans.
+#include <string>
+#include <vector>
+
+// The scan files to load: entries [1..count] are full paths.
+struct FileNameList {
+  int count = 0;
+  std::vector<std::string> names;  // names[0] unused
+};
+FileNameList& CurrentFileNameList();
+
+// Folder strings and analysis-file paths of the loaded set.
+struct LoadedDataPaths {
+  std::string dataFolder;
+  std::string drive;
+  std::string folder;  // with its trailing separator
+  std::string lastName, lastExtension;
+  std::string notesFile;
+  std::string parameterFile;     // "~tmppars" + extension of the first file
+  std::string distributionFile;  // "sdist" + extension of the first file
+};
+LoadedDataPaths& CurrentDataPaths();
+
+// An open-dialog selection: for several files the folder, then each name,
+// every string NUL-terminated; for one file its full path.
+std::string MakeSelection(const std::string& folder, const std::vector<std::string>& names);
+
+// Each returns true when the set was loaded.
+bool LoadAllData(const std::string& selection);
+bool LoadListedScans();
+bool ReloadListedScans();
+bool AddMoreFiles(const std::string& selection);
+int LoadInitialDataScans(const std::string& path);
+
+// "list" (corrected false) or "list_corr" with the first file's extension in
+// its folder; false when nothing was written.
+bool WriteFileNameList(bool corrected);
+bool LoadFileNameList(const std::string& path);
+void BuildTmpFileList(int skip);
+void SetCellDigitOfListedFiles(int digit);
+void SetNumberedFolderOfListedFiles(int n);
+void SetFolderOfListedFiles(const std::string& folder);
+int AllScanFilesExist();
+// The list-file path for the current list.
+std::string FileNameListPath(bool corrected);
+
+bool WriteDistributionFile(const float* values, int n);
+// One-based array of the values in the distribution file, or null.
+float* ReadFloatListFromFile(int* countOut);
+
+void FreeScanData();
+void FreeFileNameList();
+
+// Path of a loaded scan: the data folder joined with its file name.
+std::string ScanFilePath(int i);

@@ -1,0 +1,287 @@
+#include <cmath>
+
+#include "data/scan_grid.h"
+#include "data/speed_steps_at_load.h"
+#include "data/time_stamps.h"
+#include "numerics/ccurve.h"
+#include "platform/paths.h"
+#include "platform/process_launcher.h"
+#include "tests/data/loading_fixture.h"
+
+using loading_test::MakeScan;
+using loading_test::ReadText;
+using loading_test::WriteScan;
+using loading_test::WriteText;
+
+namespace {
+
+std::vector<std::string> LoadedNames() {
+  const ScanSet& s = CurrentScanSet();
+  std::vector<std::string> names;
+  for (int k = 1; k <= s.count; ++k) names.push_back(s.fileNames[s.order[k]]);
+  return names;
+}
+
+}  // namespace
+
+TEST_F(LoadingTest, SelectionIsSortedByTimeWithDefaultsFromTheFirstScan) {
+  const auto names = WriteSeries({3000, 1000, 2000, 1000});
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  const ScanSet& s = CurrentScanSet();
+  const LoadTargets& t = CurrentLoadTargets();
+  ASSERT_EQ(s.count, 4);
+  // Equal times keep their selection order.
+  EXPECT_EQ(LoadedNames(), (std::vector<std::string>{Name(2), Name(4), Name(3), Name(1)}));
+  EXPECT_FLOAT_EQ(*t.meniscus, 5.9f);
+  EXPECT_FLOAT_EQ(*t.bottom, 7.1f);
+  EXPECT_FLOAT_EQ(*t.meniscusParameter, 5.9f);
+  EXPECT_FLOAT_EQ(*t.bottomParameter, 7.1f);
+  // meniscus + 0.005 is raised to meniscus + 0.01 by the limit check.
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 5.9f + 0.01f);
+  EXPECT_FLOAT_EQ(s.rightFitLimit, 7.1f - 0.15f);
+  EXPECT_GE(s.radii[1][s.firstFitPoint[1]], s.leftFitLimit);
+  EXPECT_LT(s.radii[1][s.firstFitPoint[1] - 1], s.leftFitLimit);
+  EXPECT_LE(s.radii[1][s.lastFitPoint[1]], s.rightFitLimit);
+  EXPECT_GT(s.radii[1][s.lastFitPoint[1] + 1], s.rightFitLimit);
+  EXPECT_FLOAT_EQ(*t.temperature, 20.0f + 273.15f);
+  EXPECT_FLOAT_EQ(*t.RT, (20.0f + 273.15f) * 8.31451f * 1e7f);
+  EXPECT_EQ(CurrentDataPaths().notesFile, dir / "notes.RA1");
+  EXPECT_EQ(CurrentDataPaths().parameterFile, dir / "~tmppars.RA1");
+  EXPECT_EQ(CurrentDataPaths().distributionFile, dir / "sdist.RA1");
+  EXPECT_EQ(s.residuals[2][7], s.signals[2][7]);
+  EXPECT_EQ(s.model[2][7], 0.0f);
+  ASSERT_NE(s.dataCurve[3], nullptr);
+  EXPECT_EQ(s.dataCurve[3]->Count(), 121);
+  EXPECT_DOUBLE_EQ(s.signalPerConcentration, 1.0);
+
+  // Absorbance scans go onto an interpolated grid one step above the mean first radius.
+  EXPECT_EQ(s.gridOwned, 1);
+  EXPECT_NEAR(s.grid[1], 5.901f, 1e-5);
+  EXPECT_GT(s.grid[s.gridLength], 7.1f);
+  EXPECT_LT(s.grid[s.gridLength], 7.1f + 0.0021f);
+  for (int j = 100; j <= 1000; j += 300)
+    EXPECT_NEAR(s.gridSignals[3][j], 0.1 + 0.5 * (s.grid[j] - 5.9) + 0.02, 2e-5);
+  ASSERT_FALSE(ui.progress.empty());
+  EXPECT_LT(ui.progress.back().second, 0.0);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, LoadEveryThirdOfSevenFiles) {
+  const auto names = WriteSeries({100, 200, 300, 400, 500, 600, 700});
+  CurrentScanSet().loadEvery = 3;
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  EXPECT_EQ(LoadedNames(), (std::vector<std::string>{Name(1), Name(4), Name(7)}));
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, OneFileAsksForEquilibriumMode) {
+  const auto names = WriteSeries({100, 200});
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  ui.ExpectBox("ERROR", "only one file selected");
+  ui.ExpectBox("LOAD ERROR", "switch to Equilibrium Data Mode?", platform::IDNO);
+  EXPECT_FALSE(LoadAllData(MakeSelection(dir.path(), {names[0]})));
+  EXPECT_EQ(CurrentScanSet().count, 2);  // the loaded set stays
+
+  CurrentScanSet().radialResolution = 0.005f;  // no averaging in equilibrium mode
+  ui.ExpectBox("ERROR", "only one file selected");
+  ui.ExpectBox("LOAD ERROR", "switch to Equilibrium Data Mode?", platform::IDYES);
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), {names[0]})));
+  EXPECT_EQ(CurrentScanSet().count, 1);
+  EXPECT_EQ(CurrentScanSet().equilibriumMode, 1);
+  EXPECT_EQ(CurrentScanSet().points[1], 121);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, FailuresLeaveNoScansLoaded) {
+  auto names = WriteSeries({100, 200});
+  names.push_back("00099.RA1");
+  ui.ExpectBox("LOAD ERROR", dir / "00099.RA1");
+  EXPECT_FALSE(LoadAllData(MakeSelection(dir.path(), names)));
+  EXPECT_EQ(CurrentScanSet().count, 0);
+
+  auto scan = MakeScan(5.9f, 0.01f, 121, [](float r) { return r; });
+  scan.type = 'P';
+  WriteScan(dir / "00003.IP1", scan);
+  ui.ExpectBox("ERROR", "mixed data types");
+  EXPECT_FALSE(LoadAllData(MakeSelection(dir.path(), {Name(1), "00003.IP1"})));
+  EXPECT_EQ(CurrentScanSet().count, 0);
+  EXPECT_EQ(CurrentScanSet().mixedTypes, 1);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, ListFileRoundTrip) {
+  const auto names = WriteSeries({300, 100, 200});
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  BuildTmpFileList(0);
+  ASSERT_TRUE(WriteFileNameList(false));
+  const std::string list = dir / "list.RA1";
+  EXPECT_EQ(ReadText(list),
+            "newformat n=1\n" + dir.path() + "\n" + Name(2) + "\n" + Name(3) + "\n" + Name(1) + "\n");
+  FreeScanData();
+  FreeFileNameList();
+  ASSERT_TRUE(LoadFileNameList(list));
+  ASSERT_EQ(CurrentFileNameList().count, 3);
+  EXPECT_EQ(CurrentFileNameList().names[1], dir / Name(2));
+  EXPECT_EQ(AllScanFilesExist(), 1);
+  ASSERT_TRUE(LoadListedScans());
+  EXPECT_EQ(LoadedNames(), (std::vector<std::string>{Name(2), Name(3), Name(1)}));
+  // Leaving out a scan by its number.
+  BuildTmpFileList(3);
+  EXPECT_EQ(CurrentFileNameList().count, 2);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, ListFileForms) {
+  const auto names = WriteSeries({100, 200, 300, 400, 500, 600, 700});
+  std::string backslashed = dir.path();
+  for (char& c : backslashed)
+    if (c == '/') c = '\\';
+  std::string seven;
+  for (const auto& n : names) seven += n + "\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    int expected;
+    int every;
+  };
+  const Case cases[] = {
+      {"comments", "newformat n=1\n% a comment line\n" + dir.path() + "\n00001.RA1 % at the end\n00002.RA1\n", 2, 1},
+      {"old form", dir.path() + "\n00001_RA1\n00002_RA1\n00003_RA1\n", 3, 1},
+      {"count 0", "newformat n=0\n" + dir.path() + "\n" + seven, 7, 1},
+      {"negative count", "newformat n=-2\n" + dir.path() + "\n" + seven, 7, 1},
+      {"every third", "newformat n=3\n" + dir.path() + "\n" + seven, 3, 3},
+      {"windows folder", "newformat n=1\n" + backslashed + "\r\n00001.RA1\r\n00002.RA1\r\n", 2, 1},
+  };
+  for (const Case& c : cases) {
+    WriteText(dir / "mylist", c.text);
+    ASSERT_TRUE(LoadFileNameList(dir / "mylist")) << c.name;
+    EXPECT_EQ(CurrentFileNameList().count, c.expected) << c.name;
+    EXPECT_EQ(CurrentScanSet().loadEvery, c.every) << c.name;
+    ASSERT_TRUE(LoadListedScans()) << c.name;
+    EXPECT_EQ(CurrentScanSet().count, c.expected) << c.name;
+    EXPECT_EQ(CurrentScanSet().fileNames[1], Name(1)) << c.name;
+  }
+  std::string many = "newformat n=1\n" + dir.path() + "\n";
+  for (int k = 1; k <= 1001; ++k) many += Name(k) + "\n";
+  WriteText(dir / "mylist", many);
+  ui.ExpectBox("LOAD ERROR", "too many scans selected");
+  EXPECT_FALSE(LoadFileNameList(dir / "mylist"));
+  EXPECT_FALSE(LoadFileNameList(dir / "no such list"));
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, TimeStampsScaleTimesIntoCorrectedCopies) {
+  const auto names = WriteSeries({1000, 2800, 4600});
+  const double base = 1.7e9;
+  const double stamps[] = {base, base + 1805, base + 3610};
+  for (int k = 0; k < 3; ++k)
+    ASSERT_TRUE(platform::SetFileTimes(dir / names[k], stamps[k], stamps[k]));
+  platform::RecordingProcessLauncher launcher;
+  platform::SetProcesses(&launcher);
+  *CurrentLoadTargets().checkTimeStamps = 1;
+  ui.ExpectBox("CHECK TIME STAMP", "save corrected files and reload?", platform::IDYES);
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  platform::SetProcesses(nullptr);
+
+  const ScanSet& s = CurrentScanSet();
+  ASSERT_EQ(s.count, 3);
+  EXPECT_EQ(s.fileNames[1], "tcorr_" + Name(1));
+  const double factor = 3610.0 / 3600.0;
+  EXPECT_NEAR(s.records[3].time, 4600 * factor, 1.0);
+  EXPECT_EQ(std::string(s.records[1].description).rfind("[TIMESTAMP CORRECTED 1.002778]", 0), 0u);
+  // The copies carry the file times of the scans they were made from; the
+  // originals are untouched.
+  EXPECT_NEAR(platform::GetFileTimes(dir / ("tcorr_" + names[2]))->modification, stamps[2], 1.0);
+  EXPECT_NE(ReadText(dir / names[0]).find("synthetic scan"), std::string::npos);
+  EXPECT_EQ(ReadText(dir / names[0]).find("TIMESTAMP"), std::string::npos);
+  EXPECT_NE(ReadText(dir / "list_corr.RA1").find("tcorr_00003.RA1"), std::string::npos);
+  const std::string report = ReadText(dir / "timestampanalysis.RA1");
+  EXPECT_NE(report.find("correction factor (delta-file timestamp/delta-recorded time) = 1.002778"),
+            std::string::npos);
+  ASSERT_FALSE(launcher.calls.empty());
+  EXPECT_EQ(launcher.calls[0].rfind("edit ", 0), 0u);
+  ExpectNoFailures();
+
+  // Corrected scans are all marked and not analysed again.
+  bool mixed = true;
+  EXPECT_TRUE(ScansTimeStampStatus(mixed));
+  EXPECT_FALSE(mixed);
+  EXPECT_FALSE(CheckScanTimeStamps());
+}
+
+TEST_F(LoadingTest, TimeStampsTooCloseAskForAManualFactor) {
+  const auto names = WriteSeries({1000, 1030});
+  platform::RecordingProcessLauncher launcher;
+  platform::SetProcesses(&launcher);
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  bool error = true;
+  EXPECT_EQ(AnalyzeTimeStamps(false, error, nullptr, nullptr), 0.0);
+  EXPECT_FALSE(error);
+  ui.ExpectBox("CHECK TIME STAMP", "no time stamp information available", platform::IDNO);
+  EXPECT_FALSE(CheckScanTimeStamps());
+  platform::SetProcesses(nullptr);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, SpeedStepsAtLoad) {
+  // One speed and no speed-steps file: no profile.
+  auto names = WriteSeries({1000, 2000, 3000});
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  EXPECT_EQ(CurrentSpeedProfile.profile, nullptr);
+  EXPECT_FALSE(CurrentSpeedProfile.inUse);
+
+  // A speed-steps file that does not fit the scans is reported and still used...
+  WriteText(dir / "speedsteps.txt", "0 40000 200\n2500 50000 200\n");
+  ui.ExpectBox("LOAD ERROR", "oops - speedsteps.txt rotor speed profile inconsistent with data");
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  EXPECT_TRUE(CurrentSpeedProfile.inUse);
+  // ...but dropped when asked for again from the solver settings.
+  ui.ExpectBox("LOAD ERROR", "oops - speedsteps.txt rotor speed profile inconsistent with data");
+  EXPECT_FALSE(LoadSpeedStepsForData());
+  EXPECT_EQ(CurrentSpeedProfile.profile, nullptr);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, SpeedStepStartIsRecoveredFromOmegaSquaredT) {
+  // Ramp at a from rest to 3000 rpm, hold, then at ts ramp at a to 50000 rpm.
+  const double a = 280, rpm0 = 3000, rpm1 = 50000, ts = 1000;
+  const double k = std::pow(3.14159265358979323846 / 30.0, 2);
+  auto w2t = [&](double t) {
+    const double T0 = rpm0 / a, T1 = (rpm1 - rpm0) / a;
+    double w = rpm0 * rpm0 * rpm0 / (3 * a) + rpm0 * rpm0 * (std::min(t, ts) - T0);
+    if (t > ts) {
+      const double tr = std::min(t - ts, T1);
+      w += rpm0 * rpm0 * tr + rpm0 * a * tr * tr + a * a * tr * tr * tr / 3;
+      if (t > ts + T1) w += rpm1 * rpm1 * (t - ts - T1);
+    }
+    return k * w;
+  };
+  const double times[] = {300, 600, 900, 1500, 2000};
+  std::vector<std::string> names;
+  for (int i = 0; i < 5; ++i) {
+    auto scan = MakeScan(5.9f, 0.01f, 121, [](float r) { return r - 5.0f; });
+    scan.time = times[i];
+    scan.rpm = static_cast<float>(i < 3 ? rpm0 : rpm1);
+    scan.w2t = w2t(times[i]);
+    names.push_back(Name(i + 1));
+    WriteScan(dir / names.back(), scan);
+  }
+  ui.lenient = true;  // the load reports the missing speed-steps file
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  ASSERT_TRUE(DetectRotorSpeedSteps(280.0f, 100.0f));
+  const CRotorSpeedProfile& p = *CurrentSpeedProfile.profile;
+  ASSERT_EQ(p.stepCount, 2);
+  EXPECT_FLOAT_EQ(p.speeds[1], 3000.0f);
+  EXPECT_FLOAT_EQ(p.speeds[2], 50000.0f);
+  // w2t is stored with five significant digits in the scan files.
+  EXPECT_NEAR(p.startTimes[2], ts, 3.0);
+  EXPECT_GE(p.startTimes[2], 900.0f + 1.0f);
+  EXPECT_TRUE(platform::FileExists(dir / "speedsteps.txt"));
+
+  // The single-change estimate from one scan's w2t.
+  ScanRecord r;
+  r.time = 5000;
+  r.rpm = static_cast<float>(rpm1);
+  r.w2t = w2t(5000);
+  EXPECT_NEAR(EstimateSpeedStepStartTime(static_cast<float>(rpm0), 280.0f, r), ts, 1.0);
+}
