@@ -1,5 +1,6 @@
 #include "app/shell_services.h"
 
+#include "app/automation_window.h"
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/sounds.h"
@@ -22,5 +23,6 @@ ShellServices DefaultShellServices() {
   s.playSoundInfo = [] { PlaySoundInfo(); };
   s.playSoundBye = [] { PlaySoundBye(); };
   s.playSoundBeer = [] { PlaySoundBeer(); };
+  InstallAutomationServices(s);
   return s;
 }
