@@ -19,6 +19,7 @@
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
+#include "platform/paths.h"
 
 namespace runtest {
 
@@ -46,6 +47,8 @@ struct Experiment {
     FreeScanGridArrays(s);
     FreeScanSetArrays(s);
     AllocateScanTables(s, scans);
+    s.dataFolder = platform::SystemTempFolder();
+    s.fileNames[1] = "run.ra1";
     s.gridOwned = 1;
     s.gridLength = points;
     s.grid = vector(1, points);
