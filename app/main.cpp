@@ -1,5 +1,6 @@
 // The program's entry: starts the desktop (when one is available) and hands
 // the command line to the start-up.
+#include "app/main_window_host.h"
 #include "app/startup.h"
 
 #if defined(TARNEL_HAVE_QT)
@@ -10,5 +11,6 @@ int main(int argc, char** argv) {
 #if defined(TARNEL_HAVE_QT)
   platform::qt::DesktopSession desktop(argc, argv);
 #endif
+  RegisterMainWindow();
   return OwlMain(argc, argv);
 }

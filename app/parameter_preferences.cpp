@@ -14,12 +14,10 @@
 #include "app/shell_services.h"
 #include "app/txla_window.h"
 #include "platform/paths.h"
+#include "platform/program_paths.h"
 #include "platform/user_interface.h"
 
-std::string& ParamsIniPath() {
-  static std::string path = "tarnelparams.ini";
-  return path;
-}
+std::string& ParamsIniPath() { return platform::ProgramPaths.ParamsIniPath; }
 
 ProgramOptions& Options() {
   static ProgramOptions options;

@@ -1,12 +1,26 @@
 #include "app/shell_services.h"
 
+#include "fit/fit_engine_state.h"
+#include "lamm/lamm_settings.h"
 #include "numerics/sounds.h"
+#include "platform/program_paths.h"
 
 ShellServices& Services() {
-  static ShellServices services = [] {
-    ShellServices s;
-    s.playSoundBye = [] { PlaySoundBye(); };
-    return s;
-  }();
+  static ShellServices services = DefaultShellServices();
   return services;
+}
+
+ShellServices DefaultShellServices() {
+  ShellServices s;
+  s.readLammEqParameterPreferences = [](TXLAWindow&) {
+    ReadLammEqParameterPreferences(platform::ProgramPaths.LammParamsIniPath, LammSettings(),
+                                   gFitEngineState.maxRelativeChange);
+  };
+  s.countSoundFiles = [] { CountSoundFiles(); };
+  s.playSoundHi = [] { PlaySoundHi(); };
+  s.playSoundOk = [] { PlaySoundOk(); };
+  s.playSoundInfo = [] { PlaySoundInfo(); };
+  s.playSoundBye = [] { PlaySoundBye(); };
+  s.playSoundBeer = [] { PlaySoundBeer(); };
+  return s;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The services of other subsystems that the main window's start-up, set-up
-// and exit call. Each is empty until its subsystem installs it, so the shell
-// starts and ends cleanly on its own; tests install recorders.
+// and exit call. Each is empty until its subsystem is wired in here, so the
+// shell starts and ends cleanly on its own; tests install recorders.
 #include <functional>
 #include <string>
 
@@ -44,6 +44,8 @@ struct ShellServices {
 };
 
 ShellServices& Services();
+// The services of the subsystems built so far; the others stay empty.
+ShellServices DefaultShellServices();
 
 // Calls a service when it is installed.
 template <typename F, typename... A>

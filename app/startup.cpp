@@ -85,7 +85,7 @@ int TXLAApp::Run() {
     // A quit requested during start-up (the disclaimer refused, a fatal box,
     // a finished unattended run) ends the program before the loop.
     if (platform::QuitRequested()) return platform::QuitExitCode();
-    if (!mainWindow_) return 0;
+    if (!mainWindow_ || platform::Headless()) return 0;
     return mainWindow_->RunMessageLoop();
   } catch (const platform::FatalError&) {
     // The fatal box has been shown and the end requested.

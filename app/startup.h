@@ -46,8 +46,8 @@ class TXLAApp {
   TXLAApp(const TXLAApp&) = delete;
   TXLAApp& operator=(const TXLAApp&) = delete;
 
-  // Initialises, then runs the main window's message loop; the result is
-  // the program's exit code. A fatal error ends the run with the exit code
+  // Initialises, then runs the main window's message loop (not in a
+  // headless run); the result is the program's exit code. A fatal error ends the run with the exit code
   // its box requested instead of escaping.
   int Run();
   // Parameter arrays, program paths, the main window, zoom history, footer.

@@ -6,6 +6,7 @@
 #include "app/txla_window.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
+#include "platform/program_paths.h"
 #include "platform/user_interface.h"
 
 void RequestRepaint(TXLAWindow& window) {
@@ -13,10 +14,7 @@ void RequestRepaint(TXLAWindow& window) {
   window.Frame().Invalidate(true);
 }
 
-std::string& LastFolderIniPath() {
-  static std::string path = "tarnel.ini";
-  return path;
-}
+std::string& LastFolderIniPath() { return platform::ProgramPaths.LastFolderIniPath; }
 
 DynamicMenuState& MenuState() {
   static DynamicMenuState state;

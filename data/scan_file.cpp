@@ -247,10 +247,12 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
   rec.timeStampMarked = HasMark(rec.description) ? 1 : 0;
   const uint8_t mark = rec.timeStampMarked;
 
-  // The number written just before " - meniscus" (six characters wide).
+  // The number written just before " - meniscus" (six characters wide; a
+  // shorter description start holds a shorter number).
   const size_t men = all.find(" - meniscus");
-  if (men != std::string_view::npos && men >= 6) {
-    const std::string number(all.substr(men - 6, 6));
+  if (men != std::string_view::npos) {
+    const size_t from = men >= 6 ? men - 6 : 0;
+    const std::string number(all.substr(from, men - from));
     const float v = std::strtof(number.c_str(), nullptr);
     rec.meniscusNote = std::isfinite(v) ? v : 0.0f;
   }

@@ -103,7 +103,7 @@ struct InitialDataScan {
 
 struct ScanSet {
   CProgressLine* loadProgress = nullptr;  // exists only during a load
-  uint8_t dataChanged = 0;  // data, limits or model changed since the last run or fit
+  uint8_t dataChanged = 0;  // results outdated: data, limits or model changed since the last run or fit
   uint8_t equilibriumMode = 0;
   uint8_t gridOwned = 0;
   uint8_t mixedTypes = 0;

@@ -20,108 +20,115 @@ double* AlignedDoubles(size_t n) {
   return static_cast<double*>(p);
 }
 
-// out[4*ii + jj] = sum_q xi[ii][q] * xj[jj][q] over q = 0..len-1 (len a
-// multiple of 8, rows 64-byte aligned).
+// p[ii][0..3] += sum_q xi[ii][q] * xj[jj][q], jj = 0..3, ii = 0..5, over
+// q = 0..len-1 (len a multiple of 8, rows 64-byte aligned); p[ii] points at
+// column j0 of product row i0 + ii.
 using TileKernel = void (*)(const double* const* xi, const double* const* xj, size_t len,
-                            double* out);
+                            double* const* p);
 
-void TileGeneric(const double* const* xi, const double* const* xj, size_t len, double* out) {
-  for (int ii = 0; ii < 4; ++ii)
+void TileGeneric(const double* const* xi, const double* const* xj, size_t len,
+                 double* const* p) {
+  for (int ii = 0; ii < 6; ++ii)
     for (int jj = 0; jj < 4; ++jj) {
       double lanes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
       const double* a = xi[ii];
       const double* b = xj[jj];
       for (size_t q = 0; q < len; q += 8)
         for (int l = 0; l < 8; ++l) lanes[l] += a[q + l] * b[q + l];
-      out[4 * ii + jj] = ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) +
-                         ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
+      p[ii][jj] += ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) +
+                   ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
     }
+}
+
+// Sums of four 4-wide accumulators, as one 4-wide vector (a, b, c, d).
+__attribute__((target("avx2,fma"))) inline __m256d Sum4x4(__m256d a, __m256d b, __m256d c,
+                                                         __m256d d) {
+  const __m256d ab = _mm256_hadd_pd(a, b);  // a01 b01 a23 b23
+  const __m256d cd = _mm256_hadd_pd(c, d);
+  const __m256d lo = _mm256_permute2f128_pd(ab, cd, 0x20);
+  const __m256d hi = _mm256_permute2f128_pd(ab, cd, 0x31);
+  return _mm256_add_pd(lo, hi);
 }
 
 __attribute__((target("avx2,fma"))) void TileAvx2(const double* const* xi,
                                                  const double* const* xj, size_t len,
-                                                 double* out) {
-  // Two passes of 2 x 4 accumulators keep within the 16 vector registers.
-  for (int half = 0; half < 2; ++half) {
-    const double* a0 = xi[2 * half];
-    const double* a1 = xi[2 * half + 1];
-    __m256d c[2][4];
-    for (int jj = 0; jj < 4; ++jj) c[0][jj] = c[1][jj] = _mm256_setzero_pd();
+                                                 double* const* p) {
+  // Three passes of 2 x 4 accumulators keep within the 16 vector registers.
+  for (int pass = 0; pass < 3; ++pass) {
+    const double* a0 = xi[2 * pass];
+    const double* a1 = xi[2 * pass + 1];
+    __m256d c00 = _mm256_setzero_pd(), c01 = c00, c02 = c00, c03 = c00;
+    __m256d c10 = c00, c11 = c00, c12 = c00, c13 = c00;
     for (size_t q = 0; q < len; q += 4) {
       const __m256d x0 = _mm256_load_pd(a0 + q);
       const __m256d x1 = _mm256_load_pd(a1 + q);
-      for (int jj = 0; jj < 4; ++jj) {
-        const __m256d y = _mm256_load_pd(xj[jj] + q);
-        c[0][jj] = _mm256_fmadd_pd(x0, y, c[0][jj]);
-        c[1][jj] = _mm256_fmadd_pd(x1, y, c[1][jj]);
-      }
+      __m256d y = _mm256_load_pd(xj[0] + q);
+      c00 = _mm256_fmadd_pd(x0, y, c00);
+      c10 = _mm256_fmadd_pd(x1, y, c10);
+      y = _mm256_load_pd(xj[1] + q);
+      c01 = _mm256_fmadd_pd(x0, y, c01);
+      c11 = _mm256_fmadd_pd(x1, y, c11);
+      y = _mm256_load_pd(xj[2] + q);
+      c02 = _mm256_fmadd_pd(x0, y, c02);
+      c12 = _mm256_fmadd_pd(x1, y, c12);
+      y = _mm256_load_pd(xj[3] + q);
+      c03 = _mm256_fmadd_pd(x0, y, c03);
+      c13 = _mm256_fmadd_pd(x1, y, c13);
     }
-    for (int r = 0; r < 2; ++r)
-      for (int jj = 0; jj < 4; ++jj) {
-        const __m128d lo = _mm256_castpd256_pd128(c[r][jj]);
-        const __m128d hi = _mm256_extractf128_pd(c[r][jj], 1);
-        const __m128d s = _mm_add_pd(lo, hi);
-        out[4 * (2 * half + r) + jj] = _mm_cvtsd_f64(_mm_add_sd(s, _mm_unpackhi_pd(s, s)));
-      }
+    double* p0 = p[2 * pass];
+    double* p1 = p[2 * pass + 1];
+    _mm256_storeu_pd(p0, _mm256_add_pd(_mm256_loadu_pd(p0), Sum4x4(c00, c01, c02, c03)));
+    _mm256_storeu_pd(p1, _mm256_add_pd(_mm256_loadu_pd(p1), Sum4x4(c10, c11, c12, c13)));
   }
 }
 
-__attribute__((target("avx512f"))) inline double Sum8(__m512d v) {
-  alignas(64) double t[8];
-  _mm512_store_pd(t, v);
-  return ((t[0] + t[4]) + (t[1] + t[5])) + ((t[2] + t[6]) + (t[3] + t[7]));
+// GCC 12's AVX-512 headers start some shuffles from an "undefined" vector
+// and then warn about it at every use; the values are fully defined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Sums of four 8-wide accumulators, as one 4-wide vector (a, b, c, d).
+__attribute__((target("avx512f"))) inline __m256d Sum4x8(__m512d a, __m512d b, __m512d c,
+                                                        __m512d d) {
+  const __m512d ab = _mm512_add_pd(_mm512_unpacklo_pd(a, b), _mm512_unpackhi_pd(a, b));
+  const __m512d cd = _mm512_add_pd(_mm512_unpacklo_pd(c, d), _mm512_unpackhi_pd(c, d));
+  const __m512d x = _mm512_shuffle_f64x2(ab, cd, 0x88);
+  const __m512d y = _mm512_shuffle_f64x2(ab, cd, 0xDD);
+  const __m512d s = _mm512_add_pd(x, y);
+  const __m512d z = _mm512_shuffle_f64x2(s, s, 0x88);
+  const __m512d w = _mm512_shuffle_f64x2(s, s, 0xDD);
+  return _mm512_castpd512_pd256(_mm512_add_pd(z, w));
 }
 
 __attribute__((target("avx512f"))) void TileAvx512(const double* const* xi,
                                                   const double* const* xj, size_t len,
-                                                  double* out) {
-  __m512d c00 = _mm512_setzero_pd(), c01 = c00, c02 = c00, c03 = c00;
-  __m512d c10 = c00, c11 = c00, c12 = c00, c13 = c00;
-  __m512d c20 = c00, c21 = c00, c22 = c00, c23 = c00;
-  __m512d c30 = c00, c31 = c00, c32 = c00, c33 = c00;
-  const double *a0 = xi[0], *a1 = xi[1], *a2 = xi[2], *a3 = xi[3];
+                                                  double* const* p) {
+  __m512d c[6][4];
+#pragma GCC unroll 6
+  for (int i = 0; i < 6; ++i)
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) c[i][j] = _mm512_setzero_pd();
   const double *b0 = xj[0], *b1 = xj[1], *b2 = xj[2], *b3 = xj[3];
   for (size_t q = 0; q < len; q += 8) {
-    const __m512d x0 = _mm512_load_pd(a0 + q), x1 = _mm512_load_pd(a1 + q);
-    const __m512d x2 = _mm512_load_pd(a2 + q), x3 = _mm512_load_pd(a3 + q);
-    __m512d y = _mm512_load_pd(b0 + q);
-    c00 = _mm512_fmadd_pd(x0, y, c00);
-    c10 = _mm512_fmadd_pd(x1, y, c10);
-    c20 = _mm512_fmadd_pd(x2, y, c20);
-    c30 = _mm512_fmadd_pd(x3, y, c30);
-    y = _mm512_load_pd(b1 + q);
-    c01 = _mm512_fmadd_pd(x0, y, c01);
-    c11 = _mm512_fmadd_pd(x1, y, c11);
-    c21 = _mm512_fmadd_pd(x2, y, c21);
-    c31 = _mm512_fmadd_pd(x3, y, c31);
-    y = _mm512_load_pd(b2 + q);
-    c02 = _mm512_fmadd_pd(x0, y, c02);
-    c12 = _mm512_fmadd_pd(x1, y, c12);
-    c22 = _mm512_fmadd_pd(x2, y, c22);
-    c32 = _mm512_fmadd_pd(x3, y, c32);
-    y = _mm512_load_pd(b3 + q);
-    c03 = _mm512_fmadd_pd(x0, y, c03);
-    c13 = _mm512_fmadd_pd(x1, y, c13);
-    c23 = _mm512_fmadd_pd(x2, y, c23);
-    c33 = _mm512_fmadd_pd(x3, y, c33);
+    const __m512d y0 = _mm512_load_pd(b0 + q), y1 = _mm512_load_pd(b1 + q);
+    const __m512d y2 = _mm512_load_pd(b2 + q), y3 = _mm512_load_pd(b3 + q);
+#pragma GCC unroll 6
+    for (int i = 0; i < 6; ++i) {
+      const __m512d x = _mm512_load_pd(xi[i] + q);
+      c[i][0] = _mm512_fmadd_pd(x, y0, c[i][0]);
+      c[i][1] = _mm512_fmadd_pd(x, y1, c[i][1]);
+      c[i][2] = _mm512_fmadd_pd(x, y2, c[i][2]);
+      c[i][3] = _mm512_fmadd_pd(x, y3, c[i][3]);
+    }
   }
-  out[0] = Sum8(c00);
-  out[1] = Sum8(c01);
-  out[2] = Sum8(c02);
-  out[3] = Sum8(c03);
-  out[4] = Sum8(c10);
-  out[5] = Sum8(c11);
-  out[6] = Sum8(c12);
-  out[7] = Sum8(c13);
-  out[8] = Sum8(c20);
-  out[9] = Sum8(c21);
-  out[10] = Sum8(c22);
-  out[11] = Sum8(c23);
-  out[12] = Sum8(c30);
-  out[13] = Sum8(c31);
-  out[14] = Sum8(c32);
-  out[15] = Sum8(c33);
+#pragma GCC unroll 6
+  for (int i = 0; i < 6; ++i)
+    _mm256_storeu_pd(p[i], _mm256_add_pd(_mm256_loadu_pd(p[i]),
+                                         Sum4x8(c[i][0], c[i][1], c[i][2], c[i][3])));
 }
+
+#pragma GCC diagnostic pop
 
 struct KernelChoice {
   TileKernel tile;
@@ -147,7 +154,7 @@ const char* ProductKernelName() { return Kernel().name; }
 void ReserveDesign(int n, size_t points) {
   PackedDesign& d = Design();
   const int used = n + 1;
-  const int rows = ((used + PackedDesign::kBlock - 1) / PackedDesign::kBlock) * PackedDesign::kBlock;
+  const int rows = ((used + PackedDesign::kPad - 1) / PackedDesign::kPad) * PackedDesign::kPad;
   const size_t chunks = points == 0 ? 1 : (points + PackedDesign::kChunk - 1) / PackedDesign::kChunk;
   // One extra cache line per row keeps rows from sharing cache sets.
   const size_t ld = chunks * PackedDesign::kChunk + 8;
@@ -177,10 +184,9 @@ void ReserveDesign(int n, size_t points) {
 }
 
 void ClearProductBlock(PackedDesign& d, int ib) {
-  for (int ii = 0; ii < PackedDesign::kBlock; ++ii) {
-    const int i = ib * PackedDesign::kBlock + ii;
-    std::memset(d.product + static_cast<size_t>(i) * d.rows, 0, sizeof(double) * (i + 1));
-  }
+  const int i0 = ib * PackedDesign::kBlock;
+  std::memset(d.product + static_cast<size_t>(i0) * d.rows, 0,
+              sizeof(double) * PackedDesign::kBlock * d.rows);
 }
 
 int ProductBlockOwner(int ib, int threads) {
@@ -188,36 +194,39 @@ int ProductBlockOwner(int ib, int threads) {
   return (round % 2 == 0) ? pos : threads - 1 - pos;
 }
 
+int ProductBlockTiles(int ib) {
+  return (ib * PackedDesign::kBlock + PackedDesign::kBlock - 1) / PackedDesign::kColumns + 1;
+}
+
 long ProductCost(const PackedDesign& d) {
-  const long nb = d.Blocks();
-  return nb * (nb + 1) / 2 * d.chunks;
+  long tiles = 0;
+  for (int ib = 0; ib < d.Blocks(); ++ib) tiles += ProductBlockTiles(ib);
+  return tiles * d.chunks;
 }
 
 void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
                              const std::atomic<bool>& stop, std::atomic<long>* done) {
   const TileKernel tile = Kernel().tile;
   const size_t len = PackedDesign::kChunk;
-  double out[16];
-  const double* xi[4];
-  const double* xj[4];
+  const double* xi[PackedDesign::kBlock];
+  const double* xj[PackedDesign::kColumns];
+  double* p[PackedDesign::kBlock];
   for (int c = 0; c < d.chunks; ++c) {
     if (stop.load(std::memory_order_relaxed)) return;
     const size_t off = static_cast<size_t>(c) * len;
     for (int n = 0; n < count; ++n) {
       const int ib = blocks[n];
-      const int i0 = ib * 4;
-      for (int ii = 0; ii < 4; ++ii) xi[ii] = d.Row(i0 + ii) + off;
-      for (int jb = 0; jb <= ib; ++jb) {
-        const int j0 = jb * 4;
-        for (int jj = 0; jj < 4; ++jj) xj[jj] = d.Row(j0 + jj) + off;
-        tile(xi, xj, len, out);
-        for (int ii = 0; ii < 4; ++ii) {
-          double* prow = d.product + static_cast<size_t>(i0 + ii) * d.rows + j0;
-          const int jmax = (jb == ib) ? ii : 3;
-          for (int jj = 0; jj <= jmax; ++jj) prow[jj] += out[4 * ii + jj];
-        }
+      const int i0 = ib * PackedDesign::kBlock;
+      for (int ii = 0; ii < PackedDesign::kBlock; ++ii) xi[ii] = d.Row(i0 + ii) + off;
+      const int tiles = ProductBlockTiles(ib);
+      for (int jb = 0; jb < tiles; ++jb) {
+        const int j0 = jb * PackedDesign::kColumns;
+        for (int jj = 0; jj < PackedDesign::kColumns; ++jj) xj[jj] = d.Row(j0 + jj) + off;
+        for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
+          p[ii] = d.product + static_cast<size_t>(i0 + ii) * d.rows + j0;
+        tile(xi, xj, len, p);
       }
-      if (done) done->fetch_add(ib + 1, std::memory_order_relaxed);
+      if (done) done->fetch_add(tiles, std::memory_order_relaxed);
     }
   }
 }

@@ -11,14 +11,16 @@
 
 struct PackedDesign {
   static constexpr int kChunk = 512;  // doubles per chunk: a chunk of all rows stays in L2
-  static constexpr int kBlock = 4;    // rows per block of the product
+  static constexpr int kBlock = 6;    // product rows per row block
+  static constexpr int kColumns = 4;  // product columns per tile
+  static constexpr int kPad = 12;     // rows are padded to a multiple of both
 
   double* data = nullptr;      // rows x ld, 64-byte aligned
   size_t capacity = 0;         // doubles
   double* product = nullptr;   // rows x rows, row-major; lower triangle used
   size_t productCapacity = 0;
   int used = 0;                // n + 1 rows in use
-  int rows = 0;                // used, padded to whole blocks (zero rows)
+  int rows = 0;                // used, padded to a multiple of kPad (zero rows)
   size_t ld = 0;               // doubles per row
   size_t points = 0;           // fitted points in use
   int chunks = 0;
@@ -33,12 +35,12 @@ PackedDesign& Design();
 // buffers only when needed. Every row is zeroed over its padding.
 void ReserveDesign(int n, size_t points);
 
-// Zeroes the product rows of block ib (lower triangle part).
+// Zeroes the product rows of row block ib.
 void ClearProductBlock(PackedDesign& d, int ib);
 
-// Accumulates the product blocks ib of `blocks` (row block ib, column
-// blocks 0..ib), chunk after chunk. Stops between chunks once `stop` is
-// set; `done` grows by the cost (ib + 1) of every block-chunk finished.
+// Accumulates the product row blocks of `blocks` (rows 6ib..6ib+5 against
+// every column tile that reaches the diagonal), chunk after chunk. Stops
+// between chunks once `stop` is set; `done` grows by the tiles finished.
 void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
                              const std::atomic<bool>& stop, std::atomic<long>* done);
 
@@ -46,7 +48,8 @@ void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
 // out in a snake so that the growing triangular rows balance.
 int ProductBlockOwner(int ib, int threads);
 
-// Total cost units of the product (sum over blocks of ib + 1, per chunk).
+// Column tiles of row block ib, and the total tiles of the product.
+int ProductBlockTiles(int ib);
 long ProductCost(const PackedDesign& d);
 
 // Which vector unit the kernel uses ("avx512", "avx2", "generic").

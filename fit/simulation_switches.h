@@ -9,6 +9,9 @@ struct SimulationSwitches {
   // The last simulation ran on the static-grid Lamm solver (its progress and
   // report texts differ in trailing blanks); cleared by Run.
   unsigned char staticGridSolverRan = 0;
+  // Every simulated species is a constant signal: the amplitude solves that
+  // need a curve shape are skipped.
+  unsigned char constantSignal = 0;
 };
 
 extern SimulationSwitches gSimulationSwitches;

@@ -2,11 +2,17 @@
 
 #include "platform/automatic_ui.h"
 
+#include <atomic>
+
 namespace platform {
 
 namespace {
 IUserInterface* g_ui = nullptr;
-}
+std::atomic<bool> g_headless{false};
+}  // namespace
+
+void SetHeadless(bool headless) { g_headless = headless; }
+bool Headless() { return g_headless; }
 
 IUserInterface& UI() {
   static AutomaticUserInterface fallback;

@@ -57,6 +57,12 @@ IUserInterface& UI();
 // Installs ui (not owned); nullptr restores the automatic default.
 void SetUI(IUserInterface* ui);
 
+// A run without a display: nobody can answer a window, so the program ends
+// after its start-up (an unattended analysis runs inside it) instead of
+// entering the message loop.
+void SetHeadless(bool headless);
+bool Headless();
+
 // Strips the bell characters that the program's texts carry: the bell is
 // sounded, never shown.
 std::string StripBell(const std::string& text, bool* hadBell = nullptr);

@@ -51,6 +51,7 @@ DesktopSession::DesktopSession(int& argc, char** argv) : impl_(std::make_unique<
   // point must stay a point whatever the desktop's language.
   std::setlocale(LC_NUMERIC, "C");
 
+  SetHeadless(!impl_->interactive);
   if (!impl_->interactive) {
     SetUI(&impl_->headless);
   } else {
@@ -76,6 +77,7 @@ DesktopSession::DesktopSession(int& argc, char** argv) : impl_(std::make_unique<
 
 DesktopSession::~DesktopSession() {
   SetEventPump({});
+  SetHeadless(false);
   SetUI(nullptr);
   SetSoundPlayer(nullptr);
   impl_->quitWatch.reset();

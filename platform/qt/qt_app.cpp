@@ -1,12 +1,10 @@
 #include "platform/qt/qt_app.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include "platform/fatal_error.h"
 #include "platform/frame_window.h"
-#include "platform/input_events.h"
 #include "platform/qt/frame_window.h"
 
 namespace platform::qt {
@@ -19,13 +17,6 @@ void EnsureApplication(int& argc, char** argv) {
 void InstallDesktop() {
   SetFrameWindowFactory([](IWindowEvents& events) -> std::unique_ptr<IFrameWindow> {
     return std::make_unique<QtFrameWindow>(events);
-  });
-  SetEventPump([] {
-    // A few times a second is enough for a key press to stop a computation.
-    static QElapsedTimer last;
-    if (last.isValid() && last.elapsed() < 30) return;
-    last.restart();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   });
 }
 

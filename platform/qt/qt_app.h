@@ -1,15 +1,14 @@
 #pragma once
-// The desktop's application object and event loop. The start-up makes the
-// application, installs the desktop backends (frame windows, event pump),
-// builds its main window, and runs the loop until the program asks to quit.
-#include <functional>
+// The main window's share of the desktop: frame windows become Qt windows,
+// and the main window's message loop runs until the program asks to quit.
+// The desktop session makes the application object and the other backends.
 
 namespace platform::qt {
 
-// Makes the QApplication when there is none; argc and argv must outlive it.
+// Makes a QApplication when there is none (tests); argc and argv must
+// outlive it.
 void EnsureApplication(int& argc, char** argv);
-// Frame windows become Qt windows; computations on the user-interface
-// thread may let the window take input (PumpEvents).
+// Frame windows become Qt windows.
 void InstallDesktop();
 // Runs the event loop until the quit request (or the last window closing);
 // returns the exit code. A quit requested before the loop starts returns at

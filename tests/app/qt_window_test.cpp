@@ -59,7 +59,6 @@ class QtWindow : public AppTest {
   }
   void TearDown() override {
     platform::SetFrameWindowFactory({});
-    platform::SetEventPump({});
     AppTest::TearDown();
   }
   static platform::qt::QtFrameWindow& Qt(TXLAWindow& w) {

@@ -136,6 +136,13 @@ TEST_F(StartUp, TheRegisteredWindowRunsTheLoopAndGivesTheExitCode) {
   platform::ScopedUI scope(ui);
   EXPECT_EQ(Start({}), 7);
   EXPECT_EQ(title, "Sedimentation Analysis");
+
+  // Without a display the window is made but its loop is not entered.
+  platform::SetHeadless(true);
+  title.clear();
+  EXPECT_EQ(Start({}), 0);
+  EXPECT_EQ(title, "Sedimentation Analysis");
+  platform::SetHeadless(false);
 }
 
 TEST_F(StartUp, AFatalErrorDuringStartUpEndsTheRunWithoutEscaping) {

@@ -366,6 +366,7 @@ TEST_F(ScanFileTest, MeniscusNoteIsTheNumberBeforeTheWord) {
   } cases[] = {{"6.0512 - meniscus", 6.0512f},
                {"run 5.9 6.0512 - meniscus set", 6.0512f},
                {" - meniscus at the start", 0.0f},
+               {"6.05 - meniscus", 6.05f},
                {"x - meniscus", 0.0f},
                {"no note", 0.0f}};
   for (const Case& c : cases) {

@@ -5,6 +5,7 @@
 #include "distributions/conti_context.h"
 #include "distributions/conti_fstat.h"
 #include "distributions/conti_settings.h"
+#include "distributions/max_entropy.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "distributions/regularization_scaling.h"
@@ -225,5 +226,66 @@ TEST(RegularizationScaling, ConfidenceAboveOneIsAChiSquareRatio) {
   ASSERT_FALSE(ui.statusTexts.empty());
   EXPECT_EQ(ui.statusTexts.back().rfind("Scaling regularization alpha=", 0), 0u);
   EXPECT_NE(ui.statusTexts.back().find(", ratio = "), std::string::npos);
+  Conti().confidenceLevel = 0.95f;
+}
+
+TEST(MaxEntropy, ReachesTheFRatioTargetWithPositiveAmplitudes) {
+  for (float P : {0.68f, 0.95f}) {
+    SmoothProblem(6);
+    Conti().confidenceLevel = P;
+    Conti().usePrior = 0;
+    RegularizeDistribution();
+    const MaxEntState& me = MaxEnt();
+    const double F = P == 0.68f ? 1.012253 : 1.043762;
+    EXPECT_FLOAT_EQ(me.nu1, 5900.0f);
+    EXPECT_NEAR(me.targetRatio, F, 2e-6);
+    EXPECT_LE(std::fabs(me.chiSquareCurrent / me.chiSquareReference - F), 0.01 * (F - 1.0))
+        << "P " << P;
+    for (int i = 1; i <= 100; ++i) EXPECT_GE(NeqBlock().solution[i], 1e-20);
+  }
+  // The ratio grows with alpha.
+  double previous = -1.0;
+  for (double u = -12.0; u <= 2.0; u += 2.0) {
+    const double dev = MaxEntChiSquareDeviation(u);
+    EXPECT_GE(dev, previous - 1e-9) << "u " << u;
+    previous = dev;
+  }
+  Conti().confidenceLevel = 0.95f;
+}
+
+TEST(MaxEntropy, PriorWithNonPositiveValuesStaysFinite) {
+  SmoothProblem(7);
+  std::vector<double> prior(101);
+  for (int i = 1; i <= 100; ++i) prior[i] = (i < 20) ? 0.0 : std::exp(-std::pow((i - 40.0) / 15.0, 2));
+  Conti().usePrior = 1;
+  Conti().prior = prior.data();
+  Conti().confidenceLevel = 0.68f;
+  RegularizeDistribution();
+  const MaxEntState& me = MaxEnt();
+  EXPECT_TRUE(std::isfinite(me.entropy));
+  EXPECT_LE(std::fabs(me.chiSquareCurrent / me.chiSquareReference - me.targetRatio),
+            0.01 * (me.targetRatio - 1.0));
+  Conti().usePrior = 0;
+  Conti().prior = nullptr;
+  Conti().confidenceLevel = 0.95f;
+}
+
+TEST(MaxEntropy, SmallGridsAndOutOfRangeConfidenceAreNotRegularised) {
+  conti_test::DenseProblem p = conti_test::RandomProblem(40, 9, 3);
+  for (auto& v : p.X) v = std::fabs(v);
+  conti_test::LoadIntoBlock(p);
+  ContiContext() = ContiRunContext{};
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope(ui);
+  RegularizeDistribution();  // 9 points: silently unregularised
+  EXPECT_EQ(MaxEnt().chiSquareCurrent, MaxEnt().chiSquareReference);
+  SmoothProblem(8);
+  ContiContext().infoMessages = true;
+  Conti().confidenceLevel = 1.0f;
+  ui.ExpectBox("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
+  RegularizeDistribution();
+  EXPECT_EQ(MaxEnt().chiSquareCurrent, MaxEnt().chiSquareReference);
+  EXPECT_TRUE(ui.AllConsumed());
+  EXPECT_TRUE(ui.failures.empty());
   Conti().confidenceLevel = 0.95f;
 }

@@ -13,9 +13,19 @@
 
 namespace {
 
+// Files of this test program, removed when it ends.
+struct TempFolder {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("tarnel_cv_" + std::to_string(getpid()));
+  TempFolder() { std::filesystem::create_directories(dir); }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+} tempFolder;
+
 std::string TempFile(const std::string& name, const std::string& text) {
-  const auto p = std::filesystem::temp_directory_path() /
-                 ("tarnel_cv_" + std::to_string(getpid()) + "_" + name);
+  const auto p = tempFolder.dir / name;
   std::ofstream(p) << text;
   return p.string();
 }

@@ -16,10 +16,17 @@
 
 namespace {
 
-std::string TempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("tarnel_mf_" + std::to_string(getpid()) + "_" + name))
-      .string();
-}
+struct TempFolder {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("tarnel_mf_" + std::to_string(getpid()));
+  TempFolder() { std::filesystem::create_directories(dir); }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+} tempFolder;
+
+std::string TempPath(const std::string& name) { return (tempFolder.dir / name).string(); }
 
 std::string Slurp(const std::string& p) {
   std::ifstream in(p);

@@ -1,0 +1,5 @@
+#pragma once
+// Makes TXLAWindow the main window that the application object creates, and
+// runs its message loop: the desktop's when there is one.
+
+void RegisterMainWindow();

@@ -1,0 +1,142 @@
+// The hot path of every c(s): normal equations of the TI+RI noise model
+// and the regularised non-negative solve.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "distributions/conti_context.h"
+#include "distributions/conti_settings.h"
+#include "distributions/neq_kernel.h"
+#include "distributions/normal_equations.h"
+#include "distributions/regularization_scaling.h"
+#include "distributions/work_blocks.h"
+#include "numerics/arrays.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+constexpr int kScans = 50;
+constexpr int kPoints = 500;
+
+// 50 scans x 500 points; kernels are sedimentation boundaries of N species
+// (s spread over the grid, boundaries spreading with time), data a smooth
+// distribution with TI and RI offsets and noise 0.005.
+struct Problem {
+  ScanSet s;
+  int n = 0;
+  explicit Problem(int n_) : n(n_) {
+    AllocateScanTables(s, kScans);
+    s.gridOwned = 1;
+    s.gridLength = kPoints;
+    s.grid = vector(1, kPoints);
+    for (int i = 1; i <= kPoints; ++i) s.grid[i] = 6.0f + 0.002f * i;
+    s.firstGridPoint = 1;
+    s.lastGridPoint = kPoints;
+    AllocDistributionWorkArrays(n, kScans, kPoints);
+    AllocNormalEquationBlock(n, kScans, kPoints);
+    std::mt19937 gen(1);
+    std::normal_distribution<double> noise(0.0, 0.005);
+    for (int j = 1; j <= kScans; ++j) {
+      s.gridSignals[j] = vector(1, kPoints);
+      s.points[j] = kPoints;
+      s.order[j] = j;
+      const double t = static_cast<double>(j) / kScans;
+      for (int k = 1; k <= n; ++k) {
+        float* a = WorkBlock().lammSolutions[k][j];
+        const double centre = 0.05 + 0.9 * t * k / n;
+        const double width = 0.01 + 0.03 * std::sqrt(t);
+        for (int i = 1; i <= kPoints; ++i) {
+          const double x = static_cast<double>(i) / kPoints;
+          a[i] = static_cast<float>(0.5 * std::erfc((centre - x) / width));
+        }
+      }
+      for (int i = 1; i <= kPoints; ++i) {
+        double y = 0.02 * std::sin(0.03 * i) + 0.01 * j / kScans + noise(gen);
+        for (int k = 1; k <= n; ++k)
+          y += 0.05 * std::exp(-std::pow((k - 0.4 * n) / (0.05 * n), 2)) *
+               WorkBlock().lammSolutions[k][j][i];
+        s.gridSignals[j][i] = static_cast<float>(y);
+      }
+    }
+  }
+  ~Problem() {
+    FreeScanGridArrays(s);
+    FreeScanSetArrays(s);
+  }
+};
+
+void BM_NormalEquationsTIRI(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int threads = static_cast<int>(state.range(1));
+  Problem p(n);
+  for (auto _ : state) BuildNormalEquations(p.s, NoiseModel::TIRI, threads);
+  // Useful work: the lower triangle with the data row, one FMA = 2 flops.
+  const double flops = static_cast<double>(n + 1) * (n + 2) * kScans * kPoints;
+  state.counters["GFLOPS"] = benchmark::Counter(flops * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+  state.SetLabel(ProductKernelName());
+}
+BENCHMARK(BM_NormalEquationsTIRI)
+    ->ArgsProduct({{100, 200, 400}, {1, 8}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_RegularisedSolve(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  Problem p(n);
+  BuildNormalEquations(p.s, NoiseModel::TIRI, 8);
+  ContiRunContext& ctx = ContiContext();
+  ctx.infoMessages = false;
+  Conti().confidenceLevel = static_cast<float>(state.range(1)) / 100.0f;
+  for (auto _ : state) ScaleRegularization();
+  state.counters["ratio"] = Regularization().chiSquareCurrent / Regularization().chiSquareReference;
+  state.counters["target"] = Regularization().targetRatio;
+}
+BENCHMARK(BM_RegularisedSolve)->Args({200, 68})->Args({200, 95})->Unit(benchmark::kMillisecond);
+
+#if defined(__x86_64__)
+// The machine's double-precision peak: independent 512-bit (or 256-bit)
+// FMA chains on every thread.
+__attribute__((target("avx512f"))) double Fma512(long iterations) {
+  __m512d a[24];
+  for (int i = 0; i < 24; ++i) a[i] = _mm512_set1_pd(1.0 + i * 1e-9);
+  const __m512d m = _mm512_set1_pd(0.9999999), c = _mm512_set1_pd(1e-9);
+  for (long it = 0; it < iterations; ++it)
+    for (int i = 0; i < 24; ++i) a[i] = _mm512_fmadd_pd(a[i], m, c);
+  alignas(64) double t[8];
+  double s = 0.0;
+  for (int i = 0; i < 24; ++i) {
+    _mm512_store_pd(t, a[i]);
+    s += t[0];
+  }
+  return s;
+}
+
+void BM_PeakFma(benchmark::State& state) {
+  if (!__builtin_cpu_supports("avx512f")) {
+    state.SkipWithError("no avx512f");
+    return;
+  }
+  const int threads = static_cast<int>(state.range(0));
+  const long iterations = 20000000;
+  for (auto _ : state) {
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+      pool.emplace_back([&] { benchmark::DoNotOptimize(Fma512(iterations)); });
+    for (auto& th : pool) th.join();
+  }
+  state.counters["GFLOPS"] = benchmark::Counter(threads * iterations * 24.0 * 16.0 * 1e-9,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_PeakFma)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
+}  // namespace
+
+BENCHMARK_MAIN();

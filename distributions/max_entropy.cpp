@@ -1,0 +1,419 @@
+#include "distributions/max_entropy.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "distributions/conti_context.h"
+#include "distributions/conti_fstat.h"
+#include "distributions/conti_settings.h"
+#include "distributions/nnls.h"
+#include "distributions/regularization_matrix.h"
+#include "distributions/work_blocks.h"
+#include "fit/serial_fit_settings.h"
+#include "numerics/error_box.h"
+#include "numerics/linear_solvers.h"
+#include "platform/input_events.h"
+#include "platform/user_interface.h"
+
+MaxEntState& MaxEnt() {
+  static MaxEntState state;
+  return state;
+}
+
+namespace {
+
+// Objective and entropy at x; curvature C and gradient g of Q/2 (g = -dQ/2dx).
+struct Evaluation {
+  double Q = 0.0, S = 0.0;
+};
+
+Evaluation MaxEntGradient(const NormalEquationBlock& b, double alpha, const double* x,
+                          double** curvature, double* gradient) {
+  MaxEntState& me = MaxEnt();
+  const int n = me.n;
+  const bool suppress = Conti().suppressBaselineCorrelation != 0;
+  const int from = me.leadingTerm ? 2 : 1;
+  const double h = 0.5 * alpha;
+  Evaluation e;
+  double chi = b.sumSquaresData;
+  for (int i = 1; i <= n; ++i) {
+    const double* Ai = b.normalMatrix[i];
+    double ax = 0.0;
+    for (int j = 1; j <= n; ++j) ax += Ai[j] * x[j];
+    chi += x[i] * ax - 2.0 * x[i] * b.rhs[i];
+    gradient[i] = b.rhs[i] - ax;
+    std::copy(Ai + 1, Ai + n + 1, curvature[i] + 1);
+  }
+  double S = 0.0;
+  for (int i = from; i <= n; ++i) {
+    const double m = me.priorInUse ? me.prior[i] : me.amplitudeSum;
+    double L = std::log(x[i] / m);
+    if (i == 1 && suppress) L -= std::log(0.001);
+    if (me.priorInUse) {
+      gradient[i] -= h * L;
+      S += x[i] - m - x[i] * L;
+    } else {
+      gradient[i] -= h * (1.0 + L);
+      S -= x[i] * L;
+    }
+    curvature[i][i] += h / x[i];
+  }
+  if (me.priorInUse && suppress && me.n >= 1) S += 0.999 * me.prior[1];
+  e.S = S;
+  e.Q = chi - alpha * S;
+  return e;
+}
+
+void MaxEntMarquardtStep(double alpha, double* x) {
+  MaxEntState& me = MaxEnt();
+  NormalEquationBlock& b = NeqBlock();
+  const int n = me.n;
+  double** C = b.curvatureMatrix;
+  double* g = b.curvatureGradient;
+  double** aug = b.augmentedMatrix;
+  double* d = me.step.data();
+  double* y = me.trial.data();
+  if (me.lambda >= 1e70) {
+    me.lambda = 0.0;
+    return;
+  }
+  if (me.lambda < 0.0) {
+    me.lambda = 0.001;
+    const Evaluation e = MaxEntGradient(b, alpha, x, C, g);
+    me.objective = e.Q;
+    me.entropy = e.S;
+  }
+  auto solve = [&] {
+    SolveNormalEquationsD(aug, g, n, d, me.work.data());
+  };
+  for (int i = 1; i <= n; ++i) {
+    std::copy(C[i] + 1, C[i] + n + 1, aug[i] + 1);
+    aug[i][i] *= 1.0 + me.lambda;
+    me.freeFlags[i] = 1;
+  }
+  solve();
+  if (me.lambda == 0.0) return;
+  bool needBounds = me.pinnedSwitch;
+  for (int i = 1; i <= n && !needBounds; ++i) needBounds = x[i] + d[i] <= 0.0;
+  if (needBounds) {
+    // Hold variables at their bound while the step would push them below it.
+    for (;;) {
+      int first = 0;
+      for (int i = 1; i <= n && !first; ++i)
+        if (me.freeFlags[i] && d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i])) first = i;
+      if (!first) break;
+      me.freeFlags[first] = 0;
+      for (int j = 1; j <= n; ++j) aug[first][j] = aug[j][first] = 0.0;
+      solve();
+    }
+    for (int i = 1; i <= n; ++i) y[i] = x[i] + d[i];
+    double s = 1.0;
+    for (int i = 1; i <= n; ++i) {
+      if (y[i] > 0.0) continue;
+      if (x[i] < 0.0) return;
+      const double r = std::fabs(x[i] / d[i]);
+      if (r < 0.01) {
+        me.pinned[i] = 1;
+        me.pinnedSwitch = true;
+      }
+      s = std::min(s, r);
+    }
+    if (s <= 0.01)
+      s *= 0.9;
+    else
+      me.pinnedSwitch = false;
+    for (int i = 1; i <= n; ++i) y[i] = x[i] + s * d[i];
+    for (int i = 1; i <= n; ++i)
+      if (y[i] < 0.0) {
+        s = std::fabs(x[i] / d[i]);
+        for (int q = 1; q <= n; ++q) y[q] = x[q] + s * d[q];
+      }
+  } else {
+    for (int i = 1; i <= n; ++i) y[i] = x[i] + d[i];
+  }
+  for (int i = 1; i <= n; ++i)
+    if (y[i] < 1e-20) y[i] = 1e-20;
+  // The trial's curvature goes to the augmented matrix, its gradient to
+  // the max-ent work row; taken over when the step is accepted.
+  const Evaluation e = MaxEntGradient(b, alpha, y, aug, b.maxEntWork);
+  if (e.Q >= me.objective) {
+    me.lambda *= 10.0;
+    return;
+  }
+  me.lambda *= 0.1;
+  me.objective = e.Q;
+  me.entropy = e.S;
+  std::swap(b.curvatureMatrix, b.augmentedMatrix);
+  for (int i = 1; i <= n; ++i) {
+    g[i] = b.maxEntWork[i];
+    x[i] = y[i];
+  }
+}
+
+bool KeyOrStop() {
+  if (platform::TakeKeyDown()) platform::StopFlag() = true;
+  return platform::StopFlag().load();
+}
+
+void ProgressLine(double deviation, bool first) {
+  const MaxEntState& me = MaxEnt();
+  if (!ContiContext().drawingEnabled || Conti().monteCarloRun) return;
+  const double ratio = deviation + me.targetRatio;
+  const double p = 1.0 - conti::FDistributionProbability(ratio, me.nu1, me.nu2);
+  char line[200];
+  if (first)
+    std::snprintf(line, sizeof line,
+                  "Regularization:  entropy = %f, alpha=%f, P = %f (please wait...)", me.entropy,
+                  me.alpha, p);
+  else if (Conti().confidenceLevel < 1.0f)
+    std::snprintf(line, sizeof line,
+                  "Regularization:  entropy = %f, alpha=%e, P = %f (please wait...)", me.entropy,
+                  me.alpha, p);
+  else
+    std::snprintf(line, sizeof line,
+                  "Regularization:  entropy = %f, alpha=%e, P = %f, F = %f (please wait...)",
+                  me.entropy, me.alpha, p, Conti().confidenceLevel + deviation);
+  ContiStatusLine(line);
+}
+
+}  // namespace
+
+void MaxEntIterate() {
+  MaxEntState& me = MaxEnt();
+  NormalEquationBlock& b = NeqBlock();
+  double* x = b.solution;
+  const int n = me.n;
+  const double tau = std::min(1e-6, 0.01 * me.tolerance);
+  me.lambda = -1.0;
+  MaxEntMarquardtStep(me.alpha, x);
+  std::copy(x + 1, x + n + 1, me.previous.begin() + 1);
+  bool restarted = false;
+  for (int it = 0; it < 200; ++it) {
+    ++me.iterationTotal;
+    if (platform::TakeKeyDown()) platform::StopFlag() = true;
+    const double qOld = me.objective;
+    std::copy(x + 1, x + n + 1, me.previous.begin() + 1);
+    MaxEntMarquardtStep(me.alpha, x);
+    const double qNew = me.objective;
+    if (qNew > qOld) continue;
+    if (std::fabs((qOld - qNew) / qOld) >= tau) continue;
+    double sum = 0.0;
+    for (int i = 1; i <= n; ++i) sum += x[i];
+    me.amplitudeMean = sum / n;
+    bool gradientLarge = false, moving = false;
+    for (int i = 1; i <= n; ++i) {
+      if (x[i] < 1e-14) continue;
+      if (std::fabs(b.curvatureGradient[i] * me.amplitudeMean / qOld) >= tau) gradientLarge = true;
+      if (me.previous[i] != 0.0 && std::fabs((x[i] - me.previous[i]) / me.previous[i]) >= tau)
+        moving = true;
+    }
+    if (gradientLarge && moving) {
+      me.lambda *= 10.0;
+      continue;
+    }
+    if (restarted) break;
+    me.lambda = -1.0;
+    MaxEntMarquardtStep(me.alpha, x);
+    std::copy(x + 1, x + n + 1, me.previous.begin() + 1);
+    restarted = true;
+  }
+  me.lambda = 0.0;
+  MaxEntMarquardtStep(me.alpha, x);
+}
+
+void MaxEntSolve(double alpha) {
+  MaxEntState& me = MaxEnt();
+  NormalEquationBlock& b = NeqBlock();
+  me.alpha = alpha;
+  for (int i = 1; i <= me.n; ++i) {
+    std::copy(b.normalMatrix[i] + 1, b.normalMatrix[i] + me.n + 1, b.curvatureMatrix[i] + 1);
+    b.curvatureGradient[i] = b.rhs[i];
+    if (b.solution[i] == 0.0) b.solution[i] = me.amplitudeMean * 1e-7;
+  }
+  me.objective = 0.0;
+  MaxEntIterate();
+}
+
+double MaxEntChiSquareDeviation(double u) {
+  MaxEntState& me = MaxEnt();
+  NormalEquationBlock& b = NeqBlock();
+  const double alphaPrime = std::exp(std::min(u, 100.0));
+  std::copy(me.best.begin() + 1, me.best.begin() + me.n + 1, b.solution + 1);
+  MaxEntSolve(alphaPrime * me.scale);
+  const double chi = ChiSquareFromNormalEquations();
+  me.chiSquareCurrent = chi;
+  return chi / me.chiSquareReference - me.targetRatio;
+}
+
+double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, double s0, double t,
+                         double smin) {
+  MaxEntState& me = MaxEnt();
+  NormalEquationBlock& b = NeqBlock();
+  const ContiRunContext& ctx = ContiContext();
+  auto keepBest = [&] { std::copy(b.solution + 1, b.solution + me.n + 1, me.best.begin() + 1); };
+  auto restoreBest = [&] { std::copy(me.best.begin() + 1, me.best.begin() + me.n + 1, b.solution + 1); };
+  auto pText = [&](double y) {
+    char text[120];
+    std::snprintf(text, sizeof text, "%f",
+                  1.0 - conti::FDistributionProbability(y + me.targetRatio, me.nu1, me.nu2));
+    return std::string(text);
+  };
+  double u = x0, s = s0;
+  bool halving = false;
+  int k = 1;
+  double y = f(u);
+  ProgressLine(y, true);
+  if (std::fabs(y) <= t) return u;
+  int d = y > t ? 1 : 0;
+  double yBest = y, uBest = u;
+  keepBest();
+  s = d == 0 ? std::fabs(s) : -std::fabs(s);
+  for (;;) {
+    if (std::fabs(y) < t) return u;
+    ++k;
+    if (y > t) d = 1;
+    else if (y < -t) d = 0;
+    const double yPrev = y;
+    u += s;
+    y = f(u);
+    if (std::fabs(y) < t) return u;
+    int repeats = 0;
+    while (y == yPrev) {
+      if (std::fabs(s) < 0.25) s *= 2.0;
+      u += s;
+      y = f(u);
+      ProgressLine(y, false);
+      if (++repeats >= 101) {
+        const std::string text = "problem with regularization, caught at P = " + pText(y);
+        ContiErrorOrCode(text, 6);
+        restoreBest();
+        return uBest;
+      }
+    }
+    if (std::fabs(y) > std::fabs(yBest) + t) {
+      u = uBest;
+      y = yBest;
+      halving = false;
+      s *= 0.5;
+      if (std::fabs(s) <= 1e-10 || KeyOrStop()) {
+        const std::string text = "caught in local minimum or user interrupt at P = " + pText(y);
+        if (SerialFitRunning())
+          gSerialFitSettings.errorCode = 6;
+        else
+          platform::UI().MessageBox("ATTENTION", text, platform::BoxButtons::Ok,
+                                    platform::BoxIcon::Warning);
+        restoreBest();
+        return uBest;
+      }
+    } else if (std::fabs(y) <= 0.02 || halving) {
+      const bool otherSign = (y > 0.0) != (yBest > 0.0);
+      if (std::fabs(y) <= 0.001 && otherSign) {
+        s = uBest - (u - uBest) / (y - yBest) * yBest - u;
+      } else if (std::fabs(y) > 0.001 && y > 0.0) {
+        if (d == 0) {
+          s = -0.3 * std::fabs(s);
+          halving = true;
+        } else {
+          s = -1.7 * std::fabs(s);
+          if (std::fabs(s) > 0.1) s = -0.25;
+        }
+      } else if (std::fabs(y) > 0.001 && y < 0.0) {
+        if (d == 0) {
+          s = std::min(2.0 * std::fabs(s), 0.25);
+        } else {
+          s = 0.5 * std::fabs(s);
+          halving = true;
+        }
+      }
+      if (std::fabs(y) <= std::fabs(yBest) + t) {
+        yBest = y;
+        uBest = u;
+        keepBest();
+      }
+    } else {
+      s = y > 0.0 ? -0.25 : 0.25;
+      if ((y > 0.0) != (yBest > 0.0)) {
+        s *= 0.5;
+        halving = true;
+      }
+      if (std::fabs(y) <= std::fabs(yBest) + t) {
+        yBest = y;
+        uBest = u;
+        keepBest();
+      }
+    }
+    ProgressLine(y, false);
+    if (std::fabs(s) < smin) return u;
+    if (k > 1000) {
+      if (!Conti().monteCarloRun) ContiErrorOrCode("too many iterations finding root", 8);
+      (void)ctx;
+      return u;
+    }
+  }
+}
+
+void RegularizeDistribution() {
+  MaxEntState& me = MaxEnt();
+  NormalEquationBlock& b = NeqBlock();
+  const ContiSettings& cs = Conti();
+  const ContiRunContext& ctx = ContiContext();
+  const int n = b.fixedComponent ? b.gridPoints - 1 : b.gridPoints;
+  me.n = n;
+  me.leadingTerm = ctx.firstAmplitudeSeparate;
+  AddRegularizationMatrix(0.0);
+  if (!NNLS()) {
+    for (int i = 1; i <= b.gridPoints; ++i) b.solution[i] = 0.0;
+    return;
+  }
+  me.chiSquareReference = ChiSquareFromNormalEquations();
+  me.chiSquareCurrent = me.chiSquareReference;
+  float trace = 0.0f;
+  for (int i = 1; i <= n; ++i) trace += static_cast<float>(b.normalMatrix[i][i]);
+  me.trace = trace;
+  if (n < 10) return;
+  me.scale = trace / (6.0 * n - 12.0);
+  double sum = 0.0;
+  for (int i = me.leadingTerm ? 2 : 1; i <= n; ++i) sum += b.solution[i];
+  me.amplitudeSum = sum;
+  me.amplitudeMean = sum / n;
+  if (sum == 0.0) return;
+  const float P = cs.confidenceLevel;
+  if (P <= 0.5f || P == 1.0f) {
+    if (!cs.silent && !SerialFitRunning() && !cs.monteCarloRun && ctx.infoMessages)
+      ContiMessage("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
+    return;
+  }
+  if (cs.silent && !cs.finalEvaluation && !cs.monteCarloRun) return;
+  const int scansInUse = ctx.timeCourse ? ctx.timeCourseScans : ctx.scanCount;
+  const double points = static_cast<double>(ctx.fitRangePoints) * scansInUse;
+  const double nu = ctx.dlsData ? points : points - n;
+  me.nu1 = me.nu2 = static_cast<float>(nu);
+  if (P > 1.0f) {
+    if (!SerialFitRunning()) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
+    me.targetRatio = P;
+  } else {
+    me.targetRatio = conti::FRatioForConfidence(P, nu, nu) * me.nu2 / me.nu1;
+  }
+  me.tolerance = (me.targetRatio - 1.0) * 0.001;
+  me.iterationTotal = 0;
+  me.best.assign(n + 1, 0.0);
+  me.previous.assign(n + 1, 0.0);
+  me.work.assign(n + 1, 0.0);
+  me.trial.assign(n + 1, 0.0);
+  me.step.assign(n + 1, 0.0);
+  me.freeFlags.assign(n + 1, 1);
+  me.pinned.assign(n + 1, 0);
+  me.pinnedSwitch = false;
+  std::copy(b.solution + 1, b.solution + n + 1, me.best.begin() + 1);
+  platform::StopFlag() = false;
+  me.priorInUse = cs.usePrior && cs.prior;
+  if (me.priorInUse) {
+    me.prior.assign(n + 1, 0.0);
+    FloorPrior(cs.prior, me.prior.data(), n);
+  }
+  me.finalLnAlpha = static_cast<float>(
+      MaxEntAlphaSearch(MaxEntChiSquareDeviation, std::log(0.0001), 0.01, me.tolerance, 0.005));
+  me.chiSquareCurrent = ChiSquareFromNormalEquations();
+  platform::StopFlag() = false;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Maximum-entropy regularisation at a confidence level P. For a parameter
+// alpha the amplitudes x >= 0 minimise
+//   Q(x) = chi2(x) - alpha * S(x),
+//   chi2(x) = S_yy - 2 x'b + x'Ax            (normal equations),
+//   S(x) = sum (x_i - m_i - x_i ln(x_i/m_i)) (prior m), or -sum x_i ln(x_i/m)
+// by a Levenberg-Marquardt iteration with active-set handling of x >= 0;
+// ln alpha is varied until chi2/chi0 reaches the target ratio F.
+#include <functional>
+#include <vector>
+
+struct MaxEntState {
+  double chiSquareReference = 0.0;
+  double chiSquareCurrent = 0.0;
+  float trace = 0.0f;
+  double scale = 0.0;          // trace / (6n - 12)
+  double amplitudeSum = 0.0;   // of the unregularised solution
+  double amplitudeMean = 0.0;
+  float nu1 = 0.0f, nu2 = 0.0f;
+  double targetRatio = 0.0;    // F
+  double tolerance = 0.0;      // t = (F - 1) * 0.001
+  float finalLnAlpha = 0.0f;
+  int iterationTotal = 0;
+  double alpha = 0.0;          // applied alpha
+  double entropy = 0.0;
+  double objective = 0.0;      // Q of the last accepted point
+  double lambda = -1.0;        // Marquardt parameter
+  bool priorInUse = false;
+  bool leadingTerm = false;    // coefficient 1 stays out of the entropy
+  bool pinnedSwitch = false;
+  int n = 0;
+  std::vector<double> best, previous, work, trial, step, prior;
+  std::vector<int> freeFlags, pinned;
+};
+
+MaxEntState& MaxEnt();
+
+// The driver: leaves the regularised amplitudes in the block's solution.
+void RegularizeDistribution();
+
+// ln alpha' -> chi2/chi0 - F for the maximum-entropy solution.
+double MaxEntChiSquareDeviation(double u);
+double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, double s0,
+                         double t, double smin);
+void MaxEntSolve(double alpha);
+void MaxEntIterate();

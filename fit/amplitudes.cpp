@@ -1,0 +1,574 @@
+#include "fit/amplitudes.h"
+
+#include <cmath>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/simulation_switches.h"
+#include "numerics/arrays.h"
+#include "numerics/regrid.h"
+
+int gFirstSimulatedScan = 1;
+
+namespace {
+
+// Species list and the per-species means of the last solve.
+int gSpeciesCount = 0;
+int gSpeciesList[5] = {};
+std::vector<double> gCbar[5];   // [k][i]: scan mean of curve k at grid point i
+std::vector<double> gCscan[5];  // [k][j]: fit-range mean of curve k in scan j
+double gCtot[5] = {};           // [k]: fit-range mean of curve k over all scans
+
+ScanSet& SS() { return CurrentScanSet(); }
+
+float** Curves(int k) {
+  ScanSet& ss = SS();
+  if (static_cast<int>(ss.species[k].onGridPerScan.size()) <= ss.count) return nullptr;
+  return ss.species[k].onGridPerScan.data();
+}
+
+bool SingleCurveModel() {
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  return sel.AnySelfAssociationModel() || sel.AnyNonidealSpeciesModel() || sel.Model267 ||
+         sel.EquilibriumModel523 || sel.CSModel;
+}
+
+bool InUse(int k) {
+  if (!gModelSelectorFlags.LammDiscreteModel && SingleCurveModel()) return k == 1;
+  return gModelParams.included[k] != 0;
+}
+
+// Noise arrays exist once they are needed.
+void EnsureNoiseArrays() {
+  ScanSet& ss = SS();
+  if (!ss.tiNoise && ss.gridLength > 0) ss.tiNoise = vector(1, ss.gridLength);
+  if (!ss.riNoise && ss.count > 0) ss.riNoise = vector(1, ss.count);
+  if (!ss.meanProfile && ss.gridLength > 0) ss.meanProfile = vector(1, ss.gridLength);
+  if (!ss.scanMeans && ss.count > 0) ss.scanMeans = vector(1, ss.count);
+}
+
+void ZeroTI() {
+  ScanSet& ss = SS();
+  EnsureNoiseArrays();
+  for (int i = 1; i <= ss.gridLength; ++i) ss.tiNoise[i] = 0.0f;
+}
+
+void ZeroRI() {
+  ScanSet& ss = SS();
+  EnsureNoiseArrays();
+  for (int j = 1; j <= ss.count; ++j) ss.riNoise[j] = 0.0f;
+}
+
+void SetBaseline(float value) {
+  gModelParameterVector.P[15] = value;
+  gModelParams.baseline = value;
+}
+
+void StoreAmplitudes(const double* v) {
+  for (int l = 1; l <= gSpeciesCount; ++l) {
+    const int k = gSpeciesList[l];
+    gModelParameterVector.P[8 + k] = static_cast<float>(v[l]);
+    gModelParams.concentration[k] = static_cast<float>(v[l]);
+  }
+}
+
+void AddRINoiseToModels() {
+  ScanSet& ss = SS();
+  for (int j = 1; j <= ss.count; ++j)
+    for (int k = 1; k <= ss.points[j]; ++k) ss.model[j][k] += ss.riNoise[j];
+}
+
+double FitPointsPerScan() {
+  const ScanSet& ss = SS();
+  return static_cast<double>(ss.lastGridPoint - ss.firstGridPoint + 1);
+}
+
+// Normal equations over the fit range of all scans:
+//   M[l][q] = sum ct_q ct_p,  v[l] = rhs0[l] + sum yt ct_p,  p = L[l],
+// with yt = Y - yOffset(j, i) and ct_p = C_p - cOffset(p, j, i); then the
+// non-negative solve. The constant-signal switch gives v = constant instead.
+template <typename YOffset, typename COffset>
+void SolveNormal(double* v, YOffset yOffset, COffset cOffset, const double* rhs0 = nullptr) {
+  ScanSet& ss = SS();
+  const int m = gSpeciesCount;
+  double M[5][5] = {};
+  for (int l = 1; l <= m; ++l) v[l] = rhs0 ? rhs0[l] : 0.0;
+  for (int j = 1; j <= ss.count; ++j) {
+    const float* y = ss.gridSignals[j];
+    for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) {
+      double ct[5];
+      for (int l = 1; l <= m; ++l) {
+        const int p = gSpeciesList[l];
+        ct[l] = static_cast<double>(Curves(p)[j][i]) - cOffset(p, j, i);
+      }
+      const double yt = static_cast<double>(y[i]) - yOffset(j, i);
+      for (int l = 1; l <= m; ++l) {
+        v[l] += yt * ct[l];
+        for (int q = 1; q <= l; ++q) M[l][q] += ct[l] * ct[q];
+      }
+    }
+  }
+  for (int l = 1; l <= m; ++l)
+    for (int q = 1; q < l; ++q) M[q][l] = M[l][q];
+  SolveNonNegativeSmallSystem(M, v, m);
+}
+
+const auto kNoOffset = [](int, int) { return 0.0; };
+const auto kNoCurveOffset = [](int, int, int) { return 0.0; };
+
+void FixedAmplitudes(double* v) {
+  for (int l = 1; l <= gSpeciesCount; ++l) v[l] = gModelParams.scaleFactor[gSpeciesList[l]];
+}
+
+void NormalizeListed() { NormalizeSpeciesCurves(gSpeciesCount, gSpeciesList); }
+
+}  // namespace
+
+int AmplitudeSpeciesCount() { return gSpeciesCount; }
+const int* AmplitudeSpeciesList() { return gSpeciesList; }
+
+void SolveNonNegativeSmallSystem(double M[5][5], double* v, int m) {
+  if (m <= 0) return;
+  double best[5] = {};
+  double bestObjective = 0.0;  // the empty support: x = 0
+  for (int mask = 1; mask < (1 << m); ++mask) {
+    int idx[5], n = 0;
+    for (int l = 1; l <= m; ++l)
+      if (mask & (1 << (l - 1))) idx[++n] = l;
+    // Cholesky of the passive sub-system.
+    double L[5][5] = {}, x[5] = {};
+    bool ok = true;
+    for (int a = 1; a <= n && ok; ++a) {
+      for (int b = 1; b <= a; ++b) {
+        double sum = M[idx[a]][idx[b]];
+        for (int c = 1; c < b; ++c) sum -= L[a][c] * L[b][c];
+        if (a == b) {
+          if (!(sum > 0.0)) {
+            ok = false;
+            break;
+          }
+          L[a][a] = std::sqrt(sum);
+        } else {
+          L[a][b] = sum / L[b][b];
+        }
+      }
+    }
+    if (!ok) continue;
+    double z[5];
+    for (int a = 1; a <= n; ++a) {
+      double sum = v[idx[a]];
+      for (int c = 1; c < a; ++c) sum -= L[a][c] * z[c];
+      z[a] = sum / L[a][a];
+    }
+    for (int a = n; a >= 1; --a) {
+      double sum = z[a];
+      for (int c = a + 1; c <= n; ++c) sum -= L[c][a] * x[c];
+      x[a] = sum / L[a][a];
+    }
+    bool feasible = true;
+    double objective = 0.0;
+    for (int a = 1; a <= n; ++a) {
+      if (x[a] < 0.0) feasible = false;
+      objective -= 0.5 * v[idx[a]] * x[a];
+    }
+    if (!feasible || objective >= bestObjective) continue;
+    bestObjective = objective;
+    for (int l = 1; l <= m; ++l) best[l] = 0.0;
+    for (int a = 1; a <= n; ++a) best[idx[a]] = x[a];
+  }
+  for (int l = 1; l <= m; ++l) v[l] = best[l];
+}
+
+void BuildAmplitudeSpeciesList() {
+  if (gModelSelectorFlags.LammDiscreteModel) {
+    gSpeciesCount = 0;
+    for (int k = 1; k <= kComponentSlots; ++k)
+      if (gModelParams.included[k]) gSpeciesList[++gSpeciesCount] = k;
+  } else if (SingleCurveModel()) {
+    gSpeciesCount = 1;
+    gSpeciesList[1] = 1;
+  }
+}
+
+void NormalizeSpeciesCurves(int count, const int* list) {
+  if (!gModelSelectorFlags.LammDiscreteModel) return;
+  ScanSet& ss = SS();
+  for (int l = 1; l <= count; ++l) {
+    const int k = list[l];
+    float** c = Curves(k);
+    if (!c) continue;
+    const float f = gModelParams.scaleFactor[k];
+    for (int j = 1; j <= ss.count; ++j) {
+      if (!c[j]) continue;
+      for (int i = 1; i <= ss.gridLength; ++i) c[j][i] = f != 0.0f ? c[j][i] / f : 0.0f;
+    }
+  }
+}
+
+void ConcentrationsToTotalAndFractions() {
+  if (!gModelSelectorFlags.LammDiscreteModel) return;
+  ModelParams& mp = gModelParams;
+  float* P = gModelParameterVector.P;
+  const int n = mp.componentCount;
+  int k0 = 0;
+  double total = 0.0;
+  for (int k = 1; k <= n; ++k) {
+    if (!mp.included[k]) continue;
+    if (!k0) k0 = k;
+    total += mp.concentration[k];
+  }
+  if (!k0) return;
+  mp.concentration[k0] = static_cast<float>(total);
+  P[8 + k0] = mp.concentration[k0];
+  for (int k = k0 + 1; k <= n; ++k) {
+    if (!mp.included[k]) continue;
+    mp.concentration[k] = total != 0.0 ? static_cast<float>(mp.concentration[k] / total) : 0.0f;
+    P[8 + k] = mp.concentration[k];
+  }
+}
+
+void ComputeTINoiseProfile() {
+  ScanSet& ss = SS();
+  EnsureNoiseArrays();
+  if (ss.count < 1 || ss.gridLength < 1) return;
+  double total = 0.0;
+  for (int i = 1; i <= ss.gridLength; ++i) {
+    double sum = 0.0;
+    for (int j = 1; j <= ss.count; ++j) sum += ss.gridSignals[j][i];
+    ss.meanProfile[i] = static_cast<float>(sum / ss.count);
+    if (i >= ss.firstGridPoint && i <= ss.lastGridPoint) total += sum / ss.count;
+  }
+  ss.profileSum = static_cast<float>(ss.count * total);
+  ss.profileWeight = static_cast<float>(ss.count * FitPointsPerScan());
+}
+
+void CenterScansForRINoise() {
+  ScanSet& ss = SS();
+  EnsureNoiseArrays();
+  const double n = FitPointsPerScan();
+  for (int l = 1; l <= gSpeciesCount; ++l) {
+    const int k = gSpeciesList[l];
+    float** c = Curves(k);
+    gCscan[k].assign(ss.count + 1, 0.0);
+    for (int j = 1; j <= ss.count; ++j) {
+      double sum = 0.0;
+      for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) sum += c[j][i];
+      gCscan[k][j] = n > 0 ? sum / n : 0.0;
+      const float mean = static_cast<float>(gCscan[k][j]);
+      for (int i = 1; i <= ss.gridLength; ++i) c[j][i] -= mean;
+    }
+  }
+  for (int j = 1; j <= ss.count; ++j) {
+    double sum = 0.0;
+    for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) sum += ss.gridSignals[j][i];
+    ss.scanMeans[j] = n > 0 ? static_cast<float>(sum / n) : 0.0f;
+    for (int i = 1; i <= ss.gridLength; ++i) ss.gridSignals[j][i] -= ss.scanMeans[j];
+  }
+  ComputeTINoiseProfile();
+}
+
+void UncenterScansForRINoise() {
+  ScanSet& ss = SS();
+  for (int l = 1; l <= gSpeciesCount; ++l) {
+    const int k = gSpeciesList[l];
+    float** c = Curves(k);
+    if (static_cast<int>(gCscan[k].size()) <= ss.count) continue;
+    for (int j = 1; j <= ss.count; ++j) {
+      const float mean = static_cast<float>(gCscan[k][j]);
+      for (int i = 1; i <= ss.gridLength; ++i) c[j][i] += mean;
+    }
+  }
+  for (int j = 1; j <= ss.count; ++j)
+    for (int i = 1; i <= ss.gridLength; ++i) ss.gridSignals[j][i] += ss.scanMeans[j];
+  ComputeTINoiseProfile();
+}
+
+void ComputeCurveScanMeans() {
+  ScanSet& ss = SS();
+  for (int l = 1; l <= gSpeciesCount; ++l) {
+    const int k = gSpeciesList[l];
+    float** c = Curves(k);
+    gCbar[k].assign(ss.gridLength + 1, 0.0);
+    for (int i = 1; i <= ss.gridLength; ++i) {
+      double sum = 0.0;
+      for (int j = 1; j <= ss.count; ++j) sum += c[j][i];
+      gCbar[k][i] = sum / ss.count;
+    }
+  }
+}
+
+void ComputeCurveTotalMeans() {
+  ScanSet& ss = SS();
+  const double nTot = ss.count * FitPointsPerScan();
+  for (int l = 1; l <= gSpeciesCount; ++l) {
+    const int k = gSpeciesList[l];
+    float** c = Curves(k);
+    double sum = 0.0;
+    for (int j = 1; j <= ss.count; ++j)
+      for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) sum += c[j][i];
+    gCtot[k] = nTot > 0 ? sum / nTot : 0.0;
+  }
+}
+
+void ComputeTINoiseFromCurves(const double* v) {
+  ScanSet& ss = SS();
+  EnsureNoiseArrays();
+  for (int i = 1; i <= ss.gridLength; ++i) {
+    double species = 0.0;
+    for (int l = 1; l <= gSpeciesCount; ++l) {
+      float** c = Curves(gSpeciesList[l]);
+      double sum = 0.0;
+      for (int j = 1; j <= ss.count; ++j) sum += c[j][i];
+      species += v[l] * sum;
+    }
+    ss.tiNoise[i] = static_cast<float>(ss.meanProfile[i] - species / ss.count);
+  }
+}
+
+void ScaleCurvesByAmplitudes(const double* v) {
+  if (!gModelSelectorFlags.LammDiscreteModel) return;
+  ScanSet& ss = SS();
+  for (int l = 1; l <= gSpeciesCount; ++l) {
+    const int k = gSpeciesList[l];
+    float** c = Curves(k);
+    const float a = static_cast<float>(v[l]);
+    for (int j = 1; j <= ss.count; ++j)
+      for (int i = 1; i <= ss.gridLength; ++i) c[j][i] *= a;
+    gModelParams.scaleFactor[k] = a;
+  }
+}
+
+void ComputeRINoise() {
+  ScanSet& ss = SS();
+  EnsureNoiseArrays();
+  const double n = FitPointsPerScan();
+  for (int j = 1; j <= ss.count; ++j) {
+    double sum = 0.0;
+    for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) {
+      double y = ss.gridSignals[j][i];
+      for (int k = 1; k <= kComponentSlots; ++k)
+        if (InUse(k) && Curves(k)) y -= Curves(k)[j][i];
+      sum += y;
+    }
+    ss.riNoise[j] = n > 0 ? static_cast<float>(sum / n) : 0.0f;
+  }
+}
+
+void AssembleModelFromCurves() {
+  ScanSet& ss = SS();
+  EnsureNoiseArrays();
+  for (int pos = 1; pos <= ss.count; ++pos) {
+    const int j = ss.order[pos];
+    const int n = ss.points[j];
+    float* model = ss.model[j];
+    for (int p = 1; p <= n; ++p) model[p] = 0.0f;
+    InterpolateOntoGrid(n, ss.radii[j], model, ss.gridLength, ss.grid, ss.tiNoise);
+    if (!ss.work[j]) ss.work[j] = vector(1, n);
+    float* work = ss.work[j];
+    for (int k = 1; k <= kComponentSlots; ++k) {
+      if (!InUse(k) || !Curves(k) || !Curves(k)[j]) continue;
+      for (int p = 1; p <= n; ++p) work[p] = 0.0f;
+      InterpolateOntoGrid(n, ss.radii[j], work, ss.gridLength, ss.grid, Curves(k)[j]);
+      for (int p = 1; p <= n; ++p) model[p] += work[p];
+    }
+  }
+}
+
+float ComputeBaselineOffset() {
+  const ScanSet& ss = SS();
+  double sum = 0.0;
+  long count = 0;
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = ss.firstFitPoint[j]; p <= ss.lastFitPoint[j]; ++p) {
+      sum += static_cast<double>(ss.signals[j][p]) - ss.model[j][p];
+      ++count;
+    }
+  return count > 0 ? static_cast<float>(sum / static_cast<double>(count)) : 0.0f;
+}
+
+void AddBaselineToScans() {
+  ScanSet& ss = SS();
+  const float b = gModelParams.baseline;
+  for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {
+    const int j = ss.order[pos];
+    for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] += b;
+  }
+}
+
+void SolveAmplitudesTI() {
+  double v[5] = {};
+  BuildAmplitudeSpeciesList();
+  NormalizeListed();
+  CenterScansForRINoise();
+  ComputeCurveScanMeans();
+  if (gSimulationSwitches.constantSignal) {
+    for (int l = 1; l <= gSpeciesCount; ++l) v[l] = 1.0;
+  } else {
+    ScanSet& ss = SS();
+    SolveNormal(
+        v, [&ss](int, int i) { return static_cast<double>(ss.meanProfile[i]); },
+        [](int p, int, int i) { return gCbar[p][i]; });
+  }
+  StoreAmplitudes(v);
+  ComputeTINoiseFromCurves(v);
+  UncenterScansForRINoise();
+  ScaleCurvesByAmplitudes(v);
+  ComputeRINoise();
+  ConcentrationsToTotalAndFractions();
+  SetBaseline(0.0f);
+  AssembleModelFromCurves();
+  AddRINoiseToModels();
+}
+
+void SolveAmplitudesTIUpdate() {
+  double v[5] = {};
+  BuildAmplitudeSpeciesList();
+  NormalizeListed();
+  ComputeCurveScanMeans();
+  ComputeTINoiseProfile();
+  if (!gSimulationSwitches.constantSignal) {
+    ScanSet& ss = SS();
+    SolveNormal(
+        v, [&ss](int, int i) { return static_cast<double>(ss.meanProfile[i]); },
+        [](int p, int, int i) { return gCbar[p][i]; });
+  }
+  StoreAmplitudes(v);
+  ConcentrationsToTotalAndFractions();
+  ComputeTINoiseFromCurves(v);
+  ScaleCurvesByAmplitudes(v);
+  ZeroRI();
+  SetBaseline(0.0f);
+  AssembleModelFromCurves();
+}
+
+void ComputeNoiseFixedAmplitudes() {
+  double v[5] = {};
+  BuildAmplitudeSpeciesList();
+  NormalizeListed();
+  CenterScansForRINoise();
+  ComputeCurveScanMeans();
+  FixedAmplitudes(v);
+  ComputeTINoiseFromCurves(v);
+  UncenterScansForRINoise();
+  ScaleCurvesByAmplitudes(v);
+  ComputeRINoise();
+  SetBaseline(0.0f);
+  AssembleModelFromCurves();
+  AddRINoiseToModels();
+}
+
+void SubtractSpeciesFromResiduals() {
+  ScanSet& ss = SS();
+  ComputeTINoiseProfile();
+  for (int i = 1; i <= ss.gridLength; ++i) {
+    double species = 0.0;
+    for (int k = 1; k <= kComponentSlots; ++k) {
+      if (!InUse(k) || !Curves(k)) continue;
+      for (int j = 1; j <= ss.count; ++j) species += Curves(k)[j][i];
+    }
+    ss.tiNoise[i] = static_cast<float>(ss.meanProfile[i] - species / ss.count);
+  }
+  ZeroRI();
+  AssembleModelFromCurves();
+  SetBaseline(0.0f);
+}
+
+void SolveAmplitudes() {
+  double v[5] = {};
+  BuildAmplitudeSpeciesList();
+  NormalizeListed();
+  CenterScansForRINoise();
+  if (!gSimulationSwitches.constantSignal) SolveNormal(v, kNoOffset, kNoCurveOffset);
+  StoreAmplitudes(v);
+  ZeroTI();
+  UncenterScansForRINoise();
+  ScaleCurvesByAmplitudes(v);
+  ComputeRINoise();
+  ConcentrationsToTotalAndFractions();
+  SetBaseline(0.0f);
+  AssembleModelFromCurves();
+  AddRINoiseToModels();
+}
+
+void SolveAmplitudesWithOffsets() {
+  double v[5] = {};
+  BuildAmplitudeSpeciesList();
+  NormalizeListed();
+  ComputeCurveTotalMeans();
+  ComputeTINoiseProfile();
+  ScanSet& ss = SS();
+  const double ybar = ss.profileWeight > 0 ? static_cast<double>(ss.profileSum) / ss.profileWeight : 0.0;
+  SolveNormal(v, [ybar](int, int) { return ybar; }, [](int p, int, int) { return gCtot[p]; });
+  ScaleCurvesByAmplitudes(v);
+  StoreAmplitudes(v);
+  ConcentrationsToTotalAndFractions();
+  ZeroTI();
+  ZeroRI();
+  AssembleModelFromCurves();
+  SetBaseline(ComputeBaselineOffset());
+  AddBaselineToScans();
+}
+
+void ComputeRINoiseFixedAmplitudes() {
+  double v[5] = {};
+  BuildAmplitudeSpeciesList();
+  NormalizeListed();
+  CenterScansForRINoise();
+  FixedAmplitudes(v);
+  ZeroTI();
+  UncenterScansForRINoise();
+  ScaleCurvesByAmplitudes(v);
+  ComputeRINoise();
+  SetBaseline(0.0f);
+  AssembleModelFromCurves();
+  AddRINoiseToModels();
+}
+
+void AddBaselineToModel() {
+  ZeroTI();
+  ZeroRI();
+  SetBaseline(ComputeBaselineOffset());
+  AddBaselineToScans();
+}
+
+void SolveAmplitudesWithOffsets2() {
+  double v[5] = {}, rhs0[5] = {};
+  BuildAmplitudeSpeciesList();
+  NormalizeListed();
+  ComputeCurveTotalMeans();
+  ScanSet& ss = SS();
+  const double nTot = ss.count * FitPointsPerScan();
+  for (int l = 1; l <= gSpeciesCount; ++l)
+    rhs0[l] = -gCtot[gSpeciesList[l]] * gModelParams.baseline * nTot;
+  SolveNormal(v, kNoOffset, kNoCurveOffset, rhs0);
+  ScaleCurvesByAmplitudes(v);
+  StoreAmplitudes(v);
+  ConcentrationsToTotalAndFractions();
+  ZeroTI();
+  ZeroRI();
+  AssembleModelFromCurves();
+  AddBaselineToScans();
+}
+
+void SolveAmplitudesAndNoise() {
+  const bool ti = gFitEngineState.fitTINoise != 0;
+  const bool amplitudes = gModelParams.concentrationsLinear != 0;
+  const bool ri = gModelParams.riNoiseFit != 0;
+  const bool baseline = gModelParams.baselineLinear != 0;
+  if (ti) {
+    if (amplitudes)
+      ri ? SolveAmplitudesTI() : SolveAmplitudesTIUpdate();
+    else
+      ri ? ComputeNoiseFixedAmplitudes() : SubtractSpeciesFromResiduals();
+  } else if (baseline) {
+    if (amplitudes)
+      ri ? SolveAmplitudes() : SolveAmplitudesWithOffsets();
+    else
+      ri ? ComputeRINoiseFixedAmplitudes() : AddBaselineToModel();
+  } else {
+    amplitudes ? SolveAmplitudesWithOffsets2() : AddBaselineToScans();
+  }
+}

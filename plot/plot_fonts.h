@@ -1,0 +1,16 @@
+#pragma once
+// The four fonts of the plots, created once at start-up and kept for the
+// whole run. Heights are in the plot space's logical units; the axis and
+// title heights also serve as estimates of text extents.
+#include "platform/draw_context.h"
+
+inline constexpr int AxisFontHeight = 17;
+inline constexpr int LabelFontHeight = 19;
+inline constexpr int TitleFontHeight = 32;
+
+extern platform::HFONT AxisFont;           // axis numbers
+extern platform::HFONT LabelFont;          // x label and annotations
+extern platform::HFONT VerticalLabelFont;  // y label, rising vertically
+extern platform::HFONT TitleFont;          // third annotation
+
+void CreatePlotFonts();

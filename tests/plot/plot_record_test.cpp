@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/metafile.h"
+#include "plot/cwinplot.h"
+
+using namespace platform;
+
+namespace {
+
+struct Data {
+  std::vector<float> x, y;
+  CVector vx, vy;
+  CCurve curve;
+  Data(std::vector<float> xs, std::vector<float> ys) : x(std::move(xs)), y(std::move(ys)), curve(&vx, &vy) {
+    vx.AttachData(x.data(), static_cast<int>(x.size()));
+    vy.AttachData(y.data(), static_cast<int>(y.size()));
+  }
+};
+
+std::vector<std::string> Ops(HMETAFILE mf) {
+  std::vector<std::string> out;
+  if (auto data = MetafileContents(mf))
+    for (const auto& op : data->ops) out.push_back(DescribeOp(op));
+  return out;
+}
+
+bool Has(const std::vector<std::string>& ops, const std::string& s) {
+  return std::find(ops.begin(), ops.end(), s) != ops.end();
+}
+
+}  // namespace
+
+TEST(PlotRecord, EmptyPlotRecordsNothing) {
+  CWINPlot plot;
+  const int metafiles = LiveMetafileCount();
+  EXPECT_FALSE(plot.Plot());
+  EXPECT_EQ(plot.lastMetafile, 0u);
+  EXPECT_EQ(LiveMetafileCount(), metafiles);
+}
+
+TEST(PlotRecord, FrameAxesAndCurveAreRecordedWithoutLeaks) {
+  Data d({0, 10}, {0, 100});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.SetXLabel("r (cm)");
+  plot.AddCurve(&d.curve);
+  const int objects = LiveGdiObjectCount();
+  ASSERT_TRUE(plot.Plot());
+  const HMETAFILE first = plot.lastMetafile;
+  ASSERT_TRUE(plot.Plot());
+  EXPECT_FALSE(MetafileContents(first));  // the previous picture was deleted
+  EXPECT_EQ(LiveGdiObjectCount(), objects);
+  auto ops = Ops(plot.lastMetafile);
+  EXPECT_EQ(ops.front(), "SetWindowExt(1399,1000)");
+  EXPECT_TRUE(Has(ops, "Rectangle(13,950,699,50)"));  // the frame
+  EXPECT_TRUE(Has(ops, "TextOut(356,977,\"r (cm)\")"));
+  // Major x ticks every 5 with numbers below the axis.
+  const int px = static_cast<int>(5.0 * plot.xScale + plot.xOffset);
+  EXPECT_TRUE(Has(ops, "TextOut(" + std::to_string(px) + ",960,\"5\")"));
+  EXPECT_TRUE(Has(ops, "LineTo(" + std::to_string(px) + ",958)"));
+}
+
+TEST(PlotRecord, NarrowMarginsDropTheYAxis) {
+  Data d({0, 10}, {0, 100});
+  CWINPlot plot;
+  plot.narrowMargins = 1;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+  ASSERT_TRUE(plot.Plot());
+  const std::string yTick = "LineTo(" + std::to_string(plot.plotLeft - 8) + ",";
+  for (const auto& op : Ops(plot.lastMetafile)) EXPECT_NE(op.rfind(yTick, 0), 0u) << op;
+  EXPECT_EQ(plot.frameLeft, plot.plotLeft - 5);
+  EXPECT_EQ(plot.frameRight, plot.plotRight + 5);
+}
+
+TEST(PlotRecord, WidestYNumberWidensTheFrame) {
+  Data d({0, 10}, {0, 100000});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+  ASSERT_TRUE(plot.Plot());
+  // "100000" has 6 characters: 17 x 6 = 102.
+  EXPECT_EQ(plot.frameLeft, plot.plotLeft - 8 - 10 - 102);
+}
+
+TEST(PlotRecord, PointsAboveARangeThatCannotMoveDoNotLoopForever) {
+  Data d({0, 10}, {0, 100});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+  plot.SetRanges(0, 10, 0, 50);
+  plot.xRangeFixed = 0;  // y stays fixed, so a rescale cannot bring 100 in
+  EXPECT_TRUE(plot.Plot());
+  EXPECT_EQ(plot.yMax, 50.0f);
+}
+
+TEST(PlotRecord, PointsOutsideAFreeRangeRescale) {
+  Data d({0, 10}, {0, 100});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+  d.y[1] = 300;  // the data changed behind the plot's back
+  EXPECT_TRUE(plot.Plot());
+  EXPECT_NEAR(plot.yMax, 315.0f, 1e-3f);
+  EXPECT_EQ(PointsOutsideYRange, 0);
+}
+
+TEST(PlotRecord, MarkersAreSingleLines) {
+  Data d({0, 10}, {0, 100});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+  HMETAFILE mf = plot.RecordMarker(5, 0x0000ff);
+  const int px = static_cast<int>(5.0 * plot.xScale + plot.xOffset);
+  EXPECT_EQ(Ops(mf), (std::vector<std::string>{"SetWindowExt(1399,1000)", "SelectPen(0,0,0x0000ff)",
+                                               "SelectBrush(0x0000ff)", "MoveTo(" + std::to_string(px) + ",948)",
+                                               "LineTo(" + std::to_string(px) + ",51)", "SelectPen(0,0,0x000000)",
+                                               "SelectBrush(0xffffff)"}));
+  DeleteMetaFile(mf);
+}

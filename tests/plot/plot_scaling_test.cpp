@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "plot/cwinplot.h"
+
+namespace {
+
+// Curve data that outlives the plot it is added to.
+struct Data {
+  std::vector<float> x, y;
+  CVector vx, vy;
+  CCurve curve;
+  Data(std::vector<float> xs, std::vector<float> ys) : x(std::move(xs)), y(std::move(ys)), curve(&vx, &vy) {
+    vx.AttachData(x.data(), static_cast<int>(x.size()));
+    vy.AttachData(y.data(), static_cast<int>(y.size()));
+  }
+};
+
+}  // namespace
+
+TEST(PlotScaling, SinglePointGetsUnitMarginsAroundIt) {
+  Data d({5}, {5});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+  EXPECT_FLOAT_EQ(plot.xMin, 3.9f);
+  EXPECT_FLOAT_EQ(plot.xMax, 6.1f);
+  EXPECT_FLOAT_EQ(plot.yMin, 3.895f);
+  EXPECT_FLOAT_EQ(plot.yMax, 6.1f);
+}
+
+TEST(PlotScaling, LowerYMarginOnlyForPositiveRanges) {
+  struct Case {
+    float lo, hi;
+    int includesZero;
+    float wantMin, wantMax;
+  } cases[] = {
+      {0.5f, 2.0f, 0, 0.42125f, 2.075f},
+      {0.02f, 2.0f, 0, 0.0f, 2.099f},
+      {-1.0f, 1.0f, 0, -1.0f, 1.1f},
+      {2.0f, 4.0f, 1, 0.0f, 4.2f},
+  };
+  for (const auto& c : cases) {
+    Data d({0, 1}, {c.lo, c.hi});
+    CWINPlot plot;
+    plot.yIncludesZero = c.includesZero;
+    plot.SetPlotRect(50, 10, 950, 500);
+    plot.AddCurve(&d.curve);
+    EXPECT_NEAR(plot.yMin, c.wantMin, 1e-5f) << c.lo << ".." << c.hi;
+    EXPECT_NEAR(plot.yMax, c.wantMax, 1e-5f) << c.lo << ".." << c.hi;
+  }
+}
+
+TEST(PlotScaling, TransformsMapTheRangeOntoThePlotRectangle) {
+  Data d({0, 10}, {0, 100});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  EXPECT_EQ(plot.frameLeft, 5);
+  // The first curve draws the plot at once, which widens the frame to the
+  // left for the y numbers.
+  plot.AddCurve(&d.curve);
+  EXPECT_EQ(plot.plotLeft, 13);
+  EXPECT_EQ(plot.plotRight, 699);
+  EXPECT_LT(plot.frameLeft, 5);
+  EXPECT_EQ(plot.frameBottom, 978);
+  EXPECT_EQ(plot.frameRight, 707);
+  EXPECT_EQ(plot.frameTop, 42);
+  EXPECT_NEAR(plot.xMin * plot.xScale + plot.xOffset, 13.0f, 1e-3f);
+  EXPECT_NEAR(plot.xMax * plot.xScale + plot.xOffset, 699.0f, 1e-3f);
+  EXPECT_NEAR(plot.yMin * plot.yScale + plot.yOffset, 950.0f, 1e-3f);
+  EXPECT_NEAR(plot.yMax * plot.yScale + plot.yOffset, 50.0f, 1e-3f);
+  EXPECT_LT(plot.yScale, 0.0f);
+}
+
+TEST(PlotScaling, FixedRangesKeepTransformsUntilSetAgain) {
+  Data d({0, 10}, {0, 100});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+  plot.SetRanges(2, 8, 10, 90);
+  const float xs = plot.xScale, ys = plot.yScale;
+  plot.SetPlotRect(100, 100, 900, 900);
+  EXPECT_EQ(plot.xScale, xs);
+  EXPECT_EQ(plot.yScale, ys);
+  EXPECT_EQ(plot.plotLeft, 139);  // 100 x 1.4f truncates to 139
+  plot.SetRanges(2, 8, 10, 90);
+  EXPECT_FLOAT_EQ(plot.xScale, (1259.0f - 139.0f) / 6.0f);
+  EXPECT_EQ(plot.scaleChanged, 1);
+}
+
+TEST(PlotScaling, SetRangesGuards) {
+  Data d({0, 1}, {0, 1});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+  plot.SetRanges(0, 1, 0, 5e10f);
+  EXPECT_EQ(plot.yMax, 1.0f);
+  EXPECT_EQ(plot.yRangeFixed, 1);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  for (auto r : {std::vector<float>{0, 1, 2, 2}, std::vector<float>{3, 3, 0, 1}, std::vector<float>{0, nan, 0, 1}}) {
+    plot.SetRanges(r[0], r[1], r[2], r[3]);
+    EXPECT_EQ(plot.xMin, 0.0f);
+    EXPECT_EQ(plot.xMax, 1.0f);
+    EXPECT_EQ(plot.yMax, 1.0f);
+  }
+  plot.RescaleAll();
+  EXPECT_EQ(plot.xRangeFixed, 0);
+  EXPECT_EQ(plot.yRangeFixed, 0);
+}
+
+TEST(PlotScaling, NoCurvesShowMinusOneToOneWithoutTransforms) {
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AutoScale();
+  EXPECT_EQ(plot.xMin, -1.0f);
+  EXPECT_EQ(plot.yMax, 1.0f);
+  EXPECT_EQ(plot.xScale, 0.0f);
+  plot.SetRanges(0, 5, 0, 5);
+  EXPECT_EQ(plot.xRangeFixed, 0);
+  EXPECT_EQ(plot.xMax, 1.0f);
+}
+
+TEST(PlotScaling, EmptyIndexWindowContributesZero) {
+  Data a({5, 6}, {5, 6});
+  Data b({}, {});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&a.curve);
+  plot.AddCurve(&b.curve);
+  EXPECT_NEAR(plot.xMin, -0.3f, 1e-5f);  // 0 .. 6 with 5 % margins
+  EXPECT_NEAR(plot.xMax, 6.3f, 1e-5f);
+}
+
+TEST(PlotScaling, NonFiniteValuesNeverReachRangesOrTransforms) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  Data d({nan, 1, 2, inf}, {nan, 3, inf, 5});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+  for (float v : {plot.xMin, plot.xMax, plot.yMin, plot.yMax, plot.xScale, plot.xOffset, plot.yScale, plot.yOffset})
+    EXPECT_TRUE(std::isfinite(v));
+  EXPECT_NEAR(plot.xMin, 0.95f, 1e-5f);
+  EXPECT_NEAR(plot.yMax, 5.1f, 1e-5f);
+  // Equal bounds set without a guard leave the axis without a transform.
+  plot.SetXScale(4, 4);
+  EXPECT_EQ(plot.xScale, 0.0f);
+  EXPECT_EQ(plot.xOffset, 0.0f);
+  EXPECT_EQ(plot.ToPixelX(nan), 0);
+}
+
+TEST(PlotScaling, XWindowAutoscalesYWithoutMargins) {
+  Data d({1, 2, 3, 4}, {5, 1, 7, 0});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+  plot.SetXRangeAutoY(1.5f, 3.5f);
+  EXPECT_EQ(plot.xRangeFixed, 1);
+  EXPECT_EQ(plot.yRangeFixed, 0);
+  EXPECT_EQ(plot.yMin, 1.0f);
+  EXPECT_EQ(plot.yMax, 7.0f);
+}
+
+TEST(PlotScaling, SecondaryAxisValueAtRow) {
+  CWINPlot plot;
+  plot.SetPlotRect(100, 10, 900, 500);
+  EXPECT_EQ(plot.PixelToY(500), 0.0f);
+  plot.SetYRange(10, 2);
+  EXPECT_FLOAT_EQ(plot.PixelToY(900), 2.0f);
+  EXPECT_FLOAT_EQ(plot.PixelToY(100), 10.0f);
+  EXPECT_FLOAT_EQ(plot.PixelToY(500), 6.0f);
+}
+
+TEST(PlotScaling, LogarithmicAxisFallsBackWithoutPositiveValues) {
+  Data neg({-2, -1}, {1, 100});
+  CWINPlot plot;
+  plot.logX = 1;
+  plot.logY = 1;
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&neg.curve);
+  EXPECT_EQ(plot.logX, 0);
+  EXPECT_EQ(plot.logY, 1);
+  // y decades 0..2 widened by 5 %: 10^-0.1 .. 10^2.1
+  EXPECT_NEAR(std::log10(plot.yMin), -0.1f, 1e-5f);
+  EXPECT_NEAR(plot.ToPixelY(1.0f), 950 - 900 * 0.1f / 2.2f, 1.0f);
+  EXPECT_EQ(plot.ToPixelY(0.0f), plot.plotBottom - plot.offPlotDistance);
+}
