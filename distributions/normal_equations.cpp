@@ -12,9 +12,12 @@
 #include "distributions/neq_kernel.h"
 #include "distributions/neq_threads.h"
 #include "distributions/work_blocks.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
 #include "numerics/arrays.h"
 #include "numerics/error_box.h"
 #include "numerics/regrid.h"
+#include "platform/diagnostics.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
@@ -22,6 +25,14 @@
 NormalEquationInputs& NeqInputs() {
   static NormalEquationInputs inputs;
   return inputs;
+}
+
+void LoadNeqInputsFromModel() {
+  NormalEquationInputs& in = NeqInputs();
+  in.fitTI = gFitEngineState.fitTINoise != 0;
+  in.fitRI = gModelParams.riNoiseFit != 0;
+  in.fitBaseline = gModelParams.baselineFit != 0;
+  in.baselineValue = gModelParams.baseline;
 }
 
 NoiseModel ChooseNoiseModel(const NormalEquationInputs& in) {
@@ -33,7 +44,7 @@ NoiseModel ChooseNoiseModel(const NormalEquationInputs& in) {
 }
 
 void ShowNormalEquationProgress(float fraction) {
-  if (ContiContext().fitRunning) return;
+  if (FitRunning()) return;
   char line[128];
   std::snprintf(line, sizeof line,
                 "calculating normal equations (%2.0f percent done - hit any key to interrupt...)",
@@ -269,8 +280,10 @@ void NormalEquationsTIRIFixedComponent(double value1, double value2) {
 }
 
 void CalcNormalEquationsMT() {
+  platform::WriteDiagnostics("\n\tnormal equations prep");
   const int threads = std::max(1, static_cast<int>(Conti().normalEquationThreads));
   Build(CurrentScanSet(), ChooseNoiseModel(NeqInputs()), threads);
+  platform::WriteDiagnostics(", all done, finished");
 }
 
 bool SelectAndBuildNormalEquations() {
@@ -345,7 +358,12 @@ NoiseFill CalculateppAFit() {
   const NormalEquationBlock& b = NeqBlock();
   const NoiseModel model = b.fixedComponent ? NoiseModel::TIRIFixedComponent
                                             : ChooseNoiseModel(NeqInputs());
-  return CalculateppAFit(CurrentScanSet(), model);
+  const NoiseFill fill = CalculateppAFit(CurrentScanSet(), model);
+  if (model != NoiseModel::Plain) {
+    gModelParams.baseline = fill.baseline;
+    gModelParameterVector.P[15] = fill.baseline;
+  }
+  return fill;
 }
 
 NoiseFill CalculateppAFit(ScanSet& s, NoiseModel model) {
@@ -422,12 +440,15 @@ NoiseFill CalculateppAFit(ScanSet& s, NoiseModel model) {
 
 NoiseFill FillModelBaselineScanRange() {
   NoiseFill fill;
+  fill.baseline = gModelParams.baseline;
   ScanSet& s = CurrentScanSet();
   const NormalEquationBlock& b = NeqBlock();
   if (!b.block || !WorkBlock().lammSolutions) return fill;
   double base = b.dataMean;
   for (int k = 1; k <= b.gridPoints; ++k) base -= b.solution[k] * b.kernelMean[k];
   fill.baseline = static_cast<float>(base);
+  gModelParams.baseline = fill.baseline;
+  gModelParameterVector.P[15] = fill.baseline;
   const NormalEquationInputs& in = NeqInputs();
   std::vector<double> gm;
   for (int pos = std::max(1, in.timeCourseFirst); pos <= std::min(s.count, in.timeCourseLast);

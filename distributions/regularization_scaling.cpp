@@ -9,6 +9,7 @@
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "distributions/work_blocks.h"
+#include "fit/serial_fit_settings.h"
 
 RegularizationState& Regularization() {
   static RegularizationState state;
@@ -95,10 +96,9 @@ float zbrent(const std::function<float(float)>& f, float x1, float x2, float tol
     fb = f(x2);
   }
   if ((fa > 0 && fb > 0) || (fa < 0 && fb < 0)) {
-    ContiRunContext& ctx = ContiContext();
     ContiSettings& cs = Conti();
-    if (ctx.serialFitRunning) {
-      ctx.serialFitErrorCode = 3;
+    if (SerialFitRunning()) {
+      gSerialFitSettings.errorCode = 3;
     } else if (!cs.wormLikeChain) {
       ContiErrorOrCode("problem in regularization, cannot reach chi-square increase; try using fewer scans", 3);
     } else if (!cs.wormLikeChainOnce) {
@@ -162,13 +162,13 @@ void ScaleRegularization() {
   st.chiSquareCurrent = st.chiSquareReference;
   const float P = cs.confidenceLevel;
   if (P <= 0.5f || P == 1.0f || m < 4) {
-    if (!cs.silent && !ctx.serialFitRunning && !cs.monteCarloRun && ctx.infoMessages)
+    if (!cs.silent && !SerialFitRunning() && !cs.monteCarloRun && ctx.infoMessages)
       ContiMessage("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
     return;
   }
   if (cs.silent && !cs.finalEvaluation && !cs.monteCarloRun) return;
   if (P > 1.0f) {
-    if (!ctx.serialFitRunning) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
+    if (!SerialFitRunning()) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
     st.targetRatio = P;
   } else {
     double nu;
