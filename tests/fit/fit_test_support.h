@@ -48,6 +48,27 @@ class AnalyticHost : public FitHost {
   }
   void ErrorBox(const std::string& text) override { boxes.push_back("Error|" + text); }
   void PlaySoundError() override {}
+  void PlaySoundInfo() override {}
+  std::vector<bool> answers;  // Yes/No answers in order (No when exhausted)
+  std::vector<float> numbers;
+  bool AskYesNo(const std::string& caption, const std::string& text) override {
+    boxes.push_back(caption + "|" + text);
+    if (answers.empty()) return false;
+    const bool a = answers.front();
+    answers.erase(answers.begin());
+    return a;
+  }
+  bool InputFloat(float* value, float, const std::string& prompt, const std::string&) override {
+    boxes.push_back("input|" + prompt);
+    if (numbers.empty()) return false;
+    *value = numbers.front();
+    numbers.erase(numbers.begin());
+    return true;
+  }
+  int lammDialogs = 0;
+  void OpenLammEquationParameters() override { ++lammDialogs; }
+  void CheckLeftFitLimit() override {}
+  void CheckRightFitLimit() override {}
   void DrawText(int x, int y, const std::string& text) override {
     texts.push_back(std::to_string(x) + "," + std::to_string(y) + ":" + text);
   }

@@ -137,6 +137,19 @@ TEST(Canvas, InvertedDrawingTwiceRestoresEveryPixel) {
   EXPECT_EQ(canvas.ToBitmap(), before);
 }
 
+TEST(Canvas, InvertedRectangleOutlineInvertsEachPixelOnce) {
+  QtCanvas canvas(60, 60);
+  {
+    auto dc = canvas.ClientDC();
+    dc->SetROP2(R2_NOT);
+    dc->SelectObject(GetStockObject(NULL_BRUSH));
+    dc->Rectangle(10, 10, 30, 25);  // 20 x 15 outline
+  }
+  EXPECT_EQ(CountNonWhite(canvas), 2 * 20 + 2 * 13);
+  EXPECT_EQ(Pixel(canvas, 10, 10), 0x000000u);
+  EXPECT_EQ(Pixel(canvas, 29, 24), 0x000000u);
+}
+
 TEST(Canvas, AnisotropicMappingStretchesLogicalSpace) {
   QtCanvas canvas(700, 500);
   {
