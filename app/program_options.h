@@ -23,7 +23,6 @@ struct ProgramOptions {
   bool ErrorPropagationToSw = false;
   bool OldFilenameConvention = false;
   bool ShowResidualsHistogram = false;
-  std::uint8_t DiagnosticsOn = 0;
 };
 
 ProgramOptions& Options();
