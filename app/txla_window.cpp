@@ -215,7 +215,11 @@ void TXLAWindow::Dispatch(int id) {
     // The fatal box has been shown and the quit requested; the failed
     // command ends here.
   }
-  if (--dispatchDepth_ == 0) frame_->SetBusy(false);
+  if (--dispatchDepth_ == 0) {
+    frame_->SetBusy(false);
+    // Presses queued for a computation that did not take them are stale now.
+    platform::ClearInput();
+  }
   currentCommand_ = previous;
 }
 

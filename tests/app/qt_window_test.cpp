@@ -192,3 +192,18 @@ TEST_F(QtWindow, InvalidationPaintsOnceWithTheAccumulatedErase) {
   frame.FlushCanvas();  // direct drawing shown without the program painting
   EXPECT_TRUE(events.log.empty());
 }
+
+TEST_F(QtWindow, ClosingByTheTitleBarSkipsTheExitSteps) {
+  WriteAgreedDefaults();
+  bool bye = false;
+  Services().playSoundBye = [&] { bye = true; };
+  auto w = MakeWindow();
+  auto& frame = Qt(*w);
+  frame.Show();
+  Drain();
+  EXPECT_TRUE(frame.close());
+  Drain();
+  EXPECT_FALSE(bye);
+  EXPECT_FALSE(platform::QuitRequested());
+  EXPECT_FALSE(frame.isVisible());
+}

@@ -338,3 +338,31 @@ TEST_F(LoadingTest, DistributionFileRoundTrip) {
   EXPECT_EQ(ReadFloatListFromFile(&n), nullptr);
   EXPECT_EQ(n, 0);
 }
+
+TEST_F(LoadingTest, TimesAndW2tAreRebuiltFromFileStamps) {
+  const auto names = WriteSeries({1000, 2000, 3000});
+  const double base = 1.6e9;
+  for (int k = 0; k < 3; ++k)
+    ASSERT_TRUE(platform::SetFileTimes(dir / names[k], base + 1010.0 * k, base + 1010.0 * k));
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  const ScanSet& s = CurrentScanSet();
+  const ScanRecord second = s.records[2];
+  // Scan 2 as reference after one No.
+  ui.ExpectBox("FIX TIME AND W2T", "using #1 (" + (dir / names[0]) + ") as reference", platform::IDNO);
+  ui.ExpectPrompt("FIX TIME AND W2T", "pick file #", "2");
+  ui.ExpectBox("FIX TIME AND W2T", "using #2", platform::IDYES);
+  ui.ExpectBox("FIX TIME AND W2T", "save new data?", platform::IDNO);
+  CmRestoreTimeAndW2t();
+  const double omega = 40000 * 0.10471976;
+  EXPECT_DOUBLE_EQ(s.records[3].time, second.time + 1010.0);
+  EXPECT_DOUBLE_EQ(s.records[1].timeRead, second.timeRead - 1010.0);
+  EXPECT_NEAR(s.records[3].w2t, second.w2t + omega * omega * 1010.0, 1.0);
+  EXPECT_DOUBLE_EQ(s.records[2].time, second.time);
+
+  // Picking number 0 ends the command without changes.
+  ui.ExpectBox("FIX TIME AND W2T", "using #1", platform::IDNO);
+  ui.ExpectPrompt("FIX TIME AND W2T", "pick file #", "0");
+  CmRestoreTimeAndW2t();
+  EXPECT_DOUBLE_EQ(s.records[3].time, second.time + 1010.0);
+  ExpectNoFailures();
+}
