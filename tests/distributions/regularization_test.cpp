@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "distributions/conti_context.h"
-#include "distributions/conti_fstat.h"
+#include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
 #include "distributions/max_entropy.h"
 #include "distributions/nnls.h"
@@ -131,15 +131,6 @@ TEST(RegularizationMatrix, TwoDimensionalFfDirection) {
   EXPECT_DOUBLE_EQ(h[idx(10, 4)][idx(10, 4)], 1.0 + 110.0);
   for (size_t i = 1; i < h.size(); ++i)
     for (size_t j = 1; j < h.size(); ++j) EXPECT_EQ(h[i][j], h[j][i]);
-}
-
-TEST(FStatistics, RatiosForConfidenceLevels) {
-  EXPECT_NEAR(conti::FRatioForConfidence(0.68, 5900, 5900), 1.012253, 2e-6);
-  EXPECT_NEAR(conti::FRatioForConfidence(0.95, 5900, 5900), 1.043762, 2e-6);
-  // F(2, 2) has the distribution function x / (1 + x): ratios far above 2.
-  EXPECT_NEAR(conti::FRatioForConfidence(0.95, 2, 2), 19.0, 1e-9);
-  EXPECT_NEAR(conti::FRatioForConfidence(0.5, 2, 2), 1.0, 1e-9);
-  EXPECT_NEAR(conti::FDistributionProbability(3.0, 2, 2), 0.25, 1e-14);
 }
 
 namespace {
