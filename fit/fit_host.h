@@ -19,10 +19,12 @@ class FitHost {
   // and fills the model arrays of the scan set.
   virtual void SimulateModel() = 0;
 
-  // The radial grid of the Lamm solution.
+  // The radial grid of the Lamm solution: rebuilt between meniscus and
+  // bottom, and the number of grid points the solvers use (by default the
+  // grid size in use of the Lamm-equation settings).
   virtual void MakeRadialGrid() {}
-  virtual int LammGridSize() const { return 1000; }
-  virtual void SetLammGridSize(int n) { (void)n; }
+  virtual int LammGridSize() const;
+  virtual void SetLammGridSize(int n);
 
   // Plot windows exist (a fit refuses to start without them).
   virtual bool HasPlotWindows() const { return true; }

@@ -32,9 +32,11 @@ class AnalyticHost : public FitHost {
   int stopAfter = -1;  // post a key press after this many evaluations
   int gridSize = 1000;
 
+  std::vector<int> gridSizes;  // grid size at each evaluation
   void SimulateModel() override {
     ScanSet& ss = CurrentScanSet();
     ++evaluations;
+    gridSizes.push_back(gridSize);
     temperatures.push_back(gFitEngineState.annealTemperature);
     for (int s = 1; s <= ss.count; ++s)
       for (int k = 1; k <= ss.points[s]; ++k)
