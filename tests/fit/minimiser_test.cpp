@@ -265,6 +265,27 @@ TEST_F(MinimiserTest, AKeyPressStopsTheFitWithTheBestVertexEvaluated) {
   EXPECT_FLOAT_EQ(ss.model[1][2], P[5]);
 }
 
+TEST_F(MinimiserTest, GridIsHalvedForTheFirstRunAndDoubledPerRestartUpToItsLimit) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  gFitEngineState.halveGridFirst = 1;
+  host.gridSize = 1000;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_EQ(host.gridSizes.front(), 500);
+  EXPECT_EQ(host.gridSizes.back(), 1000);
+  EXPECT_EQ(host.gridSize, 1000);
+
+  AnalyticHost doubling;
+  SetUpRosenbrock(doubling, true);
+  gFitEngineState.halveGridFirst = 0;
+  gFitEngineState.doubleGridPerRestart = 1;
+  doubling.gridSize = 2147483000;
+  ASSERT_EQ(FitCurrentModel(&doubling), 1);
+  EXPECT_EQ(doubling.gridSize, 2147483646);
+  ASSERT_FALSE(doubling.boxes.empty());
+  EXPECT_EQ(doubling.boxes.back(), "|gridsize reached upper limit!");
+}
+
 TEST_F(MinimiserTest, RefusesWithoutDataOrMeniscus) {
   AnalyticHost host;
   fittest::ClearScans();

@@ -1,0 +1,192 @@
+#include <cmath>
+
+#include "data/scan_grid.h"
+#include "tests/data/loading_fixture.h"
+
+using loading_test::MakeScan;
+using loading_test::WriteScan;
+
+namespace {
+
+// Interference scans on the same radii: base(r) + offset.
+std::vector<std::string> WriteFringes(const loading_test::TempFolder& dir,
+                                      const std::vector<float>& offsets) {
+  std::vector<std::string> names;
+  for (std::size_t k = 0; k < offsets.size(); ++k) {
+    auto scan = MakeScan(5.9f, 0.01f, 121, [&](float r) { return 2.0 * (r - 5.9) + offsets[k]; });
+    scan.type = 'P';
+    scan.time = 1000.0 * (static_cast<double>(k) + 1);
+    char name[32];
+    std::snprintf(name, sizeof name, "%05d.IP1", static_cast<int>(k) + 1);
+    names.push_back(name);
+    WriteScan(dir / name, scan);
+  }
+  return names;
+}
+
+}  // namespace
+
+TEST_F(LoadingTest, InterferenceScansOnEqualRadiiShareTheirGrid) {
+  const auto names = WriteFringes(dir, {0.0f, 1.0f});
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  const ScanSet& s = CurrentScanSet();
+  EXPECT_EQ(s.gridOwned, 0);
+  EXPECT_EQ(s.grid, s.radii[s.order[1]]);
+  EXPECT_EQ(s.gridSignals[2], s.signals[2]);
+  EXPECT_EQ(s.gridLength, 121);
+  EXPECT_DOUBLE_EQ(s.signalPerConcentration, 3.3);
+  // Interference data have their systematic noise fitted.
+  EXPECT_EQ(*CurrentLoadTargets().tiNoiseFitted, 1);
+  EXPECT_EQ(*CurrentLoadTargets().riNoiseFitted, 1);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, FitLimitsAreCorrectedAgainstMeniscusBottomAndScans) {
+  auto a = MakeScan(5.9f, 0.01f, 121, [](float r) { return r - 5.0f; });
+  auto b = MakeScan(5.9f, 0.01f, 116, [](float r) { return r - 5.0f; });  // ends at 7.05
+  a.time = 1000;
+  b.time = 2000;
+  WriteScan(dir / Name(1), a);
+  WriteScan(dir / Name(2), b);
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), {Name(1), Name(2)})));
+  ScanSet& s = CurrentScanSet();
+  LoadTargets& t = CurrentLoadTargets();
+
+  *t.meniscus = 5.96f;
+  *t.bottom = 7.2f;
+  s.leftFitLimit = 5.95f;
+  CheckLeftFitLimit();
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 5.96f + 0.01f);
+  EXPECT_GE(s.grid[s.firstGridPoint], s.leftFitLimit);
+
+  s.rightFitLimit = 7.1f;
+  ui.ExpectBox("Error", "possible problem with right limit in file 00002.RA1\nsetting right limit to 7.050");
+  CheckRightFitLimit();
+  EXPECT_FLOAT_EQ(s.rightFitLimit, 7.05f);
+  EXPECT_EQ(s.lastFitPoint[2], 116);
+  EXPECT_LE(s.grid[s.lastGridPoint], 7.05f);
+  // Sums over the fit range: count x sum of the mean profile, count x points.
+  const int n = s.lastGridPoint - s.firstGridPoint + 1;
+  EXPECT_FLOAT_EQ(s.profileWeight, 2.0f * n);
+  double sum = 0;
+  for (int j = s.firstGridPoint; j <= s.lastGridPoint; ++j) sum += s.meanProfile[j];
+  EXPECT_NEAR(s.profileSum, 2.0 * sum, 1e-3);
+
+  // A limit behind the bottom goes to bottom - 0.01.
+  *t.bottom = 7.0f;
+  CheckRightFitLimit();
+  EXPECT_FLOAT_EQ(s.rightFitLimit, 7.0f - 0.01f);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, ResolutionBelowTheFinestIsRaisedToIt) {
+  const auto names = WriteSeries({100, 200});
+  CurrentScanSet().radialResolution = 0.0f;
+  ui.ExpectBox("SET RADIAL RESOLUTION", "setting to minimum 0.001 (all data)");
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  EXPECT_FLOAT_EQ(CurrentScanSet().radialResolution, 0.001f);
+  EXPECT_GT(CurrentScanSet().gridLength, 1000);
+
+  // A coarser resolution averages the rows while reading.
+  CurrentScanSet().radialResolution = 0.02f;
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  EXPECT_LT(CurrentScanSet().points[1], 121);
+  EXPECT_NEAR(CurrentScanSet().grid[2] - CurrentScanSet().grid[1], 0.02f, 1e-6);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, InterferenceOffsetsAlignToWholeFringes) {
+  const auto names = WriteFringes(dir, {0.0f, 3.4f, 0.4f, -2.6f});
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  ScanSet& s = CurrentScanSet();
+  ASSERT_TRUE(AlignInterferenceOffsetsAtRadius(0.0f, 6.5f));
+  const int k = 61;  // r = 6.5
+  EXPECT_NEAR(s.signals[2][k] - s.signals[1][k], 0.4f, 1e-4);   // lowered by 3
+  EXPECT_NEAR(s.signals[3][k] - s.signals[1][k], 0.4f, 1e-4);   // left alone
+  EXPECT_NEAR(s.signals[4][k] - s.signals[1][k], 0.4f, 1e-4);   // raised by 3
+  ASSERT_TRUE(AlignInterferenceOffsetsAtRadius(0.25f, 6.5f));
+  EXPECT_NEAR(s.signals[1][k], 2.0f * 0.6f + 0.25f, 1e-4);
+
+  ui.ExpectBox("ERROR", "lies outside the scans");
+  EXPECT_FALSE(AlignInterferenceOffsetsAtRadius(0.0f, 5.0f));
+  ui.ExpectBox("ERROR", "lies outside the scans");
+  EXPECT_FALSE(AlignInterferenceOffsetsAtRadius(0.0f, 8.0f));
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, IntegralFringeJumpsAreRemoved) {
+  auto scan = MakeScan(5.9f, 0.01f, 121, [](float r) { return 2.0 * (r - 5.9); });
+  scan.type = 'P';
+  std::vector<float> original = scan.signals;
+  for (std::size_t k = 60; k < scan.signals.size(); ++k) scan.signals[k] += 1.0f;   // +1 jump
+  for (std::size_t k = 90; k < scan.signals.size(); ++k) scan.signals[k] -= 2.0f;   // -2 jump
+  WriteScan(dir / "00001.IP1", scan);
+  auto second = MakeScan(5.9f, 0.01f, 121, [](float r) { return 2.0 * (r - 5.9); });
+  second.type = 'P';
+  second.time = 5000;
+  WriteScan(dir / "00002.IP1", second);
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), {"00001.IP1", "00002.IP1"})));
+  ScanSet& s = CurrentScanSet();
+  DetectFringeJumps(0.5f, 0);
+  for (int k = s.firstFitPoint[1]; k <= s.lastFitPoint[1]; ++k)
+    EXPECT_NEAR(s.signals[1][k], original[static_cast<std::size_t>(k) - 1], 1e-4) << k;
+  // Below half a fringe the repair is refused rather than oscillating.
+  s.signals[2][70] += 0.4f;
+  DetectFringeJumps(0.3f, 0);
+  EXPECT_NEAR(s.signals[2][70] - s.signals[2][69], 0.42f, 1e-4);
+
+  // From the residuals: a +1 step against the mean of the three points before.
+  for (int k = 1; k <= s.points[2]; ++k) s.residuals[2][k] = k >= 80 ? 1.0f : 0.0f;
+  const float before = s.signals[2][100];
+  DetectFringeJumps(0.5f, 1);
+  EXPECT_NEAR(s.residuals[2][100], 0.0f, 1e-6);
+  EXPECT_NEAR(s.signals[2][100], before - 1.0f, 1e-4);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, JitterIsTakenOutAsRINoise) {
+  const auto names = WriteFringes(dir, {0.0f, 0.3f, -0.2f});
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  ScanSet& s = CurrentScanSet();
+  ASSERT_TRUE(RemoveJitter(6.0f, 6.5f));
+  EXPECT_NEAR(s.riNoise[2], 0.3f, 1e-4);
+  EXPECT_NEAR(s.riNoise[3], -0.2f, 1e-4);
+  EXPECT_NEAR(s.signals[2][50], s.signals[1][50], 1e-4);
+  ui.ExpectBox("ERROR", "no data points between the two radii");
+  EXPECT_FALSE(RemoveJitter(6.5f, 6.5f));
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, InitialDataAreExtrapolatedTowardsTheMeniscus) {
+  const auto names = WriteSeries({1000, 2000});
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  ScanSet& s = CurrentScanSet();
+  LoadTargets& t = CurrentLoadTargets();
+  // A straight line with a disturbed region between meniscus and left limit.
+  auto initial = MakeScan(5.9f, 0.01f, 121, [](float r) { return 0.2 + 0.5 * (r - 5.9); });
+  for (int k = 0; k < 8; ++k) initial.signals[static_cast<std::size_t>(k)] = 3.0f;
+  initial.time = 1000;
+  WriteScan(dir / "initial.RA1", initial);
+  *t.experimentalInitialDistribution = 1;
+  s.leftFitLimit = 6.0f;
+  s.initialData.polynomialOrder = 1;
+  ASSERT_EQ(LoadInitialDataScans(dir / "initial.RA1"), 1);
+  EXPECT_EQ(s.initialData.equalsFirstScan, 1);
+  // A line through segment means of a line is the line itself.
+  for (int k = 1; k <= 11; ++k)
+    EXPECT_NEAR(s.initialData.signals[k], 0.2 + 0.5 * (s.initialData.radii[k] - 5.9), 1e-4) << k;
+
+  // An extrapolation over no points is refused and changes nothing.
+  s.initialData.signals[1] = 3.0f;
+  s.initialData.extrapolationDistance = 0.0f;
+  ui.ExpectBox("ERROR", "too few points for the extrapolation of the initial data");
+  MakeLeftExtrapolation();
+  EXPECT_EQ(s.initialData.signals[1], 3.0f);
+
+  ExpectNoFailures();
+  FreeExtrapolationArrays();
+  EXPECT_EQ(s.initialData.points, 0);
+  ui.ExpectBox("", "please load data files first");
+  FreeScanData();
+  EXPECT_EQ(LoadInitialDataScans(dir / "initial.RA1"), 0);
+}
