@@ -9,6 +9,7 @@
 #include "distributions/distribution_arrays.h"
 #include "distributions/distribution_loader.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/ms_table.h"
 #include "distributions/work_blocks.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -297,5 +298,6 @@ bool SetupContiGrid() {
     FreeDistributionWorkArrays(m);
     return false;
   }
+  if (!twoD && F().CSWithMsTableModel && !LoadSMTable()) return false;
   return true;
 }

@@ -16,13 +16,13 @@
 #include "distributions/distribution_transforms.h"
 #include "distributions/hydrodynamics.h"
 #include "distributions/max_entropy.h"
+#include "distributions/ms_table.h"
 #include "distributions/normal_equations.h"
 #include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "fit/serial_fit_settings.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/regrid.h"
 #include "numerics/sounds.h"
@@ -57,17 +57,10 @@ bool Stopped() { return platform::StopFlag().load(); }
 // The run's view of the records of the fit engine and the model.
 void FillRunInputs() {
   ContiRunContext& c = ContiContext();
-  c.firstAmplitudeSeparate = LeadingTermModel();
-  c.twoDimensional = TwoDimensionalModel();
+  UpdateContiShapeFromModel(false);
   c.dlsData = CurrentDataTypeFlags().dls != 0;
-  c.fitRunning = gFitEngineState.fitRunning != 0;
-  c.serialFitRunning = gSerialFitSettings.running != 0;
-  NormalEquationInputs& in = NeqInputs();
-  in.fitTI = gFitEngineState.fitTINoise != 0;
-  in.fitRI = gModelParams.riNoiseFit != 0;
-  in.fitBaseline = gModelParams.baselineFit != 0;
-  in.baselineValue = gModelParams.baseline;
-  in.bufferSedimentation = ContiHooks().bufferCorrection;
+  LoadNeqInputsFromModel();
+  NeqInputs().bufferSedimentation = ContiHooks().bufferCorrection;
 }
 
 // Interruption of the kernels: no result, the kernels go.
@@ -216,7 +209,12 @@ bool GridSpecies(int i, float T, Species& sp) {
     } else {
       s = sg[i];
       M = mg[i] = CalculateM(s);
-      D = f.CSWithMsTableModel ? SvedbergD(M, s, T) : DFromMGlobalFf0(M, T);
+      if (f.CSWithMsTableModel) {
+        M = mg[i] = static_cast<float>(InterpolateSMTable(s));
+        D = SvedbergD(M, s, T);
+      } else {
+        D = DFromMGlobalFf0(M, T);
+      }
     }
   } else if (f.CSInvariantDModel) {
     s = sg[i];
@@ -487,6 +485,7 @@ void RunContiSed() {
       ShowContiSolution();
     }
   }
+  if (f.CSWithMsTableModel) FreeSMTable();
   ls.automaticAlgorithm = 1;
   ls.fixedTimeStep = 0;
   ls.movingHatAlgorithm = 0;

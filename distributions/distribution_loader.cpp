@@ -131,7 +131,7 @@ int AssemblePriorProbability() {
       int rows = 0;
       float** m = ReadMatrixFile(src.priorFile.c_str(), 2, &rows);
       if (!m || rows < 1) {
-        if (!ContiContext().serialFitRunning) ContiErrorOrCode("Could Not Open MaxEnt Prior File", 0);
+        if (!SerialFitRunning()) ContiErrorOrCode("Could Not Open MaxEnt Prior File", 0);
         cs.usePrior = 0;
         if (m) free_matrix(m, 1, 2, 1, rows);
       } else {
