@@ -183,9 +183,11 @@ void UpdateFloToolsMenu(TXLAWindow& window) {
 void TXLAWindow::CmCopyScreenshot() { Frame().CopyClientToClipboard(); }
 
 void TXLAWindow::CmOldFilenameConvention() {
-  ProgramOptions& o = Options();
-  o.OldFilenameConvention = !o.OldFilenameConvention;
-  CheckMenuItem(cmd::OldFilenameConvention, o.OldFilenameConvention);
+  // The loaders read the switch from the scan set when they name the file
+  // of the saved parameters.
+  std::uint8_t& old = CurrentScanSet().oldFileNameConvention;
+  old = old ? 0 : 1;
+  CheckMenuItem(cmd::OldFilenameConvention, old != 0);
 }
 
 bool ComputeDataRange(const ScanSet& scans, float meniscus, DataRange& range) {

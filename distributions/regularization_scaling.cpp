@@ -197,7 +197,11 @@ void ScaleRegularization() {
     x2 = x1 + step;
     f2 = f(x2);
     repeats = (f2 == f1) ? repeats + 1 : 0;
-    if (repeats >= 10) return;
+    if (repeats >= 10) {
+      // The ratio stalled: the last trial's solution stays, with its chi-square.
+      st.chiSquareCurrent = ChiSquareFromNormalEquations();
+      return;
+    }
     if ((f1 > 0 && f2 > f1) || (f1 < 0 && f2 < f1)) {
       std::swap(x1, x2);
       std::swap(f1, f2);

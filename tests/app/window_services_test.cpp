@@ -182,3 +182,15 @@ TEST_F(WindowServices, ScreenshotGoesToTheClipboardAsABitmap) {
   EXPECT_EQ(clipboard.bitmap.Width(), 320);
   EXPECT_EQ(clipboard.bitmap.Height(), 200);
 }
+
+TEST_F(WindowServices, OldFilenameConventionFlipsTheLoadersSwitch) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  CurrentScanSet().oldFileNameConvention = 0;
+  w->Dispatch(243);
+  EXPECT_EQ(CurrentScanSet().oldFileNameConvention, 1);
+  EXPECT_TRUE(w->IsMenuItemChecked(243));
+  w->Dispatch(243);
+  EXPECT_EQ(CurrentScanSet().oldFileNameConvention, 0);
+  EXPECT_FALSE(w->IsMenuItemChecked(243));
+}

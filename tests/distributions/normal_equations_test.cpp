@@ -9,6 +9,7 @@
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "platform/input_events.h"
+#include "platform/paths.h"
 #include "platform/scripted_ui.h"
 #include "test_support.h"
 
@@ -240,4 +241,38 @@ TEST(NormalEquations, FixedBufferNeedsTiAndRiNoise) {
   EXPECT_TRUE(ui.AllConsumed());
   EXPECT_TRUE(ui.failures.empty());
   NeqInputs() = NormalEquationInputs{};
+}
+
+TEST(NormalEquations, ExportedMatricesReadBack) {
+  const int n = 4, M = 2, R = 30;
+  conti_test::TestScans t(M, R, 3, 27, true);
+  RandomKernels(n, M, R, 31);
+  FillData(t, n, false, false, 0.0, 32);
+  NeqInputs() = NormalEquationInputs{};
+  ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::Plain, 0));
+  const std::string folder = platform::SystemTempFolder();
+  const float grid[] = {0, 1.0f, 2.0f, 3.0f, 4.0f};
+  ASSERT_TRUE(ExportNormalEquationMatrices(folder, grid, n));
+  auto read = [&](const char* name) {
+    std::FILE* f = std::fopen(platform::Combine(folder, name).c_str(), "r");
+    std::vector<double> v;
+    double x;
+    while (f && std::fscanf(f, "%lf", &x) == 1) v.push_back(x);
+    if (f) std::fclose(f);
+    return v;
+  };
+  EXPECT_EQ(read("dim.txt"), std::vector<double>{1.0});
+  EXPECT_EQ(read("ngrid.txt"), std::vector<double>{4.0});
+  EXPECT_EQ(read("npoints.txt"), std::vector<double>{50.0});
+  const std::vector<double> m = read("matrix.txt"), b = read("vector.txt");
+  ASSERT_EQ(m.size(), 16u);
+  ASSERT_EQ(b.size(), 4u);
+  for (int k = 1; k <= n; ++k) {
+    EXPECT_NEAR(b[k - 1], NeqBlock().rhs[k], 1e-5 * std::fabs(NeqBlock().rhs[k]));
+    for (int l = 1; l <= n; ++l)
+      EXPECT_NEAR(m[(k - 1) * n + l - 1], NeqBlock().normalMatrix[k][l],
+                  1e-5 * NeqBlock().normalMatrix[k][l]);
+  }
+  EXPECT_NEAR(read("sumsquaredata.txt")[0], NeqBlock().sumSquaresData,
+              1e-5 * NeqBlock().sumSquaresData);
 }

@@ -280,3 +280,27 @@ TEST(MaxEntropy, SmallGridsAndOutOfRangeConfidenceAreNotRegularised) {
   EXPECT_TRUE(ui.failures.empty());
   Conti().confidenceLevel = 0.95f;
 }
+
+TEST(RegularizationScaling, FewDegreesOfFreedomNeedRatiosAboveTwo) {
+  // 4 amplitudes, 2 scans x 4 points: nu = 4 and F(0.95; 4, 4) = 6.388.
+  // Kernel k is point k of each scan; the data zigzag, which a smooth
+  // distribution cannot follow, so large ratios are within reach.
+  conti_test::DenseProblem p = conti_test::RandomProblem(8, 4, 17);
+  const double y[8] = {1.0, 0.1, 1.02, 0.12, 0.98, 0.09, 1.01, 0.1};
+  for (int r = 0; r < 8; ++r) {
+    for (int k = 1; k <= 4; ++k) p.x(r, k) = (r % 4 == k - 1) ? 1.0 : 0.0;
+    p.y[r] = y[r];
+  }
+  conti_test::LoadIntoBlock(p);
+  ContiRunContext& ctx = ContiContext();
+  ctx = ContiRunContext{};
+  ctx.fitRangePoints = 4;
+  ctx.scanCount = 2;
+  ctx.infoMessages = false;
+  Conti().confidenceLevel = 0.95f;
+  ScaleRegularization();
+  const RegularizationState& st = Regularization();
+  EXPECT_NEAR(st.targetRatio, 6.388233, 1e-4);
+  EXPECT_NEAR(st.chiSquareCurrent / st.chiSquareReference, st.targetRatio,
+              0.01 * (st.targetRatio - 1.0));
+}
