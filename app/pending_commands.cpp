@@ -111,7 +111,7 @@ void TXLAWindow::CmElectrophoresisCVModel() { NotAvailableYet(); }
 void TXLAWindow::CmConformationalChangeCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmLoadEquilibriumData() { NotAvailableYet(); }
 void TXLAWindow::CmShowLastFitInfo() { NotAvailableYet(); }
-void TXLAWindow::CmDataRange() { NotAvailableYet(); }
+
 void TXLAWindow::CmSubtractAllNoise() { NotAvailableYet(); }
 void TXLAWindow::CmMonomerTetramerOctamerModel() { NotAvailableYet(); }
 void TXLAWindow::CmCSModel521() { NotAvailableYet(); }

@@ -1,6 +1,8 @@
 #include "app/shell_services.h"
 
 #include "app/automation_window.h"
+#include "data/scan_set.h"
+#include "data/time_stamps.h"
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/sounds.h"
@@ -17,6 +19,8 @@ ShellServices DefaultShellServices() {
     ReadLammEqParameterPreferences(platform::ProgramPaths.LammParamsIniPath, LammSettings(),
                                    gFitEngineState.maxRelativeChange);
   };
+  s.loadedScanCount = [] { return CurrentScanSet().count; };
+  s.checkScanTimeStamps = [](TXLAWindow&) { return CheckScanTimeStamps(); };
   s.countSoundFiles = [] { CountSoundFiles(); };
   s.playSoundHi = [] { PlaySoundHi(); };
   s.playSoundOk = [] { PlaySoundOk(); };

@@ -1,5 +1,10 @@
 #include "distributions/conti_context.h"
 
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_selector.h"
+#include "fit/serial_fit_settings.h"
+
 #include "numerics/error_box.h"
 #include "platform/user_interface.h"
 
@@ -13,10 +18,28 @@ void ContiMessage(const std::string& caption, const std::string& text) {
                             platform::BoxIcon::Information);
 }
 
-void ContiErrorOrCode(const std::string& text, int serialCode) {
+bool SerialFitRunning() { return gSerialFitSettings.running != 0; }
+
+bool FitRunning() { return gFitEngineState.fitRunning != 0; }
+
+void UpdateContiShapeFromModel(bool bufferConcentrationFitted) {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
   ContiRunContext& c = ContiContext();
-  if (c.serialFitRunning) {
-    c.serialFitErrorCode = serialCode;
+  c.twoDimensional = m.CSff0Model || m.CSff0With1DiscreteModel;
+  if (c.twoDimensional)
+    c.firstAmplitudeSeparate = m.CSff0With1DiscreteModel;
+  else
+    c.firstAmplitudeSeparate = m.LsgStarWith1DiscreteModel ||
+                               (m.HybridCSLsgModel && Conti().hybridDiscrete) ||
+                               m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent ||
+                               m.BimodalFF0With1DiscreteCSModel || m.CSWithMsTableModel ||
+                               m.NonidealCSModel || bufferConcentrationFitted;
+  c.timeCourse = m.DlsIRhTimeCourseModel;
+}
+
+void ContiErrorOrCode(const std::string& text, int serialCode) {
+  if (SerialFitRunning()) {
+    gSerialFitSettings.errorCode = serialCode;
     return;
   }
   ErrorBox(text.c_str(), false);

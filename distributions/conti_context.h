@@ -17,15 +17,23 @@ struct ContiRunContext {
   int fitRangePoints = 0;               // common-grid points inside the fit limits
   int scanCount = 0;
 
-  // Run state.
-  bool fitRunning = false;
-  bool serialFitRunning = false;
-  int serialFitErrorCode = 0;           // last non-fatal condition during a serial fit
+  // Run state of the main window.
   bool infoMessages = true;             // "Info and Wizard Messages"
   bool drawingEnabled = false;          // the main window has been painted
 };
 
 ContiRunContext& ContiContext();
+
+// Sets the model shape from the model switches: amplitude 1 is a separate
+// component for the models with a discrete or special first term (and for
+// buffer sedimentation with a fitted buffer concentration), and the
+// c(s,f/f0) models are two-dimensional.
+void UpdateContiShapeFromModel(bool bufferConcentrationFitted);
+
+// A serial fit is running (messages are replaced by error codes).
+bool SerialFitRunning();
+// A fit is running (the normal-equation progress text is not drawn).
+bool FitRunning();
 
 // A message box with the given caption (empty for the run's own notes).
 void ContiMessage(const std::string& caption, const std::string& text);

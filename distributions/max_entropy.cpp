@@ -5,11 +5,12 @@
 #include <cstdio>
 
 #include "distributions/conti_context.h"
-#include "distributions/conti_fstat.h"
+#include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "distributions/work_blocks.h"
+#include "fit/serial_fit_settings.h"
 #include "numerics/error_box.h"
 #include "numerics/linear_solvers.h"
 #include "platform/input_events.h"
@@ -151,7 +152,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
 }
 
 bool KeyOrStop() {
-  if (platform::TakeKeyDown()) platform::StopFlag() = true;
+  if (KeyPressed()) platform::StopFlag() = true;
   return platform::StopFlag().load();
 }
 
@@ -159,7 +160,7 @@ void ProgressLine(double deviation, bool first) {
   const MaxEntState& me = MaxEnt();
   if (!ContiContext().drawingEnabled || Conti().monteCarloRun) return;
   const double ratio = deviation + me.targetRatio;
-  const double p = 1.0 - conti::FDistributionProbability(ratio, me.nu1, me.nu2);
+  const double p = 1.0 - FDistributionProbability(ratio, me.nu1, me.nu2);
   char line[200];
   if (first)
     std::snprintf(line, sizeof line,
@@ -190,7 +191,7 @@ void MaxEntIterate() {
   bool restarted = false;
   for (int it = 0; it < 200; ++it) {
     ++me.iterationTotal;
-    if (platform::TakeKeyDown()) platform::StopFlag() = true;
+    if (KeyPressed()) platform::StopFlag() = true;
     const double qOld = me.objective;
     std::copy(x + 1, x + n + 1, me.previous.begin() + 1);
     MaxEntMarquardtStep(me.alpha, x);
@@ -255,7 +256,7 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
   auto pText = [&](double y) {
     char text[120];
     std::snprintf(text, sizeof text, "%f",
-                  1.0 - conti::FDistributionProbability(y + me.targetRatio, me.nu1, me.nu2));
+                  1.0 - FDistributionProbability(y + me.targetRatio, me.nu1, me.nu2));
     return std::string(text);
   };
   double u = x0, s = s0;
@@ -297,9 +298,8 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
       s *= 0.5;
       if (std::fabs(s) <= 1e-10 || KeyOrStop()) {
         const std::string text = "caught in local minimum or user interrupt at P = " + pText(y);
-        ContiRunContext& c = ContiContext();
-        if (c.serialFitRunning)
-          c.serialFitErrorCode = 6;
+        if (SerialFitRunning())
+          gSerialFitSettings.errorCode = 6;
         else
           platform::UI().MessageBox("ATTENTION", text, platform::BoxButtons::Ok,
                                     platform::BoxIcon::Warning);
@@ -380,7 +380,7 @@ void RegularizeDistribution() {
   if (sum == 0.0) return;
   const float P = cs.confidenceLevel;
   if (P <= 0.5f || P == 1.0f) {
-    if (!cs.silent && !ctx.serialFitRunning && !cs.monteCarloRun && ctx.infoMessages)
+    if (!cs.silent && !SerialFitRunning() && !cs.monteCarloRun && ctx.infoMessages)
       ContiMessage("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
     return;
   }
@@ -390,10 +390,10 @@ void RegularizeDistribution() {
   const double nu = ctx.dlsData ? points : points - n;
   me.nu1 = me.nu2 = static_cast<float>(nu);
   if (P > 1.0f) {
-    if (!ctx.serialFitRunning) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
+    if (!SerialFitRunning()) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
     me.targetRatio = P;
   } else {
-    me.targetRatio = conti::FRatioForConfidence(P, nu, nu) * me.nu2 / me.nu1;
+    me.targetRatio = FRatioForConfidence(P, nu, nu) * me.nu2 / me.nu1;
   }
   me.tolerance = (me.targetRatio - 1.0) * 0.001;
   me.iterationTotal = 0;

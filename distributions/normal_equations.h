@@ -32,6 +32,9 @@ struct NormalEquationInputs {
 };
 
 NormalEquationInputs& NeqInputs();
+// Takes the noise switches and the fixed baseline from the fit engine's and
+// the model's records (TI noise, RI noise, fitted baseline, baseline value).
+void LoadNeqInputsFromModel();
 
 // TI and RI, TI, RI, baseline, otherwise plain.
 NoiseModel ChooseNoiseModel(const NormalEquationInputs& in);
@@ -63,7 +66,8 @@ bool SelectAndBuildNormalEquations();
 // Fills, for the amplitudes in the block's solution, the model arrays of
 // all scans (at their own radii), the model on the common grid, and the
 // TI/RI noise of the scan set. Returns the baseline that belongs to the
-// solution (the caller stores it as the model's baseline and P[15]).
+// solution; the call without arguments also stores it as the model's
+// baseline and P[15] (0 with TI or RI noise).
 struct NoiseFill {
   float baseline = 0.0f;
 };

@@ -4,11 +4,12 @@
 #include <cstdio>
 
 #include "distributions/conti_context.h"
-#include "distributions/conti_fstat.h"
+#include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "distributions/work_blocks.h"
+#include "fit/serial_fit_settings.h"
 
 RegularizationState& Regularization() {
   static RegularizationState state;
@@ -95,10 +96,9 @@ float zbrent(const std::function<float(float)>& f, float x1, float x2, float tol
     fb = f(x2);
   }
   if ((fa > 0 && fb > 0) || (fa < 0 && fb < 0)) {
-    ContiRunContext& ctx = ContiContext();
     ContiSettings& cs = Conti();
-    if (ctx.serialFitRunning) {
-      ctx.serialFitErrorCode = 3;
+    if (SerialFitRunning()) {
+      gSerialFitSettings.errorCode = 3;
     } else if (!cs.wormLikeChain) {
       ContiErrorOrCode("problem in regularization, cannot reach chi-square increase; try using fewer scans", 3);
     } else if (!cs.wormLikeChainOnce) {
@@ -136,7 +136,7 @@ float RegularizationChiSquareDeviation(float x) {
     if (p < 1.0f)
       std::snprintf(line, sizeof line, "Scaling regularization alpha=%f, P = %f (please wait...)",
                     alpha,
-                    1.0 - conti::FDistributionProbability(ratio, st.degreesOfFreedom,
+                    1.0 - FDistributionProbability(ratio, st.degreesOfFreedom,
                                                           st.degreesOfFreedom));
     else
       std::snprintf(line, sizeof line,
@@ -162,13 +162,13 @@ void ScaleRegularization() {
   st.chiSquareCurrent = st.chiSquareReference;
   const float P = cs.confidenceLevel;
   if (P <= 0.5f || P == 1.0f || m < 4) {
-    if (!cs.silent && !ctx.serialFitRunning && !cs.monteCarloRun && ctx.infoMessages)
+    if (!cs.silent && !SerialFitRunning() && !cs.monteCarloRun && ctx.infoMessages)
       ContiMessage("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
     return;
   }
   if (cs.silent && !cs.finalEvaluation && !cs.monteCarloRun) return;
   if (P > 1.0f) {
-    if (!ctx.serialFitRunning) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
+    if (!SerialFitRunning()) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
     st.targetRatio = P;
   } else {
     double nu;
@@ -179,7 +179,7 @@ void ScaleRegularization() {
     else
       nu = static_cast<double>(ctx.fitRangePoints) * ctx.scanCount;
     st.degreesOfFreedom = static_cast<float>(nu);
-    st.targetRatio = static_cast<float>(conti::FRatioForConfidence(P, nu, nu));
+    st.targetRatio = static_cast<float>(FRatioForConfidence(P, nu, nu));
   }
   float trace = 0.0f;
   for (int i = 1; i <= m; ++i) trace += static_cast<float>(b.normalMatrix[i][i]);
@@ -197,7 +197,11 @@ void ScaleRegularization() {
     x2 = x1 + step;
     f2 = f(x2);
     repeats = (f2 == f1) ? repeats + 1 : 0;
-    if (repeats >= 10) return;
+    if (repeats >= 10) {
+      // The ratio stalled: the last trial's solution stays, with its chi-square.
+      st.chiSquareCurrent = ChiSquareFromNormalEquations();
+      return;
+    }
     if ((f1 > 0 && f2 > f1) || (f1 < 0 && f2 < f1)) {
       std::swap(x1, x2);
       std::swap(f1, f2);

@@ -19,10 +19,12 @@ class FitHost {
   // and fills the model arrays of the scan set.
   virtual void SimulateModel() = 0;
 
-  // The radial grid of the Lamm solution.
+  // The radial grid of the Lamm solution: rebuilt between meniscus and
+  // bottom, and the number of grid points the solvers use (by default the
+  // grid size in use of the Lamm-equation settings).
   virtual void MakeRadialGrid() {}
-  virtual int LammGridSize() const { return 1000; }
-  virtual void SetLammGridSize(int n) { (void)n; }
+  virtual int LammGridSize() const;
+  virtual void SetLammGridSize(int n);
 
   // Plot windows exist (a fit refuses to start without them).
   virtual bool HasPlotWindows() const { return true; }
@@ -51,9 +53,10 @@ class FitHost {
   // The continuous-distribution display of the best vertex.
   virtual void ShowBestContiVertex(float* vertex) { (void)vertex; }
 
-  // Re-validates the fit limits after the driver moved them.
-  virtual void CheckLeftFitLimit() {}
-  virtual void CheckRightFitLimit() {}
+  // Re-validates the fit limits after they were moved (the data layer's
+  // checks by default).
+  virtual void CheckLeftFitLimit();
+  virtual void CheckRightFitLimit();
   // Interrupts the real-time data watch when the user stopped a fit.
   virtual void RaiseRealtimeInterrupt() {}
 
@@ -68,6 +71,13 @@ class FitHost {
                           platform::BoxIcon icon = platform::BoxIcon::Information);
   virtual void ErrorBox(const std::string& text);
   virtual void PlaySoundError();
+  virtual void PlaySoundInfo();
+  // Yes/No box: true for Yes.
+  virtual bool AskYesNo(const std::string& caption, const std::string& text);
+  // One number, repeated until it parses; false on Cancel.
+  virtual bool InputFloat(float* value, float current, const std::string& prompt, const std::string& title);
+  // Runs the Lamm-equation parameter dialog (Options menu).
+  virtual void OpenLammEquationParameters() {}
 
   virtual void WriteDiagnostics(const std::string& text) { (void)text; }
 

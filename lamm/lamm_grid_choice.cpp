@@ -79,7 +79,8 @@ void CLammIdeal::SetupGrid() {
     N_ = static_cast<int>(std::clamp<double>(chosen, minNodes_, maxNodes_));
     refineRequested_ = staticGrid_ && optimiseGrid_ && steep_ && !zoneLoading_;
   }
-  if (allocated_ && allocatedCount_ != N_) FreeWorkMemory();
+  if (allocated_ && (allocatedCount_ != N_ || (movingFrame_ && !staticGrid_ && !frameBlock_)))
+    FreeWorkMemory();
   AllocWorkMemory();
   if (D_ == 0) {
     steep_ = false;

@@ -718,9 +718,8 @@ void CLammIdeal::Run() {
   if (staticGrid_) {
     SolveStaticGrid();
   } else if (movingFrame_) {
-    // The moving frame is a separate path; until it is present the static
-    // grid solves these species as well.
-    SolveStaticGrid();
+    SolveMovingFrame();
+    UpdateMovingGridRadii();
   }
   if (endCondition_ && !collapseFlag_ && !abortFlag_) FillRemainingScansWithFinalProfile();
   if (abortRequest_) platform::StopFlag() = true;

@@ -123,6 +123,18 @@ class CLammIdeal {
   bool UserAbortRequested();
   void DebugLog(const char* text);
 
+  // Element integrals on the frame radii of the moving-frame path (with the
+  // end terms of a steep gradient at the end the species moves to).
+  double FrameIntegralMass(int i, int j) const;
+  double FrameIntegralWeight(int i) const;
+  double FrameIntegralDiffusion(int i, int j) const;
+  double FrameIntegralSedimentation(int i, int j) const;
+  double FrameIntegralMotion(int i, int j) const;
+  double FrameIntegralCombined(int i, int j) const;
+  const double* FrameRadii() const { return xi_; }
+  void UpdateMovingGridRadii();
+  double MovingFrameTotalAmount() const;
+
   // ---- read-outs ------------------------------------------------------
   int NodeCount() const { return N_; }
   const double* NodeRadii() const { return r_; }
@@ -185,6 +197,26 @@ class CLammIdeal {
   bool TridagActive(const double* lo, const double* di, const double* up, const double* rhs,
                     double* x, int n);
   void TridagActiveReuse(const double* lo, const double* rhs, double* x, int n) const;
+
+  // Moving-frame path.
+  void SolveMovingFrame();
+  double TimeLoopMovingFrame();
+  void CrankNicolsonMovingFrameStep(double dt);
+  void FinishMovingFrameStep();
+  void SetupMovingFrameGrid();
+  void AssembleMovingFrameMatrices();
+  void UpdateSedimentationTerms();
+  void PrecomputeFramePeriodSystem();
+  void SetFrameEndRadii(double tau);
+  void RefreshBoundaryEntries();
+  void UpdateMovingFrameBoundaries(double tau);
+  void ShiftMovingFrame();
+  void ClampOverflowAtEnds();
+  bool TridagMovingFrame(const double* a, const double* b, const double* c, const double* r,
+                         double* u, int n);
+  void SolveStoredFactorization(const double* rhs, double* u) const;
+  double FrameC(int i, int j) const;
+  void FrameBoundaryEntries(double store[4][8]) const;
 
   void SetInitialConcentration();
   void SolveWithoutDiffusion();
@@ -287,6 +319,20 @@ class CLammIdeal {
   double *Alo_ = nullptr, *Adi_ = nullptr, *Aup_ = nullptr;
   double *Blo_ = nullptr, *Bdi_ = nullptr, *Bup_ = nullptr;
   double *gam_ = nullptr, *piv_ = nullptr, *profile_ = nullptr, *work_ = nullptr;
+
+  // ---- moving frame (a second block, only on that path) ----
+  std::unique_ptr<double[]> frameBlock_;
+  double *xi_ = nullptr, *Clo_ = nullptr, *Cdi_ = nullptr, *Cup_ = nullptr;
+  double *L0lo_ = nullptr, *L0di_ = nullptr, *L0up_ = nullptr;
+  double *L1lo_ = nullptr, *L1di_ = nullptr, *L1up_ = nullptr;
+  double *Tlo_ = nullptr, *Tdi_ = nullptr, *Tup_ = nullptr;
+  double *Slo_ = nullptr, *Spiv_ = nullptr, *Srat_ = nullptr;
+  double t0_ = 0, period_ = 1e10, kS_ = 0, kF_ = 0, dtFixed_ = 1, sStar_ = 0;
+  double endStore_[4][8] = {};
+  double E_[9] = {};
+  bool periodStepping_ = false, storedUse_ = false, firstRunStep_ = false, partial_ = false,
+       completeNext_ = false, veryFirst_ = false, storedReady_ = false;
+  double totalAmount_ = 0;
 
   // ---- time loop ----
   double t_ = 0, dt_ = 1.0, initialDt_ = 1.0, startTime_ = 0;

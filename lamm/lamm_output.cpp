@@ -34,6 +34,7 @@ void CLammIdeal::EachIterationOutput(double change) {
     running_ = false;
     abortRequest_ = true;
   }
+  if (movingFrame_ && !staticGrid_) UpdateMovingGridRadii();
   const int scan = indexMap_[outIndex_];
   const float* radii = nullptr;
   int n = 0;
@@ -60,6 +61,7 @@ void CLammIdeal::EachIterationOutput(double change) {
 // more (steady state) or the watched boundary has left the observed region:
 // the later scans show the final profile.
 void CLammIdeal::FillRemainingScansWithFinalProfile() {
+  if (movingFrame_ && !staticGrid_) UpdateMovingGridRadii();
   while (outIndex_ <= scanCount_) {
     const int scan = indexMap_[outIndex_];
     const float* radii = nullptr;

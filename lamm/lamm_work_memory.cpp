@@ -48,6 +48,17 @@ bool CLammIdeal::AllocWorkMemory() {
                                 &Klo_, &Kdi_,   &Kup_, &Alo_, &Adi_, &Aup_,     &Blo_,
                                 &Bdi_, &Bup_,   &gam_, &piv_, &profile_, &work_, nullptr};
     for (int k = 0; k < kArrays && arrays[k]; ++k) *arrays[k] = p + stride * k;
+    if (movingFrame_ && !staticGrid_) {
+      frameBlock_.reset(new (std::nothrow) double[stride * 17]());
+      if (!frameBlock_) {
+        FreeWorkMemory();
+        return false;
+      }
+      double* q = frameBlock_.get();
+      double** frame[16] = {&xi_,  &Clo_, &Cdi_, &Cup_, &L0lo_, &L0di_, &L0up_, &L1lo_,
+                            &L1di_, &L1up_, &Tlo_, &Tdi_, &Tup_, &Slo_, &Spiv_, &Srat_};
+      for (int k = 0; k < 16; ++k) *frame[k] = q + stride * k;
+    }
     allocatedCount_ = N_;
     allocated_ = true;
   }
@@ -57,6 +68,10 @@ bool CLammIdeal::AllocWorkMemory() {
 
 void CLammIdeal::FreeWorkMemory() {
   block_.reset();
+  frameBlock_.reset();
+  xi_ = Clo_ = Cdi_ = Cup_ = L0lo_ = L0di_ = L0up_ = L1lo_ = L1di_ = L1up_ = nullptr;
+  Tlo_ = Tdi_ = Tup_ = Slo_ = Spiv_ = Srat_ = nullptr;
+  storedReady_ = false;
   c_ = cPrev_ = r_ = rhs_ = nullptr;
   Mlo_ = Mdi_ = Mup_ = Klo_ = Kdi_ = Kup_ = nullptr;
   Alo_ = Adi_ = Aup_ = Blo_ = Bdi_ = Bup_ = nullptr;
@@ -92,7 +107,8 @@ void CLammIdeal::PlaceGridNodes() {
   } else {
     const double q = std::pow(b / m, 1.0 / (N_ - 1));
     r_[1] = m;
-    r_[2] = sGridValue_ >= 0 ? m * std::pow(b / m, 0.5 / (N_ - 1))
+    const double frameS = automaticSGrid_ ? s_ : sGridValue_;
+    r_[2] = frameS >= 0 ? m * std::pow(b / m, 0.5 / (N_ - 1))
                              : m * std::pow(b / m, 1.5 / (N_ - 1));
     for (int i = 3; i <= N_ - 1; ++i) r_[i] = r_[i - 1] * q;
     r_[N_] = b;

@@ -79,6 +79,8 @@ class CWINPlot {
   void SetExtraData(int k, float* array, int from, int to, int flag);
   void SetExtraDataScale(float low, float high);
   void AddHighlight(CVector* band);
+  // Marks points for thinned drawing (random selection of positions).
+  void ThinPoints(int from, int to);
 
   // ---- texts and switches
   const std::string& SetAnnotation1(const char* text);

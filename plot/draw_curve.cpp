@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "numerics/arrays.h"
+#include "numerics/random.h"
+#include "numerics/upper_envelope.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_clipboard.h"
 
@@ -33,6 +36,22 @@ void BroadLine(DrawContext& dc, int qx, int qy, int px, int py) {
 }
 
 }  // namespace
+
+void CWINPlot::ThinPoints(int from, int to) {
+  if (to < 1) return;
+  if (thinMaskCount != to) {
+    thinMask.clear();
+    thinMaskCount = 0;
+  }
+  if (!thinMask.empty()) {
+    RandomSelectFraction(thinMask.data(), from + 1, to, 0.1f);
+  } else {
+    thinMask.resize(static_cast<size_t>(to) + 1);
+    for (int k = 1; k <= to; ++k) thinMask[static_cast<size_t>(k)] = k;
+    thinMaskCount = to;
+    RandomSelectFraction2(thinMask.data(), from + 1, to, 0.8f);
+  }
+}
 
 void CWINPlot::DrawCurve(DrawContext& dc, int i) {
   if (i < 0 || i >= curveCount) return;
@@ -103,8 +122,13 @@ void CWINPlot::DrawCurve(DrawContext& dc, int i) {
     float xprev = X.data[from];
     int counter = std::max(curveStep, 1);
     const int step = std::max(curveStep, 1);
+    if (thinEnabled) ThinPoints(from, n);
     for (int p = from; p < n; ++p) {
-      const int k = p;
+      int k = p;
+      if (thinEnabled && thinMaskCount > 0 && static_cast<size_t>(p) + 1 < thinMask.size()) {
+        k = thinMask[static_cast<size_t>(p) + 1] - 1;
+        if (k < 0 || k >= n) k = p;  // a mark outside the curve is never read
+      }
       if (counter != step) {
         ++counter;
         continue;
@@ -361,6 +385,60 @@ void CWINPlot::DrawCurve(DrawContext& dc, int i) {
         DeleteObject(pointBrush);
       }
       xprev = x;
+    }
+
+    // Envelopes of the extra values: for every distinct x (and y) the
+    // largest extra value, drawn as lines along the bottom and left side.
+    const int m = std::min(n, extraDataCount);
+    if (onExtra && extraDataFlag && extraMax != 0 && m > 0) {
+      float* xs = vector(1, m);
+      float* ys = vector(1, m);
+      envelopeX = vector(1, m);
+      envelopeXMax = vector(1, m);
+      envelopeYMax = vector(1, m);
+      envelopeY = vector(1, m);
+      for (int p = 0; p < m; ++p) {
+        xs[p + 1] = X.data[p];
+        ys[p + 1] = Yv.data[p];
+      }
+      UpperEnvelope(m, xs, ys, extraData - 1, &envelopeXCount, envelopeX, envelopeXMax, &envelopeYCount,
+                    envelopeYMax, envelopeY);
+      auto polyline = [&](COLORREF c, auto point, int count) {
+        HPEN pen = CreatePen(PS_SOLID, 0, c);
+        HBRUSH brush = CreateSolidBrush(c);
+        dc.SelectObject(pen);
+        dc.SelectObject(brush);
+        for (int j = 1; j <= count; ++j) {
+          const Point q = point(j);
+          if (j == 1)
+            dc.MoveTo(q.x, q.y);
+          else
+            dc.LineTo(q.x, q.y);
+        }
+        dc.SelectObject(curvePen);
+        dc.SelectObject(curveFill);
+        DeleteObject(pen);
+        DeleteObject(brush);
+      };
+      polyline(
+          0xff0000,
+          [&](int j) {
+            return Point{ToPixelX(envelopeX[j]), ToPixelY(yMin + (yMax - yMin) * envelopeXMax[j] / extraMax)};
+          },
+          envelopeXCount);
+      polyline(
+          0x00ff00,
+          [&](int j) {
+            return Point{ToPixelX(xMin + (xMax - xMin) * envelopeYMax[j] / extraMax), ToPixelY(envelopeY[j])};
+          },
+          envelopeYCount);
+      free_vector(xs, 1, m);
+      free_vector(ys, 1, m);
+      free_vector(envelopeX, 1, m);
+      free_vector(envelopeXMax, 1, m);
+      free_vector(envelopeYMax, 1, m);
+      free_vector(envelopeY, 1, m);
+      envelopeX = envelopeXMax = envelopeYMax = envelopeY = nullptr;
     }
   }
 

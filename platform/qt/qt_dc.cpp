@@ -196,7 +196,7 @@ void QtDC::Execute(const DrawOp& op) {
     case K::LineTo: {
       ApplyClip();
       SetupPen(true);
-      Line(LogicalToDevice(op.points[0]), LogicalToDevice({op.a, op.b}));
+      Line(LogicalToDevice({op.c, op.d}), LogicalToDevice({op.a, op.b}));
       break;
     }
     case K::Polyline: {
@@ -227,6 +227,23 @@ void QtDC::Execute(const DrawOp& op) {
             painter_->setPen(Qt::NoPen);
             painter_->drawRect(QRect(l, t, r - l, btm - t));
           }
+        } else if (pixelExact_ && DevicePenWidth() == 1) {
+          // Interior, then every outline pixel exactly once, so that an
+          // inverted rectangle drawn twice leaves no trace, corners included.
+          if (state().brushSpec.style != BS_NULL && r - l > 2 && btm - t > 2) {
+            painter_->setPen(Qt::NoPen);
+            painter_->drawRect(QRect(l + 1, t + 1, r - l - 2, btm - t - 2));
+          }
+          SetupPen(true);
+          QPolygon outline;
+          for (int x = l; x < r; ++x) outline << QPoint(x, t);
+          if (btm - 1 > t)
+            for (int x = l; x < r; ++x) outline << QPoint(x, btm - 1);
+          for (int y = t + 1; y < btm - 1; ++y) {
+            outline << QPoint(l, y);
+            if (r - 1 > l) outline << QPoint(r - 1, y);
+          }
+          painter_->drawPoints(outline);
         } else {
           painter_->drawRect(QRect(l, t, r - l - 1, btm - t - 1));
         }

@@ -24,7 +24,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {294, "SET PREFERENCE"},  {295, "SET PREFERENCE"}, {642, "SET PREFERENCE"}, {592, "UPDATE DURING FIT"},
     {826, "SET PREFERENCE"},  {825, "enter float"},    {824, "SET PREFERENCE"}};
 // Built commands that show no box of their own.
-const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 1113};
+const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 1113};
 
 }  // namespace
 

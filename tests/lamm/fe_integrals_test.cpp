@@ -1,4 +1,5 @@
 #include "lamm/fe_integrals.h"
+#include "lamm/lamm_ideal.h"
 
 #include <gtest/gtest.h>
 
@@ -132,5 +133,70 @@ TEST(ElementIntegrals, StiffnessRowsSumToZeroAndWeightsToTheSectorArea) {
       weights += static_cast<double>(FEIntegralSedimentation(x.data(), n, i, L));
     }
     EXPECT_NEAR(weights, (x[L] * x[L] - x[1] * x[1]) / 2, 1e-13);
+  }
+}
+
+namespace {
+// Opens the frame integrals of a solver set up on the moving frame.
+class FrameProbe : public CLammIdeal {
+ public:
+  explicit FrameProbe(double s, bool steep) {
+    SetOutputParameters(s, 1e-7, 6.0, 7.2, 1, 6.1f, 7.1f);
+    N_ = 9;
+    movingFrame_ = true;
+    staticGrid_ = false;
+    AllocWorkMemory();
+    sStar_ = s;
+    rpm_ = 40000;
+    SetupMovingFrameGrid();
+    steep_ = steep;
+  }
+  int N() const { return N_; }
+  const double* xi() const { return xi_; }
+};
+}  // namespace
+
+TEST(FrameIntegrals, CombinedEndRowsMatchTheirClosedForms) {
+  for (double s : {4.0, -4.0}) {
+    FrameProbe p(s, false);
+    const double* x = p.xi();
+    const int N = p.N();
+    const double x1 = x[1], x2 = x[2], x3 = x[3], a = x[N - 2], b = x[N - 1], c = x[N];
+    EXPECT_NEAR(p.FrameIntegralCombined(1, 1), x2 * x2 / 6 + x1 * x2 / 4 + x1 * x1 / 4, 1e-12);
+    EXPECT_NEAR(p.FrameIntegralCombined(1, 2), (2 * x2 * x2 + x1 * x2 + x1 * x1) / 12, 1e-12);
+    EXPECT_NEAR(p.FrameIntegralCombined(2, 1), x2 * x2 / 6 - x1 * x1 / 4 - x1 * x2 / 12, 1e-12);
+    EXPECT_NEAR(p.FrameIntegralCombined(2, 2),
+                x3 * x3 / 6 + x2 * x3 / 3 - x1 * x1 / 12 - x1 * x2 / 4, 1e-12);
+    EXPECT_NEAR(p.FrameIntegralCombined(N - 1, N - 1),
+                c * b / 4 + c * c / 12 - b * a / 3 - a * a / 6, 1e-12);
+    EXPECT_NEAR(p.FrameIntegralCombined(N - 1, N), c * b / 12 + c * c / 4 - b * b / 6, 1e-12);
+    EXPECT_NEAR(p.FrameIntegralCombined(N, N - 1), -(c * c + c * b + 2 * b * b) / 12, 1e-12);
+    EXPECT_NEAR(p.FrameIntegralCombined(N, N), -c * c / 4 - c * b / 4 - b * b / 6, 1e-12);
+    // Away from the ends motion minus sedimentation is twice the mass.
+    for (int i = 3; i <= N - 2; ++i)
+      for (int j = i - 1; j <= i + 1; ++j)
+        EXPECT_NEAR(p.FrameIntegralCombined(i, j), 2 * p.FrameIntegralMass(i, j), 1e-12);
+    double weights = 0;
+    for (int i = 1; i <= N; ++i) weights += p.FrameIntegralWeight(i);
+    EXPECT_NEAR(weights, (c * c - x1 * x1) / 2, 1e-12);
+  }
+}
+
+TEST(FrameIntegrals, SteepGradientTermsAreOutflowAtThePileUp) {
+  for (double s : {4.0, -4.0}) {
+    FrameProbe plain(s, false), steep(s, true);
+    const double* x = steep.xi();
+    const int N = steep.N();
+    const int e = s > 0 ? N : 1;
+    const double x2 = x[e] * x[e];
+    EXPECT_NEAR(steep.FrameIntegralSedimentation(e, e) - plain.FrameIntegralSedimentation(e, e),
+                s > 0 ? -x2 : x2, 1e-12);
+    // The combined form carries the same outflow as motion minus sedimentation.
+    EXPECT_NEAR(steep.FrameIntegralCombined(e, e),
+                steep.FrameIntegralMotion(e, e) - steep.FrameIntegralSedimentation(e, e), 1e-12);
+    // Diffusion rows still sum to zero with the end terms.
+    double row = 0;
+    for (int j = e - 1; j <= e + 1; ++j) row += steep.FrameIntegralDiffusion(e, j);
+    EXPECT_NEAR(row, 0.0, 1e-12);
   }
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QGuiApplication>
 #include <QImage>
@@ -137,6 +138,19 @@ TEST(Canvas, InvertedDrawingTwiceRestoresEveryPixel) {
   EXPECT_EQ(canvas.ToBitmap(), before);
 }
 
+TEST(Canvas, InvertedRectangleOutlineInvertsEachPixelOnce) {
+  QtCanvas canvas(60, 60);
+  {
+    auto dc = canvas.ClientDC();
+    dc->SetROP2(R2_NOT);
+    dc->SelectObject(GetStockObject(NULL_BRUSH));
+    dc->Rectangle(10, 10, 30, 25);  // 20 x 15 outline
+  }
+  EXPECT_EQ(CountNonWhite(canvas), 2 * 20 + 2 * 13);
+  EXPECT_EQ(Pixel(canvas, 10, 10), 0x000000u);
+  EXPECT_EQ(Pixel(canvas, 29, 24), 0x000000u);
+}
+
 TEST(Canvas, AnisotropicMappingStretchesLogicalSpace) {
   QtCanvas canvas(700, 500);
   {
@@ -207,7 +221,9 @@ TEST(Canvas, PictureFilesAreWritten) {
   rec.Rectangle(100, 100, 1200, 900);
   rec.TextOut(500, 500, "T");
   HMETAFILE mf = rec.Close();
-  auto dir = std::filesystem::temp_directory_path();
+  // Test programs of several checkouts may run at once: names carry the process.
+  auto dir = std::filesystem::temp_directory_path() / ("canvas_test_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
   std::string png = (dir / "canvas_test_picture.png").string();
   std::string svg = (dir / "canvas_test_picture.svg").string();
   ASSERT_TRUE(qt::SaveMetafileAsPng(mf, png, 280, 200));
@@ -218,6 +234,7 @@ TEST(Canvas, PictureFilesAreWritten) {
   EXPECT_GT(std::filesystem::file_size(svg), 100u);
   std::remove(png.c_str());
   std::remove(svg.c_str());
+  std::filesystem::remove_all(dir);
   DeleteMetaFile(mf);
 }
 

@@ -1,0 +1,284 @@
+#include "fit/model_evaluation.h"
+
+#include <cmath>
+#include <memory>
+
+#include "data/rotor_speed_profile.h"
+#include "data/scan_set.h"
+#include "fit/amplitudes.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/simulation_errors.h"
+#include "fit/simulation_switches.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/arrays.h"
+#include "platform/input_events.h"
+
+unsigned char gModelEvaluated = 0;
+
+namespace {
+
+constexpr double kGasConstant = 8.31451e7;  // erg / (mol K)
+constexpr double kLn10 = 2.30258509;
+
+ModelEvaluationHooks MakeDefaultHooks() {
+  ModelEvaluationHooks h;
+  h.nonlinearTransform = [](int) {};
+  h.nonlinearInverse = [] {};
+  h.bufferSedimentationOn = [] { return false; };
+  h.bufferSignal = []() -> double& {
+    static double signal = 0.0;
+    return signal;
+  };
+  h.updateBufferSedimentation = [](FitHost*) {};
+  h.applySolverOptions = [](CLammIdeal&) {};
+  h.markPlotsForRefresh = [] {};
+  return h;
+}
+
+// Curves go to the common grid when any linear term is solved from them.
+bool CurvesOnCommonGrid() {
+  return gModelSelectorFlags.CSModel || gFitEngineState.fitTINoise || gModelParams.concentrationsLinear ||
+         gModelParams.riNoiseFit;
+}
+
+// Slot k's characteristic curves exist for every scan on the common grid.
+void EnsureSpeciesCurves(int k) {
+  ScanSet& ss = CurrentScanSet();
+  SpeciesScanArrays& sp = ss.species[k];
+  if (ss.gridLength < 1) return;
+  const bool sized = static_cast<int>(sp.onGridPerScan.size()) == ss.count + 1 &&
+                     ss.speciesGridLength == ss.gridLength;
+  if (sized) {
+    bool complete = true;
+    for (int j = 1; j <= ss.count; ++j) complete = complete && sp.onGridPerScan[j];
+    if (complete) return;
+  }
+  for (float*& a : sp.onGridPerScan)
+    if (a) free_vector(a, 1, ss.speciesGridLength);
+  sp.onGridPerScan.assign(static_cast<size_t>(ss.count) + 1, nullptr);
+  for (int j = 1; j <= ss.count; ++j) sp.onGridPerScan[j] = vector(1, ss.gridLength);
+  ss.speciesScanCount = ss.count;
+  ss.speciesGridLength = ss.gridLength;
+}
+
+void ApplyIntensityTransform() {
+  ScanSet& ss = CurrentScanSet();
+  if (!CurrentDataTypeFlags().intensity) return;
+  for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {
+    const int j = ss.order[pos];
+    const float* reference = static_cast<int>(ss.signals2.size()) > j ? ss.signals2[j] : nullptr;
+    if (!reference) continue;
+    for (int p = 1; p <= ss.points[j]; ++p)
+      ss.model[j][p] = static_cast<float>(reference[p] * std::exp(-kLn10 * ss.model[j][p]));
+  }
+}
+
+bool MeniscusAndBottomSet(FitHost* host) {
+  if (gModelParams.meniscus != 0.0f && gModelParams.bottom != 0.0f) return true;
+  if (host) host->MessageBox("", "set Meniscus and Bottom first", platform::BoxIcon::None);
+  return false;
+}
+
+void CheckFitLimitsSet(FitHost* host) {
+  ScanSet& ss = CurrentScanSet();
+  if (ss.leftFitLimit == 0.0f) {
+    ss.leftFitLimit = gModelParams.meniscus;
+    if (host) host->CheckLeftFitLimit();
+  }
+  if (ss.rightFitLimit == 0.0f) {
+    ss.rightFitLimit = gModelParams.bottom;
+    if (host) host->CheckRightFitLimit();
+  }
+}
+
+void ZeroModels(int firstPosition) {
+  ScanSet& ss = CurrentScanSet();
+  for (int pos = firstPosition; pos <= ss.count; ++pos) {
+    const int j = ss.order[pos];
+    if (!ss.model[j]) continue;
+    for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] = 0.0f;
+  }
+}
+
+}  // namespace
+
+ModelEvaluationHooks& CurrentModelEvaluationHooks() {
+  static ModelEvaluationHooks hooks = MakeDefaultHooks();
+  return hooks;
+}
+
+double SpeciesDiffusion(float s, float massOrD) {
+  double D;
+  if (gFitEngineState.molarMassParameters) {
+    const double M = massOrD <= 0.0f ? 1e-10 : massOrD;
+    const double RT = kGasConstant * gSolutionConditions.temperature;
+    D = s * 1e-13 * RT / ((1.0 - gSolutionConditions.vbarRho) * M);
+  } else {
+    D = massOrD * 1e-7;
+  }
+  return std::fabs(D);
+}
+
+void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitude) {
+  ScanSet& ss = CurrentScanSet();
+  const LammSolverSettings& st = LammSettings();
+  const ModelParams& mp = gModelParams;
+  L.MarkLoaded();
+  L.SetOutputParameters(s, D, mp.meniscus, mp.bottom, amplitude, ss.leftFitLimit, ss.rightFitLimit);
+  if (!st.checkRotorAcceleration) L.ClearRunFlag();
+  CurrentModelEvaluationHooks().applySolverOptions(L);
+  const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
+  if (onGrid) EnsureSpeciesCurves(k);
+  const DataTypeFlags& data = CurrentDataTypeFlags();
+  L.SetScanTimes(ss.records.data(), onGrid ? ss.species[k].onGridPerScan.data() : ss.model.data(),
+                 onGrid ? ss.grid : nullptr, onGrid ? ss.gridLength : 0, ss.radii.data(), ss.points.data(),
+                 gSimulationSwitches.redrawDuringSimulation != 0, ss.order.data(), ss.count, k, false, false,
+                 st.simulateTimeResolution != 0, st.scanVelocity, st.simulateRadialResolution != 0,
+                 st.convolutionRange, data.absorbance != 0);
+  L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false, st.backDiffusionLevel,
+                    st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid, st.automaticGridSize, 1.0f,
+                    st.rampRotorSpeed, st.fixedTimeStep, 0, st.equilibriumThreshold, st.gridS, st.automaticSGrid,
+                    false, st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
+                    st.upperStepThreshold, st.maxDcOverC, st.gridSizeInUse, 0, st.movingHatAlgorithm,
+                    st.claverieAlgorithm, 1e-4f, st.truncationLevel, st.truncateGrid, 1.0, 2.0,
+                    st.automaticSwitchS, st.automaticSwitchSOptimised);
+  if (mp.startTimeFit || mp.startTime != 0.0f) L.SetInitialTime(mp.startTime);
+  if (CurrentSpeedProfile.Active())
+    L.LoadFromThreadJob(*CurrentSpeedProfile.profile, 0.0, st.variableSpeedDiffusionShutOff);
+  if (gModelSelectorFlags.ZoneCentrifugationModel) L.SetGeometryFlags(true, mp.zoneValue, false);
+  const SolutionConditions& sc = gSolutionConditions;
+  L.SetSolventAndComputeFrictionalRatio(sc.temperature - 273.15, sc.vbar, sc.density, sc.viscosity);
+  if (data.absorbance && st.simulateTimeResolution && st.scanVelocity > 0.0f && ss.count >= 1 && ss.radii[1])
+    L.SetStartTimeOffset(ss.radii[1][1]);
+}
+
+void SimulateDiscreteSpecies(FitHost* host) {
+  ScanSet& ss = CurrentScanSet();
+  ModelParams& mp = gModelParams;
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  if (ss.count < 1) return;
+  if (!MeniscusAndBottomSet(host)) return;
+  hooks.nonlinearTransform(1);
+  CheckFitLimitsSet(host);
+  UnpackModelParameters();
+  gFirstSimulatedScan = 1;
+  ZeroModels(1);
+  if (gSimulationSwitches.redrawDuringSimulation && host) host->RequestRepaint();
+  gSimulationSwitches.constantSignal = 0;
+
+  const int n = mp.componentCount;
+  const bool buffer = hooks.bufferSedimentationOn();
+  const bool algebraic = mp.concentrationsLinear != 0;
+  int first = 0;
+  for (int k = 1; k <= n && !first; ++k)
+    if (mp.included[k]) first = k;
+  platform::StopFlag() = false;
+  LammSolverSettings& lamm = LammSettings();
+
+  for (int k = 1; k <= n && !platform::StopFlag(); ++k) {
+    if (buffer && k == n) {
+      mp.included[n] = 1;
+      double& signal = hooks.bufferSignal();
+      if (!algebraic) {
+        mp.scaleFactor[n] = static_cast<float>(signal);
+      } else {
+        signal = 1.0;
+        mp.scaleFactor[n] = 1.0f;
+      }
+      hooks.updateBufferSedimentation(host);
+      continue;
+    }
+    lamm.discretizationError = lamm.singularMatrixError = lamm.nonidealityOutOfRange = 0;
+    if (gModelSelectorFlags.NonidealMultipleSpeciesModel && k == 1) {
+      // Species 1 of the multiple-species model: its own s and D entries and
+      // the loading concentration of entry 1.
+      const AssociationModelParams& as = gAssociationModelParams;
+      mp.scaleFactor[1] = 1.0f;
+      auto solver = std::make_unique<CLammIdeal>();
+      LoadSpeciesSolver(*solver, 1, as.nonidealS, std::fabs(as.nonidealD * 1e-7), mp.concentration[1]);
+      const int code = solver->CheckAndRun();
+      if (host) ReportSimulationError(host, code);
+      continue;
+    }
+    if (!mp.included[k]) {
+      mp.scaleFactor[k] = 0.0f;
+      continue;
+    }
+    const double s = mp.s[k];
+    const double D = SpeciesDiffusion(mp.s[k], mp.massOrD[k]);
+    double f;
+    if (k == first) {
+      f = 1.0;
+      const int last = buffer ? n - 1 : n;
+      for (int q = k + 1; q <= last; ++q)
+        if (mp.included[q]) f -= mp.concentration[q];
+    } else {
+      f = mp.concentration[k];
+    }
+    if (f < 0.0) f = 0.0;
+    double amplitude = f * mp.concentration[first];
+    if (algebraic && amplitude == 0.0) amplitude = 1.0;
+    mp.scaleFactor[k] = static_cast<float>(amplitude);
+
+    auto solver = std::make_unique<CLammIdeal>();
+    LoadSpeciesSolver(*solver, k, s, D, amplitude);
+    const int code = solver->CheckAndRun();
+    gSimulationSwitches.staticGridSolverRan = solver->StaticGridChosen() ? 1 : 0;
+    if (host) ReportSimulationError(host, code);
+  }
+
+  SolveAmplitudesAndNoise();
+  hooks.nonlinearInverse();
+  hooks.nonlinearTransform(0);
+  ApplyIntensityTransform();
+  hooks.markPlotsForRefresh();
+  if (gSimulationSwitches.redrawDuringSimulation && host) host->RequestRepaint();
+}
+
+void SimulateModel(FitHost* host) {
+  ScanSet& ss = CurrentScanSet();
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  gModelEvaluated = 1;
+  if (ss.count < 1) return;
+  hooks.nonlinearTransform(1);
+  const DataTypeFlags& data = CurrentDataTypeFlags();
+  const bool experimental = LammSettings().experimentalInitialDistribution != 0;
+  const bool plainDiscrete = sel.LammDiscreteModel && !hooks.bufferSedimentationOn() && !data.dls &&
+                             !ss.equilibriumMode && !experimental && !sel.ConcDependentSolverSwitch;
+  if (plainDiscrete || sel.NonidealMultipleSpeciesModel) {
+    SimulateDiscreteSpecies(host);
+    hooks.nonlinearInverse();
+    hooks.nonlinearTransform(0);
+    return;
+  }
+
+  // The general path: the global-array solvers write the models or the
+  // curves; the linear terms follow.
+  if (!data.dls && !MeniscusAndBottomSet(host)) {
+    hooks.nonlinearInverse();
+    hooks.nonlinearTransform(0);
+    return;
+  }
+  CheckFitLimitsSet(host);
+  UnpackModelParameters();
+  gFirstSimulatedScan = 1;
+  if (experimental && ss.count >= 2) {
+    // The first scan in time order is the initial distribution: its model is its data.
+    const int j = ss.order[1];
+    for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] = ss.signals[j][p];
+    gFirstSimulatedScan = 2;
+  }
+  ZeroModels(gFirstSimulatedScan);
+  if (gSimulationSwitches.redrawDuringSimulation && host) host->RequestRepaint();
+  SolveAmplitudesAndNoise();
+  hooks.nonlinearInverse();
+  hooks.nonlinearTransform(0);
+  ApplyIntensityTransform();
+  hooks.markPlotsForRefresh();
+  if (gSimulationSwitches.redrawDuringSimulation && host) host->RequestRepaint();
+}

@@ -1,0 +1,56 @@
+#pragma once
+// Evaluation of the selected model over all loaded scans: the model curve of
+// every scan for the current parameters. Discrete non-interacting species
+// are solved one after the other, each by its own finite-element Lamm
+// solver; the linear terms (amplitudes, TI and RI noise, baseline) follow
+// algebraically. Signal units as loaded (OD, fringes); s in Svedberg, D in
+// 1e-7 cm^2/s (or M in g/mol), radii in cm, times in s.
+#include <functional>
+
+#include "fit/fit_host.h"
+
+class CLammIdeal;
+
+// Corrections and models owned by layers above the fit engine, reached
+// through these calls; each does nothing (or answers "off") until set.
+struct ModelEvaluationHooks {
+  // Nonlinear detection: transform of the data (mode 1 while simulating,
+  // then the stored mode) and the inverse on the models.
+  std::function<void(int mode)> nonlinearTransform;
+  std::function<void()> nonlinearInverse;
+  // Buffer sedimentation: on/off, its signal value, and the update that
+  // writes the buffer's contribution into the models.
+  std::function<bool()> bufferSedimentationOn;
+  std::function<double&()> bufferSignal;
+  std::function<void(FitHost*)> updateBufferSedimentation;
+  // Fluorescence-detection options and the inhomogeneous solvent, handed to
+  // each solver before its run.
+  std::function<void(CLammIdeal&)> applySolverOptions;
+  // Set once a plot refresh is due.
+  std::function<void()> markPlotsForRefresh;
+};
+ModelEvaluationHooks& CurrentModelEvaluationHooks();
+
+// Loads one solver for species slot k with the current settings (output to
+// the scans' own model arrays, or to slot k's curves on the common grid).
+void LoadSpeciesSolver(CLammIdeal& solver, int k, double s, double D, double amplitude);
+
+// The non-interacting discrete-species model.
+void SimulateDiscreteSpecies(FitHost* host);
+// The selected model over all scans.
+void SimulateModel(FitHost* host);
+
+// D (cm^2/s) of a slot from its entries: D = entry x 1e-7, or with the
+// molar-mass parametrisation D = s 1e-13 R T / ((1 - vbar rho) M)
+// (M <= 0 taken as 1e-10); always the magnitude.
+double SpeciesDiffusion(float s, float massOrD);
+
+// Set at every evaluation.
+extern unsigned char gModelEvaluated;
+
+// A fit host whose model evaluation is SimulateModel; windows and tools
+// derive from it and add their drawing.
+class CModelFitHost : public FitHost {
+ public:
+  void SimulateModel() override { ::SimulateModel(this); }
+};

@@ -1,0 +1,101 @@
+#include "fit/simulation_errors.h"
+
+#include <cstdio>
+#include <string>
+
+#include "data/scan_set.h"
+#include "data/speed_steps_at_load.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/simulation_switches.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/sounds.h"
+
+namespace {
+
+const char* const kSwitchToW2t =
+    "--> please switch to \"times from wwt\" in Lamm equation parameters (Options menu)\n(this is suboptimal "
+    "and prohibits simulating of the rotor acceleration phase, but is a fix to analyze this data)";
+
+// The low-speed phase before full acceleration: offers a two-step rotor-speed
+// profile that explains the first scan's time and w^2 t.
+void LowSpeedPhaseDialogue(FitHost* host) {
+  if (!host->AskYesNo("ERROR", "possible error: initial low-speed phase before full acceleration?")) return;
+  if (!host->AskYesNo("ERROR", "was the low-speed phase already temperature equilibrated?")) {
+    host->MessageBox("ERROR in simulation",
+                     std::string("possible error in setup: SV requires temperature equilibration at 0 rpm in "
+                                 "RUN mode (please refer to experimental protocol)\n ") +
+                         kSwitchToW2t,
+                     platform::BoxIcon::Warning);
+    host->OpenLammEquationParameters();
+    return;
+  }
+  float rpm = 3000.0f, acceleration = 280.0f;
+  host->InputFloat(&rpm, 3000.0f, "rotor speed of low-speed phase (rpm)", "timing correction");
+  host->InputFloat(&acceleration, 280.0f, "acceleration (rpm/sec) (usually 280)", "timing correction");
+  const ScanSet& ss = CurrentScanSet();
+  if (ss.count < 1) return;
+  const ScanRecord& first = ss.records[ss.order[1]];
+  const float t = EstimateSpeedStepStartTime(rpm, acceleration, first);
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "found low speed %.0f rpm phase had to be %.0f sec, to account for t and w^2t entries of file "
+                "headers\n\n --> want to account for it by creating and loading speedsteps.txt file "
+                "(recommended)?",
+                rpm, t);
+  if (!host->AskYesNo("ERROR", text)) {
+    host->MessageBox("ERROR in data", kSwitchToW2t, platform::BoxIcon::Warning);
+    host->OpenLammEquationParameters();
+    return;
+  }
+  CreateLowSpeedPhaseSpeedSteps(t, rpm, first, acceleration);
+}
+
+}  // namespace
+
+void ReportSimulationError(FitHost* host, int code) {
+  LammSolverSettings& lamm = LammSettings();
+  switch (code) {
+    case 1:
+      host->PlaySoundError();
+      host->MessageBox("ERROR in simulation", "could not allocate Lamm simulation arrays",
+                       platform::BoxIcon::None);
+      SoundStub();
+      break;
+    case 2: {
+      lamm.discretizationError = 1;
+      // During a fit the message comes once, not at every evaluation.
+      const bool quiet = gFitEngineState.fitRunning != 0;
+      if (!quiet || !gSimulationSwitches.discretizationWarningShown) {
+        if (quiet) gSimulationSwitches.discretizationWarningShown = 1;
+        host->PlaySoundInfo();
+        host->MessageBox("DISCRETIZATION ERROR", "change grid size and readjust max dc/c",
+                         platform::BoxIcon::Warning);
+      }
+      break;
+    }
+    case 3:
+      lamm.singularMatrixError = 1;
+      host->PlaySoundError();
+      host->MessageBox("ERROR in simulation", "singular tridiagonal matrix!", platform::BoxIcon::None);
+      SoundStub();
+      break;
+    case 5:
+      host->PlaySoundError();
+      LowSpeedPhaseDialogue(host);
+      break;
+    case 6:
+      host->PlaySoundError();
+      host->MessageBox("ERROR in simulation", "possible error in setupof Lamm eq. solution, nonideal parameters",
+                       platform::BoxIcon::Warning);
+      break;
+    case 7:
+      lamm.nonidealityOutOfRange = 1;
+      host->PlaySoundError();
+      host->MessageBox("ERROR in simulation", "nonideality out of range", platform::BoxIcon::None);
+      SoundStub();
+      break;
+    default:
+      break;
+  }
+}

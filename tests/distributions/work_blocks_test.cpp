@@ -1,0 +1,68 @@
+#include "distributions/work_blocks.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "distributions/conti_settings.h"
+#include "distributions/ms_table.h"
+#include "platform/paths.h"
+#include "platform/scripted_ui.h"
+
+TEST(WorkBlocks, LayoutIsContiguousZeroFilledAndReallocatable) {
+  ASSERT_TRUE(AllocDistributionWorkArrays(3, 2, 10));
+  DistributionWorkBlock& w = WorkBlock();
+  EXPECT_EQ(w.lammSolutions[1][1], w.block);
+  EXPECT_EQ(w.lammSolutions[2][1] - w.block, 2 * 11);
+  EXPECT_EQ(w.lammSolutions[3][2] - w.block, 5 * 11);
+  for (int i = 0; i < 3 * 2 * 11; ++i) EXPECT_EQ(w.block[i], 0.0f);
+  w.lammSolutions[3][2][10] = 1.0f;
+  ASSERT_TRUE(AllocDistributionWorkArrays(4, 3, 5));  // releases the first block
+  EXPECT_EQ(WorkBlock().gridPoints, 4);
+  EXPECT_EQ(WorkBlock().lammSolutions[4][3][5], 0.0f);
+  FreeDistributionWorkArrays(4);
+  EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
+  FreeDistributionWorkArrays(4);  // nothing left to free
+
+  ASSERT_TRUE(AllocNormalEquationBlock(5, 3, 7));
+  NormalEquationBlock& b = NeqBlock();
+  EXPECT_EQ(b.normalMatrix[2] - b.normalMatrix[1], 6);
+  EXPECT_EQ(b.regularizedMatrix[1] - b.normalMatrix[1], 5 * 6);
+  EXPECT_EQ(b.kernelScanMean[2] - b.kernelScanMean[1], 4);
+  EXPECT_EQ(b.kernelRadialMean[2] - b.kernelRadialMean[1], 8);
+  b.normalMatrix[5][5] = 3.0;
+  ASSERT_TRUE(AllocNormalEquationBlock(5, 3, 7));
+  EXPECT_EQ(NeqBlock().normalMatrix[5][5], 0.0);
+  FreeNormalEquationBlock(5);
+  FreeNormalEquationBlock(5);
+  EXPECT_EQ(NeqBlock().passiveSet, nullptr);
+}
+
+TEST(MsTable, InterpolatesThroughOriginAndExtrapolatesLastSegment) {
+  const std::string path = platform::Combine(platform::SystemTempFolder(), "mofs_test.dat");
+  FILE* f = std::fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fprintf(f, "2.0 20.0\n4.0 60.0\n8.0 100.0\n");
+  std::fclose(f);
+  ASSERT_TRUE(LoadSMTable(path.c_str()));
+  // vbar 0 and unit viscosity: standard conditions equal the experiment's.
+  auto m = [](double s) { return InterpolateSMTable(s, 0.0, 1.0, 0.0); };
+  EXPECT_DOUBLE_EQ(m(1.0), 10000.0);   // origin to (2, 20)
+  EXPECT_DOUBLE_EQ(m(4.0), 60000.0);   // a table row
+  EXPECT_DOUBLE_EQ(m(3.0), 40000.0);
+  EXPECT_DOUBLE_EQ(m(10.0), 120000.0); // along (4, 60)-(8, 100)
+  // s* = s (1 - 0.73 * 0.99823) * 1.002 / (1 - 0.73 * 1.0)
+  const double star = 3.0 * (1.0 - 0.73 * 0.99823) * 1.002 / (1.0 - 0.73);
+  EXPECT_NEAR(InterpolateSMTable(3.0, 0.73, 1.002, 0.73), 1000.0 * (20.0 + (star - 2.0) * 20.0),
+              1e-9);
+  FreeSMTable();
+  EXPECT_EQ(InterpolateSMTable(3.0, 0.0, 1.0, 0.0), 1.0);
+  std::remove(path.c_str());
+
+  platform::ScriptedUserInterface ui;
+  ui.lenient = true;
+  platform::ScopedUI scope(ui);
+  EXPECT_FALSE(LoadSMTable("/nonexistent/mofs.dat"));
+  EXPECT_EQ(Conti().msTableLoaded, 0);
+}

@@ -1,0 +1,266 @@
+// The discrete-species model on scans simulated by the program's own Lamm
+// solver: amplitudes recovered algebraically, and a two-species fit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "data/scan_grid.h"
+#include "fit/amplitudes.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_random.h"
+#include "fit/marquardt.h"
+#include "fit/model_evaluation.h"
+#include "fit/simulation_errors.h"
+#include "fit_test_support.h"
+#include "lamm/lamm_settings.h"
+
+namespace {
+
+class ModelHost : public fittest::AnalyticHost {
+ public:
+  void SimulateModel() override {
+    ++evaluations;
+    ::SimulateModel(this);
+  }
+};
+
+struct Species {
+  float s, D;  // S, 1e-7 cm^2/s
+};
+
+// Scans at 50000 rpm, meniscus 6.0 cm, bottom 7.2 cm, equal radii (the
+// common grid is the radii of the first scan).
+void LoadExperiment(int scans, int points) {
+  fittest::ClearScans();
+  FreeScanGridArrays(CurrentScanSet());
+  CurrentDataTypeFlags() = DataTypeFlags{};
+  LammSettings() = LammSolverSettings{};
+  std::vector<std::vector<float>> x(scans), y(scans);
+  for (int j = 0; j < scans; ++j)
+    for (int i = 0; i < points; ++i) {
+      x[j].push_back(6.0f + 1.15f * i / (points - 1));
+      y[j].push_back(0.0f);
+    }
+  fittest::LoadScans(x, y);
+  ScanSet& ss = CurrentScanSet();
+  const double omega = 50000 * 2 * 3.141592653589793 / 60;
+  for (int j = 1; j <= scans; ++j) {
+    ScanRecord& r = ss.records[j];
+    r.rpm = 50000;
+    r.temperature = 20;
+    r.time = r.timeRead = 600.0 + 240.0 * (j - 1);
+    r.w2t = omega * omega * r.time;
+  }
+  LammSettings().rampRotorSpeed = 0;  // constant speed from t = 0
+  PrepareScanGrid();
+  ss.leftFitLimit = 6.05f;
+  ss.rightFitLimit = 7.1f;
+  for (int j = 1; j <= scans; ++j) {
+    int first = 1, last = points;
+    while (ss.radii[j][first] < ss.leftFitLimit) ++first;
+    while (ss.radii[j][last] > ss.rightFitLimit) --last;
+    ss.firstFitPoint[j] = first;
+    ss.lastFitPoint[j] = last;
+  }
+  ss.firstGridPoint = ss.firstFitPoint[1];
+  ss.lastGridPoint = ss.lastFitPoint[1];
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+}
+
+void SetSpecies(const Species& a, const Species& b, float total, float fraction2) {
+  ModelParams& mp = gModelParams;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gFitEngineState.molarMassParameters = 0;
+  mp.included[1] = mp.included[2] = 1;
+  mp.s[1] = a.s;
+  mp.massOrD[1] = a.D;
+  mp.s[2] = b.s;
+  mp.massOrD[2] = b.D;
+  mp.concentration[1] = total;
+  mp.concentration[2] = fraction2;
+  PackModelParameters();
+}
+
+class DiscreteSpeciesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fittest::ResetFitState(); }
+  void TearDown() override {
+    FreeScanGridArrays(CurrentScanSet());
+    FreeSpeciesScanArrays(CurrentScanSet());
+    fittest::ClearScans();
+    fittest::ResetFitState();
+    LammSettings() = LammSolverSettings{};
+  }
+};
+
+TEST_F(DiscreteSpeciesTest, AlgebraicAmplitudesReproduceTheDirectSimulation) {
+  LoadExperiment(8, 200);
+  ModelHost host;
+  SetSpecies({4.0f, 6.0f}, {9.0f, 4.0f}, 1.0f, 0.6f);
+  SimulateModel(&host);
+  ScanSet& ss = CurrentScanSet();
+  // Data = the direct simulation with amplitudes 0.4 and 0.6.
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = ss.model[j][p];
+  EXPECT_NEAR(gModelParams.scaleFactor[1], 0.4f, 1e-6f);
+  EXPECT_NEAR(gModelParams.scaleFactor[2], 0.6f, 1e-6f);
+  double maxSignal = 0;
+  for (int p = 1; p <= ss.points[8]; ++p) maxSignal = std::max(maxSignal, static_cast<double>(ss.signals[8][p]));
+  EXPECT_GT(maxSignal, 0.9);
+
+  // Now the concentrations are linear: start from other values.
+  gModelParams.concentration[1] = 3.0f;
+  gModelParams.concentration[2] = 0.1f;
+  gModelParams.concentrationsLinear = 1;
+  PackModelParameters();
+  SimulateModel(&host);
+  EXPECT_NEAR(gModelParameterVector.P[9], 1.0f, 1e-4f);
+  EXPECT_NEAR(gModelParameterVector.P[10], 0.6f, 1e-4f);
+  EXPECT_LT(CalcRmsd(), 1e-4f);
+  EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST_F(DiscreteSpeciesTest, AmplitudesOfTheSlotsFollowTheTotalAndFractions) {
+  LoadExperiment(2, 60);
+  ModelHost host;
+  ModelParams& mp = gModelParams;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  mp.included[2] = mp.included[4] = 1;
+  mp.s[2] = mp.s[4] = 3.0f;
+  mp.massOrD[2] = mp.massOrD[4] = 5.0f;
+  gFitEngineState.molarMassParameters = 0;
+  mp.concentration[2] = 1.0f;
+  mp.concentration[4] = 0.3f;
+  PackModelParameters();
+  SimulateModel(&host);
+  EXPECT_FLOAT_EQ(mp.scaleFactor[2], 0.7f);
+  EXPECT_FLOAT_EQ(mp.scaleFactor[4], 0.3f);
+  EXPECT_EQ(mp.scaleFactor[1], 0.0f);
+  // Fractions above 1: the first slot gets nothing (1.0 when the
+  // concentrations are linear, so that its curve survives normalisation).
+  mp.concentration[4] = 1.5f;
+  PackModelParameters();
+  SimulateModel(&host);
+  EXPECT_EQ(mp.scaleFactor[2], 0.0f);
+  mp.concentrationsLinear = 1;
+  mp.concentration[4] = 1.5f;
+  PackModelParameters();
+  gModelParameterVector.P[12] = 1.5f;
+  UnpackModelParameters();
+  mp.scaleFactor[2] = -1;
+  SimulateDiscreteSpecies(&host);
+  EXPECT_GE(gModelParameterVector.P[10], 0.0f);
+}
+
+TEST_F(DiscreteSpeciesTest, MissingMeniscusIsReported) {
+  LoadExperiment(2, 60);
+  ModelHost host;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gModelParams.meniscus = 0;
+  gModelParameterVector.P[13] = 0;
+  SimulateModel(&host);
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0], "|set Meniscus and Bottom first");
+}
+
+TEST_F(DiscreteSpeciesTest, MolarMassParametrisationUsesTheSvedbergRelation) {
+  gFitEngineState.molarMassParameters = 1;
+  gSolutionConditions.vbarRho = 0.73f;
+  gSolutionConditions.temperature = 293.15f;
+  // D = s RT / ((1 - vbar rho) M)
+  const double expected = 4e-13 * 8.31451e7 * 293.15 / (0.27 * 50000);
+  EXPECT_NEAR(SpeciesDiffusion(4.0f, 50000.0f), expected, 1e-6 * expected);
+  EXPECT_NEAR(SpeciesDiffusion(4.0f, 0.0f), 4e-13 * 8.31451e7 * 293.15 / (0.27 * 1e-10), 1e3);
+  gFitEngineState.molarMassParameters = 0;
+  EXPECT_DOUBLE_EQ(SpeciesDiffusion(4.0f, -6.0f), 6e-7);
+}
+
+TEST_F(DiscreteSpeciesTest, TwoSpeciesFitRecoversSedimentationCoefficientsAndAmplitudes) {
+  LoadExperiment(20, 300);
+  ModelHost host;
+  SetSpecies({4.0f, 6.0f}, {9.0f, 4.0f}, 1.0f, 0.6f);
+  SimulateModel(&host);
+  ScanSet& ss = CurrentScanSet();
+  std::mt19937 engine(20261207);
+  std::normal_distribution<float> noise(0.0f, 0.005f);
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = ss.model[j][p] + noise(engine);
+
+  SetSpecies({3.6f, 6.0f}, {10.0f, 4.0f}, 0.5f, 0.3f);
+  gModelParams.concentrationsLinear = 1;
+  gModelParams.sFit[1] = gModelParams.sFit[2] = 1;
+  PackModelParameters();
+  gFitEngineState.useSimplex = 0;
+  gFitEngineState.useMarquardt = 1;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  const float* P = gModelParameterVector.P;
+  EXPECT_NEAR(P[5], 4.0f, 0.04f);
+  EXPECT_NEAR(P[6], 9.0f, 0.09f);
+  EXPECT_NEAR(P[9], 1.0f, 0.02f);                // total
+  EXPECT_NEAR(P[10] * P[9], 0.6f, 0.012f);       // second species
+  EXPECT_NEAR((1 - P[10]) * P[9], 0.4f, 0.008f);  // first species
+  EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005f, 0.0003f);
+  EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST(SimulationErrors, MessagesAndFlagsByCode) {
+  fittest::ResetFitState();
+  fittest::AnalyticHost host;
+  LammSettings() = LammSolverSettings{};
+  ReportSimulationError(&host, 0);
+  ReportSimulationError(&host, 4);
+  EXPECT_TRUE(host.boxes.empty());
+  ReportSimulationError(&host, 3);
+  EXPECT_EQ(LammSettings().singularMatrixError, 1);
+  EXPECT_EQ(host.boxes.back(), "ERROR in simulation|singular tridiagonal matrix!");
+  ReportSimulationError(&host, 7);
+  EXPECT_EQ(LammSettings().nonidealityOutOfRange, 1);
+  // During a fit the discretisation message comes once; the flag every time.
+  host.boxes.clear();
+  gFitEngineState.fitRunning = 1;
+  for (int i = 0; i < 3; ++i) {
+    LammSettings().discretizationError = 0;
+    ReportSimulationError(&host, 2);
+    EXPECT_EQ(LammSettings().discretizationError, 1);
+  }
+  EXPECT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0], "DISCRETIZATION ERROR|change grid size and readjust max dc/c");
+  // A low-speed phase answered No at the first question ends there.
+  host.boxes.clear();
+  ReportSimulationError(&host, 5);
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0], "ERROR|possible error: initial low-speed phase before full acceleration?");
+  EXPECT_EQ(host.lammDialogs, 0);
+  host.answers = {true, false};
+  ReportSimulationError(&host, 5);
+  EXPECT_EQ(host.lammDialogs, 1);
+  LammSettings() = LammSolverSettings{};
+  fittest::ResetFitState();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ModelEvaluationGeneralPath, WithoutCurvesOrGridTheModelsStayZero) {
+  fittest::ResetFitState();
+  fittest::LoadScans({{6.1f, 6.2f, 6.3f}, {6.1f, 6.2f, 6.3f}}, {{1, 2, 3}, {1, 2, 3}});
+  CurrentDataTypeFlags() = DataTypeFlags{};
+  CurrentDataTypeFlags().dls = 1;  // not the discrete driver's data
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gModelParams.included[1] = 1;
+  gModelParams.concentrationsLinear = gModelParams.riNoiseFit = 1;
+  gFitEngineState.fitTINoise = 1;
+  CurrentScanSet().model[1][2] = 5.0f;
+  fittest::AnalyticHost host;
+  SimulateModel(&host);
+  EXPECT_EQ(CurrentScanSet().model[1][2], 0.0f);
+  EXPECT_EQ(gModelEvaluated, 1);
+  CurrentDataTypeFlags() = DataTypeFlags{};
+  fittest::ClearScans();
+  fittest::ResetFitState();
+}
+
+}  // namespace
