@@ -4,7 +4,10 @@
 #include "data/noise_subtraction.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
+#include "distributions/conti_context.h"
+#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
+#include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -19,9 +22,22 @@ constexpr int kSubtractRINoise = 509;
 
 AnalysisCommandHooks DefaultHooks() {
   AnalysisCommandHooks h;
-  h.selectContinuousCS = [] { return ReportNotAvailable("\"Continuous c(s) Distribution\""); };
+  // Until the Model menu's c(s) command is built, the run chooses the model
+  // by its switches alone; the distribution settings follow from the caller.
+  h.selectContinuousCS = [] {
+    ModelSelectorFlags& sel = gModelSelectorFlags;
+    sel.ClearSwitches();
+    sel.DistributionModel = 1;
+    sel.CSModel = 1;
+    return CommandStatus::Done;
+  };
   h.selectLsgStar = [] { return ReportNotAvailable("\"ls-g*(s)\""); };
-  h.runContiSed = [] { return ReportNotAvailable("the continuous distribution run"); };
+  h.runContiSed = [] {
+    // The run reports its own refusals; only a finished run has timed its end.
+    RunContiSed();
+    return LastContiRunTimings().total > 0 && Conti().distribution ? CommandStatus::Done
+                                                                   : CommandStatus::Failed;
+  };
   h.simulateModel = [] { return ReportNotAvailable("the model evaluation"); };
   h.contiFit = [] { return ReportNotAvailable("the fit of the continuous distribution"); };
   h.fitCurrentModel = [] { return ReportNotAvailable("the fit of the current model"); };
@@ -63,7 +79,10 @@ CommandStatus ReportNotAvailable(const std::string& what) {
 
 CommandStatus LoadListedScansAndSimulate() {
   if (!LoadListedScans()) return CommandStatus::Failed;
-  return CurrentScanSet().count > 0 ? CommandStatus::Done : CommandStatus::Failed;
+  ScanSet& s = CurrentScanSet();
+  // The analysis files (grid and distribution files) belong in the data folder.
+  if (s.dataFolder.empty()) s.dataFolder = CurrentDataPaths().dataFolder;
+  return s.count > 0 ? CommandStatus::Done : CommandStatus::Failed;
 }
 
 CommandStatus SelectContinuousCSModel() { return Hooks().selectContinuousCS(); }
@@ -73,7 +92,11 @@ CommandStatus RunCommand() {
   if (CurrentScanSet().count <= 0) return CommandStatus::Refused;
   const CommandStatus status = gModelSelectorFlags.DistributionModel ? Hooks().runContiSed()
                                                                       : Hooks().simulateModel();
-  if (status == CommandStatus::Done) CurrentScanSet().dataChanged = 0;
+  if (status == CommandStatus::Done) {
+    CurrentScanSet().dataChanged = 0;
+    // What the next paint would show: the rmsd of the run.
+    CalcRmsd();
+  }
   return status;
 }
 
@@ -101,6 +124,7 @@ CommandStatus FitCommand() {
                                                                       : Hooks().fitCurrentModel();
   if (status == CommandStatus::Done) {
     CurrentScanSet().dataChanged = 0;
+    CalcRmsd();
     Hooks().saveBestParams();
     Hooks().composeFitInfo();
   }

@@ -8,7 +8,8 @@ build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 rm -rf results
-mkdir -p results
+mkdir -p results/data
+cp examples/cofs/*.RA1 results/data/
 
 # No window: the run answers its own questions and logs them.
 QT_QPA_PLATFORM=offscreen "$build/tarnel" "example run finished" examples/cofs/params.xml
@@ -36,7 +37,7 @@ if [ -s results/distribution.dat ]; then
           lo = i; while (lo > 1 && c[lo-1] < c[lo]) lo--
           hi = i; while (hi < n && c[hi+1] < c[hi]) hi++
           area = 0; for (j = lo + 1; j <= hi; j++) area += 0.5 * (c[j] + c[j-1]) * (s[j] - s[j-1])
-          printf "  s = %6.2f S   signal %.3f (%4.1f %%)\n", s[i], area, total > 0 ? 100 * area / total : 0
+          printf "  s = %6.2f S   signal %.3f (%4.1f %%)\n", s[i], area, (total > 0 ? 100 * area / total : 0)
         }
       }
     }' results/distribution.dat
