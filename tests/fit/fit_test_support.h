@@ -43,6 +43,8 @@ class AnalyticHost : public FitHost {
         ss.model[s][k] = model(gModelParameterVector.P, ss.radii[s][k], k);
     if (stopAfter >= 0 && evaluations == stopAfter) platform::PostKeyDown();
   }
+  int gridBuilds = 0;
+  void MakeRadialGrid() override { ++gridBuilds; }
   int LammGridSize() const override { return gridSize; }
   void SetLammGridSize(int n) override { gridSize = n; }
   void MessageBox(const std::string& caption, const std::string& text, platform::BoxIcon) override {
