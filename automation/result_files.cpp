@@ -20,6 +20,8 @@
 #include "numerics/statistics.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
+#include "plot/plot_window_set.h"
+#include "plot/residual_bitmap.h"
 
 const char* const kTarnelVersionText = "1.0 (December 2026)";
 
@@ -45,14 +47,6 @@ void FitRange(const ScanSet& s, int i, int& first, int& last) {
   last = static_cast<std::size_t>(i) < s.lastFitPoint.size() ? s.lastFitPoint[i] : 0;
   if (first <= 0) first = 1;
   if (last <= 0 || last > s.points[i]) last = s.points[i];
-}
-
-// Residual of point k of scan i: the data less the model where one exists.
-double Residual(const ScanSet& s, int i, int k) {
-  const double signal = s.signals[i][k];
-  if (s.model[i]) return signal - s.model[i][k];
-  if (static_cast<std::size_t>(i) < s.residuals.size() && s.residuals[i]) return s.residuals[i][k];
-  return signal;
 }
 
 // Little-endian fields of the BMP headers.
@@ -140,97 +134,6 @@ bool SaveWindowAreaAsBmp(const std::string& path, const platform::Bitmap& client
   return std::fclose(f) == 0 && written;
 }
 
-bool WriteScanRmsToFile(const std::string& path) {
-  const ScanSet& s = CurrentScanSet();
-  std::FILE* f = OpenForWriting(path);
-  if (!f) {
-    platform::UI().MessageBox("ERROR", "could not open ScanRms file", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Error);
-    return false;
-  }
-  for (int k = 1; k <= s.count; ++k) {
-    const int i = s.order[k];
-    int first, last;
-    FitRange(s, i, first, last);
-    const int n = last - first + 1;
-    if (n <= 0) break;
-    double sum = 0;
-    for (int p = first; p <= last; ++p) {
-      const double r = Residual(s, i, p);
-      sum += r * r;
-    }
-    std::fprintf(f, "%s \t%e\n", s.fileNames[i].c_str(), std::sqrt(sum / n));
-  }
-  return std::fclose(f) == 0;
-}
-
-float ResidualHistogramH() {
-  const ScanSet& s = CurrentScanSet();
-  if (CurrentDataTypeFlags().dls || s.count <= 0) return 0;
-  // rmsd over the fitted points
-  double sum = 0;
-  long N = 0;
-  for (int i = 1; i <= s.count; ++i) {
-    int first, last;
-    FitRange(s, i, first, last);
-    for (int k = first; k <= last; ++k) {
-      const double r = Residual(s, i, k);
-      sum += r * r;
-      ++N;
-    }
-  }
-  if (N == 0 || sum <= 0) return 0;
-  const double rmsd = std::sqrt(sum / N);
-  double F = CurrentDataTypeFlags().absorbance ? 100.0 : 1000.0;
-  long half = static_cast<long>(std::floor(N / (2 * F)));
-  long n = 2 * half + 1;
-  while (n < 10) {
-    F *= 0.5;
-    if (F < 1) return 0;
-    half = static_cast<long>(std::floor(N / (2 * F)));
-    n = 2 * half + 1;
-  }
-  const double width = 2 * 5 * rmsd / (n - 1);
-  std::vector<double> centre(n + 1), upper(n + 1), counts(n + 1, 0.0), gauss(n + 1);
-  for (long k = 1; k <= n; ++k) {
-    centre[k] = -5 * rmsd + (k - 1) * width;
-    upper[k] = centre[k] - 0.5 * width + width;
-  }
-  const double lower1 = centre[1] - 0.5 * width;
-  for (int i = 1; i <= s.count; ++i) {
-    int first, last;
-    FitRange(s, i, first, last);
-    for (int k = first; k <= last; ++k) {
-      const double r = Residual(s, i, k);
-      long b = n;
-      if (r <= lower1) {
-        b = 1;
-      } else {
-        for (long j = 1; j <= n; ++j)
-          if (r <= upper[j]) {
-            b = j;
-            break;
-          }
-      }
-      counts[b] += 1;
-    }
-  }
-  double cg = 0, gg = 0;
-  for (long k = 1; k <= n; ++k) {
-    gauss[k] = std::exp(-centre[k] * centre[k] / (2 * rmsd * rmsd));
-    cg += counts[k] * gauss[k];
-    gg += gauss[k] * gauss[k];
-  }
-  const double c = cg / gg;
-  double misfit = 0, g2 = 0;
-  for (long k = 1; k <= n; ++k) {
-    gauss[k] *= c;
-    misfit += (gauss[k] - counts[k]) * (gauss[k] - counts[k]);
-    g2 += gauss[k] * gauss[k];
-  }
-  return g2 > 0 ? static_cast<float>(100 * misfit / g2) : 0.0f;
-}
-
 std::string FittingStepsText() {
   const FitEngineState& fs = gFitEngineState;
   char text[200];
@@ -301,7 +204,9 @@ std::string ComposeResultParametersXml(const CIniCustomPars& r) {
                         const_cast<int*>(s.order.data()), first.data(), last.data());
   }
   Element(x, "RunsTestZ", Format("%f", runsZ));
-  Element(x, "HistogramH", Format("%f", ResidualHistogramH()));
+  float histogramH = 0;
+  ComputeResidualStatistics(nullptr, nullptr, nullptr, nullptr, nullptr, &histogramH);
+  Element(x, "HistogramH", Format("%f", histogramH));
   // One method, the one in use (Marquardt-Levenberg before annealing before
   // Simplex, as the fit report names it); empty when none is chosen.
   const char* method = fs.useMarquardt ? "Levenberg-Marquardt"
@@ -436,7 +341,10 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
   }
   {
     const std::string path = ResultPath(r, "ScanRMSD.dat");
-    if (!WriteScanRmsToFile(path)) fail("could not write " + path);
+    std::FILE* probe = OpenForWriting(path);
+    if (probe) std::fclose(probe);
+    WriteScanRmsToFile(path);  // reports a file it cannot open
+    if (!probe) fail("could not write " + path);
   }
   {
     const std::string path = ResultPath(r, "dfr.dat");

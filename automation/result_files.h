@@ -19,16 +19,6 @@ extern const char* const kTarnelVersionText;
 bool SaveWindowAreaAsBmp(const std::string& path, const platform::Bitmap& client, int left,
                          int top, int right, int bottom, int bitsPerPixel);
 
-// One line per scan in time order, "%s \t%e" with the file name and the rms
-// of the residuals (data - model) inside its fit limits. False, after the box
-// "could not open ScanRms file" (caption "ERROR"), when it cannot be opened.
-bool WriteScanRmsToFile(const std::string& path);
-
-// Histogram statistic H (percent) of the residuals of the current fit: the
-// misfit between the residual histogram over +-5 rmsd and its least-squares
-// scaled Gaussian. 0 without residuals or for DLS data.
-float ResidualHistogramH();
-
 // The progress line of the last fit step, with its trailing blanks.
 std::string FittingStepsText();
 

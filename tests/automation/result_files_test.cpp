@@ -33,6 +33,8 @@ class ResultFiles : public autotest::Scratch {
         s.signals[i][k] = 1.0f + 0.5f * static_cast<float>(k);
         s.model[i][k] = s.signals[i][k] - offsets[i];
       }
+      s.residuals[i] = vector(1, 5);
+      for (int k = 1; k <= 5; ++k) s.residuals[i][k] = s.signals[i][k] - s.model[i][k];
       s.firstFitPoint[i] = 2;
       s.lastFitPoint[i] = 4;
       s.fileNames[i] = names[i];
