@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -48,9 +49,11 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
     }
     w->Frame().FlushCanvas();
   };
+  ConnectPlotsToWindow(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectPlotsFromWindow();
   if (!Previous()) return;
   CurrentLoadHooks() = Previous()->hooks;
   CurrentLoadTargets() = Previous()->targets;
