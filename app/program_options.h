@@ -21,9 +21,7 @@ struct ProgramOptions {
   std::uint8_t TimeStampCheck = 1;
   double TimeStampTolerance = 1.001;  // correction factor above which a scan time is corrected
   bool ErrorPropagationToSw = false;
-  bool OldFilenameConvention = false;
   bool ShowResidualsHistogram = false;
-  std::uint8_t DiagnosticsOn = 0;
 };
 
 ProgramOptions& Options();

@@ -1,5 +1,8 @@
 #include "app/shell_services.h"
 
+#include "app/plot_wiring.h"
+#include "data/scan_set.h"
+#include "data/time_stamps.h"
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/sounds.h"
@@ -16,11 +19,14 @@ ShellServices DefaultShellServices() {
     ReadLammEqParameterPreferences(platform::ProgramPaths.LammParamsIniPath, LammSettings(),
                                    gFitEngineState.maxRelativeChange);
   };
+  s.loadedScanCount = [] { return CurrentScanSet().count; };
+  s.checkScanTimeStamps = [](TXLAWindow&) { return CheckScanTimeStamps(); };
   s.countSoundFiles = [] { CountSoundFiles(); };
   s.playSoundHi = [] { PlaySoundHi(); };
   s.playSoundOk = [] { PlaySoundOk(); };
   s.playSoundInfo = [] { PlaySoundInfo(); };
   s.playSoundBye = [] { PlaySoundBye(); };
   s.playSoundBeer = [] { PlaySoundBeer(); };
+  InstallPlotShellServices(s);
   return s;
 }

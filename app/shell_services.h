@@ -37,6 +37,12 @@ struct ShellServices {
   std::function<void()> playSoundBye;
   std::function<void()> playSoundBeer;
 
+  // The data plot and the residual displays.
+  std::function<void(float xMin, float xMax, float yMin, float yMax)> setDataPlotRanges;
+  std::function<void(bool rescale)> redrawDataPlot;
+  std::function<void(bool rescale)> updateResidualsPlot;
+  std::function<void(bool rescale)> updateResidualBitmap;
+
   // Time-stamp check of the loaded scans; true when they are to be reloaded.
   std::function<bool(TXLAWindow&)> checkScanTimeStamps;
   std::function<void(TXLAWindow&)> loadListedScansAndSimulate;

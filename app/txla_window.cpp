@@ -11,6 +11,7 @@
 #include "app/parameter_preferences.h"
 #include "app/program_options.h"
 #include "app/shell_services.h"
+#include "app/window_wiring.h"
 #include "platform/fatal_error.h"
 #include "platform/input_events.h"
 #include "platform/process_launcher.h"
@@ -60,6 +61,7 @@ TXLAWindow::TXLAWindow(TXLAWindow* parent, const std::string& title,
   frame_ = platform::CreateFrameWindow(*this);
   frame_->SetTitle(title);
   platform::SetMainFrame(frame_.get());
+  ConnectWindowToSubsystems(*this);
 
   HelpRequested = false;
   ZoomDragging = false;
@@ -68,7 +70,7 @@ TXLAWindow::TXLAWindow(TXLAWindow* parent, const std::string& title,
   bool automation = false;
   if (Services().takeAutomationCommandLine)
     automation = Services().takeAutomationCommandLine(commandLine_.argCount, commandLine_.argCopies);
-  CommandLineState().AutomationMode = automation;
+  CommandLineState().AutomationMode = automation ? 1 : 0;
 
   if (automation) {
     frame_->SetMenu(BuildMenuIniCustom());
@@ -102,6 +104,7 @@ TXLAWindow::TXLAWindow(TXLAWindow* parent, const std::string& title,
 }
 
 TXLAWindow::~TXLAWindow() {
+  DisconnectWindowFromSubsystems();
   if (platform::MainFrame() == frame_.get()) platform::SetMainFrame(nullptr);
   DiagBanner.clear();
   DiagFileName.clear();
@@ -212,7 +215,11 @@ void TXLAWindow::Dispatch(int id) {
     // The fatal box has been shown and the quit requested; the failed
     // command ends here.
   }
-  if (--dispatchDepth_ == 0) frame_->SetBusy(false);
+  if (--dispatchDepth_ == 0) {
+    frame_->SetBusy(false);
+    // Presses queued for a computation that did not take them are stale now.
+    platform::ClearInput();
+  }
   currentCommand_ = previous;
 }
 

@@ -2,6 +2,7 @@
 // The program's one frame window, titled "Sedimentation Analysis": its menus
 // and accelerators, the response table through which every command and
 // window message arrives, and the window-wide flags that commands share.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -384,7 +385,7 @@ class TXLAWindow : public platform::IWindowEvents {
 
 // Program-wide switches set from the command line.
 struct CommandLineFlags {
-  bool AutomationMode = false;
+  std::uint8_t AutomationMode = 0;
 };
 CommandLineFlags& CommandLineState();
 

@@ -1,8 +1,14 @@
 #include "app/window_services.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include "app/program_options.h"
+#include "app/shell_services.h"
+#include "app/startup.h"
+#include "data/scan_set.h"
+#include "fit/model_params.h"
+#include "fit/serial_fit_settings.h"
 #include "app/txla_window.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
@@ -10,7 +16,8 @@
 #include "platform/user_interface.h"
 
 void RequestRepaint(TXLAWindow& window) {
-  if (platform::RepaintsMuted()) return;
+  // A serial fit redraws on its own schedule.
+  if (gSerialFitSettings.running || platform::RepaintsMuted()) return;
   window.Frame().Invalidate(true);
 }
 
@@ -53,9 +60,13 @@ namespace {
 int RunFileDialog(platform::FileDialogRequest request, std::string& path, int capacity) {
   const platform::FileDialogResult result = platform::UI().FileDialog(request);
   if (!result.accepted || result.paths.empty()) return 0;
-  std::string chosen = result.paths.front();
-  if (capacity > 0 && static_cast<int>(chosen.size()) > capacity - 1)
-    chosen.resize(static_cast<std::size_t>(capacity - 1));
+  const std::string& chosen = result.paths.front();
+  // A cut path would name another file: refuse it rather than shorten it.
+  if (capacity > 0 && static_cast<int>(chosen.size()) > capacity - 1) {
+    platform::UI().MessageBox("ERROR", "file name too long:\n" + chosen, platform::BoxButtons::Ok,
+                              platform::BoxIcon::Error);
+    return 0;
+  }
   path = chosen;
   return 1;
 }
@@ -172,7 +183,65 @@ void UpdateFloToolsMenu(TXLAWindow& window) {
 void TXLAWindow::CmCopyScreenshot() { Frame().CopyClientToClipboard(); }
 
 void TXLAWindow::CmOldFilenameConvention() {
-  ProgramOptions& o = Options();
-  o.OldFilenameConvention = !o.OldFilenameConvention;
-  CheckMenuItem(cmd::OldFilenameConvention, o.OldFilenameConvention);
+  // The loaders read the switch from the scan set when they name the file
+  // of the saved parameters.
+  std::uint8_t& old = CurrentScanSet().oldFileNameConvention;
+  old = old ? 0 : 1;
+  CheckMenuItem(cmd::OldFilenameConvention, old != 0);
+}
+
+bool ComputeDataRange(const ScanSet& scans, float meniscus, DataRange& range) {
+  if (scans.count <= 0 || !scans.grid || scans.lastGridPoint < 1 ||
+      scans.lastGridPoint > scans.gridLength)
+    return false;
+  const int first = std::max(1, scans.firstGridPoint);
+  const int last = scans.lastGridPoint;
+  range.xMin = meniscus - 0.01f;
+  range.xMax = scans.grid[last] + 0.01f;
+  bool any = false;
+  float lo = 0, hi = 0;
+  for (int scan = 1; scan <= scans.count && scan < static_cast<int>(scans.gridSignals.size());
+       ++scan) {
+    const float* y = scans.gridSignals[static_cast<std::size_t>(scan)];
+    if (!y) continue;
+    for (int i = first; i <= last; ++i) {
+      if (!any) {
+        lo = hi = y[i];
+        any = true;
+      }
+      lo = std::min(lo, y[i]);
+      hi = std::max(hi, y[i]);
+    }
+  }
+  if (!any) return false;
+  range.yMin = lo - 0.1f;
+  range.yMax = hi + 0.1f;
+  return true;
+}
+
+void PushRangeHistory(const DataRange& range) {
+  RangeHistoryRecord& h = RangeHistory;
+  h.depth = std::min(h.depth + 1, 9);
+  const auto i = static_cast<std::size_t>(h.depth);
+  h.xMin[i] = range.xMin;
+  h.xMax[i] = range.xMax;
+  h.yMin[i] = range.yMin;
+  h.yMax[i] = range.yMax;
+}
+
+void TXLAWindow::CmDataRange() {
+  const ScanSet& scans = CurrentScanSet();
+  if (scans.count <= 0) return;
+  DataRange range;
+  const bool computed = ComputeDataRange(scans, gModelParams.meniscus, range);
+  if (computed) PushRangeHistory(range);
+  if (computed && range.yMax > range.yMin && range.xMax > range.xMin) {
+    CallService(Services().setDataPlotRanges, range.xMin, range.xMax, range.yMin, range.yMax);
+    CallService(Services().redrawDataPlot, false);
+  } else {
+    CallService(Services().redrawDataPlot, false);
+  }
+  CallService(Services().updateResidualsPlot, false);
+  CallService(Services().updateResidualBitmap, false);
+  Frame().Invalidate(true);
 }

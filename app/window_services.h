@@ -5,6 +5,7 @@
 #include <string>
 
 class TXLAWindow;
+struct ScanSet;
 
 // Invalidates the whole client area with erase, unless a serial fit runs.
 void RequestRepaint(TXLAWindow& window);
@@ -17,8 +18,9 @@ void SaveLastDataDirectory(TXLAWindow& window, const std::string& path);
 // file leaves it unchanged.
 void LoadLastDataDirectory(TXLAWindow& window, std::string& initialFolder);
 
-// File dialogs; 1 when a file was chosen (its path copied into path, at most
-// capacity - 1 characters), 0 when cancelled (path unchanged).
+// File dialogs; 1 when a file was chosen (its path copied into path), 0 when
+// cancelled or when the path is longer than capacity - 1 characters (path
+// unchanged).
 int SelectSaveFileName(TXLAWindow& window, std::string& path, int capacity, int unused,
                        const std::string& defaultExtension);
 int SelectFileNameOpenOrSave(TXLAWindow& window, bool save, std::string& path, int capacity,
@@ -27,6 +29,17 @@ int SelectFileNameOpenOrSave(TXLAWindow& window, bool save, std::string& path, i
                              const std::string& filterPattern);
 int SelectOpenFileName(TXLAWindow& window, std::string& path, int capacity,
                        const std::string& defaultExtension);
+
+// The plot range that "Data Range" shows: from just inside the meniscus to
+// just beyond the last fitted grid point, the signal range of all scans over
+// the fitted grid points widened by 0.1. False when no grid is loaded.
+struct DataRange {
+  float xMin = 0, xMax = 0, yMin = 0, yMax = 0;
+};
+bool ComputeDataRange(const ScanSet& scans, float meniscus, DataRange& range);
+// Pushes a range onto the data plot's zoom history (at most ten levels; the
+// top one is overwritten when it is full).
+void PushRangeHistory(const DataRange& range);
 
 // What the dynamic menu items depend on.
 struct DynamicMenuState {

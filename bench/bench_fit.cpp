@@ -5,7 +5,11 @@
 
 #include <cmath>
 
+#include "data/scan_grid.h"
 #include "data/scan_set.h"
+#include "fit/model_evaluation.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
@@ -98,6 +102,108 @@ void BM_SimulatedAnnealing(benchmark::State& state) { RunMethod(state, 2); }
 BENCHMARK(BM_NelderMeadRestarts)->Arg(10)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MarquardtLevenberg)->Arg(10)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SimulatedAnnealing)->Arg(10)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// A three-parameter discrete-species fit (s of two species and D of the
+// first, amplitudes algebraic) on 50 scans of 500 points simulated by the
+// program's own solver: model evaluations per second inside the fit.
+class LammHost : public FitHost {
+ public:
+  long evaluations = 0;
+  void SimulateModel() override {
+    ++evaluations;
+    ::SimulateModel(this);
+  }
+  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
+  void ErrorBox(const std::string&) override {}
+  void PlaySoundError() override {}
+  void PlaySoundInfo() override {}
+  void CheckLeftFitLimit() override {}
+  void CheckRightFitLimit() override {}
+};
+
+void LoadSedimentationScans(int scans, int points) {
+  ScanSet& ss = CurrentScanSet();
+  FreeScanSetArrays(ss);
+  FreeScanGridArrays(ss);
+  AllocateScanTables(ss, scans);
+  CurrentDataTypeFlags() = DataTypeFlags{};
+  LammSettings() = LammSolverSettings{};
+  LammSettings().rampRotorSpeed = 0;
+  const double omega = 50000 * 2 * 3.141592653589793 / 60;
+  for (int j = 1; j <= scans; ++j) {
+    ss.radii[j] = vector(1, points);
+    ss.signals[j] = vector(1, points);
+    ss.model[j] = vector(1, points);
+    for (int k = 1; k <= points; ++k) ss.radii[j][k] = 6.0f + 1.15f * (k - 1) / (points - 1);
+    ss.points[j] = points;
+    ss.order[j] = j;
+    ss.firstFitPoint[j] = points / 25;
+    ss.lastFitPoint[j] = points - points / 25;
+    ss.fileNames[j] = "bench.ip" + std::to_string(j);
+    ScanRecord& r = ss.records[j];
+    r.rpm = 50000;
+    r.temperature = 20;
+    r.time = r.timeRead = 600.0 + 120.0 * (j - 1);
+    r.w2t = omega * omega * r.time;
+  }
+  PrepareScanGrid();
+  ss.firstGridPoint = ss.firstFitPoint[1];
+  ss.lastGridPoint = ss.lastFitPoint[1];
+  ss.leftFitLimit = ss.radii[1][ss.firstFitPoint[1]];
+  ss.rightFitLimit = ss.radii[1][ss.lastFitPoint[1]];
+}
+
+void SetTwoSpecies(float s1, float d1, float s2) {
+  ModelParams& mp = gModelParams;
+  mp = ModelParams{};
+  mp.meniscus = 6.0f;
+  mp.bottom = 7.2f;
+  mp.included[1] = mp.included[2] = 1;
+  mp.s[1] = s1;
+  mp.massOrD[1] = d1;
+  mp.s[2] = s2;
+  mp.massOrD[2] = 4.0f;
+  mp.concentration[1] = 1.0f;
+  mp.concentration[2] = 0.6f;
+  PackModelParameters();
+}
+
+void BM_DiscreteSpeciesFit(benchmark::State& state) {
+  LoadSedimentationScans(50, 500);
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gFitEngineState = FitEngineState{};
+  gFitEngineState.molarMassParameters = 0;
+  LammHost host;
+  SetTwoSpecies(4.0f, 6.0f, 9.0f);
+  SimulateModel(&host);
+  ScanSet& ss = CurrentScanSet();
+  fitrandom::SeedGaussRandom(3);
+  for (int j = 1; j <= ss.count; ++j)
+    for (int k = 1; k <= ss.points[j]; ++k) ss.signals[j][k] = ss.model[j][k] + fitrandom::GaussRandom(0.005f);
+  long evaluations = 0;
+  for (auto _ : state) {
+    SetTwoSpecies(3.7f, 5.0f, 9.8f);
+    gModelParams.concentrationsLinear = 1;
+    gModelParams.sFit[1] = gModelParams.sFit[2] = gModelParams.massOrDFit[1] = 1;
+    PackModelParameters();
+    gFitEngineState = FitEngineState{};
+    gFitEngineState.molarMassParameters = 0;
+    gFitEngineState.useMarquardt = state.range(0) == 1;
+    host.evaluations = 0;
+    benchmark::DoNotOptimize(FitCurrentModel(&host));
+    evaluations += host.evaluations;
+  }
+  state.counters["evaluations_per_fit"] =
+      benchmark::Counter(static_cast<double>(evaluations) / static_cast<double>(state.iterations()));
+  state.counters["evaluations_per_second"] =
+      benchmark::Counter(static_cast<double>(evaluations), benchmark::Counter::kIsRate);
+  FreeSpeciesScanArrays(ss);
+  FreeScanGridArrays(ss);
+  FreeScanSetArrays(ss);
+}
+// Arg 0: Nelder-Mead restarts; 1: Marquardt-Levenberg.
+BENCHMARK(BM_DiscreteSpeciesFit)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace
 

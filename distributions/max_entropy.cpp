@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "distributions/conti_context.h"
-#include "distributions/conti_fstat.h"
+#include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
@@ -152,7 +152,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
 }
 
 bool KeyOrStop() {
-  if (platform::TakeKeyDown()) platform::StopFlag() = true;
+  if (KeyPressed()) platform::StopFlag() = true;
   return platform::StopFlag().load();
 }
 
@@ -160,7 +160,7 @@ void ProgressLine(double deviation, bool first) {
   const MaxEntState& me = MaxEnt();
   if (!ContiContext().drawingEnabled || Conti().monteCarloRun) return;
   const double ratio = deviation + me.targetRatio;
-  const double p = 1.0 - conti::FDistributionProbability(ratio, me.nu1, me.nu2);
+  const double p = 1.0 - FDistributionProbability(ratio, me.nu1, me.nu2);
   char line[200];
   if (first)
     std::snprintf(line, sizeof line,
@@ -191,7 +191,7 @@ void MaxEntIterate() {
   bool restarted = false;
   for (int it = 0; it < 200; ++it) {
     ++me.iterationTotal;
-    if (platform::TakeKeyDown()) platform::StopFlag() = true;
+    if (KeyPressed()) platform::StopFlag() = true;
     const double qOld = me.objective;
     std::copy(x + 1, x + n + 1, me.previous.begin() + 1);
     MaxEntMarquardtStep(me.alpha, x);
@@ -256,7 +256,7 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
   auto pText = [&](double y) {
     char text[120];
     std::snprintf(text, sizeof text, "%f",
-                  1.0 - conti::FDistributionProbability(y + me.targetRatio, me.nu1, me.nu2));
+                  1.0 - FDistributionProbability(y + me.targetRatio, me.nu1, me.nu2));
     return std::string(text);
   };
   double u = x0, s = s0;
@@ -393,7 +393,7 @@ void RegularizeDistribution() {
     if (!SerialFitRunning()) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
     me.targetRatio = P;
   } else {
-    me.targetRatio = conti::FRatioForConfidence(P, nu, nu) * me.nu2 / me.nu1;
+    me.targetRatio = FRatioForConfidence(P, nu, nu) * me.nu2 / me.nu1;
   }
   me.tolerance = (me.targetRatio - 1.0) * 0.001;
   me.iterationTotal = 0;

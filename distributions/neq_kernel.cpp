@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <immintrin.h>
 
 #include "numerics/arrays.h"
@@ -13,28 +14,30 @@ PackedDesign& Design() {
 
 namespace {
 
-double* AlignedDoubles(size_t n) {
-  const size_t bytes = ((n * sizeof(double) + 63) / 64) * 64;
+template <typename T>
+T* Aligned(size_t n) {
+  const size_t bytes = ((n * sizeof(T) + 63) / 64) * 64;
   void* p = std::aligned_alloc(64, bytes == 0 ? 64 : bytes);
   if (!p) nrerror("allocation failure in the normal-equation work block");
-  return static_cast<double*>(p);
+  return static_cast<T*>(p);
 }
 
 // p[ii][0..3] += sum_q xi[ii][q] * xj[jj][q], jj = 0..3, ii = 0..5, over
 // q = 0..len-1 (len a multiple of 8, rows 64-byte aligned); p[ii] points at
 // column j0 of product row i0 + ii.
-using TileKernel = void (*)(const double* const* xi, const double* const* xj, size_t len,
+using TileKernel = void (*)(const float* const* xi, const float* const* xj, size_t len,
                             double* const* p);
 
-void TileGeneric(const double* const* xi, const double* const* xj, size_t len,
+void TileGeneric(const float* const* xi, const float* const* xj, size_t len,
                  double* const* p) {
   for (int ii = 0; ii < 6; ++ii)
     for (int jj = 0; jj < 4; ++jj) {
       double lanes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-      const double* a = xi[ii];
-      const double* b = xj[jj];
+      const float* a = xi[ii];
+      const float* b = xj[jj];
       for (size_t q = 0; q < len; q += 8)
-        for (int l = 0; l < 8; ++l) lanes[l] += a[q + l] * b[q + l];
+        for (int l = 0; l < 8; ++l)
+          lanes[l] += static_cast<double>(a[q + l]) * static_cast<double>(b[q + l]);
       p[ii][jj] += ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) +
                    ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
     }
@@ -50,28 +53,28 @@ __attribute__((target("avx2,fma"))) inline __m256d Sum4x4(__m256d a, __m256d b, 
   return _mm256_add_pd(lo, hi);
 }
 
-__attribute__((target("avx2,fma"))) void TileAvx2(const double* const* xi,
-                                                 const double* const* xj, size_t len,
+__attribute__((target("avx2,fma"))) void TileAvx2(const float* const* xi,
+                                                 const float* const* xj, size_t len,
                                                  double* const* p) {
   // Three passes of 2 x 4 accumulators keep within the 16 vector registers.
   for (int pass = 0; pass < 3; ++pass) {
-    const double* a0 = xi[2 * pass];
-    const double* a1 = xi[2 * pass + 1];
+    const float* a0 = xi[2 * pass];
+    const float* a1 = xi[2 * pass + 1];
     __m256d c00 = _mm256_setzero_pd(), c01 = c00, c02 = c00, c03 = c00;
     __m256d c10 = c00, c11 = c00, c12 = c00, c13 = c00;
     for (size_t q = 0; q < len; q += 4) {
-      const __m256d x0 = _mm256_load_pd(a0 + q);
-      const __m256d x1 = _mm256_load_pd(a1 + q);
-      __m256d y = _mm256_load_pd(xj[0] + q);
+      const __m256d x0 = _mm256_cvtps_pd(_mm_load_ps(a0 + q));
+      const __m256d x1 = _mm256_cvtps_pd(_mm_load_ps(a1 + q));
+      __m256d y = _mm256_cvtps_pd(_mm_load_ps(xj[0] + q));
       c00 = _mm256_fmadd_pd(x0, y, c00);
       c10 = _mm256_fmadd_pd(x1, y, c10);
-      y = _mm256_load_pd(xj[1] + q);
+      y = _mm256_cvtps_pd(_mm_load_ps(xj[1] + q));
       c01 = _mm256_fmadd_pd(x0, y, c01);
       c11 = _mm256_fmadd_pd(x1, y, c11);
-      y = _mm256_load_pd(xj[2] + q);
+      y = _mm256_cvtps_pd(_mm_load_ps(xj[2] + q));
       c02 = _mm256_fmadd_pd(x0, y, c02);
       c12 = _mm256_fmadd_pd(x1, y, c12);
-      y = _mm256_load_pd(xj[3] + q);
+      y = _mm256_cvtps_pd(_mm_load_ps(xj[3] + q));
       c03 = _mm256_fmadd_pd(x0, y, c03);
       c13 = _mm256_fmadd_pd(x1, y, c13);
     }
@@ -101,21 +104,23 @@ __attribute__((target("avx512f"))) inline __m256d Sum4x8(__m512d a, __m512d b, _
   return _mm512_castpd512_pd256(_mm512_add_pd(z, w));
 }
 
-__attribute__((target("avx512f"))) void TileAvx512(const double* const* xi,
-                                                  const double* const* xj, size_t len,
+__attribute__((target("avx512f"))) void TileAvx512(const float* const* xi,
+                                                  const float* const* xj, size_t len,
                                                   double* const* p) {
   __m512d c[6][4];
 #pragma GCC unroll 6
   for (int i = 0; i < 6; ++i)
 #pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) c[i][j] = _mm512_setzero_pd();
-  const double *b0 = xj[0], *b1 = xj[1], *b2 = xj[2], *b3 = xj[3];
+  const float *b0 = xj[0], *b1 = xj[1], *b2 = xj[2], *b3 = xj[3];
   for (size_t q = 0; q < len; q += 8) {
-    const __m512d y0 = _mm512_load_pd(b0 + q), y1 = _mm512_load_pd(b1 + q);
-    const __m512d y2 = _mm512_load_pd(b2 + q), y3 = _mm512_load_pd(b3 + q);
+    const __m512d y0 = _mm512_cvtps_pd(_mm256_load_ps(b0 + q));
+    const __m512d y1 = _mm512_cvtps_pd(_mm256_load_ps(b1 + q));
+    const __m512d y2 = _mm512_cvtps_pd(_mm256_load_ps(b2 + q));
+    const __m512d y3 = _mm512_cvtps_pd(_mm256_load_ps(b3 + q));
 #pragma GCC unroll 6
     for (int i = 0; i < 6; ++i) {
-      const __m512d x = _mm512_load_pd(xi[i] + q);
+      const __m512d x = _mm512_cvtps_pd(_mm256_load_ps(xi[i] + q));
       c[i][0] = _mm512_fmadd_pd(x, y0, c[i][0]);
       c[i][1] = _mm512_fmadd_pd(x, y1, c[i][1]);
       c[i][2] = _mm512_fmadd_pd(x, y2, c[i][2]);
@@ -142,8 +147,8 @@ KernelChoice ChooseKernel() {
   return {TileGeneric, "generic"};
 }
 
-const KernelChoice& Kernel() {
-  static const KernelChoice choice = ChooseKernel();
+KernelChoice& Kernel() {
+  static KernelChoice choice = ChooseKernel();
   return choice;
 }
 
@@ -151,23 +156,37 @@ const KernelChoice& Kernel() {
 
 const char* ProductKernelName() { return Kernel().name; }
 
+bool SelectProductKernel(const char* name) {
+  const std::string n = name;
+  if (n == "avx512" && __builtin_cpu_supports("avx512f")) {
+    Kernel() = {TileAvx512, "avx512"};
+  } else if (n == "avx2" && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    Kernel() = {TileAvx2, "avx2"};
+  } else if (n == "generic") {
+    Kernel() = {TileGeneric, "generic"};
+  } else {
+    return false;
+  }
+  return true;
+}
+
 void ReserveDesign(int n, size_t points) {
   PackedDesign& d = Design();
   const int used = n + 1;
   const int rows = ((used + PackedDesign::kPad - 1) / PackedDesign::kPad) * PackedDesign::kPad;
   const size_t chunks = points == 0 ? 1 : (points + PackedDesign::kChunk - 1) / PackedDesign::kChunk;
   // One extra cache line per row keeps rows from sharing cache sets.
-  const size_t ld = chunks * PackedDesign::kChunk + 8;
+  const size_t ld = chunks * PackedDesign::kChunk + 16;
   const size_t need = static_cast<size_t>(rows) * ld;
   if (need > d.capacity) {
     std::free(d.data);
-    d.data = AlignedDoubles(need);
+    d.data = Aligned<float>(need);
     d.capacity = need;
   }
   const size_t needP = static_cast<size_t>(rows) * rows;
   if (needP > d.productCapacity) {
     std::free(d.product);
-    d.product = AlignedDoubles(needP);
+    d.product = Aligned<double>(needP);
     d.productCapacity = needP;
   }
   d.used = used;
@@ -177,9 +196,9 @@ void ReserveDesign(int n, size_t points) {
   d.chunks = static_cast<int>(chunks);
   // Padding beyond the fitted points and the padding rows stay zero.
   for (int i = 0; i < rows; ++i) {
-    double* r = d.Row(i);
+    float* r = d.Row(i);
     const size_t from = i < used ? points : 0;
-    std::memset(r + from, 0, (ld - from) * sizeof(double));
+    std::memset(r + from, 0, (ld - from) * sizeof(float));
   }
 }
 
@@ -189,9 +208,17 @@ void ClearProductBlock(PackedDesign& d, int ib) {
               sizeof(double) * PackedDesign::kBlock * d.rows);
 }
 
-int ProductBlockOwner(int ib, int threads) {
-  const int round = ib / threads, pos = ib % threads;
-  return (round % 2 == 0) ? pos : threads - 1 - pos;
+void AssignProductBlocks(int blocks, int threads, int* owner) {
+  // More workers than blocks leave the extra workers idle.
+  long load[256] = {};
+  const int t = threads < 256 ? threads : 256;
+  for (int ib = blocks - 1; ib >= 0; --ib) {  // tiles grow with ib
+    int best = 0;
+    for (int q = 1; q < t; ++q)
+      if (load[q] < load[best]) best = q;
+    owner[ib] = best;
+    load[best] += ProductBlockTiles(ib);
+  }
 }
 
 int ProductBlockTiles(int ib) {
@@ -208,8 +235,8 @@ void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
                              const std::atomic<bool>& stop, std::atomic<long>* done) {
   const TileKernel tile = Kernel().tile;
   const size_t len = PackedDesign::kChunk;
-  const double* xi[PackedDesign::kBlock];
-  const double* xj[PackedDesign::kColumns];
+  const float* xi[PackedDesign::kBlock];
+  const float* xj[PackedDesign::kColumns];
   double* p[PackedDesign::kBlock];
   for (int c = 0; c < d.chunks; ++c) {
     if (stop.load(std::memory_order_relaxed)) return;

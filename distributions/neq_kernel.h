@@ -2,7 +2,9 @@
 // The hot path of every c(s): the product X X' of the centred design
 // matrix. Row 0 of X holds the centred data u, rows 1..n the centred
 // kernels, each over the fitted points (scan-major) and zero-padded to a
-// whole number of chunks. Then
+// whole number of chunks. The centred values are stored in single
+// precision (as the scans and kernels themselves); every product of two
+// floats is exact in double and summed in double. Then
 //   P[0][0] = u'u,  P[k][0] = a_k'u = b_k,  P[k][l] = a_k'a_l = A_kl.
 // Every element is summed chunk by chunk in a fixed order, so the result
 // does not depend on how the row blocks are shared among threads.
@@ -10,22 +12,22 @@
 #include <cstddef>
 
 struct PackedDesign {
-  static constexpr int kChunk = 512;  // doubles per chunk: a chunk of all rows stays in L2
+  static constexpr int kChunk = 1024;  // values per chunk: a chunk of all rows stays in L2
   static constexpr int kBlock = 6;    // product rows per row block
   static constexpr int kColumns = 4;  // product columns per tile
   static constexpr int kPad = 12;     // rows are padded to a multiple of both
 
-  double* data = nullptr;      // rows x ld, 64-byte aligned
-  size_t capacity = 0;         // doubles
+  float* data = nullptr;       // rows x ld, 64-byte aligned
+  size_t capacity = 0;         // floats
   double* product = nullptr;   // rows x rows, row-major; lower triangle used
   size_t productCapacity = 0;
   int used = 0;                // n + 1 rows in use
   int rows = 0;                // used, padded to a multiple of kPad (zero rows)
-  size_t ld = 0;               // doubles per row
+  size_t ld = 0;               // floats per row
   size_t points = 0;           // fitted points in use
   int chunks = 0;
 
-  double* Row(int i) { return data + static_cast<size_t>(i) * ld; }
+  float* Row(int i) { return data + static_cast<size_t>(i) * ld; }
   int Blocks() const { return rows / kBlock; }
 };
 
@@ -44,9 +46,10 @@ void ClearProductBlock(PackedDesign& d, int ib);
 void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
                              const std::atomic<bool>& stop, std::atomic<long>* done);
 
-// Owner of row block ib among `threads` workers (0-based): blocks are dealt
-// out in a snake so that the growing triangular rows balance.
-int ProductBlockOwner(int ib, int threads);
+// Shares the row blocks among `threads` workers (owner[ib] in 0..threads-1):
+// the largest blocks first, each to the least loaded worker, so that the
+// growing triangular rows balance.
+void AssignProductBlocks(int blocks, int threads, int* owner);
 
 // Column tiles of row block ib, and the total tiles of the product.
 int ProductBlockTiles(int ib);
@@ -54,3 +57,6 @@ long ProductCost(const PackedDesign& d);
 
 // Which vector unit the kernel uses ("avx512", "avx2", "generic").
 const char* ProductKernelName();
+// Chooses the kernel by that name; false (no change) when the processor
+// lacks it. The best available one is chosen at start.
+bool SelectProductKernel(const char* name);

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "distributions/conti_context.h"
-#include "distributions/conti_fstat.h"
+#include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
@@ -136,7 +136,7 @@ float RegularizationChiSquareDeviation(float x) {
     if (p < 1.0f)
       std::snprintf(line, sizeof line, "Scaling regularization alpha=%f, P = %f (please wait...)",
                     alpha,
-                    1.0 - conti::FDistributionProbability(ratio, st.degreesOfFreedom,
+                    1.0 - FDistributionProbability(ratio, st.degreesOfFreedom,
                                                           st.degreesOfFreedom));
     else
       std::snprintf(line, sizeof line,
@@ -179,7 +179,7 @@ void ScaleRegularization() {
     else
       nu = static_cast<double>(ctx.fitRangePoints) * ctx.scanCount;
     st.degreesOfFreedom = static_cast<float>(nu);
-    st.targetRatio = static_cast<float>(conti::FRatioForConfidence(P, nu, nu));
+    st.targetRatio = static_cast<float>(FRatioForConfidence(P, nu, nu));
   }
   float trace = 0.0f;
   for (int i = 1; i <= m; ++i) trace += static_cast<float>(b.normalMatrix[i][i]);
@@ -197,7 +197,11 @@ void ScaleRegularization() {
     x2 = x1 + step;
     f2 = f(x2);
     repeats = (f2 == f1) ? repeats + 1 : 0;
-    if (repeats >= 10) return;
+    if (repeats >= 10) {
+      // The ratio stalled: the last trial's solution stays, with its chi-square.
+      st.chiSquareCurrent = ChiSquareFromNormalEquations();
+      return;
+    }
     if ((f1 > 0 && f2 > f1) || (f1 < 0 && f2 < f1)) {
       std::swap(x1, x2);
       std::swap(f1, f2);

@@ -1,6 +1,7 @@
 #include "fit/fit_host.h"
 
 #include "data/scan_grid.h"
+#include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
 #include "numerics/sounds.h"
 #include "platform/user_interface.h"
@@ -26,3 +27,10 @@ bool FitHost::InputFloat(float* value, float current, const std::string& prompt,
 
 void FitHost::CheckLeftFitLimit() { ::CheckLeftFitLimit(); }
 void FitHost::CheckRightFitLimit() { ::CheckRightFitLimit(); }
+
+int FitHost::LammGridSize() const { return LammSettings().gridSizeInUse; }
+
+void FitHost::SetLammGridSize(int n) {
+  // The largest size is kept one below the integer limit.
+  LammSettings().gridSizeInUse = n == 2147483647 ? 2147483646 : n;
+}

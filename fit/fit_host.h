@@ -7,6 +7,7 @@
 // their display of the best vertex.
 #include <string>
 
+#include "platform/fit_progress.h"
 #include "platform/user_interface.h"
 
 struct FitReportInputs;
@@ -19,10 +20,12 @@ class FitHost {
   // and fills the model arrays of the scan set.
   virtual void SimulateModel() = 0;
 
-  // The radial grid of the Lamm solution.
+  // The radial grid of the Lamm solution: rebuilt between meniscus and
+  // bottom, and the number of grid points the solvers use (by default the
+  // grid size in use of the Lamm-equation settings).
   virtual void MakeRadialGrid() {}
-  virtual int LammGridSize() const { return 1000; }
-  virtual void SetLammGridSize(int n) { (void)n; }
+  virtual int LammGridSize() const;
+  virtual void SetLammGridSize(int n);
 
   // Plot windows exist (a fit refuses to start without them).
   virtual bool HasPlotWindows() const { return true; }
@@ -39,7 +42,7 @@ class FitHost {
   // statistics); called at the start of every composition.
   virtual void FillFitReportInputs(FitReportInputs& inputs) { (void)inputs; }
   // Redraws data, residual and bitmap plots during a fit (throttled).
-  virtual void RedrawFitProgress() {}
+  virtual void RedrawFitProgress() { platform::RequestFitProgressRedraw(); }
   // Redraws the fitted curves and residuals when a fit ends.
   virtual void DrawFitCurves() {}
   virtual void RequestRepaint() {}

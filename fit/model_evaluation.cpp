@@ -143,7 +143,7 @@ void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitud
                     st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid, st.automaticGridSize, 1.0f,
                     st.rampRotorSpeed, st.fixedTimeStep, 0, st.equilibriumThreshold, st.gridS, st.automaticSGrid,
                     false, st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
-                    st.upperStepThreshold, st.maxDcOverC, st.feGridSize, 0, st.movingHatAlgorithm,
+                    st.upperStepThreshold, st.maxDcOverC, st.gridSizeInUse, 0, st.movingHatAlgorithm,
                     st.claverieAlgorithm, 1e-4f, st.truncationLevel, st.truncateGrid, 1.0, 2.0,
                     st.automaticSwitchS, st.automaticSwitchSOptimised);
   if (mp.startTimeFit || mp.startTime != 0.0f) L.SetInitialTime(mp.startTime);
@@ -192,6 +192,18 @@ void SimulateDiscreteSpecies(FitHost* host) {
       hooks.updateBufferSedimentation(host);
       continue;
     }
+    lamm.discretizationError = lamm.singularMatrixError = lamm.nonidealityOutOfRange = 0;
+    if (gModelSelectorFlags.NonidealMultipleSpeciesModel && k == 1) {
+      // Species 1 of the multiple-species model: its own s and D entries and
+      // the loading concentration of entry 1.
+      const AssociationModelParams& as = gAssociationModelParams;
+      mp.scaleFactor[1] = 1.0f;
+      auto solver = std::make_unique<CLammIdeal>();
+      LoadSpeciesSolver(*solver, 1, as.nonidealS, std::fabs(as.nonidealD * 1e-7), mp.concentration[1]);
+      const int code = solver->CheckAndRun();
+      if (host) ReportSimulationError(host, code);
+      continue;
+    }
     if (!mp.included[k]) {
       mp.scaleFactor[k] = 0.0f;
       continue;
@@ -212,7 +224,6 @@ void SimulateDiscreteSpecies(FitHost* host) {
     if (algebraic && amplitude == 0.0) amplitude = 1.0;
     mp.scaleFactor[k] = static_cast<float>(amplitude);
 
-    lamm.discretizationError = lamm.singularMatrixError = lamm.nonidealityOutOfRange = 0;
     auto solver = std::make_unique<CLammIdeal>();
     LoadSpeciesSolver(*solver, k, s, D, amplitude);
     const int code = solver->CheckAndRun();

@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+#include <string>
 // The model switches of the Model menu: one byte per model family or variant
 // (0 = off, 1 = on; a family switch and a variant switch may be on together).
 // Plain record, no behaviour beyond the reset of its own switches, so that
@@ -61,10 +63,15 @@ struct ModelSelectorFlags {
   unsigned char EquilibriumModel284 = 0;
   unsigned char EquilibriumModel523 = 0;
 
-  // Left alone by the reset.
+  // Left alone by the switch reset.
   unsigned char CSModel = 0;
   unsigned char ConcDependentLammModel = 0;
   unsigned char NonidealCSVariant = 0;
+  // Markers of what a model command changed outside this record, undone by
+  // the next model selection: "times from w^2t" switched on, and the grid
+  // size in use replaced.
+  unsigned char TimesFromW2tByModel = 0;
+  unsigned char GridSizeOverridden = 0;
 
   // Clears every switch of the first group; CSModel, ConcDependentLammModel
   // and NonidealCSVariant keep their values.
@@ -80,3 +87,25 @@ struct ModelSelectorFlags {
 };
 
 extern ModelSelectorFlags gModelSelectorFlags;
+
+// Window and analysis state that the model reset touches above this layer;
+// each does nothing (or answers "off") until set.
+struct ModelSelectionHooks {
+  std::function<void(const std::string& text)> message;  // box with an empty caption
+  std::function<void()> switchOffWienerSkewing;          // the correction and its fit flag
+  std::function<bool()> equilibriumTestMode;
+  std::function<void()> exitEquilibriumTestMode;
+  std::function<bool()> mStarAnalysisActive;
+  std::function<void()> closeMStarAnalysis;               // also clears its active flag
+  std::function<void(int command, bool checked)> checkMenuItem;
+};
+ModelSelectionHooks& CurrentModelSelectionHooks();
+
+// Menu items of the models, unticked by the reset.
+extern const int kModelMenuItems[];
+extern const int kModelMenuItemCount;
+
+// The common first step of every model command: undoes what the previous
+// model switched on outside the record, selects the automatic
+// finite-element algorithm, clears the switches and unticks the model items.
+void ClearModelSelection();

@@ -200,21 +200,24 @@ std::string DescribeOp(const DrawOp& op) {
     case K::SetBkColor: return "SetBkColor(" + Hex(op.flags) + ")";
     case K::SetBkMode: return "SetBkMode(" + std::to_string(op.a) + ")";
     case K::SetROP2: return "SetROP2(" + std::to_string(op.a) + ")";
-    case K::SelectObject:
-      switch (op.object.kind) {
+    case K::SelectObject: {
+      static const GdiObject none;
+      const GdiObject& o = op.object ? *op.object : none;
+      switch (o.kind) {
         case GdiObject::Kind::Pen:
-          if (op.object.pen.style == PS_NULL) return "SelectPen(null)";
-          return "SelectPen(" + std::to_string(op.object.pen.style) + "," +
-                 std::to_string(op.object.pen.width) + "," + Hex(op.object.pen.color) + ")";
+          if (o.pen.style == PS_NULL) return "SelectPen(null)";
+          return "SelectPen(" + std::to_string(o.pen.style) + "," +
+                 std::to_string(o.pen.width) + "," + Hex(o.pen.color) + ")";
         case GdiObject::Kind::Brush:
-          if (op.object.brush.style == BS_NULL) return "SelectBrush(null)";
-          return "SelectBrush(" + Hex(op.object.brush.color) + ")";
+          if (o.brush.style == BS_NULL) return "SelectBrush(null)";
+          return "SelectBrush(" + Hex(o.brush.color) + ")";
         case GdiObject::Kind::Font:
-          return "SelectFont(" + std::to_string(op.object.font.height) + "," +
-                 std::to_string(op.object.font.escapement) + "," + std::to_string(op.object.font.weight) + ")";
+          return "SelectFont(" + std::to_string(o.font.height) + "," +
+                 std::to_string(o.font.escapement) + "," + std::to_string(o.font.weight) + ")";
         case GdiObject::Kind::None: return "SelectObject(?)";
       }
       return "SelectObject(?)";
+    }
     case K::SaveDC: return "SaveDC";
     case K::RestoreDC: return "RestoreDC(" + std::to_string(op.a) + ")";
     case K::IntersectClipRect: return four("IntersectClipRect");
@@ -353,7 +356,8 @@ bool DrawContext::LineTo(int x, int y) {
   op.kind = DrawOp::Kind::LineTo;
   op.a = x;
   op.b = y;
-  op.points = {state_.position, {x, y}};
+  op.c = state_.position.x;
+  op.d = state_.position.y;
   Execute(op);
   state_.position = {x, y};
   return true;
@@ -506,7 +510,7 @@ HGDIOBJ DrawContext::SelectObject(HGDIOBJ object) {
   DrawOp op;
   op.kind = DrawOp::Kind::SelectObject;
   op.handle = object;
-  op.object = o;
+  op.object = std::make_shared<const GdiObject>(o);
   Execute(op);
   return old;
 }
@@ -609,24 +613,26 @@ void DrawContext::Apply(const DrawOp& op, std::vector<std::pair<HGDIOBJ, HGDIOBJ
     case K::SetBkMode: SetBkMode(op.a); break;
     case K::SetROP2: SetROP2(op.a); break;
     case K::SelectObject: {
+      if (!op.object) break;
+      const GdiObject& o = *op.object;
       HGDIOBJ mine = 0;
       if (op.handle & kStockBit) {
         mine = op.handle;
       } else {
         for (auto& [recorded, created] : objects)
-          if (recorded == op.handle && LookupObject(created).kind == op.object.kind) mine = created;
+          if (recorded == op.handle && LookupObject(created).kind == o.kind) mine = created;
         if (!mine) {
-          switch (op.object.kind) {
+          switch (o.kind) {
             case GdiObject::Kind::Pen:
-              mine = CreatePen(op.object.pen.style, op.object.pen.width, op.object.pen.color);
+              mine = CreatePen(o.pen.style, o.pen.width, o.pen.color);
               break;
             case GdiObject::Kind::Brush:
-              if (op.object.brush.style == BS_NULL)
+              if (o.brush.style == BS_NULL)
                 mine = GetStockObject(NULL_BRUSH);
               else
-                mine = CreateSolidBrush(op.object.brush.color);
+                mine = CreateSolidBrush(o.brush.color);
               break;
-            case GdiObject::Kind::Font: mine = CreateFontIndirect(op.object.font); break;
+            case GdiObject::Kind::Font: mine = CreateFontIndirect(o.font); break;
             case GdiObject::Kind::None: break;
           }
           if (mine && !(mine & kStockBit)) objects.emplace_back(op.handle, mine);

@@ -175,12 +175,12 @@ struct DrawOp {
     DrawBitmap
   };
   Kind kind = Kind::MoveTo;
-  int a = 0, b = 0, c = 0, d = 0;  // coordinates or the call's values
+  int a = 0, b = 0, c = 0, d = 0;  // coordinates or the call's values; LineTo: (c, d) is where it starts
   unsigned flags = 0;              // alignment, colour, options
   std::vector<Point> points;
   std::string text;
   HGDIOBJ handle = 0;  // the handle as selected while recording
-  GdiObject object;    // what it described, so that replay needs no table
+  std::shared_ptr<const GdiObject> object;  // what it described, so that replay needs no table
   std::shared_ptr<const Bitmap> bitmap;
 };
 

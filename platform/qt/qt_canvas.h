@@ -18,6 +18,9 @@ class QtCanvas : public DrawSurface {
  public:
   explicit QtCanvas(int width = 1, int height = 1);
   ~QtCanvas() override;
+  // Open contexts refer to this canvas: it stays where it is.
+  QtCanvas(const QtCanvas&) = delete;
+  QtCanvas& operator=(const QtCanvas&) = delete;
 
   // A new white image when the size changes; the content is kept otherwise.
   void Resize(int width, int height);
@@ -26,7 +29,8 @@ class QtCanvas : public DrawSurface {
 
   int ClientWidth() const override { return image_.width(); }
   int ClientHeight() const override { return image_.height(); }
-  // Client pixels. Several contexts may be open at once.
+  // Client pixels. Several contexts may be open at once; all must close
+  // before the canvas is destroyed.
   std::unique_ptr<DrawContext> ClientDC() override;
   // Logical units windowExtX x windowExtY stretched over the whole canvas
   // (anisotropic), the plots' 1400 x 1000-style space.

@@ -196,7 +196,7 @@ void QtDC::Execute(const DrawOp& op) {
     case K::LineTo: {
       ApplyClip();
       SetupPen(true);
-      Line(LogicalToDevice(op.points[0]), LogicalToDevice({op.a, op.b}));
+      Line(LogicalToDevice({op.c, op.d}), LogicalToDevice({op.a, op.b}));
       break;
     }
     case K::Polyline: {

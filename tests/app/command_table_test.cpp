@@ -22,9 +22,11 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {829, "SET PREFERENCE"},  {902, "SET PREFERENCE"}, {648, "SET PREFERENCE"},
     {894, "SET PREFERENCE"},  {594, "SET PREFERENCE"}, {609, "SET PREFERENCE"},
     {294, "SET PREFERENCE"},  {295, "SET PREFERENCE"}, {642, "SET PREFERENCE"}, {592, "UPDATE DURING FIT"},
-    {826, "SET PREFERENCE"},  {825, "enter float"},    {824, "SET PREFERENCE"}};
-// Built commands that show no box of their own.
-const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243};
+    {826, "SET PREFERENCE"},  {825, "enter float"},    {824, "SET PREFERENCE"},
+    {943, "SET PREFERENCE"}};
+// Built commands that show no box of their own (the bitmap switches start
+// on and are switched off; without scans there is nothing to plot).
+const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946};
 
 }  // namespace
 

@@ -192,3 +192,40 @@ TEST_F(QtWindow, InvalidationPaintsOnceWithTheAccumulatedErase) {
   frame.FlushCanvas();  // direct drawing shown without the program painting
   EXPECT_TRUE(events.log.empty());
 }
+
+TEST_F(QtWindow, ClosingByTheTitleBarSkipsTheExitSteps) {
+  WriteAgreedDefaults();
+  bool bye = false;
+  Services().playSoundBye = [&] { bye = true; };
+  auto w = MakeWindow();
+  auto& frame = Qt(*w);
+  frame.Show();
+  Drain();
+  EXPECT_TRUE(frame.close());
+  Drain();
+  EXPECT_FALSE(bye);
+  EXPECT_FALSE(platform::QuitRequested());
+  EXPECT_FALSE(frame.isVisible());
+}
+
+TEST_F(QtWindow, F1PressedInAnOpenMenuAsksForHelpInsteadOfLoading) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  auto& frame = Qt(*w);
+  frame.Show();
+  Drain();
+  QAction* load = frame.MenuBuilder().Actions(200).at(0);
+  auto* data = qobject_cast<QMenu*>(load->parent());
+  ASSERT_NE(data, nullptr);
+  data->popup(frame.mapToGlobal(QPoint(0, 0)));
+  Drain();
+  data->setActiveAction(load);
+  ui_->ExpectBox("HELP", "Connect?", platform::IDNO);
+  QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+  QApplication::sendEvent(data, &f1);
+  Drain();
+  EXPECT_FALSE(data->isVisible());
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty());
+  EXPECT_FALSE(w->HelpRequested);
+}

@@ -3,6 +3,7 @@
 #include "data/scan_grid.h"
 #include "data/speed_steps_at_load.h"
 #include "data/time_stamps.h"
+#include "numerics/arrays.h"
 #include "numerics/ccurve.h"
 #include "platform/paths.h"
 #include "platform/process_launcher.h"
@@ -284,4 +285,84 @@ TEST_F(LoadingTest, SpeedStepStartIsRecoveredFromOmegaSquaredT) {
   r.rpm = static_cast<float>(rpm1);
   r.w2t = w2t(5000);
   EXPECT_NEAR(EstimateSpeedStepStartTime(static_cast<float>(rpm0), 280.0f, r), ts, 1.0);
+}
+
+TEST_F(LoadingTest, AddedFilesJoinTheSetInTimeOrder) {
+  const auto names = WriteSeries({1000, 2000, 1500});
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), {names[0], names[1]})));
+  LoadTargets& t = CurrentLoadTargets();
+  *t.meniscus = 5.95f;  // a value the user set stays
+  *t.checkTimeStamps = 1;
+  auto marked = MakeScan(5.9f, 0.01f, 121, [](float r) { return r - 5.0f; });
+  marked.description = "[T OK] marked";
+  marked.time = 3000;
+  WriteScan(dir / Name(4), marked);
+  ui.ExpectBox("LOAD ERROR", dir / Name(4) + "\n time stamp correction discrepancy with previous data!");
+  ASSERT_TRUE(AddMoreFiles(MakeSelection(dir.path(), {names[2], Name(4)})));
+  EXPECT_EQ(LoadedNames(), (std::vector<std::string>{Name(1), Name(3), Name(2), Name(4)}));
+  EXPECT_FLOAT_EQ(*t.meniscus, 5.95f);
+  EXPECT_EQ(CurrentScanSet().gridLength > 0, true);
+
+  ui.ExpectBox("LOAD ERROR", dir / "00077.RA1");
+  EXPECT_FALSE(AddMoreFiles(MakeSelection(dir.path(), {"00077.RA1"})));
+  EXPECT_EQ(CurrentScanSet().count, 0);
+  ExpectNoFailures();
+}
+
+TEST_F(LoadingTest, ListedPathsAreRewritten) {
+  FileNameList& list = CurrentFileNameList();
+  list.names = {"", "/data/run7/00001.RA1", "/data/run7/00002.RA1"};
+  list.count = 2;
+  SetCellDigitOfListedFiles(3);
+  EXPECT_EQ(list.names[2], "/data/run7/00002.RA3");
+  SetCellDigitOfListedFiles(9);  // digits 0 to 8 only
+  EXPECT_EQ(list.names[2], "/data/run7/00002.RA3");
+  SetNumberedFolderOfListedFiles(12);
+  EXPECT_EQ(list.names[1], "/data/12/00001.RA3");
+  SetFolderOfListedFiles("/elsewhere");
+  EXPECT_EQ(list.names[1], "/elsewhere/00001.RA3");
+  EXPECT_EQ(AllScanFilesExist(), 0);
+}
+
+TEST_F(LoadingTest, DistributionFileRoundTrip) {
+  CurrentDataPaths().distributionFile = dir / "sdist.RA1";
+  const float values[] = {0, 0.5f, 1.25f, 3.0f};
+  ASSERT_TRUE(WriteDistributionFile(values, 3));
+  int n = 0;
+  float* back = ReadFloatListFromFile(&n);
+  ASSERT_NE(back, nullptr);
+  ASSERT_EQ(n, 3);
+  for (int k = 1; k <= 3; ++k) EXPECT_FLOAT_EQ(back[k], values[k]);
+  free_vector(back, 1, n);
+  CurrentDataPaths().distributionFile = dir / "none";
+  EXPECT_EQ(ReadFloatListFromFile(&n), nullptr);
+  EXPECT_EQ(n, 0);
+}
+
+TEST_F(LoadingTest, TimesAndW2tAreRebuiltFromFileStamps) {
+  const auto names = WriteSeries({1000, 2000, 3000});
+  const double base = 1.6e9;
+  for (int k = 0; k < 3; ++k)
+    ASSERT_TRUE(platform::SetFileTimes(dir / names[k], base + 1010.0 * k, base + 1010.0 * k));
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  const ScanSet& s = CurrentScanSet();
+  const ScanRecord second = s.records[2];
+  // Scan 2 as reference after one No.
+  ui.ExpectBox("FIX TIME AND W2T", "using #1 (" + (dir / names[0]) + ") as reference", platform::IDNO);
+  ui.ExpectPrompt("FIX TIME AND W2T", "pick file #", "2");
+  ui.ExpectBox("FIX TIME AND W2T", "using #2", platform::IDYES);
+  ui.ExpectBox("FIX TIME AND W2T", "save new data?", platform::IDNO);
+  CmRestoreTimeAndW2t();
+  const double omega = 40000 * 0.10471976;
+  EXPECT_DOUBLE_EQ(s.records[3].time, second.time + 1010.0);
+  EXPECT_DOUBLE_EQ(s.records[1].timeRead, second.timeRead - 1010.0);
+  EXPECT_NEAR(s.records[3].w2t, second.w2t + omega * omega * 1010.0, 1.0);
+  EXPECT_DOUBLE_EQ(s.records[2].time, second.time);
+
+  // Picking number 0 ends the command without changes.
+  ui.ExpectBox("FIX TIME AND W2T", "using #1", platform::IDNO);
+  ui.ExpectPrompt("FIX TIME AND W2T", "pick file #", "0");
+  CmRestoreTimeAndW2t();
+  EXPECT_DOUBLE_EQ(s.records[3].time, second.time + 1010.0);
+  ExpectNoFailures();
 }

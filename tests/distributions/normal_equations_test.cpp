@@ -6,9 +6,11 @@
 
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
+#include "distributions/neq_kernel.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "platform/input_events.h"
+#include "platform/paths.h"
 #include "platform/scripted_ui.h"
 #include "test_support.h"
 
@@ -240,4 +242,65 @@ TEST(NormalEquations, FixedBufferNeedsTiAndRiNoise) {
   EXPECT_TRUE(ui.AllConsumed());
   EXPECT_TRUE(ui.failures.empty());
   NeqInputs() = NormalEquationInputs{};
+}
+
+TEST(NormalEquations, ExportedMatricesReadBack) {
+  const int n = 4, M = 2, R = 30;
+  conti_test::TestScans t(M, R, 3, 27, true);
+  RandomKernels(n, M, R, 31);
+  FillData(t, n, false, false, 0.0, 32);
+  NeqInputs() = NormalEquationInputs{};
+  ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::Plain, 0));
+  const std::string folder = platform::SystemTempFolder();
+  const float grid[] = {0, 1.0f, 2.0f, 3.0f, 4.0f};
+  ASSERT_TRUE(ExportNormalEquationMatrices(folder, grid, n));
+  auto read = [&](const char* name) {
+    std::FILE* f = std::fopen(platform::Combine(folder, name).c_str(), "r");
+    std::vector<double> v;
+    double x;
+    while (f && std::fscanf(f, "%lf", &x) == 1) v.push_back(x);
+    if (f) std::fclose(f);
+    return v;
+  };
+  EXPECT_EQ(read("dim.txt"), std::vector<double>{1.0});
+  EXPECT_EQ(read("ngrid.txt"), std::vector<double>{4.0});
+  EXPECT_EQ(read("npoints.txt"), std::vector<double>{50.0});
+  const std::vector<double> m = read("matrix.txt"), b = read("vector.txt");
+  ASSERT_EQ(m.size(), 16u);
+  ASSERT_EQ(b.size(), 4u);
+  for (int k = 1; k <= n; ++k) {
+    EXPECT_NEAR(b[k - 1], NeqBlock().rhs[k], 1e-5 * std::fabs(NeqBlock().rhs[k]));
+    for (int l = 1; l <= n; ++l)
+      EXPECT_NEAR(m[(k - 1) * n + l - 1], NeqBlock().normalMatrix[k][l],
+                  1e-5 * NeqBlock().normalMatrix[k][l]);
+  }
+  EXPECT_NEAR(read("sumsquaredata.txt")[0], NeqBlock().sumSquaresData,
+              1e-5 * NeqBlock().sumSquaresData);
+}
+
+TEST(NormalEquations, EveryVectorKernelGivesTheSameSums) {
+  const int n = 23, M = 3, R = 700;
+  TestScans t(M, R, 2, 690);
+  RandomKernels(n, M, R, 41);
+  FillData(t, n, true, true, 0.0, 42);
+  const std::string original = ProductKernelName();
+  ASSERT_TRUE(SelectProductKernel("generic"));
+  ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::TIRI, 2));
+  std::vector<double> ref;
+  for (int k = 1; k <= n; ++k)
+    for (int l = 0; l <= n; ++l)
+      ref.push_back(l == 0 ? NeqBlock().rhs[k] : NeqBlock().normalMatrix[k][l]);
+  const double S = NeqBlock().sumSquaresData;
+  for (const char* name : {"avx2", "avx512"}) {
+    if (!SelectProductKernel(name)) continue;
+    ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::TIRI, 3));
+    EXPECT_NEAR(NeqBlock().sumSquaresData, S, 1e-12 * S) << name;
+    size_t q = 0;
+    for (int k = 1; k <= n; ++k)
+      for (int l = 0; l <= n; ++l, ++q) {
+        const double v = l == 0 ? NeqBlock().rhs[k] : NeqBlock().normalMatrix[k][l];
+        EXPECT_NEAR(v, ref[q], 1e-12 * std::fabs(ref[q]) + 1e-14) << name << " " << k << "," << l;
+      }
+  }
+  SelectProductKernel(original.c_str());
 }

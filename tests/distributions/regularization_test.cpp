@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "distributions/conti_context.h"
-#include "distributions/conti_fstat.h"
+#include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
 #include "distributions/max_entropy.h"
 #include "distributions/nnls.h"
@@ -131,15 +131,6 @@ TEST(RegularizationMatrix, TwoDimensionalFfDirection) {
   EXPECT_DOUBLE_EQ(h[idx(10, 4)][idx(10, 4)], 1.0 + 110.0);
   for (size_t i = 1; i < h.size(); ++i)
     for (size_t j = 1; j < h.size(); ++j) EXPECT_EQ(h[i][j], h[j][i]);
-}
-
-TEST(FStatistics, RatiosForConfidenceLevels) {
-  EXPECT_NEAR(conti::FRatioForConfidence(0.68, 5900, 5900), 1.012253, 2e-6);
-  EXPECT_NEAR(conti::FRatioForConfidence(0.95, 5900, 5900), 1.043762, 2e-6);
-  // F(2, 2) has the distribution function x / (1 + x): ratios far above 2.
-  EXPECT_NEAR(conti::FRatioForConfidence(0.95, 2, 2), 19.0, 1e-9);
-  EXPECT_NEAR(conti::FRatioForConfidence(0.5, 2, 2), 1.0, 1e-9);
-  EXPECT_NEAR(conti::FDistributionProbability(3.0, 2, 2), 0.25, 1e-14);
 }
 
 namespace {
@@ -288,4 +279,28 @@ TEST(MaxEntropy, SmallGridsAndOutOfRangeConfidenceAreNotRegularised) {
   EXPECT_TRUE(ui.AllConsumed());
   EXPECT_TRUE(ui.failures.empty());
   Conti().confidenceLevel = 0.95f;
+}
+
+TEST(RegularizationScaling, FewDegreesOfFreedomNeedRatiosAboveTwo) {
+  // 4 amplitudes, 2 scans x 4 points: nu = 4 and F(0.95; 4, 4) = 6.388.
+  // Kernel k is point k of each scan; the data zigzag, which a smooth
+  // distribution cannot follow, so large ratios are within reach.
+  conti_test::DenseProblem p = conti_test::RandomProblem(8, 4, 17);
+  const double y[8] = {1.0, 0.1, 1.02, 0.12, 0.98, 0.09, 1.01, 0.1};
+  for (int r = 0; r < 8; ++r) {
+    for (int k = 1; k <= 4; ++k) p.x(r, k) = (r % 4 == k - 1) ? 1.0 : 0.0;
+    p.y[r] = y[r];
+  }
+  conti_test::LoadIntoBlock(p);
+  ContiRunContext& ctx = ContiContext();
+  ctx = ContiRunContext{};
+  ctx.fitRangePoints = 4;
+  ctx.scanCount = 2;
+  ctx.infoMessages = false;
+  Conti().confidenceLevel = 0.95f;
+  ScaleRegularization();
+  const RegularizationState& st = Regularization();
+  EXPECT_NEAR(st.targetRatio, 6.388233, 1e-4);
+  EXPECT_NEAR(st.chiSquareCurrent / st.chiSquareReference, st.targetRatio,
+              0.01 * (st.targetRatio - 1.0));
 }

@@ -58,8 +58,11 @@ namespace conti_test {
 // A scan set of m scans on a common grid of r points (radii 6.0 + 0.001 i),
 // each scan's own radii equal to the grid, with the fit range first..last.
 struct TestScans {
-  ScanSet s;
-  TestScans(int m, int r, int first, int last) {
+  ScanSet own;
+  ScanSet& s;
+  // current: fill the program-wide scan set instead of a private one.
+  TestScans(int m, int r, int first, int last, bool current = false)
+      : s(current ? CurrentScanSet() : own) {
     AllocateScanTables(s, m);
     s.gridOwned = 1;
     s.gridLength = r;
@@ -74,6 +77,8 @@ struct TestScans {
       s.gridModel[j] = vector(1, r);
       s.points[j] = r;
       s.order[j] = j;
+      s.firstFitPoint[j] = first;
+      s.lastFitPoint[j] = last;
       for (int i = 1; i <= r; ++i) s.radii[j][i] = s.grid[i];
     }
   }

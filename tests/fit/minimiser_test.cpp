@@ -265,6 +265,49 @@ TEST_F(MinimiserTest, AKeyPressStopsTheFitWithTheBestVertexEvaluated) {
   EXPECT_FLOAT_EQ(ss.model[1][2], P[5]);
 }
 
+TEST_F(MinimiserTest, GridIsHalvedForTheFirstRunAndDoubledPerRestartUpToItsLimit) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  gFitEngineState.halveGridFirst = 1;
+  host.gridSize = 1000;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_EQ(host.gridSizes.front(), 500);
+  EXPECT_EQ(host.gridSizes.back(), 1000);
+  EXPECT_EQ(host.gridSize, 1000);
+
+  AnalyticHost doubling;
+  SetUpRosenbrock(doubling, true);
+  gFitEngineState.halveGridFirst = 0;
+  gFitEngineState.doubleGridPerRestart = 1;
+  doubling.gridSize = 2147483000;
+  ASSERT_EQ(FitCurrentModel(&doubling), 1);
+  EXPECT_EQ(doubling.gridSize, 2147483646);
+  ASSERT_FALSE(doubling.boxes.empty());
+  EXPECT_EQ(doubling.boxes.back(), "|gridsize reached upper limit!");
+}
+
+TEST_F(MinimiserTest, GridIsRebuiltOnlyAwayFromTheFirstMeniscusAndBottom) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  F[5] = F[6] = 0;
+  F[13] = 1;
+  float v[2] = {0, 6.2f};
+  SimplexSim(v, &host);  // first evaluation: the grid is built for 6.0 / 7.2
+  EXPECT_EQ(gFitEngineState.gridMeniscus, 6.0f);
+  const int first = host.gridBuilds;
+  v[1] = 6.0f;
+  SimplexSim(v, &host);
+  EXPECT_EQ(host.gridBuilds, first);
+  v[1] = 7.0f;  // beyond the meniscus limit: evaluated at 6.6
+  SimplexSim(v, &host);
+  EXPECT_EQ(host.gridBuilds, first + 1);
+  EXPECT_EQ(gModelParams.meniscus, 6.6f);
+  EXPECT_EQ(v[1], 7.0f);
+  gFitEngineState.stopRequested = 1;
+  EXPECT_EQ(SimplexSim(v, &host), 1e10f);
+  EXPECT_EQ(gFitEngineState.evaluationsTotal, 3);
+}
+
 TEST_F(MinimiserTest, RefusesWithoutDataOrMeniscus) {
   AnalyticHost host;
   fittest::ClearScans();

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+#include <vector>
+
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
 
 namespace {
 
@@ -210,6 +215,49 @@ TEST(ModelSelectorFlagsTest, ClearSwitchesKeepsTheFamilySwitches) {
   f.ClearSwitches();
   EXPECT_EQ(f.LammDiscreteModel + f.EquilibriumModel523 + f.DistributionModel, 0);
   EXPECT_EQ(f.CSModel + f.ConcDependentLammModel + f.NonidealCSVariant, 3);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ModelSelection, ResetUnticksEveryModelAndUndoesTheModelsChanges) {
+  gModelSelectorFlags = ModelSelectorFlags{};
+  ModelSelectorFlags& sel = gModelSelectorFlags;
+  sel.LammDiscreteModel = sel.DistributionModel = sel.LsgStarModel = sel.CSModel = 1;
+  sel.TimesFromW2tByModel = sel.GridSizeOverridden = 1;
+  LammSettings() = LammSolverSettings{};
+  LammSettings().automaticAlgorithm = 0;
+  LammSettings().timesFromW2t = 1;
+  LammSettings().gridSizeInUse = 300;
+  std::set<int> ticked(kModelMenuItems, kModelMenuItems + kModelMenuItemCount);
+  std::vector<std::string> messages;
+  bool exited = false;
+  ModelSelectionHooks& hooks = CurrentModelSelectionHooks();
+  const ModelSelectionHooks saved = hooks;
+  hooks.checkMenuItem = [&](int id, bool checked) {
+    if (!checked) ticked.erase(id);
+  };
+  hooks.message = [&](const std::string& m) { messages.push_back(m); };
+  hooks.equilibriumTestMode = [] { return true; };
+  hooks.exitEquilibriumTestMode = [&] { exited = true; };
+
+  ClearModelSelection();
+  EXPECT_TRUE(ticked.empty());
+  EXPECT_EQ(sel.LammDiscreteModel + sel.DistributionModel + sel.LsgStarModel, 0);
+  EXPECT_EQ(sel.CSModel, 1);
+  EXPECT_EQ(sel.TimesFromW2tByModel + sel.GridSizeOverridden, 0);
+  EXPECT_EQ(LammSettings().automaticAlgorithm, 1);
+  EXPECT_EQ(LammSettings().timesFromW2t, 0);
+  EXPECT_EQ(LammSettings().gridSizeInUse, LammSettings().feGridSize);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "switching off times from w^2t option");
+  EXPECT_TRUE(exited);
+  EXPECT_EQ(kModelMenuItemCount, 50);
+
+  hooks = saved;
+  LammSettings() = LammSolverSettings{};
+  gModelSelectorFlags = ModelSelectorFlags{};
 }
 
 }  // namespace

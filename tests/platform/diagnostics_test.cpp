@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+
+#include <unistd.h>
 
 #include "platform/scripted_ui.h"
 
@@ -23,7 +26,10 @@ std::string ReadAll(const std::string& p) {
 class Diagnostics : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / "tarnel_diag_test";
+    // ctest runs every test in a process of its own, in parallel: one folder each.
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::temp_directory_path() /
+              ("tarnel_diag_" + std::string(info->name()) + "_" + std::to_string(getpid()));
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     setenv("TMPDIR", folder_.c_str(), 1);

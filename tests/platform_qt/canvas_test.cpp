@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QGuiApplication>
 #include <QImage>
@@ -220,7 +221,9 @@ TEST(Canvas, PictureFilesAreWritten) {
   rec.Rectangle(100, 100, 1200, 900);
   rec.TextOut(500, 500, "T");
   HMETAFILE mf = rec.Close();
-  auto dir = std::filesystem::temp_directory_path();
+  // Test programs of several checkouts may run at once: names carry the process.
+  auto dir = std::filesystem::temp_directory_path() / ("canvas_test_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
   std::string png = (dir / "canvas_test_picture.png").string();
   std::string svg = (dir / "canvas_test_picture.svg").string();
   ASSERT_TRUE(qt::SaveMetafileAsPng(mf, png, 280, 200));
@@ -231,6 +234,7 @@ TEST(Canvas, PictureFilesAreWritten) {
   EXPECT_GT(std::filesystem::file_size(svg), 100u);
   std::remove(png.c_str());
   std::remove(svg.c_str());
+  std::filesystem::remove_all(dir);
   DeleteMetaFile(mf);
 }
 

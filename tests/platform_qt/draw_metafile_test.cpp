@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -109,7 +110,9 @@ TEST(Bitmap, BmpFileIs24BitBottomUpAndRoundTrips) {
   bm.SetPixel(0, 0, RGB(255, 0, 0));
   bm.SetPixel(2, 1, RGB(1, 2, 3));
   bm.SetPixel(5, 5, 0);  // outside: ignored
-  std::string path = (std::filesystem::temp_directory_path() / "draw_metafile_test.bmp").string();
+  std::string path = (std::filesystem::temp_directory_path() /
+                      ("draw_metafile_test_" + std::to_string(getpid()) + ".bmp"))
+                         .string();
   ASSERT_TRUE(SaveBmp(bm, path));
   std::ifstream in(path, std::ios::binary);
   std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -81,7 +82,9 @@ TEST(PlotRender, PlotReachesCanvasFilesAndClipboard) {
   EXPECT_GT(Count(canvas.Image(), qRgb(0, 255, 0)), 150);
   DeleteMetaFile(extra);
 
-  auto dir = std::filesystem::temp_directory_path();
+  // Test programs of several checkouts may run at once: names carry the process.
+  auto dir = std::filesystem::temp_directory_path() / ("draw_plot_render_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
   const std::string png = (dir / "draw_plot_render.png").string();
   const std::string svg = (dir / "draw_plot_render.svg").string();
   const std::string pdf = (dir / "draw_plot_render.pdf").string();
@@ -98,6 +101,7 @@ TEST(PlotRender, PlotReachesCanvasFilesAndClipboard) {
   }));
   EXPECT_GT(std::filesystem::file_size(pdf), 1000u);
   for (const auto& f : {png, svg, pdf}) std::remove(f.c_str());
+  std::filesystem::remove_all(dir);
 
   qt::QtClipboard clipboard;
   SetClipboard(&clipboard);

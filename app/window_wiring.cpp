@@ -1,0 +1,61 @@
+#include "app/window_wiring.h"
+
+#include <memory>
+
+#include "app/plot_wiring.h"
+#include "app/program_options.h"
+#include "app/txla_window.h"
+#include "app/window_services.h"
+#include "data/load_hooks.h"
+#include "fit/serial_fit_settings.h"
+#include "platform/draw_surface.h"
+
+namespace {
+
+// What the hooks held before the window took them over.
+struct Saved {
+  LoadHooks hooks;
+  LoadTargets targets;
+};
+std::unique_ptr<Saved>& Previous() {
+  static std::unique_ptr<Saved> saved;
+  return saved;
+}
+
+}  // namespace
+
+void ConnectWindowToSubsystems(TXLAWindow& window) {
+  LoadHooks& hooks = CurrentLoadHooks();
+  LoadTargets& targets = CurrentLoadTargets();
+  if (!Previous()) Previous() = std::make_unique<Saved>(Saved{hooks, targets});
+
+  ProgramOptions& o = Options();
+  targets.checkTimeStamps = &o.TimeStampCheck;
+  targets.timeDilationThreshold = &o.TimeStampTolerance;
+  targets.infoMessages = &o.InfoWizardMessages;
+  targets.serialFitRunning = &gSerialFitSettings.running;
+  targets.automationRun = &CommandLineState().AutomationMode;
+
+  TXLAWindow* w = &window;
+  hooks.requestRepaint = [w] { RequestRepaint(*w); };
+  hooks.invalidateWindow = [w] { w->Frame().Invalidate(true); };
+  hooks.setWindowTitle = [w](const std::string& title) { w->Frame().SetTitle(title); };
+  hooks.drawText = [w](const std::string& text, int x, int y) {
+    platform::DrawSurface* surface = w->Frame().Surface();
+    if (!surface) return;
+    {
+      auto dc = surface->ClientDC();
+      dc->TextOut(x, y, text);
+    }
+    w->Frame().FlushCanvas();
+  };
+  ConnectPlotsToWindow(window);
+}
+
+void DisconnectWindowFromSubsystems() {
+  DisconnectPlotsFromWindow();
+  if (!Previous()) return;
+  CurrentLoadHooks() = Previous()->hooks;
+  CurrentLoadTargets() = Previous()->targets;
+  Previous().reset();
+}

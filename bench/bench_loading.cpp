@@ -1,0 +1,62 @@
+// Loading 100 absorbance scans of 1000 points each from their files onto
+// the common radial grid.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "data/scan_loading.h"
+#include "data/scan_set.h"
+
+namespace {
+
+struct ScanFolder {
+  ScanFolder(int scans, int points) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tarnel_bench_loading_XXXXXX").string();
+    folder = mkdtemp(pattern.data()) ? pattern : std::string(".");
+    for (int i = 1; i <= scans; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%05d.RA1", i);
+      names.push_back(name);
+      FILE* f = std::fopen((folder + "/" + name).c_str(), "w");
+      const double t = 600.0 * i;
+      const double omega = 50000 * 3.14159265358979 / 30;
+      std::fprintf(f, "bench scan\nR 2 20.0 50000 %ld %1.4e 280 1\n", static_cast<long>(t),
+                   omega * omega * t);
+      for (int k = 0; k < points; ++k) {
+        const double r = 5.9 + 0.0012 * k;
+        const double c = 0.5 * std::erfc((6.2 + 0.0008 * i - r) / 0.03);
+        std::fprintf(f, "   %1.4f  %1.5e   %1.5e \n", r, c, 0.0);
+      }
+      std::fclose(f);
+    }
+  }
+  ~ScanFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+  }
+  std::string folder;
+  std::vector<std::string> names;
+};
+
+void BM_LoadScansOntoGrid(benchmark::State& state) {
+  ScanFolder data(100, 1000);
+  const std::string selection = MakeSelection(data.folder, data.names);
+  for (auto _ : state) {
+    const bool ok = LoadAllData(selection);
+    benchmark::DoNotOptimize(ok);
+  }
+  state.counters["scans"] = CurrentScanSet().count;
+  state.counters["gridPoints"] = CurrentScanSet().gridLength;
+  FreeScanData();
+}
+BENCHMARK(BM_LoadScansOntoGrid)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,96 @@
+#include "distributions/direct_boundary.h"
+
+#include <cmath>
+
+#include "data/scan_grid.h"
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_driver.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "numerics/arrays.h"
+#include "numerics/ccurve.h"
+#include "numerics/cvector.h"
+#include "platform/user_interface.h"
+
+DirectBoundaryHooks& DirectBoundary() {
+  static DirectBoundaryHooks hooks;
+  return hooks;
+}
+
+namespace {
+
+void ReallocateDistribution(int n) {
+  ContiSettings& cs = Conti();
+  const int old = cs.gridSize;
+  auto renew = [&](float*& a) {
+    if (a) free_vector(a, 1, old);
+    a = vector(1, n);
+  };
+  renew(cs.sValues);
+  renew(cs.unitWeights);
+  renew(cs.distribution);
+  cs.gridSize = n;
+}
+
+}  // namespace
+
+void MakeDirectBoundaryModelFromGss(const CCurve& curve, int /*flag*/, int n) {
+  ScanSet& s = CurrentScanSet();
+  if (s.count < 1 || n < 1 || curve.Count() < n) return;
+  ModelParams& mp = gModelParams;
+  if (mp.meniscus == 0.0f || mp.bottom == 0.0f) {
+    platform::UI().MessageBox("", "set Meniscus and Bottom first", platform::BoxButtons::Ok,
+                              platform::BoxIcon::Information);
+    return;
+  }
+  if (s.leftFitLimit == 0.0f) {
+    s.leftFitLimit = mp.meniscus;
+    CheckLeftFitLimit();
+  }
+  if (s.rightFitLimit == 0.0f) {
+    s.rightFitLimit = mp.bottom;
+    CheckRightFitLimit();
+  }
+  UnpackModelParameters();
+  for (int j = 1; j <= s.count; ++j) {
+    if (s.model[j])
+      for (int i = 1; i <= s.points[j]; ++i) s.model[j][i] = 0.0f;
+    if (static_cast<size_t>(j) < s.gridModel.size() && s.gridModel[j])
+      for (int r = 1; r <= s.gridLength; ++r) s.gridModel[j][r] = 0.0f;
+  }
+  const float* sx = curve.x->data;  // points 1..n at data[0..n-1]
+  const float* gy = curve.y->data;
+  const double ds = n > 1 ? static_cast<double>(sx[1]) - sx[0] : 0.0;
+  const double meniscus = mp.meniscus;
+  for (int k = 1; k <= n; ++k) {
+    const double sk = sx[k - 1];
+    const double amount = ds * gy[k - 1];
+    if (!(amount > 0.0)) continue;
+    for (int j = 1; j <= s.count; ++j) {
+      const double w2t = s.records[j].w2t;
+      const double dilution = std::exp(-2.0 * w2t * sk * 1e-13);
+      const double boundary = meniscus * std::exp(w2t * sk * 1e-13);
+      const float add = static_cast<float>(amount * dilution);
+      if (static_cast<size_t>(j) < s.gridModel.size() && s.gridModel[j])
+        for (int r = s.firstGridPoint; r <= s.lastGridPoint; ++r)
+          if (s.grid[r] >= boundary) s.gridModel[j][r] += add;
+      if (s.model[j] && s.radii[j])
+        for (int i = s.firstFitPoint[j]; i <= s.lastFitPoint[j]; ++i)
+          if (s.radii[j][i] >= boundary) s.model[j][i] += add;
+    }
+  }
+  if (DirectBoundary().computeFixedNoise) DirectBoundary().computeFixedNoise();
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if ((m.LsgStarModel || m.LsgStarWith1DiscreteModel) && DirectBoundary().distributionPlotPresent) {
+    ReallocateDistribution(n);
+    ContiSettings& cs = Conti();
+    for (int k = 1; k <= n; ++k) {
+      cs.sValues[k] = sx[k - 1];
+      cs.unitWeights[k] = 1.0f;
+      cs.distribution[k] = gy[k - 1];
+      if (DirectBoundary().redrawDistribution) DirectBoundary().redrawDistribution();
+    }
+  }
+  CalcRmsd();
+}
