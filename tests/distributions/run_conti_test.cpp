@@ -265,3 +265,47 @@ TEST_F(RunTest, MassDistributionOnItsMassGrid) {
   EXPECT_NEAR(total, 0.5, 1e-5);
   gModelSelectorFlags.CSModel = 1;
 }
+
+TEST_F(RunTest, LsgKernelsAreSharpBoundaries) {
+  Experiment e(5, 120);
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.LsgStarModel = 1;
+  CurrentScanSet().fitLimitQuestionAsked = 1;
+  SetGrid(2.0f, 12.0f, 11);
+  ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.4f}, {8, 0.2f}}));
+  // A 4 S step diluted radially, in the last scan.
+  const ScanSet& s = CurrentScanSet();
+  const double k = 4e-13 * s.records[5].w2t;
+  const double rb = 6.0 * std::exp(k), plateau = 0.4 * std::exp(-2 * k);
+  const int inside = 100;  // well behind both boundaries
+  ASSERT_GT(s.grid[inside], 6.0 * std::exp(12e-13 * s.records[5].w2t) + 0.02);
+  EXPECT_NEAR(s.gridSignals[5][inside], plateau + 0.2 * std::exp(-2 * 9e-13 * s.records[5].w2t), 2e-3);
+  EXPECT_NEAR(s.gridSignals[5][10], 0.0, 1e-3);  // ahead of every boundary
+  (void)rb;
+  Unregularised();
+  RunContiSed();
+  for (int i = 1; i <= 11; ++i) {
+    const double expected = i == 3 ? 0.4 : i == 8 ? 0.2 : 0.0;
+    EXPECT_NEAR(Amplitude(i), expected, 1e-4) << i;
+  }
+  gModelSelectorFlags.LsgStarModel = 0;
+}
+
+TEST_F(RunTest, ResultsDoNotDependOnTheThreadCount) {
+  Experiment e(4, 80);
+  SetGrid(1.0f, 10.0f, 12);
+  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {9, 0.3f}}));
+  e.AddGaussianNoise(0.003f, 5);
+  Conti().maxEntropy = 1;
+  Conti().confidenceLevel = 0.68f;
+  RunContiSed();
+  std::vector<float> one(Conti().distribution + 1, Conti().distribution + 13);
+  const int saved = LammListThreads();
+  LammListThreads() = 3;
+  Conti().multipleThreads = 1;
+  Conti().normalEquationThreads = 3;
+  RunContiSed();
+  Conti().multipleThreads = 0;
+  LammListThreads() = saved;
+  for (int i = 1; i <= 12; ++i) EXPECT_EQ(Conti().distribution[i], one[i - 1]) << i;
+}
