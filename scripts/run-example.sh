@@ -11,8 +11,10 @@ rm -rf results
 mkdir -p results/data
 cp examples/cofs/*.RA1 results/data/
 
+case $build in /*) ;; *) build="$top/$build" ;; esac
+
 # No window: the run answers its own questions and logs them.
-QT_QPA_PLATFORM=offscreen "$build/tarnel" "example run finished" examples/cofs/params.xml
+(cd results && QT_QPA_PLATFORM=offscreen "$build/tarnel" "example run finished" "$top/examples/cofs/params.xml")
 status=$?
 
 echo
