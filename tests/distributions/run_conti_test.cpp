@@ -234,6 +234,8 @@ TEST_F(RunTest, SizeAndShapeDistributionFindsTheFrictionalRatio) {
   EXPECT_NEAR(onRatio, 0.9, 2e-3);
   EXPECT_LT(off, 2e-3);
   EXPECT_NEAR(cs.grid2DAmplitude[13], 0.6, 2e-3);  // (s point 3, f/f0 point 2)
+  // Each point's Stokes radius is the one of its own diffusion coefficient.
+  EXPECT_NEAR(DFromStokesRadius(cs.grid2DStokes[13] * 1e-9f, 20.0f) / cs.grid2DD[13], 1.0, 1e-5);
   // The displayed c(s) is the marginal over f/f0, as a density.
   EXPECT_NEAR(Amplitude(3), 0.6, 2e-3);
   // A second run on the same grid reuses kernels and equations.
@@ -360,4 +362,22 @@ TEST_F(RunTest, BothRegularisationsAreShown) {
   EXPECT_GT(b, 0.0);
   EXPECT_NEAR(a / b, 1.0, 0.05);  // both carry the same signal
   EXPECT_GT(diff, 1e-4);         // by different regularisations
+}
+
+TEST_F(RunTest, InterruptedRunLeavesTheBufferConcentrationAlone) {
+  Experiment e(3, 50);
+  SetGrid(1.0f, 5.0f, 6);
+  Unregularised();
+  NoiseModel(true, true);
+  ContiHooks().bufferCorrection = true;
+  ContiHooks().bufferConcentration = 0.77;
+  SetLammListSolver(KeyAfterKernels);
+  ui.ExpectBox("ERROR", "user interrupt");
+  RunContiSed();
+  SetLammListSolver(nullptr);
+  EXPECT_EQ(ContiHooks().bufferConcentration, 0.77);
+  ContiHooks().bufferCorrection = false;
+  NoiseModel(false, false);
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+  platform::ClearInput();
 }
