@@ -34,6 +34,8 @@ float Log10D(float logRh, float T) {
   return std::log10(DFromStokesRadius(std::pow(10.0f, logRh), T));
 }
 
+// The DLS parameter dialog's three spacings: dlsSpacingLinear is linear in
+// D, dlsSpacingLog logarithmic in D, dlsSpacingMixed logarithmic in Rh.
 void DlsGrid(int n) {
   ContiSettings& cs = Conti();
   float* rh = cs.sValues;      // log10 Rh (m)
