@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/program_options.h"
+#include "app/road_wiring.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -48,9 +49,11 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
     }
     w->Frame().FlushCanvas();
   };
+  ConnectMainRoad(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectMainRoad();
   if (!Previous()) return;
   CurrentLoadHooks() = Previous()->hooks;
   CurrentLoadTargets() = Previous()->targets;
