@@ -6,7 +6,6 @@
 void TXLAWindow::CmFixIndividualScanJump199() { NotAvailableYet(); }
 void TXLAWindow::CmEditDataFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSetInitialData() { NotAvailableYet(); }
-void TXLAWindow::CmSaveFitData() { NotAvailableYet(); }
 void TXLAWindow::CmCopyFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDataPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsPlot() { NotAvailableYet(); }
@@ -15,7 +14,6 @@ void TXLAWindow::CmFullRange() { NotAvailableYet(); }
 void TXLAWindow::CmShowResiduals() { NotAvailableYet(); }
 void TXLAWindow::CmToggleDisplayFlag210() { NotAvailableYet(); }
 void TXLAWindow::CmDataMarkSize() { NotAvailableYet(); }
-void TXLAWindow::CmParameters() { NotAvailableYet(); }
 void TXLAWindow::CmSingle() { NotAvailableYet(); }
 void TXLAWindow::CmNotepad() { NotAvailableYet(); }
 void TXLAWindow::CmFitMAndS() { NotAvailableYet(); }
@@ -35,8 +33,6 @@ void TXLAWindow::CmSMContour() { NotAvailableYet(); }
 void TXLAWindow::CmS1S2Contour() { NotAvailableYet(); }
 void TXLAWindow::CmKContour() { NotAvailableYet(); }
 void TXLAWindow::CmDontLoadSpikes() { NotAvailableYet(); }
-void TXLAWindow::CmSaveNoiseInFile() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractNoiseFromEqData() { NotAvailableYet(); }
 void TXLAWindow::CmFitT0() { NotAvailableYet(); }
 void TXLAWindow::CmSedimentationTimeOffset() { NotAvailableYet(); }
 void TXLAWindow::CmUpdate() { NotAvailableYet(); }
