@@ -80,10 +80,6 @@ void TXLAWindow::CmSaveMeanDlsData() { NotAvailableYet(); }
 void TXLAWindow::CmElectrophoresisLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIDModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhModel() { NotAvailableYet(); }
-void TXLAWindow::CmShowResidualsBitmap() { NotAvailableYet(); }
-void TXLAWindow::CmBitmapBlackWhite() { NotAvailableYet(); }
-void TXLAWindow::CmBitmapContinuousShading() { NotAvailableYet(); }
-void TXLAWindow::CmCopyResidualsBitmap() { NotAvailableYet(); }
 void TXLAWindow::CmSubtractTINoise() { NotAvailableYet(); }
 void TXLAWindow::CmSubtractRINoise() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationLsgModel() { NotAvailableYet(); }
@@ -109,7 +105,6 @@ void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
 void TXLAWindow::CmDlsALV() { NotAvailableYet(); }
 void TXLAWindow::CmInvertRawData() { NotAvailableYet(); }
 void TXLAWindow::CmDlsStokesRadiiModel() { NotAvailableYet(); }
-void TXLAWindow::CmShowTemperaturePlot() { NotAvailableYet(); }
 void TXLAWindow::CmLsgStarWith1DiscreteModel() { NotAvailableYet(); }
 void TXLAWindow::CmRealtimeUpdate() { NotAvailableYet(); }
 void TXLAWindow::CmStopRealtimeUpdate() { NotAvailableYet(); }
@@ -204,9 +199,7 @@ void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }
 void TXLAWindow::CmConvertSpeedStepsToEqu() { NotAvailableYet(); }
-void TXLAWindow::CmShowResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
-void TXLAWindow::CmShowRotorSpeedPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
 void TXLAWindow::CmLoadRawMultiSpeedDataAndAutocorrect() { NotAvailableYet(); }
 void TXLAWindow::CmHybridCSLsgModel() { NotAvailableYet(); }

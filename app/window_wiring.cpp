@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
 #include "app/txla_window.h"
@@ -49,11 +50,13 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
     }
     w->Frame().FlushCanvas();
   };
+  ConnectPlotsToWindow(window);
   ConnectMainRoad(window);
 }
 
 void DisconnectWindowFromSubsystems() {
   DisconnectMainRoad();
+  DisconnectPlotsFromWindow();
   if (!Previous()) return;
   CurrentLoadHooks() = Previous()->hooks;
   CurrentLoadTargets() = Previous()->targets;

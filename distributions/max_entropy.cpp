@@ -152,7 +152,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
 }
 
 bool KeyOrStop() {
-  if (platform::TakeKeyDown()) platform::StopFlag() = true;
+  if (KeyPressed()) platform::StopFlag() = true;
   return platform::StopFlag().load();
 }
 
@@ -191,7 +191,7 @@ void MaxEntIterate() {
   bool restarted = false;
   for (int it = 0; it < 200; ++it) {
     ++me.iterationTotal;
-    if (platform::TakeKeyDown()) platform::StopFlag() = true;
+    if (KeyPressed()) platform::StopFlag() = true;
     const double qOld = me.objective;
     std::copy(x + 1, x + n + 1, me.previous.begin() + 1);
     MaxEntMarquardtStep(me.alpha, x);

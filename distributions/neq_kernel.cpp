@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <immintrin.h>
 
 #include "numerics/arrays.h"
@@ -146,14 +147,28 @@ KernelChoice ChooseKernel() {
   return {TileGeneric, "generic"};
 }
 
-const KernelChoice& Kernel() {
-  static const KernelChoice choice = ChooseKernel();
+KernelChoice& Kernel() {
+  static KernelChoice choice = ChooseKernel();
   return choice;
 }
 
 }  // namespace
 
 const char* ProductKernelName() { return Kernel().name; }
+
+bool SelectProductKernel(const char* name) {
+  const std::string n = name;
+  if (n == "avx512" && __builtin_cpu_supports("avx512f")) {
+    Kernel() = {TileAvx512, "avx512"};
+  } else if (n == "avx2" && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    Kernel() = {TileAvx2, "avx2"};
+  } else if (n == "generic") {
+    Kernel() = {TileGeneric, "generic"};
+  } else {
+    return false;
+  }
+  return true;
+}
 
 void ReserveDesign(int n, size_t points) {
   PackedDesign& d = Design();

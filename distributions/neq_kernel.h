@@ -57,3 +57,6 @@ long ProductCost(const PackedDesign& d);
 
 // Which vector unit the kernel uses ("avx512", "avx2", "generic").
 const char* ProductKernelName();
+// Chooses the kernel by that name; false (no change) when the processor
+// lacks it. The best available one is chosen at start.
+bool SelectProductKernel(const char* name);

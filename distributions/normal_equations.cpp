@@ -272,7 +272,7 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
     // Chunk by chunk so that a key press is seen between chunks.
     PackedDesign one = d;
     for (int c = 0; c < d.chunks && !stop.load(); ++c) {
-      if (platform::TakeKeyDown()) {
+      if (KeyPressed()) {
         stop = true;
         break;
       }
@@ -296,7 +296,7 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
       AccumulateProductBlocks(d, mine.data(), static_cast<int>(mine.size()), stop, &done);
     };
     std::function<void()> poll = [&] {
-      if (platform::TakeKeyDown()) stop = true;
+      if (KeyPressed()) stop = true;
       ShowNormalEquationProgress(cost > 0 ? static_cast<float>(done.load()) / cost : 1.0f);
     };
     NeqThreadPool::Instance().Run(threads, product, poll);

@@ -24,10 +24,24 @@ double gCtot[5] = {};           // [k]: fit-range mean of curve k over all scans
 
 ScanSet& SS() { return CurrentScanSet(); }
 
+// Slot k's curves when every scan has its row on the common grid.
 float** Curves(int k) {
   ScanSet& ss = SS();
-  if (static_cast<int>(ss.species[k].onGridPerScan.size()) <= ss.count) return nullptr;
-  return ss.species[k].onGridPerScan.data();
+  std::vector<float*>& rows = ss.species[k].onGridPerScan;
+  if (static_cast<int>(rows.size()) <= ss.count || ss.speciesGridLength != ss.gridLength) return nullptr;
+  for (int j = 1; j <= ss.count; ++j)
+    if (!rows[j]) return nullptr;
+  return rows.data();
+}
+
+// The scans on the common grid exist (the curve-based variants need them).
+bool GridReady() {
+  const ScanSet& ss = SS();
+  if (ss.count < 1 || ss.gridLength < 1 || !ss.grid || static_cast<int>(ss.gridSignals.size()) <= ss.count)
+    return false;
+  for (int j = 1; j <= ss.count; ++j)
+    if (!ss.gridSignals[j]) return false;
+  return ss.firstGridPoint >= 1 && ss.lastGridPoint >= ss.firstGridPoint && ss.lastGridPoint <= ss.gridLength;
 }
 
 bool SingleCurveModel() {
@@ -191,6 +205,11 @@ void BuildAmplitudeSpeciesList() {
     gSpeciesCount = 1;
     gSpeciesList[1] = 1;
   }
+  // A slot whose curves were never made cannot take part.
+  int kept = 0;
+  for (int l = 1; l <= gSpeciesCount; ++l)
+    if (Curves(gSpeciesList[l])) gSpeciesList[++kept] = gSpeciesList[l];
+  gSpeciesCount = kept;
 }
 
 void NormalizeSpeciesCurves(int count, const int* list) {
@@ -350,7 +369,7 @@ void ComputeRINoise() {
     for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) {
       double y = ss.gridSignals[j][i];
       for (int k = 1; k <= kComponentSlots; ++k)
-        if (InUse(k) && Curves(k)) y -= Curves(k)[j][i];
+        if (InUse(k) && Curves(k)) y -= Curves(k)[j][i];  // rows exist for every scan
       sum += y;
     }
     ss.riNoise[j] = n > 0 ? static_cast<float>(sum / n) : 0.0f;
@@ -369,7 +388,7 @@ void AssembleModelFromCurves() {
     if (!ss.work[j]) ss.work[j] = vector(1, n);
     float* work = ss.work[j];
     for (int k = 1; k <= kComponentSlots; ++k) {
-      if (!InUse(k) || !Curves(k) || !Curves(k)[j]) continue;
+      if (!InUse(k) || !Curves(k)) continue;
       for (int p = 1; p <= n; ++p) work[p] = 0.0f;
       InterpolateOntoGrid(n, ss.radii[j], work, ss.gridLength, ss.grid, Curves(k)[j]);
       for (int p = 1; p <= n; ++p) model[p] += work[p];
@@ -399,6 +418,7 @@ void AddBaselineToScans() {
 }
 
 void SolveAmplitudesTI() {
+  if (!GridReady()) return;
   double v[5] = {};
   BuildAmplitudeSpeciesList();
   NormalizeListed();
@@ -424,6 +444,7 @@ void SolveAmplitudesTI() {
 }
 
 void SolveAmplitudesTIUpdate() {
+  if (!GridReady()) return;
   double v[5] = {};
   BuildAmplitudeSpeciesList();
   NormalizeListed();
@@ -445,6 +466,7 @@ void SolveAmplitudesTIUpdate() {
 }
 
 void ComputeNoiseFixedAmplitudes() {
+  if (!GridReady()) return;
   double v[5] = {};
   BuildAmplitudeSpeciesList();
   NormalizeListed();
@@ -461,6 +483,7 @@ void ComputeNoiseFixedAmplitudes() {
 }
 
 void SubtractSpeciesFromResiduals() {
+  if (!GridReady()) return;
   ScanSet& ss = SS();
   ComputeTINoiseProfile();
   for (int i = 1; i <= ss.gridLength; ++i) {
@@ -477,6 +500,7 @@ void SubtractSpeciesFromResiduals() {
 }
 
 void SolveAmplitudes() {
+  if (!GridReady()) return;
   double v[5] = {};
   BuildAmplitudeSpeciesList();
   NormalizeListed();
@@ -494,6 +518,7 @@ void SolveAmplitudes() {
 }
 
 void SolveAmplitudesWithOffsets() {
+  if (!GridReady()) return;
   double v[5] = {};
   BuildAmplitudeSpeciesList();
   NormalizeListed();
@@ -513,6 +538,7 @@ void SolveAmplitudesWithOffsets() {
 }
 
 void ComputeRINoiseFixedAmplitudes() {
+  if (!GridReady()) return;
   double v[5] = {};
   BuildAmplitudeSpeciesList();
   NormalizeListed();
@@ -535,6 +561,7 @@ void AddBaselineToModel() {
 }
 
 void SolveAmplitudesWithOffsets2() {
+  if (!GridReady()) return;
   double v[5] = {}, rhs0[5] = {};
   BuildAmplitudeSpeciesList();
   NormalizeListed();

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
@@ -44,7 +45,10 @@ float AnnealingTemperature(int k, int steps, float t0) {
 
 float TryAnnealingPoint(float tt, FitHost* host, float** p, float* y, float* psum, int n, float* pb, float* yb,
                         FitTarget target, int ihi, float* yhi, float fac) {
-  FloatVec ptry(1, n);
+  // The trial vertex is reused from call to call (one-based, n entries).
+  static thread_local std::vector<float> trial;
+  trial.resize(static_cast<size_t>(n) + 1);
+  float* ptry = trial.data();
   const float fac1 = (1.0f - fac) / static_cast<float>(n);
   const float fac2 = fac1 - fac;
   for (int j = 1; j <= n; ++j) ptry[j] = psum[j] * fac1 - p[ihi][j] * fac2;

@@ -7,8 +7,9 @@
 // 1e-7 cm^2/s (or M in g/mol), radii in cm, times in s.
 #include <functional>
 
+#include "fit/fit_host.h"
+
 class CLammIdeal;
-class FitHost;
 
 // Corrections and models owned by layers above the fit engine, reached
 // through these calls; each does nothing (or answers "off") until set.
@@ -46,3 +47,10 @@ double SpeciesDiffusion(float s, float massOrD);
 
 // Set at every evaluation.
 extern unsigned char gModelEvaluated;
+
+// A fit host whose model evaluation is SimulateModel; windows and tools
+// derive from it and add their drawing.
+class CModelFitHost : public FitHost {
+ public:
+  void SimulateModel() override { ::SimulateModel(this); }
+};

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
@@ -50,7 +51,10 @@ void ShowBestVertex(FitHost* host, float* vertex, float value) {
 
 float TryNelderMeadPoint(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target,
                          int ihi, float fac) {
-  FloatVec ptry(1, n);
+  // The trial vertex is reused from call to call (one-based, n entries).
+  static thread_local std::vector<float> trial;
+  trial.resize(static_cast<size_t>(n) + 1);
+  float* ptry = trial.data();
   const float fac1 = (1.0f - fac) / static_cast<float>(n);
   const float fac2 = fac1 - fac;
   for (int j = 1; j <= n; ++j) ptry[j] = psum[j] * fac1 - p[ihi][j] * fac2;

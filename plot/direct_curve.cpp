@@ -1,5 +1,6 @@
 #include "plot/direct_curve.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -224,7 +225,8 @@ HMETAFILE Record(CWINPlot* plot, CCurve* curve, int first, int last, COLORREF co
   MetafileDC dc;
   dc.SetWindowExt(PlotSpaceWidth(), PlotSpaceHeight());
   const int n = PointCount(curve);
-  const COLORREF base = colours ? RowColour(colours, first) : colour;
+  // The matrix has rows 1..n: the first row's colour is read only inside it.
+  const COLORREF base = !colours ? colour : (n > 0 ? RowColour(colours, std::clamp(first, 1, n)) : 0);
   HPEN curvePen = CreatePen(PS_SOLID, 0, base);
   HPEN whitePen = CreatePen(PS_SOLID, 0, 0xffffff);
   HBRUSH brush = CreateSolidBrush(base);

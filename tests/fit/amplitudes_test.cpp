@@ -83,6 +83,8 @@ struct Variant {
   bool solvesAmplitudes;
 };
 
+void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
+
 class AmplitudeVariants : public ::testing::TestWithParam<Variant> {
  protected:
   void SetUp() override { fittest::ResetFitState(); }

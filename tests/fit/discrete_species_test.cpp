@@ -241,3 +241,26 @@ TEST(SimulationErrors, MessagesAndFlagsByCode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ModelEvaluationGeneralPath, WithoutCurvesOrGridTheModelsStayZero) {
+  fittest::ResetFitState();
+  fittest::LoadScans({{6.1f, 6.2f, 6.3f}, {6.1f, 6.2f, 6.3f}}, {{1, 2, 3}, {1, 2, 3}});
+  CurrentDataTypeFlags() = DataTypeFlags{};
+  CurrentDataTypeFlags().dls = 1;  // not the discrete driver's data
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gModelParams.included[1] = 1;
+  gModelParams.concentrationsLinear = gModelParams.riNoiseFit = 1;
+  gFitEngineState.fitTINoise = 1;
+  CurrentScanSet().model[1][2] = 5.0f;
+  fittest::AnalyticHost host;
+  SimulateModel(&host);
+  EXPECT_EQ(CurrentScanSet().model[1][2], 0.0f);
+  EXPECT_EQ(gModelEvaluated, 1);
+  CurrentDataTypeFlags() = DataTypeFlags{};
+  fittest::ClearScans();
+  fittest::ResetFitState();
+}
+
+}  // namespace

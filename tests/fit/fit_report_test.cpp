@@ -170,3 +170,58 @@ TEST(ScanTimesTest, TimesFromW2tAndBack) {
 }
 
 }  // namespace
+
+namespace {
+
+class CorrectionsHost : public fittest::AnalyticHost {
+ public:
+  void FillFitReportInputs(FitReportInputs& in) override {
+    in.buffer.on = true;
+    in.buffer.modeSwitch = false;  // printed negated
+    in.buffer.signal = 0.012;
+    in.buffer.signalFit = true;
+    in.buffer.d = 10;
+    in.buffer.s = 0.2;
+    in.buffer.mb = 150;
+    in.buffer.sizeFit = true;
+    in.solvent.inhomogeneous = true;
+    in.solvent.apparentVbarOn = true;
+    in.solvent.apparentVbar = 0.75f;
+    in.fds.wienerOn = true;
+    in.fds.wienerMagnitude = 2e-6f;
+    in.fds.wienerSignal = 3.3f;
+    in.fds.driftOn = in.fds.linearDriftOn = true;
+    in.fds.linearDrift = 0.015f;
+    in.fds.linearDriftFit = true;
+    in.fitT0 = true;
+  }
+};
+
+TEST(FitReportCorrections, BufferVbarFluorescenceAndT0Lines) {
+  fittest::ResetFitState();
+  fittest::LoadScans({{1.0f}}, {{0.0f}});
+  LammSettings() = LammSolverSettings{};
+  CurrentDataTypeFlags() = DataTypeFlags{};
+  gFitEngineState.fitVbar = 1;
+  gModelParameterVector.P[24] = 12.5f;
+  CorrectionsHost host;
+  FitInfoLines lines;
+  ComposeFitInfoLines(&host, lines);
+  EXPECT_EQ(lines.line[1], "fitting files scan1.ra1 to scan1.ra1 with inhomogeneous solvent model");
+  EXPECT_EQ(lines.line[13], "vbar = 0.7300 (fix), apparent vbar = 0.7500 (floating)");
+  EXPECT_EQ(lines.line[14],
+            "buffer: -0.012(fl), D=10.00, s=0.2000, Mb=150.0(fl) W-skew = 0.0000 (fix) - drift = 1.500 %/h "
+            "(floating)");
+  EXPECT_EQ(lines.line[10], "Baseline = 0.000000   | Wiener skew with 2.000e-06 cm^2/(mg/ml) at 3.300 signal/(mg/ml)  ");
+  EXPECT_EQ(lines.line[11], "t0 for simulation is at 12.500000 sec");
+  ComposeFitInfoText(&host);
+  EXPECT_EQ(host.texts.size(), 14u);  // line 11 is drawn with the t0 fit
+  PrintFitInfoLines print;
+  ASSERT_TRUE(ComposePrintFitInfoLines(&host, print));
+  EXPECT_EQ(print.line[11], lines.line[13]);
+  EXPECT_EQ(print.line[2], "s0, step #0     ");
+  fittest::ClearScans();
+  fittest::ResetFitState();
+}
+
+}  // namespace

@@ -43,6 +43,8 @@ class AnalyticHost : public FitHost {
         ss.model[s][k] = model(gModelParameterVector.P, ss.radii[s][k], k);
     if (stopAfter >= 0 && evaluations == stopAfter) platform::PostKeyDown();
   }
+  int gridBuilds = 0;
+  void MakeRadialGrid() override { ++gridBuilds; }
   int LammGridSize() const override { return gridSize; }
   void SetLammGridSize(int n) override { gridSize = n; }
   void MessageBox(const std::string& caption, const std::string& text, platform::BoxIcon) override {
@@ -98,7 +100,10 @@ inline void ResetFitState() {
 // fit limits cover every point. Meniscus 6.0, bottom 7.2.
 inline void LoadScans(const std::vector<std::vector<float>>& x, const std::vector<std::vector<float>>& signal) {
   ScanSet& ss = CurrentScanSet();
+  FreeSpeciesScanArrays(ss);
+  FreeScanGridArrays(ss);
   FreeScanSetArrays(ss);
+  ss = ScanSet{};
   const int count = static_cast<int>(x.size());
   AllocateScanTables(ss, count);
   for (int s = 1; s <= count; ++s) {
@@ -122,6 +127,12 @@ inline void LoadScans(const std::vector<std::vector<float>>& x, const std::vecto
   gModelParams.bottom = gModelParameterVector.P[14] = 7.2f;
 }
 
-inline void ClearScans() { FreeScanSetArrays(CurrentScanSet()); }
+inline void ClearScans() {
+  ScanSet& ss = CurrentScanSet();
+  FreeSpeciesScanArrays(ss);
+  FreeScanGridArrays(ss);
+  FreeScanSetArrays(ss);
+  ss = ScanSet{};
+}
 
 }  // namespace fittest

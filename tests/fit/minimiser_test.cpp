@@ -286,6 +286,28 @@ TEST_F(MinimiserTest, GridIsHalvedForTheFirstRunAndDoubledPerRestartUpToItsLimit
   EXPECT_EQ(doubling.boxes.back(), "|gridsize reached upper limit!");
 }
 
+TEST_F(MinimiserTest, GridIsRebuiltOnlyAwayFromTheFirstMeniscusAndBottom) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  F[5] = F[6] = 0;
+  F[13] = 1;
+  float v[2] = {0, 6.2f};
+  SimplexSim(v, &host);  // first evaluation: the grid is built for 6.0 / 7.2
+  EXPECT_EQ(gFitEngineState.gridMeniscus, 6.0f);
+  const int first = host.gridBuilds;
+  v[1] = 6.0f;
+  SimplexSim(v, &host);
+  EXPECT_EQ(host.gridBuilds, first);
+  v[1] = 7.0f;  // beyond the meniscus limit: evaluated at 6.6
+  SimplexSim(v, &host);
+  EXPECT_EQ(host.gridBuilds, first + 1);
+  EXPECT_EQ(gModelParams.meniscus, 6.6f);
+  EXPECT_EQ(v[1], 7.0f);
+  gFitEngineState.stopRequested = 1;
+  EXPECT_EQ(SimplexSim(v, &host), 1e10f);
+  EXPECT_EQ(gFitEngineState.evaluationsTotal, 3);
+}
+
 TEST_F(MinimiserTest, RefusesWithoutDataOrMeniscus) {
   AnalyticHost host;
   fittest::ClearScans();
