@@ -8,6 +8,8 @@
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/main_window_flags.h"
+#include "app/window_fit_host.h"
+#include "distributions/conti_models.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -194,25 +196,51 @@ float& StoredZoneLoadingValue() {
 
 // ---- the distribution family ------------------------------------------------
 
+namespace {
+
+ContiModelCommandContext ContiContext() {
+  ContiModelCommandContext ctx;
+  const ScanSet& s = CurrentScanSet();
+  ctx.dlsDataLoaded = CurrentDataTypeFlags().dls != 0;
+  ctx.electrophoresisDataLoaded = CurrentDataTypeFlags().electrophoresis != 0;
+  ctx.scanCount = s.count;
+  if (s.count > 0 && static_cast<int>(s.order.size()) > s.count)
+    ctx.lastScanTemperature = s.records[s.order[s.count]].temperature;
+  static bool fitMAndS = false;
+  fitMAndS = gFitEngineState.molarMassParameters != 0;
+  ctx.fitMAndS = &fitMAndS;
+  ctx.host = MainFitHost();
+  return ctx;
+}
+
+// The window's share after a command of the family: the M-and-s switch, the
+// Lamm arrays and the repaint it asked for.
+void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const ContiModelCommandResult& r) {
+  gFitEngineState.molarMassParameters = *ctx.fitMAndS ? 1 : 0;
+  w.CheckMenuItem(217, *ctx.fitMAndS);
+  if (r.reallocLamm) ReallocLammArraysIfPresent();
+  if (r.invalidate) w.Frame().Invalidate(true);
+}
+
+}  // namespace
+
 void TXLAWindow::CmContinuousCMModel() {
+  const ContiModelCommandContext ctx = ContiContext();
+  const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
+  if (r.refused) return;
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  if (CurrentDataTypeFlags().dls && !(m.DlsIRhTimeCourseModel || m.DlsIDModel || m.DlsIRhModel)) {
-    RefuseModelFor("this model is not implemented for DLS data");
-    return;
-  }
-  if (!CallOrNotAvailable(*this, Road().selectContinuousCM)) return;
   CheckMenuItem(235, !m.CSModel);
   CheckMenuItem(275, m.CSModel != 0);
-  Frame().Invalidate(true);
+  AfterContiCommand(*this, ctx, r);
 }
 
 void TXLAWindow::CmContinuousCSModel() {
-  if (RefuseDlsData()) return;
-  if (!CallOrNotAvailable(*this, Road().selectContinuousCS)) return;
-  const ModelSelectorFlags& m = gModelSelectorFlags;
+  const ContiModelCommandContext ctx = ContiContext();
+  const ContiModelCommandResult r = ::CmContinuousCSModel(ctx);
+  if (r.refused) return;
   for (int item : {277, 278, 279, 950, 288, 235, 887, 585, 1100, 587, 531, 514, 548, 870, 602, 872, 603, 595,
                    598, 526, 521})
     CheckMenuItem(item, false);
-  CheckMenuItem(275, m.CSModel != 0);
-  Frame().Invalidate(true);
+  CheckMenuItem(275, gModelSelectorFlags.CSModel != 0);
+  AfterContiCommand(*this, ctx, r);
 }

@@ -4,6 +4,12 @@
 
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
+#include "app/plot_replay.h"
+#include "app/road_services.h"
+#include "distributions/conti_run.h"
+#include "distributions/distribution_arrays.h"
+#include "plot/plot_window_set.h"
+#include "plot/residual_bitmap.h"
 #include "app/txla_window.h"
 #include "app/window_fit_host.h"
 #include "data/load_hooks.h"
@@ -29,9 +35,44 @@ std::unique_ptr<ModelSelectionHooks>& SavedSelectionHooks() {
 
 }  // namespace
 
+namespace {
+
+// The plots, the c(s) runner and the distribution plot as the window's
+// commands and painting reach them.
+void InstallRoadServices(TXLAWindow& window) {
+  RoadServices& r = Road();
+  TXLAWindow* w = &window;
+  r.dataPlot = [] { return CurrentPlotWindows().dataPlot; };
+  r.residualPlot = [] { return CurrentPlotWindows().residualPlot; };
+  r.residualBitmapPlot = [] { return CurrentPlotWindows().histogramPlot; };
+  r.showData = [] { return CurrentPlotWindows().showData != 0; };
+  r.showResiduals = [] { return CurrentPlotWindows().showResiduals != 0; };
+  r.showResidualsBitmap = [] { return CurrentPlotWindows().showBitmap != 0; };
+  r.showModelCurves = [] { return true; };
+  r.scanColor = [](int i) { return ScanColor(i); };
+  r.updateResidualsPlot = [](bool rescale) { UpdateResidualsPlot(rescale); };
+  r.drawResidualsBitmap = [w] {
+    if (platform::DrawSurface* s = w->Frame().Surface()) DrawResidualsBitmap(*s);
+  };
+  r.runContiSed = [] { RunContiSed(); };
+  r.freeDistributionArrays = [] { FreeDistributionArrays(); };
+  r.makeDistributionPlot = [] { MakeDistributionPlot(); };
+  r.redrawDistributionPlot = [] {
+    return DistArrays().plotExists ? static_cast<platform::HMETAFILE>(RedrawDistributionPlot()) : 0u;
+  };
+
+  PlotWindowHooks& p = PlotHooks();
+  p.paintDataPlot = [w] { PaintDataPlot(*w); };
+  p.paintResidualPlots = [w] { PaintResidualPlots(*w); };
+  p.paintDistributionPlot = [w] { PaintDistributionPlot(*w); };
+}
+
+}  // namespace
+
 void ConnectMainRoad(TXLAWindow& window) {
   Host() = std::make_unique<WindowFitHost>(window);
   SetMainFitHost(Host().get());
+  InstallRoadServices(window);
 
   LoadTargets& t = CurrentLoadTargets();
   ModelParams& mp = gModelParams;
@@ -70,6 +111,7 @@ void ConnectMainRoad(TXLAWindow& window) {
 }
 
 void DisconnectMainRoad() {
+  Road() = RoadServices{};
   SetMainFitHost(nullptr);
   Host().reset();
   if (SavedSelectionHooks()) {
