@@ -211,6 +211,22 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   timedRadii_ = o.timedRadii_;
   timedNext_ = o.timedNext_;
   timedNextTime_ = o.timedNextTime_;
+
+  // State of a run: a solver that is reused for another species starts from
+  // the template's, as a new one would.
+  steep_ = o.steep_;
+  scheduleGrid_ = o.scheduleGrid_;
+  defaultGrid_ = o.defaultGrid_;
+  retry_ = o.retry_;
+  refineRequested_ = o.refineRequested_;
+  grading_ = o.grading_;
+  movingCandidate_ = o.movingCandidate_;
+  staticCandidate_ = o.staticCandidate_;
+  refineRadius_ = o.refineRadius_;
+  errNonConvergence_ = errTridag_ = errConcDependent_ = 0;
+  pivotFailed_ = abortFlag_ = collapseFlag_ = false;
+  abortRequest_ = false;
+  endCondition_ = false;
 }
 
 // ---------------------------------------------------------------- setters

@@ -29,7 +29,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
-const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946,
+const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
                                             197, 198, 229, 280, 282, 246, 213, 215, 240, 530, 212,
                                             252, 253, 235, 275};
 
