@@ -236,7 +236,6 @@ void TXLAWindow::CmWienerSkewingCorrection() { NotAvailableYet(); }
 void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
 void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
 void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
-void TXLAWindow::CmFinishAutomation() { NotAvailableYet(); }
 
 // Window messages whose handling arrives with the plot interaction, the
 // loader and the real-time update.

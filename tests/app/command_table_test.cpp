@@ -26,7 +26,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {943, "SET PREFERENCE"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
-const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946};
+const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113};
 
 }  // namespace
 
