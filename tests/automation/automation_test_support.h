@@ -97,6 +97,22 @@ inline void ResetAnalysisState() {
   if (c.distribution) free_vector(c.distribution, 1, c.gridSize);
   c.sValues = c.distribution = nullptr;
   c.gridSize = 0;
+  // The scalar settings the tests read; the arrays of a run stay allocated.
+  const ContiSettings fresh;
+  c.resolution = fresh.resolution;
+  c.sMin = fresh.sMin;
+  c.sMax = fresh.sMax;
+  c.ffValue = fresh.ffValue;
+  c.fitFfValue = fresh.fitFfValue;
+  c.confidenceLevel = fresh.confidenceLevel;
+  c.logSpacedGrid = fresh.logSpacedGrid;
+  c.gridFromFile = fresh.gridFromFile;
+  c.maxEntropy = fresh.maxEntropy;
+  c.secondDerivative = fresh.secondDerivative;
+  c.showBothRegularizations = fresh.showBothRegularizations;
+  c.suppressBaselineCorrelation = fresh.suppressBaselineCorrelation;
+  c.multipleThreads = fresh.multipleThreads;
+  c.normalEquationThreads = fresh.normalEquationThreads;
   ResetAnalysisCommandHooks();
   ResetAutomation();
   platform::ResetQuitRequest();
