@@ -87,7 +87,10 @@ int SolveSpeciesList(const LammListJob& job) {
       solveOne(k, 0);
     }
   } else {
-    std::atomic<int> next{1};
+    // The first species on this thread: a refusal of the common settings is
+    // told once, here, and stops the list before the workers start.
+    solveOne(1, 0);
+    std::atomic<int> next{2};
     std::function<void(int)> work = [&](int t) {
       for (int k = next++; k <= job.n && !stop.load(); k = next++) solveOne(k, t);
     };

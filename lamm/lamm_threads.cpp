@@ -269,6 +269,7 @@ int RunLammListSingleThread(const CLammIdeal* templ, int n, const double* s, con
                                perScanCounts);
     solver.SetSolventAndComputeFrictionalRatio(templ->Temperature(), vbar ? vbar[k] : templ->Vbar(),
                                                templ->Density(), templ->Viscosity());
+    solver.ShowSolvingProgress(10, 30);
     code = solver.CheckAndRun();
     failing = k;
     if (solver.AbortRequested()) platform::StopFlag() = true;
