@@ -6,6 +6,7 @@
 #include "app/shell_services.h"
 #include "app/txla_window.h"
 #include "automation/automation_run.h"
+#include "automation/commands.h"
 #include "platform/bitmap.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
@@ -59,6 +60,7 @@ void TXLAWindow::CmFinishAutomation() {
 }
 
 void InstallAutomationServices(ShellServices& s) {
+  ConnectSavedParamsToDistributions();
   s.takeAutomationCommandLine = [](int argCount, char** argCopies) {
     return TakeAutomationCommandLine(argCount, argCopies);
   };

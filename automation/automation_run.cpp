@@ -95,6 +95,8 @@ void ApplyDistributionSettings(const CIniCustomPars& r) {
 AutomationState& CurrentAutomationState() { return g_state; }
 CIniCustomPars* CurrentIniCustomPars() { return g_record.get(); }
 
+void InstallUnattendedUserInterface() { platform::SetUI(&UnattendedUI()); }
+
 void SetAutomationWait(std::function<void(int)> wait) { g_wait = std::move(wait); }
 
 void AutomationLog(const std::string& line) {
@@ -149,7 +151,7 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
   if (!file) return false;
 
   ResetAutomation();
-  platform::SetUI(&UnattendedUI());
+  InstallUnattendedUserInterface();
   g_state.parameterFile = file;
   g_record = std::make_unique<CIniCustomPars>();
   CIniCustomPars& r = *g_record;

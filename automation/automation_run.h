@@ -72,6 +72,12 @@ CIniCustomPars* CurrentIniCustomPars();
 // requested with kAutomationRejectedFile.
 bool TakeAutomationCommandLine(int argCount, char** argCopies);
 
+// From here on every box and question is logged and answered with its
+// default button. The start-up installs it as soon as the command line asks
+// for an unattended run, so that nothing before the intake can wait for a
+// person either.
+void InstallUnattendedUserInterface();
+
 // The whole run, inside the window's constructor; false only without a record.
 bool RunAutomationAtStartup(IAutomationWindow& window);
 // Builds the numbered file names and loads them; false when the scan range

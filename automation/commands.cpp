@@ -138,3 +138,41 @@ CommandStatus SubtractRINoiseCommand() {
 CommandStatus SubtractTINoiseCommand() {
   return RunNoiseCommand(kSubtractTINoise) ? CommandStatus::Done : CommandStatus::Refused;
 }
+
+void ConnectSavedParamsToDistributions() {
+  SavedParamsHooks& h = CurrentSavedParamsHooks();
+  h.getContiValue = [](int line) -> float {
+    const ContiSettings& c = Conti();
+    switch (line) {
+      case 86: return c.ffMin;
+      case 87: return c.ffMax;
+      case 88: return c.ffResolution;
+      case 89: return c.ffValue;
+      case 90: return c.discreteM;
+      case 91: return c.discreteS;
+      case 200: return c.logSpacedGrid ? 1.0f : 0.0f;
+      case 201: return static_cast<float>(static_cast<int>(c.minimumSValue));
+      case 202: return c.useMinimumS ? 1.0f : 0.0f;
+      case 203: return c.gridFromFile ? 1.0f : 0.0f;
+      default: return 0.0f;
+    }
+  };
+  h.setContiValue = [](int line, float v) {
+    ContiSettings& c = Conti();
+    ModelParams& mp = gModelParams;
+    ModelParameterVector& pv = gModelParameterVector;
+    switch (line) {
+      case 86: c.ffMin = v; break;
+      case 87: c.ffMax = v; break;
+      case 88: c.ffResolution = v; break;
+      case 89: c.ffValue = v; break;
+      case 90: c.discreteM = mp.extra[1] = pv.P[16] = v; break;
+      case 91: c.discreteS = mp.extra[2] = pv.P[17] = v; break;
+      case 200: c.logSpacedGrid = v == 1.0f; break;
+      case 201: c.minimumSValue = static_cast<float>(static_cast<int>(v)); break;
+      case 202: c.useMinimumS = v == 1.0f; break;
+      case 203: c.gridFromFile = v == 1.0f; break;
+      default: break;
+    }
+  };
+}

@@ -53,3 +53,7 @@ CommandStatus FitCommand();
 // nothing is loaded or that noise is not fitted.
 CommandStatus SubtractRINoiseCommand();
 CommandStatus SubtractTINoiseCommand();
+
+// Lets the saved analysis ("~tmppars") carry the distribution settings it
+// holds (f/f0 grid, discrete start values, grid kind and minimum s).
+void ConnectSavedParamsToDistributions();

@@ -138,7 +138,7 @@ TEST_F(ResultFiles, TheParameterSummaryHasOneValuePerElement) {
   gFitEngineState.useSimplex = 0;  // no method chosen at all
   gFitEngineState.currentRmsd = 0.5f;
   gFitEngineState.rmsdPointCount = 9;
-  const std::string x = ComposeResultParametersXml(record);
+  const std::string x = ComposeResultParametersXml(record, true);
   EXPECT_EQ(x.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<cGMPTarnel>\n\n<TARNELVersion>TARNEL  version ", 0), 0u);
   EXPECT_EQ(x.substr(x.size() - 15), "\n</cGMPTarnel>\n");
   for (const char* element : {
@@ -166,8 +166,9 @@ TEST_F(ResultFiles, TheParameterSummaryHasOneValuePerElement) {
   gModelSelectorFlags.LsgStarModel = 1;
   gFitEngineState.useMarquardt = 1;
   gFitEngineState.useSimplex = 1;
-  const std::string y = ComposeResultParametersXml(record);
+  const std::string y = ComposeResultParametersXml(record, false);
   EXPECT_NE(y.find("\n<Model>lsgofs</Model>"), std::string::npos);
+  EXPECT_NE(y.find("\n<ScreenShotPath></ScreenShotPath>"), std::string::npos);
   EXPECT_NE(y.find("\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>"), std::string::npos);
 }
 
