@@ -50,6 +50,7 @@ struct Experiment {
     s.dataFolder = platform::SystemTempFolder();
     s.fileNames[1] = "run.ra1";
     s.gridOwned = 1;
+    s.dataChanged = 0;
     s.gridLength = points;
     s.grid = vector(1, points);
     for (int i = 1; i <= points; ++i)
