@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -64,6 +65,10 @@ class ContiFitTest : public ::testing::Test {
     savedEngine_ = gFitEngineState;
     e_.interval = 500;
     e_.Build();
+    // A folder of its own for the grid file: test processes run in parallel.
+    folder_ = std::filesystem::temp_directory_path() / ("fitc_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder_);
+    CurrentScanSet().dataFolder = folder_.string() + "/";
     SetGrid(1.0f, 10.0f, 37);
     Conti().ffValue = 1.25f;
     Conti().maxEntropy = 0;
@@ -95,6 +100,8 @@ class ContiFitTest : public ::testing::Test {
     Conti().maxEntropy = savedSettings_.maxEntropy;
     Conti().confidenceLevel = savedSettings_.confidenceLevel;
     Conti().ffValue = savedSettings_.ffValue;
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
   }
   void Float(float meniscus, float ff0) {
     gModelParams.meniscus = meniscus;
@@ -119,6 +126,7 @@ class ContiFitTest : public ::testing::Test {
   }
 
   Experiment e_{12, 160};
+  std::filesystem::path folder_;
   double trueS_ = 0.0;
   ContiSettings savedSettings_;
   FitEngineState savedEngine_;
