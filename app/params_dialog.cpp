@@ -352,6 +352,8 @@ void FillTransfer(ParamsTransfer& b) {
   b.texts[438] = FormatField("%g", l.tolerance);
   b.texts[439] = FormatField("%.0f", l.gridSizeInUse);
   b.texts[440] = FormatField("%g", l.maxDcOverC);
+  // The model-specific field carries a number even where no model uses it.
+  if (!IsNumber(Text(b, 443).c_str())) b.texts[443] = "0";
   b.states[441] = l.claverieAlgorithm != 0;
   b.states[442] = l.automaticAlgorithm != 0;
   b.states[444] = l.movingHatAlgorithm != 0;

@@ -35,6 +35,8 @@ class RoadTest : public AppTest {
     UserFitLimitsSet() = 0;
     InitParamsTransfer(ParamsTransferBuffer());
     CurrentScanSet().loadEvery = 1;
+    CurrentScanSet().oldFileNameConvention = 0;
+    CurrentScanSet().equilibriumMode = 0;
     Options().InfoWizardMessages = 0;
     WriteAgreedDefaults();
     formScope_ = std::make_unique<ScopedFormRunner>(forms_);
