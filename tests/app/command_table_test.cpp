@@ -31,7 +31,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
 // on and are switched off; without scans there is nothing to plot).
 const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
                                             197, 198, 229, 280, 282, 246, 213, 215, 240, 530, 212,
-                                            252, 253, 235, 275};
+                                            252, 253, 235, 275, 508, 509};
 
 }  // namespace
 
