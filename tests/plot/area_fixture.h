@@ -106,6 +106,11 @@ inline void LoadScans(const ScanSpec& spec, const Profile& signal, const Profile
   }
 }
 
+// Text on a canvas needs the application's fonts (offscreen without a
+// display); Qt's headers stay out of this one, whose scan set has a member
+// named like one of Qt's keywords.
+void EnsureGuiApp();
+
 inline void ClearPlotState() {
   DeletePlotWindows();
   FreeAdHocPlotArrays();
