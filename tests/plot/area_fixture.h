@@ -106,6 +106,10 @@ inline void LoadScans(const ScanSpec& spec, const Profile& signal, const Profile
   }
 }
 
+// 40-odd scans of one sedimenting species from the Lamm solver, with noise,
+// and a slightly misfitting model (area_lamm_scans.cpp).
+bool LoadSimulatedAbsorbanceSet(int scans);
+
 // Text on a canvas needs the application's fonts (offscreen without a
 // display); Qt's headers stay out of this one, whose scan set has a member
 // named like one of Qt's keywords.
