@@ -3,13 +3,9 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmMonomerDimerModel() { NotAvailableYet(); }
-void TXLAWindow::CmDiscreteSpeciesModel() { NotAvailableYet(); }
 void TXLAWindow::CmFixIndividualScanJump199() { NotAvailableYet(); }
-void TXLAWindow::CmLoadNewFiles() { NotAvailableYet(); }
 void TXLAWindow::CmEditDataFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSetInitialData() { NotAvailableYet(); }
-void TXLAWindow::CmSaveFitData() { NotAvailableYet(); }
 void TXLAWindow::CmCopyFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDataPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsPlot() { NotAvailableYet(); }
@@ -18,10 +14,7 @@ void TXLAWindow::CmFullRange() { NotAvailableYet(); }
 void TXLAWindow::CmShowResiduals() { NotAvailableYet(); }
 void TXLAWindow::CmToggleDisplayFlag210() { NotAvailableYet(); }
 void TXLAWindow::CmDataMarkSize() { NotAvailableYet(); }
-void TXLAWindow::CmParameters() { NotAvailableYet(); }
-void TXLAWindow::CmRun() { NotAvailableYet(); }
 void TXLAWindow::CmSingle() { NotAvailableYet(); }
-void TXLAWindow::CmFit() { NotAvailableYet(); }
 void TXLAWindow::CmNotepad() { NotAvailableYet(); }
 void TXLAWindow::CmFitMAndS() { NotAvailableYet(); }
 void TXLAWindow::CmSetVRho() { NotAvailableYet(); }
@@ -30,23 +23,16 @@ void TXLAWindow::CmAlignInterferenceOffset() { NotAvailableYet(); }
 void TXLAWindow::CmToggleOption223() { NotAvailableYet(); }
 void TXLAWindow::CmSimplexSettings() { NotAvailableYet(); }
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
-void TXLAWindow::CmAddMoreFiles() { NotAvailableYet(); }
 void TXLAWindow::CmNonidealSingleSpeciesModel() { NotAvailableYet(); }
 void TXLAWindow::CmMonomerDimerTetramerModel() { NotAvailableYet(); }
-void TXLAWindow::CmMonomerTrimerModel() { NotAvailableYet(); }
 void TXLAWindow::CmSaveIntensityAsAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmShowData() { NotAvailableYet(); }
 void TXLAWindow::CmPrinterSetup() { NotAvailableYet(); }
 void TXLAWindow::CmPrint() { NotAvailableYet(); }
-void TXLAWindow::CmContinuousCMModel() { NotAvailableYet(); }
-void TXLAWindow::CmSetFitLimitsMeniscusBottom() { NotAvailableYet(); }
 void TXLAWindow::CmSMContour() { NotAvailableYet(); }
 void TXLAWindow::CmS1S2Contour() { NotAvailableYet(); }
 void TXLAWindow::CmKContour() { NotAvailableYet(); }
-void TXLAWindow::CmZoneCentrifugationSpeciesModel() { NotAvailableYet(); }
 void TXLAWindow::CmDontLoadSpikes() { NotAvailableYet(); }
-void TXLAWindow::CmSaveNoiseInFile() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractNoiseFromEqData() { NotAvailableYet(); }
 void TXLAWindow::CmFitT0() { NotAvailableYet(); }
 void TXLAWindow::CmSedimentationTimeOffset() { NotAvailableYet(); }
 void TXLAWindow::CmUpdate() { NotAvailableYet(); }
@@ -65,14 +51,10 @@ void TXLAWindow::CmSaveContinuousDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistributionPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistribution() { NotAvailableYet(); }
-void TXLAWindow::CmContinuousCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmSphereSFromM() { NotAvailableYet(); }
 void TXLAWindow::CmCMInvariantDModel() { NotAvailableYet(); }
 void TXLAWindow::CmCMPowerLawModel() { NotAvailableYet(); }
 void TXLAWindow::CmCMPriorVbarModel() { NotAvailableYet(); }
-void TXLAWindow::CmLinearLammModel() { NotAvailableYet(); }
-void TXLAWindow::CmExternalLoadingCellModel() { NotAvailableYet(); }
-void TXLAWindow::CmModel282() { NotAvailableYet(); }
 void TXLAWindow::CmSubtractBlankScan() { NotAvailableYet(); }
 void TXLAWindow::CmEquilibriumModel284() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateErrorInS() { NotAvailableYet(); }
@@ -85,7 +67,6 @@ void TXLAWindow::CmElectrophoresisLammModel() { NotAvailableYet(); }
 void TXLAWindow::CmVanHoldeWeischet() { NotAvailableYet(); }
 void TXLAWindow::CmExtrapolateLsgAreaFractions() { NotAvailableYet(); }
 void TXLAWindow::CmMonteCarloForDistributions() { NotAvailableYet(); }
-void TXLAWindow::CmLoadDlsData() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v520() { NotAvailableYet(); }
 void TXLAWindow::CmIntegrateDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmRescaleDistributionPlot() { NotAvailableYet(); }
@@ -105,7 +86,6 @@ void TXLAWindow::CmZoneCentrifugationLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmElectrophoresisCVModel() { NotAvailableYet(); }
 void TXLAWindow::CmConformationalChangeCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmLoadEquilibriumData() { NotAvailableYet(); }
 void TXLAWindow::CmShowLastFitInfo() { NotAvailableYet(); }
 
 void TXLAWindow::CmSubtractAllNoise() { NotAvailableYet(); }
@@ -119,7 +99,6 @@ void TXLAWindow::CmCSInvariantDModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsBIC() { NotAvailableYet(); }
 void TXLAWindow::CmDlsCD() { NotAvailableYet(); }
 void TXLAWindow::CmUsePriorProbabilities() { NotAvailableYet(); }
-void TXLAWindow::CmFaxenSimulation() { NotAvailableYet(); }
 void TXLAWindow::CmCSWith1DiscreteModel() { NotAvailableYet(); }
 void TXLAWindow::CmDls2ColumnG2() { NotAvailableYet(); }
 void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
@@ -236,7 +215,6 @@ void TXLAWindow::CmWienerSkewingCorrection() { NotAvailableYet(); }
 void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
 void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
 void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
-void TXLAWindow::CmFinishAutomation() { NotAvailableYet(); }
 
 // Window messages whose handling arrives with the plot interaction, the
 // loader and the real-time update.
@@ -249,5 +227,4 @@ void TXLAWindow::EvRButtonUp(unsigned, int, int) {}
 void TXLAWindow::EvMouseMove(unsigned, int, int) {}
 void TXLAWindow::EvLButtonDblClk(unsigned, int, int) {}
 void TXLAWindow::EvRButtonDblClk(unsigned, int, int) {}
-void TXLAWindow::EvDropFiles(const std::vector<std::string>&) {}
 void TXLAWindow::EvTimer(int) {}

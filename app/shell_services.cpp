@@ -1,5 +1,6 @@
 #include "app/shell_services.h"
 
+#include "app/automation_window.h"
 #include "app/plot_wiring.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
@@ -28,5 +29,6 @@ ShellServices DefaultShellServices() {
   s.playSoundBye = [] { PlaySoundBye(); };
   s.playSoundBeer = [] { PlaySoundBeer(); };
   InstallPlotShellServices(s);
+  InstallAutomationServices(s);
   return s;
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
@@ -33,6 +34,8 @@ float Log10D(float logRh, float T) {
   return std::log10(DFromStokesRadius(std::pow(10.0f, logRh), T));
 }
 
+// The DLS parameter dialog's three spacings: dlsSpacingLinear is linear in
+// D, dlsSpacingLog logarithmic in D, dlsSpacingMixed logarithmic in Rh.
 void DlsGrid(int n) {
   ContiSettings& cs = Conti();
   float* rh = cs.sValues;      // log10 Rh (m)
@@ -255,13 +258,8 @@ bool SetupContiGrid() {
   if (twoD && !dls) {
     const int nf = cs.ffCount;
     const int n2 = n * nf;
-    float* s1 = vector(1, n);
-    float* m1 = vector(1, n);
-    for (int i = 1; i <= n; ++i) {
-      s1[i] = cs.sValues[i];
-      m1[i] = cs.molarMasses[i];
-    }
     AllocDistributionArrays2D(n2, nf);
+    const float* s1 = cs.sValues;
     for (int k = 1; k <= nf; ++k)
       cs.ffValues[k] = nf > 1 ? cs.ffMin + (k - 1) * (cs.ffMax - cs.ffMin) / (nf - 1) : cs.ffMin;
     const float T = gSolutionConditions.temperature - kAbsoluteZero;
@@ -275,8 +273,6 @@ bool SetupContiGrid() {
         cs.grid2DD[j] = SvedbergD(cs.grid2DM[j], s, T);
         cs.grid2DStokes[j] = StokesRadiusFromD(cs.grid2DD[j], T) * 1e9f;
       }
-    free_vector(s1, 1, n);
-    free_vector(m1, 1, n);
   }
   if (!dls) AssemblePriorProbability();
 
@@ -289,7 +285,9 @@ bool SetupContiGrid() {
   da.lastFfMax = cs.ffMax;
   cs.lastGridSize = n;
 
-  if ((F().LsgStarModel || F().HybridCSLsgModel) && !dls && !FitLimitCheck()) return false;
+  if ((F().LsgStarModel || F().HybridCSLsgModel) && !dls && !CurrentSpeedProfile.Active() &&
+      !FitLimitCheck())
+    return false;
 
   BuildDistributionPlot();
   const int m = twoD ? cs.grid2DSize : n;

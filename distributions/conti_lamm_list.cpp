@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "distributions/kernel_transfer.h"
@@ -53,7 +54,8 @@ void Configure(CLammIdeal& L, int k, double s, double D, double vbar) {
   if (f.ZoneCentrifugationModel || f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel)
     L.SetGeometryFlags(true, gModelParams.zoneValue, false);
   L.SetSolventAndComputeFrictionalRatio(sol.temperature - 273.15, vbar, sol.density, sol.viscosity);
-  if (gModelParams.startTime != 0.0f) L.SetInitialTime(gModelParams.startTime);
+  if (gModelParams.startTimeFit || gModelParams.startTime != 0.0f) L.SetInitialTime(gModelParams.startTime);
+  if (CurrentSpeedProfile.Active()) L.LoadFromThreadJob(*CurrentSpeedProfile.profile);
   if (df.absorbance && st.simulateTimeResolution && st.scanVelocity > 0 && sc.count >= 1 &&
       sc.radii[1])
     L.SetStartTimeOffset(sc.radii[1][1]);
@@ -85,7 +87,10 @@ int SolveSpeciesList(const LammListJob& job) {
       solveOne(k, 0);
     }
   } else {
-    std::atomic<int> next{1};
+    // The first species on this thread: a refusal of the common settings is
+    // told once, here, and stops the list before the workers start.
+    solveOne(1, 0);
+    std::atomic<int> next{2};
     std::function<void(int)> work = [&](int t) {
       for (int k = next++; k <= job.n && !stop.load(); k = next++) solveOne(k, t);
     };

@@ -6,6 +6,8 @@
 // tests call the same code; menu check marks and help are the window's.
 #include <string>
 
+class FitHost;
+
 // ---- which model -----------------------------------------------------------
 bool DlsDistributionModel();      // DLS I(D), I(Rh) or the I(Rh) time course
 bool TwoDimensionalModel();       // c(s,f/f0), with or without discrete component
@@ -35,7 +37,31 @@ struct ContiModelCommandContext {
   float lastScanTemperature = 20.0f;  // C
   bool quiet = false;                 // the restore's quiet switch: no notes
   bool reducedLsgMenu = false;
+  bool nonidealSetup = false;         // called by a nonideal c(s) command
+  bool* fitMAndS = nullptr;           // the M-and-s parametrisation switch (in/out)
+  FitHost* host = nullptr;            // for switching off times from w^2t
 };
+
+// Values the variants load into the fit vector, kept between commands.
+struct ContiModelStore {
+  float discreteM = 350.0f, discreteS = 1.0f, discreteSecond = 0.34f;
+  int discreteMFit = 0, discreteSecondFit = 0;
+  float conformation[3] = {200000.0f, 7.0f, 10.0f};
+  float bimodal[3] = {2.0f, 10.0f, 20.0f};
+  int bimodalSecondFit = 0;
+  float vbarFit = 0;
+  float scalingPrefactor = 0.003f, scalingExponent = 0.667f;
+  int scalingPrefactorFit = 0, scalingExponentFit = 0;
+  float wormPersistence = 36.0f;
+  int wormPersistenceFit = 0;
+  float worm[3] = {23.0f, 9000.0f, 0.4f};
+  float ffDimension[3] = {1.0f, 2.0f, 10.0f};
+  float invariantD = 5e-7f;
+  float rodValue = 10000.0f;
+  int savedLammGridSize = 0;
+  int distributionGridSize = 500;
+};
+ContiModelStore& ContiStore();
 
 // "Continuous c(M) Distribution": also the common set-up of the family.
 ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx);

@@ -277,10 +277,9 @@ void SyntheticModel() {
   RedrawDistributionPlot();
 }
 
-void Regularize(int n) {
+void Regularize() {
   ContiSettings& cs = Conti();
   NormalEquationBlock& b = NeqBlock();
-  (void)n;
   const bool trace = !cs.silent || gFitEngineState.fitRunning || cs.monteCarloRun;
   if (trace) Trace("\nStarting Regularization");
   if (TwoDimensionalModel()) {
@@ -463,7 +462,7 @@ void RunContiSed() {
   const auto tReg = SteadyClock::now();
   const bool interrupted = Stopped();
   if (!interrupted) {
-    Regularize(n);
+    Regularize();
     if (ContiHooks().bufferCorrection && NeqBlock().solution)
       ContiHooks().bufferConcentration = NeqBlock().solution[1];
   } else {

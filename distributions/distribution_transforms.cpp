@@ -1,6 +1,7 @@
 #include "distributions/distribution_transforms.h"
 
 #include <cmath>
+#include <vector>
 
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"

@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "distributions/conti_settings.h"
-#include "distributions/distribution_arrays.h"
 #include "distributions/regularization_scaling.h"
 #include "fit/model_params.h"
 #include "numerics/arrays.h"
@@ -400,7 +399,6 @@ float SFromMPowerLaw(float M) {
 
 bool WriteWormChainMofS() {
   const ContiSettings& cs = Conti();
-  const DistributionArrays& a = DistArrays();
   const int n = cs.gridSize;
   if (n < 1 || !cs.sValues || !cs.molarMasses) return false;
   const SolutionConditions& c = Sol();
@@ -410,7 +408,6 @@ bool WriteWormChainMofS() {
     m[i][1] = SToS20w(cs.sValues[i], kWaterViscosity20 * c.viscosity, c.density, c.vbar, c.vbar);
     m[i][2] = 0.001 * toWater * cs.molarMasses[i];
   }
-  (void)a;
   std::string path = platform::ProgramPaths.WormChainMofsTablePath;
   if (path.empty()) path = platform::ProgramPaths.ProgramFolder + "~WormChain_mofs.dat";
   const bool ok = WriteMatrixFile(m, 1, n, 1, 2, path.c_str());

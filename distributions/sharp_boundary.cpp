@@ -124,7 +124,6 @@ void ContiShapeModelCurve(float c0, double t, const float* r, float* c, int n) {
       }
     }
     if (first <= n) {
-      const int m2 = n - first + 1;
       if (nc >= 2) {
         // Linear interpolation of V over R onto the radii beyond the boundary;
         // beyond the last characteristic the last value is held.
@@ -144,7 +143,7 @@ void ContiShapeModelCurve(float c0, double t, const float* r, float* c, int n) {
           c[i] = y;
         }
       } else {
-        for (int i = first; i < first + m2; ++i) c[i] = nc >= 1 ? V[1] : 0.0f;
+        for (int i = first; i <= n; ++i) c[i] = nc >= 1 ? V[1] : 0.0f;
       }
     }
   }

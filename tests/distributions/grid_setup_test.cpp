@@ -221,3 +221,29 @@ TEST_F(GridTest, LoadedDistributionKeepsMassesForCMAndNormalises) {
   EXPECT_NEAR(DistArrays().normalisationFactor, 6.0 / 5000, 1e-9);  // previous factor kept
   std::remove(path.c_str());
 }
+
+TEST_F(GridTest, DlsGridsHoldLogRadiusAndLogD) {
+  ContiSettings& cs = Conti();
+  CurrentDataTypeFlags().dls = 1;
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.DlsIRhModel = 1;
+  cs.dlsSpacingMixed = 1;  // logarithmic in Rh
+  SetGrid(1.0f, 100.0f, 21);
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_NEAR(cs.sValues[1], -9.0, 1e-5);
+  EXPECT_NEAR(cs.sValues[21], -7.0, 1e-5);
+  EXPECT_NEAR(cs.sValues[11], -8.0, 1e-5);
+  EXPECT_NEAR(std::pow(10.0, cs.molarMasses[11]), DFromStokesRadius(1e-8f, 20.0f), 1e-4 * 2e-7);
+  cs.dlsSpacingMixed = 0;
+  gModelSelectorFlags.DlsIRhModel = 0;
+  gModelSelectorFlags.DlsIDModel = 1;
+  cs.dlsSpacingLinear = 1;  // linear in D, from 1 to 11 (1e-7 cm^2/s)
+  SetGrid(1.0f, 11.0f, 11);
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_NEAR(std::pow(10.0, cs.molarMasses[6]), 6e-7, 1e-11);
+  EXPECT_NEAR(std::pow(10.0, cs.sValues[6]), StokesRadiusFromD(6e-7f, 20.0f), 1e-14);
+  cs.dlsSpacingLinear = 0;
+  gModelSelectorFlags.DlsIDModel = 0;
+  gModelSelectorFlags.CSModel = 1;
+  CurrentDataTypeFlags().dls = 0;
+}

@@ -234,6 +234,8 @@ TEST_F(RunTest, SizeAndShapeDistributionFindsTheFrictionalRatio) {
   EXPECT_NEAR(onRatio, 0.9, 2e-3);
   EXPECT_LT(off, 2e-3);
   EXPECT_NEAR(cs.grid2DAmplitude[13], 0.6, 2e-3);  // (s point 3, f/f0 point 2)
+  // Each point's Stokes radius is the one of its own diffusion coefficient.
+  EXPECT_NEAR(DFromStokesRadius(cs.grid2DStokes[13] * 1e-9f, 20.0f) / cs.grid2DD[13], 1.0, 1e-5);
   // The displayed c(s) is the marginal over f/f0, as a density.
   EXPECT_NEAR(Amplitude(3), 0.6, 2e-3);
   // A second run on the same grid reuses kernels and equations.
@@ -264,4 +266,118 @@ TEST_F(RunTest, MassDistributionOnItsMassGrid) {
   }
   EXPECT_NEAR(total, 0.5, 1e-5);
   gModelSelectorFlags.CSModel = 1;
+}
+
+TEST_F(RunTest, LsgKernelsAreSharpBoundaries) {
+  Experiment e(5, 120);
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.LsgStarModel = 1;
+  CurrentScanSet().fitLimitQuestionAsked = 1;
+  SetGrid(2.0f, 12.0f, 11);
+  ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.4f}, {8, 0.2f}}));
+  // A 4 S step diluted radially, in the last scan.
+  const ScanSet& s = CurrentScanSet();
+  const double k = 4e-13 * s.records[5].w2t;
+  const double rb = 6.0 * std::exp(k), plateau = 0.4 * std::exp(-2 * k);
+  const int inside = 100;  // well behind both boundaries
+  ASSERT_GT(s.grid[inside], 6.0 * std::exp(12e-13 * s.records[5].w2t) + 0.02);
+  EXPECT_NEAR(s.gridSignals[5][inside], plateau + 0.2 * std::exp(-2 * 9e-13 * s.records[5].w2t), 2e-3);
+  EXPECT_NEAR(s.gridSignals[5][10], 0.0, 1e-3);  // ahead of every boundary
+  (void)rb;
+  Unregularised();
+  RunContiSed();
+  for (int i = 1; i <= 11; ++i) {
+    const double expected = i == 3 ? 0.4 : i == 8 ? 0.2 : 0.0;
+    EXPECT_NEAR(Amplitude(i), expected, 1e-4) << i;
+  }
+  gModelSelectorFlags.LsgStarModel = 0;
+}
+
+TEST_F(RunTest, ResultsDoNotDependOnTheThreadCount) {
+  Experiment e(4, 80);
+  SetGrid(1.0f, 10.0f, 12);
+  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {9, 0.3f}}));
+  e.AddGaussianNoise(0.003f, 5);
+  Conti().maxEntropy = 1;
+  Conti().confidenceLevel = 0.68f;
+  RunContiSed();
+  std::vector<float> one(Conti().distribution + 1, Conti().distribution + 13);
+  const int saved = LammListThreads();
+  LammListThreads() = 3;
+  Conti().multipleThreads = 1;
+  Conti().normalEquationThreads = 3;
+  RunContiSed();
+  Conti().multipleThreads = 0;
+  LammListThreads() = saved;
+  for (int i = 1; i <= 12; ++i) EXPECT_EQ(Conti().distribution[i], one[i - 1]) << i;
+}
+
+namespace {
+int DiscretizationFailure(const LammListJob& job) {
+  DefaultLammListSolver()(job);
+  return 2;
+}
+}  // namespace
+
+TEST_F(RunTest, SolverAndGridFailuresAreTold) {
+  {
+    Experiment e(3, 50);
+    SetGrid(1.0f, 5.0f, 5);
+    Unregularised();
+    SetLammListSolver(DiscretizationFailure);
+    ui.ExpectBox("ERROR in simulation", "discretization error");
+    RunContiSed();
+    SetLammListSolver(nullptr);
+  }
+  {
+    Experiment e(3, 50);
+    gModelSelectorFlags.CSModel = 0;
+    gModelSelectorFlags.CSff0Model = 1;
+    Conti().ffResolution = 2;
+    SetGrid(0.0f, 5.0f, 6);  // s = 0 has no mass and no D
+    ui.ExpectBox("", "error: D = 0 encountered species #1");
+    RunContiSed();
+    gModelSelectorFlags.CSff0Model = 0;
+  }
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+  EXPECT_TRUE(ui.AllConsumed());
+}
+
+TEST_F(RunTest, BothRegularisationsAreShown) {
+  Experiment e(5, 80);
+  SetGrid(1.0f, 10.0f, 12);
+  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {9, 0.3f}}));
+  e.AddGaussianNoise(0.003f, 9);
+  ContiSettings& cs = Conti();
+  cs.showBothRegularizations = 1;
+  cs.confidenceLevel = 0.9f;
+  RunContiSed();
+  cs.showBothRegularizations = 0;
+  double a = 0, b = 0, diff = 0;
+  for (int i = 1; i <= 12; ++i) {
+    a += cs.distribution[i];
+    b += cs.companionDistribution[i];
+    diff += std::fabs(cs.distribution[i] - cs.companionDistribution[i]);
+  }
+  EXPECT_GT(b, 0.0);
+  EXPECT_NEAR(a / b, 1.0, 0.05);  // both carry the same signal
+  EXPECT_GT(diff, 1e-4);         // by different regularisations
+}
+
+TEST_F(RunTest, InterruptedRunLeavesTheBufferConcentrationAlone) {
+  Experiment e(3, 50);
+  SetGrid(1.0f, 5.0f, 6);
+  Unregularised();
+  NoiseModel(true, true);
+  ContiHooks().bufferCorrection = true;
+  ContiHooks().bufferConcentration = 0.77;
+  SetLammListSolver(KeyAfterKernels);
+  ui.ExpectBox("ERROR", "user interrupt");
+  RunContiSed();
+  SetLammListSolver(nullptr);
+  EXPECT_EQ(ContiHooks().bufferConcentration, 0.77);
+  ContiHooks().bufferCorrection = false;
+  NoiseModel(false, false);
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+  platform::ClearInput();
 }
