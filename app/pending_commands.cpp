@@ -85,21 +85,17 @@ void TXLAWindow::CmSubtractRINoise() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmElectrophoresisCVModel() { NotAvailableYet(); }
-void TXLAWindow::CmConformationalChangeCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmShowLastFitInfo() { NotAvailableYet(); }
 
 void TXLAWindow::CmSubtractAllNoise() { NotAvailableYet(); }
 void TXLAWindow::CmMonomerTetramerOctamerModel() { NotAvailableYet(); }
-void TXLAWindow::CmCSModel521() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhTimeCourseModel() { NotAvailableYet(); }
 void TXLAWindow::CmEquilibriumModel523() { NotAvailableYet(); }
 void TXLAWindow::CmSave6ChannelSubsets() { NotAvailableYet(); }
 void TXLAWindow::CmTransformSToRDistribution() { NotAvailableYet(); }
-void TXLAWindow::CmCSInvariantDModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsBIC() { NotAvailableYet(); }
 void TXLAWindow::CmDlsCD() { NotAvailableYet(); }
 void TXLAWindow::CmUsePriorProbabilities() { NotAvailableYet(); }
-void TXLAWindow::CmCSWith1DiscreteModel() { NotAvailableYet(); }
 void TXLAWindow::CmDls2ColumnG2() { NotAvailableYet(); }
 void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
 void TXLAWindow::CmDlsALV() { NotAvailableYet(); }
@@ -114,7 +110,6 @@ void TXLAWindow::CmDlsOldDosBIC() { NotAvailableYet(); }
 void TXLAWindow::CmSwByDifferentialSecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmMonteCarloIntegratedSw() { NotAvailableYet(); }
 void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
-void TXLAWindow::CmBimodalFF0CSModel() { NotAvailableYet(); }
 void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
 void TXLAWindow::CmAddConstantTimeAndW2t() { NotAvailableYet(); }
 void TXLAWindow::CmAddNoiseOrScale() { NotAvailableYet(); }
@@ -128,17 +123,12 @@ void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPhotoCor() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v6() { NotAvailableYet(); }
 void TXLAWindow::CmNonidealCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmCSWithMsTableModel() { NotAvailableYet(); }
 void TXLAWindow::CmTransformCSToCM() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitByCellOrDir() { NotAvailableYet(); }
-void TXLAWindow::CmCSff0Model() { NotAvailableYet(); }
-void TXLAWindow::CmCSff0With1DiscreteModel() { NotAvailableYet(); }
 void TXLAWindow::CmDls2ColumnG2m1() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPSv4() { NotAvailableYet(); }
-void TXLAWindow::CmFixFF0FloatingVbarCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmWormlikeChainCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmMFromS() { NotAvailableYet(); }
 void TXLAWindow::CmRestoreTINoise() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
@@ -157,8 +147,6 @@ void TXLAWindow::TransformDistributionToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmDiagnosticsOutput() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
-void TXLAWindow::CmBimodalFF0With1DiscreteCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmGeneralScalingLawCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmMinimizeTimeToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
