@@ -244,3 +244,40 @@ void TXLAWindow::CmContinuousCSModel() {
   CheckMenuItem(275, gModelSelectorFlags.CSModel != 0);
   AfterContiCommand(*this, ctx, r);
 }
+
+namespace {
+
+// A c(s) variant: the family's set-up through the distribution code, then
+// the window's marks (235 and 275 off, the variant's own item on).
+void SelectVariant(TXLAWindow& w, CsVariant variant, int item) {
+  const ContiModelCommandContext ctx = ContiContext();
+  const ContiModelCommandResult r = ::CmContinuousCSVariant(variant, ctx);
+  if (r.refused) return;
+  w.CheckMenuItem(235, false);
+  w.CheckMenuItem(275, false);
+  w.CheckMenuItem(item, true);
+  AfterContiCommand(w, ctx, r);
+}
+
+}  // namespace
+
+void TXLAWindow::CmCSWith1DiscreteModel() { SelectVariant(*this, CsVariant::With1Discrete, 531); }
+void TXLAWindow::CmCSWithMsTableModel() { SelectVariant(*this, CsVariant::MsTable, 587); }
+void TXLAWindow::CmConformationalChangeCSModel() { SelectVariant(*this, CsVariant::ConformationalChange, 514); }
+void TXLAWindow::CmBimodalFF0CSModel() { SelectVariant(*this, CsVariant::BimodalFf0, 548); }
+void TXLAWindow::CmBimodalFF0With1DiscreteCSModel() {
+  SelectVariant(*this, CsVariant::BimodalFf0With1Discrete, 870);
+}
+void TXLAWindow::CmFixFF0FloatingVbarCSModel() { SelectVariant(*this, CsVariant::FixFf0FloatingVbar, 602); }
+void TXLAWindow::CmGeneralScalingLawCSModel() { SelectVariant(*this, CsVariant::GeneralScalingLaw, 872); }
+void TXLAWindow::CmWormlikeChainCSModel() { SelectVariant(*this, CsVariant::WormlikeChain, 603); }
+void TXLAWindow::CmCSff0Model() {
+  CheckMenuItem(598, false);
+  SelectVariant(*this, CsVariant::CsFf0, 595);
+}
+void TXLAWindow::CmCSff0With1DiscreteModel() {
+  CheckMenuItem(595, false);
+  SelectVariant(*this, CsVariant::CsFf0With1Discrete, 598);
+}
+void TXLAWindow::CmCSInvariantDModel() { SelectVariant(*this, CsVariant::InvariantD, 526); }
+void TXLAWindow::CmCSModel521() { SelectVariant(*this, CsVariant::LinearRod521, 521); }

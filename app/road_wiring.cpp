@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/distribution_plot_host.h"
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/plot_replay.h"
@@ -73,6 +74,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   Host() = std::make_unique<WindowFitHost>(window);
   SetMainFitHost(Host().get());
   InstallRoadServices(window);
+  ConnectDistributionPlot(window);
 
   LoadTargets& t = CurrentLoadTargets();
   ModelParams& mp = gModelParams;
@@ -111,6 +113,7 @@ void ConnectMainRoad(TXLAWindow& window) {
 }
 
 void DisconnectMainRoad() {
+  DisconnectDistributionPlot();
   Road() = RoadServices{};
   SetMainFitHost(nullptr);
   Host().reset();
