@@ -19,6 +19,7 @@ constexpr int kCmdShowLastFitInfo = 517;
 class WindowForAutomation : public IAutomationWindow {
  public:
   explicit WindowForAutomation(TXLAWindow& w) : w_(w) {}
+  void Command(int id) override { w_.Dispatch(id); }
   void SetCaption(const std::string& text) override { w_.Frame().SetTitle(text); }
   void RequestRepaint() override { w_.Frame().Invalidate(true); }
   void CheckMenuItem(int id, bool checked) override { w_.CheckMenuItem(id, checked); }

@@ -80,8 +80,6 @@ void TXLAWindow::CmSaveMeanDlsData() { NotAvailableYet(); }
 void TXLAWindow::CmElectrophoresisLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIDModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhModel() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractTINoise() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractRINoise() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmElectrophoresisCVModel() { NotAvailableYet(); }

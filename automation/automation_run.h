@@ -27,11 +27,23 @@ enum AutomationExitCode : int {
   kAutomationWriteFailed = 5,   // a result file could not be written
 };
 
-// What the run needs from the main window (window chrome only: the
-// analysis itself goes through automation/commands.h).
+// Menu commands the run sends, as the menu would.
+enum AutomationCommand : int {
+  kCmdContinuousCS = 275,  // "Continuous c(s) Distribution"
+  kCmdLsgStar = 288,       // "ls-g*(s)"
+  kCmdRun = 213,
+  kCmdFit = 215,
+  kCmdSubtractTINoise = 508,
+  kCmdSubtractRINoise = 509,
+};
+
+// What the run needs from the main window: its menu commands (the same
+// paths a person takes) and a few window chores.
 class IAutomationWindow {
  public:
   virtual ~IAutomationWindow() = default;
+  // Dispatches a menu command as the menu or an accelerator would.
+  virtual void Command(int id) = 0;
   virtual void SetCaption(const std::string& text) = 0;
   virtual void RequestRepaint() = 0;
   virtual void CheckMenuItem(int id, bool checked) = 0;
