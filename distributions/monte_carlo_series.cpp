@@ -190,7 +190,12 @@ void RunMonteCarloDistributions(int n, float c, const std::string& fileName, boo
     mc.iteration = k;
     char text[64];
     std::snprintf(text, sizeof text, "Monte-Carlo distribution #%d   ", k);
-    if (MonteCarloDisplay().drawText) MonteCarloDisplay().drawText(10, 70, text);
+    if (MonteCarloDisplay().drawText) {
+      MonteCarloDisplay().drawText(10, 70, text);
+    } else if (DistributionPlotHost* h = GetDistributionPlotHost();
+               h && ContiContext().drawingEnabled) {
+      h->DrawText(10, 70, text);
+    }
     MakeSyntheticScans();
     MonteCarloRhs(model, Threads());
     RegularizedSolve();
