@@ -100,6 +100,37 @@ void Place(FormControl& c) {
   c.row = 9 + (c.id - 429) / 4;
 }
 
+// The quantities of the distribution family behind the vector slots the
+// dialog shows: grid, confidence level, frictional ratio and the solution.
+struct ContiField {
+  int slot;
+  float* value;
+  std::uint8_t* fit;  // null: no fit flag
+  float scale;        // shown value = stored value x scale
+};
+
+std::vector<ContiField> ContiFields() {
+  ContiSettings& cs = Conti();
+  SolutionConditions& sc = gSolutionConditions;
+  std::vector<ContiField> f = {{9, &cs.resolution, nullptr, 1.0f},
+                               {1, &cs.sMin, nullptr, 1.0f},
+                               {5, &cs.sMax, nullptr, 1.0f},
+                               {2, &cs.confidenceLevel, nullptr, 1.0f},
+                               {3, &sc.vbar, nullptr, 1.0f},
+                               {7, &sc.density, nullptr, 1.0f},
+                               {12, &sc.viscosity, nullptr, 0.01002f}};
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.CSff0Model || m.CSff0With1DiscreteModel) {
+    f.push_back({8, &cs.ffResolution, nullptr, 1.0f});
+    f.push_back({10, &cs.ffMin, nullptr, 1.0f});
+    f.push_back({6, &cs.ffMax, nullptr, 1.0f});
+    f.push_back({11, &cs.ffDirectionWeight, nullptr, 1.0f});
+  } else if (!m.FixFF0FloatingVbarCSModel && !m.GeneralScalingLawCSModel && !m.FMScalingLawModel) {
+    f.push_back({11, &cs.ffValue, &cs.fitFfValue, 1.0f});
+  }
+  return f;
+}
+
 }  // namespace
 
 int EditForSlot(int slot) {
@@ -337,6 +368,13 @@ void FillTransfer(ParamsTransfer& b) {
   if (continuous) {
     b.states[kGridFromFile] = Conti().gridFromFile;
     b.states[kLogGrid] = Conti().logSpacedGrid;
+    for (const ContiField& f : ContiFields()) {
+      const double shown = static_cast<double>(*f.value) * f.scale;
+      const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
+      if (f.slot == 9) format = "%.0f";
+      b.texts[EditForSlot(f.slot)] = FormatField(format, shown);
+      if (f.fit) b.states[EditForSlot(f.slot) - 3] = *f.fit != 0;
+    }
   }
   b.states[429] = l.experimentalInitialDistribution != 0;
   b.states[430] = l.experimentalInitialDistribution == 0;
@@ -381,6 +419,12 @@ void ApplyTransfer(const ParamsTransfer& b) {
   if (continuous) {
     Conti().gridFromFile = static_cast<std::uint8_t>(State(b, kGridFromFile));
     Conti().logSpacedGrid = static_cast<std::uint8_t>(State(b, kLogGrid));
+    for (const ContiField& f : ContiFields()) {
+      const int edit = EditForSlot(f.slot);
+      *f.value = Value(b, edit) / f.scale;
+      if (f.fit) *f.fit = static_cast<std::uint8_t>(State(b, edit - 3));
+    }
+    gSolutionConditions.vbarRho = gSolutionConditions.vbar * gSolutionConditions.density;
   }
   mp.baseline = Value(b, 433);
   mp.baselineFit = State(b, 432);

@@ -7,6 +7,7 @@
 #include "app/main_window_flags.h"
 #include "app/plot_replay.h"
 #include "app/road_services.h"
+#include "distributions/conti_fit.h"
 #include "distributions/conti_run.h"
 #include "distributions/distribution_arrays.h"
 #include "plot/plot_window_set.h"
@@ -56,6 +57,7 @@ void InstallRoadServices(TXLAWindow& window) {
     if (platform::DrawSurface* s = w->Frame().Surface()) DrawResidualsBitmap(*s);
   };
   r.runContiSed = [] { RunContiSed(); };
+  r.contiFit = [] { ContiFit(MainFitHost()); };
   r.freeDistributionArrays = [] { FreeDistributionArrays(); };
   r.makeDistributionPlot = [] { MakeDistributionPlot(); };
   r.redrawDistributionPlot = [] {

@@ -16,6 +16,8 @@ class WindowFitHost : public FitHost {
   void RedrawFitProgress() override;
   void DrawFitCurves() override;
   void RequestRepaint() override;
+  void ShowBestContiVertex(float* vertex) override;
+  void FillFitReportInputs(FitReportInputs& inputs) override;
 
  private:
   TXLAWindow& window_;

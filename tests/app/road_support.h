@@ -62,7 +62,8 @@ class RoadTest : public AppTest {
 
   // A boundary moving out from the meniscus and spreading by diffusion:
   // c = c0/2 erfc((rb - r) / (2 sqrt(D t))) with rb = m exp(omega^2 s t),
-  // s = 5 S, D = 4e-7 cm^2/s, written as absorbance scans of cell 1.
+  // s = 5 S, D = 4e-7 cm^2/s, the plateau diluted as exp(-2 omega^2 s t),
+  // written as absorbance scans of cell 1.
   std::vector<std::string> WriteRun(const std::string& ext = ".ra1", int scans = 4, char type = 'R') {
     std::vector<std::string> paths;
     const double rpm = 50000, omega = rpm * M_PI / 30.0, m = 5.95, s = 5e-13;
@@ -79,7 +80,8 @@ class RoadTest : public AppTest {
       text += line;
       for (int j = 0; j < 120; ++j) {
         const double r = 5.95 + 0.01 * j;
-        const double c = r < m ? 0.0 : 0.5 * std::erfc((rb - r) / (2.0 * std::sqrt(4e-7 * t)));
+        const double plateau = std::exp(-2.0 * omega * omega * s * t);  // radial dilution
+        const double c = r < m ? 0.0 : 0.5 * plateau * std::erfc((rb - r) / (2.0 * std::sqrt(4e-7 * t)));
         std::snprintf(line, sizeof line, "   %1.4f  %1.5e   %1.5e \n", r, c, 0.0);
         text += line;
       }
