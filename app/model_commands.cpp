@@ -281,3 +281,105 @@ void TXLAWindow::CmCSff0With1DiscreteModel() {
 }
 void TXLAWindow::CmCSInvariantDModel() { SelectVariant(*this, CsVariant::InvariantD, 526); }
 void TXLAWindow::CmCSModel521() { SelectVariant(*this, CsVariant::LinearRod521, 521); }
+
+namespace {
+
+// The M-and-s parametrisation of the discrete species, with its menu mark.
+void SetFitMAndS(TXLAWindow& w, bool on) {
+  gFitEngineState.molarMassParameters = on ? 1 : 0;
+  w.CheckMenuItem(217, on);
+}
+
+void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
+  if (RefuseDlsData()) return;
+  if (CurrentScanSet().equilibriumMode) {
+    RefuseModelFor("this model is not implemented for equilibrium data");
+    return;
+  }
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.NonidealSingleSpeciesModel && (m.NonidealVariantModel != 0) == hindered) return;
+  ClearModelSelection();
+  m.NonidealSingleSpeciesModel = 1;
+  m.NonidealVariantModel = hindered ? 1 : 0;
+  AssociationModelParams& store = gAssociationModelParams;
+  P(10) = store.logKs;
+  P(11) = store.logKd;
+  UnpackModelParameters();
+  SetFitMAndS(w, false);
+  w.CheckMenuItem(227, !hindered);
+  w.CheckMenuItem(1099, hindered);
+  FixAllParameters();
+  // The species takes component 1's s and D.
+  P(n + 1) = store.nonidealS = gModelParams.s[1];
+  P(1) = store.nonidealD = gModelParams.massOrD[1];
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+// The rapid self-association of three states: the oligomers' masses follow
+// from the monomer's (factors a and b), the others come from the store.
+void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item, float a, float b) {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.*own) return;
+  ClearModelSelection();
+  m.*own = 1;
+  SetLammAlgorithms(-1, 1, 0);
+  LammSettings().fixedTimeStep = 0;
+  w.CheckMenuItem(item, true);
+  if (!gFitEngineState.molarMassParameters) SetFitMAndS(w, true);
+  AssociationModelParams& st = gAssociationModelParams;
+  ModelParameterVector& v = gModelParameterVector;
+  v.P[1] = st.monomer3;
+  v.F[1] = st.monomer3Fit;
+  v.P[2] = st.nmer3a = a * st.monomer3;
+  v.P[2 * n + 4] = st.nmer3b = b * st.monomer3;
+  v.F[2] = v.F[2 * n + 4] = 0;
+  v.P[3] = st.logK3a;
+  v.F[3] = st.logK3aFit;
+  v.P[n + 1] = st.s3[1];
+  v.F[n + 1] = st.s3Fit[1];
+  v.P[n + 2] = st.s3[2];
+  v.F[n + 2] = st.s3Fit[2];
+  v.P[n + 3] = st.logK3b;
+  v.F[n + 3] = st.logK3bFit;
+  v.P[n + 4] = st.s3[3];
+  v.F[n + 4] = st.s3Fit[3];
+  v.P[2 * n + 3] = st.totalConcentration;
+  v.F[2 * n + 3] = st.totalConcentrationFit;
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+}  // namespace
+
+void TXLAWindow::CmNonidealSingleSpeciesModel() { SelectNonidealSingleSpecies(*this, false); }
+void TXLAWindow::CmNonidealSingleSpeciesModel1099() { SelectNonidealSingleSpecies(*this, true); }
+
+void TXLAWindow::CmNonidealMultipleSpeciesModel() {
+  if (RefuseDlsData()) return;
+  if (CurrentScanSet().equilibriumMode) {
+    RefuseModelFor("this model is not implemented for equilibrium data");
+    return;
+  }
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.NonidealMultipleSpeciesModel) return;
+  ClearModelSelection();
+  m.NonidealMultipleSpeciesModel = 1;
+  CheckMenuItem(893, true);
+  SetFitMAndS(*this, false);
+  FixAllParameters();
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+void TXLAWindow::CmMonomerTetramerOctamerModel() {
+  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerTetramerOctamerModel, 520, 4.0f, 8.0f);
+}
+
+void TXLAWindow::CmMonomerDimerTetramerModel() {
+  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerDimerTetramerModel, 228, 2.0f, 4.0f);
+}

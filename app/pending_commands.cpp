@@ -22,8 +22,6 @@ void TXLAWindow::CmAlignInterferenceOffset() { NotAvailableYet(); }
 void TXLAWindow::CmToggleOption223() { NotAvailableYet(); }
 void TXLAWindow::CmSimplexSettings() { NotAvailableYet(); }
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealSingleSpeciesModel() { NotAvailableYet(); }
-void TXLAWindow::CmMonomerDimerTetramerModel() { NotAvailableYet(); }
 void TXLAWindow::CmSaveIntensityAsAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmShowData() { NotAvailableYet(); }
 void TXLAWindow::CmPrinterSetup() { NotAvailableYet(); }
@@ -85,7 +83,6 @@ void TXLAWindow::CmElectrophoresisCVModel() { NotAvailableYet(); }
 void TXLAWindow::CmShowLastFitInfo() { NotAvailableYet(); }
 
 void TXLAWindow::CmSubtractAllNoise() { NotAvailableYet(); }
-void TXLAWindow::CmMonomerTetramerOctamerModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhTimeCourseModel() { NotAvailableYet(); }
 void TXLAWindow::CmEquilibriumModel523() { NotAvailableYet(); }
 void TXLAWindow::CmSave6ChannelSubsets() { NotAvailableYet(); }
@@ -159,7 +156,6 @@ void TXLAWindow::CmMirrorRawData() { NotAvailableYet(); }
 void TXLAWindow::CmFMScalingLawModel() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
 void TXLAWindow::CmDlsCumulantModel() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealMultipleSpeciesModel() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
 void TXLAWindow::CmTransformEqDataToMStar() { NotAvailableYet(); }
 void TXLAWindow::CmDlsDynamics7() { NotAvailableYet(); }
@@ -188,7 +184,6 @@ void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
 void TXLAWindow::CmHybridCSLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmReloadSavedFitParameters() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealSingleSpeciesModel1099() { NotAvailableYet(); }
 void TXLAWindow::CmNonidealCSModel1100() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }

@@ -308,3 +308,43 @@ TEST_F(RoadRun, DistributionDialogsEditTheDistributionSettings) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RoadRun, SelfAssociationAndNonidealModelsTakeTheirStartValues) {
+  Window();
+  gAssociationModelParams.monomer3 = 25000;
+  gAssociationModelParams.monomer3Fit = 1;
+  gFitEngineState.molarMassParameters = 0;
+  Window().Dispatch(520);  // 1-4-8 self-association
+  EXPECT_EQ(gModelSelectorFlags.MonomerTetramerOctamerModel, 1);
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 1);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[1], 25000);
+  EXPECT_EQ(gModelParameterVector.F[1], 1);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[2], 100000);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[12], 200000);
+  EXPECT_EQ(LammSettings().claverieAlgorithm, 1);
+  EXPECT_EQ(ChooseParamsTemplate(), 330);
+
+  // Non-ideal sedimentation refuses equilibrium data and leaves the model.
+  CurrentScanSet().equilibriumMode = 1;
+  ui_->ExpectBox("ERROR", "this model is not implemented for equilibrium data");
+  Window().Dispatch(227);
+  EXPECT_EQ(gModelSelectorFlags.NonidealSingleSpeciesModel, 0);
+  EXPECT_EQ(gModelSelectorFlags.MonomerTetramerOctamerModel, 1);
+  CurrentScanSet().equilibriumMode = 0;
+  gAssociationModelParams.logKs = -1.5f;
+  Window().Dispatch(227);
+  EXPECT_EQ(gModelSelectorFlags.NonidealSingleSpeciesModel, 1);
+  EXPECT_EQ(gModelSelectorFlags.MonomerTetramerOctamerModel, 0);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[10], -1.5f);
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 0);
+  EXPECT_TRUE(Window().IsMenuItemChecked(227));
+  EXPECT_EQ(ChooseParamsTemplate(), 325);
+  Window().Dispatch(1099);  // the hindered variant has no menu item of its own
+  EXPECT_FALSE(Window().IsMenuItemChecked(227));
+  EXPECT_EQ(ChooseParamsTemplate(), 1101);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+}  // namespace
