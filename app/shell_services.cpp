@@ -1,5 +1,7 @@
 #include "app/shell_services.h"
 
+#include "app/automation_window.h"
+#include "app/plot_wiring.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
 #include "fit/fit_engine_state.h"
@@ -26,5 +28,7 @@ ShellServices DefaultShellServices() {
   s.playSoundInfo = [] { PlaySoundInfo(); };
   s.playSoundBye = [] { PlaySoundBye(); };
   s.playSoundBeer = [] { PlaySoundBeer(); };
+  InstallPlotShellServices(s);
+  InstallAutomationServices(s);
   return s;
 }

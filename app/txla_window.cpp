@@ -122,8 +122,16 @@ void TXLAWindow::PrepareOpenFileDialog(platform::FileDialogRequest& dialog) {
 }
 
 void TXLAWindow::RunDisclaimer() {
-  if (Options().DisclaimerAccepted) return;
-  const int answer = frame_->RunTwoButtonDialog("About", AboutText(), "agree", "don't agree");
+  if (Options().DisclaimerAccepted || platform::QuitRequested()) return;
+  // An unattended run has nobody to press a button: its user interface
+  // logs the question and answers it.
+  const int answer =
+      CommandLineState().AutomationMode
+          ? (platform::UI().MessageBox("About", AboutText(), platform::BoxButtons::OkCancel,
+                                       platform::BoxIcon::None) == platform::IDOK
+                 ? platform::IDOK
+                 : platform::IDCANCEL)
+          : frame_->RunTwoButtonDialog("About", AboutText(), "agree", "don't agree");
   if (answer == platform::IDOK) {
     Options().DisclaimerAccepted = true;
     SaveParameterPreferences(*this);
@@ -287,8 +295,3 @@ void TXLAWindow::EvSize(int width, int height) {
   frame_->Invalidate(true);
 }
 
-void TXLAWindow::Paint(bool erase) {
-  (void)erase;
-  ClientWidthF = static_cast<float>(frame_->ClientWidth());
-  ClientHeightF = static_cast<float>(frame_->ClientHeight());
-}

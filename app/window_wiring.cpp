@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "app/plot_wiring.h"
 #include "app/program_options.h"
+#include "app/road_wiring.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -48,9 +50,13 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
     }
     w->Frame().FlushCanvas();
   };
+  ConnectPlotsToWindow(window);
+  ConnectMainRoad(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectMainRoad();
+  DisconnectPlotsFromWindow();
   if (!Previous()) return;
   CurrentLoadHooks() = Previous()->hooks;
   CurrentLoadTargets() = Previous()->targets;

@@ -7,6 +7,7 @@
 // their display of the best vertex.
 #include <string>
 
+#include "platform/fit_progress.h"
 #include "platform/user_interface.h"
 
 struct FitReportInputs;
@@ -41,7 +42,7 @@ class FitHost {
   // statistics); called at the start of every composition.
   virtual void FillFitReportInputs(FitReportInputs& inputs) { (void)inputs; }
   // Redraws data, residual and bitmap plots during a fit (throttled).
-  virtual void RedrawFitProgress() {}
+  virtual void RedrawFitProgress() { platform::RequestFitProgressRedraw(); }
   // Redraws the fitted curves and residuals when a fit ends.
   virtual void DrawFitCurves() {}
   virtual void RequestRepaint() {}

@@ -5,6 +5,7 @@
 // the node profile. Radii in cm, times in s.
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
@@ -183,4 +184,80 @@ void CLammIdeal::FinishTimedProfiles() {
   const int last = timedNext_ - 1;
   for (int i = timedNext_; i <= timedCount_; ++i)
     if (table[i] && table[last]) std::copy(table[last] + 1, table[last] + 1 + timedLength_, table[i] + 1);
+}
+
+void CLammIdeal::AllocProfileBuffers(int n) {
+  const size_t sz = static_cast<size_t>(n < 1 ? 1 : n) + 1;
+  wienerRef_.reset(new double[sz]());
+  wienerWork1_.reset(new double[sz]());
+  wienerWork2_.reset(new double[sz]());
+  wienerCount_ = n;
+}
+
+void CLammIdeal::FreeProfileBuffers() {
+  wienerRef_.reset();
+  wienerWork1_.reset();
+  wienerWork2_.reset();
+  wienerCount_ = 0;
+}
+
+void CLammIdeal::ApplyWienerSkewing(int n, const double* r, double* y, int m, const double* q) {
+  if ((timeResolution_ && scanVelocity_ > 0) || n != m || n < 2 || !wienerWork1_ ||
+      wienerCount_ < n) {
+    wienerConflict_ = wienerConflict_ || (timeResolution_ && scanVelocity_ > 0);
+    return;
+  }
+  double* rho = wienerWork1_.get();
+  double* out = wienerWork2_.get();
+  for (int i = 1; i <= n; ++i) {
+    double g;
+    if (i == 1)
+      g = 0;
+    else if (i == m)
+      g = (q[i] - q[i - 1]) / (r[i] - r[i - 1]);
+    else
+      g = (q[i + 1] - q[i - 1]) / (r[i + 1] - r[i - 1]);
+    rho[i] = r[i] + wienerGain_ * g;
+    if (i > 1 && !(rho[i] > rho[i - 1])) rho[i] = rho[i - 1] + 1e-6;
+  }
+  for (int i = 1; i <= n; ++i) out[i] = y[i];
+  InterpolateOntoGridMixed(n, r, out, n, rho, y);
+  for (int i = 1; i <= n; ++i) y[i] = out[i];
+}
+
+namespace {
+template <typename T>
+void SmoothTransmittance(int n, double width, const T* r, T* y, T* work) {
+  const double sigma = width * 0.42462845010615713;
+  if (!(sigma > 0)) return;
+  for (int i = 1; i <= n; ++i) {
+    work[i] = y[i];
+    if (y[i] >= 100) continue;
+    double sw = 0, st = 0;
+    for (int j = i; j >= 1 && r[j] >= r[i] - 2 * sigma; --j) {
+      const double d = static_cast<double>(r[j]) - r[i];
+      const double w = std::exp(-d * d / (sigma * sigma));
+      sw += w;
+      st += std::pow(10.0, -static_cast<double>(y[j])) * w;
+    }
+    for (int j = i + 1; j <= n && r[j] <= r[i] + 2 * sigma; ++j) {
+      const double d = static_cast<double>(r[j]) - r[i];
+      const double w = std::exp(-d * d / (sigma * sigma));
+      sw += w;
+      st += std::pow(10.0, -static_cast<double>(y[j])) * w;
+    }
+    if (sw > 0 && st > 0) work[i] = static_cast<T>(-std::log10(st / sw));
+  }
+  for (int i = 1; i <= n; ++i) y[i] = work[i];
+}
+}  // namespace
+
+void CLammIdeal::SmoothInTransmittance(int n, double width, const double* r, double* y) {
+  std::unique_ptr<double[]> work(new double[static_cast<size_t>(n) + 1]);
+  SmoothTransmittance(n, width, r, y, work.get());
+}
+
+void CLammIdeal::SmoothInTransmittanceFloat(int n, float width, const float* r, float* y) {
+  std::unique_ptr<float[]> work(new float[static_cast<size_t>(n) + 1]);
+  SmoothTransmittance(n, width, r, y, work.get());
 }

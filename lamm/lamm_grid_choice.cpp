@@ -14,6 +14,14 @@ constexpr double kR = 8.31451e7;  // erg / (mol K)
 }  // namespace
 
 void CLammIdeal::ChooseTimeStep() {
+  if (concDependentModel_) {
+    staticGrid_ = true;
+    movingFrame_ = false;
+    fixedTimeStep_ = false;
+    optimiseGrid_ = false;
+    automaticGridSize_ = false;
+    return;
+  }
   if (!automaticAlgorithm_) return;
   double threshold = reducedSThreshold_;
   if (optimiseGrid_ && automaticGridSize_ && !zoneLoading_) threshold = optimisedThreshold_;

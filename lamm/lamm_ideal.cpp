@@ -211,6 +211,50 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   timedRadii_ = o.timedRadii_;
   timedNext_ = o.timedNext_;
   timedNextTime_ = o.timedNextTime_;
+
+  nonIdealPlain_ = o.nonIdealPlain_;
+  nonIdealModel_ = o.nonIdealModel_;
+  concDependentSolver_ = o.concDependentSolver_;
+  nonIdealThird_ = o.nonIdealThird_;
+  tableModel_ = o.tableModel_;
+  concDependentModel_ = o.concDependentModel_;
+  nonIdealValid_ = o.nonIdealValid_;
+  componentCount_ = o.componentCount_;
+  if (o.componentCount_ > 0) {
+    const size_t n = static_cast<size_t>(o.componentCount_) + 1;
+    compConc_.reset(new double[n]);
+    compS_.reset(new double[n]);
+    compD_.reset(new double[n]);
+    compWeight_.reset(new double[n]);
+    std::copy(o.compConc_.get(), o.compConc_.get() + n, compConc_.get());
+    std::copy(o.compS_.get(), o.compS_.get() + n, compS_.get());
+    std::copy(o.compD_.get(), o.compD_.get() + n, compD_.get());
+    std::copy(o.compWeight_.get(), o.compWeight_.get() + n, compWeight_.get());
+  }
+  std::copy(o.nonIdealFurther_, o.nonIdealFurther_ + 8, nonIdealFurther_);
+  inhomogeneous_ = o.inhomogeneous_;
+  staticGradient_ = o.staticGradient_;
+  twoEnds_ = o.twoEnds_;
+  compressibility_ = o.compressibility_;
+  gradientVbar_ = o.gradientVbar_;
+  std::copy(o.solventRef_, o.solventRef_ + 4, solventRef_);
+  std::copy(o.solventCoef_, o.solventCoef_ + 4, solventCoef_);
+
+  // State of a run: a solver that is reused for another species starts from
+  // the template's, as a new one would.
+  steep_ = o.steep_;
+  scheduleGrid_ = o.scheduleGrid_;
+  defaultGrid_ = o.defaultGrid_;
+  retry_ = o.retry_;
+  refineRequested_ = o.refineRequested_;
+  grading_ = o.grading_;
+  movingCandidate_ = o.movingCandidate_;
+  staticCandidate_ = o.staticCandidate_;
+  refineRadius_ = o.refineRadius_;
+  errNonConvergence_ = errTridag_ = errConcDependent_ = 0;
+  pivotFailed_ = abortFlag_ = collapseFlag_ = false;
+  abortRequest_ = false;
+  endCondition_ = false;
 }
 
 // ---------------------------------------------------------------- setters
@@ -515,6 +559,75 @@ bool CLammIdeal::LoadInitialDistribution(int n, const float* radii, const float*
   return true;
 }
 
+void CLammIdeal::SetSolventComponents(bool plain, bool model, bool concDependentSolver,
+                                      bool third, bool tableModel, int count, const double* conc,
+                                      const double* sValues, const double* dValues,
+                                      const double* weights, const double* further, double s,
+                                      double D, double c0) {
+  nonIdealValid_ = false;
+  nonIdealPlain_ = plain;
+  nonIdealModel_ = model;
+  concDependentSolver_ = concDependentSolver;
+  nonIdealThird_ = third;
+  tableModel_ = tableModel;
+  concDependentModel_ = !plain && (model || third || tableModel);
+  componentCount_ = 0;
+  if (count > 0) {
+    if (!conc || !sValues || !dValues) return;
+    while (count > 0 && conc[count] == 0) --count;  // trailing empty components
+    const size_t n = static_cast<size_t>(count) + 1;
+    compConc_.reset(new double[n]());
+    compS_.reset(new double[n]());
+    compD_.reset(new double[n]());
+    compWeight_.reset(new double[n]());
+    for (int k = 1; k <= count; ++k) {
+      compConc_[k] = conc[k];
+      compS_[k] = sValues[k];
+      compD_[k] = dValues[k];
+      compWeight_[k] = weights ? weights[k] : 1.0;
+    }
+    componentCount_ = count;
+  }
+  for (int k = 0; k < 8; ++k) nonIdealFurther_[k] = further ? further[k] : 0.0;
+  s_ = s;
+  D_ = D;
+  c0_ = c0;
+  bool valid = D != 0 && !plain && concDependentSolver && (!tableModel || componentCount_ > 0);
+  for (int k = 1; k <= componentCount_; ++k)
+    if (!(compD_[k] > 0)) valid = false;
+  concDependentModel_ = concDependentModel_ && valid;
+  nonIdealValid_ = valid;
+  automaticGridSize_ = false;
+  optimiseGrid_ = false;
+  if (tableModel) forceSteep_ = true;
+}
+
+void CLammIdeal::SetReactionParameters(bool inhomogeneous, bool inhomogeneous2,
+                                       bool staticGradient, bool twoEnds,
+                                       double compressibility, float gradientVbar,
+                                       float viscosity, float density, float vbar,
+                                       float vbarDensity, float ref1, float ref2, float ref3,
+                                       float ref4, double coef1, double coef2, double coef3,
+                                       double coef4) {
+  inhomogeneous_ = inhomogeneous || inhomogeneous2;
+  staticGradient_ = staticGradient;
+  twoEnds_ = twoEnds;
+  compressibility_ = compressibility;
+  gradientVbar_ = gradientVbar;
+  viscosity_ = viscosity;
+  density_ = density;
+  vbar_ = vbar;
+  vbarDensity_ = vbarDensity;
+  solventRef_[0] = ref1;
+  solventRef_[1] = ref2;
+  solventRef_[2] = ref3;
+  solventRef_[3] = ref4;
+  solventCoef_[0] = coef1;
+  solventCoef_[1] = coef2;
+  solventCoef_[2] = coef3;
+  solventCoef_[3] = coef4;
+}
+
 // ---------------------------------------------------------------- running
 
 double CLammIdeal::ScanTime(int k) const {
@@ -526,20 +639,27 @@ double CLammIdeal::ScanTime(int k) const {
 }
 
 void CLammIdeal::SetInitialConcentration() {
+  // With a component table every node holds the weighted sum of the
+  // components' loading concentrations.
+  double loading = c0_;
+  if (tableModel_ && componentCount_ > 0) {
+    loading = 0;
+    for (int k = 1; k <= componentCount_; ++k) loading += compConc_[k] * compWeight_[k];
+  }
   if (zoneLoading_) {
     const double edge = r_[1] + lamellaWidth_;
     for (int i = 1; i <= N_; ++i) {
       const bool loaded = zoneInverse_ ? !(r_[i] < edge) : r_[i] <= edge;
-      c_[i] = loaded ? c0_ : 0.0;
+      c_[i] = loaded ? loading : 0.0;
     }
     return;
   }
-  if (initialProfile_ && initialCount_ >= 2) {
+  if (initialProfile_ && initialCount_ >= 2 && !tableModel_) {
     InterpolateOntoGridMixed(N_, r_, c_, initialCount_, initialRadii_.get(),
                              initialValues_.get());
     return;
   }
-  for (int i = 1; i <= N_; ++i) c_[i] = c0_;
+  for (int i = 1; i <= N_; ++i) c_[i] = loading;
 }
 
 int CLammIdeal::CheckAndRun() {
@@ -585,6 +705,10 @@ int CLammIdeal::CheckAndRun() {
     ShowRefusal("Lamm discretization parameters not loaded in CLammIdeal");
     return 4;
   }
+  if (!nonIdealValid_) {
+    ShowRefusal("non-ideality parameters not loaded properly in CLammIdeal");
+    return 6;
+  }
   if (wienerConflict_) {
     ShowRefusal("Wiener skewing correction incompatible with finite scan time resolution");
     return 7;
@@ -626,7 +750,11 @@ int CLammIdeal::CheckAndRun() {
 
   errNonConvergence_ = errTridag_ = errConcDependent_ = 0;
   noTransport_ = false;
-  if (D_ == 0 && s_ == 0) {
+  if (D_ == 0 && concDependentModel_) {
+    ShowRefusal(
+        "D = 0 or s = 0 models are not implemented yet for concentration dependent "
+        "sedimentation models");
+  } else if (D_ == 0 && s_ == 0) {
     noTransport_ = true;
     SolveWithoutTransport();
   } else if (D_ == 0) {
@@ -715,6 +843,9 @@ void CLammIdeal::Run() {
     timedNext_ = 1;
     timedNextTime_ = timedTimes_[1];
   }
+  // A run that starts later than t = 0 starts in the rotor state of its time.
+  if (schedule_) UpdateSpeedStep(t_);
+  else if (accelerating_ && t_ >= accelDuration_) accelerating_ = false;
   if (staticGrid_) {
     SolveStaticGrid();
   } else if (movingFrame_) {

@@ -76,6 +76,22 @@ class CLammIdeal {
   void SetTimedProfiles(int count, int length, float** table, float*** perSpeciesTables,
                         const double* times, const float* radii);
   bool LoadInitialDistribution(int n, const float* radii, const float* values);
+  // Non-ideality: switches (plain model, model, concentration-dependent
+  // solver, third, table model), count components with concentrations, s, D
+  // and weights (null: 1.0), eight further values (may be null), then s, D, c0.
+  void SetSolventComponents(bool plain, bool model, bool concDependentSolver, bool third,
+                            bool tableModel, int count, const double* conc, const double* sValues,
+                            const double* dValues, const double* weights, const double* further,
+                            double s, double D, double c0);
+  // Inhomogeneous solvent: the two inhomogeneous switches, static-gradient
+  // and two-end switches, compressibility, vbar in the gradient, solvent
+  // viscosity, density, vbar and vbar x density, four reference values and
+  // four end coefficients (density and viscosity at meniscus and bottom).
+  void SetReactionParameters(bool inhomogeneous, bool inhomogeneous2, bool staticGradient,
+                             bool twoEnds, double compressibility, float gradientVbar,
+                             float viscosity, float density, float vbar, float vbarDensity,
+                             float ref1, float ref2, float ref3, float ref4, double coef1,
+                             double coef2, double coef3, double coef4);
 
   // ---- running --------------------------------------------------------
   // 0 success, 1 work memory, 2 discretisation, 3 singular matrix,
@@ -118,7 +134,19 @@ class CLammIdeal {
   void ApplyTimedProfiles(double t);
   void FinishTimedProfiles();
 
+  // Wiener skewing of interference profiles: y given at r is moved to the
+  // radii r + a dq/dr of the reference profile q (m values) and read back on r.
+  void ApplyWienerSkewing(int n, const double* r, double* y, int m, const double* q);
+  void AllocProfileBuffers(int n);
+  void FreeProfileBuffers();
+  double* WienerReference() { return wienerRef_.get(); }
+  // Gaussian smoothing (FWHM width, cm) of an absorbance profile in
+  // transmittance, T = 10^-y; values of 100 or more are left alone.
+  static void SmoothInTransmittance(int n, double width, const double* r, double* y);
+  static void SmoothInTransmittanceFloat(int n, float width, const float* r, float* y);
+
   // Output and diagnostics.
+  void ShowSolvingProgress(int x, int y);
   void EachIterationOutput(double change);
   bool UserAbortRequested();
   void DebugLog(const char* text);
@@ -156,6 +184,7 @@ class CLammIdeal {
   float RightFitLimit() const { return rightFitLimit_; }
   const int* IndexMap() const { return indexMap_; }
   int MinNodes() const { return minNodes_; }
+  int ComponentCount() const { return componentCount_; }
   int AcceptedSteps() const { return stepCount_; }
   bool EndedEarly() const { return endCondition_; }
   // Total amount in the sector (1.2 cm path, 2 degree sector).
@@ -399,6 +428,20 @@ class CLammIdeal {
   const double* timedTimes_ = nullptr;
   const float* timedRadii_ = nullptr;
   double timedNextTime_ = 0;
+
+  // ---- non-ideality and inhomogeneous solvent (read by derived solvers) ----
+  bool nonIdealPlain_ = false, nonIdealModel_ = false, concDependentSolver_ = false,
+       nonIdealThird_ = false, tableModel_ = false, concDependentModel_ = false;
+  bool nonIdealValid_ = true;
+  int componentCount_ = 0;
+  std::unique_ptr<double[]> compConc_, compS_, compD_, compWeight_;
+  double nonIdealFurther_[8] = {};
+  bool inhomogeneous_ = false, staticGradient_ = false, twoEnds_ = false;
+  double compressibility_ = 0;
+  float gradientVbar_ = 0, solventRef_[4] = {0.99823f, 0.001f, 1.0f, 0.7287f};
+  double solventCoef_[4] = {};
+  std::unique_ptr<double[]> wienerRef_, wienerWork1_, wienerWork2_;
+  int wienerCount_ = 0;
 
   // ---- diagnostics ----
   std::string debugFile_;

@@ -19,6 +19,15 @@ bool CLammIdeal::UserAbortRequested() {
   return platform::TakeKeyDown();
 }
 
+void CLammIdeal::ShowSolvingProgress(int /*x*/, int /*y*/) {
+  if (inWorker_ || suppress1_ || suppress2_) return;
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "solving Lamm equation #%d for s = %.3f S, D=%1.3e cm^2/sec [Thread %d]      ",
+                component_, s_, D_, threadNumber_);
+  platform::UI().StatusText(text);
+}
+
 void CLammIdeal::EachIterationOutput(double change) {
   if (showProgress_ && !inWorker_ && !suppress1_ && !suppress2_) {
     char text[200];
@@ -39,7 +48,13 @@ void CLammIdeal::EachIterationOutput(double change) {
   const float* radii = nullptr;
   int n = 0;
   float* row = OutputRow(scan, &radii, &n);
-  if (row && radii) InterpolateOntoGridD(n, radii, row, N_, r_, c_);
+  const double* profile = c_;
+  if (wiener_ && wienerRef_ && wienerWork1_ && wienerWork2_) {
+    for (int i = 1; i <= N_; ++i) profile_[i] = c_[i];
+    ApplyWienerSkewing(N_, r_, profile_, wienerCount_, wienerRef_.get());
+    profile = profile_;
+  }
+  if (row && radii) InterpolateOntoGridD(n, radii, row, N_, r_, profile);
 
   if (outIndex_ < scanCount_) {
     ++outIndex_;

@@ -223,26 +223,29 @@ double CLammIdeal::LimitTimeStep(bool setFlag, bool& hit) {
   double dt = dt_;
   if (linearRamp_ && accelerating_ && !schedule_) {
     dt = std::min(dt, maxStepAccelerating_);
-    if (!hit && accelDuration_ < t_ + dt) {
+    // Only a limit that still lies ahead can end a step (a run may start
+    // after the ramp).
+    if (!hit && accelDuration_ < t_ + dt && accelDuration_ > t_) {
       dt = accelDuration_ - t_;
       if (setFlag) hit = true;
     }
   }
   if (schedule_ && !scheduleFinished_) {
     if (!accelerating_) {
-      if (currentStep_ < steps_ && !hit && stepStart_[currentStep_ + 1] < t_ + dt) {
+      if (currentStep_ < steps_ && !hit && stepStart_[currentStep_ + 1] < t_ + dt &&
+          stepStart_[currentStep_ + 1] > t_) {
         dt = stepStart_[currentStep_ + 1] - t_;
         if (setFlag) hit = true;
       }
     } else {
       dt = std::min(dt, maxStepAccelerating_);
-      if (!hit && stepEnd_[currentStep_] < t_ + dt) {
+      if (!hit && stepEnd_[currentStep_] < t_ + dt && stepEnd_[currentStep_] > t_) {
         dt = stepEnd_[currentStep_] - t_;
         if (setFlag) hit = true;
       }
     }
   }
-  if (timed_ && timedNextTime_ < t_ + dt) dt = timedNextTime_ - t_;
+  if (timed_ && timedNextTime_ < t_ + dt && timedNextTime_ > t_) dt = timedNextTime_ - t_;
   dt_ = dt;
   return dt;
 }

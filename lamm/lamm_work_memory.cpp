@@ -1,5 +1,6 @@
 // Work storage of CLammIdeal: one zero-filled block per node count, carved
 // into 1-based node arrays, and the placement of the node radii.
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -61,6 +62,12 @@ bool CLammIdeal::AllocWorkMemory() {
     }
     allocatedCount_ = N_;
     allocated_ = true;
+  } else {
+    // A reused block starts as a fresh one would: a solver that serves many
+    // species gives each the same result as a new solver.
+    std::fill(block_.get(), block_.get() + (static_cast<size_t>(N_) + 1) * kArrays, 0.0);
+    if (frameBlock_)
+      std::fill(frameBlock_.get(), frameBlock_.get() + (static_cast<size_t>(N_) + 1) * 17, 0.0);
   }
   PlaceGridNodes();
   return true;

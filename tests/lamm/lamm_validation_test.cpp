@@ -382,3 +382,24 @@ TEST(LammGridChoice, AdaptiveGridSizeIsClampedAndSkippedForSmallFrictionalRatios
   F->SetupGrid();
   EXPECT_EQ(F->NodeCount(), 1000);
 }
+
+TEST(LammRotor, ARunStartingAfterTheRampSeesTheFullSpeed) {
+  for (bool schedule : {false, true}) {
+    Experiment e;
+    e.rampRate = 200;
+    e.rampDuration = 250;
+    e.times = {900, 1800};
+    e.Build();
+    auto L = MakeSolver(e, FixedGrid(400));
+    if (schedule) {
+      const float start[2] = {0, 0}, rpm[2] = {0, 50000}, rate[2] = {0, 200};
+      L->LoadSpecies(1, start, rpm, rate, 0);
+    }
+    L->SetInitialTime(500);
+    ASSERT_EQ(L->CheckAndRun(), 0) << schedule;
+    const double expected = std::exp(-2 * e.s * 1e-13 * (e.W2t(1800) - e.W2t(500)));
+    size_t j = 1;
+    while (e.grid[j] < 6.9f) ++j;
+    EXPECT_NEAR(e.out[2][j] / expected, 1.0, 1e-6) << schedule;
+  }
+}

@@ -1,0 +1,77 @@
+#include "app/automation_window.h"
+
+#include <cstdio>
+
+#include "app/program_options.h"
+#include "app/shell_services.h"
+#include "app/txla_window.h"
+#include "automation/automation_run.h"
+#include "automation/commands.h"
+#include "platform/bitmap.h"
+#include "platform/frame_window.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr int kCmdDataRange = 518;
+constexpr int kCmdShowLastFitInfo = 517;
+
+class WindowForAutomation : public IAutomationWindow {
+ public:
+  explicit WindowForAutomation(TXLAWindow& w) : w_(w) {}
+  void Command(int id) override { w_.Dispatch(id); }
+  void SetCaption(const std::string& text) override { w_.Frame().SetTitle(text); }
+  void RequestRepaint() override { w_.Frame().Invalidate(true); }
+  void CheckMenuItem(int id, bool checked) override { w_.CheckMenuItem(id, checked); }
+  void SwitchOffHelpMessages() override {
+    Options().InfoWizardMessages = 0;
+    w_.CheckMenuItem(cmd::InfoAndWizardMessages, false);
+  }
+  void SetShowResidualsHistogram(bool show) override {
+    Options().ShowResidualsHistogram = show;
+    w_.CheckMenuItem(cmd::ShowResidualsHistogram, show);
+  }
+  void SetLammThreadCount(int threads) override { Options().LammThreadCount = threads; }
+  void RelayoutAndRedrawPlots() override { CallService(Services().relayoutAndRedrawPlots); }
+  void ShowDataRange() override { w_.Dispatch(kCmdDataRange); }
+  void ShowLastFitInfo() override { w_.Dispatch(kCmdShowLastFitInfo); }
+  bool CaptureClientArea(platform::Bitmap& out) override {
+    platform::IFrameWindow& frame = w_.Frame();
+    const int width = frame.ClientWidth() > 0 ? frame.ClientWidth() : 1000;
+    const int height = frame.ClientHeight() > 0 ? frame.ClientHeight() : 700;
+    // The window paints itself into an image of its client area, shown or not.
+    const std::string scratch = platform::SystemTempFolder() + "tarnel_screenshot_" +
+                                std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".bmp";
+    const bool painted = frame.SaveClientImage(scratch, width, height) &&
+                         platform::LoadBmp(platform::ToNative(scratch), out);
+    std::remove(platform::ToNative(scratch).c_str());
+    return painted && !out.Empty();
+  }
+  void Exit() override { w_.CmExit(); }
+
+ private:
+  TXLAWindow& w_;
+};
+
+}  // namespace
+
+void TXLAWindow::CmFinishAutomation() {
+  WindowForAutomation window(*this);
+  FinishAutomation(window, true);
+}
+
+void InstallAutomationServices(ShellServices& s) {
+  ConnectSavedParamsToDistributions();
+  s.takeAutomationCommandLine = [](int argCount, char** argCopies) {
+    return TakeAutomationCommandLine(argCount, argCopies);
+  };
+  s.runAutomationAtStartup = [](TXLAWindow& w) {
+    WindowForAutomation window(w);
+    return RunAutomationAtStartup(window);
+  };
+  s.finishAutomation = [](TXLAWindow& w) {
+    if (CurrentAutomationState().automationFinished) return;
+    WindowForAutomation window(w);
+    FinishAutomation(window, false);
+  };
+}

@@ -1,0 +1,119 @@
+#include "app/plot_wiring.h"
+
+#include <memory>
+
+#include "app/main_window_flags.h"
+#include "app/program_options.h"
+#include "app/road_services.h"
+#include "app/shell_services.h"
+#include "app/txla_window.h"
+#include "app/window_services.h"
+#include "data/load_hooks.h"
+#include "data/scan_set.h"
+#include "platform/fit_progress.h"
+#include "plot/adhoc_plot_arrays.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
+#include "plot/residual_bitmap.h"
+
+namespace {
+
+struct SavedPlotWiring {
+  PlotWindowHooks plotHooks;
+  LoadHooks loadHooks;
+};
+std::unique_ptr<SavedPlotWiring>& Saved() {
+  static std::unique_ptr<SavedPlotWiring> saved;
+  return saved;
+}
+
+}  // namespace
+
+void SyncPlotPreferences() {
+  const ProgramOptions& o = Options();
+  PlotWindowSet& w = CurrentPlotWindows();
+  w.updateBitmapDuringFit = o.FitRedrawResidualsBitmap;
+  w.updateResidualsDuringFit = o.FitRedrawResidualsPlot;
+  w.updateDataDuringFit = o.FitRedrawDataPlot;
+  w.updateDistributionDuringFit = o.FitRedrawDistributionPlot;
+  w.fitRedrawInterval = o.FitUpdateInterval > 0 ? o.FitUpdateInterval : 1.0f;
+  w.colorByTime = o.ScanColorFromTime;
+  w.showHistogram = o.ShowResidualsHistogram;
+  CurrentPeakBand().errorPropagation = o.ErrorPropagationToSw;
+}
+
+void ConnectPlotsToWindow(TXLAWindow& window) {
+  if (!Saved()) Saved() = std::make_unique<SavedPlotWiring>(SavedPlotWiring{PlotHooks(), CurrentLoadHooks()});
+  TXLAWindow* w = &window;
+
+  PlotWindowHooks& p = PlotHooks();
+  p.surface = [w] { return w->Frame().Surface(); };
+  p.flush = [w] { w->Frame().FlushCanvas(); };
+  p.painted = [] { return WindowFlags().WindowPainted; };
+  p.requestRepaint = [w] { RequestRepaint(*w); };
+  p.invalidate = [w](bool erase) { w->Frame().Invalidate(erase); };
+  p.checkMenuItem = [w](int id, bool checked) { w->CheckMenuItem(id, checked); };
+  // Plain replays until the window's painting installs its own (with the
+  // markers over the data plot and the distribution plot).
+  p.paintDataPlot = [w] {
+    if (platform::DrawSurface* s = w->Frame().Surface()) ReplayPlotPicture(*s, GetDataPlotMetafile());
+  };
+  p.paintResidualPlots = [w] {
+    platform::DrawSurface* s = w->Frame().Surface();
+    if (!s) return;
+    ReplayPlotPicture(*s, GetResidualPlotMetafile());
+    if (CurrentPlotWindows().showHistogram && !CurrentDataTypeFlags().dls)
+      ReplayPlotPicture(*s, GetResidualHistogramMetafile());
+  };
+
+  LoadHooks& h = CurrentLoadHooks();
+  h.buildPlotCurves = [] { BuildPlotCurves(); };
+  h.deletePlots = [] { DeletePlotWindows(); };
+  h.setPlotAxisTitles = [] {
+    SyncPlotPreferences();
+    SetPlotAxisTitles();
+  };
+  h.redrawDataPlot = [](bool rescale) { RedrawDataPlot(rescale); };
+  h.updateResidualsPlot = [] { UpdateResidualsPlot(true); };
+  h.updateResidualHistogram = [] { UpdateResidualHistogram(); };
+  h.checkTemperatureFluctuations = [](double limit) { CheckTemperatureFluctuations(static_cast<float>(limit)); };
+
+  // The ad-hoc plot takes over the window for one painting.
+  RoadServices& r = Road();
+  if (!r.otherScreenShown && !r.paintOtherScreen) {
+    r.otherScreenShown = [] { return CurrentAdHocPlot().adHocPlot != nullptr; };
+    r.paintOtherScreen = [w] {
+      if (platform::DrawSurface* s = w->Frame().Surface()) PaintPendingAdHocPlot(*s);
+    };
+  }
+
+  platform::SetFitProgressRedraw([] {
+    SyncPlotPreferences();
+    RedrawFitProgress();
+  });
+}
+
+void DisconnectPlotsFromWindow() {
+  platform::SetFitProgressRedraw({});
+  if (!Saved()) return;
+  PlotHooks() = Saved()->plotHooks;
+  CurrentLoadHooks() = Saved()->loadHooks;
+  Saved().reset();
+}
+
+void InstallPlotShellServices(ShellServices& s) {
+  s.relayoutAndRedrawPlots = [] {
+    SyncPlotPreferences();
+    RelayoutAndRedrawPlots();
+  };
+  s.setPlotAxisTitles = [] {
+    SyncPlotPreferences();
+    SetPlotAxisTitles();
+  };
+  s.redrawDataPlot = [](bool rescale) { RedrawDataPlot(rescale); };
+  s.updateResidualsPlot = [](bool rescale) { UpdateResidualsPlot(rescale); };
+  s.updateResidualBitmap = [](bool rescale) { UpdateResidualBitmap(rescale); };
+  s.setDataPlotRanges = [](float xMin, float xMax, float yMin, float yMax) {
+    if (CWINPlot* plot = CurrentPlotWindows().dataPlot) plot->SetRanges(xMin, xMax, yMin, yMax);
+  };
+}

@@ -1,0 +1,449 @@
+#include "automation/automation_run.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "automation/commands.h"
+#include "automation/ini_custom_pars.h"
+#include "automation/result_files.h"
+#include "data/load_hooks.h"
+#include "data/scan_grid.h"
+#include "data/scan_loading.h"
+#include "data/scan_set.h"
+#include "distributions/conti_context.h"
+#include "distributions/conti_run.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "platform/automatic_ui.h"
+#include "platform/fatal_error.h"
+#include "platform/paths.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+// Menu items whose check marks show the applied options.
+constexpr int kItemSuppressBaselineCorrelation = 829;
+constexpr int kItemRegularizationMaxEnt = 295;
+constexpr int kItemRegularization2ndDerivative = 294;
+constexpr int kItemShowBothRegularizations = 642;
+constexpr int kItemSimplex = 826;
+constexpr int kItemAnnealing = 825;
+constexpr int kItemMarquardt = 824;
+
+AutomationState g_state;
+std::unique_ptr<CIniCustomPars> g_record;
+std::unique_ptr<std::ofstream> g_log;
+std::function<void(int)> g_wait = [](int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+};
+
+// Nobody can answer a box in an unattended run: each is logged and takes
+// its default button.
+platform::AutomaticUserInterface& UnattendedUI() {
+  static platform::AutomaticUserInterface ui([](const std::string& line) { AutomationLog(line); });
+  return ui;
+}
+
+void OpenLog(const CIniCustomPars& r) {
+  if (!r.OutputResultsDirectory[0]) return;
+  if (!platform::DirectoryExists(r.OutputResultsDirectory))
+    platform::CreateDirectory(r.OutputResultsDirectory);
+  const std::string path = platform::Combine(r.OutputResultsDirectory, "automation.log");
+  auto log = std::make_unique<std::ofstream>(platform::ToNative(path), std::ios::trunc);
+  if (*log) g_log = std::move(log);
+}
+
+void Wait(int ms) {
+  if (g_wait) g_wait(ms);
+}
+
+bool EndsWithSeparator(const std::string& s) {
+  return !s.empty() && (s.back() == '/' || s.back() == '\\');
+}
+
+// The analysis settings that follow the model commands.
+void ApplyDistributionSettings(const CIniCustomPars& r) {
+  ModelParameterVector& pv = gModelParameterVector;
+  ContiSettings& c = Conti();
+  const int n = gModelParams.componentCount;
+  pv.P[2 * n + 1] = static_cast<float>(r.Resolution);
+  c.resolution = static_cast<float>(r.Resolution);
+  pv.P[1] = r.Smin;
+  c.sMin = r.Smin;
+  pv.P[n + 1] = r.Smax;
+  c.sMax = r.Smax;
+  pv.P[2 * n + 3] = r.StartingFrictionalRatio;
+  c.ffValue = r.StartingFrictionalRatio;
+  c.fitFfValue = r.FrictionalRatioFitted;
+  pv.F[2 * n + 3] = r.FrictionalRatioFitted;
+  pv.P[2] = r.RegularizationPvalue;
+  c.confidenceLevel = r.RegularizationPvalue;
+  pv.F[3] = r.GridfromFile;
+  c.gridFromFile = r.GridfromFile;
+  pv.F[4] = r.UseLogSpaceSgrid;
+  c.logSpacedGrid = r.UseLogSpaceSgrid;
+}
+
+}  // namespace
+
+AutomationState& CurrentAutomationState() { return g_state; }
+CIniCustomPars* CurrentIniCustomPars() { return g_record.get(); }
+
+void InstallUnattendedUserInterface() { platform::SetUI(&UnattendedUI()); }
+
+void SetAutomationWait(std::function<void(int)> wait) { g_wait = std::move(wait); }
+
+void AutomationLog(const std::string& line) {
+  std::fprintf(stderr, "tarnel: %s\n", line.c_str());
+  std::fflush(stderr);
+  if (g_log) {
+    *g_log << line << '\n';
+    g_log->flush();
+  }
+}
+
+void RecordAutomationFailure(int exitCode, const std::string& reason) {
+  if (g_state.exitCode == kAutomationOk) g_state.exitCode = exitCode;
+  if (!g_state.failures.empty()) g_state.failures += "; ";
+  g_state.failures += reason;
+  AutomationLog("automation failed: " + reason);
+}
+
+void ResetAutomation() {
+  g_state = AutomationState{};
+  g_record.reset();
+  g_log.reset();
+  if (&platform::UI() == &UnattendedUI()) platform::SetUI(nullptr);
+}
+
+void ConnectLoadTargetsToModelRecords() {
+  LoadTargets& t = CurrentLoadTargets();
+  ModelParams& mp = gModelParams;
+  ModelParameterVector& pv = gModelParameterVector;
+  t.meniscus = &mp.meniscus;
+  t.bottom = &mp.bottom;
+  t.meniscusParameter = &pv.P[13];
+  t.bottomParameter = &pv.P[14];
+  t.baseline = &mp.baseline;
+  t.meniscusWarningGiven = &mp.meniscusWarningGiven;
+  t.riNoiseFitted = &mp.riNoiseFit;
+  t.smaxParameter = &pv.P[mp.componentCount + 1];
+  t.temperature = &gSolutionConditions.temperature;
+  t.tiNoiseFitted = &gFitEngineState.fitTINoise;
+  t.fitStopFlag = &gFitEngineState.stopRequested;
+  t.timesFromW2t = &LammSettings().timesFromW2t;
+  t.experimentalInitialDistribution = &LammSettings().experimentalInitialDistribution;
+  t.contiModelSelected = &gModelSelectorFlags.DistributionModel;
+  t.contiGridSize = &Conti().gridSize;
+  t.contiSmax = &Conti().sMax;
+}
+
+namespace {
+
+// Sends a menu command and tells whether it was there to run: a command of
+// a subsystem outside this build answers with its "not available" box.
+CommandStatus SendCommand(IAutomationWindow& window, int id) {
+  const std::size_t before = UnattendedUI().Log().size();
+  window.Command(id);
+  const std::vector<std::string> log = UnattendedUI().Log();
+  for (std::size_t k = before; k < log.size(); ++k)
+    if (log[k].rfind("[NOT AVAILABLE]", 0) == 0) return CommandStatus::NotAvailable;
+  return CommandStatus::Done;
+}
+
+CommandStatus SelectModel(IAutomationWindow& window, bool cofs) {
+  const CommandStatus status = SendCommand(window, cofs ? kCmdContinuousCS : kCmdLsgStar);
+  if (status != CommandStatus::Done) return status;
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  const bool chosen = sel.DistributionModel && (cofs ? sel.CSModel != 0 : sel.LsgStarModel != 0);
+  return chosen ? CommandStatus::Done : CommandStatus::Refused;
+}
+
+// Run or Fit: a distribution model has run when its computation reached
+// its end and left a distribution.
+CommandStatus ComputeStep(IAutomationWindow& window, int id) {
+  LastContiRunTimings() = ContiRunTimings{};
+  const CommandStatus status = SendCommand(window, id);
+  if (status != CommandStatus::Done) return status;
+  if (gModelSelectorFlags.DistributionModel &&
+      !(LastContiRunTimings().total > 0 && Conti().distribution))
+    return CommandStatus::Failed;
+  // What the window's next paint would compute for its report.
+  CalcRmsd();
+  return CommandStatus::Done;
+}
+
+}  // namespace
+
+bool TakeAutomationCommandLine(int argCount, char** argCopies) {
+  if ((argCount != 1 && argCount != 2) || !argCopies) return false;
+  const char* handshake = argCount == 2 ? argCopies[1] : nullptr;
+  const char* file = argCopies[argCount];
+  if (!file) return false;
+
+  ResetAutomation();
+  InstallUnattendedUserInterface();
+  g_state.parameterFile = file;
+  g_record = std::make_unique<CIniCustomPars>();
+  CIniCustomPars& r = *g_record;
+  ReadAutomationParameterFile(r, g_state.parameterFile);
+
+  // Help messages off: the noise commands then show no notice.
+  ContiContext().infoMessages = false;
+  *CurrentLoadTargets().infoMessages = 0;
+
+  if (handshake) {
+    r.handshakeText = handshake;
+    r.handshakeLength = static_cast<int32_t>(r.handshakeText.size());
+  } else {
+    r.handshakeText.clear();
+    r.handshakeLength = -1;
+  }
+  if (!r.valid) {
+    platform::UI().MessageBox("command line parameters found",
+                              "sorry, input from " + g_state.parameterFile +
+                                  " could not be processed properly",
+                              platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    RecordAutomationFailure(kAutomationRejectedFile,
+                            "parameter file " + g_state.parameterFile + " rejected: " +
+                                r.rejection);
+    platform::RequestQuit(kAutomationRejectedFile);
+    return false;
+  }
+  OpenLog(r);
+  AutomationLog("parameter file " + g_state.parameterFile + " accepted");
+  g_state.automationMode = true;
+  return true;
+}
+
+std::vector<std::string> AutomationScanPaths(const CIniCustomPars& r) {
+  std::vector<std::string> paths;
+  if (!r.DataDirectory[0] || !r.Channel[0] || r.FirstScan <= 0 || r.LastScan <= 0 ||
+      r.ScanInterval <= 0 || r.LastScan <= r.FirstScan)
+    return paths;
+  std::string folder = r.DataDirectory;
+  if (!EndsWithSeparator(folder)) folder += '\\';
+  const char* channel = r.Channel[0] == '.' ? r.Channel + 1 : r.Channel;
+  for (long long number = r.FirstScan; number <= r.LastScan; number += r.ScanInterval) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%05lld", number);
+    paths.push_back(folder + name + "." + channel);
+  }
+  return paths;
+}
+
+bool LoadAutomationScanList(const CIniCustomPars& r, IAutomationWindow& window) {
+  const std::vector<std::string> paths = AutomationScanPaths(r);
+  if (paths.empty()) {
+    RecordAutomationFailure(kAutomationNoScans,
+                            "scan range not usable (DataDirectory, Channel, FirstScan " +
+                                std::to_string(r.FirstScan) + ", LastScan " +
+                                std::to_string(r.LastScan) + ", ScanInterval " +
+                                std::to_string(r.ScanInterval) + ")");
+    return false;
+  }
+  FreeFileNameList();
+  FileNameList& list = CurrentFileNameList();
+  list.names.assign(1, std::string());
+  for (const std::string& p : paths) list.names.push_back(platform::ToNative(p));
+  list.count = static_cast<int>(paths.size());
+
+  DataTypeFlags& flags = CurrentDataTypeFlags();
+  flags.excludeSpikes = r.FilterDataSpikes;
+  flags.absorbanceSpikeThreshold = r.DataSpikeThreshold;
+  flags.spikeThreshold = r.DataSpikeThreshold;
+  *CurrentLoadTargets().checkTimeStamps = r.CheckTimeStamps;
+
+  const CommandStatus status = LoadListedScansAndSimulate();
+  if (status != CommandStatus::Done) {
+    RecordAutomationFailure(kAutomationNoScans,
+                            "the scans " + paths.front() + " ... could not be loaded");
+    return false;
+  }
+  window.SetCaption("command line mode loaded -> " + list.names[1] + "...");
+  return true;
+}
+
+bool ApplyAutomationParameters(const CIniCustomPars& r, IAutomationWindow& window) {
+  ModelParams& mp = gModelParams;
+  ModelParameterVector& pv = gModelParameterVector;
+  FitEngineState& fs = gFitEngineState;
+  ScanSet& s = CurrentScanSet();
+  ContiSettings& c = Conti();
+  SolutionConditions& sc = gSolutionConditions;
+  const int n = mp.componentCount;
+
+  pv.P[13] = mp.meniscus = r.Meniscus;
+  fs.meniscusMin = r.MeniscusLowerLimit;
+  fs.meniscusMax = r.MeniscusUpperLimit;
+  pv.F[13] = mp.meniscusFit = r.MeniscusFitted;
+  pv.P[14] = mp.bottom = r.Bottom;
+  fs.bottomMin = r.BottomLowerLimit;
+  fs.bottomMax = r.BottomUpperLimit;
+  pv.F[14] = mp.bottomFit = r.BottomFitted;
+  s.leftFitLimit = r.LeftFitLimit;
+  s.rightFitLimit = r.RightFitLimit;
+  PackModelParameters();
+
+  const bool cofs = std::strcmp(r.Model, "cofs") == 0;
+  const bool lsgofs = std::strcmp(r.Model, "lsgofs") == 0;
+  if (cofs || lsgofs) {
+    const CommandStatus status = SelectModel(window, cofs);
+    if (status != CommandStatus::Done)
+      RecordAutomationFailure(kAutomationStepFailed,
+                              std::string("model ") + r.Model + ": " + CommandStatusText(status));
+    ApplyDistributionSettings(r);
+  } else if (r.Model[0]) {
+    AutomationLog(std::string("model \"") + r.Model + "\" is none of cofs, lsgofs: the model "
+                  "settings stay as they are");
+  }
+  if (r.UseLogSpaceSgrid && !(r.Smin > 0)) {
+    pv.P[1] = r.Smin + 0.5f;
+    c.sMin = r.Smin + 0.5f;
+  }
+
+  pv.F[15] = r.BaselineFitted;
+  fs.fitTINoise = r.TINoiseFitted;
+  mp.riNoiseFit = r.RINoiseFitted;
+  mp.baselineLinear = (r.BaselineFitted || r.TINoiseFitted || r.RINoiseFitted) ? 1 : 0;
+  mp.baselineFit = 0;
+
+  if (s.count > 0) {
+    PrepareScanGrid();
+    if (s.leftFitLimit != 0) CheckLeftFitLimit();
+    if (s.rightFitLimit != 0) CheckRightFitLimit();
+  }
+
+  pv.P[3] = sc.vbar = r.Vbar;
+  pv.P[n + 3] = sc.density = r.BufferDensity;
+  pv.P[2 * n + 4] = r.BufferViscosity;
+  sc.viscosity = r.BufferViscosity * 99.8004f;
+  sc.vbarRho = sc.vbar * sc.density;
+  UnpackModelParameters();
+  PackModelParameters();
+
+  c.suppressBaselineCorrelation = r.SupressBaselineCorrelation;
+  window.CheckMenuItem(kItemSuppressBaselineCorrelation, r.SupressBaselineCorrelation != 0);
+
+  c.maxEntropy = 1;
+  c.secondDerivative = 0;
+  c.showBothRegularizations = 0;
+  if (std::strcmp(r.RegularizationType, "maxent") != 0 &&
+      std::strcmp(r.RegularizationType, "Tikhonov") == 0) {
+    c.maxEntropy = 0;
+    c.secondDerivative = 1;
+  }
+  window.CheckMenuItem(kItemRegularizationMaxEnt, c.maxEntropy != 0);
+  window.CheckMenuItem(kItemRegularization2ndDerivative, c.secondDerivative != 0);
+  window.CheckMenuItem(kItemShowBothRegularizations, false);
+
+  fs.useSimplex = 1;
+  fs.useMarquardt = 0;
+  fs.useAnnealing = 0;
+  if (std::strcmp(r.FittingAlgorithm, "Levenberg-Marquardt") == 0) {
+    fs.useMarquardt = 1;
+    fs.useSimplex = 0;
+  }
+  window.CheckMenuItem(kItemSimplex, fs.useSimplex != 0);
+  window.CheckMenuItem(kItemAnnealing, false);
+  window.CheckMenuItem(kItemMarquardt, fs.useMarquardt != 0);
+
+  // At least one worker: a count of 0 or less would leave no thread to compute.
+  const int threads = r.NumberComputationThreads > 1 ? r.NumberComputationThreads : 1;
+  if (threads > 1) c.multipleThreads = 1;
+  c.normalEquationThreads = threads;
+  window.SetLammThreadCount(threads);
+
+  window.SetShowResidualsHistogram(r.ShowResidualsHistogram != 0);
+  return true;
+}
+
+namespace {
+
+void Step(const char* what, CommandStatus status) {
+  if (status == CommandStatus::Done) {
+    AutomationLog(std::string(what) + ": done");
+    return;
+  }
+  RecordAutomationFailure(kAutomationStepFailed,
+                          std::string(what) + ": " + CommandStatusText(status));
+}
+
+void SubtractNoiseAsSwitched(const CIniCustomPars& r, IAutomationWindow& window) {
+  if (!r.AutoSubtractSystematicNoise) return;
+  if (r.RINoiseFitted) Step("RI noise subtraction", SendCommand(window, kCmdSubtractRINoise));
+  if (r.TINoiseFitted) Step("TI noise subtraction", SendCommand(window, kCmdSubtractTINoise));
+}
+
+void ExitWithStatus(IAutomationWindow& window) {
+  window.Exit();
+  // Exit asks for status 0; the run's own status is what a pipeline must see.
+  platform::RequestQuit(g_state.exitCode);
+}
+
+}  // namespace
+
+bool RunAutomationAtStartup(IAutomationWindow& window) {
+  if (!g_record) return false;
+  const CIniCustomPars& r = *g_record;
+  window.SwitchOffHelpMessages();
+  ConnectLoadTargetsToModelRecords();
+  *CurrentLoadTargets().automationRun = 1;
+  // A previous analysis of the same data is never restored unasked.
+  CurrentLoadHooks().offerRestorePreviousAnalysis = [] { return false; };
+
+  const bool loaded = LoadAutomationScanList(r, window);
+  ApplyAutomationParameters(r, window);
+  window.RequestRepaint();
+  if (loaded) {
+    if (r.AutoRun) Step("Run", ComputeStep(window, kCmdRun));
+    SubtractNoiseAsSwitched(r, window);
+    if (r.AutoFit) Step("Fit", ComputeStep(window, kCmdFit));
+    SubtractNoiseAsSwitched(r, window);
+    if (r.ShowResidualsHistogram) window.RelayoutAndRedrawPlots();
+  }
+  if (r.AutoExit) {
+    Wait(1000);
+    ExitWithStatus(window);
+    return true;
+  }
+  // Without a display nobody can choose "Done": the run finishes now.
+  if (platform::Headless()) {
+    AutomationLog("no display: the run finishes as with \"Done\"");
+    FinishAutomation(window, true);
+    return true;
+  }
+  window.RequestRepaint();
+  return true;
+}
+
+void FinishAutomation(IAutomationWindow& window, bool exitAfter) {
+  if (!g_state.automationFinished) {
+    if (g_state.automationMode && g_record) {
+      const CIniCustomPars& r = *g_record;
+      ResultScreenshot shot;
+      shot.wanted = !r.AutoExit;
+      if (shot.wanted) {
+        window.ShowDataRange();
+        window.ShowLastFitInfo();
+        if (!window.CaptureClientArea(shot.client)) shot.client = platform::Bitmap();
+      }
+      std::string failures;
+      if (!WriteAutomationResultFiles(r, shot, &failures))
+        RecordAutomationFailure(kAutomationWriteFailed, "result set incomplete: " + failures);
+      else
+        AutomationLog(std::string("result set written to ") + r.OutputResultsDirectory);
+    }
+    g_state.automationFinished = true;
+  }
+  Wait(1000);
+  if (exitAfter) ExitWithStatus(window);
+}

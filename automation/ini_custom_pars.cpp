@@ -1,0 +1,227 @@
+#include "automation/ini_custom_pars.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/paths.h"
+
+namespace {
+
+bool g_repeatedElement = false;
+
+// Decimal number at the start of the text (blanks skipped), 0 when none.
+double LeadingNumber(const std::string& value) {
+  const char* begin = value.c_str();
+  char* end = nullptr;
+  const double v = std::strtod(begin, &end);
+  return end == begin ? 0.0 : v;
+}
+
+int32_t TruncatedInteger(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483647.0) return 2147483647;
+  if (v <= -2147483648.0) return static_cast<int32_t>(-2147483647 - 1);
+  return static_cast<int32_t>(v);  // toward zero
+}
+
+bool Contains(const std::string& value, const char* word) {
+  return value.find(word) != std::string::npos;
+}
+
+// Copies a text value into a fixed buffer; a value that does not fit is
+// refused instead of cut, so that no path is silently shortened.
+bool CopyIntoBuffer(char* buffer, int capacity, const std::string& value) {
+  if (static_cast<int>(value.size()) >= capacity) return false;
+  std::memcpy(buffer, value.c_str(), value.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+CIniCustomPars::CIniCustomPars() = default;
+
+bool RepeatedElementSeen() { return g_repeatedElement; }
+void ResetRepeatedElementFlag() { g_repeatedElement = false; }
+
+bool ReadWholeFile(std::string& textOut, const std::string& path) {
+  if (path.empty()) return false;
+  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "rb");
+  if (!f) return false;
+  std::string text;
+  char chunk[4096];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) return false;
+  // Text mode: a carriage return before a line feed is part of the line end.
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out.push_back(text[i]);
+  }
+  textOut.swap(out);
+  return true;
+}
+
+bool ReadXmlElement(const std::string* text, const std::string& path, const char* key,
+                    std::string* textOut, float* floatOut, int32_t* intOut, uint8_t* boolOut) {
+  std::string fromFile;
+  if (!text) {
+    if (!ReadWholeFile(fromFile, path)) return false;
+    text = &fromFile;
+  }
+  if (!key || !*key) return false;
+  const std::string k(key);
+  const std::string& t = *text;
+
+  const std::size_t first = t.find(k);
+  if (first == std::string::npos) return false;
+  // An opening tag without ">" or a value without a closing name is not an
+  // element: the search never runs past the end of the text.
+  const std::size_t gt = t.find('>', first + k.size());
+  if (gt == std::string::npos) return false;
+  const std::size_t valueStart = gt + 1;
+  const std::size_t closing = t.find(k, valueStart);
+  if (closing == std::string::npos || closing < valueStart + 2) return false;
+  const std::size_t valueEnd = closing - 2;
+
+  const std::size_t behind = valueEnd + 2 + k.size() + 1;
+  if (behind <= t.size() && t.find("<" + k + ">", behind) != std::string::npos) {
+    g_repeatedElement = true;
+    return false;
+  }
+  const std::string value = t.substr(valueStart, valueEnd - valueStart);
+
+  if (boolOut) {
+    if (Contains(value, "TRUE") || Contains(value, "true"))
+      *boolOut = 1;
+    else if (Contains(value, "FALSE") || Contains(value, "false"))
+      *boolOut = 0;
+    else
+      return false;
+  }
+  if (textOut) *textOut = value;
+  const double number = (floatOut || intOut) ? LeadingNumber(value) : 0.0;
+  if (floatOut) *floatOut = static_cast<float>(number);
+  if (intOut) *intOut = TruncatedInteger(number);
+  return true;
+}
+
+bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
+  r.valid = 0;
+  r.rejection.clear();
+  ResetRepeatedElementFlag();
+  std::string text;
+  if (!ReadWholeFile(text, path)) {
+    r.rejection = "cannot read " + path;
+    return false;
+  }
+  std::string value;
+  auto missing = [&](const char* key) {
+    r.rejection = RepeatedElementSeen() ? std::string("element ") + key + " occurs twice"
+                                        : std::string("element ") + key + " is missing";
+    return false;
+  };
+  auto tooLong = [&](const char* key) {
+    r.rejection = std::string("value of ") + key + " is too long";
+    return false;
+  };
+  auto requiredText = [&](const char* key, char* buffer, int capacity) {
+    if (!ReadXmlElement(&text, path, key, &value, nullptr, nullptr, nullptr)) return missing(key);
+    if (!CopyIntoBuffer(buffer, capacity, value)) return tooLong(key);
+    return true;
+  };
+
+  // Required elements, in this order; the first failure ends the reading.
+  if (!requiredText("AllDoneFlagFile", r.AllDoneFlagFile, CIniCustomPars::kPathCapacity) ||
+      !requiredText("OutputResultsDirectory", r.OutputResultsDirectory,
+                    CIniCustomPars::kPathCapacity) ||
+      !requiredText("DataDirectory", r.DataDirectory, CIniCustomPars::kPathCapacity))
+    return false;
+  if (!ReadXmlElement(&text, path, "PassThrough", &value, nullptr, nullptr, nullptr))
+    return missing("PassThrough");
+  r.PassThrough = value;
+  r.hasPassThrough = true;
+  if (!requiredText("Channel", r.Channel, CIniCustomPars::kChannelCapacity)) return false;
+  // The channel is a file extension: a folder part would let it point anywhere.
+  if (std::strpbrk(r.Channel, "/\\")) {
+    r.rejection = "Channel holds a path separator";
+    return false;
+  }
+  if (!ReadXmlElement(&text, path, "FirstScan", nullptr, nullptr, &r.FirstScan, nullptr))
+    return missing("FirstScan");
+  if (!ReadXmlElement(&text, path, "LastScan", nullptr, nullptr, &r.LastScan, nullptr))
+    return missing("LastScan");
+  if (!ReadXmlElement(&text, path, "ScanInterval", nullptr, nullptr, &r.ScanInterval, nullptr))
+    return missing("ScanInterval");
+
+  // Optional elements: a found value replaces the default.
+  auto f = [&](const char* key, float& field) {
+    ReadXmlElement(&text, path, key, nullptr, &field, nullptr, nullptr);
+  };
+  auto b = [&](const char* key, uint8_t& field) {
+    ReadXmlElement(&text, path, key, nullptr, nullptr, nullptr, &field);
+  };
+  auto i = [&](const char* key, int32_t& field) {
+    ReadXmlElement(&text, path, key, nullptr, nullptr, &field, nullptr);
+  };
+  bool overlong = false;
+  auto word = [&](const char* key, char* buffer) {
+    if (!ReadXmlElement(&text, path, key, &value, nullptr, nullptr, nullptr)) return;
+    if (!CopyIntoBuffer(buffer, CIniCustomPars::kWordCapacity, value) && !overlong) {
+      overlong = true;
+      tooLong(key);
+    }
+  };
+  f("Meniscus", r.Meniscus);
+  f("MeniscusLowerLimit", r.MeniscusLowerLimit);
+  f("MeniscusUpperLimit", r.MeniscusUpperLimit);
+  b("MeniscusFitted", r.MeniscusFitted);
+  f("Bottom", r.Bottom);
+  f("BottomLowerLimit", r.BottomLowerLimit);
+  f("BottomUpperLimit", r.BottomUpperLimit);
+  b("BottomFitted", r.BottomFitted);
+  f("LeftFitLimit", r.LeftFitLimit);
+  f("RightFitLimit", r.RightFitLimit);
+  word("Model", r.Model);
+  word("RegularizationType", r.RegularizationType);
+  f("RegularizationPvalue", r.RegularizationPvalue);
+  f("StartingFrictionalRatio", r.StartingFrictionalRatio);
+  b("FrictionalRatioFitted", r.FrictionalRatioFitted);
+  b("BaselineFitted", r.BaselineFitted);
+  b("RINoiseFitted", r.RINoiseFitted);
+  b("TINoiseFitted", r.TINoiseFitted);
+  i("Resolution", r.Resolution);
+  f("Smin", r.Smin);
+  f("Smax", r.Smax);
+  b("GridfromFile", r.GridfromFile);
+  b("UseLogSpaceSgrid", r.UseLogSpaceSgrid);
+  f("Vbar", r.Vbar);
+  f("BufferDensity", r.BufferDensity);
+  f("BufferViscosity", r.BufferViscosity);
+  b("SupressBaselineCorrelation", r.SupressBaselineCorrelation);
+  // The misspelt name was accepted once; the right one wins when both occur.
+  word("FittinAlgorithm", r.FittingAlgorithm);
+  word("FittingAlgorithm", r.FittingAlgorithm);
+  b("ShowResidualsHistogram", r.ShowResidualsHistogram);
+  b("AutoRun", r.AutoRun);
+  b("AutoExit", r.AutoExit);
+  b("AutoFit", r.AutoFit);
+  b("AutoSubtractSystematicNoise", r.AutoSubtractSystematicNoise);
+  i("NumberComputationThreads", r.NumberComputationThreads);
+  b("FilterDataSpikes", r.FilterDataSpikes);
+  f("DataSpikeThreshold", r.DataSpikeThreshold);
+  b("CheckTimeStamps", r.CheckTimeStamps);
+
+  if (overlong) return false;
+  if (RepeatedElementSeen()) {
+    r.rejection = "an element occurs twice";
+    return false;
+  }
+  r.valid = 1;
+  return true;
+}

@@ -1,0 +1,301 @@
+#include "distributions/conti_grid.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "data/rotor_speed_profile.h"
+#include "data/scan_set.h"
+#include "distributions/conti_models.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/distribution_loader.h"
+#include "distributions/hydrodynamics.h"
+#include "distributions/ms_table.h"
+#include "distributions/work_blocks.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "numerics/arrays.h"
+#include "numerics/error_box.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+const ModelSelectorFlags& F() { return gModelSelectorFlags; }
+
+// x_1 and x_n given, inner points equally spaced in x.
+void Spaced(float* x, int n) {
+  for (int i = 2; i <= n - 1; ++i) x[i] = x[1] + (i - 1) * (x[n] - x[1]) / (n - 1);
+}
+
+float Log10Rh(float logD, float T) {
+  return std::log10(StokesRadiusFromD(std::pow(10.0f, logD), T));
+}
+float Log10D(float logRh, float T) {
+  return std::log10(DFromStokesRadius(std::pow(10.0f, logRh), T));
+}
+
+// The DLS parameter dialog's three spacings: dlsSpacingLinear is linear in
+// D, dlsSpacingLog logarithmic in D, dlsSpacingMixed logarithmic in Rh.
+void DlsGrid(int n) {
+  ContiSettings& cs = Conti();
+  float* rh = cs.sValues;      // log10 Rh (m)
+  float* ld = cs.molarMasses;  // log10 D (cm^2/s)
+  const float T = gSolutionConditions.temperature - kAbsoluteZero;
+  auto fromD = [&]() {
+    for (int i = 1; i <= n; ++i) rh[i] = Log10Rh(ld[i], T);
+  };
+  auto fromRh = [&]() {
+    for (int i = 1; i <= n; ++i) ld[i] = Log10D(rh[i], T);
+  };
+  auto linearD = [&](float d1, float dn) {
+    ld[1] = d1;
+    ld[n] = dn;
+    Spaced(ld, n);
+    for (int i = 1; i <= n; ++i) ld[i] = std::log10(ld[i]);
+    fromD();
+  };
+  if (F().DlsIDModel) {
+    if (cs.dlsSpacingLog) {
+      ld[1] = std::log10(cs.sMin * 1e-7f);
+      ld[n] = std::log10(cs.sMax * 1e-7f);
+      Spaced(ld, n);
+      fromD();
+    } else if (cs.dlsSpacingLinear) {
+      linearD(cs.sMin * 1e-7f, cs.sMax * 1e-7f);
+    } else if (cs.dlsSpacingMixed) {
+      rh[1] = std::log10(StokesRadiusFromD(cs.sMin * 1e-7f, T));
+      rh[n] = std::log10(StokesRadiusFromD(cs.sMax * 1e-7f, T));
+      Spaced(rh, n);
+      fromRh();
+    }
+  } else {
+    if (cs.dlsSpacingMixed) {
+      rh[1] = std::log10(cs.sMin * 1e-9f);
+      rh[n] = std::log10(cs.sMax * 1e-9f);
+      Spaced(rh, n);
+      fromRh();
+    } else if (cs.dlsSpacingLog) {
+      ld[1] = std::log10(DFromStokesRadius(cs.sMin * 1e-9f, T));
+      ld[n] = std::log10(DFromStokesRadius(cs.sMax * 1e-9f, T));
+      Spaced(ld, n);
+      fromD();
+    } else if (cs.dlsSpacingLinear) {
+      linearD(DFromStokesRadius(cs.sMin * 1e-9f, T), DFromStokesRadius(cs.sMax * 1e-9f, T));
+    }
+  }
+}
+
+// Fills the s grid; false when the grid file was asked for and is empty.
+bool SGrid(int& n) {
+  ContiSettings& cs = Conti();
+  float* s = cs.sValues;
+  if (cs.gridFromFile) {
+    cs.logSpacedGrid = 0;
+    std::vector<float> values;
+    if (!ReadGridFile(values) || values.empty()) return false;
+    const int m = static_cast<int>(values.size());
+    if (m != n) {
+      FreeDistributionArrays();
+      AllocDistributionArrays(m, 0, 0);
+      n = m;
+      s = cs.sValues;
+    }
+    for (int i = 1; i <= n; ++i) s[i] = values[i - 1];
+    cs.resolution = static_cast<float>(n);
+    cs.sMin = s[1];
+    cs.sMax = s[n];
+    ModelParameterVector& p = gModelParameterVector;
+    p.P[1] = cs.sMin;
+    p.P[kComponentSlots + 1] = cs.sMax;
+    p.P[2 * kComponentSlots + 1] = cs.resolution;
+    return true;
+  }
+  if (n < 2) {
+    s[1] = cs.sMin;
+    return true;
+  }
+  if (cs.logSpacedGrid) {
+    if (cs.sMin <= 0.0f || cs.sMax <= 0.0f) {
+      if (cs.sMin == 0.0f && cs.sMax > 0.0f) {
+        s[1] = std::log(0.05f);
+        s[n] = std::log(cs.sMax);
+        Spaced(s, n);
+        for (int i = 1; i <= n; ++i) s[i] = std::exp(s[i]);
+      } else {
+        cs.logSpacedGrid = 0;
+      }
+    } else if (!F().NonidealCSModel && !cs.useMinimumS) {
+      s[1] = std::log(cs.sMin);
+      s[n] = std::log(cs.sMax);
+      Spaced(s, n);
+      for (int i = 1; i <= n; ++i) s[i] = std::exp(s[i]);
+    } else {
+      MakeMixedLogGrid(s, cs.sMin, cs.sMax, cs.minimumSValue, n);
+    }
+  }
+  if (!cs.logSpacedGrid) {
+    s[1] = cs.sMin;
+    for (int i = 2; i <= n; ++i) s[i] = cs.sMin + (i - 1) * (cs.sMax - cs.sMin) / (n - 1);
+  }
+  WriteGridFile(s, n);
+  return true;
+}
+
+// The s range of an ls-g*(s) run against the fit limits of the last and the
+// first scan in time: the boundaries must stay within them.
+bool FitLimitCheck() {
+  ScanSet& sc = CurrentScanSet();
+  ContiSettings& cs = Conti();
+  if (sc.count < 1 || sc.fitLimitQuestionAsked) return true;
+  const ScanRecord& last = sc.records[sc.order[sc.count]];
+  const ScanRecord& first = sc.records[sc.order[1]];
+  const double w = last.rpm * 2.0 * 3.14159265358979 / 60.0;
+  const double w2 = w * w * 1e-13;
+  const double m = gModelParams.meniscus;
+  if (m <= 0.0) return true;
+  const double sLeft = std::log(sc.leftFitLimit / m) / (w2 * last.timeRead);
+  const double sRight = std::log(sc.rightFitLimit / m) / (w2 * first.timeRead);
+  char text[400];
+  if (cs.sMin > sRight) {
+    std::snprintf(text, sizeof text,
+                  "smin %.2f too low - boundary would be beyond right fit limit in last scan!\n"
+                  "note: fit limits correspond to s-values of %.2f-%.2f\ncontinue anyway (may cause crash)?",
+                  cs.sMin, sLeft, sRight);
+  } else {
+    const double x = w2 * cs.sMax * last.timeRead;
+    const double rb = x <= 2.0 ? m * std::exp(x) : 10.0;
+    if (!(rb < sc.leftFitLimit)) return true;
+    std::snprintf(text, sizeof text,
+                  "smax %.2f too low - boundary does not reach left fit limit in last scan!\n"
+                  "note: fit limits correspond to s-values of %.2f-%.2f\ncontinue anyway? (maybe looking at flotation?)",
+                  cs.sMax, sLeft, sRight);
+  }
+  const int answer = platform::UI().MessageBox("ERROR", text, platform::BoxButtons::YesNo,
+                                               platform::BoxIcon::Question);
+  if (answer != platform::IDYES) return false;
+  sc.fitLimitQuestionAsked = 1;
+  return true;
+}
+
+}  // namespace
+
+std::string GridFilePath() {
+  const ScanSet& s = CurrentScanSet();
+  std::string ext;
+  if (s.count >= 1 && s.fileNames.size() > 1) {
+    const std::string& name = s.fileNames[1];
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos) ext = name.substr(dot);
+  }
+  std::string folder = s.dataFolder;
+  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
+  return folder + "sdist" + ext;
+}
+
+bool ReadGridFile(std::vector<float>& values) {
+  values.clear();
+  FILE* f = std::fopen(GridFilePath().c_str(), "r");
+  if (!f) return false;
+  float v;
+  while (std::fscanf(f, "%f", &v) == 1) values.push_back(v);
+  std::fclose(f);
+  return !values.empty();
+}
+
+bool WriteGridFile(const float* values, int n) {
+  FILE* f = std::fopen(GridFilePath().c_str(), "w");
+  if (!f) return false;
+  for (int i = 1; i <= n; ++i) std::fprintf(f, "%f\n", values[i]);
+  std::fclose(f);
+  return true;
+}
+
+bool SetupContiGrid() {
+  ContiSettings& cs = Conti();
+  DistributionArrays& da = DistArrays();
+  const ScanSet& sc = CurrentScanSet();
+  cs.distributionShown = 0;
+  FreeDistributionArrays();
+  cs.distributionShown = 1;
+
+  int n = static_cast<int>(std::floor(cs.resolution));
+  if (n < 2 && !cs.gridFromFile) {
+    // Every spacing rule divides by n - 1: a grid needs both of its ends.
+    ErrorBox("resolution must be at least 2");
+    return false;
+  }
+  if (n < 1) n = 1;
+  const bool twoD = TwoDimensionalModel();
+  cs.ffCount = static_cast<int>(cs.ffResolution);
+  if (twoD && cs.ffCount < 1) cs.ffCount = 1;
+  AllocDistributionArrays(n, 0, 0);
+
+  const bool dls = CurrentDataTypeFlags().dls != 0;
+  if (dls) {
+    DlsGrid(n);
+  } else if (MassGridModel() || F().FMScalingLawModel) {
+    float* M = cs.molarMasses;
+    M[1] = std::pow(cs.sMin, 0.66666666f);
+    M[n] = std::pow(cs.sMax, 0.66666666f);
+    Spaced(M, n);
+    for (int i = 1; i <= n; ++i) M[i] = std::pow(M[i], 1.5f);
+    M[1] = cs.sMin;
+    M[n] = cs.sMax;
+  } else {
+    if (!SGrid(n)) return false;
+    const bool ownMass = gSolutionConditions.vbar == 0.0f || GridIsOwnMass();
+    for (int i = 1; i <= n; ++i) {
+      const float s = cs.sValues[i];
+      if (ownMass)
+        cs.molarMasses[i] = s;
+      else
+        cs.molarMasses[i] = CalculateM(gSolutionConditions.vbarRho <= 1.0f ? std::fabs(s) : s);
+    }
+  }
+
+  // The c(s,f/f0) arrays follow the grid actually built (a grid file may
+  // have changed the point count), never the requested resolution.
+  if (twoD && !dls) {
+    const int nf = cs.ffCount;
+    const int n2 = n * nf;
+    AllocDistributionArrays2D(n2, nf);
+    const float* s1 = cs.sValues;
+    for (int k = 1; k <= nf; ++k)
+      cs.ffValues[k] = nf > 1 ? cs.ffMin + (k - 1) * (cs.ffMax - cs.ffMin) / (nf - 1) : cs.ffMin;
+    const float T = gSolutionConditions.temperature - kAbsoluteZero;
+    for (int k = 1; k <= nf; ++k)
+      for (int i = 1; i <= n; ++i) {
+        const int j = (k - 1) * n + i;
+        const float s = s1[i];
+        cs.grid2DS[j] = s;
+        cs.grid2DFf[j] = cs.ffValues[k];
+        cs.grid2DM[j] = CalculateMff02(s, cs.ffValues[k]);
+        cs.grid2DD[j] = SvedbergD(cs.grid2DM[j], s, T);
+        cs.grid2DStokes[j] = StokesRadiusFromD(cs.grid2DD[j], T) * 1e9f;
+      }
+  }
+  if (!dls) AssemblePriorProbability();
+
+  da.lastResolution = cs.resolution;
+  da.lastGrid2DSize = cs.grid2DSize;
+  da.lastFfResolution = cs.ffResolution;
+  da.lastSMin = cs.sMin;
+  da.lastSMax = cs.sMax;
+  da.lastFfMin = cs.ffMin;
+  da.lastFfMax = cs.ffMax;
+  cs.lastGridSize = n;
+
+  if ((F().LsgStarModel || F().HybridCSLsgModel) && !dls && !CurrentSpeedProfile.Active() &&
+      !FitLimitCheck())
+    return false;
+
+  BuildDistributionPlot();
+  const int m = twoD ? cs.grid2DSize : n;
+  if (!AllocDistributionWorkArrays(m, sc.count, sc.gridLength)) return false;
+  if (!AllocNormalEquationBlock(m, sc.count, sc.gridLength)) {
+    FreeDistributionWorkArrays(m);
+    return false;
+  }
+  if (!twoD && F().CSWithMsTableModel && !LoadSMTable()) return false;
+  return true;
+}

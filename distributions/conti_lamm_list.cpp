@@ -1,0 +1,142 @@
+#include "distributions/conti_lamm_list.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "data/rotor_speed_profile.h"
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "distributions/kernel_transfer.h"
+#include "distributions/neq_threads.h"
+#include "distributions/work_blocks.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/error_box.h"
+#include "platform/diagnostics.h"
+#include "platform/input_events.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+LammListSolver gSolver = nullptr;
+
+// Everything the species of one list share.
+void Configure(CLammIdeal& L, int k, double s, double D, double vbar) {
+  const ScanSet& sc = CurrentScanSet();
+  const LammSolverSettings& st = LammSettings();
+  const SolutionConditions& sol = gSolutionConditions;
+  L.MarkLoaded();
+  L.SetOutputParameters(s, D, gModelParams.meniscus, gModelParams.bottom, 1.0, sc.leftFitLimit,
+                        sc.rightFitLimit);
+  if (!st.checkRotorAcceleration) L.ClearRunFlag();
+  const DataTypeFlags& df = CurrentDataTypeFlags();
+  L.SetScanTimes(sc.records.data(), WorkBlock().lammSolutions[k], sc.grid, sc.gridLength, nullptr,
+                 nullptr, false, sc.order.data(), sc.count, 1, gFitEngineState.fitRunning != 0,
+                 Conti().silent != 0, st.simulateTimeResolution != 0, st.scanVelocity,
+                 st.simulateRadialResolution != 0, st.convolutionRange, df.absorbance != 0);
+  L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
+                    st.backDiffusionLevel, st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid,
+                    st.automaticGridSize, 1.0f, st.rampRotorSpeed, st.fixedTimeStep, 0,
+                    st.equilibriumThreshold, st.gridS, st.automaticSGrid, false,
+                    st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
+                    st.upperStepThreshold, st.workingMaxDcOverC, st.feGridSize, 0,
+                    st.movingHatAlgorithm, st.claverieAlgorithm, 1e-4f, st.truncationLevel,
+                    st.truncateGrid, 1.0, 2.0, st.automaticSwitchS, st.automaticSwitchSOptimised);
+  const ModelSelectorFlags& f = gModelSelectorFlags;
+  if (f.ZoneCentrifugationModel || f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel)
+    L.SetGeometryFlags(true, gModelParams.zoneValue, false);
+  L.SetSolventAndComputeFrictionalRatio(sol.temperature - 273.15, vbar, sol.density, sol.viscosity);
+  if (gModelParams.startTimeFit || gModelParams.startTime != 0.0f) L.SetInitialTime(gModelParams.startTime);
+  if (CurrentSpeedProfile.Active()) L.LoadFromThreadJob(*CurrentSpeedProfile.profile);
+  if (df.absorbance && st.simulateTimeResolution && st.scanVelocity > 0 && sc.count >= 1 &&
+      sc.radii[1])
+    L.SetStartTimeOffset(sc.radii[1][1]);
+}
+
+// Sequential or pooled solution of the species, one fresh object each.
+int SolveSpeciesList(const LammListJob& job) {
+  std::atomic<int> firstError{0};
+  std::atomic<bool>& stop = platform::StopFlag();
+  std::vector<int> errors(static_cast<size_t>(job.n) + 1, 0);
+  auto solveOne = [&](int k, int thread) {
+    CLammIdeal L;
+    Configure(L, k, job.s[k], job.D[k], job.vbar[k]);
+    L.SetWorker(thread > 0, k, thread);
+    const int code = L.CheckAndRun();
+    errors[k] = code;
+    if (code != 0) {
+      int expected = 0;
+      firstError.compare_exchange_strong(expected, code);
+    }
+  };
+  const int threads = std::max(1, std::min(job.threads, job.n));
+  if (threads == 1) {
+    for (int k = 1; k <= job.n && !stop.load(); ++k) {
+      if (platform::TakeKeyDown()) {
+        stop = true;
+        break;
+      }
+      solveOne(k, 0);
+    }
+  } else {
+    // The first species on this thread: a refusal of the common settings is
+    // told once, here, and stops the list before the workers start.
+    solveOne(1, 0);
+    std::atomic<int> next{2};
+    std::function<void(int)> work = [&](int t) {
+      for (int k = next++; k <= job.n && !stop.load(); k = next++) solveOne(k, t);
+    };
+    std::function<void()> poll = [&] {
+      if (platform::TakeKeyDown()) stop = true;
+    };
+    NeqThreadPool::Instance().Run(threads, work, poll);
+  }
+  // Worker errors are told on the user-interface thread, after the join.
+  for (int k = 1; k <= job.n; ++k)
+    if (errors[k] != 0 && errors[k] != 5) {
+      char text[80];
+      std::snprintf(text, sizeof text, "error #%d in simulation #%d", errors[k], k);
+      platform::UI().MessageBox("ERROR in simulation", text, platform::BoxButtons::Ok,
+                                platform::BoxIcon::Error);
+      break;
+    }
+  return firstError.load();
+}
+
+}  // namespace
+
+void SetLammListSolver(LammListSolver solver) { gSolver = solver; }
+LammListSolver DefaultLammListSolver() { return SolveSpeciesList; }
+
+int& LammListThreads() {
+  static int threads = std::max(1u, std::thread::hardware_concurrency());
+  return threads;
+}
+
+void RunSVContiSedList(int n, const double* sList, const double* dList, const double* vbarList) {
+  platform::WriteDiagnostics("\nEnter RunSVContiSedList");
+  LammSolverSettings& st = LammSettings();
+  st.discretizationError = 0;
+  st.singularMatrixError = 0;
+  KernelTransferScan() = 1;
+  LammListJob job;
+  job.n = n;
+  job.s = sList;
+  job.D = dList;
+  job.vbar = vbarList;
+  job.threads = Conti().multipleThreads ? LammListThreads() : 1;
+  const int code = (gSolver ? gSolver : SolveSpeciesList)(job);
+  platform::WriteDiagnostics(" --> done with sims");
+  platform::WriteDiagnostics(" --> pLammSolutions deleted");
+  if (code == 2) st.discretizationError = 1;
+  if (code == 3) st.singularMatrixError = 1;
+  platform::WriteDiagnostics(" --> OUT");
+}

@@ -1,0 +1,385 @@
+#include "distributions/conti_models.h"
+
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/hydrodynamics.h"
+#include "fit/model_params.h"
+#include "fit/scan_times.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/sounds.h"
+#include "platform/user_interface.h"
+#include "fit/model_selector.h"
+
+namespace {
+const ModelSelectorFlags& F() { return gModelSelectorFlags; }
+}  // namespace
+
+bool DlsDistributionModel() {
+  return F().DlsIRhModel || F().DlsIRhTimeCourseModel || F().DlsIDModel;
+}
+
+bool TwoDimensionalModel() { return F().CSff0Model || F().CSff0With1DiscreteModel; }
+
+bool LsgModel() {
+  return F().LsgStarModel || F().LsgStarWith1DiscreteModel || F().HybridCSLsgModel;
+}
+
+bool SBasedModel() {
+  const ModelSelectorFlags& f = F();
+  return f.CSModel || f.ElectrophoresisCVModel || f.ConformationalChangeCSModel ||
+         f.FixFF0FloatingVbarCSModel || f.GeneralScalingLawCSModel || f.WormlikeChainCSModel ||
+         f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel || f.CSWith1DiscreteModel ||
+         f.CSWith1DiscreteComponent || f.CSWithMsTableModel || f.CSInvariantDModel ||
+         f.NonidealCSModel || f.CSModel521 || LsgModel() || TwoDimensionalModel() ||
+         f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel || f.ElectrophoresisLsgModel;
+}
+
+bool MassGridModel() {
+  return !SBasedModel() && !DlsDistributionModel() && !CurrentDataTypeFlags().dls;
+}
+
+bool LeadingTermModel() {
+  const ModelSelectorFlags& f = F();
+  return f.LsgStarWith1DiscreteModel || f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent ||
+         f.BimodalFF0With1DiscreteCSModel || f.CSWithMsTableModel || f.NonidealCSModel ||
+         (f.HybridCSLsgModel && Conti().hybridDiscrete);
+}
+
+bool GridIsOwnMass() {
+  const ModelSelectorFlags& f = F();
+  return f.ElectrophoresisLsgModel || f.ElectrophoresisCVModel || f.ZoneCentrifugationLsgModel;
+}
+
+// ---- Model menu commands -----------------------------------------------------
+
+namespace {
+
+constexpr int kN = kComponentSlots;  // species slots of the fit vector
+
+void Note(const std::string& caption, const std::string& text) {
+  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+}
+
+bool RefuseDls(const ContiModelCommandContext& ctx) {
+  if (!ctx.dlsDataLoaded) return false;
+  PlaySoundInfo();
+  platform::UI().MessageBox("ERROR", "this model is not implemented for DLS data",
+                            platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  return true;
+}
+
+// Every variant switch of the distribution family (the family switch and
+// the plain c(s) switch excepted).
+void ClearVariantSwitches(ModelSelectorFlags& f) {
+  for (unsigned char* p :
+       {&f.CMPriorVbarModel, &f.CMInvariantDModel, &f.CMPowerLawModel, &f.LsgStarModel,
+        &f.LsgStarWith1DiscreteModel, &f.NonidealCSModel, &f.HybridCSLsgModel,
+        &f.CSWithMsTableModel, &f.ElectrophoresisCVModel, &f.ConformationalChangeCSModel,
+        &f.BimodalFF0CSModel, &f.BimodalFF0With1DiscreteCSModel, &f.WormlikeChainCSModel,
+        &f.GeneralScalingLawCSModel, &f.FMScalingLawModel, &f.FixFF0FloatingVbarCSModel,
+        &f.CSff0Model, &f.CSff0With1DiscreteModel, &f.CSWith1DiscreteModel,
+        &f.CSWith1DiscreteComponent, &f.CSModel521, &f.CSInvariantDModel,
+        &f.ZoneCentrifugationCSModel})
+    *p = 0;
+}
+
+void StoreRange() {
+  ModelParameterVector& v = gModelParameterVector;
+  v.P[1] = Conti().sMin;
+  v.P[kN + 1] = Conti().sMax;
+}
+
+// s from M at the temperature of the last scan: D of the global f/f0 and
+// the Svedberg relation.
+float SFromMass(float M, float t) { return SFromMD(M, DFromMGlobalFf0(M, t), t); }
+
+}  // namespace
+
+ContiModelStore& ContiStore() {
+  static ContiModelStore s;
+  return s;
+}
+
+void SetSecondDerivativeRegularization(bool quiet, const std::string& caption) {
+  ContiSettings& cs = Conti();
+  if (cs.secondDerivative || cs.showBothRegularizations) return;
+  if (!quiet) Note(caption, "Please Note: Switching now to Tikhonov-Phillips Regularization");
+  cs.secondDerivative = 1;
+  cs.maxEntropy = 0;
+}
+
+ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx) {
+  ContiModelCommandResult r;
+  ModelSelectorFlags& f = gModelSelectorFlags;
+  ContiSettings& cs = Conti();
+  LammSolverSettings& ls = LammSettings();
+  ModelParameterVector& v = gModelParameterVector;
+  if (ls.timesFromW2t) {
+    SwitchOffTimesFromW2t(ctx.host);
+    Note("", "switching off times from w^2t option");
+  }
+  if (ctx.dlsDataLoaded && !(f.DlsIRhTimeCourseModel || f.DlsIDModel || f.DlsIRhModel) &&
+      RefuseDls(ctx)) {
+    r.refused = true;
+    return r;
+  }
+  if (!ctx.nonidealSetup &&
+      (f.LsgStarModel || f.LsgStarWith1DiscreteModel || f.HybridCSLsgModel || f.CSModel ||
+       f.DlsIRhModel || f.DlsIRhTimeCourseModel) &&
+      cs.secondDerivative) {
+    if (!ctx.reducedLsgMenu && !ctx.quiet)
+      Note("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
+    cs.secondDerivative = 0;
+    cs.maxEntropy = 1;
+  }
+  cs.gridFromFile = 0;
+  cs.logSpacedGrid = 0;
+  v.F[3] = v.F[4] = 0;
+  v.dialogF[3] = v.dialogF[4] = 0;
+  ClearVariantSwitches(f);
+  if (f.DistributionModel) {
+    if (f.CSModel) {
+      f.CSModel = 0;
+      MakeDistributionPlot();
+      if (!ctx.reducedLsgMenu) {
+        StoreRange();
+        r.invalidate = true;
+      }
+    }
+    r.reallocLamm = true;
+    return r;
+  }
+  f.ClearSwitches();
+  f.DistributionModel = 1;
+  f.CSModel = 0;
+  ls.experimentalInitialDistribution = 0;
+  ls.modelInitialDistribution = 1;
+  if (cs.sMin < 100.0f && !ctx.dlsDataLoaded && !ctx.electrophoresisDataLoaded) {
+    cs.sMin = CalculateM(cs.sMin);
+    cs.sMax = CalculateM(cs.sMax);
+  }
+  const SolutionConditions& sol = gSolutionConditions;
+  v.P[1] = cs.sMin;
+  v.P[kN + 1] = cs.sMax;
+  v.P[2 * kN + 1] = cs.resolution;
+  v.P[2 * kN + 3] = cs.ffValue;
+  v.F[2 * kN + 3] = cs.fitFfValue;
+  v.P[3] = sol.vbar;
+  v.P[kN + 3] = sol.density;
+  v.P[2 * kN + 4] = sol.viscosity * 0.01002f;
+  v.P[4] = sol.loaderValue;
+  v.P[2] = cs.confidenceLevel;
+  ContiModelStore& st = ContiStore();
+  st.savedLammGridSize = ls.feGridSize;
+  ls.feGridSize = st.distributionGridSize;
+  ls.claverieAlgorithm = 0;
+  ls.movingHatAlgorithm = 1;
+  ls.automaticSGrid = 1;
+  ls.automaticAlgorithm = 1;
+  r.reallocLamm = true;
+  return r;
+}
+
+ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx) {
+  ModelSelectorFlags& f = gModelSelectorFlags;
+  ContiSettings& cs = Conti();
+  if (f.DistributionModel && !f.LsgStarModel && !f.HybridCSLsgModel && !f.LsgStarWith1DiscreteModel) {
+    ContiModelCommandResult r;
+    if (RefuseDls(ctx)) {
+      r.refused = true;
+      return r;
+    }
+    ClearVariantSwitches(f);
+    f.NonidealCSVariant = 0;
+    f.CSModel = 1;
+    const float keptMin = cs.sMin, keptMax = cs.sMax;
+    const bool hadPlot = DistArrays().plotExists;
+    DistArrays().modelJustChosen = true;
+    MakeDistributionPlot();
+    DistArrays().modelJustChosen = false;
+    if (!hadPlot) {
+      cs.sMin = keptMin;
+      cs.sMax = keptMax;
+    }
+    StoreRange();
+    r.invalidate = true;
+    return r;
+  }
+  ContiModelCommandResult r;
+  if (RefuseDls(ctx)) {
+    r.refused = true;
+    return r;
+  }
+  f.CSModel = 1;
+  r = CmContinuousCMModel(ctx);
+  if (r.refused) return r;
+  f.CSModel = 1;
+  const float keptMin = cs.sMin, keptMax = cs.sMax;
+  DistArrays().modelJustChosen = true;
+  MakeDistributionPlot();
+  DistArrays().modelJustChosen = false;
+  cs.sMin = keptMin;
+  cs.sMax = keptMax;
+  if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
+    cs.sMin = SFromMass(cs.sMin, ctx.lastScanTemperature);
+    cs.sMax = SFromMass(cs.sMax, ctx.lastScanTemperature);
+  } else {
+    cs.sMin = 0.0f;
+    cs.sMax = 15.0f;
+  }
+  StoreRange();
+  return r;
+}
+
+ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiModelCommandContext& ctx) {
+  ContiModelCommandResult r;
+  ModelSelectorFlags& f = gModelSelectorFlags;
+  ContiSettings& cs = Conti();
+  ContiModelStore& st = ContiStore();
+  ModelParameterVector& v = gModelParameterVector;
+  bool mAndS = ctx.fitMAndS ? *ctx.fitMAndS : false;
+  auto setMAndS = [&] {
+    mAndS = true;
+    if (ctx.fitMAndS) *ctx.fitMAndS = true;
+  };
+  unsigned char* own = nullptr;
+  float lo = 2.0f, hi = 20.0f;
+  switch (variant) {
+    case CsVariant::With1Discrete: own = mAndS ? &f.CSWith1DiscreteComponent : &f.CSWith1DiscreteModel; lo = 0; break;
+    case CsVariant::MsTable: own = &f.CSWithMsTableModel; break;
+    case CsVariant::ConformationalChange: own = &f.ConformationalChangeCSModel; lo = 0; break;
+    case CsVariant::BimodalFf0: own = &f.BimodalFF0CSModel; lo = 0; break;
+    case CsVariant::BimodalFf0With1Discrete: own = &f.BimodalFF0With1DiscreteCSModel; lo = 0; break;
+    case CsVariant::FixFf0FloatingVbar: own = &f.FixFF0FloatingVbarCSModel; break;
+    case CsVariant::GeneralScalingLaw: own = &f.GeneralScalingLawCSModel; lo = 0.5f; break;
+    case CsVariant::WormlikeChain: own = &f.WormlikeChainCSModel; break;
+    case CsVariant::CsFf0: own = &f.CSff0Model; break;
+    case CsVariant::CsFf0With1Discrete: own = &f.CSff0With1DiscreteModel; lo = 0.1f; break;
+    case CsVariant::InvariantD: own = &f.CSInvariantDModel; break;
+    case CsVariant::LinearRod521: own = &f.CSModel521; break;
+  }
+  if (RefuseDls(ctx)) {
+    r.refused = true;
+    return r;
+  }
+  if (variant == CsVariant::With1Discrete && (f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent))
+    return r;
+  if (*own) return r;
+  const bool twoD = variant == CsVariant::CsFf0 || variant == CsVariant::CsFf0With1Discrete;
+  if (twoD && !f.CSff0Model && !f.CSff0With1DiscreteModel &&
+      CurrentScanSet().radialResolution <= 0.001f) {
+    PlaySoundInfo();
+    Note("ATTENTION",
+         "radial pre-averaging of data points is recommended (at 0.003)!)\n(Loading Options->Set Radial Resolution)");
+  }
+  const bool ownInsteadOfCs = variant == CsVariant::InvariantD || variant == CsVariant::LinearRod521;
+  if (ownInsteadOfCs)
+    *own = 1;
+  else
+    f.CSModel = 1;
+  r = CmContinuousCMModel(ctx);
+  if (r.refused) return r;
+  f.CSModel = 0;
+  *own = 1;
+  // The range as the previous model left it: the graph's rebuild below
+  // would otherwise replace a mass range before it is converted.
+  const float keptMin = cs.sMin, keptMax = cs.sMax;
+  DistArrays().modelJustChosen = true;
+  MakeDistributionPlot();
+  DistArrays().modelJustChosen = false;
+  cs.sMin = keptMin;
+  cs.sMax = keptMax;
+  if (variant == CsVariant::InvariantD) {
+    if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
+      cs.sMin = 1.0f;
+      cs.sMax = 10.0f;
+    } else {
+      cs.sMin = 2.0f;
+      cs.sMax = 20.0f;
+    }
+  } else if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
+    cs.sMin = SFromMass(cs.sMin, ctx.lastScanTemperature);
+    cs.sMax = SFromMass(cs.sMax, ctx.lastScanTemperature);
+  } else {
+    cs.sMin = lo;
+    cs.sMax = hi;
+  }
+  StoreRange();
+  switch (variant) {
+    case CsVariant::With1Discrete:
+      v.P[10] = mAndS ? st.discreteM : st.discreteS;
+      v.P[6] = st.discreteSecond;
+      break;
+    case CsVariant::MsTable:
+      setMAndS();
+      v.P[10] = st.discreteM;
+      v.P[6] = st.discreteSecond;
+      cs.fitFfValue = 0;
+      v.F[2 * kN + 3] = 0;
+      break;
+    case CsVariant::ConformationalChange:
+      v.P[10] = st.conformation[0];
+      v.P[6] = st.conformation[1];
+      v.P[8] = st.conformation[2];
+      break;
+    case CsVariant::BimodalFf0:
+    case CsVariant::BimodalFf0With1Discrete:
+      v.P[10] = st.bimodal[0];
+      v.P[6] = st.bimodal[1];
+      v.P[8] = st.bimodal[2];
+      v.F[6] = st.bimodalSecondFit;
+      if (variant == CsVariant::BimodalFf0With1Discrete) {
+        v.P[16] = st.discreteM;
+        v.F[16] = st.discreteMFit;
+        v.P[17] = st.discreteSecond;
+        v.F[17] = st.discreteSecondFit;
+      }
+      break;
+    case CsVariant::FixFf0FloatingVbar:
+      cs.fitFfValue = 0;
+      v.P[2 * kN + 3] = gSolutionConditions.vbar;
+      v.F[2 * kN + 3] = static_cast<int>(st.vbarFit);
+      v.P[3] = cs.ffValue;
+      break;
+    case CsVariant::GeneralScalingLaw:
+      cs.fitFfValue = 0;
+      v.P[2 * kN + 3] = st.scalingPrefactor;
+      v.F[2 * kN + 3] = st.scalingPrefactorFit;
+      v.P[18] = st.scalingExponent;
+      v.F[18] = st.scalingExponentFit;
+      break;
+    case CsVariant::WormlikeChain:
+      cs.fitFfValue = 0;
+      v.P[2 * kN + 3] = st.wormPersistence;
+      v.F[2 * kN + 3] = st.wormPersistenceFit;
+      v.P[10] = st.worm[0];
+      v.P[6] = st.worm[1];
+      v.P[8] = st.worm[2];
+      break;
+    case CsVariant::CsFf0:
+    case CsVariant::CsFf0With1Discrete:
+      setMAndS();
+      v.P[10] = st.ffDimension[0];
+      v.P[6] = st.ffDimension[1];
+      v.P[8] = st.ffDimension[2];
+      cs.fitFfValue = 0;
+      v.F[2 * kN + 3] = 0;
+      if (variant == CsVariant::CsFf0With1Discrete) {
+        f.CSff0Model = 0;
+        v.P[16] = st.discreteM;
+        v.F[16] = st.discreteMFit;
+        v.P[17] = st.discreteSecond;
+        v.F[17] = st.discreteSecondFit;
+      }
+      break;
+    case CsVariant::InvariantD:
+      v.P[2 * kN + 3] = st.invariantD;
+      v.F[2 * kN + 3] = 0;
+      break;
+    case CsVariant::LinearRod521:
+      v.P[2 * kN + 3] = st.rodValue;
+      break;
+  }
+  return r;
+}

@@ -1,0 +1,88 @@
+#pragma once
+// The continuous-distribution models as the distribution code sees them:
+// which member of the family the Model menu has chosen (read from
+// gModelSelectorFlags), and the menu commands that choose them. The
+// commands are plain functions so that the window, the automation run and
+// tests call the same code; menu check marks and help are the window's.
+#include <string>
+
+class FitHost;
+
+// ---- which model -----------------------------------------------------------
+bool DlsDistributionModel();      // DLS I(D), I(Rh) or the I(Rh) time course
+bool TwoDimensionalModel();       // c(s,f/f0), with or without discrete component
+bool LsgModel();                  // ls-g*(s), with 1 discrete, hybrid
+// Models whose grid is a grid of s-values (the file loader's list).
+bool SBasedModel();
+// c(M) and its variants: the grid holds molar masses.
+bool MassGridModel();
+// Amplitude 1 is a separate (discrete) component.
+bool LeadingTermModel();
+// Electrophoresis and zone models whose "molar mass" is a copy of the grid.
+bool GridIsOwnMass();
+
+// ---- Model menu commands ---------------------------------------------------
+// What the window must do after a command (menu marks are its business).
+struct ContiModelCommandResult {
+  bool refused = false;
+  bool invalidate = false;    // repaint the whole window
+  bool reallocLamm = false;   // re-allocate the Lamm arrays (grid size changed)
+};
+
+// Outside services the commands need from the shell; null members are skipped.
+struct ContiModelCommandContext {
+  bool dlsDataLoaded = false;
+  bool electrophoresisDataLoaded = false;
+  int scanCount = 0;
+  float lastScanTemperature = 20.0f;  // C
+  bool quiet = false;                 // the restore's quiet switch: no notes
+  bool reducedLsgMenu = false;
+  bool nonidealSetup = false;         // called by a nonideal c(s) command
+  bool* fitMAndS = nullptr;           // the M-and-s parametrisation switch (in/out)
+  FitHost* host = nullptr;            // for switching off times from w^2t
+};
+
+// Values the variants load into the fit vector, kept between commands.
+struct ContiModelStore {
+  float discreteM = 350.0f, discreteS = 1.0f, discreteSecond = 0.34f;
+  int discreteMFit = 0, discreteSecondFit = 0;
+  float conformation[3] = {200000.0f, 7.0f, 10.0f};
+  float bimodal[3] = {2.0f, 10.0f, 20.0f};
+  int bimodalSecondFit = 0;
+  float vbarFit = 0;
+  float scalingPrefactor = 0.003f, scalingExponent = 0.667f;
+  int scalingPrefactorFit = 0, scalingExponentFit = 0;
+  float wormPersistence = 36.0f;
+  int wormPersistenceFit = 0;
+  float worm[3] = {23.0f, 9000.0f, 0.4f};
+  float ffDimension[3] = {1.0f, 2.0f, 10.0f};
+  float invariantD = 5e-7f;
+  float rodValue = 10000.0f;
+  int savedLammGridSize = 0;
+  int distributionGridSize = 500;
+};
+ContiModelStore& ContiStore();
+
+// "Continuous c(M) Distribution": also the common set-up of the family.
+ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx);
+// "Continuous c(s) Distribution".
+ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx);
+// The c(s) variants with their switches.
+enum class CsVariant {
+  With1Discrete,            // "Continuous c(s) With 1 Discrete Component"
+  MsTable,                  // "Continuous c(s) With M(s) Table"
+  ConformationalChange,     // "Continuous c(s) Conformational Change Model"
+  BimodalFf0,               // "Continuous c(s) With Bimodal f/f0"
+  BimodalFf0With1Discrete,  // "... With Bimodal f/f0 And 1 Discrete Component"
+  FixFf0FloatingVbar,       // "Continuous c(s) With fix f/f0 And Floating vbar"
+  GeneralScalingLaw,        // "Continuous c(s) With General Scaling Law"
+  WormlikeChain,            // "Continuous c(s) For Wormlike Chain"
+  CsFf0,                    // "Continuous c(s,ff0)"
+  CsFf0With1Discrete,       // "Continuous c(s,ff0) With 1 Discrete Component"
+  InvariantD,               // "Continuous c(s) With Invariant D"
+  LinearRod521,             // the linear-rod c(s) model without menu item
+};
+ContiModelCommandResult CmContinuousCSVariant(CsVariant v, const ContiModelCommandContext& ctx);
+
+// Regularisation choice: Tikhonov-Phillips (second derivative) or maximum entropy.
+void SetSecondDerivativeRegularization(bool quiet, const std::string& caption);

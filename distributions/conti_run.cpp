@@ -1,0 +1,508 @@
+#include "distributions/conti_run.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "distributions/conti_context.h"
+#include "distributions/conti_grid.h"
+#include "distributions/conti_lamm_list.h"
+#include "distributions/conti_models.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/distribution_loader.h"
+#include "distributions/distribution_transforms.h"
+#include "distributions/hydrodynamics.h"
+#include "distributions/max_entropy.h"
+#include "distributions/ms_table.h"
+#include "distributions/normal_equations.h"
+#include "distributions/regularization_scaling.h"
+#include "distributions/work_blocks.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/regrid.h"
+#include "numerics/sounds.h"
+#include "platform/diagnostics.h"
+#include "platform/input_events.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+double Since(SteadyClock::time_point t0) {
+  return std::chrono::duration<double>(SteadyClock::now() - t0).count();
+}
+
+const ModelSelectorFlags& F() { return gModelSelectorFlags; }
+
+void Trace(const char* text) { platform::WriteDiagnostics(text); }
+
+void Text(int y, const std::string& t) {
+  DistributionPlotHost* h = GetDistributionPlotHost();
+  if (h && ContiContext().drawingEnabled) h->DrawText(10, y, t);
+}
+
+void Box(const std::string& caption, const std::string& text,
+         platform::BoxIcon icon = platform::BoxIcon::Information) {
+  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, icon);
+}
+
+bool Stopped() { return platform::StopFlag().load(); }
+
+// The run's view of the records of the fit engine and the model.
+void FillRunInputs() {
+  ContiRunContext& c = ContiContext();
+  UpdateContiShapeFromModel(false);
+  c.dlsData = CurrentDataTypeFlags().dls != 0;
+  LoadNeqInputsFromModel();
+  NeqInputs().bufferSedimentation = ContiHooks().bufferCorrection;
+}
+
+// Interruption of the kernels: no result, the kernels go.
+void InterruptedKernels() {
+  ContiSettings& cs = Conti();
+  CurrentScanSet().dataChanged = 1;
+  if (!cs.silent) {
+    DistributionPlotHost* h = GetDistributionPlotHost();
+    if (cs.runCommand && h) h->RequestRepaint();
+    FreeDistributionWorkArrays(WorkBlock().gridPoints);
+  }
+  platform::StopFlag() = false;
+}
+
+struct Species {
+  double s = 0, D = 0, M = 0;
+};
+
+// s, D and M of grid point i (x its M-grid value, T in C) for the chosen
+// model; false ends the run (its message has been shown).
+bool GridSpecies(int i, float T, Species& sp) {
+  ContiSettings& cs = Conti();
+  SolutionConditions& sol = gSolutionConditions;
+  const ModelSelectorFlags& f = F();
+  const float x = cs.molarMasses[i];
+  float* sg = cs.sValues;
+  float* mg = cs.molarMasses;
+  float s = 0, M = 0, D = 0;
+  const bool twoD = TwoDimensionalModel();
+  if (f.CMPriorVbarModel) {
+    M = x;
+    sol.vbar = VbarFromMass(x);
+    sol.vbarRho = sol.vbar * sol.density;
+    D = DFromMGlobalFf0(M, T);
+    s = SFromMD(M, D, T);
+  } else if (f.CMPowerLawModel) {
+    M = x;
+    s = SFromM(x);
+    D = SvedbergD(M, s, T);
+  } else if (f.CMInvariantDModel && !f.ElectrophoresisCVModel) {
+    M = x;
+    D = cs.ffValue * 1e-7f;
+    s = static_cast<float>(1e13 * M * static_cast<double>(D) / ((T + 273.15) * 8.31451 * 1e7));
+  } else if (f.ElectrophoresisCVModel) {
+    s = sg[i];
+    M = x;
+    D = cs.constantD * 1e-7f;
+  } else if (f.LsgStarModel || f.ZoneCentrifugationLsgModel || f.ElectrophoresisLsgModel) {
+    s = sg[i];
+    M = x;
+    D = 0;
+  } else if (f.HybridCSLsgModel) {
+    if (i == 1 && cs.hybridDiscrete) {
+      s = sg[1] = cs.discreteS;
+      M = mg[1] = cs.discreteM;
+      D = SvedbergD(M, s, T);
+    } else {
+      s = sg[i];
+      M = x;
+      if (s <= cs.hybridThreshold) {
+        M = mg[i] = CalculateM(s);
+        D = DFromMGlobalFf0(M, T);
+      } else {
+        D = 0;
+      }
+    }
+  } else if (f.LsgStarWith1DiscreteModel) {
+    if (i == 1) {
+      s = sg[1] = cs.discreteS;
+      M = mg[1] = cs.discreteM;
+      D = SvedbergD(M, s, T);
+    } else {
+      s = sg[i];
+      M = x;
+      D = 0;
+    }
+  } else if (twoD) {
+    if (i == 1 && f.CSff0With1DiscreteModel) {
+      cs.grid2DS[1] = cs.discreteS;
+      cs.grid2DM[1] = cs.discreteM;
+      cs.grid2DFf[1] = Ff0FromMS(cs.discreteM, cs.discreteS, sol.vbar, sol.density, sol.viscosity);
+    }
+    s = cs.grid2DS[i];
+    M = cs.grid2DM[i];
+    D = M == 0.0f ? 0.0f : SvedbergD(M, s, T);
+    cs.grid2DD[i] = D;
+    // The Stokes radius of the point belongs to its diffusion coefficient.
+    cs.grid2DStokes[i] = StokesRadiusFromD(D, T) * 1e9f;
+    if (D == 0.0f) {
+      char text[80];
+      std::snprintf(text, sizeof text, "error: D = 0 encountered species #%d", i);
+      Box("", text);
+      return false;
+    }
+  } else if (f.CSModel) {
+    s = sg[i];
+    M = mg[i] = CalculateM(s);
+    D = DFromMGlobalFf0(M, T);
+  } else if (f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel) {
+    if (i == 1 && f.BimodalFF0With1DiscreteCSModel) {
+      s = sg[1] = cs.discreteS;
+      M = mg[1] = cs.discreteM;
+      D = SvedbergD(M, s, T);
+    } else {
+      s = sg[i];
+      if (s < cs.secondFfSMin || s > cs.secondFfSMax) {
+        M = mg[i] = CalculateM(s);
+        D = DFromMGlobalFf0(M, T);
+      } else {
+        M = mg[i] = CalculateMff02(s, cs.secondFf);
+        D = DFromMff0(M, T, cs.secondFf);
+      }
+    }
+  } else if (f.FixFF0FloatingVbarCSModel) {
+    s = sg[i];
+    M = mg[i] = CalculateM(s);
+    D = SvedbergD(M, s, T);
+  } else if (f.GeneralScalingLawCSModel) {
+    s = sg[i];
+    M = mg[i] = MFromSPowerLaw(s);
+    D = SvedbergD(M, s, T);
+  } else if (f.FMScalingLawModel) {
+    M = x;
+    s = sg[i] = SFromMPowerLaw(x);
+    D = cs.scalingZeroD ? 0.0f : SvedbergD(M, s, T);
+  } else if (f.WormlikeChainCSModel) {
+    s = sg[i];
+    M = mg[i] = CalculateMofSforWormLikeChain(s);
+    D = SvedbergD(M, s, T);
+  } else if (f.ConformationalChangeCSModel) {
+    s = sg[i];
+    const bool inside = s >= cs.conformationSMin && s <= cs.conformationSMax;
+    M = mg[i] = inside ? cs.conformationM : CalculateM(s);
+    D = SvedbergD(M, s, T);
+  } else if (f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent || f.CSWithMsTableModel) {
+    if (i == 1) {
+      s = sg[1] = cs.discreteS;
+      if (f.CSWith1DiscreteComponent || !f.CSWith1DiscreteModel) {
+        M = cs.discreteM;
+        D = SvedbergD(M, s, T);
+      } else {
+        D = cs.discreteD * 1e-7f;
+        M = DFromSM(s, D, T);
+      }
+      mg[1] = M;
+    } else {
+      s = sg[i];
+      M = mg[i] = CalculateM(s);
+      if (f.CSWithMsTableModel) {
+        M = mg[i] = static_cast<float>(InterpolateSMTable(s));
+        D = SvedbergD(M, s, T);
+      } else {
+        D = DFromMGlobalFf0(M, T);
+      }
+    }
+  } else if (f.CSInvariantDModel) {
+    s = sg[i];
+    D = cs.invariantD * 1e-7f;
+    M = mg[i] = DFromSM(s, D, T);
+  } else if (f.CSModel521) {
+    s = sg[i];
+    M = mg[i] = CalculateMofSforLinearRod(s, cs.ffValue);
+    D = SvedbergD(M, s, T);
+  } else {
+    M = x;
+    D = DFromMGlobalFf0(M, T);
+    s = SFromMD(M, D, T);
+  }
+  if (!twoD) sg[i] = s;
+  sp.s = s;
+  sp.D = D;
+  sp.M = M;
+  return true;
+}
+
+// Species whose s the data could not show: the boundary of the fastest grid
+// point must not have left the data in the earliest scan.
+bool MaximumSCheckApplies() {
+  const ContiSettings& cs = Conti();
+  const ModelSelectorFlags& f = F();
+  return !(f.LsgStarModel || f.LsgStarWith1DiscreteModel || f.HybridCSLsgModel ||
+           f.ZoneCentrifugationLsgModel || f.ElectrophoresisLsgModel ||
+           CurrentDataTypeFlags().dls || f.ElectrophoresisCVModel || CurrentScanSet().equilibriumMode ||
+           cs.silent || cs.synthetic);
+}
+
+// The model of a synthetic data set: the stored distribution times the kernels.
+void SyntheticModel() {
+  ContiSettings& cs = Conti();
+  ScanSet& sc = CurrentScanSet();
+  NormalEquationBlock& b = NeqBlock();
+  const int n = cs.gridSize;
+  for (int i = 1; i <= n; ++i) {
+    b.solution[i] = cs.distribution[i];
+    cs.companionDistribution[i] = 0.0f;
+    if (b.savedSolution) b.savedSolution[i] = 0.0;
+  }
+  std::vector<float> onGrid(static_cast<size_t>(sc.gridLength) + 1);
+  for (int j = 1; j <= sc.count; ++j) {
+    for (int r = 1; r <= sc.gridLength; ++r) {
+      double v = 0.0;
+      for (int k = 1; k <= n; ++k) v += cs.distribution[k] * WorkBlock().lammSolutions[k][j][r];
+      onGrid[r] = static_cast<float>(v);
+    }
+    if (sc.model[j]) {
+      for (int p = 1; p <= sc.points[j]; ++p) sc.model[j][p] = 0.0f;
+      InterpolateOntoGrid(sc.points[j], sc.radii[j], sc.model[j], sc.gridLength, sc.grid,
+                          onGrid.data());
+    }
+  }
+  ConvertAmplitudesToDensity();
+  FreeDistributionWorkArrays(WorkBlock().gridPoints);
+  FreeNormalEquationBlock(b.gridPoints);
+  RedrawDistributionPlot();
+}
+
+void Regularize() {
+  ContiSettings& cs = Conti();
+  NormalEquationBlock& b = NeqBlock();
+  const bool trace = !cs.silent || gFitEngineState.fitRunning || cs.monteCarloRun;
+  if (trace) Trace("\nStarting Regularization");
+  if (TwoDimensionalModel()) {
+    ScaleRegularization();
+  } else if (cs.showBothRegularizations) {
+    ScaleRegularization();
+    for (int i = 1; i <= b.gridPoints; ++i) b.savedSolution[i] = b.solution[i];
+    RegularizeDistribution();
+  } else if (cs.maxEntropy) {
+    RegularizeDistribution();
+  } else {
+    ScaleRegularization();
+  }
+  if (trace) Trace(" --> DONE");
+}
+
+}  // namespace
+
+ContiRunTimings& LastContiRunTimings() {
+  static ContiRunTimings t;
+  return t;
+}
+
+ContiRunHooks& ContiHooks() {
+  static ContiRunHooks h;
+  return h;
+}
+
+bool ContiNormalEquations(int penColour) {
+  (void)penColour;
+  Trace("\n RunContiSed starting normal equations");
+  platform::StopFlag() = false;
+  if (!gFitEngineState.fitRunning && Conti().progressLine) Text(50, "calculating normal equations");
+  FillRunInputs();
+  const bool built = SelectAndBuildNormalEquations();
+  Trace("\n normal equations done");
+  return built;
+}
+
+void RunContiSed() {
+  const auto t0 = SteadyClock::now();
+  ContiRunTimings& timing = LastContiRunTimings();
+  timing = ContiRunTimings{};
+  ContiSettings& cs = Conti();
+  ScanSet& sc = CurrentScanSet();
+  LammSolverSettings& ls = LammSettings();
+  const ModelSelectorFlags& f = F();
+  const DataTypeFlags& df = CurrentDataTypeFlags();
+  Trace("\nEntering RunContiSed");
+  cs.msTablePlot = 0;
+  ls.discretizationError = 0;
+
+  if (ls.timesFromW2t && f.NonidealCSModel) {
+    Box("", "nonideal c(s) not implemented for wwt times (switch Lamm Eq settings and reload data)");
+    return;
+  }
+  DistributionArrays& da = DistArrays();
+  if (f.CSWithMsTableModel) {
+    cs.msTablePlot = 1;
+    if (da.plotRebuildPending) {
+      MakeDistributionPlot();
+      da.plotRebuildPending = false;
+    }
+  }
+  if (!ls.movingHatAlgorithm) {
+    ls.movingHatAlgorithm = 1;
+    ls.claverieAlgorithm = 0;
+  }
+  if (sc.count < 1) return;
+  if (df.electrophoresis && !f.ElectrophoresisCVModel && !f.ElectrophoresisLsgModel) {
+    Box("", "not implemented for electrophoresis data");
+    return;
+  }
+  if (sc.equilibriumMode && (f.LsgStarModel || f.HybridCSLsgModel || f.LsgStarWith1DiscreteModel))
+    Box("", "not implemented for sed eq data", platform::BoxIcon::Warning);
+  if (gModelParams.meniscus == 0.0f || gModelParams.bottom == 0.0f) {
+    Box("", "set Meniscus and Bottom first");
+    return;
+  }
+  if (sc.leftFitLimit == 0.0f) sc.leftFitLimit = gModelParams.meniscus;
+  if (sc.rightFitLimit == 0.0f) sc.rightFitLimit = gModelParams.bottom;
+  if (!cs.silent) UnpackModelParameters();
+  FillRunInputs();
+  if (!gFitEngineState.fitRunning) Text(30, "allocating memory space...    ");
+
+  double maxS = 0.0;
+  if (!df.dls && !cs.synthetic && !f.ElectrophoresisCVModel && sc.grid && sc.lastGridPoint >= 1) {
+    const ScanRecord& first = sc.records[sc.order[1]];
+    const float w = static_cast<float>(first.rpm * 2.0 * 3.14159265358979 / 60.0);
+    const float w2 = w * w;
+    const double w2t = first.w2t / w2 * w2;
+    maxS = 1e13 * std::log(sc.grid[sc.lastGridPoint] / gModelParams.meniscus) / w2t;
+  }
+
+  const bool twoD = TwoDimensionalModel();
+  if (!cs.silent && !cs.synthetic) {
+    if (!twoD) {
+      if (!SetupContiGrid()) return;
+    } else if (ContiFF0GridChanged()) {
+      if (!SetupContiGrid()) return;
+      cs.csffRecompute = 1;
+    } else {
+      AssemblePriorProbability();
+      cs.csffRecompute = 0;
+    }
+  }
+  if (cs.silent) cs.csffRecompute = 1;
+  if (!WorkBlock().lammSolutions || !cs.molarMasses) return;
+
+  const int n = twoD ? cs.grid2DSize : cs.gridSize;
+  std::vector<double> sList(static_cast<size_t>(n) + 1), dList(sList.size()), vbarList(sList.size());
+  da.transformedToR = da.transformedToS20 = false;
+  const bool compute = !twoD || cs.csffRecompute;
+  const auto tLamm = SteadyClock::now();
+  if (compute) {
+    const float T = df.dls ? gSolutionConditions.temperature - 273.15f : sc.records[sc.count].temperature;
+    const bool checkMax = MaximumSCheckApplies();
+    for (int i = 1; i <= n; ++i) {
+      Species sp;
+      if (df.dls) {
+        sp.D = std::pow(10.0, static_cast<double>(cs.molarMasses[i]));
+      } else if (!GridSpecies(i, T, sp)) {
+        return;
+      }
+      if (checkMax && sp.s > maxS) {
+        char text[400];
+        std::snprintf(text, sizeof text,
+                      "sedimentation coefficient #%d (%.3fS) is exceeding maximum observable s-values (%.3fS)\n"
+                      "for given rotor speed, time of first scan, and outer data limit\n"
+                      "load earlier scans or reduce maximal size of species",
+                      i, sp.s, maxS);
+        Box("", text);
+        return;
+      }
+      sList[i] = sp.s;
+      dList[i] = sp.D;
+      vbarList[i] = f.CMPriorVbarModel ? VbarFromMass(cs.molarMasses[i]) : gSolutionConditions.vbar;
+    }
+    if (df.dls || f.ElectrophoresisCVModel || sc.equilibriumMode) {
+      // These kernels are not Lamm solutions; their builders live with the
+      // DLS, electrophoresis and equilibrium models.
+      FreeDistributionWorkArrays(WorkBlock().gridPoints);
+      FreeNormalEquationBlock(NeqBlock().gridPoints);
+      return;
+    }
+    platform::StopFlag() = false;
+    RunSVContiSedList(n, sList.data(), dList.data(), vbarList.data());
+    if (Stopped()) {
+      InterruptedKernels();
+      return;
+    }
+    if (ls.discretizationError) {
+      PlaySoundError();
+      Box("ERROR in simulation", "discretization error", platform::BoxIcon::Error);
+    }
+    if (ls.singularMatrixError) {
+      PlaySoundError();
+      Box("ERROR in simulation", "singular tridiagonal matrix!", platform::BoxIcon::Error);
+    }
+  }
+  timing.lamm = Since(tLamm);
+  Trace("\n RunContiSed loop and sims done");
+
+  const auto tNeq = SteadyClock::now();
+  if (compute) {
+    if (!gFitEngineState.fitRunning) {
+      Trace("\n RunContiSed normal equations output start");
+      Text(50, "calculating normal equations (hit any key to interrupt)...");
+      Trace("-end.");
+    }
+    if (cs.synthetic && !twoD) {
+      SyntheticModel();
+      return;
+    }
+    ContiNormalEquations(1);
+  }
+  timing.normalEquations = Since(tNeq);
+  if (!gFitEngineState.fitRunning) Text(70, "calculating distribution, adjusting variance ratio  ");
+
+  const auto tReg = SteadyClock::now();
+  const bool interrupted = Stopped();
+  if (!interrupted) {
+    Regularize();
+    if (ContiHooks().bufferCorrection && NeqBlock().solution)
+      ContiHooks().bufferConcentration = NeqBlock().solution[1];
+  } else {
+    sc.dataChanged = 1;
+    PlaySoundOk();
+    Box("ERROR", "user interrupt", platform::BoxIcon::Error);
+    platform::StopFlag() = false;
+  }
+  timing.regularization = Since(tReg);
+  Trace("\n RunContiSed cleanup start");
+  if (!cs.silent) {
+    if (interrupted) {
+      // The amplitudes of an interrupted run are no result: nothing is shown.
+      if (!twoD) {
+        FreeDistributionWorkArrays(WorkBlock().gridPoints);
+        FreeNormalEquationBlock(NeqBlock().gridPoints);
+      }
+    } else {
+      ShowContiSolution();
+    }
+  }
+  if (f.CSWithMsTableModel) FreeSMTable();
+  ls.automaticAlgorithm = 1;
+  ls.fixedTimeStep = 0;
+  ls.movingHatAlgorithm = 0;
+  ls.claverieAlgorithm = 1;
+  Trace(" --> cleanup done.");
+  timing.total = Since(t0);
+}
+
+bool RunContiSedQuiet() {
+  if (gFitEngineState.stopRequested) return false;
+  ContiSettings& cs = Conti();
+  cs.silent = 1;
+  RunContiSed();
+  cs.silent = 0;
+  FillModelBaselineScanRange();
+  const NormalEquationBlock& b = NeqBlock();
+  if (b.solution && cs.distribution)
+    for (int i = 1; i <= cs.gridSize; ++i) cs.distribution[i] = static_cast<float>(b.solution[i]);
+  ConvertAmplitudesToDensity();
+  return !gFitEngineState.stopRequested;
+}

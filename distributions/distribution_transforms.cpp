@@ -1,0 +1,207 @@
+#include "distributions/distribution_transforms.h"
+
+#include <cmath>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "distributions/conti_models.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/hydrodynamics.h"
+#include "distributions/normal_equations.h"
+#include "distributions/work_blocks.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "numerics/cvector.h"
+
+namespace {
+
+const ModelSelectorFlags& F() { return gModelSelectorFlags; }
+
+// Divides by the local grid width from index k0 on; absolute widths or signed.
+void DivideByWidth(float* c, const float* x, int k0, int n, bool absolute) {
+  if (n - k0 < 1) return;
+  auto w = [absolute](float d) { return absolute ? std::fabs(d) : d; };
+  c[k0] = 2.0f * c[k0] / w(x[k0 + 1] - x[k0]);
+  for (int i = k0 + 1; i <= n - 1; ++i) c[i] = c[i] / (w(x[i + 1] - x[i - 1]) / 2.0f);
+  c[n] = 2.0f * c[n] / w(x[n] - x[n - 1]);
+}
+
+double Area(const float* c, const float* x, int n) {
+  if (n < 2) return 0.0;
+  double a = 0.5 * c[1] * (x[2] - x[1]) + 0.5 * c[n] * (x[n] - x[n - 1]);
+  for (int i = 2; i <= n - 1; ++i) a += 0.5 * (x[i + 1] - x[i - 1]) * c[i];
+  return a;
+}
+
+void Redraw(const char* xTitle = nullptr) {
+  DistributionArrays& a = DistArrays();
+  if (xTitle) a.lastSpec.xTitle = xTitle;
+  if (a.plotExists && GetDistributionPlotHost()) {
+    if (xTitle) GetDistributionPlotHost()->Build(a.lastSpec);
+    GetDistributionPlotHost()->Redraw();
+  }
+}
+
+}  // namespace
+
+bool DensityLeadingTerm() {
+  const ModelSelectorFlags& f = F();
+  return f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent || f.CSWithMsTableModel ||
+         f.BimodalFF0With1DiscreteCSModel || (f.HybridCSLsgModel && Conti().hybridDiscrete) ||
+         f.NonidealCSModel || f.LsgStarWith1DiscreteModel;
+}
+
+bool IntegralLeadingTerm() { return DensityLeadingTerm() || F().CSff0With1DiscreteModel; }
+
+void ConvertAmplitudesToDensity() {
+  ContiSettings& cs = Conti();
+  const int n = cs.gridSize;
+  if (n <= 1 || !cs.distribution) return;
+  const ScanSet& sc = CurrentScanSet();
+  if (F().LsgStarModel || F().LsgStarWith1DiscreteModel) {
+    if (sc.count >= 1 && sc.lastGridPoint >= 1 && sc.grid && gModelParams.meniscus > 0) {
+      const double w2t = sc.records[sc.order[1]].w2t;
+      const double sCut = 1e13 * std::log(sc.grid[sc.lastGridPoint] / gModelParams.meniscus) / w2t;
+      for (int i = 1; i <= n; ++i)
+        if (cs.sValues[i] > sCut) cs.distribution[i] = cs.companionDistribution[i] = 0.0f;
+    }
+  }
+  double total = 0.0;
+  for (int i = 1; i <= n; ++i) total += cs.distribution[i];
+  cs.totalAmplitude = static_cast<float>(total);
+  const bool dls = CurrentDataTypeFlags().dls != 0;
+  const float* x = cs.sValues;
+  bool absolute = true;
+  int k0 = 1;
+  std::vector<float> axis;
+  if (dls) {
+    absolute = false;
+    const bool byD = F().DlsIDModel != 0;
+    const float* src = byD ? cs.molarMasses : cs.sValues;
+    if (cs.dlsLinearAxis) {
+      axis.assign(static_cast<size_t>(n) + 1, 0.0f);
+      for (int i = 1; i <= n; ++i) axis[i] = std::pow(10.0f, src[i] + (byD ? 7.0f : 9.0f));
+      x = axis.data();
+    } else {
+      x = src;
+    }
+  } else if (MassGridModel()) {
+    x = cs.molarMasses;
+    absolute = false;
+  } else if (DensityLeadingTerm()) {
+    k0 = 2;
+  }
+  DivideByWidth(cs.distribution, x, k0, n, absolute);
+  if (cs.showBothRegularizations) {
+    double t2 = 0.0;
+    for (int i = 1; i <= n; ++i) t2 += cs.companionDistribution[i];
+    cs.totalAmplitude = static_cast<float>(t2);
+    DivideByWidth(cs.companionDistribution, x, k0, n, absolute);
+  }
+}
+
+void ShowContiSolution() {
+  ContiSettings& cs = Conti();
+  NormalEquationBlock& b = NeqBlock();
+  const NoiseFill fill = CalculateppAFit();
+  gModelParams.baseline = fill.baseline;
+  gModelParameterVector.P[15] = fill.baseline;
+  const int n = cs.gridSize;
+  if (TwoDimensionalModel() && cs.grid2DAmplitude) {
+    const int n2 = cs.grid2DSize;
+    for (int j = 1; j <= n2; ++j) cs.grid2DAmplitude[j] = static_cast<float>(b.solution[j]);
+    for (int i = 1; i <= n; ++i) cs.distribution[i] = 0.0f;
+    for (int k = 1; k <= cs.ffCount; ++k)
+      for (int i = 1; i <= n; ++i) cs.distribution[i] += cs.grid2DAmplitude[(k - 1) * n + i];
+  } else if (b.solution && cs.distribution) {
+    for (int i = 1; i <= n; ++i) {
+      cs.distribution[i] = static_cast<float>(b.solution[i]);
+      cs.companionDistribution[i] = b.savedSolution ? static_cast<float>(b.savedSolution[i]) : 0.0f;
+    }
+  }
+  ConvertAmplitudesToDensity();
+  if (!TwoDimensionalModel()) {
+    FreeDistributionWorkArrays(WorkBlock().gridPoints);
+    FreeNormalEquationBlock(b.gridPoints);
+  }
+  Redraw();
+  if (cs.runCommand && GetDistributionPlotHost()) GetDistributionPlotHost()->RequestRepaint();
+  if (F().WormlikeChainCSModel) WriteWormChainMofS();
+}
+
+bool TransformDistributionToS20(float eta, float rho, float vbar, float vbar20) {
+  if (MassGridModel()) return false;
+  ContiSettings& cs = Conti();
+  const float f = SToS20w(1.0f, eta, rho, vbar, vbar20);
+  for (int i = 1; i <= cs.gridSize; ++i) {
+    cs.sValues[i] *= f;
+    cs.distribution[i] /= f;
+    cs.companionDistribution[i] /= f;
+  }
+  DistArrays().transformedToS20 = true;
+  Redraw("s20 [S]");
+  return true;
+}
+
+bool TransformDistributionToStokesRadius(float vbar20) {
+  ContiSettings& cs = Conti();
+  const int n = cs.gridSize;
+  if (n < 2) return false;
+  const bool both = cs.showBothRegularizations;
+  const double a1 = Area(cs.distribution, cs.sValues, n);
+  const double a2 = both ? Area(cs.companionDistribution, cs.sValues, n) : 0.0;
+  for (int i = 1; i <= n; ++i) cs.sValues[i] = S20ToStokesRadius(cs.sValues[i], vbar20) * 1e9f;
+  auto rescale = [&](float* c, double before) {
+    for (int i = 1; i <= n; ++i) c[i] = 2.0f * cs.sValues[i] * c[i];
+    const double after = Area(c, cs.sValues, n);
+    if (after != 0.0)
+      for (int i = 1; i <= n; ++i) c[i] = static_cast<float>(c[i] * before / after);
+  };
+  rescale(cs.distribution, a1);
+  if (both) rescale(cs.companionDistribution, a2);
+  DistArrays().transformedToR = true;
+  Redraw("Rh [nm]");
+  return true;
+}
+
+bool CorrectDistributionForSignal(const std::string& file) {
+  ContiSettings& cs = Conti();
+  CVector coefficients;
+  coefficients.ReadFromFile(file.c_str());
+  const int m = static_cast<int>(coefficients.Count());
+  for (int i = 1; i <= cs.gridSize; ++i) {
+    const double R = cs.sValues[i];
+    double a = m > 0 ? coefficients[0] : 0.0, p = 1.0;
+    for (int k = 1; k < m; ++k) {
+      p *= R;
+      a += coefficients[k] * p;
+    }
+    if (a == 0.0) continue;
+    cs.distribution[i] = static_cast<float>(cs.distribution[i] / a);
+    if (cs.showBothRegularizations)
+      cs.companionDistribution[i] = static_cast<float>(cs.companionDistribution[i] / a);
+  }
+  Redraw();
+  return true;
+}
+
+void DifferentialToIntegralDistribution() {
+  if (CurrentDataTypeFlags().dls) return;
+  ContiSettings& cs = Conti();
+  const int n = cs.gridSize;
+  const int k0 = IntegralLeadingTerm() ? 2 : 1;
+  if (n < k0) return;
+  const float* x = MassGridModel() ? cs.molarMasses : cs.sValues;
+  float* c = cs.distribution;
+  double G = 0.0;
+  float previous = c[k0];
+  c[k0] = 0.0f;
+  for (int i = k0 + 1; i <= n; ++i) {
+    const float ci = c[i];
+    G += 0.5 * (previous + ci) * (x[i] - x[i - 1]);
+    previous = ci;
+    c[i] = static_cast<float>(G);
+  }
+  Redraw();
+}

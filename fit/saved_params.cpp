@@ -1,0 +1,344 @@
+#include "fit/saved_params.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/error_box.h"
+#include "platform/paths.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+// Lines that no record of this build owns (buffer-sedimentation,
+// fluorescence and other correction terms, dialog switches): kept as last
+// read so that a save after a reload writes them back unchanged.
+std::vector<float>& KeptLines() {
+  static std::vector<float> kept(kSavedParamsLines + 1, 0.0f);
+  return kept;
+}
+
+bool IsContiLine(int line) {
+  return (line >= 86 && line <= 91) || (line >= 200 && line <= 203);
+}
+
+float Flag(bool on) { return on ? 1.0f : 0.0f; }
+bool On(float v) { return v == 1.0f; }
+int Int(float v) { return static_cast<int>(v); }
+
+// Model code of line 72.
+float NonidealCode() {
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  if (!sel.NonidealSingleSpeciesModel) return 0;
+  return sel.NonidealVariantModel ? 1001.0f : 1.0f;
+}
+
+// Model code of line 73, tested in this order.
+float DistributionCode() {
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  if (!sel.DistributionModel) return 0;
+  if (sel.CSff0Model) return 3;
+  if (sel.CSff0With1DiscreteModel) return 4;
+  if (sel.GeneralScalingLawCSModel) return 5;
+  if (sel.FMScalingLawModel) return 6;
+  if (sel.NonidealCSModel) return sel.NonidealCSVariant ? 7001.0f : 7.0f;
+  if (sel.CSWith1DiscreteComponent) return 2;
+  return 1;
+}
+
+void DefaultReselect(int code) {
+  ModelSelectorFlags& sel = gModelSelectorFlags;
+  sel.ClearSwitches();
+  sel.DistributionModel = 1;
+  switch (code) {
+    case 2: sel.CSWith1DiscreteComponent = 1; break;
+    case 3: sel.CSff0Model = 1; break;
+    case 4: sel.CSff0With1DiscreteModel = 1; break;
+    case 5: sel.GeneralScalingLawCSModel = 1; break;
+    case 6: sel.FMScalingLawModel = 1; break;
+    case 7: sel.NonidealCSModel = 1; break;
+    case 7001:
+      sel.NonidealCSModel = 1;
+      sel.NonidealCSVariant = 1;
+      break;
+    default: sel.CSModel = 1; break;
+  }
+}
+
+// The 208 values in file order (index 0 unused).
+std::vector<float> Compose(bool intermediate) {
+  ModelParams& mp = gModelParams;
+  const FitEngineState& fs = gFitEngineState;
+  const SolutionConditions& sc = gSolutionConditions;
+  const LammSolverSettings& ls = LammSettings();
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  const ScanSet& s = CurrentScanSet();
+  const SavedParamsHooks& hooks = CurrentSavedParamsHooks();
+  std::vector<float> v = KeptLines();
+  v[1] = intermediate ? 0.0f : 1.0f;
+  for (int k = 1; k <= kComponentSlots; ++k) {
+    const int b = 2 + 9 * (k - 1);
+    v[b] = static_cast<float>(mp.included[k]);
+    v[b + 1] = mp.concentration[k];
+    v[b + 2] = static_cast<float>(mp.concentrationFit[k]);
+    v[b + 3] = mp.massOrD[k];
+    v[b + 4] = static_cast<float>(mp.massOrDFit[k]);
+    v[b + 5] = mp.s[k];
+    v[b + 6] = static_cast<float>(mp.sFit[k]);
+    v[b + 7] = mp.extra[k];
+    v[b + 8] = static_cast<float>(mp.extraFit[k]);
+  }
+  v[38] = mp.baseline;
+  v[39] = mp.baselineLinear ? 1.0f : static_cast<float>(mp.baselineFit);
+  v[40] = mp.meniscus;
+  v[41] = mp.bottom;
+  v[42] = s.leftFitLimit;
+  v[43] = s.rightFitLimit;
+  v[44] = static_cast<float>(ls.feGridSize);
+  v[45] = mp.value20;
+  v[46] = static_cast<float>(mp.meniscusFit);
+  v[47] = sc.vbar20;
+  v[48] = static_cast<float>(mp.bottomFit);
+  v[49] = fs.meniscusMax;
+  v[50] = fs.meniscusMin;
+  v[51] = fs.bottomMax;
+  v[52] = fs.bottomMin;
+  v[53] = sc.vbar;
+  v[54] = sc.density;
+  v[59] = Flag(ls.automaticAlgorithm);
+  v[60] = Flag(fs.molarMassParameters);
+  v[61] = Flag(ls.movingHatAlgorithm);
+  v[62] = Flag(ls.claverieAlgorithm);
+  v[63] = static_cast<float>(ls.backDiffusionLevel);
+  v[64] = static_cast<float>(ls.gridS);
+  v[65] = static_cast<float>(ls.maxDcOverC);
+  v[66] = ls.pointsPerSigma;
+  v[67] = Flag(ls.fixedTimeStep);
+  v[68] = Flag(sel.LammDiscreteModel);
+  v[69] = Flag(sel.MonomerDimerModel);
+  v[70] = Flag(sel.MonomerTrimerModel);
+  v[71] = Flag(sel.MonomerDimerTetramerModel);
+  v[72] = NonidealCode();
+  v[73] = DistributionCode();
+  v[75] = Flag(ls.experimentalInitialDistribution);
+  v[76] = Flag(fs.fitTINoise);
+  v[77] = Flag(ls.automaticAlgorithm);
+  v[78] = Flag(ls.automaticSGrid);
+  v[79] = Flag(mp.startTimeFit);
+  v[80] = mp.startTime;
+  v[81] = Flag(mp.riNoiseFit);
+  v[82] = Flag(ls.rampRotorSpeed);
+  v[83] = Flag(sel.MonomerTetramerOctamerModel);
+  v[84] = Flag(sel.EquilibriumModel284);
+  v[85] = sel.CSff0Model ? 1.0f : (sel.CSff0With1DiscreteModel ? 2.0f : 0.0f);
+  v[92] = Flag(ls.automaticGridSize);
+  v[93] = static_cast<float>(ls.maxDcOverC);
+  v[94] = static_cast<float>(ls.gridSizeUpperLimit);
+  v[95] = static_cast<float>(ls.gridSizeLowerLimit);
+  v[119] = ls.scanVelocity;
+  v[120] = ls.convolutionRange;
+  v[121] = Flag(ls.simulateTimeResolution);
+  v[122] = Flag(ls.simulateRadialResolution);
+  v[123] = Flag(sel.ZoneCentrifugationModel);
+  v[124] = Flag(sel.ZoneCentrifugationLsgModel);
+  v[125] = Flag(sel.ZoneCentrifugationCSModel);
+  v[127] = mp.zoneValue;
+  v[128] = static_cast<float>(mp.zoneFit);
+  v[129] = Flag(sel.NonidealMultipleSpeciesModel);
+  for (int t = 1; t <= kNonidealTerms; ++t) {
+    v[131 + 2 * (t - 1)] = static_cast<float>(mp.nonidealTermFit[t]);
+    v[132 + 2 * (t - 1)] = mp.nonidealTerm[t];
+  }
+  v[173] = Flag(ls.checkRotorAcceleration);
+  if (hooks.getContiValue)
+    for (int line = 1; line <= kSavedParamsLines; ++line)
+      if (IsContiLine(line)) v[line] = hooks.getContiValue(line);
+  return v;
+}
+
+// Reads "%f" values one a line, stopping at the first line without one.
+bool ReadValues(const std::string& path, std::vector<float>& values) {
+  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
+  if (!f) return false;
+  values.assign(1, 0.0f);
+  char line[1000];
+  while (std::fgets(line, sizeof line, f)) {
+    char* end = nullptr;
+    const float v = std::strtof(line, &end);
+    if (end == line) break;
+    values.push_back(v);
+  }
+  std::fclose(f);
+  return true;
+}
+
+}  // namespace
+
+SavedParamsHooks& CurrentSavedParamsHooks() {
+  static SavedParamsHooks hooks;
+  return hooks;
+}
+
+bool TmpSaveBestParams(const std::string& path, bool intermediate) {
+  if (path.empty()) return false;
+  ModelParams& mp = gModelParams;
+  if (mp.concentrationsLinear)
+    for (int k = 1; k <= kComponentSlots; ++k)
+      if (mp.included[k]) mp.concentrationFit[k] = 1;
+  UnpackModelParameters();
+  const std::vector<float> v = Compose(intermediate);
+  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
+  if (!f) {
+    const std::string text = "Attention: could not open " + path;
+    ErrorBox(text.c_str());
+    return false;
+  }
+  for (int line = 1; line <= kSavedParamsLines; ++line)
+    std::fprintf(f, "%f\n", static_cast<double>(v[static_cast<std::size_t>(line)]));
+  return std::fclose(f) == 0;
+}
+
+int ReloadParameters(const std::string& path) {
+  std::vector<float> v;
+  if (!ReadValues(path, v)) return 0;
+  const int n = static_cast<int>(v.size()) - 1;
+  if (n < kSavedParamsMinimumLines) return 0;
+  auto has = [&](int line) { return line <= n; };
+  auto at = [&](int line) { return v[static_cast<std::size_t>(line)]; };
+
+  ModelParams& mp = gModelParams;
+  FitEngineState& fs = gFitEngineState;
+  SolutionConditions& sc = gSolutionConditions;
+  LammSolverSettings& ls = LammSettings();
+  ModelSelectorFlags& sel = gModelSelectorFlags;
+  ScanSet& s = CurrentScanSet();
+  const SavedParamsHooks& hooks = CurrentSavedParamsHooks();
+
+  std::vector<float>& kept = KeptLines();
+  for (int line = 1; line <= kSavedParamsLines; ++line)
+    kept[static_cast<std::size_t>(line)] = has(line) ? at(line) : 0.0f;
+
+  sel.ClearSwitches();
+  for (int k = 1; k <= kComponentSlots; ++k) {
+    const int b = 2 + 9 * (k - 1);
+    mp.included[k] = Int(at(b));
+    mp.concentration[k] = at(b + 1);
+    mp.concentrationFit[k] = Int(at(b + 2));
+    mp.massOrD[k] = at(b + 3);
+    mp.massOrDFit[k] = Int(at(b + 4));
+    mp.s[k] = at(b + 5);
+    mp.sFit[k] = Int(at(b + 6));
+    mp.extra[k] = at(b + 7);
+    mp.extraFit[k] = Int(at(b + 8));
+  }
+  mp.baseline = at(38);
+  mp.baselineFit = Int(at(39));
+  mp.meniscus = at(40);
+  mp.bottom = at(41);
+  s.leftFitLimit = at(42);
+  s.rightFitLimit = at(43);
+  ls.feGridSize = Int(at(44));
+  ls.gridSizeInUse = ls.feGridSize;
+  mp.value20 = at(45);
+  mp.meniscusFit = Int(at(46));
+  sc.vbar20 = at(47);
+  mp.bottomFit = Int(at(48));
+  fs.meniscusMax = at(49);
+  fs.meniscusMin = at(50);
+  fs.bottomMax = at(51);
+  fs.bottomMin = at(52);
+  sc.vbar = at(53);
+  sc.density = at(54);
+  sc.vbarRho = sc.vbar * sc.density;
+  ls.automaticAlgorithm = On(at(59));
+  fs.molarMassParameters = On(at(60));
+  ls.movingHatAlgorithm = On(at(61));
+  ls.claverieAlgorithm = On(at(62));
+  ls.backDiffusionLevel = at(63);
+  ls.gridS = at(64);
+  ls.maxDcOverC = at(65);
+  ls.pointsPerSigma = at(66);
+  ls.fixedTimeStep = On(at(67));
+  sel.LammDiscreteModel = On(at(68));
+  sel.MonomerDimerModel = On(at(69));
+  sel.MonomerTrimerModel = On(at(70));
+  sel.MonomerDimerTetramerModel = On(at(71));
+  sel.NonidealSingleSpeciesModel = at(72) >= 1.0f;
+  sel.NonidealVariantModel = at(72) == 1001.0f;
+  ls.experimentalInitialDistribution = On(at(75));
+  fs.fitTINoise = On(at(76));
+  ls.automaticAlgorithm = On(at(77));
+  ls.automaticSGrid = On(at(78));
+  mp.startTimeFit = On(at(79));
+  mp.startTime = at(80);
+  mp.riNoiseFit = On(at(81));
+  if (has(82)) {
+    ls.rampRotorSpeed = On(at(82));
+    ls.timesFromW2t = !ls.rampRotorSpeed;
+  }
+  if (has(83)) sel.MonomerTetramerOctamerModel = On(at(83));
+  if (has(84)) sel.EquilibriumModel284 = On(at(84));
+  if (has(92)) ls.automaticGridSize = On(at(92));
+  if (has(93)) ls.maxDcOverC = at(93);
+  if (has(94)) ls.gridSizeUpperLimit = Int(at(94));
+  if (has(95)) ls.gridSizeLowerLimit = Int(at(95));
+  if (has(119)) ls.scanVelocity = at(119);
+  if (has(120)) ls.convolutionRange = at(120);
+  ls.simulateTimeResolution = has(121) && On(at(121));
+  ls.simulateRadialResolution = has(122) && On(at(122));
+  sel.ZoneCentrifugationModel = has(123) && On(at(123));
+  sel.ZoneCentrifugationLsgModel = has(124) && On(at(124));
+  sel.ZoneCentrifugationCSModel = has(125) && On(at(125));
+  if (has(127)) mp.zoneValue = at(127);
+  if (has(128)) mp.zoneFit = Int(at(128));
+  sel.NonidealMultipleSpeciesModel = has(129) && On(at(129));
+  for (int t = 1; t <= kNonidealTerms; ++t) {
+    const int line = 131 + 2 * (t - 1);
+    mp.nonidealTermFit[t] = has(line) ? Int(at(line)) : 0;
+    if (has(line + 1)) mp.nonidealTerm[t] = at(line + 1);
+  }
+  if (has(173)) ls.checkRotorAcceleration = On(at(173));
+  if (hooks.setContiValue)
+    for (int line = 1; line <= n && line <= kSavedParamsLines; ++line)
+      if (IsContiLine(line)) hooks.setContiValue(line, at(line));
+  mp.reloadGridFlag = 1;
+
+  const int code = Int(at(73));
+  if (code > 0) {
+    if (code >= 2) fs.molarMassParameters = 1;
+    if (hooks.reselectDistributionModel)
+      hooks.reselectDistributionModel(code);
+    else
+      DefaultReselect(code);
+  }
+  ComponentDefaultsContext context;
+  CheckComponentDefaults(context);
+  if (sc.vbar20 == 0.0f &&
+      platform::UI().MessageBox("reload parameters", "VBAR20 is 0.0 ... adjust to VBAR20=VBAR?",
+                                platform::BoxButtons::YesNo,
+                                platform::BoxIcon::Question) == platform::IDYES)
+    sc.vbar20 = sc.vbar;
+  PackModelParameters();
+  if (hooks.checkFitLimits) hooks.checkFitLimits();
+  return 1;
+}
+
+bool OfferRestorePreviousAnalysis(const std::string& path, bool unattended) {
+  if (unattended || path.empty()) return false;
+  std::vector<float> v;
+  if (!ReadValues(path, v) || static_cast<int>(v.size()) - 1 < kSavedParamsMinimumLines)
+    return false;
+  if (v[1] == 0.0f &&
+      platform::UI().MessageBox("", "restore previous data?", platform::BoxButtons::YesNo,
+                                platform::BoxIcon::Warning) == platform::IDYES)
+    return ReloadParameters(path) == 1;
+  if (platform::UI().MessageBox("", "load previous analysis?", platform::BoxButtons::YesNo,
+                                platform::BoxIcon::Warning) == platform::IDYES)
+    return ReloadParameters(path) == 1;
+  return false;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The whole state of an analysis saved next to its data ("~tmppars" with
+// the data's extension, or "<name>.~p" with the old file-name convention):
+// model parameters with their fit flags, the model switches, the Lamm and
+// distribution settings and the correction terms, as one "%f" value per
+// line whose meaning is its position. Newer values were appended at the
+// end; the reader accepts files of at least 99 values and gives every
+// missing later value its default.
+#include <functional>
+#include <string>
+
+constexpr int kSavedParamsLines = 208;
+constexpr int kSavedParamsMinimumLines = 99;
+
+// Values owned by layers above the fit engine (the continuous
+// distributions), and the model commands that a reload runs again. The
+// layers register them; unset members are skipped (their lines are kept
+// as read and written back unchanged).
+struct SavedParamsHooks {
+  // Lines 86-91 and 200-203: read (get) when saving, written (set) when reloading.
+  std::function<float(int line)> getContiValue;
+  std::function<void(int line, float value)> setContiValue;
+  // Line 73 > 0: the distribution model of that code is chosen again
+  // (1 c(s), 2 c(s) with one discrete component, 3 c(s,ff0), 4 c(s,ff0)
+  // with one discrete component, 5 general scaling law, 6 c(M) power law,
+  // 7 non-ideal c(s), 7001 with its variant).
+  std::function<void(int code)> reselectDistributionModel;
+  // Checks the fit limits again after a reload.
+  std::function<void()> checkFitLimits;
+};
+SavedParamsHooks& CurrentSavedParamsHooks();
+
+// Writes the file; intermediate marks a save taken while a fit runs. An
+// empty path (no data loaded) writes nothing. False when it cannot be
+// written (reported with "Attention: could not open %s").
+bool TmpSaveBestParams(const std::string& path, bool intermediate);
+
+// Restores the state from the file: 1 restored, 0 refused (missing file
+// or fewer than 99 values; nothing changed).
+int ReloadParameters(const std::string& path);
+
+// After a load: offers the saved analysis of the data ("restore previous
+// data?" for an intermediate save, else "load previous analysis?") and
+// reloads it on Yes. An unattended run is never asked and nothing is
+// restored. True when the state was restored.
+bool OfferRestorePreviousAnalysis(const std::string& path, bool unattended);

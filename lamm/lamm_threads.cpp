@@ -1,0 +1,292 @@
+#include "lamm/lamm_threads.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "lamm/lamm_ideal.h"
+#include "numerics/error_box.h"
+#include "platform/input_events.h"
+#include "platform/paths.h"
+
+int& LammThreadCount() {
+  static int count = 2;
+  return count;
+}
+
+namespace {
+
+// Persistent worker threads, numbered 1..; thread i keeps one solver (and
+// with it its work memory) for every list it works on.
+class LammWorkerPool {
+ public:
+  static LammWorkerPool& Instance() {
+    static LammWorkerPool pool;
+    return pool;
+  }
+
+  // Runs job(i, solver of thread i) on threads 1..count and waits for all.
+  void Run(int count, const std::function<void(int, CLammIdeal&)>& job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (static_cast<int>(threads_.size()) < count) {
+      const int index = static_cast<int>(threads_.size()) + 1;
+      solvers_.push_back(std::make_unique<CLammIdeal>());
+      // The thread starts from the generation before this list's, so it
+      // takes part in this list even when it first runs after the wake-up.
+      const unsigned long before = generation_;
+      threads_.emplace_back([this, index, before] { Loop(index, before); });
+    }
+    job_ = &job;
+    active_ = count;
+    remaining_ = count;
+    ++generation_;
+    wake_.notify_all();
+    done_.wait(lock, [this] { return remaining_ == 0; });
+    job_ = nullptr;
+  }
+
+  ~LammWorkerPool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    for (auto& t : threads_) t.join();
+  }
+
+ private:
+  void Loop(int index, unsigned long seen) {
+    for (;;) {
+      const std::function<void(int, CLammIdeal&)>* job = nullptr;
+      CLammIdeal* solver = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+        if (quit_) return;
+        seen = generation_;
+        if (index > active_) continue;
+        job = job_;
+        solver = solvers_[index - 1].get();
+      }
+      (*job)(index, *solver);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (--remaining_ == 0) done_.notify_all();
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::vector<std::thread> threads_;
+  std::vector<std::unique_ptr<CLammIdeal>> solvers_;
+  const std::function<void(int, CLammIdeal&)>* job_ = nullptr;
+  unsigned long generation_ = 0;
+  int active_ = 0, remaining_ = 0;
+  bool quit_ = false;
+};
+
+void AppendToFile(const std::string& name, const char* text, bool& opened) {
+  std::FILE* f = std::fopen(platform::ToNative(name).c_str(), opened ? "at" : "wt");
+  if (!f) return;  // workers never show boxes
+  opened = true;
+  std::fputs(text, f);
+  std::fclose(f);
+}
+
+}  // namespace
+
+MultiThreadCLammIdeal::~MultiThreadCLammIdeal() {
+  if (LammDiagnosticsOutput() && !debugFile_.empty()) DebugLog("\ndeleting MultiThreadCLammIdeal");
+}
+
+void MultiThreadCLammIdeal::SetThreadIndex(int index) {
+  index_ = index;
+  DebugLog(nullptr);
+}
+
+void MultiThreadCLammIdeal::LoadJob(const CLammIdeal* templ, int n, const double* s,
+                                    const double* D, const double* vbar, float*** results,
+                                    const float* grid, int gridLength, float** perScanRadii,
+                                    const int* perScanCounts) {
+  template_ = templ;
+  n_ = n;
+  s_ = s;
+  D_ = D;
+  vbar_ = vbar;
+  results_ = results;
+  grid_ = grid;
+  gridLength_ = gridLength;
+  perScanRadii_ = perScanRadii;
+  perScanCounts_ = perScanCounts;
+}
+
+void MultiThreadCLammIdeal::SetJobContext(int* errorCodes, int* failingSpecies) {
+  errorCodes_ = errorCodes;
+  failingSpecies_ = failingSpecies;
+}
+
+void MultiThreadCLammIdeal::SetExtraJobArrays(int count, const float* radii, float** values) {
+  initialCount_ = count;
+  initialRadii_ = radii;
+  initialValues_ = values;
+}
+
+void MultiThreadCLammIdeal::DebugLog(const char* text) {
+  if (!LammDiagnosticsOutput()) return;
+  if (debugFile_.empty()) {
+    char name[100];
+    std::snprintf(name, sizeof name, "c:\\temp\\MTdebug_t%d.txt", index_);
+    debugFile_ = name;
+    char header[100];
+    std::snprintf(header, sizeof header, "\nstarting new debugging session for thread #%d", index_);
+    AppendToFile(debugFile_, header, debugOpened_);
+  }
+  if (text) AppendToFile(debugFile_, text, debugOpened_);
+}
+
+int MultiThreadCLammIdeal::Run(CLammIdeal& solver) {
+  DebugLog("\nstart MultiThreadCLammIdeal::Run()");
+  if (errorCodes_) errorCodes_[index_] = 0;
+  if (failingSpecies_) failingSpecies_[index_] = 0;
+  if (s_ && D_ && results_ && template_) {
+    bool failed = false;
+    for (int k = 1; k <= n_; ++k) {
+      if (k % count_ != index_ - 1 || failed || platform::StopFlag()) continue;
+      char line[200];
+      std::snprintf(line, sizeof line,
+                    "\nstarting new debugging session for Lamm equation #%d (s = %.4f S, D = %.3f F)",
+                    k, s_[k], D_[k] * 1e7);
+      DebugLog(line);
+      solver.CopySettings(*template_);
+      solver.SetWorker(true, k, index_);
+      solver.SetSpeciesAndOutput(s_[k], D_[k], results_[k], grid_, gridLength_, perScanRadii_,
+                                 perScanCounts_);
+      solver.SetSolventAndComputeFrictionalRatio(template_->Temperature(),
+                                                 vbar_ ? vbar_[k] : template_->Vbar(),
+                                                 template_->Density(), template_->Viscosity());
+      if (initialCount_ > 0 && initialRadii_ && initialValues_)
+        solver.LoadInitialDistribution(initialCount_, initialRadii_, initialValues_[k]);
+      const int code = solver.CheckAndRun();
+      if (code > 0) {
+        if (errorCodes_) errorCodes_[index_] = code;
+        if (failingSpecies_) failingSpecies_[index_] = k;
+        platform::StopFlag() = true;
+        failed = true;
+      }
+      if (solver.AbortRequested()) platform::StopFlag() = true;
+      DebugLog(" -> OK");
+    }
+  }
+  DebugLog("\nexit from MultiThreadCLammIdeal::Run()");
+  return 0;
+}
+
+namespace {
+
+int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, const double* vbar,
+            float*** results, const float* grid, int gridLength, float** perScanRadii,
+            const int* perScanCounts, int initialCount, const float* initialRadii,
+            float** initialValues) {
+  const int count = LammThreadCount() < 1 ? 1 : LammThreadCount();
+  std::vector<int> errorCodes(count + 1, 0), failing(count + 1, 0);
+  std::vector<std::unique_ptr<MultiThreadCLammIdeal>> workers;
+  for (int i = 0; i <= count; ++i) workers.push_back(std::make_unique<MultiThreadCLammIdeal>());
+  for (int i = 1; i <= count; ++i) {
+    workers[i]->SetThreadIndex(i);
+    workers[i]->SetWorkerCount(count);
+    workers[i]->LoadJob(templ, n, s, D, vbar, results, grid, gridLength, perScanRadii,
+                        perScanCounts);
+    if (initialCount > 0) workers[i]->SetExtraJobArrays(initialCount, initialRadii, initialValues);
+    workers[i]->SetJobContext(errorCodes.data(), failing.data());
+  }
+  if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
+  const std::function<void(int, CLammIdeal&)> job = [&](int index, CLammIdeal& solver) {
+    workers[index]->Run(solver);
+  };
+  LammWorkerPool::Instance().Run(count, job);
+  if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
+  int result = 0;
+  for (int i = 1; i <= count; ++i) {
+    if (errorCodes[i] > 0) {
+      result = errorCodes[i];
+      char text[100];
+      std::snprintf(text, sizeof text, "error #%d in simulation #%d", errorCodes[i], failing[i]);
+      ErrorBox(text);
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+int CLRunMTList(const CLammIdeal* templ, int n, const double* s, const double* D,
+                const double* vbar, float*** results, const float* grid, int gridLength,
+                float** perScanRadii, const int* perScanCounts) {
+  return RunList(templ, n, s, D, vbar, results, grid, gridLength, perScanRadii, perScanCounts, 0,
+                 nullptr, nullptr);
+}
+
+int CLRunMTListExtra(const CLammIdeal* templ, int n, const double* s, const double* D,
+                     const double* vbar, float*** results, const float* grid, int gridLength,
+                     float** perScanRadii, const int* perScanCounts, int initialCount,
+                     const float* initialRadii, float** initialValues) {
+  return RunList(templ, n, s, D, vbar, results, grid, gridLength, perScanRadii, perScanCounts,
+                 initialCount, initialRadii, initialValues);
+}
+
+int CLRunMTListUniformC0(const CLammIdeal* templ, int n, const double* s, const double* D,
+                         float value, float*** results, const float* grid, int gridLength,
+                         float** perScanRadii, const int* perScanCounts) {
+  std::vector<double> v(static_cast<size_t>(n < 0 ? 0 : n) + 1, value);
+  return CLRunMTList(templ, n, s, D, v.data(), results, grid, gridLength, perScanRadii,
+                     perScanCounts);
+}
+
+int CLRunMTListUniformC0B(const CLammIdeal* templ, int n, const double* s, const double* D,
+                          float value, float*** results, const float* grid, int gridLength,
+                          float** perScanRadii, const int* perScanCounts, int initialCount,
+                          const float* initialRadii, float** initialValues) {
+  std::vector<double> v(static_cast<size_t>(n < 0 ? 0 : n) + 1, value);
+  return CLRunMTListExtra(templ, n, s, D, v.data(), results, grid, gridLength, perScanRadii,
+                          perScanCounts, initialCount, initialRadii, initialValues);
+}
+
+int RunLammListSingleThread(const CLammIdeal* templ, int n, const double* s, const double* D,
+                            const double* vbar, float*** results, const float* grid,
+                            int gridLength, float** perScanRadii, const int* perScanCounts) {
+  int code = 0, failing = 0;
+  if (!templ || !s || !D || !results) return 0;
+  for (int k = 1; k <= n && code == 0 && !platform::StopFlag(); ++k) {
+    CLammIdeal solver;
+    solver.CopySettings(*templ);
+    solver.SetWorker(false, k, 0);
+    solver.SetSpeciesAndOutput(s[k], D[k], results[k], grid, gridLength, perScanRadii,
+                               perScanCounts);
+    solver.SetSolventAndComputeFrictionalRatio(templ->Temperature(), vbar ? vbar[k] : templ->Vbar(),
+                                               templ->Density(), templ->Viscosity());
+    solver.ShowSolvingProgress(10, 30);
+    code = solver.CheckAndRun();
+    failing = k;
+    if (solver.AbortRequested()) platform::StopFlag() = true;
+  }
+  if (!platform::StopFlag() && code > 0) {
+    char text[100];
+    std::snprintf(text, sizeof text, "error #%d in simulation #%d", code, failing);
+    ErrorBox(text);
+  }
+  return code;
+}
+
+int RunLammListSingleThreadUniform(const CLammIdeal* templ, int n, const double* s,
+                                   const double* D, float value, float*** results,
+                                   const float* grid, int gridLength, float** perScanRadii,
+                                   const int* perScanCounts) {
+  std::vector<double> v(static_cast<size_t>(n < 0 ? 0 : n) + 1, value);
+  return RunLammListSingleThread(templ, n, s, D, v.data(), results, grid, gridLength,
+                                 perScanRadii, perScanCounts);
+}

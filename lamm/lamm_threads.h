@@ -1,0 +1,84 @@
+#pragma once
+// Lists of Lamm equations (one species each) solved in parallel. A template
+// solver carries every setting; worker thread i (1..count) solves the
+// species k with k mod count = i - 1 on its own solver, which is copied from
+// the template for every species. The workers are persistent threads that
+// keep their solver and its work memory from one list to the next; every
+// species is solved by the same arithmetic whatever the thread count.
+#include <string>
+
+class CLammIdeal;
+
+// "number of threads for Lamm equations" (default 2); values below 1 count
+// as 1.
+int& LammThreadCount();
+
+class MultiThreadCLammIdeal {
+ public:
+  MultiThreadCLammIdeal() = default;
+  ~MultiThreadCLammIdeal();
+  MultiThreadCLammIdeal(const MultiThreadCLammIdeal&) = delete;
+  MultiThreadCLammIdeal& operator=(const MultiThreadCLammIdeal&) = delete;
+
+  void SetThreadIndex(int index);
+  void LoadJob(const CLammIdeal* templ, int n, const double* s, const double* D,
+               const double* vbar, float*** results, const float* grid, int gridLength,
+               float** perScanRadii, const int* perScanCounts);
+  void SetJobContext(int* errorCodes, int* failingSpecies);
+  void SetExtraJobArrays(int count, const float* radii, float** values);
+  // The number of working threads the species are dealt to.
+  void SetWorkerCount(int count) { count_ = count < 1 ? 1 : count; }
+  void DebugLog(const char* text);
+  // The thread body, run with the worker thread's own solver.
+  int Run(CLammIdeal& solver);
+
+ private:
+  int index_ = 0;
+  int* errorCodes_ = nullptr;
+  int* failingSpecies_ = nullptr;
+  const CLammIdeal* template_ = nullptr;
+  int n_ = 0;
+  const double* s_ = nullptr;
+  const double* D_ = nullptr;
+  const double* vbar_ = nullptr;
+  float*** results_ = nullptr;
+  const float* grid_ = nullptr;
+  int gridLength_ = 0;
+  float** perScanRadii_ = nullptr;
+  const int* perScanCounts_ = nullptr;
+  int initialCount_ = 0;
+  const float* initialRadii_ = nullptr;
+  float** initialValues_ = nullptr;
+  std::string debugFile_;
+  bool debugOpened_ = false;
+  int count_ = 1;
+};
+
+// Solves species 1..n (s in Svedberg, D in cm^2/s, vbar per species or null
+// for the template's) into results[k][scan]; returns the last positive error
+// code (0 when all were solved), after one "error #%d in simulation #%d" box
+// per failed worker.
+int CLRunMTList(const CLammIdeal* templ, int n, const double* s, const double* D,
+                const double* vbar, float*** results, const float* grid, int gridLength,
+                float** perScanRadii, const int* perScanCounts);
+// The same, every solver starting from initialValues[k] on initialRadii.
+int CLRunMTListExtra(const CLammIdeal* templ, int n, const double* s, const double* D,
+                     const double* vbar, float*** results, const float* grid, int gridLength,
+                     float** perScanRadii, const int* perScanCounts, int initialCount,
+                     const float* initialRadii, float** initialValues);
+// One common vbar value for all species.
+int CLRunMTListUniformC0(const CLammIdeal* templ, int n, const double* s, const double* D,
+                         float value, float*** results, const float* grid, int gridLength,
+                         float** perScanRadii, const int* perScanCounts);
+int CLRunMTListUniformC0B(const CLammIdeal* templ, int n, const double* s, const double* D,
+                          float value, float*** results, const float* grid, int gridLength,
+                          float** perScanRadii, const int* perScanCounts, int initialCount,
+                          const float* initialRadii, float** initialValues);
+// The list on the calling thread.
+int RunLammListSingleThread(const CLammIdeal* templ, int n, const double* s, const double* D,
+                            const double* vbar, float*** results, const float* grid,
+                            int gridLength, float** perScanRadii, const int* perScanCounts);
+int RunLammListSingleThreadUniform(const CLammIdeal* templ, int n, const double* s,
+                                   const double* D, float value, float*** results,
+                                   const float* grid, int gridLength, float** perScanRadii,
+                                   const int* perScanCounts);

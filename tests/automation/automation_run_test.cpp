@@ -1,0 +1,391 @@
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "automation/automation_run.h"
+#include "automation/ini_custom_pars.h"
+#include "data/noise_subtraction.h"
+#include "data/scan_file.h"
+#include "distributions/conti_models.h"
+#include "distributions/conti_run.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_settings.h"
+#include "platform/user_interface.h"
+#include "tests/automation/automation_test_support.h"
+
+using autotest::ReadFile;
+using autotest::RequiredElements;
+using autotest::Wrap;
+
+namespace {
+
+// The main window as the run sees it: every request is recorded, and the
+// menu commands reach the computations of this build (the Fit of the
+// distributions and ls-g*(s) answer as commands outside the build do).
+class RecordingWindow : public IAutomationWindow {
+ public:
+  void Command(int id) override {
+    commands.push_back(id);
+    switch (id) {
+      case kCmdContinuousCS: {
+        ContiModelCommandContext ctx;
+        ctx.scanCount = CurrentScanSet().count;
+        bool mAndS = false;
+        ctx.fitMAndS = &mAndS;
+        CmContinuousCSModel(ctx);
+        break;
+      }
+      case kCmdRun:
+        if (gModelSelectorFlags.DistributionModel) RunContiSed();
+        break;
+      case kCmdSubtractTINoise:
+      case kCmdSubtractRINoise:
+        RunNoiseCommand(id);
+        break;
+      default:
+        platform::UI().MessageBox("NOT AVAILABLE", "command " + std::to_string(id) + " is not available yet.",
+                                  platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    }
+  }
+  void SetCaption(const std::string& text) override { caption = text; }
+  void RequestRepaint() override { ++repaints; }
+  void CheckMenuItem(int id, bool checked) override { checks[id] = checked; }
+  void SwitchOffHelpMessages() override { helpOff = true; }
+  void SetShowResidualsHistogram(bool show) override { histogram = show; }
+  void SetLammThreadCount(int threads) override { lammThreads = threads; }
+  void RelayoutAndRedrawPlots() override { ++relayouts; }
+  void ShowDataRange() override { calls += "range "; }
+  void ShowLastFitInfo() override { calls += "info "; }
+  bool CaptureClientArea(platform::Bitmap& out) override {
+    calls += "capture ";
+    out = platform::Bitmap(20, 10, 0x00336699);
+    return true;
+  }
+  void Exit() override {
+    ++exits;
+    // As the window's Exit does: the finish first, then the quit request.
+    if (!CurrentAutomationState().automationFinished) FinishAutomation(*this, false);
+    platform::RequestQuit(0);
+  }
+
+  std::string caption, calls;
+  std::map<int, bool> checks;
+  std::vector<int> commands;
+  bool helpOff = false, histogram = false;
+  int repaints = 0, relayouts = 0, exits = 0, lammThreads = 0;
+};
+
+constexpr double kPi = 3.14159265358979;
+
+// D (cm^2/s) of a compact species of s (S) with f/f0 1.3, vbar 0.73, in water
+// at 20 C: s = M (1 - vbar rho) / (N_A f), D = R T s / (M (1 - vbar rho)).
+double DiffusionAtFf13(double sSvedberg) {
+  const double s = sSvedberg * 1e-13, buoyancy = 1 - 0.73;
+  const double sphere = 6 * kPi * 0.01002 * std::cbrt(3 * 0.73 / (4 * kPi * 6.02214e23));
+  const double M = std::pow(s * 6.02214e23 * 1.3 * sphere / buoyancy, 1.5);
+  return 8.314e7 * 293.15 * s / (M * buoyancy);
+}
+
+class AutomationRun : public autotest::Scratch {
+ protected:
+  AutomationRun() {
+    autotest::ResetAnalysisState();
+    SetAutomationWait([this](int ms) { waited += ms; });
+    std::filesystem::create_directories(dir / "data");
+  }
+  ~AutomationRun() override {
+    autotest::ResetAnalysisState();
+    SetAutomationWait({});
+    platform::SetHeadless(false);
+  }
+
+  // Scans 00001..000nn of 4 S (0.6 OD) and 7 S (0.2 OD) at 50000 rpm with a
+  // radial noise pattern, a baseline offset per scan and white noise.
+  void WriteSyntheticScans(int scans, int points) {
+    const double meniscus = 6.0, bottom = 7.2, rpm = 50000, w = 2 * kPi * rpm / 60;
+    std::vector<ScanRecord> records(static_cast<std::size_t>(scans) + 1);
+    for (int k = 1; k <= scans; ++k) {
+      ScanRecord& r = records[static_cast<std::size_t>(k)];
+      r.type = 'R';
+      r.cell = 1;
+      r.temperature = 20;
+      r.rpm = static_cast<float>(rpm);
+      r.time = r.timeRead = 600.0 * k;
+      r.w2t = w * w * r.time;
+      r.wavelength = 280;
+    }
+    std::vector<float> radii(static_cast<std::size_t>(points) + 1);
+    for (int j = 1; j <= points; ++j) radii[static_cast<std::size_t>(j)] = 5.98f + 0.006f * (j - 1);
+    std::vector<std::vector<float>> total(static_cast<std::size_t>(scans) + 1,
+                                          std::vector<float>(static_cast<std::size_t>(points) + 1));
+    const LammSolverSettings st;
+    for (auto [s, c] : {std::pair<double, double>{4.0, 0.6}, {7.0, 0.2}}) {
+      std::vector<std::vector<float>> out = total;
+      std::vector<float*> ptr(static_cast<std::size_t>(scans) + 1, nullptr);
+      for (int k = 1; k <= scans; ++k) ptr[static_cast<std::size_t>(k)] = out[static_cast<std::size_t>(k)].data();
+      CLammIdeal L;
+      L.MarkLoaded();
+      L.SetOutputParameters(s, DiffusionAtFf13(s), meniscus, bottom, 1.0, 6.01f, 7.19f);
+      L.SetScanTimes(records.data(), ptr.data(), radii.data(), points, nullptr, nullptr, false,
+                     nullptr, scans, 1, false, false, false, 0, false, 0, true);
+      L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
+                        st.backDiffusionLevel, st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid,
+                        st.automaticGridSize, 1.0f, st.rampRotorSpeed, st.fixedTimeStep, 0,
+                        st.equilibriumThreshold, st.gridS, st.automaticSGrid, false,
+                        st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
+                        st.upperStepThreshold, st.workingMaxDcOverC, st.feGridSize, 0,
+                        st.movingHatAlgorithm, st.claverieAlgorithm, 1e-4f, st.truncationLevel,
+                        st.truncateGrid, 1.0, 2.0, st.automaticSwitchS, st.automaticSwitchSOptimised);
+      L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+      ASSERT_EQ(L.CheckAndRun(), 0);
+      for (int k = 1; k <= scans; ++k)
+        for (int j = 1; j <= points; ++j)
+          if (radii[static_cast<std::size_t>(j)] >= meniscus)
+            total[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] +=
+                static_cast<float>(c) * out[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)];
+    }
+    std::mt19937 random(7);
+    std::normal_distribution<double> white(0, 0.003), offset(0, 0.02);
+    for (int k = 1; k <= scans; ++k) {
+      const double ri = offset(random);
+      std::vector<float> y(static_cast<std::size_t>(points) + 1);
+      for (int j = 1; j <= points; ++j) {
+        const double r = radii[static_cast<std::size_t>(j)];
+        y[static_cast<std::size_t>(j)] = static_cast<float>(
+            total[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] +
+            0.01 * std::sin(41 * r) + ri + white(random));
+      }
+      char name[16];
+      std::snprintf(name, sizeof name, "%05d.RA1", k);
+      ASSERT_TRUE(WriteScanFile((dir / "data" / name).string().c_str(), points, radii.data(),
+                                y.data(), nullptr, "test scan", 0, records[static_cast<std::size_t>(k)]));
+    }
+  }
+
+  std::string Parameters(const std::string& extra, int lastScan = 12) {
+    std::string body = RequiredElements((dir / "out").string(), (dir / "data").string());
+    body.replace(body.find("<LastScan>10<"), 13, "<LastScan>" + std::to_string(lastScan) + "<");
+    return Wrap(body + extra);
+  }
+
+  // Starts the run as the window's constructor does; true when it ran.
+  bool Start(const std::string& parameters, const char* handshake = "job-17") {
+    const std::string path = Put("params.xml", parameters).string();
+    std::vector<char*> args = {nullptr};
+    if (handshake) args.push_back(const_cast<char*>(handshake));
+    args.push_back(const_cast<char*>(path.c_str()));
+    if (!TakeAutomationCommandLine(static_cast<int>(args.size()) - 1, args.data())) return false;
+    return RunAutomationAtStartup(window);
+  }
+
+  RecordingWindow window;
+  int waited = 0;
+};
+
+const char* const kCofsRun =
+    "<Meniscus>6.0</Meniscus>\n<MeniscusFitted>FALSE</MeniscusFitted>\n"
+    "<LeftFitLimit>6.03</LeftFitLimit>\n<RightFitLimit>7.1</RightFitLimit>\n"
+    "<Model>cofs</Model>\n<Resolution>60</Resolution>\n<Smin>0.5</Smin>\n<Smax>10</Smax>\n"
+    "<StartingFrictionalRatio>1.3</StartingFrictionalRatio>\n"
+    "<FrictionalRatioFitted>FALSE</FrictionalRatioFitted>\n"
+    "<TINoiseFitted>TRUE</TINoiseFitted>\n<RINoiseFitted>TRUE</RINoiseFitted>\n"
+    "<RegularizationPvalue>0.68</RegularizationPvalue>\n"
+    "<AutoRun>TRUE</AutoRun>\n<AutoExit>TRUE</AutoExit>\n"
+    "<AutoSubtractSystematicNoise>TRUE</AutoSubtractSystematicNoise>\n";
+
+}  // namespace
+
+TEST_F(AutomationRun, ACofsRunRecoversTheMainPeakAndWritesTheSet) {
+  WriteSyntheticScans(12, 200);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(kCofsRun)));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationOk) << log;
+  EXPECT_TRUE(platform::QuitRequested());
+  EXPECT_EQ(window.exits, 1);
+  EXPECT_EQ(waited, 2000);  // 1 s before Exit, 1 s after the results
+  EXPECT_EQ(window.caption, "command line mode loaded -> " + (dir / "data" / "00001.RA1").string() + "...");
+  EXPECT_TRUE(window.helpOff);
+  EXPECT_EQ(window.calls, "");  // no screenshot after AutoExit
+  // The noise is taken out after the run and again after the (skipped) fit.
+  EXPECT_EQ(window.commands,
+            (std::vector<int>{kCmdContinuousCS, kCmdRun, kCmdSubtractRINoise, kCmdSubtractTINoise,
+                              kCmdSubtractRINoise, kCmdSubtractTINoise}));
+
+  // The largest value of c(s) lies within 3 % of 4 S.
+  std::istringstream in(ReadFile(dir / "out" / "distribution.dat"));
+  double s, c, peakS = 0, peakC = -1;
+  int n = 0;
+  while (in >> s >> c) {
+    ++n;
+    if (c > peakC) peakC = c, peakS = s;
+  }
+  EXPECT_EQ(n, 60);
+  EXPECT_NEAR(peakS, 4.0, 0.12);
+  const std::string xml = ReadFile(dir / "out" / "ResultParameters.xml");
+  EXPECT_NE(xml.find("\n<Model>cofs</Model>"), std::string::npos);
+  EXPECT_NE(xml.find("\n<AutoExit>TRUE</AutoExit>"), std::string::npos);
+  const std::size_t at = xml.find("<RMSD>");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_NEAR(std::stod(xml.substr(at + 6)), 0.003, 0.001);  // the white noise
+  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
+  EXPECT_FALSE(std::filesystem::exists(dir / "out" / "screenshot.bmp"));
+  EXPECT_NE(ReadFile(dir / "out" / "automation.log").find("Run: done"), std::string::npos);
+}
+
+TEST_F(AutomationRun, AMissingComputationEndsWithAFailureStatus) {
+  // ls-g*(s) cannot be chosen in this build: the set is still written, the
+  // flag file keeps its content, and the status says what happened.
+  WriteSyntheticScans(3, 40);
+  std::string run = kCofsRun;
+  run.replace(run.find("cofs"), 4, "lsgofs");
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(run, 3)));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed);
+  EXPECT_NE(log.find("automation failed: model lsgofs: not available"), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
+  EXPECT_TRUE(std::filesystem::exists(dir / "out" / "ResultParameters.xml"));
+}
+
+TEST_F(AutomationRun, AFitOutsideTheBuildIsAFailedStep) {
+  WriteSyntheticScans(3, 40);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(std::string(kCofsRun) + "<AutoFit>TRUE</AutoFit>\n", 3)));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed);
+  EXPECT_NE(log.find("Run: done"), std::string::npos) << log;
+  EXPECT_NE(log.find("automation failed: Fit: not available"), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
+}
+
+TEST_F(AutomationRun, AnUnusableScanRangeFailsButStillFinishes) {
+  struct Case {
+    int last;
+    bool writeScans;
+  } cases[] = {{1, true},     // FirstScan equal to LastScan
+               {12, false}};  // files missing
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.last);
+    autotest::ResetAnalysisState();
+    if (c.writeScans) WriteSyntheticScans(3, 40);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(Start(Parameters(kCofsRun, c.last), nullptr));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(platform::QuitExitCode(), kAutomationNoScans) << log;
+    EXPECT_EQ(CurrentScanSet().count, 0);
+    EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "no handshake found");
+  }
+}
+
+TEST_F(AutomationRun, ARejectedFileEndsTheProgramBeforeAnyRun) {
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(Start(Wrap("<Channel>RA1</Channel>\n")));
+  const std::string log = testing::internal::GetCapturedStderr();
+  const std::string path = (dir / "params.xml").string();
+  EXPECT_NE(log.find("[command line parameters found] sorry, input from " + path +
+                     " could not be processed properly -> OK"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("element AllDoneFlagFile is missing"), std::string::npos);
+  EXPECT_TRUE(platform::QuitRequested());
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationRejectedFile);
+  EXPECT_FALSE(CurrentAutomationState().automationMode);
+  EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
+TEST_F(AutomationRun, OnlyOneOrTwoArgumentsStartAnUnattendedRun) {
+  char a[] = "a", b[] = "b", c[] = "c";
+  char* args[] = {nullptr, a, b, c};
+  EXPECT_FALSE(TakeAutomationCommandLine(0, args));
+  EXPECT_FALSE(TakeAutomationCommandLine(3, args));
+  EXPECT_FALSE(platform::QuitRequested());
+  EXPECT_EQ(CurrentIniCustomPars(), nullptr);
+}
+
+TEST_F(AutomationRun, DoneWritesTheSetWithTheScreenshotOnce) {
+  WriteSyntheticScans(3, 40);
+  std::string run = kCofsRun;
+  run.replace(run.find("<AutoExit>TRUE"), 14, "<AutoExit>FALSE");
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(run, 3)));
+  EXPECT_EQ(window.exits, 0);  // the window opens for the user
+  EXPECT_FALSE(std::filesystem::exists(dir / "out" / "done.flag"));
+  FinishAutomation(window, true);  // "Done"
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(window.exits, 1);
+  EXPECT_EQ(window.calls, "range info capture ");
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationOk) << log;
+  platform::Bitmap shot;
+  ASSERT_TRUE(platform::LoadBmp((dir / "out" / "screenshot.bmp").string(), shot));
+  EXPECT_EQ(shot, platform::Bitmap(20, 10, 0x00336699));
+  EXPECT_EQ(ReadFile(dir / "out" / "ResultParameters.xml").find("<AutoExit>"), std::string::npos);
+  // Exit afterwards does not write the set again.
+  std::filesystem::remove(dir / "out" / "done.flag");
+  window.Exit();
+  EXPECT_FALSE(std::filesystem::exists(dir / "out" / "done.flag"));
+}
+
+TEST_F(AutomationRun, WithoutADisplayTheRunFinishesByItself) {
+  WriteSyntheticScans(3, 40);
+  std::string run = kCofsRun;
+  run.replace(run.find("<AutoExit>TRUE"), 14, "<AutoExit>FALSE");
+  platform::SetHeadless(true);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(run, 3)));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(window.exits, 1);
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationOk) << log;
+  EXPECT_TRUE(std::filesystem::exists(dir / "out" / "screenshot.bmp"));
+  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
+}
+
+TEST_F(AutomationRun, ParametersReachTheAnalysisSettings) {
+  CIniCustomPars r;
+  std::strcpy(r.Model, "cofs");
+  std::strcpy(r.RegularizationType, "Tikhonov");
+  std::strcpy(r.FittingAlgorithm, "Levenberg-Marquardt");
+  r.UseLogSpaceSgrid = 1;
+  r.Smin = -0.2f;
+  r.Resolution = 80;
+  r.NumberComputationThreads = 1;
+  r.BufferViscosity = 0.02004f;
+  r.BaselineFitted = 0;
+  r.TINoiseFitted = 0;
+  r.RINoiseFitted = 1;
+  Conti().multipleThreads = 0;
+  ASSERT_TRUE(ApplyAutomationParameters(r, window));
+  const ContiSettings& c = Conti();
+  EXPECT_FLOAT_EQ(c.sMin, 0.3f);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[1], 0.3f);
+  EXPECT_FLOAT_EQ(c.resolution, 80.0f);
+  EXPECT_EQ(c.logSpacedGrid, 1);
+  EXPECT_EQ(c.secondDerivative, 1);
+  EXPECT_EQ(c.maxEntropy, 0);
+  EXPECT_EQ(gFitEngineState.useMarquardt, 1);
+  EXPECT_EQ(gFitEngineState.useSimplex, 0);
+  EXPECT_EQ(c.multipleThreads, 0);  // a single thread leaves the switch alone
+  EXPECT_EQ(c.normalEquationThreads, 1);
+  EXPECT_EQ(window.lammThreads, 1);
+  EXPECT_NEAR(gSolutionConditions.viscosity, 2.0f, 1e-4);  // relative to water at 20 C
+  EXPECT_EQ(gModelParams.riNoiseFit, 1);
+  EXPECT_EQ(gModelParams.baselineLinear, 1);
+  EXPECT_EQ(gModelSelectorFlags.DistributionModel, 1);
+  EXPECT_TRUE(window.checks[294]);
+  EXPECT_FALSE(window.checks[295]);
+  EXPECT_TRUE(window.checks[824]);
+  EXPECT_FALSE(window.checks[826]);
+  EXPECT_TRUE(window.histogram);
+
+  // A model in capitals chooses nothing; the distribution settings stay.
+  autotest::ResetAnalysisState();
+  Conti().resolution = 33;
+  std::strcpy(r.Model, "COFS");
+  r.NumberComputationThreads = 0;  // still one worker, never none
+  ASSERT_TRUE(ApplyAutomationParameters(r, window));
+  EXPECT_EQ(gModelSelectorFlags.DistributionModel, 0);
+  EXPECT_FLOAT_EQ(Conti().resolution, 33.0f);
+  EXPECT_EQ(Conti().normalEquationThreads, 1);
+}

@@ -1,0 +1,242 @@
+#include <cstring>
+#include <string>
+
+#include "automation/ini_custom_pars.h"
+#include "tests/automation/automation_test_support.h"
+
+using autotest::RequiredElements;
+using autotest::Wrap;
+
+namespace {
+
+class ParameterFile : public autotest::Scratch {
+ protected:
+  bool Read(const std::string& text) {
+    const auto path = Put("params.xml", text);
+    return ReadAutomationParameterFile(record, path.string());
+  }
+  CIniCustomPars record;
+};
+
+}  // namespace
+
+TEST_F(ParameterFile, OnlyTheEightRequiredElementsIsAcceptedWithEveryDefault) {
+  ASSERT_TRUE(Read(Wrap(RequiredElements())));
+  EXPECT_EQ(record.valid, 1);
+  EXPECT_STREQ(record.AllDoneFlagFile, "out/done.flag");
+  EXPECT_STREQ(record.OutputResultsDirectory, "out");
+  EXPECT_STREQ(record.DataDirectory, "data");
+  EXPECT_STREQ(record.Channel, "RA1");
+  EXPECT_EQ(record.PassThrough, "batch 7");
+  EXPECT_EQ(record.FirstScan, 1);
+  EXPECT_EQ(record.LastScan, 10);
+  EXPECT_EQ(record.ScanInterval, 1);
+  const CIniCustomPars defaults;
+  EXPECT_EQ(record.Meniscus, defaults.Meniscus);
+  EXPECT_EQ(record.BottomUpperLimit, 7.25f);
+  EXPECT_EQ(record.MeniscusFitted, 1);
+  EXPECT_EQ(record.TINoiseFitted, 1);
+  EXPECT_EQ(record.RINoiseFitted, 0);
+  EXPECT_EQ(record.Resolution, 50);
+  EXPECT_EQ(record.BufferViscosity, 0.01002f);
+  EXPECT_EQ(record.NumberComputationThreads, 2);
+  EXPECT_STREQ(record.Model, "");
+  EXPECT_EQ(record.AutoExit, 0);
+}
+
+TEST_F(ParameterFile, EachMissingRequiredElementRejectsTheFile) {
+  const char* required[] = {"AllDoneFlagFile", "OutputResultsDirectory", "DataDirectory",
+                            "PassThrough",     "Channel",                "FirstScan",
+                            "LastScan",        "ScanInterval"};
+  for (const char* key : required) {
+    SCOPED_TRACE(key);
+    std::string body = RequiredElements();
+    const std::string open = std::string("<") + key + ">";
+    const std::size_t from = body.find(open);
+    const std::size_t to = body.find('\n', from);
+    body.erase(from, to - from + 1);
+    CIniCustomPars r;
+    const auto path = Put("params.xml", Wrap(body));
+    EXPECT_FALSE(ReadAutomationParameterFile(r, path.string()));
+    EXPECT_EQ(r.valid, 0);
+    EXPECT_EQ(r.rejection, std::string("element ") + key + " is missing");
+  }
+}
+
+TEST_F(ParameterFile, RepeatedElementsRejectTheWholeFile) {
+  // Required and optional elements alike; an element whose name only starts
+  // with the key is no repetition.
+  struct Case {
+    std::string extra;
+    bool accepted;
+  } cases[] = {
+      {"<LastScan>12</LastScan>\n", false},
+      {"<Smin>1</Smin>\n<Smax>9</Smax>\n<Smin>2</Smin>\n", false},
+      {"<Smin>1</Smin>\n<SminX>2</SminX>\n", true},
+      // The lookup of Meniscus lands on the lower limit first, then finds
+      // the real opening tag behind it.
+      {"<MeniscusLowerLimit>5.9</MeniscusLowerLimit>\n<Meniscus>6.1</Meniscus>\n", false},
+      {"<Meniscus>6.1</Meniscus>\n<MeniscusLowerLimit>5.9</MeniscusLowerLimit>\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extra);
+    CIniCustomPars r;
+    const auto path = Put("params.xml", Wrap(RequiredElements() + c.extra));
+    EXPECT_EQ(ReadAutomationParameterFile(r, path.string()), c.accepted);
+    EXPECT_EQ(r.valid, c.accepted ? 1 : 0);
+  }
+  // One rejected file does not spoil the next one.
+  ASSERT_TRUE(Read(Wrap(RequiredElements() + "<Meniscus>6.1</Meniscus>\n")));
+  EXPECT_FLOAT_EQ(record.Meniscus, 6.1f);
+}
+
+TEST_F(ParameterFile, BooleansAreSubstringTestsInTheirOrder) {
+  struct Case {
+    const char* value;
+    int expected;  // -1: the default (0 for BottomFitted) stays
+  } cases[] = {{"TRUE", 1},  {"true", 1},   {"FALSE", 0}, {"false", 0},
+               {"True", -1}, {"untrue", 1}, {"1", -1},    {"TRUEFALSE", 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    CIniCustomPars r;
+    r.BottomFitted = 7;  // marks "not touched"
+    const auto path = Put("params.xml", Wrap(RequiredElements() + "<BottomFitted>" +
+                                             c.value + "</BottomFitted>\n"));
+    ASSERT_TRUE(ReadAutomationParameterFile(r, path.string()));
+    EXPECT_EQ(r.BottomFitted, c.expected < 0 ? 7 : c.expected);
+  }
+}
+
+TEST_F(ParameterFile, NumbersTakeTheirLeadingNumericPart) {
+  std::string body = RequiredElements();
+  body.replace(body.find("<ScanInterval>1<"), 16, "<ScanInterval>2.9<");
+  body.replace(body.find("<FirstScan>1<"), 13, "<FirstScan>abc<");
+  ASSERT_TRUE(Read(Wrap(body + "<Smax> 12.5S</Smax>\n<Resolution>-3.7</Resolution>\n")));
+  EXPECT_EQ(record.ScanInterval, 2);
+  EXPECT_EQ(record.FirstScan, 0);
+  EXPECT_FLOAT_EQ(record.Smax, 12.5f);
+  EXPECT_EQ(record.Resolution, -3);
+}
+
+TEST_F(ParameterFile, TheRightSpellingOfFittingAlgorithmWins) {
+  ASSERT_TRUE(Read(Wrap(RequiredElements() + "<FittinAlgorithm>Simplex</FittinAlgorithm>\n")));
+  EXPECT_STREQ(record.FittingAlgorithm, "Simplex");
+  CIniCustomPars both;
+  const auto path = Put("both.xml", Wrap(RequiredElements() +
+                                         "<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n"
+                                         "<FittinAlgorithm>Simplex</FittinAlgorithm>\n"));
+  ASSERT_TRUE(ReadAutomationParameterFile(both, path.string()));
+  EXPECT_STREQ(both.FittingAlgorithm, "Levenberg-Marquardt");
+}
+
+TEST_F(ParameterFile, TheSearchIsPlainCaseSensitiveText) {
+  // Lower-case smin is another element; a key in a comment is found first.
+  ASSERT_TRUE(Read(Wrap(RequiredElements() + "<smin>3</smin>\n")));
+  EXPECT_FLOAT_EQ(record.Smin, 0.5f);
+  ASSERT_TRUE(Read(Wrap("<!-- Smax> 4 then Smax -->\n" + RequiredElements())));
+  EXPECT_FLOAT_EQ(record.Smax, 4.0f);
+  // The real element behind the comment then counts as a repetition.
+  EXPECT_FALSE(Read(Wrap("<!-- Smax> 4 then Smax -->\n" + RequiredElements() +
+                         "<Smax>15</Smax>\n")));
+}
+
+TEST_F(ParameterFile, LookupsNeverReadPastTheText) {
+  struct Case {
+    const char* text;
+    bool found;
+    const char* value;
+  } cases[] = {
+      {"<Smin>2.5</Smin>", true, "2.5"},
+      {"<Smin></Smin>", true, ""},
+      {"<Smin", false, ""},        // no ">"
+      {"<Smin>2.5", false, ""},    // no closing name
+      {"<Smin>Smin</x>", false, ""},  // the closing name comes too early
+      {"Smin>", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string text = c.text;
+    std::string value;
+    EXPECT_EQ(ReadXmlElement(&text, "", "Smin", &value, nullptr, nullptr, nullptr), c.found);
+    if (c.found) {
+      EXPECT_EQ(value, c.value);
+    }
+  }
+}
+
+TEST_F(ParameterFile, TextValuesAreNeverCutShort) {
+  // A value that does not fit its buffer rejects the file instead of being
+  // shortened; the longest that fits is taken whole.
+  const std::string fits(259, 'a'), tooLong(260, 'a');
+  auto withDataDirectory = [](const std::string& folder) {
+    std::string body = RequiredElements();
+    body.replace(body.find("<DataDirectory>data<"), 20, "<DataDirectory>" + folder + "<");
+    return Wrap(body);
+  };
+  ASSERT_TRUE(Read(withDataDirectory(fits)));
+  EXPECT_EQ(std::strlen(record.DataDirectory), 259u);
+  EXPECT_FALSE(Read(withDataDirectory(tooLong)));
+  EXPECT_EQ(record.rejection, "value of DataDirectory is too long");
+  EXPECT_FALSE(Read(Wrap(RequiredElements() + "<Model>" + std::string(100, 'c') + "</Model>\n")));
+  EXPECT_EQ(record.rejection, "value of Model is too long");
+}
+
+TEST_F(ParameterFile, AChannelIsAnExtensionNotAPath) {
+  for (const char* channel : {"../RA1", "RA1/x", "a\\b", "RA1234567X"}) {
+    SCOPED_TRACE(channel);
+    std::string body = RequiredElements();
+    body.replace(body.find("<Channel>RA1<"), 13, std::string("<Channel>") + channel + "<");
+    EXPECT_FALSE(Read(Wrap(body)));
+  }
+}
+
+TEST_F(ParameterFile, WindowsLineEndsReadAsLineFeeds) {
+  std::string text = Wrap(RequiredElements() + "<Model>cofs</Model>\n");
+  std::string crlf;
+  for (char c : text) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  ASSERT_TRUE(Read(crlf));
+  EXPECT_STREQ(record.Model, "cofs");
+  EXPECT_STREQ(record.Channel, "RA1");
+}
+
+TEST_F(ParameterFile, AMissingFileIsRejected) {
+  EXPECT_FALSE(ReadAutomationParameterFile(record, (dir / "nothing.xml").string()));
+  EXPECT_EQ(record.valid, 0);
+}
+
+TEST_F(ParameterFile, ScanPathsFollowTheNumbering) {
+  CIniCustomPars r;
+  std::strcpy(r.DataDirectory, "C:\\data");
+  std::strcpy(r.Channel, "RA1");
+  r.FirstScan = 1;
+  r.LastScan = 10;
+  r.ScanInterval = 3;
+  EXPECT_EQ(AutomationScanPaths(r),
+            (std::vector<std::string>{"C:\\data\\00001.RA1", "C:\\data\\00004.RA1",
+                                      "C:\\data\\00007.RA1", "C:\\data\\00010.RA1"}));
+  std::strcpy(r.Channel, ".RA1");
+  EXPECT_EQ(AutomationScanPaths(r).front(), "C:\\data\\00001.RA1");
+  std::strcpy(r.DataDirectory, "/data/");
+  r.FirstScan = 99999;
+  r.LastScan = 100000;
+  r.ScanInterval = 1;
+  EXPECT_EQ(AutomationScanPaths(r),
+            (std::vector<std::string>{"/data/99999.RA1", "/data/100000.RA1"}));
+  // Unusable ranges: a single scan, non-positive numbers, a missing channel.
+  struct Range {
+    int first, last, interval;
+  } unusable[] = {{5, 5, 1}, {0, 10, 1}, {1, 10, 0}, {10, 1, 1}, {-1, 3, 1}};
+  for (const Range& u : unusable) {
+    r.FirstScan = u.first;
+    r.LastScan = u.last;
+    r.ScanInterval = u.interval;
+    EXPECT_TRUE(AutomationScanPaths(r).empty()) << u.first << " " << u.last << " " << u.interval;
+  }
+  r.FirstScan = 1;
+  r.LastScan = 3;
+  r.Channel[0] = 0;
+  EXPECT_TRUE(AutomationScanPaths(r).empty());
+}

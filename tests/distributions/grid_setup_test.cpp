@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "distributions/conti_grid.h"
+#include "distributions/distribution_loader.h"
+#include "distributions/hydrodynamics.h"
+#include "platform/scripted_ui.h"
+#include "run_test_support.h"
+
+using namespace runtest;
+
+namespace {
+
+void WriteValues(const std::string& path, const std::vector<float>& v) {
+  std::ofstream f(path);
+  for (float x : v) f << x << "\n";
+}
+
+struct GridTest : ::testing::Test {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope{ui};
+  Experiment e{3, 60};
+  void TearDown() override { std::remove(GridFilePath().c_str()); }
+};
+
+}  // namespace
+
+TEST_F(GridTest, LinearAndLogarithmicSGrids) {
+  ContiSettings& cs = Conti();
+  SetGrid(1.0f, 10.0f, 0);
+  cs.resolution = 100.5f;
+  ASSERT_TRUE(SetupContiGrid());
+  ASSERT_EQ(cs.gridSize, 100);
+  EXPECT_FLOAT_EQ(cs.sValues[1], 1.0f);
+  EXPECT_FLOAT_EQ(cs.sValues[100], 10.0f);
+  EXPECT_NEAR(cs.sValues[51] - cs.sValues[50], 9.0 / 99, 1e-5);
+  EXPECT_FLOAT_EQ(cs.molarMasses[37], CalculateM(cs.sValues[37]));
+  EXPECT_EQ(cs.prior[5], 0.01);
+  // The grid file holds what was built.
+  std::vector<float> file;
+  ASSERT_TRUE(ReadGridFile(file));
+  ASSERT_EQ(file.size(), 100u);
+  EXPECT_NEAR(file[36], cs.sValues[37], 1e-5);
+
+  cs.logSpacedGrid = 1;
+  SetGrid(0.0f, 10.0f, 30);
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_NEAR(cs.sValues[1], 0.05, 1e-6);
+  EXPECT_NEAR(cs.sValues[30], 10.0, 1e-4);
+  EXPECT_NEAR(cs.sValues[12] / cs.sValues[11], cs.sValues[25] / cs.sValues[24], 1e-5);
+  // A negative end falls back to the linear grid and clears the switch.
+  SetGrid(-2.0f, 10.0f, 13);
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_EQ(cs.logSpacedGrid, 0);
+  EXPECT_FLOAT_EQ(cs.sValues[2], -1.0f);
+}
+
+TEST_F(GridTest, MassGridOfCMHasExactEnds) {
+  ContiSettings& cs = Conti();
+  gModelSelectorFlags.CSModel = 0;
+  SetGrid(10000.0f, 500000.0f, 25);
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_EQ(cs.molarMasses[1], 10000.0f);
+  EXPECT_EQ(cs.molarMasses[25], 500000.0f);
+  const double step = std::pow(cs.molarMasses[3], 0.66666666) - std::pow(cs.molarMasses[2], 0.66666666);
+  EXPECT_NEAR(std::pow(cs.molarMasses[20], 0.66666666) - std::pow(cs.molarMasses[19], 0.66666666), step,
+              1e-3 * step);
+  EXPECT_EQ(cs.sValues[10], 0.0f);
+}
+
+TEST_F(GridTest, GridFileSetsTheRangeAndTheTwoDimensionalSize) {
+  ContiSettings& cs = Conti();
+  std::vector<float> v;
+  for (int i = 0; i < 37; ++i) v.push_back(0.5f + 0.25f * i * (1 + 0.01f * i));
+  WriteValues(GridFilePath(), v);
+  cs.gridFromFile = 1;
+  cs.logSpacedGrid = 1;
+  SetGrid(1.0f, 2.0f, 10);
+  // c(s,f/f0) with a requested 10 x 4 grid: the file's 37 points decide.
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.CSff0Model = 1;
+  cs.ffMin = 1.0f;
+  cs.ffMax = 2.5f;
+  cs.ffResolution = 4.0f;
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_EQ(cs.gridSize, 37);
+  EXPECT_EQ(cs.resolution, 37.0f);
+  EXPECT_EQ(cs.sMin, v.front());
+  EXPECT_EQ(cs.sMax, v.back());
+  EXPECT_EQ(cs.logSpacedGrid, 0);
+  EXPECT_EQ(gModelParameterVector.P[1], v.front());
+  EXPECT_EQ(gModelParameterVector.P[5], v.back());
+  EXPECT_EQ(gModelParameterVector.P[9], 37.0f);
+  ASSERT_EQ(cs.grid2DSize, 37 * 4);
+  EXPECT_EQ(WorkBlock().gridPoints, 37 * 4);
+  const int last = 37 * 4;
+  EXPECT_EQ(cs.grid2DS[last], v.back());
+  EXPECT_FLOAT_EQ(cs.grid2DFf[last], 2.5f);
+  EXPECT_FLOAT_EQ(cs.grid2DFf[38], 1.5f);
+  EXPECT_FLOAT_EQ(cs.grid2DM[last], CalculateMff02(v.back(), 2.5f));
+  const float D = cs.grid2DD[last];
+  EXPECT_NEAR(SFromMD(cs.grid2DM[last], D, 20.0f) / v.back(), 1.0, 1e-5);
+  EXPECT_NEAR(DFromStokesRadius(cs.grid2DStokes[last] * 1e-9f, 20.0f) / D, 1.0, 1e-5);
+  // An empty grid file refuses the set-up.
+  WriteValues(GridFilePath(), {});
+  EXPECT_FALSE(SetupContiGrid());
+  gModelSelectorFlags.CSff0Model = 0;
+}
+
+TEST_F(GridTest, FlotationMassesKeepTheSignAndTinyResolutionIsRefused) {
+  ContiSettings& cs = Conti();
+  gSolutionConditions.vbar = 1.1f;
+  gSolutionConditions.vbarRho = 1.1f * 0.99823f;
+  SetGrid(-10.0f, -1.0f, 10);
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_GT(cs.molarMasses[1], 0.0f);  // negative s floats: positive mass
+  EXPECT_FLOAT_EQ(cs.molarMasses[1], CalculateM(-10.0f));
+  SetGrid(1.0f, 10.0f, 1);
+  ui.ExpectBox("Error", "resolution must be at least 2");
+  EXPECT_FALSE(SetupContiGrid());
+  EXPECT_TRUE(ui.failures.empty());
+}
+
+TEST_F(GridTest, LsgRangeQuestionIsAskedOnceUntilAnsweredNo) {
+  ContiSettings& cs = Conti();
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.LsgStarModel = 1;
+  CurrentScanSet().fitLimitQuestionAsked = 0;
+  SetGrid(150.0f, 200.0f, 10);  // every boundary beyond the data
+  ui.ExpectBox("ERROR", "smin 150.00 too low - boundary would be beyond right fit limit", platform::IDNO);
+  EXPECT_FALSE(SetupContiGrid());
+  ui.ExpectBox("ERROR", "smin 150.00 too low", platform::IDYES);
+  EXPECT_TRUE(SetupContiGrid());
+  EXPECT_TRUE(SetupContiGrid());  // not asked again
+  CurrentScanSet().fitLimitQuestionAsked = 0;
+  SetGrid(0.01f, 0.02f, 10);  // too slow to reach the left limit
+  ui.ExpectBox("ERROR", "smax 0.02 too low - boundary does not reach left fit limit", platform::IDYES);
+  EXPECT_TRUE(SetupContiGrid());
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+  EXPECT_TRUE(ui.AllConsumed());
+  gModelSelectorFlags.LsgStarModel = 0;
+  (void)cs;
+}
+
+TEST(MixedGrid, LinearBelowTheMinimumAndProportionalAbove) {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope(ui);
+  std::vector<float> s(51);
+  MakeMixedLogGrid(s.data(), 0.0f, 20.0f, 2.0f, 50);
+  const float h = 20.0f / 49;
+  EXPECT_FLOAT_EQ(s[1], 0.0f);
+  EXPECT_NEAR(s[5] - s[4], s[2] - s[1], 1e-5);  // linear below s_m
+  for (int i = 2; i <= 50; ++i) EXPECT_GT(s[i], s[i - 1]) << i;
+  // Above s_m the step grows in proportion to s, and the grid spans the range.
+  EXPECT_NEAR((s[45] - s[44]) / (s[30] - s[29]), s[44] / s[29], 0.1 * s[44] / s[29]);
+  EXPECT_LT(std::fabs(s[50] - 20.0f), s[50] - s[49]);
+  EXPECT_TRUE(ui.transcript.empty());
+  // Too few points or s_m outside the range: the linear grid.
+  std::vector<float> t(11);
+  MakeMixedLogGrid(t.data(), 0.0f, 9.0f, 2.0f, 10);
+  for (int i = 1; i <= 10; ++i) EXPECT_FLOAT_EQ(t[i], i - 1.0f);
+  MakeMixedLogGrid(s.data(), 0.0f, 20.0f, 30.0f, 50);
+  EXPECT_NEAR(s[50], 20.0f, 1e-5);
+  EXPECT_NEAR(s[26] - s[25], h, 1e-5);
+  EXPECT_TRUE(ui.transcript.empty());
+}
+
+TEST_F(GridTest, PriorFromPeakRowsSkipsUnusableRows) {
+  ContiSettings& cs = Conti();
+  SetGrid(0.0f, 10.0f, 101);
+  ASSERT_TRUE(SetupContiGrid());
+  PriorSources& p = Priors();
+  for (int k = 1; k <= 10; ++k) p.peaks[k] = PriorPeak{};
+  p.peaks[1] = {3.0, 0.5, 2.0};   // Gaussian of area 2
+  p.peaks[3] = {5.0, -1.0, 1.0};  // end-of-table width: skipped
+  p.peaks[4] = {6.03, 0.0, 1.0};  // delta peak between grid points
+  p.peaks[5] = {0.05, 0.0, 1.0};  // in the first interval: skipped
+  cs.usePrior = 1;
+  AssemblePriorProbability();
+  cs.usePrior = 0;
+  double gauss = 0, delta = 0, moment = 0;
+  for (int i = 1; i <= 101; ++i) {
+    const double v = cs.prior[i] - 0.001;
+    if (cs.sValues[i] < 5.0f) gauss += v * 0.1;
+    else if (cs.sValues[i] < 7.0f) { delta += v * 0.1; moment += v * 0.1 * cs.sValues[i]; }
+  }
+  EXPECT_NEAR(gauss, 2.0, 2e-3 * 2.0);
+  EXPECT_NEAR(delta, 2.0, 2e-3);  // A = amplitude / spacing at both points
+  EXPECT_NEAR(moment / delta, 6.03, 0.02);
+  EXPECT_NEAR(cs.prior[1], 0.001, 1e-9);
+  EXPECT_NEAR(cs.prior[51], 0.001, 1e-6);  // s = 5: the skipped row added nothing
+}
+
+TEST_F(GridTest, LoadedDistributionKeepsMassesForCMAndNormalises) {
+  ContiSettings& cs = Conti();
+  const std::string path = platform::SystemTempFolder() + "csrun_dist.txt";
+  {
+    std::ofstream f(path);
+    for (int i = 1; i <= 5; ++i) f << 1000.0f * i << " " << (i == 3 ? 2.0f : 1.0f) << "\n";
+  }
+  gModelSelectorFlags.CSModel = 0;  // c(M)
+  DistArrays().normaliseOnLoad = true;
+  ASSERT_TRUE(LoadDistributionFromFile(path));
+  EXPECT_EQ(cs.gridSize, 5);
+  EXPECT_EQ(cs.molarMasses[2], 2000.0f);
+  EXPECT_EQ(cs.sValues[2], 0.0f);
+  // sum 6 over a trapezoid area of 5000: every value is divided by 6/5000.
+  EXPECT_NEAR(DistArrays().normalisationFactor, 6.0 / 5000, 1e-9);
+  EXPECT_NEAR(cs.distribution[3], 2.0 * 5000 / 6, 1e-2);
+  {
+    std::ofstream f(path);
+    for (int i = 1; i <= 4; ++i) f << i << " 0\n";
+  }
+  gModelSelectorFlags.CSModel = 1;
+  ASSERT_TRUE(LoadDistributionFromFile(path));
+  EXPECT_EQ(cs.sValues[4], 4.0f);
+  EXPECT_EQ(cs.molarMasses[4], 0.0f);
+  EXPECT_NEAR(DistArrays().normalisationFactor, 6.0 / 5000, 1e-9);  // previous factor kept
+  std::remove(path.c_str());
+}
+
+TEST_F(GridTest, DlsGridsHoldLogRadiusAndLogD) {
+  ContiSettings& cs = Conti();
+  CurrentDataTypeFlags().dls = 1;
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.DlsIRhModel = 1;
+  cs.dlsSpacingMixed = 1;  // logarithmic in Rh
+  SetGrid(1.0f, 100.0f, 21);
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_NEAR(cs.sValues[1], -9.0, 1e-5);
+  EXPECT_NEAR(cs.sValues[21], -7.0, 1e-5);
+  EXPECT_NEAR(cs.sValues[11], -8.0, 1e-5);
+  EXPECT_NEAR(std::pow(10.0, cs.molarMasses[11]), DFromStokesRadius(1e-8f, 20.0f), 1e-4 * 2e-7);
+  cs.dlsSpacingMixed = 0;
+  gModelSelectorFlags.DlsIRhModel = 0;
+  gModelSelectorFlags.DlsIDModel = 1;
+  cs.dlsSpacingLinear = 1;  // linear in D, from 1 to 11 (1e-7 cm^2/s)
+  SetGrid(1.0f, 11.0f, 11);
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_NEAR(std::pow(10.0, cs.molarMasses[6]), 6e-7, 1e-11);
+  EXPECT_NEAR(std::pow(10.0, cs.sValues[6]), StokesRadiusFromD(6e-7f, 20.0f), 1e-14);
+  cs.dlsSpacingLinear = 0;
+  gModelSelectorFlags.DlsIDModel = 0;
+  gModelSelectorFlags.CSModel = 1;
+  CurrentDataTypeFlags().dls = 0;
+}

@@ -1,0 +1,383 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "distributions/conti_lamm_list.h"
+#include "distributions/conti_run.h"
+#include "distributions/hydrodynamics.h"
+#include "distributions/max_entropy.h"
+#include "distributions/regularization_scaling.h"
+#include "platform/input_events.h"
+#include "platform/scripted_ui.h"
+#include "run_test_support.h"
+
+using namespace runtest;
+
+namespace {
+
+// Amplitude of grid point i from the displayed density on a linear grid.
+double Amplitude(int i) {
+  const ContiSettings& cs = Conti();
+  const int n = cs.gridSize;
+  const double h = cs.sValues[2] - cs.sValues[1];
+  const double w = (i == 1 || i == n) ? h / 2 : h;
+  return cs.distribution[i] * w;
+}
+
+struct Moments {
+  double area = 0, mean = 0;
+};
+Moments Range(double from, double to) {
+  const ContiSettings& cs = Conti();
+  Moments m;
+  for (int i = 1; i <= cs.gridSize; ++i)
+    if (cs.sValues[i] >= from && cs.sValues[i] < to) {
+      m.area += Amplitude(i);
+      m.mean += Amplitude(i) * cs.sValues[i];
+    }
+  if (m.area > 0) m.mean /= m.area;
+  return m;
+}
+
+float TI(int i) { return 0.02f * std::sin(0.3f * i); }
+float RI(int j) { return 0.05f * j - 0.1f; }
+
+struct RunTest : ::testing::Test {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope{ui};
+  void Unregularised() {
+    Conti().maxEntropy = 0;
+    Conti().confidenceLevel = 0.5f;
+  }
+  void NoiseModel(bool ti, bool ri) {
+    gFitEngineState.fitTINoise = ti;
+    gModelParams.riNoiseFit = ri;
+    PackModelParameters();
+  }
+};
+
+}  // namespace
+
+TEST_F(RunTest, NoiselessGridSpeciesAreRecoveredExactly) {
+  Experiment e(6, 100);
+  SetGrid(1.0f, 10.0f, 16);
+  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {11, 0.3f}}));
+  Unregularised();
+  RunContiSed();
+  EXPECT_TRUE(ui.failures.empty()) << (ui.failures.empty() ? "" : ui.failures[0]);
+  for (int i = 1; i <= 16; ++i) {
+    const double expected = i == 4 ? 0.6 : i == 11 ? 0.3 : 0.0;
+    EXPECT_NEAR(Amplitude(i), expected, 1e-5 * 0.6) << i;
+  }
+  // The model reproduces the data, the blocks are released.
+  const ScanSet& s = CurrentScanSet();
+  double worst = 0;
+  for (int j = 1; j <= 6; ++j)
+    for (int i = s.firstGridPoint; i <= s.lastGridPoint; ++i)
+      worst = std::max(worst, static_cast<double>(std::fabs(s.model[j][i] - s.signals[j][i])));
+  EXPECT_LT(worst, 1e-5);
+  EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
+  // The solver switches after a run.
+  const LammSolverSettings& ls = LammSettings();
+  EXPECT_TRUE(ls.automaticAlgorithm && ls.claverieAlgorithm && !ls.movingHatAlgorithm && !ls.fixedTimeStep);
+}
+
+TEST_F(RunTest, TimeAndRadiallyInvariantNoiseIsEliminated) {
+  Experiment e(6, 100);
+  SetGrid(1.0f, 10.0f, 16);
+  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {11, 0.3f}}));
+  e.AddToData(TI, RI);
+  Unregularised();
+  NoiseModel(true, true);
+  RunContiSed();
+  NoiseModel(false, false);
+  for (int i = 1; i <= 16; ++i) {
+    const double expected = i == 4 ? 0.6 : i == 11 ? 0.3 : 0.0;
+    EXPECT_NEAR(Amplitude(i), expected, 1e-4) << i;
+  }
+  // The noise found is the noise added, up to the constant that TI and RI share.
+  const ScanSet& s = CurrentScanSet();
+  const float offset = s.tiNoise[50] - TI(50);
+  for (int i = s.firstGridPoint; i <= s.lastGridPoint; i += 7)
+    EXPECT_NEAR(s.tiNoise[i] - TI(i), offset, 1e-4) << i;
+  for (int j = 1; j <= 6; ++j) EXPECT_NEAR(s.riNoise[j] - RI(j), -offset, 1e-4) << j;
+}
+
+TEST_F(RunTest, OffGridSpeciesGivePeaksInPlace) {
+  Experiment e(8, 120);
+  // Data from a fine grid (0.1 S): species at 3.3 S and 7.6 S.
+  SetGrid(1.0f, 10.0f, 91);
+  ASSERT_TRUE(MakeSyntheticData(e, {{24, 0.5f}, {67, 0.5f}}));
+  e.AddGaussianNoise(0.002f, 7);
+  // Analysis on a coarse grid of 0.45 S with maximum entropy at P = 0.68.
+  SetGrid(1.0f, 10.0f, 21);
+  Conti().maxEntropy = 1;
+  Conti().confidenceLevel = 0.68f;
+  RunContiSed();
+  const double h = 0.45;
+  const Moments a = Range(1.0, 5.5), b = Range(5.5, 10.5);
+  EXPECT_NEAR(a.area, 0.5, 0.02 * 0.5);
+  EXPECT_NEAR(b.area, 0.5, 0.02 * 0.5);
+  EXPECT_NEAR(a.mean, 3.3, 0.005 * 3.3);
+  EXPECT_NEAR(b.mean, 7.6, 0.005 * 7.6);
+  int peak = 1;
+  for (int i = 1; i <= 10; ++i)
+    if (Conti().distribution[i] > Conti().distribution[peak]) peak = i;
+  EXPECT_LE(std::fabs(Conti().sValues[peak] - 3.3), h);
+  // The regularisation reached its chi-square ratio.
+  const MaxEntState& me = MaxEnt();
+  EXPECT_NEAR(me.chiSquareCurrent / me.chiSquareReference, me.targetRatio, 1e-2 * me.targetRatio);
+}
+
+TEST_F(RunTest, TikhonovRegularisationReachesItsChiSquareRatio) {
+  Experiment e(6, 100);
+  SetGrid(1.0f, 10.0f, 16);
+  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {11, 0.3f}}));
+  e.AddGaussianNoise(0.003f, 11);
+  Conti().maxEntropy = 0;
+  Conti().confidenceLevel = 0.95f;
+  RunContiSed();
+  const RegularizationState& st = Regularization();
+  EXPECT_GT(st.targetRatio, 1.0f);
+  EXPECT_NEAR(st.chiSquareCurrent / st.chiSquareReference, st.targetRatio,
+              2e-3 * st.targetRatio);
+}
+
+TEST_F(RunTest, RefusalsAndTheirMessages) {
+  {
+    Experiment e(3, 50);
+    CurrentScanSet().count = 0;  // nothing loaded: silently nothing
+    RunContiSed();
+    EXPECT_TRUE(ui.transcript.empty());
+    CurrentScanSet().count = 3;
+    gModelParams.meniscus = 0.0f;
+    ui.ExpectBox("", "set Meniscus and Bottom first");
+    RunContiSed();
+    EXPECT_EQ(Conti().sValues, nullptr);  // stopped before any allocation
+  }
+  {
+    Experiment e(3, 50);
+    CurrentDataTypeFlags().electrophoresis = 1;
+    ui.ExpectBox("", "not implemented for electrophoresis data");
+    RunContiSed();
+    CurrentDataTypeFlags().electrophoresis = 0;
+    // s of grid point 14 beyond the fastest s the first scan can show.
+    SetGrid(10.0f, 105.0f, 20);
+    ui.ExpectBox("", "sedimentation coefficient #20 (105.000S) is exceeding maximum observable s-values (101.650S)\n");
+    RunContiSed();
+  }
+  {
+    Experiment e(3, 50);
+    CurrentScanSet().leftFitLimit = 0.0f;
+    CurrentScanSet().rightFitLimit = 0.0f;
+    SetGrid(1.0f, 5.0f, 5);
+    Unregularised();
+    RunContiSed();
+    EXPECT_EQ(CurrentScanSet().leftFitLimit, 6.0f);
+    EXPECT_EQ(CurrentScanSet().rightFitLimit, 7.2f);
+  }
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+  EXPECT_TRUE(ui.AllConsumed());
+}
+
+TEST_F(RunTest, KeyPressDuringTheKernelsEndsWithoutAResult) {
+  Experiment e(3, 50);
+  SetGrid(1.0f, 5.0f, 6);
+  Unregularised();
+  platform::PostKeyDown('x');
+  RunContiSed();
+  EXPECT_TRUE(ui.transcript.empty());
+  EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
+  EXPECT_FALSE(platform::StopFlag().load());
+  EXPECT_EQ(CurrentScanSet().dataChanged, 1);
+  platform::ClearInput();
+}
+
+namespace {
+int KeyAfterKernels(const LammListJob& job) {
+  const int code = DefaultLammListSolver()(job);
+  platform::PostKeyDown('x');
+  return code;
+}
+}  // namespace
+
+TEST_F(RunTest, KeyPressDuringTheNormalEquationsIsAUserInterrupt) {
+  Experiment e(3, 50);
+  SetGrid(1.0f, 5.0f, 6);
+  Unregularised();
+  SetLammListSolver(KeyAfterKernels);
+  ui.ExpectBox("ERROR", "user interrupt");
+  RunContiSed();
+  SetLammListSolver(nullptr);
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+  EXPECT_TRUE(ui.AllConsumed());
+  EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
+  EXPECT_FALSE(platform::StopFlag().load());
+  platform::ClearInput();
+}
+
+TEST_F(RunTest, SizeAndShapeDistributionFindsTheFrictionalRatio) {
+  Experiment e(6, 100);
+  SetGrid(1.0f, 10.0f, 10);
+  ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.6f}, {8, 0.3f}}));  // f/f0 1.2
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.CSff0Model = 1;
+  ContiSettings& cs = Conti();
+  cs.ffMin = 1.0f;
+  cs.ffMax = 1.4f;
+  cs.ffResolution = 3.0f;
+  Unregularised();
+  RunContiSed();
+  ASSERT_EQ(cs.grid2DSize, 30);
+  double onRatio = 0, off = 0;
+  for (int j = 1; j <= 30; ++j) (cs.grid2DFf[j] == 1.2f ? onRatio : off) += cs.grid2DAmplitude[j];
+  EXPECT_NEAR(onRatio, 0.9, 2e-3);
+  EXPECT_LT(off, 2e-3);
+  EXPECT_NEAR(cs.grid2DAmplitude[13], 0.6, 2e-3);  // (s point 3, f/f0 point 2)
+  // Each point's Stokes radius is the one of its own diffusion coefficient.
+  EXPECT_NEAR(DFromStokesRadius(cs.grid2DStokes[13] * 1e-9f, 20.0f) / cs.grid2DD[13], 1.0, 1e-5);
+  // The displayed c(s) is the marginal over f/f0, as a density.
+  EXPECT_NEAR(Amplitude(3), 0.6, 2e-3);
+  // A second run on the same grid reuses kernels and equations.
+  RunContiSed();
+  EXPECT_EQ(cs.csffRecompute, 0);
+  EXPECT_NEAR(Amplitude(8), 0.3, 2e-3);
+  gModelSelectorFlags.CSff0Model = 0;
+}
+
+TEST_F(RunTest, MassDistributionOnItsMassGrid) {
+  Experiment e(6, 100);
+  gModelSelectorFlags.CSModel = 0;
+  SetGrid(20000.0f, 400000.0f, 12);
+  ASSERT_TRUE(MakeSyntheticData(e, {{5, 0.5f}}));
+  Unregularised();
+  RunContiSed();
+  const ContiSettings& cs = Conti();
+  // s of each mass point follows from M and D at f/f0 1.2.
+  const float M5 = cs.molarMasses[5];
+  EXPECT_NEAR(cs.sValues[5] / SFromMD(M5, DFromMGlobalFf0(M5, 20.0f), 20.0f), 1.0, 1e-6);
+  double total = 0;
+  for (int i = 1; i <= 12; ++i) {
+    const double w = i == 1 ? (cs.molarMasses[2] - cs.molarMasses[1]) / 2
+                     : i == 12 ? (cs.molarMasses[12] - cs.molarMasses[11]) / 2
+                               : (cs.molarMasses[i + 1] - cs.molarMasses[i - 1]) / 2;
+    total += cs.distribution[i] * w;
+    if (i != 5) EXPECT_NEAR(cs.distribution[i] * w, 0.0, 1e-5) << i;
+  }
+  EXPECT_NEAR(total, 0.5, 1e-5);
+  gModelSelectorFlags.CSModel = 1;
+}
+
+TEST_F(RunTest, LsgKernelsAreSharpBoundaries) {
+  Experiment e(5, 120);
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.LsgStarModel = 1;
+  CurrentScanSet().fitLimitQuestionAsked = 1;
+  SetGrid(2.0f, 12.0f, 11);
+  ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.4f}, {8, 0.2f}}));
+  // A 4 S step diluted radially, in the last scan.
+  const ScanSet& s = CurrentScanSet();
+  const double k = 4e-13 * s.records[5].w2t;
+  const double rb = 6.0 * std::exp(k), plateau = 0.4 * std::exp(-2 * k);
+  const int inside = 100;  // well behind both boundaries
+  ASSERT_GT(s.grid[inside], 6.0 * std::exp(12e-13 * s.records[5].w2t) + 0.02);
+  EXPECT_NEAR(s.gridSignals[5][inside], plateau + 0.2 * std::exp(-2 * 9e-13 * s.records[5].w2t), 2e-3);
+  EXPECT_NEAR(s.gridSignals[5][10], 0.0, 1e-3);  // ahead of every boundary
+  (void)rb;
+  Unregularised();
+  RunContiSed();
+  for (int i = 1; i <= 11; ++i) {
+    const double expected = i == 3 ? 0.4 : i == 8 ? 0.2 : 0.0;
+    EXPECT_NEAR(Amplitude(i), expected, 1e-4) << i;
+  }
+  gModelSelectorFlags.LsgStarModel = 0;
+}
+
+TEST_F(RunTest, ResultsDoNotDependOnTheThreadCount) {
+  Experiment e(4, 80);
+  SetGrid(1.0f, 10.0f, 12);
+  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {9, 0.3f}}));
+  e.AddGaussianNoise(0.003f, 5);
+  Conti().maxEntropy = 1;
+  Conti().confidenceLevel = 0.68f;
+  RunContiSed();
+  std::vector<float> one(Conti().distribution + 1, Conti().distribution + 13);
+  const int saved = LammListThreads();
+  LammListThreads() = 3;
+  Conti().multipleThreads = 1;
+  Conti().normalEquationThreads = 3;
+  RunContiSed();
+  Conti().multipleThreads = 0;
+  LammListThreads() = saved;
+  for (int i = 1; i <= 12; ++i) EXPECT_EQ(Conti().distribution[i], one[i - 1]) << i;
+}
+
+namespace {
+int DiscretizationFailure(const LammListJob& job) {
+  DefaultLammListSolver()(job);
+  return 2;
+}
+}  // namespace
+
+TEST_F(RunTest, SolverAndGridFailuresAreTold) {
+  {
+    Experiment e(3, 50);
+    SetGrid(1.0f, 5.0f, 5);
+    Unregularised();
+    SetLammListSolver(DiscretizationFailure);
+    ui.ExpectBox("ERROR in simulation", "discretization error");
+    RunContiSed();
+    SetLammListSolver(nullptr);
+  }
+  {
+    Experiment e(3, 50);
+    gModelSelectorFlags.CSModel = 0;
+    gModelSelectorFlags.CSff0Model = 1;
+    Conti().ffResolution = 2;
+    SetGrid(0.0f, 5.0f, 6);  // s = 0 has no mass and no D
+    ui.ExpectBox("", "error: D = 0 encountered species #1");
+    RunContiSed();
+    gModelSelectorFlags.CSff0Model = 0;
+  }
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+  EXPECT_TRUE(ui.AllConsumed());
+}
+
+TEST_F(RunTest, BothRegularisationsAreShown) {
+  Experiment e(5, 80);
+  SetGrid(1.0f, 10.0f, 12);
+  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {9, 0.3f}}));
+  e.AddGaussianNoise(0.003f, 9);
+  ContiSettings& cs = Conti();
+  cs.showBothRegularizations = 1;
+  cs.confidenceLevel = 0.9f;
+  RunContiSed();
+  cs.showBothRegularizations = 0;
+  double a = 0, b = 0, diff = 0;
+  for (int i = 1; i <= 12; ++i) {
+    a += cs.distribution[i];
+    b += cs.companionDistribution[i];
+    diff += std::fabs(cs.distribution[i] - cs.companionDistribution[i]);
+  }
+  EXPECT_GT(b, 0.0);
+  EXPECT_NEAR(a / b, 1.0, 0.05);  // both carry the same signal
+  EXPECT_GT(diff, 1e-4);         // by different regularisations
+}
+
+TEST_F(RunTest, InterruptedRunLeavesTheBufferConcentrationAlone) {
+  Experiment e(3, 50);
+  SetGrid(1.0f, 5.0f, 6);
+  Unregularised();
+  NoiseModel(true, true);
+  ContiHooks().bufferCorrection = true;
+  ContiHooks().bufferConcentration = 0.77;
+  SetLammListSolver(KeyAfterKernels);
+  ui.ExpectBox("ERROR", "user interrupt");
+  RunContiSed();
+  SetLammListSolver(nullptr);
+  EXPECT_EQ(ContiHooks().bufferConcentration, 0.77);
+  ContiHooks().bufferCorrection = false;
+  NoiseModel(false, false);
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+  platform::ClearInput();
+}
