@@ -44,6 +44,7 @@ void NeqThreadPool::WorkerLoop(int jobIndex) {
     (*job)(jobIndex);
     lock.lock();
     --inside_;
+    ++completed_;
     left_.notify_all();
   }
 }
@@ -61,6 +62,7 @@ void NeqThreadPool::Run(int threads, const std::function<void(int)>& job,
   }
   job_ = &job;
   active_ = threads;
+  completed_ = 0;
   open_ = true;
   ++generation_;
   wake_.notify_all();
@@ -82,4 +84,11 @@ void NeqThreadPool::Run(int threads, const std::function<void(int)>& job,
   // Workers that have not started yet find the job closed.
   open_ = false;
   job_ = nullptr;
+}
+
+void NeqThreadPool::Run(int threads, const std::function<void(int)>& job,
+                        const std::function<void()>& poll) {
+  const int count = threads < 1 ? 1 : threads;
+  // Evaluated under the pool's lock.
+  Run(count, job, [this, count] { return completed_ >= count; }, poll);
 }

@@ -38,6 +38,9 @@ class NeqThreadPool {
   // runs poll about every 10 ms.
   void Run(int threads, const std::function<void(int)>& job, const std::function<bool()>& finished,
            const std::function<void()>& poll);
+  // Runs job(t) once on every worker t = 1..threads and returns when all
+  // of them have returned (jobs that split their work by t).
+  void Run(int threads, const std::function<void(int)>& job, const std::function<void()>& poll);
   int Size() const;
 
  private:
@@ -51,6 +54,7 @@ class NeqThreadPool {
   const std::function<void(int)>* job_ = nullptr;
   int active_ = 0;      // workers 1..active_ may join the open job
   int inside_ = 0;      // workers running the job now
+  int completed_ = 0;   // workers that have finished the current job
   bool open_ = false;   // the job still accepts workers
   long generation_ = 0;
   bool quit_ = false;
