@@ -3,7 +3,6 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmFixIndividualScanJump199() { NotAvailableYet(); }
 void TXLAWindow::CmEditDataFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSetInitialData() { NotAvailableYet(); }
 void TXLAWindow::CmCopyFitParameters() { NotAvailableYet(); }
@@ -187,7 +186,6 @@ void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }
 void TXLAWindow::CmConvertSpeedStepsToEqu() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
-void TXLAWindow::CmLoadRawMultiSpeedDataAndAutocorrect() { NotAvailableYet(); }
 void TXLAWindow::CmHybridCSLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmReloadSavedFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmNonidealSingleSpeciesModel1099() { NotAvailableYet(); }

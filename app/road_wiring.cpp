@@ -98,6 +98,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   t.contiGridSize = &Conti().gridSize;
   t.contiSmax = &Conti().sMax;
   t.approachToEquilibriumTest = &RunState().ApproachToEquilibriumTest;
+  t.multiSpeedRawDataMode = &AutocorrectLoad();
 
   LoadHooks& h = CurrentLoadHooks();
   TXLAWindow* w = &window;

@@ -624,6 +624,7 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
   const int n = ContiParametersToFitVector(0, nullptr);
   if (n == 0) return NothingFloats(host, redraw);
   const float t0 = fs.annealStartTemperature;
+  bool interrupted = false;
   fs.annealTemperature = t0;
   fs.minimiserRuns = 0;
   host->RequestRepaint();
@@ -654,7 +655,8 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
                            &budget);
       if (budget > 0) break;
     }
-    if (fs.stopRequested) StopEnd(host);
+    interrupted = fs.stopRequested != 0;
+    if (interrupted) StopEnd(host);
     fs.fitRunning = 0;
     Conti().finalEvaluation = 1;
     ContiSimplexSim(p[Lowest(y, n)], host);
@@ -662,7 +664,8 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
   }
   gSimulationSwitches.redrawDuringSimulation = redraw;
   fs.annealTemperature = 0.0f;
-  if (fs.annealFinalMarquardt || fs.annealFinalSimplex) {
+  // A fit the user stopped is not started again for its finishing pass.
+  if (!interrupted && (fs.annealFinalMarquardt || fs.annealFinalSimplex)) {
     Conti().finalEvaluation = 0;
     ContiFit(host);
   } else {

@@ -194,12 +194,17 @@ TEST_F(ContiFitTest, NothingFloatedRunsNoOptimiserButShowsTheDistribution) {
 
 TEST_F(ContiFitTest, KeyPressStopsTheFitAtItsBestPoint) {
   struct Case {
-    unsigned char marquardt;
+    const char* name;
+    unsigned char marquardt, annealing;
     int result;
   };
-  for (Case c : {Case{0, 1}, Case{1, 0}}) {
-    SCOPED_TRACE(c.marquardt ? "marquardt" : "simplex");
+  // Annealing with a finishing Marquardt-Levenberg pass: the pass is not run.
+  for (Case c : {Case{"simplex", 0, 0, 1}, Case{"marquardt", 1, 0, 0}, Case{"annealing", 0, 1, 1}}) {
+    SCOPED_TRACE(c.name);
     gFitEngineState.useMarquardt = c.marquardt;
+    gFitEngineState.useAnnealing = c.annealing;
+    gFitEngineState.annealFinalMarquardt = 1;
+    gFitEngineState.annealTemperature = gFitEngineState.annealStartTemperature = 0.5f;
     Float(6.012f, 1.4f);
     ContiHost host;
     host.drawing = true;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -105,6 +108,7 @@ TEST_F(MonteCarloSeries, LimitsBracketTheMeanAndFilesAppear) {
   EXPECT_NEAR(r.meanC, 1.0, 0.05);
   EXPECT_GT(r.sdC, 0.0f);
   EXPECT_LT(r.sdC, 0.05f);
+  EXPECT_TRUE(ui.failures.empty()) << (ui.failures.empty() ? "" : ui.failures[0]);
 }
 
 TEST_F(MonteCarloSeries, SyntheticScansReachTheGridForEveryDataKind) {
@@ -138,6 +142,56 @@ TEST_F(MonteCarloSeries, FewerThanTwoIterationsDoNothing) {
   EXPECT_FALSE(Exists("0"));
   EXPECT_EQ(MonteCarlo().n, 0);
   EXPECT_EQ(Conti().monteCarloRun, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MonteCarloSeries, TwoDimensionalSeriesWritesTablesAndMarginalLimits) {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope(ui);
+  ModelSelectorFlags& f = gModelSelectorFlags;
+  f.CSModel = 0;
+  f.CSff0Model = 1;
+  ContiSettings& cs = Conti();
+  SetGrid(1.0f, 10.0f, 10);
+  cs.ffMin = 1.0f;
+  cs.ffMax = 2.0f;
+  cs.ffResolution = 3.0f;
+  RunMonteCarloDistributions(3, 0.68f, FileName(), true);
+  const MonteCarloState& mc = MonteCarlo();
+  ASSERT_EQ(mc.G, cs.grid2DSize);
+  EXPECT_EQ(mc.G, 30);
+  EXPECT_EQ(mc.sPoints, 10);
+  for (const char* stem : {"0", "3", "_sum"}) {
+    std::ifstream in(folder_ / (std::string(stem) + ".dat"));
+    int lines = 0;
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream values(line);
+      double v;
+      int columns = 0;
+      while (values >> v) ++columns;
+      EXPECT_EQ(columns, 6) << stem;
+      ++lines;
+    }
+    EXPECT_EQ(lines, 30) << stem;
+  }
+  EXPECT_TRUE(Exists("lim840"));
+  // The limits come from the c(s) marginals of the members.
+  for (int i = 1; i <= 10; ++i) {
+    float lo = 1e30f, hi = -1e30f;
+    for (int k = 1; k <= 3; ++k) {
+      lo = std::min(lo, MonteCarlo().Marginal(k)[i]);
+      hi = std::max(hi, MonteCarlo().Marginal(k)[i]);
+    }
+    EXPECT_GE(mc.lower[i], lo) << i;
+    EXPECT_LE(mc.upper[i], hi) << i;
+  }
+  EXPECT_TRUE(ui.failures.empty()) << (ui.failures.empty() ? "" : ui.failures[0]);
+  f.CSff0Model = 0;
+  f.CSModel = 1;
 }
 
 }  // namespace
