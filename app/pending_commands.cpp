@@ -3,13 +3,8 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmMonomerDimerModel() { NotAvailableYet(); }
-void TXLAWindow::CmDiscreteSpeciesModel() { NotAvailableYet(); }
-void TXLAWindow::CmFixIndividualScanJump199() { NotAvailableYet(); }
-void TXLAWindow::CmLoadNewFiles() { NotAvailableYet(); }
 void TXLAWindow::CmEditDataFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSetInitialData() { NotAvailableYet(); }
-void TXLAWindow::CmSaveFitData() { NotAvailableYet(); }
 void TXLAWindow::CmCopyFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDataPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsPlot() { NotAvailableYet(); }
@@ -18,10 +13,7 @@ void TXLAWindow::CmFullRange() { NotAvailableYet(); }
 void TXLAWindow::CmShowResiduals() { NotAvailableYet(); }
 void TXLAWindow::CmToggleDisplayFlag210() { NotAvailableYet(); }
 void TXLAWindow::CmDataMarkSize() { NotAvailableYet(); }
-void TXLAWindow::CmParameters() { NotAvailableYet(); }
-void TXLAWindow::CmRun() { NotAvailableYet(); }
 void TXLAWindow::CmSingle() { NotAvailableYet(); }
-void TXLAWindow::CmFit() { NotAvailableYet(); }
 void TXLAWindow::CmNotepad() { NotAvailableYet(); }
 void TXLAWindow::CmFitMAndS() { NotAvailableYet(); }
 void TXLAWindow::CmSetVRho() { NotAvailableYet(); }
@@ -30,23 +22,16 @@ void TXLAWindow::CmAlignInterferenceOffset() { NotAvailableYet(); }
 void TXLAWindow::CmToggleOption223() { NotAvailableYet(); }
 void TXLAWindow::CmSimplexSettings() { NotAvailableYet(); }
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
-void TXLAWindow::CmAddMoreFiles() { NotAvailableYet(); }
 void TXLAWindow::CmNonidealSingleSpeciesModel() { NotAvailableYet(); }
 void TXLAWindow::CmMonomerDimerTetramerModel() { NotAvailableYet(); }
-void TXLAWindow::CmMonomerTrimerModel() { NotAvailableYet(); }
 void TXLAWindow::CmSaveIntensityAsAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmShowData() { NotAvailableYet(); }
 void TXLAWindow::CmPrinterSetup() { NotAvailableYet(); }
 void TXLAWindow::CmPrint() { NotAvailableYet(); }
-void TXLAWindow::CmContinuousCMModel() { NotAvailableYet(); }
-void TXLAWindow::CmSetFitLimitsMeniscusBottom() { NotAvailableYet(); }
 void TXLAWindow::CmSMContour() { NotAvailableYet(); }
 void TXLAWindow::CmS1S2Contour() { NotAvailableYet(); }
 void TXLAWindow::CmKContour() { NotAvailableYet(); }
-void TXLAWindow::CmZoneCentrifugationSpeciesModel() { NotAvailableYet(); }
 void TXLAWindow::CmDontLoadSpikes() { NotAvailableYet(); }
-void TXLAWindow::CmSaveNoiseInFile() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractNoiseFromEqData() { NotAvailableYet(); }
 void TXLAWindow::CmFitT0() { NotAvailableYet(); }
 void TXLAWindow::CmSedimentationTimeOffset() { NotAvailableYet(); }
 void TXLAWindow::CmUpdate() { NotAvailableYet(); }
@@ -65,14 +50,10 @@ void TXLAWindow::CmSaveContinuousDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistributionPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistribution() { NotAvailableYet(); }
-void TXLAWindow::CmContinuousCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmSphereSFromM() { NotAvailableYet(); }
 void TXLAWindow::CmCMInvariantDModel() { NotAvailableYet(); }
 void TXLAWindow::CmCMPowerLawModel() { NotAvailableYet(); }
 void TXLAWindow::CmCMPriorVbarModel() { NotAvailableYet(); }
-void TXLAWindow::CmLinearLammModel() { NotAvailableYet(); }
-void TXLAWindow::CmExternalLoadingCellModel() { NotAvailableYet(); }
-void TXLAWindow::CmModel282() { NotAvailableYet(); }
 void TXLAWindow::CmSubtractBlankScan() { NotAvailableYet(); }
 void TXLAWindow::CmEquilibriumModel284() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateErrorInS() { NotAvailableYet(); }
@@ -85,7 +66,6 @@ void TXLAWindow::CmElectrophoresisLammModel() { NotAvailableYet(); }
 void TXLAWindow::CmVanHoldeWeischet() { NotAvailableYet(); }
 void TXLAWindow::CmExtrapolateLsgAreaFractions() { NotAvailableYet(); }
 void TXLAWindow::CmMonteCarloForDistributions() { NotAvailableYet(); }
-void TXLAWindow::CmLoadDlsData() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v520() { NotAvailableYet(); }
 void TXLAWindow::CmIntegrateDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmRescaleDistributionPlot() { NotAvailableYet(); }
@@ -99,28 +79,20 @@ void TXLAWindow::CmSaveMeanDlsData() { NotAvailableYet(); }
 void TXLAWindow::CmElectrophoresisLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIDModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhModel() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractTINoise() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractRINoise() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmElectrophoresisCVModel() { NotAvailableYet(); }
-void TXLAWindow::CmConformationalChangeCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmLoadEquilibriumData() { NotAvailableYet(); }
 void TXLAWindow::CmShowLastFitInfo() { NotAvailableYet(); }
 
 void TXLAWindow::CmSubtractAllNoise() { NotAvailableYet(); }
 void TXLAWindow::CmMonomerTetramerOctamerModel() { NotAvailableYet(); }
-void TXLAWindow::CmCSModel521() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhTimeCourseModel() { NotAvailableYet(); }
 void TXLAWindow::CmEquilibriumModel523() { NotAvailableYet(); }
 void TXLAWindow::CmSave6ChannelSubsets() { NotAvailableYet(); }
 void TXLAWindow::CmTransformSToRDistribution() { NotAvailableYet(); }
-void TXLAWindow::CmCSInvariantDModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsBIC() { NotAvailableYet(); }
 void TXLAWindow::CmDlsCD() { NotAvailableYet(); }
 void TXLAWindow::CmUsePriorProbabilities() { NotAvailableYet(); }
-void TXLAWindow::CmFaxenSimulation() { NotAvailableYet(); }
-void TXLAWindow::CmCSWith1DiscreteModel() { NotAvailableYet(); }
 void TXLAWindow::CmDls2ColumnG2() { NotAvailableYet(); }
 void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
 void TXLAWindow::CmDlsALV() { NotAvailableYet(); }
@@ -135,7 +107,6 @@ void TXLAWindow::CmDlsOldDosBIC() { NotAvailableYet(); }
 void TXLAWindow::CmSwByDifferentialSecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmMonteCarloIntegratedSw() { NotAvailableYet(); }
 void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
-void TXLAWindow::CmBimodalFF0CSModel() { NotAvailableYet(); }
 void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
 void TXLAWindow::CmAddConstantTimeAndW2t() { NotAvailableYet(); }
 void TXLAWindow::CmAddNoiseOrScale() { NotAvailableYet(); }
@@ -149,17 +120,12 @@ void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPhotoCor() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v6() { NotAvailableYet(); }
 void TXLAWindow::CmNonidealCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmCSWithMsTableModel() { NotAvailableYet(); }
 void TXLAWindow::CmTransformCSToCM() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitByCellOrDir() { NotAvailableYet(); }
-void TXLAWindow::CmCSff0Model() { NotAvailableYet(); }
-void TXLAWindow::CmCSff0With1DiscreteModel() { NotAvailableYet(); }
 void TXLAWindow::CmDls2ColumnG2m1() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPSv4() { NotAvailableYet(); }
-void TXLAWindow::CmFixFF0FloatingVbarCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmWormlikeChainCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmMFromS() { NotAvailableYet(); }
 void TXLAWindow::CmRestoreTINoise() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
@@ -178,8 +144,6 @@ void TXLAWindow::TransformDistributionToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmDiagnosticsOutput() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
-void TXLAWindow::CmBimodalFF0With1DiscreteCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmGeneralScalingLawCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmMinimizeTimeToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
@@ -222,7 +186,6 @@ void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }
 void TXLAWindow::CmConvertSpeedStepsToEqu() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
-void TXLAWindow::CmLoadRawMultiSpeedDataAndAutocorrect() { NotAvailableYet(); }
 void TXLAWindow::CmHybridCSLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmReloadSavedFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmNonidealSingleSpeciesModel1099() { NotAvailableYet(); }
@@ -248,5 +211,4 @@ void TXLAWindow::EvRButtonUp(unsigned, int, int) {}
 void TXLAWindow::EvMouseMove(unsigned, int, int) {}
 void TXLAWindow::EvLButtonDblClk(unsigned, int, int) {}
 void TXLAWindow::EvRButtonDblClk(unsigned, int, int) {}
-void TXLAWindow::EvDropFiles(const std::vector<std::string>&) {}
 void TXLAWindow::EvTimer(int) {}

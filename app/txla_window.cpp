@@ -295,8 +295,3 @@ void TXLAWindow::EvSize(int width, int height) {
   frame_->Invalidate(true);
 }
 
-void TXLAWindow::Paint(bool erase) {
-  (void)erase;
-  ClientWidthF = static_cast<float>(frame_->ClientWidth());
-  ClientHeightF = static_cast<float>(frame_->ClientHeight());
-}

@@ -4,6 +4,7 @@
 
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
+#include "app/road_wiring.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -50,9 +51,11 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
     w->Frame().FlushCanvas();
   };
   ConnectPlotsToWindow(window);
+  ConnectMainRoad(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectMainRoad();
   DisconnectPlotsFromWindow();
   if (!Previous()) return;
   CurrentLoadHooks() = Previous()->hooks;

@@ -1,0 +1,72 @@
+#include "app/form_dialog.h"
+
+namespace {
+
+FormRunner& Installed() {
+  static FormRunner runner;
+  return runner;
+}
+
+}  // namespace
+
+FormControl* FormDialog::Find(int id) {
+  for (FormControl& c : controls)
+    if (c.id == id) return &c;
+  return nullptr;
+}
+
+const FormControl* FormDialog::Find(int id) const {
+  for (const FormControl& c : controls)
+    if (c.id == id) return &c;
+  return nullptr;
+}
+
+bool RunFormDialog(FormDialog& dialog) {
+  if (Installed()) return Installed()(dialog);
+  if (FormRunner desktop = DesktopFormRunner()) return desktop(dialog);
+  // Nobody to ask: the entries stand as filled in.
+  return !dialog.canClose || dialog.canClose(dialog);
+}
+
+void SetFormRunner(FormRunner runner) { Installed() = std::move(runner); }
+
+#ifndef TARNEL_HAVE_QT
+FormRunner DesktopFormRunner() { return nullptr; }
+#endif
+
+bool ScriptedFormRunner::Run(FormDialog& dialog) {
+  seen.push_back(dialog);
+  if (expected.empty()) {
+    failures.push_back("unexpected dialog \"" + dialog.caption + "\"");
+    return false;
+  }
+  Expectation e = expected.front();
+  expected.pop_front();
+  if (!e.caption.empty() && e.caption != dialog.caption)
+    failures.push_back("expected dialog \"" + e.caption + "\", got \"" + dialog.caption + "\"");
+  for (const auto& [id, text] : e.texts) {
+    if (FormControl* c = dialog.Find(id))
+      c->text = text.substr(0, static_cast<std::size_t>(c->maxChars));
+    else
+      failures.push_back("no control " + std::to_string(id));
+  }
+  for (const auto& [id, state] : e.states) {
+    if (FormControl* c = dialog.Find(id))
+      c->state = state;
+    else
+      failures.push_back("no control " + std::to_string(id));
+  }
+  if (!e.accept) return false;
+  if (dialog.canClose && !dialog.canClose(dialog)) {
+    // A refused OK leaves the dialog open: the next expectation answers it.
+    ++canCloseRefusals;
+    return Run(dialog);
+  }
+  return true;
+}
+
+ScopedFormRunner::ScopedFormRunner(ScriptedFormRunner& runner) {
+  SetFormRunner([&runner](FormDialog& d) { return runner.Run(d); });
+}
+
+ScopedFormRunner::~ScopedFormRunner() { SetFormRunner(nullptr); }

@@ -1,0 +1,73 @@
+#pragma once
+// Dialogs described as data: a caption and a list of controls (check boxes,
+// edit fields, radio buttons) with their ids, labels and transfer values.
+// The desktop shows them as Qt dialogs; tests and the unattended run answer
+// them through an installed runner, so nothing blocks without a screen.
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct FormControl {
+  enum class Kind { Check, Edit, Radio };
+  int id = 0;
+  Kind kind = Kind::Edit;
+  std::string label;
+  bool visible = true;
+  int state = 0;     // check boxes and radio buttons: 1 = ticked
+  std::string text;  // edit fields
+  int maxChars = 14;
+  int row = 0, column = 0;  // place in the dialog's grid
+};
+
+struct FormDialog {
+  int templateId = 0;
+  std::string caption;
+  std::vector<FormControl> controls;
+  // Asked on OK with the entries as typed; false keeps the dialog open
+  // (it has shown its own message).
+  std::function<bool(const FormDialog&)> canClose;
+
+  FormControl* Find(int id);
+  const FormControl* Find(int id) const;
+};
+
+// Shows the dialog modally; true on OK (the controls then hold the entries).
+using FormRunner = std::function<bool(FormDialog&)>;
+bool RunFormDialog(FormDialog& dialog);
+// Installs a runner; an empty one restores the default (Qt on a screen,
+// else accepting the entries as filled in).
+void SetFormRunner(FormRunner runner);
+// The desktop's runner, or null without a screen.
+FormRunner DesktopFormRunner();
+
+// A runner for tests: each expected dialog gets its entries typed in and is
+// confirmed or cancelled; what it saw is kept.
+class ScriptedFormRunner {
+ public:
+  struct Expectation {
+    std::string caption;  // empty matches any
+    std::vector<std::pair<int, std::string>> texts;
+    std::vector<std::pair<int, int>> states;
+    bool accept = true;
+  };
+  ScriptedFormRunner& Expect(Expectation e) {
+    expected.push_back(std::move(e));
+    return *this;
+  }
+  bool Run(FormDialog& dialog);
+
+  std::deque<Expectation> expected;
+  std::vector<FormDialog> seen;      // as shown, before any typing
+  std::vector<std::string> failures;
+  int canCloseRefusals = 0;
+};
+
+// Installs a scripted runner for the lifetime of the guard.
+class ScopedFormRunner {
+ public:
+  explicit ScopedFormRunner(ScriptedFormRunner& runner);
+  ~ScopedFormRunner();
+  ScopedFormRunner(const ScopedFormRunner&) = delete;
+  ScopedFormRunner& operator=(const ScopedFormRunner&) = delete;
+};

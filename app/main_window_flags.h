@@ -1,0 +1,35 @@
+#pragma once
+// Program-wide switches of the main window that loading, Run, Fit and
+// painting share.
+#include <cstdint>
+
+struct MainWindowFlags {
+  bool WindowPainted = false;     // set by every paint; direct drawing waits for it
+  int ClientWidth = 1400;         // client size in pixels as of the last screen paint
+  int ClientHeight = 1000;
+  bool FileDialogOpen = false;    // a load command's file dialog or number prompt is open
+  bool FitInfoPending = false;    // the next screen paint composes the fit report
+  bool ListFolder = false;        // the listed files lie in the list file's own folder
+  bool Autocorrect = false;       // the multi-speed load corrects without asking
+  bool ElectrophoresisLoad = false;  // the fluorescence tools reload as electrophoresis data
+  bool DisclaimerTextPending = true;
+  bool EraseRepaintPending = false;
+};
+MainWindowFlags& WindowFlags();
+
+// Per-run switches of Run and Fit.
+struct RunSwitches {
+  bool KeepDistributionPlot = false;  // painting leaves the distribution plot alone
+  bool PriorKnowledgeOneShot = false; // the next run switches the prior off
+  bool InFitEvaluation = false;       // a fit drives the distribution computation
+  bool RunProgressDisplay = false;    // the solvers draw their profiles while running
+  bool FaxenSimulation = false;       // the evaluation uses the Faxen approximation
+  std::uint8_t ApproachToEquilibriumTest = 0;
+  bool RealtimeUpdateRunning = false;
+  bool DistributionQuietPass = false;
+};
+RunSwitches& RunState();
+
+// The load with automatic corrections is under way (time stamps, rotor
+// stretch and speed steps are corrected without asking).
+std::uint8_t& AutocorrectLoad();

@@ -1,0 +1,145 @@
+// Painting the main window: the plots were recorded as pictures when they
+// changed; a paint replays them in a fixed order and draws the radius
+// markers and the on-plot buttons over them. The fit report of a finished
+// Run or Fit is composed after the paint, when the picture is complete.
+#include <cmath>
+
+#include "app/main_window_flags.h"
+#include "app/markers.h"
+#include "app/plot_replay.h"
+#include "app/program_options.h"
+#include "app/road_services.h"
+#include "app/txla_window.h"
+#include "app/window_fit_host.h"
+#include "app/window_services.h"
+#include "data/scan_set.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_report.h"
+#include "fit/model_selector.h"
+#include "plot/cwinplot.h"
+#include "platform/draw_surface.h"
+#include "platform/metafile.h"
+
+namespace {
+
+const char* const kDisclaimer[] = {
+    "THIS SOFTWARE IS PROVIDED \"AS IS\", WITH ALL FAULTS, AND WITHOUT ANY EXPRESS,",
+    "IMPLIED OR STATUTORY WARRANTY OF ANY KIND, INCLUDING BUT NOT LIMITED TO",
+    "WARRANTIES OF MERCHANTABILITY AND FITNESS FOR A PARTICULAR PURPOSE.",
+    "THERE IS NO WARRANTY THAT THE SOFTWARE MEETS THE NEEDS OF THE USER,",
+    "THAT ITS RESULTS ARE CORRECT, OR THAT IT WILL RUN WITHOUT INTERRUPTION.",
+    "THE USER BEARS THE WHOLE RISK OF ITS USE AND OF ANY CONCLUSION",
+    "DRAWN FROM ITS RESULTS.",
+    "USE IS AT YOUR OWN RISK."};
+
+bool On(const std::function<bool()>& f) { return f && f(); }
+CWINPlot* PlotOf(const std::function<CWINPlot*()>& f) { return f ? f() : nullptr; }
+
+void DrawDisclaimer(platform::DrawContext& dc) {
+  platform::FontSpec spec;
+  spec.height = 12;
+  spec.weight = 600;
+  spec.charSet = platform::ANSI_CHARSET;
+  spec.outPrecision = 7;
+  spec.quality = platform::PROOF_QUALITY;
+  spec.pitchAndFamily = platform::FF_ROMAN;
+  const platform::HFONT font = platform::CreateFontIndirect(spec);
+  const platform::HGDIOBJ oldFont = dc.SelectObject(font);
+  const platform::COLORREF oldColour = dc.SetTextColor(0x646464);
+  dc.TextOut(10, 55, "DISCLAIMER:");
+  for (int i = 0; i < 8; ++i) dc.TextOut(10, 70 + 15 * i, kDisclaimer[i]);
+  dc.SetTextColor(oldColour);
+  dc.SelectObject(oldFont);
+  platform::DeleteObject(font);
+}
+
+void Replay(platform::DrawContext& dc, const CWINPlot* plot) {
+  if (plot && plot->lastMetafile) platform::PlayMetaFile(dc, plot->lastMetafile);
+}
+
+}  // namespace
+
+void TXLAWindow::Paint(bool erase) {
+  MainWindowFlags& flags = WindowFlags();
+  RoadServices& r = Road();
+  platform::DrawSurface* surface = frame_->Surface();
+  flags.WindowPainted = true;
+  // The mouse handlers convert with the size of the last paint, whatever
+  // it drew.
+  const int width = frame_->ClientWidth(), height = frame_->ClientHeight();
+  ClientWidthF = static_cast<float>(width);
+  ClientHeightF = static_cast<float>(height);
+  flags.ClientWidth = width;
+  flags.ClientHeight = height;
+  if (flags.DisclaimerTextPending) {
+    if (surface) {
+      auto dc = surface->ClientDC();
+      DrawDisclaimer(*dc);
+    }
+    flags.DisclaimerTextPending = false;
+  }
+  CWINPlot* dataPlot = PlotOf(r.dataPlot);
+  CWINPlot* residualPlot = PlotOf(r.residualPlot);
+  const bool anyPlot = dataPlot || residualPlot || On(r.otherScreenShown);
+  if (RunBusy || FitBusy || DialogOpen || flags.FileDialogOpen || !anyPlot) return;
+  if (!erase && !flags.EraseRepaintPending) {
+    // Every screen paint works on a freshly erased window.
+    flags.EraseRepaintPending = true;
+    frame_->Invalidate(true);
+    return;
+  }
+  flags.EraseRepaintPending = false;
+
+  if (On(r.otherScreenShown)) {
+    if (r.paintOtherScreen) r.paintOtherScreen();
+  } else if (surface) {
+    const ModelSelectorFlags& m = gModelSelectorFlags;
+    const bool eqTest = RunState().ApproachToEquilibriumTest;
+    const bool showData = On(r.showData);
+    {
+      auto dc = surface->ClientDC();
+      SetCanvasMapping(*dc, width, height);
+      if (showData) Replay(*dc, dataPlot);
+    }
+    if (dataPlot && showData && !eqTest) {
+      {
+        auto dc = surface->ClientDC();
+        DrawDataScreenMarkers(*dc, *this, true);
+      }
+      auto dc = surface->ClientDC();
+      SetCanvasMapping(*dc, width, height);
+      DrawDataPlotOverlays(*dc);
+    }
+    if (dataPlot && On(r.showResiduals)) {
+      if (r.updateResidualsPlot) r.updateResidualsPlot(true);
+      {
+        auto dc = surface->ClientDC();
+        SetCanvasMapping(*dc, width, height);
+        Replay(*dc, PlotOf(r.residualPlot));
+      }
+      if (On(r.showResidualsBitmap) && !eqTest && r.drawResidualsBitmap) r.drawResidualsBitmap();
+      if (Options().ShowResidualsHistogram && !eqTest) {
+        auto dc = surface->ClientDC();
+        SetCanvasMapping(*dc, width, height);
+        Replay(*dc, PlotOf(r.residualBitmapPlot));
+      }
+    }
+    if (!RunState().KeepDistributionPlot && (m.DistributionModel || m.SedTransformModel) &&
+        r.redrawDistributionPlot && !eqTest) {
+      auto dc = surface->ClientDC();
+      SetCanvasMapping(*dc, width, height);
+      const platform::HMETAFILE mf = r.redrawDistributionPlot();
+      if (mf) platform::PlayMetaFile(*dc, mf);
+    }
+  }
+  if (!On(r.otherScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
+  UpdateFloToolsMenu(*this);
+  if (surface) frame_->FlushCanvas();
+
+  // The report goes on top of the finished picture.
+  if (flags.FitInfoPending && !RunState().ApproachToEquilibriumTest) {
+    flags.FitInfoPending = false;
+    CalcRmsd();
+    ComposeFitInfoText(MainFitHost());
+  }
+}

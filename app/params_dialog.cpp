@@ -1,0 +1,545 @@
+#include "app/params_dialog.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/fit_limits.h"
+#include "app/main_window_flags.h"
+#include "app/txla_window.h"
+#include "app/window_services.h"
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/error_box.h"
+#include "numerics/sounds.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+// Edits 405-407, 412-414, 419-421, 426-428 hold slots 9, 1, 5 of component
+// 1, 10, 2, 6 of component 2, and so on; the box before each edit is the
+// fit flag of its slot, the box before a component's three is its inclusion.
+constexpr int kSlotOfEdit[][2] = {{405, 9},  {406, 1}, {407, 5}, {412, 10}, {413, 2}, {414, 6},
+                                  {419, 11}, {420, 3}, {421, 7}, {426, 12}, {427, 4}, {428, 8}};
+constexpr int kIncluded[] = {0, 401, 408, 415, 422};
+constexpr int kGridFromFile = 417, kLogGrid = 424;
+
+bool ContinuousFamily() {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  return m.DistributionModel || m.SedTransformModel;
+}
+
+bool MMode() { return gFitEngineState.molarMassParameters != 0; }
+
+std::string Text(const ParamsTransfer& b, int id) {
+  auto it = b.texts.find(id);
+  return it == b.texts.end() ? std::string() : it->second;
+}
+
+int State(const ParamsTransfer& b, int id) {
+  auto it = b.states.find(id);
+  return it == b.states.end() ? 0 : it->second;
+}
+
+float Value(const ParamsTransfer& b, int id) { return static_cast<float>(std::atof(Text(b, id).c_str())); }
+
+struct ControlSpec {
+  int id;
+  FormControl::Kind kind;
+  const char* label;
+};
+
+const std::vector<ControlSpec>& Controls() {
+  using K = FormControl::Kind;
+  static const std::vector<ControlSpec> controls = [] {
+    std::vector<ControlSpec> c;
+    for (int comp = 0; comp < 4; ++comp) {
+      const int base = 401 + 7 * comp;
+      c.push_back({base, K::Check, "included"});
+      for (int j = 1; j <= 3; ++j) c.push_back({base + j, K::Check, "fit"});
+      for (int j = 4; j <= 6; ++j) c.push_back({base + j, K::Edit, ""});
+    }
+    c.push_back({429, K::Radio, "Experimental Initial Distribution"});
+    c.push_back({430, K::Radio, "Constant Initial Distribution"});
+    c.push_back({431, K::Check, "Fit TI Noise"});
+    c.push_back({455, K::Check, "Fit RI Noise"});
+    c.push_back({432, K::Check, "fit"});
+    c.push_back({433, K::Edit, "baseline"});
+    c.push_back({434, K::Check, "fit"});
+    c.push_back({435, K::Edit, "meniscus"});
+    c.push_back({436, K::Check, "fit"});
+    c.push_back({437, K::Edit, "bottom"});
+    c.push_back({438, K::Edit, "Tolerance"});
+    c.push_back({439, K::Edit, "Grid Size"});
+    c.push_back({440, K::Edit, "max dc/c (or dt)"});
+    c.push_back({441, K::Check, "Claverie Simulations"});
+    c.push_back({442, K::Check, "auto method"});
+    c.push_back({443, K::Edit, ""});
+    const char* rest[] = {"move hat",    "auto s hat", "fixed dt",    "conc local", "global", "conc local",
+                          "global",      "conc local", "global",      "conc local", "global"};
+    for (int i = 0; i < 11; ++i) c.push_back({444 + i, K::Check, rest[i]});
+    return c;
+  }();
+  return controls;
+}
+
+// Row and column of a control in the dialog's grid: the four components
+// side by side, the common entries below them.
+void Place(FormControl& c) {
+  if (c.id >= 401 && c.id <= 428) {
+    const int comp = (c.id - 401) / 7, k = (c.id - 401) % 7;
+    c.column = comp;
+    c.row = 1 + k;
+    return;
+  }
+  c.column = (c.id - 429) % 4;
+  c.row = 9 + (c.id - 429) / 4;
+}
+
+// The quantities of the distribution family behind the vector slots the
+// dialog shows: grid, confidence level, frictional ratio and the solution.
+struct ContiField {
+  int slot;
+  float* value;
+  std::uint8_t* fit;  // null: no fit flag
+  float scale;        // shown value = stored value x scale
+};
+
+std::vector<ContiField> ContiFields() {
+  ContiSettings& cs = Conti();
+  SolutionConditions& sc = gSolutionConditions;
+  std::vector<ContiField> f = {{9, &cs.resolution, nullptr, 1.0f},
+                               {1, &cs.sMin, nullptr, 1.0f},
+                               {5, &cs.sMax, nullptr, 1.0f},
+                               {2, &cs.confidenceLevel, nullptr, 1.0f},
+                               {3, &sc.vbar, nullptr, 1.0f},
+                               {7, &sc.density, nullptr, 1.0f},
+                               {12, &sc.viscosity, nullptr, 0.01002f}};
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.CSff0Model || m.CSff0With1DiscreteModel) {
+    f.push_back({8, &cs.ffResolution, nullptr, 1.0f});
+    f.push_back({10, &cs.ffMin, nullptr, 1.0f});
+    f.push_back({6, &cs.ffMax, nullptr, 1.0f});
+    f.push_back({11, &cs.ffDirectionWeight, nullptr, 1.0f});
+  } else if (!m.FixFF0FloatingVbarCSModel && !m.GeneralScalingLawCSModel && !m.FMScalingLawModel) {
+    f.push_back({11, &cs.ffValue, &cs.fitFfValue, 1.0f});
+  }
+  return f;
+}
+
+}  // namespace
+
+int EditForSlot(int slot) {
+  for (const auto& e : kSlotOfEdit)
+    if (e[1] == slot) return e[0];
+  return 0;
+}
+
+int SlotForEdit(int edit) {
+  for (const auto& e : kSlotOfEdit)
+    if (e[0] == edit) return e[1];
+  return 0;
+}
+
+std::string FormatField(const char* format, double value) {
+  char buffer[64];
+  const int n = std::snprintf(buffer, sizeof buffer, format, value);
+  if (n >= 0 && n <= 14) return buffer;
+  // A cut text would read back as another number: use a form that fits.
+  for (int digits = 8; digits >= 1; --digits) {
+    const int m = std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+    if (m >= 0 && m <= 14) return buffer;
+  }
+  return "0";
+}
+
+ParamsTransfer& ParamsTransferBuffer() {
+  static ParamsTransfer buffer = [] {
+    ParamsTransfer b;
+    InitParamsTransfer(b);
+    return b;
+  }();
+  return buffer;
+}
+
+void InitParamsTransfer(ParamsTransfer& b) {
+  b.states.clear();
+  b.texts.clear();
+  for (const ControlSpec& c : Controls()) {
+    if (c.kind == FormControl::Kind::Edit)
+      b.texts[c.id] = "";
+    else
+      b.states[c.id] = 0;
+  }
+  for (int comp = 0; comp < 4; ++comp) {
+    const int base = 401 + 7 * comp;
+    b.states[base] = 1;
+    b.states[base + 1] = 1;
+    b.states[base + 2] = 0;
+    b.states[base + 3] = 1;
+  }
+  b.states[430] = 1;
+  b.states[431] = 1;
+  b.states[441] = 1;
+}
+
+int ChooseParamsTemplate() {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  const bool M = MMode();
+  if (m.EquilibriumModel284) return M ? 306 : 400;
+  if (m.LammDiscreteModel) {
+    if (M) return m.ZoneCentrifugationModel ? 316 : 306;
+    if (m.ElectrophoresisLammModel) return 322;
+    if (m.ZoneCentrifugationModel) return 317;
+    if (m.DlsStokesRadiiModel) return 339;
+    if (m.DlsCumulantModel) return 891;
+    return 400;
+  }
+  if (m.DlsStokesRadiiModel) return 339;
+  if (m.DlsCumulantModel) return 891;
+  if (m.MonomerDimerModel) return M ? 308 : 307;
+  if (m.MonomerTetramerOctamerModel) return 330;
+  if (m.MonomerDimerTetramerModel) return 331;
+  if (m.NonidealSingleSpeciesModel) return m.NonidealVariantModel ? 1101 : 325;
+  if (m.NonidealMultipleSpeciesModel) return 892;
+  if (m.MonomerTrimerModel) return M ? 310 : 309;
+  if (m.DistributionModel || m.SedTransformModel) {
+    if (m.ElectrophoresisCVModel) return 328;
+    if (m.CSff0Model) return 596;
+    if (m.CSff0With1DiscreteModel) return 599;
+    if (m.BimodalFF0CSModel) return 340;
+    if (m.BimodalFF0With1DiscreteCSModel) return 871;
+    if (m.HybridCSLsgModel) return 951;
+    if (m.FixFF0FloatingVbarCSModel) return 604;
+    if (m.FMScalingLawModel) return 888;
+    if (m.GeneralScalingLawCSModel) return 873;
+    if (m.WormlikeChainCSModel) return 605;
+    if (m.ConformationalChangeCSModel) return 329;
+    if (m.CSWith1DiscreteModel) return 337;
+    if (m.CSWith1DiscreteComponent) return 338;
+    if (m.CSWithMsTableModel) return 588;
+    if (m.NonidealCSModel) return m.NonidealCSVariant ? 1102 : 586;
+    if (m.CSInvariantDModel) return 336;
+    if (m.CSModel521) return 332;
+    if (m.SedTransformModel && m.LsgExtrapolationModel) return 324;
+    if (m.LsgStarWith1DiscreteModel) return 538;
+    if (m.LsgStarModel || m.ZoneCentrifugationLsgModel || m.ElectrophoresisLsgModel) {
+      if (m.ZoneCentrifugationLsgModel) return 327;
+      if (m.ElectrophoresisLsgModel) return 323;
+      return 319;
+    }
+    if (m.CSModel) return m.ZoneCentrifugationCSModel ? 326 : 320;
+    if (m.CMInvariantDModel) return 321;
+    if (m.DlsIDModel) return 334;
+    if (m.DlsIRhModel) return 333;
+    if (m.DlsIRhTimeCourseModel) return 335;
+    return 311;
+  }
+  if (m.Model267 || m.EquilibriumModel523) return 318;
+  return 0;
+}
+
+TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffer)
+    : parent_(parent), templateId_(templateId), buffer_(buffer) {
+  const ParamsTemplate* t = FindParamsTemplate(templateId);
+  form_.templateId = templateId;
+  form_.caption = t ? t->caption : "";
+  const bool continuous = ContinuousFamily();
+  std::map<int, std::string> labels;
+  if (t)
+    for (const TemplateLabel& l : t->labels) labels[l.slot ? EditForSlot(l.number) : l.number] = l.text;
+  for (const ControlSpec& spec : Controls()) {
+    FormControl c;
+    c.id = spec.id;
+    c.kind = spec.kind;
+    c.label = spec.label;
+    Place(c);
+    if (c.kind == FormControl::Kind::Edit)
+      c.text = Text(buffer, c.id);
+    else
+      c.state = State(buffer, c.id);
+    const bool componentBlock = c.id >= 401 && c.id <= 428;
+    if (componentBlock) {
+      const int k = (c.id - 401) % 7;
+      if (k >= 4) {
+        c.visible = labels.count(c.id) > 0;
+        if (c.visible) c.label = labels[c.id];
+      } else if (k >= 1) {
+        c.visible = labels.count(c.id + 3) > 0;
+      } else {
+        c.visible = !continuous && (labels.count(c.id + 4) || labels.count(c.id + 5) || labels.count(c.id + 6));
+      }
+      if (continuous && c.id == kGridFromFile) {
+        c.visible = true;
+        c.label = "s grid from file";
+      } else if (continuous && c.id == kLogGrid) {
+        c.visible = true;
+        c.label = "log spaced s grid";
+      }
+    } else if (c.id == 443) {
+      c.visible = labels.count(443) > 0;
+      if (c.visible) c.label = labels[443];
+    } else if (labels.count(c.id)) {
+      c.label = labels[c.id];
+    } else if (c.id >= 444) {
+      c.visible = false;  // model options of a few templates only
+    }
+    form_.controls.push_back(c);
+  }
+  form_.canClose = [this](const FormDialog& entries) { return CanClose(entries); };
+}
+
+bool TParamsBox::CanClose(const FormDialog& entries) const {
+  auto text = [&](int id) {
+    const FormControl* c = entries.Find(id);
+    return c ? c->text : std::string();
+  };
+  auto state = [&](int id) {
+    const FormControl* c = entries.Find(id);
+    return c ? c->state : 0;
+  };
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (CurrentDataTypeFlags().dls && m.LammDiscreteModel) {
+    for (int comp = 0; comp < 4; ++comp) {
+      const int base = 401 + 7 * comp;
+      if (state(base + 2) && state(base + 3)) {
+        platform::UI().MessageBox("Parameter Error", "linear dependent floating parameters for modeling DLS data",
+                                  platform::BoxButtons::Ok, platform::BoxIcon::Error);
+        return false;
+      }
+    }
+  }
+  if (m.CSInvariantDModel && !(std::atof(text(419).c_str()) > 0)) {
+    platform::UI().MessageBox("Parameter Error", "diffusion coefficient must be positive", platform::BoxButtons::Ok,
+                              platform::BoxIcon::Error);
+    return false;
+  }
+  bool ok = true;
+  for (int id : {405, 412, 419, 406, 407, 414, 420, 421, 433, 435, 437, 443}) ok = ok && IsNumber(text(id).c_str());
+  for (int id : {413, 438, 439, 440}) ok = ok && IsNonNegativeNumber(text(id).c_str());
+  ok = ok && IsNonNegativeNumber(text(426).c_str()) && IsNumber(text(428).c_str());
+  if (!m.NonidealCSVariant) ok = ok && IsNumber(text(427).c_str());
+  if (!ok) {
+    PlaySoundError();
+    platform::UI().MessageBox("Input Error", "Invalid Entry", platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    return false;
+  }
+  return true;
+}
+
+bool TParamsBox::Execute() {
+  (void)parent_;
+  if (!RunFormDialog(form_)) return false;
+  for (const FormControl& c : form_.controls) {
+    if (c.kind == FormControl::Kind::Edit)
+      buffer_.texts[c.id] = c.text;
+    else
+      buffer_.states[c.id] = c.state;
+  }
+  return true;
+}
+
+namespace {
+
+// The buffer from the model (step "fill").
+void FillTransfer(ParamsTransfer& b) {
+  const ModelParams& mp = gModelParams;
+  const ModelParameterVector& v = gModelParameterVector;
+  const LammSolverSettings& l = LammSettings();
+  const bool continuous = ContinuousFamily();
+  const bool cs = gModelSelectorFlags.CSModel != 0;
+  for (int k = 1; k <= 4; ++k) b.states[kIncluded[k]] = mp.included[k] != 0;
+  for (const auto& e : kSlotOfEdit) {
+    const int edit = e[0], slot = e[1];
+    const double value = v.P[slot];
+    const char* format = "%.5f";
+    if (slot >= 1 && slot <= 4 && MMode() && !continuous) format = "%.0f";
+    if (continuous && cs && slot == 5) format = value > 1000 ? "%.0f" : "%.1f";
+    b.texts[edit] = FormatField(format, value);
+    if (!(continuous && (edit - 3 == kGridFromFile || edit - 3 == kLogGrid))) b.states[edit - 3] = v.F[slot] != 0;
+  }
+  if (mp.concentrationsLinear)
+    for (int k = 1; k <= 4; ++k)
+      if (mp.included[k]) b.states[EditForSlot(8 + k) - 3] = 1;
+  if (continuous) {
+    b.states[kGridFromFile] = Conti().gridFromFile;
+    b.states[kLogGrid] = Conti().logSpacedGrid;
+    for (const ContiField& f : ContiFields()) {
+      const double shown = static_cast<double>(*f.value) * f.scale;
+      const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
+      if (f.slot == 9) format = "%.0f";
+      b.texts[EditForSlot(f.slot)] = FormatField(format, shown);
+      if (f.fit) b.states[EditForSlot(f.slot) - 3] = *f.fit != 0;
+    }
+  }
+  b.states[429] = l.experimentalInitialDistribution != 0;
+  b.states[430] = l.experimentalInitialDistribution == 0;
+  b.states[431] = gFitEngineState.fitTINoise != 0;
+  b.states[455] = mp.riNoiseFit != 0;
+  b.states[432] = mp.baselineFit != 0;
+  b.texts[433] = FormatField("%.5f", mp.baseline);
+  b.states[434] = mp.meniscusFit != 0;
+  b.texts[435] = FormatField("%.4f", mp.meniscus);
+  b.states[436] = mp.bottomFit != 0;
+  const bool electrophoresis = gModelSelectorFlags.ElectrophoresisLammModel != 0;
+  b.texts[437] = FormatField("%.4f", electrophoresis ? mp.bottom - mp.meniscus : mp.bottom);
+  b.texts[438] = FormatField("%g", l.tolerance);
+  b.texts[439] = FormatField("%.0f", l.gridSizeInUse);
+  b.texts[440] = FormatField("%g", l.maxDcOverC);
+  // The model-specific field carries a number even where no model uses it.
+  if (!IsNumber(Text(b, 443).c_str())) b.texts[443] = "0";
+  b.states[441] = l.claverieAlgorithm != 0;
+  b.states[442] = l.automaticAlgorithm != 0;
+  b.states[444] = l.movingHatAlgorithm != 0;
+  b.states[445] = l.automaticSGrid != 0;
+  b.states[446] = l.fixedTimeStep != 0;
+}
+
+// The entries back into the model (step "apply").
+void ApplyTransfer(const ParamsTransfer& b) {
+  ModelParams& mp = gModelParams;
+  const bool continuous = ContinuousFamily();
+  const float oldMeniscus = mp.meniscus, oldBottom = mp.bottom;
+  for (int k = 1; k <= 4; ++k) mp.included[k] = State(b, kIncluded[k]);
+  for (int k = 1; k <= 4; ++k) {
+    const int cEdit = EditForSlot(8 + k), mEdit = EditForSlot(k), sEdit = EditForSlot(4 + k);
+    mp.concentration[k] = Value(b, cEdit);
+    mp.concentrationFit[k] = State(b, cEdit - 3);
+    mp.massOrD[k] = Value(b, mEdit);
+    mp.s[k] = Value(b, sEdit);
+    const bool borrowedFit = continuous && (mEdit - 3 == kGridFromFile || mEdit - 3 == kLogGrid);
+    if (!borrowedFit) mp.massOrDFit[k] = State(b, mEdit - 3);
+    const bool borrowedS = continuous && (sEdit - 3 == kGridFromFile || sEdit - 3 == kLogGrid);
+    if (!borrowedS) mp.sFit[k] = State(b, sEdit - 3);
+  }
+  if (continuous) {
+    Conti().gridFromFile = static_cast<std::uint8_t>(State(b, kGridFromFile));
+    Conti().logSpacedGrid = static_cast<std::uint8_t>(State(b, kLogGrid));
+    for (const ContiField& f : ContiFields()) {
+      const int edit = EditForSlot(f.slot);
+      *f.value = Value(b, edit) / f.scale;
+      if (f.fit) *f.fit = static_cast<std::uint8_t>(State(b, edit - 3));
+    }
+    gSolutionConditions.vbarRho = gSolutionConditions.vbar * gSolutionConditions.density;
+  }
+  mp.baseline = Value(b, 433);
+  mp.baselineFit = State(b, 432);
+  mp.meniscus = Value(b, 435);
+  mp.meniscusFit = State(b, 434);
+  mp.bottomFit = State(b, 436);
+  if (gModelSelectorFlags.ElectrophoresisLammModel) {
+    mp.electrophoresisColumnLength = Value(b, 437);
+    mp.bottom = mp.meniscus + mp.electrophoresisColumnLength;
+  } else {
+    mp.bottom = Value(b, 437);
+  }
+  if (gModelSelectorFlags.ZoneCentrifugationModel && !continuous) mp.zoneValue = Value(b, EditForSlot(8));
+  if (mp.meniscus != oldMeniscus || mp.bottom != oldBottom) CurrentScanSet().dataChanged = 1;
+  gFitEngineState.fitTINoise = static_cast<unsigned char>(State(b, 431));
+  mp.riNoiseFit = static_cast<unsigned char>(State(b, 455));
+  LammSolverSettings& l = LammSettings();
+  l.experimentalInitialDistribution = static_cast<std::uint8_t>(State(b, 429));
+  l.modelInitialDistribution = l.experimentalInitialDistribution ? 0 : 1;
+  if (continuous) {
+    // The distributions solve on the static grid, the mobility distribution
+    // in the moving frame.
+    const bool cv = gModelSelectorFlags.ElectrophoresisCVModel != 0;
+    l.claverieAlgorithm = cv ? 0 : 1;
+    l.movingHatAlgorithm = cv ? 1 : 0;
+  }
+}
+
+// The non-ideality of component 1 in the discrete model.
+void AskNonideality() {
+  ModelParams& mp = gModelParams;
+  const char* title = "NONIDEAL COMPONENT 1";
+  float ks = mp.value20, kd = mp.value21;
+  float answer = ks;
+  if (InputFloat(&answer, ks, true, "log10(ks/(mg/ml)):", title)) mp.value20 = answer;
+  mp.value20Fit = platform::UI().MessageBox(title, "fit ks?", platform::BoxButtons::YesNo,
+                                            platform::BoxIcon::Question) == platform::IDYES;
+  answer = kd;
+  if (InputFloat(&answer, kd, true, "log10(kd/(mg/ml)):", title)) mp.value21 = answer;
+  mp.value21Fit = platform::UI().MessageBox(title, "fit kd?", platform::BoxButtons::YesNo,
+                                            platform::BoxIcon::Question) == platform::IDYES;
+  float signal = static_cast<float>(CurrentScanSet().signalPerConcentration);
+  answer = signal;
+  if (InputFloat(&answer, signal, true, "Signal per mg/ml:", title))
+    CurrentScanSet().signalPerConcentration = answer;
+}
+
+// Mean temperature of the loaded scans (degC); 20 without scans or for DLS data.
+double MeanScanTemperature() {
+  const ScanSet& s = CurrentScanSet();
+  if (s.count <= 0 || CurrentDataTypeFlags().dls) return 20.0;
+  double sum = 0;
+  for (int i = 1; i <= s.count; ++i) sum += s.records[i].temperature;
+  return sum / s.count;
+}
+
+}  // namespace
+
+void TXLAWindow::CmParameters() {
+  if (RunState().ApproachToEquilibriumTest) {
+    RunState().ApproachToEquilibriumTest = 0;
+    RequestRepaint(*this);
+    return;
+  }
+  for (;;) {
+    DialogOpen = true;
+    if (CurrentDataTypeFlags().intensity) {
+      LammSettings().experimentalInitialDistribution = 0;
+      LammSettings().modelInitialDistribution = 1;
+    }
+    UnpackModelParameters();
+    ParamsTransfer& buffer = ParamsTransferBuffer();
+    FillTransfer(buffer);
+    const int templateId = ChooseParamsTemplate();
+    if (templateId != 0) {
+      TParamsBox box(this, templateId, buffer);
+      if (!box.Execute()) {
+        DialogOpen = false;
+        return;
+      }
+    }
+    DialogOpen = false;
+    ApplyTransfer(buffer);
+    if (templateId == 400 && State(buffer, 450)) AskNonideality();
+    ModelParams& mp = gModelParams;
+    if (!mp.parametersEntered && (mp.meniscusFit || mp.bottomFit)) {
+      SetMeniscusBottomRanges(*this, false);
+      mp.parametersEntered = 1;
+    }
+    if (CurrentScanSet().equilibriumMode && gFitEngineState.fitTINoise) {
+      gFitEngineState.fitTINoise = 0;
+      platform::UI().MessageBox("", "switching off TI noise - not implemented for sed eq data",
+                                platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    }
+    ComponentDefaultsContext context;
+    context.equilibriumMode = CurrentScanSet().equilibriumMode != 0;
+    context.dlsData = CurrentDataTypeFlags().dls != 0;
+    CheckComponentDefaults(context);
+    PackModelParameters();
+    const ModelSelectorFlags& m = gModelSelectorFlags;
+    SolutionConditions& sc = gSolutionConditions;
+    if (m.DistributionModel && !m.LsgStarModel && !m.LsgExtrapolationModel && !m.FixFF0FloatingVbarCSModel &&
+        !m.GeneralScalingLawCSModel && !m.FMScalingLawModel && sc.vbar20 != sc.vbar) {
+      const double t = MeanScanTemperature();
+      if (std::fabs(t - 20.0) <= 0.5) {
+        sc.vbar20 = sc.vbar;
+      } else {
+        char question[80];
+        std::snprintf(question, sizeof question, "set VBAR20 equal to VBAR(%.2fC)?", t);
+        if (platform::UI().MessageBox("", question, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
+            platform::IDYES)
+          sc.vbar20 = sc.vbar;
+      }
+    }
+    if (CheckContiGridSettings()) break;
+  }
+  RequestRepaint(*this);
+}

@@ -1,0 +1,122 @@
+#include "app/plot_replay.h"
+
+#include "app/main_window_flags.h"
+#include "app/markers.h"
+#include "app/road_services.h"
+#include "app/txla_window.h"
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "plot/cwinplot.h"
+#include "plot/direct_curve.h"
+#include "platform/draw_surface.h"
+#include "platform/metafile.h"
+
+void SetCanvasMapping(platform::DrawContext& dc, int clientWidth, int clientHeight) {
+  dc.SetMapMode(platform::MM_ANISOTROPIC);
+  dc.SetWindowExt(1400, 1000);
+  dc.SetViewportExt(clientWidth, clientHeight);
+}
+
+namespace {
+
+bool On(const std::function<bool()>& f) { return f && f(); }
+
+// Replays a metafile that belongs to the caller and deletes it.
+void ReplayOwned(platform::DrawContext& dc, platform::HMETAFILE mf) {
+  if (!mf) return;
+  platform::PlayMetaFile(dc, mf);
+  platform::DeleteMetaFile(mf);
+}
+
+template <typename Draw>
+void OnMappedClient(TXLAWindow& window, Draw draw) {
+  platform::DrawSurface* surface = window.Frame().Surface();
+  if (!surface) return;
+  {
+    auto dc = surface->ClientDC();
+    SetCanvasMapping(*dc, window.Frame().ClientWidth(), window.Frame().ClientHeight());
+    draw(*dc);
+  }
+  window.Frame().FlushCanvas();
+}
+
+template <typename Draw>
+void OnPixelClient(TXLAWindow& window, Draw draw) {
+  platform::DrawSurface* surface = window.Frame().Surface();
+  if (!surface) return;
+  {
+    auto dc = surface->ClientDC();
+    draw(*dc);
+  }
+  window.Frame().FlushCanvas();
+}
+
+}  // namespace
+
+void DrawDataPlotOverlays(platform::DrawContext& dc) {
+  CWINPlot* plot = Road().dataPlot ? Road().dataPlot() : nullptr;
+  if (!plot) return;
+  ScanSet& s = CurrentScanSet();
+  if (On(Road().showModelCurves)) {
+    for (int k = 1; k <= s.count; ++k) {
+      const int i = static_cast<int>(s.order.size()) > k ? s.order[k] : k;
+      if (static_cast<int>(s.modelCurve.size()) <= i || !s.modelCurve[i]) continue;
+      const platform::COLORREF colour = Road().scanColor ? Road().scanColor(k) : 0;
+      ReplayOwned(dc, DrawCurveInWindow(plot, s.modelCurve[i], colour, -1, plot->symbolSize));
+    }
+  }
+  if (gFitEngineState.fitTINoise && s.tiNoise && s.grid && s.gridLength > 0)
+    ReplayOwned(dc, PlotFloatArrays(plot, s.grid, s.tiNoise, s.gridLength, 0, -1, plot->symbolSize));
+  if (LammSettings().experimentalInitialDistribution && s.initialData.points > 0 && s.initialData.radii)
+    ReplayOwned(dc, PlotFloatArrays(plot, s.initialData.radii, s.initialData.signals, s.initialData.points,
+                                    0x00FF00, -1, plot->symbolSize));
+}
+
+void DrawDataScreenMarkers(platform::DrawContext& dc, TXLAWindow& window, bool fitRanges) {
+  const ScanSet& s = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  const FitEngineState& fs = gFitEngineState;
+  const MarkerDisplaySettings& ms = MarkerSettings();
+  const bool dls = CurrentDataTypeFlags().dls != 0;
+  auto col = [&](float v) { return MarkerColumn(window, v); };
+  const bool meniscusDrawn = mp.meniscus != 0 && ms.editMode != CursorEditMode::MeniscusOrBottom && !dls;
+  if (meniscusDrawn) DrawVerticalMarker(dc, window, col(mp.meniscus), kMeniscusColor);
+  if (meniscusDrawn && fitRanges) {
+    for (float v : {fs.meniscusMax, fs.meniscusMin, fs.bottomMax, fs.bottomMin})
+      if (v != 0) DrawLimitMarkers(dc, window, col(v), kFitRangeColor, 30);
+  }
+  if (mp.bottom != 0 && !dls) DrawVerticalMarker(dc, window, col(mp.bottom), kBottomColor);
+  if (s.leftFitLimit != 0 && ms.editMode != CursorEditMode::FitLimits)
+    DrawVerticalMarker(dc, window, col(s.leftFitLimit), kFitLimitColor);
+  if (s.rightFitLimit != 0) DrawVerticalMarker(dc, window, col(s.rightFitLimit), kFitLimitColor);
+  if (ms.cursorLineShown) DrawCursorMarker(dc, window, col(ms.cursorRadius), false);
+}
+
+void PaintDataPlot(TXLAWindow& window) {
+  CWINPlot* plot = Road().dataPlot ? Road().dataPlot() : nullptr;
+  if (!plot || !On(Road().showData)) return;
+  OnMappedClient(window, [&](platform::DrawContext& dc) {
+    if (plot->lastMetafile) platform::PlayMetaFile(dc, plot->lastMetafile);
+  });
+  OnPixelClient(window, [&](platform::DrawContext& dc) { DrawDataScreenMarkers(dc, window, false); });
+  OnMappedClient(window, [&](platform::DrawContext& dc) { DrawDataPlotOverlays(dc); });
+}
+
+void PaintResidualPlots(TXLAWindow& window) {
+  CWINPlot* plot = Road().residualPlot ? Road().residualPlot() : nullptr;
+  if (!plot) return;
+  OnMappedClient(window, [&](platform::DrawContext& dc) {
+    if (plot->lastMetafile) platform::PlayMetaFile(dc, plot->lastMetafile);
+  });
+  if (On(Road().showResidualsBitmap) && !CurrentDataTypeFlags().dls && Road().drawResidualsBitmap)
+    Road().drawResidualsBitmap();
+}
+
+void PaintDistributionPlot(TXLAWindow& window) {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (!(m.DistributionModel || m.SedTransformModel) || !Road().redrawDistributionPlot) return;
+  OnMappedClient(window, [&](platform::DrawContext& dc) { platform::PlayMetaFile(dc, Road().redrawDistributionPlot()); });
+}

@@ -1,0 +1,79 @@
+#pragma once
+// What the load, model, Run, Fit, save and paint commands of the main
+// window call in subsystems that come in separately: the distribution
+// runner and fitter, the equilibrium runners, the boundary transforms, the
+// plots of the main window and a few loaders. A member that is empty means
+// "not part of this build": the command then answers with the window's
+// shared "not available yet" box, or, for pure display calls, draws nothing.
+#include <functional>
+#include <string>
+
+#include "platform/metafile.h"
+
+class TXLAWindow;
+class CWINPlot;
+
+struct RoadServices {
+  // Runners of Run, by model family.
+  std::function<void()> runContiSed;          // c(s) family and ls-g*(s)
+  std::function<void()> runContiSedAndShow;   // DLS I(Rh,t) time course
+  std::function<void()> runEquilibrium;
+  std::function<void()> runEqTest;
+  std::function<void()> runLsgs;              // ls-g*(s) area-fraction extrapolation
+  std::function<void()> runVanHoldeWeischet;
+  // Fitters of Fit.
+  std::function<void()> contiFit;
+  std::function<void()> fitEquilibrium;
+
+  // Model selection of the distribution family: when installed, the menu
+  // commands hand their work to these and only keep the window's share.
+  std::function<void()> selectContinuousCM;  // c(M), also the family's common set-up
+  std::function<void()> selectContinuousCS;  // c(s)
+  std::function<void()> freeDistributionArrays;
+  std::function<void()> makeDistributionPlot;
+  std::function<void()> freeLammArrays;
+  std::function<void()> allocLammArrays;
+  std::function<bool()> lammArraysAllocated;
+  // Distribution values and grid of the current c(s)-type result
+  // ([1..n]); n = 0 when there is none.
+  std::function<const float*(int& n, const float** sGrid)> distributionValues;
+  // Area of the distribution inside [s1, s2]; also gives the total area.
+  std::function<double(double s1, double s2, double* total)> integrateDistribution;
+
+  // Loaders that are not scan loaders.
+  std::function<void(const std::string& path)> loadXpFile;
+  std::function<bool(const std::string& selection)> loadDlsData;
+  std::function<void(const std::string& path)> reloadParameters;
+
+  // Writes the parameter listing of the discrete model next to the fit data.
+  std::function<void(const std::string& path)> saveParametersToFile;
+  // "Update Saved Fit Parameters" before the fit data are saved.
+  std::function<void()> updateSavedFitParameters;
+
+  // Plots of the main window (null while they do not exist).
+  std::function<CWINPlot*()> dataPlot;
+  std::function<CWINPlot*()> residualPlot;
+  std::function<CWINPlot*()> residualBitmapPlot;
+  // The distribution plot's picture, recorded anew; 0 when none.
+  std::function<platform::HMETAFILE()> redrawDistributionPlot;
+  std::function<bool()> showData;       // the "Show Data" switch
+  std::function<bool()> showResiduals;  // the "Show Residuals" switch
+  std::function<bool()> showModelCurves;
+  std::function<bool()> showResidualsBitmap;
+  std::function<void(bool rescale)> updateResidualsPlot;
+  // Draws the residual bitmap into the window's client area.
+  std::function<void()> drawResidualsBitmap;
+  // Colour of scan i (1-based, by time order) in the data plot.
+  std::function<platform::COLORREF(int i)> scanColor;
+  // Replays the on-plot buttons over the painted plots.
+  std::function<void()> paintScreenButtons;
+  // The ad-hoc plots and M* screen take over the window while shown.
+  std::function<bool()> otherScreenShown;
+  std::function<void()> paintOtherScreen;
+};
+
+RoadServices& Road();
+
+// The service's work when it is installed; otherwise the window's
+// "not available yet" box. True when the service ran.
+bool CallOrNotAvailable(TXLAWindow& window, const std::function<void()>& service);

@@ -1,0 +1,127 @@
+#include "app/road_wiring.h"
+
+#include <memory>
+
+#include "app/distribution_plot_host.h"
+#include "app/fit_limits.h"
+#include "app/main_window_flags.h"
+#include "app/plot_replay.h"
+#include "app/road_services.h"
+#include "distributions/conti_fit.h"
+#include "distributions/conti_run.h"
+#include "distributions/distribution_arrays.h"
+#include "plot/plot_window_set.h"
+#include "plot/residual_bitmap.h"
+#include "app/txla_window.h"
+#include "app/window_fit_host.h"
+#include "data/load_hooks.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+std::unique_ptr<WindowFitHost>& Host() {
+  static std::unique_ptr<WindowFitHost> host;
+  return host;
+}
+
+std::unique_ptr<ModelSelectionHooks>& SavedSelectionHooks() {
+  static std::unique_ptr<ModelSelectionHooks> saved;
+  return saved;
+}
+
+}  // namespace
+
+namespace {
+
+// The plots, the c(s) runner and the distribution plot as the window's
+// commands and painting reach them.
+void InstallRoadServices(TXLAWindow& window) {
+  RoadServices& r = Road();
+  TXLAWindow* w = &window;
+  r.dataPlot = [] { return CurrentPlotWindows().dataPlot; };
+  r.residualPlot = [] { return CurrentPlotWindows().residualPlot; };
+  r.residualBitmapPlot = [] { return CurrentPlotWindows().histogramPlot; };
+  r.showData = [] { return CurrentPlotWindows().showData != 0; };
+  r.showResiduals = [] { return CurrentPlotWindows().showResiduals != 0; };
+  r.showResidualsBitmap = [] { return CurrentPlotWindows().showBitmap != 0; };
+  r.showModelCurves = [] { return true; };
+  r.scanColor = [](int i) { return ScanColor(i); };
+  r.updateResidualsPlot = [](bool rescale) { UpdateResidualsPlot(rescale); };
+  r.drawResidualsBitmap = [w] {
+    if (platform::DrawSurface* s = w->Frame().Surface()) DrawResidualsBitmap(*s);
+  };
+  r.runContiSed = [] { RunContiSed(); };
+  r.contiFit = [] { ContiFit(MainFitHost()); };
+  r.freeDistributionArrays = [] { FreeDistributionArrays(); };
+  r.makeDistributionPlot = [] { MakeDistributionPlot(); };
+  r.redrawDistributionPlot = [] {
+    return DistArrays().plotExists ? static_cast<platform::HMETAFILE>(RedrawDistributionPlot()) : 0u;
+  };
+
+  PlotWindowHooks& p = PlotHooks();
+  p.paintDataPlot = [w] { PaintDataPlot(*w); };
+  p.paintResidualPlots = [w] { PaintResidualPlots(*w); };
+  p.paintDistributionPlot = [w] { PaintDistributionPlot(*w); };
+}
+
+}  // namespace
+
+void ConnectMainRoad(TXLAWindow& window) {
+  Host() = std::make_unique<WindowFitHost>(window);
+  SetMainFitHost(Host().get());
+  InstallRoadServices(window);
+  ConnectDistributionPlot(window);
+
+  LoadTargets& t = CurrentLoadTargets();
+  ModelParams& mp = gModelParams;
+  t.meniscus = &mp.meniscus;
+  t.bottom = &mp.bottom;
+  t.meniscusParameter = &gModelParameterVector.P[13];
+  t.bottomParameter = &gModelParameterVector.P[14];
+  t.baseline = &mp.baseline;
+  t.meniscusWarningGiven = &mp.meniscusWarningGiven;
+  t.riNoiseFitted = &mp.riNoiseFit;
+  t.meniscusBottomLimitsFixed = &UserFitLimitsSet();
+  for (int k = 1; k <= 4; ++k) t.speciesArrays[k] = &mp.speciesArrays[k];
+  t.temperature = &gSolutionConditions.temperature;
+  t.tiNoiseFitted = &gFitEngineState.fitTINoise;
+  t.fitStopFlag = &gFitEngineState.stopRequested;
+  t.timesFromW2t = &LammSettings().timesFromW2t;
+  t.experimentalInitialDistribution = &LammSettings().experimentalInitialDistribution;
+  t.contiModelSelected = &gModelSelectorFlags.DistributionModel;
+  t.contiGridSize = &Conti().gridSize;
+  t.contiSmax = &Conti().sMax;
+  t.approachToEquilibriumTest = &RunState().ApproachToEquilibriumTest;
+  t.multiSpeedRawDataMode = &AutocorrectLoad();
+
+  LoadHooks& h = CurrentLoadHooks();
+  TXLAWindow* w = &window;
+  h.runModel = [w] { w->CmRun(); };
+  h.runModelFromTools = [w] { w->CmRun(); };
+  h.setDefaultMeniscusBottomLimits = [] { SetDefaultMeniscusBottomLimits(); };
+  h.calcRmsd = [] { return static_cast<double>(CalcRmsd()); };
+
+  ModelSelectionHooks& sel = CurrentModelSelectionHooks();
+  if (!SavedSelectionHooks()) SavedSelectionHooks() = std::make_unique<ModelSelectionHooks>(sel);
+  sel.checkMenuItem = [w](int item, bool checked) { w->CheckMenuItem(item, checked); };
+  sel.message = [](const std::string& text) {
+    platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  };
+}
+
+void DisconnectMainRoad() {
+  DisconnectDistributionPlot();
+  Road() = RoadServices{};
+  SetMainFitHost(nullptr);
+  Host().reset();
+  if (SavedSelectionHooks()) {
+    CurrentModelSelectionHooks() = *SavedSelectionHooks();
+    SavedSelectionHooks().reset();
+  }
+}

@@ -1,0 +1,13 @@
+#pragma once
+// Shared steps of "Run" and "Fit".
+class TXLAWindow;
+
+// Screens the scans for a signal rising faster than the limit of "Flag Too
+// Strong Gradients" over four successive intervals inside the fit limits;
+// false (after its message) when one does.
+bool CheckExcessGradients();
+// Advice boxes of the "Help Wizard" when residuals or fitted values look
+// suspicious after a run or fit.
+void CheckResidualSize();
+// Runs the model once as "Run" would.
+void RunModelFromTools(TXLAWindow& window);

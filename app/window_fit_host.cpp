@@ -1,0 +1,91 @@
+#include "app/window_fit_host.h"
+
+#include "app/main_window_flags.h"
+#include "app/markers.h"
+#include "app/plot_replay.h"
+#include "app/road_services.h"
+#include "app/txla_window.h"
+#include "app/window_services.h"
+#include "data/scan_loading.h"
+#include "distributions/conti_fit.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_report.h"
+#include "fit/model_params.h"
+#include "fit/model_evaluation.h"
+#include "fit/saved_params.h"
+#include "platform/draw_surface.h"
+
+namespace {
+WindowFitHost* gHost = nullptr;
+}
+
+WindowFitHost* MainFitHost() { return gHost; }
+void SetMainFitHost(WindowFitHost* host) { gHost = host; }
+
+void WindowFitHost::SimulateModel() { ::SimulateModel(this); }
+
+bool WindowFitHost::HasPlotWindows() const {
+  // Until the plots of the window are part of the build, the window itself
+  // is what a fit draws into.
+  if (!Road().dataPlot) return true;
+  return Road().dataPlot() != nullptr;
+}
+
+bool WindowFitHost::DrawingEnabled() const { return true; }
+
+void WindowFitHost::DrawText(int x, int y, const std::string& text) {
+  platform::DrawSurface* surface = window_.Frame().Surface();
+  if (!surface || !WindowFlags().WindowPainted) return;
+  {
+    auto dc = surface->ClientDC();
+    dc->TextOut(x, y, text);
+  }
+  window_.Frame().FlushCanvas();
+}
+
+void WindowFitHost::RedrawFitProgress() {
+  PaintDataPlot(window_);
+  PaintResidualPlots(window_);
+  RedrawPlotMarkers(window_);
+  window_.Frame().FlushCanvas();
+}
+
+void WindowFitHost::DrawFitCurves() { RedrawFitProgress(); }
+
+void WindowFitHost::RequestRepaint() { ::RequestRepaint(window_); }
+
+void WindowFitHost::ShowBestContiVertex(float* vertex) { ::ShowBestContiVertex(this, vertex); }
+
+void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
+  const ContiSettings& cs = Conti();
+  FitReportInputs::Conti& c = in.conti;
+  c.confidenceLevel = cs.confidenceLevel;
+  c.maxEnt = cs.maxEntropy != 0;
+  c.showBoth = cs.showBothRegularizations != 0;
+  c.secondDerivative = cs.secondDerivative != 0;
+  c.priorOn = cs.usePrior != 0;
+  c.ffMin = cs.ffMin;
+  c.ffMax = cs.ffMax;
+  c.ffResolution = cs.ffResolution;
+  c.ffValue = cs.ffValue;
+  c.invariantD = cs.invariantD;
+  c.secondFf = cs.secondFf;
+  c.secondSMin = cs.secondFfSMin;
+  c.secondSMax = cs.secondFfSMax;
+  c.sMin = cs.sMin;
+  c.sMax = cs.sMax;
+  c.gridSize = cs.gridSize;
+  c.persistenceLength = cs.wormPersistenceLength;
+  c.crossSection = cs.wormCrossSection;
+  c.monomerMw = cs.wormMonomerMass;
+  c.hydration = cs.wormHydration;
+  c.scalingKs = cs.scalingKs;
+  c.scalingBs = cs.scalingBs;
+  c.vbar = gSolutionConditions.vbar;
+  c.discreteS = cs.discreteS;
+  c.discreteM = cs.discreteM;
+}
+
+void WindowFitHost::TmpSaveBestParams(int flag) {
+  ::TmpSaveBestParams(CurrentDataPaths().parameterFile, flag == 1);
+}

@@ -1,0 +1,178 @@
+#include "app/list_file.h"
+#include "plot/plot_window_set.h"
+#include "road_support.h"
+
+namespace {
+
+using platform::FileDialogResult;
+
+FileDialogResult Chosen(std::vector<std::string> paths) {
+  FileDialogResult r;
+  r.accepted = true;
+  r.paths = std::move(paths);
+  return r;
+}
+
+TEST(RoadListFile, HeaderCommentsAndOldFormat) {
+  struct Case {
+    const char* text;
+    int every;
+    std::vector<std::string> entries;
+  } cases[] = {
+      {"newformat n=3\n/data\na.ra1\nb.ra1\n", 3, {"/data", "a.ra1", "b.ra1"}},
+      {"NEWFORMAT N=12\n/data\na.ra1\n", 12, {"/data", "a.ra1"}},
+      // A damaged count would step by zero or backwards through the files.
+      {"newformat n=0\n/data\na.ra1\n", 1, {"/data", "a.ra1"}},
+      {"newformat n=-4\n/data\na.ra1\n", 1, {"/data", "a.ra1"}},
+      {"newformat n=x\n/data\na.ra1\n", 1, {"/data", "a.ra1"}},
+      // Old lists: no header, underscores stand for dots.
+      {"/data\na_ra1\nb_ra1\n", 1, {"/data", "a.ra1", "b.ra1"}},
+      // "%" comments vanish with their line break; an empty line ends the list.
+      {"newformat n=2\n/data % the folder\na.ra1\n% dropped scan\nb.ra1\n\nc.ra1\n", 2,
+       {"/data a.ra1", "b.ra1"}},
+      {"newformat n=1\r\n/data\r\na.ra1\r\n", 1, {"/data", "a.ra1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ListFileSelection sel = ParseListText(c.text);
+    EXPECT_EQ(sel.every, c.every);
+    EXPECT_EQ(SelectionEntries(sel.selection), c.entries);
+  }
+  EXPECT_EQ(ComposeListText(2, {"/d", "a.ra1"}), "newformat n=2\n/d\na.ra1\n");
+}
+
+TEST(RoadFormatField, ValuesThatDoNotFitKeepTheirMagnitude) {
+  EXPECT_EQ(FormatField("%.5f", 4.25), "4.25000");
+  EXPECT_EQ(FormatField("%.4f", 6.0), "6.0000");
+  EXPECT_EQ(FormatField("%.0f", 150000.0), "150000");
+  // "%.5f" of these would need more than the 14 characters of the field.
+  for (double v : {1.5e12, -3.25e9, 6.02e23, 123456789.123}) {
+    const std::string t = FormatField("%.5f", v);
+    EXPECT_LE(t.size(), 14u) << t;
+    EXPECT_NEAR(std::atof(t.c_str()) / v, 1.0, 1e-6) << t;
+  }
+}
+
+TEST_F(RoadTest, LoadNewFilesThroughTheDialogWritesTheListBesideTheScans) {
+  const auto paths = WriteRun();
+  ui_->ExpectFiles("select files to fit", Chosen(paths));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  Window().Dispatch(200);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(CurrentScanSet().count, 4);
+  EXPECT_EQ(Window().Frame().Title(), "SEDIMENTATION ANALYSIS -> " + paths[0] + "...");
+  EXPECT_EQ(ReadFile((dir_ / "list.ra1").string()),
+            "newformat n=1\n" + dir_.string() + "\n00001.ra1\n00002.ra1\n00003.ra1\n00004.ra1\n");
+  EXPECT_FALSE(WindowFlags().FileDialogOpen);
+}
+
+TEST_F(RoadTest, EveryNthFileAndTheListFileRoundTrip) {
+  const auto paths = WriteRun();
+  ui_->ExpectFiles("select files to fit", Chosen(paths));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("2.7"));
+  Window().Dispatch(200);
+  EXPECT_EQ(CurrentScanSet().loadEvery, 2);
+  EXPECT_EQ(CurrentScanSet().count, 2);
+  // Loading the written list brings the same scans without asking for n.
+  FreeScanData();
+  ui_->ExpectFiles("select files to fit", Chosen({(dir_ / "list.ra1").string()}));
+  Window().Dispatch(200);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(CurrentScanSet().count, 2);
+  EXPECT_EQ(CurrentScanSet().loadEvery, 2);
+}
+
+TEST_F(RoadTest, ListWithMissingFilesOffersTheListsOwnFolder) {
+  const auto paths = WriteRun();
+  std::ofstream((dir_ / "list.ra1").string()) << "newformat n=1\n/nowhere/at/all\n00001.ra1\n00002.ra1\n";
+  ui_->ExpectFiles("select files to fit", Chosen({(dir_ / "list.ra1").string()}));
+  ui_->ExpectBox("LOAD ERROR",
+                 "could not find files in /nowhere/at/all/00001.ra1 - use file from " + dir_.string() + "/ ?",
+                 platform::IDYES);
+  Window().Dispatch(200);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(CurrentScanSet().count, 2);
+  EXPECT_FALSE(WindowFlags().ListFolder);
+}
+
+TEST_F(RoadTest, ASingleChosenScanLoadsWithoutAListFile) {
+  const auto paths = WriteRun();
+  ui_->ExpectFiles("select files to fit", Chosen({paths[1]}));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("0"));
+  ui_->ExpectBox("ERROR", "only one file selected");
+  ui_->ExpectBox("LOAD ERROR", "switch to Equilibrium Data Mode?", platform::IDYES);
+  Window().Dispatch(200);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(CurrentScanSet().count, 1);
+  EXPECT_EQ(CurrentScanSet().loadEvery, 1);  // below 1 counts as 1
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "list.ra1"));
+}
+
+TEST_F(RoadTest, CancelledEquilibriumLoadStillSwitchesToMolarMasses) {
+  gFitEngineState.molarMassParameters = 0;
+  ui_->ExpectFiles("select files in set 1 to fit", FileDialogResult{});
+  Window().Dispatch(515);
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(217));
+  EXPECT_EQ(CurrentScanSet().equilibriumMode, 0);
+}
+
+TEST_F(RoadTest, DroppedFilesLoadOnlyAsSeveralAbsorbanceOrInterferenceScans) {
+  const auto cell2 = WriteRun(".ra2");
+  const auto intensity = WriteRun(".ri1", 3, 'I');
+  Window();
+  // One absorbance file alone, or intensity files, are not taken.
+  Window().EvDropFiles({cell2[0]});
+  Window().EvDropFiles(intensity);
+  EXPECT_TRUE(ui_->transcript.empty());
+  EXPECT_EQ(CurrentScanSet().count, 0);
+
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  Window().EvDropFiles(cell2);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(CurrentScanSet().count, 4);
+  EXPECT_FALSE(Window().DialogOpen);
+
+  // With scans loaded the drop asks first; No keeps them.
+  ui_->ExpectBox("DROPPING FILES", "erase currently loaded data?", platform::IDNO);
+  Window().EvDropFiles({cell2[0], cell2[2]});
+  EXPECT_EQ(CurrentScanSet().count, 4);
+  ui_->ExpectBox("DROPPING FILES", "erase currently loaded data?", platform::IDYES);
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("3"));
+  Window().EvDropFiles(cell2);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(CurrentScanSet().count, 2);  // files 0 and 3 of four
+}
+
+TEST_F(RoadTest, DroppedParameterFileAsksBeforeSwitching) {
+  Window();
+  ui_->ExpectBox("DROPPING FILES", "switch to parameter file /d/~tmppars.ra1?", platform::IDNO);
+  Window().EvDropFiles({"/d/~tmppars.ra1"});
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadTest, MultiSpeedLoadRestoresTheBitmapSwitchAndLowersItsFlags) {
+  const auto paths = WriteRun();
+  Window();
+  CurrentPlotWindows().showBitmap = 1;
+  ui_->ExpectFiles("select files to fit", Chosen(paths));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  // The time stamps are tested unless every load tests them anyway.
+  ui_->ExpectBox("CHECK TIME STAMP", "no time stamp information available", platform::IDNO);
+  ui_->ExpectBox("NOT AVAILABLE", "");  // the rotor-stretch correction comes separately
+  Window().Dispatch(949);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(CurrentScanSet().count, 4);
+  EXPECT_EQ(CurrentPlotWindows().showBitmap, 1);
+  EXPECT_EQ(AutocorrectLoad(), 0);
+  EXPECT_FALSE(WindowFlags().FileDialogOpen);
+  EXPECT_FALSE(WindowFlags().Autocorrect);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#pragma once
+// The main road of the window under test: a small synthetic velocity run
+// written as scan files, and a window with clean model and load state.
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/fit_limits.h"
+#include "app/form_dialog.h"
+#include "app/main_window_flags.h"
+#include "app/markers.h"
+#include "app/params_dialog.h"
+#include "app_fixture.h"
+#include "data/load_hooks.h"
+#include "data/scan_loading.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+
+class RoadTest : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    FreeScanData();
+    FreeFileNameList();
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gModelParams = ModelParams{};
+    gModelParameterVector = ModelParameterVector{};
+    AllocParameterArrays();
+    LammSettings() = LammSolverSettings{};
+    WindowFlags() = MainWindowFlags{};
+    RunState() = RunSwitches{};
+    MarkerSettings() = MarkerDisplaySettings{};
+    UserFitLimitsSet() = 0;
+    InitParamsTransfer(ParamsTransferBuffer());
+    CurrentScanSet().loadEvery = 1;
+    CurrentScanSet().oldFileNameConvention = 0;
+    CurrentScanSet().equilibriumMode = 0;
+    Options().InfoWizardMessages = 0;
+    WriteAgreedDefaults();
+    formScope_ = std::make_unique<ScopedFormRunner>(forms_);
+  }
+  void TearDown() override {
+    formScope_.reset();
+    window_.reset();
+    FreeScanData();
+    FreeFileNameList();
+    AppTest::TearDown();
+  }
+
+  TXLAWindow& Window() {
+    if (!window_) {
+      window_ = MakeWindow();
+      // The synthetic files carry no time stamps worth checking, and the
+      // advice boxes after a run are tested on their own.
+      Options().TimeStampCheck = 0;
+      Options().InfoWizardMessages = 0;
+    }
+    return *window_;
+  }
+
+  // A boundary moving out from the meniscus and spreading by diffusion:
+  // c = c0/2 erfc((rb - r) / (2 sqrt(D t))) with rb = m exp(omega^2 s t),
+  // s = 5 S, D = 4e-7 cm^2/s, the plateau diluted as exp(-2 omega^2 s t),
+  // written as absorbance scans of cell 1.
+  std::vector<std::string> WriteRun(const std::string& ext = ".ra1", int scans = 4, char type = 'R') {
+    std::vector<std::string> paths;
+    const double rpm = 50000, omega = rpm * M_PI / 30.0, m = 5.95, s = 5e-13;
+    for (int k = 1; k <= scans; ++k) {
+      const double t = 600.0 + 600.0 * k;
+      const double rb = m * std::exp(omega * omega * s * t);
+      char name[32];
+      std::snprintf(name, sizeof name, "%05d%s", k, ext.c_str());
+      const std::string path = (dir_ / name).string();
+      std::string text = "synthetic velocity run\n";
+      char line[160];
+      std::snprintf(line, sizeof line, "%c %d %2.1f %ld %ld %1.4e %d %d\n", type, 1, 20.0, 50000L,
+                    static_cast<long>(t), omega * omega * t, 280, 1);
+      text += line;
+      for (int j = 0; j < 120; ++j) {
+        const double r = 5.95 + 0.01 * j;
+        const double plateau = std::exp(-2.0 * omega * omega * s * t);  // radial dilution
+        const double c = r < m ? 0.0 : 0.5 * plateau * std::erfc((rb - r) / (2.0 * std::sqrt(4e-7 * t)));
+        std::snprintf(line, sizeof line, "   %1.4f  %1.5e   %1.5e \n", r, c, 0.0);
+        text += line;
+      }
+      std::ofstream(path) << text;
+      paths.push_back(path);
+    }
+    return paths;
+  }
+
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  ScriptedFormRunner forms_;
+  std::unique_ptr<ScopedFormRunner> formScope_;
+  std::unique_ptr<TXLAWindow> window_;
+};
