@@ -6,11 +6,13 @@
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
+#include "data/scan_loading.h"
 #include "distributions/conti_fit.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_report.h"
 #include "fit/model_params.h"
 #include "fit/model_evaluation.h"
+#include "fit/saved_params.h"
 #include "platform/draw_surface.h"
 
 namespace {
@@ -82,4 +84,8 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.vbar = gSolutionConditions.vbar;
   c.discreteS = cs.discreteS;
   c.discreteM = cs.discreteM;
+}
+
+void WindowFitHost::TmpSaveBestParams(int flag) {
+  ::TmpSaveBestParams(CurrentDataPaths().parameterFile, flag == 1);
 }

@@ -18,6 +18,8 @@ class WindowFitHost : public FitHost {
   void RequestRepaint() override;
   void ShowBestContiVertex(float* vertex) override;
   void FillFitReportInputs(FitReportInputs& inputs) override;
+  // The analysis saved next to the data ("~tmppars"), during and after fits.
+  void TmpSaveBestParams(int flag) override;
 
  private:
   TXLAWindow& window_;
