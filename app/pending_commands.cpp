@@ -78,8 +78,6 @@ void TXLAWindow::CmElectrophoresisLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIDModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhModel() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationLsgModel() { NotAvailableYet(); }
-void TXLAWindow::CmZoneCentrifugationCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmElectrophoresisCVModel() { NotAvailableYet(); }
 void TXLAWindow::CmShowLastFitInfo() { NotAvailableYet(); }
 
 void TXLAWindow::CmSubtractAllNoise() { NotAvailableYet(); }
@@ -116,7 +114,6 @@ void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPhotoCor() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v6() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmTransformCSToCM() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
@@ -184,7 +181,6 @@ void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
 void TXLAWindow::CmHybridCSLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmReloadSavedFitParameters() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealCSModel1100() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
 void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }

@@ -348,3 +348,36 @@ TEST_F(RoadRun, SelfAssociationAndNonidealModelsTakeTheirStartValues) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RoadRun, ZoneDistributionSwitchesRegularisationAndTheMobilityModelNeedsItsData) {
+  Window();
+  Conti().secondDerivative = 0;
+  Conti().maxEntropy = 1;
+  ui_->ExpectBox("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");
+  Window().Dispatch(511);  // "Analytical Zone Centrifugation c(s)"
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  EXPECT_EQ(m.ZoneCentrifugationCSModel, 1);
+  EXPECT_EQ(m.ZoneCentrifugationModel, 1);
+  EXPECT_EQ(m.CSModel, 1);
+  EXPECT_FLOAT_EQ(Conti().sMin, 2);  // no scans: the model's own range
+  EXPECT_FLOAT_EQ(Conti().sMax, 20);
+  EXPECT_FLOAT_EQ(Conti().confidenceLevel, 0.99f);
+  EXPECT_EQ(gModelParameterVector.F[23], 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(511));
+  EXPECT_TRUE(Window().IsMenuItemChecked(294));
+  EXPECT_FALSE(Window().IsMenuItemChecked(295));
+  EXPECT_EQ(LammSettings().movingHatAlgorithm, 1);
+  EXPECT_EQ(ChooseParamsTemplate(), 326);
+  // Selecting it again changes nothing and says nothing.
+  Window().Dispatch(511);
+
+  ui_->ExpectBox("ERROR", "need electrophoresis data for this model");
+  Window().Dispatch(513);
+  EXPECT_EQ(m.ElectrophoresisCVModel, 0);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+}
+
+}  // namespace
