@@ -10,6 +10,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
+#include "distributions/max_entropy.h"
 #include "distributions/neq_kernel.h"
 #include "distributions/normal_equations.h"
 #include "distributions/regularization_scaling.h"
@@ -99,6 +100,19 @@ void BM_RegularisedSolve(benchmark::State& state) {
   state.counters["target"] = Regularization().targetRatio;
 }
 BENCHMARK(BM_RegularisedSolve)->Args({200, 68})->Args({200, 95})->Unit(benchmark::kMillisecond);
+
+void BM_MaxEntropySolve(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  Problem p(n);
+  BuildNormalEquations(p.s, NoiseModel::TIRI, 8);
+  ContiContext().infoMessages = false;
+  Conti().confidenceLevel = 0.68f;
+  for (auto _ : state) RegularizeDistribution();
+  state.counters["ratio"] = MaxEnt().chiSquareCurrent / MaxEnt().chiSquareReference;
+  state.counters["target"] = MaxEnt().targetRatio;
+  state.counters["iterations"] = MaxEnt().iterationTotal;
+}
+BENCHMARK(BM_MaxEntropySolve)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
 
 #if defined(__x86_64__)
 // The machine's double-precision peak: twelve independent 512-bit FMA
