@@ -5,6 +5,7 @@
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
+#include "app/saved_params_wiring.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -52,9 +53,11 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   };
   ConnectPlotsToWindow(window);
   ConnectMainRoad(window);
+  ConnectSavedParamsToWindow(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectSavedParamsFromWindow();
   DisconnectMainRoad();
   DisconnectPlotsFromWindow();
   if (!Previous()) return;

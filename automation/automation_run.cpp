@@ -403,12 +403,25 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
   const bool loaded = LoadAutomationScanList(r, window);
   ApplyAutomationParameters(r, window);
   window.RequestRepaint();
-  if (loaded) {
+  // A fatal error ends its command and asks the program to end: the run
+  // stops there, and the end is a failure whatever status the box asked for.
+  auto fatal = [] {
+    if (!platform::QuitRequested()) return false;
+    RecordAutomationFailure(kAutomationStepFailed, "a fatal error ended the analysis");
+    return true;
+  };
+  if (loaded && !fatal()) {
     if (r.AutoRun) Step("Run", ComputeStep(window, kCmdRun));
-    SubtractNoiseAsSwitched(r, window);
-    if (r.AutoFit) Step("Fit", ComputeStep(window, kCmdFit));
-    SubtractNoiseAsSwitched(r, window);
-    if (r.ShowResidualsHistogram) window.RelayoutAndRedrawPlots();
+    if (!fatal()) SubtractNoiseAsSwitched(r, window);
+    if (!fatal() && r.AutoFit) Step("Fit", ComputeStep(window, kCmdFit));
+    if (!fatal()) SubtractNoiseAsSwitched(r, window);
+    if (!fatal() && r.ShowResidualsHistogram) window.RelayoutAndRedrawPlots();
+  }
+  if (platform::QuitRequested()) {
+    // Nothing more may run, but the pipeline still gets its set and flag.
+    FinishAutomation(window, false);
+    platform::RequestQuit(g_state.exitCode);
+    return true;
   }
   if (r.AutoExit) {
     Wait(1000);

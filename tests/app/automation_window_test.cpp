@@ -5,6 +5,7 @@
 
 #include "app/automation_window.h"
 #include "automation/automation_run.h"
+#include "fit/saved_params.h"
 #include "plot/plot_window_set.h"
 #include "road_support.h"
 
@@ -83,4 +84,23 @@ TEST_F(AutomationWindowTest, DoneWritesTheSetAndExitsWithTheStatus) {
   EXPECT_EQ(platform::QuitExitCode(), kAutomationOk);
   EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / "screenshot.bmp"));
   EXPECT_EQ(ReadFile((dir_ / "out" / "flag").string()), "pipeline 3");
+}
+
+TEST_F(AutomationWindowTest, ALoadOffersTheSavedAnalysisOfItsData) {
+  const std::vector<std::string> paths = WriteRun();
+  TXLAWindow& w = Window();
+  gModelParams.meniscus = 5.97f;
+  gModelParams.bottom = 7.15f;
+  PackModelParameters();  // the saved state is the fit vector's
+  ASSERT_TRUE(TmpSaveBestParams((dir_ / "~tmppars.ra1").string(), false));
+  gModelParams.meniscus = gModelParams.bottom = 0;
+  ui_->lenient = true;
+  ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.97f);
+  EXPECT_FLOAT_EQ(gModelParams.bottom, 7.15f);
+  (void)w;
 }
