@@ -132,6 +132,24 @@ TEST(CombinedGeneratorTest, GaussianPairsAndMoments) {
   EXPECT_NEAR(sum4 / n / 16.0, 3.0, 0.1);  // normal kurtosis
 }
 
+TEST(CombinedGeneratorTest, AFixedGaussianSeedRepeatsWhateverTheClock) {
+  auto draws = [](std::time_t now, unsigned seed) {
+    SeededClock c(now);
+    SeedGaussRandom(seed);
+    std::vector<float> v;
+    for (int k = 0; k < 20; ++k) v.push_back(GaussRandom(1));
+    return v;
+  };
+  EXPECT_EQ(draws(1, 5), draws(1000000, 5));
+  EXPECT_NE(draws(1, 5), draws(1, 6));
+  // The seed does not touch the second Gaussian stream.
+  SeededClock c(42);
+  const double clockSeeded = GaussRandom2(1);
+  ResetRandomGenerators();
+  SeedGaussRandom(42);
+  EXPECT_EQ(GaussRandom2(1), clockSeeded);
+}
+
 TEST(CombinedGeneratorTest, ShufflersKeepEveryIndex) {
   SeededClock c(5);
   int a[12];
