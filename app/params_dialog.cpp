@@ -88,16 +88,38 @@ const std::vector<ControlSpec>& Controls() {
 }
 
 // Row and column of a control in the dialog's grid: the four components
-// side by side, the common entries below them.
+// side by side (fit box, label, edit), the common entries below them.
 void Place(FormControl& c) {
   if (c.id >= 401 && c.id <= 428) {
     const int comp = (c.id - 401) / 7, k = (c.id - 401) % 7;
-    c.column = comp;
-    c.row = 1 + k;
+    const int base = 4 * comp;
+    if (k == 0) {
+      c.row = 1;
+      c.column = base + 1;
+    } else if (k <= 3) {
+      c.row = 1 + k;
+      c.column = base;
+    } else {
+      c.row = k - 2;
+      c.column = base + 1;
+    }
     return;
   }
-  c.column = (c.id - 429) % 4;
-  c.row = 9 + (c.id - 429) / 4;
+  struct Cell {
+    int id, row, column;
+  };
+  static const Cell cells[] = {{429, 6, 0},  {430, 6, 4},  {431, 7, 0},  {455, 7, 4},  {432, 8, 0},
+                               {433, 8, 1},  {434, 8, 4},  {435, 8, 5},  {436, 8, 8},  {437, 8, 9},
+                               {438, 9, 1},  {439, 9, 5},  {440, 9, 9},  {443, 9, 13}, {441, 10, 0},
+                               {442, 10, 4}};
+  for (const Cell& cell : cells)
+    if (cell.id == c.id) {
+      c.row = cell.row;
+      c.column = cell.column;
+      return;
+    }
+  c.row = 11 + (c.id - 444) / 4;
+  c.column = 4 * ((c.id - 444) % 4);
 }
 
 // The quantities of the distribution family behind the vector slots the
@@ -315,7 +337,7 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
       if (c.visible) c.label = labels[443];
     } else if (labels.count(c.id)) {
       c.label = labels[c.id];
-    } else if (c.id >= 444) {
+    } else if (c.id >= 444 && c.id != 455) {
       c.visible = false;  // model options of a few templates only
     }
     form_.controls.push_back(c);

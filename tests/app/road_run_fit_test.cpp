@@ -89,6 +89,8 @@ TEST_F(RoadRun, ParameterDialogShowsTheTemplateAndWritesTheModelBack) {
   EXPECT_EQ(shown.Find(406)->label, "D");
   EXPECT_EQ(shown.Find(407)->label, "s");
   EXPECT_EQ(shown.Find(455)->label, "Fit RI Noise");
+  EXPECT_TRUE(shown.Find(455)->visible);
+  EXPECT_FALSE(shown.Find(450)->visible);
   EXPECT_TRUE(shown.Find(427)->visible);
   EXPECT_FALSE(shown.Find(443)->visible);
   EXPECT_FLOAT_EQ(gModelParams.s[1], 4.5f);
