@@ -3,13 +3,13 @@
 #include <cmath>
 
 #include "distributions/conti_context.h"
-#include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
 #include "distributions/max_entropy.h"
 #include "distributions/normal_equations.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "distributions/regularization_scaling.h"
+#include "numerics/statistics.h"
 #include "platform/scripted_ui.h"
 #include "test_support.h"
 
