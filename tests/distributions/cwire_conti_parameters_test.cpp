@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,8 @@ struct VariantCase {
   std::function<void(float*, int*)> enter;
   std::function<void(const ContiSettings&, const SolutionConditions&, const float*, const int*)> check;
 };
+
+void PrintTo(const VariantCase& c, std::ostream* os) { *os << c.name; }
 
 class ContiVariantTest : public ContiParametersTest,
                          public ::testing::WithParamInterface<VariantCase> {};
