@@ -6,6 +6,7 @@
 #include "app/shell_services.h"
 #include "app/txla_window.h"
 #include "automation/automation_run.h"
+#include "automation/commands.h"
 #include "platform/bitmap.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
@@ -18,6 +19,7 @@ constexpr int kCmdShowLastFitInfo = 517;
 class WindowForAutomation : public IAutomationWindow {
  public:
   explicit WindowForAutomation(TXLAWindow& w) : w_(w) {}
+  void Command(int id) override { w_.Dispatch(id); }
   void SetCaption(const std::string& text) override { w_.Frame().SetTitle(text); }
   void RequestRepaint() override { w_.Frame().Invalidate(true); }
   void CheckMenuItem(int id, bool checked) override { w_.CheckMenuItem(id, checked); }
@@ -59,6 +61,7 @@ void TXLAWindow::CmFinishAutomation() {
 }
 
 void InstallAutomationServices(ShellServices& s) {
+  ConnectSavedParamsToDistributions();
   s.takeAutomationCommandLine = [](int argCount, char** argCopies) {
     return TakeAutomationCommandLine(argCount, argCopies);
   };

@@ -8,6 +8,7 @@
 
 #include "app/list_file.h"
 #include "app/main_window_flags.h"
+#include "app/program_options.h"
 #include "app/road_services.h"
 #include "app/shell_services.h"
 #include "app/txla_window.h"
@@ -15,6 +16,9 @@
 #include "data/load_hooks.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
+#include "data/speed_steps_at_load.h"
+#include "data/time_stamps.h"
+#include "plot/plot_window_set.h"
 #include "fit/fit_engine_state.h"
 #include "numerics/error_box.h"
 #include "platform/paths.h"
@@ -325,3 +329,36 @@ void TXLAWindow::EvDropFiles(const std::vector<std::string>& paths) {
   else
     LoadListedScans();
 }
+
+std::uint8_t& AutocorrectLoad() {
+  static std::uint8_t on = 0;
+  return on;
+}
+
+void TXLAWindow::CmLoadRawMultiSpeedDataAndAutocorrect() {
+  MainWindowFlags& flags = WindowFlags();
+  PlotWindowSet& plots = CurrentPlotWindows();
+  flags.FileDialogOpen = true;
+  const std::uint8_t bitmapShown = plots.showBitmap;
+  plots.showBitmap = 0;
+  flags.Autocorrect = true;
+  AutocorrectLoad() = 1;
+  CmLoadNewFiles();
+  if (!Options().TimeStampCheck && CheckScanTimeStamps()) {
+    if (Services().loadListedScansAndSimulate)
+      Services().loadListedScansAndSimulate(*this);
+    else
+      LoadListedScans();
+  }
+  // Ramps of 280 rpm/s up and 100 rpm/s down, as the instrument drives them.
+  if (DetectRotorSpeedSteps(280.0f, 100.0f)) CmShowRotorSpeedPlot();
+  CmUndoRotorStretch();
+  flags.FileDialogOpen = false;
+  DialogOpen = false;
+  flags.Autocorrect = false;
+  AutocorrectLoad() = 0;
+  // Hundreds of scans make the bitmap strip too tall to be useful.
+  plots.showBitmap = CurrentScanSet().count >= 200 ? 0 : bitmapShown;
+}
+
+void TXLAWindow::CmFixIndividualScanJump199() { CmFixIndividualScanJump(); }

@@ -29,3 +29,7 @@ struct RunSwitches {
   bool DistributionQuietPass = false;
 };
 RunSwitches& RunState();
+
+// The load with automatic corrections is under way (time stamps, rotor
+// stretch and speed steps are corrected without asking).
+std::uint8_t& AutocorrectLoad();

@@ -100,6 +100,67 @@ void Place(FormControl& c) {
   c.row = 9 + (c.id - 429) / 4;
 }
 
+// The quantities of the distribution family behind the vector slots the
+// dialog shows: grid, confidence level, frictional ratio and the solution.
+struct ContiField {
+  int slot;
+  float* value;
+  std::uint8_t* fit;  // null: no fit flag
+  float scale;        // shown value = stored value x scale
+};
+
+std::vector<ContiField> ContiFields() {
+  ContiSettings& cs = Conti();
+  SolutionConditions& sc = gSolutionConditions;
+  std::vector<ContiField> f = {{9, &cs.resolution, nullptr, 1.0f},
+                               {1, &cs.sMin, nullptr, 1.0f},
+                               {5, &cs.sMax, nullptr, 1.0f},
+                               {2, &cs.confidenceLevel, nullptr, 1.0f},
+                               {3, &sc.vbar, nullptr, 1.0f},
+                               {7, &sc.density, nullptr, 1.0f},
+                               {12, &sc.viscosity, nullptr, 0.01002f}};
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.CSff0Model || m.CSff0With1DiscreteModel) {
+    f.push_back({8, &cs.ffResolution, nullptr, 1.0f});
+    f.push_back({10, &cs.ffMin, nullptr, 1.0f});
+    f.push_back({6, &cs.ffMax, nullptr, 1.0f});
+    f.push_back({11, &cs.ffDirectionWeight, nullptr, 1.0f});
+    if (m.CSff0With1DiscreteModel) f.push_back({4, &cs.discreteS, &cs.fitDiscreteS, 1.0f});
+  } else if (m.FixFF0FloatingVbarCSModel) {
+    // vbar and the frictional ratio trade places in this model.
+    f[4] = {11, &sc.vbar, nullptr, 1.0f};
+    f.push_back({3, &cs.ffValue, nullptr, 1.0f});
+  } else if (m.GeneralScalingLawCSModel || m.FMScalingLawModel) {
+    f.push_back({11, &cs.scalingKs, &cs.fitScalingKs, 1.0f});
+    f.push_back({8, &cs.scalingBs, nullptr, 1.0f});
+  } else if (m.WormlikeChainCSModel) {
+    f.push_back({11, &cs.wormPersistenceLength, &cs.fitWormPersistenceLength, 1.0f});
+    f.push_back({10, &cs.wormCrossSection, nullptr, 1.0f});
+    f.push_back({6, &cs.wormMonomerMass, nullptr, 1.0f});
+    f.push_back({8, &cs.wormHydration, nullptr, 1.0f});
+  } else if (m.CSInvariantDModel) {
+    f.push_back({11, &cs.invariantD, &cs.fitInvariantD, 1.0f});
+  } else {
+    f.push_back({11, &cs.ffValue, &cs.fitFfValue, 1.0f});
+    if (m.ConformationalChangeCSModel) {
+      f.push_back({10, &cs.conformationM, nullptr, 1.0f});
+      f.push_back({6, &cs.conformationSMin, nullptr, 1.0f});
+      f.push_back({8, &cs.conformationSMax, nullptr, 1.0f});
+    } else if (m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel) {
+      f.push_back({10, &cs.secondFf, &cs.fitSecondFf, 1.0f});
+      f.push_back({6, &cs.secondFfSMin, nullptr, 1.0f});
+      f.push_back({8, &cs.secondFfSMax, nullptr, 1.0f});
+    } else if (m.CSWith1DiscreteModel) {
+      f.push_back({10, &cs.discreteD, &cs.fitDiscreteD, 1.0f});
+      f.push_back({6, &cs.discreteS, &cs.fitDiscreteS, 1.0f});
+    } else if (m.CSWith1DiscreteComponent || m.CSWithMsTableModel) {
+      f.push_back({10, &cs.discreteM, &cs.fitDiscreteM, 1.0f});
+      f.push_back({6, &cs.discreteS, &cs.fitDiscreteS, 1.0f});
+    }
+  }
+  return f;
+}
+
 }  // namespace
 
 int EditForSlot(int slot) {
@@ -337,6 +398,13 @@ void FillTransfer(ParamsTransfer& b) {
   if (continuous) {
     b.states[kGridFromFile] = Conti().gridFromFile;
     b.states[kLogGrid] = Conti().logSpacedGrid;
+    for (const ContiField& f : ContiFields()) {
+      const double shown = static_cast<double>(*f.value) * f.scale;
+      const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
+      if (f.slot == 9) format = "%.0f";
+      b.texts[EditForSlot(f.slot)] = FormatField(format, shown);
+      if (f.fit) b.states[EditForSlot(f.slot) - 3] = *f.fit != 0;
+    }
   }
   b.states[429] = l.experimentalInitialDistribution != 0;
   b.states[430] = l.experimentalInitialDistribution == 0;
@@ -352,6 +420,8 @@ void FillTransfer(ParamsTransfer& b) {
   b.texts[438] = FormatField("%g", l.tolerance);
   b.texts[439] = FormatField("%.0f", l.gridSizeInUse);
   b.texts[440] = FormatField("%g", l.maxDcOverC);
+  // The model-specific field carries a number even where no model uses it.
+  if (!IsNumber(Text(b, 443).c_str())) b.texts[443] = "0";
   b.states[441] = l.claverieAlgorithm != 0;
   b.states[442] = l.automaticAlgorithm != 0;
   b.states[444] = l.movingHatAlgorithm != 0;
@@ -379,6 +449,12 @@ void ApplyTransfer(const ParamsTransfer& b) {
   if (continuous) {
     Conti().gridFromFile = static_cast<std::uint8_t>(State(b, kGridFromFile));
     Conti().logSpacedGrid = static_cast<std::uint8_t>(State(b, kLogGrid));
+    for (const ContiField& f : ContiFields()) {
+      const int edit = EditForSlot(f.slot);
+      *f.value = Value(b, edit) / f.scale;
+      if (f.fit) *f.fit = static_cast<std::uint8_t>(State(b, edit - 3));
+    }
+    gSolutionConditions.vbarRho = gSolutionConditions.vbar * gSolutionConditions.density;
   }
   mp.baseline = Value(b, 433);
   mp.baselineFit = State(b, 432);

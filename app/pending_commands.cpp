@@ -3,7 +3,6 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmFixIndividualScanJump199() { NotAvailableYet(); }
 void TXLAWindow::CmEditDataFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSetInitialData() { NotAvailableYet(); }
 void TXLAWindow::CmCopyFitParameters() { NotAvailableYet(); }
@@ -23,8 +22,6 @@ void TXLAWindow::CmAlignInterferenceOffset() { NotAvailableYet(); }
 void TXLAWindow::CmToggleOption223() { NotAvailableYet(); }
 void TXLAWindow::CmSimplexSettings() { NotAvailableYet(); }
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealSingleSpeciesModel() { NotAvailableYet(); }
-void TXLAWindow::CmMonomerDimerTetramerModel() { NotAvailableYet(); }
 void TXLAWindow::CmSaveIntensityAsAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmShowData() { NotAvailableYet(); }
 void TXLAWindow::CmPrinterSetup() { NotAvailableYet(); }
@@ -80,26 +77,17 @@ void TXLAWindow::CmSaveMeanDlsData() { NotAvailableYet(); }
 void TXLAWindow::CmElectrophoresisLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIDModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhModel() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractTINoise() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractRINoise() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationLsgModel() { NotAvailableYet(); }
-void TXLAWindow::CmZoneCentrifugationCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmElectrophoresisCVModel() { NotAvailableYet(); }
-void TXLAWindow::CmConformationalChangeCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmShowLastFitInfo() { NotAvailableYet(); }
 
 void TXLAWindow::CmSubtractAllNoise() { NotAvailableYet(); }
-void TXLAWindow::CmMonomerTetramerOctamerModel() { NotAvailableYet(); }
-void TXLAWindow::CmCSModel521() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhTimeCourseModel() { NotAvailableYet(); }
 void TXLAWindow::CmEquilibriumModel523() { NotAvailableYet(); }
 void TXLAWindow::CmSave6ChannelSubsets() { NotAvailableYet(); }
 void TXLAWindow::CmTransformSToRDistribution() { NotAvailableYet(); }
-void TXLAWindow::CmCSInvariantDModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsBIC() { NotAvailableYet(); }
 void TXLAWindow::CmDlsCD() { NotAvailableYet(); }
 void TXLAWindow::CmUsePriorProbabilities() { NotAvailableYet(); }
-void TXLAWindow::CmCSWith1DiscreteModel() { NotAvailableYet(); }
 void TXLAWindow::CmDls2ColumnG2() { NotAvailableYet(); }
 void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
 void TXLAWindow::CmDlsALV() { NotAvailableYet(); }
@@ -114,7 +102,6 @@ void TXLAWindow::CmDlsOldDosBIC() { NotAvailableYet(); }
 void TXLAWindow::CmSwByDifferentialSecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmMonteCarloIntegratedSw() { NotAvailableYet(); }
 void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
-void TXLAWindow::CmBimodalFF0CSModel() { NotAvailableYet(); }
 void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
 void TXLAWindow::CmAddConstantTimeAndW2t() { NotAvailableYet(); }
 void TXLAWindow::CmAddNoiseOrScale() { NotAvailableYet(); }
@@ -127,18 +114,12 @@ void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPhotoCor() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v6() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmCSWithMsTableModel() { NotAvailableYet(); }
 void TXLAWindow::CmTransformCSToCM() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitByCellOrDir() { NotAvailableYet(); }
-void TXLAWindow::CmCSff0Model() { NotAvailableYet(); }
-void TXLAWindow::CmCSff0With1DiscreteModel() { NotAvailableYet(); }
 void TXLAWindow::CmDls2ColumnG2m1() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPSv4() { NotAvailableYet(); }
-void TXLAWindow::CmFixFF0FloatingVbarCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmWormlikeChainCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmMFromS() { NotAvailableYet(); }
 void TXLAWindow::CmRestoreTINoise() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
@@ -157,8 +138,6 @@ void TXLAWindow::TransformDistributionToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmDiagnosticsOutput() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
-void TXLAWindow::CmBimodalFF0With1DiscreteCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmGeneralScalingLawCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmMinimizeTimeToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
@@ -174,7 +153,6 @@ void TXLAWindow::CmMirrorRawData() { NotAvailableYet(); }
 void TXLAWindow::CmFMScalingLawModel() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
 void TXLAWindow::CmDlsCumulantModel() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealMultipleSpeciesModel() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
 void TXLAWindow::CmTransformEqDataToMStar() { NotAvailableYet(); }
 void TXLAWindow::CmDlsDynamics7() { NotAvailableYet(); }
@@ -201,11 +179,8 @@ void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }
 void TXLAWindow::CmConvertSpeedStepsToEqu() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
-void TXLAWindow::CmLoadRawMultiSpeedDataAndAutocorrect() { NotAvailableYet(); }
 void TXLAWindow::CmHybridCSLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmReloadSavedFitParameters() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealSingleSpeciesModel1099() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealCSModel1100() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
 void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }

@@ -69,6 +69,7 @@ void TXLAWindow::CmShowTemperaturePlot() { ShowTemperaturePlot(); }
 void TXLAWindow::CmShowRotorSpeedPlot() { ShowRotorSpeedPlot(); }
 
 void TXLAWindow::CmShowResidualsHistogram() {
+  SyncPlotPreferences();
   ShowResidualsHistogram();
   Options().ShowResidualsHistogram = CurrentPlotWindows().showHistogram != 0;
 }

@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "app/main_window_flags.h"
 #include "app/program_options.h"
+#include "app/road_services.h"
 #include "app/shell_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -36,6 +38,7 @@ void SyncPlotPreferences() {
   w.updateDistributionDuringFit = o.FitRedrawDistributionPlot;
   w.fitRedrawInterval = o.FitUpdateInterval > 0 ? o.FitUpdateInterval : 1.0f;
   w.colorByTime = o.ScanColorFromTime;
+  w.showHistogram = o.ShowResidualsHistogram;
   CurrentPeakBand().errorPropagation = o.ErrorPropagationToSw;
 }
 
@@ -46,8 +49,7 @@ void ConnectPlotsToWindow(TXLAWindow& window) {
   PlotWindowHooks& p = PlotHooks();
   p.surface = [w] { return w->Frame().Surface(); };
   p.flush = [w] { w->Frame().FlushCanvas(); };
-  // Every paint sets the client size; before the first one it is 0.
-  p.painted = [w] { return w->ClientWidthF > 0; };
+  p.painted = [] { return WindowFlags().WindowPainted; };
   p.requestRepaint = [w] { RequestRepaint(*w); };
   p.invalidate = [w](bool erase) { w->Frame().Invalidate(erase); };
   p.checkMenuItem = [w](int id, bool checked) { w->CheckMenuItem(id, checked); };
@@ -76,6 +78,15 @@ void ConnectPlotsToWindow(TXLAWindow& window) {
   h.updateResidualHistogram = [] { UpdateResidualHistogram(); };
   h.checkTemperatureFluctuations = [](double limit) { CheckTemperatureFluctuations(static_cast<float>(limit)); };
 
+  // The ad-hoc plot takes over the window for one painting.
+  RoadServices& r = Road();
+  if (!r.otherScreenShown && !r.paintOtherScreen) {
+    r.otherScreenShown = [] { return CurrentAdHocPlot().adHocPlot != nullptr; };
+    r.paintOtherScreen = [w] {
+      if (platform::DrawSurface* s = w->Frame().Surface()) PaintPendingAdHocPlot(*s);
+    };
+  }
+
   platform::SetFitProgressRedraw([] {
     SyncPlotPreferences();
     RedrawFitProgress();
@@ -91,7 +102,10 @@ void DisconnectPlotsFromWindow() {
 }
 
 void InstallPlotShellServices(ShellServices& s) {
-  s.relayoutAndRedrawPlots = [] { RelayoutAndRedrawPlots(); };
+  s.relayoutAndRedrawPlots = [] {
+    SyncPlotPreferences();
+    RelayoutAndRedrawPlots();
+  };
   s.setPlotAxisTitles = [] {
     SyncPlotPreferences();
     SetPlotAxisTitles();

@@ -2,10 +2,12 @@
 
 #include <memory>
 
+#include "app/distribution_plot_host.h"
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/plot_replay.h"
 #include "app/road_services.h"
+#include "distributions/conti_fit.h"
 #include "distributions/conti_run.h"
 #include "distributions/distribution_arrays.h"
 #include "plot/plot_window_set.h"
@@ -55,6 +57,7 @@ void InstallRoadServices(TXLAWindow& window) {
     if (platform::DrawSurface* s = w->Frame().Surface()) DrawResidualsBitmap(*s);
   };
   r.runContiSed = [] { RunContiSed(); };
+  r.contiFit = [] { ContiFit(MainFitHost()); };
   r.freeDistributionArrays = [] { FreeDistributionArrays(); };
   r.makeDistributionPlot = [] { MakeDistributionPlot(); };
   r.redrawDistributionPlot = [] {
@@ -73,6 +76,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   Host() = std::make_unique<WindowFitHost>(window);
   SetMainFitHost(Host().get());
   InstallRoadServices(window);
+  ConnectDistributionPlot(window);
 
   LoadTargets& t = CurrentLoadTargets();
   ModelParams& mp = gModelParams;
@@ -94,6 +98,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   t.contiGridSize = &Conti().gridSize;
   t.contiSmax = &Conti().sMax;
   t.approachToEquilibriumTest = &RunState().ApproachToEquilibriumTest;
+  t.multiSpeedRawDataMode = &AutocorrectLoad();
 
   LoadHooks& h = CurrentLoadHooks();
   TXLAWindow* w = &window;
@@ -111,6 +116,7 @@ void ConnectMainRoad(TXLAWindow& window) {
 }
 
 void DisconnectMainRoad() {
+  DisconnectDistributionPlot();
   Road() = RoadServices{};
   SetMainFitHost(nullptr);
   Host().reset();

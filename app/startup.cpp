@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "automation/automation_run.h"
 #include "fit/model_params.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
@@ -140,6 +141,9 @@ int OwlMain(int argc, char** argv) {
   p.LammParamsIniPath = p.ProgramFolder + "tarnellammparams.ini";
   p.SimAppEqParamsIniPath = p.ProgramFolder + "tarnelsimappeqparams.ini";
   CopyArguments(argv ? argc : 0, argv);
+  // One or two arguments ask for an unattended run: no box may wait for a
+  // person from here on.
+  if (CommandLineArgs.ArgCount == 1 || CommandLineArgs.ArgCount == 2) InstallUnattendedUserInterface();
   platform::SetDiagnosticsErrorReporter([](const std::string& text) { ErrorBox(text.c_str(), false); });
 
   TXLAApp app("ZODIvaridid");

@@ -6,7 +6,13 @@
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
+#include "data/scan_loading.h"
+#include "distributions/conti_fit.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_report.h"
+#include "fit/model_params.h"
 #include "fit/model_evaluation.h"
+#include "fit/saved_params.h"
 #include "platform/draw_surface.h"
 
 namespace {
@@ -47,3 +53,39 @@ void WindowFitHost::RedrawFitProgress() {
 void WindowFitHost::DrawFitCurves() { RedrawFitProgress(); }
 
 void WindowFitHost::RequestRepaint() { ::RequestRepaint(window_); }
+
+void WindowFitHost::ShowBestContiVertex(float* vertex) { ::ShowBestContiVertex(this, vertex); }
+
+void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
+  const ContiSettings& cs = Conti();
+  FitReportInputs::Conti& c = in.conti;
+  c.confidenceLevel = cs.confidenceLevel;
+  c.maxEnt = cs.maxEntropy != 0;
+  c.showBoth = cs.showBothRegularizations != 0;
+  c.secondDerivative = cs.secondDerivative != 0;
+  c.priorOn = cs.usePrior != 0;
+  c.ffMin = cs.ffMin;
+  c.ffMax = cs.ffMax;
+  c.ffResolution = cs.ffResolution;
+  c.ffValue = cs.ffValue;
+  c.invariantD = cs.invariantD;
+  c.secondFf = cs.secondFf;
+  c.secondSMin = cs.secondFfSMin;
+  c.secondSMax = cs.secondFfSMax;
+  c.sMin = cs.sMin;
+  c.sMax = cs.sMax;
+  c.gridSize = cs.gridSize;
+  c.persistenceLength = cs.wormPersistenceLength;
+  c.crossSection = cs.wormCrossSection;
+  c.monomerMw = cs.wormMonomerMass;
+  c.hydration = cs.wormHydration;
+  c.scalingKs = cs.scalingKs;
+  c.scalingBs = cs.scalingBs;
+  c.vbar = gSolutionConditions.vbar;
+  c.discreteS = cs.discreteS;
+  c.discreteM = cs.discreteM;
+}
+
+void WindowFitHost::TmpSaveBestParams(int flag) {
+  ::TmpSaveBestParams(CurrentDataPaths().parameterFile, flag == 1);
+}

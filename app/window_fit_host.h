@@ -16,6 +16,10 @@ class WindowFitHost : public FitHost {
   void RedrawFitProgress() override;
   void DrawFitCurves() override;
   void RequestRepaint() override;
+  void ShowBestContiVertex(float* vertex) override;
+  void FillFitReportInputs(FitReportInputs& inputs) override;
+  // The analysis saved next to the data ("~tmppars"), during and after fits.
+  void TmpSaveBestParams(int flag) override;
 
  private:
   TXLAWindow& window_;

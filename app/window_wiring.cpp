@@ -5,6 +5,7 @@
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
+#include "app/saved_params_wiring.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -54,12 +55,14 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   };
   ConnectPlotsToWindow(window);
   ConnectMainRoad(window);
+  ConnectSavedParamsToWindow(window);
   ConnectContinuousDistributions();
   InstallDistributionPlot();
 }
 
 void DisconnectWindowFromSubsystems() {
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
+  DisconnectSavedParamsFromWindow();
   DisconnectMainRoad();
   DisconnectPlotsFromWindow();
   if (!Previous()) return;

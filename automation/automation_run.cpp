@@ -15,8 +15,10 @@
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
+#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/conti_startup.h"
+#include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -97,6 +99,8 @@ void ApplyDistributionSettings(const CIniCustomPars& r) {
 AutomationState& CurrentAutomationState() { return g_state; }
 CIniCustomPars* CurrentIniCustomPars() { return g_record.get(); }
 
+void InstallUnattendedUserInterface() { platform::SetUI(&UnattendedUI()); }
+
 void SetAutomationWait(std::function<void(int)> wait) { g_wait = std::move(wait); }
 
 void AutomationLog(const std::string& line) {
@@ -144,6 +148,43 @@ void ConnectLoadTargetsToModelRecords() {
   t.contiSmax = &Conti().sMax;
 }
 
+namespace {
+
+// Sends a menu command and tells whether it was there to run: a command of
+// a subsystem outside this build answers with its "not available" box.
+CommandStatus SendCommand(IAutomationWindow& window, int id) {
+  const std::size_t before = UnattendedUI().Log().size();
+  window.Command(id);
+  const std::vector<std::string> log = UnattendedUI().Log();
+  for (std::size_t k = before; k < log.size(); ++k)
+    if (log[k].rfind("[NOT AVAILABLE]", 0) == 0) return CommandStatus::NotAvailable;
+  return CommandStatus::Done;
+}
+
+CommandStatus SelectModel(IAutomationWindow& window, bool cofs) {
+  const CommandStatus status = SendCommand(window, cofs ? kCmdContinuousCS : kCmdLsgStar);
+  if (status != CommandStatus::Done) return status;
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  const bool chosen = sel.DistributionModel && (cofs ? sel.CSModel != 0 : sel.LsgStarModel != 0);
+  return chosen ? CommandStatus::Done : CommandStatus::Refused;
+}
+
+// Run or Fit: a distribution model has run when its computation reached
+// its end and left a distribution.
+CommandStatus ComputeStep(IAutomationWindow& window, int id) {
+  LastContiRunTimings() = ContiRunTimings{};
+  const CommandStatus status = SendCommand(window, id);
+  if (status != CommandStatus::Done) return status;
+  if (gModelSelectorFlags.DistributionModel &&
+      !(LastContiRunTimings().total > 0 && Conti().distribution))
+    return CommandStatus::Failed;
+  // What the window's next paint would compute for its report.
+  CalcRmsd();
+  return CommandStatus::Done;
+}
+
+}  // namespace
+
 bool TakeAutomationCommandLine(int argCount, char** argCopies) {
   if ((argCount != 1 && argCount != 2) || !argCopies) return false;
   const char* handshake = argCount == 2 ? argCopies[1] : nullptr;
@@ -151,7 +192,7 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
   if (!file) return false;
 
   ResetAutomation();
-  platform::SetUI(&UnattendedUI());
+  InstallUnattendedUserInterface();
   g_state.parameterFile = file;
   g_record = std::make_unique<CIniCustomPars>();
   CIniCustomPars& r = *g_record;
@@ -257,7 +298,7 @@ bool ApplyAutomationParameters(const CIniCustomPars& r, IAutomationWindow& windo
   const bool cofs = std::strcmp(r.Model, "cofs") == 0;
   const bool lsgofs = std::strcmp(r.Model, "lsgofs") == 0;
   if (cofs || lsgofs) {
-    const CommandStatus status = cofs ? SelectContinuousCSModel() : SelectLsgStarModel();
+    const CommandStatus status = SelectModel(window, cofs);
     if (status != CommandStatus::Done)
       RecordAutomationFailure(kAutomationStepFailed,
                               std::string("model ") + r.Model + ": " + CommandStatusText(status));
@@ -329,12 +370,6 @@ bool ApplyAutomationParameters(const CIniCustomPars& r, IAutomationWindow& windo
 
 namespace {
 
-void SubtractNoiseAsSwitched(const CIniCustomPars& r) {
-  if (!r.AutoSubtractSystematicNoise) return;
-  if (r.RINoiseFitted) SubtractRINoiseCommand();
-  if (r.TINoiseFitted) SubtractTINoiseCommand();
-}
-
 void Step(const char* what, CommandStatus status) {
   if (status == CommandStatus::Done) {
     AutomationLog(std::string(what) + ": done");
@@ -342,6 +377,12 @@ void Step(const char* what, CommandStatus status) {
   }
   RecordAutomationFailure(kAutomationStepFailed,
                           std::string(what) + ": " + CommandStatusText(status));
+}
+
+void SubtractNoiseAsSwitched(const CIniCustomPars& r, IAutomationWindow& window) {
+  if (!r.AutoSubtractSystematicNoise) return;
+  if (r.RINoiseFitted) Step("RI noise subtraction", SendCommand(window, kCmdSubtractRINoise));
+  if (r.TINoiseFitted) Step("TI noise subtraction", SendCommand(window, kCmdSubtractTINoise));
 }
 
 void ExitWithStatus(IAutomationWindow& window) {
@@ -366,12 +407,25 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
   const bool loaded = LoadAutomationScanList(r, window);
   ApplyAutomationParameters(r, window);
   window.RequestRepaint();
-  if (loaded) {
-    if (r.AutoRun) Step("Run", RunCommand());
-    SubtractNoiseAsSwitched(r);
-    if (r.AutoFit) Step("Fit", FitCommand());
-    SubtractNoiseAsSwitched(r);
-    if (r.ShowResidualsHistogram) window.RelayoutAndRedrawPlots();
+  // A fatal error ends its command and asks the program to end: the run
+  // stops there, and the end is a failure whatever status the box asked for.
+  auto fatal = [] {
+    if (!platform::QuitRequested()) return false;
+    RecordAutomationFailure(kAutomationStepFailed, "a fatal error ended the analysis");
+    return true;
+  };
+  if (loaded && !fatal()) {
+    if (r.AutoRun) Step("Run", ComputeStep(window, kCmdRun));
+    if (!fatal()) SubtractNoiseAsSwitched(r, window);
+    if (!fatal() && r.AutoFit) Step("Fit", ComputeStep(window, kCmdFit));
+    if (!fatal()) SubtractNoiseAsSwitched(r, window);
+    if (!fatal() && r.ShowResidualsHistogram) window.RelayoutAndRedrawPlots();
+  }
+  if (platform::QuitRequested()) {
+    // Nothing more may run, but the pipeline still gets its set and flag.
+    FinishAutomation(window, false);
+    platform::RequestQuit(g_state.exitCode);
+    return true;
   }
   if (r.AutoExit) {
     Wait(1000);

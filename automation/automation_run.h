@@ -27,11 +27,23 @@ enum AutomationExitCode : int {
   kAutomationWriteFailed = 5,   // a result file could not be written
 };
 
-// What the run needs from the main window (window chrome only: the
-// analysis itself goes through automation/commands.h).
+// Menu commands the run sends, as the menu would.
+enum AutomationCommand : int {
+  kCmdContinuousCS = 275,  // "Continuous c(s) Distribution"
+  kCmdLsgStar = 288,       // "ls-g*(s)"
+  kCmdRun = 213,
+  kCmdFit = 215,
+  kCmdSubtractTINoise = 508,
+  kCmdSubtractRINoise = 509,
+};
+
+// What the run needs from the main window: its menu commands (the same
+// paths a person takes) and a few window chores.
 class IAutomationWindow {
  public:
   virtual ~IAutomationWindow() = default;
+  // Dispatches a menu command as the menu or an accelerator would.
+  virtual void Command(int id) = 0;
   virtual void SetCaption(const std::string& text) = 0;
   virtual void RequestRepaint() = 0;
   virtual void CheckMenuItem(int id, bool checked) = 0;
@@ -71,6 +83,12 @@ CIniCustomPars* CurrentIniCustomPars();
 // properly", caption "command line parameters found") and the program's end
 // requested with kAutomationRejectedFile.
 bool TakeAutomationCommandLine(int argCount, char** argCopies);
+
+// From here on every box and question is logged and answered with its
+// default button. The start-up installs it as soon as the command line asks
+// for an unattended run, so that nothing before the intake can wait for a
+// person either.
+void InstallUnattendedUserInterface();
 
 // The whole run, inside the window's constructor; false only without a record.
 bool RunAutomationAtStartup(IAutomationWindow& window);

@@ -160,7 +160,7 @@ std::string ResultPath(const CIniCustomPars& r, const char* name) {
 
 }  // namespace
 
-std::string ComposeResultParametersXml(const CIniCustomPars& r) {
+std::string ComposeResultParametersXml(const CIniCustomPars& r, bool screenshotWritten) {
   const ScanSet& s = CurrentScanSet();
   const FitEngineState& fs = gFitEngineState;
   const ModelParams& mp = gModelParams;
@@ -171,7 +171,8 @@ std::string ComposeResultParametersXml(const CIniCustomPars& r) {
   std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   x += "<cGMPTarnel>\n";
   Element(x, "TARNELVersion", std::string("TARNEL  version ") + kTarnelVersionText);
-  Element(x, "ScreenShotPath", XmlEscape(ResultPath(r, "screenshot.bmp")));
+  Element(x, "ScreenShotPath",
+          screenshotWritten ? XmlEscape(ResultPath(r, "screenshot.bmp")) : std::string());
   Element(x, "CofsDataPath", XmlEscape(ResultPath(r, "distribution.dat")));
   Element(x, "TINoisePath", XmlEscape(ResultPath(r, "TInoise.dat")));
   Element(x, "RINoisePath", XmlEscape(ResultPath(r, "RInoise.dat")));
@@ -285,6 +286,7 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
   if (!platform::DirectoryExists(r.OutputResultsDirectory))
     platform::CreateDirectory(r.OutputResultsDirectory);
 
+  bool screenshotWritten = false;
   if (shot.wanted) {
     const std::string path = ResultPath(r, "screenshot.bmp");
     if (shot.client.Empty())
@@ -292,6 +294,8 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
     else if (!SaveWindowAreaAsBmp(path, shot.client, 0, 0, shot.client.Width(),
                                   shot.client.Height(), 24))
       fail("could not write " + path);
+    else
+      screenshotWritten = true;
   }
 
   const ScanSet& s = CurrentScanSet();
@@ -357,7 +361,7 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
   }
   {
     const std::string path = ResultPath(r, "ResultParameters.xml");
-    const std::string xml = ComposeResultParametersXml(r);
+    const std::string xml = ComposeResultParametersXml(r, screenshotWritten);
     std::FILE* f = OpenForWriting(path);
     if (!f) {
       ReportCannotOpen(path);

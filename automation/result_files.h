@@ -36,8 +36,9 @@ struct ResultScreenshot {
 bool WriteAutomationResultFiles(const CIniCustomPars& record, const ResultScreenshot& shot,
                                 std::string* failures);
 
-// The text of "ResultParameters.xml" for the current state.
-std::string ComposeResultParametersXml(const CIniCustomPars& record);
+// The text of "ResultParameters.xml" for the current state. ScreenShotPath
+// names the screenshot only when one was written, and is empty otherwise.
+std::string ComposeResultParametersXml(const CIniCustomPars& record, bool screenshotWritten);
 
 // Text safe between XML tags: & and < (and >) escaped.
 std::string XmlEscape(const std::string& text);

@@ -4,7 +4,10 @@
 #include <vector>
 
 #include "data/scan_set.h"
+#include "distributions/conti_models.h"
+#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
+#include "distributions/hydrodynamics.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 
@@ -40,29 +43,12 @@ bool ClipSegment(double x1, double x2, double c1, double c2, double lo, double h
 // Models whose grid point 1 is a discrete or buffer component, left out of
 // the integration.
 bool FirstPointSeparate() {
-  const ModelSelectorFlags& f = F();
-  return f.CSff0With1DiscreteModel || f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent ||
-         f.CSWithMsTableModel || f.BimodalFF0With1DiscreteCSModel || f.NonidealCSModel ||
-         (f.HybridCSLsgModel && Conti().hybridDiscrete) || f.LsgStarWith1DiscreteModel;
+  return LeadingTermModel() || F().CSff0With1DiscreteModel || ContiHooks().bufferCorrection;
 }
 
-bool DlsModel() { return F().DlsIDModel || F().DlsIRhModel || F().DlsIRhTimeCourseModel; }
-
-// The c(M) family keeps its molar masses as the axis; every s-based model,
-// the boundary transforms and the DLS models (whose log10 D of I(D) lives in
-// the mass array as well) are handled apart.
-bool MassAxis() {
-  const ModelSelectorFlags& f = F();
-  const bool sBased =
-      f.CSModel || f.ElectrophoresisCVModel || f.ConformationalChangeCSModel ||
-      f.FixFF0FloatingVbarCSModel || f.GeneralScalingLawCSModel || f.WormlikeChainCSModel ||
-      f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel || f.CSWith1DiscreteModel ||
-      f.CSWith1DiscreteComponent || f.CSWithMsTableModel || f.CSInvariantDModel ||
-      f.NonidealCSModel || f.CSModel521 || f.LsgStarModel || f.LsgStarWith1DiscreteModel ||
-      f.HybridCSLsgModel || f.CSff0Model || f.CSff0With1DiscreteModel ||
-      f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel || f.ElectrophoresisLsgModel;
-  return !sBased && !f.SedTransformModel && !f.LsgExtrapolationModel;
-}
+// The c(M) family integrates over its molar masses; the boundary
+// transforms keep s.
+bool MassAxis() { return MassGridModel() && !F().SedTransformModel && !F().LsgExtrapolationModel; }
 
 }  // namespace
 
@@ -128,14 +114,10 @@ void IntegrateDistribution2D(float lo, float hi, float r1, float r2) {
   cs.csffWeightAverageM = sm / sc;
   cs.csffStokesRadius = sr / sc;
   cs.csffFf = sf / sc;
-  // Svedberg: M = s R T / (D (1 - vbar rho)), s in 1e-13 s, D in cm^2/s,
-  // R in erg/(mol K), T in K.
-  if (sd > 0.0) {
-    const double sw = ss / sc * 1e-13, dw = sd / sc;
-    const double buoyancy = 1.0 - gSolutionConditions.vbarRho;
-    const double T = gSolutionConditions.temperature;
-    cs.csffMFromSD = buoyancy != 0.0 ? sw * 8.31451e7 * T / (dw * buoyancy) : 0.0;
-  }
+  // M of the weight-average s and D by the Svedberg relation.
+  if (sd > 0.0)
+    cs.csffMFromSD = DFromSM(static_cast<float>(ss / sc), static_cast<float>(sd / sc),
+                             gSolutionConditions.temperature - kAbsoluteZero);
   double vr = 0, vm = 0;
   for (int i = k0; i <= cs.grid2DSize; ++i) {
     if (!inside(i)) continue;
@@ -161,7 +143,7 @@ void IntegrateDistribution(float lo, float hi, float* area, float* mean, float* 
   if ((F().CSff0Model || F().CSff0With1DiscreteModel) && cs.grid2DAmplitude)
     IntegrateDistribution2D(lo, hi, cs.csffRangeFfMin, cs.csffRangeFfMax);
 
-  const bool dls = DlsModel() || CurrentDataTypeFlags().dls;
+  const bool dls = DlsDistributionModel() || CurrentDataTypeFlags().dls;
   const float* x = MassAxis() && !dls ? cs.molarMasses : cs.sValues;
   int first = FirstPointSeparate() ? 2 : 1;
   double dlo = lo, dhi = hi;

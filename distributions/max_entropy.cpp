@@ -268,6 +268,47 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
   int d = y > t ? 1 : 0;
   double yBest = y, uBest = u;
   keepBest();
+  // The nearest points on either side of the target, for the final polish.
+  double uBelow = 0.0, yBelow = 0.0, uAbove = 0.0, yAbove = 0.0;
+  bool haveBelow = false, haveAbove = false;
+  auto note = [&](double uu, double yy) {
+    if (yy < 0.0 && (!haveBelow || yy > yBelow)) {
+      uBelow = uu;
+      yBelow = yy;
+      haveBelow = true;
+    }
+    if (yy > 0.0 && (!haveAbove || yy < yAbove)) {
+      uAbove = uu;
+      yAbove = yy;
+      haveAbove = true;
+    }
+  };
+  note(u, y);
+  // The step rule ends at a smallest step, which in steep stretches leaves
+  // the ratio visibly off the target; the bracket around the target is then
+  // narrowed by regula falsi (Illinois) until the ratio is within t.
+  auto polish = [&]() {
+    if (!haveBelow || !haveAbove || std::fabs(y) <= t) return u;
+    int side = 0;
+    for (int it = 0; it < 40 && std::fabs(y) > t; ++it) {
+      const double uNew = uBelow - yBelow * (uAbove - uBelow) / (yAbove - yBelow);
+      u = uNew;
+      y = f(u);
+      if (y < 0.0) {
+        uBelow = u;
+        yBelow = y;
+        if (side == -1) yAbove *= 0.5;
+        side = -1;
+      } else {
+        uAbove = u;
+        yAbove = y;
+        if (side == 1) yBelow *= 0.5;
+        side = 1;
+      }
+      if (std::fabs(uAbove - uBelow) < 1e-12) break;
+    }
+    return u;
+  };
   s = d == 0 ? std::fabs(s) : -std::fabs(s);
   for (;;) {
     if (std::fabs(y) < t) return u;
@@ -277,12 +318,14 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
     const double yPrev = y;
     u += s;
     y = f(u);
+    note(u, y);
     if (std::fabs(y) < t) return u;
     int repeats = 0;
     while (y == yPrev) {
       if (std::fabs(s) < 0.25) s *= 2.0;
       u += s;
       y = f(u);
+      note(u, y);
       ProgressLine(y, false);
       if (++repeats >= 101) {
         const std::string text = "problem with regularization, caught at P = " + pText(y);
@@ -344,7 +387,7 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
       }
     }
     ProgressLine(y, false);
-    if (std::fabs(s) < smin) return u;
+    if (std::fabs(s) < smin) return polish();
     if (k > 1000) {
       if (!Conti().monteCarloRun) ContiErrorOrCode("too many iterations finding root", 8);
       (void)ctx;

@@ -9,6 +9,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
 #include "distributions/integrate_distribution.h"
 #include "distributions/neq_threads.h"
 #include "distributions/work_blocks.h"
@@ -222,6 +223,7 @@ void MonteCarloDistributionLimits(float c) {
   WriteDistributionCurve(MonteCarloLowerStem(c));
   for (int i = 1; i <= points; ++i) cs.distribution[i] = mc.mean[i];
   WriteDistributionCurve("mean");
+  RedrawDistributionPlot();
 }
 
 MonteCarloSwResult MonteCarloSwStatistics(float sMin, float sMax, float c) {

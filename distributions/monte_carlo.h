@@ -53,7 +53,8 @@ MonteCarloState& MonteCarlo();
 
 // What the series needs from the plot layer: the two limit curves on the
 // distribution plot (upper in RGB(255, 0, 0), lower in RGB(0, 0, 255)),
-// their removal, and text into the main window. Unset members do nothing.
+// their removal, and text into the main window. Unset members do nothing,
+// except the text, which then goes through the distribution plot's host.
 struct MonteCarloDisplayHooks {
   std::function<void(CCurve* upper, CCurve* lower)> addLimitCurves;
   std::function<void()> removeLimitCurves;

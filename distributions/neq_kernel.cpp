@@ -208,19 +208,6 @@ void ClearProductBlock(PackedDesign& d, int ib) {
               sizeof(double) * PackedDesign::kBlock * d.rows);
 }
 
-void AssignProductBlocks(int blocks, int threads, int* owner) {
-  // More workers than blocks leave the extra workers idle.
-  long load[256] = {};
-  const int t = threads < 256 ? threads : 256;
-  for (int ib = blocks - 1; ib >= 0; --ib) {  // tiles grow with ib
-    int best = 0;
-    for (int q = 1; q < t; ++q)
-      if (load[q] < load[best]) best = q;
-    owner[ib] = best;
-    load[best] += ProductBlockTiles(ib);
-  }
-}
-
 int ProductBlockTiles(int ib) {
   return (ib * PackedDesign::kBlock + PackedDesign::kBlock - 1) / PackedDesign::kColumns + 1;
 }

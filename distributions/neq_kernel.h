@@ -46,10 +46,6 @@ void ClearProductBlock(PackedDesign& d, int ib);
 void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
                              const std::atomic<bool>& stop, std::atomic<long>* done);
 
-// Shares the row blocks among `threads` workers (owner[ib] in 0..threads-1):
-// the largest blocks first, each to the least loaded worker, so that the
-// growing triangular rows balance.
-void AssignProductBlocks(int blocks, int threads, int* owner);
 
 // Column tiles of row block ib, and the total tiles of the product.
 int ProductBlockTiles(int ib);

@@ -32,26 +32,25 @@ int NeqThreadPool::Size() const {
 
 void NeqThreadPool::WorkerLoop(int jobIndex) {
   long seen = 0;
+  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    const std::function<void(int)>* job = nullptr;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
-      if (quit_) return;
-      seen = generation_;
-      if (jobIndex > active_) continue;
-      job = job_;
-    }
+    wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+    if (quit_) return;
+    seen = generation_;
+    if (!open_ || jobIndex > active_) continue;
+    ++inside_;
+    const std::function<void(int)>* job = job_;
+    lock.unlock();
     (*job)(jobIndex);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (--remaining_ == 0) finished_.notify_all();
-    }
+    lock.lock();
+    --inside_;
+    ++completed_;
+    left_.notify_all();
   }
 }
 
 void NeqThreadPool::Run(int threads, const std::function<void(int)>& job,
-                        const std::function<void()>& poll) {
+                        const std::function<bool()>& finished, const std::function<void()>& poll) {
   if (threads < 1) threads = 1;
   std::unique_lock<std::mutex> lock(mutex_);
   while (static_cast<int>(workers_.size()) < threads) {
@@ -63,16 +62,33 @@ void NeqThreadPool::Run(int threads, const std::function<void(int)>& job,
   }
   job_ = &job;
   active_ = threads;
-  remaining_ = threads;
+  completed_ = 0;
+  open_ = true;
   ++generation_;
   wake_.notify_all();
-  while (remaining_ > 0) {
-    finished_.wait_for(lock, std::chrono::milliseconds(10), [&] { return remaining_ == 0; });
-    if (remaining_ > 0 && poll) {
+  if (poll) {
+    lock.unlock();
+    poll();
+    lock.lock();
+  }
+  for (;;) {
+    if (left_.wait_for(lock, std::chrono::milliseconds(10),
+                       [&] { return inside_ == 0 && finished(); }))
+      break;
+    if (poll) {
       lock.unlock();
       poll();
       lock.lock();
     }
   }
+  // Workers that have not started yet find the job closed.
+  open_ = false;
   job_ = nullptr;
+}
+
+void NeqThreadPool::Run(int threads, const std::function<void(int)>& job,
+                        const std::function<void()>& poll) {
+  const int count = threads < 1 ? 1 : threads;
+  // Evaluated under the pool's lock.
+  Run(count, job, [this, count] { return completed_ >= count; }, poll);
 }

@@ -1,8 +1,11 @@
 #pragma once
 // The persistent worker pool of the normal equations. Workers are created
-// once (and added when more are asked for), wait for a job, run their share
-// of it and report back; they never touch the user interface, and the only
-// value several of them may write is the atomic stop flag.
+// once (more are added when more are asked for), sleep between jobs and
+// never touch the user interface; the calling thread waits, polling the
+// keyboard and showing progress. Jobs hand out their work items through
+// atomic counters, so a worker that starts late (its processor busy with
+// other work) simply takes fewer items, and the job ends as soon as every
+// item is done: a worker that has not started by then sits the job out.
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -29,9 +32,14 @@ class NeqThreadPool {
   static NeqThreadPool& Instance();
   ~NeqThreadPool();
 
-  // Runs job(t) for t = 1..threads on the workers and returns when all are
-  // done. Meanwhile the calling thread runs `poll` about every 10 ms (key
-  // polling, progress display).
+  // Runs job(t) on workers t = 1..threads; job must take work items until
+  // none is left and then return. Returns once finished() holds (every item
+  // done) and no worker is inside the job; meanwhile the calling thread
+  // runs poll about every 10 ms.
+  void Run(int threads, const std::function<void(int)>& job, const std::function<bool()>& finished,
+           const std::function<void()>& poll);
+  // Runs job(t) once on every worker t = 1..threads and returns when all
+  // of them have returned (jobs that split their work by t).
   void Run(int threads, const std::function<void(int)>& job, const std::function<void()>& poll);
   int Size() const;
 
@@ -41,11 +49,13 @@ class NeqThreadPool {
   void WorkerLoop(int jobIndex);
 
   mutable std::mutex mutex_;
-  std::condition_variable wake_, finished_;
+  std::condition_variable wake_, left_;
   std::vector<std::unique_ptr<MultiContiNEQThread>> workers_;
   const std::function<void(int)>* job_ = nullptr;
-  int active_ = 0;       // workers taking part in the current job
-  int remaining_ = 0;    // of them still running
+  int active_ = 0;      // workers 1..active_ may join the open job
+  int inside_ = 0;      // workers running the job now
+  int completed_ = 0;   // workers that have finished the current job
+  bool open_ = false;   // the job still accepts workers
   long generation_ = 0;
   bool quit_ = false;
 };

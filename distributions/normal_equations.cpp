@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -256,51 +257,62 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
   const size_t points = static_cast<size_t>(p.P) * p.scans.size();
   ReserveDesign(p.nsys, points);
   PackedDesign& d = Design();
-  PrepareData(p);
   std::atomic<bool>& stop = platform::StopFlag();
+  const int T = std::max(1, threads);
   const int nb = d.Blocks();
   std::atomic<long> done{0};
   const long cost = ProductCost(d);
+  NeqThreadPool& pool = NeqThreadPool::Instance();
 
-  if (threads <= 0) {
-    for (int i = 1; i <= p.nsys; ++i) PrepareKernel(p, i);
-    std::vector<int> blocks(nb);
-    for (int ib = 0; ib < nb; ++ib) {
-      blocks[ib] = ib;
-      ClearProductBlock(d, ib);
+  // The calling thread polls the keyboard and shows the progress while the
+  // workers sum.
+  auto poll = [&] {
+    if (KeyPressed()) stop = true;
+    ShowNormalEquationProgress(cost > 0 ? static_cast<float>(done.load()) / cost : 1.0f);
+  };
+
+  // Packing: item 0 is the data row, items 1..nsys the kernels.
+  std::atomic<int> nextRow{0}, packed{0};
+  std::function<void(int)> pack = [&](int) {
+    for (int i = nextRow++; i <= p.nsys; i = nextRow++) {
+      if (i == 0)
+        PrepareData(p);
+      else
+        PrepareKernel(p, i);
+      ++packed;
     }
-    // Chunk by chunk so that a key press is seen between chunks.
-    PackedDesign one = d;
-    for (int c = 0; c < d.chunks && !stop.load(); ++c) {
-      if (KeyPressed()) {
-        stop = true;
-        break;
+  };
+  pool.Run(T, pack, [&] { return packed.load() == p.nsys + 1; }, poll);
+
+  std::atomic<int> finishedBlocks{0};
+  std::function<void(int)> product;
+  if (T == 1) {
+    // One worker: all row blocks chunk after chunk, so that a chunk of
+    // every row is read from memory once.
+    product = [&](int) {
+      std::vector<int> blocks(nb);
+      for (int ib = 0; ib < nb; ++ib) {
+        blocks[ib] = ib;
+        ClearProductBlock(d, ib);
       }
-      ShowNormalEquationProgress(static_cast<float>(c) / d.chunks);
-      one.data = d.data + static_cast<size_t>(c) * PackedDesign::kChunk;
-      one.chunks = 1;
-      AccumulateProductBlocks(one, blocks.data(), nb, stop, nullptr);
-    }
+      AccumulateProductBlocks(d, blocks.data(), nb, stop, &done);
+      finishedBlocks = nb;
+    };
   } else {
-    std::function<void(int)> prepare = [&](int t) {
-      for (int i = t; i <= p.nsys; i += threads) PrepareKernel(p, i);
+    // Row blocks go one at a time, the largest first, to whichever worker
+    // is free. Each block is summed chunk after chunk by one worker, so the
+    // sums do not depend on who took it.
+    std::atomic<int> nextBlock{nb - 1};
+    product = [&, nextBlock = &nextBlock](int) {
+      for (int ib = (*nextBlock)--; ib >= 0; ib = (*nextBlock)--) {
+        ClearProductBlock(d, ib);
+        AccumulateProductBlocks(d, &ib, 1, stop, &done);
+        ++finishedBlocks;
+      }
     };
-    NeqThreadPool::Instance().Run(threads, prepare, nullptr);
-    std::vector<int> owner(nb);
-    AssignProductBlocks(nb, threads, owner.data());
-    std::function<void(int)> product = [&](int t) {
-      std::vector<int> mine;
-      for (int ib = 0; ib < nb; ++ib)
-        if (owner[ib] == t - 1) mine.push_back(ib);
-      for (int ib : mine) ClearProductBlock(d, ib);
-      AccumulateProductBlocks(d, mine.data(), static_cast<int>(mine.size()), stop, &done);
-    };
-    std::function<void()> poll = [&] {
-      if (KeyPressed()) stop = true;
-      ShowNormalEquationProgress(cost > 0 ? static_cast<float>(done.load()) / cost : 1.0f);
-    };
-    NeqThreadPool::Instance().Run(threads, product, poll);
+    pool.Run(T, product, [&] { return finishedBlocks.load() == nb; }, poll);
   }
+  if (T == 1) pool.Run(1, product, [&] { return finishedBlocks.load() == nb; }, poll);
   ExtractResults(p);
   if (model == NoiseModel::TIRIFixedComponent) {
     b.fixedComponentValue1 = NeqInputs().bufferValue1;

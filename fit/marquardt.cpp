@@ -111,8 +111,10 @@ int AllocMarquardtArrays(int n) {
   return 1;
 }
 
-void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* beta, double* chisq) {
+void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* beta, double* chisq,
+           FitTarget target) {
   FitEngineState& fs = gFitEngineState;
+  if (!target) target = SimplexSim;
   MarquardtWorkArrays& w = Work();
   const ScanSet& ss = CurrentScanSet();
   for (int j = 1; j <= n; ++j) {
@@ -121,7 +123,7 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
   }
   *chisq = 0.0;
 
-  SimplexSim(ToModelUnits(a, n), host);
+  target(ToModelUnits(a, n), host);
   if (fs.stopRequested) return;
   double points = 0;
   for (int s = 1; s <= ss.count; ++s) {
@@ -151,7 +153,7 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
           for (int k = w.first[s]; k <= w.last[s]; ++k) w.derivatives[s][i][k] = 0.0f;
       continue;
     }
-    SimplexSim(ToModelUnits(w.derivativePoint, n), host);
+    target(ToModelUnits(w.derivativePoint, n), host);
     if (fs.stopRequested) return;
     for (int s = 1; s <= ss.count; ++s) {
       if (!w.derivatives[s]) continue;
@@ -182,7 +184,8 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
   fs.mlTestRmsd = points > 0 ? std::sqrt(sum / points) : 0.0;
 }
 
-void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* lambda) {
+void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* lambda,
+           FitTarget target) {
   FitEngineState& fs = gFitEngineState;
   MarquardtWorkArrays& w = Work();
   static double ochisq = 0.0;
@@ -191,7 +194,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
 
   if (*lambda < 0.0) {
     *lambda = 0.01;
-    mlcof(host, a, flags, n, w.alpha, w.beta, chisq);
+    mlcof(host, a, flags, n, w.alpha, w.beta, chisq, target);
     if (fs.stopRequested) return;
     ochisq = *chisq;
     for (int j = 1; j <= n; ++j) w.trial[j] = a[j];
@@ -241,7 +244,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     w.trial[j] = t;
   }
   double trialChisq = 0.0;
-  mlcof(host, w.trial, flags, n, w.covariance, w.delta, &trialChisq);
+  mlcof(host, w.trial, flags, n, w.covariance, w.delta, &trialChisq, target);
   if (!fs.stopRequested) {
     if (ochisq <= trialChisq) {
       *lambda *= 10.0;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "fit/nelder_mead.h"
+
 class FitHost;
 
 // Result of the last completed run, in model units.
@@ -24,9 +26,14 @@ const MarquardtResult& LastMarquardtResult();
 // 1 when done or nothing floated; 0 when refused, stopped or failed.
 int MLOptimize(FitHost* host);
 // One iteration (lambda < 0 initialises, lambda = 0 is the covariance pass).
-void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* lambda);
+// The target evaluates the model for a vector in model units and fills the
+// scans' model arrays (SimplexSim when null; the continuous distributions
+// pass their own).
+void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* lambda,
+           FitTarget target = nullptr);
 // Derivatives, alpha, beta and the sum of squares at a (normalised units).
-void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* beta, double* chisq);
+void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* beta, double* chisq,
+           FitTarget target = nullptr);
 int AllocMarquardtArrays(int n);
 void FreeMarquardtArrays(int n);
 // Normalised units into model units: v[j] *= scale[j] where scale[j] != 0.

@@ -270,6 +270,16 @@ int ReloadParameters(const std::string& path) {
   sel.MonomerDimerTetramerModel = On(at(71));
   sel.NonidealSingleSpeciesModel = at(72) >= 1.0f;
   sel.NonidealVariantModel = at(72) == 1001.0f;
+  // The distribution model is chosen again by its own command, at this point
+  // of the file: what the command sets may be overwritten by the lines after.
+  const int code = Int(at(73));
+  if (code > 0) {
+    if (code >= 2) fs.molarMassParameters = 1;
+    if (hooks.reselectDistributionModel)
+      hooks.reselectDistributionModel(code);
+    else
+      DefaultReselect(code);
+  }
   ls.experimentalInitialDistribution = On(at(75));
   fs.fitTINoise = On(at(76));
   ls.automaticAlgorithm = On(at(77));
@@ -308,14 +318,6 @@ int ReloadParameters(const std::string& path) {
       if (IsContiLine(line)) hooks.setContiValue(line, at(line));
   mp.reloadGridFlag = 1;
 
-  const int code = Int(at(73));
-  if (code > 0) {
-    if (code >= 2) fs.molarMassParameters = 1;
-    if (hooks.reselectDistributionModel)
-      hooks.reselectDistributionModel(code);
-    else
-      DefaultReselect(code);
-  }
   ComponentDefaultsContext context;
   CheckComponentDefaults(context);
   if (sc.vbar20 == 0.0f &&

@@ -793,12 +793,16 @@ int CLammIdeal::CheckAndRun() {
         fixedTimeStep_ = false;
         InitRotorRamp();
         LimitAccelerationStep();
-        int n = static_cast<int>(std::floor(staticCandidate_));
+        // The candidate is clamped in both cases: without an adaptive grid
+        // size it was never computed and would leave a grid of no nodes.
+        const int n = std::clamp(static_cast<int>(std::floor(staticCandidate_)), minNodes_,
+                                 maxNodes_);
         if (optimiseGrid_ && IsGradientTooSteep(s_, D_) && !zoneLoading_) {
-          N_ = std::max(n, 3);
+          FreeWorkMemory();
+          N_ = n;
+          AllocWorkMemory();
           SetupGradedGrid(refineRadius_);
         } else {
-          n = std::clamp(n, minNodes_, maxNodes_);
           ResizeWorkMemory(n);
         }
         if (allocated_) again();

@@ -16,9 +16,10 @@ namespace {
 constexpr int MinorTickLength = 5;
 constexpr int LabelGap = 2;
 constexpr int MirrorTicks = 1;
-// A rescale can leave points outside a range that stays fixed; the picture
-// is then recorded at most this many extra times.
-constexpr int kMaxReplots = 3;
+// Points outside the y range ask for a rescale and a second recording. The
+// rescale either brings them in or cannot (a fixed range), so recording
+// more than once more never helps.
+constexpr int kMaxReplots = 1;
 
 }  // namespace
 

@@ -137,8 +137,11 @@ void DrawResidualsBitmap(platform::DrawSurface& window) {
   auto mapY = [&](double v) { return static_cast<int>(std::floor(v * ch / 1000.0)); };
   const int n = CurrentScanSet().count;
   const int wl = w.layoutRight - w.layoutLeft - (w.showHistogram ? w.histogramWidth : 0);
-  const int left = mapX(std::floor(PlotXStretch * w.layoutLeft));
-  const int width = mapX(std::floor(PlotXStretch * wl));
+  // The same stretch product as the plot rectangles, so the strip lines up
+  // with the residual plot's frame.
+  const double stretch = static_cast<double>(PlotXStretch);
+  const int left = mapX(std::floor(stretch * w.layoutLeft));
+  const int width = mapX(std::floor(stretch * wl));
   // The strip ends where the residual plot, shifted down by n layout rows,
   // begins.
   const int top = mapY(w.residualTop) - n + mapY(n);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds nothing itself (make run has built the program): runs the unattended
 # c(s) analysis of the bundled example experiment (examples/cofs, 36 scans of
-# a synthetic 2.5 S / 5 S / 8 S mixture with TI and RI noise) into results/
-# and prints a short summary. The exit status is the program's.
+# a synthetic 2.5 S / 5 S / 8 S mixture with TI and RI noise; run, noise
+# subtraction and a fit of the meniscus) into results/ and prints a short
+# summary. The exit status is the program's.
 set -uo pipefail
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,6 +25,7 @@ if [ -f results/alldone.flag ]; then
 fi
 if [ -f results/ResultParameters.xml ]; then
   sed -n 's|.*<RMSD>\(.*\)</RMSD>.*|rmsd: \1|p' results/ResultParameters.xml
+  sed -n 's|.*<Meniscus>\(.*\)</Meniscus>.*|fitted meniscus: \1 cm (true 6.02, started at 6.01)|p' results/ResultParameters.xml
 fi
 # Peaks: local maxima of c(s) that carry at least 5 % of the largest value,
 # with the area of each peak between the minima around it.

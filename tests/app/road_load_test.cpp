@@ -1,4 +1,5 @@
 #include "app/list_file.h"
+#include "plot/plot_window_set.h"
 #include "road_support.h"
 
 namespace {
@@ -150,6 +151,28 @@ TEST_F(RoadTest, DroppedParameterFileAsksBeforeSwitching) {
   Window().EvDropFiles({"/d/~tmppars.ra1"});
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_TRUE(ui_->AllConsumed());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadTest, MultiSpeedLoadRestoresTheBitmapSwitchAndLowersItsFlags) {
+  const auto paths = WriteRun();
+  Window();
+  CurrentPlotWindows().showBitmap = 1;
+  ui_->ExpectFiles("select files to fit", Chosen(paths));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  // The time stamps are tested unless every load tests them anyway.
+  ui_->ExpectBox("CHECK TIME STAMP", "no time stamp information available", platform::IDNO);
+  ui_->ExpectBox("NOT AVAILABLE", "");  // the rotor-stretch correction comes separately
+  Window().Dispatch(949);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(CurrentScanSet().count, 4);
+  EXPECT_EQ(CurrentPlotWindows().showBitmap, 1);
+  EXPECT_EQ(AutocorrectLoad(), 0);
+  EXPECT_FALSE(WindowFlags().FileDialogOpen);
+  EXPECT_FALSE(WindowFlags().Autocorrect);
 }
 
 }  // namespace

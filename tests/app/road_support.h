@@ -35,6 +35,8 @@ class RoadTest : public AppTest {
     UserFitLimitsSet() = 0;
     InitParamsTransfer(ParamsTransferBuffer());
     CurrentScanSet().loadEvery = 1;
+    CurrentScanSet().oldFileNameConvention = 0;
+    CurrentScanSet().equilibriumMode = 0;
     Options().InfoWizardMessages = 0;
     WriteAgreedDefaults();
     formScope_ = std::make_unique<ScopedFormRunner>(forms_);
@@ -58,11 +60,13 @@ class RoadTest : public AppTest {
     return *window_;
   }
 
-  // A boundary moving out from the meniscus: c = c0/2 erfc((r - rb)/w) with
-  // rb = m exp(w^2 s t), written as absorbance scans of cell 1.
+  // A boundary moving out from the meniscus and spreading by diffusion:
+  // c = c0/2 erfc((rb - r) / (2 sqrt(D t))) with rb = m exp(omega^2 s t),
+  // s = 5 S, D = 4e-7 cm^2/s, the plateau diluted as exp(-2 omega^2 s t),
+  // written as absorbance scans of cell 1.
   std::vector<std::string> WriteRun(const std::string& ext = ".ra1", int scans = 4, char type = 'R') {
     std::vector<std::string> paths;
-    const double rpm = 50000, omega = rpm * M_PI / 30.0, m = 6.0, s = 5e-13;
+    const double rpm = 50000, omega = rpm * M_PI / 30.0, m = 5.95, s = 5e-13;
     for (int k = 1; k <= scans; ++k) {
       const double t = 600.0 + 600.0 * k;
       const double rb = m * std::exp(omega * omega * s * t);
@@ -76,7 +80,8 @@ class RoadTest : public AppTest {
       text += line;
       for (int j = 0; j < 120; ++j) {
         const double r = 5.95 + 0.01 * j;
-        const double c = r < m ? 0.0 : 0.5 * std::erfc((rb - r) / 0.02);
+        const double plateau = std::exp(-2.0 * omega * omega * s * t);  // radial dilution
+        const double c = r < m ? 0.0 : 0.5 * plateau * std::erfc((rb - r) / (2.0 * std::sqrt(4e-7 * t)));
         std::snprintf(line, sizeof line, "   %1.4f  %1.5e   %1.5e \n", r, c, 0.0);
         text += line;
       }

@@ -6,7 +6,10 @@
 
 #include "automation/automation_run.h"
 #include "automation/ini_custom_pars.h"
+#include "data/noise_subtraction.h"
 #include "data/scan_file.h"
+#include "distributions/conti_models.h"
+#include "distributions/conti_run.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "platform/user_interface.h"
@@ -18,9 +21,39 @@ using autotest::Wrap;
 
 namespace {
 
-// The main window as the run sees it: every request is recorded.
+// The main window as the run sees it: every request is recorded, and the
+// menu commands reach the computations of this build (the Fit of the
+// distributions and ls-g*(s) answer as commands outside the build do).
 class RecordingWindow : public IAutomationWindow {
  public:
+  void Command(int id) override {
+    commands.push_back(id);
+    switch (id) {
+      case kCmdContinuousCS: {
+        ContiModelCommandContext ctx;
+        ctx.scanCount = CurrentScanSet().count;
+        bool mAndS = false;
+        ctx.fitMAndS = &mAndS;
+        CmContinuousCSModel(ctx);
+        break;
+      }
+      case kCmdRun:
+        if (fatalOnRun) {
+          // What a fatal box does: it asks for the end (with status 0).
+          platform::RequestQuit(0);
+          break;
+        }
+        if (gModelSelectorFlags.DistributionModel) RunContiSed();
+        break;
+      case kCmdSubtractTINoise:
+      case kCmdSubtractRINoise:
+        RunNoiseCommand(id);
+        break;
+      default:
+        platform::UI().MessageBox("NOT AVAILABLE", "command " + std::to_string(id) + " is not available yet.",
+                                  platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    }
+  }
   void SetCaption(const std::string& text) override { caption = text; }
   void RequestRepaint() override { ++repaints; }
   void CheckMenuItem(int id, bool checked) override { checks[id] = checked; }
@@ -44,6 +77,8 @@ class RecordingWindow : public IAutomationWindow {
 
   std::string caption, calls;
   std::map<int, bool> checks;
+  std::vector<int> commands;
+  bool fatalOnRun = false;
   bool helpOff = false, histogram = false;
   int repaints = 0, relayouts = 0, exits = 0, lammThreads = 0;
 };
@@ -163,7 +198,8 @@ const char* const kCofsRun =
     "<FrictionalRatioFitted>FALSE</FrictionalRatioFitted>\n"
     "<TINoiseFitted>TRUE</TINoiseFitted>\n<RINoiseFitted>TRUE</RINoiseFitted>\n"
     "<RegularizationPvalue>0.68</RegularizationPvalue>\n"
-    "<AutoRun>TRUE</AutoRun>\n<AutoExit>TRUE</AutoExit>\n";
+    "<AutoRun>TRUE</AutoRun>\n<AutoExit>TRUE</AutoExit>\n"
+    "<AutoSubtractSystematicNoise>TRUE</AutoSubtractSystematicNoise>\n";
 
 }  // namespace
 
@@ -179,6 +215,10 @@ TEST_F(AutomationRun, ACofsRunRecoversTheMainPeakAndWritesTheSet) {
   EXPECT_EQ(window.caption, "command line mode loaded -> " + (dir / "data" / "00001.RA1").string() + "...");
   EXPECT_TRUE(window.helpOff);
   EXPECT_EQ(window.calls, "");  // no screenshot after AutoExit
+  // The noise is taken out after the run and again after the (skipped) fit.
+  EXPECT_EQ(window.commands,
+            (std::vector<int>{kCmdContinuousCS, kCmdRun, kCmdSubtractRINoise, kCmdSubtractTINoise,
+                              kCmdSubtractRINoise, kCmdSubtractTINoise}));
 
   // The largest value of c(s) lies within 3 % of 4 S.
   std::istringstream in(ReadFile(dir / "out" / "distribution.dat"));
@@ -214,6 +254,28 @@ TEST_F(AutomationRun, AMissingComputationEndsWithAFailureStatus) {
   EXPECT_NE(log.find("automation failed: model lsgofs: not available"), std::string::npos) << log;
   EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
   EXPECT_TRUE(std::filesystem::exists(dir / "out" / "ResultParameters.xml"));
+}
+
+TEST_F(AutomationRun, AFitOutsideTheBuildIsAFailedStep) {
+  WriteSyntheticScans(3, 40);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(std::string(kCofsRun) + "<AutoFit>TRUE</AutoFit>\n", 3)));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed);
+  EXPECT_NE(log.find("Run: done"), std::string::npos) << log;
+  EXPECT_NE(log.find("automation failed: Fit: not available"), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
+}
+
+TEST_F(AutomationRun, AFatalErrorStopsTheRunWithAFailureStatus) {
+  WriteSyntheticScans(3, 40);
+  window.fatalOnRun = true;
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(kCofsRun, 3)));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed) << log;
+  EXPECT_EQ(window.commands, (std::vector<int>{kCmdContinuousCS, kCmdRun}));  // nothing after
+  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
 }
 
 TEST_F(AutomationRun, AnUnusableScanRangeFailsButStillFinishes) {

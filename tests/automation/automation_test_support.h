@@ -113,7 +113,6 @@ inline void ResetAnalysisState() {
   c.suppressBaselineCorrelation = fresh.suppressBaselineCorrelation;
   c.multipleThreads = fresh.multipleThreads;
   c.normalEquationThreads = fresh.normalEquationThreads;
-  ResetAnalysisCommandHooks();
   ResetAutomation();
   platform::ResetQuitRequest();
 }

@@ -138,7 +138,7 @@ TEST_F(ResultFiles, TheParameterSummaryHasOneValuePerElement) {
   gFitEngineState.useSimplex = 0;  // no method chosen at all
   gFitEngineState.currentRmsd = 0.5f;
   gFitEngineState.rmsdPointCount = 9;
-  const std::string x = ComposeResultParametersXml(record);
+  const std::string x = ComposeResultParametersXml(record, true);
   EXPECT_EQ(x.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<cGMPTarnel>\n\n<TARNELVersion>TARNEL  version ", 0), 0u);
   EXPECT_EQ(x.substr(x.size() - 15), "\n</cGMPTarnel>\n");
   for (const char* element : {
@@ -166,8 +166,9 @@ TEST_F(ResultFiles, TheParameterSummaryHasOneValuePerElement) {
   gModelSelectorFlags.LsgStarModel = 1;
   gFitEngineState.useMarquardt = 1;
   gFitEngineState.useSimplex = 1;
-  const std::string y = ComposeResultParametersXml(record);
+  const std::string y = ComposeResultParametersXml(record, false);
   EXPECT_NE(y.find("\n<Model>lsgofs</Model>"), std::string::npos);
+  EXPECT_NE(y.find("\n<ScreenShotPath></ScreenShotPath>"), std::string::npos);
   EXPECT_NE(y.find("\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>"), std::string::npos);
 }
 
@@ -242,4 +243,58 @@ TEST_F(ResultFiles, TheScreenshotIsAPaddedBottomUpBitmap) {
   EXPECT_EQ(back.GetPixel(0, 1), 0x00ff0000u);
   EXPECT_FALSE(SaveWindowAreaAsBmp(path, client, 5, 0, 5, 3, 24));
   EXPECT_FALSE(SaveWindowAreaAsBmp((dir / "x" / "y.bmp").string(), client, 0, 0, 1, 1, 24));
+}
+
+TEST_F(ResultFiles, PlotExportsMarkTheEndAndShiftDlsAbscissae) {
+  const std::string path = (dir / "dist.txt").string();
+  ASSERT_EQ(WriteDistributionForPlot(true, path.c_str()), 1);
+  EXPECT_EQ(ReadFile(path), "1.000000e+00 5.000000e-01\n2.000000e+00 1.500000e+00\n"
+                            "3.000000e+00 2.500000e-01\n-999.999 -999.999\n");
+  CurrentDataTypeFlags().dls = 1;  // log10 of the radius in m becomes log10 in nm
+  ASSERT_EQ(WriteDistributionForPlot(false, path.c_str()), 1);
+  EXPECT_EQ(ReadFile(path).substr(0, 26), "1.000000e+01 5.000000e-01\n");
+  CurrentDataTypeFlags().dls = 0;
+  // Without a distribution nothing is written, and nothing is said.
+  free_vector(Conti().distribution, 1, Conti().gridSize);
+  Conti().distribution = nullptr;
+  std::filesystem::remove(path);
+  EXPECT_EQ(WriteDistributionForPlot(false, path.c_str()), 0);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(ui.transcript.empty());
+}
+
+TEST_F(ResultFiles, FluorescenceDataDoubleTheFirstTIRow) {
+  // Five TI rows but only three scans of three fit points: N = R, so the
+  // first radius is lowered by 0.001 cm; with a longer block, N < R and the
+  // first grid point is written twice instead of the last one.
+  CurrentDataTypeFlags().fluorescence = 1;
+  const std::string path = (dir / "f.dat").string();
+  ASSERT_EQ(WriteSvdfrData(path.c_str()), 3);
+  std::istringstream a(ReadFile(path));
+  double first;
+  a >> first;
+  EXPECT_NEAR(first, 5.999, 1e-6);
+
+  ScanSet& s = CurrentScanSet();
+  for (int i = 1; i <= 3; ++i) {
+    s.firstFitPoint[i] = 1;
+    s.lastFitPoint[i] = 5;
+  }
+  s.firstGridPoint = 3;  // TI span 2..4: N = 3 < R = 5
+  s.lastGridPoint = 3;
+  ASSERT_EQ(WriteSvdfrData(path.c_str()), 3);
+  std::istringstream b(ReadFile(path));
+  std::vector<double> radii;
+  for (std::string line; std::getline(b, line);) {
+    std::istringstream row(line);
+    double r;
+    row >> r;
+    radii.push_back(r);
+  }
+  ASSERT_EQ(radii.size(), 5u);
+  EXPECT_NEAR(radii[0], 6.1, 1e-6);
+  EXPECT_NEAR(radii[1], 6.1, 1e-6);
+  EXPECT_NEAR(radii[2], 6.2, 1e-6);
+  EXPECT_EQ(radii[3], 0.0);
+  CurrentDataTypeFlags().fluorescence = 0;
 }

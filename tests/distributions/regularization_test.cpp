@@ -6,6 +6,7 @@
 #include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
 #include "distributions/max_entropy.h"
+#include "distributions/normal_equations.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "distributions/regularization_scaling.h"
@@ -303,4 +304,43 @@ TEST(RegularizationScaling, FewDegreesOfFreedomNeedRatiosAboveTwo) {
   EXPECT_NEAR(st.targetRatio, 6.388233, 1e-4);
   EXPECT_NEAR(st.chiSquareCurrent / st.chiSquareReference, st.targetRatio,
               0.01 * (st.targetRatio - 1.0));
+}
+
+TEST(Regularization, BothMethodsReachTheTargetOnBoundaryKernelsWithNoise) {
+  // 200 sedimentation boundaries over 40 scans x 400 points, data with TI
+  // and RI offsets and noise; the normal equations eliminate the offsets.
+  const int n = 200, M = 40, R = 400;
+  conti_test::TestScans t(M, R, 1, R);
+  AllocDistributionWorkArrays(n, M, R);
+  AllocNormalEquationBlock(n, M, R);
+  std::mt19937 gen(5);
+  std::normal_distribution<double> noise(0.0, 0.005);
+  for (int j = 1; j <= M; ++j) {
+    const double time = static_cast<double>(j) / M;
+    for (int k = 1; k <= n; ++k)
+      for (int i = 1; i <= R; ++i) {
+        const double x = static_cast<double>(i) / R;
+        WorkBlock().lammSolutions[k][j][i] = static_cast<float>(
+            0.5 * std::erfc((0.05 + 0.9 * time * k / n - x) / (0.01 + 0.03 * std::sqrt(time))));
+      }
+    for (int i = 1; i <= R; ++i) {
+      double y = 0.02 * std::sin(0.03 * i) + 0.01 * j / M + noise(gen);
+      for (int k = 1; k <= n; ++k)
+        y += 0.05 * std::exp(-std::pow((k - 80.0) / 10.0, 2)) * WorkBlock().lammSolutions[k][j][i];
+      t.s.gridSignals[j][i] = static_cast<float>(y);
+    }
+  }
+  ContiContext() = ContiRunContext{};
+  ContiContext().infoMessages = false;
+  NeqInputs() = NormalEquationInputs{};
+  ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::TIRI, 4));
+  Conti().confidenceLevel = 0.68f;
+  const double F = FRatioForConfidence(0.68, 16000.0 - n, 16000.0 - n);
+  ScaleRegularization();
+  EXPECT_LE(std::fabs(Regularization().chiSquareCurrent / Regularization().chiSquareReference - F),
+            0.01 * (F - 1.0));
+  RegularizeDistribution();
+  EXPECT_LE(std::fabs(MaxEnt().chiSquareCurrent / MaxEnt().chiSquareReference - F),
+            0.01 * (F - 1.0));
+  Conti().confidenceLevel = 0.95f;
 }

@@ -1,0 +1,22 @@
+#pragma once
+// The model curves of the data plot coloured by a range s1..s2 of
+// sedimentation coefficients: points whose apparent s* = ln(r/m)/(w^2 t)
+// lies inside are red, the edges fade to grey over the diffusional
+// broadening sigma^2 = 4e7 D 1e19 / (w^4 t m^2) (S^2) of the range's species.
+class TXLAWindow;
+
+// Per-point colour and the index range of one scan (1-based points).
+struct RangeColouring {
+  int first = 0, last = 0;  // fit-point indices inside the range; -1 when none
+};
+
+// Colours points from..to of a scan into colours[i][1..3] (red, green, blue)
+// and finds the index range; s* of point i is ln(r[i]/m) / w2t (s). The
+// error-propagation switch changes the index rule at the last fit point.
+RangeColouring ColourScanByRange(const float* r, int from, int to, double m, double w2t, double sigma2,
+                                 float s1, float s2, bool errorPropagation, int** colours);
+
+// Colours all scans and redraws their model curves; fills first[], last[]
+// and err[] (by scan number) when given.
+void PaintDistributionIntegrationRange(TXLAWindow& window, float s1, float s2, int* first = nullptr,
+                                       int* last = nullptr, float* err = nullptr);

@@ -1,0 +1,802 @@
+#include "distributions/conti_fit.h"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "distributions/conti_fit_display.h"
+#include "distributions/conti_grid.h"
+#include "distributions/conti_run.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_transforms.h"
+#include "distributions/nnls.h"
+#include "distributions/normal_equations.h"
+#include "distributions/work_blocks.h"
+#include "fit/annealing.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/fit_random.h"
+#include "fit/fit_vector.h"
+#include "fit/marquardt.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/nelder_mead.h"
+#include "fit/serial_fit_settings.h"
+#include "fit/simulation_switches.h"
+#include "numerics/arrays.h"
+#include "platform/diagnostics.h"
+#include "platform/input_events.h"
+
+namespace {
+
+const ModelSelectorFlags& F() { return gModelSelectorFlags; }
+FitEngineState& FS() { return gFitEngineState; }
+
+// ---- the fit vector -------------------------------------------------------------
+
+// The quantities of the continuous models, in their fixed order.
+enum EntryId {
+  kVbar = 1,
+  kCone,
+  kBleachRate,
+  kBleachLimit,
+  kDrift,
+  kConvolution,
+  kMagnification,
+  kNonlinear,
+  kDepletionS,
+  kDepletionD,
+  kDepletionAmplitude,
+  kBufferAmplitude,
+  kBufferSize,
+  kBufferS,
+  kMeniscusDifference,
+  kConcentrationRatio,
+  kReferenceSize,
+  kReferenceS,
+  kFf0,
+  kSecondFf0,
+  kFloatingVbar,
+  kScalingKs,
+  kScalingBs,
+  kPersistenceLength,
+  kInvariantD,
+  kNonideal1,
+  kNonideal2,
+  kDiscreteS,
+  kDiscreteSize,
+  kMeniscus,
+  kBottom,
+  kLamella,
+  kConstantD,
+};
+
+// The fit engine's option entries that the continuous fit shares, by entry.
+constexpr int kOptionOf[kReferenceS + 1] = {
+    0,
+    kFitOptionVbar,
+    kFitOptionConeRadius,
+    kFitOptionPhotophysicsRate,
+    kFitOptionLimitingLevel,
+    kFitOptionLinearDrift,
+    kFitOptionConvolutionWidth,
+    kFitOptionMagnificationGradient,
+    kFitOptionNonlinearPower,
+    kFitOptionDepletionS,
+    kFitOptionDepletionD,
+    kFitOptionDepletionAmplitude,
+    kFitOptionBufferSignal,
+    kFitOptionBufferSize,
+    kFitOptionBufferS,
+    kFitOptionMeniscusDifference,
+    kFitOptionRelativeConcentration,
+    kFitOptionReferenceSize,
+    kFitOptionReferenceS,
+};
+
+struct Entry {
+  int id = 0;
+  float* f = nullptr;
+  double* d = nullptr;
+  int mirror = 0;            // P[] slot that mirrors the value, 0 for none
+  bool plainVbar = false;    // the vbar of the solution conditions (vbar x rho follows)
+  bool massSize = false;     // buffer or reference size given as molar mass
+  int mirrorDiscrete = 0;    // second mirror of the discrete component
+};
+
+double Get(const Entry& e) { return e.f ? *e.f : (e.d ? *e.d : 0.0); }
+
+void Set(const Entry& e, double v) {
+  if (e.f) *e.f = static_cast<float>(v);
+  if (e.d) *e.d = v;
+  if (e.mirror) gModelParameterVector.P[e.mirror] = static_cast<float>(v);
+  if (e.mirrorDiscrete) gModelParameterVector.P[e.mirrorDiscrete] = static_cast<float>(v);
+}
+
+bool TwoDimensional() { return F().CSff0Model || F().CSff0With1DiscreteModel; }
+bool Bimodal() { return F().BimodalFF0CSModel || F().BimodalFF0With1DiscreteCSModel; }
+bool DiscreteDVariant() { return F().CSWith1DiscreteModel && !F().CSWith1DiscreteComponent; }
+bool ZoneGeometry() {
+  return F().ZoneCentrifugationModel || F().ZoneCentrifugationCSModel ||
+         F().ZoneCentrifugationLsgModel;
+}
+bool OneDiscreteComponent() {
+  const ModelSelectorFlags& f = F();
+  return f.BimodalFF0With1DiscreteCSModel || TwoDimensional() || f.CSWith1DiscreteModel ||
+         f.CSWith1DiscreteComponent || f.CSWithMsTableModel ||
+         (f.HybridCSLsgModel && Conti().hybridDiscrete) || f.NonidealCSModel ||
+         f.LsgStarWith1DiscreteModel;
+}
+
+// Positions of the entries whose simplex spread differs, recorded while packing.
+struct Positions {
+  int meniscus = 0, bottom = 0, lamella = 0, ff0 = 0, nonideal1 = 0, nonideal2 = 0;
+} gPositions;
+
+// Meniscus and bottom the radial grid was last made for.
+float gGridMeniscus = 0.0f, gGridBottom = 0.0f;
+
+// Sum of squared residuals of the last evaluation.
+double gSumSquares = 1e10;
+
+std::vector<Entry> CollectEntries() {
+  std::vector<Entry> list;
+  ContiSettings& cs = Conti();
+  ModelParams& mp = gModelParams;
+  const int* FF = gModelParameterVector.F;
+  const bool mass = FS().molarMassParameters != 0;
+  const FitOptionEntries options = CurrentFitOptions();
+  for (int id = kVbar; id <= kReferenceS; ++id) {
+    const FitOptionEntry& o = options.entry[kOptionOf[id]];
+    if (!o.present) continue;
+    if (id == kBufferAmplitude && mp.algebraicAmplitudes) continue;
+    Entry e;
+    e.id = id;
+    e.f = o.f;
+    e.d = o.d;
+    e.plainVbar = o.plainVbar;
+    if (id == kBufferSize || id == kReferenceSize) {
+      e.massSize = mass;
+      if (!e.f && !e.d) e.d = mass ? o.massValue : o.diffusionValue;
+    }
+    if (e.f || e.d) list.push_back(e);
+  }
+  auto add = [&list](int id, float* f, int mirror, int mirrorDiscrete = 0) {
+    Entry e;
+    e.id = id;
+    e.f = f;
+    e.mirror = mirror;
+    e.mirrorDiscrete = mirrorDiscrete;
+    list.push_back(e);
+  };
+  const ModelSelectorFlags& f = F();
+  if (!TwoDimensional() && cs.fitFfValue) add(kFf0, &cs.ffValue, 11);
+  if (Bimodal() && cs.fitSecondFf) add(kSecondFf0, &cs.secondFf, 10);
+  if (f.FixFF0FloatingVbarCSModel && FF[11]) add(kFloatingVbar, &gSolutionConditions.vbar, 11);
+  if ((f.GeneralScalingLawCSModel || f.FMScalingLawModel) && cs.fitScalingKs)
+    add(kScalingKs, &cs.scalingKs, 11);
+  if ((f.GeneralScalingLawCSModel || f.FMScalingLawModel) && cs.fitScalingBs)
+    add(kScalingBs, &cs.scalingBs, 18);
+  if (f.WormlikeChainCSModel && cs.fitWormPersistenceLength)
+    add(kPersistenceLength, &cs.wormPersistenceLength, 11);
+  if (f.CSInvariantDModel && cs.fitInvariantD) add(kInvariantD, &cs.invariantD, 11);
+  if (f.NonidealCSModel && mp.value20Fit) add(kNonideal1, &mp.value20, 20);
+  if (f.NonidealCSModel && mp.value21Fit) add(kNonideal2, &mp.value21, 21);
+  if (OneDiscreteComponent()) {
+    const bool secondSlots = f.CSff0With1DiscreteModel || f.BimodalFF0With1DiscreteCSModel;
+    if (cs.fitDiscreteS) add(kDiscreteS, &cs.discreteS, secondSlots ? 17 : 6);
+    if (DiscreteDVariant() ? cs.fitDiscreteD : cs.fitDiscreteM)
+      add(kDiscreteSize, DiscreteDVariant() ? &cs.discreteD : &cs.discreteM,
+          secondSlots ? 16 : 10);
+  }
+  if (FF[13]) add(kMeniscus, &mp.meniscus, 13);
+  if (FF[14]) add(kBottom, &mp.bottom, 14);
+  if (ZoneGeometry() && FF[23]) add(kLamella, &mp.zoneValue, 23);
+  if (f.ElectrophoresisCVModel && cs.constantDSwitch && cs.fitConstantD)
+    add(kConstantD, &cs.constantD, 3);
+  return list;
+}
+
+// vbar x density of the solvent after vbar moved: the buoyancy belongs to
+// the buffer the cell holds, not to water.
+void UpdateVbarRho() {
+  gSolutionConditions.vbarRho = gSolutionConditions.vbar * gSolutionConditions.density;
+}
+
+// Packing limits; the corrected value goes into the model as well.
+double PackValue(const Entry& e) {
+  double x = Get(e);
+  double c = x;
+  switch (e.id) {
+    case kVbar: if (x < 0.0) c = 0.01; break;
+    case kBufferSize: if (!e.massSize && x < 0.01) c = 0.01; break;
+    case kConcentrationRatio: if (x <= 0.0001) c = 0.0001; break;
+    case kReferenceSize: if (!e.massSize && x < 0.0) c = 0.01; break;
+    case kFf0:
+    case kSecondFf0: if (x < 0.0) c = 0.01; break;
+    case kFloatingVbar: if (x < 0.1) c = 0.1; break;
+    case kScalingKs: if (x < 1e-8) c = 1e-8; break;
+    case kScalingBs: if (x < 0.001) c = 0.001; break;
+    case kPersistenceLength: if (x < 0.1) c = 0.1; break;
+    case kInvariantD: if (x < 0.0) c = 0.001; break;
+    case kDiscreteSize: if (x < 0.0) c = 0.01; break;
+    default: break;
+  }
+  if (c != x || e.mirror) Set(e, c);
+  if (e.id == kFloatingVbar || (e.id == kVbar && e.plainVbar && c != x)) UpdateVbarRho();
+  return c;
+}
+
+// Unpacking limits; returns the value written into the model.
+double UnpackValue(const Entry& e, double x) {
+  const FitEngineState& fs = FS();
+  switch (e.id) {
+    case kVbar:
+    case kBleachRate:
+    case kBleachLimit:
+    case kDepletionAmplitude:
+    case kBufferAmplitude:
+    case kFf0:
+    case kSecondFf0:
+    case kInvariantD:
+    case kLamella:
+    case kConstantD:
+      if (x < 0.0) x = 0.0;
+      break;
+    case kCone: x = x < 0.01 ? 0.01 : (x > 1.0 ? 1.0 : x); break;
+    case kMagnification: x = x < 0.5 ? 0.5 : (x > 2.0 ? 2.0 : x); break;
+    case kDepletionS:
+    case kDepletionD:
+      if (x < 0.0) x = 0.01;
+      break;
+    case kBufferSize:
+    case kReferenceSize:
+      x = std::fabs(x);
+      if (e.massSize) {
+        if (x < 10.0) x = 10.0;
+      } else {
+        if (x > 1000.0) x = 1000.0;
+        if (x <= 0.01) x = 0.01;
+      }
+      break;
+    case kConcentrationRatio: if (x < 0.0001) x = 0.0001; break;
+    case kFloatingVbar: if (x <= 0.1) x = 0.1; break;
+    case kScalingKs: if (x <= 1e-8) x = 1e-8; break;
+    case kScalingBs: if (x <= 0.001) x = 0.001; break;
+    case kPersistenceLength: if (x <= 0.1) x = 0.1; break;
+    case kDiscreteSize: if (x < 0.0) x = 0.001; break;
+    case kMeniscus:
+      if (x > fs.meniscusMax) x = fs.meniscusMax;
+      if (x < fs.meniscusMin) x = fs.meniscusMin;
+      break;
+    case kBottom:
+      if (x > fs.bottomMax) x = fs.bottomMax;
+      if (x < fs.bottomMin) x = fs.bottomMin;
+      break;
+    default: break;
+  }
+  Set(e, x);
+  if (e.id == kFloatingVbar || (e.id == kVbar && e.plainVbar)) UpdateVbarRho();
+  return x;
+}
+
+bool WritesBackIntoVector(int id) {
+  return id == kVbar || id == kBleachRate || id == kBleachLimit ||
+         (id >= kFf0 && id <= kInvariantD) || id == kDiscreteSize;
+}
+
+// ---- the drivers' shared steps ------------------------------------------------
+
+void Trace(const char* text) { platform::WriteDiagnostics(text); }
+
+// TmpSaveBestParams is kept for the models whose saved parameter set can
+// be restored; `smallStep` is the Marquardt-Levenberg save after a small
+// step, which keeps the hybrid model.
+bool SaveBestApplies(bool smallStep = false) {
+  const ModelSelectorFlags& f = F();
+  const bool on = f.CSModel || f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent ||
+                  TwoDimensional() || f.GeneralScalingLawCSModel || f.FMScalingLawModel;
+  const bool excluded =
+      f.LsgStarModel || (f.HybridCSLsgModel && !smallStep) || f.CSModel521 ||
+      f.CSInvariantDModel || f.CSWithMsTableModel || f.NonidealCSModel ||
+      f.ConformationalChangeCSModel || f.FixFF0FloatingVbarCSModel || f.WormlikeChainCSModel ||
+      Bimodal() || f.CMPriorVbarModel || f.LsgStarWith1DiscreteModel ||
+      CurrentDataTypeFlags().dls || (f.ElectrophoresisCVModel && Conti().constantDSwitch) ||
+      CurrentScanSet().equilibriumMode;
+  return on && !excluded;
+}
+
+void SaveBest(FitHost* host, bool smallStep = false) {
+  if (SaveBestApplies(smallStep)) host->TmpSaveBestParams(0);
+}
+
+void RaiseInterruptFlags(FitHost* host) {
+  gSerialFitSettings.abortRequest = 1;
+  if (host) host->RaiseRealtimeInterrupt();
+}
+
+// The common start of the three drivers; false when a check fails.
+bool CommonStart(FitHost* host, unsigned char* redraw) {
+  FitEngineState& fs = FS();
+  Conti().finalEvaluation = 0;
+  *redraw = gSimulationSwitches.redrawDuringSimulation;
+  gSimulationSwitches.redrawDuringSimulation = 0;
+  if (!host || !CheckFitLimitsBeforeFit(host) || !SetupContiGrid()) {
+    gSimulationSwitches.redrawDuringSimulation = *redraw;
+    return false;
+  }
+  fs.fitRunning = 1;
+  fs.evaluationsThisRun = 0;
+  fs.evaluationsTotal = 0;
+  DisplayBestContiParams(host);
+  return true;
+}
+
+// The distribution of the current parameters, regularised, on the screen.
+void FinishDistribution() {
+  ShowContiSolution();
+  Conti().finalEvaluation = 0;
+}
+
+// Nothing floats: no optimiser runs, but the distribution shown belongs to
+// the current parameters (the grid set-up has just reset the blocks).
+int NothingFloats(FitHost* host, unsigned char redraw) {
+  FitEngineState& fs = FS();
+  fs.fitRunning = 0;
+  Conti().finalEvaluation = 1;
+  ContiSimplexSim(nullptr, host);
+  FinishDistribution();
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  return 1;
+}
+
+// Vertices other than `keep` scattered around vertex `centre` by Gaussian
+// deviates of spread(i) x 0.1 x value.
+void Scatter(float** p, int n, int centre, int keep) {
+  for (int j = 1; j <= n + 1; ++j) {
+    if (j == centre || j == keep) continue;
+    for (int i = 1; i <= n; ++i)
+      p[j][i] = p[centre][i] + fitrandom::GaussRandom(ContiSimplexSpread(i) * 0.1f * p[centre][i]);
+  }
+}
+
+int Lowest(const float* y, int n) {
+  int b = 1;
+  for (int j = 2; j <= n + 1; ++j)
+    if (y[j] < y[b]) b = j;
+  return b;
+}
+
+}  // namespace
+
+bool ContiRestartsConverged(const float* q, const float* p, int n, float r, float y, float tol) {
+  if (r != 0.0f && std::fabs(y - r) / std::fabs(r) > tol) return false;
+  for (int i = 1; i <= n; ++i) {
+    if (q[i] != 0.0f) {
+      if (std::fabs(q[i] - p[i]) / std::fabs(q[i]) > tol) return false;
+    } else if (std::fabs(p[i]) > tol) {
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+void StopEnd(FitHost* host) {
+  RaiseInterruptFlags(host);
+  FS().stopRequested = 0;
+  SetupContiGrid();
+}
+
+int NelderMeadRestarts(FitHost* host) {
+  FitEngineState& fs = FS();
+  unsigned char redraw = 0;
+  if (!CommonStart(host, &redraw)) return 0;
+  const int n = ContiParametersToFitVector(0, nullptr);
+  if (n == 0) return NothingFloats(host, redraw);
+  const float tol = 0.005f;
+  fs.startRmsd = fs.startRmsdCopy = 1e10f;
+  int counter = 0;
+  FloatMat simplex(1, n + 1, 1, n);
+  FloatVec y(1, n + 1), q(1, n);
+  float** p = simplex;
+  fs.stopRequested = 0;
+  ContiParametersToFitVector(n, p[1]);
+  Scatter(p, n, 1, 1);
+  for (int j = n + 1; j >= 1; --j) y[j] = ContiSimplexSim(p[j], host);
+  NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter);
+  int b = Lowest(y, n);
+  ContiFitVectorToParameters(p[b], host);
+  ContiParametersToFitVector(n, q);
+  float r = y[b];
+  fs.startRmsd = fs.startRmsdCopy = r;
+  while (!fs.stopRequested) {
+    Scatter(p, n, b, b);
+    for (int j = 1; j <= n + 1; ++j)
+      if (j != b) y[j] = ContiSimplexSim(p[j], host);
+    NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter);
+    b = Lowest(y, n);
+    ContiFitVectorToParameters(p[b], host);
+    const bool converged = ContiRestartsConverged(q, p[b], n, r, y[b], fs.maxRelativeChange);
+    ContiParametersToFitVector(n, q);
+    r = y[b];
+    if (converged) break;
+  }
+  if (fs.stopRequested) StopEnd(host);
+  fs.fitRunning = 0;
+  Conti().finalEvaluation = 1;
+  ContiSimplexSim(p[b], host);
+  ContiFitVectorToParameters(q, host);
+  host->RequestRepaint();
+  DisplayBestContiParams(host);
+  FinishDistribution();
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  SaveBest(host);
+  return 1;
+}
+
+}  // namespace
+
+// ---- fit vector ------------------------------------------------------------------
+
+int ContiParametersToFitVector(int n, float* p) {
+  const std::vector<Entry> list = CollectEntries();
+  gPositions = Positions{};
+  const int count = static_cast<int>(list.size());
+  for (int k = 1; k <= count; ++k) {
+    const Entry& e = list[k - 1];
+    switch (e.id) {
+      case kMeniscus: gPositions.meniscus = k; break;
+      case kBottom: gPositions.bottom = k; break;
+      case kLamella: gPositions.lamella = k; break;
+      case kFf0: gPositions.ff0 = k; break;
+      case kNonideal1: gPositions.nonideal1 = k; break;
+      case kNonideal2: gPositions.nonideal2 = k; break;
+      default: break;
+    }
+    if (p && k <= n) p[k] = static_cast<float>(PackValue(e));
+  }
+  return count;
+}
+
+void ContiFitVectorToParameters(float* p, FitHost* host) {
+  const std::vector<Entry> list = CollectEntries();
+  for (size_t k = 1; k <= list.size(); ++k) {
+    const Entry& e = list[k - 1];
+    const double x = UnpackValue(e, p[k]);
+    if (WritesBackIntoVector(e.id)) p[k] = static_cast<float>(x);
+  }
+  const ModelParams& mp = gModelParams;
+  if (gGridMeniscus == 0.0f && gGridBottom == 0.0f) {
+    gGridMeniscus = mp.meniscus;
+    gGridBottom = mp.bottom;
+  }
+  if (mp.meniscus != gGridMeniscus || mp.bottom != gGridBottom) {
+    if (host) host->MakeRadialGrid();
+    gGridMeniscus = mp.meniscus;
+    gGridBottom = mp.bottom;
+  }
+}
+
+float ContiSimplexSpread(int i) {
+  const Positions& at = gPositions;
+  if (i == at.meniscus || i == at.bottom) return 0.01f;
+  if (i == at.lamella || i == at.ff0) return 0.1f;
+  if (i == at.nonideal1 || i == at.nonideal2) return 0.2f;
+  return 1.0f;
+}
+
+int ContiDerivativeSteps() {
+  const std::vector<Entry> list = CollectEntries();
+  MarquardtWorkArrays& w = FS().mlWork;
+  const int count = static_cast<int>(list.size());
+  for (int k = 1; k <= count && k <= w.n; ++k) {
+    const Entry& e = list[k - 1];
+    const double v = Get(e);
+    double f = 1.0001, h = 0.0001;
+    switch (e.id) {
+      case kBufferAmplitude:
+      case kBufferS:
+      case kReferenceS:
+      case kFf0:
+      case kSecondFf0:
+      case kDiscreteS:
+        f = 1.001, h = 0.001;
+        break;
+      case kBufferSize:
+      case kReferenceSize:
+        f = 1.01, h = e.massSize ? 10.0 : 0.1;
+        break;
+      case kMeniscusDifference:
+      case kMeniscus:
+      case kBottom:
+      case kLamella:
+        f = 1.0001, h = 0.001;
+        break;
+      case kConcentrationRatio:
+      case kPersistenceLength:
+      case kInvariantD:
+      case kDiscreteSize:
+      case kConstantD:
+        f = 1.01, h = 0.01;
+        break;
+      case kScalingKs: f = 1.01, h = 1e-6; break;
+      case kScalingBs: f = 1.01, h = 0.0001; break;
+      case kNonideal1:
+        if (v > -1.5) f = 1.0005, h = 0.0005;
+        else if (v > -2.5) f = 1.001, h = 0.0005;
+        else f = 1.005, h = 0.005;
+        break;
+      case kNonideal2:
+        if (v > -1.5) f = 1.001, h = 0.001;
+        else if (v > -2.5) f = 1.003, h = 0.003;
+        else f = 1.01, h = 0.01;
+        break;
+      default: break;
+    }
+    w.stepFactor[k] = f;
+    w.absoluteStep[k] = h;
+  }
+  return count;
+}
+
+// ---- the objective ---------------------------------------------------------------
+
+float ContiSimplexSim(float* p, FitHost* host) {
+  FitEngineState& fs = FS();
+  ContiSettings& cs = Conti();
+  if (fs.stopRequested) return 1e10f;
+  Trace("\nEntering ContiSimplexSim");
+  ++fs.evaluationsThisRun;
+  if (p) ContiFitVectorToParameters(p, host);
+  gSumSquares = 1e10;
+  cs.silent = 1;
+  if (ZoneGeometry()) DisplayBestContiParams(host);
+  if (F().NonidealCSModel && ContiFitDisplay().checkExternalMeanField)
+    ContiFitDisplay().checkExternalMeanField();
+  // The run clears the stop flag when it gives up on an interrupted
+  // computation and marks the data as changed; either tells of the key.
+  ScanSet& sc = CurrentScanSet();
+  const unsigned char changed = sc.dataChanged;
+  sc.dataChanged = 0;
+  RunContiSed();
+  const bool interrupted = sc.dataChanged != 0 || platform::StopFlag().load();
+  sc.dataChanged = changed || sc.dataChanged;
+  Trace("\n start CalculateppAFit in ContiSimplexSim");
+  CalculateppAFit();
+  Trace(" --> done");
+  cs.silent = 0;
+  if (interrupted) {
+    RaiseInterruptFlags(host);
+    platform::StopFlag() = false;
+    fs.stopRequested = 1;
+  }
+  const double points = static_cast<double>(sc.lastGridPoint - sc.firstGridPoint + 1) * sc.count;
+  if (NeqBlock().block && points > 0) gSumSquares = ChiSquareFromNormalEquations();
+  const float rmsd = static_cast<float>(std::sqrt(std::fabs(gSumSquares) / (points > 0 ? points : 1.0)));
+  fs.currentRmsd = rmsd;
+  ++fs.evaluationsThisRun;
+  ++fs.evaluationsTotal;
+  Trace("\n start info output  in ContiSimplexSim");
+  if (host && host->DrawingEnabled()) {
+    char a[160], b[160];
+    if (fs.useMarquardt) {
+      std::snprintf(a, sizeof a, "sim #%d, ML step #%d, step #%d         ", fs.evaluationsTotal,
+                    fs.minimiserRuns, fs.evaluationsThisRun);
+      std::snprintf(b, sizeof b, "testrmsd=%f (n=%.0f,lambda=%.1e)     ", fs.mlTestRmsd,
+                    fs.mlPointCount, fs.mlLambda);
+    } else if (fs.useAnnealing) {
+      std::snprintf(a, sizeof a, "sim #%d, SA step #%d, step #%d, T=%.3f        ",
+                    fs.evaluationsTotal, fs.minimiserRuns, fs.evaluationsThisRun,
+                    fs.annealTemperature);
+      std::snprintf(b, sizeof b, "testrmsd=%e             ", fs.currentRmsd);
+    } else {
+      std::snprintf(a, sizeof a, "s%d, step #%d        ", fs.minimiserRuns, fs.evaluationsThisRun);
+      std::snprintf(b, sizeof b, "testrmsd=%e             ", fs.currentRmsd);
+    }
+    Trace(" --> done(1)");
+    host->DrawText(10, 30, a);
+    host->DrawText(10, 50, b);
+    Trace(" --> done(2)");
+  }
+  Trace("\nExit ContiSimplexSim");
+  return rmsd;
+}
+
+// ---- the drivers ----------------------------------------------------------------
+
+int ContiFit(FitHost* host) {
+  const FitEngineState& fs = FS();
+  if (fs.useAnnealing && fs.annealTemperature > 0.0f) return ContiSimulatedAnnealingFit(host);
+  if (fs.useMarquardt) return MLContiFit(host);
+  if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f)
+    return MLContiFit(host);
+  return NelderMeadRestarts(host);
+}
+
+int ContiSimulatedAnnealingFit(FitHost* host) {
+  FitEngineState& fs = FS();
+  unsigned char redraw = 0;
+  if (!CommonStart(host, &redraw)) return 0;
+  const int n = ContiParametersToFitVector(0, nullptr);
+  if (n == 0) return NothingFloats(host, redraw);
+  const float t0 = fs.annealStartTemperature;
+  bool interrupted = false;
+  fs.annealTemperature = t0;
+  fs.minimiserRuns = 0;
+  host->RequestRepaint();
+  const float tol = 0.005f;
+  fs.stopRequested = 0;
+  fs.startRmsd = fs.startRmsdCopy = fs.currentRmsd;
+  {
+    FloatMat simplex(1, n + 1, 1, n);
+    FloatVec y(1, n + 1), pb(1, n);
+    float** p = simplex;
+    ContiParametersToFitVector(n, p[1]);
+    Scatter(p, n, 1, 1);
+    for (int j = n + 1; j >= 1; --j) y[j] = ContiSimplexSim(p[j], host);
+    int b = Lowest(y, n);
+    ContiFitVectorToParameters(p[b], host);
+    ContiParametersToFitVector(n, pb);
+    float yb = y[b];
+    fs.startRmsd = fs.startRmsdCopy = yb;
+    fs.annealSeed = -3;
+    fitrandom::ran1(&fs.annealSeed);
+    const int steps = fs.annealSteps;
+    for (int k = 0; k < steps && !fs.stopRequested; ++k) {
+      ++fs.minimiserRuns;
+      fs.evaluationsThisRun = 0;
+      int budget = fs.annealIterations;
+      fs.annealTemperature = AnnealingTemperature(k, steps, t0);
+      AnnealingSimplexStep(fs.annealTemperature, host, p, y, n, pb, &yb, tol, ContiSimplexSim,
+                           &budget);
+      if (budget > 0) break;
+    }
+    interrupted = fs.stopRequested != 0;
+    if (interrupted) StopEnd(host);
+    fs.fitRunning = 0;
+    Conti().finalEvaluation = 1;
+    ContiSimplexSim(p[Lowest(y, n)], host);
+    ContiFitVectorToParameters(pb, host);
+  }
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  fs.annealTemperature = 0.0f;
+  // A fit the user stopped is not started again for its finishing pass.
+  if (!interrupted && (fs.annealFinalMarquardt || fs.annealFinalSimplex)) {
+    Conti().finalEvaluation = 0;
+    ContiFit(host);
+  } else {
+    FinishDistribution();
+    SaveBest(host);
+    host->RequestRepaint();
+    DisplayBestContiParams(host);
+  }
+  fs.annealTemperature = t0;
+  return 1;
+}
+
+namespace {
+
+// The end of a Marquardt-Levenberg fit at the point a (normalised units).
+void MarquardtEvaluateAt(FitHost* host, const double* a, int n) {
+  MarquardtWorkArrays& w = FS().mlWork;
+  for (int i = 1; i <= n; ++i) w.simulation[i] = static_cast<float>(a[i]);
+  ScaleFitParameters(w.simulation, n);
+  FS().fitRunning = 0;
+  Conti().finalEvaluation = 1;
+  ContiSimplexSim(w.simulation, host);
+}
+
+// The listing of the fitted parameters: value and standard error in model
+// units, then the covariance row.
+void WriteMarquardtListing(FitHost* host, int n) {
+  const std::string path = host->MarquardtListingPath();
+  const MarquardtWorkArrays& w = FS().mlWork;
+  if (path.empty() || !w.covariance) return;
+  FILE* f = std::fopen(path.c_str(), "w");
+  if (!f) return;
+  for (int i = 1; i <= n; ++i) {
+    const double c = w.covariance[i][i];
+    std::fprintf(f, "%d: %e\t(%e)\t - ", i, w.simulation[i], c > 0.0 ? std::sqrt(c) : 0.0);
+    for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", w.covariance[i][j]);
+    std::fprintf(f, "\n");
+  }
+  std::fclose(f);
+}
+
+}  // namespace
+
+int MLContiFit(FitHost* host) {
+  FitEngineState& fs = FS();
+  unsigned char redraw = 0;
+  if (!CommonStart(host, &redraw)) return 0;
+  Trace("\nEntering MLContiFit");
+  host->ShowFitProgressIndicator();
+  fs.startRmsd = fs.startRmsdCopy = 1e10f;
+  const int n = ContiParametersToFitVector(0, nullptr);
+  if (n == 0) {
+    host->EraseFitProgressIndicator();
+    return NothingFloats(host, redraw);
+  }
+  if (!AllocMarquardtArrays(n)) {
+    host->EraseFitProgressIndicator();
+    fs.fitRunning = 0;
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    return 0;
+  }
+  MarquardtWorkArrays& w = fs.mlWork;
+  ContiDerivativeSteps();
+  ContiParametersToFitVector(n, w.simulation);
+  DoubleVec a(1, n);
+  for (int i = 1; i <= n; ++i) {
+    const float v = w.simulation[i];
+    w.scale[i] = v;
+    a[i] = v != 0.0f ? 1.0 : 0.0;
+    w.fitFlags[i] = 1;
+  }
+  fs.mlChiSquare = 0.0;
+  fs.mlLambda = -1.0;
+  fs.mlError = 0;
+  fs.stopRequested = 0;
+  double chisq = 0.0;
+  mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
+  fs.mlChiSquare = chisq;
+  if (fs.saveBestDuringFit) SaveBest(host);
+  bool completed = !fs.stopRequested && !fs.mlError;
+  if (completed) {
+    fs.minimiserRuns = 0;
+    bool pending = false, done = false;
+    while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
+      const double oldChisq = fs.mlChiSquare, oldLambda = fs.mlLambda;
+      ++fs.minimiserRuns;
+      mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
+      fs.mlChiSquare = chisq;
+      if (fs.mlError || fs.stopRequested) break;
+      if (fs.mlStepNegligible) {
+        // Nothing moves any more: a second negligible step would repeat it.
+        if (pending) break;
+        pending = true;
+        continue;
+      }
+      const bool fell = chisq < oldChisq && fs.mlLambda <= oldLambda;
+      const bool small =
+          fell && ((oldChisq - chisq) / oldChisq < fs.mlSmallChange || chisq < fs.mlTinyChiSquare);
+      if (!small) continue;
+      if (pending) done = true;
+      pending = true;
+      if (fs.saveBestDuringFit) SaveBest(host, true);
+      DisplayBestContiParams(host);
+    }
+    completed = !fs.stopRequested && !fs.mlError;
+  }
+  if (completed) {
+    fs.mlLambda = 0.0;
+    mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
+    MarquardtEvaluateAt(host, a, n);
+    WriteMarquardtListing(host, n);
+    FreeMarquardtArrays(n);
+    host->EraseFitProgressIndicator();
+    host->RequestRepaint();
+    DisplayBestContiParams(host);
+    FinishDistribution();
+    gSimulationSwitches.redrawDuringSimulation = redraw;
+    SaveBest(host);
+    Trace(" --> MLContiFit done.");
+    return 1;
+  }
+  RaiseInterruptFlags(host);
+  fs.stopRequested = 0;
+  SetupContiGrid();
+  MarquardtEvaluateAt(host, a, n);
+  FreeMarquardtArrays(n);
+  host->RequestRepaint();
+  DisplayBestContiParams(host);
+  FinishDistribution();
+  gSimulationSwitches.redrawDuringSimulation = redraw;
+  if (fs.saveBestDuringFit) SaveBest(host);
+  host->EraseFitProgressIndicator();
+  return 0;
+}

@@ -1,0 +1,177 @@
+#include "distributions/conti_fit_display.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "distributions/conti_fit.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/normal_equations.h"
+#include "distributions/work_blocks.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/fit_vector.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "platform/diagnostics.h"
+#include "platform/program_paths.h"
+
+ContiFitDisplayHooks& ContiFitDisplay() {
+  static ContiFitDisplayHooks hooks;
+  return hooks;
+}
+
+namespace {
+
+std::string Format(const char* format, ...) {
+  char buffer[400];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+std::string ModelLine() {
+  const ModelSelectorFlags& f = gModelSelectorFlags;
+  const ContiSettings& cs = Conti();
+  const float* P = gModelParameterVector.P;
+  if (f.CSff0Model || f.CSff0With1DiscreteModel)
+    return Format("ff0 min = %f, ff0 max = %f, nff0 = %f        ", cs.ffMin, cs.ffMax,
+                  cs.ffResolution);
+  if (f.LammDiscreteModel || f.LsgStarModel || f.LsgStarWith1DiscreteModel) return "";
+  std::string line;
+  if (f.CSInvariantDModel) {
+    line = Format("D = %f        ", cs.invariantD);
+  } else if (cs.constantDSwitch) {
+    line = Format("D = %f        ", cs.ffValue);
+  } else if (f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel) {
+    line = Format("frict ratio = %f, except when s is within [%.2f,%.2f]: ff0 = %f", cs.ffValue,
+                  cs.secondFfSMin, cs.secondFfSMax, cs.secondFf);
+  } else if (f.NonidealCSModel) {
+    line = f.NonidealCSVariant
+               ? Format("frict ratio = %f, volume correction factor = %f                ",
+                        cs.ffValue, P[20])
+               : Format("frict ratio = %f, log10ks = %f, log10kd = %f        ", cs.ffValue, P[20],
+                        P[21]);
+  } else if (f.WormlikeChainCSModel) {
+    line = Format(
+        "persistence length = %.2f nm, dehydr. cross-section = %.2f nm^2, Monomer Mw = %.0f Da, "
+        "hydration = %.2f, vbar = %.4f     ",
+        cs.wormPersistenceLength, cs.wormCrossSection, cs.wormMonomerMass, cs.wormHydration,
+        gSolutionConditions.vbar);
+  } else if (f.GeneralScalingLawCSModel || f.FMScalingLawModel) {
+    line = Format("Ks = %.3e 1/S, bs = %.3f          ", cs.scalingKs, cs.scalingBs);
+  } else if (f.FixFF0FloatingVbarCSModel) {
+    line = Format("frict ratio = %f, vbar = %.4f        ", cs.ffValue, gSolutionConditions.vbar);
+  } else {
+    line = Format("frict ratio = %f        ", cs.ffValue);
+  }
+  if (f.CSWithMsTableModel) line = Format("M(s) as in %s", platform::ProgramPaths.MofsTablePath.c_str());
+  return line;
+}
+
+std::string ComponentLine() {
+  const ModelSelectorFlags& f = gModelSelectorFlags;
+  const ContiSettings& cs = Conti();
+  const float* P = gModelParameterVector.P;
+  if (f.CSWith1DiscreteModel && !f.CSWith1DiscreteComponent)
+    return Format("discrete component s = %.3f, D = %.3f", cs.discreteS, cs.discreteD);
+  if (ContiFitDisplay().bufferComponentLine) {
+    const std::string buffer = ContiFitDisplay().bufferComponentLine();
+    if (!buffer.empty()) return buffer;
+  }
+  const bool discrete = f.BimodalFF0With1DiscreteCSModel || f.CSWith1DiscreteModel ||
+                        f.CSWith1DiscreteComponent || f.CSWithMsTableModel || f.NonidealCSModel ||
+                        (f.HybridCSLsgModel && cs.hybridDiscrete) || f.LsgStarWith1DiscreteModel;
+  if (!discrete) return "";
+  if (!f.NonidealCSModel)
+    return Format("discrete component s = %.3f, M = %.3f", cs.discreteS, cs.discreteM);
+  if (f.NonidealCSVariant)
+    return Format("discrete component s = %.3f, M = %.3f, volume correction fact = %.3f",
+                  cs.discreteS, cs.discreteM, P[20]);
+  return Format("discrete component s = %.3f, M = %.3f, log(ks) = %.3f, log(kD) = %.3f",
+                cs.discreteS, cs.discreteM, P[20], P[21]);
+}
+
+std::string VbarLine() {
+  const float vbar = gSolutionConditions.vbar;
+  float apparent = 0.0f;
+  const bool apparentMode = ContiFitDisplay().apparentVbar && ContiFitDisplay().apparentVbar(&apparent);
+  const bool fitted = CurrentFitOptions().entry[kFitOptionVbar].present;
+  if (!fitted)
+    return apparentMode ? Format("vbar = %.4f (fix), apparent vbar = %.4f (fix)", vbar, apparent)
+                        : Format("vbar = %.4f (fix)", vbar);
+  return apparentMode ? Format("vbar = %.4f (fix), apparent vbar = %.4f (floating)", vbar, apparent)
+                      : Format("vbar = %.4f (floating)", vbar);
+}
+
+// The displayed distribution follows the solution of the best evaluation.
+void RefreshDistribution(FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
+  ContiSettings& cs = Conti();
+  const NormalEquationBlock& b = NeqBlock();
+  fs.startRmsdCopy = fs.currentRmsd;
+  CalculateppAFit();
+  if (!b.solution || !cs.distribution) return;
+  const int n = cs.gridSize;
+  if ((gModelSelectorFlags.CSff0Model || gModelSelectorFlags.CSff0With1DiscreteModel) &&
+      cs.grid2DAmplitude) {
+    for (int j = 1; j <= cs.grid2DSize && j <= b.gridPoints; ++j)
+      cs.grid2DAmplitude[j] = static_cast<float>(b.solution[j]);
+    for (int i = 1; i <= n; ++i) {
+      double sum = 0.0;
+      for (int k = 1; k <= cs.ffCount; ++k) sum += cs.grid2DAmplitude[(k - 1) * n + i];
+      cs.distribution[i] = static_cast<float>(sum);
+    }
+  } else {
+    for (int i = 1; i <= n && i <= b.gridPoints; ++i)
+      cs.distribution[i] = static_cast<float>(b.solution[i]);
+  }
+  RebuildDistributionCurves();
+  RedrawDistributionPlot();
+  if (host) host->RedrawFitProgress();
+}
+
+}  // namespace
+
+std::array<std::string, 8> ComposeContiFitLines() {
+  const FitEngineState& fs = gFitEngineState;
+  const ModelSelectorFlags& f = gModelSelectorFlags;
+  const float* P = gModelParameterVector.P;
+  std::array<std::string, 8> lines;
+  if (fs.useMarquardt)
+    lines[0] = Format("sim #%d, ML step #%d, step #%d         ", fs.evaluationsTotal,
+                      fs.minimiserRuns, fs.evaluationsThisRun);
+  else if (fs.useAnnealing)
+    lines[0] = Format("sim #%d, SA step #%d, step #%d, T=%.3f        ", fs.evaluationsTotal,
+                      fs.minimiserRuns, fs.evaluationsThisRun, fs.annealTemperature);
+  else
+    lines[0] = Format("s%d, step #%d        ", fs.minimiserRuns, fs.evaluationsThisRun);
+  lines[1] = Format("rmsd=%e             ", fs.currentRmsd);
+  lines[2] = ModelLine();
+  const bool zone = f.ZoneCentrifugationModel || f.ZoneCentrifugationCSModel ||
+                    f.ZoneCentrifugationLsgModel;
+  lines[3] = zone ? Format("Lamella thickness = %f             ", P[23])
+                  : Format("Bottom = %f             ", P[14]);
+  lines[4] = Format("Meniscus = %f           ", P[13]);
+  lines[5] = ComponentLine();
+  lines[6] = VbarLine();
+  if (ContiFitDisplay().signalCorrectionPieces) lines[7] = ContiFitDisplay().signalCorrectionPieces();
+  return lines;
+}
+
+void DisplayBestContiParams(FitHost* host) {
+  const FitEngineState& fs = gFitEngineState;
+  platform::WriteDiagnostics("\nStarting DisplayBestContiParams");
+  if (fs.currentRmsd < fs.startRmsd && fs.currentRmsd < fs.startRmsdCopy) RefreshDistribution(host);
+  const std::array<std::string, 8> lines = ComposeContiFitLines();
+  if (host && host->DrawingEnabled())
+    for (int k = 0; k < 8; ++k) host->DrawText(10, 70 + 20 * k, lines[k]);
+  platform::WriteDiagnostics(" --> DONE");
+}
+
+void ShowBestContiVertex(FitHost* host, float* vertex) {
+  ContiFitVectorToParameters(vertex, host);
+  DisplayBestContiParams(host);
+}

@@ -1,0 +1,115 @@
+// The program's headers come first: Qt's keyword macros must not reach them.
+#include "road_support.h"
+
+#include <QApplication>
+#include <QImage>
+
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_report.h"
+#include "platform/qt/qt_app.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
+
+namespace {
+
+class RoadCs : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    platform::qt::EnsureApplication(argc, argv);
+    platform::qt::InstallDesktop();
+  }
+  void TearDown() override {
+    window_.reset();
+    FreeDistributionArrays();
+    gModelSelectorFlags = ModelSelectorFlags{};
+    platform::SetFrameWindowFactory({});
+    RoadTest::TearDown();
+  }
+
+  // Pixels that are not white inside a rectangle of the picture.
+  static int Inked(const QImage& image, int left, int top, int right, int bottom) {
+    int n = 0;
+    for (int y = std::max(top, 0); y < std::min(bottom, image.height()); ++y)
+      for (int x = std::max(left, 0); x < std::min(right, image.width()); ++x)
+        if ((image.pixel(x, y) & 0xffffff) != 0xffffff) ++n;
+    return n;
+  }
+  static int Inked(const QImage& image, const CWINPlot& p) {
+    return Inked(image, p.plotLeft, p.plotTop, p.plotRight, p.plotBottom);
+  }
+};
+
+TEST_F(RoadCs, ContinuousDistributionRunDrawsDataResidualsAndDistribution) {
+  const auto paths = WriteRun(".ra1", 6);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  Window();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  gFitEngineState.fitTINoise = 0;
+
+  Window().Dispatch(275);  // "Continuous c(s) Distribution"
+  ASSERT_EQ(gModelSelectorFlags.DistributionModel, 1);
+  ASSERT_EQ(gModelSelectorFlags.CSModel, 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(275));
+  forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
+                 {{405, "40"}, {406, "1"}, {407, "10"}, {435, "5.9500"}, {437, "7.1800"}},
+                 {{431, 0}, {455, 0}, {434, 0}, {436, 0}}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  EXPECT_EQ(forms_.seen.at(0).Find(406)->label, "s min");
+  EXPECT_EQ(forms_.seen.at(0).Find(417)->label, "s grid from file");
+
+  Window().Dispatch(213);  // "&Run"
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  const ContiSettings& cs = Conti();
+  ASSERT_GT(cs.gridSize, 2);
+  ASSERT_NE(cs.distribution, nullptr);
+  // The boundary of the synthetic run moves at 5 S: the distribution peaks there.
+  int peak = 1;
+  for (int i = 1; i <= cs.gridSize; ++i)
+    if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+  EXPECT_GT(cs.distribution[peak], 0.0f);
+  EXPECT_NEAR(cs.sValues[peak], 5.0, 0.5);
+
+  // Fitting the frictional ratio brings the boundary widths to the data.
+  const float runRmsd = CalcRmsd();
+  forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {}, {{416, 1}}});
+  Window().Dispatch(212);
+  Window().Dispatch(215);  // "Fit"
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_LT(CalcRmsd(), 0.2f * runRmsd);
+  EXPECT_LT(CalcRmsd(), 0.005f);
+  EXPECT_NE(Conti().ffValue, 1.2f);
+
+  auto& frame = Window().Frame();
+  const std::string shot = (dir_ / "cs.png").string();
+  ASSERT_TRUE(frame.SaveClientImage(shot, 1400, 1000));
+  QImage image(QString::fromStdString(shot));
+  ASSERT_EQ(image.width(), 1400);
+  const PlotWindowSet& w = CurrentPlotWindows();
+  ASSERT_NE(w.dataPlot, nullptr);
+  ASSERT_NE(w.residualPlot, nullptr);
+  EXPECT_GT(Inked(image, *w.dataPlot), 500);
+  // The fit report went on top of the finished picture.
+  EXPECT_FALSE(WindowFlags().FitInfoPending);
+  EXPECT_NE(LastFitInfoLines().line[1], "");
+  EXPECT_GT(Inked(image, 10, 10, 600, 40), 20);
+  EXPECT_GT(Inked(image, *w.residualPlot), 200);
+  // The distribution graph lies below the residuals, across the window.
+  const DistributionPlotSpec& spec = DistArrays().lastSpec;
+  EXPECT_GT(Inked(image, static_cast<int>(spec.top * 1.4), spec.left, static_cast<int>(spec.bottom * 1.4), spec.right),
+            200);
+  if (const char* docs = std::getenv("TARNEL_DOCS_SCREENSHOT")) {
+    WindowFlags().FitInfoPending = true;
+    frame.SaveClientImage(docs, 1400, 1000);
+  }
+}
+
+}  // namespace

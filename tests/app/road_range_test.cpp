@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "app/integration_range.h"
+#include "numerics/arrays.h"
+
+namespace {
+
+// Radii whose apparent s* are 0.5, 1.0, ..., 10 S at w^2t = 1e11.
+struct Ladder {
+  static constexpr int n = 20;
+  static constexpr double m = 6.0, w2t = 1e11;
+  std::vector<float> r = std::vector<float>(n + 1);
+  int** colours = imatrix(1, n, 1, 3);
+  Ladder() {
+    for (int i = 1; i <= n; ++i) r[i] = static_cast<float>(m * std::exp(w2t * 0.5 * i * 1e-13 + 1e-7));
+  }
+  ~Ladder() { free_imatrix(colours, 1, n, 1, 3); }
+  std::vector<int> Rgb(int i) const { return {colours[i][1], colours[i][2], colours[i][3]}; }
+};
+
+TEST(RoadRange, PointsInsideAreRedAndTheEdgesFadeOverTheBroadening) {
+  Ladder l;
+  // s1 = 3.2, s2 = 6.2 S, broadening sigma^2 = 0.25 S^2.
+  const RangeColouring range = ColourScanByRange(l.r.data(), 1, Ladder::n, Ladder::m, Ladder::w2t, 0.25, 3.2f,
+                                                 6.2f, false, l.colours);
+  for (int i = 7; i <= 12; ++i) EXPECT_EQ(l.Rgb(i), (std::vector<int>{255, 0, 0})) << i;  // 3.5 .. 6 S
+  // 0.3 S beyond the upper end: w = exp(-0.36) of the way to red.
+  const double w = std::exp(-0.09 / 0.25);
+  EXPECT_EQ(l.Rgb(13), (std::vector<int>{150 + static_cast<int>(std::floor(105 * w)), 150 + static_cast<int>(std::floor(-150 * w)),
+                                           150 + static_cast<int>(std::floor(-150 * w))}));
+  // Far outside: grey (the floor of a vanishing fade may take one unit off).
+  for (int i : {1, 20})
+    for (int c : l.Rgb(i)) EXPECT_NEAR(c, 150, 1) << i;
+  // The range runs from the last point below with w <= 0.05 (2.5 S: w =
+  // exp(-0.49/0.25) = 0.14 is above, 2.0 S: exp(-1.44/0.25) below) to the
+  // last point above with w >= 0.05 (7.0 S: exp(-0.64/0.25) = 0.077, 7.5 S:
+  // 0.001).
+  EXPECT_EQ(range.first, 4);
+  EXPECT_EQ(range.last, 14);
+}
+
+TEST(RoadRange, ARangeReachingTheLastFitPointEndsThereUnlessErrorsArePropagated) {
+  Ladder l;
+  // Upper end 9.9 S: the last point (10 S) lies just beyond with w close to 1.
+  RangeColouring range =
+      ColourScanByRange(l.r.data(), 1, Ladder::n, Ladder::m, Ladder::w2t, 0.25, 3.2f, 9.9f, false, l.colours);
+  EXPECT_EQ(range.last, Ladder::n);
+  range = ColourScanByRange(l.r.data(), 1, Ladder::n, Ladder::m, Ladder::w2t, 0.25, 3.2f, 9.9f, true, l.colours);
+  EXPECT_EQ(range.first, -1);
+  EXPECT_EQ(range.last, -1);
+}
+
+}  // namespace

@@ -1,0 +1,383 @@
+#include "app/model_commands.h"
+#include "app/run_fit_commands.h"
+#include "data/fit_output_files.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_report.h"
+#include "road_support.h"
+
+namespace {
+
+class RoadRun : public RoadTest {
+ protected:
+  // The synthetic run loaded as the window's data.
+  void Load(int scans = 4) {
+    const auto paths = WriteRun(".ra1", scans);
+    std::vector<std::string> names;
+    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+    Window();
+    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    ASSERT_EQ(CurrentScanSet().count, scans);
+  }
+  // "Non-Interacting Discrete Species" with one species entered in the
+  // parameter dialog.
+  void OneSpecies(const char* s, const char* D, int sFit = 0) {
+    gFitEngineState.molarMassParameters = 0;
+    Window().Dispatch(198);
+    forms_.Expect({"noninteracting species model",
+                   {{405, "1.0"}, {406, D}, {407, s}, {435, "5.9500"}, {437, "7.1800"}, {433, "0"}},
+                   {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 1}, {403, 0}, {404, sFit}, {431, 0},
+                    {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+    Window().Dispatch(212);
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  }
+  static double Rmsd() {
+    const ScanSet& s = CurrentScanSet();
+    double sum = 0;
+    int n = 0;
+    for (int i = 1; i <= s.count; ++i)
+      for (int j = s.firstFitPoint[i]; j <= s.lastFitPoint[i]; ++j) {
+        const double d = s.signals[i][j] - s.model[i][j];
+        sum += d * d;
+        ++n;
+      }
+    return std::sqrt(sum / n);
+  }
+};
+
+TEST_F(RoadRun, DiscreteModelSelectionAndTheDlsRefusal) {
+  gFitEngineState.molarMassParameters = 0;
+  Window().Dispatch(198);
+  EXPECT_EQ(gModelSelectorFlags.LammDiscreteModel, 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(198));
+  EXPECT_EQ(ChooseParamsTemplate(), 400);
+  gFitEngineState.molarMassParameters = 1;
+  EXPECT_EQ(ChooseParamsTemplate(), 306);
+
+  CurrentDataTypeFlags().dls = 1;
+  ui_->ExpectBox("ERROR", "this model is not implemented for DLS data");
+  Window().Dispatch(280);  // "linear Lamm Equation"
+  EXPECT_EQ(gModelSelectorFlags.LinearLammModel, 0);
+  EXPECT_TRUE(Window().IsMenuItemChecked(198));
+  // The discrete species themselves are allowed for light scattering.
+  Window().Dispatch(282);
+  EXPECT_EQ(gModelSelectorFlags.Model282, 1);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(RoadRun, ExternalLoadingCellAsksForTheOilEachTime) {
+  Window();
+  for (const char* answer : {"0.02", "0.03"}) {
+    ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::string(answer));
+    Window().Dispatch(281);
+    EXPECT_FLOAT_EQ(ExternalLoadingOilVolume(), static_cast<float>(std::atof(answer)));
+  }
+  ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::nullopt);
+  Window().Dispatch(281);
+  EXPECT_EQ(ExternalLoadingOilVolume(), 0.0f);
+  EXPECT_EQ(gModelSelectorFlags.ExternalLoadingCellModel, 1);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(RoadRun, ParameterDialogShowsTheTemplateAndWritesTheModelBack) {
+  Load();
+  OneSpecies("4.5", "6.0");
+  ASSERT_EQ(forms_.seen.size(), 1u);
+  const FormDialog& shown = forms_.seen[0];
+  EXPECT_EQ(shown.caption, "noninteracting species model");
+  EXPECT_EQ(shown.Find(405)->label, "c tot");
+  EXPECT_EQ(shown.Find(406)->label, "D");
+  EXPECT_EQ(shown.Find(407)->label, "s");
+  EXPECT_EQ(shown.Find(455)->label, "Fit RI Noise");
+  EXPECT_TRUE(shown.Find(427)->visible);
+  EXPECT_FALSE(shown.Find(443)->visible);
+  EXPECT_FLOAT_EQ(gModelParams.s[1], 4.5f);
+  EXPECT_FLOAT_EQ(gModelParams.massOrD[1], 6.0f);
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.95f);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[14], 7.18f);
+  EXPECT_EQ(gModelParams.included[2], 0);
+
+  // Cancel changes nothing; the next dialog shows the values as entered.
+  forms_.Expect({"", {{407, "9"}}, {}, false});
+  Window().Dispatch(212);
+  EXPECT_FLOAT_EQ(gModelParams.s[1], 4.5f);
+  EXPECT_EQ(forms_.seen[1].Find(407)->text, "4.50000");
+  EXPECT_EQ(forms_.seen[1].Find(435)->text, "5.9500");
+
+  // A text that is no number keeps the dialog open.
+  ui_->ExpectBox("Input Error", "Invalid Entry");
+  forms_.Expect({"", {{407, "fast"}}, {}, true});
+  forms_.Expect({"", {{407, "5.5"}}, {}, true});
+  Window().Dispatch(212);
+  EXPECT_EQ(forms_.canCloseRefusals, 1);
+  EXPECT_FLOAT_EQ(gModelParams.s[1], 5.5f);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(RoadRun, RunFillsTheModelAndFitRecoversTheSedimentationCoefficient) {
+  Load(3);
+  OneSpecies("5.0", "5.0");
+  Window().Dispatch(213);
+  const ScanSet& s = CurrentScanSet();
+  double top = 0;
+  for (int j = 1; j <= s.points[3]; ++j) top = std::max(top, static_cast<double>(s.model[3][j]));
+  EXPECT_GT(top, 0.5);
+  EXPECT_TRUE(WindowFlags().FitInfoPending);
+  EXPECT_FALSE(Window().RunBusy);
+
+  // The model of s = 5 S becomes the data; a fit from 4.6 S finds 5 S again.
+  for (int i = 1; i <= s.count; ++i)
+    for (int j = 1; j <= s.points[i]; ++j) s.signals[i][j] = s.model[i][j];
+  OneSpecies("4.6", "5.0", 1);
+  Window().Dispatch(215);
+  EXPECT_NEAR(gModelParameterVector.P[5], 5.0, 0.02);
+  EXPECT_LT(Rmsd(), 2e-3);
+  EXPECT_NE(LastFitInfoLines().line[1], "");
+  EXPECT_FALSE(Window().FitBusy);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(RoadRun, FitAsksAboutLimitsThatReachIntoTheMeniscusAndBottomRanges) {
+  Load();
+  OneSpecies("5.0", "5.0");
+  ScanSet& s = CurrentScanSet();
+  FitEngineState& fs = gFitEngineState;
+  gModelParams.meniscusFit = 1;
+  gModelParams.bottomFit = 1;
+  // Left limit inside the meniscus range, right limit inside the bottom range.
+  s.leftFitLimit = 6.000f;
+  fs.meniscusMax = 6.050f;
+  fs.bottomMin = s.rightFitLimit - 0.01f;
+  const float bottomMin = fs.bottomMin;
+  ui_->ExpectBox("PROBLEM WITH FITTING",
+                 "Left fitting limit is at smaller radius than maximum potential meniscus value.\n"
+                 "This could cause problems during the fit.\nFix by repositioning maximum meniscus",
+                 platform::IDYES);
+  ui_->ExpectBox("PROBLEM WITH FITTING",
+                 "Right fitting limit is at higher radius than minimum potential bottom value.\n"
+                 "This could cause problems during the fit.\nFix by repositioning minimum bottom?",
+                 platform::IDNO);
+  Window().Dispatch(215);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_FLOAT_EQ(fs.meniscusMax, 5.999f);
+  EXPECT_FLOAT_EQ(fs.bottomMin, bottomMin);
+  EXPECT_FALSE(Window().FitBusy);
+
+  // Equal limits ask nothing (the test is strict); without a fitted
+  // meniscus nothing is asked either.
+  fs.meniscusMax = s.leftFitLimit;
+  gModelParams.bottomFit = 0;
+  gModelParams.meniscusFit = 0;
+  gModelParameterVector.F[5] = 0;
+  Window().Dispatch(215);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(RoadRun, GradientScreeningStopsRunsOnFourSteepRisingIntervals) {
+  Load();
+  OneSpecies("5.0", "5.0");
+  ScanSet& s = CurrentScanSet();
+  auto reset = [&] {
+    for (int i = 1; i <= s.count; ++i)
+      for (int j = 1; j <= s.points[i]; ++j) s.signals[i][j] = 0.1f;
+  };
+  const int j0 = s.firstFitPoint[2] + 10;
+  struct Case {
+    float step;  // signal change per interval (radii 0.01 cm apart)
+    int intervals;
+    bool stopped;
+  } cases[] = {{6.0f, 4, true}, {6.0f, 3, false}, {-6.0f, 4, false}, {4.0f, 4, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.step << " x " << c.intervals);
+    reset();
+    for (int k = 1; k <= c.intervals; ++k) s.signals[2][j0 + k] = s.signals[2][j0 + k - 1] + c.step;
+    for (int k = j0 + c.intervals + 1; k <= s.points[2]; ++k) s.signals[2][k] = s.signals[2][j0 + c.intervals];
+    ui_->transcript.clear();
+    if (c.stopped) {
+      char text[200];
+      std::snprintf(text, sizeof text, "max gradient exceeded:  grad = %.1f/cm at r ~ %.4fcm in scan 00002.ra1",
+                    static_cast<double>((s.signals[2][j0 + 1] - s.signals[2][j0]) / (s.radii[2][j0 + 1] - s.radii[2][j0])),
+                    static_cast<double>(s.radii[2][j0]));
+      ui_->ExpectBox("ERROR", text);
+    }
+    EXPECT_EQ(CheckExcessGradients(), !c.stopped);
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  }
+  // Fluorescence data are never screened.
+  reset();
+  for (int k = 1; k <= 4; ++k) s.signals[2][j0 + k] = s.signals[2][j0 + k - 1] + 6.0f;
+  CurrentDataTypeFlags().fluorescence = 1;
+  EXPECT_TRUE(CheckExcessGradients());
+}
+
+TEST_F(RoadRun, ResidualReviewAdvisesOnlyAboveTheThresholds) {
+  Load();
+  OneSpecies("5.0", "5.0");
+  ScanSet& s = CurrentScanSet();
+  auto offset = [&](float d) {
+    for (int i = 1; i <= s.count; ++i)
+      for (int j = 1; j <= s.points[i]; ++j) s.model[i][j] = s.signals[i][j] + d;
+  };
+  offset(0.021f);
+  ui_->ExpectBox("Help Wizard", "Residuals seem larger than typically expected");
+  CheckResidualSize();
+  EXPECT_TRUE(ui_->AllConsumed());
+  offset(0.0199f);
+  CheckResidualSize();
+  // Larger residuals near the meniscus than elsewhere give their own advice.
+  offset(0.001f);
+  for (int i = 1; i <= s.count; ++i) s.model[i][s.firstFitPoint[i]] += 0.01f;
+  ui_->ExpectBox("Help Wizard", "Residuals close to meniscus are significantly larger");
+  CheckResidualSize();
+  // A fitted meniscus at its bound.
+  offset(0.001f);
+  gModelParameterVector.F[13] = 1;
+  gModelParameterVector.P[13] = gFitEngineState.meniscusMin;
+  ui_->ExpectBox("Help Wizard", "Meniscus estimate has reached max/min value.");
+  CheckResidualSize();
+  gModelParameterVector.P[13] = gFitEngineState.meniscusMin + 1e-4f;
+  CheckResidualSize();
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+}
+
+TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
+  Load();
+  OneSpecies("5.0", "5.0");
+  Window().Dispatch(213);
+  const std::string fits = (dir_ / "f0000x.rxx").string();
+  platform::FileDialogResult chosen;
+  chosen.accepted = true;
+  chosen.paths = {fits};
+  std::vector<std::string> presets;
+  ui_->ExpectFiles("save fitted data as", chosen);
+  ui_->ExpectFiles("save residuals as", platform::FileDialogResult{});
+  ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});
+  Window().Dispatch(203);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  for (const char* name : {"f0001.ra1", "f0002.ra1", "f0003.ra1", "f0004.ra1"})
+    EXPECT_TRUE(std::filesystem::exists(dir_ / name)) << name;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "r0001.ra1"));
+  EXPECT_EQ(DefaultFitDataName(), "f0000x.rxx");
+  EXPECT_EQ(DefaultResidualsName(), "r0000x.rxx");
+  EXPECT_FALSE(Window().DialogOpen);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadRun, DistributionDialogsEditTheDistributionSettings) {
+  Load();
+  Window().Dispatch(514);  // "Continuous c(s) Conformational Change Model"
+  ASSERT_EQ(gModelSelectorFlags.ConformationalChangeCSModel, 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(514));
+  EXPECT_FALSE(Window().IsMenuItemChecked(275));
+  EXPECT_EQ(ChooseParamsTemplate(), 329);
+  forms_.Expect({"Continuous c(s) with Conformational Change",
+                 {{405, "60"}, {406, "0.5"}, {407, "12"}, {412, "150000"}, {414, "3"}, {428, "8"}, {419, "1.4"},
+                  {421, "1.002"}, {426, "0.01100"}, {435, "5.9500"}, {437, "7.1800"}},
+                 {{416, 1}, {417, 0}, {424, 1}}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  const FormDialog& shown = forms_.seen.at(0);
+  EXPECT_EQ(shown.Find(412)->label, "Mw");
+  EXPECT_EQ(shown.Find(424)->label, "log spaced s grid");
+  const ContiSettings& cs = Conti();
+  EXPECT_FLOAT_EQ(cs.resolution, 60);
+  EXPECT_FLOAT_EQ(cs.sMin, 0.5f);
+  EXPECT_FLOAT_EQ(cs.sMax, 12);
+  EXPECT_FLOAT_EQ(cs.conformationM, 150000);
+  EXPECT_FLOAT_EQ(cs.conformationSMin, 3);
+  EXPECT_FLOAT_EQ(cs.conformationSMax, 8);
+  EXPECT_FLOAT_EQ(cs.ffValue, 1.4f);
+  EXPECT_EQ(cs.fitFfValue, 1);
+  EXPECT_EQ(cs.logSpacedGrid, 1);
+  EXPECT_FLOAT_EQ(gSolutionConditions.density, 1.002f);
+  EXPECT_NEAR(gSolutionConditions.viscosity, 0.011 / 0.01002, 1e-6);
+
+  // A log grid cannot start at 0: the dialog says so and comes back.
+  ui_->ExpectBox("", "smin = 0 is incompatible with log spacing of grid");
+  forms_.Expect({"", {{406, "0"}}, {{424, 1}}});
+  forms_.Expect({"", {{406, "0.2"}}, {}});
+  Window().Dispatch(212);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(forms_.seen.size(), 3u);
+  EXPECT_EQ(cs.logSpacedGrid, 0);
+  EXPECT_FLOAT_EQ(cs.sMin, 0.2f);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadRun, SelfAssociationAndNonidealModelsTakeTheirStartValues) {
+  Window();
+  gAssociationModelParams.monomer3 = 25000;
+  gAssociationModelParams.monomer3Fit = 1;
+  gFitEngineState.molarMassParameters = 0;
+  Window().Dispatch(520);  // 1-4-8 self-association
+  EXPECT_EQ(gModelSelectorFlags.MonomerTetramerOctamerModel, 1);
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 1);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[1], 25000);
+  EXPECT_EQ(gModelParameterVector.F[1], 1);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[2], 100000);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[12], 200000);
+  EXPECT_EQ(LammSettings().claverieAlgorithm, 1);
+  EXPECT_EQ(ChooseParamsTemplate(), 330);
+
+  // Non-ideal sedimentation refuses equilibrium data and leaves the model.
+  CurrentScanSet().equilibriumMode = 1;
+  ui_->ExpectBox("ERROR", "this model is not implemented for equilibrium data");
+  Window().Dispatch(227);
+  EXPECT_EQ(gModelSelectorFlags.NonidealSingleSpeciesModel, 0);
+  EXPECT_EQ(gModelSelectorFlags.MonomerTetramerOctamerModel, 1);
+  CurrentScanSet().equilibriumMode = 0;
+  gAssociationModelParams.logKs = -1.5f;
+  Window().Dispatch(227);
+  EXPECT_EQ(gModelSelectorFlags.NonidealSingleSpeciesModel, 1);
+  EXPECT_EQ(gModelSelectorFlags.MonomerTetramerOctamerModel, 0);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[10], -1.5f);
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 0);
+  EXPECT_TRUE(Window().IsMenuItemChecked(227));
+  EXPECT_EQ(ChooseParamsTemplate(), 325);
+  Window().Dispatch(1099);  // the hindered variant has no menu item of its own
+  EXPECT_FALSE(Window().IsMenuItemChecked(227));
+  EXPECT_EQ(ChooseParamsTemplate(), 1101);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadRun, ZoneDistributionSwitchesRegularisationAndTheMobilityModelNeedsItsData) {
+  Window();
+  Conti().secondDerivative = 0;
+  Conti().maxEntropy = 1;
+  ui_->ExpectBox("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");
+  Window().Dispatch(511);  // "Analytical Zone Centrifugation c(s)"
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  EXPECT_EQ(m.ZoneCentrifugationCSModel, 1);
+  EXPECT_EQ(m.ZoneCentrifugationModel, 1);
+  EXPECT_EQ(m.CSModel, 1);
+  EXPECT_FLOAT_EQ(Conti().sMin, 2);  // no scans: the model's own range
+  EXPECT_FLOAT_EQ(Conti().sMax, 20);
+  EXPECT_FLOAT_EQ(Conti().confidenceLevel, 0.99f);
+  EXPECT_EQ(gModelParameterVector.F[23], 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(511));
+  EXPECT_TRUE(Window().IsMenuItemChecked(294));
+  EXPECT_FALSE(Window().IsMenuItemChecked(295));
+  EXPECT_EQ(LammSettings().movingHatAlgorithm, 1);
+  EXPECT_EQ(ChooseParamsTemplate(), 326);
+  // Selecting it again changes nothing and says nothing.
+  Window().Dispatch(511);
+
+  ui_->ExpectBox("ERROR", "need electrophoresis data for this model");
+  Window().Dispatch(513);
+  EXPECT_EQ(m.ElectrophoresisCVModel, 0);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+#include <string>
+#include <vector>
+
+#include "automation/commands.h"
+#include "fit/saved_params.h"
+#include "lamm/lamm_settings.h"
+#include "tests/automation/automation_test_support.h"
+
+using autotest::ReadFile;
+
+namespace {
+
+class SavedParams : public autotest::Scratch {
+ protected:
+  SavedParams() {
+    autotest::ResetAnalysisState();
+    LammSettings() = LammSolverSettings{};
+    ConnectSavedParamsToDistributions();
+    path = (dir / "~tmppars.RA1").string();
+  }
+  ~SavedParams() override {
+    autotest::ResetAnalysisState();
+    LammSettings() = LammSolverSettings{};
+  }
+
+  std::vector<std::string> Lines() {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(path));
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  }
+
+  std::string path;
+};
+
+}  // namespace
+
+TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
+  ModelParams& mp = gModelParams;
+  mp.included[2] = 1;
+  mp.s[2] = 4.5f;
+  mp.sFit[2] = 1;
+  mp.meniscus = 6.02f;
+  mp.meniscusFit = 1;
+  mp.bottom = 7.19f;
+  mp.riNoiseFit = 1;
+  CurrentScanSet().leftFitLimit = 6.05f;
+  CurrentScanSet().rightFitLimit = 7.1f;
+  gFitEngineState.meniscusMin = 5.99f;
+  gFitEngineState.bottomMax = 7.3f;
+  gFitEngineState.fitTINoise = 1;
+  gSolutionConditions.vbar = 0.74f;
+  gSolutionConditions.vbar20 = 0.74f;
+  gSolutionConditions.density = 1.01f;
+  LammSettings().feGridSize = 600;
+  LammSettings().scanVelocity = 3.5f;
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSff0Model = 1;
+  Conti().ffMin = 1.1f;
+  Conti().ffMax = 2.5f;
+  Conti().logSpacedGrid = 1;
+  PackModelParameters();
+
+  ASSERT_TRUE(TmpSaveBestParams(path, false));
+  const std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 208u);
+  EXPECT_EQ(lines[0], "1.000000");     // a finished save
+  EXPECT_EQ(lines[16 - 1], "4.500000");  // s of component 2
+  EXPECT_EQ(lines[40 - 1], "6.020000");
+  EXPECT_EQ(lines[73 - 1], "3.000000");  // c(s,ff0)
+  EXPECT_EQ(lines[85 - 1], "1.000000");
+  EXPECT_EQ(lines[86 - 1], "1.100000");
+  EXPECT_EQ(lines[200 - 1], "1.000000");
+
+  autotest::ResetAnalysisState();
+  LammSettings() = LammSolverSettings{};
+  Conti().ffMin = 1.0f;
+  Conti().logSpacedGrid = 0;
+  ASSERT_EQ(ReloadParameters(path), 1);
+  EXPECT_FLOAT_EQ(gModelParams.s[2], 4.5f);
+  EXPECT_EQ(gModelParams.sFit[2], 1);
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.02f);
+  EXPECT_FLOAT_EQ(gModelParams.bottom, 7.19f);
+  EXPECT_EQ(gModelParams.riNoiseFit, 1);
+  EXPECT_FLOAT_EQ(CurrentScanSet().leftFitLimit, 6.05f);
+  EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 5.99f);
+  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
+  EXPECT_FLOAT_EQ(gSolutionConditions.vbarRho, 0.74f * 1.01f);
+  EXPECT_EQ(LammSettings().feGridSize, 600);
+  EXPECT_FLOAT_EQ(LammSettings().scanVelocity, 3.5f);
+  EXPECT_EQ(gModelSelectorFlags.DistributionModel, 1);
+  EXPECT_EQ(gModelSelectorFlags.CSff0Model, 1);
+  EXPECT_FLOAT_EQ(Conti().ffMin, 1.1f);
+  EXPECT_EQ(Conti().logSpacedGrid, 1);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[13], 6.02f);
+}
+
+TEST_F(SavedParams, ShortFilesGiveTheLaterValuesTheirDefaults) {
+  ASSERT_TRUE(TmpSaveBestParams(path, false));
+  std::vector<std::string> lines = Lines();
+  lines[123 - 1] = "1.000000";  // a zone model, beyond what the short file keeps
+  lines[73 - 1] = "7001.000000";
+  auto write = [&](std::size_t count) {
+    std::string text;
+    for (std::size_t k = 0; k < count; ++k) text += lines[k] + "\n";
+    autotest::WriteFile(path, text);
+  };
+  write(98);
+  gModelParams.meniscus = 5.5f;
+  EXPECT_EQ(ReloadParameters(path), 0);  // refused, nothing changed
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.5f);
+
+  write(99);
+  LammSettings().scanVelocity = 9.0f;
+  gModelSelectorFlags.ZoneCentrifugationModel = 1;
+  ASSERT_EQ(ReloadParameters(path), 1);
+  EXPECT_FLOAT_EQ(LammSettings().scanVelocity, 9.0f);     // absent: unchanged
+  EXPECT_EQ(gModelSelectorFlags.ZoneCentrifugationModel, 0);  // absent: off
+  EXPECT_EQ(gModelSelectorFlags.NonidealCSModel, 1);  // code 7001: the variant
+  EXPECT_EQ(gModelSelectorFlags.NonidealCSVariant, 1);
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 1);
+  EXPECT_EQ(ReloadParameters((dir / "none").string()), 0);
+}
+
+TEST_F(SavedParams, TheSavedAnalysisIsOfferedOnlyToAPerson) {
+  ASSERT_TRUE(TmpSaveBestParams(path, true));  // taken during a fit
+  gModelParams.meniscus = 5.5f;
+  EXPECT_FALSE(OfferRestorePreviousAnalysis(path, true));
+  EXPECT_TRUE(ui.transcript.empty());
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.5f);
+
+  ui.lenient = false;
+  ui.ExpectBox("", "restore previous data?", platform::IDNO)
+      .ExpectBox("", "load previous analysis?", platform::IDYES);
+  EXPECT_TRUE(OfferRestorePreviousAnalysis(path, false));
+  EXPECT_TRUE(ui.failures.empty());
+  EXPECT_TRUE(ui.AllConsumed());
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 0.0f);
+  EXPECT_FALSE(TmpSaveBestParams("", false));  // nothing loaded: nowhere to save
+}

@@ -1,0 +1,492 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "distributions/conti_fit.h"
+#include "distributions/conti_fit_display.h"
+#include "fit/fit_host.h"
+#include "fit/marquardt.h"
+#include "fit/fit_random.h"
+#include "fit/fit_vector.h"
+#include "fit/serial_fit_settings.h"
+#include "platform/input_events.h"
+#include "platform/scripted_ui.h"
+#include "run_test_support.h"
+
+using namespace runtest;
+
+namespace {
+
+// The main window as the continuous fit sees it: it records what is drawn
+// and said, and shows the best vertex through the distribution display.
+class ContiHost : public FitHost {
+ public:
+  void SimulateModel() override {}
+  void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
+  bool DrawingEnabled() const override { return drawing; }
+  void DrawText(int x, int y, const std::string& text) override {
+    if (x == 10) lines[y] = text;
+    // A key pressed while the evaluation given is drawn.
+    if (y == 30 && ++evaluationsDrawn == keyAtEvaluation) platform::PostKeyDown(' ');
+  }
+  void MessageBox(const std::string&, const std::string& text, platform::BoxIcon) override {
+    messages.push_back(text);
+  }
+  void ErrorBox(const std::string& text) override { messages.push_back(text); }
+  void PlaySoundError() override {}
+  void PlaySoundInfo() override {}
+  void TmpSaveBestParams(int) override { ++saves; }
+  void MakeRadialGrid() override { ++gridRebuilds; }
+  void RaiseRealtimeInterrupt() override { ++realtimeInterrupts; }
+  std::string MarquardtListingPath() const override { return listing; }
+
+  bool drawing = false;
+  std::map<int, std::string> lines;
+  std::vector<std::string> messages;
+  int saves = 0, gridRebuilds = 0, realtimeInterrupts = 0;
+  int evaluationsDrawn = 0, keyAtEvaluation = -1;
+  std::string listing;
+};
+
+// Scans of one species (s = 5 S on a 0.25 S grid, f/f0 1.25, meniscus 6.0
+// cm, plateau 3) simulated by the run itself, with Gaussian noise of 0.005;
+// the fit starts from meniscus 6.012 and f/f0 1.4.
+class ContiFitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedSettings_ = Conti();
+    savedEngine_ = gFitEngineState;
+    e_.interval = 500;
+    e_.Build();
+    // A folder of its own for the grid file: test processes run in parallel.
+    folder_ = std::filesystem::temp_directory_path() / ("fitc_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder_);
+    CurrentScanSet().dataFolder = folder_.string() + "/";
+    SetGrid(1.0f, 10.0f, 37);
+    Conti().ffValue = 1.25f;
+    Conti().maxEntropy = 0;
+    Conti().confidenceLevel = 0.68f;
+    ASSERT_TRUE(MakeSyntheticData(e_, {{17, 3.0f}}));
+    trueS_ = Conti().sValues[17];
+    e_.AddGaussianNoise(0.005f, 3);
+    FitEngineState& fs = gFitEngineState;
+    fs.meniscusMin = 5.9f;
+    fs.meniscusMax = 6.1f;
+    fs.useSimplex = 1;
+    fs.useMarquardt = fs.useAnnealing = 0;
+    fs.stopRequested = 0;
+    gSerialFitSettings = SerialFitSettings{};
+    fitrandom::SeedGaussRandom(13);
+    Float(6.012f, 1.4f);
+  }
+  void TearDown() override {
+    while (platform::TakeKeyDown()) {
+    }
+    platform::StopFlag() = false;
+    Conti().finalEvaluation = 0;
+    Conti().fitFfValue = 0;
+    Conti().silent = 0;
+    gModelParams.meniscusFit = gModelParams.bottomFit = 0;
+    PackModelParameters();
+    gFitEngineState = savedEngine_;
+    gSerialFitSettings = SerialFitSettings{};
+    Conti().maxEntropy = savedSettings_.maxEntropy;
+    Conti().confidenceLevel = savedSettings_.confidenceLevel;
+    Conti().ffValue = savedSettings_.ffValue;
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+  }
+  void Float(float meniscus, float ff0) {
+    gModelParams.meniscus = meniscus;
+    gModelParams.meniscusFit = 1;
+    Conti().ffValue = ff0;
+    Conti().fitFfValue = 1;
+    PackModelParameters();
+  }
+  static int PeakIndex() {
+    const ContiSettings& cs = Conti();
+    int k = 1;
+    for (int i = 2; i <= cs.gridSize; ++i)
+      if (cs.distribution[i] > cs.distribution[k]) k = i;
+    return k;
+  }
+  // Sum of squared residuals of an unregularised evaluation at the meniscus m.
+  static double SumOfSquaresAt(float m, ContiHost* host) {
+    float v[2] = {0.0f, m};
+    const float rmsd = ContiSimplexSim(v, host);
+    const ScanSet& s = CurrentScanSet();
+    return static_cast<double>(rmsd) * rmsd * (s.lastGridPoint - s.firstGridPoint + 1) * s.count;
+  }
+
+  Experiment e_{12, 160};
+  std::filesystem::path folder_;
+  double trueS_ = 0.0;
+  ContiSettings savedSettings_;
+  FitEngineState savedEngine_;
+};
+
+TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
+  struct Method {
+    const char* name;
+    unsigned char simplex, marquardt, annealing, finalSimplex, finalMarquardt;
+  };
+  const Method methods[] = {
+      {"simplex", 1, 0, 0, 0, 0},
+      {"marquardt", 0, 1, 0, 0, 0},
+      {"annealing, then simplex", 0, 0, 1, 1, 0},
+      {"annealing, then marquardt", 0, 0, 1, 0, 1},
+  };
+  for (const Method& m : methods) {
+    SCOPED_TRACE(m.name);
+    FitEngineState& fs = gFitEngineState;
+    fs.useSimplex = m.simplex;
+    fs.useMarquardt = m.marquardt;
+    fs.useAnnealing = m.annealing;
+    fs.annealFinalSimplex = m.finalSimplex;
+    fs.annealFinalMarquardt = m.finalMarquardt;
+    fs.annealSteps = 3;
+    fs.annealIterations = 20;
+    fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+    Float(6.012f, 1.4f);
+    ContiHost host;
+    EXPECT_EQ(ContiFit(&host), 1);
+    EXPECT_NEAR(gModelParams.meniscus, e_.meniscus, 0.002);
+    EXPECT_NEAR(Conti().ffValue, 1.25, 0.03 * 1.25);
+    EXPECT_NEAR(Conti().sValues[PeakIndex()], trueS_, 0.02 * trueS_);
+    // The parameter vector mirrors the fitted values.
+    EXPECT_EQ(gModelParameterVector.P[13], gModelParams.meniscus);
+    EXPECT_EQ(gModelParameterVector.P[11], Conti().ffValue);
+    // The final, regularised solution fits to about the noise.
+    EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005, 0.0005);
+    EXPECT_EQ(fs.fitRunning, 0);
+    EXPECT_EQ(Conti().finalEvaluation, 0);
+    EXPECT_EQ(Conti().silent, 0);
+    EXPECT_GT(host.saves, 0);  // plain c(s) keeps its best parameters
+    EXPECT_GT(host.gridRebuilds, 0);
+    if (m.annealing) {
+      EXPECT_EQ(fs.annealTemperature, 0.5f);
+    }
+  }
+}
+
+TEST_F(ContiFitTest, NothingFloatedRunsNoOptimiserButShowsTheDistribution) {
+  gModelParams.meniscus = e_.meniscus;
+  gModelParams.meniscusFit = 0;
+  Conti().ffValue = 1.25f;
+  Conti().fitFfValue = 0;
+  PackModelParameters();
+  for (unsigned char marquardt : {0, 1}) {
+    gFitEngineState.useMarquardt = marquardt;
+    ContiHost host;
+    EXPECT_EQ(ContiFit(&host), 1);
+    EXPECT_EQ(gFitEngineState.evaluationsTotal, 1);
+    EXPECT_EQ(Conti().sValues[PeakIndex()], static_cast<float>(trueS_));
+    EXPECT_EQ(gFitEngineState.fitRunning, 0);
+  }
+}
+
+TEST_F(ContiFitTest, KeyPressStopsTheFitAtItsBestPoint) {
+  struct Case {
+    const char* name;
+    unsigned char marquardt, annealing;
+    int result;
+  };
+  // Annealing with a finishing Marquardt-Levenberg pass: the pass is not run.
+  for (Case c : {Case{"simplex", 0, 0, 1}, Case{"marquardt", 1, 0, 0}, Case{"annealing", 0, 1, 1}}) {
+    SCOPED_TRACE(c.name);
+    gFitEngineState.useMarquardt = c.marquardt;
+    gFitEngineState.useAnnealing = c.annealing;
+    gFitEngineState.annealFinalMarquardt = 1;
+    gFitEngineState.annealTemperature = gFitEngineState.annealStartTemperature = 0.5f;
+    Float(6.012f, 1.4f);
+    ContiHost host;
+    host.drawing = true;
+    host.keyAtEvaluation = 6;
+    gSerialFitSettings.abortRequest = 0;
+    EXPECT_EQ(ContiFit(&host), c.result);
+    // Interrupted long before convergence: few evaluations, the request
+    // is passed on to the serial fit and the real-time update, and cleared.
+    EXPECT_LT(gFitEngineState.evaluationsTotal, 12);
+    EXPECT_EQ(gSerialFitSettings.abortRequest, 1);
+    EXPECT_GE(host.realtimeInterrupts, 1);
+    EXPECT_EQ(gFitEngineState.stopRequested, 0);
+    EXPECT_EQ(gFitEngineState.fitRunning, 0);
+    // The model holds a point the fit visited, within the limits.
+    EXPECT_GE(gModelParams.meniscus, 5.9f);
+    EXPECT_LE(gModelParams.meniscus, 6.1f);
+    EXPECT_GT(Conti().distribution[PeakIndex()], 0.0f);
+  }
+}
+
+TEST_F(ContiFitTest, MarquardtListingGivesErrorsInModelUnits) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "fitc_marquardt_listing.txt").string();
+  Conti().ffValue = 1.25f;
+  Conti().fitFfValue = 0;
+  gModelParams.meniscus = 6.004f;
+  PackModelParameters();
+  gFitEngineState.useMarquardt = 1;
+  ContiHost host;
+  host.listing = path;
+  ASSERT_EQ(ContiFit(&host), 1);
+  std::ifstream in(path);
+  int index = 0;
+  double value = 0, error = 0, c11 = 0;
+  char colon = 0;
+  in >> index >> colon >> value;
+  in.ignore(2, '(');
+  in >> error;
+  in.ignore(10, '-');
+  in >> c11;
+  ASSERT_EQ(index, 1);
+  EXPECT_NEAR(value, gModelParams.meniscus, 1e-5);
+  EXPECT_NEAR(error * error, c11, 1e-3 * c11);
+  // For unit weights the covariance is the inverse curvature of the sum of
+  // squares: moving the meniscus by d raises it by d^2 / C11.
+  const float m = gModelParams.meniscus;
+  const double d = 3e-4;
+  ASSERT_TRUE(SetupContiGrid());  // the finished fit released the kernels
+  const double s0 = SumOfSquaresAt(m, &host);
+  const double rise =
+      (SumOfSquaresAt(static_cast<float>(m + d), &host) + SumOfSquaresAt(static_cast<float>(m - d), &host)) / 2 - s0;
+  ASSERT_GT(rise, 0.0);
+  EXPECT_NEAR(d * d / rise / c11, 1.0, 0.3);
+  std::filesystem::remove(path);
+}
+
+// ---- the fit vector --------------------------------------------------------
+
+class ContiFitVectorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedSettings_ = Conti();
+    savedFlags_ = gModelSelectorFlags;
+    savedParams_ = gModelParams;
+    savedEngine_ = gFitEngineState;
+    savedSolution_ = gSolutionConditions;
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gModelSelectorFlags.DistributionModel = 1;
+    gModelSelectorFlags.CSModel = 1;
+  }
+  void TearDown() override {
+    SetFitOptionProvider(nullptr);
+    Conti() = savedSettings_;
+    gModelSelectorFlags = savedFlags_;
+    gModelParams = savedParams_;
+    gFitEngineState = savedEngine_;
+    gSolutionConditions = savedSolution_;
+    PackModelParameters();
+  }
+  ContiSettings savedSettings_;
+  ModelSelectorFlags savedFlags_;
+  ModelParams savedParams_;
+  FitEngineState savedEngine_;
+  SolutionConditions savedSolution_;
+};
+
+TEST_F(ContiFitVectorTest, OrderLimitsMirrorsAndSpreads) {
+  gModelSelectorFlags.CSWith1DiscreteComponent = 1;
+  ContiSettings& cs = Conti();
+  cs.ffValue = 1.3f;
+  cs.fitFfValue = 1;
+  cs.discreteS = 0.0f;  // a packed 0: no simplex spread
+  cs.fitDiscreteS = 1;
+  gModelParams.meniscus = 6.05f;
+  gModelParams.meniscusFit = 1;
+  gModelParams.bottom = 7.2f;
+  gModelParams.bottomFit = 1;
+  PackModelParameters();
+  FitEngineState& fs = gFitEngineState;
+  fs.meniscusMin = 5.9f;
+  fs.meniscusMax = 6.1f;
+  fs.bottomMin = 7.1f;
+  fs.bottomMax = 7.3f;
+  ASSERT_EQ(ContiParametersToFitVector(0, nullptr), 4);
+  float p[5] = {};
+  ContiParametersToFitVector(4, p);
+  EXPECT_EQ(p[1], 1.3f);   // f/f0
+  EXPECT_EQ(p[2], 0.0f);   // discrete s
+  EXPECT_EQ(p[3], 6.05f);  // meniscus
+  EXPECT_EQ(p[4], 7.2f);   // bottom
+  EXPECT_EQ(ContiSimplexSpread(1), 0.1f);
+  EXPECT_EQ(ContiSimplexSpread(2), 1.0f);
+  EXPECT_EQ(ContiSimplexSpread(3), 0.01f);
+  EXPECT_EQ(ContiSimplexSpread(4), 0.01f);
+
+  // Unpacking: a negative f/f0 becomes 0 in the model and the vector, the
+  // meniscus and bottom stay inside their limits.
+  float q[5] = {0.0f, -0.2f, 4.5f, 6.5f, 7.0f};
+  ContiFitVectorToParameters(q);
+  EXPECT_EQ(cs.ffValue, 0.0f);
+  EXPECT_EQ(q[1], 0.0f);
+  EXPECT_EQ(cs.discreteS, 4.5f);
+  EXPECT_EQ(gModelParameterVector.P[6], 4.5f);
+  EXPECT_EQ(gModelParams.meniscus, 6.1f);
+  EXPECT_EQ(gModelParameterVector.P[13], 6.1f);
+  EXPECT_EQ(gModelParams.bottom, 7.1f);
+  EXPECT_EQ(q[2], 4.5f);
+
+  // Packing limit: a negative f/f0 goes in as 0.01, in the model as well.
+  cs.ffValue = -1.0f;
+  ContiParametersToFitVector(4, p);
+  EXPECT_EQ(p[1], 0.01f);
+  EXPECT_EQ(cs.ffValue, 0.01f);
+  EXPECT_EQ(gModelParameterVector.P[11], 0.01f);
+}
+
+TEST_F(ContiFitVectorTest, DerivativeStepsFollowTheEntries) {
+  gModelSelectorFlags.NonidealCSModel = 1;
+  gModelParams.value20 = -2.0f;
+  gModelParams.value20Fit = 1;
+  gModelParams.meniscus = 6.0f;
+  gModelParams.meniscusFit = 1;
+  Conti().ffValue = 1.2f;
+  Conti().fitFfValue = 1;
+  PackModelParameters();
+  ASSERT_EQ(ContiParametersToFitVector(0, nullptr), 3);
+  ASSERT_EQ(AllocMarquardtArrays(3), 1);
+  ASSERT_EQ(ContiDerivativeSteps(), 3);
+  const MarquardtWorkArrays& w = gFitEngineState.mlWork;
+  EXPECT_DOUBLE_EQ(w.stepFactor[1], 1.001);  // f/f0
+  EXPECT_DOUBLE_EQ(w.stepFactor[2], 1.001);  // log10 ks between -2.5 and -1.5
+  EXPECT_DOUBLE_EQ(w.absoluteStep[2], 0.0005);
+  EXPECT_DOUBLE_EQ(w.stepFactor[3], 1.0001);  // meniscus
+  EXPECT_DOUBLE_EQ(w.absoluteStep[3], 0.001);
+  EXPECT_EQ(ContiSimplexSpread(2), 0.2f);
+  FreeMarquardtArrays(3);
+}
+
+// The floated vbar of the solution conditions carries the buffer's density
+// into vbar x rho.
+FitOptionEntries* gVbarOptions = nullptr;
+void ProvideVbar(FitOptionEntries& entries) { entries = *gVbarOptions; }
+
+TEST_F(ContiFitVectorTest, FloatedVbarUsesTheBufferDensity) {
+  FitOptionEntries options;
+  FitOptionEntry& e = options.entry[kFitOptionVbar];
+  e.present = true;
+  e.f = &gSolutionConditions.vbar;
+  e.plainVbar = true;
+  gVbarOptions = &options;
+  SetFitOptionProvider(ProvideVbar);
+  gSolutionConditions.density = 1.05f;
+  gSolutionConditions.vbar = 0.73f;
+  ASSERT_EQ(ContiParametersToFitVector(0, nullptr), 1);
+  float p[2] = {0.0f, 0.70f};
+  ContiFitVectorToParameters(p);
+  EXPECT_EQ(gSolutionConditions.vbar, 0.70f);
+  EXPECT_FLOAT_EQ(gSolutionConditions.vbarRho, 0.70f * 1.05f);
+  EXPECT_EQ(ComposeContiFitLines()[6], "vbar = 0.7000 (floating)");
+  // The fixed-f/f0 model's own floating vbar alike.
+  SetFitOptionProvider(nullptr);
+  gModelSelectorFlags.FixFF0FloatingVbarCSModel = 1;
+  gModelParameterVector.F[11] = 1;
+  ASSERT_EQ(ContiParametersToFitVector(0, nullptr), 1);
+  p[1] = 0.05f;
+  ContiFitVectorToParameters(p);
+  EXPECT_EQ(gSolutionConditions.vbar, 0.1f);
+  EXPECT_FLOAT_EQ(gSolutionConditions.vbarRho, 0.1f * 1.05f);
+  EXPECT_EQ(gModelParameterVector.P[11], 0.1f);
+}
+
+TEST(ContiRestarts, ConvergenceIsJudgedByMagnitudes) {
+  struct Case {
+    float q, p, r, y;
+    bool converged;
+  };
+  const Case cases[] = {
+      {1.0f, 1.005f, 1.0f, 1.0f, true},
+      {1.0f, 1.02f, 1.0f, 1.0f, false},  // rmsd unchanged but a parameter moved by 2 %
+      {1.0f, 1.0f, 1.0f, 1.02f, false},
+      {-1.0f, -2.0f, 1.0f, 1.0f, false},  // a negative value that doubled did move
+      {-1.0f, -1.005f, 1.0f, 1.0f, true},
+      {0.0f, 0.005f, 1.0f, 1.0f, true},
+      {0.0f, -0.5f, 1.0f, 1.0f, false},
+  };
+  for (const Case& c : cases) {
+    const float q[2] = {0.0f, c.q}, p[2] = {0.0f, c.p};
+    EXPECT_EQ(ContiRestartsConverged(q, p, 1, c.r, c.y, 0.01f), c.converged)
+        << c.q << " -> " << c.p << ", rmsd " << c.r << " -> " << c.y;
+  }
+}
+
+// ---- the progress block ----------------------------------------------------------
+
+TEST_F(ContiFitVectorTest, ProgressLinesOfTheModels) {
+  ContiSettings& cs = Conti();
+  cs.ffValue = 1.25f;
+  gSolutionConditions.vbar = 0.73f;
+  gModelParameterVector.P[13] = 6.01f;
+  gModelParameterVector.P[14] = 7.2f;
+  gFitEngineState.currentRmsd = 0.0051f;
+  gFitEngineState.minimiserRuns = 2;
+  gFitEngineState.evaluationsThisRun = 7;
+  gFitEngineState.useMarquardt = gFitEngineState.useAnnealing = 0;
+  std::array<std::string, 8> l = ComposeContiFitLines();
+  EXPECT_EQ(l[0], "s2, step #7        ");
+  EXPECT_EQ(l[1], "rmsd=5.100000e-03             ");
+  EXPECT_EQ(l[2], "frict ratio = 1.250000        ");
+  EXPECT_EQ(l[3], "Bottom = 7.200000             ");
+  EXPECT_EQ(l[4], "Meniscus = 6.010000           ");
+  EXPECT_EQ(l[5], "");
+  EXPECT_EQ(l[6], "vbar = 0.7300 (fix)");
+  gModelSelectorFlags.CSWith1DiscreteModel = 1;  // discrete component by s and D
+  cs.discreteS = 1.5f;
+  cs.discreteD = 6.0f;
+  EXPECT_EQ(ComposeContiFitLines()[5], "discrete component s = 1.500, D = 6.000");
+  gModelSelectorFlags.CSWith1DiscreteComponent = 1;  // by s and M
+  cs.discreteM = 20000.0f;
+  EXPECT_EQ(ComposeContiFitLines()[5], "discrete component s = 1.500, M = 20000.000");
+  gModelSelectorFlags.BimodalFF0CSModel = 1;
+  cs.secondFfSMin = 2.0f;
+  cs.secondFfSMax = 4.0f;
+  cs.secondFf = 2.5f;
+  EXPECT_EQ(ComposeContiFitLines()[2],
+            "frict ratio = 1.250000, except when s is within [2.00,4.00]: ff0 = 2.500000");
+  gModelSelectorFlags.CSff0Model = 1;
+  cs.ffMin = 1.0f;
+  cs.ffMax = 2.0f;
+  cs.ffResolution = 5.0f;
+  EXPECT_EQ(ComposeContiFitLines()[2], "ff0 min = 1.000000, ff0 max = 2.000000, nff0 = 5.000000        ");
+  gFitEngineState.useAnnealing = 1;
+  gFitEngineState.evaluationsTotal = 40;
+  gFitEngineState.annealTemperature = 0.25f;
+  EXPECT_EQ(ComposeContiFitLines()[0], "sim #40, SA step #2, step #7, T=0.250        ");
+}
+
+TEST_F(ContiFitVectorTest, DistributionRefreshesOnlyOnImprovement) {
+  ContiSettings& cs = Conti();
+  std::vector<float> dist(5, -1.0f);
+  cs.gridSize = 4;
+  cs.distribution = dist.data();
+  AllocNormalEquationBlock(4, 1, 1);
+  for (int i = 1; i <= 4; ++i) NeqBlock().solution[i] = i;
+  FitEngineState& fs = gFitEngineState;
+  ContiHost host;
+  // Worse than the best: the text is drawn, the distribution untouched.
+  host.drawing = true;
+  fs.currentRmsd = 0.02f;
+  fs.startRmsd = fs.startRmsdCopy = 0.01f;
+  DisplayBestContiParams(&host);
+  EXPECT_EQ(dist[2], -1.0f);
+  EXPECT_EQ(host.lines.size(), 8u);
+  // Better, with drawing off: nothing is drawn but the distribution follows.
+  host.drawing = false;
+  host.lines.clear();
+  fs.currentRmsd = 0.005f;
+  DisplayBestContiParams(&host);
+  EXPECT_EQ(dist[2], 2.0f);
+  EXPECT_EQ(dist[4], 4.0f);
+  EXPECT_EQ(fs.startRmsdCopy, 0.005f);
+  EXPECT_TRUE(host.lines.empty());
+  FreeNormalEquationBlock(4);
+}
+
+}  // namespace
