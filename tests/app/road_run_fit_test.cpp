@@ -124,6 +124,11 @@ TEST_F(RoadRun, RunFillsTheModelAndFitRecoversTheSedimentationCoefficient) {
   EXPECT_GT(top, 0.5);
   EXPECT_TRUE(WindowFlags().FitInfoPending);
   EXPECT_FALSE(Window().RunBusy);
+  // The report is composed once the repaint that the run asked for is done.
+  Headless(Window()).Update();
+  EXPECT_FALSE(WindowFlags().FitInfoPending);
+  EXPECT_EQ(LastFitInfoLines().line[1].rfind("fitting files 00001.ra1 to 00003.ra1", 0), 0u)
+      << LastFitInfoLines().line[1];
 
   // The model of s = 5 S becomes the data; a fit from 4.6 S finds 5 S again.
   for (int i = 1; i <= s.count; ++i)
