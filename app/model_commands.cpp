@@ -5,11 +5,16 @@
 // distributions; the window keeps help, refusals and menu marks.
 #include "app/model_commands.h"
 
+#include <cmath>
+
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/main_window_flags.h"
 #include "app/window_fit_host.h"
 #include "distributions/conti_models.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/hydrodynamics.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -220,6 +225,9 @@ void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const
   w.CheckMenuItem(217, *ctx.fitMAndS);
   if (r.reallocLamm) ReallocLammArraysIfPresent();
   if (r.invalidate) w.Frame().Invalidate(true);
+  // The family's set-up may have switched the regularisation.
+  w.CheckMenuItem(294, Conti().secondDerivative != 0);
+  w.CheckMenuItem(295, Conti().maxEntropy != 0 && !Conti().secondDerivative);
 }
 
 }  // namespace
@@ -281,3 +289,240 @@ void TXLAWindow::CmCSff0With1DiscreteModel() {
 }
 void TXLAWindow::CmCSInvariantDModel() { SelectVariant(*this, CsVariant::InvariantD, 526); }
 void TXLAWindow::CmCSModel521() { SelectVariant(*this, CsVariant::LinearRod521, 521); }
+
+namespace {
+
+// The M-and-s parametrisation of the discrete species, with its menu mark.
+void SetFitMAndS(TXLAWindow& w, bool on) {
+  gFitEngineState.molarMassParameters = on ? 1 : 0;
+  w.CheckMenuItem(217, on);
+}
+
+void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
+  if (RefuseDlsData()) return;
+  if (CurrentScanSet().equilibriumMode) {
+    RefuseModelFor("this model is not implemented for equilibrium data");
+    return;
+  }
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.NonidealSingleSpeciesModel && (m.NonidealVariantModel != 0) == hindered) return;
+  ClearModelSelection();
+  m.NonidealSingleSpeciesModel = 1;
+  m.NonidealVariantModel = hindered ? 1 : 0;
+  AssociationModelParams& store = gAssociationModelParams;
+  P(10) = store.logKs;
+  P(11) = store.logKd;
+  UnpackModelParameters();
+  SetFitMAndS(w, false);
+  w.CheckMenuItem(227, !hindered);
+  w.CheckMenuItem(1099, hindered);
+  FixAllParameters();
+  // The species takes component 1's s and D.
+  P(n + 1) = store.nonidealS = gModelParams.s[1];
+  P(1) = store.nonidealD = gModelParams.massOrD[1];
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+// The rapid self-association of three states: the oligomers' masses follow
+// from the monomer's (factors a and b), the others come from the store.
+void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item, float a, float b) {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.*own) return;
+  ClearModelSelection();
+  m.*own = 1;
+  SetLammAlgorithms(-1, 1, 0);
+  LammSettings().fixedTimeStep = 0;
+  w.CheckMenuItem(item, true);
+  if (!gFitEngineState.molarMassParameters) SetFitMAndS(w, true);
+  AssociationModelParams& st = gAssociationModelParams;
+  ModelParameterVector& v = gModelParameterVector;
+  v.P[1] = st.monomer3;
+  v.F[1] = st.monomer3Fit;
+  v.P[2] = st.nmer3a = a * st.monomer3;
+  v.P[2 * n + 4] = st.nmer3b = b * st.monomer3;
+  v.F[2] = v.F[2 * n + 4] = 0;
+  v.P[3] = st.logK3a;
+  v.F[3] = st.logK3aFit;
+  v.P[n + 1] = st.s3[1];
+  v.F[n + 1] = st.s3Fit[1];
+  v.P[n + 2] = st.s3[2];
+  v.F[n + 2] = st.s3Fit[2];
+  v.P[n + 3] = st.logK3b;
+  v.F[n + 3] = st.logK3bFit;
+  v.P[n + 4] = st.s3[3];
+  v.F[n + 4] = st.s3Fit[3];
+  v.P[2 * n + 3] = st.totalConcentration;
+  v.F[2 * n + 3] = st.totalConcentrationFit;
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+}  // namespace
+
+void TXLAWindow::CmNonidealSingleSpeciesModel() { SelectNonidealSingleSpecies(*this, false); }
+void TXLAWindow::CmNonidealSingleSpeciesModel1099() { SelectNonidealSingleSpecies(*this, true); }
+
+void TXLAWindow::CmNonidealMultipleSpeciesModel() {
+  if (RefuseDlsData()) return;
+  if (CurrentScanSet().equilibriumMode) {
+    RefuseModelFor("this model is not implemented for equilibrium data");
+    return;
+  }
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.NonidealMultipleSpeciesModel) return;
+  ClearModelSelection();
+  m.NonidealMultipleSpeciesModel = 1;
+  CheckMenuItem(893, true);
+  SetFitMAndS(*this, false);
+  FixAllParameters();
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+void TXLAWindow::CmMonomerTetramerOctamerModel() {
+  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerTetramerOctamerModel, 520, 4.0f, 8.0f);
+}
+
+void TXLAWindow::CmMonomerDimerTetramerModel() {
+  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerDimerTetramerModel, 228, 2.0f, 4.0f);
+}
+
+namespace {
+
+// A stored range in molar masses becomes one in S at the temperature of the
+// last scan; without scans the model's default range applies.
+void RangeForSModel(float lo, float hi) {
+  ContiSettings& cs = Conti();
+  const ScanSet& s = CurrentScanSet();
+  if (s.count > 0 && cs.sMin > 1000.0f) {
+    const float t = s.records[s.order[s.count]].temperature;
+    for (float* v : {&cs.sMin, &cs.sMax}) *v = SFromMD(*v, DFromMGlobalFf0(*v, t), t);
+  } else {
+    cs.sMin = lo;
+    cs.sMax = hi;
+  }
+  P(1) = cs.sMin;
+  P(n + 1) = cs.sMax;
+}
+
+// The common set-up of the distribution family with the window's share;
+// false when it refused.
+bool CommonContiSetup(TXLAWindow& w, bool nonideal = false) {
+  ContiModelCommandContext ctx = ContiContext();
+  ctx.nonidealSetup = nonideal;
+  const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
+  if (r.refused) return false;
+  AfterContiCommand(w, ctx, r);
+  return true;
+}
+
+void RebuildDistributionPlot() {
+  DistArrays().modelJustChosen = true;
+  MakeDistributionPlot();
+  DistArrays().modelJustChosen = false;
+}
+
+void SelectNonidealCS(TXLAWindow& w, bool alt) {
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.NonidealCSModel && (m.NonidealCSVariant != 0) == alt) return;
+  if (!m.CSModel && (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)) {
+    PlaySoundInfo();
+    platform::UI().MessageBox("ERROR", "you may need to run normal c(s) first, to get estimates for baselines",
+                              platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+  }
+  if (!CommonContiSetup(w, true)) return;
+  for (int item : {235, 275, 531, 587, 585, 1100}) w.CheckMenuItem(item, false);
+  w.CheckMenuItem(alt ? 1100 : 585, true);
+  m.NonidealCSModel = 1;
+  m.NonidealCSVariant = alt ? 1 : 0;
+  RebuildDistributionPlot();
+  if (Conti().sMin > 1000.0f) RangeForSModel(Conti().sMin, Conti().sMax);
+  ContiModelStore& st = ContiStore();
+  AssociationModelParams& nonideal = gAssociationModelParams;
+  if (alt) {
+    nonideal.logKs = std::fabs(nonideal.logKs);
+    nonideal.logKd = std::fabs(nonideal.logKd);
+  }
+  P(20) = nonideal.logKs;
+  P(21) = nonideal.logKd;
+  // The discrete component starts as a small buffer-like species.
+  st.discreteM = 350.0f;
+  st.discreteSecond = 0.34f;
+  P(10) = st.discreteM;
+  P(6) = st.discreteSecond;
+  gModelParameterVector.F[10] = gModelParameterVector.F[6] = 0;
+  UnpackModelParameters();
+}
+
+}  // namespace
+
+void TXLAWindow::CmZoneCentrifugationCSModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.ZoneCentrifugationCSModel && m.DistributionModel && m.CSModel) return;
+  ClearModelSelection();
+  m.CSModel = 1;
+  if (!CommonContiSetup(*this)) return;
+  CheckMenuItem(235, false);
+  CheckMenuItem(275, false);
+  CheckMenuItem(511, true);
+  m.CSModel = 1;
+  m.ZoneCentrifugationCSModel = 1;
+  m.ZoneCentrifugationModel = 1;
+  RebuildDistributionPlot();
+  RangeForSModel(2.0f, 20.0f);
+  P(23) = StoredZoneLoadingValue();
+  gModelParameterVector.F[23] = 1;
+  LammSolverSettings& l = LammSettings();
+  l.modelInitialDistribution = 1;
+  l.experimentalInitialDistribution = 0;
+  SetSecondDerivativeRegularization(false, "ls-g(s)");
+  CheckMenuItem(294, Conti().secondDerivative != 0);
+  CheckMenuItem(295, !Conti().secondDerivative && Conti().maxEntropy);
+  P(2) = Conti().confidenceLevel = 0.99f;
+  SetLammAlgorithms(0, 0, 1);
+  UnpackModelParameters();
+}
+
+void TXLAWindow::CmElectrophoresisCVModel() {
+  if (!CurrentDataTypeFlags().electrophoresis) {
+    RefuseModelFor("need electrophoresis data for this model");
+    return;
+  }
+  ReleaseDistributionArrays();
+  if (!CommonContiSetup(*this)) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ContiSettings& cs = Conti();
+  m.ElectrophoresisCVModel = 1;
+  m.ElectrophoresisLammModel = 1;
+  cs.constantDSwitch = 1;
+  CheckMenuItem(235, false);
+  CheckMenuItem(513, true);
+  SetLammAlgorithms(0, 1, 0);
+  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  P(2) = cs.confidenceLevel = 0.683f;
+  P(2 * n + 1) = cs.resolution = 100;
+  P(1) = cs.sMin = 1;
+  P(n + 1) = cs.sMax = 20;
+  if (cs.constantD <= 0) cs.constantD = 5;
+  P(3) = cs.constantD;
+  gModelParameterVector.F[3] = cs.fitConstantD;
+  LammSettings().gridSizeInUse = 200;
+  UnpackModelParameters();
+  RebuildDistributionPlot();
+}
+
+void TXLAWindow::CmNonidealCSModel() {
+  if (RefuseDlsData()) return;
+  SelectNonidealCS(*this, false);
+}
+
+void TXLAWindow::CmNonidealCSModel1100() {
+  if (RefuseDlsData()) return;
+  SelectNonidealCS(*this, true);
+}

@@ -125,8 +125,38 @@ std::vector<ContiField> ContiFields() {
     f.push_back({10, &cs.ffMin, nullptr, 1.0f});
     f.push_back({6, &cs.ffMax, nullptr, 1.0f});
     f.push_back({11, &cs.ffDirectionWeight, nullptr, 1.0f});
-  } else if (!m.FixFF0FloatingVbarCSModel && !m.GeneralScalingLawCSModel && !m.FMScalingLawModel) {
+    if (m.CSff0With1DiscreteModel) f.push_back({4, &cs.discreteS, &cs.fitDiscreteS, 1.0f});
+  } else if (m.FixFF0FloatingVbarCSModel) {
+    // vbar and the frictional ratio trade places in this model.
+    f[4] = {11, &sc.vbar, nullptr, 1.0f};
+    f.push_back({3, &cs.ffValue, nullptr, 1.0f});
+  } else if (m.GeneralScalingLawCSModel || m.FMScalingLawModel) {
+    f.push_back({11, &cs.scalingKs, &cs.fitScalingKs, 1.0f});
+    f.push_back({8, &cs.scalingBs, nullptr, 1.0f});
+  } else if (m.WormlikeChainCSModel) {
+    f.push_back({11, &cs.wormPersistenceLength, &cs.fitWormPersistenceLength, 1.0f});
+    f.push_back({10, &cs.wormCrossSection, nullptr, 1.0f});
+    f.push_back({6, &cs.wormMonomerMass, nullptr, 1.0f});
+    f.push_back({8, &cs.wormHydration, nullptr, 1.0f});
+  } else if (m.CSInvariantDModel) {
+    f.push_back({11, &cs.invariantD, &cs.fitInvariantD, 1.0f});
+  } else {
     f.push_back({11, &cs.ffValue, &cs.fitFfValue, 1.0f});
+    if (m.ConformationalChangeCSModel) {
+      f.push_back({10, &cs.conformationM, nullptr, 1.0f});
+      f.push_back({6, &cs.conformationSMin, nullptr, 1.0f});
+      f.push_back({8, &cs.conformationSMax, nullptr, 1.0f});
+    } else if (m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel) {
+      f.push_back({10, &cs.secondFf, &cs.fitSecondFf, 1.0f});
+      f.push_back({6, &cs.secondFfSMin, nullptr, 1.0f});
+      f.push_back({8, &cs.secondFfSMax, nullptr, 1.0f});
+    } else if (m.CSWith1DiscreteModel) {
+      f.push_back({10, &cs.discreteD, &cs.fitDiscreteD, 1.0f});
+      f.push_back({6, &cs.discreteS, &cs.fitDiscreteS, 1.0f});
+    } else if (m.CSWith1DiscreteComponent || m.CSWithMsTableModel) {
+      f.push_back({10, &cs.discreteM, &cs.fitDiscreteM, 1.0f});
+      f.push_back({6, &cs.discreteS, &cs.fitDiscreteS, 1.0f});
+    }
   }
   return f;
 }
@@ -419,6 +449,10 @@ void ApplyTransfer(const ParamsTransfer& b) {
   if (continuous) {
     Conti().gridFromFile = static_cast<std::uint8_t>(State(b, kGridFromFile));
     Conti().logSpacedGrid = static_cast<std::uint8_t>(State(b, kLogGrid));
+    // The pack carries the two switches in F[3] and F[4], where the
+    // distributions read them back.
+    mp.massOrDFit[3] = State(b, kGridFromFile);
+    mp.massOrDFit[4] = State(b, kLogGrid);
     for (const ContiField& f : ContiFields()) {
       const int edit = EditForSlot(f.slot);
       *f.value = Value(b, edit) / f.scale;

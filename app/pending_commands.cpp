@@ -22,8 +22,6 @@ void TXLAWindow::CmAlignInterferenceOffset() { NotAvailableYet(); }
 void TXLAWindow::CmToggleOption223() { NotAvailableYet(); }
 void TXLAWindow::CmSimplexSettings() { NotAvailableYet(); }
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealSingleSpeciesModel() { NotAvailableYet(); }
-void TXLAWindow::CmMonomerDimerTetramerModel() { NotAvailableYet(); }
 void TXLAWindow::CmSaveIntensityAsAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmShowData() { NotAvailableYet(); }
 void TXLAWindow::CmPrinterSetup() { NotAvailableYet(); }
@@ -80,12 +78,9 @@ void TXLAWindow::CmElectrophoresisLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIDModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhModel() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationLsgModel() { NotAvailableYet(); }
-void TXLAWindow::CmZoneCentrifugationCSModel() { NotAvailableYet(); }
-void TXLAWindow::CmElectrophoresisCVModel() { NotAvailableYet(); }
 void TXLAWindow::CmShowLastFitInfo() { NotAvailableYet(); }
 
 void TXLAWindow::CmSubtractAllNoise() { NotAvailableYet(); }
-void TXLAWindow::CmMonomerTetramerOctamerModel() { NotAvailableYet(); }
 void TXLAWindow::CmDlsIRhTimeCourseModel() { NotAvailableYet(); }
 void TXLAWindow::CmEquilibriumModel523() { NotAvailableYet(); }
 void TXLAWindow::CmSave6ChannelSubsets() { NotAvailableYet(); }
@@ -119,7 +114,6 @@ void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPhotoCor() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v6() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealCSModel() { NotAvailableYet(); }
 void TXLAWindow::CmTransformCSToCM() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
@@ -159,7 +153,6 @@ void TXLAWindow::CmMirrorRawData() { NotAvailableYet(); }
 void TXLAWindow::CmFMScalingLawModel() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
 void TXLAWindow::CmDlsCumulantModel() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealMultipleSpeciesModel() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
 void TXLAWindow::CmTransformEqDataToMStar() { NotAvailableYet(); }
 void TXLAWindow::CmDlsDynamics7() { NotAvailableYet(); }
@@ -188,8 +181,6 @@ void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
 void TXLAWindow::CmHybridCSLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmReloadSavedFitParameters() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealSingleSpeciesModel1099() { NotAvailableYet(); }
-void TXLAWindow::CmNonidealCSModel1100() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
 void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }

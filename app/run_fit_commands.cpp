@@ -16,7 +16,9 @@
 #include "app/window_services.h"
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
+#include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
+#include "lamm/lamm_settings.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_report.h"
@@ -109,6 +111,13 @@ double DistributionArea(const float* s, const float* c, int n, double s1, double
   if (Road().integrateDistribution) return Road().integrateDistribution(s1, s2, total);
   if (total) *total = GridArea(s, c, n, s[1], s[n]);
   return GridArea(s, c, n, s1, s2);
+}
+
+// The distribution code's view of the window before it computes.
+void PrepareContiContext(TXLAWindow& w) {
+  ContiRunContext& c = ContiContext();
+  c.drawingEnabled = WindowFlags().WindowPainted && w.Frame().Surface() != nullptr;
+  c.infoMessages = Options().InfoWizardMessages != 0;
 }
 
 bool StopRunHere() {
@@ -220,6 +229,8 @@ void TXLAWindow::CmRun() {
   }
   rs.InFitEvaluation = false;
   rs.RunProgressDisplay = true;
+  LammSettings().liveDisplay = 1;
+  PrepareContiContext(*this);
   Frame().SetCursor(platform::CursorKind::Wait);
 
   const ModelSelectorFlags& m = gModelSelectorFlags;
@@ -227,7 +238,9 @@ void TXLAWindow::CmRun() {
   if (rs.ApproachToEquilibriumTest) {
     CallOrNotAvailable(*this, r.runEqTest);
   } else if (m.DistributionModel && !m.SedTransformModel) {
+    Conti().runCommand = 1;
     CallOrNotAvailable(*this, m.DlsIRhTimeCourseModel ? r.runContiSedAndShow : r.runContiSed);
+    Conti().runCommand = 0;
   } else if (m.EquilibriumModel284 || m.EquilibriumModel523) {
     CallOrNotAvailable(*this, r.runEquilibrium);
   } else if (m.SedTransformModel) {
@@ -238,6 +251,7 @@ void TXLAWindow::CmRun() {
 
   Frame().SetCursor(platform::CursorKind::Arrow);
   rs.RunProgressDisplay = false;
+  LammSettings().liveDisplay = 0;
   WindowFlags().FitInfoPending = true;
   CurrentScanSet().dataChanged = 0;
   RunBusy = false;
@@ -286,6 +300,7 @@ void TXLAWindow::CmFit() {
     fs.bottomMin = s.rightFitLimit + 0.001f;
     DrawLimitMarkersXor(*this, MarkerColumn(*this, fs.bottomMin), kFitRangeColor, 30);
   }
+  PrepareContiContext(*this);
   Frame().SetCursor(platform::CursorKind::Wait);
   RoadServices& r = Road();
   WindowFitHost* host = MainFitHost();

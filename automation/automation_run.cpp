@@ -17,6 +17,7 @@
 #include "distributions/conti_context.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
+#include "distributions/conti_startup.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -26,6 +27,7 @@
 #include "platform/fatal_error.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
+#include "plot/distribution_plot.h"
 
 namespace {
 
@@ -396,6 +398,8 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
   const CIniCustomPars& r = *g_record;
   window.SwitchOffHelpMessages();
   ConnectLoadTargetsToModelRecords();
+  ConnectContinuousDistributions();
+  InstallDistributionPlot();
   *CurrentLoadTargets().automationRun = 1;
   // A previous analysis of the same data is never restored unasked.
   CurrentLoadHooks().offerRestorePreviousAnalysis = [] { return false; };
@@ -403,12 +407,25 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
   const bool loaded = LoadAutomationScanList(r, window);
   ApplyAutomationParameters(r, window);
   window.RequestRepaint();
-  if (loaded) {
+  // A fatal error ends its command and asks the program to end: the run
+  // stops there, and the end is a failure whatever status the box asked for.
+  auto fatal = [] {
+    if (!platform::QuitRequested()) return false;
+    RecordAutomationFailure(kAutomationStepFailed, "a fatal error ended the analysis");
+    return true;
+  };
+  if (loaded && !fatal()) {
     if (r.AutoRun) Step("Run", ComputeStep(window, kCmdRun));
-    SubtractNoiseAsSwitched(r, window);
-    if (r.AutoFit) Step("Fit", ComputeStep(window, kCmdFit));
-    SubtractNoiseAsSwitched(r, window);
-    if (r.ShowResidualsHistogram) window.RelayoutAndRedrawPlots();
+    if (!fatal()) SubtractNoiseAsSwitched(r, window);
+    if (!fatal() && r.AutoFit) Step("Fit", ComputeStep(window, kCmdFit));
+    if (!fatal()) SubtractNoiseAsSwitched(r, window);
+    if (!fatal() && r.ShowResidualsHistogram) window.RelayoutAndRedrawPlots();
+  }
+  if (platform::QuitRequested()) {
+    // Nothing more may run, but the pipeline still gets its set and flag.
+    FinishAutomation(window, false);
+    platform::RequestQuit(g_state.exitCode);
+    return true;
   }
   if (r.AutoExit) {
     Wait(1000);

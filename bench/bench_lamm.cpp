@@ -1,13 +1,17 @@
 // One species (4.3 S, 6e-7 cm^2/s) at 50000 rpm in a 6.0-7.2 cm cell with
-// 50 scans up to 15000 s, solved on the static grid: at the default settings
-// (automatic grid size) and with the grid fixed at N = 1000.
+// 50 scans up to 15000 s: at the default settings (automatic grid size, static
+// grid) and with N = 1000 on the moving frame and on the static grid; and a
+// list of 100 species on the worker threads.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <vector>
 
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/lamm_threads.h"
+#include "platform/input_events.h"
 
 namespace {
 
@@ -32,12 +36,21 @@ struct Data {
   }
 };
 
-void Solve(benchmark::State& state, bool fixedGrid) {
+enum class Grid { Automatic, N1000, N1000Static };
+
+void Solve(benchmark::State& state, Grid grid) {
   Data d;
   LammSolverSettings st;
-  if (fixedGrid) {
+  if (grid != Grid::Automatic) {
+    // Without the automatic grid size the algorithm choice takes the reduced-s
+    // threshold: 4.3 S at 50000 rpm goes to the moving frame.
     st.automaticGridSize = 0;
     st.feGridSize = 1000;
+  }
+  if (grid == Grid::N1000Static) {
+    st.automaticAlgorithm = 0;
+    st.claverieAlgorithm = 1;
+    st.movingHatAlgorithm = 0;
   }
   double nodeUpdates = 0;
   for (auto _ : state) {
@@ -66,11 +79,58 @@ void Solve(benchmark::State& state, bool fixedGrid) {
       benchmark::Counter(nodeUpdates, benchmark::Counter::kIsRate);
 }
 
-void BM_LammStaticDefaultSettings(benchmark::State& state) { Solve(state, false); }
-void BM_LammStaticFixedN1000(benchmark::State& state) { Solve(state, true); }
+void BM_LammStaticDefaultSettings(benchmark::State& state) { Solve(state, Grid::Automatic); }
+
+// A c(s)-like list of 100 species (0.5 to 20 S, f/f0 near 1.3) on the worker
+// threads; the argument is the thread count.
+void BM_LammList100Species(benchmark::State& state) {
+  Data d;
+  LammSolverSettings st;
+  CLammIdeal templ;
+  templ.MarkLoaded();
+  templ.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
+  templ.SetScanTimes(d.records.data(), d.ptr.data(), d.grid.data(),
+                     static_cast<int>(d.grid.size()) - 1, nullptr, nullptr, false, nullptr, 50, 1,
+                     false, false, false, 0, false, 0, true);
+  templ.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
+                        st.backDiffusionLevel, st.shutOffBackDiffusion,
+                        st.optimiseTimeInvariantGrid, st.automaticGridSize, 1.0f,
+                        st.rampRotorSpeed, st.fixedTimeStep, 0, st.equilibriumThreshold,
+                        st.gridS, st.automaticSGrid, false, st.automaticAlgorithm,
+                        st.workingMaxDcOverC, st.lowerStepThreshold, st.upperStepThreshold,
+                        st.workingMaxDcOverC, st.feGridSize, 0, st.movingHatAlgorithm,
+                        st.claverieAlgorithm, 1e-4f, st.truncationLevel, st.truncateGrid, 1.0,
+                        2.0, st.automaticSwitchS, st.automaticSwitchSOptimised);
+  templ.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+  const int n = 100;
+  std::vector<double> s(n + 1), D(n + 1);
+  std::vector<std::vector<std::vector<float>>> store(
+      n + 1, std::vector<std::vector<float>>(51, std::vector<float>(d.grid.size())));
+  std::vector<std::vector<float*>> scans(n + 1, std::vector<float*>(51));
+  std::vector<float**> results(n + 1);
+  for (int k = 1; k <= n; ++k) {
+    s[k] = 0.5 + 19.5 * (k - 1) / (n - 1);
+    D[k] = 6e-7 * std::pow(4.3 / s[k], 0.5);  // D ~ s^(-1/2) at a fixed f/f0
+    for (int j = 1; j <= 50; ++j) scans[k][j] = store[k][j].data();
+    results[k] = scans[k].data();
+  }
+  LammThreadCount() = static_cast<int>(state.range(0));
+  platform::StopFlag() = false;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(CLRunMTList(&templ, n, s.data(), D.data(), nullptr, results.data(),
+                                         d.grid.data(), static_cast<int>(d.grid.size()) - 1,
+                                         nullptr, nullptr));
+  }
+  state.counters["species_per_s"] =
+      benchmark::Counter(static_cast<double>(n) * state.iterations(), benchmark::Counter::kIsRate);
+}
+void BM_LammMovingFrameN1000(benchmark::State& state) { Solve(state, Grid::N1000); }
+void BM_LammStaticN1000(benchmark::State& state) { Solve(state, Grid::N1000Static); }
 
 }  // namespace
 
 BENCHMARK(BM_LammStaticDefaultSettings)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LammStaticFixedN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LammMovingFrameN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LammStaticN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LammList100Species)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_MAIN();

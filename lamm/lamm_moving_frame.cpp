@@ -253,13 +253,26 @@ void CLammIdeal::PrecomputeFramePeriodSystem() {
     Spiv_[i] = Spiv_[i] - Slo_[i] * ratio;
   }
   Srat_[1] = 0;
+  // Kept as reciprocal pivots and sub-diagonal / pivot: the period steps then
+  // substitute without divisions.
+  for (int i = 1; i <= N_; ++i) {
+    Spiv_[i] = 1.0 / Spiv_[i];
+    Slo_[i] *= Spiv_[i];
+  }
   storedReady_ = true;
 }
 
 void CLammIdeal::SolveStoredFactorization(const double* rhs, double* u) const {
-  u[1] = rhs[1] / Spiv_[1];
-  for (int i = 2; i <= N_; ++i) u[i] = (rhs[i] - Slo_[i] * u[i - 1]) / Spiv_[i];
-  for (int i = N_ - 1; i >= 1; --i) u[i] -= Srat_[i + 1] * u[i + 1];
+  double y = rhs[1] * Spiv_[1];
+  u[1] = y;
+  for (int i = 2; i <= N_; ++i) {
+    y = rhs[i] * Spiv_[i] - Slo_[i] * y;
+    u[i] = y;
+  }
+  for (int i = N_ - 1; i >= 1; --i) {
+    y = u[i] - Srat_[i + 1] * y;
+    u[i] = y;
+  }
 }
 
 bool CLammIdeal::TridagMovingFrame(const double* a, const double* b, const double* c,

@@ -1,6 +1,7 @@
 #include "app/model_commands.h"
 #include "app/run_fit_commands.h"
 #include "data/fit_output_files.h"
+#include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_report.h"
 #include "road_support.h"
@@ -123,6 +124,11 @@ TEST_F(RoadRun, RunFillsTheModelAndFitRecoversTheSedimentationCoefficient) {
   EXPECT_GT(top, 0.5);
   EXPECT_TRUE(WindowFlags().FitInfoPending);
   EXPECT_FALSE(Window().RunBusy);
+  // The report is composed once the repaint that the run asked for is done.
+  Headless(Window()).Update();
+  EXPECT_FALSE(WindowFlags().FitInfoPending);
+  EXPECT_EQ(LastFitInfoLines().line[1].rfind("fitting files 00001.ra1 to 00003.ra1", 0), 0u)
+      << LastFitInfoLines().line[1];
 
   // The model of s = 5 S becomes the data; a fit from 4.6 S finds 5 S again.
   for (int i = 1; i <= s.count; ++i)
@@ -260,6 +266,123 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   EXPECT_EQ(DefaultFitDataName(), "f0000x.rxx");
   EXPECT_EQ(DefaultResidualsName(), "r0000x.rxx");
   EXPECT_FALSE(Window().DialogOpen);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadRun, DistributionDialogsEditTheDistributionSettings) {
+  Load();
+  Window().Dispatch(514);  // "Continuous c(s) Conformational Change Model"
+  ASSERT_EQ(gModelSelectorFlags.ConformationalChangeCSModel, 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(514));
+  EXPECT_FALSE(Window().IsMenuItemChecked(275));
+  EXPECT_EQ(ChooseParamsTemplate(), 329);
+  forms_.Expect({"Continuous c(s) with Conformational Change",
+                 {{405, "60"}, {406, "0.5"}, {407, "12"}, {412, "150000"}, {414, "3"}, {428, "8"}, {419, "1.4"},
+                  {421, "1.002"}, {426, "0.01100"}, {435, "5.9500"}, {437, "7.1800"}},
+                 {{416, 1}, {417, 0}, {424, 1}}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  const FormDialog& shown = forms_.seen.at(0);
+  EXPECT_EQ(shown.Find(412)->label, "Mw");
+  EXPECT_EQ(shown.Find(424)->label, "log spaced s grid");
+  const ContiSettings& cs = Conti();
+  EXPECT_FLOAT_EQ(cs.resolution, 60);
+  EXPECT_FLOAT_EQ(cs.sMin, 0.5f);
+  EXPECT_FLOAT_EQ(cs.sMax, 12);
+  EXPECT_FLOAT_EQ(cs.conformationM, 150000);
+  EXPECT_FLOAT_EQ(cs.conformationSMin, 3);
+  EXPECT_FLOAT_EQ(cs.conformationSMax, 8);
+  EXPECT_FLOAT_EQ(cs.ffValue, 1.4f);
+  EXPECT_EQ(cs.fitFfValue, 1);
+  EXPECT_EQ(cs.logSpacedGrid, 1);
+  EXPECT_FLOAT_EQ(gSolutionConditions.density, 1.002f);
+  EXPECT_NEAR(gSolutionConditions.viscosity, 0.011 / 0.01002, 1e-6);
+
+  // A log grid cannot start at 0: the dialog says so and comes back.
+  ui_->ExpectBox("", "smin = 0 is incompatible with log spacing of grid");
+  forms_.Expect({"", {{406, "0"}}, {{424, 1}}});
+  forms_.Expect({"", {{406, "0.2"}}, {}});
+  Window().Dispatch(212);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(forms_.seen.size(), 3u);
+  EXPECT_EQ(cs.logSpacedGrid, 0);
+  EXPECT_FLOAT_EQ(cs.sMin, 0.2f);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadRun, SelfAssociationAndNonidealModelsTakeTheirStartValues) {
+  Window();
+  gAssociationModelParams.monomer3 = 25000;
+  gAssociationModelParams.monomer3Fit = 1;
+  gFitEngineState.molarMassParameters = 0;
+  Window().Dispatch(520);  // 1-4-8 self-association
+  EXPECT_EQ(gModelSelectorFlags.MonomerTetramerOctamerModel, 1);
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 1);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[1], 25000);
+  EXPECT_EQ(gModelParameterVector.F[1], 1);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[2], 100000);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[12], 200000);
+  EXPECT_EQ(LammSettings().claverieAlgorithm, 1);
+  EXPECT_EQ(ChooseParamsTemplate(), 330);
+
+  // Non-ideal sedimentation refuses equilibrium data and leaves the model.
+  CurrentScanSet().equilibriumMode = 1;
+  ui_->ExpectBox("ERROR", "this model is not implemented for equilibrium data");
+  Window().Dispatch(227);
+  EXPECT_EQ(gModelSelectorFlags.NonidealSingleSpeciesModel, 0);
+  EXPECT_EQ(gModelSelectorFlags.MonomerTetramerOctamerModel, 1);
+  CurrentScanSet().equilibriumMode = 0;
+  gAssociationModelParams.logKs = -1.5f;
+  Window().Dispatch(227);
+  EXPECT_EQ(gModelSelectorFlags.NonidealSingleSpeciesModel, 1);
+  EXPECT_EQ(gModelSelectorFlags.MonomerTetramerOctamerModel, 0);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[10], -1.5f);
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 0);
+  EXPECT_TRUE(Window().IsMenuItemChecked(227));
+  EXPECT_EQ(ChooseParamsTemplate(), 325);
+  Window().Dispatch(1099);  // the hindered variant has no menu item of its own
+  EXPECT_FALSE(Window().IsMenuItemChecked(227));
+  EXPECT_EQ(ChooseParamsTemplate(), 1101);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadRun, ZoneDistributionSwitchesRegularisationAndTheMobilityModelNeedsItsData) {
+  Window();
+  Conti().secondDerivative = 0;
+  Conti().maxEntropy = 1;
+  ui_->ExpectBox("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");
+  Window().Dispatch(511);  // "Analytical Zone Centrifugation c(s)"
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  EXPECT_EQ(m.ZoneCentrifugationCSModel, 1);
+  EXPECT_EQ(m.ZoneCentrifugationModel, 1);
+  EXPECT_EQ(m.CSModel, 1);
+  EXPECT_FLOAT_EQ(Conti().sMin, 2);  // no scans: the model's own range
+  EXPECT_FLOAT_EQ(Conti().sMax, 20);
+  EXPECT_FLOAT_EQ(Conti().confidenceLevel, 0.99f);
+  EXPECT_EQ(gModelParameterVector.F[23], 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(511));
+  EXPECT_TRUE(Window().IsMenuItemChecked(294));
+  EXPECT_FALSE(Window().IsMenuItemChecked(295));
+  EXPECT_EQ(LammSettings().movingHatAlgorithm, 1);
+  EXPECT_EQ(ChooseParamsTemplate(), 326);
+  // Selecting it again changes nothing and says nothing.
+  Window().Dispatch(511);
+
+  ui_->ExpectBox("ERROR", "need electrophoresis data for this model");
+  Window().Dispatch(513);
+  EXPECT_EQ(m.ElectrophoresisCVModel, 0);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
 }
 
 }  // namespace

@@ -38,6 +38,11 @@ class RecordingWindow : public IAutomationWindow {
         break;
       }
       case kCmdRun:
+        if (fatalOnRun) {
+          // What a fatal box does: it asks for the end (with status 0).
+          platform::RequestQuit(0);
+          break;
+        }
         if (gModelSelectorFlags.DistributionModel) RunContiSed();
         break;
       case kCmdSubtractTINoise:
@@ -73,6 +78,7 @@ class RecordingWindow : public IAutomationWindow {
   std::string caption, calls;
   std::map<int, bool> checks;
   std::vector<int> commands;
+  bool fatalOnRun = false;
   bool helpOff = false, histogram = false;
   int repaints = 0, relayouts = 0, exits = 0, lammThreads = 0;
 };
@@ -258,6 +264,17 @@ TEST_F(AutomationRun, AFitOutsideTheBuildIsAFailedStep) {
   EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed);
   EXPECT_NE(log.find("Run: done"), std::string::npos) << log;
   EXPECT_NE(log.find("automation failed: Fit: not available"), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
+}
+
+TEST_F(AutomationRun, AFatalErrorStopsTheRunWithAFailureStatus) {
+  WriteSyntheticScans(3, 40);
+  window.fatalOnRun = true;
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(kCofsRun, 3)));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed) << log;
+  EXPECT_EQ(window.commands, (std::vector<int>{kCmdContinuousCS, kCmdRun}));  // nothing after
   EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
 }
 

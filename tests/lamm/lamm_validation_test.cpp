@@ -403,3 +403,35 @@ TEST(LammRotor, ARunStartingAfterTheRampSeesTheFullSpeed) {
     EXPECT_NEAR(e.out[2][j] / expected, 1.0, 1e-6) << schedule;
   }
 }
+
+TEST(LammRun, EmptyLoadingGivesEmptyScans) {
+  Experiment e;
+  e.c0 = 0;
+  e.Build();
+  auto L = MakeSolver(e, LammSolverSettings{});
+  ASSERT_EQ(L->CheckAndRun(), 0);
+  EXPECT_EQ(L->AcceptedSteps(), 0);  // nothing to integrate
+  for (int k = 1; k <= 3; ++k)
+    for (size_t j = 1; j < e.grid.size(); j += 41) EXPECT_EQ(e.out[k][j], 0.0f);
+}
+
+TEST(LammRun, ScansAfterTheBoundaryLeftTheFitRangeShowTheFinalProfile) {
+  // 60 S at 50000 rpm has cleared the region left of 7.1 cm well before the
+  // later scans; the run stops there and those scans repeat its profile.
+  Experiment e;
+  e.s = 60;
+  e.D = 2e-7;
+  e.times = {300, 3000, 6000, 9000};
+  e.Build();
+  auto L = MakeSolver(e, FixedGrid(600));
+  ASSERT_EQ(L->CheckAndRun(), 0);
+  EXPECT_TRUE(L->EndedEarly());
+  EXPECT_LT(L->Time(), 6000);
+  for (size_t j = 1; j < e.grid.size(); ++j) {
+    ASSERT_NE(e.out[4][j], -99.0f);
+    EXPECT_EQ(e.out[4][j], e.out[3][j]);
+    if (e.grid[j] < 7.05f) {
+      EXPECT_LT(e.out[4][j], 1e-3f);
+    }
+  }
+}
