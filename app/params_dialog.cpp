@@ -471,6 +471,10 @@ void ApplyTransfer(const ParamsTransfer& b) {
   if (continuous) {
     Conti().gridFromFile = static_cast<std::uint8_t>(State(b, kGridFromFile));
     Conti().logSpacedGrid = static_cast<std::uint8_t>(State(b, kLogGrid));
+    // The pack carries the two switches in F[3] and F[4], where the
+    // distributions read them back.
+    mp.massOrDFit[3] = State(b, kGridFromFile);
+    mp.massOrDFit[4] = State(b, kLogGrid);
     for (const ContiField& f : ContiFields()) {
       const int edit = EditForSlot(f.slot);
       *f.value = Value(b, edit) / f.scale;

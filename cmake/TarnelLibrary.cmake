@@ -20,7 +20,7 @@ function(tarnel_tests folder)
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   if(_sources)
     add_executable(test_${folder} ${_sources})
-    target_link_libraries(test_${folder} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+    target_link_libraries(test_${folder} PRIVATE ${ARG_DEPS} GTest::gtest tarnel_test_main Threads::Threads)
     target_compile_definitions(test_${folder} PRIVATE
       TARNEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
       TARNEL_REFERENCE_DIR="${PROJECT_SOURCE_DIR}/../shared/reference")

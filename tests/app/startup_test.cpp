@@ -35,12 +35,16 @@ class StartUp : public ::testing::Test {
     fs::remove_all(home_);
     fs::create_directories(home_);
     folder_ = home_.string() + "/";
+    if (const char* h = std::getenv("TARNEL_HOME")) savedHome_ = h;
     setenv("TARNEL_HOME", home_.c_str(), 1);
     platform::ResetQuitRequest();
   }
   void TearDown() override {
     SetMainWindowFactory(nullptr);
-    unsetenv("TARNEL_HOME");
+    if (savedHome_.empty())
+      unsetenv("TARNEL_HOME");
+    else
+      setenv("TARNEL_HOME", savedHome_.c_str(), 1);
     fs::remove_all(home_);
     platform::ResetQuitRequest();
   }
@@ -53,6 +57,7 @@ class StartUp : public ::testing::Test {
   }
   fs::path home_;
   std::string folder_;
+  std::string savedHome_;
 };
 
 TEST_F(StartUp, FirstStartInAnEmptyFolderCreatesTempAndTheLastFolderFile) {

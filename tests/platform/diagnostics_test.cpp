@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -32,6 +33,7 @@ class Diagnostics : public ::testing::Test {
               ("tarnel_diag_" + std::string(info->name()) + "_" + std::to_string(getpid()));
     fs::remove_all(folder_);
     fs::create_directories(folder_);
+    if (const char* t = std::getenv("TMPDIR")) savedTmp_ = t;
     setenv("TMPDIR", folder_.c_str(), 1);
     auto& s = platform::DiagnosticsState();
     s.DiagnosticsOn = false;
@@ -41,10 +43,15 @@ class Diagnostics : public ::testing::Test {
     log_ = platform::DiagnosticsLogPath();
   }
   void TearDown() override {
-    unsetenv("TMPDIR");
+    // The next test in this process keeps the temp folder it started with.
+    if (savedTmp_.empty())
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", savedTmp_.c_str(), 1);
     fs::remove_all(folder_);
   }
   fs::path folder_;
+  std::string savedTmp_;
   std::string log_;
 };
 

@@ -1,0 +1,34 @@
+// The main of every test program. ctest runs each test case as a process of
+// its own, many at once, and several checkouts may run their suites on the
+// same machine: so each process gets a scratch folder of its own and uses it
+// as its temporary folder ($TMPDIR, also the "c:\temp" of the program), its
+// program folder ($TARNEL_HOME) and its working folder. No two processes can
+// then meet in a file with a fixed name; the folder goes when the run ends.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) base = "/tmp";
+  std::string scratch = (base / "tarnel_test_XXXXXX").string();
+  if (!mkdtemp(scratch.data())) {
+    std::perror("test scratch folder");
+    return 1;
+  }
+  setenv("TMPDIR", scratch.c_str(), 1);
+  setenv("TARNEL_HOME", scratch.c_str(), 1);
+  const std::filesystem::path start = std::filesystem::current_path(ec);
+  std::filesystem::current_path(scratch, ec);
+  const int result = RUN_ALL_TESTS();
+  if (!start.empty()) std::filesystem::current_path(start, ec);
+  std::filesystem::remove_all(scratch, ec);
+  return result;
+}
