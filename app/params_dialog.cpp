@@ -183,6 +183,59 @@ std::vector<ContiField> ContiFields() {
   return f;
 }
 
+// The model options a few templates show on the check boxes 441-454.
+struct TemplateOption {
+  int templateId, id;
+  const char* label;
+};
+constexpr TemplateOption kOptions[] = {
+    {400, 450, "c1 nonideal"},
+    {573, 450, "c1 nonideal"},
+    {1101, 441, "Wiener skew"},
+    {892, 441, "Wiener skew"},
+    {586, 441, "Wiener skew"},
+    {1102, 441, "Wiener skew"},
+    {596, 442, "plot s-M"},
+    {596, 446, "plot s-R"},
+    {596, 445, "plot s-ff0"},
+    {599, 442, "plot s-M"},
+    {599, 446, "plot s-R"},
+    {599, 445, "plot s-ff0"},
+    {586, 445, "log(kD/(mg/ml))"},
+    {1102, 445, "Baxter T (set -1 for non-sticky spheres)"},
+    {586, 448, "best fit"},
+    {586, 449, "interpol. data"},
+    {586, 451, "load external"},
+    {586, 452, "freeze"},
+    {1102, 448, "best fit"},
+    {1102, 449, "interpol. data"},
+    {1102, 451, "load external"},
+    {1102, 452, "freeze"},
+    {324, 442, "fit boundary fractions"},
+    {333, 447, "integrate linear scale"},
+    {333, 448, "or integrate log scale"},
+    {333, 450, "equidistant 1/tau grid"},
+    {333, 451, "equidistant log(1/tau) grid"},
+    {334, 447, "integrate linear scale"},
+    {334, 448, "or integrate log scale"},
+    {334, 450, "equidistant 1/tau grid"},
+    {334, 451, "equidistant log(1/tau) grid"},
+    {335, 447, "integrate linear scale"},
+    {335, 448, "or integrate log scale"},
+    {335, 450, "equidistant 1/tau grid"},
+    {335, 451, "equidistant log(1/tau) grid"},
+    {318, 441, "Claverie Simulations"},
+    {318, 444, "move hat"},
+    {318, 445, "auto s hat"},
+    {318, 446, "fixed dt"},
+};
+
+const TemplateOption* OptionOf(int templateId, int id) {
+  for (const TemplateOption& o : kOptions)
+    if (o.templateId == templateId && o.id == id) return &o;
+  return nullptr;
+}
+
 }  // namespace
 
 int EditForSlot(int slot) {
@@ -337,8 +390,11 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
       if (c.visible) c.label = labels[443];
     } else if (labels.count(c.id)) {
       c.label = labels[c.id];
-    } else if (c.id >= 444 && c.id != 455) {
-      c.visible = false;  // model options of a few templates only
+    } else if (c.id >= 441 && c.id != 443 && c.id != 455 && (c.id >= 444 || OptionOf(templateId, c.id))) {
+      // Model options of a few templates only.
+      const TemplateOption* option = OptionOf(templateId, c.id);
+      c.visible = option != nullptr;
+      if (option) c.label = option->label;
     }
     form_.controls.push_back(c);
   }
