@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "numerics/arrays.h"
+#include "numerics/brent_root.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
 #include "platform/clock.h"
@@ -217,6 +218,25 @@ TEST(FStatisticsTest, TailProbabilityAndCriticalRatioRoundTrip) {
   }
   EXPECT_NEAR(FRatioForConfidence(0.95, 1, 3), 10.128, 1e-3);  // well above 2
   EXPECT_TRUE(ui.failures.empty());
+}
+
+TEST(BrentRootTest, FindsTheRootInEitherPrecisionAndOwnsUpToNonConvergence) {
+  double root = 0;
+  auto cube = [](double x) { return x * x * x - 2; };
+  ASSERT_TRUE(BrentRoot(cube, 0.0, 2.0, cube(0.0), cube(2.0), 1e-12, 1e-16, 100, &root));
+  EXPECT_NEAR(root, std::cbrt(2.0), 1e-11);
+  float rootf = 0;
+  auto cosine = [](float x) { return std::cos(x); };
+  ASSERT_TRUE(BrentRoot(cosine, 3.0f, 1.0f, cosine(3.0f), cosine(1.0f), 1e-5f, 3e-8f, 100, &rootf));
+  EXPECT_NEAR(rootf, 1.5707964f, 1e-5f);
+  // An exact zero at an end is taken at once.
+  auto line = [](double x) { return x - 1; };
+  ASSERT_TRUE(BrentRoot(line, 0.0, 1.0, line(0.0), line(1.0), 1e-9, 1e-16, 100, &root));
+  EXPECT_EQ(root, 1.0);
+  // Too few steps: false, and the answer is left alone.
+  root = -5;
+  EXPECT_FALSE(BrentRoot(cube, 0.0, 2.0, cube(0.0), cube(2.0), 1e-12, 1e-16, 2, &root));
+  EXPECT_EQ(root, -5.0);
 }
 
 TEST(FStatisticsTest, BrentReportsAMissingBracket) {
