@@ -73,7 +73,7 @@ void SetMeniscusBottomRanges(TXLAWindow& window, bool force) {
         e.label = labels[r][c];
         e.text = Number(values[r][c]);
         e.row = r + 1;
-        e.column = c;
+        e.column = 2 * c;
         box.controls.push_back(e);
       }
     if (!RunFormDialog(box)) return;
@@ -121,6 +121,17 @@ void SetMeniscusBottomRanges(TXLAWindow& window, bool force) {
 
 void TXLAWindow::CmSetFitLimitsMeniscusBottom() { SetMeniscusBottomRanges(*this, true); }
 
+namespace {
+
+// The switch and the fit-vector flag that carries it (F[4]) go off together.
+void SwitchOffLogGrid() {
+  Conti().logSpacedGrid = 0;
+  gModelParams.massOrDFit[4] = 0;
+  gModelParameterVector.F[4] = 0;
+}
+
+}  // namespace
+
 bool CheckContiGridSettings() {
   ContiSettings& cs = Conti();
   const ModelSelectorFlags& m = gModelSelectorFlags;
@@ -128,14 +139,14 @@ bool CheckContiGridSettings() {
     if (cs.logSpacedGrid && cs.sMin == 0) {
       platform::UI().MessageBox("", "smin = 0 is incompatible with log spacing of grid\n - switching off - please cconfirm",
                                 platform::BoxButtons::Ok, platform::BoxIcon::Warning);
-      cs.logSpacedGrid = 0;
+      SwitchOffLogGrid();
       return false;
     }
     if (cs.logSpacedGrid && (cs.sMin < 0 || cs.sMax < 0)) {
       platform::UI().MessageBox("",
                                 "smin < 0 and smax < 0 is incompatible with log spacing of grid\n - switching off - please cconfirm",
                                 platform::BoxButtons::Ok, platform::BoxIcon::Warning);
-      cs.logSpacedGrid = 0;
+      SwitchOffLogGrid();
       return false;
     }
   }

@@ -9,8 +9,10 @@
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
+#include "distributions/conti_startup.h"
 #include "fit/serial_fit_settings.h"
 #include "platform/draw_surface.h"
+#include "plot/distribution_plot.h"
 
 namespace {
 
@@ -54,9 +56,12 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectPlotsToWindow(window);
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
+  ConnectContinuousDistributions();
+  InstallDistributionPlot();
 }
 
 void DisconnectWindowFromSubsystems() {
+  if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();
   DisconnectMainRoad();
   DisconnectPlotsFromWindow();

@@ -17,6 +17,7 @@
 #include "distributions/conti_context.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
+#include "distributions/conti_startup.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -26,6 +27,7 @@
 #include "platform/fatal_error.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
+#include "plot/distribution_plot.h"
 
 namespace {
 
@@ -396,6 +398,8 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
   const CIniCustomPars& r = *g_record;
   window.SwitchOffHelpMessages();
   ConnectLoadTargetsToModelRecords();
+  ConnectContinuousDistributions();
+  InstallDistributionPlot();
   *CurrentLoadTargets().automationRun = 1;
   // A previous analysis of the same data is never restored unasked.
   CurrentLoadHooks().offerRestorePreviousAnalysis = [] { return false; };

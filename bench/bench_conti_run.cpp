@@ -1,7 +1,8 @@
 // A whole c(s) run: grid (0.5-15 S), one Lamm solution per grid point, the
 // normal equations of the TI+RI noise model and maximum entropy at P = 0.68,
 // on 50 scans x 500 points and 100 scans x 1000 points, with 1 and 8
-// threads. Counters give the split: Lamm solutions, normal equations,
+// threads, the grid species on the c(s) list's own workers (pool 0) or on
+// the Lamm solver's persistent pool (pool 1). Counters give the split: Lamm solutions, normal equations,
 // regularised solve (seconds per run).
 #include <benchmark/benchmark.h>
 
@@ -12,6 +13,7 @@
 #include "distributions/conti_context.h"
 #include "distributions/conti_grid.h"
 #include "distributions/conti_lamm_list.h"
+#include "distributions/conti_lamm_pool.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
@@ -98,6 +100,7 @@ void BM_ContiRun(benchmark::State& state) {
   const int scans = static_cast<int>(state.range(1));
   const int points = static_cast<int>(state.range(2));
   const int threads = static_cast<int>(state.range(3));
+  SetLammListSolver(state.range(4) ? SolveContiSpeciesOnLammPool : nullptr);
   LammSettings() = LammSolverSettings{};
   MakeExperiment(scans, points);
   ContiSettings& cs = Conti();
@@ -128,6 +131,7 @@ void BM_ContiRun(benchmark::State& state) {
   state.counters["total_s"] = sum.total / runs;
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
+  SetLammListSolver(nullptr);
   FreeDistributionArrays();
   ScanSet& s = CurrentScanSet();
   FreeScanGridArrays(s);
@@ -135,15 +139,19 @@ void BM_ContiRun(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ContiRun)
-    ->ArgNames({"res", "scans", "points", "threads"})
-    ->Args({100, 50, 500, 1})
-    ->Args({100, 50, 500, 8})
-    ->Args({200, 50, 500, 1})
-    ->Args({200, 50, 500, 8})
-    ->Args({100, 100, 1000, 1})
-    ->Args({100, 100, 1000, 8})
-    ->Args({200, 100, 1000, 1})
-    ->Args({200, 100, 1000, 8})
+    ->ArgNames({"res", "scans", "points", "threads", "pool"})
+    ->Args({100, 50, 500, 1, 0})
+    ->Args({100, 50, 500, 8, 0})
+    ->Args({100, 50, 500, 8, 1})
+    ->Args({200, 50, 500, 1, 0})
+    ->Args({200, 50, 500, 8, 0})
+    ->Args({200, 50, 500, 8, 1})
+    ->Args({100, 100, 1000, 1, 0})
+    ->Args({100, 100, 1000, 8, 0})
+    ->Args({100, 100, 1000, 8, 1})
+    ->Args({200, 100, 1000, 1, 0})
+    ->Args({200, 100, 1000, 8, 0})
+    ->Args({200, 100, 1000, 8, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(2);

@@ -113,6 +113,10 @@ int SolveSpeciesList(const LammListJob& job) {
 
 }  // namespace
 
+void ConfigureContiLammSpecies(CLammIdeal& solver, int k, double s, double D, double vbar) {
+  Configure(solver, k, s, D, vbar);
+}
+
 void SetLammListSolver(LammListSolver solver) { gSolver = solver; }
 LammListSolver DefaultLammListSolver() { return SolveSpeciesList; }
 

@@ -20,6 +20,12 @@ using LammListSolver = int (*)(const LammListJob& job);
 void SetLammListSolver(LammListSolver solver);
 LammListSolver DefaultLammListSolver();
 
+// Loads a solver with everything the species of the list share and with
+// species k's s (S), D (cm^2/s) and vbar (ml/g); its output goes to the
+// kernel rows of species k.
+class CLammIdeal;
+void ConfigureContiLammSpecies(CLammIdeal& solver, int k, double s, double D, double vbar);
+
 // Worker count of the Lamm solutions (default: the hardware's).
 int& LammListThreads();
 

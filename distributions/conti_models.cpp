@@ -168,7 +168,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   v.P[3] = sol.vbar;
   v.P[kN + 3] = sol.density;
   v.P[2 * kN + 4] = sol.viscosity * 0.01002f;
-  v.P[4] = sol.loaderValue;
+  v.P[4] = sol.hydration;  // read back as the hydration by every unpack
   v.P[2] = cs.confidenceLevel;
   ContiModelStore& st = ContiStore();
   st.savedLammGridSize = ls.feGridSize;

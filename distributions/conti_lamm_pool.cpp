@@ -1,0 +1,51 @@
+#include "distributions/conti_lamm_pool.h"
+
+#include <algorithm>
+
+#include "data/scan_set.h"
+#include "distributions/conti_lamm_list.h"
+#include "distributions/work_blocks.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_threads.h"
+#include "platform/input_events.h"
+
+namespace {
+
+// Refusals of the settings every species shares (geometry, scans, solver
+// controls, non-ideality, detection): the other species would be refused too.
+bool SharedSettingsRefused(int code) { return code == 4 || code == 6 || code == 7; }
+
+// The pool's worker count for one list, restored afterwards.
+class ScopedLammThreadCount {
+ public:
+  explicit ScopedLammThreadCount(int count) : saved_(LammThreadCount()) { LammThreadCount() = count; }
+  ~ScopedLammThreadCount() { LammThreadCount() = saved_; }
+  ScopedLammThreadCount(const ScopedLammThreadCount&) = delete;
+  ScopedLammThreadCount& operator=(const ScopedLammThreadCount&) = delete;
+
+ private:
+  int saved_;
+};
+
+}  // namespace
+
+int SolveContiSpeciesOnLammPool(const LammListJob& job) {
+  const int threads = std::max(1, std::min(job.threads, job.n - 1));
+  if (job.threads <= 1 || job.n < 2) return DefaultLammListSolver()(job);
+
+  LammListJob first = job;
+  first.n = 1;
+  first.threads = 1;
+  const int code = DefaultLammListSolver()(first);
+  if (platform::StopFlag().load() || SharedSettingsRefused(code)) return code;
+
+  // Species 2..n as a list of their own: the arrays shifted by one.
+  const ScanSet& sc = CurrentScanSet();
+  float*** kernels = WorkBlock().lammSolutions;
+  CLammIdeal templ;
+  ConfigureContiLammSpecies(templ, 2, job.s[2], job.D[2], job.vbar[2]);
+  ScopedLammThreadCount count(threads);
+  const int rest = CLRunMTList(&templ, job.n - 1, job.s + 1, job.D + 1, job.vbar + 1, kernels + 1,
+                               sc.grid, sc.gridLength, nullptr, nullptr);
+  return code != 0 ? code : rest;
+}

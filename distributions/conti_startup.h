@@ -1,0 +1,6 @@
+#pragma once
+// What the continuous distributions hook into the layers below them when the
+// program starts (the window's start-up and the unattended run call it; a
+// second call changes nothing): the derivation of their settings from the
+// fit vector, and the Lamm solver's worker pool for the grid species.
+void ConnectContinuousDistributions();

@@ -1,0 +1,116 @@
+#include "plot/distribution_plot.h"
+
+#include "distributions/conti_settings.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
+
+CDistributionPlot::~CDistributionPlot() { Destroy(); }
+
+void CDistributionPlot::Build(const DistributionPlotSpec& spec) {
+  Destroy();
+  plot_ = new CWINPlot();
+  // The description keeps its four numbers in the order of the rectangle
+  // call (top, left, bottom, right): rows 630-950 below the residuals, the
+  // full width of the data plot.
+  plot_->SetPlotRect(spec.left, spec.top, spec.right, spec.bottom);
+  plot_->logX = spec.logX ? 1 : 0;
+  for (int i = 0; i < spec.curveCount && i < 2; ++i) {
+    if (!spec.curves[i]) continue;
+    plot_->AddCurve(spec.curves[i]);
+    plot_->SetCurveColor(plot_->curveCount - 1, spec.colours[i]);
+  }
+  if (spec.map2D && spec.mapCurve) {
+    plot_->AddCurve(spec.mapCurve);
+    const int map = plot_->curveCount - 1;
+    plot_->SetCurveStyle(map, spec.curveStyle);
+    // The amplitudes colour the cells of the map.
+    if (spec.mapZ && spec.mapCount > 0)
+      plot_->SetExtraData(map, const_cast<float*>(spec.mapZ), 0, spec.mapCount - 1, 0);
+    if (spec.curveStyle == 11) {
+      // One cell per grid point: half a step in f/f0 high, half a step in s wide.
+      plot_->symbolSize = spec.cellWidth;
+      plot_->symbolHalfWidth = spec.cellHeight;
+    } else {
+      plot_->symbolSize = spec.symbolSize;
+    }
+  }
+  if (!spec.xTitle.empty()) plot_->SetXLabel(spec.xTitle.c_str());
+  if (!spec.yTitle.empty()) plot_->SetYLabel(spec.yTitle.c_str());
+  if (!spec.annotation1.empty()) plot_->SetAnnotation1(spec.annotation1.c_str());
+  if (!spec.annotation2.empty()) plot_->SetAnnotation2(spec.annotation2.c_str());
+  plot_->ShowYAxisTitle();
+  if (spec.yFromZero) plot_->yIncludesZero = 1;
+  plot_->ToggleDisplayOption();
+  fixedY_ = spec.fixedYRange;
+  yMin_ = spec.yMin;
+  yMax_ = spec.yMax;
+  plot_->AutoScale();
+  if (fixedY_) plot_->SetYScale(yMin_, yMax_);
+  Conti().distributionPlot = plot_;
+}
+
+void CDistributionPlot::Destroy() {
+  if (Conti().distributionPlot == plot_) Conti().distributionPlot = nullptr;
+  delete plot_;
+  plot_ = nullptr;
+  fixedY_ = false;
+}
+
+long CDistributionPlot::Redraw() {
+  if (!plot_ || plot_->curveCount == 0) return 0;
+  plot_->yRangeFixed = 0;
+  plot_->Rescale();
+  if (fixedY_) plot_->SetYScale(yMin_, yMax_);
+  plot_->Plot();
+  return static_cast<long>(plot_->lastMetafile);
+}
+
+void CDistributionPlot::SetLayout(const int layout[4]) {
+  PlotWindowSet& w = CurrentPlotWindows();
+  w.dataTop = layout[0];
+  w.dataBottom = layout[1];
+  w.residualTop = layout[2];
+  w.areaBottom = layout[3];
+}
+
+void CDistributionPlot::RelayoutAndRedrawPlots() {
+  ::RelayoutAndRedrawPlots();
+  UpdateResidualsPlot(true);
+  UpdateResidualHistogram();
+  RedrawDataPlot(true);
+}
+
+bool CDistributionPlot::DataPlotExists() const {
+  const PlotWindowSet& w = CurrentPlotWindows();
+  return w.dataPlot != nullptr || w.residualPlot != nullptr;
+}
+
+void CDistributionPlot::RequestRepaint() {
+  if (PlotHooks().requestRepaint) PlotHooks().requestRepaint();
+}
+
+void CDistributionPlot::DrawText(int x, int y, const std::string& text) {
+  const PlotWindowHooks& h = PlotHooks();
+  if (!h.surface || (h.painted && !h.painted())) return;
+  platform::DrawSurface* surface = h.surface();
+  if (!surface) return;
+  {
+    auto dc = surface->ClientDC();
+    dc->TextOut(x, y, text);
+  }
+  if (h.flush) h.flush();
+}
+
+CDistributionPlot& DistributionPlotWindow() {
+  // Never destroyed: the graph's picture and the records it touches may be
+  // gone before a static of this file would be.
+  static CDistributionPlot* plot = new CDistributionPlot();
+  return *plot;
+}
+
+void InstallDistributionPlot() { SetDistributionPlotHost(&DistributionPlotWindow()); }
+
+platform::HMETAFILE GetDistributionPlotMetafile() {
+  const CWINPlot* plot = DistributionPlotWindow().Plot();
+  return plot ? plot->lastMetafile : 0;
+}

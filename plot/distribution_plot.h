@@ -1,0 +1,48 @@
+#pragma once
+// The distribution plot of the main window: the graph that the continuous
+// distributions describe (DistributionPlotSpec) drawn with CWINPlot below
+// the data and residual plots. Installed as the distributions' plot host,
+// it also moves the data and residual plots up when a distribution is shown
+// (the four layout values of PlotWindowSet) and back when it goes.
+//
+// Painting replays GetDistributionPlotMetafile(), or asks for a fresh
+// picture with RedrawDistributionPlot() of the distributions, which rescales
+// and records again through this host.
+#include "distributions/distribution_arrays.h"
+#include "platform/metafile.h"
+
+class CWINPlot;
+
+class CDistributionPlot : public DistributionPlotHost {
+ public:
+  CDistributionPlot() = default;
+  ~CDistributionPlot() override;
+  CDistributionPlot(const CDistributionPlot&) = delete;
+  CDistributionPlot& operator=(const CDistributionPlot&) = delete;
+
+  void Build(const DistributionPlotSpec& spec) override;
+  void Destroy() override;
+  // Rescales (a fixed f/f0 range stays), records and returns the picture.
+  long Redraw() override;
+  // layout = data top, data bottom, residual top, area bottom (layout units).
+  void SetLayout(const int layout[4]) override;
+  void RelayoutAndRedrawPlots() override;
+  bool DataPlotExists() const override;
+  void RequestRepaint() override;
+  void DrawText(int x, int y, const std::string& text) override;
+
+  CWINPlot* Plot() const { return plot_; }
+
+ private:
+  CWINPlot* plot_ = nullptr;
+  bool fixedY_ = false;
+  float yMin_ = 0, yMax_ = 0;
+};
+
+// The program's one distribution plot.
+CDistributionPlot& DistributionPlotWindow();
+// Makes it the distributions' plot host (the window's start-up and the
+// unattended run call it; a second call changes nothing).
+void InstallDistributionPlot();
+// The last recorded picture; 0 while there is no distribution plot.
+platform::HMETAFILE GetDistributionPlotMetafile();
