@@ -3,13 +3,13 @@
 #include <cmath>
 
 #include "distributions/conti_context.h"
-#include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
 #include "distributions/max_entropy.h"
 #include "distributions/normal_equations.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "distributions/regularization_scaling.h"
+#include "numerics/statistics.h"
 #include "platform/scripted_ui.h"
 #include "test_support.h"
 
@@ -132,6 +132,16 @@ TEST(RegularizationMatrix, TwoDimensionalFfDirection) {
   EXPECT_DOUBLE_EQ(h[idx(10, 4)][idx(10, 4)], 1.0 + 110.0);
   for (size_t i = 1; i < h.size(); ++i)
     for (size_t j = 1; j < h.size(); ++j) EXPECT_EQ(h[i][j], h[j][i]);
+  // With a discrete first component, slice 1 is regularised along s from
+  // its second point on; the f/f0 direction still covers amplitude (1, 1).
+  s.firstAmplitudeSeparate = true;
+  s.m = 5;
+  auto hd = Operator(s);
+  auto id = [&](int q, int i) { return (q - 1) * 5 + i; };
+  EXPECT_DOUBLE_EQ(hd[id(1, 1)][id(1, 1)], 110.0);
+  EXPECT_EQ(hd[id(1, 1)][id(1, 2)], 0.0);
+  EXPECT_DOUBLE_EQ(hd[id(1, 2)][id(1, 2)], 1.0 + 110.0);
+  EXPECT_DOUBLE_EQ(hd[id(2, 1)][id(2, 1)], 1.0 + 150.0);
 }
 
 namespace {
