@@ -7,18 +7,18 @@
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/fit_random.h"
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/model_selector.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
+#include "numerics/random.h"
 
 namespace {
 
 // Thermal fluctuation tt * ln(u), never negative for tt <= 0.
 float Fluctuation(float tt) {
-  return tt * std::log(fitrandom::ran1(&gFitEngineState.annealSeed));
+  return tt * std::log(ran1(&gFitEngineState.annealSeed));
 }
 
 void ComputePsum(float** p, int n, float* psum) {
@@ -186,7 +186,7 @@ int SimulatedAnnealingFit(FitHost* host) {
     ParametersToFitVector(n, pb);
 
     fs.annealSeed = -3;
-    fitrandom::ran1(&fs.annealSeed);
+    ran1(&fs.annealSeed);
     const int steps = fs.annealSteps;
     for (int k = 0; k < steps && !fs.stopRequested; ++k) {
       ++fs.minimiserRuns;

@@ -7,13 +7,13 @@
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/fit_random.h"
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
+#include "numerics/random.h"
 
 namespace {
 
@@ -156,7 +156,6 @@ float Clamp(float v, float lo, float hi) { return v > hi ? hi : (v < lo ? lo : v
 }  // namespace
 
 void MakeInitialSimplex(int n, float** p) {
-  using fitrandom::GaussRandom;
   const FitEngineState& fs = gFitEngineState;
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   const float r = fs.initialRandomization;

@@ -88,7 +88,9 @@ TEST_F(DistributionPlotTest, CsPlotStandsBelowTheResidualsAndDrawsEveryPoint) {
   const auto ends = LineEnds(GetDistributionPlotMetafile());
   for (int i = 1; i <= 25; ++i) {
     const int x = plot->ToPixelX(Conti().sValues[i]), y = plot->ToPixelY(Conti().distribution[i]);
-    if (i > 1) EXPECT_TRUE(ends.count({x, y})) << "point " << i;
+    if (i > 1) {
+      EXPECT_TRUE(ends.count({x, y})) << "point " << i;
+    }
     EXPECT_GE(x, plot->plotLeft);
     EXPECT_LE(x, plot->plotRight);
     EXPECT_GE(y, plot->plotTop);
