@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "app/distribution_plot_host.h"
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/plot_replay.h"
@@ -76,7 +75,6 @@ void ConnectMainRoad(TXLAWindow& window) {
   Host() = std::make_unique<WindowFitHost>(window);
   SetMainFitHost(Host().get());
   InstallRoadServices(window);
-  ConnectDistributionPlot(window);
 
   LoadTargets& t = CurrentLoadTargets();
   ModelParams& mp = gModelParams;
@@ -116,7 +114,6 @@ void ConnectMainRoad(TXLAWindow& window) {
 }
 
 void DisconnectMainRoad() {
-  DisconnectDistributionPlot();
   Road() = RoadServices{};
   SetMainFitHost(nullptr);
   Host().reset();
