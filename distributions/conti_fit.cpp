@@ -643,18 +643,7 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     ContiParametersToFitVector(n, pb);
     float yb = y[b];
     fs.startRmsd = fs.startRmsdCopy = yb;
-    fs.annealSeed = -3;
-    ran1(&fs.annealSeed);
-    const int steps = fs.annealSteps;
-    for (int k = 0; k < steps && !fs.stopRequested; ++k) {
-      ++fs.minimiserRuns;
-      fs.evaluationsThisRun = 0;
-      int budget = fs.annealIterations;
-      fs.annealTemperature = AnnealingTemperature(k, steps, t0);
-      AnnealingSimplexStep(fs.annealTemperature, host, p, y, n, pb, &yb, tol, ContiSimplexSim,
-                           &budget);
-      if (budget > 0) break;
-    }
+    RunAnnealingSchedule(host, p, y, n, pb, &yb, tol, ContiSimplexSim, t0);
     interrupted = fs.stopRequested != 0;
     if (interrupted) StopEnd(host);
     fs.fitRunning = 0;

@@ -143,6 +143,22 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
   for (int j = 1; j <= n; ++j) std::swap(p[1][j], p[ilo][j]);
 }
 
+void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
+                          FitTarget target, float t0) {
+  FitEngineState& fs = gFitEngineState;
+  fs.annealSeed = -3;
+  ran1(&fs.annealSeed);
+  const int steps = fs.annealSteps;
+  for (int k = 0; k < steps && !fs.stopRequested; ++k) {
+    ++fs.minimiserRuns;
+    fs.evaluationsThisRun = 0;
+    int budget = fs.annealIterations;
+    fs.annealTemperature = AnnealingTemperature(k, steps, t0);
+    AnnealingSimplexStep(fs.annealTemperature, host, p, y, n, pb, yb, ftol, target, &budget);
+    if (budget >= 1) break;
+  }
+}
+
 int SimulatedAnnealingFit(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   fs.annealTemperature = fs.annealStartTemperature;
@@ -158,7 +174,6 @@ int SimulatedAnnealingFit(FitHost* host) {
   fs.stopRequested = 0;
   fs.evaluationsThisRun = 0;
   fs.evaluationsTotal = 0;
-  int iter = 0;
   fs.fitRunning = 1;
   ComposeFitInfoText(host);
   fs.startRmsd = fs.startRmsdCopy = fs.currentRmsd;
@@ -185,17 +200,7 @@ int SimulatedAnnealingFit(FitHost* host) {
     FitVectorToParameters(p[best]);
     ParametersToFitVector(n, pb);
 
-    fs.annealSeed = -3;
-    ran1(&fs.annealSeed);
-    const int steps = fs.annealSteps;
-    for (int k = 0; k < steps && !fs.stopRequested; ++k) {
-      ++fs.minimiserRuns;
-      fs.evaluationsThisRun = 0;
-      iter = fs.annealIterations;
-      fs.annealTemperature = AnnealingTemperature(k, steps, fs.annealStartTemperature);
-      AnnealingSimplexStep(fs.annealTemperature, host, p, y, n, pb, &yb, ftol, SimplexSim, &iter);
-      if (iter >= 1) break;
-    }
+    RunAnnealingSchedule(host, p, y, n, pb, &yb, ftol, SimplexSim, fs.annealStartTemperature);
 
     fs.fitRunning = 0;
     fs.stopRequested = 0;

@@ -122,18 +122,6 @@ TEST_F(DistributionPlotTest, BothRegularizationsAddTheCompanionInBlue) {
   EXPECT_NE(RedrawDistributionPlot(), 0);
 }
 
-TEST_F(DistributionPlotTest, CMTitlesAndTheMassAxis) {
-  gModelSelectorFlags.CSModel = 0;  // c(M): the grid holds molar masses
-  FillCs(10);
-  BuildDistributionPlot();
-  CWINPlot* plot = DistributionPlotWindow().Plot();
-  ASSERT_NE(plot, nullptr);
-  EXPECT_EQ(plot->xLabel, "molar mass [Da]");
-  EXPECT_EQ(plot->yLabel, "c(M)");
-  RedrawDistributionPlot();
-  EXPECT_GE(plot->xMax, 10000.0f);
-}
-
 TEST_F(DistributionPlotTest, SizeAndShapeMapKeepsItsFrictionalRatioRange) {
   gModelSelectorFlags.CSModel = 0;
   gModelSelectorFlags.CSff0Model = 1;
