@@ -73,7 +73,7 @@ void SetMeniscusBottomRanges(TXLAWindow& window, bool force) {
         e.label = labels[r][c];
         e.text = Number(values[r][c]);
         e.row = r + 1;
-        e.column = c;
+        e.column = 2 * c;
         box.controls.push_back(e);
       }
     if (!RunFormDialog(box)) return;

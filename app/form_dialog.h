@@ -17,7 +17,9 @@ struct FormControl {
   int state = 0;     // check boxes and radio buttons: 1 = ticked
   std::string text;  // edit fields
   int maxChars = 14;
-  int row = 0, column = 0;  // place in the dialog's grid
+  // Place in the dialog's grid; an edit's label takes its cell and the
+  // edit the next one.
+  int row = 0, column = 0;
 };
 
 struct FormDialog {

@@ -31,12 +31,12 @@ bool RunQtForm(FormDialog& form) {
   for (const FormControl& c : form.controls) {
     if (!c.visible) continue;
     const int row = c.row > 0 ? c.row : ++autoRow;
-    const int column = 2 * c.column;
+    const int column = c.column;
     switch (c.kind) {
       case FormControl::Kind::Check: {
         auto* box = new QCheckBox(QString::fromStdString(c.label));
         box->setChecked(c.state != 0);
-        grid->addWidget(box, row, column, 1, 2);
+        grid->addWidget(box, row, column);
         checks[c.id] = box;
         break;
       }
@@ -44,13 +44,14 @@ bool RunQtForm(FormDialog& form) {
         auto* box = new QRadioButton(QString::fromStdString(c.label));
         box->setAutoExclusive(true);
         box->setChecked(c.state != 0);
-        grid->addWidget(box, row, column, 1, 2);
+        grid->addWidget(box, row, column, 1, 3);
         radios[c.id] = box;
         break;
       }
       case FormControl::Kind::Edit: {
         auto* edit = new QLineEdit(QString::fromStdString(c.text));
         edit->setMaxLength(c.maxChars);
+        edit->setMinimumWidth(90);
         if (!c.label.empty()) grid->addWidget(new QLabel(QString::fromStdString(c.label)), row, column);
         grid->addWidget(edit, row, column + 1);
         edits[c.id] = edit;

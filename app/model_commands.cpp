@@ -526,3 +526,41 @@ void TXLAWindow::CmNonidealCSModel1100() {
   if (RefuseDlsData()) return;
   SelectNonidealCS(*this, true);
 }
+
+void TXLAWindow::CmFMScalingLawModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.FMScalingLawModel) return;
+  // The molar-mass distribution keeps its plot through the set-up.
+  RunState().KeepDistributionPlot = true;
+  if (!CommonContiSetup(*this)) return;
+  for (int item : {235, 275}) CheckMenuItem(item, false);
+  CheckMenuItem(887, true);
+  m.CSModel = 0;
+  m.FMScalingLawModel = 1;
+  RebuildDistributionPlot();
+  ContiSettings& cs = Conti();
+  const ContiModelStore& st = ContiStore();
+  ModelParameterVector& v = gModelParameterVector;
+  v.P[1] = cs.sMin;
+  v.P[n + 1] = cs.sMax;
+  cs.fitFfValue = 0;
+  v.P[2 * n + 3] = cs.scalingKs = st.scalingPrefactor;
+  v.F[2 * n + 3] = cs.fitScalingKs = static_cast<std::uint8_t>(st.scalingPrefactorFit);
+  v.P[18] = cs.scalingBs = st.scalingExponent;
+  v.F[18] = cs.fitScalingBs = static_cast<std::uint8_t>(st.scalingExponentFit);
+  UnpackModelParameters();
+  if (platform::UI().MessageBox("C(M) POWERLAW", "enter new s(M) power-law calibration?", platform::BoxButtons::YesNo,
+                                platform::BoxIcon::Question) == platform::IDYES) {
+    if (Road().calibrateCMPowerLaw) {
+      if (!Road().calibrateCMPowerLaw())
+        platform::UI().MessageBox("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!",
+                                  platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    } else {
+      NotAvailableYet();
+    }
+  }
+  SetSecondDerivativeRegularization(false, "ls-g(s)");
+  CheckMenuItem(294, Conti().secondDerivative != 0);
+  CheckMenuItem(295, !Conti().secondDerivative && Conti().maxEntropy);
+}

@@ -88,16 +88,38 @@ const std::vector<ControlSpec>& Controls() {
 }
 
 // Row and column of a control in the dialog's grid: the four components
-// side by side, the common entries below them.
+// side by side (fit box, label, edit), the common entries below them.
 void Place(FormControl& c) {
   if (c.id >= 401 && c.id <= 428) {
     const int comp = (c.id - 401) / 7, k = (c.id - 401) % 7;
-    c.column = comp;
-    c.row = 1 + k;
+    const int base = 4 * comp;
+    if (k == 0) {
+      c.row = 1;
+      c.column = base + 1;
+    } else if (k <= 3) {
+      c.row = 1 + k;
+      c.column = base;
+    } else {
+      c.row = k - 2;
+      c.column = base + 1;
+    }
     return;
   }
-  c.column = (c.id - 429) % 4;
-  c.row = 9 + (c.id - 429) / 4;
+  struct Cell {
+    int id, row, column;
+  };
+  static const Cell cells[] = {{429, 6, 0},  {430, 6, 4},  {431, 7, 0},  {455, 7, 4},  {432, 8, 0},
+                               {433, 8, 1},  {434, 8, 4},  {435, 8, 5},  {436, 8, 8},  {437, 8, 9},
+                               {438, 9, 1},  {439, 9, 5},  {440, 9, 9},  {443, 9, 13}, {441, 10, 0},
+                               {442, 10, 4}};
+  for (const Cell& cell : cells)
+    if (cell.id == c.id) {
+      c.row = cell.row;
+      c.column = cell.column;
+      return;
+    }
+  c.row = 11 + (c.id - 444) / 4;
+  c.column = 4 * ((c.id - 444) % 4);
 }
 
 // The quantities of the distribution family behind the vector slots the
@@ -159,6 +181,59 @@ std::vector<ContiField> ContiFields() {
     }
   }
   return f;
+}
+
+// The model options a few templates show on the check boxes 441-454.
+struct TemplateOption {
+  int templateId, id;
+  const char* label;
+};
+constexpr TemplateOption kOptions[] = {
+    {400, 450, "c1 nonideal"},
+    {573, 450, "c1 nonideal"},
+    {1101, 441, "Wiener skew"},
+    {892, 441, "Wiener skew"},
+    {586, 441, "Wiener skew"},
+    {1102, 441, "Wiener skew"},
+    {596, 442, "plot s-M"},
+    {596, 446, "plot s-R"},
+    {596, 445, "plot s-ff0"},
+    {599, 442, "plot s-M"},
+    {599, 446, "plot s-R"},
+    {599, 445, "plot s-ff0"},
+    {586, 445, "log(kD/(mg/ml))"},
+    {1102, 445, "Baxter T (set -1 for non-sticky spheres)"},
+    {586, 448, "best fit"},
+    {586, 449, "interpol. data"},
+    {586, 451, "load external"},
+    {586, 452, "freeze"},
+    {1102, 448, "best fit"},
+    {1102, 449, "interpol. data"},
+    {1102, 451, "load external"},
+    {1102, 452, "freeze"},
+    {324, 442, "fit boundary fractions"},
+    {333, 447, "integrate linear scale"},
+    {333, 448, "or integrate log scale"},
+    {333, 450, "equidistant 1/tau grid"},
+    {333, 451, "equidistant log(1/tau) grid"},
+    {334, 447, "integrate linear scale"},
+    {334, 448, "or integrate log scale"},
+    {334, 450, "equidistant 1/tau grid"},
+    {334, 451, "equidistant log(1/tau) grid"},
+    {335, 447, "integrate linear scale"},
+    {335, 448, "or integrate log scale"},
+    {335, 450, "equidistant 1/tau grid"},
+    {335, 451, "equidistant log(1/tau) grid"},
+    {318, 441, "Claverie Simulations"},
+    {318, 444, "move hat"},
+    {318, 445, "auto s hat"},
+    {318, 446, "fixed dt"},
+};
+
+const TemplateOption* OptionOf(int templateId, int id) {
+  for (const TemplateOption& o : kOptions)
+    if (o.templateId == templateId && o.id == id) return &o;
+  return nullptr;
 }
 
 }  // namespace
@@ -315,8 +390,11 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
       if (c.visible) c.label = labels[443];
     } else if (labels.count(c.id)) {
       c.label = labels[c.id];
-    } else if (c.id >= 444) {
-      c.visible = false;  // model options of a few templates only
+    } else if (c.id >= 441 && c.id != 443 && c.id != 455 && (c.id >= 444 || OptionOf(templateId, c.id))) {
+      // Model options of a few templates only.
+      const TemplateOption* option = OptionOf(templateId, c.id);
+      c.visible = option != nullptr;
+      if (option) c.label = option->label;
     }
     form_.controls.push_back(c);
   }

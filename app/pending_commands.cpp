@@ -150,11 +150,9 @@ void TXLAWindow::CmPlotSizeAndShapeDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmPlotBestStructure() { NotAvailableYet(); }
 void TXLAWindow::CmExtractSFromBest() { NotAvailableYet(); }
 void TXLAWindow::CmMirrorRawData() { NotAvailableYet(); }
-void TXLAWindow::CmFMScalingLawModel() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
 void TXLAWindow::CmDlsCumulantModel() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
-void TXLAWindow::CmTransformEqDataToMStar() { NotAvailableYet(); }
 void TXLAWindow::CmDlsDynamics7() { NotAvailableYet(); }
 void TXLAWindow::CmToggleG2m1G1() { NotAvailableYet(); }
 void TXLAWindow::CmPeldoDistributionPlot() { NotAvailableYet(); }

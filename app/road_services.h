@@ -45,6 +45,9 @@ struct RoadServices {
   std::function<bool(const std::string& selection)> loadDlsData;
   std::function<void(const std::string& path)> reloadParameters;
 
+  // Reads (s, M) pairs and fits the s(M) power law; false on failure.
+  std::function<bool()> calibrateCMPowerLaw;
+
   // Writes the parameter listing of the discrete model next to the fit data.
   std::function<void(const std::string& path)> saveParametersToFile;
   // "Update Saved Fit Parameters" before the fit data are saved.

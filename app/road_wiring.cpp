@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "app/distribution_plot_host.h"
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/plot_replay.h"
@@ -17,6 +16,7 @@
 #include "data/load_hooks.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_driver.h"
+#include "fit/saved_params.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -56,6 +56,7 @@ void InstallRoadServices(TXLAWindow& window) {
   r.drawResidualsBitmap = [w] {
     if (platform::DrawSurface* s = w->Frame().Surface()) DrawResidualsBitmap(*s);
   };
+  r.reloadParameters = [](const std::string& path) { ReloadParameters(path); };
   r.runContiSed = [] { RunContiSed(); };
   r.contiFit = [] { ContiFit(MainFitHost()); };
   r.freeDistributionArrays = [] { FreeDistributionArrays(); };
@@ -76,7 +77,6 @@ void ConnectMainRoad(TXLAWindow& window) {
   Host() = std::make_unique<WindowFitHost>(window);
   SetMainFitHost(Host().get());
   InstallRoadServices(window);
-  ConnectDistributionPlot(window);
 
   LoadTargets& t = CurrentLoadTargets();
   ModelParams& mp = gModelParams;
@@ -116,7 +116,6 @@ void ConnectMainRoad(TXLAWindow& window) {
 }
 
 void DisconnectMainRoad() {
-  DisconnectDistributionPlot();
   Road() = RoadServices{};
   SetMainFitHost(nullptr);
   Host().reset();

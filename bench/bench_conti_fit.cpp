@@ -20,11 +20,11 @@
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/fit_random.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
+#include "numerics/random.h"
 #include "platform/paths.h"
 
 namespace {
@@ -169,7 +169,7 @@ void BM_ContiFitSimplex(benchmark::State& state) {
   double seconds = 0;
   for (auto _ : state) {
     Float(6.010f, 1.40f);
-    fitrandom::SeedGaussRandom(3);
+    SeedGaussRandom(3);
     const auto t0 = std::chrono::steady_clock::now();
     ContiFit(&host);
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

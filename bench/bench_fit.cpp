@@ -13,7 +13,7 @@
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/fit_random.h"
+#include "numerics/random.h"
 #include "fit/model_params.h"
 #include "numerics/arrays.h"
 
@@ -73,7 +73,7 @@ void StartParameters() {
 }
 
 void RunMethod(benchmark::State& state, int method) {
-  fitrandom::SeedGaussRandom(1);
+  SeedGaussRandom(1);
   LoadPolynomialData(static_cast<int>(state.range(0)));
   PolynomialHost host;
   long evaluations = 0;
@@ -178,9 +178,9 @@ void BM_DiscreteSpeciesFit(benchmark::State& state) {
   SetTwoSpecies(4.0f, 6.0f, 9.0f);
   SimulateModel(&host);
   ScanSet& ss = CurrentScanSet();
-  fitrandom::SeedGaussRandom(3);
+  SeedGaussRandom(3);
   for (int j = 1; j <= ss.count; ++j)
-    for (int k = 1; k <= ss.points[j]; ++k) ss.signals[j][k] = ss.model[j][k] + fitrandom::GaussRandom(0.005f);
+    for (int k = 1; k <= ss.points[j]; ++k) ss.signals[j][k] = ss.model[j][k] + GaussRandom(0.005f);
   long evaluations = 0;
   for (auto _ : state) {
     SetTwoSpecies(3.7f, 5.0f, 9.8f);

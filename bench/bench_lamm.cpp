@@ -60,15 +60,7 @@ void Solve(benchmark::State& state, Grid grid) {
     L.SetScanTimes(d.records.data(), d.ptr.data(), d.grid.data(),
                    static_cast<int>(d.grid.size()) - 1, nullptr, nullptr, false, nullptr, 50, 1,
                    false, false, false, 0, false, 0, true);
-    L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
-                      st.backDiffusionLevel, st.shutOffBackDiffusion,
-                      st.optimiseTimeInvariantGrid, st.automaticGridSize, 1.0f,
-                      st.rampRotorSpeed, st.fixedTimeStep, 0, st.equilibriumThreshold, st.gridS,
-                      st.automaticSGrid, false, st.automaticAlgorithm, st.workingMaxDcOverC,
-                      st.lowerStepThreshold, st.upperStepThreshold, st.workingMaxDcOverC,
-                      st.feGridSize, 0, st.movingHatAlgorithm, st.claverieAlgorithm, 1e-4f,
-                      st.truncationLevel, st.truncateGrid, 1.0, 2.0, st.automaticSwitchS,
-                      st.automaticSwitchSOptimised);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     benchmark::DoNotOptimize(L.CheckAndRun());
     state.counters["N"] = L.NodeCount();
@@ -92,15 +84,7 @@ void BM_LammList100Species(benchmark::State& state) {
   templ.SetScanTimes(d.records.data(), d.ptr.data(), d.grid.data(),
                      static_cast<int>(d.grid.size()) - 1, nullptr, nullptr, false, nullptr, 50, 1,
                      false, false, false, 0, false, 0, true);
-  templ.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
-                        st.backDiffusionLevel, st.shutOffBackDiffusion,
-                        st.optimiseTimeInvariantGrid, st.automaticGridSize, 1.0f,
-                        st.rampRotorSpeed, st.fixedTimeStep, 0, st.equilibriumThreshold,
-                        st.gridS, st.automaticSGrid, false, st.automaticAlgorithm,
-                        st.workingMaxDcOverC, st.lowerStepThreshold, st.upperStepThreshold,
-                        st.workingMaxDcOverC, st.feGridSize, 0, st.movingHatAlgorithm,
-                        st.claverieAlgorithm, 1e-4f, st.truncationLevel, st.truncateGrid, 1.0,
-                        2.0, st.automaticSwitchS, st.automaticSwitchSOptimised);
+  SetModelOptionsFromSettings(templ, st, st.workingMaxDcOverC, st.feGridSize);
   templ.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   const int n = 100;
   std::vector<double> s(n + 1), D(n + 1);

@@ -17,7 +17,6 @@
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/fit_random.h"
 #include "fit/fit_vector.h"
 #include "fit/marquardt.h"
 #include "fit/model_params.h"
@@ -26,6 +25,7 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
+#include "numerics/random.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"
 
@@ -358,7 +358,7 @@ void Scatter(float** p, int n, int centre, int keep) {
   for (int j = 1; j <= n + 1; ++j) {
     if (j == centre || j == keep) continue;
     for (int i = 1; i <= n; ++i)
-      p[j][i] = p[centre][i] + fitrandom::GaussRandom(ContiSimplexSpread(i) * 0.1f * p[centre][i]);
+      p[j][i] = p[centre][i] + GaussRandom(ContiSimplexSpread(i) * 0.1f * p[centre][i]);
   }
 }
 
@@ -643,18 +643,7 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     ContiParametersToFitVector(n, pb);
     float yb = y[b];
     fs.startRmsd = fs.startRmsdCopy = yb;
-    fs.annealSeed = -3;
-    fitrandom::ran1(&fs.annealSeed);
-    const int steps = fs.annealSteps;
-    for (int k = 0; k < steps && !fs.stopRequested; ++k) {
-      ++fs.minimiserRuns;
-      fs.evaluationsThisRun = 0;
-      int budget = fs.annealIterations;
-      fs.annealTemperature = AnnealingTemperature(k, steps, t0);
-      AnnealingSimplexStep(fs.annealTemperature, host, p, y, n, pb, &yb, tol, ContiSimplexSim,
-                           &budget);
-      if (budget > 0) break;
-    }
+    RunAnnealingSchedule(host, p, y, n, pb, &yb, tol, ContiSimplexSim, t0);
     interrupted = fs.stopRequested != 0;
     if (interrupted) StopEnd(host);
     fs.fitRunning = 0;

@@ -42,14 +42,7 @@ void Configure(CLammIdeal& L, int k, double s, double D, double vbar) {
                  nullptr, false, sc.order.data(), sc.count, 1, gFitEngineState.fitRunning != 0,
                  Conti().silent != 0, st.simulateTimeResolution != 0, st.scanVelocity,
                  st.simulateRadialResolution != 0, st.convolutionRange, df.absorbance != 0);
-  L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
-                    st.backDiffusionLevel, st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid,
-                    st.automaticGridSize, 1.0f, st.rampRotorSpeed, st.fixedTimeStep, 0,
-                    st.equilibriumThreshold, st.gridS, st.automaticSGrid, false,
-                    st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
-                    st.upperStepThreshold, st.workingMaxDcOverC, st.feGridSize, 0,
-                    st.movingHatAlgorithm, st.claverieAlgorithm, 1e-4f, st.truncationLevel,
-                    st.truncateGrid, 1.0, 2.0, st.automaticSwitchS, st.automaticSwitchSOptimised);
+  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
   const ModelSelectorFlags& f = gModelSelectorFlags;
   if (f.ZoneCentrifugationModel || f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel)
     L.SetGeometryFlags(true, gModelParams.zoneValue, false);

@@ -85,11 +85,13 @@ bool GridSpecies(int i, float T, Species& sp) {
   ContiSettings& cs = Conti();
   SolutionConditions& sol = gSolutionConditions;
   const ModelSelectorFlags& f = F();
-  const float x = cs.molarMasses[i];
+  const bool twoD = TwoDimensionalModel();
+  // The 2-D points run past the s grid (N2 = N x n_f); they take their
+  // values from the 2-D arrays only.
+  const float x = twoD ? 0.0f : cs.molarMasses[i];
   float* sg = cs.sValues;
   float* mg = cs.molarMasses;
   float s = 0, M = 0, D = 0;
-  const bool twoD = TwoDimensionalModel();
   if (f.CMPriorVbarModel) {
     M = x;
     sol.vbar = VbarFromMass(x);

@@ -10,6 +10,7 @@
 #include "distributions/regularization_matrix.h"
 #include "distributions/work_blocks.h"
 #include "fit/serial_fit_settings.h"
+#include "numerics/brent_root.h"
 
 RegularizationState& Regularization() {
   static RegularizationState state;
@@ -28,61 +29,12 @@ void ZeroAmplitudes(int m) {
   for (int i = 1; i <= m; ++i) x[i] = 0.0;
 }
 
+// Brent's root finder; a root not found in 200 steps is reported as the
+// run's error 4 and taken as 0.
 template <typename Real, typename F>
 Real Brent(const F& f, Real a, Real b, Real fa, Real fb, Real tol, Real eps) {
-  Real c = b, fc = fb, d = 0, e = 0;
-  for (int iter = 1; iter <= 200; ++iter) {
-    if ((fb > 0 && fc > 0) || (fb < 0 && fc < 0)) {
-      c = a;
-      fc = fa;
-      e = d = b - a;
-    }
-    if (std::fabs(fc) < std::fabs(fb)) {
-      a = b;
-      b = c;
-      c = a;
-      fa = fb;
-      fb = fc;
-      fc = fa;
-    }
-    const Real tol1 = 2 * eps * std::fabs(b) + Real(0.5) * tol;
-    const Real xm = Real(0.5) * (c - b);
-    if (std::fabs(xm) <= tol1 || fb == 0) return b;
-    if (std::fabs(e) >= tol1 && std::fabs(fa) > std::fabs(fb)) {
-      Real p, q, r;
-      const Real s = fb / fa;
-      if (a == c) {
-        p = 2 * xm * s;
-        q = 1 - s;
-      } else {
-        q = fa / fc;
-        r = fb / fc;
-        p = s * (2 * xm * q * (q - r) - (b - a) * (r - 1));
-        q = (q - 1) * (r - 1) * (s - 1);
-      }
-      if (p > 0) q = -q;
-      p = std::fabs(p);
-      const Real min1 = 3 * xm * q - std::fabs(tol1 * q);
-      const Real min2 = std::fabs(e * q);
-      if (2 * p < (min1 < min2 ? min1 : min2)) {
-        e = d;
-        d = p / q;
-      } else {
-        d = xm;
-        e = d;
-      }
-    } else {
-      d = xm;
-      e = d;
-    }
-    a = b;
-    fa = fb;
-    if (std::fabs(d) > tol1)
-      b += d;
-    else
-      b += (xm >= 0 ? std::fabs(tol1) : -std::fabs(tol1));
-    fb = f(b);
-  }
+  Real root;
+  if (BrentRoot(f, a, b, fa, fb, tol, eps, 200, &root)) return root;
   ContiErrorOrCode("Maximum number of iterations exceeded in zbrent", 4);
   return 0;
 }

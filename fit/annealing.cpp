@@ -7,32 +7,18 @@
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/fit_random.h"
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/model_selector.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
+#include "numerics/random.h"
 
 namespace {
 
 // Thermal fluctuation tt * ln(u), never negative for tt <= 0.
 float Fluctuation(float tt) {
-  return tt * std::log(fitrandom::ran1(&gFitEngineState.annealSeed));
-}
-
-void ComputePsum(float** p, int n, float* psum) {
-  for (int j = 1; j <= n; ++j) {
-    float sum = 0.0f;
-    for (int i = 1; i <= n + 1; ++i) sum += p[i][j];
-    psum[j] = sum;
-  }
-}
-
-float RelativeSpread(float lo, float hi) {
-  const float denominator = std::fabs(lo) + std::fabs(hi);
-  if (denominator == 0.0f) return 0.0f;
-  return 2.0f * std::fabs(hi - lo) / denominator;
+  return tt * std::log(ran1(&gFitEngineState.annealSeed));
 }
 
 }  // namespace
@@ -143,6 +129,22 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
   for (int j = 1; j <= n; ++j) std::swap(p[1][j], p[ilo][j]);
 }
 
+void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
+                          FitTarget target, float t0) {
+  FitEngineState& fs = gFitEngineState;
+  fs.annealSeed = -3;
+  ran1(&fs.annealSeed);
+  const int steps = fs.annealSteps;
+  for (int k = 0; k < steps && !fs.stopRequested; ++k) {
+    ++fs.minimiserRuns;
+    fs.evaluationsThisRun = 0;
+    int budget = fs.annealIterations;
+    fs.annealTemperature = AnnealingTemperature(k, steps, t0);
+    AnnealingSimplexStep(fs.annealTemperature, host, p, y, n, pb, yb, ftol, target, &budget);
+    if (budget >= 1) break;
+  }
+}
+
 int SimulatedAnnealingFit(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   fs.annealTemperature = fs.annealStartTemperature;
@@ -158,7 +160,6 @@ int SimulatedAnnealingFit(FitHost* host) {
   fs.stopRequested = 0;
   fs.evaluationsThisRun = 0;
   fs.evaluationsTotal = 0;
-  int iter = 0;
   fs.fitRunning = 1;
   ComposeFitInfoText(host);
   fs.startRmsd = fs.startRmsdCopy = fs.currentRmsd;
@@ -185,17 +186,7 @@ int SimulatedAnnealingFit(FitHost* host) {
     FitVectorToParameters(p[best]);
     ParametersToFitVector(n, pb);
 
-    fs.annealSeed = -3;
-    fitrandom::ran1(&fs.annealSeed);
-    const int steps = fs.annealSteps;
-    for (int k = 0; k < steps && !fs.stopRequested; ++k) {
-      ++fs.minimiserRuns;
-      fs.evaluationsThisRun = 0;
-      iter = fs.annealIterations;
-      fs.annealTemperature = AnnealingTemperature(k, steps, fs.annealStartTemperature);
-      AnnealingSimplexStep(fs.annealTemperature, host, p, y, n, pb, &yb, ftol, SimplexSim, &iter);
-      if (iter >= 1) break;
-    }
+    RunAnnealingSchedule(host, p, y, n, pb, &yb, ftol, SimplexSim, fs.annealStartTemperature);
 
     fs.fitRunning = 0;
     fs.stopRequested = 0;

@@ -20,6 +20,13 @@ int SimulatedAnnealingFit(FitHost* host);
 void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
                           FitTarget target, int* iter);
 
+// The whole schedule: ran1 restarted from seed -3, then annealSteps runs of
+// at most annealIterations evaluations each at the temperatures falling from
+// t0, until one run converges within its budget or a stop is requested. The
+// best point found stays in pb, *yb.
+void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
+                          FitTarget target, float t0);
+
 // Trial step of the annealing simplex; returns the fluctuated trial value.
 float TryAnnealingPoint(float tt, FitHost* host, float** p, float* y, float* psum, int n, float* pb, float* yb,
                         FitTarget target, int ihi, float* yhi, float fac);

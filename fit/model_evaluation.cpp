@@ -139,13 +139,7 @@ void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitud
                  gSimulationSwitches.redrawDuringSimulation != 0, ss.order.data(), ss.count, k, false, false,
                  st.simulateTimeResolution != 0, st.scanVelocity, st.simulateRadialResolution != 0,
                  st.convolutionRange, data.absorbance != 0);
-  L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false, st.backDiffusionLevel,
-                    st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid, st.automaticGridSize, 1.0f,
-                    st.rampRotorSpeed, st.fixedTimeStep, 0, st.equilibriumThreshold, st.gridS, st.automaticSGrid,
-                    false, st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
-                    st.upperStepThreshold, st.maxDcOverC, st.gridSizeInUse, 0, st.movingHatAlgorithm,
-                    st.claverieAlgorithm, 1e-4f, st.truncationLevel, st.truncateGrid, 1.0, 2.0,
-                    st.automaticSwitchS, st.automaticSwitchSOptimised);
+  SetModelOptionsFromSettings(L, st, st.maxDcOverC, st.gridSizeInUse);
   if (mp.startTimeFit || mp.startTime != 0.0f) L.SetInitialTime(mp.startTime);
   if (CurrentSpeedProfile.Active())
     L.LoadFromThreadJob(*CurrentSpeedProfile.profile, 0.0, st.variableSpeedDiffusionShutOff);

@@ -7,17 +7,13 @@
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/fit_random.h"
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
-
-namespace {
-
-constexpr int kMaxEvaluations = 5000;
+#include "numerics/random.h"
 
 void ComputePsum(float** p, int n, float* psum) {
   for (int j = 1; j <= n; ++j) {
@@ -27,12 +23,15 @@ void ComputePsum(float** p, int n, float* psum) {
   }
 }
 
-// Relative spread of two values; two exact zeros count as converged.
 float RelativeSpread(float lo, float hi) {
   const float denominator = std::fabs(lo) + std::fabs(hi);
   if (denominator == 0.0f) return 0.0f;
   return 2.0f * std::fabs(hi - lo) / denominator;
 }
+
+namespace {
+
+constexpr int kMaxEvaluations = 5000;
 
 void ShowBestVertex(FitHost* host, float* vertex, float value) {
   if (!host) return;
@@ -156,7 +155,6 @@ float Clamp(float v, float lo, float hi) { return v > hi ? hi : (v < lo ? lo : v
 }  // namespace
 
 void MakeInitialSimplex(int n, float** p) {
-  using fitrandom::GaussRandom;
   const FitEngineState& fs = gFitEngineState;
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   const float r = fs.initialRandomization;

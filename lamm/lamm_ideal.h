@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "lamm/moving_frame_core.h"
+
 struct ScanRecord;
 class CRotorSpeedProfile;
 
@@ -235,17 +237,9 @@ class CLammIdeal {
   void SetupMovingFrameGrid();
   void AssembleMovingFrameMatrices();
   void UpdateSedimentationTerms();
-  void PrecomputeFramePeriodSystem();
-  void SetFrameEndRadii(double tau);
-  void RefreshBoundaryEntries();
-  void UpdateMovingFrameBoundaries(double tau);
   void ShiftMovingFrame();
-  void ClampOverflowAtEnds();
-  bool TridagMovingFrame(const double* a, const double* b, const double* c, const double* r,
-                         double* u, int n);
-  void SolveStoredFactorization(const double* rhs, double* u) const;
-  double FrameC(int i, int j) const;
-  void FrameBoundaryEntries(double store[4][8]) const;
+  // Points the shared moving-frame core at this object's storage and state.
+  void BindFrameCore() const;
 
   void SetInitialConcentration();
   void SolveWithoutDiffusion();
@@ -356,11 +350,10 @@ class CLammIdeal {
   double *L1lo_ = nullptr, *L1di_ = nullptr, *L1up_ = nullptr;
   double *Tlo_ = nullptr, *Tdi_ = nullptr, *Tup_ = nullptr;
   double *Slo_ = nullptr, *Spiv_ = nullptr, *Srat_ = nullptr;
-  double t0_ = 0, period_ = 1e10, kS_ = 0, kF_ = 0, dtFixed_ = 1, sStar_ = 0;
-  double endStore_[4][8] = {};
-  double E_[9] = {};
+  double dtFixed_ = 1, sStar_ = 0;
+  mutable CMovingFrameCore mf_;  // frame clock, rates and matrices of the path
   bool periodStepping_ = false, storedUse_ = false, firstRunStep_ = false, partial_ = false,
-       completeNext_ = false, veryFirst_ = false, storedReady_ = false;
+       completeNext_ = false, veryFirst_ = false;
   double totalAmount_ = 0;
 
   // ---- time loop ----

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "lamm/lamm_ideal.h"
 #include "numerics/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
@@ -138,4 +139,16 @@ bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings&
   if (n >= 28) s.variableSpeedDiffusionShutOff = v[27];
   if (n < kLines) SaveLammEqParameterPreferences(path, s, fitTolerance);
   return true;
+}
+
+void SetModelOptionsFromSettings(CLammIdeal& L, const LammSolverSettings& st, double stepBase,
+                                 int defaultNodes) {
+  L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
+                    st.backDiffusionLevel, st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid,
+                    st.automaticGridSize, 1.0f, st.rampRotorSpeed, st.fixedTimeStep, 0,
+                    st.equilibriumThreshold, st.gridS, st.automaticSGrid, false,
+                    st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
+                    st.upperStepThreshold, stepBase, defaultNodes, 0, st.movingHatAlgorithm,
+                    st.claverieAlgorithm, 1e-4f, st.truncationLevel, st.truncateGrid, 1.0, 2.0,
+                    st.automaticSwitchS, st.automaticSwitchSOptimised);
 }

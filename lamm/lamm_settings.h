@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+class CLammIdeal;
+
 struct LammSolverSettings {
   // --- stored in "tarnellammparams.ini", in file order ---------------------
   float automaticSwitchS = 5.0f;          // 1: s (S) normalised to 30000 rpm
@@ -71,3 +73,11 @@ bool SaveLammEqParameterPreferences(const std::string& path, const LammSolverSet
 // True when at least 26 values were read.
 bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings& settings,
                                     float& fitTolerance);
+
+// Hands the settings to a solver as its model options, with the fixed choices
+// every model evaluation makes (no forced steep start, f/f0 1, no solver
+// switch, blend 1, step factor 2). stepBase (the dc/c limit the step control
+// starts from) and defaultNodes (the grid size to start from) are the
+// caller's: the fits pass what they allocated for.
+void SetModelOptionsFromSettings(CLammIdeal& L, const LammSolverSettings& st, double stepBase,
+                                 int defaultNodes);

@@ -54,7 +54,7 @@ class MultiThreadCLammIdeal {
   int count_ = 1;
 };
 
-// Solves species 1..n (s in Svedberg, D in cm^2/s, vbar per species or null
+// Solves species 1..n (s in Svedberg, D in cm^2/s, vbar for each species or null
 // for the template's) into results[k][scan]; returns the last positive error
 // code (0 when all were solved), after one "error #%d in simulation #%d" box
 // per failed worker.

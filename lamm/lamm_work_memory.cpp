@@ -78,7 +78,7 @@ void CLammIdeal::FreeWorkMemory() {
   frameBlock_.reset();
   xi_ = Clo_ = Cdi_ = Cup_ = L0lo_ = L0di_ = L0up_ = L1lo_ = L1di_ = L1up_ = nullptr;
   Tlo_ = Tdi_ = Tup_ = Slo_ = Spiv_ = Srat_ = nullptr;
-  storedReady_ = false;
+  mf_.storedReady = false;
   c_ = cPrev_ = r_ = rhs_ = nullptr;
   Mlo_ = Mdi_ = Mup_ = Klo_ = Kdi_ = Kup_ = nullptr;
   Alo_ = Adi_ = Aup_ = Blo_ = Bdi_ = Bup_ = nullptr;

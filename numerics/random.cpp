@@ -38,8 +38,8 @@ struct CombinedGenerator {
   void StepY() { y = 33378u * (y & 0xFFFFu) + (y >> 16); }
   void StepZ() { z = 57225u * (z & 0xFFFFu) + (z >> 16); }
 
-  void Seed() {
-    const uint32_t s = static_cast<uint32_t>(ClockSeed());
+  void Seed() { Seed(static_cast<uint32_t>(ClockSeed())); }
+  void Seed(uint32_t s) {
     x = 2244614371u;
     y = 521288629u;
     z = 362436069u;
@@ -171,4 +171,9 @@ void ResetRandomGenerators() {
   uniformGenerator.seeded = false;
   gaussState = GaussState{};
   gaussState2 = GaussState{};
+}
+
+void SeedGaussRandom(unsigned seed) {
+  gaussState = GaussState{};
+  gaussState.gen.Seed(seed);
 }

@@ -29,3 +29,6 @@ bool RandomSelectFraction2(int* a, int from, int to, float fraction);
 
 // Makes the clock-seeded generators seed again on their next call (tests).
 void ResetRandomGenerators();
+// Restarts GaussRandom from a fixed seed instead of the clock, so that a fit
+// started from a random simplex can be repeated (tests, benchmarks).
+void SeedGaussRandom(unsigned seed);

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "numerics/arrays.h"
+#include "numerics/brent_root.h"
 #include "numerics/error_box.h"
 
 namespace {
@@ -132,62 +133,10 @@ double betai(double a, double b, double x) {
 double statzbrent(double (*f)(double), double x1, double x2, double tol) {
   constexpr int ITMAX = 100;
   constexpr double EPS = 3.0e-8;
-  double a = x1, b = x2, c = x2, d = 0, e = 0;
-  double fa = f(a), fb = f(b);
+  const double fa = f(x1), fb = f(x2);
   if ((fa > 0 && fb > 0) || (fa < 0 && fb < 0)) ErrorBox("Root must be bracketed in statzbrent");
-  double fc = fb;
-  for (int iter = 1; iter <= ITMAX; ++iter) {
-    if ((fb > 0 && fc > 0) || (fb < 0 && fc < 0)) {
-      c = a;
-      fc = fa;
-      e = d = b - a;
-    }
-    if (std::fabs(fc) < std::fabs(fb)) {
-      a = b;
-      b = c;
-      c = a;
-      fa = fb;
-      fb = fc;
-      fc = fa;
-    }
-    const double tol1 = 2 * EPS * std::fabs(b) + 0.5 * tol;
-    const double xm = 0.5 * (c - b);
-    if (std::fabs(xm) <= tol1 || fb == 0) return b;
-    if (std::fabs(e) >= tol1 && std::fabs(fa) > std::fabs(fb)) {
-      double p, q, r;
-      const double s = fb / fa;
-      if (a == c) {
-        p = 2 * xm * s;
-        q = 1 - s;
-      } else {
-        q = fa / fc;
-        r = fb / fc;
-        p = s * (2 * xm * q * (q - r) - (b - a) * (r - 1));
-        q = (q - 1) * (r - 1) * (s - 1);
-      }
-      if (p > 0) q = -q;
-      p = std::fabs(p);
-      const double min1 = 3 * xm * q - std::fabs(tol1 * q);
-      const double min2 = std::fabs(e * q);
-      if (2 * p < (min1 < min2 ? min1 : min2)) {
-        e = d;
-        d = p / q;
-      } else {
-        d = xm;
-        e = d;
-      }
-    } else {
-      d = xm;
-      e = d;
-    }
-    a = b;
-    fa = fb;
-    if (std::fabs(d) > tol1)
-      b += d;
-    else
-      b += xm >= 0 ? std::fabs(tol1) : -std::fabs(tol1);
-    fb = f(b);
-  }
+  double root;
+  if (BrentRoot(f, x1, x2, fa, fb, tol, EPS, ITMAX, &root)) return root;
   ErrorBox("Maximum number of iterations exceeded in statzbrent");
   return 0.0;
 }

@@ -88,15 +88,7 @@ int main(int argc, char** argv) {
                           static_cast<float>(meniscus + 0.01), static_cast<float>(bottom - 0.01));
     L.SetScanTimes(records.data(), outPtr.data(), radii.data(), points, nullptr, nullptr, false,
                    nullptr, scans, 1, false, false, false, 0, false, 0, true);
-    L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
-                      st.backDiffusionLevel, st.shutOffBackDiffusion,
-                      st.optimiseTimeInvariantGrid, st.automaticGridSize, 1.0f,
-                      st.rampRotorSpeed, st.fixedTimeStep, 0, st.equilibriumThreshold, st.gridS,
-                      st.automaticSGrid, false, st.automaticAlgorithm, st.workingMaxDcOverC,
-                      st.lowerStepThreshold, st.upperStepThreshold, st.workingMaxDcOverC,
-                      st.feGridSize, 0, st.movingHatAlgorithm, st.claverieAlgorithm, 1e-4f,
-                      st.truncationLevel, st.truncateGrid, 1.0, 2.0, st.automaticSwitchS,
-                      st.automaticSwitchSOptimised);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, kVbar, kDensity, 1.0);
     const int error = L.CheckAndRun();
     if (error != 0) {

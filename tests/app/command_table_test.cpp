@@ -27,7 +27,8 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {200, "select files to fit"}, {226, "select files to add to set 1"},
     {298, "select files in set 1 to fit"}, {515, "select files in set 1 to fit"},
     {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}, {595, "ATTENTION"},
-    {949, "select files to fit"}, {513, "ERROR"}, {511, "ls-g(s)"}};
+    {949, "select files to fit"}, {513, "ERROR"}, {511, "ls-g(s)"}, {896, "ERROR"},
+    {887, "C(M) POWERLAW"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
 const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,

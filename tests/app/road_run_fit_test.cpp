@@ -89,6 +89,9 @@ TEST_F(RoadRun, ParameterDialogShowsTheTemplateAndWritesTheModelBack) {
   EXPECT_EQ(shown.Find(406)->label, "D");
   EXPECT_EQ(shown.Find(407)->label, "s");
   EXPECT_EQ(shown.Find(455)->label, "Fit RI Noise");
+  EXPECT_TRUE(shown.Find(455)->visible);
+  EXPECT_EQ(shown.Find(450)->label, "c1 nonideal");
+  EXPECT_FALSE(shown.Find(449)->visible);
   EXPECT_TRUE(shown.Find(427)->visible);
   EXPECT_FALSE(shown.Find(443)->visible);
   EXPECT_FLOAT_EQ(gModelParams.s[1], 4.5f);
@@ -111,6 +114,21 @@ TEST_F(RoadRun, ParameterDialogShowsTheTemplateAndWritesTheModelBack) {
   Window().Dispatch(212);
   EXPECT_EQ(forms_.canCloseRefusals, 1);
   EXPECT_FLOAT_EQ(gModelParams.s[1], 5.5f);
+
+  // Non-ideality of component 1, asked after OK.
+  const char* title = "NONIDEAL COMPONENT 1";
+  ui_->ExpectPrompt(title, "log10(ks/(mg/ml)):", std::string("-1.2"));
+  ui_->ExpectBox(title, "fit ks?", platform::IDYES);
+  ui_->ExpectPrompt(title, "log10(kd/(mg/ml)):", std::string("-2"));
+  ui_->ExpectBox(title, "fit kd?", platform::IDNO);
+  ui_->ExpectPrompt(title, "Signal per mg/ml:", std::string("2.5"));
+  forms_.Expect({"", {}, {{450, 1}}, true});
+  Window().Dispatch(212);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[20], -1.2f);
+  EXPECT_EQ(gModelParameterVector.F[20], 1);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[21], -2.0f);
+  EXPECT_EQ(gModelParameterVector.F[21], 0);
+  EXPECT_DOUBLE_EQ(CurrentScanSet().signalPerConcentration, 2.5);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
@@ -383,6 +401,53 @@ TEST_F(RoadRun, ZoneDistributionSwitchesRegularisationAndTheMobilityModelNeedsIt
   EXPECT_EQ(m.ElectrophoresisCVModel, 0);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_TRUE(ui_->AllConsumed());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadRun, MeniscusAndBottomLimitsKeepClearOfTheFitLimits) {
+  Window();
+  ScanSet& s = CurrentScanSet();
+  FitEngineState& fs = gFitEngineState;
+  gModelParams.meniscus = 5.9f;
+  gModelParams.bottom = 7.2f;
+  s.leftFitLimit = 5.91f;
+  s.rightFitLimit = 7.1f;
+  SetDefaultMeniscusBottomLimits();
+  EXPECT_FLOAT_EQ(fs.meniscusMax, 5.909f);  // not 5.92, which lies beyond the left fit limit
+  EXPECT_FLOAT_EQ(fs.meniscusMin, 5.88f);
+  EXPECT_FLOAT_EQ(fs.bottomMin, 7.15f);
+  EXPECT_FLOAT_EQ(fs.bottomMax, 7.25f);
+  CurrentDataTypeFlags().fluorescence = 1;
+  s.leftFitLimit = 6.2f;
+  SetDefaultMeniscusBottomLimits();
+  EXPECT_FLOAT_EQ(fs.meniscusMax, 6.0f);
+  EXPECT_FLOAT_EQ(fs.meniscusMin, 5.8f);
+  EXPECT_FLOAT_EQ(fs.bottomMin, 7.101f);  // 7.1 would touch the right fit limit
+  EXPECT_FLOAT_EQ(fs.bottomMax, 7.3f);
+  CurrentDataTypeFlags().fluorescence = 0;
+
+  // The user's limits stand until an entry of 0 asks for the automatic ones.
+  forms_.Expect({"set meniscus+limits", {{11, "5.95"}, {12, "5.9"}, {13, "5.99"}, {21, "7.2"}, {22, "7.15"}, {23, "7.3"}}, {}});
+  Window().Dispatch(240);
+  EXPECT_EQ(UserFitLimitsSet(), 1);
+  EXPECT_FLOAT_EQ(fs.meniscusMin, 5.9f);
+  EXPECT_FLOAT_EQ(fs.bottomMax, 7.3f);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[13], 5.95f);
+  SetDefaultMeniscusBottomLimits();
+  EXPECT_FLOAT_EQ(fs.meniscusMin, 5.9f);
+  forms_.Expect({"", {{12, "0"}}, {}});
+  Window().Dispatch(240);
+  EXPECT_EQ(UserFitLimitsSet(), 0);
+  EXPECT_FLOAT_EQ(fs.meniscusMin, 5.93f);  // the defaults replace all four
+  EXPECT_FLOAT_EQ(fs.bottomMax, 7.25f);
+  // Cancel changes nothing.
+  forms_.Expect({"", {{11, "6.5"}}, {}, false});
+  Window().Dispatch(240);
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.95f);
+  EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
 }
 
 }  // namespace

@@ -136,14 +136,7 @@ class AutomationRun : public autotest::Scratch {
       L.SetOutputParameters(s, DiffusionAtFf13(s), meniscus, bottom, 1.0, 6.01f, 7.19f);
       L.SetScanTimes(records.data(), ptr.data(), radii.data(), points, nullptr, nullptr, false,
                      nullptr, scans, 1, false, false, false, 0, false, 0, true);
-      L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
-                        st.backDiffusionLevel, st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid,
-                        st.automaticGridSize, 1.0f, st.rampRotorSpeed, st.fixedTimeStep, 0,
-                        st.equilibriumThreshold, st.gridS, st.automaticSGrid, false,
-                        st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
-                        st.upperStepThreshold, st.workingMaxDcOverC, st.feGridSize, 0,
-                        st.movingHatAlgorithm, st.claverieAlgorithm, 1e-4f, st.truncationLevel,
-                        st.truncateGrid, 1.0, 2.0, st.automaticSwitchS, st.automaticSwitchSOptimised);
+      SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
       L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
       ASSERT_EQ(L.CheckAndRun(), 0);
       for (int k = 1; k <= scans; ++k)

@@ -251,17 +251,6 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_EQ(cs.discreteM, 410.0f);
                       EXPECT_EQ(cs.discreteS, 0.52f);
                     }},
-        VariantCase{"ConformationalChange", [](ModelSelectorFlags& f) { f.ConformationalChangeCSModel = 1; },
-                    [](float* p, int*) {
-                      p[10] = 150000.0f;
-                      p[6] = 6.5f;
-                      p[8] = 9.5f;
-                    },
-                    [](const ContiSettings& cs, const SolutionConditions&, const float*, const int*) {
-                      EXPECT_EQ(cs.conformationM, 150000.0f);
-                      EXPECT_EQ(cs.conformationSMin, 6.5f);
-                      EXPECT_EQ(cs.conformationSMax, 9.5f);
-                    }},
         VariantCase{"SizeAndShape", [](ModelSelectorFlags& f) { f.CSff0Model = 1; },
                     [](float* p, int*) {
                       p[10] = 1.1f;

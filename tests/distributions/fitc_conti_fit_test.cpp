@@ -12,10 +12,10 @@
 #include "distributions/conti_fit.h"
 #include "distributions/conti_fit_display.h"
 #include "fit/fit_host.h"
-#include "fit/marquardt.h"
-#include "fit/fit_random.h"
 #include "fit/fit_vector.h"
+#include "fit/marquardt.h"
 #include "fit/serial_fit_settings.h"
+#include "numerics/random.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
@@ -83,7 +83,7 @@ class ContiFitTest : public ::testing::Test {
     fs.useMarquardt = fs.useAnnealing = 0;
     fs.stopRequested = 0;
     gSerialFitSettings = SerialFitSettings{};
-    fitrandom::SeedGaussRandom(13);
+    SeedGaussRandom(5);
     Float(6.012f, 1.4f);
   }
   void TearDown() override {

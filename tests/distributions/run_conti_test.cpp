@@ -262,7 +262,9 @@ TEST_F(RunTest, MassDistributionOnItsMassGrid) {
                      : i == 12 ? (cs.molarMasses[12] - cs.molarMasses[11]) / 2
                                : (cs.molarMasses[i + 1] - cs.molarMasses[i - 1]) / 2;
     total += cs.distribution[i] * w;
-    if (i != 5) EXPECT_NEAR(cs.distribution[i] * w, 0.0, 1e-5) << i;
+    if (i != 5) {
+      EXPECT_NEAR(cs.distribution[i] * w, 0.0, 1e-5) << i;
+    }
   }
   EXPECT_NEAR(total, 0.5, 1e-5);
   gModelSelectorFlags.CSModel = 1;

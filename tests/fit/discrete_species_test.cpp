@@ -8,7 +8,6 @@
 #include "data/scan_grid.h"
 #include "fit/amplitudes.h"
 #include "fit/fit_driver.h"
-#include "fit/fit_random.h"
 #include "fit/marquardt.h"
 #include "fit/model_evaluation.h"
 #include "fit/simulation_errors.h"

@@ -2,8 +2,8 @@
 
 #include "fit/fit_driver.h"
 #include "fit/nelder_mead.h"
-#include "fit/fit_random.h"
 #include "fit_test_support.h"
+#include "numerics/random.h"
 
 namespace {
 
@@ -137,7 +137,7 @@ TEST_F(FitVectorTest, EvaluationDerivesTheThreeStateRatios) {
 }
 
 TEST_F(FitVectorTest, InitialSimplexRespectsLimitsAndMovesZeroStarts) {
-  fitrandom::SeedGaussRandom(7);
+  SeedGaussRandom(7);
   gModelSelectorFlags.LammDiscreteModel = 1;
   F[5] = F[13] = F[15] = F[26] = F[9] = 1;
   const int n = ParametersToFitVector(0, nullptr);

@@ -6,10 +6,10 @@
 
 #include "fit/annealing.h"
 #include "fit/fit_driver.h"
-#include "fit/fit_random.h"
 #include "fit/marquardt.h"
 #include "fit/nelder_mead.h"
 #include "fit_test_support.h"
+#include "numerics/random.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ class MinimiserTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fittest::ResetFitState();
-    fitrandom::SeedGaussRandom(12345);
+    SeedGaussRandom(12345);
   }
   void TearDown() override {
     fittest::ClearScans();

@@ -67,14 +67,7 @@ struct Experiment {
 
 // Loads the model options from settings the way the model evaluation does.
 inline void LoadOptions(CLammIdeal& L, const LammSolverSettings& st) {
-  L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
-                    st.backDiffusionLevel, st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid,
-                    st.automaticGridSize, 1.0f, st.rampRotorSpeed, st.fixedTimeStep, 0,
-                    st.equilibriumThreshold, st.gridS, st.automaticSGrid, false,
-                    st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
-                    st.upperStepThreshold, st.workingMaxDcOverC, st.feGridSize, 0,
-                    st.movingHatAlgorithm, st.claverieAlgorithm, 1e-4f, st.truncationLevel,
-                    st.truncateGrid, 1.0, 2.0, st.automaticSwitchS, st.automaticSwitchSOptimised);
+  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
 }
 
 // Settings for the accuracy studies: a fixed grid of n nodes on the static

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "numerics/arrays.h"
+#include "numerics/brent_root.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
 #include "platform/clock.h"
@@ -132,6 +133,24 @@ TEST(CombinedGeneratorTest, GaussianPairsAndMoments) {
   EXPECT_NEAR(sum4 / n / 16.0, 3.0, 0.1);  // normal kurtosis
 }
 
+TEST(CombinedGeneratorTest, AFixedGaussianSeedRepeatsWhateverTheClock) {
+  auto draws = [](std::time_t now, unsigned seed) {
+    SeededClock c(now);
+    SeedGaussRandom(seed);
+    std::vector<float> v;
+    for (int k = 0; k < 20; ++k) v.push_back(GaussRandom(1));
+    return v;
+  };
+  EXPECT_EQ(draws(1, 5), draws(1000000, 5));
+  EXPECT_NE(draws(1, 5), draws(1, 6));
+  // The seed does not touch the second Gaussian stream.
+  SeededClock c(42);
+  const double clockSeeded = GaussRandom2(1);
+  ResetRandomGenerators();
+  SeedGaussRandom(42);
+  EXPECT_EQ(GaussRandom2(1), clockSeeded);
+}
+
 TEST(CombinedGeneratorTest, ShufflersKeepEveryIndex) {
   SeededClock c(5);
   int a[12];
@@ -199,6 +218,25 @@ TEST(FStatisticsTest, TailProbabilityAndCriticalRatioRoundTrip) {
   }
   EXPECT_NEAR(FRatioForConfidence(0.95, 1, 3), 10.128, 1e-3);  // well above 2
   EXPECT_TRUE(ui.failures.empty());
+}
+
+TEST(BrentRootTest, FindsTheRootInEitherPrecisionAndOwnsUpToNonConvergence) {
+  double root = 0;
+  auto cube = [](double x) { return x * x * x - 2; };
+  ASSERT_TRUE(BrentRoot(cube, 0.0, 2.0, cube(0.0), cube(2.0), 1e-12, 1e-16, 100, &root));
+  EXPECT_NEAR(root, std::cbrt(2.0), 1e-11);
+  float rootf = 0;
+  auto cosine = [](float x) { return std::cos(x); };
+  ASSERT_TRUE(BrentRoot(cosine, 3.0f, 1.0f, cosine(3.0f), cosine(1.0f), 1e-5f, 3e-8f, 100, &rootf));
+  EXPECT_NEAR(rootf, 1.5707964f, 1e-5f);
+  // An exact zero at an end is taken at once.
+  auto line = [](double x) { return x - 1; };
+  ASSERT_TRUE(BrentRoot(line, 0.0, 1.0, line(0.0), line(1.0), 1e-9, 1e-16, 100, &root));
+  EXPECT_EQ(root, 1.0);
+  // Too few steps: false, and the answer is left alone.
+  root = -5;
+  EXPECT_FALSE(BrentRoot(cube, 0.0, 2.0, cube(0.0), cube(2.0), 1e-12, 1e-16, 2, &root));
+  EXPECT_EQ(root, -5.0);
 }
 
 TEST(FStatisticsTest, BrentReportsAMissingBracket) {

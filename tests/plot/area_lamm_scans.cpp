@@ -30,13 +30,7 @@ std::vector<std::vector<float>> Simulate(double s, std::vector<ScanRecord>& reco
   L.SetOutputParameters(s, 6e-7, meniscus, bottom, 1.0, grid[1], grid[static_cast<size_t>(points)]);
   L.SetScanTimes(records.data(), outPtr.data(), grid.data(), points, nullptr, nullptr, false, nullptr, scans, 1,
                  false, false, false, 0, false, 0, true);
-  L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false, st.backDiffusionLevel,
-                    st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid, st.automaticGridSize, 1.0f,
-                    st.rampRotorSpeed, st.fixedTimeStep, 0, st.equilibriumThreshold, st.gridS, st.automaticSGrid,
-                    false, st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
-                    st.upperStepThreshold, st.workingMaxDcOverC, st.feGridSize, 0, st.movingHatAlgorithm,
-                    st.claverieAlgorithm, 1e-4f, st.truncationLevel, st.truncateGrid, 1.0, 2.0, st.automaticSwitchS,
-                    st.automaticSwitchSOptimised);
+  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
   L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   if (L.CheckAndRun() != 0) out.clear();
   return out;

@@ -88,7 +88,9 @@ TEST_F(DistributionPlotTest, CsPlotStandsBelowTheResidualsAndDrawsEveryPoint) {
   const auto ends = LineEnds(GetDistributionPlotMetafile());
   for (int i = 1; i <= 25; ++i) {
     const int x = plot->ToPixelX(Conti().sValues[i]), y = plot->ToPixelY(Conti().distribution[i]);
-    if (i > 1) EXPECT_TRUE(ends.count({x, y})) << "point " << i;
+    if (i > 1) {
+      EXPECT_TRUE(ends.count({x, y})) << "point " << i;
+    }
     EXPECT_GE(x, plot->plotLeft);
     EXPECT_LE(x, plot->plotRight);
     EXPECT_GE(y, plot->plotTop);
@@ -118,18 +120,6 @@ TEST_F(DistributionPlotTest, BothRegularizationsAddTheCompanionInBlue) {
   ASSERT_EQ(plot->curveCount, 2);
   EXPECT_EQ(plot->GetCurveColor(1), 0xFF0000u);
   EXPECT_NE(RedrawDistributionPlot(), 0);
-}
-
-TEST_F(DistributionPlotTest, CMTitlesAndTheMassAxis) {
-  gModelSelectorFlags.CSModel = 0;  // c(M): the grid holds molar masses
-  FillCs(10);
-  BuildDistributionPlot();
-  CWINPlot* plot = DistributionPlotWindow().Plot();
-  ASSERT_NE(plot, nullptr);
-  EXPECT_EQ(plot->xLabel, "molar mass [Da]");
-  EXPECT_EQ(plot->yLabel, "c(M)");
-  RedrawDistributionPlot();
-  EXPECT_GE(plot->xMax, 10000.0f);
 }
 
 TEST_F(DistributionPlotTest, SizeAndShapeMapKeepsItsFrictionalRatioRange) {

@@ -1,0 +1,424 @@
+// Moving-frame core: frame integrals, assembly, Crank-Nicolson steps, the
+// stored period factorization and the frame shift (equations in the header).
+#include "lamm/moving_frame_core.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "lamm/fe_integrals.h"
+#include "numerics/error_box.h"
+
+namespace {
+constexpr double kPi = 3.141592653589793;
+constexpr double kSectorFactor = 1.2 * 0.03490658503988659;
+
+double Omega2(double rpm) {
+  const double w = rpm * (1.0 / 60.0) * 2 * kPi;
+  return w * w;
+}
+
+// Frame-motion velocity at node k: interior nodes move, the ends do not.
+double V(const double* xi, int N, int k) { return (k == 1 || k == N) ? 0.0 : xi[k]; }
+
+// The eight boundary positions (1,1) (1,2) (2,1) (2,2) (N-1,N-1) (N-1,N)
+// (N,N-1) (N,N) as (row, column) pairs.
+void BoundaryPair(int k, int N, int& i, int& j) {
+  static const int rows[8] = {1, 1, 2, 2, -1, -1, 0, 0};
+  static const int cols[8] = {1, 2, 1, 2, -1, 0, -1, 0};
+  i = rows[k] <= 0 ? N + rows[k] : rows[k];
+  j = cols[k] <= 0 ? N + cols[k] : cols[k];
+}
+
+double& Band(double* lo, double* di, double* up, int i, int j) {
+  if (j == i - 1) return lo[i];
+  if (j == i + 1) return up[i];
+  return di[i];
+}
+}  // namespace
+
+// ------------------------------------------------------------ frame integrals
+
+double CMovingFrameCore::IntegralMass(int i, int j) const {
+  return static_cast<double>(FEIntegralMassNonUniform(xi, N, i, j, N));
+}
+
+double CMovingFrameCore::IntegralWeight(int i) const {
+  return static_cast<double>(FEIntegralSedimentation(xi, N, i, N));
+}
+
+double CMovingFrameCore::IntegralDiffusion(int i, int j) const {
+  double v = static_cast<double>(FEIntegralDiffusionNonUniform(xi, N, i, j, N));
+  if (steep && s < 0) {
+    const double t = xi[1] / (xi[2] - xi[1]);
+    if (i == 1 && j == 1) v -= t;
+    if (i == 1 && j == 2) v += t;
+  } else if (steep && s > 0) {
+    const double t = xi[N] / (xi[N] - xi[N - 1]);
+    if (i == N && j == N) v -= t;
+    if (i == N && j == N - 1) v += t;
+  }
+  return v;
+}
+
+double CMovingFrameCore::IntegralSedimentation(int i, int j) const {
+  double v = static_cast<double>(FEIntegralSedimentationNonUniform(xi, N, i, j, N));
+  // Outflow where the species piles up: the flux k_s r^2 c leaves the cell.
+  if (steep && s < 0 && i == 1 && j == 1) v += xi[1] * xi[1];
+  if (steep && s > 0 && i == N && j == N) v -= xi[N] * xi[N];
+  return v;
+}
+
+double CMovingFrameCore::IntegralMotion(int i, int j) const {
+  if (i < 1 || j < 1 || i > N || j > N || std::abs(i - j) > 1) return 0;
+  // Sum over the elements [a, b] that carry both hats; i is the test hat,
+  // j the differentiated one.
+  double sum = 0;
+  for (int e = std::max(1, std::max(i, j) - 1); e <= std::min(i, j) && e < N; ++e) {
+    const double a = xi[e], b = xi[e + 1];
+    const double va = V(xi, N, e), vb = V(xi, N, e + 1);
+    const double pa = (va * (3 * a + b) + vb * (a + b)) / 12;
+    const double pb = (va * (a + b) + vb * (a + 3 * b)) / 12;
+    const bool ia = i == e, ja = j == e;
+    if (ia && ja) sum += pa;
+    else if (ia && !ja) sum -= pa;
+    else if (!ia && ja) sum += pb;
+    else sum -= pb;
+  }
+  return sum;
+}
+
+double CMovingFrameCore::IntegralCombined(int i, int j) const {
+  double v = IntegralMotion(i, j) -
+             static_cast<double>(FEIntegralSedimentationNonUniform(xi, N, i, j, N));
+  // The same outflow terms as Motion - Sedimentation carries: -xi_1^2 at
+  // the meniscus for flotation, +xi_N^2 at the bottom for sedimentation.
+  if (steep && s < 0 && i == 1 && j == 1) v -= xi[1] * xi[1];
+  if (steep && s > 0 && i == N && j == N) v += xi[N] * xi[N];
+  return v;
+}
+
+double CMovingFrameCore::FrameStiffness(int i, int j) const {
+  return kF * IntegralMotion(i, j) - kS * IntegralSedimentation(i, j);
+}
+
+// ------------------------------------------------------------ grid and bands
+
+void CMovingFrameCore::SetupGrid(double rpm, double t) {
+  const double m = meniscus, b = bottom;
+  const double w2 = Omega2(rpm);
+  kS = w2 * s * 1e-13;
+  kF = w2 * sStar * 1e-13;
+  t0 = t;
+  period = sStar == 0 ? 1e10 : std::log(b / m) * (1.0 / (N - 1)) * (1.0 / std::fabs(kF));
+  const double q = std::pow(b / m, 1.0 / (N - 1));
+  xi[1] = m;
+  if (sStar >= 0) {
+    for (int i = 2; i <= N - 1; ++i) xi[i] = m * std::pow(b / m, (i - 1.5) / (N - 1));
+  } else {
+    xi[2] = m * std::pow(b / m, 1.5 / (N - 1));
+    for (int i = 3; i <= N - 1; ++i) xi[i] = xi[i - 1] * q;
+  }
+  xi[N] = b;
+  for (int i = 1; i <= N; ++i) r[i] = xi[i];
+}
+
+void CMovingFrameCore::Assemble(double rpm, double t) {
+  SetupGrid(rpm, t);
+  for (int i = 1; i <= N; ++i) {
+    const int j0 = i - 1, j2 = i + 1;
+    Klo[i] = i > 1 ? IntegralDiffusion(i, j0) : 0;
+    Kdi[i] = IntegralDiffusion(i, i);
+    Kup[i] = i < N ? IntegralDiffusion(i, j2) : 0;
+    Blo[i] = i > 1 ? kS * IntegralSedimentation(i, j0) : 0;
+    Bdi[i] = kS * IntegralSedimentation(i, i);
+    Bup[i] = i < N ? kS * IntegralSedimentation(i, j2) : 0;
+    Clo[i] = i > 1 ? FrameStiffness(i, j0) : 0;
+    Cdi[i] = FrameStiffness(i, i);
+    Cup[i] = i < N ? FrameStiffness(i, j2) : 0;
+    Mlo[i] = i > 1 ? IntegralMass(i, j0) : 0;
+    Mdi[i] = IntegralMass(i, i);
+    Mup[i] = i < N ? IntegralMass(i, j2) : 0;
+  }
+  const double m = meniscus, b = bottom;
+  const double x2 = xi[2], x3 = xi[3], y1 = xi[N - 1], y2 = xi[N - 2];
+  E[1] = (x2 * x2 + m * x2 - 2 * m * m) / 6;
+  E[2] = (x2 + m + x3) * (x3 - m) / 6;
+  E[3] = x2 * x2 / 3 - x2 * m / 6 - m * m / 6;
+  E[4] = x3 * x3 / 3 - x3 * x2 / 6 - x2 * x2 / 6;
+  E[5] = (y1 * y1 + y2 * y1 - 2 * y2 * y2) / 6;
+  E[6] = (b * b + y1 * b - 2 * y1 * y1) / 6;
+  E[7] = (y1 + y2 + b) * (b - y2) / 6;
+  E[8] = b * b / 3 - b * y1 / 6 - y1 * y1 / 6;
+}
+
+void CMovingFrameCore::UpdateSedimentationTerms(double rpm) {
+  kS = Omega2(rpm) * s * 1e-13;
+  for (int i = 1; i <= N; ++i) {
+    Blo[i] = i > 1 ? kS * IntegralSedimentation(i, i - 1) : 0;
+    Bdi[i] = kS * IntegralSedimentation(i, i);
+    Bup[i] = i < N ? kS * IntegralSedimentation(i, i + 1) : 0;
+    Clo[i] = i > 1 ? FrameStiffness(i, i - 1) : 0;
+    Cdi[i] = FrameStiffness(i, i);
+    Cup[i] = i < N ? FrameStiffness(i, i + 1) : 0;
+  }
+  storedReady = false;  // the stored period system holds the old speed
+}
+
+void CMovingFrameCore::SetFrameEndRadii(double tau) {
+  const double e = std::exp(kF * tau);
+  xi[1] = meniscus / e;
+  xi[N] = bottom / e;
+}
+
+void CMovingFrameCore::RefreshBoundaryEntries() {
+  for (int k = 0; k < 8; ++k) {
+    int i, j;
+    BoundaryPair(k, N, i, j);
+    Band(Mlo, Mdi, Mup, i, j) = IntegralMass(i, j);
+    Band(Klo, Kdi, Kup, i, j) = IntegralDiffusion(i, j);
+    Band(Blo, Bdi, Bup, i, j) = kS * IntegralSedimentation(i, j);
+    Band(Clo, Cdi, Cup, i, j) = FrameStiffness(i, j);
+  }
+}
+
+void CMovingFrameCore::BoundaryEntriesAt(double tau) {
+  const double x1 = xi[1], xN = xi[N];
+  SetFrameEndRadii(tau);
+  for (int k = 0; k < 8; ++k) {
+    int i, j;
+    BoundaryPair(k, N, i, j);
+    endStore[0][k] = IntegralMass(i, j);
+    endStore[1][k] = IntegralDiffusion(i, j);
+    endStore[2][k] = kS * IntegralSedimentation(i, j);
+    endStore[3][k] = FrameStiffness(i, j);
+  }
+  xi[1] = x1;
+  xi[N] = xN;
+}
+
+void CMovingFrameCore::PrecomputeFramePeriodSystem() {
+  const double P = period;
+  const double f1 = std::exp(kF * P);
+  const double d0 = D, d1 = D / (f1 * f1);
+  SetFrameEndRadii(0);
+  RefreshBoundaryEntries();
+  BoundaryEntriesAt(P);
+  // Mass averaged over the period at its eight time-dependent entries.
+  double Mbar[8];
+  for (int k = 0; k < 8; ++k) {
+    int i, j;
+    BoundaryPair(k, N, i, j);
+    Mbar[k] = 0.5 * (Band(Mlo, Mdi, Mup, i, j) + endStore[0][k]);
+  }
+  for (int i = 1; i <= N; ++i) {
+    Tlo[i] = Mlo[i] + 0.5 * P * (-d0 * Klo[i] - Clo[i]);
+    Tdi[i] = Mdi[i] + 0.5 * P * (-d0 * Kdi[i] - Cdi[i]);
+    Tup[i] = Mup[i] + 0.5 * P * (-d0 * Kup[i] - Cup[i]);
+    Slo[i] = Mlo[i] - 0.5 * P * (-d1 * Klo[i] - Clo[i]);
+    Srat[i] = Mup[i] - 0.5 * P * (-d1 * Kup[i] - Cup[i]);  // left super-diagonal for now
+    Spiv[i] = Mdi[i] - 0.5 * P * (-d1 * Kdi[i] - Cdi[i]);
+  }
+  for (int k = 0; k < 8; ++k) {
+    int i, j;
+    BoundaryPair(k, N, i, j);
+    const double l0 = -d0 * Band(Klo, Kdi, Kup, i, j) - Band(Clo, Cdi, Cup, i, j);
+    const double l1 = -d1 * endStore[1][k] - endStore[3][k];
+    Band(Tlo, Tdi, Tup, i, j) = Mbar[k] + 0.5 * P * l0;
+    Band(Slo, Spiv, Srat, i, j) = Mbar[k] - 0.5 * P * l1;
+  }
+  // Factorise the left matrix in place: Spiv the pivots, Srat the ratios.
+  double upPrev = Srat[1];
+  for (int i = 2; i <= N; ++i) {
+    const double ratio = upPrev / Spiv[i - 1];
+    upPrev = Srat[i];
+    Srat[i] = ratio;
+    Spiv[i] = Spiv[i] - Slo[i] * ratio;
+  }
+  Srat[1] = 0;
+  // Kept as reciprocal pivots and sub-diagonal / pivot: the period steps then
+  // substitute without divisions.
+  for (int i = 1; i <= N; ++i) {
+    Spiv[i] = 1.0 / Spiv[i];
+    Slo[i] *= Spiv[i];
+  }
+  storedReady = true;
+}
+
+void CMovingFrameCore::SolveStoredFactorization(const double* right, double* u) const {
+  double y = right[1] * Spiv[1];
+  u[1] = y;
+  for (int i = 2; i <= N; ++i) {
+    y = right[i] * Spiv[i] - Slo[i] * y;
+    u[i] = y;
+  }
+  for (int i = N - 1; i >= 1; --i) {
+    y = u[i] - Srat[i + 1] * y;
+    u[i] = y;
+  }
+}
+
+bool CMovingFrameCore::Tridag(const double* a, const double* b, const double* cc,
+                              const double* right, double* u, int n) {
+  // Every pivot is checked: a zero or non-finite one is a singular system.
+  double bet = b[1];
+  if (bet == 0 || !std::isfinite(bet)) {
+    if (!quiet) ErrorBox("Error 1 in tridag");
+    tridagError = 1;
+    return false;
+  }
+  u[1] = right[1] / bet;
+  for (int j = 2; j <= n; ++j) {
+    gam[j] = cc[j - 1] / bet;
+    bet = b[j] - a[j] * gam[j];
+    if (bet == 0 || !std::isfinite(bet)) {
+      if (!quiet) ErrorBox("Error 2 in tridag");
+      tridagError = 2;
+      return false;
+    }
+    u[j] = (right[j] - a[j] * u[j - 1]) / bet;
+  }
+  for (int j = n - 1; j >= 1; --j) u[j] -= gam[j + 1] * u[j + 1];
+  return true;
+}
+
+// ------------------------------------------------------------ stepping
+
+void CMovingFrameCore::ClampOverflowAtEnds() {
+  if (D > 2e-8) return;
+  if (s > 0 && std::fabs(c[N]) >= 1e30)
+    for (int i = N; i >= std::max(1, N - 20); --i)
+      if (std::fabs(c[i]) > 1e35) c[i] *= 0.1;
+  if (s < 0 && std::fabs(c[1]) >= 1e15)
+    for (int i = 1; i <= std::min(20, N); ++i)
+      if (std::fabs(c[i]) > 1e15) c[i] *= 0.1;
+}
+
+bool CMovingFrameCore::Step(double t, double dt, bool stored) {
+  if (stored) {
+    if (!storedReady) PrecomputeFramePeriodSystem();
+    SetFrameEndRadii(0);
+    // rhs = T c_old
+    rhs[1] = Tdi[1] * cPrev[1] + Tup[1] * cPrev[2];
+    for (int i = 2; i < N; ++i)
+      rhs[i] = Tlo[i] * cPrev[i - 1] + Tdi[i] * cPrev[i] + Tup[i] * cPrev[i + 1];
+    rhs[N] = Tlo[N] * cPrev[N - 1] + Tdi[N] * cPrev[N];
+    SolveStoredFactorization(rhs, c);
+    ClampOverflowAtEnds();
+    return true;
+  }
+  const double tau = t - t0;
+  const double f0 = std::exp(kF * tau), f1 = std::exp(kF * (tau + dt));
+  const double d0 = D / (f0 * f0), d1 = D / (f1 * f1);
+  SetFrameEndRadii(tau);
+  RefreshBoundaryEntries();
+  BoundaryEntriesAt(tau + dt);
+  for (int k = 0; k < 8; ++k) {
+    int i, j;
+    BoundaryPair(k, N, i, j);
+    double& m = Band(Mlo, Mdi, Mup, i, j);
+    m = 0.5 * (m + endStore[0][k]);
+  }
+  for (int i = 1; i <= N; ++i) {
+    L0lo[i] = -d0 * Klo[i] - Clo[i];
+    L0di[i] = -d0 * Kdi[i] - Cdi[i];
+    L0up[i] = -d0 * Kup[i] - Cup[i];
+    L1lo[i] = -d1 * Klo[i] - Clo[i];
+    L1di[i] = -d1 * Kdi[i] - Cdi[i];
+    L1up[i] = -d1 * Kup[i] - Cup[i];
+  }
+  for (int k = 0; k < 8; ++k) {
+    int i, j;
+    BoundaryPair(k, N, i, j);
+    Band(L1lo, L1di, L1up, i, j) = -d1 * endStore[1][k] - endStore[3][k];
+  }
+  const double h = 0.5 * dt;
+  // rhs = (M + dt/2 L0) c_old, left = M - dt/2 L1
+  for (int i = 1; i <= N; ++i) {
+    double v = (Mdi[i] + h * L0di[i]) * cPrev[i];
+    if (i > 1) v += (Mlo[i] + h * L0lo[i]) * cPrev[i - 1];
+    if (i < N) v += (Mup[i] + h * L0up[i]) * cPrev[i + 1];
+    rhs[i] = v;
+    Alo[i] = Mlo[i] - h * L1lo[i];
+    Adi[i] = Mdi[i] - h * L1di[i];
+    Aup[i] = Mup[i] - h * L1up[i];
+  }
+  // The averaged mass entries are for this step only.
+  RefreshBoundaryEntries();
+  if (!Tridag(Alo, Adi, Aup, rhs, c, N)) {
+    for (int i = 1; i <= N; ++i) c[i] = cPrev[i];
+    return false;
+  }
+  ClampOverflowAtEnds();
+  return true;
+}
+
+double CMovingFrameCore::TotalAmount(double t) const {
+  const double f = std::exp(kF * (t - t0));
+  // Frame end radii as they are at time t.
+  const double x1 = xi[1], xN = xi[N];
+  xi[1] = meniscus / f;
+  xi[N] = bottom / f;
+  double sum = 0;
+  for (int i = 1; i <= N; ++i) sum += IntegralWeight(i) * f * f * c[i];
+  xi[1] = x1;
+  xi[N] = xN;
+  return sum * kSectorFactor;
+}
+
+void CMovingFrameCore::ShiftFrame(double t) {
+  const double tau = t - t0;
+  const double e = std::exp(kF * tau), f2 = e * e;
+  SetFrameEndRadii(tau);
+  const double m = meniscus, b = bottom;
+  double W[5] = {0, IntegralWeight(1), IntegralWeight(2), IntegralWeight(N - 1),
+                 IntegralWeight(N)};  // W1, W2, W_(N-1), W_N
+  double n1, n2, nN1, nN;  // new values of nodes 1, 2, N-1, N
+  if (s < 0) {
+    if (D != 0 || std::fabs(s) <= 1e-10) {
+      nN = c[N];
+      nN1 = c[N] + (xi[N - 1] - b) * (c[N - 1] - c[N]) / ((xi[N - 1] - xi[N]) * e);
+    } else {
+      nN = 0;
+      const double E9 = (xi[N] * xi[N] + xi[N - 1] * xi[N] - 2 * xi[N - 1] * xi[N - 1]) / 6;
+      const double Q = (c[N - 1] * E9 + W[4] * c[N]) * f2;
+      nN1 = (Q - E[5] * c[N - 1]) / E[7];
+    }
+    const double Q = (c[3] * E[4] + W[2] * c[2] + W[1] * c[1]) * f2;
+    n2 = c[3];
+    n1 = (Q - E[3] * c[3]) / E[1];
+    if (n1 < n2) n1 = n2 = (n2 * E[2] + n1 * E[1]) / (E[2] + E[1]);
+    for (int i = 3; i <= N - 2; ++i) c[i] = c[i + 1];
+  } else {
+    const double Q = (c[N - 2] * E[5] + W[3] * c[N - 1] + W[4] * c[N]) * f2;
+    nN1 = c[N - 2];
+    nN = (Q - c[N - 2] * E[6]) / E[8];
+    if (s > 0 && nN < nN1) nN1 = nN = (nN1 * E[7] + nN * E[8]) / (E[8] + E[7]);
+    if (D != 0 || s <= 1e-10) {
+      n1 = c[1];
+      n2 = c[1] + (xi[2] - m) * (c[2] - c[1]) / ((xi[2] - xi[1]) * e);
+    } else {
+      n1 = 0;
+      n2 = (((xi[2] * xi[2] / 3 - xi[2] * xi[1] / 6 - xi[1] * xi[1] / 6) * f2 - E[4]) * c[2] +
+            W[1] * f2 * c[1]) /
+           E[2];
+    }
+    for (int i = N - 2; i >= 3; --i) c[i] = c[i - 1];
+  }
+  c[1] = n1;
+  c[2] = n2;
+  c[N - 1] = nN1;
+  c[N] = nN;
+  for (int i = 1; i <= N; ++i) cPrev[i] = c[i];
+  xi[1] = m;
+  xi[N] = b;
+  t0 = t;
+  RefreshBoundaryEntries();
+}
+
+void CMovingFrameCore::UpdateRadii(double t) {
+  if (!xi) return;
+  const double f = std::exp((t - t0) * kF);
+  for (int i = 2; i <= N - 1; ++i) r[i] = f * xi[i];
+  r[1] = meniscus;
+  r[N] = bottom;
+}
