@@ -132,7 +132,7 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
                       {"Previously Loaded Lists (list*.*)", "list*.*"},
                       {"All Files (*.*)", "*.*"}};
   }
-  if (kind != LoadKind::Dls) s.equilibriumMode = 0;
+  s.equilibriumMode = 0;
   LoadLastDataDirectory(w, dialog.initialFolder);
   dialog.presetName.clear();
   dialog.title = kind == LoadKind::Scans ? "select files to fit" : "select files in set 1 to fit";

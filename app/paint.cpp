@@ -2,7 +2,9 @@
 // changed; a paint replays them in a fixed order and draws the radius
 // markers and the on-plot buttons over them. The fit report of a finished
 // Run or Fit is composed after the paint, when the picture is complete.
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "app/main_window_flags.h"
 #include "app/markers.h"
@@ -17,6 +19,9 @@
 #include "fit/fit_report.h"
 #include "fit/model_selector.h"
 #include "plot/cwinplot.h"
+#include "plot/direct_curve.h"
+#include "plot/distribution_plot.h"
+#include "distributions/conti_settings.h"
 #include "platform/draw_surface.h"
 #include "platform/metafile.h"
 
@@ -51,6 +56,28 @@ void DrawDisclaimer(platform::DrawContext& dc) {
   dc.SetTextColor(oldColour);
   dc.SelectObject(oldFont);
   platform::DeleteObject(font);
+}
+
+// The prior probabilities over the distribution, scaled to its largest
+// shown value.
+void DrawPriorOverDistribution(platform::DrawContext& dc) {
+  const ContiSettings& cs = Conti();
+  CWINPlot* plot = DistributionPlotWindow().Plot();
+  const int n = cs.gridSize;
+  if (!plot || !cs.usePrior || !cs.prior || !cs.sValues || n < 1) return;
+  double top = cs.prior[1];
+  for (int i = 2; i <= n; ++i) top = std::max(top, cs.prior[i]);
+  if (!(top > 0)) return;
+  std::vector<double> x(n + 1), y(n + 1);
+  for (int i = 1; i <= n; ++i) {
+    x[i] = cs.sValues[i];
+    y[i] = cs.prior[i] * plot->yMax / top;
+  }
+  const platform::HMETAFILE mf = PlotDoubleArrays(plot, x.data(), y.data(), n, 0x006464FF, 14, plot->symbolSize);
+  if (mf) {
+    platform::PlayMetaFile(dc, mf);
+    platform::DeleteMetaFile(mf);
+  }
 }
 
 void Replay(platform::DrawContext& dc, const CWINPlot* plot) {
@@ -130,6 +157,7 @@ void TXLAWindow::Paint(bool erase) {
       SetCanvasMapping(*dc, width, height);
       const platform::HMETAFILE mf = r.redrawDistributionPlot();
       if (mf) platform::PlayMetaFile(*dc, mf);
+      DrawPriorOverDistribution(*dc);
     }
   }
   if (!On(r.otherScreenShown) && r.paintScreenButtons) r.paintScreenButtons();

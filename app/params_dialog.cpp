@@ -8,6 +8,8 @@
 #include "app/main_window_flags.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
+#include "data/load_hooks.h"
+#include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
@@ -603,6 +605,7 @@ void TXLAWindow::CmParameters() {
   }
   for (;;) {
     DialogOpen = true;
+    if (std::rand() % 5 == 0) PlaySoundInfo();
     if (CurrentDataTypeFlags().intensity) {
       LammSettings().experimentalInitialDistribution = 0;
       LammSettings().modelInitialDistribution = 1;
@@ -651,7 +654,13 @@ void TXLAWindow::CmParameters() {
           sc.vbar20 = sc.vbar;
       }
     }
+    AllocExtraScanArrays();
     if (CheckContiGridSettings()) break;
   }
+  // The on-plot noise buttons exist while some noise is fitted.
+  if (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)
+    CurrentLoadHooks().createNoiseButtons();
+  else
+    CurrentLoadHooks().removeNoiseButtons();
   RequestRepaint(*this);
 }

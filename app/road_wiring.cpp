@@ -16,6 +16,7 @@
 #include "data/load_hooks.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_driver.h"
+#include "fit/saved_params.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -55,6 +56,7 @@ void InstallRoadServices(TXLAWindow& window) {
   r.drawResidualsBitmap = [w] {
     if (platform::DrawSurface* s = w->Frame().Surface()) DrawResidualsBitmap(*s);
   };
+  r.reloadParameters = [](const std::string& path) { ReloadParameters(path); };
   r.runContiSed = [] { RunContiSed(); };
   r.contiFit = [] { ContiFit(MainFitHost()); };
   r.freeDistributionArrays = [] { FreeDistributionArrays(); };

@@ -113,6 +113,7 @@ __attribute__((target("avx512f"))) void TileAvx512(const float* const* xi,
 #pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) c[i][j] = _mm512_setzero_pd();
   const float *b0 = xj[0], *b1 = xj[1], *b2 = xj[2], *b3 = xj[3];
+#pragma GCC unroll 2
   for (size_t q = 0; q < len; q += 8) {
     const __m512d y0 = _mm512_cvtps_pd(_mm256_load_ps(b0 + q));
     const __m512d y1 = _mm512_cvtps_pd(_mm256_load_ps(b1 + q));

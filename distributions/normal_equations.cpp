@@ -285,6 +285,7 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
   pool.Run(T, pack, [&] { return packed.load() == p.nsys + 1; }, poll);
 
   std::atomic<int> finishedBlocks{0};
+  std::atomic<int> nextBlock{nb - 1};
   std::function<void(int)> product;
   if (T == 1) {
     // One worker: all row blocks chunk after chunk, so that a chunk of
@@ -302,17 +303,15 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
     // Row blocks go one at a time, the largest first, to whichever worker
     // is free. Each block is summed chunk after chunk by one worker, so the
     // sums do not depend on who took it.
-    std::atomic<int> nextBlock{nb - 1};
-    product = [&, nextBlock = &nextBlock](int) {
-      for (int ib = (*nextBlock)--; ib >= 0; ib = (*nextBlock)--) {
+    product = [&](int) {
+      for (int ib = nextBlock--; ib >= 0; ib = nextBlock--) {
         ClearProductBlock(d, ib);
         AccumulateProductBlocks(d, &ib, 1, stop, &done);
         ++finishedBlocks;
       }
     };
-    pool.Run(T, product, [&] { return finishedBlocks.load() == nb; }, poll);
   }
-  if (T == 1) pool.Run(1, product, [&] { return finishedBlocks.load() == nb; }, poll);
+  pool.Run(T, product, [&] { return finishedBlocks.load() == nb; }, poll);
   ExtractResults(p);
   if (model == NoiseModel::TIRIFixedComponent) {
     b.fixedComponentValue1 = NeqInputs().bufferValue1;

@@ -21,20 +21,6 @@ float Fluctuation(float tt) {
   return tt * std::log(ran1(&gFitEngineState.annealSeed));
 }
 
-void ComputePsum(float** p, int n, float* psum) {
-  for (int j = 1; j <= n; ++j) {
-    float sum = 0.0f;
-    for (int i = 1; i <= n + 1; ++i) sum += p[i][j];
-    psum[j] = sum;
-  }
-}
-
-float RelativeSpread(float lo, float hi) {
-  const float denominator = std::fabs(lo) + std::fabs(hi);
-  if (denominator == 0.0f) return 0.0f;
-  return 2.0f * std::fabs(hi - lo) / denominator;
-}
-
 }  // namespace
 
 float AnnealingTemperature(int k, int steps, float t0) {

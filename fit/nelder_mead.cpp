@@ -15,10 +15,6 @@
 #include "numerics/arrays.h"
 #include "numerics/random.h"
 
-namespace {
-
-constexpr int kMaxEvaluations = 5000;
-
 void ComputePsum(float** p, int n, float* psum) {
   for (int j = 1; j <= n; ++j) {
     float sum = 0.0f;
@@ -27,12 +23,15 @@ void ComputePsum(float** p, int n, float* psum) {
   }
 }
 
-// Relative spread of two values; two exact zeros count as converged.
 float RelativeSpread(float lo, float hi) {
   const float denominator = std::fabs(lo) + std::fabs(hi);
   if (denominator == 0.0f) return 0.0f;
   return 2.0f * std::fabs(hi - lo) / denominator;
 }
+
+namespace {
+
+constexpr int kMaxEvaluations = 5000;
 
 void ShowBestVertex(FitHost* host, float* vertex, float value) {
   if (!host) return;

@@ -21,6 +21,11 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
 float TryNelderMeadPoint(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target,
                          int ihi, float fac);
 
+// psum[j] = sum over the n + 1 vertices of p[i][j], j = 1..n.
+void ComputePsum(float** p, int n, float* psum);
+// 2|hi - lo| / (|lo| + |hi|); two exact zeros count as converged (0).
+float RelativeSpread(float lo, float hi);
+
 // Fills vertices 2..n+1 around vertex 1 with Gaussian perturbations of
 // relative width initialRandomization and the per-parameter rules of the
 // floated model parameters (limits of meniscus and bottom, non-negative

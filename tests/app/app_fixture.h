@@ -19,6 +19,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
+#include "numerics/random.h"
 #include "numerics/sounds.h"
 #include "platform/fatal_error.h"
 #include "platform/frame_window.h"
@@ -40,6 +41,8 @@ class AppTest : public ::testing::Test {
     gFitEngineState = FitEngineState{};
     CurrentDataTypeFlags() = DataTypeFlags{};
     SoundState.soundsOn = true;
+    // Fits start from a randomly scattered simplex: the same draws in every run.
+    SeedGaussRandom(1);
     Services() = ShellServices{};
     CommandLineState() = CommandLineFlags{};
     MenuState() = DynamicMenuState{};

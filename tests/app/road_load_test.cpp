@@ -1,4 +1,5 @@
 #include "app/list_file.h"
+#include "fit/saved_params.h"
 #include "plot/plot_window_set.h"
 #include "road_support.h"
 
@@ -173,6 +174,30 @@ TEST_F(RoadTest, MultiSpeedLoadRestoresTheBitmapSwitchAndLowersItsFlags) {
   EXPECT_EQ(AutocorrectLoad(), 0);
   EXPECT_FALSE(WindowFlags().FileDialogOpen);
   EXPECT_FALSE(WindowFlags().Autocorrect);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadTest, DroppedParameterFileRestoresTheAnalysisAndOpensTheDialog) {
+  Window();
+  gFitEngineState.molarMassParameters = 0;
+  Window().Dispatch(198);
+  gModelParams.s[1] = 4.25f;
+  gModelParams.included[1] = 1;
+  PackModelParameters();
+  const std::string saved = (dir_ / "~tmppars.ra1").string();
+  ASSERT_TRUE(TmpSaveBestParams(saved, false));
+  gModelParams.s[1] = 9.0f;
+  PackModelParameters();
+  ui_->ExpectBox("DROPPING FILES", "switch to parameter file " + saved + "?", platform::IDYES);
+  forms_.Expect({"noninteracting species model", {}, {}, false});
+  Window().EvDropFiles({saved});
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  EXPECT_FLOAT_EQ(gModelParams.s[1], 4.25f);
+  EXPECT_EQ(forms_.seen.at(0).Find(407)->text, "4.25000");
 }
 
 }  // namespace
