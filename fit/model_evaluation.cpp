@@ -8,6 +8,10 @@
 #include "fit/amplitudes.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
+#include "fit/lamm_grid.h"
+#include "fit/lamm_run_state.h"
+#include "fit/lamm_scan_output.h"
+#include "fit/species_simulation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/simulation_errors.h"
@@ -36,33 +40,11 @@ ModelEvaluationHooks MakeDefaultHooks() {
   h.updateBufferSedimentation = [](FitHost*) {};
   h.applySolverOptions = [](CLammIdeal&) {};
   h.markPlotsForRefresh = [] {};
+  h.drawScanModel = [](int, int) {};
+  h.simulateStaticGridLamm = RunStaticGridOnSolverObject;
+  h.sharpBoundaryCurve = SharpBoundaryCurveSector;
+  h.frictionalRatio = FrictionalRatioFromSD;
   return h;
-}
-
-// Curves go to the common grid when any linear term is solved from them.
-bool CurvesOnCommonGrid() {
-  return gModelSelectorFlags.CSModel || gFitEngineState.fitTINoise || gModelParams.concentrationsLinear ||
-         gModelParams.riNoiseFit;
-}
-
-// Slot k's characteristic curves exist for every scan on the common grid.
-void EnsureSpeciesCurves(int k) {
-  ScanSet& ss = CurrentScanSet();
-  SpeciesScanArrays& sp = ss.species[k];
-  if (ss.gridLength < 1) return;
-  const bool sized = static_cast<int>(sp.onGridPerScan.size()) == ss.count + 1 &&
-                     ss.speciesGridLength == ss.gridLength;
-  if (sized) {
-    bool complete = true;
-    for (int j = 1; j <= ss.count; ++j) complete = complete && sp.onGridPerScan[j];
-    if (complete) return;
-  }
-  for (float*& a : sp.onGridPerScan)
-    if (a) free_vector(a, 1, ss.speciesGridLength);
-  sp.onGridPerScan.assign(static_cast<size_t>(ss.count) + 1, nullptr);
-  for (int j = 1; j <= ss.count; ++j) sp.onGridPerScan[j] = vector(1, ss.gridLength);
-  ss.speciesScanCount = ss.count;
-  ss.speciesGridLength = ss.gridLength;
 }
 
 void ApplyIntensityTransform() {
@@ -258,17 +240,61 @@ void SimulateModel(FitHost* host) {
     hooks.nonlinearTransform(0);
     return;
   }
+  if (!data.dls) {
+    const LammGrid& g = CurrentLammGrid();
+    const LammSolverSettings& st = LammSettings();
+    if (!g.GridAllocated) {
+      AllocLammArrays();
+    } else if (g.AllocatedGridSize != st.gridSizeInUse || (st.movingHatAlgorithm && !g.FrameRadius)) {
+      SetLammGridSize(st.gridSizeInUse);
+    } else if (std::fabs(g.Radius[1] - gModelParams.meniscus) > 1e-5) {
+      MakeRadialGrid();
+    }
+    if (!CurrentLammGrid().GridAllocated) {
+      if (host) ReportSimulationError(host, 1);
+      hooks.nonlinearInverse();
+      hooks.nonlinearTransform(0);
+      return;
+    }
+  }
   CheckFitLimitsSet(host);
   UnpackModelParameters();
   gFirstSimulatedScan = 1;
   if (experimental && ss.count >= 2) {
-    // The first scan in time order is the initial distribution: its model is its data.
+    // The first scan in time order is the initial distribution: captured
+    // once into the initial-data arrays, and its model is its data.
     const int j = ss.order[1];
+    InitialDataScan& init = ss.initialData;
+    if (init.points == 0) {
+      const int n = ss.points[j];
+      init.radii = vector(1, n);
+      init.signals = vector(1, n);
+      for (int p = 1; p <= n; ++p) {
+        init.radii[p] = ss.radii[j][p];
+        init.signals[p] = ss.signals[j][p];
+      }
+      init.record = ss.records[j];
+      init.points = n;
+    }
     for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] = ss.signals[j][p];
     gFirstSimulatedScan = 2;
   }
   ZeroModels(gFirstSimulatedScan);
   if (gSimulationSwitches.redrawDuringSimulation && host) host->RequestRepaint();
+  gSteepBoundary = 0;
+  if (sel.AnySelfAssociationModel() || sel.NonidealSingleSpeciesModel) {
+    // Their solvers (radially varying coefficients, concentration-dependent
+    // moving frame) are not part of this program yet: say so instead of
+    // fitting zero models.
+    if (host) {
+      host->PlaySoundError();
+      host->MessageBox("ERROR in simulation",
+                       "the Lamm equation solver of this model is not available",
+                       platform::BoxIcon::None);
+    }
+  } else if (sel.LammDiscreteModel) {
+    SimulateSpeciesOnGlobalGrid(host);
+  }
   SolveAmplitudesAndNoise();
   hooks.nonlinearInverse();
   hooks.nonlinearTransform(0);

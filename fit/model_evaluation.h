@@ -28,6 +28,21 @@ struct ModelEvaluationHooks {
   std::function<void(CLammIdeal&)> applySolverOptions;
   // Set once a plot refresh is due.
   std::function<void()> markPlotsForRefresh;
+  // Draws scan j's model in the colour of species k while a global-array
+  // solver runs with the live display.
+  std::function<void(int scan, int species)> drawScanModel;
+  // Global-array static-grid solver of the per-species evaluation: species
+  // slot k (s in S, D in cm^2/s, amplitude) from the grid's initial
+  // concentration; returns a CLammIdeal result code. By default the
+  // species runs on the solver object's static-grid path.
+  std::function<int(FitHost*, int k, double s, double D, double amplitude)> simulateStaticGridLamm;
+  // Sharp-boundary curve of a species without diffusion: plateau
+  // c0 exp(-2 k t) behind the boundary m exp(k t), k = s w^2 (1/s), on the
+  // scan's radii (cm) at time t (s).
+  std::function<void(float c0, double t, double k, const float* r, float* out, int n)>
+      sharpBoundaryCurve;
+  // f/f0 of a species from s (S) and D (cm^2/s) at the solution conditions.
+  std::function<double(double s, double D)> frictionalRatio;
 };
 ModelEvaluationHooks& CurrentModelEvaluationHooks();
 

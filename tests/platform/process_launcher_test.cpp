@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 namespace {
 
@@ -32,11 +33,17 @@ TEST(ProcessLauncher, NotepadStandsForTheDesktopEditor) {
   fs::permissions(editor, fs::perms::owner_all);
   setenv("VISUAL", editor.c_str(), 1);
   EXPECT_TRUE(platform::Processes().StartDetached("C:\\WINDOWS\\NOTEPAD.EXE", {"report.txt"}));
-  for (int i = 0; i < 200 && !fs::exists(marker); ++i) platform::Processes().RunAndWait("sleep", {"0.01"});
-  std::ifstream in(marker);
-  std::string line;
-  std::getline(in, line);
-  EXPECT_EQ(line, "report.txt");
+  // The editor runs detached: wait for its whole line, not just for the file,
+  // which exists from the moment the shell opens it.
+  auto written = [&marker] {
+    std::ifstream in(marker);
+    std::string line;
+    std::getline(in, line);
+    return line;
+  };
+  for (int i = 0; i < 500 && written() != "report.txt"; ++i)
+    platform::Processes().RunAndWait("sleep", {"0.01"});
+  EXPECT_EQ(written(), "report.txt");
   unsetenv("VISUAL");
   fs::remove(marker);
   fs::remove(editor);

@@ -1,0 +1,321 @@
+#include "fit/lamm_grid.h"
+
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "data/scan_set.h"
+#include "fit/lamm_run_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/brent_root.h"
+
+namespace {
+
+std::unique_ptr<double[]> ZeroBlock(std::size_t count) {
+  return std::unique_ptr<double[]>(new (std::nothrow) double[count]());
+}
+
+bool ConcDependentFamily() {
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  return sel.ConcDependentLammModel || sel.ConcDependentSolverSwitch ||
+         sel.AnySelfAssociationModel() || sel.NonidealSingleSpeciesModel;
+}
+
+double** MainArray(LammGrid& g, int k) {
+  double** arrays[16] = {&g.DisplayProfile,    &g.Concentration,      &g.Radius,
+                         &g.PreviousConcentration, &g.RightHandSide,  &g.StiffnessNewSub,
+                         &g.StiffnessNewDiag,  &g.StiffnessNewSuper,  &g.TridagWork,
+                         &g.SystemSub,         &g.SystemDiag,         &g.SystemSuper,
+                         &g.StiffnessOldSub,   &g.StiffnessOldDiag,   &g.StiffnessOldSuper,
+                         nullptr};
+  return arrays[k];
+}
+
+double** FrameArray(LammGrid& g, int k) {
+  double** arrays[17] = {&g.DiffusionStiffnessSub,     &g.DiffusionStiffnessDiag,
+                         &g.DiffusionStiffnessSuper,   &g.SedimentationStiffnessSub,
+                         &g.SedimentationStiffnessDiag, &g.SedimentationStiffnessSuper,
+                         &g.FrameStiffnessSub,         &g.FrameStiffnessDiag,
+                         &g.FrameStiffnessSuper,       &g.FrameRadius,
+                         &g.PeriodRhsSub,              &g.PeriodRhsDiag,
+                         &g.PeriodRhsSuper,            &g.PeriodLhsSub,
+                         &g.PeriodLhsDiag,             &g.PeriodLhsSuper,
+                         &g.FactorRatio};
+  return arrays[k];
+}
+
+// Radii of the two-zone grid: even spacing dr up to the first node beyond
+// rc, then dr sqrt(((r - m)/(rc - m)) (rc / r)), which keeps the spacing fine
+// where an equilibrium gradient at the bottom is steep.
+void BuildTwoZoneGrid(LammGrid& g, int N, double m, double b) {
+  const double rc = g.TwoZoneBoundary, dr = g.TwoZoneSpacing;
+  double* r = g.Radius;
+  r[1] = m;
+  int i = 1;
+  while (i < N) {
+    ++i;
+    r[i] = m + (i - 1) * dr;
+    if (r[i] > rc) break;
+  }
+  if (i < N) {
+    double x = r[i];
+    while (true) {
+      const double step = dr * std::sqrt(((x - m) / (rc - m)) * (rc / x));
+      if (x + step >= b || i == N - 1) break;
+      x += step;
+      r[++i] = x;
+    }
+    r[i + 1] = b;
+  }
+  g.TwoZoneGridBuilt = 1;
+}
+
+}  // namespace
+
+LammGrid& CurrentLammGrid() {
+  static LammGrid grid;
+  return grid;
+}
+
+void FreeLammArrays() {
+  LammGrid& g = CurrentLammGrid();
+  if (!g.GridAllocated) return;
+  for (int k = 0; k < 15; ++k) *MainArray(g, k) = nullptr;
+  for (auto& b : g.mainBlocks) b.reset();
+  g.massBlock.reset();
+  g.MassSuper = g.MassDiag = g.MassSub = g.FactorPivot = nullptr;
+  g.frameBlock.reset();
+  for (int k = 0; k < 17; ++k) *FrameArray(g, k) = nullptr;
+  g.FrameNewSub = g.FrameNewDiag = g.FrameNewSuper = nullptr;
+  g.reactingBlock.reset();
+  for (double*& p : g.ReactingArrays) p = nullptr;
+  g.concBlock.reset();
+  for (double*& p : g.ConcDependentArrays) p = nullptr;
+  g.GridAllocated = 0;
+}
+
+bool AllocLammArrays() {
+  LammGrid& g = CurrentLammGrid();
+  const LammSolverSettings& st = LammSettings();
+  const bool movingHat = st.movingHatAlgorithm != 0;
+  const bool concDependent = ConcDependentFamily();
+  if (!g.GridAllocated) {
+    const int N = st.gridSizeInUse;
+    if (N < 2) return false;
+    const std::size_t n1 = static_cast<std::size_t>(N) + 1;
+    for (int k = 0; k < 15; ++k) {
+      g.mainBlocks[k] = ZeroBlock(n1);
+      *MainArray(g, k) = g.mainBlocks[k].get();
+    }
+    g.massBlock = ZeroBlock(4 * n1);
+    if (g.massBlock) {
+      double* p = g.massBlock.get();
+      g.MassSuper = p;
+      g.MassDiag = p + n1;
+      g.MassSub = p + 2 * n1;
+      g.FactorPivot = p + 3 * n1;
+    }
+    if (g.reactingSystem) {
+      g.reactingBlock = ZeroBlock(34 * n1);
+      if (g.reactingBlock)
+        for (int k = 0; k < 34; ++k) g.ReactingArrays[k] = g.reactingBlock.get() + k * n1;
+    }
+    if (movingHat) {
+      g.frameBlock = ZeroBlock(17 * n1);
+      if (g.frameBlock)
+        for (int k = 0; k < 17; ++k) *FrameArray(g, k) = g.frameBlock.get() + k * n1;
+      g.FrameNewSub = g.StiffnessNewSub;
+      g.FrameNewDiag = g.StiffnessNewDiag;
+      g.FrameNewSuper = g.StiffnessNewSuper;
+    }
+    if (concDependent) {
+      g.concBlock = ZeroBlock(17 * n1);
+      if (g.concBlock)
+        for (int k = 0; k < 17; ++k) g.ConcDependentArrays[k] = g.concBlock.get() + k * n1;
+    }
+    g.AllocatedGridSize = N;
+    g.GridAllocated = 1;
+  }
+  bool complete = g.MassSuper != nullptr;
+  for (int k = 0; k < 15; ++k) complete = complete && *MainArray(g, k);
+  if (movingHat)
+    for (int k = 0; k < 17; ++k) complete = complete && *FrameArray(g, k);
+  if (g.reactingSystem) complete = complete && g.ReactingArrays[0] && g.ReactingArrays[33];
+  if (concDependent) complete = complete && g.ConcDependentArrays[0] && g.ConcDependentArrays[16];
+  if (!complete) {
+    FreeLammArrays();
+    return false;
+  }
+  MakeRadialGrid();
+  return true;
+}
+
+bool SetLammGridSize(std::int32_t n) {
+  LammGrid& g = CurrentLammGrid();
+  if (!g.GridAllocated) return false;
+  FreeLammArrays();
+  LammSolverSettings& st = LammSettings();
+  st.gridSizeInUse = st.gridSizeInUse == std::numeric_limits<std::int32_t>::max()
+                         ? std::numeric_limits<std::int32_t>::max() - 1
+                         : n;
+  return AllocLammArrays();
+}
+
+void MakeRadialGrid() {
+  LammGrid& g = CurrentLammGrid();
+  if (!g.GridAllocated || CurrentDataTypeFlags().dls) return;
+  g.TwoZoneGridBuilt = 0;
+  const LammSolverSettings& st = LammSettings();
+  const int N = g.AllocatedGridSize;
+  const double m = gModelParams.meniscus, b = gModelParams.bottom;
+  double* r = g.Radius;
+  if (st.movingHatAlgorithm) {
+    const double q = std::pow(b / m, 1.0 / (N - 1));
+    r[1] = m;
+    r[2] = CurrentLammRunState().sStar >= 0 ? m * std::pow(b / m, 0.5 / (N - 1))
+                                             : m * std::pow(b / m, 1.5 / (N - 1));
+    for (int i = 3; i <= N - 1; ++i) r[i] = r[i - 1] * q;
+    r[N] = b;
+  } else if (st.claverieAlgorithm && !g.TwoZoneGridRequested) {
+    for (int i = 1; i <= N; ++i) r[i] = m + (i - 1) * (b - m) / (N - 1);
+  } else if (st.claverieAlgorithm) {
+    BuildTwoZoneGrid(g, N, m, b);
+  } else {
+    for (int i = 1; i <= N; ++i) r[i] = m + (i - 0.5) * (b - m) / N;
+  }
+}
+
+std::int32_t SetTwoZoneGridSize(float rc) {
+  LammGrid& g = CurrentLammGrid();
+  LammSolverSettings& st = LammSettings();
+  const float m = gModelParams.meniscus, b = gModelParams.bottom;
+  const std::int32_t N = st.gridSizeInUse;
+  if (m == 0 || b == 0 || rc <= m || N < 50 || st.movingHatAlgorithm || !st.claverieAlgorithm) {
+    SetLammGridSize(N);
+    return st.gridSizeInUse;
+  }
+  const float dr = (b - m) / static_cast<float>(N - 1);
+  int index = 2;
+  double r = m + dr;
+  while (r <= rc && index <= N) {
+    ++index;
+    r = m + (index - 1) * static_cast<double>(dr);
+  }
+  std::int32_t count = N;
+  while (true) {
+    const double step = dr * std::sqrt((rc / r) * ((r - m) / (rc - m)));
+    if (r + step >= b) {
+      count = index + 1;
+      break;
+    }
+    r += step;
+    ++index;
+    if (index > std::numeric_limits<std::int32_t>::max() / 2) break;  // never reaches b
+  }
+  if (g.GridAllocated) FreeLammArrays();
+  if (count < 50) {
+    st.gridSizeInUse = 50;
+    g.TwoZoneGridRequested = 0;
+    AllocLammArrays();
+  } else {
+    st.gridSizeInUse =
+        N == std::numeric_limits<std::int32_t>::max() ? N - 1 : count;
+    g.TwoZoneGridRequested = 1;
+    g.TwoZoneBoundary = rc;
+    g.TwoZoneSpacing = dr;
+    AllocLammArrays();
+    g.TwoZoneGridRequested = 0;
+  }
+  return st.gridSizeInUse;
+}
+
+bool StretchTwoZoneGrid(double x) {
+  LammGrid& g = CurrentLammGrid();
+  if (!g.GridAllocated || LammSettings().truncatedGridActive || !g.TwoZoneGridBuilt) return false;
+  const int N = g.AllocatedGridSize;
+  const double m = gModelParams.meniscus, b = gModelParams.bottom;
+  double* r = g.Radius;
+  const float bf = gModelParams.bottom;
+  double rc = (10.0f / bf) * bf < x ? b * std::sqrt(1 - 10 / (x * b * b)) : m + 0.1 * (b - m);
+  if (rc < m + 0.1 * (b - m)) rc = m + 0.1 * (b - m);
+  int j = 2;
+  for (; j < N; ++j) {
+    r[j] = m + 1.1 * (r[j] - m);
+    if (r[j] > rc) break;
+  }
+  if (j >= N) {
+    r[N] = b;
+    return true;
+  }
+  const double h = r[j] - r[j - 1];
+  g.stretchNode = j;
+  g.stretchRadius = rc;
+  g.stretchStep = h;
+  // f(q) = b - R(q): the last radius when each further spacing grows by q.
+  auto f = [&](double q) {
+    double R = r[j], step = h;
+    for (int k = j + 1; k <= N; ++k) {
+      step *= q;
+      R += step;
+    }
+    return b - R;
+  };
+  double q = 1.0;
+  if (!BrentRoot(f, 0.0, 10.0, f(0.0), f(10.0), 1e-6, 2.2204460492503131e-16, 100, &q))
+    return false;
+  g.stretchRatio = q;
+  double step = h;
+  for (int k = j + 1; k <= N; ++k) {
+    step *= q;
+    r[k] = r[k - 1] + step;
+  }
+  r[N] = b;
+  return true;
+}
+
+CosoluteArrays& CurrentCosoluteArrays() {
+  static CosoluteArrays arrays;
+  return arrays;
+}
+
+void FreeCosoluteArrays() {
+  CosoluteArrays& c = CurrentCosoluteArrays();
+  if (!c.CosoluteArraysAllocated) return;
+  c.block.reset();
+  c.secondBlock.reset();
+  for (double*& p : c.arrays) p = nullptr;
+  c.CosoluteArraysAllocated = 0;
+  c.CosoluteArraysSize = 0;
+}
+
+bool AllocCosoluteArrays() {
+  CosoluteArrays& c = CurrentCosoluteArrays();
+  const int n = c.gridSize;
+  if (c.CosoluteArraysAllocated && c.CosoluteArraysSize != n) FreeCosoluteArrays();
+  if (n < 2) return false;
+  const std::size_t n1 = static_cast<std::size_t>(n) + 1;
+  if (!c.CosoluteArraysAllocated) {
+    c.block = ZeroBlock(22 * n1);
+    bool ok = c.block != nullptr;
+    if (ok)
+      for (int k = 0; k < 22; ++k) c.arrays[k] = c.block.get() + k * n1;
+    if (ok && c.secondComponent) {
+      c.secondBlock = ZeroBlock(14 * n1);
+      ok = c.secondBlock != nullptr;
+      if (ok)
+        for (int k = 0; k < 14; ++k) c.arrays[22 + k] = c.secondBlock.get() + k * n1;
+    }
+    if (!ok) {
+      c.CosoluteArraysAllocated = 1;
+      FreeCosoluteArrays();
+      return false;
+    }
+  }
+  const double m = gModelParams.meniscus, b = gModelParams.bottom;
+  for (int i = 1; i <= n; ++i) c.arrays[0][i] = m + (i - 1) * (b - m) / (n - 1);
+  c.CosoluteArraysAllocated = 1;
+  c.CosoluteArraysSize = n;
+  return true;
+}

@@ -1,0 +1,6 @@
+#include "fit/lamm_run_state.h"
+
+LammRunState& CurrentLammRunState() {
+  static LammRunState state;
+  return state;
+}

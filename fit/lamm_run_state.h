@@ -1,0 +1,51 @@
+#pragma once
+// Run-time state of the global-array Lamm solvers of the model evaluation:
+// the species and rotor of the current solve, the simulation clock, the
+// scan-output bookkeeping and the loop flags. Set by the model evaluation
+// before each solve, advanced by the solver and by the scan output.
+// Units: s in Svedberg, D in cm^2/s, rpm, rpm/s, times in s.
+#include <cstdint>
+
+class FitHost;
+
+struct LammRunState {
+  // Species and frame.
+  double s = 5.0, D = 0.0;
+  double sStar = 0.0;  // frame coefficient in use (S)
+
+  // Rotor.
+  double rpm = 0.0;               // current speed
+  double fullSpeed = 0.0;
+  double acceleration = 0.0;      // rpm/s
+  double accelerationEnd = 0.0;   // T_a (s)
+  std::uint8_t accelerating = 0;
+  double maxStepAccelerating = 10.0;  // largest step while accelerating (s)
+
+  // Clock.
+  double t = 0.0, dt = 1.0;
+  std::int32_t iteration = 0;
+  double maxStep = 1000.0;
+  double timeStepSetting = 0.0, timeStepSmall = 0.0, timeStepMedium = 0.0;
+  double solverValue = 500.0;
+
+  // Loop flags.
+  std::uint8_t running = 0;
+
+  // Scan output.
+  double pendingTime = 0.0;
+  std::uint8_t pendingFlag = 0;
+  std::int32_t scanCounter = 1;  // position in the time order
+  double nextScanTime = 0.0;
+  std::int32_t species = 1;
+  std::uint8_t continueAfterLastScan = 0;
+  FitHost* progressWindow = nullptr;  // receives the progress texts; null: none
+  double totalAmount = 0.0;           // mass-conservation check (signal x cm^3)
+
+  // Slice state of the finite scan time.
+  std::int32_t sliceCount = 0;
+  std::int32_t sliceNode = 0;
+  double sliceTime = 0.0;
+  std::uint8_t profilePending = 0;
+};
+
+LammRunState& CurrentLammRunState();

@@ -1,0 +1,25 @@
+#pragma once
+// Scan output of the global-array Lamm solvers: after every time step the
+// solver hands its step result here; when the simulated time reaches the
+// time of the next scan the profile on the grid (optionally assembled slice
+// by slice as a scanning optical system passes) is interpolated onto the
+// scan's radii and added to its model, or onto the common grid into the
+// current species' curve; after the last scan the solver is stopped.
+
+// x: the value returned by the solver's last step.
+void ShowSimulationProgress(double x);
+// Rotor speed (rpm) for the step [t, t + dt] of the acceleration phase:
+// the root mean square of a t and a (t + dt), at most the full speed.
+double RotorSpeedDuringAcceleration(double t, double dt);
+
+// Progress texts into the progress window (nothing without one).
+void ShowStepText();
+void ShowIterationText();
+void ShowTimeText();
+void ShowStepResultText(float x);
+
+// The common-grid curves of species slot k exist for every scan.
+void EnsureSpeciesCurves(int k);
+// Characteristic curves are solved on the common grid (c(s), TI noise,
+// algebraic amplitudes or RI noise on).
+bool CurvesOnCommonGrid();

@@ -1,0 +1,589 @@
+#include "fit/species_simulation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "data/rotor_speed_profile.h"
+#include "data/scan_set.h"
+#include "fit/amplitudes.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/global_moving_frame.h"
+#include "fit/lamm_grid.h"
+#include "fit/lamm_run_state.h"
+#include "fit/lamm_scan_output.h"
+#include "fit/model_evaluation.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/signal_shapes.h"
+#include "fit/simulation_errors.h"
+#include "fit/simulation_switches.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/arrays.h"
+#include "numerics/regrid.h"
+#include "platform/input_events.h"
+
+unsigned char gFaxenApproximation = 0;
+unsigned char gSteepBoundary = 0;
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kGasConstant = 8.31451e7;  // erg / (mol K)
+constexpr double kAvogadro = 6.02214e23;
+constexpr double kWaterViscosity20 = 0.01002;  // poise
+
+// Start radius and boundary-width grid size of the automatic grid rule,
+// kept for the retry ladder.
+float gStartRadius = 0;
+double gWidthGridSize = 0;
+// Read by the static-grid solver: the frictional ratio was too small for
+// the automatic grid.
+unsigned char gStaticGridDefault = 0;
+
+const ScanRecord& FirstScan() {
+  const ScanSet& ss = CurrentScanSet();
+  return ss.records[ss.order[1]];
+}
+const ScanRecord& LastScan() {
+  const ScanSet& ss = CurrentScanSet();
+  return ss.records[ss.order[ss.count]];
+}
+
+double Omega(double rpm) { return rpm / 60.0 * 2 * kPi; }
+
+bool ZoneLoading() { return gModelSelectorFlags.ZoneCentrifugationModel != 0; }
+
+bool Experimental() {
+  return LammSettings().experimentalInitialDistribution && CurrentScanSet().initialData.points > 0;
+}
+
+bool PlainLoading() { return !ZoneLoading() && !Experimental(); }
+
+double ScanTimeAt(int position) {
+  const ScanSet& ss = CurrentScanSet();
+  const ScanRecord& rec = ss.records[ss.order[position]];
+  return LammSettings().rampRotorSpeed && !CurrentDataTypeFlags().dls ? rec.time : rec.timeRead;
+}
+
+void NotAvailable(FitHost* host, const char* text) {
+  if (!host) return;
+  host->PlaySoundError();
+  host->MessageBox("ERROR in simulation", text, platform::BoxIcon::None);
+}
+
+// Grid initial concentration of a species loaded at amplitude A (fraction f
+// of the total for an experimental initial distribution).
+void SetGridInitialConcentration(double A, double fraction) {
+  LammGrid& g = CurrentLammGrid();
+  const ScanSet& ss = CurrentScanSet();
+  const int N = g.AllocatedGridSize;
+  if (Experimental()) {
+    const InitialDataScan& init = ss.initialData;
+    for (int i = 1; i <= N; ++i) g.Concentration[i] = 0;
+    InterpolateOntoGridDF(N, g.Radius, g.Concentration, init.points, init.radii, init.signals);
+    for (int i = 1; i <= N; ++i) {
+      double c = g.Concentration[i] - gModelParams.baseline;
+      if (c < 0) c = 0;
+      g.Concentration[i] = c * fraction;
+    }
+    return;
+  }
+  const DataTypeFlags& data = CurrentDataTypeFlags();
+  if (data.dls || ss.equilibriumMode) return;
+  for (int i = 1; i <= N; ++i) g.Concentration[i] = A;
+  if (ZoneLoading()) {
+    const double edge = g.Radius[1] + gModelParams.zoneValue;
+    for (int i = 1; i <= N; ++i)
+      if (g.Radius[i] > edge) g.Concentration[i] = 0;
+  }
+}
+
+// Slot k's curve on the common grid from the grid's initial concentration.
+void InitialProfileToCurve(int k) {
+  ScanSet& ss = CurrentScanSet();
+  LammGrid& g = CurrentLammGrid();
+  EnsureSpeciesCurves(k);
+  for (int pos = 1; pos <= ss.count; ++pos) {
+    float* curve = ss.species[k].onGridPerScan[ss.order[pos]];
+    if (!curve) continue;
+    InterpolateOntoGridD(ss.gridLength, ss.grid, curve, g.AllocatedGridSize, g.Radius,
+                         g.Concentration);
+  }
+}
+
+float* WorkArray(int j) {
+  ScanSet& ss = CurrentScanSet();
+  if (static_cast<int>(ss.work.size()) < ss.count + 1) ss.work.resize(ss.count + 1, nullptr);
+  if (!ss.work[j]) ss.work[j] = vector(1, ss.points[j]);
+  return ss.work[j];
+}
+
+void ZeroWorkArrays() {
+  ScanSet& ss = CurrentScanSet();
+  for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {
+    const int j = ss.order[pos];
+    float* w = WorkArray(j);
+    for (int p = 1; p <= ss.points[j]; ++p) w[p] = 0;
+  }
+}
+
+// Closed-form curves (no diffusion, Faxen) of slot k into the models or
+// into the slot's curves on the common grid.
+template <typename Curve>
+void AddClosedFormCurves(int k, const Curve& curve) {
+  ScanSet& ss = CurrentScanSet();
+  const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
+  if (onGrid) EnsureSpeciesCurves(k);
+  for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {
+    const int j = ss.order[pos];
+    const double t = ScanTimeAt(pos);
+    if (onGrid) {
+      curve(t, ss.grid, ss.species[k].onGridPerScan[j], ss.gridLength);
+    } else {
+      float* w = WorkArray(j);
+      curve(t, ss.radii[j], w, ss.points[j]);
+      for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] += w[p];
+    }
+  }
+}
+
+bool SolverFlagRaised() {
+  const LammSolverSettings& st = LammSettings();
+  return st.discretizationError || st.singularMatrixError;
+}
+
+// One finite-element solve of the current species with the chosen
+// algorithm; false when nothing could run.
+bool RunChosenSolver(FitHost* host, int k, double s, double D, double A) {
+  LammSolverSettings& st = LammSettings();
+  if (CurrentSpeedProfile.Active()) {
+    if (host)
+      host->MessageBox("ERROR in simulation", "Cannot account for variable rotor speed in this model!",
+                       platform::BoxIcon::None);
+    return false;
+  }
+  if (st.movingHatAlgorithm) {
+    SimulateMovingFrameLamm();
+    return true;
+  }
+  if (st.claverieAlgorithm) {
+    const int code = CurrentModelEvaluationHooks().simulateStaticGridLamm(host, k, s, D, A);
+    if (code == 2) st.discretizationError = 1;
+    if (code == 3) st.singularMatrixError = 1;
+    if (code != 0 && code != 2 && code != 3 && host) ReportSimulationError(host, code);
+    return true;
+  }
+  return false;
+}
+
+// Grid size of the moving-hat rule: from Nw down, the first N whose first
+// interior spacing exceeds x, plus one.
+double MovingHatGridSize(double x, double Nw) {
+  const LammSolverSettings& st = LammSettings();
+  const double m = gModelParams.meniscus, b = gModelParams.bottom;
+  const double ratio = b / m;
+  // Sizes above the upper limit are clamped anyway; the spacing grows as N
+  // falls, so starting at the limit finds the same clamped result.
+  double N = std::min(std::floor(Nw), static_cast<double>(st.gridSizeUpperLimit) + 1);
+  for (; N > st.gridSizeLowerLimit; N -= 1) {
+    const double spacing =
+        m * std::pow(ratio, 1.5 / (N - 1)) - m * std::pow(ratio, 0.5 / (N - 1));
+    if (x < spacing) return N + 1;
+  }
+  return N;
+}
+
+int ClampGridSize(double n) {
+  const LammSolverSettings& st = LammSettings();
+  double v = std::floor(n);
+  v = std::min(v, static_cast<double>(st.gridSizeUpperLimit));
+  v = std::max(v, static_cast<double>(st.gridSizeLowerLimit));
+  return static_cast<int>(v);
+}
+
+void ReportAfterSolve(FitHost* host) {
+  const LammSolverSettings& st = LammSettings();
+  if (!host) return;
+  if (st.singularMatrixError) ReportSimulationError(host, 3);
+  if (st.discretizationError) ReportSimulationError(host, 2);
+}
+
+void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry, double A,
+                                  double fraction) {
+  LammSolverSettings& st = LammSettings();
+  LammRunState& rs = CurrentLammRunState();
+  ScanSet& ss = CurrentScanSet();
+  gSimulationSwitches.constantSignal = 0;
+  const double D = SpeciesDiffusion(static_cast<float>(s), static_cast<float>(Dentry));
+  gSteepBoundary = SteepBoundaryTest(s, D) ? 1 : 0;
+  if (!gSteepBoundary && PlainLoading() && s > 0) {
+    const ScanRecord& last = LastScan();
+    const double T = last.temperature + 273.15;
+    const double w = Omega(last.rpm);
+    const double sigma = w * w / (T * 1.6628944e8) * T * 1e-13 * s * kGasConstant / D;
+    StretchTwoZoneGrid(sigma);
+  }
+  rs.s = s;
+  rs.D = D;
+  SetAccelerationPhase();
+  SetLammSolverStartState(host, true);
+  st.singularMatrixError = st.discretizationError = 0;
+  const bool direct = !CurvesOnCommonGrid();
+  if (direct) ZeroWorkArrays();
+  RunChosenSolver(host, k, s, D, A);
+
+  const DataTypeFlags& data = CurrentDataTypeFlags();
+  if (!Experimental() && PlainLoading() && !data.dls && !ss.equilibriumMode && SolverFlagRaised()) {
+    const std::uint8_t truncate = st.truncateGrid;
+    st.truncateGrid = 0;
+    auto attempt = [&] {
+      SetGridInitialConcentration(A, fraction);
+      SetAccelerationPhase();
+      SetLammSolverStartState(host, true);
+      rs.scanCounter = 1;
+      rs.t = 0;
+      rs.nextScanTime = rs.pendingTime = ScanTimeAt(1);
+      rs.pendingFlag = 1;
+      if (direct) {
+        // The failed attempt's contribution leaves the models first.
+        for (int pos = 1; pos <= ss.count; ++pos) {
+          const int j = ss.order[pos];
+          float* w = WorkArray(j);
+          for (int p = 1; p <= ss.points[j]; ++p) {
+            ss.model[j][p] -= w[p];
+            w[p] = 0;
+          }
+        }
+      }
+      st.singularMatrixError = st.discretizationError = 0;
+      RunChosenSolver(host, k, s, D, A);
+    };
+    attempt();
+    if (SolverFlagRaised() && st.claverieAlgorithm) {
+      st.claverieAlgorithm = 0;
+      st.movingHatAlgorithm = 1;
+      if (gWidthGridSize > 0) {
+        // x = w / P6 of the automatic grid rule, recovered from its Nw.
+        const double x = (gModelParams.bottom - gModelParams.meniscus) / gWidthGridSize;
+        SetLammGridSize(ClampGridSize(MovingHatGridSize(x, gWidthGridSize)));
+      } else {
+        SetLammGridSize(st.gridSizeInUse);
+      }
+      attempt();
+      st.claverieAlgorithm = 1;
+      st.movingHatAlgorithm = 0;
+      st.fixedTimeStep = 0;
+      if (st.optimiseTimeInvariantGrid && gSteepBoundary && !ZoneLoading())
+        SetTwoZoneGridSize(gStartRadius);
+      else
+        SetLammGridSize(gWidthGridSize > 0 ? ClampGridSize(gWidthGridSize) : st.feGridSize);
+    }
+    if (SolverFlagRaised()) attempt();
+    st.truncateGrid = truncate;
+  }
+  if (st.movingHatAlgorithm) UpdateMovingGridRadii();
+  ReportAfterSolve(host);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ hook defaults
+
+void SharpBoundaryCurveSector(float c0, double t, double k, const float* r, float* out, int n) {
+  const double m = gModelParams.meniscus, b = gModelParams.bottom;
+  const double f = std::exp(k * t);
+  const float plateau = static_cast<float>(c0 * std::exp(-2 * k * t));
+  // Sedimentation leaves the meniscus, flotation leaves the bottom.
+  const double boundary = k >= 0 ? m * f : b * f;
+  for (int i = 1; i <= n; ++i) {
+    const bool inside = k >= 0 ? (r[i] >= boundary && r[i] <= b) : (r[i] <= boundary && r[i] >= m);
+    out[i] = inside ? plateau : 0.0f;
+  }
+}
+
+double FrictionalRatioFromSD(double s, double D) {
+  const SolutionConditions& sc = gSolutionConditions;
+  if (D <= 0 || s == 0) return 0;
+  const double RT = kGasConstant * sc.temperature;
+  const double buoyancy = 1.0 - sc.vbarRho;
+  const double M = s * 1e-13 * RT / (D * buoyancy);
+  if (!(M > 0) || sc.vbar <= 0) return 0;
+  const double f = M * buoyancy / kAvogadro / (1e-13 * s);
+  const double R0 = std::cbrt(3.0 * M * sc.vbar / (4.0 * kPi * kAvogadro));
+  const double f0 = 6.0 * kPi * kWaterViscosity20 * sc.viscosity * R0;
+  return f0 > 0 ? f / f0 : 0;
+}
+
+int RunStaticGridOnSolverObject(FitHost* host, int k, double s, double D, double amplitude) {
+  (void)host;
+  ScanSet& ss = CurrentScanSet();
+  LammGrid& g = CurrentLammGrid();
+  const LammRunState& rs = CurrentLammRunState();
+  auto solver = std::make_unique<CLammIdeal>();
+  LoadSpeciesSolver(*solver, k, s, D, amplitude);
+  const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
+  // The scans from the first simulated one on; per-scan output goes to the
+  // work arrays, which the solver adds to, and from there into the models.
+  const int first = gFirstSimulatedScan;
+  const int count = ss.count - first + 1;
+  if (count < 1) return 0;
+  const int* indexMap = ss.order.data() + (first - 1);
+  if (!onGrid)
+    for (int pos = first; pos <= ss.count; ++pos) WorkArray(ss.order[pos]);
+  const DataTypeFlags& data = CurrentDataTypeFlags();
+  const LammSolverSettings& st = LammSettings();
+  solver->SetScanTimes(ss.records.data(), onGrid ? ss.species[k].onGridPerScan.data() : ss.work.data(),
+                       onGrid ? ss.grid : nullptr, onGrid ? ss.gridLength : 0, ss.radii.data(),
+                       ss.points.data(), false, indexMap, count, k, false, false,
+                       st.simulateTimeResolution != 0, st.scanVelocity,
+                       st.simulateRadialResolution != 0, st.convolutionRange, data.absorbance != 0);
+  if (rs.t != 0) solver->SetInitialTime(rs.t);
+  if (Experimental()) {
+    std::vector<float> r(g.AllocatedGridSize + 1), c(g.AllocatedGridSize + 1);
+    for (int i = 1; i <= g.AllocatedGridSize; ++i) {
+      r[i] = static_cast<float>(g.Radius[i]);
+      c[i] = static_cast<float>(g.Concentration[i]);
+    }
+    solver->LoadInitialDistribution(g.AllocatedGridSize, r.data(), c.data());
+  }
+  const int code = solver->CheckAndRun();
+  if (!onGrid)
+    for (int pos = first; pos <= ss.count; ++pos) {
+      const int j = ss.order[pos];
+      for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] += ss.work[j][p];
+    }
+  return code;
+}
+
+// ------------------------------------------------------------ set-up steps
+
+void SetAccelerationPhase() {
+  LammRunState& rs = CurrentLammRunState();
+  const ScanSet& ss = CurrentScanSet();
+  if (ss.count < 1) return;
+  rs.fullSpeed = LastScan().rpm;
+  rs.rpm = rs.fullSpeed;
+  rs.maxStepAccelerating = 10.0;
+  // The ramp is simulated only while scan times are elapsed times; with
+  // times from w^2 t the scans already stand for a rotor at full speed.
+  const ScanRecord& first = FirstScan();
+  if (LammSettings().rampRotorSpeed && first.accelerationTime >= 10.0 && first.acceleration > 0) {
+    rs.acceleration = first.acceleration;
+    rs.accelerationEnd = first.accelerationTime;
+    rs.accelerating = 1;
+  } else {
+    rs.acceleration = 0;
+    rs.accelerationEnd = 0;
+    rs.accelerating = 0;
+  }
+}
+
+void SetLammSolverStartState(FitHost* host, bool perSpecies) {
+  LammRunState& rs = CurrentLammRunState();
+  const ScanSet& ss = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  rs.iteration = 1;
+  rs.t = 0;
+  if (Experimental()) {
+    const ScanRecord& rec = ss.initialData.record;
+    rs.t = LammSettings().rampRotorSpeed && !CurrentDataTypeFlags().dls ? rec.time : rec.timeRead;
+  }
+  else if (perSpecies && (mp.startTimeFit || mp.startTime != 0.0f)) rs.t = mp.startTime;
+  rs.dt = 1.0;
+  rs.scanCounter = gFirstSimulatedScan;
+  rs.nextScanTime = ScanTimeAt(gFirstSimulatedScan);
+  rs.pendingTime = rs.nextScanTime;
+  rs.pendingFlag = 1;
+  rs.running = 1;
+  rs.continueAfterLastScan = 0;
+  rs.solverValue = 500.0;
+  rs.sliceCount = rs.sliceNode = 0;
+  rs.sliceTime = 0;
+  rs.totalAmount = 0;
+  rs.progressWindow = gSimulationSwitches.redrawDuringSimulation ? host : nullptr;
+}
+
+void ChooseFiniteElementAlgorithm(double s, bool perSpecies) {
+  LammSolverSettings& st = LammSettings();
+  const ScanSet& ss = CurrentScanSet();
+  if (ss.count < 1) return;
+  double L1 = st.automaticSwitchS;
+  if (perSpecies && st.optimiseTimeInvariantGrid && !ZoneLoading() && st.automaticGridSize)
+    L1 = st.automaticSwitchSOptimised;
+  const double wr = LastScan().rpm / 30000.0;
+  const double threshold = L1 / (wr * wr);
+  if (std::fabs(s) < threshold && !st.claverieAlgorithm) {
+    st.claverieAlgorithm = 1;
+    st.fixedTimeStep = 0;
+    st.movingHatAlgorithm = 0;
+    SetLammGridSize(st.gridSizeInUse);
+  } else if (std::fabs(s) > threshold && !st.movingHatAlgorithm) {
+    st.movingHatAlgorithm = 1;
+    st.claverieAlgorithm = 0;
+    SetLammGridSize(st.gridSizeInUse);
+  }
+}
+
+void ApplyAutomaticGridRule(double s, double D) {
+  LammSolverSettings& st = LammSettings();
+  const ScanSet& ss = CurrentScanSet();
+  const double m = gModelParams.meniscus, b = gModelParams.bottom;
+  const double ff0 = CurrentModelEvaluationHooks().frictionalRatio(s, D);
+  if (ff0 < 0.5) {
+    gSteepBoundary = 0;
+    gStaticGridDefault = 1;
+    SetLammGridSize(st.feGridSize);
+    return;
+  }
+  gStaticGridDefault = 0;
+  gSteepBoundary = SteepBoundaryTest(s, D) ? 1 : 0;
+  const ScanRecord& last = LastScan();
+  const double w = Omega(last.rpm);
+  const double sw2 = w * w * std::fabs(s) * 1e-13;
+  // First radius inside the fit limits of the first scan.
+  const int j = ss.order[1];
+  double r0 = m;
+  for (int p = 1; p <= ss.points[j]; ++p)
+    if (ss.radii[j][p] >= ss.leftFitLimit) {
+      r0 = ss.radii[j][p];
+      break;
+    }
+  if (r0 < m + 0.001) r0 = m + 0.001;
+  const ScanRecord& first = FirstScan();
+  const double wa = Omega(first.acceleration);
+  const double ta = first.accelerationTime;
+  const double dra = std::fabs(s) * (1.0 / 3) * 1e-13 * wa * wa * m * ta * ta * ta;
+  const double t = r0 - m <= dra ? (r0 - m) / (sw2 * r0) : (r0 - dra - m) / (sw2 * r0) + ta;
+  const double width = std::max(std::sqrt(D * t), 0.001);
+  const double x = width / st.pointsPerSigma;
+  const double Nw = std::floor((b - m) * st.pointsPerSigma / width);
+  gStartRadius = static_cast<float>(r0);
+  gWidthGridSize = Nw;
+  const double n = st.movingHatAlgorithm ? MovingHatGridSize(x, Nw) : Nw;
+  const int size = ClampGridSize(n);
+  if (st.claverieAlgorithm && st.optimiseTimeInvariantGrid && gSteepBoundary && !ZoneLoading())
+    SetTwoZoneGridSize(gStartRadius);
+  else
+    SetLammGridSize(size);
+}
+
+// ------------------------------------------------------------ species loop
+
+void SimulateSpeciesOnGlobalGrid(FitHost* host) {
+  ModelParams& mp = gModelParams;
+  ScanSet& ss = CurrentScanSet();
+  LammSolverSettings& st = LammSettings();
+  LammRunState& rs = CurrentLammRunState();
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  const DataTypeFlags& data = CurrentDataTypeFlags();
+  const int n = mp.componentCount;
+  const bool buffer = hooks.bufferSedimentationOn();
+  const bool algebraic = mp.concentrationsLinear != 0;
+  int first = 0;
+  for (int k = 1; k <= n && !first; ++k)
+    if (mp.included[k]) first = k;
+  platform::StopFlag() = false;
+
+  if (data.dls) {
+    NotAvailable(host, "model curves of DLS data are not available");
+    return;
+  }
+  if (ss.equilibriumMode) {
+    NotAvailable(host, "equilibrium model curves are not available for this model");
+    return;
+  }
+
+  for (int k = 1; k <= n && !platform::StopFlag(); ++k) {
+    rs.species = k;
+    if (buffer && k == n) {
+      mp.included[n] = 1;
+      double& signal = hooks.bufferSignal();
+      if (!algebraic) {
+        mp.scaleFactor[n] = static_cast<float>(signal);
+      } else {
+        signal = 1.0;
+        mp.scaleFactor[n] = 1.0f;
+      }
+      hooks.updateBufferSedimentation(host);
+      continue;
+    }
+    const double s = mp.s[k];
+    const double Dentry = mp.massOrD[k];
+    rs.sStar = st.automaticSGrid ? s : st.gridS;
+    if (st.automaticAlgorithm) ChooseFiniteElementAlgorithm(s, true);
+    if (mp.included[k]) {
+      if (!st.automaticGridSize || ZoneLoading() || Dentry <= 0)
+        SetLammGridSize(st.feGridSize);
+      else
+        ApplyAutomaticGridRule(s, SpeciesDiffusion(mp.s[k], mp.massOrD[k]));
+    }
+    if (!st.rampRotorSpeed && st.claverieAlgorithm && !st.automaticAlgorithm) {
+      double L = st.automaticSwitchS;
+      if (st.optimiseTimeInvariantGrid && st.automaticGridSize) L = st.automaticSwitchSOptimised;
+      const double wr = LastScan().rpm / 30000.0;
+      rs.maxStepAccelerating = std::fabs(s) > L / (wr * wr) ? 1.0 : 10.0;
+    }
+    if (!mp.included[k]) {
+      mp.scaleFactor[k] = 0.0f;
+      continue;
+    }
+    double f;
+    if (k == first) {
+      f = 1.0;
+      const int last = buffer ? n - 1 : n;
+      for (int q = k + 1; q <= last; ++q)
+        if (mp.included[q]) f -= mp.concentration[q];
+    } else {
+      f = mp.concentration[k];
+    }
+    if (f < 0.0) f = 0.0;
+    double A = f * mp.concentration[first];
+    if (algebraic && A == 0.0) A = 1.0;
+    mp.scaleFactor[k] = static_cast<float>(A);
+
+    if (k == 1 && gModelSelectorFlags.ConcDependentSolverSwitch) {
+      NotAvailable(host, "concentration-dependent sedimentation of the first species is not available");
+      continue;
+    }
+    if (!CurrentLammGrid().GridAllocated) {
+      if (host) ReportSimulationError(host, 1);
+      return;
+    }
+    SetGridInitialConcentration(A, f);
+
+    if (s == 0 && Dentry == 0) {
+      gSimulationSwitches.constantSignal = 1;
+      for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {
+        const int j = ss.order[pos];
+        float* w = WorkArray(j);
+        for (int p = 1; p <= ss.points[j]; ++p) {
+          w[p] += static_cast<float>(A);
+          ss.model[j][p] += static_cast<float>(A);
+        }
+      }
+      if (CurvesOnCommonGrid() && ss.gridLength > 0) InitialProfileToCurve(k);
+    } else if (Dentry == 0 && PlainLoading()) {
+      const double w = Omega(LastScan().rpm);
+      const double sw2 = w * w * s * 1e-13;
+      AddClosedFormCurves(k, [&](double t, const float* r, float* out, int count) {
+        hooks.sharpBoundaryCurve(static_cast<float>(A), t, sw2, r, out, count);
+      });
+    } else if (gFaxenApproximation) {
+      gSimulationSwitches.constantSignal = 0;
+      const double w = Omega(LastScan().rpm);
+      const double sw2 = w * w * s * 1e-13;
+      const double D = SpeciesDiffusion(mp.s[k], mp.massOrD[k]);
+      AddClosedFormCurves(k, [&](double t, const float* r, float* out, int count) {
+        FaxenApproximationCurve(static_cast<float>(A), t, r, out, count, static_cast<float>(sw2),
+                                static_cast<float>(D), mp.meniscus);
+      });
+    } else {
+      SimulateFiniteElementSpecies(host, k, s, Dentry, A, f);
+    }
+    rs.progressWindow = nullptr;
+  }
+}

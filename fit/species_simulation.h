@@ -1,0 +1,36 @@
+#pragma once
+// Per-species evaluation of the discrete-species family on the global grid
+// arrays, used when the solver-object driver cannot serve the model (an
+// experimental initial distribution, buffer sedimentation, DLS or
+// equilibrium data, a concentration-dependent first species): for each slot
+// the element algorithm and the grid size are chosen automatically, the
+// initial concentration is set on the grid, the moving-frame or static-grid
+// solver runs, a failed solve is retried with other settings, and the
+// constant, no-diffusion and Faxen cases are formed in closed form.
+// s in Svedberg, D in cm^2/s, radii in cm, times in s.
+class FitHost;
+
+// "Simulate Non-Interacting Species with Faxen Approximation" is selected.
+extern unsigned char gFaxenApproximation;
+// Set by the per-species evaluation: the current species forms a steep
+// equilibrium gradient (no grid adaptation).
+extern unsigned char gSteepBoundary;
+
+// The per-species branch of the model evaluation.
+void SimulateSpeciesOnGlobalGrid(FitHost* host);
+
+// Solver start state before every global-array solve: clock at the start
+// time, first simulated scan as the next output, running.
+void SetLammSolverStartState(FitHost* host, bool perSpecies);
+// The rotor acceleration phase from the first scan's header (rate, duration)
+// and the last scan's speed; shorter than 10 s: full speed from the start.
+void SetAccelerationPhase();
+// Automatic choice between the static grid and the moving frame for s.
+void ChooseFiniteElementAlgorithm(double s, bool perSpecies);
+// Grid size for slot k from the boundary width at the start radius.
+void ApplyAutomaticGridRule(double s, double D);
+
+// Defaults of the model-evaluation hooks that the per-species branch uses.
+int RunStaticGridOnSolverObject(FitHost* host, int k, double s, double D, double amplitude);
+void SharpBoundaryCurveSector(float c0, double t, double k, const float* r, float* out, int n);
+double FrictionalRatioFromSD(double s, double D);
