@@ -4,6 +4,7 @@
 
 #include "app/program_options.h"
 #include "app/shell_services.h"
+#include "app/thread_counts.h"
 #include "app/txla_window.h"
 #include "automation/automation_run.h"
 #include "automation/commands.h"
@@ -31,7 +32,7 @@ class WindowForAutomation : public IAutomationWindow {
     Options().ShowResidualsHistogram = show;
     w_.CheckMenuItem(cmd::ShowResidualsHistogram, show);
   }
-  void SetLammThreadCount(int threads) override { Options().LammThreadCount = threads; }
+  void SetLammThreadCount(int threads) override { SetLammEquationThreads(threads); }
   void RelayoutAndRedrawPlots() override { CallService(Services().relayoutAndRedrawPlots); }
   void ShowDataRange() override { w_.Dispatch(kCmdDataRange); }
   void ShowLastFitInfo() override { w_.Dispatch(kCmdShowLastFitInfo); }

@@ -11,6 +11,7 @@
 #include "app/parameter_preferences.h"
 #include "app/program_options.h"
 #include "app/shell_services.h"
+#include "app/thread_counts.h"
 #include "app/txla_window.h"
 #include "platform/frame_window.h"
 #include "platform/user_interface.h"
@@ -160,12 +161,12 @@ void TXLAWindow::CmMultipleThreads() {
     float lamm = 0;
     if (PromptFloat(lamm, static_cast<float>(o.LammThreadCount),
                     "number of threads for Lamm equations"))
-      o.LammThreadCount = WholeCount(lamm);
+      SetLammEquationThreads(WholeCount(lamm));
     else
-      o.LammThreadCount = 1;
+      SetLammEquationThreads(1);
   } else {
     Conti().normalEquationThreads = 1;
-    o.LammThreadCount = 1;
+    SetLammEquationThreads(1);
     Conti().multipleThreads = false;
   }
   CheckMenuItem(cmd::MultipleThreads, Conti().multipleThreads);

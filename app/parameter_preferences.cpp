@@ -12,6 +12,7 @@
 
 #include "app/program_options.h"
 #include "app/shell_services.h"
+#include "app/thread_counts.h"
 #include "app/txla_window.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
@@ -159,7 +160,7 @@ int LoadParameterPreferences(TXLAWindow& w) {
   }
   Conti().suppressBaselineCorrelation = has(14) ? at(14) > 0 : true;
   w.CheckMenuItem(cmd::SuppressBaselineCorrelation, Conti().suppressBaselineCorrelation);
-  o.LammThreadCount = has(15) ? ThreadCount(at(15)) : 2;
+  SetLammEquationThreads(has(15) ? ThreadCount(at(15)) : 2);
   o.FitUpdateInterval = has(16) && at(16) > 0 ? static_cast<float>(at(16)) : 1.0f;
   // The mark follows the switch also when the line is missing.
   o.AlwaysLoadG2m1 = has(17) && at(17) > 0;

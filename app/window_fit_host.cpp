@@ -3,6 +3,7 @@
 #include "app/main_window_flags.h"
 #include "app/markers.h"
 #include "app/plot_replay.h"
+#include "app/plot_wiring.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -14,6 +15,8 @@
 #include "fit/model_evaluation.h"
 #include "fit/saved_params.h"
 #include "platform/draw_surface.h"
+#include "plot/plot_window_set.h"
+#include "plot/progress_line.h"
 
 namespace {
 WindowFitHost* gHost = nullptr;
@@ -21,6 +24,9 @@ WindowFitHost* gHost = nullptr;
 
 WindowFitHost* MainFitHost() { return gHost; }
 void SetMainFitHost(WindowFitHost* host) { gHost = host; }
+
+WindowFitHost::WindowFitHost(TXLAWindow& window) : window_(window) {}
+WindowFitHost::~WindowFitHost() = default;
 
 void WindowFitHost::SimulateModel() { ::SimulateModel(this); }
 
@@ -44,13 +50,17 @@ void WindowFitHost::DrawText(int x, int y, const std::string& text) {
 }
 
 void WindowFitHost::RedrawFitProgress() {
+  // The update switches and the interval may have changed since the last fit.
+  SyncPlotPreferences();
+  ::RedrawFitProgress();
+}
+
+void WindowFitHost::DrawFitCurves() {
   PaintDataPlot(window_);
   PaintResidualPlots(window_);
   RedrawPlotMarkers(window_);
   window_.Frame().FlushCanvas();
 }
-
-void WindowFitHost::DrawFitCurves() { RedrawFitProgress(); }
 
 void WindowFitHost::RequestRepaint() { ::RequestRepaint(window_); }
 
@@ -88,4 +98,21 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
 
 void WindowFitHost::TmpSaveBestParams(int flag) {
   ::TmpSaveBestParams(CurrentDataPaths().parameterFile, flag == 1);
+}
+
+void WindowFitHost::ShowFitProgressIndicator() {
+  mlProgress_ = std::make_unique<CProgressLine>();
+  if (platform::DrawSurface* surface = window_.Frame().Surface()) mlProgress_->Show(*surface, 10, 10);
+}
+
+void WindowFitHost::DrawFitProgressIndicator(double fraction) {
+  if (!mlProgress_) return;
+  if (platform::DrawSurface* surface = window_.Frame().Surface())
+    mlProgress_->Draw(static_cast<float>(fraction), *surface);
+}
+
+void WindowFitHost::EraseFitProgressIndicator() {
+  if (!mlProgress_) return;
+  if (platform::DrawSurface* surface = window_.Frame().Surface()) mlProgress_->Erase(*surface);
+  mlProgress_.reset();
 }

@@ -2,27 +2,38 @@
 // The main window as the fit engine and the model evaluation see it: model
 // evaluation, drawing text and progress into the client area, repaints and
 // the plot redraws during a fit.
+#include <memory>
+
 #include "fit/fit_host.h"
 
+class CProgressLine;
 class TXLAWindow;
 
 class WindowFitHost : public FitHost {
  public:
-  explicit WindowFitHost(TXLAWindow& window) : window_(window) {}
+  explicit WindowFitHost(TXLAWindow& window);
+  ~WindowFitHost() override;
   void SimulateModel() override;
   bool HasPlotWindows() const override;
   bool DrawingEnabled() const override;
   void DrawText(int x, int y, const std::string& text) override;
+  // During a fit: the plots chosen for updates, at most once per interval.
   void RedrawFitProgress() override;
+  // At the end of a fit: data, residuals and markers at once.
   void DrawFitCurves() override;
   void RequestRepaint() override;
   void ShowBestContiVertex(float* vertex) override;
   void FillFitReportInputs(FitReportInputs& inputs) override;
   // The analysis saved next to the data ("~tmppars"), during and after fits.
   void TmpSaveBestParams(int flag) override;
+  // The Marquardt-Levenberg progress line at (10, 10) of the client area.
+  void ShowFitProgressIndicator() override;
+  void DrawFitProgressIndicator(double fraction) override;
+  void EraseFitProgressIndicator() override;
 
  private:
   TXLAWindow& window_;
+  std::unique_ptr<CProgressLine> mlProgress_;
 };
 
 // The host of the window that is connected to the subsystems (null without one).

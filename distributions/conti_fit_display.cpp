@@ -6,6 +6,7 @@
 #include "distributions/conti_fit.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "distributions/distribution_transforms.h"
 #include "distributions/normal_equations.h"
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
@@ -109,25 +110,9 @@ std::string VbarLine() {
 // The displayed distribution follows the solution of the best evaluation.
 void RefreshDistribution(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
-  ContiSettings& cs = Conti();
-  const NormalEquationBlock& b = NeqBlock();
   fs.startRmsdCopy = fs.currentRmsd;
   CalculateppAFit();
-  if (!b.solution || !cs.distribution) return;
-  const int n = cs.gridSize;
-  if ((gModelSelectorFlags.CSff0Model || gModelSelectorFlags.CSff0With1DiscreteModel) &&
-      cs.grid2DAmplitude) {
-    for (int j = 1; j <= cs.grid2DSize && j <= b.gridPoints; ++j)
-      cs.grid2DAmplitude[j] = static_cast<float>(b.solution[j]);
-    for (int i = 1; i <= n; ++i) {
-      double sum = 0.0;
-      for (int k = 1; k <= cs.ffCount; ++k) sum += cs.grid2DAmplitude[(k - 1) * n + i];
-      cs.distribution[i] = static_cast<float>(sum);
-    }
-  } else {
-    for (int i = 1; i <= n && i <= b.gridPoints; ++i)
-      cs.distribution[i] = static_cast<float>(b.solution[i]);
-  }
+  if (!CopySolutionToDistribution()) return;
   RebuildDistributionCurves();
   RedrawDistributionPlot();
   if (host) host->RedrawFitProgress();

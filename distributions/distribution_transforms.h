@@ -11,6 +11,11 @@
 // arrays of the scans, density conversion, release of the work blocks, redraw.
 void ShowContiSolution();
 void ConvertAmplitudesToDensity();
+// The solution's amplitudes into the distribution, as amplitudes (no density
+// yet): for c(s,f/f0) the 2-D amplitudes and their sum over f/f0, otherwise
+// the solution itself, at most the block's grid points. False, with nothing
+// changed, while the solution or the distribution is missing.
+bool CopySolutionToDistribution();
 // s -> s20,w with the solvent values given (absolute viscosity in Pa s).
 bool TransformDistributionToS20(float eta, float rho, float vbar, float vbar20);
 bool TransformDistributionToStokesRadius(float vbar20);

@@ -77,23 +77,7 @@ void MakeSyntheticScans() {
 // The solution of the block as the displayed distribution (c(s,f/f0): the
 // 2-D values and their sum over f/f0), converted to a density.
 void SolutionToDistribution() {
-  ContiSettings& cs = Conti();
-  const NormalEquationBlock& b = NeqBlock();
-  const int n = cs.gridSize;
-  if (!b.solution || !cs.distribution) return;
-  if (TwoDimensionalModel() && cs.grid2DAmplitude) {
-    for (int j = 1; j <= cs.grid2DSize && j <= b.gridPoints; ++j)
-      cs.grid2DAmplitude[j] = static_cast<float>(b.solution[j]);
-    for (int i = 1; i <= n; ++i) {
-      double sum = 0.0;
-      for (int k = 1; k <= cs.ffCount; ++k) sum += cs.grid2DAmplitude[(k - 1) * n + i];
-      cs.distribution[i] = static_cast<float>(sum);
-    }
-  } else {
-    for (int i = 1; i <= n && i <= b.gridPoints; ++i)
-      cs.distribution[i] = static_cast<float>(b.solution[i]);
-  }
-  ConvertAmplitudesToDensity();
+  if (CopySolutionToDistribution()) ConvertAmplitudesToDensity();
 }
 
 // Row k of the series from the displayed distribution (and its 2-D values).

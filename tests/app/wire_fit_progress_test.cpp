@@ -1,0 +1,146 @@
+// What a running fit draws into the main window: the chosen plots at most
+// once per update interval, and the Marquardt-Levenberg progress line at
+// (10, 10), erased when the fit ends.
+#include <algorithm>
+
+#include "app/window_fit_host.h"
+#include "fit/fit_engine_state.h"
+#include "platform/clock.h"
+#include "plot/plot_window_set.h"
+#include "road_support.h"
+
+namespace {
+
+// The client area as a log of what was drawn and put back.
+class LogSurface : public platform::DrawSurface {
+ public:
+  class LoggingDC : public platform::RecordingDC {
+   public:
+    explicit LoggingDC(std::vector<std::string>& log) : log_(log) {}
+    ~LoggingDC() override {
+      for (const std::string& op : Describe()) log_.push_back(op);
+    }
+
+   private:
+    std::vector<std::string>& log_;
+  };
+  int ClientWidth() const override { return 1000; }
+  int ClientHeight() const override { return 700; }
+  std::unique_ptr<platform::DrawContext> ClientDC() override { return std::make_unique<LoggingDC>(ops); }
+  platform::Bitmap CopyPixels(int, int, int width, int height) const override {
+    return platform::Bitmap(width, height);
+  }
+  void PastePixels(const platform::Bitmap&, int x0, int y0) override {
+    pastes.push_back(std::to_string(x0) + "," + std::to_string(y0));
+  }
+  std::vector<std::string> ops;
+  std::vector<std::string> pastes;
+};
+
+class SurfaceFrame : public platform::HeadlessFrameWindow {
+ public:
+  SurfaceFrame(platform::IWindowEvents& events, LogSurface& surface)
+      : HeadlessFrameWindow(events), surface_(surface) {}
+  platform::DrawSurface* Surface() override { return &surface_; }
+
+ private:
+  LogSurface& surface_;
+};
+
+class WireFitProgressTest : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    platform::SetClock(&clock_);
+    platform::SetFrameWindowFactory([this](platform::IWindowEvents& events) {
+      return std::make_unique<SurfaceFrame>(events, surface_);
+    });
+    CurrentPlotWindows().fitRedrawStarted = 0;
+  }
+  void TearDown() override {
+    RoadTest::TearDown();
+    platform::SetFrameWindowFactory({});
+    platform::SetClock(nullptr);
+  }
+  // The window with its data plot replay counted.
+  void CountDataPlotRedraws() {
+    Window();
+    WindowFlags().WindowPainted = true;
+    PlotHooks().paintDataPlot = [this] { ++redraws_; };
+  }
+  // One species at 4.6 S fitted to the synthetic 5 S run.
+  void FitOneSpecies() {
+    const auto paths = WriteRun(".ra1", 3);
+    std::vector<std::string> names;
+    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    gFitEngineState.molarMassParameters = 0;
+    Window().Dispatch(198);
+    forms_.Expect({"noninteracting species model",
+                   {{405, "1.0"}, {406, "5.0"}, {407, "4.6"}, {435, "5.9500"}, {437, "7.1800"}, {433, "0"}},
+                   {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 1}, {403, 0}, {404, 1}, {431, 0},
+                    {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+    Window().Dispatch(212);
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+    PlotHooks().paintDataPlot = [this] { ++redraws_; };
+    Window().Dispatch(215);
+  }
+
+  platform::ManualClock clock_;
+  LogSurface surface_;
+  int redraws_ = 0;
+};
+
+}  // namespace
+
+TEST_F(WireFitProgressTest, RedrawsDuringAFitWaitForTheInterval) {
+  CountDataPlotRedraws();
+  WindowFitHost& host = *MainFitHost();
+  Options().FitUpdateInterval = 2.0f;
+  // Without an update switch nothing is redrawn, however long it has been.
+  clock_.ticks = 100000;
+  host.RedrawFitProgress();
+  EXPECT_EQ(redraws_, 0);
+
+  Options().FitRedrawDataPlot = true;
+  struct Step {
+    std::uint64_t advance;
+    int redraws;
+  };
+  // The first call redraws; then only once more than 2 s have passed.
+  for (const Step& s : {Step{0, 1}, Step{0, 1}, Step{1999, 1}, Step{1, 1}, Step{1, 2}, Step{500, 2},
+                        Step{1501, 3}}) {
+    clock_.ticks += s.advance;
+    host.RedrawFitProgress();
+    EXPECT_EQ(redraws_, s.redraws) << "at " << clock_.ticks;
+  }
+  // The end of a fit draws at once.
+  host.DrawFitCurves();
+  EXPECT_EQ(redraws_, 3);
+}
+
+TEST_F(WireFitProgressTest, ASimplexFitRedrawsOnceWhileTheClockStands) {
+  CountDataPlotRedraws();
+  Options().FitRedrawDataPlot = true;
+  FitOneSpecies();
+  EXPECT_NEAR(gModelParameterVector.P[5], 5.0, 0.05);
+  // Many better vertices, one interval that never ends.
+  EXPECT_EQ(redraws_, 1);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(WireFitProgressTest, AMarquardtFitShowsItsProgressLineAndErasesIt) {
+  CountDataPlotRedraws();
+  gFitEngineState.useSimplex = 0;
+  gFitEngineState.useMarquardt = 1;
+  FitOneSpecies();
+  EXPECT_NEAR(gModelParameterVector.P[5], 5.0, 0.05);
+  // The grey track and the red bar from x = 10, full length for the single
+  // parameter; then the background put back where it was saved.
+  const auto& ops = surface_.ops;
+  for (const char* op : {"MoveTo(10,9)", "LineTo(110,9)", "MoveTo(10,12)", "LineTo(110,12)"})
+    EXPECT_NE(std::find(ops.begin(), ops.end(), op), ops.end()) << op;
+  ASSERT_FALSE(surface_.pastes.empty());
+  EXPECT_EQ(surface_.pastes.back(), "9,7");
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
