@@ -1,0 +1,303 @@
+// The per-species evaluation on the global grid arrays, end to end through
+// SimulateModel: scans simulated by the program itself come back with their
+// amplitudes and noise; constant, sharp-boundary and Faxen species in closed
+// form; services that are missing say so; the automatic grid rule.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "data/rotor_speed_profile.h"
+#include "data/scan_grid.h"
+#include "fit/amplitudes.h"
+#include "fit/fit_driver.h"
+#include "fit/lamm_grid.h"
+#include "fit/lamm_run_state.h"
+#include "fit/model_evaluation.h"
+#include "fit/signal_shapes.h"
+#include "fit/species_simulation.h"
+#include "fit_test_support.h"
+#include "lamm/lamm_settings.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+class Host : public fittest::AnalyticHost {
+ public:
+  void SimulateModel() override { ::SimulateModel(this); }
+};
+
+double Ti(double r) { return 0.02 * std::sin(7 * r); }
+double Ri(int j) { return 0.01 * j - 0.03; }
+
+// Scans at 50000 rpm with equal radii from 6.0 to 7.15 cm; scan j at
+// 300 j seconds.
+void LoadExperiment(int scans, int points) {
+  std::vector<std::vector<float>> x(scans), y(scans);
+  for (int j = 0; j < scans; ++j)
+    for (int i = 0; i < points; ++i) {
+      x[j].push_back(6.0f + 1.15f * i / (points - 1));
+      y[j].push_back(0.0f);
+    }
+  fittest::LoadScans(x, y);
+  ScanSet& ss = CurrentScanSet();
+  for (int j = 1; j <= scans; ++j) {
+    ScanRecord& r = ss.records[j];
+    r.rpm = 50000;
+    r.temperature = 20;
+    r.time = r.timeRead = 300.0 * j;
+  }
+  PrepareScanGrid();
+  ss.leftFitLimit = 6.05f;
+  ss.rightFitLimit = 7.1f;
+  for (int j = 1; j <= scans; ++j) {
+    int first = 1, last = points;
+    while (ss.radii[j][first] < ss.leftFitLimit) ++first;
+    while (ss.radii[j][last] > ss.rightFitLimit) --last;
+    ss.firstFitPoint[j] = first;
+    ss.lastFitPoint[j] = last;
+  }
+  ss.firstGridPoint = ss.firstFitPoint[1];
+  ss.lastGridPoint = ss.lastFitPoint[1];
+}
+
+void SetSpecies(float s1, float D1, float s2, float D2, float total, float fraction2) {
+  ModelParams& mp = gModelParams;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gFitEngineState.molarMassParameters = 0;
+  mp.included[1] = mp.included[2] = 1;
+  mp.s[1] = s1;
+  mp.massOrD[1] = D1;
+  mp.s[2] = s2;
+  mp.massOrD[2] = D2;
+  mp.concentration[1] = total;
+  mp.concentration[2] = fraction2;
+  PackModelParameters();
+}
+
+// Moving frame on a fixed grid, no automatic choices.
+void MovingFrameSettings() {
+  LammSolverSettings& st = LammSettings();
+  st = LammSolverSettings{};
+  st.rampRotorSpeed = 0;
+  st.automaticAlgorithm = 0;
+  st.movingHatAlgorithm = 1;
+  st.claverieAlgorithm = 0;
+  st.automaticGridSize = 0;
+  st.feGridSize = st.gridSizeInUse = 400;
+}
+
+class SpeciesSimulation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fittest::ResetFitState();
+    FreeLammArrays();
+    MovingFrameSettings();
+  }
+  void TearDown() override {
+    FreeLammArrays();
+    ScanSet& ss = CurrentScanSet();
+    if (ss.initialData.points) {
+      free_vector(ss.initialData.radii, 1, ss.initialData.points);
+      free_vector(ss.initialData.signals, 1, ss.initialData.points);
+      ss.initialData = InitialDataScan{};
+    }
+    FreeScanGridArrays(ss);
+    FreeSpeciesScanArrays(ss);
+    fittest::ClearScans();
+    fittest::ResetFitState();
+    LammSettings() = LammSolverSettings{};
+    CurrentLammRunState() = LammRunState{};
+    CurrentDataTypeFlags() = DataTypeFlags{};
+    CurrentModelEvaluationHooks().bufferSedimentationOn = [] { return false; };
+    gFaxenApproximation = 0;
+  }
+  // The buffer slot (the last one) sends the discrete model down the
+  // per-species branch; it contributes nothing here.
+  static void BufferOn() {
+    CurrentModelEvaluationHooks().bufferSedimentationOn = [] { return true; };
+  }
+};
+
+TEST_F(SpeciesSimulation, TwoSpeciesWithNoiseComeBackFromTheirOwnSimulation) {
+  LoadExperiment(10, 300);
+  ScanSet& ss = CurrentScanSet();
+  Host host;
+  // The first scan is the initial distribution: a loading of 1 with the
+  // noise of the data on it.
+  LammSettings().experimentalInitialDistribution = 1;
+  for (int p = 1; p <= ss.points[1]; ++p)
+    ss.signals[1][p] = static_cast<float>(1.0 + Ti(ss.radii[1][p]) + Ri(1));
+  SetSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
+  SimulateModel(&host);
+  ASSERT_TRUE(host.boxes.empty()) << host.boxes[0];
+  EXPECT_EQ(gFirstSimulatedScan, 2);
+  for (int j = 2; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p)
+      ss.signals[j][p] = static_cast<float>(ss.model[j][p] + Ti(ss.radii[j][p]) + Ri(j));
+  // Sedimentation happened: the last scan is depleted at the meniscus side.
+  EXPECT_LT(ss.model[10][20], 0.2f);
+  EXPECT_GT(ss.model[10][250], 0.5f);
+
+  // Amplitudes, TI and RI noise solved algebraically from other values.
+  gModelParams.concentration[2] = 0.25f;
+  gModelParams.concentrationsLinear = 1;
+  gModelParams.riNoiseFit = 1;
+  gFitEngineState.fitTINoise = 1;
+  PackModelParameters();
+  SimulateModel(&host);
+  ASSERT_TRUE(host.boxes.empty()) << host.boxes[0];
+  EXPECT_NEAR(gModelParameterVector.P[9], 1.0f, 1e-5f);
+  EXPECT_NEAR(gModelParameterVector.P[10], 0.6f, 1e-5f);
+  EXPECT_LT(CalcRmsd(), 1e-5f);
+  for (int j = 2; j <= ss.count; ++j)
+    EXPECT_NEAR(ss.riNoise[j] - ss.riNoise[2], Ri(j) - Ri(2), 1e-5) << j;
+}
+
+TEST_F(SpeciesSimulation, ClosedFormSpecies) {
+  LoadExperiment(3, 200);
+  ScanSet& ss = CurrentScanSet();
+  Host host;
+  BufferOn();
+  ModelParams& mp = gModelParams;
+  gFitEngineState.molarMassParameters = 0;
+  mp.componentCount = 3;  // slot 3 is the buffer
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  mp.included[1] = 1;
+  mp.concentration[1] = 0.8f;
+
+  // s = 0 and D = 0: a constant equal to the amplitude.
+  mp.s[1] = 0;
+  mp.massOrD[1] = 0;
+  PackModelParameters();
+  SimulateModel(&host);
+  EXPECT_EQ(gSimulationSwitches.constantSignal, 1);
+  for (int j = 1; j <= 3; ++j) EXPECT_FLOAT_EQ(ss.model[j][100], 0.8f);
+
+  // D = 0: the sharp boundary at m exp(s w^2 t) and the diluted plateau.
+  mp.s[1] = 6.0f;
+  PackModelParameters();
+  SimulateModel(&host);
+  const double w = 50000 * 2 * kPi / 60;
+  for (int j = 1; j <= 3; ++j) {
+    const double k = 6e-13 * w * w, t = 300.0 * j;
+    const double boundary = 6.0 * std::exp(k * t);
+    const float plateau = static_cast<float>(0.8f * std::exp(-2 * k * t));
+    for (int p = 1; p <= ss.points[j]; ++p) {
+      const double r = ss.radii[j][p];
+      if (std::fabs(r - boundary) < 1e-5) continue;
+      ASSERT_EQ(ss.model[j][p], r > boundary ? plateau : 0.0f) << j << " " << r;
+    }
+  }
+
+  // Faxen: the curve of the signal-shape routine, with D from the entry.
+  gFaxenApproximation = 1;
+  mp.massOrD[1] = 5.0f;
+  PackModelParameters();
+  SimulateModel(&host);
+  std::vector<float> faxen(ss.points[2] + 1);
+  FaxenApproximationCurve(0.8f, 600.0, ss.radii[2], faxen.data(), ss.points[2],
+                          static_cast<float>(6e-13 * w * w), 5e-7f, 6.0f);
+  for (int p = 1; p <= ss.points[2]; ++p) ASSERT_EQ(ss.model[2][p], faxen[p]) << p;
+  EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST_F(SpeciesSimulation, MissingServicesAreReportedNotLeftAsZeros) {
+  struct Case {
+    const char* name;
+    void (*set)();
+    const char* box;
+  };
+  const Case cases[] = {
+      {"DLS data", [] { CurrentDataTypeFlags().dls = 1; },
+       "ERROR in simulation|model curves of DLS data are not available"},
+      {"equilibrium data", [] { CurrentScanSet().equilibriumMode = 1; },
+       "ERROR in simulation|equilibrium model curves are not available for this model"},
+      {"nonideal first species", [] { gModelSelectorFlags.ConcDependentSolverSwitch = 1; },
+       "ERROR in simulation|concentration-dependent sedimentation of the first species is not "
+       "available"},
+      {"self-association",
+       [] {
+         gModelSelectorFlags.LammDiscreteModel = 0;
+         gModelSelectorFlags.MonomerDimerModel = 1;
+       },
+       "ERROR in simulation|the Lamm equation solver of this model is not available"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoadExperiment(2, 100);
+    Host host;
+    SetSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
+    c.set();
+    SimulateModel(&host);
+    ASSERT_FALSE(host.boxes.empty());
+    EXPECT_EQ(host.boxes[0], c.box);
+    CurrentDataTypeFlags() = DataTypeFlags{};
+    CurrentScanSet().equilibriumMode = 0;
+    gModelSelectorFlags = ModelSelectorFlags{};
+  }
+}
+
+TEST_F(SpeciesSimulation, VariableRotorSpeedIsRefusedForTheGlobalSolvers) {
+  LoadExperiment(2, 100);
+  Host host;
+  BufferOn();
+  gModelParams.componentCount = 2;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gModelParams.included[1] = 1;
+  gModelParams.s[1] = 4.0f;
+  gModelParams.massOrD[1] = 6.0f;
+  gModelParams.concentration[1] = 1.0f;
+  PackModelParameters();
+  auto profile = std::make_unique<CRotorSpeedProfile>();
+  const float start[3] = {0, 0, 600}, rpm[3] = {0, 30000, 50000}, rate[3] = {0, 300, 300};
+  profile->SetSteps(2, start, rpm, rate);
+  CurrentSpeedProfile.Replace(std::move(profile));
+  CurrentSpeedProfile.inUse = true;
+  ASSERT_TRUE(CurrentSpeedProfile.Active());
+  SimulateModel(&host);
+  CurrentSpeedProfile.Clear();
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0], "ERROR in simulation|Cannot account for variable rotor speed in this model!");
+}
+
+TEST_F(SpeciesSimulation, AutomaticGridRule) {
+  LoadExperiment(2, 100);
+  LammSolverSettings& st = LammSettings();
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  st.optimiseTimeInvariantGrid = 0;
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+  ASSERT_TRUE(AllocLammArrays());
+  // The boundary width at the start radius after the time the boundary
+  // needs to get there, P6 points across it.
+  const double s = 4.0, D = 6e-7;
+  ApplyAutomaticGridRule(s, D);
+  const ScanSet& ss = CurrentScanSet();
+  double r0 = 6.0;
+  for (int p = 1; p <= ss.points[1]; ++p)
+    if (ss.radii[1][p] >= 6.05f) {
+      r0 = ss.radii[1][p];
+      break;
+    }
+  const double w = 50000 * 2 * kPi / 60;
+  const double t = (r0 - 6.0) / (w * w * s * 1e-13 * r0);
+  const double expected = std::floor(1.2f * 5.0 / std::sqrt(D * t));
+  EXPECT_EQ(st.gridSizeInUse, static_cast<int>(expected));
+  EXPECT_EQ(CurrentLammGrid().AllocatedGridSize, st.gridSizeInUse);
+  // Clamped to the limits of the settings.
+  ApplyAutomaticGridRule(s, 1e-9);
+  EXPECT_EQ(st.gridSizeInUse, st.gridSizeUpperLimit);
+  st.gridSizeLowerLimit = static_cast<int>(expected) + 100;
+  ApplyAutomaticGridRule(s, D);
+  EXPECT_EQ(st.gridSizeInUse, st.gridSizeLowerLimit);
+  // A frictional ratio below 0.5: the default grid size.
+  ASSERT_LT(FrictionalRatioFromSD(s, 1e-4), 0.5);
+  ApplyAutomaticGridRule(s, 1e-4);
+  EXPECT_EQ(st.gridSizeInUse, st.feGridSize);
+}
+
+}  // namespace
