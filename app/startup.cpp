@@ -132,6 +132,8 @@ void SetupProgramFiles() {
   p.NonIdCtotTablePath = p.TempFolder + "ppNonIdCtotTable.dat";
   p.IntegrationRangesPath[0] = folder + "integratrangefile.txt";
   p.IntegrationRangesPath[1] = folder + "integratrangefile.txt";
+  // A file of its own: the integration ranges are the user's.
+  p.MarquardtListingPath = folder + "mlparams.txt";
 }
 
 int OwlMain(int argc, char** argv) {

@@ -15,6 +15,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/saved_params.h"
 #include "platform/draw_surface.h"
+#include "platform/program_paths.h"
 #include "plot/plot_window_set.h"
 #include "plot/progress_line.h"
 
@@ -116,3 +117,5 @@ void WindowFitHost::EraseFitProgressIndicator() {
   if (platform::DrawSurface* surface = window_.Frame().Surface()) mlProgress_->Erase(*surface);
   mlProgress_.reset();
 }
+
+std::string WindowFitHost::MarquardtListingPath() const { return platform::ProgramPaths.MarquardtListingPath; }

@@ -30,6 +30,7 @@ class WindowFitHost : public FitHost {
   void ShowFitProgressIndicator() override;
   void DrawFitProgressIndicator(double fraction) override;
   void EraseFitProgressIndicator() override;
+  std::string MarquardtListingPath() const override;
 
  private:
   TXLAWindow& window_;

@@ -44,6 +44,7 @@ struct ProgramPathsRecord {
   std::string BoundaryFractsPath;     // temp + "ppBoundaryFracts.dat"
   std::string NonIdCtotTablePath;     // temp + "ppNonIdCtotTable.dat"
   std::array<std::string, 2> IntegrationRangesPath;  // both "integratrangefile.txt"
+  std::string MarquardtListingPath;   // "mlparams.txt", parameters and covariance of the last Marquardt-Levenberg fit
 };
 
 // The program-wide record.

@@ -3,9 +3,11 @@
 // (10, 10), erased when the fit ends.
 #include <algorithm>
 
+#include "app/startup.h"
 #include "app/window_fit_host.h"
 #include "fit/fit_engine_state.h"
 #include "platform/clock.h"
+#include "platform/program_paths.h"
 #include "plot/plot_window_set.h"
 #include "road_support.h"
 
@@ -56,8 +58,10 @@ class WireFitProgressTest : public RoadTest {
       return std::make_unique<SurfaceFrame>(events, surface_);
     });
     CurrentPlotWindows().fitRedrawStarted = 0;
+    savedPaths_ = platform::ProgramPaths;
   }
   void TearDown() override {
+    platform::ProgramPaths = savedPaths_;
     RoadTest::TearDown();
     platform::SetFrameWindowFactory({});
     platform::SetClock(nullptr);
@@ -86,6 +90,7 @@ class WireFitProgressTest : public RoadTest {
     Window().Dispatch(215);
   }
 
+  platform::ProgramPathsRecord savedPaths_;
   platform::ManualClock clock_;
   LogSurface surface_;
   int redraws_ = 0;
@@ -133,8 +138,17 @@ TEST_F(WireFitProgressTest, AMarquardtFitShowsItsProgressLineAndErasesIt) {
   CountDataPlotRedraws();
   gFitEngineState.useSimplex = 0;
   gFitEngineState.useMarquardt = 1;
+  platform::ProgramPaths.MarquardtListingPath = (dir_ / "mlparams.txt").string();
   FitOneSpecies();
   EXPECT_NEAR(gModelParameterVector.P[5], 5.0, 0.05);
+  // The listing: the one parameter in model units, its error, its covariance.
+  std::istringstream listing(ReadFile(platform::ProgramPaths.MarquardtListingPath));
+  int index = 0;
+  char colon = 0;
+  double s = 0;
+  listing >> index >> colon >> s;
+  EXPECT_EQ(index, 1);
+  EXPECT_NEAR(s, gModelParameterVector.P[5], 1e-4);
   // The grey track and the red bar from x = 10, full length for the single
   // parameter; then the background put back where it was saved.
   const auto& ops = surface_.ops;
@@ -143,4 +157,14 @@ TEST_F(WireFitProgressTest, AMarquardtFitShowsItsProgressLineAndErasesIt) {
   ASSERT_FALSE(surface_.pastes.empty());
   EXPECT_EQ(surface_.pastes.back(), "9,7");
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(WireFitProgressTest, TheMarquardtListingHasAFileOfItsOwnInTheProgramFolder) {
+  ui_->lenient = true;  // the sibling program is missing here
+  platform::ProgramPaths.ProgramFolder = dir_.string() + "/";
+  SetupProgramFiles();
+  EXPECT_EQ(platform::ProgramPaths.MarquardtListingPath, (dir_ / "mlparams.txt").string());
+  EXPECT_NE(platform::ProgramPaths.MarquardtListingPath, platform::ProgramPaths.IntegrationRangesPath[0]);
+  Window();
+  EXPECT_EQ(MainFitHost()->MarquardtListingPath(), platform::ProgramPaths.MarquardtListingPath);
 }
