@@ -285,7 +285,7 @@ void SimulateMovingFrameLamm() {
   gControl.initialStep = rs.sStar != 0 ? maxDc * gCore.period : maxDc;
   if (gControl.initialStep >= gCore.period) {
     gControl.initialStep = gCore.period;
-    gCore.PrecomputeFramePeriodSystem();
+    if (!gCore.PrecomputeFramePeriodSystem()) st.singularMatrixError = 1;
     gControl.storedMode = true;
     gControl.first = gControl.start = true;
   }

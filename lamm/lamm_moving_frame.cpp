@@ -264,7 +264,10 @@ void CLammIdeal::SolveMovingFrame() {
   dtFixed_ = sStar_ == 0 ? phi : phi * mf_.period;
   if (dtFixed_ >= mf_.period) {
     dtFixed_ = mf_.period;
-    mf_.PrecomputeFramePeriodSystem();
+    if (!mf_.PrecomputeFramePeriodSystem()) {
+      errTridag_ = 1;
+      pivotFailed_ = true;
+    }
     periodStepping_ = true;
     firstRunStep_ = true;
   } else {

@@ -196,7 +196,7 @@ void CMovingFrameCore::BoundaryEntriesAt(double tau) {
   xi[N] = xN;
 }
 
-void CMovingFrameCore::PrecomputeFramePeriodSystem() {
+bool CMovingFrameCore::PrecomputeFramePeriodSystem() {
   const double P = period;
   const double f1 = std::exp(kF * P);
   const double d0 = D, d1 = D / (f1 * f1);
@@ -227,12 +227,24 @@ void CMovingFrameCore::PrecomputeFramePeriodSystem() {
     Band(Slo, Spiv, Srat, i, j) = Mbar[k] - 0.5 * P * l1;
   }
   // Factorise the left matrix in place: Spiv the pivots, Srat the ratios.
+  // Every pivot is checked, as in the step-by-step solve.
+  storedReady = false;
+  if (Spiv[1] == 0 || !std::isfinite(Spiv[1])) {
+    if (!quiet) ErrorBox("Error 1 in tridag");
+    tridagError = 1;
+    return false;
+  }
   double upPrev = Srat[1];
   for (int i = 2; i <= N; ++i) {
     const double ratio = upPrev / Spiv[i - 1];
     upPrev = Srat[i];
     Srat[i] = ratio;
     Spiv[i] = Spiv[i] - Slo[i] * ratio;
+    if (Spiv[i] == 0 || !std::isfinite(Spiv[i])) {
+      if (!quiet) ErrorBox("Error 2 in tridag");
+      tridagError = 2;
+      return false;
+    }
   }
   Srat[1] = 0;
   // Kept as reciprocal pivots and sub-diagonal / pivot: the period steps then
@@ -242,6 +254,7 @@ void CMovingFrameCore::PrecomputeFramePeriodSystem() {
     Slo[i] *= Spiv[i];
   }
   storedReady = true;
+  return true;
 }
 
 void CMovingFrameCore::SolveStoredFactorization(const double* right, double* u) const {
@@ -295,7 +308,10 @@ void CMovingFrameCore::ClampOverflowAtEnds() {
 
 bool CMovingFrameCore::Step(double t, double dt, bool stored) {
   if (stored) {
-    if (!storedReady) PrecomputeFramePeriodSystem();
+    if (!storedReady && !PrecomputeFramePeriodSystem()) {
+      for (int i = 1; i <= N; ++i) c[i] = cPrev[i];
+      return false;
+    }
     SetFrameEndRadii(0);
     // rhs = T c_old
     rhs[1] = Tdi[1] * cPrev[1] + Tup[1] * cPrev[2];

@@ -68,7 +68,9 @@ struct CMovingFrameCore {
   void SetFrameEndRadii(double tau);
   void RefreshBoundaryEntries();
   void BoundaryEntriesAt(double tau);
-  void PrecomputeFramePeriodSystem();
+  // Assembles and factorises the system of one full period from t0; false
+  // (after "Error 1/2 in tridag") on a zero or non-finite pivot.
+  bool PrecomputeFramePeriodSystem();
   void SolveStoredFactorization(const double* right, double* u) const;
   bool Tridag(const double* a, const double* b, const double* cc, const double* right, double* u,
               int n);
