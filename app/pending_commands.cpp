@@ -63,7 +63,6 @@ void TXLAWindow::CmReloadForFloTools() { NotAvailableYet(); }
 void TXLAWindow::CmElectrophoresisLammModel() { NotAvailableYet(); }
 void TXLAWindow::CmVanHoldeWeischet() { NotAvailableYet(); }
 void TXLAWindow::CmExtrapolateLsgAreaFractions() { NotAvailableYet(); }
-void TXLAWindow::CmMonteCarloForDistributions() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v520() { NotAvailableYet(); }
 void TXLAWindow::CmIntegrateDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmRescaleDistributionPlot() { NotAvailableYet(); }
@@ -100,7 +99,6 @@ void TXLAWindow::CmInhomogeneousSolvent() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v526() { NotAvailableYet(); }
 void TXLAWindow::CmDlsOldDosBIC() { NotAvailableYet(); }
 void TXLAWindow::CmSwByDifferentialSecondMoment() { NotAvailableYet(); }
-void TXLAWindow::CmMonteCarloIntegratedSw() { NotAvailableYet(); }
 void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
 void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
 void TXLAWindow::CmAddConstantTimeAndW2t() { NotAvailableYet(); }

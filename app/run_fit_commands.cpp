@@ -113,18 +113,17 @@ double DistributionArea(const float* s, const float* c, int n, double s1, double
   return GridArea(s, c, n, s1, s2);
 }
 
-// The distribution code's view of the window before it computes.
-void PrepareContiContext(TXLAWindow& w) {
-  ContiRunContext& c = ContiContext();
-  c.drawingEnabled = WindowFlags().WindowPainted && w.Frame().Surface() != nullptr;
-  c.infoMessages = Options().InfoWizardMessages != 0;
-}
-
 bool StopRunHere() {
   return CurrentDataTypeFlags().flagTooStrongGradients && !CheckExcessGradients();
 }
 
 }  // namespace
+
+void PrepareContiContext(TXLAWindow& w) {
+  ContiRunContext& c = ContiContext();
+  c.drawingEnabled = WindowFlags().WindowPainted && w.Frame().Surface() != nullptr;
+  c.infoMessages = Options().InfoWizardMessages != 0;
+}
 
 bool CheckExcessGradients() {
   const ScanSet& s = CurrentScanSet();

@@ -11,3 +11,6 @@ bool CheckExcessGradients();
 void CheckResidualSize();
 // Runs the model once as "Run" would.
 void RunModelFromTools(TXLAWindow& window);
+// Tells the distributions whether they may draw into the window and show
+// advice, before they compute.
+void PrepareContiContext(TXLAWindow& window);

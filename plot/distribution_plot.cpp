@@ -1,6 +1,7 @@
 #include "plot/distribution_plot.h"
 
 #include "distributions/conti_settings.h"
+#include "distributions/monte_carlo.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
 
@@ -53,7 +54,30 @@ void CDistributionPlot::Destroy() {
   if (Conti().distributionPlot == plot_) Conti().distributionPlot = nullptr;
   delete plot_;
   plot_ = nullptr;
+  limitPlot_ = nullptr;
   fixedY_ = false;
+}
+
+void CDistributionPlot::AddLimitCurves(CCurve* upper, CCurve* lower) {
+  if (!plot_ || !upper || !lower) return;
+  plot_->AddCurve(upper);
+  plot_->SetCurveColor(plot_->curveCount - 1, 0x0000ff);
+  plot_->AddCurve(lower);
+  plot_->SetCurveColor(plot_->curveCount - 1, 0xff0000);
+  limitPlot_ = plot_;
+  limitCurves_[0] = upper;
+  limitCurves_[1] = lower;
+}
+
+void CDistributionPlot::RemoveLimitCurves() {
+  // A plot built since has its own curves: none of them is a limit.
+  if (plot_ && plot_ == limitPlot_) {
+    for (int i = 1; i >= 0; --i)
+      if (plot_->curveCount > 1 && plot_->curves[plot_->curveCount - 1] == limitCurves_[i])
+        plot_->RemoveLastCurve();
+  }
+  limitPlot_ = nullptr;
+  limitCurves_[0] = limitCurves_[1] = nullptr;
 }
 
 long CDistributionPlot::Redraw() {
@@ -108,7 +132,12 @@ CDistributionPlot& DistributionPlotWindow() {
   return *plot;
 }
 
-void InstallDistributionPlot() { SetDistributionPlotHost(&DistributionPlotWindow()); }
+void InstallDistributionPlot() {
+  SetDistributionPlotHost(&DistributionPlotWindow());
+  MonteCarloDisplayHooks& mc = MonteCarloDisplay();
+  mc.addLimitCurves = [](CCurve* upper, CCurve* lower) { DistributionPlotWindow().AddLimitCurves(upper, lower); };
+  mc.removeLimitCurves = [] { DistributionPlotWindow().RemoveLimitCurves(); };
+}
 
 platform::HMETAFILE GetDistributionPlotMetafile() {
   const CWINPlot* plot = DistributionPlotWindow().Plot();

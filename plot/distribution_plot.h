@@ -11,6 +11,7 @@
 #include "distributions/distribution_arrays.h"
 #include "platform/metafile.h"
 
+class CCurve;
 class CWINPlot;
 
 class CDistributionPlot : public DistributionPlotHost {
@@ -33,16 +34,25 @@ class CDistributionPlot : public DistributionPlotHost {
 
   CWINPlot* Plot() const { return plot_; }
 
+  // The Monte-Carlo confidence limits over the distribution: upper red,
+  // lower blue, after the curves of the plot. Removal takes them off only
+  // from the plot they were added to.
+  void AddLimitCurves(CCurve* upper, CCurve* lower);
+  void RemoveLimitCurves();
+
  private:
   CWINPlot* plot_ = nullptr;
   bool fixedY_ = false;
   float yMin_ = 0, yMax_ = 0;
+  CWINPlot* limitPlot_ = nullptr;
+  CCurve* limitCurves_[2] = {};
 };
 
 // The program's one distribution plot.
 CDistributionPlot& DistributionPlotWindow();
-// Makes it the distributions' plot host (the window's start-up and the
-// unattended run call it; a second call changes nothing).
+// Makes it the distributions' plot host and the display of the Monte-Carlo
+// limits (the window's start-up and the unattended run call it; a second
+// call changes nothing).
 void InstallDistributionPlot();
 // The last recorded picture; 0 while there is no distribution plot.
 platform::HMETAFILE GetDistributionPlotMetafile();
