@@ -561,7 +561,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
         const int j = ss.order[pos];
         float* w = WorkArray(j);
         for (int p = 1; p <= ss.points[j]; ++p) {
-          w[p] += static_cast<float>(A);
+          w[p] = static_cast<float>(A);
           ss.model[j][p] += static_cast<float>(A);
         }
       }
