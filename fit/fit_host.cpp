@@ -1,5 +1,7 @@
 #include "fit/fit_host.h"
 
+#include "fit/lamm_grid.h"
+
 #include "data/scan_grid.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
@@ -27,6 +29,8 @@ bool FitHost::InputFloat(float* value, float current, const std::string& prompt,
 
 void FitHost::CheckLeftFitLimit() { ::CheckLeftFitLimit(); }
 void FitHost::CheckRightFitLimit() { ::CheckRightFitLimit(); }
+
+void FitHost::MakeRadialGrid() { ::MakeRadialGrid(); }
 
 int FitHost::LammGridSize() const { return LammSettings().gridSizeInUse; }
 

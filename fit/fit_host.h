@@ -23,7 +23,7 @@ class FitHost {
   // The radial grid of the Lamm solution: rebuilt between meniscus and
   // bottom, and the number of grid points the solvers use (by default the
   // grid size in use of the Lamm-equation settings).
-  virtual void MakeRadialGrid() {}
+  virtual void MakeRadialGrid();
   virtual int LammGridSize() const;
   virtual void SetLammGridSize(int n);
 
