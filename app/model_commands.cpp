@@ -30,6 +30,8 @@ constexpr int n = kComponentSlots;
 
 float& P(int i) { return gModelParameterVector.P[i]; }
 
+}  // namespace
+
 void ReallocLammArraysIfPresent() {
   RoadServices& r = Road();
   if (r.lammArraysAllocated && r.lammArraysAllocated()) {
@@ -43,8 +45,6 @@ void ReleaseDistributionArrays() {
   if ((m.DistributionModel || m.SedTransformModel) && Road().freeDistributionArrays)
     Road().freeDistributionArrays();
 }
-
-}  // namespace
 
 bool RefuseModelFor(const char* text) {
   PlaySoundInfo();
@@ -183,6 +183,12 @@ void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
   ReallocLammArraysIfPresent();
 }
 
+void RebuildDistributionPlot() {
+  DistArrays().modelJustChosen = true;
+  MakeDistributionPlot();
+  DistArrays().modelJustChosen = false;
+}
+
 void TXLAWindow::CmFaxenSimulation() {
   RunState().FaxenSimulation = true;
   CmRun();
@@ -201,9 +207,7 @@ float& StoredZoneLoadingValue() {
 
 // ---- the distribution family ------------------------------------------------
 
-namespace {
-
-ContiModelCommandContext ContiContext() {
+ContiModelCommandContext ModelCommandContext() {
   ContiModelCommandContext ctx;
   const ScanSet& s = CurrentScanSet();
   ctx.dlsDataLoaded = CurrentDataTypeFlags().dls != 0;
@@ -218,8 +222,6 @@ ContiModelCommandContext ContiContext() {
   return ctx;
 }
 
-// The window's share after a command of the family: the M-and-s switch, the
-// Lamm arrays and the repaint it asked for.
 void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const ContiModelCommandResult& r) {
   gFitEngineState.molarMassParameters = *ctx.fitMAndS ? 1 : 0;
   w.CheckMenuItem(217, *ctx.fitMAndS);
@@ -230,10 +232,8 @@ void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const
   w.CheckMenuItem(295, Conti().maxEntropy != 0 && !Conti().secondDerivative);
 }
 
-}  // namespace
-
 void TXLAWindow::CmContinuousCMModel() {
-  const ContiModelCommandContext ctx = ContiContext();
+  const ContiModelCommandContext ctx = ModelCommandContext();
   const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
   if (r.refused) return;
   const ModelSelectorFlags& m = gModelSelectorFlags;
@@ -243,7 +243,7 @@ void TXLAWindow::CmContinuousCMModel() {
 }
 
 void TXLAWindow::CmContinuousCSModel() {
-  const ContiModelCommandContext ctx = ContiContext();
+  const ContiModelCommandContext ctx = ModelCommandContext();
   const ContiModelCommandResult r = ::CmContinuousCSModel(ctx);
   if (r.refused) return;
   for (int item : {277, 278, 279, 950, 288, 235, 887, 585, 1100, 587, 531, 514, 548, 870, 602, 872, 603, 595,
@@ -258,7 +258,7 @@ namespace {
 // A c(s) variant: the family's set-up through the distribution code, then
 // the window's marks (235 and 275 off, the variant's own item on).
 void SelectVariant(TXLAWindow& w, CsVariant variant, int item) {
-  const ContiModelCommandContext ctx = ContiContext();
+  const ContiModelCommandContext ctx = ModelCommandContext();
   const ContiModelCommandResult r = ::CmContinuousCSVariant(variant, ctx);
   if (r.refused) return;
   w.CheckMenuItem(235, false);
@@ -290,13 +290,12 @@ void TXLAWindow::CmCSff0With1DiscreteModel() {
 void TXLAWindow::CmCSInvariantDModel() { SelectVariant(*this, CsVariant::InvariantD, 526); }
 void TXLAWindow::CmCSModel521() { SelectVariant(*this, CsVariant::LinearRod521, 521); }
 
-namespace {
-
-// The M-and-s parametrisation of the discrete species, with its menu mark.
 void SetFitMAndS(TXLAWindow& w, bool on) {
   gFitEngineState.molarMassParameters = on ? 1 : 0;
   w.CheckMenuItem(217, on);
 }
+
+namespace {
 
 void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
   if (RefuseDlsData()) return;
@@ -413,18 +412,12 @@ void RangeForSModel(float lo, float hi) {
 // The common set-up of the distribution family with the window's share;
 // false when it refused.
 bool CommonContiSetup(TXLAWindow& w, bool nonideal = false) {
-  ContiModelCommandContext ctx = ContiContext();
+  ContiModelCommandContext ctx = ModelCommandContext();
   ctx.nonidealSetup = nonideal;
   const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
   if (r.refused) return false;
   AfterContiCommand(w, ctx, r);
   return true;
-}
-
-void RebuildDistributionPlot() {
-  DistArrays().modelJustChosen = true;
-  MakeDistributionPlot();
-  DistArrays().modelJustChosen = false;
 }
 
 void SelectNonidealCS(TXLAWindow& w, bool alt) {

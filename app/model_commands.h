@@ -1,5 +1,8 @@
 #pragma once
 // Shared steps of the Model menu commands.
+#include "distributions/conti_models.h"
+
+class TXLAWindow;
 
 // The info sound and a refusal box captioned "ERROR"; always true.
 bool RefuseModelFor(const char* text);
@@ -13,3 +16,24 @@ void SetLammAlgorithms(int automatic, int claverie, int movingHat);
 // zone-loading value of the zone-centrifugation models.
 float& ExternalLoadingOilVolume();
 float& StoredZoneLoadingValue();
+
+// The distribution arrays go when a distribution or a boundary transform
+// was the model.
+void ReleaseDistributionArrays();
+// A model whose grid size differs needs the Lamm arrays made anew.
+void ReallocLammArraysIfPresent();
+// The M-and-s parametrisation of the discrete species, with its menu mark.
+void SetFitMAndS(TXLAWindow& w, bool on);
+// The distribution family's view of the loaded data and of the window.
+ContiModelCommandContext ModelCommandContext();
+// The window's share after a command of the family: the M-and-s switch, the
+// Lamm arrays and the repaint it asked for, the regularisation marks.
+void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const ContiModelCommandResult& r);
+// The distribution plot made anew for a model just chosen.
+void RebuildDistributionPlot();
+// The range of the single-speed g*(s) in ContiSettings and P[]: smin 1 S,
+// smax 20 S, resolution 100, confidence level 0.683.
+void SelectSingleSpeedLsgRange();
+// True when Run and Fit of the chosen model need a computation that this
+// program does not have yet (they then say so and compute nothing).
+bool ModelNeedsUnbuiltComputation();

@@ -49,20 +49,12 @@ void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistributionPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmSphereSFromM() { NotAvailableYet(); }
-void TXLAWindow::CmCMInvariantDModel() { NotAvailableYet(); }
-void TXLAWindow::CmCMPowerLawModel() { NotAvailableYet(); }
-void TXLAWindow::CmCMPriorVbarModel() { NotAvailableYet(); }
 void TXLAWindow::CmSubtractBlankScan() { NotAvailableYet(); }
-void TXLAWindow::CmEquilibriumModel284() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateErrorInS() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateErrorInM() { NotAvailableYet(); }
 void TXLAWindow::CmFindFringeJumpsFromDiscontinuity() { NotAvailableYet(); }
-void TXLAWindow::CmLsgStarModel() { NotAvailableYet(); }
 void TXLAWindow::CmSaveIntensityAsPseudoAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmReloadForFloTools() { NotAvailableYet(); }
-void TXLAWindow::CmElectrophoresisLammModel() { NotAvailableYet(); }
-void TXLAWindow::CmVanHoldeWeischet() { NotAvailableYet(); }
-void TXLAWindow::CmExtrapolateLsgAreaFractions() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v520() { NotAvailableYet(); }
 void TXLAWindow::CmIntegrateDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmRescaleDistributionPlot() { NotAvailableYet(); }
@@ -73,15 +65,10 @@ void TXLAWindow::CmCalculateRadialDilution() { NotAvailableYet(); }
 void TXLAWindow::CmSwBySecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmCalculatePressure() { NotAvailableYet(); }
 void TXLAWindow::CmSaveMeanDlsData() { NotAvailableYet(); }
-void TXLAWindow::CmElectrophoresisLsgModel() { NotAvailableYet(); }
-void TXLAWindow::CmDlsIDModel() { NotAvailableYet(); }
-void TXLAWindow::CmDlsIRhModel() { NotAvailableYet(); }
 void TXLAWindow::CmZoneCentrifugationLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmShowLastFitInfo() { NotAvailableYet(); }
 
 void TXLAWindow::CmSubtractAllNoise() { NotAvailableYet(); }
-void TXLAWindow::CmDlsIRhTimeCourseModel() { NotAvailableYet(); }
-void TXLAWindow::CmEquilibriumModel523() { NotAvailableYet(); }
 void TXLAWindow::CmSave6ChannelSubsets() { NotAvailableYet(); }
 void TXLAWindow::CmTransformSToRDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmDlsBIC() { NotAvailableYet(); }
@@ -91,8 +78,6 @@ void TXLAWindow::CmDls2ColumnG2() { NotAvailableYet(); }
 void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
 void TXLAWindow::CmDlsALV() { NotAvailableYet(); }
 void TXLAWindow::CmInvertRawData() { NotAvailableYet(); }
-void TXLAWindow::CmDlsStokesRadiiModel() { NotAvailableYet(); }
-void TXLAWindow::CmLsgStarWith1DiscreteModel() { NotAvailableYet(); }
 void TXLAWindow::CmRealtimeUpdate() { NotAvailableYet(); }
 void TXLAWindow::CmStopRealtimeUpdate() { NotAvailableYet(); }
 void TXLAWindow::CmInhomogeneousSolvent() { NotAvailableYet(); }
@@ -149,7 +134,6 @@ void TXLAWindow::CmPlotBestStructure() { NotAvailableYet(); }
 void TXLAWindow::CmExtractSFromBest() { NotAvailableYet(); }
 void TXLAWindow::CmMirrorRawData() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
-void TXLAWindow::CmDlsCumulantModel() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
 void TXLAWindow::CmDlsDynamics7() { NotAvailableYet(); }
 void TXLAWindow::CmToggleG2m1G1() { NotAvailableYet(); }
@@ -175,7 +159,6 @@ void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }
 void TXLAWindow::CmConvertSpeedStepsToEqu() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
-void TXLAWindow::CmHybridCSLsgModel() { NotAvailableYet(); }
 void TXLAWindow::CmReloadSavedFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }

@@ -8,6 +8,7 @@
 
 #include "app/main_window_flags.h"
 #include "app/markers.h"
+#include "app/model_commands.h"
 #include "app/program_options.h"
 #include "app/road_services.h"
 #include "app/startup.h"
@@ -221,6 +222,10 @@ void TXLAWindow::CmRun() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
   if (StopRunHere()) return;
+  if (ModelNeedsUnbuiltComputation() && !rs.ApproachToEquilibriumTest) {
+    NotAvailableYet();
+    return;
+  }
   RunBusy = true;
   if (rs.PriorKnowledgeOneShot) {
     Conti().usePrior = 0;
@@ -264,6 +269,10 @@ void TXLAWindow::CmFit() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
   if (StopRunHere()) return;
+  if (ModelNeedsUnbuiltComputation() && !rs.ApproachToEquilibriumTest) {
+    NotAvailableYet();
+    return;
+  }
   FitBusy = true;
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.SedTransformModel) {

@@ -117,6 +117,8 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   ModelParameterVector& v = gModelParameterVector;
   if (ls.timesFromW2t) {
     SwitchOffTimesFromW2t(ctx.host);
+    // Already off: the reset below must not switch it off a second time.
+    f.TimesFromW2tByModel = 0;
     Note("", "switching off times from w^2t option");
   }
   if (ctx.dlsDataLoaded && !(f.DlsIRhTimeCourseModel || f.DlsIDModel || f.DlsIRhModel) &&
@@ -138,6 +140,10 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   v.F[3] = v.F[4] = 0;
   v.dialogF[3] = v.dialogF[4] = 0;
   ClearVariantSwitches(f);
+  // The variants lose their menu marks with their switches.
+  for (int item : {291, 501, 526, 503, 502, 511, 510, 595, 598, 277, 278, 279, 288, 513, 514, 531, 587, 585,
+                   1100, 539, 521, 602, 872, 603, 548, 870, 887, 950})
+    CurrentModelSelectionHooks().checkMenuItem(item, false);
   if (f.DistributionModel) {
     if (f.CSModel) {
       f.CSModel = 0;
@@ -150,7 +156,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     r.reallocLamm = true;
     return r;
   }
-  f.ClearSwitches();
+  ClearModelSelection();
   f.DistributionModel = 1;
   f.CSModel = 0;
   ls.experimentalInitialDistribution = 0;

@@ -28,5 +28,7 @@ bool& ContiSolventGradient();
 struct LsgExtrapolationSettings {
   int vhwResolution = 0;
   int scansPerGStar = 0;
+  // The transforms also plot s(app) against 1/sqrt(t) (switched off by Escape).
+  unsigned char plotExtrapolation = 0;
 };
 LsgExtrapolationSettings& LsgExtrapolation();

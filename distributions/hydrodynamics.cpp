@@ -72,8 +72,10 @@ float VbarFromMass(float M) {
     Guard("mass == 0 in function VbarFromMass");
     return 0.0f;
   }
-  const LD scale = std::pow(10.0L, HydroConstants().vbarMassExponent);
-  return static_cast<float>(1.04248L + 0.01909L * std::cbrt(static_cast<LD>(M) / scale));
+  const HydroModelConstants& h = HydroConstants();
+  const LD scale = std::pow(10.0L, h.vbarMassExponent);
+  return static_cast<float>(static_cast<LD>(h.vbarOffset) +
+                            static_cast<LD>(h.vbarIncrement) * std::cbrt(static_cast<LD>(M) / scale));
 }
 
 float SFromM(float M) {

@@ -29,6 +29,8 @@ inline constexpr float kUndefinedD = 0.0001f;
 struct HydroModelConstants {
   double powerLawA = 0.0159;   // s = a M^b of the power-law c(M)
   double powerLawB = 0.47;
+  double vbarOffset = 1.04248;     // v0 of VbarFromMass (ml/g)
+  double vbarIncrement = 0.01909;  // a of VbarFromMass (ml/g)
   int vbarMassExponent = 8;    // k of VbarFromMass
   float rodMassPerLength = 0;  // Da/nm, held for LinearRodS
   float rodTargetS = 0;        // last target of CalculateMofSforLinearRod
@@ -36,6 +38,8 @@ struct HydroModelConstants {
 };
 HydroModelConstants& HydroConstants();
 
+// vbar(M) = v0 + a (M / 10^k)^(1/3)  (ml/g, M in g/mol), with the values
+// of the c(M) prior.
 float VbarFromMass(float M);
 float SFromM(float M);
 float SvedbergD(float M, float s, float T);

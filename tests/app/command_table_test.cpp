@@ -4,6 +4,8 @@
 
 #include "app/menu_resources.h"
 #include "app_fixture.h"
+#include "fit/model_selector.h"
+#include "fit/scan_times.h"
 #include "platform/window_messages.h"
 
 namespace {
@@ -28,14 +30,20 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {298, "select files in set 1 to fit"}, {515, "select files in set 1 to fit"},
     {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}, {595, "ATTENTION"},
     {949, "select files to fit"}, {513, "ERROR"}, {511, "ls-g(s)"}, {896, "ERROR"},
-    {887, "C(M) POWERLAW"}, {546, "Monte Carlo for Distributions"}};
+    {887, "C(M) POWERLAW"}, {546, "Monte Carlo for Distributions"}, {277, ""}, {278, "enter float"},
+    {279, ""}, {284, "Equilibrium Analysis"}, {523, "Equilibrium Analysis"}, {288, "ls-g(s)"},
+    {539, "ls-g(s)"}, {501, "ls-g(s)"}, {292, "Van Holde Weischet Analysis"}, {293, "ATTENTION"},
+    {502, "ERROR"}, {503, "ERROR"}, {522, "ERROR"}, {536, "ERROR"}, {890, "ERROR"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
 const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
                                             197, 198, 229, 280, 282, 246, 213, 215, 240, 530, 212,
                                             252, 253, 235, 275, 531, 587, 514, 548, 870, 602, 872,
                                             603, 598, 526, 521, 508, 509, 227, 1099, 893, 520, 228,
-                                            585, 1100, 296};
+                                            585, 1100, 296, 291, 950};
+// Model commands that switch the regularisation or the scan times: the
+// commands after them in the table find both as they were.
+const std::set<int> kRegularisationChoosingCommands = {288, 501, 539, 950};
 
 }  // namespace
 
@@ -66,7 +74,15 @@ TEST_F(CommandTable, EveryCommandReachesItsHandler) {
     ui_->transcript.clear();
     platform::ResetQuitRequest();
     w->HelpRequested = false;
+    const ContiSettings before = Conti();
     w->Dispatch(entry.id);
+    if (kRegularisationChoosingCommands.count(entry.id)) {
+      Conti().maxEntropy = before.maxEntropy;
+      Conti().secondDerivative = before.secondDerivative;
+      Conti().showBothRegularizations = before.showBothRegularizations;
+      SwitchOffTimesFromW2t(nullptr);
+      gModelSelectorFlags.TimesFromW2tByModel = 0;
+    }
     const auto built = kFirstBoxOfBuiltCommands.find(entry.id);
     if (built != kFirstBoxOfBuiltCommands.end()) {
       ASSERT_FALSE(ui_->transcript.empty());
