@@ -95,6 +95,9 @@ void ConnectPlotsToWindow(TXLAWindow& window) {
 
 void DisconnectPlotsFromWindow() {
   platform::SetFitProgressRedraw({});
+  // The plots are the window's and view the scan set; once the loaders can
+  // no longer reach them they would outlive the scans they show.
+  DeletePlotWindows();
   if (!Saved()) return;
   PlotHooks() = Saved()->plotHooks;
   CurrentLoadHooks() = Saved()->loadHooks;

@@ -326,19 +326,21 @@ int RunStaticGridOnSolverObject(FitHost* host, int k, double s, double D, double
   auto solver = std::make_unique<CLammIdeal>();
   LoadSpeciesSolver(*solver, k, s, D, amplitude);
   const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
-  // The scans from the first simulated one on; per-scan output goes to the
-  // work arrays, which the solver adds to, and from there into the models.
+  // Per-scan output goes to the work arrays, which the solver adds to, and
+  // from there into the models of the scans from the first simulated one on
+  // (an initial-distribution scan keeps its data as model).
   const int first = gFirstSimulatedScan;
-  const int count = ss.count - first + 1;
-  if (count < 1) return 0;
-  const int* indexMap = ss.order.data() + (first - 1);
   if (!onGrid)
-    for (int pos = first; pos <= ss.count; ++pos) WorkArray(ss.order[pos]);
+    for (int pos = 1; pos <= ss.count; ++pos) {
+      const int j = ss.order[pos];
+      float* w = WorkArray(j);
+      for (int p = 1; p <= ss.points[j]; ++p) w[p] = 0;
+    }
   const DataTypeFlags& data = CurrentDataTypeFlags();
   const LammSolverSettings& st = LammSettings();
   solver->SetScanTimes(ss.records.data(), onGrid ? ss.species[k].onGridPerScan.data() : ss.work.data(),
                        onGrid ? ss.grid : nullptr, onGrid ? ss.gridLength : 0, ss.radii.data(),
-                       ss.points.data(), false, indexMap, count, k, false, false,
+                       ss.points.data(), false, ss.order.data(), ss.count, k, false, false,
                        st.simulateTimeResolution != 0, st.scanVelocity,
                        st.simulateRadialResolution != 0, st.convolutionRange, data.absorbance != 0);
   if (rs.t != 0) solver->SetInitialTime(rs.t);
@@ -351,6 +353,13 @@ int RunStaticGridOnSolverObject(FitHost* host, int k, double s, double D, double
     solver->LoadInitialDistribution(g.AllocatedGridSize, r.data(), c.data());
   }
   const int code = solver->CheckAndRun();
+  // A scan before the first simulated one is the initial distribution: its
+  // curves stay empty, as the scan output of the global solvers leaves them.
+  if (onGrid)
+    for (int pos = 1; pos < first; ++pos) {
+      float* curve = ss.species[k].onGridPerScan[ss.order[pos]];
+      for (int p = 1; p <= ss.gridLength; ++p) curve[p] = 0;
+    }
   if (!onGrid)
     for (int pos = first; pos <= ss.count; ++pos) {
       const int j = ss.order[pos];
@@ -533,6 +542,15 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
       return;
     }
     SetGridInitialConcentration(A, f);
+    if (CurvesOnCommonGrid() && ss.gridLength > 0) {
+      // The initial-distribution scan is data, not a simulated scan: its
+      // curves are empty whatever an earlier evaluation left there.
+      EnsureSpeciesCurves(k);
+      for (int pos = 1; pos < gFirstSimulatedScan; ++pos) {
+        float* curve = ss.species[k].onGridPerScan[ss.order[pos]];
+        for (int p = 1; p <= ss.gridLength; ++p) curve[p] = 0;
+      }
+    }
 
     if (s == 0 && Dentry == 0) {
       gSimulationSwitches.constantSignal = 1;
@@ -540,7 +558,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
         const int j = ss.order[pos];
         float* w = WorkArray(j);
         for (int p = 1; p <= ss.points[j]; ++p) {
-          w[p] += static_cast<float>(A);
+          w[p] = static_cast<float>(A);
           ss.model[j][p] += static_cast<float>(A);
         }
       }

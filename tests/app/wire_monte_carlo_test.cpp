@@ -33,6 +33,8 @@ class WireMonteCarloTest : public RoadTest {
   void SetUp() override {
     RoadTest::SetUp();
     scope_.reset();
+    // Fit limits outlive a load; those of an earlier test would narrow ours.
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     ui_ = std::make_unique<PlotWatchingUI>();
     scope_ = std::make_unique<platform::ScopedUI>(*ui_);
   }
@@ -40,6 +42,7 @@ class WireMonteCarloTest : public RoadTest {
     window_.reset();
     FreeDistributionArrays();
     gModelSelectorFlags = ModelSelectorFlags{};
+    gSolutionConditions = SolutionConditions{};
     DeletePlotWindows();
     RoadTest::TearDown();
   }

@@ -4,6 +4,7 @@
 #include "app/automation_window.h"
 #include "automation/automation_run.h"
 #include "distributions/conti_lamm_list.h"
+#include "distributions/distribution_arrays.h"
 #include "lamm/lamm_threads.h"
 #include "plot/plot_window_set.h"
 #include "road_support.h"
@@ -24,6 +25,9 @@ class WireThreadCountsTest : public RoadTest {
     SetAutomationWait({});
     ResetAutomation();
     DeletePlotWindows();
+    // The run chose c(s): later tests start without a model.
+    FreeDistributionArrays();
+    gModelSelectorFlags = ModelSelectorFlags{};
     RoadTest::TearDown();
   }
 

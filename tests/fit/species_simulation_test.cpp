@@ -122,38 +122,53 @@ class SpeciesSimulation : public ::testing::Test {
 };
 
 TEST_F(SpeciesSimulation, TwoSpeciesWithNoiseComeBackFromTheirOwnSimulation) {
-  LoadExperiment(10, 300);
-  ScanSet& ss = CurrentScanSet();
-  Host host;
-  // The first scan is the initial distribution: a loading of 1 with the
-  // noise of the data on it.
-  LammSettings().experimentalInitialDistribution = 1;
-  for (int p = 1; p <= ss.points[1]; ++p)
-    ss.signals[1][p] = static_cast<float>(1.0 + Ti(ss.radii[1][p]) + Ri(1));
-  SetSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
-  SimulateModel(&host);
-  ASSERT_TRUE(host.boxes.empty()) << host.boxes[0];
-  EXPECT_EQ(gFirstSimulatedScan, 2);
-  for (int j = 2; j <= ss.count; ++j)
-    for (int p = 1; p <= ss.points[j]; ++p)
-      ss.signals[j][p] = static_cast<float>(ss.model[j][p] + Ti(ss.radii[j][p]) + Ri(j));
-  // Sedimentation happened: the last scan is depleted at the meniscus side.
-  EXPECT_LT(ss.model[10][20], 0.2f);
-  EXPECT_GT(ss.model[10][250], 0.5f);
+  struct Case {
+    const char* name;
+    bool automatic;  // automatic algorithm and grid: the static grid for these s
+  };
+  for (const Case c : {Case{"moving frame", false}, Case{"automatic choice", true}}) {
+    SCOPED_TRACE(c.name);
+    fittest::ResetFitState();
+    MovingFrameSettings();
+    if (c.automatic) {
+      LammSettings().automaticAlgorithm = 1;
+      LammSettings().automaticGridSize = 1;
+    }
+    LoadExperiment(10, 300);
+    ScanSet& ss = CurrentScanSet();
+    Host host;
+    // The first scan is the initial distribution: a loading of 1 with the
+    // noise of the data on it.
+    LammSettings().experimentalInitialDistribution = 1;
+    for (int p = 1; p <= ss.points[1]; ++p)
+      ss.signals[1][p] = static_cast<float>(1.0 + Ti(ss.radii[1][p]) + Ri(1));
+    SetSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
+    SimulateModel(&host);
+    ASSERT_TRUE(host.boxes.empty()) << host.boxes[0];
+    EXPECT_EQ(gFirstSimulatedScan, 2);
+    EXPECT_EQ(LammSettings().claverieAlgorithm, c.automatic ? 1 : 0);
+    for (int j = 2; j <= ss.count; ++j)
+      for (int p = 1; p <= ss.points[j]; ++p)
+        ss.signals[j][p] = static_cast<float>(ss.model[j][p] + Ti(ss.radii[j][p]) + Ri(j));
+    // Sedimentation happened: the last scan is depleted at the meniscus side.
+    EXPECT_LT(ss.model[10][20], 0.2f);
+    EXPECT_GT(ss.model[10][250], 0.5f);
 
-  // Amplitudes, TI and RI noise solved algebraically from other values.
-  gModelParams.concentration[2] = 0.25f;
-  gModelParams.concentrationsLinear = 1;
-  gModelParams.riNoiseFit = 1;
-  gFitEngineState.fitTINoise = 1;
-  PackModelParameters();
-  SimulateModel(&host);
-  ASSERT_TRUE(host.boxes.empty()) << host.boxes[0];
-  EXPECT_NEAR(gModelParameterVector.P[9], 1.0f, 1e-5f);
-  EXPECT_NEAR(gModelParameterVector.P[10], 0.6f, 1e-5f);
-  EXPECT_LT(CalcRmsd(), 1e-5f);
-  for (int j = 2; j <= ss.count; ++j)
-    EXPECT_NEAR(ss.riNoise[j] - ss.riNoise[2], Ri(j) - Ri(2), 1e-5) << j;
+    // Amplitudes, TI and RI noise solved algebraically from other values.
+    gModelParams.concentration[2] = 0.25f;
+    gModelParams.concentrationsLinear = 1;
+    gModelParams.riNoiseFit = 1;
+    gFitEngineState.fitTINoise = 1;
+    PackModelParameters();
+    SimulateModel(&host);
+    ASSERT_TRUE(host.boxes.empty()) << host.boxes[0];
+    EXPECT_NEAR(gModelParameterVector.P[9], 1.0f, 1e-5f);
+    EXPECT_NEAR(gModelParameterVector.P[10], 0.6f, 1e-5f);
+    EXPECT_LT(CalcRmsd(), 1e-5f);
+    for (int j = 2; j <= ss.count; ++j)
+      EXPECT_NEAR(ss.riNoise[j] - ss.riNoise[2], Ri(j) - Ri(2), 1e-5) << j;
+    TearDown();
+  }
 }
 
 TEST_F(SpeciesSimulation, ClosedFormSpecies) {
