@@ -109,6 +109,76 @@ CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l, int
   return true;
 }
 
+// w = A^-1 e_k (1-based, n) from the factor A = L L' that CholeskySolveHeld
+// left in l; the unit rows of variables held there give w_i = 0.
+__attribute__((optimize("O3"), target_clones("avx512f", "avx2", "default"))) void
+UnitColumnSolve(double** l, int n, int k, double* w) {
+  for (int i = 1; i < k; ++i) w[i] = 0.0;
+  w[k] = 1.0 / l[k][k];
+  for (int i = k + 1; i <= n; ++i) w[i] = -Dot(l[i] + k - 1, w + k - 1, i - k) / l[i][i];
+  // L' w = y by columns of L', i.e. along the rows of L.
+  for (int i = n; i >= 1; --i) {
+    const double* li = l[i];
+    const double wi = w[i] / li[i];
+    w[i] = wi;
+    for (int m = 1; m < i; ++m) w[m] -= li[m] * wi;
+  }
+}
+
+// Holds variable k at its bound in the step d of A d = g (A = L L' in l):
+// with d0 the step with none held, E the unit columns of the held
+// variables, W = A^-1 E and G = E' A^-1 E,
+//   d = d0 - W G^-1 E' d0
+// is the solution of the system whose held rows and columns are removed.
+// A hold thus costs two triangular solves and one row of G's Cholesky factor
+// instead of a new factorisation of A. False, with nothing changed, when G
+// is not safely positive definite.
+bool HoldInStep(double** l, int n, int k, double* d, int& count) {
+  MaxEntState& me = MaxEnt();
+  const int stride = n + 1;
+  const int p = count + 1;
+  const double* d0 = me.freeStep.data();
+  int* order = me.heldOrder.data();
+  double* w = me.heldColumns.data() + static_cast<size_t>(p - 1) * stride;
+  double* R = me.heldFactor.data();
+  double* Rp = R + static_cast<size_t>(p) * stride;
+  UnitColumnSolve(l, n, k, w);
+  double sum = 0.0;
+  for (int q = 1; q < p; ++q) {
+    const double* Rq = R + static_cast<size_t>(q) * stride;
+    double v = w[order[q]];
+    for (int m = 1; m < q; ++m) v -= Rp[m] * Rq[m];
+    Rp[q] = v / Rq[q];
+    sum += Rp[q] * Rp[q];
+  }
+  const double pivot = w[k] - sum;
+  if (!(pivot > 1e-12 * w[k])) return false;
+  Rp[p] = std::sqrt(pivot);
+  order[p] = k;
+  count = p;
+  // z = G^-1 E' d0 through the factor, held in the trial row (free here).
+  double* z = me.trial.data();
+  for (int a = 1; a <= p; ++a) {
+    const double* Ra = R + static_cast<size_t>(a) * stride;
+    double v = d0[order[a]];
+    for (int m = 1; m < a; ++m) v -= Ra[m] * z[m];
+    z[a] = v / Ra[a];
+  }
+  for (int a = p; a >= 1; --a) {
+    double v = z[a];
+    for (int m = a + 1; m <= p; ++m) v -= R[static_cast<size_t>(m) * stride + a] * z[m];
+    z[a] = v / R[static_cast<size_t>(a) * stride + a];
+  }
+  std::copy(d0 + 1, d0 + n + 1, d + 1);
+  for (int a = 1; a <= p; ++a) {
+    const double* wa = me.heldColumns.data() + static_cast<size_t>(a - 1) * stride;
+    const double za = z[a];
+    for (int i = 1; i <= n; ++i) d[i] -= za * wa[i];
+  }
+  for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
+  return true;
+}
+
 void MaxEntMarquardtStep(double alpha, double* x) {
   MaxEntState& me = MaxEnt();
   NormalEquationBlock& b = NeqBlock();
@@ -128,9 +198,10 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     me.objective = e.Q;
     me.entropy = e.S;
   }
+  bool factored = false;
   auto solve = [&] {
-    if (!CholeskySolveHeld(aug, g, d, n, b.reducedMatrix, b.passiveSet))
-      SolveNormalEquationsD(aug, g, n, d, me.work.data());
+    factored = CholeskySolveHeld(aug, g, d, n, b.reducedMatrix, b.passiveSet);
+    if (!factored) SolveNormalEquationsD(aug, g, n, d, me.work.data());
   };
   for (int i = 1; i <= n; ++i) {
     std::copy(C[i] + 1, C[i] + n + 1, aug[i] + 1);
@@ -143,13 +214,27 @@ void MaxEntMarquardtStep(double alpha, double* x) {
   for (int i = 1; i <= n && !needBounds; ++i) needBounds = x[i] + d[i] <= 0.0;
   if (needBounds) {
     // Hold variables at their bound while the step would push them below it.
+    // Most steps hold dozens, one after the other; while the factor of the
+    // free system serves, each hold updates the step through it.
+    bool update = factored;
+    int heldCount = 0;
+    if (update) std::copy(d + 1, d + n + 1, me.freeStep.begin() + 1);
     for (;;) {
       int first = 0;
       for (int i = 1; i <= n && !first; ++i)
         if (me.freeFlags[i] && d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i])) first = i;
       if (!first) break;
       me.freeFlags[first] = 0;
-      for (int j = 1; j <= n; ++j) aug[first][j] = aug[j][first] = 0.0;
+      if (update && HoldInStep(b.reducedMatrix, n, first, d, heldCount)) continue;
+      if (update) {
+        // Solve the reduced system outright from here on.
+        update = false;
+        for (int i = 1; i <= n; ++i)
+          if (!me.freeFlags[i])
+            for (int j = 1; j <= n; ++j) aug[i][j] = aug[j][i] = 0.0;
+      } else {
+        for (int j = 1; j <= n; ++j) aug[first][j] = aug[j][first] = 0.0;
+      }
       solve();
     }
     for (int i = 1; i <= n; ++i) y[i] = x[i] + d[i];
@@ -271,6 +356,13 @@ void MaxEntSolve(double alpha) {
   MaxEntState& me = MaxEnt();
   NormalEquationBlock& b = NeqBlock();
   me.alpha = alpha;
+  const size_t square = static_cast<size_t>(me.n + 1) * (me.n + 1);
+  if (me.heldColumns.size() < square || me.freeStep.size() < static_cast<size_t>(me.n + 1)) {
+    me.freeStep.assign(me.n + 1, 0.0);
+    me.heldColumns.assign(square, 0.0);
+    me.heldFactor.assign(square, 0.0);
+    me.heldOrder.assign(me.n + 1, 0);
+  }
   for (int i = 1; i <= me.n; ++i) {
     std::copy(b.normalMatrix[i] + 1, b.normalMatrix[i] + me.n + 1, b.curvatureMatrix[i] + 1);
     b.curvatureGradient[i] = b.rhs[i];

@@ -31,6 +31,11 @@ struct MaxEntState {
   int n = 0;
   std::vector<double> best, previous, work, trial, step, prior;
   std::vector<int> freeFlags, pinned;
+  // Holding variables at their bound inside one Marquardt step: the step
+  // before any was held, the columns A^-1 e_k of the held ones, the
+  // Cholesky factor of their block of A^-1, and their indices in order.
+  std::vector<double> freeStep, heldColumns, heldFactor;
+  std::vector<int> heldOrder;
 };
 
 MaxEntState& MaxEnt();
