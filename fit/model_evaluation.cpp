@@ -105,6 +105,48 @@ double SpeciesDiffusion(float s, float massOrD) {
   return std::fabs(D);
 }
 
+int FirstIncludedSpecies(int n) {
+  for (int k = 1; k <= n; ++k)
+    if (gModelParams.included[k]) return k;
+  return 0;
+}
+
+void ScaleBufferSpecies(FitHost* host, int n, bool algebraic) {
+  ModelParams& mp = gModelParams;
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  mp.included[n] = 1;
+  double& signal = hooks.bufferSignal();
+  if (!algebraic) {
+    mp.scaleFactor[n] = static_cast<float>(signal);
+  } else {
+    signal = 1.0;
+    mp.scaleFactor[n] = 1.0f;
+  }
+  hooks.updateBufferSedimentation(host);
+}
+
+double SpeciesFraction(int k, int first, int n, bool buffer) {
+  const ModelParams& mp = gModelParams;
+  double f;
+  if (k == first) {
+    f = 1.0;
+    const int last = buffer ? n - 1 : n;
+    for (int q = k + 1; q <= last; ++q)
+      if (mp.included[q]) f -= mp.concentration[q];
+  } else {
+    f = mp.concentration[k];
+  }
+  return f < 0.0 ? 0.0 : f;
+}
+
+double SpeciesAmplitude(int k, int first, double f, bool algebraic) {
+  ModelParams& mp = gModelParams;
+  double amplitude = f * mp.concentration[first];
+  if (algebraic && amplitude == 0.0) amplitude = 1.0;
+  mp.scaleFactor[k] = static_cast<float>(amplitude);
+  return amplitude;
+}
+
 void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitude) {
   ScanSet& ss = CurrentScanSet();
   const LammSolverSettings& st = LammSettings();
@@ -149,23 +191,13 @@ void SimulateDiscreteSpecies(FitHost* host) {
   const int n = mp.componentCount;
   const bool buffer = hooks.bufferSedimentationOn();
   const bool algebraic = mp.concentrationsLinear != 0;
-  int first = 0;
-  for (int k = 1; k <= n && !first; ++k)
-    if (mp.included[k]) first = k;
+  const int first = FirstIncludedSpecies(n);
   platform::StopFlag() = false;
   LammSolverSettings& lamm = LammSettings();
 
   for (int k = 1; k <= n && !platform::StopFlag(); ++k) {
     if (buffer && k == n) {
-      mp.included[n] = 1;
-      double& signal = hooks.bufferSignal();
-      if (!algebraic) {
-        mp.scaleFactor[n] = static_cast<float>(signal);
-      } else {
-        signal = 1.0;
-        mp.scaleFactor[n] = 1.0f;
-      }
-      hooks.updateBufferSedimentation(host);
+      ScaleBufferSpecies(host, n, algebraic);
       continue;
     }
     lamm.discretizationError = lamm.singularMatrixError = lamm.nonidealityOutOfRange = 0;
@@ -186,19 +218,7 @@ void SimulateDiscreteSpecies(FitHost* host) {
     }
     const double s = mp.s[k];
     const double D = SpeciesDiffusion(mp.s[k], mp.massOrD[k]);
-    double f;
-    if (k == first) {
-      f = 1.0;
-      const int last = buffer ? n - 1 : n;
-      for (int q = k + 1; q <= last; ++q)
-        if (mp.included[q]) f -= mp.concentration[q];
-    } else {
-      f = mp.concentration[k];
-    }
-    if (f < 0.0) f = 0.0;
-    double amplitude = f * mp.concentration[first];
-    if (algebraic && amplitude == 0.0) amplitude = 1.0;
-    mp.scaleFactor[k] = static_cast<float>(amplitude);
+    const double amplitude = SpeciesAmplitude(k, first, SpeciesFraction(k, first, n, buffer), algebraic);
 
     auto solver = std::make_unique<CLammIdeal>();
     LoadSpeciesSolver(*solver, k, s, D, amplitude);

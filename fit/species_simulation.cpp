@@ -492,9 +492,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
   const int n = mp.componentCount;
   const bool buffer = hooks.bufferSedimentationOn();
   const bool algebraic = mp.concentrationsLinear != 0;
-  int first = 0;
-  for (int k = 1; k <= n && !first; ++k)
-    if (mp.included[k]) first = k;
+  const int first = FirstIncludedSpecies(n);
   platform::StopFlag() = false;
 
   if (data.dls) {
@@ -509,15 +507,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
   for (int k = 1; k <= n && !platform::StopFlag(); ++k) {
     rs.species = k;
     if (buffer && k == n) {
-      mp.included[n] = 1;
-      double& signal = hooks.bufferSignal();
-      if (!algebraic) {
-        mp.scaleFactor[n] = static_cast<float>(signal);
-      } else {
-        signal = 1.0;
-        mp.scaleFactor[n] = 1.0f;
-      }
-      hooks.updateBufferSedimentation(host);
+      ScaleBufferSpecies(host, n, algebraic);
       continue;
     }
     const double s = mp.s[k];
@@ -540,19 +530,8 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
       mp.scaleFactor[k] = 0.0f;
       continue;
     }
-    double f;
-    if (k == first) {
-      f = 1.0;
-      const int last = buffer ? n - 1 : n;
-      for (int q = k + 1; q <= last; ++q)
-        if (mp.included[q]) f -= mp.concentration[q];
-    } else {
-      f = mp.concentration[k];
-    }
-    if (f < 0.0) f = 0.0;
-    double A = f * mp.concentration[first];
-    if (algebraic && A == 0.0) A = 1.0;
-    mp.scaleFactor[k] = static_cast<float>(A);
+    const double f = SpeciesFraction(k, first, n, buffer);
+    const double A = SpeciesAmplitude(k, first, f, algebraic);
 
     if (k == 1 && gModelSelectorFlags.ConcDependentSolverSwitch) {
       NotAvailable(host, "concentration-dependent sedimentation of the first species is not available");
