@@ -13,6 +13,7 @@
 #include "plot/residual_bitmap.h"
 #include "app/txla_window.h"
 #include "app/window_fit_host.h"
+#include "automation/automation_run.h"
 #include "data/load_hooks.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_driver.h"
@@ -78,25 +79,11 @@ void ConnectMainRoad(TXLAWindow& window) {
   SetMainFitHost(Host().get());
   InstallRoadServices(window);
 
+  // The model records the loaders write are the same for the unattended run;
+  // the window adds the switches only it keeps.
+  ConnectLoadTargetsToModelRecords();
   LoadTargets& t = CurrentLoadTargets();
-  ModelParams& mp = gModelParams;
-  t.meniscus = &mp.meniscus;
-  t.bottom = &mp.bottom;
-  t.meniscusParameter = &gModelParameterVector.P[13];
-  t.bottomParameter = &gModelParameterVector.P[14];
-  t.baseline = &mp.baseline;
-  t.meniscusWarningGiven = &mp.meniscusWarningGiven;
-  t.riNoiseFitted = &mp.riNoiseFit;
   t.meniscusBottomLimitsFixed = &UserFitLimitsSet();
-  for (int k = 1; k <= 4; ++k) t.speciesArrays[k] = &mp.speciesArrays[k];
-  t.temperature = &gSolutionConditions.temperature;
-  t.tiNoiseFitted = &gFitEngineState.fitTINoise;
-  t.fitStopFlag = &gFitEngineState.stopRequested;
-  t.timesFromW2t = &LammSettings().timesFromW2t;
-  t.experimentalInitialDistribution = &LammSettings().experimentalInitialDistribution;
-  t.contiModelSelected = &gModelSelectorFlags.DistributionModel;
-  t.contiGridSize = &Conti().gridSize;
-  t.contiSmax = &Conti().sMax;
   t.approachToEquilibriumTest = &RunState().ApproachToEquilibriumTest;
   t.multiSpeedRawDataMode = &AutocorrectLoad();
 

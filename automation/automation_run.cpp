@@ -137,6 +137,7 @@ void ConnectLoadTargetsToModelRecords() {
   t.baseline = &mp.baseline;
   t.meniscusWarningGiven = &mp.meniscusWarningGiven;
   t.riNoiseFitted = &mp.riNoiseFit;
+  for (int k = 1; k <= 4; ++k) t.speciesArrays[k] = &mp.speciesArrays[k];
   t.smaxParameter = &pv.P[mp.componentCount + 1];
   t.temperature = &gSolutionConditions.temperature;
   t.tiNoiseFitted = &gFitEngineState.fitTINoise;
