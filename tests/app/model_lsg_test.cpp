@@ -141,6 +141,25 @@ TEST_F(ModelLsg, OneDiscreteComponentAndTheHybridTakeTheDiscreteStartValues) {
   EXPECT_FLOAT_EQ(P(9), 60);
 }
 
+TEST_F(ModelLsg, TheVariantsRunOnTheSameBoundary) {
+  for (int id : {539, 950}) {
+    SCOPED_TRACE(id);
+    gModelSelectorFlags = ModelSelectorFlags{};
+    Load();
+    ui_->lenient = true;
+    Window().Dispatch(id);
+    gModelParams.meniscus = 5.95f;
+    gModelParams.bottom = 7.18f;
+    PackModelParameters();
+    ui_->lenient = false;
+    Window().Dispatch(213);
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    ASSERT_NE(Conti().distribution, nullptr);
+    EXPECT_NEAR(PeakOfDistribution(), 5.0, 0.4);
+    FreeScanData();
+  }
+}
+
 class UnattendedLsg : public RoadTest {
  protected:
   void SetUp() override {
