@@ -1,8 +1,8 @@
 // The least-squares g*(s) models of the Model menu: ls-g*(s), ls-g*(s) with
-// one discrete Lamm-equation component and the hybrid c(s)/ls-g*(s). Each stands on the distribution family's
-// common set-up; ls-g*(s) wants Tikhonov-Phillips regularisation, and on
-// single-speed data scan times from omega^2 t, since its step functions
-// carry no rotor acceleration.
+// one discrete Lamm-equation component and the hybrid c(s)/ls-g*(s). Each
+// stands on the distribution family's common set-up; ls-g*(s) wants
+// Tikhonov-Phillips regularisation, and on single-speed data scan times from
+// omega^2 t, since its step functions carry no rotor acceleration.
 #include "app/model_commands.h"
 
 #include "app/txla_window.h"
@@ -42,7 +42,7 @@ void UseSecondDerivative(TXLAWindow& w) {
 
 // Scan times from omega^2 t for single-speed sedimentation-velocity data;
 // true when this switched them on.
-bool SwitchOnTimesFromW2t(bool tell) {
+bool TimesFromW2tForLsg(bool tell) {
   const DataTypeFlags& df = CurrentDataTypeFlags();
   if (LammSettings().timesFromW2t || MultiSpeedData() || df.dls || df.floToolsData) return false;
   ApplyTimesFromW2t(MainFitHost());
@@ -71,7 +71,7 @@ void TXLAWindow::CmLsgStarModel() {
     if (!multiSpeed) TikhonovNote();
     UseSecondDerivative(*this);
   }
-  if (SwitchOnTimesFromW2t(!AutomationMode())) m.TimesFromW2tByModel = 1;
+  if (TimesFromW2tForLsg(!AutomationMode())) m.TimesFromW2tByModel = 1;
   m.LsgStarModel = 1;
   m.CSModel = 1;
   if (!multiSpeed) {
@@ -104,7 +104,7 @@ void TXLAWindow::CmLsgStarWith1DiscreteModel() {
     if (!MultiSpeedData() && (cs.maxEntropy || !cs.secondDerivative)) TikhonovNote();
     UseSecondDerivative(*this);
   }
-  SwitchOnTimesFromW2t(true);
+  TimesFromW2tForLsg(true);
   m.CSModel = 1;
   SelectSingleSpeedLsgRange();
   P(10) = cs.discreteM;
