@@ -78,19 +78,20 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
   const std::string k(key);
   const std::string& t = *text;
 
-  const std::size_t first = t.find(k);
+  // The element is found by its whole opening tag and closed by its whole
+  // closing tag: a bare-name search would land inside a longer element
+  // (Meniscus in MeniscusLowerLimit) or inside a value (a folder named
+  // Model), misreading or rejecting a well-formed file.
+  const std::string opening = "<" + k + ">";
+  const std::string closingTag = "</" + k + ">";
+  const std::size_t first = t.find(opening);
   if (first == std::string::npos) return false;
-  // An opening tag without ">" or a value without a closing name is not an
-  // element: the search never runs past the end of the text.
-  const std::size_t gt = t.find('>', first + k.size());
-  if (gt == std::string::npos) return false;
-  const std::size_t valueStart = gt + 1;
-  const std::size_t closing = t.find(k, valueStart);
-  if (closing == std::string::npos || closing < valueStart + 2) return false;
-  const std::size_t valueEnd = closing - 2;
+  const std::size_t valueStart = first + opening.size();
+  const std::size_t valueEnd = t.find(closingTag, valueStart);
+  if (valueEnd == std::string::npos) return false;
 
-  const std::size_t behind = valueEnd + 2 + k.size() + 1;
-  if (behind <= t.size() && t.find("<" + k + ">", behind) != std::string::npos) {
+  const std::size_t behind = valueEnd + closingTag.size();
+  if (t.find(opening, behind) != std::string::npos) {
     g_repeatedElement = true;
     return false;
   }

@@ -73,9 +73,8 @@ TEST_F(ParameterFile, RepeatedElementsRejectTheWholeFile) {
       {"<LastScan>12</LastScan>\n", false},
       {"<Smin>1</Smin>\n<Smax>9</Smax>\n<Smin>2</Smin>\n", false},
       {"<Smin>1</Smin>\n<SminX>2</SminX>\n", true},
-      // The lookup of Meniscus lands on the lower limit first, then finds
-      // the real opening tag behind it.
-      {"<MeniscusLowerLimit>5.9</MeniscusLowerLimit>\n<Meniscus>6.1</Meniscus>\n", false},
+      // Elements whose names start alike are told apart in either order.
+      {"<MeniscusLowerLimit>5.9</MeniscusLowerLimit>\n<Meniscus>6.1</Meniscus>\n", true},
       {"<Meniscus>6.1</Meniscus>\n<MeniscusLowerLimit>5.9</MeniscusLowerLimit>\n", true},
   };
   for (const Case& c : cases) {
@@ -129,15 +128,25 @@ TEST_F(ParameterFile, TheRightSpellingOfFittingAlgorithmWins) {
   EXPECT_STREQ(both.FittingAlgorithm, "Levenberg-Marquardt");
 }
 
-TEST_F(ParameterFile, TheSearchIsPlainCaseSensitiveText) {
-  // Lower-case smin is another element; a key in a comment is found first.
+TEST_F(ParameterFile, ElementsAreFoundByTheirWholeTagsInAnyOrder) {
+  // Lower-case smin is another element.
   ASSERT_TRUE(Read(Wrap(RequiredElements() + "<smin>3</smin>\n")));
   EXPECT_FLOAT_EQ(record.Smin, 0.5f);
-  ASSERT_TRUE(Read(Wrap("<!-- Smax> 4 then Smax -->\n" + RequiredElements())));
-  EXPECT_FLOAT_EQ(record.Smax, 4.0f);
-  // The real element behind the comment then counts as a repetition.
-  EXPECT_FALSE(Read(Wrap("<!-- Smax> 4 then Smax -->\n" + RequiredElements() +
-                         "<Smax>15</Smax>\n")));
+  // A limit before its value, or without it, never stands in for the value.
+  ASSERT_TRUE(Read(Wrap("<MeniscusLowerLimit>5.9</MeniscusLowerLimit>\n" + RequiredElements() +
+                        "<Meniscus>6.1</Meniscus>\n")));
+  EXPECT_FLOAT_EQ(record.Meniscus, 6.1f);
+  EXPECT_FLOAT_EQ(record.MeniscusLowerLimit, 5.9f);
+  const CIniCustomPars defaults;
+  ASSERT_TRUE(Read(Wrap(RequiredElements() + "<BottomLowerLimit>7.1</BottomLowerLimit>\n")));
+  EXPECT_FLOAT_EQ(record.Bottom, defaults.Bottom);
+  // An element name inside another element's value is just text.
+  std::string body = RequiredElements();
+  body.replace(body.find("<DataDirectory>data<"), 20, "<DataDirectory>runs/Model/Smax<");
+  ASSERT_TRUE(Read(Wrap(body + "<Model>cofs</Model>\n<Smax>12</Smax>\n")));
+  EXPECT_STREQ(record.DataDirectory, "runs/Model/Smax");
+  EXPECT_STREQ(record.Model, "cofs");
+  EXPECT_FLOAT_EQ(record.Smax, 12.0f);
 }
 
 TEST_F(ParameterFile, LookupsNeverReadPastTheText) {
@@ -150,8 +159,8 @@ TEST_F(ParameterFile, LookupsNeverReadPastTheText) {
       {"<Smin></Smin>", true, ""},
       {"<Smin", false, ""},        // no ">"
       {"<Smin>2.5", false, ""},    // no closing name
-      {"<Smin>Smin</x>", false, ""},  // the closing name comes too early
-      {"Smin>", false, ""},
+      {"<Smin>2.5</Smin", false, ""},  // the closing tag is cut
+      {"Smin>2.5</Smin>", false, ""},  // no opening tag
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
