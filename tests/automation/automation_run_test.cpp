@@ -235,7 +235,7 @@ TEST_F(AutomationRun, ACofsRunRecoversTheMainPeakAndWritesTheSet) {
 }
 
 TEST_F(AutomationRun, AMissingComputationEndsWithAFailureStatus) {
-  // ls-g*(s) cannot be chosen in this build: the set is still written, the
+  // The stand-in window answers ls-g*(s) as not available: the set is still written, the
   // flag file keeps its content, and the status says what happened.
   WriteSyntheticScans(3, 40);
   std::string run = kCofsRun;
