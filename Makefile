@@ -39,7 +39,7 @@ bench: build
 
 # Debug build with AddressSanitizer and UBSan.
 asan:
-	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DTARNEL_SANITIZE=ON -DTARNEL_BENCH=OFF"
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/support/lsan.supp $(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DTARNEL_SANITIZE=ON -DTARNEL_BENCH=OFF"
 
 clean:
 	rm -rf $(BUILD) build-asan
