@@ -1,5 +1,6 @@
 #include "distributions/neq_kernel.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -243,5 +244,33 @@ void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
       }
       if (done) done->fetch_add(tiles, std::memory_order_relaxed);
     }
+  }
+}
+
+void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
+                             const std::atomic<bool>& stop, std::atomic<long>* done) {
+  const TileKernel tile = Kernel().tile;
+  const size_t len = PackedDesign::kChunk;
+  const float* xi[PackedDesign::kBlock];
+  const float* xj[PackedDesign::kColumns];
+  double* p[PackedDesign::kBlock];
+  for (int c = 0; c < d.chunks; ++c) {
+    if (stop.load(std::memory_order_relaxed)) return;
+    const size_t off = static_cast<size_t>(c) * len;
+    long count = 0;
+    for (int ib = b0; ib < b1; ++ib) {
+      const int i0 = ib * PackedDesign::kBlock;
+      for (int ii = 0; ii < PackedDesign::kBlock; ++ii) xi[ii] = d.Row(i0 + ii) + off;
+      const int end = std::min(c1, ProductBlockTiles(ib));
+      for (int jb = c0; jb < end; ++jb) {
+        const int j0 = jb * PackedDesign::kColumns;
+        for (int jj = 0; jj < PackedDesign::kColumns; ++jj) xj[jj] = d.Row(j0 + jj) + off;
+        for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
+          p[ii] = d.product + static_cast<size_t>(i0 + ii) * d.rows + j0;
+        tile(xi, xj, len, p);
+      }
+      if (end > c0) count += end - c0;
+    }
+    if (done) done->fetch_add(count, std::memory_order_relaxed);
   }
 }

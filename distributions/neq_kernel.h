@@ -46,6 +46,14 @@ void ClearProductBlock(PackedDesign& d, int ib);
 void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
                              const std::atomic<bool>& stop, std::atomic<long>* done);
 
+// The same sums for the tiles of row blocks b0..b1-1 whose column tile jb
+// lies in [c0, c1) (and reaches no further than the diagonal), chunk after
+// chunk. The rows a region touches stay in the cache from one chunk's
+// tiles to the next, so workers sharing a large product fetch each chunk
+// of a row far fewer times than block by block. The product rows must have
+// been cleared.
+void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
+                             const std::atomic<bool>& stop, std::atomic<long>* done);
 
 // Column tiles of row block ib, and the total tiles of the product.
 int ProductBlockTiles(int ib);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -249,6 +250,25 @@ void ExtractResults(const Plan& p) {
   }
 }
 
+// Rows and columns of a region: 24 x 24, so that a chunk of the rows a
+// region touches (under 200 KB) stays in a core's own cache while the
+// worker goes through its tiles, and a large product still falls into many
+// more regions than there are workers.
+constexpr int kRegionBlocks = 4;
+constexpr int kRegionTiles = 6;
+
+// Row blocks b0..b1-1 against column tiles c0..c1-1; cost in tiles.
+struct Region {
+  int b0, b1, c0, c1;
+  int cost;
+};
+
+// Kept from build to build, so that the list is not allocated again.
+std::vector<Region>& ProductRegions() {
+  static std::vector<Region> regions;
+  return regions;
+}
+
 bool Build(ScanSet& s, NoiseModel model, int threads) {
   Plan p;
   if (!MakePlan(p, s, model)) return false;
@@ -284,8 +304,9 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
   };
   pool.Run(T, pack, [&] { return packed.load() == p.nsys + 1; }, poll);
 
-  std::atomic<int> finishedBlocks{0};
-  std::atomic<int> nextBlock{nb - 1};
+  // Work items of the product: one for a single worker, else the regions.
+  std::atomic<int> finished{0}, nextRegion{0};
+  int items = 1;
   std::function<void(int)> product;
   if (T == 1) {
     // One worker: all row blocks chunk after chunk, so that a chunk of
@@ -297,21 +318,38 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
         ClearProductBlock(d, ib);
       }
       AccumulateProductBlocks(d, blocks.data(), nb, stop, &done);
-      finishedBlocks = nb;
+      ++finished;
     };
   } else {
-    // Row blocks go one at a time, the largest first, to whichever worker
-    // is free. Each block is summed chunk after chunk by one worker, so the
-    // sums do not depend on who took it.
+    // Square regions of the triangle (a few row blocks against a few column
+    // tiles) go one at a time, the largest first, to whichever worker is
+    // free. A region is summed chunk after chunk by one worker, every tile
+    // exactly as on one thread, so the sums do not depend on who took it.
+    std::memset(d.product, 0, sizeof(double) * d.rows * d.rows);
+    std::vector<Region>& regions = ProductRegions();
+    regions.clear();
+    for (int b0 = 0; b0 < nb; b0 += kRegionBlocks) {
+      const int b1 = std::min(nb, b0 + kRegionBlocks);
+      const int tiles = ProductBlockTiles(b1 - 1);
+      for (int c0 = 0; c0 < tiles; c0 += kRegionTiles) {
+        Region r{b0, b1, c0, std::min(tiles, c0 + kRegionTiles), 0};
+        for (int ib = b0; ib < b1; ++ib)
+          r.cost += std::max(0, std::min(r.c1, ProductBlockTiles(ib)) - c0);
+        if (r.cost > 0) regions.push_back(r);
+      }
+    }
+    std::stable_sort(regions.begin(), regions.end(),
+                     [](const Region& x, const Region& y) { return x.cost > y.cost; });
+    items = static_cast<int>(regions.size());
     product = [&](int) {
-      for (int ib = nextBlock--; ib >= 0; ib = nextBlock--) {
-        ClearProductBlock(d, ib);
-        AccumulateProductBlocks(d, &ib, 1, stop, &done);
-        ++finishedBlocks;
+      for (int k = nextRegion++; k < items; k = nextRegion++) {
+        const Region& r = regions[k];
+        AccumulateProductRegion(d, r.b0, r.b1, r.c0, r.c1, stop, &done);
+        ++finished;
       }
     };
   }
-  pool.Run(T, product, [&] { return finishedBlocks.load() == nb; }, poll);
+  pool.Run(T, product, [&] { return finished.load() == items; }, poll);
   ExtractResults(p);
   if (model == NoiseModel::TIRIFixedComponent) {
     b.fixedComponentValue1 = NeqInputs().bufferValue1;
