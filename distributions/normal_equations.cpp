@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "data/scan_set.h"
@@ -269,6 +270,12 @@ std::vector<Region>& ProductRegions() {
   return regions;
 }
 
+// Per design row: set once the row is packed.
+std::vector<int>& RowReady() {
+  static std::vector<int> ready;
+  return ready;
+}
+
 bool Build(ScanSet& s, NoiseModel model, int threads) {
   Plan p;
   if (!MakePlan(p, s, model)) return false;
@@ -291,27 +298,29 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
     ShowNormalEquationProgress(cost > 0 ? static_cast<float>(done.load()) / cost : 1.0f);
   };
 
-  // Packing: item 0 is the data row, items 1..nsys the kernels.
+  // Packing: item 0 is the data row, items 1..nsys the kernels, handed out
+  // in order.
   std::atomic<int> nextRow{0}, packed{0};
-  std::function<void(int)> pack = [&](int) {
+  std::vector<int>& ready = RowReady();
+  ready.assign(static_cast<size_t>(p.nsys) + 1, 0);
+  auto packRows = [&] {
     for (int i = nextRow++; i <= p.nsys; i = nextRow++) {
       if (i == 0)
         PrepareData(p);
       else
         PrepareKernel(p, i);
+      std::atomic_ref<int>(ready[i]).store(1, std::memory_order_release);
       ++packed;
     }
   };
-  pool.Run(T, pack, [&] { return packed.load() == p.nsys + 1; }, poll);
 
-  // Work items of the product: one for a single worker, else the regions.
-  std::atomic<int> finished{0}, nextRegion{0};
-  int items = 1;
-  std::function<void(int)> product;
   if (T == 1) {
+    std::function<void(int)> pack = [&](int) { packRows(); };
+    pool.Run(T, pack, [&] { return packed.load() == p.nsys + 1; }, poll);
     // One worker: all row blocks chunk after chunk, so that a chunk of
     // every row is read from memory once.
-    product = [&](int) {
+    std::atomic<int> finished{0};
+    std::function<void(int)> product = [&](int) {
       std::vector<int> blocks(nb);
       for (int ib = 0; ib < nb; ++ib) {
         blocks[ib] = ib;
@@ -320,11 +329,15 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
       AccumulateProductBlocks(d, blocks.data(), nb, stop, &done);
       ++finished;
     };
+    pool.Run(T, product, [&] { return finished.load() == 1; }, poll);
   } else {
     // Square regions of the triangle (a few row blocks against a few column
-    // tiles) go one at a time, the largest first, to whichever worker is
-    // free. A region is summed chunk after chunk by one worker, every tile
-    // exactly as on one thread, so the sums do not depend on who took it.
+    // tiles) go one at a time to whichever worker is free, those whose rows
+    // are packed first the earliest: a worker that finds no row left to
+    // pack starts on the product while the others still pack, so the
+    // memory-bound packing and the arithmetic overlap. A region is summed
+    // chunk after chunk by one worker, every tile exactly as on one
+    // thread, so the sums do not depend on who took it.
     std::memset(d.product, 0, sizeof(double) * d.rows * d.rows);
     std::vector<Region>& regions = ProductRegions();
     regions.clear();
@@ -338,18 +351,27 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
         if (r.cost > 0) regions.push_back(r);
       }
     }
-    std::stable_sort(regions.begin(), regions.end(),
-                     [](const Region& x, const Region& y) { return x.cost > y.cost; });
-    items = static_cast<int>(regions.size());
-    product = [&](int) {
+    const int items = static_cast<int>(regions.size());
+    std::atomic<int> finished{0}, nextRegion{0};
+    std::function<void(int)> job = [&](int) {
+      packRows();
+      int prefix = 0;  // rows 0..prefix-1 are known to be packed
       for (int k = nextRegion++; k < items; k = nextRegion++) {
         const Region& r = regions[k];
+        const int need = std::min(
+            p.nsys, std::max(r.b1 * PackedDesign::kBlock, r.c1 * PackedDesign::kColumns) - 1);
+        while (prefix <= need) {
+          if (std::atomic_ref<int>(ready[prefix]).load(std::memory_order_acquire))
+            ++prefix;
+          else
+            std::this_thread::yield();
+        }
         AccumulateProductRegion(d, r.b0, r.b1, r.c0, r.c1, stop, &done);
         ++finished;
       }
     };
+    pool.Run(T, job, [&] { return finished.load() == items; }, poll);
   }
-  pool.Run(T, product, [&] { return finished.load() == items; }, poll);
   ExtractResults(p);
   if (model == NoiseModel::TIRIFixedComponent) {
     b.fixedComponentValue1 = NeqInputs().bufferValue1;
