@@ -303,19 +303,19 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
   std::atomic<int> nextRow{0}, packed{0};
   std::vector<int>& ready = RowReady();
   ready.assign(static_cast<size_t>(p.nsys) + 1, 0);
-  auto packRows = [&] {
-    for (int i = nextRow++; i <= p.nsys; i = nextRow++) {
-      if (i == 0)
-        PrepareData(p);
-      else
-        PrepareKernel(p, i);
-      std::atomic_ref<int>(ready[i]).store(1, std::memory_order_release);
-      ++packed;
-    }
+  auto packRow = [&](int i) {
+    if (i == 0)
+      PrepareData(p);
+    else
+      PrepareKernel(p, i);
+    std::atomic_ref<int>(ready[i]).store(1, std::memory_order_release);
+    ++packed;
   };
 
   if (T == 1) {
-    std::function<void(int)> pack = [&](int) { packRows(); };
+    std::function<void(int)> pack = [&](int) {
+      for (int i = nextRow++; i <= p.nsys; i = nextRow++) packRow(i);
+    };
     pool.Run(T, pack, [&] { return packed.load() == p.nsys + 1; }, poll);
     // One worker: all row blocks chunk after chunk, so that a chunk of
     // every row is read from memory once.
@@ -332,12 +332,12 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
     pool.Run(T, product, [&] { return finished.load() == 1; }, poll);
   } else {
     // Square regions of the triangle (a few row blocks against a few column
-    // tiles) go one at a time to whichever worker is free, those whose rows
-    // are packed first the earliest: a worker that finds no row left to
-    // pack starts on the product while the others still pack, so the
-    // memory-bound packing and the arithmetic overlap. A region is summed
-    // chunk after chunk by one worker, every tile exactly as on one
-    // thread, so the sums do not depend on who took it.
+    // tiles) go one at a time to whichever worker is free, in the order in
+    // which their rows get packed. A free worker sums the next region as
+    // soon as its rows are packed and packs a row otherwise, so the
+    // memory-bound packing runs beside the arithmetic instead of before it.
+    // A region is summed chunk after chunk by one worker, every tile
+    // exactly as on one thread, so the sums do not depend on who took it.
     std::memset(d.product, 0, sizeof(double) * d.rows * d.rows);
     std::vector<Region>& regions = ProductRegions();
     regions.clear();
@@ -354,20 +354,31 @@ bool Build(ScanSet& s, NoiseModel model, int threads) {
     const int items = static_cast<int>(regions.size());
     std::atomic<int> finished{0}, nextRegion{0};
     std::function<void(int)> job = [&](int) {
-      packRows();
       int prefix = 0;  // rows 0..prefix-1 are known to be packed
-      for (int k = nextRegion++; k < items; k = nextRegion++) {
+      for (;;) {
+        const int k = nextRegion.load();
+        if (k >= items) break;
         const Region& r = regions[k];
         const int need = std::min(
             p.nsys, std::max(r.b1 * PackedDesign::kBlock, r.c1 * PackedDesign::kColumns) - 1);
-        while (prefix <= need) {
-          if (std::atomic_ref<int>(ready[prefix]).load(std::memory_order_acquire))
-            ++prefix;
-          else
-            std::this_thread::yield();
+        while (prefix <= need &&
+               std::atomic_ref<int>(ready[prefix]).load(std::memory_order_acquire))
+          ++prefix;
+        if (prefix > need) {
+          // The next region's rows are packed: take it, unless another
+          // worker just did.
+          int expected = k;
+          if (!nextRegion.compare_exchange_strong(expected, k + 1)) continue;
+          AccumulateProductRegion(d, r.b0, r.b1, r.c0, r.c1, stop, &done);
+          ++finished;
+        } else if (nextRow.load() <= p.nsys) {
+          // Otherwise pack a row; once enough workers sum, the packing
+          // (bound by memory) goes on beside them.
+          const int i = nextRow++;
+          if (i <= p.nsys) packRow(i);
+        } else {
+          std::this_thread::yield();
         }
-        AccumulateProductRegion(d, r.b0, r.b1, r.c0, r.c1, stop, &done);
-        ++finished;
       }
     };
     pool.Run(T, job, [&] { return finished.load() == items; }, poll);
