@@ -173,41 +173,6 @@ TEST(LammStaticGrid, LongRunsReachSedimentationEquilibrium) {
 
 namespace {
 
-struct Reference {
-  double s = 0, D = 0, rpm = 0, m = 0, b = 0, rate = 0;
-  std::vector<double> times, r;
-  std::vector<std::vector<double>> c;  // c[point][time]
-};
-
-Reference LoadReference(const std::string& name) {
-  Reference R;
-  std::ifstream in(std::string(TARNEL_REFERENCE_DIR) + "/lamm/" + name);
-  EXPECT_TRUE(in.good()) << name;
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty()) continue;
-    if (line[0] == '#') {
-      if (line.rfind("# s =", 0) == 0)
-        std::sscanf(line.c_str(),
-                    "# s = %lf S; D = %lf cm^2/s; rpm = %lf; meniscus = %lf cm; bottom = %lf cm",
-                    &R.s, &R.D, &R.rpm, &R.m, &R.b);
-      const auto at = line.find("ramp from rest at ");
-      if (at != std::string::npos) R.rate = std::atof(line.c_str() + at + 18);
-      if (line.rfind("# times", 0) == 0) {
-        std::istringstream is(line.substr(line.find(':') + 1));
-        for (double t; is >> t;) R.times.push_back(t);
-      }
-      continue;
-    }
-    std::istringstream is(line);
-    double r;
-    is >> r;
-    R.r.push_back(r);
-    R.c.emplace_back();
-    for (double v; is >> v;) R.c.back().push_back(v);
-  }
-  return R;
-}
-
 // Largest deviation from the reference over r in [from, to] and all times.
 double ReferenceError(const Reference& R, const LammSolverSettings& st, double from, double to,
                       size_t firstScan = 1) {

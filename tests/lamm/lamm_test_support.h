@@ -3,8 +3,15 @@
 // times, a common output grid and the output arrays, and a CLammIdeal loaded
 // with the program's default Lamm settings.
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <memory>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
@@ -95,6 +102,43 @@ inline std::unique_ptr<CLammIdeal> MakeSolver(Experiment& e, const LammSolverSet
   LoadOptions(*L, st);
   L->SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   return L;
+}
+
+struct Reference {
+  double s = 0, D = 0, rpm = 0, m = 0, b = 0, rate = 0;
+  std::vector<double> times, r;
+  std::vector<std::vector<double>> c;  // c[point][time]
+};
+
+// One of the independent reference solutions: its header's parameters and
+// c(r) at each listed time.
+inline Reference LoadReference(const std::string& name) {
+  Reference R;
+  std::ifstream in(std::string(TARNEL_REFERENCE_DIR) + "/lamm/" + name);
+  EXPECT_TRUE(in.good()) << name;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    if (line[0] == '#') {
+      if (line.rfind("# s =", 0) == 0)
+        std::sscanf(line.c_str(),
+                    "# s = %lf S; D = %lf cm^2/s; rpm = %lf; meniscus = %lf cm; bottom = %lf cm",
+                    &R.s, &R.D, &R.rpm, &R.m, &R.b);
+      const auto at = line.find("ramp from rest at ");
+      if (at != std::string::npos) R.rate = std::atof(line.c_str() + at + 18);
+      if (line.rfind("# times", 0) == 0) {
+        std::istringstream is(line.substr(line.find(':') + 1));
+        for (double t; is >> t;) R.times.push_back(t);
+      }
+      continue;
+    }
+    std::istringstream is(line);
+    double r;
+    is >> r;
+    R.r.push_back(r);
+    R.c.emplace_back();
+    for (double v; is >> v;) R.c.back().push_back(v);
+  }
+  return R;
 }
 
 }  // namespace lammtest

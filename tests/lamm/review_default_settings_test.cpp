@@ -26,41 +26,6 @@ using namespace lammtest;
 
 namespace {
 
-struct Reference {
-  double s = 0, D = 0, rpm = 0, m = 0, b = 0, rate = 0;
-  std::vector<double> times, r;
-  std::vector<std::vector<double>> c;  // c[point][time]
-};
-
-Reference Load(const std::string& name) {
-  Reference R;
-  std::ifstream in(std::string(TARNEL_REFERENCE_DIR) + "/lamm/" + name);
-  EXPECT_TRUE(in.good()) << name;
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty()) continue;
-    if (line[0] == '#') {
-      if (line.rfind("# s =", 0) == 0)
-        std::sscanf(line.c_str(),
-                    "# s = %lf S; D = %lf cm^2/s; rpm = %lf; meniscus = %lf cm; bottom = %lf cm",
-                    &R.s, &R.D, &R.rpm, &R.m, &R.b);
-      const auto at = line.find("ramp from rest at ");
-      if (at != std::string::npos) R.rate = std::atof(line.c_str() + at + 18);
-      if (line.rfind("# times", 0) == 0) {
-        std::istringstream is(line.substr(line.find(':') + 1));
-        for (double t; is >> t;) R.times.push_back(t);
-      }
-      continue;
-    }
-    std::istringstream is(line);
-    double r;
-    is >> r;
-    R.r.push_back(r);
-    R.c.emplace_back();
-    for (double v; is >> v;) R.c.back().push_back(v);
-  }
-  return R;
-}
-
 // The record as the program holds it after start-up with a fresh file.
 LammSolverSettings SettingsFromFreshFile() {
   const std::string path = "tarnellammparams.ini";
@@ -157,7 +122,7 @@ TEST(LammDefaultSettings, ReferenceErrorsPerScan) {
   const LammSolverSettings st = SettingsFromFreshFile();
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.file);
-    const Reference R = Load(c.file);
+    const Reference R = LoadReference(c.file);
     ASSERT_FALSE(R.times.empty());
     const Outcome o = Solve(R, st, c.left, c.right, c.vbar);
     // With both automatic switches on the moving frame takes over only above
@@ -185,7 +150,7 @@ TEST(LammDefaultSettings, MorePointsPerSigmaReachTheReferenceFromTheFirstScan) {
   for (const Case& c : kCases) {
     if (c.nodes == 75 && c.firstScan < 1e-3) continue;  // already resolved
     SCOPED_TRACE(c.file);
-    const Reference R = Load(c.file);
+    const Reference R = LoadReference(c.file);
     const Outcome o = Solve(R, st, c.left, c.right, c.vbar);
     EXPECT_GT(o.nodes, 2 * c.nodes);
     const double bound = c.vbar > 1 ? 2.5e-3 : 1e-3;  // the meniscus pile-up
