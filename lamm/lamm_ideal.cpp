@@ -296,6 +296,25 @@ void CLammIdeal::SetOutputParameters(double s, double D, double meniscus, double
   }
 }
 
+// Per-scan output needs a block of its own as wide as the longest scan; a
+// radial convolution needs the output grid classified and its kernel built.
+void CLammIdeal::PrepareOutputStorage() {
+  delete[] ownMatrixBlock_;
+  ownMatrixBlock_ = nullptr;
+  ownRows_ = ownCols_ = 0;
+  if (perScanMode_ && perScanCounts_ && scanCount_ > 0) {
+    int cols = 0;
+    for (int k = 1; k <= scanCount_; ++k) cols = std::max(cols, perScanCounts_[k]);
+    ownRows_ = scanCount_;
+    ownCols_ = cols;
+    ownMatrixBlock_ = new float[static_cast<size_t>(ownRows_) * std::max(1, ownCols_)]();
+  }
+  if (convolution_ && outputValid_) {
+    ClassifyOutputGrid();
+    BuildConvolutionKernel();
+  }
+}
+
 void CLammIdeal::SetSpeciesAndOutput(double s, double D, float** output, const float* grid,
                                      int gridLength, float** perScanRadii,
                                      const int* perScanCounts) {
@@ -314,20 +333,7 @@ void CLammIdeal::SetSpeciesAndOutput(double s, double D, float** output, const f
   perScanMode_ = !grid || gridLength < 1;
   outputValid_ = records_ && output_ && scanCount_ >= 1;
   if (perScanMode_ && (!perScanRadii_ || !perScanCounts_)) outputValid_ = false;
-  delete[] ownMatrixBlock_;
-  ownMatrixBlock_ = nullptr;
-  ownRows_ = ownCols_ = 0;
-  if (perScanMode_ && perScanCounts_ && scanCount_ > 0) {
-    int cols = 0;
-    for (int k = 1; k <= scanCount_; ++k) cols = std::max(cols, perScanCounts_[k]);
-    ownRows_ = scanCount_;
-    ownCols_ = cols;
-    ownMatrixBlock_ = new float[static_cast<size_t>(ownRows_) * std::max(1, ownCols_)]();
-  }
-  if (convolution_ && outputValid_) {
-    ClassifyOutputGrid();
-    BuildConvolutionKernel();
-  }
+  PrepareOutputStorage();
 }
 
 void CLammIdeal::SetScanTimes(const ScanRecord* records, float** output, const float* grid,
@@ -368,20 +374,7 @@ void CLammIdeal::SetScanTimes(const ScanRecord* records, float** output, const f
   if (convolutionRange_ <= 0) radialResolution_ = false;
   absorbanceData_ = absorbanceData;
   if (!absorbanceData) timeResolution_ = radialResolution_ = false;
-  delete[] ownMatrixBlock_;
-  ownMatrixBlock_ = nullptr;
-  ownRows_ = ownCols_ = 0;
-  if (perScanMode_ && perScanCounts && scanCount > 0) {
-    int cols = 0;
-    for (int k = 1; k <= scanCount; ++k) cols = std::max(cols, perScanCounts[k]);
-    ownRows_ = scanCount;
-    ownCols_ = cols;
-    ownMatrixBlock_ = new float[static_cast<size_t>(ownRows_) * std::max(1, ownCols_)]();
-  }
-  if (convolution_ && outputValid_) {
-    ClassifyOutputGrid();
-    BuildConvolutionKernel();
-  }
+  PrepareOutputStorage();
 }
 
 void CLammIdeal::SetModelOptions(int minNodes, int maxNodes, float pointsPerWidth,

@@ -130,6 +130,7 @@ class CLammIdeal {
   static void ApplyExcitationShadow(float* y, const float* r, int n, double bottom, double R);
   static void ConvolveRadiallyGeneral(float* y, const float* r, int n, double w, double k,
                                       double meniscus, double bottom);
+  void PrepareOutputStorage();
   void ClassifyOutputGrid();
   void BuildConvolutionKernel();
   void ApplyDetectionCorrections();
