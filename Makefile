@@ -3,7 +3,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 PACKAGES = cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev \
-           qt6-base-dev qt6-svg-dev qt6-multimedia-dev xvfb xauth
+           qt6-base-dev qt6-svg-dev qt6-multimedia-dev xvfb xauth ccache \
+           xdotool openbox x11-apps imagemagick
 
 .PHONY: all bootstrap configure build test run bench asan clean
 
