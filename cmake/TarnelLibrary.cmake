@@ -23,7 +23,7 @@ function(tarnel_tests folder)
     target_link_libraries(test_${folder} PRIVATE ${ARG_DEPS} GTest::gtest tarnel_test_main Threads::Threads)
     target_compile_definitions(test_${folder} PRIVATE
       TARNEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-      TARNEL_REFERENCE_DIR="${PROJECT_SOURCE_DIR}/../shared/reference")
+      TARNEL_REFERENCE_DIR="${PROJECT_SOURCE_DIR}/tests/data/reference")
     gtest_discover_tests(test_${folder} DISCOVERY_TIMEOUT 60
       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   endif()
