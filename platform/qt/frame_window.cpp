@@ -3,14 +3,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -18,6 +20,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <cmath>
 
 #include "platform/clipboard.h"
@@ -305,19 +308,32 @@ int QtFrameWindow::RunTwoButtonDialog(const std::string& caption, const std::str
                                       const std::string& okText, const std::string& cancelText) {
   // Without a screen nobody could press a button: the program's user
   // interface (scripted or automatic) answers instead.
-  if (Offscreen()) {
-    const int answer = UI().MessageBox(caption, text, BoxButtons::OkCancel, BoxIcon::None);
-    return answer == IDOK ? IDOK : IDCANCEL;
-  }
-  QMessageBox box(isVisible() ? this : nullptr);
-  box.setWindowTitle(QString::fromStdString(caption));
-  box.setText(QString::fromStdString(text));
-  QPushButton* ok = box.addButton(QString::fromStdString(okText), QMessageBox::AcceptRole);
-  QPushButton* cancel = box.addButton(QString::fromStdString(cancelText), QMessageBox::RejectRole);
-  box.setDefaultButton(ok);
-  box.setEscapeButton(cancel);
-  box.exec();
-  return box.clickedButton() == ok ? IDOK : IDCANCEL;
+  if (Offscreen()) return TwoButtonAnswer(UI().MessageBox(caption, text, BoxButtons::OkCancel, BoxIcon::None));
+  // A plain dialog rather than a message box: Escape and the title bar
+  // close it without choosing either button.
+  QDialog dialog(isVisible() ? this : nullptr);
+  dialog.setWindowTitle(QString::fromStdString(caption));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* label = new QLabel(QString::fromStdString(text), &dialog);
+  label->setWordWrap(true);
+  label->setMinimumWidth(420);
+  layout->addWidget(label);
+  auto* buttons = new QDialogButtonBox(&dialog);
+  QPushButton* ok = buttons->addButton(QString::fromStdString(okText), QDialogButtonBox::AcceptRole);
+  QPushButton* cancel = buttons->addButton(QString::fromStdString(cancelText), QDialogButtonBox::DestructiveRole);
+  layout->addWidget(buttons);
+  int answer = kDialogDismissed;
+  QObject::connect(ok, &QPushButton::clicked, &dialog, [&] {
+    answer = IDOK;
+    dialog.accept();
+  });
+  QObject::connect(cancel, &QPushButton::clicked, &dialog, [&] {
+    answer = IDCANCEL;
+    dialog.accept();
+  });
+  ok->setDefault(true);
+  dialog.exec();
+  return answer;
 }
 
 QPixmap QtFrameWindow::Grab() {

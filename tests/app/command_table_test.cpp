@@ -4,6 +4,7 @@
 
 #include "app/menu_resources.h"
 #include "app_fixture.h"
+#include "platform/program_paths.h"
 #include "fit/model_selector.h"
 #include "fit/scan_times.h"
 #include "platform/window_messages.h"
@@ -130,7 +131,7 @@ TEST_F(CommandTable, ExitFreesRequestsQuitAndSaysGoodbye) {
 TEST_F(CommandTable, F1OnAMarkedItemShowsTheHelpPromptInsteadOfActing) {
   WriteAgreedDefaults();
   auto w = MakeWindow();
-  ui_->ExpectBox("HELP", "Connect?", platform::IDNO);
+  ui_->ExpectBox("HELP", "Open it?", platform::IDNO);
   Headless(*w).PressF1InMenu(200);  // "&Load New Files\t^L"
   EXPECT_EQ(Captions(), std::vector<std::string>{"HELP"});
   EXPECT_FALSE(w->HelpRequested);
@@ -169,7 +170,32 @@ TEST_F(CommandTable, ExitWhileHelpIsRequestedShowsHelpAndKeepsRunning) {
   EXPECT_FALSE(platform::QuitRequested());
   EXPECT_FALSE(w->HelpRequested);
   EXPECT_EQ(processes_.calls.size(), 1u);
-  EXPECT_NE(processes_.calls[0].find(TXLAWindow::kHelpAddress), std::string::npos);
+  EXPECT_NE(processes_.calls[0].find("README.md"), std::string::npos);
+}
+
+TEST_F(CommandTable, HelpOpensTheShippedReadmeOrSaysWhereItIs) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  std::filesystem::create_directories(dir_ / "build");
+  platform::ProgramPaths.ProgramFolder = (dir_ / "build").string() + "/";
+  std::ofstream(dir_ / "README.md") << "# help";
+  const std::string readme = (dir_ / "README.md").string();
+  ui_->ExpectBox("HELP", "Help is available in " + readme, platform::IDYES);
+  w->Dispatch(268);
+  ASSERT_EQ(processes_.calls.size(), 1u);
+  EXPECT_EQ(processes_.calls[0], "start firefox file://" + readme);
+  // No browser at all: the user is told where the file is.
+  processes_.calls.clear();
+  processes_.succeed = false;
+  ui_->ExpectBox("HELP", "", platform::IDYES).ExpectBox("HELP", "No browser could be started. Open this file to read the help:\n" + readme);
+  w->Dispatch(268);
+  EXPECT_EQ(processes_.calls.size(), 2u);
+  // Without the file nothing is offered that cannot be opened.
+  std::filesystem::remove(dir_ / "README.md");
+  ui_->ExpectBox("HELP", "The help file " + (dir_ / "build").string() + "/README.md is missing");
+  w->Dispatch(268);
+  EXPECT_EQ(processes_.calls.size(), 2u);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
 TEST_F(CommandTable, AcceleratorsOfTheInteractiveTable) {
