@@ -40,8 +40,9 @@ class ClientArea : public QWidget {
   }
 
  protected:
+  // The picture is drawn into the canvas outside Qt's paint handling;
+  // here it is only copied to the screen.
   void paintEvent(QPaintEvent*) override {
-    frame_->PaintClient();
     QPainter p(this);
     p.drawImage(0, 0, frame_->canvas_.Image());
   }
@@ -231,28 +232,43 @@ void QtFrameWindow::Resize(int clientWidth, int clientHeight) {
 void QtFrameWindow::Invalidate(bool erase) {
   invalid_ = true;
   pendingErase_ = pendingErase_ || erase;
-  client_->update();
+  if (renderQueued_) return;
+  renderQueued_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        renderQueued_ = false;
+        // While a command runs the picture waits for its end (SetBusy).
+        if (!destroying_ && !busy_) PaintClient();
+      },
+      Qt::QueuedConnection);
 }
 
-void QtFrameWindow::Update() {
-  if (invalid_) client_->repaint();
+void QtFrameWindow::Update() { PaintClient(); }
+
+void QtFrameWindow::SetBusy(bool busy) {
+  busy_ = busy;
+  if (!busy_ && invalid_) Invalidate(false);
 }
 
 void QtFrameWindow::FlushCanvas() {
-  flushing_ = true;
+  // Inside a paint the picture is shown once it is complete.
+  if (painting_) return;
   client_->repaint();
-  flushing_ = false;
 }
 
 void QtFrameWindow::PaintClient() {
-  if (!invalid_ || flushing_ || painting_) return;
+  if (!invalid_ || painting_) return;
   const bool erase = pendingErase_;
   invalid_ = false;
   pendingErase_ = false;
+  // A paint that the program skips (a computation or dialog in progress)
+  // keeps the picture that is there; the request stands until it draws.
   if (erase) canvas_.Clear();
   painting_ = true;
   events_.OnPaint(erase);
   painting_ = false;
+  client_->update();
 }
 
 void QtFrameWindow::SetCursor(CursorKind cursor) {
