@@ -205,6 +205,7 @@ TEST(LammConcDependent, WeakNonidealityOfComponentsGivesTheSumOfIdealSpecies) {
   }
   for (int t = 1; t <= 3; ++t)
     for (size_t j = 1; j < e.grid.size(); ++j) {
-      if (e.grid[j] <= 6.9f) EXPECT_NEAR(e.out[t][j], sum[t * e.grid.size() + j], 2e-3) << t << " " << e.grid[j];
+      if (e.grid[j] > 6.9f) continue;
+      EXPECT_NEAR(e.out[t][j], sum[t * e.grid.size() + j], 2e-3) << t << " " << e.grid[j];
     }
 }
