@@ -8,6 +8,8 @@
 #include "app/program_options.h"
 #include "app/shell_services.h"
 #include "app/txla_window.h"
+#include "lamm/lamm_ideal.h"
+#include "platform/diagnostics.h"
 #include "platform/user_interface.h"
 
 std::string AboutText() {
@@ -66,5 +68,20 @@ void TXLAWindow::CmInfoAndWizardMessages() {
 
 void TXLAWindow::CmKeyboardShortcuts() {
   platform::UI().MessageBox("KEYBOARD SHORTCUTS", KeyboardShortcutsText(),
+                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
+}
+
+void TXLAWindow::CmDiagnosticsOutput() {
+  // The data layer's log and the Lamm solvers' own logs follow one switch.
+  if (!platform::ToggleDiagnosticsOutput()) return;
+  const bool on = platform::DiagnosticsState().DiagnosticsOn.load();
+  SetLammDiagnosticsOutput(on);
+  CheckMenuItem(867, on);
+}
+
+void TXLAWindow::CmToggleExportMatrices() {
+  ContiSettings& cs = Conti();
+  cs.exportMatrices = !cs.exportMatrices;
+  platform::UI().MessageBox("ERROR", cs.exportMatrices ? "Export Matrices is ON" : "Export Matrices is OFF",
                             platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
