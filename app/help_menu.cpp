@@ -10,6 +10,8 @@
 #include "app/program_options.h"
 #include "app/shell_services.h"
 #include "app/txla_window.h"
+#include "lamm/lamm_ideal.h"
+#include "platform/diagnostics.h"
 #include "platform/paths.h"
 #include "platform/process_launcher.h"
 #include "platform/program_paths.h"
@@ -99,5 +101,20 @@ void TXLAWindow::CmHowToGetHelp() {
   const std::string url = "file://" + path;
   if (platform::Processes().StartDetached("firefox", {url}) || platform::Processes().OpenUrl(url)) return;
   platform::UI().MessageBox("HELP", "No browser could be started. Open this file to read the help:\n" + path,
+                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
+}
+
+void TXLAWindow::CmDiagnosticsOutput() {
+  // The data layer's log and the Lamm solvers' own logs follow one switch.
+  if (!platform::ToggleDiagnosticsOutput()) return;
+  const bool on = platform::DiagnosticsState().DiagnosticsOn.load();
+  SetLammDiagnosticsOutput(on);
+  CheckMenuItem(867, on);
+}
+
+void TXLAWindow::CmToggleExportMatrices() {
+  ContiSettings& cs = Conti();
+  cs.exportMatrices = !cs.exportMatrices;
+  platform::UI().MessageBox("ERROR", cs.exportMatrices ? "Export Matrices is ON" : "Export Matrices is OFF",
                             platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }

@@ -7,7 +7,9 @@
 #include "app/program_options.h"
 #include "app/shell_services.h"
 #include "app/startup.h"
+#include "app/window_fit_host.h"
 #include "data/scan_set.h"
+#include "fit/fit_report.h"
 #include "fit/model_params.h"
 #include "fit/serial_fit_settings.h"
 #include "app/txla_window.h"
@@ -258,3 +260,5 @@ void TXLAWindow::CmDataRange() {
   CallService(Services().updateResidualBitmap, false);
   Frame().Invalidate(true);
 }
+
+void TXLAWindow::CmShowLastFitInfo() { ComposeFitInfoText(MainFitHost()); }
