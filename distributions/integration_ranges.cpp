@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "data/scan_set.h"
+#include "data/scan_loading.h"
 #include "distributions/integrate_distribution.h"
 #include "numerics/arrays.h"
 #include "numerics/clipboard_tables.h"
@@ -151,7 +151,7 @@ bool IntegrateRangesFromFile(bool optionOn) {
   if (!optionOn || !LoadIntegrationRanges()) return false;
   const IntegrationRangesState& s = IntegrationRanges();
   const RangesReport report = IntegrateRangeList(s.ranges, s.path);
-  const std::string out = platform::Combine(CurrentScanSet().dataFolder, "integrals.dat");
+  const std::string out = platform::Combine(CurrentDataPaths().dataFolder, "integrals.dat");
   std::FILE* f = std::fopen(out.c_str(), "w");
   if (!f) {
     Tell("ERROR", Format("could not open file %s for writing", out));

@@ -7,6 +7,7 @@
 #include "app/distribution_commands.h"
 #include "app/pointer_hit_tests.h"
 #include "app_fixture.h"
+#include "data/scan_loading.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/integration_ranges.h"
 #include "fit/model_params.h"
@@ -90,7 +91,7 @@ TEST_F(DistributionCommands, RangesFromFileAreChosenKeptAsPreferenceAndIntegrate
   EXPECT_EQ(Read(platform::ProgramPaths.IntegrationRangesPath[0]), ranges);
 
   // The integrate command now integrates the file's ranges.
-  CurrentScanSet().dataFolder = dir_.string();
+  CurrentDataPaths().dataFolder = dir_.string();
   W().Dispatch(456);
   EXPECT_NE(Read(dir_ / "integrals.dat").find("\t c = 0.6258 (83.29% of c in range #1), sw = 7.000\n"),
             std::string::npos);
