@@ -114,7 +114,6 @@ void TXLAWindow::TransformDistributionToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
 void TXLAWindow::CmMinimizeTimeToEquilibrium() { NotAvailableYet(); }
-void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
 void TXLAWindow::CmPlot3dGraph() { NotAvailableYet(); }
 void TXLAWindow::CmMakeSedimentationMovie() { NotAvailableYet(); }

@@ -34,7 +34,8 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {887, "C(M) POWERLAW"}, {546, "Monte Carlo for Distributions"}, {277, ""}, {278, "enter float"},
     {279, ""}, {284, "Equilibrium Analysis"}, {523, "Equilibrium Analysis"}, {288, "ls-g(s)"},
     {539, "ls-g(s)"}, {501, "ls-g(s)"}, {292, "Van Holde Weischet Analysis"}, {293, "ATTENTION"},
-    {502, "ERROR"}, {503, "ERROR"}, {522, "ERROR"}, {536, "ERROR"}, {890, "ERROR"}};
+    {502, "ERROR"}, {503, "ERROR"}, {522, "ERROR"}, {536, "ERROR"}, {890, "ERROR"},
+    {875, "ESTIMATE EQ ROTOR SPEED"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
 const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
