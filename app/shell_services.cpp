@@ -5,6 +5,7 @@
 #include "app/plot_wiring.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
+#include "distributions/integration_ranges.h"
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/sounds.h"
@@ -23,6 +24,7 @@ ShellServices DefaultShellServices() {
   };
   s.loadedScanCount = [] { return CurrentScanSet().count; };
   s.checkScanTimeStamps = [](TXLAWindow&) { return CheckScanTimeStamps(); };
+  s.loadIntegrationRanges = [] { LoadIntegrationRanges(); };
   s.countSoundFiles = [] { CountSoundFiles(); };
   s.playSoundHi = [] { PlaySoundHi(); };
   s.playSoundOk = [] { PlaySoundOk(); };
