@@ -90,9 +90,16 @@ int TXLAApp::Run() {
     return mainWindow_->RunMessageLoop();
   } catch (const platform::FatalError&) {
     // The fatal box has been shown and the end requested.
+    if (const int status = AutomationCutShort(false)) return status;
     return platform::QuitExitCode();
   } catch (const std::bad_alloc&) {
-    ErrorBox("allocation failure", true);
+    // The failed allocation is gone with the unwinding: there is room to
+    // tell, and an unattended run ends with a status that says it failed.
+    try {
+      ErrorBox("allocation failure", true);
+    } catch (const std::bad_alloc&) {
+    }
+    if (const int status = AutomationCutShort(true)) return status;
     return platform::QuitExitCode();
   }
 }
