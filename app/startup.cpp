@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "automation/automation_run.h"
+#include "data/scan_loading.h"
+#include "data/scan_set.h"
 #include "fit/model_params.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
@@ -156,5 +158,12 @@ int OwlMain(int argc, char** argv) {
   platform::SetDiagnosticsErrorReporter([](const std::string& text) { ErrorBox(text.c_str(), false); });
 
   TXLAApp app("ZODIvaridid");
-  return app.Run();
+  const int status = app.Run();
+  // The scan set's arrays hang from global tables that the static
+  // destructors take down; freed here, while the window that draws them
+  // still exists, the program ends owning nothing.
+  FreeScanData();
+  FreeScanGridArrays(CurrentScanSet());
+  FreeFileNameList();
+  return status;
 }

@@ -1,5 +1,7 @@
 #include "automation/ini_custom_pars.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -144,7 +146,10 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
   ResetRepeatedElementFlag();
   std::string text;
   if (!ReadWholeFile(text, path)) {
-    r.rejection = "cannot read " + path;
+    struct stat st {};
+    const bool special = !path.empty() && stat(platform::ToNative(path).c_str(), &st) == 0 &&
+                         !S_ISREG(st.st_mode);
+    r.rejection = special ? path + " is not a regular file" : "cannot read " + path;
     return false;
   }
   std::string value;

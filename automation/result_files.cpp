@@ -359,8 +359,17 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
   put(ResultPath(r, "ScanRMSD.dat"), [](const std::string& p) { return WriteScanRmsToFile(p); });
   put(ResultPath(r, "dfr.dat"),
       [&](const std::string& p) { return WriteSvdfrData(p.c_str()) == s.count; });
+  // A file that could not be written fails the run before the summary is
+  // composed, so that the summary names that failure too.
+  if (!failed.empty())
+    RecordAutomationFailure(kAutomationWriteFailed, "result files",
+                            "result set incomplete, no flag file written: " + failed);
   const std::string xml = ComposeResultParametersXml(r, screenshotWritten);
-  put(ResultPath(r, "ResultParameters.xml"), text(xml));
+  const std::string xmlPath = ResultPath(r, "ResultParameters.xml");
+  if (!put(xmlPath, text(xml)))
+    RecordAutomationFailure(kAutomationWriteFailed, "result files",
+                            "result set incomplete, no flag file written: could not write " +
+                                xmlPath);
   // Last, and only after a complete set: its appearance tells that the set
   // beside it is whole (ResultParameters.xml tells whether the run failed).
   if (failed.empty()) {

@@ -34,7 +34,9 @@ struct ResultScreenshot {
 // each file under a temporary name renamed into place once written whole,
 // and then, when every file was written, the flag file. Every file is
 // attempted; the result is false when any of them could not be written
-// (the reasons are in failures) and the flag file is then not written.
+// (the reasons are in failures, and recorded as a failure of the run with
+// kAutomationWriteFailed before "ResultParameters.xml" is composed) and the
+// flag file is then not written.
 bool WriteAutomationResultFiles(const CIniCustomPars& record, const ResultScreenshot& shot,
                                 std::string* failures);
 
