@@ -149,3 +149,31 @@ void TXLAWindow::CmHybridCSLsgModel() {
   v.P[6] = cs.discreteS;
   UnpackModelParameters();
 }
+
+void TXLAWindow::CmZoneCentrifugationLsgModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ContiSettings& cs = Conti();
+  ReleaseDistributionArrays();
+  ClearModelSelection();
+  CmLsgStarModel();
+  if (!m.LsgStarModel) return;  // ls-g*(s) refused the data
+  m.ZoneCentrifugationModel = 1;
+  m.ZoneCentrifugationLsgModel = 1;
+  m.LammDiscreteModel = 0;
+  SetLammAlgorithms(0, 0, 0);
+  CheckMenuItem(288, false);
+  CheckMenuItem(510, true);
+  FixAllParameters();
+  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  P(2) = cs.confidenceLevel = 0.95f;
+  P(2 * n + 1) = cs.resolution = 100;
+  P(1) = cs.sMin = 1;
+  P(n + 1) = cs.sMax = 20;
+  // The lamella loaded on top of the column is what the zone fit adjusts.
+  P(23) = StoredZoneLoadingValue();
+  gModelParameterVector.F[23] = 1;
+  P(2 * n + 3) = cs.ffValue = 1.0f;
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}

@@ -44,7 +44,6 @@ void TXLAWindow::CmSetNColumns() { NotAvailableYet(); }
 void TXLAWindow::CmFitTimeDependentSM() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateAxialAndFrictionalRatios() { NotAvailableYet(); }
-void TXLAWindow::CmSaveContinuousDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistributionPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistribution() { NotAvailableYet(); }
@@ -56,21 +55,13 @@ void TXLAWindow::CmFindFringeJumpsFromDiscontinuity() { NotAvailableYet(); }
 void TXLAWindow::CmSaveIntensityAsPseudoAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmReloadForFloTools() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v520() { NotAvailableYet(); }
-void TXLAWindow::CmIntegrateDistribution() { NotAvailableYet(); }
-void TXLAWindow::CmRescaleDistributionPlot() { NotAvailableYet(); }
-void TXLAWindow::CmFullscaleDistributionPlot() { NotAvailableYet(); }
 void TXLAWindow::CmAddSubtractSimulatedData() { NotAvailableYet(); }
-void TXLAWindow::CmTransformDifferentialToIntegral() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateRadialDilution() { NotAvailableYet(); }
 void TXLAWindow::CmSwBySecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmCalculatePressure() { NotAvailableYet(); }
 void TXLAWindow::CmSaveMeanDlsData() { NotAvailableYet(); }
-void TXLAWindow::CmZoneCentrifugationLsgModel() { NotAvailableYet(); }
-void TXLAWindow::CmShowLastFitInfo() { NotAvailableYet(); }
 
-void TXLAWindow::CmSubtractAllNoise() { NotAvailableYet(); }
 void TXLAWindow::CmSave6ChannelSubsets() { NotAvailableYet(); }
-void TXLAWindow::CmTransformSToRDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmDlsBIC() { NotAvailableYet(); }
 void TXLAWindow::CmDlsCD() { NotAvailableYet(); }
 void TXLAWindow::CmUsePriorProbabilities() { NotAvailableYet(); }
@@ -78,8 +69,6 @@ void TXLAWindow::CmDls2ColumnG2() { NotAvailableYet(); }
 void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
 void TXLAWindow::CmDlsALV() { NotAvailableYet(); }
 void TXLAWindow::CmInvertRawData() { NotAvailableYet(); }
-void TXLAWindow::CmRealtimeUpdate() { NotAvailableYet(); }
-void TXLAWindow::CmStopRealtimeUpdate() { NotAvailableYet(); }
 void TXLAWindow::CmInhomogeneousSolvent() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v526() { NotAvailableYet(); }
 void TXLAWindow::CmDlsOldDosBIC() { NotAvailableYet(); }
@@ -89,7 +78,6 @@ void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
 void TXLAWindow::CmAddConstantTimeAndW2t() { NotAvailableYet(); }
 void TXLAWindow::CmAddNoiseOrScale() { NotAvailableYet(); }
 void TXLAWindow::CmBufferSedimentation() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractBufferMismatch() { NotAvailableYet(); }
 void TXLAWindow::CmExportXpToMorlean() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFrictionForce() { NotAvailableYet(); }
 void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
@@ -97,34 +85,27 @@ void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPhotoCor() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v6() { NotAvailableYet(); }
-void TXLAWindow::CmTransformCSToCM() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitByCellOrDir() { NotAvailableYet(); }
 void TXLAWindow::CmDls2ColumnG2m1() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPSv4() { NotAvailableYet(); }
 void TXLAWindow::CmMFromS() { NotAvailableYet(); }
-void TXLAWindow::CmRestoreTINoise() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
 void TXLAWindow::CmLammEquationParameters() { NotAvailableYet(); }
 void TXLAWindow::CmCopyPriorKnowledgeTable() { NotAvailableYet(); }
 void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() { NotAvailableYet(); }
 void TXLAWindow::CmSubtractConstantValueFromScan() { NotAvailableYet(); }
-void TXLAWindow::CmUseIntegrationRangesFromFile() { NotAvailableYet(); }
 void TXLAWindow::CmTestApproachToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmSeries() { NotAvailableYet(); }
 void TXLAWindow::CmUpdateSavedFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmChangeCell() { NotAvailableYet(); }
 void TXLAWindow::CmSphereSFromRh() { NotAvailableYet(); }
 void TXLAWindow::CmSphereRhFromS() { NotAvailableYet(); }
-void TXLAWindow::TransformDistributionToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
-void TXLAWindow::CmDiagnosticsOutput() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
 void TXLAWindow::CmMinimizeTimeToEquilibrium() { NotAvailableYet(); }
-void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
-void TXLAWindow::CmToggleExportMatrices() { NotAvailableYet(); }
 void TXLAWindow::CmPlot3dGraph() { NotAvailableYet(); }
 void TXLAWindow::CmMakeSedimentationMovie() { NotAvailableYet(); }
 void TXLAWindow::CmPlotDataFitResiduals() { NotAvailableYet(); }
@@ -152,7 +133,6 @@ void TXLAWindow::CmAverageScans() { NotAvailableYet(); }
 void TXLAWindow::CmCopyLnCData() { NotAvailableYet(); }
 void TXLAWindow::CopyMStarData() { NotAvailableYet(); }
 void TXLAWindow::CmCopyMavgData() { NotAvailableYet(); }
-void TXLAWindow::CmRestoreTimeAndW2t() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }
@@ -181,4 +161,3 @@ void TXLAWindow::EvRButtonUp(unsigned, int, int) {}
 void TXLAWindow::EvMouseMove(unsigned, int, int) {}
 void TXLAWindow::EvLButtonDblClk(unsigned, int, int) {}
 void TXLAWindow::EvRButtonDblClk(unsigned, int, int) {}
-void TXLAWindow::EvTimer(int) {}

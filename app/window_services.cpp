@@ -1,12 +1,15 @@
 #include "app/window_services.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "app/program_options.h"
 #include "app/shell_services.h"
 #include "app/startup.h"
+#include "app/window_fit_host.h"
 #include "data/scan_set.h"
+#include "fit/fit_report.h"
 #include "fit/model_params.h"
 #include "fit/serial_fit_settings.h"
 #include "app/txla_window.h"
@@ -35,7 +38,14 @@ DynamicMenuMarkers& MenuMarkers() {
 
 void SaveLastDataDirectory(TXLAWindow& window, const std::string& path) {
   (void)window;
-  platform::PathParts parts = platform::SplitPath(path);
+  // A folder (the first entry of a several-file selection) is kept whole:
+  // without its separator its last part would read as a file name.
+  std::error_code ec;
+  std::string named = path;
+  if (!named.empty() && named.back() != platform::Separator() &&
+      std::filesystem::is_directory(platform::ToNative(named), ec))
+    named += platform::Separator();
+  platform::PathParts parts = platform::SplitPath(named);
   parts.folder += parts.name;
   parts.name.clear();
   parts.extension.clear();
@@ -51,6 +61,11 @@ void LoadLastDataDirectory(TXLAWindow& window, std::string& initialFolder) {
   std::string line;
   std::getline(in, line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  // Files written before folders kept their separator name the folder itself.
+  std::error_code ec;
+  if (!line.empty() && line.back() != platform::Separator() &&
+      std::filesystem::is_directory(platform::ToNative(line), ec))
+    line += platform::Separator();
   const platform::PathParts parts = platform::SplitPath(line);
   initialFolder = parts.drive + parts.folder;
 }
@@ -245,3 +260,5 @@ void TXLAWindow::CmDataRange() {
   CallService(Services().updateResidualBitmap, false);
   Frame().Invalidate(true);
 }
+
+void TXLAWindow::CmShowLastFitInfo() { ComposeFitInfoText(MainFitHost()); }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/data_wiring.h"
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
@@ -54,6 +55,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
     w->Frame().FlushCanvas();
   };
   ConnectPlotsToWindow(window);
+  ConnectDataLayerToWindow(window);
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
   ConnectContinuousDistributions();

@@ -74,7 +74,10 @@ bool SavePerScan(const std::string& chosen, bool residuals, bool convertToAbsorb
     const std::string description =
         (residuals ? "residuals to " : "fitted to ") + ScanFilePath(i);
     if (!residuals && flags.dls) {
-      // Fitted field autocorrelation g(1) written as g(2) - 1, with noise on request.
+      // The fit written as g(2) - 1, with noise on request. Sets loaded as
+      // g(2) - 1 are already in that form; the noise of the field
+      // autocorrelation goes onto their root.
+      const bool field = static_cast<std::size_t>(i) < s.dlsRecords.size() && s.dlsRecords[i].fieldFlag;
       bool addNoise = data_messages::AskYesNo("SAVE DLS DATA", "add noise?");
       bool fieldNoise = false;
       float level = 0.0f;
@@ -87,8 +90,13 @@ bool SavePerScan(const std::string& chosen, bool residuals, bool convertToAbsorb
       }
       for (int k = 1; k <= n; ++k) {
         double v = y[k];
-        if (addNoise && fieldNoise) v += level * h.gaussRandom();
-        v = v >= 0 ? v * v : -v * v;
+        if (addNoise && fieldNoise) {
+          if (!field) v = v >= 0 ? std::sqrt(v) : -std::sqrt(-v);
+          v += level * h.gaussRandom();
+          v = v >= 0 ? v * v : -v * v;
+        } else if (field) {
+          v = v >= 0 ? v * v : -v * v;
+        }
         if (addNoise && !fieldNoise) v += level * h.gaussRandom();
         y[k] = static_cast<float>(v);
       }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <random>
 
+#include "data/dls/dlsdat_file.h"
 #include "data/scan_set.h"
 
 namespace {
@@ -150,8 +151,12 @@ void ResetLoadHooks() {
   h.computeTINoiseProfile = RefreshFitRangeProfile;
   h.pushDataPlotZoom = [](float, float, float, float) {};
   h.animateNoiseButton = [] {};
-  h.writeDlsdatSet = [](const std::string&, int, const float*, const float*, const std::string&,
-                        int) { return false; };
+  h.writeDlsdatSet = [](const std::string& path, int n, const float* x, const float* y,
+                        const std::string& description, int scan) {
+    const ScanSet& s = CurrentScanSet();
+    if (scan < 1 || static_cast<std::size_t>(scan) >= s.dlsRecords.size()) return false;
+    return WriteDlsdatSet(path, n, x, y, description.c_str(), s.dlsRecords[static_cast<std::size_t>(scan)]);
+  };
   h.updateResidualsPlot = [] {};
   h.updateResidualHistogram = [] {};
   h.invalidateWindow = [] {};

@@ -223,7 +223,10 @@ bool RealtimeTick(unsigned timerId) {
   rt.lastChecked = platform::Clock().Now();
   if (*t.fitStopFlag) rt.stopRequested = 1;
   if (!rt.stopRequested) {
-    if (RealtimeLoadNewFiles()) {
+    const bool loaded = RealtimeLoadNewFiles();
+    if (loaded && CurrentScanSet().count == 0) {
+      // The load failed and has asked to stop; there is nothing to rerun.
+    } else if (loaded) {
       rt.lastChanged = platform::Clock().Now();
       h.runModel();
       PlaySoundOk();

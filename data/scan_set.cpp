@@ -84,6 +84,7 @@ void FreeScanSetArrays(ScanSet& s) {
   s.firstFitPoint.clear();
   s.lastFitPoint.clear();
   s.fileNames.clear();
+  s.dlsRecords.clear();
   s.count = 0;
 }
 

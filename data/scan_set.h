@@ -18,17 +18,19 @@
 //   they are views of the earliest scan's radii and of each scan's signals.
 // - tiNoise, riNoise, meanProfile, scanMeans, gridWork, gridModel[i],
 //   tiNoiseSubtracted and the species arrays are owned when not null.
-// - dlsRecords belongs to the DLS loader, which allocates and frees it.
+// - dlsRecords is filled by the DLS loader (count + 1 entries) and emptied
+//   with the other per-scan tables.
 // The rotor-speed profile in use (CurrentSpeedProfile) is kept beside the
 // scan set by the speed-profile code, not in it.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "data/dls/dls_header.h"
+
 class CVector;
 class CCurve;
 class CProgressLine;
-struct DlsHeaderRecord;
 
 // Per-scan header. Times are seconds; file times are seconds since the
 // epoch (the platform's file times), not Windows FILETIMEs.
@@ -147,7 +149,7 @@ struct ScanSet {
 
   InitialDataScan initialData;
   double referenceTotalConcentration = 1.0;  // nonideal models
-  DlsHeaderRecord* dlsRecords = nullptr;     // one per loaded DLS set, 1-based
+  std::vector<DlsHeaderRecord> dlsRecords;   // one per loaded DLS set, 1-based
 
   // Views for plotting and analyses (signal2Vec/signal2Curve for intensity data).
   std::vector<CVector*> radiusVec, signalVec, signal2Vec, modelVec, residualVec;

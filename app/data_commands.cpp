@@ -1,0 +1,57 @@
+// Data-menu commands that follow a running experiment and repair scan
+// times: "Realtime Update of Files" with its timer, "Stop Realtime Update"
+// and "Restore Time and w^2t Entries". The data layer does the work; the
+// window keeps the timer, the menu mark and the cursor.
+#include "app/main_window_flags.h"
+#include "app/txla_window.h"
+#include "data/load_hooks.h"
+#include "data/realtime_update.h"
+#include "data/scan_set.h"
+#include "data/time_stamps.h"
+
+void TXLAWindow::CmRealtimeUpdate() {
+  RealtimeState& rt = CurrentRealtimeState();
+  if (CurrentScanSet().count <= 0 || rt.running) return;
+  CheckMenuItem(540, true);
+  Frame().SetCursor(platform::CursorKind::Wait);
+  if (!RealtimeStart()) {
+    CheckMenuItem(540, false);
+    Frame().SetCursor(platform::CursorKind::Arrow);
+    return;
+  }
+  RunState().RealtimeUpdateRunning = true;
+  Frame().SetTimer(static_cast<int>(rt.timerId), static_cast<int>(rt.timerInterval));
+}
+
+void TXLAWindow::CmStopRealtimeUpdate() {
+  RealtimeState& rt = CurrentRealtimeState();
+  Frame().KillTimer(static_cast<int>(rt.timerId));
+  if (rt.running) RealtimeStop();
+  RunState().RealtimeUpdateRunning = false;
+  Frame().SetCursor(platform::CursorKind::Arrow);
+  CheckMenuItem(540, false);
+}
+
+void TXLAWindow::EvTimer(int id) {
+  RealtimeState& rt = CurrentRealtimeState();
+  if (id != static_cast<int>(rt.timerId) || !rt.running) return;
+  // A tick that arrives while a command computes (a Run, a Fit or a dialog
+  // pumping messages) waits for the next one: loading now would free the
+  // scans under the computation.
+  if (dispatchDepth_ > 0 || RunBusy || FitBusy || DialogOpen) return;
+  const bool goesOn = RealtimeTick(static_cast<unsigned>(id));
+  if (!goesOn) {
+    // The data layer stopped the update (key press, fit stop, load error);
+    // the window's share of stopping remains.
+    Frame().KillTimer(id);
+    RunState().RealtimeUpdateRunning = false;
+    Frame().SetCursor(platform::CursorKind::Arrow);
+    CheckMenuItem(540, false);
+    return;
+  }
+  LoadHooks& h = CurrentLoadHooks();
+  h.drawText(rt.statusLine1, 10, 10);
+  h.drawText(rt.statusLine2, 10, 30);
+}
+
+void TXLAWindow::CmRestoreTimeAndW2t() { ::CmRestoreTimeAndW2t(); }

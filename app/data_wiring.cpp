@@ -1,0 +1,53 @@
+#include "app/data_wiring.h"
+
+#include "app/road_services.h"
+#include "app/txla_window.h"
+#include "app/window_services.h"
+#include "data/load_hooks.h"
+#include "distributions/conti_models.h"
+#include "distributions/conti_settings.h"
+#include "distributions/integrate_distribution.h"
+#include "platform/diagnostics.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
+
+void ConnectDataLayerToWindow(TXLAWindow& window) {
+  TXLAWindow* w = &window;
+  LoadHooks& h = CurrentLoadHooks();
+
+  h.writeDiagnostics = [](const std::string& text) { platform::WriteDiagnostics(text); };
+
+  // A noise subtraction shows the data as they now are: a new zoom level
+  // around the fitted range, drawn at once.
+  h.pushDataPlotZoom = [](float xMin, float xMax, float yMin, float yMax) {
+    PushRangeHistory(DataRange{xMin, xMax, yMin, yMax});
+    if (CWINPlot* plot = CurrentPlotWindows().dataPlot) plot->SetRanges(xMin, xMax, yMin, yMax);
+    RedrawDataPlot(false);
+  };
+
+  // Through the response table, so that a command still to come says so
+  // under its own name.
+  h.saveRawDataSet = [w] { w->Dispatch(263); };
+
+  // The realtime update reruns the window's own commands.
+  h.subtractAllNoiseCommand = [w] { w->CmSubtractAllNoise(); };
+  h.showLastFitInfo = [w] { w->CmShowLastFitInfo(); };
+  h.toggleDisplayFlag210 = [w] {
+    std::uint8_t& flag = *CurrentLoadTargets().hiddenDisplayFlag;
+    flag = !flag;
+    w->CheckMenuItem(210, flag != 0);
+    RequestRepaint(*w);
+  };
+  h.integrateDistribution = [](double s1, double s2) {
+    float area = 0, mean = 0, total = 0;
+    IntegrateDistribution(static_cast<float>(s1), static_cast<float>(s2), &area, &mean, &total);
+    return static_cast<double>(area);
+  };
+  h.distributionGrid = [](int& size, int& firstIndex) -> const float* {
+    const ContiSettings& cs = Conti();
+    // Grid point 1 of the models with a leading discrete term is no s value.
+    firstIndex = LeadingTermModel() ? 3 : 2;
+    size = cs.distribution && cs.sValues ? cs.gridSize : 0;
+    return size > 0 ? cs.sValues : nullptr;
+  };
+}

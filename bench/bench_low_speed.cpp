@@ -1,0 +1,242 @@
+// A long experiment at low speed, approaching sedimentation equilibrium:
+// 20 scans at 10000 rpm evenly spaced from 3500 s to 84700 s, 250 points
+// each on a 6.86-7.14 cm column; data of one species (loading 1.0, 4.5 S,
+// f/f0 1.3) simulated by the program's own solver, plus noise 0.004.
+// Measured: one species alone (steps, nodes), the species list of a c(s)
+// run (100 points from 0.1 to 10 S), the whole run with TI and RI noise and
+// a Simplex fit of meniscus and f/f0 from a start (meniscus in 1e-3 cm, f/f0
+// in 1e-2: the arguments).
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "distributions/conti_context.h"
+#include "distributions/conti_fit.h"
+#include "distributions/conti_grid.h"
+#include "distributions/conti_lamm_list.h"
+#include "distributions/conti_run.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/work_blocks.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/arrays.h"
+#include "numerics/random.h"
+#include "platform/automatic_ui.h"
+#include "platform/paths.h"
+#include "platform/scripted_ui.h"
+
+namespace {
+
+constexpr int kScans = 20, kPoints = 250, kThreads = 8;
+constexpr float kMeniscus = 6.86f, kBottom = 7.14f, kRpm = 10000;
+
+double ScanTimeOf(int j) { return 3500.0 + (84700.0 - 3500.0) * (j - 1) / (kScans - 1); }
+
+class BenchHost : public FitHost {
+ public:
+  void SimulateModel() override {}
+  void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
+  bool DrawingEnabled() const override { return false; }
+  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
+  void ErrorBox(const std::string&) override {}
+  void PlaySoundError() override {}
+};
+
+void MakeExperiment() {
+  ScanSet& s = CurrentScanSet();
+  FreeScanGridArrays(s);
+  FreeScanSetArrays(s);
+  AllocateScanTables(s, kScans);
+  s.dataFolder = platform::SystemTempFolder();
+  s.fileNames[1] = "lowspeed.ra1";
+  s.gridOwned = 1;
+  s.gridLength = kPoints;
+  s.grid = vector(1, kPoints);
+  for (int i = 1; i <= kPoints; ++i)
+    s.grid[i] = kMeniscus + (kBottom - kMeniscus) * (i - 0.5f) / kPoints;
+  s.leftFitLimit = 6.87f;
+  s.rightFitLimit = 7.13f;
+  s.firstGridPoint = 1;
+  while (s.grid[s.firstGridPoint] < s.leftFitLimit) ++s.firstGridPoint;
+  s.lastGridPoint = kPoints;
+  while (s.grid[s.lastGridPoint] > s.rightFitLimit) --s.lastGridPoint;
+  const double w = 2 * 3.141592653589793 * kRpm / 60;
+  for (int j = 1; j <= kScans; ++j) {
+    ScanRecord& rec = s.records[j];
+    rec.rpm = kRpm;
+    rec.temperature = 20;
+    rec.time = rec.timeRead = ScanTimeOf(j);
+    rec.w2t = w * w * rec.time;
+    rec.points = kPoints;
+    s.points[j] = kPoints;
+    s.order[j] = j;
+    s.firstFitPoint[j] = s.firstGridPoint;
+    s.lastFitPoint[j] = s.lastGridPoint;
+    for (auto* arr : {&s.radii, &s.signals, &s.model, &s.residuals, &s.gridSignals, &s.gridModel}) {
+      (*arr)[j] = vector(1, kPoints);
+      for (int i = 1; i <= kPoints; ++i) (*arr)[j][i] = 0.0f;
+    }
+    for (int i = 1; i <= kPoints; ++i) s.radii[j][i] = s.grid[i];
+  }
+  gModelParams.meniscus = kMeniscus;
+  gModelParams.bottom = kBottom;
+  gModelParams.meniscusFit = 0;
+  PackModelParameters();
+  gSolutionConditions = SolutionConditions{};
+  gSolutionConditions.vbar = 0.73f;
+  gSolutionConditions.density = 0.99823f;
+  gSolutionConditions.vbarRho = 0.73f * 0.99823f;
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSModel = 1;
+  ContiSettings& cs = Conti();
+  cs.sMin = 0.1f;
+  cs.sMax = 10.0f;
+  cs.resolution = 100.0f;
+  cs.ffValue = 1.3f;
+  cs.fitFfValue = 0;
+  cs.logSpacedGrid = cs.gridFromFile = 0;
+  cs.maxEntropy = 1;
+  cs.confidenceLevel = 0.68f;
+  cs.multipleThreads = 1;
+  cs.normalEquationThreads = kThreads;
+  LammListThreads() = kThreads;
+  ContiContext().infoMessages = false;
+  ContiContext().drawingEnabled = false;
+  LammSettings() = LammSolverSettings{};
+  gFitEngineState.fitTINoise = 0;
+  gModelParams.riNoiseFit = 0;
+  PackModelParameters();
+
+  SetupContiGrid();
+  for (int i = 1; i <= cs.gridSize; ++i) cs.distribution[i] = 0.0f;
+  // Grid point 45 of 0.1, 0.2, ... is 4.5 S.
+  cs.distribution[45] = 1.0f;
+  cs.synthetic = 1;
+  RunContiSed();
+  cs.synthetic = 0;
+  std::mt19937 gen(11);
+  std::normal_distribution<float> noise(0.0f, 0.004f);
+  for (int j = 1; j <= kScans; ++j)
+    for (int i = 1; i <= kPoints; ++i)
+      s.signals[j][i] = s.gridSignals[j][i] = s.model[j][i] + noise(gen);
+  gFitEngineState.fitTINoise = 1;
+  gModelParams.riNoiseFit = 1;
+  PackModelParameters();
+}
+
+// The 4.5 S species alone on its own solver at the default settings.
+void BM_LowSpeedSpecies(benchmark::State& state) {
+  std::vector<ScanRecord> records(kScans + 1);
+  std::vector<float> grid(kPoints + 1);
+  std::vector<std::vector<float>> out(kScans + 1, std::vector<float>(kPoints + 1));
+  std::vector<float*> ptr(kScans + 1, nullptr);
+  for (int j = 1; j <= kScans; ++j) {
+    records[j].rpm = kRpm;
+    records[j].temperature = 20;
+    records[j].time = records[j].timeRead = ScanTimeOf(j);
+    ptr[j] = out[j].data();
+  }
+  for (int i = 1; i <= kPoints; ++i) grid[i] = kMeniscus + (kBottom - kMeniscus) * (i - 0.5f) / kPoints;
+  const double s = state.range(0) / 10.0;
+  const LammSolverSettings st;
+  double nodes = 0, steps = 0;
+  for (auto _ : state) {
+    CLammIdeal L;
+    L.MarkLoaded();
+    L.SetOutputParameters(s, 6e-7 * std::sqrt(4.5 / s), kMeniscus, kBottom, 1.0, 6.87f, 7.13f);
+    L.SetScanTimes(records.data(), ptr.data(), grid.data(), kPoints, nullptr, nullptr, false,
+                   nullptr, kScans, 1, false, false, false, 0, false, 0, true);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 0.99823, 1.0);
+    benchmark::DoNotOptimize(L.CheckAndRun());
+    nodes = L.NodeCount();
+    steps = L.AcceptedSteps();
+  }
+  state.counters["N"] = nodes;
+  state.counters["steps"] = steps;
+  state.counters["ns_per_node_step"] = benchmark::Counter(
+      nodes * steps * static_cast<double>(state.iterations()) * 1e-9,
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LowSpeedSpecies)->ArgName("s_x10")->Arg(1)->Arg(45)->Arg(100)->Unit(benchmark::kMillisecond);
+
+// The c(s) run as the Run command does it, on 1 and 8 threads.
+void BM_LowSpeedRun(benchmark::State& state) {
+  platform::AutomaticUserInterface ui;
+  platform::ScopedUI scope(ui);
+  MakeExperiment();
+  const int threads = static_cast<int>(state.range(0));
+  Conti().multipleThreads = threads > 1;
+  Conti().normalEquationThreads = threads;
+  LammListThreads() = threads;
+  ContiRunTimings sum;
+  int runs = 0;
+  for (auto _ : state) {
+    RunContiSed();
+    const ContiRunTimings& t = LastContiRunTimings();
+    sum.lamm += t.lamm;
+    sum.normalEquations += t.normalEquations;
+    sum.regularization += t.regularization;
+    sum.total += t.total;
+    ++runs;
+  }
+  state.counters["lamm_s"] = sum.lamm / runs;
+  state.counters["neq_s"] = sum.normalEquations / runs;
+  state.counters["reg_s"] = sum.regularization / runs;
+  state.counters["total_s"] = sum.total / runs;
+  LammListThreads() = kThreads;
+}
+BENCHMARK(BM_LowSpeedRun)->ArgName("threads")->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The Fit command with meniscus and f/f0 floated (Simplex, default settings).
+void BM_LowSpeedFitMeniscusFf0(benchmark::State& state) {
+  platform::AutomaticUserInterface ui;
+  platform::ScopedUI scope(ui);
+  MakeExperiment();
+  BenchHost host;
+  int evaluations = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    gModelParams.meniscus = state.range(0) * 1e-3f;
+    gModelParams.meniscusFit = 1;
+    Conti().ffValue = state.range(1) * 1e-2f;
+    Conti().fitFfValue = 1;
+    PackModelParameters();
+    FitEngineState& fs = gFitEngineState;
+    fs.meniscusMin = 6.80f;
+    fs.meniscusMax = 6.90f;
+    fs.useSimplex = 1;
+    fs.useMarquardt = fs.useAnnealing = 0;
+    SeedGaussRandom(3);
+    const auto t0 = std::chrono::steady_clock::now();
+    ContiFit(&host);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    evaluations += gFitEngineState.evaluationsTotal;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["evaluations"] = evaluations / n;
+  state.counters["evaluations_per_s"] = evaluations / seconds;
+  state.counters["meniscus"] = gModelParams.meniscus;
+  state.counters["ff0"] = Conti().ffValue;
+  state.counters["rmsd"] = gFitEngineState.currentRmsd;
+}
+BENCHMARK(BM_LowSpeedFitMeniscusFf0)
+    ->ArgNames({"meniscus_mcm", "ff0_x100"})
+    ->Args({6865, 140})
+    ->Args({6850, 160})
+    ->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
