@@ -235,6 +235,11 @@ class CLammIdeal {
   bool TridagActive(const double* lo, const double* di, const double* up, const double* rhs,
                     double* x, int n);
   void TridagActiveReuse(const double* lo, const double* rhs, double* x, int n) const;
+  void StepWithKeptFactors(const double* lo, const double* di, const double* up, const double* x,
+                           double* c, int n) const;
+  bool FactorFromBottom(int n);
+  void StepFromBothEnds(const double* lo, const double* di, const double* up, const double* x,
+                        double* c, int n) const;
 
   // Concentration-dependent path (lamm_conc_dependent.cpp); CLammNonIdeal
   // runs its own.
@@ -353,6 +358,9 @@ class CLammIdeal {
   double *Alo_ = nullptr, *Adi_ = nullptr, *Aup_ = nullptr;
   double *Blo_ = nullptr, *Bdi_ = nullptr, *Bup_ = nullptr;
   double *gam_ = nullptr, *piv_ = nullptr, *profile_ = nullptr, *work_ = nullptr;
+  // Factors of A eliminated from the last row up: 1/q_i, up_i/q_i, lo_i/q_i.
+  double *bottomPiv_ = nullptr, *bottomUp_ = nullptr, *bottomLo_ = nullptr;
+  bool bottomFactors_ = false;  // they belong to the kept factors of A
 
   // ---- moving frame (a second block, only on that path) ----
   std::unique_ptr<double[]> frameBlock_;

@@ -1,10 +1,12 @@
 #include "lamm/lamm_threads.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "numerics/error_box.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
+#include "platform/worker_threads.h"
 
 int& LammThreadCount() {
   static int count = 2;
@@ -30,7 +33,9 @@ class LammWorkerPool {
     return pool;
   }
 
-  // Runs job(i, solver of thread i) on threads 1..count and waits for all.
+  // Runs job(i, solver) for i = 1..count and waits for all. Thread w runs
+  // the parts w, w + threads, ...: fewer threads than parts (the system
+  // refused one) still run every part once.
   void Run(int count, const std::function<void(int, CLammIdeal&)>& job) {
     std::unique_lock<std::mutex> lock(mutex_);
     while (static_cast<int>(threads_.size()) < count) {
@@ -39,11 +44,24 @@ class LammWorkerPool {
       // The thread starts from the generation before this list's, so it
       // takes part in this list even when it first runs after the wake-up.
       const unsigned long before = generation_;
-      threads_.emplace_back([this, index, before] { Loop(index, before); });
+      try {
+        threads_.emplace_back([this, index, before] { Loop(index, before); });
+      } catch (const std::system_error&) {
+        solvers_.pop_back();
+        break;
+      }
+    }
+    const int threads = std::min(count, static_cast<int>(threads_.size()));
+    if (threads == 0) {
+      lock.unlock();
+      CLammIdeal solver;
+      for (int i = 1; i <= count; ++i) job(i, solver);
+      return;
     }
     job_ = &job;
-    active_ = count;
-    remaining_ = count;
+    parts_ = count;
+    active_ = threads;
+    remaining_ = threads;
     ++generation_;
     wake_.notify_all();
     done_.wait(lock, [this] { return remaining_ == 0; });
@@ -64,6 +82,7 @@ class LammWorkerPool {
     for (;;) {
       const std::function<void(int, CLammIdeal&)>* job = nullptr;
       CLammIdeal* solver = nullptr;
+      int parts = 0, step = 1;
       {
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
@@ -72,8 +91,10 @@ class LammWorkerPool {
         if (index > active_) continue;
         job = job_;
         solver = solvers_[index - 1].get();
+        parts = parts_;
+        step = active_;
       }
-      (*job)(index, *solver);
+      for (int part = index; part <= parts; part += step) (*job)(part, *solver);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         if (--remaining_ == 0) done_.notify_all();
@@ -87,7 +108,7 @@ class LammWorkerPool {
   std::vector<std::unique_ptr<CLammIdeal>> solvers_;
   const std::function<void(int, CLammIdeal&)>* job_ = nullptr;
   unsigned long generation_ = 0;
-  int active_ = 0, remaining_ = 0;
+  int parts_ = 0, active_ = 0, remaining_ = 0;
   bool quit_ = false;
 };
 
@@ -204,7 +225,7 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
             float*** results, const float* grid, int gridLength, float** perScanRadii,
             const int* perScanCounts, int initialCount, const float* initialRadii,
             float** initialValues) {
-  const int count = LammThreadCount() < 1 ? 1 : LammThreadCount();
+  const int count = platform::CapWorkerThreads(LammThreadCount());
   std::vector<int> errorCodes(count + 1, 0), failing(count + 1, 0);
   std::vector<std::unique_ptr<MultiThreadCLammIdeal>> workers;
   const bool nonideal = dynamic_cast<const CLammNonIdeal*>(templ) != nullptr;
