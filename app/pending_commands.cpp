@@ -44,7 +44,6 @@ void TXLAWindow::CmSetNColumns() { NotAvailableYet(); }
 void TXLAWindow::CmFitTimeDependentSM() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateAxialAndFrictionalRatios() { NotAvailableYet(); }
-void TXLAWindow::CmSaveContinuousDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistributionPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistribution() { NotAvailableYet(); }
@@ -56,18 +55,13 @@ void TXLAWindow::CmFindFringeJumpsFromDiscontinuity() { NotAvailableYet(); }
 void TXLAWindow::CmSaveIntensityAsPseudoAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmReloadForFloTools() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v520() { NotAvailableYet(); }
-void TXLAWindow::CmIntegrateDistribution() { NotAvailableYet(); }
-void TXLAWindow::CmRescaleDistributionPlot() { NotAvailableYet(); }
-void TXLAWindow::CmFullscaleDistributionPlot() { NotAvailableYet(); }
 void TXLAWindow::CmAddSubtractSimulatedData() { NotAvailableYet(); }
-void TXLAWindow::CmTransformDifferentialToIntegral() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateRadialDilution() { NotAvailableYet(); }
 void TXLAWindow::CmSwBySecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmCalculatePressure() { NotAvailableYet(); }
 void TXLAWindow::CmSaveMeanDlsData() { NotAvailableYet(); }
 
 void TXLAWindow::CmSave6ChannelSubsets() { NotAvailableYet(); }
-void TXLAWindow::CmTransformSToRDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmDlsBIC() { NotAvailableYet(); }
 void TXLAWindow::CmDlsCD() { NotAvailableYet(); }
 void TXLAWindow::CmUsePriorProbabilities() { NotAvailableYet(); }
@@ -91,7 +85,6 @@ void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPhotoCor() { NotAvailableYet(); }
 void TXLAWindow::CmDlsPS99v6() { NotAvailableYet(); }
-void TXLAWindow::CmTransformCSToCM() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitByCellOrDir() { NotAvailableYet(); }
@@ -103,18 +96,15 @@ void TXLAWindow::CmLammEquationParameters() { NotAvailableYet(); }
 void TXLAWindow::CmCopyPriorKnowledgeTable() { NotAvailableYet(); }
 void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() { NotAvailableYet(); }
 void TXLAWindow::CmSubtractConstantValueFromScan() { NotAvailableYet(); }
-void TXLAWindow::CmUseIntegrationRangesFromFile() { NotAvailableYet(); }
 void TXLAWindow::CmTestApproachToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmSeries() { NotAvailableYet(); }
 void TXLAWindow::CmUpdateSavedFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmChangeCell() { NotAvailableYet(); }
 void TXLAWindow::CmSphereSFromRh() { NotAvailableYet(); }
 void TXLAWindow::CmSphereRhFromS() { NotAvailableYet(); }
-void TXLAWindow::TransformDistributionToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
 void TXLAWindow::CmMinimizeTimeToEquilibrium() { NotAvailableYet(); }
-void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
 void TXLAWindow::CmPlot3dGraph() { NotAvailableYet(); }
 void TXLAWindow::CmMakeSedimentationMovie() { NotAvailableYet(); }

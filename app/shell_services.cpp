@@ -1,9 +1,11 @@
 #include "app/shell_services.h"
 
 #include "app/automation_window.h"
+#include "app/planning_commands.h"
 #include "app/plot_wiring.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
+#include "distributions/integration_ranges.h"
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/sounds.h"
@@ -22,6 +24,7 @@ ShellServices DefaultShellServices() {
   };
   s.loadedScanCount = [] { return CurrentScanSet().count; };
   s.checkScanTimeStamps = [](TXLAWindow&) { return CheckScanTimeStamps(); };
+  s.loadIntegrationRanges = [] { LoadIntegrationRanges(); };
   s.countSoundFiles = [] { CountSoundFiles(); };
   s.playSoundHi = [] { PlaySoundHi(); };
   s.playSoundOk = [] { PlaySoundOk(); };
@@ -30,5 +33,6 @@ ShellServices DefaultShellServices() {
   s.playSoundBeer = [] { PlaySoundBeer(); };
   InstallPlotShellServices(s);
   InstallAutomationServices(s);
+  InstallPlanningShellServices(s);
   return s;
 }

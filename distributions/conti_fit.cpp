@@ -575,6 +575,9 @@ float ContiSimplexSim(float* p, FitHost* host) {
     RaiseInterruptFlags(host);
     platform::StopFlag() = false;
     fs.stopRequested = 1;
+    // The interrupted evaluation has no misfit: it must never count as the
+    // best vertex.
+    return 1e10f;
   }
   const double points = static_cast<double>(sc.lastGridPoint - sc.firstGridPoint + 1) * sc.count;
   if (NeqBlock().block && points > 0) gSumSquares = ChiSquareFromNormalEquations();

@@ -190,6 +190,8 @@ bool CorrectDistributionForSignal(const std::string& file) {
   CVector coefficients;
   coefficients.ReadFromFile(file.c_str());
   const int m = static_cast<int>(coefficients.Count());
+  // Without coefficients there is no signal to correct for: the caller says so.
+  if (m < 1) return false;
   for (int i = 1; i <= cs.gridSize; ++i) {
     const double R = cs.sValues[i];
     double a = m > 0 ? coefficients[0] : 0.0, p = 1.0;

@@ -129,6 +129,13 @@ void IntegrateDistribution2D(float lo, float hi, float r1, float r2) {
   cs.csffMSD = std::sqrt(vm / sc);
 }
 
+const float* DistributionIntegrationAxis() {
+  const ContiSettings& cs = Conti();
+  const bool dls = DlsDistributionModel() || CurrentDataTypeFlags().dls;
+  if (dls) return F().DlsIDModel ? cs.molarMasses : cs.sValues;
+  return MassAxis() ? cs.molarMasses : cs.sValues;
+}
+
 void IntegrateDistribution(float lo, float hi, float* area, float* mean, float* total, float* sd,
                            float* mn, float* mz) {
   ContiSettings& cs = Conti();
@@ -144,7 +151,7 @@ void IntegrateDistribution(float lo, float hi, float* area, float* mean, float* 
     IntegrateDistribution2D(lo, hi, cs.csffRangeFfMin, cs.csffRangeFfMax);
 
   const bool dls = DlsDistributionModel() || CurrentDataTypeFlags().dls;
-  const float* x = MassAxis() && !dls ? cs.molarMasses : cs.sValues;
+  const float* x = DistributionIntegrationAxis();
   int first = FirstPointSeparate() ? 2 : 1;
   double dlo = lo, dhi = hi;
   // Exponent that turns a log10 grid value of the DLS models into linear units.
@@ -152,7 +159,6 @@ void IntegrateDistribution(float lo, float hi, float* area, float* mean, float* 
   std::vector<float> linear;
   if (dls) {
     first = 1;
-    if (F().DlsIDModel) x = cs.molarMasses;
     if (cs.dlsLinearAxis && x) {
       linear.assign(static_cast<size_t>(n) + 1, 0.0f);
       for (int i = 1; i <= n; ++i) linear[i] = static_cast<float>(std::pow(10.0, x[i] + dlsOffset));

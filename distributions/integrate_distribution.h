@@ -24,6 +24,10 @@ DistributionMoments IntegratePiecewiseLinear(const float* x, const float* c, int
                                              double lo, double hi, bool wantSecond,
                                              bool wantInverse);
 
+// The grid that IntegrateDistribution integrates the current distribution
+// over: the molar masses of the c(M) family (log10 D of DLS I(D)), else s.
+const float* DistributionIntegrationAxis();
+
 // The current distribution of Conti() over its grid: area in [lo, hi], its
 // weight-average x and the total area; on request the standard deviation
 // (sd) and, when sd, mn and mz are all given, the number- and z-averages.

@@ -232,6 +232,7 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
     std::copy(o.compWeight_.get(), o.compWeight_.get() + n, compWeight_.get());
   }
   std::copy(o.nonIdealFurther_, o.nonIdealFurther_ + 8, nonIdealFurther_);
+  cdModel_ = o.cdModel_;
   inhomogeneous_ = o.inhomogeneous_;
   staticGradient_ = o.staticGradient_;
   twoEnds_ = o.twoEnds_;
@@ -702,6 +703,17 @@ int CLammIdeal::CheckAndRun() {
     ShowRefusal("non-ideality parameters not loaded properly in CLammIdeal");
     return 6;
   }
+  if (concDependentSolver_ && (D_ == 0 || (positiveSOnly_ && !(s_ > 0)))) {
+    ShowRefusal(positiveSOnly_ ? "D = 0 or s <= 0 models are not implemented yet for concentration "
+                                 "dependent sedimentation models"
+                               : "D = 0 or s = 0 models are not implemented yet for concentration "
+                                 "dependent sedimentation models");
+    return 6;
+  }
+  if (concDependentSolver_ && !ConcDependentSchemeValid(cdModel_.scheme)) {
+    ShowRefusal("Lamm discretization parameters not loaded in CLammIdeal");
+    return 4;
+  }
   if (wienerConflict_) {
     ShowRefusal("Wiener skewing correction incompatible with finite scan time resolution");
     return 7;
@@ -764,10 +776,14 @@ int CLammIdeal::CheckAndRun() {
         Run();
         ApplyDetectionCorrections();
       };
-      InitRotorRamp();
-      LimitAccelerationStep();
-      again();
-      if ((errNonConvergence_ || errTridag_) && staticGrid_) {
+      // The concentration-dependent paths keep their uniform grid: only the
+      // last retry, with another node count, applies to them.
+      if (!concDependentSolver_) {
+        InitRotorRamp();
+        LimitAccelerationStep();
+        again();
+      }
+      if ((errNonConvergence_ || errTridag_) && staticGrid_ && !concDependentSolver_) {
         staticGrid_ = false;
         movingFrame_ = true;
         InitRotorRamp();
@@ -843,7 +859,9 @@ void CLammIdeal::Run() {
   // A run that starts later than t = 0 starts in the rotor state of its time.
   if (schedule_) UpdateSpeedStep(t_);
   else if (accelerating_ && t_ >= accelDuration_) accelerating_ = false;
-  if (staticGrid_) {
+  if (concDependentSolver_) {
+    SolveConcDependent();
+  } else if (staticGrid_) {
     SolveStaticGrid();
   } else if (movingFrame_) {
     SolveMovingFrame();

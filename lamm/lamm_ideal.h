@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "lamm/conc_dependent_model.h"
 #include "lamm/moving_frame_core.h"
 
 struct ScanRecord;
@@ -85,6 +86,10 @@ class CLammIdeal {
                             bool tableModel, int count, const double* conc, const double* sValues,
                             const double* dValues, const double* weights, const double* further,
                             double s, double D, double c0);
+  // The concentration-dependent path (association, nonideality, components
+  // of the table above); switches the object to that path.
+  void SetConcDependentModel(const ConcDependentModel& model);
+  const ConcDependentModel& ConcDependentSettings() const { return cdModel_; }
   // Inhomogeneous solvent: the two inhomogeneous switches, static-gradient
   // and two-end switches, compressibility, vbar in the gradient, solvent
   // viscosity, density, vbar and vbar x density, four reference values and
@@ -207,6 +212,7 @@ class CLammIdeal {
   double Viscosity() const { return viscosity_; }
 
  protected:
+  friend class CConcDependentPath;
   friend void CLLammNoDiffvec(const CLammIdeal&, float, double, double, double, const float*,
                               float*, int);
   // Static-grid path.
@@ -229,6 +235,15 @@ class CLammIdeal {
   bool TridagActive(const double* lo, const double* di, const double* up, const double* rhs,
                     double* x, int n);
   void TridagActiveReuse(const double* lo, const double* rhs, double* x, int n) const;
+  void StepWithKeptFactors(const double* lo, const double* di, const double* up, const double* x,
+                           double* c, int n) const;
+  bool FactorFromBottom(int n);
+  void StepFromBothEnds(const double* lo, const double* di, const double* up, const double* x,
+                        double* c, int n) const;
+
+  // Concentration-dependent path (lamm_conc_dependent.cpp); CLammNonIdeal
+  // runs its own.
+  virtual void SolveConcDependent();
 
   // Moving-frame path.
   void SolveMovingFrame();
@@ -343,6 +358,9 @@ class CLammIdeal {
   double *Alo_ = nullptr, *Adi_ = nullptr, *Aup_ = nullptr;
   double *Blo_ = nullptr, *Bdi_ = nullptr, *Bup_ = nullptr;
   double *gam_ = nullptr, *piv_ = nullptr, *profile_ = nullptr, *work_ = nullptr;
+  // Factors of A eliminated from the last row up: 1/q_i, up_i/q_i, lo_i/q_i.
+  double *bottomPiv_ = nullptr, *bottomUp_ = nullptr, *bottomLo_ = nullptr;
+  bool bottomFactors_ = false;  // they belong to the kept factors of A
 
   // ---- moving frame (a second block, only on that path) ----
   std::unique_ptr<double[]> frameBlock_;
@@ -430,6 +448,8 @@ class CLammIdeal {
   int componentCount_ = 0;
   std::unique_ptr<double[]> compConc_, compS_, compD_, compWeight_;
   double nonIdealFurther_[8] = {};
+  ConcDependentModel cdModel_;
+  bool positiveSOnly_ = false;  // the path also refuses s <= 0
   bool inhomogeneous_ = false, staticGradient_ = false, twoEnds_ = false;
   double compressibility_ = 0;
   float gradientVbar_ = 0, solventRef_[4] = {0.99823f, 0.001f, 1.0f, 0.7287f};

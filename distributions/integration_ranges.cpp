@@ -1,0 +1,171 @@
+#include "distributions/integration_ranges.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+
+#include "data/scan_set.h"
+#include "distributions/integrate_distribution.h"
+#include "numerics/arrays.h"
+#include "numerics/clipboard_tables.h"
+#include "numerics/error_box.h"
+#include "numerics/matrix_files.h"
+#include "numerics/sounds.h"
+#include "platform/clipboard.h"
+#include "platform/paths.h"
+#include "platform/process_launcher.h"
+#include "platform/program_paths.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+constexpr size_t kMaxPath = 259;
+
+const std::string& PointerFile() { return platform::ProgramPaths.IntegrationRangesPath[0]; }
+
+std::string Format(const char* format, const std::string& value) {
+  char text[600];
+  std::snprintf(text, sizeof text, format, value.c_str());
+  return text;
+}
+
+void Tell(const char* caption, const std::string& text) {
+  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+}
+
+// The reader skips empty lines; a ranges file must not have any, since
+// each line stands for one range.
+bool HasEmptyLine(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.find_first_not_of(" \t\r") == std::string::npos) return true;
+  }
+  return false;
+}
+
+bool ReadRanges(const std::string& path, std::vector<IntegrationRange>& ranges) {
+  if (HasEmptyLine(path)) {
+    ErrorBox(Format("\n\x07" "Attention: could not read from %s", path).c_str());
+    return false;
+  }
+  int count = 0;
+  float** m = ReadMatrixFile2(path.c_str(), 2, &count);
+  if (!m) return false;
+  for (int i = 1; i <= count; ++i) ranges.push_back({m[i][1], m[i][2]});
+  free_matrix(m, 1, count, 1, 2);
+  return count > 0;
+}
+
+void Append(std::string& text, const char* format, ...) {
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  const int k = std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  if (k > 0) text.append(line, std::min(static_cast<size_t>(k), sizeof line - 1));
+}
+
+}  // namespace
+
+IntegrationRangesState& IntegrationRanges() {
+  static IntegrationRangesState state;
+  return state;
+}
+
+bool SaveIntegrationRangesChoice(const std::string& rangesPath) {
+  std::FILE* f = std::fopen(PointerFile().c_str(), "w");
+  if (!f) return false;
+  std::fprintf(f, "%s", rangesPath.c_str());
+  return std::fclose(f) == 0;
+}
+
+bool LoadIntegrationRanges() {
+  IntegrationRangesState& s = IntegrationRanges();
+  std::ifstream in(PointerFile(), std::ios::binary);
+  if (!in) {
+    s.loaded = false;
+    return false;
+  }
+  std::string path;
+  std::getline(in, path);
+  // A hand-edited pointer file may end its line; the path is the line alone.
+  while (!path.empty() && (path.back() == '\r' || path.back() == '\n')) path.pop_back();
+  if (path.size() > kMaxPath) path.resize(kMaxPath);
+  s.path = path;
+  s.ranges.clear();
+  if (!ReadRanges(path, s.ranges)) {
+    s.ranges.clear();
+    s.loaded = false;
+    Tell("SET INTEGRATION RANGE", Format("could not load distribution ranges from file %s", path));
+    return false;
+  }
+  s.loaded = true;
+  return true;
+}
+
+RangesReport IntegrateRangeList(const std::vector<IntegrationRange>& ranges, const std::string& rangesPath) {
+  RangesReport r;
+  r.text = Format("automatic integration limits are switched on, using file %s:\n", rangesPath);
+  float c1 = 0.0f;
+  int i = 0;
+  for (const IntegrationRange& range : ranges) {
+    ++i;
+    RangeIntegral row;
+    row.sMin = range.sMin;
+    row.sMax = range.sMax;
+    Append(r.text, "%d: from %.2fS to %0.2fS\n", i, range.sMin, range.sMax);
+    float total = 0.0f;
+    IntegrateDistribution(range.sMin, range.sMax, &row.c, &row.sw, &total);
+    if (i == 1) {
+      Append(r.text, "\t c = %.4f (this is considered total for following %% amounts), sw = %.3f\n", row.c,
+             row.sw);
+      c1 = row.c;
+    } else if (c1 > 0.0f) {
+      Append(r.text, "\t c = %.4f (%.2f%% of c in range #1), sw = %.3f\n", row.c, 100.0 * row.c / c1, row.sw);
+    } else {
+      Append(r.text, "\t c = %.4f, sw = %.3f\n", row.c, row.sw);
+    }
+    row.percent = c1 > 0.0f ? 100.0f * row.c / c1 : 0.0f;
+    r.rows.push_back(row);
+  }
+  const int n = static_cast<int>(r.rows.size());
+  std::vector<float> cols[5];
+  for (auto& col : cols) col.assign(static_cast<size_t>(n) + 1, 0.0f);
+  for (int k = 1; k <= n; ++k) {
+    const RangeIntegral& row = r.rows[static_cast<size_t>(k - 1)];
+    cols[0][k] = row.sMin;
+    cols[1][k] = row.sMax;
+    cols[2][k] = row.c;
+    cols[3][k] = row.percent;
+    cols[4][k] = row.sw;
+  }
+  const float* y[5] = {nullptr, cols[1].data(), cols[2].data(), cols[3].data(), cols[4].data()};
+  r.table = ColumnsTableText(cols[0].data(), y, 1, n, 4);
+  return r;
+}
+
+bool IntegrateRangesFromFile(bool optionOn) {
+  if (!optionOn || !LoadIntegrationRanges()) return false;
+  const IntegrationRangesState& s = IntegrationRanges();
+  const RangesReport report = IntegrateRangeList(s.ranges, s.path);
+  const std::string out = platform::Combine(CurrentScanSet().dataFolder, "integrals.dat");
+  std::FILE* f = std::fopen(out.c_str(), "w");
+  if (!f) {
+    Tell("ERROR", Format("could not open file %s for writing", out));
+    PlaySoundError();
+    return false;
+  }
+  std::fprintf(f, "%s ", report.text.c_str());
+  if (std::fclose(f) != 0) {
+    Tell("ERROR", Format("could not open file %s for writing", out));
+    PlaySoundError();
+    return false;
+  }
+  if (!platform::Processes().OpenTextEditor(platform::ToNative(out)))
+    Tell("ERROR", Format("could not start a text editor to show %s", out));
+  platform::Clipboard().SetText(report.table);
+  return true;
+}

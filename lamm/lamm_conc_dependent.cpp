@@ -1,0 +1,601 @@
+#include "lamm/lamm_conc_dependent.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "lamm/fe_integrals.h"
+#include "lamm/lamm_ideal.h"
+#include "numerics/error_box.h"
+
+namespace {
+constexpr double kPi = 3.141592653589793;
+constexpr int kMaxForcedSteps = 10;
+constexpr int kPoorStepsToStop = 10;
+constexpr double kPoorStepLength = 30.0;  // s
+constexpr double kSteadyChange = 1e-5;    // relative change still allowed after a steady stop
+
+// w^2 1e-13 for a rotor speed in rpm: turns s in S into s w^2 in 1/s.
+double W2(double rpm) {
+  const double w = 2 * kPi * rpm / 60.0;
+  return w * w * 1e-13;
+}
+}  // namespace
+
+bool ConcDependentSchemeValid(float scheme) {
+  const float a = std::fabs(scheme);
+  return a == 1.0f || a == 2.0f || a == 3.0f;
+}
+
+void CLammIdeal::SetConcDependentModel(const ConcDependentModel& model) {
+  cdModel_ = model;
+  concDependentSolver_ = true;
+  concDependentModel_ = true;
+  automaticGridSize_ = false;
+  optimiseGrid_ = false;
+}
+
+void CLammIdeal::SolveConcDependent() {
+  CConcDependentPath path(*this);
+  path.Run();
+}
+
+// ------------------------------------------------------------ assembly
+
+void CConcDependentPath::Allocate(int components) {
+  N_ = L_.N_;
+  const size_t n = static_cast<size_t>(N_) + 2;
+  for (std::vector<double>* v : {&sN, &DN, &cOld, &cTrial, &Alo_, &Adi_, &Aup_, &Klo_, &Kdi_, &Kup_,
+                                  &Llo_, &Ldi_, &Lup_, &Rlo_, &Rdi_, &Rup_, &rhs_, &gam_, &piv_})
+    v->assign(n, 0.0);
+  for (int p = 0; p < 7; ++p) {
+    B_[p].assign(n, 0.0);
+    C_[p].assign(n, 0.0);
+  }
+  nc_ = components;
+  old_.assign(static_cast<size_t>(nc_) + 1, std::vector<double>(n, 0.0));
+  trial_ = acc_ = sK_ = DK_ = old_;
+}
+
+void CConcDependentPath::AssembleNonidealMatrices() {
+  const double* x = L_.r_;
+  const double m = L_.meniscus_, b = L_.bottom_;
+  h_ = (b - m) / (N_ - 1);
+  for (int i = 1; i <= N_; ++i) {
+    Alo_[i] = i > 1 ? static_cast<double>(FEIntegralA(x, N_, m, b, i, i - 1)) : 0.0;
+    Adi_[i] = static_cast<double>(FEIntegralA(x, N_, m, b, i, i));
+    Aup_[i] = i < N_ ? static_cast<double>(FEIntegralA(x, N_, m, b, i, i + 1)) : 0.0;
+    const int pj[7] = {i - 1, i, i - 1, i, i + 1, i, i + 1};
+    const int pk[7] = {i - 1, i - 1, i, i, i, i + 1, i + 1};
+    for (int p = 0; p < 7; ++p) {
+      B_[p][i] = static_cast<double>(FEIntegralB(x, N_, m, b, i, pj[p], pk[p]));
+      C_[p][i] = static_cast<double>(FEIntegralC(x, N_, m, b, i, pj[p], pk[p]));
+    }
+  }
+}
+
+void CConcDependentPath::AssembleNonidealRHS(const double* s, const double* D, bool closedBottom) {
+  const double w2 = W2(L_.rpm_);
+  for (int i = 1; i <= N_; ++i) {
+    const double sm = s[i - 1], si = s[i], sp = s[i + 1];
+    const double Dm = D[i - 1], Di = D[i], Dp = D[i + 1];
+    Klo_[i] = w2 * (sm * C_[0][i] + si * C_[2][i]) - (Dm * B_[0][i] + Di * B_[2][i]);
+    Kdi_[i] = w2 * (sm * C_[1][i] + si * C_[3][i] + sp * C_[5][i]) -
+              (Dm * B_[1][i] + Di * B_[3][i] + Dp * B_[5][i]);
+    Kup_[i] = w2 * (si * C_[4][i] + sp * C_[6][i]) - (Di * B_[4][i] + Dp * B_[6][i]);
+  }
+  Klo_[1] = 0;
+  Kup_[N_] = 0;
+  if (closedBottom && s[N_] > 0) {
+    // Open bottom: what arrives there leaves the grid instead of piling up.
+    const double* r = L_.r_;
+    const double g = r[N_] / (r[N_] - r[N_ - 1]);
+    Klo_[N_] += g * D[N_];
+    Kdi_[N_] -= g * D[N_] + r[N_] * r[N_] * s[N_] * w2;
+  }
+}
+
+void CConcDependentPath::NonidealCrankNicolsonMatrices(double dt) {
+  dtStored_ = dt;
+  const double h = 0.5 * dt;
+  for (int i = 1; i <= N_; ++i) {
+    Llo_[i] = Alo_[i] - h * Klo_[i];
+    Ldi_[i] = Adi_[i] - h * Kdi_[i];
+    Lup_[i] = Aup_[i] - h * Kup_[i];
+    Rlo_[i] = Alo_[i] + h * Klo_[i];
+    Rdi_[i] = Adi_[i] + h * Kdi_[i];
+    Rup_[i] = Aup_[i] + h * Kup_[i];
+  }
+}
+
+bool CConcDependentPath::SolveCrankNicolson(const double* x, double* out, int first) {
+  const int f = first >= 4 ? first - 1 : 1;
+  for (int i = f; i <= N_; ++i) {
+    double v = Rdi_[i] * x[i];
+    if (i > f) v += Rlo_[i] * x[i - 1];
+    if (i < N_) v += Rup_[i] * x[i + 1];
+    rhs_[i] = v;
+  }
+  // Thomas elimination; the solution goes to rhs_ so that a failed solve
+  // leaves `out` as it was.
+  double p = Ldi_[f];
+  if (p == 0 || !std::isfinite(p)) {
+    if (!L_.inWorker_) ErrorBox("Error 1 in tridag");
+    L_.errTridag_ = 1;
+    return false;
+  }
+  piv_[f] = 1.0 / p;
+  rhs_[f] *= piv_[f];
+  for (int i = f + 1; i <= N_; ++i) {
+    gam_[i] = Lup_[i - 1] * piv_[i - 1];
+    p = Ldi_[i] - Llo_[i] * gam_[i];
+    if (p == 0 || !std::isfinite(p)) {
+      if (!L_.inWorker_) ErrorBox("Error 2 in tridag");
+      L_.errTridag_ = 1;
+      return false;
+    }
+    piv_[i] = 1.0 / p;
+    rhs_[i] = (rhs_[i] - Llo_[i] * rhs_[i - 1]) * piv_[i];
+  }
+  for (int i = N_ - 1; i >= f; --i) rhs_[i] -= gam_[i + 1] * rhs_[i + 1];
+  for (int i = 1; i < f; ++i) out[i] = 0;
+  for (int i = f; i <= N_; ++i) out[i] = rhs_[i];
+  return true;
+}
+
+// ------------------------------------------------------------ per-node models
+
+bool CConcDependentPath::PrepareModel() {
+  const ConcDependentModel& m = L_.cdModel_;
+  nonideal_ = NonidealityModel{};
+  nonideal_.on = m.nonideality;
+  nonideal_.hardSphere = m.hardSphere;
+  nonideal_.scale = m.scale > 0 ? m.scale : 1.0;
+  if (m.hardSphere) {
+    nonideal_.k = std::fabs(m.a);
+    nonideal_.tau = std::fabs(m.b);
+  } else {
+    nonideal_.ks = (m.signA ? 1.0 : -1.0) * std::pow(10.0, m.a) / nonideal_.scale;
+    nonideal_.kd = (m.signB ? 1.0 : -1.0) * std::pow(10.0, m.b) / nonideal_.scale;
+  }
+  nonideal_.vbar = static_cast<float>(L_.vbar_);
+  nonideal_.rho = static_cast<float>(L_.density_);
+  nonideal_.T = static_cast<float>(L_.temperature_);
+  nonideal_.eta = static_cast<float>(L_.viscosity_);
+  s1_ = m.s1;
+  s2_ = m.s2;
+  D1_ = m.D1;
+  D2_ = m.D2;
+  K_ = std::pow(10.0, m.logK);
+  scheme_ = static_cast<int>(std::fabs(m.scheme));
+  sedimenting_ = m.scheme > 0;
+  if (nc_ > 0)
+    model_ = Model::Components;
+  else if (m.dimer)
+    model_ = Model::Dimer;
+  else if (m.trimer)
+    model_ = Model::Trimer;
+  else if (m.singleNonideal || !(m.tetramerOctamer || m.dimerTetramer))
+    model_ = Model::Single;
+  else
+    model_ = Model::Table;
+  if (model_ == Model::Table) {
+    three_ = ThreeSpeciesScheme{m.tetramerOctamer, std::pow(10.0, m.logK2), std::pow(10.0, m.logK3),
+                                m.s1, m.s2, m.s3, m.D1, m.D2, m.D3};
+    if (!table_.Build(three_, m.monomerMin, m.monomerMax, m.tableRows, nonideal_)) return false;
+  }
+  if (nonideal_.on && !nonideal_.hardSphere && nonideal_.ks * L_.c_[1] > 1.0) return false;
+  return true;
+}
+
+// s and D of the single nonideal species at concentration c.
+bool CConcDependentPath::SingleValue(double c, double& s, double& D) const {
+  double fs, fd;
+  const bool ok = nonideal_.Factors(c, static_cast<float>(L_.s_), static_cast<float>(L_.D_), fs, fd);
+  s = fs * L_.s_;
+  D = fd * L_.D_;
+  return ok;
+}
+
+// Weight averages of the association models (without nonideality).
+void CConcDependentPath::AssociationValue(double c, double& s, double& D) {
+  if (model_ == Model::Dimer)
+    DimerAverages(c, K_, s1_, s2_, D1_, D2_, s, D);
+  else if (model_ == Model::Trimer)
+    TrimerAverages(c, K_, s1_, s2_, D1_, D2_, s, D);
+  else
+    table_.Lookup(c, s, D);
+}
+
+// kind 1: coefficients at c_old; kind 2: mean of the predictor values and
+// the values at c_trial; kind 3: values at the mean concentration.
+bool CConcDependentPath::NodeCoefficients(int kind) {
+  if (model_ == Model::Components) return ComponentCoefficients(kind);
+  bool ok = true;
+  for (int i = 1; i <= N_; ++i) {
+    const double co = cOld[i], ct = cTrial[i];
+    double s, D;
+    if (model_ == Model::Single) {
+      if (kind == 1) {
+        ok = SingleValue(co, s, D) && ok;
+      } else if (kind == 2) {
+        ok = SingleValue(ct, s, D) && ok;
+        s = 0.5 * (s + sN[i]);
+        D = 0.5 * (D + DN[i]);
+      } else {
+        ok = SingleValue(0.5 * (co + ct), s, D) && ok;
+      }
+    } else if (model_ == Model::Table) {
+      AssociationValue(kind == 1 ? co : ct, s, D);
+      if (kind == 2) {
+        s = 0.5 * (s + sN[i]);
+        D = 0.5 * (D + DN[i]);
+      } else if (kind == 3) {
+        double so, Do;
+        AssociationValue(co, so, Do);
+        s = 0.5 * (s + so);
+        D = 0.5 * (D + Do);
+      }
+    } else {
+      double cf = co;
+      AssociationValue(co, s, D);
+      if (kind != 1) {
+        double st, Dt;
+        AssociationValue(ct, st, Dt);
+        s = 0.5 * (s + st);
+        D = 0.5 * (D + Dt);
+        cf = 0.5 * (co + ct);
+      }
+      double fs, fd;
+      ok = nonideal_.Factors(cf, s1_, D1_, fs, fd) && ok;
+      s *= fs;
+      D *= fd;
+    }
+    sN[i] = s;
+    DN[i] = D;
+  }
+  return ok;
+}
+
+bool CConcDependentPath::ComponentCoefficients(int kind) {
+  const std::vector<std::vector<double>>& from = kind == 1 ? old_ : trial_;
+  const float s0 = static_cast<float>(L_.compS_[1]), D0 = static_cast<float>(L_.compD_[1]);
+  bool ok = true;
+  for (int i = 1; i <= N_; ++i) {
+    double total = 0;
+    for (int k = 1; k <= nc_; ++k) total += from[k][i];
+    double fs, fd;
+    ok = nonideal_.Factors(total, s0, D0, fs, fd) && ok;
+    for (int k = 1; k <= nc_; ++k) {
+      const double s = fs * L_.compS_[k], D = fd * L_.compD_[k];
+      if (kind == 1) {
+        sK_[k][i] = s;
+        DK_[k][i] = D;
+      } else {
+        sK_[k][i] = 0.5 * (s + sK_[k][i]);
+        DK_[k][i] = 0.5 * (D + DK_[k][i]);
+      }
+    }
+  }
+  return ok;
+}
+
+// ------------------------------------------------------------ steps
+
+bool CConcDependentPath::Diverged() const {
+  for (int i = 1; i <= N_; ++i)
+    if (!(std::fabs(cTrial[i]) <= 1e100)) return true;
+  return false;
+}
+
+void CConcDependentPath::TrialStep(double dt) {
+  if (L_.accelerating_ || L_.schedule_) L_.RotorOmegaInStep(L_.t_, dt);
+  if (model_ == Model::Components) {
+    if (!ComponentCoefficients(1)) L_.errConcDependent_ = 1;
+    for (int i = 1; i <= N_; ++i) cTrial[i] = 0;
+    for (int k = 1; k <= nc_; ++k) {
+      AssembleNonidealRHS(sK_[k].data(), DK_[k].data(), closedBottom_);
+      NonidealCrankNicolsonMatrices(dt);
+      if (!SolveCrankNicolson(old_[k].data(), trial_[k].data(), 1)) trial_[k] = old_[k];
+      const double w = L_.compWeight_[k];
+      for (int i = 1; i <= N_; ++i) cTrial[i] += w * trial_[k][i];
+    }
+    return;
+  }
+  if (!NodeCoefficients(1)) L_.errConcDependent_ = 1;
+  AssembleNonidealRHS(sN.data(), DN.data(), closedBottom_);
+  NonidealCrankNicolsonMatrices(dt);
+  if (!SolveCrankNicolson(cOld.data(), cTrial.data(), 1)) cTrial = cOld;
+}
+
+void CConcDependentPath::Corrector() {
+  double* c = L_.c_;
+  if (model_ == Model::Components) {
+    for (int i = 1; i <= N_; ++i) c[i] = 0;
+    if (scheme_ >= 2 && !ComponentCoefficients(2)) L_.errConcDependent_ = 1;
+    for (int k = 1; k <= nc_; ++k) {
+      if (scheme_ == 1) {
+        acc_[k] = trial_[k];
+      } else {
+        AssembleNonidealRHS(sK_[k].data(), DK_[k].data(), closedBottom_);
+        NonidealCrankNicolsonMatrices(dtStored_);
+        if (!SolveCrankNicolson(old_[k].data(), acc_[k].data(), 1)) acc_[k] = old_[k];
+      }
+      const double w = L_.compWeight_[k];
+      for (int i = 1; i <= N_; ++i) c[i] += w * acc_[k][i];
+    }
+    return;
+  }
+  if (scheme_ == 1) {
+    for (int i = 1; i <= N_; ++i) c[i] = cTrial[i];
+    return;
+  }
+  if (!NodeCoefficients(scheme_)) L_.errConcDependent_ = 1;
+  AssembleNonidealRHS(sN.data(), DN.data(), closedBottom_);
+  NonidealCrankNicolsonMatrices(dtStored_);
+  if (!SolveCrankNicolson(cOld.data(), c, 1))
+    for (int i = 1; i <= N_; ++i) c[i] = cOld[i];
+}
+
+void CConcDependentPath::MeniscusCorrection() {
+  double* c = L_.c_;
+  const double* r = L_.r_;
+  if (!(c[1] < 0 && c[1] > -trimThreshold_)) return;
+  // Fold the negative first node into the second with the node weights, so
+  // that the amount in the cell stays what it was.
+  const double u = h_ * (3 * r[1] + h_) * c[1] / (6 * r[2] * h_);
+  c[1] = -c[1];
+  c[2] = static_cast<float>(c[2] + 2 * u);
+}
+
+void CConcDependentPath::AcceptStep() {
+  ++L_.stepCount_;
+  L_.t_ += L_.dt_;
+  if (!L_.schedule_ && L_.accelerating_ && L_.t_ >= L_.accelDuration_) {
+    L_.accelerating_ = false;
+    L_.rpm_ = L_.finalRpm_;
+  }
+  if (L_.schedule_ && !L_.scheduleFinished_) L_.UpdateSpeedStep(L_.t_);
+  if (model_ != Model::Components && L_.cdModel_.meniscusCorrection) MeniscusCorrection();
+  if (L_.massTracking_) L_.cellContent_ = L_.CellContent();
+}
+
+double RelativeStepChange(const double* cNew, const double* cOld, int first, int N, double trim,
+                          bool& undershoot) {
+  undershoot = false;
+  double cmax = 0;
+  for (int i = first; i <= N; ++i) cmax = std::max(cmax, cNew[i]);
+  const double m = 1e-4 * cmax;
+  double e = 0;
+  if (cNew[N] > m && cOld[N] >= m) e = std::fabs((cNew[N] - cOld[N]) / cOld[N]);
+  for (int i = N - 1; i >= first; --i) {
+    if (cNew[i] < -static_cast<float>(trim)) {
+      undershoot = true;
+      return e;
+    }
+    const double d = cNew[i] - cOld[i];
+    if (cOld[i] > m) {
+      e = std::max(e, std::fabs(d / cOld[i]));
+    } else if (d > m) {
+      if (cOld[i + 1] > m)
+        e = std::max(e, std::fabs(d / cOld[i + 1]));
+      else if (i > 1 && cOld[i - 1] > m)
+        e = std::max(e, std::fabs(d / cOld[i - 1]));
+    }
+  }
+  return e;
+}
+
+double CConcDependentPath::StepError() {
+  bool undershoot = false;
+  double e = RelativeStepChange(cTrial.data(), cOld.data(), 1, N_, trimThreshold_, undershoot);
+  // The components are measured one by one as well: a fast one can change a
+  // lot where the sum hardly does.
+  for (int k = 1; k <= nc_ && !undershoot; ++k)
+    e = std::max(e, RelativeStepChange(trial_[k].data(), old_[k].data(), 1, N_, HUGE_VAL, undershoot));
+  if (!undershoot) return e;
+  // Undershoot: this and every later step of the run is held to half the tolerance.
+  tol_ *= 0.5;
+  tolLow_ *= 0.5;
+  target_ *= 0.5;
+  ++forced_;
+  return 2 * tol_;
+}
+
+// Steps end exactly on the next scan time, so that the scan sees the profile
+// of its own time.
+void CConcDependentPath::CutAtNextScan() {
+  const double t = L_.t_, next = L_.nextScanTime_;
+  if (next > t && t + L_.dt_ > next) L_.dt_ = next - t;
+}
+
+void CConcDependentPath::CleanUpNegatives() {
+  const double* r = L_.r_;
+  for (int i = 2; i < N_; ++i) {
+    if (!(cTrial[i] < 1e-10)) continue;
+    cTrial[i - 1] += static_cast<float>(0.5 * cTrial[i] * r[i] / r[i - 1]);
+    cTrial[i + 1] += static_cast<float>(0.5 * cTrial[i] * r[i] / r[i + 1]);
+    cTrial[i] = 0;
+  }
+}
+
+double CConcDependentPath::AdaptiveStep() {
+  double* c = L_.c_;
+  const double g = L_.stepFactor_ > 0 ? L_.stepFactor_ : 2.0;
+  const double w = L_.blend_;
+  for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
+  for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
+  bool hit = false;
+  L_.LimitTimeStep(true, hit);
+  CutAtNextScan();
+  if (L_.dt_ <= 0) {
+    L_.dt_ = 1.0;
+    return 1.0;
+  }
+  auto trial = [&]() {
+    TrialStep(L_.dt_);
+    if (Diverged()) {
+      L_.errNonConvergence_ = 1;
+      return false;
+    }
+    if (model_ != Model::Components && L_.cdModel_.cleanUp && L_.t_ < 10) CleanUpNegatives();
+    return !(L_.errTridag_ || L_.errConcDependent_);
+  };
+  if (!trial()) return 0;
+  if (L_.stepCount_ == 0) {
+    Corrector();
+    AcceptStep();
+    return L_.dt_;
+  }
+  double err = StepError();
+  // A sedimenting species cannot lose material at the bottom of a closed
+  // cell (nor a floating one gain it): such a step is redone at half length.
+  if (!closedBottom_ && L_.dt_ > 1) {
+    const bool wrongWay = sedimenting_ ? cTrial[N_] < cOld[N_] : cOld[N_] < cTrial[N_];
+    if (wrongWay) {
+      L_.dt_ *= 0.5;
+      if (!trial()) return 0;
+      err = StepError();
+    }
+  }
+  while (err > tol_) {
+    if (forced_ > kMaxForcedSteps) {
+      L_.errNonConvergence_ = 1;
+      return 0;
+    }
+    const double dt = L_.dt_;
+    const double e = static_cast<float>(err) == 0 ? 0.0 : target_ / err * dt;
+    const double b = dt / g;
+    const double prev = dt;
+    double next = (e - b) * w + b;
+    if (next >= 0.8 * prev && next <= 1.2 * prev) next *= 0.5;
+    next = std::min({next, 10 * prev, dtMax_});
+    if (next < 1e-15) {
+      // A step that cannot shrink further counts as forced: a run that keeps
+      // failing at the floor ends with a step failure instead of looping.
+      next = 1e-15;
+      ++forced_;
+    }
+    next = std::max(next, 0.1 * prev);
+    L_.dt_ = next;
+    L_.LimitTimeStep(true, hit);
+    CutAtNextScan();
+    if (L_.dt_ <= 0) {
+      L_.dt_ = 1.0;
+      return 1.0;
+    }
+    if (!trial()) return 0;
+    err = StepError();
+  }
+  Corrector();
+  if (L_.errTridag_ || L_.errConcDependent_) return 0;
+  AcceptStep();
+  double dt = L_.dt_;
+  if (err == 0) dt *= 10;
+  if (err < tolLow_) {
+    const double e = static_cast<float>(err) == 0 ? 0.0 : target_ / err * dt;
+    const double b = dt * g;
+    const double prev = dt;
+    double next = (e - b) * w + b;
+    if (next >= 0.9 * prev && next <= 1.1 * prev) next *= 2;
+    next = std::min({next, 10 * prev, dtMax_});
+    dt = std::max({next, 1e-15, 0.1 * prev});
+  }
+  L_.dt_ = dt;
+  CutAtNextScan();
+  L_.LimitTimeStep(false, hit);
+  return err;
+}
+
+// ------------------------------------------------------------ the run
+
+void CConcDependentPath::Run() {
+  if (L_.N_ < 2 || !L_.allocated_) return;
+  const bool components = L_.tableModel_ && L_.componentCount_ > 0;
+  Allocate(components ? L_.componentCount_ : 0);
+  AssembleNonidealMatrices();
+  double* c = L_.c_;
+  if (components) {
+    double loading = 0;
+    for (int k = 1; k <= nc_; ++k) loading += L_.compConc_[k] * L_.compWeight_[k];
+    for (int k = 1; k <= nc_; ++k)
+      for (int i = 1; i <= N_; ++i)
+        acc_[k][i] = L_.compConc_[k] * (loading > 0 ? c[i] / loading : 1.0);
+  }
+  L_.errNonConvergence_ = L_.errTridag_ = L_.errConcDependent_ = 0;
+  if (!PrepareModel()) {
+    L_.errConcDependent_ = 1;
+    table_.Free();
+    return;
+  }
+  tol_ = L_.stepTolerance_;
+  tolLow_ = L_.stepLowerTolerance_;
+  target_ = L_.stepTarget_;
+  forced_ = 0;
+  double cmax = 0;
+  for (int i = 1; i <= N_; ++i) cmax = std::max(cmax, std::fabs(c[i]));
+  trimThreshold_ = L_.truncationSetting_ * cmax;
+  closedBottom_ = L_.IsGradientTooSteep(L_.s_, L_.D_);
+  const bool wiener = L_.wiener_;
+  if (wiener) L_.AllocProfileBuffers(N_);
+  for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
+  for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
+  if (!NodeCoefficients(1)) L_.errConcDependent_ = 1;
+  dtMax_ = L_.maxTimeGiven_ ? L_.maxTimeValue_ : 1000.0;
+
+  // The boundary stop: once the region beyond the observed one is depleted
+  // nothing observable changes any more.
+  int watch = N_;
+  if (sedimenting_) {
+    for (int i = 1; i <= N_; ++i)
+      if (L_.r_[i] > L_.rightFitLimit_) {
+        watch = i;
+        break;
+      }
+  } else {
+    watch = 1;
+    for (int i = 1; i <= N_; ++i)
+      if (L_.r_[i] <= L_.leftFitLimit_) watch = i;
+  }
+  const double watchThreshold = L_.watchFraction_ * c[watch];
+  const bool watchOn = !L_.cdModel_.cleanUp && !L_.zoneLoading_ && !L_.initialProfile_;
+
+  L_.endCondition_ = false;
+  const double lastScanTime = L_.ScanTime(L_.scanCount_);
+  int poor = 0;
+  while (L_.running_) {
+    if (L_.errNonConvergence_ || L_.errTridag_ || L_.errConcDependent_) break;
+    const double dtUsed = L_.dt_;
+    double q = AdaptiveStep();
+    if (L_.errNonConvergence_ || L_.errTridag_ || L_.errConcDependent_) break;
+    if (wiener && L_.wienerRef_ && L_.t_ >= L_.nextScanTime_) {
+      const double scale = nonideal_.scale;
+      for (int i = 1; i <= N_; ++i) {
+        double v = 0;
+        if (components)
+          for (int k = 1; k <= nc_; ++k) v += acc_[k][i];
+        else
+          v = c[i];
+        L_.wienerRef_[i] = v / scale;
+      }
+    }
+    L_.EachIterationOutput(q);
+    q /= dtUsed;
+    // Little change per second is not enough: a slow approach to equilibrium
+    // must also have too little time left to move noticeably.
+    const double remaining = std::max(0.0, lastScanTime - L_.t_);
+    if (dtUsed >= kPoorStepLength && q < L_.steadyTolerance_ && q * remaining < kSteadyChange) {
+      if (++poor > kPoorStepsToStop) {
+        L_.endCondition_ = true;
+        L_.running_ = false;
+      }
+    } else {
+      poor = 0;
+    }
+    if (watchOn && L_.running_ && L_.s_ != 0 && c[watch] < watchThreshold) {
+      L_.endCondition_ = true;
+      L_.running_ = false;
+    }
+  }
+  table_.Free();
+  if (wiener) L_.FreeProfileBuffers();
+}

@@ -1,0 +1,98 @@
+#pragma once
+// The concentration-dependent path of CLammIdeal: the Lamm equation
+//
+//   dc/dt = (1/r) d/dr [ r D(c) dc/dr - s(c) w^2 r^2 c ],   zero flux at m and b,
+//
+// with s (S) and D (cm^2/s) interpolated linearly between the nodes of a
+// uniform grid (hat functions phi), so that the Galerkin system reads
+//
+//   A dc/dt = K c,   A_ij = int r phi_i phi_j dr,
+//   K_ij = sum_k [ s_k w^2 1e-13 int r^2 phi_i' phi_j phi_k dr
+//                  - D_k int r phi_i' phi_j' phi_k dr ],
+//
+// advanced by Crank-Nicolson, (A - dt/2 K) c_new = (A + dt/2 K) c_old, with
+// a predictor whose coefficients come from the step start and an optional
+// corrector, and an adaptive step length. r in cm, t in s, rotor speed in rpm.
+// The object lives for one run and owns the path's work arrays; the solver
+// object keeps c, r and the scan output.
+#include <vector>
+
+#include "models/nonideal/association_models.h"
+
+class CLammIdeal;
+
+// Largest relative change |c_new - c_old| / c_old over nodes first..N, where
+// nodes below 1e-4 of the largest new value are measured against a loaded
+// neighbour. `undershoot` is set (and the scan stopped) when a new value
+// lies below -trim.
+double RelativeStepChange(const double* cNew, const double* cOld, int first, int N, double trim,
+                          bool& undershoot);
+
+class CConcDependentPath {
+ public:
+  explicit CConcDependentPath(CLammIdeal& owner) : L_(owner) {}
+
+  // Work arrays for the owner's N nodes and `components` component vectors.
+  void Allocate(int components);
+  // The mass bands and the element integrals of the owner's uniform grid.
+  void AssembleNonidealMatrices();
+  // The K bands for per-node s and D at the owner's current rotor speed;
+  // `closedBottom` adds the outflow row at the bottom (s_N > 0).
+  void AssembleNonidealRHS(const double* s, const double* D, bool closedBottom);
+  void NonidealCrankNicolsonMatrices(double dt);
+  // rhs = (A + dt/2 K) x, then (A - dt/2 K) out = rhs, on the rows from
+  // first - 1 (rows before it stay 0). False, out untouched, on a zero pivot.
+  bool SolveCrankNicolson(const double* x, double* out, int first);
+
+  // The whole run of CLammIdeal::SolveConcDependent.
+  void Run();
+
+  // Per-node coefficient vectors (1-based; entries 0 and N + 1 stay 0).
+  std::vector<double> sN, DN;
+  std::vector<double> cOld, cTrial;
+
+ private:
+  enum class Model { Components, Dimer, Trimer, Single, Table };
+  bool PrepareModel();
+  bool NodeCoefficients(int kind);
+  bool ComponentCoefficients(int kind);
+  bool SingleValue(double c, double& s, double& D) const;
+  void AssociationValue(double c, double& s, double& D);
+  double AdaptiveStep();
+  void TrialStep(double dt);
+  void Corrector();
+  void AcceptStep();
+  double StepError();
+  void CutAtNextScan();
+  void CleanUpNegatives();
+  void MeniscusCorrection();
+  bool Diverged() const;
+
+  CLammIdeal& L_;
+  int N_ = 0;
+  double h_ = 0;
+  // Mass bands, K bands, left and right Crank-Nicolson bands, rhs, pivots.
+  std::vector<double> Alo_, Adi_, Aup_, Klo_, Kdi_, Kup_, Llo_, Ldi_, Lup_, Rlo_, Rdi_, Rup_;
+  std::vector<double> rhs_, gam_, piv_;
+  // Element integrals of row i for the index pairs (j, k) of the seven
+  // patterns (i-1,i-1), (i,i-1), (i-1,i), (i,i), (i+1,i), (i,i+1), (i+1,i+1).
+  std::vector<double> B_[7], C_[7];
+
+  Model model_ = Model::Single;
+  NonidealityModel nonideal_;
+  double K_ = 0;
+  ThreeSpeciesScheme three_;
+  CAssociationTable table_;
+  float s1_ = 0, s2_ = 0, D1_ = 0, D2_ = 0;
+  double dtStored_ = 0;
+  int scheme_ = 2;
+  bool sedimenting_ = true, closedBottom_ = false;
+
+  // Components: old, trial, accepted vectors and their s, D per node.
+  int nc_ = 0;
+  std::vector<std::vector<double>> old_, trial_, acc_, sK_, DK_;
+
+  double tol_ = 1, tolLow_ = 0.05, target_ = 0.2, dtMax_ = 1000;
+  double trimThreshold_ = 0;
+  int forced_ = 0;
+};

@@ -1,0 +1,211 @@
+// The concentration-dependent path of CLammIdeal against the independent
+// ideal reference solutions (in the limit of vanishing association and
+// nonideality), the steady state of a nonideal species, conservation of mass
+// and the refusals of bad settings.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "lamm_test_support.h"
+#include "models/nonideal/nonideal_coefficients.h"
+
+using namespace lammtest;
+
+namespace {
+
+// Largest deviation from a reference over [from, to] and all its times, with
+// the solver made concentration-dependent by `model`.
+double ConcDependentReferenceError(const std::string& file, const ConcDependentModel& model,
+                                   double from, double to, double maxDc) {
+  const Reference R = LoadReference(file);
+  EXPECT_FALSE(R.times.empty());
+  Experiment e;
+  e.s = R.s;
+  e.D = R.D;
+  e.rpm = R.rpm;
+  e.meniscus = R.m;
+  e.bottom = R.b;
+  e.left = static_cast<float>(from);
+  e.right = static_cast<float>(to);
+  e.times = R.times;
+  e.gridPoints = static_cast<int>(R.r.size());
+  e.Build();
+  for (size_t j = 0; j < R.r.size(); ++j) e.grid[j + 1] = static_cast<float>(R.r[j]);
+  auto L = MakeSolver(e, FixedGrid(1000, maxDc));
+  L->SetConcDependentModel(model);
+  EXPECT_EQ(L->CheckAndRun(), 0);
+  double worst = 0;
+  for (size_t k = 0; k < R.times.size(); ++k)
+    for (size_t j = 0; j < R.r.size(); ++j)
+      if (R.r[j] >= from && R.r[j] <= to) worst = std::max(worst, std::fabs(e.out[k + 1][j + 1] - R.c[j][k]));
+  return worst;
+}
+
+ConcDependentModel Linear(float logKs, float logKd, float scheme = 2) {
+  ConcDependentModel m;
+  m.singleNonideal = true;
+  m.nonideality = true;
+  m.a = logKs;
+  m.b = logKd;
+  m.scheme = scheme;
+  return m;
+}
+
+}  // namespace
+
+TEST(LammConcDependent, VanishingInteractionsReproduceTheIdealReferences) {
+  struct Case {
+    const char* what;
+    const char* file;
+    ConcDependentModel model;
+    double from, to;
+  };
+  ConcDependentModel dimer;
+  dimer.dimer = true;
+  dimer.logK = -10;
+  dimer.s1 = 4.3f;
+  dimer.s2 = 6.5f;
+  dimer.D1 = 6e-7f;
+  dimer.D2 = 4.8e-7f;
+  dimer.nonideality = true;
+  dimer.a = dimer.b = -10;
+  ConcDependentModel trimer = dimer;
+  trimer.dimer = false;
+  trimer.trimer = true;
+  ConcDependentModel table = dimer;
+  table.dimer = false;
+  table.dimerTetramer = true;
+  table.logK2 = table.logK3 = -10;
+  table.s3 = 9;
+  table.D3 = 3e-7f;
+  ConcDependentModel hard = Linear(1e-10f, 1, 3);
+  hard.hardSphere = true;
+  const Case cases[] = {
+      {"linear ks, kd", "static-4.3S.txt", Linear(-10, -10), 6.0, 7.1},
+      {"monomer-dimer", "static-4.3S.txt", dimer, 6.0, 7.1},
+      {"monomer-trimer", "static-4.3S.txt", trimer, 6.0, 7.1},
+      {"dimer-tetramer table", "static-4.3S.txt", table, 6.0, 7.1},
+      {"hard spheres, mean concentration", "static-4.3S.txt", hard, 6.0, 7.1},
+      {"predictor only", "static-4.3S.txt", Linear(-10, -10, 1), 6.0, 7.1},
+      // A floating species with the flotation sign: the steps stay
+      // Crank-Nicolson, so the clock and the solution advance together.
+      {"flotation", "flotation-minus2S.txt", Linear(-10, -10, -1), 6.05, 7.2},
+  };
+  // The program's default step control (max dc/c 1).
+  for (const Case& c : cases)
+    EXPECT_LT(ConcDependentReferenceError(c.file, c.model, c.from, c.to, 1.0), 2e-3) << c.what;
+}
+
+// Steady state of s = s0 (1 - ks c), D = D0 (1 + kd c): zero flux gives
+// ln c - (1 + kd/ks) ln(1 - ks c) = sigma (r^2 - m^2)/2 + C, C from the
+// amount loaded (solved independently).
+TEST(LammConcDependent, NonidealSpeciesReachesItsSedimentationEquilibrium) {
+  Experiment e;
+  e.s = 1.0;
+  e.D = 1e-6;
+  e.c0 = 10;
+  e.rpm = 10000;
+  e.meniscus = 6.8;
+  e.bottom = 7.2;
+  e.left = 6.8f;
+  e.right = 7.2f;
+  e.times = {500000, 800000, 1000000};
+  e.gridPoints = 401;
+  e.Build();
+  auto L = MakeSolver(e, FixedGrid(400, 0.1));
+  L->SetConcDependentModel(Linear(std::log10(0.05f), std::log10(0.02f)));
+  ASSERT_EQ(L->CheckAndRun(), 0);
+  const auto& out = e.out[3];
+  EXPECT_NEAR(out[1], 9.35889, 2e-3);
+  EXPECT_NEAR(out[201], 9.99200, 2e-3);
+  EXPECT_NEAR(out[401], 10.63659, 2e-3);
+  for (int j = 1; j <= 401; j += 40) EXPECT_NEAR(e.out[2][j], out[j], 2e-3);
+}
+
+TEST(LammConcDependent, AssociatingSystemKeepsItsMassInTheClosedCell) {
+  Experiment e;
+  e.times = {1500, 3000};
+  e.right = 7.2f;
+  e.Build();
+  ConcDependentModel m;
+  m.dimer = true;
+  m.logK = 0.5;
+  m.s1 = 4.3f;
+  m.s2 = 6.5f;
+  m.D1 = 6e-7f;
+  m.D2 = 4.8e-7f;
+  auto L = MakeSolver(e, FixedGrid(600, 0.05));
+  L->SetConcDependentModel(m);
+  ASSERT_EQ(L->CheckAndRun(), 0);
+  const double loaded = e.c0 * (e.bottom * e.bottom - e.meniscus * e.meniscus) / 2 * 1.2 * 0.03490658503988659;
+  EXPECT_NEAR(L->CellContent() / loaded, 1.0, 1e-6);
+  // Association speeds the boundary up: behind the monomer's boundary
+  // midpoint less material is left than an ideal monomer leaves.
+  Experiment monomer = e;
+  monomer.Build();
+  auto ideal = MakeSolver(monomer, FixedGrid(600, 0.05));
+  ASSERT_EQ(ideal->CheckAndRun(), 0);
+  const int j = 100;  // r = 6.2 cm, the monomer boundary at 3000 s
+  EXPECT_LT(e.out[2][j], monomer.out[2][j] - 0.05f) << monomer.out[2][j];
+}
+
+TEST(LammConcDependent, BadSettingsAreRefusedWithTheirCodes) {
+  struct Case {
+    const char* what;
+    ConcDependentModel model;
+    bool sticky;
+    int code;
+  };
+  ConcDependentModel stickyNoTau = Linear(1, 0);
+  stickyNoTau.hardSphere = true;
+  ConcDependentModel attractiveKd = Linear(-10, -0.5);  // kd = -0.32: 1 + kd c < 0 at c = 4
+  attractiveKd.signB = false;
+  const Case cases[] = {
+      {"scheme 0 would freeze the profile", Linear(-1, -1, 0), false, 4},
+      {"scheme 4", Linear(-1, -1, 4), false, 4},
+      {"sticky spheres without stickiness", stickyNoTau, true, 7},
+      {"diffusion coefficient driven negative", attractiveKd, false, 7},
+      {"ks c above 1 at the meniscus", Linear(0, -1), false, 7},
+  };
+  for (const Case& c : cases) {
+    Experiment e;
+    e.c0 = 4;
+    e.times = {600};
+    e.Build();
+    StickyHardSphereFlag = c.sticky ? 1 : 0;
+    auto L = MakeSolver(e, FixedGrid(200, 0.1));
+    L->SetConcDependentModel(c.model);
+    EXPECT_EQ(L->CheckAndRun(), c.code) << c.what;
+    StickyHardSphereFlag = 0;
+  }
+}
+
+// Components that share a vanishing nonideality sediment independently: the
+// weighted sum of two ideal runs on the static grid.
+TEST(LammConcDependent, WeakNonidealityOfComponentsGivesTheSumOfIdealSpecies) {
+  const double conc[] = {0, 0.6, 0.4}, s[] = {0, 4.3, 8.0}, D[] = {0, 6e-7, 4.5e-7}, w[] = {0, 1, 2};
+  Experiment e;
+  e.right = 6.9f;
+  e.Build();
+  auto L = MakeSolver(e, FixedGrid(1000));
+  L->SetSolventComponents(false, true, true, false, true, 2, conc, s, D, w, nullptr, s[1], D[1], 1.0);
+  L->SetConcDependentModel(Linear(-10, -10));
+  ASSERT_EQ(L->CheckAndRun(), 0);
+  std::vector<float> sum(e.grid.size() * 4, 0.0f);
+  for (int k = 1; k <= 2; ++k) {
+    Experiment one = e;
+    one.s = s[k];
+    one.D = D[k];
+    one.c0 = conc[k] * w[k];
+    one.Build();
+    auto ideal = MakeSolver(one, FixedGrid(1000));
+    ASSERT_EQ(ideal->CheckAndRun(), 0);
+    for (int t = 1; t <= 3; ++t)
+      for (size_t j = 1; j < e.grid.size(); ++j) sum[t * e.grid.size() + j] += one.out[t][j];
+  }
+  for (int t = 1; t <= 3; ++t)
+    for (size_t j = 1; j < e.grid.size(); ++j) {
+      if (e.grid[j] > 6.9f) continue;
+      EXPECT_NEAR(e.out[t][j], sum[t * e.grid.size() + j], 2e-3) << t << " " << e.grid[j];
+    }
+}
