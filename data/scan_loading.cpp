@@ -28,7 +28,6 @@ using data_messages::Format;
 
 namespace {
 
-constexpr int kMaxScans = 1000;
 constexpr double kRadPerRpm = 0.10471976;
 
 FileNameList g_list;
@@ -51,12 +50,7 @@ std::string FolderOf(const std::string& path) {
   return p.drive + p.folder;
 }
 
-bool CanOpen(const std::string& path) {
-  FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
+bool CanOpen(const std::string& path) { return platform::FileExists(path); }
 
 // Analysis files of the set, named after the first file.
 void SetAnalysisFileNames(const std::string& firstName, bool notes, bool others) {
@@ -417,7 +411,7 @@ bool LoadAllData(const std::string& selection) {
     if (CurrentDataTypeFlags().dls) *t.meniscus = *t.bottom = 0.0f;
   }
   std::vector<std::string> names = TakeEvery(sel.names, s.loadEvery);
-  if (static_cast<int>(names.size()) > kMaxScans) {
+  if (static_cast<int>(names.size()) > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     StopRealtimeOnError();
     EndProgress();
@@ -527,7 +521,7 @@ bool AddMoreFiles(const std::string& selection) {
   const ParsedSelection sel = ParseSelection(selection);
   const int added = static_cast<int>(sel.names.size());
   if (added == 0) return false;
-  if (s.count + added > kMaxScans) {
+  if (s.count + added > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     return false;
   }
@@ -692,7 +686,7 @@ bool LoadFileNameList(const std::string& path) {
   }
   s.loadEvery = every;
   const std::vector<std::string> taken = TakeEvery(names, every);
-  if (static_cast<int>(taken.size()) > kMaxScans) {
+  if (static_cast<int>(taken.size()) > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     return false;
   }

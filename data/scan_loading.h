@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// The most scans one set holds.
+constexpr int kMaxScanCount = 1000;
+
 // The scan files to load: entries [1..count] are full paths.
 struct FileNameList {
   int count = 0;
