@@ -1,6 +1,7 @@
 // The desktop form of the data-described dialogs.
 #ifdef TARNEL_HAVE_QT
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -27,6 +28,7 @@ bool RunQtForm(FormDialog& form) {
   std::map<int, QCheckBox*> checks;
   std::map<int, QRadioButton*> radios;
   std::map<int, QLineEdit*> edits;
+  std::map<int, QButtonGroup*> groups;
   int autoRow = 0;
   for (const FormControl& c : form.controls) {
     if (!c.visible) continue;
@@ -36,6 +38,7 @@ bool RunQtForm(FormDialog& form) {
       case FormControl::Kind::Check: {
         auto* box = new QCheckBox(QString::fromStdString(c.label));
         box->setChecked(c.state != 0);
+        box->setEnabled(c.enabled);
         grid->addWidget(box, row, column);
         checks[c.id] = box;
         break;
@@ -43,7 +46,13 @@ bool RunQtForm(FormDialog& form) {
       case FormControl::Kind::Radio: {
         auto* box = new QRadioButton(QString::fromStdString(c.label));
         box->setAutoExclusive(true);
+        if (c.group != 0) {
+          QButtonGroup*& g = groups[c.group];
+          if (!g) g = new QButtonGroup(&dialog);
+          g->addButton(box);
+        }
         box->setChecked(c.state != 0);
+        box->setEnabled(c.enabled);
         grid->addWidget(box, row, column, 1, 3);
         radios[c.id] = box;
         break;
@@ -52,6 +61,7 @@ bool RunQtForm(FormDialog& form) {
         auto* edit = new QLineEdit(QString::fromStdString(c.text));
         edit->setMaxLength(c.maxChars);
         edit->setMinimumWidth(90);
+        edit->setEnabled(c.enabled);
         if (!c.label.empty()) grid->addWidget(new QLabel(QString::fromStdString(c.label)), row, column);
         grid->addWidget(edit, row, column + 1);
         edits[c.id] = edit;

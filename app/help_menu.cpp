@@ -1,3 +1,5 @@
+#include <filesystem>
+
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
@@ -10,6 +12,9 @@
 #include "app/txla_window.h"
 #include "lamm/lamm_ideal.h"
 #include "platform/diagnostics.h"
+#include "platform/paths.h"
+#include "platform/process_launcher.h"
+#include "platform/program_paths.h"
 #include "platform/user_interface.h"
 
 std::string AboutText() {
@@ -51,7 +56,9 @@ std::string KeyboardShortcutsText() {
 void TXLAWindow::CmAbout() {
   CallService(Services().playSoundOk);
   const int answer = Frame().RunTwoButtonDialog("About", AboutText(), "agree", "don't agree");
-  if (answer == platform::IDOK) return;
+  // Only an explicit "don't agree" withdraws the agreement; closing the box
+  // just closes it.
+  if (answer != platform::IDCANCEL) return;
   Options().DisclaimerAccepted = false;
   SaveParameterPreferences(*this);
   CmExit();
@@ -68,6 +75,32 @@ void TXLAWindow::CmInfoAndWizardMessages() {
 
 void TXLAWindow::CmKeyboardShortcuts() {
   platform::UI().MessageBox("KEYBOARD SHORTCUTS", KeyboardShortcutsText(),
+                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
+}
+
+std::string HelpDocumentPath() {
+  const std::string& folder = platform::ProgramPaths.ProgramFolder;
+  for (const std::string& candidate : {folder + "README.md", folder + "../README.md"}) {
+    if (platform::FileExists(candidate)) return std::filesystem::weakly_canonical(candidate).string();
+  }
+  return folder + "README.md";
+}
+
+void TXLAWindow::CmHowToGetHelp() {
+  const std::string path = HelpDocumentPath();
+  if (!platform::FileExists(path)) {
+    platform::UI().MessageBox("HELP", "The help file " + path + " is missing from the program folder.",
+                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    return;
+  }
+  const std::string text = "Help is available in " + path + " and the docs folder beside it.\nOpen it?";
+  const int answer = platform::UI().MessageBox("HELP", text, platform::BoxButtons::YesNo,
+                                               platform::BoxIcon::Question);
+  if (answer != platform::IDYES) return;
+  // The preferred browser first, then whatever the desktop opens files with.
+  const std::string url = "file://" + path;
+  if (platform::Processes().StartDetached("firefox", {url}) || platform::Processes().OpenUrl(url)) return;
+  platform::UI().MessageBox("HELP", "No browser could be started. Open this file to read the help:\n" + path,
                             platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
 

@@ -5,3 +5,8 @@
 
 std::string AboutText();
 std::string KeyboardShortcutsText();
+
+// The documentation shipped with the program: README.md in the program
+// folder or the folder above it (the build folder of a source tree); the
+// program folder's path when neither holds it.
+std::string HelpDocumentPath();

@@ -328,6 +328,11 @@ void TXLAWindow::CmFit() {
   FitBusy = false;
   WindowFlags().FitInfoPending = true;
   CurrentScanSet().dataChanged = 0;
+  // The report's rmsd is that of the model on the screen, the one the
+  // next paint reports again.
+  CalcRmsd();
   ComposeFitInfoText(host);
+  // The end of the fit is drawn whole, whatever paint came during it.
+  RequestRepaint(*this);
   if (Options().InfoWizardMessages) CheckResidualSize();
 }

@@ -2,11 +2,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <new>
 #include <vector>
 
 #include "automation/automation_run.h"
+#include "data/scan_loading.h"
+#include "data/scan_set.h"
 #include "fit/model_params.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
@@ -58,6 +62,28 @@ bool EntryExists(const std::string& path) {
   return std::filesystem::exists(platform::ToNative(path), ec);
 }
 
+// The sibling program under its name on this platform: in the program
+// folder, else the first on PATH; the program folder's path when neither.
+std::string FindSiblingProgram(const std::string& folder) {
+  const std::string name = "morlean";
+  const std::string own = folder + name;
+  if (EntryExists(own)) return own;
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::string dir = dirs.substr(start, end - start);
+    if (!dir.empty()) {
+      const std::filesystem::path candidate = std::filesystem::path(dir) / name;
+      std::error_code ec;
+      if (std::filesystem::is_regular_file(candidate, ec)) return candidate.string();
+    }
+    start = end + 1;
+  }
+  return own;
+}
+
 void ShowError(const char* format, const std::string& path) {
   std::vector<char> text(path.size() + 64);
   std::snprintf(text.data(), text.size(), format, path.c_str());
@@ -90,9 +116,16 @@ int TXLAApp::Run() {
     return mainWindow_->RunMessageLoop();
   } catch (const platform::FatalError&) {
     // The fatal box has been shown and the end requested.
+    if (const int status = AutomationCutShort(false)) return status;
     return platform::QuitExitCode();
   } catch (const std::bad_alloc&) {
-    ErrorBox("allocation failure", true);
+    // The failed allocation is gone with the unwinding: there is room to
+    // tell, and an unattended run ends with a status that says it failed.
+    try {
+      ErrorBox("allocation failure", true);
+    } catch (const std::bad_alloc&) {
+    }
+    if (const int status = AutomationCutShort(true)) return status;
     return platform::QuitExitCode();
   }
 }
@@ -101,9 +134,11 @@ void SetupProgramFiles() {
   platform::ProgramPathsRecord& p = platform::ProgramPaths;
   const std::string& folder = p.ProgramFolder;
 
-  p.SiblingProgramPath = folder + "morlean.exe";
-  if (!EntryExists(p.SiblingProgramPath) && CommandLineArgs.ArgCount <= 2)
-    ShowError("could not find %s", p.SiblingProgramPath);
+  // The sibling analysis program is needed by few commands: its absence is
+  // noted in the log, and a command that needs it says so itself.
+  p.SiblingProgramPath = FindSiblingProgram(folder);
+  if (!EntryExists(p.SiblingProgramPath))
+    platform::WriteDiagnostics("\ncould not find " + p.SiblingProgramPath + " (nor on PATH)");
 
   p.TempFolder = folder + "temp";
   if (!EntryExists(p.TempFolder) && !platform::CreateDirectory(p.TempFolder))
@@ -149,5 +184,12 @@ int OwlMain(int argc, char** argv) {
   platform::SetDiagnosticsErrorReporter([](const std::string& text) { ErrorBox(text.c_str(), false); });
 
   TXLAApp app("ZODIvaridid");
-  return app.Run();
+  const int status = app.Run();
+  // The scan set's arrays hang from global tables that the static
+  // destructors take down; freed here, while the window that draws them
+  // still exists, the program ends owning nothing.
+  FreeScanData();
+  FreeScanGridArrays(CurrentScanSet());
+  FreeFileNameList();
+  return status;
 }

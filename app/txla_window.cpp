@@ -17,7 +17,6 @@
 #include "platform/process_launcher.h"
 #include "platform/window_messages.h"
 
-const char* const TXLAWindow::kHelpAddress = "https://tarnel.example.org/help/";
 
 CommandLineFlags& CommandLineState() {
   static CommandLineFlags flags;
@@ -255,17 +254,6 @@ void TXLAWindow::EvEnterIdle(int source, bool f1Down) {
   HelpRequested = true;
   // The highlighted item is chosen as if Enter had been pressed.
   frame_->ChooseHighlightedMenuItem();
-}
-
-void TXLAWindow::CmHowToGetHelp() {
-  const std::string text =
-      std::string("On-line help is available at ") + kHelpAddress + "\nConnect?";
-  const int answer = platform::UI().MessageBox("HELP", text, platform::BoxButtons::YesNo,
-                                               platform::BoxIcon::Question);
-  if (answer != platform::IDYES) return;
-  // The preferred browser first, then whatever the desktop opens addresses with.
-  if (!platform::Processes().StartDetached("firefox", {kHelpAddress}))
-    platform::Processes().OpenUrl(kHelpAddress);
 }
 
 void TXLAWindow::CmHelp() { CmHowToGetHelp(); }

@@ -370,9 +370,6 @@ class TXLAWindow : public platform::IWindowEvents {
   float ClientWidthF = 0;
   float ClientHeightF = 0;
 
-  // The address that the help prompt offers.
-  static const char* const kHelpAddress;
-
  private:
   void PrepareOpenFileDialog(platform::FileDialogRequest& dialog);
   void RunDisclaimer();

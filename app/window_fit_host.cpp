@@ -8,15 +8,19 @@
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/scan_loading.h"
+#include "data/scan_set.h"
 #include "distributions/conti_fit.h"
 #include "distributions/conti_settings.h"
+#include "fit/fit_driver.h"
 #include "fit/fit_report.h"
 #include "fit/model_params.h"
 #include "fit/model_evaluation.h"
 #include "fit/saved_params.h"
 #include "platform/draw_surface.h"
 #include "platform/program_paths.h"
+#include "numerics/statistics.h"
 #include "plot/plot_window_set.h"
+#include "plot/residual_bitmap.h"
 #include "plot/progress_line.h"
 
 namespace {
@@ -63,11 +67,30 @@ void WindowFitHost::DrawFitCurves() {
   window_.Frame().FlushCanvas();
 }
 
+void FillResidualTests(FitReportInputs& in) {
+  ScanSet& s = CurrentScanSet();
+  in.runsZ = 0;
+  in.histogramH = 0;
+  if (s.count < 1 || static_cast<int>(s.model.size()) <= s.count || static_cast<int>(s.signals.size()) <= s.count ||
+      static_cast<int>(s.firstFitPoint.size()) <= s.count || static_cast<int>(s.lastFitPoint.size()) <= s.count)
+    return;
+  for (int i = 1; i <= s.count; ++i)
+    if (!s.model[i] || !s.signals[i]) return;
+  // The histogram reads the residual arrays: they follow the model first.
+  UpdateResidualsPlot(false);
+  int first = 1, last = s.count;
+  RmsdScanSpan(first, last);
+  in.runsZ = RunsTestZ(s.signals.data(), s.model.data(), first, last, s.order.data(), s.firstFitPoint.data(),
+                       s.lastFitPoint.data());
+  ComputeResidualStatistics(nullptr, nullptr, nullptr, nullptr, nullptr, &in.histogramH);
+}
+
 void WindowFitHost::RequestRepaint() { ::RequestRepaint(window_); }
 
 void WindowFitHost::ShowBestContiVertex(float* vertex) { ::ShowBestContiVertex(this, vertex); }
 
 void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
+  FillResidualTests(in);
   const ContiSettings& cs = Conti();
   FitReportInputs::Conti& c = in.conti;
   c.confidenceLevel = cs.confidenceLevel;
@@ -95,6 +118,7 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.vbar = gSolutionConditions.vbar;
   c.discreteS = cs.discreteS;
   c.discreteM = cs.discreteM;
+  c.hybridDiscreteOff = cs.hybridDiscrete == 0;
 }
 
 void WindowFitHost::TmpSaveBestParams(int flag) {

@@ -1,6 +1,7 @@
 #include "app/window_services.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "app/program_options.h"
@@ -37,7 +38,14 @@ DynamicMenuMarkers& MenuMarkers() {
 
 void SaveLastDataDirectory(TXLAWindow& window, const std::string& path) {
   (void)window;
-  platform::PathParts parts = platform::SplitPath(path);
+  // A folder (the first entry of a several-file selection) is kept whole:
+  // without its separator its last part would read as a file name.
+  std::error_code ec;
+  std::string named = path;
+  if (!named.empty() && named.back() != platform::Separator() &&
+      std::filesystem::is_directory(platform::ToNative(named), ec))
+    named += platform::Separator();
+  platform::PathParts parts = platform::SplitPath(named);
   parts.folder += parts.name;
   parts.name.clear();
   parts.extension.clear();
@@ -53,6 +61,11 @@ void LoadLastDataDirectory(TXLAWindow& window, std::string& initialFolder) {
   std::string line;
   std::getline(in, line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  // Files written before folders kept their separator name the folder itself.
+  std::error_code ec;
+  if (!line.empty() && line.back() != platform::Separator() &&
+      std::filesystem::is_directory(platform::ToNative(line), ec))
+    line += platform::Separator();
   const platform::PathParts parts = platform::SplitPath(line);
   initialFolder = parts.drive + parts.folder;
 }

@@ -71,6 +71,18 @@ bool PollFitStop() {
   return gFitEngineState.stopRequested != 0;
 }
 
+void RmsdScanSpan(int& first, int& last) {
+  const ScanSet& ss = CurrentScanSet();
+  first = 1;
+  last = ss.count;
+  if (gRmsdScanRange.rangeOn) {
+    first = gRmsdScanRange.first < 1 ? 1 : gRmsdScanRange.first;
+    last = gRmsdScanRange.last > ss.count ? ss.count : gRmsdScanRange.last;
+  } else if (gRmsdScanRange.firstScanExcluded) {
+    first = 2;
+  }
+}
+
 float CalcRmsd() {
   const ScanSet& ss = CurrentScanSet();
   FitEngineState& fs = gFitEngineState;
@@ -78,12 +90,7 @@ float CalcRmsd() {
       static_cast<int>(ss.model.size()) <= ss.count)
     return 0.0f;
   int first = 1, last = ss.count;
-  if (gRmsdScanRange.rangeOn) {
-    first = gRmsdScanRange.first < 1 ? 1 : gRmsdScanRange.first;
-    last = gRmsdScanRange.last > ss.count ? ss.count : gRmsdScanRange.last;
-  } else if (gRmsdScanRange.firstScanExcluded) {
-    first = 2;
-  }
+  RmsdScanSpan(first, last);
   double sum = 0.0;
   long count = 0;
   for (int pos = first; pos <= last; ++pos) {

@@ -12,6 +12,9 @@ struct RmsdScanRange {
   unsigned char firstScanExcluded = 0;
 };
 extern RmsdScanRange gRmsdScanRange;
+// The positions in time order, [first, last], that the rmsd and the
+// residual tests of the report take in.
+void RmsdScanSpan(int& first, int& last);
 
 // 1 when done (also with nothing floated), 0 when refused.
 int FitCurrentModel(FitHost* host);

@@ -10,6 +10,10 @@
 
 namespace platform {
 
+int TwoButtonAnswer(int boxAnswer) {
+  return boxAnswer == IDOK || boxAnswer == IDCANCEL ? boxAnswer : kDialogDismissed;
+}
+
 void HeadlessFrameWindow::Create() {
   created_ = true;
   events_.SetupWindow();
@@ -73,8 +77,7 @@ int HeadlessFrameWindow::RunTwoButtonDialog(const std::string& caption, const st
   // where a script or the automatic answers take it.
   (void)okText;
   (void)cancelText;
-  const int answer = UI().MessageBox(caption, text, BoxButtons::OkCancel, BoxIcon::None);
-  return answer == IDOK ? IDOK : IDCANCEL;
+  return TwoButtonAnswer(UI().MessageBox(caption, text, BoxButtons::OkCancel, BoxIcon::None));
 }
 
 bool HeadlessFrameWindow::PressAccelerator(int key, bool control, bool alt, bool shift) {

@@ -15,6 +15,13 @@ namespace platform {
 
 enum class CursorKind { Arrow, Wait, Cross, SizeWE };
 
+// The answer of a two-button dialog that was closed without pressing either.
+constexpr int kDialogDismissed = 0;
+
+// A message box's answer as a two-button dialog's: OK and Cancel stay, any
+// other answer (a box closed without choosing) is kDialogDismissed.
+int TwoButtonAnswer(int boxAnswer);
+
 // One accelerator entry: a virtual key with its modifiers sends a command.
 struct Accelerator {
   int key = 0;  // virtual-key code
@@ -115,7 +122,8 @@ class IFrameWindow {
   virtual bool SaveClientImage(const std::string& path, int width, int height) = 0;
 
   // A modal dialog with a text and two buttons (OK and Cancel roles, with
-  // the given labels); returns IDOK or IDCANCEL.
+  // the given labels); returns IDOK or IDCANCEL for the button pressed, or
+  // kDialogDismissed when it was closed by Escape or its title bar.
   virtual int RunTwoButtonDialog(const std::string& caption, const std::string& text,
                                  const std::string& okText, const std::string& cancelText) = 0;
 

@@ -30,7 +30,7 @@ struct ProgramPathsRecord {
   std::string ParamsIniPath;          // "tarnelparams.ini"
   std::string LammParamsIniPath;      // "tarnellammparams.ini"
   std::string SimAppEqParamsIniPath;  // "tarnelsimappeqparams.ini"
-  std::string SiblingProgramPath;     // "morlean.exe"
+  std::string SiblingProgramPath;     // "morlean" in the program folder, else on PATH
   std::string TempFolder;             // "temp" + separator
   std::string LastFolderIniPath;      // "tarnel.ini"
   std::string MofsTablePath;          // "mofs.dat"

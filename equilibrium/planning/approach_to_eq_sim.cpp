@@ -483,3 +483,8 @@ bool CApproachToEqSim::BuildRpmTimeCourse(int* n, float** t, float** rpm, CVecto
   }
   return true;
 }
+
+std::unique_ptr<CApproachToEqSim>& ConstantSpeedSimulation() {
+  static std::unique_ptr<CApproachToEqSim> sim;
+  return sim;
+}

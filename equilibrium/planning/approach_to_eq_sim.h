@@ -140,3 +140,7 @@ class CApproachToEqSim {
   void FillHeader(ScanRecord& h, double t, float rpm) const;
   bool setUp_ = false;
 };
+
+// The run planner's simulation of the constant-speed reference run; made at
+// start-up, replaced by every planning command.
+std::unique_ptr<CApproachToEqSim>& ConstantSpeedSimulation();

@@ -3,14 +3,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -18,6 +20,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <cmath>
 
 #include "platform/clipboard.h"
@@ -37,8 +40,9 @@ class ClientArea : public QWidget {
   }
 
  protected:
+  // The picture is drawn into the canvas outside Qt's paint handling;
+  // here it is only copied to the screen.
   void paintEvent(QPaintEvent*) override {
-    frame_->PaintClient();
     QPainter p(this);
     p.drawImage(0, 0, frame_->canvas_.Image());
   }
@@ -228,28 +232,43 @@ void QtFrameWindow::Resize(int clientWidth, int clientHeight) {
 void QtFrameWindow::Invalidate(bool erase) {
   invalid_ = true;
   pendingErase_ = pendingErase_ || erase;
-  client_->update();
+  if (renderQueued_) return;
+  renderQueued_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        renderQueued_ = false;
+        // While a command runs the picture waits for its end (SetBusy).
+        if (!destroying_ && !busy_) PaintClient();
+      },
+      Qt::QueuedConnection);
 }
 
-void QtFrameWindow::Update() {
-  if (invalid_) client_->repaint();
+void QtFrameWindow::Update() { PaintClient(); }
+
+void QtFrameWindow::SetBusy(bool busy) {
+  busy_ = busy;
+  if (!busy_ && invalid_) Invalidate(false);
 }
 
 void QtFrameWindow::FlushCanvas() {
-  flushing_ = true;
+  // Inside a paint the picture is shown once it is complete.
+  if (painting_) return;
   client_->repaint();
-  flushing_ = false;
 }
 
 void QtFrameWindow::PaintClient() {
-  if (!invalid_ || flushing_ || painting_) return;
+  if (!invalid_ || painting_) return;
   const bool erase = pendingErase_;
   invalid_ = false;
   pendingErase_ = false;
+  // A paint that the program skips (a computation or dialog in progress)
+  // keeps the picture that is there; the request stands until it draws.
   if (erase) canvas_.Clear();
   painting_ = true;
   events_.OnPaint(erase);
   painting_ = false;
+  client_->update();
 }
 
 void QtFrameWindow::SetCursor(CursorKind cursor) {
@@ -305,19 +324,32 @@ int QtFrameWindow::RunTwoButtonDialog(const std::string& caption, const std::str
                                       const std::string& okText, const std::string& cancelText) {
   // Without a screen nobody could press a button: the program's user
   // interface (scripted or automatic) answers instead.
-  if (Offscreen()) {
-    const int answer = UI().MessageBox(caption, text, BoxButtons::OkCancel, BoxIcon::None);
-    return answer == IDOK ? IDOK : IDCANCEL;
-  }
-  QMessageBox box(isVisible() ? this : nullptr);
-  box.setWindowTitle(QString::fromStdString(caption));
-  box.setText(QString::fromStdString(text));
-  QPushButton* ok = box.addButton(QString::fromStdString(okText), QMessageBox::AcceptRole);
-  QPushButton* cancel = box.addButton(QString::fromStdString(cancelText), QMessageBox::RejectRole);
-  box.setDefaultButton(ok);
-  box.setEscapeButton(cancel);
-  box.exec();
-  return box.clickedButton() == ok ? IDOK : IDCANCEL;
+  if (Offscreen()) return TwoButtonAnswer(UI().MessageBox(caption, text, BoxButtons::OkCancel, BoxIcon::None));
+  // A plain dialog rather than a message box: Escape and the title bar
+  // close it without choosing either button.
+  QDialog dialog(isVisible() ? this : nullptr);
+  dialog.setWindowTitle(QString::fromStdString(caption));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* label = new QLabel(QString::fromStdString(text), &dialog);
+  label->setWordWrap(true);
+  label->setMinimumWidth(420);
+  layout->addWidget(label);
+  auto* buttons = new QDialogButtonBox(&dialog);
+  QPushButton* ok = buttons->addButton(QString::fromStdString(okText), QDialogButtonBox::AcceptRole);
+  QPushButton* cancel = buttons->addButton(QString::fromStdString(cancelText), QDialogButtonBox::DestructiveRole);
+  layout->addWidget(buttons);
+  int answer = kDialogDismissed;
+  QObject::connect(ok, &QPushButton::clicked, &dialog, [&] {
+    answer = IDOK;
+    dialog.accept();
+  });
+  QObject::connect(cancel, &QPushButton::clicked, &dialog, [&] {
+    answer = IDCANCEL;
+    dialog.accept();
+  });
+  ok->setDefault(true);
+  dialog.exec();
+  return answer;
 }
 
 QPixmap QtFrameWindow::Grab() {

@@ -52,7 +52,7 @@ class QtFrameWindow : public QMainWindow, public IFrameWindow {
   bool SaveClientImage(const std::string& path, int width, int height) override;
   int RunTwoButtonDialog(const std::string& caption, const std::string& text,
                          const std::string& okText, const std::string& cancelText) override;
-  void SetBusy(bool busy) override { busy_ = busy; }
+  void SetBusy(bool busy) override;
   bool Busy() const override { return busy_; }
 
   QtCanvas& Canvas() { return canvas_; }
@@ -87,7 +87,7 @@ class QtFrameWindow : public QMainWindow, public IFrameWindow {
   bool invalid_ = false;
   bool pendingErase_ = false;
   bool painting_ = false;
-  bool flushing_ = false;
+  bool renderQueued_ = false;
   bool destroying_ = false;
   int highlighted_ = 0;
 };

@@ -24,6 +24,7 @@
 #include "platform/fatal_error.h"
 #include "platform/frame_window.h"
 #include "platform/process_launcher.h"
+#include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
 
 class AppTest : public ::testing::Test {
@@ -50,6 +51,10 @@ class AppTest : public ::testing::Test {
     platform::ResetQuitRequest();
     platform::SetRepaintsMuted(false);
     platform::SetProcesses(&processes_);
+    // The program folder holds the documentation the help command opens.
+    savedProgramFolder_ = platform::ProgramPaths.ProgramFolder;
+    platform::ProgramPaths.ProgramFolder = dir_.string() + "/";
+    std::ofstream(dir_ / "README.md") << "# help\n";
     ui_ = std::make_unique<platform::ScriptedUserInterface>();
     scope_ = std::make_unique<platform::ScopedUI>(*ui_);
   }
@@ -58,6 +63,7 @@ class AppTest : public ::testing::Test {
     scope_.reset();
     platform::SetProcesses(nullptr);
     platform::ResetQuitRequest();
+    platform::ProgramPaths.ProgramFolder = savedProgramFolder_;
     std::filesystem::remove_all(dir_);
   }
 
@@ -95,6 +101,7 @@ class AppTest : public ::testing::Test {
   }
 
   std::filesystem::path dir_;
+  std::string savedProgramFolder_;
   std::unique_ptr<platform::ScriptedUserInterface> ui_;
   std::unique_ptr<platform::ScopedUI> scope_;
   platform::RecordingProcessLauncher processes_;

@@ -4,6 +4,7 @@
 
 #include "app/menu_resources.h"
 #include "app_fixture.h"
+#include "platform/program_paths.h"
 #include "fit/model_selector.h"
 #include "fit/scan_times.h"
 #include "platform/diagnostics.h"
@@ -35,7 +36,11 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {279, ""}, {284, "Equilibrium Analysis"}, {523, "Equilibrium Analysis"}, {288, "ls-g(s)"},
     {539, "ls-g(s)"}, {501, "ls-g(s)"}, {292, "Van Holde Weischet Analysis"}, {293, "ATTENTION"},
     {502, "ERROR"}, {503, "ERROR"}, {522, "ERROR"}, {536, "ERROR"}, {890, "ERROR"},
-    {644, "Select 2 col file with s-min/s-max pairs"}};
+    {644, "Select 2 col file with s-min/s-max pairs"}, {875, "ESTIMATE EQ ROTOR SPEED"},
+    {897, "MAKE DLS DATA"}, {584, "MAKE DLS DATA"}, {543, "MAKE DLS DATA"}, {299, "MAKE DLS DATA"},
+    {601, "MAKE DLS DATA"}, {534, "MAKE DLS DATA"}, {583, "MAKE DLS DATA"}, {532, "MAKE DLS DATA"},
+    {600, "MAKE DLS DATA"}, {527, "select data file"}, {544, "select data file"}, {500, "ERROR"},
+    {528, "Format CD DATA"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
 const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
@@ -43,7 +48,8 @@ const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 5
                                             252, 253, 235, 275, 531, 587, 514, 548, 870, 602, 872,
                                             603, 598, 526, 521, 508, 509, 227, 1099, 893, 520, 228,
                                             585, 1100, 296, 291, 950, 519, 607, 576, 540,
-                                            541, 922, 517, 867, 271, 456, 457, 458, 460, 525, 589, 836};
+                                            541, 922, 517, 867, 271, 456, 457, 458, 460, 525, 589, 836,
+                                            898};
 // Model commands that switch the regularisation or the scan times: the
 // commands after them in the table find both as they were.
 const std::set<int> kRegularisationChoosingCommands = {288, 501, 510, 539, 950};
@@ -136,7 +142,7 @@ TEST_F(CommandTable, ExitFreesRequestsQuitAndSaysGoodbye) {
 TEST_F(CommandTable, F1OnAMarkedItemShowsTheHelpPromptInsteadOfActing) {
   WriteAgreedDefaults();
   auto w = MakeWindow();
-  ui_->ExpectBox("HELP", "Connect?", platform::IDNO);
+  ui_->ExpectBox("HELP", "Open it?", platform::IDNO);
   Headless(*w).PressF1InMenu(200);  // "&Load New Files\t^L"
   EXPECT_EQ(Captions(), std::vector<std::string>{"HELP"});
   EXPECT_FALSE(w->HelpRequested);
@@ -175,7 +181,32 @@ TEST_F(CommandTable, ExitWhileHelpIsRequestedShowsHelpAndKeepsRunning) {
   EXPECT_FALSE(platform::QuitRequested());
   EXPECT_FALSE(w->HelpRequested);
   EXPECT_EQ(processes_.calls.size(), 1u);
-  EXPECT_NE(processes_.calls[0].find(TXLAWindow::kHelpAddress), std::string::npos);
+  EXPECT_NE(processes_.calls[0].find("README.md"), std::string::npos);
+}
+
+TEST_F(CommandTable, HelpOpensTheShippedReadmeOrSaysWhereItIs) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  std::filesystem::create_directories(dir_ / "build");
+  platform::ProgramPaths.ProgramFolder = (dir_ / "build").string() + "/";
+  std::ofstream(dir_ / "README.md") << "# help";
+  const std::string readme = (dir_ / "README.md").string();
+  ui_->ExpectBox("HELP", "Help is available in " + readme, platform::IDYES);
+  w->Dispatch(268);
+  ASSERT_EQ(processes_.calls.size(), 1u);
+  EXPECT_EQ(processes_.calls[0], "start firefox file://" + readme);
+  // No browser at all: the user is told where the file is.
+  processes_.calls.clear();
+  processes_.succeed = false;
+  ui_->ExpectBox("HELP", "", platform::IDYES).ExpectBox("HELP", "No browser could be started. Open this file to read the help:\n" + readme);
+  w->Dispatch(268);
+  EXPECT_EQ(processes_.calls.size(), 2u);
+  // Without the file nothing is offered that cannot be opened.
+  std::filesystem::remove(dir_ / "README.md");
+  ui_->ExpectBox("HELP", "The help file " + (dir_ / "build").string() + "/README.md is missing");
+  w->Dispatch(268);
+  EXPECT_EQ(processes_.calls.size(), 2u);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
 TEST_F(CommandTable, AcceleratorsOfTheInteractiveTable) {

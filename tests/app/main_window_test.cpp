@@ -38,10 +38,15 @@ TEST_F(MainWindow, DontAgreeAtStartEndsTheProgramBeforeItIsUsed) {
   EXPECT_EQ(PreferenceLines()[0], "0");
 }
 
-TEST_F(MainWindow, AboutThenDontAgreeClearsTheAgreementAndExits) {
+TEST_F(MainWindow, AboutClosedKeepsTheProgramAndDontAgreeClearsTheAgreementAndExits) {
   WriteAgreedDefaults();
   auto w = MakeWindow();
   ui_->ExpectBox("About", "TARNEL", platform::IDOK);
+  w->Dispatch(221);
+  EXPECT_FALSE(platform::QuitRequested());
+  EXPECT_EQ(PreferenceLines()[0], "1");
+  // Escape or the title bar closes the box and nothing else.
+  ui_->ExpectBox("About", "TARNEL", platform::kDialogDismissed);
   w->Dispatch(221);
   EXPECT_FALSE(platform::QuitRequested());
   EXPECT_EQ(PreferenceLines()[0], "1");

@@ -123,7 +123,7 @@ TEST_F(QtWindow, AcceleratorsComeBeforeMnemonicsAndF1GivesContextHelp) {
   Drain();
   EXPECT_TRUE(ui_->transcript.empty());  // Copy Screenshot shows nothing
   ui_->lenient = false;
-  ui_->ExpectBox("HELP", "Connect?", platform::IDNO);
+  ui_->ExpectBox("HELP", "Open it?", platform::IDNO);
   frame.SimulateMenuF1(200);
   Drain();
   EXPECT_TRUE(ui_->AllConsumed());
@@ -220,7 +220,7 @@ TEST_F(QtWindow, F1PressedInAnOpenMenuAsksForHelpInsteadOfLoading) {
   data->popup(frame.mapToGlobal(QPoint(0, 0)));
   Drain();
   data->setActiveAction(load);
-  ui_->ExpectBox("HELP", "Connect?", platform::IDNO);
+  ui_->ExpectBox("HELP", "Open it?", platform::IDNO);
   QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
   QApplication::sendEvent(data, &f1);
   Drain();

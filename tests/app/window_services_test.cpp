@@ -26,6 +26,15 @@ TEST_F(WindowServices, LastDataFolderKeepsDriveAndFoldersOfTheChosenFile) {
   LoadLastDataDirectory(*w, folder);
   EXPECT_EQ(folder, deep.substr(0, deep.size() - 5));
 
+  // The folder of a several-file selection comes without its separator;
+  // the dialog still opens in it, also from a file that stored it bare.
+  SaveLastDataDirectory(*w, dir_.string());
+  LoadLastDataDirectory(*w, folder);
+  EXPECT_EQ(folder, dir_.string() + "/");
+  std::ofstream(LastFolderIniPath(), std::ios::trunc) << dir_.string();
+  LoadLastDataDirectory(*w, folder);
+  EXPECT_EQ(folder, dir_.string() + "/");
+
   std::filesystem::remove(LastFolderIniPath());
   folder = "kept";
   LoadLastDataDirectory(*w, folder);

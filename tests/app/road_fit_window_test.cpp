@@ -1,0 +1,176 @@
+// A c(s) analysis in the desktop window as a user drives it: the picture
+// after Fit, the report's numbers, and a Fit stopped by a key press.
+// The program's headers come first: Qt's keyword macros must not reach them.
+#include "road_support.h"
+
+#include <QApplication>
+#include <QImage>
+#include <cmath>
+#include <cstdlib>
+
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_report.h"
+#include "numerics/statistics.h"
+#include "platform/input_events.h"
+#include "platform/qt/frame_window.h"
+#include "platform/qt/qt_app.h"
+#include "plot/cwinplot.h"
+#include "plot/distribution_plot.h"
+#include "plot/plot_window_set.h"
+#include "plot/residual_bitmap.h"
+
+// The scan set has a member of that name.
+#undef signals
+
+namespace {
+
+void Drain() {
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+class RoadFitWindow : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    platform::qt::EnsureApplication(argc, argv);
+    platform::qt::InstallDesktop();
+  }
+  void TearDown() override {
+    platform::SetEventPump({});
+    platform::ClearInput();
+    platform::StopFlag() = false;
+    window_.reset();
+    FreeDistributionArrays();
+    gModelSelectorFlags = ModelSelectorFlags{};
+    platform::SetFrameWindowFactory({});
+    RoadTest::TearDown();
+  }
+  platform::qt::QtFrameWindow& Qt() { return dynamic_cast<platform::qt::QtFrameWindow&>(Window().Frame()); }
+
+  // Six scans loaded, c(s) chosen with s 1..10 and the frictional ratio
+  // fitted, shown in a window of the plots' own size.
+  void ContinuousAnalysis() {
+    const auto paths = WriteRun(".ra1", 6);
+    std::vector<std::string> names;
+    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+    Window();
+    Qt().Resize(1400, 1000);
+    Qt().Show();
+    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    gFitEngineState.fitTINoise = 0;
+    Window().Dispatch(275);
+    forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
+                   {{405, "40"}, {406, "1"}, {407, "10"}, {435, "5.9500"}, {437, "7.1800"}},
+                   {{431, 0}, {455, 0}, {434, 0}, {436, 0}, {416, 1}}});
+    Window().Dispatch(212);
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+    Window().Dispatch(213);
+    Drain();
+  }
+
+  // Pixels that are not white inside a plot's rectangle of the canvas.
+  int Inked(const CWINPlot* p) {
+    const QImage& image = Qt().Canvas().Image();
+    int n = 0;
+    if (!p) return 0;
+    for (int y = std::max(p->plotTop, 0); y < std::min(p->plotBottom, image.height()); ++y)
+      for (int x = std::max(p->plotLeft, 0); x < std::min(p->plotRight, image.width()); ++x)
+        if ((image.pixel(x, y) & 0xffffff) != 0xffffff) ++n;
+    return n;
+  }
+
+  // The rmsd printed in the report's third line.
+  static double ReportedRmsd() {
+    const std::string& line = LastFitInfoLines().line[3];
+    EXPECT_EQ(line.rfind("rmsd=", 0), 0u) << line;
+    return std::atof(line.c_str() + 5);
+  }
+};
+
+TEST_F(RoadFitWindow, PlotsStayAfterAFitThatAPaintRequestInterrupted) {
+  ContinuousAnalysis();
+  const PlotWindowSet& w = CurrentPlotWindows();
+  ASSERT_GT(Inked(w.dataPlot), 500);
+  // The window is uncovered while the fit computes: a paint request
+  // arrives and Qt gets to handle it.
+  int pumps = 0;
+  platform::SetEventPump([&] {
+    if (++pumps == 2) Qt().Invalidate(true);
+    QCoreApplication::processEvents();
+  });
+  Window().Dispatch(215);
+  platform::SetEventPump({});
+  Drain();
+  EXPECT_GT(pumps, 2);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_GT(Inked(w.dataPlot), 500);
+  EXPECT_GT(Inked(w.residualPlot), 200);
+  EXPECT_GT(Inked(DistributionPlotWindow().Plot()), 200);
+  // The report tells the rmsd of the model that is shown.
+  const double reported = ReportedRmsd();
+  EXPECT_GT(reported, 0.0);
+  EXPECT_NEAR(reported, CalcRmsd(), 5e-7);
+  Qt().Resize(1200, 900);
+  Drain();
+  EXPECT_NEAR(ReportedRmsd(), reported, 5e-7);
+}
+
+TEST_F(RoadFitWindow, AFitStoppedByAKeyReportsTheStateItShows) {
+  ContinuousAnalysis();
+  const float runRmsd = CalcRmsd();
+  // The user presses a key while the third evaluation computes.
+  platform::SetEventPump([&] {
+    if (gFitEngineState.evaluationsThisRun >= 5 && !platform::KeyDownPending()) {
+      platform::PostKeyDown('x');
+      platform::SetEventPump({});
+    }
+  });
+  ui_->lenient = true;
+  Window().Dispatch(215);
+  Drain();
+  const double reported = ReportedRmsd();
+  EXPECT_TRUE(std::isfinite(reported));
+  EXPECT_GT(reported, 0.0);
+  EXPECT_NEAR(reported, CalcRmsd(), 5e-7);
+  EXPECT_LE(reported, runRmsd * 1.0001);
+  const ContiSettings& cs = Conti();
+  float largest = 0;
+  for (int i = 1; i <= cs.gridSize; ++i) largest = std::max(largest, cs.distribution[i]);
+  EXPECT_GT(largest, 0.0f);
+}
+
+TEST_F(RoadFitWindow, TheReportCarriesTheRunsTestAndTheHistogramOfTheResiduals) {
+  ContinuousAnalysis();
+  // A model that alternates around the data of one scan, point by point:
+  // every point starts a new run. With N = 10 points, n+ = n- = 5:
+  // mu = 6, sigma^2 = 50 (50 - 10) / (100 * 9), Z = |10 - 6 + 0.5| / sigma.
+  ScanSet& s = CurrentScanSet();
+  auto report = [&] {
+    WindowFlags().FitInfoPending = true;
+    Qt().Invalidate(true);
+    Drain();
+    return LastFitInfoLines().line[12];
+  };
+  for (int i = 1; i <= s.count; ++i)
+    for (int k = 1; k <= s.points[i]; ++k) s.model[i][k] = s.signals[i][k] + (k % 2 ? 0.01f : -0.01f);
+  // Residuals in two spikes at +-rmsd are far from a Gaussian histogram.
+  std::string line = report();
+  EXPECT_EQ(line.find("Residuals Histogram H = 0.0%"), std::string::npos) << line;
+  EXPECT_EQ(line.find("Runs test Z (#stddev) = 0.00"), std::string::npos) << line;
+  for (int i = 1; i <= s.count; ++i) {
+    s.firstFitPoint[i] = 10;
+    s.lastFitPoint[i] = i == 1 ? 19 : 9;
+  }
+  line = report();
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "Runs test Z (#stddev) = %.2f, ", 4.5 / std::sqrt(2000.0 / 900.0));
+  EXPECT_EQ(line.rfind(expected, 0), 0u) << line;
+}
+
+}  // namespace
