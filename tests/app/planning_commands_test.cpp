@@ -115,6 +115,18 @@ TEST_F(Planning, DialogShowsTheRecordAndTakesTheEntries) {
   EXPECT_EQ(p.initialRpm, 9000);
   EXPECT_TRUE(p.profileParameters.empty());
 
+  // Entries left as shown keep what the rounded text would lose.
+  p.targetRmsd = 5e-5f;
+  Accept({});
+  ASSERT_TRUE(RunTimeToEQPBox(Window()));
+  EXPECT_EQ(forms_.seen.back().Find(617)->text, "0.0000");
+  EXPECT_EQ(forms_.seen.back().Find(643)->text, "8.33");
+  EXPECT_EQ(p.targetRmsd, 5e-5f);
+  EXPECT_EQ(p.overspeedTime, 30000.0f);
+  Accept({{643, "10"}});
+  ASSERT_TRUE(RunTimeToEQPBox(Window()));
+  EXPECT_EQ(p.overspeedTime, 36000.0f);
+
   // Cancel keeps everything.
   forms_.Expect({"", {{639, "30000"}}, {}, false});
   EXPECT_FALSE(RunTimeToEQPBox(Window()));
