@@ -110,11 +110,11 @@ TEST_F(ParameterFile, NumbersTakeTheirLeadingNumericPart) {
   std::string body = RequiredElements();
   body.replace(body.find("<ScanInterval>1<"), 16, "<ScanInterval>2.9<");
   body.replace(body.find("<FirstScan>1<"), 13, "<FirstScan>abc<");
-  ASSERT_TRUE(Read(Wrap(body + "<Smax> 12.5S</Smax>\n<Resolution>-3.7</Resolution>\n")));
+  ASSERT_TRUE(Read(Wrap(body + "<Smax> 12.5S</Smax>\n<Resolution>37.9</Resolution>\n")));
   EXPECT_EQ(record.ScanInterval, 2);
   EXPECT_EQ(record.FirstScan, 0);
   EXPECT_FLOAT_EQ(record.Smax, 12.5f);
-  EXPECT_EQ(record.Resolution, -3);
+  EXPECT_EQ(record.Resolution, 37);
 }
 
 TEST_F(ParameterFile, TheRightSpellingOfFittingAlgorithmWins) {
@@ -218,15 +218,18 @@ TEST_F(ParameterFile, AMissingFileIsRejected) {
 
 TEST_F(ParameterFile, ScanPathsFollowTheNumbering) {
   CIniCustomPars r;
-  std::strcpy(r.DataDirectory, "C:\\data");
+  std::strcpy(r.DataDirectory, "/runs/data");
   std::strcpy(r.Channel, "RA1");
   r.FirstScan = 1;
   r.LastScan = 10;
   r.ScanInterval = 3;
   EXPECT_EQ(AutomationScanPaths(r),
-            (std::vector<std::string>{"C:\\data\\00001.RA1", "C:\\data\\00004.RA1",
-                                      "C:\\data\\00007.RA1", "C:\\data\\00010.RA1"}));
+            (std::vector<std::string>{"/runs/data/00001.RA1", "/runs/data/00004.RA1",
+                                      "/runs/data/00007.RA1", "/runs/data/00010.RA1"}));
   std::strcpy(r.Channel, ".RA1");
+  EXPECT_EQ(AutomationScanPaths(r).front(), "/runs/data/00001.RA1");
+  // A folder written with its own separator keeps it.
+  std::strcpy(r.DataDirectory, "C:\\data\\");
   EXPECT_EQ(AutomationScanPaths(r).front(), "C:\\data\\00001.RA1");
   std::strcpy(r.DataDirectory, "/data/");
   r.FirstScan = 99999;
@@ -237,7 +240,8 @@ TEST_F(ParameterFile, ScanPathsFollowTheNumbering) {
   // Unusable ranges: a single scan, non-positive numbers, a missing channel.
   struct Range {
     int first, last, interval;
-  } unusable[] = {{5, 5, 1}, {0, 10, 1}, {1, 10, 0}, {10, 1, 1}, {-1, 3, 1}};
+  } unusable[] = {{5, 5, 1}, {0, 10, 1}, {1, 10, 0}, {10, 1, 1}, {-1, 3, 1},
+                  {1, 2147483647, 1}, {1, 1001, 1}};  // more scans than a set holds
   for (const Range& u : unusable) {
     r.FirstScan = u.first;
     r.LastScan = u.last;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "distributions/integrate_distribution.h"
@@ -146,8 +147,8 @@ class RangesFromFile : public TwoPeakDistribution {
     std::filesystem::create_directories(dir_);
     savedPointer_ = platform::ProgramPaths.IntegrationRangesPath[0];
     platform::ProgramPaths.IntegrationRangesPath[0] = (dir_ / "integratrangefile.txt").string();
-    savedFolder_ = CurrentScanSet().dataFolder;
-    CurrentScanSet().dataFolder = dir_.string();
+    savedFolder_ = CurrentDataPaths().dataFolder;
+    CurrentDataPaths().dataFolder = dir_.string();
     ui_.lenient = true;
     platform::SetProcesses(&processes_);
     platform::SetClipboard(&clipboard_);
@@ -157,7 +158,7 @@ class RangesFromFile : public TwoPeakDistribution {
     platform::SetProcesses(nullptr);
     platform::SetClipboard(nullptr);
     platform::ProgramPaths.IntegrationRangesPath[0] = savedPointer_;
-    CurrentScanSet().dataFolder = savedFolder_;
+    CurrentDataPaths().dataFolder = savedFolder_;
     IntegrationRanges() = IntegrationRangesState{};
     TwoPeakDistribution::TearDown();
   }
@@ -259,7 +260,7 @@ TEST_F(RangesFromFile, BadFilesAreRefusedWithTheirMessages) {
 TEST_F(RangesFromFile, AnUnwritableDataFolderIsReportedAndNothingElseHappens) {
   WriteRanges("2 4\n");
   EXPECT_FALSE(IntegrateRangesFromFile(false));
-  CurrentScanSet().dataFolder = (dir_ / "missing" / "folder").string();
+  CurrentDataPaths().dataFolder = (dir_ / "missing" / "folder").string();
   EXPECT_FALSE(IntegrateRangesFromFile(true));
   ASSERT_EQ(ui_.transcript.size(), 1u);
   EXPECT_EQ(ui_.transcript[0].caption, "ERROR");
