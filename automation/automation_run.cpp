@@ -163,7 +163,14 @@ void ConnectLoadTargetsToModelRecords() {
   t.riNoiseFitted = &mp.riNoiseFit;
   for (int k = 1; k <= 4; ++k) t.speciesArrays[k] = &mp.speciesArrays[k];
   t.smaxParameter = &pv.P[mp.componentCount + 1];
+  t.meniscusFit = &mp.meniscusFit;
+  t.bottomFit = &mp.bottomFit;
+  t.baselineFit = &mp.baselineFit;
+  t.meniscusFitFlag = &pv.F[13];
+  t.bottomFitFlag = &pv.F[14];
+  t.baselineFitFlag = &pv.F[15];
   t.temperature = &gSolutionConditions.temperature;
+  t.viscosity = &gSolutionConditions.viscosity;
   t.tiNoiseFitted = &gFitEngineState.fitTINoise;
   t.fitStopFlag = &gFitEngineState.stopRequested;
   t.timesFromW2t = &LammSettings().timesFromW2t;

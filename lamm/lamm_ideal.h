@@ -241,8 +241,9 @@ class CLammIdeal {
   void StepFromBothEnds(const double* lo, const double* di, const double* up, const double* x,
                         double* c, int n) const;
 
-  // Concentration-dependent path (lamm_conc_dependent.cpp).
-  void SolveConcDependent();
+  // Concentration-dependent path (lamm_conc_dependent.cpp); CLammNonIdeal
+  // runs its own.
+  virtual void SolveConcDependent();
 
   // Moving-frame path.
   void SolveMovingFrame();
@@ -448,6 +449,7 @@ class CLammIdeal {
   std::unique_ptr<double[]> compConc_, compS_, compD_, compWeight_;
   double nonIdealFurther_[8] = {};
   ConcDependentModel cdModel_;
+  bool positiveSOnly_ = false;  // the path also refuses s <= 0
   bool inhomogeneous_ = false, staticGradient_ = false, twoEnds_ = false;
   double compressibility_ = 0;
   float gradientVbar_ = 0, solventRef_[4] = {0.99823f, 0.001f, 1.0f, 0.7287f};

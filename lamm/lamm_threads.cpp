@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_nonideal.h"
 #include "numerics/error_box.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
@@ -183,23 +184,34 @@ int MultiThreadCLammIdeal::Run(CLammIdeal& solver) {
                     "\nstarting new debugging session for Lamm equation #%d (s = %.4f S, D = %.3f F)",
                     k, s_[k], D_[k] * 1e7);
       DebugLog(line);
-      solver.CopySettings(*template_);
-      solver.SetWorker(true, k, index_);
-      solver.SetSpeciesAndOutput(s_[k], D_[k], results_[k], grid_, gridLength_, perScanRadii_,
-                                 perScanCounts_);
-      solver.SetSolventAndComputeFrictionalRatio(template_->Temperature(),
-                                                 vbar_ ? vbar_[k] : template_->Vbar(),
-                                                 template_->Density(), template_->Viscosity());
+      // A nonideal species gets a fresh copy of the template (its ctot field
+      // is shared read-only); an ideal one reuses the thread's solver.
+      std::unique_ptr<CLammNonIdeal> own;
+      CLammIdeal* L = &solver;
+      const auto* nonidealTemplate = nonideal_ ? dynamic_cast<const CLammNonIdeal*>(template_) : nullptr;
+      if (nonidealTemplate) {
+        own = std::make_unique<CLammNonIdeal>();
+        own->CopyConstruct(*nonidealTemplate);
+        L = own.get();
+      } else {
+        solver.CopySettings(*template_);
+      }
+      L->SetWorker(true, k, index_);
+      L->SetSpeciesAndOutput(s_[k], D_[k], results_[k], grid_, gridLength_, perScanRadii_,
+                             perScanCounts_);
+      L->SetSolventAndComputeFrictionalRatio(template_->Temperature(),
+                                             vbar_ ? vbar_[k] : template_->Vbar(),
+                                             template_->Density(), template_->Viscosity());
       if (initialCount_ > 0 && initialRadii_ && initialValues_)
-        solver.LoadInitialDistribution(initialCount_, initialRadii_, initialValues_[k]);
-      const int code = solver.CheckAndRun();
+        L->LoadInitialDistribution(initialCount_, initialRadii_, initialValues_[k]);
+      const int code = L->CheckAndRun();
       if (code > 0) {
         if (errorCodes_) errorCodes_[index_] = code;
         if (failingSpecies_) failingSpecies_[index_] = k;
         platform::StopFlag() = true;
         failed = true;
       }
-      if (solver.AbortRequested()) platform::StopFlag() = true;
+      if (L->AbortRequested()) platform::StopFlag() = true;
       DebugLog(" -> OK");
     }
   }
@@ -216,7 +228,13 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
   const int count = platform::CapWorkerThreads(LammThreadCount());
   std::vector<int> errorCodes(count + 1, 0), failing(count + 1, 0);
   std::vector<std::unique_ptr<MultiThreadCLammIdeal>> workers;
-  for (int i = 0; i <= count; ++i) workers.push_back(std::make_unique<MultiThreadCLammIdeal>());
+  const bool nonideal = dynamic_cast<const CLammNonIdeal*>(templ) != nullptr;
+  for (int i = 0; i <= count; ++i) {
+    if (nonideal)
+      workers.push_back(std::make_unique<MultiThreadCLammNonIdeal>());
+    else
+      workers.push_back(std::make_unique<MultiThreadCLammIdeal>());
+  }
   for (int i = 1; i <= count; ++i) {
     workers[i]->SetThreadIndex(i);
     workers[i]->SetWorkerCount(count);
