@@ -9,6 +9,7 @@
 
 #include "app/integration_range.h"
 #include "app/parameter_preferences.h"
+#include "app/peak_labels.h"
 #include "app/program_options.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -269,6 +270,7 @@ void TXLAWindow::CmIntegrateDistribution() {
     LeaveRangeSelection(*this);
     return;
   }
+  if (PeakLabels().count > 0) DeletePeakLabels(*this);
   if (Options().IntegrationRangesFromFile) {
     IntegrateRangesFromFile(true);
     return;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/distribution_commands.h"
+#include "app/peak_labels.h"
 #include "app/pointer_hit_tests.h"
 #include "app_fixture.h"
 #include "data/scan_loading.h"
@@ -16,6 +17,7 @@
 #include "plot/cwinplot.h"
 #include "plot/distribution_plot.h"
 #include "plot/plot_window_set.h"
+#include "plot/screen_button.h"
 #include "platform/clipboard.h"
 #include "platform/program_paths.h"
 
@@ -191,6 +193,29 @@ TEST_F(DistributionCommands, SelectionModesOfTheRescaleAndIntegrateCommands) {
   EXPECT_TRUE(RangeSelection().active && RangeSelection().forIntegration);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_TRUE(ui_->AllConsumed());
+}
+
+TEST_F(DistributionCommands, IntegrationRemovesThePeakLabels) {
+  PeakLabelTable& t = PeakLabels();
+  t.labelsShown = true;
+  DeletePeakLabels(W());  // none there: only the switch goes
+  EXPECT_FALSE(t.labelsShown);
+  t.count = 3;
+  t.labelsShown = true;
+  for (int k : {1, 3}) {
+    t.slots[k].label = std::make_unique<CScreenButton>();
+    t.slots[k].sw = 2.5f * k;
+    t.slots[k].index = 10 * k;
+  }
+  t.slots[2].fraction = 0.00005f;  // a slot without a label
+  W().Dispatch(456);
+  EXPECT_EQ(t.count, 0);
+  EXPECT_FALSE(t.labelsShown);
+  for (int k = 1; k <= PeakLabelTable::kSlots; ++k) {
+    EXPECT_EQ(t.slots[k].label, nullptr) << k;
+    EXPECT_EQ(t.slots[k].sw + t.slots[k].fraction + t.slots[k].index, 0.0f) << k;
+  }
+  EXPECT_TRUE(RangeSelection().active);
 }
 
 TEST_F(DistributionCommands, TransformToStandardConditionsOnceUntilTheNextRun) {
