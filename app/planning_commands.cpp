@@ -204,36 +204,42 @@ bool TimeToEqDialogCanClose(const FormDialog& d) {
   return false;
 }
 
-void ReadTimeToEqDialog(const FormDialog& d, TimeToEqParams& p) {
-  p.finalRpm = Value(d, 639);
-  p.bottom = Value(d, 628);
-  p.meniscus = MeniscusEntry(Value(d, 627), p.bottom);
-  p.historyDuration = Value(d, 421);
-  p.rightLimit = Value(d, 616);
-  p.initialStep = Value(d, 407);
-  p.temperature = Value(d, 629);
-  p.density = Value(d, 834);
-  p.viscosity = Value(d, 835) * 0.1f;
+void ReadTimeToEqDialog(const FormDialog& d, const FormDialog& shown, TimeToEqParams& p) {
+  // An entry left as shown keeps the stored value: the shown text is rounded
+  // (8.33 h for 30000 s, 0.0000 for a target of 5e-5).
+  auto take = [&](int id, float& field, float scale = 1.0f) {
+    if (Text(d, id) != Text(shown, id)) field = Value(d, id) * scale;
+  };
+  take(639, p.finalRpm);
+  take(628, p.bottom);
+  if (Text(d, 627) != Text(shown, 627) || Text(d, 628) != Text(shown, 628))
+    p.meniscus = MeniscusEntry(Value(d, 627), p.bottom);
+  take(421, p.historyDuration);
+  take(616, p.rightLimit);
+  take(407, p.initialStep);
+  take(629, p.temperature);
+  take(834, p.density);
+  take(835, p.viscosity, 0.1f);
   p.continueHistory = On(d, 924);
   if (On(d, 832)) {
     p.continueHistory = 0;
-    p.initialRpm = Value(d, 612);
+    take(612, p.initialRpm);
   }
-  p.s1 = Value(d, 412);
-  p.M1 = Value(d, 428);
-  p.vbar1 = Value(d, 426);
-  p.ff01 = Value(d, 413);
+  take(412, p.s1);
+  take(428, p.M1);
+  take(426, p.vbar1);
+  take(413, p.ff01);
   p.species1ByFf0 = !On(d, 621);
   p.secondSpecies = On(d, 615);
-  p.fraction2 = Value(d, 406);
-  p.s2 = Value(d, 405);
-  p.M2 = Value(d, 414);
+  take(406, p.fraction2);
+  take(405, p.s2);
+  take(414, p.M2);
   p.vbar2 = p.vbar1;
-  p.ff02 = Value(d, 427);
+  take(427, p.ff02);
   p.species2ByFf0 = !On(d, 624);
-  p.maxOverconcentration = Value(d, 614);
-  p.targetRmsd = Value(d, 617);
-  p.overspeedTime = Value(d, 643) * 3600.0f;
+  take(614, p.maxOverconcentration);
+  take(617, p.targetRmsd);
+  take(643, p.overspeedTime, 3600.0f);
   const auto parameters = static_cast<std::int32_t>(std::floor(Value(d, 619)));
   if (parameters != p.parameterCount) p.profileParameters.clear();
   p.parameterCount = parameters;
@@ -250,8 +256,9 @@ bool RunTimeToEQPBox(TXLAWindow& window) {
   (void)window;
   TimeToEqParams& p = CurrentTimeToEqParams();
   FormDialog d = TimeToEqDialog(p);
+  const FormDialog shown = d;
   if (!RunFormDialog(d)) return false;
-  ReadTimeToEqDialog(d, p);
+  ReadTimeToEqDialog(d, shown, p);
   SaveTimeToEqPreferences(p, platform::ProgramPaths.SimAppEqParamsIniPath);
   return true;
 }

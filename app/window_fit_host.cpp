@@ -119,6 +119,7 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.vbar = gSolutionConditions.vbar;
   c.discreteS = cs.discreteS;
   c.discreteM = cs.discreteM;
+  c.hybridDiscreteOff = cs.hybridDiscrete == 0;
   FillNonidealReportInputs(in);
 }
 

@@ -163,7 +163,14 @@ void ConnectLoadTargetsToModelRecords() {
   t.riNoiseFitted = &mp.riNoiseFit;
   for (int k = 1; k <= 4; ++k) t.speciesArrays[k] = &mp.speciesArrays[k];
   t.smaxParameter = &pv.P[mp.componentCount + 1];
+  t.meniscusFit = &mp.meniscusFit;
+  t.bottomFit = &mp.bottomFit;
+  t.baselineFit = &mp.baselineFit;
+  t.meniscusFitFlag = &pv.F[13];
+  t.bottomFitFlag = &pv.F[14];
+  t.baselineFitFlag = &pv.F[15];
   t.temperature = &gSolutionConditions.temperature;
+  t.viscosity = &gSolutionConditions.viscosity;
   t.tiNoiseFitted = &gFitEngineState.fitTINoise;
   t.fitStopFlag = &gFitEngineState.stopRequested;
   t.timesFromW2t = &LammSettings().timesFromW2t;
@@ -595,6 +602,9 @@ void FinishAutomation(IAutomationWindow& window, bool exitAfter) {
       if (!(c.sValues && c.distribution && c.gridSize > 0))
         RecordAutomationFailure(kAutomationStepFailed, "distribution",
                                 "no distribution was computed");
+      // The rmsd the summary gives is that of the state reached, whatever
+      // step ran last or failed.
+      if (CurrentScanSet().count > 0) CalcRmsd();
       std::string failures;
       g_step = "result files";
       if (WriteAutomationResultFiles(r, shot, &failures))

@@ -125,16 +125,7 @@ void FinishScan(int i, const std::string& path) {
     const double omega = r.rpm * kRadPerRpm;
     r.timeRead = r.w2t / (omega * omega);
   }
-  s.model[i] = CopyOf(nullptr, n);
-  s.model2[i] = CopyOf(nullptr, n);
-  s.residuals[i] = CopyOf(s.signals[i], n);
-  s.radiusVec[i] = View(s.radii[i], n);
-  s.signalVec[i] = View(s.signals[i], n);
-  s.modelVec[i] = View(s.model[i], n);
-  s.residualVec[i] = View(s.residuals[i], n);
-  s.dataCurve[i] = new CCurve(s.radiusVec[i], s.signalVec[i]);
-  s.modelCurve[i] = new CCurve(s.radiusVec[i], s.modelVec[i]);
-  s.residualCurve[i] = new CCurve(s.radiusVec[i], s.residualVec[i]);
+  AttachScanArraysAndViews(i);
   if (flags.intensity && s.signals2[i]) {
     s.signal2Vec[i] = View(s.signals2[i], n);
     s.signal2Curve[i] = new CCurve(s.radiusVec[i], s.signal2Vec[i]);
@@ -361,6 +352,32 @@ std::string MakeSelection(const std::string& folder, const std::vector<std::stri
   std::string out = folder + '\0';
   for (const std::string& n : names) out += n + '\0';
   return out + '\0';
+}
+
+void AttachScanArraysAndViews(int i) {
+  ScanSet& s = CurrentScanSet();
+  const int n = s.points[i];
+  s.model[i] = CopyOf(nullptr, n);
+  s.model2[i] = CopyOf(nullptr, n);
+  s.residuals[i] = CopyOf(s.signals[i], n);
+  s.radiusVec[i] = View(s.radii[i], n);
+  s.signalVec[i] = View(s.signals[i], n);
+  s.modelVec[i] = View(s.model[i], n);
+  s.residualVec[i] = View(s.residuals[i], n);
+  s.dataCurve[i] = new CCurve(s.radiusVec[i], s.signalVec[i]);
+  s.modelCurve[i] = new CCurve(s.radiusVec[i], s.modelVec[i]);
+  s.residualCurve[i] = new CCurve(s.radiusVec[i], s.residualVec[i]);
+}
+
+std::vector<std::string> SelectionPaths(const std::string& selection) {
+  const ParsedSelection sel = ParseSelection(selection);
+  std::vector<std::string> paths;
+  if (!sel.several) {
+    if (!sel.first.empty()) paths.push_back(sel.first);
+    return paths;
+  }
+  for (const std::string& n : sel.names) paths.push_back(platform::Combine(sel.folder, n));
+  return paths;
 }
 
 std::string ScanFilePath(int i) {

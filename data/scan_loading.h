@@ -31,6 +31,12 @@ LoadedDataPaths& CurrentDataPaths();
 // every string NUL-terminated; for one file its full path.
 std::string MakeSelection(const std::string& folder, const std::vector<std::string>& names);
 
+// The full paths of a selection, in its order.
+std::vector<std::string> SelectionPaths(const std::string& selection);
+// Model, second model and residual arrays of the read scan i (the residuals
+// start as the signals) and the views and curves over its arrays.
+void AttachScanArraysAndViews(int i);
+
 // Each returns true when the set was loaded.
 bool LoadAllData(const std::string& selection);
 bool LoadListedScans();

@@ -280,8 +280,10 @@ bool CApproachToEqSim::SetInitialCondition(float initialRpm, const CRotorSpeedPr
     history = std::make_unique<CRotorSpeedProfile>();
     if (historyProfile && historyProfile->multiStep && historyProfile->stepCount > 0)
       history->CopyFrom(*historyProfile);
-    for (int k = 1; k <= nSpecies; ++k)
+    for (int k = 1; k <= nSpecies; ++k) {
       initial[static_cast<size_t>(k)] = SimulateHistory(1.0f, sValue[k], dValue[k]);
+      if (errorCode > 0) return false;  // reported; no profile to start from
+    }
   }
   hasInitialCondition = true;
   return true;

@@ -225,6 +225,17 @@ TEST(ApproachToEqSim, ContinuedHistoryStartsWhereTheScansLeftOff) {
   ASSERT_TRUE(rest.Run());
   rest.ComputeDistanceToEq(1e-3f, 1e-3f);
   for (int i = 1; i <= 4; ++i) EXPECT_LT(sim.rmsDev[i], 0.5f * rest.rmsDev[i]) << i;
+
+  // A history the solver refuses (a step to 0 rpm) leaves no start.
+  platform::ScriptedUserInterface ui;
+  ui.lenient = true;
+  platform::ScopedUI scope(ui);
+  CRotorSpeedProfile broken;
+  const float t[] = {0, 0, 3600}, v[] = {0, 12000, 0}, a[] = {0, 280, 0};
+  broken.SetSteps(2, t, v, a);
+  EXPECT_FALSE(sim.SetInitialCondition(0, &broken, 7200, 0, scans));
+  EXPECT_GT(sim.errorCode, 0);
+  platform::StopFlag() = false;
 }
 
 TEST(ApproachToEqSim, ApproachAgreesWithAnIndependentSolution) {
