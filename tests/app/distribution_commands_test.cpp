@@ -218,6 +218,17 @@ TEST_F(DistributionCommands, IntegrationRemovesThePeakLabels) {
   EXPECT_TRUE(RangeSelection().active);
 }
 
+TEST_F(DistributionCommands, RunningIntegralAndTheMassAxis) {
+  W().Dispatch(460);
+  // G(s) from 0 at the first point up to the whole trapezoid integral.
+  EXPECT_EQ(Conti().distribution[1], 0.0f);
+  EXPECT_NEAR(Conti().distribution[40] - Conti().distribution[20], 0.751273, 1e-5);  // 2 .. 4 S
+  EXPECT_NEAR(Conti().distribution[150], 1.378646, 1e-5);
+  W().Dispatch(589);
+  EXPECT_EQ(Plot()->xLabel, "molar mass [Da]");
+  EXPECT_TRUE(Conti().transformedToCM);
+}
+
 TEST_F(DistributionCommands, TransformToStandardConditionsOnceUntilTheNextRun) {
   const std::vector<float> x0(Conti().sValues, Conti().sValues + 151);
   const std::vector<float> c0(Conti().distribution, Conti().distribution + 151);
