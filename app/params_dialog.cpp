@@ -6,6 +6,7 @@
 
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
+#include "app/nonideal_params.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -614,6 +615,8 @@ void TXLAWindow::CmParameters() {
     ParamsTransfer& buffer = ParamsTransferBuffer();
     FillTransfer(buffer);
     const int templateId = ChooseParamsTemplate();
+    if (templateId == 1101) ShowHinderedSedimentationFields(buffer);
+    if (templateId == 892) ShowNonidealTerms(buffer);
     if (templateId != 0) {
       TParamsBox box(this, templateId, buffer);
       if (!box.Execute()) {
@@ -622,7 +625,9 @@ void TXLAWindow::CmParameters() {
       }
     }
     DialogOpen = false;
+    if (templateId == 892) TakeNonidealTerms(buffer);
     ApplyTransfer(buffer);
+    TakeHardSphereOptions(templateId, buffer);
     if (templateId == 400 && State(buffer, 450)) AskNonideality();
     ModelParams& mp = gModelParams;
     if (!mp.parametersEntered && (mp.meniscusFit || mp.bottomFit)) {

@@ -85,6 +85,29 @@ constexpr Layout kLayout[] = {
     {640, K::Check, "just run a rotor speed params file", 13, 2, 0},
 };
 
+// The edits that show one float of the record: shown = stored x scale,
+// written with format. The meniscus (a radius or a fill volume), the initial
+// speed (read only with its box ticked) and the counts are handled apart.
+struct EditField {
+  int id;
+  const char* format;
+  float TimeToEqParams::*field;
+  float scale = 1.0f;
+};
+using P = TimeToEqParams;
+const EditField kEditFields[] = {
+    {639, "%.0f", &P::finalRpm},   {628, "%.3f", &P::bottom},
+    {421, "%.0f", &P::historyDuration}, {616, "%.3f", &P::rightLimit},
+    {407, "%.3f", &P::initialStep}, {629, "%.0f", &P::temperature},
+    {834, "%.6f", &P::density},    {835, "%.6f", &P::viscosity, 10.0f},
+    {412, "%.3f", &P::s1},         {428, "%.0f", &P::M1},
+    {426, "%.3f", &P::vbar1},      {413, "%.2f", &P::ff01},
+    {406, "%.2f", &P::fraction2},  {405, "%.3f", &P::s2},
+    {414, "%.0f", &P::M2},         {427, "%.2f", &P::ff02},
+    {614, "%.2f", &P::maxOverconcentration}, {617, "%.4f", &P::targetRmsd},
+    {643, "%.2f", &P::overspeedTime, 1.0f / 3600.0f},
+};
+
 std::string Text(const FormDialog& d, int id) {
   const FormControl* c = d.Find(id);
   return c ? c->text : std::string();
@@ -151,30 +174,12 @@ FormDialog TimeToEqDialog(TimeToEqParams& p) {
     c.enabled = l.id != 420;  // species 2 shares the vbar of species 1
     d.controls.push_back(c);
   }
-  Put(d, 639, "%.0f", p.finalRpm);
+  for (const EditField& e : kEditFields) Put(d, e.id, e.format, p.*e.field * e.scale);
   Put(d, 612, "%.0f", p.initialRpm);
-  Put(d, 643, "%.2f", p.overspeedTime / 3600.0);
-  Put(d, 628, "%.3f", p.bottom);
   Put(d, 627, "%.3f", p.meniscus);
-  Put(d, 616, "%.3f", p.rightLimit);
-  Put(d, 426, "%.3f", p.vbar1);
-  Put(d, 629, "%.0f", p.temperature);
-  Put(d, 617, "%.4f", p.targetRmsd);
-  if (FormControl* c = d.Find(619)) c->text = std::to_string(p.parameterCount);
-  Put(d, 614, "%.2f", p.maxOverconcentration);
-  if (FormControl* c = d.Find(618)) c->text = std::to_string(p.repeats);
-  Put(d, 834, "%.6f", p.density);
-  Put(d, 835, "%.6f", 10.0 * p.viscosity);
-  Put(d, 412, "%.3f", p.s1);
-  Put(d, 428, "%.0f", p.M1);
-  Put(d, 413, "%.2f", p.ff01);
-  Put(d, 406, "%.2f", p.fraction2);
-  Put(d, 405, "%.3f", p.s2);
-  Put(d, 414, "%.0f", p.M2);
   Put(d, 420, "%.3f", p.vbar2);
-  Put(d, 427, "%.2f", p.ff02);
-  Put(d, 407, "%.3f", p.initialStep);
-  Put(d, 421, "%.0f", p.historyDuration);
+  if (FormControl* c = d.Find(619)) c->text = std::to_string(p.parameterCount);
+  if (FormControl* c = d.Find(618)) c->text = std::to_string(p.repeats);
   Tick(d, 832, !p.continueHistory);
   Tick(d, 924, p.continueHistory);
   Tick(d, 621, !p.species1ByFf0);
@@ -204,36 +209,24 @@ bool TimeToEqDialogCanClose(const FormDialog& d) {
   return false;
 }
 
-void ReadTimeToEqDialog(const FormDialog& d, TimeToEqParams& p) {
-  p.finalRpm = Value(d, 639);
-  p.bottom = Value(d, 628);
-  p.meniscus = MeniscusEntry(Value(d, 627), p.bottom);
-  p.historyDuration = Value(d, 421);
-  p.rightLimit = Value(d, 616);
-  p.initialStep = Value(d, 407);
-  p.temperature = Value(d, 629);
-  p.density = Value(d, 834);
-  p.viscosity = Value(d, 835) * 0.1f;
+void ReadTimeToEqDialog(const FormDialog& d, const FormDialog& shown, TimeToEqParams& p) {
+  // An entry left as shown keeps the stored value: the shown text is rounded
+  // (8.33 h for 30000 s, 0.0000 for a target of 5e-5).
+  auto take = [&](int id, float& field, float scale = 1.0f) {
+    if (Text(d, id) != Text(shown, id)) field = Value(d, id) * scale;
+  };
+  for (const EditField& e : kEditFields) take(e.id, p.*e.field, 1.0f / e.scale);
+  if (Text(d, 627) != Text(shown, 627) || Text(d, 628) != Text(shown, 628))
+    p.meniscus = MeniscusEntry(Value(d, 627), p.bottom);
   p.continueHistory = On(d, 924);
   if (On(d, 832)) {
     p.continueHistory = 0;
-    p.initialRpm = Value(d, 612);
+    take(612, p.initialRpm);
   }
-  p.s1 = Value(d, 412);
-  p.M1 = Value(d, 428);
-  p.vbar1 = Value(d, 426);
-  p.ff01 = Value(d, 413);
   p.species1ByFf0 = !On(d, 621);
   p.secondSpecies = On(d, 615);
-  p.fraction2 = Value(d, 406);
-  p.s2 = Value(d, 405);
-  p.M2 = Value(d, 414);
   p.vbar2 = p.vbar1;
-  p.ff02 = Value(d, 427);
   p.species2ByFf0 = !On(d, 624);
-  p.maxOverconcentration = Value(d, 614);
-  p.targetRmsd = Value(d, 617);
-  p.overspeedTime = Value(d, 643) * 3600.0f;
   const auto parameters = static_cast<std::int32_t>(std::floor(Value(d, 619)));
   if (parameters != p.parameterCount) p.profileParameters.clear();
   p.parameterCount = parameters;
@@ -250,8 +243,9 @@ bool RunTimeToEQPBox(TXLAWindow& window) {
   (void)window;
   TimeToEqParams& p = CurrentTimeToEqParams();
   FormDialog d = TimeToEqDialog(p);
+  const FormDialog shown = d;
   if (!RunFormDialog(d)) return false;
-  ReadTimeToEqDialog(d, p);
+  ReadTimeToEqDialog(d, shown, p);
   SaveTimeToEqPreferences(p, platform::ProgramPaths.SimAppEqParamsIniPath);
   return true;
 }

@@ -13,8 +13,9 @@ FormDialog TimeToEqDialog(TimeToEqParams& p);
 // The checks of OK: "Invalid Entry" (captioned "Input Error") and false for
 // an entry that is no number or that the planning cannot work with.
 bool TimeToEqDialogCanClose(const FormDialog& entries);
-// Takes the accepted entries into the record and completes the species.
-void ReadTimeToEqDialog(const FormDialog& entries, TimeToEqParams& p);
+// Takes the accepted entries into the record and completes the species;
+// entries still as shown keep the record's value.
+void ReadTimeToEqDialog(const FormDialog& entries, const FormDialog& shown, TimeToEqParams& p);
 // Fills, shows and reads back the dialog; on OK the record is saved to the
 // start-up preference file. False on Cancel (record unchanged).
 bool RunTimeToEQPBox(TXLAWindow& window);

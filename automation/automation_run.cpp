@@ -602,6 +602,9 @@ void FinishAutomation(IAutomationWindow& window, bool exitAfter) {
       if (!(c.sValues && c.distribution && c.gridSize > 0))
         RecordAutomationFailure(kAutomationStepFailed, "distribution",
                                 "no distribution was computed");
+      // The rmsd the summary gives is that of the state reached, whatever
+      // step ran last or failed.
+      if (CurrentScanSet().count > 0) CalcRmsd();
       std::string failures;
       g_step = "result files";
       if (WriteAutomationResultFiles(r, shot, &failures))

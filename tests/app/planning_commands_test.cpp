@@ -10,6 +10,7 @@
 #include "equilibrium/planning/time_to_eq_params.h"
 #include "fit/model_params.h"
 #include "numerics/cvector.h"
+#include "platform/automatic_ui.h"
 #include "platform/program_paths.h"
 #include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
@@ -115,6 +116,18 @@ TEST_F(Planning, DialogShowsTheRecordAndTakesTheEntries) {
   EXPECT_EQ(p.initialRpm, 9000);
   EXPECT_TRUE(p.profileParameters.empty());
 
+  // Entries left as shown keep what the rounded text would lose.
+  p.targetRmsd = 5e-5f;
+  Accept({});
+  ASSERT_TRUE(RunTimeToEQPBox(Window()));
+  EXPECT_EQ(forms_.seen.back().Find(617)->text, "0.0000");
+  EXPECT_EQ(forms_.seen.back().Find(643)->text, "8.33");
+  EXPECT_EQ(p.targetRmsd, 5e-5f);
+  EXPECT_EQ(p.overspeedTime, 30000.0f);
+  Accept({{643, "10"}});
+  ASSERT_TRUE(RunTimeToEQPBox(Window()));
+  EXPECT_EQ(p.overspeedTime, 36000.0f);
+
   // Cancel keeps everything.
   forms_.Expect({"", {{639, "30000"}}, {}, false});
   EXPECT_FALSE(RunTimeToEQPBox(Window()));
@@ -215,4 +228,19 @@ TEST_F(Planning, RotorSpeedEstimateRefusesAndSaysWhatItCannotFind) {
   ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   ASSERT_TRUE(CurrentAdHocPlot().adHocPlot);
   EXPECT_EQ(CurrentAdHocPlot().adHocPlot->curveCount, 6);
+}
+
+TEST_F(Planning, HeadlessEstimateTakesTheOfferedEntriesAndEnds) {
+  // Nobody answers: the offered 0 Da are refused, and the dialog stands as filled.
+  platform::AutomaticUserInterface automatic;
+  platform::ScopedUI scope(automatic);
+  Window().Dispatch(875);
+  EXPECT_FALSE(CurrentAdHocPlot().adHocPlot);
+  const std::vector<std::string> log = automatic.Log();
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back().find("molar masses must be above 0"), std::string::npos) << log.back();
+  formScope_.reset();
+  EXPECT_TRUE(RunTimeToEQPBox(Window()));
+  EXPECT_EQ(CurrentTimeToEqParams().overspeedTime, 30000.0f);
+  EXPECT_NEAR(CurrentTimeToEqParams().D1, 5.755e-7f, 0.001e-7f);
 }

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cstring>
 #include <string>
 
@@ -252,4 +254,42 @@ TEST_F(ParameterFile, ScanPathsFollowTheNumbering) {
   r.LastScan = 3;
   r.Channel[0] = 0;
   EXPECT_TRUE(AutomationScanPaths(r).empty());
+}
+
+TEST_F(ParameterFile, ValuesNoAnalysisCanStartFromAreRefusedByName) {
+  const struct {
+    const char* elements;
+    const char* rejection;
+  } cases[] = {
+      {"<Smin>5</Smin>\n<Smax>5</Smax>\n", "Smin (5) must be below Smax (5)"},
+      {"<Smin>8</Smin>\n<Smax>2</Smax>\n", "Smin (8) must be below Smax (2)"},
+      {"<Smax>inf</Smax>\n", "Smin (0.5) must be below Smax (inf)"},
+      {"<Smin>nan</Smin>\n", "Smin (nan) must be below Smax (10)"},
+      {"<BufferViscosity>0</BufferViscosity>\n", "BufferViscosity (0) must be above 0"},
+      {"<BufferViscosity>-0.01</BufferViscosity>\n", "BufferViscosity (-0.01) must be above 0"},
+      {"<BufferDensity>0</BufferDensity>\n", "BufferDensity (0) must be above 0"},
+      {"<StartingFrictionalRatio>-1</StartingFrictionalRatio>\n",
+       "StartingFrictionalRatio (-1) must be above 0"},
+      {"<Resolution>1</Resolution>\n", "Resolution (1) must be at least 2"},
+      {"<Resolution>-3.7</Resolution>\n", "Resolution (-3) must be at least 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.elements);
+    record = CIniCustomPars{};
+    EXPECT_FALSE(Read(Wrap(RequiredElements() + c.elements)));
+    EXPECT_EQ(record.valid, 0);
+    EXPECT_EQ(record.rejection, c.rejection);
+  }
+  // The smallest usable values pass.
+  record = CIniCustomPars{};
+  EXPECT_TRUE(Read(Wrap(RequiredElements() +
+                        "<Smin>4.99</Smin>\n<Smax>5</Smax>\n<Resolution>2</Resolution>\n"
+                        "<BufferDensity>1e-6</BufferDensity>\n")));
+}
+
+TEST_F(ParameterFile, AFifoIsRefusedWithoutWaitingForAWriter) {
+  const std::string path = (dir / "params.xml").string();
+  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+  EXPECT_FALSE(ReadAutomationParameterFile(record, path));
+  EXPECT_EQ(record.rejection, path + " is not a regular file");
 }
