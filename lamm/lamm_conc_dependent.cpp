@@ -75,13 +75,19 @@ void CConcDependentPath::AssembleNonidealMatrices() {
 
 void CConcDependentPath::AssembleNonidealRHS(const double* s, const double* D, bool closedBottom) {
   const double w2 = W2(L_.rpm_);
+  const double *__restrict B0 = B_[0].data(), *__restrict B1 = B_[1].data(), *__restrict B2 = B_[2].data(),
+                           *__restrict B3 = B_[3].data(), *__restrict B4 = B_[4].data(),
+                           *__restrict B5 = B_[5].data(), *__restrict B6 = B_[6].data();
+  const double *__restrict C0 = C_[0].data(), *__restrict C1 = C_[1].data(), *__restrict C2 = C_[2].data(),
+                           *__restrict C3 = C_[3].data(), *__restrict C4 = C_[4].data(),
+                           *__restrict C5 = C_[5].data(), *__restrict C6 = C_[6].data();
+  double *__restrict lo = Klo_.data(), *__restrict di = Kdi_.data(), *__restrict up = Kup_.data();
   for (int i = 1; i <= N_; ++i) {
     const double sm = s[i - 1], si = s[i], sp = s[i + 1];
     const double Dm = D[i - 1], Di = D[i], Dp = D[i + 1];
-    Klo_[i] = w2 * (sm * C_[0][i] + si * C_[2][i]) - (Dm * B_[0][i] + Di * B_[2][i]);
-    Kdi_[i] = w2 * (sm * C_[1][i] + si * C_[3][i] + sp * C_[5][i]) -
-              (Dm * B_[1][i] + Di * B_[3][i] + Dp * B_[5][i]);
-    Kup_[i] = w2 * (si * C_[4][i] + sp * C_[6][i]) - (Di * B_[4][i] + Dp * B_[6][i]);
+    lo[i] = w2 * (sm * C0[i] + si * C2[i]) - (Dm * B0[i] + Di * B2[i]);
+    di[i] = w2 * (sm * C1[i] + si * C3[i] + sp * C5[i]) - (Dm * B1[i] + Di * B3[i] + Dp * B5[i]);
+    up[i] = w2 * (si * C4[i] + sp * C6[i]) - (Di * B4[i] + Dp * B6[i]);
   }
   Klo_[1] = 0;
   Kup_[N_] = 0;
@@ -97,13 +103,19 @@ void CConcDependentPath::AssembleNonidealRHS(const double* s, const double* D, b
 void CConcDependentPath::NonidealCrankNicolsonMatrices(double dt) {
   dtStored_ = dt;
   const double h = 0.5 * dt;
-  for (int i = 1; i <= N_; ++i) {
-    Llo_[i] = Alo_[i] - h * Klo_[i];
-    Ldi_[i] = Adi_[i] - h * Kdi_[i];
-    Lup_[i] = Aup_[i] - h * Kup_[i];
-    Rlo_[i] = Alo_[i] + h * Klo_[i];
-    Rdi_[i] = Adi_[i] + h * Kdi_[i];
-    Rup_[i] = Aup_[i] + h * Kup_[i];
+  const double* __restrict a[3] = {Alo_.data(), Adi_.data(), Aup_.data()};
+  const double* __restrict k[3] = {Klo_.data(), Kdi_.data(), Kup_.data()};
+  double* __restrict l[3] = {Llo_.data(), Ldi_.data(), Lup_.data()};
+  double* __restrict r[3] = {Rlo_.data(), Rdi_.data(), Rup_.data()};
+  for (int band = 0; band < 3; ++band) {
+    const double* __restrict ab = a[band];
+    const double* __restrict kb = k[band];
+    double* __restrict lb = l[band];
+    double* __restrict rb = r[band];
+    for (int i = 1; i <= N_; ++i) {
+      lb[i] = ab[i] - h * kb[i];
+      rb[i] = ab[i] + h * kb[i];
+    }
   }
 }
 
@@ -115,28 +127,43 @@ bool CConcDependentPath::SolveCrankNicolson(const double* x, double* out, int fi
     if (i < N_) v += Rup_[i] * x[i + 1];
     rhs_[i] = v;
   }
-  // Thomas elimination; the solution goes to rhs_ so that a failed solve
-  // leaves `out` as it was.
-  double p = Ldi_[f];
-  if (p == 0 || !std::isfinite(p)) {
-    if (!L_.inWorker_) ErrorBox("Error 1 in tridag");
+  // Thomas elimination with the pivots p_i = theta_i / theta_(i-1) of the
+  // continuants theta_i = d_i theta_(i-1) - l_i u_(i-1) theta_(i-2): the
+  // recurrence needs no division, so the divisions for 1/p_i leave the
+  // critical path. theta is rescaled by powers of two, which the ratios do
+  // not see. The solution goes to rhs_ so that a failed solve leaves `out`
+  // as it was.
+  auto fail = [&](const char* text) {
+    if (!L_.inWorker_) ErrorBox(text);
     L_.errTridag_ = 1;
     return false;
-  }
-  piv_[f] = 1.0 / p;
-  rhs_[f] *= piv_[f];
+  };
+  double th2 = 1.0, th1 = Ldi_[f];
+  if (th1 == 0 || !std::isfinite(th1)) return fail("Error 1 in tridag");
+  piv_[f] = 1.0 / th1;
+  double y = rhs_[f] * piv_[f];  // kept in a register along both sweeps
+  rhs_[f] = y;
   for (int i = f + 1; i <= N_; ++i) {
+    const double th = Ldi_[i] * th1 - (Llo_[i] * Lup_[i - 1]) * th2;
+    if (th == 0 || !std::isfinite(th)) return fail("Error 2 in tridag");
+    const double piv = th1 / th;
+    piv_[i] = piv;
     gam_[i] = Lup_[i - 1] * piv_[i - 1];
-    p = Ldi_[i] - Llo_[i] * gam_[i];
-    if (p == 0 || !std::isfinite(p)) {
-      if (!L_.inWorker_) ErrorBox("Error 2 in tridag");
-      L_.errTridag_ = 1;
-      return false;
+    y = (rhs_[i] - Llo_[i] * y) * piv;
+    rhs_[i] = y;
+    th2 = th1;
+    th1 = th;
+    const double mag = std::fabs(th);
+    if (mag > 0x1p+500 || mag < 0x1p-500) {
+      const double scale = mag > 1 ? 0x1p-500 : 0x1p+500;
+      th1 *= scale;
+      th2 *= scale;
     }
-    piv_[i] = 1.0 / p;
-    rhs_[i] = (rhs_[i] - Llo_[i] * rhs_[i - 1]) * piv_[i];
   }
-  for (int i = N_ - 1; i >= f; --i) rhs_[i] -= gam_[i + 1] * rhs_[i + 1];
+  for (int i = N_ - 1; i >= f; --i) {
+    y = rhs_[i] - gam_[i + 1] * y;
+    rhs_[i] = y;
+  }
   for (int i = 1; i < f; ++i) out[i] = 0;
   for (int i = f; i <= N_; ++i) out[i] = rhs_[i];
   return true;

@@ -157,10 +157,16 @@ void CLammNonIdeal::UpdateCtotFromMatrix(double t) {
     const double lo = k > 1 ? M.Radius(k - 1, j) : meniscus_;
     levelRadius_[j] = (M.Radius(k, j) - lo) * w + lo;
   }
+  // With the level radii in order (the usual case) the search goes on from
+  // the previous node, the nodes being in order too; it ends where the
+  // walk from the first level would.
+  bool ordered = true;
+  for (int j = 2; j <= M.m && ordered; ++j) ordered = levelRadius_[j] >= levelRadius_[j - 1];
   for (int i = 1; i < active_ && i <= N_; ++i) ctot_[i] = 0;
+  int j = 2;
   for (int i = std::max(active_, 1); i <= N_; ++i) {
     const double r = r_[i];
-    int j = 2;
+    if (!ordered) j = 2;
     while (j <= M.m && levelRadius_[j] <= r) ++j;
     double v;
     if (M.m < 2 || j > M.m)
