@@ -9,7 +9,7 @@
 
 namespace {
 constexpr double kPi = 3.141592653589793;
-constexpr int kMaxForcedSteps = 10;
+constexpr int kMaxForcedSteps = 10;  // more forced steps end the run with a step failure
 constexpr int kPoorStepsToStop = 10;
 constexpr double kPoorStepLength = 30.0;  // s
 constexpr double kSteadyChange = 1e-5;    // relative change still allowed after a steady stop
@@ -21,9 +21,72 @@ double W2(double rpm) {
 }
 }  // namespace
 
+void ConcStepControl::Start(double tolerance, double lower, double aim, double growth, double weight) {
+  tol = tolerance;
+  tolLow = lower;
+  target = aim;
+  g = growth > 0 ? growth : 2.0;
+  w = weight;
+  forced = 0;
+}
+
+double ConcStepControl::Shrink(double err, double dt) {
+  const double e = static_cast<float>(err) == 0 ? 0.0 : target / err * dt;
+  const double b = dt / g;
+  double next = (e - b) * w + b;
+  if (next >= 0.8 * dt && next <= 1.2 * dt) next *= 0.5;
+  next = std::min({next, 10 * dt, dtMax});
+  if (next < 1e-15) {
+    // A step that cannot shrink further counts as forced: a run that keeps
+    // failing at the floor ends with a step failure instead of looping.
+    next = 1e-15;
+    ++forced;
+  }
+  return std::max(next, 0.1 * dt);
+}
+
+double ConcStepControl::Grow(double err, double dt) const {
+  if (err == 0) dt *= 10;
+  if (!(err < tolLow)) return dt;
+  const double e = static_cast<float>(err) == 0 ? 0.0 : target / err * dt;
+  const double b = dt * g;
+  double next = (e - b) * w + b;
+  if (next >= 0.9 * dt && next <= 1.1 * dt) next *= 2;
+  next = std::min({next, 10 * dt, dtMax});
+  return std::max({next, 1e-15, 0.1 * dt});
+}
+
+double ConcStepControl::Undershoot() {
+  tol *= 0.5;
+  tolLow *= 0.5;
+  target *= 0.5;
+  ++forced;
+  return 2 * tol;
+}
+
 bool ConcDependentSchemeValid(float scheme) {
   const float a = std::fabs(scheme);
   return a == 1.0f || a == 2.0f || a == 3.0f;
+}
+
+NonidealityModel NonidealityFromSettings(const CLammIdeal& L) {
+  const ConcDependentModel& m = L.cdModel_;
+  NonidealityModel n;
+  n.on = m.nonideality;
+  n.hardSphere = m.hardSphere;
+  n.scale = m.scale > 0 ? m.scale : 1.0;
+  if (m.hardSphere) {
+    n.k = std::fabs(m.a);
+    n.tau = std::fabs(m.b);
+  } else {
+    n.ks = (m.signA ? 1.0 : -1.0) * std::pow(10.0, m.a) / n.scale;
+    n.kd = (m.signB ? 1.0 : -1.0) * std::pow(10.0, m.b) / n.scale;
+  }
+  n.vbar = static_cast<float>(L.vbar_);
+  n.rho = static_cast<float>(L.density_);
+  n.T = static_cast<float>(L.temperature_);
+  n.eta = static_cast<float>(L.viscosity_);
+  return n;
 }
 
 void CLammIdeal::SetConcDependentModel(const ConcDependentModel& model) {
@@ -173,21 +236,7 @@ bool CConcDependentPath::SolveCrankNicolson(const double* x, double* out, int fi
 
 bool CConcDependentPath::PrepareModel() {
   const ConcDependentModel& m = L_.cdModel_;
-  nonideal_ = NonidealityModel{};
-  nonideal_.on = m.nonideality;
-  nonideal_.hardSphere = m.hardSphere;
-  nonideal_.scale = m.scale > 0 ? m.scale : 1.0;
-  if (m.hardSphere) {
-    nonideal_.k = std::fabs(m.a);
-    nonideal_.tau = std::fabs(m.b);
-  } else {
-    nonideal_.ks = (m.signA ? 1.0 : -1.0) * std::pow(10.0, m.a) / nonideal_.scale;
-    nonideal_.kd = (m.signB ? 1.0 : -1.0) * std::pow(10.0, m.b) / nonideal_.scale;
-  }
-  nonideal_.vbar = static_cast<float>(L_.vbar_);
-  nonideal_.rho = static_cast<float>(L_.density_);
-  nonideal_.T = static_cast<float>(L_.temperature_);
-  nonideal_.eta = static_cast<float>(L_.viscosity_);
+  nonideal_ = NonidealityFromSettings(L_);
   s1_ = m.s1;
   s2_ = m.s2;
   D1_ = m.D1;
@@ -419,13 +468,7 @@ double CConcDependentPath::StepError() {
   // lot where the sum hardly does.
   for (int k = 1; k <= nc_ && !undershoot; ++k)
     e = std::max(e, RelativeStepChange(trial_[k].data(), old_[k].data(), 1, N_, HUGE_VAL, undershoot));
-  if (!undershoot) return e;
-  // Undershoot: this and every later step of the run is held to half the tolerance.
-  tol_ *= 0.5;
-  tolLow_ *= 0.5;
-  target_ *= 0.5;
-  ++forced_;
-  return 2 * tol_;
+  return undershoot ? ctl_.Undershoot() : e;
 }
 
 // Steps end exactly on the next scan time, so that the scan sees the profile
@@ -447,8 +490,6 @@ void CConcDependentPath::CleanUpNegatives() {
 
 double CConcDependentPath::AdaptiveStep() {
   double* c = L_.c_;
-  const double g = L_.stepFactor_ > 0 ? L_.stepFactor_ : 2.0;
-  const double w = L_.blend_;
   for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
   for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
   bool hit = false;
@@ -484,26 +525,12 @@ double CConcDependentPath::AdaptiveStep() {
       err = StepError();
     }
   }
-  while (err > tol_) {
-    if (forced_ > kMaxForcedSteps) {
+  while (err > ctl_.tol) {
+    if (ctl_.forced > kMaxForcedSteps) {
       L_.errNonConvergence_ = 1;
       return 0;
     }
-    const double dt = L_.dt_;
-    const double e = static_cast<float>(err) == 0 ? 0.0 : target_ / err * dt;
-    const double b = dt / g;
-    const double prev = dt;
-    double next = (e - b) * w + b;
-    if (next >= 0.8 * prev && next <= 1.2 * prev) next *= 0.5;
-    next = std::min({next, 10 * prev, dtMax_});
-    if (next < 1e-15) {
-      // A step that cannot shrink further counts as forced: a run that keeps
-      // failing at the floor ends with a step failure instead of looping.
-      next = 1e-15;
-      ++forced_;
-    }
-    next = std::max(next, 0.1 * prev);
-    L_.dt_ = next;
+    L_.dt_ = ctl_.Shrink(err, L_.dt_);
     L_.LimitTimeStep(true, hit);
     CutAtNextScan();
     if (L_.dt_ <= 0) {
@@ -516,18 +543,7 @@ double CConcDependentPath::AdaptiveStep() {
   Corrector();
   if (L_.errTridag_ || L_.errConcDependent_) return 0;
   AcceptStep();
-  double dt = L_.dt_;
-  if (err == 0) dt *= 10;
-  if (err < tolLow_) {
-    const double e = static_cast<float>(err) == 0 ? 0.0 : target_ / err * dt;
-    const double b = dt * g;
-    const double prev = dt;
-    double next = (e - b) * w + b;
-    if (next >= 0.9 * prev && next <= 1.1 * prev) next *= 2;
-    next = std::min({next, 10 * prev, dtMax_});
-    dt = std::max({next, 1e-15, 0.1 * prev});
-  }
-  L_.dt_ = dt;
+  L_.dt_ = ctl_.Grow(err, L_.dt_);
   CutAtNextScan();
   L_.LimitTimeStep(false, hit);
   return err;
@@ -554,10 +570,7 @@ void CConcDependentPath::Run() {
     table_.Free();
     return;
   }
-  tol_ = L_.stepTolerance_;
-  tolLow_ = L_.stepLowerTolerance_;
-  target_ = L_.stepTarget_;
-  forced_ = 0;
+  ctl_.Start(L_.stepTolerance_, L_.stepLowerTolerance_, L_.stepTarget_, L_.stepFactor_, L_.blend_);
   double cmax = 0;
   for (int i = 1; i <= N_; ++i) cmax = std::max(cmax, std::fabs(c[i]));
   trimThreshold_ = L_.truncationSetting_ * cmax;
@@ -567,7 +580,7 @@ void CConcDependentPath::Run() {
   for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
   for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
   if (!NodeCoefficients(1)) L_.errConcDependent_ = 1;
-  dtMax_ = L_.maxTimeGiven_ ? L_.maxTimeValue_ : 1000.0;
+  ctl_.dtMax = L_.maxTimeGiven_ ? L_.maxTimeValue_ : 1000.0;
 
   // The boundary stop: once the region beyond the observed one is depleted
   // nothing observable changes any more.

@@ -17,6 +17,7 @@
 
 struct ScanRecord;
 class CRotorSpeedProfile;
+struct NonidealityModel;
 
 // Program-wide switch "Diagnostics Output to Files": solvers made while it is
 // on write their debug files.
@@ -213,6 +214,7 @@ class CLammIdeal {
 
  protected:
   friend class CConcDependentPath;
+  friend NonidealityModel NonidealityFromSettings(const CLammIdeal& L);
   friend void CLLammNoDiffvec(const CLammIdeal&, float, double, double, double, const float*,
                               float*, int);
   // Static-grid path.
