@@ -3,6 +3,7 @@
 // "type cell temperature rpm time w2t wavelength count", then one row per
 // radial point (radius in cm, signal, optional third value).
 #include <cstdint>
+#include <string>
 
 #include "data/scan_set.h"
 
@@ -19,6 +20,9 @@ class CCurve;
 // output arguments are then left as they were.
 int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** radiiOut,
                  float** signalsOut, float** thirdOut, uint8_t* markOut, float binWidth);
+// Why the last ReadScanFile of this thread returned 0 ("line 2: expected
+// ..."); empty after a success.
+const std::string& ScanReadProblem();
 
 // Header values as written on line 2, with the file times to put back.
 struct ScanFileHeader {

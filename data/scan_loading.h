@@ -28,6 +28,11 @@ LoadedDataPaths& CurrentDataPaths();
 // every string NUL-terminated; for one file its full path.
 std::string MakeSelection(const std::string& folder, const std::vector<std::string>& names);
 
+// The program's own files that carry the scans' extension beside them
+// ("list", "list_corr", "notes", "sdist", "~tmppars" and other "~" names):
+// never loaded as scans.
+bool IsProgramOwnFile(const std::string& path);
+
 // Each returns true when the set was loaded.
 bool LoadAllData(const std::string& selection);
 bool LoadListedScans();
