@@ -9,6 +9,7 @@
 
 #include "app/integration_range.h"
 #include "app/parameter_preferences.h"
+#include "app/peak_labels.h"
 #include "app/program_options.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -81,6 +82,19 @@ void SetPlotRanges(TXLAWindow& w, const ZoomRange& z) {
   plot->SetRanges(z.x1, z.x2, 0.0f, z.yMax);
   plot->Plot();
   w.Frame().Invalidate(true);
+}
+
+// The save-file dialog with the extension "dat"; false when cancelled.
+bool AskSavePath(const char* title, const char* presetName, std::string& path) {
+  platform::FileDialogRequest request;
+  request.save = true;
+  request.title = title;
+  request.defaultExtension = "dat";
+  request.presetName = presetName;
+  const platform::FileDialogResult file = platform::UI().FileDialog(request);
+  if (!file.accepted || file.paths.empty()) return false;
+  path = file.paths.front();
+  return true;
 }
 
 // Asks one number with the current value shown; false on Cancel.
@@ -256,6 +270,7 @@ void TXLAWindow::CmIntegrateDistribution() {
     LeaveRangeSelection(*this);
     return;
   }
+  if (PeakLabels().count > 0) DeletePeakLabels(*this);
   if (Options().IntegrationRangesFromFile) {
     IntegrateRangesFromFile(true);
     return;
@@ -303,14 +318,10 @@ void TXLAWindow::CmTransformSToRDistribution() {
   }
   RequestRepaint(*this);
   if (!Yes("", "correct distribution c(R) for a size-dependent signal a(R)?")) return;
-  platform::FileDialogRequest request;
-  request.save = true;
-  request.title = "open power series for a(R)";
-  request.defaultExtension = "dat";
-  request.presetName = "MieScatCoeffs.dat";
-  const platform::FileDialogResult file = platform::UI().FileDialog(request);
-  if (!file.accepted || file.paths.empty()) return;
-  if (!CorrectDistributionForSignal(file.paths.front())) {
+  // The save dialog picks an existing file here, as it always has.
+  std::string path;
+  if (!AskSavePath("open power series for a(R)", "MieScatCoeffs.dat", path)) return;
+  if (!CorrectDistributionForSignal(path)) {
     Refuse("could not calculate Rh from s20 in distribution");
     return;
   }
@@ -321,14 +332,8 @@ void TXLAWindow::CmSaveContinuousDistribution() {
   const ModelSelectorFlags& m = F();
   CCurve* curve = DistArrays().distCurve;
   if (!(m.DistributionModel || m.SedTransformModel) || !curve) return;
-  platform::FileDialogRequest request;
-  request.save = true;
-  request.title = "save mass distribution as";
-  request.defaultExtension = "dat";
-  request.presetName = "newdat.dat";
-  const platform::FileDialogResult file = platform::UI().FileDialog(request);
-  if (!file.accepted || file.paths.empty()) return;
-  const std::string& path = file.paths.front();
+  std::string path;
+  if (!AskSavePath("save mass distribution as", "newdat.dat", path)) return;
   if ((m.CSff0Model || m.CSff0With1DiscreteModel) && Yes("", "2d distributions?")) {
     SaveMonteCarloTable(path);
     return;

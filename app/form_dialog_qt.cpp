@@ -1,6 +1,7 @@
 // The desktop form of the data-described dialogs.
 #ifdef TARNEL_HAVE_QT
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -40,6 +41,7 @@ QLabel* WrappedLabel(const std::string& text) {
 QCheckBox* WrappedCheck(const FormControl& c, QGridLayout* grid) {
   auto* box = new QCheckBox;
   box->setChecked(c.state != 0);
+  box->setEnabled(c.enabled);
   if (c.label.size() <= 12) {
     box->setText(QString::fromStdString(c.label));
     grid->addWidget(box, c.row, c.column);
@@ -73,6 +75,7 @@ std::unique_ptr<QDialog> BuildQtForm(FormDialog& form, QWidget* parent) {
   auto checks = std::make_shared<std::map<int, QCheckBox*>>();
   auto radios = std::make_shared<std::map<int, QRadioButton*>>();
   auto edits = std::make_shared<std::map<int, QLineEdit*>>();
+  std::map<int, QButtonGroup*> groups;
   int autoRow = 0;
   for (FormControl c : form.controls) {
     if (!c.visible) continue;
@@ -82,7 +85,13 @@ std::unique_ptr<QDialog> BuildQtForm(FormDialog& form, QWidget* parent) {
       case FormControl::Kind::Radio: {
         auto* box = new QRadioButton(QString::fromStdString(c.label));
         box->setAutoExclusive(true);
+        if (c.group != 0) {
+          QButtonGroup*& g = groups[c.group];
+          if (!g) g = new QButtonGroup(dialog.get());
+          g->addButton(box);
+        }
         box->setChecked(c.state != 0);
+        box->setEnabled(c.enabled);
         grid->addWidget(box, c.row, c.column, 1, 3);
         (*radios)[c.id] = box;
         break;
@@ -92,6 +101,7 @@ std::unique_ptr<QDialog> BuildQtForm(FormDialog& form, QWidget* parent) {
         edit->setMaxLength(c.maxChars);
         edit->setMinimumWidth(80);
         edit->setMaximumWidth(110);
+        edit->setEnabled(c.enabled);
         if (!c.label.empty()) {
           QLabel* label = WrappedLabel(c.label);
           label->setBuddy(edit);

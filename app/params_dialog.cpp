@@ -6,6 +6,7 @@
 
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
+#include "app/nonideal_params.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -626,9 +627,8 @@ void ApplyTransfer(const ParamsTransfer& b) {
 }
 
 // The fields of a few templates with a meaning of their own: the discrete
-// species of the c(s,f/f0) and bimodal models (carried as extra values 1
-// and 2 of the parameter vector), the hybrid model's discrete species, the
-// non-ideal c(s) ks, the size-and-shape display choice and the scaling-law
+// species of the c(s,f/f0), bimodal and hybrid models (carried as extra
+// values 1 and 2 of the parameter vector), the non-ideal c(s) ks, the size-and-shape display choice and the scaling-law
 // options.
 
 bool ShowsSizeAndShapeChoice(int templateId) { return templateId == 596 || templateId == 599; }
@@ -642,12 +642,9 @@ void FillTemplateFields(ParamsTransfer& b, int templateId) {
       b.texts[EditForSlot(4)] = FormatField("%.1f", mp.extra[2]);
       break;
     case 871:
+    case 951:
       b.texts[kExtraEdit] = FormatField("%.1f", mp.extra[1]);
       b.texts[kToleranceEdit] = FormatField("%.5f", mp.extra[2]);
-      break;
-    case 951:
-      b.texts[kExtraEdit] = FormatField("%.1f", cs.discreteM);
-      b.texts[kToleranceEdit] = FormatField("%.5f", cs.discreteS);
       break;
     case 586:
     case 1102:
@@ -678,12 +675,9 @@ bool ApplyTemplateFields(const ParamsTransfer& b, int templateId) {
       mp.extra[2] = Value(b, EditForSlot(4));
       break;
     case 871:
+    case 951:
       mp.extra[1] = Value(b, kExtraEdit);
       mp.extra[2] = Value(b, kToleranceEdit);
-      break;
-    case 951:
-      cs.discreteM = Value(b, kExtraEdit);
-      cs.discreteS = Value(b, kToleranceEdit);
       break;
     case 586:
     case 1102:
@@ -751,6 +745,8 @@ void TXLAWindow::CmParameters() {
     const int templateId = ChooseParamsTemplate();
     FillTransfer(buffer);
     FillTemplateFields(buffer, templateId);
+    if (templateId == 1101) ShowHinderedSedimentationFields(buffer);
+    if (templateId == 892) ShowNonidealTerms(buffer);
     if (templateId != 0) {
       TParamsBox box(this, templateId, buffer);
       if (!box.Execute()) {
@@ -759,8 +755,10 @@ void TXLAWindow::CmParameters() {
       }
     }
     DialogOpen = false;
+    if (templateId == 892) TakeNonidealTerms(buffer);
     ApplyTransfer(buffer);
     const bool templateDone = ApplyTemplateFields(buffer, templateId);
+    TakeHardSphereOptions(templateId, buffer);
     if (templateId == 400 && State(buffer, 450)) AskNonideality();
     // The vector holds the entries before anything reads it back (the
     // meniscus and bottom ranges below start from it).

@@ -30,9 +30,18 @@ struct LoadTargets {
   std::uint8_t* meniscusBottomLimitsFixed;  // the user fixed the fit ranges of meniscus/bottom
   std::uint8_t* speciesArrays[5];      // slots 1..4 ask for the extra scan arrays
   float* smaxParameter;                // P[n+1], smax of the c(s) grid
+  // Fit switches of meniscus, bottom and baseline: the model's own and the
+  // fit vector's flags F[13], F[14], F[15].
+  int* meniscusFit;
+  int* bottomFit;
+  int* baselineFit;
+  int* meniscusFitFlag;
+  int* bottomFitFlag;
+  int* baselineFitFlag;
   // Solution conditions.
   float* temperature;  // K
   float* RT;           // erg/mol
+  float* viscosity;    // solvent viscosity relative to water at 20 degC
   // Fit engine and model selection.
   std::uint8_t* tiNoiseFitted;
   std::uint8_t* equilibriumModelMode;

@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -46,27 +48,14 @@ bool HasMark(std::string_view s) {
          s.find(kMarkOk) != std::string_view::npos;
 }
 
-// The whole file as text, up to its first NUL (a text file ends there).
-// Refuses anything but a regular file, so that a directory or a device
-// never blocks or floods the reader.
+// The whole file as text, up to its first NUL (a text file ends there), with
+// bare carriage returns read as line ends. Anything but a regular file is
+// refused before the first read, so that a FIFO or a device never blocks
+// or floods the reader.
 bool ReadWholeFile(const std::string& path, std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  struct stat st {};
-  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-    std::fclose(f);
-    return false;
-  }
-  text.clear();
-  if (st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
-  char chunk[1 << 16];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  if (!ok) return false;
-  const size_t nul = text.find('\0');
-  if (nul != std::string::npos) text.resize(nul);
+  if (!platform::ReadRegularFile(path, text, true)) return false;
+  for (std::size_t k = 0; k < text.size(); ++k)
+    if (text[k] == '\r' && (k + 1 == text.size() || text[k + 1] != '\n')) text[k] = '\n';
   return true;
 }
 
@@ -200,6 +189,29 @@ void ReadFluorescenceSettings(ScanRecord& r) {
 
 }  // namespace
 
+std::string FindFileIgnoringCase(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path native(platform::ToNative(path));
+  if (fs::exists(fs::symlink_status(native, ec))) return path;
+  const auto lower = [](std::string t) {
+    for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return t;
+  };
+  const std::string wanted = lower(native.filename().string());
+  const fs::path folder = native.has_parent_path() ? native.parent_path() : fs::path(".");
+  std::string found;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (lower(name) != wanted) continue;
+    // Two candidates: no way to tell which one is meant.
+    if (!found.empty()) return path;
+    found = name;
+  }
+  if (found.empty()) return path;
+  return platform::Combine(platform::SplitPath(path).folder, found);
+}
+
 double EstimateAccelerationTime(float rpm, double time, double w2t) {
   const double r2 = static_cast<double>(rpm) * rpm;
   if (!(r2 > 0)) return 0.0;
@@ -245,7 +257,7 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
     rec.fileTimesValid = 1;
   }
   std::string text;
-  if (!ReadWholeFile(native, text)) return Refuse("the file cannot be opened for reading");
+  if (!ReadWholeFile(native, text)) return Refuse("the file cannot be read (missing, not readable or not a regular file)");
   if (text.empty()) return Refuse("the file is empty");
 
   DataTypeFlags& flags = CurrentDataTypeFlags();
@@ -336,17 +348,17 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
   const bool nColumns = flags.nColumnsMode != 0;
   const bool threeKept = !nColumns && ((rec.headerCount >= 2 && thirdOut && !flags.interference) ||
                                        flags.intensity || electrophoresis || flags.fluorescence);
-  const bool third = threeKept && thirdOut;
+  // Rows hold what the first one holds: interference rows are two numbers
+  // unless written with standard deviations, and an absorbance or intensity
+  // file may lack them too. Reading pairs as triples (or the reverse)
+  // would shift every row after the first.
+  const int firstRow = tokens.FirstRowColumns();
+  const bool third = threeKept && thirdOut && firstRow != 2;
   int columns;
   if (nColumns)
     columns = std::max(2, static_cast<int>(flags.nColumns));
-  else if (threeKept)
-    columns = 3;
-  else if (flags.interference)
-    // Interference rows are two numbers, but a scan written with its
-    // standard deviations has three; reading those as pairs would shift
-    // every row after the first.
-    columns = tokens.FirstRowColumns() >= 3 ? 3 : 2;
+  else if (firstRow == 2 || (firstRow < 2 && flags.interference && !threeKept))
+    columns = 2;
   else
     columns = 3;
 

@@ -24,6 +24,12 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
 // ..."); empty after a success.
 const std::string& ScanReadProblem();
 
+// The path of an existing file for path: path itself when something of that
+// name exists, else the one file in its folder whose name differs from it
+// only in letter case (the instrument's software writes "00001.RA1" and
+// "00001.ra1" alike and never tells them apart); path when there is none.
+std::string FindFileIgnoringCase(const std::string& path);
+
 // Header values as written on line 2, with the file times to put back.
 struct ScanFileHeader {
   char type = 'R';

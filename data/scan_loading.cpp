@@ -28,7 +28,6 @@ using data_messages::Format;
 
 namespace {
 
-constexpr int kMaxScans = 1000;
 constexpr double kRadPerRpm = 0.10471976;
 
 FileNameList g_list;
@@ -51,12 +50,7 @@ std::string FolderOf(const std::string& path) {
   return p.drive + p.folder;
 }
 
-bool CanOpen(const std::string& path) {
-  FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
+bool CanOpen(const std::string& path) { return platform::FileExists(path); }
 
 // Analysis files of the set, named after the first file.
 void SetAnalysisFileNames(const std::string& firstName, bool notes, bool others) {
@@ -131,16 +125,7 @@ void FinishScan(int i, const std::string& path) {
     const double omega = r.rpm * kRadPerRpm;
     r.timeRead = r.w2t / (omega * omega);
   }
-  s.model[i] = CopyOf(nullptr, n);
-  s.model2[i] = CopyOf(nullptr, n);
-  s.residuals[i] = CopyOf(s.signals[i], n);
-  s.radiusVec[i] = View(s.radii[i], n);
-  s.signalVec[i] = View(s.signals[i], n);
-  s.modelVec[i] = View(s.model[i], n);
-  s.residualVec[i] = View(s.residuals[i], n);
-  s.dataCurve[i] = new CCurve(s.radiusVec[i], s.signalVec[i]);
-  s.modelCurve[i] = new CCurve(s.radiusVec[i], s.modelVec[i]);
-  s.residualCurve[i] = new CCurve(s.radiusVec[i], s.residualVec[i]);
+  AttachScanArraysAndViews(i);
   if (flags.intensity && s.signals2[i]) {
     s.signal2Vec[i] = View(s.signals2[i], n);
     s.signal2Curve[i] = new CCurve(s.radiusVec[i], s.signal2Vec[i]);
@@ -248,8 +233,10 @@ enum class LoadKind { Selection, Listed, Reload };
 // A file that is no scan: the user learns which and why.
 void ReportUnreadable(const std::string& path, bool skipped) {
   if (*CurrentLoadTargets().serialFitRunning) return;
-  std::string text = path + "\n" + ScanReadProblem();
-  if (skipped) text += "\n\nThis file is skipped; the other files are loaded.";
+  // The path comes last: logs of unattended runs are read for "<path> -> OK".
+  std::string text = ScanReadProblem();
+  if (skipped) text += "\nThis file is skipped; the other files are loaded.";
+  text += "\n" + path;
   platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
 }
 
@@ -418,6 +405,32 @@ std::string MakeSelection(const std::string& folder, const std::vector<std::stri
   return out + '\0';
 }
 
+void AttachScanArraysAndViews(int i) {
+  ScanSet& s = CurrentScanSet();
+  const int n = s.points[i];
+  s.model[i] = CopyOf(nullptr, n);
+  s.model2[i] = CopyOf(nullptr, n);
+  s.residuals[i] = CopyOf(s.signals[i], n);
+  s.radiusVec[i] = View(s.radii[i], n);
+  s.signalVec[i] = View(s.signals[i], n);
+  s.modelVec[i] = View(s.model[i], n);
+  s.residualVec[i] = View(s.residuals[i], n);
+  s.dataCurve[i] = new CCurve(s.radiusVec[i], s.signalVec[i]);
+  s.modelCurve[i] = new CCurve(s.radiusVec[i], s.modelVec[i]);
+  s.residualCurve[i] = new CCurve(s.radiusVec[i], s.residualVec[i]);
+}
+
+std::vector<std::string> SelectionPaths(const std::string& selection) {
+  const ParsedSelection sel = ParseSelection(selection);
+  std::vector<std::string> paths;
+  if (!sel.several) {
+    if (!sel.first.empty()) paths.push_back(sel.first);
+    return paths;
+  }
+  for (const std::string& n : sel.names) paths.push_back(platform::Combine(sel.folder, n));
+  return paths;
+}
+
 std::string ScanFilePath(int i) {
   const ScanSet& s = CurrentScanSet();
   return platform::Combine(g_paths.dataFolder, s.fileNames[i]);
@@ -458,7 +471,7 @@ bool LoadAllData(const std::string& selection) {
     if (CurrentDataTypeFlags().dls) *t.meniscus = *t.bottom = 0.0f;
   }
   std::vector<std::string> names = TakeEvery(sel.names, s.loadEvery);
-  if (static_cast<int>(names.size()) > kMaxScans) {
+  if (static_cast<int>(names.size()) > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     StopRealtimeOnError();
     EndProgress();
@@ -571,7 +584,7 @@ bool AddMoreFiles(const std::string& selection) {
   const ParsedSelection sel = ParseSelection(selection);
   const int added = static_cast<int>(sel.names.size());
   if (added == 0) return false;
-  if (s.count + added > kMaxScans) {
+  if (s.count + added > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     return false;
   }
@@ -736,7 +749,7 @@ bool LoadFileNameList(const std::string& path) {
   }
   s.loadEvery = every;
   const std::vector<std::string> taken = TakeEvery(names, every);
-  if (static_cast<int>(taken.size()) > kMaxScans) {
+  if (static_cast<int>(taken.size()) > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     return false;
   }

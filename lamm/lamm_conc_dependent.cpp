@@ -359,57 +359,46 @@ void CConcDependentPath::AcceptStep() {
   if (L_.massTracking_) L_.cellContent_ = L_.CellContent();
 }
 
-double CConcDependentPath::ComponentStepError() {
-  double e = 0;
-  for (int k = 1; k <= nc_; ++k) {
-    const std::vector<double>& ct = trial_[k];
-    const std::vector<double>& co = old_[k];
-    double cmax = 0;
-    for (int i = 1; i <= N_; ++i) cmax = std::max(cmax, ct[i]);
-    const double m = 1e-4 * cmax;
-    if (ct[N_] > m && co[N_] >= m) e = std::max(e, std::fabs((ct[N_] - co[N_]) / co[N_]));
-    for (int i = N_ - 1; i >= 1; --i) {
-      const double d = ct[i] - co[i];
-      if (co[i] > m)
-        e = std::max(e, std::fabs(d / co[i]));
-      else if (d > m) {
-        if (co[i + 1] > m)
-          e = std::max(e, std::fabs(d / co[i + 1]));
-        else if (i > 1 && co[i - 1] > m)
-          e = std::max(e, std::fabs(d / co[i - 1]));
-      }
-    }
-  }
-  return e;
-}
-
-double CConcDependentPath::StepError() {
+double RelativeStepChange(const double* cNew, const double* cOld, int first, int N, double trim,
+                          bool& undershoot) {
+  undershoot = false;
   double cmax = 0;
-  for (int i = 1; i <= N_; ++i) cmax = std::max(cmax, cTrial[i]);
+  for (int i = first; i <= N; ++i) cmax = std::max(cmax, cNew[i]);
   const double m = 1e-4 * cmax;
   double e = 0;
-  if (cTrial[N_] > m && cOld[N_] >= m) e = std::fabs((cTrial[N_] - cOld[N_]) / cOld[N_]);
-  for (int i = N_ - 1; i >= 1; --i) {
-    if (cTrial[i] < -static_cast<float>(trimThreshold_)) {
-      // Undershoot: this and every later step of the run is held to half the tolerance.
-      tol_ *= 0.5;
-      tolLow_ *= 0.5;
-      target_ *= 0.5;
-      ++forced_;
-      return 2 * tol_;
+  if (cNew[N] > m && cOld[N] >= m) e = std::fabs((cNew[N] - cOld[N]) / cOld[N]);
+  for (int i = N - 1; i >= first; --i) {
+    if (cNew[i] < -static_cast<float>(trim)) {
+      undershoot = true;
+      return e;
     }
-    const double d = cTrial[i] - cOld[i];
-    if (cOld[i] > m)
+    const double d = cNew[i] - cOld[i];
+    if (cOld[i] > m) {
       e = std::max(e, std::fabs(d / cOld[i]));
-    else if (d > m) {
+    } else if (d > m) {
       if (cOld[i + 1] > m)
         e = std::max(e, std::fabs(d / cOld[i + 1]));
       else if (i > 1 && cOld[i - 1] > m)
         e = std::max(e, std::fabs(d / cOld[i - 1]));
     }
   }
-  if (model_ == Model::Components) e = std::max(e, ComponentStepError());
   return e;
+}
+
+double CConcDependentPath::StepError() {
+  bool undershoot = false;
+  double e = RelativeStepChange(cTrial.data(), cOld.data(), 1, N_, trimThreshold_, undershoot);
+  // The components are measured one by one as well: a fast one can change a
+  // lot where the sum hardly does.
+  for (int k = 1; k <= nc_ && !undershoot; ++k)
+    e = std::max(e, RelativeStepChange(trial_[k].data(), old_[k].data(), 1, N_, HUGE_VAL, undershoot));
+  if (!undershoot) return e;
+  // Undershoot: this and every later step of the run is held to half the tolerance.
+  tol_ *= 0.5;
+  tolLow_ *= 0.5;
+  target_ *= 0.5;
+  ++forced_;
+  return 2 * tol_;
 }
 
 // Steps end exactly on the next scan time, so that the scan sees the profile

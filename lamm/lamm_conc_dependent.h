@@ -21,6 +21,13 @@
 
 class CLammIdeal;
 
+// Largest relative change |c_new - c_old| / c_old over nodes first..N, where
+// nodes below 1e-4 of the largest new value are measured against a loaded
+// neighbour. `undershoot` is set (and the scan stopped) when a new value
+// lies below -trim.
+double RelativeStepChange(const double* cNew, const double* cOld, int first, int N, double trim,
+                          bool& undershoot);
+
 class CConcDependentPath {
  public:
   explicit CConcDependentPath(CLammIdeal& owner) : L_(owner) {}
@@ -56,7 +63,6 @@ class CConcDependentPath {
   void Corrector();
   void AcceptStep();
   double StepError();
-  double ComponentStepError();
   void CutAtNextScan();
   void CleanUpNegatives();
   void MeniscusCorrection();

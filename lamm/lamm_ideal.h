@@ -235,9 +235,15 @@ class CLammIdeal {
   bool TridagActive(const double* lo, const double* di, const double* up, const double* rhs,
                     double* x, int n);
   void TridagActiveReuse(const double* lo, const double* rhs, double* x, int n) const;
+  void StepWithKeptFactors(const double* lo, const double* di, const double* up, const double* x,
+                           double* c, int n) const;
+  bool FactorFromBottom(int n);
+  void StepFromBothEnds(const double* lo, const double* di, const double* up, const double* x,
+                        double* c, int n) const;
 
-  // Concentration-dependent path (lamm_conc_dependent.cpp).
-  void SolveConcDependent();
+  // Concentration-dependent path (lamm_conc_dependent.cpp); CLammNonIdeal
+  // runs its own.
+  virtual void SolveConcDependent();
 
   // Moving-frame path.
   void SolveMovingFrame();
@@ -352,6 +358,9 @@ class CLammIdeal {
   double *Alo_ = nullptr, *Adi_ = nullptr, *Aup_ = nullptr;
   double *Blo_ = nullptr, *Bdi_ = nullptr, *Bup_ = nullptr;
   double *gam_ = nullptr, *piv_ = nullptr, *profile_ = nullptr, *work_ = nullptr;
+  // Factors of A eliminated from the last row up: 1/q_i, up_i/q_i, lo_i/q_i.
+  double *bottomPiv_ = nullptr, *bottomUp_ = nullptr, *bottomLo_ = nullptr;
+  bool bottomFactors_ = false;  // they belong to the kept factors of A
 
   // ---- moving frame (a second block, only on that path) ----
   std::unique_ptr<double[]> frameBlock_;
@@ -440,6 +449,7 @@ class CLammIdeal {
   std::unique_ptr<double[]> compConc_, compS_, compD_, compWeight_;
   double nonIdealFurther_[8] = {};
   ConcDependentModel cdModel_;
+  bool positiveSOnly_ = false;  // the path also refuses s <= 0
   bool inhomogeneous_ = false, staticGradient_ = false, twoEnds_ = false;
   double compressibility_ = 0;
   float gradientVbar_ = 0, solventRef_[4] = {0.99823f, 0.001f, 1.0f, 0.7287f};

@@ -7,6 +7,7 @@
 // outflow ("back-diffusion shut-off") row at the end of the active region.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "lamm/fe_integrals.h"
 #include "lamm/lamm_ideal.h"
@@ -20,6 +21,102 @@ constexpr double kSectorFactor = 1.2 * 0.03490658503988659;  // 1.2 cm path, 2 d
 double W2s(double rpm, double s) {
   const double w = 2 * kPi * rpm / 60.0;
   return w * w * s * 1e-13;
+}
+
+// The step loop runs these for every node of every step; they work on four
+// nodes at once. Maxima keep the scalar rule acc = acc < v ? v : acc, so a
+// NaN never enters and the result is the one of a loop over the nodes.
+typedef double Quad __attribute__((vector_size(32)));
+typedef long long QuadMask __attribute__((vector_size(32)));
+
+inline void LoadQuad(const double* p, Quad& v) { std::memcpy(&v, p, sizeof v); }
+
+inline double LargestLane(const Quad& m, double acc) {
+  for (int l = 0; l < 4; ++l) acc = acc < m[l] ? m[l] : acc;
+  return acc;
+}
+
+// Largest of acc and c_i over i = from..to.
+__attribute__((target_clones("avx2", "default"))) double LargestValue(const double* c, int from,
+                                                                      int to, double acc) {
+  Quad m = {acc, acc, acc, acc};
+  int i = from;
+  for (; i + 3 <= to; i += 4) {
+    Quad v;
+    LoadQuad(c + i, v);
+    m = m < v ? v : m;
+  }
+  acc = LargestLane(m, acc);
+  for (; i <= to; ++i) acc = acc < c[i] ? c[i] : acc;
+  return acc;
+}
+
+// True when every c_i, i = from..to, lies strictly within +-1e100 (NaN does not).
+__attribute__((target_clones("avx2", "default"))) bool AllWithinRange(const double* c, int from,
+                                                                      int to) {
+  const Quad hi = {1e100, 1e100, 1e100, 1e100}, lo = -hi;
+  QuadMask ok = {-1, -1, -1, -1};
+  int i = from;
+  for (; i + 3 <= to; i += 4) {
+    Quad v;
+    LoadQuad(c + i, v);
+    ok &= (v < hi) & (v > lo);
+  }
+  bool all = true;
+  for (int l = 0; l < 4; ++l) all = all && ok[l] != 0;
+  for (; i <= to; ++i) all = all && c[i] < 1e100 && c[i] > -1e100;
+  return all;
+}
+
+// Relative change |c_i - p_i| / q of node i (p the profile before the step):
+// q = p_i above the floor; below it, for a rise above the floor, the first
+// of p_{i+1}, p_{i-1} above the floor; else the node does not count (0).
+inline double NodeChange(const double* c, const double* p, int i, double floor) {
+  const double d = c[i] - p[i];
+  if (p[i] > floor) return std::fabs(d / p[i]);
+  if (d > floor) {
+    if (p[i + 1] > floor) return std::fabs(d / p[i + 1]);
+    if (i > 1 && p[i - 1] > floor) return std::fabs(d / p[i - 1]);
+  }
+  return 0;
+}
+
+// Largest of acc and the node changes over i = from..to (p_{to+1} exists).
+// A node that does not count divides by infinity, giving 0 or NaN, neither
+// of which can raise the maximum.
+__attribute__((target_clones("avx2", "default"))) double LargestChange(const double* c,
+                                                                       const double* p, int from,
+                                                                       int to, double floor,
+                                                                       double acc) {
+  int i = from;
+  if (i == 1 && i <= to) {
+    const double v = NodeChange(c, p, 1, floor);
+    acc = acc < v ? v : acc;
+    ++i;
+  }
+  const double inf = HUGE_VAL;
+  const Quad fl = {floor, floor, floor, floor}, never = {inf, inf, inf, inf};
+  const QuadMask magnitude = {0x7fffffffffffffffLL, 0x7fffffffffffffffLL, 0x7fffffffffffffffLL,
+                              0x7fffffffffffffffLL};
+  Quad m = {acc, acc, acc, acc};
+  for (; i + 3 <= to; i += 4) {
+    Quad ci, pi, pn, pp;
+    LoadQuad(c + i, ci);
+    LoadQuad(p + i, pi);
+    LoadQuad(p + i + 1, pn);
+    LoadQuad(p + i - 1, pp);
+    const Quad d = ci - pi;
+    const Quad neighbour = pn > fl ? pn : (pp > fl ? pp : never);
+    const Quad q = pi > fl ? pi : (d > fl ? neighbour : never);
+    const Quad rel = (Quad)((QuadMask)(d / q) & magnitude);
+    m = m < rel ? rel : m;
+  }
+  acc = LargestLane(m, acc);
+  for (; i <= to; ++i) {
+    const double v = NodeChange(c, p, i, floor);
+    acc = acc < v ? v : acc;
+  }
+  return acc;
 }
 }  // namespace
 
@@ -194,6 +291,124 @@ void CLammIdeal::TridagActiveReuse(const double* /*lo*/, const double* rhs, doub
   }
 }
 
+// One step with the kept factors of A: c = A^-1 B x over the active rows,
+// the product B x formed row by row inside the forward substitution, in the
+// same arithmetic as TridiagMatVecActive followed by TridagActiveReuse.
+void CLammIdeal::StepWithKeptFactors(const double* lo, const double* di, const double* up,
+                                     const double* x, double* c, int n) const {
+  const int first = start_ >= 4 ? start_ - 1 : 1;
+  for (int i = 1; i < first; ++i) c[i] = 0;
+  const double* ip = piv_;
+  const double* lp = work_;
+  double r;
+  if (n == 1) r = di[1] * x[1];
+  else if (first == 1) r = di[1] * x[1] + up[1] * x[2];
+  else if (first < n) r = lo[first] * x[first - 1] + di[first] * x[first] + up[first] * x[first + 1];
+  else r = lo[n] * x[n - 1] + di[n] * x[n];
+  double y = r * ip[first];
+  c[first] = y;
+  for (int i = first + 1; i < n; ++i) {
+    r = lo[i] * x[i - 1] + di[i] * x[i] + up[i] * x[i + 1];
+    y = r * ip[i] - lp[i] * y;
+    c[i] = y;
+  }
+  if (n > first) {
+    r = lo[n] * x[n - 1] + di[n] * x[n];
+    y = r * ip[n] - lp[n] * y;
+    c[n] = y;
+  }
+  const double* g = gam_;
+  for (int i = n - 1; i >= first; --i) {
+    y = c[i] - g[i + 1] * y;
+    c[i] = y;
+  }
+}
+
+// The kept A eliminated once more, from row n up: q_n = di_n,
+// q_i = di_i - up_i lo_{i+1} / q_{i+1}. False (nothing to use) when a pivot
+// vanishes; the steps then keep to the factors from the top.
+bool CLammIdeal::FactorFromBottom(int n) {
+  bottomFactors_ = false;
+  const double *lo = Alo_, *di = Adi_, *up = Aup_;
+  double q = di[n];
+  if (q == 0 || !std::isfinite(q)) return false;
+  bottomPiv_[n] = 1.0 / q;
+  bottomLo_[n] = lo[n] * bottomPiv_[n];
+  for (int i = n - 1; i >= 1; --i) {
+    q = di[i] - up[i] * bottomLo_[i + 1];
+    if (q == 0 || !std::isfinite(q)) return false;
+    bottomPiv_[i] = 1.0 / q;
+    bottomUp_[i] = up[i] * bottomPiv_[i];
+    bottomLo_[i] = lo[i] * bottomPiv_[i];
+  }
+  bottomFactors_ = true;
+  return true;
+}
+
+namespace {
+
+// Bands of B (the right-hand side B x) and the two sets of factors of A.
+struct BothEndsStep {
+  const double *lo, *di, *up, *x;
+  const double *ip, *lp, *g;   // from the top: 1/p_i, lo_i/p_i, up_{i-1}/p_{i-1}
+  const double *jp, *ju, *jl;  // from the bottom: 1/q_i, up_i/q_i, lo_i/q_i
+  const double *alo, *adi, *aup;
+};
+
+void SolveFromBothEnds(
+    const BothEndsStep& s, double* c, int first, int n) {
+  const double *lo = s.lo, *di = s.di, *up = s.up, *x = s.x;
+  const double *ip = s.ip, *lp = s.lp, *g = s.g, *jp = s.jp, *ju = s.ju, *jl = s.jl;
+  const int k = (first + n) / 2;
+  auto row = [&](int i) { return lo[i] * x[i - 1] + di[i] * x[i] + up[i] * x[i + 1]; };
+  double y = (first == 1 ? di[1] * x[1] + up[1] * x[2] : row(first)) * ip[first];
+  double z = (lo[n] * x[n - 1] + di[n] * x[n]) * jp[n];
+  c[first] = y;
+  c[n] = z;
+  int i = first + 1, j = n - 1;
+  for (; i < k && j > k; ++i, --j) {
+    y = row(i) * ip[i] - lp[i] * y;
+    z = row(j) * jp[j] - ju[j] * z;
+    c[i] = y;
+    c[j] = z;
+  }
+  for (; i < k; ++i) c[i] = y = row(i) * ip[i] - lp[i] * y;
+  for (; j > k; --j) c[j] = z = row(j) * jp[j] - ju[j] * z;
+  // Row k: lo x_{k-1} + di x_k + up x_{k+1} = r_k with x_{k-1} = y - g_k x_k
+  // and x_{k+1} = z - jl_{k+1} x_k (y = 0 when k is the first row).
+  const double above = k > first ? y : 0.0;
+  const double xk = (row(k) - s.alo[k] * above - s.aup[k] * z) /
+                    (s.adi[k] - (k > first ? s.alo[k] * g[k] : 0.0) - s.aup[k] * jl[k + 1]);
+  c[k] = xk;
+  double u = xk, v = xk;
+  i = k - 1;
+  j = k + 1;
+  for (; i >= first && j <= n; --i, ++j) {
+    u = c[i] - g[i + 1] * u;
+    v = c[j] - jl[j] * v;
+    c[i] = u;
+    c[j] = v;
+  }
+  for (; i >= first; --i) c[i] = u = c[i] - g[i + 1] * u;
+  for (; j <= n; ++j) c[j] = v = c[j] - jl[j] * v;
+}
+
+}  // namespace
+
+// The step of StepWithKeptFactors solved from both ends at once: the rows
+// above the middle row by the factors from the top, those below it by the
+// factors from the bottom, the middle row from both neighbours. The two
+// substitution chains are independent, so the processor runs them side by
+// side; the solution is the same up to rounding.
+void CLammIdeal::StepFromBothEnds(const double* lo, const double* di, const double* up,
+                                  const double* x, double* c, int n) const {
+  const int first = start_ >= 4 ? start_ - 1 : 1;
+  for (int i = 1; i < first; ++i) c[i] = 0;
+  const BothEndsStep s{lo,         di,        up,        x,    piv_, work_, gam_,
+                       bottomPiv_, bottomUp_, bottomLo_, Alo_, Adi_, Aup_};
+  SolveFromBothEnds(s, c, first, n);
+}
+
 void CLammIdeal::AdvanceStaticGrid(double dt) {
   if ((accelerating_ || schedule_) && speedChanging_) {
     RotorOmegaInStep(t_, dt);
@@ -202,10 +417,15 @@ void CLammIdeal::AdvanceStaticGrid(double dt) {
   if (end_ != matrixExtent_) MoveActiveEndRows(end_);
   w2sStep_ = w2s_;
   if (dt == cachedDt_ && !matricesChanged_ && !rebuilt_ && !speedChanging_) {
-    TridiagMatVecActive(Blo_, Bdi_, Bup_, cPrev_, rhs_, end_);
-    TridagActiveReuse(Alo_, rhs_, c_, end_);
+    // Worth a second elimination only for a long enough active region.
+    const int first = start_ >= 4 ? start_ - 1 : 1;
+    if (end_ - first >= 16 && (bottomFactors_ || FactorFromBottom(end_)))
+      StepFromBothEnds(Blo_, Bdi_, Bup_, cPrev_, c_, end_);
+    else
+      StepWithKeptFactors(Blo_, Bdi_, Bup_, cPrev_, c_, end_);
   } else {
     matricesChanged_ = false;
+    bottomFactors_ = false;
     cachedDt_ = dt;
     BuildStepMatrices(dt, end_);
     TridiagMatVecActive(Blo_, Bdi_, Bup_, cPrev_, rhs_, end_);
@@ -233,7 +453,7 @@ void CLammIdeal::AdvanceStaticGrid(double dt) {
     for (int i = end_ + 1; i <= N_; ++i) c_[i] = plateau;
   } else {
     const int from = start_ < 4 ? 1 : start_ - 2;
-    for (int i = from; i <= end_; ++i) c_[i] = cPrev_[i];
+    std::copy(cPrev_ + from, cPrev_ + end_ + 1, c_ + from);
   }
 }
 
@@ -279,31 +499,23 @@ void CLammIdeal::StepStaticGrid() {
 }
 
 double CLammIdeal::StepChangeAtBottom() {
-  double cmax = 0;
-  for (int i = start_; i <= end_; ++i) cmax = std::max(cmax, c_[i]);
-  cmax = std::max(cmax, cPlateau0_);
+  const double cmax = std::max(LargestValue(c_, start_, end_, 0.0), cPlateau0_);
   const double floor = 1e-4 * cmax;
   double change = 0;
   if (c_[end_] > floor && cPrev_[end_] >= floor)
     change = std::fabs((c_[end_] - cPrev_[end_]) / cPrev_[end_]);
   const bool layered = zoneLoading_ || initialProfile_;
-  for (int i = end_ - 1; i >= start_; --i) {
-    if (c_[i] < -cThr_ && !layered && t_ < 10) {
-      ++retryCounter_;
-      return 2 * stepTolerance_;
+  if (!layered && t_ < 10) {
+    for (int i = end_ - 1; i >= start_; --i) {
+      if (c_[i] < -cThr_) {
+        ++retryCounter_;
+        return 2 * stepTolerance_;
+      }
     }
-    const double d = c_[i] - cPrev_[i];
-    double rel = 0;
-    if (cPrev_[i] > floor)
-      rel = std::fabs(d / cPrev_[i]);
-    else if (d > floor) {
-      if (cPrev_[i + 1] > floor)
-        rel = std::fabs(d / cPrev_[i + 1]);
-      else if (i > 1 && cPrev_[i - 1] > floor)
-        rel = std::fabs(d / cPrev_[i - 1]);
-    }
-    change = std::max(change, rel);
   }
+  // A NaN at the bottom node stays the result, as a NaN never gives way to
+  // a larger value.
+  if (!std::isnan(change)) change = LargestChange(c_, cPrev_, start_, end_ - 1, floor, change);
   // A non-finite solution is never a small change.
   if (!std::isfinite(change)) return 1e300;
   return change;
@@ -384,7 +596,7 @@ double CLammIdeal::TimeLoopStaticGrid() {
   double prevDt = 1.0;
   if (fixedTimeStep_) dt_ = stepTolerance_;
   const int from = start_ < 4 ? 1 : start_ - 2;
-  for (int i = from; i <= end_; ++i) cPrev_[i] = c_[i];
+  std::copy(c_ + from, c_ + end_ + 1, cPrev_ + from);
   bool hit = false;
   dt_ = LimitTimeStep(true, hit);
   // The event stays pending until a step accepted on it, so that retries
@@ -396,11 +608,9 @@ double CLammIdeal::TimeLoopStaticGrid() {
   }
   AdvanceStaticGrid(dt_);
   if (abortFlag_) return 0;
-  for (int i = 1; i <= N_; ++i) {
-    if (!(c_[i] < 1e100 && c_[i] > -1e100)) {
-      collapseFlag_ = true;
-      return 0;
-    }
+  if (!AllWithinRange(c_, 1, N_)) {
+    collapseFlag_ = true;
+    return 0;
   }
   const bool layered = zoneLoading_ || initialProfile_;
   if (layered && t_ < 10) {
@@ -455,13 +665,13 @@ double CLammIdeal::TimeLoopStaticGrid() {
       dt = std::max(dt, 0.1 * prevDt);
       dt_ = dt;
       dt_ = LimitTimeStep(true, hit);
-      for (int i = from; i <= end_; ++i) c_[i] = cPrev_[i];
+      std::copy(cPrev_ + from, cPrev_ + end_ + 1, c_ + from);
       AdvanceStaticGrid(dt_);
       if (abortFlag_) break;
       change = StepChangeAtBottom();
     }
     if (collapseFlag_ || abortFlag_) {
-      for (int i = from; i <= end_; ++i) c_[i] = cPrev_[i];
+      std::copy(cPrev_ + from, cPrev_ + end_ + 1, c_ + from);
       return change;
     }
     retryCounter_ = 1;

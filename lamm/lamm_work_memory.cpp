@@ -7,7 +7,8 @@
 #include "lamm/lamm_ideal.h"
 
 namespace {
-constexpr int kArrays = 21;  // c, c_prev, r, rhs, M/K/A/B bands, gam, piv, profile, work
+constexpr int kArrays = 24;  // c, c_prev, r, rhs, M/K/A/B bands, gam, piv, profile, work,
+                             // factors from the bottom
 
 // Graded static grid: spacing h0 from the meniscus up to the transition
 // radius Rt, then r -> r + h0 sqrt((Rt/r)(r - m)/(Rt - m)), which keeps the
@@ -47,7 +48,8 @@ bool CLammIdeal::AllocWorkMemory() {
     double* p = block_.get();
     double** arrays[kArrays] = {&c_,   &cPrev_, &r_,   &rhs_, &Mlo_, &Mdi_,     &Mup_,
                                 &Klo_, &Kdi_,   &Kup_, &Alo_, &Adi_, &Aup_,     &Blo_,
-                                &Bdi_, &Bup_,   &gam_, &piv_, &profile_, &work_, nullptr};
+                                &Bdi_, &Bup_,   &gam_, &piv_, &profile_, &work_, &bottomPiv_,
+                                &bottomUp_, &bottomLo_, nullptr};
     for (int k = 0; k < kArrays && arrays[k]; ++k) *arrays[k] = p + stride * k;
     if (movingFrame_ && !staticGrid_) {
       frameBlock_.reset(new (std::nothrow) double[stride * 17]());
@@ -83,6 +85,8 @@ void CLammIdeal::FreeWorkMemory() {
   Mlo_ = Mdi_ = Mup_ = Klo_ = Kdi_ = Kup_ = nullptr;
   Alo_ = Adi_ = Aup_ = Blo_ = Bdi_ = Bup_ = nullptr;
   gam_ = piv_ = profile_ = work_ = nullptr;
+  bottomPiv_ = bottomUp_ = bottomLo_ = nullptr;
+  bottomFactors_ = false;
   allocated_ = false;
   allocatedCount_ = 0;
 }

@@ -55,8 +55,8 @@ class CApproachToEqSim {
   // header speed is that of the last scan in time order of scans); else, for
   // stepPosition at or below the meniscus, the equilibrium at initialRpm, and
   // for a step inside the column a smoothed step to the plateau of
-  // StepPlateauConcentration. False before SetupRun, or for a history
-  // without loaded scans.
+  // StepPlateauConcentration. False before SetupRun, for a history without
+  // loaded scans, or when the history could not be simulated.
   bool SetInitialCondition(float initialRpm, const CRotorSpeedProfile* historyProfile,
                            float historyDuration, float stepPosition,
                            const ScanSet& scans = CurrentScanSet());
@@ -140,3 +140,7 @@ class CApproachToEqSim {
   void FillHeader(ScanRecord& h, double t, float rpm) const;
   bool setUp_ = false;
 };
+
+// The run planner's simulation of the constant-speed reference run; made at
+// start-up, replaced by every planning command.
+std::unique_ptr<CApproachToEqSim>& ConstantSpeedSimulation();

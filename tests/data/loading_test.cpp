@@ -96,7 +96,8 @@ TEST_F(LoadingTest, OneFileAsksForEquilibriumMode) {
 TEST_F(LoadingTest, AnUnreadableFileIsSkippedAndALoadWithoutScansFails) {
   auto names = WriteSeries({100, 200});
   names.insert(names.begin() + 1, "00099.RA1");
-  ui.ExpectBox("LOAD ERROR", dir / "00099.RA1" + "\nthe file cannot be opened for reading\n\nThis file is skipped");
+  ui.ExpectBox("LOAD ERROR", "the file cannot be read (missing, not readable or not a regular file)\n"
+                             "This file is skipped; the other files are loaded.\n" + dir / "00099.RA1");
   EXPECT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
   ASSERT_EQ(CurrentScanSet().count, 2);
   EXPECT_EQ(CurrentScanSet().fileNames[2], names[2]);

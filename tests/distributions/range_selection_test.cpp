@@ -13,6 +13,7 @@
 #include "numerics/ccurve.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
+#include "two_peak_distribution.h"
 
 using namespace runtest;
 
@@ -95,28 +96,7 @@ TEST(SwErrorEstimate, TransportOfTheResidualsOverTime) {
   EXPECT_TRUE(std::isfinite(e.error));
 }
 
-// The two-peak distribution of the ranges tests on a c(s) grid of its own.
-struct SelectedRange : ::testing::Test {
-  std::vector<float> s = std::vector<float>(151), c = std::vector<float>(151);
-  ContiSettings saved = Conti();
-  ModelSelectorFlags savedFlags = gModelSelectorFlags;
-  void SetUp() override {
-    for (int i = 1; i <= 150; ++i) {
-      s[i] = static_cast<float>(0.1 * i);
-      const double x = s[i];
-      c[i] = static_cast<float>(std::exp(-(x - 3) * (x - 3) / 0.18) + 0.5 * std::exp(-(x - 7) * (x - 7) / 0.5));
-    }
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gModelSelectorFlags.DistributionModel = gModelSelectorFlags.CSModel = 1;
-    Conti().gridSize = 150;
-    Conti().sValues = Conti().molarMasses = s.data();
-    Conti().distribution = c.data();
-  }
-  void TearDown() override {
-    Conti() = saved;
-    gModelSelectorFlags = savedFlags;
-  }
-};
+using SelectedRange = TwoPeakDistribution;
 
 TEST_F(SelectedRange, ReportOfTheSedimentationCoefficientDistribution) {
   const SelectedRangeIntegral r = IntegrateRange(2.0f, 4.0f, 0, 0);
@@ -134,7 +114,7 @@ TEST_F(SelectedRange, ReportOfTheSedimentationCoefficientDistribution) {
   gModelSelectorFlags.ContiRegularizationSwitch = 1;
   EXPECT_EQ(SelectedRangeReport(r).find("sw transformed"), std::string::npos);
   // An empty distribution: the total counts as 1, nothing is divided by 0.
-  for (float& v : c) v = 0.0f;
+  for (float& v : c_) v = 0.0f;
   const SelectedRangeIntegral e = IntegrateRange(2.0f, 4.0f, 0, 0);
   EXPECT_EQ(e.total, 1.0f);
   EXPECT_EQ(e.Percent(), 0.0f);

@@ -1,8 +1,9 @@
 // The solver's scans against scans it produced earlier (tests/data/reference/
 // scans): reworking the time loop for speed may change rounding, never the
 // result. Cases: the six reference experiments at the default settings and
-// on a fixed 1000-node static grid, and a long run at 10000 rpm approaching
-// sedimentation equilibrium with c(s)-like species from 0.1 to 10 S.
+// on a fixed 1000-node static grid (with and without truncation), and a long
+// run at 10000 rpm approaching sedimentation equilibrium with c(s)-like
+// species from 0.1 to 10 S.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -65,6 +66,15 @@ std::vector<Case> Cases() {
     for (size_t j = 0; j < R.r.size(); ++j) e.grid[j + 1] = static_cast<float>(R.r[j]);
     cases.push_back({std::string(ref.file) + "-default", e, LammSolverSettings{}});
     cases.push_back({std::string(ref.file) + "-n1000", e, FixedGrid(1000)});
+    // The same grid with the default truncation of the depleted region and
+    // the outflow row at the end of the active region.
+    LammSolverSettings trimmed;
+    trimmed.automaticGridSize = 0;
+    trimmed.feGridSize = 1000;
+    trimmed.automaticAlgorithm = 0;
+    trimmed.claverieAlgorithm = 1;
+    trimmed.movingHatAlgorithm = 0;
+    cases.push_back({std::string(ref.file) + "-n1000-trimmed", e, trimmed});
   }
   for (double s : {0.1, 1.0, 4.5, 10.0}) {
     Experiment e;
