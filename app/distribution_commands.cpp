@@ -4,7 +4,6 @@
 // and saving the distribution.
 #include "app/distribution_commands.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "app/integration_range.h"
@@ -12,8 +11,8 @@
 #include "app/peak_labels.h"
 #include "app/program_options.h"
 #include "app/txla_window.h"
-#include "app/window_services.h"
 #include "app/main_window_flags.h"
+#include "app/window_services.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
@@ -103,7 +102,7 @@ bool AskNumber(float& value, const char* prompt, const char* caption) {
 }
 
 // The s -> s20,w half of the two transform commands; true when applied.
-bool TransformToS20(TXLAWindow&) {
+bool TransformToS20() {
   if (!DistArrays().distCurve) return false;
   SolutionConditions& sc = gSolutionConditions;
   float vbar20 = sc.vbar20, vbar = sc.vbar, density = 1.0f;
@@ -305,11 +304,11 @@ void TXLAWindow::CmTransformDifferentialToIntegral() {
 }
 
 void TXLAWindow::TransformDistributionToS20w() {
-  if (TransformToS20(*this)) RequestRepaint(*this);
+  if (TransformToS20()) RequestRepaint(*this);
 }
 
 void TXLAWindow::CmTransformSToRDistribution() {
-  if (!TransformToS20(*this)) return;
+  if (!TransformToS20()) return;
   RequestRepaint(*this);
   if (!Yes("", "transform s20 to Stokes-Radius?")) return;
   if (!TransformDistributionToStokesRadius(gSolutionConditions.vbar20)) {

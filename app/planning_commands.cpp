@@ -85,6 +85,29 @@ constexpr Layout kLayout[] = {
     {640, K::Check, "just run a rotor speed params file", 13, 2, 0},
 };
 
+// The edits that show one float of the record: shown = stored x scale,
+// written with format. The meniscus (a radius or a fill volume), the initial
+// speed (read only with its box ticked) and the counts are handled apart.
+struct EditField {
+  int id;
+  const char* format;
+  float TimeToEqParams::*field;
+  float scale = 1.0f;
+};
+using P = TimeToEqParams;
+const EditField kEditFields[] = {
+    {639, "%.0f", &P::finalRpm},   {628, "%.3f", &P::bottom},
+    {421, "%.0f", &P::historyDuration}, {616, "%.3f", &P::rightLimit},
+    {407, "%.3f", &P::initialStep}, {629, "%.0f", &P::temperature},
+    {834, "%.6f", &P::density},    {835, "%.6f", &P::viscosity, 10.0f},
+    {412, "%.3f", &P::s1},         {428, "%.0f", &P::M1},
+    {426, "%.3f", &P::vbar1},      {413, "%.2f", &P::ff01},
+    {406, "%.2f", &P::fraction2},  {405, "%.3f", &P::s2},
+    {414, "%.0f", &P::M2},         {427, "%.2f", &P::ff02},
+    {614, "%.2f", &P::maxOverconcentration}, {617, "%.4f", &P::targetRmsd},
+    {643, "%.2f", &P::overspeedTime, 1.0f / 3600.0f},
+};
+
 std::string Text(const FormDialog& d, int id) {
   const FormControl* c = d.Find(id);
   return c ? c->text : std::string();
@@ -151,30 +174,12 @@ FormDialog TimeToEqDialog(TimeToEqParams& p) {
     c.enabled = l.id != 420;  // species 2 shares the vbar of species 1
     d.controls.push_back(c);
   }
-  Put(d, 639, "%.0f", p.finalRpm);
+  for (const EditField& e : kEditFields) Put(d, e.id, e.format, p.*e.field * e.scale);
   Put(d, 612, "%.0f", p.initialRpm);
-  Put(d, 643, "%.2f", p.overspeedTime / 3600.0);
-  Put(d, 628, "%.3f", p.bottom);
   Put(d, 627, "%.3f", p.meniscus);
-  Put(d, 616, "%.3f", p.rightLimit);
-  Put(d, 426, "%.3f", p.vbar1);
-  Put(d, 629, "%.0f", p.temperature);
-  Put(d, 617, "%.4f", p.targetRmsd);
-  if (FormControl* c = d.Find(619)) c->text = std::to_string(p.parameterCount);
-  Put(d, 614, "%.2f", p.maxOverconcentration);
-  if (FormControl* c = d.Find(618)) c->text = std::to_string(p.repeats);
-  Put(d, 834, "%.6f", p.density);
-  Put(d, 835, "%.6f", 10.0 * p.viscosity);
-  Put(d, 412, "%.3f", p.s1);
-  Put(d, 428, "%.0f", p.M1);
-  Put(d, 413, "%.2f", p.ff01);
-  Put(d, 406, "%.2f", p.fraction2);
-  Put(d, 405, "%.3f", p.s2);
-  Put(d, 414, "%.0f", p.M2);
   Put(d, 420, "%.3f", p.vbar2);
-  Put(d, 427, "%.2f", p.ff02);
-  Put(d, 407, "%.3f", p.initialStep);
-  Put(d, 421, "%.0f", p.historyDuration);
+  if (FormControl* c = d.Find(619)) c->text = std::to_string(p.parameterCount);
+  if (FormControl* c = d.Find(618)) c->text = std::to_string(p.repeats);
   Tick(d, 832, !p.continueHistory);
   Tick(d, 924, p.continueHistory);
   Tick(d, 621, !p.species1ByFf0);
@@ -210,36 +215,18 @@ void ReadTimeToEqDialog(const FormDialog& d, const FormDialog& shown, TimeToEqPa
   auto take = [&](int id, float& field, float scale = 1.0f) {
     if (Text(d, id) != Text(shown, id)) field = Value(d, id) * scale;
   };
-  take(639, p.finalRpm);
-  take(628, p.bottom);
+  for (const EditField& e : kEditFields) take(e.id, p.*e.field, 1.0f / e.scale);
   if (Text(d, 627) != Text(shown, 627) || Text(d, 628) != Text(shown, 628))
     p.meniscus = MeniscusEntry(Value(d, 627), p.bottom);
-  take(421, p.historyDuration);
-  take(616, p.rightLimit);
-  take(407, p.initialStep);
-  take(629, p.temperature);
-  take(834, p.density);
-  take(835, p.viscosity, 0.1f);
   p.continueHistory = On(d, 924);
   if (On(d, 832)) {
     p.continueHistory = 0;
     take(612, p.initialRpm);
   }
-  take(412, p.s1);
-  take(428, p.M1);
-  take(426, p.vbar1);
-  take(413, p.ff01);
   p.species1ByFf0 = !On(d, 621);
   p.secondSpecies = On(d, 615);
-  take(406, p.fraction2);
-  take(405, p.s2);
-  take(414, p.M2);
   p.vbar2 = p.vbar1;
-  take(427, p.ff02);
   p.species2ByFf0 = !On(d, 624);
-  take(614, p.maxOverconcentration);
-  take(617, p.targetRmsd);
-  take(643, p.overspeedTime, 3600.0f);
   const auto parameters = static_cast<std::int32_t>(std::floor(Value(d, 619)));
   if (parameters != p.parameterCount) p.profileParameters.clear();
   p.parameterCount = parameters;

@@ -842,6 +842,7 @@ void CLammIdeal::Run() {
   t_ = startTime_;
   outIndex_ = 1;
   nextScanTime_ = ScanTime(1);
+  ChooseScanSegments();
   abortRequest_ = false;
   dt_ = initialDt_;
   stepTolerance_ = stepBase_;

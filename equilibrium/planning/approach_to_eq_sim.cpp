@@ -122,6 +122,10 @@ bool CApproachToEqSim::SetupRun(FitHost* w, float maxTimeHours, float b, float m
     refusal = "the meniscus must lie below the bottom";
     return false;
   }
+  if (!(rpm > 0) || !std::isfinite(rpm)) {
+    refusal = "the final rotor speed must be above 0";
+    return false;
+  }
   if (n < 1 || !f || !s || !D) {
     refusal = "no species to simulate";
     return false;
@@ -262,6 +266,7 @@ bool CApproachToEqSim::SetInitialCondition(float initialRpm, const CRotorSpeedPr
     if (static_cast<int>(scans.order.size()) > scans.count &&
         scans.order[static_cast<size_t>(scans.count)] > 0)
       last = scans.order[static_cast<size_t>(scans.count)];
+    if (last < 1 || static_cast<size_t>(last) >= scans.records.size()) return false;
     initialRecord.rpm = scans.records[static_cast<size_t>(last)].rpm;
     initialDuration = historyDuration;
     initialRecord.timeRead = initialRecord.time = initialDuration;

@@ -45,7 +45,8 @@ class CApproachToEqSim {
   // Grid, stored times, headers and the equilibrium profile. fraction, s and
   // D are 1-based. False, with the reason in refusal, for a maximum time not
   // finite and above 0 (or of more than kMaxStoredProfiles profiles), a
-  // column that is not m < b, no species or no stored radius strictly
+  // column that is not m < b, a final speed not above 0, no species, a
+  // species without finite s and positive D, or no stored radius strictly
   // between the limits.
   bool SetupRun(FitHost* window, float maxTimeHours, float bottom, float meniscus,
                 float rightLimit, float leftLimit, int nSpecies, const float* fraction,

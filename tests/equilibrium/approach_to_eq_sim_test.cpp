@@ -165,8 +165,9 @@ TEST(ApproachToEqSim, LimitsAndRefusals) {
     EXPECT_FLOAT_EQ(sim.leftLimit, l.wantLeft);
   }
   struct Bad {
-    float hours, bottom, meniscus, right, left, D;
+    float hours, bottom, meniscus, right, left, D, rpm = 15000;
   } bad[] = {{0, 7.2f, 6.75f, 7.15f, 6.77f, kD},        {-1, 7.2f, 6.75f, 7.15f, 6.77f, kD},
+             {1, 7.2f, 6.75f, 7.15f, 6.77f, kD, 0},
              {NAN, 7.2f, 6.75f, 7.15f, 6.77f, kD},     {INFINITY, 7.2f, 6.75f, 7.15f, 6.77f, kD},
              {1e9f, 7.2f, 6.75f, 7.15f, 6.77f, kD},    {1, 6.75f, 6.75f, 7.15f, 6.77f, kD},
              {1, 7.2f, NAN, 7.15f, 6.77f, kD},         {1, 7.2f, 6.75f, 7.0f, 7.0f, kD},
@@ -174,7 +175,7 @@ TEST(ApproachToEqSim, LimitsAndRefusals) {
   for (const Bad& b : bad) {
     CApproachToEqSim sim;
     const float d[] = {0, b.D};
-    EXPECT_FALSE(sim.SetupRun(nullptr, b.hours, b.bottom, b.meniscus, b.right, b.left, 1, f, s, d, 20, 15000))
+    EXPECT_FALSE(sim.SetupRun(nullptr, b.hours, b.bottom, b.meniscus, b.right, b.left, 1, f, s, d, 20, b.rpm))
         << b.hours << " " << b.meniscus << " " << b.right;
     EXPECT_FALSE(sim.refusal.empty());
     EXPECT_FALSE(sim.SetInitialCondition(10000, nullptr, 0, 0));
