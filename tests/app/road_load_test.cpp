@@ -7,13 +7,6 @@ namespace {
 
 using platform::FileDialogResult;
 
-FileDialogResult Chosen(std::vector<std::string> paths) {
-  FileDialogResult r;
-  r.accepted = true;
-  r.paths = std::move(paths);
-  return r;
-}
-
 TEST(RoadListFile, HeaderCommentsAndOldFormat) {
   struct Case {
     const char* text;
