@@ -1,5 +1,8 @@
 #include "app/automation_window.h"
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "app/program_options.h"
@@ -40,12 +43,16 @@ class WindowForAutomation : public IAutomationWindow {
     platform::IFrameWindow& frame = w_.Frame();
     const int width = frame.ClientWidth() > 0 ? frame.ClientWidth() : 1000;
     const int height = frame.ClientHeight() > 0 ? frame.ClientHeight() : 700;
-    // The window paints itself into an image of its client area, shown or not.
-    const std::string scratch = platform::SystemTempFolder() + "tarnel_screenshot_" +
-                                std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".bmp";
+    // The window paints itself into an image of its client area, shown or
+    // not. The scratch file is created here, new and ours alone, so that
+    // nothing another user placed in the temporary folder is written through.
+    std::string scratch = platform::ToNative(platform::SystemTempFolder()) + "tarnel_screenshot_XXXXXX.bmp";
+    const int fd = mkstemps(scratch.data(), 4);
+    if (fd < 0) return false;
+    close(fd);
     const bool painted = frame.SaveClientImage(scratch, width, height) &&
-                         platform::LoadBmp(platform::ToNative(scratch), out);
-    std::remove(platform::ToNative(scratch).c_str());
+                         platform::LoadBmp(scratch, out);
+    std::remove(scratch.c_str());
     return painted && !out.Empty();
   }
   void Exit() override { w_.CmExit(); }

@@ -4,15 +4,15 @@
 // and saving the distribution.
 #include "app/distribution_commands.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "app/integration_range.h"
 #include "app/parameter_preferences.h"
+#include "app/peak_labels.h"
 #include "app/program_options.h"
 #include "app/txla_window.h"
-#include "app/window_services.h"
 #include "app/main_window_flags.h"
+#include "app/window_services.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
@@ -83,13 +83,26 @@ void SetPlotRanges(TXLAWindow& w, const ZoomRange& z) {
   w.Frame().Invalidate(true);
 }
 
+// The save-file dialog with the extension "dat"; false when cancelled.
+bool AskSavePath(const char* title, const char* presetName, std::string& path) {
+  platform::FileDialogRequest request;
+  request.save = true;
+  request.title = title;
+  request.defaultExtension = "dat";
+  request.presetName = presetName;
+  const platform::FileDialogResult file = platform::UI().FileDialog(request);
+  if (!file.accepted || file.paths.empty()) return false;
+  path = file.paths.front();
+  return true;
+}
+
 // Asks one number with the current value shown; false on Cancel.
 bool AskNumber(float& value, const char* prompt, const char* caption) {
   return InputFloat(&value, value, true, prompt, caption);
 }
 
 // The s -> s20,w half of the two transform commands; true when applied.
-bool TransformToS20(TXLAWindow&) {
+bool TransformToS20() {
   if (!DistArrays().distCurve) return false;
   SolutionConditions& sc = gSolutionConditions;
   float vbar20 = sc.vbar20, vbar = sc.vbar, density = 1.0f;
@@ -251,11 +264,16 @@ void MaxDistributionValueInRange(TXLAWindow& w, float x1, float x2) {
 // ---- commands ---------------------------------------------------------------
 
 void TXLAWindow::CmIntegrateDistribution() {
-  if (!DistributionPlot() || CurrentDataTypeFlags().dls || BoundaryExtrapolationMode() || Transformed()) return;
+  // A c(s) shown as c(M) holds densities per Da over its s grid: ranges in
+  // S, or drawn in Da, would integrate the wrong quantity.
+  if (!DistributionPlot() || CurrentDataTypeFlags().dls || BoundaryExtrapolationMode() || Transformed() ||
+      Conti().transformedToCM)
+    return;
   if (RangeSelection().active) {
     LeaveRangeSelection(*this);
     return;
   }
+  if (PeakLabels().count > 0) DeletePeakLabels(*this);
   if (Options().IntegrationRangesFromFile) {
     IntegrateRangesFromFile(true);
     return;
@@ -290,11 +308,11 @@ void TXLAWindow::CmTransformDifferentialToIntegral() {
 }
 
 void TXLAWindow::TransformDistributionToS20w() {
-  if (TransformToS20(*this)) RequestRepaint(*this);
+  if (TransformToS20()) RequestRepaint(*this);
 }
 
 void TXLAWindow::CmTransformSToRDistribution() {
-  if (!TransformToS20(*this)) return;
+  if (!TransformToS20()) return;
   RequestRepaint(*this);
   if (!Yes("", "transform s20 to Stokes-Radius?")) return;
   if (!TransformDistributionToStokesRadius(gSolutionConditions.vbar20)) {
@@ -303,14 +321,10 @@ void TXLAWindow::CmTransformSToRDistribution() {
   }
   RequestRepaint(*this);
   if (!Yes("", "correct distribution c(R) for a size-dependent signal a(R)?")) return;
-  platform::FileDialogRequest request;
-  request.save = true;
-  request.title = "open power series for a(R)";
-  request.defaultExtension = "dat";
-  request.presetName = "MieScatCoeffs.dat";
-  const platform::FileDialogResult file = platform::UI().FileDialog(request);
-  if (!file.accepted || file.paths.empty()) return;
-  if (!CorrectDistributionForSignal(file.paths.front())) {
+  // The save dialog picks an existing file here, as it always has.
+  std::string path;
+  if (!AskSavePath("open power series for a(R)", "MieScatCoeffs.dat", path)) return;
+  if (!CorrectDistributionForSignal(path)) {
     Refuse("could not calculate Rh from s20 in distribution");
     return;
   }
@@ -321,14 +335,8 @@ void TXLAWindow::CmSaveContinuousDistribution() {
   const ModelSelectorFlags& m = F();
   CCurve* curve = DistArrays().distCurve;
   if (!(m.DistributionModel || m.SedTransformModel) || !curve) return;
-  platform::FileDialogRequest request;
-  request.save = true;
-  request.title = "save mass distribution as";
-  request.defaultExtension = "dat";
-  request.presetName = "newdat.dat";
-  const platform::FileDialogResult file = platform::UI().FileDialog(request);
-  if (!file.accepted || file.paths.empty()) return;
-  const std::string& path = file.paths.front();
+  std::string path;
+  if (!AskSavePath("save mass distribution as", "newdat.dat", path)) return;
   if ((m.CSff0Model || m.CSff0With1DiscreteModel) && Yes("", "2d distributions?")) {
     SaveMonteCarloTable(path);
     return;

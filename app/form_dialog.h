@@ -14,6 +14,10 @@ struct FormControl {
   Kind kind = Kind::Edit;
   std::string label;
   bool visible = true;
+  bool enabled = true;  // shown but not editable when false
+  // Radio buttons of one group exclude each other; group 0 is the dialog's
+  // one common group.
+  int group = 0;
   int state = 0;     // check boxes and radio buttons: 1 = ticked
   std::string text;  // edit fields
   int maxChars = 14;

@@ -72,10 +72,20 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
                              m.Model282;
   if (m.LammDiscreteModel && !otherGeometry) return;
   const bool fromCumulants = m.DlsCumulantModel;
+  const bool fromStokesRadii = m.DlsStokesRadiiModel;
   ClearModelSelection();
   m.LammDiscreteModel = 1;
   SetLammAlgorithms(1, -1, -1);
   CheckMenuItem(198, true);
+  if (fromStokesRadii) {
+    // The first quantity held each species' Stokes radius (nm); the species
+    // model wants its diffusion coefficient (1e-7 cm^2/s).
+    const float celsius = gSolutionConditions.temperature - kAbsoluteZero;
+    for (int k = 1; k <= n; ++k) {
+      const float radius = P(k);
+      P(k) = gModelParams.massOrD[k] = radius > 0 ? DFromStokesRadius(radius * 1e-9f, celsius) * 1e7f : 0.0f;
+    }
+  }
   if (fromCumulants) {
     // Back to one species.
     for (int k = 2; k <= n; ++k) {

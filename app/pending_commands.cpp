@@ -54,24 +54,16 @@ void TXLAWindow::CmCalculateErrorInM() { NotAvailableYet(); }
 void TXLAWindow::CmFindFringeJumpsFromDiscontinuity() { NotAvailableYet(); }
 void TXLAWindow::CmSaveIntensityAsPseudoAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmReloadForFloTools() { NotAvailableYet(); }
-void TXLAWindow::CmDlsPS99v520() { NotAvailableYet(); }
 void TXLAWindow::CmAddSubtractSimulatedData() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateRadialDilution() { NotAvailableYet(); }
 void TXLAWindow::CmSwBySecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmCalculatePressure() { NotAvailableYet(); }
-void TXLAWindow::CmSaveMeanDlsData() { NotAvailableYet(); }
 
 void TXLAWindow::CmSave6ChannelSubsets() { NotAvailableYet(); }
-void TXLAWindow::CmDlsBIC() { NotAvailableYet(); }
-void TXLAWindow::CmDlsCD() { NotAvailableYet(); }
 void TXLAWindow::CmUsePriorProbabilities() { NotAvailableYet(); }
-void TXLAWindow::CmDls2ColumnG2() { NotAvailableYet(); }
 void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
-void TXLAWindow::CmDlsALV() { NotAvailableYet(); }
 void TXLAWindow::CmInvertRawData() { NotAvailableYet(); }
 void TXLAWindow::CmInhomogeneousSolvent() { NotAvailableYet(); }
-void TXLAWindow::CmDlsPS99v526() { NotAvailableYet(); }
-void TXLAWindow::CmDlsOldDosBIC() { NotAvailableYet(); }
 void TXLAWindow::CmSwByDifferentialSecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
 void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
@@ -83,13 +75,9 @@ void TXLAWindow::CmCalculateFrictionForce() { NotAvailableYet(); }
 void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
-void TXLAWindow::CmDlsPhotoCor() { NotAvailableYet(); }
-void TXLAWindow::CmDlsPS99v6() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitByCellOrDir() { NotAvailableYet(); }
-void TXLAWindow::CmDls2ColumnG2m1() { NotAvailableYet(); }
-void TXLAWindow::CmDlsPSv4() { NotAvailableYet(); }
 void TXLAWindow::CmMFromS() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
 void TXLAWindow::CmLammEquationParameters() { NotAvailableYet(); }
@@ -105,7 +93,6 @@ void TXLAWindow::CmSphereRhFromS() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
 void TXLAWindow::CmMinimizeTimeToEquilibrium() { NotAvailableYet(); }
-void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
 void TXLAWindow::CmPlot3dGraph() { NotAvailableYet(); }
 void TXLAWindow::CmMakeSedimentationMovie() { NotAvailableYet(); }
@@ -117,8 +104,6 @@ void TXLAWindow::CmExtractSFromBest() { NotAvailableYet(); }
 void TXLAWindow::CmMirrorRawData() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
-void TXLAWindow::CmDlsDynamics7() { NotAvailableYet(); }
-void TXLAWindow::CmToggleG2m1G1() { NotAvailableYet(); }
 void TXLAWindow::CmPeldoDistributionPlot() { NotAvailableYet(); }
 void TXLAWindow::CmPeldoDataFitResidualsPlot() { NotAvailableYet(); }
 void TXLAWindow::CmPeldoPlotChoice() { NotAvailableYet(); }

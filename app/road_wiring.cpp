@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/dls_commands.h"
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/plot_replay.h"
@@ -78,6 +79,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   Host() = std::make_unique<WindowFitHost>(window);
   SetMainFitHost(Host().get());
   InstallRoadServices(window);
+  ConnectDlsData();
 
   // The model records the loaders write are the same for the unattended run;
   // the window adds the switches only it keeps.

@@ -4,6 +4,8 @@
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_loading.h"
+#include "distributions/conti_models.h"
+#include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
 
@@ -33,6 +35,18 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
   };
   SavedParamsHooks& h = CurrentSavedParamsHooks();
   h.reselectDistributionModel = [w](int code) {
+    if (code == 5 || code == 6) {
+      // The scaling-law commands start from the stored law: store the saved
+      // one first (Ks in component 3's concentration, bs in its extra value).
+      const ModelParams& mp = gModelParams;
+      ContiModelStore& st = ContiStore();
+      st.scalingExponent = mp.extra[3];
+      st.scalingExponentFit = mp.extraFit[3];
+      st.scalingPrefactor = mp.concentration[3];
+      st.scalingPrefactorFit = mp.concentrationFit[3];
+      // f(M) keeps the fit of bs beside component 2's concentration.
+      if (code == 6) st.scalingExponentFit = mp.concentrationFit[2];
+    }
     gModelSelectorFlags.ClearSwitches();
     w->Dispatch(ModelCommandOfCode(code));
   };

@@ -1,6 +1,7 @@
 #include "app/shell_services.h"
 
 #include "app/automation_window.h"
+#include "app/planning_commands.h"
 #include "app/plot_wiring.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
@@ -32,5 +33,6 @@ ShellServices DefaultShellServices() {
   s.playSoundBeer = [] { PlaySoundBeer(); };
   InstallPlotShellServices(s);
   InstallAutomationServices(s);
+  InstallPlanningShellServices(s);
   return s;
 }

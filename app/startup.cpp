@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "automation/automation_run.h"
+#include "data/scan_loading.h"
+#include "data/scan_set.h"
 #include "fit/model_params.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
@@ -114,9 +116,16 @@ int TXLAApp::Run() {
     return mainWindow_->RunMessageLoop();
   } catch (const platform::FatalError&) {
     // The fatal box has been shown and the end requested.
+    if (const int status = AutomationCutShort(false)) return status;
     return platform::QuitExitCode();
   } catch (const std::bad_alloc&) {
-    ErrorBox("allocation failure", true);
+    // The failed allocation is gone with the unwinding: there is room to
+    // tell, and an unattended run ends with a status that says it failed.
+    try {
+      ErrorBox("allocation failure", true);
+    } catch (const std::bad_alloc&) {
+    }
+    if (const int status = AutomationCutShort(true)) return status;
     return platform::QuitExitCode();
   }
 }
@@ -175,5 +184,12 @@ int OwlMain(int argc, char** argv) {
   platform::SetDiagnosticsErrorReporter([](const std::string& text) { ErrorBox(text.c_str(), false); });
 
   TXLAApp app("ZODIvaridid");
-  return app.Run();
+  const int status = app.Run();
+  // The scan set's arrays hang from global tables that the static
+  // destructors take down; freed here, while the window that draws them
+  // still exists, the program ends owning nothing.
+  FreeScanData();
+  FreeScanGridArrays(CurrentScanSet());
+  FreeFileNameList();
+  return status;
 }

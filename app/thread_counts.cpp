@@ -3,10 +3,12 @@
 #include "app/program_options.h"
 #include "distributions/conti_lamm_list.h"
 #include "lamm/lamm_threads.h"
+#include "platform/worker_threads.h"
 
-void SetLammEquationThreads(int count) {
-  const int threads = count < 1 ? 1 : count;
+int SetLammEquationThreads(int count) {
+  const int threads = platform::CapWorkerThreads(count);
   Options().LammThreadCount = threads;
   LammListThreads() = threads;
   LammThreadCount() = threads;
+  return threads;
 }

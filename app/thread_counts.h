@@ -5,7 +5,8 @@
 // (preference file, "Compute With Multiple Threads", the unattended run)
 // goes through here so that the solvers follow.
 
-// Sets the Lamm-equation thread count of the window and the solvers; counts
-// below 1 become 1 (no worker would be left to solve anything).
-void SetLammEquationThreads(int count);
-
+// Sets the Lamm-equation thread count of the window and the solvers and
+// returns the count set: counts below 1 become 1 (no worker would be left
+// to solve anything), counts above platform::MaxWorkerThreads() become
+// that cap (the pools could not start them all).
+int SetLammEquationThreads(int count);

@@ -15,6 +15,7 @@
 #include "fit/fit_report.h"
 #include "fit/model_params.h"
 #include "fit/model_evaluation.h"
+#include "fit/nonideal_species.h"
 #include "fit/saved_params.h"
 #include "platform/draw_surface.h"
 #include "platform/program_paths.h"
@@ -118,6 +119,8 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.vbar = gSolutionConditions.vbar;
   c.discreteS = cs.discreteS;
   c.discreteM = cs.discreteM;
+  c.hybridDiscreteOff = cs.hybridDiscrete == 0;
+  FillNonidealReportInputs(in);
 }
 
 void WindowFitHost::TmpSaveBestParams(int flag) {

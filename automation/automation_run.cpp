@@ -1,8 +1,10 @@
 #include "automation/automation_run.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -11,6 +13,7 @@
 #include "automation/ini_custom_pars.h"
 #include "automation/result_files.h"
 #include "data/load_hooks.h"
+#include "data/scan_file.h"
 #include "data/scan_grid.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
@@ -27,7 +30,9 @@
 #include "platform/fatal_error.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
+#include "platform/worker_threads.h"
 #include "plot/distribution_plot.h"
+#include "plot/plot_window_set.h"
 
 namespace {
 
@@ -41,6 +46,8 @@ constexpr int kItemAnnealing = 825;
 constexpr int kItemMarquardt = 824;
 
 AutomationState g_state;
+// The step the run is in, for a fatal error that ends it.
+std::string g_step = "start-up";
 std::unique_ptr<CIniCustomPars> g_record;
 std::unique_ptr<std::ofstream> g_log;
 std::function<void(int)> g_wait = [](int ms) {
@@ -65,10 +72,6 @@ void OpenLog(const CIniCustomPars& r) {
 
 void Wait(int ms) {
   if (g_wait) g_wait(ms);
-}
-
-bool EndsWithSeparator(const std::string& s) {
-  return !s.empty() && (s.back() == '/' || s.back() == '\\');
 }
 
 // The analysis settings that follow the model commands.
@@ -112,14 +115,35 @@ void AutomationLog(const std::string& line) {
   }
 }
 
-void RecordAutomationFailure(int exitCode, const std::string& reason) {
-  if (g_state.exitCode == kAutomationOk) g_state.exitCode = exitCode;
+void RecordAutomationFailure(int exitCode, const std::string& step, const std::string& reason) {
+  if (g_state.exitCode == kAutomationOk) {
+    g_state.exitCode = exitCode;
+    g_state.failedStep = step;
+  }
   if (!g_state.failures.empty()) g_state.failures += "; ";
   g_state.failures += reason;
   AutomationLog("automation failed: " + reason);
 }
 
+int AutomationCutShort(bool outOfMemory) {
+  // From the intake on: a parameter file too large for the memory counts too.
+  if (g_state.parameterFile.empty() || g_state.automationFinished) return 0;
+  // Whatever failed before, the set is not written: this status says so.
+  g_state.exitCode = outOfMemory ? kAutomationOutOfMemory : kAutomationStepFailed;
+  g_state.automationFinished = true;
+  const char* what = outOfMemory ? "out of memory" : "a fatal error";
+  try {
+    g_state.failedStep = g_step;
+    AutomationLog(std::string("automation failed: ") + what + " in " + g_step +
+                  ": the run ends without result files and flag file");
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tarnel: automation failed: %s\n", what);
+  }
+  return g_state.exitCode;
+}
+
 void ResetAutomation() {
+  g_step = "start-up";
   g_state = AutomationState{};
   g_record.reset();
   g_log.reset();
@@ -139,7 +163,14 @@ void ConnectLoadTargetsToModelRecords() {
   t.riNoiseFitted = &mp.riNoiseFit;
   for (int k = 1; k <= 4; ++k) t.speciesArrays[k] = &mp.speciesArrays[k];
   t.smaxParameter = &pv.P[mp.componentCount + 1];
+  t.meniscusFit = &mp.meniscusFit;
+  t.bottomFit = &mp.bottomFit;
+  t.baselineFit = &mp.baselineFit;
+  t.meniscusFitFlag = &pv.F[13];
+  t.bottomFitFlag = &pv.F[14];
+  t.baselineFitFlag = &pv.F[15];
   t.temperature = &gSolutionConditions.temperature;
+  t.viscosity = &gSolutionConditions.viscosity;
   t.tiNoiseFitted = &gFitEngineState.fitTINoise;
   t.fitStopFlag = &gFitEngineState.stopRequested;
   t.timesFromW2t = &LammSettings().timesFromW2t;
@@ -151,15 +182,25 @@ void ConnectLoadTargetsToModelRecords() {
 
 namespace {
 
-// Sends a menu command and tells whether it was there to run: a command of
-// a subsystem outside this build answers with its "not available" box.
+bool StartsWith(const std::string& text, const char* start) { return text.rfind(start, 0) == 0; }
+
+// Sends a menu command and tells whether it was there to run and ran: a
+// command of a subsystem outside this build answers with its "not
+// available" box, a simulation that failed with its error box (the command
+// itself goes on with what it has, a distribution of zeros).
 CommandStatus SendCommand(IAutomationWindow& window, int id) {
   const std::size_t before = UnattendedUI().Log().size();
   window.Command(id);
   const std::vector<std::string> log = UnattendedUI().Log();
-  for (std::size_t k = before; k < log.size(); ++k)
-    if (log[k].rfind("[NOT AVAILABLE]", 0) == 0) return CommandStatus::NotAvailable;
-  return CommandStatus::Done;
+  CommandStatus status = CommandStatus::Done;
+  for (std::size_t k = before; k < log.size(); ++k) {
+    const std::string& line = log[k];
+    if (StartsWith(line, "[NOT AVAILABLE]")) return CommandStatus::NotAvailable;
+    if (StartsWith(line, "[ERROR in simulation]") ||
+        (StartsWith(line, "[Error] error #") && line.find(" in simulation #") != std::string::npos))
+      status = CommandStatus::Failed;
+  }
+  return status;
 }
 
 CommandStatus SelectModel(IAutomationWindow& window, bool cofs) {
@@ -174,14 +215,72 @@ CommandStatus SelectModel(IAutomationWindow& window, bool cofs) {
 // its end and left a distribution.
 CommandStatus ComputeStep(IAutomationWindow& window, int id) {
   LastContiRunTimings() = ContiRunTimings{};
-  const CommandStatus status = SendCommand(window, id);
-  if (status != CommandStatus::Done) return status;
-  if (gModelSelectorFlags.DistributionModel &&
+  CommandStatus status = SendCommand(window, id);
+  if (status == CommandStatus::Done && gModelSelectorFlags.DistributionModel &&
       !(LastContiRunTimings().total > 0 && Conti().distribution))
-    return CommandStatus::Failed;
-  // What the window's next paint would compute for its report.
-  CalcRmsd();
-  return CommandStatus::Done;
+    status = CommandStatus::Failed;
+  // What the window's next paint would compute for its report: the rmsd of
+  // the state reached, failed or not.
+  if (CurrentScanSet().count > 0) CalcRmsd();
+  return status;
+}
+
+// Two names of one entry (the same path, or links to one file).
+bool SameEntry(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code ec1, ec2;
+  const fs::path pa(platform::ToNative(a)), pb(platform::ToNative(b));
+  if (fs::equivalent(pa, pb, ec1)) return true;
+  const fs::path ca = fs::weakly_canonical(fs::absolute(pa, ec1), ec1);
+  const fs::path cb = fs::weakly_canonical(fs::absolute(pb, ec2), ec2);
+  return !ec1 && !ec2 && ca == cb;
+}
+
+// The flag file and the output folder are the run's own; naming one of
+// its inputs (a scan or the parameter file) would overwrite it.
+std::string OutputNamingAnInput(const CIniCustomPars& r, const std::string& parameterFile) {
+  std::vector<std::string> inputs = AutomationScanPaths(r);
+  for (std::string& p : inputs) p = FindFileIgnoringCase(p);
+  inputs.push_back(parameterFile);
+  for (const std::string& input : inputs) {
+    if (SameEntry(r.AllDoneFlagFile, input))
+      return "AllDoneFlagFile names the input " + input;
+    if (SameEntry(r.OutputResultsDirectory, input))
+      return "OutputResultsDirectory names the input " + input;
+  }
+  return {};
+}
+
+// A flag file left by an earlier run into the same folder would vouch for
+// files this run is about to replace.
+void RemoveEarlierFlag(const CIniCustomPars& r) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path flag(platform::ToNative(r.AllDoneFlagFile));
+  const fs::file_status st = fs::symlink_status(flag, ec);
+  if (ec || !fs::exists(st) || fs::is_directory(st)) return;
+  if (!fs::remove(flag, ec))
+    RecordAutomationFailure(kAutomationWriteFailed, "flag file",
+                            "could not remove the flag file " + std::string(r.AllDoneFlagFile) +
+                                " of an earlier run");
+  else
+    AutomationLog("flag file " + std::string(r.AllDoneFlagFile) + " of an earlier run removed");
+}
+
+// Scans no sedimentation analysis can use, refused before their first
+// simulation: the solver cannot start at rest or before the run began.
+std::string UnusableScan() {
+  const ScanSet& s = CurrentScanSet();
+  const FileNameList& list = CurrentFileNameList();
+  for (int i = 1; i <= s.count; ++i) {
+    const ScanRecord& rec = s.records[static_cast<std::size_t>(i)];
+    const std::string name =
+        static_cast<std::size_t>(i) < list.names.size() ? list.names[static_cast<std::size_t>(i)]
+                                                        : s.fileNames[static_cast<std::size_t>(i)];
+    if (!(rec.rpm > 0)) return "scan " + name + " was taken at rotor speed 0";
+    if (rec.timeRead < 0) return "scan " + name + " has a negative time";
+  }
+  return {};
 }
 
 }  // namespace
@@ -192,6 +291,8 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
   const char* file = argCopies[argCount];
   if (!file) return false;
 
+  // A file-size limit makes a write fail (status 5) instead of killing the run.
+  std::signal(SIGXFSZ, SIG_IGN);
   ResetAutomation();
   InstallUnattendedUserInterface();
   g_state.parameterFile = file;
@@ -210,12 +311,19 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
     r.handshakeText.clear();
     r.handshakeLength = -1;
   }
+  if (r.valid) {
+    const std::string clash = OutputNamingAnInput(r, g_state.parameterFile);
+    if (!clash.empty()) {
+      r.valid = 0;
+      r.rejection = clash;
+    }
+  }
   if (!r.valid) {
     platform::UI().MessageBox("command line parameters found",
                               "sorry, input from " + g_state.parameterFile +
                                   " could not be processed properly",
                               platform::BoxButtons::Ok, platform::BoxIcon::Error);
-    RecordAutomationFailure(kAutomationRejectedFile,
+    RecordAutomationFailure(kAutomationRejectedFile, "parameter file",
                             "parameter file " + g_state.parameterFile + " rejected: " +
                                 r.rejection);
     platform::RequestQuit(kAutomationRejectedFile);
@@ -223,6 +331,7 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
   }
   OpenLog(r);
   AutomationLog("parameter file " + g_state.parameterFile + " accepted");
+  RemoveEarlierFlag(r);
   g_state.automationMode = true;
   return true;
 }
@@ -232,27 +341,30 @@ std::vector<std::string> AutomationScanPaths(const CIniCustomPars& r) {
   if (!r.DataDirectory[0] || !r.Channel[0] || r.FirstScan <= 0 || r.LastScan <= 0 ||
       r.ScanInterval <= 0 || r.LastScan <= r.FirstScan)
     return paths;
-  std::string folder = r.DataDirectory;
-  if (!EndsWithSeparator(folder)) folder += '\\';
+  const long long count =
+      (static_cast<long long>(r.LastScan) - r.FirstScan) / r.ScanInterval + 1;
+  if (count > kMaxScanCount) return paths;
   const char* channel = r.Channel[0] == '.' ? r.Channel + 1 : r.Channel;
   for (long long number = r.FirstScan; number <= r.LastScan; number += r.ScanInterval) {
     char name[32];
     std::snprintf(name, sizeof name, "%05lld", number);
-    paths.push_back(folder + name + "." + channel);
+    paths.push_back(platform::Combine(r.DataDirectory, std::string(name) + "." + channel));
   }
   return paths;
 }
 
 bool LoadAutomationScanList(const CIniCustomPars& r, IAutomationWindow& window) {
-  const std::vector<std::string> paths = AutomationScanPaths(r);
+  std::vector<std::string> paths = AutomationScanPaths(r);
   if (paths.empty()) {
-    RecordAutomationFailure(kAutomationNoScans,
+    RecordAutomationFailure(kAutomationNoScans, "scan loading",
                             "scan range not usable (DataDirectory, Channel, FirstScan " +
                                 std::to_string(r.FirstScan) + ", LastScan " +
                                 std::to_string(r.LastScan) + ", ScanInterval " +
-                                std::to_string(r.ScanInterval) + ")");
+                                std::to_string(r.ScanInterval) + "; at most " +
+                                std::to_string(kMaxScanCount) + " scans)");
     return false;
   }
+  for (std::string& p : paths) p = FindFileIgnoringCase(p);
   FreeFileNameList();
   FileNameList& list = CurrentFileNameList();
   list.names.assign(1, std::string());
@@ -265,10 +377,22 @@ bool LoadAutomationScanList(const CIniCustomPars& r, IAutomationWindow& window) 
   flags.spikeThreshold = r.DataSpikeThreshold;
   *CurrentLoadTargets().checkTimeStamps = r.CheckTimeStamps;
 
+  // The load simulates the model once; unusable scans are refused first.
+  LoadHooks& hooks = CurrentLoadHooks();
+  const std::function<void()> simulate = hooks.runModelFromTools;
+  std::string unusable;
+  hooks.runModelFromTools = [&] {
+    unusable = UnusableScan();
+    if (unusable.empty() && simulate) simulate();
+  };
   const CommandStatus status = LoadListedScansAndSimulate();
-  if (status != CommandStatus::Done) {
-    RecordAutomationFailure(kAutomationNoScans,
-                            "the scans " + paths.front() + " ... could not be loaded");
+  hooks.runModelFromTools = simulate;
+  if (status != CommandStatus::Done || !unusable.empty()) {
+    RecordAutomationFailure(kAutomationNoScans, "scan loading",
+                            !unusable.empty()
+                                ? unusable
+                                : "the scans " + paths.front() + " ... could not be loaded");
+    if (!unusable.empty()) FreeScanData();
     return false;
   }
   window.SetCaption("command line mode loaded -> " + list.names[1] + "...");
@@ -301,7 +425,7 @@ bool ApplyAutomationParameters(const CIniCustomPars& r, IAutomationWindow& windo
   if (cofs || lsgofs) {
     const CommandStatus status = SelectModel(window, cofs);
     if (status != CommandStatus::Done)
-      RecordAutomationFailure(kAutomationStepFailed,
+      RecordAutomationFailure(kAutomationStepFailed, std::string("model ") + r.Model,
                               std::string("model ") + r.Model + ": " + CommandStatusText(status));
     ApplyDistributionSettings(r);
   } else if (r.Model[0]) {
@@ -359,8 +483,13 @@ bool ApplyAutomationParameters(const CIniCustomPars& r, IAutomationWindow& windo
   window.CheckMenuItem(kItemAnnealing, false);
   window.CheckMenuItem(kItemMarquardt, fs.useMarquardt != 0);
 
-  // At least one worker: a count of 0 or less would leave no thread to compute.
-  const int threads = r.NumberComputationThreads > 1 ? r.NumberComputationThreads : 1;
+  // At least one worker: a count of 0 or less would leave no thread to
+  // compute; and no more than the pools can start.
+  const int threads = platform::CapWorkerThreads(r.NumberComputationThreads);
+  if (threads < r.NumberComputationThreads)
+    AutomationLog("NumberComputationThreads " + std::to_string(r.NumberComputationThreads) +
+                  " is more than this computer can use: " + std::to_string(threads) +
+                  " threads compute");
   if (threads > 1) c.multipleThreads = 1;
   c.normalEquationThreads = threads;
   window.SetLammThreadCount(threads);
@@ -371,19 +500,25 @@ bool ApplyAutomationParameters(const CIniCustomPars& r, IAutomationWindow& windo
 
 namespace {
 
-void Step(const char* what, CommandStatus status) {
+// Runs one step of the analysis and logs how it went.
+template <typename Command>
+void Step(const char* what, Command command) {
+  g_step = what;
+  const CommandStatus status = command();
   if (status == CommandStatus::Done) {
     AutomationLog(std::string(what) + ": done");
     return;
   }
-  RecordAutomationFailure(kAutomationStepFailed,
+  RecordAutomationFailure(kAutomationStepFailed, what,
                           std::string(what) + ": " + CommandStatusText(status));
 }
 
 void SubtractNoiseAsSwitched(const CIniCustomPars& r, IAutomationWindow& window) {
   if (!r.AutoSubtractSystematicNoise) return;
-  if (r.RINoiseFitted) Step("RI noise subtraction", SendCommand(window, kCmdSubtractRINoise));
-  if (r.TINoiseFitted) Step("TI noise subtraction", SendCommand(window, kCmdSubtractTINoise));
+  if (r.RINoiseFitted)
+    Step("RI noise subtraction", [&] { return SendCommand(window, kCmdSubtractRINoise); });
+  if (r.TINoiseFitted)
+    Step("TI noise subtraction", [&] { return SendCommand(window, kCmdSubtractTINoise); });
 }
 
 void ExitWithStatus(IAutomationWindow& window) {
@@ -404,21 +539,26 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
   *CurrentLoadTargets().automationRun = 1;
   // A previous analysis of the same data is never restored unasked.
   CurrentLoadHooks().offerRestorePreviousAnalysis = [] { return false; };
+  // The per-scan rmsd file of the plots is a result too: it goes with the set.
+  CurrentPlotWindows().scanRmsPath =
+      platform::ToNative(platform::Combine(r.OutputResultsDirectory, "ScanRms.dat"));
 
+  g_step = "scan loading";
   const bool loaded = LoadAutomationScanList(r, window);
+  g_step = "parameters";
   ApplyAutomationParameters(r, window);
   window.RequestRepaint();
   // A fatal error ends its command and asks the program to end: the run
   // stops there, and the end is a failure whatever status the box asked for.
   auto fatal = [] {
     if (!platform::QuitRequested()) return false;
-    RecordAutomationFailure(kAutomationStepFailed, "a fatal error ended the analysis");
+    RecordAutomationFailure(kAutomationStepFailed, g_step, "a fatal error ended the analysis");
     return true;
   };
   if (loaded && !fatal()) {
-    if (r.AutoRun) Step("Run", ComputeStep(window, kCmdRun));
+    if (r.AutoRun) Step("Run", [&] { return ComputeStep(window, kCmdRun); });
     if (!fatal()) SubtractNoiseAsSwitched(r, window);
-    if (!fatal() && r.AutoFit) Step("Fit", ComputeStep(window, kCmdFit));
+    if (!fatal() && r.AutoFit) Step("Fit", [&] { return ComputeStep(window, kCmdFit); });
     if (!fatal()) SubtractNoiseAsSwitched(r, window);
     if (!fatal() && r.ShowResidualsHistogram) window.RelayoutAndRedrawPlots();
   }
@@ -454,10 +594,20 @@ void FinishAutomation(IAutomationWindow& window, bool exitAfter) {
         window.ShowLastFitInfo();
         if (!window.CaptureClientArea(shot.client)) shot.client = platform::Bitmap();
       }
+      // What the set will lack, told before ResultParameters.xml is composed.
+      if (shot.wanted && shot.client.Empty())
+        RecordAutomationFailure(kAutomationStepFailed, "screenshot",
+                                "no screenshot: the window has no picture");
+      const ContiSettings& c = Conti();
+      if (!(c.sValues && c.distribution && c.gridSize > 0))
+        RecordAutomationFailure(kAutomationStepFailed, "distribution",
+                                "no distribution was computed");
+      // The rmsd the summary gives is that of the state reached, whatever
+      // step ran last or failed.
+      if (CurrentScanSet().count > 0) CalcRmsd();
       std::string failures;
-      if (!WriteAutomationResultFiles(r, shot, &failures))
-        RecordAutomationFailure(kAutomationWriteFailed, "result set incomplete: " + failures);
-      else
+      g_step = "result files";
+      if (WriteAutomationResultFiles(r, shot, &failures))
         AutomationLog(std::string("result set written to ") + r.OutputResultsDirectory);
     }
     g_state.automationFinished = true;

@@ -18,13 +18,15 @@
 
 struct CIniCustomPars;
 
-// Exit statuses of an unattended run.
+// Exit statuses of an unattended run. The flag file is written, after a
+// complete result set, only with statuses 0, 3 and 4.
 enum AutomationExitCode : int {
   kAutomationOk = 0,
   kAutomationRejectedFile = 2,  // the parameter file was not accepted
   kAutomationNoScans = 3,       // unusable scan range, or the scans could not be loaded
   kAutomationStepFailed = 4,    // a model command, Run or Fit did not complete
   kAutomationWriteFailed = 5,   // a result file could not be written
+  kAutomationOutOfMemory = 6,   // the memory ran out
 };
 
 // Menu commands the run sends, as the menu would.
@@ -70,6 +72,7 @@ struct AutomationState {
   bool automationFinished = false;
   std::string parameterFile;
   int exitCode = kAutomationOk;  // the first failure's status
+  std::string failedStep;        // the step of the first failure
   std::string failures;          // every reason, "; "-separated
 };
 AutomationState& CurrentAutomationState();
@@ -79,9 +82,12 @@ CIniCustomPars* CurrentIniCustomPars();
 // Command-line intake: with one argument it is the parameter file; with two
 // the first is the handshake text and the second the file; any other count
 // starts the interactive program (false). True when the file was accepted;
-// a rejected file is reported ("sorry, input from %s could not be processed
-// properly", caption "command line parameters found") and the program's end
-// requested with kAutomationRejectedFile.
+// a rejected file (also one whose flag file or output folder names one of
+// the run's inputs) is reported ("sorry, input from %s could not be
+// processed properly", caption "command line parameters found") and the
+// program's end requested with kAutomationRejectedFile. An accepted run
+// removes the flag file it is going to write, so that a flag always belongs
+// to the result files beside it.
 bool TakeAutomationCommandLine(int argCount, char** argCopies);
 
 // From here on every box and question is logged and answered with its
@@ -103,12 +109,21 @@ void FinishAutomation(IAutomationWindow& window, bool exitAfter);
 
 // The numbered scan paths of the record: FirstScan, FirstScan +
 // ScanInterval, ... up to LastScan, "%05d" + "." + Channel in DataDirectory.
-// Empty when the range is not usable.
+// Empty when the range is not usable (also when it holds more scans than
+// a set can).
 std::vector<std::string> AutomationScanPaths(const CIniCustomPars& record);
 
-// Records a failure of the run: the first one decides the exit status; the
-// reason goes to stderr and the log.
-void RecordAutomationFailure(int exitCode, const std::string& reason);
+// Records a failure of the run: the first one decides the exit status and
+// the failed step "ResultParameters.xml" names; the reason goes to stderr
+// and the log.
+void RecordAutomationFailure(int exitCode, const std::string& step, const std::string& reason);
+// The end of a run that an exception cut short (the memory ran out, or a
+// fatal error outside a menu command reached the program's top): the state
+// is not known to be whole, so no result set and no flag are written; the
+// status (kAutomationOutOfMemory or kAutomationStepFailed) replaces any
+// earlier one and the reason goes to stderr and the log. Returns the
+// status; outside automation mode it does nothing and returns 0.
+int AutomationCutShort(bool outOfMemory);
 // One line to stderr and the run's log file.
 void AutomationLog(const std::string& line);
 

@@ -1,5 +1,7 @@
 #include "automation/ini_custom_pars.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +40,38 @@ bool CopyIntoBuffer(char* buffer, int capacity, const std::string& value) {
   return true;
 }
 
+std::string Number(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+// Values no analysis can start from: an empty s-range divides by zero into
+// a distribution of inf, a medium without viscosity or density has no
+// sedimentation, and a grid needs two points. NaN fails every test here.
+bool ValuesArePhysical(CIniCustomPars& r) {
+  if (!(r.Smin < r.Smax) || !std::isfinite(r.Smin) || !std::isfinite(r.Smax)) {
+    r.rejection = "Smin (" + Number(r.Smin) + ") must be below Smax (" + Number(r.Smax) + ")";
+    return false;
+  }
+  const struct {
+    const char* name;
+    float value;
+  } positive[] = {{"BufferViscosity", r.BufferViscosity},
+                  {"BufferDensity", r.BufferDensity},
+                  {"StartingFrictionalRatio", r.StartingFrictionalRatio}};
+  for (const auto& p : positive)
+    if (!(p.value > 0) || !std::isfinite(p.value)) {
+      r.rejection = std::string(p.name) + " (" + Number(p.value) + ") must be above 0";
+      return false;
+    }
+  if (r.Resolution < 2) {
+    r.rejection = "Resolution (" + std::to_string(r.Resolution) + ") must be at least 2";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 CIniCustomPars::CIniCustomPars() = default;
@@ -47,15 +81,9 @@ void ResetRepeatedElementFlag() { g_repeatedElement = false; }
 
 bool ReadWholeFile(std::string& textOut, const std::string& path) {
   if (path.empty()) return false;
-  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "rb");
-  if (!f) return false;
+  // A FIFO or device named as the parameter file is refused, never waited on.
   std::string text;
-  char chunk[4096];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return false;
+  if (!platform::ReadRegularFile(platform::ToNative(path), text, false)) return false;
   // Text mode: a carriage return before a line feed is part of the line end.
   std::string out;
   out.reserve(text.size());
@@ -118,7 +146,10 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
   ResetRepeatedElementFlag();
   std::string text;
   if (!ReadWholeFile(text, path)) {
-    r.rejection = "cannot read " + path;
+    struct stat st {};
+    const bool special = !path.empty() && stat(platform::ToNative(path).c_str(), &st) == 0 &&
+                         !S_ISREG(st.st_mode);
+    r.rejection = special ? path + " is not a regular file" : "cannot read " + path;
     return false;
   }
   std::string value;
@@ -223,6 +254,7 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
     r.rejection = "an element occurs twice";
     return false;
   }
+  if (!ValuesArePhysical(r)) return false;
   r.valid = 1;
   return true;
 }

@@ -71,7 +71,7 @@ struct CIniCustomPars {
 };
 
 // The whole file as text, line ends as single line feeds. False when the
-// path is empty or the file cannot be read.
+// path is empty or the file cannot be read or is no regular file.
 bool ReadWholeFile(std::string& textOut, const std::string& path);
 
 // One element looked up in text (or, when text is null, in the file at
@@ -86,7 +86,9 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
 bool RepeatedElementSeen();
 void ResetRepeatedElementFlag();
 
-// Fills the record from the file; true (and valid = 1) when the file holds
-// the eight required elements, no element twice, and no text value longer
-// than its buffer.
+// Fills the record from the file; true (and valid = 1) when the file is a
+// regular file holding the eight required elements, no element twice, no
+// text value longer than its buffer, and values an analysis can start from
+// (Smin below Smax, positive buffer viscosity, density and starting f/f0,
+// Resolution at least 2); rejection names the elements otherwise.
 bool ReadAutomationParameterFile(CIniCustomPars& record, const std::string& path);

@@ -33,6 +33,16 @@ void FitRange(const ScanSet& s, int i, int& first, int& last) {
   if (last <= 0 || last > s.points[i]) last = s.points[i];
 }
 
+// Closes a file written with fprintf: false (reported) when any write or
+// the close failed, a full disk or a file-size limit.
+bool CloseWritten(std::FILE* f, const std::string& path) {
+  const bool written = !std::ferror(f);
+  if (std::fclose(f) == 0 && written) return true;
+  const std::string text = "\n\aAttention: could not write " + path;
+  ErrorBox(text.c_str());
+  return false;
+}
+
 double At(const float* a, int i) { return a ? static_cast<double>(a[i]) : 0.0; }
 
 }  // namespace
@@ -53,8 +63,7 @@ int WriteDistributionForPlot(bool withEndMarker, const char* path) {
     std::fprintf(f, "%e %e\n", static_cast<double>(c.sValues[i]) + shift,
                  static_cast<double>(c.distribution[i]));
   if (withEndMarker) std::fprintf(f, "-999.999 -999.999\n");
-  std::fclose(f);
-  return 1;
+  return CloseWritten(f, target) ? 1 : 0;
 }
 
 int WriteSvdfrData(const char* path) {
@@ -64,7 +73,7 @@ int WriteSvdfrData(const char* path) {
   std::FILE* f = OpenForWriting(target);
   if (!f) {
     ReportCannotOpen(target);
-    return 0;
+    return -1;
   }
   const int scans = s.count;
 
@@ -151,6 +160,5 @@ int WriteSvdfrData(const char* path) {
     }
     std::fprintf(f, "\n");
   }
-  std::fclose(f);
-  return scans;
+  return CloseWritten(f, target) ? scans : -1;
 }

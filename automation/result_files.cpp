@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
+#include "automation/automation_run.h"
 #include "automation/ini_custom_pars.h"
 #include "automation/plot_exports.h"
 #include "data/load_hooks.h"
@@ -171,6 +173,12 @@ std::string ComposeResultParametersXml(const CIniCustomPars& r, bool screenshotW
   std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   x += "<cGMPTarnel>\n";
   Element(x, "TARNELVersion", std::string("TARNEL  version ") + kTarnelVersionText);
+  // A failed run still writes its set (the state it reached); this element
+  // tells a reader not to take it for a finished analysis.
+  const AutomationState& state = CurrentAutomationState();
+  if (state.exitCode != kAutomationOk)
+    Element(x, "Failure",
+            XmlEscape(state.failedStep) + "; exit status " + std::to_string(state.exitCode));
   Element(x, "ScreenShotPath",
           screenshotWritten ? XmlEscape(ResultPath(r, "screenshot.bmp")) : std::string());
   Element(x, "CofsDataPath", XmlEscape(ResultPath(r, "distribution.dat")));
@@ -282,43 +290,48 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
     if (!failed.empty()) failed += "; ";
     failed += what;
   };
+  // Each file is written under a temporary name and renamed into place:
+  // a run killed midway leaves no cut file under a result's name.
+  auto put = [&](const std::string& path, const std::function<bool(const std::string&)>& write) {
+    if (platform::WriteThroughTemporary(path, write)) return true;
+    fail("could not write " + path);
+    return false;
+  };
+  auto text = [](const std::string& content) {
+    return [&content](const std::string& path) {
+      std::FILE* f = OpenForWriting(path, "wb");
+      if (!f) return false;
+      const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+      return std::fclose(f) == 0 && ok;
+    };
+  };
   // One level is created; an existing folder is fine.
   if (!platform::DirectoryExists(r.OutputResultsDirectory))
     platform::CreateDirectory(r.OutputResultsDirectory);
 
+  // Without a picture there is no screenshot, and ScreenShotPath stays empty.
   bool screenshotWritten = false;
-  if (shot.wanted) {
+  if (shot.wanted && !shot.client.Empty()) {
     const std::string path = ResultPath(r, "screenshot.bmp");
-    if (shot.client.Empty())
-      fail("no screenshot: the window has no picture");
-    else if (!SaveWindowAreaAsBmp(path, shot.client, 0, 0, shot.client.Width(),
-                                  shot.client.Height(), 24))
-      fail("could not write " + path);
-    else
-      screenshotWritten = true;
+    screenshotWritten = put(path, [&](const std::string& p) {
+      return SaveWindowAreaAsBmp(p, shot.client, 0, 0, shot.client.Width(),
+                                 shot.client.Height(), 24);
+    });
   }
 
   const ScanSet& s = CurrentScanSet();
   {
-    const std::string path = ResultPath(r, "distribution.dat");
-    if (!WriteDistributionForPlot(false, path.c_str())) {
-      const ContiSettings& c = Conti();
-      if (!c.sValues || !c.distribution || c.gridSize <= 0) {
-        // The file still belongs to the set; it stays empty.
-        if (std::FILE* f = OpenForWriting(path)) {
-          std::fclose(f);
-          fail("no distribution was computed");
-        } else {
-          ReportCannotOpen(path);
-          fail("could not write " + path);
-        }
-      } else {
-        fail("could not write " + path);
-      }
-    }
+    const ContiSettings& c = Conti();
+    const bool computed = c.sValues && c.distribution && c.gridSize > 0;
+    // Without a distribution the file still belongs to the set; it stays empty.
+    const std::string empty;
+    put(ResultPath(r, "distribution.dat"),
+        computed ? std::function<bool(const std::string&)>([](const std::string& p) {
+          return WriteDistributionForPlot(false, p.c_str()) == 1;
+        })
+                 : std::function<bool(const std::string&)>(text(empty)));
   }
   {
-    const std::string path = ResultPath(r, "TInoise.dat");
     std::vector<float> rad(1, 0.0f), ti(1, 0.0f);
     for (int j = 1; s.grid && j <= s.gridLength; ++j) {
       if (s.leftFitLimit != 0 && s.grid[j] < s.leftFitLimit) continue;
@@ -327,12 +340,11 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
       ti.push_back((s.tiNoiseSubtracted ? s.tiNoiseSubtracted[j] : 0.0f) +
                    (s.tiNoise ? s.tiNoise[j] : 0.0f));
     }
-    if (!WriteXYArrays(platform::ToNative(path).c_str(), static_cast<int>(rad.size()) - 1,
-                       rad.data(), ti.data()))
-      fail("could not write " + path);
+    put(ResultPath(r, "TInoise.dat"), [&](const std::string& p) {
+      return WriteXYArrays(p.c_str(), static_cast<int>(rad.size()) - 1, rad.data(), ti.data());
+    });
   }
   {
-    const std::string path = ResultPath(r, "RInoise.dat");
     std::vector<float> t(static_cast<std::size_t>(s.count) + 1, 0.0f),
         ri(static_cast<std::size_t>(s.count) + 1, 0.0f);
     for (int k = 1; k <= s.count; ++k) {
@@ -340,50 +352,30 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
       t[static_cast<std::size_t>(k)] = static_cast<float>(s.records[static_cast<std::size_t>(i)].time);
       ri[static_cast<std::size_t>(k)] = s.riNoise ? s.riNoise[i] : 0.0f;
     }
-    if (!WriteXYArrays(platform::ToNative(path).c_str(), s.count, t.data(), ri.data()))
-      fail("could not write " + path);
+    put(ResultPath(r, "RInoise.dat"), [&](const std::string& p) {
+      return WriteXYArrays(p.c_str(), s.count, t.data(), ri.data());
+    });
   }
-  {
-    const std::string path = ResultPath(r, "ScanRMSD.dat");
-    std::FILE* probe = OpenForWriting(path);
-    if (probe) std::fclose(probe);
-    WriteScanRmsToFile(path);  // reports a file it cannot open
-    if (!probe) fail("could not write " + path);
-  }
-  {
-    const std::string path = ResultPath(r, "dfr.dat");
-    std::FILE* probe = OpenForWriting(path);
-    if (probe) std::fclose(probe);
-    if (!probe || WriteSvdfrData(path.c_str()) != s.count) {
-      if (!probe) ReportCannotOpen(path);
-      fail("could not write " + path);
-    }
-  }
-  {
-    const std::string path = ResultPath(r, "ResultParameters.xml");
-    const std::string xml = ComposeResultParametersXml(r, screenshotWritten);
-    std::FILE* f = OpenForWriting(path);
-    if (!f) {
-      ReportCannotOpen(path);
-      fail("could not write " + path);
-    } else {
-      const bool ok = std::fwrite(xml.data(), 1, xml.size(), f) == xml.size();
-      if (std::fclose(f) != 0 || !ok) fail("could not write " + path);
-    }
-  }
-  {
-    // Last: its appearance tells that the set is complete.
-    const std::string path = r.AllDoneFlagFile;
-    std::FILE* f = OpenForWriting(path);
-    if (!f) {
-      ReportCannotOpen(path);
-      fail("could not write " + path);
-    } else {
-      const std::string text =
-          r.handshakeLength >= 1 ? r.handshakeText : std::string("no handshake found");
-      const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-      if (std::fclose(f) != 0 || !ok) fail("could not write " + path);
-    }
+  put(ResultPath(r, "ScanRMSD.dat"), [](const std::string& p) { return WriteScanRmsToFile(p); });
+  put(ResultPath(r, "dfr.dat"),
+      [&](const std::string& p) { return WriteSvdfrData(p.c_str()) == s.count; });
+  // A file that could not be written fails the run before the summary is
+  // composed, so that the summary names that failure too.
+  if (!failed.empty())
+    RecordAutomationFailure(kAutomationWriteFailed, "result files",
+                            "result set incomplete, no flag file written: " + failed);
+  const std::string xml = ComposeResultParametersXml(r, screenshotWritten);
+  const std::string xmlPath = ResultPath(r, "ResultParameters.xml");
+  if (!put(xmlPath, text(xml)))
+    RecordAutomationFailure(kAutomationWriteFailed, "result files",
+                            "result set incomplete, no flag file written: could not write " +
+                                xmlPath);
+  // Last, and only after a complete set: its appearance tells that the set
+  // beside it is whole (ResultParameters.xml tells whether the run failed).
+  if (failed.empty()) {
+    const std::string flag =
+        r.handshakeLength >= 1 ? r.handshakeText : std::string("no handshake found");
+    if (!put(r.AllDoneFlagFile, text(flag))) ReportCannotOpen(r.AllDoneFlagFile);
   }
   if (failures) *failures = failed;
   return failed.empty();

@@ -30,14 +30,20 @@ struct ResultScreenshot {
   platform::Bitmap client;
 };
 
-// Writes the result set for the record into its OutputResultsDirectory and
-// then the flag file. Every file is attempted; the result is false when any
-// of them could not be written (the reasons are in failures).
+// Writes the result set for the record into its OutputResultsDirectory,
+// each file under a temporary name renamed into place once written whole,
+// and then, when every file was written, the flag file. Every file is
+// attempted; the result is false when any of them could not be written
+// (the reasons are in failures, and recorded as a failure of the run with
+// kAutomationWriteFailed before "ResultParameters.xml" is composed) and the
+// flag file is then not written.
 bool WriteAutomationResultFiles(const CIniCustomPars& record, const ResultScreenshot& shot,
                                 std::string* failures);
 
 // The text of "ResultParameters.xml" for the current state. ScreenShotPath
-// names the screenshot only when one was written, and is empty otherwise.
+// names the screenshot only when one was written, and is empty otherwise;
+// after a failure of the run, "Failure" names the failed step and the exit
+// status ("Fit; exit status 4").
 std::string ComposeResultParametersXml(const CIniCustomPars& record, bool screenshotWritten);
 
 // Text safe between XML tags: & and < (and >) escaped.

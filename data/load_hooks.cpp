@@ -15,7 +15,9 @@ struct LoadTargetStorage {
                loadModelSwitch = 0, meniscusBottomLimitsFixed = 0;
   std::uint8_t speciesArrays[5] = {};
   float smaxParameter = 0;
-  float temperature = 293.15f, RT = 0;
+  int meniscusFit = 0, bottomFit = 0, baselineFit = 0, meniscusFitFlag = 0, bottomFitFlag = 0,
+      baselineFitFlag = 0;
+  float temperature = 293.15f, RT = 0, viscosity = 1.0f;
   std::uint8_t tiNoiseFitted = 0, equilibriumModelMode = 0, fitStopFlag = 0;
   std::uint8_t timesFromW2t = 0, timesFromW2tPending = 0, experimentalInitialDistribution = 0,
                initialDistributionCompanion = 0, scanTimeCorrection = 0;
@@ -59,8 +61,15 @@ void ResetLoadTargets() {
   t.meniscusBottomLimitsFixed = &s.meniscusBottomLimitsFixed;
   for (int k = 0; k < 5; ++k) t.speciesArrays[k] = &s.speciesArrays[k];
   t.smaxParameter = &s.smaxParameter;
+  t.meniscusFit = &s.meniscusFit;
+  t.bottomFit = &s.bottomFit;
+  t.baselineFit = &s.baselineFit;
+  t.meniscusFitFlag = &s.meniscusFitFlag;
+  t.bottomFitFlag = &s.bottomFitFlag;
+  t.baselineFitFlag = &s.baselineFitFlag;
   t.temperature = &s.temperature;
   t.RT = &s.RT;
+  t.viscosity = &s.viscosity;
   t.tiNoiseFitted = &s.tiNoiseFitted;
   t.equilibriumModelMode = &s.equilibriumModelMode;
   t.fitStopFlag = &s.fitStopFlag;

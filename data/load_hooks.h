@@ -30,9 +30,18 @@ struct LoadTargets {
   std::uint8_t* meniscusBottomLimitsFixed;  // the user fixed the fit ranges of meniscus/bottom
   std::uint8_t* speciesArrays[5];      // slots 1..4 ask for the extra scan arrays
   float* smaxParameter;                // P[n+1], smax of the c(s) grid
+  // Fit switches of meniscus, bottom and baseline: the model's own and the
+  // fit vector's flags F[13], F[14], F[15].
+  int* meniscusFit;
+  int* bottomFit;
+  int* baselineFit;
+  int* meniscusFitFlag;
+  int* bottomFitFlag;
+  int* baselineFitFlag;
   // Solution conditions.
   float* temperature;  // K
   float* RT;           // erg/mol
+  float* viscosity;    // solvent viscosity relative to water at 20 degC
   // Fit engine and model selection.
   std::uint8_t* tiNoiseFitted;
   std::uint8_t* equilibriumModelMode;
@@ -107,7 +116,8 @@ struct LoadHooks {
   std::function<void(float xMin, float xMax, float yMin, float yMax)> pushDataPlotZoom;
   // Animates a click on the on-plot button "remove TI and RI" when it exists.
   std::function<void()> animateNoiseButton;
-  // Writes one fitted DLS data set (lag times x, g(2)-1 values y) for scan i.
+  // Writes one fitted DLS data set (x = log10 of the lag times, y = g(2)-1)
+  // with the header of set i; the default is the dlsdat writer.
   std::function<bool(const std::string& path, int n, const float* x, const float* y,
                      const std::string& description, int scan)>
       writeDlsdatSet;

@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -46,27 +48,14 @@ bool HasMark(std::string_view s) {
          s.find(kMarkOk) != std::string_view::npos;
 }
 
-// The whole file as text, up to its first NUL (a text file ends there).
-// Refuses anything but a regular file, so that a directory or a device
-// never blocks or floods the reader.
+// The whole file as text, up to its first NUL (a text file ends there), with
+// bare carriage returns read as line ends. Anything but a regular file is
+// refused before the first read, so that a FIFO or a device never blocks
+// or floods the reader.
 bool ReadWholeFile(const std::string& path, std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  struct stat st {};
-  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-    std::fclose(f);
-    return false;
-  }
-  text.clear();
-  if (st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
-  char chunk[1 << 16];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  if (!ok) return false;
-  const size_t nul = text.find('\0');
-  if (nul != std::string::npos) text.resize(nul);
+  if (!platform::ReadRegularFile(path, text, true)) return false;
+  for (std::size_t k = 0; k < text.size(); ++k)
+    if (text[k] == '\r' && (k + 1 == text.size() || text[k + 1] != '\n')) text[k] = '\n';
   return true;
 }
 
@@ -200,6 +189,29 @@ void ReadFluorescenceSettings(ScanRecord& r) {
 
 }  // namespace
 
+std::string FindFileIgnoringCase(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path native(platform::ToNative(path));
+  if (fs::exists(fs::symlink_status(native, ec))) return path;
+  const auto lower = [](std::string t) {
+    for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return t;
+  };
+  const std::string wanted = lower(native.filename().string());
+  const fs::path folder = native.has_parent_path() ? native.parent_path() : fs::path(".");
+  std::string found;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (lower(name) != wanted) continue;
+    // Two candidates: no way to tell which one is meant.
+    if (!found.empty()) return path;
+    found = name;
+  }
+  if (found.empty()) return path;
+  return platform::Combine(platform::SplitPath(path).folder, found);
+}
+
 double EstimateAccelerationTime(float rpm, double time, double w2t) {
   const double r2 = static_cast<double>(rpm) * rpm;
   if (!(r2 > 0)) return 0.0;
@@ -211,9 +223,29 @@ double EstimateAcceleration(float rpm, double accelerationTime) {
   return rpm / accelerationTime;
 }
 
+namespace {
+
+thread_local std::string g_problem;
+
+// Data rows follow the two header lines, one to a line.
+std::string DataRowProblem(long row) {
+  return "line " + std::to_string(row + 3) + ": expected finite numbers (radius, signal)";
+}
+
+// A refused file: why, for the load's message.
+int Refuse(std::string why) {
+  g_problem = std::move(why);
+  return 0;
+}
+
+}  // namespace
+
+const std::string& ScanReadProblem() { return g_problem; }
+
 int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** radiiOut,
                  float** signalsOut, float** thirdOut, uint8_t* markOut, float binWidth) {
-  if (!path || !record || !pointsOut || !radiiOut || !signalsOut) return 0;
+  g_problem.clear();
+  if (!path || !record || !pointsOut || !radiiOut || !signalsOut) return Refuse("no file named");
   const std::string native = platform::ToNative(path);
   // The times are taken before the reading, which would count as an access.
   ScanRecord rec;
@@ -225,8 +257,8 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
     rec.fileTimesValid = 1;
   }
   std::string text;
-  if (!ReadWholeFile(native, text)) return 0;
-  if (text.empty()) return 0;
+  if (!ReadWholeFile(native, text)) return Refuse("the file cannot be read (missing, not readable or not a regular file)");
+  if (text.empty()) return Refuse("the file is empty");
 
   DataTypeFlags& flags = CurrentDataTypeFlags();
   const bool electrophoresis = flags.electrophoresis != 0;
@@ -259,19 +291,23 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
 
   TokenReader tokens(text.data() + body, text.data() + text.size());
   const char type = tokens.NextChar();
-  if (!IsTypeLetter(type)) return 0;
+  if (!IsTypeLetter(type))
+    return Refuse("line 2: expected the scan header, starting with its type letter (R, W, I, P, F or V)");
 
   double h[7];
   if (!electrophoresis) {
     for (double& v : h)
-      if (tokens.Next(&v) != Token::Value) return 0;
+      if (tokens.Next(&v) != Token::Value)
+        return Refuse("line 2: expected seven numbers after the type letter "
+                      "(cell, temperature, rpm, time, w2t, wavelength, count)");
     flags.intensity = (type == 'I' || type == 'V');
     flags.absorbance = (type == 'R' || type == 'W');
     flags.interference = (type == 'P');
     flags.fluorescence = (type == 'F');
     if (flags.absorbance) flags.spikeThreshold = flags.absorbanceSpikeThreshold;
     if (flags.fluorescence) flags.spikeThreshold = flags.fluorescenceSpikeThreshold;
-    if (!FiniteFloat(h[1]) || !FiniteFloat(h[2]) || !FiniteFloat(h[5])) return 0;
+    if (!FiniteFloat(h[1]) || !FiniteFloat(h[2]) || !FiniteFloat(h[5]))
+      return Refuse("line 2: temperature, rotor speed and wavelength must be finite numbers");
     rec.cell = NearestInt(h[0]);
     rec.temperature = static_cast<float>(h[1]);
     rec.rpm = static_cast<float>(h[2]);
@@ -284,8 +320,9 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
     rec.acceleration = EstimateAcceleration(rec.rpm, rec.accelerationTime);
   } else {
     for (int k = 0; k < 5; ++k)
-      if (tokens.Next(&h[k]) != Token::Value) return 0;
-    if (!FiniteFloat(h[2])) return 0;
+      if (tokens.Next(&h[k]) != Token::Value)
+        return Refuse("line 2: expected five numbers after the type letter");
+    if (!FiniteFloat(h[2])) return Refuse("line 2: the wavelength must be a finite number");
     rec.cell = 0;
     rec.temperature = 20.0f;
     rec.rpm = 1.0f;
@@ -311,17 +348,17 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
   const bool nColumns = flags.nColumnsMode != 0;
   const bool threeKept = !nColumns && ((rec.headerCount >= 2 && thirdOut && !flags.interference) ||
                                        flags.intensity || electrophoresis || flags.fluorescence);
-  const bool third = threeKept && thirdOut;
+  // Rows hold what the first one holds: interference rows are two numbers
+  // unless written with standard deviations, and an absorbance or intensity
+  // file may lack them too. Reading pairs as triples (or the reverse)
+  // would shift every row after the first.
+  const int firstRow = tokens.FirstRowColumns();
+  const bool third = threeKept && thirdOut && firstRow != 2;
   int columns;
   if (nColumns)
     columns = std::max(2, static_cast<int>(flags.nColumns));
-  else if (threeKept)
-    columns = 3;
-  else if (flags.interference)
-    // Interference rows are two numbers, but a scan written with its
-    // standard deviations has three; reading those as pairs would shift
-    // every row after the first.
-    columns = tokens.FirstRowColumns() >= 3 ? 3 : 2;
+  else if (firstRow == 2 || (firstRow < 2 && flags.interference && !threeKept))
+    columns = 2;
   else
     columns = 3;
 
@@ -348,7 +385,7 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
     for (int c = 0; c < columns; ++c) {
       double x;
       const Token tk = tokens.Next(&x);
-      if (tk == Token::NonFinite) return 0;
+      if (tk == Token::NonFinite) return Refuse(DataRowProblem(row));
       if (tk == Token::End) {
         complete = false;
         break;
@@ -356,7 +393,8 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
       if (c < 3) v[c] = x;
     }
     if (!complete) break;
-    if (!FiniteFloat(v[0]) || !FiniteFloat(v[1]) || (third && !FiniteFloat(v[2]))) return 0;
+    if (!FiniteFloat(v[0]) || !FiniteFloat(v[1]) || (third && !FiniteFloat(v[2])))
+      return Refuse(DataRowProblem(row));
 
     const size_t n = r.size();
     if (binWidth > 0 && n >= 1 && v[0] < groupStart + binWidth) {
@@ -395,7 +433,7 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
       s.pop_back();
     }
   const int n = static_cast<int>(r.size());
-  if (n < 1) return 0;
+  if (n < 1) return Refuse("no data rows (radius and signal) after the header on line 2");
 
   if (electrophoresis) {
     for (float& x : s)

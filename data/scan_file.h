@@ -3,6 +3,7 @@
 // "type cell temperature rpm time w2t wavelength count", then one row per
 // radial point (radius in cm, signal, optional third value).
 #include <cstdint>
+#include <string>
 
 #include "data/scan_set.h"
 
@@ -19,6 +20,15 @@ class CCurve;
 // output arguments are then left as they were.
 int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** radiiOut,
                  float** signalsOut, float** thirdOut, uint8_t* markOut, float binWidth);
+// Why the last ReadScanFile of this thread returned 0 ("line 2: expected
+// ..."); empty after a success.
+const std::string& ScanReadProblem();
+
+// The path of an existing file for path: path itself when something of that
+// name exists, else the one file in its folder whose name differs from it
+// only in letter case (the instrument's software writes "00001.RA1" and
+// "00001.ra1" alike and never tells them apart); path when there is none.
+std::string FindFileIgnoringCase(const std::string& path);
 
 // Header values as written on line 2, with the file times to put back.
 struct ScanFileHeader {

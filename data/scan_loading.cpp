@@ -28,7 +28,6 @@ using data_messages::Format;
 
 namespace {
 
-constexpr int kMaxScans = 1000;
 constexpr double kRadPerRpm = 0.10471976;
 
 FileNameList g_list;
@@ -51,12 +50,7 @@ std::string FolderOf(const std::string& path) {
   return p.drive + p.folder;
 }
 
-bool CanOpen(const std::string& path) {
-  FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
+bool CanOpen(const std::string& path) { return platform::FileExists(path); }
 
 // Analysis files of the set, named after the first file.
 void SetAnalysisFileNames(const std::string& firstName, bool notes, bool others) {
@@ -131,16 +125,7 @@ void FinishScan(int i, const std::string& path) {
     const double omega = r.rpm * kRadPerRpm;
     r.timeRead = r.w2t / (omega * omega);
   }
-  s.model[i] = CopyOf(nullptr, n);
-  s.model2[i] = CopyOf(nullptr, n);
-  s.residuals[i] = CopyOf(s.signals[i], n);
-  s.radiusVec[i] = View(s.radii[i], n);
-  s.signalVec[i] = View(s.signals[i], n);
-  s.modelVec[i] = View(s.model[i], n);
-  s.residualVec[i] = View(s.residuals[i], n);
-  s.dataCurve[i] = new CCurve(s.radiusVec[i], s.signalVec[i]);
-  s.modelCurve[i] = new CCurve(s.radiusVec[i], s.modelVec[i]);
-  s.residualCurve[i] = new CCurve(s.radiusVec[i], s.residualVec[i]);
+  AttachScanArraysAndViews(i);
   if (flags.intensity && s.signals2[i]) {
     s.signal2Vec[i] = View(s.signals2[i], n);
     s.signal2Curve[i] = new CCurve(s.radiusVec[i], s.signal2Vec[i]);
@@ -245,6 +230,23 @@ void NoiseSwitches(bool changeSwitches) {
 // full paths [0..count-1].
 enum class LoadKind { Selection, Listed, Reload };
 
+// A file that is no scan: the user learns which and why.
+void ReportUnreadable(const std::string& path, bool skipped) {
+  if (*CurrentLoadTargets().serialFitRunning) return;
+  // The path comes last: logs of unattended runs are read for "<path> -> OK".
+  std::string text = ScanReadProblem();
+  if (skipped) text += "\nThis file is skipped; the other files are loaded.";
+  text += "\n" + path;
+  platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+}
+
+// No data are left after a failed load: no picture may show the old ones.
+void ForgetPlots() {
+  LoadHooks& h = CurrentLoadHooks();
+  h.deletePlots();
+  h.requestRepaint();
+}
+
 bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind kind) {
   ScanSet& s = CurrentScanSet();
   const LoadTargets& t = CurrentLoadTargets();
@@ -257,20 +259,42 @@ bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind k
     s.order[i] = i;
     s.points[i] = 0;
   }
-  for (int i = 1; i <= count; ++i) {
-    platform::UI().Progress("loading", static_cast<double>(i) / count);
-    const std::string& path = paths[static_cast<std::size_t>(i) - 1];
+  // Files that cannot be read as scans are reported and left out; the
+  // others keep their order.
+  int loaded = 0;
+  for (int k = 1; k <= count; ++k) {
+    platform::UI().Progress("loading", static_cast<double>(k) / count);
+    const std::string& path = paths[static_cast<std::size_t>(k) - 1];
+    const int i = loaded + 1;
     s.fileNames[i] = NameWithExtension(path);
     if (i == 1) SetAnalysisFileNames(s.fileNames[1], true, false);
     if (!ReadScan(i, path, binWidth)) {
-      if (!*t.serialFitRunning) data_messages::Box("LOAD ERROR", path);
+      // The unattended run, a serial fit and the realtime update depend on
+      // every file they name.
+      const bool others = count > 1 && kind == LoadKind::Selection && !rt.running && !*t.automationRun &&
+                          !*t.serialFitRunning;
+      ReportUnreadable(path, others);
+      if (others) continue;
       s.count = i;
       FreeScanData();
       StopRealtimeOnError();
       EndProgress();
+      ForgetPlots();
       return false;
     }
     FinishScan(i, path);
+    loaded = i;
+  }
+  if (loaded == 0) {
+    FreeScanData();
+    StopRealtimeOnError();
+    EndProgress();
+    ForgetPlots();
+    return false;
+  }
+  if (loaded < count) {
+    AllocateScanTables(s, loaded);
+    for (int i = 1; i <= loaded; ++i) s.order[i] = i;
   }
   if (!CheckSpeedStepsForLoad(g_paths.drive, g_paths.folder)) {
     FreeScanData();
@@ -339,7 +363,10 @@ ParsedSelection ParseSelection(const std::string& selection) {
     p.folder = WithoutTrailingSep(FolderOf(parts[0]));
   } else {
     p.several = true;
-    p.names.assign(parts.begin() + 1, parts.end());
+    // A whole folder selected takes in the program's own files beside the
+    // scans; they are never scans.
+    for (auto it = parts.begin() + 1; it != parts.end(); ++it)
+      if (!IsProgramOwnFile(*it)) p.names.push_back(*it);
   }
   return p;
 }
@@ -359,6 +386,15 @@ float BinWidth() {
 
 }  // namespace
 
+bool IsProgramOwnFile(const std::string& path) {
+  std::string stem = platform::SplitPath(path).name;
+  for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // The list of a load, the saved analysis, the notes and the s grid, all
+  // named with the scans' extension; "~" starts every saved analysis name.
+  return stem == "list" || stem == "list_corr" || stem == "notes" || stem == "sdist" ||
+         (!stem.empty() && stem[0] == '~');
+}
+
 FileNameList& CurrentFileNameList() { return g_list; }
 LoadedDataPaths& CurrentDataPaths() { return g_paths; }
 
@@ -367,6 +403,32 @@ std::string MakeSelection(const std::string& folder, const std::vector<std::stri
   std::string out = folder + '\0';
   for (const std::string& n : names) out += n + '\0';
   return out + '\0';
+}
+
+void AttachScanArraysAndViews(int i) {
+  ScanSet& s = CurrentScanSet();
+  const int n = s.points[i];
+  s.model[i] = CopyOf(nullptr, n);
+  s.model2[i] = CopyOf(nullptr, n);
+  s.residuals[i] = CopyOf(s.signals[i], n);
+  s.radiusVec[i] = View(s.radii[i], n);
+  s.signalVec[i] = View(s.signals[i], n);
+  s.modelVec[i] = View(s.model[i], n);
+  s.residualVec[i] = View(s.residuals[i], n);
+  s.dataCurve[i] = new CCurve(s.radiusVec[i], s.signalVec[i]);
+  s.modelCurve[i] = new CCurve(s.radiusVec[i], s.modelVec[i]);
+  s.residualCurve[i] = new CCurve(s.radiusVec[i], s.residualVec[i]);
+}
+
+std::vector<std::string> SelectionPaths(const std::string& selection) {
+  const ParsedSelection sel = ParseSelection(selection);
+  std::vector<std::string> paths;
+  if (!sel.several) {
+    if (!sel.first.empty()) paths.push_back(sel.first);
+    return paths;
+  }
+  for (const std::string& n : sel.names) paths.push_back(platform::Combine(sel.folder, n));
+  return paths;
 }
 
 std::string ScanFilePath(int i) {
@@ -385,6 +447,15 @@ bool LoadAllData(const std::string& selection) {
   float binWidth = BinWidth();
   const ParsedSelection sel = ParseSelection(selection);
   *t.meniscusWarningGiven = 0;
+  // The mode a failed load leaves as it found it.
+  struct ModeGuard {
+    std::uint8_t& mode;
+    std::uint8_t before;
+    bool keep = false;
+    ~ModeGuard() {
+      if (!keep) mode = before;
+    }
+  } mode{s.equilibriumMode, s.equilibriumMode};
   if (!s.equilibriumMode && sel.names.size() == 1) {
     data_messages::Box("ERROR", "only one file selected");
     if (!data_messages::AskYesNo("LOAD ERROR", "switch to Equilibrium Data Mode?")) {
@@ -400,7 +471,7 @@ bool LoadAllData(const std::string& selection) {
     if (CurrentDataTypeFlags().dls) *t.meniscus = *t.bottom = 0.0f;
   }
   std::vector<std::string> names = TakeEvery(sel.names, s.loadEvery);
-  if (static_cast<int>(names.size()) > kMaxScans) {
+  if (static_cast<int>(names.size()) > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     StopRealtimeOnError();
     EndProgress();
@@ -414,6 +485,8 @@ bool LoadAllData(const std::string& selection) {
   std::vector<std::string> paths;
   for (const std::string& n : names) paths.push_back(g_paths.drive + g_paths.folder + n);
   if (!LoadScans(paths, binWidth, LoadKind::Selection)) return false;
+  mode.keep = true;
+  s.dataFolder = g_paths.dataFolder;
 
   bool restored = false;
   if (!rt.running) restored = h.offerRestorePreviousAnalysis();
@@ -469,6 +542,7 @@ bool LoadListed(LoadKind kind) {
   g_paths.folder = first.folder;
   g_paths.dataFolder = WithoutTrailingSep(first.drive + first.folder);
   if (!LoadScans(paths, binWidth, kind)) return false;
+  s.dataFolder = g_paths.dataFolder;
 
   const std::string title = "SEDIMENTATION ANALYSIS -> " + paths[0] + "...";
   if (kind == LoadKind::Listed) {
@@ -510,7 +584,7 @@ bool AddMoreFiles(const std::string& selection) {
   const ParsedSelection sel = ParseSelection(selection);
   const int added = static_cast<int>(sel.names.size());
   if (added == 0) return false;
-  if (s.count + added > kMaxScans) {
+  if (s.count + added > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     return false;
   }
@@ -526,7 +600,7 @@ bool AddMoreFiles(const std::string& selection) {
     s.fileNames[i] = sel.names[k - 1];
     platform::UI().Progress("loading", static_cast<double>(k) / added);
     if (!ReadScan(i, path, binWidth)) {
-      data_messages::Box("LOAD ERROR", path);
+      ReportUnreadable(path, false);
       failed = true;
       break;
     }
@@ -675,7 +749,7 @@ bool LoadFileNameList(const std::string& path) {
   }
   s.loadEvery = every;
   const std::vector<std::string> taken = TakeEvery(names, every);
-  if (static_cast<int>(taken.size()) > kMaxScans) {
+  if (static_cast<int>(taken.size()) > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     return false;
   }

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// The most scans one set holds.
+constexpr int kMaxScanCount = 1000;
+
 // The scan files to load: entries [1..count] are full paths.
 struct FileNameList {
   int count = 0;
@@ -27,6 +30,17 @@ LoadedDataPaths& CurrentDataPaths();
 // An open-dialog selection: for several files the folder, then each name,
 // every string NUL-terminated; for one file its full path.
 std::string MakeSelection(const std::string& folder, const std::vector<std::string>& names);
+
+// The program's own files that carry the scans' extension beside them
+// ("list", "list_corr", "notes", "sdist", "~tmppars" and other "~" names):
+// never loaded as scans.
+bool IsProgramOwnFile(const std::string& path);
+
+// The full paths of a selection, in its order.
+std::vector<std::string> SelectionPaths(const std::string& selection);
+// Model, second model and residual arrays of the read scan i (the residuals
+// start as the signals) and the views and curves over its arrays.
+void AttachScanArraysAndViews(int i);
 
 // Each returns true when the set was loaded.
 bool LoadAllData(const std::string& selection);

@@ -185,7 +185,9 @@ std::vector<Entry> CollectEntries() {
   if (f.NonidealCSModel && mp.value20Fit) add(kNonideal1, &mp.value20, 20);
   if (f.NonidealCSModel && mp.value21Fit) add(kNonideal2, &mp.value21, 21);
   if (OneDiscreteComponent()) {
-    const bool secondSlots = f.CSff0With1DiscreteModel || f.BimodalFF0With1DiscreteCSModel;
+    // The hybrid keeps its threshold in P[10], its discrete species beside it in 16 and 17.
+    const bool secondSlots =
+        f.CSff0With1DiscreteModel || f.BimodalFF0With1DiscreteCSModel || f.HybridCSLsgModel;
     if (cs.fitDiscreteS) add(kDiscreteS, &cs.discreteS, secondSlots ? 17 : 6);
     if (DiscreteDVariant() ? cs.fitDiscreteD : cs.fitDiscreteM)
       add(kDiscreteSize, DiscreteDVariant() ? &cs.discreteD : &cs.discreteM,

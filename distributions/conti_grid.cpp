@@ -1,5 +1,7 @@
 #include "distributions/conti_grid.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 
@@ -16,6 +18,7 @@
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
 #include "numerics/error_box.h"
+#include "platform/paths.h"
 #include "platform/user_interface.h"
 
 namespace {
@@ -194,6 +197,8 @@ std::string GridFilePath() {
 
 bool ReadGridFile(std::vector<float>& values) {
   values.clear();
+  // A FIFO of that name would block the open.
+  if (!platform::FileExists(GridFilePath())) return false;
   FILE* f = std::fopen(GridFilePath().c_str(), "r");
   if (!f) return false;
   float v;
@@ -203,6 +208,8 @@ bool ReadGridFile(std::vector<float>& values) {
 }
 
 bool WriteGridFile(const float* values, int n) {
+  struct stat st {};
+  if (stat(GridFilePath().c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
   FILE* f = std::fopen(GridFilePath().c_str(), "w");
   if (!f) return false;
   for (int i = 1; i <= n; ++i) std::fprintf(f, "%f\n", values[i]);

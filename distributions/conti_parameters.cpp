@@ -227,8 +227,21 @@ void DeriveContiParameters(bool packing) {
     cs.wormMonomerMass = P[6];
     cs.wormHydration = P[8];
   }
-  if (f.CSWith1DiscreteModel || f.CSWithMsTableModel || (f.HybridCSLsgModel && cs.hybridDiscrete) ||
-      f.CSWith1DiscreteComponent || f.NonidealCSModel || f.LsgStarWith1DiscreteModel) {
+  if (f.HybridCSLsgModel) {
+    // The hybrid's dialog offers "ls-g*(s) for s >" in P[10] and, like the
+    // bimodal model it is built on, the optional discrete species in P[16]
+    // (M) and P[17] (s): without a threshold every grid point would be a
+    // step function and the hybrid nothing but ls-g*(s). A species needs
+    // both its M and its s; either 0 leaves it out.
+    cs.hybridThreshold = P[10];
+    cs.hybridDiscrete = P[16] > 0.0f && P[17] > 0.0f ? 1 : 0;
+    if (cs.hybridDiscrete) {
+      SetDiscreteSecondValue(P[16], F[16]);
+      SetDiscreteS(P[17], F[17]);
+    }
+  }
+  if (f.CSWith1DiscreteModel || f.CSWithMsTableModel || f.CSWith1DiscreteComponent ||
+      f.NonidealCSModel || f.LsgStarWith1DiscreteModel) {
     SetDiscreteSecondValue(P[10], F[10]);
     SetDiscreteS(P[6], F[6]);
   }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_grid.h"
@@ -53,6 +54,20 @@ void Box(const std::string& caption, const std::string& text,
 }
 
 bool Stopped() { return platform::StopFlag().load(); }
+
+// The progress line under "calculating normal equations", when the window
+// has been painted and the line is switched on; true when shown.
+bool ShowProgressLine(int penColour) {
+  DistributionPlotHost* h = GetDistributionPlotHost();
+  if (!h || !ContiContext().drawingEnabled || !Conti().progressLine) return false;
+  if (!gFitEngineState.fitRunning) h->DrawText(10, 50, "calculating normal equations");
+  h->ShowProgressLine(penColour, 10, 65);
+  return true;
+}
+
+void EraseProgressLine() {
+  if (DistributionPlotHost* h = GetDistributionPlotHost()) h->EraseProgressLine();
+}
 
 // The run's view of the records of the fit engine and the model.
 void FillRunInputs() {
@@ -311,12 +326,12 @@ ContiRunHooks& ContiHooks() {
 }
 
 bool ContiNormalEquations(int penColour) {
-  (void)penColour;
   Trace("\n RunContiSed starting normal equations");
   platform::StopFlag() = false;
-  if (!gFitEngineState.fitRunning && Conti().progressLine) Text(50, "calculating normal equations");
+  const bool line = ShowProgressLine(penColour);
   FillRunInputs();
   const bool built = SelectAndBuildNormalEquations();
+  if (line) EraseProgressLine();
   Trace("\n normal equations done");
   return built;
 }
@@ -361,8 +376,22 @@ void RunContiSed() {
     Box("", "set Meniscus and Bottom first");
     return;
   }
-  if (sc.leftFitLimit == 0.0f) sc.leftFitLimit = gModelParams.meniscus;
-  if (sc.rightFitLimit == 0.0f) sc.rightFitLimit = gModelParams.bottom;
+  if (f.NonidealCSModel) {
+    // Its concentration-dependent Lamm solutions are not in this program: a
+    // grid of ideal species would be another model under its name.
+    Box("ERROR", "Nonideal c(s) cannot be computed yet: its concentration-dependent Lamm solutions are not available");
+    return;
+  }
+  // A missing limit becomes the cell end, moved inside the data as every
+  // other change of the limits is.
+  if (sc.leftFitLimit == 0.0f) {
+    sc.leftFitLimit = gModelParams.meniscus;
+    CheckLeftFitLimit();
+  }
+  if (sc.rightFitLimit == 0.0f) {
+    sc.rightFitLimit = gModelParams.bottom;
+    CheckRightFitLimit();
+  }
   if (!cs.silent) UnpackModelParameters();
   FillRunInputs();
   if (!gFitEngineState.fitRunning) Text(30, "allocating memory space...    ");
@@ -462,6 +491,7 @@ void RunContiSed() {
   if (!gFitEngineState.fitRunning) Text(70, "calculating distribution, adjusting variance ratio  ");
 
   const auto tReg = SteadyClock::now();
+  const bool line = ShowProgressLine(1);
   const bool interrupted = Stopped();
   if (!interrupted) {
     Regularize();
@@ -475,6 +505,7 @@ void RunContiSed() {
   }
   timing.regularization = Since(tReg);
   Trace("\n RunContiSed cleanup start");
+  if (line) EraseProgressLine();
   if (!cs.silent) {
     if (interrupted) {
       // The amplitudes of an interrupted run are no result: nothing is shown.

@@ -107,7 +107,7 @@ struct ContiSettings {
   uint8_t multipleThreads = 1;
   int32_t normalEquationThreads = 2;
   uint8_t exportMatrices = 0;
-  uint8_t progressLine = 0;
+  uint8_t progressLine = 1;        // the normal equations show their progress as a line
   uint8_t silent = 0;               // evaluation inside a fit, Monte-Carlo or time course
   uint8_t synthetic = 0;
   uint8_t runCommand = 0;

@@ -51,6 +51,16 @@ class DistributionPlotHost {
   virtual void CreateIntegrateButton() {}
   virtual void DeleteIntegrateButton() {}
   virtual void RequestRepaint() {}
+  // The normal-equation progress line at (x, y) of the main window once it
+  // has been painted: pen colour 1 blue, 2 purple. Drawing a fraction and
+  // erasing do nothing while no line is shown.
+  virtual void ShowProgressLine(int penColour, int x, int y) {
+    (void)penColour;
+    (void)x;
+    (void)y;
+  }
+  virtual void DrawProgressLine(float fraction) { (void)fraction; }
+  virtual void EraseProgressLine() {}
   // Text at (x, y) of the main window once it has been painted.
   virtual void DrawText(int x, int y, const std::string& text) {
     (void)x;

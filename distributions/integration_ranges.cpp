@@ -1,11 +1,10 @@
 #include "distributions/integration_ranges.h"
 
-#include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <fstream>
 
-#include "data/scan_set.h"
+#include "data/data_messages.h"
+#include "data/scan_loading.h"
 #include "distributions/integrate_distribution.h"
 #include "numerics/arrays.h"
 #include "numerics/clipboard_tables.h"
@@ -24,11 +23,7 @@ constexpr size_t kMaxPath = 259;
 
 const std::string& PointerFile() { return platform::ProgramPaths.IntegrationRangesPath[0]; }
 
-std::string Format(const char* format, const std::string& value) {
-  char text[600];
-  std::snprintf(text, sizeof text, format, value.c_str());
-  return text;
-}
+using data_messages::Format;
 
 void Tell(const char* caption, const std::string& text) {
   platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
@@ -48,7 +43,7 @@ bool HasEmptyLine(const std::string& path) {
 
 bool ReadRanges(const std::string& path, std::vector<IntegrationRange>& ranges) {
   if (HasEmptyLine(path)) {
-    ErrorBox(Format("\n\x07" "Attention: could not read from %s", path).c_str());
+    ErrorBox(Format("\n\x07" "Attention: could not read from %s", path.c_str()).c_str());
     return false;
   }
   int count = 0;
@@ -59,14 +54,6 @@ bool ReadRanges(const std::string& path, std::vector<IntegrationRange>& ranges) 
   return count > 0;
 }
 
-void Append(std::string& text, const char* format, ...) {
-  char line[512];
-  va_list args;
-  va_start(args, format);
-  const int k = std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  if (k > 0) text.append(line, std::min(static_cast<size_t>(k), sizeof line - 1));
-}
 
 }  // namespace
 
@@ -99,7 +86,7 @@ bool LoadIntegrationRanges() {
   if (!ReadRanges(path, s.ranges)) {
     s.ranges.clear();
     s.loaded = false;
-    Tell("SET INTEGRATION RANGE", Format("could not load distribution ranges from file %s", path));
+    Tell("SET INTEGRATION RANGE", Format("could not load distribution ranges from file %s", path.c_str()));
     return false;
   }
   s.loaded = true;
@@ -108,7 +95,7 @@ bool LoadIntegrationRanges() {
 
 RangesReport IntegrateRangeList(const std::vector<IntegrationRange>& ranges, const std::string& rangesPath) {
   RangesReport r;
-  r.text = Format("automatic integration limits are switched on, using file %s:\n", rangesPath);
+  r.text = Format("automatic integration limits are switched on, using file %s:\n", rangesPath.c_str());
   float c1 = 0.0f;
   int i = 0;
   for (const IntegrationRange& range : ranges) {
@@ -116,17 +103,17 @@ RangesReport IntegrateRangeList(const std::vector<IntegrationRange>& ranges, con
     RangeIntegral row;
     row.sMin = range.sMin;
     row.sMax = range.sMax;
-    Append(r.text, "%d: from %.2fS to %0.2fS\n", i, range.sMin, range.sMax);
+    r.text += Format("%d: from %.2fS to %0.2fS\n", i, range.sMin, range.sMax);
     float total = 0.0f;
     IntegrateDistribution(range.sMin, range.sMax, &row.c, &row.sw, &total);
     if (i == 1) {
-      Append(r.text, "\t c = %.4f (this is considered total for following %% amounts), sw = %.3f\n", row.c,
+      r.text += Format("\t c = %.4f (this is considered total for following %% amounts), sw = %.3f\n", row.c,
              row.sw);
       c1 = row.c;
     } else if (c1 > 0.0f) {
-      Append(r.text, "\t c = %.4f (%.2f%% of c in range #1), sw = %.3f\n", row.c, 100.0 * row.c / c1, row.sw);
+      r.text += Format("\t c = %.4f (%.2f%% of c in range #1), sw = %.3f\n", row.c, 100.0 * row.c / c1, row.sw);
     } else {
-      Append(r.text, "\t c = %.4f, sw = %.3f\n", row.c, row.sw);
+      r.text += Format("\t c = %.4f, sw = %.3f\n", row.c, row.sw);
     }
     row.percent = c1 > 0.0f ? 100.0f * row.c / c1 : 0.0f;
     r.rows.push_back(row);
@@ -151,21 +138,21 @@ bool IntegrateRangesFromFile(bool optionOn) {
   if (!optionOn || !LoadIntegrationRanges()) return false;
   const IntegrationRangesState& s = IntegrationRanges();
   const RangesReport report = IntegrateRangeList(s.ranges, s.path);
-  const std::string out = platform::Combine(CurrentScanSet().dataFolder, "integrals.dat");
+  const std::string out = platform::Combine(CurrentDataPaths().dataFolder, "integrals.dat");
   std::FILE* f = std::fopen(out.c_str(), "w");
   if (!f) {
-    Tell("ERROR", Format("could not open file %s for writing", out));
+    Tell("ERROR", Format("could not open file %s for writing", out.c_str()));
     PlaySoundError();
     return false;
   }
   std::fprintf(f, "%s ", report.text.c_str());
   if (std::fclose(f) != 0) {
-    Tell("ERROR", Format("could not open file %s for writing", out));
+    Tell("ERROR", Format("could not open file %s for writing", out.c_str()));
     PlaySoundError();
     return false;
   }
   if (!platform::Processes().OpenTextEditor(platform::ToNative(out)))
-    Tell("ERROR", Format("could not start a text editor to show %s", out));
+    Tell("ERROR", Format("could not start a text editor to show %s", out.c_str()));
   platform::Clipboard().SetText(report.table);
   return true;
 }

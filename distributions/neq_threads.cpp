@@ -1,6 +1,10 @@
 #include "distributions/neq_threads.h"
 
+#include <algorithm>
 #include <chrono>
+#include <system_error>
+
+#include "platform/worker_threads.h"
 
 MultiContiNEQThread::MultiContiNEQThread(int jobIndex)
     : jobIndex_(jobIndex), thread_([this] { Run(); }) {}
@@ -49,16 +53,33 @@ void NeqThreadPool::WorkerLoop(int jobIndex) {
   }
 }
 
-void NeqThreadPool::Run(int threads, const std::function<void(int)>& job,
-                        const std::function<bool()>& finished, const std::function<void()>& poll) {
-  if (threads < 1) threads = 1;
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (static_cast<int>(workers_.size()) < threads) {
+int NeqThreadPool::Grow(std::unique_lock<std::mutex>& lock, int wanted) {
+  wanted = platform::CapWorkerThreads(wanted);
+  while (static_cast<int>(workers_.size()) < wanted) {
     const int index = static_cast<int>(workers_.size()) + 1;
     lock.unlock();
-    auto worker = std::make_unique<MultiContiNEQThread>(index);
+    std::unique_ptr<MultiContiNEQThread> worker;
+    try {
+      worker = std::make_unique<MultiContiNEQThread>(index);
+    } catch (const std::system_error&) {
+      // The system refused a thread: the job runs on the workers there are.
+    }
     lock.lock();
+    if (!worker) break;
     workers_.push_back(std::move(worker));
+  }
+  return std::min(wanted, static_cast<int>(workers_.size()));
+}
+
+void NeqThreadPool::Run(int threads, const std::function<void(int)>& job,
+                        const std::function<bool()>& finished, const std::function<void()>& poll) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  threads = Grow(lock, threads);
+  if (threads == 0) {
+    // Not one worker: the calling thread takes every item itself.
+    lock.unlock();
+    job(1);
+    return;
   }
   job_ = &job;
   active_ = threads;
@@ -89,6 +110,21 @@ void NeqThreadPool::Run(int threads, const std::function<void(int)>& job,
 void NeqThreadPool::Run(int threads, const std::function<void(int)>& job,
                         const std::function<void()>& poll) {
   const int count = threads < 1 ? 1 : threads;
+  int workers;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    workers = Grow(lock, count);
+  }
+  // Fewer workers than parts: worker w runs the parts w, w + workers, ...,
+  // so every part runs once and the sums stay the same.
+  const std::function<void(int)> spread = [&](int w) {
+    for (int t = w; t <= count; t += std::max(workers, 1)) job(t);
+  };
+  const std::function<void(int)>& run = workers == count ? job : spread;
+  if (workers == 0) {
+    run(1);
+    return;
+  }
   // Evaluated under the pool's lock.
-  Run(count, job, [this, count] { return completed_ >= count; }, poll);
+  Run(workers, run, [this, workers] { return completed_ >= workers; }, poll);
 }

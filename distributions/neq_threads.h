@@ -32,14 +32,16 @@ class NeqThreadPool {
   static NeqThreadPool& Instance();
   ~NeqThreadPool();
 
-  // Runs job(t) on workers t = 1..threads; job must take work items until
+  // Runs job(t) on workers t = 1..threads (fewer when the count is above
+  // the cap or the system refuses a thread); job must take work items until
   // none is left and then return. Returns once finished() holds (every item
   // done) and no worker is inside the job; meanwhile the calling thread
   // runs poll about every 10 ms.
   void Run(int threads, const std::function<void(int)>& job, const std::function<bool()>& finished,
            const std::function<void()>& poll);
-  // Runs job(t) once on every worker t = 1..threads and returns when all
-  // of them have returned (jobs that split their work by t).
+  // Runs job(t) once for every t = 1..threads and returns when all of them
+  // have returned (jobs that split their work by t); with fewer workers
+  // than parts a worker runs several parts one after the other.
   void Run(int threads, const std::function<void(int)>& job, const std::function<void()>& poll);
   int Size() const;
 
@@ -47,6 +49,8 @@ class NeqThreadPool {
   friend class MultiContiNEQThread;
   NeqThreadPool() = default;
   void WorkerLoop(int jobIndex);
+  // Adds workers up to wanted (capped); the number that may join a job.
+  int Grow(std::unique_lock<std::mutex>& lock, int wanted);
 
   mutable std::mutex mutex_;
   std::condition_variable wake_, left_;

@@ -12,6 +12,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
 #include "distributions/neq_kernel.h"
 #include "distributions/neq_threads.h"
 #include "distributions/work_blocks.h"
@@ -48,6 +49,12 @@ NoiseModel ChooseNoiseModel(const NormalEquationInputs& in) {
 
 void ShowNormalEquationProgress(float fraction) {
   if (FitRunning()) return;
+  if (Conti().progressLine && ContiContext().drawingEnabled) {
+    if (DistributionPlotHost* host = GetDistributionPlotHost()) {
+      host->DrawProgressLine(fraction);
+      return;
+    }
+  }
   char line[128];
   std::snprintf(line, sizeof line,
                 "calculating normal equations (%2.0f percent done - hit any key to interrupt...)",

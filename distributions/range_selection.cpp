@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 
+#include "data/data_messages.h"
 #include "data/scan_set.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
@@ -14,6 +13,8 @@
 #include "numerics/ccurve.h"
 
 namespace {
+
+using data_messages::Format;
 
 const ModelSelectorFlags& F() { return gModelSelectorFlags; }
 
@@ -40,16 +41,6 @@ bool SedimentationReport() {
          m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel || m.CSWith1DiscreteModel ||
          m.CSWith1DiscreteComponent || ContiHooks().bufferCorrection || m.CSWithMsTableModel ||
          m.CSInvariantDModel || m.NonidealCSModel || m.NonidealCSVariant || m.CSModel521;
-}
-
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-  char text[2048];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
 }
 
 }  // namespace
@@ -136,13 +127,13 @@ std::string SelectedRangeReport(const SelectedRangeIntegral& r) {
   if (CurrentDataTypeFlags().dls) {
     const bool byD = m.DlsIDModel != 0;
     const double e = byD ? 7.0 : 9.0;
-    return Printf(byD ? "Integral from %f to %f F:\nTotal Signal = %f (%.3f%%of total)\nSignal Average D = %f F"
+    return Format(byD ? "Integral from %f to %f F:\nTotal Signal = %f (%.3f%%of total)\nSignal Average D = %f F"
                       : "Integral from %f to %f nm:\nTotal Signal = %f (%.3f%%of total)\nSignal Average R = %f nm",
                   std::pow(10.0, r.x1 + e), std::pow(10.0, r.x2 + e), c, pct, a);
   }
   if (m.CSff0Model || m.CSff0With1DiscreteModel) {
     const ContiSettings& cs = Conti();
-    return Printf(
+    return Format(
         "Integral from %f to %f (x) and %f to %f (y):\nLoading Concentration [Signal] = %f (%.3f%%of total)\n"
         "Weight (Signal) Average sw = %f\nWeight (Signal) Average ff0w = %f\nestimated M from (sw,ff0w): = %f\n"
         "D-average M = %f\nZ (Signal) Average M = %f\n (Signal) Average Rs = %f\n Std. deviation[as sqrt(second "
@@ -154,20 +145,20 @@ std::string SelectedRangeReport(const SelectedRangeIntegral& r) {
         cs.csffWeightAverageM, cs.csffStokesRadius, d, cs.csffMSD, cs.csffStokesRadiusSD);
   }
   if (SedimentationReport())
-    return Printf(
+    return Format(
         "Integral from %f to %f:\nLoading Concentration [Signal] = %f (%.3f%%of total)\nWeight (Signal) Average = "
         "%f\n Std. deviation[as sqrt(second central moment)] = %.3f (best done without regularization)\nsw "
         "transformed to 20,w conditions = %f",
         static_cast<double>(r.x1), static_cast<double>(r.x2), c, pct, a, d,
         static_cast<double>(SToS20wCurrent(r.average)));
   if (m.FMScalingLawModel)
-    return Printf(
+    return Format(
         "Integral from %f to %f:\nLoading Concentration [Signal] = %f (%.3f%%of total)\nWeight (Signal) Average = "
         "%f\nz-Average = %f\nMz/Mw = %f\n Std. deviation[as sqrt(second central moment)] = %.3f (best done "
         "without regularization)",
         static_cast<double>(r.x1), static_cast<double>(r.x2), c, pct, a, static_cast<double>(r.mz),
         r.average > 0.0f ? static_cast<double>(r.mz) / a : 0.0, d);
-  return Printf(
+  return Format(
       "Integral from %f to %f:\nLoading Concentration [Signal] = %f (%.3f%%of total)\nWeight (Signal) Average = "
       "%f\n Std. deviation[as sqrt(second central moment)] = %.3f (best done without regularization)",
       static_cast<double>(r.x1), static_cast<double>(r.x2), c, pct, a, d);
@@ -189,6 +180,6 @@ SwErrorEstimate EstimateSwError(const std::vector<double>& R, const std::vector<
 
 std::string SwErrorLine(const SwErrorEstimate& e) {
   if (e.pairs <= 3) return {};
-  return Printf("\nbased on residuals (shaded bitmap) via transport method, estimated error in sw is %.1e S",
+  return Format("\nbased on residuals (shaded bitmap) via transport method, estimated error in sw is %.1e S",
                 e.error);
 }

@@ -1,5 +1,6 @@
 #include "fit/lamm_scan_output.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -12,6 +13,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/error_box.h"
@@ -20,7 +22,6 @@
 #include "platform/input_events.h"
 
 namespace {
-constexpr double kSlicesPerScan = 100.0;
 
 void DrawAt(int y, const char* text) {
   FitHost* w = CurrentLammRunState().progressWindow;
@@ -144,15 +145,22 @@ void ShowSimulationProgress(double x) {
   const double m = gModelParams.meniscus, b = gModelParams.bottom;
   const double v = st.scanVelocity;
   bool complete = true;
-  if (v <= 0 || !CurrentDataTypeFlags().absorbance || !st.simulateTimeResolution ||
-      kSlicesPerScan <= 2) {
+  // As many slices as the solver object takes for this species (its rule).
+  double slices = 0;
+  if (v > 0 && CurrentDataTypeFlags().absorbance && st.simulateTimeResolution) {
+    const double omega = std::max(rs.fullSpeed, rs.rpm) * 0.10471975511965977;
+    const double distance = rs.s >= 0 ? b - ss.rightFitLimit : ss.leftFitLimit - m;
+    slices = CLammIdeal::FiniteScanSegments(rs.s, rs.D, omega * omega, m, b, v,
+                                            ss.records[ss.order[1]].timeRead, distance);
+  }
+  if (slices <= 2) {
     for (int i = 1; i <= N; ++i) g.DisplayProfile[i] = g.Concentration[i];
   } else {
     const double duration = (b - m) / (v / 60);
-    const double tau = duration / kSlicesPerScan;
+    const double tau = duration / slices;
     const double Ts = rs.nextScanTime;
     auto reach = [&](int k) { return m + (v / 60) * (k + 1) * tau; };
-    const int S = static_cast<int>(kSlicesPerScan);
+    const int S = static_cast<int>(slices);
     if (rs.sliceCount == 0) {
       const double r0 = reach(0);
       int n = 0;

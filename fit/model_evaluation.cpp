@@ -14,6 +14,7 @@
 #include "fit/species_simulation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/nonideal_species.h"
 #include "fit/simulation_errors.h"
 #include "fit/simulation_switches.h"
 #include "lamm/lamm_ideal.h"
@@ -202,12 +203,13 @@ void SimulateDiscreteSpecies(FitHost* host) {
     }
     lamm.discretizationError = lamm.singularMatrixError = lamm.nonidealityOutOfRange = 0;
     if (gModelSelectorFlags.NonidealMultipleSpeciesModel && k == 1) {
-      // Species 1 of the multiple-species model: its own s and D entries and
-      // the loading concentration of entry 1.
+      // Slot 1 of the multiple-species model carries all its components,
+      // sedimenting with one nonideality of their total.
       const AssociationModelParams& as = gAssociationModelParams;
       mp.scaleFactor[1] = 1.0f;
       auto solver = std::make_unique<CLammIdeal>();
       LoadSpeciesSolver(*solver, 1, as.nonidealS, std::fabs(as.nonidealD * 1e-7), mp.concentration[1]);
+      LoadNonidealComponents(*solver);
       const int code = solver->CheckAndRun();
       if (host) ReportSimulationError(host, code);
       continue;

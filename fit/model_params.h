@@ -119,6 +119,8 @@ struct AssociationModelParams {
   // Non-ideal single / multiple species.
   float nonidealConcentration = 0, nonidealS = 0, nonidealD = 0;
   int nonidealConcentrationFit = 0, nonidealSFit = 0, nonidealDFit = 0;
+  // Signal per unit loading of the multiple-species components (one-based).
+  float extinction[4] = {0, 1, 1, 1};
 };
 
 extern ModelParams gModelParams;

@@ -110,6 +110,11 @@ std::vector<float> Compose(bool intermediate) {
   v[52] = fs.bottomMin;
   v[53] = sc.vbar;
   v[54] = sc.density;
+  // The parameter box's switches of the model record.
+  v[55] = Flag(mp.baselineLinear);
+  v[56] = Flag(mp.concentrationsLinear);
+  v[57] = Flag(mp.experimentalInitialDistribution);
+  v[58] = Flag(mp.parametersEntered);
   v[59] = Flag(ls.automaticAlgorithm);
   v[60] = Flag(fs.molarMassParameters);
   v[61] = Flag(ls.movingHatAlgorithm);
@@ -125,6 +130,8 @@ std::vector<float> Compose(bool intermediate) {
   v[71] = Flag(sel.MonomerDimerTetramerModel);
   v[72] = NonidealCode();
   v[73] = DistributionCode();
+  // Constant initial concentration, the switch the zone and c(M) commands set.
+  v[74] = Flag(ls.modelInitialDistribution);
   v[75] = Flag(ls.experimentalInitialDistribution);
   v[76] = Flag(fs.fitTINoise);
   v[77] = Flag(ls.automaticAlgorithm);
@@ -175,6 +182,27 @@ bool ReadValues(const std::string& path, std::vector<float>& values) {
   }
   std::fclose(f);
   return true;
+}
+
+// The scans' working times as the reloaded switches want them: from their
+// omega^2 t while "times from w^2t" is on, their elapsed times again with
+// "ramp rotor speed". Without this the times of the switches saved with the
+// analysis would not be the times the scans carry.
+void FollowReloadedTimeSwitches() {
+  LammSolverSettings& ls = LammSettings();
+  const DataTypeFlags& df = CurrentDataTypeFlags();
+  ScanSet& s = CurrentScanSet();
+  if (ls.timesFromW2t && !df.dls && !df.floToolsData) {
+    for (int i = 1; i <= s.count; ++i) {
+      ScanRecord& r = s.records[i];
+      const double omega = r.rpm * 0.10471976;
+      if (omega > 0.0) r.timeRead = r.w2t / (omega * omega);
+    }
+  }
+  if (ls.rampRotorSpeed) {
+    ls.timesFromW2t = 0;
+    for (int i = 1; i <= s.count; ++i) s.records[i].timeRead = s.records[i].time;
+  }
 }
 
 }  // namespace
@@ -255,6 +283,10 @@ int ReloadParameters(const std::string& path) {
   sc.vbar = at(53);
   sc.density = at(54);
   sc.vbarRho = sc.vbar * sc.density;
+  mp.baselineLinear = On(at(55));
+  mp.concentrationsLinear = On(at(56));
+  mp.experimentalInitialDistribution = On(at(57));
+  mp.parametersEntered = On(at(58));
   ls.automaticAlgorithm = On(at(59));
   fs.molarMassParameters = On(at(60));
   ls.movingHatAlgorithm = On(at(61));
@@ -280,6 +312,7 @@ int ReloadParameters(const std::string& path) {
     else
       DefaultReselect(code);
   }
+  ls.modelInitialDistribution = On(at(74));
   ls.experimentalInitialDistribution = On(at(75));
   fs.fitTINoise = On(at(76));
   ls.automaticAlgorithm = On(at(77));
@@ -320,6 +353,7 @@ int ReloadParameters(const std::string& path) {
 
   ComponentDefaultsContext context;
   CheckComponentDefaults(context);
+  FollowReloadedTimeSwitches();
   if (sc.vbar20 == 0.0f &&
       platform::UI().MessageBox("reload parameters", "VBAR20 is 0.0 ... adjust to VBAR20=VBAR?",
                                 platform::BoxButtons::YesNo,

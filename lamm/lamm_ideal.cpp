@@ -703,6 +703,13 @@ int CLammIdeal::CheckAndRun() {
     ShowRefusal("non-ideality parameters not loaded properly in CLammIdeal");
     return 6;
   }
+  if (concDependentSolver_ && (D_ == 0 || (positiveSOnly_ && !(s_ > 0)))) {
+    ShowRefusal(positiveSOnly_ ? "D = 0 or s <= 0 models are not implemented yet for concentration "
+                                 "dependent sedimentation models"
+                               : "D = 0 or s = 0 models are not implemented yet for concentration "
+                                 "dependent sedimentation models");
+    return 6;
+  }
   if (concDependentSolver_ && !ConcDependentSchemeValid(cdModel_.scheme)) {
     ShowRefusal("Lamm discretization parameters not loaded in CLammIdeal");
     return 4;
@@ -769,10 +776,14 @@ int CLammIdeal::CheckAndRun() {
         Run();
         ApplyDetectionCorrections();
       };
-      InitRotorRamp();
-      LimitAccelerationStep();
-      again();
-      if ((errNonConvergence_ || errTridag_) && staticGrid_) {
+      // The concentration-dependent paths keep their uniform grid: only the
+      // last retry, with another node count, applies to them.
+      if (!concDependentSolver_) {
+        InitRotorRamp();
+        LimitAccelerationStep();
+        again();
+      }
+      if ((errNonConvergence_ || errTridag_) && staticGrid_ && !concDependentSolver_) {
         staticGrid_ = false;
         movingFrame_ = true;
         InitRotorRamp();
@@ -831,6 +842,7 @@ void CLammIdeal::Run() {
   t_ = startTime_;
   outIndex_ = 1;
   nextScanTime_ = ScanTime(1);
+  ChooseScanSegments();
   abortRequest_ = false;
   dt_ = initialDt_;
   stepTolerance_ = stepBase_;

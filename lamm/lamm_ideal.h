@@ -10,6 +10,7 @@
 // loaded scans into arrays the caller owns. All arrays are 1-based.
 #include <cstdint>
 #include <memory>
+#include <vector>
 #include <string>
 
 #include "lamm/conc_dependent_model.h"
@@ -17,6 +18,7 @@
 
 struct ScanRecord;
 class CRotorSpeedProfile;
+struct NonidealityModel;
 
 // Program-wide switch "Diagnostics Output to Files": solvers made while it is
 // on write their debug files.
@@ -156,6 +158,17 @@ class CLammIdeal {
   // Output and diagnostics.
   void ShowSolvingProgress(int x, int y);
   void EachIterationOutput(double change);
+  // Pieces of one radial scan when its duration is simulated; 0 (the
+  // default) chooses them by FiniteScanSegments, 2 or less takes every scan
+  // at one instant.
+  void SetScanSegments(int count) { forcedSegments_ = count; }
+  int ScanSegments() const { return segments_; }
+  // Pieces of a scan running from meniscus m to bottom b (cm) at v cm/min
+  // for a species of s (S) and D (cm^2/s) at omega^2 (1/s^2), its first scan
+  // at time t1 (s), the fitted range ending `distance` cm from the cell end
+  // the species moves to.
+  static int FiniteScanSegments(double s, double D, double omega2, double m, double b, double v,
+                                double t1, double distance);
   bool UserAbortRequested();
   void DebugLog(const char* text);
 
@@ -213,6 +226,7 @@ class CLammIdeal {
 
  protected:
   friend class CConcDependentPath;
+  friend NonidealityModel NonidealityFromSettings(const CLammIdeal& L);
   friend void CLLammNoDiffvec(const CLammIdeal&, float, double, double, double, const float*,
                               float*, int);
   // Static-grid path.
@@ -241,8 +255,9 @@ class CLammIdeal {
   void StepFromBothEnds(const double* lo, const double* di, const double* up, const double* x,
                         double* c, int n) const;
 
-  // Concentration-dependent path (lamm_conc_dependent.cpp).
-  void SolveConcDependent();
+  // Concentration-dependent path (lamm_conc_dependent.cpp); CLammNonIdeal
+  // runs its own.
+  virtual void SolveConcDependent();
 
   // Moving-frame path.
   void SolveMovingFrame();
@@ -294,6 +309,14 @@ class CLammIdeal {
   bool timeResolution_ = false, radialResolution_ = false, absorbanceData_ = false;
   float scanVelocity_ = 0, convolutionRange_ = 0;
   double startTimeOffset_ = 0;
+  // Finite scan: pieces per scan, and the state of the scan being assembled.
+  int forcedSegments_ = 0, segments_ = 0;
+  int segmentIndex_ = 0, scannedNodes_ = 0;
+  double scanElapsed_ = 0;
+  std::vector<double> scanRadii_;  // node radii when each piece was taken (the frame moves)
+  bool FiniteScan() const { return timeResolution_ && scanVelocity_ > 0 && segments_ > 2; }
+  bool AssembleScanSegment();
+  void ChooseScanSegments();
 
   // ---- model options ----
   int minNodes_ = 100, maxNodes_ = 2000;
@@ -448,6 +471,7 @@ class CLammIdeal {
   std::unique_ptr<double[]> compConc_, compS_, compD_, compWeight_;
   double nonIdealFurther_[8] = {};
   ConcDependentModel cdModel_;
+  bool positiveSOnly_ = false;  // the path also refuses s <= 0
   bool inhomogeneous_ = false, staticGradient_ = false, twoEnds_ = false;
   double compressibility_ = 0;
   float gradientVbar_ = 0, solventRef_[4] = {0.99823f, 0.001f, 1.0f, 0.7287f};

@@ -36,6 +36,8 @@ void CLammIdeal::EachIterationOutput(double change) {
     platform::UI().StatusText(text);
   }
   if (t_ < nextScanTime_) {
+    segmentIndex_ = scannedNodes_ = 0;
+    scanElapsed_ = 0;
     if (timed_) ApplyTimedProfiles(t_);
     return;
   }
@@ -44,18 +46,33 @@ void CLammIdeal::EachIterationOutput(double change) {
     abortRequest_ = true;
   }
   if (movingFrame_ && !staticGrid_) UpdateMovingGridRadii();
+  const double* profile = c_;
+  const double* nodeRadii = r_;
+  if (FiniteScan()) {
+    if (!AssembleScanSegment()) {
+      // The path ends a step where the scanner reaches its next piece.
+      pendingEvent_ = true;
+      pendingTime_ = nextScanTime_ + scanElapsed_ + (bottom_ - meniscus_) / (scanVelocity_ / 60.0) / segments_;
+      if (timed_) ApplyTimedProfiles(t_);
+      return;
+    }
+    profile = profile_;
+    nodeRadii = scanRadii_.data();
+  }
   const int scan = indexMap_[outIndex_];
   const float* radii = nullptr;
   int n = 0;
   float* row = OutputRow(scan, &radii, &n);
-  const double* profile = c_;
-  if (wiener_ && wienerRef_ && wienerWork1_ && wienerWork2_) {
+  if (profile == c_ && wiener_ && wienerRef_ && wienerWork1_ && wienerWork2_) {
     for (int i = 1; i <= N_; ++i) profile_[i] = c_[i];
     ApplyWienerSkewing(N_, r_, profile_, wienerCount_, wienerRef_.get());
     profile = profile_;
+    nodeRadii = scanRadii_.data();
   }
-  if (row && radii) InterpolateOntoGridD(n, radii, row, N_, r_, profile);
+  if (row && radii) InterpolateOntoGridD(n, radii, row, N_, nodeRadii, profile);
 
+  segmentIndex_ = scannedNodes_ = 0;
+  scanElapsed_ = 0;
   if (outIndex_ < scanCount_) {
     ++outIndex_;
     nextScanTime_ = ScanTime(outIndex_);
@@ -70,6 +87,92 @@ void CLammIdeal::EachIterationOutput(double change) {
     pendingEvent_ = false;
   }
   if (timed_) ApplyTimedProfiles(t_);
+}
+
+// A scan that takes time: the scanner leaves the meniscus at the scan time
+// and moves out at v; the nodes it has passed are taken piece by piece, each
+// piece at the time the scanner gets there. True when the last piece is in.
+bool CLammIdeal::AssembleScanSegment() {
+  const double v = scanVelocity_ / 60.0;  // cm/s
+  const double segmentTime = (bottom_ - meniscus_) / v / segments_;
+  auto takeUpTo = [this](double radius) {
+    int count = scannedNodes_;
+    while (count < N_ && r_[count + 1] < radius) ++count;
+    for (int i = scannedNodes_ + 1; i <= count; ++i) {
+      profile_[i] = c_[i];
+      scanRadii_[static_cast<std::size_t>(i)] = r_[i];
+    }
+    scannedNodes_ = count;
+  };
+  if (segmentIndex_ == 0) {
+    scanRadii_.assign(static_cast<std::size_t>(N_) + 1, 0.0);
+    takeUpTo(meniscus_ + v * segmentTime);
+    for (int i = scannedNodes_ + 1; i <= N_; ++i) {
+      profile_[i] = 0.0;
+      scanRadii_[static_cast<std::size_t>(i)] = r_[i];
+    }
+    scanElapsed_ = (t_ - nextScanTime_) + segmentTime;
+    segmentIndex_ = 1;
+    return false;
+  }
+  if (t_ < nextScanTime_ + scanElapsed_ + segmentTime - 1e-10) return false;
+  if (segmentIndex_ >= segments_ - 1) {
+    takeUpTo(1e30);
+    scanElapsed_ += segmentTime;
+    ++segmentIndex_;
+    return true;
+  }
+  takeUpTo(meniscus_ + v * (segmentIndex_ + 1) * segmentTime);
+  scanElapsed_ += segmentTime;
+  ++segmentIndex_;
+  return false;
+}
+
+// How many pieces a scan of finite duration needs. Halving the pieces' time
+// changes a recorded value by at most the lag it removes (one piece, T / n
+// for a scan of duration T) times the fastest change of the signal inside
+// the fitted range. Two changes are bounded, per unit of loading signal:
+// - the boundary passing a point, at its steepest when the first scan is
+//   taken and moving at the speed it has at the cell end:
+//   s w^2 b / (2 sqrt(pi D t1)), plus 2 s w^2 for the radial dilution;
+// - the material piling up at the cell end it sediments to, in a layer of
+//   width D / (s w^2 b) growing at s w^2 b times the layer's height, seen
+//   at the fit limit a distance d from that end: (s w^2 b)^2 / D exp(-d s w^2 b / D).
+// The count is the smallest that keeps the change of a doubling below 1e-4
+// of the loading signal, at least 3 (2 or less is one instantaneous scan)
+// and at most 1000, since every piece ends a time step.
+int CLammIdeal::FiniteScanSegments(double s, double D, double omega2, double m, double b, double v,
+                                   double t1, double distance) {
+  constexpr int kMost = 1000;
+  if (!(v > 0) || !(b > m)) return 0;
+  if (!(D > 0)) return kMost;
+  const double duration = (b - m) / (v / 60.0);
+  const double u = std::fabs(s) * 1e-13 * omega2 * b;  // boundary speed at the cell end, cm/s
+  // Before the first scan has passed the boundary is as sharp as it gets.
+  const double t = std::max(t1, duration);
+  const double boundary = u / (2.0 * std::sqrt(3.141592653589793 * D * t)) + 2.0 * u / b;
+  const double pileUp = u * u / D * std::exp(-std::max(distance, 0.0) * u / D);
+  const double needed = std::ceil((boundary + pileUp) * duration / 1e-4);
+  if (!(needed < kMost)) return kMost;
+  return std::max(3, static_cast<int>(needed));
+}
+
+void CLammIdeal::ChooseScanSegments() {
+  segmentIndex_ = scannedNodes_ = 0;
+  scanElapsed_ = 0;
+  segments_ = 0;
+  if (!timeResolution_ || !(scanVelocity_ > 0)) return;
+  if (forcedSegments_ > 0) {
+    segments_ = forcedSegments_;
+    return;
+  }
+  double rpm = finalRpm_;
+  for (int k = 1; k <= scanCount_; ++k) rpm = std::max(rpm, static_cast<double>(records_[indexMap_[k]].rpm));
+  const double omega = rpm * 0.10471975511965977;
+  // The fitted range ends this far from the cell end the species moves to.
+  const double distance = s_ >= 0 ? bottom_ - rightFitLimit_ : leftFitLimit_ - meniscus_;
+  segments_ = FiniteScanSegments(s_, D_, omega * omega, meniscus_, bottom_, scanVelocity_,
+                                 scanCount_ > 0 ? ScanTime(1) : 0.0, distance);
 }
 
 // The run ended before every scan was reached because nothing changes any

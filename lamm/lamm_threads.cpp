@@ -1,17 +1,21 @@
 #include "lamm/lamm_threads.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_nonideal.h"
 #include "numerics/error_box.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
+#include "platform/worker_threads.h"
 
 int& LammThreadCount() {
   static int count = 2;
@@ -29,7 +33,9 @@ class LammWorkerPool {
     return pool;
   }
 
-  // Runs job(i, solver of thread i) on threads 1..count and waits for all.
+  // Runs job(i, solver) for i = 1..count and waits for all. Thread w runs
+  // the parts w, w + threads, ...: fewer threads than parts (the system
+  // refused one) still run every part once.
   void Run(int count, const std::function<void(int, CLammIdeal&)>& job) {
     std::unique_lock<std::mutex> lock(mutex_);
     while (static_cast<int>(threads_.size()) < count) {
@@ -38,11 +44,24 @@ class LammWorkerPool {
       // The thread starts from the generation before this list's, so it
       // takes part in this list even when it first runs after the wake-up.
       const unsigned long before = generation_;
-      threads_.emplace_back([this, index, before] { Loop(index, before); });
+      try {
+        threads_.emplace_back([this, index, before] { Loop(index, before); });
+      } catch (const std::system_error&) {
+        solvers_.pop_back();
+        break;
+      }
+    }
+    const int threads = std::min(count, static_cast<int>(threads_.size()));
+    if (threads == 0) {
+      lock.unlock();
+      CLammIdeal solver;
+      for (int i = 1; i <= count; ++i) job(i, solver);
+      return;
     }
     job_ = &job;
-    active_ = count;
-    remaining_ = count;
+    parts_ = count;
+    active_ = threads;
+    remaining_ = threads;
     ++generation_;
     wake_.notify_all();
     done_.wait(lock, [this] { return remaining_ == 0; });
@@ -63,6 +82,7 @@ class LammWorkerPool {
     for (;;) {
       const std::function<void(int, CLammIdeal&)>* job = nullptr;
       CLammIdeal* solver = nullptr;
+      int parts = 0, step = 1;
       {
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
@@ -71,8 +91,10 @@ class LammWorkerPool {
         if (index > active_) continue;
         job = job_;
         solver = solvers_[index - 1].get();
+        parts = parts_;
+        step = active_;
       }
-      (*job)(index, *solver);
+      for (int part = index; part <= parts; part += step) (*job)(part, *solver);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         if (--remaining_ == 0) done_.notify_all();
@@ -86,7 +108,7 @@ class LammWorkerPool {
   std::vector<std::unique_ptr<CLammIdeal>> solvers_;
   const std::function<void(int, CLammIdeal&)>* job_ = nullptr;
   unsigned long generation_ = 0;
-  int active_ = 0, remaining_ = 0;
+  int parts_ = 0, active_ = 0, remaining_ = 0;
   bool quit_ = false;
 };
 
@@ -162,23 +184,34 @@ int MultiThreadCLammIdeal::Run(CLammIdeal& solver) {
                     "\nstarting new debugging session for Lamm equation #%d (s = %.4f S, D = %.3f F)",
                     k, s_[k], D_[k] * 1e7);
       DebugLog(line);
-      solver.CopySettings(*template_);
-      solver.SetWorker(true, k, index_);
-      solver.SetSpeciesAndOutput(s_[k], D_[k], results_[k], grid_, gridLength_, perScanRadii_,
-                                 perScanCounts_);
-      solver.SetSolventAndComputeFrictionalRatio(template_->Temperature(),
-                                                 vbar_ ? vbar_[k] : template_->Vbar(),
-                                                 template_->Density(), template_->Viscosity());
+      // A nonideal species gets a fresh copy of the template (its ctot field
+      // is shared read-only); an ideal one reuses the thread's solver.
+      std::unique_ptr<CLammNonIdeal> own;
+      CLammIdeal* L = &solver;
+      const auto* nonidealTemplate = nonideal_ ? dynamic_cast<const CLammNonIdeal*>(template_) : nullptr;
+      if (nonidealTemplate) {
+        own = std::make_unique<CLammNonIdeal>();
+        own->CopyConstruct(*nonidealTemplate);
+        L = own.get();
+      } else {
+        solver.CopySettings(*template_);
+      }
+      L->SetWorker(true, k, index_);
+      L->SetSpeciesAndOutput(s_[k], D_[k], results_[k], grid_, gridLength_, perScanRadii_,
+                             perScanCounts_);
+      L->SetSolventAndComputeFrictionalRatio(template_->Temperature(),
+                                             vbar_ ? vbar_[k] : template_->Vbar(),
+                                             template_->Density(), template_->Viscosity());
       if (initialCount_ > 0 && initialRadii_ && initialValues_)
-        solver.LoadInitialDistribution(initialCount_, initialRadii_, initialValues_[k]);
-      const int code = solver.CheckAndRun();
+        L->LoadInitialDistribution(initialCount_, initialRadii_, initialValues_[k]);
+      const int code = L->CheckAndRun();
       if (code > 0) {
         if (errorCodes_) errorCodes_[index_] = code;
         if (failingSpecies_) failingSpecies_[index_] = k;
         platform::StopFlag() = true;
         failed = true;
       }
-      if (solver.AbortRequested()) platform::StopFlag() = true;
+      if (L->AbortRequested()) platform::StopFlag() = true;
       DebugLog(" -> OK");
     }
   }
@@ -192,10 +225,16 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
             float*** results, const float* grid, int gridLength, float** perScanRadii,
             const int* perScanCounts, int initialCount, const float* initialRadii,
             float** initialValues) {
-  const int count = LammThreadCount() < 1 ? 1 : LammThreadCount();
+  const int count = platform::CapWorkerThreads(LammThreadCount());
   std::vector<int> errorCodes(count + 1, 0), failing(count + 1, 0);
   std::vector<std::unique_ptr<MultiThreadCLammIdeal>> workers;
-  for (int i = 0; i <= count; ++i) workers.push_back(std::make_unique<MultiThreadCLammIdeal>());
+  const bool nonideal = dynamic_cast<const CLammNonIdeal*>(templ) != nullptr;
+  for (int i = 0; i <= count; ++i) {
+    if (nonideal)
+      workers.push_back(std::make_unique<MultiThreadCLammNonIdeal>());
+    else
+      workers.push_back(std::make_unique<MultiThreadCLammIdeal>());
+  }
   for (int i = 1; i <= count; ++i) {
     workers[i]->SetThreadIndex(i);
     workers[i]->SetWorkerCount(count);

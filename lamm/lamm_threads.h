@@ -16,11 +16,13 @@ int& LammThreadCount();
 class MultiThreadCLammIdeal {
  public:
   MultiThreadCLammIdeal() = default;
-  ~MultiThreadCLammIdeal();
+  virtual ~MultiThreadCLammIdeal();
   MultiThreadCLammIdeal(const MultiThreadCLammIdeal&) = delete;
   MultiThreadCLammIdeal& operator=(const MultiThreadCLammIdeal&) = delete;
 
   void SetThreadIndex(int index);
+  // Nonideal workers solve every species on a copy of a CLammNonIdeal template.
+  void SetNonideal(bool on) { nonideal_ = on; }
   void LoadJob(const CLammIdeal* templ, int n, const double* s, const double* D,
                const double* vbar, float*** results, const float* grid, int gridLength,
                float** perScanRadii, const int* perScanCounts);
@@ -52,6 +54,7 @@ class MultiThreadCLammIdeal {
   std::string debugFile_;
   bool debugOpened_ = false;
   int count_ = 1;
+  bool nonideal_ = false;
 };
 
 // Solves species 1..n (s in Svedberg, D in cm^2/s, vbar for each species or null

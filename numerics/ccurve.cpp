@@ -299,7 +299,8 @@ bool WriteXYArrays(const char* name, int n, const float* x, const float* y) {
   }
   for (int i = 1; i <= n; ++i)
     std::fprintf(f, "%f %f\n", static_cast<double>(x[i]), static_cast<double>(y[i]));
-  return std::fclose(f) == 0;
+  const bool written = !std::ferror(f);
+  return std::fclose(f) == 0 && written;
 }
 
 bool CCurve::ReadFromFile(const char* name, int xColumn, int yColumn) {

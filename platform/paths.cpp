@@ -4,7 +4,10 @@
 #include <unistd.h>
 #include <fcntl.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace platform {
@@ -142,6 +145,56 @@ bool SetFileTimes(const std::string& path, double access, double modification) {
   ts[0] = toSpec(access);
   ts[1] = toSpec(modification);
   return utimensat(AT_FDCWD, ToNative(path).c_str(), ts, 0) == 0;
+}
+
+bool ReadRegularFile(const std::string& nativePath, std::string& text, bool stopAtNul) {
+  const int fd = open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  std::string out;
+  char chunk[1 << 16];
+  bool ok = true;
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    const auto* nul = stopAtNul ? static_cast<const char*>(std::memchr(chunk, '\0', static_cast<std::size_t>(got)))
+                                : nullptr;
+    out.append(chunk, nul ? static_cast<std::size_t>(nul - chunk) : static_cast<std::size_t>(got));
+    if (nul) break;
+  }
+  close(fd);
+  if (ok) text.swap(out);
+  return ok;
+}
+
+bool WriteThroughTemporary(const std::string& path,
+                           const std::function<bool(const std::string&)>& write) {
+  const std::string native = ToNative(path);
+  const PathParts parts = SplitPath(native);
+  // A hidden name in the same folder: the rename stays on one file system.
+  std::string temporary = parts.drive + parts.folder + "." + parts.name + parts.extension + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return false;
+  close(fd);
+  bool ok = write(temporary);
+  // mkstemp creates the file for its owner only; a result file is read by others too.
+  if (ok) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    ok = chmod(temporary.c_str(), 0666 & ~mask) == 0;
+  }
+  if (ok) ok = std::rename(temporary.c_str(), native.c_str()) == 0;
+  if (!ok) std::remove(temporary.c_str());
+  return ok;
 }
 
 }  // namespace platform

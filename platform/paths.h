@@ -2,6 +2,7 @@
 // Paths of the Windows program mapped to this system: either separator is
 // accepted on input; "c:\temp" means the system's temporary folder.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,19 @@ std::string SystemTempFolder();
 bool FileExists(const std::string& path);       // a readable regular file
 bool DirectoryExists(const std::string& path);
 bool CreateDirectory(const std::string& path);
+
+// The whole content of a regular file (native path), cut at its first NUL
+// when stopAtNul. Anything else (a FIFO, a device, a folder) is refused
+// without blocking: the type is checked on a non-blocking descriptor before
+// the first read.
+bool ReadRegularFile(const std::string& nativePath, std::string& text, bool stopAtNul);
+
+// Writes a file under a temporary name beside path and renames it into
+// place once write(temporary path) returned true, so that a run killed
+// midway never leaves a cut file under the final name. False (and no temporary file left)
+// otherwise.
+bool WriteThroughTemporary(const std::string& path,
+                           const std::function<bool(const std::string& temporaryPath)>& write);
 
 // File times in seconds since the epoch (with fractions).
 struct FileTimes {

@@ -4,6 +4,7 @@
 #include "distributions/monte_carlo.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
+#include "plot/progress_line.h"
 
 CDistributionPlot::~CDistributionPlot() { Destroy(); }
 
@@ -123,6 +124,45 @@ void CDistributionPlot::DrawText(int x, int y, const std::string& text) {
     dc->TextOut(x, y, text);
   }
   if (h.flush) h.flush();
+}
+
+namespace {
+
+platform::DrawSurface* PaintedSurface() {
+  const PlotWindowHooks& h = PlotHooks();
+  if (!h.surface || (h.painted && !h.painted())) return nullptr;
+  return h.surface();
+}
+
+}  // namespace
+
+void CDistributionPlot::ShowProgressLine(int penColour, int x, int y) {
+  platform::DrawSurface* surface = PaintedSurface();
+  if (!surface) return;
+  if (progress_) progress_->Erase(*surface);
+  progress_ = std::make_unique<CProgressLine>();
+  if (penColour == 2)
+    progress_->SetPenPurple();
+  else
+    progress_->SetPenBlue();
+  progress_->Show(*surface, x, y);
+  if (PlotHooks().flush) PlotHooks().flush();
+}
+
+void CDistributionPlot::DrawProgressLine(float fraction) {
+  platform::DrawSurface* surface = PaintedSurface();
+  if (!progress_ || !surface) return;
+  progress_->Draw(fraction, *surface);
+  if (PlotHooks().flush) PlotHooks().flush();
+}
+
+void CDistributionPlot::EraseProgressLine() {
+  if (!progress_) return;
+  if (platform::DrawSurface* surface = PaintedSurface()) {
+    progress_->Erase(*surface);
+    if (PlotHooks().flush) PlotHooks().flush();
+  }
+  progress_.reset();
 }
 
 CDistributionPlot& DistributionPlotWindow() {

@@ -11,7 +11,10 @@
 #include "distributions/distribution_arrays.h"
 #include "platform/metafile.h"
 
+#include <memory>
+
 class CCurve;
+class CProgressLine;
 class CWINPlot;
 
 class CDistributionPlot : public DistributionPlotHost {
@@ -31,6 +34,9 @@ class CDistributionPlot : public DistributionPlotHost {
   bool DataPlotExists() const override;
   void RequestRepaint() override;
   void DrawText(int x, int y, const std::string& text) override;
+  void ShowProgressLine(int penColour, int x, int y) override;
+  void DrawProgressLine(float fraction) override;
+  void EraseProgressLine() override;
 
   CWINPlot* Plot() const { return plot_; }
 
@@ -46,6 +52,7 @@ class CDistributionPlot : public DistributionPlotHost {
   float yMin_ = 0, yMax_ = 0;
   CWINPlot* limitPlot_ = nullptr;
   CCurve* limitCurves_[2] = {};
+  std::unique_ptr<CProgressLine> progress_;
 };
 
 // The program's one distribution plot.

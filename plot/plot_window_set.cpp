@@ -315,16 +315,17 @@ void WriteScanRmsFile() { WriteScanRmsToFile(CurrentPlotWindows().scanRmsPath); 
 
 // rmsd_s = sqrt(sum over the fit range of residual^2 / points), per scan in
 // time order; the scan with the largest one becomes worstScan.
-void WriteScanRmsToFile(const std::string& path) {
+bool WriteScanRmsToFile(const std::string& path) {
   PlotWindowSet& w = CurrentPlotWindows();
-  std::FILE* out = std::fopen(path.c_str(), "w");
-  if (!out) {
+  auto refuse = [&w](const char* text) {
     PlaySoundInfo();
-    platform::UI().MessageBox("ERROR", "could not open ScanRms file", platform::BoxButtons::Ok,
+    platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok,
                               platform::BoxIcon::Information);
     w.scanRmsEnabled = 0;
-    return;
-  }
+    return false;
+  };
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  if (!out) return refuse("could not open ScanRms file");
   const ScanSet& s = CurrentScanSet();
   w.worstScan = 0;
   double max = 0;
@@ -348,7 +349,9 @@ void WriteScanRmsToFile(const std::string& path) {
       w.worstScan = scan;
     }
   }
-  std::fclose(out);
+  const bool written = !std::ferror(out);
+  if (std::fclose(out) != 0 || !written) return refuse("could not write ScanRms file");
+  return true;
 }
 
 // ---------------------------------------------------------------- fit redraw

@@ -113,8 +113,11 @@ inline platform::HMETAFILE GetResidualBitmapMetafile() { return GetResidualHisto
 // 1399 x 1000 space onto the client rectangle).
 bool ReplayPlotPicture(platform::DrawSurface& window, platform::HMETAFILE picture);
 
+// The per-scan rmsd file: "name \trmsd" per scan in time order. False (told
+// in a box, and the file switched off) when it cannot be opened or written
+// whole.
 void WriteScanRmsFile();
-void WriteScanRmsToFile(const std::string& path);
+bool WriteScanRmsToFile(const std::string& path);
 
 // Redraws the plots chosen by the update flags, at most once per
 // fitRedrawInterval (the first call always redraws).

@@ -45,7 +45,8 @@ class CApproachToEqSim {
   // Grid, stored times, headers and the equilibrium profile. fraction, s and
   // D are 1-based. False, with the reason in refusal, for a maximum time not
   // finite and above 0 (or of more than kMaxStoredProfiles profiles), a
-  // column that is not m < b, no species or no stored radius strictly
+  // column that is not m < b, a final speed not above 0, no species, a
+  // species without finite s and positive D, or no stored radius strictly
   // between the limits.
   bool SetupRun(FitHost* window, float maxTimeHours, float bottom, float meniscus,
                 float rightLimit, float leftLimit, int nSpecies, const float* fraction,
@@ -55,8 +56,8 @@ class CApproachToEqSim {
   // header speed is that of the last scan in time order of scans); else, for
   // stepPosition at or below the meniscus, the equilibrium at initialRpm, and
   // for a step inside the column a smoothed step to the plateau of
-  // StepPlateauConcentration. False before SetupRun, or for a history
-  // without loaded scans.
+  // StepPlateauConcentration. False before SetupRun, for a history without
+  // loaded scans, or when the history could not be simulated.
   bool SetInitialCondition(float initialRpm, const CRotorSpeedProfile* historyProfile,
                            float historyDuration, float stepPosition,
                            const ScanSet& scans = CurrentScanSet());
@@ -140,3 +141,7 @@ class CApproachToEqSim {
   void FillHeader(ScanRecord& h, double t, float rpm) const;
   bool setUp_ = false;
 };
+
+// The run planner's simulation of the constant-speed reference run; made at
+// start-up, replaced by every planning command.
+std::unique_ptr<CApproachToEqSim>& ConstantSpeedSimulation();

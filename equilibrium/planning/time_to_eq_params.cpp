@@ -1,8 +1,10 @@
 #include "equilibrium/planning/time_to_eq_params.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <variant>
 
 #include "distributions/hydrodynamics.h"
 #include "fit/model_params.h"
@@ -39,55 +41,46 @@ bool UsableLines(const std::vector<float>& v) {
   return line(19) >= 0;
 }
 
-void SetParameterCount(TimeToEqParams& p, std::int32_t n) {
-  if (n != p.parameterCount) p.profileParameters.clear();
-  p.parameterCount = n;
-}
+}  // namespace
+
+namespace {
+
+using FloatField = float TimeToEqParams::*;
+using CountField = std::int32_t TimeToEqParams::*;
+using SwitchField = std::uint8_t TimeToEqParams::*;
+
+// One line of the file: a float (stored value x scale), a count (written as
+// a float, read rounded down) or a switch (1 or 0, set when above 0).
+struct Line {
+  std::variant<FloatField, CountField, SwitchField> field;
+  float scale = 1.0f;
+};
+
+using P = TimeToEqParams;
+const std::array<Line, kTimeToEqLines> kLines = {{
+    {&P::finalRpm},        {&P::initialRpm},     {&P::acceleration},   {&P::deceleration},
+    {&P::stepTimeIncrement}, {&P::overspeedTime}, {&P::bottom},         {&P::meniscus},
+    {&P::rightLimit},      {&P::leftLimit},      {&P::speciesCount},   {&P::vbar1},
+    {&P::temperature},     {&P::targetRmsd},     {&P::parameterCount}, {&P::maxOverconcentration},
+    {&P::skipCompletion},  {&P::experimentalInitial}, {&P::repeats},   {&P::saveScans},
+    {&P::saveEquMethod},   {&P::density},        {&P::viscosity},      {&P::s1},
+    {&P::M1},              {&P::ff01},           {&P::species1ByFf0},  {&P::secondSpecies},
+    {&P::fraction2},       {&P::s2},             {&P::M2},             {&P::vbar2},
+    {&P::ff02},            {&P::species2ByFf0},  {&P::D1, 1e7f},       {&P::D2, 1e7f},
+    {&P::optimisedTime},   {&P::rpmStep},        {&P::exponential},    {&P::continueHistory},
+    {&P::initialStep},
+}};
 
 }  // namespace
 
 std::vector<float> TimeToEqLines(const TimeToEqParams& p) {
-  return {p.finalRpm,
-          p.initialRpm,
-          p.acceleration,
-          p.deceleration,
-          p.stepTimeIncrement,
-          p.overspeedTime,
-          p.bottom,
-          p.meniscus,
-          p.rightLimit,
-          p.leftLimit,
-          static_cast<float>(p.speciesCount),
-          p.vbar1,
-          p.temperature,
-          p.targetRmsd,
-          static_cast<float>(p.parameterCount),
-          p.maxOverconcentration,
-          Switch(p.skipCompletion),
-          Switch(p.experimentalInitial),
-          static_cast<float>(p.repeats),
-          Switch(p.saveScans),
-          Switch(p.saveEquMethod),
-          p.density,
-          p.viscosity,
-          p.s1,
-          p.M1,
-          p.ff01,
-          Switch(p.species1ByFf0),
-          Switch(p.secondSpecies),
-          p.fraction2,
-          p.s2,
-          p.M2,
-          p.vbar2,
-          p.ff02,
-          Switch(p.species2ByFf0),
-          p.D1 * 1e7f,
-          p.D2 * 1e7f,
-          p.optimisedTime,
-          p.rpmStep,
-          Switch(p.exponential),
-          Switch(p.continueHistory),
-          p.initialStep};
+  std::vector<float> lines;
+  for (const Line& l : kLines) {
+    if (auto f = std::get_if<FloatField>(&l.field)) lines.push_back(p.**f * l.scale);
+    if (auto c = std::get_if<CountField>(&l.field)) lines.push_back(static_cast<float>(p.**c));
+    if (auto b = std::get_if<SwitchField>(&l.field)) lines.push_back(Switch(p.**b));
+  }
+  return lines;
 }
 
 std::string TimeToEqCompanionPath(const std::string& path, const char* suffix) {
@@ -126,48 +119,15 @@ bool LoadTimeToEqPreferences(TimeToEqParams& p, const std::string& path) {
                  .c_str());
     return false;
   }
-  auto line = [&](int n) { return l[static_cast<size_t>(n - 1)]; };
-  p.finalRpm = line(1);
-  p.initialRpm = line(2);
-  p.acceleration = line(3);
-  p.deceleration = line(4);
-  p.stepTimeIncrement = line(5);
-  p.overspeedTime = line(6);
-  p.bottom = line(7);
-  p.meniscus = line(8);
-  p.rightLimit = line(9);
-  p.leftLimit = line(10);
-  p.speciesCount = CountFrom(line(11));
-  p.vbar1 = line(12);
-  p.temperature = line(13);
-  p.targetRmsd = line(14);
-  SetParameterCount(p, CountFrom(line(15)));
-  p.maxOverconcentration = line(16);
-  p.skipCompletion = SwitchFrom(line(17));
-  p.experimentalInitial = SwitchFrom(line(18));
-  p.repeats = CountFrom(line(19));
-  p.saveScans = SwitchFrom(line(20));
-  p.saveEquMethod = SwitchFrom(line(21));
-  p.density = line(22);
-  p.viscosity = line(23);
-  p.s1 = line(24);
-  p.M1 = line(25);
-  p.ff01 = line(26);
-  p.species1ByFf0 = SwitchFrom(line(27));
-  p.secondSpecies = SwitchFrom(line(28));
-  p.fraction2 = line(29);
-  p.s2 = line(30);
-  p.M2 = line(31);
-  p.vbar2 = line(32);
-  p.ff02 = line(33);
-  p.species2ByFf0 = SwitchFrom(line(34));
-  p.D1 = line(35) * 1e-7f;
-  p.D2 = line(36) * 1e-7f;
-  p.optimisedTime = line(37);
-  p.rpmStep = line(38);
-  p.exponential = SwitchFrom(line(39));
-  p.continueHistory = SwitchFrom(line(40));
-  p.initialStep = line(41);
+  const std::int32_t parameters = p.parameterCount;
+  for (size_t i = 0; i < kLines.size(); ++i) {
+    const Line& line = kLines[i];
+    if (auto f = std::get_if<FloatField>(&line.field)) p.**f = l[i] / line.scale;
+    if (auto c = std::get_if<CountField>(&line.field)) p.**c = CountFrom(l[i]);
+    if (auto b = std::get_if<SwitchField>(&line.field)) p.**b = SwitchFrom(l[i]);
+  }
+  // A new count makes the optimiser start a vector of that length.
+  if (p.parameterCount != parameters) p.profileParameters.clear();
   if (!p.continueHistory) return true;
 
   const std::string durationPath = TimeToEqCompanionPath(path, "_iniduration");

@@ -93,6 +93,29 @@ TEST_F(ModelChoice, DlsModelsTakeTheirRangesAndStokesRadii) {
   EXPECT_TRUE(Clean()) << ui_->failures.front();
 }
 
+TEST_F(ModelChoice, DiscreteSpeciesTurnStokesRadiiBackIntoDiffusionCoefficients) {
+  CurrentDataTypeFlags().dls = 1;
+  gSolutionConditions.temperature = 298.15f;
+  gModelParams.massOrD[1] = 21.4f;  // D in 1e-7 cm^2/s
+  gModelParams.massOrD[2] = 3.5f;
+  gModelParams.included[1] = gModelParams.included[2] = 1;
+  PackModelParameters();
+  ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", "0.02004");
+  Window().Dispatch(536);
+  ASSERT_LT(P(1), 1.0f);  // a radius in nm
+  // A species without a radius has no diffusion coefficient either.
+  gModelParameterVector.P[3] = 0.0f;
+  Window().Dispatch(198);
+  EXPECT_EQ(gModelSelectorFlags.LammDiscreteModel, 1);
+  EXPECT_EQ(gModelSelectorFlags.DlsStokesRadiiModel, 0);
+  // Radius and back, in the same solvent: the coefficients as they were.
+  EXPECT_NEAR(P(1), 21.4f, 1e-4 * 21.4f);
+  EXPECT_NEAR(P(2), 3.5f, 1e-4 * 3.5f);
+  EXPECT_EQ(P(3), 0.0f);
+  EXPECT_NEAR(gModelParams.massOrD[1], 21.4f, 1e-4 * 21.4f);
+  EXPECT_TRUE(Clean()) << ui_->failures.front();
+}
+
 TEST_F(ModelChoice, PowerLawAndVbarPriorsTakeTheirValuesOrSwitchOff) {
   ui_->ExpectPrompt("enter float", "Using power-law s(M) = a*M^b. Enter a:", "0.02");
   ui_->ExpectPrompt("enter float", "Using power-law s(M) = a*M^b. Enter b:", "0.5");

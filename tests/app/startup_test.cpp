@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <new>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "automation/automation_run.h"
 #include "numerics/arrays.h"
 #include "platform/fatal_error.h"
 #include "platform/program_paths.h"
@@ -171,6 +174,46 @@ TEST_F(StartUp, AFatalErrorDuringStartUpEndsTheRunWithoutEscaping) {
   EXPECT_EQ(Start({}), 0);
   EXPECT_TRUE(platform::QuitRequested());
   EXPECT_TRUE(ui.failures.empty());
+}
+
+TEST_F(StartUp, AnUnattendedRunCutShortByAnExceptionEndsWithAFailureStatus) {
+  // The window's constructor takes the command line and runs the analysis;
+  // here it fails the way a run can fail outside any menu command.
+  const struct {
+    const char* what;
+    std::function<void()> raise;
+    int status;
+    const char* said;
+  } cases[] = {
+      {"memory", [] { throw std::bad_alloc(); }, 6, "automation failed: out of memory in start-up"},
+      {"fatal error", [] { nrerror("allocation failure 2 in matrix()"); }, 4,
+       "automation failed: a fatal error in start-up"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::ResetQuitRequest();
+    ResetAutomation();
+    const fs::path out = home_ / "out";
+    std::ofstream(home_ / "params.xml")
+        << "<AllDoneFlagFile>" << (out / "done.flag").string() << "</AllDoneFlagFile>\n"
+        << "<OutputResultsDirectory>" << out.string() << "</OutputResultsDirectory>\n"
+        << "<DataDirectory>" << home_.string() << "</DataDirectory>\n<PassThrough></PassThrough>\n"
+        << "<Channel>RA1</Channel>\n<FirstScan>1</FirstScan>\n<LastScan>3</LastScan>\n"
+        << "<ScanInterval>1</ScanInterval>\n";
+    SetMainWindowFactory([&](const std::string&) -> std::unique_ptr<IMainWindow> {
+      EXPECT_TRUE(TakeAutomationCommandLine(CommandLineArgs.ArgCount, CommandLineArgs.ArgCopies));
+      c.raise();
+      return nullptr;
+    });
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Start({(home_ / "params.xml").string()}), c.status);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    EXPECT_NE(ReadAll(out / "automation.log").find(c.said), std::string::npos);
+    EXPECT_FALSE(fs::exists(out / "done.flag"));
+    EXPECT_FALSE(fs::exists(out / "ResultParameters.xml"));
+  }
+  ResetAutomation();
 }
 
 }  // namespace

@@ -173,3 +173,26 @@ TEST_F(WireFitProgressTest, TheMarquardtListingHasAFileOfItsOwnInTheProgramFolde
   Window();
   EXPECT_EQ(MainFitHost()->MarquardtListingPath(), platform::ProgramPaths.MarquardtListingPath);
 }
+
+TEST_F(WireFitProgressTest, ACsRunShowsTheNormalEquationProgressLineAndErasesIt) {
+  CountDataPlotRedraws();
+  const auto paths = WriteRun(".ra1", 4);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  gFitEngineState.fitTINoise = 0;
+  Window().Dispatch(275);  // "Continuous c(s) Distribution"
+  surface_.ops.clear();
+  surface_.pastes.clear();
+  Window().Dispatch(213);
+  ASSERT_GT(Conti().gridSize, 0);
+  const auto& ops = surface_.ops;
+  auto has = [&ops](const std::string& part) {
+    return std::any_of(ops.begin(), ops.end(), [&](const std::string& op) { return op.find(part) != std::string::npos; });
+  };
+  EXPECT_TRUE(has("TextOut(10,50,\"calculating normal equations\")"));
+  // The line of the normal equations and the one over the regularisation,
+  // each erased where it stood (below the text at (10, 65)).
+  EXPECT_EQ(std::count(surface_.pastes.begin(), surface_.pastes.end(), "9,62"), 2);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}

@@ -13,6 +13,8 @@
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "platform/user_interface.h"
+#include "platform/worker_threads.h"
+#include "plot/plot_window_set.h"
 #include "tests/automation/automation_test_support.h"
 
 using autotest::ReadFile;
@@ -44,6 +46,10 @@ class RecordingWindow : public IAutomationWindow {
           break;
         }
         if (gModelSelectorFlags.DistributionModel) RunContiSed();
+        // As a solver that failed says so (the command itself goes on).
+        if (simulationFails)
+          platform::UI().MessageBox("ERROR in simulation", "singular tridiagonal matrix!",
+                                    platform::BoxButtons::Ok, platform::BoxIcon::Error);
         break;
       case kCmdSubtractTINoise:
       case kCmdSubtractRINoise:
@@ -78,7 +84,7 @@ class RecordingWindow : public IAutomationWindow {
   std::string caption, calls;
   std::map<int, bool> checks;
   std::vector<int> commands;
-  bool fatalOnRun = false;
+  bool fatalOnRun = false, simulationFails = false;
   bool helpOff = false, histogram = false;
   int repaints = 0, relayouts = 0, exits = 0, lammThreads = 0;
 };
@@ -398,4 +404,118 @@ TEST_F(AutomationRun, ParametersReachTheAnalysisSettings) {
   EXPECT_EQ(gModelSelectorFlags.DistributionModel, 0);
   EXPECT_FLOAT_EQ(Conti().resolution, 33.0f);
   EXPECT_EQ(Conti().normalEquationThreads, 1);
+}
+
+TEST_F(AutomationRun, AFailedSimulationIsAFailedStepAndTheSummarySaysSo) {
+  WriteSyntheticScans(3, 40);
+  window.simulationFails = true;
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(kCofsRun, 3)));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed) << log;
+  EXPECT_NE(log.find("automation failed: Run: failed"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Run: done"), std::string::npos);
+  // The set and the flag are there; the summary names the failed step and
+  // gives the rmsd the run reached, not a zero.
+  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
+  const std::string xml = ReadFile(dir / "out" / "ResultParameters.xml");
+  EXPECT_NE(xml.find("\n<Failure>Run; exit status 4</Failure>"), std::string::npos) << xml;
+  const std::size_t at = xml.find("<RMSD>");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_GT(std::stod(xml.substr(at + 6)), 0.001);
+}
+
+TEST_F(AutomationRun, TheRunsOwnFilesNeverReplaceItsInputs) {
+  WriteSyntheticScans(3, 40);
+  const std::string scan = ReadFile(dir / "data" / "00002.RA1");
+  const std::string data = (dir / "data").string();
+  struct Case {
+    std::string flag, output, rejection;
+  } cases[] = {
+      {data + "/00002.RA1", (dir / "out").string(), "AllDoneFlagFile names the input " + data + "/00002.RA1"},
+      {data + "/../data/./00002.RA1", (dir / "out").string(),
+       "AllDoneFlagFile names the input " + data + "/00002.RA1"},
+      {(dir / "params.xml").string(), (dir / "out").string(),
+       "AllDoneFlagFile names the input " + (dir / "params.xml").string()},
+      {(dir / "out" / "done.flag").string(), data + "/00003.RA1",
+       "OutputResultsDirectory names the input " + data + "/00003.RA1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.flag + " " + c.output);
+    autotest::ResetAnalysisState();
+    std::string p = Parameters(kCofsRun, 3);
+    p.replace(p.find((dir / "out" / "done.flag").string()), (dir / "out" / "done.flag").string().size(), c.flag);
+    p.replace(p.find("<OutputResultsDirectory>") + 24, (dir / "out").string().size(), c.output);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Start(p));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(platform::QuitExitCode(), kAutomationRejectedFile);
+    EXPECT_NE(log.find("rejected: " + c.rejection), std::string::npos) << log;
+    EXPECT_EQ(ReadFile(dir / "data" / "00002.RA1"), scan);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / "data" / "00003.RA1"));
+  }
+}
+
+TEST_F(AutomationRun, ARunStartsByRemovingTheFlagOfTheRunBefore) {
+  WriteSyntheticScans(3, 40);
+  std::filesystem::create_directories(dir / "out");
+  autotest::WriteFile(dir / "out" / "done.flag", "earlier run");
+  const std::string path = Put("params.xml", Parameters(kCofsRun, 3)).string();
+  std::vector<char*> args = {nullptr, const_cast<char*>(path.c_str())};
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(TakeAutomationCommandLine(1, args.data()));
+  EXPECT_FALSE(std::filesystem::exists(dir / "out" / "done.flag"));
+  // The run's per-scan rmsd file goes with its results, not into the working folder.
+  ASSERT_TRUE(RunAutomationAtStartup(window));
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(CurrentPlotWindows().scanRmsPath, (dir / "out" / "ScanRms.dat").string());
+  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "no handshake found");
+}
+
+TEST_F(AutomationRun, ThreadCountsBeyondTheMachineAreCappedWithANote) {
+  CIniCustomPars r;
+  r.NumberComputationThreads = 2147483647;
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(ApplyAutomationParameters(r, window));
+  const std::string log = testing::internal::GetCapturedStderr();
+  const int cap = platform::MaxWorkerThreads();
+  EXPECT_EQ(window.lammThreads, cap);
+  EXPECT_EQ(Conti().normalEquationThreads, cap);
+  EXPECT_EQ(Conti().multipleThreads, 1);
+  EXPECT_NE(log.find("NumberComputationThreads 2147483647 is more than this computer can use: " +
+                     std::to_string(cap) + " threads compute"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(AutomationRun, ScansAreRefusedThatNoSimulationCanStartFrom) {
+  struct Case {
+    int field;
+    const char* value;
+    const char* said;
+  } cases[] = {{3, "0", "was taken at rotor speed 0"}, {4, "-600", "has a negative time"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said);
+    autotest::ResetAnalysisState();
+    WriteSyntheticScans(3, 40);
+    // Line 2 of the second scan: type cell temperature rpm time w2t wavelength count.
+    const auto path = dir / "data" / "00002.RA1";
+    std::string text = ReadFile(path);
+    const std::size_t l2 = text.find('\n') + 1;
+    std::istringstream header(text.substr(l2, text.find('\n', l2) - l2));
+    std::vector<std::string> f;
+    for (std::string w; header >> w;) f.push_back(w);
+    f[static_cast<std::size_t>(c.field)] = c.value;
+    std::string line;
+    for (const std::string& w : f) line += (line.empty() ? "" : " ") + w;
+    text.replace(l2, text.find('\n', l2) - l2, line);
+    autotest::WriteFile(path, text);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(Start(Parameters(kCofsRun, 3)));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(platform::QuitExitCode(), kAutomationNoScans) << log;
+    EXPECT_NE(log.find("automation failed: scan " + path.string() + " " + c.said), std::string::npos) << log;
+    EXPECT_EQ(window.commands, std::vector<int>{kCmdContinuousCS});  // no Run of refused scans
+    window.commands.clear();
+  }
 }

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cstring>
 #include <string>
 
@@ -110,11 +112,11 @@ TEST_F(ParameterFile, NumbersTakeTheirLeadingNumericPart) {
   std::string body = RequiredElements();
   body.replace(body.find("<ScanInterval>1<"), 16, "<ScanInterval>2.9<");
   body.replace(body.find("<FirstScan>1<"), 13, "<FirstScan>abc<");
-  ASSERT_TRUE(Read(Wrap(body + "<Smax> 12.5S</Smax>\n<Resolution>-3.7</Resolution>\n")));
+  ASSERT_TRUE(Read(Wrap(body + "<Smax> 12.5S</Smax>\n<Resolution>37.9</Resolution>\n")));
   EXPECT_EQ(record.ScanInterval, 2);
   EXPECT_EQ(record.FirstScan, 0);
   EXPECT_FLOAT_EQ(record.Smax, 12.5f);
-  EXPECT_EQ(record.Resolution, -3);
+  EXPECT_EQ(record.Resolution, 37);
 }
 
 TEST_F(ParameterFile, TheRightSpellingOfFittingAlgorithmWins) {
@@ -218,15 +220,18 @@ TEST_F(ParameterFile, AMissingFileIsRejected) {
 
 TEST_F(ParameterFile, ScanPathsFollowTheNumbering) {
   CIniCustomPars r;
-  std::strcpy(r.DataDirectory, "C:\\data");
+  std::strcpy(r.DataDirectory, "/runs/data");
   std::strcpy(r.Channel, "RA1");
   r.FirstScan = 1;
   r.LastScan = 10;
   r.ScanInterval = 3;
   EXPECT_EQ(AutomationScanPaths(r),
-            (std::vector<std::string>{"C:\\data\\00001.RA1", "C:\\data\\00004.RA1",
-                                      "C:\\data\\00007.RA1", "C:\\data\\00010.RA1"}));
+            (std::vector<std::string>{"/runs/data/00001.RA1", "/runs/data/00004.RA1",
+                                      "/runs/data/00007.RA1", "/runs/data/00010.RA1"}));
   std::strcpy(r.Channel, ".RA1");
+  EXPECT_EQ(AutomationScanPaths(r).front(), "/runs/data/00001.RA1");
+  // A folder written with its own separator keeps it.
+  std::strcpy(r.DataDirectory, "C:\\data\\");
   EXPECT_EQ(AutomationScanPaths(r).front(), "C:\\data\\00001.RA1");
   std::strcpy(r.DataDirectory, "/data/");
   r.FirstScan = 99999;
@@ -237,7 +242,8 @@ TEST_F(ParameterFile, ScanPathsFollowTheNumbering) {
   // Unusable ranges: a single scan, non-positive numbers, a missing channel.
   struct Range {
     int first, last, interval;
-  } unusable[] = {{5, 5, 1}, {0, 10, 1}, {1, 10, 0}, {10, 1, 1}, {-1, 3, 1}};
+  } unusable[] = {{5, 5, 1}, {0, 10, 1}, {1, 10, 0}, {10, 1, 1}, {-1, 3, 1},
+                  {1, 2147483647, 1}, {1, 1001, 1}};  // more scans than a set holds
   for (const Range& u : unusable) {
     r.FirstScan = u.first;
     r.LastScan = u.last;
@@ -248,4 +254,42 @@ TEST_F(ParameterFile, ScanPathsFollowTheNumbering) {
   r.LastScan = 3;
   r.Channel[0] = 0;
   EXPECT_TRUE(AutomationScanPaths(r).empty());
+}
+
+TEST_F(ParameterFile, ValuesNoAnalysisCanStartFromAreRefusedByName) {
+  const struct {
+    const char* elements;
+    const char* rejection;
+  } cases[] = {
+      {"<Smin>5</Smin>\n<Smax>5</Smax>\n", "Smin (5) must be below Smax (5)"},
+      {"<Smin>8</Smin>\n<Smax>2</Smax>\n", "Smin (8) must be below Smax (2)"},
+      {"<Smax>inf</Smax>\n", "Smin (0.5) must be below Smax (inf)"},
+      {"<Smin>nan</Smin>\n", "Smin (nan) must be below Smax (10)"},
+      {"<BufferViscosity>0</BufferViscosity>\n", "BufferViscosity (0) must be above 0"},
+      {"<BufferViscosity>-0.01</BufferViscosity>\n", "BufferViscosity (-0.01) must be above 0"},
+      {"<BufferDensity>0</BufferDensity>\n", "BufferDensity (0) must be above 0"},
+      {"<StartingFrictionalRatio>-1</StartingFrictionalRatio>\n",
+       "StartingFrictionalRatio (-1) must be above 0"},
+      {"<Resolution>1</Resolution>\n", "Resolution (1) must be at least 2"},
+      {"<Resolution>-3.7</Resolution>\n", "Resolution (-3) must be at least 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.elements);
+    record = CIniCustomPars{};
+    EXPECT_FALSE(Read(Wrap(RequiredElements() + c.elements)));
+    EXPECT_EQ(record.valid, 0);
+    EXPECT_EQ(record.rejection, c.rejection);
+  }
+  // The smallest usable values pass.
+  record = CIniCustomPars{};
+  EXPECT_TRUE(Read(Wrap(RequiredElements() +
+                        "<Smin>4.99</Smin>\n<Smax>5</Smax>\n<Resolution>2</Resolution>\n"
+                        "<BufferDensity>1e-6</BufferDensity>\n")));
+}
+
+TEST_F(ParameterFile, AFifoIsRefusedWithoutWaitingForAWriter) {
+  const std::string path = (dir / "params.xml").string();
+  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+  EXPECT_FALSE(ReadAutomationParameterFile(record, path));
+  EXPECT_EQ(record.rejection, path + " is not a regular file");
 }

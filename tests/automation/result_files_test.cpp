@@ -1,11 +1,16 @@
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 
+#include "automation/automation_run.h"
 #include "automation/ini_custom_pars.h"
 #include "automation/plot_exports.h"
 #include "automation/result_files.h"
+#include "fit/fit_driver.h"
+#include "numerics/ccurve.h"
 #include "platform/bitmap.h"
+#include "plot/plot_window_set.h"
 #include "tests/automation/automation_test_support.h"
 
 using autotest::ReadFile;
@@ -184,22 +189,19 @@ TEST_F(ResultFiles, TheFlagFileHoldsTheHandshakeWhole) {
   }
 }
 
-TEST_F(ResultFiles, AFolderThatCannotBeMadeFailsEveryFileButTheFlag) {
-  std::strcpy(record.OutputResultsDirectory, (dir / "no" / "such" / "folder").string().c_str());
+TEST_F(ResultFiles, AFolderThatCannotBeMadeFailsEveryFileAndWritesNoFlag) {
+  const std::string folder = (dir / "no" / "such" / "folder").string();
+  std::strcpy(record.OutputResultsDirectory, folder.c_str());
   record.handshakeLength = 2;
   record.handshakeText = "hs";
   std::string failures;
   EXPECT_FALSE(WriteAutomationResultFiles(record, ResultScreenshot{}, &failures));
-  EXPECT_NE(failures.find("distribution.dat"), std::string::npos);
-  EXPECT_NE(failures.find("ResultParameters.xml"), std::string::npos);
-  EXPECT_EQ(ReadFile(dir / "flag.txt"), "hs");
-  int attention = 0, scanRms = 0;
-  for (const auto& t : ui.transcript) {
-    if (t.text.find("Attention: could not open") != std::string::npos) ++attention;
-    if (t.caption == "ERROR" && t.text == "could not open ScanRms file") ++scanRms;
-  }
-  EXPECT_EQ(attention, 5);  // distribution, both noise files, dfr, parameters
-  EXPECT_EQ(scanRms, 1);
+  std::string expected;
+  for (const char* name : {"distribution.dat", "TInoise.dat", "RInoise.dat", "ScanRMSD.dat",
+                           "dfr.dat", "ResultParameters.xml"})
+    expected += std::string(expected.empty() ? "" : "; ") + "could not write " + folder + "/" + name;
+  EXPECT_EQ(failures, expected);
+  EXPECT_FALSE(std::filesystem::exists(dir / "flag.txt"));
 }
 
 TEST_F(ResultFiles, TheScreenshotIsAPaddedBottomUpBitmap) {
@@ -297,4 +299,59 @@ TEST_F(ResultFiles, FluorescenceDataDoubleTheFirstTIRow) {
   EXPECT_NEAR(radii[2], 6.2, 1e-6);
   EXPECT_EQ(radii[3], 0.0);
   CurrentDataTypeFlags().fluorescence = 0;
+}
+
+TEST_F(ResultFiles, EveryWriterTellsAFullDisk) {
+  // Each writer's output is larger than the stream buffer or flushed at the
+  // close, so the failure shows either while writing or when closing.
+  platform::Bitmap client(300, 200, 0x123456);
+  std::vector<float> x(2001, 6.0f), y(2001, 0.5f);
+  const struct {
+    const char* writer;
+    std::function<bool()> write;
+  } writers[] = {
+      {"distribution", [] { return WriteDistributionForPlot(true, "/dev/full") == 1; }},
+      {"data-fit-residuals", [] { return WriteSvdfrData("/dev/full") == 3; }},
+      {"per-scan rmsd", [] { return WriteScanRmsToFile("/dev/full"); }},
+      {"noise pairs", [&] { return WriteXYArrays("/dev/full", 2000, x.data(), y.data()); }},
+      {"screenshot", [&] { return SaveWindowAreaAsBmp("/dev/full", client, 0, 0, 300, 200, 24); }},
+  };
+  for (const auto& w : writers) EXPECT_FALSE(w.write()) << w.writer;
+  int told = 0;
+  for (const auto& t : ui.transcript)
+    if (t.text.find("could not write") != std::string::npos) ++told;
+  EXPECT_EQ(told, 3);  // the screenshot and noise pairs leave the telling to the result set
+}
+
+TEST_F(ResultFiles, AFailedRunSaysSoInItsSummary) {
+  CalcRmsd();  // as the run does after each step
+  const std::string plain = ComposeResultParametersXml(record, false);
+  EXPECT_EQ(plain.find("<Failure>"), std::string::npos);
+  RecordAutomationFailure(kAutomationStepFailed, "Fit", "Fit: failed");
+  RecordAutomationFailure(kAutomationWriteFailed, "result files", "could not write");
+  const std::string failed = ComposeResultParametersXml(record, false);
+  EXPECT_NE(failed.find("\n<Failure>Fit; exit status 4</Failure>"), std::string::npos) << failed;
+  // Everything a reader of the plain summary finds is still there.
+  std::string withoutFailure = failed;
+  const std::size_t from = withoutFailure.find("\n<Failure>");
+  withoutFailure.erase(from, withoutFailure.find("</Failure>") + 10 - from);
+  EXPECT_EQ(withoutFailure, plain);
+}
+
+TEST_F(ResultFiles, AnUnwritableFileLeavesNoFlagAndNoCutFile) {
+  // The output folder holds the set of an earlier run; a folder named like
+  // dfr.dat's temporary files cannot exist, so make dfr.dat itself a folder.
+  std::filesystem::create_directories(dir / "out" / "dfr.dat");
+  autotest::WriteFile(dir / "flag.txt", "earlier");
+  std::filesystem::remove(dir / "flag.txt");
+  std::string failures;
+  EXPECT_FALSE(WriteAutomationResultFiles(record, ResultScreenshot{}, &failures));
+  EXPECT_EQ(failures, "could not write " + (dir / "out" / "dfr.dat").string());
+  EXPECT_FALSE(std::filesystem::exists(dir / "flag.txt"));
+  EXPECT_EQ(CurrentAutomationState().exitCode, kAutomationWriteFailed);
+  // The summary written after the failure names it.
+  EXPECT_NE(ReadFile(dir / "out" / "ResultParameters.xml").find("<Failure>result files; exit status 5</Failure>"),
+            std::string::npos);
+  for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
 }

@@ -1,6 +1,7 @@
 #include "data/scan_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -467,6 +468,76 @@ TEST_F(ScanFileTest, BadInputFailsWithoutTouchingTheOutputs) {
   EXPECT_EQ(ReadScanFile(Path("missing.ra1").c_str(), &rec, &n, &r, &s, nullptr, nullptr, 0), 0);
   EXPECT_EQ(ReadScanFile(dir_.string().c_str(), &rec, &n, &r, &s, nullptr, nullptr, 0), 0);
   EXPECT_EQ(r, nullptr);
+  // A FIFO is refused at once (nobody will ever write into this one), and
+  // a file of NUL bytes ends before its first byte.
+  ASSERT_EQ(mkfifo(Path("fifo.ra1").c_str(), 0644), 0);
+  EXPECT_EQ(ReadScanFile(Path("fifo.ra1").c_str(), &rec, &n, &r, &s, nullptr, nullptr, 0), 0);
+  const std::string nul = WriteText("nul.ra1", std::string(1 << 20, '\0') + head + "6.0 1 0\n");
+  EXPECT_EQ(ReadScanFile(nul.c_str(), &rec, &n, &r, &s, nullptr, nullptr, 0), 0);
+  EXPECT_EQ(r, nullptr);
+}
+
+TEST_F(ScanFileTest, RowsHoldAsManyColumnsAsTheFirstOneAndAnyLineEndCounts) {
+  // Radii and signals chosen so that reading pairs as triples would shift
+  // every row: the 2-column and 3-column forms must give the same points.
+  std::string three = "[T OK]scan\r\nR 1 20.0 50000 1200 3.2899e+10 280 0\r\n", two = three;
+  for (int k = 0; k < 20; ++k) {
+    char row[80];
+    std::snprintf(row, sizeof row, "   %.4f  %.5e", 6.0 + 0.003 * k, 0.1 + 0.01 * k);
+    three += std::string(row) + "   1.00000e-03 \r\n";
+    two += std::string(row) + "\r\n";
+  }
+  auto bareCr = [](std::string t) {
+    std::string out;
+    for (char c : t)
+      if (c != '\n') out += c;
+    return out;
+  };
+  struct Case {
+    const char* what;
+    std::string text;
+    char type;
+  } cases[] = {{"three columns, CRLF", three, 'R'},
+               {"two columns, CRLF", two, 'R'},
+               {"two columns, bare CR", bareCr(two), 'R'},
+               {"three columns, bare CR", bareCr(three), 'R'},
+               {"two-column intensity", [&] {
+                  std::string t = two;
+                  t[t.find("R 1")] = 'I';
+                  return t;
+                }(), 'I'}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CurrentDataTypeFlags() = DataTypeFlags{};
+    ASSERT_EQ(Read(WriteText("x.ra1", c.text)), 1);
+    EXPECT_EQ(rec_.type, c.type);
+    EXPECT_FLOAT_EQ(rec_.rpm, 50000.0f);
+    ASSERT_EQ(n_, 20);
+    for (int k = 1; k <= 20; ++k) {
+      EXPECT_FLOAT_EQ(r_[k], static_cast<float>(6.0 + 0.003 * (k - 1)));
+      EXPECT_FLOAT_EQ(s_[k], static_cast<float>(0.1 + 0.01 * (k - 1)));
+    }
+    if (c.type == 'I') {
+      EXPECT_EQ(t_, nullptr);  // no third column to keep
+    }
+  }
+}
+
+TEST_F(ScanFileTest, AFileIsFoundWhateverTheCaseOfItsName) {
+  WriteText("00001.ra2", "a");
+  WriteText("00002.RA2", "b");
+  WriteText("00003.Ra2", "c");
+  WriteText("00003.rA2", "d");
+  const std::string folder = dir_.string() + "/";
+  struct Case {
+    const char* asked;
+    const char* found;
+  } cases[] = {{"00001.RA2", "00001.ra2"},   // only another case exists
+               {"00002.RA2", "00002.RA2"},   // the exact name
+               {"00003.RA2", "00003.RA2"},   // two candidates: none is taken
+               {"00004.RA2", "00004.RA2"}};  // nothing of that name
+  for (const Case& c : cases)
+    EXPECT_EQ(FindFileIgnoringCase(folder + c.asked), folder + c.found) << c.asked;
 }
 
 TEST_F(ScanFileTest, OddButReadableInputKeepsTheRowsThatAreThere) {
@@ -558,3 +629,29 @@ TEST_F(ScanFileTest, AFailedWriteIsReportedToTheUser) {
   EXPECT_TRUE(ui.failures.empty());
   EXPECT_EQ(ui.beeps, 1);  // the bell in front of the text
 }
+
+namespace {
+
+TEST_F(ScanFileTest, ARefusedFileSaysWhereAndWhatWasExpected) {
+  struct Case {
+    const char* text;
+    const char* problem;
+  } cases[] = {
+      {"", "the file is empty"},
+      {"a note\nplain words on the second line\n", "line 2: expected the scan header"},
+      {"scan\nR 1 20.0 50000 1800\n", "line 2: expected seven numbers after the type letter"},
+      {"scan\nR 1 20.0 50000 1800 1.2e10 280 1\n5.95 0.1 0.01\n5.96 nan 0.01\n", "line 4: expected finite numbers"},
+      {"scan\nR 1 20.0 50000 1800 1.2e10 280 1\n", "no data rows"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string path = Path("refused.ra1");
+    std::ofstream(path) << c.text;
+    EXPECT_EQ(Read(path), 0);
+    EXPECT_EQ(ScanReadProblem().rfind(c.problem, 0), 0u) << ScanReadProblem();
+  }
+  EXPECT_EQ(Read(Path("missing.ra1")), 0);
+  EXPECT_EQ(ScanReadProblem(), "the file cannot be read (missing, not readable or not a regular file)");
+}
+
+}  // namespace

@@ -444,3 +444,29 @@ TEST_F(ContiParametersTest, MeniscusAndFrictionalRatioInTheVectorReachTheRun) {
   EXPECT_GT(runWith(6.02f, 1.2f), 1e-3);
   EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
 }
+
+TEST_F(ContiParametersTest, HybridTakesItsThresholdAndOptionalDiscreteSpeciesFromItsDialogSlots) {
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSModel = 1;
+  gModelSelectorFlags.HybridCSLsgModel = 1;
+  EnterPlainCs();
+  P()[10] = 6.5f;  // "ls-g*(s) for s >"
+  P()[6] = 0.9f;   // no meaning in the hybrid: nothing may take it
+  UnpackModelParameters();
+  EXPECT_EQ(Conti().hybridThreshold, 6.5);
+  EXPECT_EQ(Conti().hybridDiscrete, 0);
+  // M and s of the discrete species (fields 443 and "s of discrete comp").
+  P()[16] = 350.0f;
+  P()[17] = 0.34f;
+  F()[17] = 1;
+  UnpackModelParameters();
+  EXPECT_EQ(Conti().hybridDiscrete, 1);
+  EXPECT_EQ(Conti().discreteM, 350.0f);
+  EXPECT_EQ(Conti().discreteS, 0.34f);
+  EXPECT_EQ(Conti().fitDiscreteS, 1);
+  EXPECT_EQ(Conti().hybridThreshold, 6.5);  // the threshold is not the discrete M
+  // Either value 0 takes the species out again.
+  P()[17] = 0.0f;
+  UnpackModelParameters();
+  EXPECT_EQ(Conti().hybridDiscrete, 0);
+}

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "distributions/integrate_distribution.h"
@@ -17,42 +18,9 @@
 #include "platform/process_launcher.h"
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
+#include "two_peak_distribution.h"
 
 namespace {
-
-// Two Gaussian peaks on s_i = 0.1 i (i = 1..150):
-// c = exp(-(s-3)^2/0.18) + 0.5 exp(-(s-7)^2/0.5). Reference numbers come
-// from a separate walk and trapezoid sum written apart from this code.
-class TwoPeakDistribution : public ::testing::Test {
- protected:
-  void SetUp() override {
-    saved_ = Conti();
-    savedFlags_ = gModelSelectorFlags;
-    gModelSelectorFlags = ModelSelectorFlags();
-    gModelSelectorFlags.CSModel = 1;
-    gModelSelectorFlags.DistributionModel = 1;
-    Load([](double s) { return std::exp(-(s - 3) * (s - 3) / 0.18) + 0.5 * std::exp(-(s - 7) * (s - 7) / 0.5); });
-  }
-  void TearDown() override {
-    Conti() = saved_;
-    gModelSelectorFlags = savedFlags_;
-  }
-  template <typename F>
-  void Load(F f, int n = 150) {
-    s_.assign(static_cast<size_t>(n) + 1, 0.0f);
-    c_.assign(static_cast<size_t>(n) + 1, 0.0f);
-    for (int i = 1; i <= n; ++i) {
-      s_[i] = static_cast<float>(0.1 * i);
-      c_[i] = static_cast<float>(f(s_[i]));
-    }
-    Conti().gridSize = n;
-    Conti().sValues = Conti().molarMasses = s_.data();
-    Conti().distribution = c_.data();
-  }
-  std::vector<float> s_, c_;
-  ContiSettings saved_;
-  ModelSelectorFlags savedFlags_;
-};
 
 TEST_F(TwoPeakDistribution, PeaksAreFoundAndIntegratedBetweenTheirFlankEnds) {
   CVector x, y;
@@ -146,8 +114,8 @@ class RangesFromFile : public TwoPeakDistribution {
     std::filesystem::create_directories(dir_);
     savedPointer_ = platform::ProgramPaths.IntegrationRangesPath[0];
     platform::ProgramPaths.IntegrationRangesPath[0] = (dir_ / "integratrangefile.txt").string();
-    savedFolder_ = CurrentScanSet().dataFolder;
-    CurrentScanSet().dataFolder = dir_.string();
+    savedFolder_ = CurrentDataPaths().dataFolder;
+    CurrentDataPaths().dataFolder = dir_.string();
     ui_.lenient = true;
     platform::SetProcesses(&processes_);
     platform::SetClipboard(&clipboard_);
@@ -157,7 +125,7 @@ class RangesFromFile : public TwoPeakDistribution {
     platform::SetProcesses(nullptr);
     platform::SetClipboard(nullptr);
     platform::ProgramPaths.IntegrationRangesPath[0] = savedPointer_;
-    CurrentScanSet().dataFolder = savedFolder_;
+    CurrentDataPaths().dataFolder = savedFolder_;
     IntegrationRanges() = IntegrationRangesState{};
     TwoPeakDistribution::TearDown();
   }
@@ -259,7 +227,7 @@ TEST_F(RangesFromFile, BadFilesAreRefusedWithTheirMessages) {
 TEST_F(RangesFromFile, AnUnwritableDataFolderIsReportedAndNothingElseHappens) {
   WriteRanges("2 4\n");
   EXPECT_FALSE(IntegrateRangesFromFile(false));
-  CurrentScanSet().dataFolder = (dir_ / "missing" / "folder").string();
+  CurrentDataPaths().dataFolder = (dir_ / "missing" / "folder").string();
   EXPECT_FALSE(IntegrateRangesFromFile(true));
   ASSERT_EQ(ui_.transcript.size(), 1u);
   EXPECT_EQ(ui_.transcript[0].caption, "ERROR");

@@ -172,9 +172,23 @@ TEST_F(RunTest, RefusalsAndTheirMessages) {
     CurrentScanSet().rightFitLimit = 0.0f;
     SetGrid(1.0f, 5.0f, 5);
     Unregularised();
+    ui.ExpectBox("Error", "possible problem with right limit in file run.ra1\nsetting right limit to 7.188");
     RunContiSed();
-    EXPECT_EQ(CurrentScanSet().leftFitLimit, 6.0f);
-    EXPECT_EQ(CurrentScanSet().rightFitLimit, 7.2f);
+    // The cell ends, moved inside the data by the limit checks: the first
+    // and the last radius of the scans.
+    const ScanSet& sc = CurrentScanSet();
+    EXPECT_FLOAT_EQ(sc.leftFitLimit, sc.grid[1]);
+    EXPECT_FLOAT_EQ(sc.rightFitLimit, sc.grid[50]);
+  }
+  {
+    // Nonideal c(s) is refused rather than computed as ideal species.
+    Experiment e(3, 50);
+    gModelSelectorFlags.NonidealCSModel = 1;
+    SetGrid(1.0f, 5.0f, 5);
+    ui.ExpectBox("ERROR", "Nonideal c(s) cannot be computed yet");
+    RunContiSed();
+    EXPECT_EQ(Conti().sValues, nullptr);
+    gModelSelectorFlags.NonidealCSModel = 0;
   }
   EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
   EXPECT_TRUE(ui.AllConsumed());
@@ -382,4 +396,39 @@ TEST_F(RunTest, InterruptedRunLeavesTheBufferConcentrationAlone) {
   NoiseModel(false, false);
   EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
   platform::ClearInput();
+}
+
+TEST_F(RunTest, HybridDiffusesBelowItsThresholdAndStepsAbove) {
+  Experiment e(6, 100);
+  SetGrid(1.0f, 10.0f, 16);
+  // Two diffusing species (f/f0 1.2) of 2.8 S and 7.0 S.
+  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {11, 0.3f}}));
+  Unregularised();
+  auto run = [](bool hybrid, float threshold) {
+    ModelSelectorFlags& f = gModelSelectorFlags;
+    f.CSModel = hybrid;
+    f.HybridCSLsgModel = hybrid;
+    f.LsgStarModel = !hybrid;
+    Conti().hybridThreshold = threshold;
+    Conti().hybridDiscrete = 0;
+    RunContiSed();
+    std::vector<double> a;
+    for (int i = 1; i <= Conti().gridSize; ++i) a.push_back(Amplitude(i));
+    return a;
+  };
+  // Above the whole grid every point diffuses: the species comes back exactly.
+  const std::vector<double> diffusing = run(true, 100.0f);
+  const std::vector<double> lsg = run(false, 0.0f);
+  for (int i = 1; i <= 16; ++i)
+    EXPECT_NEAR(diffusing[i - 1], i == 4 ? 0.6 : i == 11 ? 0.3 : 0.0, 1e-4) << i;
+  // Step functions cannot: ls-g*(s) spreads the boundaries over their neighbours.
+  double spread = 0;
+  for (int i = 1; i <= 16; ++i)
+    if (i != 4 && i != 11) spread += std::fabs(lsg[i - 1]);
+  EXPECT_GT(spread, 0.05);
+  // With the threshold below the grid the hybrid is ls-g*(s) itself.
+  const std::vector<double> steps = run(true, 0.5f);
+  for (int i = 1; i <= 16; ++i) EXPECT_NEAR(steps[i - 1], lsg[i - 1], 1e-6) << i;
+  gModelSelectorFlags.HybridCSLsgModel = 0;
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
 }

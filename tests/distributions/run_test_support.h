@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_grid.h"
@@ -81,6 +82,9 @@ struct Experiment {
     }
     gModelParams.meniscus = meniscus;
     gModelParams.bottom = bottom;
+    // The fit-limit checks of the data layer read the model's cell ends.
+    CurrentLoadTargets().meniscus = &gModelParams.meniscus;
+    CurrentLoadTargets().bottom = &gModelParams.bottom;
     gModelParams.riNoiseFit = 0;
     gModelParams.baselineFit = 0;
     gModelParams.baseline = 0;

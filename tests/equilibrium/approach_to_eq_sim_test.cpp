@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "data/scan_set.h"
@@ -29,11 +30,13 @@ bool SetupDefault(CApproachToEqSim& sim, float hours, int species = 1) {
 }
 
 // An independent solution: 1500 cells of equal width, Scharfetter-Gummel
-// fluxes (exact at equilibrium for the face radius), Crank-Nicolson (60 s steps)
-// after implicit steps through the rotor's 280 rpm/s ramp. Profiles at
-// times[k] are read at radii by linear interpolation between cell centres.
+// fluxes (exact at equilibrium for the face radius), the rotor speed
+// rpmAt(t) with its kinks. Profiles at times[k] are read at radii by linear
+// interpolation between cell centres.
 std::vector<std::vector<double>> FiniteVolumeApproach(double s, double D, double m, double b,
-                                                      double rpm, const std::vector<double>& times,
+                                                      const std::function<double(double)>& rpmAt,
+                                                      const std::vector<double>& kinks,
+                                                      const std::vector<double>& times,
                                                       const std::vector<double>& radii) {
   const int n = 1500;
   const double h = (b - m) / n;
@@ -58,7 +61,7 @@ std::vector<std::vector<double>> FiniteVolumeApproach(double s, double D, double
   std::vector<double> aL(n), aD(n), aU(n);
   double assembled = -1;
   auto step = [&](double t, double dt, double theta) {
-    const double v = std::min(280.0 * (t + 0.5 * dt), rpm);
+    const double v = rpmAt(t + 0.5 * dt);
     if (v != assembled) assemble(v, aL, aD, aU);
     assembled = v;
     for (int i = 0; i < n; ++i) {
@@ -81,11 +84,20 @@ std::vector<std::vector<double>> FiniteVolumeApproach(double s, double D, double
   };
   std::vector<std::vector<double>> out;
   double t = 0;
-  const double ramp = rpm / 280.0;
+  // Implicit 1 s steps from every kink of the speed course for 120 s,
+  // Crank-Nicolson steps of up to 60 s elsewhere, none across a kink.
+  auto nearKink = [&](double time) {
+    for (double k : kinks)
+      if (time >= k && time < k + 120) return true;
+    return false;
+  };
   for (double target : times) {
     while (t < target - 1e-9) {
-      const double dt = t < ramp + 20 ? std::min(1.0, target - t) : std::min(60.0, target - t);
-      step(t, dt, t < ramp + 20 ? 1.0 : 0.5);
+      const bool fine = nearKink(t);
+      double dt = std::min(fine ? 1.0 : 60.0, target - t);
+      for (double k : kinks)
+        if (k > t && k < t + dt) dt = k - t;
+      step(t, dt, fine ? 1.0 : 0.5);
       t += dt;
     }
     std::vector<double> profile;
@@ -153,8 +165,9 @@ TEST(ApproachToEqSim, LimitsAndRefusals) {
     EXPECT_FLOAT_EQ(sim.leftLimit, l.wantLeft);
   }
   struct Bad {
-    float hours, bottom, meniscus, right, left, D;
+    float hours, bottom, meniscus, right, left, D, rpm = 15000;
   } bad[] = {{0, 7.2f, 6.75f, 7.15f, 6.77f, kD},        {-1, 7.2f, 6.75f, 7.15f, 6.77f, kD},
+             {1, 7.2f, 6.75f, 7.15f, 6.77f, kD, 0},
              {NAN, 7.2f, 6.75f, 7.15f, 6.77f, kD},     {INFINITY, 7.2f, 6.75f, 7.15f, 6.77f, kD},
              {1e9f, 7.2f, 6.75f, 7.15f, 6.77f, kD},    {1, 6.75f, 6.75f, 7.15f, 6.77f, kD},
              {1, 7.2f, NAN, 7.15f, 6.77f, kD},         {1, 7.2f, 6.75f, 7.0f, 7.0f, kD},
@@ -162,7 +175,7 @@ TEST(ApproachToEqSim, LimitsAndRefusals) {
   for (const Bad& b : bad) {
     CApproachToEqSim sim;
     const float d[] = {0, b.D};
-    EXPECT_FALSE(sim.SetupRun(nullptr, b.hours, b.bottom, b.meniscus, b.right, b.left, 1, f, s, d, 20, 15000))
+    EXPECT_FALSE(sim.SetupRun(nullptr, b.hours, b.bottom, b.meniscus, b.right, b.left, 1, f, s, d, 20, b.rpm))
         << b.hours << " " << b.meniscus << " " << b.right;
     EXPECT_FALSE(sim.refusal.empty());
     EXPECT_FALSE(sim.SetInitialCondition(10000, nullptr, 0, 0));
@@ -225,6 +238,17 @@ TEST(ApproachToEqSim, ContinuedHistoryStartsWhereTheScansLeftOff) {
   ASSERT_TRUE(rest.Run());
   rest.ComputeDistanceToEq(1e-3f, 1e-3f);
   for (int i = 1; i <= 4; ++i) EXPECT_LT(sim.rmsDev[i], 0.5f * rest.rmsDev[i]) << i;
+
+  // A history the solver refuses (a step to 0 rpm) leaves no start.
+  platform::ScriptedUserInterface ui;
+  ui.lenient = true;
+  platform::ScopedUI scope(ui);
+  CRotorSpeedProfile broken;
+  const float t[] = {0, 0, 3600}, v[] = {0, 12000, 0}, a[] = {0, 280, 0};
+  broken.SetSteps(2, t, v, a);
+  EXPECT_FALSE(sim.SetInitialCondition(0, &broken, 7200, 0, scans));
+  EXPECT_GT(sim.errorCode, 0);
+  platform::StopFlag() = false;
 }
 
 TEST(ApproachToEqSim, ApproachAgreesWithAnIndependentSolution) {
@@ -240,7 +264,8 @@ TEST(ApproachToEqSim, ApproachAgreesWithAnIndependentSolution) {
   std::vector<double> times, radii;
   for (int i = 1; i <= sim.nScans; ++i) times.push_back(sim.timeSec[i]);
   for (int j = sim.leftIndex; j <= sim.rightIndex; ++j) radii.push_back(sim.radius[j]);
-  const auto fv = FiniteVolumeApproach(kS, kD, kMeniscus, kBottom, 15000, times, radii);
+  const auto fv = FiniteVolumeApproach(
+      kS, kD, kMeniscus, kBottom, [](double t) { return std::min(280.0 * t, 15000.0); }, {0.0}, times, radii);
   int fvIndex3 = 0, fvIndex4 = 0;
   for (int i = 1; i <= sim.nScans; ++i) {
     double sum = 0, diff = 0;
@@ -312,4 +337,41 @@ TEST(ApproachToEqSim, RotorSpeedCorners) {
   free_vector(x, 1, n);
   free_vector(y, 1, n);
   EXPECT_FALSE(sim.BuildRpmTimeCourse(nullptr, &x, &y));
+}
+
+TEST(ApproachToEqSim, SpeedProgrammeAgreesWithAnIndependentSolution) {
+  // Half again the final speed for 6300 s, then down at 280 rpm/s.
+  platform::StopFlag() = false;
+  CApproachToEqSim sim;
+  ASSERT_TRUE(SetupDefault(sim, 39.0f));
+  const float t[] = {0, 0, 6300, 30000}, v[] = {0, 22500, 15000, 15000}, a[] = {0, 280, 280, 280};
+  sim.SetSpeedSteps(3, t, v, a, 2);
+  ASSERT_TRUE(sim.Run());
+  sim.ComputeDistanceToEq(1e-3f, 1e-3f);
+  EXPECT_NEAR(sim.tEqRms / 3600, 36.0, 0.5);
+  auto rpmAt = [](double time) {
+    if (time < 22500 / 280.0) return 280.0 * time;
+    if (time < 6300) return 22500.0;
+    return std::max(15000.0, 22500.0 - 280.0 * (time - 6300));
+  };
+  std::vector<double> times, radii;
+  for (int i = 1; i <= sim.nScans; ++i) times.push_back(sim.timeSec[i]);
+  for (int j = sim.leftIndex; j <= sim.rightIndex; ++j) radii.push_back(sim.radius[j]);
+  const auto fv = FiniteVolumeApproach(kS, kD, kMeniscus, kBottom, rpmAt, {0, 22500 / 280.0, 6300, 6300 + 7500 / 280.0},
+                                       times, radii);
+  for (int i = 1; i <= sim.nScans; ++i) {
+    double sum = 0;
+    for (size_t j = 0; j < radii.size(); ++j) {
+      const double d = fv[static_cast<size_t>(i - 1)][j] - sim.eqProfile[sim.leftIndex + static_cast<int>(j)];
+      sum += d * d;
+    }
+    const double rms = std::sqrt(sum / radii.size());
+    EXPECT_NEAR(sim.rmsDev[i], rms, 0.02 * rms + 5e-5) << "profile " << i;
+  }
+  // Sooner than at constant speed.
+  CApproachToEqSim constant;
+  ASSERT_TRUE(SetupDefault(constant, 39.0f));
+  ASSERT_TRUE(constant.Run());
+  constant.ComputeDistanceToEq(1e-3f, 1e-3f);
+  EXPECT_LT(sim.tEqRms, constant.tEqRms);
 }

@@ -2,6 +2,7 @@
 // solver: amplitudes recovered algebraically, and a two-species fit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -200,6 +201,49 @@ TEST_F(DiscreteSpeciesTest, TwoSpeciesFitRecoversSedimentationCoefficientsAndAmp
   EXPECT_NEAR(P[9], 1.0f, 0.02f);                // total
   EXPECT_NEAR(P[10] * P[9], 0.6f, 0.012f);       // second species
   EXPECT_NEAR((1 - P[10]) * P[9], 0.4f, 0.008f);  // first species
+  EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005f, 0.0003f);
+  EXPECT_TRUE(host.boxes.empty());
+}
+
+// The nonideal multiple-species model: two components sharing ks and kd
+// (log10 -1 and -1.7 per mg/ml), simulated with noise, then ks fitted from
+// log10 -1.5.
+TEST_F(DiscreteSpeciesTest, NonidealComponentsFitRecoversTheirCommonKs) {
+  LoadExperiment(10, 250);
+  ModelHost host;
+  ModelParams& mp = gModelParams;
+  gModelSelectorFlags.NonidealMultipleSpeciesModel = 1;
+  gFitEngineState.molarMassParameters = 0;
+  for (int k = 1; k <= 4; ++k) mp.included[k] = 0;
+  mp.s[1] = 4.0f;
+  mp.massOrD[1] = 6.0f;
+  mp.concentration[1] = 1.0f;
+  mp.concentration[2] = -1.0f;  // log10 ks
+  mp.concentration[3] = -1.7f;  // log10 kd
+  mp.nonidealTerm[3] = 1.0f;    // second component: loading, s, D
+  mp.nonidealTerm[4] = 9.0f;
+  mp.nonidealTerm[5] = 4.0f;
+  mp.nonidealTerm[7] = 0.0f;
+  PackModelParameters();
+  SimulateModel(&host);
+  ScanSet& ss = CurrentScanSet();
+  std::mt19937 engine(893);
+  std::normal_distribution<float> noise(0.0f, 0.005f);
+  float plateau = 0;
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p) {
+      plateau = std::max(plateau, ss.model[j][p]);
+      ss.signals[j][p] = ss.model[j][p] + noise(engine);
+    }
+  EXPECT_NEAR(plateau, 2.0f, 0.05f);  // both components' loading
+
+  mp.concentration[2] = -1.5f;
+  mp.concentrationFit[2] = 1;
+  PackModelParameters();
+  gFitEngineState.useSimplex = 0;
+  gFitEngineState.useMarquardt = 1;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_NEAR(gModelParameterVector.P[10], -1.0f, 0.05f);
   EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005f, 0.0003f);
   EXPECT_TRUE(host.boxes.empty());
 }

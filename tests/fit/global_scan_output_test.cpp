@@ -118,23 +118,25 @@ TEST_F(ScanOutput, FiniteScanTimeAssemblesTheScanFromSlices) {
   Setup(600, 100, 300);
   CurrentDataTypeFlags().absorbance = 1;
   LammSettings().simulateTimeResolution = 1;
-  LammSettings().scanVelocity = 1.2f;  // 60 s across the cell, slices of 0.6 s
+  LammSettings().scanVelocity = 1.2f;  // 60 s across the cell
   LammRunState& rs = CurrentLammRunState();
   LammGrid& g = CurrentLammGrid();
   ScanSet& ss = CurrentScanSet();
-  const double tau = (7.2f - 6.0f) / (1.2f / 60.0f) / 100;
+  // A sharp boundary (no diffusion) takes the most slices, 1000 of 0.06 s.
+  rs.D = 0;
+  const double tau = (7.2f - 6.0f) / (1.2f / 60.0f) / 1000;
   rs.t = 600;
   int calls = 0;
   // The profile rises by 1 per second while the scanner passes: each node
   // keeps the value of the time its slice was taken.
-  while (rs.running && calls < 1000) {
+  while (rs.running && calls < 2000) {
     for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = rs.t - 600;
     ShowSimulationProgress(1.0);
     ++calls;
     if (rs.pendingFlag) rs.t = rs.pendingTime;
   }
-  EXPECT_EQ(calls, 100);
-  EXPECT_NEAR(rs.t, 600 + 100 * tau, 1e-4);
+  EXPECT_EQ(calls, 1000);
+  EXPECT_NEAR(rs.t, 600 + 1000 * tau, 1e-4);
   // A point at radius r was read when the scanner got there.
   for (int p = 5; p <= 95; p += 10) {
     const double r = ss.radii[1][p];

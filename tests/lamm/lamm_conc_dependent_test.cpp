@@ -19,18 +19,7 @@ double ConcDependentReferenceError(const std::string& file, const ConcDependentM
                                    double from, double to, double maxDc) {
   const Reference R = LoadReference(file);
   EXPECT_FALSE(R.times.empty());
-  Experiment e;
-  e.s = R.s;
-  e.D = R.D;
-  e.rpm = R.rpm;
-  e.meniscus = R.m;
-  e.bottom = R.b;
-  e.left = static_cast<float>(from);
-  e.right = static_cast<float>(to);
-  e.times = R.times;
-  e.gridPoints = static_cast<int>(R.r.size());
-  e.Build();
-  for (size_t j = 0; j < R.r.size(); ++j) e.grid[j + 1] = static_cast<float>(R.r[j]);
+  Experiment e = ExperimentFor(R, from, to);
   auto L = MakeSolver(e, FixedGrid(1000, maxDc));
   L->SetConcDependentModel(model);
   EXPECT_EQ(L->CheckAndRun(), 0);

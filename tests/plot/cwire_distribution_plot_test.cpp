@@ -179,3 +179,67 @@ TEST_F(DistributionPlotTest, DataPlotsAreLaidOutAgainAroundIt) {
   Conti().distributionShown = 0;
   w.dataPlot = saved;
 }
+
+namespace {
+
+// The client area as the pens and lines drawn into it.
+class PenSurface : public platform::DrawSurface {
+ public:
+  class Log : public platform::RecordingDC {
+   public:
+    explicit Log(std::vector<std::string>& out) : out_(out) {}
+    ~Log() override {
+      for (const std::string& op : Describe()) out_.push_back(op);
+    }
+
+   private:
+    std::vector<std::string>& out_;
+  };
+  int ClientWidth() const override { return 800; }
+  int ClientHeight() const override { return 600; }
+  std::unique_ptr<platform::DrawContext> ClientDC() override { return std::make_unique<Log>(ops); }
+  platform::Bitmap CopyPixels(int, int, int w, int h) const override { return platform::Bitmap(w, h); }
+  void PastePixels(const platform::Bitmap&, int x, int y) override {
+    pastes.push_back(std::to_string(x) + "," + std::to_string(y));
+  }
+  std::vector<std::string> ops, pastes;
+};
+
+}  // namespace
+
+TEST_F(DistributionPlotTest, ProgressLineTakesThePenColourAndIsErasedWhereItStood) {
+  PenSurface surface;
+  const PlotWindowHooks saved = PlotHooks();
+  PlotHooks().surface = [&surface] { return &surface; };
+  bool painted = false;
+  PlotHooks().painted = [&painted] { return painted; };
+  DistributionPlotHost& host = DistributionPlotWindow();
+  // Before the first paint nothing is shown or drawn.
+  host.ShowProgressLine(1, 10, 65);
+  host.DrawProgressLine(0.5f);
+  host.EraseProgressLine();
+  EXPECT_TRUE(surface.ops.empty());
+  EXPECT_TRUE(surface.pastes.empty());
+  painted = true;
+  struct Case {
+    int pen;
+    const char* colour;
+  };
+  for (const Case c : {Case{1, "0xff6400"}, Case{2, "0xb400b4"}}) {
+    surface.ops.clear();
+    surface.pastes.clear();
+    host.ShowProgressLine(c.pen, 10, 65);
+    host.DrawProgressLine(0.5f);
+    const auto bar = std::find_if(surface.ops.begin(), surface.ops.end(), [&](const std::string& op) {
+      return op.rfind("SelectPen", 0) == 0 && op.find(c.colour) != std::string::npos;
+    });
+    EXPECT_NE(bar, surface.ops.end()) << c.pen;
+    // Half of the 100-pixel track.
+    EXPECT_NE(std::find(bar, surface.ops.end(), "LineTo(60,65)"), surface.ops.end()) << c.pen;
+    host.EraseProgressLine();
+    EXPECT_EQ(surface.pastes, std::vector<std::string>{"9,62"});
+    host.DrawProgressLine(0.9f);  // gone: nothing more is drawn
+    EXPECT_EQ(surface.pastes.size(), 1u);
+  }
+  PlotHooks() = saved;
+}

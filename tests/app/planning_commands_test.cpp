@@ -1,0 +1,246 @@
+// Run planning through the window: the time-to-equilibrium parameter dialog
+// (entries shown, refused and taken), its preferences at start-up, and the
+// rotor-speed estimate of command 875 with its plot and message.
+#include <cmath>
+
+#include "app/form_dialog.h"
+#include "app/planning_commands.h"
+#include "app_fixture.h"
+#include "equilibrium/planning/approach_to_eq_sim.h"
+#include "equilibrium/planning/time_to_eq_params.h"
+#include "fit/model_params.h"
+#include "numerics/cvector.h"
+#include "platform/automatic_ui.h"
+#include "platform/program_paths.h"
+#include "plot/adhoc_plot_arrays.h"
+#include "plot/cwinplot.h"
+
+namespace {
+
+class Planning : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    gSolutionConditions = SolutionConditions{};
+    ResetTimeToEqParams(CurrentTimeToEqParams());
+    saved_ = platform::ProgramPaths.SimAppEqParamsIniPath;
+    platform::ProgramPaths.SimAppEqParamsIniPath = (dir_ / "tarnelsimappeqparams.ini").string();
+    InstallPlanningShellServices(Services());
+    WriteAgreedDefaults();
+    formScope_ = std::make_unique<ScopedFormRunner>(forms_);
+  }
+  void TearDown() override {
+    formScope_.reset();
+    window_.reset();
+    FreeAdHocPlotArrays();
+    ResetTimeToEqParams(CurrentTimeToEqParams());
+    platform::ProgramPaths.SimAppEqParamsIniPath = saved_;
+    AppTest::TearDown();
+  }
+  TXLAWindow& Window() {
+    if (!window_) window_ = MakeWindow();
+    return *window_;
+  }
+  // The dialog with these entries typed in and OK pressed.
+  void Accept(std::vector<std::pair<int, std::string>> texts, std::vector<std::pair<int, int>> states = {}) {
+    forms_.Expect({"Parameters For Optimizing Time To Equilibrium", std::move(texts), std::move(states), true});
+  }
+  // The rotor-speed estimate answered with these entries.
+  void Estimate(const char* lo, const char* hi, const char* bottom, const char* meniscus) {
+    ui_->ExpectPrompt("ESTIMATE EQ ROTOR SPEED", "lowest Mw of interest (Da)", lo)
+        .ExpectPrompt("ESTIMATE EQ ROTOR SPEED", "highest Mw of interest (Da)", hi)
+        .ExpectPrompt("ESTIMATE EQ ROTOR SPEED", "bottom (cm)", bottom)
+        .ExpectBox("CALCULATE MINIMUM TIME TO EQ", "130 ul -> ~6.8 cm")
+        .ExpectPrompt("ESTIMATE EQ ROTOR SPEED", "meniscus (cm)", meniscus);
+  }
+  std::string saved_;
+  ScriptedFormRunner forms_;
+  std::unique_ptr<ScopedFormRunner> formScope_;
+  std::unique_ptr<TXLAWindow> window_;
+};
+
+}  // namespace
+
+TEST_F(Planning, StartUpLoadsThePreferencesAndMakesTheSimulation) {
+  TimeToEqParams p;
+  p.finalRpm = 21000;
+  p.simParamsPath = "kept?";
+  ASSERT_TRUE(SaveTimeToEqPreferences(p, platform::ProgramPaths.SimAppEqParamsIniPath));
+  CurrentTimeToEqParams().simParamsPath = "old/simparams.txt";
+  ConstantSpeedSimulation().reset();
+  Window();
+  EXPECT_EQ(CurrentTimeToEqParams().finalRpm, 21000);
+  EXPECT_TRUE(CurrentTimeToEqParams().simParamsPath.empty());
+  ASSERT_TRUE(ConstantSpeedSimulation());
+  EXPECT_EQ(ConstantSpeedSimulation()->nScans, 0);
+}
+
+TEST_F(Planning, DialogShowsTheRecordAndTakesTheEntries) {
+  TimeToEqParams& p = CurrentTimeToEqParams();
+  p.profileParameters.assign(6, 1.0f);
+  Accept({{627, "130"}, {619, "5.9"}, {412, "-2"}}, {{832, 0}, {924, 1}, {621, 0}, {620, 1}});
+  ASSERT_TRUE(RunTimeToEQPBox(Window()));
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  // As shown: the program's solvent filled in, the switches from the record.
+  const FormDialog& shown = forms_.seen.front();
+  EXPECT_EQ(shown.Find(639)->text, "15000");
+  EXPECT_EQ(shown.Find(643)->text, "8.33");
+  EXPECT_EQ(shown.Find(426)->text, "0.730");
+  EXPECT_EQ(shown.Find(835)->text, "0.010020");
+  EXPECT_EQ(shown.Find(619)->text, "5");
+  EXPECT_EQ(shown.Find(832)->state, 1);
+  EXPECT_EQ(shown.Find(620)->state, 1);
+  EXPECT_EQ(shown.Find(623)->state, 1);
+  EXPECT_EQ(shown.Find(626)->state, 1);
+  EXPECT_FALSE(shown.Find(420)->enabled);
+  // As taken.
+  EXPECT_NEAR(p.meniscus, 6.8291f, 1e-4);
+  EXPECT_NEAR(p.leftLimit, 6.8491f, 1e-4);
+  EXPECT_EQ(p.parameterCount, 5);
+  EXPECT_EQ(p.profileParameters.size(), 6u);  // same count: kept
+  EXPECT_EQ(p.continueHistory, 1);
+  EXPECT_NEAR(p.viscosity, 0.001002f, 1e-9);
+  EXPECT_NEAR(p.s1, 4.144f, 0.001f);  // by f/f0: s is derived, the typed -2 is replaced
+  EXPECT_NEAR(p.D1, 5.755e-7f, 0.001e-7f);
+  EXPECT_EQ(p.saveScans, 1);
+  // Saved where the start-up reads.
+  TimeToEqParams back;
+  ASSERT_TRUE(LoadTimeToEqPreferences(back, platform::ProgramPaths.SimAppEqParamsIniPath));
+  EXPECT_NEAR(back.meniscus, 6.8291f, 1e-4);
+
+  // The initial speed box wins over the history box; a new count drops the vector.
+  Accept({{627, "6.9"}, {619, "6"}, {612, "9000"}}, {{832, 1}, {924, 1}});
+  ASSERT_TRUE(RunTimeToEQPBox(Window()));
+  EXPECT_FLOAT_EQ(p.meniscus, 6.9f);
+  EXPECT_EQ(p.continueHistory, 0);
+  EXPECT_EQ(p.initialRpm, 9000);
+  EXPECT_TRUE(p.profileParameters.empty());
+
+  // Entries left as shown keep what the rounded text would lose.
+  p.targetRmsd = 5e-5f;
+  Accept({});
+  ASSERT_TRUE(RunTimeToEQPBox(Window()));
+  EXPECT_EQ(forms_.seen.back().Find(617)->text, "0.0000");
+  EXPECT_EQ(forms_.seen.back().Find(643)->text, "8.33");
+  EXPECT_EQ(p.targetRmsd, 5e-5f);
+  EXPECT_EQ(p.overspeedTime, 30000.0f);
+  Accept({{643, "10"}});
+  ASSERT_TRUE(RunTimeToEQPBox(Window()));
+  EXPECT_EQ(p.overspeedTime, 36000.0f);
+
+  // Cancel keeps everything.
+  forms_.Expect({"", {{639, "30000"}}, {}, false});
+  EXPECT_FALSE(RunTimeToEQPBox(Window()));
+  EXPECT_EQ(p.finalRpm, 15000);
+}
+
+TEST_F(Planning, DialogStaysOpenForEntriesThePlanningCannotUse) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<int, std::string>> texts;
+    std::vector<std::pair<int, int>> states;
+  };
+  const Case cases[] = {
+      {"not a number", {{629, "warm"}}, {}},
+      {"negative", {{614, "-1"}}, {}},
+      {"meniscus at the bottom", {{627, "7.2"}}, {}},
+      {"volume too large", {{627, "1e6"}}, {}},
+      {"meniscus 0", {{627, "0"}}, {}},
+      {"final speed 0", {{639, "0"}}, {}},
+      {"molar mass 0", {{428, "0"}}, {}},
+      {"f/f0 0", {{413, "0"}}, {}},
+      {"viscosity 0", {{835, "0"}}, {}},
+      {"s 0", {{412, "0"}}, {{621, 1}, {620, 0}}},
+      {"no buoyancy", {{426, "1.25"}, {834, "0.8"}}, {}},
+      {"fraction above 1", {{406, "1.5"}}, {{615, 1}}},
+      {"second mass 0", {{414, "0"}}, {{615, 1}}},
+      {"no parameters", {{619, "0.5"}}, {}},
+      {"absurd parameters", {{619, "5000"}}, {}},
+      {"right limit at the left limit", {{616, "6.77"}}, {}},
+      {"right limit at the bottom", {{616, "7.2"}}, {}},
+  };
+  for (const Case& c : cases) {
+    ScriptedFormRunner runner;
+    ScopedFormRunner scope(runner);
+    runner.Expect({"", c.texts, c.states, true});
+    runner.Expect({"", {}, {}, false});  // then Cancel
+    ui_->ExpectBox("Input Error", "Invalid Entry");
+    EXPECT_FALSE(RunTimeToEQPBox(Window())) << c.what;
+    EXPECT_EQ(runner.canCloseRefusals, 1) << c.what;
+    EXPECT_TRUE(ui_->failures.empty()) << c.what << ": " << (ui_->failures.empty() ? "" : ui_->failures.front());
+    ui_->failures.clear();
+  }
+  EXPECT_EQ(CurrentTimeToEqParams().meniscus, 6.75f);
+  EXPECT_GE(ui_->beeps, 17);
+  // A disabled second species is not judged.
+  Accept({{406, "1.5"}, {414, "0"}}, {{615, 0}});
+  EXPECT_TRUE(RunTimeToEQPBox(Window()));
+}
+
+TEST_F(Planning, RotorSpeedEstimateShowsSpeedsProfilesAndTime) {
+  Estimate("20000", "200000", "7.2", "6.8");
+  ui_->ExpectBox("CALCULATE MINIMUM TIME TO EQ", "");
+  Window().Dispatch(875);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  const std::string& text = ui_->transcript.back().text;
+  EXPECT_EQ(text,
+            "first rotor speed of 4700 rpm brings highest Mw in c(b)/c(m) = 5.0"
+            "\nsecond rotor speed of 17800 rpm brings lowest Mw in c(b)/c(m) = 10.0"
+            "\nthird rotor speed of 30000 rpm brings lowest Mw close to meniscus depletion"
+            "\n\nWhat we see in the plot are the distributions for the lowest Mw (blue),\nthe highest Mw (red), "
+            "and the average (black)\n(all normalized to unit loading concentration)."
+            "\n\nAt 4C, moderately globular proteins would need at least 74 h to reach the first equilibrium at a "
+            "constant rotor speed"
+            "\n\nConsider smart overspeeding with toEQ tool");
+  const AdHocPlotArrays& a = CurrentAdHocPlot();
+  ASSERT_TRUE(a.adHocPlot);
+  EXPECT_EQ(a.adHocCount, 100);
+  EXPECT_EQ(a.adHocPlot->curveCount, 9);
+  EXPECT_FLOAT_EQ(a.adHocArrays[1][1], 6.8f);
+  EXPECT_FLOAT_EQ(a.adHocArrays[1][100], 7.2f);
+  // Curve 1 is 200 kDa at 4700 rpm: bottom over meniscus just below 5.
+  EXPECT_NEAR(a.adHocArrays[2][100] / a.adHocArrays[2][1], 5.0, 0.3);
+  for (int i = 1; i <= 100; i += 9) EXPECT_FLOAT_EQ(a.adHocArrays[8][i], 0.5f * (a.adHocArrays[2][i] + a.adHocArrays[5][i]));
+}
+
+TEST_F(Planning, RotorSpeedEstimateRefusesAndSaysWhatItCannotFind) {
+  // Cancel at the first prompt: nothing.
+  ui_->ExpectPrompt("ESTIMATE EQ ROTOR SPEED", "lowest Mw of interest (Da)", std::nullopt);
+  Window().Dispatch(875);
+  EXPECT_FALSE(CurrentAdHocPlot().adHocPlot);
+  // The defaults of 0 Da: refused.
+  Estimate("0", "0", "7.2", "6.7");
+  ui_->ExpectBox("ESTIMATE EQ ROTOR SPEED", "molar masses must be above 0");
+  Window().Dispatch(875);
+  EXPECT_FALSE(CurrentAdHocPlot().adHocPlot);
+  Estimate("20000", "200000", "7.2", "7.3");
+  ui_->ExpectBox("ESTIMATE EQ ROTOR SPEED", "meniscus must lie below the bottom");
+  Window().Dispatch(875);
+  gSolutionConditions.vbar = 1.1f;
+  Estimate("20000", "200000", "7.2", "6.8");
+  ui_->ExpectBox("ESTIMATE EQ ROTOR SPEED", "1 - vbar * density must be above 0");
+  Window().Dispatch(875);
+  gSolutionConditions.vbar = 0.73f;
+  // Too light to be depleted: no third speed, and none of its curves.
+  Estimate("300", "2000", "7.2", "6.8");
+  ui_->ExpectBox("CALCULATE MINIMUM TIME TO EQ", "\nno rotor speed up to 60000 rpm brings lowest Mw close to");
+  Window().Dispatch(875);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ASSERT_TRUE(CurrentAdHocPlot().adHocPlot);
+  EXPECT_EQ(CurrentAdHocPlot().adHocPlot->curveCount, 6);
+}
+
+TEST_F(Planning, HeadlessEstimateTakesTheOfferedEntriesAndEnds) {
+  // Nobody answers: the offered 0 Da are refused, and the dialog stands as filled.
+  platform::AutomaticUserInterface automatic;
+  platform::ScopedUI scope(automatic);
+  Window().Dispatch(875);
+  EXPECT_FALSE(CurrentAdHocPlot().adHocPlot);
+  const std::vector<std::string> log = automatic.Log();
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back().find("molar masses must be above 0"), std::string::npos) << log.back();
+  formScope_.reset();
+  EXPECT_TRUE(RunTimeToEQPBox(Window()));
+  EXPECT_EQ(CurrentTimeToEqParams().overspeedTime, 30000.0f);
+  EXPECT_NEAR(CurrentTimeToEqParams().D1, 5.755e-7f, 0.001e-7f);
+}

@@ -1,0 +1,371 @@
+// The unattended run as a pipeline sees it: the program started as a child
+// process (limits on memory or file size set just for it), judged only by
+// its exit status, its flag file and the files it left. Every case runs at
+// once, so the table costs about one run's time.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteAll(const fs::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+// Every entry below folder with its size and a hash of its content, so
+// that a difference reads as a short list.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    const std::string name = fs::relative(e.path(), folder).string();
+    if (!e.is_regular_file()) {
+      files[name] = e.is_directory() ? "folder" : "special";
+      continue;
+    }
+    const std::string text = ReadAll(e.path());
+    files[name] = std::to_string(text.size()) + " bytes, hash " +
+                  std::to_string(std::hash<std::string>{}(text));
+  }
+  return files;
+}
+
+constexpr int kScans = 8;
+constexpr int kResolution = 40;
+
+std::string Parameters(const std::string& extra) {
+  std::string p =
+      "<?xml version=\"1.0\"?>\n<Parameters>\n"
+      "<AllDoneFlagFile>out/done.flag</AllDoneFlagFile>\n"
+      "<OutputResultsDirectory>out</OutputResultsDirectory>\n"
+      "<DataDirectory>data</DataDirectory>\n<PassThrough>table</PassThrough>\n"
+      "<Channel>RA1</Channel>\n<FirstScan>1</FirstScan>\n<ScanInterval>1</ScanInterval>\n"
+      "<Meniscus>6.01</Meniscus>\n<MeniscusFitted>FALSE</MeniscusFitted>\n"
+      "<LeftFitLimit>6.05</LeftFitLimit>\n<RightFitLimit>7.1</RightFitLimit>\n"
+      "<Model>cofs</Model>\n<Smin>0.5</Smin>\n<StartingFrictionalRatio>1.3</StartingFrictionalRatio>\n"
+      "<FrictionalRatioFitted>FALSE</FrictionalRatioFitted>\n"
+      "<TINoiseFitted>TRUE</TINoiseFitted>\n<RINoiseFitted>TRUE</RINoiseFitted>\n"
+      "<AutoRun>TRUE</AutoRun>\n<AutoExit>TRUE</AutoExit>\n"
+      "<AutoSubtractSystematicNoise>TRUE</AutoSubtractSystematicNoise>\n";
+  // Defaults unless the case names its own.
+  for (const auto& [element, value] :
+       std::vector<std::pair<std::string, std::string>>{
+           {"LastScan", std::to_string(kScans)},
+           {"Resolution", std::to_string(kResolution)},
+           {"Smax", "12"},
+           {"NumberComputationThreads", "2"}})
+    if (extra.find("<" + element + ">") == std::string::npos)
+      p += "<" + element + ">" + value + "</" + element + ">\n";
+  return p + extra + "</Parameters>\n";
+}
+
+struct Case {
+  const char* name;
+  std::string parameters;                            // elements beside the defaults
+  std::function<void(const fs::path& dir)> prepare;  // changes to the scans or the folder
+  int status;
+  bool flag;
+  const char* said = "";  // a text stderr must hold
+  rlim_t addressSpace = 0, fileSize = 0;
+  bool sameDistribution = false;  // as the plain run's
+};
+
+// The scan text with every line end replaced, or with the third column cut.
+std::string Rewritten(const std::string& scan, const std::function<std::string(const std::string&)>& line,
+                      const std::string& end) {
+  std::istringstream in(scan);
+  std::string out, l;
+  while (std::getline(in, l)) out += line(l) + end;
+  return out;
+}
+
+void ForEachScan(const fs::path& dir, const std::function<std::string(const std::string&)>& change) {
+  for (int k = 1; k <= kScans; ++k) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%05d.RA1", k);
+    WriteAll(dir / "data" / name, change(ReadAll(dir / "data" / name)));
+  }
+}
+
+// A header field of line 2 (0: type letter, 3: rpm, 4: time) replaced.
+std::string WithHeaderField(const std::string& scan, int field, const std::string& value) {
+  const std::size_t l2 = scan.find('\n') + 1, e2 = scan.find('\n', l2);
+  std::istringstream in(scan.substr(l2, e2 - l2));
+  std::vector<std::string> f;
+  for (std::string w; in >> w;) f.push_back(w);
+  f[static_cast<std::size_t>(field)] = value;
+  std::string header;
+  for (const std::string& w : f) header += (header.empty() ? "" : " ") + w;
+  return scan.substr(0, l2) + header + scan.substr(e2);
+}
+
+class UnattendedProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / "unattended";
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // Lays out the case's folder (data/, params.xml) and starts the program in it.
+  pid_t Start(const Case& c) {
+    const fs::path dir = root_ / c.name;
+    fs::create_directories(dir / "data");
+    fs::create_directories(root_ / (std::string(c.name) + ".home"));
+    for (int k = 1; k <= kScans; ++k) {
+      char name[16];
+      std::snprintf(name, sizeof name, "%05d.RA1", k);
+      fs::copy_file(fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs" / name, dir / "data" / name);
+    }
+    WriteAll(dir / "params.xml", Parameters(c.parameters));
+    if (c.prepare) c.prepare(dir);
+    before_[c.name] = Snapshot(dir);
+
+    const std::string home = (root_ / (std::string(c.name) + ".home")).string();
+    const std::string log = (root_ / (std::string(c.name) + ".stderr")).string();
+    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "TARNEL_HOME=" + home};
+    for (const char* keep : {"PATH", "TMPDIR", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+      if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string dirText = dir.string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(dirText.c_str()) != 0) _exit(120);
+      const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0) _exit(121);
+      dup2(fd, 1);
+      dup2(fd, 2);
+      if (c.addressSpace) {
+        const rlimit l{c.addressSpace, c.addressSpace};
+        setrlimit(RLIMIT_AS, &l);
+      }
+      if (c.fileSize) {
+        const rlimit l{c.fileSize, c.fileSize};
+        setrlimit(RLIMIT_FSIZE, &l);
+      }
+      char program[] = TARNEL_PROGRAM;
+      char handshake[] = "job 7";
+      char params[] = "params.xml";
+      char* argv[] = {program, handshake, params, nullptr};
+      execve(program, argv, envp.data());
+      _exit(122);
+    }
+    return pid;
+  }
+
+  // The exit status, or -1 for a child that had to be killed after a minute.
+  static int Wait(pid_t pid) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > until) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  fs::path root_;
+  std::map<std::string, std::map<std::string, std::string>> before_;
+};
+
+// A file of the set holds what its kind must hold to be whole.
+void ExpectWhole(const fs::path& file) {
+  const std::string name = file.filename().string(), text = ReadAll(file);
+  if (name == "distribution.dat" && !text.empty()) {
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), kResolution) << file;
+  } else if (name == "ResultParameters.xml") {
+    EXPECT_TRUE(text.size() > 14 && text.compare(text.size() - 14, 14, "</cGMPTarnel>\n") == 0) << file;
+  } else if (name == "dfr.dat" || name == "TInoise.dat" || name == "RInoise.dat" ||
+             name == "ScanRMSD.dat" || name == "ScanRms.dat") {
+    EXPECT_TRUE(text.empty() || text.back() == '\n') << file;
+  }
+}
+
+TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder) {
+  const std::string oldFlag = "flag of the run before";
+  std::vector<Case> cases = {
+      {"plain", "", nullptr, 0, true},
+      {"threads without bound", "<NumberComputationThreads>2147483647</NumberComputationThreads>\n",
+       nullptr, 0, true, "is more than this computer can use", 0, 0, true},
+      {"two columns", "",
+       [](const fs::path& d) {
+         ForEachScan(d, [](const std::string& s) {
+           int row = 0;
+           return Rewritten(s, [&row](const std::string& l) {
+             if (++row <= 2) return l;
+             std::istringstream in(l);
+             std::string r, v;
+             in >> r >> v;
+             return "   " + r + "  " + v;
+           }, "\n");
+         });
+       },
+       0, true, "", 0, 0, true},
+      {"bare carriage returns", "",
+       [](const fs::path& d) {
+         ForEachScan(d, [](const std::string& s) {
+           return Rewritten(s, [](const std::string& l) { return l; }, "\r");
+         });
+       },
+       0, true, "", 0, 0, true},
+      {"lower-case extension", "",
+       [](const fs::path& d) {
+         for (int k = 1; k <= kScans; ++k) {
+           char upper[16], lower[16];
+           std::snprintf(upper, sizeof upper, "%05d.RA1", k);
+           std::snprintf(lower, sizeof lower, "%05d.ra1", k);
+           fs::rename(d / "data" / upper, d / "data" / lower);
+         }
+       },
+       0, true, "", 0, 0, true},
+      {"file-size limit over an earlier set", "",
+       [&oldFlag](const fs::path& d) {
+         fs::create_directories(d / "out");
+         WriteAll(d / "out" / "done.flag", oldFlag);
+         WriteAll(d / "out" / "dfr.dat", "earlier dfr.dat\n");
+       },
+       5, false, "no flag file written: could not write out/dfr.dat", 0, 64 * 1024},
+      {"out of memory", "",
+       [](const fs::path& d) {
+         // A scan of 96 MB of text under a 256 MB address space.
+         std::ofstream big(d / "data" / "00002.RA1", std::ios::binary);
+         big << "big scan\nR 1 20.0 50000 1200 3.2899e+10 280 0\n";
+         const std::string rows = [] {
+           std::string r;
+           for (int k = 0; k < 1 << 16; ++k) r += "6.1 0.1 0.0\n";
+           return r;
+         }();
+         for (int k = 0; k < 128; ++k) big << rows;
+       },
+       6, false, "out of memory in scan loading", 256u << 20},
+      {"parameter file is a FIFO", "",
+       [](const fs::path& d) {
+         fs::remove(d / "params.xml");
+         ASSERT_EQ(mkfifo((d / "params.xml").c_str(), 0644), 0);
+       },
+       2, false, "params.xml rejected: params.xml is not a regular file"},
+      {"scan is a FIFO", "",
+       [](const fs::path& d) {
+         fs::remove(d / "data" / "00004.RA1");
+         ASSERT_EQ(mkfifo((d / "data" / "00004.RA1").c_str(), 0644), 0);
+       },
+       3, true, "not a regular file)\ndata/00004.RA1 -> OK"},
+      {"FIFOs beside the scans", "",
+       [](const fs::path& d) {
+         // The speed-step file the loader looks for and the s-grid file the
+         // c(s) analysis keeps: neither may make the run wait.
+         ASSERT_EQ(mkfifo((d / "data" / "speedsteps.txt").c_str(), 0644), 0);
+         ASSERT_EQ(mkfifo((d / "data" / "sdist.RA1").c_str(), 0644), 0);
+       },
+       0, true, "", 0, 0, true},
+      {"zero-width s-range", "<Smax>0.5</Smax>\n", nullptr, 2, false,
+       "rejected: Smin (0.5) must be below Smax (0.5)"},
+      {"no viscosity", "<BufferViscosity>0</BufferViscosity>\n", nullptr, 2, false,
+       "rejected: BufferViscosity (0) must be above 0"},
+      {"flag names a scan", "",
+       [](const fs::path& d) {
+         std::string p = ReadAll(d / "params.xml");
+         p.replace(p.find("out/done.flag"), 13, "data/00003.RA1");
+         WriteAll(d / "params.xml", p);
+       },
+       2, false, "rejected: AllDoneFlagFile names the input data/00003.RA1"},
+      {"rotor at rest", "",
+       [](const fs::path& d) {
+         ForEachScan(d, [](const std::string& s) { return WithHeaderField(s, 3, "0"); });
+       },
+       3, true, "scan data/00001.RA1 was taken at rotor speed 0"},
+      {"negative times", "",
+       [](const fs::path& d) {
+         ForEachScan(d, [](const std::string& s) { return WithHeaderField(s, 4, "-600"); });
+       },
+       3, true, "scan data/00001.RA1 has a negative time"},
+      {"endless scan range", "<LastScan>2147483647</LastScan>\n", nullptr, 3, true,
+       "scan range not usable"},
+  };
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer reserves terabytes of address space: no limit on it can hold.
+  std::erase_if(cases, [](const Case& c) { return c.addressSpace != 0; });
+#endif
+  std::vector<pid_t> pids;
+  for (const Case& c : cases) pids.push_back(Start(c));
+  std::vector<int> statuses;
+  for (pid_t pid : pids) statuses.push_back(Wait(pid));
+
+  const std::string plain = ReadAll(root_ / "plain" / "out" / "distribution.dat");
+  ASSERT_EQ(std::count(plain.begin(), plain.end(), '\n'), kResolution);
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    const Case& c = cases[k];
+    SCOPED_TRACE(c.name);
+    const fs::path dir = root_ / c.name;
+    const std::string said = ReadAll(root_ / (std::string(c.name) + ".stderr"));
+    EXPECT_EQ(statuses[k], c.status) << said;
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    EXPECT_EQ(fs::exists(dir / "out" / "done.flag"), c.flag);
+    if (c.flag) {
+      EXPECT_EQ(ReadAll(dir / "out" / "done.flag"), "job 7");
+    }
+    // The inputs stay as they were; the run adds nothing beside its output folder.
+    std::map<std::string, std::string> after = Snapshot(dir), inputs;
+    std::set<std::string> outputs;
+    for (const auto& [name, text] : after) {
+      if (name.rfind("out", 0) == 0)
+        outputs.insert(name);
+      else if (name.rfind("data/sdist.", 0) != 0 || before_[c.name].count(name))
+        inputs[name] = text;  // the s-grid the c(s) analysis keeps beside new scans is no input
+    }
+    std::map<std::string, std::string> expected;
+    for (const auto& [name, text] : before_[c.name])
+      if (name.rfind("out", 0) != 0) expected[name] = text;
+    EXPECT_EQ(inputs, expected);
+    for (const std::string& name : outputs) {
+      EXPECT_EQ(fs::path(name).filename().string()[0] == '.', false) << name << " left behind";
+      if (fs::is_regular_file(dir / name)) ExpectWhole(dir / name);
+    }
+    if (c.sameDistribution) {
+      EXPECT_EQ(ReadAll(dir / "out" / "distribution.dat"), plain);
+    }
+    if (c.flag || c.status == 5) {
+      const std::string xml = ReadAll(dir / "out" / "ResultParameters.xml");
+      EXPECT_EQ(xml.find("<Failure>") == std::string::npos, c.status == 0) << xml;
+    }
+  }
+  // The earlier run's files are never vouched for, and never replaced by cut ones.
+  EXPECT_EQ(ReadAll(root_ / "file-size limit over an earlier set" / "out" / "dfr.dat"),
+            "earlier dfr.dat\n");
+  EXPECT_TRUE(fs::exists(root_ / "plain" / "out" / "ScanRms.dat"));
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+// The nonideal solver object with an outside total concentration ctot(r, t),
+// alone and as lists on worker threads.
+#include "lamm/lamm_nonideal.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "lamm_test_support.h"
+#include "models/nonideal/nonideal_coefficients.h"
+#include "platform/input_events.h"
+#include "platform/scripted_ui.h"
+
+using namespace lammtest;
+
+namespace {
+
+// A ctot matrix with level radii and row times, 1-based.
+struct Field {
+  int n, m;
+  std::vector<std::vector<double>> rows;
+  std::vector<const double*> rowPtr;
+  std::vector<double> times, levels;
+  Field(int n_, int m_) : n(n_), m(m_), rows(n + 1, std::vector<double>(m + 1, 0.0)), times(n + 1), levels(m + 1) {
+    for (int j = 1; j <= m; ++j) levels[j] = j;
+  }
+  bool LoadInto(CLammNonIdeal& L) {
+    rowPtr.assign(n + 1, nullptr);
+    for (int i = 1; i <= n; ++i) rowPtr[i] = rows[i].data();
+    return L.LoadCtotMatrix(n, m, rowPtr.data(), times.data(), levels.data(), 1.0, "field");
+  }
+};
+
+// ctot equal to `level` everywhere in the cell at all times.
+Field Uniform(double level) {
+  Field f(2, 2);
+  f.times = {0, 1e3, 1e7};
+  f.levels = {0, level - 1, level};
+  f.rows[1] = f.rows[2] = {0, 5.0, 5.5};  // both levels reached before the meniscus
+  return f;
+}
+
+std::unique_ptr<CLammNonIdeal> MakeNonIdeal(Experiment& e, const LammSolverSettings& st) {
+  auto L = std::make_unique<CLammNonIdeal>();
+  L->MarkLoaded();
+  L->SetOutputParameters(e.s, e.D, e.meniscus, e.bottom, e.c0, e.left, e.right);
+  L->SetScanTimes(e.records.data(), e.outPtr.data(), e.grid.data(), static_cast<int>(e.grid.size()) - 1,
+                  nullptr, nullptr, false, nullptr, static_cast<int>(e.times.size()), 1, false, false, false, 0,
+                  false, 0, true);
+  LoadOptions(*L, st);
+  L->SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+  return L;
+}
+
+double WorstDifference(const Experiment& a, const Experiment& b) {
+  double worst = 0;
+  for (size_t k = 1; k < a.out.size(); ++k)
+    for (size_t j = 1; j < a.out[k].size(); ++j) worst = std::max(worst, double(std::fabs(a.out[k][j] - b.out[k][j])));
+  return worst;
+}
+
+}  // namespace
+
+// A uniform total concentration makes s and D constant: the ideal solver at
+// those values is the oracle (linear model and hard spheres above their
+// linear range).
+TEST(LammNonIdeal, UniformTotalConcentrationActsLikeConstantCoefficients) {
+  struct Case {
+    const char* what;
+    bool hardSphere;
+    float a, b;
+    double fs, fd;
+  };
+  const double hs = ConcentrationFactorS(5, 1, 0, 4.3f, 6e-7f, 0.73f, 1.0f, 20, 1);
+  const double hd = ConcentrationFactorD(5, 1, 0, 4.3f, 6e-7f, 0.73f, 1.0f, 20, 1);
+  const Case cases[] = {
+      {"ks 0.02, kd 0.01", false, std::log10(0.02f), std::log10(0.01f), 0.9, 1.05},
+      {"hard spheres k 1", true, 1, 0, hs, hd},
+      {"hard spheres k 0: no crowding", true, 0, 0, 1, 1},
+  };
+  for (const Case& c : cases) {
+    Experiment e;
+    e.right = 7.15f;
+    e.Build();
+    auto L = MakeNonIdeal(e, FixedGrid(800));
+    L->SetNonidealParameters(c.a, c.b, 1.0, c.hardSphere, false);
+    Field f = Uniform(5);
+    ASSERT_TRUE(f.LoadInto(*L));
+    ASSERT_EQ(L->CheckAndRun(), 0) << c.what;
+    Experiment ideal = e;
+    ideal.s = e.s * c.fs;
+    ideal.D = e.D * c.fd;
+    ideal.Build();
+    auto I = MakeSolver(ideal, FixedGrid(800));
+    ASSERT_EQ(I->CheckAndRun(), 0);
+    EXPECT_LT(WorstDifference(e, ideal), 1e-3) << c.what;
+  }
+}
+
+TEST(LammNonIdeal, TotalConcentrationIsInterpolatedBetweenRowsAndLevels) {
+  Experiment e;
+  e.Build();
+  auto L = MakeNonIdeal(e, FixedGrid(121));  // nodes 0.01 cm apart: node 71 at 6.70 cm
+  L->SetNonidealParameters(-2, -2, 1.0, false, false);
+  Field f(2, 3);
+  f.times = {0, 100, 200};
+  f.rows[1] = {0, 6.5, 6.6, 6.7};
+  f.rows[2] = {0, 6.6, 6.7, 6.8};
+  ASSERT_TRUE(f.LoadInto(*L));
+  L->ChooseTimeStep();
+  L->SetupGrid();
+  ASSERT_NEAR(L->NodeRadii()[71], 6.70, 1e-12);
+  const struct {
+    double t, ctot;
+  } cases[] = {{150, 2.5}, {250, 1.5}, {100, 3.0}, {50, 3.0}};  // before row 1 from the meniscus
+  for (const auto& c : cases) {
+    L->UpdateCtot(c.t);
+    EXPECT_NEAR(L->Ctot()[71], c.ctot, 1e-9) << c.t;
+  }
+  L->UpdateCtot(150);
+  EXPECT_EQ(L->Ctot()[1], 0.0);       // below the first level: never negative
+  EXPECT_EQ(L->Ctot()[121], 3.0);     // beyond the last level: the last level
+}
+
+TEST(LammNonIdeal, UnusableFieldsAndSpeciesAreRefused) {
+  Experiment e;
+  e.Build();
+  auto L = MakeNonIdeal(e, FixedGrid(200));
+  L->SetNonidealParameters(-2, -2, 1.0, false, false);
+  Field equalTimes(2, 2);
+  equalTimes.times = {0, 100, 100};
+  EXPECT_FALSE(equalTimes.LoadInto(*L));
+  Field empty(0, 2);
+  EXPECT_FALSE(empty.LoadInto(*L));
+  EXPECT_FALSE(L->CtotLoaded());
+  std::vector<float> profile(300, 1.0f);
+  float* profiles[2] = {nullptr, profile.data()};
+  const double times[2] = {0, 10};
+  L->SetCtotNodeTable(1, 150, profiles, times);  // not this grid's node count
+  EXPECT_FALSE(L->NodeTableOn());
+  L->SetCtotNodeTable(1, 200, profiles, times);
+  EXPECT_TRUE(L->NodeTableOn());
+
+  // Species the nonideal solver cannot model say so by their code.
+  for (double s : {0.0, -2.0}) {
+    e.s = s;
+    auto bad = MakeNonIdeal(e, FixedGrid(200));
+    bad->SetNonidealParameters(-2, -2, 1.0, false, false);
+    platform::ScriptedUserInterface ui;
+    ui.ExpectBox("Error", "D = 0 or s <= 0 models are not implemented yet for concentration dependent sedimentation models");
+    platform::ScopedUI guard(ui);
+    EXPECT_EQ(bad->CheckAndRun(), 6) << s;
+    EXPECT_TRUE(ui.AllConsumed());
+  }
+}
+
+TEST(LammNonIdeal, SpeciesListsDoNotDependOnTheThreadCount) {
+  Experiment e;
+  e.times = {600, 1500, 3000};
+  e.gridPoints = 120;
+  e.Build();
+  auto templ = MakeNonIdeal(e, FixedGrid(200));
+  templ->SetNonidealParameters(std::log10(0.01f), std::log10(0.005f), 1.0, false, false);
+  // A boundary of the total moving outwards over time.
+  Field f(200, 100);
+  for (int i = 1; i <= 200; ++i) {
+    f.times[i] = 20.0 * i;
+    for (int j = 1; j <= 100; ++j) f.rows[i][j] = 6.0 + 0.001 * i + 0.004 * j;
+  }
+  ASSERT_TRUE(f.LoadInto(*templ));
+  const int n = 100;
+  std::vector<double> s(n + 1), D(n + 1);
+  for (int k = 1; k <= n; ++k) {
+    s[k] = 1 + 0.05 * k;
+    D[k] = 9e-7 / (1 + 0.02 * k);
+  }
+  auto runWith = [&](int threads) {
+    std::vector<std::vector<std::vector<float>>> store(n + 1, std::vector<std::vector<float>>(4, std::vector<float>(121, -7)));
+    std::vector<std::vector<float*>> ptrs(n + 1, std::vector<float*>(4, nullptr));
+    std::vector<float**> results(n + 1, nullptr);
+    for (int k = 1; k <= n; ++k) {
+      for (int j = 1; j <= 3; ++j) ptrs[k][j] = store[k][j].data();
+      results[k] = ptrs[k].data();
+    }
+    LammThreadCount() = threads;
+    EXPECT_EQ(CLRunMTList(templ.get(), n, s.data(), D.data(), nullptr, results.data(), e.grid.data(), 120,
+                          nullptr, nullptr),
+              0);
+    return store;
+  };
+  platform::StopFlag() = false;
+  const auto one = runWith(1);
+  EXPECT_NE(one[50][2][60], -7.0f);
+  EXPECT_EQ(runWith(2), one);  // bit for bit
+  EXPECT_EQ(runWith(8), one);
+  LammThreadCount() = 2;
+}

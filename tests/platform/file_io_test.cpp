@@ -1,0 +1,114 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/paths.h"
+#include "platform/worker_threads.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileIo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / "file_io";
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Put(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+    return (dir_ / name).string();
+  }
+  static std::string Get(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  // Names in the folder besides the given ones: temporary files left behind.
+  std::size_t EntryCount() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
+  }
+  fs::path dir_;
+};
+
+TEST_F(FileIo, OnlyRegularFilesAreReadAndNeverWaitedOn) {
+  std::string text = "left as it was";
+  const std::string plain = Put("plain.txt", std::string("ab\0cd", 5));
+  ASSERT_TRUE(platform::ReadRegularFile(plain, text, false));
+  EXPECT_EQ(text, std::string("ab\0cd", 5));
+  ASSERT_TRUE(platform::ReadRegularFile(plain, text, true));
+  EXPECT_EQ(text, "ab");
+
+  // Read in chunks: a NUL far into a large file still ends the text there.
+  const std::string large = Put("large.txt", std::string(200000, 'x') + '\0' + "tail");
+  ASSERT_TRUE(platform::ReadRegularFile(large, text, true));
+  EXPECT_EQ(text, std::string(200000, 'x'));
+
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0644), 0);
+  text = "left as it was";
+  for (const fs::path& refused : {dir_ / "fifo", dir_, dir_ / "missing", fs::path("/dev/zero")}) {
+    EXPECT_FALSE(platform::ReadRegularFile(refused.string(), text, false)) << refused;
+    EXPECT_EQ(text, "left as it was");
+  }
+}
+
+TEST_F(FileIo, AFileWrittenThroughATemporaryNameIsWholeOrUntouched) {
+  const std::string target = Put("result.dat", "earlier result\n");
+  auto writer = [](const std::string& content, bool ok) {
+    return [content, ok](const std::string& path) {
+      std::ofstream(path, std::ios::binary) << content;
+      return ok;
+    };
+  };
+  // A writer that fails halfway: the earlier file stays, nothing is left beside it.
+  EXPECT_FALSE(platform::WriteThroughTemporary(target, writer("cut", false)));
+  EXPECT_EQ(Get(target), "earlier result\n");
+  EXPECT_EQ(EntryCount(), 1u);
+
+  // The temporary name is new, in the same folder, and not yet the target.
+  std::string seen;
+  ASSERT_TRUE(platform::WriteThroughTemporary(target, [&](const std::string& path) {
+    seen = path;
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(Get(target), "earlier result\n");
+    return writer("new result\n", true)(path);
+  }));
+  EXPECT_EQ(fs::path(seen).parent_path(), dir_);
+  EXPECT_EQ(Get(target), "new result\n");
+  EXPECT_EQ(EntryCount(), 1u);
+  // Readable like any file the program writes (mkstemp alone makes it private).
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(0666 & ~mask));
+
+  // A missing folder or a full disk fails without a trace.
+  EXPECT_FALSE(platform::WriteThroughTemporary((dir_ / "no" / "x.dat").string(), writer("x", true)));
+  EXPECT_FALSE(platform::WriteThroughTemporary(target, [](const std::string& path) {
+    std::FILE* f = std::fopen("/dev/full", "w");
+    const bool ok = f && std::fputs(path.c_str(), f) >= 0 && std::fflush(f) == 0;
+    if (f) std::fclose(f);
+    return ok;
+  }));
+  EXPECT_EQ(Get(target), "new result\n");
+  EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST(WorkerThreads, CountsStayBetweenOneAndTheCap) {
+  const int cap = platform::MaxWorkerThreads();
+  EXPECT_GE(cap, 4);
+  EXPECT_EQ(cap % 4, 0);
+  for (auto [asked, got] : {std::pair<int, int>{-5, 1}, {0, 1}, {1, 1}, {3, 3}, {cap, cap},
+                            {cap + 1, cap}, {2147483647, cap}})
+    EXPECT_EQ(platform::CapWorkerThreads(asked), got) << asked;
+}
+
+}  // namespace
