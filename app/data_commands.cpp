@@ -49,9 +49,14 @@ void TXLAWindow::EvTimer(int id) {
     CheckMenuItem(540, false);
     return;
   }
+  // The rerun's picture first, then the two status lines under the plots,
+  // clear of the fit report in the top left corner.
+  Frame().Update();
+  Frame().SetCursor(platform::CursorKind::Wait);
+  const int bottom = Frame().ClientHeight();
   LoadHooks& h = CurrentLoadHooks();
-  h.drawText(rt.statusLine1, 10, 10);
-  h.drawText(rt.statusLine2, 10, 30);
+  h.drawText(rt.statusLine1, 10, bottom - 40);
+  h.drawText(rt.statusLine2, 10, bottom - 22);
 }
 
 void TXLAWindow::CmRestoreTimeAndW2t() { ::CmRestoreTimeAndW2t(); }
