@@ -8,6 +8,7 @@
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
+#include "platform/input_events.h"
 
 void TXLAWindow::CmRealtimeUpdate() {
   RealtimeState& rt = CurrentRealtimeState();
@@ -60,3 +61,7 @@ void TXLAWindow::EvTimer(int id) {
 }
 
 void TXLAWindow::CmRestoreTimeAndW2t() { ::CmRestoreTimeAndW2t(); }
+
+// Every key press is an interrupt request until the pointer modes take
+// their keys: the realtime update and the long loops read it.
+void TXLAWindow::EvKeyDown(int, int, unsigned) { platform::InterruptRequest() = true; }

@@ -155,6 +155,26 @@ TEST_F(DataCommands, RealtimeUpdateStopsWithAMessageWhenTheFolderShrinks) {
   EXPECT_EQ(CurrentScanSet().count, 0);
 }
 
+TEST_F(DataCommands, AKeyPressStopsTheRealtimeUpdateAtTheNextTick) {
+  LoadRun(3);
+  TXLAWindow& w = Window();
+  ui_->ExpectPrompt("REALTIME MODE", "maximal total number of files to load at once", std::string("20"));
+  w.Dispatch(540);
+  // A tick without new files paints the window anew before the status lines.
+  const int paints = Headless(w).paints;
+  w.EvTimer(13);
+  EXPECT_EQ(Headless(w).paints, paints + 1);
+  EXPECT_TRUE(CurrentRealtimeState().running);
+  w.EvKeyDown('X', 1, 0);
+  ui_->ExpectBox("REALTIME MODE", "realtime update stopped by user interrupt");
+  w.EvTimer(13);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_FALSE(CurrentRealtimeState().running);
+  EXPECT_TRUE(Headless(w).timers.empty());
+  EXPECT_FALSE(w.IsMenuItemChecked(540));
+  EXPECT_EQ(CurrentScanSet().count, 3);  // the data stay
+}
+
 TEST_F(DataCommands, RealtimeUpdateNeedsLoadedScans) {
   TXLAWindow& w = Window();
   w.Dispatch(540);
