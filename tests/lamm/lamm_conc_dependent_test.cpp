@@ -98,7 +98,7 @@ TEST(LammConcDependent, NonidealSpeciesReachesItsSedimentationEquilibrium) {
   e.bottom = 7.2;
   e.left = 6.8f;
   e.right = 7.2f;
-  e.times = {500000, 800000, 1000000};
+  e.times = {500000, 800000, 1000000, 2000000};
   e.gridPoints = 401;
   e.Build();
   auto L = MakeSolver(e, FixedGrid(400, 0.1));
@@ -109,6 +109,8 @@ TEST(LammConcDependent, NonidealSpeciesReachesItsSedimentationEquilibrium) {
   EXPECT_NEAR(out[201], 9.99200, 2e-3);
   EXPECT_NEAR(out[401], 10.63659, 2e-3);
   for (int j = 1; j <= 401; j += 40) EXPECT_NEAR(e.out[2][j], out[j], 2e-3);
+  // And it stays there (a scan long after: simulated or the final profile).
+  for (int j = 1; j <= 401; j += 40) EXPECT_NEAR(e.out[4][j], out[j], 2e-3);
 }
 
 TEST(LammConcDependent, AssociatingSystemKeepsItsMassInTheClosedCell) {
@@ -155,11 +157,13 @@ TEST(LammConcDependent, BadSettingsAreRefusedWithTheirCodes) {
       {"sticky spheres without stickiness", stickyNoTau, true, 7},
       {"diffusion coefficient driven negative", attractiveKd, false, 7},
       {"ks c above 1 at the meniscus", Linear(0, -1), false, 7},
+      {"no diffusion", Linear(-1, -1), false, 6},
   };
   for (const Case& c : cases) {
     Experiment e;
     e.c0 = 4;
     e.times = {600};
+    if (c.code == 6) e.D = 0;
     e.Build();
     StickyHardSphereFlag = c.sticky ? 1 : 0;
     auto L = MakeSolver(e, FixedGrid(200, 0.1));

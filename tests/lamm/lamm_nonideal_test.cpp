@@ -87,6 +87,12 @@ TEST(LammNonIdeal, UniformTotalConcentrationActsLikeConstantCoefficients) {
     L->SetNonidealParameters(c.a, c.b, 1.0, c.hardSphere, false);
     Field f = Uniform(5);
     ASSERT_TRUE(f.LoadInto(*L));
+    // The same field as node profiles: they take over from the matrix.
+    std::vector<float> five(802, 5.0f);
+    float* profiles[3] = {nullptr, five.data(), five.data()};
+    const double times[3] = {0, 0, 1e7};
+    if (c.hardSphere) L->SetCtotNodeTable(2, 800, profiles, times);
+    ASSERT_EQ(L->NodeTableOn(), c.hardSphere);
     ASSERT_EQ(L->CheckAndRun(), 0) << c.what;
     Experiment ideal = e;
     ideal.s = e.s * c.fs;
@@ -133,6 +139,10 @@ TEST(LammNonIdeal, UnusableFieldsAndSpeciesAreRefused) {
   EXPECT_FALSE(equalTimes.LoadInto(*L));
   Field empty(0, 2);
   EXPECT_FALSE(empty.LoadInto(*L));
+  // A field too large for one block of 32-bit size is refused before it is read.
+  const double* none[2] = {nullptr, nullptr};
+  const double t[2] = {0, 1};
+  EXPECT_FALSE(L->LoadCtotMatrix(20000, 20000, none, t, t, 1.0, "huge"));
   EXPECT_FALSE(L->CtotLoaded());
   std::vector<float> profile(300, 1.0f);
   float* profiles[2] = {nullptr, profile.data()};
@@ -195,4 +205,22 @@ TEST(LammNonIdeal, SpeciesListsDoNotDependOnTheThreadCount) {
   EXPECT_EQ(runWith(2), one);  // bit for bit
   EXPECT_EQ(runWith(8), one);
   LammThreadCount() = 2;
+}
+
+TEST(LammNonIdealDump, TheChosenJobWritesItsTotalConcentrationAtEveryRefresh) {
+  Experiment e;
+  e.times = {300};
+  e.Build();
+  auto L = MakeNonIdeal(e, FixedGrid(100));
+  L->SetNonidealParameters(-2, -2, 1.0, false, false);
+  Field f = Uniform(2);
+  ASSERT_TRUE(f.LoadInto(*L));
+  L->SetCtotDump(true, 1, "dump");
+  ASSERT_EQ(L->CheckAndRun(), 0);
+  std::FILE* first = std::fopen("dumpit1ctot  1.ip0", "r");
+  ASSERT_NE(first, nullptr);
+  char line[200] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, first), nullptr);
+  std::fclose(first);
+  EXPECT_NE(std::string(line).find("ctotvec t=0"), std::string::npos) << line;
 }
