@@ -207,6 +207,35 @@ TEST(LammNonIdeal, SpeciesListsDoNotDependOnTheThreadCount) {
   LammThreadCount() = 2;
 }
 
+// A species the worker cannot solve is reported once, by the list runner.
+TEST(LammNonIdeal, AnUnsolvableSpeciesInAListIsReportedByTheListRunner) {
+  Experiment e;
+  e.times = {600};
+  e.gridPoints = 50;
+  e.Build();
+  auto templ = MakeNonIdeal(e, FixedGrid(100));
+  templ->SetNonidealParameters(-2, -2, 1.0, false, false);
+  Field f = Uniform(1);
+  ASSERT_TRUE(f.LoadInto(*templ));
+  const double s[] = {0, 4, -1}, D[] = {0, 6e-7, 6e-7};
+  std::vector<std::vector<float>> store(3, std::vector<float>(51, 0));
+  std::vector<float*> rows[3];
+  std::vector<float**> results(3);
+  for (int k = 1; k <= 2; ++k) {
+    rows[k] = {nullptr, store[k].data()};
+    results[k] = rows[k].data();
+  }
+  platform::StopFlag() = false;
+  platform::ScriptedUserInterface ui;
+  ui.ExpectBox("Error", "error #6 in simulation #2");
+  platform::ScopedUI guard(ui);
+  LammThreadCount() = 2;
+  EXPECT_EQ(CLRunMTList(templ.get(), 2, s, D, nullptr, results.data(), e.grid.data(), 50, nullptr, nullptr), 6);
+  EXPECT_TRUE(ui.failures.empty());
+  EXPECT_TRUE(ui.AllConsumed());
+  platform::StopFlag() = false;
+}
+
 TEST(LammNonIdealDump, TheChosenJobWritesItsTotalConcentrationAtEveryRefresh) {
   Experiment e;
   e.times = {300};
