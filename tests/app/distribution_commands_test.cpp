@@ -227,6 +227,11 @@ TEST_F(DistributionCommands, RunningIntegralAndTheMassAxis) {
   W().Dispatch(589);
   EXPECT_EQ(Plot()->xLabel, "molar mass [Da]");
   EXPECT_TRUE(Conti().transformedToCM);
+  // Integration would mix the c(M) densities with the s grid: not offered.
+  Options().InfoWizardMessages = 1;
+  W().Dispatch(456);
+  EXPECT_FALSE(RangeSelection().active);
+  EXPECT_TRUE(ui_->transcript.empty());
 }
 
 TEST_F(DistributionCommands, TransformToStandardConditionsOnceUntilTheNextRun) {

@@ -17,13 +17,6 @@ namespace {
 
 using platform::FileDialogResult;
 
-FileDialogResult Chosen(std::vector<std::string> paths) {
-  FileDialogResult r;
-  r.accepted = true;
-  r.paths = std::move(paths);
-  return r;
-}
-
 // A written dlsdat file as loaded with g(2)-1 kept; x and y one-based.
 struct ReadBack {
   int ok = 0;

@@ -282,7 +282,7 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
          fs::remove(d / "data" / "00004.RA1");
          ASSERT_EQ(mkfifo((d / "data" / "00004.RA1").c_str(), 0644), 0);
        },
-       3, true, "[LOAD ERROR] data/00004.RA1 -> OK"},
+       3, true, "not a regular file)\ndata/00004.RA1 -> OK"},
       {"FIFOs beside the scans", "",
        [](const fs::path& d) {
          // The speed-step file the loader looks for and the s-grid file the
