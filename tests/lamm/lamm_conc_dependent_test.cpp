@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "lamm/lamm_conc_dependent.h"
 #include "lamm_test_support.h"
 #include "models/nonideal/nonideal_coefficients.h"
 
@@ -201,4 +202,37 @@ TEST(LammConcDependent, WeakNonidealityOfComponentsGivesTheSumOfIdealSpecies) {
       if (e.grid[j] > 6.9f) continue;
       EXPECT_NEAR(e.out[t][j], sum[t * e.grid.size() + j], 2e-3) << t << " " << e.grid[j];
     }
+}
+
+// The step-length rules with the default weight 1 and growth factor 2:
+// straight at 0.2 tol, at most 10 times longer and dtmax, at least a tenth.
+TEST(ConcStepControl, StepsAimAtTheTargetWithinTheirBounds) {
+  struct Case {
+    const char* what;
+    bool grow;
+    double err, dt, next;
+  };
+  const Case cases[] = {
+      {"no change at all keeps the length", true, 0, 10, 10},
+      {"small change grows at most tenfold", true, 0.01, 10, 100},
+      {"moderate change grows to the target", true, 0.03, 10, 0.2 / 0.03 * 10},
+      {"change above the growth band keeps the length", true, 0.1, 10, 10},
+      {"never beyond dtmax", true, 0.001, 500, 1000},
+      {"a rejected step aims at the target", false, 2, 10, 1},
+      {"but shrinks at most tenfold", false, 20, 10, 1},
+      {"an aim close to the old length halves it", false, 0.25, 10, 4},
+  };
+  for (const Case& c : cases) {
+    ConcStepControl ctl;
+    ctl.Start(1.0, 0.05, 0.2, 2.0, 1.0);
+    EXPECT_NEAR(c.grow ? ctl.Grow(c.err, c.dt) : ctl.Shrink(c.err, c.dt), c.next, 1e-9) << c.what;
+  }
+  ConcStepControl ctl;
+  ctl.Start(1.0, 0.05, 0.2, 2.0, 1.0);
+  EXPECT_GT(ctl.Undershoot(), 0.5);  // rejects the step under the halved tolerance
+  EXPECT_EQ(ctl.tol, 0.5);
+  EXPECT_EQ(ctl.forced, 1);
+  double dt = 1e-14;
+  for (int i = 0; i < 12; ++i) dt = ctl.Shrink(1e6, dt);
+  EXPECT_GT(ctl.forced, 10);  // at the floor every try counts towards the step failure
 }
