@@ -20,12 +20,7 @@ namespace {
 
 RealtimeState g_state;
 
-bool CanOpen(const std::string& path) {
-  FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
+bool CanOpen(const std::string& path) { return platform::FileExists(path); }
 
 std::string NumberedPath(int n, const std::string& extension) {
   return g_state.drive + g_state.folder + Format("%05d", n) + extension;

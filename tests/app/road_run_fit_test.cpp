@@ -101,7 +101,7 @@ TEST_F(RoadRun, ParameterDialogShowsTheTemplateAndWritesTheModelBack) {
   EXPECT_EQ(forms_.seen[1].Find(435)->text, "5.9500");
 
   // A text that is no number keeps the dialog open.
-  ui_->ExpectBox("Input Error", "Invalid Entry");
+  ui_->ExpectBox("Input Error", "Invalid Entry in \"s\": \"fast\" is not a number.");
   forms_.Expect({"", {{407, "fast"}}, {}, true});
   forms_.Expect({"", {{407, "5.5"}}, {}, true});
   Window().Dispatch(212);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/fit_limits.h"
@@ -17,6 +18,14 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
+
+// What an open or save dialog answers when the user picks these paths.
+inline platform::FileDialogResult Chosen(std::vector<std::string> paths) {
+  platform::FileDialogResult r;
+  r.accepted = true;
+  r.paths = std::move(paths);
+  return r;
+}
 
 class RoadTest : public AppTest {
  protected:
