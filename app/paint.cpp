@@ -159,6 +159,11 @@ void TXLAWindow::Paint(bool erase) {
       if (mf) platform::PlayMetaFile(*dc, mf);
       DrawPriorOverDistribution(*dc);
     }
+    if (CWINPlot* extrapolation = PlotOf(r.extrapolationPlot)) {
+      auto dc = surface->ClientDC();
+      SetCanvasMapping(*dc, width, height);
+      Replay(*dc, extrapolation);
+    }
   }
   if (!On(r.otherScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
   UpdateFloToolsMenu(*this);
