@@ -371,10 +371,11 @@ bool OptimizeSpeedProfile(FitHost* window) {
   FloatMat simplex(1, P + 1, 1, P);
   FloatVec y(1, P + 1);
   float** p = simplex;
+  // Cleared before the vertices are simulated: a key pressed meanwhile stops.
+  fs.stopRequested = 0;
   ScatterSimplex(p, x.data(), P);
   for (int i = P + 1; i >= 1; --i) y[i] = SimulateSpeedProfileObjective(p[i], window);
 
-  fs.stopRequested = 0;
   fs.minimiserRuns = 0;
   fs.fitRunning = 1;
   fs.evaluationsThisRun = 0;
