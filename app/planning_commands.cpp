@@ -384,6 +384,12 @@ std::string& ResultPath() {
   static std::string path;
   return path;
 }
+// The result path of the last finished run: its folder holds the
+// "simparams.txt" a chosen speed file goes with.
+std::string& LastResultPath() {
+  static std::string path;
+  return path;
+}
 bool& PreferencesLoaded() {
   static bool loaded = false;
   return loaded;
@@ -562,7 +568,7 @@ bool SetupTimeToEqFromScans(TXLAWindow& window) {
       p.speedFilePath = picked;
     else
       p.speedFilePath.clear();
-    const std::string previous = ResultPath().empty() ? std::string() : platform::SplitPath(ResultPath()).folder;
+    const std::string previous = LastResultPath().empty() ? std::string() : platform::SplitPath(LastResultPath()).folder;
     p.simParamsPath = previous + "simparams.txt";
     if (platform::FileExists(p.simParamsPath) &&
         platform::UI().MessageBox(kPickCaption, "also use associated simparams.txt file?",
@@ -610,6 +616,7 @@ void TXLAWindow::CmMinimizeTimeToEquilibrium() {
   MinimumTimeToEqOutcome outcome;
   CalculateMinimumTimeToEq(host, maxHours, ResultPath(), outcome);
   st.drawProgressPlot = nullptr;
+  LastResultPath() = ResultPath();
 
   MainWindowFlags& flags = WindowFlags();
   flags.TimeToEqSummary = MinimumTimeToEqSummary(outcome, ResultPath());

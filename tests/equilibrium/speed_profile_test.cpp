@@ -102,7 +102,8 @@ TEST_F(SpeedProfile, ObjectiveAgreesWithAnIndependentSolution) {
     float hours, overconcentration;
   } cases[] = {{{0, 1.5f, 1, 1, 1, 1}, false, 36.0f, 1.0f},
                {{0, 1.5f, 1.3f, 1, 1, 1}, false, 34.0f, 1.02f},
-               {{0, 1, 1, 1, 1, 1}, true, 34.5f, 1.80f}};
+               {{0, 1, 1, 1, 1, 1}, true, 34.5f, 1.80f},
+               {{0, 1.785449f, 1.079195f, 1.304155f, 1.104838f, 1.024313f}, false, 15.5f, 1.33f}};
   for (const Case& c : cases) {
     CurrentTimeToEqParams().exponential = c.exponential;
     Base(39);
