@@ -264,7 +264,11 @@ void MaxDistributionValueInRange(TXLAWindow& w, float x1, float x2) {
 // ---- commands ---------------------------------------------------------------
 
 void TXLAWindow::CmIntegrateDistribution() {
-  if (!DistributionPlot() || CurrentDataTypeFlags().dls || BoundaryExtrapolationMode() || Transformed()) return;
+  // A c(s) shown as c(M) holds densities per Da over its s grid: ranges in
+  // S, or drawn in Da, would integrate the wrong quantity.
+  if (!DistributionPlot() || CurrentDataTypeFlags().dls || BoundaryExtrapolationMode() || Transformed() ||
+      Conti().transformedToCM)
+    return;
   if (RangeSelection().active) {
     LeaveRangeSelection(*this);
     return;

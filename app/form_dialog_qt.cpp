@@ -6,85 +6,148 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QFrame>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <map>
+#include <memory>
 
 #include "app/form_dialog.h"
+#include "app/form_dialog_qt.h"
 #include "platform/user_interface.h"
 
 namespace {
 
-bool RunQtForm(FormDialog& form) {
-  QDialog dialog(QApplication::activeWindow());
-  dialog.setWindowTitle(QString::fromStdString(form.caption));
-  auto* outer = new QVBoxLayout(&dialog);
-  auto* grid = new QGridLayout;
-  outer->addLayout(grid);
-  std::map<int, QCheckBox*> checks;
-  std::map<int, QRadioButton*> radios;
-  std::map<int, QLineEdit*> edits;
+// Labels wrap at this width, so that long ones ("buffer viscosity (Poise)")
+// do not widen a whole column of the grid.
+constexpr int kLabelWidth = 120;
+
+QLabel* WrappedLabel(const std::string& text) {
+  auto* label = new QLabel(QString::fromStdString(text));
+  label->setWordWrap(true);
+  label->setMaximumWidth(kLabelWidth);
+  return label;
+}
+
+// A check box whose text wraps: the box and a label beside it.
+QCheckBox* WrappedCheck(const FormControl& c, QGridLayout* grid) {
+  auto* box = new QCheckBox;
+  box->setChecked(c.state != 0);
+  box->setEnabled(c.enabled);
+  if (c.label.size() <= 12) {
+    box->setText(QString::fromStdString(c.label));
+    grid->addWidget(box, c.row, c.column);
+    return box;
+  }
+  auto* cell = new QWidget;
+  auto* row = new QHBoxLayout(cell);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->addWidget(box);
+  QLabel* label = WrappedLabel(c.label);
+  label->setBuddy(box);
+  row->addWidget(label, 1);
+  grid->addWidget(cell, c.row, c.column);
+  return box;
+}
+
+}  // namespace
+
+std::unique_ptr<QDialog> BuildQtForm(FormDialog& form, QWidget* parent) {
+  auto dialog = std::make_unique<QDialog>(parent);
+  dialog->setWindowTitle(QString::fromStdString(form.caption));
+  auto* outer = new QVBoxLayout(dialog.get());
+  auto* scroll = new QScrollArea;
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  auto* body = new QWidget;
+  auto* grid = new QGridLayout(body);
+  grid->setHorizontalSpacing(6);
+  scroll->setWidget(body);
+  outer->addWidget(scroll);
+  auto checks = std::make_shared<std::map<int, QCheckBox*>>();
+  auto radios = std::make_shared<std::map<int, QRadioButton*>>();
+  auto edits = std::make_shared<std::map<int, QLineEdit*>>();
   std::map<int, QButtonGroup*> groups;
   int autoRow = 0;
-  for (const FormControl& c : form.controls) {
+  for (FormControl c : form.controls) {
     if (!c.visible) continue;
-    const int row = c.row > 0 ? c.row : ++autoRow;
-    const int column = c.column;
+    if (c.row <= 0) c.row = ++autoRow;
     switch (c.kind) {
-      case FormControl::Kind::Check: {
-        auto* box = new QCheckBox(QString::fromStdString(c.label));
-        box->setChecked(c.state != 0);
-        box->setEnabled(c.enabled);
-        grid->addWidget(box, row, column);
-        checks[c.id] = box;
-        break;
-      }
+      case FormControl::Kind::Check: (*checks)[c.id] = WrappedCheck(c, grid); break;
       case FormControl::Kind::Radio: {
         auto* box = new QRadioButton(QString::fromStdString(c.label));
         box->setAutoExclusive(true);
         if (c.group != 0) {
           QButtonGroup*& g = groups[c.group];
-          if (!g) g = new QButtonGroup(&dialog);
+          if (!g) g = new QButtonGroup(dialog.get());
           g->addButton(box);
         }
         box->setChecked(c.state != 0);
         box->setEnabled(c.enabled);
-        grid->addWidget(box, row, column, 1, 3);
-        radios[c.id] = box;
+        grid->addWidget(box, c.row, c.column, 1, 3);
+        (*radios)[c.id] = box;
         break;
       }
       case FormControl::Kind::Edit: {
         auto* edit = new QLineEdit(QString::fromStdString(c.text));
         edit->setMaxLength(c.maxChars);
-        edit->setMinimumWidth(90);
+        edit->setMinimumWidth(80);
+        edit->setMaximumWidth(110);
         edit->setEnabled(c.enabled);
-        if (!c.label.empty()) grid->addWidget(new QLabel(QString::fromStdString(c.label)), row, column);
-        grid->addWidget(edit, row, column + 1);
-        edits[c.id] = edit;
+        if (!c.label.empty()) {
+          QLabel* label = WrappedLabel(c.label);
+          label->setBuddy(edit);
+          grid->addWidget(label, c.row, c.column);
+        }
+        grid->addWidget(edit, c.row, c.column + 1);
+        (*edits)[c.id] = edit;
         break;
       }
     }
   }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   outer->addWidget(buttons);
-  auto collect = [&](FormDialog& into) {
-    for (auto& [id, w] : checks) into.Find(id)->state = w->isChecked() ? 1 : 0;
-    for (auto& [id, w] : radios) into.Find(id)->state = w->isChecked() ? 1 : 0;
-    for (auto& [id, w] : edits) into.Find(id)->text = w->text().toStdString();
+  auto collect = [checks, radios, edits](FormDialog& into) {
+    for (auto& [id, w] : *checks) into.Find(id)->state = w->isChecked() ? 1 : 0;
+    for (auto& [id, w] : *radios) into.Find(id)->state = w->isChecked() ? 1 : 0;
+    for (auto& [id, w] : *edits) into.Find(id)->text = w->text().toStdString();
   };
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+  QDialog* d = dialog.get();
+  QObject::connect(buttons, &QDialogButtonBox::accepted, d, [&form, d, collect] {
     FormDialog typed = form;
     collect(typed);
-    if (!typed.canClose || typed.canClose(typed)) dialog.accept();
+    if (!typed.canClose || typed.canClose(typed)) {
+      collect(form);
+      d->accept();
+    }
   });
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  if (dialog.exec() != QDialog::Accepted) return false;
-  collect(form);
-  return true;
+  QObject::connect(buttons, &QDialogButtonBox::rejected, d, &QDialog::reject);
+  // The whole grid when the screen has room for it; otherwise as much as
+  // fits, and the rest scrolls.
+  body->adjustSize();
+  QSize want = body->sizeHint() + QSize(scroll->verticalScrollBar()->sizeHint().width() + 24,
+                                        buttons->sizeHint().height() + 40);
+  if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
+    const QRect room = screen->availableGeometry();
+    want = want.boundedTo(QSize(room.width() * 95 / 100, room.height() * 90 / 100));
+  }
+  dialog->resize(want);
+  return dialog;
+}
+
+namespace {
+
+bool RunQtForm(FormDialog& form) {
+  std::unique_ptr<QDialog> dialog = BuildQtForm(form, QApplication::activeWindow());
+  return dialog->exec() == QDialog::Accepted;
 }
 
 }  // namespace

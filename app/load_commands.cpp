@@ -2,6 +2,7 @@
 // files, the equilibrium and light-scattering loads, and files dropped on
 // the window. The scan loaders below do the reading; these commands decide
 // what is loaded, set the window title and remember the selection.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -177,6 +178,9 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
     else
       s.loadEvery = 1;
     SaveLastDataDirectory(w, entries[0]);
+    // The list names the scans only, not the program's files beside them.
+    if (entries.size() > 1)
+      entries.erase(std::remove_if(entries.begin() + 1, entries.end(), IsProgramOwnFile), entries.end());
     listText = ComposeListText(kind == LoadKind::Scans ? s.loadEvery : 1, entries);
   }
   if (entries.empty()) return outcome;

@@ -7,6 +7,7 @@
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/nonideal_params.h"
+#include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -30,6 +31,10 @@ constexpr int kSlotOfEdit[][2] = {{405, 9},  {406, 1}, {407, 5}, {412, 10}, {413
                                   {419, 11}, {420, 3}, {421, 7}, {426, 12}, {427, 4}, {428, 8}};
 constexpr int kIncluded[] = {0, 401, 408, 415, 422};
 constexpr int kGridFromFile = 417, kLogGrid = 424;
+// Fields that some templates give a meaning of their own.
+constexpr int kToleranceEdit = 438, kExtraEdit = 443;
+constexpr int kPlotSM = 442, kPlotSFf0 = 445, kPlotSR = 446;
+constexpr int kNoDeconvolution = 409, kCalibrate = 425;
 
 bool ContinuousFamily() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
@@ -150,14 +155,14 @@ std::vector<ContiField> ContiFields() {
     f.push_back({10, &cs.ffMin, nullptr, 1.0f});
     f.push_back({6, &cs.ffMax, nullptr, 1.0f});
     f.push_back({11, &cs.ffDirectionWeight, nullptr, 1.0f});
-    if (m.CSff0With1DiscreteModel) f.push_back({4, &cs.discreteS, &cs.fitDiscreteS, 1.0f});
   } else if (m.FixFF0FloatingVbarCSModel) {
     // vbar and the frictional ratio trade places in this model.
     f[4] = {11, &sc.vbar, nullptr, 1.0f};
     f.push_back({3, &cs.ffValue, nullptr, 1.0f});
   } else if (m.GeneralScalingLawCSModel || m.FMScalingLawModel) {
+    // The exponent travels as extra value 3 of the vector.
     f.push_back({11, &cs.scalingKs, &cs.fitScalingKs, 1.0f});
-    f.push_back({8, &cs.scalingBs, nullptr, 1.0f});
+    f.push_back({8, &gModelParams.extra[3], nullptr, 1.0f});
   } else if (m.WormlikeChainCSModel) {
     f.push_back({11, &cs.wormPersistenceLength, &cs.fitWormPersistenceLength, 1.0f});
     f.push_back({10, &cs.wormCrossSection, nullptr, 1.0f});
@@ -231,6 +236,8 @@ constexpr TemplateOption kOptions[] = {
     {318, 444, "move hat"},
     {318, 445, "auto s hat"},
     {318, 446, "fixed dt"},
+    {888, 409, "no diffusional deconvolution (i.e., ls-g*(s))"},
+    {888, 425, "calibrate"},
 };
 
 const TemplateOption* OptionOf(int templateId, int id) {
@@ -371,7 +378,11 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
     else
       c.state = State(buffer, c.id);
     const bool componentBlock = c.id >= 401 && c.id <= 428;
-    if (componentBlock) {
+    if (const TemplateOption* option = componentBlock ? OptionOf(templateId, c.id) : nullptr) {
+      // A component's box that this template uses for a model option.
+      c.visible = true;
+      c.label = option->label;
+    } else if (componentBlock) {
       const int k = (c.id - 401) % 7;
       if (k >= 4) {
         c.visible = labels.count(c.id) > 0;
@@ -429,14 +440,28 @@ bool TParamsBox::CanClose(const FormDialog& entries) const {
                               platform::BoxIcon::Error);
     return false;
   }
-  bool ok = true;
-  for (int id : {405, 412, 419, 406, 407, 414, 420, 421, 433, 435, 437, 443}) ok = ok && IsNumber(text(id).c_str());
-  for (int id : {413, 438, 439, 440}) ok = ok && IsNonNegativeNumber(text(id).c_str());
-  ok = ok && IsNonNegativeNumber(text(426).c_str()) && IsNumber(text(428).c_str());
-  if (!m.NonidealCSVariant) ok = ok && IsNumber(text(427).c_str());
-  if (!ok) {
+  // The first field that fails, named as the dialog labels it.
+  int bad = 0;
+  const char* wanted = "";
+  auto check = [&](int id, bool nonNegative) {
+    if (bad) return;
+    const std::string t = text(id);
+    if (nonNegative ? IsNonNegativeNumber(t.c_str()) : IsNumber(t.c_str())) return;
+    bad = id;
+    wanted = nonNegative ? "a number of at least 0" : "a number";
+  };
+  for (int id : {405, 412, 419, 406, 407, 414, 420, 421, 433, 435, 437, 443}) check(id, false);
+  for (int id : {413, 438, 439, 440}) check(id, true);
+  check(426, true);
+  check(428, false);
+  if (!m.NonidealCSVariant) check(427, false);
+  if (bad) {
+    const FormControl* c = entries.Find(bad);
+    const std::string name = c && !c->label.empty() ? c->label : "field " + std::to_string(bad);
     PlaySoundError();
-    platform::UI().MessageBox("Input Error", "Invalid Entry", platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::UI().MessageBox("Input Error",
+                              "Invalid Entry in \"" + name + "\": \"" + text(bad) + "\" is not " + wanted + ".",
+                              platform::BoxButtons::Ok, platform::BoxIcon::Error);
     return false;
   }
   return true;
@@ -483,6 +508,7 @@ void FillTransfer(ParamsTransfer& b) {
       const double shown = static_cast<double>(*f.value) * f.scale;
       const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
       if (f.slot == 9) format = "%.0f";
+      if (f.value == &gModelParams.extra[3]) format = "%.3e";
       b.texts[EditForSlot(f.slot)] = FormatField(format, shown);
       if (f.fit) b.states[EditForSlot(f.slot) - 3] = *f.fit != 0;
     }
@@ -508,6 +534,38 @@ void FillTransfer(ParamsTransfer& b) {
   b.states[444] = l.movingHatAlgorithm != 0;
   b.states[445] = l.automaticSGrid != 0;
   b.states[446] = l.fixedTimeStep != 0;
+}
+
+// "f(M) vs M With Scaling Law": its two boxes are options, not fits (Ks is
+// slot 11, bs slot 8).
+bool ApplyScalingLawOptions(const ParamsTransfer& b) {
+  ModelParams& mp = gModelParams;
+  ContiSettings& cs = Conti();
+  mp.concentrationFit[2] = 0;
+  mp.sFit[4] = 0;
+  cs.scalingZeroD = static_cast<std::uint8_t>(State(b, kNoDeconvolution));
+  auto clearFits = [&] {
+    mp.concentrationFit[3] = 0;
+    cs.fitScalingKs = cs.fitScalingBs = 0;
+  };
+  auto box = [](const char* text) {
+    platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  };
+  bool again = false;
+  if (State(b, kCalibrate)) {
+    if (Road().calibrateCMPowerLaw && Road().calibrateCMPowerLaw()) {
+      clearFits();
+    } else {
+      box("calibration of scaling law failed");
+      again = true;
+    }
+  }
+  if (cs.scalingZeroD && (mp.concentrationFit[3] || cs.fitScalingBs)) {
+    box("fitting for ks and bs impossible without diffusion deconvolution, switching this off.");
+    clearFits();
+  }
+  if (mp.concentrationFit[3]) box("note: fitting ks will make prior calibration invalid");
+  return !again;
 }
 
 // The entries back into the model (step "apply").
@@ -568,6 +626,77 @@ void ApplyTransfer(const ParamsTransfer& b) {
   }
 }
 
+// The fields of a few templates with a meaning of their own: the discrete
+// species of the c(s,f/f0), bimodal and hybrid models (carried as extra
+// values 1 and 2 of the parameter vector), the non-ideal c(s) ks, the size-and-shape display choice and the scaling-law
+// options.
+
+bool ShowsSizeAndShapeChoice(int templateId) { return templateId == 596 || templateId == 599; }
+
+void FillTemplateFields(ParamsTransfer& b, int templateId) {
+  const ModelParams& mp = gModelParams;
+  const ContiSettings& cs = Conti();
+  switch (templateId) {
+    case 599:
+      b.texts[kExtraEdit] = FormatField("%.1f", mp.extra[1]);
+      b.texts[EditForSlot(4)] = FormatField("%.1f", mp.extra[2]);
+      break;
+    case 871:
+    case 951:
+      b.texts[kExtraEdit] = FormatField("%.1f", mp.extra[1]);
+      b.texts[kToleranceEdit] = FormatField("%.5f", mp.extra[2]);
+      break;
+    case 586:
+    case 1102:
+      b.texts[kExtraEdit] = FormatField("%.3f", mp.value20);
+      b.texts[EditForSlot(4)] = FormatField("%.3f", mp.value21);
+      break;
+    case 888:
+      b.states[kNoDeconvolution] = cs.scalingZeroD != 0;
+      b.states[kCalibrate] = 0;
+      break;
+    default: break;
+  }
+  if (ShowsSizeAndShapeChoice(templateId)) {
+    const std::uint8_t* sw = cs.display2DSwitch;
+    b.states[kPlotSM] = sw[0] != 0;
+    b.states[kPlotSR] = sw[1] != 0;
+    b.states[kPlotSFf0] = !(sw[0] || sw[1] || sw[2] || sw[3]);
+  }
+}
+
+// After the common entries; false when the dialog must come again.
+bool ApplyTemplateFields(const ParamsTransfer& b, int templateId) {
+  ModelParams& mp = gModelParams;
+  ContiSettings& cs = Conti();
+  switch (templateId) {
+    case 599:
+      mp.extra[1] = Value(b, kExtraEdit);
+      mp.extra[2] = Value(b, EditForSlot(4));
+      break;
+    case 871:
+    case 951:
+      mp.extra[1] = Value(b, kExtraEdit);
+      mp.extra[2] = Value(b, kToleranceEdit);
+      break;
+    case 586:
+    case 1102:
+      mp.value20 = Value(b, kExtraEdit);
+      mp.value21 = Value(b, EditForSlot(4));
+      break;
+    case 888: return ApplyScalingLawOptions(b);
+    default: break;
+  }
+  if (ShowsSizeAndShapeChoice(templateId)) {
+    std::uint8_t* sw = cs.display2DSwitch;
+    const bool plain = State(b, kPlotSFf0) != 0;
+    sw[0] = !plain && State(b, kPlotSM);
+    sw[1] = !plain && State(b, kPlotSR);
+    if (plain) sw[2] = sw[3] = 0;
+  }
+  return true;
+}
+
 // The non-ideality of component 1 in the discrete model.
 void AskNonideality() {
   ModelParams& mp = gModelParams;
@@ -613,8 +742,9 @@ void TXLAWindow::CmParameters() {
     }
     UnpackModelParameters();
     ParamsTransfer& buffer = ParamsTransferBuffer();
-    FillTransfer(buffer);
     const int templateId = ChooseParamsTemplate();
+    FillTransfer(buffer);
+    FillTemplateFields(buffer, templateId);
     if (templateId == 1101) ShowHinderedSedimentationFields(buffer);
     if (templateId == 892) ShowNonidealTerms(buffer);
     if (templateId != 0) {
@@ -627,8 +757,12 @@ void TXLAWindow::CmParameters() {
     DialogOpen = false;
     if (templateId == 892) TakeNonidealTerms(buffer);
     ApplyTransfer(buffer);
+    const bool templateDone = ApplyTemplateFields(buffer, templateId);
     TakeHardSphereOptions(templateId, buffer);
     if (templateId == 400 && State(buffer, 450)) AskNonideality();
+    // The vector holds the entries before anything reads it back (the
+    // meniscus and bottom ranges below start from it).
+    PackModelParameters();
     ModelParams& mp = gModelParams;
     if (!mp.parametersEntered && (mp.meniscusFit || mp.bottomFit)) {
       SetMeniscusBottomRanges(*this, false);
@@ -660,7 +794,7 @@ void TXLAWindow::CmParameters() {
       }
     }
     AllocExtraScanArrays();
-    if (CheckContiGridSettings()) break;
+    if (CheckContiGridSettings() && templateDone) break;
   }
   // The on-plot noise buttons exist while some noise is fitted.
   if (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)

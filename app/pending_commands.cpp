@@ -136,7 +136,6 @@ void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
 
 // Window messages whose handling arrives with the plot interaction, the
 // loader and the real-time update.
-void TXLAWindow::EvKeyDown(int, int, unsigned) {}
 void TXLAWindow::EvChar(int, int, unsigned) {}
 void TXLAWindow::EvLButtonDown(unsigned, int, int) {}
 void TXLAWindow::EvLButtonUp(unsigned, int, int) {}

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 #include "app/main_window_flags.h"
 #include "app/markers.h"
@@ -226,6 +227,36 @@ void TXLAWindow::CmRun() {
     NotAvailableYet();
     return;
   }
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  RoadServices& r = Road();
+  std::function<void()> work;
+  if (rs.ApproachToEquilibriumTest) {
+    work = r.runEqTest;
+  } else if (m.DistributionModel && !m.SedTransformModel) {
+    if (const auto& run = m.DlsIRhTimeCourseModel ? r.runContiSedAndShow : r.runContiSed)
+      work = [&run] {
+        Conti().runCommand = 1;
+        run();
+        Conti().runCommand = 0;
+      };
+  } else if (m.EquilibriumModel284 || m.EquilibriumModel523) {
+    work = r.runEquilibrium;
+  } else if (m.SedTransformModel) {
+    work = m.LsgExtrapolationModel ? r.runLsgs : r.runVanHoldeWeischet;
+  } else if (WindowFitHost* host = MainFitHost()) {
+    work = [host] { SimulateModel(host); };
+  } else {
+    return;
+  }
+  if (!work) {
+    NotAvailableYet();
+    return;
+  }
+  if (CurrentScanSet().count < 1 && !rs.ApproachToEquilibriumTest) {
+    // As the fit says it.
+    platform::UI().MessageBox("ERROR", "load data first", platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    return;
+  }
   RunBusy = true;
   if (rs.PriorKnowledgeOneShot) {
     Conti().usePrior = 0;
@@ -236,23 +267,7 @@ void TXLAWindow::CmRun() {
   LammSettings().liveDisplay = 1;
   PrepareContiContext(*this);
   Frame().SetCursor(platform::CursorKind::Wait);
-
-  const ModelSelectorFlags& m = gModelSelectorFlags;
-  RoadServices& r = Road();
-  if (rs.ApproachToEquilibriumTest) {
-    CallOrNotAvailable(*this, r.runEqTest);
-  } else if (m.DistributionModel && !m.SedTransformModel) {
-    Conti().runCommand = 1;
-    CallOrNotAvailable(*this, m.DlsIRhTimeCourseModel ? r.runContiSedAndShow : r.runContiSed);
-    Conti().runCommand = 0;
-  } else if (m.EquilibriumModel284 || m.EquilibriumModel523) {
-    CallOrNotAvailable(*this, r.runEquilibrium);
-  } else if (m.SedTransformModel) {
-    CallOrNotAvailable(*this, m.LsgExtrapolationModel ? r.runLsgs : r.runVanHoldeWeischet);
-  } else if (WindowFitHost* host = MainFitHost()) {
-    SimulateModel(host);
-  }
-
+  work();
   Frame().SetCursor(platform::CursorKind::Arrow);
   rs.RunProgressDisplay = false;
   LammSettings().liveDisplay = 0;

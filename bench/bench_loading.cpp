@@ -16,11 +16,24 @@
 
 namespace {
 
-struct ScanFolder {
-  ScanFolder(int scans, int points) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tarnel_bench_loading_XXXXXX").string();
+// A folder of its own for the files of one benchmark, removed afterwards.
+struct BenchFolder {
+  BenchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarnel_bench_loading_XXXXXX").string();
     folder = mkdtemp(pattern.data()) ? pattern : std::string(".");
+  }
+  ~BenchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+  }
+  BenchFolder(const BenchFolder&) = delete;
+  BenchFolder& operator=(const BenchFolder&) = delete;
+  std::string folder;
+  std::vector<std::string> names;
+};
+
+struct ScanFolder : BenchFolder {
+  ScanFolder(int scans, int points) {
     for (int i = 1; i <= scans; ++i) {
       char name[32];
       std::snprintf(name, sizeof name, "%05d.RA1", i);
@@ -38,12 +51,6 @@ struct ScanFolder {
       std::fclose(f);
     }
   }
-  ~ScanFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
-  }
-  std::string folder;
-  std::vector<std::string> names;
 };
 
 void BM_LoadScansOntoGrid(benchmark::State& state) {
@@ -59,10 +66,8 @@ void BM_LoadScansOntoGrid(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadScansOntoGrid)->Unit(benchmark::kMillisecond);
 
-struct DlsFolder {
+struct DlsFolder : BenchFolder {
   DlsFolder(int sets, int lagTimes) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarnel_bench_dls_XXXXXX").string();
-    folder = mkdtemp(pattern.data()) ? pattern : std::string(".");
     for (int i = 1; i <= sets; ++i) {
       char name[32];
       std::snprintf(name, sizeof name, "%05d.dlsdat", i);
@@ -77,12 +82,6 @@ struct DlsFolder {
       std::fclose(f);
     }
   }
-  ~DlsFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
-  }
-  std::string folder;
-  std::vector<std::string> names;
 };
 
 void BM_LoadDlsSets(benchmark::State& state) {

@@ -123,21 +123,31 @@ std::string FitFileNameForScan(const std::string& chosen, int scan, char prefix)
   return c.drive + c.folder + name + f.extension;
 }
 
+namespace {
+
+// The extension a noise file gets: one the user typed stays; the offered
+// placeholder ".rxx", or none, stands for the scans' own.
+std::string NoiseExtension(const platform::PathParts& chosen) {
+  std::string e = chosen.extension;
+  for (char& ch : e) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (e.empty() || e == ".rxx") return platform::SplitPath(CurrentScanSet().fileNames[1]).extension;
+  return chosen.extension;
+}
+
+}  // namespace
+
 std::string TINoiseFileName(const std::string& chosen) {
-  const ScanSet& s = CurrentScanSet();
   const platform::PathParts c = platform::SplitPath(chosen);
-  const platform::PathParts f = platform::SplitPath(s.fileNames[1]);
   if (OldConvention()) {
     const platform::PathParts first = platform::SplitPath(ScanFilePath(1));
     return first.drive + first.folder + first.name + c.extension;
   }
-  return c.drive + c.folder + c.name + f.extension;
+  return c.drive + c.folder + c.name + NoiseExtension(c);
 }
 
 std::string RINoiseFileName(const std::string& chosen) {
-  const ScanSet& s = CurrentScanSet();
   const platform::PathParts c = platform::SplitPath(chosen);
-  return c.drive + c.folder + c.name + platform::SplitPath(s.fileNames[1]).extension;
+  return c.drive + c.folder + c.name + NoiseExtension(c);
 }
 
 std::string DefaultFitDataName() { return OldConvention() ? "fit.rxx" : "f0000x.rxx"; }

@@ -116,7 +116,8 @@ struct LoadHooks {
   std::function<void(float xMin, float xMax, float yMin, float yMax)> pushDataPlotZoom;
   // Animates a click on the on-plot button "remove TI and RI" when it exists.
   std::function<void()> animateNoiseButton;
-  // Writes one fitted DLS data set (lag times x, g(2)-1 values y) for scan i.
+  // Writes one fitted DLS data set (x = log10 of the lag times, y = g(2)-1)
+  // with the header of set i; the default is the dlsdat writer.
   std::function<bool(const std::string& path, int n, const float* x, const float* y,
                      const std::string& description, int scan)>
       writeDlsdatSet;

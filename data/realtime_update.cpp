@@ -20,12 +20,7 @@ namespace {
 
 RealtimeState g_state;
 
-bool CanOpen(const std::string& path) {
-  FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
+bool CanOpen(const std::string& path) { return platform::FileExists(path); }
 
 std::string NumberedPath(int n, const std::string& extension) {
   return g_state.drive + g_state.folder + Format("%05d", n) + extension;
@@ -246,7 +241,9 @@ bool RealtimeTick(unsigned timerId) {
     rt.statusLine2 = "Last changed at " + Clock(rt.lastChanged) + ", last checked at " +
                      Clock(rt.lastChecked) + ".";
     platform::UI().StatusText(rt.statusLine1 + "\n" + rt.statusLine2);
-    if (platform::TakeKeyDown()) rt.stopRequested = 1;
+    // A key pressed since the last tick, queued or flagged by the window.
+    const bool key = platform::TakeKeyDown();
+    if (platform::InterruptRequest().exchange(false) || key) rt.stopRequested = 1;
   }
   if (rt.stopRequested) {
     rt.busy = 1;

@@ -1,5 +1,7 @@
 #include "data/rotor_speed_profile.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -41,8 +43,12 @@ std::string Format2(const char* format, const std::string& a, const std::string&
   return buffer;
 }
 
+// Only regular files: opening a FIFO of that name would wait for a writer.
 FILE* OpenFile(const std::string& name, const char* mode) {
-  return std::fopen(platform::ToNative(name).c_str(), mode);
+  const std::string native = platform::ToNative(name);
+  struct stat st {};
+  if (stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
+  return std::fopen(native.c_str(), mode);
 }
 
 // Whole hours and minutes of a duration in seconds, rounded down.

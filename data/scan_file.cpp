@@ -223,9 +223,29 @@ double EstimateAcceleration(float rpm, double accelerationTime) {
   return rpm / accelerationTime;
 }
 
+namespace {
+
+thread_local std::string g_problem;
+
+// Data rows follow the two header lines, one to a line.
+std::string DataRowProblem(long row) {
+  return "line " + std::to_string(row + 3) + ": expected finite numbers (radius, signal)";
+}
+
+// A refused file: why, for the load's message.
+int Refuse(std::string why) {
+  g_problem = std::move(why);
+  return 0;
+}
+
+}  // namespace
+
+const std::string& ScanReadProblem() { return g_problem; }
+
 int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** radiiOut,
                  float** signalsOut, float** thirdOut, uint8_t* markOut, float binWidth) {
-  if (!path || !record || !pointsOut || !radiiOut || !signalsOut) return 0;
+  g_problem.clear();
+  if (!path || !record || !pointsOut || !radiiOut || !signalsOut) return Refuse("no file named");
   const std::string native = platform::ToNative(path);
   // The times are taken before the reading, which would count as an access.
   ScanRecord rec;
@@ -237,8 +257,8 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
     rec.fileTimesValid = 1;
   }
   std::string text;
-  if (!ReadWholeFile(native, text)) return 0;
-  if (text.empty()) return 0;
+  if (!ReadWholeFile(native, text)) return Refuse("the file cannot be read (missing, not readable or not a regular file)");
+  if (text.empty()) return Refuse("the file is empty");
 
   DataTypeFlags& flags = CurrentDataTypeFlags();
   const bool electrophoresis = flags.electrophoresis != 0;
@@ -271,19 +291,23 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
 
   TokenReader tokens(text.data() + body, text.data() + text.size());
   const char type = tokens.NextChar();
-  if (!IsTypeLetter(type)) return 0;
+  if (!IsTypeLetter(type))
+    return Refuse("line 2: expected the scan header, starting with its type letter (R, W, I, P, F or V)");
 
   double h[7];
   if (!electrophoresis) {
     for (double& v : h)
-      if (tokens.Next(&v) != Token::Value) return 0;
+      if (tokens.Next(&v) != Token::Value)
+        return Refuse("line 2: expected seven numbers after the type letter "
+                      "(cell, temperature, rpm, time, w2t, wavelength, count)");
     flags.intensity = (type == 'I' || type == 'V');
     flags.absorbance = (type == 'R' || type == 'W');
     flags.interference = (type == 'P');
     flags.fluorescence = (type == 'F');
     if (flags.absorbance) flags.spikeThreshold = flags.absorbanceSpikeThreshold;
     if (flags.fluorescence) flags.spikeThreshold = flags.fluorescenceSpikeThreshold;
-    if (!FiniteFloat(h[1]) || !FiniteFloat(h[2]) || !FiniteFloat(h[5])) return 0;
+    if (!FiniteFloat(h[1]) || !FiniteFloat(h[2]) || !FiniteFloat(h[5]))
+      return Refuse("line 2: temperature, rotor speed and wavelength must be finite numbers");
     rec.cell = NearestInt(h[0]);
     rec.temperature = static_cast<float>(h[1]);
     rec.rpm = static_cast<float>(h[2]);
@@ -296,8 +320,9 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
     rec.acceleration = EstimateAcceleration(rec.rpm, rec.accelerationTime);
   } else {
     for (int k = 0; k < 5; ++k)
-      if (tokens.Next(&h[k]) != Token::Value) return 0;
-    if (!FiniteFloat(h[2])) return 0;
+      if (tokens.Next(&h[k]) != Token::Value)
+        return Refuse("line 2: expected five numbers after the type letter");
+    if (!FiniteFloat(h[2])) return Refuse("line 2: the wavelength must be a finite number");
     rec.cell = 0;
     rec.temperature = 20.0f;
     rec.rpm = 1.0f;
@@ -360,7 +385,7 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
     for (int c = 0; c < columns; ++c) {
       double x;
       const Token tk = tokens.Next(&x);
-      if (tk == Token::NonFinite) return 0;
+      if (tk == Token::NonFinite) return Refuse(DataRowProblem(row));
       if (tk == Token::End) {
         complete = false;
         break;
@@ -368,7 +393,8 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
       if (c < 3) v[c] = x;
     }
     if (!complete) break;
-    if (!FiniteFloat(v[0]) || !FiniteFloat(v[1]) || (third && !FiniteFloat(v[2]))) return 0;
+    if (!FiniteFloat(v[0]) || !FiniteFloat(v[1]) || (third && !FiniteFloat(v[2])))
+      return Refuse(DataRowProblem(row));
 
     const size_t n = r.size();
     if (binWidth > 0 && n >= 1 && v[0] < groupStart + binWidth) {
@@ -407,7 +433,7 @@ int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** r
       s.pop_back();
     }
   const int n = static_cast<int>(r.size());
-  if (n < 1) return 0;
+  if (n < 1) return Refuse("no data rows (radius and signal) after the header on line 2");
 
   if (electrophoresis) {
     for (float& x : s)

@@ -20,6 +20,9 @@ class CCurve;
 // output arguments are then left as they were.
 int ReadScanFile(const char* path, ScanRecord* record, int* pointsOut, float** radiiOut,
                  float** signalsOut, float** thirdOut, uint8_t* markOut, float binWidth);
+// Why the last ReadScanFile of this thread returned 0 ("line 2: expected
+// ..."); empty after a success.
+const std::string& ScanReadProblem();
 
 // The path of an existing file for path: path itself when something of that
 // name exists, else the one file in its folder whose name differs from it

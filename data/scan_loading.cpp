@@ -230,6 +230,23 @@ void NoiseSwitches(bool changeSwitches) {
 // full paths [0..count-1].
 enum class LoadKind { Selection, Listed, Reload };
 
+// A file that is no scan: the user learns which and why.
+void ReportUnreadable(const std::string& path, bool skipped) {
+  if (*CurrentLoadTargets().serialFitRunning) return;
+  // The path comes last: logs of unattended runs are read for "<path> -> OK".
+  std::string text = ScanReadProblem();
+  if (skipped) text += "\nThis file is skipped; the other files are loaded.";
+  text += "\n" + path;
+  platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+}
+
+// No data are left after a failed load: no picture may show the old ones.
+void ForgetPlots() {
+  LoadHooks& h = CurrentLoadHooks();
+  h.deletePlots();
+  h.requestRepaint();
+}
+
 bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind kind) {
   ScanSet& s = CurrentScanSet();
   const LoadTargets& t = CurrentLoadTargets();
@@ -242,20 +259,42 @@ bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind k
     s.order[i] = i;
     s.points[i] = 0;
   }
-  for (int i = 1; i <= count; ++i) {
-    platform::UI().Progress("loading", static_cast<double>(i) / count);
-    const std::string& path = paths[static_cast<std::size_t>(i) - 1];
+  // Files that cannot be read as scans are reported and left out; the
+  // others keep their order.
+  int loaded = 0;
+  for (int k = 1; k <= count; ++k) {
+    platform::UI().Progress("loading", static_cast<double>(k) / count);
+    const std::string& path = paths[static_cast<std::size_t>(k) - 1];
+    const int i = loaded + 1;
     s.fileNames[i] = NameWithExtension(path);
     if (i == 1) SetAnalysisFileNames(s.fileNames[1], true, false);
     if (!ReadScan(i, path, binWidth)) {
-      if (!*t.serialFitRunning) data_messages::Box("LOAD ERROR", path);
+      // The unattended run, a serial fit and the realtime update depend on
+      // every file they name.
+      const bool others = count > 1 && kind == LoadKind::Selection && !rt.running && !*t.automationRun &&
+                          !*t.serialFitRunning;
+      ReportUnreadable(path, others);
+      if (others) continue;
       s.count = i;
       FreeScanData();
       StopRealtimeOnError();
       EndProgress();
+      ForgetPlots();
       return false;
     }
     FinishScan(i, path);
+    loaded = i;
+  }
+  if (loaded == 0) {
+    FreeScanData();
+    StopRealtimeOnError();
+    EndProgress();
+    ForgetPlots();
+    return false;
+  }
+  if (loaded < count) {
+    AllocateScanTables(s, loaded);
+    for (int i = 1; i <= loaded; ++i) s.order[i] = i;
   }
   if (!CheckSpeedStepsForLoad(g_paths.drive, g_paths.folder)) {
     FreeScanData();
@@ -324,7 +363,10 @@ ParsedSelection ParseSelection(const std::string& selection) {
     p.folder = WithoutTrailingSep(FolderOf(parts[0]));
   } else {
     p.several = true;
-    p.names.assign(parts.begin() + 1, parts.end());
+    // A whole folder selected takes in the program's own files beside the
+    // scans; they are never scans.
+    for (auto it = parts.begin() + 1; it != parts.end(); ++it)
+      if (!IsProgramOwnFile(*it)) p.names.push_back(*it);
   }
   return p;
 }
@@ -343,6 +385,15 @@ float BinWidth() {
 }
 
 }  // namespace
+
+bool IsProgramOwnFile(const std::string& path) {
+  std::string stem = platform::SplitPath(path).name;
+  for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // The list of a load, the saved analysis, the notes and the s grid, all
+  // named with the scans' extension; "~" starts every saved analysis name.
+  return stem == "list" || stem == "list_corr" || stem == "notes" || stem == "sdist" ||
+         (!stem.empty() && stem[0] == '~');
+}
 
 FileNameList& CurrentFileNameList() { return g_list; }
 LoadedDataPaths& CurrentDataPaths() { return g_paths; }
@@ -396,6 +447,15 @@ bool LoadAllData(const std::string& selection) {
   float binWidth = BinWidth();
   const ParsedSelection sel = ParseSelection(selection);
   *t.meniscusWarningGiven = 0;
+  // The mode a failed load leaves as it found it.
+  struct ModeGuard {
+    std::uint8_t& mode;
+    std::uint8_t before;
+    bool keep = false;
+    ~ModeGuard() {
+      if (!keep) mode = before;
+    }
+  } mode{s.equilibriumMode, s.equilibriumMode};
   if (!s.equilibriumMode && sel.names.size() == 1) {
     data_messages::Box("ERROR", "only one file selected");
     if (!data_messages::AskYesNo("LOAD ERROR", "switch to Equilibrium Data Mode?")) {
@@ -425,6 +485,8 @@ bool LoadAllData(const std::string& selection) {
   std::vector<std::string> paths;
   for (const std::string& n : names) paths.push_back(g_paths.drive + g_paths.folder + n);
   if (!LoadScans(paths, binWidth, LoadKind::Selection)) return false;
+  mode.keep = true;
+  s.dataFolder = g_paths.dataFolder;
 
   bool restored = false;
   if (!rt.running) restored = h.offerRestorePreviousAnalysis();
@@ -480,6 +542,7 @@ bool LoadListed(LoadKind kind) {
   g_paths.folder = first.folder;
   g_paths.dataFolder = WithoutTrailingSep(first.drive + first.folder);
   if (!LoadScans(paths, binWidth, kind)) return false;
+  s.dataFolder = g_paths.dataFolder;
 
   const std::string title = "SEDIMENTATION ANALYSIS -> " + paths[0] + "...";
   if (kind == LoadKind::Listed) {
@@ -537,7 +600,7 @@ bool AddMoreFiles(const std::string& selection) {
     s.fileNames[i] = sel.names[k - 1];
     platform::UI().Progress("loading", static_cast<double>(k) / added);
     if (!ReadScan(i, path, binWidth)) {
-      data_messages::Box("LOAD ERROR", path);
+      ReportUnreadable(path, false);
       failed = true;
       break;
     }

@@ -31,6 +31,11 @@ LoadedDataPaths& CurrentDataPaths();
 // every string NUL-terminated; for one file its full path.
 std::string MakeSelection(const std::string& folder, const std::vector<std::string>& names);
 
+// The program's own files that carry the scans' extension beside them
+// ("list", "list_corr", "notes", "sdist", "~tmppars" and other "~" names):
+// never loaded as scans.
+bool IsProgramOwnFile(const std::string& path);
+
 // The full paths of a selection, in its order.
 std::vector<std::string> SelectionPaths(const std::string& selection);
 // Model, second model and residual arrays of the read scan i (the residuals

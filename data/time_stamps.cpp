@@ -34,9 +34,7 @@ void CouldNotOpen(const std::string& path) {
 
 bool ScanFileTimeStamp(const std::string& path, long long& stamp, std::string& text) {
   const std::string native = platform::ToNative(path);
-  FILE* f = std::fopen(native.c_str(), "r");
-  if (!f) return false;
-  std::fclose(f);
+  if (!platform::FileExists(native)) return false;
   const auto times = platform::GetFileTimes(native);
   if (!times) return false;
   stamp = static_cast<long long>(std::floor(times->modification));

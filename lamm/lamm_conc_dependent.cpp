@@ -9,7 +9,7 @@
 
 namespace {
 constexpr double kPi = 3.141592653589793;
-constexpr int kMaxForcedSteps = 10;
+constexpr int kMaxForcedSteps = 10;  // more forced steps end the run with a step failure
 constexpr int kPoorStepsToStop = 10;
 constexpr double kPoorStepLength = 30.0;  // s
 constexpr double kSteadyChange = 1e-5;    // relative change still allowed after a steady stop
@@ -21,9 +21,72 @@ double W2(double rpm) {
 }
 }  // namespace
 
+void ConcStepControl::Start(double tolerance, double lower, double aim, double growth, double weight) {
+  tol = tolerance;
+  tolLow = lower;
+  target = aim;
+  g = growth > 0 ? growth : 2.0;
+  w = weight;
+  forced = 0;
+}
+
+double ConcStepControl::Shrink(double err, double dt) {
+  const double e = static_cast<float>(err) == 0 ? 0.0 : target / err * dt;
+  const double b = dt / g;
+  double next = (e - b) * w + b;
+  if (next >= 0.8 * dt && next <= 1.2 * dt) next *= 0.5;
+  next = std::min({next, 10 * dt, dtMax});
+  if (next < 1e-15) {
+    // A step that cannot shrink further counts as forced: a run that keeps
+    // failing at the floor ends with a step failure instead of looping.
+    next = 1e-15;
+    ++forced;
+  }
+  return std::max(next, 0.1 * dt);
+}
+
+double ConcStepControl::Grow(double err, double dt) const {
+  if (err == 0) dt *= 10;
+  if (!(err < tolLow)) return dt;
+  const double e = static_cast<float>(err) == 0 ? 0.0 : target / err * dt;
+  const double b = dt * g;
+  double next = (e - b) * w + b;
+  if (next >= 0.9 * dt && next <= 1.1 * dt) next *= 2;
+  next = std::min({next, 10 * dt, dtMax});
+  return std::max({next, 1e-15, 0.1 * dt});
+}
+
+double ConcStepControl::Undershoot() {
+  tol *= 0.5;
+  tolLow *= 0.5;
+  target *= 0.5;
+  ++forced;
+  return 2 * tol;
+}
+
 bool ConcDependentSchemeValid(float scheme) {
   const float a = std::fabs(scheme);
   return a == 1.0f || a == 2.0f || a == 3.0f;
+}
+
+NonidealityModel NonidealityFromSettings(const CLammIdeal& L) {
+  const ConcDependentModel& m = L.cdModel_;
+  NonidealityModel n;
+  n.on = m.nonideality;
+  n.hardSphere = m.hardSphere;
+  n.scale = m.scale > 0 ? m.scale : 1.0;
+  if (m.hardSphere) {
+    n.k = std::fabs(m.a);
+    n.tau = std::fabs(m.b);
+  } else {
+    n.ks = (m.signA ? 1.0 : -1.0) * std::pow(10.0, m.a) / n.scale;
+    n.kd = (m.signB ? 1.0 : -1.0) * std::pow(10.0, m.b) / n.scale;
+  }
+  n.vbar = static_cast<float>(L.vbar_);
+  n.rho = static_cast<float>(L.density_);
+  n.T = static_cast<float>(L.temperature_);
+  n.eta = static_cast<float>(L.viscosity_);
+  return n;
 }
 
 void CLammIdeal::SetConcDependentModel(const ConcDependentModel& model) {
@@ -75,13 +138,19 @@ void CConcDependentPath::AssembleNonidealMatrices() {
 
 void CConcDependentPath::AssembleNonidealRHS(const double* s, const double* D, bool closedBottom) {
   const double w2 = W2(L_.rpm_);
+  const double *__restrict B0 = B_[0].data(), *__restrict B1 = B_[1].data(), *__restrict B2 = B_[2].data(),
+                           *__restrict B3 = B_[3].data(), *__restrict B4 = B_[4].data(),
+                           *__restrict B5 = B_[5].data(), *__restrict B6 = B_[6].data();
+  const double *__restrict C0 = C_[0].data(), *__restrict C1 = C_[1].data(), *__restrict C2 = C_[2].data(),
+                           *__restrict C3 = C_[3].data(), *__restrict C4 = C_[4].data(),
+                           *__restrict C5 = C_[5].data(), *__restrict C6 = C_[6].data();
+  double *__restrict lo = Klo_.data(), *__restrict di = Kdi_.data(), *__restrict up = Kup_.data();
   for (int i = 1; i <= N_; ++i) {
     const double sm = s[i - 1], si = s[i], sp = s[i + 1];
     const double Dm = D[i - 1], Di = D[i], Dp = D[i + 1];
-    Klo_[i] = w2 * (sm * C_[0][i] + si * C_[2][i]) - (Dm * B_[0][i] + Di * B_[2][i]);
-    Kdi_[i] = w2 * (sm * C_[1][i] + si * C_[3][i] + sp * C_[5][i]) -
-              (Dm * B_[1][i] + Di * B_[3][i] + Dp * B_[5][i]);
-    Kup_[i] = w2 * (si * C_[4][i] + sp * C_[6][i]) - (Di * B_[4][i] + Dp * B_[6][i]);
+    lo[i] = w2 * (sm * C0[i] + si * C2[i]) - (Dm * B0[i] + Di * B2[i]);
+    di[i] = w2 * (sm * C1[i] + si * C3[i] + sp * C5[i]) - (Dm * B1[i] + Di * B3[i] + Dp * B5[i]);
+    up[i] = w2 * (si * C4[i] + sp * C6[i]) - (Di * B4[i] + Dp * B6[i]);
   }
   Klo_[1] = 0;
   Kup_[N_] = 0;
@@ -97,13 +166,19 @@ void CConcDependentPath::AssembleNonidealRHS(const double* s, const double* D, b
 void CConcDependentPath::NonidealCrankNicolsonMatrices(double dt) {
   dtStored_ = dt;
   const double h = 0.5 * dt;
-  for (int i = 1; i <= N_; ++i) {
-    Llo_[i] = Alo_[i] - h * Klo_[i];
-    Ldi_[i] = Adi_[i] - h * Kdi_[i];
-    Lup_[i] = Aup_[i] - h * Kup_[i];
-    Rlo_[i] = Alo_[i] + h * Klo_[i];
-    Rdi_[i] = Adi_[i] + h * Kdi_[i];
-    Rup_[i] = Aup_[i] + h * Kup_[i];
+  const double* __restrict a[3] = {Alo_.data(), Adi_.data(), Aup_.data()};
+  const double* __restrict k[3] = {Klo_.data(), Kdi_.data(), Kup_.data()};
+  double* __restrict l[3] = {Llo_.data(), Ldi_.data(), Lup_.data()};
+  double* __restrict r[3] = {Rlo_.data(), Rdi_.data(), Rup_.data()};
+  for (int band = 0; band < 3; ++band) {
+    const double* __restrict ab = a[band];
+    const double* __restrict kb = k[band];
+    double* __restrict lb = l[band];
+    double* __restrict rb = r[band];
+    for (int i = 1; i <= N_; ++i) {
+      lb[i] = ab[i] - h * kb[i];
+      rb[i] = ab[i] + h * kb[i];
+    }
   }
 }
 
@@ -115,28 +190,43 @@ bool CConcDependentPath::SolveCrankNicolson(const double* x, double* out, int fi
     if (i < N_) v += Rup_[i] * x[i + 1];
     rhs_[i] = v;
   }
-  // Thomas elimination; the solution goes to rhs_ so that a failed solve
-  // leaves `out` as it was.
-  double p = Ldi_[f];
-  if (p == 0 || !std::isfinite(p)) {
-    if (!L_.inWorker_) ErrorBox("Error 1 in tridag");
+  // Thomas elimination with the pivots p_i = theta_i / theta_(i-1) of the
+  // continuants theta_i = d_i theta_(i-1) - l_i u_(i-1) theta_(i-2): the
+  // recurrence needs no division, so the divisions for 1/p_i leave the
+  // critical path. theta is rescaled by powers of two, which the ratios do
+  // not see. The solution goes to rhs_ so that a failed solve leaves `out`
+  // as it was.
+  auto fail = [&](const char* text) {
+    if (!L_.inWorker_) ErrorBox(text);
     L_.errTridag_ = 1;
     return false;
-  }
-  piv_[f] = 1.0 / p;
-  rhs_[f] *= piv_[f];
+  };
+  double th2 = 1.0, th1 = Ldi_[f];
+  if (th1 == 0 || !std::isfinite(th1)) return fail("Error 1 in tridag");
+  piv_[f] = 1.0 / th1;
+  double y = rhs_[f] * piv_[f];  // kept in a register along both sweeps
+  rhs_[f] = y;
   for (int i = f + 1; i <= N_; ++i) {
+    const double th = Ldi_[i] * th1 - (Llo_[i] * Lup_[i - 1]) * th2;
+    if (th == 0 || !std::isfinite(th)) return fail("Error 2 in tridag");
+    const double piv = th1 / th;
+    piv_[i] = piv;
     gam_[i] = Lup_[i - 1] * piv_[i - 1];
-    p = Ldi_[i] - Llo_[i] * gam_[i];
-    if (p == 0 || !std::isfinite(p)) {
-      if (!L_.inWorker_) ErrorBox("Error 2 in tridag");
-      L_.errTridag_ = 1;
-      return false;
+    y = (rhs_[i] - Llo_[i] * y) * piv;
+    rhs_[i] = y;
+    th2 = th1;
+    th1 = th;
+    const double mag = std::fabs(th);
+    if (mag > 0x1p+500 || mag < 0x1p-500) {
+      const double scale = mag > 1 ? 0x1p-500 : 0x1p+500;
+      th1 *= scale;
+      th2 *= scale;
     }
-    piv_[i] = 1.0 / p;
-    rhs_[i] = (rhs_[i] - Llo_[i] * rhs_[i - 1]) * piv_[i];
   }
-  for (int i = N_ - 1; i >= f; --i) rhs_[i] -= gam_[i + 1] * rhs_[i + 1];
+  for (int i = N_ - 1; i >= f; --i) {
+    y = rhs_[i] - gam_[i + 1] * y;
+    rhs_[i] = y;
+  }
   for (int i = 1; i < f; ++i) out[i] = 0;
   for (int i = f; i <= N_; ++i) out[i] = rhs_[i];
   return true;
@@ -146,21 +236,7 @@ bool CConcDependentPath::SolveCrankNicolson(const double* x, double* out, int fi
 
 bool CConcDependentPath::PrepareModel() {
   const ConcDependentModel& m = L_.cdModel_;
-  nonideal_ = NonidealityModel{};
-  nonideal_.on = m.nonideality;
-  nonideal_.hardSphere = m.hardSphere;
-  nonideal_.scale = m.scale > 0 ? m.scale : 1.0;
-  if (m.hardSphere) {
-    nonideal_.k = std::fabs(m.a);
-    nonideal_.tau = std::fabs(m.b);
-  } else {
-    nonideal_.ks = (m.signA ? 1.0 : -1.0) * std::pow(10.0, m.a) / nonideal_.scale;
-    nonideal_.kd = (m.signB ? 1.0 : -1.0) * std::pow(10.0, m.b) / nonideal_.scale;
-  }
-  nonideal_.vbar = static_cast<float>(L_.vbar_);
-  nonideal_.rho = static_cast<float>(L_.density_);
-  nonideal_.T = static_cast<float>(L_.temperature_);
-  nonideal_.eta = static_cast<float>(L_.viscosity_);
+  nonideal_ = NonidealityFromSettings(L_);
   s1_ = m.s1;
   s2_ = m.s2;
   D1_ = m.D1;
@@ -392,13 +468,7 @@ double CConcDependentPath::StepError() {
   // lot where the sum hardly does.
   for (int k = 1; k <= nc_ && !undershoot; ++k)
     e = std::max(e, RelativeStepChange(trial_[k].data(), old_[k].data(), 1, N_, HUGE_VAL, undershoot));
-  if (!undershoot) return e;
-  // Undershoot: this and every later step of the run is held to half the tolerance.
-  tol_ *= 0.5;
-  tolLow_ *= 0.5;
-  target_ *= 0.5;
-  ++forced_;
-  return 2 * tol_;
+  return undershoot ? ctl_.Undershoot() : e;
 }
 
 // Steps end exactly on the next scan time, so that the scan sees the profile
@@ -420,8 +490,6 @@ void CConcDependentPath::CleanUpNegatives() {
 
 double CConcDependentPath::AdaptiveStep() {
   double* c = L_.c_;
-  const double g = L_.stepFactor_ > 0 ? L_.stepFactor_ : 2.0;
-  const double w = L_.blend_;
   for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
   for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
   bool hit = false;
@@ -457,26 +525,12 @@ double CConcDependentPath::AdaptiveStep() {
       err = StepError();
     }
   }
-  while (err > tol_) {
-    if (forced_ > kMaxForcedSteps) {
+  while (err > ctl_.tol) {
+    if (ctl_.forced > kMaxForcedSteps) {
       L_.errNonConvergence_ = 1;
       return 0;
     }
-    const double dt = L_.dt_;
-    const double e = static_cast<float>(err) == 0 ? 0.0 : target_ / err * dt;
-    const double b = dt / g;
-    const double prev = dt;
-    double next = (e - b) * w + b;
-    if (next >= 0.8 * prev && next <= 1.2 * prev) next *= 0.5;
-    next = std::min({next, 10 * prev, dtMax_});
-    if (next < 1e-15) {
-      // A step that cannot shrink further counts as forced: a run that keeps
-      // failing at the floor ends with a step failure instead of looping.
-      next = 1e-15;
-      ++forced_;
-    }
-    next = std::max(next, 0.1 * prev);
-    L_.dt_ = next;
+    L_.dt_ = ctl_.Shrink(err, L_.dt_);
     L_.LimitTimeStep(true, hit);
     CutAtNextScan();
     if (L_.dt_ <= 0) {
@@ -489,18 +543,7 @@ double CConcDependentPath::AdaptiveStep() {
   Corrector();
   if (L_.errTridag_ || L_.errConcDependent_) return 0;
   AcceptStep();
-  double dt = L_.dt_;
-  if (err == 0) dt *= 10;
-  if (err < tolLow_) {
-    const double e = static_cast<float>(err) == 0 ? 0.0 : target_ / err * dt;
-    const double b = dt * g;
-    const double prev = dt;
-    double next = (e - b) * w + b;
-    if (next >= 0.9 * prev && next <= 1.1 * prev) next *= 2;
-    next = std::min({next, 10 * prev, dtMax_});
-    dt = std::max({next, 1e-15, 0.1 * prev});
-  }
-  L_.dt_ = dt;
+  L_.dt_ = ctl_.Grow(err, L_.dt_);
   CutAtNextScan();
   L_.LimitTimeStep(false, hit);
   return err;
@@ -527,10 +570,7 @@ void CConcDependentPath::Run() {
     table_.Free();
     return;
   }
-  tol_ = L_.stepTolerance_;
-  tolLow_ = L_.stepLowerTolerance_;
-  target_ = L_.stepTarget_;
-  forced_ = 0;
+  ctl_.Start(L_.stepTolerance_, L_.stepLowerTolerance_, L_.stepTarget_, L_.stepFactor_, L_.blend_);
   double cmax = 0;
   for (int i = 1; i <= N_; ++i) cmax = std::max(cmax, std::fabs(c[i]));
   trimThreshold_ = L_.truncationSetting_ * cmax;
@@ -540,7 +580,7 @@ void CConcDependentPath::Run() {
   for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
   for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
   if (!NodeCoefficients(1)) L_.errConcDependent_ = 1;
-  dtMax_ = L_.maxTimeGiven_ ? L_.maxTimeValue_ : 1000.0;
+  ctl_.dtMax = L_.maxTimeGiven_ ? L_.maxTimeValue_ : 1000.0;
 
   // The boundary stop: once the region beyond the observed one is depleted
   // nothing observable changes any more.

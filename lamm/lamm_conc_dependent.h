@@ -21,12 +21,36 @@
 
 class CLammIdeal;
 
+// Step-length control of the concentration-dependent solvers (s): a step
+// whose error measure exceeds tol is redone shorter, one below tolLow lets
+// the next grow; both aim at target, by the weight w (1: straight at it) and
+// the growth factor g, never more than 10 times the step nor dtMax, never
+// below a tenth of it.
+struct ConcStepControl {
+  double tol = 1, tolLow = 0.05, target = 0.2, dtMax = 1000, g = 2, w = 1;
+  int forced = 0;  // steps forced to the floor, and undershoots
+
+  void Start(double tolerance, double lower, double aim, double growth, double weight);
+  // The length to try after rejecting a step of dt.
+  double Shrink(double err, double dt);
+  // The length of the next step after accepting one of dt.
+  double Grow(double err, double dt) const;
+  // A trial value below the trim threshold: the rest of the run keeps half
+  // the tolerances; returns an error measure that rejects the step.
+  double Undershoot();
+};
+
 // Largest relative change |c_new - c_old| / c_old over nodes first..N, where
 // nodes below 1e-4 of the largest new value are measured against a loaded
 // neighbour. `undershoot` is set (and the scan stopped) when a new value
 // lies below -trim.
 double RelativeStepChange(const double* cNew, const double* cOld, int first, int N, double trim,
                           bool& undershoot);
+
+// The nonideality of a solver's settings: ks = +-10^a / scale and
+// kd = +-10^b / scale, or k = |a| and tau = |b| for hard spheres, with the
+// solver's solvent.
+NonidealityModel NonidealityFromSettings(const CLammIdeal& L);
 
 class CConcDependentPath {
  public:
@@ -92,7 +116,6 @@ class CConcDependentPath {
   int nc_ = 0;
   std::vector<std::vector<double>> old_, trial_, acc_, sK_, DK_;
 
-  double tol_ = 1, tolLow_ = 0.05, target_ = 0.2, dtMax_ = 1000;
+  ConcStepControl ctl_;
   double trimThreshold_ = 0;
-  int forced_ = 0;
 };

@@ -18,6 +18,7 @@
 
 struct ScanRecord;
 class CRotorSpeedProfile;
+struct NonidealityModel;
 
 // Program-wide switch "Diagnostics Output to Files": solvers made while it is
 // on write their debug files.
@@ -225,6 +226,7 @@ class CLammIdeal {
 
  protected:
   friend class CConcDependentPath;
+  friend NonidealityModel NonidealityFromSettings(const CLammIdeal& L);
   friend void CLLammNoDiffvec(const CLammIdeal&, float, double, double, double, const float*,
                               float*, int);
   // Static-grid path.

@@ -157,10 +157,16 @@ void CLammNonIdeal::UpdateCtotFromMatrix(double t) {
     const double lo = k > 1 ? M.Radius(k - 1, j) : meniscus_;
     levelRadius_[j] = (M.Radius(k, j) - lo) * w + lo;
   }
+  // With the level radii in order (the usual case) the search goes on from
+  // the previous node, the nodes being in order too; it ends where the
+  // walk from the first level would.
+  bool ordered = true;
+  for (int j = 2; j <= M.m && ordered; ++j) ordered = levelRadius_[j] >= levelRadius_[j - 1];
   for (int i = 1; i < active_ && i <= N_; ++i) ctot_[i] = 0;
+  int j = 2;
   for (int i = std::max(active_, 1); i <= N_; ++i) {
     const double r = r_[i];
-    int j = 2;
+    if (!ordered) j = 2;
     while (j <= M.m && levelRadius_[j] <= r) ++j;
     double v;
     if (M.m < 2 || j > M.m)
@@ -351,12 +357,7 @@ void CLammNonIdeal::AcceptStep() {
 double CLammNonIdeal::StepChange() {
   bool undershoot = false;
   const double e = RelativeStepChange(c_, cPrev_, std::max(active_, 1), N_, trimThreshold_, undershoot);
-  if (!undershoot) return e;
-  tol_ *= 0.5;
-  tolLow_ *= 0.5;
-  target_ *= 0.5;
-  ++forced_;
-  return 2 * tol_;
+  return undershoot ? ctl_.Undershoot() : e;
 }
 
 int CLammNonIdeal::AdvanceActiveStart() {
@@ -369,7 +370,6 @@ int CLammNonIdeal::AdvanceActiveStart() {
 }
 
 double CLammNonIdeal::AdaptiveStep() {
-  const double g = stepFactor_ > 0 ? stepFactor_ : 2.0, w = blend_;
   const int from = active_ >= 4 ? active_ - 2 : 1;
   for (int i = from; i <= N_; ++i) cPrev_[i] = c_[i];
   auto cut = [&]() {
@@ -394,22 +394,12 @@ double CLammNonIdeal::AdaptiveStep() {
     if (!TrialStep(dt_) || failed()) return 0;
     err = StepChange();
   }
-  while (err > tol_) {
-    if (forced_ > kMaxForcedSteps) {
+  while (err > ctl_.tol) {
+    if (ctl_.forced > kMaxForcedSteps) {
       errNonConvergence_ = 1;
       return 0;
     }
-    const double dt = dt_;
-    const double e = static_cast<float>(err) == 0 ? 0.0 : target_ / err * dt;
-    const double b = dt / g;
-    double next = (e - b) * w + b;
-    if (next >= 0.8 * dt && next <= 1.2 * dt) next *= 0.5;
-    next = std::min({next, 10 * dt, dtMax_});
-    if (next < 1e-15) {
-      next = 1e-15;
-      ++forced_;
-    }
-    dt_ = std::max(next, 0.1 * dt);
+    dt_ = ctl_.Shrink(err, dt_);
     LimitTimeStep(true, hit);
     cut();
     if (dt_ <= 0) {
@@ -420,17 +410,7 @@ double CLammNonIdeal::AdaptiveStep() {
     err = StepChange();
   }
   AcceptStep();
-  double dt = dt_;
-  if (err == 0) dt *= 10;
-  if (err < tolLow_) {
-    const double e = static_cast<float>(err) == 0 ? 0.0 : target_ / err * dt;
-    const double b = dt * g;
-    double next = (e - b) * w + b;
-    if (next >= 0.9 * dt && next <= 1.1 * dt) next *= 2;
-    next = std::min({next, 10 * dt, dtMax_});
-    dt = std::max({next, 1e-15, 0.1 * dt});
-  }
-  dt_ = dt;
+  dt_ = ctl_.Grow(err, dt_);
   cut();
   LimitTimeStep(false, hit);
   return err;
@@ -446,42 +426,24 @@ void CLammNonIdeal::TimeLoop() {
   path_.AssembleNonidealMatrices();
   ctot_.assign(static_cast<size_t>(N_) + 2, 0.0);
   errNonConvergence_ = errTridag_ = errConcDependent_ = 0;
-  const ConcDependentModel& m = cdModel_;
-  model_ = NonidealityModel{};
-  model_.on = true;
-  model_.hardSphere = m.hardSphere;
-  model_.scale = m.scale > 0 ? m.scale : 1.0;
-  if (m.hardSphere) {
-    model_.k = std::fabs(m.a);
-    model_.tau = std::fabs(m.b);
-  } else {
-    model_.ks = (m.signA ? 1.0 : -1.0) * std::pow(10.0, m.a) / model_.scale;
-    model_.kd = (m.signB ? 1.0 : -1.0) * std::pow(10.0, m.b) / model_.scale;
-    if (model_.ks * c_[1] > 1.0) {
-      errConcDependent_ = 1;
-      return;
-    }
+  // The mean field always carries a nonideality.
+  cdModel_.nonideality = true;
+  model_ = NonidealityFromSettings(*this);
+  if (!model_.hardSphere && model_.ks * c_[1] > 1.0) {
+    errConcDependent_ = 1;
+    return;
   }
-  model_.vbar = static_cast<float>(vbar_);
-  model_.rho = static_cast<float>(density_);
-  model_.T = static_cast<float>(temperature_);
-  model_.eta = static_cast<float>(viscosity_);
-  tol_ = stepTolerance_;
-  tolLow_ = stepLowerTolerance_;
-  target_ = stepTarget_;
-  forced_ = 0;
+  ctl_.Start(stepTolerance_, stepLowerTolerance_, stepTarget_, stepFactor_, blend_);
   for (int i = 1; i <= N_; ++i) cPrev_[i] = c_[i];
   FindLinearRange();
   active_ = 1;
   trimming_ = s_ > 0;
   trimThreshold_ = truncationSetting_ * c_[1];
   SetNodeCoefficients(0);
-  if (maxTimeGiven_) {
-    dtMax_ = maxTimeValue_;
-  } else {
-    dtMax_ = s_ != 0 ? 0.5 * rpm_ * rpm_ * D_ / s_ : 1000.0;
-    dtMax_ = std::clamp(dtMax_, 10.0, 1000.0);
-  }
+  if (maxTimeGiven_)
+    ctl_.dtMax = maxTimeValue_;
+  else
+    ctl_.dtMax = std::clamp(s_ != 0 ? 0.5 * rpm_ * rpm_ * D_ / s_ : 1000.0, 10.0, 1000.0);
   int watch = N_;
   for (int i = 1; i <= N_; ++i)
     if (r_[i] > rightFitLimit_) {

@@ -102,8 +102,7 @@ class CLammNonIdeal : public CLammIdeal {
   int active_ = 1;
   bool trimming_ = false;
   double trimThreshold_ = 0;
-  double tol_ = 1, tolLow_ = 0.05, target_ = 0.2, dtMax_ = 1000;
-  int forced_ = 0;
+  ConcStepControl ctl_;
 };
 
 // The worker class of the lists: every species gets its own copy of the

@@ -73,7 +73,7 @@ std::optional<Interaction> ScriptedUserInterface::Next(InteractionKind kind,
 }
 
 int ScriptedUserInterface::MessageBox(const std::string& caption, const std::string& text,
-                                      BoxButtons buttons, BoxIcon) {
+                                      BoxButtons buttons, BoxIcon icon) {
   auto i = Next(InteractionKind::MessageBox, caption, text);
   int answer;
   if (i) {
@@ -85,8 +85,7 @@ int ScriptedUserInterface::MessageBox(const std::string& caption, const std::str
              : buttons == BoxButtons::OkCancel                                      ? IDCANCEL
                                                                                     : IDOK;
   }
-  transcript.push_back({InteractionKind::MessageBox, caption, StripBell(text),
-                        std::to_string(answer)});
+  transcript.push_back({InteractionKind::MessageBox, caption, StripBell(text), std::to_string(answer), icon});
   return answer;
 }
 

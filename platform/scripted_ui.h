@@ -27,6 +27,7 @@ struct TranscriptEntry {
   std::string caption;
   std::string text;
   std::string answer;
+  BoxIcon icon = BoxIcon::None;  // message boxes
 };
 
 class ScriptedUserInterface : public IUserInterface {

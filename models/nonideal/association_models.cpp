@@ -4,22 +4,28 @@
 
 #include "models/nonideal/nonideal_coefficients.h"
 
-bool NonidealityModel::Factors(double c, float s0, float D0, double& fs, double& fd) const {
-  if (!on) {
+bool NonidealityModel::HardSphereFactors(double c, float s0, float D0, double& fs, double& fd) const {
+  const float x = static_cast<float>(c / scale);
+  if (x < 0) {
     fs = fd = 1.0;
     return true;
   }
-  if (hardSphere) {
-    const float x = static_cast<float>(c / scale);
-    fs = ConcentrationFactorS(x, k, tau, s0, D0, vbar, rho, T, eta);
-    fd = ConcentrationFactorD(x, k, tau, s0, D0, vbar, rho, T, eta);
-    return IsUsableConcentrationFactor(fs) && IsUsableConcentrationFactor(fd);
+  // phi is proportional to the concentration: the species' mass and
+  // frictional ratio are worked out once, not at every node and step.
+  if (phiPerUnit_ < 0 || s0 != refS0_ || D0 != refD0_) {
+    phiPerUnit_ = VolumeFractionFromSD(1.0f, k, s0, D0, vbar, rho, T, eta);
+    refS0_ = s0;
+    refD0_ = D0;
   }
-  const float s = static_cast<float>(1.0 - ks * c);
-  const float d = static_cast<float>(kd * c + 1.0);
-  fs = s > 0 ? s : 0.0;
-  fd = d;
-  return std::isfinite(fs) && std::isfinite(fd) && fd > 0;
+  const float phi = static_cast<float>(phiPerUnit_ * x);
+  if (StickyHardSphereFlag) {
+    fs = StickySphereSedimentationFactor(phi, tau);
+    fd = StickySphereDiffusionFactorFromS(phi, tau, fs);
+  } else {
+    fs = HardSphereSedimentationFactor(phi);
+    fd = HardSphereDiffusionFactorFromS(phi, fs);
+  }
+  return IsUsableConcentrationFactor(fs) && IsUsableConcentrationFactor(fd);
 }
 
 double AssociationCubicRoot(double x, double K) {

@@ -25,7 +25,24 @@ struct NonidealityModel {
   // fs = s(c)/s0, fd = D(c)/D0 at total concentration c. The linear s factor
   // stops at 0 (no flotation from crowding). False when a factor is out of
   // range (1 + kd c <= 0, hard-sphere factors marked -1 or not finite).
-  bool Factors(double c, float s0, float D0, double& fs, double& fd) const;
+  bool Factors(double c, float s0, float D0, double& fs, double& fd) const {
+    if (!on) {
+      fs = fd = 1.0;
+      return true;
+    }
+    if (hardSphere) return HardSphereFactors(c, s0, D0, fs, fd);
+    const float s = static_cast<float>(1.0 - ks * c);
+    const float d = static_cast<float>(kd * c + 1.0);
+    fs = s > 0 ? s : 0.0;
+    fd = d;
+    return d > 0 && d <= 3.4e38f;  // also false for a value that is not a number
+  }
+  bool HardSphereFactors(double c, float s0, float D0, double& fs, double& fd) const;
+
+ private:
+  // Volume fraction per unit of c / scale for the reference species last used.
+  mutable float refS0_ = 0, refD0_ = 0;
+  mutable double phiPerUnit_ = -1;
 };
 
 // Real root t of K t^3 + t = x (Cardano's formula, polished by Newton steps).

@@ -227,6 +227,11 @@ TEST_F(DistributionCommands, RunningIntegralAndTheMassAxis) {
   W().Dispatch(589);
   EXPECT_EQ(Plot()->xLabel, "molar mass [Da]");
   EXPECT_TRUE(Conti().transformedToCM);
+  // Integration would mix the c(M) densities with the s grid: not offered.
+  Options().InfoWizardMessages = 1;
+  W().Dispatch(456);
+  EXPECT_FALSE(RangeSelection().active);
+  EXPECT_TRUE(ui_->transcript.empty());
 }
 
 TEST_F(DistributionCommands, TransformToStandardConditionsOnceUntilTheNextRun) {
@@ -290,6 +295,19 @@ TEST_F(DistributionCommands, SavedDistributionReadsBack) {
     EXPECT_NEAR(y, Conti().distribution[n], 1e-6f * std::max(1e-30f, Conti().distribution[n]));
   }
   EXPECT_EQ(n, 150);
+  // The size-and-shape models may save their two-dimensional table instead.
+  gModelSelectorFlags.CSff0Model = 1;
+  AllocDistributionArrays2D(4, 2);
+  for (int j = 1; j <= 4; ++j) Conti().grid2DS[j] = static_cast<float>(j);
+  ui_->ExpectFiles("save mass distribution as", {true, {path}});
+  ui_->ExpectBox("", "2d distributions?", platform::IDYES);
+  W().Dispatch(271);
+  std::ifstream table(path);
+  std::vector<std::string> rows;
+  while (std::getline(table, line)) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[2].rfind("3.000000e+00 ", 0), 0u) << rows[2];
+  gModelSelectorFlags.CSff0Model = 0;
   // Without a distribution model nothing is asked.
   gModelSelectorFlags.DistributionModel = 0;
   W().Dispatch(271);

@@ -17,13 +17,6 @@ namespace {
 
 using platform::FileDialogResult;
 
-FileDialogResult Chosen(std::vector<std::string> paths) {
-  FileDialogResult r;
-  r.accepted = true;
-  r.paths = std::move(paths);
-  return r;
-}
-
 // A written dlsdat file as loaded with g(2)-1 kept; x and y one-based.
 struct ReadBack {
   int ok = 0;
@@ -46,6 +39,10 @@ float SignedRoot(double v) { return static_cast<float>(v < 0 ? -std::sqrt(-v) : 
 
 class DlsCommandTest : public RoadTest {
  protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
+  }
   // A dlsdat file of five lag times 1e-6 .. 1e-2 s.
   std::string WriteSet(const std::string& name, double time, double celsius, double poise,
                        const std::vector<double>& g2m1) {
@@ -126,6 +123,27 @@ TEST_F(DlsCommandTest, SolutionConditionsAreTheMeanOfTheHeaders) {
   LoadThroughTheMenu({WriteSet("a.dlsdat", 1, 20, 0.01002, a_), WriteSet("b.dlsdat", 2, 22, 0.00955, b_)});
   EXPECT_NEAR(gSolutionConditions.temperature, 294.15, 1e-4);
   EXPECT_NEAR(gSolutionConditions.viscosity, 0.97655, 1e-5);
+}
+
+TEST_F(DlsCommandTest, FitLimitsOutsideTheLagTimesMoveToThem) {
+  struct Case {
+    float left, right;  // limits before the load
+    float wantLeft, wantRight;
+  } cases[] = {
+      {5.9f, 7.1f, -6.0f, -2.0f},   // left over from sedimentation data
+      {0.0f, -3.0f, -6.0f, -2.0f},  // one limit unset
+      {-5.0f, -3.0f, -5.0f, -3.0f},  // inside: kept
+  };
+  const std::string path = WriteSet("00001.dlsdat", 1, 20, 0.01002, a_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.left);
+    CurrentScanSet().leftFitLimit = c.left;
+    CurrentScanSet().rightFitLimit = c.right;
+    LoadThroughTheMenu({path});
+    EXPECT_EQ(CurrentScanSet().count, 1);
+    EXPECT_FLOAT_EQ(CurrentScanSet().leftFitLimit, c.wantLeft);
+    EXPECT_FLOAT_EQ(CurrentScanSet().rightFitLimit, c.wantRight);
+  }
 }
 
 TEST_F(DlsCommandTest, AnUnreadableSetLeavesNothingLoaded) {

@@ -7,13 +7,6 @@ namespace {
 
 using platform::FileDialogResult;
 
-FileDialogResult Chosen(std::vector<std::string> paths) {
-  FileDialogResult r;
-  r.accepted = true;
-  r.paths = std::move(paths);
-  return r;
-}
-
 TEST(RoadListFile, HeaderCommentsAndOldFormat) {
   struct Case {
     const char* text;
@@ -198,6 +191,99 @@ TEST_F(RoadTest, DroppedParameterFileRestoresTheAnalysisAndOpensTheDialog) {
   EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
   EXPECT_FLOAT_EQ(gModelParams.s[1], 4.25f);
   EXPECT_EQ(forms_.seen.at(0).Find(407)->text, "4.25000");
+}
+
+}  // namespace
+
+namespace {
+
+class RoadLoadFolder : public RoadTest {
+ protected:
+  // Every file of the scans' kind in the folder, as a select-all under the
+  // dialog's scan filter returns them.
+  FileDialogResult AllFiles() const {
+    std::vector<std::string> paths;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+      std::string ext = e.path().extension().string();
+      for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (e.is_regular_file() && ext == ".ra1") paths.push_back(e.path().string());
+    }
+    std::sort(paths.begin(), paths.end());
+    return Chosen(paths);
+  }
+  void LoadAll() {
+    ui_->ExpectFiles("select files to fit", AllFiles());
+    ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+    Window().Dispatch(200);
+  }
+};
+
+TEST_F(RoadLoadFolder, TheExampleFolderLoadsAgainBesideTheProgramsOwnFiles) {
+  for (const auto& e : std::filesystem::directory_iterator(std::string(TARNEL_SOURCE_DIR) + "/examples/cofs"))
+    if (e.path().extension() == ".RA1") std::filesystem::copy_file(e.path(), dir_ / e.path().filename());
+  // What an analysis leaves beside the scans.
+  std::ofstream(dir_ / "~tmppars.RA1") << "saved analysis\n";
+  std::ofstream(dir_ / "sdist.RA1") << "1\n2\n3\n";
+  for (int pass = 1; pass <= 2; ++pass) {
+    SCOPED_TRACE(pass);
+    LoadAll();
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    EXPECT_EQ(CurrentScanSet().count, 36);
+    const std::string list = ReadFile((dir_ / "list.RA1").string());
+    EXPECT_EQ(list.find("list.RA1"), std::string::npos);
+    EXPECT_EQ(list.find("~tmppars"), std::string::npos);
+  }
+  // The dialog opens in the folder itself next time, and the s grid of the
+  // distributions belongs there too.
+  std::string folder;
+  LoadLastDataDirectory(Window(), folder);
+  EXPECT_EQ(folder, dir_.string() + "/");
+  EXPECT_EQ(CurrentScanSet().dataFolder, dir_.string());
+}
+
+TEST_F(RoadLoadFolder, AnUnreadableFileIsNamedWithItsReasonAndSkipped) {
+  WriteRun(".ra1", 4);
+  std::ofstream(dir_ / "00003.ra1") << "synthetic velocity run\nR 1 20.0 50000 1800 1.2e10 280\n";
+  std::ofstream(dir_ / "00005.ra1") << "a note that is not a scan\nsecond line\n";
+  ui_->ExpectFiles("select files to fit", AllFiles());
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  ui_->ExpectBox("LOAD ERROR", "line 2: expected seven numbers after the type letter");
+  ui_->ExpectBox("LOAD ERROR", "line 2: expected the scan header, starting with its type letter");
+  Window().Dispatch(200);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ASSERT_EQ(CurrentScanSet().count, 3);
+  EXPECT_EQ(CurrentScanSet().fileNames[3], "00004.ra1");
+  int named = 0;
+  for (const auto& t : ui_->transcript) {
+    if (t.caption != "LOAD ERROR") continue;
+    EXPECT_EQ(t.icon, platform::BoxIcon::Error);
+    named += t.text.find((dir_ / "00003.ra1").string()) != std::string::npos ||
+             t.text.find((dir_ / "00005.ra1").string()) != std::string::npos;
+  }
+  EXPECT_EQ(named, 2);
+}
+
+TEST_F(RoadLoadFolder, AFailedLoadLeavesNoOldPictureAndNoChangedMode) {
+  WriteRun(".ra1", 4);
+  LoadAll();
+  ASSERT_NE(CurrentPlotWindows().dataPlot, nullptr);
+  // One file that is no scan, answered into the equilibrium mode.
+  const std::string note = (dir_ / "note.txt").string();
+  std::ofstream(note) << "";
+  ui_->ExpectFiles("select files to fit", Chosen({note}));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  ui_->ExpectBox("ERROR", "only one file selected");
+  ui_->ExpectBox("LOAD ERROR", "switch to Equilibrium Data Mode?", platform::IDYES);
+  ui_->ExpectBox("LOAD ERROR", "the file is empty\n" + note);
+  Window().Dispatch(200);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(CurrentScanSet().count, 0);
+  EXPECT_EQ(CurrentScanSet().equilibriumMode, 0);
+  EXPECT_EQ(CurrentPlotWindows().dataPlot, nullptr);
+  // Without data Run says what Fit says.
+  ui_->ExpectBox("ERROR", "load data first");
+  Window().Dispatch(213);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
 }  // namespace

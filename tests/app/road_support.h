@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/fit_limits.h"
@@ -17,6 +18,14 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
+
+// What an open or save dialog answers when the user picks these paths.
+inline platform::FileDialogResult Chosen(std::vector<std::string> paths) {
+  platform::FileDialogResult r;
+  r.accepted = true;
+  r.paths = std::move(paths);
+  return r;
+}
 
 class RoadTest : public AppTest {
  protected:
@@ -89,6 +98,16 @@ class RoadTest : public AppTest {
       paths.push_back(path);
     }
     return paths;
+  }
+
+  // The synthetic run of `scans` absorbance scans loaded as the window's data.
+  void LoadRun(int scans) {
+    const auto paths = WriteRun(".ra1", scans);
+    std::vector<std::string> names;
+    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+    Window();
+    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    ASSERT_EQ(CurrentScanSet().count, scans);
   }
 
   static std::string ReadFile(const std::string& path) {

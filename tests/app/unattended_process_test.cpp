@@ -282,7 +282,15 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
          fs::remove(d / "data" / "00004.RA1");
          ASSERT_EQ(mkfifo((d / "data" / "00004.RA1").c_str(), 0644), 0);
        },
-       3, true, "[LOAD ERROR] data/00004.RA1 -> OK"},
+       3, true, "not a regular file)\ndata/00004.RA1 -> OK"},
+      {"FIFOs beside the scans", "",
+       [](const fs::path& d) {
+         // The speed-step file the loader looks for and the s-grid file the
+         // c(s) analysis keeps: neither may make the run wait.
+         ASSERT_EQ(mkfifo((d / "data" / "speedsteps.txt").c_str(), 0644), 0);
+         ASSERT_EQ(mkfifo((d / "data" / "sdist.RA1").c_str(), 0644), 0);
+       },
+       0, true, "", 0, 0, true},
       {"zero-width s-range", "<Smax>0.5</Smax>\n", nullptr, 2, false,
        "rejected: Smin (0.5) must be below Smax (0.5)"},
       {"no viscosity", "<BufferViscosity>0</BufferViscosity>\n", nullptr, 2, false,

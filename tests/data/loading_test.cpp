@@ -93,11 +93,24 @@ TEST_F(LoadingTest, OneFileAsksForEquilibriumMode) {
   ExpectNoFailures();
 }
 
-TEST_F(LoadingTest, FailuresLeaveNoScansLoaded) {
+TEST_F(LoadingTest, AnUnreadableFileIsSkippedAndALoadWithoutScansFails) {
   auto names = WriteSeries({100, 200});
-  names.push_back("00099.RA1");
+  names.insert(names.begin() + 1, "00099.RA1");
+  ui.ExpectBox("LOAD ERROR", "the file cannot be read (missing, not readable or not a regular file)\n"
+                             "This file is skipped; the other files are loaded.\n" + dir / "00099.RA1");
+  EXPECT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  ASSERT_EQ(CurrentScanSet().count, 2);
+  EXPECT_EQ(CurrentScanSet().fileNames[2], names[2]);
+  // The unattended run takes a named scan that is missing as a failure.
+  std::uint8_t automation = 1;
+  std::uint8_t* const saved = CurrentLoadTargets().automationRun;
+  CurrentLoadTargets().automationRun = &automation;
   ui.ExpectBox("LOAD ERROR", dir / "00099.RA1");
   EXPECT_FALSE(LoadAllData(MakeSelection(dir.path(), names)));
+  CurrentLoadTargets().automationRun = saved;
+  EXPECT_EQ(CurrentScanSet().count, 0);
+  ui.ExpectBox("LOAD ERROR", dir / "00097.RA1").ExpectBox("LOAD ERROR", dir / "00098.RA1");
+  EXPECT_FALSE(LoadAllData(MakeSelection(dir.path(), {"00097.RA1", "00098.RA1"})));
   EXPECT_EQ(CurrentScanSet().count, 0);
 
   auto scan = MakeScan(5.9f, 0.01f, 121, [](float r) { return r; });

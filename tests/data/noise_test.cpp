@@ -140,6 +140,10 @@ TEST_F(NoiseTest, FitAndResidualFilesByBothNameConventions) {
   EXPECT_EQ(FitFileNameForScan(dir / "out/r0000x.rxx", 2, 'r'), dir / "out/r0002.RA1");
   EXPECT_EQ(TINoiseFileName(dir / "out/TIN.rxx"), dir / "out/TIN.RA1");
   EXPECT_EQ(RINoiseFileName(dir / "out/RIN.rxx"), dir / "out/RIN.RA1");
+  // A name typed with its own extension keeps it; without one it gets the scans'.
+  EXPECT_EQ(TINoiseFileName(dir / "out/ti.dat"), dir / "out/ti.dat");
+  EXPECT_EQ(RINoiseFileName(dir / "out/ri.txt"), dir / "out/ri.txt");
+  EXPECT_EQ(TINoiseFileName(dir / "out/ti"), dir / "out/ti.RA1");
   EXPECT_EQ(DefaultFitDataName(), "f0000x.rxx");
 
   ASSERT_TRUE(SaveFitDataFiles(dir / "out/f0000x.rxx", false));

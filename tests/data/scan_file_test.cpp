@@ -629,3 +629,29 @@ TEST_F(ScanFileTest, AFailedWriteIsReportedToTheUser) {
   EXPECT_TRUE(ui.failures.empty());
   EXPECT_EQ(ui.beeps, 1);  // the bell in front of the text
 }
+
+namespace {
+
+TEST_F(ScanFileTest, ARefusedFileSaysWhereAndWhatWasExpected) {
+  struct Case {
+    const char* text;
+    const char* problem;
+  } cases[] = {
+      {"", "the file is empty"},
+      {"a note\nplain words on the second line\n", "line 2: expected the scan header"},
+      {"scan\nR 1 20.0 50000 1800\n", "line 2: expected seven numbers after the type letter"},
+      {"scan\nR 1 20.0 50000 1800 1.2e10 280 1\n5.95 0.1 0.01\n5.96 nan 0.01\n", "line 4: expected finite numbers"},
+      {"scan\nR 1 20.0 50000 1800 1.2e10 280 1\n", "no data rows"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string path = Path("refused.ra1");
+    std::ofstream(path) << c.text;
+    EXPECT_EQ(Read(path), 0);
+    EXPECT_EQ(ScanReadProblem().rfind(c.problem, 0), 0u) << ScanReadProblem();
+  }
+  EXPECT_EQ(Read(Path("missing.ra1")), 0);
+  EXPECT_EQ(ScanReadProblem(), "the file cannot be read (missing, not readable or not a regular file)");
+}
+
+}  // namespace

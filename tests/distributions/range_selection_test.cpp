@@ -109,10 +109,44 @@ TEST_F(SelectedRange, ReportOfTheSedimentationCoefficientDistribution) {
                        0),
             0u)
       << text;
-  // c(M): the shorter report over the same numbers.
-  gModelSelectorFlags.CSModel = 0;
-  gModelSelectorFlags.ContiRegularizationSwitch = 1;
-  EXPECT_EQ(SelectedRangeReport(r).find("sw transformed"), std::string::npos);
+  // The other kinds of distribution, over the same numbers.
+  SelectedRangeIntegral k;
+  k.x1 = -1.0f;
+  k.x2 = 0.0f;
+  k.c = 0.5f;
+  k.total = 2.0f;
+  k.average = 3.0f;
+  k.sd = 0.3f;
+  k.mz = 4.0f;
+  struct Kind {
+    bool dls;
+    unsigned char ModelSelectorFlags::*flag;
+    std::string text;
+  };
+  const std::vector<Kind> kinds = {
+      {true, &ModelSelectorFlags::DlsIDModel,
+       "Integral from 1000000.000000 to 10000000.000000 F:\nTotal Signal = 0.500000 (25.000%of total)\nSignal "
+       "Average D = 3.000000 F"},
+      {true, &ModelSelectorFlags::DlsIRhModel,
+       "Integral from 100000000.000000 to 1000000000.000000 nm:\nTotal Signal = 0.500000 (25.000%of "
+       "total)\nSignal Average R = 3.000000 nm"},
+      {false, &ModelSelectorFlags::FMScalingLawModel,
+       "Integral from -1.000000 to 0.000000:\nLoading Concentration [Signal] = 0.500000 (25.000%of "
+       "total)\nWeight (Signal) Average = 3.000000\nz-Average = 4.000000\nMz/Mw = 1.333333\n Std. deviation[as "
+       "sqrt(second central moment)] = 0.300 (best done without regularization)"},
+      {false, &ModelSelectorFlags::ContiRegularizationSwitch,
+       "Integral from -1.000000 to 0.000000:\nLoading Concentration [Signal] = 0.500000 (25.000%of "
+       "total)\nWeight (Signal) Average = 3.000000\n Std. deviation[as sqrt(second central moment)] = 0.300 (best "
+       "done without regularization)"},
+  };
+  for (const Kind& kind : kinds) {
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gModelSelectorFlags.*kind.flag = 1;
+    CurrentDataTypeFlags().dls = kind.dls;
+    EXPECT_EQ(SelectedRangeReport(k), kind.text);
+  }
+  CurrentDataTypeFlags().dls = 0;
+  gModelSelectorFlags.CSModel = gModelSelectorFlags.DistributionModel = 1;
   // An empty distribution: the total counts as 1, nothing is divided by 0.
   for (float& v : c_) v = 0.0f;
   const SelectedRangeIntegral e = IntegrateRange(2.0f, 4.0f, 0, 0);

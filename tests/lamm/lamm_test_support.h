@@ -141,4 +141,26 @@ inline Reference LoadReference(const std::string& name) {
   return R;
 }
 
+// An experiment at a reference solution's species, rotor, cell and times,
+// its output grid the reference's radii and its fit limits [from, to].
+inline Experiment ExperimentFor(const Reference& R, double from, double to) {
+  Experiment e;
+  e.s = R.s;
+  e.D = R.D;
+  e.rpm = R.rpm;
+  e.meniscus = R.m;
+  e.bottom = R.b;
+  e.left = static_cast<float>(from);
+  e.right = static_cast<float>(to);
+  e.times = R.times;
+  if (R.rate > 0) {
+    e.rampRate = R.rate;
+    e.rampDuration = R.rpm / R.rate;
+  }
+  e.gridPoints = static_cast<int>(R.r.size());
+  e.Build();
+  for (size_t j = 0; j < R.r.size(); ++j) e.grid[j + 1] = static_cast<float>(R.r[j]);
+  return e;
+}
+
 }  // namespace lammtest

@@ -9,6 +9,8 @@
 #include "lamm_test_support.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
+#include "platform/worker_threads.h"
+#include "tests/support/address_space.h"
 
 using namespace lammtest;
 
@@ -107,4 +109,31 @@ TEST(LammThreads, NothingIsSolvedWithoutCoefficients) {
                         e.grid.data(), 600, nullptr, nullptr),
             0);
   EXPECT_EQ(list.store[1][1][1], -7.0f);
+}
+
+TEST(LammThreads, RefusedAndExcessThreadsGiveTheSameSolutions) {
+  Experiment e;
+  e.times = {600, 1800};
+  e.gridPoints = 80;
+  e.Build();
+  auto templ = MakeSolver(e, LammSolverSettings{});
+  platform::StopFlag() = false;
+  SpeciesList single(6, 2, 80);
+  ASSERT_EQ(RunLammListSingleThread(templ.get(), single.n, single.s.data(), single.D.data(), nullptr,
+                                    single.results.data(), e.grid.data(), 80, nullptr, nullptr),
+            0);
+  auto run = [&](int threads) {
+    SpeciesList list(6, 2, 80);
+    EXPECT_EQ(RunWithThreads(threads, list, e, *templ), 0);
+    return list.store;
+  };
+  // Threads the system refuses (first, while the pool is small): fewer
+  // workers share the species.
+  std::vector<std::vector<std::vector<float>>> refused;
+  if (testsupport::WithAddressSpaceHeadroom(24u << 20, [&] { refused = run(platform::MaxWorkerThreads()); })) {
+    EXPECT_EQ(refused, single.store);
+  }
+  // A count no machine has: capped, never an abort.
+  EXPECT_EQ(run(2147483647), single.store);
+  LammThreadCount() = 2;
 }

@@ -1,0 +1,127 @@
+// Concentration-dependent sedimentation on the solver object: the species of
+// bench_lamm (4.3 S, 6e-7 cm^2/s, 50000 rpm, 6.0-7.2 cm, 50 scans up to
+// 15000 s) with N = 1000 on the ideal static grid and on the
+// concentration-dependent path (linear ks and kd of 0.01 ml/mg, and the
+// hard-sphere factors); and 100 nonideal species sharing one 200 x 100 ctot
+// matrix on 1 and 8 worker threads.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+#include "data/scan_set.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_nonideal.h"
+#include "lamm/lamm_settings.h"
+#include "lamm/lamm_threads.h"
+#include "platform/input_events.h"
+
+namespace {
+
+constexpr int kScans = 50, kPoints = 600;
+
+struct Data {
+  std::vector<ScanRecord> records;
+  std::vector<float> grid;
+  std::vector<std::vector<float>> out;
+  std::vector<float*> ptr;
+  LammSolverSettings st;
+  Data() {
+    records.assign(kScans + 1, ScanRecord{});
+    for (int k = 1; k <= kScans; ++k) {
+      records[k].rpm = 50000;
+      records[k].temperature = 20;
+      records[k].time = records[k].timeRead = 300.0 * k;
+    }
+    grid.assign(kPoints + 1, 0);
+    for (int j = 1; j <= kPoints; ++j) grid[j] = 6.0f + 1.2f * (j - 1) / (kPoints - 1);
+    out.assign(kScans + 1, std::vector<float>(kPoints + 1));
+    ptr.assign(kScans + 1, nullptr);
+    for (int k = 1; k <= kScans; ++k) ptr[k] = out[k].data();
+    st.automaticGridSize = 0;
+    st.feGridSize = 1000;
+    st.automaticAlgorithm = 0;
+    st.claverieAlgorithm = 1;
+    st.movingHatAlgorithm = 0;
+  }
+  void Load(CLammIdeal& L) {
+    L.MarkLoaded();
+    L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
+    L.SetScanTimes(records.data(), ptr.data(), grid.data(), kPoints, nullptr, nullptr, false, nullptr, kScans, 1,
+                   false, false, false, 0, false, 0, true);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+  }
+};
+
+enum class Path { Ideal, Linear, HardSphere };
+
+void Solve(benchmark::State& state, Path path) {
+  Data d;
+  for (auto _ : state) {
+    CLammIdeal L;
+    d.Load(L);
+    if (path != Path::Ideal) {
+      ConcDependentModel m;
+      m.singleNonideal = m.nonideality = true;
+      m.hardSphere = path == Path::HardSphere;
+      m.a = path == Path::HardSphere ? 1.0f : -2.0f;
+      m.b = path == Path::HardSphere ? 0.0f : -2.0f;
+      L.SetConcDependentModel(m);
+    }
+    benchmark::DoNotOptimize(L.CheckAndRun());
+    state.counters["steps"] = L.AcceptedSteps();
+  }
+}
+
+void BM_IdealStaticN1000(benchmark::State& state) { Solve(state, Path::Ideal); }
+void BM_ConcDependentLinearN1000(benchmark::State& state) { Solve(state, Path::Linear); }
+void BM_ConcDependentHardSphereN1000(benchmark::State& state) { Solve(state, Path::HardSphere); }
+
+// 100 species (1 to 10 S) whose s and D follow ctot(r, t) of a boundary that
+// moves out over the run: 200 rows of 100 level radii, shared read-only by
+// the copies on the workers. The argument is the thread count.
+void BM_NonidealList100Species(benchmark::State& state) {
+  Data d;
+  CLammNonIdeal templ;
+  d.Load(templ);
+  templ.SetNonidealParameters(-2.0f, -2.3f, 1.0, false, false);
+  const int rows = 200, levels = 100;
+  std::vector<std::vector<double>> radius(rows + 1, std::vector<double>(levels + 1));
+  std::vector<const double*> rowPtr(rows + 1, nullptr);
+  std::vector<double> times(rows + 1), level(levels + 1);
+  for (int j = 1; j <= levels; ++j) level[j] = 0.05 * j;
+  for (int i = 1; i <= rows; ++i) {
+    times[i] = 75.0 * i;
+    for (int j = 1; j <= levels; ++j) radius[i][j] = 6.0 + 0.004 * i + 0.002 * j;
+    rowPtr[i] = radius[i].data();
+  }
+  templ.LoadCtotMatrix(rows, levels, rowPtr.data(), times.data(), level.data(), 0.05, "bench");
+  const int n = 100;
+  std::vector<double> s(n + 1), D(n + 1);
+  std::vector<std::vector<std::vector<float>>> store(
+      n + 1, std::vector<std::vector<float>>(kScans + 1, std::vector<float>(kPoints + 1)));
+  std::vector<std::vector<float*>> scans(n + 1, std::vector<float*>(kScans + 1));
+  std::vector<float**> results(n + 1);
+  for (int k = 1; k <= n; ++k) {
+    s[k] = 1.0 + 9.0 * (k - 1) / (n - 1);
+    D[k] = 6e-7 * std::pow(4.3 / s[k], 0.5);
+    for (int j = 1; j <= kScans; ++j) scans[k][j] = store[k][j].data();
+    results[k] = scans[k].data();
+  }
+  LammThreadCount() = static_cast<int>(state.range(0));
+  platform::StopFlag() = false;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(
+        CLRunMTList(&templ, n, s.data(), D.data(), nullptr, results.data(), d.grid.data(), kPoints, nullptr, nullptr));
+  state.counters["species_per_s"] =
+      benchmark::Counter(static_cast<double>(n) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+}  // namespace
+
+BENCHMARK(BM_IdealStaticN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConcDependentLinearN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConcDependentHardSphereN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NonidealList100Species)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_MAIN();

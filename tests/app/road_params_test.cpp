@@ -1,0 +1,227 @@
+// The Parameters dialog of the distribution models as a user meets it:
+// every confirmed entry comes back, model-specific fields are read, and the
+// desktop form fits a laptop screen.
+// The program's headers come first: Qt's keyword macros must not reach them.
+#include "road_support.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QScrollArea>
+
+#include "app/form_dialog_qt.h"
+#include "app/road_services.h"
+#include "distributions/conti_settings.h"
+#include "platform/qt/qt_app.h"
+
+namespace {
+
+constexpr const char* kCs = "Continuous Sedimentation Coefficient Distribution c(s)";
+
+class RoadParams : public RoadTest {
+ protected:
+  void Load() {
+    const auto paths = WriteRun(".ra1", 3);
+    std::vector<std::string> names;
+    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+    Window();
+    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  }
+  // A model command, with whatever it asks answered by default.
+  void Choose(int command) {
+    ui_->lenient = true;
+    Window().Dispatch(command);
+    ui_->lenient = false;
+    ui_->transcript.clear();
+  }
+  // The dialog as the last Parameters command showed it.
+  const FormDialog& Shown() const { return forms_.seen.back(); }
+  std::string ShownText(int id) const { return Shown().Find(id)->text; }
+  int ShownState(int id) const { return Shown().Find(id)->state; }
+  void Reopen() {
+    forms_.Expect({"", {}, {}});
+    Window().Dispatch(212);
+  }
+};
+
+TEST_F(RoadParams, EveryConfirmedEntryOfTheCsDialogComesBack) {
+  Load();
+  Choose(275);
+  // s max 12, frictional ratio and meniscus fitted, meniscus 6.01; the
+  // meniscus ranges are asked once and confirmed as offered.
+  forms_.Expect({kCs,
+                 {{405, "60"}, {406, "0.5"}, {407, "12"}, {413, "0.9"}, {419, "1.31"}, {435, "6.0100"},
+                  {437, "7.1500"}, {433, "0.002"}},
+                 {{416, 1}, {434, 1}, {436, 0}, {431, 1}, {455, 1}, {432, 0}, {424, 0}}});
+  forms_.Expect({"set meniscus+limits", {}, {}});
+  ui_->lenient = true;
+  Window().Dispatch(212);
+  ui_->lenient = false;
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  ASSERT_EQ(forms_.seen.size(), 2u);
+  EXPECT_EQ(Conti().sMax, 12.0f);
+  EXPECT_EQ(Conti().fitFfValue, 1);
+  EXPECT_EQ(gModelParams.meniscusFit, 1);
+
+  Reopen();
+  const std::vector<std::pair<int, std::string>> texts = {
+      {405, "60"}, {406, "0.50000"}, {407, "12.0"}, {413, "0.90000"}, {419, "1.31000"},
+      {435, "6.0100"}, {437, "7.1500"}, {433, "0.00200"}};
+  for (const auto& [id, text] : texts) EXPECT_EQ(ShownText(id), text) << "field " << id;
+  const std::vector<std::pair<int, int>> states = {{416, 1}, {434, 1}, {436, 0}, {431, 1}, {455, 1}, {432, 0}};
+  for (const auto& [id, state] : states) EXPECT_EQ(ShownState(id), state) << "box " << id;
+}
+
+TEST_F(RoadParams, TheDiscreteSpeciesOfTheDistributionModelsIsKept) {
+  Load();
+  struct Case {
+    int command, templateId, sField;
+    const char* m;
+    const char* s;
+    const char* shownM;
+    const char* shownS;
+  };
+  const Case cases[] = {
+      {598, 599, 427, "45000", "3.3", "45000.0", "3.3"},
+      {870, 871, 438, "52000", "3.7", "52000.0", "3.70000"},
+      {950, 951, 438, "61000", "4.1", "61000.0", "4.10000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.templateId);
+    Choose(c.command);
+    forms_.Expect({"", {{443, c.m}, {c.sField, c.s}}, {}});
+    ui_->lenient = true;
+    Window().Dispatch(212);
+    ui_->lenient = false;
+    EXPECT_EQ(Shown().templateId, c.templateId);
+    EXPECT_TRUE(Shown().Find(443)->visible);
+    Reopen();
+    EXPECT_EQ(ShownText(443), c.shownM);
+    EXPECT_EQ(ShownText(c.sField), c.shownS);
+  }
+  // The hybrid model keeps its discrete species in the distribution settings.
+  EXPECT_FLOAT_EQ(Conti().discreteM, 61000.0f);
+  EXPECT_FLOAT_EQ(Conti().discreteS, 4.1f);
+}
+
+TEST_F(RoadParams, TheSizeAndShapeDisplayChoiceIsWrittenAndShown) {
+  Load();
+  Choose(595);
+  forms_.Expect({"", {}, {{442, 1}, {445, 0}, {446, 0}}});
+  Window().Dispatch(212);
+  EXPECT_EQ(Shown().templateId, 596);
+  EXPECT_EQ(Conti().display2DSwitch[0], 1);
+  Reopen();
+  EXPECT_EQ(ShownState(442), 1);
+  EXPECT_EQ(ShownState(445), 0);
+  // "plot s-ff0" clears the others.
+  forms_.Expect({"", {}, {{442, 1}, {446, 1}, {445, 1}}});
+  Window().Dispatch(212);
+  EXPECT_EQ(Conti().display2DSwitch[0], 0);
+  EXPECT_EQ(Conti().display2DSwitch[1], 0);
+  Reopen();
+  EXPECT_EQ(ShownState(445), 1);
+  EXPECT_EQ(ShownState(442), 0);
+}
+
+TEST_F(RoadParams, TheScalingLawTemplateHasItsCalibrationAndDeconvolutionOptions) {
+  Load();
+  Choose(887);
+  Reopen();
+  ASSERT_EQ(Shown().templateId, 888);
+  EXPECT_EQ(Shown().Find(425)->label, "calibrate");
+  EXPECT_TRUE(Shown().Find(425)->visible);
+  EXPECT_EQ(Shown().Find(409)->label, "no diffusional deconvolution (i.e., ls-g*(s))");
+  // The exponent is shown in exponent form.
+  EXPECT_EQ(ShownText(428), "6.670e-01");
+
+  // Without deconvolution nothing can be fitted.
+  ui_->ExpectBox("", "fitting for ks and bs impossible without diffusion deconvolution, switching this off.");
+  forms_.Expect({"", {}, {{409, 1}, {416, 1}}});
+  Window().Dispatch(212);
+  EXPECT_EQ(Conti().scalingZeroD, 1);
+  EXPECT_EQ(gModelParams.concentrationFit[3], 0);
+  Reopen();
+  EXPECT_EQ(ShownState(409), 1);
+
+  // A calibration that fails asks again; one that succeeds clears the fits.
+  bool succeed = false;
+  Road().calibrateCMPowerLaw = [&] { return succeed; };
+  ui_->ExpectBox("", "calibration of scaling law failed");
+  forms_.Expect({"", {}, {{409, 0}, {425, 1}}});
+  forms_.Expect({"", {}, {{425, 0}, {416, 1}}});
+  ui_->ExpectBox("", "note: fitting ks will make prior calibration invalid");
+  Window().Dispatch(212);
+  EXPECT_EQ(forms_.seen.size(), 5u);
+  EXPECT_EQ(Conti().scalingZeroD, 0);
+  succeed = true;
+  forms_.Expect({"", {}, {{425, 1}, {416, 1}}});
+  Window().Dispatch(212);
+  EXPECT_EQ(gModelParams.concentrationFit[3], 0);
+  Road().calibrateCMPowerLaw = nullptr;
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(RoadParams, AnInvalidEntryIsNamedByItsLabel) {
+  Load();
+  Choose(275);
+  ui_->ExpectBox("Input Error", "Invalid Entry in \"s max\": \"12,5\" is not a number.");
+  forms_.Expect({kCs, {{407, "12,5"}}, {}});
+  forms_.Expect({kCs, {{407, "12.5"}}, {}});
+  Window().Dispatch(212);
+  EXPECT_EQ(forms_.canCloseRefusals, 1);
+  EXPECT_EQ(Conti().sMax, 12.5f);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+class RoadParamsDesktop : public RoadParams {
+ protected:
+  void SetUp() override {
+    RoadParams::SetUp();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    platform::qt::EnsureApplication(argc, argv);
+  }
+};
+
+TEST_F(RoadParamsDesktop, TheDialogFitsALaptopScreenWithEachFitBoxBesideItsField) {
+  Load();
+  for (int command : {275, 598, 887}) {
+    SCOPED_TRACE(command);
+    Choose(command);
+    Reopen();
+    FormDialog form = Shown();
+    std::unique_ptr<QDialog> dialog = BuildQtForm(form, nullptr);
+    auto* scroll = dialog->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    QWidget* body = scroll->widget();
+    body->adjustSize();
+    // The grid itself, not only the window around it, fits 1280 pixels.
+    EXPECT_LE(body->sizeHint().width(), 1240);
+    EXPECT_LE(dialog->width(), 1280);
+    // The fit box of each shown value edit is on its row, left of it.
+    const std::map<int, int> fitOf = {{405, 402}, {406, 403}, {407, 404}, {435, 434}, {437, 436}, {419, 416}};
+    for (const auto& [edit, fit] : fitOf) {
+      const FormControl* e = form.Find(edit);
+      const FormControl* f = form.Find(fit);
+      if (!e->visible || !f->visible) continue;
+      QLineEdit* editWidget = nullptr;
+      for (QLineEdit* w : body->findChildren<QLineEdit*>())
+        if (w->text().toStdString() == e->text) editWidget = w;
+      ASSERT_NE(editWidget, nullptr) << edit;
+      const QRect er = editWidget->geometry();
+      bool beside = false;
+      for (QCheckBox* box : body->findChildren<QCheckBox*>()) {
+        const QRect br = box->mapTo(body, QPoint(0, 0)).isNull() ? box->geometry()
+                                                                 : QRect(box->mapTo(body, QPoint(0, 0)), box->size());
+        if (br.right() < er.left() && er.left() - br.right() < 260 && std::abs(br.center().y() - er.center().y()) < 12)
+          beside = true;
+      }
+      EXPECT_TRUE(beside) << "edit " << edit;
+    }
+  }
+}
+
+}  // namespace
