@@ -11,14 +11,7 @@ namespace {
 class RoadRun : public RoadTest {
  protected:
   // The synthetic run loaded as the window's data.
-  void Load(int scans = 4) {
-    const auto paths = WriteRun(".ra1", scans);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
-    ASSERT_EQ(CurrentScanSet().count, scans);
-  }
+  void Load(int scans = 4) { LoadRun(scans); }
   // "Non-Interacting Discrete Species" with one species entered in the
   // parameter dialog.
   void OneSpecies(const char* s, const char* D, int sFit = 0) {
