@@ -8,6 +8,7 @@
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
+#include "platform/input_events.h"
 
 void TXLAWindow::CmRealtimeUpdate() {
   RealtimeState& rt = CurrentRealtimeState();
@@ -49,9 +50,18 @@ void TXLAWindow::EvTimer(int id) {
     CheckMenuItem(540, false);
     return;
   }
+  // The rerun's picture first, then the two status lines under the plots,
+  // clear of the fit report in the top left corner.
+  Frame().Update();
+  Frame().SetCursor(platform::CursorKind::Wait);
+  const int bottom = Frame().ClientHeight();
   LoadHooks& h = CurrentLoadHooks();
-  h.drawText(rt.statusLine1, 10, 10);
-  h.drawText(rt.statusLine2, 10, 30);
+  h.drawText(rt.statusLine1, 10, bottom - 40);
+  h.drawText(rt.statusLine2, 10, bottom - 22);
 }
 
 void TXLAWindow::CmRestoreTimeAndW2t() { ::CmRestoreTimeAndW2t(); }
+
+// Every key press is an interrupt request until the pointer modes take
+// their keys: the realtime update and the long loops read it.
+void TXLAWindow::EvKeyDown(int, int, unsigned) { platform::InterruptRequest() = true; }

@@ -166,6 +166,11 @@ void TXLAWindow::Paint(bool erase) {
     }
   }
   if (!On(r.otherScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
+  if (flags.TimeToEqSummaryPending && surface) {
+    auto dc = surface->ClientDC();
+    dc->TextOut(50, 10, flags.TimeToEqSummary);
+    flags.TimeToEqSummaryPending = false;
+  }
   UpdateFloToolsMenu(*this);
   if (surface) frame_->FlushCanvas();
 
