@@ -9,6 +9,7 @@
 #include <cmath>
 #include <random>
 
+#include "bench_experiment.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_grid.h"
@@ -113,22 +114,13 @@ void BM_ContiRun(benchmark::State& state) {
   gFitEngineState.fitTINoise = 1;
   gModelParams.riNoiseFit = 1;
   PackModelParameters();
-  ContiRunTimings sum;
-  int runs = 0;
+  bench::RunSplit split;
   for (auto _ : state) {
     LammSettings() = LammSolverSettings{};
     RunContiSed();
-    const ContiRunTimings& t = LastContiRunTimings();
-    sum.lamm += t.lamm;
-    sum.normalEquations += t.normalEquations;
-    sum.regularization += t.regularization;
-    sum.total += t.total;
-    ++runs;
+    split.Add();
   }
-  state.counters["lamm_s"] = sum.lamm / runs;
-  state.counters["neq_s"] = sum.normalEquations / runs;
-  state.counters["reg_s"] = sum.regularization / runs;
-  state.counters["total_s"] = sum.total / runs;
+  split.Report(state);
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
   SetLammListSolver(nullptr);
