@@ -65,6 +65,11 @@ TEST_F(RoadRun, ExternalLoadingCellAsksForTheOilEachTime) {
     Window().Dispatch(281);
     EXPECT_FLOAT_EQ(ExternalLoadingOilVolume(), static_cast<float>(std::atof(answer)));
   }
+  // A negative volume is refused like a text that is no number.
+  ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::string("-0.005"));
+  ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::string("0.004"));
+  Window().Dispatch(281);
+  EXPECT_FLOAT_EQ(ExternalLoadingOilVolume(), 0.004f);
   ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::nullopt);
   Window().Dispatch(281);
   EXPECT_EQ(ExternalLoadingOilVolume(), 0.0f);
