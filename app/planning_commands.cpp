@@ -535,7 +535,6 @@ void DrawProgressPlot(TXLAWindow& window, const CApproachToEqSim& trial, float h
   free_vector(ct, 1, m);
   free_vector(crpm, 1, m);
   window.Frame().FlushCanvas();
-  if (!CurrentAdHocObject().keepAdHocObject) ResetAdHocPlot();
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ bool CallsExhausted() { return SpeedProfileOptimizer().objectiveCalls >= CallLim
 
 // A key press asks for a stop; the fit engine's flag carries it.
 void PollStop() {
+  platform::PumpEvents();
   if (platform::TakeKeyDown()) platform::StopFlag() = true;
   if (platform::StopFlag()) {
     platform::StopFlag() = false;
