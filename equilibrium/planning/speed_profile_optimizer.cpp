@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "data/rotor_speed_profile.h"
+#include "distributions/hydrodynamics.h"
 #include "equilibrium/planning/approach_to_eq_sim.h"
 #include "equilibrium/planning/time_to_eq_params.h"
 #include "fit/annealing.h"
@@ -23,7 +24,6 @@ constexpr float kMinRpm = 3000, kMaxRpm = 50000;
 constexpr float kSpread = 0.15f;       // relative spread of new simplex vertices
 constexpr float kMinDecayHours = 0.5f;
 constexpr int kMaxGridPoints = 100000;
-constexpr float kWaterViscosity = 0.001002f;
 
 // Objective calls allowed to the running optimisation.
 int& CallLimit() {
@@ -187,7 +187,7 @@ bool ReadSpeedStepsForRun(const std::string& path, int& n, FloatVec& times, Floa
 PlanningStart SetupPlanningSimulation(CApproachToEqSim& sim, FitHost* window, float hours, int nSpecies,
                                       const float* fraction, const float* s, const float* D) {
   const TimeToEqParams& p = CurrentTimeToEqParams();
-  if (p.density > 0 && p.viscosity > 0) sim.SetSolution(p.vbar1, p.density, p.viscosity / kWaterViscosity);
+  if (p.density > 0 && p.viscosity > 0) sim.SetSolution(p.vbar1, p.density, p.viscosity / kWaterViscosity20);
   if (!sim.SetupRun(window, hours, p.bottom, p.meniscus, p.rightLimit, p.leftLimit, nSpecies, fraction, s, D,
                     p.temperature, p.finalRpm))
     return PlanningStart::Refused;
