@@ -13,6 +13,7 @@
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
+#include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -34,6 +35,9 @@ constexpr int kGridFromFile = 417, kLogGrid = 424;
 // Fields that some templates give a meaning of their own.
 constexpr int kToleranceEdit = 438, kExtraEdit = 443;
 constexpr int kPlotSM = 442, kPlotSFf0 = 445, kPlotSR = 446;
+// The ls-g*(s) area-fraction model: "fit boundary fractions" and the
+// consecutive-groups switch, which the dialog carries without showing.
+constexpr int kFitBoundaryFractions = 442, kConsecutiveGroups = 445;
 constexpr int kNoDeconvolution = 409, kCalibrate = 425;
 
 bool ContinuousFamily() {
@@ -663,6 +667,10 @@ void FillTemplateFields(ParamsTransfer& b, int templateId) {
       b.states[kNoDeconvolution] = cs.scalingZeroD != 0;
       b.states[kCalibrate] = 0;
       break;
+    case 324:
+      b.states[kFitBoundaryFractions] = LsgExtrapolation().fitFractions != 0;
+      b.states[kConsecutiveGroups] = LsgExtrapolation().consecutiveGroups != 0;
+      break;
     default: break;
   }
   if (ShowsSizeAndShapeChoice(templateId)) {
@@ -693,6 +701,10 @@ bool ApplyTemplateFields(const ParamsTransfer& b, int templateId) {
       mp.value21 = Value(b, EditForSlot(4));
       break;
     case 888: return ApplyScalingLawOptions(b);
+    case 324:
+      LsgExtrapolation().fitFractions = static_cast<std::uint8_t>(State(b, kFitBoundaryFractions));
+      LsgExtrapolation().consecutiveGroups = static_cast<std::uint8_t>(State(b, kConsecutiveGroups));
+      break;
     default: break;
   }
   if (ShowsSizeAndShapeChoice(templateId)) {

@@ -179,6 +179,63 @@ bool HoldInStep(double** l, int n, int k, double* d, int& count) {
   return true;
 }
 
+// The Marquardt step d of (C + lambda diag C) d = g when variables sit at
+// their bound (x < 1e-14): there the entropy curvature alpha / 2x exceeds
+// 1e8 times the largest diagonal of the normal matrix, so by Cauchy-Schwarz
+// their couplings to the other variables weigh less than 1e-8 of it. The
+// others are solved as one system without them and each decoupled variable
+// from its own row; those that the step would push below the bound are held
+// at it. This gives the step the general treatment gives, up to those
+// couplings, for one factorisation of the smaller system instead of one of
+// the whole and a correction per held variable.
+// Returns 1 when variables were held, 0 when none had to be, -1 when the step
+// needs the general treatment (nothing decoupled, a failed factorisation,
+// or a coupled variable to hold).
+int StepWithDecoupledBounds(double** C, const double* g, const double* x, double* d, int n) {
+  MaxEntState& me = MaxEnt();
+  const double f = 1.0 + me.lambda;
+  const double limit = 1e8 * me.normalDiagonalMax;
+  int* index = me.apartIndex.data();
+  int* decoupled = me.decoupled.data();
+  int m = 0;
+  for (int i = 1; i <= n; ++i) {
+    decoupled[i] = x[i] < 1e-14 && C[i][i] * f > limit;
+    if (!decoupled[i]) index[++m] = i;
+  }
+  if (m == n) return -1;
+  double** a = me.apartRows.data();
+  double* rhs = me.apartRhs.data();
+  double* sol = me.apartSolution.data();
+  for (int p = 1; p <= m; ++p) {
+    const double* Ci = C[index[p]];
+    double* row = a[p];
+    for (int q = 1; q <= m; ++q) row[q] = Ci[index[q]];
+    row[p] *= f;
+    rhs[p] = g[index[p]];
+  }
+  if (m > 0 && !CholeskySolveHeld(a, rhs, sol, m, me.apartFactorRows.data(), me.apartHeld.data()))
+    return -1;
+  for (int p = 1; p <= m; ++p) d[index[p]] = sol[p];
+  for (int i = 1; i <= n; ++i) {
+    if (!decoupled[i]) continue;
+    const double* Ci = C[i];
+    double s = g[i];
+    for (int p = 1; p <= m; ++p) s -= Ci[index[p]] * sol[p];
+    d[i] = s / (Ci[i] * f);
+  }
+  bool needBounds = me.pinnedSwitch;
+  for (int i = 1; i <= n && !needBounds; ++i) needBounds = x[i] + d[i] <= 0.0;
+  for (int i = 1; i <= n; ++i) me.freeFlags[i] = 1;
+  if (!needBounds) return 0;
+  for (int i = 1; i <= n; ++i) {
+    if (!(d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i]))) continue;
+    if (!decoupled[i]) return -1;
+    me.freeFlags[i] = 0;
+    d[i] = 0.0;
+  }
+  return 1;
+}
+
 void MaxEntMarquardtStep(double alpha, double* x) {
   MaxEntState& me = MaxEnt();
   NormalEquationBlock& b = NeqBlock();
@@ -188,7 +245,8 @@ void MaxEntMarquardtStep(double alpha, double* x) {
   double** aug = b.augmentedMatrix;
   double* d = me.step.data();
   double* y = me.trial.data();
-  if (me.lambda >= 1e70) {
+  // With lambda 0 the step is never taken: nothing to solve.
+  if (me.lambda >= 1e70 || me.lambda == 0.0) {
     me.lambda = 0.0;
     return;
   }
@@ -203,16 +261,20 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     factored = CholeskySolveHeld(aug, g, d, n, b.reducedMatrix, b.passiveSet);
     if (!factored) SolveNormalEquationsD(aug, g, n, d, me.work.data());
   };
-  for (int i = 1; i <= n; ++i) {
-    std::copy(C[i] + 1, C[i] + n + 1, aug[i] + 1);
-    aug[i][i] *= 1.0 + me.lambda;
-    me.freeFlags[i] = 1;
+  int bounds = StepWithDecoupledBounds(C, g, x, d, n);
+  const bool general = bounds < 0;
+  if (general) {
+    for (int i = 1; i <= n; ++i) {
+      std::copy(C[i] + 1, C[i] + n + 1, aug[i] + 1);
+      aug[i][i] *= 1.0 + me.lambda;
+      me.freeFlags[i] = 1;
+    }
+    solve();
+    bool needBounds = me.pinnedSwitch;
+    for (int i = 1; i <= n && !needBounds; ++i) needBounds = x[i] + d[i] <= 0.0;
+    bounds = needBounds ? 1 : 0;
   }
-  solve();
-  if (me.lambda == 0.0) return;
-  bool needBounds = me.pinnedSwitch;
-  for (int i = 1; i <= n && !needBounds; ++i) needBounds = x[i] + d[i] <= 0.0;
-  if (needBounds) {
+  if (bounds && general) {
     // Hold variables at their bound while the step would push them below it.
     // Most steps hold dozens, one after the other; while the factor of the
     // free system serves, each hold updates the step through it.
@@ -237,6 +299,8 @@ void MaxEntMarquardtStep(double alpha, double* x) {
       }
       solve();
     }
+  }
+  if (bounds) {
     for (int i = 1; i <= n; ++i) y[i] = x[i] + d[i];
     double s = 1.0;
     for (int i = 1; i <= n; ++i) {
@@ -357,12 +421,31 @@ void MaxEntSolve(double alpha) {
   NormalEquationBlock& b = NeqBlock();
   me.alpha = alpha;
   const size_t square = static_cast<size_t>(me.n + 1) * (me.n + 1);
-  if (me.heldColumns.size() < square || me.freeStep.size() < static_cast<size_t>(me.n + 1)) {
-    me.freeStep.assign(me.n + 1, 0.0);
+  const size_t n1 = static_cast<size_t>(me.n) + 1;
+  if (me.heldColumns.size() < square || me.freeStep.size() < n1) {
+    me.freeStep.assign(n1, 0.0);
     me.heldColumns.assign(square, 0.0);
     me.heldFactor.assign(square, 0.0);
-    me.heldOrder.assign(me.n + 1, 0);
+    me.heldOrder.assign(n1, 0);
   }
+  if (me.apartMatrix.size() < square || me.apartRows.size() < n1) {
+    me.apartMatrix.assign(square, 0.0);
+    me.apartFactor.assign(square, 0.0);
+    me.apartRows.assign(n1, nullptr);
+    me.apartFactorRows.assign(n1, nullptr);
+    for (size_t i = 0; i < n1; ++i) {
+      me.apartRows[i] = me.apartMatrix.data() + i * n1;
+      me.apartFactorRows[i] = me.apartFactor.data() + i * n1;
+    }
+    me.apartRhs.assign(n1, 0.0);
+    me.apartSolution.assign(n1, 0.0);
+    me.apartIndex.assign(n1, 0);
+    me.apartHeld.assign(n1, 0);
+    me.decoupled.assign(n1, 0);
+  }
+  me.normalDiagonalMax = 0.0;
+  for (int i = 1; i <= me.n; ++i)
+    me.normalDiagonalMax = std::max(me.normalDiagonalMax, std::fabs(b.normalMatrix[i][i]));
   for (int i = 1; i <= me.n; ++i) {
     std::copy(b.normalMatrix[i] + 1, b.normalMatrix[i] + me.n + 1, b.curvatureMatrix[i] + 1);
     b.curvatureGradient[i] = b.rhs[i];

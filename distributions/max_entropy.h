@@ -36,6 +36,14 @@ struct MaxEntState {
   // Cholesky factor of their block of A^-1, and their indices in order.
   std::vector<double> freeStep, heldColumns, heldFactor;
   std::vector<int> heldOrder;
+  // The step solved apart from the variables at their bound whose entropy
+  // curvature decouples them: the others' system (rows, factor, right-hand
+  // side, solution) and their indices; the largest diagonal of the normal
+  // matrix measures the coupling.
+  std::vector<double> apartMatrix, apartFactor, apartRhs, apartSolution;
+  std::vector<double*> apartRows, apartFactorRows;
+  std::vector<int> apartIndex, apartHeld, decoupled;
+  double normalDiagonalMax = 0.0;
 };
 
 MaxEntState& MaxEnt();

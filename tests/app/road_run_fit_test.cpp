@@ -11,14 +11,7 @@ namespace {
 class RoadRun : public RoadTest {
  protected:
   // The synthetic run loaded as the window's data.
-  void Load(int scans = 4) {
-    const auto paths = WriteRun(".ra1", scans);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
-    ASSERT_EQ(CurrentScanSet().count, scans);
-  }
+  void Load(int scans = 4) { LoadRun(scans); }
   // "Non-Interacting Discrete Species" with one species entered in the
   // parameter dialog.
   void OneSpecies(const char* s, const char* D, int sFit = 0) {
@@ -72,6 +65,11 @@ TEST_F(RoadRun, ExternalLoadingCellAsksForTheOilEachTime) {
     Window().Dispatch(281);
     EXPECT_FLOAT_EQ(ExternalLoadingOilVolume(), static_cast<float>(std::atof(answer)));
   }
+  // A negative volume is refused like a text that is no number.
+  ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::string("-0.005"));
+  ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::string("0.004"));
+  Window().Dispatch(281);
+  EXPECT_FLOAT_EQ(ExternalLoadingOilVolume(), 0.004f);
   ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::nullopt);
   Window().Dispatch(281);
   EXPECT_EQ(ExternalLoadingOilVolume(), 0.0f);

@@ -8,24 +8,13 @@
 #include "distributions/integrate_distribution.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "two_peak_distribution.h"
 
 namespace {
 
 // Puts c(x) on the grid x[1..n] of Conti() as a c(s) distribution.
-class IntegrationFixture : public ::testing::Test {
+class IntegrationFixture : public DistributionTest {
  protected:
-  void SetUp() override {
-    saved_ = Conti();
-    savedFlags_ = gModelSelectorFlags;
-    gModelSelectorFlags = ModelSelectorFlags();
-    gModelSelectorFlags.CSModel = 1;
-    gModelSelectorFlags.DistributionModel = 1;
-  }
-  void TearDown() override {
-    Conti() = saved_;
-    gModelSelectorFlags = savedFlags_;
-    CurrentDataTypeFlags().dls = 0;
-  }
   void Load(const std::vector<float>& x, const std::vector<float>& c) {
     x_.assign(1, 0.0f);
     c_.assign(1, 0.0f);
@@ -46,8 +35,6 @@ class IntegrationFixture : public ::testing::Test {
     Load(x, c);
   }
   std::vector<float> x_, c_;
-  ContiSettings saved_;
-  ModelSelectorFlags savedFlags_;
 };
 
 TEST_F(IntegrationFixture, RampMomentsMatchClosedForms) {

@@ -1,18 +1,17 @@
 #pragma once
-// The two-peak c(s) distribution of the integration tests, on a grid of
-// the test's own in Conti().
+// The distributions of the integration tests, on grids of the tests' own
+// in Conti().
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
+#include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/model_selector.h"
 
-// Two Gaussian peaks on s_i = 0.1 i (i = 1..150):
-// c = exp(-(s-3)^2/0.18) + 0.5 exp(-(s-7)^2/0.5). Reference numbers come
-// from a separate walk and trapezoid sum written apart from this code.
-class TwoPeakDistribution : public ::testing::Test {
+// A c(s) model with the module's records restored after the test.
+class DistributionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = Conti();
@@ -20,11 +19,24 @@ class TwoPeakDistribution : public ::testing::Test {
     gModelSelectorFlags = ModelSelectorFlags();
     gModelSelectorFlags.CSModel = 1;
     gModelSelectorFlags.DistributionModel = 1;
-    Load([](double s) { return std::exp(-(s - 3) * (s - 3) / 0.18) + 0.5 * std::exp(-(s - 7) * (s - 7) / 0.5); });
   }
   void TearDown() override {
     Conti() = saved_;
     gModelSelectorFlags = savedFlags_;
+    CurrentDataTypeFlags().dls = 0;
+  }
+  ContiSettings saved_;
+  ModelSelectorFlags savedFlags_;
+};
+
+// Two Gaussian peaks on s_i = 0.1 i (i = 1..150):
+// c = exp(-(s-3)^2/0.18) + 0.5 exp(-(s-7)^2/0.5). Reference numbers come
+// from a separate walk and trapezoid sum written apart from this code.
+class TwoPeakDistribution : public DistributionTest {
+ protected:
+  void SetUp() override {
+    DistributionTest::SetUp();
+    Load([](double s) { return std::exp(-(s - 3) * (s - 3) / 0.18) + 0.5 * std::exp(-(s - 7) * (s - 7) / 0.5); });
   }
   template <typename F>
   void Load(F f, int n = 150) {
@@ -39,6 +51,4 @@ class TwoPeakDistribution : public ::testing::Test {
     Conti().distribution = c_.data();
   }
   std::vector<float> s_, c_;
-  ContiSettings saved_;
-  ModelSelectorFlags savedFlags_;
 };

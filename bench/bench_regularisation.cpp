@@ -1,0 +1,162 @@
+// The regularised solve of a c(s) run at P = 0.68 with TI and RI noise
+// (maximum entropy, or Tikhonov-Phillips: the last argument 0), at
+// resolutions 100 to 800 on m scans x r points at 50000 rpm (two species,
+// 3 and 8 S, noise 0.005). Each iteration is a whole run; reg_s is its
+// regularised solve (seconds), beside the Lamm solutions and the normal
+// equations. Also: ln alpha', the chi-square ratio reached and its target,
+// and the Marquardt iterations.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+
+#include "data/scan_set.h"
+#include "distributions/conti_context.h"
+#include "distributions/conti_grid.h"
+#include "distributions/conti_lamm_list.h"
+#include "distributions/conti_run.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/max_entropy.h"
+#include "distributions/regularization_scaling.h"
+#include "distributions/work_blocks.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/arrays.h"
+#include "platform/automatic_ui.h"
+#include "platform/paths.h"
+#include "platform/scripted_ui.h"
+
+namespace {
+
+void MakeExperiment(int m, int r, int resolution) {
+  ScanSet& s = CurrentScanSet();
+  FreeScanGridArrays(s);
+  FreeScanSetArrays(s);
+  AllocateScanTables(s, m);
+  s.dataFolder = platform::SystemTempFolder();
+  s.fileNames[1] = "regularisation.ra1";
+  s.gridOwned = 1;
+  s.gridLength = r;
+  s.grid = vector(1, r);
+  for (int i = 1; i <= r; ++i) s.grid[i] = 6.0f + 1.2f * (i - 0.5f) / r;
+  s.leftFitLimit = 6.05f;
+  s.rightFitLimit = 7.1f;
+  s.firstGridPoint = 1;
+  while (s.grid[s.firstGridPoint] < s.leftFitLimit) ++s.firstGridPoint;
+  s.lastGridPoint = r;
+  while (s.grid[s.lastGridPoint] > s.rightFitLimit) --s.lastGridPoint;
+  const double w = 2 * 3.141592653589793 * 50000 / 60;
+  for (int j = 1; j <= m; ++j) {
+    ScanRecord& rec = s.records[j];
+    rec.rpm = 50000;
+    rec.temperature = 20;
+    rec.time = rec.timeRead = 300 + 12000.0 * (j - 1) / m;
+    rec.w2t = w * w * rec.time;
+    s.points[j] = r;
+    s.order[j] = j;
+    for (auto* a : {&s.radii, &s.signals, &s.model, &s.residuals, &s.gridSignals, &s.gridModel}) {
+      (*a)[j] = vector(1, r);
+      for (int i = 1; i <= r; ++i) (*a)[j][i] = 0.0f;
+    }
+    for (int i = 1; i <= r; ++i) s.radii[j][i] = s.grid[i];
+  }
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+  gFitEngineState.fitTINoise = 0;
+  gModelParams.riNoiseFit = 0;
+  PackModelParameters();
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSModel = 1;
+  ContiSettings& cs = Conti();
+  cs.sMin = 0.5f;
+  cs.sMax = 15.0f;
+  cs.resolution = static_cast<float>(resolution);
+  cs.ffValue = 1.2f;
+  cs.logSpacedGrid = cs.gridFromFile = 0;
+  cs.maxEntropy = 1;
+  cs.confidenceLevel = 0.68f;
+  cs.multipleThreads = 1;
+  cs.normalEquationThreads = 8;
+  LammListThreads() = 8;
+  ContiContext().infoMessages = false;
+  ContiContext().drawingEnabled = false;
+  LammSettings() = LammSolverSettings{};
+  SetupContiGrid();
+  const int n = cs.gridSize;
+  for (int i = 1; i <= n; ++i) cs.distribution[i] = 0.0f;
+  cs.distribution[n * 3 / 15] = 0.6f;
+  cs.distribution[n * 8 / 15] = 0.3f;
+  cs.synthetic = 1;
+  RunContiSed();
+  cs.synthetic = 0;
+  std::mt19937 gen(3);
+  std::normal_distribution<float> g(0.0f, 0.005f);
+  for (int j = 1; j <= m; ++j)
+    for (int i = 1; i <= r; ++i)
+      s.signals[j][i] = s.gridSignals[j][i] =
+          s.model[j][i] + 0.02f * std::sin(0.01f * i) + 0.01f * j + g(gen);
+  gFitEngineState.fitTINoise = 1;
+  gModelParams.riNoiseFit = 1;
+  PackModelParameters();
+}
+
+void BM_RegularisedSolve(benchmark::State& state) {
+  platform::AutomaticUserInterface ui;
+  platform::ScopedUI scope(ui);
+  const int resolution = static_cast<int>(state.range(0));
+  MakeExperiment(static_cast<int>(state.range(1)), static_cast<int>(state.range(2)), resolution);
+  Conti().maxEntropy = state.range(3) ? 1 : 0;
+  ContiRunTimings sum;
+  int runs = 0;
+  for (auto _ : state) {
+    RunContiSed();
+    const ContiRunTimings& t = LastContiRunTimings();
+    sum.lamm += t.lamm;
+    sum.normalEquations += t.normalEquations;
+    sum.regularization += t.regularization;
+    ++runs;
+  }
+  const MaxEntState& me = MaxEnt();
+  if (Conti().maxEntropy) {
+    state.counters["ln_alpha"] = me.finalLnAlpha;
+    state.counters["chi_ratio"] = me.chiSquareCurrent / me.chiSquareReference;
+    state.counters["target"] = me.targetRatio;
+    state.counters["iterations"] = me.iterationTotal;
+  } else {
+    const RegularizationState& tp = Regularization();
+    state.counters["chi_ratio"] = tp.chiSquareCurrent / tp.chiSquareReference;
+    state.counters["target"] = tp.targetRatio;
+  }
+  Conti().maxEntropy = 1;
+  state.counters["lamm_s"] = sum.lamm / runs;
+  state.counters["neq_s"] = sum.normalEquations / runs;
+  state.counters["reg_s"] = sum.regularization / runs;
+  gFitEngineState.fitTINoise = 0;
+  gModelParams.riNoiseFit = 0;
+  FreeDistributionArrays();
+  ScanSet& s = CurrentScanSet();
+  FreeScanGridArrays(s);
+  FreeScanSetArrays(s);
+}
+
+BENCHMARK(BM_RegularisedSolve)
+    ->ArgNames({"res", "scans", "points", "maxent"})
+    ->Args({100, 40, 350, 1})
+    ->Args({200, 40, 350, 1})
+    ->Args({400, 40, 350, 1})
+    ->Args({800, 40, 350, 1})
+    ->Args({200, 100, 1000, 1})
+    ->Args({100, 40, 350, 0})
+    ->Args({200, 40, 350, 0})
+    ->Args({400, 40, 350, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
