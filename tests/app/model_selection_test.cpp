@@ -209,7 +209,9 @@ TEST_F(ModelChoice, BoundaryTransformsAskTheirQuestions) {
   EXPECT_EQ((std::vector<float>{P(1), P(5), P(9), P(11), P(3), P(2)}), (std::vector<float>{1, 10, 50, 30, 5, 0.68f}));
   EXPECT_EQ(Conti().showBothRegularizations, 0);
   EXPECT_EQ(LsgExtrapolation().plotExtrapolation, 1);
-  ExpectRunNotAvailable();
+  // Run computes the transform once scans are loaded.
+  ui_->ExpectBox("ERROR", "load data first");
+  Window().Dispatch(213);
 
   // van Holde-Weischet of interference data, first for flotation and the
   // resolution cancelled, then chosen again for sedimentation.
