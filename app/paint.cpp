@@ -86,6 +86,10 @@ void Replay(platform::DrawContext& dc, const CWINPlot* plot) {
 
 }  // namespace
 
+bool TXLAWindow::CanPaint() const {
+  return !(RunBusy || FitBusy || DialogOpen || WindowFlags().FileDialogOpen);
+}
+
 void TXLAWindow::Paint(bool erase) {
   MainWindowFlags& flags = WindowFlags();
   RoadServices& r = Road();
@@ -158,6 +162,11 @@ void TXLAWindow::Paint(bool erase) {
       const platform::HMETAFILE mf = r.redrawDistributionPlot();
       if (mf) platform::PlayMetaFile(*dc, mf);
       DrawPriorOverDistribution(*dc);
+    }
+    if (CWINPlot* extrapolation = PlotOf(r.extrapolationPlot)) {
+      auto dc = surface->ClientDC();
+      SetCanvasMapping(*dc, width, height);
+      Replay(*dc, extrapolation);
     }
   }
   if (!On(r.otherScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
