@@ -6,6 +6,7 @@
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "distributions/analysis/extrapolation_plot.h"
+#include "distributions/analysis/lsgs_extrapolation.h"
 #include "distributions/analysis/van_holde_weischet.h"
 #include "numerics/ccurve.h"
 #include "plot/cwinplot.h"
@@ -74,6 +75,7 @@ void RebuildExtrapolationGraph() {
 void InstallBoundaryAnalyses(TXLAWindow& window) {
   RoadServices& r = Road();
   r.runVanHoldeWeischet = [] { RunVanHoldeWeischet(); };
+  r.runLsgs = [] { RunLsgs(); };
   TXLAWindow* w = &window;
   ExtrapolationPlotDisplay().changed = [w] {
     RebuildExtrapolationGraph();

@@ -86,6 +86,10 @@ void Replay(platform::DrawContext& dc, const CWINPlot* plot) {
 
 }  // namespace
 
+bool TXLAWindow::CanPaint() const {
+  return !(RunBusy || FitBusy || DialogOpen || WindowFlags().FileDialogOpen);
+}
+
 void TXLAWindow::Paint(bool erase) {
   MainWindowFlags& flags = WindowFlags();
   RoadServices& r = Road();

@@ -195,6 +195,14 @@ std::vector<ContiField> ContiFields() {
   return f;
 }
 
+// In the distribution models only some quantities can float; the others
+// show no fit box.
+bool ContiFieldIsFitted(int slot) {
+  for (const ContiField& f : ContiFields())
+    if (f.slot == slot) return f.fit != nullptr;
+  return false;
+}
+
 // The model options a few templates show on the check boxes 441-454.
 struct TemplateOption {
   int templateId, id;
@@ -392,7 +400,7 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
         c.visible = labels.count(c.id) > 0;
         if (c.visible) c.label = labels[c.id];
       } else if (k >= 1) {
-        c.visible = labels.count(c.id + 3) > 0;
+        c.visible = labels.count(c.id + 3) > 0 && (!continuous || ContiFieldIsFitted(SlotForEdit(c.id + 3)));
       } else {
         c.visible = !continuous && (labels.count(c.id + 4) || labels.count(c.id + 5) || labels.count(c.id + 6));
       }
@@ -768,6 +776,7 @@ void TXLAWindow::CmParameters() {
     }
     DialogOpen = false;
     if (templateId == 892) TakeNonidealTerms(buffer);
+    const float oldMeniscus = gModelParams.meniscus, oldBottom = gModelParams.bottom;
     ApplyTransfer(buffer);
     const bool templateDone = ApplyTemplateFields(buffer, templateId);
     TakeHardSphereOptions(templateId, buffer);
@@ -775,6 +784,13 @@ void TXLAWindow::CmParameters() {
     // The vector holds the entries before anything reads it back (the
     // meniscus and bottom ranges below start from it).
     PackModelParameters();
+    if (CurrentScanSet().count > 0 && (gModelParams.meniscus != oldMeniscus || gModelParams.bottom != oldBottom)) {
+      // A new meniscus or bottom moves the fit limits that would reach
+      // past it, and the automatic ranges follow the settled limits.
+      CheckLeftFitLimit();
+      CheckRightFitLimit();
+      SetDefaultMeniscusBottomLimits();
+    }
     ModelParams& mp = gModelParams;
     if (!mp.parametersEntered && (mp.meniscusFit || mp.bottomFit)) {
       SetMeniscusBottomRanges(*this, false);

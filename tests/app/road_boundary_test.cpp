@@ -78,4 +78,19 @@ TEST_F(RoadBoundary, AreaFractionDialogCarriesItsSwitches) {
   EXPECT_EQ(LsgExtrapolation().fitFractions, 1);
 }
 
+TEST_F(RoadBoundary, AreaFractionRunShowsGOfSAndItsExtrapolation) {
+  Load(6);
+  ui_->lenient = true;
+  ui_->ExpectBox("", "show plot with extrapolation", platform::IDYES);
+  Window().Dispatch(293);
+  gModelParameterVector.P[11] = 10.0f;
+  gModelParameterVector.P[3] = 2.0f;
+  Window().Dispatch(213);
+  const ContiSettings& cs = Conti();
+  ASSERT_EQ(cs.gridSize, 50);
+  for (int j = 2; j <= 8; ++j) EXPECT_NEAR(cs.sValues[j], 5.0, 0.5) << j;
+  EXPECT_FLOAT_EQ(cs.distribution[50], cs.distribution[10]);
+  EXPECT_NE(Road().extrapolationPlot(), nullptr);
+}
+
 }  // namespace

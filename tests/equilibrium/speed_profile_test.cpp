@@ -100,17 +100,21 @@ TEST_F(SpeedProfile, ObjectiveAgreesWithAnIndependentSolution) {
     std::vector<float> x;
     bool exponential;
     float hours, overconcentration;
+    float step = 1;
   } cases[] = {{{0, 1.5f, 1, 1, 1, 1}, false, 36.0f, 1.0f},
                {{0, 1.5f, 1.3f, 1, 1, 1}, false, 34.0f, 1.02f},
                {{0, 1, 1, 1, 1, 1}, true, 34.5f, 1.80f},
-               {{0, 1.785449f, 1.079195f, 1.304155f, 1.104838f, 1.024313f}, false, 15.5f, 1.33f}};
+               {{0, 1.785449f, 1.079195f, 1.304155f, 1.104838f, 1.024313f}, false, 15.5f, 1.33f},
+               // An optimised programme: over and under the final speed.
+               {{0, 1.306459f, 1.56392f, 1.327502f, 1.262824f, 0.811536f}, false, 11.0f, 1.40f, 100}};
   for (const Case& c : cases) {
     CurrentTimeToEqParams().exponential = c.exponential;
+    CurrentTimeToEqParams().rpmStep = c.step;
     Base(39);
     std::vector<float> x = c.x;
     const float f = SimulateSpeedProfileObjective(x.data(), nullptr);
     const CApproachToEqSim& sim = *SpeedProfileOptimizer().trial;
-    const std::vector<Step> steps = Programme(c.x);
+    const std::vector<Step> steps = Programme(c.x, c.step > 1, c.step);
     std::vector<double> times, radii;
     for (int i = 1; i <= sim.nScans; ++i) times.push_back(sim.timeSec[i]);
     for (int j = 1; j <= sim.nPoints; ++j) radii.push_back(sim.radius[j]);
