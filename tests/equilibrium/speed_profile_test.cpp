@@ -255,7 +255,7 @@ TEST_F(SpeedProfile, SearchesNeverEndWorseThanTheirStartAndStopByThemselves) {
     Base(39);
     TimeToEqParams& p = CurrentTimeToEqParams();
     SpeedProfileOptimizerState& st = SpeedProfileOptimizer();
-    st.maxObjectiveCalls = 30;
+    st.maxObjectiveCalls = 20;
     FitEngineState& fs = gFitEngineState;
     fs.useAnnealing = c.annealing;
     fs.annealSteps = c.steps;
@@ -269,7 +269,7 @@ TEST_F(SpeedProfile, SearchesNeverEndWorseThanTheirStartAndStopByThemselves) {
     EXPECT_EQ(again, p.optimisedTime) << c.name;
     for (float v : p.profileParameters) EXPECT_TRUE(std::isfinite(v)) << c.name;
     // Bounded: each search (annealing and its refinement) stops at its budget.
-    EXPECT_LE(st.objectiveCalls, (c.annealing ? 2 : 1) * (30 + 20)) << c.name;
+    EXPECT_LE(st.objectiveCalls, (c.annealing ? 2 : 1) * (20 + 20)) << c.name;
     EXPECT_LE(st.restarts, st.maxRestarts);
     EXPECT_EQ(fs.stopRequested, 0);
     EXPECT_EQ(fs.fitRunning, 0);
