@@ -91,7 +91,6 @@ void TXLAWindow::CmSphereSFromRh() { NotAvailableYet(); }
 void TXLAWindow::CmSphereRhFromS() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
-void TXLAWindow::CmMinimizeTimeToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
 void TXLAWindow::CmPlot3dGraph() { NotAvailableYet(); }
 void TXLAWindow::CmMakeSedimentationMovie() { NotAvailableYet(); }
@@ -121,7 +120,6 @@ void TXLAWindow::CmCopyMavgData() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }
-void TXLAWindow::CmConvertSpeedStepsToEqu() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
 void TXLAWindow::CmReloadSavedFitParameters() { NotAvailableYet(); }

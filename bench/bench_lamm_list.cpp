@@ -93,8 +93,9 @@ void BM_List200Species(benchmark::State& state) {
 // Each worker's share of the work, the solver's accepted steps x nodes
 // summed per worker, largest over mean: when species k goes to worker
 // k mod count (dealt), and when each free worker takes the next species of
-// the list (in order, as the list runner hands them out; simulated with
-// those costs).
+// the list (in order, as the list runner hands them out) or of the list
+// sorted by decreasing s (as the c(s) run hands them out); simulated with
+// those costs.
 void BM_List200SpeciesImbalance(benchmark::State& state) {
   ListData& d = Data();
   const int count = static_cast<int>(state.range(0));
@@ -117,13 +118,15 @@ void BM_List200SpeciesImbalance(benchmark::State& state) {
     }
     return largest / (total / count);
   };
-  std::vector<double> dealt(count, 0.0), inOrder(count, 0.0);
+  std::vector<double> dealt(count, 0.0), inOrder(count, 0.0), largestS(count, 0.0);
   for (int k = 1; k <= kSpecies; ++k) {
     dealt[k % count] += cost[k];
     *std::min_element(inOrder.begin(), inOrder.end()) += cost[k];
+    *std::min_element(largestS.begin(), largestS.end()) += cost[kSpecies + 1 - k];
   }
   state.counters["dealt_largest_over_mean"] = largestOverMean(dealt);
   state.counters["in_order_largest_over_mean"] = largestOverMean(inOrder);
+  state.counters["largest_s_first_largest_over_mean"] = largestOverMean(largestS);
 }
 
 // The same species one after another, each on a new solver object.

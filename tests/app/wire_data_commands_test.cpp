@@ -237,12 +237,25 @@ TEST_F(DiagnosticsCommand, AnUnwritableFolderIsReportedAndNothingIsSwitched) {
   EXPECT_FALSE(LammDiagnosticsOutput());
 }
 
-TEST_F(DataCommands, MatrixExportSaysWhichWayItSwitched) {
+TEST_F(DiagnosticsCommand, MatrixExportWritesTheNormalEquationsOfAcsRun) {
+  setenv("TMPDIR", dir_.string().c_str(), 1);
+  LoadRun(4);
   TXLAWindow& w = Window();
+  gFitEngineState.fitTINoise = 0;
+  w.Dispatch(275);  // "Continuous c(s) Distribution"
   ui_->ExpectBox("ERROR", "Export Matrices is ON");
-  ui_->ExpectBox("ERROR", "Export Matrices is OFF");
   w.Dispatch(877);
   EXPECT_EQ(Conti().exportMatrices, 1);
+  w.Dispatch(213);
+  ASSERT_GT(Conti().gridSize, 0);
+  // The grid file holds the s values of the run, one a line.
+  std::ifstream grid(dir_ / "grid.txt");
+  std::vector<double> s;
+  for (double v; grid >> v;) s.push_back(v);
+  ASSERT_EQ(static_cast<int>(s.size()), Conti().gridSize);
+  EXPECT_NEAR(s.back(), Conti().sValues[Conti().gridSize], 1e-4);
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "matrix.txt"));
+  ui_->ExpectBox("ERROR", "Export Matrices is OFF");
   w.Dispatch(877);
   EXPECT_EQ(Conti().exportMatrices, 0);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
