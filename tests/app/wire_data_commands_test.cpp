@@ -81,6 +81,21 @@ TEST_F(DataCommands, SubtractAllNoiseTakesBothEstimatesOutAndRedrawsTheDataPlot)
   const float now = s.signals[2][60];
   Window().Dispatch(576);
   EXPECT_EQ(s.signals[2][60], now);
+  // With it on (a stand-in correction of 0.1 everywhere) the data lose the
+  // mismatch, the correction goes off and "Data Range" shows the result.
+  bool on = true;
+  LoadHooks& h = CurrentLoadHooks();
+  h.bufferSedimentationOn = [&on] { return on; };
+  h.updateBufferSedimentation = [&s](bool subtract) {
+    for (int i = 1; i <= s.count; ++i)
+      for (int k = 1; k <= s.points[i]; ++k) s.signals[i][k] -= subtract ? 0.1f : 0.0f;
+  };
+  h.switchOffBufferSedimentation = [&on] { on = false; };
+  const int depth = RangeHistory.depth;
+  Window().Dispatch(576);
+  EXPECT_NEAR(s.signals[2][60], now - 0.1f, 1e-6);
+  EXPECT_FALSE(on);
+  EXPECT_EQ(RangeHistory.depth, depth + 1);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
