@@ -8,6 +8,8 @@
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
+#include "platform/fatal_error.h"
+#include "platform/input_events.h"
 
 void TXLAWindow::CmRealtimeUpdate() {
   RealtimeState& rt = CurrentRealtimeState();
@@ -37,21 +39,41 @@ void TXLAWindow::EvTimer(int id) {
   if (id != static_cast<int>(rt.timerId) || !rt.running) return;
   // A tick that arrives while a command computes (a Run, a Fit or a dialog
   // pumping messages) waits for the next one: loading now would free the
-  // scans under the computation.
-  if (dispatchDepth_ > 0 || RunBusy || FitBusy || DialogOpen) return;
-  const bool goesOn = RealtimeTick(static_cast<unsigned>(id));
+  // scans under the computation. So does a tick while the previous one still
+  // loads (a box it shows lets the timer through).
+  static bool ticking = false;
+  if (dispatchDepth_ > 0 || RunBusy || FitBusy || DialogOpen || ticking) return;
+  bool goesOn = false;
+  {
+    struct Ticking {
+      Ticking() { ticking = true; }
+      ~Ticking() { ticking = false; }
+    } guard;
+    try {
+      goesOn = RealtimeTick(static_cast<unsigned>(id));
+    } catch (const platform::FatalError&) {
+      // The fatal box has been shown and the quit requested, as for a command.
+      goesOn = false;
+    }
+  }
   if (!goesOn) {
-    // The data layer stopped the update (key press, fit stop, load error);
-    // the window's share of stopping remains.
-    Frame().KillTimer(id);
-    RunState().RealtimeUpdateRunning = false;
-    Frame().SetCursor(platform::CursorKind::Arrow);
-    CheckMenuItem(540, false);
+    // The data layer stopped the update (key press, fit stop, load error) or
+    // a fatal error ended the tick; the window's share of stopping remains.
+    CmStopRealtimeUpdate();
     return;
   }
+  // The rerun's picture first, then the two status lines under the plots,
+  // clear of the fit report in the top left corner.
+  Frame().Update();
+  Frame().SetCursor(platform::CursorKind::Wait);
+  const int bottom = Frame().ClientHeight();
   LoadHooks& h = CurrentLoadHooks();
-  h.drawText(rt.statusLine1, 10, 10);
-  h.drawText(rt.statusLine2, 10, 30);
+  h.drawText(rt.statusLine1, 10, bottom - 40);
+  h.drawText(rt.statusLine2, 10, bottom - 22);
 }
 
 void TXLAWindow::CmRestoreTimeAndW2t() { ::CmRestoreTimeAndW2t(); }
+
+// Every key press is an interrupt request until the pointer modes take
+// their keys: the realtime update and the long loops read it.
+void TXLAWindow::EvKeyDown(int, int, unsigned) { platform::InterruptRequest() = true; }

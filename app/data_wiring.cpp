@@ -1,5 +1,6 @@
 #include "app/data_wiring.h"
 
+#include "app/main_window_flags.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -31,7 +32,9 @@ void ConnectDataLayerToWindow(TXLAWindow& window) {
 
   // The realtime update reruns the window's own commands.
   h.subtractAllNoiseCommand = [w] { w->CmSubtractAllNoise(); };
-  h.showLastFitInfo = [w] { w->CmShowLastFitInfo(); };
+  // A poll without new files repaints the whole window: the report goes on
+  // top of that picture rather than under it.
+  h.showLastFitInfo = [] { WindowFlags().FitInfoPending = true; };
   h.toggleDisplayFlag210 = [w] {
     std::uint8_t& flag = *CurrentLoadTargets().hiddenDisplayFlag;
     flag = !flag;

@@ -2,6 +2,7 @@
 // Program-wide switches of the main window that loading, Run, Fit and
 // painting share.
 #include <cstdint>
+#include <string>
 
 struct MainWindowFlags {
   bool WindowPainted = false;     // set by every paint; direct drawing waits for it
@@ -14,6 +15,9 @@ struct MainWindowFlags {
   bool ElectrophoresisLoad = false;  // the fluorescence tools reload as electrophoresis data
   bool DisclaimerTextPending = true;
   bool EraseRepaintPending = false;
+  // The run planner's summary line, drawn by the next paint and then cleared.
+  bool TimeToEqSummaryPending = false;
+  std::string TimeToEqSummary;
 };
 MainWindowFlags& WindowFlags();
 

@@ -130,7 +130,9 @@ void TXLAWindow::CmExternalLoadingCellModel() {
   if (RefuseDlsData()) return;
   float& volume = ExternalLoadingOilVolume();
   float answer = volume;
-  if (!InputFloat(&answer, 0.01f, true, "enter volume of oil used in run [ml]", "EXTERNAL LOADING GEOMETRY"))
+  // A negative volume would put the taper start at a NaN: asked again.
+  if (!InputPositiveFloat(&answer, 0.01f, true, "enter volume of oil used in run [ml]",
+                          "EXTERNAL LOADING GEOMETRY"))
     answer = 0;
   volume = answer;
   if (gModelSelectorFlags.ExternalLoadingCellModel && gModelSelectorFlags.LammDiscreteModel) return;
@@ -203,11 +205,6 @@ void TXLAWindow::CmFaxenSimulation() {
   RunState().FaxenSimulation = true;
   CmRun();
   RunState().FaxenSimulation = false;
-}
-
-float& ExternalLoadingOilVolume() {
-  static float volume = 0.01f;
-  return volume;
 }
 
 float& StoredZoneLoadingValue() {

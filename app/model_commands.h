@@ -1,6 +1,7 @@
 #pragma once
 // Shared steps of the Model menu commands.
 #include "distributions/conti_models.h"
+#include "lamm/element_integrals.h"
 
 class TXLAWindow;
 
@@ -12,9 +13,8 @@ bool RefuseDlsData();
 // Sets the finite-element algorithm switches; -1 leaves one as it is.
 void SetLammAlgorithms(int automatic, int claverie, int movingHat);
 
-// The oil volume of the external loading cell (ml) and the stored
-// zone-loading value of the zone-centrifugation models.
-float& ExternalLoadingOilVolume();
+// The stored zone-loading value of the zone-centrifugation models (the oil
+// volume of the external loading cell lives with its geometry).
 float& StoredZoneLoadingValue();
 
 // The distribution arrays go when a distribution or a boundary transform

@@ -4,6 +4,7 @@
 #include "app/model_commands.h"
 #include "app/txla_window.h"
 #include "data/scan_set.h"
+#include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
@@ -74,6 +75,7 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
 
 void TXLAWindow::CmVanHoldeWeischet() {
   if (RefuseDlsData()) return;
+  FreeLsgsArrays();
   ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.SedTransformModel && !m.LsgExtrapolationModel) {
     // Already chosen: only the direction and the resolution change.

@@ -86,6 +86,10 @@ void Replay(platform::DrawContext& dc, const CWINPlot* plot) {
 
 }  // namespace
 
+bool TXLAWindow::CanPaint() const {
+  return !(RunBusy || FitBusy || DialogOpen || WindowFlags().FileDialogOpen);
+}
+
 void TXLAWindow::Paint(bool erase) {
   MainWindowFlags& flags = WindowFlags();
   RoadServices& r = Road();
@@ -159,8 +163,18 @@ void TXLAWindow::Paint(bool erase) {
       if (mf) platform::PlayMetaFile(*dc, mf);
       DrawPriorOverDistribution(*dc);
     }
+    if (CWINPlot* extrapolation = PlotOf(r.extrapolationPlot)) {
+      auto dc = surface->ClientDC();
+      SetCanvasMapping(*dc, width, height);
+      Replay(*dc, extrapolation);
+    }
   }
   if (!On(r.otherScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
+  if (flags.TimeToEqSummaryPending && surface) {
+    auto dc = surface->ClientDC();
+    dc->TextOut(50, 10, flags.TimeToEqSummary);
+    flags.TimeToEqSummaryPending = false;
+  }
   UpdateFloToolsMenu(*this);
   if (surface) frame_->FlushCanvas();
 

@@ -13,6 +13,7 @@
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
+#include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -34,6 +35,9 @@ constexpr int kGridFromFile = 417, kLogGrid = 424;
 // Fields that some templates give a meaning of their own.
 constexpr int kToleranceEdit = 438, kExtraEdit = 443;
 constexpr int kPlotSM = 442, kPlotSFf0 = 445, kPlotSR = 446;
+// The ls-g*(s) area-fraction model: "fit boundary fractions" and the
+// consecutive-groups switch, which the dialog carries without showing.
+constexpr int kFitBoundaryFractions = 442, kConsecutiveGroups = 445;
 constexpr int kNoDeconvolution = 409, kCalibrate = 425;
 
 bool ContinuousFamily() {
@@ -189,6 +193,14 @@ std::vector<ContiField> ContiFields() {
     }
   }
   return f;
+}
+
+// In the distribution models only some quantities can float; the others
+// show no fit box.
+bool ContiFieldIsFitted(int slot) {
+  for (const ContiField& f : ContiFields())
+    if (f.slot == slot) return f.fit != nullptr;
+  return false;
 }
 
 // The model options a few templates show on the check boxes 441-454.
@@ -388,7 +400,7 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
         c.visible = labels.count(c.id) > 0;
         if (c.visible) c.label = labels[c.id];
       } else if (k >= 1) {
-        c.visible = labels.count(c.id + 3) > 0;
+        c.visible = labels.count(c.id + 3) > 0 && (!continuous || ContiFieldIsFitted(SlotForEdit(c.id + 3)));
       } else {
         c.visible = !continuous && (labels.count(c.id + 4) || labels.count(c.id + 5) || labels.count(c.id + 6));
       }
@@ -655,6 +667,10 @@ void FillTemplateFields(ParamsTransfer& b, int templateId) {
       b.states[kNoDeconvolution] = cs.scalingZeroD != 0;
       b.states[kCalibrate] = 0;
       break;
+    case 324:
+      b.states[kFitBoundaryFractions] = LsgExtrapolation().fitFractions != 0;
+      b.states[kConsecutiveGroups] = LsgExtrapolation().consecutiveGroups != 0;
+      break;
     default: break;
   }
   if (ShowsSizeAndShapeChoice(templateId)) {
@@ -685,6 +701,10 @@ bool ApplyTemplateFields(const ParamsTransfer& b, int templateId) {
       mp.value21 = Value(b, EditForSlot(4));
       break;
     case 888: return ApplyScalingLawOptions(b);
+    case 324:
+      LsgExtrapolation().fitFractions = static_cast<std::uint8_t>(State(b, kFitBoundaryFractions));
+      LsgExtrapolation().consecutiveGroups = static_cast<std::uint8_t>(State(b, kConsecutiveGroups));
+      break;
     default: break;
   }
   if (ShowsSizeAndShapeChoice(templateId)) {
@@ -756,6 +776,7 @@ void TXLAWindow::CmParameters() {
     }
     DialogOpen = false;
     if (templateId == 892) TakeNonidealTerms(buffer);
+    const float oldMeniscus = gModelParams.meniscus, oldBottom = gModelParams.bottom;
     ApplyTransfer(buffer);
     const bool templateDone = ApplyTemplateFields(buffer, templateId);
     TakeHardSphereOptions(templateId, buffer);
@@ -763,6 +784,13 @@ void TXLAWindow::CmParameters() {
     // The vector holds the entries before anything reads it back (the
     // meniscus and bottom ranges below start from it).
     PackModelParameters();
+    if (CurrentScanSet().count > 0 && (gModelParams.meniscus != oldMeniscus || gModelParams.bottom != oldBottom)) {
+      // A new meniscus or bottom moves the fit limits that would reach
+      // past it, and the automatic ranges follow the settled limits.
+      CheckLeftFitLimit();
+      CheckRightFitLimit();
+      SetDefaultMeniscusBottomLimits();
+    }
     ModelParams& mp = gModelParams;
     if (!mp.parametersEntered && (mp.meniscusFit || mp.bottomFit)) {
       SetMeniscusBottomRanges(*this, false);

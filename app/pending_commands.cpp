@@ -92,7 +92,6 @@ void TXLAWindow::CmSphereSFromRh() { NotAvailableYet(); }
 void TXLAWindow::CmSphereRhFromS() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
-void TXLAWindow::CmMinimizeTimeToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
 void TXLAWindow::CmPlot3dGraph() { NotAvailableYet(); }
 void TXLAWindow::CmMakeSedimentationMovie() { NotAvailableYet(); }
@@ -122,7 +121,6 @@ void TXLAWindow::CmCopyMavgData() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }
-void TXLAWindow::CmConvertSpeedStepsToEqu() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
 void TXLAWindow::CmReloadSavedFitParameters() { NotAvailableYet(); }
@@ -138,7 +136,6 @@ void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
 
 // Window messages whose handling arrives with the plot interaction, the
 // loader and the real-time update.
-void TXLAWindow::EvKeyDown(int, int, unsigned) {}
 void TXLAWindow::EvChar(int, int, unsigned) {}
 void TXLAWindow::EvLButtonDown(unsigned, int, int) {}
 void TXLAWindow::EvLButtonUp(unsigned, int, int) {}

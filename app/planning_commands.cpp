@@ -5,21 +5,32 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
+#include "app/main_window_flags.h"
 #include "app/params_dialog.h"
 #include "app/shell_services.h"
 #include "app/txla_window.h"
+#include "app/window_fit_host.h"
 #include "app/window_services.h"
 #include "data/scan_set.h"
 #include "distributions/hydrodynamics.h"
 #include "equilibrium/planning/approach_to_eq_sim.h"
+#include "equilibrium/planning/minimum_time_to_eq.h"
+#include "equilibrium/planning/planning_result_files.h"
 #include "equilibrium/planning/rotor_speed_estimate.h"
+#include "equilibrium/planning/speed_profile_optimizer.h"
 #include "equilibrium/planning/time_to_eq_params.h"
 #include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
 #include "numerics/error_box.h"
+#include "platform/draw_surface.h"
+#include "platform/frame_window.h"
+#include "platform/paths.h"
+#include "platform/process_launcher.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"
 #include "plot/adhoc_plot_arrays.h"
@@ -246,6 +257,7 @@ bool RunTimeToEQPBox(TXLAWindow& window) {
   const FormDialog shown = d;
   if (!RunFormDialog(d)) return false;
   ReadTimeToEqDialog(d, shown, p);
+  BackupOptimizedSpeedSteps();
   SaveTimeToEqPreferences(p, platform::ProgramPaths.SimAppEqParamsIniPath);
   return true;
 }
@@ -353,4 +365,299 @@ void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() {
   text += line;
   text += "\n\nConsider smart overspeeding with toEQ tool";
   platform::UI().MessageBox(kPlanningCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+}
+
+// ---------------------------------------------------------------- command 874
+
+namespace {
+
+constexpr const char* kPickCaption = "Pick Rotor Speed File";
+constexpr float kRpmScale = kProgressRange / kProgressTopRpm;
+
+void Inform(const char* caption, const std::string& text) {
+  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+}
+
+// The path of the planning run under way, and whether its preferences were
+// saved or loaded once.
+std::string& ResultPath() {
+  static std::string path;
+  return path;
+}
+// The result path of the last finished run: its folder holds the
+// "simparams.txt" a chosen speed file goes with.
+std::string& LastResultPath() {
+  static std::string path;
+  return path;
+}
+bool& PreferencesLoaded() {
+  static bool loaded = false;
+  return loaded;
+}
+
+// A new 1-based array of n values.
+float* NewArray(int n, const std::function<float(int)>& value) {
+  float* a = vector(1, n);
+  for (int i = 1; i <= n; ++i) a[i] = value(i);
+  return a;
+}
+
+void AddPairCurve(CWINPlot& plot, int k, int n, float* x, float* y, COLORREF color) {
+  AdHocPlotArrays& a = CurrentAdHocPlot();
+  a.adHocPairs[k][0] = x;
+  a.adHocPairs[k][1] = y;
+  a.adHocPairCount[k] = n;
+  a.adHocPairViews[2 * k - 1] = new CVector();
+  a.adHocPairViews[2 * k - 1]->Attach(x, n, 1);
+  a.adHocPairViews[2 * k] = new CVector();
+  a.adHocPairViews[2 * k]->Attach(y, n, 1);
+  a.adHocPairCurves[k] = new CCurve(a.adHocPairViews[2 * k - 1], a.adHocPairViews[2 * k]);
+  plot.AddCurve(a.adHocPairCurves[k]);
+  plot.SetCurveColor(k, color);
+}
+
+// The corner points of sim's speed course scaled onto the deviation axis.
+void SpeedCourse(const CApproachToEqSim& sim, int& n, float*& t, float*& rpm) {
+  sim.BuildRpmTimeCourse(&n, &t, &rpm);
+  for (int i = 1; i <= n; ++i) rpm[i] *= kRpmScale;
+}
+
+// The deviation from equilibrium of the constant-speed run and of the
+// trial against time, with the speeds; in the inset the radial difference
+// at the time each reached the criterion.
+void ShowPlanningPlots(TXLAWindow& window, const CApproachToEqSim& constant, const CApproachToEqSim* trial,
+                       float constantHours) {
+  FreeAdHocPlotArrays();
+  AdHocPlotArrays& a = CurrentAdHocPlot();
+  const PlotWindowSet& w = CurrentPlotWindows();
+  const int n = constant.nScans;
+  a.adHocCount = n;
+  a.adHocArrays[1] = NewArray(n, [&](int i) { return constant.timeHours[i]; });
+  a.adHocArrays[2] = NewArray(n, [&](int i) { return constant.rmsDev[i]; });
+  for (int k = 1; k <= 2; ++k) {
+    a.adHocViews[k] = new CVector();
+    a.adHocViews[k]->Attach(a.adHocArrays[k], n, 1);
+  }
+  a.adHocCurves[1] = new CCurve(a.adHocViews[1], a.adHocViews[2]);
+  a.adHocPlot = new CWINPlot;
+  CWINPlot& plot = *a.adHocPlot;
+  plot.SetPlotRect(w.dataTop, w.layoutLeft, w.dataBottom, w.layoutRight);
+  plot.SetXLabel("elapsed time (h)");
+  plot.SetYLabel("rms difference to eq from left to right fit limit");
+  plot.AddCurve(a.adHocCurves[1]);
+  plot.SetCurveColor(0, 0x646464);
+  const float hours = constantHours > 0 ? constantHours : constant.timeHours[n];
+  AddPairCurve(plot, 1, 2, NewArray(2, [&](int i) { return i == 1 ? 0.0f : hours; }),
+               NewArray(2, [&](int) { return constant.finalRpm * kRpmScale; }), 0xC8FFC8);
+  if (trial) {
+    AddPairCurve(plot, 2, trial->nScans, NewArray(trial->nScans, [&](int i) { return trial->timeHours[i]; }),
+                 NewArray(trial->nScans, [&](int i) { return trial->rmsDev[i]; }), 0xFF00FF);
+    int m = 0;
+    float *t = nullptr, *rpm = nullptr;
+    SpeedCourse(*trial, m, t, rpm);
+    AddPairCurve(plot, 3, m, t, rpm, 0xF00000);
+  }
+  plot.SetRanges(0, hours, 0, kProgressRange);
+  a.adHocKeepRanges = 1;
+
+  // The radial differences, compared as the criterion compared them.
+  const int lo = constant.leftIndex, hi = constant.rightIndex, count = hi - lo + 1;
+  if (count >= 2) {
+    float factor = 1;
+    if (constant.stepInitial) {
+      const float mass = constant.RadialIntegral(constant.total[constant.indexRms]);
+      if (mass > 0) factor = constant.RadialIntegral(constant.eqProfile) / mass;
+    }
+    auto difference = [&](const CApproachToEqSim& sim) {
+      return NewArray(count, [&, factor](int i) {
+        const int j = lo + i - 1;
+        return sim.eqProfile[j] - factor * sim.total[sim.indexRms][j];
+      });
+    };
+    a.adHocCount2 = count;
+    a.adHocArrays2[1] = NewArray(count, [&](int i) { return constant.radius[lo + i - 1]; });
+    a.adHocArrays2[2] = difference(constant);
+    const bool withTrial = trial && trial->nPoints == constant.nPoints;
+    if (withTrial) a.adHocArrays2[3] = difference(*trial);
+    a.adHocPlot2 = new CWINPlot;
+    CWINPlot& inset = *a.adHocPlot2;
+    const int height = w.dataBottom - w.dataTop, width = w.layoutRight - w.layoutLeft;
+    inset.SetPlotRect(w.dataTop + height / 10, w.layoutLeft + width / 2, w.dataTop + height / 2,
+                      w.layoutRight - width / 20);
+    inset.SetXLabel("radius (cm)");
+    inset.SetYLabel("difference to eq");
+    for (int k = 1; k <= (withTrial ? 3 : 2); ++k) {
+      a.adHocViews2[k] = new CVector();
+      a.adHocViews2[k]->Attach(a.adHocArrays2[k], count, 1);
+    }
+    for (int k = 1; k <= (withTrial ? 2 : 1); ++k) {
+      a.adHocCurves2[k] = new CCurve(a.adHocViews2[1], a.adHocViews2[k + 1]);
+      inset.AddCurve(a.adHocCurves2[k]);
+      inset.SetCurveColor(k - 1, k == 1 ? 0x646464 : 0xFF00FF);
+    }
+    inset.Rescale();
+  }
+  RequestRepaint(window);
+}
+
+// The trial's deviation and speed course, drawn straight into the window.
+void DrawProgressPlot(TXLAWindow& window, const CApproachToEqSim& trial, float hours) {
+  platform::DrawSurface* surface = window.Frame().Surface();
+  if (!surface || !WindowFlags().WindowPainted || trial.nScans < 1) return;
+  const PlotWindowSet& w = CurrentPlotWindows();
+  FloatVec t(1, trial.nScans), rms(1, trial.nScans);
+  for (int i = 1; i <= trial.nScans; ++i) {
+    t[i] = trial.timeHours[i];
+    rms[i] = trial.rmsDev[i];
+  }
+  int m = 0;
+  float *ct = nullptr, *crpm = nullptr;
+  SpeedCourse(trial, m, ct, crpm);
+  {
+    CVector tv, rv, ctv, crv;
+    tv.Attach(t, trial.nScans, 1);
+    rv.Attach(rms, trial.nScans, 1);
+    ctv.Attach(ct, m, 1);
+    crv.Attach(crpm, m, 1);
+    CCurve deviation(&tv, &rv), speeds(&ctv, &crv);
+    CWINPlot plot;
+    plot.SetPlotRect(w.dataTop, w.layoutLeft, w.dataBottom, w.layoutRight);
+    plot.SetXLabel("time (h)");
+    plot.SetYLabel("difference to eq");
+    plot.AddCurve(&deviation);
+    plot.SetCurveColor(0, 0xFF00FF);
+    plot.AddCurve(&speeds);
+    plot.SetCurveColor(1, 0xF00000);
+    plot.SetRanges(0, hours, 0, kProgressRange);
+    plot.Plot();
+    ReplayPlotPicture(*surface, plot.lastMetafile);
+  }
+  free_vector(ct, 1, m);
+  free_vector(crpm, 1, m);
+  window.Frame().FlushCanvas();
+}
+
+}  // namespace
+
+std::string& PlanningResultPath() { return ResultPath(); }
+
+bool SetupTimeToEqFromScans(TXLAWindow& window) {
+  if (!RunTimeToEQPBox(window)) return false;
+  TimeToEqParams& p = CurrentTimeToEqParams();
+  const ScanSet& scans = CurrentScanSet();
+  if (p.continueHistory) {
+    if (scans.count > 0) {
+      int last = scans.count;
+      if (static_cast<int>(scans.order.size()) > scans.count && scans.order[static_cast<size_t>(scans.count)] > 0)
+        last = scans.order[static_cast<size_t>(scans.count)];
+      p.initialRpm = scans.records[static_cast<size_t>(last)].rpm;
+    } else {
+      Inform(kPlanningCaption, "sorry, no scan files are loaded, simulating from rest at 0 rpm");
+      p.continueHistory = 0;
+      p.initialRpm = 0;
+    }
+  }
+  if (p.experimentalInitial) {
+    Inform(kPlanningCaption, "sorry, extrapolation of given data not yet implemented, switching off");
+    p.experimentalInitial = 0;
+  }
+  if (p.justRunSpeedFile) {
+    std::string picked;
+    if (SelectFileNameOpenOrSave(window, false, picked, 10000, kPickCaption, "", "All Files (*.*)", "*.*") && !picked.empty())
+      p.speedFilePath = picked;
+    else
+      p.speedFilePath.clear();
+    const std::string previous = LastResultPath().empty() ? std::string() : platform::SplitPath(LastResultPath()).folder;
+    p.simParamsPath = previous + "simparams.txt";
+    if (platform::FileExists(p.simParamsPath) &&
+        platform::UI().MessageBox(kPickCaption, "also use associated simparams.txt file?",
+                                  platform::BoxButtons::YesNo, platform::BoxIcon::Question) == platform::IDYES) {
+      LoadTimeToEqPreferences(p, p.simParamsPath);
+    } else {
+      p.simParamsPath.clear();
+    }
+  } else {
+    p.speedFilePath.clear();
+    p.simParamsPath.clear();
+  }
+  ResultPath() = NextNumberedResultPath(platform::ProgramPaths.TempFolder, "optimizedoverspeedsteps");
+  return PrepareResultFolder(ResultPath());
+}
+
+void TXLAWindow::CmMinimizeTimeToEquilibrium() {
+  Inform(kPlanningCaption,
+         "Please Note:  This estimate is only a guide for the order of magnitude it's really going to take. It "
+         "does not take into account chemical reactions.\nOne needs to experimentally verify attainment of "
+         "equilibrium by sequential scans, if possible in 3 to 6 h intervals. (See the tool for testing "
+         "attainment of equilibrium in the Loading Options menu.)");
+  if (!gModelSelectorFlags.LammDiscreteModel) {
+    Inform(kPlanningCaption, "switching to non-interacting species model");
+    CmDiscreteSpeciesModel();
+  }
+  ResultPath().clear();
+  TimeToEqParams& p = CurrentTimeToEqParams();
+  const std::string& prefs = platform::ProgramPaths.SimAppEqParamsIniPath;
+  if (!PreferencesLoaded()) LoadTimeToEqPreferences(p, prefs);
+  if (!SetupTimeToEqFromScans(*this)) return;
+  PreferencesLoaded() = SaveTimeToEqPreferences(p, prefs);
+
+  float maxHours = 0;
+  if (!p.skipCompletion) {
+    maxHours = PlanningMaximumHours();
+  } else {
+    Inform(kPlanningCaption, "...need to implement maximum time calculation... please enter manually (h)");
+    if (!InputFloat(&maxHours, maxHours, true, "max sim time (h)", kPlanningCaption)) return;
+  }
+
+  FitHost* host = MainFitHost();
+  SpeedProfileOptimizerState& st = SpeedProfileOptimizer();
+  st.drawProgressPlot = [this](const CApproachToEqSim& trial, float hours) { DrawProgressPlot(*this, trial, hours); };
+  MinimumTimeToEqOutcome outcome;
+  // The progress is drawn straight into the window; no painting meanwhile.
+  RunBusy = true;
+  CalculateMinimumTimeToEq(host, maxHours, ResultPath(), outcome);
+  RunBusy = false;
+  st.drawProgressPlot = nullptr;
+  LastResultPath() = ResultPath();
+
+  MainWindowFlags& flags = WindowFlags();
+  flags.TimeToEqSummary = MinimumTimeToEqSummary(outcome, ResultPath());
+  flags.TimeToEqSummaryPending = true;
+  const CApproachToEqSim* constant = ConstantSpeedSimulation().get();
+  if (!outcome.constantFailed && !outcome.cancelled && constant && constant->nScans > 0)
+    ShowPlanningPlots(*this, *constant, outcome.trialShown && st.trial ? st.trial.get() : nullptr,
+                      outcome.constantHours);
+  else
+    RequestRepaint(*this);
+}
+
+// ---------------------------------------------------------------- command 928
+
+void TXLAWindow::CmConvertSpeedStepsToEqu() {
+  constexpr const char* kFilter = "speedsteps txt file (*.txt*)";
+  constexpr const char* kMethodCaption = "create EQU method";
+  std::string input = platform::Combine(platform::ProgramPaths.ProgramFolder, "speedsteps.txt");
+  if (!SelectFileNameOpenOrSave(*this, true, input, 260, "input file", "", kFilter, "*.txt*")) return;
+  const std::string ext = platform::SplitPath(input).extension;
+  std::string output;
+  bool ok = false;
+  if (ext.size() > 1 && (ext[1] == 't' || ext[1] == 'T')) {
+    platform::PathParts parts = platform::SplitPath(input);
+    parts.extension = ".EQU";
+    output = platform::JoinPath(parts);
+    if (!SelectFileNameOpenOrSave(*this, true, output, 260, "output file", "", kFilter, "*.txt*")) return;
+    float temperature = 20, cycle = 90, perStep = 1, finals = 0;
+    if (!InputFloat(&temperature, temperature, true, "temperature (C)", kMethodCaption) ||
+        !InputFloat(&cycle, cycle, true, "scan cycle time (sec)", kMethodCaption) ||
+        !InputFloat(&perStep, perStep, true, "max # of scans per step", kMethodCaption) ||
+        !InputFloat(&finals, finals, true, "# of final scans", kPlanningCaption))
+      return;
+    ok = ConvertSpeedStepsToMethod(input, output, cycle, static_cast<int>(std::floor(temperature)),
+                                   static_cast<int>(std::floor(finals)), static_cast<int>(std::floor(perStep)));
+  } else {
+    output = platform::SplitPath(input).folder + "speedsteps.txt";
+    if (!SelectFileNameOpenOrSave(*this, true, output, 260, "output file", "", kFilter, "*.txt*")) return;
+    ok = ConvertEquToSpeedSteps(input, output);
+  }
+  if (ok) platform::Processes().OpenTextEditor(output);
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/boundary_analysis_commands.h"
 #include "app/dls_commands.h"
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
@@ -67,6 +68,8 @@ void InstallRoadServices(TXLAWindow& window) {
     return DistArrays().plotExists ? static_cast<platform::HMETAFILE>(RedrawDistributionPlot()) : 0u;
   };
 
+  InstallBoundaryAnalyses(window);
+
   PlotWindowHooks& p = PlotHooks();
   p.paintDataPlot = [w] { PaintDataPlot(*w); };
   p.paintResidualPlots = [w] { PaintResidualPlots(*w); };
@@ -106,6 +109,7 @@ void ConnectMainRoad(TXLAWindow& window) {
 
 void DisconnectMainRoad() {
   Road() = RoadServices{};
+  UninstallBoundaryAnalyses();
   SetMainFitHost(nullptr);
   Host().reset();
   if (SavedSelectionHooks()) {

@@ -68,6 +68,7 @@ class TXLAWindow : public platform::IWindowEvents {
   void OnMouse(platform::MouseMessage message, unsigned modKeys, int x, int y) override;
   void OnSize(int width, int height) override { EvSize(width, height); }
   void OnPaint(bool erase) override { Paint(erase); }
+  bool CanPaint() const override;
   void OnDropFiles(const std::vector<std::string>& paths) override { EvDropFiles(paths); }
   void OnTimer(int id) override { EvTimer(id); }
   void OnInputWhileBusy(bool key) override;

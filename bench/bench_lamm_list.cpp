@@ -6,6 +6,7 @@
 // the parallel efficiency.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -89,29 +90,43 @@ void BM_List200Species(benchmark::State& state) {
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
 }
 
-// Each worker's share of the work when species k goes to worker k mod count:
-// the solver's accepted steps x nodes summed per worker, largest over mean.
+// Each worker's share of the work, the solver's accepted steps x nodes
+// summed per worker, largest over mean: when species k goes to worker
+// k mod count (dealt), and when each free worker takes the next species of
+// the list (in order, as the list runner hands them out) or of the list
+// sorted by decreasing s (as the c(s) run hands them out); simulated with
+// those costs.
 void BM_List200SpeciesImbalance(benchmark::State& state) {
   ListData& d = Data();
   const int count = static_cast<int>(state.range(0));
-  std::vector<double> work(count, 0.0);
+  std::vector<double> cost(kSpecies + 1, 0.0);
   for (auto _ : state) {
-    std::fill(work.begin(), work.end(), 0.0);
     for (int k = 1; k <= kSpecies; ++k) {
       CLammIdeal L;
       LammSolverSettings st;
       d.Load(L, st, d.store[k]);
       L.SetSpeciesAndOutput(d.s[k], d.D[k], d.results[k], d.grid.data(), kPoints, nullptr, nullptr);
       L.CheckAndRun();
-      work[k % count] += static_cast<double>(L.NodeCount()) * L.AcceptedSteps();
+      cost[k] = static_cast<double>(L.NodeCount()) * L.AcceptedSteps();
     }
   }
-  double total = 0, largest = 0;
-  for (double w : work) {
-    total += w;
-    largest = std::max(largest, w);
+  auto largestOverMean = [&](const std::vector<double>& work) {
+    double total = 0, largest = 0;
+    for (double w : work) {
+      total += w;
+      largest = std::max(largest, w);
+    }
+    return largest / (total / count);
+  };
+  std::vector<double> dealt(count, 0.0), inOrder(count, 0.0), largestS(count, 0.0);
+  for (int k = 1; k <= kSpecies; ++k) {
+    dealt[k % count] += cost[k];
+    *std::min_element(inOrder.begin(), inOrder.end()) += cost[k];
+    *std::min_element(largestS.begin(), largestS.end()) += cost[kSpecies + 1 - k];
   }
-  state.counters["largest_over_mean"] = largest / (total / count);
+  state.counters["dealt_largest_over_mean"] = largestOverMean(dealt);
+  state.counters["in_order_largest_over_mean"] = largestOverMean(inOrder);
+  state.counters["largest_s_first_largest_over_mean"] = largestOverMean(largestS);
 }
 
 // The same species one after another, each on a new solver object.

@@ -199,6 +199,42 @@ void BM_LowSpeedRun(benchmark::State& state) {
 }
 BENCHMARK(BM_LowSpeedRun)->ArgName("threads")->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// One evaluation of the fit's objective (Lamm solutions, normal equations,
+// NNLS) at meniscus 6.865 cm and f/f0 1.40.
+void BM_LowSpeedFitEvaluation(benchmark::State& state) {
+  platform::AutomaticUserInterface ui;
+  platform::ScopedUI scope(ui);
+  MakeExperiment();
+  BenchHost host;
+  gModelParams.meniscus = 6.865f;
+  gModelParams.meniscusFit = 1;
+  Conti().ffValue = 1.40f;
+  Conti().fitFfValue = 1;
+  PackModelParameters();
+  SetupContiGrid();
+  gFitEngineState.fitRunning = 1;
+  gFitEngineState.stopRequested = 0;
+  float p[3] = {0.0f, 1.40f, 6.865f};
+  double lamm = 0, neq = 0, reg = 0;
+  for (auto _ : state) {
+    p[1] = 1.40f;
+    p[2] = 6.865f;
+    benchmark::DoNotOptimize(ContiSimplexSim(p, &host));
+    const ContiRunTimings& t = LastContiRunTimings();
+    lamm += t.lamm;
+    neq += t.normalEquations;
+    reg += t.regularization;
+  }
+  gFitEngineState.fitRunning = 0;
+  gModelParams.meniscusFit = 0;
+  Conti().fitFfValue = 0;
+  const double n = static_cast<double>(state.iterations());
+  state.counters["lamm_ms"] = 1e3 * lamm / n;
+  state.counters["neq_ms"] = 1e3 * neq / n;
+  state.counters["nnls_ms"] = 1e3 * reg / n;
+}
+BENCHMARK(BM_LowSpeedFitEvaluation)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+
 // The Fit command with meniscus and f/f0 floated (Simplex, default settings).
 void BM_LowSpeedFitMeniscusFf0(benchmark::State& state) {
   platform::AutomaticUserInterface ui;

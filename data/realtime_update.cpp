@@ -241,7 +241,9 @@ bool RealtimeTick(unsigned timerId) {
     rt.statusLine2 = "Last changed at " + Clock(rt.lastChanged) + ", last checked at " +
                      Clock(rt.lastChecked) + ".";
     platform::UI().StatusText(rt.statusLine1 + "\n" + rt.statusLine2);
-    if (platform::TakeKeyDown()) rt.stopRequested = 1;
+    // A key pressed since the last tick, queued or flagged by the window.
+    const bool key = platform::TakeKeyDown();
+    if (platform::InterruptRequest().exchange(false) || key) rt.stopRequested = 1;
   }
   if (rt.stopRequested) {
     rt.busy = 1;

@@ -181,7 +181,6 @@ void SetMeniscusBottomDefaults() {
   if (s.leftFitLimit == 0.0f) s.leftFitLimit = *t.meniscus + 0.005f;
   if (s.rightFitLimit == 0.0f) s.rightFitLimit = *t.bottom - 0.15f;
   *t.meniscusBottomLimitsFixed = 0;
-  CurrentLoadHooks().setDefaultMeniscusBottomLimits();
 }
 
 // Time order of the scans; equal times keep their order.
@@ -315,6 +314,9 @@ bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind k
     CurrentDataTypeFlags().absorbance = 1;
   }
   GridAndLimits();
+  // The ranges of meniscus and bottom keep clear of the fit limits as the
+  // grid has settled them.
+  h.setDefaultMeniscusBottomLimits();
   const bool changeSwitches =
       !rt.running && !(kind == LoadKind::Reload && *t.automationRun);
   if (kind == LoadKind::Reload || changeSwitches) NoiseSwitches(changeSwitches);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -83,9 +84,16 @@ int SolveSpeciesList(const LammListJob& job) {
     // The first species on this thread: a refusal of the common settings is
     // told once, here, and stops the list before the workers start.
     solveOne(1, 0);
-    std::atomic<int> next{2};
+    // The others by decreasing |s|: the slowest species start first and the
+    // quickest fill the gaps at the end, so the workers finish together.
+    std::vector<int> order;
+    for (int k = 2; k <= job.n; ++k) order.push_back(k);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return std::fabs(job.s[a]) > std::fabs(job.s[b]); });
+    const int count = static_cast<int>(order.size());
+    std::atomic<int> next{0};
     std::function<void(int)> work = [&](int t) {
-      for (int k = next++; k <= job.n && !stop.load(); k = next++) solveOne(k, t);
+      for (int q = next++; q < count && !stop.load(); q = next++) solveOne(order[q], t);
     };
     std::function<void()> poll = [&] {
       if (platform::TakeKeyDown()) stop = true;

@@ -32,7 +32,8 @@ bool SBasedModel() {
          f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel || f.CSWith1DiscreteModel ||
          f.CSWith1DiscreteComponent || f.CSWithMsTableModel || f.CSInvariantDModel ||
          f.NonidealCSModel || f.CSModel521 || LsgModel() || TwoDimensionalModel() ||
-         f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel || f.ElectrophoresisLsgModel;
+         f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel || f.ElectrophoresisLsgModel ||
+         f.SedTransformModel;
 }
 
 bool MassGridModel() {

@@ -23,11 +23,18 @@ void DeriveContiParameters(bool packing);
 // viscosity are then fixed and entries in P[7] and P[12] are refused.
 bool& ContiSolventGradient();
 
-// The area-fraction extrapolation of ls-g*(s): van Holde-Weischet
-// resolution (at most the g*(s) resolution) and the scans per g*(s).
+// The area-fraction extrapolation of ls-g*(s): the number of equal-area
+// boundary fractions (at most the g*(s) resolution) and the scans per
+// g*(s) group, which the model command offers in P[11] and P[3].
 struct LsgExtrapolationSettings {
-  int vhwResolution = 0;
-  int scansPerGStar = 0;
+  int vhwResolution = 20;
+  int scansPerGStar = 3;
+  // On: groups 1..g, g+1..2g, ...; off ("slide frame"): a group starts at
+  // every scan.
+  unsigned char consecutiveGroups = 1;
+  // "fit boundary fractions": the lines are refined by a Simplex fit of the
+  // boundary model.
+  unsigned char fitFractions = 0;
   // The transforms also plot s(app) against 1/sqrt(t) (switched off by Escape).
   unsigned char plotExtrapolation = 0;
 };

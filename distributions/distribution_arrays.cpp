@@ -62,6 +62,9 @@ void Titles(std::string& x, std::string& y, bool& logX) {
     x = "log hydrodynamic radius (m)";
     y = "Scattering Intensity";
     logX = true;
+  } else if (f.SedTransformModel) {
+    x = "sed coefficient [S]";
+    y = "G(s)";
   } else if (f.HybridCSLsgModel) {
     x = "sed coefficient [S]";
     y = "c(s)/ls-g*(s)";
@@ -421,6 +424,16 @@ void PlotHydrodynamicRelation() {
   DistributionPlotSpec spec;
   Describe2DMap(spec);
   spec.yFromZero = true;
+  Show(spec);
+}
+
+void RestyleDistributionPlot(int style, int symbolSize, const std::vector<CCurve*>& extra) {
+  DistributionArrays& a = DistArrays();
+  if (!a.plotExists) return;
+  DistributionPlotSpec spec = a.lastSpec;
+  spec.firstCurveStyle = style;
+  spec.firstCurveSymbolSize = symbolSize;
+  spec.extraCurves = extra;
   Show(spec);
 }
 

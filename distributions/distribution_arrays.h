@@ -7,6 +7,7 @@
 // layer installs. Without a host nothing is drawn and everything else works.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CVector;
 class CCurve;
@@ -34,6 +35,11 @@ struct DistributionPlotSpec {
   bool fixedYRange = false;
   float yMin = 0, yMax = 0;
   std::string annotation1, annotation2;
+  // The boundary analyses: the first curve drawn with this style and
+  // symbol size (0 = as the plot's default), further black curves after it.
+  int firstCurveStyle = 0;
+  int firstCurveSymbolSize = 0;
+  std::vector<CCurve*> extraCurves;
 };
 
 class DistributionPlotHost {
@@ -117,5 +123,8 @@ bool MakeDistributionPlot();
 void TransformDistributionPlotToCM();
 void PlotHydrodynamicRelation();
 long RedrawDistributionPlot();
+// Draws the current graph again with the first curve in `style` (symbol
+// size `symbolSize`) and the extra curves after it (the boundary analyses).
+void RestyleDistributionPlot(int style, int symbolSize, const std::vector<CCurve*>& extra);
 // Rebuilds the curves over the current arrays (after the loader).
 void RebuildDistributionCurves();

@@ -220,6 +220,10 @@ bool MakePlan(Plan& p, ScanSet& s, NoiseModel model) {
       p.scans.push_back(static_cast<size_t>(pos) < s.order.size() && s.order[pos] > 0
                             ? s.order[pos]
                             : pos);
+  } else if (NeqInputs().groupFirst > 0) {
+    const NormalEquationInputs& in = NeqInputs();
+    for (int pos = in.groupFirst; pos <= std::min(s.count, in.groupLast); ++pos)
+      p.scans.push_back(static_cast<size_t>(pos) < s.order.size() && s.order[pos] > 0 ? s.order[pos] : pos);
   } else {
     for (int j = 1; j <= s.count; ++j) p.scans.push_back(j);
   }
@@ -231,7 +235,7 @@ bool MakePlan(Plan& p, ScanSet& s, NoiseModel model) {
                   model == NoiseModel::BaselineScanRange;
   ContiRunContext& ctx = ContiContext();
   ctx.fitRangePoints = p.P;
-  ctx.scanCount = s.count;
+  ctx.scanCount = NeqInputs().groupFirst > 0 ? static_cast<int>(p.scans.size()) : s.count;
   ctx.timeCourseScans = static_cast<int>(p.scans.size());
   return true;
 }

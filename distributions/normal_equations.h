@@ -29,6 +29,9 @@ struct NormalEquationInputs {
   double bufferValue1 = 0.0, bufferValue2 = 0.0;  // passed through to the fixed component
   bool timeCourse = false;           // DLS time course: scans at time positions first..last
   int timeCourseFirst = 0, timeCourseLast = 0;
+  // A group of scans (positions in time order, both included) in place of
+  // all of them, for every noise model; 0 = all scans.
+  int groupFirst = 0, groupLast = 0;
 };
 
 NormalEquationInputs& NeqInputs();

@@ -388,6 +388,17 @@ void ContinuousLine4(std::string& l4, const FitReportInputs::Conti& c) {
   }
 }
 
+// A fitted value that ended on one of its limits: the fit may have wanted
+// to go further.
+void AppendAtLimit(std::string& s, int slot, float low, float high) {
+  const ModelParameterVector& v = gModelParameterVector;
+  if (!v.F[slot]) return;
+  if (v.P[slot] == high)
+    Appendf(s, "(at its upper fit limit %.4f)  ", static_cast<double>(high));
+  else if (v.P[slot] == low)
+    Appendf(s, "(at its lower fit limit %.4f)  ", static_cast<double>(low));
+}
+
 }  // namespace
 
 bool ComposeFitInfoLines(FitHost* host, FitInfoLines& out) {
@@ -458,10 +469,13 @@ bool ComposeFitInfoLines(FitHost* host, FitInfoLines& out) {
   }
 
   Appendf(out.line[7], "Meniscus = %f  ", P[13]);
-  if (sel.ZoneCentrifugationModel)
+  AppendAtLimit(out.line[7], 13, fs.meniscusMin, fs.meniscusMax);
+  if (sel.ZoneCentrifugationModel) {
     Appendf(out.line[8], "Lamella thickness = %f  ", P[23]);
-  else
+  } else {
     Appendf(out.line[8], "Bottom = %f  ", P[14]);
+    AppendAtLimit(out.line[8], 14, fs.bottomMin, fs.bottomMax);
+  }
   Appendf(out.line[10], "Baseline = %f  ", P[15]);
   if (in.fds.wienerOn)
     Appendf(out.line[10], " | Wiener skew with %.3e cm^2/(mg/ml) at %.3f signal/(mg/ml)  ", in.fds.wienerMagnitude,

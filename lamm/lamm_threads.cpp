@@ -177,8 +177,17 @@ int MultiThreadCLammIdeal::Run(CLammIdeal& solver) {
   if (failingSpecies_) failingSpecies_[index_] = 0;
   if (s_ && D_ && results_ && template_) {
     bool failed = false;
-    for (int k = 1; k <= n_; ++k) {
-      if (k % count_ != index_ - 1 || failed || platform::StopFlag()) continue;
+    int mine = 0;  // the last own species when there is no shared queue
+    for (;;) {
+      if (failed || platform::StopFlag()) break;
+      int k = 0;
+      if (queue_) {
+        k = queue_->Take();
+      } else {
+        mine = mine == 0 ? (index_ - 1 > 0 ? index_ - 1 : count_) : mine + count_;
+        if (mine <= n_) k = mine;
+      }
+      if (k == 0) break;
       char line[200];
       std::snprintf(line, sizeof line,
                     "\nstarting new debugging session for Lamm equation #%d (s = %.4f S, D = %.3f F)",
@@ -227,6 +236,7 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
             float** initialValues) {
   const int count = platform::CapWorkerThreads(LammThreadCount());
   std::vector<int> errorCodes(count + 1, 0), failing(count + 1, 0);
+  LammSpeciesQueue queue(n);
   std::vector<std::unique_ptr<MultiThreadCLammIdeal>> workers;
   const bool nonideal = dynamic_cast<const CLammNonIdeal*>(templ) != nullptr;
   for (int i = 0; i <= count; ++i) {
@@ -242,6 +252,7 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
                         perScanCounts);
     if (initialCount > 0) workers[i]->SetExtraJobArrays(initialCount, initialRadii, initialValues);
     workers[i]->SetJobContext(errorCodes.data(), failing.data());
+    workers[i]->SetQueue(&queue);
   }
   if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
   const std::function<void(int, CLammIdeal&)> job = [&](int index, CLammIdeal& solver) {

@@ -1,13 +1,32 @@
 #pragma once
 // Lists of Lamm equations (one species each) solved in parallel. A template
-// solver carries every setting; worker thread i (1..count) solves the
-// species k with k mod count = i - 1 on its own solver, which is copied from
-// the template for every species. The workers are persistent threads that
-// keep their solver and its work memory from one list to the next; every
-// species is solved by the same arithmetic whatever the thread count.
+// solver carries every setting; worker threads 1..count take the species in
+// list order, each the next one not yet taken when it is free, so that no
+// thread idles while species are left (a thread the system holds back does
+// not hold back species of its own). Every species is solved on the taking
+// thread's solver, copied from the template. The workers are persistent
+// threads that keep their solver and its work memory from one list to the
+// next; every species is solved by the same arithmetic whatever the thread
+// count and whichever thread solves it.
+#include <atomic>
 #include <string>
 
 class CLammIdeal;
+
+// The species 1..n of a list, handed out in order.
+class LammSpeciesQueue {
+ public:
+  explicit LammSpeciesQueue(int n) : n_(n) {}
+  // The next species; 0 when none is left.
+  int Take() {
+    const int k = next_.fetch_add(1);
+    return k <= n_ ? k : 0;
+  }
+
+ private:
+  const int n_;
+  std::atomic<int> next_{1};
+};
 
 // "number of threads for Lamm equations" (default 2); values below 1 count
 // as 1.
@@ -28,6 +47,9 @@ class MultiThreadCLammIdeal {
                float** perScanRadii, const int* perScanCounts);
   void SetJobContext(int* errorCodes, int* failingSpecies);
   void SetExtraJobArrays(int count, const float* radii, float** values);
+  // The list's shared queue; without one, worker i solves the species k
+  // with k mod count = i - 1.
+  void SetQueue(LammSpeciesQueue* queue) { queue_ = queue; }
   // The number of working threads the species are dealt to.
   void SetWorkerCount(int count) { count_ = count < 1 ? 1 : count; }
   void DebugLog(const char* text);
@@ -55,6 +77,7 @@ class MultiThreadCLammIdeal {
   bool debugOpened_ = false;
   int count_ = 1;
   bool nonideal_ = false;
+  LammSpeciesQueue* queue_ = nullptr;
 };
 
 // Solves species 1..n (s in Svedberg, D in cm^2/s, vbar for each species or null

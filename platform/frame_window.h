@@ -59,6 +59,10 @@ class IWindowEvents {
   virtual void OnSize(int width, int height) = 0;
   // Paint into the client area; erase is set when the background was cleared.
   virtual void OnPaint(bool erase) = 0;
+  // False while a paint would draw nothing (a computation or a dialog of
+  // the program is in progress); the window then keeps its picture and
+  // paints when the running command ends.
+  virtual bool CanPaint() const { return true; }
   virtual void OnDropFiles(const std::vector<std::string>& paths) = 0;
   virtual void OnTimer(int id) = 0;
   // A key press or click that arrived while a command was running; it was

@@ -229,6 +229,8 @@ bool PaintPendingAdHocPlot(platform::DrawSurface& window, const std::function<vo
   if (!a.adHocKeepRanges) a.adHocPlot->Rescale();
   a.adHocPlot->Plot();
   ReplayPlotPicture(window, a.adHocPlot->lastMetafile);
+  // A second plot (an inset) keeps the ranges it was given.
+  if (a.adHocPlot2 && a.adHocPlot2->Plot()) ReplayPlotPicture(window, a.adHocPlot2->lastMetafile);
   if (a.rotorSpeedOverlay && drawOverlay) drawOverlay();
   FreeAdHocPlotArrays();
   a.adHocShown = 1;

@@ -21,6 +21,15 @@ void CDistributionPlot::Build(const DistributionPlotSpec& spec) {
     plot_->AddCurve(spec.curves[i]);
     plot_->SetCurveColor(plot_->curveCount - 1, spec.colours[i]);
   }
+  if (spec.firstCurveStyle != 0 && plot_->curveCount > 0) {
+    plot_->SetCurveStyle(0, spec.firstCurveStyle);
+    if (spec.firstCurveSymbolSize > 0) plot_->symbolSize = spec.firstCurveSymbolSize;
+  }
+  for (CCurve* c : spec.extraCurves) {
+    if (!c) continue;
+    plot_->AddCurve(c);
+    plot_->SetCurveColor(plot_->curveCount - 1, 0);
+  }
   if (spec.map2D && spec.mapCurve) {
     plot_->AddCurve(spec.mapCurve);
     const int map = plot_->curveCount - 1;

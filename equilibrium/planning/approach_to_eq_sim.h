@@ -89,6 +89,14 @@ class CApproachToEqSim {
   // Index of the last stored radius not beyond the bottom.
   int BottomIndex() const;
 
+  // fileName in the folder of resultPath: "%f\t%f\t%f\n" (h, rms and
+  // maximum deviation) for every stored time but the last. False when the
+  // file could not be opened (reported).
+  bool WriteDeltaEqFile(const std::string& resultPath, const std::string& fileName) const;
+  // The corner points (h, rpm) of the speed steps, "%f\t%f\n" lines, the
+  // last without line end; shown in the text editor on request.
+  bool WriteRpmTimeCourseFile(const std::string& path, bool show) const;
+
   static constexpr int kMaxStoredProfiles = 100000;
 
   // ---- set-up --------------------------------------------------------

@@ -238,8 +238,9 @@ void QtFrameWindow::Invalidate(bool erase) {
       this,
       [this] {
         renderQueued_ = false;
-        // While a command runs the picture waits for its end (SetBusy).
-        if (!destroying_ && !busy_) PaintClient();
+        // While the program cannot paint, the picture stays and the
+        // request waits for the end of the running command (SetBusy).
+        if (!destroying_) PaintClient();
       },
       Qt::QueuedConnection);
 }
@@ -258,7 +259,7 @@ void QtFrameWindow::FlushCanvas() {
 }
 
 void QtFrameWindow::PaintClient() {
-  if (!invalid_ || painting_) return;
+  if (!invalid_ || painting_ || !events_.CanPaint()) return;
   const bool erase = pendingErase_;
   invalid_ = false;
   pendingErase_ = false;

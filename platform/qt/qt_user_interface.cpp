@@ -4,7 +4,9 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QLabel>
+#include <QSpacerItem>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QStringList>
@@ -75,6 +77,13 @@ int QtUserInterface::MessageBox(const std::string& caption, const std::string& t
                                 BoxButtons buttons, BoxIcon icon) {
   QMessageBox box(ToQtIcon(icon), Q(caption), Q(StripBell(text)), ToQtButtons(buttons),
                   QApplication::activeWindow());
+  // A short text makes a narrow box whose title bar cuts the caption
+  // ("In... or"): the box is at least as wide as its caption needs.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    const int width = box.fontMetrics().horizontalAdvance(Q(caption)) + 160;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0,
+                  1, grid->columnCount());
+  }
   switch (box.exec()) {
     case QMessageBox::Ok:
       return IDOK;

@@ -84,6 +84,9 @@ TEST_F(AutomationWindowTest, DoneWritesTheSetAndExitsWithTheStatus) {
   EXPECT_EQ(platform::QuitExitCode(), kAutomationOk);
   EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / "screenshot.bmp"));
   EXPECT_EQ(ReadFile((dir_ / "out" / "flag").string()), "pipeline 3");
+  // The screenshot shows the data range and the last fit's report, both
+  // commands of the window that answer without a box.
+  for (const auto& t : ui_->transcript) EXPECT_NE(t.caption, "NOT AVAILABLE") << t.text;
 }
 
 TEST_F(AutomationWindowTest, ALoadOffersTheSavedAnalysisOfItsData) {

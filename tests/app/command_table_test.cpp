@@ -37,6 +37,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {539, "ls-g(s)"}, {501, "ls-g(s)"}, {292, "Van Holde Weischet Analysis"}, {293, "ATTENTION"},
     {502, "ERROR"}, {503, "ERROR"}, {522, "ERROR"}, {536, "ERROR"}, {890, "ERROR"},
     {644, "Select 2 col file with s-min/s-max pairs"}, {875, "ESTIMATE EQ ROTOR SPEED"},
+    {874, "CALCULATE MINIMUM TIME TO EQ"}, {928, "input file"},
     {897, "MAKE DLS DATA"}, {584, "MAKE DLS DATA"}, {543, "MAKE DLS DATA"}, {299, "MAKE DLS DATA"},
     {601, "MAKE DLS DATA"}, {534, "MAKE DLS DATA"}, {583, "MAKE DLS DATA"}, {532, "MAKE DLS DATA"},
     {600, "MAKE DLS DATA"}, {527, "select data file"}, {544, "select data file"}, {500, "ERROR"},

@@ -2,13 +2,19 @@
 // (entries shown, refused and taken), its preferences at start-up, and the
 // rotor-speed estimate of command 875 with its plot and message.
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "app/form_dialog.h"
+#include "app/main_window_flags.h"
 #include "app/planning_commands.h"
 #include "app_fixture.h"
 #include "equilibrium/planning/approach_to_eq_sim.h"
+#include "equilibrium/planning/speed_profile_optimizer.h"
 #include "equilibrium/planning/time_to_eq_params.h"
 #include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "numerics/cvector.h"
 #include "platform/automatic_ui.h"
 #include "platform/program_paths.h"
@@ -243,4 +249,165 @@ TEST_F(Planning, HeadlessEstimateTakesTheOfferedEntriesAndEnds) {
   EXPECT_TRUE(RunTimeToEQPBox(Window()));
   EXPECT_EQ(CurrentTimeToEqParams().overspeedTime, 30000.0f);
   EXPECT_NEAR(CurrentTimeToEqParams().D1, 5.755e-7f, 0.001e-7f);
+}
+
+namespace {
+
+// Command 874 on a scratch temporary folder, with bounded searches.
+class MinimumTime : public Planning {
+ protected:
+  void SetUp() override {
+    Planning::SetUp();
+    savedTemp_ = platform::ProgramPaths.TempFolder;
+    std::filesystem::create_directories(dir_ / "temp");
+    platform::ProgramPaths.TempFolder = (dir_ / "temp").string() + "/";
+    SpeedProfileOptimizer() = SpeedProfileOptimizerState{};
+    SpeedProfileOptimizer().maxObjectiveCalls = 12;
+    gModelSelectorFlags = ModelSelectorFlags{};
+    WindowFlags().TimeToEqSummaryPending = false;
+  }
+  void TearDown() override {
+    SpeedProfileOptimizer() = SpeedProfileOptimizerState{};
+    platform::ProgramPaths.TempFolder = savedTemp_;
+    Planning::TearDown();
+  }
+  void Opening() {
+    ui_->ExpectBox("CALCULATE MINIMUM TIME TO EQ", "Please Note:  This estimate is only a guide")
+        .ExpectBox("CALCULATE MINIMUM TIME TO EQ", "switching to non-interacting species model");
+  }
+  void MethodPrompts() {
+    ui_->ExpectPrompt("CALCULATE MINIMUM TIME TO EQ", "scan cycle time (sec)", "90")
+        .ExpectPrompt("CALCULATE MINIMUM TIME TO EQ", "max # of scans per step", "1")
+        .ExpectPrompt("CALCULATE MINIMUM TIME TO EQ", "# of final scans", "0");
+  }
+  std::filesystem::path Folder(int n) const {
+    return dir_ / "temp" / ("optimizedoverspeedsteps" + std::to_string(n));
+  }
+  std::string savedTemp_;
+};
+
+}  // namespace
+
+TEST_F(MinimumTime, PlansTheDefaultRunAndWritesItsFiles) {
+  std::filesystem::create_directories(Folder(1));
+  std::ofstream(Folder(1) / "optimizedoverspeedsteps1.txt") << "taken";
+  Opening();
+  Accept({}, {{626, 0}});  // stepwise, five parameters, one repeat
+  MethodPrompts();
+  Window().Dispatch(874);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  const TimeToEqParams& p = CurrentTimeToEqParams();
+  const CApproachToEqSim& constant = *ConstantSpeedSimulation();
+  EXPECT_NEAR(constant.tEqRms / 3600, 39.0, 0.5);
+  EXPECT_LE(p.optimisedTime, 36.5f);
+  ASSERT_TRUE(SpeedProfileOptimizer().trial);
+  EXPECT_LE(SpeedProfileOptimizer().trial->MaxBottomOverconcentration(), 1.55f);
+  EXPECT_EQ(p.rpmStep, 100);
+
+  const std::filesystem::path f = Folder(2);
+  for (const char* name : {"optimizedoverspeedsteps2.txt", "optimizedoverspeedsteps2_rpmtimecourse.txt",
+                           "simparams.txt", "optimizedoverspeedsteps2.EQU", "constantspeed_DeltaEQ.txt",
+                           "optimized_DeltaEQ.txt", "00001.R00", "eq.R00"})
+    EXPECT_TRUE(std::filesystem::exists(f / name)) << name;
+  const std::string path = (f / "optimizedoverspeedsteps2.txt").string();
+  char want[400];
+  std::snprintf(want, sizeof want, "epsilon = 0.0010: t(const) = 39 h, t(opt) = %.0f h, saved in %s",
+                p.optimisedTime, path.c_str());
+  EXPECT_TRUE(WindowFlags().TimeToEqSummaryPending);
+  EXPECT_EQ(WindowFlags().TimeToEqSummary, want);
+  // The comparison plots wait for the next painting.
+  const AdHocPlotArrays& a = CurrentAdHocPlot();
+  ASSERT_TRUE(a.adHocPlot);
+  EXPECT_EQ(a.adHocPlot->curveCount, 4);
+  ASSERT_TRUE(a.adHocPlot2);
+  EXPECT_EQ(a.adHocPlot2->curveCount, 2);
+  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "temp" / "backupoptimizedoverspeedsteps1"));
+}
+
+TEST_F(MinimumTime, RunsAChosenSpeedFileAndReportsWhatFailed) {
+  // A short column comes to equilibrium in a few hours.
+  const std::string file = (dir_ / "steps.txt").string();
+  std::ofstream(file) << "0\t30000\t280\n3600\t15000\t280";
+  Opening();
+  Accept({{627, "7.1"}, {616, "7.18"}}, {{640, 1}});
+  ui_->ExpectFiles("Pick Rotor Speed File", {true, {file}});
+  MethodPrompts();
+  Window().Dispatch(874);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(WindowFlags().TimeToEqSummary.rfind("[" + file + "]epsilon = 0.0010: t(const) = ", 0), 0u)
+      << WindowFlags().TimeToEqSummary;
+  ASSERT_TRUE(SpeedProfileOptimizer().trial);
+  EXPECT_EQ(SpeedProfileOptimizer().trial->nSteps, 2);
+  EXPECT_EQ(SpeedProfileOptimizer().objectiveCalls, 1);
+
+  // The speed file gone: nothing optimised is written, the summary says why.
+  // The last run's parameters are offered with it.
+  std::filesystem::remove(file);
+  Accept({}, {{640, 1}});
+  ui_->ExpectBox("CALCULATE MINIMUM TIME TO EQ", "Please Note")
+      .ExpectFiles("Pick Rotor Speed File", {true, {file}})
+      .ExpectBox("Pick Rotor Speed File", "also use associated simparams.txt file?", platform::IDNO)
+      .ExpectBox("CALCULATE MINIMUM TIME TO EQ", "could not be simulated; no optimized files were written");
+  ui_->lenient = true;  // the unreadable file's own message
+  Window().Dispatch(874);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_NE(WindowFlags().TimeToEqSummary.find("t(opt) = simulation failed, saved in "), std::string::npos)
+      << WindowFlags().TimeToEqSummary;
+  EXPECT_TRUE(std::filesystem::exists(Folder(2) / "constantspeed_DeltaEQ.txt"));
+  EXPECT_FALSE(std::filesystem::exists(Folder(2) / "optimizedoverspeedsteps2.txt"));
+  EXPECT_FALSE(std::filesystem::exists(Folder(2) / "optimized_DeltaEQ.txt"));
+}
+
+TEST_F(MinimumTime, EndsUnaidedUnderTheAutomaticInterface) {
+  platform::AutomaticUserInterface automatic;
+  platform::ScopedUI scope(automatic);
+  Accept({{627, "7.1"}, {616, "7.18"}, {619, "3"}});
+  Window().Dispatch(874);
+  EXPECT_TRUE(std::filesystem::exists(Folder(1) / "optimizedoverspeedsteps1.EQU"));
+  EXPECT_TRUE(std::filesystem::exists(Folder(1) / "optimized_DeltaEQ.txt"));
+  EXPECT_EQ(WindowFlags().TimeToEqSummary.rfind("epsilon = 0.0010: t(const) = ", 0), 0u);
+}
+
+TEST_F(MinimumTime, ConvertsSpeedStepsAndMethodFiles) {
+  const std::string steps = (dir_ / "mysteps.txt").string();
+  std::ofstream(steps) << "0\t30000\t280\n3600\t15000\t280";
+  const std::string equ = (dir_ / "mysteps.EQU").string();
+  ui_->ExpectFiles("input file", {true, {steps}})
+      .ExpectFiles("output file", {true, {equ}})
+      .ExpectPrompt("create EQU method", "temperature (C)", "20")
+      .ExpectPrompt("create EQU method", "scan cycle time (sec)", "90")
+      .ExpectPrompt("create EQU method", "max # of scans per step", "1")
+      .ExpectPrompt("CALCULATE MINIMUM TIME TO EQ", "# of final scans", "0");
+  Window().Dispatch(928);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ASSERT_TRUE(std::filesystem::exists(equ));
+  ASSERT_FALSE(processes_.calls.empty());
+  EXPECT_EQ(processes_.calls.back(), "edit " + equ);
+
+  // Back: speedsteps.txt in the method file's folder.
+  std::filesystem::create_directories(dir_ / "back");
+  std::filesystem::copy_file(equ, dir_ / "back" / "run.EQU");
+  const std::string back = (dir_ / "back" / "speedsteps.txt").string();
+  ui_->ExpectFiles("input file", {true, {(dir_ / "back" / "run.EQU").string()}})
+      .ExpectFiles("output file", {true, {back}});
+  Window().Dispatch(928);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(processes_.calls.back(), "edit " + back);
+  int n = 0;
+  FloatVec t, v, a;
+  ASSERT_TRUE(ReadSpeedStepsForRun(back, n, t, v, a));
+  EXPECT_EQ(v[1], 30000);
+  EXPECT_EQ(v[n], 15000);
+
+  // Cancel in either dialog writes nothing.
+  const size_t calls = processes_.calls.size();
+  ui_->ExpectFiles("input file", {false, {}});
+  Window().Dispatch(928);
+  ui_->ExpectFiles("input file", {true, {steps}}).ExpectFiles("output file", {false, {}});
+  Window().Dispatch(928);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(processes_.calls.size(), calls);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "speedsteps.EQU"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "speedsteps.txt"));
 }

@@ -25,6 +25,7 @@ class RoadParams : public RoadTest {
     std::vector<std::string> names;
     for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
     Window();
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
   }
   // A model command, with whatever it asks answered by default.
@@ -47,6 +48,10 @@ class RoadParams : public RoadTest {
 TEST_F(RoadParams, EveryConfirmedEntryOfTheCsDialogComesBack) {
   Load();
   Choose(275);
+  // Ranges the user set earlier that the new meniscus leaves.
+  UserFitLimitsSet() = 1;
+  gFitEngineState.meniscusMin = 5.95f;
+  gFitEngineState.meniscusMax = 5.97f;
   // s max 12, frictional ratio and meniscus fitted, meniscus 6.01; the
   // meniscus ranges are asked once and confirmed as offered.
   forms_.Expect({kCs,
@@ -70,6 +75,20 @@ TEST_F(RoadParams, EveryConfirmedEntryOfTheCsDialogComesBack) {
   for (const auto& [id, text] : texts) EXPECT_EQ(ShownText(id), text) << "field " << id;
   const std::vector<std::pair<int, int>> states = {{416, 1}, {434, 1}, {436, 0}, {431, 1}, {455, 1}, {432, 0}};
   for (const auto& [id, state] : states) EXPECT_EQ(ShownState(id), state) << "box " << id;
+}
+
+TEST_F(RoadParams, ANewMeniscusMovesTheFitLimitAndTheAutomaticRangesFollow) {
+  Load();
+  Choose(275);
+  const ScanSet& s = CurrentScanSet();
+  const FitEngineState& fs = gFitEngineState;
+  ASSERT_LT(s.leftFitLimit, 6.0f);
+  forms_.Expect({kCs, {{435, "6.0100"}}, {{434, 1}}});
+  Window().Dispatch(212);
+  EXPECT_EQ(forms_.seen.size(), 1u);  // the ranges were consistent: not asked
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 6.02f);
+  EXPECT_FLOAT_EQ(fs.meniscusMax, 6.019f);
+  EXPECT_FLOAT_EQ(fs.meniscusMin, 5.99f);
 }
 
 TEST_F(RoadParams, TheDiscreteSpeciesOfTheDistributionModelsIsKept) {

@@ -11,14 +11,7 @@ namespace {
 class RoadRun : public RoadTest {
  protected:
   // The synthetic run loaded as the window's data.
-  void Load(int scans = 4) {
-    const auto paths = WriteRun(".ra1", scans);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
-    ASSERT_EQ(CurrentScanSet().count, scans);
-  }
+  void Load(int scans = 4) { LoadRun(scans); }
   // "Non-Interacting Discrete Species" with one species entered in the
   // parameter dialog.
   void OneSpecies(const char* s, const char* D, int sFit = 0) {
@@ -72,6 +65,11 @@ TEST_F(RoadRun, ExternalLoadingCellAsksForTheOilEachTime) {
     Window().Dispatch(281);
     EXPECT_FLOAT_EQ(ExternalLoadingOilVolume(), static_cast<float>(std::atof(answer)));
   }
+  // A negative volume is refused like a text that is no number.
+  ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::string("-0.005"));
+  ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::string("0.004"));
+  Window().Dispatch(281);
+  EXPECT_FLOAT_EQ(ExternalLoadingOilVolume(), 0.004f);
   ui_->ExpectPrompt("EXTERNAL LOADING GEOMETRY", "enter volume of oil used in run [ml]", std::nullopt);
   Window().Dispatch(281);
   EXPECT_EQ(ExternalLoadingOilVolume(), 0.0f);
@@ -448,6 +446,34 @@ TEST_F(RoadRun, MeniscusAndBottomLimitsKeepClearOfTheFitLimits) {
   Window().Dispatch(240);
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.95f);
   EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+}
+
+TEST_F(RoadRun, MeniscusRangesFollowTheFitLimitsOfTheLoadAndTheReportNamesALimitReached) {
+  // A meniscus kept from before at 6.01: the load moves the left fit limit
+  // to 6.02, and the meniscus range ends just before it.
+  gModelParams.meniscus = 6.01f;
+  CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
+  Load();
+  const ScanSet& s = CurrentScanSet();
+  const FitEngineState& fs = gFitEngineState;
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 6.02f);
+  EXPECT_FLOAT_EQ(fs.meniscusMax, 6.019f);
+  EXPECT_FLOAT_EQ(fs.meniscusMin, 5.99f);
+
+  // A fitted meniscus that ends on its limit is named in the report.
+  ModelParameterVector& v = gModelParameterVector;
+  v.F[13] = 1;
+  v.P[13] = fs.meniscusMax;
+  FitInfoLines lines;
+  ASSERT_TRUE(ComposeFitInfoLines(nullptr, lines));
+  EXPECT_NE(lines.line[7].find("  (at its upper fit limit 6.0190)  "), std::string::npos) << lines.line[7];
+  v.P[13] = 6.0f;
+  ASSERT_TRUE(ComposeFitInfoLines(nullptr, lines));
+  EXPECT_EQ(lines.line[7], "Meniscus = 6.000000  ");
+  v.F[13] = 0;
+  v.P[13] = fs.meniscusMin;
+  ASSERT_TRUE(ComposeFitInfoLines(nullptr, lines));
+  EXPECT_EQ(lines.line[7].find("fit limit"), std::string::npos);
 }
 
 }  // namespace

@@ -104,6 +104,16 @@ class RoadTest : public AppTest {
     return paths;
   }
 
+  // The synthetic run of `scans` absorbance scans loaded as the window's data.
+  void LoadRun(int scans) {
+    const auto paths = WriteRun(".ra1", scans);
+    std::vector<std::string> names;
+    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+    Window();
+    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    ASSERT_EQ(CurrentScanSet().count, scans);
+  }
+
   static std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
     std::stringstream s;

@@ -28,14 +28,6 @@ class DataCommands : public RoadTest {
     CurrentRealtimeState() = RealtimeState{};
     RoadTest::TearDown();
   }
-  void Load(int scans) {
-    const auto paths = WriteRun(".ra1", scans);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
-    ASSERT_EQ(CurrentScanSet().count, scans);
-  }
   // What the data plot's recorded picture draws.
   static std::vector<std::string> DataPlotPicture() {
     platform::RecordingDC dc;
@@ -51,7 +43,7 @@ class DataCommands : public RoadTest {
 };
 
 TEST_F(DataCommands, SubtractAllNoiseTakesBothEstimatesOutAndRedrawsTheDataPlot) {
-  Load(3);
+  LoadRun(3);
   ScanSet& s = CurrentScanSet();
   ASSERT_NE(s.tiNoise, nullptr);
   ASSERT_NE(s.riNoise, nullptr);
@@ -102,7 +94,7 @@ TEST_F(DataCommands, NoiseCommandsWithoutScansChangeNothing) {
 }
 
 TEST_F(DataCommands, RealtimeUpdateLoadsNewScansInOrderOnEachTick) {
-  Load(3);
+  LoadRun(3);
   TXLAWindow& w = Window();
   auto& frame = Headless(w);
   ui_->ExpectPrompt("REALTIME MODE", "maximal total number of files to load at once", std::string("20"));
@@ -147,7 +139,7 @@ TEST_F(DataCommands, RealtimeUpdateLoadsNewScansInOrderOnEachTick) {
 }
 
 TEST_F(DataCommands, RealtimeUpdateStopsWithAMessageWhenTheFolderShrinks) {
-  Load(3);
+  LoadRun(3);
   TXLAWindow& w = Window();
   ui_->ExpectPrompt("REALTIME MODE", "maximal total number of files to load at once", std::string("20"));
   w.Dispatch(540);
@@ -161,6 +153,26 @@ TEST_F(DataCommands, RealtimeUpdateStopsWithAMessageWhenTheFolderShrinks) {
   EXPECT_TRUE(Headless(w).timers.empty());
   EXPECT_FALSE(w.IsMenuItemChecked(540));
   EXPECT_EQ(CurrentScanSet().count, 0);
+}
+
+TEST_F(DataCommands, AKeyPressStopsTheRealtimeUpdateAtTheNextTick) {
+  LoadRun(3);
+  TXLAWindow& w = Window();
+  ui_->ExpectPrompt("REALTIME MODE", "maximal total number of files to load at once", std::string("20"));
+  w.Dispatch(540);
+  // A tick without new files paints the window anew before the status lines.
+  const int paints = Headless(w).paints;
+  w.EvTimer(13);
+  EXPECT_EQ(Headless(w).paints, paints + 1);
+  EXPECT_TRUE(CurrentRealtimeState().running);
+  w.EvKeyDown('X', 1, 0);
+  ui_->ExpectBox("REALTIME MODE", "realtime update stopped by user interrupt");
+  w.EvTimer(13);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_FALSE(CurrentRealtimeState().running);
+  EXPECT_TRUE(Headless(w).timers.empty());
+  EXPECT_FALSE(w.IsMenuItemChecked(540));
+  EXPECT_EQ(CurrentScanSet().count, 3);  // the data stay
 }
 
 TEST_F(DataCommands, RealtimeUpdateNeedsLoadedScans) {
@@ -200,7 +212,7 @@ TEST_F(DiagnosticsCommand, SwitchedOnTheLoaderWritesItsTraceToTheLog) {
   w.Dispatch(867);
   EXPECT_TRUE(w.IsMenuItemChecked(867));
   EXPECT_TRUE(LammDiagnosticsOutput());
-  Load(3);
+  LoadRun(3);
   const std::string log = ReadFile((dir_ / "Tarneldebug_t0.txt").string());
   EXPECT_EQ(log.rfind("\nstarting new tarnel debugging session for thread #0", 0), 0u) << log;
   EXPECT_NE(log.find("\nEnter LoadAllData"), std::string::npos);
@@ -209,7 +221,7 @@ TEST_F(DiagnosticsCommand, SwitchedOnTheLoaderWritesItsTraceToTheLog) {
   EXPECT_FALSE(w.IsMenuItemChecked(867));
   EXPECT_FALSE(LammDiagnosticsOutput());
   // Switching empties the log; switched off nothing more is written.
-  Load(3);
+  LoadRun(3);
   EXPECT_EQ(ReadFile((dir_ / "Tarneldebug_t0.txt").string()), "");
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
@@ -225,19 +237,32 @@ TEST_F(DiagnosticsCommand, AnUnwritableFolderIsReportedAndNothingIsSwitched) {
   EXPECT_FALSE(LammDiagnosticsOutput());
 }
 
-TEST_F(DataCommands, MatrixExportSaysWhichWayItSwitched) {
+TEST_F(DiagnosticsCommand, MatrixExportWritesTheNormalEquationsOfAcsRun) {
+  setenv("TMPDIR", dir_.string().c_str(), 1);
+  LoadRun(4);
   TXLAWindow& w = Window();
+  gFitEngineState.fitTINoise = 0;
+  w.Dispatch(275);  // "Continuous c(s) Distribution"
   ui_->ExpectBox("ERROR", "Export Matrices is ON");
-  ui_->ExpectBox("ERROR", "Export Matrices is OFF");
   w.Dispatch(877);
   EXPECT_EQ(Conti().exportMatrices, 1);
+  w.Dispatch(213);
+  ASSERT_GT(Conti().gridSize, 0);
+  // The grid file holds the s values of the run, one a line.
+  std::ifstream grid(dir_ / "grid.txt");
+  std::vector<double> s;
+  for (double v; grid >> v;) s.push_back(v);
+  ASSERT_EQ(static_cast<int>(s.size()), Conti().gridSize);
+  EXPECT_NEAR(s.back(), Conti().sValues[Conti().gridSize], 1e-4);
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "matrix.txt"));
+  ui_->ExpectBox("ERROR", "Export Matrices is OFF");
   w.Dispatch(877);
   EXPECT_EQ(Conti().exportMatrices, 0);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
 TEST_F(DataCommands, RestoreTimesRebuildsTimeAndW2tFromTheFileStamps) {
-  Load(3);
+  LoadRun(3);
   // File stamps 100 s and 250 s after the first scan's.
   const double base = 1.7e9;
   const double offsets[] = {0, 100, 250};
@@ -298,7 +323,7 @@ TEST_F(DataCommands, ZoneCentrifugationLsgSelectsTheZoneGeometryOnTopOfLsg) {
 namespace {
 
 TEST_F(DataCommands, NonidealCsIsRefusedByRunAndFitInsteadOfComputedAsIdealSpecies) {
-  Load(4);
+  LoadRun(4);
   ui_->lenient = true;  // the model command's regularisation notes
   Window().Dispatch(585);
   ASSERT_EQ(gModelSelectorFlags.NonidealCSModel, 1);

@@ -19,13 +19,6 @@ class SavedAnalysis : public RoadTest {
     ContiStore() = ContiModelStore{};
     RoadTest::TearDown();
   }
-  void Load(int scans) {
-    const auto paths = WriteRun(".ra1", scans);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
-  }
   std::string path_;
 };
 
@@ -88,7 +81,7 @@ TEST_F(SavedAnalysis, ScalingLawModelsKeepTheLawTheyWereSavedWith) {
 }
 
 TEST_F(SavedAnalysis, ScanTimesFollowTheReloadedTimeSwitches) {
-  Load(3);
+  LoadRun(3);
   ScanSet& s = CurrentScanSet();
   // omega^2 t a little short of what the elapsed times imply, as after a
   // slow acceleration.

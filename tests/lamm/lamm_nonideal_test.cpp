@@ -87,6 +87,12 @@ TEST(LammNonIdeal, UniformTotalConcentrationActsLikeConstantCoefficients) {
     L->SetNonidealParameters(c.a, c.b, 1.0, c.hardSphere, false);
     Field f = Uniform(5);
     ASSERT_TRUE(f.LoadInto(*L));
+    // The same field as node profiles: they take over from the matrix.
+    std::vector<float> five(802, 5.0f);
+    float* profiles[3] = {nullptr, five.data(), five.data()};
+    const double times[3] = {0, 0, 1e7};
+    if (c.hardSphere) L->SetCtotNodeTable(2, 800, profiles, times);
+    ASSERT_EQ(L->NodeTableOn(), c.hardSphere);
     ASSERT_EQ(L->CheckAndRun(), 0) << c.what;
     Experiment ideal = e;
     ideal.s = e.s * c.fs;
@@ -133,6 +139,10 @@ TEST(LammNonIdeal, UnusableFieldsAndSpeciesAreRefused) {
   EXPECT_FALSE(equalTimes.LoadInto(*L));
   Field empty(0, 2);
   EXPECT_FALSE(empty.LoadInto(*L));
+  // A field too large for one block of 32-bit size is refused before it is read.
+  const double* none[2] = {nullptr, nullptr};
+  const double t[2] = {0, 1};
+  EXPECT_FALSE(L->LoadCtotMatrix(20000, 20000, none, t, t, 1.0, "huge"));
   EXPECT_FALSE(L->CtotLoaded());
   std::vector<float> profile(300, 1.0f);
   float* profiles[2] = {nullptr, profile.data()};
@@ -195,4 +205,51 @@ TEST(LammNonIdeal, SpeciesListsDoNotDependOnTheThreadCount) {
   EXPECT_EQ(runWith(2), one);  // bit for bit
   EXPECT_EQ(runWith(8), one);
   LammThreadCount() = 2;
+}
+
+// A species the worker cannot solve is reported once, by the list runner.
+TEST(LammNonIdeal, AnUnsolvableSpeciesInAListIsReportedByTheListRunner) {
+  Experiment e;
+  e.times = {600};
+  e.gridPoints = 50;
+  e.Build();
+  auto templ = MakeNonIdeal(e, FixedGrid(100));
+  templ->SetNonidealParameters(-2, -2, 1.0, false, false);
+  Field f = Uniform(1);
+  ASSERT_TRUE(f.LoadInto(*templ));
+  const double s[] = {0, 4, -1}, D[] = {0, 6e-7, 6e-7};
+  std::vector<std::vector<float>> store(3, std::vector<float>(51, 0));
+  std::vector<float*> rows[3];
+  std::vector<float**> results(3);
+  for (int k = 1; k <= 2; ++k) {
+    rows[k] = {nullptr, store[k].data()};
+    results[k] = rows[k].data();
+  }
+  platform::StopFlag() = false;
+  platform::ScriptedUserInterface ui;
+  ui.ExpectBox("Error", "error #6 in simulation #2");
+  platform::ScopedUI guard(ui);
+  LammThreadCount() = 2;
+  EXPECT_EQ(CLRunMTList(templ.get(), 2, s, D, nullptr, results.data(), e.grid.data(), 50, nullptr, nullptr), 6);
+  EXPECT_TRUE(ui.failures.empty());
+  EXPECT_TRUE(ui.AllConsumed());
+  platform::StopFlag() = false;
+}
+
+TEST(LammNonIdealDump, TheChosenJobWritesItsTotalConcentrationAtEveryRefresh) {
+  Experiment e;
+  e.times = {300};
+  e.Build();
+  auto L = MakeNonIdeal(e, FixedGrid(100));
+  L->SetNonidealParameters(-2, -2, 1.0, false, false);
+  Field f = Uniform(2);
+  ASSERT_TRUE(f.LoadInto(*L));
+  L->SetCtotDump(true, 1, "dump");
+  ASSERT_EQ(L->CheckAndRun(), 0);
+  std::FILE* first = std::fopen("dumpit1ctot  1.ip0", "r");
+  ASSERT_NE(first, nullptr);
+  char line[200] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, first), nullptr);
+  std::fclose(first);
+  EXPECT_NE(std::string(line).find("ctotvec t=0"), std::string::npos) << line;
 }

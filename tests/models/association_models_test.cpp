@@ -51,6 +51,12 @@ TEST(AssociationModels, TableLookupInterpolatesAndHoldsItsEnds) {
   EXPECT_DOUBLE_EQ(s, AssociationWeightedS(p, 1e-3));
   table.Lookup(1e12, s, D);
   EXPECT_DOUBLE_EQ(s, AssociationWeightedS(p, 1e2));
+  // The last interval interpolates like every other one.
+  CAssociationTable two;
+  ASSERT_TRUE(two.Build(p, 1.0, 2.0, 2, NonidealityModel{}));
+  const double mid = 0.5 * (AssociationTotalFromMonomer(p, 1.0) + AssociationTotalFromMonomer(p, 2.0));
+  two.Lookup(mid, s, D);
+  EXPECT_NEAR(s, 0.5 * (AssociationWeightedS(p, 1.0) + AssociationWeightedS(p, 2.0)), 1e-12);
   // Between rows, close to the closed form at the monomer of that total;
   // increasing and then decreasing totals both find their rows.
   for (double x : {0.01, 0.3, 1.0, 7.0, 2.0, 0.05}) {

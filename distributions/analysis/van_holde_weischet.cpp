@@ -1,0 +1,315 @@
+#include "distributions/analysis/van_holde_weischet.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "data/scan_set.h"
+#include "distributions/analysis/extrapolation_plot.h"
+#include "distributions/analysis/straight_line.h"
+#include "distributions/conti_parameters.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "fit/fit_driver.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+constexpr const char* kCaption = "Van Holde Weischet Analysis";
+constexpr double kTwoPiPerMinute = 2.0 * 3.14159265358979323846 / 60.0;
+// The ends of a boundary: points within this distance (cm) of the inner end
+// give the baseline, of the outer end the plateau.
+constexpr float kEndWidth = 0.05f;
+// Below this many fractions the analysis gives up instead of coarsening.
+constexpr int kFewestFractions = 5;
+
+VhwAnalysis& Last() {
+  static VhwAnalysis a;
+  return a;
+}
+
+// First and last point inside the fit limits of scan j, clipped to its points.
+void FitRange(const ScanSet& s, int j, int& first, int& last) {
+  first = std::max(1, s.firstFitPoint[j]);
+  last = std::min(s.points[j], s.lastFitPoint[j]);
+}
+
+// Inner end: the first fit point for sedimentation, the last for flotation.
+int InnerEnd(const ScanSet& s, const VhwAnalysis& a, int j) {
+  int first, last;
+  FitRange(s, j, first, last);
+  return a.options.flotation ? last : first;
+}
+int OuterEnd(const ScanSet& s, const VhwAnalysis& a, int j) {
+  int first, last;
+  FitRange(s, j, first, last);
+  return a.options.flotation ? first : last;
+}
+
+// Mean signal of the points from `end` towards `direction` within width of it.
+float MeanNearEnd(const ScanSet& s, int j, int end, int direction, float width) {
+  const float* r = s.radii[j];
+  const float* y = s.signals[j];
+  double sum = 0.0;
+  int count = 0;
+  for (int p = end; p >= 1 && p <= s.points[j] && std::fabs(r[p] - r[end]) <= width; p += direction) {
+    sum += y[p];
+    ++count;
+  }
+  return count > 0 ? static_cast<float>(sum / count) : 0.0f;
+}
+
+void Allocate(VhwAnalysis& a) {
+  const size_t cells = static_cast<size_t>(a.scans) * a.fractions;
+  a.fractionRadii.assign(cells, 0.0f);
+  a.apparentS.assign(cells, 0.0f);
+  a.modelRadii.assign(cells, 0.0f);
+  a.intercepts.assign(static_cast<size_t>(a.fractions) + 1, 0.0f);
+  a.slopes.assign(static_cast<size_t>(a.fractions) + 1, 0.0f);
+}
+
+// The inputs a result needs, each refused with its reason.
+bool CheckInputs(const ScanSet& s, VhwAnalysis& a) {
+  char text[200];
+  if (s.count < 1) {
+    a.failure = "load data first";
+    return false;
+  }
+  if (a.options.meniscus == 0.0f || a.options.bottom == 0.0f) {
+    a.failure = "set Meniscus and Bottom first";
+    return false;
+  }
+  const ScanRecord& first = s.records[s.order[1]];
+  if (!(first.rpm > 0.0f)) {
+    a.failure = "the rotor speed of the first scan is 0: no s-values can be calculated";
+    return false;
+  }
+  float tMin = 0, tMax = 0;
+  for (int i = 1; i <= s.count; ++i) {
+    const double t = s.records[s.order[i]].timeRead;
+    if (!(t > 0.0)) {
+      std::snprintf(text, sizeof text, "scan %d has the time %g s: every scan needs a positive time", i, t);
+      a.failure = text;
+      return false;
+    }
+    tMin = i == 1 ? static_cast<float>(t) : std::min(tMin, static_cast<float>(t));
+    tMax = i == 1 ? static_cast<float>(t) : std::max(tMax, static_cast<float>(t));
+  }
+  if (!(tMax > tMin)) {
+    a.failure = "the extrapolation to infinite time needs scans taken at two or more different times";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+float EstimateVhwBaseline(const ScanSet& s, const VhwAnalysis& a, float tolerance) {
+  const int j = a.scanIndex[a.scans];
+  return MeanNearEnd(s, j, InnerEnd(s, a, j), a.options.flotation ? -1 : 1, tolerance);
+}
+
+void EstimateVhwPlateaus(const ScanSet& s, VhwAnalysis& a, float tolerance) {
+  a.plateaus.assign(static_cast<size_t>(a.scans) + 1, 0.0f);
+  for (int i = 1; i <= a.scans; ++i) {
+    const int j = a.scanIndex[i];
+    a.plateaus[i] = MeanNearEnd(s, j, OuterEnd(s, a, j), a.options.flotation ? 1 : -1, tolerance) - a.baseline;
+  }
+}
+
+bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a) {
+  const int n = a.fractions;
+  std::vector<double> sum(static_cast<size_t>(n) + 1);
+  std::vector<int> count(static_cast<size_t>(n) + 1);
+  for (int i = 1; i <= a.scans; ++i) {
+    const int j = a.scanIndex[i];
+    const double w = a.plateaus[i] / (a.resolution + 1.0);
+    std::fill(sum.begin(), sum.end(), 0.0);
+    std::fill(count.begin(), count.end(), 0);
+    int first, last;
+    FitRange(s, j, first, last);
+    if (w != 0.0) {
+      for (int p = first; p <= last; ++p) {
+        // Band k holds q in [k - 1/2, k + 1/2]; a point on a shared edge goes
+        // to the lower band.
+        const double q = (s.signals[j][p] - a.baseline) / w;
+        const double k = std::ceil(q - 0.5);
+        if (!(k >= 1.0 && k <= n)) continue;
+        const int f = static_cast<int>(k);
+        sum[f] += s.radii[j][p];
+        ++count[f];
+      }
+    }
+    for (int f = 1; f <= n; ++f) {
+      if (count[f] > 0) {
+        a.At(a.fractionRadii, i, f) = static_cast<float>(sum[f] / count[f]);
+      } else if (f == 1) {
+        a.At(a.fractionRadii, i, f) = s.radii[j][InnerEnd(s, a, j)];
+      } else {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+void ComputeApparentS(VhwAnalysis& a) {
+  const VhwOptions& o = a.options;
+  const double ref = o.flotation ? o.bottom : o.meniscus;
+  const double w2 = a.omega * a.omega;
+  const bool delay = o.timeResolution && o.scanVelocity > 0.0f;
+  for (int i = 1; i <= a.scans; ++i)
+    for (int j = 1; j <= a.fractions; ++j) {
+      const double r = a.At(a.fractionRadii, i, j);
+      const double dt = delay ? (r - o.meniscus) * 60.0 / o.scanVelocity : 0.0;
+      a.At(a.apparentS, i, j) = static_cast<float>(std::log(r / ref) * 1e13 / (w2 * (a.times[i] + dt)));
+    }
+}
+
+void ExtrapolateToInfiniteTime(VhwAnalysis& a) {
+  std::vector<float> x(static_cast<size_t>(a.scans) + 1), y(x.size());
+  for (int i = 1; i <= a.scans; ++i) x[i] = 1.0f / std::sqrt(a.times[i]);
+  for (int j = 1; j <= a.fractions; ++j) {
+    for (int i = 1; i <= a.scans; ++i) y[i] = a.At(a.apparentS, i, j);
+    FitStraightLine(&a.intercepts[j], &a.slopes[j], x.data(), y.data(), a.scans);
+  }
+}
+
+bool AnalyseVanHoldeWeischet(const ScanSet& s, const VhwOptions& o, VhwAnalysis& a) {
+  a = VhwAnalysis{};
+  a.options = o;
+  if (!CheckInputs(s, a)) return false;
+  a.scans = s.count;
+  a.scanIndex.assign(static_cast<size_t>(a.scans) + 1, 0);
+  a.times.assign(static_cast<size_t>(a.scans) + 1, 0.0f);
+  int fewestPoints = 0;
+  for (int i = 1; i <= a.scans; ++i) {
+    const int j = s.order[i];
+    a.scanIndex[i] = j;
+    a.times[i] = static_cast<float>(s.records[j].timeRead);
+    int first, last;
+    FitRange(s, j, first, last);
+    const int points = std::max(0, last - first + 1);
+    fewestPoints = i == 1 ? points : std::min(fewestPoints, points);
+  }
+  if (fewestPoints < 1) {
+    a.failure = "no data points inside the fit limits";
+    return false;
+  }
+  a.omega = s.records[a.scanIndex[1]].rpm * kTwoPiPerMinute;
+  // More fractions than points could never all be filled.
+  a.resolution = std::clamp(std::floor(o.resolution), 1.0f, static_cast<float>(fewestPoints));
+  a.fractions = static_cast<int>(a.resolution);
+  a.baseline = EstimateVhwBaseline(s, a, kEndWidth);
+  Allocate(a);
+  EstimateVhwPlateaus(s, a, kEndWidth);
+  while (!DivideIntoBoundaryFractions(s, a)) {
+    if (a.fractions < kFewestFractions) {
+      char text[240];
+      std::snprintf(text, sizeof text,
+                    "some boundary fractions stay empty even at a resolution of %d: the boundaries are too "
+                    "noisy or incomplete for the van Holde-Weischet analysis",
+                    a.fractions);
+      a.failure = text;
+      return false;
+    }
+    a.resolution -= 1.0f;
+    a.fractions -= 1;
+    a.reduced = true;
+    Allocate(a);
+    EstimateVhwPlateaus(s, a, kEndWidth);
+  }
+  ComputeApparentS(a);
+  ExtrapolateToInfiniteTime(a);
+  return true;
+}
+
+void ComputeVhwModel(ScanSet& s, VhwAnalysis& a) {
+  const VhwOptions& o = a.options;
+  const double ref = o.flotation ? o.bottom : o.meniscus;
+  const double w2 = a.omega * a.omega;
+  for (int i = 1; i <= a.scans; ++i) {
+    const double t = a.times[i];
+    for (int j = 1; j <= a.fractions; ++j)
+      a.At(a.modelRadii, i, j) =
+          static_cast<float>(ref * std::exp(1e-13 * w2 * t * (a.intercepts[j] + a.slopes[j] / std::sqrt(t))));
+    const int sc = a.scanIndex[i];
+    float* model = s.model[sc];
+    const float* r = s.radii[sc];
+    const int P = s.points[sc];
+    if (!model) continue;
+    const float w = a.plateaus[i] / (a.resolution + 1.0f);
+    auto level = [&](int j) { return a.baseline + (j - 0.5f) * w; };
+    int first, last;
+    FitRange(s, sc, first, last);
+    if (!o.flotation) {
+      int p = 1;
+      while (p <= P && (p <= first || r[p] <= a.At(a.modelRadii, i, 1))) model[p++] = a.baseline;
+      for (int j = 2; j <= a.fractions; ++j)
+        while (p <= P && r[p] <= a.At(a.modelRadii, i, j)) model[p++] = level(j);
+      while (p <= P) model[p++] = a.baseline + a.plateaus[i];
+    } else {
+      int p = P;
+      while (p >= 1 && (p >= last || r[p] >= a.At(a.modelRadii, i, 1))) model[p--] = a.baseline;
+      for (int j = 2; j <= a.fractions; ++j)
+        while (p >= 1 && r[p] >= a.At(a.modelRadii, i, j)) model[p--] = level(j);
+      while (p >= 1) model[p--] = a.baseline + a.plateaus[i];
+    }
+  }
+}
+
+const VhwAnalysis& LastVhwAnalysis() { return Last(); }
+
+bool RunVanHoldeWeischet() {
+  ScanSet& s = CurrentScanSet();
+  if (s.count < 1) return false;
+  VhwOptions o;
+  o.resolution = Conti().resolution;
+  o.flotation = gModelSelectorFlags.VanHoldeWeischetFlotation != 0;
+  o.meniscus = gModelParams.meniscus;
+  o.bottom = gModelParams.bottom;
+  o.timeResolution = LammSettings().simulateTimeResolution != 0;
+  o.scanVelocity = LammSettings().scanVelocity;
+  DistributionPlotHost* host = GetDistributionPlotHost();
+  if (host) {
+    char text[80];
+    std::snprintf(text, sizeof text, "dividing data in %d boundary fractions       ",
+                  static_cast<int>(std::floor(o.resolution)));
+    host->DrawText(10, 50, text);
+  }
+  VhwAnalysis& a = Last();
+  if (!AnalyseVanHoldeWeischet(s, o, a)) {
+    platform::UI().MessageBox(kCaption, a.failure, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    return false;
+  }
+  if (a.reduced) {
+    char text[120];
+    std::snprintf(text, sizeof text, "to avoid empty fractions, resolution was reduced to %.0f", a.resolution);
+    platform::UI().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  }
+  gModelParams.baseline = a.baseline;
+
+  // The distribution: extrapolated s against the boundary fraction.
+  ContiSettings& cs = Conti();
+  const int n = a.fractions;
+  FreeDistributionArrays();
+  AllocDistributionArrays(n, 0, 0);
+  for (int j = 1; j <= n; ++j) {
+    cs.sValues[j] = a.intercepts[j];
+    cs.distribution[j] = static_cast<float>(j) / (a.resolution + 1.0f);
+  }
+  BuildDistributionPlot();
+  RestyleDistributionPlot(6, 6, {});
+  cs.distributionShown = 1;
+
+  ComputeVhwModel(s, a);
+  CalcRmsd();
+  if (LsgExtrapolation().plotExtrapolation)
+    ShowExtrapolationPlot(a.times.data(), a.apparentS, a.scans, n, a.intercepts.data(), a.slopes.data());
+  RedrawDistributionPlot();
+  if (host) host->RequestRepaint();
+  return true;
+}

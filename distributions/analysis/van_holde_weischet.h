@@ -1,0 +1,73 @@
+#pragma once
+// van Holde-Weischet analysis of sedimentation-velocity scans: each scan's
+// boundary between baseline and plateau is cut into n equal steps of
+// signal (boundary fractions j = 1..n, band j at baseline + (j -+ 1/2) w,
+// w = plateau / (R + 1)); the mean radius r_ij of fraction j in scan i gives
+//   s*_ij = ln(r_ij / r_ref) 1e13 / (omega^2 (t_i + dt_ij))        (S)
+// (r_ref the meniscus, or the bottom for flotation; dt the scanning delay
+// (r - meniscus) 60 / v with the time-resolution option), and s*_j is
+// extrapolated linearly against 1/sqrt(t) to infinite time, where diffusion
+// no longer broadens the boundary: s*_ij = a_j + b_j / sqrt(t_i). The
+// intercepts a_j against the boundary fraction j/(R + 1) are the integral
+// distribution G(s). Radii in cm, times in s, rotor speed in rpm.
+#include <string>
+#include <vector>
+
+struct ScanSet;
+
+struct VhwOptions {
+  float resolution = 20.0f;  // R; n = floor(R) fractions
+  bool flotation = false;
+  float meniscus = 0.0f, bottom = 0.0f;
+  bool timeResolution = false;
+  float scanVelocity = 0.0f;  // v in cm/min
+};
+
+// Everything the analysis works out; scans i = 1..N in time order.
+struct VhwAnalysis {
+  VhwOptions options;
+  int scans = 0;              // N
+  int fractions = 0;          // n
+  float resolution = 0.0f;    // R after any reduction
+  bool reduced = false;       // R was lowered to avoid empty fractions
+  float baseline = 0.0f;
+  double omega = 0.0;         // rad/s
+  std::vector<int> scanIndex;       // [1..N] scan number of position i
+  std::vector<float> times;         // [1..N] s
+  std::vector<float> plateaus;      // [1..N] above the baseline
+  std::vector<float> fractionRadii; // [(i-1)*n + j-1]
+  std::vector<float> apparentS;     // same layout, S
+  std::vector<float> modelRadii;    // same layout
+  std::vector<float> intercepts;    // [1..n] S
+  std::vector<float> slopes;        // [1..n] S s^1/2
+  std::string failure;              // why there is no result
+
+  float& At(std::vector<float>& m, int i, int j) { return m[static_cast<size_t>(i - 1) * fractions + (j - 1)]; }
+  float At(const std::vector<float>& m, int i, int j) const {
+    return m[static_cast<size_t>(i - 1) * fractions + (j - 1)];
+  }
+};
+
+// The steps of the analysis on the scans of s (read only).
+float EstimateVhwBaseline(const ScanSet& s, const VhwAnalysis& a, float tolerance);
+void EstimateVhwPlateaus(const ScanSet& s, VhwAnalysis& a, float tolerance);
+bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a);
+void ComputeApparentS(VhwAnalysis& a);
+void ExtrapolateToInfiniteTime(VhwAnalysis& a);
+
+// Steps 1 to 8: true with a result; otherwise `failure` says why.
+bool AnalyseVanHoldeWeischet(const ScanSet& s, const VhwOptions& o, VhwAnalysis& a);
+
+// The step model of the scans drawn from the extrapolated lines: below the
+// boundary of fraction 1 the baseline, between the boundaries of fractions
+// j - 1 and j the level baseline + (j - 1/2) w, beyond the last the plateau.
+void ComputeVhwModel(ScanSet& s, VhwAnalysis& a);
+
+// The Run of the van Holde-Weischet model on the loaded scans: the result
+// goes to the distribution (x = extrapolated s, y = boundary fraction), the
+// scans' models, the baseline of the model and, when asked for, the
+// extrapolation plot. False when refused or without a result (with a
+// message).
+bool RunVanHoldeWeischet();
+// The analysis of the last successful run.
+const VhwAnalysis& LastVhwAnalysis();

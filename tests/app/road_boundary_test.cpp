@@ -1,0 +1,96 @@
+// The boundary analyses as a user meets them in the window: the van
+// Holde-Weischet transform chosen, run and shown with its extrapolation
+// plot, and the switches of the ls-g*(s) area-fraction dialog.
+#include "road_support.h"
+
+#include "app/road_services.h"
+#include "distributions/analysis/extrapolation_plot.h"
+#include "distributions/conti_parameters.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+
+namespace {
+
+class RoadBoundary : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    LsgExtrapolation() = LsgExtrapolationSettings{};
+  }
+  void TearDown() override {
+    FreeLsgsArrays();
+    FreeDistributionArrays();
+    RoadTest::TearDown();
+  }
+  void Load(int scans) {
+    const auto paths = WriteRun(".ra1", scans);
+    std::vector<std::string> names;
+    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+    Window();
+    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    gModelParams.meniscus = 5.95f;
+    gModelParams.bottom = 7.14f;
+  }
+};
+
+TEST_F(RoadBoundary, VanHoldeWeischetRunShowsItsDistributionAndExtrapolation) {
+  Load(5);
+  ui_->ExpectBox("Van Holde Weischet Analysis", "for sedimentation", platform::IDYES);
+  ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", "10");
+  ui_->ExpectBox("", "show plot with extrapolation", platform::IDYES);
+  // The files have a point every 0.01 cm: the early, steep boundaries leave
+  // bands empty at 10 fractions.
+  ui_->ExpectBox("Van Holde Weischet Analysis", "resolution was reduced to");
+  Window().Dispatch(292);
+  Window().Dispatch(213);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  const ContiSettings& cs = Conti();
+  ASSERT_GE(cs.gridSize, 5);
+  ASSERT_LT(cs.gridSize, 10);
+  for (int j = 1; j <= cs.gridSize; ++j) EXPECT_NEAR(cs.sValues[j], 5.0, 0.5) << j;
+  ASSERT_TRUE(Road().extrapolationPlot);
+  EXPECT_NE(Road().extrapolationPlot(), nullptr);
+  // Choosing the transform again takes the extrapolation plot away.
+  ui_->lenient = true;
+  Window().Dispatch(292);
+  EXPECT_EQ(Road().extrapolationPlot(), nullptr);
+}
+
+TEST_F(RoadBoundary, AreaFractionDialogCarriesItsSwitches) {
+  Load(4);
+  ui_->lenient = true;
+  Window().Dispatch(293);
+  ui_->lenient = false;
+  // Offered by the command: 20 fractions in groups of 3.
+  EXPECT_EQ(gModelParameterVector.P[11], 20.0f);
+  EXPECT_EQ(gModelParameterVector.P[3], 3.0f);
+  forms_.Expect({"", {}, {{442, 1}}});
+  ui_->lenient = true;
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  EXPECT_EQ(LsgExtrapolation().fitFractions, 1);
+  EXPECT_EQ(LsgExtrapolation().consecutiveGroups, 1);
+  LsgExtrapolation().consecutiveGroups = 0;
+  forms_.Expect({"", {}, {}});
+  Window().Dispatch(212);
+  EXPECT_EQ(LsgExtrapolation().consecutiveGroups, 0);
+  EXPECT_EQ(LsgExtrapolation().fitFractions, 1);
+}
+
+TEST_F(RoadBoundary, AreaFractionRunShowsGOfSAndItsExtrapolation) {
+  Load(6);
+  ui_->lenient = true;
+  ui_->ExpectBox("", "show plot with extrapolation", platform::IDYES);
+  Window().Dispatch(293);
+  gModelParameterVector.P[11] = 10.0f;
+  gModelParameterVector.P[3] = 2.0f;
+  Window().Dispatch(213);
+  const ContiSettings& cs = Conti();
+  ASSERT_EQ(cs.gridSize, 50);
+  for (int j = 2; j <= 8; ++j) EXPECT_NEAR(cs.sValues[j], 5.0, 0.5) << j;
+  EXPECT_FLOAT_EQ(cs.distribution[50], cs.distribution[10]);
+  EXPECT_NE(Road().extrapolationPlot(), nullptr);
+}
+
+}  // namespace

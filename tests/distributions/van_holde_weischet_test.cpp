@@ -1,0 +1,240 @@
+// The van Holde-Weischet analysis and its straight-line and integral tools,
+// against closed-form boundaries and hand-worked values.
+#include "distributions/analysis/van_holde_weischet.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+
+#include "boundary_scans.h"
+#include "data/scan_loading.h"
+#include "distributions/analysis/boundary_integrals.h"
+#include "distributions/analysis/extrapolation_plot.h"
+#include "distributions/analysis/straight_line.h"
+#include "distributions/conti_parameters.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "platform/scripted_ui.h"
+
+namespace {
+
+using Scans = boundary_test::Experiment;
+
+class VanHoldeWeischet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gModelSelectorFlags.SedTransformModel = 1;
+    LammSettings() = LammSolverSettings{};
+    LsgExtrapolation() = LsgExtrapolationSettings{};
+    ui_.lenient = true;
+  }
+  void TearDown() override {
+    FreeDistributionArrays();
+    FreeLsgsArrays();
+    FreeScanData();
+  }
+  bool Analyse(const Scans& run, float resolution, VhwAnalysis& a, bool flotation = false) {
+    if (!boundary_test::WriteAndLoad(run)) return false;
+    VhwOptions o;
+    o.resolution = resolution;
+    o.meniscus = 6.0f;
+    o.bottom = 7.2f;
+    o.flotation = flotation;
+    return AnalyseVanHoldeWeischet(CurrentScanSet(), o, a);
+  }
+  static Scans OneSpecies() {
+    Scans run;
+    run.species = {{5.0, 4e-7, 1.0}};
+    run.times = boundary_test::Times(12, 1200, 400);
+    return run;
+  }
+  platform::ScriptedUserInterface ui_;
+  platform::ScopedUI scope_{ui_};
+};
+
+TEST_F(VanHoldeWeischet, OneSpeciesExtrapolatesToItsSedimentationCoefficient) {
+  VhwAnalysis a;
+  ASSERT_TRUE(Analyse(OneSpecies(), 20, a)) << a.failure;
+  ASSERT_EQ(a.fractions, 20);
+  EXPECT_FALSE(a.reduced);
+  double mean = 0;
+  for (int j = 1; j <= 20; ++j) {
+    mean += a.intercepts[j] / 20.0;
+    EXPECT_NEAR(a.intercepts[j], 5.0, 5.0 * 0.035) << j;
+    if (j >= 5 && j <= 16) {
+      EXPECT_NEAR(a.intercepts[j], 5.0, 5.0 * 0.015) << j;
+    }
+  }
+  EXPECT_NEAR(mean, 5.0, 5.0 * 0.003);
+  // Diffusion pulls the leading edge ahead and holds the trailing one back.
+  EXPECT_LT(a.slopes[1], 0.0f);
+  EXPECT_GT(a.slopes[20], 0.0f);
+  EXPECT_NEAR(a.baseline, 0.0f, 1e-6);
+}
+
+TEST_F(VanHoldeWeischet, TwoSpeciesSplitIntoTheirSedimentationCoefficients) {
+  Scans run;
+  run.species = {{3.0, 7e-7, 0.5}, {7.0, 5e-7, 0.5}};
+  run.times = boundary_test::Times(12, 1200, 400);
+  VhwAnalysis a;
+  ASSERT_TRUE(Analyse(run, 20, a)) << a.failure;
+  for (int j = 2; j <= 8; ++j) EXPECT_NEAR(a.intercepts[j], 3.0, 3.0 * 0.05) << j;
+  for (int j = 15; j <= 20; ++j) EXPECT_NEAR(a.intercepts[j], 7.0, 7.0 * 0.035) << j;
+}
+
+TEST_F(VanHoldeWeischet, FlotationGivesNegativeApparentS) {
+  // The mirror image of a sedimenting boundary: a floating one leaves the
+  // bottom and its plateau lies towards the meniscus.
+  Scans run = OneSpecies();
+  ASSERT_TRUE(boundary_test::WriteAndLoad(run));
+  ScanSet& s = CurrentScanSet();
+  for (int j = 1; j <= s.count; ++j) {
+    const double t = s.records[j].timeRead;
+    const double w2 = std::pow(50000 * M_PI / 30.0, 2);
+    const double rb = 7.2 * std::exp(-w2 * 5e-13 * t);
+    for (int p = 1; p <= s.points[j]; ++p)
+      s.signals[j][p] = static_cast<float>(0.5 * std::erfc((s.radii[j][p] - rb) / (2 * std::sqrt(4e-7 * t))));
+  }
+  VhwOptions o;
+  o.resolution = 10;
+  o.meniscus = 6.0f;
+  o.bottom = 7.2f;
+  o.flotation = true;
+  VhwAnalysis a;
+  ASSERT_TRUE(AnalyseVanHoldeWeischet(s, o, a)) << a.failure;
+  for (float v : a.apparentS) EXPECT_LT(v, 0.0f);
+  for (int j = 1; j <= a.fractions; ++j) EXPECT_NEAR(a.intercepts[j], -5.0, 0.25) << j;
+}
+
+TEST_F(VanHoldeWeischet, RunShowsTheDistributionAndAStepModelOfTheScans) {
+  ASSERT_TRUE(boundary_test::WriteAndLoad(OneSpecies()));
+  Conti().resolution = 20;
+  LsgExtrapolation().plotExtrapolation = 1;
+  ASSERT_TRUE(RunVanHoldeWeischet());
+  const ContiSettings& cs = Conti();
+  ASSERT_EQ(cs.gridSize, 20);
+  for (int j = 1; j <= 20; ++j) {
+    EXPECT_FLOAT_EQ(cs.distribution[j], j / 21.0f);
+    EXPECT_FLOAT_EQ(cs.sValues[j], LastVhwAnalysis().intercepts[j]);
+  }
+  // The step model follows the boundary: its rmsd is a fraction of a step.
+  EXPECT_LT(gFitEngineState.currentRmsd, 0.05f);
+  const ScanSet& s = CurrentScanSet();
+  const int last = s.order[s.count];
+  EXPECT_FLOAT_EQ(s.model[last][1], gModelParams.baseline);
+  EXPECT_NEAR(s.model[last][s.points[last]], std::exp(-2 * std::pow(50000 * M_PI / 30, 2) * 5e-13 * 5600),
+              0.01);
+  const ExtrapolationPlotData& x = ExtrapolationPlot();
+  ASSERT_TRUE(x.shown);
+  EXPECT_EQ(x.rows, 12);
+  EXPECT_EQ(x.fractions, 20);
+  EXPECT_FLOAT_EQ(x.x[1], 1.0f / std::sqrt(1200.0f));
+  EXPECT_FLOAT_EQ(x.Line(7, 0.0f), cs.sValues[7]);
+  FreeLsgsArrays();
+  EXPECT_FALSE(ExtrapolationPlot().shown);
+}
+
+TEST_F(VanHoldeWeischet, NoisyBoundariesLowerTheResolutionAndSaySo) {
+  Scans run = OneSpecies();
+  run.noise = 0.01;
+  ASSERT_TRUE(boundary_test::WriteAndLoad(run));
+  Conti().resolution = 50;
+  ui_.lenient = false;
+  ui_.ExpectBox("Van Holde Weischet Analysis", "to avoid empty fractions, resolution was reduced to");
+  ASSERT_TRUE(RunVanHoldeWeischet());
+  EXPECT_TRUE(ui_.failures.empty());
+  EXPECT_LT(LastVhwAnalysis().fractions, 50);
+  EXPECT_EQ(Conti().gridSize, LastVhwAnalysis().fractions);
+}
+
+TEST_F(VanHoldeWeischet, RefusesWhatCannotGiveAResult) {
+  struct Case {
+    const char* name;
+    void (*spoil)(ScanSet&);
+    const char* message;
+  };
+  const Case cases[] = {
+      {"meniscus", [](ScanSet&) { gModelParams.meniscus = 0; }, "set Meniscus and Bottom first"},
+      {"rotor", [](ScanSet& s) { s.records[s.order[1]].rpm = 0; }, "rotor speed"},
+      {"time", [](ScanSet& s) { s.records[3].timeRead = 0; }, "positive time"},
+      {"same time", [](ScanSet& s) { for (int j = 1; j <= s.count; ++j) s.records[j].timeRead = 3000; },
+       "two or more different times"},
+      {"flat", [](ScanSet& s) { for (int j = 1; j <= s.count; ++j) for (int p = 1; p <= s.points[j]; ++p) s.signals[j][p] = 0.2f; },
+       "even at a resolution of"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(boundary_test::WriteAndLoad(OneSpecies()));
+    c.spoil(CurrentScanSet());
+    Conti().resolution = 20;
+    platform::ScriptedUserInterface ui;
+    platform::ScopedUI scope(ui);
+    ui.ExpectBox("Van Holde Weischet Analysis", c.message);
+    EXPECT_FALSE(RunVanHoldeWeischet()) << c.name;
+    EXPECT_TRUE(ui.failures.empty()) << c.name;
+    EXPECT_TRUE(ui.AllConsumed()) << c.name;
+  }
+}
+
+TEST_F(VanHoldeWeischet, ResolutionIsClampedToThePointsInTheFitLimits) {
+  VhwAnalysis a;
+  Scans run = OneSpecies();
+  ASSERT_TRUE(boundary_test::WriteAndLoad(run));
+  VhwOptions o;
+  o.meniscus = 6.0f;
+  o.bottom = 7.2f;
+  o.resolution = -3;
+  ASSERT_TRUE(AnalyseVanHoldeWeischet(CurrentScanSet(), o, a)) << a.failure;
+  EXPECT_EQ(a.fractions, 1);
+  // Above the points of a scan: started at their count, lowered until no
+  // fraction is empty.
+  o.resolution = 1e6f;
+  ASSERT_TRUE(AnalyseVanHoldeWeischet(CurrentScanSet(), o, a)) << a.failure;
+  EXPECT_TRUE(a.reduced);
+  const ScanSet& s = CurrentScanSet();
+  EXPECT_LT(a.fractions, s.lastFitPoint[1] - s.firstFitPoint[1] + 1);
+}
+
+TEST(StraightLine, FitsAndRefusesEqualAbscissae) {
+  const float x[] = {0, 1, 2, 3, 4};
+  const float y[] = {0, 3, 5, 7, 9};
+  float a = 0, b = 0;
+  EXPECT_TRUE(FitStraightLine(&a, &b, x, y, 4));
+  EXPECT_FLOAT_EQ(a, 1.0f);
+  EXPECT_FLOAT_EQ(b, 2.0f);
+  const float same[] = {0, 2, 2, 2};
+  const float v[] = {0, 1, 2, 6};
+  EXPECT_FALSE(FitStraightLine(&a, &b, same, v, 3));
+  EXPECT_FLOAT_EQ(a, 3.0f);
+  EXPECT_EQ(b, 0.0f);
+  EXPECT_FALSE(FitStraightLine(&a, &b, x, y, 1));
+  EXPECT_FLOAT_EQ(a, 3.0f);
+}
+
+TEST(BoundaryIntegrals, TrapezoidAndItsInverse) {
+  // y = x on [0, 2] and y = 2 on [0, 3], five points each.
+  const float x1[] = {0, 0.0f, 0.5f, 1.0f, 1.5f, 2.0f};
+  const float y1[] = {0, 0.0f, 0.5f, 1.0f, 1.5f, 2.0f};
+  const float x2[] = {0, 0.0f, 0.75f, 1.5f, 2.25f, 3.0f};
+  const float y2[] = {0, 2, 2, 2, 2, 2};
+  struct Case {
+    const float *x, *y;
+    float a, b, integral;
+  };
+  const Case integrals[] = {{x1, y1, 0, 2, 2},       {x1, y1, 0.25f, 1.25f, 0.75f}, {x1, y1, 2, 0, -2},
+                            {x1, y1, -1, 5, 2},      {x1, y1, 2, 3, 0},             {x1, y1, 1, 1, 0},
+                            {x2, y2, 0.1f, 2.9f, 5.6f}};
+  for (const Case& c : integrals) EXPECT_NEAR(IntegrateTrapezoid(c.x, c.y, c.a, c.b, 5), c.integral, 1e-6);
+  EXPECT_NEAR(InverseCumulativeIntegral(0.5f, x1, y1, 0, 0, 5), 1.0f, 1e-6);
+  EXPECT_NEAR(InverseCumulativeIntegral(0.1f, x1, y1, 0, 0, 5), std::sqrt(0.2f), 1e-6);
+  EXPECT_NEAR(InverseCumulativeIntegral(3.0f, x2, y2, 0, 0, 5), 1.5f, 1e-6);
+  EXPECT_EQ(InverseCumulativeIntegral(9.0f, x2, y2, 0, 0, 5), 3.0f);
+  // The search starts at xStart: the area counts from x1 all the same.
+  EXPECT_NEAR(InverseCumulativeIntegral(3.0f, x2, y2, 0, 1.0f, 5), 1.5f, 1e-6);
+}
+
+}  // namespace
