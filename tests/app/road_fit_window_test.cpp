@@ -15,7 +15,7 @@
 #include "numerics/statistics.h"
 #include "platform/input_events.h"
 #include "platform/qt/frame_window.h"
-#include "platform/qt/qt_app.h"
+#include "desktop_support.h"
 #include "plot/cwinplot.h"
 #include "plot/distribution_plot.h"
 #include "plot/plot_window_set.h"
@@ -34,12 +34,7 @@ class RoadFitWindow : public RoadTest {
  protected:
   void SetUp() override {
     RoadTest::SetUp();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    platform::qt::EnsureApplication(argc, argv);
-    platform::qt::InstallDesktop();
+    StartOffscreenDesktop();
   }
   void TearDown() override {
     platform::SetEventPump({});

@@ -5,7 +5,7 @@
 #include <QImage>
 
 #include "platform/draw_context.h"
-#include "platform/qt/qt_app.h"
+#include "desktop_support.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
 
@@ -86,12 +86,7 @@ class RoadPaintQt : public RoadPaint {
  protected:
   void SetUp() override {
     RoadPaint::SetUp();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    platform::qt::EnsureApplication(argc, argv);
-    platform::qt::InstallDesktop();
+    StartOffscreenDesktop();
   }
   void TearDown() override {
     window_.reset();

@@ -12,7 +12,7 @@
 #include "app/form_dialog_qt.h"
 #include "app/road_services.h"
 #include "distributions/conti_settings.h"
-#include "platform/qt/qt_app.h"
+#include "desktop_support.h"
 
 namespace {
 
@@ -197,11 +197,7 @@ class RoadParamsDesktop : public RoadParams {
  protected:
   void SetUp() override {
     RoadParams::SetUp();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    platform::qt::EnsureApplication(argc, argv);
+    StartOffscreenDesktop(false);
   }
 };
 
