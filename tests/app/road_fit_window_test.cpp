@@ -51,13 +51,9 @@ class RoadFitWindow : public RoadTest {
   // Six scans loaded, c(s) chosen with s 1..10 and the frictional ratio
   // fitted, shown in a window of the plots' own size.
   void ContinuousAnalysis() {
-    const auto paths = WriteRun(".ra1", 6);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
     Qt().Resize(1400, 1000);
     Qt().Show();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    LoadRun(6);
     gFitEngineState.fitTINoise = 0;
     Window().Dispatch(275);
     forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",

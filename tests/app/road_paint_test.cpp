@@ -21,11 +21,7 @@ std::vector<std::string> Lines(const platform::RecordingDC& dc) {
 class RoadPaint : public RoadTest {
  protected:
   void LoadRun() {
-    const auto paths = WriteRun(".ra1", 3);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    RoadTest::LoadRun(3);
     ASSERT_NE(CurrentPlotWindows().dataPlot, nullptr);
   }
 };

@@ -21,12 +21,8 @@ constexpr const char* kCs = "Continuous Sedimentation Coefficient Distribution c
 class RoadParams : public RoadTest {
  protected:
   void Load() {
-    const auto paths = WriteRun(".ra1", 3);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
     CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    LoadRun(3);
   }
   // A model command, with whatever it asks answered by default.
   void Choose(int command) {
