@@ -7,6 +7,7 @@
 #include "fit/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
+#include "fit/static_grid_lamm.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/moving_frame_core.h"
 
@@ -289,6 +290,7 @@ void SimulateMovingFrameLamm() {
     gControl.storedMode = true;
     gControl.first = gControl.start = true;
   }
+  SetupDepletionStopTest();
   int quiet = 0;
   const int N = gCore.N;
   while (rs.running && !st.singularMatrixError && !st.discretizationError) {
@@ -304,9 +306,13 @@ void SimulateMovingFrameLamm() {
     if (st.discretizationError) break;
     ShowSimulationProgress(change);
     change /= before;
+    if (rs.running && IsDepletionStopReached()) {
+      StopAndDeliverRemainingScans();
+      break;
+    }
     if (before >= 30) {
       quiet = change < st.equilibriumThreshold ? quiet + 1 : 0;
-      if (quiet > 10) rs.running = 0;
+      if (quiet > 10) StopAndDeliverRemainingScans();
     } else {
       quiet = 0;
     }

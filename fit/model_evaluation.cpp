@@ -12,6 +12,7 @@
 #include "fit/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/species_simulation.h"
+#include "fit/static_grid_lamm.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/nonideal_species.h"
@@ -42,7 +43,7 @@ ModelEvaluationHooks MakeDefaultHooks() {
   h.applySolverOptions = [](CLammIdeal&) {};
   h.markPlotsForRefresh = [] {};
   h.drawScanModel = [](int, int) {};
-  h.simulateStaticGridLamm = RunStaticGridOnSolverObject;
+  h.simulateStaticGridLamm = RunStaticGridLammSpecies;
   h.sharpBoundaryCurve = SharpBoundaryCurveSector;
   h.frictionalRatio = FrictionalRatioFromSD;
   return h;
@@ -153,6 +154,7 @@ void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitud
   const LammSolverSettings& st = LammSettings();
   const ModelParams& mp = gModelParams;
   L.MarkLoaded();
+  L.SetSpecialGeometry(gModelSelectorFlags.AnyPlanarGeometryModel());
   L.SetOutputParameters(s, D, mp.meniscus, mp.bottom, amplitude, ss.leftFitLimit, ss.rightFitLimit);
   if (!st.checkRotorAcceleration) L.ClearRunFlag();
   CurrentModelEvaluationHooks().applySolverOptions(L);
@@ -246,8 +248,10 @@ void SimulateModel(FitHost* host) {
   hooks.nonlinearTransform(1);
   const DataTypeFlags& data = CurrentDataTypeFlags();
   const bool experimental = LammSettings().experimentalInitialDistribution != 0;
+  // The planar cells have their own element integrals on the global arrays.
   const bool plainDiscrete = sel.LammDiscreteModel && !hooks.bufferSedimentationOn() && !data.dls &&
-                             !ss.equilibriumMode && !experimental && !sel.ConcDependentSolverSwitch;
+                             !ss.equilibriumMode && !experimental && !sel.ConcDependentSolverSwitch &&
+                             !sel.AnyPlanarGeometryModel();
   if (plainDiscrete || sel.NonidealMultipleSpeciesModel) {
     SimulateDiscreteSpecies(host);
     hooks.nonlinearInverse();

@@ -33,8 +33,7 @@ struct ModelEvaluationHooks {
   std::function<void(int scan, int species)> drawScanModel;
   // Global-array static-grid solver of the per-species evaluation: species
   // slot k (s in S, D in cm^2/s, amplitude) from the grid's initial
-  // concentration; returns a CLammIdeal result code. By default the
-  // species runs on the solver object's static-grid path.
+  // concentration; returns a CLammIdeal result code.
   std::function<int(FitHost*, int k, double s, double D, double amplitude)> simulateStaticGridLamm;
   // Sharp-boundary curve of a species without diffusion: plateau
   // c0 exp(-2 k t) behind the boundary m exp(k t), k = s w^2 (1/s), on the

@@ -81,6 +81,11 @@ struct ModelSelectorFlags {
     return MonomerDimerModel || MonomerTrimerModel || MonomerDimerTetramerModel ||
            MonomerTetramerOctamerModel;
   }
+  // Discrete species in a cell that is no sector (the static-grid solver's
+  // planar geometries).
+  bool AnyPlanarGeometryModel() const {
+    return LinearLammModel || ExternalLoadingCellModel || Model282 || ElectrophoresisLammModel;
+  }
   bool AnyNonidealSpeciesModel() const {
     return NonidealSingleSpeciesModel || NonidealMultipleSpeciesModel;
   }

@@ -20,6 +20,7 @@
 #include "fit/signal_shapes.h"
 #include "fit/simulation_errors.h"
 #include "fit/simulation_switches.h"
+#include "fit/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
@@ -260,7 +261,9 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
         }
       }
       st.singularMatrixError = st.discretizationError = 0;
+      gStaticGridAfterFailedRun = 1;
       RunChosenSolver(host, k, s, D, A);
+      gStaticGridAfterFailedRun = 0;
     };
     attempt();
     if (SolverFlagRaised() && st.claverieAlgorithm) {
@@ -316,56 +319,6 @@ double FrictionalRatioFromSD(double s, double D) {
   const double R0 = std::cbrt(3.0 * M * sc.vbar / (4.0 * kPi * kAvogadro));
   const double f0 = 6.0 * kPi * kWaterViscosity20 * sc.viscosity * R0;
   return f0 > 0 ? f / f0 : 0;
-}
-
-int RunStaticGridOnSolverObject(FitHost* host, int k, double s, double D, double amplitude) {
-  (void)host;
-  ScanSet& ss = CurrentScanSet();
-  LammGrid& g = CurrentLammGrid();
-  const LammRunState& rs = CurrentLammRunState();
-  auto solver = std::make_unique<CLammIdeal>();
-  LoadSpeciesSolver(*solver, k, s, D, amplitude);
-  const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
-  // Per-scan output goes to the work arrays, which the solver adds to, and
-  // from there into the models of the scans from the first simulated one on
-  // (an initial-distribution scan keeps its data as model).
-  const int first = gFirstSimulatedScan;
-  if (!onGrid)
-    for (int pos = 1; pos <= ss.count; ++pos) {
-      const int j = ss.order[pos];
-      float* w = WorkArray(j);
-      for (int p = 1; p <= ss.points[j]; ++p) w[p] = 0;
-    }
-  const DataTypeFlags& data = CurrentDataTypeFlags();
-  const LammSolverSettings& st = LammSettings();
-  solver->SetScanTimes(ss.records.data(), onGrid ? ss.species[k].onGridPerScan.data() : ss.work.data(),
-                       onGrid ? ss.grid : nullptr, onGrid ? ss.gridLength : 0, ss.radii.data(),
-                       ss.points.data(), false, ss.order.data(), ss.count, k, false, false,
-                       st.simulateTimeResolution != 0, st.scanVelocity,
-                       st.simulateRadialResolution != 0, st.convolutionRange, data.absorbance != 0);
-  if (rs.t != 0) solver->SetInitialTime(rs.t);
-  if (Experimental()) {
-    std::vector<float> r(g.AllocatedGridSize + 1), c(g.AllocatedGridSize + 1);
-    for (int i = 1; i <= g.AllocatedGridSize; ++i) {
-      r[i] = static_cast<float>(g.Radius[i]);
-      c[i] = static_cast<float>(g.Concentration[i]);
-    }
-    solver->LoadInitialDistribution(g.AllocatedGridSize, r.data(), c.data());
-  }
-  const int code = solver->CheckAndRun();
-  // A scan before the first simulated one is the initial distribution: its
-  // curves stay empty, as the scan output of the global solvers leaves them.
-  if (onGrid)
-    for (int pos = 1; pos < first; ++pos) {
-      float* curve = ss.species[k].onGridPerScan[ss.order[pos]];
-      for (int p = 1; p <= ss.gridLength; ++p) curve[p] = 0;
-    }
-  if (!onGrid)
-    for (int pos = first; pos <= ss.count; ++pos) {
-      const int j = ss.order[pos];
-      for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] += ss.work[j][p];
-    }
-  return code;
 }
 
 // ------------------------------------------------------------ set-up steps

@@ -31,6 +31,5 @@ void ChooseFiniteElementAlgorithm(double s, bool perSpecies);
 void ApplyAutomaticGridRule(double s, double D);
 
 // Defaults of the model-evaluation hooks that the per-species branch uses.
-int RunStaticGridOnSolverObject(FitHost* host, int k, double s, double D, double amplitude);
 void SharpBoundaryCurveSector(float c0, double t, double k, const float* r, float* out, int n);
 double FrictionalRatioFromSD(double s, double D);

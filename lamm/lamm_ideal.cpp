@@ -187,6 +187,7 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   }
   wiener_ = o.wiener_;
   wienerConflict_ = o.wienerConflict_;
+  specialGeometry_ = o.specialGeometry_;
   wienerGain_ = o.wienerGain_;
   wienerSecond_ = o.wienerSecond_;
   initialProfile_ = o.initialProfile_;
@@ -659,6 +660,10 @@ void CLammIdeal::SetInitialConcentration() {
 int CLammIdeal::CheckAndRun() {
   if (debug_) DebugLog(nullptr);
 
+  if (specialGeometry_) {
+    ShowRefusal("can't do special geometries in CLammIdeal");
+    return 4;
+  }
   if (!geometryValid_) {
     if (!rightLimitInside_ && meniscus_ > 0 && bottom_ > 0)
       ShowRefusal("meniscus or bottom parameters in conflict with fitting limits in CLammIdeal");

@@ -66,6 +66,9 @@ class CLammIdeal {
   void SetSolventAndComputeFrictionalRatio(double temperature, double vbar, double density,
                                            double viscosity);
   void SetGeometryFlags(bool zoneLoading, float lamellaWidth, bool inverse);
+  // A planar cell (linear, external loading, electrophoresis) is chosen:
+  // this solver knows only the sector and refuses to run.
+  void SetSpecialGeometry(bool special) { specialGeometry_ = special; }
   void SetInitialTime(double t0);
   void SetMaxTime(double dtMax);
   void LoadFromThreadJob(const CRotorSpeedProfile& profile, double ignored1 = 0,
@@ -451,6 +454,7 @@ class CLammIdeal {
   std::unique_ptr<float[]> kernel_;
   int kernelLength_ = 0, convFirst_ = 0, convLast_ = 0;
   bool wiener_ = false, wienerConflict_ = false;
+  bool specialGeometry_ = false;
   double wienerGain_ = 0, wienerSecond_ = 0;
   bool initialProfile_ = false;
   int initialCount_ = 0;

@@ -98,6 +98,20 @@ TEST(LammValidation, InvalidSettingsAreRefusedWithTheirCodeAndMessages) {
   }
 }
 
+TEST(LammValidation, PlanarCellsAreRefusedBeforeAnyOtherCheck) {
+  Experiment e;
+  e.meniscus = 7.3;  // an invalid geometry too: the planar refusal comes first
+  e.Build();
+  platform::ScriptedUserInterface ui;
+  ui.lenient = true;
+  platform::ScopedUI guard(ui);
+  auto L = MakeSolver(e, LammSolverSettings{});
+  L->SetSpecialGeometry(true);
+  EXPECT_EQ(L->CheckAndRun(), 4);
+  EXPECT_EQ(BoxTexts(ui), std::vector<std::string>{"can't do special geometries in CLammIdeal"});
+  EXPECT_TRUE(Untouched(e));
+}
+
 TEST(LammValidation, AccelerationCheckCanBeSwitchedOff) {
   Experiment e;
   e.rampRate = 100;

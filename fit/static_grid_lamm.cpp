@@ -1,0 +1,726 @@
+#include "fit/static_grid_lamm.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "data/rotor_speed_profile.h"
+#include "data/scan_set.h"
+#include "fit/lamm_grid.h"
+#include "fit/lamm_run_state.h"
+#include "fit/lamm_scan_output.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/species_simulation.h"
+#include "lamm/element_integrals.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/error_box.h"
+
+unsigned char gStaticGridAfterFailedRun = 0;
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kSectorFactor = 1.2 * 0.0349066;  // 1.2 cm path, 2 degree sector
+constexpr double kControlA = 2.0, kControlB = 1.0;   // step controller
+constexpr double kDepletionFraction = 1e-4;
+constexpr double kSteadyChange = 1e-5;  // change still allowed before the last scan
+
+struct StaticGridState {
+  int N = 0;
+  int start = 1, end = 0;          // active region s_a..e_a
+  double threshold = 0, cRef = 0;  // T = f_T c_ref
+  double sw2 = 0;                  // driving rate (1/s), or velocity (cm/s)
+  double plateau = 0, plateauTime = 0;
+  int extension = 0, startCap = 0;
+  bool startTruncation = false, endTruncation = false, openEnd = false;
+  int assembled = 0, storedEnd = 0;
+  double storedDt = 0;
+  bool matricesChanged = true, rebuild = false;
+  int reductions = 0;
+  double dtMax = 1000;
+  int steps = 0;
+  bool geometry = false;
+  ElementIntegralContext planar;
+  double eHi = 1.0, eLo = 0.05, eTarget = 0.2;
+  bool zone = false;
+};
+
+struct DepletionStop {
+  int node = 0;
+  double threshold = 0;
+  int activeStart = 1;
+  bool stopped = false;
+};
+
+StaticGridState gState;
+DepletionStop gStop;
+
+LammGrid& G() { return CurrentLammGrid(); }
+LammRunState& RS() { return CurrentLammRunState(); }
+bool Solvent() {
+  const auto& h = CurrentStaticGridSolventHooks();
+  return h.useInhomogeneousSolvent && h.useInhomogeneousSolvent();
+}
+bool Cosolute() {
+  const auto& h = CurrentStaticGridSolventHooks();
+  return h.sedimentingCosolute && h.sedimentingCosolute();
+}
+bool DynamicGradient() {
+  const auto& h = CurrentStaticGridSolventHooks();
+  return h.dynamicGradient && h.dynamicGradient();
+}
+
+bool Ramping() { return LammSettings().rampRotorSpeed && RS().accelerating; }
+
+double DrivingRate(double rpm, double s) {
+  if (gModelSelectorFlags.ElectrophoresisLammModel) return s * 1e-4;
+  const double w = rpm * 2 * kPi / 60;
+  return w * w * s * 1e-13;
+}
+
+// The planar geometry of the chosen model; false for the sector cell.
+bool ChoosePlanarGeometry(ElementIntegralContext& ctx) {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.ElectrophoresisLammModel) ctx.geometry = PlanarGeometry::Electrophoresis;
+  else if (m.LinearLammModel) ctx.geometry = PlanarGeometry::Linear;
+  else if (m.ExternalLoadingCellModel) ctx.geometry = PlanarGeometry::ExternalLoading;
+  else if (m.Model282) ctx.geometry = PlanarGeometry::UnitWeight;
+  else return false;
+  return true;
+}
+
+// Row i of M and K with node L as the last node of the domain.
+void AssembleRow(int i, int L) {
+  LammGrid& g = G();
+  StaticGridState& st = gState;
+  const double* r = g.Radius;
+  const int N = st.N;
+  const double D = RS().D;
+  const bool solvent = Solvent();
+  const auto& hooks = CurrentStaticGridSolventHooks();
+  for (int d = -1; d <= 1; ++d) {
+    const int j = i + d;
+    double m = 0, k = 0;
+    if (j >= 1 && j <= L) {
+      m = CalcElementIntegral2F(r, N, i, j, L);
+      if (solvent)
+        k = st.sw2 * hooks.densgradElementB(i, j) - D * hooks.densgradElementA(i, j);
+      else
+        k = st.sw2 * CalcElementIntegral2H(r, N, i, j, L) - D * CalcElementIntegral2G(r, N, i, j, L);
+    }
+    (d < 0 ? g.MassSub : d == 0 ? g.MassDiag : g.MassSuper)[i] = m;
+    (d < 0 ? g.StiffnessNewSub : d == 0 ? g.StiffnessNewDiag : g.StiffnessNewSuper)[i] = k;
+  }
+  if (i == L) {
+    g.MassSuper[i] = g.StiffnessNewSuper[i] = 0;
+    if (st.openEnd && L >= 2) {
+      // The end of the cut region lets the species flow on into the plateau.
+      const double h = r[L] - r[L - 1];
+      const double tD = solvent ? D * hooks.densgradEndTermD() : D * r[L] / h;
+      const double tS = solvent ? st.sw2 * hooks.densgradEndTermS() : r[L] * r[L] * st.sw2;
+      g.StiffnessNewSub[i] += tD;
+      g.StiffnessNewDiag[i] -= tS + tD;
+    }
+  }
+}
+
+void MarkAssembled(int n) {
+  gState.assembled = n;
+  gState.storedEnd = n;
+  gState.matricesChanged = true;
+}
+
+// A Thomas solve of rows lo..n of (a, b, c) with u_(lo-1) = 0; the
+// decomposition runs from row 1 and stays in TridagWork / FactorPivot.
+bool TridagStaticGridLamm(const double* a, const double* b, const double* c, const double* rr,
+                          double* u, int n, int lo) {
+  LammGrid& g = G();
+  double* gam = g.TridagWork;
+  double* bet = g.FactorPivot;
+  if (b[1] == 0) {
+    ErrorBox("Error 1 in tridag", false);
+    LammSettings().singularMatrixError = 1;
+    return false;
+  }
+  bet[1] = b[1];
+  for (int j = 2; j <= n; ++j) {
+    gam[j] = c[j - 1] / bet[j - 1];
+    bet[j] = b[j] - a[j] * gam[j];
+    if (bet[j] == 0 && j >= lo) {
+      ErrorBox("Error 2 in tridag", false);
+      LammSettings().singularMatrixError = 1;
+      return false;
+    }
+  }
+  for (int j = 1; j < lo; ++j) u[j] = 0;
+  u[lo] = rr[lo] / bet[lo];
+  for (int j = lo + 1; j <= n; ++j) u[j] = (rr[j] - a[j] * u[j - 1]) / bet[j];
+  for (int j = n - 1; j >= lo; --j) u[j] -= gam[j + 1] * u[j + 1];
+  return true;
+}
+
+void TridagStaticGridResolve(const double* a, const double* rr, double* u, int n, int lo) {
+  const LammGrid& g = G();
+  const double* gam = g.TridagWork;
+  const double* bet = g.FactorPivot;
+  for (int j = 1; j < lo; ++j) u[j] = 0;
+  u[lo] = rr[lo] / bet[lo];
+  for (int j = lo + 1; j <= n; ++j) u[j] = (rr[j] - a[j] * u[j - 1]) / bet[j];
+  for (int j = n - 1; j >= lo; --j) u[j] -= gam[j + 1] * u[j + 1];
+}
+
+int SolveStart() { return gState.start >= 4 ? gState.start - 1 : 1; }
+
+void TridiagMatVecActiveStart(const double* a, const double* b, const double* c, const double* x,
+                              double* y, int n) {
+  const int lo = SolveStart();
+  for (int i = 1; i < lo; ++i) y[i] = 0;
+  for (int i = lo; i <= n; ++i) {
+    double v = b[i] * x[i];
+    if (i > 1) v += a[i] * x[i - 1];
+    if (i < n) v += c[i] * x[i + 1];
+    y[i] = v;
+  }
+}
+
+void BuildStaticGridCNMatrices(double dt, int n) {
+  LammGrid& g = G();
+  const double h = 0.5 * dt;
+  for (int i = 1; i <= n; ++i) {
+    g.SystemSub[i] = g.MassSub[i] - h * g.StiffnessNewSub[i];
+    g.SystemDiag[i] = g.MassDiag[i] - h * g.StiffnessNewDiag[i];
+    g.SystemSuper[i] = g.MassSuper[i] - h * g.StiffnessNewSuper[i];
+    g.StiffnessOldSub[i] = g.MassSub[i] + h * g.StiffnessNewSub[i];
+    g.StiffnessOldDiag[i] = g.MassDiag[i] + h * g.StiffnessNewDiag[i];
+    g.StiffnessOldSuper[i] = g.MassSuper[i] + h * g.StiffnessNewSuper[i];
+  }
+  g.SystemSuper[n] = g.StiffnessOldSuper[n] = 0;
+}
+
+void ReassembleActiveEnd(int e) {
+  StaticGridState& st = gState;
+  if (e > st.assembled) {
+    AssembleStaticGridMatrices(e);
+  } else {
+    const int old = st.storedEnd;
+    for (int i = std::max(1, old - 1); i <= old; ++i) AssembleRow(i, st.assembled);
+    for (int i = std::max(1, e - 1); i <= e; ++i) AssembleRow(i, e);
+    st.storedEnd = e;
+    st.matricesChanged = true;
+  }
+}
+
+void Reassemble() {
+  if (gState.geometry) {
+    AssembleStaticGridMatricesRomberg();
+  } else {
+    AssembleStaticGridMatrices(gState.N);
+    if (gState.end < gState.N) ReassembleActiveEnd(gState.end);
+  }
+}
+
+void LimitForAcceleration(double& dt) {
+  const LammRunState& rs = RS();
+  if (!Ramping()) return;
+  dt = std::min(dt, rs.maxStepAccelerating);
+  if (rs.t + dt > rs.accelerationEnd) dt = rs.accelerationEnd - rs.t;
+}
+
+// The output time stays pending until a step accepted on it.
+void LimitForOutput(double& dt) {
+  const LammRunState& rs = RS();
+  if (rs.pendingFlag && rs.t + dt > rs.pendingTime) dt = rs.pendingTime - rs.t;
+}
+
+void TrialStaticGridStep(double dt) {
+  StaticGridState& st = gState;
+  LammRunState& rs = RS();
+  LammGrid& g = G();
+  if (Ramping()) {
+    rs.rpm = RotorSpeedDuringAcceleration(rs.t, dt);
+    st.sw2 = DrivingRate(rs.rpm, rs.s);
+    Reassemble();
+  }
+  if (st.end != st.storedEnd && !st.geometry) ReassembleActiveEnd(st.end);
+  const int e = st.end, lo = SolveStart();
+  double* c = g.Concentration;
+  const double* cOld = g.PreviousConcentration;
+  bool ok = true;
+  if (dt == st.storedDt && !st.rebuild && !Ramping() && !st.matricesChanged) {
+    TridiagMatVecActiveStart(g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld,
+                             g.RightHandSide, e);
+    TridagStaticGridResolve(g.SystemSub, g.RightHandSide, c, e, lo);
+  } else {
+    st.storedDt = dt;
+    BuildStaticGridCNMatrices(dt, e);
+    TridiagMatVecActiveStart(g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld,
+                             g.RightHandSide, e);
+    ok = TridagStaticGridLamm(g.SystemSub, g.SystemDiag, g.SystemSuper, g.RightHandSide, c, e, lo);
+    st.matricesChanged = false;
+    st.rebuild = false;
+    if (!ok) st.storedDt = 0;
+  }
+  if (ok && st.start > 3 && st.start + 3 <= st.N) {
+    const int a = st.start;
+    const double m5 = 0.2 * (c[a - 1] + c[a] + c[a + 1] + c[a + 2] + c[a + 3]);
+    if (m5 >= 10 * st.threshold) {
+      // The cut start region is no longer depleted.
+      LammSettings().singularMatrixError = 1;
+      ok = false;
+    } else if ((c[a] - m5) * (c[a - 1] - m5) < 0 && (c[a + 1] - m5) * (c[a] - m5) != 0) {
+      static const double shape[5] = {5, 10, 20, 40, 60};
+      for (int q = 0; q < 5; ++q) c[a - 1 + q] = m5 / 27 * shape[q];
+    }
+  }
+  if (ok) {
+    const double beyond = std::exp(-2 * st.sw2 * dt) * st.plateau;
+    for (int i = e + 1; i <= st.N; ++i) c[i] = beyond;
+  } else {
+    for (int i = lo; i <= e; ++i) c[i] = cOld[i];
+  }
+}
+
+double EstimateStepError() {
+  const StaticGridState& st = gState;
+  const LammGrid& g = G();
+  const double* c = g.Concentration;
+  const double* p = g.PreviousConcentration;
+  double top = st.cRef;
+  for (int i = st.start; i <= st.end; ++i) top = std::max(top, c[i]);
+  const double floor = 1e-4 * top;
+  double err = 0;
+  const int e = st.end;
+  if (c[e] > floor && p[e] >= floor) err = std::fabs(c[e] - p[e]) / p[e];
+  for (int i = e - 1; i >= st.start; --i) {
+    if (c[i] < -st.threshold && RS().t < 10 && !st.zone) {
+      ++gState.reductions;
+      return 2 * st.eHi;
+    }
+    const double d = c[i] - p[i];
+    double v = 0;
+    if (p[i] > floor) v = std::fabs(d / p[i]);
+    else if (d > floor) {
+      if (p[i + 1] > floor) v = std::fabs(d / p[i + 1]);
+      else if (i > 1 && p[i - 1] > floor) v = std::fabs(d / p[i - 1]);
+    }
+    err = std::max(err, v);
+  }
+  return err;
+}
+
+void ReflectNegativeMeniscusValue() {
+  if (!gStaticGridAfterFailedRun) return;
+  LammGrid& g = G();
+  double* c = g.Concentration;
+  const int N = gState.N;
+  double w1, w2;
+  if (gState.geometry) {
+    w1 = RombergNodeWeightIntegral(gState.planar, 1);
+    w2 = RombergNodeWeightIntegral(gState.planar, 2);
+  } else {
+    w1 = CalcElementIntegral2E(g.Radius, N, 1, N);
+    w2 = CalcElementIntegral2E(g.Radius, N, 2, N);
+  }
+  const double x = w1 * std::fabs(c[1]) / w2;
+  c[1] = std::fabs(c[1]);
+  c[2] -= 2 * x;
+}
+
+void AcceptStaticGridStep() {
+  StaticGridState& st = gState;
+  LammRunState& rs = RS();
+  ++rs.iteration;
+  ++st.steps;
+  rs.t += rs.dt;
+  if (rs.pendingFlag && std::fabs(rs.t - rs.pendingTime) <= 1e-9 * std::max(1.0, rs.pendingTime)) {
+    rs.t = rs.pendingTime;
+    rs.pendingFlag = 0;
+  }
+  if (rs.accelerating && rs.t >= rs.accelerationEnd) {
+    rs.rpm = RotorSpeedDuringAcceleration(rs.t, rs.dt);
+    st.sw2 = DrivingRate(rs.rpm, rs.s);
+    if (st.geometry) {
+      AssembleStaticGridMatricesRomberg();
+    } else {
+      AssembleStaticGridMatrices(DynamicGradient() ? st.end : st.N);
+      ReassembleActiveEnd(st.end);
+    }
+    rs.accelerating = 0;
+  }
+  const double c1 = G().Concentration[1];
+  if (c1 < 0 && c1 > -st.threshold) ReflectNegativeMeniscusValue();
+  if (LammSettings().massConservationCheck)
+    rs.totalAmount = st.geometry ? TotalAmountStaticGridRomberg() : TotalAmountStaticGrid();
+}
+
+// dt limited by the growth and shrink rules of the controller.
+double LimitStep(double x, double previous) {
+  x = std::min(x, 10 * previous);
+  x = std::min(x, gState.dtMax);
+  if (x < 1e-15) {
+    x = 1e-15;
+    ++gState.reductions;
+  }
+  return std::max(x, 0.1 * previous);
+}
+
+double StaticGridLammStep() {
+  StaticGridState& st = gState;
+  LammRunState& rs = RS();
+  LammGrid& g = G();
+  LammSolverSettings& set = LammSettings();
+  if (set.fixedTimeStep) rs.dt = st.eHi;
+  const int from = st.start >= 4 ? st.start - 2 : 1;
+  std::copy(g.Concentration + from, g.Concentration + st.end + 1, g.PreviousConcentration + from);
+  double dt = rs.dt;
+  LimitForAcceleration(dt);
+  LimitForOutput(dt);
+  rs.dt = dt;
+  if (dt <= 0) {
+    rs.dt = 1;
+    return 1;
+  }
+  auto trial = [&](double step) {
+    std::copy(g.PreviousConcentration + from, g.PreviousConcentration + st.end + 1,
+              g.Concentration + from);
+    TrialStaticGridStep(step);
+  };
+  TrialStaticGridStep(dt);
+  for (int i = 1; i <= st.N; ++i)
+    if (!(std::fabs(g.Concentration[i]) <= 1e100)) {
+      set.discretizationError = 1;
+      return 0;
+    }
+  if (st.zone && rs.t < 10) {
+    double* c = g.Concentration;
+    const double* r = g.Radius;
+    for (int i = 2; i <= st.N - 1; ++i)
+      if (c[i] < 1e-10) {
+        c[i - 1] += static_cast<float>(c[i] * r[i] / (2 * r[i - 1]));
+        c[i + 1] += static_cast<float>(c[i] * r[i] / (2 * r[i + 1]));
+        c[i] = 0;
+      }
+  }
+  const bool onOutput = rs.pendingFlag && rs.t + dt >= rs.pendingTime;
+  if (onOutput && st.steps > 0) {
+    AcceptStaticGridStep();
+    return 1;
+  }
+  if (st.steps == 0 && g.Concentration[1] > 0) {
+    AcceptStaticGridStep();
+    return dt;
+  }
+  if (set.fixedTimeStep) {
+    AcceptStaticGridStep();
+    return 1;
+  }
+  double err = EstimateStepError();
+  while (err > st.eHi) {
+    if (st.reductions > 5) {
+      set.discretizationError = 1;
+      std::copy(g.PreviousConcentration + from, g.PreviousConcentration + st.end + 1,
+                g.Concentration + from);
+      return err;
+    }
+    if (set.singularMatrixError) return err;
+    const double previous = rs.dt;
+    const double d = err == 0 ? 0 : st.eTarget / err * previous;
+    double x = (d - previous / kControlA) * kControlB + previous / kControlA;
+    if (x >= 0.8 * previous && x <= 1.2 * previous) x *= 0.5;
+    x = LimitStep(x, previous);
+    LimitForAcceleration(x);
+    LimitForOutput(x);
+    rs.dt = x;
+    trial(x);
+    err = EstimateStepError();
+  }
+  st.reductions = 1;
+  AcceptStaticGridStep();
+  double next = rs.dt;
+  if (err == 0) next *= 10;
+  if (err < st.eLo) {
+    const double before = next;
+    const double d = err == 0 ? 0 : st.eTarget / err * before;
+    double x = (d - before * kControlA) * kControlB + before * kControlA;
+    if (x >= 0.9 * before && x <= 1.1 * before) x *= 2;
+    next = LimitStep(x, before);
+  }
+  LimitForAcceleration(next);
+  LimitForOutput(next);
+  rs.dt = next;
+  // Matrices re-formed while accepting (end of the acceleration) must not
+  // be solved with the factors of the old ones: the flag stays for the next
+  // trial step, which clears it when it factorises.
+  return err;
+}
+
+void AdvanceActiveStart() {
+  StaticGridState& st = gState;
+  if (!st.startTruncation || !LammSettings().truncateGrid) {
+    st.start = 1;
+  } else {
+    const double* c = G().Concentration;
+    for (int i = st.start; i <= st.end - 10 && (c[i] + c[i + 1] + c[i + 2]) / 3 < st.threshold; ++i)
+      st.start = i;
+    st.start = std::min(st.start, st.startCap);
+  }
+  gStop.activeStart = st.start;
+}
+
+void ExtendActiveEnd(double t) {
+  StaticGridState& st = gState;
+  if (!st.endTruncation || !LammSettings().truncateGrid || st.end >= st.N) {
+    if (st.end != st.N) {
+      st.end = st.N;
+      ReassembleActiveEnd(st.N);
+    }
+    return;
+  }
+  if (LammSettings().rampRotorSpeed) {
+    st.plateau *= std::exp(-2 * st.sw2 * (t - st.plateauTime));
+    st.plateauTime = t;
+  } else {
+    st.plateau = st.cRef * std::exp(-2 * st.sw2 * t);
+  }
+  const double level = (1 - st.threshold) * st.plateau;
+  const double* c = G().Concentration;
+  for (int i = st.end; i >= std::max(st.end - st.extension, 3); --i)
+    if ((c[i] + c[i - 1] + c[i - 2]) / 3 < level) {
+      st.end += st.extension;
+      if (st.end > st.N - 10) st.end = st.N;
+      ReassembleActiveEnd(st.end);
+      break;
+    }
+}
+
+}  // namespace
+
+StaticGridSolventHooks& CurrentStaticGridSolventHooks() {
+  static StaticGridSolventHooks hooks;
+  return hooks;
+}
+
+void AssembleStaticGridMatrices(int n) {
+  StaticGridState& st = gState;
+  st.sw2 = DrivingRate(RS().rpm, RS().s);
+  n = std::min(n, st.N);
+  for (int i = 1; i <= n; ++i) AssembleRow(i, n);
+  MarkAssembled(n);
+}
+
+void AssembleStaticGridMatricesRomberg() {
+  StaticGridState& st = gState;
+  LammGrid& g = G();
+  st.sw2 = DrivingRate(RS().rpm, RS().s);
+  ElementIntegralContext& ctx = st.planar;
+  ctx.r = g.Radius;
+  ctx.N = st.N;
+  SelectIntegralWeight(ctx, ExternalLoadingOilVolume());
+  const double D = RS().D;
+  for (int i = 1; i <= st.N; ++i)
+    for (int d = -1; d <= 1; ++d) {
+      const int j = i + d;
+      // The driving term carries the test function's slope: int w r phi_j phi_i'.
+      const double m = RombergElementIntegralA(ctx, i, j);
+      const double k = st.sw2 * RombergElementIntegralC(ctx, j, i) - D * RombergElementIntegralB(ctx, i, j);
+      (d < 0 ? g.MassSub : d == 0 ? g.MassDiag : g.MassSuper)[i] = m;
+      (d < 0 ? g.StiffnessNewSub : d == 0 ? g.StiffnessNewDiag : g.StiffnessNewSuper)[i] = k;
+    }
+  MarkAssembled(st.N);
+}
+
+double TotalAmountStaticGrid() {
+  const LammGrid& g = G();
+  const int N = gState.N;
+  double sum = 0;
+  for (int i = 1; i <= N; ++i) sum += CalcElementIntegral2E(g.Radius, N, i, N) * g.Concentration[i];
+  return sum * kSectorFactor;
+}
+
+double TotalAmountStaticGridRomberg() {
+  const LammGrid& g = G();
+  double sum = 0;
+  for (int i = 1; i <= gState.N; ++i)
+    sum += RombergNodeWeightIntegral(gState.planar, i) * g.Concentration[i];
+  return sum * kSectorFactor;
+}
+
+void SetupDepletionStopTest() {
+  const LammGrid& g = G();
+  const ScanSet& ss = CurrentScanSet();
+  const int N = g.AllocatedGridSize;
+  const double s = RS().s;
+  gStop = DepletionStop{};
+  if (!g.GridAllocated || N < 3 || s == 0) return;
+  const double* r = g.Radius;
+  int node = 0;
+  if (s > 0) {
+    // Beyond the last node, or before the first, the fit range holds no node to watch.
+    if (ss.rightFitLimit < r[1] || ss.rightFitLimit >= r[N]) return;
+    node = 1;
+    while (node <= N && r[node] <= ss.rightFitLimit) ++node;
+  } else {
+    if (ss.leftFitLimit < r[1] || ss.leftFitLimit >= r[N]) return;
+    node = N;
+    while (node >= 1 && r[node] > ss.leftFitLimit) --node;
+  }
+  if (node < 1 || node > N) return;
+  const double c = g.Concentration[node];
+  // Nothing there yet: a threshold of 0 would stop at the first undershoot.
+  if (!(c > 0)) return;
+  gStop.node = node;
+  gStop.threshold = kDepletionFraction * c;
+}
+
+bool IsDepletionStopReached() {
+  if (gStop.node == 0 || Solvent() || gModelSelectorFlags.ZoneCentrifugationModel) return false;
+  const double c = G().Concentration[gStop.node];
+  if (c < gStop.threshold || (RS().s > 0 && gStop.activeStart > gStop.node)) gStop.stopped = true;
+  return gStop.stopped;
+}
+
+void StopAndDeliverRemainingScans() {
+  LammRunState& rs = RS();
+  const ScanSet& ss = CurrentScanSet();
+  if (!rs.running) return;  // the last scan is out already, or the user stopped
+  LammSolverSettings& set = LammSettings();
+  // The profile no longer changes: every scan gets it whole, no slices.
+  const std::uint8_t slices = set.simulateTimeResolution;
+  set.simulateTimeResolution = 0;
+  rs.profilePending = 0;
+  const std::uint8_t after = rs.continueAfterLastScan;
+  rs.continueAfterLastScan = 0;
+  while (rs.scanCounter >= 1 && rs.scanCounter <= ss.count && rs.running) {
+    const int before = rs.scanCounter;
+    rs.nextScanTime = rs.t;
+    ShowSimulationProgress(0.0);
+    if (before == ss.count || rs.scanCounter == before) break;
+  }
+  rs.continueAfterLastScan = after;
+  set.simulateTimeResolution = slices;
+  rs.running = 0;
+}
+
+int StaticGridStepCount() { return gState.steps; }
+int StaticGridStopNode() { return gStop.node; }
+bool StaticGridStoppedEarly() { return gStop.stopped; }
+
+void SimulateStaticGridLamm() {
+  LammGrid& g = G();
+  LammRunState& rs = RS();
+  LammSolverSettings& set = LammSettings();
+  if (CurrentSpeedProfile.Active() || !g.GridAllocated) return;
+  StaticGridState& st = gState;
+  st = StaticGridState{};
+  gStop = DepletionStop{};
+  const int N = g.AllocatedGridSize;
+  const double* r = g.Radius;
+  // A grid of fewer than 3 nodes or with radii out of order has no elements
+  // to assemble (a zero-length element divides by zero).
+  bool ordered = N >= 3;
+  for (int i = 2; i <= N && ordered; ++i) ordered = r[i] > r[i - 1];
+  if (!ordered) {
+    set.discretizationError = 1;
+    return;
+  }
+  st.N = N;
+  st.end = N;
+  st.zone = gModelSelectorFlags.ZoneCentrifugationModel != 0;
+  st.eHi = set.workingMaxDcOverC;
+  if (!(st.eHi > 0)) st.eHi = 1.0;
+  st.eLo = 0.05 * st.eHi;
+  st.eTarget = 0.2 * st.eHi;
+  set.singularMatrixError = set.discretizationError = 0;
+
+  bool loaded = false;
+  for (int i = 1; i <= N; ++i) loaded = loaded || g.Concentration[i] > 0;
+  if (!loaded) {
+    while (rs.running) {
+      rs.t += 10;
+      ShowSimulationProgress(1.0);
+    }
+    return;
+  }
+  st.cRef = g.Concentration[1];
+  const auto& hooks = CurrentStaticGridSolventHooks();
+  if (Solvent() && hooks.initLocalSDFactors) hooks.initLocalSDFactors(r, N);
+  if (Cosolute() && hooks.initCosoluteGradient) hooks.initCosoluteGradient();
+
+  st.geometry = ChoosePlanarGeometry(st.planar);
+  st.openEnd = !st.geometry && gSteepBoundary && set.shutOffBackDiffusion && N > 20;
+  if (st.geometry) AssembleStaticGridMatricesRomberg();
+  else AssembleStaticGridMatrices(N);
+  st.startCap = static_cast<int>(std::floor(0.95 * N));
+  const double s = rs.s;
+  st.threshold = set.truncationLevel * st.cRef;
+  st.start = 1;
+  if (!set.truncateGrid || s <= 0 || st.zone) {
+    st.startTruncation = st.endTruncation = false;
+    st.end = N;
+  } else {
+    st.startTruncation = true;
+    st.sw2 = DrivingRate(rs.rpm, s);
+    st.plateau = st.cRef;
+    st.plateauTime = 0;
+    st.extension = std::max(1, static_cast<int>(std::floor(0.1 * N)));
+    st.endTruncation = st.openEnd && !Solvent() && !st.geometry;
+    if (st.endTruncation) {
+      st.end = st.extension;
+      ReassembleActiveEnd(st.extension);
+    }
+  }
+  if (s == 0) {
+    st.dtMax = 1000;
+  } else {
+    st.dtMax = std::clamp(0.5 * rs.fullSpeed * rs.fullSpeed * rs.D / std::fabs(s), 10.0, 1000.0);
+  }
+  SetupDepletionStopTest();
+  if (st.zone) rs.dt = 0.1;
+
+  const ScanSet& ss = CurrentScanSet();
+  double lastScan = rs.t;
+  if (ss.count >= 1) {
+    const ScanRecord& last = ss.records[ss.order[ss.count]];
+    lastScan = set.rampRotorSpeed && !CurrentDataTypeFlags().dls ? last.time : last.timeRead;
+  }
+  int steady = 0;
+  while (rs.running) {
+    if (set.singularMatrixError || set.discretizationError) break;
+    const double dtPrev = rs.dt == 0 ? 1.0 : rs.dt;
+    if (Cosolute() && hooks.setCosoluteTime) hooks.setCosoluteTime(rs.t);
+    double progress = StaticGridLammStep();
+    if (set.singularMatrixError || set.discretizationError) break;
+    if (st.startTruncation) {
+      AdvanceActiveStart();
+      ExtendActiveEnd(rs.t);
+    }
+    if (Cosolute() && hooks.stepCosoluteGradient) hooks.stepCosoluteGradient();
+    if (DynamicGradient()) {
+      if (hooks.updateLocalSDFactors) hooks.updateLocalSDFactors(r, N);
+      AssembleStaticGridMatrices(st.end);
+      st.rebuild = true;
+    }
+    ShowSimulationProgress(progress);
+    progress /= dtPrev;
+    if (rs.running && IsDepletionStopReached()) {
+      StopAndDeliverRemainingScans();
+      break;
+    }
+    // Steady only when the present rate could not change the profile
+    // noticeably before the last scan either.
+    const double remaining = std::max(0.0, lastScan - rs.t);
+    if (dtPrev < 30 || progress >= set.equilibriumThreshold || progress * remaining >= kSteadyChange)
+      steady = 0;
+    else if (++steady > 10)
+      StopAndDeliverRemainingScans();
+  }
+}
+
+int RunStaticGridLammSpecies(FitHost* host, int k, double s, double D, double amplitude) {
+  (void)host, (void)k, (void)s, (void)D, (void)amplitude;
+  SimulateStaticGridLamm();
+  const LammSolverSettings& set = LammSettings();
+  if (set.singularMatrixError) return 3;
+  if (set.discretizationError) return 2;
+  return 0;
+}

@@ -1,0 +1,75 @@
+#pragma once
+// Static-grid Lamm solver of the model evaluation on the global grid arrays
+// (LammGrid): one species (s of LammRunState in Svedberg, D in cm^2/s) on
+// fixed nodes r_1 < ... < r_N (cm) from the run state's clock until the scan
+// output has delivered the last scan, the species has left the fit range
+// (depletion stop), the profile stands still (steady-state stop), the user
+// stops it or a failure flag is raised. Linear finite elements,
+//
+//   M dc/dt = K c,   K = s' int w r phi_i' phi_j - D int w phi_i' phi_j'
+//
+// with, in a sector-shaped cell, w = r and s' = w^2 s 1e-13 (1/s); in the
+// planar cells (linear Lamm equation, external loading cell with its taper,
+// electrophoresis) w is the cross-section and electrophoresis drives with
+// the constant velocity s' = s 1e-4 cm/s. Crank-Nicolson steps with an
+// adaptive length; while the species sediments the depleted region at the
+// meniscus and (with an open end) the undisturbed plateau are cut from the
+// solve. No flux at meniscus and bottom.
+//
+// Error flags: LammSettings().singularMatrixError (zero pivot, or a cut
+// start region that filled up again) and LammSettings().discretizationError
+// (step length collapsed, or an overflowing profile).
+#include <functional>
+
+class FitHost;
+
+// The solvent-gradient branches of the solver: an inhomogeneous solvent with
+// per-node solvent factors, and a sedimenting cosolute. Off until set.
+struct StaticGridSolventHooks {
+  std::function<bool()> useInhomogeneousSolvent;
+  std::function<bool()> sedimentingCosolute;
+  std::function<bool()> dynamicGradient;
+  std::function<void(const double* r, int n)> initLocalSDFactors;
+  std::function<void(const double* r, int n)> updateLocalSDFactors;
+  std::function<void()> initCosoluteGradient;
+  std::function<void(double t)> setCosoluteTime;
+  std::function<void()> stepCosoluteGradient;
+  // Stiffness elements int phi_i' phi_j' D-weighted (A) and s-weighted (B),
+  // and the open-end terms, with the local solvent factors.
+  std::function<double(int i, int j)> densgradElementA, densgradElementB;
+  std::function<double()> densgradEndTermD, densgradEndTermS;
+};
+StaticGridSolventHooks& CurrentStaticGridSolventHooks();
+
+// Set by the per-species evaluation for a retry after a failed solve: a
+// small negative value at the meniscus is then reflected.
+extern unsigned char gStaticGridAfterFailedRun;
+
+// Runs the current species on the global arrays; does nothing with a
+// measured rotor-speed profile or without allocated grid arrays.
+void SimulateStaticGridLamm();
+// The hook of the per-species evaluation: the current species from the
+// grid's initial concentration; 0, or 3 (singular) / 2 (no convergence).
+int RunStaticGridLammSpecies(FitHost* host, int k, double s, double D, double amplitude);
+
+// Stop node of the depletion test for the current species and fit limits:
+// for s > 0 the first node beyond the right fit limit, for s < 0 the last
+// node at or before the left one; its threshold 1e-4 of its present value.
+// No test when the node would lie outside the grid or holds nothing yet.
+void SetupDepletionStopTest();
+// The species has left the fit range: the stop node has fallen below its
+// threshold, or the cut start region has passed it.
+bool IsDepletionStopReached();
+// After an early stop (depletion or steady state) the scans not yet
+// delivered get the final profile; clears the run flag.
+void StopAndDeliverRemainingScans();
+
+// Pieces of the run, exposed for the tests.
+void AssembleStaticGridMatrices(int n);
+void AssembleStaticGridMatricesRomberg();
+double TotalAmountStaticGrid();
+double TotalAmountStaticGridRomberg();
+// Accepted steps, depletion-stop node and active region of the last run.
+int StaticGridStepCount();
+int StaticGridStopNode();
+bool StaticGridStoppedEarly();

@@ -1,0 +1,292 @@
+// The static-grid solver on the global arrays: the sector cell against the
+// independent reference solutions, the planar cells against their plateau
+// and sedimentation-equilibrium closed forms, electrophoresis against the
+// travelling boundary, the depletion stop against an unstopped run, and the
+// inputs it refuses.
+#include "fit/static_grid_lamm.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "fit/global_moving_frame.h"
+#include "fit/lamm_grid.h"
+#include "fit/lamm_run_state.h"
+#include "fit/model_selector.h"
+#include "fit/species_simulation.h"
+#include "fit_test_support.h"
+#include "lamm/element_integrals.h"
+#include "lamm/lamm_settings.h"
+#include "tests/lamm/lamm_test_support.h"
+
+namespace {
+
+struct Cell {
+  double s = 4.3, D = 6e-7, rpm = 50000, m = 6.0, b = 7.2;
+  double rampRate = 0;
+  std::vector<double> times;
+  std::vector<float> radii;  // radii of every scan
+  float left = 0, right = 0;
+  int N = 1000;
+};
+
+void LoadRun(const Cell& run) {
+  std::vector<std::vector<float>> x(run.times.size(), run.radii), y(run.times.size());
+  for (auto& v : y) v.assign(run.radii.size(), 0.0f);
+  fittest::LoadScans(x, y);
+  ScanSet& ss = CurrentScanSet();
+  for (int j = 1; j <= ss.count; ++j) {
+    ScanRecord& r = ss.records[j];
+    r.rpm = static_cast<float>(run.rpm);
+    r.temperature = 20;
+    r.time = r.timeRead = run.times[j - 1];
+    if (run.rampRate > 0) {
+      r.acceleration = static_cast<float>(run.rampRate);
+      r.accelerationTime = static_cast<float>(run.rpm / run.rampRate);
+    }
+  }
+  gModelParams.meniscus = static_cast<float>(run.m);
+  gModelParams.bottom = static_cast<float>(run.b);
+  ss.leftFitLimit = run.left > 0 ? run.left : static_cast<float>(run.m);
+  ss.rightFitLimit = run.right > 0 ? run.right : static_cast<float>(run.b);
+}
+
+// One species loaded at 1 on an even grid of N nodes, solved on the
+// global arrays; the scans' models hold the profiles.
+void Solve(const Cell& run) {
+  LoadRun(run);
+  LammSolverSettings& st = LammSettings();
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  st.gridSizeInUse = st.feGridSize = run.N;
+  LammRunState& rs = CurrentLammRunState();
+  rs = LammRunState{};
+  rs.s = run.s;
+  rs.D = run.D;
+  FreeLammArrays();
+  ASSERT_TRUE(AllocLammArrays());
+  LammGrid& g = CurrentLammGrid();
+  for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = 1.0;
+  SetAccelerationPhase();
+  SetLammSolverStartState(nullptr, true);
+  SimulateStaticGridLamm();
+}
+
+std::vector<float> Radii(double from, double to, int n) {
+  std::vector<float> r;
+  for (int i = 0; i < n; ++i) r.push_back(static_cast<float>(from + (to - from) * i / (n - 1)));
+  return r;
+}
+
+class StaticGridLamm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fittest::ResetFitState();
+    LammSettings() = LammSolverSettings{};
+  }
+  void TearDown() override {
+    FreeLammArrays();
+    fittest::ClearScans();
+    fittest::ResetFitState();
+    gModelSelectorFlags = ModelSelectorFlags{};
+    LammSettings() = LammSolverSettings{};
+    CurrentLammRunState() = LammRunState{};
+    ExternalLoadingOilVolume() = 0.01f;
+  }
+};
+
+TEST_F(StaticGridLamm, SectorCellAgreesWithTheReferenceSolutions) {
+  for (const char* name : {"static-4.3S.txt", "slow-0.5S-backdiffusion.txt", "fast-12S.txt",
+                           "flotation-minus2S.txt", "ramp-4.3S-200rpm-per-s.txt"}) {
+    SCOPED_TRACE(name);
+    const lammtest::Reference R = lammtest::LoadReference(name);
+    Cell run;
+    run.s = R.s;
+    run.D = R.D;
+    run.rpm = R.rpm;
+    run.m = R.m;
+    run.b = R.b;
+    run.rampRate = R.rate;
+    run.times = R.times;
+    for (double r : R.r) run.radii.push_back(static_cast<float>(r));
+    run.left = static_cast<float>(R.m + 0.05);
+    run.right = static_cast<float>(R.b - 0.1);
+    LammSettings() = LammSolverSettings{};
+    LammSettings().massConservationCheck = 1;
+    // At max dc/c 1 the steep 12 S boundary misses by 1.3e-3.
+    LammSettings().workingMaxDcOverC = 0.5;
+    Solve(run);
+    ASSERT_EQ(LammSettings().singularMatrixError, 0);
+    ASSERT_EQ(LammSettings().discretizationError, 0);
+    const ScanSet& ss = CurrentScanSet();
+    double worst = 0;
+    for (int j = 1; j <= ss.count; ++j)
+      for (int p = 1; p <= ss.points[j]; ++p) {
+        if (ss.radii[j][p] < run.left || ss.radii[j][p] > run.right) continue;
+        worst = std::max(worst, std::fabs(ss.model[j][p] - R.c[p - 1][j - 1]));
+      }
+    EXPECT_LT(worst, 1e-3);
+    // The amount in the sector at the end equals the loading (r^2 - m^2)/2.
+    const double loaded = (R.b * R.b - R.m * R.m) / 2 * 1.2 * 0.0349066;
+    EXPECT_NEAR(CurrentLammRunState().totalAmount / loaded, 1.0, 1e-5);
+  }
+}
+
+TEST_F(StaticGridLamm, LinearCellsKeepThePlanarPlateauAndTheirTotalAmount) {
+  // The plateau of a rectangular cell dilutes as exp(-s w^2 t), not exp(-2 s w^2 t).
+  struct Case {
+    unsigned char ModelSelectorFlags::*flag;
+    float oil;
+  };
+  std::vector<std::vector<float>> profiles;
+  for (const Case c : {Case{&ModelSelectorFlags::LinearLammModel, 0},
+                       Case{&ModelSelectorFlags::Model282, 0},
+                       Case{&ModelSelectorFlags::ExternalLoadingCellModel, 0.0121f}}) {
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gModelSelectorFlags.LammDiscreteModel = 1;
+    gModelSelectorFlags.*c.flag = 1;
+    ExternalLoadingOilVolume() = c.oil;
+    LammSettings() = LammSolverSettings{};
+    LammSettings().massConservationCheck = 1;
+    Cell run;
+    run.times = {3000, 6000};
+    run.radii = Radii(6.0, 7.2, 241);
+    run.N = 600;
+    Solve(run);
+    ASSERT_EQ(LammSettings().discretizationError, 0);
+    const ScanSet& ss = CurrentScanSet();
+    // 6.9 cm lies in the plateau at 6000 s.
+    EXPECT_NEAR(ss.model[2][181], 0.931711, 2e-5);
+    EXPECT_NEAR(CurrentLammRunState().totalAmount / (1.2 * 1.2 * 0.0349066), 1.0, 1e-5);
+    profiles.emplace_back(ss.model[2] + 1, ss.model[2] + 1 + ss.points[2]);
+  }
+  for (std::size_t k = 1; k < profiles.size(); ++k)
+    for (std::size_t p = 0; p < profiles[0].size(); ++p)
+      EXPECT_NEAR(profiles[k][p], profiles[0][p], 1e-5) << k << " " << p;
+}
+
+TEST_F(StaticGridLamm, PlanarSedimentationEquilibrium) {
+  // c(r) proportional to exp(sigma (r^2 - m^2) / 2), normalised by the
+  // cross-section integral of the loading.
+  struct Case {
+    unsigned char ModelSelectorFlags::*flag;
+    double cm, c70, cb;
+  };
+  for (const Case c : {Case{&ModelSelectorFlags::LinearLammModel, 0.855565, 0.995352, 1.163068},
+                       Case{&ModelSelectorFlags::ExternalLoadingCellModel, 0.857480, 0.997579, 1.165671}}) {
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gModelSelectorFlags.LammDiscreteModel = 1;
+    gModelSelectorFlags.*c.flag = 1;
+    ExternalLoadingOilVolume() = 0;
+    LammSettings() = LammSolverSettings{};
+    Cell run;
+    run.s = 1;
+    run.D = 1e-6;
+    run.rpm = 10000;
+    run.m = 6.8;
+    run.b = 7.2;
+    run.times = {2e5, 1e6};
+    run.radii = Radii(6.8, 7.2, 41);
+    run.N = 400;
+    Solve(run);
+    ASSERT_EQ(LammSettings().discretizationError, 0);
+    const float* model = CurrentScanSet().model[2];
+    EXPECT_NEAR(model[1], c.cm, 2e-4);
+    EXPECT_NEAR(model[21], c.c70, 2e-4);
+    EXPECT_NEAR(model[41], c.cb, 2e-4);
+  }
+}
+
+TEST_F(StaticGridLamm, ElectrophoresisBoundaryTravelsAtConstantVelocity) {
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gModelSelectorFlags.ElectrophoresisLammModel = 1;
+  LammSettings().massConservationCheck = 1;
+  Cell run;
+  run.s = 5;  // 5 um/s
+  run.D = 6e-7;
+  run.m = 6.0;
+  run.b = 6.4;
+  run.times = {200, 400};
+  run.radii = Radii(6.0, 6.4, 401);
+  run.N = 800;
+  Solve(run);
+  ASSERT_EQ(LammSettings().discretizationError, 0);
+  const ScanSet& ss = CurrentScanSet();
+  const float* c = ss.model[2];
+  int p = 1;
+  while (p < ss.points[2] && c[p] < 0.5) ++p;
+  // Linear interpolation of the half height between the points around it.
+  const double r = ss.radii[2][p - 1] +
+                   (0.5 - c[p - 1]) / (c[p] - c[p - 1]) * (ss.radii[2][p] - ss.radii[2][p - 1]);
+  EXPECT_NEAR(r - run.m, 0.200, 0.002);
+  EXPECT_NEAR(c[301], 1.0, 1e-4);  // 6.3 cm, the plateau
+  // The node weights of the constant cross-section: int c dr = 0.4 throughout.
+  EXPECT_NEAR(CurrentLammRunState().totalAmount / (1.2 * 0.0349066), 0.4, 1e-6);
+}
+
+TEST_F(StaticGridLamm, DepletionStopHandsTheFinalProfileToTheLaterScans) {
+  const lammtest::Reference R = lammtest::LoadReference("fast-12S.txt");
+  auto run = [&](float right) {
+    Cell r;
+    r.s = R.s;
+    r.D = R.D;
+    r.times = R.times;
+    for (double x : R.r) r.radii.push_back(static_cast<float>(x));
+    r.left = 6.05f;
+    r.right = right;
+    LammSettings() = LammSolverSettings{};
+    Solve(r);
+    std::vector<std::vector<float>> models;
+    const ScanSet& ss = CurrentScanSet();
+    for (int j = 1; j <= ss.count; ++j) models.emplace_back(ss.model[j] + 1, ss.model[j] + 1 + ss.points[j]);
+    return models;
+  };
+  const auto full = run(7.2f);  // at the bottom: no node beyond it to watch
+  EXPECT_EQ(StaticGridStopNode(), 0);
+  EXPECT_FALSE(StaticGridStoppedEarly());
+  EXPECT_DOUBLE_EQ(CurrentLammRunState().t, 4500);
+  const auto stopped = run(6.7f);
+  EXPECT_TRUE(StaticGridStoppedEarly());
+  EXPECT_LT(CurrentLammRunState().t, 4500);
+  double worst = 0;
+  for (std::size_t j = 0; j < full.size(); ++j)
+    for (std::size_t p = 0; p < R.r.size(); ++p)
+      if (R.r[p] >= 6.05 && R.r[p] <= 6.7) worst = std::max(worst, double(std::fabs(full[j][p] - stopped[j][p])));
+  EXPECT_LT(worst, 1e-4);
+  // The last scan was delivered, not left at zero: the pile-up at the bottom.
+  EXPECT_GT(stopped.back().back(), 1.0f);
+}
+
+TEST_F(StaticGridLamm, RefusedGridsAndStopNodesWithoutATest) {
+  Cell run;
+  run.times = {600};
+  run.radii = Radii(6.0, 7.2, 50);
+  run.N = 50;
+  LoadRun(run);
+  LammSettings().gridSizeInUse = 50;
+  FreeLammArrays();
+  ASSERT_TRUE(AllocLammArrays());
+  LammGrid& g = CurrentLammGrid();
+  CurrentLammRunState().s = 4.3;
+  for (int i = 1; i <= 50; ++i) g.Concentration[i] = 1.0;
+  // A stop node before the meniscus or at a node holding nothing: no test.
+  CurrentScanSet().rightFitLimit = 5.0f;
+  SetupDepletionStopTest();
+  EXPECT_EQ(StaticGridStopNode(), 0);
+  CurrentScanSet().rightFitLimit = 7.0f;
+  SetupDepletionStopTest();
+  EXPECT_GT(StaticGridStopNode(), 0);
+  g.Concentration[StaticGridStopNode()] = 0;
+  SetupDepletionStopTest();
+  EXPECT_EQ(StaticGridStopNode(), 0);
+  // Two equal radii: refused before any assembly.
+  g.Radius[10] = g.Radius[9];
+  SetLammSolverStartState(nullptr, true);
+  SimulateStaticGridLamm();
+  EXPECT_EQ(LammSettings().discretizationError, 1);
+  EXPECT_EQ(StaticGridStepCount(), 0);
+}
+
+}  // namespace
