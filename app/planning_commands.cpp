@@ -535,7 +535,6 @@ void DrawProgressPlot(TXLAWindow& window, const CApproachToEqSim& trial, float h
   free_vector(ct, 1, m);
   free_vector(crpm, 1, m);
   window.Frame().FlushCanvas();
-  if (!CurrentAdHocObject().keepAdHocObject) ResetAdHocPlot();
 }
 
 }  // namespace
@@ -614,7 +613,10 @@ void TXLAWindow::CmMinimizeTimeToEquilibrium() {
   SpeedProfileOptimizerState& st = SpeedProfileOptimizer();
   st.drawProgressPlot = [this](const CApproachToEqSim& trial, float hours) { DrawProgressPlot(*this, trial, hours); };
   MinimumTimeToEqOutcome outcome;
+  // The progress is drawn straight into the window; no painting meanwhile.
+  RunBusy = true;
   CalculateMinimumTimeToEq(host, maxHours, ResultPath(), outcome);
+  RunBusy = false;
   st.drawProgressPlot = nullptr;
   LastResultPath() = ResultPath();
 

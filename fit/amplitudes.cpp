@@ -110,13 +110,16 @@ void SolveNormal(double* v, YOffset yOffset, COffset cOffset, const double* rhs0
   const int m = gSpeciesCount;
   double M[5][5] = {};
   for (int l = 1; l <= m; ++l) v[l] = rhs0 ? rhs0[l] : 0.0;
+  // The curve tables are looked up once: the lookup checks every scan.
+  float** curves[5] = {};
+  for (int l = 1; l <= m; ++l) curves[l] = Curves(gSpeciesList[l]);
   for (int j = 1; j <= ss.count; ++j) {
     const float* y = ss.gridSignals[j];
     for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) {
       double ct[5];
       for (int l = 1; l <= m; ++l) {
         const int p = gSpeciesList[l];
-        ct[l] = static_cast<double>(Curves(p)[j][i]) - cOffset(p, j, i);
+        ct[l] = static_cast<double>(curves[l][j][i]) - cOffset(p, j, i);
       }
       const double yt = static_cast<double>(y[i]) - yOffset(j, i);
       for (int l = 1; l <= m; ++l) {
@@ -364,12 +367,15 @@ void ComputeRINoise() {
   ScanSet& ss = SS();
   EnsureNoiseArrays();
   const double n = FitPointsPerScan();
+  float** curves[kComponentSlots + 1] = {};
+  for (int k = 1; k <= kComponentSlots; ++k)
+    if (InUse(k)) curves[k] = Curves(k);  // rows exist for every scan
   for (int j = 1; j <= ss.count; ++j) {
     double sum = 0.0;
     for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) {
       double y = ss.gridSignals[j][i];
       for (int k = 1; k <= kComponentSlots; ++k)
-        if (InUse(k) && Curves(k)) y -= Curves(k)[j][i];  // rows exist for every scan
+        if (curves[k]) y -= curves[k][j][i];
       sum += y;
     }
     ss.riNoise[j] = n > 0 ? static_cast<float>(sum / n) : 0.0f;

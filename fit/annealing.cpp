@@ -55,6 +55,51 @@ float TryAnnealingPoint(float tt, FitHost* host, float** p, float* y, float* psu
   return yflu;
 }
 
+void RankFluctuatedSimplex(const float* y, int n, float tt, int* ilo, int* ihi, float* ylo, float* ynhi,
+                           float* yhi) {
+  *ilo = 1;
+  *ihi = 2;
+  *ylo = y[1] + Fluctuation(tt);
+  *ynhi = *ylo;
+  *yhi = y[2] + Fluctuation(tt);
+  if (*ylo > *yhi) {
+    *ihi = 1;
+    *ilo = 2;
+    *ynhi = *yhi;
+    *yhi = *ylo;
+    *ylo = *ynhi;
+  }
+  for (int i = 3; i <= n + 1; ++i) {
+    const float yt = y[i] + Fluctuation(tt);
+    if (yt <= *ylo) {
+      *ilo = i;
+      *ylo = yt;
+    }
+    if (yt > *yhi) {
+      *ynhi = *yhi;
+      *ihi = i;
+      *yhi = yt;
+    } else if (yt > *ynhi) {
+      *ynhi = yt;
+    }
+  }
+}
+
+int MoveAnnealingSimplex(float tt, FitHost* host, float** p, float* y, float* psum, int n, float* pb, float* yb,
+                         FitTarget target, int ilo, int ihi, float ylo, float ynhi, float* yhi) {
+  float ytry = TryAnnealingPoint(tt, host, p, y, psum, n, pb, yb, target, ihi, yhi, -1.0f);
+  if (ytry <= ylo) {
+    TryAnnealingPoint(tt, host, p, y, psum, n, pb, yb, target, ihi, yhi, 2.0f);
+    return 2;
+  }
+  if (ytry < ynhi) return 1;
+  const float ysave = *yhi;
+  ytry = TryAnnealingPoint(tt, host, p, y, psum, n, pb, yb, target, ihi, yhi, 0.5f);
+  if (ytry < ysave) return 2;
+  ShrinkSimplex(host, p, y, psum, n, target, ilo);
+  return 2 + n;
+}
+
 void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
                           FitTarget target, int* iter) {
   FitEngineState& fs = gFitEngineState;
@@ -65,32 +110,9 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
   int ilo = 1;
   for (;;) {
     if (fs.stopRequested) return;
-    ilo = 1;
     int ihi = 2;
-    float ylo = y[1] + Fluctuation(tt);
-    float ynhi = ylo;
-    float yhi = y[2] + Fluctuation(tt);
-    if (ylo > yhi) {
-      ihi = 1;
-      ilo = 2;
-      ynhi = yhi;
-      yhi = ylo;
-      ylo = ynhi;
-    }
-    for (int i = 3; i <= n + 1; ++i) {
-      const float yt = y[i] + Fluctuation(tt);
-      if (yt <= ylo) {
-        ilo = i;
-        ylo = yt;
-      }
-      if (yt > yhi) {
-        ynhi = yhi;
-        ihi = i;
-        yhi = yt;
-      } else if (yt > ynhi) {
-        ynhi = yt;
-      }
-    }
+    float ylo = 0, ynhi = 0, yhi = 0;
+    RankFluctuatedSimplex(y, n, tt, &ilo, &ihi, &ylo, &ynhi, &yhi);
 
     if (host) {
       if (gModelSelectorFlags.DistributionModel) {
@@ -105,25 +127,7 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
     }
 
     if (RelativeSpread(ylo, yhi) < ftol || *iter < 0) break;
-    *iter -= 2;
-    float ytry = TryAnnealingPoint(tt, host, p, y, psum, n, pb, yb, target, ihi, &yhi, -1.0f);
-    if (ytry <= ylo) {
-      TryAnnealingPoint(tt, host, p, y, psum, n, pb, yb, target, ihi, &yhi, 2.0f);
-    } else if (ytry >= ynhi) {
-      const float ysave = yhi;
-      ytry = TryAnnealingPoint(tt, host, p, y, psum, n, pb, yb, target, ihi, &yhi, 0.5f);
-      if (ytry >= ysave) {
-        for (int i = 1; i <= n + 1; ++i) {
-          if (i == ilo) continue;
-          for (int j = 1; j <= n; ++j) p[i][j] = 0.5f * (p[i][j] + p[ilo][j]);
-          y[i] = target(p[i], host);
-        }
-        *iter -= n;
-        ComputePsum(p, n, psum);
-      }
-    } else {
-      ++*iter;
-    }
+    *iter -= MoveAnnealingSimplex(tt, host, p, y, psum, n, pb, yb, target, ilo, ihi, ylo, ynhi, &yhi);
   }
   std::swap(y[1], y[ilo]);
   for (int j = 1; j <= n; ++j) std::swap(p[1][j], p[ilo][j]);

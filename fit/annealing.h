@@ -27,6 +27,17 @@ void AnnealingSimplexStep(float t, FitHost* host, float** p, float* y, int n, fl
 void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, float* yb, float ftol,
                           FitTarget target, float t0);
 
+// The vertices ranked by their values with a thermal fluctuation -tt ln(u)
+// added (tt <= 0): lowest ilo, highest ihi, and the fluctuated values
+// ylo, ynhi (next highest) and yhi.
+void RankFluctuatedSimplex(const float* y, int n, float tt, int* ilo, int* ihi, float* ylo, float* ynhi,
+                           float* yhi);
+// One annealing move of vertex ihi (reflection, expansion or contraction,
+// shrink towards ilo); returns the evaluations it spent from the budget
+// (1 for a plain reflection, 2, or 2 + n after a shrink).
+int MoveAnnealingSimplex(float tt, FitHost* host, float** p, float* y, float* psum, int n, float* pb, float* yb,
+                         FitTarget target, int ilo, int ihi, float ylo, float ynhi, float* yhi);
+
 // Trial step of the annealing simplex; returns the fluctuated trial value.
 float TryAnnealingPoint(float tt, FitHost* host, float** p, float* y, float* psum, int n, float* pb, float* yb,
                         FitTarget target, int ihi, float* yhi, float fac);

@@ -80,24 +80,8 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
 
   for (;;) {
     if (fs.stopRequested) return;
-    int ihi, inhi;
-    if (y[1] > y[2]) {
-      ihi = 1;
-      inhi = 2;
-    } else {
-      ihi = 2;
-      inhi = 1;
-    }
-    int ilo = 1;
-    for (int i = 1; i <= n + 1; ++i) {
-      if (y[i] <= y[ilo]) ilo = i;
-      if (y[i] > y[ihi]) {
-        inhi = ihi;
-        ihi = i;
-      } else if (y[i] > y[inhi] && i != ihi) {
-        inhi = i;
-      }
-    }
+    int ilo, ihi, inhi;
+    RankSimplex(y, n, &ilo, &ihi, &inhi);
     ShowBestVertex(host, p[ilo], y[ilo]);
 
     const float rtol = RelativeSpread(y[ilo], y[ihi]);
@@ -114,38 +98,64 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
       return;
     }
 
-    fs.simplexCollapsed = 1;
-    for (int j = 1; j <= n && fs.simplexCollapsed; ++j) {
-      for (int i = 1; i <= n + 1; ++i) {
-        const float d = p[ilo][j] != 0.0f ? (p[i][j] - p[ilo][j]) / p[ilo][j] : p[i][j];
-        if (std::fabs(d) > 2e-6f) {
-          fs.simplexCollapsed = 0;
-          break;
-        }
-      }
-    }
+    fs.simplexCollapsed = SimplexCollapsed(p, n, ilo);
     if (fs.simplexCollapsed) return;
 
-    *nfunk += 2;
-    float ytry = TryNelderMeadPoint(host, p, y, psum, n, target, ihi, -1.0f);
-    if (ytry <= y[ilo]) {
-      TryNelderMeadPoint(host, p, y, psum, n, target, ihi, 2.0f);
-    } else if (ytry >= y[inhi]) {
-      const float ysave = y[ihi];
-      ytry = TryNelderMeadPoint(host, p, y, psum, n, target, ihi, 0.5f);
-      if (ytry >= ysave) {
-        for (int i = 1; i <= n + 1; ++i) {
-          if (i == ilo) continue;
-          for (int j = 1; j <= n; ++j) p[i][j] = 0.5f * (p[i][j] + p[ilo][j]);
-          y[i] = target(p[i], host);
-        }
-        *nfunk += n;
-        ComputePsum(p, n, psum);
-      }
-    } else {
-      --*nfunk;
+    *nfunk += MoveSimplex(host, p, y, psum, n, target, ilo, ihi, inhi);
+  }
+}
+
+void ShrinkSimplex(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target, int ilo) {
+  for (int i = 1; i <= n + 1; ++i) {
+    if (i == ilo) continue;
+    for (int j = 1; j <= n; ++j) p[i][j] = 0.5f * (p[i][j] + p[ilo][j]);
+    y[i] = target(p[i], host);
+  }
+  ComputePsum(p, n, psum);
+}
+
+bool SimplexCollapsed(float** p, int n, int ilo) {
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n + 1; ++i) {
+      const float d = p[ilo][j] != 0.0f ? (p[i][j] - p[ilo][j]) / p[ilo][j] : p[i][j];
+      if (std::fabs(d) > 2e-6f) return false;
+    }
+  return true;
+}
+
+void RankSimplex(const float* y, int n, int* ilo, int* ihi, int* inhi) {
+  if (y[1] > y[2]) {
+    *ihi = 1;
+    *inhi = 2;
+  } else {
+    *ihi = 2;
+    *inhi = 1;
+  }
+  *ilo = 1;
+  for (int i = 1; i <= n + 1; ++i) {
+    if (y[i] <= y[*ilo]) *ilo = i;
+    if (y[i] > y[*ihi]) {
+      *inhi = *ihi;
+      *ihi = i;
+    } else if (y[i] > y[*inhi] && i != *ihi) {
+      *inhi = i;
     }
   }
+}
+
+int MoveSimplex(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target, int ilo, int ihi,
+                int inhi) {
+  float ytry = TryNelderMeadPoint(host, p, y, psum, n, target, ihi, -1.0f);
+  if (ytry <= y[ilo]) {
+    TryNelderMeadPoint(host, p, y, psum, n, target, ihi, 2.0f);
+    return 2;
+  }
+  if (ytry < y[inhi]) return 1;
+  const float ysave = y[ihi];
+  ytry = TryNelderMeadPoint(host, p, y, psum, n, target, ihi, 0.5f);
+  if (ytry < ysave) return 2;
+  ShrinkSimplex(host, p, y, psum, n, target, ilo);
+  return 2 + n;
 }
 
 namespace {

@@ -21,6 +21,22 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
 float TryNelderMeadPoint(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target,
                          int ihi, float fac);
 
+// The best vertex ilo (ties to the later one), the worst ihi and the next
+// worst inhi of y[1..n+1].
+void RankSimplex(const float* y, int n, int* ilo, int* ihi, int* inhi);
+// Every vertex but ilo moved halfway towards it and evaluated; psum anew.
+void ShrinkSimplex(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target, int ilo);
+// Every vertex within a relative 2e-6 of vertex ilo in every coordinate
+// (absolute where that coordinate is 0).
+bool SimplexCollapsed(float** p, int n, int ilo);
+// One move of the worst vertex: reflection, then expansion when it became
+// the best, or contraction when it is still at least the next worst, and a
+// shrink of all towards ilo when that failed too. Returns the evaluations
+// as the minimiser counts them (2, 1 for a plain reflection, 2 + n after a
+// shrink).
+int MoveSimplex(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target, int ilo, int ihi,
+                int inhi);
+
 // psum[j] = sum over the n + 1 vertices of p[i][j], j = 1..n.
 void ComputePsum(float** p, int n, float* psum);
 // 2|hi - lo| / (|lo| + |hi|); two exact zeros count as converged (0).

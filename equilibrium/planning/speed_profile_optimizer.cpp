@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "data/rotor_speed_profile.h"
+#include "distributions/hydrodynamics.h"
 #include "equilibrium/planning/approach_to_eq_sim.h"
 #include "equilibrium/planning/time_to_eq_params.h"
 #include "fit/annealing.h"
@@ -23,7 +24,6 @@ constexpr float kMinRpm = 3000, kMaxRpm = 50000;
 constexpr float kSpread = 0.15f;       // relative spread of new simplex vertices
 constexpr float kMinDecayHours = 0.5f;
 constexpr int kMaxGridPoints = 100000;
-constexpr float kWaterViscosity = 0.001002f;
 
 // Objective calls allowed to the running optimisation.
 int& CallLimit() {
@@ -34,6 +34,7 @@ bool CallsExhausted() { return SpeedProfileOptimizer().objectiveCalls >= CallLim
 
 // A key press asks for a stop; the fit engine's flag carries it.
 void PollStop() {
+  platform::PumpEvents();
   if (platform::TakeKeyDown()) platform::StopFlag() = true;
   if (platform::StopFlag()) {
     platform::StopFlag() = false;
@@ -186,7 +187,7 @@ bool ReadSpeedStepsForRun(const std::string& path, int& n, FloatVec& times, Floa
 PlanningStart SetupPlanningSimulation(CApproachToEqSim& sim, FitHost* window, float hours, int nSpecies,
                                       const float* fraction, const float* s, const float* D) {
   const TimeToEqParams& p = CurrentTimeToEqParams();
-  if (p.density > 0 && p.viscosity > 0) sim.SetSolution(p.vbar1, p.density, p.viscosity / kWaterViscosity);
+  if (p.density > 0 && p.viscosity > 0) sim.SetSolution(p.vbar1, p.density, p.viscosity / kWaterViscosity20);
   if (!sim.SetupRun(window, hours, p.bottom, p.meniscus, p.rightLimit, p.leftLimit, nSpecies, fraction, s, D,
                     p.temperature, p.finalRpm))
     return PlanningStart::Refused;
@@ -298,18 +299,8 @@ void NelderMeadSpeedProfile(FitHost* window, float** p, float* y, int P, float f
   ComputePsum(p, P, psum);
   for (;;) {
     if (fs.stopRequested || CallsExhausted()) return;
-    int ihi = 1, inhi = 2;
-    if (y[1] <= y[2]) std::swap(ihi, inhi);
-    int ilo = 1;
-    for (int i = 1; i <= P + 1; ++i) {
-      if (y[i] <= y[ilo]) ilo = i;
-      if (y[i] > y[ihi]) {
-        inhi = ihi;
-        ihi = i;
-      } else if (y[i] > y[inhi] && i != ihi) {
-        inhi = i;
-      }
-    }
+    int ilo, ihi, inhi;
+    RankSimplex(y, P, &ilo, &ihi, &inhi);
     CurrentTimeToEqParams().optimisedTime = y[ilo];
     st.evaluations = evaluations;
     PlotTimeToEqProgress(y[ilo], p[ilo], window);
@@ -322,38 +313,9 @@ void NelderMeadSpeedProfile(FitHost* window, float** p, float* y, int P, float f
       ErrorBox("Nelder-Mead not converged");
       return;
     }
-    bool collapsed = true;
-    for (int j = 1; j <= P && collapsed; ++j)
-      for (int i = 1; i <= P + 1; ++i) {
-        const float d = p[ilo][j] != 0.0f ? (p[i][j] - p[ilo][j]) / p[ilo][j] : p[i][j];
-        if (std::fabs(d) > 2e-6f) {
-          collapsed = false;
-          break;
-        }
-      }
-    if (collapsed) {
-      fs.simplexCollapsed = 1;
-      return;
-    }
-    evaluations += 2;
-    float ytry = TryNelderMeadPoint(window, p, y, psum, P, SimulateSpeedProfileObjective, ihi, -1.0f);
-    if (ytry <= y[ilo]) {
-      TryNelderMeadPoint(window, p, y, psum, P, SimulateSpeedProfileObjective, ihi, 2.0f);
-    } else if (ytry >= y[inhi]) {
-      const float ysave = y[ihi];
-      ytry = TryNelderMeadPoint(window, p, y, psum, P, SimulateSpeedProfileObjective, ihi, 0.5f);
-      if (ytry >= ysave) {
-        for (int i = 1; i <= P + 1; ++i) {
-          if (i == ilo) continue;
-          for (int j = 1; j <= P; ++j) p[i][j] = 0.5f * (p[i][j] + p[ilo][j]);
-          y[i] = SimulateSpeedProfileObjective(p[i], window);
-        }
-        evaluations += P;
-        ComputePsum(p, P, psum);
-      }
-    } else {
-      --evaluations;
-    }
+    fs.simplexCollapsed = SimplexCollapsed(p, P, ilo);
+    if (fs.simplexCollapsed) return;
+    evaluations += MoveSimplex(window, p, y, psum, P, SimulateSpeedProfileObjective, ilo, ihi, inhi);
   }
 }
 
@@ -411,13 +373,6 @@ bool OptimizeSpeedProfile(FitHost* window) {
   return true;
 }
 
-namespace {
-
-// Thermal fluctuation tt ln(u): never negative for tt <= 0.
-float Fluctuation(float tt) { return tt * std::log(ran1(&gFitEngineState.annealSeed)); }
-
-}  // namespace
-
 void AnnealSpeedProfileStep(float temperature, FitHost* window, float** p, float* y, int n, float* pb, float* yb,
                             float ftol, int& budget) {
   FitEngineState& fs = gFitEngineState;
@@ -426,28 +381,8 @@ void AnnealSpeedProfileStep(float temperature, FitHost* window, float** p, float
   const float tt = -temperature * *yb;
   while (!fs.stopRequested && !CallsExhausted()) {
     int ilo = 1, ihi = 2;
-    float ylo = y[1] + Fluctuation(tt), ynhi = ylo, yhi = y[2] + Fluctuation(tt);
-    if (ylo > yhi) {
-      ihi = 1;
-      ilo = 2;
-      ynhi = yhi;
-      yhi = ylo;
-      ylo = ynhi;
-    }
-    for (int i = 3; i <= n + 1; ++i) {
-      const float yt = y[i] + Fluctuation(tt);
-      if (yt <= ylo) {
-        ilo = i;
-        ylo = yt;
-      }
-      if (yt > yhi) {
-        ynhi = yhi;
-        ihi = i;
-        yhi = yt;
-      } else if (yt > ynhi) {
-        ynhi = yt;
-      }
-    }
+    float ylo = 0, ynhi = 0, yhi = 0;
+    RankFluctuatedSimplex(y, n, tt, &ilo, &ihi, &ylo, &ynhi, &yhi);
     CurrentTimeToEqParams().optimisedTime = y[ilo];
     PlotTimeToEqProgress(y[ilo], p[ilo], window);
     if (RelativeSpread(ylo, yhi) < ftol || budget < 0) {
@@ -455,30 +390,8 @@ void AnnealSpeedProfileStep(float temperature, FitHost* window, float** p, float
       for (int j = 1; j <= n; ++j) std::swap(p[1][j], p[ilo][j]);
       return;
     }
-    budget -= 2;
-    float ytry =
-        TryAnnealingPoint(tt, window, p, y, psum, n, pb, yb, SimulateSpeedProfileObjective, ihi, &yhi, -1.0f);
-    if (ytry <= ylo) {
-      TryAnnealingPoint(tt, window, p, y, psum, n, pb, yb, SimulateSpeedProfileObjective, ihi, &yhi, 2.0f);
-    } else if (ytry >= ynhi) {
-      const float ysave = yhi;
-      ytry = TryAnnealingPoint(tt, window, p, y, psum, n, pb, yb, SimulateSpeedProfileObjective, ihi, &yhi, 0.5f);
-      if (ytry >= ysave) {
-        for (int i = 1; i <= n + 1; ++i) {
-          if (i == ilo) continue;
-          for (int j = 1; j <= n; ++j) p[i][j] = 0.5f * (p[i][j] + p[ilo][j]);
-          y[i] = SimulateSpeedProfileObjective(p[i], window);
-          if (y[i] <= *yb) {
-            *yb = y[i];
-            for (int j = 1; j <= n; ++j) pb[j] = p[i][j];
-          }
-        }
-        budget -= n;
-        ComputePsum(p, n, psum);
-      }
-    } else {
-      ++budget;
-    }
+    budget -= MoveAnnealingSimplex(tt, window, p, y, psum, n, pb, yb, SimulateSpeedProfileObjective, ilo, ihi, ylo,
+                                   ynhi, &yhi);
   }
 }
 
