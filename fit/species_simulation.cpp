@@ -282,10 +282,13 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
       st.claverieAlgorithm = 1;
       st.movingHatAlgorithm = 0;
       st.fixedTimeStep = 0;
-      if (st.optimiseTimeInvariantGrid && gSteepBoundary && !ZoneLoading())
+      const int size = gWidthGridSize > 0 ? ClampGridSize(gWidthGridSize) : st.feGridSize;
+      if (st.optimiseTimeInvariantGrid && gSteepBoundary && !ZoneLoading()) {
+        st.gridSizeInUse = size;
         SetTwoZoneGridSize(gStartRadius);
-      else
-        SetLammGridSize(gWidthGridSize > 0 ? ClampGridSize(gWidthGridSize) : st.feGridSize);
+      } else {
+        SetLammGridSize(size);
+      }
     }
     if (SolverFlagRaised()) attempt();
     st.truncateGrid = truncate;
@@ -469,10 +472,14 @@ void ApplyAutomaticGridRule(double s, double D) {
   gWidthGridSize = Nw;
   const double n = st.movingHatAlgorithm ? MovingHatGridSize(x, Nw) : Nw;
   const int size = ClampGridSize(n);
-  if (st.claverieAlgorithm && st.optimiseTimeInvariantGrid && gSteepBoundary && !ZoneLoading())
+  if (st.claverieAlgorithm && st.optimiseTimeInvariantGrid && gSteepBoundary && !ZoneLoading()) {
+    // The two-zone grid starts from the rule's size, not from the last
+    // two-zone grid, which would shrink it at every evaluation.
+    st.gridSizeInUse = size;
     SetTwoZoneGridSize(gStartRadius);
-  else
+  } else {
     SetLammGridSize(size);
+  }
 }
 
 // ------------------------------------------------------------ species loop

@@ -175,6 +175,25 @@ TEST_F(DataCommands, AKeyPressStopsTheRealtimeUpdateAtTheNextTick) {
   EXPECT_EQ(CurrentScanSet().count, 3);  // the data stay
 }
 
+TEST_F(DataCommands, RealtimeUpdateNarrowsAnEmptyDistributionTail) {
+  LoadRun(4);
+  TXLAWindow& w = Window();
+  gFitEngineState.fitTINoise = 0;
+  w.Dispatch(275);  // "Continuous c(s) Distribution", 0 to 15 S
+  const float smax = Conti().sMax;
+  ui_->ExpectPrompt("REALTIME MODE", "maximal total number of files to load at once", std::string("20"));
+  ui_->ExpectBox("REALTIME MODE", "auto adjust distribution range?", platform::IDYES);
+  w.Dispatch(540);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  // The 5 S species leaves the last grid interval empty: smax shrinks by a
+  // tenth, in the fit vector too, and the next tick reloads for the new range.
+  ASSERT_GT(Conti().gridSize, 0);
+  EXPECT_FLOAT_EQ(Conti().sMax, 0.9f * smax);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[5], 0.9f * smax);
+  EXPECT_EQ(CurrentRealtimeState().rangeChanged, 1);
+  w.Dispatch(541);
+}
+
 TEST_F(DataCommands, RealtimeUpdateNeedsLoadedScans) {
   TXLAWindow& w = Window();
   w.Dispatch(540);
