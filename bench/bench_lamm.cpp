@@ -192,7 +192,29 @@ void BM_ExternalLoadingAssemblyN1000(benchmark::State& state) {
 
 }  // namespace
 
+// The bench species at the default settings with scans that take time: the
+// scanner crosses the cell at 2.43 cm/min, and the pieces of every scan end
+// time steps of their own.
+void BM_LammFiniteScanDefaultSettings(benchmark::State& state) {
+  Data d;
+  LammSolverSettings st;
+  for (auto _ : state) {
+    CLammIdeal L;
+    L.MarkLoaded();
+    L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
+    L.SetScanTimes(d.records.data(), d.ptr.data(), d.grid.data(),
+                   static_cast<int>(d.grid.size()) - 1, nullptr, nullptr, false, nullptr, 50, 1,
+                   false, false, true, 2.43f, false, 0, true);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+    benchmark::DoNotOptimize(L.CheckAndRun());
+    state.counters["pieces"] = L.ScanSegments();
+    state.counters["steps"] = L.AcceptedSteps();
+  }
+}
+
 BENCHMARK(BM_StaticGridLammN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LammFiniteScanDefaultSettings)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExternalLoadingAssemblyN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammStaticDefaultSettings)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammMovingFrameN1000)->Unit(benchmark::kMillisecond);
