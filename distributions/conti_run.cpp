@@ -442,7 +442,9 @@ void RunContiSed() {
   if (f.NonidealCSModel) {
     // Its concentration-dependent Lamm solutions are not in this program: a
     // grid of ideal species would be another model under its name.
-    Box("ERROR", "Nonideal c(s) cannot be computed yet: its concentration-dependent Lamm solutions are not available");
+    Box("ERROR",
+        "Nonideal c(s) cannot be computed yet: its concentration-dependent Lamm solutions "
+        "are not available");
     return;
   }
   // A missing limit becomes the cell end, moved inside the data as every

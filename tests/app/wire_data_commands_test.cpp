@@ -161,7 +161,7 @@ TEST_F(DataCommands, RealtimeUpdateStopsWithAMessageWhenTheFolderShrinks) {
   WriteRun(".ra1", 4);
   std::filesystem::remove(dir_ / "00002.ra1");
   ui_->ExpectBox("LOAD ERROR", "00002.ra1");
-  ui_->ExpectBox("REALTIME MODE", "realtime update stopped by user interrupt");
+  ui_->ExpectBox("REALTIME MODE", "realtime update stopped: the scans of the folder could not be loaded");
   w.EvTimer(13);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_FALSE(CurrentRealtimeState().running);
