@@ -69,7 +69,6 @@ void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
 void TXLAWindow::CmAddConstantTimeAndW2t() { NotAvailableYet(); }
 void TXLAWindow::CmAddNoiseOrScale() { NotAvailableYet(); }
 void TXLAWindow::CmBufferSedimentation() { NotAvailableYet(); }
-void TXLAWindow::CmExportXpToMorlean() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFrictionForce() { NotAvailableYet(); }
 void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }

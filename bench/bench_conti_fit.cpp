@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "bench_experiment.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_fit.h"
@@ -34,54 +35,13 @@ constexpr int kPoints = 500;
 constexpr int kThreads = 8;
 constexpr float kMeniscus = 6.0f, kBottom = 7.2f;
 
-class BenchHost : public FitHost {
- public:
-  void SimulateModel() override {}
-  void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
-  bool DrawingEnabled() const override { return false; }
-  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
-  void ErrorBox(const std::string&) override {}
-  void PlaySoundError() override {}
-};
-
 // 50 scans at 50000 rpm every 150 s from 600 s, on a common grid from the
 // meniscus to the bottom; data of two species (4 and 7.5 S, f/f0 1.25)
 // simulated by the run itself (plateau 3), plus noise 0.005.
 void MakeExperiment() {
+  bench::MakeCommonGridScans(kScans, kPoints, kMeniscus, kBottom, 6.05f, 7.1f, 50000.0f,
+                             [](int j) { return 600 + (j - 1) * 150.0; });
   ScanSet& s = CurrentScanSet();
-  FreeScanGridArrays(s);
-  FreeScanSetArrays(s);
-  AllocateScanTables(s, kScans);
-  s.dataFolder = platform::SystemTempFolder();
-  s.fileNames[1] = "bench.ra1";
-  s.gridOwned = 1;
-  s.gridLength = kPoints;
-  s.grid = vector(1, kPoints);
-  for (int i = 1; i <= kPoints; ++i) s.grid[i] = kMeniscus + (kBottom - kMeniscus) * (i - 0.5f) / kPoints;
-  s.leftFitLimit = 6.05f;
-  s.rightFitLimit = 7.1f;
-  s.firstGridPoint = 1;
-  while (s.grid[s.firstGridPoint] < s.leftFitLimit) ++s.firstGridPoint;
-  s.lastGridPoint = kPoints;
-  while (s.grid[s.lastGridPoint] > s.rightFitLimit) --s.lastGridPoint;
-  const double w = 2 * 3.141592653589793 * 50000 / 60;
-  for (int j = 1; j <= kScans; ++j) {
-    ScanRecord& rec = s.records[j];
-    rec.rpm = 50000;
-    rec.temperature = 20;
-    rec.time = rec.timeRead = 600 + (j - 1) * 150.0;
-    rec.w2t = w * w * rec.time;
-    rec.points = kPoints;
-    s.points[j] = kPoints;
-    s.order[j] = j;
-    s.firstFitPoint[j] = s.firstGridPoint;
-    s.lastFitPoint[j] = s.lastGridPoint;
-    for (auto* arr : {&s.radii, &s.signals, &s.model, &s.residuals, &s.gridSignals, &s.gridModel}) {
-      (*arr)[j] = vector(1, kPoints);
-      for (int i = 1; i <= kPoints; ++i) (*arr)[j][i] = 0.0f;
-    }
-    for (int i = 1; i <= kPoints; ++i) s.radii[j][i] = s.grid[i];
-  }
   gModelParams.meniscus = kMeniscus;
   gModelParams.bottom = kBottom;
   PackModelParameters();
@@ -138,7 +98,7 @@ void Float(float meniscus, float ff0) {
 void BM_ContiEvaluation(benchmark::State& state) {
   MakeExperiment();
   Float(6.005f, 1.3f);
-  BenchHost host;
+  bench::QuietFitHost host;
   SetupContiGrid();
   gFitEngineState.fitRunning = 1;
   gFitEngineState.stopRequested = 0;
@@ -164,20 +124,11 @@ BENCHMARK(BM_ContiEvaluation)->Unit(benchmark::kMillisecond)->UseRealTime()->Min
 // The whole Fit command from meniscus 6.010 cm and f/f0 1.40.
 void BM_ContiFitSimplex(benchmark::State& state) {
   MakeExperiment();
-  BenchHost host;
-  int evaluations = 0;
-  double seconds = 0;
-  for (auto _ : state) {
+  bench::QuietFitHost host;
+  bench::TimeFitCommand(state, host, [] {
     Float(6.010f, 1.40f);
     SeedGaussRandom(3);
-    const auto t0 = std::chrono::steady_clock::now();
-    ContiFit(&host);
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    evaluations += gFitEngineState.evaluationsTotal;
-  }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["evaluations"] = evaluations / n;
-  state.counters["evaluations_per_s"] = evaluations / seconds;
+  });
   state.counters["meniscus"] = gModelParams.meniscus;
   state.counters["ff0"] = Conti().ffValue;
   state.counters["rmsd"] = gFitEngineState.currentRmsd;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <random>
 
+#include "bench_experiment.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_grid.h"
@@ -33,37 +34,9 @@ namespace {
 // species (3 and 8 S) by the run's own synthetic path, plus TI and RI
 // offsets and noise 0.005.
 void MakeExperiment(int m, int r) {
+  bench::MakeCommonGridScans(m, r, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f,
+                             [](int j) { return 300 + 120.0 * (j - 1); });
   ScanSet& s = CurrentScanSet();
-  FreeScanGridArrays(s);
-  FreeScanSetArrays(s);
-  AllocateScanTables(s, m);
-  s.dataFolder = platform::SystemTempFolder();
-  s.fileNames[1] = "bench.ra1";
-  s.gridOwned = 1;
-  s.gridLength = r;
-  s.grid = vector(1, r);
-  for (int i = 1; i <= r; ++i) s.grid[i] = 6.0f + 1.2f * (i - 0.5f) / r;
-  s.leftFitLimit = 6.05f;
-  s.rightFitLimit = 7.1f;
-  s.firstGridPoint = 1;
-  while (s.grid[s.firstGridPoint] < s.leftFitLimit) ++s.firstGridPoint;
-  s.lastGridPoint = r;
-  while (s.grid[s.lastGridPoint] > s.rightFitLimit) --s.lastGridPoint;
-  const double w = 2 * 3.141592653589793 * 50000 / 60;
-  for (int j = 1; j <= m; ++j) {
-    ScanRecord& rec = s.records[j];
-    rec.rpm = 50000;
-    rec.temperature = 20;
-    rec.time = rec.timeRead = 300 + 120.0 * (j - 1);
-    rec.w2t = w * w * rec.time;
-    s.points[j] = r;
-    s.order[j] = j;
-    for (auto* a : {&s.radii, &s.signals, &s.model, &s.residuals, &s.gridSignals, &s.gridModel}) {
-      (*a)[j] = vector(1, r);
-      for (int i = 1; i <= r; ++i) (*a)[j][i] = 0.0f;
-    }
-    for (int i = 1; i <= r; ++i) s.radii[j][i] = s.grid[i];
-  }
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
   PackModelParameters();
@@ -113,22 +86,13 @@ void BM_ContiRun(benchmark::State& state) {
   gFitEngineState.fitTINoise = 1;
   gModelParams.riNoiseFit = 1;
   PackModelParameters();
-  ContiRunTimings sum;
-  int runs = 0;
+  bench::RunSplit split;
   for (auto _ : state) {
     LammSettings() = LammSolverSettings{};
     RunContiSed();
-    const ContiRunTimings& t = LastContiRunTimings();
-    sum.lamm += t.lamm;
-    sum.normalEquations += t.normalEquations;
-    sum.regularization += t.regularization;
-    sum.total += t.total;
-    ++runs;
+    split.Add();
   }
-  state.counters["lamm_s"] = sum.lamm / runs;
-  state.counters["neq_s"] = sum.normalEquations / runs;
-  state.counters["reg_s"] = sum.regularization / runs;
-  state.counters["total_s"] = sum.total / runs;
+  split.Report(state);
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
   SetLammListSolver(nullptr);

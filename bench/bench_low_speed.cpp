@@ -8,12 +8,12 @@
 // in 1e-2: the arguments).
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench_experiment.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_fit.h"
@@ -42,52 +42,9 @@ constexpr float kMeniscus = 6.86f, kBottom = 7.14f, kRpm = 10000;
 
 double ScanTimeOf(int j) { return 3500.0 + (84700.0 - 3500.0) * (j - 1) / (kScans - 1); }
 
-class BenchHost : public FitHost {
- public:
-  void SimulateModel() override {}
-  void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
-  bool DrawingEnabled() const override { return false; }
-  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
-  void ErrorBox(const std::string&) override {}
-  void PlaySoundError() override {}
-};
-
 void MakeExperiment() {
+  bench::MakeCommonGridScans(kScans, kPoints, kMeniscus, kBottom, 6.87f, 7.13f, kRpm, ScanTimeOf);
   ScanSet& s = CurrentScanSet();
-  FreeScanGridArrays(s);
-  FreeScanSetArrays(s);
-  AllocateScanTables(s, kScans);
-  s.dataFolder = platform::SystemTempFolder();
-  s.fileNames[1] = "lowspeed.ra1";
-  s.gridOwned = 1;
-  s.gridLength = kPoints;
-  s.grid = vector(1, kPoints);
-  for (int i = 1; i <= kPoints; ++i)
-    s.grid[i] = kMeniscus + (kBottom - kMeniscus) * (i - 0.5f) / kPoints;
-  s.leftFitLimit = 6.87f;
-  s.rightFitLimit = 7.13f;
-  s.firstGridPoint = 1;
-  while (s.grid[s.firstGridPoint] < s.leftFitLimit) ++s.firstGridPoint;
-  s.lastGridPoint = kPoints;
-  while (s.grid[s.lastGridPoint] > s.rightFitLimit) --s.lastGridPoint;
-  const double w = 2 * 3.141592653589793 * kRpm / 60;
-  for (int j = 1; j <= kScans; ++j) {
-    ScanRecord& rec = s.records[j];
-    rec.rpm = kRpm;
-    rec.temperature = 20;
-    rec.time = rec.timeRead = ScanTimeOf(j);
-    rec.w2t = w * w * rec.time;
-    rec.points = kPoints;
-    s.points[j] = kPoints;
-    s.order[j] = j;
-    s.firstFitPoint[j] = s.firstGridPoint;
-    s.lastFitPoint[j] = s.lastGridPoint;
-    for (auto* arr : {&s.radii, &s.signals, &s.model, &s.residuals, &s.gridSignals, &s.gridModel}) {
-      (*arr)[j] = vector(1, kPoints);
-      for (int i = 1; i <= kPoints; ++i) (*arr)[j][i] = 0.0f;
-    }
-    for (int i = 1; i <= kPoints; ++i) s.radii[j][i] = s.grid[i];
-  }
   gModelParams.meniscus = kMeniscus;
   gModelParams.bottom = kBottom;
   gModelParams.meniscusFit = 0;
@@ -180,21 +137,12 @@ void BM_LowSpeedRun(benchmark::State& state) {
   Conti().multipleThreads = threads > 1;
   Conti().normalEquationThreads = threads;
   LammListThreads() = threads;
-  ContiRunTimings sum;
-  int runs = 0;
+  bench::RunSplit split;
   for (auto _ : state) {
     RunContiSed();
-    const ContiRunTimings& t = LastContiRunTimings();
-    sum.lamm += t.lamm;
-    sum.normalEquations += t.normalEquations;
-    sum.regularization += t.regularization;
-    sum.total += t.total;
-    ++runs;
+    split.Add();
   }
-  state.counters["lamm_s"] = sum.lamm / runs;
-  state.counters["neq_s"] = sum.normalEquations / runs;
-  state.counters["reg_s"] = sum.regularization / runs;
-  state.counters["total_s"] = sum.total / runs;
+  split.Report(state);
   LammListThreads() = kThreads;
 }
 BENCHMARK(BM_LowSpeedRun)->ArgName("threads")->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -205,7 +153,7 @@ void BM_LowSpeedFitEvaluation(benchmark::State& state) {
   platform::AutomaticUserInterface ui;
   platform::ScopedUI scope(ui);
   MakeExperiment();
-  BenchHost host;
+  bench::QuietFitHost host;
   gModelParams.meniscus = 6.865f;
   gModelParams.meniscusFit = 1;
   Conti().ffValue = 1.40f;
@@ -215,23 +163,17 @@ void BM_LowSpeedFitEvaluation(benchmark::State& state) {
   gFitEngineState.fitRunning = 1;
   gFitEngineState.stopRequested = 0;
   float p[3] = {0.0f, 1.40f, 6.865f};
-  double lamm = 0, neq = 0, reg = 0;
+  bench::RunSplit split;
   for (auto _ : state) {
     p[1] = 1.40f;
     p[2] = 6.865f;
     benchmark::DoNotOptimize(ContiSimplexSim(p, &host));
-    const ContiRunTimings& t = LastContiRunTimings();
-    lamm += t.lamm;
-    neq += t.normalEquations;
-    reg += t.regularization;
+    split.Add();
   }
   gFitEngineState.fitRunning = 0;
   gModelParams.meniscusFit = 0;
   Conti().fitFfValue = 0;
-  const double n = static_cast<double>(state.iterations());
-  state.counters["lamm_ms"] = 1e3 * lamm / n;
-  state.counters["neq_ms"] = 1e3 * neq / n;
-  state.counters["nnls_ms"] = 1e3 * reg / n;
+  split.Report(state);
 }
 BENCHMARK(BM_LowSpeedFitEvaluation)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 
@@ -240,10 +182,8 @@ void BM_LowSpeedFitMeniscusFf0(benchmark::State& state) {
   platform::AutomaticUserInterface ui;
   platform::ScopedUI scope(ui);
   MakeExperiment();
-  BenchHost host;
-  int evaluations = 0;
-  double seconds = 0;
-  for (auto _ : state) {
+  bench::QuietFitHost host;
+  bench::TimeFitCommand(state, host, [&] {
     gModelParams.meniscus = state.range(0) * 1e-3f;
     gModelParams.meniscusFit = 1;
     Conti().ffValue = state.range(1) * 1e-2f;
@@ -251,18 +191,11 @@ void BM_LowSpeedFitMeniscusFf0(benchmark::State& state) {
     PackModelParameters();
     FitEngineState& fs = gFitEngineState;
     fs.meniscusMin = 6.80f;
-    fs.meniscusMax = 6.90f;
+    fs.meniscusMax = 6.869f;  // below the left fit limit
     fs.useSimplex = 1;
     fs.useMarquardt = fs.useAnnealing = 0;
     SeedGaussRandom(3);
-    const auto t0 = std::chrono::steady_clock::now();
-    ContiFit(&host);
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    evaluations += gFitEngineState.evaluationsTotal;
-  }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["evaluations"] = evaluations / n;
-  state.counters["evaluations_per_s"] = evaluations / seconds;
+  });
   state.counters["meniscus"] = gModelParams.meniscus;
   state.counters["ff0"] = Conti().ffValue;
   state.counters["rmsd"] = gFitEngineState.currentRmsd;

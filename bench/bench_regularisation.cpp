@@ -10,6 +10,7 @@
 #include <cmath>
 #include <random>
 
+#include "bench_experiment.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_grid.h"
@@ -32,37 +33,9 @@
 namespace {
 
 void MakeExperiment(int m, int r, int resolution) {
+  bench::MakeCommonGridScans(m, r, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f,
+                             [&](int j) { return 300 + 12000.0 * (j - 1) / m; });
   ScanSet& s = CurrentScanSet();
-  FreeScanGridArrays(s);
-  FreeScanSetArrays(s);
-  AllocateScanTables(s, m);
-  s.dataFolder = platform::SystemTempFolder();
-  s.fileNames[1] = "regularisation.ra1";
-  s.gridOwned = 1;
-  s.gridLength = r;
-  s.grid = vector(1, r);
-  for (int i = 1; i <= r; ++i) s.grid[i] = 6.0f + 1.2f * (i - 0.5f) / r;
-  s.leftFitLimit = 6.05f;
-  s.rightFitLimit = 7.1f;
-  s.firstGridPoint = 1;
-  while (s.grid[s.firstGridPoint] < s.leftFitLimit) ++s.firstGridPoint;
-  s.lastGridPoint = r;
-  while (s.grid[s.lastGridPoint] > s.rightFitLimit) --s.lastGridPoint;
-  const double w = 2 * 3.141592653589793 * 50000 / 60;
-  for (int j = 1; j <= m; ++j) {
-    ScanRecord& rec = s.records[j];
-    rec.rpm = 50000;
-    rec.temperature = 20;
-    rec.time = rec.timeRead = 300 + 12000.0 * (j - 1) / m;
-    rec.w2t = w * w * rec.time;
-    s.points[j] = r;
-    s.order[j] = j;
-    for (auto* a : {&s.radii, &s.signals, &s.model, &s.residuals, &s.gridSignals, &s.gridModel}) {
-      (*a)[j] = vector(1, r);
-      for (int i = 1; i <= r; ++i) (*a)[j][i] = 0.0f;
-    }
-    for (int i = 1; i <= r; ++i) s.radii[j][i] = s.grid[i];
-  }
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
   gFitEngineState.fitTINoise = 0;
@@ -110,16 +83,12 @@ void BM_RegularisedSolve(benchmark::State& state) {
   const int resolution = static_cast<int>(state.range(0));
   MakeExperiment(static_cast<int>(state.range(1)), static_cast<int>(state.range(2)), resolution);
   Conti().maxEntropy = state.range(3) ? 1 : 0;
-  ContiRunTimings sum;
-  int runs = 0;
+  bench::RunSplit split;
   for (auto _ : state) {
     RunContiSed();
-    const ContiRunTimings& t = LastContiRunTimings();
-    sum.lamm += t.lamm;
-    sum.normalEquations += t.normalEquations;
-    sum.regularization += t.regularization;
-    ++runs;
+    split.Add();
   }
+  split.Report(state);
   const MaxEntState& me = MaxEnt();
   if (Conti().maxEntropy) {
     state.counters["ln_alpha"] = me.finalLnAlpha;
@@ -132,9 +101,6 @@ void BM_RegularisedSolve(benchmark::State& state) {
     state.counters["target"] = tp.targetRatio;
   }
   Conti().maxEntropy = 1;
-  state.counters["lamm_s"] = sum.lamm / runs;
-  state.counters["neq_s"] = sum.normalEquations / runs;
-  state.counters["reg_s"] = sum.regularization / runs;
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
   FreeDistributionArrays();

@@ -81,6 +81,21 @@ TEST_F(DataCommands, SubtractAllNoiseTakesBothEstimatesOutAndRedrawsTheDataPlot)
   const float now = s.signals[2][60];
   Window().Dispatch(576);
   EXPECT_EQ(s.signals[2][60], now);
+  // With it on (a stand-in correction of 0.1 everywhere) the data lose the
+  // mismatch, the correction goes off and "Data Range" shows the result.
+  bool on = true;
+  LoadHooks& h = CurrentLoadHooks();
+  h.bufferSedimentationOn = [&on] { return on; };
+  h.updateBufferSedimentation = [&s](bool subtract) {
+    for (int i = 1; i <= s.count; ++i)
+      for (int k = 1; k <= s.points[i]; ++k) s.signals[i][k] -= subtract ? 0.1f : 0.0f;
+  };
+  h.switchOffBufferSedimentation = [&on] { on = false; };
+  const int depth = RangeHistory.depth;
+  Window().Dispatch(576);
+  EXPECT_NEAR(s.signals[2][60], now - 0.1f, 1e-6);
+  EXPECT_FALSE(on);
+  EXPECT_EQ(RangeHistory.depth, depth + 1);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
@@ -173,6 +188,25 @@ TEST_F(DataCommands, AKeyPressStopsTheRealtimeUpdateAtTheNextTick) {
   EXPECT_TRUE(Headless(w).timers.empty());
   EXPECT_FALSE(w.IsMenuItemChecked(540));
   EXPECT_EQ(CurrentScanSet().count, 3);  // the data stay
+}
+
+TEST_F(DataCommands, RealtimeUpdateNarrowsAnEmptyDistributionTail) {
+  LoadRun(4);
+  TXLAWindow& w = Window();
+  gFitEngineState.fitTINoise = 0;
+  w.Dispatch(275);  // "Continuous c(s) Distribution", 0 to 15 S
+  const float smax = Conti().sMax;
+  ui_->ExpectPrompt("REALTIME MODE", "maximal total number of files to load at once", std::string("20"));
+  ui_->ExpectBox("REALTIME MODE", "auto adjust distribution range?", platform::IDYES);
+  w.Dispatch(540);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  // The 5 S species leaves the last grid interval empty: smax shrinks by a
+  // tenth, in the fit vector too, and the next tick reloads for the new range.
+  ASSERT_GT(Conti().gridSize, 0);
+  EXPECT_FLOAT_EQ(Conti().sMax, 0.9f * smax);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[5], 0.9f * smax);
+  EXPECT_EQ(CurrentRealtimeState().rangeChanged, 1);
+  w.Dispatch(541);
 }
 
 TEST_F(DataCommands, RealtimeUpdateNeedsLoadedScans) {

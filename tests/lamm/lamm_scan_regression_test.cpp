@@ -47,23 +47,8 @@ std::vector<Case> Cases() {
       {"equilibrium-1S-short-column", 6.82, 7.15}, {"flotation-minus2S", 6.15, 7.18},
   };
   for (const Ref& ref : refs) {
-    const Reference R = LoadReference(std::string(ref.file) + ".txt");
-    Experiment e;
-    e.s = R.s;
-    e.D = R.D;
-    e.rpm = R.rpm;
-    e.meniscus = R.m;
-    e.bottom = R.b;
-    e.left = static_cast<float>(ref.left);
-    e.right = static_cast<float>(ref.right);
-    e.times = R.times;
-    if (R.rate > 0) {
-      e.rampRate = R.rate;
-      e.rampDuration = R.rpm / R.rate;
-    }
-    e.gridPoints = static_cast<int>(R.r.size());
-    e.Build();
-    for (size_t j = 0; j < R.r.size(); ++j) e.grid[j + 1] = static_cast<float>(R.r[j]);
+    const Experiment e =
+        ExperimentFor(LoadReference(std::string(ref.file) + ".txt"), ref.left, ref.right);
     cases.push_back({std::string(ref.file) + "-default", e, LammSolverSettings{}});
     cases.push_back({std::string(ref.file) + "-n1000", e, FixedGrid(1000)});
     // The same grid with the default truncation of the depleted region and

@@ -1,0 +1,113 @@
+#pragma once
+// What the c(s) benchmarks share: a scan set on a common radial grid, a
+// fit host that shows nothing, the split of runs and the Fit command timed.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <string>
+
+#include "data/scan_set.h"
+#include "distributions/conti_fit.h"
+#include "distributions/conti_run.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "numerics/arrays.h"
+#include "platform/paths.h"
+
+namespace bench {
+
+class QuietFitHost : public FitHost {
+ public:
+  void SimulateModel() override {}
+  void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
+  bool DrawingEnabled() const override { return false; }
+  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
+  void ErrorBox(const std::string&) override {}
+  void PlaySoundError() override {}
+};
+
+// The current scan set replaced by m scans at rpm, scan j taken at
+// time(j) s, each of r points at the centres of r equal cells from `from`
+// to `to` (cm), all arrays zero, fit limits [left, right] (cm).
+template <class ScanTime>
+void MakeCommonGridScans(int m, int r, float from, float to, float left, float right, float rpm,
+                         ScanTime time) {
+  ScanSet& s = CurrentScanSet();
+  FreeScanGridArrays(s);
+  FreeScanSetArrays(s);
+  AllocateScanTables(s, m);
+  s.dataFolder = platform::SystemTempFolder();
+  s.fileNames[1] = "bench.ra1";
+  s.gridOwned = 1;
+  s.gridLength = r;
+  s.grid = vector(1, r);
+  for (int i = 1; i <= r; ++i) s.grid[i] = from + (to - from) * (i - 0.5f) / r;
+  s.leftFitLimit = left;
+  s.rightFitLimit = right;
+  s.firstGridPoint = 1;
+  while (s.grid[s.firstGridPoint] < s.leftFitLimit) ++s.firstGridPoint;
+  s.lastGridPoint = r;
+  while (s.grid[s.lastGridPoint] > s.rightFitLimit) --s.lastGridPoint;
+  const double w = 2 * 3.141592653589793 * rpm / 60;
+  for (int j = 1; j <= m; ++j) {
+    ScanRecord& rec = s.records[j];
+    rec.rpm = rpm;
+    rec.temperature = 20;
+    rec.time = rec.timeRead = time(j);
+    rec.w2t = w * w * rec.time;
+    rec.points = r;
+    s.points[j] = r;
+    s.order[j] = j;
+    s.firstFitPoint[j] = s.firstGridPoint;
+    s.lastFitPoint[j] = s.lastGridPoint;
+    for (auto* a : {&s.radii, &s.signals, &s.model, &s.residuals, &s.gridSignals, &s.gridModel}) {
+      (*a)[j] = vector(1, r);
+      for (int i = 1; i <= r; ++i) (*a)[j][i] = 0.0f;
+    }
+    for (int i = 1; i <= r; ++i) s.radii[j][i] = s.grid[i];
+  }
+}
+
+// The split of the runs added (Lamm solutions, normal equations,
+// regularised solve, whole run), reported per run in seconds.
+class RunSplit {
+ public:
+  void Add() {
+    const ContiRunTimings& t = LastContiRunTimings();
+    sum_.lamm += t.lamm;
+    sum_.normalEquations += t.normalEquations;
+    sum_.regularization += t.regularization;
+    sum_.total += t.total;
+    ++runs_;
+  }
+  void Report(benchmark::State& state) const {
+    const double n = runs_ > 0 ? runs_ : 1;
+    state.counters["lamm_s"] = sum_.lamm / n;
+    state.counters["neq_s"] = sum_.normalEquations / n;
+    state.counters["reg_s"] = sum_.regularization / n;
+    state.counters["total_s"] = sum_.total / n;
+  }
+
+ private:
+  ContiRunTimings sum_;
+  int runs_ = 0;
+};
+
+// The Fit command, once per benchmark iteration after start(); counters:
+// evaluations per fit and per second.
+template <class Start>
+void TimeFitCommand(benchmark::State& state, FitHost& host, Start start) {
+  int evaluations = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    start();
+    const auto t0 = std::chrono::steady_clock::now();
+    ContiFit(&host);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    evaluations += gFitEngineState.evaluationsTotal;
+  }
+  state.counters["evaluations"] = evaluations / static_cast<double>(state.iterations());
+  state.counters["evaluations_per_s"] = evaluations / seconds;
+}
+
+}  // namespace bench
