@@ -41,7 +41,6 @@ void TXLAWindow::CmCopyTINoiseTable() { NotAvailableYet(); }
 void TXLAWindow::CmSaveRawDataSet() { NotAvailableYet(); }
 void TXLAWindow::CmEliminateJitter() { NotAvailableYet(); }
 void TXLAWindow::CmSetNColumns() { NotAvailableYet(); }
-void TXLAWindow::CmFitTimeDependentSM() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateAxialAndFrictionalRatios() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
@@ -70,7 +69,6 @@ void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
 void TXLAWindow::CmAddConstantTimeAndW2t() { NotAvailableYet(); }
 void TXLAWindow::CmAddNoiseOrScale() { NotAvailableYet(); }
 void TXLAWindow::CmBufferSedimentation() { NotAvailableYet(); }
-void TXLAWindow::CmExportXpToMorlean() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFrictionForce() { NotAvailableYet(); }
 void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }

@@ -6,6 +6,7 @@
 #include "app/dls_commands.h"
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
+#include "app/morlean_commands.h"
 #include "app/plot_replay.h"
 #include "app/road_services.h"
 #include "distributions/conti_fit.h"
@@ -83,6 +84,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   SetMainFitHost(Host().get());
   InstallRoadServices(window);
   ConnectDlsData();
+  ConnectMorleanExchange(window);
 
   // The model records the loaders write are the same for the unattended run;
   // the window adds the switches only it keeps.
