@@ -41,7 +41,6 @@ void TXLAWindow::CmCopyTINoiseTable() { NotAvailableYet(); }
 void TXLAWindow::CmSaveRawDataSet() { NotAvailableYet(); }
 void TXLAWindow::CmEliminateJitter() { NotAvailableYet(); }
 void TXLAWindow::CmSetNColumns() { NotAvailableYet(); }
-void TXLAWindow::CmFitTimeDependentSM() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateAxialAndFrictionalRatios() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }

@@ -17,6 +17,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/nonideal_species.h"
 #include "fit/saved_params.h"
+#include "platform/diagnostics.h"
 #include "platform/draw_surface.h"
 #include "platform/program_paths.h"
 #include "numerics/statistics.h"
@@ -87,6 +88,8 @@ void FillResidualTests(FitReportInputs& in) {
 }
 
 void WindowFitHost::RequestRepaint() { ::RequestRepaint(window_); }
+
+void WindowFitHost::WriteDiagnostics(const std::string& text) { platform::WriteDiagnostics(text); }
 
 void WindowFitHost::ShowBestContiVertex(float* vertex) { ::ShowBestContiVertex(this, vertex); }
 

@@ -17,6 +17,8 @@ class WindowFitHost : public FitHost {
   bool HasPlotWindows() const override;
   bool DrawingEnabled() const override;
   void DrawText(int x, int y, const std::string& text) override;
+  // The window's diagnostics log.
+  void WriteDiagnostics(const std::string& text) override;
   // During a fit: the plots chosen for updates, at most once per interval.
   void RedrawFitProgress() override;
   // At the end of a fit: data, residuals and markers at once.

@@ -1,13 +1,22 @@
 // One species (4.3 S, 6e-7 cm^2/s) at 50000 rpm in a 6.0-7.2 cm cell with
 // 50 scans up to 15000 s: at the default settings (automatic grid size, static
 // grid) and with N = 1000 on the moving frame and on the static grid; and a
-// list of 100 species on the worker threads.
+// list of 100 species on the worker threads. The same species on the global
+// arrays of the model evaluation (N = 1000, static grid), and the matrix
+// assembly of the external loading cell with the taper holding no oil.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <vector>
 
 #include "data/scan_set.h"
+#include "fit/lamm_grid.h"
+#include "fit/lamm_run_state.h"
+#include "fit/model_params.h"
+#include "fit/species_simulation.h"
+#include "fit/static_grid_lamm.h"
+#include "lamm/element_integrals.h"
+#include "numerics/arrays.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/lamm_threads.h"
@@ -111,8 +120,102 @@ void BM_LammList100Species(benchmark::State& state) {
 void BM_LammMovingFrameN1000(benchmark::State& state) { Solve(state, Grid::N1000); }
 void BM_LammStaticN1000(benchmark::State& state) { Solve(state, Grid::N1000Static); }
 
+// The bench species on the global arrays: 50 scans of 600 points.
+void BM_StaticGridLammN1000(benchmark::State& state) {
+  ScanSet& ss = CurrentScanSet();
+  const int scans = 50, points = 600;
+  FreeScanSetArrays(ss);
+  ss = ScanSet{};
+  AllocateScanTables(ss, scans);
+  for (int j = 1; j <= scans; ++j) {
+    ss.radii[j] = vector(1, points);
+    ss.signals[j] = vector(1, points);
+    ss.model[j] = vector(1, points);
+    for (int p = 1; p <= points; ++p) ss.radii[j][p] = 6.0f + 1.2f * (p - 1) / (points - 1);
+    ss.points[j] = points;
+    ss.order[j] = j;
+    ss.records[j].rpm = 50000;
+    ss.records[j].temperature = 20;
+    ss.records[j].time = ss.records[j].timeRead = 300.0 * j;
+  }
+  ss.leftFitLimit = 6.05f;
+  ss.rightFitLimit = 7.1f;
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+  LammSolverSettings& st = LammSettings();
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  st.gridSizeInUse = st.feGridSize = 1000;
+  FreeLammArrays();
+  AllocLammArrays();
+  double steps = 0;
+  for (auto _ : state) {
+    LammRunState& rs = CurrentLammRunState();
+    rs = LammRunState{};
+    rs.s = 4.3;
+    rs.D = 6e-7;
+    LammGrid& g = CurrentLammGrid();
+    for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = 1.0;
+    for (int j = 1; j <= scans; ++j)
+      for (int p = 1; p <= points; ++p) ss.model[j][p] = 0;
+    SetAccelerationPhase();
+    SetLammSolverStartState(nullptr, true);
+    SimulateStaticGridLamm();
+    steps += StaticGridStepCount();
+  }
+  state.counters["steps"] = benchmark::Counter(steps / state.iterations());
+  FreeLammArrays();
+}
+
+void BM_ExternalLoadingAssemblyN1000(benchmark::State& state) {
+  const int N = 1000;
+  std::vector<double> r(N + 1);
+  for (int i = 1; i <= N; ++i) r[i] = 6.0 + 1.2 * (i - 1) / (N - 1);
+  std::vector<double> m(3 * (N + 1)), k(3 * (N + 1));
+  for (auto _ : state) {
+    ElementIntegralContext ctx;
+    ctx.r = r.data();
+    ctx.N = N;
+    ctx.geometry = PlanarGeometry::ExternalLoading;
+    SelectIntegralWeight(ctx, 0.0);
+    for (int i = 1; i <= N; ++i)
+      for (int d = -1; d <= 1; ++d) {
+        m[3 * i + d + 1] = RombergElementIntegralA(ctx, i, i + d);
+        k[3 * i + d + 1] = 1e-3 * RombergElementIntegralC(ctx, i + d, i) -
+                           6e-7 * RombergElementIntegralB(ctx, i, i + d);
+      }
+    benchmark::DoNotOptimize(m.data());
+    benchmark::DoNotOptimize(k.data());
+  }
+}
+
 }  // namespace
 
+// The bench species at the default settings with scans that take time: the
+// scanner crosses the cell at 2.43 cm/min, and the pieces of every scan end
+// time steps of their own.
+void BM_LammFiniteScanDefaultSettings(benchmark::State& state) {
+  Data d;
+  LammSolverSettings st;
+  for (auto _ : state) {
+    CLammIdeal L;
+    L.MarkLoaded();
+    L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
+    L.SetScanTimes(d.records.data(), d.ptr.data(), d.grid.data(),
+                   static_cast<int>(d.grid.size()) - 1, nullptr, nullptr, false, nullptr, 50, 1,
+                   false, false, true, 2.43f, false, 0, true);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+    benchmark::DoNotOptimize(L.CheckAndRun());
+    state.counters["pieces"] = L.ScanSegments();
+    state.counters["steps"] = L.AcceptedSteps();
+  }
+}
+
+BENCHMARK(BM_StaticGridLammN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LammFiniteScanDefaultSettings)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExternalLoadingAssemblyN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammStaticDefaultSettings)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammMovingFrameN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammStaticN1000)->Unit(benchmark::kMillisecond);

@@ -10,6 +10,7 @@
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
+#include "platform/diagnostics.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 
@@ -213,6 +214,7 @@ SavedParamsHooks& CurrentSavedParamsHooks() {
 }
 
 bool TmpSaveBestParams(const std::string& path, bool intermediate) {
+  platform::WriteDiagnostics("\nEnter TmpSaveBestParams");
   if (path.empty()) return false;
   ModelParams& mp = gModelParams;
   if (mp.concentrationsLinear)
@@ -228,7 +230,9 @@ bool TmpSaveBestParams(const std::string& path, bool intermediate) {
   }
   for (int line = 1; line <= kSavedParamsLines; ++line)
     std::fprintf(f, "%f\n", static_cast<double>(v[static_cast<std::size_t>(line)]));
-  return std::fclose(f) == 0;
+  const bool written = std::fclose(f) == 0;
+  platform::WriteDiagnostics(" --> done.");
+  return written;
 }
 
 int ReloadParameters(const std::string& path) {

@@ -49,6 +49,12 @@ void SearchFrom(FitHost* window, std::vector<float>& x) {
   }
 }
 
+// The criterion holds at the time reported: before the last stored time, or
+// at it (a trial as long as the constant-speed time reaches it there).
+bool Reached(const CApproachToEqSim& sim, float eps) {
+  return sim.nScans > 0 && sim.rmsDev[sim.indexRms] < eps;
+}
+
 }  // namespace
 
 float PlanningMaximumHours() {
@@ -99,7 +105,7 @@ float CalculateMinimumTimeToEq(FitHost* window, float maxHours, const std::strin
   constant->ComputeDistanceToEq(p.targetRmsd, p.targetRmsd);
   constant->WriteDeltaEqFile(resultPath, "constantspeed_DeltaEQ.txt");
   outcome.constantHours = constant->tEqRms / 3600.0f;
-  outcome.constantReached = constant->indexRms < constant->nScans;
+  outcome.constantReached = Reached(*constant, p.targetRmsd);
 
   SetOptimizationBase(constant->tEqRms, n, fraction, s, D);
   std::vector<float>& x = p.profileParameters;
@@ -136,7 +142,7 @@ float CalculateMinimumTimeToEq(FitHost* window, float maxHours, const std::strin
   }
   const CApproachToEqSim& trial = *st.trial;
   outcome.optimisedHours = p.optimisedTime = trial.tEqRms / 3600.0f;
-  outcome.optimisedReached = trial.indexRms < trial.nScans;
+  outcome.optimisedReached = Reached(trial, p.targetRmsd);
   outcome.trialShown = true;
 
   WriteRpmTimeCourse(trial, resultPath, false);

@@ -14,11 +14,7 @@ namespace {
 class NonidealModels : public RoadTest {
  protected:
   void Load() {
-    const auto paths = WriteRun(".ra1", 4);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    LoadRun(4);
   }
   void TearDown() override {
     StickyHardSphereFlag = 0;

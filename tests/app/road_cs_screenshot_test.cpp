@@ -8,7 +8,7 @@
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
-#include "platform/qt/qt_app.h"
+#include "desktop_support.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
 
@@ -18,12 +18,7 @@ class RoadCs : public RoadTest {
  protected:
   void SetUp() override {
     RoadTest::SetUp();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    platform::qt::EnsureApplication(argc, argv);
-    platform::qt::InstallDesktop();
+    StartOffscreenDesktop();
   }
   void TearDown() override {
     window_.reset();

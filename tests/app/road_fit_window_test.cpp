@@ -15,7 +15,7 @@
 #include "numerics/statistics.h"
 #include "platform/input_events.h"
 #include "platform/qt/frame_window.h"
-#include "platform/qt/qt_app.h"
+#include "desktop_support.h"
 #include "plot/cwinplot.h"
 #include "plot/distribution_plot.h"
 #include "plot/plot_window_set.h"
@@ -34,12 +34,7 @@ class RoadFitWindow : public RoadTest {
  protected:
   void SetUp() override {
     RoadTest::SetUp();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    platform::qt::EnsureApplication(argc, argv);
-    platform::qt::InstallDesktop();
+    StartOffscreenDesktop();
   }
   void TearDown() override {
     platform::SetEventPump({});
@@ -56,13 +51,9 @@ class RoadFitWindow : public RoadTest {
   // Six scans loaded, c(s) chosen with s 1..10 and the frictional ratio
   // fitted, shown in a window of the plots' own size.
   void ContinuousAnalysis() {
-    const auto paths = WriteRun(".ra1", 6);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
     Qt().Resize(1400, 1000);
     Qt().Show();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    LoadRun(6);
     gFitEngineState.fitTINoise = 0;
     Window().Dispatch(275);
     forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",

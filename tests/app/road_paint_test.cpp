@@ -5,7 +5,7 @@
 #include <QImage>
 
 #include "platform/draw_context.h"
-#include "platform/qt/qt_app.h"
+#include "desktop_support.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
 
@@ -21,11 +21,7 @@ std::vector<std::string> Lines(const platform::RecordingDC& dc) {
 class RoadPaint : public RoadTest {
  protected:
   void LoadRun() {
-    const auto paths = WriteRun(".ra1", 3);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    RoadTest::LoadRun(3);
     ASSERT_NE(CurrentPlotWindows().dataPlot, nullptr);
   }
 };
@@ -86,12 +82,7 @@ class RoadPaintQt : public RoadPaint {
  protected:
   void SetUp() override {
     RoadPaint::SetUp();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    platform::qt::EnsureApplication(argc, argv);
-    platform::qt::InstallDesktop();
+    StartOffscreenDesktop();
   }
   void TearDown() override {
     window_.reset();

@@ -12,7 +12,7 @@
 #include "app/form_dialog_qt.h"
 #include "app/road_services.h"
 #include "distributions/conti_settings.h"
-#include "platform/qt/qt_app.h"
+#include "desktop_support.h"
 
 namespace {
 
@@ -21,12 +21,8 @@ constexpr const char* kCs = "Continuous Sedimentation Coefficient Distribution c
 class RoadParams : public RoadTest {
  protected:
   void Load() {
-    const auto paths = WriteRun(".ra1", 3);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    Window();
     CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    LoadRun(3);
   }
   // A model command, with whatever it asks answered by default.
   void Choose(int command) {
@@ -197,11 +193,7 @@ class RoadParamsDesktop : public RoadParams {
  protected:
   void SetUp() override {
     RoadParams::SetUp();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    platform::qt::EnsureApplication(argc, argv);
+    StartOffscreenDesktop(false);
   }
 };
 

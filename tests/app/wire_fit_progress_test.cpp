@@ -7,6 +7,7 @@
 #include "app/window_fit_host.h"
 #include "fit/fit_engine_state.h"
 #include "platform/clock.h"
+#include "platform/diagnostics.h"
 #include "platform/program_paths.h"
 #include "plot/plot_window_set.h"
 #include "road_support.h"
@@ -195,4 +196,23 @@ TEST_F(WireFitProgressTest, ACsRunShowsTheNormalEquationProgressLineAndErasesIt)
   // each erased where it stood (below the text at (10, 65)).
   EXPECT_EQ(std::count(surface_.pastes.begin(), surface_.pastes.end(), "9,62"), 2);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(WireFitProgressTest, AFitWritesItsTraceToTheDiagnosticsLog) {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string savedTmp = tmp ? tmp : "";
+  setenv("TMPDIR", dir_.string().c_str(), 1);
+  platform::DiagnosticsStateRecord& d = platform::DiagnosticsState();
+  d.haveFileName = d.haveBanner = d.DiagLogOpened = false;
+  d.DiagnosticsOn = true;
+  CountDataPlotRedraws();
+  FitOneSpecies();
+  d.DiagnosticsOn = false;
+  d.haveFileName = d.haveBanner = d.DiagLogOpened = false;
+  if (savedTmp.empty()) unsetenv("TMPDIR"); else setenv("TMPDIR", savedTmp.c_str(), 1);
+  const std::string log = ReadFile((dir_ / "Tarneldebug_t0.txt").string());
+  // The fit engine's own trace, one entry and one exit a fit.
+  const auto enter = log.find("\nEnter SimplexSim");
+  ASSERT_NE(enter, std::string::npos) << log;
+  EXPECT_NE(log.find(" --> SimplexSim DONE", enter), std::string::npos);
 }

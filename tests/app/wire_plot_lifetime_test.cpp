@@ -12,10 +12,7 @@ namespace {
 class WirePlotLifetimeTest : public RoadTest {
  protected:
   void LoadRun() {
-    const auto paths = WriteRun(".ra1", 3);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    RoadTest::LoadRun(3);
   }
   // True when some plot still holds a curve of the scan set.
   static bool PlotsViewScans() {

@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "equilibrium/planning/approach_to_eq_sim.h"
 #include "equilibrium/planning/equilibrium_closed_forms.h"
+#include "equilibrium/planning/minimum_time_to_eq.h"
 #include "equilibrium/planning/speed_profile_optimizer.h"
 #include "equilibrium/planning/time_to_eq_params.h"
 #include "fit/fit_engine_state.h"
@@ -252,7 +255,7 @@ TEST_F(SpeedProfile, SearchesNeverEndWorseThanTheirStartAndStopByThemselves) {
     Base(39);
     TimeToEqParams& p = CurrentTimeToEqParams();
     SpeedProfileOptimizerState& st = SpeedProfileOptimizer();
-    st.maxObjectiveCalls = 30;
+    st.maxObjectiveCalls = 20;
     FitEngineState& fs = gFitEngineState;
     fs.useAnnealing = c.annealing;
     fs.annealSteps = c.steps;
@@ -266,7 +269,7 @@ TEST_F(SpeedProfile, SearchesNeverEndWorseThanTheirStartAndStopByThemselves) {
     EXPECT_EQ(again, p.optimisedTime) << c.name;
     for (float v : p.profileParameters) EXPECT_TRUE(std::isfinite(v)) << c.name;
     // Bounded: each search (annealing and its refinement) stops at its budget.
-    EXPECT_LE(st.objectiveCalls, (c.annealing ? 2 : 1) * (30 + 20)) << c.name;
+    EXPECT_LE(st.objectiveCalls, (c.annealing ? 2 : 1) * (20 + 20)) << c.name;
     EXPECT_LE(st.restarts, st.maxRestarts);
     EXPECT_EQ(fs.stopRequested, 0);
     EXPECT_EQ(fs.fitRunning, 0);
@@ -316,4 +319,62 @@ TEST_F(SpeedProfile, ProgrammesThatCannotRunScoreTheFailureValue) {
   p.justRunSpeedFile = 0;
   p.meniscus = 7.3f;
   EXPECT_EQ(SimulateSpeedProfileObjective(x.data(), nullptr), kFailedObjective);
+}
+
+TEST_F(SpeedProfile, PlanningRunsSummariesAndRepeats) {
+  RecordingHost host;
+  platform::ScriptedUserInterface ui;
+  ui.lenient = true;
+  platform::ScopedUI scope(ui);
+  const std::string dir = ::testing::TempDir() + "tarnel_planning_run/";
+  std::filesystem::create_directories(dir);
+  const std::string result = dir + "r.txt";
+  TimeToEqParams& p = CurrentTimeToEqParams();
+  p.saveScans = 0;
+  p.saveEquMethod = 0;
+  // A second species of fraction 0 is not simulated.
+  p.secondSpecies = 1;
+  p.M2 = 130000;
+  p.vbar2 = 0.73f;
+  p.fraction2 = 0;
+  p.D2 = 4.568e-7f;
+
+  struct Case {
+    int repeats;
+    float hours;
+    const char* constant;  // how the summary gives t(const)
+    int calls;             // simulations of the search, at most
+  } cases[] = {{0, 60, "t(const) = 39 h, t(opt) = 39 h, saved in ", 1},
+               {0, 5, "t(const) = not reached within 5 h, t(opt) = not reached within 5 h, saved in ", 1},
+               {2, 60, "t(const) = 39 h, t(opt) = ", 2 * 2 * 8 + 2}};
+  for (const Case& c : cases) {
+    p.repeats = c.repeats;
+    p.rpmStep = 1;
+    p.profileParameters.assign(6, 1.3f);
+    SpeedProfileOptimizer().maxObjectiveCalls = 8;
+    MinimumTimeToEqOutcome o;
+    const float t = CalculateMinimumTimeToEq(&host, c.hours, result, o);
+    EXPECT_EQ(p.speciesCount, 1);
+    EXPECT_EQ(t, o.constantHours);
+    const std::string summary = MinimumTimeToEqSummary(o, result);
+    EXPECT_EQ(summary.rfind(std::string("epsilon = 0.0010: ") + c.constant, 0), 0u) << summary;
+    EXPECT_LE(SpeedProfileOptimizer().objectiveCalls, c.calls + 2 * 8 * c.repeats) << c.repeats;
+    if (c.repeats == 0) {
+      EXPECT_EQ(SpeedProfileOptimizer().objectiveCalls, 1);
+      for (size_t j = 1; j < p.profileParameters.size(); ++j) EXPECT_EQ(p.profileParameters[j], 1.0f);
+    } else {
+      EXPECT_LE(p.optimisedTime, 34.5f);  // never worse than the all-ones programme
+      EXPECT_EQ(p.rpmStep, 100);
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir + "optimized_DeltaEQ.txt"));
+  }
+
+  // A constant-speed run that cannot be set up is a failure, said once.
+  p.bottom = 6.0f;
+  MinimumTimeToEqOutcome failed;
+  EXPECT_EQ(CalculateMinimumTimeToEq(&host, 60, result, failed), -1.0f);
+  EXPECT_TRUE(failed.constantFailed);
+  EXPECT_EQ(MinimumTimeToEqSummary(failed, result),
+            "epsilon = 0.0010: t(const) = simulation failed, t(opt) = simulation failed, saved in " + result);
+  std::filesystem::remove_all(dir);
 }
