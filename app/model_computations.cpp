@@ -1,6 +1,6 @@
 // Which chosen models Run and Fit cannot compute in this program yet: the
-// DLS kernels, the distributions of electrophoresis and the distributions
-// of equilibrium data. Their commands still choose them; Run and Fit say that
+// distributions of electrophoresis and the distributions of equilibrium
+// data. Their commands still choose them; Run and Fit say that
 // the computation is missing instead of computing a sector-shaped cell.
 #include "app/model_commands.h"
 #include "data/scan_set.h"
@@ -8,10 +8,6 @@
 
 bool ModelNeedsUnbuiltComputation() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  const DataTypeFlags& df = CurrentDataTypeFlags();
-  if (df.dls || m.DlsIRhModel || m.DlsIRhTimeCourseModel || m.DlsIDModel || m.DlsStokesRadiiModel ||
-      m.DlsCumulantModel)
-    return true;
   if (m.ElectrophoresisLsgModel || m.ElectrophoresisCVModel) return true;
   return m.DistributionModel && !m.SedTransformModel && CurrentScanSet().equilibriumMode;
 }

@@ -57,8 +57,11 @@ void DlsGrid(int n) {
     for (int i = 1; i <= n; ++i) ld[i] = std::log10(ld[i]);
     fromD();
   };
+  // Without a chosen spacing the grid is logarithmic in the model's own
+  // variable; left as allocated every point would have D = 1 cm^2/s.
+  const bool chosen = cs.dlsSpacingLinear || cs.dlsSpacingLog || cs.dlsSpacingMixed;
   if (F().DlsIDModel) {
-    if (cs.dlsSpacingLog) {
+    if (cs.dlsSpacingLog || !chosen) {
       ld[1] = std::log10(cs.sMin * 1e-7f);
       ld[n] = std::log10(cs.sMax * 1e-7f);
       Spaced(ld, n);
@@ -72,7 +75,7 @@ void DlsGrid(int n) {
       fromRh();
     }
   } else {
-    if (cs.dlsSpacingMixed) {
+    if (cs.dlsSpacingMixed || !chosen) {
       rh[1] = std::log10(cs.sMin * 1e-9f);
       rh[n] = std::log10(cs.sMax * 1e-9f);
       Spaced(rh, n);

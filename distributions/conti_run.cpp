@@ -1,10 +1,13 @@
 #include "distributions/conti_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
+#include "data/dls/dls_loading.h"
+#include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
@@ -21,6 +24,7 @@
 #include "distributions/normal_equations.h"
 #include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
+#include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -75,7 +79,12 @@ void FillRunInputs() {
   UpdateContiShapeFromModel(false);
   c.dlsData = CurrentDataTypeFlags().dls != 0;
   LoadNeqInputsFromModel();
-  NeqInputs().bufferSedimentation = ContiHooks().bufferCorrection;
+  NormalEquationInputs& in = NeqInputs();
+  in.bufferSedimentation = ContiHooks().bufferCorrection;
+  const ContiSettings& cs = Conti();
+  in.timeCourse = F().DlsIRhTimeCourseModel != 0;
+  in.timeCourseFirst = std::max(1, static_cast<int>(cs.timeCourseFirstScan));
+  in.timeCourseLast = std::max(in.timeCourseFirst, static_cast<int>(cs.timeCourseLastScan));
 }
 
 // Interruption of the kernels: no result, the kernels go.
@@ -88,6 +97,57 @@ void InterruptedKernels() {
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
   }
   platform::StopFlag() = false;
+}
+
+// Distributions of DLS data are sums of g(1) kernels: sets that hold
+// g(2)-1 are converted on request, a refusal ends the run.
+bool DlsDataAsFieldAutocorrelation() {
+  platform::StopFlag() = false;
+  const ScanSet& sc = CurrentScanSet();
+  if (sc.dlsRecords.size() < 2 || sc.dlsRecords[1].fieldFlag) return true;
+  if (platform::UI().MessageBox("ERROR", "DLS data for this model must be field autocorrelation g(1) - transform?",
+                                platform::BoxButtons::YesNo, platform::BoxIcon::Question) != platform::IDYES)
+    return false;
+  ToggleDlsFieldAutocorrelation();
+  LoadHooks& h = CurrentLoadHooks();
+  h.setPlotAxisTitles();
+  h.invalidateWindow();
+  return true;
+}
+
+// The DLS kernels of grid point i with diffusion coefficient D (cm^2/s);
+// false ends the run: a refused set leaves no distribution behind, an
+// interrupt is handled as for the Lamm solutions.
+bool DlsGridPointKernels(int i, double D) {
+  ContiSettings& cs = Conti();
+  if (!gFitEngineState.fitRunning) {
+    char text[120];
+    std::snprintf(text, sizeof text, "simulating for D = %.3e cm^2/sec (log10(rh/cm) = %1.3e)    ", D,
+                  static_cast<double>(cs.sValues[i]));
+    Text(30, text);
+  }
+  DlsKernelInputs& in = DlsKernels();
+  in = DlsKernelInputs{};
+  in.D = D;
+  in.amplitude = 1.0;
+  in.gridPoint = i;
+  in.cube = WorkBlock().lammSolutions;
+  in.ownLagTimes = cs.ownLagTimes != 0;
+  in.firstSet = NeqInputs().timeCourseFirst;
+  in.lastSet = NeqInputs().timeCourseLast;
+  const bool filled = F().DlsIRhTimeCourseModel ? ComputeDlsKernels() : ComputeDlsKernelsFull();
+  if (!filled) {
+    platform::StopFlag() = false;
+    CurrentScanSet().dataChanged = 1;
+    FreeDistributionWorkArrays(WorkBlock().gridPoints);
+    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    return false;
+  }
+  if (Stopped()) {
+    InterruptedKernels();
+    return false;
+  }
+  return true;
 }
 
 struct Species {
@@ -361,6 +421,7 @@ void RunContiSed() {
       da.plotRebuildPending = false;
     }
   }
+  if (df.dls && !DlsDataAsFieldAutocorrelation()) return;
   if (!ls.movingHatAlgorithm) {
     ls.movingHatAlgorithm = 1;
     ls.claverieAlgorithm = 0;
@@ -372,14 +433,18 @@ void RunContiSed() {
   }
   if (sc.equilibriumMode && (f.LsgStarModel || f.HybridCSLsgModel || f.LsgStarWith1DiscreteModel))
     Box("", "not implemented for sed eq data", platform::BoxIcon::Warning);
-  if (gModelParams.meniscus == 0.0f || gModelParams.bottom == 0.0f) {
+  // DLS sets keep their first and last log10 lag time there: a last lag
+  // time of 1 s is a bottom of 0.
+  if (!df.dls && (gModelParams.meniscus == 0.0f || gModelParams.bottom == 0.0f)) {
     Box("", "set Meniscus and Bottom first");
     return;
   }
   if (f.NonidealCSModel) {
     // Its concentration-dependent Lamm solutions are not in this program: a
     // grid of ideal species would be another model under its name.
-    Box("ERROR", "Nonideal c(s) cannot be computed yet: its concentration-dependent Lamm solutions are not available");
+    Box("ERROR",
+        "Nonideal c(s) cannot be computed yet: its concentration-dependent Lamm solutions "
+        "are not available");
     return;
   }
   // A missing limit becomes the cell end, moved inside the data as every
@@ -448,16 +513,17 @@ void RunContiSed() {
       sList[i] = sp.s;
       dList[i] = sp.D;
       vbarList[i] = f.CMPriorVbarModel ? VbarFromMass(cs.molarMasses[i]) : gSolutionConditions.vbar;
+      if (df.dls && !DlsGridPointKernels(i, sp.D)) return;
     }
-    if (df.dls || f.ElectrophoresisCVModel || sc.equilibriumMode) {
+    if (f.ElectrophoresisCVModel || sc.equilibriumMode) {
       // These kernels are not Lamm solutions; their builders live with the
-      // DLS, electrophoresis and equilibrium models.
+      // electrophoresis and equilibrium models.
       FreeDistributionWorkArrays(WorkBlock().gridPoints);
       FreeNormalEquationBlock(NeqBlock().gridPoints);
       return;
     }
     platform::StopFlag() = false;
-    RunSVContiSedList(n, sList.data(), dList.data(), vbarList.data());
+    if (!df.dls) RunSVContiSedList(n, sList.data(), dList.data(), vbarList.data());
     if (Stopped()) {
       InterruptedKernels();
       return;

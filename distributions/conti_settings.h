@@ -23,6 +23,7 @@ struct ContiSettings {
   uint8_t dlsSpacingLog = 0;
   uint8_t dlsSpacingMixed = 0;
   uint8_t dlsLinearAxis = 0;
+  uint8_t ownLagTimes = 0;          // DLS kernels over each set's own lag times
   int32_t amplitudeCount = 0;       // m, set by the run driver
   int32_t lastGridSize = 0;         // copy of the grid of the last set-up
   int32_t lammGridSizeCopy = 0;     // finite-element grid size the grid was built for
@@ -114,7 +115,7 @@ struct ContiSettings {
   uint8_t finalEvaluation = 0;
   uint8_t monteCarloRun = 0;
   uint8_t timeCourse = 0;
-  int32_t timeCourseFirstScan = 0, timeCourseLastScan = 0;
+  int32_t timeCourseFirstScan = 1, timeCourseLastScan = 1;
   float timeCourseWindowMinutes = 0.0f;
   int32_t timeCourseWindowCount = 0;
   float* timeCourseWindowTimes = nullptr;

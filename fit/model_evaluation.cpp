@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "fit/amplitudes.h"
+#include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/lamm_grid.h"
@@ -85,6 +87,40 @@ void ZeroModels(int firstPosition) {
     const int j = ss.order[pos];
     if (!ss.model[j]) continue;
     for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] = 0.0f;
+  }
+}
+
+// The kernels describe g(1); sets holding g(2)-1 = g(1)^2 (coherence
+// factor 1) are modelled by the square. On the common grid the slots' sum
+// is squared into the first slot's curves (the square of a sum is not the
+// sum of the squares), which the linear terms then take as one curve.
+void SquareDlsIntensityModels() {
+  ScanSet& ss = CurrentScanSet();
+  if (!DlsIntensityAutocorrelationLoaded()) return;
+  if (!CurvesOnCommonGrid() || ss.gridLength < 1) {
+    for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {
+      const int j = ss.order[pos];
+      if (!DlsSetHoldsG2(j) || !ss.model[j]) continue;
+      for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] *= ss.model[j][p];
+    }
+    return;
+  }
+  const ModelParams& mp = gModelParams;
+  const int first = FirstIncludedSpecies(mp.componentCount);
+  if (first == 0) return;
+  for (int j = 1; j <= ss.count; ++j) {
+    if (!DlsSetHoldsG2(j)) continue;
+    float* sum = static_cast<int>(ss.species[first].onGridPerScan.size()) > j ? ss.species[first].onGridPerScan[j] : nullptr;
+    if (!sum) continue;
+    for (int k = first + 1; k <= mp.componentCount; ++k) {
+      const std::vector<float*>& c = ss.species[k].onGridPerScan;
+      if (!mp.included[k] || static_cast<int>(c.size()) <= j || !c[j]) continue;
+      for (int r = 1; r <= ss.gridLength; ++r) {
+        sum[r] += c[j][r];
+        c[j][r] = 0.0f;
+      }
+    }
+    for (int r = 1; r <= ss.gridLength; ++r) sum[r] *= sum[r];
   }
 }
 
@@ -321,6 +357,7 @@ void SimulateModel(FitHost* host) {
   } else if (sel.LammDiscreteModel) {
     SimulateSpeciesOnGlobalGrid(host);
   }
+  if (data.dls) SquareDlsIntensityModels();
   SolveAmplitudesAndNoise();
   hooks.nonlinearInverse();
   hooks.nonlinearTransform(0);

@@ -8,6 +8,7 @@
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "fit/amplitudes.h"
+#include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/global_moving_frame.h"
@@ -29,6 +30,7 @@
 
 unsigned char gFaxenApproximation = 0;
 unsigned char gSteepBoundary = 0;
+int gDlsSpeciesCount = 0;
 
 namespace {
 
@@ -295,6 +297,46 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
   ReportAfterSolve(host);
 }
 
+// The slots of a DLS model are field autocorrelations of their D, Stokes
+// radius (nm) or cumulants, not Lamm solutions.
+void SimulateDlsSpecies() {
+  ModelParams& mp = gModelParams;
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  const int n = mp.componentCount;
+  // Squares of single curves do not add up to the square of their sum:
+  // g(2)-1 data take the amplitudes of several slots as fixed values.
+  int used = 0;
+  for (int k = 1; k <= n; ++k) used += mp.included[k] ? 1 : 0;
+  if (used > 1 && DlsIntensityAutocorrelationLoaded()) mp.concentrationsLinear = 0;
+  const bool algebraic = mp.concentrationsLinear != 0;
+  const int first = FirstIncludedSpecies(n);
+  const double celsius = gSolutionConditions.temperature - 273.15;
+  DlsKernelInputs& in = DlsKernels();
+  in.cube = nullptr;
+  in.cumulant = sel.DlsCumulantModel != 0;
+  gDlsSpeciesCount = 0;
+  for (int k = 1; k <= n && !platform::StopFlag(); ++k) {
+    CurrentLammRunState().species = k;
+    if (!mp.included[k]) {
+      mp.scaleFactor[k] = 0.0f;
+      continue;
+    }
+    const double A = SpeciesAmplitude(k, first, SpeciesFraction(k, first, n, false), algebraic);
+    ++gDlsSpeciesCount;
+    in.D = sel.DlsStokesRadiiModel ? DiffusionFromStokesRadius(1e-9 * mp.massOrD[k], celsius)
+                                   : SpeciesDiffusion(mp.s[k], mp.massOrD[k]);
+    if (in.cumulant) {
+      in.mu2 = mp.massOrD[2] * 1e-14;
+      in.mu3 = mp.massOrD[3] * 1e-21;
+    }
+    in.amplitude = algebraic ? 1.0 : A;
+    if (algebraic) mp.scaleFactor[k] = 1.0f;
+    in.component = k;
+    // A set that cannot be modelled ends the evaluation (and a fit).
+    if (!ComputeDlsKernelsFull()) platform::StopFlag() = true;
+  }
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ hook defaults
@@ -456,7 +498,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
   platform::StopFlag() = false;
 
   if (data.dls) {
-    NotAvailable(host, "model curves of DLS data are not available");
+    SimulateDlsSpecies();
     return;
   }
   if (ss.equilibriumMode) {

@@ -16,6 +16,9 @@ extern unsigned char gFaxenApproximation;
 // equilibrium gradient (no grid adaptation).
 extern unsigned char gSteepBoundary;
 
+// Number of slots the last evaluation of DLS data computed.
+extern int gDlsSpeciesCount;
+
 // The per-species branch of the model evaluation.
 void SimulateSpeciesOnGlobalGrid(FitHost* host);
 

@@ -177,7 +177,7 @@ TEST_F(DlsCommandTest, KeptIntensityAutocorrelationAndTheToggle) {
   Window().Dispatch(898);
   EXPECT_EQ(DataTitle(), "g(2)-1 intensity autocorrelation ");
   for (int k = 1; k <= 5; ++k) EXPECT_NEAR(Y(1, k), a_[static_cast<std::size_t>(k) - 1], 1e-6);
-  EXPECT_TRUE(ui_->failures.empty());
+  EXPECT_TRUE(ui_->failures.empty()) << (ui_->failures.empty() ? "" : ui_->failures.front());
 }
 
 TEST_F(DlsCommandTest, MeanOfTheLoadedSets) {

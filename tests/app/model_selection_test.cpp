@@ -63,7 +63,6 @@ TEST_F(ModelChoice, DlsModelsTakeTheirRangesAndStokesRadii) {
   EXPECT_FALSE(Window().IsMenuItemChecked(503));
   EXPECT_TRUE(Window().IsMenuItemChecked(502));
   EXPECT_FALSE(Window().IsMenuItemChecked(235));
-  ExpectRunNotAvailable();  // no DLS kernels in this program
 
   gSolutionConditions.temperature = 298.15f;
   gModelParams.massOrD[1] = 21.4f;  // D in 1e-7 cm^2/s

@@ -36,6 +36,7 @@ class MorleanExchange : public RoadTest {
     FreeDistributionArrays();
     gModelSelectorFlags = ModelSelectorFlags{};
     gSolutionConditions = SolutionConditions{};
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     RoadTest::TearDown();
   }
 

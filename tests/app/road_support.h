@@ -18,6 +18,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
+#include "plot/plot_window_set.h"
 
 // What an open or save dialog answers when the user picks these paths.
 inline platform::FileDialogResult Chosen(std::vector<std::string> paths) {
@@ -47,6 +48,9 @@ class RoadTest : public AppTest {
     CurrentScanSet().oldFileNameConvention = 0;
     CurrentScanSet().equilibriumMode = 0;
     Options().InfoWizardMessages = 0;
+    // An unattended run moves the rmsd file into its output folder, which
+    // goes with its test.
+    CurrentPlotWindows().scanRmsPath = (dir_ / "ScanRms.dat").string();
     WriteAgreedDefaults();
     formScope_ = std::make_unique<ScopedFormRunner>(forms_);
   }

@@ -226,8 +226,6 @@ TEST_F(SpeciesSimulation, MissingServicesAreReportedNotLeftAsZeros) {
     const char* box;
   };
   const Case cases[] = {
-      {"DLS data", [] { CurrentDataTypeFlags().dls = 1; },
-       "ERROR in simulation|model curves of DLS data are not available"},
       {"equilibrium data", [] { CurrentScanSet().equilibriumMode = 1; },
        "ERROR in simulation|equilibrium model curves are not available for this model"},
       {"nonideal first species", [] { gModelSelectorFlags.ConcDependentSolverSwitch = 1; },
