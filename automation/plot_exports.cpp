@@ -184,11 +184,20 @@ int WriteSEDataFile() {
 
 int WriteDlsDataFile() {
   const ScanSet& s = CurrentScanSet();
-  std::string text;
+  std::string text, lag;
+  std::vector<std::size_t> lagEnd;  // the formatted lag times, one after another
   for (int i = 1; i <= s.count; ++i) {
     int first, last;
     FitRange(s, i, first, last);
     const float* x = s.radii[static_cast<std::size_t>(i)];
+    // The three blocks share their lag times: each is worked out once.
+    lag.clear();
+    lagEnd.clear();
+    for (int j = first; j <= last; ++j) {
+      E(lag, std::pow(10.0, At(x, j)));
+      lag += '\t';
+      lagEnd.push_back(lag.size());
+    }
     const struct {
       const float* y;
       const char* end;
@@ -196,9 +205,11 @@ int WriteDlsDataFile() {
                   {s.model[static_cast<std::size_t>(i)], "-777.777 -777.777\n"},
                   {s.residuals[static_cast<std::size_t>(i)], "-888.888 -888.888\n"}};
     for (const auto& b : blocks) {
+      std::size_t from = 0;
       for (int j = first; j <= last; ++j) {
-        E(text, std::pow(10.0, At(x, j)));
-        text += '\t';
+        const std::size_t to = lagEnd[static_cast<std::size_t>(j - first)];
+        text.append(lag, from, to - from);
+        from = to;
         E(text, At(b.y, j));
         text += '\n';
       }

@@ -211,3 +211,59 @@ TEST_F(Plotters, DlsDataGoToPeldoAsFieldOrIntensityAutocorrelation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Plotters, DistributionSizeAndShapeAndStructurePlotsSendTheirAxes) {
+  const std::string dist = Program("bin/plotfitdist");
+  const std::string sas = Program("bin/plotsizeshape");
+  const std::string structure = Program("bin/plotstructure");
+  LoadRun(4);
+  CheckPlotHelpers(Window());
+  Distribution();
+  // Only a c(s) model offers its distribution.
+  Window().Dispatch(881);
+  EXPECT_TRUE(processes_.calls.empty());
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSModel = 1;
+  ui_->lenient = true;  // range questions answered by default
+  ui_->ExpectPrompt("PLOT FIT", "minimum value for s-axis in distribution plot", std::string("0.5"))
+      .ExpectPrompt("PLOT FIT", "maximum value for s-axis in distribution plot", std::nullopt);
+  Window().Dispatch(881);
+  ASSERT_EQ(processes_.calls.size(), 1u);
+  auto w = Words(processes_.calls[0]);
+  ASSERT_EQ(w.size(), 15u);
+  EXPECT_EQ(w[1], dist);
+  EXPECT_EQ(w[13], "5.000000e-01");
+  EXPECT_EQ(w[14], "3.000000e+00");  // the last s of the grid
+  EXPECT_TRUE(fs::exists(temp_ + "dist.dat"));
+
+  // Size and shape: the plot kind chooses the axes asked for; the others are 0.
+  gModelSelectorFlags.CSff0With1DiscreteModel = 1;
+  Conti().display2DSwitch[1] = 1;  // "plot s-R"
+  ui_->ExpectPrompt("PLOT FIT", "minimum value for s-axis in distribution plot", std::string("1"))
+      .ExpectPrompt("PLOT FIT", "maximum value for s-axis in distribution plot", std::string("2"))
+      .ExpectPrompt("PLOT FIT", "minimum value for Rh-axis (nm) in distribution plot", std::string("3"))
+      .ExpectPrompt("PLOT FIT", "maximum value for Rh-axis (nm) in distribution plot", std::string("4"));
+  Window().Dispatch(882);
+  EXPECT_TRUE(ui_->AllConsumed());
+  ASSERT_EQ(processes_.calls.size(), 2u);
+  w = Words(processes_.calls[1]);
+  ASSERT_EQ(w.size(), 16u);
+  EXPECT_EQ(w[1], sas);
+  EXPECT_EQ(w[4], "3");  // kind s-R
+  EXPECT_EQ(w[5], "1");  // with the discrete component
+  const char* axes[] = {"1", "2", "0", "0", "0", "0", "3", "4", "0", "0"};
+  for (int k = 0; k < 10; ++k) EXPECT_DOUBLE_EQ(std::stod(w[6 + static_cast<std::size_t>(k)]), std::stod(axes[k])) << k;
+
+  // The structure plot needs only its file.
+  ui_->ExpectFiles("", platform::FileDialogResult{});
+  Window().Dispatch(883);
+  ui_->ExpectFiles("", Chosen({(dir_ / "model.bea").string()}));
+  Window().Dispatch(883);
+  ASSERT_EQ(processes_.calls.size(), 3u);
+  EXPECT_EQ(processes_.calls[2], "start " + structure + " 4113 " + temp_ + " " + (dir_ / "model.bea").string());
+  Conti().display2DSwitch[1] = 0;
+}
+
+}  // namespace
