@@ -126,7 +126,9 @@ void TXLAWindow::Paint(bool erase) {
   } else if (surface) {
     const ModelSelectorFlags& m = gModelSelectorFlags;
     const bool eqTest = RunState().ApproachToEquilibriumTest;
-    const bool showData = On(r.showData);
+    // The extrapolation plot of the boundary analyses takes the data plot's place.
+    CWINPlot* extrapolation = PlotOf(r.extrapolationPlot);
+    const bool showData = On(r.showData) && !extrapolation;
     {
       auto dc = surface->ClientDC();
       SetCanvasMapping(*dc, width, height);
@@ -163,7 +165,7 @@ void TXLAWindow::Paint(bool erase) {
       if (mf) platform::PlayMetaFile(*dc, mf);
       DrawPriorOverDistribution(*dc);
     }
-    if (CWINPlot* extrapolation = PlotOf(r.extrapolationPlot)) {
+    if (extrapolation) {
       auto dc = surface->ClientDC();
       SetCanvasMapping(*dc, width, height);
       Replay(*dc, extrapolation);

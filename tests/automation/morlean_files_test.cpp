@@ -5,6 +5,7 @@
 
 #include "automation/exchange/morlean_model_files.h"
 #include "automation/exchange/xp_file.h"
+#include "fit/serial_fit_settings.h"
 #include "lamm/lamm_settings.h"
 #include "tests/automation/automation_test_support.h"
 
@@ -168,7 +169,12 @@ TEST_F(MorleanFiles, AnswersBecomeTheSolutionConditionsAndChoicesAreNarrowed) {
 TEST_F(MorleanFiles, AskingNothingWritesTheCurrentValues) {
   Scans(2);
   gSolutionConditions.viscosity = 1.0f;
-  const auto lines = Written(true);
+  auto lines = Written(true);
+  EXPECT_TRUE(ui.transcript.empty());
+  // A running serial fit mutes the questions of any caller.
+  gSerialFitSettings.running = 1;
+  lines = Written(false);
+  gSerialFitSettings.running = 0;
   EXPECT_TRUE(ui.transcript.empty());
   EXPECT_EQ(lines[3], "1.000000 (fBufferDensity)");
   EXPECT_EQ(lines[4], "0.001002 (fBufferViscosity)");
