@@ -68,7 +68,6 @@ void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
 void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
 void TXLAWindow::CmAddConstantTimeAndW2t() { NotAvailableYet(); }
 void TXLAWindow::CmAddNoiseOrScale() { NotAvailableYet(); }
-void TXLAWindow::CmBufferSedimentation() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFrictionForce() { NotAvailableYet(); }
 void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/buffer_commands.h"
 #include "app/data_wiring.h"
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
@@ -58,6 +59,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectDataLayerToWindow(window);
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
+  ConnectBufferSedimentation(window);
   ConnectContinuousDistributions();
   InstallDistributionPlot();
 }

@@ -42,7 +42,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {601, "MAKE DLS DATA"}, {534, "MAKE DLS DATA"}, {583, "MAKE DLS DATA"}, {532, "MAKE DLS DATA"},
     {600, "MAKE DLS DATA"}, {527, "select data file"}, {544, "select data file"}, {500, "ERROR"},
     {528, "Format CD DATA"}, {577, "export data as MORLEAN xp file"}, {266, "time dependence analysis"},
-    {901, "PELDO"}};
+    {901, "PELDO"}, {552, ""}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
 const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
