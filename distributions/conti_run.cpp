@@ -407,6 +407,8 @@ void RunContiSed() {
   const DataTypeFlags& df = CurrentDataTypeFlags();
   Trace("\nEntering RunContiSed");
   cs.msTablePlot = 0;
+  // Every way out before the regularisation leaves no result.
+  cs.lastRunFailed = 1;
   ls.discretizationError = 0;
 
   if (ls.timesFromW2t && f.NonidealCSModel) {
@@ -536,6 +538,15 @@ void RunContiSed() {
       PlaySoundError();
       Box("ERROR in simulation", "singular tridiagonal matrix!", platform::BoxIcon::Error);
     }
+    if (ls.listError != 0) {
+      // Kernels of species that were refused or failed are empty or not
+      // finite: a distribution fitted to them would look like a result.
+      if (!cs.silent && !twoD) {
+        FreeDistributionWorkArrays(WorkBlock().gridPoints);
+        FreeNormalEquationBlock(NeqBlock().gridPoints);
+      }
+      return;
+    }
   }
   timing.lamm = Since(tLamm);
   Trace("\n RunContiSed loop and sims done");
@@ -561,6 +572,7 @@ void RunContiSed() {
   const bool interrupted = Stopped();
   if (!interrupted) {
     Regularize();
+    cs.lastRunFailed = 0;
     if (ContiHooks().bufferCorrection && NeqBlock().solution)
       ContiHooks().bufferConcentration = NeqBlock().solution[1];
   } else {
