@@ -26,6 +26,9 @@ void ConnectDataLayerToWindow(TXLAWindow& window) {
     RedrawDataPlot(false);
   };
 
+  // The buffer-mismatch subtraction shows the changed data as "Data Range" does.
+  h.showDataRange = [w] { w->CmDataRange(); };
+
   // Through the response table, so that a command still to come says so
   // under its own name.
   h.saveRawDataSet = [w] { w->Dispatch(263); };

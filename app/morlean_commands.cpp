@@ -167,7 +167,8 @@ void TXLAWindow::CmExportXpToMorlean() {
   const platform::FileDialogResult chosen = platform::UI().FileDialog(dialog);
   if (!chosen.accepted || chosen.paths.empty()) return;
   const std::string xpPath = chosen.paths[0];
-  if (!WriteMorleanXpFile(xpPath, false)) return;
+  // Without a display nobody can answer the solvent questions.
+  if (!WriteMorleanXpFile(xpPath, platform::Headless())) return;
   if (!AskYesNo("launch MORLEAN with data?")) return;
 
   MorleanPeakExport peaks;

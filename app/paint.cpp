@@ -123,10 +123,14 @@ void TXLAWindow::Paint(bool erase) {
 
   if (On(r.otherScreenShown)) {
     if (r.paintOtherScreen) r.paintOtherScreen();
+  } else if (On(r.mStarScreenShown)) {
+    if (r.paintMStarScreen) r.paintMStarScreen();
   } else if (surface) {
     const ModelSelectorFlags& m = gModelSelectorFlags;
     const bool eqTest = RunState().ApproachToEquilibriumTest;
-    const bool showData = On(r.showData);
+    // The extrapolation plot of the boundary analyses takes the data plot's place.
+    CWINPlot* extrapolation = PlotOf(r.extrapolationPlot);
+    const bool showData = On(r.showData) && !extrapolation;
     {
       auto dc = surface->ClientDC();
       SetCanvasMapping(*dc, width, height);
@@ -163,13 +167,13 @@ void TXLAWindow::Paint(bool erase) {
       if (mf) platform::PlayMetaFile(*dc, mf);
       DrawPriorOverDistribution(*dc);
     }
-    if (CWINPlot* extrapolation = PlotOf(r.extrapolationPlot)) {
+    if (extrapolation) {
       auto dc = surface->ClientDC();
       SetCanvasMapping(*dc, width, height);
       Replay(*dc, extrapolation);
     }
   }
-  if (!On(r.otherScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
+  if (!On(r.otherScreenShown) && !On(r.mStarScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
   if (flags.TimeToEqSummaryPending && surface) {
     auto dc = surface->ClientDC();
     dc->TextOut(50, 10, flags.TimeToEqSummary);

@@ -41,7 +41,6 @@ void TXLAWindow::CmCopyTINoiseTable() { NotAvailableYet(); }
 void TXLAWindow::CmSaveRawDataSet() { NotAvailableYet(); }
 void TXLAWindow::CmEliminateJitter() { NotAvailableYet(); }
 void TXLAWindow::CmSetNColumns() { NotAvailableYet(); }
-void TXLAWindow::CmFitTimeDependentSM() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateAxialAndFrictionalRatios() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
@@ -92,19 +91,10 @@ void TXLAWindow::CmSphereRhFromS() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
-void TXLAWindow::CmPlot3dGraph() { NotAvailableYet(); }
-void TXLAWindow::CmMakeSedimentationMovie() { NotAvailableYet(); }
-void TXLAWindow::CmPlotDataFitResiduals() { NotAvailableYet(); }
-void TXLAWindow::CmPlotDataFitResidualsDistribution() { NotAvailableYet(); }
-void TXLAWindow::CmPlotSizeAndShapeDistribution() { NotAvailableYet(); }
-void TXLAWindow::CmPlotBestStructure() { NotAvailableYet(); }
 void TXLAWindow::CmExtractSFromBest() { NotAvailableYet(); }
 void TXLAWindow::CmMirrorRawData() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
-void TXLAWindow::CmPeldoDistributionPlot() { NotAvailableYet(); }
-void TXLAWindow::CmPeldoDataFitResidualsPlot() { NotAvailableYet(); }
-void TXLAWindow::CmPeldoPlotChoice() { NotAvailableYet(); }
 void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitByListFile() { NotAvailableYet(); }
 void TXLAWindow::CmSignalMagnificationRadialGradient() { NotAvailableYet(); }
@@ -114,9 +104,6 @@ void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
 void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
 void TXLAWindow::CmAverageScans() { NotAvailableYet(); }
-void TXLAWindow::CmCopyLnCData() { NotAvailableYet(); }
-void TXLAWindow::CopyMStarData() { NotAvailableYet(); }
-void TXLAWindow::CmCopyMavgData() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }

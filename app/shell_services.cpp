@@ -3,6 +3,7 @@
 #include "app/automation_window.h"
 #include "app/planning_commands.h"
 #include "app/plot_wiring.h"
+#include "app/plotter_commands.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
 #include "distributions/integration_ranges.h"
@@ -34,5 +35,6 @@ ShellServices DefaultShellServices() {
   InstallPlotShellServices(s);
   InstallAutomationServices(s);
   InstallPlanningShellServices(s);
+  InstallPlotterShellServices(s);
   return s;
 }

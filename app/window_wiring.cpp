@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/data_wiring.h"
+#include "app/mstar_commands.h"
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
@@ -60,9 +61,11 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectSavedParamsToWindow(window);
   ConnectContinuousDistributions();
   InstallDistributionPlot();
+  ConnectMStarAnalysis(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectMStarAnalysis();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();
   DisconnectMainRoad();

@@ -1,15 +1,19 @@
 #include "automation/plot_exports.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "data/scan_set.h"
+#include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
+#include "distributions/monte_carlo.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "numerics/error_box.h"
+#include "numerics/number_text.h"
 #include "numerics/regrid.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
@@ -45,7 +49,163 @@ bool CloseWritten(std::FILE* f, const std::string& path) {
 
 double At(const float* a, int i) { return a ? static_cast<double>(a[i]) : 0.0; }
 
+void E(std::string& out, double v) { AppendE(out, v); }  // "%e"
+void F(std::string& out, double v) { AppendF(out, v); }  // "%f"
+
+// Writes a whole text: false (reported) when the file cannot be opened or
+// written whole.
+bool WriteText(const std::string& path, const std::string& text) {
+  std::FILE* f = OpenForWriting(path);
+  if (!f) {
+    ReportCannotOpen(path);
+    return false;
+  }
+  std::fwrite(text.data(), 1, text.size(), f);
+  return CloseWritten(f, path);
+}
+
+std::string Temp(const std::string& name) { return platform::ProgramPaths.TempFolder + name; }
+
+// The scan that is k-th by elapsed time (load order when no order is kept).
+int ByTime(const ScanSet& s, int k) {
+  return s.order.size() > static_cast<std::size_t>(k) && s.order[static_cast<std::size_t>(k)] > 0
+             ? s.order[static_cast<std::size_t>(k)]
+             : k;
+}
+
+// The TI noise already taken from the data, on the given radii (0 where
+// none was taken).
+std::vector<float> SubtractedTiAt(const ScanSet& s, const float* r, int n) {
+  std::vector<float> ti(static_cast<std::size_t>(n) + 1, 0.0f);
+  if (s.tiNoiseSubtracted && s.grid && n > 0)
+    InterpolateOntoGrid(n, r, ti.data(), s.gridLength, s.grid, s.tiNoiseSubtracted);
+  return ti;
+}
+
+// "<k><extension>" per scan in time order: radius and the chosen values.
+int WriteCurveFiles(const char* extension, const std::vector<float*> ScanSet::*values) {
+  const ScanSet& s = CurrentScanSet();
+  std::string text;
+  for (int k = 1; k <= s.count; ++k) {
+    const int i = ByTime(s, k);
+    const float* r = s.radii[static_cast<std::size_t>(i)];
+    const float* y = (s.*values)[static_cast<std::size_t>(i)];
+    text.clear();
+    for (int j = 1; j <= s.points[static_cast<std::size_t>(i)]; ++j) {
+      E(text, At(r, j));
+      text += ' ';
+      E(text, At(y, j));
+      text += '\n';
+    }
+    if (!WriteText(Temp(std::to_string(k) + extension), text)) return 0;
+  }
+  return s.count;
+}
+
 }  // namespace
+
+int WriteFitCurvesForPlot() { return WriteCurveFiles(".fit", &ScanSet::model); }
+
+int WriteDataCurvesForPlot() {
+  const ScanSet& s = CurrentScanSet();
+  if (WriteCurveFiles(".dat", &ScanSet::signals) != s.count) return 0;
+  std::string text;
+  for (int k = 1; k <= s.count; ++k) {
+    E(text, s.records[static_cast<std::size_t>(ByTime(s, k))].timeRead);
+    text += '\n';
+  }
+  return WriteText(Temp("times.dat"), text) ? s.count : 0;
+}
+
+int WriteSasDistributionForPlot() {
+  if (!TwoDimensionalModel()) return 0;
+  return SaveMonteCarloTable(Temp("sasdist.dat")) ? 1 : 0;
+}
+
+int WriteSEDataFile() {
+  const ScanSet& s = CurrentScanSet();
+  std::string text;
+  auto pair = [&text](double a, double b) {
+    F(text, a);
+    text += '\t';
+    F(text, b);
+    text += '\n';
+  };
+  for (int i = 1; i <= s.count; ++i) {
+    int first, last;
+    FitRange(s, i, first, last);
+    const int n = last >= first ? last - first + 1 : 0;
+    const float* r = s.radii[static_cast<std::size_t>(i)];
+    const std::vector<float> ti = SubtractedTiAt(s, r ? r + first - 1 : nullptr, r ? n : 0);
+    const float* data = s.signals[static_cast<std::size_t>(i)];
+    const float* model = s.model[static_cast<std::size_t>(i)];
+    for (int j = 1; j <= n; ++j) pair(At(r, first + j - 1), At(data, first + j - 1) + ti[static_cast<std::size_t>(j)]);
+    text += "-666.666 -666.666\n";
+    for (int j = 1; j <= n; ++j) pair(At(r, first + j - 1), At(model, first + j - 1) + ti[static_cast<std::size_t>(j)]);
+    text += "-777.777 -777.777\n";
+    text += "-999.999 -999.999\n";
+  }
+  text += "-1001 -1001\n";
+  if (gFitEngineState.fitTINoise && s.grid && s.gridLength > 0) {
+    int g0 = s.firstGridPoint > 0 ? s.firstGridPoint : 1;
+    const int g1 = s.lastGridPoint > 0 ? s.lastGridPoint : s.gridLength;
+    if (g0 >= 2) --g0;
+    for (int g = g0; g <= g1; ++g) pair(At(s.grid, g), At(s.tiNoiseSubtracted, g) + At(s.tiNoise, g));
+  } else {
+    text += "0 nan\n";
+  }
+  text += "-1010 -1010\n";
+  text += "-1100 -1100\n";
+  if (gModelParams.riNoiseFit) {
+    for (int i = 1; i <= s.count; ++i) {
+      text += "0\t";
+      F(text, At(s.riNoise, i));
+      text += '\n';
+    }
+  } else {
+    text += "0 nan\n";
+  }
+  text += "-1110 -1110\n";
+  return WriteText(Temp("SEdata.dat"), text) ? s.count : 0;
+}
+
+int WriteDlsDataFile() {
+  const ScanSet& s = CurrentScanSet();
+  std::string text, lag;
+  std::vector<std::size_t> lagEnd;  // the formatted lag times, one after another
+  for (int i = 1; i <= s.count; ++i) {
+    int first, last;
+    FitRange(s, i, first, last);
+    const float* x = s.radii[static_cast<std::size_t>(i)];
+    // The three blocks share their lag times: each is worked out once.
+    lag.clear();
+    lagEnd.clear();
+    for (int j = first; j <= last; ++j) {
+      E(lag, std::pow(10.0, At(x, j)));
+      lag += '\t';
+      lagEnd.push_back(lag.size());
+    }
+    const struct {
+      const float* y;
+      const char* end;
+    } blocks[] = {{s.signals[static_cast<std::size_t>(i)], "-666.666 -666.666\n"},
+                  {s.model[static_cast<std::size_t>(i)], "-777.777 -777.777\n"},
+                  {s.residuals[static_cast<std::size_t>(i)], "-888.888 -888.888\n"}};
+    for (const auto& b : blocks) {
+      std::size_t from = 0;
+      for (int j = first; j <= last; ++j) {
+        const std::size_t to = lagEnd[static_cast<std::size_t>(j - first)];
+        text.append(lag, from, to - from);
+        from = to;
+        E(text, At(b.y, j));
+        text += '\n';
+      }
+      text += b.end;
+    }
+    text += "-999.999 -999.999\n";
+  }
+  return WriteText(Temp("dlsdata.dat"), text) ? s.count : 0;
+}
 
 int WriteDistributionForPlot(bool withEndMarker, const char* path) {
   const ContiSettings& c = Conti();
@@ -137,6 +297,18 @@ int WriteSvdfrData(const char* path) {
   }
   const bool riFitted = gModelParams.riNoiseFit != 0;
 
+  // Built in memory and written at once: the matrix of a long run holds
+  // hundreds of thousands of numbers.
+  std::string text;
+  text.reserve(static_cast<std::size_t>(R) * (3 + 3 * static_cast<std::size_t>(scans)) * 14);
+  auto triple = [&text](double a, double b, double c) {
+    E(text, a);
+    text += ' ';
+    E(text, b);
+    text += ' ';
+    E(text, c);
+    text += ' ';
+  };
   for (int row = 1; row <= R; ++row) {
     const int g = tiIndex[static_cast<std::size_t>(row)];
     double tr = 0, tv = 0;
@@ -147,18 +319,18 @@ int WriteSvdfrData(const char* path) {
     }
     double ri = 0;
     if (riFitted && row <= scans) ri = At(s.riNoise, s.order[row]);
-    std::fprintf(f, "%e %e %e ", tr, tv, ri);
+    triple(tr, tv, ri);
     for (int k = 1; k <= scans; ++k) {
       const Block& b = blocks[static_cast<std::size_t>(k)];
       const int n = static_cast<int>(b.r.size()) - 1;
       if (row <= n)
-        std::fprintf(f, "%e %e %e ", static_cast<double>(b.r[static_cast<std::size_t>(row)]),
-                     static_cast<double>(b.data[static_cast<std::size_t>(row)]),
-                     static_cast<double>(b.fit[static_cast<std::size_t>(row)]));
+        triple(b.r[static_cast<std::size_t>(row)], b.data[static_cast<std::size_t>(row)],
+               b.fit[static_cast<std::size_t>(row)]);
       else
-        std::fprintf(f, "%e %e %e ", 0.0, 0.0, 0.0);
+        triple(0.0, 0.0, 0.0);
     }
-    std::fprintf(f, "\n");
+    text += '\n';
   }
+  std::fwrite(text.data(), 1, text.size(), f);
   return CloseWritten(f, target) ? scans : -1;
 }

@@ -45,12 +45,15 @@ struct Data {
   }
 };
 
-enum class Grid { Automatic, N1000, N1000Static };
+// AutomaticFiniteScan: the default settings with scans that take time, the
+// scanner crossing the cell at 2.43 cm/min; the pieces of every scan end
+// time steps of their own.
+enum class Grid { Automatic, N1000, N1000Static, AutomaticFiniteScan };
 
 void Solve(benchmark::State& state, Grid grid) {
   Data d;
   LammSolverSettings st;
-  if (grid != Grid::Automatic) {
+  if (grid == Grid::N1000 || grid == Grid::N1000Static) {
     // Without the automatic grid size the algorithm choice takes the reduced-s
     // threshold: 4.3 S at 50000 rpm goes to the moving frame.
     st.automaticGridSize = 0;
@@ -66,12 +69,14 @@ void Solve(benchmark::State& state, Grid grid) {
     CLammIdeal L;
     L.MarkLoaded();
     L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
+    const bool finite = grid == Grid::AutomaticFiniteScan;
     L.SetScanTimes(d.records.data(), d.ptr.data(), d.grid.data(),
                    static_cast<int>(d.grid.size()) - 1, nullptr, nullptr, false, nullptr, 50, 1,
-                   false, false, false, 0, false, 0, true);
+                   false, false, finite, finite ? 2.43f : 0.0f, false, 0, true);
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     benchmark::DoNotOptimize(L.CheckAndRun());
+    if (finite) state.counters["pieces"] = L.ScanSegments();
     state.counters["N"] = L.NodeCount();
     state.counters["steps"] = L.AcceptedSteps();
     nodeUpdates += static_cast<double>(L.NodeCount()) * L.AcceptedSteps();
@@ -81,6 +86,9 @@ void Solve(benchmark::State& state, Grid grid) {
 }
 
 void BM_LammStaticDefaultSettings(benchmark::State& state) { Solve(state, Grid::Automatic); }
+void BM_LammFiniteScanDefaultSettings(benchmark::State& state) {
+  Solve(state, Grid::AutomaticFiniteScan);
+}
 
 // A c(s)-like list of 100 species (0.5 to 20 S, f/f0 near 1.3) on the worker
 // threads; the argument is the thread count.
@@ -193,6 +201,7 @@ void BM_ExternalLoadingAssemblyN1000(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_StaticGridLammN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LammFiniteScanDefaultSettings)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExternalLoadingAssemblyN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammStaticDefaultSettings)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammMovingFrameN1000)->Unit(benchmark::kMillisecond);

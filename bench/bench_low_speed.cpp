@@ -126,7 +126,7 @@ void BM_LowSpeedSpecies(benchmark::State& state) {
       nodes * steps * static_cast<double>(state.iterations()) * 1e-9,
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_LowSpeedSpecies)->ArgName("s_x10")->Arg(1)->Arg(45)->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LowSpeedSpecies)->ArgName("s_x10")->Arg(1)->Arg(10)->Arg(30)->Arg(45)->Arg(100)->Unit(benchmark::kMillisecond);
 
 // The c(s) run as the Run command does it, on 1 and 8 threads.
 void BM_LowSpeedRun(benchmark::State& state) {

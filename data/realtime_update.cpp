@@ -217,10 +217,12 @@ bool RealtimeTick(unsigned timerId) {
   if (rt.busy || timerId != rt.timerId || !rt.running) return rt.running != 0;
   rt.lastChecked = platform::Clock().Now();
   if (*t.fitStopFlag) rt.stopRequested = 1;
+  bool loadFailed = false;
   if (!rt.stopRequested) {
     const bool loaded = RealtimeLoadNewFiles();
     if (loaded && CurrentScanSet().count == 0) {
       // The load failed and has asked to stop; there is nothing to rerun.
+      loadFailed = true;
     } else if (loaded) {
       rt.lastChanged = platform::Clock().Now();
       h.runModel();
@@ -248,7 +250,10 @@ bool RealtimeTick(unsigned timerId) {
   if (rt.stopRequested) {
     rt.busy = 1;
     PlaySoundOk();
-    data_messages::Box("REALTIME MODE", "realtime update stopped by user interrupt");
+    // A load that failed is no interrupt of the user's: say what stopped it.
+    data_messages::Box("REALTIME MODE",
+                       loadFailed ? "realtime update stopped: the scans of the folder could not be loaded"
+                                  : "realtime update stopped by user interrupt");
     RealtimeStop();
     return false;
   }

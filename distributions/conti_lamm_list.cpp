@@ -131,6 +131,7 @@ void RunSVContiSedList(int n, const double* sList, const double* dList, const do
   LammSolverSettings& st = LammSettings();
   st.discretizationError = 0;
   st.singularMatrixError = 0;
+  st.listError = 0;
   KernelTransferScan() = 1;
   LammListJob job;
   job.n = n;
@@ -141,6 +142,7 @@ void RunSVContiSedList(int n, const double* sList, const double* dList, const do
   const int code = (gSolver ? gSolver : SolveSpeciesList)(job);
   platform::WriteDiagnostics(" --> done with sims");
   platform::WriteDiagnostics(" --> pLammSolutions deleted");
+  st.listError = code;
   if (code == 2) st.discretizationError = 1;
   if (code == 3) st.singularMatrixError = 1;
   platform::WriteDiagnostics(" --> OUT");

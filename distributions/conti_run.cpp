@@ -407,6 +407,8 @@ void RunContiSed() {
   const DataTypeFlags& df = CurrentDataTypeFlags();
   Trace("\nEntering RunContiSed");
   cs.msTablePlot = 0;
+  // Every way out before the regularisation leaves no result.
+  cs.lastRunFailed = 1;
   ls.discretizationError = 0;
 
   if (ls.timesFromW2t && f.NonidealCSModel) {
@@ -442,7 +444,9 @@ void RunContiSed() {
   if (f.NonidealCSModel) {
     // Its concentration-dependent Lamm solutions are not in this program: a
     // grid of ideal species would be another model under its name.
-    Box("ERROR", "Nonideal c(s) cannot be computed yet: its concentration-dependent Lamm solutions are not available");
+    Box("ERROR",
+        "Nonideal c(s) cannot be computed yet: its concentration-dependent Lamm solutions "
+        "are not available");
     return;
   }
   // A missing limit becomes the cell end, moved inside the data as every
@@ -535,6 +539,15 @@ void RunContiSed() {
       PlaySoundError();
       Box("ERROR in simulation", "singular tridiagonal matrix!", platform::BoxIcon::Error);
     }
+    if (ls.listError != 0) {
+      // Kernels of species that were refused or failed are empty or not
+      // finite: a distribution fitted to them would look like a result.
+      if (!cs.silent && !twoD) {
+        FreeDistributionWorkArrays(WorkBlock().gridPoints);
+        FreeNormalEquationBlock(NeqBlock().gridPoints);
+      }
+      return;
+    }
   }
   timing.lamm = Since(tLamm);
   Trace("\n RunContiSed loop and sims done");
@@ -560,6 +573,7 @@ void RunContiSed() {
   const bool interrupted = Stopped();
   if (!interrupted) {
     Regularize();
+    cs.lastRunFailed = 0;
     if (ContiHooks().bufferCorrection && NeqBlock().solution)
       ContiHooks().bufferConcentration = NeqBlock().solution[1];
   } else {

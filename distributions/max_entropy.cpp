@@ -28,8 +28,10 @@ struct Evaluation {
   double Q = 0.0, S = 0.0;
 };
 
+// The curvature is the normal matrix plus the entropy's diagonal, so only
+// its diagonal is kept.
 Evaluation MaxEntGradient(const NormalEquationBlock& b, double alpha, const double* x,
-                          double** curvature, double* gradient) {
+                          double* diagonal, double* gradient) {
   MaxEntState& me = MaxEnt();
   const int n = me.n;
   const bool suppress = Conti().suppressBaselineCorrelation != 0;
@@ -43,7 +45,7 @@ Evaluation MaxEntGradient(const NormalEquationBlock& b, double alpha, const doub
     for (int j = 1; j <= n; ++j) ax += Ai[j] * x[j];
     chi += x[i] * ax - 2.0 * x[i] * b.rhs[i];
     gradient[i] = b.rhs[i] - ax;
-    std::copy(Ai + 1, Ai + n + 1, curvature[i] + 1);
+    diagonal[i] = Ai[i];
   }
   double S = 0.0;
   for (int i = from; i <= n; ++i) {
@@ -57,7 +59,7 @@ Evaluation MaxEntGradient(const NormalEquationBlock& b, double alpha, const doub
       gradient[i] -= h * (1.0 + L);
       S -= x[i] * L;
     }
-    curvature[i][i] += h / x[i];
+    diagonal[i] += h / x[i];
   }
   if (me.priorInUse && suppress && me.n >= 1) S += 0.999 * me.prior[1];
   e.S = S;
@@ -191,7 +193,8 @@ bool HoldInStep(double** l, int n, int k, double* d, int& count) {
 // Returns 1 when variables were held, 0 when none had to be, -1 when the step
 // needs the general treatment (nothing decoupled, a failed factorisation,
 // or a coupled variable to hold).
-int StepWithDecoupledBounds(double** C, const double* g, const double* x, double* d, int n) {
+int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g, const double* x,
+                            double* d, int n) {
   MaxEntState& me = MaxEnt();
   const double f = 1.0 + me.lambda;
   const double limit = 1e8 * me.normalDiagonalMax;
@@ -199,7 +202,7 @@ int StepWithDecoupledBounds(double** C, const double* g, const double* x, double
   int* decoupled = me.decoupled.data();
   int m = 0;
   for (int i = 1; i <= n; ++i) {
-    decoupled[i] = x[i] < 1e-14 && C[i][i] * f > limit;
+    decoupled[i] = x[i] < 1e-14 && diagonal[i] * f > limit;
     if (!decoupled[i]) index[++m] = i;
   }
   if (m == n) return -1;
@@ -207,10 +210,10 @@ int StepWithDecoupledBounds(double** C, const double* g, const double* x, double
   double* rhs = me.apartRhs.data();
   double* sol = me.apartSolution.data();
   for (int p = 1; p <= m; ++p) {
-    const double* Ci = C[index[p]];
+    const double* Ai = A[index[p]];
     double* row = a[p];
-    for (int q = 1; q <= m; ++q) row[q] = Ci[index[q]];
-    row[p] *= f;
+    for (int q = 1; q <= m; ++q) row[q] = Ai[index[q]];
+    row[p] = diagonal[index[p]] * f;
     rhs[p] = g[index[p]];
   }
   if (m > 0 && !CholeskySolveHeld(a, rhs, sol, m, me.apartFactorRows.data(), me.apartHeld.data()))
@@ -218,10 +221,10 @@ int StepWithDecoupledBounds(double** C, const double* g, const double* x, double
   for (int p = 1; p <= m; ++p) d[index[p]] = sol[p];
   for (int i = 1; i <= n; ++i) {
     if (!decoupled[i]) continue;
-    const double* Ci = C[i];
+    const double* Ai = A[i];
     double s = g[i];
-    for (int p = 1; p <= m; ++p) s -= Ci[index[p]] * sol[p];
-    d[i] = s / (Ci[i] * f);
+    for (int p = 1; p <= m; ++p) s -= Ai[index[p]] * sol[p];
+    d[i] = s / (diagonal[i] * f);
   }
   bool needBounds = me.pinnedSwitch;
   for (int i = 1; i <= n && !needBounds; ++i) needBounds = x[i] + d[i] <= 0.0;
@@ -240,7 +243,8 @@ void MaxEntMarquardtStep(double alpha, double* x) {
   MaxEntState& me = MaxEnt();
   NormalEquationBlock& b = NeqBlock();
   const int n = me.n;
-  double** C = b.curvatureMatrix;
+  double** A = b.normalMatrix;
+  double* diagonal = me.curvatureDiagonal.data();
   double* g = b.curvatureGradient;
   double** aug = b.augmentedMatrix;
   double* d = me.step.data();
@@ -252,7 +256,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
   }
   if (me.lambda < 0.0) {
     me.lambda = 0.001;
-    const Evaluation e = MaxEntGradient(b, alpha, x, C, g);
+    const Evaluation e = MaxEntGradient(b, alpha, x, diagonal, g);
     me.objective = e.Q;
     me.entropy = e.S;
   }
@@ -261,12 +265,12 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     factored = CholeskySolveHeld(aug, g, d, n, b.reducedMatrix, b.passiveSet);
     if (!factored) SolveNormalEquationsD(aug, g, n, d, me.work.data());
   };
-  int bounds = StepWithDecoupledBounds(C, g, x, d, n);
+  int bounds = StepWithDecoupledBounds(A, diagonal, g, x, d, n);
   const bool general = bounds < 0;
   if (general) {
     for (int i = 1; i <= n; ++i) {
-      std::copy(C[i] + 1, C[i] + n + 1, aug[i] + 1);
-      aug[i][i] *= 1.0 + me.lambda;
+      std::copy(A[i] + 1, A[i] + n + 1, aug[i] + 1);
+      aug[i][i] = diagonal[i] * (1.0 + me.lambda);
       me.freeFlags[i] = 1;
     }
     solve();
@@ -330,7 +334,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     if (y[i] < 1e-20) y[i] = 1e-20;
   // The trial's curvature goes to the augmented matrix, its gradient to
   // the max-ent work row; taken over when the step is accepted.
-  const Evaluation e = MaxEntGradient(b, alpha, y, aug, b.maxEntWork);
+  const Evaluation e = MaxEntGradient(b, alpha, y, me.trialDiagonal.data(), b.maxEntWork);
   if (e.Q >= me.objective) {
     me.lambda *= 10.0;
     return;
@@ -338,7 +342,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
   me.lambda *= 0.1;
   me.objective = e.Q;
   me.entropy = e.S;
-  std::swap(b.curvatureMatrix, b.augmentedMatrix);
+  std::swap(me.curvatureDiagonal, me.trialDiagonal);
   for (int i = 1; i <= n; ++i) {
     g[i] = b.maxEntWork[i];
     x[i] = y[i];
@@ -443,11 +447,15 @@ void MaxEntSolve(double alpha) {
     me.apartHeld.assign(n1, 0);
     me.decoupled.assign(n1, 0);
   }
+  if (me.curvatureDiagonal.size() < n1) {
+    me.curvatureDiagonal.assign(n1, 0.0);
+    me.trialDiagonal.assign(n1, 0.0);
+  }
   me.normalDiagonalMax = 0.0;
   for (int i = 1; i <= me.n; ++i)
     me.normalDiagonalMax = std::max(me.normalDiagonalMax, std::fabs(b.normalMatrix[i][i]));
   for (int i = 1; i <= me.n; ++i) {
-    std::copy(b.normalMatrix[i] + 1, b.normalMatrix[i] + me.n + 1, b.curvatureMatrix[i] + 1);
+    me.curvatureDiagonal[i] = b.normalMatrix[i][i];
     b.curvatureGradient[i] = b.rhs[i];
     if (b.solution[i] == 0.0) b.solution[i] = me.amplitudeMean * 1e-7;
   }

@@ -43,6 +43,9 @@ struct MaxEntState {
   std::vector<double> apartMatrix, apartFactor, apartRhs, apartSolution;
   std::vector<double*> apartRows, apartFactorRows;
   std::vector<int> apartIndex, apartHeld, decoupled;
+  // The curvature's diagonal at the current point and at the trial point
+  // (off the diagonal it is the normal matrix).
+  std::vector<double> curvatureDiagonal, trialDiagonal;
   double normalDiagonalMax = 0.0;
 };
 

@@ -385,7 +385,8 @@ class CLammIdeal {
   double *gam_ = nullptr, *piv_ = nullptr, *profile_ = nullptr, *work_ = nullptr;
   // Factors of A eliminated from the last row up: 1/q_i, up_i/q_i, lo_i/q_i.
   double *bottomPiv_ = nullptr, *bottomUp_ = nullptr, *bottomLo_ = nullptr;
-  bool bottomFactors_ = false;  // they belong to the kept factors of A
+  bool bottomFactors_ = false;        // they belong to the kept factors of A
+  bool bottomFactorsFailed_ = false;  // a pivot of theirs vanished: not tried again
 
   // ---- moving frame (a second block, only on that path) ----
   std::unique_ptr<double[]> frameBlock_;

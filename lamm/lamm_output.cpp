@@ -52,7 +52,8 @@ void CLammIdeal::EachIterationOutput(double change) {
     if (!AssembleScanSegment()) {
       // The path ends a step where the scanner reaches its next piece.
       pendingEvent_ = true;
-      pendingTime_ = nextScanTime_ + scanElapsed_ + (bottom_ - meniscus_) / (scanVelocity_ / 60.0) / segments_;
+      const double segmentTime = (bottom_ - meniscus_) / (scanVelocity_ / 60.0) / segments_;
+      pendingTime_ = nextScanTime_ + scanElapsed_ + segmentTime;
       if (timed_) ApplyTimedProfiles(t_);
       return;
     }

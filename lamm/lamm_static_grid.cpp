@@ -329,6 +329,7 @@ void CLammIdeal::StepWithKeptFactors(const double* lo, const double* di, const d
 // vanishes; the steps then keep to the factors from the top.
 bool CLammIdeal::FactorFromBottom(int n) {
   bottomFactors_ = false;
+  bottomFactorsFailed_ = true;  // until the elimination gets through
   const double *lo = Alo_, *di = Adi_, *up = Aup_;
   double q = di[n];
   if (q == 0 || !std::isfinite(q)) return false;
@@ -342,6 +343,7 @@ bool CLammIdeal::FactorFromBottom(int n) {
     bottomLo_[i] = lo[i] * bottomPiv_[i];
   }
   bottomFactors_ = true;
+  bottomFactorsFailed_ = false;
   return true;
 }
 
@@ -355,8 +357,8 @@ struct BothEndsStep {
   const double *alo, *adi, *aup;
 };
 
-void SolveFromBothEnds(
-    const BothEndsStep& s, double* c, int first, int n) {
+// False, with c unfinished, when the pivot of the middle row vanishes.
+bool SolveFromBothEnds(const BothEndsStep& s, double* c, int first, int n) {
   const double *lo = s.lo, *di = s.di, *up = s.up, *x = s.x;
   const double *ip = s.ip, *lp = s.lp, *g = s.g, *jp = s.jp, *ju = s.ju, *jl = s.jl;
   const int k = (first + n) / 2;
@@ -377,8 +379,9 @@ void SolveFromBothEnds(
   // Row k: lo x_{k-1} + di x_k + up x_{k+1} = r_k with x_{k-1} = y - g_k x_k
   // and x_{k+1} = z - jl_{k+1} x_k (y = 0 when k is the first row).
   const double above = k > first ? y : 0.0;
-  const double xk = (row(k) - s.alo[k] * above - s.aup[k] * z) /
-                    (s.adi[k] - (k > first ? s.alo[k] * g[k] : 0.0) - s.aup[k] * jl[k + 1]);
+  const double pivot = s.adi[k] - (k > first ? s.alo[k] * g[k] : 0.0) - s.aup[k] * jl[k + 1];
+  if (pivot == 0 || !std::isfinite(pivot)) return false;
+  const double xk = (row(k) - s.alo[k] * above - s.aup[k] * z) / pivot;
   c[k] = xk;
   double u = xk, v = xk;
   i = k - 1;
@@ -391,6 +394,7 @@ void SolveFromBothEnds(
   }
   for (; i >= first; --i) c[i] = u = c[i] - g[i + 1] * u;
   for (; j <= n; ++j) c[j] = v = c[j] - jl[j] * v;
+  return true;
 }
 
 }  // namespace
@@ -406,7 +410,7 @@ void CLammIdeal::StepFromBothEnds(const double* lo, const double* di, const doub
   for (int i = 1; i < first; ++i) c[i] = 0;
   const BothEndsStep s{lo,         di,        up,        x,    piv_, work_, gam_,
                        bottomPiv_, bottomUp_, bottomLo_, Alo_, Adi_, Aup_};
-  SolveFromBothEnds(s, c, first, n);
+  if (!SolveFromBothEnds(s, c, first, n)) StepWithKeptFactors(lo, di, up, x, c, n);
 }
 
 void CLammIdeal::AdvanceStaticGrid(double dt) {
@@ -419,13 +423,14 @@ void CLammIdeal::AdvanceStaticGrid(double dt) {
   if (dt == cachedDt_ && !matricesChanged_ && !rebuilt_ && !speedChanging_) {
     // Worth a second elimination only for a long enough active region.
     const int first = start_ >= 4 ? start_ - 1 : 1;
-    if (end_ - first >= 16 && (bottomFactors_ || FactorFromBottom(end_)))
+    if (end_ - first >= 16 && !bottomFactorsFailed_ &&
+        (bottomFactors_ || FactorFromBottom(end_)))
       StepFromBothEnds(Blo_, Bdi_, Bup_, cPrev_, c_, end_);
     else
       StepWithKeptFactors(Blo_, Bdi_, Bup_, cPrev_, c_, end_);
   } else {
     matricesChanged_ = false;
-    bottomFactors_ = false;
+    bottomFactors_ = bottomFactorsFailed_ = false;
     cachedDt_ = dt;
     BuildStepMatrices(dt, end_);
     TridiagMatVecActive(Blo_, Bdi_, Bup_, cPrev_, rhs_, end_);

@@ -86,7 +86,7 @@ void CLammIdeal::FreeWorkMemory() {
   Alo_ = Adi_ = Aup_ = Blo_ = Bdi_ = Bup_ = nullptr;
   gam_ = piv_ = profile_ = work_ = nullptr;
   bottomPiv_ = bottomUp_ = bottomLo_ = nullptr;
-  bottomFactors_ = false;
+  bottomFactors_ = bottomFactorsFailed_ = false;
   allocated_ = false;
   allocatedCount_ = 0;
 }

@@ -8,6 +8,8 @@
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "fit/fit_engine_state.h"
+#include "platform/clipboard.h"
 
 namespace {
 
@@ -91,6 +93,41 @@ TEST_F(RoadBoundary, AreaFractionRunShowsGOfSAndItsExtrapolation) {
   for (int j = 2; j <= 8; ++j) EXPECT_NEAR(cs.sValues[j], 5.0, 0.5) << j;
   EXPECT_FLOAT_EQ(cs.distribution[50], cs.distribution[10]);
   EXPECT_NE(Road().extrapolationPlot(), nullptr);
+}
+
+TEST_F(RoadBoundary, TimeDependentSeriesWritesItsFilesAndPicture) {
+  Load(4);
+  gFitEngineState.molarMassParameters = 0;
+  ui_->lenient = true;
+  Window().Dispatch(198);
+  forms_.Expect({"noninteracting species model",
+                 {{405, "1.0"}, {406, "4"}, {407, "4.5"}, {435, "5.9500"}, {437, "7.1400"}, {433, "0"}},
+                 {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 1}, {403, 0}, {404, 1}, {429, 0}, {430, 1}}});
+  Window().Dispatch(212);
+  ui_->lenient = false;
+  constexpr const char* kTitle = "FIT TIME DEPENDENT s,M";
+  ui_->ExpectBox("time dependence analysis", "please switch to experimental initial  condition");
+  Window().Dispatch(266);
+
+  LammSettings().experimentalInitialDistribution = 1;
+  LammSettings().gridSizeInUse = LammSettings().feGridSize = 200;
+  LammSettings().automaticGridSize = 0;
+  platform::MemoryClipboard clipboard;
+  platform::SetClipboard(&clipboard);
+  ui_->lenient = true;
+  ui_->ExpectPrompt(kTitle, "enter number of scans per set", "2");
+  ui_->ExpectBox(kTitle, "moving average (scans 1-4, 2-5, 3-6,...)", platform::IDNO);
+  ui_->ExpectBox(kTitle, "increasing set (scans 1-4, 1-5, 1-6,...)", platform::IDYES);
+  Window().Dispatch(266);
+  platform::SetClipboard(nullptr);
+  const std::string masses = ReadFile((dir_ / "MW(t).dat").string());
+  const std::string sed = ReadFile((dir_ / "S(t).dat").string());
+  EXPECT_EQ(std::count(masses.begin(), masses.end(), '\n'), 3);
+  EXPECT_EQ(std::count(sed.begin(), sed.end(), '\n'), 3);
+  EXPECT_EQ(sed.substr(0, 13), "1.800000e+03 ");
+  EXPECT_EQ(clipboard.content, platform::MemoryClipboard::Content::Picture);
+  EXPECT_EQ(clipboard.picture.xExt, 13000);
+  EXPECT_EQ(LammSettings().experimentalInitialDistribution, 1);
 }
 
 }  // namespace

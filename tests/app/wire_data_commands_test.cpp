@@ -81,6 +81,21 @@ TEST_F(DataCommands, SubtractAllNoiseTakesBothEstimatesOutAndRedrawsTheDataPlot)
   const float now = s.signals[2][60];
   Window().Dispatch(576);
   EXPECT_EQ(s.signals[2][60], now);
+  // With it on (a stand-in correction of 0.1 everywhere) the data lose the
+  // mismatch, the correction goes off and "Data Range" shows the result.
+  bool on = true;
+  LoadHooks& h = CurrentLoadHooks();
+  h.bufferSedimentationOn = [&on] { return on; };
+  h.updateBufferSedimentation = [&s](bool subtract) {
+    for (int i = 1; i <= s.count; ++i)
+      for (int k = 1; k <= s.points[i]; ++k) s.signals[i][k] -= subtract ? 0.1f : 0.0f;
+  };
+  h.switchOffBufferSedimentation = [&on] { on = false; };
+  const int depth = RangeHistory.depth;
+  Window().Dispatch(576);
+  EXPECT_NEAR(s.signals[2][60], now - 0.1f, 1e-6);
+  EXPECT_FALSE(on);
+  EXPECT_EQ(RangeHistory.depth, depth + 1);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
@@ -146,7 +161,7 @@ TEST_F(DataCommands, RealtimeUpdateStopsWithAMessageWhenTheFolderShrinks) {
   WriteRun(".ra1", 4);
   std::filesystem::remove(dir_ / "00002.ra1");
   ui_->ExpectBox("LOAD ERROR", "00002.ra1");
-  ui_->ExpectBox("REALTIME MODE", "realtime update stopped by user interrupt");
+  ui_->ExpectBox("REALTIME MODE", "realtime update stopped: the scans of the folder could not be loaded");
   w.EvTimer(13);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_FALSE(CurrentRealtimeState().running);

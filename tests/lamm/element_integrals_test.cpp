@@ -7,24 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include "lamm/moving_frame_core.h"
+#include "tests/lamm/lamm_test_support.h"
 
 namespace {
-
-std::vector<double> UnevenGrid(int n, double m, double b, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> u(0.4, 1.6);
-  std::vector<double> step(n), x(n + 1, 0.0);
-  double total = 0;
-  for (int i = 1; i < n; ++i) total += (step[i] = u(gen));
-  x[1] = m;
-  for (int i = 2; i <= n; ++i) x[i] = x[i - 1] + step[i - 1] * (b - m) / total;
-  x[n] = b;
-  return x;
-}
 
 std::vector<double> EvenGrid(int n, double m, double b) {
   std::vector<double> x(n + 1, 0.0);
@@ -40,7 +28,7 @@ TEST(FrameElementIntegrals, ThreeHatFormsSumToTheTwoHatForms) {
   // The hats are a partition of unity: summing over the weight hat k turns
   // a three-hat integral into the two-hat one.
   const int N = 9;
-  const auto x = UnevenGrid(N, 5.9, 7.2, 7);
+  const auto x = lammtest::RandomGrid(N, 5.9, 7.2, 7);
   const double* xi = x.data();
   for (int i = 0; i <= N + 1; ++i) {
     double weights = 0;
@@ -71,7 +59,7 @@ TEST(FrameElementIntegrals, ThreeHatFormsSumToTheTwoHatForms) {
 
 TEST(FrameElementIntegrals, WorkedEndValuesAndTheMotionForm) {
   const int N = 7;
-  const auto x = UnevenGrid(N, 6.0, 7.1, 3);
+  const auto x = lammtest::RandomGrid(N, 6.0, 7.1, 3);
   const double* xi = x.data();
   const double r1 = x[1], r2 = x[2], r3 = x[3], h = r2 - r1;
   const double rN = x[N], rM = x[N - 1], rL = x[N - 2];
@@ -149,7 +137,7 @@ TEST(Romberg, IntegratesSmoothFunctionsAndInterpolatesExactly) {
 TEST(PlanarElementIntegrals, RombergWithUnitWeightEqualsTheClosedForms) {
   for (bool even : {true, false}) {
     const int N = 8;
-    const auto x = even ? EvenGrid(N, 6.0, 7.2) : UnevenGrid(N, 6.0, 7.2, 11);
+    const auto x = even ? EvenGrid(N, 6.0, 7.2) : lammtest::RandomGrid(N, 6.0, 7.2, 11);
     ElementIntegralContext unit;
     unit.r = x.data();
     unit.N = N;

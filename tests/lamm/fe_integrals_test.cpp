@@ -5,8 +5,9 @@
 
 #include <cmath>
 #include <functional>
-#include <random>
 #include <vector>
+
+#include "tests/lamm/lamm_test_support.h"
 
 namespace {
 
@@ -37,18 +38,6 @@ double Quadrature(const std::vector<double>& x, int L,
   return sum;
 }
 
-std::vector<double> RandomGrid(int n, double m, double b, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> u(0.3, 1.7);
-  std::vector<double> step(n), x(n + 1, 0.0);
-  double total = 0;
-  for (int i = 1; i < n; ++i) total += (step[i] = u(gen));
-  x[1] = m;
-  for (int i = 2; i <= n; ++i) x[i] = x[i - 1] + step[i - 1] * (b - m) / total;
-  x[n] = b;
-  return x;
-}
-
 void ExpectClose(long double closed, double quad, const char* what, int i, int j, int k = 0) {
   const double scale = std::max(1.0, std::fabs(quad));
   EXPECT_NEAR(static_cast<double>(closed), quad, 1e-12 * scale)
@@ -59,7 +48,7 @@ void ExpectClose(long double closed, double quad, const char* what, int i, int j
 
 TEST(ElementIntegrals, NodeRadiusFormsAgreeWithGaussQuadrature) {
   const int n = 12;
-  const std::vector<double> x = RandomGrid(n, 6.0, 7.2, 7);
+  const std::vector<double> x = lammtest::RandomGrid(n, 6.0, 7.2, 7);
   for (int L : {n, 8}) {  // the whole grid and an active end at node 8
     for (int i = 0; i <= L + 1; ++i) {
       const double weight = (i >= 1 && i <= L)
@@ -117,7 +106,7 @@ TEST(ElementIntegrals, UniformGridFormsAgreeWithGaussQuadrature) {
 
 TEST(ElementIntegrals, StiffnessRowsSumToZeroAndWeightsToTheSectorArea) {
   const int n = 15;
-  const std::vector<double> x = RandomGrid(n, 6.1, 7.0, 3);
+  const std::vector<double> x = lammtest::RandomGrid(n, 6.1, 7.0, 3);
   for (int L : {n, 10}) {
     double weights = 0;
     for (int i = 1; i <= L; ++i) {

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -22,6 +23,19 @@ namespace lammtest {
 constexpr double kPi = 3.141592653589793;
 
 inline double Omega(double rpm) { return 2 * kPi * rpm / 60.0; }
+
+// Radii x[1..n] from m to b with random steps (seeded, reproducible).
+inline std::vector<double> RandomGrid(int n, double m, double b, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(0.3, 1.7);
+  std::vector<double> step(n), x(n + 1, 0.0);
+  double total = 0;
+  for (int i = 1; i < n; ++i) total += (step[i] = u(gen));
+  x[1] = m;
+  for (int i = 2; i <= n; ++i) x[i] = x[i - 1] + step[i - 1] * (b - m) / total;
+  x[n] = b;
+  return x;
+}
 
 struct Experiment {
   double s = 4.3, D = 6e-7, c0 = 1.0;
