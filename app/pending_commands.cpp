@@ -103,9 +103,6 @@ void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
 void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
 void TXLAWindow::CmAverageScans() { NotAvailableYet(); }
-void TXLAWindow::CmCopyLnCData() { NotAvailableYet(); }
-void TXLAWindow::CopyMStarData() { NotAvailableYet(); }
-void TXLAWindow::CmCopyMavgData() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }

@@ -4,6 +4,7 @@
 
 #include "app/buffer_commands.h"
 #include "app/data_wiring.h"
+#include "app/mstar_commands.h"
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
@@ -62,9 +63,11 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectBufferSedimentation(window);
   ConnectContinuousDistributions();
   InstallDistributionPlot();
+  ConnectMStarAnalysis(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectMStarAnalysis();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();
   DisconnectMainRoad();

@@ -451,12 +451,13 @@ void RunContiSed() {
     return;
   }
   // A missing limit becomes the cell end, moved inside the data as every
-  // other change of the limits is.
-  if (sc.leftFitLimit == 0.0f) {
+  // other change of the limits is. The limits of DLS data are log10 lag
+  // times, where 0 (1 s) is a limit like any other.
+  if (sc.leftFitLimit == 0.0f && !df.dls) {
     sc.leftFitLimit = gModelParams.meniscus;
     CheckLeftFitLimit();
   }
-  if (sc.rightFitLimit == 0.0f) {
+  if (sc.rightFitLimit == 0.0f && !df.dls) {
     sc.rightFitLimit = gModelParams.bottom;
     CheckRightFitLimit();
   }
