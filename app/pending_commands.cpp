@@ -53,7 +53,6 @@ void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
 void TXLAWindow::CmInhomogeneousSolvent() { NotAvailableYet(); }
 void TXLAWindow::CmSwByDifferentialSecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
-void TXLAWindow::CmBufferSedimentation() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFrictionForce() { NotAvailableYet(); }
 void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
@@ -84,9 +83,6 @@ void TXLAWindow::CmSignalMagnificationDriftWithTime() { NotAvailableYet(); }
 void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
 void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
-void TXLAWindow::CmCopyLnCData() { NotAvailableYet(); }
-void TXLAWindow::CopyMStarData() { NotAvailableYet(); }
-void TXLAWindow::CmCopyMavgData() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }

@@ -163,13 +163,12 @@ void WithParameterFile(const std::string& path, F f) {
   current = kept;
 }
 
-// The fit vector's Wiener entry while the magnitude is floated.
-void ProvideFitOptions(FitOptionEntries& entries) {
+}  // namespace
+
+void ProvideWienerFitOptions(FitOptionEntries& entries) {
   WienerSkewSettings& w = CurrentWienerSkew();
   if (w.use && w.fit) entries.entry[kFitOptionWienerMagnitude] = {true, &w.magnitude};
 }
-
-}  // namespace
 
 bool AskWienerSkewingParameters(TXLAWindow& window) {
   (void)window;
@@ -227,7 +226,6 @@ SavedSolverOptions& SavedOptions() {
 void InstallRawDataCommands(TXLAWindow& window) {
   TXLAWindow* w = &window;
   Road().updateSavedFitParameters = [w] { w->CmUpdateSavedFitParameters(); };
-  SetFitOptionProvider(&ProvideFitOptions);
   ModelEvaluationHooks& e = CurrentModelEvaluationHooks();
   SavedSolverOptions& saved = SavedOptions();
   if (!saved.installed) saved.others = e.applySolverOptions;
@@ -244,7 +242,6 @@ void InstallRawDataCommands(TXLAWindow& window) {
 }
 
 void UninstallRawDataCommands() {
-  SetFitOptionProvider(nullptr);
   SavedSolverOptions& saved = SavedOptions();
   if (!saved.installed) return;
   CurrentModelEvaluationHooks().applySolverOptions = saved.others;
