@@ -17,6 +17,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
+#include "models/buffer/buffer_sed_settings.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
@@ -816,6 +817,8 @@ void TXLAWindow::CmParameters() {
     ComponentDefaultsContext context;
     context.equilibriumMode = CurrentScanSet().equilibriumMode != 0;
     context.dlsData = CurrentDataTypeFlags().dls != 0;
+    context.bufferSedimentation = gBufferSedSettings.BufferSedOn;
+    context.bufferSedimentationFit = gBufferSedSettings.FloatBufferSignal;
     CheckComponentDefaults(context);
     PackModelParameters();
     const ModelSelectorFlags& m = gModelSelectorFlags;

@@ -68,7 +68,6 @@ void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
 void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
 void TXLAWindow::CmAddConstantTimeAndW2t() { NotAvailableYet(); }
 void TXLAWindow::CmAddNoiseOrScale() { NotAvailableYet(); }
-void TXLAWindow::CmBufferSedimentation() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFrictionForce() { NotAvailableYet(); }
 void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }
@@ -104,9 +103,6 @@ void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
 void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
 void TXLAWindow::CmAverageScans() { NotAvailableYet(); }
-void TXLAWindow::CmCopyLnCData() { NotAvailableYet(); }
-void TXLAWindow::CopyMStarData() { NotAvailableYet(); }
-void TXLAWindow::CmCopyMavgData() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }

@@ -12,6 +12,7 @@
 #include "distributions/conti_fit.h"
 #include "distributions/conti_run.h"
 #include "distributions/distribution_arrays.h"
+#include "distributions/dls_time_course.h"
 #include "plot/plot_window_set.h"
 #include "plot/residual_bitmap.h"
 #include "app/txla_window.h"
@@ -62,6 +63,7 @@ void InstallRoadServices(TXLAWindow& window) {
   };
   r.reloadParameters = [](const std::string& path) { ReloadParameters(path); };
   r.runContiSed = [] { RunContiSed(); };
+  r.runContiSedAndShow = [] { RunContiSedAndShow(); };
   r.contiFit = [] { ContiFit(MainFitHost()); };
   r.freeDistributionArrays = [] { FreeDistributionArrays(); };
   r.makeDistributionPlot = [] { MakeDistributionPlot(); };

@@ -1,6 +1,7 @@
 #include "app/window_fit_host.h"
 
 #include "app/main_window_flags.h"
+#include "models/buffer/buffer_sedimentation.h"
 #include "app/markers.h"
 #include "app/plot_replay.h"
 #include "app/plot_wiring.h"
@@ -124,6 +125,7 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.discreteM = cs.discreteM;
   c.hybridDiscreteOff = cs.hybridDiscrete == 0;
   FillNonidealReportInputs(in);
+  FillBufferReportInputs(in);
 }
 
 void WindowFitHost::TmpSaveBestParams(int flag) {

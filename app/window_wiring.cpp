@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "app/buffer_commands.h"
 #include "app/data_wiring.h"
+#include "app/mstar_commands.h"
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
@@ -58,11 +60,14 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectDataLayerToWindow(window);
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
+  ConnectBufferSedimentation(window);
   ConnectContinuousDistributions();
   InstallDistributionPlot();
+  ConnectMStarAnalysis(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectMStarAnalysis();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();
   DisconnectMainRoad();

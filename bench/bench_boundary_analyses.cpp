@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cmath>
 #include <random>
+#include <tuple>
 #include <vector>
 
+#include "bench_experiment.h"
 #include "data/scan_set.h"
 #include "distributions/analysis/lsgs_extrapolation.h"
 #include "distributions/analysis/maxent_step_mt.h"
@@ -39,40 +41,15 @@ constexpr double kRpm = 50000;
 
 // Two diffusing boundaries (3 S and 6 S) with noise 0.005 on m scans of r
 // points from 5.95 to 7.2 cm, every 120 s from 600 s.
-void MakeScans(ScanSet& s, int m, int r) {
-  FreeScanGridArrays(s);
-  FreeScanSetArrays(s);
-  AllocateScanTables(s, m);
-  s.dataFolder = platform::SystemTempFolder();
-  s.fileNames[1] = "bench.ra1";
-  s.gridOwned = 1;
-  s.gridLength = r;
-  s.grid = vector(1, r);
-  for (int i = 1; i <= r; ++i) s.grid[i] = 5.95f + 1.25f * (i - 1.0f) / (r - 1);
-  s.leftFitLimit = 6.02f;
-  s.rightFitLimit = 7.15f;
-  s.firstGridPoint = 1;
-  while (s.grid[s.firstGridPoint] < s.leftFitLimit) ++s.firstGridPoint;
-  s.lastGridPoint = r;
-  while (s.grid[s.lastGridPoint] > s.rightFitLimit) --s.lastGridPoint;
+void MakeScans(int m, int r) {
+  bench::MakeCommonGridScans(m, r, 5.95f, 7.2f, 6.02f, 7.15f, static_cast<float>(kRpm),
+                             [](int j) { return 600 + 120.0 * (j - 1); });
+  ScanSet& s = CurrentScanSet();
   const double w = kRpm * M_PI / 30.0;
   std::mt19937 gen(5);
   std::normal_distribution<double> noise(0.0, 0.005);
   for (int j = 1; j <= m; ++j) {
-    ScanRecord& rec = s.records[j];
-    rec.rpm = static_cast<float>(kRpm);
-    rec.temperature = 20;
-    rec.time = rec.timeRead = 600 + 120.0 * (j - 1);
-    rec.w2t = w * w * rec.time;
-    s.points[j] = r;
-    s.order[j] = j;
-    s.firstFitPoint[j] = s.firstGridPoint;
-    s.lastFitPoint[j] = s.lastGridPoint;
-    for (auto* a : {&s.radii, &s.signals, &s.model, &s.residuals, &s.gridSignals, &s.gridModel}) {
-      (*a)[j] = vector(1, r);
-      for (int i = 1; i <= r; ++i) (*a)[j][i] = 0.0f;
-    }
-    const double t = rec.time;
+    const double t = s.records[j].time;
     for (int i = 1; i <= r; ++i) {
       const double x = s.grid[i];
       double c = 0.0;
@@ -81,7 +58,6 @@ void MakeScans(ScanSet& s, int m, int r) {
         const double rb = 6.0 * std::exp(k * t);
         if (x >= 6.0) c += 0.5 * c0 * std::exp(-2 * k * t) * std::erfc((rb - x) / (2 * std::sqrt(D * t)));
       }
-      s.radii[j][i] = s.grid[i];
       s.signals[j][i] = s.gridSignals[j][i] = static_cast<float>(c + noise(gen));
     }
   }
@@ -136,7 +112,7 @@ void BM_LsgsRun(benchmark::State& state) {
   platform::AutomaticUserInterface ui;
   platform::ScopedUI scope(ui);
   const int threads = static_cast<int>(state.range(0));
-  MakeScans(CurrentScanSet(), 60, 800);
+  MakeScans(60, 800);
   ChooseLsgsModel(100, threads);
   for (auto _ : state) benchmark::DoNotOptimize(RunLsgs());
   state.counters["groups"] = Lsgs().groups;
@@ -151,7 +127,7 @@ void BM_LsgsOneGroupNeqAndSolve(benchmark::State& state) {
   platform::AutomaticUserInterface ui;
   platform::ScopedUI scope(ui);
   const int threads = static_cast<int>(state.range(0));
-  MakeScans(CurrentScanSet(), 60, 800);
+  MakeScans(60, 800);
   ChooseLsgsModel(100, threads);
   UnpackModelParameters();
   SetupContiGrid();
@@ -178,7 +154,7 @@ BENCHMARK(BM_LsgsOneGroupNeqAndSolve)->Arg(1)->Arg(8)->Unit(benchmark::kMillisec
 void BM_LsgsExtrapolatedModel(benchmark::State& state) {
   platform::AutomaticUserInterface ui;
   platform::ScopedUI scope(ui);
-  MakeScans(CurrentScanSet(), 60, 800);
+  MakeScans(60, 800);
   ChooseLsgsModel(100, 1);
   RunLsgs();
   LsgsRunState& st = Lsgs();
@@ -193,8 +169,8 @@ void BM_LsgsExtrapolatedModel(benchmark::State& state) {
 BENCHMARK(BM_LsgsExtrapolatedModel)->Unit(benchmark::kMillisecond);
 
 void BM_VanHoldeWeischet(benchmark::State& state) {
-  ScanSet s;
-  MakeScans(s, 100, 2000);
+  MakeScans(100, 2000);
+  ScanSet& s = CurrentScanSet();
   VhwOptions o;
   o.resolution = 20;
   o.meniscus = 6.0f;
@@ -205,8 +181,7 @@ void BM_VanHoldeWeischet(benchmark::State& state) {
     ComputeVhwModel(s, a);
   }
   state.counters["fractions"] = a.fractions;
-  FreeScanGridArrays(s);
-  FreeScanSetArrays(s);
+  Release();
 }
 BENCHMARK(BM_VanHoldeWeischet)->Unit(benchmark::kMillisecond);
 

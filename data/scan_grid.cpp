@@ -141,6 +141,18 @@ void PrepareScanGrid() {
   AllocExtraScanArrays();
 }
 
+void SetUnsetFitLimits(float meniscus, float bottom) {
+  ScanSet& s = CurrentScanSet();
+  if (s.leftFitLimit == 0.0f) {
+    s.leftFitLimit = meniscus;
+    CheckLeftFitLimit();
+  }
+  if (s.rightFitLimit == 0.0f) {
+    s.rightFitLimit = bottom;
+    CheckRightFitLimit();
+  }
+}
+
 void CheckLeftFitLimit() {
   ScanSet& s = CurrentScanSet();
   const LoadTargets& t = CurrentLoadTargets();

@@ -12,6 +12,9 @@ void PrepareScanGrid();
 // recomputes the fit-point index ranges and the fit-range sums.
 void CheckLeftFitLimit();
 void CheckRightFitLimit();
+// A fit limit still unset (0) becomes the cell end (meniscus, bottom in cm)
+// and is checked as above.
+void SetUnsetFitLimits(float meniscus, float bottom);
 
 // Removes whole fringes so that every scan matches the earliest one at the
 // given radius (cm), then adds shift (fringes) to all signals. False when the

@@ -44,14 +44,7 @@ void MakeDirectBoundaryModelFromGss(const CCurve& curve, int /*flag*/, int n) {
                               platform::BoxIcon::Information);
     return;
   }
-  if (s.leftFitLimit == 0.0f) {
-    s.leftFitLimit = mp.meniscus;
-    CheckLeftFitLimit();
-  }
-  if (s.rightFitLimit == 0.0f) {
-    s.rightFitLimit = mp.bottom;
-    CheckRightFitLimit();
-  }
+  SetUnsetFitLimits(mp.meniscus, mp.bottom);
   UnpackModelParameters();
   for (int j = 1; j <= s.count; ++j) {
     if (s.model[j])

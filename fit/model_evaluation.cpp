@@ -72,6 +72,8 @@ bool MeniscusAndBottomSet(FitHost* host) {
 
 void CheckFitLimitsSet(FitHost* host) {
   ScanSet& ss = CurrentScanSet();
+  // DLS limits are log10 lag times: 0 is 1 s, not a missing limit.
+  if (CurrentDataTypeFlags().dls) return;
   if (ss.leftFitLimit == 0.0f) {
     ss.leftFitLimit = gModelParams.meniscus;
     if (host) host->CheckLeftFitLimit();

@@ -56,6 +56,8 @@ struct LammSolverSettings {
   std::int32_t discretizationError = 0;
   std::int32_t singularMatrixError = 0;
   std::int32_t nonidealityOutOfRange = 0;
+  // First refusal or failure code of the last species list (0: every species solved).
+  std::int32_t listError = 0;
 };
 
 // The program's one record.

@@ -335,14 +335,7 @@ bool RunLsgs() {
     Box("", "set Meniscus and Bottom first");
     return false;
   }
-  if (s.leftFitLimit == 0.0f) {
-    s.leftFitLimit = mp.meniscus;
-    CheckLeftFitLimit();
-  }
-  if (s.rightFitLimit == 0.0f) {
-    s.rightFitLimit = mp.bottom;
-    CheckRightFitLimit();
-  }
+  SetUnsetFitLimits(mp.meniscus, mp.bottom);
   UnpackModelParameters();
   const LsgExtrapolationSettings& x = LsgExtrapolation();
   LsgsRunState& st = Lsgs();

@@ -37,6 +37,10 @@ void MTMaxEntmrqstep::Setup(int count, double* const* normalMatrix, const double
   delta.assign(side, 0.0);
   freeFlags.assign(side, 1);
   curvature = a_;
+  held_.assign(side, 0);
+  free_.assign(side, 0);
+  factor_.assign(side * side, 0.0);
+  work_.assign(side, 0.0);
   if (in_.priorInUse && in_.prior.size() < side) in_.prior.resize(side, in_.m);
   if (in_.b.size() < side) in_.b.resize(side, 0.0);
 }
@@ -52,10 +56,61 @@ void MTMaxEntmrqstep::SetStep(float mu, bool bounded, const double* direction, c
   }
 }
 
+void MTMaxEntmrqstep::SolveWithoutHeld() {
+  const size_t side = static_cast<size_t>(n) + 1;
+  int m = 0;
+  for (int i = 1; i <= n; ++i)
+    if (!held_[i]) free_[++m] = i;
+  // L L' = A over the free points, row k of L at factor_[k * side].
+  bool positive = true;
+  for (int k = 1; k <= m && positive; ++k) {
+    double* lk = factor_.data() + k * side;
+    const double* ak = a_.data() + free_[k] * side;
+    for (int l = 1; l <= k; ++l) {
+      const double* ll = factor_.data() + l * side;
+      double sum = ak[free_[l]];
+      for (int q = 1; q < l; ++q) sum -= lk[q] * ll[q];
+      if (l < k) {
+        lk[l] = sum / ll[l];
+      } else if (sum > 0.0) {
+        lk[k] = std::sqrt(sum);
+      } else {
+        positive = false;
+      }
+    }
+  }
+  for (int i = 1; i <= n; ++i) work_[i] = 0.0;
+  if (positive) {
+    for (int k = 1; k <= m; ++k) {
+      const double* lk = factor_.data() + k * side;
+      double sum = rhs_[free_[k]];
+      for (int q = 1; q < k; ++q) sum -= lk[q] * work_[q];
+      work_[k] = sum / lk[k];
+    }
+    for (int k = m; k >= 1; --k) {
+      double sum = work_[k];
+      for (int q = k + 1; q <= m; ++q) sum -= factor_[q * side + k] * work_[q];
+      work_[k] = sum / factor_[k * side + k];
+    }
+    for (int i = 1; i <= n; ++i) delta[i] = 0.0;
+    for (int k = 1; k <= m; ++k) delta[free_[k]] = multiplier * work_[k];
+    return;
+  }
+  // Not positive definite over the free points: the general solver (which
+  // allocates) with the held rows and columns cleared.
+  std::vector<double> copy(a_), b(rhs_), x(side), p(side);
+  std::vector<double*> rows(side);
+  for (size_t i = 0; i < side; ++i) rows[i] = copy.data() + i * side;
+  for (int i = 1; i <= n; ++i)
+    if (held_[i])
+      for (int j = 1; j <= n; ++j) rows[i][j] = rows[j][i] = 0.0;
+  SolveNormalEquationsD(rows.data(), b.data(), n, x.data(), p.data());
+  for (int i = 1; i <= n; ++i) delta[i] = multiplier * x[i];
+}
+
 int MTMaxEntmrqstep::Run() {
   failed = stopped = false;
   scale = 1.0;
-  const size_t side = static_cast<size_t>(n) + 1;
   const double* old = cOld_;
   bool nonPositive = false;
   for (int i = 1; i <= n; ++i) {
@@ -66,27 +121,17 @@ int MTMaxEntmrqstep::Run() {
     // Points that would cross their bound are taken out of the step system
     // one at a time, first index first; each removal leaves one point fewer
     // that can be removed, so n passes always suffice.
-    auto held = [&](int i) {
-      return delta[i] < 0.0 && (old[i] <= kBoundary || (boundedMode && !freeFlags[i]));
+    auto crossing = [&](int i) {
+      return !held_[i] && delta[i] < 0.0 && (old[i] <= kBoundary || (boundedMode && !freeFlags[i]));
     };
-    std::vector<double*> rows;
-    std::vector<double> solution, work;
+    std::fill(held_.begin(), held_.end(), 0);
     for (int pass = 0; pass < n; ++pass) {
       int k = 0;
       for (int i = 1; i <= n && !k; ++i)
-        if (held(i)) k = i;
+        if (crossing(i)) k = i;
       if (!k) break;
-      if (rows.empty()) {
-        curvature = a_;
-        rows.resize(side);
-        for (size_t i = 0; i < side; ++i) rows[i] = curvature.data() + i * side;
-        solution.assign(side, 0.0);
-        work.assign(side, 0.0);
-      }
-      for (int j = 1; j <= n; ++j) rows[k][j] = rows[j][k] = 0.0;
-      std::vector<double> b(rhs_);
-      SolveNormalEquationsD(rows.data(), b.data(), n, solution.data(), work.data());
-      for (int i = 1; i <= n; ++i) delta[i] = multiplier * solution[i];
+      held_[k] = 1;
+      SolveWithoutHeld();
     }
     for (int i = 1; i <= n; ++i) c[i] = old[i] + delta[i];
   }

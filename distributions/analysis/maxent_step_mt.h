@@ -59,9 +59,16 @@ class MTMaxEntmrqstep {
   double Curvature(int i, int j) const { return curvature[static_cast<size_t>(i) * (n + 1) + j]; }
 
  private:
+  // delta = multiplier x the solution of A d = r over the points not held
+  // (held ones 0), by a Cholesky factor in the trial's own work block.
+  void SolveWithoutHeld();
+
   Inputs in_;
   std::vector<double> a_;    // A, row-major like curvature
   std::vector<double> rhs_;
+  std::vector<char> held_;   // [1..n] taken out of the step system
+  std::vector<int> free_;    // indices not held
+  std::vector<double> factor_, work_;
   const double* cOld_ = nullptr;
 };
 

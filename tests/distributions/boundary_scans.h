@@ -51,6 +51,14 @@ inline double Concentration(const Experiment& run, double r, double t) {
   return c;
 }
 
+// 5 S, D 4e-7 cm^2/s, loading 1, twelve scans 400 s apart from 1200 s.
+inline Experiment OneSpecies() {
+  Experiment run;
+  run.species = {{5.0, 4e-7, 1.0}};
+  run.times = Times(12, 1200, 400);
+  return run;
+}
+
 // Writes the files and loads them; false when the loader refused.
 inline bool WriteAndLoad(const Experiment& run) {
   namespace fs = std::filesystem;

@@ -22,6 +22,7 @@
 namespace {
 
 using Scans = boundary_test::Experiment;
+using boundary_test::OneSpecies;
 
 class LsgsExtrapolation : public ::testing::Test {
  protected:
@@ -67,12 +68,6 @@ class LsgsExtrapolation : public ::testing::Test {
     P[2] = 0.68f;
     P[11] = static_cast<float>(fractions);
     P[3] = static_cast<float>(groupSize);
-  }
-  static Scans OneSpecies() {
-    Scans run;
-    run.species = {{5.0, 4e-7, 1.0}};
-    run.times = boundary_test::Times(12, 1200, 400);
-    return run;
   }
   platform::ScriptedUserInterface ui_;
   platform::ScopedUI scope_{ui_};

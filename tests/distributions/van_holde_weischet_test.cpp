@@ -23,6 +23,7 @@
 namespace {
 
 using Scans = boundary_test::Experiment;
+using boundary_test::OneSpecies;
 
 class VanHoldeWeischet : public ::testing::Test {
  protected:
@@ -46,12 +47,6 @@ class VanHoldeWeischet : public ::testing::Test {
     o.bottom = 7.2f;
     o.flotation = flotation;
     return AnalyseVanHoldeWeischet(CurrentScanSet(), o, a);
-  }
-  static Scans OneSpecies() {
-    Scans run;
-    run.species = {{5.0, 4e-7, 1.0}};
-    run.times = boundary_test::Times(12, 1200, 400);
-    return run;
   }
   platform::ScriptedUserInterface ui_;
   platform::ScopedUI scope_{ui_};
