@@ -23,14 +23,6 @@ class MStarTransform : public ::testing::Test {
     st.FreeData();
     ClearScans();
   }
-  // One 50 kDa species with signal 0.17 above the baseline at the meniscus.
-  static Profile SingleSpecies(double rpm = 15000) {
-    Profile p;
-    p.rpm = rpm;
-    p.species = {{50000, 0}};
-    p.meniscusSignal = 0.17;
-    return p;
-  }
   static Profile Mixture(double rpm) {
     Profile p;
     p.rpm = rpm;
