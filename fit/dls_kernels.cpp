@@ -146,7 +146,8 @@ bool ComputeDlsKernels() {
   if (!in.cube) return false;
   const int first = in.firstSet < 1 ? 1 : in.firstSet;
   const int last = in.lastSet > ss.count ? ss.count : in.lastSet;
-  for (int j = first; j <= last; ++j) {
+  for (int pos = first; pos <= last; ++pos) {
+    const int j = ss.order[pos];
     if (KeyPressed()) platform::StopFlag() = true;
     float q2 = 0.0f;
     if (!SetScatteringVector(j, true, &q2)) return false;

@@ -306,6 +306,7 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   chosen.accepted = true;
   chosen.paths = {fits};
   std::vector<std::string> presets;
+  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
   ui_->ExpectFiles("save fitted data as", chosen);
   ui_->ExpectFiles("save residuals as", platform::FileDialogResult{});
   ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});
