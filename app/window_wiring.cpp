@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/buffer_commands.h"
 #include "app/data_wiring.h"
 #include "app/mstar_commands.h"
 #include "app/plot_wiring.h"
@@ -59,6 +60,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectDataLayerToWindow(window);
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
+  ConnectBufferSedimentation(window);
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);

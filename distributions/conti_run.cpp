@@ -76,11 +76,12 @@ void EraseProgressLine() {
 // The run's view of the records of the fit engine and the model.
 void FillRunInputs() {
   ContiRunContext& c = ContiContext();
-  UpdateContiShapeFromModel(false);
+  UpdateContiShapeFromModel(ContiHooks().bufferCorrection && ContiHooks().bufferConcentrationFitted);
   c.dlsData = CurrentDataTypeFlags().dls != 0;
   LoadNeqInputsFromModel();
   NormalEquationInputs& in = NeqInputs();
   in.bufferSedimentation = ContiHooks().bufferCorrection;
+  in.bufferConcentrationFitted = ContiHooks().bufferConcentrationFitted;
   const ContiSettings& cs = Conti();
   in.timeCourse = F().DlsIRhTimeCourseModel != 0;
   in.timeCourseFirst = std::max(1, static_cast<int>(cs.timeCourseFirstScan));
@@ -574,8 +575,13 @@ void RunContiSed() {
   if (!interrupted) {
     Regularize();
     cs.lastRunFailed = 0;
-    if (ContiHooks().bufferCorrection && NeqBlock().solution)
-      ContiHooks().bufferConcentration = NeqBlock().solution[1];
+    // A fixed buffer concentration stays what it was: its kernel is not
+    // among the solved amplitudes.
+    ContiRunHooks& hooks = ContiHooks();
+    if (hooks.bufferCorrection && NeqBlock().solution && !NeqBlock().fixedComponent) {
+      hooks.bufferConcentration = NeqBlock().solution[1];
+      if (hooks.bufferConcentrationSolved) hooks.bufferConcentrationSolved(hooks.bufferConcentration);
+    }
   } else {
     sc.dataChanged = 1;
     PlaySoundOk();

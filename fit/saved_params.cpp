@@ -16,13 +16,14 @@
 
 namespace {
 
-// Lines that no record of this build owns (buffer-sedimentation,
-// fluorescence and other correction terms, dialog switches): kept as last
+// Lines that no record of this build owns (fluorescence and other correction terms, dialog switches): kept as last
 // read so that a save after a reload writes them back unchanged.
 std::vector<float>& KeptLines() {
   static std::vector<float> kept(kSavedParamsLines + 1, 0.0f);
   return kept;
 }
+
+constexpr int kBufferFirstLine = 96, kBufferLastLine = 118;
 
 bool IsContiLine(int line) {
   return (line >= 86 && line <= 91) || (line >= 200 && line <= 203);
@@ -148,6 +149,8 @@ std::vector<float> Compose(bool intermediate) {
   v[93] = static_cast<float>(ls.maxDcOverC);
   v[94] = static_cast<float>(ls.gridSizeUpperLimit);
   v[95] = static_cast<float>(ls.gridSizeLowerLimit);
+  if (hooks.getBufferValue)
+    for (int line = kBufferFirstLine; line <= kBufferLastLine; ++line) v[line] = hooks.getBufferValue(line);
   v[119] = ls.scanVelocity;
   v[120] = ls.convolutionRange;
   v[121] = Flag(ls.simulateTimeResolution);
@@ -334,6 +337,9 @@ int ReloadParameters(const std::string& path) {
   if (has(93)) ls.maxDcOverC = at(93);
   if (has(94)) ls.gridSizeUpperLimit = Int(at(94));
   if (has(95)) ls.gridSizeLowerLimit = Int(at(95));
+  if (hooks.setBufferValue)
+    for (int line = kBufferFirstLine; line <= kBufferLastLine; ++line)
+      hooks.setBufferValue(line, has(line) ? at(line) : 0.0f, has(line));
   if (has(119)) ls.scanVelocity = at(119);
   if (has(120)) ls.convolutionRange = at(120);
   ls.simulateTimeResolution = has(121) && On(at(121));
@@ -365,6 +371,7 @@ int ReloadParameters(const std::string& path) {
     sc.vbar20 = sc.vbar;
   PackModelParameters();
   if (hooks.checkFitLimits) hooks.checkFitLimits();
+  if (hooks.afterReload) hooks.afterReload();
   return 1;
 }
 
