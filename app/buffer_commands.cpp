@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/raw_data_commands.h"
 #include "app/txla_window.h"
 #include "app/window_fit_host.h"
 #include "data/load_hooks.h"
@@ -239,7 +240,10 @@ void TXLAWindow::CmBufferSedimentation() {
 namespace {
 
 // The fit engine's option entries of the records above it.
-void ProvideFitOptions(FitOptionEntries& entries) { ProvideBufferFitOptions(entries); }
+void ProvideFitOptions(FitOptionEntries& entries) {
+  ProvideWienerFitOptions(entries);
+  ProvideBufferFitOptions(entries);
+}
 
 }  // namespace
 
