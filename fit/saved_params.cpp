@@ -8,6 +8,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/serial_fit_settings.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
@@ -371,7 +372,7 @@ int ReloadParameters(const std::string& path) {
     sc.vbar20 = sc.vbar;
   PackModelParameters();
   if (hooks.checkFitLimits) hooks.checkFitLimits();
-  if (hooks.afterReload) hooks.afterReload();
+  if (hooks.afterReload && !gSerialFitSettings.running) hooks.afterReload();
   return 1;
 }
 
