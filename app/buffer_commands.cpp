@@ -10,10 +10,8 @@
 #include "app/window_fit_host.h"
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
-#include "distributions/conti_run.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_vector.h"
-#include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
@@ -251,21 +249,7 @@ void ConnectBufferSedimentation(TXLAWindow& window) {
   TXLAWindow* w = &window;
   CurrentBufferSedHooks().checkMenuItem = [w](bool on) { w->CheckMenuItem(kCommand, on); };
 
-  ModelEvaluationHooks& m = CurrentModelEvaluationHooks();
-  m.bufferSedimentationOn = [] { return gBufferSedSettings.BufferSedOn; };
-  m.bufferSignal = []() -> double& { return gBufferSedSettings.BufferSignal; };
-  m.updateBufferSedimentation = [](FitHost* host) { UpdateBufferSedimentation(host); };
-
-  ContiRunHooks& c = ContiHooks();
-  c.updateBufferSedimentation = [] {
-    // A floating amplitude is found by the c(s) solve: the column holds a
-    // unit profile.
-    if (gBufferSedSettings.FloatBufferSignal) gBufferSedSettings.BufferSignal = 1.0;
-    UpdateBufferSedimentation(MainFitHost());
-  };
-  c.bufferConcentrationSolved = [](double concentration) {
-    gBufferSedSettings.BufferSignal = concentration;
-  };
+  InstallBufferSedimentationHooks([] { return static_cast<FitHost*>(MainFitHost()); });
 
   LoadHooks& l = CurrentLoadHooks();
   l.bufferSedimentationOn = [] { return gBufferSedSettings.BufferSedOn; };
@@ -283,5 +267,4 @@ void ConnectBufferSedimentation(TXLAWindow& window) {
   s.getBufferValue = BufferSavedValue;
   s.setBufferValue = SetBufferSavedValue;
   s.afterReload = AfterBufferReload;
-  PublishBufferSedimentation();
 }
