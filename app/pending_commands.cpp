@@ -74,7 +74,6 @@ void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
-void TXLAWindow::CmSerializeFitByCellOrDir() { NotAvailableYet(); }
 void TXLAWindow::CmMFromS() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
 void TXLAWindow::CmLammEquationParameters() { NotAvailableYet(); }
@@ -95,7 +94,6 @@ void TXLAWindow::CmMirrorRawData() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
 void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
-void TXLAWindow::CmSerializeFitByListFile() { NotAvailableYet(); }
 void TXLAWindow::CmSignalMagnificationRadialGradient() { NotAvailableYet(); }
 void TXLAWindow::CmNonlinearDetection() { NotAvailableYet(); }
 void TXLAWindow::CmSignalMagnificationDriftWithTime() { NotAvailableYet(); }
@@ -103,7 +101,6 @@ void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
 void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
 void TXLAWindow::CmAverageScans() { NotAvailableYet(); }
-void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
