@@ -51,7 +51,8 @@ const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 5
                                             603, 598, 526, 521, 508, 509, 227, 1099, 893, 520, 228,
                                             585, 1100, 296, 291, 950, 519, 607, 576, 540,
                                             541, 922, 517, 867, 271, 456, 457, 458, 460, 525, 589, 836,
-                                            898, 878, 879, 880, 881, 882, 883, 899, 900, 918, 919, 920};
+                                            898, 878, 879, 880, 881, 882, 883, 899, 900, 918, 919, 920,
+                                            593, 904, 923};
 // Model commands that switch the regularisation or the scan times: the
 // commands after them in the table find both as they were.
 const std::set<int> kRegularisationChoosingCommands = {288, 501, 510, 539, 950};
