@@ -7,12 +7,14 @@
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/nonideal_params.h"
+#include "app/raw_data_commands.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
+#include "data/wiener_skew.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
@@ -839,6 +841,7 @@ void TXLAWindow::CmParameters() {
     AllocExtraScanArrays();
     if (CheckContiGridSettings() && templateDone) break;
   }
+  if (CurrentWienerSkew().use) AskWienerSkewingParameters(*this);
   // The on-plot noise buttons exist while some noise is fitted.
   if (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)
     CurrentLoadHooks().createNoiseButtons();
