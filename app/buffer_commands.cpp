@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/raw_data_commands.h"
 #include "app/txla_window.h"
 #include "app/window_fit_host.h"
 #include "data/load_hooks.h"
@@ -82,11 +83,14 @@ double Value(const FormDialog& d, int id) {
   return c ? std::strtod(c->text.c_str(), nullptr) : 0.0;
 }
 
+// The buffer masses of template 575 must not be negative; the D of 572 is
+// taken as its magnitude, so a negative one is only mistyped, not invalid.
 bool ValidEntries(const FormDialog& d) {
   for (int id : {556, 568, 558, 560, 563, 565, 570}) {
     const FormControl* c = d.Find(id);
     const char* text = c ? c->text.c_str() : "";
-    const bool ok = (id == 556 || id == 568) ? IsNonNegativeNumber(text) : IsNumber(text);
+    const bool size = id == 556 || id == 568;
+    const bool ok = size && d.templateId == 575 ? IsNonNegativeNumber(text) : IsNumber(text);
     if (ok) continue;
     PlaySoundInfo();
     platform::UI().MessageBox("Input Error", "Invalid Entry", platform::BoxButtons::Ok,
@@ -236,7 +240,10 @@ void TXLAWindow::CmBufferSedimentation() {
 namespace {
 
 // The fit engine's option entries of the records above it.
-void ProvideFitOptions(FitOptionEntries& entries) { ProvideBufferFitOptions(entries); }
+void ProvideFitOptions(FitOptionEntries& entries) {
+  ProvideWienerFitOptions(entries);
+  ProvideBufferFitOptions(entries);
+}
 
 }  // namespace
 

@@ -7,12 +7,14 @@
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/nonideal_params.h"
+#include "app/raw_data_commands.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
+#include "data/wiener_skew.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
@@ -721,6 +723,7 @@ bool ApplyTemplateFields(const ParamsTransfer& b, int templateId) {
 // The non-ideality of component 1 in the discrete model.
 void AskNonideality() {
   ModelParams& mp = gModelParams;
+  AssociationModelParams& as = gAssociationModelParams;
   const char* title = "NONIDEAL COMPONENT 1";
   float ks = mp.value20, kd = mp.value21;
   float answer = ks;
@@ -731,6 +734,12 @@ void AskNonideality() {
   if (InputFloat(&answer, kd, true, "log10(kd/(mg/ml)):", title)) mp.value21 = answer;
   mp.value21Fit = platform::UI().MessageBox(title, "fit kd?", platform::BoxButtons::YesNo,
                                             platform::BoxIcon::Question) == platform::IDYES;
+  // With the switch raised the packed slots 20 and 21 come from the
+  // nonideality terms.
+  as.logKs = mp.value20;
+  as.logKsFit = mp.value20Fit;
+  as.logKd = mp.value21;
+  as.logKdFit = mp.value21Fit;
   float signal = static_cast<float>(CurrentScanSet().signalPerConcentration);
   answer = signal;
   if (InputFloat(&answer, signal, true, "Signal per mg/ml:", title))
@@ -766,6 +775,7 @@ void TXLAWindow::CmParameters() {
     const int templateId = ChooseParamsTemplate();
     FillTransfer(buffer);
     FillTemplateFields(buffer, templateId);
+    if (templateId == 400) buffer.states[450] = gModelSelectorFlags.ConcDependentSolverSwitch != 0;
     if (templateId == 1101) ShowHinderedSedimentationFields(buffer);
     if (templateId == 892) ShowNonidealTerms(buffer);
     if (templateId != 0) {
@@ -781,7 +791,11 @@ void TXLAWindow::CmParameters() {
     ApplyTransfer(buffer);
     const bool templateDone = ApplyTemplateFields(buffer, templateId);
     TakeHardSphereOptions(templateId, buffer);
-    if (templateId == 400 && State(buffer, 450)) AskNonideality();
+    if (templateId == 400) {
+      // "c1 nonideal": component 1 sediments with its own nonideality.
+      gModelSelectorFlags.ConcDependentSolverSwitch = State(buffer, 450) ? 1 : 0;
+      if (gModelSelectorFlags.ConcDependentSolverSwitch) AskNonideality();
+    }
     // The vector holds the entries before anything reads it back (the
     // meniscus and bottom ranges below start from it).
     PackModelParameters();
@@ -827,6 +841,7 @@ void TXLAWindow::CmParameters() {
     AllocExtraScanArrays();
     if (CheckContiGridSettings() && templateDone) break;
   }
+  if (CurrentWienerSkew().use) AskWienerSkewingParameters(*this);
   // The on-plot noise buttons exist while some noise is fitted.
   if (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)
     CurrentLoadHooks().createNoiseButtons();

@@ -3,8 +3,6 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmEditDataFiles() { NotAvailableYet(); }
-void TXLAWindow::CmSetInitialData() { NotAvailableYet(); }
 void TXLAWindow::CmCopyFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDataPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsPlot() { NotAvailableYet(); }
@@ -22,7 +20,6 @@ void TXLAWindow::CmAlignInterferenceOffset() { NotAvailableYet(); }
 void TXLAWindow::CmToggleOption223() { NotAvailableYet(); }
 void TXLAWindow::CmSimplexSettings() { NotAvailableYet(); }
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
-void TXLAWindow::CmSaveIntensityAsAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmShowData() { NotAvailableYet(); }
 void TXLAWindow::CmPrinterSetup() { NotAvailableYet(); }
 void TXLAWindow::CmPrint() { NotAvailableYet(); }
@@ -38,39 +35,26 @@ void TXLAWindow::CmCopyFitDataTable() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsTable() { NotAvailableYet(); }
 void TXLAWindow::CmCopyRINoiseTable() { NotAvailableYet(); }
 void TXLAWindow::CmCopyTINoiseTable() { NotAvailableYet(); }
-void TXLAWindow::CmSaveRawDataSet() { NotAvailableYet(); }
-void TXLAWindow::CmEliminateJitter() { NotAvailableYet(); }
-void TXLAWindow::CmSetNColumns() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateAxialAndFrictionalRatios() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistributionPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmSphereSFromM() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractBlankScan() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateErrorInS() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateErrorInM() { NotAvailableYet(); }
-void TXLAWindow::CmFindFringeJumpsFromDiscontinuity() { NotAvailableYet(); }
-void TXLAWindow::CmSaveIntensityAsPseudoAbsorbance() { NotAvailableYet(); }
 void TXLAWindow::CmReloadForFloTools() { NotAvailableYet(); }
-void TXLAWindow::CmAddSubtractSimulatedData() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateRadialDilution() { NotAvailableYet(); }
 void TXLAWindow::CmSwBySecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmCalculatePressure() { NotAvailableYet(); }
 
-void TXLAWindow::CmSave6ChannelSubsets() { NotAvailableYet(); }
 void TXLAWindow::CmUsePriorProbabilities() { NotAvailableYet(); }
 void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
-void TXLAWindow::CmInvertRawData() { NotAvailableYet(); }
 void TXLAWindow::CmInhomogeneousSolvent() { NotAvailableYet(); }
 void TXLAWindow::CmSwByDifferentialSecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
-void TXLAWindow::CmCorrectIFRadialCalibration() { NotAvailableYet(); }
-void TXLAWindow::CmAddConstantTimeAndW2t() { NotAvailableYet(); }
-void TXLAWindow::CmAddNoiseOrScale() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFrictionForce() { NotAvailableYet(); }
 void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
-void TXLAWindow::CmExcludeRegion() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
@@ -79,10 +63,8 @@ void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
 void TXLAWindow::CmLammEquationParameters() { NotAvailableYet(); }
 void TXLAWindow::CmCopyPriorKnowledgeTable() { NotAvailableYet(); }
 void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() { NotAvailableYet(); }
-void TXLAWindow::CmSubtractConstantValueFromScan() { NotAvailableYet(); }
 void TXLAWindow::CmTestApproachToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmSeries() { NotAvailableYet(); }
-void TXLAWindow::CmUpdateSavedFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmChangeCell() { NotAvailableYet(); }
 void TXLAWindow::CmSphereSFromRh() { NotAvailableYet(); }
 void TXLAWindow::CmSphereRhFromS() { NotAvailableYet(); }
@@ -90,7 +72,6 @@ void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
 void TXLAWindow::CmExtractSFromBest() { NotAvailableYet(); }
-void TXLAWindow::CmMirrorRawData() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
 void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
@@ -100,18 +81,13 @@ void TXLAWindow::CmSignalMagnificationDriftWithTime() { NotAvailableYet(); }
 void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
 void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
-void TXLAWindow::CmAverageScans() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
-void TXLAWindow::CmUndoRotorStretch() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
-void TXLAWindow::CmCreateSpeedStepsFromScans() { NotAvailableYet(); }
-void TXLAWindow::CmReloadSavedFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
 void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }
 void TXLAWindow::CmClearMeanFieldCtot() { NotAvailableYet(); }
 void TXLAWindow::CmMinimumSForLogGrid() { NotAvailableYet(); }
-void TXLAWindow::CmWienerSkewingCorrection() { NotAvailableYet(); }
 void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
 void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
 void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }

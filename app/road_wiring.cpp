@@ -8,6 +8,7 @@
 #include "app/main_window_flags.h"
 #include "app/morlean_commands.h"
 #include "app/plot_replay.h"
+#include "app/raw_data_commands.h"
 #include "app/road_services.h"
 #include "distributions/conti_fit.h"
 #include "distributions/conti_run.h"
@@ -109,9 +110,11 @@ void ConnectMainRoad(TXLAWindow& window) {
   sel.message = [](const std::string& text) {
     platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
   };
+  InstallRawDataCommands(window);
 }
 
 void DisconnectMainRoad() {
+  UninstallRawDataCommands();
   Road() = RoadServices{};
   UninstallBoundaryAnalyses();
   SetMainFitHost(nullptr);

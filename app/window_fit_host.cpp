@@ -5,6 +5,7 @@
 #include "app/markers.h"
 #include "app/plot_replay.h"
 #include "app/plot_wiring.h"
+#include "app/raw_data_commands.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -125,6 +126,7 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.discreteM = cs.discreteM;
   c.hybridDiscreteOff = cs.hybridDiscrete == 0;
   FillNonidealReportInputs(in);
+  FillWienerReportInputs(in);
   FillBufferReportInputs(in);
 }
 

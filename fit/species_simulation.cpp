@@ -8,6 +8,7 @@
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "fit/amplitudes.h"
+#include "fit/conc_dependent_evaluation.h"
 #include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
@@ -169,6 +170,13 @@ bool RunChosenSolver(FitHost* host, int k, double s, double D, double A) {
                        platform::BoxIcon::None);
     return false;
   }
+  if (k == 1 && gModelSelectorFlags.ConcDependentSolverSwitch) {
+    // Component 1 sediments with its own nonideality.
+    const int code = RunFirstComponentNonideal(s, D);
+    if (code != 0 && host) ReportSimulationError(host, code);
+    SetLammGridSize(st.gridSizeInUse);
+    return true;
+  }
   if (st.movingHatAlgorithm) {
     SimulateMovingFrameLamm();
     return true;
@@ -295,6 +303,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
   }
   if (st.movingHatAlgorithm) UpdateMovingGridRadii();
   ReportAfterSolve(host);
+  if (host && st.nonidealityOutOfRange) ReportSimulationError(host, 7);
 }
 
 // The slots of a DLS model are field autocorrelations of their D, Stokes
@@ -535,10 +544,6 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
     const double f = SpeciesFraction(k, first, n, buffer);
     const double A = SpeciesAmplitude(k, first, f, algebraic);
 
-    if (k == 1 && gModelSelectorFlags.ConcDependentSolverSwitch) {
-      NotAvailable(host, "concentration-dependent sedimentation of the first species is not available");
-      continue;
-    }
     if (!CurrentLammGrid().GridAllocated) {
       if (host) ReportSimulationError(host, 1);
       return;
