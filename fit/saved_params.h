@@ -48,5 +48,6 @@ int ReloadParameters(const std::string& path);
 // After a load: offers the saved analysis of the data ("restore previous
 // data?" for an intermediate save, else "load previous analysis?") and
 // reloads it on Yes. An unattended run is never asked and nothing is
-// restored. True when the state was restored.
+// restored. A serial fit whose restore switch is on reloads it
+// unasked. True when the state was restored.
 bool OfferRestorePreviousAnalysis(const std::string& path, bool unattended);
