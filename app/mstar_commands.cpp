@@ -93,7 +93,9 @@ void DrawResultTexts(platform::DrawContext& dc, const MStarState& st) {
     DrawText(dc, 120, 50 + d * h, t.meniscusSignal[i]);
     DrawText(dc, 420, 525 + (d + 1) * h, t.mwavg[i]);
     if (i < t.linearFit.size()) DrawText(dc, 1000, 450 - (11 - d) * h, t.linearFit[i]);
-    DrawText(dc, 420 + 180 * static_cast<int>(i % 4), 5 + h * static_cast<int>(i / 4), t.baseline[i]);
+    // One global baseline is shown once.
+    if (i == 0 || gModelParams.riNoiseFit)
+      DrawText(dc, 420 + 180 * static_cast<int>(i % 4), 5 + h * static_cast<int>(i / 4), t.baseline[i]);
   }
 }
 
@@ -154,14 +156,20 @@ int AskDataSet(const char* caption) {
   return static_cast<int>(d);
 }
 
-bool CopiesPossible() {
+// The data set a copy command copies from (its number in *d), or null:
+// no analysis, a cancelled or refused data-set number, or its arrays (with
+// c(M) smoothing also the c(M)-based one, chosen by cofm) missing.
+const MStarDataSet* CopySource(const char* caption, int* d,
+                               const std::vector<float> MStarDataSet::*cofm) {
   const MStarState& st = State();
-  return CurrentScanSet().count > 0 && st.analysisActive && st.HasData();
-}
-
-bool ProfileReady(const MStarDataSet& s, const std::vector<float>& extra, bool smoothing) {
+  if (CurrentScanSet().count < 1 || !st.analysisActive || !st.HasData()) return nullptr;
+  *d = AskDataSet(caption);
+  if (*d < 1) return nullptr;
+  const MStarDataSet& s = st.sets[static_cast<size_t>(*d)];
   const size_t need = static_cast<size_t>(s.n) + 1;
-  return s.n > 0 && s.r.size() == need && (!smoothing || extra.size() == need);
+  if (s.n < 1 || s.r.size() != need) return nullptr;
+  if (st.settings.cmSmoothing && (s.*cofm).size() != need) return nullptr;
+  return &s;
 }
 
 }  // namespace
@@ -329,13 +337,12 @@ void TXLAWindow::CmTransformEqDataToMStar() {
 
 void TXLAWindow::CmCopyLnCData() {
   const char* caption = "COPY LNC DATA";
-  if (!CopiesPossible()) return;
-  const int d = AskDataSet(caption);
-  if (d < 1) return;
+  int d = 0;
+  const MStarDataSet* source = CopySource(caption, &d, &MStarDataSet::lnf);
+  if (!source) return;
+  const MStarDataSet& s = *source;
   const MStarState& st = State();
-  const MStarDataSet& s = st.sets[static_cast<size_t>(d)];
   const bool smoothing = st.settings.cmSmoothing;
-  if (!ProfileReady(s, s.lnf, smoothing)) return;
   const int hw = st.settings.sgHalfWidth;
   CopyTable(caption, s.r2, s.lncRaw, s.n, s.iFirst, s.iLast - 1,
             "r^2 vs ln(c) is in clipboard - paste before continuing");
@@ -352,13 +359,11 @@ void TXLAWindow::CmCopyLnCData() {
 
 void TXLAWindow::CopyMStarData() {
   const char* caption = "COPY M* DATA";
-  if (!CopiesPossible()) return;
-  const int d = AskDataSet(caption);
-  if (d < 1) return;
-  const MStarState& st = State();
-  const MStarDataSet& s = st.sets[static_cast<size_t>(d)];
-  const bool smoothing = st.settings.cmSmoothing;
-  if (!ProfileReady(s, s.mstarFit, smoothing)) return;
+  int d = 0;
+  const MStarDataSet* source = CopySource(caption, &d, &MStarDataSet::mstarFit);
+  if (!source) return;
+  const MStarDataSet& s = *source;
+  const bool smoothing = State().settings.cmSmoothing;
   CopyTable(caption, s.r, s.mstar, s.n, s.iFirst, s.iLast - 1, "r vs M*(r) is in clipboard - paste before continuing");
   if (smoothing)
     CopyTable(caption, s.r, s.mstarFit, s.n, s.ma + 1, s.mb - 1,
@@ -370,13 +375,11 @@ void TXLAWindow::CopyMStarData() {
 
 void TXLAWindow::CmCopyMavgData() {
   const char* caption = "COPY MW DATA";
-  if (!CopiesPossible()) return;
-  const int d = AskDataSet(caption);
-  if (d < 1) return;
-  const MStarState& st = State();
-  const MStarDataSet& s = st.sets[static_cast<size_t>(d)];
-  const MStarSettings& set = st.settings;
-  if (!ProfileReady(s, s.mwappFit, set.cmSmoothing)) return;
+  int d = 0;
+  const MStarDataSet* source = CopySource(caption, &d, &MStarDataSet::mwappFit);
+  if (!source) return;
+  const MStarDataSet& s = *source;
+  const MStarSettings& set = State().settings;
   const int edge = set.sgHalfWidth + set.mwappHalfWidth;
   const std::vector<float>& mwapp = s.SelectedMwapp(set);
   if (set.mwappAgainstRadius) {

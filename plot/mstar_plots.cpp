@@ -57,100 +57,88 @@ void AddAll(MStarPlotSet& p, CWINPlot& plot, std::vector<float>& x, std::vector<
   AddCurve(p, plot, x, y, n, style, colour, 1, n);
 }
 
+// One group of curves: add(set) for every data set in order.
+template <typename Add>
+void Group(MStarState& st, Add add) {
+  for (int d = 1; d <= st.count; ++d) add(st.sets[static_cast<size_t>(d)]);
+}
+
 void SignalCurves(MStarPlotSet& p, MStarState& st) {
   CWINPlot& plot = *p.signal;
   plot.ClearCurves();
-  const int N = st.count;
   const bool smoothing = st.settings.cmSmoothing;
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  Group(st, [&](MStarDataSet& s) {
     AddAll(p, plot, s.r, s.y, s.n, -1, 0);
-  }
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  });
+  Group(st, [&](MStarDataSet& s) {
     AddAll(p, plot, s.baselineRadii, s.baselineValues, kMStarGridPoints, 0xe, 0xfac896);
-  }
+  });
   if (smoothing) {
-    for (int d = 1; d <= N; ++d) {
-      MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+    Group(st, [&](MStarDataSet& s) {
       AddCurve(p, plot, s.r, s.f, s.n, -1, 255, s.ma + 1, s.mb - 1);
-    }
+    });
     return;
   }
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  Group(st, [&](MStarDataSet& s) {
     AddAll(p, plot, s.meniscusGrid, s.meniscusSignal, kMStarGridPoints, -1, 255);
-  }
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  });
+  Group(st, [&](MStarDataSet& s) {
     AddAll(p, plot, s.meniscusMarkerX, s.meniscusMarkerY, 2, 1, kMarkerColor);
-  }
+  });
 }
 
 void MStarCurves(MStarPlotSet& p, MStarState& st) {
   CWINPlot& plot = *p.mstar;
   plot.ClearCurves();
-  const int N = st.count;
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  Group(st, [&](MStarDataSet& s) {
     AddCurve(p, plot, s.r, s.mstar, s.n, -1, 100, s.iFirst, s.iLast - 1);
-  }
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  });
+  Group(st, [&](MStarDataSet& s) {
     if (st.settings.cmSmoothing)
       AddCurve(p, plot, s.r, s.mstarFit, s.n, -1, 255, s.ma + 1, s.mb - 1);
     else
       AddAll(p, plot, s.bottomGrid, s.bottomMStar, kMStarGridPoints, -1, 255);
-  }
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  });
+  Group(st, [&](MStarDataSet& s) {
     AddAll(p, plot, s.mwavgMarkerX, s.mwavgMarkerY, 1, 1, kMarkerColor);
-  }
+  });
 }
 
 void LnCCurves(MStarPlotSet& p, MStarState& st) {
   CWINPlot& plot = *p.lnc;
   plot.ClearCurves();
-  const int N = st.count;
   const bool smoothing = st.settings.cmSmoothing;
   const int hw = st.settings.sgHalfWidth;
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  Group(st, [&](MStarDataSet& s) {
     AddCurve(p, plot, s.r2, s.lncRaw, s.n, -1, smoothing ? 0 : 0xffafaf, s.iFirst, s.iLast - 1);
-  }
+  });
   if (smoothing) {
-    for (int d = 1; d <= N; ++d) {
-      MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+    Group(st, [&](MStarDataSet& s) {
       AddCurve(p, plot, s.r2, s.lnf, s.n, -1, 0x3232ff, s.ma + 1, s.mb - 1);
-    }
+    });
     return;
   }
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  Group(st, [&](MStarDataSet& s) {
     AddCurve(p, plot, s.r2, s.lncSmooth, s.n, -1, 0xc800, s.iFirst + hw, s.iLast - hw - 1);
-  }
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  });
+  Group(st, [&](MStarDataSet& s) {
     AddCurve(p, plot, s.r2, s.lncLine, s.n, 0xe, 0xc86464, s.iFirst, s.iLast - 1);
-  }
+  });
 }
 
 void MwappCurves(MStarPlotSet& p, MStarState& st) {
   CWINPlot& plot = *p.mwapp;
   plot.ClearCurves();
-  const int N = st.count;
   const MStarSettings& set = st.settings;
   const int edge = set.sgHalfWidth + set.mwappHalfWidth;
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  Group(st, [&](MStarDataSet& s) {
     std::vector<float>& y = set.dlncForm ? s.mwappDlnc : s.mwappDcdr;
     AddCurve(p, plot, set.mwappAgainstRadius ? s.r : s.y, y, s.n, -1, 0x6400, s.iFirst + edge, s.iLast - edge - 1);
-  }
+  });
   if (!set.cmSmoothing) return;
-  for (int d = 1; d <= N; ++d) {
-    MStarDataSet& s = st.sets[static_cast<size_t>(d)];
+  Group(st, [&](MStarDataSet& s) {
     AddCurve(p, plot, set.mwappAgainstRadius ? s.r : s.f, s.mwappFit, s.n, -1, 0x3232ff, s.ma + 1, s.mb - 1);
-  }
+  });
 }
 
 void Labels(const MStarPlotSet& p, const MStarState& st) {
@@ -199,7 +187,6 @@ void BuildMStarSignalPlot(MStarState& st, std::function<void()> reclaimed) {
   MStarPlotSet& p = CurrentMStarPlots();
   FreeMStarSignalPlot();
   p.signal = NewPlot(kSignalRect);
-  p.signal->SetCompactAxes();
   PlotWindowSet& w = CurrentPlotWindows();
   p.savedDataPlot = w.dataPlot;
   p.savedTop = w.dataTop;

@@ -51,14 +51,6 @@ class MStarWindowTest : public RoadTest {
     CurrentMStarState() = MStarState{};
   }
 
-  static Profile Single(double rpm = 15000) {
-    Profile p;
-    p.rpm = rpm;
-    p.species = {{50000, 0}};
-    p.meniscusSignal = 0.17;
-    return p;
-  }
-
   // The profiles as files 00001.RA1 ... loaded by "load sedimentation equilibrium data".
   void LoadEquilibrium(const std::vector<Profile>& profiles) {
     std::vector<std::string> paths;
@@ -112,7 +104,7 @@ std::vector<std::pair<double, double>> Rows(const std::string& text) {
 }  // namespace
 
 TEST_F(MStarWindowTest, TransformationTakesTheDataPlotPlaceAndResetGivesItBack) {
-  LoadEquilibrium({Single()});
+  LoadEquilibrium({SingleSpecies()});
   TXLAWindow& w = Window();
   PlotWindowSet& plots = CurrentPlotWindows();
   CWINPlot* const dataPlot = plots.dataPlot;
@@ -155,7 +147,7 @@ TEST_F(MStarWindowTest, TransformationTakesTheDataPlotPlaceAndResetGivesItBack) 
 }
 
 TEST_F(MStarWindowTest, LoadersWaitAndModelCommandsEndTheAnalysis) {
-  LoadEquilibrium({Single()});
+  LoadEquilibrium({SingleSpecies()});
   TXLAWindow& w = Window();
   CWINPlot* const dataPlot = CurrentPlotWindows().dataPlot;
   w.OnCommand(896);
@@ -173,7 +165,7 @@ TEST_F(MStarWindowTest, LoadersWaitAndModelCommandsEndTheAnalysis) {
 }
 
 TEST_F(MStarWindowTest, NewDataPlotsEndTheScreenFirst) {
-  LoadEquilibrium({Single()});
+  LoadEquilibrium({SingleSpecies()});
   TXLAWindow& w = Window();
   w.OnCommand(896);
   // Anything that lays out new data plots takes the place back first.
@@ -190,7 +182,7 @@ TEST_F(MStarWindowTest, RefusedWithoutEquilibriumDataOrWithUnusableGeometry) {
   TXLAWindow& w = Window();
   ui_->ExpectBox("ERROR", "equilibrium data set must be loaded for MSTAR");
   w.OnCommand(896);
-  LoadEquilibrium({Single()});
+  LoadEquilibrium({SingleSpecies()});
   gModelParams.meniscus = 7.3f;
   ui_->ExpectBox("M* transformation", "meniscus (7.300 cm) must lie below the bottom (7.200 cm)");
   w.OnCommand(896);
@@ -200,7 +192,7 @@ TEST_F(MStarWindowTest, RefusedWithoutEquilibriumDataOrWithUnusableGeometry) {
 }
 
 TEST_F(MStarWindowTest, CopiesWithoutSmoothingComeOneTableAfterAnother) {
-  LoadEquilibrium({Single()});
+  LoadEquilibrium({SingleSpecies()});
   TXLAWindow& w = Window();
   // Nothing to copy before an analysis.
   w.OnCommand(918);
@@ -241,7 +233,7 @@ TEST_F(MStarWindowTest, CopiesWithoutSmoothingComeOneTableAfterAnother) {
 }
 
 TEST_F(MStarWindowTest, CopiesAskForTheDataSetAndRefuseOnesThatDoNotExist) {
-  LoadEquilibrium({Single(15000), Single(10000)});
+  LoadEquilibrium({SingleSpecies(15000), SingleSpecies(10000)});
   TXLAWindow& w = Window();
   w.OnCommand(896);
   ui_->ExpectPrompt("COPY MW DATA", "which data set?", "3");
@@ -265,7 +257,7 @@ TEST_F(MStarWindowTest, CopiesAskForTheDataSetAndRefuseOnesThatDoNotExist) {
 }
 
 TEST_F(MStarWindowTest, AskedForCofMSmoothingTheAnalysisGoesOnWithoutIt) {
-  LoadEquilibrium({Single()});
+  LoadEquilibrium({SingleSpecies()});
   TXLAWindow& w = Window();
   w.OnCommand(896);
   ResetMStarAnalysis(w);
@@ -283,7 +275,7 @@ TEST_F(MStarWindowTest, AskedForCofMSmoothingTheAnalysisGoesOnWithoutIt) {
 }
 
 TEST_F(MStarWindowTest, CofMSetUpHandlesBaselinesAndItsMRange) {
-  LoadEquilibrium({Single()});
+  LoadEquilibrium({SingleSpecies()});
   TXLAWindow& w = Window();
   w.OnCommand(896);
   MStarState& st = CurrentMStarState();
@@ -320,5 +312,40 @@ TEST_F(MStarWindowTest, CofMSetUpHandlesBaselinesAndItsMRange) {
   // Back on the screen, without smoothing.
   EXPECT_TRUE(MStarScreenShown());
   EXPECT_FALSE(st.settings.cmSmoothing);
+  ExpectNoFailures();
+}
+
+TEST_F(MStarWindowTest, HingeMarksStandAtTheHingeOnThreePlots) {
+  LoadEquilibrium({SingleSpecies()});
+  TXLAWindow& w = Window();
+  w.OnCommand(896);
+  ui_->ExpectBox("HINGE POINT INFO", "manual override?", platform::IDNO);
+  ui_->ExpectPrompt("HINGE POINT INFO", "radial interval for smoothing Mapp(r_hinge)", "0.01");
+  ui_->ExpectBox("HINGE POINT INFO", "Mwapp(rhinge=");
+  ShowMStarHingePointInfo(w);
+  EXPECT_TRUE(ui_->AllConsumed());
+  const MStarHinge& h = CurrentMStarState().hinge[1];
+  ASSERT_TRUE(h.found);
+  EXPECT_NEAR(h.mwapp, 50.0, 0.6);
+  platform::RecordingDC dc;
+  DrawMStarHingeMarks(dc, CurrentMStarState(), 1);
+  std::vector<std::pair<int, int>> moves, lines;
+  for (const auto& op : dc.Ops()) {
+    if (op.kind == platform::DrawOp::Kind::MoveTo) moves.emplace_back(op.a, op.b);
+    if (op.kind == platform::DrawOp::Kind::LineTo) lines.emplace_back(op.a, op.b);
+  }
+  ASSERT_EQ(lines.size(), 5u);
+  const MStarPlotSet& p = CurrentMStarPlots();
+  // Verticals at r_hinge, r_hinge^2 and at the loading on the signal axis.
+  EXPECT_EQ(moves[0].first, p.signal->ToPixelX(h.radius));
+  EXPECT_EQ(lines[0].second, p.signal->plotBottom);
+  EXPECT_EQ(moves[1].first, p.lnc->ToPixelX(h.radius * h.radius));
+  EXPECT_EQ(moves[2].first, p.mwapp->ToPixelX(h.loading + static_cast<float>(cell_.baseline)));
+  // Horizontals at c0 + b_d from meniscus to bottom, and at Mwapp(r_hinge).
+  EXPECT_EQ(moves[3].second, p.signal->ToPixelY(h.loading + static_cast<float>(cell_.baseline)));
+  EXPECT_EQ(moves[3].first, p.signal->ToPixelX(6.9f));
+  EXPECT_EQ(lines[3].first, p.signal->ToPixelX(7.2f));
+  EXPECT_EQ(moves[4].second, p.mwapp->ToPixelY(h.mwapp));
+  w.Paint(true);
   ExpectNoFailures();
 }

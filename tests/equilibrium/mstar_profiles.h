@@ -37,6 +37,15 @@ struct Profile {
   double meniscusSignal = -1;  // > 0: one species with this signal at the meniscus instead of a loading
 };
 
+// One 50 kDa species with signal 0.17 above the baseline at the meniscus.
+inline Profile SingleSpecies(double rpm = 15000) {
+  Profile p;
+  p.rpm = rpm;
+  p.species = {{50000, 0}};
+  p.meniscusSignal = 0.17;
+  return p;
+}
+
 struct Cell {
   double meniscus = 6.9, bottom = 7.2, left = 6.91, right = 7.19, baseline = 0.05;
 };
