@@ -53,7 +53,6 @@ void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
 void TXLAWindow::CmSerializeFitByCellOrDir() { NotAvailableYet(); }
 void TXLAWindow::CmMFromS() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
-void TXLAWindow::CmLammEquationParameters() { NotAvailableYet(); }
 void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() { NotAvailableYet(); }
 void TXLAWindow::CmTestApproachToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmSeries() { NotAvailableYet(); }
