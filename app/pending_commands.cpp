@@ -50,7 +50,6 @@ void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
-void TXLAWindow::CmSerializeFitByCellOrDir() { NotAvailableYet(); }
 void TXLAWindow::CmMFromS() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
 void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() { NotAvailableYet(); }
@@ -66,14 +65,12 @@ void TXLAWindow::CmExtractSFromBest() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
 void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
-void TXLAWindow::CmSerializeFitByListFile() { NotAvailableYet(); }
 void TXLAWindow::CmSignalMagnificationRadialGradient() { NotAvailableYet(); }
 void TXLAWindow::CmNonlinearDetection() { NotAvailableYet(); }
 void TXLAWindow::CmSignalMagnificationDriftWithTime() { NotAvailableYet(); }
 void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
 void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
-void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }

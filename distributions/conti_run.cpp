@@ -100,8 +100,8 @@ void InterruptedKernels() {
   platform::StopFlag() = false;
 }
 
-// Distributions of DLS data are sums of g(1) kernels: sets that hold
-// g(2)-1 are converted on request, a refusal ends the run.
+}  // namespace
+
 bool DlsDataAsFieldAutocorrelation() {
   platform::StopFlag() = false;
   const ScanSet& sc = CurrentScanSet();
@@ -115,6 +115,8 @@ bool DlsDataAsFieldAutocorrelation() {
   h.invalidateWindow();
   return true;
 }
+
+namespace {
 
 // The DLS kernels of grid point i with diffusion coefficient D (cm^2/s);
 // false ends the run: a refused set leaves no distribution behind, an

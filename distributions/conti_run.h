@@ -30,6 +30,9 @@ struct ContiRunHooks {
 ContiRunHooks& ContiHooks();
 
 void RunContiSed();
+// Distributions of DLS data are sums of g(1) kernels: when the sets hold
+// g(2)-1 the user is asked to convert them; false when not converted.
+bool DlsDataAsFieldAutocorrelation();
 // The silent evaluation of a time-course window; false when stopped.
 bool RunContiSedQuiet();
 // Builds the normal equations for the current kernel block (pen colour 1

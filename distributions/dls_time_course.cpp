@@ -13,6 +13,7 @@
 #include "distributions/distribution_arrays.h"
 #include "distributions/distribution_transforms.h"
 #include "distributions/work_blocks.h"
+#include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
@@ -165,6 +166,13 @@ bool RunContiSedAndShow() {
   if (!(cs.timeCourseWindowMinutes > 0.0f)) {
     platform::UI().MessageBox("ERROR", "the time interval of the time course must be above 0 min",
                               platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    return false;
+  }
+  // Converted before the work set is copied: its copy must hold what the
+  // set holds afterwards; and no window may average g(2)-1 into g(1).
+  if (!DlsDataAsFieldAutocorrelation()) return false;
+  if (DlsIntensityAutocorrelationLoaded()) {
+    ErrorBox("no field ACF in DLS distribution model");
     return false;
   }
   const std::vector<DlsTimeWindow> windows = DlsTimeCourseWindows(SetTimes(), cs.timeCourseWindowMinutes);

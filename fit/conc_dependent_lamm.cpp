@@ -342,6 +342,7 @@ int SimulateConcDependentLamm() {
   LammRunState& rs = RS();
   const ConcDependentSpecies& sp = CurrentConcDependentSpecies();
   Bind();
+  st.singularMatrixError = st.discretizationError = st.nonidealityOutOfRange = 0;
   const int code = T.coef.Setup(sp);
   if (code != 0) return code;
   T.scheme = static_cast<int>(sp.scheme);

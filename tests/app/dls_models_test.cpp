@@ -5,9 +5,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "road_support.h"
@@ -18,9 +20,12 @@ constexpr double kD5nm = 4.28582e-7;  // cm^2/s: Rh 5 nm in water at 20 degC
 
 class DlsModels : public RoadTest {
  protected:
-  // Two sets of 80 lag times 1e-7 .. 1e-1 s holding some g(2)-1 decay.
+  // Two sets of 80 lag times 1e-7 .. 1e-1 s holding a g(2)-1 decay with
+  // noise of 1e-4.
   std::vector<std::string> WriteSets(const std::string& stem) {
     std::vector<std::string> paths;
+    std::mt19937 gen(11);
+    std::normal_distribution<double> noise(0.0, 1e-4);
     for (int k = 1; k <= 2; ++k) {
       std::string text = "start set\n";
       char line[160];
@@ -29,7 +34,7 @@ class DlsModels : public RoadTest {
       text += line;
       for (int p = 0; p < 80; ++p) {
         const double tau = std::pow(10.0, -7.0 + 6.0 * p / 79);
-        std::snprintf(line, sizeof line, "   %1.5e  %1.5e \n", tau, 0.5 * std::exp(-2e4 * tau));
+        std::snprintf(line, sizeof line, "   %1.5e  %1.5e \n", tau, 0.5 * std::exp(-2e4 * tau) + noise(gen));
         text += line;
       }
       const std::string path = (dir_ / (stem + std::to_string(k) + ".dlsdat")).string();
@@ -106,6 +111,36 @@ TEST_F(DlsModels, ASavedStokesRadiusFitIsFoundAgainByRadiusAndByCumulants) {
     ui_->lenient = false;
     EXPECT_NEAR(gModelParameterVector.P[1], c.expected, 0.005 * c.expected);
   }
+}
+
+TEST_F(DlsModels, TheDistributionsRunAndFitFromTheMenu) {
+  Window();
+  Options().AlwaysLoadG2m1 = false;
+  Load(WriteSets("start"));
+  // g(1) = sqrt(0.5) exp(-1e4 tau): D = 1e4 / (1e-4 q^2) cm^2/s.
+  const double D = 1e4 / (1e-4 * 3.50141e14);
+  struct Case {
+    int command;
+    bool fit;
+  };
+  for (const Case c : {Case{503, false}, Case{503, true}, Case{502, false}, Case{522, false}}) {
+    SCOPED_TRACE(c.command);
+    Window().Dispatch(c.command);
+    ui_->lenient = c.fit;
+    Window().Dispatch(c.fit ? 215 : 213);
+    ui_->lenient = false;
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    const ContiSettings& cs = Conti();
+    ASSERT_GT(cs.gridSize, 0);
+    int peak = 1;
+    for (int i = 2; i <= cs.gridSize; ++i)
+      if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+    // log10 D of the peak within two grid steps of the data's.
+    const double step = std::fabs(cs.molarMasses[2] - cs.molarMasses[1]);
+    EXPECT_NEAR(cs.molarMasses[peak], std::log10(D), 2.5 * step);
+  }
+  // The time course wrote its files beside the data: two sets, one window.
+  EXPECT_EQ(ReadFile((dir_ / "times.dat").string()), "45.000000\n");
 }
 
 }  // namespace

@@ -206,6 +206,30 @@ TEST_F(DlsTimeCourse, StepModeNeverWaitsHeadlessAndSStopsWithTheComputedWindowsO
   }
 }
 
+TEST_F(DlsTimeCourse, IntensityAutocorrelationsAreConvertedBeforeTheWorkSetIsKept) {
+  const std::vector<double> t = Every15s(21);
+  dlsrun::Load(std::vector<double>(t.begin() + 1, t.end()), 60,
+               [](int, double tau) { return std::pow(dlsrun::G1(5.0, tau), 2); }, 0.0, false);
+  dlsrun::SelectIRh(1.0f, 50.0f, 40, true);
+  Conti().timeCourseWindowMinutes = 1.0f;
+  const float g2 = CurrentScanSet().signals[1][20];
+  ui_.ExpectBox("ERROR", "DLS data for this model must be field autocorrelation g(1) - transform?", platform::IDYES);
+  ASSERT_TRUE(RunContiSedAndShow());
+  EXPECT_TRUE(ui_.failures.empty()) << ui_.failures.front();
+  // The work set holds its converted values, not the g(2)-1 of its copy.
+  EXPECT_EQ(CurrentScanSet().dlsRecords[1].fieldFlag, 1);
+  EXPECT_FLOAT_EQ(CurrentScanSet().signals[1][20], std::sqrt(g2));
+  EXPECT_EQ(ReadTable("sizes.dat").size(), 5u);
+
+  // A g(2)-1 set behind g(1) sets is averaged into no window.
+  fs::remove(folder_ / "sizes.dat");
+  CurrentScanSet().dlsRecords[9].fieldFlag = 0;
+  ui_.ExpectBox("Error", "no field ACF in DLS distribution model");
+  EXPECT_FALSE(RunContiSedAndShow());
+  EXPECT_TRUE(ui_.AllConsumed());
+  EXPECT_FALSE(fs::exists(folder_ / "sizes.dat"));
+}
+
 TEST_F(DlsTimeCourse, OneSetIsAPlainRunAndAZeroWidthIsRefused) {
   dlsrun::Load({0}, 60, [](int, double tau) { return dlsrun::G1(5.0, tau); });
   dlsrun::SelectIRh(1.0f, 50.0f, 30, true);
