@@ -8,6 +8,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/serial_fit_settings.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
@@ -384,7 +385,7 @@ int ReloadParameters(const std::string& path) {
     sc.vbar20 = sc.vbar;
   PackModelParameters();
   if (hooks.checkFitLimits) hooks.checkFitLimits();
-  if (hooks.afterReload) hooks.afterReload();
+  if (hooks.afterReload && !gSerialFitSettings.running) hooks.afterReload();
   return 1;
 }
 
@@ -393,6 +394,9 @@ bool OfferRestorePreviousAnalysis(const std::string& path, bool unattended) {
   std::vector<float> v;
   if (!ReadValues(path, v) || static_cast<int>(v.size()) - 1 < kSavedParamsMinimumLines)
     return false;
+  // A serial fit asked once, at its start, for every set.
+  const SerialFitSettings& serial = gSerialFitSettings;
+  if (serial.running && serial.reuseSavedParameters) return ReloadParameters(path) == 1;
   if (v[1] == 0.0f &&
       platform::UI().MessageBox("", "restore previous data?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Warning) == platform::IDYES)

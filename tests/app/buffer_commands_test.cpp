@@ -104,7 +104,9 @@ TEST_F(BufferCommands, SizesByParametrisation) {
     ASSERT_EQ(forms_.seen.size(), 1u);
     EXPECT_EQ(forms_.seen[0].templateId, c.templateId);
     EXPECT_EQ(forms_.seen[0].Find(557)->label, c.label);
-    if (c.D >= 0) EXPECT_EQ(gBufferSedSettings.SampleBufferD, c.D);
+    if (c.D >= 0) {
+      EXPECT_EQ(gBufferSedSettings.SampleBufferD, c.D);
+    }
     if (c.Mb >= 0) {
       EXPECT_EQ(gBufferSedSettings.SampleBufferMb, c.Mb);
       EXPECT_NEAR(gBufferSedSettings.SampleBufferD, 1e-6 * 0.21 * 2.436002e10 / 10, 1e-9);
