@@ -260,7 +260,7 @@ TEST_F(ConcDependentLamm, MonomerDimerBoundaryAgreesOnBothGridsAndKeepsItsAmount
     LammSettings().workingMaxDcOverC = moving ? 1.0 : 0.05;
     Solve(moving, 1000, 1.0, R.rpm);
     results[moving ? 0 : 1] = Models();
-    EXPECT_NEAR(CurrentLammRunState().totalAmount / loaded, 1.0, moving ? 2e-3 : 1e-4);
+    EXPECT_NEAR(CurrentLammRunState().totalAmount / loaded, 1.0, 1e-4);
   }
   EXPECT_LT(WorstDifference(results[0], results[1], R.r, 6.0, 7.1), 2e-3);
 }
