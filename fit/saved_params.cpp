@@ -385,7 +385,7 @@ int ReloadParameters(const std::string& path) {
     sc.vbar20 = sc.vbar;
   PackModelParameters();
   if (hooks.checkFitLimits) hooks.checkFitLimits();
-  if (hooks.afterReload) hooks.afterReload();
+  if (hooks.afterReload && !gSerialFitSettings.running) hooks.afterReload();
   return 1;
 }
 

@@ -29,7 +29,7 @@ struct SavedParamsHooks {
   std::function<void()> checkFitLimits;
   // Lines 96-118, the buffer-sedimentation correction: read when saving,
   // written when reloading (present false for a line the file lacks); and
-  // its validation once the reload is complete.
+  // its validation once the reload is complete (not during a serial fit).
   std::function<float(int line)> getBufferValue;
   std::function<void(int line, float value, bool present)> setBufferValue;
   std::function<void()> afterReload;
