@@ -10,10 +10,8 @@
 #include "app/window_fit_host.h"
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
-#include "distributions/conti_run.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_vector.h"
-#include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
@@ -47,25 +45,25 @@ constexpr FormControl::Kind kCheck = FormControl::Kind::Check;
 constexpr FormControl::Kind kEdit = FormControl::Kind::Edit;
 
 const Layout kLayout[] = {
-    {553, kCheck, "turn on buffer mismatch model", "turn on buffer mismatch model", 0, 0},
-    {554, kCheck, "excess signal in sample side", "excess signal in sample side", 1, 0},
-    {555, kCheck, "excess signal in reference side", "excess signal in reference side", 1, 2},
-    {556, kEdit, "", "", 2, 0},
-    {557, kCheck, "buffer D (sample side)", "buffer Mb (sample side)", 2, 2},
-    {558, kEdit, "", "", 3, 0},
-    {559, kCheck, "buffer s (sample side)", "buffer s (sample side)", 3, 2},
-    {560, kEdit, "", "", 4, 0},
-    {561, kCheck, "buffer signal", "buffer signal", 4, 2},
-    {562, kCheck, "with meniscus mismatch", "with meniscus mismatch", 5, 0},
-    {563, kEdit, "", "", 6, 0},
-    {564, kCheck, "float meniscus difference (s-r)", "meniscus difference (s-r)", 6, 2},
-    {565, kEdit, "", "", 7, 0},
-    {566, kCheck, "relative concentration s/r", "relative concentration s/r", 7, 2},
-    {567, kCheck, "different buffer in reference", "different buffer in reference", 8, 0},
-    {568, kEdit, "", "", 9, 0},
-    {569, kCheck, "reference D", "reference Mb", 9, 2},
-    {570, kEdit, "", "", 10, 0},
-    {571, kCheck, "reference s", "reference s", 10, 2},
+    {553, kCheck, "turn on buffer mismatch model", "turn on buffer mismatch model", 1, 0},
+    {554, kCheck, "excess signal in sample side", "excess signal in sample side", 2, 0},
+    {555, kCheck, "excess signal in reference side", "excess signal in reference side", 2, 2},
+    {556, kEdit, "", "", 3, 0},
+    {557, kCheck, "buffer D (sample side)", "buffer Mb (sample side)", 3, 2},
+    {558, kEdit, "", "", 4, 0},
+    {559, kCheck, "buffer s (sample side)", "buffer s (sample side)", 4, 2},
+    {560, kEdit, "", "", 5, 0},
+    {561, kCheck, "buffer signal", "buffer signal", 5, 2},
+    {562, kCheck, "with meniscus mismatch", "with meniscus mismatch", 6, 0},
+    {563, kEdit, "", "", 7, 0},
+    {564, kCheck, "float meniscus difference (s-r)", "meniscus difference (s-r)", 7, 2},
+    {565, kEdit, "", "", 8, 0},
+    {566, kCheck, "relative concentration s/r", "relative concentration s/r", 8, 2},
+    {567, kCheck, "different buffer in reference", "different buffer in reference", 9, 0},
+    {568, kEdit, "", "", 10, 0},
+    {569, kCheck, "reference D", "reference Mb", 10, 2},
+    {570, kEdit, "", "", 11, 0},
+    {571, kCheck, "reference s", "reference s", 11, 2},
 };
 
 void Tick(FormDialog& d, int id, bool on) {
@@ -251,21 +249,7 @@ void ConnectBufferSedimentation(TXLAWindow& window) {
   TXLAWindow* w = &window;
   CurrentBufferSedHooks().checkMenuItem = [w](bool on) { w->CheckMenuItem(kCommand, on); };
 
-  ModelEvaluationHooks& m = CurrentModelEvaluationHooks();
-  m.bufferSedimentationOn = [] { return gBufferSedSettings.BufferSedOn; };
-  m.bufferSignal = []() -> double& { return gBufferSedSettings.BufferSignal; };
-  m.updateBufferSedimentation = [](FitHost* host) { UpdateBufferSedimentation(host); };
-
-  ContiRunHooks& c = ContiHooks();
-  c.updateBufferSedimentation = [] {
-    // A floating amplitude is found by the c(s) solve: the column holds a
-    // unit profile.
-    if (gBufferSedSettings.FloatBufferSignal) gBufferSedSettings.BufferSignal = 1.0;
-    UpdateBufferSedimentation(MainFitHost());
-  };
-  c.bufferConcentrationSolved = [](double concentration) {
-    gBufferSedSettings.BufferSignal = concentration;
-  };
+  InstallBufferSedimentationHooks([] { return static_cast<FitHost*>(MainFitHost()); });
 
   LoadHooks& l = CurrentLoadHooks();
   l.bufferSedimentationOn = [] { return gBufferSedSettings.BufferSedOn; };
@@ -283,5 +267,4 @@ void ConnectBufferSedimentation(TXLAWindow& window) {
   s.getBufferValue = BufferSavedValue;
   s.setBufferValue = SetBufferSavedValue;
   s.afterReload = AfterBufferReload;
-  PublishBufferSedimentation();
 }

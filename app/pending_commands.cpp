@@ -3,7 +3,6 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmCopyFitParameters() { NotAvailableYet(); }
 void TXLAWindow::CmCopyDataPlot() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsPlot() { NotAvailableYet(); }
 void TXLAWindow::CmSetRange() { NotAvailableYet(); }
@@ -30,16 +29,9 @@ void TXLAWindow::CmDontLoadSpikes() { NotAvailableYet(); }
 void TXLAWindow::CmFitT0() { NotAvailableYet(); }
 void TXLAWindow::CmSedimentationTimeOffset() { NotAvailableYet(); }
 void TXLAWindow::CmUpdate() { NotAvailableYet(); }
-void TXLAWindow::CmCopyDataTable() { NotAvailableYet(); }
-void TXLAWindow::CmCopyFitDataTable() { NotAvailableYet(); }
-void TXLAWindow::CmCopyResidualsTable() { NotAvailableYet(); }
-void TXLAWindow::CmCopyRINoiseTable() { NotAvailableYet(); }
-void TXLAWindow::CmCopyTINoiseTable() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateAxialAndFrictionalRatios() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
-void TXLAWindow::CmCopyDistributionPlot() { NotAvailableYet(); }
-void TXLAWindow::CmCopyDistribution() { NotAvailableYet(); }
 void TXLAWindow::CmSphereSFromM() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateErrorInS() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateErrorInM() { NotAvailableYet(); }
@@ -58,11 +50,8 @@ void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
-void TXLAWindow::CmSerializeFitByCellOrDir() { NotAvailableYet(); }
 void TXLAWindow::CmMFromS() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
-void TXLAWindow::CmLammEquationParameters() { NotAvailableYet(); }
-void TXLAWindow::CmCopyPriorKnowledgeTable() { NotAvailableYet(); }
 void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() { NotAvailableYet(); }
 void TXLAWindow::CmTestApproachToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmSeries() { NotAvailableYet(); }
@@ -76,14 +65,12 @@ void TXLAWindow::CmExtractSFromBest() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFromProteinSequence() { NotAvailableYet(); }
 void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
-void TXLAWindow::CmSerializeFitByListFile() { NotAvailableYet(); }
 void TXLAWindow::CmSignalMagnificationRadialGradient() { NotAvailableYet(); }
 void TXLAWindow::CmNonlinearDetection() { NotAvailableYet(); }
 void TXLAWindow::CmSignalMagnificationDriftWithTime() { NotAvailableYet(); }
 void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
 void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
-void TXLAWindow::CmSerializeFitWithPeldoMonitoring() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }

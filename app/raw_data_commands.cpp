@@ -107,8 +107,12 @@ std::string AskSavePath(TXLAWindow& w, const std::string& preset, const std::str
   request.save = true;
   request.multiSelect = false;
   request.presetName = preset;
+  // A bare preset name is proposed in the data folder.
   const platform::PathParts parts = platform::SplitPath(preset);
-  if (!parts.folder.empty()) request.initialFolder = parts.drive + parts.folder;
+  if (!parts.folder.empty())
+    request.initialFolder = parts.drive + parts.folder;
+  else if (!CurrentScanSet().dataFolder.empty())
+    request.initialFolder = CurrentScanSet().dataFolder;
   request.title = title;
   request.defaultExtension.clear();
   const platform::FileDialogResult result = platform::UI().FileDialog(request);

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/boundary_analysis_commands.h"
+#include "app/clipboard_commands.h"
 #include "app/dls_commands.h"
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
@@ -63,6 +64,7 @@ void InstallRoadServices(TXLAWindow& window) {
     if (platform::DrawSurface* s = w->Frame().Surface()) DrawResidualsBitmap(*s);
   };
   r.reloadParameters = [](const std::string& path) { ReloadParameters(path); };
+  r.saveParametersToFile = [w](const std::string& path) { SaveParametersListing(*w, path); };
   r.runContiSed = [] { RunContiSed(); };
   r.runContiSedAndShow = [] { RunContiSedAndShow(); };
   r.contiFit = [] { ContiFit(MainFitHost()); };

@@ -152,3 +152,5 @@ void WindowFitHost::EraseFitProgressIndicator() {
 }
 
 std::string WindowFitHost::MarquardtListingPath() const { return platform::ProgramPaths.MarquardtListingPath; }
+
+void WindowFitHost::OpenLammEquationParameters() { window_.CmLammEquationParameters(); }

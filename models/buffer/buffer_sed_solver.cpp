@@ -48,7 +48,7 @@ bool TridagBufferSed(const double* a, const double* b, const double* c, const do
 CBufferSedSolver::CBufferSedSolver() {
   const std::size_t n = kNodes + 1;
   for (std::vector<double>* v : {&r_, &c_, &cOld_, &rhs_, &al_, &ad_, &au_, &bl_, &bd_, &bu_, &ll_,
-                                 &ld_, &lu_, &rl_, &rd_, &ru_, &gam_, &bet_})
+                                 &ld_, &lu_, &rl_, &rd_, &ru_, &gam_, &bet_, &invBet_, &start_})
     v->assign(n, 0.0);
 }
 
@@ -101,9 +101,18 @@ void CBufferSedSolver::Solve() {
     rhs_[i] = rl_[i] * cOld_[i - 1] + rd_[i] * cOld_[i] + ru_[i] * cOld_[i + 1];
   rhs_[N] = rl_[N] * cOld_[N - 1] + rd_[N] * cOld_[N];
   // Back-substitution with the kept factors.
-  c_[1] = rhs_[1] / bet_[1];
-  for (int j = 2; j <= N; ++j) c_[j] = (rhs_[j] - ll_[j] * c_[j - 1]) / bet_[j];
-  for (int j = N - 1; j >= 1; --j) c_[j] -= gam_[j + 1] * c_[j + 1];
+  c_[1] = rhs_[1] * invBet_[1];
+  for (int j = 2; j <= N; ++j) c_[j] = (rhs_[j] - ll_[j] * c_[j - 1]) * invBet_[j];
+  // The largest change and value ride along with the back-substitution,
+  // off its dependency chain.
+  double change = std::fabs(c_[N] - cOld_[N]), top = std::fabs(c_[N]);
+  for (int j = N - 1; j >= 1; --j) {
+    c_[j] -= gam_[j + 1] * c_[j + 1];
+    change = std::max(change, std::fabs(c_[j] - cOld_[j]));
+    top = std::max(top, std::fabs(c_[j]));
+  }
+  lastChange_ = change;
+  lastTop_ = top;
 }
 
 bool CBufferSedSolver::Factor() {
@@ -111,8 +120,11 @@ bool CBufferSedSolver::Factor() {
   // The factorisation solves once for a zero right-hand side; only gam and
   // bet are kept.
   std::fill(rhs_.begin(), rhs_.end(), 0.0);
-  return TridagBufferSed(ll_.data(), ld_.data(), lu_.data(), rhs_.data(), c_.data(), kNodes,
-                         gam_.data(), bet_.data());
+  if (!TridagBufferSed(ll_.data(), ld_.data(), lu_.data(), rhs_.data(), c_.data(), kNodes, gam_.data(),
+                       bet_.data()))
+    return false;
+  for (int j = 1; j <= kNodes; ++j) invBet_[j] = 1.0 / bet_[j];
+  return true;
 }
 
 double CBufferSedSolver::RotorSpeedDuring(double t, double dt) const {
@@ -138,10 +150,10 @@ bool CBufferSedSolver::TrialStep(double dt) {
     BuildSystem(dt / 2, 1.0);
     if (!Factor()) return Singular();
     Solve();
-    const std::vector<double> start = cOld_;
+    start_.swap(cOld_);
     cOld_ = c_;
     Solve();
-    cOld_ = start;
+    start_.swap(cOld_);
     return true;
   }
   if (dt != factoredDt_) {
@@ -185,7 +197,8 @@ double CBufferSedSolver::RelativeChange() {
       else
         continue;
     }
-    e = std::max(e, std::fabs(change / base));
+    // Divides only where the estimate grows.
+    if (std::fabs(change) > e * base) e = std::fabs(change / base);
   }
   return e;
 }
@@ -197,11 +210,7 @@ double CBufferSedSolver::RelativeChange() {
 // maximum per step, and a slow column creeping at that pace is far from
 // equilibrium.
 bool CBufferSedSolver::Settled(double taken) const {
-  double change = 0.0, top = 0.0;
-  for (int i = 1; i <= kNodes; ++i) {
-    change = std::max(change, std::fabs(c_[i] - cOld_[i]));
-    top = std::max(top, std::fabs(c_[i]));
-  }
+  const double change = lastChange_, top = lastTop_;
   if (top == 0.0 || D_ <= 0.0) return false;
   const double L = r_[kNodes] - r_[1];
   return change / top / taken * (L * L / D_) < 1e-5;
@@ -323,7 +332,7 @@ BufferSedOutcome CBufferSedSolver::Run(const BufferSedPass& pass, const Sink& si
     if (stop && stop()) return BufferSedOutcome::Interrupted;
     emitDue();
     if (next >= outputs) return BufferSedOutcome::Completed;
-    steady = (remembered >= 30.0 && taken > 0.0 && Settled(taken)) ? steady + 1 : 0;
+    steady = remembered >= 30.0 && taken > 0.0 && Settled(taken) ? steady + 1 : 0;
     if (steady >= kSteadySteps) {
       // The profile no longer changes: it stands for every later time.
       while (next < outputs) sink(next++, c_.data());

@@ -71,11 +71,13 @@ class CBufferSedSolver {
   std::vector<double> r_, c_, cOld_, rhs_;
   std::vector<double> al_, ad_, au_, bl_, bd_, bu_;  // mass and stiffness bands
   std::vector<double> ll_, ld_, lu_, rl_, rd_, ru_;  // left and right system bands
-  std::vector<double> gam_, bet_;                    // factors of the left bands
+  std::vector<double> gam_, bet_, invBet_;           // factors of the left bands
+  std::vector<double> start_;                        // profile at the start of a damped step
   double h_ = 0.0, D_ = 0.0, s_ = 0.0;
   double t_ = 0.0, rpm_ = 0.0, finalRpm_ = 0.0, dtMax_ = 1000.0;
   double rampRate_ = 0.0, rampEnd_ = 0.0;
   double factoredDt_ = -1.0;
+  double lastChange_ = 0.0, lastTop_ = 0.0;  // of the last solve: max |c_new - c_old|, max |c_new|
   bool accelerating_ = false, singular_ = false;
   int retries_ = 0, accepted_ = 0, factorisations_ = 0;
 };

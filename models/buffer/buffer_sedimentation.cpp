@@ -12,6 +12,7 @@
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/lamm_scan_output.h"
+#include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
@@ -134,6 +135,24 @@ double ScanTime(const ScanRecord& rec) {
 BufferSedHooks& CurrentBufferSedHooks() {
   static BufferSedHooks hooks;
   return hooks;
+}
+
+void InstallBufferSedimentationHooks(std::function<FitHost*()> host) {
+  ModelEvaluationHooks& m = CurrentModelEvaluationHooks();
+  m.bufferSedimentationOn = [] { return gBufferSedSettings.BufferSedOn; };
+  m.bufferSignal = []() -> double& { return gBufferSedSettings.BufferSignal; };
+  m.updateBufferSedimentation = [](FitHost* h) { UpdateBufferSedimentation(h); };
+  ContiRunHooks& c = ContiHooks();
+  c.updateBufferSedimentation = [host] {
+    // A floating amplitude is found by the c(s) solve: the column holds a
+    // unit profile.
+    if (gBufferSedSettings.FloatBufferSignal) gBufferSedSettings.BufferSignal = 1.0;
+    UpdateBufferSedimentation(host ? host() : nullptr);
+  };
+  c.bufferConcentrationSolved = [](double concentration) {
+    gBufferSedSettings.BufferSignal = concentration;
+  };
+  PublishBufferSedimentation();
 }
 
 void PublishBufferSedimentation() {
@@ -277,6 +296,7 @@ void UpdateBufferSedimentation(FitHost* host) {
   BufferSedSettings& b = B();
   if (!b.BufferSedOn) return;
   if (!CheckBufferSedimentationModel()) return;
+  ClearDestination(CurrentDestination());
   if (CurrentSpeedProfile.Active()) {
     // The buffer solver knows one constant rotor speed (and its ramp).
     if (host)
@@ -285,7 +305,6 @@ void UpdateBufferSedimentation(FitHost* host) {
     return;
   }
   MakeConsistent();
-  ClearDestination(CurrentDestination());
   const double meniscus = gModelParams.meniscus;
   BufferPassBottom = gModelParams.bottom;
 

@@ -42,6 +42,11 @@ void SimulateBufferSedimentation(FitHost* host);
 void SubtractBufferSedimentationFromData(FitHost* host);
 void SwitchOffBufferSedimentation();
 
+// Puts the correction into the model evaluation (the buffer slot of the
+// discrete species) and the c(s) run (kernel column 1, the solved amplitude
+// back into the record); `host` names the window that messages belong to.
+void InstallBufferSedimentationHooks(std::function<FitHost*()> host);
+
 // Tells the c(s) run and the fit engine the correction's state (on, and
 // whether the buffer concentration floats); called after every change.
 void PublishBufferSedimentation();

@@ -54,7 +54,9 @@ const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 5
                                             541, 922, 517, 867, 271, 456, 457, 458, 460, 525, 589, 836,
                                             898, 878, 879, 880, 881, 882, 883, 899, 900,
                                             535, 549, 550, 947, 927, 581, 264, 283, 634, 459, 886, 551,
-                                            287, 263, 524, 231, 289, 827, 1098, 269, 918, 919, 920};
+                                            287, 263, 524, 231, 289, 827, 1098, 269, 918, 919, 920,
+                                            593, 904, 923,
+                                            204, 258, 259, 260, 261, 262, 273, 274, 632, 611};
 // Model commands that switch the regularisation or the scan times: the
 // commands after them in the table find both as they were.
 const std::set<int> kRegularisationChoosingCommands = {288, 501, 510, 539, 950};

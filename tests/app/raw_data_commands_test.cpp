@@ -308,14 +308,19 @@ TEST_F(RawDataCommands, SavedFitParametersOnlyForTheCsModelsAndTheyComeBack) {
   EXPECT_EQ(CurrentDataPaths().parameterFile, saved);
 }
 
-TEST_F(RawDataCommands, EditDataFilesOpensTheChosenFileInTheEditor) {
-  Window();
-  ui_->ExpectFiles("Select File to Edit", Chosen({(dir_ / "00001.ra1").string()}));
+TEST_F(RawDataCommands, EditAndInitialDataFilesComeFromTheOpenDialog) {
+  LoadRun(2);
+  const std::string first = (dir_ / "00001.ra1").string();
+  ui_->ExpectFiles("Select File to Edit", Chosen({first}));
   Window().Dispatch(201);
   ui_->ExpectFiles("Select File to Edit", platform::FileDialogResult{});
   Window().Dispatch(201);
+  EXPECT_EQ(processes_.calls, std::vector<std::string>{"edit " + first});
+
+  ui_->ExpectFiles("Select Initial Data", Chosen({first}));
+  Window().Dispatch(202);
+  EXPECT_EQ(CurrentScanSet().initialData.points, 120);
   ExpectAllAnswered();
-  EXPECT_EQ(processes_.calls, std::vector<std::string>{"edit " + (dir_ / "00001.ra1").string()});
 }
 
 }  // namespace

@@ -29,18 +29,8 @@ class Host : public fittest::AnalyticHost {
   void SimulateModel() override { ::SimulateModel(this); }
 };
 
-// The correction wired as the window wires it.
 void WireBufferCorrection() {
-  ModelEvaluationHooks& m = CurrentModelEvaluationHooks();
-  m.bufferSedimentationOn = [] { return gBufferSedSettings.BufferSedOn; };
-  m.bufferSignal = []() -> double& { return gBufferSedSettings.BufferSignal; };
-  m.updateBufferSedimentation = [](FitHost* host) { UpdateBufferSedimentation(host); };
-  ContiRunHooks& c = ContiHooks();
-  c.updateBufferSedimentation = [] {
-    if (gBufferSedSettings.FloatBufferSignal) gBufferSedSettings.BufferSignal = 1.0;
-    UpdateBufferSedimentation(nullptr);
-  };
-  c.bufferConcentrationSolved = [](double v) { gBufferSedSettings.BufferSignal = v; };
+  InstallBufferSedimentationHooks(nullptr);
   SetFitOptionProvider(ProvideBufferFitOptions);
 }
 

@@ -57,6 +57,18 @@ double Equilibrium(double s, double D, double rpm, double m, double b, double r)
   return A * std::exp(sigma * (r * r - m * m) / 2) / std::expm1(A);
 }
 
+// The buffer of the closed-form checks: 0.21 S, 86e-7 cm^2/s, 50000 rpm,
+// column 6.8-7.2 cm.
+BufferSedPass ShortColumnBuffer() {
+  BufferSedPass pass;
+  pass.s = 0.21;
+  pass.D = 86e-7;
+  pass.rpm = 50000;
+  pass.meniscus = 6.8;
+  pass.bottom = 7.2;
+  return pass;
+}
+
 // The independent finite-volume solutions, unit amplitude: every listed
 // time, every reference radius.
 TEST(BufferSedSolver, MatchesTheReferenceSolutions) {
@@ -83,12 +95,7 @@ TEST(BufferSedSolver, MatchesTheReferenceSolutions) {
 }
 
 TEST(BufferSedSolver, ReachesTheClosedFormBufferEquilibrium) {
-  BufferSedPass pass;
-  pass.s = 0.21;
-  pass.D = 86e-7;
-  pass.rpm = 50000;
-  pass.meniscus = 6.8;
-  pass.bottom = 7.2;
+  BufferSedPass pass = ShortColumnBuffer();
   pass.amplitude = 1.0;
   pass.outputTimes = {2e5};
   const Profiles p = Solve(pass);
@@ -105,12 +112,7 @@ TEST(BufferSedSolver, ReachesTheClosedFormBufferEquilibrium) {
 // A scan set reaching far into the steady state: the run ends early, and
 // every later time still gets the final profile, in time order.
 TEST(BufferSedSolver, ScansAfterTheSteadyStateGetTheFinalProfile) {
-  BufferSedPass pass;
-  pass.s = 0.21;
-  pass.D = 86e-7;
-  pass.rpm = 50000;
-  pass.meniscus = 6.8;
-  pass.bottom = 7.2;
+  BufferSedPass pass = ShortColumnBuffer();
   pass.amplitude = 2.0;
   for (int k = 1; k <= 200; ++k) pass.outputTimes.push_back(5000.0 * k);
   const Profiles p = Solve(pass);
@@ -163,12 +165,7 @@ TEST(BufferSedSolver, StillBufferAndEmptyPass) {
 }
 
 TEST(BufferSedSolver, KeyPressEndsTheRun) {
-  BufferSedPass pass;
-  pass.s = 0.21;
-  pass.D = 86e-7;
-  pass.rpm = 50000;
-  pass.meniscus = 6.8;
-  pass.bottom = 7.2;
+  BufferSedPass pass = ShortColumnBuffer();
   pass.amplitude = 1.0;
   pass.outputTimes = {1000, 2000};
   CBufferSedSolver solver;
