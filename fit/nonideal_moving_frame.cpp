@@ -284,18 +284,11 @@ void NonidealMovingFrameCorrector() {
 void NonidealMovingFrameAcceptStep() {
   NonidealFrame& F = gFrame;
   LammRunState& rs = RS();
-  ++rs.iteration;
   ++F.steps;
   rs.dt = F.dt;
-  rs.t += F.dt;
-  if (std::fabs(rs.t - rs.pendingTime) <= 1e-9 * std::max(1.0, rs.pendingTime)) rs.t = rs.pendingTime;
+  if (AdvanceRunClock(F.dt)) UpdateMovingFrameOmegaIntegrals(rs.rpm);
   const double frameEnd = Core().t0 + Core().period;
   if (std::fabs(rs.t - frameEnd) <= 1e-9 * std::max(1.0, frameEnd)) rs.t = frameEnd;
-  if (rs.accelerating && rs.t >= rs.accelerationEnd) {
-    rs.rpm = RotorSpeedDuringAcceleration(rs.t, F.dt);
-    UpdateMovingFrameOmegaIntegrals(rs.rpm);
-    rs.accelerating = 0;
-  }
   if (LammSettings().massConservationCheck) rs.totalAmount = TotalAmountNonidealMovingFrame();
 }
 
