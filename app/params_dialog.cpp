@@ -62,6 +62,9 @@ int State(const ParamsTransfer& b, int id) {
 
 float Value(const ParamsTransfer& b, int id) { return static_cast<float>(std::atof(Text(b, id).c_str())); }
 
+// Component 4 of the discrete species is the buffer of the buffer correction.
+bool BufferSlot() { return gBufferSedSettings.BufferSedOn && gModelSelectorFlags.LammDiscreteModel; }
+
 struct ControlSpec {
   int id;
   FormControl::Kind kind;
@@ -467,9 +470,12 @@ bool TParamsBox::CanClose(const FormDialog& entries) const {
   };
   for (int id : {405, 412, 419, 406, 407, 414, 420, 421, 433, 435, 437, 443}) check(id, false);
   for (int id : {413, 438, 439, 440}) check(id, true);
-  check(426, true);
-  check(428, false);
-  if (!m.NonidealCSVariant) check(427, false);
+  // Component 4 shows "buffer" while it carries the buffer correction.
+  if (!BufferSlot()) {
+    check(426, true);
+    check(428, false);
+    if (!m.NonidealCSVariant) check(427, false);
+  }
   if (bad) {
     const FormControl* c = entries.Find(bad);
     const std::string name = c && !c->label.empty() ? c->label : "field " + std::to_string(bad);
@@ -516,6 +522,7 @@ void FillTransfer(ParamsTransfer& b) {
   if (mp.concentrationsLinear)
     for (int k = 1; k <= 4; ++k)
       if (mp.included[k]) b.states[EditForSlot(8 + k) - 3] = 1;
+  if (BufferSlot()) b.texts[EditForSlot(12)] = "buffer";
   if (continuous) {
     b.states[kGridFromFile] = Conti().gridFromFile;
     b.states[kLogGrid] = Conti().logSpacedGrid;
@@ -591,7 +598,7 @@ void ApplyTransfer(const ParamsTransfer& b) {
   for (int k = 1; k <= 4; ++k) mp.included[k] = State(b, kIncluded[k]);
   for (int k = 1; k <= 4; ++k) {
     const int cEdit = EditForSlot(8 + k), mEdit = EditForSlot(k), sEdit = EditForSlot(4 + k);
-    mp.concentration[k] = Value(b, cEdit);
+    if (k != 4 || !BufferSlot()) mp.concentration[k] = Value(b, cEdit);
     mp.concentrationFit[k] = State(b, cEdit - 3);
     mp.massOrD[k] = Value(b, mEdit);
     mp.s[k] = Value(b, sEdit);

@@ -15,6 +15,7 @@
 #include "data/load_hooks.h"
 #include "distributions/conti_startup.h"
 #include "fit/serial_fit_settings.h"
+#include "models/equilibrium_curves/equilibrium_curves.h"
 #include "platform/draw_surface.h"
 #include "plot/distribution_plot.h"
 
@@ -62,6 +63,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
   ConnectBufferSedimentation(window);
+  InstallEquilibriumCurveHooks();
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);

@@ -279,17 +279,18 @@ void SerialFitListLoop(ISerialFitWindow& window, CSerialFitLog& log) {
     }
     ShowSetInTitle(window);
     PrepareSetParameters(setUp, startParameterFile);
-    AnalyseSet(window, setUp.fit);
+    const bool computed = AnalyseSet(window, setUp.fit);
     if (StopRequested()) {
       log.Note(set.listPath + ": stopped by the user; the series ends here");
       break;
     }
+    if (!computed) {
+      log.Failed(set.listPath, "no distribution was computed for this set");
+      continue;
+    }
     const ResultPlace place = PlaceOfLoadedSet();
     std::vector<std::string> unwritten;
-    if (!WriteDistributionFiles(place, unwritten)) {
-      log.Failed(set.listPath, "no distribution was computed: the series ends here");
-      break;
-    }
+    WriteDistributionFiles(place, unwritten);
     const std::string dfr = place.folder + "dfr" + set.name + ".txt";
     if (WriteSvdfrData(dfr.c_str()) < 0) unwritten.push_back(dfr);
     const std::string dist = place.folder + "dist" + set.name + ".txt";
