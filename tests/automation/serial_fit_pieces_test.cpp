@@ -165,6 +165,7 @@ class StandInWindow : public ISerialFitWindow {
   void Command(int id) override {
     commands.push_back(id);
     if (id != kSerialCmdRun) return;
+    timeStampCheckAtRun.push_back(*CurrentLoadTargets().checkTimeStamps);
     ContiSettings& c = Conti();
     if (!c.sValues) {
       c.sValues = vector(1, 3);
@@ -189,6 +190,7 @@ class StandInWindow : public ISerialFitWindow {
   }
   void RunMonteCarlo(int, const std::string&) override { ++monteCarloRuns; }
   std::vector<std::string> xpFiles;
+  std::vector<int> timeStampCheckAtRun;
   void SetWaitCursor(bool) override {}
   void RequestRepaint() override {}
 };
@@ -316,6 +318,35 @@ TEST_F(StandInSeries, NumberedXpFilesLoadEachFolderAndTheNoiseSwitchesAreKeptOnR
   EXPECT_EQ(gModelParams.riNoiseFit, 1);
   gFitEngineState.fitTINoise = ti;
   gModelParams.riNoiseFit = ri;
+}
+
+TEST_F(StandInSeries, TheTimeStampCheckIsOffOnlyWhileTheSeriesRuns) {
+  platform::ScopedUI scope(ui_);
+  std::uint8_t& check = *CurrentLoadTargets().checkTimeStamps;
+  check = 1;
+  const char* question = "Need to switch off time stamp check - are all files corrected? Proceed? "
+                         "(Otherwise exit and do timestamp corrections first)";
+  ui_.ExpectBox("SERIALIZE FIT", question, platform::IDNO);
+  SerializeFitByCellOrDir(window_);
+  EXPECT_TRUE(ui_.AllConsumed());
+  EXPECT_EQ(check, 1);
+  // Switched off for the series, on again after it, and after a series
+  // that ends before its first set.
+  ui_.ExpectBox("SERIALIZE FIT", question, platform::IDYES);
+  AnswerByFolder(2, 2, false);
+  ui_.ExpectBox("SERIALIZE FIT", "serial fit: 1 analysed");
+  SerializeFitByCellOrDir(window_);
+  EXPECT_TRUE(ui_.failures.empty()) << ui_.failures.front();
+  EXPECT_EQ(window_.timeStampCheckAtRun, std::vector<int>{0});
+  EXPECT_EQ(check, 1);
+  ui_.ExpectBox("SERIALIZE FIT", question, platform::IDYES)
+      .ExpectBox("SERIALIZE FIT", "incremental cell number?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "incremental highest subdirectory?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "nothing to serialize");
+  SerializeFitByCellOrDir(window_);
+  EXPECT_TRUE(ui_.AllConsumed());
+  EXPECT_EQ(check, 1);
+  check = 0;
 }
 
 TEST_F(StandInSeries, UnwritableResultsAndMonteCarloFolderFailTheirSetAndSaySo) {
