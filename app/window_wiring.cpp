@@ -14,6 +14,7 @@
 #include "data/load_hooks.h"
 #include "distributions/conti_startup.h"
 #include "fit/serial_fit_settings.h"
+#include "models/equilibrium_curves/equilibrium_curves.h"
 #include "platform/draw_surface.h"
 #include "plot/distribution_plot.h"
 
@@ -61,6 +62,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
   ConnectBufferSedimentation(window);
+  InstallEquilibriumCurveHooks();
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
@@ -70,6 +72,7 @@ void DisconnectWindowFromSubsystems() {
   DisconnectMStarAnalysis();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();
+  DisconnectBufferSedimentation();
   DisconnectMainRoad();
   DisconnectPlotsFromWindow();
   if (!Previous()) return;

@@ -163,6 +163,13 @@ TEST_F(DlsTimeCourse, ASeriesWhoseRadiusChangesWritesItsWindows) {
   }
   // The work set holds its own values again, bit for bit.
   EXPECT_EQ(std::memcmp(first.data(), CurrentScanSet().signals[1] + 1, 60 * sizeof(float)), 0);
+  // Every set shows the model of its own window, which follows its data.
+  const ScanSet& s = CurrentScanSet();
+  for (int j = 1; j <= 21; ++j) {
+    double worst = 0;
+    for (int p = 1; p <= 60; ++p) worst = std::max(worst, static_cast<double>(std::fabs(s.model[j][p] - s.signals[j][p])));
+    EXPECT_LT(worst, 0.01) << j;
+  }
 }
 
 TEST_F(DlsTimeCourse, StepModeNeverWaitsHeadlessAndSStopsWithTheComputedWindowsOnly) {
