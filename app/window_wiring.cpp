@@ -72,6 +72,7 @@ void DisconnectWindowFromSubsystems() {
   DisconnectMStarAnalysis();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();
+  DisconnectBufferSedimentation();
   DisconnectMainRoad();
   DisconnectPlotsFromWindow();
   if (!Previous()) return;
