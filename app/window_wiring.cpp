@@ -75,6 +75,7 @@ void DisconnectWindowFromSubsystems() {
   DisconnectMStarAnalysis();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();
+  DisconnectBufferSedimentation();
   DisconnectMainRoad();
   DisconnectPlotsFromWindow();
   if (!Previous()) return;
