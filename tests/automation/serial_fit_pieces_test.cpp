@@ -15,6 +15,8 @@
 #include "data/scan_set.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
@@ -163,6 +165,7 @@ class StandInWindow : public ISerialFitWindow {
   void Command(int id) override {
     commands.push_back(id);
     if (id != kSerialCmdRun) return;
+    timeStampCheckAtRun.push_back(*CurrentLoadTargets().checkTimeStamps);
     ContiSettings& c = Conti();
     if (!c.sValues) {
       c.sValues = vector(1, 3);
@@ -179,9 +182,17 @@ class StandInWindow : public ISerialFitWindow {
   }
   void SetCaption(const std::string&) override {}
   void DrawText(const std::string&, int, int) override {}
-  void LoadXpFile(const std::string&) override {}
+  void LoadXpFile(const std::string& path) override {
+    xpFiles.push_back(path);
+    // An xp file carries its own noise switches.
+    gFitEngineState.fitTINoise = 0;
+    gModelParams.riNoiseFit = 0;
+  }
   void RunMonteCarlo(int, const std::string&) override { ++monteCarloRuns; }
+  std::vector<std::string> xpFiles;
+  std::vector<int> timeStampCheckAtRun;
   void SetWaitCursor(bool) override {}
+  void RequestRepaint() override {}
 };
 
 class StandInSeries : public ::testing::Test {
@@ -280,6 +291,62 @@ TEST_F(StandInSeries, ErrorCodesOfTheAnalysisGoToEachSetsErrorFileAndTheLog) {
             first + ": failed (error code 10: Nelder-Mead not converged)\n" + second +
                 ": failed (error code 11: error occured (invalid error code))\n");
   EXPECT_EQ(gSerialFitSettings.running, 0);
+}
+
+TEST_F(StandInSeries, NumberedXpFilesLoadEachFolderAndTheNoiseSwitchesAreKeptOnRequest) {
+  platform::ScopedUI scope(ui_);
+  const auto ti = gFitEngineState.fitTINoise;
+  const auto ri = gModelParams.riNoiseFit;
+  gFitEngineState.fitTINoise = 1;
+  gModelParams.riNoiseFit = 1;
+  ui_.ExpectBox("SERIALIZE FIT", "incremental cell number?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "incremental highest subdirectory?", platform::IDYES)
+      .ExpectBox("SERIALIZE FIT", "load xpfile with incremental name (xp1.xp, xp2.xp...)?", platform::IDYES)
+      .ExpectBox("SERIALIZE FIT", "restore TI & RI noise from current model?", platform::IDYES)
+      .ExpectPrompt("SERIALIZE FIT", "minimum subdir value", "2")
+      .ExpectPrompt("SERIALIZE FIT", "maximum subdir value", "3")
+      .ExpectBox("SERIALIZE FIT", "fit each set?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "restore previous params if available?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "with automatic integration?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "with Monte-Carlo error analysis?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "serial fit: 2 analysed, 0 skipped, 0 failed");
+  SerializeFitByCellOrDir(window_);
+  EXPECT_TRUE(ui_.failures.empty()) << ui_.failures.front();
+  EXPECT_EQ(window_.xpFiles, (std::vector<std::string>{(root_ / "2" / "xp2.xp").string(),
+                                                       (root_ / "3" / "xp3.xp").string()}));
+  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
+  EXPECT_EQ(gModelParams.riNoiseFit, 1);
+  gFitEngineState.fitTINoise = ti;
+  gModelParams.riNoiseFit = ri;
+}
+
+TEST_F(StandInSeries, TheTimeStampCheckIsOffOnlyWhileTheSeriesRuns) {
+  platform::ScopedUI scope(ui_);
+  std::uint8_t& check = *CurrentLoadTargets().checkTimeStamps;
+  check = 1;
+  const char* question = "Need to switch off time stamp check - are all files corrected? Proceed? "
+                         "(Otherwise exit and do timestamp corrections first)";
+  ui_.ExpectBox("SERIALIZE FIT", question, platform::IDNO);
+  SerializeFitByCellOrDir(window_);
+  EXPECT_TRUE(ui_.AllConsumed());
+  EXPECT_EQ(check, 1);
+  // Switched off for the series, on again after it, and after a series
+  // that ends before its first set.
+  ui_.ExpectBox("SERIALIZE FIT", question, platform::IDYES);
+  AnswerByFolder(2, 2, false);
+  ui_.ExpectBox("SERIALIZE FIT", "serial fit: 1 analysed");
+  SerializeFitByCellOrDir(window_);
+  EXPECT_TRUE(ui_.failures.empty()) << ui_.failures.front();
+  EXPECT_EQ(window_.timeStampCheckAtRun, std::vector<int>{0});
+  EXPECT_EQ(check, 1);
+  ui_.ExpectBox("SERIALIZE FIT", question, platform::IDYES)
+      .ExpectBox("SERIALIZE FIT", "incremental cell number?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "incremental highest subdirectory?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "nothing to serialize");
+  SerializeFitByCellOrDir(window_);
+  EXPECT_TRUE(ui_.AllConsumed());
+  EXPECT_EQ(check, 1);
+  check = 0;
 }
 
 TEST_F(StandInSeries, UnwritableResultsAndMonteCarloFolderFailTheirSetAndSaySo) {
