@@ -157,6 +157,36 @@ struct Species {
   double s = 0, D = 0, M = 0;
 };
 
+// The kernels of grid point i of equilibrium data: buoyant mass
+// (1 - rho vbar) M, amplitude 1; false ends the run (interrupt, or no
+// equilibrium model installed).
+bool EquilibriumGridPointKernels(int i, const Species& sp, double vbar) {
+  ContiRunHooks& hooks = ContiHooks();
+  if (!hooks.equilibriumKernels) {
+    Box("ERROR in simulation", "equilibrium model curves are not available for this model");
+    FreeDistributionWorkArrays(WorkBlock().gridPoints);
+    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    return false;
+  }
+  if (!gFitEngineState.fitRunning) {
+    char text[160];
+    if (MassGridModel())
+      std::snprintf(text, sizeof text, "solving Lamm equation for M = %.0f Da (D=%1.3e cm^2/sec, s=%.3fS), n=%d    ",
+                    sp.M, sp.D, sp.s, LammSettings().gridSizeInUse);
+    else
+      std::snprintf(text, sizeof text,
+                    "solving Lamm equation for s = %.3f S (D=%1.3e cm^2/sec, M=%.0f), n=%d    ", sp.s, sp.D, sp.M,
+                    LammSettings().gridSizeInUse);
+    Text(30, text);
+  }
+  hooks.equilibriumKernels(i, (1.0 - gSolutionConditions.density * vbar) * sp.M);
+  if (Stopped()) {
+    InterruptedKernels();
+    return false;
+  }
+  return true;
+}
+
 // s, D and M of grid point i (x its M-grid value, T in C) for the chosen
 // model; false ends the run (its message has been shown).
 bool GridSpecies(int i, float T, Species& sp) {
@@ -496,7 +526,11 @@ void RunContiSed() {
   da.transformedToR = da.transformedToS20 = false;
   const bool compute = !twoD || cs.csffRecompute;
   const auto tLamm = SteadyClock::now();
+  // Equilibrium data have no Lamm solutions: each grid point's kernel is
+  // the Boltzmann curve of its buoyant mass.
+  const bool equilibrium = sc.equilibriumMode && !df.dls;
   if (compute) {
+    if (equilibrium) platform::StopFlag() = false;
     const float T = df.dls ? gSolutionConditions.temperature - 273.15f : sc.records[sc.count].temperature;
     const bool checkMax = MaximumSCheckApplies();
     for (int i = 1; i <= n; ++i) {
@@ -520,16 +554,17 @@ void RunContiSed() {
       dList[i] = sp.D;
       vbarList[i] = f.CMPriorVbarModel ? VbarFromMass(cs.molarMasses[i]) : gSolutionConditions.vbar;
       if (df.dls && !DlsGridPointKernels(i, sp.D)) return;
+      if (equilibrium && !EquilibriumGridPointKernels(i, sp, vbarList[i])) return;
     }
-    if (f.ElectrophoresisCVModel || sc.equilibriumMode) {
+    if (f.ElectrophoresisCVModel && !equilibrium) {
       // These kernels are not Lamm solutions; their builders live with the
-      // electrophoresis and equilibrium models.
+      // electrophoresis models.
       FreeDistributionWorkArrays(WorkBlock().gridPoints);
       FreeNormalEquationBlock(NeqBlock().gridPoints);
       return;
     }
     platform::StopFlag() = false;
-    if (!df.dls) RunSVContiSedList(n, sList.data(), dList.data(), vbarList.data());
+    if (!df.dls && !equilibrium) RunSVContiSedList(n, sList.data(), dList.data(), vbarList.data());
     if (Stopped()) {
       InterruptedKernels();
       return;

@@ -346,6 +346,43 @@ void SimulateDlsSpecies() {
   }
 }
 
+// The slots of equilibrium data are Boltzmann curves of their buoyant mass,
+// (1 - vbar rho) M with the M-and-s parameters, else |s| R T / D from the
+// Svedberg relation (s in S, D entry in 1e-7 cm^2/s: |s| 1e-6 R T / D).
+void SimulateEquilibriumSpecies(FitHost* host) {
+  ModelParams& mp = gModelParams;
+  const ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  if (!hooks.equilibriumCurves) {
+    NotAvailable(host, "equilibrium model curves are not available for this model");
+    return;
+  }
+  const int n = mp.componentCount;
+  const bool algebraic = mp.concentrationsLinear != 0;
+  const int first = FirstIncludedSpecies(n);
+  const double RT = kGasConstant * gSolutionConditions.temperature;
+  for (int k = 1; k <= n && !platform::StopFlag(); ++k) {
+    CurrentLammRunState().species = k;
+    if (!mp.included[k]) {
+      mp.scaleFactor[k] = 0.0f;
+      continue;
+    }
+    const double A = SpeciesAmplitude(k, first, SpeciesFraction(k, first, n, false), algebraic);
+    const double s = mp.s[k], entry = mp.massOrD[k];
+    const bool constant = s == 0 && entry == 0;
+    gSimulationSwitches.constantSignal = constant ? 1 : 0;
+    double Mb = 0.0;
+    if (constant)
+      Mb = 0.0;
+    else if (gFitEngineState.molarMassParameters)
+      Mb = (1.0 - gSolutionConditions.vbarRho) * entry;
+    else
+      // Without diffusion the species piles up at the bottom: the curve
+      // bounds the infinite mass.
+      Mb = entry != 0 ? std::fabs(s) * 1e-6 * RT / entry : HUGE_VAL;
+    hooks.equilibriumCurves(k, Mb, A);
+  }
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ hook defaults
@@ -511,7 +548,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
     return;
   }
   if (ss.equilibriumMode) {
-    NotAvailable(host, "equilibrium model curves are not available for this model");
+    SimulateEquilibriumSpecies(host);
     return;
   }
 

@@ -188,5 +188,6 @@ void SerializeFitByCellOrDir(ISerialFitWindow& window) {
       }
     }
   }
+  window.RequestRepaint();
   log.ShowClosingBox();
 }

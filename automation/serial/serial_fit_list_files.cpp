@@ -223,6 +223,7 @@ void SerializeFitByListFile(ISerialFitWindow& window) {
     }
     FluorescenceCorrections().Set(setUp.corrections);
   }
+  window.RequestRepaint();
   if (lists.empty()) {
     Tell("no list.* file in " + folder + ": nothing to analyse");
     return;

@@ -163,7 +163,8 @@ bool PrepareSerialFit(ISerialFitWindow& window) {
 
   std::string folder = t.folder;
   if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
-  StartOutsideProgram(peldo, {"--cofs", sf.useListOfLists ? "--watchlist" : "--watch", folder}, "ERROR");
+  if (!StartOutsideProgram(peldo, {"--cofs", sf.useListOfLists ? "--watchlist" : "--watch", folder}, "ERROR"))
+    return false;
   Tell("now please work with PELDO to select sets and press 'begin', then press OK here");
 
   window.SetWaitCursor(true);
@@ -327,6 +328,7 @@ void SerializeFitWithPeldoMonitoring(ISerialFitWindow& window) {
   CSerialFitLog log(SeriesTable().folder);
   if (!ReadListOfLists(log)) return;
   SerialFitListLoop(window, log);
+  window.RequestRepaint();
   if (!WriteDistFinis()) log.Note("could not write distFinis.txt");
   log.ShowClosingBox();
 }
