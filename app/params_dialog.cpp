@@ -764,12 +764,18 @@ double MeanScanTemperature() {
 
 }  // namespace
 
+bool& ParametersBoxAccepted() {
+  static bool accepted = false;
+  return accepted;
+}
+
 void TXLAWindow::CmParameters() {
   if (RunState().ApproachToEquilibriumTest) {
     RunState().ApproachToEquilibriumTest = 0;
     RequestRepaint(*this);
     return;
   }
+  ParametersBoxAccepted() = false;
   for (;;) {
     DialogOpen = true;
     if (std::rand() % 5 == 0) PlaySoundInfo();
@@ -848,6 +854,7 @@ void TXLAWindow::CmParameters() {
     AllocExtraScanArrays();
     if (CheckContiGridSettings() && templateDone) break;
   }
+  ParametersBoxAccepted() = true;
   if (CurrentWienerSkew().use) AskWienerSkewingParameters(*this);
   // The on-plot noise buttons exist while some noise is fitted.
   if (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)

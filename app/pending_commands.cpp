@@ -10,13 +10,11 @@ void TXLAWindow::CmFullRange() { NotAvailableYet(); }
 void TXLAWindow::CmShowResiduals() { NotAvailableYet(); }
 void TXLAWindow::CmToggleDisplayFlag210() { NotAvailableYet(); }
 void TXLAWindow::CmDataMarkSize() { NotAvailableYet(); }
-void TXLAWindow::CmSingle() { NotAvailableYet(); }
 void TXLAWindow::CmNotepad() { NotAvailableYet(); }
 void TXLAWindow::CmFitMAndS() { NotAvailableYet(); }
 void TXLAWindow::CmSetVRho() { NotAvailableYet(); }
 void TXLAWindow::CmSetPolynomOrder() { NotAvailableYet(); }
 void TXLAWindow::CmAlignInterferenceOffset() { NotAvailableYet(); }
-void TXLAWindow::CmToggleOption223() { NotAvailableYet(); }
 void TXLAWindow::CmSimplexSettings() { NotAvailableYet(); }
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
 void TXLAWindow::CmShowData() { NotAvailableYet(); }
@@ -41,7 +39,6 @@ void TXLAWindow::CmSwBySecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmCalculatePressure() { NotAvailableYet(); }
 
 void TXLAWindow::CmUsePriorProbabilities() { NotAvailableYet(); }
-void TXLAWindow::CmTransformGsToDirectBoundary() { NotAvailableYet(); }
 void TXLAWindow::CmInhomogeneousSolvent() { NotAvailableYet(); }
 void TXLAWindow::CmSwByDifferentialSecondMoment() { NotAvailableYet(); }
 void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
@@ -54,7 +51,6 @@ void TXLAWindow::CmMFromS() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
 void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() { NotAvailableYet(); }
 void TXLAWindow::CmTestApproachToEquilibrium() { NotAvailableYet(); }
-void TXLAWindow::CmSeries() { NotAvailableYet(); }
 void TXLAWindow::CmChangeCell() { NotAvailableYet(); }
 void TXLAWindow::CmSphereSFromRh() { NotAvailableYet(); }
 void TXLAWindow::CmSphereRhFromS() { NotAvailableYet(); }

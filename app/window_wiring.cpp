@@ -4,6 +4,7 @@
 
 #include "app/buffer_commands.h"
 #include "app/data_wiring.h"
+#include "app/generate_commands.h"
 #include "app/mstar_commands.h"
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
@@ -66,9 +67,11 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
+  ConnectSyntheticDataToWindow(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectSyntheticData();
   DisconnectMStarAnalysis();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();

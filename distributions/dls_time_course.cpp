@@ -225,14 +225,10 @@ bool RunContiSedAndShow() {
     WorkSet work;
     for (const DlsTimeWindow& w : windows) {
       work.Average(w);
-      // An interrupted or refused run marks the data changed and clears the
-      // stop flag on its way out.
-      const uint8_t changed = s.dataChanged;
-      s.dataChanged = 0;
+      // An interrupted or refused run clears the stop flag on its way out
+      // and leaves no result.
       const bool done = RunContiSedQuiet();
-      const bool interrupted = !done || s.dataChanged || platform::StopFlag().load();
-      s.dataChanged = changed || s.dataChanged;
-      if (interrupted) {
+      if (!done || cs.lastRunFailed || platform::StopFlag().load()) {
         stopped = true;
         break;
       }
@@ -258,7 +254,6 @@ bool RunContiSedAndShow() {
     platform::StopFlag() = false;
     gSerialFitSettings.abortRequest = 1;
     fe.stopRequested = 0;
-    if (!WorkBlock().lammSolutions) SetupContiGrid();
     char text[120];
     std::snprintf(text, sizeof text, "time course interrupted: %d of %d time windows computed",
                   static_cast<int>(rows.size()), static_cast<int>(windows.size()));

@@ -244,6 +244,16 @@ TEST_F(DlsTimeCourse, OneSetIsAPlainRunAndAZeroWidthIsRefused) {
   EXPECT_FALSE(fs::exists(folder_ / "sizes.dat"));
   EXPECT_NE(Conti().distribution, nullptr);
 
+  // A window whose run is refused ends the series with nothing written.
+  LoadSeries();
+  CurrentScanSet().dlsRecords[1].wavelength = 0;
+  ui_.ExpectBox("Error", "DLS data set 1: the scattering vector is 0 or not finite");
+  ui_.ExpectBox("", "time course interrupted: 0 of 5 time windows computed");
+  EXPECT_TRUE(RunContiSedAndShow());
+  EXPECT_TRUE(ui_.AllConsumed());
+  EXPECT_TRUE(ReadTable("sizes.dat").empty());
+  EXPECT_TRUE(ReadTable("times.dat").empty());
+
   LoadSeries();
   Conti().timeCourseWindowMinutes = 0.0f;
   ui_.ExpectBox("ERROR", "the time interval of the time course must be above 0 min");
