@@ -1,13 +1,12 @@
 // Which chosen models Run and Fit cannot compute in this program yet: the
-// distributions of electrophoresis and the distributions of equilibrium
-// data. Their commands still choose them; Run and Fit say that
-// the computation is missing instead of computing a sector-shaped cell.
+// distributions of equilibrium data. Their commands still choose them; Run
+// and Fit say that the computation is missing instead of computing
+// sedimentation-velocity kernels.
 #include "app/model_commands.h"
 #include "data/scan_set.h"
 #include "fit/model_selector.h"
 
 bool ModelNeedsUnbuiltComputation() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.ElectrophoresisLsgModel || m.ElectrophoresisCVModel) return true;
   return m.DistributionModel && !m.SedTransformModel && CurrentScanSet().equilibriumMode;
 }
