@@ -66,6 +66,7 @@ const std::vector<CommandEntry>& TXLAWindow::CommandTable() {
       {266, &TXLAWindow::CmFitTimeDependentSM, true, "CmFitTimeDependentSM"},
       {267, &TXLAWindow::CmModel267, true, "CmModel267"},
       {268, &TXLAWindow::CmHowToGetHelp, false, "CmHowToGetHelp"},
+      {269, &TXLAWindow::CmHalveGridFirst, true, "CmHalveGridFirst"},
       {270, &TXLAWindow::CmCalculateAxialAndFrictionalRatios, true, "CmCalculateAxialAndFrictionalRatios"},
       {271, &TXLAWindow::CmSaveContinuousDistribution, true, "CmSaveContinuousDistribution"},
       {272, &TXLAWindow::CmVarianceRatioFStatistics, true, "CmVarianceRatioFStatistics"},

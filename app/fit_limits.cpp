@@ -1,9 +1,9 @@
 #include "app/fit_limits.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <string>
+#include <vector>
 
-#include "app/form_dialog.h"
+#include "app/matrix_dialogs.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/scan_set.h"
@@ -46,12 +46,6 @@ bool LimitsConsistent() {
          fs.bottomMin <= fs.bottomMax && s.rightFitLimit <= fs.bottomMin;
 }
 
-std::string Number(float v) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.4f", static_cast<double>(v));
-  return buffer;
-}
-
 }  // namespace
 
 void SetMeniscusBottomRanges(TXLAWindow& window, bool force) {
@@ -60,30 +54,18 @@ void SetMeniscusBottomRanges(TXLAWindow& window, bool force) {
   ModelParams& mp = gModelParams;
   bool automatic = false;
   if (!CurrentDataTypeFlags().electrophoresis) {
-    FormDialog box;
-    box.caption = "set meniscus+limits";
-    const char* labels[2][3] = {{"meniscus", "low limit (0=auto)", "up limit (0=auto)"},
-                                {"bottom", "low limit (0=auto)", "up limit (0=auto)"}};
-    const float values[2][3] = {{mp.meniscus, fs.meniscusMin, fs.meniscusMax},
-                                {mp.bottom, fs.bottomMin, fs.bottomMax}};
-    for (int r = 0; r < 2; ++r)
-      for (int c = 0; c < 3; ++c) {
-        FormControl e;
-        e.id = 10 * (r + 1) + (c + 1);
-        e.label = labels[r][c];
-        e.text = Number(values[r][c]);
-        e.row = r + 1;
-        e.column = 2 * c;
-        box.controls.push_back(e);
-      }
-    if (!RunFormDialog(box)) return;
-    auto entry = [&](int id) { return static_cast<float>(std::atof(box.Find(id)->text.c_str())); };
+    const std::vector<std::string> labels = {"meniscus", "low limit (0=auto)", "up limit (0=auto)",
+                                             "bottom",   "low limit (0=auto)", "up limit (0=auto)"};
+    float row1[4] = {0, mp.meniscus, fs.meniscusMin, fs.meniscusMax};
+    float row2[4] = {0, mp.bottom, fs.bottomMin, fs.bottomMax};
+    float* values[3] = {nullptr, row1, row2};
+    if (!GetMatrixBox::Run(2, 3, values, labels, "set meniscus+limits")) return;
     UnpackModelParameters();
-    mp.meniscus = entry(11);
-    const float menLow = entry(12), menUp = entry(13), botLow = entry(22), botUp = entry(23);
+    mp.meniscus = row1[1];
+    const float menLow = row1[2], menUp = row1[3], botLow = row2[2], botUp = row2[3];
     fs.meniscusMin = menLow > 0 ? menLow : mp.meniscus - 0.02f;
     fs.meniscusMax = menUp > 0 ? menUp : mp.meniscus + 0.02f;
-    mp.bottom = entry(21);
+    mp.bottom = row2[1];
     fs.bottomMin = botLow > 0 ? botLow : mp.bottom - 0.02f;
     fs.bottomMax = botUp > 0 ? botUp : mp.bottom + 0.02f;
     automatic = menLow <= 0 || menUp <= 0 || botLow <= 0 || botUp <= 0;

@@ -9,6 +9,7 @@
 
 #include "app/list_file.h"
 #include "app/main_window_flags.h"
+#include "app/mstar_commands.h"
 #include "app/program_options.h"
 #include "app/road_services.h"
 #include "app/shell_services.h"
@@ -230,6 +231,7 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
 }  // namespace
 
 void TXLAWindow::CmLoadNewFiles() {
+  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   // The help test comes after the mode checks; the table entry leaves it here.
   if (HelpTest()) return;
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Scans);
@@ -238,6 +240,7 @@ void TXLAWindow::CmLoadNewFiles() {
 }
 
 void TXLAWindow::CmLoadDlsData() {
+  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   if (HelpTest()) return;
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Dls);
   // The discrete species of light scattering are never in the M-and-s form.
@@ -250,6 +253,7 @@ void TXLAWindow::CmLoadDlsData() {
 }
 
 void TXLAWindow::CmLoadEquilibriumData() {
+  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   if (HelpTest()) return;
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Equilibrium);
   WindowFlags().FileDialogOpen = false;
@@ -262,6 +266,7 @@ void TXLAWindow::CmLoadEquilibriumData() {
 }
 
 void TXLAWindow::CmAddMoreFiles() {
+  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   if (HelpTest()) return;
   LoadFileDialog.presetName.clear();
   LoadFileDialog.title = "select files to add to set 1";
@@ -280,6 +285,7 @@ void TXLAWindow::CmAddMoreFiles() {
 }
 
 void TXLAWindow::EvDropFiles(const std::vector<std::string>& paths) {
+  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   const int count = static_cast<int>(paths.size());
   if (count == 0) return;
   Raised open(DialogOpen);

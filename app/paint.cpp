@@ -123,6 +123,8 @@ void TXLAWindow::Paint(bool erase) {
 
   if (On(r.otherScreenShown)) {
     if (r.paintOtherScreen) r.paintOtherScreen();
+  } else if (On(r.mStarScreenShown)) {
+    if (r.paintMStarScreen) r.paintMStarScreen();
   } else if (surface) {
     const ModelSelectorFlags& m = gModelSelectorFlags;
     const bool eqTest = RunState().ApproachToEquilibriumTest;
@@ -171,7 +173,7 @@ void TXLAWindow::Paint(bool erase) {
       Replay(*dc, extrapolation);
     }
   }
-  if (!On(r.otherScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
+  if (!On(r.otherScreenShown) && !On(r.mStarScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
   if (flags.TimeToEqSummaryPending && surface) {
     auto dc = surface->ClientDC();
     dc->TextOut(50, 10, flags.TimeToEqSummary);

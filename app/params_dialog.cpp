@@ -7,16 +7,19 @@
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/nonideal_params.h"
+#include "app/raw_data_commands.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
+#include "data/wiener_skew.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
+#include "models/buffer/buffer_sed_settings.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
@@ -58,6 +61,9 @@ int State(const ParamsTransfer& b, int id) {
 }
 
 float Value(const ParamsTransfer& b, int id) { return static_cast<float>(std::atof(Text(b, id).c_str())); }
+
+// Component 4 of the discrete species is the buffer of the buffer correction.
+bool BufferSlot() { return gBufferSedSettings.BufferSedOn && gModelSelectorFlags.LammDiscreteModel; }
 
 struct ControlSpec {
   int id;
@@ -464,9 +470,12 @@ bool TParamsBox::CanClose(const FormDialog& entries) const {
   };
   for (int id : {405, 412, 419, 406, 407, 414, 420, 421, 433, 435, 437, 443}) check(id, false);
   for (int id : {413, 438, 439, 440}) check(id, true);
-  check(426, true);
-  check(428, false);
-  if (!m.NonidealCSVariant) check(427, false);
+  // Component 4 shows "buffer" while it carries the buffer correction.
+  if (!BufferSlot()) {
+    check(426, true);
+    check(428, false);
+    if (!m.NonidealCSVariant) check(427, false);
+  }
   if (bad) {
     const FormControl* c = entries.Find(bad);
     const std::string name = c && !c->label.empty() ? c->label : "field " + std::to_string(bad);
@@ -513,6 +522,7 @@ void FillTransfer(ParamsTransfer& b) {
   if (mp.concentrationsLinear)
     for (int k = 1; k <= 4; ++k)
       if (mp.included[k]) b.states[EditForSlot(8 + k) - 3] = 1;
+  if (BufferSlot()) b.texts[EditForSlot(12)] = "buffer";
   if (continuous) {
     b.states[kGridFromFile] = Conti().gridFromFile;
     b.states[kLogGrid] = Conti().logSpacedGrid;
@@ -588,7 +598,7 @@ void ApplyTransfer(const ParamsTransfer& b) {
   for (int k = 1; k <= 4; ++k) mp.included[k] = State(b, kIncluded[k]);
   for (int k = 1; k <= 4; ++k) {
     const int cEdit = EditForSlot(8 + k), mEdit = EditForSlot(k), sEdit = EditForSlot(4 + k);
-    mp.concentration[k] = Value(b, cEdit);
+    if (k != 4 || !BufferSlot()) mp.concentration[k] = Value(b, cEdit);
     mp.concentrationFit[k] = State(b, cEdit - 3);
     mp.massOrD[k] = Value(b, mEdit);
     mp.s[k] = Value(b, sEdit);
@@ -720,6 +730,7 @@ bool ApplyTemplateFields(const ParamsTransfer& b, int templateId) {
 // The non-ideality of component 1 in the discrete model.
 void AskNonideality() {
   ModelParams& mp = gModelParams;
+  AssociationModelParams& as = gAssociationModelParams;
   const char* title = "NONIDEAL COMPONENT 1";
   float ks = mp.value20, kd = mp.value21;
   float answer = ks;
@@ -730,6 +741,12 @@ void AskNonideality() {
   if (InputFloat(&answer, kd, true, "log10(kd/(mg/ml)):", title)) mp.value21 = answer;
   mp.value21Fit = platform::UI().MessageBox(title, "fit kd?", platform::BoxButtons::YesNo,
                                             platform::BoxIcon::Question) == platform::IDYES;
+  // With the switch raised the packed slots 20 and 21 come from the
+  // nonideality terms.
+  as.logKs = mp.value20;
+  as.logKsFit = mp.value20Fit;
+  as.logKd = mp.value21;
+  as.logKdFit = mp.value21Fit;
   float signal = static_cast<float>(CurrentScanSet().signalPerConcentration);
   answer = signal;
   if (InputFloat(&answer, signal, true, "Signal per mg/ml:", title))
@@ -747,12 +764,18 @@ double MeanScanTemperature() {
 
 }  // namespace
 
+bool& ParametersBoxAccepted() {
+  static bool accepted = false;
+  return accepted;
+}
+
 void TXLAWindow::CmParameters() {
   if (RunState().ApproachToEquilibriumTest) {
     RunState().ApproachToEquilibriumTest = 0;
     RequestRepaint(*this);
     return;
   }
+  ParametersBoxAccepted() = false;
   for (;;) {
     DialogOpen = true;
     if (std::rand() % 5 == 0) PlaySoundInfo();
@@ -765,6 +788,7 @@ void TXLAWindow::CmParameters() {
     const int templateId = ChooseParamsTemplate();
     FillTransfer(buffer);
     FillTemplateFields(buffer, templateId);
+    if (templateId == 400) buffer.states[450] = gModelSelectorFlags.ConcDependentSolverSwitch != 0;
     if (templateId == 1101) ShowHinderedSedimentationFields(buffer);
     if (templateId == 892) ShowNonidealTerms(buffer);
     if (templateId != 0) {
@@ -780,7 +804,11 @@ void TXLAWindow::CmParameters() {
     ApplyTransfer(buffer);
     const bool templateDone = ApplyTemplateFields(buffer, templateId);
     TakeHardSphereOptions(templateId, buffer);
-    if (templateId == 400 && State(buffer, 450)) AskNonideality();
+    if (templateId == 400) {
+      // "c1 nonideal": component 1 sediments with its own nonideality.
+      gModelSelectorFlags.ConcDependentSolverSwitch = State(buffer, 450) ? 1 : 0;
+      if (gModelSelectorFlags.ConcDependentSolverSwitch) AskNonideality();
+    }
     // The vector holds the entries before anything reads it back (the
     // meniscus and bottom ranges below start from it).
     PackModelParameters();
@@ -804,6 +832,8 @@ void TXLAWindow::CmParameters() {
     ComponentDefaultsContext context;
     context.equilibriumMode = CurrentScanSet().equilibriumMode != 0;
     context.dlsData = CurrentDataTypeFlags().dls != 0;
+    context.bufferSedimentation = gBufferSedSettings.BufferSedOn;
+    context.bufferSedimentationFit = gBufferSedSettings.FloatBufferSignal;
     CheckComponentDefaults(context);
     PackModelParameters();
     const ModelSelectorFlags& m = gModelSelectorFlags;
@@ -824,6 +854,8 @@ void TXLAWindow::CmParameters() {
     AllocExtraScanArrays();
     if (CheckContiGridSettings() && templateDone) break;
   }
+  ParametersBoxAccepted() = true;
+  if (CurrentWienerSkew().use) AskWienerSkewingParameters(*this);
   // The on-plot noise buttons exist while some noise is fitted.
   if (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)
     CurrentLoadHooks().createNoiseButtons();

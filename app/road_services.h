@@ -73,6 +73,10 @@ struct RoadServices {
   // The ad-hoc plots and M* screen take over the window while shown.
   std::function<bool()> otherScreenShown;
   std::function<void()> paintOtherScreen;
+  // The M* analysis screen: its four plots instead of the data, residual
+  // and distribution plots.
+  std::function<bool()> mStarScreenShown;
+  std::function<void()> paintMStarScreen;
   // The plot of s against 1/sqrt(t) of the boundary analyses while it is
   // shown (null otherwise); painted over the data plot.
   std::function<CWINPlot*()> extrapolationPlot;

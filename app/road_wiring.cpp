@@ -3,15 +3,18 @@
 #include <memory>
 
 #include "app/boundary_analysis_commands.h"
+#include "app/clipboard_commands.h"
 #include "app/dls_commands.h"
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/morlean_commands.h"
 #include "app/plot_replay.h"
+#include "app/raw_data_commands.h"
 #include "app/road_services.h"
 #include "distributions/conti_fit.h"
 #include "distributions/conti_run.h"
 #include "distributions/distribution_arrays.h"
+#include "distributions/dls_time_course.h"
 #include "plot/plot_window_set.h"
 #include "plot/residual_bitmap.h"
 #include "app/txla_window.h"
@@ -61,7 +64,9 @@ void InstallRoadServices(TXLAWindow& window) {
     if (platform::DrawSurface* s = w->Frame().Surface()) DrawResidualsBitmap(*s);
   };
   r.reloadParameters = [](const std::string& path) { ReloadParameters(path); };
+  r.saveParametersToFile = [w](const std::string& path) { SaveParametersListing(*w, path); };
   r.runContiSed = [] { RunContiSed(); };
+  r.runContiSedAndShow = [] { RunContiSedAndShow(); };
   r.contiFit = [] { ContiFit(MainFitHost()); };
   r.freeDistributionArrays = [] { FreeDistributionArrays(); };
   r.makeDistributionPlot = [] { MakeDistributionPlot(); };
@@ -107,9 +112,11 @@ void ConnectMainRoad(TXLAWindow& window) {
   sel.message = [](const std::string& text) {
     platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
   };
+  InstallRawDataCommands(window);
 }
 
 void DisconnectMainRoad() {
+  UninstallRawDataCommands();
   Road() = RoadServices{};
   UninstallBoundaryAnalyses();
   SetMainFitHost(nullptr);

@@ -105,12 +105,3 @@ void TXLAWindow::CmSubtractNoiseFromEqData() {
   LoadFileDialog.defaultExtension = "IP*";
   DialogOpen = false;
 }
-
-void TXLAWindow::CmTransformEqDataToMStar() {
-  if (!CurrentScanSet().equilibriumMode) {
-    platform::UI().MessageBox("ERROR", "equilibrium data set must be loaded for MSTAR", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Error);
-    return;
-  }
-  NotAvailableYet();
-}

@@ -152,6 +152,7 @@ class TXLAWindow : public platform::IWindowEvents {
   void CmFitTimeDependentSM();
   void CmModel267();
   void CmHowToGetHelp();
+  void CmHalveGridFirst();
   void CmCalculateAxialAndFrictionalRatios();
   void CmSaveContinuousDistribution();
   void CmVarianceRatioFStatistics();

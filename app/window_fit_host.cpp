@@ -1,9 +1,11 @@
 #include "app/window_fit_host.h"
 
 #include "app/main_window_flags.h"
+#include "models/buffer/buffer_sedimentation.h"
 #include "app/markers.h"
 #include "app/plot_replay.h"
 #include "app/plot_wiring.h"
+#include "app/raw_data_commands.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -124,6 +126,8 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.discreteM = cs.discreteM;
   c.hybridDiscreteOff = cs.hybridDiscrete == 0;
   FillNonidealReportInputs(in);
+  FillWienerReportInputs(in);
+  FillBufferReportInputs(in);
 }
 
 void WindowFitHost::TmpSaveBestParams(int flag) {
@@ -148,3 +152,5 @@ void WindowFitHost::EraseFitProgressIndicator() {
 }
 
 std::string WindowFitHost::MarquardtListingPath() const { return platform::ProgramPaths.MarquardtListingPath; }
+
+void WindowFitHost::OpenLammEquationParameters() { window_.CmLammEquationParameters(); }

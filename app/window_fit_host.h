@@ -33,6 +33,8 @@ class WindowFitHost : public FitHost {
   void DrawFitProgressIndicator(double fraction) override;
   void EraseFitProgressIndicator() override;
   std::string MarquardtListingPath() const override;
+  // The Lamm-equation parameter dialog of the Options menu.
+  void OpenLammEquationParameters() override;
 
  private:
   TXLAWindow& window_;

@@ -2,7 +2,10 @@
 
 #include <memory>
 
+#include "app/buffer_commands.h"
 #include "app/data_wiring.h"
+#include "app/generate_commands.h"
+#include "app/mstar_commands.h"
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
@@ -12,6 +15,7 @@
 #include "data/load_hooks.h"
 #include "distributions/conti_startup.h"
 #include "fit/serial_fit_settings.h"
+#include "models/equilibrium_curves/equilibrium_curves.h"
 #include "platform/draw_surface.h"
 #include "plot/distribution_plot.h"
 
@@ -58,13 +62,20 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectDataLayerToWindow(window);
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
+  ConnectBufferSedimentation(window);
+  InstallEquilibriumCurveHooks();
   ConnectContinuousDistributions();
   InstallDistributionPlot();
+  ConnectMStarAnalysis(window);
+  ConnectSyntheticDataToWindow(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectSyntheticData();
+  DisconnectMStarAnalysis();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();
+  DisconnectBufferSedimentation();
   DisconnectMainRoad();
   DisconnectPlotsFromWindow();
   if (!Previous()) return;

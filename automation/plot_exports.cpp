@@ -1,7 +1,6 @@
 #include "automation/plot_exports.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -14,6 +13,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "numerics/error_box.h"
+#include "numerics/number_text.h"
 #include "numerics/regrid.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
@@ -49,21 +49,8 @@ bool CloseWritten(std::FILE* f, const std::string& path) {
 
 double At(const float* a, int i) { return a ? static_cast<double>(a[i]) : 0.0; }
 
-// printf's "%e" and "%f" for the large tables, several times faster than
-// the formatted output (the digits are the same: shortest-free, six decimals).
-void AppendNumber(std::string& out, double v, std::chars_format format) {
-  char buffer[400];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, format, 6);
-  if (r.ec == std::errc()) {
-    out.append(buffer, r.ptr);
-    return;
-  }
-  char fallback[400];
-  std::snprintf(fallback, sizeof fallback, format == std::chars_format::fixed ? "%f" : "%e", v);
-  out += fallback;
-}
-void E(std::string& out, double v) { AppendNumber(out, v, std::chars_format::scientific); }
-void F(std::string& out, double v) { AppendNumber(out, v, std::chars_format::fixed); }
+void E(std::string& out, double v) { AppendE(out, v); }  // "%e"
+void F(std::string& out, double v) { AppendF(out, v); }  // "%f"
 
 // Writes a whole text: false (reported) when the file cannot be opened or
 // written whole.

@@ -3,7 +3,9 @@
 // on 50 scans x 500 points and 100 scans x 1000 points, with 1 and 8
 // threads, the grid species on the c(s) list's own workers (pool 0) or on
 // the Lamm solver's persistent pool (pool 1). Counters give the split: Lamm solutions, normal equations,
-// regularised solve (seconds per run).
+// regularised solve (seconds per run). The DLS I(Rh) run (100 grid points,
+// 20 sets x 200 lag times, one core; lamm_s is the kernels) and a time
+// course of 30 windows of the same sets.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -18,6 +20,7 @@
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "distributions/dls_time_course.h"
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -119,6 +122,94 @@ BENCHMARK(BM_ContiRun)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(2);
+
+// m DLS sets every `interval` s of 200 lag times 1e-7 .. 1 s (log10 on the
+// grid) holding g(1) of a 0.3 / 0.7 mixture of 2 and 20 nm with noise 1e-4;
+// I(Rh) from 1 to 50 nm on 100 points, second-derivative regularisation.
+void MakeDlsSets(int m, double interval) {
+  bench::MakeCommonGridScans(m, 200, -7.0f, 0.0f, -7.0f, 0.0f, 0.0f, [=](int j) { return interval * (j - 1); });
+  ScanSet& s = CurrentScanSet();
+  s.dlsRecords.assign(static_cast<size_t>(m) + 1, DlsHeaderRecord{});
+  std::mt19937 gen(5);
+  std::normal_distribution<double> noise(0.0, 1e-4);
+  const double q2 = 3.50141e14;
+  auto d = [](double nm) { return 1.38065e-23 * 293.15 * 1e4 / (6 * M_PI * 0.001002 * nm * 1e-9); };
+  for (int j = 1; j <= m; ++j) {
+    DlsHeaderRecord& r = s.dlsRecords[static_cast<size_t>(j)];
+    r.temperature = 20.0f;
+    r.time = s.records[j].time;
+    r.refractiveIndex = 1.333f;
+    r.viscosity = 0.01002f;
+    r.angle = 90.0f;
+    r.wavelength = 633e-9f;
+    r.points = 200;
+    r.fieldFlag = 1;
+    for (int i = 1; i <= 200; ++i) {
+      const double tau = std::pow(10.0, static_cast<double>(s.grid[i]));
+      const double g1 = 0.3 * std::exp(-1e-4 * d(2) * q2 * tau) + 0.7 * std::exp(-1e-4 * d(20) * q2 * tau);
+      s.signals[j][i] = s.gridSignals[j][i] = static_cast<float>(g1 + noise(gen));
+    }
+  }
+  CurrentDataTypeFlags().dls = 1;
+  gModelParams.meniscus = -7.0f;
+  gModelParams.bottom = 0.0f;
+  gModelParams.baselineFit = 1;
+  gModelParams.riNoiseFit = 0;
+  gFitEngineState.fitTINoise = 0;
+  PackModelParameters();
+  gSolutionConditions.temperature = 293.15f;
+  gSolutionConditions.viscosity = 1.0f;
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.DistributionModel = 1;
+  ContiSettings& cs = Conti();
+  cs.sMin = 1.0f;
+  cs.sMax = 50.0f;
+  cs.resolution = 100;
+  cs.logSpacedGrid = cs.gridFromFile = 0;
+  cs.maxEntropy = 0;
+  cs.confidenceLevel = 0.68f;
+  cs.multipleThreads = 0;
+  cs.timeCourseWindowMinutes = 1.0f;
+  ContiContext().infoMessages = false;
+}
+
+void FreeDlsSets() {
+  FreeDistributionArrays();
+  ScanSet& s = CurrentScanSet();
+  FreeScanGridArrays(s);
+  FreeScanSetArrays(s);
+  s.dlsRecords.clear();
+  CurrentDataTypeFlags().dls = 0;
+  gModelSelectorFlags = ModelSelectorFlags{};
+}
+
+void BM_DlsIRhRun(benchmark::State& state) {
+  platform::AutomaticUserInterface ui;
+  platform::ScopedUI scope(ui);
+  MakeDlsSets(20, 30.0);
+  gModelSelectorFlags.DlsIRhModel = 1;
+  bench::RunSplit split;
+  for (auto _ : state) {
+    RunContiSed();
+    split.Add();
+  }
+  split.Report(state);
+  FreeDlsSets();
+}
+BENCHMARK(BM_DlsIRhRun)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+
+// 61 sets every 30 s in windows of 1 min: 30 windows of 2 to 4 sets.
+void BM_DlsTimeCourse(benchmark::State& state) {
+  platform::AutomaticUserInterface ui;
+  platform::ScopedUI scope(ui);
+  MakeDlsSets(61, 30.0);
+  gModelSelectorFlags.DlsIRhTimeCourseModel = 1;
+  CurrentScanSet().dataFolder = platform::SystemTempFolder();
+  for (auto _ : state) RunContiSedAndShow();
+  state.counters["windows"] = Conti().timeCourseWindowCount;
+  FreeDlsSets();
+}
+BENCHMARK(BM_DlsTimeCourse)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
 

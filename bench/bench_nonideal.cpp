@@ -3,13 +3,25 @@
 // 15000 s) with N = 1000 on the ideal static grid and on the
 // concentration-dependent path (linear ks and kd of 0.01 ml/mg, and the
 // hard-sphere factors); and 100 nonideal species sharing one 200 x 100 ctot
-// matrix on 1 and 8 worker threads.
+// matrix on 1 and 8 worker threads. On the global arrays of the model
+// evaluation: a 4.3/6.8 S monomer-dimer (K = 1, c0 = 1) on the nonideal
+// moving frame and on its static twin (max dc/c 0.01, which comes near the
+// moving frame's 5e-5 of c0), N = 1000, with the node-steps per second.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <vector>
 
 #include "data/scan_set.h"
+#include "fit/conc_dependent_coefficients.h"
+#include "fit/conc_dependent_lamm.h"
+#include "fit/lamm_grid.h"
+#include "fit/lamm_run_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/nonideal_moving_frame.h"
+#include "fit/species_simulation.h"
+#include "numerics/arrays.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_nonideal.h"
 #include "lamm/lamm_settings.h"
@@ -118,10 +130,78 @@ void BM_NonidealList100Species(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(n) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
+// 50 scans to 15000 s on 600 radii, 6.0-7.2 cm, 50000 rpm.
+void LoadGlobalScans() {
+  ScanSet& ss = CurrentScanSet();
+  if (ss.count == kScans) return;
+  ss = ScanSet{};
+  AllocateScanTables(ss, kScans);
+  for (int k = 1; k <= kScans; ++k) {
+    ss.radii[k] = vector(1, kPoints);
+    ss.signals[k] = vector(1, kPoints);
+    ss.model[k] = vector(1, kPoints);
+    for (int j = 1; j <= kPoints; ++j) {
+      ss.radii[k][j] = 6.0f + 1.2f * (j - 1) / (kPoints - 1);
+      ss.signals[k][j] = 0;
+    }
+    ss.points[k] = kPoints;
+    ss.order[k] = k;
+    ss.records[k].rpm = 50000;
+    ss.records[k].temperature = 20;
+    ss.records[k].time = ss.records[k].timeRead = 300.0 * k;
+  }
+  ss.leftFitLimit = 6.05f;
+  ss.rightFitLimit = 7.1f;
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+}
+
+void GlobalDimer(benchmark::State& state, bool moving) {
+  LoadGlobalScans();
+  ConcDependentSpecies& sp = CurrentConcDependentSpecies();
+  sp = ConcDependentSpecies{};
+  sp.kind = ConcDependentSpecies::Kind::Dimer;
+  sp.s1 = 4.3;
+  sp.D1 = 6e-7;
+  sp.s2 = 6.8;
+  sp.D2 = 4.8e-7;
+  sp.logK = 0;
+  LammSolverSettings& st = LammSettings();
+  st = LammSolverSettings{};
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = moving ? 0 : 1;
+  st.movingHatAlgorithm = moving ? 1 : 0;
+  st.gridSizeInUse = st.feGridSize = 1000;
+  st.workingMaxDcOverC = moving ? 1.0 : 0.01;
+  gModelSelectorFlags.MonomerDimerModel = 1;
+  FreeLammArrays();
+  AllocLammArrays();
+  double nodeSteps = 0;
+  for (auto _ : state) {
+    LammRunState& rs = CurrentLammRunState();
+    rs = LammRunState{};
+    rs.sStar = 1;
+    LammGrid& g = CurrentLammGrid();
+    for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = 1.0;
+    SetAccelerationPhase();
+    SetLammSolverStartState(nullptr, false);
+    benchmark::DoNotOptimize(moving ? SimulateNonidealMovingFrameLamm() : SimulateConcDependentLamm());
+    const int steps = moving ? NonidealMovingFrameSteps() : ConcDependentStepCount();
+    state.counters["steps"] = steps;
+    nodeSteps += 1000.0 * steps;
+  }
+  state.counters["node_steps_per_s"] = benchmark::Counter(nodeSteps, benchmark::Counter::kIsRate);
+}
+
+void BM_NonidealMovingFrameDimerN1000(benchmark::State& state) { GlobalDimer(state, true); }
+void BM_ConcDependentStaticTwinDimerN1000(benchmark::State& state) { GlobalDimer(state, false); }
+
 }  // namespace
 
 BENCHMARK(BM_IdealStaticN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConcDependentLinearN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConcDependentHardSphereN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NonidealList100Species)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_NonidealMovingFrameDimerN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConcDependentStaticTwinDimerN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

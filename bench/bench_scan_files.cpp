@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "data/raw_data_workers.h"
 #include "data/scan_file.h"
+#include "data/scan_loading.h"
 #include "numerics/arrays.h"
 
 namespace {
@@ -101,6 +103,27 @@ void BM_WriteScanSet(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * f.bytes);
 }
 BENCHMARK(BM_WriteScanSet)->Unit(benchmark::kMillisecond);
+
+// The loaded set written under a prefix into another folder, as "Save Raw
+// Data Set" does.
+void BM_SaveRawDataToFolder(benchmark::State& state) {
+  ScanFolder& f = Folder();
+  std::vector<std::string> names;
+  for (const auto& p : f.paths) names.push_back(std::filesystem::path(p).filename().string());
+  if (!LoadAllData(MakeSelection(f.dir.string(), names))) {
+    state.SkipWithError("the bench scans did not load");
+    return;
+  }
+  const std::filesystem::path out = f.dir / "saved";
+  std::filesystem::create_directories(out);
+  for (auto _ : state) {
+    const RawDataResult r = SaveRawDataToFolder((out / "x").string());
+    benchmark::DoNotOptimize(r.written.data());
+  }
+  state.SetBytesProcessed(state.iterations() * f.bytes);
+  FreeScanData();
+}
+BENCHMARK(BM_SaveRawDataToFolder)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

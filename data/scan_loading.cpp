@@ -393,7 +393,8 @@ bool IsProgramOwnFile(const std::string& path) {
   for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   // The list of a load, the saved analysis, the notes and the s grid, all
   // named with the scans' extension; "~" starts every saved analysis name.
-  return stem == "list" || stem == "list_corr" || stem == "notes" || stem == "sdist" ||
+  // "list_<first>-<last>" are the serial fits' lists of numbered sets.
+  return stem == "list" || stem.rfind("list_", 0) == 0 || stem == "notes" || stem == "sdist" ||
          (!stem.empty() && stem[0] == '~');
 }
 

@@ -32,8 +32,8 @@ LoadedDataPaths& CurrentDataPaths();
 std::string MakeSelection(const std::string& folder, const std::vector<std::string>& names);
 
 // The program's own files that carry the scans' extension beside them
-// ("list", "list_corr", "notes", "sdist", "~tmppars" and other "~" names):
-// never loaded as scans.
+// ("list", "list_corr" and other "list_" names, "notes", "sdist", "~tmppars"
+// and other "~" names): never loaded as scans.
 bool IsProgramOwnFile(const std::string& path);
 
 // The full paths of a selection, in its order.

@@ -582,6 +582,9 @@ float ContiSimplexSim(float* p, FitHost* host) {
     // best vertex.
     return 1e10f;
   }
+  // A parameter set the species could not be simulated at has no misfit: it
+  // must never count as the best vertex.
+  if (cs.lastRunFailed) return 1e10f;
   const double points = static_cast<double>(sc.lastGridPoint - sc.firstGridPoint + 1) * sc.count;
   if (NeqBlock().block && points > 0) gSumSquares = ChiSquareFromNormalEquations();
   const float rmsd = static_cast<float>(std::sqrt(std::fabs(gSumSquares) / (points > 0 ? points : 1.0)));

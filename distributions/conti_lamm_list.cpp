@@ -11,6 +11,7 @@
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
+#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/kernel_transfer.h"
 #include "distributions/neq_threads.h"
@@ -131,6 +132,7 @@ void RunSVContiSedList(int n, const double* sList, const double* dList, const do
   LammSolverSettings& st = LammSettings();
   st.discretizationError = 0;
   st.singularMatrixError = 0;
+  st.listError = 0;
   KernelTransferScan() = 1;
   LammListJob job;
   job.n = n;
@@ -141,7 +143,11 @@ void RunSVContiSedList(int n, const double* sList, const double* dList, const do
   const int code = (gSolver ? gSolver : SolveSpeciesList)(job);
   platform::WriteDiagnostics(" --> done with sims");
   platform::WriteDiagnostics(" --> pLammSolutions deleted");
+  st.listError = code;
   if (code == 2) st.discretizationError = 1;
   if (code == 3) st.singularMatrixError = 1;
+  // Kernel column 1 is the buffer signal of the correction, not a species.
+  if (ContiHooks().bufferCorrection && ContiHooks().updateBufferSedimentation)
+    ContiHooks().updateBufferSedimentation();
   platform::WriteDiagnostics(" --> OUT");
 }

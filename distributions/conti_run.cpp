@@ -78,11 +78,12 @@ void EraseProgressLine() {
 // The run's view of the records of the fit engine and the model.
 void FillRunInputs() {
   ContiRunContext& c = ContiContext();
-  UpdateContiShapeFromModel(false);
+  UpdateContiShapeFromModel(ContiHooks().bufferCorrection && ContiHooks().bufferConcentrationFitted);
   c.dlsData = CurrentDataTypeFlags().dls != 0;
   LoadNeqInputsFromModel();
   NormalEquationInputs& in = NeqInputs();
   in.bufferSedimentation = ContiHooks().bufferCorrection;
+  in.bufferConcentrationFitted = ContiHooks().bufferConcentrationFitted;
   const ContiSettings& cs = Conti();
   in.timeCourse = F().DlsIRhTimeCourseModel != 0;
   in.timeCourseFirst = std::max(1, static_cast<int>(cs.timeCourseFirstScan));
@@ -101,8 +102,8 @@ void InterruptedKernels() {
   platform::StopFlag() = false;
 }
 
-// Distributions of DLS data are sums of g(1) kernels: sets that hold
-// g(2)-1 are converted on request, a refusal ends the run.
+}  // namespace
+
 bool DlsDataAsFieldAutocorrelation() {
   platform::StopFlag() = false;
   const ScanSet& sc = CurrentScanSet();
@@ -116,6 +117,8 @@ bool DlsDataAsFieldAutocorrelation() {
   h.invalidateWindow();
   return true;
 }
+
+namespace {
 
 // The DLS kernels of grid point i with diffusion coefficient D (cm^2/s);
 // false ends the run: a refused set leaves no distribution behind, an
@@ -156,6 +159,13 @@ struct Species {
   double s = 0, D = 0, M = 0;
 };
 
+// After the kernels of a grid point: an interrupt ends the run without a result.
+bool GoOnAfterKernels() {
+  if (!Stopped()) return true;
+  InterruptedKernels();
+  return false;
+}
+
 bool ElectrophoresisModel() { return F().ElectrophoresisCVModel || F().ElectrophoresisLsgModel; }
 
 // The electrophoresis kernels of grid point i (velocity sp.s in um/s);
@@ -180,11 +190,33 @@ bool ElectrophoresisGridPointKernels(int i, const Species& sp, CMobilityKernels*
   } else {
     ComputeMigrationStepKernel(i, sp.s);
   }
-  if (Stopped()) {
-    InterruptedKernels();
+  return GoOnAfterKernels();
+}
+
+// The kernels of grid point i of equilibrium data: buoyant mass
+// (1 - rho vbar) M, amplitude 1; false ends the run (interrupt, or no
+// equilibrium model installed).
+bool EquilibriumGridPointKernels(int i, const Species& sp, double vbar) {
+  ContiRunHooks& hooks = ContiHooks();
+  if (!hooks.equilibriumKernels) {
+    Box("ERROR in simulation", "equilibrium model curves are not available for this model");
+    FreeDistributionWorkArrays(WorkBlock().gridPoints);
+    FreeNormalEquationBlock(NeqBlock().gridPoints);
     return false;
   }
-  return true;
+  if (!gFitEngineState.fitRunning) {
+    char text[160];
+    if (MassGridModel())
+      std::snprintf(text, sizeof text, "solving Lamm equation for M = %.0f Da (D=%1.3e cm^2/sec, s=%.3fS), n=%d    ",
+                    sp.M, sp.D, sp.s, LammSettings().gridSizeInUse);
+    else
+      std::snprintf(text, sizeof text,
+                    "solving Lamm equation for s = %.3f S (D=%1.3e cm^2/sec, M=%.0f), n=%d    ", sp.s, sp.D, sp.M,
+                    LammSettings().gridSizeInUse);
+    Text(30, text);
+  }
+  hooks.equilibriumKernels(i, (1.0 - gSolutionConditions.density * vbar) * sp.M);
+  return GoOnAfterKernels();
 }
 
 // s, D and M of grid point i (x its M-grid value, T in C) for the chosen
@@ -440,6 +472,8 @@ void RunContiSed() {
   const DataTypeFlags& df = CurrentDataTypeFlags();
   Trace("\nEntering RunContiSed");
   cs.msTablePlot = 0;
+  // Every way out before the regularisation leaves no result.
+  cs.lastRunFailed = 1;
   ls.discretizationError = 0;
 
   if (ls.timesFromW2t && f.NonidealCSModel) {
@@ -481,12 +515,13 @@ void RunContiSed() {
     return;
   }
   // A missing limit becomes the cell end, moved inside the data as every
-  // other change of the limits is.
-  if (sc.leftFitLimit == 0.0f) {
+  // other change of the limits is. The limits of DLS data are log10 lag
+  // times, where 0 (1 s) is a limit like any other.
+  if (sc.leftFitLimit == 0.0f && !df.dls) {
     sc.leftFitLimit = gModelParams.meniscus;
     CheckLeftFitLimit();
   }
-  if (sc.rightFitLimit == 0.0f) {
+  if (sc.rightFitLimit == 0.0f && !df.dls) {
     sc.rightFitLimit = gModelParams.bottom;
     CheckRightFitLimit();
   }
@@ -524,7 +559,11 @@ void RunContiSed() {
   da.transformedToR = da.transformedToS20 = false;
   const bool compute = !twoD || cs.csffRecompute;
   const auto tLamm = SteadyClock::now();
+  // Equilibrium data have no Lamm solutions: each grid point's kernel is
+  // the Boltzmann curve of its buoyant mass.
+  const bool equilibrium = sc.equilibriumMode && !df.dls;
   if (compute) {
+    if (equilibrium) platform::StopFlag() = false;
     const float T = df.dls ? gSolutionConditions.temperature - 273.15f : sc.records[sc.count].temperature;
     const bool checkMax = MaximumSCheckApplies();
     std::unique_ptr<CMobilityKernels> mobility;
@@ -553,20 +592,14 @@ void RunContiSed() {
       if (df.dls && !DlsGridPointKernels(i, sp.D)) return;
       if (ElectrophoresisModel() && !ElectrophoresisGridPointKernels(i, sp, mobility.get(), kernelError))
         return;
+      if (equilibrium && !EquilibriumGridPointKernels(i, sp, vbarList[i])) return;
     }
     mobility.reset();
-    if (sc.equilibriumMode) {
-      // These kernels are not Lamm solutions; their builders live with the
-      // equilibrium models.
-      FreeDistributionWorkArrays(WorkBlock().gridPoints);
-      FreeNormalEquationBlock(NeqBlock().gridPoints);
-      return;
-    }
     platform::StopFlag() = false;
     if (ElectrophoresisModel()) {
       ls.discretizationError = kernelError == 2 ? 1 : 0;
       ls.singularMatrixError = kernelError == 3 ? 1 : 0;
-    } else if (!df.dls) {
+    } else if (!df.dls && !equilibrium) {
       RunSVContiSedList(n, sList.data(), dList.data(), vbarList.data());
     }
     if (Stopped()) {
@@ -580,6 +613,15 @@ void RunContiSed() {
     if (ls.singularMatrixError) {
       PlaySoundError();
       Box("ERROR in simulation", "singular tridiagonal matrix!", platform::BoxIcon::Error);
+    }
+    if (ls.listError != 0) {
+      // Kernels of species that were refused or failed are empty or not
+      // finite: a distribution fitted to them would look like a result.
+      if (!cs.silent && !twoD) {
+        FreeDistributionWorkArrays(WorkBlock().gridPoints);
+        FreeNormalEquationBlock(NeqBlock().gridPoints);
+      }
+      return;
     }
   }
   timing.lamm = Since(tLamm);
@@ -606,8 +648,14 @@ void RunContiSed() {
   const bool interrupted = Stopped();
   if (!interrupted) {
     Regularize();
-    if (ContiHooks().bufferCorrection && NeqBlock().solution)
-      ContiHooks().bufferConcentration = NeqBlock().solution[1];
+    cs.lastRunFailed = 0;
+    // A fixed buffer concentration stays what it was: its kernel is not
+    // among the solved amplitudes.
+    ContiRunHooks& hooks = ContiHooks();
+    if (hooks.bufferCorrection && NeqBlock().solution && !NeqBlock().fixedComponent) {
+      hooks.bufferConcentration = NeqBlock().solution[1];
+      if (hooks.bufferConcentrationSolved) hooks.bufferConcentrationSolved(hooks.bufferConcentration);
+    }
   } else {
     sc.dataChanged = 1;
     PlaySoundOk();

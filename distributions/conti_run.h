@@ -3,6 +3,7 @@
 // the kernels, the normal equations of the chosen noise model, the
 // regularised non-negative solution, and the displayed distribution with
 // the model, residual and noise arrays of the scans.
+#include <functional>
 #include <string>
 
 // Time spent in the stages of the last run (s), for the benchmarks and the
@@ -19,11 +20,22 @@ ContiRunTimings& LastContiRunTimings();
 // extended models). Off unless the layer that owns them switches them on.
 struct ContiRunHooks {
   bool bufferCorrection = false;
+  bool bufferConcentrationFitted = false;  // else fixed: kernel 1 enters with amplitude 1
   double bufferConcentration = 0.0;  // the run's result, element 1 of the solution
+  // Writes the buffer signal into kernel column 1 after the grid species.
+  std::function<void()> updateBufferSedimentation;
+  // The fitted buffer concentration, handed back to the correction's record.
+  std::function<void(double concentration)> bufferConcentrationSolved;
+  // Equilibrium data: kernel column k holds the Boltzmann curves of buoyant
+  // mass Mb (g/mol) and amplitude 1 instead of a Lamm solution.
+  std::function<void(int k, double Mb)> equilibriumKernels;
 };
 ContiRunHooks& ContiHooks();
 
 void RunContiSed();
+// Distributions of DLS data are sums of g(1) kernels: when the sets hold
+// g(2)-1 the user is asked to convert them; false when not converted.
+bool DlsDataAsFieldAutocorrelation();
 // The silent evaluation of a time-course window; false when stopped.
 bool RunContiSedQuiet();
 // Builds the normal equations for the current kernel block (pen colour 1

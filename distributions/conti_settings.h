@@ -110,6 +110,7 @@ struct ContiSettings {
   uint8_t exportMatrices = 0;
   uint8_t progressLine = 1;        // the normal equations show their progress as a line
   uint8_t silent = 0;               // evaluation inside a fit, Monte-Carlo or time course
+  uint8_t lastRunFailed = 0;        // a species of the last run could not be simulated
   uint8_t synthetic = 0;
   uint8_t runCommand = 0;
   uint8_t finalEvaluation = 0;

@@ -1,7 +1,9 @@
 #include "fit/dls_kernels.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "data/scan_set.h"
 #include "fit/lamm_scan_output.h"
@@ -46,27 +48,52 @@ bool SetScatteringVector(int j, bool distribution, float* q2) {
   return false;
 }
 
-// out[1..n] over the log10 lag times x[1..n]; D <= 0 gives A, 0, 0, ...
-void FillKernel(const DlsKernelInputs& in, float q2, const float* x, float* out, int n) {
+// Lag times tau[1..n] (s) of the log10 values x[1..n], in a buffer that
+// lives as long as the program (one per computation, no allocation once
+// it has grown).
+const double* LagTimes(const float* x, int n) {
+  static std::vector<double> tau;
+  if (static_cast<int>(tau.size()) < n + 1) tau.resize(static_cast<size_t>(n) + 1);
+  for (int p = 1; p <= n; ++p) tau[static_cast<size_t>(p)] = std::pow(10.0, static_cast<double>(x[p]));
+  return tau.data();
+}
+
+// out[1..n] over the lag times tau[1..n]; D <= 0 gives A, 0, 0, ...
+void FillKernel(const DlsKernelInputs& in, float q2, const double* tau, float* out, int n) {
   if (!(in.D > 0.0)) {
     for (int p = 1; p <= n; ++p) out[p] = p == 1 ? static_cast<float>(in.amplitude) : 0.0f;
     return;
   }
-  for (int p = 1; p <= n; ++p)
-    out[p] = static_cast<float>(DlsKernelValue(in, q2, std::pow(10.0, static_cast<double>(x[p]))));
+  for (int p = 1; p <= n; ++p) out[p] = static_cast<float>(DlsKernelValue(in, q2, tau[p]));
 }
 
-// The distribution kernel of set j at the current grid point.
-void StoreDistributionKernel(const DlsKernelInputs& in, int j, float q2) {
+// The distribution kernels of the sets at time positions first..last (all
+// sets in file order when first is 0) at the current grid point. Sets with
+// the same q^2 on the common grid share one kernel: it is computed once.
+bool StoreDistributionKernels(const DlsKernelInputs& in, int first, int last, bool pollKeys) {
   const ScanSet& ss = CurrentScanSet();
-  float* row = in.cube[in.gridPoint][j];
-  if (!in.ownLagTimes) {
-    FillKernel(in, q2, ss.grid, row, ss.gridLength);
-    return;
+  const double* gridTau = in.ownLagTimes ? nullptr : LagTimes(ss.grid, ss.gridLength);
+  const float* previous = nullptr;
+  float previousQ2 = 0.0f;
+  for (int i = first < 1 ? 1 : first; i <= last; ++i) {
+    const int j = first < 1 ? i : ss.order[i];
+    if (pollKeys && KeyPressed()) platform::StopFlag() = true;
+    float q2 = 0.0f;
+    if (!SetScatteringVector(j, true, &q2)) return false;
+    float* row = in.cube[in.gridPoint][j];
+    if (in.ownLagTimes) {
+      // A row of the block holds as many values as the common grid.
+      const int n = ss.points[j] < ss.gridLength ? ss.points[j] : ss.gridLength;
+      FillKernel(in, q2, LagTimes(ss.radii[j], n), row, n);
+    } else if (previous && q2 == previousQ2) {
+      std::copy(previous + 1, previous + ss.gridLength + 1, row + 1);
+    } else {
+      FillKernel(in, q2, gridTau, row, ss.gridLength);
+      previous = row;
+      previousQ2 = q2;
+    }
   }
-  // A row of the block holds as many values as the common grid.
-  const int n = ss.points[j] < ss.gridLength ? ss.points[j] : ss.gridLength;
-  FillKernel(in, q2, ss.radii[j], row, n);
+  return true;
 }
 
 }  // namespace
@@ -113,47 +140,36 @@ bool DlsIntensityAutocorrelationLoaded() {
 bool ComputeDlsKernelsFull() {
   ScanSet& ss = CurrentScanSet();
   const DlsKernelInputs& in = DlsKernels();
-  const bool distribution = DistributionModel();
-  if (distribution && !in.cube) return false;
-  const bool onGrid = !distribution && CurvesOnCommonGrid() && ss.gridLength > 0;
+  if (DistributionModel()) return in.cube && StoreDistributionKernels(in, 0, ss.count, false);
+  const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
   if (onGrid) EnsureSpeciesCurves(in.component);
+  const double* gridTau = onGrid ? LagTimes(ss.grid, ss.gridLength) : nullptr;
+  // The discrete model walks the sets in time order.
   for (int i = 1; i <= ss.count; ++i) {
-    // The discrete model walks the sets in time order, the distributions
-    // in the order of the kernel block.
-    const int j = distribution ? i : ss.order[i];
+    const int j = ss.order[i];
     float q2 = 0.0f;
-    if (!SetScatteringVector(j, distribution, &q2)) return false;
-    if (distribution) {
-      StoreDistributionKernel(in, j, q2);
-    } else if (onGrid) {
-      FillKernel(in, q2, ss.grid, ss.species[in.component].onGridPerScan[j], ss.gridLength);
-    } else {
-      float* model = ss.model[j];
-      if (!(in.D > 0.0)) {
-        if (ss.points[j] >= 1) model[1] += static_cast<float>(in.amplitude);
-        continue;
-      }
-      for (int p = 1; p <= ss.points[j]; ++p)
-        model[p] += static_cast<float>(DlsKernelValue(in, q2, std::pow(10.0, static_cast<double>(ss.radii[j][p]))));
+    if (!SetScatteringVector(j, false, &q2)) return false;
+    if (onGrid) {
+      FillKernel(in, q2, gridTau, ss.species[in.component].onGridPerScan[j], ss.gridLength);
+      continue;
     }
+    float* model = ss.model[j];
+    if (!(in.D > 0.0)) {
+      if (ss.points[j] >= 1) model[1] += static_cast<float>(in.amplitude);
+      continue;
+    }
+    for (int p = 1; p <= ss.points[j]; ++p)
+      model[p] += static_cast<float>(DlsKernelValue(in, q2, std::pow(10.0, static_cast<double>(ss.radii[j][p]))));
   }
   return true;
 }
 
 bool ComputeDlsKernels() {
   const ScanSet& ss = CurrentScanSet();
-  const DlsKernelInputs& in = DlsKernels();
+  DlsKernelInputs in = DlsKernels();
   if (!in.cube) return false;
-  const int first = in.firstSet < 1 ? 1 : in.firstSet;
-  const int last = in.lastSet > ss.count ? ss.count : in.lastSet;
-  for (int j = first; j <= last; ++j) {
-    if (KeyPressed()) platform::StopFlag() = true;
-    float q2 = 0.0f;
-    if (!SetScatteringVector(j, true, &q2)) return false;
-    DlsKernelInputs common = in;
-    common.cumulant = false;
-    common.ownLagTimes = false;
-    StoreDistributionKernel(common, j, q2);
-  }
-  return true;
+  in.cumulant = false;
+  in.ownLagTimes = false;
+  return StoreDistributionKernels(in, in.firstSet < 1 ? 1 : in.firstSet, in.lastSet > ss.count ? ss.count : in.lastSet,
+                                  true);
 }

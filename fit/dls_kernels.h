@@ -28,7 +28,7 @@ struct DlsKernelInputs {
   float*** cube = nullptr;
   int gridPoint = 1;
   bool ownLagTimes = false;  // each set's own lag times instead of the common grid
-  int firstSet = 1, lastSet = 1;  // the sets of ComputeDlsKernels
+  int firstSet = 1, lastSet = 1;  // time positions of the sets of ComputeDlsKernels
 };
 DlsKernelInputs& DlsKernels();
 
@@ -52,6 +52,7 @@ bool DlsIntensityAutocorrelationLoaded();
 // its message, when a set holds g(2)-1 for a distribution model or its
 // scattering vector is not valid: the kernels are then incomplete.
 bool ComputeDlsKernelsFull();
-// The distribution kernels of the sets firstSet..lastSet; a key press sets
+// The distribution kernels of the sets at time positions firstSet..lastSet
+// (the normal equations of a time-course window take the same); a key press sets
 // the stop flag and the range is still finished.
 bool ComputeDlsKernels();

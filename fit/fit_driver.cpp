@@ -200,6 +200,7 @@ int FitCurrentModel(FitHost* host) {
   fs.minimiserRuns = 0;
   fs.fitRunning = 1;
   gSimulationSwitches.discretizationWarningShown = 0;
+  gSimulationSwitches.inhomogeneousWarningShown = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
   gSimulationSwitches.redrawDuringSimulation = 0;
   auto leave = [&](int result) {

@@ -240,6 +240,8 @@ double StoredModeStep() {
 
 }  // namespace
 
+CMovingFrameCore& GlobalMovingFrameCore() { return gCore; }
+
 double LammStepMovingFrame() { return gControl.storedMode ? StoredModeStep() : FixedStep(); }
 
 void SetFrameEndRadii(double tPrime) { gCore.SetFrameEndRadii(tPrime); }

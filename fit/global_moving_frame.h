@@ -10,6 +10,13 @@
 // Error flags: LammSettings().singularMatrixError (singular step system) and
 // LammSettings().discretizationError (non-finite concentrations).
 
+struct CMovingFrameCore;
+
+// The frame of the global arrays: the moving-frame solvers of the model
+// evaluation share it, so that UpdateMovingGridRadii places the nodes of
+// whichever ran last.
+CMovingFrameCore& GlobalMovingFrameCore();
+
 // Runs the current species; does nothing with a measured rotor-speed
 // profile or without allocated grid arrays.
 void SimulateMovingFrameLamm();

@@ -90,6 +90,23 @@ double RotorSpeedDuringAcceleration(double t, double dt) {
   return result > rs.fullSpeed ? rs.fullSpeed : result;
 }
 
+bool AdvanceRunClock(double dt) {
+  LammRunState& rs = CurrentLammRunState();
+  ++rs.iteration;
+  rs.t += dt;
+  if (std::fabs(rs.t - rs.pendingTime) <= 1e-9 * std::max(1.0, rs.pendingTime)) rs.t = rs.pendingTime;
+  if (!rs.accelerating || rs.t < rs.accelerationEnd) return false;
+  rs.rpm = RotorSpeedDuringAcceleration(rs.t, dt);
+  rs.accelerating = 0;
+  return true;
+}
+
+double LastScanTime() {
+  const ScanSet& ss = CurrentScanSet();
+  if (ss.count < 1) return CurrentLammRunState().t;
+  return ScanTimeAt(ss.count);
+}
+
 void ShowStepText() {
   char text[64];
   std::snprintf(text, sizeof text, "dt = %f sec  ", CurrentLammRunState().dt);

@@ -7,6 +7,7 @@
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "fit/amplitudes.h"
+#include "fit/conc_dependent_evaluation.h"
 #include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
@@ -71,6 +72,8 @@ bool MeniscusAndBottomSet(FitHost* host) {
 
 void CheckFitLimitsSet(FitHost* host) {
   ScanSet& ss = CurrentScanSet();
+  // DLS limits are log10 lag times: 0 is 1 s, not a missing limit.
+  if (CurrentDataTypeFlags().dls) return;
   if (ss.leftFitLimit == 0.0f) {
     ss.leftFitLimit = gModelParams.meniscus;
     if (host) host->CheckLeftFitLimit();
@@ -345,15 +348,7 @@ void SimulateModel(FitHost* host) {
   if (gSimulationSwitches.redrawDuringSimulation && host) host->RequestRepaint();
   gSteepBoundary = 0;
   if (sel.AnySelfAssociationModel() || sel.NonidealSingleSpeciesModel) {
-    // Their solvers (radially varying coefficients, concentration-dependent
-    // moving frame) are not part of this program yet: say so instead of
-    // fitting zero models.
-    if (host) {
-      host->PlaySoundError();
-      host->MessageBox("ERROR in simulation",
-                       "the Lamm equation solver of this model is not available",
-                       platform::BoxIcon::None);
-    }
+    SimulateConcDependentModel(host);
   } else if (sel.LammDiscreteModel) {
     SimulateSpeciesOnGlobalGrid(host);
   }

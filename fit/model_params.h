@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 // The model's named quantities (ModelParams), the solution conditions, the
 // working copies of the self-association and non-ideal models, and the packed
 // fit vector P[1..34] with its fit flags F[1..34]. The slot numbers are the one
@@ -121,6 +122,14 @@ struct AssociationModelParams {
   int nonidealConcentrationFit = 0, nonidealSFit = 0, nonidealDFit = 0;
   // Signal per unit loading of the multiple-species components (one-based).
   float extinction[4] = {0, 1, 1, 1};
+  // Concentration dependence of the self-associating and nonideal species:
+  // the sign of ks and kd ("repulsive"; clear: attractive), hard-sphere
+  // factors instead of the linear law, the dimer's own nonideality, and a
+  // cosolute's s(c), D(c) ("Polynomial s(c) and D(c)", "CsCl s(c) and D(c)
+  // (molar)"); the integration scheme of the static-grid solver (1, 2, 3).
+  std::uint8_t repulsive = 1, hardSphere = 0, dimerNonideal = 0;
+  std::uint8_t polynomialSD = 0, csClSD = 0;
+  float integrationScheme = 1.0f;
 };
 
 extern ModelParams gModelParams;

@@ -8,6 +8,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/serial_fit_settings.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
@@ -16,13 +17,14 @@
 
 namespace {
 
-// Lines that no record of this build owns (buffer-sedimentation,
-// fluorescence and other correction terms, dialog switches): kept as last
+// Lines that no record of this build owns (fluorescence and other correction terms, dialog switches): kept as last
 // read so that a save after a reload writes them back unchanged.
 std::vector<float>& KeptLines() {
   static std::vector<float> kept(kSavedParamsLines + 1, 0.0f);
   return kept;
 }
+
+constexpr int kBufferFirstLine = 96, kBufferLastLine = 118;
 
 bool IsContiLine(int line) {
   return (line >= 86 && line <= 91) || (line >= 200 && line <= 203);
@@ -148,6 +150,8 @@ std::vector<float> Compose(bool intermediate) {
   v[93] = static_cast<float>(ls.maxDcOverC);
   v[94] = static_cast<float>(ls.gridSizeUpperLimit);
   v[95] = static_cast<float>(ls.gridSizeLowerLimit);
+  if (hooks.getBufferValue)
+    for (int line = kBufferFirstLine; line <= kBufferLastLine; ++line) v[line] = hooks.getBufferValue(line);
   v[119] = ls.scanVelocity;
   v[120] = ls.convolutionRange;
   v[121] = Flag(ls.simulateTimeResolution);
@@ -163,6 +167,13 @@ std::vector<float> Compose(bool intermediate) {
     v[132 + 2 * (t - 1)] = mp.nonidealTerm[t];
   }
   v[173] = Flag(ls.checkRotorAcceleration);
+  // The concentration dependence of the self-associating and nonideal species.
+  const AssociationModelParams& as = gAssociationModelParams;
+  v[193] = Flag(as.repulsive);
+  v[194] = Flag(as.hardSphere);
+  v[195] = Flag(as.dimerNonideal);
+  v[196] = Flag(as.polynomialSD);
+  v[197] = Flag(as.csClSD);
   if (hooks.getContiValue)
     for (int line = 1; line <= kSavedParamsLines; ++line)
       if (IsContiLine(line)) v[line] = hooks.getContiValue(line);
@@ -334,6 +345,9 @@ int ReloadParameters(const std::string& path) {
   if (has(93)) ls.maxDcOverC = at(93);
   if (has(94)) ls.gridSizeUpperLimit = Int(at(94));
   if (has(95)) ls.gridSizeLowerLimit = Int(at(95));
+  if (hooks.setBufferValue)
+    for (int line = kBufferFirstLine; line <= kBufferLastLine; ++line)
+      hooks.setBufferValue(line, has(line) ? at(line) : 0.0f, has(line));
   if (has(119)) ls.scanVelocity = at(119);
   if (has(120)) ls.convolutionRange = at(120);
   ls.simulateTimeResolution = has(121) && On(at(121));
@@ -350,6 +364,12 @@ int ReloadParameters(const std::string& path) {
     if (has(line + 1)) mp.nonidealTerm[t] = at(line + 1);
   }
   if (has(173)) ls.checkRotorAcceleration = On(at(173));
+  AssociationModelParams& as = gAssociationModelParams;
+  as.repulsive = !has(193) || On(at(193));
+  as.hardSphere = has(194) && On(at(194));
+  as.dimerNonideal = has(195) && On(at(195));
+  as.polynomialSD = has(196) && On(at(196));
+  as.csClSD = has(197) && On(at(197));
   if (hooks.setContiValue)
     for (int line = 1; line <= n && line <= kSavedParamsLines; ++line)
       if (IsContiLine(line)) hooks.setContiValue(line, at(line));
@@ -365,6 +385,7 @@ int ReloadParameters(const std::string& path) {
     sc.vbar20 = sc.vbar;
   PackModelParameters();
   if (hooks.checkFitLimits) hooks.checkFitLimits();
+  if (hooks.afterReload && !gSerialFitSettings.running) hooks.afterReload();
   return 1;
 }
 
@@ -373,6 +394,9 @@ bool OfferRestorePreviousAnalysis(const std::string& path, bool unattended) {
   std::vector<float> v;
   if (!ReadValues(path, v) || static_cast<int>(v.size()) - 1 < kSavedParamsMinimumLines)
     return false;
+  // A serial fit asked once, at its start, for every set.
+  const SerialFitSettings& serial = gSerialFitSettings;
+  if (serial.running && serial.reuseSavedParameters) return ReloadParameters(path) == 1;
   if (v[1] == 0.0f &&
       platform::UI().MessageBox("", "restore previous data?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Warning) == platform::IDYES)

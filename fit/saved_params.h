@@ -27,6 +27,12 @@ struct SavedParamsHooks {
   std::function<void(int code)> reselectDistributionModel;
   // Checks the fit limits again after a reload.
   std::function<void()> checkFitLimits;
+  // Lines 96-118, the buffer-sedimentation correction: read when saving,
+  // written when reloading (present false for a line the file lacks); and
+  // its validation once the reload is complete (not during a serial fit).
+  std::function<float(int line)> getBufferValue;
+  std::function<void(int line, float value, bool present)> setBufferValue;
+  std::function<void()> afterReload;
 };
 SavedParamsHooks& CurrentSavedParamsHooks();
 
@@ -42,5 +48,6 @@ int ReloadParameters(const std::string& path);
 // After a load: offers the saved analysis of the data ("restore previous
 // data?" for an intermediate save, else "load previous analysis?") and
 // reloads it on Yes. An unattended run is never asked and nothing is
-// restored. True when the state was restored.
+// restored. A serial fit whose restore switch is on reloads it
+// unasked. True when the state was restored.
 bool OfferRestorePreviousAnalysis(const std::string& path, bool unattended);

@@ -16,7 +16,11 @@ struct SerialFitSettings {
   // Integrated Monte-Carlo statistics.
   float mcMeanSw = 0, mcSdSw = 0, mcLowerSw = 0, mcUpperSw = 0;
   float mcMeanC = 0, mcSdC = 0, mcLowerC = 0, mcUpperC = 0;
+  // "restore previous params if available?": saved parameters of a set
+  // are restored without asking.
   uint8_t reuseSavedParameters = 0;
+  uint8_t monteCarlo = 0;      // Monte-Carlo error analysis of each set
+  uint8_t useListOfLists = 0;  // the series comes from listOfLists.txt, not toBeProcessed.txt
 };
 
 extern SerialFitSettings gSerialFitSettings;

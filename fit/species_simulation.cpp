@@ -8,6 +8,7 @@
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "fit/amplitudes.h"
+#include "fit/conc_dependent_evaluation.h"
 #include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
@@ -169,6 +170,13 @@ bool RunChosenSolver(FitHost* host, int k, double s, double D, double A) {
                        platform::BoxIcon::None);
     return false;
   }
+  if (k == 1 && gModelSelectorFlags.ConcDependentSolverSwitch) {
+    // Component 1 sediments with its own nonideality.
+    const int code = RunFirstComponentNonideal(s, D);
+    if (code != 0 && host) ReportSimulationError(host, code);
+    SetLammGridSize(st.gridSizeInUse);
+    return true;
+  }
   if (st.movingHatAlgorithm) {
     SimulateMovingFrameLamm();
     return true;
@@ -295,6 +303,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
   }
   if (st.movingHatAlgorithm) UpdateMovingGridRadii();
   ReportAfterSolve(host);
+  if (host && st.nonidealityOutOfRange) ReportSimulationError(host, 7);
 }
 
 // The slots of a DLS model are field autocorrelations of their D, Stokes
@@ -334,6 +343,43 @@ void SimulateDlsSpecies() {
     in.component = k;
     // A set that cannot be modelled ends the evaluation (and a fit).
     if (!ComputeDlsKernelsFull()) platform::StopFlag() = true;
+  }
+}
+
+// The slots of equilibrium data are Boltzmann curves of their buoyant mass,
+// (1 - vbar rho) M with the M-and-s parameters, else |s| R T / D from the
+// Svedberg relation (s in S, D entry in 1e-7 cm^2/s: |s| 1e-6 R T / D).
+void SimulateEquilibriumSpecies(FitHost* host) {
+  ModelParams& mp = gModelParams;
+  const ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  if (!hooks.equilibriumCurves) {
+    NotAvailable(host, "equilibrium model curves are not available for this model");
+    return;
+  }
+  const int n = mp.componentCount;
+  const bool algebraic = mp.concentrationsLinear != 0;
+  const int first = FirstIncludedSpecies(n);
+  const double RT = kGasConstant * gSolutionConditions.temperature;
+  for (int k = 1; k <= n && !platform::StopFlag(); ++k) {
+    CurrentLammRunState().species = k;
+    if (!mp.included[k]) {
+      mp.scaleFactor[k] = 0.0f;
+      continue;
+    }
+    const double A = SpeciesAmplitude(k, first, SpeciesFraction(k, first, n, false), algebraic);
+    const double s = mp.s[k], entry = mp.massOrD[k];
+    const bool constant = s == 0 && entry == 0;
+    gSimulationSwitches.constantSignal = constant ? 1 : 0;
+    double Mb = 0.0;
+    if (constant)
+      Mb = 0.0;
+    else if (gFitEngineState.molarMassParameters)
+      Mb = (1.0 - gSolutionConditions.vbarRho) * entry;
+    else
+      // Without diffusion the species piles up at the bottom: the curve
+      // bounds the infinite mass.
+      Mb = entry != 0 ? std::fabs(s) * 1e-6 * RT / entry : HUGE_VAL;
+    hooks.equilibriumCurves(k, Mb, A);
   }
 }
 
@@ -502,7 +548,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
     return;
   }
   if (ss.equilibriumMode) {
-    NotAvailable(host, "equilibrium model curves are not available for this model");
+    SimulateEquilibriumSpecies(host);
     return;
   }
 
@@ -535,10 +581,6 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
     const double f = SpeciesFraction(k, first, n, buffer);
     const double A = SpeciesAmplitude(k, first, f, algebraic);
 
-    if (k == 1 && gModelSelectorFlags.ConcDependentSolverSwitch) {
-      NotAvailable(host, "concentration-dependent sedimentation of the first species is not available");
-      continue;
-    }
     if (!CurrentLammGrid().GridAllocated) {
       if (host) ReportSimulationError(host, 1);
       return;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "data/scan_set.h"
 #include "numerics/arrays.h"
@@ -40,6 +41,8 @@ T* Entry(const std::vector<T*>& table, int i) {
 }
 
 void ReplacePlot(CWINPlot*& plot, bool create) {
+  PlotWindowSet& w = CurrentPlotWindows();
+  if (&plot == &w.dataPlot && w.endDataPlotLoan) std::exchange(w.endDataPlotLoan, nullptr)();
   delete plot;
   plot = create ? new CWINPlot : nullptr;
 }

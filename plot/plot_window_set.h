@@ -28,6 +28,10 @@ struct PlotWindowSet {
 
   CWINPlot* dataPlot = nullptr;
   CWINPlot* residualPlot = nullptr;
+  // Set while another screen's plot stands in the data plot's place (the M*
+  // analysis): called once, before anything replaces or deletes the data
+  // plot, to give the data plot back.
+  std::function<void()> endDataPlotLoan;
   CWINPlot* histogramPlot = nullptr;
 
   std::uint8_t showResiduals = 1;

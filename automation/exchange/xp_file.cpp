@@ -12,6 +12,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/serial_fit_settings.h"
 #include "numerics/error_box.h"
 #include "platform/paths.h"
 
@@ -140,7 +141,8 @@ bool WriteMorleanXpFile(const std::string& path, bool askNothing) {
 
   SolutionConditions& sc = gSolutionConditions;
   float viscosity = sc.viscosity * kWaterViscosityPoise10;
-  if (!askNothing) {
+  // A serial fit answers nothing, whoever called.
+  if (!askNothing && !gSerialFitSettings.running) {
     AskPositive(sc.density, "buffer density (g/ml)");
     AskPositive(viscosity, "buffer viscosity (cPoise)");
     sc.viscosity = viscosity / kWaterViscosityPoise10;

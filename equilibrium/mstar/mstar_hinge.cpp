@@ -29,7 +29,7 @@ float MStarLoadingSignal(const MStarState& st, int d, bool* ok) {
   if (!st.HasData() || d < 1 || d > st.count) return 0.0f;
   const MStarDataSet& set = st.sets[static_cast<size_t>(d)];
   const double a = gModelParams.meniscus, b = gModelParams.bottom;
-  const double R = CurrentScanSet().rightFitLimit;
+  const double R = std::min(static_cast<double>(CurrentScanSet().rightFitLimit), b);
   const double bd = MStarBaseline(d);
   const int n = set.n;
   if (n < 2 || !(b > a)) return 0.0f;

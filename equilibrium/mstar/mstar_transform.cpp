@@ -273,27 +273,6 @@ void SetFitWindow(MStarDataSet& set) {
 
 }  // namespace
 
-MStarState& CurrentMStarState() {
-  static MStarState state;
-  return state;
-}
-
-void MStarState::FreeData() {
-  count = 0;
-  k.clear();
-  ca.clear();
-  mwavg.clear();
-  mwLin.clear();
-  sets.clear();
-  hinge.clear();
-  k.shrink_to_fit();
-  ca.shrink_to_fit();
-  mwavg.shrink_to_fit();
-  mwLin.shrink_to_fit();
-  sets.shrink_to_fit();
-  hinge.shrink_to_fit();
-}
-
 std::string MStarInputProblem() {
   const ScanSet& s = CurrentScanSet();
   const float a = gModelParams.meniscus, b = gModelParams.bottom;

@@ -17,6 +17,7 @@
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/scan_set.h"
+#include "data/wiener_skew.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "numerics/random.h"
@@ -41,6 +42,7 @@ class AppTest : public ::testing::Test {
     Conti() = ContiSettings{};
     gFitEngineState = FitEngineState{};
     CurrentDataTypeFlags() = DataTypeFlags{};
+    CurrentWienerSkew() = WienerSkewSettings{};
     SoundState.soundsOn = true;
     // Fits start from a randomly scattered simplex: the same draws in every run.
     SeedGaussRandom(1);

@@ -30,7 +30,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {943, "SET PREFERENCE"},
     {200, "select files to fit"}, {226, "select files to add to set 1"},
     {298, "select files in set 1 to fit"}, {515, "select files in set 1 to fit"},
-    {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}, {595, "ATTENTION"},
+    {214, "GENERATE DATA"}, {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}, {595, "ATTENTION"},
     {949, "select files to fit"}, {513, "ERROR"}, {511, "ls-g(s)"}, {510, "ls-g(s)"}, {877, "ERROR"}, {896, "ERROR"},
     {887, "C(M) POWERLAW"}, {546, "Monte Carlo for Distributions"}, {277, ""}, {278, "enter float"},
     {279, ""}, {284, "Equilibrium Analysis"}, {523, "Equilibrium Analysis"}, {288, "ls-g(s)"},
@@ -42,16 +42,21 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {601, "MAKE DLS DATA"}, {534, "MAKE DLS DATA"}, {583, "MAKE DLS DATA"}, {532, "MAKE DLS DATA"},
     {600, "MAKE DLS DATA"}, {527, "select data file"}, {544, "select data file"}, {500, "ERROR"},
     {528, "Format CD DATA"}, {577, "export data as MORLEAN xp file"}, {266, "time dependence analysis"},
-    {901, "PELDO"}};
+    {901, "PELDO"}, {201, "Select File to Edit"}, {202, "Select Initial Data"}, {1108, "Wiener Skewing"},
+    {917, "AVERAGE SCANS"}, {265, "SET N COLUMNS"}, {552, ""}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
-const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
+const std::set<int> kSilentBuiltCommands = {647, 223, 533, 230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
                                             197, 198, 229, 280, 282, 246, 213, 215, 240, 530, 212,
                                             252, 253, 235, 275, 531, 587, 514, 548, 870, 602, 872,
                                             603, 598, 526, 521, 508, 509, 227, 1099, 893, 520, 228,
                                             585, 1100, 296, 291, 950, 519, 607, 576, 540,
                                             541, 922, 517, 867, 271, 456, 457, 458, 460, 525, 589, 836,
-                                            898, 878, 879, 880, 881, 882, 883, 899, 900};
+                                            898, 878, 879, 880, 881, 882, 883, 899, 900,
+                                            535, 549, 550, 947, 927, 581, 264, 283, 634, 459, 886, 551,
+                                            287, 263, 524, 231, 289, 827, 1098, 269, 918, 919, 920,
+                                            593, 904, 923,
+                                            204, 258, 259, 260, 261, 262, 273, 274, 632, 611};
 // Model commands that switch the regularisation or the scan times: the
 // commands after them in the table find both as they were.
 const std::set<int> kRegularisationChoosingCommands = {288, 501, 510, 539, 950};

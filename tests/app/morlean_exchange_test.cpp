@@ -147,6 +147,14 @@ TEST_F(MorleanExchange, RefusedXpFilesSayWhyAndLoadNothing) {
   ui_->ExpectBox("ERROR", "could not open " + (dir_ / "none.xp").string());
   Window().EvDropFiles({(dir_ / "none.xp").string()});
   EXPECT_TRUE(ui_->AllConsumed());
+
+  // Files that do not load take none of the settings.
+  const std::string path = (dir_ / "gone.xp").string();
+  std::ofstream(path) << "0 (x)\nx\n\"" << (dir_ / "gone").string() << "\" \" a.RA1 b.RA1\"\n1.2 (fBufferDensity)\n";
+  ui_->lenient = true;
+  Window().EvDropFiles({path});
+  EXPECT_EQ(CurrentScanSet().count, 0);
+  EXPECT_FLOAT_EQ(gSolutionConditions.density, 1.0f);
 }
 
 TEST_F(MorleanExchange, ExportOfTheExampleCsTurnsItsThreePeaksIntoDiscreteSpecies) {

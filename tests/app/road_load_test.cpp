@@ -159,7 +159,8 @@ TEST_F(RoadTest, MultiSpeedLoadRestoresTheBitmapSwitchAndLowersItsFlags) {
   ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
   // The time stamps are tested unless every load tests them anyway.
   ui_->ExpectBox("CHECK TIME STAMP", "no time stamp information available", platform::IDNO);
-  ui_->ExpectBox("NOT AVAILABLE", "");  // the rotor-stretch correction comes separately
+  // The rotor-stretch correction asks only for the rotor; no rotor, no correction.
+  ui_->ExpectPrompt("Undo Rotor Stretch", "rotor (4 or 8) or 0 for manual", std::nullopt);
   Window().Dispatch(949);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_EQ(CurrentScanSet().count, 4);

@@ -306,6 +306,7 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   chosen.accepted = true;
   chosen.paths = {fits};
   std::vector<std::string> presets;
+  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
   ui_->ExpectFiles("save fitted data as", chosen);
   ui_->ExpectFiles("save residuals as", platform::FileDialogResult{});
   ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});
@@ -463,7 +464,9 @@ TEST_F(RoadRun, MeniscusAndBottomLimitsKeepClearOfTheFitLimits) {
   CurrentDataTypeFlags().fluorescence = 0;
 
   // The user's limits stand until an entry of 0 asks for the automatic ones.
-  forms_.Expect({"set meniscus+limits", {{11, "5.95"}, {12, "5.9"}, {13, "5.99"}, {21, "7.2"}, {22, "7.15"}, {23, "7.3"}}, {}});
+  forms_.Expect({"set meniscus+limits",
+                 {{989, "5.95"}, {988, "5.9"}, {987, "5.99"}, {979, "7.2"}, {978, "7.15"}, {977, "7.3"}},
+                 {}});
   Window().Dispatch(240);
   EXPECT_EQ(UserFitLimitsSet(), 1);
   EXPECT_FLOAT_EQ(fs.meniscusMin, 5.9f);
@@ -471,13 +474,13 @@ TEST_F(RoadRun, MeniscusAndBottomLimitsKeepClearOfTheFitLimits) {
   EXPECT_FLOAT_EQ(gModelParameterVector.P[13], 5.95f);
   SetDefaultMeniscusBottomLimits();
   EXPECT_FLOAT_EQ(fs.meniscusMin, 5.9f);
-  forms_.Expect({"", {{12, "0"}}, {}});
+  forms_.Expect({"", {{988, "0"}}, {}});
   Window().Dispatch(240);
   EXPECT_EQ(UserFitLimitsSet(), 0);
   EXPECT_FLOAT_EQ(fs.meniscusMin, 5.93f);  // the defaults replace all four
   EXPECT_FLOAT_EQ(fs.bottomMax, 7.25f);
   // Cancel changes nothing.
-  forms_.Expect({"", {{11, "6.5"}}, {}, false});
+  forms_.Expect({"", {{989, "6.5"}}, {}, false});
   Window().Dispatch(240);
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.95f);
   EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();

@@ -5,6 +5,7 @@
 
 #include "automation/exchange/morlean_model_files.h"
 #include "automation/exchange/xp_file.h"
+#include "fit/serial_fit_settings.h"
 #include "lamm/lamm_settings.h"
 #include "tests/automation/automation_test_support.h"
 
@@ -168,7 +169,12 @@ TEST_F(MorleanFiles, AnswersBecomeTheSolutionConditionsAndChoicesAreNarrowed) {
 TEST_F(MorleanFiles, AskingNothingWritesTheCurrentValues) {
   Scans(2);
   gSolutionConditions.viscosity = 1.0f;
-  const auto lines = Written(true);
+  auto lines = Written(true);
+  EXPECT_TRUE(ui.transcript.empty());
+  // A running serial fit mutes the questions of any caller.
+  gSerialFitSettings.running = 1;
+  lines = Written(false);
+  gSerialFitSettings.running = 0;
   EXPECT_TRUE(ui.transcript.empty());
   EXPECT_EQ(lines[3], "1.000000 (fBufferDensity)");
   EXPECT_EQ(lines[4], "0.001002 (fBufferViscosity)");
@@ -204,53 +210,6 @@ TEST_F(MorleanFiles, TheWriterRefusesWhatTheNameLineCannotCarry) {
 }
 
 // ---- reading ----------------------------------------------------------------
-
-TEST_F(MorleanFiles, WrittenSettingsReadBackIntoAFreshState) {
-  Scans(2);
-  ScanSet& s = CurrentScanSet();
-  gSolutionConditions.density = 1.013f;
-  gSolutionConditions.vbar = 0.741f;
-  gSolutionConditions.viscosity = 1.05f;
-  gModelParams.meniscus = 6.012f;
-  gModelParams.bottom = 7.21f;
-  gModelParams.meniscusFit = 1;
-  gModelParams.baselineLinear = 1;
-  gModelParams.riNoiseFit = 1;
-  gFitEngineState.fitTINoise = 1;
-  gFitEngineState.meniscusMin = 5.9f;
-  gFitEngineState.meniscusMax = 6.1f;
-  gFitEngineState.bottomMin = 7.1f;
-  gFitEngineState.bottomMax = 7.3f;
-  const std::string path = (dir / "data.xp").string();
-  ASSERT_TRUE(WriteMorleanXpFile(path, true));
-
-  const XpFileContents xp = ReadXpFile(path);
-  ASSERT_EQ(xp.status, XpReadStatus::Ok);
-  EXPECT_EQ(xp.folder, s.dataFolder);
-  EXPECT_EQ(xp.names, (std::vector<std::string>{"00001.RA1", "00002.RA1"}));
-  ASSERT_EQ(xp.values.size(), 18u);
-  gSolutionConditions = SolutionConditions{};
-  gModelParams = ModelParams{};
-  gFitEngineState = FitEngineState{};
-  ApplyXpValues(xp.values);
-  EXPECT_NEAR(gSolutionConditions.density, 1.013f, 1e-6);
-  EXPECT_NEAR(gSolutionConditions.vbar, 0.741f, 1e-6);
-  EXPECT_NEAR(gSolutionConditions.vbarRho, 1.013f * 0.741f, 1e-6);
-  // Six decimals of 1.05 x 0.001002 keep four digits of the viscosity.
-  EXPECT_NEAR(gSolutionConditions.viscosity, 1.05f, 5e-4);
-  EXPECT_NEAR(gModelParams.meniscus, 6.012f, 1e-6);
-  EXPECT_NEAR(gModelParams.bottom, 7.21f, 1e-6);
-  EXPECT_NEAR(gModelParameterVector.P[14], 7.21f, 1e-6);  // packed after the bottom
-  EXPECT_NEAR(gFitEngineState.meniscusMin, 5.9f, 1e-6);
-  EXPECT_NEAR(gFitEngineState.meniscusMax, 6.1f, 1e-6);
-  EXPECT_NEAR(gFitEngineState.bottomMin, 7.1f, 1e-6);
-  EXPECT_NEAR(gFitEngineState.bottomMax, 7.3f, 1e-6);
-  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
-  EXPECT_EQ(gModelParams.riNoiseFit, 1);
-  EXPECT_EQ(gModelParams.baselineLinear, 1);
-  EXPECT_EQ(gModelParams.meniscusFit, 1);
-  EXPECT_EQ(gModelParams.bottomFit, 0);
-}
 
 TEST_F(MorleanFiles, DamagedFilesAreRefusedAndShortOnesGiveWhatTheyHold) {
   const std::string head = "0 (ExperimentType: SEDVELOCITY)\nrun (exported xp file from TARNEL)\n";

@@ -1,6 +1,5 @@
 #include <cmath>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -85,31 +84,6 @@ TEST_F(PlotFiles, CurveFilesFollowTheTimeOrderWithEveryPoint) {
     EXPECT_EQ(Temp((std::to_string(k) + ".fit").c_str()), fit) << k;
   }
   EXPECT_EQ(Temp("times.dat"), "1.000000e+02\n2.000000e+02\n3.000000e+02\n");
-}
-
-TEST_F(PlotFiles, NumbersAreWrittenAsPrintfWritesThem) {
-  // Values across many decades, signs, rounding boundaries and zero.
-  ScanSet& s = CurrentScanSet();
-  std::mt19937 random(7);
-  std::uniform_real_distribution<float> mantissa(-10.0f, 10.0f);
-  std::uniform_int_distribution<int> exponent(-30, 30);
-  const float special[] = {0.0f, -0.0f, 9.9999995f, 0.5f, 1e-38f, 3.4e38f, 1.0000005f, -2.5e-7f};
-  const int n = 400;
-  float* r = vector(1, n);
-  float* m = vector(1, n);
-  for (int j = 1; j <= n; ++j) {
-    r[j] = j <= 8 ? special[j - 1] : mantissa(random) * std::pow(10.0f, static_cast<float>(exponent(random)));
-    m[j] = mantissa(random) * std::pow(10.0f, static_cast<float>(exponent(random)));
-  }
-  free_vector(s.radii[1], 1, 8);
-  free_vector(s.model[1], 1, 8);
-  s.radii[1] = r;
-  s.model[1] = m;
-  s.points[1] = n;
-  ASSERT_EQ(WriteFitCurvesForPlot(), 3);
-  std::string expected;
-  for (int j = 1; j <= n; ++j) expected += Printf("%e %e\n", r[j], m[j]);
-  EXPECT_EQ(Temp("2.fit"), expected);  // scan 1 is second by time
 }
 
 TEST_F(PlotFiles, EquilibriumFileMarksItsBlocksAndTheNoiseItHolds) {

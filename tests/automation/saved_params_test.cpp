@@ -20,6 +20,7 @@ class SavedParams : public autotest::Scratch {
   }
   ~SavedParams() override {
     autotest::ResetAnalysisState();
+    gAssociationModelParams = AssociationModelParams{};
     LammSettings() = LammSolverSettings{};
   }
 
@@ -59,6 +60,9 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   Conti().ffMin = 1.1f;
   Conti().ffMax = 2.5f;
   Conti().logSpacedGrid = 1;
+  gAssociationModelParams.repulsive = 0;
+  gAssociationModelParams.dimerNonideal = 1;
+  gAssociationModelParams.csClSD = 1;
   PackModelParameters();
 
   ASSERT_TRUE(TmpSaveBestParams(path, false));
@@ -71,12 +75,21 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   EXPECT_EQ(lines[85 - 1], "1.000000");
   EXPECT_EQ(lines[86 - 1], "1.100000");
   EXPECT_EQ(lines[200 - 1], "1.000000");
+  EXPECT_EQ(lines[193 - 1], "0.000000");  // attractive ks and kd
+  EXPECT_EQ(lines[195 - 1], "1.000000");
+  EXPECT_EQ(lines[197 - 1], "1.000000");
 
   autotest::ResetAnalysisState();
   LammSettings() = LammSolverSettings{};
   Conti().ffMin = 1.0f;
   Conti().logSpacedGrid = 0;
+  gAssociationModelParams = AssociationModelParams{};
   ASSERT_EQ(ReloadParameters(path), 1);
+  EXPECT_EQ(gAssociationModelParams.repulsive, 0);
+  EXPECT_EQ(gAssociationModelParams.hardSphere, 0);
+  EXPECT_EQ(gAssociationModelParams.dimerNonideal, 1);
+  EXPECT_EQ(gAssociationModelParams.polynomialSD, 0);
+  EXPECT_EQ(gAssociationModelParams.csClSD, 1);
   EXPECT_FLOAT_EQ(gModelParams.s[2], 4.5f);
   EXPECT_EQ(gModelParams.sFit[2], 1);
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.02f);
@@ -111,11 +124,15 @@ TEST_F(SavedParams, ShortFilesGiveTheLaterValuesTheirDefaults) {
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.5f);
 
   write(99);
+  gAssociationModelParams.repulsive = 0;
+  gAssociationModelParams.csClSD = 1;
   LammSettings().scanVelocity = 9.0f;
   gModelSelectorFlags.ZoneCentrifugationModel = 1;
   ASSERT_EQ(ReloadParameters(path), 1);
   EXPECT_FLOAT_EQ(LammSettings().scanVelocity, 9.0f);     // absent: unchanged
   EXPECT_EQ(gModelSelectorFlags.ZoneCentrifugationModel, 0);  // absent: off
+  EXPECT_EQ(gAssociationModelParams.repulsive, 1);               // absent: repulsive
+  EXPECT_EQ(gAssociationModelParams.csClSD, 0);
   EXPECT_EQ(gModelSelectorFlags.NonidealCSModel, 1);  // code 7001: the variant
   EXPECT_EQ(gModelSelectorFlags.NonidealCSVariant, 1);
   EXPECT_EQ(gFitEngineState.molarMassParameters, 1);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "distributions/conti_fit.h"
 #include "distributions/conti_lamm_list.h"
 #include "distributions/conti_run.h"
 #include "distributions/hydrodynamics.h"
@@ -357,6 +358,34 @@ TEST_F(RunTest, SolverAndGridFailuresAreTold) {
   }
   EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
   EXPECT_TRUE(ui.AllConsumed());
+}
+
+// A meniscus moved into the fitted data makes the solver refuse every grid
+// species; a fit that scored such a parameter set on its empty kernels could
+// settle there.
+TEST_F(RunTest, RefusedSpeciesGiveNoDistributionAndNoMisfit) {
+  Experiment e(4, 60);
+  SetGrid(1.0f, 5.0f, 5);
+  Unregularised();
+  ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.5f}}));
+  RunContiSed();
+  ASSERT_EQ(Conti().lastRunFailed, 0);
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_LT(ContiSimplexSim(nullptr, nullptr), 1e-3f);
+
+  ui.lenient = true;  // the solver tells its refusal once per species
+  gModelParams.meniscus = 6.2f;  // beyond the left fit limit 6.05
+  PackModelParameters();
+  RunContiSed();
+  EXPECT_EQ(Conti().lastRunFailed, 1);
+  EXPECT_EQ(LammSettings().listError, 4);
+  EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
+  bool told = false;
+  for (const auto& t : ui.transcript) told = told || t.caption == "ERROR in simulation";
+  EXPECT_TRUE(told);
+
+  ASSERT_TRUE(SetupContiGrid());
+  EXPECT_EQ(ContiSimplexSim(nullptr, nullptr), 1e10f);
 }
 
 TEST_F(RunTest, BothRegularisationsAreShown) {

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <vector>
 
+#include "data/rotor_speed_profile.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
@@ -70,6 +71,9 @@ class TimeDependence : public ::testing::Test {
     gSolutionConditions.vbarRho = 0.73f * 0.99823f;
     gSolutionConditions.viscosity = 1.0f;
     ClearParameterDerivations();
+    // Nothing of an earlier load: no speed profile, plain absorbance.
+    CurrentSpeedProfile.Clear();
+    CurrentDataTypeFlags() = DataTypeFlags{};
     LammSolverSettings& st = LammSettings();
     st = LammSolverSettings{};
     st.rampRotorSpeed = 0;

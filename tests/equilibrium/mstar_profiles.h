@@ -3,6 +3,9 @@
 // scan set as equilibrium data sets (one profile each), with the model and
 // solution records the M* analysis reads.
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "data/scan_set.h"
@@ -33,6 +36,15 @@ struct Profile {
   double first = 6.905, last = 7.195, step = 0.001;  // cm
   double meniscusSignal = -1;  // > 0: one species with this signal at the meniscus instead of a loading
 };
+
+// One 50 kDa species with signal 0.17 above the baseline at the meniscus.
+inline Profile SingleSpecies(double rpm = 15000) {
+  Profile p;
+  p.rpm = rpm;
+  p.species = {{50000, 0}};
+  p.meniscusSignal = 0.17;
+  return p;
+}
 
 struct Cell {
   double meniscus = 6.9, bottom = 7.2, left = 6.91, right = 7.19, baseline = 0.05;
@@ -98,6 +110,21 @@ inline void LoadProfiles(const std::vector<Profile>& profiles, const Cell& cell)
   gSolutionConditions.density = 1.0f;
   gSolutionConditions.vbarRho = 0.73f;
   gSolutionConditions.temperature = static_cast<float>(kT);
+}
+
+// The profile as an absorbance scan file of cell 1 at 20 C.
+inline void WriteProfileFile(const std::string& path, const Profile& p, const Cell& cell) {
+  std::ofstream out(path);
+  char line[160];
+  const double w = 2 * kPi * p.rpm / 60;
+  std::snprintf(line, sizeof line, "R 1 20.0 %ld 86400 %1.4e 280 1\n", static_cast<long>(p.rpm), w * w * 86400);
+  out << "closed-form equilibrium profile\n" << line;
+  const int n = static_cast<int>(std::lround((p.last - p.first) / p.step)) + 1;
+  for (int i = 0; i < n; ++i) {
+    const double r = p.first + i * p.step;
+    std::snprintf(line, sizeof line, "%.4f %.7f 0.0\n", r, Concentration(p, cell, r) + cell.baseline);
+    out << line;
+  }
 }
 
 }  // namespace mstar_test

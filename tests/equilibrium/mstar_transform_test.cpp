@@ -23,14 +23,6 @@ class MStarTransform : public ::testing::Test {
     st.FreeData();
     ClearScans();
   }
-  // One 50 kDa species with signal 0.17 above the baseline at the meniscus.
-  static Profile SingleSpecies(double rpm = 15000) {
-    Profile p;
-    p.rpm = rpm;
-    p.species = {{50000, 0}};
-    p.meniscusSignal = 0.17;
-    return p;
-  }
   static Profile Mixture(double rpm) {
     Profile p;
     p.rpm = rpm;
@@ -315,4 +307,19 @@ TEST_F(MStarTransform, IndexBoundsOfTinyRanges) {
   const MStarHinge h = FindHingePoint(st, 1, 1e6f, 0.5f);
   EXPECT_FALSE(h.found);
   EXPECT_EQ(h.radius, 0.0f);
+
+  // Two points from meniscus to bottom with c(M) smoothing: the bottom is
+  // the second point, and the line through the two points before it does
+  // not exist.
+  Profile p = SingleSpecies();
+  p.first = 6.9;
+  p.last = 7.2;
+  p.step = 0.3;
+  cell = Cell{};
+  LoadProfiles({p}, cell);
+  st.FreeData();
+  st.settings.cmSmoothing = true;
+  ASSERT_TRUE(PrepareMStarAnalysis(st));
+  EXPECT_EQ(Set().n, 2);
+  EXPECT_EQ(st.mwavg[1], 0.0f);
 }

@@ -134,9 +134,13 @@ TEST_F(DlsKernelTest, DistributionKernelsFillTheBlockOrRefuse) {
   in.D = 4.28582e-7;
 
   LoadThree();
+  // Set 2 at 60 degrees: q^2 a quarter of the 90-degree value's 2 sin^2.
+  CurrentScanSet().dlsRecords[2].angle = 60.0f;
   ASSERT_TRUE(ComputeDlsKernelsFull());
-  for (int j = 1; j <= 3; ++j) EXPECT_NEAR(pointRows[2][j][3], 0.222987, 2e-6);
+  for (int j : {1, 3}) EXPECT_NEAR(pointRows[2][j][3], 0.222987, 2e-6);
+  EXPECT_NEAR(pointRows[2][2][3], std::exp(-1e-4 * 4.28582e-7 * 3.50141e14 * 0.5 * 1e-4), 2e-6);
   EXPECT_EQ(pointRows[1][1][3], -1.0f);  // other grid points untouched
+  CurrentScanSet().dlsRecords[2].angle = 90.0f;
 
   // g(2)-1 in a distribution model is refused at the first such set.
   LoadThree(false);

@@ -228,15 +228,6 @@ TEST_F(SpeciesSimulation, MissingServicesAreReportedNotLeftAsZeros) {
   const Case cases[] = {
       {"equilibrium data", [] { CurrentScanSet().equilibriumMode = 1; },
        "ERROR in simulation|equilibrium model curves are not available for this model"},
-      {"nonideal first species", [] { gModelSelectorFlags.ConcDependentSolverSwitch = 1; },
-       "ERROR in simulation|concentration-dependent sedimentation of the first species is not "
-       "available"},
-      {"self-association",
-       [] {
-         gModelSelectorFlags.LammDiscreteModel = 0;
-         gModelSelectorFlags.MonomerDimerModel = 1;
-       },
-       "ERROR in simulation|the Lamm equation solver of this model is not available"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,0 +1,116 @@
+#include "fit/parameter_listing.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/error_box.h"
+#include "numerics/sounds.h"
+#include "platform/clipboard.h"
+#include "platform/paths.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+void Append(std::string& text, const char* format, ...) {
+  char line[256];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  if (n > 0) text.append(line, static_cast<std::size_t>(n < static_cast<int>(sizeof line) ? n : sizeof line - 1));
+}
+
+const char* Flag(int fitted, const char* floated, const char* fixed) { return fitted ? floated : fixed; }
+
+}  // namespace
+
+std::string ParameterListingText(bool forClipboard) {
+  const ModelParams& mp = gModelParams;
+  const ModelParameterVector& pv = gModelParameterVector;
+  const FitEngineState& fs = gFitEngineState;
+  const ScanSet& s = CurrentScanSet();
+  std::string text;
+  for (int k = 1; k <= kComponentSlots; ++k) {
+    if (!mp.included[k]) continue;
+    Append(text, "\n\ncomponent %d included:\n", k);
+    if (fs.molarMassParameters)
+      Append(text, "M\t=\t%f g/Mol", static_cast<double>(mp.massOrD[k]));
+    else
+      Append(text, "D\t=\t%.3f *10^-7 cm^2/sec", static_cast<double>(mp.massOrD[k]));
+    text += Flag(mp.massOrDFit[k], "\t(floated)\n", "\t(fixed)\n");
+    Append(text, "s\t=\t%.3f S", static_cast<double>(mp.s[k]));
+    if (forClipboard)
+      text += Flag(mp.sFit[k], "\t\t\t(floated)", "\t\t\t(fixed)");
+    else
+      text += Flag(mp.sFit[k], "\t\t\t(floated)\n", "\t\t\t(fixed)\n");
+  }
+  text += "\n\nconcentrations = ";
+  for (int slot = 9; slot <= 12; ++slot)
+    if (mp.included[slot - 8]) Append(text, "%.3f | ", static_cast<double>(pv.P[slot]));
+  text += "(first is total, next are fractions)";
+  Append(text, "\n\nmeniscus at \t%1.4f cm", static_cast<double>(mp.meniscus));
+  text += Flag(mp.meniscusFit, "\t\t(floated)\n", "\t\t(fixed)\n");
+  Append(text, "bottom at \t%1.4f cm", static_cast<double>(mp.bottom));
+  text += Flag(mp.bottomFit, "\t\t(floated)\n", "\t\t(fixed)\n\n");
+  Append(text, "baseline at \t%1.5f OD", static_cast<double>(mp.baseline));
+  if (mp.baselineFit || mp.baselineLinear)
+    text += "\t\t(floated)\n";
+  else
+    text += forClipboard ? "\t\t(fitxed)\n" : "\t\t(fixed)\n";
+  if (fs.fitTINoise) text += forClipboard ? "\t\ttime independent baseline fitted\n" : "\t\t(time independently fitted)";
+  Append(text, "\nfitted from %1.4f to %1.4f cm\n", static_cast<double>(s.leftFitLimit),
+         static_cast<double>(s.rightFitLimit));
+  text += LammSettings().experimentalInitialDistribution ? "with experimental initial distribution"
+                                                          : "with constant initial distribution";
+  Append(text, "\nsimulation start time %f sec", static_cast<double>(mp.startTime));
+  text += Flag(mp.startTimeFit, "\t\t(floated)\n", "\t\t(fixed)\n");
+  const long double rmsd = fs.currentRmsd;
+  const long double ssr = rmsd * rmsd * static_cast<long double>(fs.rmsdPointCount);
+  Append(text, "\nrmsd=%f (n=%.0f,SSR=%f)\n", static_cast<double>(fs.currentRmsd),
+         static_cast<double>(fs.rmsdPointCount), static_cast<double>(ssr));
+  return text;
+}
+
+std::string SaveParametersToFile(const std::string& name) {
+  std::string path = name;
+  const ScanSet& s = CurrentScanSet();
+  // The listing goes with the data: it takes their extension. Without
+  // loaded scans there is none to take, and the chosen name stands.
+  if (s.count > 0 && s.fileNames.size() > 1 && !s.fileNames[1].empty()) {
+    platform::PathParts parts = platform::SplitPath(name);
+    parts.extension = platform::SplitPath(s.fileNames[1]).extension;
+    path = platform::JoinPath(parts);
+  }
+  if (platform::FileExists(path)) {
+    PlaySoundInfo();
+    const int answer = platform::UI().MessageBox("ERROR", "file " + path + " already exists!\nOverwrite?",
+                                                 platform::BoxButtons::YesNo, platform::BoxIcon::Question);
+    if (answer != platform::IDYES) {
+      platform::UI().MessageBox("ERROR", "parameters not saved", platform::BoxButtons::Ok,
+                                platform::BoxIcon::Information);
+      return std::string();
+    }
+  }
+  UnpackModelParameters();
+  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
+  if (!f) {
+    ErrorBox(("could not open " + path).c_str(), false);
+    return std::string();
+  }
+  const std::string text = ParameterListingText(false);
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (std::fclose(f) != 0 || !written) {
+    ErrorBox(("could not write " + path).c_str(), false);
+    return std::string();
+  }
+  return path;
+}
+
+void CopyParametersToClipboard() {
+  UnpackModelParameters();
+  platform::Clipboard().SetText(ParameterListingText(true));
+}

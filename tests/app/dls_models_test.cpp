@@ -1,0 +1,146 @@
+// The discrete DLS models through the window: a model of known radius is
+// run, saved with "Save Fit Data" as g(2)-1, loaded back and fitted from
+// elsewhere; Stokes radii and cumulants find what made the data.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "road_support.h"
+
+namespace {
+
+constexpr double kD5nm = 4.28582e-7;  // cm^2/s: Rh 5 nm in water at 20 degC
+
+class DlsModels : public RoadTest {
+ protected:
+  // Two sets of 80 lag times 1e-7 .. 1e-1 s holding a g(2)-1 decay with
+  // noise of 1e-4.
+  std::vector<std::string> WriteSets(const std::string& stem) {
+    std::vector<std::string> paths;
+    std::mt19937 gen(11);
+    std::normal_distribution<double> noise(0.0, 1e-4);
+    for (int k = 1; k <= 2; ++k) {
+      std::string text = "start set\n";
+      char line[160];
+      std::snprintf(line, sizeof line, "A %f %d %.2f %f %f %f %e\n", 20.0, 30 * k, 1000.0, 1.333, 0.01002, 90.0,
+                    6.33e-7);
+      text += line;
+      for (int p = 0; p < 80; ++p) {
+        const double tau = std::pow(10.0, -7.0 + 6.0 * p / 79);
+        std::snprintf(line, sizeof line, "   %1.5e  %1.5e \n", tau, 0.5 * std::exp(-2e4 * tau) + noise(gen));
+        text += line;
+      }
+      const std::string path = (dir_ / (stem + std::to_string(k) + ".dlsdat")).string();
+      std::ofstream(path) << text;
+      paths.push_back(path);
+    }
+    return paths;
+  }
+  void Load(const std::vector<std::string>& paths) {
+    ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+    Window().Dispatch(298);
+  }
+  void StokesRadiiModel() {
+    ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", "0.01002");
+    Window().Dispatch(536);
+  }
+  // One slot: value, amplitude 0.9, the value floated or fixed.
+  static void OneSlot(float value, bool fit) {
+    ModelParams& mp = gModelParams;
+    mp.included[1] = 1;
+    mp.massOrD[1] = value;
+    mp.massOrDFit[1] = fit;
+    mp.concentration[1] = 0.9f;
+    mp.concentrationFit[1] = 0;
+    for (int k = 2; k <= 4; ++k) mp.included[k] = 0;
+    PackModelParameters();
+  }
+};
+
+TEST_F(DlsModels, ASavedStokesRadiusFitIsFoundAgainByRadiusAndByCumulants) {
+  Window();  // reads the preferences
+  Options().AlwaysLoadG2m1 = true;
+  Load(WriteSets("start"));
+  StokesRadiiModel();
+  OneSlot(5.0f, false);
+  Window().Dispatch(213);  // Run
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  // The model is (0.9 g1)^2 of Rh = 5 nm on the fitted baseline.
+  const ScanSet& s = CurrentScanSet();
+  const double tau = std::pow(10.0, static_cast<double>(s.radii[1][40]));
+  const double g1 = std::exp(-1e-4 * kD5nm * 3.50141e14 * tau);
+  EXPECT_NEAR(s.model[1][40] - gModelParams.baseline, 0.81 * g1 * g1, 2e-5);
+
+  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
+  ui_->ExpectFiles("save fitted data as", Chosen({(dir_ / "fit.dlsdat").string()}));
+  ui_->ExpectBox("SAVE DLS DATA", "add noise?", platform::IDNO);
+  ui_->ExpectBox("SAVE DLS DATA", "add noise?", platform::IDNO);
+  Window().Dispatch(203);  // Save Fit Data
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+
+  struct Case {
+    const char* name;
+    bool cumulants;
+    float start;
+    double expected;
+  };
+  const Case cases[] = {
+      {"Stokes radius from 3 nm", false, 3.0f, 5.0},
+      {"cumulant mean D from 3e-7 cm^2/s", true, 3.0f, kD5nm * 1e7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The saved sets take the first letter of the chosen name.
+    Load({(dir_ / "ftart1.dlsdat").string(), (dir_ / "ftart2.dlsdat").string()});
+    ASSERT_EQ(CurrentScanSet().count, 2);
+    if (c.cumulants) {
+      Window().Dispatch(890);
+    } else {
+      StokesRadiiModel();
+    }
+    OneSlot(c.start, true);
+    ui_->lenient = true;  // the fit's report and advice boxes
+    Window().Dispatch(215);  // Fit
+    ui_->lenient = false;
+    EXPECT_NEAR(gModelParameterVector.P[1], c.expected, 0.005 * c.expected);
+  }
+}
+
+TEST_F(DlsModels, TheDistributionsRunAndFitFromTheMenu) {
+  Window();
+  Options().AlwaysLoadG2m1 = false;
+  Load(WriteSets("start"));
+  // g(1) = sqrt(0.5) exp(-1e4 tau): D = 1e4 / (1e-4 q^2) cm^2/s.
+  const double D = 1e4 / (1e-4 * 3.50141e14);
+  struct Case {
+    int command;
+    bool fit;
+  };
+  for (const Case c : {Case{503, false}, Case{503, true}, Case{502, false}, Case{522, false}}) {
+    SCOPED_TRACE(c.command);
+    Window().Dispatch(c.command);
+    ui_->lenient = c.fit;
+    Window().Dispatch(c.fit ? 215 : 213);
+    ui_->lenient = false;
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    const ContiSettings& cs = Conti();
+    ASSERT_GT(cs.gridSize, 0);
+    int peak = 1;
+    for (int i = 2; i <= cs.gridSize; ++i)
+      if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+    // log10 D of the peak within two grid steps of the data's.
+    const double step = std::fabs(cs.molarMasses[2] - cs.molarMasses[1]);
+    EXPECT_NEAR(cs.molarMasses[peak], std::log10(D), 2.5 * step);
+  }
+  // The time course wrote its files beside the data: two sets, one window.
+  EXPECT_EQ(ReadFile((dir_ / "times.dat").string()), "45.000000\n");
+}
+
+}  // namespace
