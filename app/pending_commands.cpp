@@ -3,13 +3,6 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmCopyDataPlot() { NotAvailableYet(); }
-void TXLAWindow::CmCopyResidualsPlot() { NotAvailableYet(); }
-void TXLAWindow::CmSetRange() { NotAvailableYet(); }
-void TXLAWindow::CmFullRange() { NotAvailableYet(); }
-void TXLAWindow::CmShowResiduals() { NotAvailableYet(); }
-void TXLAWindow::CmToggleDisplayFlag210() { NotAvailableYet(); }
-void TXLAWindow::CmDataMarkSize() { NotAvailableYet(); }
 void TXLAWindow::CmNotepad() { NotAvailableYet(); }
 void TXLAWindow::CmFitMAndS() { NotAvailableYet(); }
 void TXLAWindow::CmSetVRho() { NotAvailableYet(); }
@@ -17,7 +10,6 @@ void TXLAWindow::CmSetPolynomOrder() { NotAvailableYet(); }
 void TXLAWindow::CmAlignInterferenceOffset() { NotAvailableYet(); }
 void TXLAWindow::CmSimplexSettings() { NotAvailableYet(); }
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
-void TXLAWindow::CmShowData() { NotAvailableYet(); }
 void TXLAWindow::CmPrinterSetup() { NotAvailableYet(); }
 void TXLAWindow::CmPrint() { NotAvailableYet(); }
 void TXLAWindow::CmSMContour() { NotAvailableYet(); }
@@ -26,7 +18,6 @@ void TXLAWindow::CmKContour() { NotAvailableYet(); }
 void TXLAWindow::CmDontLoadSpikes() { NotAvailableYet(); }
 void TXLAWindow::CmFitT0() { NotAvailableYet(); }
 void TXLAWindow::CmSedimentationTimeOffset() { NotAvailableYet(); }
-void TXLAWindow::CmUpdate() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateAxialAndFrictionalRatios() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
@@ -68,7 +59,6 @@ void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
 void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
-void TXLAWindow::CmCopyResidualsHistogram() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
 void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }

@@ -98,6 +98,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   t.meniscusBottomLimitsFixed = &UserFitLimitsSet();
   t.approachToEquilibriumTest = &RunState().ApproachToEquilibriumTest;
   t.multiSpeedRawDataMode = &AutocorrectLoad();
+  t.hiddenDisplayFlag = &WindowFlags().ScanNameHoverOn;
 
   LoadHooks& h = CurrentLoadHooks();
   TXLAWindow* w = &window;
