@@ -3,21 +3,12 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmNotepad() { NotAvailableYet(); }
-void TXLAWindow::CmFitMAndS() { NotAvailableYet(); }
-void TXLAWindow::CmSetVRho() { NotAvailableYet(); }
-void TXLAWindow::CmSetPolynomOrder() { NotAvailableYet(); }
-void TXLAWindow::CmAlignInterferenceOffset() { NotAvailableYet(); }
-void TXLAWindow::CmSimplexSettings() { NotAvailableYet(); }
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
 void TXLAWindow::CmPrinterSetup() { NotAvailableYet(); }
 void TXLAWindow::CmPrint() { NotAvailableYet(); }
 void TXLAWindow::CmSMContour() { NotAvailableYet(); }
 void TXLAWindow::CmS1S2Contour() { NotAvailableYet(); }
 void TXLAWindow::CmKContour() { NotAvailableYet(); }
-void TXLAWindow::CmDontLoadSpikes() { NotAvailableYet(); }
-void TXLAWindow::CmFitT0() { NotAvailableYet(); }
-void TXLAWindow::CmSedimentationTimeOffset() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateAxialAndFrictionalRatios() { NotAvailableYet(); }
 void TXLAWindow::CmVarianceRatioFStatistics() { NotAvailableYet(); }
@@ -36,17 +27,13 @@ void TXLAWindow::CmEllipsoidFromFrictionalRatio() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateFrictionForce() { NotAvailableYet(); }
 void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmSxpToS20w() { NotAvailableYet(); }
-void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
-void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
 void TXLAWindow::CmMFromS() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
 void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() { NotAvailableYet(); }
 void TXLAWindow::CmTestApproachToEquilibrium() { NotAvailableYet(); }
-void TXLAWindow::CmChangeCell() { NotAvailableYet(); }
 void TXLAWindow::CmSphereSFromRh() { NotAvailableYet(); }
 void TXLAWindow::CmSphereRhFromS() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
-void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
 void TXLAWindow::CmExtractSFromBest() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateBoundaryBroadening() { NotAvailableYet(); }
