@@ -12,6 +12,7 @@
 #include "equilibrium/eqtools/equilibrium_model.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
+#include "data/scan_grid.h"
 #include "road_support.h"
 
 namespace {
@@ -74,6 +75,8 @@ class EqTools : public RoadTest {
     gModelParams.bottom = gModelParameterVector.P[14] = kBottom;
     CurrentScanSet().leftFitLimit = 6.91f;
     CurrentScanSet().rightFitLimit = 7.19f;
+    CheckLeftFitLimit();
+    CheckRightFitLimit();
   }
 };
 
@@ -94,7 +97,9 @@ TEST_F(EqTools, RunAndFitTheEquilibriumModelFindTheMass) {
   gFitEngineState.molarMassParameters = 1;
   gModelParameterVector.P[1] = gModelParams.massOrD[1] = 40000;
   gModelParameterVector.F[1] = 1;
+  gSolutionConditions.vbarRho = 0.73f;
   Window().Dispatch(213);  // Run
+  ASSERT_NEAR(gSolutionConditions.vbarRho, 0.73f, 1e-6);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_GT(EqModelState().lastRmsd, 0.01);
   ui_->lenient = true;  // the fit's report
