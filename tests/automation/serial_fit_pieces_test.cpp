@@ -4,6 +4,7 @@
 // the window, whose Run leaves the error code the test chooses.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -318,6 +319,57 @@ TEST_F(StandInSeries, NumberedXpFilesLoadEachFolderAndTheNoiseSwitchesAreKeptOnR
   EXPECT_EQ(gModelParams.riNoiseFit, 1);
   gFitEngineState.fitTINoise = ti;
   gModelParams.riNoiseFit = ri;
+}
+
+TEST_F(StandInSeries, SizeAndShapeRangesAddTheirWeightAveragesToTheIntegrals) {
+  platform::ScopedUI scope(ui_);
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.CSff0Model = 1;
+  // Three points of the s-f/f0 plane; the range takes the first two.
+  ContiSettings& c = Conti();
+  float** arrays[] = {&c.grid2DS, &c.grid2DM, &c.grid2DD, &c.grid2DStokes, &c.grid2DFf, &c.grid2DAmplitude};
+  for (float** a : arrays) *a = vector(1, 3);
+  c.grid2DSize = 3;
+  const float values[][3] = {{2, 4, 6}, {1e4f, 2e4f, 3e4f}, {6e-7f, 5e-7f, 4e-7f}, {1, 2, 3}, {1.2f, 1.2f, 1.5f},
+                             {0.1f, 0.2f, 0.3f}};
+  for (int k = 0; k < 6; ++k)
+    for (int i = 1; i <= 3; ++i) (*arrays[k])[i] = values[k][i - 1];
+  ui_.ExpectBox("SERIALIZE FIT", "incremental cell number?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "incremental highest subdirectory?", platform::IDYES)
+      .ExpectBox("SERIALIZE FIT", "load xpfile", platform::IDNO)
+      .ExpectPrompt("SERIALIZE FIT", "minimum subdir value", "1")
+      .ExpectPrompt("SERIALIZE FIT", "maximum subdir value", "1")
+      .ExpectBox("SERIALIZE FIT", "fit each set?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "restore previous params if available?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "with automatic integration?", platform::IDYES)
+      .ExpectPrompt("SERIALIZE FIT", "s min for integration", "1")
+      .ExpectPrompt("SERIALIZE FIT", "s max for integration", "5")
+      .ExpectPrompt("SERIALIZE FIT", "ff0 min for integration", "1.0")
+      .ExpectPrompt("SERIALIZE FIT", "ff0 max for integration", "1.3")
+      .ExpectBox("SERIALIZE FIT", "another integration range?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "with Monte-Carlo error analysis?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "serial fit: 1 analysed");
+  SerializeFitByCellOrDir(window_);
+  EXPECT_TRUE(ui_.failures.empty()) << ui_.failures.front();
+  std::istringstream integrals(Read(root_ / "1" / "integrals.RA1"));
+  std::string header;
+  std::getline(integrals, header);
+  EXPECT_EQ(header, "smin, smax, fmin, fmax, c, sw, fw, ctot, Mw, Mz, second central moment of Mz, R, "
+                    "second central moment R");
+  std::vector<double> row;
+  for (double v; integrals >> v;) row.push_back(v);
+  ASSERT_EQ(row.size(), 13u);
+  EXPECT_FLOAT_EQ(row[2], 1.0f);
+  EXPECT_FLOAT_EQ(row[3], 1.3f);
+  EXPECT_NEAR(row[6], 1.2, 1e-6);                  // fw
+  EXPECT_NEAR(row[8], (0.1e4 + 0.4e4) / 0.3, 0.1);   // Mw
+  EXPECT_NEAR(row[10], std::sqrt(2e8 / 9), 0.01);  // sqrt(sum c (M - Mw)^2 / sum c)
+  EXPECT_NEAR(row[11], 5.0 / 3, 1e-5);             // R
+  EXPECT_NEAR(row[12], std::sqrt(2.0) / 3, 1e-5);
+  for (float** a : arrays) {
+    free_vector(*a, 1, 3);
+    *a = nullptr;
+  }
 }
 
 TEST_F(StandInSeries, TheTimeStampCheckIsOffOnlyWhileTheSeriesRuns) {
