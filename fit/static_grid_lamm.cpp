@@ -683,9 +683,17 @@ void SimulateStaticGridLamm() {
     const ScanRecord& last = ss.records[ss.order[ss.count]];
     lastScan = set.rampRotorSpeed && !CurrentDataTypeFlags().dls ? last.time : last.timeRead;
   }
-  int steady = 0;
+  int steady = 0, stalled = 0;
   while (rs.running) {
     if (set.singularMatrixError || set.discretizationError) break;
+    // A step held at the floor of 1e-15 s no longer moves the clock: the
+    // solve has failed (the step control alone would go on forever).
+    if (rs.dt > 1e-14) {
+      stalled = 0;
+    } else if (++stalled > 100) {
+      set.discretizationError = 1;
+      break;
+    }
     const double dtPrev = rs.dt == 0 ? 1.0 : rs.dt;
     if (Cosolute() && hooks.setCosoluteTime) hooks.setCosoluteTime(rs.t);
     double progress = StaticGridLammStep();
