@@ -123,8 +123,9 @@ ProteinProperties ComputeProteinProperties(const ProteinComposition& c, const Pr
     if (n == 0) continue;
     const char letter = static_cast<char>('A' + i);
     const Residue& r = kResidues[i];
-    const long double m = letter == 'C' ? r.mass - kHydrogenMass * f : r.mass;
-    mass += n * m;
+    // The bridge changes the mass, not the residue's volume or refraction.
+    const long double m = r.mass;
+    mass += n * (letter == 'C' ? m - kHydrogenMass * f : m);
     massVA += n * m * r.vA;
     massVB += n * m * r.vB;
     massSlope += n * m * r.vBSlope;
