@@ -1,0 +1,223 @@
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "app/generate_commands.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/distribution_loader.h"
+#include "distributions/prior_knowledge.h"
+#include "data/scan_grid.h"
+#include "fit/fit_driver.h"
+#include "numerics/random.h"
+#include "road_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kCaption = "Generate Prior Probability From Peaks";
+
+class Prior : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    Priors() = PriorSources{};
+    PriorDialog() = PriorDialogState{};
+  }
+  void TearDown() override {
+    window_.reset();
+    FreeDistributionArrays();
+    Priors() = PriorSources{};
+    PriorDialog() = PriorDialogState{};
+    RoadTest::TearDown();
+  }
+  void ExpectNoFailures() {
+    for (const auto& f : ui_->failures) ADD_FAILURE() << f;
+    for (const auto& f : forms_.failures) ADD_FAILURE() << f;
+  }
+  // A row of the dialog: check box on, its three texts.
+  static void Row(ScriptedFormRunner::Expectation& e, int k, const char* s, const char* w, const char* a) {
+    e.states.push_back({777 + k, 1});
+    e.texts.push_back({787 + k, s});
+    e.texts.push_back({797 + k, w});
+    e.texts.push_back({807 + k, a});
+  }
+};
+
+TEST_F(Prior, FirstUseShowsNoFileAndNoPeaks) {
+  forms_.Expect({kCaption, {}, {}});
+  Window().Dispatch(529);
+  ASSERT_EQ(forms_.seen.size(), 1u);
+  const FormDialog& d = forms_.seen[0];
+  EXPECT_EQ(d.templateId, 776);
+  EXPECT_EQ(d.Find(777)->text, "no filename selected");
+  for (int k = 0; k < 10; ++k) {
+    EXPECT_EQ(d.Find(778 + k)->state, 0);
+    EXPECT_EQ(d.Find(788 + k)->text, "0.000 ");
+    EXPECT_EQ(d.Find(808 + k)->text, "0.000 ");
+  }
+  EXPECT_EQ(d.Find(818)->state, 0);
+  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_FALSE(Window().IsMenuItemChecked(529));
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, PeaksAfterAGapAreDroppedTheNextTime) {
+  ScriptedFormRunner::Expectation e{kCaption, {}, {{820, 1}}};
+  Row(e, 1, "3.0", "0", "1");
+  Row(e, 2, "5.0", "0.5", "2");
+  Row(e, 4, "9.0", "1", "3");
+  forms_.Expect(e);
+  Window().Dispatch(529);
+  const PriorSources& p = Priors();
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(529));
+  EXPECT_EQ(p.peaks[3].width, -1.0);
+  EXPECT_EQ(p.peaks[4].location, 9.0);
+  EXPECT_EQ(p.peaks[2].width, 0.5);
+
+  forms_.Expect({kCaption, {}, {}});
+  Window().Dispatch(529);
+  const FormDialog& d = forms_.seen.back();
+  EXPECT_EQ(d.Find(778)->state, 1);
+  EXPECT_EQ(d.Find(789)->text, "5.000 ");
+  EXPECT_EQ(d.Find(809)->text, "2.000 ");
+  for (int k = 2; k < 10; ++k) EXPECT_EQ(d.Find(778 + k)->state, 0) << k;
+  EXPECT_EQ(d.Find(820)->state, 1);
+  EXPECT_EQ(p.peaks[4].location, 0.0);
+  EXPECT_EQ(p.peaks[4].width, -1.0);
+  EXPECT_EQ(p.peaks[2].amplitude, 2.0);
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, InvalidTextsKeepTheDialogOpen) {
+  ScriptedFormRunner::Expectation bad{kCaption, {}, {{820, 1}}};
+  Row(bad, 1, "abc", "0", "1");
+  ScriptedFormRunner::Expectation negative{kCaption, {}, {}};
+  Row(negative, 1, "3", "0", "-1");
+  ScriptedFormRunner::Expectation good{kCaption, {}, {}};
+  Row(good, 1, "3", "0", "1");
+  forms_.Expect(bad).Expect(negative).Expect(good);
+  Window().Dispatch(529);
+  EXPECT_EQ(forms_.canCloseRefusals, 2);
+  EXPECT_EQ(Priors().peaks[1].location, 3.0);
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, PriorFilesAreChosenParkedAndBroughtBack) {
+  const std::string file = (dir_ / "prior.dat").string();
+  std::ofstream(file) << "1 1\n10 1\n";
+  // A cancelled file dialog: no file, no prior.
+  forms_.Expect({kCaption, {}, {{819, 1}, {821, 1}}});
+  ui_->ExpectFiles("Select Prior Probability Data File", {false, {}})
+      .ExpectBox("Error", "Could Not Open MaxEnt Prior File");
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_TRUE(Priors().priorFile.empty());
+
+  forms_.Expect({kCaption, {}, {{819, 1}, {821, 1}}});
+  ui_->ExpectFiles("Select Prior Probability Data File", Chosen({file}));
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_EQ(Priors().priorFile, file);
+  EXPECT_EQ(forms_.seen.back().Find(777)->text, "no filename selected");
+
+  // Off: the file is parked, its name still shown.
+  forms_.Expect({kCaption, {}, {{818, 0}}});
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_TRUE(Priors().priorFile.empty());
+  EXPECT_EQ(forms_.seen.back().Find(777)->text, file);
+  EXPECT_EQ(forms_.seen.back().Find(819)->state, 1);
+
+  // "From File" while the prior is off turns it on with the same file.
+  forms_.Expect({kCaption, {}, {{819, 1}}});
+  Window().Dispatch(529);
+  EXPECT_EQ(forms_.seen.back().Find(819)->state, 0);
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_EQ(Priors().priorFile, file);
+  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, DiscreteSpeciesFromAGeneratedTwoSpeciesRun) {
+  // 3 S (60 %) and 7 S (40 % of the total 1.0) simulated, analysed by c(s), and the peaks of
+  // the distribution taken as sharp species.
+  fs::create_directories(dir_ / "gen");
+  SeedGaussRandom(5);
+  gFitEngineState.molarMassParameters = 0;
+  Window().Dispatch(198);
+  ui_->ExpectBox("GENERATE DATA", "Fit with M and s", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
+      .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
+      .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
+      .ExpectPrompt("GENERATE DATA", "number of simulated scans", "20")
+      .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0.002");
+  forms_.Expect({"noninteracting species model",
+                 {{405, "1.0"}, {406, "7.6"}, {407, "3.0"}, {412, "0.4"}, {413, "5.1"}, {414, "7.0"},
+                  {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
+                 {{401, 1}, {408, 1}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, 0}, {409, 0},
+                  {410, 0}, {411, 0}, {431, 0}, {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "gen" / "0000x.RA0").string()}));
+  Window().Dispatch(214);
+  ASSERT_EQ(CurrentScanSet().count, 20);
+  gFitEngineState.fitTINoise = 0;
+  // Clear of the material packed at the bottom, as one analyses real data.
+  CurrentScanSet().rightFitLimit = 7.05f;
+  CheckRightFitLimit();
+
+  Window().Dispatch(275);  // "Continuous c(s) Distribution"
+  forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
+                 {{405, "60"}, {406, "0.5"}, {407, "12"}, {435, "6.2000"}, {437, "7.2000"}},
+                 {{431, 0}, {455, 0}, {434, 0}, {436, 0}}});
+  Window().Dispatch(212);
+  Window().Dispatch(213);
+  ASSERT_NE(Conti().distribution, nullptr);
+  ui_->lenient = true;
+  Window().Dispatch(633);
+  ExpectNoFailures();
+  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_TRUE(RunState().PriorKnowledgeOneShot);
+  EXPECT_EQ(Conti().discreteSpeciesPrior, 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(529));
+  EXPECT_TRUE(Window().IsMenuItemChecked(295));
+  EXPECT_FALSE(Window().IsMenuItemChecked(294));
+
+  const std::string report = ReadFile((dir_ / "gen" / "DiscInts.dat").string());
+  ASSERT_FALSE(report.empty());
+  ASSERT_FALSE(processes_.calls.empty());
+  EXPECT_NE(processes_.calls.back().find("DiscInts.dat"), std::string::npos) << processes_.calls.back();
+  const std::regex line(R"(peak #(\d+): from [\d.]+ - [\d.]+S, sw = ([\d.]+), signal = [\d.]+ \(([\d.]+)%\))");
+  std::vector<double> sw, percent;
+  for (std::sregex_iterator it(report.begin(), report.end(), line), end; it != end; ++it) {
+    sw.push_back(std::atof((*it)[2].str().c_str()));
+    percent.push_back(std::atof((*it)[3].str().c_str()));
+  }
+  ASSERT_EQ(sw.size(), 2u) << report;
+  EXPECT_NEAR(sw[0] + sw[1], 10.0, 0.3) << report;
+  const int slow = sw[0] < sw[1] ? 0 : 1;
+  EXPECT_NEAR(sw[slow], 3.0, 0.15) << report;
+  EXPECT_NEAR(sw[1 - slow], 7.0, 0.15) << report;
+  EXPECT_NEAR(percent[slow], 60.0, 3.0) << report;
+  EXPECT_NEAR(percent[1 - slow], 40.0, 3.0) << report;
+  EXPECT_NE(report.find("\nOTHER MATERIAL:  "), std::string::npos);
+
+  // The next run goes without the prior.
+  Window().Dispatch(213);
+  EXPECT_FALSE(RunState().PriorKnowledgeOneShot);
+  EXPECT_EQ(Conti().usePrior, 0);
+}
+
+TEST_F(Prior, WithoutADistributionNothingHappensAndCollectEmptiesTheTable) {
+  Priors().peaks[1] = PriorPeak{3.0, 0.0, 1.0};
+  Window().Dispatch(633);
+  EXPECT_EQ(Priors().peaks[1].location, 3.0);
+  PriorDialog().collectMode = true;
+  Window().Dispatch(633);
+  EXPECT_EQ(Priors().peaks[1].width, -1.0);
+  EXPECT_TRUE(ui_->transcript.empty());
+}
+
+}  // namespace
+
