@@ -208,6 +208,43 @@ TEST_F(Generate, SeriesWritesOneNumberedFolderPerCombination) {
   EXPECT_EQ(CurrentScanSet().points[1], static_cast<int>(std::floor((7.2 - 6.1) / 0.02 + 1e-4)) + 1);
 }
 
+TEST_F(Generate, SeriesCountsScansItselfAndAsksWhenItCannot) {
+  auto one = [&](const char* count, const char* value, const char* v) {
+    ui_->ExpectPrompt("GENERATE DATA", count, "1").ExpectPrompt("GENERATE DATA", value, v);
+  };
+  auto run = [&](const char* s) {
+    DiscreteModel();
+    OneSpeciesDialog(s);
+    ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.RA0").string()}));
+    one("# radial increments?", "1 - density of points dr (cm)", "0.05");
+    one("# rotor speeds?", "1 - rotor speed (rpm)?", "50000");
+    ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDYES)
+        .ExpectPrompt("GENERATE DATA", "acceleration (rpm/sec)", "200")
+        .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "3000")
+        .ExpectPrompt("GENERATE DATA", "number of simulated scans (0 for auto)", "0");
+    one("# noise levels?", "1 - noise level?", "0");
+    one("# menisci?", "1 - meniscus (cm)?", "6.2");
+    one("# trace concentrations?", "1 - 2nd species concentration (%)?", "1");
+    ui_->ExpectPrompt("GENERATE DATA", "directory # offset", "4");
+  };
+  // 4 S to the right limit 7.19 cm takes 13508.9 s: 4 scans 3000 s apart,
+  // after a run-up of 250 s and 10 s more.
+  run("4.0");
+  Window().Dispatch(647);
+  ExpectNoFailures();
+  const ScanSet& s = CurrentScanSet();
+  EXPECT_EQ(s.count, 4);
+  EXPECT_EQ(s.dataFolder, (dir_ / "5").string());
+  EXPECT_DOUBLE_EQ(s.records[1].time, 260.0 + 250.0);
+  EXPECT_TRUE(fs::exists(dir_ / "5" / "xp5.xp"));
+  // Without a sedimentation coefficient there is no time to count from.
+  run("0");
+  ui_->ExpectPrompt("GENERATE DATA", "number of simulated scans", "3");
+  Window().Dispatch(647);
+  ExpectNoFailures();
+  EXPECT_EQ(CurrentScanSet().count, 3);
+}
+
 TEST_F(Generate, SeriesIsInertOutsideTheDiscreteSpeciesModel) {
   gModelSelectorFlags.DistributionModel = 1;
   gModelSelectorFlags.LammDiscreteModel = 1;
