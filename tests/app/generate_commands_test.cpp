@@ -5,6 +5,7 @@
 
 #include "app/params_dialog.h"
 #include "data/synthetic_data.h"
+#include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"
 #include "numerics/random.h"
 #include "road_support.h"
@@ -15,6 +16,11 @@ namespace fs = std::filesystem;
 
 class Generate : public RoadTest {
  protected:
+  void TearDown() override {
+    window_.reset();
+    FreeDistributionArrays();
+    RoadTest::TearDown();
+  }
   // "Non-Interacting Discrete Species" as the model to generate with.
   void DiscreteModel() {
     gFitEngineState.molarMassParameters = 0;
