@@ -686,11 +686,11 @@ void SimulateStaticGridLamm() {
   int steady = 0, stalled = 0;
   while (rs.running) {
     if (set.singularMatrixError || set.discretizationError) break;
-    // A step held at the floor of 1e-15 s no longer moves the clock: the
+    // Steps held near the floor of 1e-15 s no longer move the clock: the
     // solve has failed (the step control alone would go on forever).
-    if (rs.dt > 1e-14) {
+    if (rs.dt > 1e-10) {
       stalled = 0;
-    } else if (++stalled > 100) {
+    } else if (++stalled > 1000) {
       set.discretizationError = 1;
       break;
     }
