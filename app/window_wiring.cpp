@@ -4,6 +4,7 @@
 
 #include "app/buffer_commands.h"
 #include "app/data_wiring.h"
+#include "app/eqtools_commands.h"
 #include "app/generate_commands.h"
 #include "app/mstar_commands.h"
 #include "app/plot_wiring.h"
@@ -67,12 +68,14 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
+  ConnectEqTools(window);
   ConnectSyntheticDataToWindow(window);
 }
 
 void DisconnectWindowFromSubsystems() {
   DisconnectSyntheticData();
   DisconnectMStarAnalysis();
+  DisconnectEqTools();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();
   DisconnectBufferSedimentation();

@@ -174,7 +174,6 @@ bool RunChosenSolver(FitHost* host, int k, double s, double D, double A) {
     // Component 1 sediments with its own nonideality.
     const int code = RunFirstComponentNonideal(s, D);
     if (code != 0 && host) ReportSimulationError(host, code);
-    SetLammGridSize(st.gridSizeInUse);
     return true;
   }
   if (st.movingHatAlgorithm) {
