@@ -45,8 +45,10 @@ class WindowForAutomation : public IAutomationWindow {
     const int height = frame.ClientHeight() > 0 ? frame.ClientHeight() : 700;
     // The window paints itself into an image of its client area, shown or
     // not. The scratch file is created here, new and ours alone, so that
-    // nothing another user placed in the temporary folder is written through.
-    std::string scratch = platform::ToNative(platform::SystemTempFolder()) + "tarnel_screenshot_XXXXXX.bmp";
+    // nothing another user placed in the temporary folder is written through;
+    // the process id names the run it belongs to among parallel runs.
+    std::string scratch = platform::ToNative(platform::SystemTempFolder()) + "tarnel_screenshot_" +
+                          std::to_string(getpid()) + "_XXXXXX.bmp";
     const int fd = mkstemps(scratch.data(), 4);
     if (fd < 0) return false;
     close(fd);

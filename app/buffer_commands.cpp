@@ -268,3 +268,12 @@ void ConnectBufferSedimentation(TXLAWindow& window) {
   s.setBufferValue = SetBufferSavedValue;
   s.afterReload = AfterBufferReload;
 }
+
+void DisconnectBufferSedimentation() {
+  // The menu hook holds the window.
+  CurrentBufferSedHooks() = BufferSedHooks{};
+  SavedParamsHooks& s = CurrentSavedParamsHooks();
+  s.getBufferValue = nullptr;
+  s.setBufferValue = nullptr;
+  s.afterReload = nullptr;
+}

@@ -14,3 +14,4 @@ FormDialog BufferSedimentationDialog();
 void RunBufferSedimentationDialog(TXLAWindow& window);
 
 void ConnectBufferSedimentation(TXLAWindow& window);
+void DisconnectBufferSedimentation();

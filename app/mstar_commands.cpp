@@ -59,13 +59,19 @@ bool PlainCofMSelected() {
 }
 
 // c(M) smoothing reads the scan set's model arrays as the c(M) fit of these
-// data; that fit must be one the program can compute.
-bool CofMFitOfDataAvailable() {
-  if (!PlainCofMSelected() || ModelNeedsUnbuiltComputation()) return false;
+// data.
+bool CofMComputable() {
+  if (!PlainCofMSelected()) return false;
   const ScanSet& s = CurrentScanSet();
   for (int d = 1; d <= s.count; ++d)
     if (static_cast<size_t>(d) >= s.model.size() || !s.model[static_cast<size_t>(d)]) return false;
   return true;
+}
+
+// ... and the last run of it left a distribution, and with it its fit.
+bool CofMFitOfDataAvailable() {
+  const ContiSettings& cs = Conti();
+  return CofMComputable() && !cs.lastRunFailed && cs.distribution && cs.gridSize > 0;
 }
 
 void EndScreenFlags(MStarState& st) {
@@ -191,13 +197,16 @@ void RunMStarTransformation(TXLAWindow& w) {
     platform::UI().MessageBox(kTitle, problem, platform::BoxButtons::Ok, platform::BoxIcon::Error);
     return;
   }
+  bool computeCofM = false;
   if (!st.settings.cmSmoothing && st.analysisMade && PlainCofMSelected()) {
     if (AskYesNo(kTitle, "use c(M) smoothing?")) {
-      // Without a c(M) fit of these data the model arrays hold no such fit.
+      // Without a c(M) fit of these data the model arrays hold no such fit:
+      // after this transformation (whose Mwavg proposes the M range) the
+      // set-up computes one and transforms again with smoothing on.
       if (CofMFitOfDataAvailable())
         st.settings.cmSmoothing = true;
       else
-        w.NotAvailableYet();
+        computeCofM = true;
     } else {
       st.settings.cmSmoothing = false;
     }
@@ -216,6 +225,7 @@ void RunMStarTransformation(TXLAWindow& w) {
   BuildLnCPlot(st);
   BuildMwappPlot(st);
   RequestRepaint(w);
+  if (computeCofM) MStarTransformationSetup(w);
 }
 
 void MStarTransformationSetup(TXLAWindow& w) {
@@ -243,6 +253,7 @@ void MStarTransformationSetup(TXLAWindow& w) {
     cs.sMin = 1000.0f * lo;
     cs.sMax = 1000.0f * hi;
   }
+  const float mMin = cs.sMin, mMax = cs.sMax;
   const unsigned char individual = gModelParams.riNoiseFit;
   bool ask = true;
   if (s.count == 1) {
@@ -251,11 +262,12 @@ void MStarTransformationSetup(TXLAWindow& w) {
     Box(kTitle, "recalculating individual baselines from c(M)");
     ask = false;
   }
+  unsigned char baselineFit = gModelParams.baselineFit;
   if (ask) {
     if (AskYesNo(kTitle, "determine Baseline from c(M)?")) {
-      gModelParams.baselineFit = 1;
+      baselineFit = 1;
     } else {
-      gModelParams.baselineFit = 0;
+      baselineFit = 0;
       if (individual) {
         // Each data set keeps its baseline as its RI value, which may not exist yet.
         std::vector<float> kept(static_cast<size_t>(s.count) + 1);
@@ -277,22 +289,28 @@ void MStarTransformationSetup(TXLAWindow& w) {
   w.CheckMenuItem(cmd::RegularizationMaxEnt, false);
   w.CheckMenuItem(cmd::ShowBothRegularizations, false);
   cs.confidenceLevel = 1.01f;
+  // Run and Fit take the grid limits, the confidence level and the fit flags
+  // from the parameter vector: what is set here must be there too.
+  float* P = gModelParameterVector.P;
+  P[1] = cs.sMin = mMin;
+  P[2] = cs.confidenceLevel;
+  P[5] = cs.sMax = mMax;
+  int* F = gModelParameterVector.F;
+  F[15] = gModelParams.baselineFit = baselineFit;
+  if (s.count > 1) F[14] = gModelParams.bottomFit = 1;
   bool fitted = false;
-  if (CofMFitOfDataAvailable()) {
+  if (CofMComputable()) {
     gSerialFitSettings.running = 1;
     gFitEngineState.stopRequested = 0;
     w.Frame().SetCursor(platform::CursorKind::Wait);
-    if (s.count == 1) {
+    if (s.count == 1)
       w.CmRun();
-    } else {
-      gModelParams.bottomFit = 1;
+    else
       w.CmFit();
-    }
     gSerialFitSettings.running = 0;
     w.Frame().SetCursor(platform::CursorKind::Arrow);
-    fitted = true;
-  } else {
-    w.NotAvailableYet();
+    // An interrupted or refused c(M) leaves nothing to smooth with.
+    fitted = !cs.lastRunFailed;
   }
   gModelParams.riNoiseFit = individualAfter;
   st.settings.cmSmoothing = fitted;

@@ -192,8 +192,40 @@ int LoadParameterPreferences(TXLAWindow& w) {
 int SaveParameterPreferences(TXLAWindow& w) {
   (void)w;
   const ProgramOptions& o = Options();
-  std::FILE* f = std::fopen(platform::ToNative(ParamsIniPath()).c_str(), "w");
-  if (!f) {
+  // Written whole under a temporary name and renamed into place: programs
+  // that share the program folder (parallel unattended runs) never read a
+  // half-written file.
+  const bool ok = platform::WriteThroughTemporary(ParamsIniPath(), [&](const std::string& temporary) {
+    std::FILE* f = std::fopen(temporary.c_str(), "w");
+    if (!f) return false;
+    auto flag = [&](bool b) { std::fputs(b ? "1\n" : "0\n", f); };
+    flag(o.DisclaimerAccepted);
+    std::fprintf(f, "%.4f\n", CurrentScanSet().radialResolution);
+    flag(o.FitRedrawResidualsBitmap);
+    flag(o.FitRedrawResidualsPlot);
+    flag(o.FitRedrawDataPlot);
+    flag(o.FitRedrawDistributionPlot);
+    flag(SoundState.soundsOn);
+    flag(o.ScanColorFromTime);
+    flag(o.InfoWizardMessages);
+    std::fprintf(f, "%d\n", Conti().maxEntropy ? 1 : Conti().secondDerivative ? 2 : 3);
+    flag(o.IntegrationRangesFromFile);
+    std::fprintf(f, "%d\n", Conti().multipleThreads ? Conti().normalEquationThreads : 0);
+    std::fprintf(f, "%d\n", CurrentFitMethod());
+    flag(Conti().suppressBaselineCorrelation);
+    std::fprintf(f, "%d\n", o.LammThreadCount);
+    std::fprintf(f, "%.1f\n", o.FitUpdateInterval);
+    flag(o.AlwaysLoadG2m1);
+    std::fprintf(f, "%d\n", ToleranceLine(o.TimeStampTolerance, o.TimeStampCheck));
+    std::fprintf(f, "%d\n", ToleranceLine(o.TimeStampTolerance, true));
+    flag(o.ErrorPropagationToSw);
+    flag(CurrentDataTypeFlags().excludeSpikes);
+    std::fprintf(f, "%.3e\n", CurrentDataTypeFlags().absorbanceSpikeThreshold);
+    std::fprintf(f, "%.3e\n", CurrentDataTypeFlags().fluorescenceSpikeThreshold);
+    flag(CurrentDataTypeFlags().flagTooStrongGradients);
+    return std::fclose(f) == 0;
+  });
+  if (!ok) {
     CallService(Services().playSoundInfo);
     platform::UI().MessageBox("ERROR",
                               "could not write to disk into directory " + ParamsIniPath() +
@@ -201,33 +233,7 @@ int SaveParameterPreferences(TXLAWindow& w) {
                               platform::BoxButtons::Ok, platform::BoxIcon::Error);
     return 0;
   }
-  auto flag = [&](bool b) { std::fputs(b ? "1\n" : "0\n", f); };
-  flag(o.DisclaimerAccepted);
-  std::fprintf(f, "%.4f\n", CurrentScanSet().radialResolution);
-  flag(o.FitRedrawResidualsBitmap);
-  flag(o.FitRedrawResidualsPlot);
-  flag(o.FitRedrawDataPlot);
-  flag(o.FitRedrawDistributionPlot);
-  flag(SoundState.soundsOn);
-  flag(o.ScanColorFromTime);
-  flag(o.InfoWizardMessages);
-  std::fprintf(f, "%d\n", Conti().maxEntropy ? 1 : Conti().secondDerivative ? 2 : 3);
-  flag(o.IntegrationRangesFromFile);
-  std::fprintf(f, "%d\n", Conti().multipleThreads ? Conti().normalEquationThreads : 0);
-  std::fprintf(f, "%d\n", CurrentFitMethod());
-  flag(Conti().suppressBaselineCorrelation);
-  std::fprintf(f, "%d\n", o.LammThreadCount);
-  std::fprintf(f, "%.1f\n", o.FitUpdateInterval);
-  flag(o.AlwaysLoadG2m1);
-  std::fprintf(f, "%d\n", ToleranceLine(o.TimeStampTolerance, o.TimeStampCheck));
-  std::fprintf(f, "%d\n", ToleranceLine(o.TimeStampTolerance, true));
-  flag(o.ErrorPropagationToSw);
-  flag(CurrentDataTypeFlags().excludeSpikes);
-  std::fprintf(f, "%.3e\n", CurrentDataTypeFlags().absorbanceSpikeThreshold);
-  std::fprintf(f, "%.3e\n", CurrentDataTypeFlags().fluorescenceSpikeThreshold);
-  flag(CurrentDataTypeFlags().flagTooStrongGradients);
-  const bool ok = std::fclose(f) == 0;
-  return ok ? 1 : 0;
+  return 1;
 }
 
 int SetParameterPreference(TXLAWindow& w, int index, int value) {
@@ -236,8 +242,11 @@ int SetParameterPreference(TXLAWindow& w, int index, int value) {
   std::vector<double> v = ReadPreferenceNumbers(ParamsIniPath(), &opened);
   if (!opened || v.empty() || index < 0 || static_cast<int>(v.size()) < index + 1) return 0;
   v[static_cast<std::size_t>(index)] = static_cast<float>(value);
-  std::FILE* f = std::fopen(platform::ToNative(ParamsIniPath()).c_str(), "w");
-  if (!f) return 0;
-  for (double x : v) std::fprintf(f, "%f\n", static_cast<float>(x));
-  return std::fclose(f) == 0 ? 1 : 0;
+  const bool ok = platform::WriteThroughTemporary(ParamsIniPath(), [&v](const std::string& temporary) {
+    std::FILE* f = std::fopen(temporary.c_str(), "w");
+    if (!f) return false;
+    for (double x : v) std::fprintf(f, "%f\n", static_cast<float>(x));
+    return std::fclose(f) == 0;
+  });
+  return ok ? 1 : 0;
 }

@@ -62,6 +62,9 @@ int State(const ParamsTransfer& b, int id) {
 
 float Value(const ParamsTransfer& b, int id) { return static_cast<float>(std::atof(Text(b, id).c_str())); }
 
+// Component 4 of the discrete species is the buffer of the buffer correction.
+bool BufferSlot() { return gBufferSedSettings.BufferSedOn && gModelSelectorFlags.LammDiscreteModel; }
+
 struct ControlSpec {
   int id;
   FormControl::Kind kind;
@@ -157,6 +160,9 @@ std::vector<ContiField> ContiFields() {
                                {7, &sc.density, nullptr, 1.0f},
                                {12, &sc.viscosity, nullptr, 0.01002f}};
   const ModelSelectorFlags& m = gModelSelectorFlags;
+  // The mobility distribution has no vbar: its third field is the constant
+  // D, and the box beside it floats D instead of taking the grid from file.
+  if (m.ElectrophoresisCVModel) f[4] = {3, &cs.constantD, &cs.fitConstantD, 1.0f};
   if (m.CSff0Model || m.CSff0With1DiscreteModel) {
     f.push_back({8, &cs.ffResolution, nullptr, 1.0f});
     f.push_back({10, &cs.ffMin, nullptr, 1.0f});
@@ -407,7 +413,7 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
       } else {
         c.visible = !continuous && (labels.count(c.id + 4) || labels.count(c.id + 5) || labels.count(c.id + 6));
       }
-      if (continuous && c.id == kGridFromFile) {
+      if (continuous && c.id == kGridFromFile && !gModelSelectorFlags.ElectrophoresisCVModel) {
         c.visible = true;
         c.label = "s grid from file";
       } else if (continuous && c.id == kLogGrid) {
@@ -467,9 +473,12 @@ bool TParamsBox::CanClose(const FormDialog& entries) const {
   };
   for (int id : {405, 412, 419, 406, 407, 414, 420, 421, 433, 435, 437, 443}) check(id, false);
   for (int id : {413, 438, 439, 440}) check(id, true);
-  check(426, true);
-  check(428, false);
-  if (!m.NonidealCSVariant) check(427, false);
+  // Component 4 shows "buffer" while it carries the buffer correction.
+  if (!BufferSlot()) {
+    check(426, true);
+    check(428, false);
+    if (!m.NonidealCSVariant) check(427, false);
+  }
   if (bad) {
     const FormControl* c = entries.Find(bad);
     const std::string name = c && !c->label.empty() ? c->label : "field " + std::to_string(bad);
@@ -516,6 +525,7 @@ void FillTransfer(ParamsTransfer& b) {
   if (mp.concentrationsLinear)
     for (int k = 1; k <= 4; ++k)
       if (mp.included[k]) b.states[EditForSlot(8 + k) - 3] = 1;
+  if (BufferSlot()) b.texts[EditForSlot(12)] = "buffer";
   if (continuous) {
     b.states[kGridFromFile] = Conti().gridFromFile;
     b.states[kLogGrid] = Conti().logSpacedGrid;
@@ -591,7 +601,7 @@ void ApplyTransfer(const ParamsTransfer& b) {
   for (int k = 1; k <= 4; ++k) mp.included[k] = State(b, kIncluded[k]);
   for (int k = 1; k <= 4; ++k) {
     const int cEdit = EditForSlot(8 + k), mEdit = EditForSlot(k), sEdit = EditForSlot(4 + k);
-    mp.concentration[k] = Value(b, cEdit);
+    if (k != 4 || !BufferSlot()) mp.concentration[k] = Value(b, cEdit);
     mp.concentrationFit[k] = State(b, cEdit - 3);
     mp.massOrD[k] = Value(b, mEdit);
     mp.s[k] = Value(b, sEdit);
@@ -601,7 +611,8 @@ void ApplyTransfer(const ParamsTransfer& b) {
     if (!borrowedS) mp.sFit[k] = State(b, sEdit - 3);
   }
   if (continuous) {
-    Conti().gridFromFile = static_cast<std::uint8_t>(State(b, kGridFromFile));
+    Conti().gridFromFile =
+        gModelSelectorFlags.ElectrophoresisCVModel ? 0 : static_cast<std::uint8_t>(State(b, kGridFromFile));
     Conti().logSpacedGrid = static_cast<std::uint8_t>(State(b, kLogGrid));
     // The pack carries the two switches in F[3] and F[4], where the
     // distributions read them back.
@@ -757,12 +768,18 @@ double MeanScanTemperature() {
 
 }  // namespace
 
+bool& ParametersBoxAccepted() {
+  static bool accepted = false;
+  return accepted;
+}
+
 void TXLAWindow::CmParameters() {
   if (RunState().ApproachToEquilibriumTest) {
     RunState().ApproachToEquilibriumTest = 0;
     RequestRepaint(*this);
     return;
   }
+  ParametersBoxAccepted() = false;
   for (;;) {
     DialogOpen = true;
     if (std::rand() % 5 == 0) PlaySoundInfo();
@@ -841,6 +858,7 @@ void TXLAWindow::CmParameters() {
     AllocExtraScanArrays();
     if (CheckContiGridSettings() && templateDone) break;
   }
+  ParametersBoxAccepted() = true;
   if (CurrentWienerSkew().use) AskWienerSkewingParameters(*this);
   // The on-plot noise buttons exist while some noise is fitted.
   if (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)

@@ -38,6 +38,9 @@ struct ParamsTransfer {
   std::map<int, std::string> texts;
 };
 ParamsTransfer& ParamsTransferBuffer();
+// The last "Parameters" command ended with OK (the Series generator goes on
+// only then).
+bool& ParametersBoxAccepted();
 // The initial states of the buffer: all texts empty, the boxes as at start.
 void InitParamsTransfer(ParamsTransfer& buffer);
 

@@ -4,6 +4,7 @@
 #include "app/road_services.h"
 #include "app/run_fit_commands.h"
 #include "app/txla_window.h"
+#include "app/window_services.h"
 #include "automation/serial/serial_fit.h"
 #include "data/load_hooks.h"
 #include "distributions/monte_carlo.h"
@@ -27,6 +28,7 @@ class WindowForSerialFit : public ISerialFitWindow {
   void SetWaitCursor(bool wait) override {
     w_.Frame().SetCursor(wait ? platform::CursorKind::Wait : platform::CursorKind::Arrow);
   }
+  void RequestRepaint() override { ::RequestRepaint(w_); }
 
  private:
   TXLAWindow& w_;

@@ -148,10 +148,12 @@ void SetupProgramFiles() {
   // The first file dialog opens in the program folder.
   p.LastFolderIniPath = folder + "tarnel.ini";
   if (!EntryExists(p.LastFolderIniPath)) {
-    if (std::FILE* f = std::fopen(platform::ToNative(p.LastFolderIniPath).c_str(), "w")) {
+    platform::WriteThroughTemporary(p.LastFolderIniPath, [&folder](const std::string& temporary) {
+      std::FILE* f = std::fopen(temporary.c_str(), "w");
+      if (!f) return false;
       std::fputs(folder.c_str(), f);
-      std::fclose(f);
-    }
+      return std::fclose(f) == 0;
+    });
   }
 
   p.MofsTablePath = folder + "mofs.dat";

@@ -49,8 +49,13 @@ void SaveLastDataDirectory(TXLAWindow& window, const std::string& path) {
   parts.folder += parts.name;
   parts.name.clear();
   parts.extension.clear();
-  std::ofstream out(platform::ToNative(LastFolderIniPath()), std::ios::trunc);
-  if (out) out << platform::JoinPath(parts);
+  const std::string text = platform::JoinPath(parts);
+  platform::WriteThroughTemporary(LastFolderIniPath(), [&text](const std::string& temporary) {
+    std::ofstream out(temporary, std::ios::trunc);
+    out << text;
+    out.close();
+    return !out.fail();
+  });
 }
 
 void LoadLastDataDirectory(TXLAWindow& window, std::string& initialFolder) {

@@ -5,7 +5,9 @@
 // the Lamm solver's persistent pool (pool 1). Counters give the split: Lamm solutions, normal equations,
 // regularised solve (seconds per run). The DLS I(Rh) run (100 grid points,
 // 20 sets x 200 lag times, one core; lamm_s is the kernels) and a time
-// course of 30 windows of the same sets.
+// course of 30 windows of the same sets. The c(M) of equilibrium data:
+// its Boltzmann kernels alone (100 grid points, 9 scans x 500 points) and
+// the whole run on them.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -26,6 +28,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
+#include "models/equilibrium_curves/equilibrium_curves.h"
 #include "numerics/arrays.h"
 #include "platform/automatic_ui.h"
 #include "platform/paths.h"
@@ -210,6 +213,85 @@ void BM_DlsTimeCourse(benchmark::State& state) {
   FreeDlsSets();
 }
 BENCHMARK(BM_DlsTimeCourse)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+
+
+// 9 equilibrium scans (10000, 15000 and 20000 rpm, three each) of r
+// points from 6.9 to 7.2 cm holding 50 kDa at 0.4 OD with noise 0.005;
+// c(M) from 10 to 200 kDa on 100 points.
+void MakeEquilibriumScans(int r) {
+  bench::MakeCommonGridScans(9, r, 6.9f, 7.2f, 6.9f, 7.2f, 10000.0f, [](int j) { return 86400.0 * j; });
+  ScanSet& s = CurrentScanSet();
+  s.equilibriumMode = 1;
+  gModelParams.meniscus = 6.9f;
+  gModelParams.bottom = 7.2f;
+  PackModelParameters();
+  std::mt19937 gen(7);
+  std::normal_distribution<float> noise(0.0f, 0.005f);
+  for (int j = 1; j <= 9; ++j) {
+    s.records[j].rpm = 10000.0f + 5000.0f * ((j - 1) / 3);
+    BoltzmannCurve(13573.0, 0.4, EquilibriumSigma(s.records[j].rpm, 20), 6.9, 7.2, s.grid, s.signals[j], r);
+    for (int i = 1; i <= r; ++i) s.gridSignals[j][i] = s.signals[j][i] += noise(gen);
+  }
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.DistributionModel = 1;
+  ContiSettings& cs = Conti();
+  cs.sMin = 10000.0f;
+  cs.sMax = 200000.0f;
+  cs.resolution = 100;
+  cs.ffValue = 1.2f;
+  cs.logSpacedGrid = cs.gridFromFile = 0;
+  cs.maxEntropy = 0;
+  cs.confidenceLevel = 0.68f;
+  ContiContext().infoMessages = false;
+  InstallEquilibriumCurveHooks();
+}
+
+void FreeEquilibriumScans() {
+  FreeDistributionArrays();
+  FreeDistributionWorkArrays(WorkBlock().gridPoints);
+  ScanSet& s = CurrentScanSet();
+  s.equilibriumMode = 0;
+  FreeScanGridArrays(s);
+  FreeScanSetArrays(s);
+  ContiHooks().equilibriumKernels = nullptr;
+}
+
+void BM_EquilibriumCofMKernels(benchmark::State& state) {
+  const int r = static_cast<int>(state.range(0));
+  MakeEquilibriumScans(r);
+  AllocDistributionWorkArrays(100, 9, r);
+  for (auto _ : state)
+    for (int k = 1; k <= 100; ++k) ContiHooks().equilibriumKernels(k, 0.2715 * (10000.0 + 1900.0 * (k - 1)));
+  state.counters["exp_per_s"] =
+      benchmark::Counter(100.0 * 9 * r * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  FreeEquilibriumScans();
+}
+BENCHMARK(BM_EquilibriumCofMKernels)->Arg(500)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_EquilibriumCofMRun(benchmark::State& state) {
+  platform::AutomaticUserInterface ui;
+  platform::ScopedUI scope(ui);
+  LammSettings() = LammSolverSettings{};
+  MakeEquilibriumScans(500);
+  gModelParams.baselineFit = 1;
+  PackModelParameters();
+  Conti().sMin = 10000.0f;
+  Conti().sMax = 200000.0f;
+  gModelParameterVector.P[1] = 10000.0f;
+  gModelParameterVector.P[5] = 200000.0f;
+  gModelParameterVector.P[9] = 100.0f;
+  gModelParameterVector.P[2] = 0.68f;
+  bench::RunSplit split;
+  for (auto _ : state) {
+    RunContiSed();
+    split.Add();
+  }
+  split.Report(state);
+  gModelParams.baselineFit = 0;
+  FreeEquilibriumScans();
+}
+BENCHMARK(BM_EquilibriumCofMRun)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 }  // namespace
 

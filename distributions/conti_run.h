@@ -26,6 +26,9 @@ struct ContiRunHooks {
   std::function<void()> updateBufferSedimentation;
   // The fitted buffer concentration, handed back to the correction's record.
   std::function<void(double concentration)> bufferConcentrationSolved;
+  // Equilibrium data: kernel column k holds the Boltzmann curves of buoyant
+  // mass Mb (g/mol) and amplitude 1 instead of a Lamm solution.
+  std::function<void(int k, double Mb)> equilibriumKernels;
 };
 ContiRunHooks& ContiHooks();
 

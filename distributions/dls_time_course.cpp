@@ -1,6 +1,8 @@
 #include "distributions/dls_time_course.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -11,10 +13,10 @@
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
-#include "distributions/distribution_transforms.h"
 #include "distributions/work_blocks.h"
 #include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/cvector.h"
@@ -111,6 +113,35 @@ AfterWindow ReadStepKeys(bool& stepMode) {
   }
 }
 
+// The sets of window w take the model of the window's distribution at their
+// own lag times: sum_k c_k exp(-1e-4 D_k q^2 tau) + baseline, D_k of grid
+// point k (cm^2/s) and q^2 of the set.
+void ModelWindowSets(const DlsTimeWindow& w) {
+  ScanSet& s = CurrentScanSet();
+  const ContiSettings& cs = Conti();
+  const NormalEquationBlock& b = NeqBlock();
+  if (!b.solution || !cs.molarMasses) return;
+  const int n = cs.gridSize;
+  std::vector<double> D(static_cast<size_t>(n) + 1);
+  for (int k = 1; k <= n; ++k) D[static_cast<size_t>(k)] = std::pow(10.0, static_cast<double>(cs.molarMasses[k]));
+  DlsKernelInputs in;
+  for (int pos = w.first; pos <= w.last; ++pos) {
+    const int j = s.order[pos];
+    if (static_cast<int>(s.dlsRecords.size()) <= j || !s.model[j]) continue;
+    const float q2 = DlsScatteringVectorSquared(s.dlsRecords[static_cast<size_t>(j)]);
+    for (int p = 1; p <= s.points[j]; ++p) {
+      const double tau = std::pow(10.0, static_cast<double>(s.radii[j][p]));
+      double v = gModelParams.baseline;
+      for (int k = 1; k <= n; ++k) {
+        if (b.solution[k] == 0.0) continue;
+        in.D = D[static_cast<size_t>(k)];
+        v += b.solution[k] * DlsKernelValue(in, q2, tau);
+      }
+      s.model[j][p] = static_cast<float>(v);
+    }
+  }
+}
+
 void Draw() {
   RedrawDistributionPlot();
   if (DistributionPlotHost* h = GetDistributionPlotHost()) h->RequestRepaint();
@@ -187,24 +218,27 @@ bool RunContiSedAndShow() {
   cs.timeCourseFirstScan = cs.timeCourseLastScan = 1;
   const int n = cs.gridSize;
   std::vector<std::vector<float>> rows;
+  std::vector<float> workModel;
   bool stepMode = false;
   bool stopped = false;
   {
     WorkSet work;
     for (const DlsTimeWindow& w : windows) {
       work.Average(w);
-      // An interrupted or refused run marks the data changed and clears the
-      // stop flag on its way out.
-      const uint8_t changed = s.dataChanged;
-      s.dataChanged = 0;
+      // An interrupted or refused run clears the stop flag on its way out
+      // and leaves no result.
       const bool done = RunContiSedQuiet();
-      const bool interrupted = !done || s.dataChanged || platform::StopFlag().load();
-      s.dataChanged = changed || s.dataChanged;
-      if (interrupted) {
+      if (!done || cs.lastRunFailed || platform::StopFlag().load()) {
         stopped = true;
         break;
       }
       rows.emplace_back(cs.distribution + 1, cs.distribution + n + 1);
+      ModelWindowSets(w);
+      // The next windows fit their means in the work set's place.
+      if (w.first == 1) {
+        const int j = s.order[1];
+        workModel.assign(s.model[j] + 1, s.model[j] + s.points[j] + 1);
+      }
       Draw();
       if (&w != &windows.back() && ReadStepKeys(stepMode) == AfterWindow::Stop) {
         stopped = true;
@@ -212,6 +246,7 @@ bool RunContiSedAndShow() {
       }
     }
   }
+  if (!workModel.empty()) std::copy(workModel.begin(), workModel.end(), s.model[s.order[1]] + 1);
   if (stepMode) platform::UI().StatusText("");
   cs.timeCourseWindowCount = static_cast<int32_t>(rows.size());
   if (stopped) {
@@ -219,14 +254,19 @@ bool RunContiSedAndShow() {
     platform::StopFlag() = false;
     gSerialFitSettings.abortRequest = 1;
     fe.stopRequested = 0;
-    if (!WorkBlock().lammSolutions) SetupContiGrid();
     char text[120];
     std::snprintf(text, sizeof text, "time course interrupted: %d of %d time windows computed",
                   static_cast<int>(rows.size()), static_cast<int>(windows.size()));
     platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
   }
   WriteResults(windows, rows, n);
-  if (NeqBlock().solution) ShowContiSolution();
+  // Every set keeps the model of its own window (a model of all sets from
+  // one window's kernels would compare them with kernels never made); the
+  // distribution of the last computed window is shown.
+  if (!rows.empty() && cs.distribution) std::copy(rows.back().begin(), rows.back().end(), cs.distribution + 1);
+  FreeDistributionWorkArrays(WorkBlock().gridPoints);
+  FreeNormalEquationBlock(NeqBlock().gridPoints);
+  RedrawDistributionPlot();
   cs.runCommand = runCommand;
   if (DistributionPlotHost* h = GetDistributionPlotHost()) h->RequestRepaint();
   return true;

@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "data/rotor_speed_profile.h"
-#include "data/scan_set.h"
 #include "fit/conc_dependent_coefficients.h"
 #include "fit/lamm_grid.h"
 #include "fit/lamm_run_state.h"
@@ -221,16 +220,9 @@ double RelativeChange() {
 void ConcDependentAdvanceTime() {
   StaticTwin& T = gTwin;
   LammRunState& rs = RS();
-  ++rs.iteration;
   ++T.steps;
   T.lastDt = rs.dt;
-  rs.t += rs.dt;
-  if (std::fabs(rs.t - rs.pendingTime) <= 1e-9 * std::max(1.0, rs.pendingTime)) rs.t = rs.pendingTime;
-  if (rs.accelerating && rs.t >= rs.accelerationEnd) {
-    rs.rpm = RotorSpeedDuringAcceleration(rs.t, rs.dt);
-    PrecomputeConcDependentIntegrals(rs.rpm);
-    rs.accelerating = 0;
-  }
+  if (AdvanceRunClock(rs.dt)) PrecomputeConcDependentIntegrals(rs.rpm);
   if (LammSettings().massConservationCheck) rs.totalAmount = TotalAmountConcDependent();
 }
 
@@ -366,12 +358,7 @@ int SimulateConcDependentLamm() {
   T.ctl.dtMax = 1000.0;
   T.fixed = st.fixedTimeStep != 0;
   if (T.fixed) rs.dt = upper;
-  const ScanSet& ss = CurrentScanSet();
-  double lastScan = rs.t;
-  if (ss.count >= 1) {
-    const ScanRecord& last = ss.records[ss.order[ss.count]];
-    lastScan = st.rampRotorSpeed && !CurrentDataTypeFlags().dls ? last.time : last.timeRead;
-  }
+  const double lastScan = LastScanTime();
   int quiet = 0;
   while (rs.running && !Failed()) {
     const double rate = LammStepConcDependent();

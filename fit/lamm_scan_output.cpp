@@ -90,6 +90,23 @@ double RotorSpeedDuringAcceleration(double t, double dt) {
   return result > rs.fullSpeed ? rs.fullSpeed : result;
 }
 
+bool AdvanceRunClock(double dt) {
+  LammRunState& rs = CurrentLammRunState();
+  ++rs.iteration;
+  rs.t += dt;
+  if (std::fabs(rs.t - rs.pendingTime) <= 1e-9 * std::max(1.0, rs.pendingTime)) rs.t = rs.pendingTime;
+  if (!rs.accelerating || rs.t < rs.accelerationEnd) return false;
+  rs.rpm = RotorSpeedDuringAcceleration(rs.t, dt);
+  rs.accelerating = 0;
+  return true;
+}
+
+double LastScanTime() {
+  const ScanSet& ss = CurrentScanSet();
+  if (ss.count < 1) return CurrentLammRunState().t;
+  return ScanTimeAt(ss.count);
+}
+
 void ShowStepText() {
   char text[64];
   std::snprintf(text, sizeof text, "dt = %f sec  ", CurrentLammRunState().dt);
@@ -199,7 +216,11 @@ void ShowSimulationProgress(double x) {
   rs.profilePending = 0;
 
   const int k = rs.species;
-  if (!CurvesOnCommonGrid()) {
+  if (rs.gridOutput) {
+    float* curve = rs.gridOutput[j];
+    InterpolateOntoGridD(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
+    AverageIfRequested(ss.gridLength, ss.grid, curve);
+  } else if (!CurvesOnCommonGrid()) {
     if (static_cast<int>(ss.work.size()) < ss.count + 1) ss.work.resize(ss.count + 1, nullptr);
     const int n = ss.points[j];
     if (!ss.work[j]) ss.work[j] = vector(1, n);

@@ -10,6 +10,7 @@
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/serial_fit_settings.h"
+#include "platform/paths.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
 #include "numerics/linear_solvers.h"
@@ -353,15 +354,18 @@ int MLOptimize(FitHost* host) {
       gLastResult.covariance.push_back(row);
     }
     const std::string path = host->MarquardtListingPath();
+    // Whole or not at all: parallel runs may share the program folder.
     if (!path.empty()) {
-      if (FILE* f = std::fopen(path.c_str(), "w")) {
+      platform::WriteThroughTemporary(path, [n](const std::string& temporary) {
+        FILE* f = std::fopen(temporary.c_str(), "w");
+        if (!f) return false;
         for (int i = 1; i <= n; ++i) {
           std::fprintf(f, "%d: %e\t(%e)\t - ", i, gLastResult.value[i - 1], gLastResult.error[i - 1]);
           for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", gLastResult.covariance[i - 1][j - 1]);
           std::fprintf(f, "\n");
         }
-        std::fclose(f);
-      }
+        return std::fclose(f) == 0;
+      });
     }
   } else {
     float* v = ToModelUnits(a, n);

@@ -42,6 +42,10 @@ struct ModelEvaluationHooks {
       sharpBoundaryCurve;
   // f/f0 of a species from s (S) and D (cm^2/s) at the solution conditions.
   std::function<double(double s, double D)> frictionalRatio;
+  // Equilibrium data: the Boltzmann curves of species slot k with buoyant
+  // mass Mb (g/mol) and its amplitude, into the models or the slot's curves;
+  // unset while the equilibrium models are not installed.
+  std::function<void(int k, double Mb, double amplitude)> equilibriumCurves;
 };
 ModelEvaluationHooks& CurrentModelEvaluationHooks();
 

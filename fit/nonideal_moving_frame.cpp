@@ -67,8 +67,9 @@ void ComputeRow(int i, RowIntegrals& out) {
   for (int d = 0; d < 3; ++d) {
     const int j = i - 1 + d;
     out.M[d] = CalcElementIntegral2I(xi, N, i, j);
-    // k int xi^2 phi_i phi_j' : the frame's own motion carried into xi.
-    out.F[d] = F.k * CalcElementIntegral2L(xi, N, i, j);
+    // The nodes' motion, k int xi u phi_i' phi_j (u the node velocity
+    // field per unit rate: xi inside, 0 at the fixed ends).
+    out.F[d] = -F.k * CalcElementIntegral2L(xi, N, j, i);
   }
   const int pj[7] = {i - 1, i, i - 1, i, i + 1, i, i + 1};
   const int pk[7] = {i - 1, i - 1, i, i, i, i + 1, i + 1};
@@ -174,7 +175,7 @@ void UpdateBoundaryElements(double tau, double dt) {
   }
 }
 
-// One band entry of the stiffness: sum_k s_k C - F - sum_k D_k B / E^2.
+// One row of the stiffness: sum_k s_k C - F - sum_k D_k B / E^2.
 struct Stiffness {
   double lo, di, up;
 };
@@ -191,13 +192,16 @@ Stiffness RowStiffness(int i, const double* B, const double* C, const double* Fr
   return k;
 }
 
-// A_R = M + dt/2 K(t) and A_L = M - dt/2 K(t + dt).
+// The amount form of the step: with the mass E^2 M(t) of the moving cells,
+//   E1^2 (M1 - dt/2 K1) c(t + dt) = E0^2 (M0 + dt/2 K0) c(t),
+// whose column sums keep the amount in the sector exactly.
 void AssembleNonidealMovingFrameMatrices(double dt) {
   NonidealFrame& F = gFrame;
   const int N = F.N;
   const double tau = RS().t - Core().t0;
   const double E0 = std::exp(F.k * tau), E1 = std::exp(F.k * (tau + dt));
-  const double inv0 = 1 / (E0 * E0), inv1 = 1 / (E1 * E1);
+  const double e0 = E0 * E0, e1 = E1 * E1;
+  const double inv0 = 1 / e0, inv1 = 1 / e1;
   const double h = dt / 2;
   const double *s = F.s, *D = F.D;
   const double *B0 = F.B[0], *B1 = F.B[1], *B2 = F.B[2], *B3 = F.B[3], *B4 = F.B[4], *B5 = F.B[5],
@@ -211,25 +215,24 @@ void AssembleNonidealMovingFrameMatrices(double dt) {
     const double Dlo = D[i - 1] * B0[i] + D[i] * B2[i];
     const double Ddi = D[i - 1] * B1[i] + D[i] * B3[i] + D[i + 1] * B5[i];
     const double Dup = D[i] * B4[i] + D[i + 1] * B6[i];
-    F.ARlo[i] = F.Mlo[i] + h * (Slo - Dlo * inv0);
-    F.ARdi[i] = F.Mdi[i] + h * (Sdi - Ddi * inv0);
-    F.ARup[i] = F.Mup[i] + h * (Sup - Dup * inv0);
-    F.ALlo[i] = F.Mlo[i] - h * (Slo - Dlo * inv1);
-    F.ALdi[i] = F.Mdi[i] - h * (Sdi - Ddi * inv1);
-    F.ALup[i] = F.Mup[i] - h * (Sup - Dup * inv1);
+    F.ARlo[i] = e0 * (F.Mlo[i] + h * Slo) - h * Dlo;
+    F.ARdi[i] = e0 * (F.Mdi[i] + h * Sdi) - h * Ddi;
+    F.ARup[i] = e0 * (F.Mup[i] + h * Sup) - h * Dup;
+    F.ALlo[i] = e1 * (F.Mlo[i] - h * Slo) + h * Dlo;
+    F.ALdi[i] = e1 * (F.Mdi[i] - h * Sdi) + h * Ddi;
+    F.ALup[i] = e1 * (F.Mup[i] - h * Sup) + h * Dup;
   }
   for (int q = 0; q < 4; ++q) {
     const int i = F.rows[q];
     const RowIntegrals &a = F.start[q], &e = F.end[q];
     const Stiffness k0 = RowStiffness(i, a.B, a.C, a.F, inv0);
     const Stiffness k1 = RowStiffness(i, e.B, e.C, e.F, inv1);
-    const double m[3] = {(a.M[0] + e.M[0]) / 2, (a.M[1] + e.M[1]) / 2, (a.M[2] + e.M[2]) / 2};
-    F.ARlo[i] = m[0] + h * k0.lo;
-    F.ARdi[i] = m[1] + h * k0.di;
-    F.ARup[i] = m[2] + h * k0.up;
-    F.ALlo[i] = m[0] - h * k1.lo;
-    F.ALdi[i] = m[1] - h * k1.di;
-    F.ALup[i] = m[2] - h * k1.up;
+    F.ARlo[i] = e0 * (a.M[0] + h * k0.lo);
+    F.ARdi[i] = e0 * (a.M[1] + h * k0.di);
+    F.ARup[i] = e0 * (a.M[2] + h * k0.up);
+    F.ALlo[i] = e1 * (e.M[0] - h * k1.lo);
+    F.ALdi[i] = e1 * (e.M[1] - h * k1.di);
+    F.ALup[i] = e1 * (e.M[2] - h * k1.up);
   }
   F.ARlo[1] = F.ALlo[1] = 0;
   F.ARup[N] = F.ALup[N] = 0;
@@ -281,18 +284,11 @@ void NonidealMovingFrameCorrector() {
 void NonidealMovingFrameAcceptStep() {
   NonidealFrame& F = gFrame;
   LammRunState& rs = RS();
-  ++rs.iteration;
   ++F.steps;
   rs.dt = F.dt;
-  rs.t += F.dt;
-  if (std::fabs(rs.t - rs.pendingTime) <= 1e-9 * std::max(1.0, rs.pendingTime)) rs.t = rs.pendingTime;
+  if (AdvanceRunClock(F.dt)) UpdateMovingFrameOmegaIntegrals(rs.rpm);
   const double frameEnd = Core().t0 + Core().period;
   if (std::fabs(rs.t - frameEnd) <= 1e-9 * std::max(1.0, frameEnd)) rs.t = frameEnd;
-  if (rs.accelerating && rs.t >= rs.accelerationEnd) {
-    rs.rpm = RotorSpeedDuringAcceleration(rs.t, F.dt);
-    UpdateMovingFrameOmegaIntegrals(rs.rpm);
-    rs.accelerating = 0;
-  }
   if (LammSettings().massConservationCheck) rs.totalAmount = TotalAmountNonidealMovingFrame();
 }
 

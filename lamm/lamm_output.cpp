@@ -2,6 +2,8 @@
 // scan, the node profile is interpolated onto that scan's radii (or the
 // common grid) and the run moves on to the next scan; plus the solver's
 // debug log.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -194,7 +196,7 @@ void CLammIdeal::FillRemainingScansWithFinalProfile() {
 void CLammIdeal::DebugLog(const char* text) {
   if (debugFile_.empty()) {
     char name[100];
-    std::snprintf(name, sizeof name, "c:\\temp\\debug_t%d.txt", threadNumber_);
+    std::snprintf(name, sizeof name, "c:\\temp\\debug_t%d_%ld.txt", threadNumber_, static_cast<long>(getpid()));
     debugFile_ = name;
   }
   if (!debugHeader_) {

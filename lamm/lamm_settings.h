@@ -51,6 +51,9 @@ struct LammSolverSettings {
   std::uint8_t truncatedGridActive = 0;          // set by the model evaluation
   std::int32_t massConservationCheck = 0;
   std::uint8_t liveDisplay = 0;
+  // Hidden command 223: the final grid concentration becomes the model of
+  // the last scan.
+  std::uint8_t OptionToggle223 = 0;
 
   // Error flags of the global-array solvers; callers clear them before a run.
   std::int32_t discretizationError = 0;

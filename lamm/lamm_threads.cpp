@@ -1,5 +1,7 @@
 #include "lamm/lamm_threads.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -162,7 +164,7 @@ void MultiThreadCLammIdeal::DebugLog(const char* text) {
   if (!LammDiagnosticsOutput()) return;
   if (debugFile_.empty()) {
     char name[100];
-    std::snprintf(name, sizeof name, "c:\\temp\\MTdebug_t%d.txt", index_);
+    std::snprintf(name, sizeof name, "c:\\temp\\MTdebug_t%d_%ld.txt", index_, static_cast<long>(getpid()));
     debugFile_ = name;
     char header[100];
     std::snprintf(header, sizeof header, "\nstarting new debugging session for thread #%d", index_);

@@ -1,5 +1,7 @@
 #include "platform/diagnostics.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/paths.h"
@@ -24,7 +26,9 @@ std::function<void(const std::string&)>& Reporter() {
 
 std::string LogName() {
   char name[100];
-  std::snprintf(name, sizeof name, "c:\\temp\\Tarneldebug_t%d.txt", kThreadNumber);
+  // The process id keeps runs that share the temporary folder apart.
+  std::snprintf(name, sizeof name, "c:\\temp\\Tarneldebug_t%d_%ld.txt", kThreadNumber,
+                static_cast<long>(getpid()));
   return ToNative(name);
 }
 

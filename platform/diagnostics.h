@@ -1,8 +1,9 @@
 #pragma once
 // The diagnostics log: trace texts of the user-interface thread, written to
-// "c:\temp\Tarneldebug_t0.txt" (the system temporary folder here) while the
-// user has switched diagnostics output on. Every call opens and closes the
-// file, so the log survives a crash. Worker threads keep logs of their own.
+// "c:\temp\Tarneldebug_t0_<pid>.txt" (the system temporary folder here; the
+// process id keeps parallel runs apart) while the user has switched
+// diagnostics output on. Every call opens and closes the file, so the log
+// survives a crash. Worker threads keep logs of their own.
 #include <atomic>
 #include <functional>
 #include <string>

@@ -29,6 +29,8 @@ class ISerialFitWindow {
   // its files under prefix.
   virtual void RunMonteCarlo(int iterations, const std::string& prefix) = 0;
   virtual void SetWaitCursor(bool wait) = 0;
+  // The window is not repainted while a series runs; this shows the last set.
+  virtual void RequestRepaint() = 0;
 };
 
 // Menu commands the series sends.

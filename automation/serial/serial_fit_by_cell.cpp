@@ -148,20 +148,20 @@ void SerializeFitByCellOrDir(ISerialFitWindow& window) {
         }
         ShowSetInTitle(window);
         if (restore) OfferRestorePreviousAnalysis(CurrentDataPaths().parameterFile, false);
-        AnalyseSet(window, fit);
+        const bool computed = AnalyseSet(window, fit);
         if (StopRequested()) {
           log.Note(set + ": stopped by the user; the series ends here");
           ended = true;
           break;
         }
+        if (!computed) {
+          log.Failed(set, "no distribution was computed for this set");
+          continue;
+        }
         const ResultPlace place = PlaceOfLoadedSet();
         std::vector<std::string> unwritten;
         if (ContinuousModel()) {
-          if (!WriteDistributionFiles(place, unwritten)) {
-            log.Failed(set, "no distribution was computed: the series ends here");
-            ended = true;
-            break;
-          }
+          WriteDistributionFiles(place, unwritten);
           if (!ranges.empty()) {
             std::string text;
             if (twoDimensional) {
@@ -188,5 +188,6 @@ void SerializeFitByCellOrDir(ISerialFitWindow& window) {
       }
     }
   }
+  window.RequestRepaint();
   log.ShowClosingBox();
 }

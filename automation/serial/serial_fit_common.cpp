@@ -10,6 +10,7 @@
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
+#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/integrate_distribution.h"
 #include "distributions/monte_carlo.h"
@@ -21,13 +22,29 @@
 
 namespace serial {
 
+namespace {
+
+// The person's interface while the analysis is muted.
+platform::IUserInterface* g_person = nullptr;
+std::vector<std::string> g_mutedBoxes;
+
+platform::IUserInterface& Person() { return g_person ? *g_person : platform::UI(); }
+
+}  // namespace
+
+std::vector<std::string> TakeMutedBoxes() {
+  std::vector<std::string> boxes;
+  boxes.swap(g_mutedBoxes);
+  return boxes;
+}
+
 bool AskYesNo(const std::string& question) {
-  return platform::UI().MessageBox(kCaption, question, platform::BoxButtons::YesNo,
+  return Person().MessageBox(kCaption, question, platform::BoxButtons::YesNo,
                                    platform::BoxIcon::Question) == platform::IDYES;
 }
 
 void Tell(const std::string& text) {
-  platform::UI().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  Person().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
 
 bool AskFloat(const std::string& prompt, float offered, float& answer) {
@@ -97,7 +114,16 @@ RangeResult IntegrateRange(const IntegrationRange& range, bool twoDimensional) {
   return r;
 }
 
-CRunningSeries::CRunningSeries() {
+CRunningSeries::CRunningSeries()
+    : muted_([](const std::string& line) {
+        std::string flat = line;
+        for (char& ch : flat)
+          if (ch == '\n' || ch == '\r') ch = ' ';
+        g_mutedBoxes.push_back(flat);
+      }) {
+  g_mutedBoxes.clear();
+  g_person = &platform::UI();
+  platform::SetUI(&muted_);
   LoadHooks& h = CurrentLoadHooks();
   runModelFromTools_ = h.runModelFromTools;
   h.runModelFromTools = [] {};
@@ -109,6 +135,8 @@ CRunningSeries::~CRunningSeries() {
   sf.running = 0;
   sf.reuseSavedParameters = 0;
   CurrentLoadHooks().runModelFromTools = runModelFromTools_;
+  platform::SetUI(g_person);
+  g_person = nullptr;
 }
 
 CSerialFitLog::CSerialFitLog(const std::string& folder)
@@ -116,6 +144,8 @@ CSerialFitLog::CSerialFitLog(const std::string& folder)
 
 void CSerialFitLog::Add(const std::string& line) {
   text_ += line + "\n";
+  // What the analysis of the set said, under the set's line.
+  for (const std::string& box : TakeMutedBoxes()) text_ += "    " + box + "\n";
   // Rewritten whole after every set: a series cut short still leaves its trace.
   std::vector<std::string> ignored;
   WriteSetFile(path_, text_, ignored);
@@ -156,8 +186,8 @@ void CSerialFitLog::ShowClosingBox() const {
   for (const std::string& line : notAnalysed_) text += "\n" + line;
   text += "\n(see " + path_ + ")";
   const bool allWell = skipped == 0 && failed == 0;
-  platform::UI().MessageBox(kCaption, text, platform::BoxButtons::Ok,
-                            allWell ? platform::BoxIcon::Information : platform::BoxIcon::Warning);
+  Person().MessageBox(kCaption, text, platform::BoxButtons::Ok,
+                      allWell ? platform::BoxIcon::Information : platform::BoxIcon::Warning);
 }
 
 std::string ResultPlace::Underscored(const std::string& stem, const std::string& fileExtension) const {
@@ -255,10 +285,12 @@ void ShowSetInTitle(ISerialFitWindow& window) {
   window.SetCaption("SEDIMENTATION ANALYSIS -> " + ScanFilePath(s.order[1]) + "...");
 }
 
-void AnalyseSet(ISerialFitWindow& window, bool fit) {
+bool AnalyseSet(ISerialFitWindow& window, bool fit) {
   window.Command(kSerialCmdShowLastFitInfo);
+  LastContiRunTimings() = ContiRunTimings{};
   window.Command(kSerialCmdRun);
   if (fit) window.Command(kSerialCmdFit);
+  return !ContinuousModel() || (LastContiRunTimings().total > 0 && HasResultCurve());
 }
 
 }  // namespace serial

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "automation/serial/serial_fit.h"
+#include "platform/automatic_ui.h"
 
 namespace serial {
 
@@ -36,9 +37,11 @@ struct RangeResult {
 };
 RangeResult IntegrateRange(const IntegrationRange& range, bool twoDimensional);
 
-// While a series runs: the analysis is muted (gSerialFitSettings.running),
-// loading a set does not compute the model (the series runs it itself),
-// and everything is put back at the end, however the series ends.
+// While a series runs: the analysis is muted (gSerialFitSettings.running,
+// and every box of the analysis is answered with its default and kept for
+// the set's lines of the log), loading a set does not compute the model (the
+// series runs it itself), and everything is put back at the end, however the
+// series ends. The series' own questions still reach the person.
 class CRunningSeries {
  public:
   CRunningSeries();
@@ -48,7 +51,10 @@ class CRunningSeries {
 
  private:
   std::function<void()> runModelFromTools_;
+  platform::AutomaticUserInterface muted_;
 };
+// The boxes the analysis showed since the last call, one line each.
+std::vector<std::string> TakeMutedBoxes();
 
 // How every set of a series went, kept in serialfit.log in the data folder
 // (rewritten after each set) and counted in the closing box.
@@ -110,7 +116,9 @@ bool HasResultCurve();
 bool StopRequested();
 // "SEDIMENTATION ANALYSIS -> <first scan>..."
 void ShowSetInTitle(ISerialFitWindow& window);
-// Last fit info, Run and, with fit, Fit.
-void AnalyseSet(ISerialFitWindow& window, bool fit);
+// Last fit info, Run and, with fit, Fit. False when a distribution model
+// ended without computing a distribution of this set (what is left is an
+// earlier set's).
+bool AnalyseSet(ISerialFitWindow& window, bool fit);
 
 }  // namespace serial

@@ -165,17 +165,18 @@ void SerializeFitByListFile(ISerialFitWindow& window) {
         }
         ShowSetInTitle(window);
         PrepareSetParameters(setUp, startParameterFile);
-        AnalyseSet(window, setUp.fit);
+        const bool computed = AnalyseSet(window, setUp.fit);
         if (StopRequested()) {
           log.Note(listPath + ": stopped by the user; the series ends here");
           break;
         }
+        if (!computed) {
+          log.Failed(listPath, "no distribution was computed for this set");
+          continue;
+        }
         const ResultPlace place = PlaceOfLoadedSet();
         std::vector<std::string> unwritten;
-        if (!WriteDistributionFiles(place, unwritten)) {
-          log.Failed(listPath, "no distribution was computed: the series ends here");
-          break;
-        }
+        WriteDistributionFiles(place, unwritten);
         if (toPeldo) {
           window.Command(kSerialCmdPeldoDistribution);
           window.Command(kSerialCmdPeldoDataFitResiduals);
@@ -222,6 +223,7 @@ void SerializeFitByListFile(ISerialFitWindow& window) {
     }
     FluorescenceCorrections().Set(setUp.corrections);
   }
+  window.RequestRepaint();
   if (lists.empty()) {
     Tell("no list.* file in " + folder + ": nothing to analyse");
     return;

@@ -163,7 +163,8 @@ bool PrepareSerialFit(ISerialFitWindow& window) {
 
   std::string folder = t.folder;
   if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
-  StartOutsideProgram(peldo, {"--cofs", sf.useListOfLists ? "--watchlist" : "--watch", folder}, "ERROR");
+  if (!StartOutsideProgram(peldo, {"--cofs", sf.useListOfLists ? "--watchlist" : "--watch", folder}, "ERROR"))
+    return false;
   Tell("now please work with PELDO to select sets and press 'begin', then press OK here");
 
   window.SetWaitCursor(true);
@@ -279,17 +280,18 @@ void SerialFitListLoop(ISerialFitWindow& window, CSerialFitLog& log) {
     }
     ShowSetInTitle(window);
     PrepareSetParameters(setUp, startParameterFile);
-    AnalyseSet(window, setUp.fit);
+    const bool computed = AnalyseSet(window, setUp.fit);
     if (StopRequested()) {
       log.Note(set.listPath + ": stopped by the user; the series ends here");
       break;
     }
+    if (!computed) {
+      log.Failed(set.listPath, "no distribution was computed for this set");
+      continue;
+    }
     const ResultPlace place = PlaceOfLoadedSet();
     std::vector<std::string> unwritten;
-    if (!WriteDistributionFiles(place, unwritten)) {
-      log.Failed(set.listPath, "no distribution was computed: the series ends here");
-      break;
-    }
+    WriteDistributionFiles(place, unwritten);
     const std::string dfr = place.folder + "dfr" + set.name + ".txt";
     if (WriteSvdfrData(dfr.c_str()) < 0) unwritten.push_back(dfr);
     const std::string dist = place.folder + "dist" + set.name + ".txt";
@@ -326,6 +328,7 @@ void SerializeFitWithPeldoMonitoring(ISerialFitWindow& window) {
   CSerialFitLog log(SeriesTable().folder);
   if (!ReadListOfLists(log)) return;
   SerialFitListLoop(window, log);
+  window.RequestRepaint();
   if (!WriteDistFinis()) log.Note("could not write distFinis.txt");
   log.ShowClosingBox();
 }

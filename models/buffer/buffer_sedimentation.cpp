@@ -296,6 +296,7 @@ void UpdateBufferSedimentation(FitHost* host) {
   BufferSedSettings& b = B();
   if (!b.BufferSedOn) return;
   if (!CheckBufferSedimentationModel()) return;
+  ClearDestination(CurrentDestination());
   if (CurrentSpeedProfile.Active()) {
     // The buffer solver knows one constant rotor speed (and its ramp).
     if (host)
@@ -304,7 +305,6 @@ void UpdateBufferSedimentation(FitHost* host) {
     return;
   }
   MakeConsistent();
-  ClearDestination(CurrentDestination());
   const double meniscus = gModelParams.meniscus;
   BufferPassBottom = gModelParams.bottom;
 

@@ -50,6 +50,22 @@ class BufferCommands : public AppTest {
     for (const auto& t : ui_->transcript) b.push_back(t.caption + "|" + t.text);
     return b;
   }
+  // Two interference scans of signal 4 at 600 and 1200 s.
+  static void LoadTwoScans() {
+    std::vector<std::vector<float>> x(2), y(2);
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 61; ++i) {
+        x[j].push_back(6.0f + 1.2f * i / 60);
+        y[j].push_back(4.0f);
+      }
+    fittest::LoadScans(x, y);
+    ScanSet& ss = CurrentScanSet();
+    for (int j = 1; j <= 2; ++j) {
+      ss.records[j].rpm = 50000;
+      ss.records[j].time = ss.records[j].timeRead = 600.0 * j;
+    }
+    CurrentDataTypeFlags().interference = 1;
+  }
   bool Shown(const std::string& box) const {
     for (const std::string& b : Boxes())
       if (b == box) return true;
@@ -152,22 +168,27 @@ TEST_F(BufferCommands, ContinuousModelWithTINoiseOnlyFloatsTheSignal) {
   EXPECT_TRUE(ContiHooks().bufferConcentrationFitted);
 }
 
+// The parameter dialog of the discrete species shows the buffer in place of
+// component 4's concentration and takes it back unchanged.
+TEST_F(BufferCommands, ParameterDialogShowsTheBufferSlot) {
+  LoadTwoScans();
+  window_->Dispatch(198);  // "Non-Interacting Discrete Species"
+  Open({}, {{553, 1}});
+  gModelParams.concentration[kBufferSpecies] = 0.75f;
+  PackModelParameters();
+  forms_.Expect({"", {}, {}, true});
+  window_->Dispatch(212);
+  ASSERT_FALSE(forms_.seen.empty());
+  EXPECT_EQ(forms_.seen.back().Find(426)->text, "buffer");
+  for (const std::string& b : Boxes()) EXPECT_EQ(b.find("Input Error"), std::string::npos) << b;
+  EXPECT_EQ(gModelParams.concentration[kBufferSpecies], 0.75f);
+}
+
 // 576 takes the current estimate out of the scans and switches the
 // correction off.
 TEST_F(BufferCommands, SubtractionCommandOnLoadedScans) {
-  std::vector<std::vector<float>> x(2), y(2);
-  for (int j = 0; j < 2; ++j)
-    for (int i = 0; i < 61; ++i) {
-      x[j].push_back(6.0f + 1.2f * i / 60);
-      y[j].push_back(4.0f);
-    }
-  fittest::LoadScans(x, y);
+  LoadTwoScans();
   ScanSet& ss = CurrentScanSet();
-  for (int j = 1; j <= 2; ++j) {
-    ss.records[j].rpm = 50000;
-    ss.records[j].time = ss.records[j].timeRead = 600.0 * j;
-  }
-  CurrentDataTypeFlags().interference = 1;
   gModelSelectorFlags.LammDiscreteModel = 1;
   Open({{558, "0"}, {560, "1.5"}}, {{553, 1}});
   ASSERT_TRUE(window_->IsMenuItemChecked(552));

@@ -27,10 +27,10 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {894, "SET PREFERENCE"},  {594, "SET PREFERENCE"}, {609, "SET PREFERENCE"},
     {294, "SET PREFERENCE"},  {295, "SET PREFERENCE"}, {642, "SET PREFERENCE"}, {592, "UPDATE DURING FIT"},
     {826, "SET PREFERENCE"},  {825, "enter float"},    {824, "SET PREFERENCE"},
-    {943, "SET PREFERENCE"},
-    {200, "select files to fit"}, {226, "select files to add to set 1"},
+    {943, "SET PREFERENCE"}, {579, "Sort SE data"},
+    {200, "select files to fit"}, {290, "select files to fit"}, {226, "select files to add to set 1"},
     {298, "select files in set 1 to fit"}, {515, "select files in set 1 to fit"},
-    {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}, {595, "ATTENTION"},
+    {214, "GENERATE DATA"}, {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}, {595, "ATTENTION"},
     {949, "select files to fit"}, {513, "ERROR"}, {511, "ls-g(s)"}, {510, "ls-g(s)"}, {877, "ERROR"}, {896, "ERROR"},
     {887, "C(M) POWERLAW"}, {546, "Monte Carlo for Distributions"}, {277, ""}, {278, "enter float"},
     {279, ""}, {284, "Equilibrium Analysis"}, {523, "Equilibrium Analysis"}, {288, "ls-g(s)"},
@@ -46,7 +46,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {917, "AVERAGE SCANS"}, {265, "SET N COLUMNS"}, {552, ""}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
-const std::set<int> kSilentBuiltCommands = {230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
+const std::set<int> kSilentBuiltCommands = {647, 223, 533, 529, 633, 230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
                                             197, 198, 229, 280, 282, 246, 213, 215, 240, 530, 212,
                                             252, 253, 235, 275, 531, 587, 514, 548, 870, 602, 872,
                                             603, 598, 526, 521, 508, 509, 227, 1099, 893, 520, 228,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/mstar_commands.h"
+#include "equilibrium/mstar/mstar_hinge.h"
 #include "equilibrium/mstar/mstar_state.h"
 #include "numerics/arrays.h"
 #include "platform/clipboard.h"
@@ -73,8 +74,8 @@ class MStarWindowTest : public RoadTest {
     ASSERT_TRUE(CurrentScanSet().equilibriumMode);
     CurrentScanSet().leftFitLimit = static_cast<float>(cell_.left);
     CurrentScanSet().rightFitLimit = static_cast<float>(cell_.right);
-    gModelParams.meniscus = static_cast<float>(cell_.meniscus);
-    gModelParams.bottom = static_cast<float>(cell_.bottom);
+    gModelParams.meniscus = gModelParameterVector.P[13] = static_cast<float>(cell_.meniscus);
+    gModelParams.bottom = gModelParameterVector.P[14] = static_cast<float>(cell_.bottom);
     gModelParams.baseline = static_cast<float>(cell_.baseline);
     gModelParams.riNoiseFit = 0;
     gSolutionConditions.vbarRho = 0.73f;
@@ -99,6 +100,15 @@ std::vector<std::pair<double, double>> Rows(const std::string& text) {
     if (std::sscanf(line.c_str(), "%lf\t%lf", &x, &y) == 2) rows.emplace_back(x, y);
   }
   return rows;
+}
+
+// c(M) smoothing needs data from the meniscus to the bottom: points beyond
+// both, as a user appends them.
+Profile CoveringSingleSpecies() {
+  Profile p = SingleSpecies();
+  p.first = 6.895;
+  p.last = 7.205;
+  return p;
 }
 
 }  // namespace
@@ -256,26 +266,56 @@ TEST_F(MStarWindowTest, CopiesAskForTheDataSetAndRefuseOnesThatDoNotExist) {
   ExpectNoFailures();
 }
 
-TEST_F(MStarWindowTest, AskedForCofMSmoothingTheAnalysisGoesOnWithoutIt) {
-  LoadEquilibrium({SingleSpecies()});
+TEST_F(MStarWindowTest, CofMSmoothingComputesTheCofMOfTheDataAndSwitchesOn) {
+  LoadEquilibrium({CoveringSingleSpecies()});
   TXLAWindow& w = Window();
   w.OnCommand(896);
   ResetMStarAnalysis(w);
   w.CmContinuousCMModel();
   ui_->transcript.clear();
-  ui_->lenient = true;
-  // c(M) of equilibrium data cannot be computed yet: Yes ends in the shared box.
+  // No c(M) of these data yet: Yes goes through the set-up, which computes it.
   ui_->ExpectBox("M* transformation", "use c(M) smoothing?", platform::IDYES);
-  ui_->ExpectBox("NOT AVAILABLE", "");
+  ui_->ExpectPrompt("M* transformation", "min Mw (kDa)", "20");
+  ui_->ExpectPrompt("M* transformation", "max Mw (kDa)", "100");
+  ui_->ExpectBox("M* transformation", "determine Baseline from c(M)?", platform::IDYES);
   w.OnCommand(896);
   EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_TRUE(MStarScreenShown());
-  EXPECT_FALSE(CurrentMStarState().settings.cmSmoothing);
-  EXPECT_NEAR(CurrentMStarState().mwavg[1], 50.0, 0.25);
+  ExpectNoFailures();
+  const MStarState& st = CurrentMStarState();
+  ASSERT_TRUE(MStarScreenShown());
+  ASSERT_TRUE(st.settings.cmSmoothing);
+  // The fitted signal is the profile's, inside the fit limits.
+  const MStarDataSet& set = st.sets[1];
+  ASSERT_EQ(set.f.size(), static_cast<size_t>(set.n) + 1);
+  int compared = 0;
+  for (int i = 1; i <= set.n; ++i) {
+    const double r = set.r[static_cast<size_t>(i)];
+    if (r < cell_.left || r > cell_.right) continue;
+    EXPECT_NEAR(set.f[static_cast<size_t>(i)], Concentration(SingleSpecies(), cell_, r) + cell_.baseline, 2e-3) << r;
+    ++compared;
+  }
+  EXPECT_GT(compared, 200);
+  const std::vector<std::string> lines = CofMSummaryLines(st);
+  ASSERT_EQ(lines.size(), 5u);
+  double mw = 0;
+  ASSERT_EQ(std::sscanf(lines[2].c_str(), "signal average Mw = %lf kDa", &mw), 1) << lines[2];
+  EXPECT_NEAR(mw, 50.0, 1.0);
+  EXPECT_NEAR(st.mwavg[1], 50.0, 0.25);
+  // The c(M) over the M range answered, its peak at the data's 50 kDa, and
+  // the baseline it was asked to determine.
+  const ContiSettings& cs = Conti();
+  ASSERT_GT(cs.gridSize, 2);
+  EXPECT_FLOAT_EQ(cs.molarMasses[1], 20000.0f);
+  EXPECT_FLOAT_EQ(cs.molarMasses[cs.gridSize], 100000.0f);
+  int peak = 1;
+  for (int i = 2; i <= cs.gridSize; ++i)
+    if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+  EXPECT_NEAR(cs.molarMasses[peak], 50000.0, cs.molarMasses[peak + 1] - cs.molarMasses[peak]);
+  EXPECT_NEAR(gModelParams.baseline, cell_.baseline, 1e-3);
 }
 
 TEST_F(MStarWindowTest, CofMSetUpHandlesBaselinesAndItsMRange) {
-  LoadEquilibrium({SingleSpecies()});
+  LoadEquilibrium({CoveringSingleSpecies()});
   TXLAWindow& w = Window();
   w.OnCommand(896);
   MStarState& st = CurrentMStarState();
@@ -300,7 +340,6 @@ TEST_F(MStarWindowTest, CofMSetUpHandlesBaselinesAndItsMRange) {
   ui_->ExpectPrompt("M* transformation", "min Mw (kDa)", "24");
   ui_->ExpectPrompt("M* transformation", "max Mw (kDa)", "100");
   ui_->ExpectBox("M* transformation", "determine Baseline from c(M)?", platform::IDNO);
-  ui_->ExpectBox("NOT AVAILABLE", "");
   MStarTransformationSetup(w);
   EXPECT_TRUE(ui_->AllConsumed());
   ASSERT_NE(CurrentScanSet().riNoise, nullptr);
@@ -309,9 +348,9 @@ TEST_F(MStarWindowTest, CofMSetUpHandlesBaselinesAndItsMRange) {
   EXPECT_FLOAT_EQ(Conti().sMin, 24000.0f);
   EXPECT_FLOAT_EQ(Conti().sMax, 100000.0f);
   EXPECT_TRUE(gModelSelectorFlags.DistributionModel);
-  // Back on the screen, without smoothing.
+  // Back on the screen, smoothing with the c(M) just computed.
   EXPECT_TRUE(MStarScreenShown());
-  EXPECT_FALSE(st.settings.cmSmoothing);
+  EXPECT_TRUE(st.settings.cmSmoothing);
   ExpectNoFailures();
 }
 

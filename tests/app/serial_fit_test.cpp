@@ -56,8 +56,9 @@ class SerialFit : public RoadTest {
 
   fs::path Sets() const { return dir_ / "sets"; }
 
-  // The example's scans with the extension of the cell, signals times factor.
-  std::vector<std::string> WriteCell(int cell, double factor) {
+  // The example's scans with the extension of the cell, signals times
+  // factor; with saturate, 2.0 OD between 6.9 and 7.0 cm.
+  std::vector<std::string> WriteCell(int cell, double factor, bool saturate = false) {
     fs::create_directories(Sets());
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(std::string(TARNEL_SOURCE_DIR) + "/examples/cofs")) {
@@ -69,6 +70,7 @@ class SerialFit : public RoadTest {
         double r = 0, v = 0, sd = 0;
         if (std::sscanf(lines[k].c_str(), "%lf %lf %lf", &r, &v, &sd) != 3) continue;
         char row[96];
+        if (saturate && r > 6.9 && r < 7.0) v = 2.0 / factor;
         std::snprintf(row, sizeof row, "   %.4f  %.5e   %.5e \n", r, v * factor, sd);
         text += row;
       }
@@ -110,6 +112,13 @@ class SerialFit : public RoadTest {
   }
 
   std::string SetFile(const std::string& name) const { return ReadFile((Sets() / name).string()); }
+
+  // A list file naming the scans in the sets' folder.
+  void WriteList(const std::string& name, const std::vector<std::string>& scans) {
+    std::ofstream out(Sets() / name);
+    out << "newformat n=1\n" << Sets().string() << "\n";
+    for (const std::string& scan : scans) out << scan << "\n";
+  }
 };
 
 TEST_F(SerialFit, ByCellFitsEachCellAndIntegratesItsRange) {
@@ -193,6 +202,151 @@ TEST_F(SerialFit, CellsTheExtensionCannotCarryAreRefusedBeforeAnySet) {
       .ExpectBox("SERIALIZE FIT", "nothing to serialize");
   Window().Dispatch(593);
   EXPECT_TRUE(ui_->AllConsumed());
+}
+
+TEST_F(SerialFit, ListFilesRunInNameOrderAndASaturatedSetIsOnlyReported) {
+  const auto first = WriteCell(1, 1.0);
+  const auto saturated = WriteCell(2, 1.0, true);
+  const auto half = WriteCell(3, 0.5);
+  WriteList("list.RA3", half);
+  WriteList("list.RA1", first);
+  WriteList("list.RA2", saturated);
+  LoadFirstCell(first);
+  ui_->ExpectBox("SERIALIZE FIT", "fit each set? \n(otherwise only run will be executed in each set)", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "restore previous params if available?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "overwrite FitRightLim?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "PELDO dfr and c(s)?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "with automatic integration?", platform::IDYES)
+      .ExpectPrompt("SERIALIZE FIT", "s min for integration", "4")
+      .ExpectPrompt("SERIALIZE FIT", "s max for integration", "6")
+      .ExpectBox("SERIALIZE FIT", "another integration range?", platform::IDYES)
+      .ExpectPrompt("SERIALIZE FIT", "s min for integration", "1")
+      .ExpectPrompt("SERIALIZE FIT", "s max for integration", "12")
+      .ExpectBox("SERIALIZE FIT", "another integration range?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "with Monte-Carlo error analysis?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "serial fit: 2 analysed, 1 skipped, 0 failed\n" +
+                                      (Sets() / "list.RA2").string() + ": skipped (signal maxed out)");
+  Window().Dispatch(904);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  const std::string summaryPath = (Sets() / "summary.txt").string();
+  EXPECT_EQ(processes_.calls, std::vector<std::string>{"edit " + summaryPath});
+
+  const std::vector<std::string> summary = Lines(SetFile("summary.txt"));
+  ASSERT_EQ(summary.size(), 7u);
+  EXPECT_EQ(summary[0], "smin, smax, c(in range), c(tot), sw(in range), Mwavg(in range), rmsd, rmsd/ctot(%)");
+  EXPECT_EQ(summary[1].rfind("#1 - " + (Sets() / "list.RA1").string() + ":           4.000 - 6.000: c=", 0), 0u)
+      << summary[1];
+  EXPECT_EQ(summary[2].rfind("          1.000 - 12.000: c=", 0), 0u) << summary[2];
+  EXPECT_EQ(summary[3], (Sets() / "list.RA2").string());
+  EXPECT_EQ(summary[4], "signal maxed out");
+  EXPECT_EQ(summary[5].rfind("#3 - " + (Sets() / "list.RA3").string() + ": ", 0), 0u) << summary[5];
+
+  // One row per set: c, sw and M per range, zeros for the saturated set.
+  const std::vector<std::string> table = Lines(SetFile("idswsig.txt"));
+  ASSERT_EQ(table.size(), 3u);
+  EXPECT_EQ(table[1], (Sets() / "list.RA2").string() + " 0 0 0 0 0 0");
+  double c1 = 0, sw1 = 0, c3 = 0, sw3 = 0;
+  ASSERT_EQ(std::sscanf(table[0].c_str() + (Sets() / "list.RA1").string().size(), " %lf %lf", &c1, &sw1), 2);
+  ASSERT_EQ(std::sscanf(table[2].c_str() + (Sets() / "list.RA3").string().size(), " %lf %lf", &c3, &sw3), 2);
+  EXPECT_NEAR(c1, 0.5, 0.05);
+  EXPECT_NEAR(c3, 0.5 * c1, 0.01 * c1);
+  EXPECT_NEAR(sw3, sw1, 0.01);
+
+  const std::vector<std::string> integrals = Lines(SetFile("integrals.RA3"));
+  ASSERT_EQ(integrals.size(), 3u);
+  EXPECT_EQ(integrals[0], summary[0]);
+  EXPECT_EQ(integrals[1].rfind("4.000 6.000  ", 0), 0u) << integrals[1];
+  EXPECT_FALSE(fs::exists(Sets() / "distribution.RA2"));
+  EXPECT_TRUE(fs::exists(Sets() / "distribution.RA3"));
+}
+
+TEST_F(SerialFit, ListFilesNoneToRunSaysSoInsteadOfOpeningAMissingSummary) {
+  LoadFirstCell(WriteCell(1, 1.0));
+  ui_->ExpectBox("SERIALIZE FIT", "fit each set?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "restore previous params if available?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "overwrite FitRightLim?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "PELDO dfr and c(s)?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "with automatic integration?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "with Monte-Carlo error analysis?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "no list.* file in " + Sets().string() + ": nothing to analyse");
+  Window().Dispatch(904);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(processes_.calls.empty());
+}
+
+// PELDO stand-in: a script run to its end when started, so that the series
+// file it writes is there when the series looks for it.
+class WaitingLauncher : public platform::RecordingProcessLauncher {
+ public:
+  bool StartDetached(const std::string& program, const std::vector<std::string>& args) override {
+    RecordingProcessLauncher::StartDetached(program, args);
+    std::string line = "'" + program + "'";
+    for (const std::string& a : args) line += " '" + a + "'";
+    return std::system(line.c_str()) == 0;
+  }
+};
+
+TEST_F(SerialFit, PeldoRowsOfOneExtensionEachGetTheirOwnListAndDistFinisEndsTheWatch) {
+  const auto first = WriteCell(1, 1.0);
+  LoadFirstCell(first);
+  fs::create_directories(dir_ / "PELDO");
+  // PELDO's choice: the first and the second half of the run, both RA1.
+  std::ofstream(dir_ / "PELDO" / "PELDO") << "#!/bin/sh\n"
+                                             "printf 'None RA1 1 18 1\\nNone RA1 19 36 1' > \"$3/toBeProcessed.txt\"\n";
+  fs::permissions(dir_ / "PELDO" / "PELDO", fs::perms::owner_all);
+  std::ofstream(Sets() / "toBeProcessed.txt") << "an earlier series\n";
+  WaitingLauncher launcher;
+  platform::SetProcesses(&launcher);
+  ui_->ExpectBox("SERIALIZE FIT", "Are currently loaded data part of the series", platform::IDYES)
+      .ExpectBox("SERIALIZE FIT", "look for existing series of lists?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "now please work with PELDO to select sets and press 'begin', then press OK here")
+      .ExpectBox("SERIALIZE FIT", "fit each set? \n(otherwise only run will be executed in each set)", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "restore previous params if available?", platform::IDNO)
+      .ExpectBox("SERIALIZE FIT", "serial fit: 1 analysed, 0 skipped, 1 failed\n" +
+                                      (Sets() / "list_19-36.RA1").string() +
+                                      ": failed (no distribution was computed for this set)");
+  Window().Dispatch(923);
+  platform::SetProcesses(&processes_);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(launcher.calls,
+            std::vector<std::string>{"start " + (dir_ / "PELDO" / "PELDO").string() + " --cofs --watch " +
+                                     Sets().string()});
+  EXPECT_EQ(SetFile("toBeProcessed(1).txt"), "an earlier series\n");
+
+  const std::vector<std::string> firstHalf = Lines(SetFile("list_1-18.RA1"));
+  const std::vector<std::string> secondHalf = Lines(SetFile("list_19-36.RA1"));
+  ASSERT_EQ(firstHalf.size(), 20u);
+  ASSERT_EQ(secondHalf.size(), 20u);
+  EXPECT_EQ(firstHalf[0], "newformat n=1");
+  EXPECT_EQ(firstHalf[1], Sets().string());
+  EXPECT_EQ(firstHalf[2], "00001.RA1");
+  EXPECT_EQ(secondHalf[2], "00019.RA1");
+  // The last set loaded is the second half's; its scans begin too late to
+  // see the grid's largest s, so its run stops short, the analysis' box is
+  // kept in the log, and the first half's distribution is not taken for it.
+  EXPECT_EQ(CurrentScanSet().count, 18);
+  EXPECT_EQ(CurrentScanSet().fileNames[1], "00019.RA1");
+  const std::vector<std::string> log = Lines(SetFile("serialfit.log"));
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[2].rfind("    [] sedimentation coefficient #", 0), 0u) << log[2];
+
+  const std::vector<std::string> finis = Lines(SetFile("distFinis.txt"));
+  ASSERT_EQ(finis.size(), 2u);
+  char name[16] = {};
+  float rmsd = 0, meniscus = 0, ff0 = 0;
+  ASSERT_EQ(std::sscanf(finis[0].c_str(), "%15s\t%f\t%f\t%f", name, &rmsd, &meniscus, &ff0), 4) << finis[0];
+  EXPECT_STREQ(name, "RA1");
+  EXPECT_GT(rmsd, 0.0f);
+  EXPECT_LT(rmsd, 0.02f);
+  EXPECT_NEAR(meniscus, 6.01f, 1e-5);
+  EXPECT_NEAR(ff0, 1.3f, 1e-5);
+  EXPECT_EQ(finis[1], "RA1\t0.000000\t0.000000\t0.000000");
+  const std::string dist = SetFile("distRA1.txt");
+  EXPECT_NE(dist.find("-999.999 -999.999"), std::string::npos);
+  EXPECT_FALSE(SetFile("dfrRA1.txt").empty());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -147,16 +148,24 @@ class UnattendedProcess : public ::testing::Test {
     WriteAll(dir / "params.xml", Parameters(c.parameters));
     if (c.prepare) c.prepare(dir);
     before_[c.name] = Snapshot(dir);
+    return StartProgram(dir, root_ / (std::string(c.name) + ".home"), root_ / (std::string(c.name) + ".stderr"),
+                        "job 7", "params.xml", c.addressSpace, c.fileSize);
+  }
 
-    const std::string home = (root_ / (std::string(c.name) + ".home")).string();
-    const std::string log = (root_ / (std::string(c.name) + ".stderr")).string();
-    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "TARNEL_HOME=" + home};
+  // The program started in folder with its own stderr file, as a scheduler
+  // starts it: `tarnel HANDSHAKE PARAMS`.
+  static pid_t StartProgram(const fs::path& folder, const fs::path& home, const fs::path& stderrFile,
+                            const std::string& handshakeText, const std::string& paramsPath,
+                            rlim_t addressSpace = 0, rlim_t fileSize = 0) {
+    const std::string log = stderrFile.string();
+    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "TARNEL_HOME=" + home.string()};
     for (const char* keep : {"PATH", "TMPDIR", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
       if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    const std::string dirText = dir.string();
+    const std::string dirText = folder.string();
+    std::string handshake = handshakeText, params = paramsPath;
     const pid_t pid = fork();
     if (pid == 0) {
       if (chdir(dirText.c_str()) != 0) _exit(120);
@@ -164,18 +173,16 @@ class UnattendedProcess : public ::testing::Test {
       if (fd < 0) _exit(121);
       dup2(fd, 1);
       dup2(fd, 2);
-      if (c.addressSpace) {
-        const rlimit l{c.addressSpace, c.addressSpace};
+      if (addressSpace) {
+        const rlimit l{addressSpace, addressSpace};
         setrlimit(RLIMIT_AS, &l);
       }
-      if (c.fileSize) {
-        const rlimit l{c.fileSize, c.fileSize};
+      if (fileSize) {
+        const rlimit l{fileSize, fileSize};
         setrlimit(RLIMIT_FSIZE, &l);
       }
       char program[] = TARNEL_PROGRAM;
-      char handshake[] = "job 7";
-      char params[] = "params.xml";
-      char* argv[] = {program, handshake, params, nullptr};
+      char* argv[] = {program, handshake.data(), params.data(), nullptr};
       execve(program, argv, envp.data());
       _exit(122);
     }
@@ -366,6 +373,77 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
   EXPECT_EQ(ReadAll(root_ / "file-size limit over an earlier set" / "out" / "dfr.dat"),
             "earlier dfr.dat\n");
   EXPECT_TRUE(fs::exists(root_ / "plain" / "out" / "ScanRms.dat"));
+}
+
+// Many data sets as independent runs under a scheduler: one parameter file
+// per data folder made from a template by scripts/make-batch-params.sh, all
+// runs started at once on one program folder, each judged by its status.
+TEST_F(UnattendedProcess, BatchRunsShareOneProgramFolderAndRepeatEachOtherExactly) {
+  const std::vector<std::string> sets = {"first", "second", "blocked home"};
+  for (const std::string& set : sets) {
+    fs::create_directories(root_ / "data" / set);
+    for (int k = 1; k <= kScans; ++k) {
+      char name[16];
+      std::snprintf(name, sizeof name, "%05d.RA1", k);
+      fs::copy_file(fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs" / name, root_ / "data" / set / name);
+    }
+  }
+  std::string parameters = Parameters(
+      "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n"
+      "<NumberComputationThreads>1</NumberComputationThreads>\n");
+  parameters.replace(parameters.find("<MeniscusFitted>FALSE"), 21, "<MeniscusFitted>TRUE");
+  WriteAll(root_ / "template.xml", parameters);
+  const std::string make = "cd '" + root_.string() + "' && '" + TARNEL_SOURCE_DIR +
+                           "/scripts/make-batch-params.sh' template.xml sets 'data/first' 'data/second' "
+                           "'data/blocked home' data/missing 2> make.stderr";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  EXPECT_NE(ReadAll(root_ / "make.stderr").find("warning: data/missing is not a folder"), std::string::npos);
+  std::vector<std::string> list;
+  {
+    std::istringstream in(ReadAll(root_ / "sets" / "params.list"));
+    for (std::string l; std::getline(in, l);) list.push_back(l);
+  }
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0], (fs::canonical(root_) / "sets" / "first" / "params.xml").string());
+
+  // One program folder for the three runs, another that takes no writes:
+  // its preference files cannot be replaced and its temp folder is a file.
+  fs::create_directories(root_ / "home");
+  for (const char* entry : {"tarnelparams.ini", "tarnel.ini", "mlparams.txt"})
+    fs::create_directories(root_ / "blocked" / entry);
+  WriteAll(root_ / "blocked" / "temp", "");
+  std::vector<pid_t> pids;
+  for (std::size_t k = 0; k < list.size(); ++k) {
+    const fs::path params(list[k]);
+    const fs::path home = k == 2 ? root_ / "blocked" : root_ / "home";
+    // Started in the sets' folder as a scheduler would; the handshake names the set.
+    pids.push_back(StartProgram(root_ / "sets", home, root_ / ("run" + std::to_string(k) + ".stderr"),
+                                params.parent_path().string(), list[k]));
+  }
+  std::vector<int> statuses;
+  for (pid_t pid : pids) statuses.push_back(Wait(pid));
+  const std::vector<int> expected = {0, 0, 0, 3};
+  for (std::size_t k = 0; k < list.size(); ++k)
+    EXPECT_EQ(statuses[k], expected[k]) << list[k] << "\n" << ReadAll(root_ / ("run" + std::to_string(k) + ".stderr"));
+  EXPECT_NE(ReadAll(root_ / "run2.stderr").find("could not write to disk into directory"), std::string::npos);
+
+  const fs::path first = fs::path(list[0]).parent_path();
+  const std::string distribution = ReadAll(first / "distribution.dat");
+  EXPECT_EQ(std::count(distribution.begin(), distribution.end(), '\n'), kResolution);
+  EXPECT_EQ(ReadAll(first / "alldone.flag"), first.string());
+  for (std::size_t k : {1u, 2u})
+    EXPECT_EQ(ReadAll(fs::path(list[k]).parent_path() / "distribution.dat"), distribution) << list[k];
+  // The failed set's flag file is written too: only the status tells.
+  EXPECT_TRUE(fs::exists(fs::path(list[3]).parent_path() / "alldone.flag"));
+  EXPECT_NE(ReadAll(fs::path(list[3]).parent_path() / "ResultParameters.xml").find("<Failure>"), std::string::npos);
+
+  // The shared program folder holds whole files and no temporaries.
+  for (const auto& e : fs::directory_iterator(root_ / "home"))
+    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  std::istringstream preferences(ReadAll(root_ / "home" / "tarnelparams.ini"));
+  int lines = 0;
+  for (std::string l; std::getline(preferences, l);) ++lines;
+  EXPECT_EQ(lines, 24);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Data and Display commands reached through the window's response table:
 // noise subtraction with its plot redraw, the realtime update driven by the
 // window timer, the diagnostics log switch and the hidden matrix export.
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "app/model_commands.h"
@@ -247,7 +249,7 @@ TEST_F(DiagnosticsCommand, SwitchedOnTheLoaderWritesItsTraceToTheLog) {
   EXPECT_TRUE(w.IsMenuItemChecked(867));
   EXPECT_TRUE(LammDiagnosticsOutput());
   LoadRun(3);
-  const std::string log = ReadFile((dir_ / "Tarneldebug_t0.txt").string());
+  const std::string log = ReadFile((dir_ / ("Tarneldebug_t0_" + std::to_string(getpid()) + ".txt")).string());
   EXPECT_EQ(log.rfind("\nstarting new tarnel debugging session for thread #0", 0), 0u) << log;
   EXPECT_NE(log.find("\nEnter LoadAllData"), std::string::npos);
 
@@ -256,7 +258,7 @@ TEST_F(DiagnosticsCommand, SwitchedOnTheLoaderWritesItsTraceToTheLog) {
   EXPECT_FALSE(LammDiagnosticsOutput());
   // Switching empties the log; switched off nothing more is written.
   LoadRun(3);
-  EXPECT_EQ(ReadFile((dir_ / "Tarneldebug_t0.txt").string()), "");
+  EXPECT_EQ(ReadFile((dir_ / ("Tarneldebug_t0_" + std::to_string(getpid()) + ".txt")).string()), "");
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 

@@ -1,6 +1,8 @@
 // What a running fit draws into the main window: the chosen plots at most
 // once per update interval, and the Marquardt-Levenberg progress line at
 // (10, 10), erased when the fit ends.
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "app/startup.h"
@@ -210,7 +212,7 @@ TEST_F(WireFitProgressTest, AFitWritesItsTraceToTheDiagnosticsLog) {
   d.DiagnosticsOn = false;
   d.haveFileName = d.haveBanner = d.DiagLogOpened = false;
   if (savedTmp.empty()) unsetenv("TMPDIR"); else setenv("TMPDIR", savedTmp.c_str(), 1);
-  const std::string log = ReadFile((dir_ / "Tarneldebug_t0.txt").string());
+  const std::string log = ReadFile((dir_ / ("Tarneldebug_t0_" + std::to_string(getpid()) + ".txt")).string());
   // The fit engine's own trace, one entry and one exit a fit.
   const auto enter = log.find("\nEnter SimplexSim");
   ASSERT_NE(enter, std::string::npos) << log;

@@ -146,6 +146,17 @@ TEST_F(RawDataWorkers, SavingUnderAPrefixReadsBackEqual) {
       EXPECT_NEAR(b.signals[k - 1], s.signals[i][k], 1e-5);
     }
   }
+  // Aligned copies take 'a' for their first character, or with the old
+  // file-name convention the typed name; the old convention with one
+  // extension for all scans would put them into one file.
+  ASSERT_EQ(SaveAlignedScans(Out("z")).written.size(), 3u);
+  EXPECT_NE(std::string(Read(Out("a0001.RA1")).record.description).find("aligned 00001.RA1"),
+            std::string::npos);
+  CurrentScanSet().oldFileNameConvention = 1;
+  ui.ExpectBox("ERROR", "would both be written as z");
+  EXPECT_TRUE(SaveAlignedScans(Out("z")).Refused());
+  CurrentScanSet().oldFileNameConvention = 0;
+
   CurrentDataTypeFlags().dls = 1;
   ui.ExpectBox("ERROR", "not implemented for DLS data");
   EXPECT_EQ(SaveRawDataToFolder(Out("y")).refusal, "not implemented for DLS data");

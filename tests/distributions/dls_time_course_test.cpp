@@ -163,6 +163,13 @@ TEST_F(DlsTimeCourse, ASeriesWhoseRadiusChangesWritesItsWindows) {
   }
   // The work set holds its own values again, bit for bit.
   EXPECT_EQ(std::memcmp(first.data(), CurrentScanSet().signals[1] + 1, 60 * sizeof(float)), 0);
+  // Every set shows the model of its own window, which follows its data.
+  const ScanSet& s = CurrentScanSet();
+  for (int j = 1; j <= 21; ++j) {
+    double worst = 0;
+    for (int p = 1; p <= 60; ++p) worst = std::max(worst, static_cast<double>(std::fabs(s.model[j][p] - s.signals[j][p])));
+    EXPECT_LT(worst, 0.01) << j;
+  }
 }
 
 TEST_F(DlsTimeCourse, StepModeNeverWaitsHeadlessAndSStopsWithTheComputedWindowsOnly) {
@@ -236,6 +243,16 @@ TEST_F(DlsTimeCourse, OneSetIsAPlainRunAndAZeroWidthIsRefused) {
   ASSERT_TRUE(RunContiSedAndShow());
   EXPECT_FALSE(fs::exists(folder_ / "sizes.dat"));
   EXPECT_NE(Conti().distribution, nullptr);
+
+  // A window whose run is refused ends the series with nothing written.
+  LoadSeries();
+  CurrentScanSet().dlsRecords[1].wavelength = 0;
+  ui_.ExpectBox("Error", "DLS data set 1: the scattering vector is 0 or not finite");
+  ui_.ExpectBox("", "time course interrupted: 0 of 5 time windows computed");
+  EXPECT_TRUE(RunContiSedAndShow());
+  EXPECT_TRUE(ui_.AllConsumed());
+  EXPECT_TRUE(ReadTable("sizes.dat").empty());
+  EXPECT_TRUE(ReadTable("times.dat").empty());
 
   LoadSeries();
   Conti().timeCourseWindowMinutes = 0.0f;

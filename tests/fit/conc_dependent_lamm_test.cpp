@@ -12,8 +12,13 @@
 #include "fit/conc_dependent_coefficients.h"
 #include "fit/conc_dependent_lamm.h"
 #include "fit/global_moving_frame.h"
+#include "fit/simulation_switches.h"
+#include "fit/static_grid_lamm.h"
 #include "fit/lamm_grid.h"
 #include "fit/lamm_run_state.h"
+#include "fit/model_evaluation.h"
+#include "fit/model_params.h"
+#include "fit/fit_engine_state.h"
 #include "fit/model_selector.h"
 #include "fit/nonideal_moving_frame.h"
 #include "fit/species_simulation.h"
@@ -25,17 +30,9 @@ namespace {
 
 // Scans at the given times (constant speed) on n radii from m to b.
 void LoadTimes(const std::vector<double>& times, double rpm, double m, double b, int n) {
-  std::vector<std::vector<float>> x(times.size()), y(times.size());
-  for (auto& v : x)
-    for (int i = 0; i < n; ++i) v.push_back(static_cast<float>(m + (b - m) * i / (n - 1)));
-  for (std::size_t j = 0; j < times.size(); ++j) y[j].assign(n, 0.0f);
-  fittest::LoadScans(x, y);
-  ScanSet& ss = CurrentScanSet();
-  for (int j = 1; j <= ss.count; ++j) {
-    ss.records[j].rpm = static_cast<float>(rpm);
-    ss.records[j].temperature = 20;
-    ss.records[j].time = ss.records[j].timeRead = times[j - 1];
-  }
+  std::vector<float> r;
+  for (int i = 0; i < n; ++i) r.push_back(static_cast<float>(m + (b - m) * i / (n - 1)));
+  fittest::LoadScansAtTimes(times, rpm, r);
   gModelParams.meniscus = static_cast<float>(m);
   gModelParams.bottom = static_cast<float>(b);
 }
@@ -43,17 +40,7 @@ void LoadTimes(const std::vector<double>& times, double rpm, double m, double b,
 // Scans at a reference solution's times and radii.
 lammtest::Reference LoadReferenceScans(const char* name) {
   const lammtest::Reference R = lammtest::LoadReference(name);
-  std::vector<std::vector<float>> x(R.times.size()), y(R.times.size());
-  for (auto& v : x)
-    for (double r : R.r) v.push_back(static_cast<float>(r));
-  for (auto& v : y) v.assign(R.r.size(), 0.0f);
-  fittest::LoadScans(x, y);
-  ScanSet& ss = CurrentScanSet();
-  for (int j = 1; j <= ss.count; ++j) {
-    ss.records[j].rpm = static_cast<float>(R.rpm);
-    ss.records[j].temperature = 20;
-    ss.records[j].time = ss.records[j].timeRead = R.times[j - 1];
-  }
+  fittest::LoadScansAtTimes(R.times, R.rpm, std::vector<float>(R.r.begin(), R.r.end()));
   gModelParams.meniscus = static_cast<float>(R.m);
   gModelParams.bottom = static_cast<float>(R.b);
   return R;
@@ -175,6 +162,42 @@ TEST_F(ConcDependentLamm, SedimentationEquilibriaMatchTheirClosedForms) {
   }
 }
 
+TEST_F(ConcDependentLamm, ThreeStateTablesAndHardSpheresAtEquilibrium) {
+  using Kind = ConcDependentSpecies::Kind;
+  // Oligomers that never form leave the tabulated monomer; hard spheres
+  // flatten the gradient without reversing it.
+  const double ideal[3] = {8.54317, 9.93900, 11.61372};
+  for (const Kind kind : {Kind::DimerTetramer, Kind::TetramerOctamer, Kind::Nonideal}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    LoadTimes({5e5, 1e6}, 10000, 6.8, 7.2, 401);
+    ConcDependentSpecies& sp = CurrentConcDependentSpecies();
+    sp = ConcDependentSpecies{};
+    sp.kind = kind;
+    sp.s1 = sp.s3[1] = 1;
+    sp.D1 = sp.D3[1] = 1e-6;
+    sp.s3[2] = 1.6;
+    sp.D3[2] = 0.8e-6;
+    sp.s3[3] = 2.5;
+    sp.D3[3] = 0.6e-6;
+    sp.logKa = sp.logKb = -20;
+    sp.hardSphere = 1;
+    sp.logKs = 2;  // k
+    sp.logKd = 0;  // tau
+    Solve(false, 400, 10, 10000);
+    EXPECT_EQ(LammSettings().nonidealityOutOfRange, 0);
+    if (kind != Kind::Nonideal) {
+      EXPECT_NEAR(LastAt(6.8), ideal[0], 5e-3);
+      EXPECT_NEAR(LastAt(7.0), ideal[1], 5e-3);
+      EXPECT_NEAR(LastAt(7.2), ideal[2], 5e-3);
+    } else {
+      const double rise = LastAt(7.2) - LastAt(6.8);
+      EXPECT_GT(rise, 0.5);
+      EXPECT_LT(rise, ideal[2] - ideal[0] - 0.1);
+    }
+    fittest::ClearScans();
+  }
+}
+
 TEST_F(ConcDependentLamm, CsClGradientReachesItsEquilibrium) {
   // dc/dr = s(c) 1e-13 w^2 r c / D(c) at 40000 rpm from 1.5 M.
   for (const bool moving : {true, false}) {
@@ -187,6 +210,12 @@ TEST_F(ConcDependentLamm, CsClGradientReachesItsEquilibrium) {
     sp.D1 = 2e-5;
     EXPECT_EQ(Solve(moving, moving ? 200 : 400, 1.5, 40000), 0);
     EXPECT_EQ(LammSettings().singularMatrixError, 0);
+    // The slow frame (s_grid = s(c) of CsCl, 0.49 S) steps in tenths of its
+    // period; the user's max dc/c is left as it was.
+    EXPECT_EQ(LammSettings().workingMaxDcOverC, 1.0);
+    if (moving) {
+      EXPECT_NEAR(NonidealMovingFrameSGrid(), CsClSedimentationCoefficient25C(1.5), 1e-12);
+    }
     EXPECT_NEAR(LastAt(6.8), 1.40960, 5e-4);
     EXPECT_NEAR(LastAt(7.0), 1.49797, 5e-4);
     EXPECT_NEAR(LastAt(7.2), 1.59326, 5e-4);
@@ -257,7 +286,7 @@ TEST_F(ConcDependentLamm, MonomerDimerBoundaryAgreesOnBothGridsAndKeepsItsAmount
     LammSettings().workingMaxDcOverC = moving ? 1.0 : 0.05;
     Solve(moving, 1000, 1.0, R.rpm);
     results[moving ? 0 : 1] = Models();
-    EXPECT_NEAR(CurrentLammRunState().totalAmount / loaded, 1.0, moving ? 2e-3 : 1e-4);
+    EXPECT_NEAR(CurrentLammRunState().totalAmount / loaded, 1.0, 1e-4);
   }
   EXPECT_LT(WorstDifference(results[0], results[1], R.r, 6.0, 7.1), 2e-3);
 }
@@ -346,6 +375,110 @@ TEST_F(ConcDependentLamm, CsClCoefficientsAndPolynomials) {
   EXPECT_DOUBLE_EQ(EvalPolynomial(a, 3, 2.0), 2 - 2 + 0.5 * 4);
   EXPECT_EQ(EvalPolynomial(nullptr, 3, 2.0), 0);
   EXPECT_EQ(EvalPolynomial(a, 0, 2.0), 0);
+}
+
+
+class RecordingHost : public fittest::AnalyticHost {
+ public:
+  void SimulateModel() override { ::SimulateModel(this); }
+};
+
+// The model evaluation runs the selected model's solver and writes the
+// scans: the monomer-dimer model (static twin by the automatic choice, or
+// the moving frame) and component 1 of the discrete model with "c1
+// nonideal", each to its equilibrium.
+TEST_F(ConcDependentLamm, ModelEvaluationRunsTheModelsToTheirEquilibria) {
+  struct Case {
+    const char* name;
+    bool dimerModel, moving;
+    double cm, c7, cb;
+  };
+  const Case cases[] = {{"monomer-dimer, automatic", true, false, 4.09644, 4.95099, 6.04495},
+                        {"monomer-dimer, moving hat", true, true, 4.09644, 4.95099, 6.04495},
+                        {"c1 nonideal, static", false, false, 9.15983, 9.98176, 10.86442},
+                        {"c1 nonideal, moving hat", false, true, 9.15983, 9.98176, 10.86442}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fittest::ResetFitState();
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gFitEngineState.molarMassParameters = 0;
+    LammSolverSettings& st = LammSettings();
+    st = LammSolverSettings{};
+    st.rampRotorSpeed = 0;
+    st.automaticGridSize = 0;
+    st.feGridSize = st.gridSizeInUse = c.moving ? 200 : 400;
+    st.automaticAlgorithm = c.dimerModel && !c.moving;
+    st.claverieAlgorithm = c.moving ? 0 : 1;
+    st.movingHatAlgorithm = c.moving ? 1 : 0;
+    LoadTimes({5e5, 1e6}, 10000, 6.8, 7.2, 401);
+    CurrentScanSet().leftFitLimit = 6.8f;
+    CurrentScanSet().rightFitLimit = 7.2f;
+    gModelParameterVector.P[13] = 6.8f;
+    gModelParameterVector.P[14] = 7.2f;
+    ModelParams& mp = gModelParams;
+    float* P = gModelParameterVector.P;
+    if (c.dimerModel) {
+      gModelSelectorFlags.MonomerDimerModel = 1;
+      P[1] = 10;   // D1 = 1e-6 cm^2/s; the dimer's follows from s2/s1
+      P[3] = -1;   // K = 0.1
+      P[5] = 1;
+      P[6] = 1.6f;
+      P[11] = 5;
+    } else {
+      gModelSelectorFlags.LammDiscreteModel = 1;
+      gModelSelectorFlags.ConcDependentSolverSwitch = 1;
+      mp.included[1] = 1;
+      mp.s[1] = 1;
+      mp.massOrD[1] = 10;
+      mp.concentration[1] = 10;
+      PackModelParameters();
+      P[20] = static_cast<float>(std::log10(0.05));
+      P[21] = static_cast<float>(std::log10(0.02));
+    }
+    UnpackModelParameters();
+    RecordingHost host;
+    SimulateModel(&host);
+    EXPECT_TRUE(host.boxes.empty()) << host.boxes.front();
+    EXPECT_NEAR(LastAt(6.8), c.cm, 1e-3 * c.cm);
+    EXPECT_NEAR(LastAt(7.0), c.c7, 1e-3 * c.c7);
+    EXPECT_NEAR(LastAt(7.2), c.cb, 1e-3 * c.cb);
+    FreeLammArrays();
+    fittest::ClearScans();
+  }
+}
+
+// An inhomogeneous solvent is not modelled: Run says so each time, a fit
+// once rather than at every evaluation.
+TEST_F(ConcDependentLamm, InhomogeneousSolventIsMentionedOncePerFit) {
+  gFitEngineState.molarMassParameters = 0;
+  LammSolverSettings& st = LammSettings();
+  st.automaticGridSize = 0;
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  st.feGridSize = st.gridSizeInUse = 100;
+  LoadTimes({600, 1200}, 50000, 6.0, 7.2, 101);
+  gModelSelectorFlags.NonidealSingleSpeciesModel = 1;
+  float* P = gModelParameterVector.P;
+  P[1] = 6;
+  P[5] = 4;
+  P[9] = 1;
+  P[10] = P[11] = -3;
+  P[13] = 6.0f;
+  P[14] = 7.2f;
+  UnpackModelParameters();
+  CurrentStaticGridSolventHooks().useInhomogeneousSolvent = [] { return true; };
+  const std::string box = "|this model is not implemented yet for inhomogeneous solvent";
+  for (const bool fit : {false, true}) {
+    SCOPED_TRACE(fit ? "fit" : "run");
+    RecordingHost host;
+    gFitEngineState.fitRunning = fit ? 1 : 0;
+    gSimulationSwitches.inhomogeneousWarningShown = 0;
+    for (int evaluation = 0; evaluation < 3; ++evaluation) SimulateModel(&host);
+    EXPECT_EQ(std::count(host.boxes.begin(), host.boxes.end(), box), fit ? 1 : 3);
+  }
+  gFitEngineState.fitRunning = 0;
+  CurrentStaticGridSolventHooks().useInhomogeneousSolvent = nullptr;
 }
 
 }  // namespace

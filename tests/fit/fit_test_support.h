@@ -127,6 +127,19 @@ inline void LoadScans(const std::vector<std::vector<float>>& x, const std::vecto
   gModelParams.bottom = gModelParameterVector.P[14] = 7.2f;
 }
 
+// Scans on the same radii at the given times, at a constant rotor speed
+// (rpm) and 20 degC.
+inline void LoadScansAtTimes(const std::vector<double>& times, double rpm, const std::vector<float>& radii) {
+  std::vector<std::vector<float>> x(times.size(), radii), y(times.size(), std::vector<float>(radii.size()));
+  LoadScans(x, y);
+  ScanSet& ss = CurrentScanSet();
+  for (int j = 1; j <= ss.count; ++j) {
+    ss.records[j].rpm = static_cast<float>(rpm);
+    ss.records[j].temperature = 20;
+    ss.records[j].time = ss.records[j].timeRead = times[j - 1];
+  }
+}
+
 inline void ClearScans() {
   ScanSet& ss = CurrentScanSet();
   FreeSpeciesScanArrays(ss);

@@ -28,17 +28,9 @@ LammSolverSettings MovingFrameSettings(int n) {
 
 // Scans at the given times (constant speed, scan radii = 300 points).
 void LoadTimes(const std::vector<double>& times, double rpm) {
-  std::vector<std::vector<float>> x(times.size()), y(times.size());
-  for (auto& v : x)
-    for (int i = 0; i < 300; ++i) v.push_back(static_cast<float>(kMeniscus + 1.2 * i / 299));
-  for (std::size_t j = 0; j < times.size(); ++j) y[j].assign(300, 0.0f);
-  fittest::LoadScans(x, y);
-  ScanSet& ss = CurrentScanSet();
-  for (int j = 1; j <= ss.count; ++j) {
-    ss.records[j].rpm = static_cast<float>(rpm);
-    ss.records[j].temperature = 20;
-    ss.records[j].time = ss.records[j].timeRead = times[j - 1];
-  }
+  std::vector<float> r;
+  for (int i = 0; i < 300; ++i) r.push_back(static_cast<float>(kMeniscus + 1.2 * i / 299));
+  fittest::LoadScansAtTimes(times, rpm, r);
   gModelParams.meniscus = static_cast<float>(kMeniscus);
   gModelParams.bottom = static_cast<float>(kBottom);
 }

@@ -235,20 +235,30 @@ TEST_F(BufferSedimentation, ChecksAgainstTheModel) {
   EXPECT_EQ(texts, want);
 }
 
+// The buffer solver knows one rotor speed: a speed profile is refused, and
+// the buffer slot holds no profile of an earlier evaluation.
 TEST_F(BufferSedimentation, VariableRotorSpeedIsRefused) {
-  Scans({300}, 6.0, 7.2, 61);
+  Scans({300, 600}, 6.0, 7.2, 61);
+  PrepareScanGrid();
+  gFitEngineState.fitTINoise = 1;
   gBufferSedSettings.BufferSedOn = true;
+  gBufferSedSettings.SampleBufferS = 0;
+  gBufferSedSettings.BufferSignal = 5;
+  Host host;
+  UpdateBufferSedimentation(&host);
+  const std::vector<float*>& curves = CurrentScanSet().species[kBufferSpecies].onGridPerScan;
+  ASSERT_NEAR(curves[2][10], 5.0f, 1e-4);
   auto profile = std::make_unique<CRotorSpeedProfile>();
   const float start[3] = {0, 0, 600}, rpm[3] = {0, 30000, 50000}, rate[3] = {0, 300, 300};
   profile->SetSteps(2, start, rpm, rate);
   CurrentSpeedProfile.Replace(std::move(profile));
   CurrentSpeedProfile.inUse = true;
-  Host host;
   UpdateBufferSedimentation(&host);
   CurrentSpeedProfile.Clear();
   ASSERT_EQ(host.boxes.size(), 1u);
   EXPECT_EQ(host.boxes[0], "ERROR in simulation|Cannot account for variable rotor speed in this model!");
-  for (int p = 1; p <= CurrentScanSet().points[1]; ++p) ASSERT_EQ(CurrentScanSet().model[1][p], 0.0f);
+  for (int j = 1; j <= 2; ++j)
+    for (int p = 1; p <= CurrentScanSet().gridLength; ++p) ASSERT_EQ(curves[j][p], 0.0f);
 }
 
 TEST_F(BufferSedimentation, FitEntriesFollowTheSwitches) {

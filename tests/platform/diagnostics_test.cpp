@@ -58,7 +58,7 @@ class Diagnostics : public ::testing::Test {
 const char* const kBanner = "\nstarting new tarnel debugging session for thread #0";
 
 TEST_F(Diagnostics, OffWritesNothingAndMakesNoBuffer) {
-  EXPECT_EQ(log_, (folder_ / "Tarneldebug_t0.txt").string());
+  EXPECT_EQ(log_, (folder_ / ("Tarneldebug_t0_" + std::to_string(getpid()) + ".txt")).string());
   platform::WriteDiagnostics("\nEnter LoadAllData");
   EXPECT_FALSE(fs::exists(log_));
   EXPECT_FALSE(platform::DiagnosticsState().haveFileName);

@@ -1,0 +1,294 @@
+#include "data/synthetic_data.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "data/data_messages.h"
+#include "data/load_hooks.h"
+#include "data/scan_file.h"
+#include "data/scan_grid.h"
+#include "data/scan_loading.h"
+#include "data/scan_set.h"
+#include "numerics/arrays.h"
+#include "numerics/ccurve.h"
+#include "numerics/cvector.h"
+#include "numerics/random.h"
+#include "platform/paths.h"
+#include "platform/program_paths.h"
+
+using data_messages::Format;
+
+namespace {
+
+constexpr double kFourPiSquared = 39.47841760435743;  // (2 pi)^2
+constexpr double kRadPerRpm = 0.10471976;
+constexpr const char* kDescription = "synthetic";
+constexpr const char* kCaption = "GENERATE DATA";
+
+SyntheticDataHooks g_hooks;
+std::string g_rmsdText;
+
+void FillDefaults(SyntheticDataHooks& h) {
+  static bool ramp = true;
+  h.initialLoading = [] { return 1.0f; };
+  h.bandLoadingModel = [] { return false; };
+  h.setBandInverted = [](bool) {};
+  h.distributionModel = [] { return false; };
+  h.seriesRunning = [] { return false; };
+  h.clearNoiseSwitches = [] {};
+  h.simulateModel = [] {};
+  h.setSyntheticDistribution = [](bool) {};
+  h.loadDistribution = [](const std::string&, bool) { return false; };
+  h.runDistribution = [] {};
+  h.rampRotorSpeed = [] { return ramp; };
+  h.setRampRotorSpeed = [](bool on) { ramp = on; };
+  h.clearDistributionDisplay = [] {};
+}
+
+struct HooksInit {
+  HooksInit() { FillDefaults(g_hooks); }
+} g_init;
+
+float* Zeros(int n) {
+  float* v = vector(1, n);
+  for (int k = 1; k <= n; ++k) v[k] = 0.0f;
+  return v;
+}
+
+CVector* View(float* p, int n) {
+  CVector* v = new CVector();
+  v->Attach(p, n, 1);
+  return v;
+}
+
+void SetRecord(ScanRecord& r, const SyntheticRun& run, float meniscus, int n) {
+  r = ScanRecord{};
+  std::strncpy(r.description, kDescription, sizeof r.description - 1);
+  r.type = 'R';
+  r.cell = 1;
+  r.temperature = 20.0f;
+  r.rpm = static_cast<float>(run.rpm);
+  r.wavelength = 100.0f;
+  r.headerCount = 1;
+  r.meniscusNote = meniscus;
+  r.points = n;
+  r.timeStampMarked = 1;
+  r.fileTimesValid = 0;
+}
+
+// Drive, folder and data folder of the loaded set become those of the path.
+void TakeDataFolder(const std::string& path) {
+  const platform::PathParts p = platform::SplitPath(path);
+  LoadedDataPaths& paths = CurrentDataPaths();
+  paths.drive = p.drive;
+  paths.folder = p.folder;
+  std::string folder = p.drive + p.folder;
+  while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+  paths.dataFolder = folder;
+  CurrentScanSet().dataFolder = folder;
+}
+
+// The loading profile the model starts from, with its header record.
+void MakeInitialProfile(const SyntheticRun& run, const float* grid, int n, float meniscus) {
+  ScanSet& s = CurrentScanSet();
+  FreeInitialDataScan(s);
+  InitialDataScan& d = s.initialData;
+  d.radii = vector(1, n);
+  d.signals = vector(1, n);
+  d.third = Zeros(n);
+  const float c0 = g_hooks.initialLoading();
+  for (int k = 1; k <= n; ++k) {
+    d.radii[k] = grid[k];
+    d.signals[k] = c0;
+  }
+  d.points = n;
+  SetRecord(d.record, run, meniscus, n);
+  if (g_hooks.bandLoadingModel())
+    g_hooks.setBandInverted(data_messages::AskYesNo("", "invert band initial distribution?"));
+  else
+    g_hooks.setBandInverted(false);
+}
+
+void MakeScans(const SyntheticRun& run, const float* grid, int n, float meniscus) {
+  ScanSet& s = CurrentScanSet();
+  DataTypeFlags& flags = CurrentDataTypeFlags();
+  flags.interference = 0;
+  flags.intensity = 0;
+  flags.absorbance = 1;
+  flags.dls = 0;
+  AllocateScanTables(s, run.scanCount);
+  CurrentLoadHooks().buildPlotCurves();
+  for (int i = 1; i <= run.scanCount; ++i) {
+    s.order[i] = i;
+    s.points[i] = n;
+    s.radii[i] = vector(1, n);
+    for (int k = 1; k <= n; ++k) s.radii[i][k] = grid[k];
+    s.signals[i] = Zeros(n);
+    s.signals2[i] = Zeros(n);
+    AttachScanArraysAndViews(i);
+    // The residuals hold the noise until the signals are made.
+    for (int k = 1; k <= n; ++k) s.residuals[i][k] = run.noise > 0 ? GaussRandom(run.noise) : 0.0f;
+    s.fileNames[i] = Format("%05d", i) + ".ra0";
+    ScanRecord& r = s.records[i];
+    SetRecord(r, run, meniscus, n);
+    const SyntheticTime st = SyntheticScanTime(run, i);
+    r.timeRead = r.time = r.timeOriginal = st.t;
+    r.w2t = st.w2t;
+    if (run.acceleration > 0) {
+      r.acceleration = run.acceleration;
+      r.accelerationTime = run.rpm / run.acceleration;
+    }
+    s.signal2Vec[i] = View(s.signals2[i], n);
+    s.signal2Curve[i] = new CCurve(s.radiusVec[i], s.signal2Vec[i]);
+    s.firstFitPoint[i] = 1;
+    s.lastFitPoint[i] = n;
+  }
+}
+
+void SimulateDistribution() {
+  ScanSet& s = CurrentScanSet();
+  DataTypeFlags& flags = CurrentDataTypeFlags();
+  g_hooks.setSyntheticDistribution(true);
+  const std::string file = platform::Combine(platform::ProgramPaths.ProgramFolder, "distrib.dat");
+  data_messages::Box("", Format("put synthetic distribution in %s", file.c_str()));
+  const bool normalised = data_messages::AskYesNo("ATTENTION", "is synthetic distribution normalized?");
+  if (g_hooks.loadDistribution(file, normalised)) {
+    // Without the absorbance switch the common grid is scan 1's own radii
+    // and the distribution's model lands on them point by point.
+    flags.absorbance = 0;
+    PrepareScanGrid();
+    g_hooks.runDistribution();
+    FreeFitArrays(s.count);
+    flags.absorbance = 1;
+  }
+  g_hooks.setSyntheticDistribution(false);
+}
+
+void SortByTime(ScanSet& s) {
+  // Exchange sort of the order array.
+  for (int i = 1; i < s.count; ++i)
+    for (int j = i + 1; j <= s.count; ++j)
+      if (s.records[s.order[j]].timeRead < s.records[s.order[i]].timeRead) std::swap(s.order[i], s.order[j]);
+}
+
+}  // namespace
+
+SyntheticDataHooks& CurrentSyntheticDataHooks() { return g_hooks; }
+void ResetSyntheticDataHooks() { FillDefaults(g_hooks); }
+const std::string& SyntheticRmsdText() { return g_rmsdText; }
+
+int SyntheticPointCount(float meniscus, float bottom, float dr) {
+  if (!(dr > 0.0f) || !(bottom >= meniscus)) return 0;
+  // The relative term absorbs the rounding of the float entries (7.2 - 6.0
+  // by 0.001 comes to 1199.9997).
+  const double q = (static_cast<double>(bottom) - meniscus) / dr;
+  const double steps = q * (1.0 + 1e-6) + 1e-4;
+  if (steps >= kMaxSyntheticPoints) return kMaxSyntheticPoints + 1;
+  return static_cast<int>(std::floor(steps)) + 1;
+}
+
+SyntheticTime SyntheticScanTime(const SyntheticRun& run, int i) {
+  SyntheticTime st;
+  st.t = run.firstTime == 0.0f ? static_cast<double>(i) * run.timeStep
+                               : (i - 1.0) * run.timeStep + run.firstTime;
+  const double rpm2 = static_cast<double>(run.rpm) * run.rpm;
+  st.w2t = rpm2 / 3600.0 * st.t * kFourPiSquared;
+  if (run.acceleration > 0) {
+    const double runUp = run.rpm / static_cast<double>(run.acceleration);
+    st.t += runUp;
+    st.w2t += rpm2 / 3600.0 / 3.0 * runUp * kFourPiSquared;
+  }
+  return st;
+}
+
+SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
+  g_rmsdText.clear();
+  if (run.scanCount < 1) return SyntheticOutcome::NothingToDo;
+  ScanSet& s = CurrentScanSet();
+  const LoadTargets& t = CurrentLoadTargets();
+  LoadHooks& h = CurrentLoadHooks();
+  s.dataChanged = 1;
+  *t.experimentalInitialDistribution = 0;
+  *t.initialDistributionCompanion = 1;
+  *t.tiNoiseFitted = 0;
+  *t.riNoiseFitted = 0;
+  *t.fittedBaseline = 0;
+  g_hooks.clearNoiseSwitches();
+  TakeDataFolder(run.path);
+
+  const float meniscus = *t.meniscus, bottom = *t.bottom;
+  const int n = SyntheticPointCount(meniscus, bottom, run.radialStep);
+  if (n == 0) return SyntheticOutcome::Refused;
+  if (n > kMaxSyntheticPoints) {
+    data_messages::Box(kCaption, Format("more than %d points per scan: choose a larger radial step",
+                                        kMaxSyntheticPoints));
+    return SyntheticOutcome::Refused;
+  }
+  if (!run.reuse && run.scanCount > kMaxSyntheticScans) {
+    data_messages::Box(kCaption, Format("at most %d scans can be simulated", kMaxSyntheticScans));
+    return SyntheticOutcome::Refused;
+  }
+  if (run.rpm <= 0) {
+    data_messages::Box(kCaption, "the rotor speed must be above 0 rpm");
+    return SyntheticOutcome::Refused;
+  }
+  if (!run.reuse || s.count < 1) {
+    float* grid = vector(1, n);
+    for (int k = 1; k <= n; ++k) grid[k] = meniscus + (k - 1) * run.radialStep;
+    FreeExtrapolationArrays();
+    FreeScanData();
+    FreeScanGridArrays(s);
+    MakeInitialProfile(run, grid, n, meniscus);
+    MakeScans(run, grid, n, meniscus);
+    free_vector(grid, 1, n);
+    if (!g_hooks.seriesRunning()) {
+      s.leftFitLimit = meniscus + 0.01f;
+      s.rightFitLimit = bottom - 0.01f;
+    }
+    *t.temperature = 20.0f + 273.15f;
+    *t.RT = *t.temperature * 8.31451f * 1e7f;
+  }
+
+  const bool timesFromW2t = *t.timesFromW2t != 0;
+  const bool ramp = g_hooks.rampRotorSpeed();
+  g_hooks.setRampRotorSpeed(run.acceleration >= 0);
+  if (run.acceleration >= 0) *t.timesFromW2t = 0;
+  if (g_hooks.distributionModel())
+    SimulateDistribution();
+  else
+    g_hooks.simulateModel();
+  *t.timesFromW2t = timesFromW2t;
+  g_hooks.setRampRotorSpeed(ramp);
+  for (int i = 1; i <= s.count; ++i) {
+    ScanRecord& r = s.records[i];
+    if (timesFromW2t && r.rpm > 0) {
+      const double omega = r.rpm * kRadPerRpm;
+      r.timeRead = r.w2t / (omega * omega);
+    }
+    for (int k = 1; k <= s.points[i]; ++k) s.signals[i][k] = s.model[i][k] + s.residuals[i][k];
+  }
+
+  SortByTime(s);
+  PrepareScanGrid();
+  if (s.leftFitLimit != 0.0f) CheckLeftFitLimit();
+  if (s.rightFitLimit != 0.0f) CheckRightFitLimit();
+  AllocExtraScanArrays();
+
+  bool written = true;
+  for (int i = 1; i <= s.count; ++i) {
+    const std::string file = platform::Combine(s.dataFolder, s.fileNames[i]);
+    written = WriteScanFile(platform::ToNative(file).c_str(), s.points[i], s.radii[i], s.signals[i],
+                            nullptr, kDescription, 1, s.records[i]) &&
+              written;
+  }
+  if (run.noise > 0) g_rmsdText = Format("mean dev = %f  ", h.calcRmsd());
+
+  g_hooks.clearDistributionDisplay();
+  h.setPlotAxisTitles();
+  h.redrawDataPlot(false);
+  if (!g_hooks.seriesRunning()) {
+    h.requestRepaint();
+    if (*t.diagnosticsOutput && !g_rmsdText.empty()) h.drawText(g_rmsdText, 10, 50);
+  }
+  return written ? SyntheticOutcome::Made : SyntheticOutcome::Unwritten;
+}

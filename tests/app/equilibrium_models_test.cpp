@@ -1,0 +1,151 @@
+// Equilibrium data through the window: scans of one 50 kDa species at three
+// rotor speeds (Boltzmann curves plus noise of 0.005 OD on a baseline),
+// written as scan files and loaded as equilibrium data. The discrete-species
+// fit finds the molar mass, c(M) and c(s) put their peak at it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "models/equilibrium_curves/equilibrium_curves.h"
+#include "road_support.h"
+
+namespace {
+
+constexpr double kM = 50000, kVbar = 0.73, kRho = 0.998, kLoading = 0.4, kBaseline = 0.02;
+constexpr float kMeniscus = 6.9f, kBottom = 7.2f;
+
+class EquilibriumModels : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    gSolutionConditions = SolutionConditions{};
+    gFitEngineState = FitEngineState{};
+  }
+  std::vector<std::string> WriteScans() {
+    std::vector<std::string> paths;
+    std::mt19937 gen(29);
+    std::normal_distribution<double> noise(0.0, 0.005);
+    const double Mb = (1 - kVbar * kRho) * kM;
+    int file = 1;
+    for (const double rpm : {10000.0, 15000.0, 20000.0}) {
+      std::vector<float> r;
+      for (int i = 0; i <= 140; ++i) r.push_back(static_cast<float>(6.92 + 0.002 * i));
+      std::vector<float> c(r.size() + 1);
+      BoltzmannCurve(Mb, kLoading, EquilibriumSigma(rpm, 20), kMeniscus, kBottom, r.data() - 1, c.data(),
+                     static_cast<int>(r.size()));
+      const double w = 2 * 3.141592653589793 * rpm / 60;
+      char line[160];
+      std::string text = "equilibrium of one species\n";
+      std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld %1.4e 280 1\n", static_cast<long>(rpm), 86400L * file,
+                    w * w * 86400 * file);
+      text += line;
+      for (size_t i = 0; i < r.size(); ++i) {
+        std::snprintf(line, sizeof line, "%.4f %.5f 0.0\n", r[i], c[i + 1] + kBaseline + noise(gen));
+        text += line;
+      }
+      char name[32];
+      std::snprintf(name, sizeof name, "%05d.RA1", file++);
+      paths.push_back((dir_ / name).string());
+      std::ofstream(paths.back()) << text;
+    }
+    return paths;
+  }
+
+  void LoadAsEquilibriumData() {
+    Window();
+    ui_->lenient = true;  // the loader's advice
+    ui_->ExpectFiles("select files in set 1 to fit", Chosen(WriteScans()));
+    Window().Dispatch(515);
+    ui_->lenient = false;
+    ui_->failures.clear();
+    ASSERT_EQ(CurrentScanSet().count, 3);
+    ASSERT_TRUE(CurrentScanSet().equilibriumMode);
+    CurrentScanSet().leftFitLimit = 6.92f;
+    CurrentScanSet().rightFitLimit = 7.2f;
+    gModelParams.meniscus = gModelParameterVector.P[13] = kMeniscus;
+    gModelParams.bottom = gModelParameterVector.P[14] = kBottom;
+  }
+
+  // Peak of the shown distribution and the M-grid step there.
+  static std::pair<double, double> PeakMass() {
+    const ContiSettings& cs = Conti();
+    int peak = 1;
+    for (int i = 2; i <= cs.gridSize; ++i)
+      if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+    const int next = peak < cs.gridSize ? peak + 1 : peak - 1;
+    return {cs.molarMasses[peak], std::fabs(cs.molarMasses[next] - cs.molarMasses[peak])};
+  }
+};
+
+TEST_F(EquilibriumModels, DiscreteSpeciesFitFindsTheMolarMass) {
+  LoadAsEquilibriumData();
+  Window().Dispatch(198);  // Non-Interacting Discrete Species
+  if (!gFitEngineState.molarMassParameters) Window().Dispatch(217);  // Fit M and s
+  ASSERT_EQ(gFitEngineState.molarMassParameters, 1);
+  SolutionConditions& sol = gSolutionConditions;
+  sol.vbar = static_cast<float>(kVbar);
+  sol.density = static_cast<float>(kRho);
+  sol.vbarRho = sol.vbar * sol.density;
+  sol.temperature = 293.15f;
+  ModelParams& mp = gModelParams;
+  for (int k = 1; k <= 4; ++k) mp.included[k] = k == 1;
+  mp.massOrD[1] = 40000;
+  mp.massOrDFit[1] = 1;
+  mp.s[1] = 4;
+  mp.sFit[1] = 0;
+  mp.concentration[1] = 0.3f;
+  mp.concentrationFit[1] = 1;
+  mp.baseline = 0;
+  mp.baselineFit = 1;
+  PackModelParameters();
+  Window().Dispatch(213);  // Run
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ui_->lenient = true;  // the fit's report
+  Window().Dispatch(215);  // Fit
+  ui_->lenient = false;
+  EXPECT_NEAR(gModelParameterVector.P[1], kM, 0.01 * kM);
+  EXPECT_NEAR(mp.baseline, kBaseline, 0.005);
+  EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005, 0.0008);
+}
+
+TEST_F(EquilibriumModels, CofMAndCofSPeakAtTheMolarMass) {
+  LoadAsEquilibriumData();
+  struct Case {
+    const char* name;
+    int command;
+    float low, high;  // grid range: M (Da) for c(M), s (S) for c(s)
+    double baselineTolerance;  // the flattest kernels trade with the baseline
+  };
+  for (const Case& c : {Case{"c(M)", 235, 20000, 100000, 0.006}, Case{"c(s)", 275, 1.0f, 8.0f, 0.01}}) {
+    SCOPED_TRACE(c.name);
+    Window().Dispatch(c.command);
+    float* P = gModelParameterVector.P;
+    int* F = gModelParameterVector.F;
+    P[1] = c.low;
+    P[5] = c.high;
+    P[9] = 81;      // resolution
+    P[2] = 0.68f;   // confidence level
+    P[3] = static_cast<float>(kVbar);
+    P[7] = static_cast<float>(kRho);
+    F[15] = 1;      // baseline
+    gModelParams.baselineFit = 1;
+    gFitEngineState.fitTINoise = 0;
+    gModelParams.riNoiseFit = 0;
+    Window().Dispatch(213);  // Run
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    ASSERT_GT(Conti().gridSize, 2);
+    const auto [peak, step] = PeakMass();
+    EXPECT_NEAR(peak, kM, step);
+    EXPECT_NEAR(gModelParams.baseline, kBaseline, c.baselineTolerance);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,351 @@
+#include "app/generate_commands.h"
+
+#include <cmath>
+#include <filesystem>
+
+#include "app/params_dialog.h"
+#include "data/synthetic_data.h"
+#include "distributions/distribution_arrays.h"
+#include "fit/fit_engine_state.h"
+#include "numerics/random.h"
+#include "road_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Generate : public RoadTest {
+ protected:
+  void TearDown() override {
+    window_.reset();
+    FreeDistributionArrays();
+    RoadTest::TearDown();
+  }
+  // "Non-Interacting Discrete Species" as the model to generate with.
+  void DiscreteModel() {
+    gFitEngineState.molarMassParameters = 0;
+    Window().Dispatch(198);
+  }
+  // The answers of "Single" up to the parameter dialog.
+  void SingleAnswers(const char* dr, const char* scans, const char* noise, bool ramp) {
+    ui_->ExpectBox("GENERATE DATA", "Fit with M and s instead D and s?", platform::IDNO)
+        .ExpectPrompt("GENERATE DATA", "density of points dr (cm)", dr)
+        .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
+        .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", ramp ? platform::IDYES : platform::IDNO);
+    if (ramp) ui_->ExpectPrompt("GENERATE DATA", "acceleration (rpm/sec)", "200");
+    ui_->ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
+        .ExpectPrompt("GENERATE DATA", "number of simulated scans", scans)
+        .ExpectPrompt("GENERATE DATA", "std of noise (OD)", noise);
+  }
+  // One species of 4 S, D 6e-7 cm^2/s and concentration 1, meniscus 6.2 cm.
+  void OneSpeciesDialog(const char* s = "4.0", int sFit = 0) {
+    forms_.Expect({"noninteracting species model",
+                   {{405, "1.0"}, {406, "6.0"}, {407, s}, {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
+                   {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, sFit}, {431, 0},
+                    {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+  }
+  std::string ScanPath() const { return (dir_ / "gen" / "0000x.RA0").string(); }
+  void ExpectNoFailures() {
+    for (const auto& f : ui_->failures) ADD_FAILURE() << f;
+    for (const auto& f : forms_.failures) ADD_FAILURE() << f;
+  }
+  // Mean model value over 6.75..6.85 cm of scan i: the plateau between the
+  // boundary and the bottom.
+  static double Plateau(int i) {
+    const ScanSet& s = CurrentScanSet();
+    double sum = 0;
+    int n = 0;
+    for (int k = 1; k <= s.points[i]; ++k)
+      if (s.radii[i][k] > 6.745 && s.radii[i][k] < 6.855) {
+        sum += s.model[i][k];
+        ++n;
+      }
+    return n ? sum / n : 0.0;
+  }
+};
+
+TEST_F(Generate, SingleSimulatesThePlateauDilutionWithAndWithoutTheRunUp) {
+  // Behind the boundary the plateau falls as exp(-2 s w2t): 0.936321 at
+  // 3000 s; a 250 s run-up at 200 rpm/s adds a third of its w2t (0.934611).
+  struct Case {
+    bool ramp;
+    double time, plateau;
+  };
+  for (const Case c : {Case{false, 3000, 0.936321}, Case{true, 3250, 0.934611}}) {
+    fs::create_directories(dir_ / "gen");
+    DiscreteModel();
+    SingleAnswers("0.01", "10", "0", c.ramp);
+    OneSpeciesDialog();
+    ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}));
+    Window().Dispatch(214);
+    ExpectNoFailures();
+    const ScanSet& s = CurrentScanSet();
+    ASSERT_EQ(s.count, 10);
+    EXPECT_EQ(s.points[1], 101);
+    EXPECT_DOUBLE_EQ(s.records[10].time, c.time);
+    EXPECT_NEAR(Plateau(10) / c.plateau, 1.0, 0.002) << c.ramp;
+    EXPECT_EQ(s.signals[10][50], s.model[10][50]);
+    EXPECT_TRUE(fs::exists(dir_ / "gen" / "00010.ra0"));
+    EXPECT_FALSE(RunState().RunProgressDisplay);
+  }
+}
+
+TEST_F(Generate, SingleWithADistributionSimulatesTheDistributionFile) {
+  // All signal at 4 S: the plateau of one species, 0.936321 at 3000 s.
+  {
+    std::ofstream out(dir_ / "distrib.dat");
+    for (int k = 0; k <= 40; ++k) out << 2.0 + 0.1 * k << " " << (k == 20 ? 1.0 : 0.0) << "\n";
+  }
+  fs::create_directories(dir_ / "gen");
+  Window().Dispatch(275);  // "Continuous c(s) Distribution"
+  ui_->ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
+      .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
+      .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
+      .ExpectPrompt("GENERATE DATA", "number of simulated scans", "10")
+      .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0");
+  forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {}, {}});
+  ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}))
+      .ExpectBox("", "put synthetic distribution in " + (dir_ / "distrib.dat").string())
+      .ExpectBox("ATTENTION", "is synthetic distribution normalized?", platform::IDNO);
+  Window().Dispatch(214);
+  ExpectNoFailures();
+  EXPECT_TRUE(ui_->AllConsumed());
+  const ScanSet& s = CurrentScanSet();
+  ASSERT_EQ(s.count, 10);
+  EXPECT_NEAR(Plateau(10) / 0.936321, 1.0, 0.002);
+  EXPECT_EQ(Conti().synthetic, 0);
+  EXPECT_EQ(CurrentDataTypeFlags().absorbance, 1);
+  EXPECT_TRUE(fs::exists(dir_ / "gen" / "00010.ra0"));
+}
+
+TEST_F(Generate, ANoisySetIsRefittedToItsOwnSedimentationCoefficient) {
+  fs::create_directories(dir_ / "gen");
+  SeedGaussRandom(3);
+  DiscreteModel();
+  SingleAnswers("0.01", "8", "0.005", false);
+  OneSpeciesDialog();
+  ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}));
+  Window().Dispatch(214);
+  ExpectNoFailures();
+  ASSERT_EQ(CurrentScanSet().count, 8);
+  // The fit starts 5 % off and floats s only.
+  DiscreteModel();
+  OneSpeciesDialog("4.2", 1);
+  Window().Dispatch(212);
+  Window().Dispatch(215);
+  EXPECT_NEAR(gModelParameterVector.P[5], 4.0, 0.04);
+  ExpectNoFailures();
+}
+
+TEST_F(Generate, SingleRefusesBoundaryTransformsAndTakesMAndSForDistributions) {
+  gModelSelectorFlags.SedTransformModel = 1;
+  ui_->ExpectBox("GENERATE DATA", "no simulation for van Holde-Weischet boundaries implemented");
+  Window().Dispatch(214);
+  EXPECT_TRUE(ui_->AllConsumed());
+
+  gModelSelectorFlags.SedTransformModel = 0;
+  gModelSelectorFlags.DistributionModel = 1;
+  gFitEngineState.molarMassParameters = 0;
+  // No M-and-s question: the first thing asked is the radial increment.
+  ui_->ExpectPrompt("GENERATE DATA", "density of points dr (cm)", std::nullopt);
+  Window().Dispatch(214);
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(217));
+  EXPECT_EQ(CurrentScanSet().count, 0);
+  ExpectNoFailures();
+}
+
+TEST_F(Generate, SelfAssociationEntriesBecomeLoadingAndDecadicConstants) {
+  struct Case {
+    unsigned char ModelSelectorFlags::*model;
+    double logK1, logK2;
+  };
+  const Case cases[] = {
+      {&ModelSelectorFlags::MonomerDimerModel, 1.30103, 0},
+      {&ModelSelectorFlags::MonomerTrimerModel, -3.22185, 0},
+      {&ModelSelectorFlags::MonomerDimerTetramerModel, std::log10(10.0), -7.79588},
+      {&ModelSelectorFlags::MonomerTetramerOctamerModel, -7.79588, -26.29073},
+  };
+  for (const Case& c : cases) {
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gModelSelectorFlags.*c.model = 1;
+    const SelfAssociationEntries e = SelfAssociationParameters(50000, 10, 5e5, 5e5);
+    EXPECT_NEAR(e.loading, 0.5, 1e-12);
+    EXPECT_NEAR(e.logK1, c.logK1, 5e-6);
+    EXPECT_NEAR(e.logK2, c.logK2, 5e-6);
+  }
+}
+
+TEST_F(Generate, AZeroExtinctionCoefficientIsRefusedBeforeAnyLogarithm) {
+  gModelSelectorFlags.MonomerDimerModel = 1;
+  gModelParameterVector.P[3] = 1.5f;
+  SingleAnswers("0.01", "10", "0", false);
+  ui_->ExpectPrompt("GENERATE DATA", "extinction coefficient", "0")
+      .ExpectPrompt("GENERATE DATA", "total molar concentration", "10")
+      .ExpectBox("GENERATE DATA", "the extinction coefficient must be above 0");
+  Window().Dispatch(214);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[3], 1.5f);
+  EXPECT_TRUE(std::isfinite(gModelParameterVector.P[11]));
+  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectNoFailures();
+}
+
+TEST_F(Generate, AutomaticScanCountTakesTheTimeToTheRightFitLimit) {
+  // ln(7.19 / 6.2) / (4e-13 (2 pi 50000 / 60)^2) = 13508.9 s.
+  EXPECT_EQ(AutomaticScanCount(6.2f, 7.19f, 7.2f, 4, 50000, 300), 45);
+  EXPECT_EQ(AutomaticScanCount(6.2f, 0.0f, 7.2f, 4, 50000, 300), 45);
+  EXPECT_EQ(AutomaticScanCount(6.2f, 7.19f, 7.2f, 0, 50000, 300), 0);
+  EXPECT_EQ(AutomaticScanCount(6.2f, 7.19f, 7.2f, -2, 50000, 300), 0);
+}
+
+TEST_F(Generate, SeriesWritesOneNumberedFolderPerCombination) {
+  DiscreteModel();
+  OneSpeciesDialog();
+  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.RA0").string()}));
+  auto list = [&](const char* count, const char* value, const char* first, const char* second) {
+    ui_->ExpectPrompt("GENERATE DATA", count, "2")
+        .ExpectPrompt("GENERATE DATA", std::string("1 - ") + value, first)
+        .ExpectPrompt("GENERATE DATA", std::string("2 - ") + value, second);
+  };
+  list("# radial increments?", "density of points dr (cm)", "0.05", "0.02");
+  list("# rotor speeds?", "rotor speed (rpm)?", "50000", "40000");
+  ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "600")
+      .ExpectPrompt("GENERATE DATA", "number of simulated scans (0 for auto)", "2");
+  list("# noise levels?", "noise level?", "0", "0.01");
+  list("# menisci?", "meniscus (cm)?", "6.2", "6.1");
+  list("# trace concentrations?", "2nd species concentration (%)?", "1", "2");
+  ui_->ExpectPrompt("GENERATE DATA", "directory # offset", "0");
+  Window().Dispatch(647);
+  ExpectNoFailures();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_FALSE(SeriesGenerationRunning());
+  for (int k = 1; k <= 32; ++k) {
+    const fs::path folder = dir_ / std::to_string(k);
+    ASSERT_TRUE(fs::exists(folder / "00002.ra0")) << k;
+    EXPECT_TRUE(fs::exists(folder / ("xp" + std::to_string(k) + ".xp"))) << k;
+    EXPECT_TRUE(fs::exists(folder / ("info_" + std::to_string(k) + ".txt"))) << k;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "33"));
+  // The trace concentration varies fastest, the radial increment slowest.
+  EXPECT_EQ(ReadFile((dir_ / "1" / "info_1.txt").string()),
+            "1.000000 (percent ctrace)\n0.050000 (dr)\n50000.000000 (omega)\n0.000000 (noise)\n"
+            "6.200000 (meniscus)\n");
+  for (const char* marker : {"tracepercent=2.000", "dr=0.0500_cm", "omega=50000_rpm", "noise=0.000",
+                             "meniscus=6.200"})
+    EXPECT_EQ(ReadFile((dir_ / "2" / (std::string(marker) + ".info")).string()), "1") << marker;
+  EXPECT_TRUE(fs::exists(dir_ / "3" / "meniscus=6.100.info"));
+  EXPECT_TRUE(fs::exists(dir_ / "17" / "dr=0.0200_cm.info"));
+  EXPECT_TRUE(fs::exists(dir_ / "32" / "omega=40000_rpm.info"));
+  // The last set stands loaded, written into folder 32.
+  EXPECT_EQ(CurrentScanSet().dataFolder, (dir_ / "32").string());
+  EXPECT_EQ(CurrentScanSet().points[1], static_cast<int>(std::floor((7.2 - 6.1) / 0.02 + 1e-4)) + 1);
+}
+
+TEST_F(Generate, SeriesCountsScansItselfAndAsksWhenItCannot) {
+  auto one = [&](const char* count, const char* value, const char* v) {
+    ui_->ExpectPrompt("GENERATE DATA", count, "1").ExpectPrompt("GENERATE DATA", value, v);
+  };
+  auto run = [&](const char* s) {
+    DiscreteModel();
+    OneSpeciesDialog(s);
+    ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.RA0").string()}));
+    one("# radial increments?", "1 - density of points dr (cm)", "0.05");
+    one("# rotor speeds?", "1 - rotor speed (rpm)?", "50000");
+    ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDYES)
+        .ExpectPrompt("GENERATE DATA", "acceleration (rpm/sec)", "200")
+        .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "3000")
+        .ExpectPrompt("GENERATE DATA", "number of simulated scans (0 for auto)", "0");
+    one("# noise levels?", "1 - noise level?", "0");
+    one("# menisci?", "1 - meniscus (cm)?", "6.2");
+    one("# trace concentrations?", "1 - 2nd species concentration (%)?", "1");
+    ui_->ExpectPrompt("GENERATE DATA", "directory # offset", "4");
+  };
+  // 4 S to the right limit 7.19 cm takes 13508.9 s: 4 scans 3000 s apart,
+  // after a run-up of 250 s and 10 s more.
+  run("4.0");
+  Window().Dispatch(647);
+  ExpectNoFailures();
+  const ScanSet& s = CurrentScanSet();
+  EXPECT_EQ(s.count, 4);
+  EXPECT_EQ(s.dataFolder, (dir_ / "5").string());
+  EXPECT_DOUBLE_EQ(s.records[1].time, 260.0 + 250.0);
+  EXPECT_TRUE(fs::exists(dir_ / "5" / "xp5.xp"));
+  // Without a sedimentation coefficient there is no time to count from.
+  run("0");
+  ui_->ExpectPrompt("GENERATE DATA", "number of simulated scans", "3");
+  Window().Dispatch(647);
+  ExpectNoFailures();
+  EXPECT_EQ(CurrentScanSet().count, 3);
+}
+
+TEST_F(Generate, AFolderThatCannotBeMadeSkipsTheRestOfItsMeniscus) {
+  std::ofstream(dir_ / "1") << "in the way\n";
+  DiscreteModel();
+  OneSpeciesDialog();
+  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.RA0").string()}));
+  auto list = [&](const char* count, const char* value, std::vector<const char*> values) {
+    ui_->ExpectPrompt("GENERATE DATA", count, std::to_string(values.size()));
+    for (std::size_t i = 0; i < values.size(); ++i)
+      ui_->ExpectPrompt("GENERATE DATA", std::to_string(i + 1) + " - " + value, values[i]);
+  };
+  list("# radial increments?", "density of points dr (cm)", {"0.05"});
+  list("# rotor speeds?", "rotor speed (rpm)?", {"50000"});
+  ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "600")
+      .ExpectPrompt("GENERATE DATA", "number of simulated scans (0 for auto)", "2");
+  list("# noise levels?", "noise level?", {"0"});
+  list("# menisci?", "meniscus (cm)?", {"6.2", "6.1"});
+  list("# trace concentrations?", "2nd species concentration (%)?", {"1", "2"});
+  ui_->ExpectPrompt("GENERATE DATA", "directory # offset", "0");
+  ui_->ExpectBox("", "could not create new directory");
+  Window().Dispatch(647);
+  ExpectNoFailures();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(fs::exists(dir_ / "2" / "meniscus=6.100.info"));
+  EXPECT_TRUE(fs::exists(dir_ / "3" / "tracepercent=2.000.info"));
+  EXPECT_FALSE(fs::exists(dir_ / "4"));
+}
+
+TEST_F(Generate, SeriesIsInertOutsideTheDiscreteSpeciesModel) {
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  Window().Dispatch(647);
+  gModelSelectorFlags = ModelSelectorFlags{};
+  Window().Dispatch(647);
+  EXPECT_TRUE(forms_.seen.empty());
+  EXPECT_TRUE(ui_->transcript.empty());
+}
+
+TEST_F(Generate, HiddenOptionToggles) {
+  Window().Dispatch(223);
+  EXPECT_EQ(LammSettings().OptionToggle223, 1);
+  Window().Dispatch(223);
+  EXPECT_EQ(LammSettings().OptionToggle223, 0);
+}
+
+TEST_F(Generate, DirectBoundaryModelFromAGsFile) {
+  Window().Dispatch(533);  // nothing loaded: nothing asked
+  EXPECT_TRUE(ui_->transcript.empty());
+  LoadRun(3);
+  gModelParams.meniscus = 5.95f;
+  gModelParams.bottom = 7.1f;
+  const std::string file = (dir_ / "gs.txt").string();
+  {
+    std::ofstream out(file);
+    for (int k = 1; k <= 5; ++k) out << 4.0 + 0.5 * k << " 0.2 0 0 0 0\n";
+  }
+  ui_->ExpectBox("Make direct boundary model from g(s*)", "1) calculate g(s*) by dcdt")
+      .ExpectFiles("select g*(s) ASCII file from dcdt analysis", Chosen({file}));
+  ui_->lenient = true;
+  Window().Dispatch(533);
+  // Five boxes of 0.1 each, diluted radially: the plateau of the last scan.
+  const ScanSet& s = CurrentScanSet();
+  const int last = s.lastFitPoint[3];
+  double expected = 0;
+  for (int k = 1; k <= 5; ++k) expected += 0.1 * std::exp(-2.0 * s.records[3].w2t * (4.0 + 0.5 * k) * 1e-13);
+  EXPECT_NEAR(s.model[3][last], expected, 1e-5);
+}
+
+}  // namespace
