@@ -276,7 +276,8 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
       gStaticGridAfterFailedRun = 0;
     };
     attempt();
-    if (SolverFlagRaised() && st.claverieAlgorithm) {
+    // The moving frame knows only the sector cell.
+    if (SolverFlagRaised() && st.claverieAlgorithm && !gModelSelectorFlags.AnyPlanarGeometryModel()) {
       st.claverieAlgorithm = 0;
       st.movingHatAlgorithm = 1;
       if (gWidthGridSize > 0) {
@@ -483,6 +484,11 @@ void ChooseFiniteElementAlgorithm(double s, bool perSpecies) {
 
 void ApplyAutomaticGridRule(double s, double D) {
   LammSolverSettings& st = LammSettings();
+  if (gModelSelectorFlags.ElectrophoresisLammModel) {
+    // The rule below is the sector cell's; s is a velocity here.
+    SetLammGridSize(ElectrophoresisGridSize(s, D, st.feGridSize));
+    return;
+  }
   const ScanSet& ss = CurrentScanSet();
   const double m = gModelParams.meniscus, b = gModelParams.bottom;
   const double ff0 = CurrentModelEvaluationHooks().frictionalRatio(s, D);
