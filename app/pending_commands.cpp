@@ -30,10 +30,8 @@ void TXLAWindow::CmUpdate() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateErrorInS() { NotAvailableYet(); }
 void TXLAWindow::CmCalculateErrorInM() { NotAvailableYet(); }
-void TXLAWindow::CmReloadForFloTools() { NotAvailableYet(); }
 
 void TXLAWindow::CmInhomogeneousSolvent() { NotAvailableYet(); }
-void TXLAWindow::CmSortEqDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }

@@ -45,6 +45,10 @@ AdHocObjectState& CurrentAdHocObject();
 // "Show Temperature Plot" and "Show Rotor Speed Plot": the scans' values
 // against elapsed time over the whole plot area, then a repaint request.
 void ShowTemperaturePlot();
+// y against x (one-based, n points) as the extra plot in the data plot's
+// rectangle: a line, or symbols of the given style when it is positive.
+void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, const char* yLabel,
+                     int symbolStyle);
 void ShowRotorSpeedPlot();
 // "Show Residuals Histogram": first offers to switch the histogram beside
 // the residual plot on or off (a preference); answered No, shows the

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -113,6 +115,87 @@ TEST_F(EqTools, RunAndFitTheEquilibriumModelFindTheMass) {
   const ScanSet& ss = CurrentScanSet();
   const int mid = ss.points[2] / 2;
   EXPECT_NEAR(ss.model[2][mid], ss.signals[2][mid], 0.015);
+}
+
+// "Sort Eq Data to Disk": cell 1 at 280 nm, three speeds of three scans.
+TEST_F(EqTools, SortWritesTheLatestScansAndTheirXpFile) {
+  std::vector<std::string> paths;
+  int k = 1;
+  for (double rpm : {10000.0, 15000.0, 20000.0})
+    for (int j = 0; j < 3; ++j) {
+      FileScan f;
+      f.rpm = rpm;
+      f.time = 3600.0 * k;
+      f.loading = 0.1 * k;
+      char name[16];
+      std::snprintf(name, sizeof name, "%05d.RA1", k++);
+      f.name = name;
+      paths.push_back(Write(f, "run"));
+    }
+  LoadEquilibrium(paths);
+  const std::string out = (dir_ / "sorted" / "eq.ra1").string();
+  std::filesystem::create_directories(dir_ / "sorted");
+  ui_->ExpectFiles("select filename for sorted eq data", Chosen({out}));
+  ui_->ExpectBox("sort EQ data", "make xp files?", platform::IDYES);
+  ui_->ExpectPrompt("make MORLEAN xp file", "buffer density (g/ml)", "1.002");
+  ui_->ExpectPrompt("make MORLEAN xp file", "partial-specific volume (ml/g)", "0.72");
+  ui_->ExpectPrompt("make MORLEAN xp file", "molar extinction coefficient A", "2");
+  ui_->ExpectPrompt("make MORLEAN xp file", "molar extinction coefficient B", "1");
+  ui_->ExpectPrompt("make MORLEAN xp file", "molar extinction coefficient C", "0.5");
+  for (int speed : {10000, 15000, 20000}) {
+    char text[100];
+    std::snprintf(text, sizeof text, "was equilibrium attained at 280 nm and %d rpm?", speed);
+    ui_->ExpectBox("EQ Test", text, platform::IDYES);
+    std::snprintf(text, sizeof text, "accept EQ scan at 280 nm and %d rpm to be included?", speed);
+    ui_->ExpectBox("EQ Test", text, platform::IDYES);
+  }
+  Window().Dispatch(579);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  for (const char* name : {"eq10k_280.RA1", "eq15k_280.RA1", "eq20k_280.RA1"})
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "sorted" / name)) << name;
+  std::ifstream xp(dir_ / "sorted" / "cell1_280.xp");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(xp, line);) lines.push_back(line);
+  ASSERT_GT(lines.size(), 60u);
+  EXPECT_EQ(lines[0], "4 (ExperimentType: MULTISEDEQ)");
+  EXPECT_EQ(lines[1], "(exported xp file from TARNEL)");
+  const std::string folder = (dir_ / "sorted").string() + "/";
+  EXPECT_EQ(lines[2], "\"" + folder + "\" \" eq10k_280.RA1 eq15k_280.RA1 eq20k_280.RA1\"");
+  EXPECT_EQ(lines[3], "1.002000 (fBufferDensity)");
+  EXPECT_EQ(lines[5], "0.720000 (VBAR)");
+  EXPECT_EQ(lines[6], "6.900000 (Meniscus)");
+  auto has = [&](const std::string& text) { return std::find(lines.begin(), lines.end(), text) != lines.end(); };
+  EXPECT_TRUE(has("3 (NFILES)"));
+  EXPECT_TRUE(has("2.000000 (xExtinctionCoeffA)"));
+  EXPECT_TRUE(has("0.500000 (xExtinctionCoeffC)"));
+  EXPECT_TRUE(has("0 (blocalFitTimeIndepNoise)"));
+  EXPECT_TRUE(has("8 (rotor type:  EIGHTHOLE)"));
+  EXPECT_TRUE(has("0.000000e+00 (ppMultiLocalExtraConcs[3][3])"));
+  EXPECT_EQ(lines.back(), "-1 (Temperature)");
+}
+
+TEST_F(EqTools, SortRefusalsAndCancels) {
+  ui_->ExpectBox("Sort SE data", "please load data first");
+  Window().Dispatch(579);
+  FileScan f;
+  LoadEquilibrium({Write(f)});
+  CurrentScanSet().radialResolution = 0.002f;
+  ui_->ExpectBox("sort EQ data", "resolution is limiting data points - continue?", platform::IDNO);
+  ui_->ExpectBox("sort EQ data", "change resolution?", platform::IDNO);
+  Window().Dispatch(579);
+  CurrentScanSet().radialResolution = 0.001f;
+  platform::FileDialogResult cancelled;
+  ui_->ExpectFiles("select filename for sorted eq data", cancelled);
+  Window().Dispatch(579);
+  // A cancelled number ends the command before anything is written.
+  ui_->ExpectFiles("select filename for sorted eq data", Chosen({(dir_ / "eq.ra1").string()}));
+  ui_->ExpectBox("sort EQ data", "make xp files?", platform::IDYES);
+  ui_->ExpectPrompt("make MORLEAN xp file", "buffer density (g/ml)", std::nullopt);
+  Window().Dispatch(579);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "eq15k_280.RA1"));
 }
 
 }  // namespace

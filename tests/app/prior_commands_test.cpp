@@ -140,6 +140,35 @@ TEST_F(Prior, PriorFilesAreChosenParkedAndBroughtBack) {
   ExpectNoFailures();
 }
 
+TEST_F(Prior, AKvdFileIsImportedAndItsNameParked) {
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSModel = 1;
+  std::vector<float> grid(21);
+  for (int i = 1; i <= 20; ++i) grid[i] = static_cast<float>(i);
+  Conti().gridSize = 20;
+  Conti().sValues = grid.data();
+  const std::string file = (dir_ / "kvd.dat").string();
+  std::ofstream(file) << "10 1\n5 1\n12.3 2\n3 1\n";
+  forms_.Expect({kCaption, {}, {{819, 1}, {821, 1}, {822, 1}}});
+  ui_->ExpectFiles("Select Prior Probability Data File", Chosen({file}));
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_EQ(Conti().importedPrior, 1);
+  EXPECT_TRUE(Priors().priorFile.empty());
+  ASSERT_EQ(Priors().importedY.size(), 21u);
+  EXPECT_NEAR(Priors().importedY[7], 1.01, 1e-6);
+
+  forms_.Expect({kCaption, {}, {}});
+  Window().Dispatch(529);
+  EXPECT_EQ(forms_.seen.back().Find(777)->text, file + " [KVD file]");
+  EXPECT_EQ(forms_.seen.back().Find(822)->state, 1);
+  // "Use Prior Probabilities" starts by dropping the imported table.
+  EXPECT_EQ(Conti().importedPrior, 0);
+  Conti().sValues = nullptr;
+  Conti().gridSize = 0;
+  ExpectNoFailures();
+}
+
 TEST_F(Prior, DiscreteSpeciesFromAGeneratedTwoSpeciesRun) {
   // 3 S (60 %) and 7 S (40 % of the total 1.0) simulated, analysed by c(s), and the peaks of
   // the distribution taken as sharp species.
@@ -207,6 +236,73 @@ TEST_F(Prior, DiscreteSpeciesFromAGeneratedTwoSpeciesRun) {
   Window().Dispatch(213);
   EXPECT_FALSE(RunState().PriorKnowledgeOneShot);
   EXPECT_EQ(Conti().usePrior, 0);
+
+  // A report that cannot be written is said so, and no editor opens.
+  const std::size_t editors = processes_.calls.size();
+  CurrentScanSet().dataFolder = (dir_ / "missing" / "folder").string();
+  ui_->transcript.clear();
+  Window().Dispatch(633);
+  bool told = false;
+  for (const auto& t : ui_->transcript) told = told || t.text == "Could Not Open DiscInts.dat File";
+  EXPECT_TRUE(told);
+  EXPECT_EQ(processes_.calls.size(), editors);
+
+  // The dialog's "Select Peaks" fills the peak table with the species as
+  // delta peaks and runs nothing.
+  forms_.Expect({kCaption, {}, {{818, 1}, {823, 1}}});
+  Window().Dispatch(529);
+  const PriorSources& p = Priors();
+  EXPECT_NEAR(p.peaks[1].location + p.peaks[2].location, 10.0, 0.3);
+  EXPECT_EQ(p.peaks[1].width, 0.0);
+  EXPECT_EQ(p.peaks[2].width, 0.0);
+  EXPECT_NEAR(p.peaks[1].amplitude + p.peaks[2].amplitude, 1.0, 0.03);
+  EXPECT_EQ(p.peaks[3].width, -1.0);
+  EXPECT_EQ(PriorDialog().collectCount, 2);
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_EQ(Conti().discreteSpeciesPrior, 0);
+  EXPECT_FALSE(PriorDialog().collectMode);
+}
+
+TEST_F(Prior, FrictionalRatioGaussiansForTwoDimensionalDistributions) {
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSff0Model = 1;
+  // A first centre of 0 leaves no f/f0 prior.
+  forms_.Expect({kCaption, {}, {}});
+  ui_->ExpectBox("REGULARIZATION", "use prior probability?", platform::IDNO)
+      .ExpectBox("REGULARIZATION", "assemble prior p(f/f0) from Gaussians?", platform::IDYES)
+      .ExpectPrompt("REGULARIZATION", "at (f/f0)-value", "0");
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().ffPriorSwitch, 0);
+  EXPECT_FALSE(Window().IsMenuItemChecked(529));
+
+  // One Gaussian; a cancel ends the table.
+  forms_.Expect({kCaption, {}, {}});
+  ui_->ExpectBox("REGULARIZATION", "use prior probability?", platform::IDNO)
+      .ExpectBox("REGULARIZATION", "assemble prior p(f/f0) from Gaussians?", platform::IDYES)
+      .ExpectPrompt("REGULARIZATION", "at (f/f0)-value", "1.3")
+      .ExpectPrompt("REGULARIZATION", "width ", "0.2")
+      .ExpectPrompt("REGULARIZATION", "enhancement (default 10-100) ", "50")
+      .ExpectPrompt("REGULARIZATION", "at (f/f0)-value", std::nullopt);
+  Window().Dispatch(529);
+  const FfGaussianTable& t = FfGaussians();
+  EXPECT_EQ(Conti().ffPriorSwitch, 1);
+  EXPECT_NEAR(t.centre[1], 1.3, 1e-6);
+  EXPECT_NEAR(t.halfWidth[1], 0.1, 1e-6);
+  EXPECT_NEAR(t.enhancement[1], 0.05, 1e-6);
+  EXPECT_EQ(t.centre[2], 0.0);
+  EXPECT_TRUE(Window().IsMenuItemChecked(529));
+  // The next time the entries are offered again.
+  forms_.Expect({kCaption, {}, {}});
+  ui_->ExpectBox("REGULARIZATION", "use prior probability?", platform::IDNO)
+      .ExpectBox("REGULARIZATION", "assemble prior p(f/f0) from Gaussians?", platform::IDYES)
+      .ExpectPrompt("REGULARIZATION", "at (f/f0)-value", std::nullopt);
+  ui_->initialTexts.clear();
+  Window().Dispatch(529);
+  ASSERT_EQ(ui_->initialTexts.size(), 1u);
+  EXPECT_NEAR(std::atof(ui_->initialTexts[0].c_str()), 1.3, 1e-5);
+  EXPECT_EQ(Conti().ffPriorSwitch, 0);
+  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectNoFailures();
 }
 
 TEST_F(Prior, WithoutADistributionNothingHappensAndCollectEmptiesTheTable) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "distributions/conti_fit.h"
+#include "distributions/conti_parameters.h"
 #include "distributions/electrophoresis_kernels.h"
 #include "fit/fit_host.h"
 #include "fit/lamm_grid.h"
@@ -261,4 +262,41 @@ TEST_F(ElectrophoresisTest, RunsRefuseSettingsWithoutAKernelAndSectorModels) {
     EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
     EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
   }
+}
+
+TEST_F(ElectrophoresisTest, FitOfTheConstantDFindsTheDiffusionOfTheData) {
+  ElectrophoresisRun e(8, 150, 90, 50, 0.6f);
+  e.DataFromTheDiscreteModel({{4, 5, 0.4f}, {10, 5, 0.6f}}, 0.003f);
+  float* P = gModelParameterVector.P;
+  P[1] = 2;  // the species on grid points
+  P[kComponentSlots + 1] = 12;
+  P[2 * kComponentSlots + 1] = 11;
+  P[2] = 0.683f;
+  const FitEngineState saved = gFitEngineState;
+  // The model's values reach the distribution settings through the parameter vector.
+  RegisterContiParameterDerivation();
+  FitEngineState& fs = gFitEngineState;
+  fs.useSimplex = 1;
+  fs.useMarquardt = fs.useAnnealing = 0;
+  fs.stopRequested = 0;
+  SeedGaussRandom(5);
+  P[3] = 3;
+  gModelParameterVector.F[3] = 1;
+  UnpackModelParameters();
+  ASSERT_EQ(Conti().resolution, 11.0f);
+  ASSERT_EQ(Conti().constantD, 3.0f);
+  QuietHost host;
+  EXPECT_EQ(ContiFit(&host), 1);
+  EXPECT_TRUE(host.messages.empty()) << host.messages.front();
+  EXPECT_NEAR(Conti().constantD, 5.0, 0.1 * 5.0);
+  EXPECT_EQ(P[3], Conti().constantD);
+  EXPECT_NEAR(fs.currentRmsd, 0.003, 0.0005);
+  // A trial step to a negative D lands on the smallest D that has a kernel.
+  float vertex[2] = {0, 0};
+  ASSERT_EQ(ContiParametersToFitVector(1, vertex), 1);
+  vertex[1] = -2;
+  ContiFitVectorToParameters(vertex);
+  EXPECT_EQ(Conti().constantD, 0.01f);
+  gFitEngineState = saved;
+  ClearParameterDerivations();
 }
