@@ -22,6 +22,7 @@
 #include "fit/signal_shapes.h"
 #include "fit/simulation_errors.h"
 #include "fit/simulation_switches.h"
+#include "fit/solvent_gradient.h"
 #include "fit/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
@@ -565,7 +566,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
     }
     const double s = mp.s[k];
     const double Dentry = mp.massOrD[k];
-    rs.sStar = st.automaticSGrid ? s : st.gridS;
+    rs.sStar = st.automaticSGrid ? BufferSedimentationCoefficient(s) : st.gridS;
     if (st.automaticAlgorithm) ChooseFiniteElementAlgorithm(s, true);
     if (mp.included[k]) {
       if (!st.automaticGridSize || ZoneLoading() || Dentry <= 0)
