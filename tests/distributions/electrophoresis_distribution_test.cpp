@@ -217,13 +217,21 @@ TEST_F(ElectrophoresisTest, CvAndLsgvFindTheSpeciesOfTheDiscreteModel) {
   EXPECT_NEAR(fast.area / total, 0.6, 0.03);
   EXPECT_NEAR(total, 1.0, 0.05);
 
+  // ls-g*(v) on a grid reaching past the fastest boundary the first scan
+  // shows: (6.5 - 6.0) cm / 90 s = 55.6 um/s.
   ElectrophoresisRun::ChooseLsgv();
+  SetGrid(1, 70, 70);
   RunContiSed();
   ASSERT_TRUE(ui.failures.empty()) << ui.failures.front();
   slow = PeakBetween(1, 7);
   fast = PeakBetween(7, 20);
   EXPECT_NEAR(slow.mean, 4, 0.05 * 4);
   EXPECT_NEAR(fast.mean, 10, 0.05 * 10);
+  const ContiSettings& cs = Conti();
+  const double cut = (CurrentScanSet().grid[CurrentScanSet().lastGridPoint] - 6.0) / (1e-4 * ScanTime(1));
+  ASSERT_GT(cut, 50);
+  for (int i = 1; i <= cs.gridSize; ++i)
+    if (cs.sValues[i] > cut) EXPECT_EQ(cs.distribution[i], 0.0f) << cs.sValues[i];
 }
 
 TEST_F(ElectrophoresisTest, RunsRefuseSettingsWithoutAKernelAndSectorModels) {

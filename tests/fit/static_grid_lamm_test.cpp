@@ -87,6 +87,22 @@ std::vector<float> Radii(double from, double to, int n) {
   return r;
 }
 
+// The discrete electrophoresis model chosen, one species of 5 um/s with D
+// (cm^2/s) in a column from 6.0 cm to b, scans of `points` radii, N nodes.
+Cell ElectrophoresisCell(double D, double b, std::vector<double> times, int points, int N) {
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gModelSelectorFlags.ElectrophoresisLammModel = 1;
+  Cell run;
+  run.s = 5;
+  run.D = D;
+  run.m = 6.0;
+  run.b = b;
+  run.times = std::move(times);
+  run.radii = Radii(6.0, b, points);
+  run.N = N;
+  return run;
+}
+
 class StaticGridLamm : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -223,17 +239,8 @@ TEST_F(StaticGridLamm, PlanarSedimentationEquilibrium) {
 }
 
 TEST_F(StaticGridLamm, ElectrophoresisBoundaryTravelsAtConstantVelocity) {
-  gModelSelectorFlags.LammDiscreteModel = 1;
-  gModelSelectorFlags.ElectrophoresisLammModel = 1;
   LammSettings().massConservationCheck = 1;
-  Cell run;
-  run.s = 5;  // 5 um/s
-  run.D = 6e-7;
-  run.m = 6.0;
-  run.b = 6.4;
-  run.times = {200, 400};
-  run.radii = Radii(6.0, 6.4, 401);
-  run.N = 800;
+  const Cell run = ElectrophoresisCell(6e-7, 6.4, {200, 400}, 401, 800);
   Solve(run);
   ASSERT_EQ(LammSettings().discretizationError, 0);
   const ScanSet& ss = CurrentScanSet();
@@ -252,17 +259,7 @@ TEST_F(StaticGridLamm, ElectrophoresisBoundaryTravelsAtConstantVelocity) {
 TEST_F(StaticGridLamm, AStepHeldAtItsFloorEndsTheSolveAsADiscretizationError) {
   // Elements too coarse for the boundary (v h / D = 3.5) ripple below zero
   // in the first seconds; the steps then shrink to their floor of 1e-15 s.
-  gModelSelectorFlags.LammDiscreteModel = 1;
-  gModelSelectorFlags.ElectrophoresisLammModel = 1;
-  Cell run;
-  run.s = 5;  // 5 um/s
-  run.D = 5e-7;
-  run.m = 6.0;
-  run.b = 7.5;
-  run.times = {600, 900};
-  run.radii = Radii(6.0, 7.5, 151);
-  run.N = 300;
-  Solve(run);
+  Solve(ElectrophoresisCell(5e-7, 7.5, {600, 900}, 151, 300));
   EXPECT_EQ(LammSettings().discretizationError, 1);
   EXPECT_LT(CurrentLammRunState().t, 10.0);
 }
