@@ -51,7 +51,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {895, "CALCULATE VBAR, EXT280 AND DNDC FROM SEQUENCE"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
-const std::set<int> kSilentBuiltCommands = {545, 462, 461, 463, 582, 647, 223, 533, 529, 633, 230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
+const std::set<int> kSilentBuiltCommands = {545, 542, 462, 461, 463, 582, 647, 223, 533, 529, 633, 230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
                                             197, 198, 229, 280, 282, 246, 213, 215, 240, 530, 212,
                                             252, 253, 235, 275, 531, 587, 514, 548, 870, 602, 872,
                                             603, 598, 526, 521, 508, 509, 227, 1099, 893, 520, 228,
