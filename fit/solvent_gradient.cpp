@@ -295,7 +295,9 @@ std::string gLoadedS, gLoadedD;  // list files read for the present settings
 bool gListProblemShown = false;
 
 void StopRun(const std::string& message) {
-  if (!gListProblemShown) ErrorBox(message.c_str(), false);
+  // Every evaluation of a fit would meet the problem again: one message
+  // while the run is being stopped.
+  if (!gListProblemShown || !platform::StopFlag()) ErrorBox(message.c_str(), false);
   gListProblemShown = true;
   platform::StopFlag() = true;
   CurrentLammRunState().running = 0;

@@ -43,10 +43,15 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {600, "MAKE DLS DATA"}, {527, "select data file"}, {544, "select data file"}, {500, "ERROR"},
     {528, "Format CD DATA"}, {577, "export data as MORLEAN xp file"}, {266, "time dependence analysis"},
     {901, "PELDO"}, {201, "Select File to Edit"}, {202, "Select Initial Data"}, {1108, "Wiener Skewing"},
-    {917, "AVERAGE SCANS"}, {265, "SET N COLUMNS"}, {552, ""}};
+    {917, "AVERAGE SCANS"}, {265, "SET N COLUMNS"}, {552, ""},
+    {578, "CALCULATE HYDRODYNAMIC FRICTIONAL FORCE"}, {270, "CALCULATE FRICTIONAL AND AXIAL RATIOS"},
+    {889, "BOUNDARY BROADENING ANALYSIS"}, {276, "CALCULATE SEDCOEFFICIENT OF SPHERE"},
+    {830, "CALCULATE SEDCOEFFICIENT OF SPHERE"}, {831, "CALCULATE RADIUS OF SPHERE"}, {606, "CALCULATE M FROM S"},
+    {272, "CALCULATE SOSQ RATIO"}, {547, "CALCULATE SHAPE FROM AXIAL RATIOS"},
+    {895, "CALCULATE VBAR, EXT280 AND DNDC FROM SEQUENCE"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
-const std::set<int> kSilentBuiltCommands = {647, 223, 533, 529, 633, 230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
+const std::set<int> kSilentBuiltCommands = {545, 542, 462, 461, 463, 582, 647, 223, 533, 529, 633, 230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
                                             197, 198, 229, 280, 282, 246, 213, 215, 240, 530, 212,
                                             252, 253, 235, 275, 531, 587, 514, 548, 870, 602, 872,
                                             603, 598, 526, 521, 508, 509, 227, 1099, 893, 520, 228,
