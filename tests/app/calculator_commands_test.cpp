@@ -10,6 +10,7 @@
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "fit/model_params.h"
+#include "platform/automatic_ui.h"
 #include "platform/clipboard.h"
 #include "road_support.h"
 
@@ -170,6 +171,77 @@ TEST_F(Calculator, ProteinWindowCancelledEmptyOrWithOneCysteine) {
   Window().Dispatch(895);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_TRUE(ui_->AllConsumed());
+}
+
+TEST_F(Calculator, S20wKeepsTheVbarAt20AndConvertsMoreValues) {
+  constexpr const char* kAsk = "CALCULATE s(xp) TO s(20,w)";
+  constexpr const char* kShow = "CALCUALTE s(xp) TO s(20,w)";
+  ui_->ExpectPrompt(kAsk, "enter experimental s-value", "5")
+      .ExpectPrompt(kAsk, "partial specific volume at (xp)", "0.73")
+      .ExpectPrompt(kAsk, "enter partial specific volume at (20,w)", "0.74")
+      .ExpectPrompt(kAsk, "enter buffer density", "1.0")
+      .ExpectPrompt(kAsk, "enter absolute viscosity (Poise)", "0.01002")
+      .ExpectBox(kShow, "s(xp) of 5.000 S converts to s(20,w) = 4.839 ")
+      .ExpectBox("", "transform another s-value under same conditions?", platform::IDYES)
+      .ExpectPrompt(kAsk, "enter experimental s-value", "10")
+      .ExpectBox(kShow, "s(xp) of 10.000 S converts to s(20,w) = 9.678 ")
+      .ExpectBox("", "transform another s-value", platform::IDNO);
+  Window().Dispatch(582);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_FLOAT_EQ(gSolutionConditions.vbar20, 0.74f);
+  // A buffer the particle floats in has no s(20,w).
+  ui_->ExpectPrompt(kAsk, "", "5").ExpectPrompt(kAsk, "", "0.8").ExpectPrompt(kAsk, "", "0.73")
+      .ExpectPrompt(kAsk, "", "1.3").ExpectPrompt(kAsk, "", "0.01002").ExpectBox(kShow, "no s(20,w)");
+  Window().Dispatch(582);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+}
+
+TEST_F(Calculator, VarianceRatioCountsThePointsInsideTheFitLimits) {
+  LoadVelocityRun(3);
+  gFitEngineState.currentRmsd = 0.01f;
+  const ScanSet& s = CurrentScanSet();
+  int points = 0;
+  for (int k = 1; k <= 3; ++k) points += s.lastFitPoint[k] - s.firstFitPoint[k] + 1;
+  ui_->ExpectPrompt("CALCULATE SOSQ RATIO", "enter desired confidence level", "0.683")
+      .ExpectPrompt("CALCULATE SOSQ RATIO", "enter first degree of freedom", "10")
+      .ExpectPrompt("CALCULATE SOSQ RATIO", "enter second degree of freedom", "10")
+      .ExpectBox("CALCUALTE SOSQ RATIO", "at a 68.3% confidence level (n1=10, n2=10) is 1.36")
+      .ExpectBox("CALCULATE SOSQ RATIO", "for current rmsd (0.010000): critical value is 0.0116");
+  Window().Dispatch(272);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(ui_->initialTexts[1], std::to_string(points) + ".000000");
+  EXPECT_EQ(points, 3 * 111);  // 6.00 .. 7.10 cm every 0.01 cm
+}
+
+TEST_F(Calculator, BroadeningAsksForTheCellOnlyWhenTheModelHasNone) {
+  constexpr const char* kCaption = "BOUNDARY BROADENING ANALYSIS";
+  struct Case {
+    float meniscus, bottom;
+    std::vector<std::string> offered;  // meniscus and bottom prompts, when asked
+  } cases[] = {{0, 0, {"6.200000", "7.200000"}}, {0, 7.0f, {"6.200000", "7.000000"}}, {6.1f, 7.1f, {}}};
+  for (const Case& c : cases) {
+    gModelParams.meniscus = c.meniscus;
+    gModelParams.bottom = c.bottom;
+    ui_->initialTexts.clear();
+    if (!c.offered.empty())
+      ui_->ExpectPrompt(kCaption, "enter meniscus (cm)", "6.0").ExpectPrompt(kCaption, "enter bottom (cm)", "7.2");
+    ui_->ExpectPrompt(kCaption, "enter rotor speed (rpm)", std::nullopt);
+    Window().Dispatch(889);
+    EXPECT_TRUE(ui_->AllConsumed()) << c.meniscus;
+    for (size_t i = 0; i < c.offered.size(); ++i) EXPECT_EQ(ui_->initialTexts[i], c.offered[i]);
+  }
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(Calculator, HeadlessProteinWindowGivesNoText) {
+  platform::AutomaticUserInterface automatic;
+  platform::ScopedUI scope(automatic);
+  Window().Dispatch(895);
+  const std::vector<std::string> log = automatic.Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0], std::string("[") + kProtein + "] editor -> (cancel)");
 }
 
 }  // namespace

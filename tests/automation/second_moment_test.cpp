@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "automation/tools/second_moment.h"
+#include "data/scan_set.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_settings.h"
 
 namespace {
 
@@ -117,6 +120,61 @@ TEST(SecondMoment, DegenerateScansAreRefusedByName) {
     EXPECT_EQ(r.text.rfind(c.text, 0), 0u) << c.what << ": " << r.text;
     EXPECT_TRUE(std::isfinite(r.sw)) << c.what;
   }
+}
+
+// One 5 S species (D 5.9e-7 cm^2/s) solved by the program's Lamm solver,
+// without noise: diffusion spreads the boundary but leaves its second
+// moment where the step would be.
+TEST(SecondMoment, LammSolutionOfOneSpecies) {
+  constexpr int kScans = 10, kPoints = 1251;
+  const double meniscus = 6.0, bottom = 7.2;
+  std::vector<ScanRecord> records(kScans + 1);
+  for (int k = 1; k <= kScans; ++k) {
+    records[k].rpm = 50000;
+    records[k].temperature = 20;
+    records[k].time = records[k].timeRead = 600.0 * k;
+    records[k].w2t = kOmega2 * records[k].time;
+    records[k].points = kPoints;
+  }
+  std::vector<float> radii(kPoints + 1);
+  for (int j = 1; j <= kPoints; ++j) radii[j] = static_cast<float>(5.95 + 0.001 * (j - 1));
+  std::vector<std::vector<float>> out(kScans + 1, std::vector<float>(kPoints + 1, 0.0f));
+  std::vector<float*> outPtr(kScans + 1, nullptr);
+  for (int k = 1; k <= kScans; ++k) outPtr[k] = out[k].data();
+  const LammSolverSettings st;
+  CLammIdeal L;
+  L.MarkLoaded();
+  L.SetOutputParameters(5.0, 5.9e-7, meniscus, bottom, 1.0, 6.01f, 7.19f);
+  L.SetScanTimes(records.data(), outPtr.data(), radii.data(), kPoints, nullptr, nullptr, false, nullptr, kScans, 1,
+                 false, false, false, 0, false, 0, true);
+  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+  L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+  ASSERT_EQ(L.CheckAndRun(), 0);
+
+  std::vector<MomentScan> scans;
+  std::vector<int> order;
+  for (int k = 1; k <= kScans; ++k) {
+    for (int j = 1; j <= kPoints; ++j)
+      if (radii[j] < meniscus) out[k][j] = 0;  // air above the meniscus
+    MomentScan m;
+    m.r = radii.data();
+    m.c = out[k].data();
+    m.points = kPoints;
+    m.firstInLimits = 101;  // 6.05 cm
+    m.lastInLimits = 1051;  // 7.0 cm
+    m.rpm = 50000;
+    m.elapsed = records[k].timeRead;
+    m.w2t = records[k].w2t;
+    scans.push_back(m);
+    order.push_back(k - 1);
+  }
+  const SecondMomentResult d = DifferentialSecondMomentSw(scans, order, 6.0f, 7.0f);
+  ASSERT_TRUE(d.ok) << d.text;
+  EXPECT_NEAR(d.sw, 5.0, 0.005) << d.text;
+  const SecondMomentResult i = SecondMomentSw(scans, order, 6.0f, 7.0f);
+  ASSERT_TRUE(i.ok) << i.text;
+  EXPECT_NEAR(i.sw, 5.0, 0.05) << i.text;
+  EXPECT_NEAR(i.c0, 1.0, 0.01);
 }
 
 }  // namespace
