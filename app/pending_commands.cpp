@@ -28,8 +28,6 @@ void TXLAWindow::CmFitT0() { NotAvailableYet(); }
 void TXLAWindow::CmSedimentationTimeOffset() { NotAvailableYet(); }
 void TXLAWindow::CmUpdate() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
-void TXLAWindow::CmCalculateErrorInS() { NotAvailableYet(); }
-void TXLAWindow::CmCalculateErrorInM() { NotAvailableYet(); }
 
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }

@@ -10,6 +10,7 @@
 #include "fit/static_grid_lamm.h"
 #include "fit/conc_dependent_coefficients.h"
 #include "lamm/element_integrals.h"
+#include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/cvector.h"
 #include "numerics/error_box.h"
@@ -263,6 +264,15 @@ void ConvertSpeciesToExperimental(const SolventGradientSettings& sg, double vbar
 }
 
 // ------------------------------------------------------------ solver hooks
+
+void ApplySolventGradientToSolver(CLammIdeal& L, double vbar) {
+  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  if (!sg.UseInhomogeneousSolvent || !(sg.StaticGradient || sg.DynamicGradient)) return;
+  const float v = static_cast<float>(vbar);
+  L.SetReactionParameters(true, false, sg.StaticGradient, false, sg.Compressibility, sg.EffectiveVbar,
+                          sg.ViscosityRatio, sg.BufferDensity1atm, v, v * sg.BufferDensity1atm,
+                          kWaterDensity20C, kWaterViscosity20C, 1.0f, v, 0, 0, 0, 0);
+}
 
 void InstallSolventGradientHooks() {
   StaticGridSolventHooks& h = CurrentStaticGridSolventHooks();

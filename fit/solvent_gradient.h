@@ -100,6 +100,11 @@ double DensgradEndTermS(const double* r, int k);
 void ConvertSpeciesToStandard(const SolventGradientSettings& sg, double vbar, float* s, float* D, int n);
 void ConvertSpeciesToExperimental(const SolventGradientSettings& sg, double vbar, float* s, float* D, int n);
 
+// Hands the buffer to a solver object (nothing while the model is off); the
+// object runs the species with the buffer's mean factors.
+class CLammIdeal;
+void ApplySolventGradientToSolver(CLammIdeal& L, double vbar);
+
 // Connects the static-grid solver's solvent branches to this model.
 void InstallSolventGradientHooks();
 

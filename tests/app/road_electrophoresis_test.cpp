@@ -7,6 +7,7 @@
 #include "distributions/conti_settings.h"
 #include "data/scan_grid.h"
 #include "fit/fit_engine_state.h"
+#include "fit/fit_report.h"
 #include "fit/model_params.h"
 #include "road_support.h"
 
@@ -128,6 +129,12 @@ TEST_F(RoadElectrophoresis, CvAndLsgvRunAndFitOnScansOfTheDiscreteModel) {
   ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_NEAR(Conti().constantD, 5.0, 0.1 * 5.0);
   EXPECT_EQ(gModelParameterVector.P[3], Conti().constantD);
+  // The report names the D found.
+  char d[40];
+  std::snprintf(d, sizeof d, "D = %f", Conti().constantD);
+  bool reported = false;
+  for (const std::string& l : LastFitInfoLines().line) reported = reported || l.find(d) != std::string::npos;
+  EXPECT_TRUE(reported) << d;
 
   // ls-g*(v) on the same scans.
   ui_->ExpectBox("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");

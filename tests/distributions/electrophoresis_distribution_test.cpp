@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,13 +28,18 @@ class QuietHost : public FitHost {
  public:
   void SimulateModel() override {}
   void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
-  bool DrawingEnabled() const override { return false; }
+  bool DrawingEnabled() const override { return drawing; }
+  void DrawText(int x, int y, const std::string& text) override {
+    if (x == 10) lines[y] = text;
+  }
   void MessageBox(const std::string&, const std::string& text, platform::BoxIcon) override {
     messages.push_back(text);
   }
   void ErrorBox(const std::string& text) override { messages.push_back(text); }
   void PlaySoundError() override {}
   std::vector<std::string> messages;
+  bool drawing = false;
+  std::map<int, std::string> lines;
 };
 
 // Electrophoresis scans: rotor speed 1 rpm, times as read, a column of
@@ -294,9 +301,14 @@ TEST_F(ElectrophoresisTest, FitOfTheConstantDFindsTheDiffusionOfTheData) {
   ASSERT_EQ(Conti().resolution, 11.0f);
   ASSERT_EQ(Conti().constantD, 3.0f);
   QuietHost host;
+  host.drawing = true;
   EXPECT_EQ(ContiFit(&host), 1);
   EXPECT_TRUE(host.messages.empty()) << host.messages.front();
   EXPECT_NEAR(Conti().constantD, 5.0, 0.1 * 5.0);
+  // The progress shows the D being fitted.
+  char line[40];
+  std::snprintf(line, sizeof line, "D = %f        ", Conti().constantD);
+  EXPECT_EQ(host.lines[110], line);
   EXPECT_EQ(P[3], Conti().constantD);
   EXPECT_NEAR(fs.currentRmsd, 0.003, 0.0005);
   // A trial step to a negative D lands on the smallest D that has a kernel.

@@ -14,6 +14,7 @@
 #include "fit/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "lamm/element_integrals.h"
+#include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
@@ -221,6 +222,34 @@ TEST_F(SolventGradient, MissingListStopsTheRunWithOneMessage) {
   EXPECT_FALSE(InitCosoluteGradient());
   EXPECT_EQ(CurrentLammRunState().running, 0);
   EXPECT_NE(ui.transcript.back().text.find("D(c) is not positive"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SolventGradient, SolverObjectsGetTheBufferOnlyWithTheModelOn) {
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.BufferDensity1atm = 1.05f;
+  sg.ViscosityRatio = 1.097804f;
+  sg.EffectiveVbar = 0.70f;
+  {
+    CLammIdeal L;
+    ApplySolventGradientToSolver(L, 0.73);
+    EXPECT_DOUBLE_EQ(L.SolventMeanScale(), 1.0);
+  }
+  sg.UseInhomogeneousSolvent = true;
+  for (const bool dynamic : {false, true}) {
+    sg.StaticGradient = !dynamic;
+    sg.DynamicGradient = dynamic;
+    CLammIdeal L;
+    ApplySolventGradientToSolver(L, 0.73);
+    const double v = dynamic ? 0.70 : 0.73;
+    EXPECT_NEAR(L.SolventMeanScale(), (1 - v * 1.05) / (1 - 0.73 * 0.99823) / 1.097804, 1e-6);
+    gSolutionConditions.vbar = 0.73f;
+    EXPECT_NEAR(BufferSedimentationCoefficient(1.0), L.SolventMeanScale(), 1e-6);
+    EXPECT_NEAR(BufferDiffusionCoefficient(1.0), 1 / 1.097804, 1e-6);
+  }
 }
 
 }  // namespace
