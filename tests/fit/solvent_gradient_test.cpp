@@ -140,6 +140,18 @@ TEST_F(SolventGradient, WeightedIntegralsWithUnitFactorsAreThePlainOnes) {
   e1[1] = 1;
   EXPECT_NEAR(WeightedElementB(1, 1, r.data(), n, e1.data(), e1.data()),
               -(10 * r[1] * r[1] + 4 * r[1] * r[2] + r[2] * r[2]) / 60, 1e-12);
+  // The species grid's integrals in a compressible buffer, as assembled.
+  gModelParams.meniscus = 6.0f;
+  CurrentLammRunState().rpm = 50000;
+  gSolutionConditions.vbar = 0.73f;
+  InitLocalSDFactors(r.data(), n);
+  const LocalSolventFactors& f = CurrentLocalSolventFactors();
+  EXPECT_LT(f.q[n], f.q[1]);  // denser at the bottom
+  for (int i = 1; i <= n; ++i)
+    for (int j = std::max(1, i - 1); j <= std::min(n, i + 1); ++j) {
+      const double b = WeightedElementB(i, j, r.data(), n, f.e.data(), f.q.data());
+      EXPECT_NEAR(DensgradElementB(i, j, r.data(), n), b, 1e-12 * std::fabs(b));
+    }
   // Columns of the sedimentation part sum to zero: no flux leaves the cell.
   for (int j = 1; j <= n; ++j) {
     double sum = 0;
