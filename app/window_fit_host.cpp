@@ -13,6 +13,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_fit.h"
 #include "distributions/conti_settings.h"
+#include "fit/model_selector.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
 #include "fit/model_params.h"
@@ -107,7 +108,8 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.ffMin = cs.ffMin;
   c.ffMax = cs.ffMax;
   c.ffResolution = cs.ffResolution;
-  c.ffValue = cs.ffValue;
+  // The report's D of c(v) stands where c(M) with invariant D keeps its D.
+  c.ffValue = gModelSelectorFlags.ElectrophoresisCVModel ? cs.constantD : cs.ffValue;
   c.invariantD = cs.invariantD;
   c.secondFf = cs.secondFf;
   c.secondSMin = cs.secondFfSMin;
