@@ -72,19 +72,18 @@ bool ScansWithFitLimits() {
   return true;
 }
 
-// The common part of the vbar / temperature / density / viscosity prompts
-// of the sphere calculators.
-struct Solvent {
-  float vbar = gSolutionConditions.vbar;
-  float T = ScanTemperatureDefault();
-  float density = gSolutionConditions.density;
-  float viscosity = gSolutionConditions.viscosity;
-  bool Ask(const char* caption) {
-    return ::Ask(vbar, "enter partial specific volume [ml/g]", caption) &&
-           ::Ask(T, "enter temperature [C]", caption) && ::Ask(density, "enter buffer density [g/ml]", caption) &&
-           AskViscosity(viscosity, caption);
-  }
-};
+// The sphere calculators: their own number, then vbar, temperature,
+// density and viscosity of the solvent.
+void RunSphereCalculator(const char* caption, const char* resultCaption, const char* prompt, float value,
+                         CalculatorAnswer (*calculate)(float, float, float, float, float)) {
+  float vbar = gSolutionConditions.vbar, T = ScanTemperatureDefault();
+  float density = gSolutionConditions.density, viscosity = gSolutionConditions.viscosity;
+  if (!Ask(value, prompt, caption) || !Ask(vbar, "enter partial specific volume [ml/g]", caption) ||
+      !Ask(T, "enter temperature [C]", caption) || !Ask(density, "enter buffer density [g/ml]", caption) ||
+      !AskViscosity(viscosity, caption))
+    return;
+  Show(resultCaption, calculate(value, vbar, T, density, viscosity));
+}
 
 void RunSecondMoment(TXLAWindow& window, bool differential) {
   if (!ScansWithFitLimits()) return;
@@ -198,30 +197,18 @@ void TXLAWindow::CmCalculatePressure() {
 }
 
 void TXLAWindow::CmSphereSFromM() {
-  constexpr const char* kCaption = "CALCULATE SEDCOEFFICIENT OF SPHERE";
-  float M = 100000.0f;
-  Solvent solvent;
-  if (!Ask(M, "enter molar mass [Da]", kCaption) || !solvent.Ask(kCaption)) return;
-  Show("CALCUALTE SEDCOEFFICIENT OF SPHERE",
-       SphereSFromMAnswer(M, solvent.vbar, solvent.T, solvent.density, solvent.viscosity));
+  RunSphereCalculator("CALCULATE SEDCOEFFICIENT OF SPHERE", "CALCUALTE SEDCOEFFICIENT OF SPHERE",
+                      "enter molar mass [Da]", 100000.0f, SphereSFromMAnswer);
 }
 
 void TXLAWindow::CmSphereSFromRh() {
-  constexpr const char* kCaption = "CALCULATE SEDCOEFFICIENT OF SPHERE";
-  float radius = 10.0f;
-  Solvent solvent;
-  if (!Ask(radius, "enter particle radius [nm]", kCaption) || !solvent.Ask(kCaption)) return;
-  Show("CALCUALTE SEDCOEFFICIENT OF SPHERE",
-       SphereSFromRhAnswer(radius, solvent.vbar, solvent.T, solvent.density, solvent.viscosity));
+  RunSphereCalculator("CALCULATE SEDCOEFFICIENT OF SPHERE", "CALCUALTE SEDCOEFFICIENT OF SPHERE",
+                      "enter particle radius [nm]", 10.0f, SphereSFromRhAnswer);
 }
 
 void TXLAWindow::CmSphereRhFromS() {
-  constexpr const char* kCaption = "CALCULATE RADIUS OF SPHERE";
-  float s = 100.0f;
-  Solvent solvent;
-  if (!Ask(s, "enter s-value [S]", kCaption) || !solvent.Ask(kCaption)) return;
-  Show("CALCUALTE RADIUS OF SPHERE",
-       SphereRhFromSAnswer(s, solvent.vbar, solvent.T, solvent.density, solvent.viscosity));
+  RunSphereCalculator("CALCULATE RADIUS OF SPHERE", "CALCUALTE RADIUS OF SPHERE", "enter s-value [S]", 100.0f,
+                      SphereRhFromSAnswer);
 }
 
 void TXLAWindow::CmMFromS() {

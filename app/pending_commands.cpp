@@ -34,7 +34,6 @@ void TXLAWindow::CmChangeCell() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
 void TXLAWindow::CmStartHydroPro() { NotAvailableYet(); }
-void TXLAWindow::CmExtractSFromBest() { NotAvailableYet(); }
 void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmSignalMagnificationRadialGradient() { NotAvailableYet(); }
 void TXLAWindow::CmNonlinearDetection() { NotAvailableYet(); }
@@ -48,7 +47,6 @@ void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
 void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }
 void TXLAWindow::CmClearMeanFieldCtot() { NotAvailableYet(); }
-void TXLAWindow::CmMinimumSForLogGrid() { NotAvailableYet(); }
 void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
 void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
 void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }

@@ -9,7 +9,9 @@
 #include "fit/model_params.h"
 #include "fit/static_grid_lamm.h"
 #include "fit/conc_dependent_coefficients.h"
+#include "fit/fit_vector.h"
 #include "lamm/element_integrals.h"
+#include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/cvector.h"
 #include "numerics/error_box.h"
@@ -17,6 +19,7 @@
 
 namespace {
 constexpr double kPi = 3.141592653589793;
+void PrepareElementMoments(const double* r, int n);
 
 double Sum(const std::vector<double>& a, const double* terms, int most) {
   const int m = std::min(static_cast<int>(a.size()) - 1, most);
@@ -140,6 +143,7 @@ void InitLocalSDFactors(const double* r, int N) {
     f.e[i] = e;
     f.q[i] = q;
   }
+  PrepareElementMoments(r, N);
 }
 
 void UpdateLocalSDFactorsFrom(const double* cs, int N) {
@@ -224,12 +228,78 @@ double WeightedElementB(int i, int j, const double* r, int n, const double* e, c
   return sum;
 }
 
+
+namespace {
+// Per element a the integrals of r^2 e q phi_a and r^2 e q phi_(a+1): each
+// band entry is one of them times a slope, and the dynamic gradient
+// re-assembles every step.
+struct ElementMoments {
+  std::vector<double> left, right, diffusion;
+  const double* r = nullptr;
+  int n = 0;
+} gMoments;
+
+void PrepareElementMoments(const double* r, int n) {
+  const auto& e = F().e;
+  const auto& q = F().q;
+  gMoments.left.assign(n + 1, 0.0);
+  gMoments.right.assign(n + 1, 0.0);
+  gMoments.diffusion.assign(n + 1, 0.0);
+  gMoments.r = r;
+  gMoments.n = n;
+  static const double x3[3] = {-0.7745966692414834, 0.0, 0.7745966692414834};
+  static const double w3[3] = {5.0 / 9, 8.0 / 9, 5.0 / 9};
+  for (int a = 1; a < n; ++a) {
+    const double ra = r[a], rb = r[a + 1], half = 0.5 * (rb - ra), mid = 0.5 * (ra + rb);
+    double L = 0, R = 0;
+    for (int g = 0; g < 3; ++g) {
+      const double x = mid + half * x3[g];
+      const double pb = (x - ra) / (rb - ra), pa = 1 - pb;
+      const double f = w3[g] * half * x * x * (e[a] * pa + e[a + 1] * pb) * (q[a] * pa + q[a + 1] * pb);
+      L += f * pa;
+      R += f * pb;
+    }
+    gMoments.left[a] = L;
+    gMoments.right[a] = R;
+    gMoments.diffusion[a] = (e[a] * (2 * ra + rb) + e[a + 1] * (ra + 2 * rb)) / (6 * (rb - ra));
+  }
+}
+}  // namespace
+
+namespace {
+// The band entries from the element moments of the grid they were made for.
+double MomentA(int i, int j) {
+  const int n = gMoments.n;
+  if (i < 1 || j < 1 || i > n || j > n || std::abs(i - j) > 1) return 0;
+  const double* d = gMoments.diffusion.data();
+  if (i != j) return -d[std::min(i, j)];
+  return (i > 1 ? d[i - 1] : 0.0) + (i < n ? d[i] : 0.0);
+}
+
+double MomentB(int i, int j) {
+  const int n = gMoments.n;
+  if (i < 1 || j < 1 || i > n || j > n || std::abs(i - j) > 1) return 0;
+  const double* r = gMoments.r;
+  double sum = 0;
+  for (int a = std::max(i, j) - 1; a <= std::min(i, j); ++a) {
+    if (a < 1 || a >= n) continue;
+    const double slope = (i == a ? -1 : 1) / (r[a + 1] - r[a]);
+    sum += slope * (j == a ? gMoments.left[a] : gMoments.right[a]);
+  }
+  return sum;
+}
+
+bool MomentsFor(const double* r, int n) { return gMoments.r == r && gMoments.n == n; }
+}  // namespace
+
 double DensgradElementA(int i, int j, const double* r, int N) {
-  return WeightedElementA(i, j, r, Usable(N), F().e.data());
+  const int n = Usable(N);
+  return MomentsFor(r, n) ? MomentA(i, j) : WeightedElementA(i, j, r, n, F().e.data());
 }
 
 double DensgradElementB(int i, int j, const double* r, int N) {
-  return WeightedElementB(i, j, r, Usable(N), F().e.data(), F().q.data());
+  const int n = Usable(N);
+  return MomentsFor(r, n) ? MomentB(i, j) : WeightedElementB(i, j, r, n, F().e.data(), F().q.data());
 }
 
 double DensgradEndTermD(const double* r, int k) {
@@ -264,6 +334,25 @@ void ConvertSpeciesToExperimental(const SolventGradientSettings& sg, double vbar
 
 // ------------------------------------------------------------ solver hooks
 
+void ProvideSolventFitOptions(FitOptionEntries& entries) {
+  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  if (!sg.UseInhomogeneousSolvent || !sg.FitVbar) return;
+  FitOptionEntry& e = entries.entry[kFitOptionVbar];
+  e.present = true;
+  e.f = &gSolutionConditions.vbar;
+  e.plainVbar = true;
+  e.densityFactor = gSolutionConditions.density;
+}
+
+void ApplySolventGradientToSolver(CLammIdeal& L, double vbar) {
+  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  if (!sg.UseInhomogeneousSolvent || !(sg.StaticGradient || sg.DynamicGradient)) return;
+  const float v = static_cast<float>(vbar);
+  L.SetReactionParameters(true, false, sg.StaticGradient, false, sg.Compressibility, sg.EffectiveVbar,
+                          sg.ViscosityRatio, sg.BufferDensity1atm, v, v * sg.BufferDensity1atm,
+                          kWaterDensity20C, kWaterViscosity20C, 1.0f, v, 0, 0, 0, 0);
+}
+
 void InstallSolventGradientHooks() {
   StaticGridSolventHooks& h = CurrentStaticGridSolventHooks();
   auto on = [] { return CurrentSolventGradientSettings().UseInhomogeneousSolvent; };
@@ -274,8 +363,13 @@ void InstallSolventGradientHooks() {
   h.updateLocalSDFactors = UpdateLocalSDFactors;
   auto grid = [] { return CurrentLammGrid().Radius; };
   auto count = [] { return CurrentLammGrid().AllocatedGridSize; };
-  h.densgradElementA = [grid, count](int i, int j) { return DensgradElementA(i, j, grid(), count()); };
-  h.densgradElementB = [grid, count](int i, int j) { return DensgradElementB(i, j, grid(), count()); };
+  // The solver assembles right after the factors were made on its grid.
+  h.densgradElementA = [grid, count](int i, int j) {
+    return MomentsFor(grid(), count()) ? MomentA(i, j) : DensgradElementA(i, j, grid(), count());
+  };
+  h.densgradElementB = [grid, count](int i, int j) {
+    return MomentsFor(grid(), count()) ? MomentB(i, j) : DensgradElementB(i, j, grid(), count());
+  };
   h.densgradEndTermD = [grid, count] { return DensgradEndTermD(grid(), count()); };
   h.densgradEndTermS = [grid, count] { return DensgradEndTermS(grid(), count()); };
   h.initCosoluteGradient = [] { InitCosoluteGradient(); };
@@ -486,4 +580,5 @@ void UpdateLocalSDFactors(const double* r, int N) {
   std::vector<double> c(N + 1, 0.0);
   for (int i = 1; i <= N; ++i) c[i] = CosoluteConcentrationAt(r[i]);
   UpdateLocalSDFactorsFrom(c.data(), N);
+  PrepareElementMoments(r, N);
 }

@@ -100,6 +100,15 @@ double DensgradEndTermS(const double* r, int k);
 void ConvertSpeciesToStandard(const SolventGradientSettings& sg, double vbar, float* s, float* D, int n);
 void ConvertSpeciesToExperimental(const SolventGradientSettings& sg, double vbar, float* s, float* D, int n);
 
+// Hands the buffer to a solver object (nothing while the model is off); the
+// object runs the species with the buffer's mean factors.
+class CLammIdeal;
+void ApplySolventGradientToSolver(CLammIdeal& L, double vbar);
+
+// The fit engine's vbar entry while the model is on and vbar is fitted.
+struct FitOptionEntries;
+void ProvideSolventFitOptions(FitOptionEntries& entries);
+
 // Connects the static-grid solver's solvent branches to this model.
 void InstallSolventGradientHooks();
 

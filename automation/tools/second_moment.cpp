@@ -1,6 +1,7 @@
 #include "automation/tools/second_moment.h"
 
 #include <cmath>
+#include <utility>
 
 #include "data/data_messages.h"
 
@@ -85,14 +86,22 @@ bool SecondMomentTerm(const MomentScan& s, const Moments& mo, double c0, float r
   return true;
 }
 
-void KeepStepModel(const std::vector<Moments>& mo, SecondMomentResult& r) {
+// The step model, the averages and the result text of either form.
+SecondMomentResult Finish(SecondMomentResult r, const std::vector<Moments>& mo, double c0, double sw,
+                          double concentration, const char* how, const char* concentrationName) {
   for (const Moments& m : mo) {
     r.plateau.push_back(static_cast<float>(m.plateau));
     r.boundary.push_back(static_cast<float>(m.boundary));
   }
+  r.sw = sw;
+  r.averageConcentration = concentration;
+  r.c0 = c0;
+  r.ok = true;
+  r.text = Format("sw = %.4f S\nsw was averaged over scans, %s\n%s is %f\ncalculated loading concentration is "
+                  "%f\n(table sw vs time is stored in clipboard)",
+                  sw, how, concentrationName, concentration, c0);
+  return r;
 }
-
-constexpr const char* kTableNote = "\n(table sw vs time is stored in clipboard)";
 
 }  // namespace
 
@@ -123,18 +132,11 @@ SecondMomentResult DifferentialSecondMomentSw(const std::vector<MomentScan>& sca
     r.tableTime.push_back(static_cast<float>(scans[a].elapsed));
     r.tableS.push_back(static_cast<float>(swk));
   }
-  r.sw = sum / static_cast<double>(r.tableS.size());
   double plateau = 0;
   for (const Moments& m : mo) plateau += m.plateau;
-  r.averageConcentration = plateau / static_cast<double>(mo.size());
-  r.c0 = c0;
-  KeepStepModel(mo, r);
-  r.ok = true;
-  r.text = Format("sw = %.4f S\nsw was averaged over scans, each determined by differential second moment\n"
-                  "average plateau concentration is %f\ncalculated loading concentration is %f",
-                  r.sw, r.averageConcentration, c0) +
-           kTableNote;
-  return r;
+  const double rows = static_cast<double>(r.tableS.size());
+  return Finish(std::move(r), mo, c0, sum / rows, plateau / static_cast<double>(mo.size()),
+                "each determined by differential second moment", "average plateau concentration");
 }
 
 SecondMomentResult SecondMomentSw(const std::vector<MomentScan>& scans, const std::vector<int>& timeOrder,
@@ -162,14 +164,7 @@ SecondMomentResult SecondMomentSw(const std::vector<MomentScan>& scans, const st
     r.tableTime.push_back(static_cast<float>(scans[k].elapsed));
     r.tableS.push_back(static_cast<float>(sk[k]));
   }
-  r.sw = sum / static_cast<double>(scans.size());
-  r.averageConcentration = effective / static_cast<double>(scans.size());
-  r.c0 = c0;
-  KeepStepModel(mo, r);
-  r.ok = true;
-  r.text = Format("sw = %.4f S\nsw was averaged over scans, each integrated from 0 to t\n"
-                  "average effective concentration is %f\ncalculated loading concentration is %f",
-                  r.sw, r.averageConcentration, c0) +
-           kTableNote;
-  return r;
+  const double n = static_cast<double>(scans.size());
+  return Finish(std::move(r), mo, c0, sum / n, effective / n, "each integrated from 0 to t",
+                "average effective concentration");
 }

@@ -215,6 +215,26 @@ TEST_F(Calculator, VarianceRatioCountsThePointsInsideTheFitLimits) {
   EXPECT_EQ(points, 3 * 111);  // 6.00 .. 7.10 cm every 0.01 cm
 }
 
+TEST_F(Calculator, BroadeningAsksForTheCellOnlyWhenTheModelHasNone) {
+  constexpr const char* kCaption = "BOUNDARY BROADENING ANALYSIS";
+  struct Case {
+    float meniscus, bottom;
+    std::vector<std::string> offered;  // meniscus and bottom prompts, when asked
+  } cases[] = {{0, 0, {"6.200000", "7.200000"}}, {0, 7.0f, {"6.200000", "7.000000"}}, {6.1f, 7.1f, {}}};
+  for (const Case& c : cases) {
+    gModelParams.meniscus = c.meniscus;
+    gModelParams.bottom = c.bottom;
+    ui_->initialTexts.clear();
+    if (!c.offered.empty())
+      ui_->ExpectPrompt(kCaption, "enter meniscus (cm)", "6.0").ExpectPrompt(kCaption, "enter bottom (cm)", "7.2");
+    ui_->ExpectPrompt(kCaption, "enter rotor speed (rpm)", std::nullopt);
+    Window().Dispatch(889);
+    EXPECT_TRUE(ui_->AllConsumed()) << c.meniscus;
+    for (size_t i = 0; i < c.offered.size(); ++i) EXPECT_EQ(ui_->initialTexts[i], c.offered[i]);
+  }
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
 TEST_F(Calculator, HeadlessProteinWindowGivesNoText) {
   platform::AutomaticUserInterface automatic;
   platform::ScopedUI scope(automatic);

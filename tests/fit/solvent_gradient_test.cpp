@@ -14,6 +14,7 @@
 #include "fit/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "lamm/element_integrals.h"
+#include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
@@ -139,6 +140,18 @@ TEST_F(SolventGradient, WeightedIntegralsWithUnitFactorsAreThePlainOnes) {
   e1[1] = 1;
   EXPECT_NEAR(WeightedElementB(1, 1, r.data(), n, e1.data(), e1.data()),
               -(10 * r[1] * r[1] + 4 * r[1] * r[2] + r[2] * r[2]) / 60, 1e-12);
+  // The species grid's integrals in a compressible buffer, as assembled.
+  gModelParams.meniscus = 6.0f;
+  CurrentLammRunState().rpm = 50000;
+  gSolutionConditions.vbar = 0.73f;
+  InitLocalSDFactors(r.data(), n);
+  const LocalSolventFactors& f = CurrentLocalSolventFactors();
+  EXPECT_LT(f.q[n], f.q[1]);  // denser at the bottom
+  for (int i = 1; i <= n; ++i)
+    for (int j = std::max(1, i - 1); j <= std::min(n, i + 1); ++j) {
+      const double b = WeightedElementB(i, j, r.data(), n, f.e.data(), f.q.data());
+      EXPECT_NEAR(DensgradElementB(i, j, r.data(), n), b, 1e-12 * std::fabs(b));
+    }
   // Columns of the sedimentation part sum to zero: no flux leaves the cell.
   for (int j = 1; j <= n; ++j) {
     double sum = 0;
@@ -221,6 +234,34 @@ TEST_F(SolventGradient, MissingListStopsTheRunWithOneMessage) {
   EXPECT_FALSE(InitCosoluteGradient());
   EXPECT_EQ(CurrentLammRunState().running, 0);
   EXPECT_NE(ui.transcript.back().text.find("D(c) is not positive"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SolventGradient, SolverObjectsGetTheBufferOnlyWithTheModelOn) {
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.BufferDensity1atm = 1.05f;
+  sg.ViscosityRatio = 1.097804f;
+  sg.EffectiveVbar = 0.70f;
+  {
+    CLammIdeal L;
+    ApplySolventGradientToSolver(L, 0.73);
+    EXPECT_DOUBLE_EQ(L.SolventMeanScale(), 1.0);
+  }
+  sg.UseInhomogeneousSolvent = true;
+  for (const bool dynamic : {false, true}) {
+    sg.StaticGradient = !dynamic;
+    sg.DynamicGradient = dynamic;
+    CLammIdeal L;
+    ApplySolventGradientToSolver(L, 0.73);
+    const double v = dynamic ? 0.70 : 0.73;
+    EXPECT_NEAR(L.SolventMeanScale(), (1 - v * 1.05) / (1 - 0.73 * 0.99823) / 1.097804, 1e-6);
+    gSolutionConditions.vbar = 0.73f;
+    EXPECT_NEAR(BufferSedimentationCoefficient(1.0), L.SolventMeanScale(), 1e-6);
+    EXPECT_NEAR(BufferDiffusionCoefficient(1.0), 1 / 1.097804, 1e-6);
+  }
 }
 
 }  // namespace

@@ -376,6 +376,36 @@ TEST_F(StaticGridLamm, UniformBufferScalesTheWaterCoefficientsOnce) {
           worst = std::max(worst, std::fabs(ss.model[j][p] - R.c[p - 1][j - 1]));
     EXPECT_LT(worst, 1e-3);
   }
+  // The same buffer made by a sedimenting cosolute whose density and
+  // viscosity lists are constant: the cosolute is stepped and the factors
+  // re-made every step, and the species still sees the uniform buffer.
+  sg.StaticGradient = false;
+  sg.DynamicGradient = sg.SedimentingCosolute = true;
+  sg.DensityCoefficients = {0, 1.05};
+  sg.ViscosityCoefficients = {0, 1.097804};
+  sg.EffectiveVbar = 0.73f;
+  sg.CosoluteGridSize = 50;
+  sg.CosoluteS = 0.5;
+  sg.CosoluteD = 2e-5;
+  Cell run;
+  run.s = R.s / (e * q);
+  run.D = R.D / e;
+  run.times = R.times;
+  for (double r : R.r) run.radii.push_back(static_cast<float>(r));
+  run.left = 6.0f;
+  run.right = 7.1f;
+  run.N = 500;
+  LammSettings() = LammSolverSettings{};
+  Solve(run);
+  ASSERT_EQ(LammSettings().singularMatrixError, 0);
+  EXPECT_GT(CurrentCosolute().c[50], 1.6);  // the cosolute did sediment
+  const ScanSet& ss = CurrentScanSet();
+  double worst = 0;
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p)
+      if (ss.radii[j][p] >= run.left && ss.radii[j][p] <= run.right)
+        worst = std::max(worst, std::fabs(ss.model[j][p] - R.c[p - 1][j - 1]));
+  EXPECT_LT(worst, 2e-3);
   sg = SolventGradientSettings{};
   CurrentStaticGridSolventHooks() = StaticGridSolventHooks{};
   gSolutionConditions = SolutionConditions{};
