@@ -6,9 +6,6 @@
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
 void TXLAWindow::CmPrinterSetup() { NotAvailableYet(); }
 void TXLAWindow::CmPrint() { NotAvailableYet(); }
-void TXLAWindow::CmSMContour() { NotAvailableYet(); }
-void TXLAWindow::CmS1S2Contour() { NotAvailableYet(); }
-void TXLAWindow::CmKContour() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }

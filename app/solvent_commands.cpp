@@ -189,6 +189,7 @@ void Apply(const FormDialog& d, TXLAWindow& window) {
   sol.vbar = static_cast<float>(Value(d, 838));
   sol.vbarRho = sol.vbar * sol.density;
   sg.FitVbar = Ticked(d, 839);
+  gFitEngineState.fitVbar = sg.FitVbar;
   sg.Compressibility = Value(d, 841) * 0.0001;
   sg.BufferDensity1atm = static_cast<float>(Value(d, 842));
   sg.BufferViscosity1atm = static_cast<float>(Value(d, 843) * 0.1);
@@ -270,6 +271,7 @@ void Apply(const FormDialog& d, TXLAWindow& window) {
     sg.ViscosityCoefficients.clear();
     sg.DensityCoefficients.clear();
     sg.FitVbar = false;
+    gFitEngineState.fitVbar = 0;
     if (Continuous()) {
       P()[3] = sg.SavedContiVbar;
       Conti().sMin = P()[1] = sg.SavedContiSmin;

@@ -9,6 +9,7 @@
 #include "fit/model_params.h"
 #include "fit/static_grid_lamm.h"
 #include "fit/conc_dependent_coefficients.h"
+#include "fit/fit_vector.h"
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
@@ -332,6 +333,16 @@ void ConvertSpeciesToExperimental(const SolventGradientSettings& sg, double vbar
 }
 
 // ------------------------------------------------------------ solver hooks
+
+void ProvideSolventFitOptions(FitOptionEntries& entries) {
+  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  if (!sg.UseInhomogeneousSolvent || !sg.FitVbar) return;
+  FitOptionEntry& e = entries.entry[kFitOptionVbar];
+  e.present = true;
+  e.f = &gSolutionConditions.vbar;
+  e.plainVbar = true;
+  e.densityFactor = gSolutionConditions.density;
+}
 
 void ApplySolventGradientToSolver(CLammIdeal& L, double vbar) {
   const SolventGradientSettings& sg = CurrentSolventGradientSettings();

@@ -12,6 +12,7 @@
 #include "app_fixture.h"
 #include "fit/conc_dependent_coefficients.h"
 #include "fit/fit_engine_state.h"
+#include "fit/fit_vector.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/solvent_gradient.h"
@@ -146,10 +147,17 @@ TEST_F(SolventCommands, SwitchingOnConvertsToWaterOnceAndOffConvertsBack) {
   EXPECT_EQ(mp.massOrD[2], 0.0f);
   EXPECT_FLOAT_EQ(gSolutionConditions.density, 0.99823f);
   EXPECT_FLOAT_EQ(gSolutionConditions.viscosity, 1.0f);
-  Open(buffer, {{857, 1}});
+  EXPECT_FALSE(CurrentFitOptions().entry[kFitOptionVbar].present);
+  Open(buffer, {{857, 1}, {839, 1}});
   EXPECT_NEAR(mp.s[1], 5.101938, 2e-5);
+  // vbar is now fitted, against 20 degC water.
+  const FitOptionEntry vbarEntry = CurrentFitOptions().entry[kFitOptionVbar];
+  EXPECT_TRUE(vbarEntry.present && vbarEntry.plainVbar);
+  EXPECT_EQ(vbarEntry.f, &gSolutionConditions.vbar);
+  EXPECT_FLOAT_EQ(vbarEntry.densityFactor, 0.99823f);
   EXPECT_EQ(Count("changing s and D (and M) to standard conditions!"), 1);
   Open({}, {{857, 0}});
+  EXPECT_FALSE(CurrentFitOptions().entry[kFitOptionVbar].present);
   EXPECT_NEAR(mp.s[1], 4.0, 2e-5);
   EXPECT_NEAR(mp.massOrD[1], 5.0, 2e-5);
   EXPECT_FLOAT_EQ(gSolutionConditions.density, 1.05f);
