@@ -4,8 +4,6 @@
 #include "app/txla_window.h"
 
 void TXLAWindow::CmSaveEquilibriumData() { NotAvailableYet(); }
-void TXLAWindow::CmPrinterSetup() { NotAvailableYet(); }
-void TXLAWindow::CmPrint() { NotAvailableYet(); }
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
