@@ -16,6 +16,7 @@
 #include "fit/simulation_switches.h"
 #include "numerics/ccurve.h"
 #include "numerics/matrix_files.h"
+#include "platform/user_interface.h"
 #include "numerics/arrays.h"
 
 namespace {
@@ -423,6 +424,8 @@ void ShowContourProgress(FitHost* host, float a, float b, float rmsd, int node) 
   std::snprintf(text, sizeof text, "%d: (%.2f , %.2f) %f", node, a, b, rmsd);
   if (++gProgressLine > kProgressLines) gProgressLine = 1;
   if (host) host->DrawText(kProgressX, 10 + 20 * gProgressLine, text);
+  // The status line keeps the progress where nothing is drawn (headless runs).
+  platform::UI().StatusText(text);
 }
 
 bool ContourSM(FitHost* host, const char* fileName, ContourAxis s, ContourAxis m, float level, float startS,
