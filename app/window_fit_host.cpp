@@ -20,6 +20,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/nonideal_species.h"
 #include "fit/saved_params.h"
+#include "fit/solvent_gradient.h"
 #include "platform/diagnostics.h"
 #include "platform/draw_surface.h"
 #include "platform/program_paths.h"
@@ -98,6 +99,10 @@ void WindowFitHost::ShowBestContiVertex(float* vertex) { ::ShowBestContiVertex(t
 
 void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   FillResidualTests(in);
+  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  in.solvent.inhomogeneous = sg.UseInhomogeneousSolvent;
+  in.solvent.apparentVbarOn = sg.UseInhomogeneousSolvent && sg.DynamicGradient;
+  in.solvent.apparentVbar = sg.EffectiveVbar;
   const ContiSettings& cs = Conti();
   FitReportInputs::Conti& c = in.conti;
   c.confidenceLevel = cs.confidenceLevel;

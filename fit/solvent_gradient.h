@@ -105,6 +105,10 @@ void ConvertSpeciesToExperimental(const SolventGradientSettings& sg, double vbar
 class CLammIdeal;
 void ApplySolventGradientToSolver(CLammIdeal& L, double vbar);
 
+// The fit engine's vbar entry while the model is on and vbar is fitted.
+struct FitOptionEntries;
+void ProvideSolventFitOptions(FitOptionEntries& entries);
+
 // Connects the static-grid solver's solvent branches to this model.
 void InstallSolventGradientHooks();
 

@@ -12,6 +12,7 @@
 #include "app_fixture.h"
 #include "fit/conc_dependent_coefficients.h"
 #include "fit/fit_engine_state.h"
+#include "fit/fit_vector.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/solvent_gradient.h"
@@ -126,6 +127,13 @@ TEST_F(SolventCommands, CsClAndTheCosoluteFiles) {
   EXPECT_EQ(sg.DensityCoefficientFile, "rho.dat");
   EXPECT_TRUE(sg.WaterCompressibilityApplied);
   EXPECT_DOUBLE_EQ(sg.Compressibility, 4.591e-4);
+
+  // A density list that gives no density refuses the model.
+  std::ofstream("zero.dat") << "0\n";
+  ui_->ExpectFiles("Select DENSITY(c) Data File", {true, {"zero.dat"}});
+  Open({}, {{860, 1}, {857, 1}});
+  EXPECT_FALSE(sg.UseInhomogeneousSolvent);
+  EXPECT_EQ(Count("the buffer density must be positive"), 1);
 }
 
 TEST_F(SolventCommands, SwitchingOnConvertsToWaterOnceAndOffConvertsBack) {
@@ -146,10 +154,17 @@ TEST_F(SolventCommands, SwitchingOnConvertsToWaterOnceAndOffConvertsBack) {
   EXPECT_EQ(mp.massOrD[2], 0.0f);
   EXPECT_FLOAT_EQ(gSolutionConditions.density, 0.99823f);
   EXPECT_FLOAT_EQ(gSolutionConditions.viscosity, 1.0f);
-  Open(buffer, {{857, 1}});
+  EXPECT_FALSE(CurrentFitOptions().entry[kFitOptionVbar].present);
+  Open(buffer, {{857, 1}, {839, 1}});
   EXPECT_NEAR(mp.s[1], 5.101938, 2e-5);
+  // vbar is now fitted, against 20 degC water.
+  const FitOptionEntry vbarEntry = CurrentFitOptions().entry[kFitOptionVbar];
+  EXPECT_TRUE(vbarEntry.present && vbarEntry.plainVbar);
+  EXPECT_EQ(vbarEntry.f, &gSolutionConditions.vbar);
+  EXPECT_FLOAT_EQ(vbarEntry.densityFactor, 0.99823f);
   EXPECT_EQ(Count("changing s and D (and M) to standard conditions!"), 1);
   Open({}, {{857, 0}});
+  EXPECT_FALSE(CurrentFitOptions().entry[kFitOptionVbar].present);
   EXPECT_NEAR(mp.s[1], 4.0, 2e-5);
   EXPECT_NEAR(mp.massOrD[1], 5.0, 2e-5);
   EXPECT_FLOAT_EQ(gSolutionConditions.density, 1.05f);
