@@ -23,12 +23,6 @@ namespace {
 constexpr int kCommand = 542;
 SolventGradientSettings& S() { return CurrentSolventGradientSettings(); }
 
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 struct Layout {
   int id;
   FormControl::Kind kind;
@@ -75,19 +69,8 @@ const Layout kLayout[] = {
 
 constexpr int kNumericIds[] = {838, 841, 842, 843, 845, 846, 864, 865, 851};
 
-void Tick(FormDialog& d, int id, bool on) {
-  if (FormControl* c = d.Find(id)) c->state = on ? 1 : 0;
-}
-bool Ticked(const FormDialog& d, int id) {
-  const FormControl* c = d.Find(id);
-  return c && c->state == 1;
-}
 void Put(FormDialog& d, int id, const std::string& text) {
   if (FormControl* c = d.Find(id)) c->text = text;
-}
-double Value(const FormDialog& d, int id) {
-  const FormControl* c = d.Find(id);
-  return c ? std::strtod(c->text.c_str(), nullptr) : 0.0;
 }
 
 std::string& DcPath() { return CurrentCosoluteCoefficients().dPath; }
@@ -102,29 +85,37 @@ void DefaultPaths() {
   if (sg.ViscosityCoefficientFile.empty()) sg.ViscosityCoefficientFile = p.ViscosityTablePath;
 }
 
-// The entered numbers as they would be applied, without the lists.
+// The buffer of the dynamic gradient: the cosolute solution at its loading
+// concentration (water at 20 degC without lists).
+void BufferAtLoading(SolventGradientSettings& sg) {
+  const double c0 = sg.CosoluteLoadingConcentration;
+  sg.ViscosityRatio = static_cast<float>(ViscosityAtConcentration(c0) / kWaterViscosity20C);
+  sg.BufferViscosity1atm = sg.ViscosityRatio * kWaterViscosity20C;
+  sg.BufferDensity1atm = static_cast<float>(DensityAtConcentration(c0));
+}
+
+// The settings with the dialog's entries, before any file is chosen.
 SolventGradientSettings Candidate(const FormDialog& d, double& vbar) {
   SolventGradientSettings sg = S();
-  vbar = Value(d, 838);
-  sg.Compressibility = Value(d, 841) * 1e-4;
-  sg.BufferDensity1atm = static_cast<float>(Value(d, 842));
-  sg.BufferViscosity1atm = static_cast<float>(Value(d, 843) * 0.1);
+  vbar = d.Value(838);
+  sg.FitVbar = d.Ticked(839);
+  sg.Compressibility = d.Value(841) * 1e-4;
+  sg.BufferDensity1atm = static_cast<float>(d.Value(842));
+  sg.BufferViscosity1atm = static_cast<float>(d.Value(843) * 0.1);
   sg.ViscosityRatio = sg.BufferViscosity1atm / kWaterViscosity20C;
-  sg.DynamicGradient = Ticked(d, 844);
+  sg.DynamicGradient = sg.SedimentingCosolute = d.Ticked(844);
   sg.StaticGradient = !sg.DynamicGradient;
-  sg.VbarSolvated = static_cast<float>(Value(d, 845));
+  sg.VbarSolvated = static_cast<float>(d.Value(845));
   sg.EffectiveVbar = sg.DynamicGradient ? sg.VbarSolvated : static_cast<float>(vbar);
-  sg.CosoluteLoadingConcentration = Value(d, 846);
-  sg.NonidealCosolute = !Ticked(d, 863);
-  sg.CosoluteD = Value(d, 865) * 1e-7;
-  sg.CosoluteGridSize = static_cast<int>(std::floor(Value(d, 851)));
-  if (sg.DynamicGradient) {
-    // The buffer then is the cosolute solution at its loading concentration.
-    const double c0 = sg.CosoluteLoadingConcentration;
-    sg.BufferDensity1atm = static_cast<float>(DensityAtConcentration(c0));
-    sg.ViscosityRatio = static_cast<float>(ViscosityAtConcentration(c0) / kWaterViscosity20C);
-    sg.BufferViscosity1atm = sg.ViscosityRatio * kWaterViscosity20C;
-  }
+  sg.CosoluteLoadingConcentration = d.Value(846);
+  sg.NonidealCosolute = !d.Ticked(863);
+  sg.CosoluteS = d.Value(864);
+  sg.CosoluteD = d.Value(865) * 1e-7;
+  sg.CsClAt25C = d.Ticked(850);
+  sg.CosoluteGridSize = sg.CosoluteGridSizeEntry = static_cast<int>(std::floor(d.Value(851)));
+  sg.PlotCosoluteData = d.Ticked(852);
+  sg.SaveCosoluteData = d.Ticked(853);
+  sg.AddWaterCompressibility = d.Ticked(856);
   return sg;
 }
 
@@ -136,7 +127,8 @@ bool ValidEntries(const FormDialog& d) {
     if (!c || !IsNonNegativeNumber(c->text.c_str())) return false;
   }
   double vbar = 0;
-  const SolventGradientSettings candidate = Candidate(d, vbar);
+  SolventGradientSettings candidate = Candidate(d, vbar);
+  if (candidate.DynamicGradient) BufferAtLoading(candidate);
   const std::string problem = SolventGradientProblem(candidate, vbar);
   if (problem.empty()) return true;
   platform::UI().MessageBox("Input Error", problem, platform::BoxButtons::Ok, platform::BoxIcon::Error);
@@ -186,51 +178,38 @@ void Apply(const FormDialog& d, TXLAWindow& window) {
   SolventGradientSettings& sg = S();
   SolutionConditions& sol = gSolutionConditions;
   const bool wasOn = sg.UseInhomogeneousSolvent;
-  sol.vbar = static_cast<float>(Value(d, 838));
+  double vbar = 0;
+  sg = Candidate(d, vbar);
+  sol.vbar = static_cast<float>(vbar);
   sol.vbarRho = sol.vbar * sol.density;
-  sg.FitVbar = Ticked(d, 839);
   gFitEngineState.fitVbar = sg.FitVbar;
-  sg.Compressibility = Value(d, 841) * 0.0001;
-  sg.BufferDensity1atm = static_cast<float>(Value(d, 842));
-  sg.BufferViscosity1atm = static_cast<float>(Value(d, 843) * 0.1);
-  sg.ViscosityRatio = sg.BufferViscosity1atm / kWaterViscosity20C;
-  sg.DynamicGradient = sg.SedimentingCosolute = Ticked(d, 844);
-  sg.StaticGradient = !sg.DynamicGradient;
-  sg.VbarSolvated = static_cast<float>(Value(d, 845));
-  sg.EffectiveVbar = sg.SedimentingCosolute && sg.DynamicGradient ? sg.VbarSolvated : sol.vbar;
-  sg.CosoluteLoadingConcentration = Value(d, 846);
-  sg.NonidealCosolute = !Ticked(d, 863);
-  sg.CosoluteS = Value(d, 864);
-  sg.CosoluteD = Value(d, 865) * 1e-7;
-  sg.CsClAt25C = Ticked(d, 850);
-  if (Ticked(d, 858))
+  if (d.Ticked(858))
     AskCosoluteFile("Select NONIDEAL D(c) Data File", "Could Not Open New NONIDEAL D(c) Data File", DcPath());
-  if (Ticked(d, 859))
+  if (d.Ticked(859))
     AskCosoluteFile("Select NONIDEAL s(c) Data File", "Could Not Open New NONIDEAL s(c) Data File", ScPath());
-  sg.CosoluteGridSize = sg.CosoluteGridSizeEntry = static_cast<int>(std::floor(Value(d, 851)));
-  sg.PlotCosoluteData = Ticked(d, 852);
-  sg.SaveCosoluteData = Ticked(d, 853);
-  if (Ticked(d, 860))
+  if (d.Ticked(860))
     AskCoefficientFile("Select DENSITY(c) Data File", "Could Not Open New DENSITY(c) Data File",
                        sg.DensityCoefficientFile, sg.DensityCoefficients);
-  if (Ticked(d, 861))
+  if (d.Ticked(861))
     AskCoefficientFile("Select VISCOSITY(c) Data File", "Could Not Open New VISCOSITY(c) Data File",
                        sg.ViscosityCoefficientFile, sg.ViscosityCoefficients);
-  sg.AddWaterCompressibility = Ticked(d, 856);
   if (sg.DynamicGradient) {
     if (sg.DensityCoefficients.empty()) ReadCoefficientList(sg.DensityCoefficientFile, sg.DensityCoefficients);
     if (sg.ViscosityCoefficients.empty())
       ReadCoefficientList(sg.ViscosityCoefficientFile, sg.ViscosityCoefficients);
     sg.WaterCompressibilityApplied = sg.AddWaterCompressibility;
     if (sg.WaterCompressibilityApplied) sg.Compressibility = 4.591e-4;
-    const double c0 = sg.CosoluteLoadingConcentration;
-    sg.ViscosityRatio = static_cast<float>(ViscosityAtConcentration(c0) / kWaterViscosity20C);
-    sg.BufferViscosity1atm = sg.ViscosityRatio * kWaterViscosity20C;
-    sg.BufferDensity1atm = static_cast<float>(DensityAtConcentration(c0));
+    BufferAtLoading(sg);
   }
   CurrentCosoluteCoefficients().csClAt25C = sg.CsClAt25C;
   ResetSolventListNotes();
-  const bool on = Ticked(d, 857);
+  bool on = d.Ticked(857);
+  // Lists chosen just now may make a buffer the solvers cannot use.
+  const std::string problem = SolventGradientProblem(sg, vbar);
+  if (!problem.empty()) {
+    ErrorBox(problem.c_str(), false);
+    on = false;
+  }
   if (on == wasOn) return;
   if (on) {
     sg.UseInhomogeneousSolvent = true;
@@ -354,30 +333,30 @@ FormDialog InhomogeneousSolventDialog() {
     d.controls.push_back(c);
   }
   const float vbar = gSolutionConditions.vbar;
-  Tick(d, 857, sg.UseInhomogeneousSolvent);
-  Put(d, 838, Format("%.4f", vbar));
-  Tick(d, 839, sg.FitVbar);
-  Tick(d, 840, sg.StaticGradient);
-  Put(d, 841, Format("%.4f", sg.Compressibility * 10000));
-  Put(d, 842, Format("%.6f", sg.BufferDensity1atm));
-  Put(d, 843, Format("%.4f", sg.BufferViscosity1atm * 10.0));
-  Tick(d, 844, sg.DynamicGradient);
+  d.Tick(857, sg.UseInhomogeneousSolvent);
+  d.Put(838, "%.4f", vbar);
+  d.Tick(839, sg.FitVbar);
+  d.Tick(840, sg.StaticGradient);
+  d.Put(841, "%.4f", sg.Compressibility * 10000);
+  d.Put(842, "%.6f", sg.BufferDensity1atm);
+  d.Put(843, "%.4f", sg.BufferViscosity1atm * 10.0);
+  d.Tick(844, sg.DynamicGradient);
   // A solvated vbar not yet entered is shown as the vbar.
-  Put(d, 845, Format("%.4f", sg.VbarSolvated == 0 ? vbar : sg.VbarSolvated));
-  Put(d, 846, Format("%.3f", sg.CosoluteLoadingConcentration));
-  Tick(d, 847, sg.NonidealCosolute && !sg.CsClAt25C);
-  Tick(d, 863, !sg.NonidealCosolute);
-  Put(d, 864, Format("%.3f", sg.CosoluteS));
-  Put(d, 865, Format("%.2f", sg.CosoluteD * 1e7));
+  d.Put(845, "%.4f", sg.VbarSolvated == 0 ? vbar : sg.VbarSolvated);
+  d.Put(846, "%.3f", sg.CosoluteLoadingConcentration);
+  d.Tick(847, sg.NonidealCosolute && !sg.CsClAt25C);
+  d.Tick(863, !sg.NonidealCosolute);
+  d.Put(864, "%.3f", sg.CosoluteS);
+  d.Put(865, "%.2f", sg.CosoluteD * 1e7);
   Put(d, 848, DcPath());
   Put(d, 849, ScPath());
-  Tick(d, 850, sg.CsClAt25C);
+  d.Tick(850, sg.CsClAt25C);
   Put(d, 851, std::to_string(sg.CosoluteGridSizeEntry));
-  Tick(d, 852, sg.PlotCosoluteData);
-  Tick(d, 853, sg.SaveCosoluteData);
+  d.Tick(852, sg.PlotCosoluteData);
+  d.Tick(853, sg.SaveCosoluteData);
   Put(d, 854, sg.DensityCoefficientFile);
   Put(d, 855, sg.ViscosityCoefficientFile);
-  Tick(d, 856, sg.AddWaterCompressibility);
+  d.Tick(856, sg.AddWaterCompressibility);
   Put(d, 862, platform::ProgramPaths.TempFolder);
   d.canClose = ValidEntries;
   return d;
