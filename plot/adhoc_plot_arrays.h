@@ -47,8 +47,9 @@ AdHocObjectState& CurrentAdHocObject();
 void ShowTemperaturePlot();
 // y against x (one-based, n points) as the extra plot in the data plot's
 // rectangle: a line, or symbols of the given style when it is positive.
+// Points highlightFirst..highlightLast (when given) are drawn over it in red.
 void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, const char* yLabel,
-                     int symbolStyle);
+                     int symbolStyle, int highlightFirst = 0, int highlightLast = 0);
 void ShowRotorSpeedPlot();
 // "Show Residuals Histogram": first offers to switch the histogram beside
 // the residual plot on or off (a preference); answered No, shows the
