@@ -15,6 +15,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
+#include "fit/solvent_gradient.h"
 #include "models/buffer/buffer_sedimentation.h"
 #include "numerics/error_box.h"
 #include "numerics/sounds.h"
@@ -241,6 +242,7 @@ namespace {
 void ProvideFitOptions(FitOptionEntries& entries) {
   ProvideWienerFitOptions(entries);
   ProvideBufferFitOptions(entries);
+  ProvideSolventFitOptions(entries);
 }
 
 }  // namespace

@@ -210,8 +210,10 @@ void RunPriorProbabilityDialog(TXLAWindow& window) {
   std::string shown = src.priorFile.empty() ? st.parkedFile : src.priorFile;
   if (!st.fileEverChosen)
     d.Find(kFileEdit)->text = "no filename selected";
+  else if (shown.size() >= 999)
+    d.Find(kFileEdit)->text = "filename too long";
   else
-    d.Find(kFileEdit)->text = shown.size() >= 999 ? "filename too long" : shown;
+    d.Find(kFileEdit)->text = st.kvdFile ? shown + " [KVD file]" : shown;
   d.Find(kKvdFile)->state = st.kvdFile;
   const bool fileInUse = !src.priorFile.empty();
   d.Find(kFromFile)->state = fileInUse;

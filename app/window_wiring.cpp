@@ -16,6 +16,7 @@
 #include "data/load_hooks.h"
 #include "distributions/conti_startup.h"
 #include "fit/serial_fit_settings.h"
+#include "fit/solvent_gradient.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
 #include "platform/draw_surface.h"
 #include "plot/distribution_plot.h"
@@ -65,6 +66,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectSavedParamsToWindow(window);
   ConnectBufferSedimentation(window);
   InstallEquilibriumCurveHooks();
+  InstallSolventGradientHooks();
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);

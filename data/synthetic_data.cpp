@@ -269,6 +269,10 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   }
 
   SortByTime(s);
+  // A series asks nothing: a limit beyond a grid that stops short of the
+  // bottom moves in without the box that would stop every such set.
+  if (g_hooks.seriesRunning() && s.count > 0 && s.rightFitLimit > s.radii[1][s.points[1]])
+    s.rightFitLimit = s.radii[1][s.points[1]];
   PrepareScanGrid();
   if (s.leftFitLimit != 0.0f) CheckLeftFitLimit();
   if (s.rightFitLimit != 0.0f) CheckRightFitLimit();

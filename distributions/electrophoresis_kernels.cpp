@@ -19,9 +19,6 @@
 namespace {
 
 constexpr double kCmPerMicron = 1e-4;
-// Largest grid of a kernel; beyond it a very small D fails as a
-// discretization error instead of taking the memory and the time.
-constexpr int kMaxNodes = 20000;
 // Largest relative change per time step: the boundary of a constant force
 // keeps its shape, and the phase error of larger steps shows in it.
 constexpr double kStepTolerance = 0.5;
@@ -42,30 +39,6 @@ double ScanTime(int p) {
 bool Refuse(const char* text) {
   platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
   return false;
-}
-
-// Nodes for velocity v (um/s): the element Peclet number v' h / D stays at
-// most 2, beyond which the elements ripple ahead of the boundary and the
-// static grid's early negativity test stops the solve; with the automatic
-// grid size also pointsPerSigma nodes over the boundary width sqrt(D t) of
-// the earliest scan (within the grid-size limits), else at least the grid
-// size in use.
-int GridSizeFor(double v, double D, int inUse) {
-  const LammSolverSettings& st = LammSettings();
-  const ScanSet& sc = CurrentScanSet();
-  const double L = gModelParams.bottom - gModelParams.meniscus;
-  double n = std::ceil(L * std::fabs(v) * kCmPerMicron / (2.0 * D)) + 1;
-  if (st.automaticGridSize && sc.count >= 1) {
-    const double t = std::max(ScanTime(1) - StartTime(), 1.0);
-    const double width = std::max(std::sqrt(D * t), 1e-4);
-    const double w = std::clamp(std::floor(L * st.pointsPerSigma / width),
-                                static_cast<double>(st.gridSizeLowerLimit),
-                                static_cast<double>(st.gridSizeUpperLimit));
-    n = std::max(n, w);
-  } else {
-    n = std::max(n, static_cast<double>(inUse));
-  }
-  return static_cast<int>(std::clamp(n, 3.0, static_cast<double>(kMaxNodes)));
 }
 
 }  // namespace
@@ -122,7 +95,7 @@ int CMobilityKernels::Solve(int i, double v) {
   if (!ready_) return 1;
   LammSolverSettings& st = LammSettings();
   LammGrid& g = CurrentLammGrid();
-  const int n = GridSizeFor(v, D_, saved_->settings.gridSizeInUse);
+  const int n = ElectrophoresisGridSize(v, D_, saved_->settings.gridSizeInUse);
   if (!g.GridAllocated || g.AllocatedGridSize != n) {
     FreeLammArrays();
     st.gridSizeInUse = n;

@@ -24,11 +24,8 @@ bool ElectrophoresisSettingsAccepted();
 // Solves the c(v) kernels on the static grid of the model evaluation. For
 // as long as it lives, the solver switches read static grid and
 // electrophoresis, and the step control allows a relative change of at most
-// 0.5 per step. Each velocity gets an even grid from the meniscus to the
-// bottom with at most 2 for the element Peclet number 1e-4 v h / D, and with
-// the automatic grid size pointsPerSigma nodes over the boundary width
-// sqrt(D (t_1 - t0)) of the earliest scan (within the grid-size limits),
-// else at least the grid size in use. Everything is put back on destruction.
+// 0.5 per step. Each velocity gets the even grid of ElectrophoresisGridSize
+// (fit/static_grid_lamm.h). Everything is put back on destruction.
 class CMobilityKernels {
  public:
   explicit CMobilityKernels(double D);

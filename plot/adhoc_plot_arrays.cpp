@@ -143,6 +143,35 @@ void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, 
   RequestRepaint();
 }
 
+void ShowAdHocPointsAndLine(const float* x, const float* y, const float* lineX, const float* lineY, int n,
+                            const char* xLabel, const char* yLabel, const char* annotation, float yLow,
+                            float yHigh) {
+  AdHocPlotArrays& a = CurrentAdHocPlot();
+  ReleaseFirstPlot(a);
+  if (n < 1) return;
+  const float* sources[5] = {nullptr, x, y, lineX, lineY};
+  for (int k = 1; k <= 4; ++k) {
+    a.adHocArrays[k] = vector(1, n);
+    for (int i = 1; i <= n; ++i) a.adHocArrays[k][i] = sources[k][i];
+    a.adHocViews[k] = ViewOf(a.adHocArrays[k], n);
+  }
+  a.adHocCount = n;
+  a.adHocCurves[1] = new CCurve(a.adHocViews[1], a.adHocViews[2]);
+  a.adHocCurves[2] = new CCurve(a.adHocViews[3], a.adHocViews[4]);
+  a.adHocPlot = WholeAreaPlot();
+  CWINPlot& p = *a.adHocPlot;
+  p.SetXLabel(xLabel);
+  p.SetYLabel(yLabel);
+  p.AddCurve(a.adHocCurves[1]);
+  p.AddCurve(a.adHocCurves[2]);
+  p.ToggleDisplayOption();
+  p.SetCurveStyle(0, 6);
+  p.symbolSize = 10;
+  if (annotation) p.SetAnnotation1(annotation);
+  if (yLow < yHigh) p.SetYRange(yLow, yHigh);
+  RequestRepaint();
+}
+
 void ShowTemperaturePlot() { ShowTimePlot(true); }
 void ShowRotorSpeedPlot() { ShowTimePlot(false); }
 

@@ -140,6 +140,35 @@ TEST_F(Prior, PriorFilesAreChosenParkedAndBroughtBack) {
   ExpectNoFailures();
 }
 
+TEST_F(Prior, AKvdFileIsImportedAndItsNameParked) {
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSModel = 1;
+  std::vector<float> grid(21);
+  for (int i = 1; i <= 20; ++i) grid[i] = static_cast<float>(i);
+  Conti().gridSize = 20;
+  Conti().sValues = grid.data();
+  const std::string file = (dir_ / "kvd.dat").string();
+  std::ofstream(file) << "10 1\n5 1\n12.3 2\n3 1\n";
+  forms_.Expect({kCaption, {}, {{819, 1}, {821, 1}, {822, 1}}});
+  ui_->ExpectFiles("Select Prior Probability Data File", Chosen({file}));
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_EQ(Conti().importedPrior, 1);
+  EXPECT_TRUE(Priors().priorFile.empty());
+  ASSERT_EQ(Priors().importedY.size(), 21u);
+  EXPECT_NEAR(Priors().importedY[7], 1.01, 1e-6);
+
+  forms_.Expect({kCaption, {}, {}});
+  Window().Dispatch(529);
+  EXPECT_EQ(forms_.seen.back().Find(777)->text, file + " [KVD file]");
+  EXPECT_EQ(forms_.seen.back().Find(822)->state, 1);
+  // "Use Prior Probabilities" starts by dropping the imported table.
+  EXPECT_EQ(Conti().importedPrior, 0);
+  Conti().sValues = nullptr;
+  Conti().gridSize = 0;
+  ExpectNoFailures();
+}
+
 TEST_F(Prior, DiscreteSpeciesFromAGeneratedTwoSpeciesRun) {
   // 3 S (60 %) and 7 S (40 % of the total 1.0) simulated, analysed by c(s), and the peaks of
   // the distribution taken as sharp species.

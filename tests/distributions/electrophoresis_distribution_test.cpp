@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "distributions/conti_fit.h"
+#include "distributions/conti_parameters.h"
 #include "distributions/electrophoresis_kernels.h"
 #include "fit/fit_host.h"
 #include "fit/lamm_grid.h"
@@ -25,13 +28,18 @@ class QuietHost : public FitHost {
  public:
   void SimulateModel() override {}
   void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
-  bool DrawingEnabled() const override { return false; }
+  bool DrawingEnabled() const override { return drawing; }
+  void DrawText(int x, int y, const std::string& text) override {
+    if (x == 10) lines[y] = text;
+  }
   void MessageBox(const std::string&, const std::string& text, platform::BoxIcon) override {
     messages.push_back(text);
   }
   void ErrorBox(const std::string& text) override { messages.push_back(text); }
   void PlaySoundError() override {}
   std::vector<std::string> messages;
+  bool drawing = false;
+  std::map<int, std::string> lines;
 };
 
 // Electrophoresis scans: rotor speed 1 rpm, times as read, a column of
@@ -216,13 +224,21 @@ TEST_F(ElectrophoresisTest, CvAndLsgvFindTheSpeciesOfTheDiscreteModel) {
   EXPECT_NEAR(fast.area / total, 0.6, 0.03);
   EXPECT_NEAR(total, 1.0, 0.05);
 
+  // ls-g*(v) on a grid reaching past the fastest boundary the first scan
+  // shows: (6.5 - 6.0) cm / 90 s = 55.6 um/s.
   ElectrophoresisRun::ChooseLsgv();
+  SetGrid(1, 70, 70);
   RunContiSed();
   ASSERT_TRUE(ui.failures.empty()) << ui.failures.front();
   slow = PeakBetween(1, 7);
   fast = PeakBetween(7, 20);
   EXPECT_NEAR(slow.mean, 4, 0.05 * 4);
   EXPECT_NEAR(fast.mean, 10, 0.05 * 10);
+  const ContiSettings& cs = Conti();
+  const double cut = (CurrentScanSet().grid[CurrentScanSet().lastGridPoint] - 6.0) / (1e-4 * ScanTime(1));
+  ASSERT_GT(cut, 50);
+  for (int i = 1; i <= cs.gridSize; ++i)
+    if (cs.sValues[i] > cut) EXPECT_EQ(cs.distribution[i], 0.0f) << cs.sValues[i];
 }
 
 TEST_F(ElectrophoresisTest, RunsRefuseSettingsWithoutAKernelAndSectorModels) {
@@ -261,4 +277,46 @@ TEST_F(ElectrophoresisTest, RunsRefuseSettingsWithoutAKernelAndSectorModels) {
     EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
     EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
   }
+}
+
+TEST_F(ElectrophoresisTest, FitOfTheConstantDFindsTheDiffusionOfTheData) {
+  ElectrophoresisRun e(8, 150, 90, 50, 0.6f);
+  e.DataFromTheDiscreteModel({{4, 5, 0.4f}, {10, 5, 0.6f}}, 0.003f);
+  float* P = gModelParameterVector.P;
+  P[1] = 2;  // the species on grid points
+  P[kComponentSlots + 1] = 12;
+  P[2 * kComponentSlots + 1] = 11;
+  P[2] = 0.683f;
+  const FitEngineState saved = gFitEngineState;
+  // The model's values reach the distribution settings through the parameter vector.
+  RegisterContiParameterDerivation();
+  FitEngineState& fs = gFitEngineState;
+  fs.useSimplex = 1;
+  fs.useMarquardt = fs.useAnnealing = 0;
+  fs.stopRequested = 0;
+  SeedGaussRandom(5);
+  P[3] = 3;
+  gModelParameterVector.F[3] = 1;
+  UnpackModelParameters();
+  ASSERT_EQ(Conti().resolution, 11.0f);
+  ASSERT_EQ(Conti().constantD, 3.0f);
+  QuietHost host;
+  host.drawing = true;
+  EXPECT_EQ(ContiFit(&host), 1);
+  EXPECT_TRUE(host.messages.empty()) << host.messages.front();
+  EXPECT_NEAR(Conti().constantD, 5.0, 0.1 * 5.0);
+  // The progress shows the D being fitted.
+  char line[40];
+  std::snprintf(line, sizeof line, "D = %f        ", Conti().constantD);
+  EXPECT_EQ(host.lines[110], line);
+  EXPECT_EQ(P[3], Conti().constantD);
+  EXPECT_NEAR(fs.currentRmsd, 0.003, 0.0005);
+  // A trial step to a negative D lands on the smallest D that has a kernel.
+  float vertex[2] = {0, 0};
+  ASSERT_EQ(ContiParametersToFitVector(1, vertex), 1);
+  vertex[1] = -2;
+  ContiFitVectorToParameters(vertex);
+  EXPECT_EQ(Conti().constantD, 0.01f);
+  gFitEngineState = saved;
+  ClearParameterDerivations();
 }
