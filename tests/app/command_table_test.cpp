@@ -43,7 +43,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {600, "MAKE DLS DATA"}, {527, "select data file"}, {544, "select data file"}, {500, "ERROR"},
     {528, "Format CD DATA"}, {577, "export data as MORLEAN xp file"}, {266, "time dependence analysis"},
     {901, "PELDO"}, {201, "Select File to Edit"}, {202, "Select Initial Data"}, {1108, "Wiener Skewing"},
-    {885, "read BEST/BEMINE"}, {1107, "DISTRIBUTION OPTIONS"},
+    {885, "read BEST/BEMINE"}, {1107, "DISTRIBUTION OPTIONS"}, {876, "ERROR"},
     {917, "AVERAGE SCANS"}, {265, "SET N COLUMNS"}, {552, ""},
     {578, "CALCULATE HYDRODYNAMIC FRICTIONAL FORCE"}, {270, "CALCULATE FRICTIONAL AND AXIAL RATIOS"},
     {889, "BOUNDARY BROADENING ANALYSIS"}, {276, "CALCULATE SEDCOEFFICIENT OF SPHERE"},

@@ -72,6 +72,10 @@ TEST(ErrorSurface, SLimitsMatchTheClosedFormProfile) {
   AnalyticHost host = LineHost(d.xbar);
   const double F = FRatioForConfidence(0.683, kPoints - 1, kPoints);
   EXPECT_NEAR(F, 1.100367, 1e-5);
+  // Fifty points: F(0.683; 49, 50) and its critical-rmsd factor.
+  const double F50 = FRatioForConfidence(0.683, 49, 50);
+  EXPECT_NEAR(F50, 1.145430, 1e-5);
+  EXPECT_NEAR(std::sqrt(F50 * 50 / 49), 1.081113, 1e-5);
   const double c = d.rhat * std::sqrt(F * kPoints / (kPoints - 1));
   EXPECT_NEAR(c / d.rhat, 1.054269, 1e-5);
   const double halfWidth = std::sqrt(c * c - d.rhat * d.rhat);
