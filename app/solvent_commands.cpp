@@ -23,12 +23,6 @@ namespace {
 constexpr int kCommand = 542;
 SolventGradientSettings& S() { return CurrentSolventGradientSettings(); }
 
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 struct Layout {
   int id;
   FormControl::Kind kind;
@@ -43,51 +37,40 @@ constexpr FormControl::Kind kEdit = FormControl::Kind::Edit;
 constexpr FormControl::Kind kRadio = FormControl::Kind::Radio;
 
 const Layout kLayout[] = {
-    {857, kCheck, "Use Inhomogeneous Solvent Model", 0, 0, 0},
-    {838, kEdit, "vbar (macromolecule)", 0, 1, 0},
-    {839, kCheck, "fit vbar (requires strong density gradients)", 0, 1, 2},
-    {840, kRadio, "compressible solvent (static gradient)", 1, 2, 0},
-    {841, kEdit, "compressibility [1e-4/MPa]", 0, 3, 0},
-    {842, kEdit, "buffer density at 1 atm [g/ml]", 0, 4, 0},
-    {843, kEdit, "buffer viscosity at 1 atm [Poise]", 0, 5, 0},
-    {844, kRadio, "sedimenting cosolute (dynamic gradient)", 1, 6, 0},
-    {845, kEdit, "vbar (macromolecule including solvation)", 0, 7, 0},
-    {846, kEdit, "cosolute loading concentration [M]", 0, 8, 0},
-    {863, kRadio, "ideally sedimenting cosolute", 2, 9, 0},
-    {864, kEdit, "apparent s [S]", 0, 10, 0},
-    {865, kEdit, "apparent D [1e-7 cm^2/sec]", 0, 11, 0},
-    {847, kRadio, "nonideal cosolute", 2, 12, 0},
-    {848, kEdit, "", 0, 13, 1, false, 1000},
-    {849, kEdit, "", 0, 14, 1, false, 1000},
-    {850, kRadio, "CsCl at 25C", 2, 15, 0},
-    {851, kEdit, "radial grid size", 0, 16, 0},
-    {852, kCheck, "plot cosolute data", 0, 17, 0},
-    {853, kCheck, "save cosolute data in ", 0, 18, 0},
-    {854, kEdit, "density(c) coefficients [g/ml], (c in [M])", 0, 19, 0, false, 1000},
-    {855, kEdit, "viscosity(c) coefficients [Poise], (c in [M])", 0, 20, 0, false, 1000},
-    {856, kCheck, "add H2O compressibility", 0, 21, 0},
-    {858, kCheck, "Load New Nonideal D(c) File", 0, 13, 0},
-    {859, kCheck, "Load New Nonideal s(c) File", 0, 14, 0},
-    {860, kCheck, "Load New DENSITY(c) File", 0, 22, 0},
-    {861, kCheck, "Load New VISCOSITY(c) File", 0, 23, 0},
-    {862, kEdit, "", 0, 18, 2, false, 1000},
+    {857, kCheck, "Use Inhomogeneous Solvent Model", 0, 1, 0},
+    {838, kEdit, "vbar (macromolecule)", 0, 2, 0},
+    {839, kCheck, "fit vbar (requires strong density gradients)", 0, 2, 2},
+    {840, kRadio, "compressible solvent (static gradient)", 1, 3, 0},
+    {841, kEdit, "compressibility [1e-4/MPa]", 0, 4, 0},
+    {842, kEdit, "buffer density at 1 atm [g/ml]", 0, 5, 0},
+    {843, kEdit, "buffer viscosity at 1 atm [Poise]", 0, 6, 0},
+    {844, kRadio, "sedimenting cosolute (dynamic gradient)", 1, 7, 0},
+    {845, kEdit, "vbar (macromolecule including solvation)", 0, 8, 0},
+    {846, kEdit, "cosolute loading concentration [M]", 0, 9, 0},
+    {863, kRadio, "ideally sedimenting cosolute", 2, 10, 0},
+    {864, kEdit, "apparent s [S]", 0, 11, 0},
+    {865, kEdit, "apparent D [1e-7 cm^2/sec]", 0, 12, 0},
+    {847, kRadio, "nonideal cosolute", 2, 13, 0},
+    {848, kEdit, "", 0, 14, 1, false, 1000},
+    {849, kEdit, "", 0, 15, 1, false, 1000},
+    {850, kRadio, "CsCl at 25C", 2, 16, 0},
+    {851, kEdit, "radial grid size", 0, 17, 0},
+    {852, kCheck, "plot cosolute data", 0, 18, 0},
+    {853, kCheck, "save cosolute data in ", 0, 19, 0},
+    {854, kEdit, "density(c) coefficients [g/ml], (c in [M])", 0, 20, 0, false, 1000},
+    {855, kEdit, "viscosity(c) coefficients [Poise], (c in [M])", 0, 21, 0, false, 1000},
+    {856, kCheck, "add H2O compressibility", 0, 22, 0},
+    {858, kCheck, "Load New Nonideal D(c) File", 0, 14, 0},
+    {859, kCheck, "Load New Nonideal s(c) File", 0, 15, 0},
+    {860, kCheck, "Load New DENSITY(c) File", 0, 23, 0},
+    {861, kCheck, "Load New VISCOSITY(c) File", 0, 24, 0},
+    {862, kEdit, "", 0, 19, 2, false, 1000},
 };
 
 constexpr int kNumericIds[] = {838, 841, 842, 843, 845, 846, 864, 865, 851};
 
-void Tick(FormDialog& d, int id, bool on) {
-  if (FormControl* c = d.Find(id)) c->state = on ? 1 : 0;
-}
-bool Ticked(const FormDialog& d, int id) {
-  const FormControl* c = d.Find(id);
-  return c && c->state == 1;
-}
 void Put(FormDialog& d, int id, const std::string& text) {
   if (FormControl* c = d.Find(id)) c->text = text;
-}
-double Value(const FormDialog& d, int id) {
-  const FormControl* c = d.Find(id);
-  return c ? std::strtod(c->text.c_str(), nullptr) : 0.0;
 }
 
 std::string& DcPath() { return CurrentCosoluteCoefficients().dPath; }
@@ -102,29 +85,37 @@ void DefaultPaths() {
   if (sg.ViscosityCoefficientFile.empty()) sg.ViscosityCoefficientFile = p.ViscosityTablePath;
 }
 
-// The entered numbers as they would be applied, without the lists.
+// The buffer of the dynamic gradient: the cosolute solution at its loading
+// concentration (water at 20 degC without lists).
+void BufferAtLoading(SolventGradientSettings& sg) {
+  const double c0 = sg.CosoluteLoadingConcentration;
+  sg.ViscosityRatio = static_cast<float>(ViscosityAtConcentration(c0) / kWaterViscosity20C);
+  sg.BufferViscosity1atm = sg.ViscosityRatio * kWaterViscosity20C;
+  sg.BufferDensity1atm = static_cast<float>(DensityAtConcentration(c0));
+}
+
+// The settings with the dialog's entries, before any file is chosen.
 SolventGradientSettings Candidate(const FormDialog& d, double& vbar) {
   SolventGradientSettings sg = S();
-  vbar = Value(d, 838);
-  sg.Compressibility = Value(d, 841) * 1e-4;
-  sg.BufferDensity1atm = static_cast<float>(Value(d, 842));
-  sg.BufferViscosity1atm = static_cast<float>(Value(d, 843) * 0.1);
+  vbar = d.Value(838);
+  sg.FitVbar = d.Ticked(839);
+  sg.Compressibility = d.Value(841) * 1e-4;
+  sg.BufferDensity1atm = static_cast<float>(d.Value(842));
+  sg.BufferViscosity1atm = static_cast<float>(d.Value(843) * 0.1);
   sg.ViscosityRatio = sg.BufferViscosity1atm / kWaterViscosity20C;
-  sg.DynamicGradient = Ticked(d, 844);
+  sg.DynamicGradient = sg.SedimentingCosolute = d.Ticked(844);
   sg.StaticGradient = !sg.DynamicGradient;
-  sg.VbarSolvated = static_cast<float>(Value(d, 845));
+  sg.VbarSolvated = static_cast<float>(d.Value(845));
   sg.EffectiveVbar = sg.DynamicGradient ? sg.VbarSolvated : static_cast<float>(vbar);
-  sg.CosoluteLoadingConcentration = Value(d, 846);
-  sg.NonidealCosolute = !Ticked(d, 863);
-  sg.CosoluteD = Value(d, 865) * 1e-7;
-  sg.CosoluteGridSize = static_cast<int>(std::floor(Value(d, 851)));
-  if (sg.DynamicGradient) {
-    // The buffer then is the cosolute solution at its loading concentration.
-    const double c0 = sg.CosoluteLoadingConcentration;
-    sg.BufferDensity1atm = static_cast<float>(DensityAtConcentration(c0));
-    sg.ViscosityRatio = static_cast<float>(ViscosityAtConcentration(c0) / kWaterViscosity20C);
-    sg.BufferViscosity1atm = sg.ViscosityRatio * kWaterViscosity20C;
-  }
+  sg.CosoluteLoadingConcentration = d.Value(846);
+  sg.NonidealCosolute = !d.Ticked(863);
+  sg.CosoluteS = d.Value(864);
+  sg.CosoluteD = d.Value(865) * 1e-7;
+  sg.CsClAt25C = d.Ticked(850);
+  sg.CosoluteGridSize = sg.CosoluteGridSizeEntry = static_cast<int>(std::floor(d.Value(851)));
+  sg.PlotCosoluteData = d.Ticked(852);
+  sg.SaveCosoluteData = d.Ticked(853);
+  sg.AddWaterCompressibility = d.Ticked(856);
   return sg;
 }
 
@@ -136,7 +127,8 @@ bool ValidEntries(const FormDialog& d) {
     if (!c || !IsNonNegativeNumber(c->text.c_str())) return false;
   }
   double vbar = 0;
-  const SolventGradientSettings candidate = Candidate(d, vbar);
+  SolventGradientSettings candidate = Candidate(d, vbar);
+  if (candidate.DynamicGradient) BufferAtLoading(candidate);
   const std::string problem = SolventGradientProblem(candidate, vbar);
   if (problem.empty()) return true;
   platform::UI().MessageBox("Input Error", problem, platform::BoxButtons::Ok, platform::BoxIcon::Error);
@@ -186,51 +178,38 @@ void Apply(const FormDialog& d, TXLAWindow& window) {
   SolventGradientSettings& sg = S();
   SolutionConditions& sol = gSolutionConditions;
   const bool wasOn = sg.UseInhomogeneousSolvent;
-  sol.vbar = static_cast<float>(Value(d, 838));
+  double vbar = 0;
+  sg = Candidate(d, vbar);
+  sol.vbar = static_cast<float>(vbar);
   sol.vbarRho = sol.vbar * sol.density;
-  sg.FitVbar = Ticked(d, 839);
   gFitEngineState.fitVbar = sg.FitVbar;
-  sg.Compressibility = Value(d, 841) * 0.0001;
-  sg.BufferDensity1atm = static_cast<float>(Value(d, 842));
-  sg.BufferViscosity1atm = static_cast<float>(Value(d, 843) * 0.1);
-  sg.ViscosityRatio = sg.BufferViscosity1atm / kWaterViscosity20C;
-  sg.DynamicGradient = sg.SedimentingCosolute = Ticked(d, 844);
-  sg.StaticGradient = !sg.DynamicGradient;
-  sg.VbarSolvated = static_cast<float>(Value(d, 845));
-  sg.EffectiveVbar = sg.SedimentingCosolute && sg.DynamicGradient ? sg.VbarSolvated : sol.vbar;
-  sg.CosoluteLoadingConcentration = Value(d, 846);
-  sg.NonidealCosolute = !Ticked(d, 863);
-  sg.CosoluteS = Value(d, 864);
-  sg.CosoluteD = Value(d, 865) * 1e-7;
-  sg.CsClAt25C = Ticked(d, 850);
-  if (Ticked(d, 858))
+  if (d.Ticked(858))
     AskCosoluteFile("Select NONIDEAL D(c) Data File", "Could Not Open New NONIDEAL D(c) Data File", DcPath());
-  if (Ticked(d, 859))
+  if (d.Ticked(859))
     AskCosoluteFile("Select NONIDEAL s(c) Data File", "Could Not Open New NONIDEAL s(c) Data File", ScPath());
-  sg.CosoluteGridSize = sg.CosoluteGridSizeEntry = static_cast<int>(std::floor(Value(d, 851)));
-  sg.PlotCosoluteData = Ticked(d, 852);
-  sg.SaveCosoluteData = Ticked(d, 853);
-  if (Ticked(d, 860))
+  if (d.Ticked(860))
     AskCoefficientFile("Select DENSITY(c) Data File", "Could Not Open New DENSITY(c) Data File",
                        sg.DensityCoefficientFile, sg.DensityCoefficients);
-  if (Ticked(d, 861))
+  if (d.Ticked(861))
     AskCoefficientFile("Select VISCOSITY(c) Data File", "Could Not Open New VISCOSITY(c) Data File",
                        sg.ViscosityCoefficientFile, sg.ViscosityCoefficients);
-  sg.AddWaterCompressibility = Ticked(d, 856);
   if (sg.DynamicGradient) {
     if (sg.DensityCoefficients.empty()) ReadCoefficientList(sg.DensityCoefficientFile, sg.DensityCoefficients);
     if (sg.ViscosityCoefficients.empty())
       ReadCoefficientList(sg.ViscosityCoefficientFile, sg.ViscosityCoefficients);
     sg.WaterCompressibilityApplied = sg.AddWaterCompressibility;
     if (sg.WaterCompressibilityApplied) sg.Compressibility = 4.591e-4;
-    const double c0 = sg.CosoluteLoadingConcentration;
-    sg.ViscosityRatio = static_cast<float>(ViscosityAtConcentration(c0) / kWaterViscosity20C);
-    sg.BufferViscosity1atm = sg.ViscosityRatio * kWaterViscosity20C;
-    sg.BufferDensity1atm = static_cast<float>(DensityAtConcentration(c0));
+    BufferAtLoading(sg);
   }
   CurrentCosoluteCoefficients().csClAt25C = sg.CsClAt25C;
   ResetSolventListNotes();
-  const bool on = Ticked(d, 857);
+  bool on = d.Ticked(857);
+  // Lists chosen just now may make a buffer the solvers cannot use.
+  const std::string problem = SolventGradientProblem(sg, vbar);
+  if (!problem.empty()) {
+    ErrorBox(problem.c_str(), false);
+    on = false;
+  }
   if (on == wasOn) return;
   if (on) {
     sg.UseInhomogeneousSolvent = true;
@@ -354,30 +333,30 @@ FormDialog InhomogeneousSolventDialog() {
     d.controls.push_back(c);
   }
   const float vbar = gSolutionConditions.vbar;
-  Tick(d, 857, sg.UseInhomogeneousSolvent);
-  Put(d, 838, Format("%.4f", vbar));
-  Tick(d, 839, sg.FitVbar);
-  Tick(d, 840, sg.StaticGradient);
-  Put(d, 841, Format("%.4f", sg.Compressibility * 10000));
-  Put(d, 842, Format("%.6f", sg.BufferDensity1atm));
-  Put(d, 843, Format("%.4f", sg.BufferViscosity1atm * 10.0));
-  Tick(d, 844, sg.DynamicGradient);
+  d.Tick(857, sg.UseInhomogeneousSolvent);
+  d.Put(838, "%.4f", vbar);
+  d.Tick(839, sg.FitVbar);
+  d.Tick(840, sg.StaticGradient);
+  d.Put(841, "%.4f", sg.Compressibility * 10000);
+  d.Put(842, "%.6f", sg.BufferDensity1atm);
+  d.Put(843, "%.4f", sg.BufferViscosity1atm * 10.0);
+  d.Tick(844, sg.DynamicGradient);
   // A solvated vbar not yet entered is shown as the vbar.
-  Put(d, 845, Format("%.4f", sg.VbarSolvated == 0 ? vbar : sg.VbarSolvated));
-  Put(d, 846, Format("%.3f", sg.CosoluteLoadingConcentration));
-  Tick(d, 847, sg.NonidealCosolute && !sg.CsClAt25C);
-  Tick(d, 863, !sg.NonidealCosolute);
-  Put(d, 864, Format("%.3f", sg.CosoluteS));
-  Put(d, 865, Format("%.2f", sg.CosoluteD * 1e7));
+  d.Put(845, "%.4f", sg.VbarSolvated == 0 ? vbar : sg.VbarSolvated);
+  d.Put(846, "%.3f", sg.CosoluteLoadingConcentration);
+  d.Tick(847, sg.NonidealCosolute && !sg.CsClAt25C);
+  d.Tick(863, !sg.NonidealCosolute);
+  d.Put(864, "%.3f", sg.CosoluteS);
+  d.Put(865, "%.2f", sg.CosoluteD * 1e7);
   Put(d, 848, DcPath());
   Put(d, 849, ScPath());
-  Tick(d, 850, sg.CsClAt25C);
+  d.Tick(850, sg.CsClAt25C);
   Put(d, 851, std::to_string(sg.CosoluteGridSizeEntry));
-  Tick(d, 852, sg.PlotCosoluteData);
-  Tick(d, 853, sg.SaveCosoluteData);
+  d.Tick(852, sg.PlotCosoluteData);
+  d.Tick(853, sg.SaveCosoluteData);
   Put(d, 854, sg.DensityCoefficientFile);
   Put(d, 855, sg.ViscosityCoefficientFile);
-  Tick(d, 856, sg.AddWaterCompressibility);
+  d.Tick(856, sg.AddWaterCompressibility);
   Put(d, 862, platform::ProgramPaths.TempFolder);
   d.canClose = ValidEntries;
   return d;

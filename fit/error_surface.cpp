@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
@@ -11,23 +13,19 @@
 #include "fit/fit_vector.h"
 #include "fit/model_params.h"
 #include "fit/nelder_mead.h"
+#include "fit/simulation_switches.h"
+#include "numerics/ccurve.h"
+#include "numerics/matrix_files.h"
+#include "platform/user_interface.h"
 #include "numerics/arrays.h"
 
 namespace {
 
-constexpr float kNelderMeadTolerance = 0.0005f;
 // Half-width of the band around the critical rmsd that ends a side.
 constexpr float kRmsdBand = 1e-6f;
 // A side whose step has shrunk below this fraction of the start value can
 // no longer move the trial value in float precision.
 constexpr float kSmallestRelativeStep = 1e-7f;
-
-int LowestVertex(const float* y, int n) {
-  int best = 1;
-  for (int i = 2; i <= n + 1; ++i)
-    if (y[i] < y[best]) best = i;
-  return best;
-}
 
 // The scanned parameter: its slot in P and its species-1 mirror.
 struct ScannedParameter {
@@ -131,36 +129,9 @@ float FitWithFixedParameters(FitHost* host) {
 
   FloatMat simplex(1, m + 1, 1, m);
   FloatVec y(1, m + 1);
-  FloatVec previous(1, m);
-  FloatVec current(1, m);
-  std::unique_ptr<FitEntryKind[]> kinds(new FitEntryKind[m + 1]);
-  FitVectorEntryKinds(m, kinds.get());
   float** p = simplex;
-  int nfunk = 0;
-
-  PackFitVectorUnclamped(m, p[1]);
-  MakeInitialSimplex(m, p);
-  for (int i = m + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
-  NelderMeadMinimize(host, p, y, m, kNelderMeadTolerance, SimplexSim, &nfunk);
-  int best = LowestVertex(y, m);
-  UnpackFitVectorForDisplay(p[best]);
-  PackFitVectorUnclamped(m, previous);
-  float b = y[best];
-
-  while (!fs.stopRequested) {
-    if (best != 1)
-      for (int j = 1; j <= m; ++j) p[1][j] = p[best][j];
-    MakeInitialSimplex(m, p);
-    for (int i = 1; i <= m + 1; ++i) y[i] = SimplexSim(p[i], host);
-    NelderMeadMinimize(host, p, y, m, kNelderMeadTolerance, SimplexSim, &nfunk);
-    best = LowestVertex(y, m);
-    UnpackFitVectorForDisplay(p[best]);
-    PackFitVectorUnclamped(m, current);
-    const bool converged = RestartConverged(m, previous, current, kinds.get(), b, y[best], fs.maxRelativeChange);
-    for (int j = 1; j <= m; ++j) previous[j] = current[j];
-    b = y[best];
-    if (converged) break;
-  }
+  const int best = MinimizeWithRestarts(host, m, p, y, fs.maxRelativeChange);
+  const float b = y[best];
 
   // Leave the model arrays at the best vertex even after a stop.
   const unsigned char stop = fs.stopRequested;
@@ -179,4 +150,279 @@ void CalcErrorInS(FitHost* host, float step, float criticalRmsd, ScanLimit* lowe
 void CalcErrorInM(FitHost* host, float step, float criticalRmsd, ScanLimit* lower, ScanLimit* upper) {
   ModelParams& mp = gModelParams;
   ScanParameter(host, {1, &mp.massOrD[1], &mp.massOrDFit[1]}, step, criticalRmsd, lower, upper);
+}
+
+// ---------------------------------------------------------------------------
+// Rmsd maps
+
+namespace {
+
+constexpr int kProgressX = 350;
+constexpr int kProgressLines = 15;
+int gProgressLine = 0;
+
+// Writes a value into P and into the copies that the model and the
+// commands keep of it, and clears its fit flags.
+struct MapParameter {
+  int slot;
+  float* copy1;
+  float* copy2;
+  int* flag1;
+  int* flag2;
+  void Fix() const {
+    gModelParameterVector.F[slot] = 0;
+    if (flag1) *flag1 = 0;
+    if (flag2) *flag2 = 0;
+  }
+  void Set(float x) const {
+    gModelParameterVector.P[slot] = x;
+    if (copy1) *copy1 = x;
+    if (copy2) *copy2 = x;
+  }
+};
+
+// The common frame: a tightened convergence threshold and the evaluation's
+// redraw switch off for the duration; both back, and the stop cleared, at
+// the end.
+class MapFrame {
+ public:
+  MapFrame()
+      : maxRelativeChange_(gFitEngineState.maxRelativeChange),
+        redraw_(gSimulationSwitches.redrawDuringSimulation) {
+    gFitEngineState.maxRelativeChange = 0.1f * maxRelativeChange_;
+    gSimulationSwitches.redrawDuringSimulation = 0;
+  }
+  ~MapFrame() {
+    gFitEngineState.maxRelativeChange = maxRelativeChange_;
+    gSimulationSwitches.redrawDuringSimulation = redraw_;
+    gFitEngineState.stopRequested = 0;
+  }
+  MapFrame(const MapFrame&) = delete;
+  MapFrame& operator=(const MapFrame&) = delete;
+
+ private:
+  float maxRelativeChange_;
+  unsigned char redraw_;
+};
+
+// Node table rows (x, y, rmsd), filled in the order of the walk.
+class NodeTable {
+ public:
+  explicit NodeTable(int rows) : rows_(rows), m_(1, rows, 1, 3) {
+    for (int i = 1; i <= rows; ++i) m_[i][1] = m_[i][2] = m_[i][3] = 0.0f;
+  }
+  bool Full() const { return filled_ >= rows_; }
+  int Filled() const { return filled_; }
+  int Rows() const { return rows_; }
+  float** Data() { return m_; }
+  void Add(float x, float y, float rmsd) {
+    ++filled_;
+    m_[filled_][1] = x;
+    m_[filled_][2] = y;
+    m_[filled_][3] = rmsd;
+  }
+
+ private:
+  int rows_;
+  int filled_ = 0;
+  FloatMat m_;
+};
+
+float NodeValue(const ContourAxis& a, int i) { return a.from + static_cast<float>(i) * a.step; }
+
+// Nearest node index of a value, inside the axis.
+int NodeIndex(const ContourAxis& a, int count, float value) {
+  const int i = static_cast<int>(std::lround((value - a.from) / a.step));
+  return std::clamp(i, 0, count - 1);
+}
+
+struct TwoParameterMap {
+  FitHost* host;
+  MapParameter px, py;
+  ContourAxis ax, ay;
+  int cx, cy;
+  NodeTable table;
+
+  float Visit(int ix, int iy) {
+    const float x = NodeValue(ax, ix), y = NodeValue(ay, iy);
+    px.Set(x);
+    py.Set(y);
+    const float r = FitWithFixedParameters(host);
+    table.Add(x, y, r);
+    ShowContourProgress(host, x, y, r, table.Filled());
+    return r;
+  }
+
+  // Every node, by node index: the start column from the start y upwards,
+  // then whole columns alternately down and up.
+  void Raster(int ix, int iy) {
+    int dy = 1;
+    for (; ix < cx; ++ix) {
+      for (; iy >= 0 && iy < cy && !table.Full(); iy += dy) Visit(ix, iy);
+      dy = -dy;
+      iy += dy;
+    }
+  }
+
+  // Follows the boundary of the region below the level from the start node.
+  void Trace(int ix, int iy, float level) {
+    int dx = 1, dy = 1;
+    bool turnPending = false, sweepTurned = false, entered = false, crossed = false, xReversed = false;
+    int ixIn = -1;
+    float r = Visit(ix, iy);
+    bool outside = r > level;
+    if (!outside) entered = true;
+    float previous = r;
+    int lastIy = iy;
+    // Each pass either visits a node or moves a column; the bound only
+    // guards against a walk that stalls between the two.
+    for (long guard = 4L * (table.Rows() + cx + cy); guard > 0 && ix >= 0 && ix < cx; --guard) {
+      if ((table.Filled() > 1 && ix == 0 && iy == 0) || table.Full()) break;
+      while (iy >= 0 && iy < cy && !table.Full()) {
+        const bool sameY = iy == lastIy;
+        r = Visit(ix, iy);
+        lastIy = iy;
+        const bool increasing = r > previous;
+        previous = r;
+        if (r < level) {
+          crossed = outside;
+          outside = false;
+          ixIn = ix;
+          entered = true;
+        } else {
+          crossed = !outside;
+          outside = true;
+        }
+        if (turnPending || sweepTurned) {
+          turnPending = sweepTurned = false;
+          if (crossed) {
+            if (sameY) {
+              ix -= dx;
+              dy = -dy;
+              iy += dy;
+            } else {
+              iy -= dy;
+            }
+            turnPending = true;
+            break;
+          }
+          iy += dy;
+        } else if ((outside && ix == ixIn && increasing) || (!outside && !increasing)) {
+          dy = -dy;
+          turnPending = true;
+          break;
+        } else {
+          iy += dy;
+        }
+      }
+      if (ix != ixIn && entered && !crossed) {
+        if (xReversed) break;
+        ix = ixIn;
+        dx = -dx;
+        xReversed = true;
+        ix -= dx;
+      }
+      ix += dx;
+      if (!turnPending) {
+        dy = -dy;
+        sweepTurned = true;
+      }
+      if (iy < 0 || iy >= cy) iy += dy;
+    }
+  }
+};
+
+// Linear crossings of the level between consecutive nodes; nodes of a
+// stopped map (rmsd -1) are no evidence of either side.
+void WriteBoundary(FitHost* host, NodeTable& table, float level, const char* fileName) {
+  float** m = table.Data();
+  std::vector<float> xs(1, 0.0f), ys(1, 0.0f);
+  for (int i = 1; i < table.Filled(); ++i) {
+    const float r0 = m[i][3], r1 = m[i + 1][3];
+    if (r0 == -1.0f || r1 == -1.0f) continue;
+    if ((r0 < level) == (r1 < level)) continue;
+    const float t = (level - r0) / (r1 - r0);
+    xs.push_back(m[i][1] + t * (m[i + 1][1] - m[i][1]));
+    ys.push_back(m[i][2] + t * (m[i + 1][2] - m[i][2]));
+  }
+  const int n = static_cast<int>(xs.size()) - 1;
+  if (n == 0) {
+    WriteXYArrays(fileName, 0, xs.data(), ys.data());
+    if (host) host->MessageBox("", "the rmsd map found no crossing of the contour level");
+    return;
+  }
+  xs.push_back(xs[1]);
+  ys.push_back(ys[1]);
+  CCurve(xs.data(), ys.data(), n + 1, 1, 1).WriteToFile(fileName);
+}
+
+bool TwoParameterContour(FitHost* host, const char* fileName, const MapParameter& px, const MapParameter& py,
+                         const ContourAxis& ax, const ContourAxis& ay, float level, float startX, float startY) {
+  const int cx = ContourNodeCount(ax.from, ax.to, ax.step);
+  const int cy = ContourNodeCount(ay.from, ay.to, ay.step);
+  if (cx < 1 || cy < 1) return false;
+  MapFrame frame;
+  px.Fix();
+  py.Fix();
+  TwoParameterMap map{host, px, py, ax, ay, cx, cy, NodeTable(cx * cy)};
+  const int ix = NodeIndex(ax, cx, startX), iy = NodeIndex(ay, cy, startY);
+  if (level == 0.0f) {
+    map.Raster(ix, iy);
+    WriteMatrixFileT(map.table.Data(), 1, map.table.Rows(), 1, 3, fileName);
+  } else {
+    map.Trace(ix, iy, level);
+    WriteBoundary(host, map.table, level, fileName);
+  }
+  return true;
+}
+
+}  // namespace
+
+int ContourNodeCount(float from, float to, float step) {
+  if (step == 0.0f) return to == from ? 1 : 0;
+  const double count = std::floor((static_cast<double>(to) - from) / step + 1e-5) + 1.0;
+  return count < 1.0 ? 0 : static_cast<int>(std::min(count, 1e7));
+}
+
+void ShowContourProgress(FitHost* host, float a, float b, float rmsd, int node) {
+  char text[200];
+  std::snprintf(text, sizeof text, "%d: (%.2f , %.2f) %f", node, a, b, rmsd);
+  if (++gProgressLine > kProgressLines) gProgressLine = 1;
+  if (host) host->DrawText(kProgressX, 10 + 20 * gProgressLine, text);
+  // The status line keeps the progress where nothing is drawn (headless runs).
+  platform::UI().StatusText(text);
+}
+
+bool ContourSM(FitHost* host, const char* fileName, ContourAxis s, ContourAxis m, float level, float startS,
+               float startM) {
+  ModelParams& mp = gModelParams;
+  return TwoParameterContour(host, fileName, {5, &mp.s[1], nullptr, &mp.sFit[1], nullptr},
+                             {1, &mp.massOrD[1], nullptr, &mp.massOrDFit[1], nullptr}, s, m, level, startS, startM);
+}
+
+bool ContourS1S2(FitHost* host, const char* fileName, ContourAxis s1, ContourAxis s2, float level, float startS1,
+                 float startS2) {
+  ModelParams& mp = gModelParams;
+  return TwoParameterContour(host, fileName, {5, &mp.s[1], &mp.storedS1, &mp.sFit[1], &mp.storedS1Fit},
+                             {6, &mp.s[2], &mp.storedS2, &mp.sFit[2], &mp.storedS2Fit}, s1, s2, level, startS1,
+                             startS2);
+}
+
+bool ContourLogK(FitHost* host, const char* fileName, ContourAxis logK) {
+  const int count = ContourNodeCount(logK.from, logK.to, logK.step);
+  if (count < 1) return false;
+  ModelParams& mp = gModelParams;
+  const MapParameter k{3, &mp.storedLogK, nullptr, &mp.storedLogKFit, nullptr};
+  MapFrame frame;
+  k.Fix();
+  FloatMat table(1, count, 1, 2);
+  for (int i = 1; i <= count; ++i) {
+    const float x = NodeValue(logK, i - 1);
+    k.Set(x);
+    table[i][1] = x;
+    table[i][2] = FitWithFixedParameters(host);
+    ShowContourProgress(host, x, 0.0f, table[i][2], i);
+  }
+  WriteMatrixFileT(table, 1, count, 1, 2, fileName);
+  return true;
 }

@@ -7,6 +7,7 @@
 #include "fit/lamm_grid.h"
 #include "fit/lamm_run_state.h"
 #include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "fit/static_grid_lamm.h"
 #include "fit/conc_dependent_coefficients.h"
 #include "fit/fit_vector.h"
@@ -517,9 +518,13 @@ bool InitCosoluteGradient() {
                   &gCM.aDiag, &gCM.aSup, &gCM.rhs, &gCM.gam})
     v->assign(n + 1, 0.0);
   const double m = gModelParams.meniscus, b = gModelParams.bottom, h = (b - m) / (n - 1);
+  // Layered on top of the column in zone centrifugation, the lamella holds
+  // no cosolute.
+  const bool zone = gModelSelectorFlags.ZoneCentrifugationModel != 0;
   for (int i = 1; i <= n; ++i) {
     cs.r[i] = m + (i - 1) * h;
-    cs.c[i] = cs.cOld[i] = sg.CosoluteLoadingConcentration;
+    const bool lamella = zone && cs.r[i] < m + gModelParams.zoneValue;
+    cs.c[i] = cs.cOld[i] = lamella ? 0.0 : sg.CosoluteLoadingConcentration;
   }
   cs.rpm = CurrentLammRunState().rpm;
   if (!NodeCoefficients(cs.c, cs.s, cs.D)) return false;

@@ -127,6 +127,13 @@ TEST_F(SolventCommands, CsClAndTheCosoluteFiles) {
   EXPECT_EQ(sg.DensityCoefficientFile, "rho.dat");
   EXPECT_TRUE(sg.WaterCompressibilityApplied);
   EXPECT_DOUBLE_EQ(sg.Compressibility, 4.591e-4);
+
+  // A density list that gives no density refuses the model.
+  std::ofstream("zero.dat") << "0\n";
+  ui_->ExpectFiles("Select DENSITY(c) Data File", {true, {"zero.dat"}});
+  Open({}, {{860, 1}, {857, 1}});
+  EXPECT_FALSE(sg.UseInhomogeneousSolvent);
+  EXPECT_EQ(Count("the buffer density must be positive"), 1);
 }
 
 TEST_F(SolventCommands, SwitchingOnConvertsToWaterOnceAndOffConvertsBack) {

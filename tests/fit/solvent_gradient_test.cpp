@@ -13,6 +13,7 @@
 #include "fit/conc_dependent_coefficients.h"
 #include "fit/lamm_run_state.h"
 #include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
@@ -171,6 +172,16 @@ TEST_F(SolventGradient, CosoluteKeepsItsAmount) {
   for (int k = 0; k < 300; ++k) ASSERT_TRUE(AdvanceCosolute(100, 50000));
   EXPECT_NEAR(Amount() / before, 1.0, 1e-10);
   EXPECT_GT(CurrentCosolute().c[50], 1.5);
+}
+
+TEST_F(SolventGradient, ZoneLamellaStartsWithoutCosolute) {
+  gModelSelectorFlags.ZoneCentrifugationModel = 1;
+  gModelParams.zoneValue = 0.05f;
+  StartCosolute(6.0, 7.0, 50000, 101, 1.5);
+  const CosoluteState& cs = CurrentCosolute();
+  EXPECT_EQ(cs.c[5], 0.0);  // 6.04 cm
+  EXPECT_EQ(cs.c[7], 1.5);  // 6.06 cm
+  gModelSelectorFlags = ModelSelectorFlags{};
 }
 
 TEST_F(SolventGradient, IdealCosoluteAgreesWithTheReferenceSolution) {

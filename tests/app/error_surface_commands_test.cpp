@@ -1,8 +1,11 @@
-// "calculate error in s" and "calculate error in M" on the synthetic run:
-// the questions, the refusals, the critical rmsd from the F ratio and the
-// result box, with the parameters back at the best fit afterwards.
+// The error-surface commands on the synthetic run: the questions, the
+// refusals, the critical rmsd from the F ratio and the result box of the
+// limit scans, and the grid that the map commands hand over.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <sstream>
+#include <vector>
 
 #include "app/window_fit_host.h"
 #include "fit/fit_driver.h"
@@ -14,7 +17,7 @@ namespace {
 constexpr const char* kConfirmS =
     "are current parameters best fit? \nuncheck s (first component only), but float all other unknowns";
 
-class ErrorIntervalCommands : public RoadTest {
+class ErrorSurfaceCommands : public RoadTest {
  protected:
   // One species at 5 S, D 4 (the run holds 5 S, D 4e-7), run once.
   void OneSpeciesRun() {
@@ -38,7 +41,7 @@ class ErrorIntervalCommands : public RoadTest {
   }
 };
 
-TEST_F(ErrorIntervalCommands, ScanFindsLimitsAroundTheBestFitAndRestoresIt) {
+TEST_F(ErrorSurfaceCommands, ScanFindsLimitsAroundTheBestFitAndRestoresIt) {
   OneSpeciesRun();
   const float rmsd = gFitEngineState.currentRmsd;
   const double n = static_cast<double>(Points());
@@ -67,7 +70,7 @@ TEST_F(ErrorIntervalCommands, ScanFindsLimitsAroundTheBestFitAndRestoresIt) {
   EXPECT_EQ(Headless(Window()).cursor, platform::CursorKind::Arrow);
 }
 
-TEST_F(ErrorIntervalCommands, RefusalsAndTheNoAnswerEndBeforeTheScan) {
+TEST_F(ErrorSurfaceCommands, RefusalsAndTheNoAnswerEndBeforeTheScan) {
   OneSpeciesRun();
   auto& frame = Headless(Window());
   frame.cursor = platform::CursorKind::Cross;
@@ -104,6 +107,51 @@ TEST_F(ErrorIntervalCommands, RefusalsAndTheNoAnswerEndBeforeTheScan) {
   Window().Dispatch(286);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_TRUE(ui_->AllConsumed());
+}
+
+TEST_F(ErrorSurfaceCommands, ContourCommandsHandTheirGridToTheMaps) {
+  OneSpeciesRun();
+  const std::string path = (dir_ / "contour.dat").string();
+  ui_->ExpectPrompt("s and M Contour", "minimum s", std::string("4.9"));
+  ui_->ExpectPrompt("s and M Contour", "maximum s", std::string("5.1"));
+  ui_->ExpectPrompt("s and M Contour", "s increment", std::string("0.1"));
+  ui_->ExpectPrompt("s and M Contour", "minimum M", std::string("4"));
+  ui_->ExpectPrompt("s and M Contour", "maximum M", std::string("4.5"));
+  ui_->ExpectPrompt("s and M Contour", "M increment", std::string("0.5"));
+  ui_->ExpectPrompt("s1 and M Contour", "rmsd contour level (0 for all)", std::string("0"));
+  ui_->ExpectPrompt("s1 and M Contour", "starting s1", std::string("4.9"));
+  ui_->ExpectPrompt("s1 and M Contour", "starting s2", std::string("4"));
+  ui_->ExpectFiles("save generated data as", Chosen({path}));
+  Window().Dispatch(241);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ASSERT_TRUE(ui_->AllConsumed());
+  std::istringstream in(ReadFile(path));
+  std::vector<std::vector<float>> rows;
+  float x, y, r;
+  while (in >> x >> y >> r) rows.push_back({x, y, r});
+  ASSERT_EQ(rows.size(), 6u);
+  // The data hold s = 5, D = 4: the node there fits best.
+  const auto best = std::min_element(rows.begin(), rows.end(), [](auto& a, auto& b) { return a[2] < b[2]; });
+  EXPECT_NEAR((*best)[0], 5.0f, 1e-5);
+  EXPECT_NEAR((*best)[1], 4.0f, 1e-5);
+  // Headless, the progress lines reach the status text.
+  ASSERT_GE(ui_->statusTexts.size(), 6u);
+  EXPECT_EQ(ui_->statusTexts[ui_->statusTexts.size() - 6].rfind("1: (4.90 , 4.00) ", 0), 0u);
+  EXPECT_EQ(gModelParameterVector.F[5], 0);
+  EXPECT_EQ(Headless(Window()).cursor, platform::CursorKind::Arrow);
+
+  // An increment leading away from the maximum ends the command at once.
+  ui_->ExpectPrompt("s1,s2 Contour", "minimum s1", std::string("3"));
+  ui_->ExpectPrompt("s1,s2 Contour", "maximum s1", std::string("1"));
+  ui_->ExpectPrompt("s1,s2 Contour", "s1 increment", std::string("0.5"));
+  Window().Dispatch(244);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+
+  // Without a monomer-dimer or monomer-trimer model "K Contour" does nothing.
+  ui_->transcript.clear();
+  Window().Dispatch(245);
+  EXPECT_TRUE(ui_->transcript.empty());
 }
 
 }  // namespace
