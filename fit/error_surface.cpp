@@ -16,23 +16,16 @@
 #include "fit/simulation_switches.h"
 #include "numerics/ccurve.h"
 #include "numerics/matrix_files.h"
+#include "platform/user_interface.h"
 #include "numerics/arrays.h"
 
 namespace {
 
-constexpr float kNelderMeadTolerance = 0.0005f;
 // Half-width of the band around the critical rmsd that ends a side.
 constexpr float kRmsdBand = 1e-6f;
 // A side whose step has shrunk below this fraction of the start value can
 // no longer move the trial value in float precision.
 constexpr float kSmallestRelativeStep = 1e-7f;
-
-int LowestVertex(const float* y, int n) {
-  int best = 1;
-  for (int i = 2; i <= n + 1; ++i)
-    if (y[i] < y[best]) best = i;
-  return best;
-}
 
 // The scanned parameter: its slot in P and its species-1 mirror.
 struct ScannedParameter {
@@ -61,6 +54,7 @@ struct ParameterSnapshot {
 // One side of the scan from p0 in the direction of h.
 ScanLimit ScanSide(FitHost* host, const ScannedParameter& sp, float p0, float h, float c) {
   ScanLimit limit;
+  if (!(std::fabs(h) > 0.0f) || !std::isfinite(h)) return limit;
   const float smallest = kSmallestRelativeStep * std::max(1.0f, std::fabs(p0));
   SetScanned(sp, p0);
   float r = FitWithFixedParameters(host);
@@ -136,36 +130,9 @@ float FitWithFixedParameters(FitHost* host) {
 
   FloatMat simplex(1, m + 1, 1, m);
   FloatVec y(1, m + 1);
-  FloatVec previous(1, m);
-  FloatVec current(1, m);
-  std::unique_ptr<FitEntryKind[]> kinds(new FitEntryKind[m + 1]);
-  FitVectorEntryKinds(m, kinds.get());
   float** p = simplex;
-  int nfunk = 0;
-
-  PackFitVectorUnclamped(m, p[1]);
-  MakeInitialSimplex(m, p);
-  for (int i = m + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
-  NelderMeadMinimize(host, p, y, m, kNelderMeadTolerance, SimplexSim, &nfunk);
-  int best = LowestVertex(y, m);
-  UnpackFitVectorForDisplay(p[best]);
-  PackFitVectorUnclamped(m, previous);
-  float b = y[best];
-
-  while (!fs.stopRequested) {
-    if (best != 1)
-      for (int j = 1; j <= m; ++j) p[1][j] = p[best][j];
-    MakeInitialSimplex(m, p);
-    for (int i = 1; i <= m + 1; ++i) y[i] = SimplexSim(p[i], host);
-    NelderMeadMinimize(host, p, y, m, kNelderMeadTolerance, SimplexSim, &nfunk);
-    best = LowestVertex(y, m);
-    UnpackFitVectorForDisplay(p[best]);
-    PackFitVectorUnclamped(m, current);
-    const bool converged = RestartConverged(m, previous, current, kinds.get(), b, y[best], fs.maxRelativeChange);
-    for (int j = 1; j <= m; ++j) previous[j] = current[j];
-    b = y[best];
-    if (converged) break;
-  }
+  const int best = MinimizeWithRestarts(host, m, p, y, fs.maxRelativeChange);
+  const float b = y[best];
 
   // Leave the model arrays at the best vertex even after a stop.
   const unsigned char stop = fs.stopRequested;
@@ -423,6 +390,8 @@ void ShowContourProgress(FitHost* host, float a, float b, float rmsd, int node) 
   std::snprintf(text, sizeof text, "%d: (%.2f , %.2f) %f", node, a, b, rmsd);
   if (++gProgressLine > kProgressLines) gProgressLine = 1;
   if (host) host->DrawText(kProgressX, 10 + 20 * gProgressLine, text);
+  // The status line keeps the progress where nothing is drawn (headless runs).
+  platform::UI().StatusText(text);
 }
 
 bool ContourSM(FitHost* host, const char* fileName, ContourAxis s, ContourAxis m, float level, float startS,

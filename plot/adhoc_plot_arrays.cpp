@@ -105,7 +105,7 @@ void ShowTimePlot(bool temperature) {
 }  // namespace
 
 void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, const char* yLabel,
-                     int symbolStyle) {
+                     int symbolStyle, int highlightFirst, int highlightLast) {
   AdHocPlotArrays& a = CurrentAdHocPlot();
   ReleaseFirstPlot(a);
   if (n < 1) return;
@@ -130,6 +130,15 @@ void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, 
     p.ToggleDisplayOption();
     p.SetCurveStyle(0, symbolStyle);
     p.symbolSize = n >= 100 ? 5 : 10;
+  }
+  if (highlightFirst >= 1 && highlightLast >= highlightFirst && highlightLast <= n) {
+    const int m = highlightLast - highlightFirst + 1;
+    a.adHocViews[3] = ViewOf(a.adHocArrays[1] + highlightFirst - 1, m);
+    a.adHocViews[4] = ViewOf(a.adHocArrays[2] + highlightFirst - 1, m);
+    a.adHocCurves[2] = new CCurve(a.adHocViews[3], a.adHocViews[4]);
+    p.AddCurve(a.adHocCurves[2]);
+    p.SetCurveStyle(1, 12);
+    p.SetCurveColor(1, 0x0000ff);
   }
   RequestRepaint();
 }

@@ -134,6 +134,9 @@ TEST_F(ErrorSurfaceCommands, ContourCommandsHandTheirGridToTheMaps) {
   const auto best = std::min_element(rows.begin(), rows.end(), [](auto& a, auto& b) { return a[2] < b[2]; });
   EXPECT_NEAR((*best)[0], 5.0f, 1e-5);
   EXPECT_NEAR((*best)[1], 4.0f, 1e-5);
+  // Headless, the progress lines reach the status text.
+  ASSERT_GE(ui_->statusTexts.size(), 6u);
+  EXPECT_EQ(ui_->statusTexts[ui_->statusTexts.size() - 6].rfind("1: (4.90 , 4.00) ", 0), 0u);
   EXPECT_EQ(gModelParameterVector.F[5], 0);
   EXPECT_EQ(Headless(Window()).cursor, platform::CursorKind::Arrow);
 

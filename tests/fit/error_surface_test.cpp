@@ -72,6 +72,10 @@ TEST(ErrorSurface, SLimitsMatchTheClosedFormProfile) {
   AnalyticHost host = LineHost(d.xbar);
   const double F = FRatioForConfidence(0.683, kPoints - 1, kPoints);
   EXPECT_NEAR(F, 1.100367, 1e-5);
+  // Fifty points: F(0.683; 49, 50) and its critical-rmsd factor.
+  const double F50 = FRatioForConfidence(0.683, 49, 50);
+  EXPECT_NEAR(F50, 1.145430, 1e-5);
+  EXPECT_NEAR(std::sqrt(F50 * 50 / 49), 1.081113, 1e-5);
   const double c = d.rhat * std::sqrt(F * kPoints / (kPoints - 1));
   EXPECT_NEAR(c / d.rhat, 1.054269, 1e-5);
   const double halfWidth = std::sqrt(c * c - d.rhat * d.rhat);
@@ -124,6 +128,20 @@ TEST(ErrorSurface, AParameterTheModelIgnoresEndsNotDetermined) {
   CalcErrorInS(&host, 0.01f, static_cast<float>(1.05 * d.rhat), &lower, &upper);
   EXPECT_EQ(lower.status, ScanLimitStatus::NotDetermined);
   EXPECT_EQ(upper.status, ScanLimitStatus::NotDetermined);
+  fittest::ClearScans();
+}
+
+TEST(ErrorSurface, AStepThatCannotMoveEndsAtOnce) {
+  const LineData d = LoadLine(kPoints);
+  AnalyticHost host = LineHost(d.xbar);
+  for (float step : {0.0f, std::nanf("")}) {
+    host.evaluations = 0;
+    ScanLimit lower, upper;
+    CalcErrorInS(&host, step, static_cast<float>(1.05 * d.rhat), &lower, &upper);
+    EXPECT_EQ(lower.status, ScanLimitStatus::NotDetermined);
+    EXPECT_EQ(upper.status, ScanLimitStatus::NotDetermined);
+    EXPECT_EQ(host.evaluations, 1);  // only the model of the restored parameters
+  }
   fittest::ClearScans();
 }
 
