@@ -161,36 +161,37 @@ void TXLAWindow::CmFullRange() {
 
 void TXLAWindow::CmUpdate() { Frame().Invalidate(true); }
 
-void TXLAWindow::CmShowResiduals() {
+namespace {
+
+// Show Data and Show Residuals are twins: the switched plot alone, both
+// laid out again, or the other one alone; then the data plot at its range.
+void ToggleShownPlot(TXLAWindow& window, std::uint8_t& shown, std::uint8_t otherShown, int item,
+                     void (*placeAlone)(), void (*placeOther)()) {
   PlotWindowSet& w = CurrentPlotWindows();
   if (!w.dataPlot) return;
-  w.showResiduals = w.showResiduals ? 0 : 1;
-  CheckMenuItem(209, w.showResiduals != 0);
-  if (!w.showResiduals) {
-    if (w.showData) PlaceDataPlotWindow();
-  } else if (w.showData) {
+  shown = shown ? 0 : 1;
+  window.CheckMenuItem(item, shown != 0);
+  if (!shown) {
+    if (otherShown) placeOther();
+  } else if (otherShown) {
     RelayoutAndRedrawPlots();
   } else {
-    PlaceResidualPlotWindow();
+    placeAlone();
   }
   ShowStoredRange(*w.dataPlot);
-  RequestRepaint(*this);
+  RequestRepaint(window);
+}
+
+}  // namespace
+
+void TXLAWindow::CmShowResiduals() {
+  PlotWindowSet& w = CurrentPlotWindows();
+  ToggleShownPlot(*this, w.showResiduals, w.showData, 209, PlaceResidualPlotWindow, PlaceDataPlotWindow);
 }
 
 void TXLAWindow::CmShowData() {
   PlotWindowSet& w = CurrentPlotWindows();
-  if (!w.dataPlot) return;
-  w.showData = w.showData ? 0 : 1;
-  CheckMenuItem(232, w.showData != 0);
-  if (!w.showData) {
-    if (w.showResiduals) PlaceResidualPlotWindow();
-  } else if (w.showResiduals) {
-    RelayoutAndRedrawPlots();
-  } else {
-    PlaceDataPlotWindow();
-  }
-  ShowStoredRange(*w.dataPlot);
-  RequestRepaint(*this);
+  ToggleShownPlot(*this, w.showData, w.showResiduals, 232, PlaceDataPlotWindow, PlaceResidualPlotWindow);
 }
 
 void TXLAWindow::CmDataMarkSize() {
