@@ -15,6 +15,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
+#include "fit/solvent_gradient.h"
 #include "models/buffer/buffer_sedimentation.h"
 #include "numerics/error_box.h"
 #include "numerics/sounds.h"
@@ -26,12 +27,6 @@ constexpr int kCommand = 552;
 
 BufferSedSettings& B() { return gBufferSedSettings; }
 bool MassParametrisation() { return gFitEngineState.molarMassParameters != 0; }
-
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
 
 struct Layout {
   int id;
@@ -66,21 +61,6 @@ const Layout kLayout[] = {
     {571, kCheck, "reference s", "reference s", 11, 2},
 };
 
-void Tick(FormDialog& d, int id, bool on) {
-  if (FormControl* c = d.Find(id)) c->state = on ? 1 : 0;
-}
-bool Ticked(const FormDialog& d, int id) {
-  const FormControl* c = d.Find(id);
-  return c && c->state == 1;
-}
-void Put(FormDialog& d, int id, const char* format, double value) {
-  if (FormControl* c = d.Find(id)) c->text = Format(format, value);
-}
-double Value(const FormDialog& d, int id) {
-  const FormControl* c = d.Find(id);
-  return c ? std::strtod(c->text.c_str(), nullptr) : 0.0;
-}
-
 // The buffer masses of template 575 must not be negative; the D of 572 is
 // taken as its magnitude, so a negative one is only mistyped, not invalid.
 bool ValidEntries(const FormDialog& d) {
@@ -101,33 +81,33 @@ bool ValidEntries(const FormDialog& d) {
 void Apply(const FormDialog& d) {
   BufferSedSettings& b = B();
   const bool mass = MassParametrisation();
-  b.BufferSedOn = Ticked(d, 553);
+  b.BufferSedOn = d.Ticked(553);
   if (mass)
-    b.SampleBufferMb = Value(d, 556);
+    b.SampleBufferMb = d.Value(556);
   else
-    b.SampleBufferD = std::fabs(Value(d, 556));
-  b.FloatSampleD = Ticked(d, 557);
-  b.SampleBufferS = Value(d, 558);
-  b.FloatSampleS = Ticked(d, 559);
-  b.BufferSignal = Value(d, 560);
+    b.SampleBufferD = std::fabs(d.Value(556));
+  b.FloatSampleD = d.Ticked(557);
+  b.SampleBufferS = d.Value(558);
+  b.FloatSampleS = d.Ticked(559);
+  b.BufferSignal = d.Value(560);
   b.ExcessInReference = b.BufferSignal < 0.0;
   if (b.ExcessInReference) b.BufferSignal = -b.BufferSignal;
   b.SignalSign = b.ExcessInReference ? -1.0 : 1.0;
   b.ExcessInSample = !b.ExcessInReference;
-  b.FloatBufferSignal = Ticked(d, 561);
-  b.MeniscusMismatch = Ticked(d, 562);
-  b.MeniscusDifference = Value(d, 563);
-  b.FloatMeniscusDifference = Ticked(d, 564);
-  b.RelativeConcentration = Value(d, 565);
-  b.FloatRelativeConcentration = Ticked(d, 566);
-  b.DifferentReferenceBuffer = Ticked(d, 567);
+  b.FloatBufferSignal = d.Ticked(561);
+  b.MeniscusMismatch = d.Ticked(562);
+  b.MeniscusDifference = d.Value(563);
+  b.FloatMeniscusDifference = d.Ticked(564);
+  b.RelativeConcentration = d.Value(565);
+  b.FloatRelativeConcentration = d.Ticked(566);
+  b.DifferentReferenceBuffer = d.Ticked(567);
   if (mass)
-    b.ReferenceBufferMb = Value(d, 568);
+    b.ReferenceBufferMb = d.Value(568);
   else
-    b.ReferenceBufferD = std::fabs(Value(d, 568));
-  b.FloatReferenceD = Ticked(d, 569);
-  b.ReferenceBufferS = Value(d, 570);
-  b.FloatReferenceS = Ticked(d, 571);
+    b.ReferenceBufferD = std::fabs(d.Value(568));
+  b.FloatReferenceD = d.Ticked(569);
+  b.ReferenceBufferS = d.Value(570);
+  b.FloatReferenceS = d.Ticked(571);
   if (!b.MeniscusMismatch) b.FloatMeniscusDifference = b.FloatRelativeConcentration = false;
   if (!b.DifferentReferenceBuffer) b.FloatReferenceD = b.FloatReferenceS = false;
 }
@@ -169,23 +149,23 @@ FormDialog BufferSedimentationDialog() {
     c.enabled = l.id != 554 && l.id != 555;
     d.controls.push_back(c);
   }
-  Tick(d, 553, b.BufferSedOn);
-  Put(d, 556, "%.3f ", mass ? b.SampleBufferMb : b.SampleBufferD);
-  Tick(d, 557, b.FloatSampleD);
-  Put(d, 558, "%.4f ", b.SampleBufferS);
-  Tick(d, 559, b.FloatSampleS);
-  Put(d, 560, "%.3f ", b.ExcessInSample ? b.BufferSignal : -b.BufferSignal);
-  Tick(d, 561, b.FloatBufferSignal);
-  Tick(d, 562, b.MeniscusMismatch);
-  Put(d, 563, "%.4f ", b.MeniscusDifference);
-  Tick(d, 564, b.FloatMeniscusDifference);
-  Put(d, 565, "%.3f ", b.RelativeConcentration);
-  Tick(d, 566, b.FloatRelativeConcentration);
-  Tick(d, 567, b.DifferentReferenceBuffer);
-  Put(d, 568, "%.3f ", mass ? b.ReferenceBufferMb : b.ReferenceBufferD);
-  Tick(d, 569, b.FloatReferenceD);
-  Put(d, 570, "%.4f ", b.ReferenceBufferS);
-  Tick(d, 571, b.FloatReferenceS);
+  d.Tick(553, b.BufferSedOn);
+  d.Put(556, "%.3f ", mass ? b.SampleBufferMb : b.SampleBufferD);
+  d.Tick(557, b.FloatSampleD);
+  d.Put(558, "%.4f ", b.SampleBufferS);
+  d.Tick(559, b.FloatSampleS);
+  d.Put(560, "%.3f ", b.ExcessInSample ? b.BufferSignal : -b.BufferSignal);
+  d.Tick(561, b.FloatBufferSignal);
+  d.Tick(562, b.MeniscusMismatch);
+  d.Put(563, "%.4f ", b.MeniscusDifference);
+  d.Tick(564, b.FloatMeniscusDifference);
+  d.Put(565, "%.3f ", b.RelativeConcentration);
+  d.Tick(566, b.FloatRelativeConcentration);
+  d.Tick(567, b.DifferentReferenceBuffer);
+  d.Put(568, "%.3f ", mass ? b.ReferenceBufferMb : b.ReferenceBufferD);
+  d.Tick(569, b.FloatReferenceD);
+  d.Put(570, "%.4f ", b.ReferenceBufferS);
+  d.Tick(571, b.FloatReferenceS);
   d.canClose = ValidEntries;
   return d;
 }
@@ -241,6 +221,7 @@ namespace {
 void ProvideFitOptions(FitOptionEntries& entries) {
   ProvideWienerFitOptions(entries);
   ProvideBufferFitOptions(entries);
+  ProvideSolventFitOptions(entries);
 }
 
 }  // namespace

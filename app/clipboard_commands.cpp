@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/txla_window.h"
+#include "app/wait_cursor.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "distributions/analysis/extrapolation_plot.h"
@@ -30,18 +31,6 @@ bool Yes(const std::string& question) {
   return platform::UI().MessageBox("", question, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
          platform::IDYES;
 }
-
-// The wait cursor while a table is built.
-class WaitCursor {
- public:
-  explicit WaitCursor(TXLAWindow& w) : w_(w) { w_.Frame().SetCursor(platform::CursorKind::Wait); }
-  ~WaitCursor() { w_.Frame().SetCursor(platform::CursorKind::Arrow); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-
- private:
-  TXLAWindow& w_;
-};
 
 bool ScansLoaded() { return CurrentScanSet().count > 0; }
 

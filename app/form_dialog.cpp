@@ -1,5 +1,8 @@
 #include "app/form_dialog.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace {
 
 FormRunner& Installed() {
@@ -19,6 +22,26 @@ const FormControl* FormDialog::Find(int id) const {
   for (const FormControl& c : controls)
     if (c.id == id) return &c;
   return nullptr;
+}
+
+void FormDialog::Tick(int id, bool on) {
+  if (FormControl* c = Find(id)) c->state = on ? 1 : 0;
+}
+
+bool FormDialog::Ticked(int id) const {
+  const FormControl* c = Find(id);
+  return c && c->state == 1;
+}
+
+void FormDialog::Put(int id, const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  if (FormControl* c = Find(id)) c->text = text;
+}
+
+double FormDialog::Value(int id) const {
+  const FormControl* c = Find(id);
+  return c ? std::strtod(c->text.c_str(), nullptr) : 0.0;
 }
 
 bool RunFormDialog(FormDialog& dialog) {

@@ -36,6 +36,13 @@ struct FormDialog {
 
   FormControl* Find(int id);
   const FormControl* Find(int id) const;
+
+  // Check boxes and radio buttons; edit fields (a number as printf formats
+  // it, read as by strtod, 0 for no such control).
+  void Tick(int id, bool on);
+  bool Ticked(int id) const;
+  void Put(int id, const char* format, double value);
+  double Value(int id) const;
 };
 
 // Shows the dialog modally; true on OK (the controls then hold the entries).

@@ -107,7 +107,13 @@ std::unique_ptr<QDialog> BuildQtForm(FormDialog& form, QWidget* parent) {
           label->setBuddy(edit);
           grid->addWidget(label, c.row, c.column);
         }
-        grid->addWidget(edit, c.row, c.column + 1);
+        // A path or a long text takes the rest of its row.
+        if (c.maxChars > 100) {
+          edit->setMaximumWidth(QWIDGETSIZE_MAX);
+          grid->addWidget(edit, c.row, c.column + 1, 1, -1);
+        } else {
+          grid->addWidget(edit, c.row, c.column + 1);
+        }
         (*edits)[c.id] = edit;
         break;
       }

@@ -229,13 +229,12 @@ bool LammPBox::CanClose(const FormDialog& typed) {
     const FormControl* c = typed.Find(id);
     return c ? c->text : std::string("0");
   };
-  for (int id : kNonNegative) {
+  for (int id : kNonNegative)
     if (!NonNegativeNumber(text(id))) return Refuse();
-    for (int g : kGridSizes)
-      if (id == g && std::atof(text(id).c_str()) > kLargestLammGridSize) return Refuse();
-    // Every solver refuses a time step that may change nothing.
-    if (id == 629 && std::atof(text(id).c_str()) == 0) return Refuse();
-  }
+  for (int id : kGridSizes)
+    if (std::atof(text(id).c_str()) > kLargestLammGridSize) return Refuse();
+  // Every solver refuses a step control that allows no change at all.
+  if (std::atof(text(629).c_str()) == 0) return Refuse();
   if (!Number(text(643))) return Refuse();
   for (int id : {639, 948})
     if (!std::isfinite(std::atof(text(id).c_str()))) return Refuse();

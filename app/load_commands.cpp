@@ -22,6 +22,7 @@
 #include "data/time_stamps.h"
 #include "plot/plot_window_set.h"
 #include "fit/fit_engine_state.h"
+#include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
@@ -125,8 +126,11 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
 
   platform::FileDialogRequest& dialog = w.LoadFileDialog;
   const auto scanFilters = dialog.filters;
+  // The kind of the data in memory, kept when no files are chosen.
+  const std::uint8_t electrophoresisData = types.electrophoresis, floToolsData = types.floToolsData;
   if (kind == LoadKind::Scans) {
     types.electrophoresis = flags.ElectrophoresisLoad ? 1 : 0;
+    types.floToolsData = flags.ElectrophoresisLoad ? 1 : 0;
   } else if (kind == LoadKind::Equilibrium) {
     types.electrophoresis = 0;
   } else {
@@ -146,7 +150,11 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
     result = platform::UI().FileDialog(dialog);
   }
   if (kind == LoadKind::Dls) dialog.filters = scanFilters;
-  if (!result.accepted || result.paths.empty()) return outcome;
+  if (!result.accepted || result.paths.empty()) {
+    types.electrophoresis = electrophoresisData;
+    types.floToolsData = floToolsData;
+    return outcome;
+  }
   outcome.chosen = true;
   if (kind == LoadKind::Equilibrium) s.equilibriumMode = 1;
 
@@ -237,6 +245,19 @@ void TXLAWindow::CmLoadNewFiles() {
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Scans);
   WindowFlags().FileDialogOpen = false;
   if (outcome.finished) UpdateFloToolsMenu(*this);
+}
+
+// Sent by the fluorescence tools (no menu item): their files are read as
+// electrophoresis scans, and the discrete electrophoresis model is chosen.
+void TXLAWindow::CmReloadForFloTools() {
+  CurrentDataTypeFlags().floToolsData = 1;
+  MainWindowFlags& flags = WindowFlags();
+  flags.ElectrophoresisLoad = true;
+  CmLoadNewFiles();
+  flags.ElectrophoresisLoad = false;
+  CmElectrophoresisLammModel();
+  LammSettings().gridSizeInUse = 200;
+  UpdateFloToolsMenu(*this);
 }
 
 void TXLAWindow::CmLoadDlsData() {

@@ -41,10 +41,7 @@ struct MatrixRequest {
 
 std::vector<int> Widths(int rows, int columns, const std::vector<std::string>& labels, int charWidth,
                         int extra) {
-  MatrixRequest q;
-  q.rows = rows;
-  q.columns = columns;
-  q.labels = &labels;
+  const MatrixRequest q{rows, columns, nullptr, nullptr, nullptr, nullptr, &labels};
   std::vector<int> w(static_cast<std::size_t>(std::max(columns, 0)) + 1, 0);
   for (int c = 1; c <= columns; ++c) {
     std::size_t longest = 0;
@@ -194,10 +191,7 @@ std::vector<int> GetMatrixBox::ColumnWidths(int rows, int columns, const std::ve
 }
 
 std::vector<MatrixCellPlace> GetMatrixBox::Layout(int rows, int columns, const std::vector<std::string>& labels) {
-  MatrixRequest q;
-  q.rows = rows;
-  q.columns = columns;
-  q.labels = &labels;
+  const MatrixRequest q{rows, columns, nullptr, nullptr, nullptr, nullptr, &labels};
   return Places(q, ColumnWidths(rows, columns, labels), false);
 }
 
@@ -205,12 +199,7 @@ bool GetMatrixBox::Run(int rows, int columns, float** values, const std::vector<
                        const char* caption) {
   if (rows < 1 || columns < 1 || !values) return false;
   if (caption) PlainCaption() = caption;
-  MatrixRequest q;
-  q.rows = rows;
-  q.columns = columns;
-  q.values = values;
-  q.labels = &labels;
-  return RunMatrixDialog(q, PlainCaption(), false);
+  return RunMatrixDialog({rows, columns, values, nullptr, nullptr, nullptr, &labels}, PlainCaption(), false);
 }
 
 std::vector<int> GetMatrixFitBox::ColumnWidths(int rows, int columns, const std::vector<std::string>& labels) {
@@ -219,13 +208,8 @@ std::vector<int> GetMatrixFitBox::ColumnWidths(int rows, int columns, const std:
 
 std::vector<MatrixCellPlace> GetMatrixFitBox::Layout(int rows, int columns, const std::vector<std::string>& labels,
                                                      int** hasEdit, int** hasFit) {
-  MatrixRequest q;
-  q.rows = rows;
-  q.columns = columns;
-  q.labels = &labels;
-  q.hasEdit = hasEdit;
-  q.hasFit = hasFit;
-  q.fitFlags = hasFit;  // only presence matters for the layout
+  // Only the presence of the fit flags matters for the layout.
+  const MatrixRequest q{rows, columns, nullptr, hasEdit, hasFit, hasFit, &labels};
   return Places(q, ColumnWidths(rows, columns, labels), true);
 }
 
@@ -233,13 +217,6 @@ bool GetMatrixFitBox::Run(int rows, int columns, float** values, int** hasEdit, 
                           const std::vector<std::string>& labels, const char* caption) {
   if (rows < 1 || columns < 1 || !values) return false;
   if (caption) FitCaption() = caption;
-  MatrixRequest q;
-  q.rows = rows;
-  q.columns = columns;
-  q.values = values;
-  q.hasEdit = hasEdit;
-  q.fitFlags = fitFlags;
-  q.hasFit = fitFlags ? hasFit : nullptr;
-  q.labels = &labels;
-  return RunMatrixDialog(q, FitCaption(), true);
+  return RunMatrixDialog({rows, columns, values, hasEdit, fitFlags, fitFlags ? hasFit : nullptr, &labels},
+                         FitCaption(), true);
 }

@@ -34,6 +34,3 @@ void RebuildDistributionPlot();
 // The range of the single-speed g*(s) in ContiSettings and P[]: smin 1 S,
 // smax 20 S, resolution 100, confidence level 0.683.
 void SelectSingleSpeedLsgRange();
-// True when Run and Fit of the chosen model need a computation that this
-// program does not have yet (they then say so and compute nothing).
-bool ModelNeedsUnbuiltComputation();

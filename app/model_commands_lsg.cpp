@@ -44,7 +44,9 @@ void UseSecondDerivative(TXLAWindow& w) {
 // true when this switched them on.
 bool TimesFromW2tForLsg(bool tell) {
   const DataTypeFlags& df = CurrentDataTypeFlags();
-  if (LammSettings().timesFromW2t || MultiSpeedData() || df.dls || df.floToolsData) return false;
+  // Electrophoresis scans keep their elapsed times: their rotor speed is a placeholder.
+  if (LammSettings().timesFromW2t || MultiSpeedData() || df.dls || df.floToolsData || df.electrophoresis)
+    return false;
   ApplyTimesFromW2t(MainFitHost());
   if (tell) Note("", "switching on times from w^2t option");
   return true;

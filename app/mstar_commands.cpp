@@ -59,9 +59,9 @@ bool PlainCofMSelected() {
 }
 
 // c(M) smoothing reads the scan set's model arrays as the c(M) fit of these
-// data; that fit must be one the program can compute.
+// data.
 bool CofMComputable() {
-  if (!PlainCofMSelected() || ModelNeedsUnbuiltComputation()) return false;
+  if (!PlainCofMSelected()) return false;
   const ScanSet& s = CurrentScanSet();
   for (int d = 1; d <= s.count; ++d)
     if (static_cast<size_t>(d) >= s.model.size() || !s.model[static_cast<size_t>(d)]) return false;

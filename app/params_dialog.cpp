@@ -160,6 +160,9 @@ std::vector<ContiField> ContiFields() {
                                {7, &sc.density, nullptr, 1.0f},
                                {12, &sc.viscosity, nullptr, 0.01002f}};
   const ModelSelectorFlags& m = gModelSelectorFlags;
+  // The mobility distribution has no vbar: its third field is the constant
+  // D, and the box beside it floats D instead of taking the grid from file.
+  if (m.ElectrophoresisCVModel) f[4] = {3, &cs.constantD, &cs.fitConstantD, 1.0f};
   if (m.CSff0Model || m.CSff0With1DiscreteModel) {
     f.push_back({8, &cs.ffResolution, nullptr, 1.0f});
     f.push_back({10, &cs.ffMin, nullptr, 1.0f});
@@ -410,7 +413,7 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
       } else {
         c.visible = !continuous && (labels.count(c.id + 4) || labels.count(c.id + 5) || labels.count(c.id + 6));
       }
-      if (continuous && c.id == kGridFromFile) {
+      if (continuous && c.id == kGridFromFile && !gModelSelectorFlags.ElectrophoresisCVModel) {
         c.visible = true;
         c.label = "s grid from file";
       } else if (continuous && c.id == kLogGrid) {
@@ -608,7 +611,8 @@ void ApplyTransfer(const ParamsTransfer& b) {
     if (!borrowedS) mp.sFit[k] = State(b, sEdit - 3);
   }
   if (continuous) {
-    Conti().gridFromFile = static_cast<std::uint8_t>(State(b, kGridFromFile));
+    Conti().gridFromFile =
+        gModelSelectorFlags.ElectrophoresisCVModel ? 0 : static_cast<std::uint8_t>(State(b, kGridFromFile));
     Conti().logSpacedGrid = static_cast<std::uint8_t>(State(b, kLogGrid));
     // The pack carries the two switches in F[3] and F[4], where the
     // distributions read them back.

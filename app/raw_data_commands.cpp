@@ -12,6 +12,7 @@
 #include "app/main_window_flags.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
+#include "app/wait_cursor.h"
 #include "app/window_fit_host.h"
 #include "app/window_services.h"
 #include "data/data_messages.h"
@@ -88,17 +89,6 @@ class BusyWindow {
  private:
   TXLAWindow& w_;
   bool was_;
-};
-
-class WaitCursor {
- public:
-  explicit WaitCursor(TXLAWindow& w) : w_(w) { w_.Frame().SetCursor(platform::CursorKind::Wait); }
-  ~WaitCursor() { w_.Frame().SetCursor(platform::CursorKind::Arrow); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-
- private:
-  TXLAWindow& w_;
 };
 
 // One file from a save dialog with a preset name; empty when none was chosen.

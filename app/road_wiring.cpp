@@ -5,6 +5,7 @@
 #include "app/boundary_analysis_commands.h"
 #include "app/clipboard_commands.h"
 #include "app/dls_commands.h"
+#include "app/hydro_commands.h"
 #include "app/fit_limits.h"
 #include "app/main_window_flags.h"
 #include "app/morlean_commands.h"
@@ -90,6 +91,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   InstallRoadServices(window);
   ConnectDlsData();
   ConnectMorleanExchange(window);
+  ConnectHydroTools(window);
 
   // The model records the loaders write are the same for the unattended run;
   // the window adds the switches only it keeps.

@@ -223,10 +223,6 @@ void TXLAWindow::CmRun() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
   if (StopRunHere()) return;
-  if (ModelNeedsUnbuiltComputation() && !rs.ApproachToEquilibriumTest) {
-    NotAvailableYet();
-    return;
-  }
   const ModelSelectorFlags& m = gModelSelectorFlags;
   RoadServices& r = Road();
   std::function<void()> work;
@@ -284,10 +280,6 @@ void TXLAWindow::CmFit() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
   if (StopRunHere()) return;
-  if (ModelNeedsUnbuiltComputation() && !rs.ApproachToEquilibriumTest) {
-    NotAvailableYet();
-    return;
-  }
   FitBusy = true;
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.SedTransformModel) {

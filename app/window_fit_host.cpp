@@ -13,12 +13,14 @@
 #include "data/scan_set.h"
 #include "distributions/conti_fit.h"
 #include "distributions/conti_settings.h"
+#include "fit/model_selector.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
 #include "fit/model_params.h"
 #include "fit/model_evaluation.h"
 #include "fit/nonideal_species.h"
 #include "fit/saved_params.h"
+#include "fit/solvent_gradient.h"
 #include "platform/diagnostics.h"
 #include "platform/draw_surface.h"
 #include "platform/program_paths.h"
@@ -97,6 +99,10 @@ void WindowFitHost::ShowBestContiVertex(float* vertex) { ::ShowBestContiVertex(t
 
 void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   FillResidualTests(in);
+  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  in.solvent.inhomogeneous = sg.UseInhomogeneousSolvent;
+  in.solvent.apparentVbarOn = sg.UseInhomogeneousSolvent && sg.DynamicGradient;
+  in.solvent.apparentVbar = sg.EffectiveVbar;
   const ContiSettings& cs = Conti();
   FitReportInputs::Conti& c = in.conti;
   c.confidenceLevel = cs.confidenceLevel;
@@ -107,7 +113,8 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.ffMin = cs.ffMin;
   c.ffMax = cs.ffMax;
   c.ffResolution = cs.ffResolution;
-  c.ffValue = cs.ffValue;
+  // The report's D of c(v) stands where c(M) with invariant D keeps its D.
+  c.ffValue = gModelSelectorFlags.ElectrophoresisCVModel ? cs.constantD : cs.ffValue;
   c.invariantD = cs.invariantD;
   c.secondFf = cs.secondFf;
   c.secondSMin = cs.secondFfSMin;

@@ -4,6 +4,7 @@
 
 #include "app/buffer_commands.h"
 #include "app/data_wiring.h"
+#include "app/eqtools_commands.h"
 #include "app/generate_commands.h"
 #include "app/mstar_commands.h"
 #include "app/plot_wiring.h"
@@ -15,6 +16,7 @@
 #include "data/load_hooks.h"
 #include "distributions/conti_startup.h"
 #include "fit/serial_fit_settings.h"
+#include "fit/solvent_gradient.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
 #include "platform/draw_surface.h"
 #include "plot/distribution_plot.h"
@@ -64,15 +66,18 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectSavedParamsToWindow(window);
   ConnectBufferSedimentation(window);
   InstallEquilibriumCurveHooks();
+  InstallSolventGradientHooks();
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
+  ConnectEqTools(window);
   ConnectSyntheticDataToWindow(window);
 }
 
 void DisconnectWindowFromSubsystems() {
   DisconnectSyntheticData();
   DisconnectMStarAnalysis();
+  DisconnectEqTools();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
   DisconnectSavedParamsFromWindow();
   DisconnectBufferSedimentation();

@@ -125,9 +125,8 @@ void MakeScans(const SyntheticRun& run, const float* grid, int n, float meniscus
     for (int k = 1; k <= n; ++k) s.radii[i][k] = grid[k];
     s.signals[i] = Zeros(n);
     s.signals2[i] = Zeros(n);
-    s.model[i] = Zeros(n);
-    s.model2[i] = Zeros(n);
-    s.residuals[i] = vector(1, n);
+    AttachScanArraysAndViews(i);
+    // The residuals hold the noise until the signals are made.
     for (int k = 1; k <= n; ++k) s.residuals[i][k] = run.noise > 0 ? GaussRandom(run.noise) : 0.0f;
     s.fileNames[i] = Format("%05d", i) + ".ra0";
     ScanRecord& r = s.records[i];
@@ -139,15 +138,8 @@ void MakeScans(const SyntheticRun& run, const float* grid, int n, float meniscus
       r.acceleration = run.acceleration;
       r.accelerationTime = run.rpm / run.acceleration;
     }
-    s.radiusVec[i] = View(s.radii[i], n);
-    s.signalVec[i] = View(s.signals[i], n);
     s.signal2Vec[i] = View(s.signals2[i], n);
-    s.modelVec[i] = View(s.model[i], n);
-    s.residualVec[i] = View(s.residuals[i], n);
-    s.dataCurve[i] = new CCurve(s.radiusVec[i], s.signalVec[i]);
     s.signal2Curve[i] = new CCurve(s.radiusVec[i], s.signal2Vec[i]);
-    s.modelCurve[i] = new CCurve(s.radiusVec[i], s.modelVec[i]);
-    s.residualCurve[i] = new CCurve(s.radiusVec[i], s.residualVec[i]);
     s.firstFitPoint[i] = 1;
     s.lastFitPoint[i] = n;
   }
@@ -277,6 +269,10 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   }
 
   SortByTime(s);
+  // A series asks nothing: a limit beyond a grid that stops short of the
+  // bottom moves in without the box that would stop every such set.
+  if (g_hooks.seriesRunning() && s.count > 0 && s.rightFitLimit > s.radii[1][s.points[1]])
+    s.rightFitLimit = s.radii[1][s.points[1]];
   PrepareScanGrid();
   if (s.leftFitLimit != 0.0f) CheckLeftFitLimit();
   if (s.rightFitLimit != 0.0f) CheckRightFitLimit();

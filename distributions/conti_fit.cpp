@@ -244,8 +244,11 @@ double UnpackValue(const Entry& e, double x) {
     case kSecondFf0:
     case kInvariantD:
     case kLamella:
-    case kConstantD:
       if (x < 0.0) x = 0.0;
+      break;
+    case kConstantD:
+      // A constant D of 0 has no finite-element kernel.
+      if (x < 0.01) x = 0.01;
       break;
     case kCone: x = x < 0.01 ? 0.01 : (x > 1.0 ? 1.0 : x); break;
     case kMagnification: x = x < 0.5 ? 0.5 : (x > 2.0 ? 2.0 : x); break;

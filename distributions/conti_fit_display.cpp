@@ -44,7 +44,9 @@ std::string ModelLine() {
   std::string line;
   if (f.CSInvariantDModel) {
     line = Format("D = %f        ", cs.invariantD);
-  } else if (cs.constantDSwitch) {
+  } else if (f.ElectrophoresisCVModel) {
+    line = Format("D = %f        ", cs.constantD);
+  } else if (cs.constantDSwitch && f.CMInvariantDModel) {
     line = Format("D = %f        ", cs.ffValue);
   } else if (f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel) {
     line = Format("frict ratio = %f, except when s is within [%.2f,%.2f]: ff0 = %f", cs.ffValue,

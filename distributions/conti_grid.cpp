@@ -148,7 +148,8 @@ bool SGrid(int& n) {
 }
 
 // The s range of an ls-g*(s) run against the fit limits of the last and the
-// first scan in time: the boundaries must stay within them.
+// first scan in time: the boundaries must stay within them. In the linear
+// geometry of electrophoresis the boundary of v (um/s) is at m + 1e-4 v t.
 bool FitLimitCheck() {
   ScanSet& sc = CurrentScanSet();
   ContiSettings& cs = Conti();
@@ -159,8 +160,10 @@ bool FitLimitCheck() {
   const double w2 = w * w * 1e-13;
   const double m = gModelParams.meniscus;
   if (m <= 0.0) return true;
-  const double sLeft = std::log(sc.leftFitLimit / m) / (w2 * last.timeRead);
-  const double sRight = std::log(sc.rightFitLimit / m) / (w2 * first.timeRead);
+  const bool linear = F().ElectrophoresisLsgModel != 0;
+  auto rate = [&](double r, double t) { return linear ? (r - m) / (1e-4 * t) : std::log(r / m) / (w2 * t); };
+  const double sLeft = rate(sc.leftFitLimit, last.timeRead);
+  const double sRight = rate(sc.rightFitLimit, first.timeRead);
   char text[400];
   if (cs.sMin > sRight) {
     std::snprintf(text, sizeof text,
@@ -169,7 +172,8 @@ bool FitLimitCheck() {
                   cs.sMin, sLeft, sRight);
   } else {
     const double x = w2 * cs.sMax * last.timeRead;
-    const double rb = x <= 2.0 ? m * std::exp(x) : 10.0;
+    double rb = x <= 2.0 ? m * std::exp(x) : 10.0;
+    if (linear) rb = m + 1e-4 * cs.sMax * last.timeRead;
     if (!(rb < sc.leftFitLimit)) return true;
     std::snprintf(text, sizeof text,
                   "smax %.2f too low - boundary does not reach left fit limit in last scan!\n"

@@ -19,6 +19,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/solvent_gradient.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
@@ -49,6 +50,7 @@ void Configure(CLammIdeal& L, int k, double s, double D, double vbar) {
   if (f.ZoneCentrifugationModel || f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel)
     L.SetGeometryFlags(true, gModelParams.zoneValue, false);
   L.SetSolventAndComputeFrictionalRatio(sol.temperature - 273.15, vbar, sol.density, sol.viscosity);
+  ApplySolventGradientToSolver(L, vbar);
   if (gModelParams.startTimeFit || gModelParams.startTime != 0.0f) L.SetInitialTime(gModelParams.startTime);
   if (CurrentSpeedProfile.Active()) L.LoadFromThreadJob(*CurrentSpeedProfile.profile);
   if (df.absorbance && st.simulateTimeResolution && st.scanVelocity > 0 && sc.count >= 1 &&

@@ -180,7 +180,8 @@ void DeriveContiParameters(bool packing) {
     sol.vbar = P[3];
   } else {
     cs.fitFfValue = Flag(F[11]);
-    sol.vbar = P[3];
+    // In c(v) the third value is the constant D, not a vbar.
+    if (!f.ElectrophoresisCVModel) sol.vbar = P[3];
     cs.ffValue = P[11];
   }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "data/dls/dls_loading.h"
@@ -18,6 +19,7 @@
 #include "distributions/distribution_arrays.h"
 #include "distributions/distribution_loader.h"
 #include "distributions/distribution_transforms.h"
+#include "distributions/electrophoresis_kernels.h"
 #include "distributions/hydrodynamics.h"
 #include "distributions/max_entropy.h"
 #include "distributions/ms_table.h"
@@ -157,6 +159,40 @@ struct Species {
   double s = 0, D = 0, M = 0;
 };
 
+// After the kernels of a grid point: an interrupt ends the run without a result.
+bool GoOnAfterKernels() {
+  if (!Stopped()) return true;
+  InterruptedKernels();
+  return false;
+}
+
+bool ElectrophoresisModel() { return F().ElectrophoresisCVModel || F().ElectrophoresisLsgModel; }
+
+// The electrophoresis kernels of grid point i (velocity sp.s in um/s);
+// false ends the run after an interrupt. Solver errors are collected in
+// `error` for the one report after the grid.
+bool ElectrophoresisGridPointKernels(int i, const Species& sp, CMobilityKernels* mobility, int& error) {
+  platform::StopFlag() = false;
+  if (mobility) {
+    if (!gFitEngineState.fitRunning) {
+      char text[120];
+      std::snprintf(text, sizeof text, "simulating for v = %.3f (D=%1.3e cm^2/sec)    ", sp.s, sp.D);
+      Text(30, text);
+    }
+    const int code = mobility->Solve(i, sp.s);
+    if (code == 1) {
+      // No grid arrays: as when the Lamm arrays cannot be allocated.
+      FreeDistributionWorkArrays(WorkBlock().gridPoints);
+      FreeNormalEquationBlock(NeqBlock().gridPoints);
+      return false;
+    }
+    if (code != 0 && error == 0) error = code;
+  } else {
+    ComputeMigrationStepKernel(i, sp.s);
+  }
+  return GoOnAfterKernels();
+}
+
 // The kernels of grid point i of equilibrium data: buoyant mass
 // (1 - rho vbar) M, amplitude 1; false ends the run (interrupt, or no
 // equilibrium model installed).
@@ -180,11 +216,7 @@ bool EquilibriumGridPointKernels(int i, const Species& sp, double vbar) {
     Text(30, text);
   }
   hooks.equilibriumKernels(i, (1.0 - gSolutionConditions.density * vbar) * sp.M);
-  if (Stopped()) {
-    InterruptedKernels();
-    return false;
-  }
-  return true;
+  return GoOnAfterKernels();
 }
 
 // s, D and M of grid point i (x its M-grid value, T in C) for the chosen
@@ -494,6 +526,7 @@ void RunContiSed() {
     CheckRightFitLimit();
   }
   if (!cs.silent) UnpackModelParameters();
+  if (ElectrophoresisModel() && !ElectrophoresisSettingsAccepted()) return;
   FillRunInputs();
   if (!gFitEngineState.fitRunning) Text(30, "allocating memory space...    ");
 
@@ -533,6 +566,9 @@ void RunContiSed() {
     if (equilibrium) platform::StopFlag() = false;
     const float T = df.dls ? gSolutionConditions.temperature - 273.15f : sc.records[sc.count].temperature;
     const bool checkMax = MaximumSCheckApplies();
+    std::unique_ptr<CMobilityKernels> mobility;
+    if (f.ElectrophoresisCVModel) mobility = std::make_unique<CMobilityKernels>(cs.constantD * 1e-7);
+    int kernelError = 0;
     for (int i = 1; i <= n; ++i) {
       Species sp;
       if (df.dls) {
@@ -554,17 +590,18 @@ void RunContiSed() {
       dList[i] = sp.D;
       vbarList[i] = f.CMPriorVbarModel ? VbarFromMass(cs.molarMasses[i]) : gSolutionConditions.vbar;
       if (df.dls && !DlsGridPointKernels(i, sp.D)) return;
+      if (ElectrophoresisModel() && !ElectrophoresisGridPointKernels(i, sp, mobility.get(), kernelError))
+        return;
       if (equilibrium && !EquilibriumGridPointKernels(i, sp, vbarList[i])) return;
     }
-    if (f.ElectrophoresisCVModel && !equilibrium) {
-      // These kernels are not Lamm solutions; their builders live with the
-      // electrophoresis models.
-      FreeDistributionWorkArrays(WorkBlock().gridPoints);
-      FreeNormalEquationBlock(NeqBlock().gridPoints);
-      return;
-    }
+    mobility.reset();
     platform::StopFlag() = false;
-    if (!df.dls && !equilibrium) RunSVContiSedList(n, sList.data(), dList.data(), vbarList.data());
+    if (ElectrophoresisModel()) {
+      ls.discretizationError = kernelError == 2 ? 1 : 0;
+      ls.singularMatrixError = kernelError == 3 ? 1 : 0;
+    } else if (!df.dls && !equilibrium) {
+      RunSVContiSedList(n, sList.data(), dList.data(), vbarList.data());
+    }
     if (Stopped()) {
       InterruptedKernels();
       return;

@@ -7,6 +7,7 @@
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
 #include "fit/model_selector.h"
@@ -16,29 +17,6 @@
 #include "numerics/regrid.h"
 
 namespace {
-
-// Four grid points around a delta peak: piecewise-linear profile through
-// (x0, 0), (x1, h + w), (x2, h - w), (x3, 0); the tilt w is chosen so that
-// the profile's centre of mass F/A lies at the target.
-struct BoundaryProfile {
-  double x[4] = {0, 0, 0, 0};
-  double h = 0, target = 0;
-};
-
-double BoundaryObjective(const BoundaryProfile& p, double w) {
-  const double y[4] = {0.0, p.h + w, p.h - w, 0.0};
-  double A = 0.0, F = 0.0;
-  for (int k = 0; k < 3; ++k) {
-    const double a = p.x[k], b = p.x[k + 1];
-    if (b == a) continue;
-    const double m = (y[k + 1] - y[k]) / (b - a);
-    const double q = y[k] - m * a;
-    A += (b - a) * (y[k] + y[k + 1]) / 2.0;
-    F += m * (b * b * b - a * a * a) / 3.0 + q * (b * b - a * a) / 2.0;
-  }
-  if (A == 0.0) return p.target;
-  return F / A - p.target;
-}
 
 bool PeakUsable(const PriorPeak& p) {
   return p.location != 0.0 && p.width != -1.0 && p.amplitude != 0.0;
@@ -159,11 +137,15 @@ int AssemblePriorProbability() {
             cs.prior[j] += 2.0 * A;
             continue;
           }
-          BoundaryProfile bp;
-          for (int q = 0; q < 4; ++q) bp.x[q] = x[j - 1 + q];
+          PriorBoundaryProfile bp;
+          bp.x0 = x[j - 1];
+          bp.x1 = x[j];
+          bp.x2 = x[j + 1];
+          bp.x3 = x[j + 2];
           bp.h = A;
           bp.target = p.location;
-          const double d = zbrentRoot([&bp](double w) { return BoundaryObjective(bp, w); }, -A, A, 1e-4);
+          const double d =
+              zbrentRoot([&bp](double w) { return PriorBoundaryObjective(bp, w); }, -A, A, 1e-4);
           cs.prior[j] += A + d;
           cs.prior[j + 1] += A - d;
         } else if (p.width > 0.0) {

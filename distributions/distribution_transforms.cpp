@@ -61,8 +61,12 @@ void ConvertAmplitudesToDensity() {
   const ScanSet& sc = CurrentScanSet();
   if (F().LsgStarModel || F().LsgStarWith1DiscreteModel) {
     if (sc.count >= 1 && sc.lastGridPoint >= 1 && sc.grid && gModelParams.meniscus > 0) {
-      const double w2t = sc.records[sc.order[1]].w2t;
-      const double sCut = 1e13 * std::log(sc.grid[sc.lastGridPoint] / gModelParams.meniscus) / w2t;
+      // The fastest species whose boundary the first scan still shows; in
+      // the linear geometry of electrophoresis a velocity in um/s.
+      const ScanRecord& first = sc.records[sc.order[1]];
+      const double r = sc.grid[sc.lastGridPoint], m = gModelParams.meniscus;
+      const double sCut = F().ElectrophoresisLsgModel ? (r - m) / (1e-4 * first.timeRead)
+                                                       : 1e13 * std::log(r / m) / first.w2t;
       for (int i = 1; i <= n; ++i)
         if (cs.sValues[i] > sCut) cs.distribution[i] = cs.companionDistribution[i] = 0.0f;
     }

@@ -538,8 +538,21 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
     return u;
   };
   s = d == 0 ? std::fabs(s) : -std::fabs(s);
+  // The step rule can cycle between two points on either side of the target
+  // without ever halving its step (the ratio of nearly noise-free data moves
+  // in plateaus there); without progress the bracket is narrowed instead.
+  double yBestSeen = yBest;
+  int sinceProgress = 0;
   for (;;) {
     if (std::fabs(y) < t) return u;
+    if (std::fabs(yBest) < std::fabs(yBestSeen)) {
+      yBestSeen = yBest;
+      sinceProgress = 0;
+    } else if (++sinceProgress >= 25) {
+      if (haveBelow && haveAbove) return polish();
+      restoreBest();
+      return uBest;
+    }
     ++k;
     if (y > t) d = 1;
     else if (y < -t) d = 0;
@@ -619,7 +632,9 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
     if (k > 1000) {
       if (!Conti().monteCarloRun) ContiErrorOrCode("too many iterations finding root", 8);
       (void)ctx;
-      return u;
+      // The last trial is no better than any other: keep the best one.
+      restoreBest();
+      return uBest;
     }
   }
 }

@@ -57,7 +57,9 @@ void ContiShapeModelCurve(float c0, double t, const float* r, float* c, int n) {
     if (linear) return start + k * tt;
     return start * std::exp(k * tt);
   };
-  const double start = (linear || k > 0.0) ? m : b;
+  // A species that does not move toward the bottom leaves it, in either
+  // geometry; from the meniscus a velocity of 0 would show no signal.
+  const double start = k > 0.0 ? m : b;
   double dt = 0.0;
   if (timeRes) dt = (boundaryAt(t, start) - m) / v;
   const double t1 = t + dt;

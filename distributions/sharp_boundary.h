@@ -3,6 +3,7 @@
 // step at the boundary with radial dilution behind it,
 //   sector:  r_b = m exp(k t),  c_p = c0 exp(-2 k t),   k = s w^2 (1/s)
 //   linear:  r_b = m + k t,     c_p = c0                 k = velocity (cm/s)
+// (for k <= 0 the boundary leaves the bottom b instead, the species below it)
 // with the detector's scan-time and radial-resolution effects, the trailing
 // boundary of a zone-centrifugation lamella, and the closed-form
 // characteristics of a sharp boundary in a solvent density gradient.

@@ -128,20 +128,21 @@ bool CConcDependentCoefficients::AssociationValue(double c, double& s, double& D
     case Kind::Dimer:
       DimerAverages(std::fmax(c, 0.0), K_, s1, s2, D1, D2, s, D);
       return true;
-    case Kind::Trimer:
-      // An association constant so small that K^3 underflows is no trimer:
-      // Cardano's formula would divide by it.
-      if (!(K_ * K_ * K_ > std::numeric_limits<double>::min()) || !std::isfinite(K_ * K_ * K_)) {
+    case Kind::Trimer: {
+      // Cardano's formula divides by K^3: a constant so small that K^3
+      // underflows is a monomer alone, one so large that it overflows a trimer.
+      const double K3 = K_ * K_ * K_;
+      if (!(K3 > std::numeric_limits<double>::min())) {
         s = sp_.s1;
         D = sp_.D1;
-        if (!std::isfinite(K_ * K_ * K_)) {
-          s = sp_.s2;
-          D = sp_.D2;
-        }
-        return true;
+      } else if (!std::isfinite(K3)) {
+        s = sp_.s2;
+        D = sp_.D2;
+      } else {
+        TrimerAverages(std::fmax(c, 0.0), K_, s1, s2, D1, D2, s, D);
       }
-      TrimerAverages(std::fmax(c, 0.0), K_, s1, s2, D1, D2, s, D);
       return true;
+    }
     case Kind::DimerTetramer:
     case Kind::TetramerOctamer:
       table_.Lookup(c, s, D);

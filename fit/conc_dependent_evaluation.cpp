@@ -212,6 +212,14 @@ void SimulateConcDependentModel(FitHost* host) {
     st.singularMatrixError = st.discretizationError = st.nonidealityOutOfRange = 0;
     const int code = RunConcDependentSolver(ThreeStates());
     ReportConcDependentErrors(host, code);
+    if (st.OptionToggle223 && ss.count >= 1) {
+      // The last scan shows the final profile itself.
+      const LammGrid& g = CurrentLammGrid();
+      const int j = ss.order[ss.count];
+      for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] = 0;
+      InterpolateOntoGridD(ss.points[j], ss.radii[j], ss.model[j], g.AllocatedGridSize, g.Radius,
+                           g.Concentration);
+    }
   } else {
     for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {
       const int j = ss.order[pos];

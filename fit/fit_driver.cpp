@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -191,6 +192,46 @@ void DrawFitCurvesDuringFit(FitHost* host) {
   host->DrawFitCurves();
 }
 
+int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRelativeChange,
+                         const std::function<void()>& afterFirstRun, const std::function<void()>& beforeRestart) {
+  FitEngineState& fs = gFitEngineState;
+  FloatVec previous(1, n);
+  FloatVec current(1, n);
+  std::unique_ptr<FitEntryKind[]> kinds(new FitEntryKind[n + 1]);
+  FitVectorEntryKinds(n, kinds.get());
+  int nfunk = 0;
+
+  PackFitVectorUnclamped(n, p[1]);
+  MakeInitialSimplex(n, p);
+  for (int i = n + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
+  NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
+  int best = LowestVertex(y, n);
+  UnpackFitVectorForDisplay(p[best]);
+  PackFitVectorUnclamped(n, previous);
+  float previousRmsd = y[best];
+  if (afterFirstRun) afterFirstRun();
+
+  while (!fs.stopRequested) {
+    if (beforeRestart) beforeRestart();
+    // Restart around the best vertex found so far (vertex 1 after a
+    // converged run, but not after a collapse or the evaluation limit).
+    if (best != 1)
+      for (int j = 1; j <= n; ++j) p[1][j] = p[best][j];
+    MakeInitialSimplex(n, p);
+    for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
+    NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
+    best = LowestVertex(y, n);
+    UnpackFitVectorForDisplay(p[best]);
+    PackFitVectorUnclamped(n, current);
+
+    const bool converged = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best], maxRelativeChange);
+    for (int j = 1; j <= n; ++j) previous[j] = current[j];
+    previousRmsd = y[best];
+    if (converged) break;
+  }
+  return best;
+}
+
 int FitCurrentModel(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host);
@@ -215,7 +256,6 @@ int FitCurrentModel(FitHost* host) {
   fs.stopRequested = 0;
   fs.evaluationsThisRun = 0;
   fs.evaluationsTotal = 0;
-  int nfunk = 0;
 
   const int gridSize = host->LammGridSize();
   if (fs.halveGridFirst) host->SetLammGridSize(gridSize / 2);
@@ -231,42 +271,15 @@ int FitCurrentModel(FitHost* host) {
 
   FloatMat simplex(1, n + 1, 1, n);
   FloatVec y(1, n + 1);
-  FloatVec previous(1, n);
-  FloatVec current(1, n);
-  std::unique_ptr<FitEntryKind[]> kinds(new FitEntryKind[n + 1]);
-  FitVectorEntryKinds(n, kinds.get());
   float** p = simplex;
-
-  PackFitVectorUnclamped(n, p[1]);
-  MakeInitialSimplex(n, p);
-  for (int i = n + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
-  NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
-  int best = LowestVertex(y, n);
-  UnpackFitVectorForDisplay(p[best]);
-  PackFitVectorUnclamped(n, previous);
-  float previousRmsd = y[best];
-
-  if (fs.halveGridFirst) host->SetLammGridSize(gridSize);
-
-  const float maxChange = fs.maxRelativeChange;
-  while (!fs.stopRequested) {
-    if (fs.doubleGridPerRestart) SetGrid(host, 2LL * host->LammGridSize());
-    // Restart around the best vertex found so far (vertex 1 after a
-    // converged run, but not after a collapse or the evaluation limit).
-    if (best != 1)
-      for (int j = 1; j <= n; ++j) p[1][j] = p[best][j];
-    MakeInitialSimplex(n, p);
-    for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
-    NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
-    best = LowestVertex(y, n);
-    UnpackFitVectorForDisplay(p[best]);
-    PackFitVectorUnclamped(n, current);
-
-    const bool converged = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best], maxChange);
-    for (int j = 1; j <= n; ++j) previous[j] = current[j];
-    previousRmsd = y[best];
-    if (converged) break;
-  }
+  const int best = MinimizeWithRestarts(
+      host, n, p, y, fs.maxRelativeChange,
+      [&] {
+        if (fs.halveGridFirst) host->SetLammGridSize(gridSize);
+      },
+      [&] {
+        if (fs.doubleGridPerRestart) SetGrid(host, 2LL * host->LammGridSize());
+      });
 
   fs.fitRunning = 0;
   if (fs.stopRequested) {

@@ -2,6 +2,8 @@
 // The fit driver of every model that is not a continuous distribution or an
 // equilibrium model: chooses the minimiser, runs it over the fit vector of
 // the floated quantities and leaves the best parameter set in the model.
+#include <functional>
+
 class FitHost;
 
 // Scans that the rmsd takes in: the range of the time-dependent fits (by
@@ -16,6 +18,15 @@ extern RmsdScanRange gRmsdScanRange;
 // residual tests of the report take in.
 void RmsdScanSpan(int& first, int& last);
 
+// Nelder-Mead over the n floated quantities from their current values,
+// restarted around the best vertex until a restart changes the rmsd and
+// every quantity by at most maxRelativeChange, or a stop is requested.
+// p[1..n+1][1..n] and y[1..n+1] are the caller's work arrays; afterFirstRun
+// runs once after the first minimisation, beforeRestart before each
+// restart. The best vertex is written back for display; returns its index.
+int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRelativeChange,
+                         const std::function<void()>& afterFirstRun = {},
+                         const std::function<void()>& beforeRestart = {});
 // 1 when done (also with nothing floated), 0 when refused.
 int FitCurrentModel(FitHost* host);
 // 1 when a fit may start; refuses without data or meniscus and bottom and

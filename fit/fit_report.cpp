@@ -439,7 +439,8 @@ bool ComposeFitInfoLines(FitHost* host, FitInfoLines& out) {
   }
   if (in.solvent.inhomogeneous) l1 += " with inhomogeneous solvent model";
 
-  const bool csFamily = sel.CSModel && !InAreaOrLsgMode();
+  // The mobility distribution reports as a member of the c(s) family.
+  const bool csFamily = (sel.CSModel || sel.ElectrophoresisCVModel) && !InAreaOrLsgMode();
   if (ss.count >= 1) {
     ProgressLine(out.line[2], false);
     RmsdLine(out.line[3]);

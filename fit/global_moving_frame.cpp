@@ -7,6 +7,7 @@
 #include "fit/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
+#include "fit/solvent_gradient.h"
 #include "fit/static_grid_lamm.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/moving_frame_core.h"
@@ -34,8 +35,10 @@ void BindCore() {
   f.N = g.AllocatedGridSize;
   f.meniscus = gModelParams.meniscus;
   f.bottom = gModelParams.bottom;
-  f.s = rs.s;
-  f.D = rs.D;
+  // The frame moves with the species in the buffer; its s and D are held
+  // at 20 degC water while the inhomogeneous solvent is on.
+  f.s = BufferSedimentationCoefficient(rs.s);
+  f.D = BufferDiffusionCoefficient(rs.D);
   f.sStar = rs.sStar;
   f.steep = false;
   f.quiet = false;
@@ -272,7 +275,7 @@ void SimulateMovingFrameLamm() {
   LammSolverSettings& st = LammSettings();
   LammRunState& rs = CurrentLammRunState();
   st.fixedTimeStep = 1;
-  rs.sStar = st.automaticSGrid ? rs.s : st.gridS;
+  rs.sStar = st.automaticSGrid ? BufferSedimentationCoefficient(rs.s) : st.gridS;
   // A slow frame takes fixed steps of a tenth of its period; the working
   // setting itself stays as the user left it for the next species.
   double maxDc = st.workingMaxDcOverC;

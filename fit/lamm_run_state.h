@@ -39,6 +39,9 @@ struct LammRunState {
   std::int32_t species = 1;
   std::uint8_t continueAfterLastScan = 0;
   FitHost* progressWindow = nullptr;  // receives the progress texts; null: none
+  // When set, the profiles go onto the common grid into gridOutput[j]
+  // (scan j, 1-based) instead of the models or the species' curves.
+  float** gridOutput = nullptr;
   double totalAmount = 0.0;           // mass-conservation check (signal x cm^3)
 
   // Slice state of the finite scan time.

@@ -216,7 +216,11 @@ void ShowSimulationProgress(double x) {
   rs.profilePending = 0;
 
   const int k = rs.species;
-  if (!CurvesOnCommonGrid()) {
+  if (rs.gridOutput) {
+    float* curve = rs.gridOutput[j];
+    InterpolateOntoGridD(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
+    AverageIfRequested(ss.gridLength, ss.grid, curve);
+  } else if (!CurvesOnCommonGrid()) {
     if (static_cast<int>(ss.work.size()) < ss.count + 1) ss.work.resize(ss.count + 1, nullptr);
     const int n = ss.points[j];
     if (!ss.work[j]) ss.work[j] = vector(1, n);

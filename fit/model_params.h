@@ -71,7 +71,7 @@ struct ModelParams {
   unsigned char fitRangesDefined = 0;        // all four meniscus/bottom limits set
 
   // Stored copies used by the rmsd maps.
-  float storedS1 = 0, storedS2 = 0, storedLogK = 0;
+  float storedS1 = 1.0f, storedS2 = 2.0f, storedLogK = 0;
   int storedS1Fit = 0, storedS2Fit = 0, storedLogKFit = 0;
 };
 

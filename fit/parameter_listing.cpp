@@ -1,8 +1,8 @@
 #include "fit/parameter_listing.h"
 
-#include <cstdarg>
 #include <cstdio>
 
+#include "data/data_messages.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -15,14 +15,7 @@
 
 namespace {
 
-void Append(std::string& text, const char* format, ...) {
-  char line[256];
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  if (n > 0) text.append(line, static_cast<std::size_t>(n < static_cast<int>(sizeof line) ? n : sizeof line - 1));
-}
+using data_messages::Format;
 
 const char* Flag(int fitted, const char* floated, const char* fixed) { return fitted ? floated : fixed; }
 
@@ -36,13 +29,13 @@ std::string ParameterListingText(bool forClipboard) {
   std::string text;
   for (int k = 1; k <= kComponentSlots; ++k) {
     if (!mp.included[k]) continue;
-    Append(text, "\n\ncomponent %d included:\n", k);
+    text += Format("\n\ncomponent %d included:\n", k);
     if (fs.molarMassParameters)
-      Append(text, "M\t=\t%f g/Mol", static_cast<double>(mp.massOrD[k]));
+      text += Format("M\t=\t%f g/Mol", static_cast<double>(mp.massOrD[k]));
     else
-      Append(text, "D\t=\t%.3f *10^-7 cm^2/sec", static_cast<double>(mp.massOrD[k]));
+      text += Format("D\t=\t%.3f *10^-7 cm^2/sec", static_cast<double>(mp.massOrD[k]));
     text += Flag(mp.massOrDFit[k], "\t(floated)\n", "\t(fixed)\n");
-    Append(text, "s\t=\t%.3f S", static_cast<double>(mp.s[k]));
+    text += Format("s\t=\t%.3f S", static_cast<double>(mp.s[k]));
     if (forClipboard)
       text += Flag(mp.sFit[k], "\t\t\t(floated)", "\t\t\t(fixed)");
     else
@@ -50,27 +43,27 @@ std::string ParameterListingText(bool forClipboard) {
   }
   text += "\n\nconcentrations = ";
   for (int slot = 9; slot <= 12; ++slot)
-    if (mp.included[slot - 8]) Append(text, "%.3f | ", static_cast<double>(pv.P[slot]));
+    if (mp.included[slot - 8]) text += Format("%.3f | ", static_cast<double>(pv.P[slot]));
   text += "(first is total, next are fractions)";
-  Append(text, "\n\nmeniscus at \t%1.4f cm", static_cast<double>(mp.meniscus));
+  text += Format("\n\nmeniscus at \t%1.4f cm", static_cast<double>(mp.meniscus));
   text += Flag(mp.meniscusFit, "\t\t(floated)\n", "\t\t(fixed)\n");
-  Append(text, "bottom at \t%1.4f cm", static_cast<double>(mp.bottom));
+  text += Format("bottom at \t%1.4f cm", static_cast<double>(mp.bottom));
   text += Flag(mp.bottomFit, "\t\t(floated)\n", "\t\t(fixed)\n\n");
-  Append(text, "baseline at \t%1.5f OD", static_cast<double>(mp.baseline));
+  text += Format("baseline at \t%1.5f OD", static_cast<double>(mp.baseline));
   if (mp.baselineFit || mp.baselineLinear)
     text += "\t\t(floated)\n";
   else
     text += forClipboard ? "\t\t(fitxed)\n" : "\t\t(fixed)\n";
   if (fs.fitTINoise) text += forClipboard ? "\t\ttime independent baseline fitted\n" : "\t\t(time independently fitted)";
-  Append(text, "\nfitted from %1.4f to %1.4f cm\n", static_cast<double>(s.leftFitLimit),
+  text += Format("\nfitted from %1.4f to %1.4f cm\n", static_cast<double>(s.leftFitLimit),
          static_cast<double>(s.rightFitLimit));
   text += LammSettings().experimentalInitialDistribution ? "with experimental initial distribution"
                                                           : "with constant initial distribution";
-  Append(text, "\nsimulation start time %f sec", static_cast<double>(mp.startTime));
+  text += Format("\nsimulation start time %f sec", static_cast<double>(mp.startTime));
   text += Flag(mp.startTimeFit, "\t\t(floated)\n", "\t\t(fixed)\n");
   const long double rmsd = fs.currentRmsd;
   const long double ssr = rmsd * rmsd * static_cast<long double>(fs.rmsdPointCount);
-  Append(text, "\nrmsd=%f (n=%.0f,SSR=%f)\n", static_cast<double>(fs.currentRmsd),
+  text += Format("\nrmsd=%f (n=%.0f,SSR=%f)\n", static_cast<double>(fs.currentRmsd),
          static_cast<double>(fs.rmsdPointCount), static_cast<double>(ssr));
   return text;
 }

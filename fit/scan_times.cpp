@@ -9,7 +9,8 @@ constexpr double kRpmToRadPerS = 0.10471975511965977;  // 2 pi / 60
 
 bool ScanTimesFixed() {
   const DataTypeFlags& flags = CurrentDataTypeFlags();
-  return flags.dls || flags.linearGeometry;
+  // Electrophoresis scans carry a placeholder rotor speed of 1 rpm.
+  return flags.dls || flags.linearGeometry || flags.electrophoresis;
 }
 
 }  // namespace

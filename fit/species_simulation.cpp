@@ -22,6 +22,7 @@
 #include "fit/signal_shapes.h"
 #include "fit/simulation_errors.h"
 #include "fit/simulation_switches.h"
+#include "fit/solvent_gradient.h"
 #include "fit/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
@@ -174,7 +175,6 @@ bool RunChosenSolver(FitHost* host, int k, double s, double D, double A) {
     // Component 1 sediments with its own nonideality.
     const int code = RunFirstComponentNonideal(s, D);
     if (code != 0 && host) ReportSimulationError(host, code);
-    SetLammGridSize(st.gridSizeInUse);
     return true;
   }
   if (st.movingHatAlgorithm) {
@@ -276,7 +276,8 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
       gStaticGridAfterFailedRun = 0;
     };
     attempt();
-    if (SolverFlagRaised() && st.claverieAlgorithm) {
+    // The moving frame knows only the sector cell.
+    if (SolverFlagRaised() && st.claverieAlgorithm && !gModelSelectorFlags.AnyPlanarGeometryModel()) {
       st.claverieAlgorithm = 0;
       st.movingHatAlgorithm = 1;
       if (gWidthGridSize > 0) {
@@ -483,6 +484,11 @@ void ChooseFiniteElementAlgorithm(double s, bool perSpecies) {
 
 void ApplyAutomaticGridRule(double s, double D) {
   LammSolverSettings& st = LammSettings();
+  if (gModelSelectorFlags.ElectrophoresisLammModel) {
+    // The rule below is the sector cell's; s is a velocity here.
+    SetLammGridSize(ElectrophoresisGridSize(s, D, st.feGridSize));
+    return;
+  }
   const ScanSet& ss = CurrentScanSet();
   const double m = gModelParams.meniscus, b = gModelParams.bottom;
   const double ff0 = CurrentModelEvaluationHooks().frictionalRatio(s, D);
@@ -560,7 +566,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
     }
     const double s = mp.s[k];
     const double Dentry = mp.massOrD[k];
-    rs.sStar = st.automaticSGrid ? s : st.gridS;
+    rs.sStar = st.automaticSGrid ? BufferSedimentationCoefficient(s) : st.gridS;
     if (st.automaticAlgorithm) ChooseFiniteElementAlgorithm(s, true);
     if (mp.included[k]) {
       if (!st.automaticGridSize || ZoneLoading() || Dentry <= 0)

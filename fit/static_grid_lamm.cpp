@@ -601,6 +601,27 @@ void StopAndDeliverRemainingScans() {
   rs.running = 0;
 }
 
+int ElectrophoresisGridSize(double v, double D, int inUse) {
+  constexpr double kMaxNodes = 20000;
+  const LammSolverSettings& st = LammSettings();
+  const ScanSet& ss = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  const double L = mp.bottom - mp.meniscus;
+  if (!(L > 0) || !(D > 0)) return std::max(3, inUse);
+  double n = std::ceil(L * std::fabs(v) * 1e-4 / (2.0 * D)) + 1;
+  if (st.automaticGridSize && ss.count >= 1) {
+    const ScanRecord& first = ss.records[ss.order[1]];
+    const double t0 = mp.startTimeFit || mp.startTime != 0.0f ? mp.startTime : 0.0;
+    const double t = std::max((st.rampRotorSpeed ? first.time : first.timeRead) - t0, 1.0);
+    const double width = std::max(std::sqrt(D * t), 1e-4);
+    n = std::max(n, std::clamp(std::floor(L * st.pointsPerSigma / width), static_cast<double>(st.gridSizeLowerLimit),
+                               static_cast<double>(st.gridSizeUpperLimit)));
+  } else {
+    n = std::max(n, static_cast<double>(inUse));
+  }
+  return static_cast<int>(std::clamp(n, 3.0, kMaxNodes));
+}
+
 int StaticGridStepCount() { return gState.steps; }
 int StaticGridStopNode() { return gStop.node; }
 bool StaticGridStoppedEarly() { return gStop.stopped; }
@@ -683,9 +704,17 @@ void SimulateStaticGridLamm() {
     const ScanRecord& last = ss.records[ss.order[ss.count]];
     lastScan = set.rampRotorSpeed && !CurrentDataTypeFlags().dls ? last.time : last.timeRead;
   }
-  int steady = 0;
+  int steady = 0, stalled = 0;
   while (rs.running) {
     if (set.singularMatrixError || set.discretizationError) break;
+    // Steps held near the floor of 1e-15 s no longer move the clock: the
+    // solve has failed (the step control alone would go on forever).
+    if (rs.dt > 1e-10) {
+      stalled = 0;
+    } else if (++stalled > 1000) {
+      set.discretizationError = 1;
+      break;
+    }
     const double dtPrev = rs.dt == 0 ? 1.0 : rs.dt;
     if (Cosolute() && hooks.setCosoluteTime) hooks.setCosoluteTime(rs.t);
     double progress = StaticGridLammStep();

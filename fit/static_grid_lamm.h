@@ -64,6 +64,15 @@ bool IsDepletionStopReached();
 // delivered get the final profile; clears the run flag.
 void StopAndDeliverRemainingScans();
 
+// Nodes of an even grid from the meniscus to the bottom for a species that
+// electrophoresis drives at v (um/s) with D (cm^2/s): the element Peclet
+// number 1e-4 v h / D at most 2 (beyond it the elements ripple ahead of the
+// boundary and the early negativity test stops the solve); with the
+// automatic grid size also pointsPerSigma nodes over the boundary width
+// sqrt(D t) of the earliest scan (t from the start time; within the
+// grid-size limits), else at least `inUse`. At most 20000.
+int ElectrophoresisGridSize(double v, double D, int inUse);
+
 // Pieces of the run, exposed for the tests.
 void AssembleStaticGridMatrices(int n);
 void AssembleStaticGridMatricesRomberg();

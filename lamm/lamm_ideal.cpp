@@ -239,6 +239,9 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   twoEnds_ = o.twoEnds_;
   compressibility_ = o.compressibility_;
   gradientVbar_ = o.gradientVbar_;
+  bufferViscosityRatio_ = o.bufferViscosityRatio_;
+  bufferDensity_ = o.bufferDensity_;
+  bufferVbar_ = o.bufferVbar_;
   std::copy(o.solventRef_, o.solventRef_ + 4, solventRef_);
   std::copy(o.solventCoef_, o.solventCoef_ + 4, solventCoef_);
 
@@ -609,10 +612,10 @@ void CLammIdeal::SetReactionParameters(bool inhomogeneous, bool inhomogeneous2,
   twoEnds_ = twoEnds;
   compressibility_ = compressibility;
   gradientVbar_ = gradientVbar;
-  viscosity_ = viscosity;
-  density_ = density;
-  vbar_ = vbar;
-  vbarDensity_ = vbarDensity;
+  bufferViscosityRatio_ = viscosity;
+  bufferDensity_ = density;
+  bufferVbar_ = vbar;
+  (void)vbarDensity;
   solventRef_[0] = ref1;
   solventRef_[1] = ref2;
   solventRef_[2] = ref3;
@@ -621,6 +624,12 @@ void CLammIdeal::SetReactionParameters(bool inhomogeneous, bool inhomogeneous2,
   solventCoef_[1] = coef2;
   solventCoef_[2] = coef3;
   solventCoef_[3] = coef4;
+}
+
+double CLammIdeal::SolventMeanScale() const {
+  if (!inhomogeneous_) return 1.0;
+  const double v = staticGradient_ ? bufferVbar_ : gradientVbar_;
+  return (1 - v * bufferDensity_) / (1 - bufferVbar_ * 0.99823f) / bufferViscosityRatio_;
 }
 
 // ---------------------------------------------------------------- running
@@ -748,6 +757,19 @@ int CLammIdeal::CheckAndRun() {
         }
       }
     }
+  }
+
+  // In an inhomogeneous solvent s and D are held at 20 degC water: the run
+  // takes them to the buffer, and a later run of the object starts again
+  // from the water values.
+  struct WaterValues {
+    CLammIdeal& L;
+    double s, D;
+    ~WaterValues() { L.s_ = s, L.D_ = D; }
+  } water{*this, s_, D_};
+  if (inhomogeneous_) {
+    s_ *= SolventMeanScale();
+    D_ /= bufferViscosityRatio_;
   }
 
   InitRotorRamp();

@@ -105,6 +105,10 @@ class CLammIdeal {
                              float ref1, float ref2, float ref3, float ref4, double coef1,
                              double coef2, double coef3, double coef4);
 
+  // The buffer's mean buoyancy ratio over its viscosity ratio: s in the
+  // buffer over s at 20 degC water (1 without the inhomogeneous solvent).
+  double SolventMeanScale() const;
+
   // ---- running --------------------------------------------------------
   // 0 success, 1 work memory, 2 discretisation, 3 singular matrix,
   // 4 invalid settings, 5 rotor acceleration too slow, 6 non-ideality
@@ -481,6 +485,9 @@ class CLammIdeal {
   double compressibility_ = 0;
   float gradientVbar_ = 0, solventRef_[4] = {0.99823f, 0.001f, 1.0f, 0.7287f};
   double solventCoef_[4] = {};
+  // The buffer of the inhomogeneous solvent (its own copies: the solution
+  // conditions above are then those of water at 20 degC).
+  float bufferViscosityRatio_ = 1, bufferDensity_ = 0.99823f, bufferVbar_ = 0.73f;
   std::unique_ptr<double[]> wienerRef_, wienerWork1_, wienerWork2_;
   int wienerCount_ = 0;
 

@@ -41,6 +41,12 @@ std::optional<std::string> AutomaticUserInterface::PromptText(const std::string&
   return initial;
 }
 
+std::optional<std::string> AutomaticUserInterface::EditText(const std::string& title, const std::string&,
+                                                            const std::string&) {
+  Note("[" + title + "] editor -> (cancel)");
+  return std::nullopt;
+}
+
 FileDialogResult AutomaticUserInterface::FileDialog(const FileDialogRequest& request) {
   Note("[" + request.title + "] file dialog -> (cancel)");
   return {};

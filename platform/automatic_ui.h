@@ -19,6 +19,9 @@ class AutomaticUserInterface : public IUserInterface {
   std::optional<std::string> PromptText(const std::string& title, const std::string& prompt,
                                         const std::string& initial, int maxChars) override;
   FileDialogResult FileDialog(const FileDialogRequest& request) override;
+  // Nobody types: no text.
+  std::optional<std::string> EditText(const std::string& title, const std::string& placeholder,
+                                      const std::string& initial) override;
   std::vector<std::string> Log() const;
 
  private:

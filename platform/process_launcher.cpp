@@ -1,8 +1,11 @@
 #include "platform/process_launcher.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <cctype>
 #include <cstdlib>
@@ -72,6 +75,46 @@ class SystemProcessLauncher : public IProcessLauncher {
 IProcessLauncher* g_launcher = nullptr;
 }  // namespace
 
+int IProcessLauncher::RunInFolderAndWait(const std::string& program, const std::vector<std::string>& args,
+                                         const std::string& folder, const std::function<bool()>& keepWaiting) {
+  return RunChildInFolder(program, args, folder, keepWaiting);
+}
+
+int RunChildInFolder(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
+                     const std::function<bool()>& keepWaiting) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // Only the child changes folder: the program's own stays where it was.
+  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  // A group of its own, so that stopping it also ends what it started.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  pid_t pid = 0;
+  const int failed = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (failed != 0) return -1;
+  int status = 0;
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0) return -1;
+    if (keepWaiting && !keepWaiting()) {
+      kill(-pid, SIGTERM);
+      waitpid(pid, &status, 0);
+      return kChildStopped;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 IProcessLauncher& Processes() {
   static SystemProcessLauncher system;
   return g_launcher ? *g_launcher : system;
@@ -91,6 +134,13 @@ int RecordingProcessLauncher::RunAndWait(const std::string& program,
 bool RecordingProcessLauncher::OpenTextEditor(const std::string& path) {
   calls.push_back("edit " + path);
   return succeed;
+}
+int RecordingProcessLauncher::RunInFolderAndWait(const std::string& program, const std::vector<std::string>& args,
+                                                 const std::string& folder,
+                                                 const std::function<bool()>& keepWaiting) {
+  calls.push_back(Joined("run-in " + folder, program, args));
+  if (runChildren) return RunChildInFolder(program, args, folder, keepWaiting);
+  return succeed ? 0 : -1;
 }
 bool RecordingProcessLauncher::OpenUrl(const std::string& url) {
   calls.push_back("url " + url);

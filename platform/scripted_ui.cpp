@@ -11,6 +11,8 @@ const char* KindName(InteractionKind kind) {
       return "prompt";
     case InteractionKind::FileDialog:
       return "file dialog";
+    case InteractionKind::Editor:
+      return "editor";
   }
   return "?";
 }
@@ -44,6 +46,14 @@ ScriptedUserInterface& ScriptedUserInterface::ExpectFiles(std::string title,
   i.kind = InteractionKind::FileDialog;
   i.caption = std::move(title);
   i.files = std::move(result);
+  expected_.push_back(std::move(i));
+  return *this;
+}
+
+ScriptedUserInterface& ScriptedUserInterface::ExpectEditor(std::optional<std::string> reply) {
+  Interaction i;
+  i.kind = InteractionKind::Editor;
+  i.reply = std::move(reply);
   expected_.push_back(std::move(i));
   return *this;
 }
@@ -105,6 +115,15 @@ FileDialogResult ScriptedUserInterface::FileDialog(const FileDialogRequest& requ
   transcript.push_back({InteractionKind::FileDialog, request.title, request.presetName,
                         r.accepted && !r.paths.empty() ? r.paths.front() : "(cancel)"});
   return r;
+}
+
+std::optional<std::string> ScriptedUserInterface::EditText(const std::string& title, const std::string&,
+                                                           const std::string& initial) {
+  initialTexts.push_back(initial);
+  auto i = Next(InteractionKind::Editor, title, "");
+  std::optional<std::string> reply = i ? i->reply : std::nullopt;
+  transcript.push_back({InteractionKind::Editor, title, initial, reply ? *reply : "(cancel)"});
+  return reply;
 }
 
 void ScriptedUserInterface::Progress(const std::string& label, double fraction) {

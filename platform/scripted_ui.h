@@ -11,7 +11,7 @@
 
 namespace platform {
 
-enum class InteractionKind { MessageBox, Prompt, FileDialog };
+enum class InteractionKind { MessageBox, Prompt, FileDialog, Editor };
 
 struct Interaction {
   InteractionKind kind = InteractionKind::MessageBox;
@@ -36,12 +36,16 @@ class ScriptedUserInterface : public IUserInterface {
   ScriptedUserInterface& ExpectPrompt(std::string title, std::string prompt,
                                       std::optional<std::string> reply);
   ScriptedUserInterface& ExpectFiles(std::string title, FileDialogResult result);
+  // The text the next editor window returns; nullopt means Cancel.
+  ScriptedUserInterface& ExpectEditor(std::optional<std::string> reply);
 
   int MessageBox(const std::string& caption, const std::string& text, BoxButtons buttons,
                  BoxIcon icon) override;
   std::optional<std::string> PromptText(const std::string& title, const std::string& prompt,
                                         const std::string& initial, int maxChars) override;
   FileDialogResult FileDialog(const FileDialogRequest& request) override;
+  std::optional<std::string> EditText(const std::string& title, const std::string& placeholder,
+                                      const std::string& initial) override;
   void Beep() override { ++beeps; }
   void Progress(const std::string& label, double fraction) override;
   void StatusText(const std::string& text) override { statusTexts.push_back(text); }

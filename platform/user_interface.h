@@ -43,6 +43,13 @@ class IUserInterface {
                                                 const std::string& initial,
                                                 int maxChars) = 0;
   virtual FileDialogResult FileDialog(const FileDialogRequest& request) = 0;
+  // A window of free text of any length (a sequence, a pasted table); the
+  // placeholder shows while it is empty and is never returned. nullopt when
+  // the window was cancelled or nobody can answer.
+  virtual std::optional<std::string> EditText(const std::string& /*title*/, const std::string& /*placeholder*/,
+                                              const std::string& /*initial*/) {
+    return std::nullopt;
+  }
   // The system's short warning sound (asterisk beep).
   virtual void Beep() {}
   // Progress of a long operation on the user-interface thread, 0..1;

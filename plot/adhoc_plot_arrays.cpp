@@ -104,6 +104,65 @@ void ShowTimePlot(bool temperature) {
 
 }  // namespace
 
+void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, const char* yLabel,
+                     int symbolStyle) {
+  AdHocPlotArrays& a = CurrentAdHocPlot();
+  ReleaseFirstPlot(a);
+  if (n < 1) return;
+  a.adHocArrays[1] = vector(1, n);
+  a.adHocArrays[2] = vector(1, n);
+  a.adHocCount = n;
+  for (int i = 1; i <= n; ++i) {
+    a.adHocArrays[1][i] = x[i];
+    a.adHocArrays[2][i] = y[i];
+  }
+  a.adHocViews[1] = ViewOf(a.adHocArrays[1], n);
+  a.adHocViews[2] = ViewOf(a.adHocArrays[2], n);
+  a.adHocCurves[1] = new CCurve(a.adHocViews[1], a.adHocViews[2]);
+  const PlotWindowSet& w = CurrentPlotWindows();
+  a.adHocPlot = new CWINPlot;
+  a.adHocPlot->SetPlotRect(w.dataTop, w.layoutLeft, w.dataBottom, w.layoutRight);
+  CWINPlot& p = *a.adHocPlot;
+  p.SetXLabel(xLabel);
+  p.SetYLabel(yLabel);
+  p.AddCurve(a.adHocCurves[1]);
+  if (symbolStyle > 0) {
+    p.ToggleDisplayOption();
+    p.SetCurveStyle(0, symbolStyle);
+    p.symbolSize = n >= 100 ? 5 : 10;
+  }
+  RequestRepaint();
+}
+
+void ShowAdHocPointsAndLine(const float* x, const float* y, const float* lineX, const float* lineY, int n,
+                            const char* xLabel, const char* yLabel, const char* annotation, float yLow,
+                            float yHigh) {
+  AdHocPlotArrays& a = CurrentAdHocPlot();
+  ReleaseFirstPlot(a);
+  if (n < 1) return;
+  const float* sources[5] = {nullptr, x, y, lineX, lineY};
+  for (int k = 1; k <= 4; ++k) {
+    a.adHocArrays[k] = vector(1, n);
+    for (int i = 1; i <= n; ++i) a.adHocArrays[k][i] = sources[k][i];
+    a.adHocViews[k] = ViewOf(a.adHocArrays[k], n);
+  }
+  a.adHocCount = n;
+  a.adHocCurves[1] = new CCurve(a.adHocViews[1], a.adHocViews[2]);
+  a.adHocCurves[2] = new CCurve(a.adHocViews[3], a.adHocViews[4]);
+  a.adHocPlot = WholeAreaPlot();
+  CWINPlot& p = *a.adHocPlot;
+  p.SetXLabel(xLabel);
+  p.SetYLabel(yLabel);
+  p.AddCurve(a.adHocCurves[1]);
+  p.AddCurve(a.adHocCurves[2]);
+  p.ToggleDisplayOption();
+  p.SetCurveStyle(0, 6);
+  p.symbolSize = 10;
+  if (annotation) p.SetAnnotation1(annotation);
+  if (yLow < yHigh) p.SetYRange(yLow, yHigh);
+  RequestRepaint();
+}
+
 void ShowTemperaturePlot() { ShowTimePlot(true); }
 void ShowRotorSpeedPlot() { ShowTimePlot(false); }
 

@@ -45,6 +45,16 @@ AdHocObjectState& CurrentAdHocObject();
 // "Show Temperature Plot" and "Show Rotor Speed Plot": the scans' values
 // against elapsed time over the whole plot area, then a repaint request.
 void ShowTemperaturePlot();
+// y against x (one-based, n points) as the extra plot in the data plot's
+// rectangle: a line, or symbols of the given style when it is positive.
+void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, const char* yLabel,
+                     int symbolStyle);
+// Measured points (x, y) as symbols and a fitted line (lineX, lineY), n
+// points each ([1..n]), over the whole plot area; the annotation (when
+// given) is written under the plot, and yLow < yHigh fixes the y range.
+void ShowAdHocPointsAndLine(const float* x, const float* y, const float* lineX, const float* lineY, int n,
+                            const char* xLabel, const char* yLabel, const char* annotation = nullptr,
+                            float yLow = 0, float yHigh = 0);
 void ShowRotorSpeedPlot();
 // "Show Residuals Histogram": first offers to switch the histogram beside
 // the residual plot on or off (a preference); answered No, shows the

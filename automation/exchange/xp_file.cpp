@@ -99,6 +99,16 @@ void Ask(float& value, const char* prompt) {
   if (InputFloat(&answer, value, true, prompt, kCaption)) value = answer;
 }
 
+// The switches from "bVaryExtinctionCoeffC" to "ITCLocalMaxIncomp", all off.
+void AppendSwitchesOff(std::string& text) {
+  for (const char* key : {"bVaryExtinctionCoeffC", "bPartialBoundaryFit", "PBFsmin", "PBFsmax",
+                          "bITCLocalIncompA", "bITCLocalIncompB", "bITCLocalIncompC",
+                          "FitITCLocalIncompA", "FitITCLocalIncompB", "FitITCLocalIncompC",
+                          "ITCLocalIncompA", "ITCLocalIncompB", "ITCLocalIncompC",
+                          "FitITCBaselineSlope", "ITCBaselineSlope", "ITCLocalMaxIncomp"})
+    exchange::Appendf(text, "%d (%s)\n", 0, key);
+}
+
 bool NonidealModelSelected() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   return m.NonidealCSModel || m.AnyNonidealSpeciesModel() || m.NonidealVariantModel ||
@@ -207,12 +217,7 @@ bool WriteMorleanXpFile(const std::string& path, bool askNothing) {
   Appendf(text, "%d (bContainsNoBackdiffusion)\n", 0);
   Appendf(text, "%d (bSwIsothermAInvisible)\n", 0);
   Appendf(text, "%f (xExtinctionCoeffC)\n", 1.0);
-  for (const char* key : {"bVaryExtinctionCoeffC", "bPartialBoundaryFit", "PBFsmin", "PBFsmax",
-                          "bITCLocalIncompA", "bITCLocalIncompB", "bITCLocalIncompC",
-                          "FitITCLocalIncompA", "FitITCLocalIncompB", "FitITCLocalIncompC",
-                          "ITCLocalIncompA", "ITCLocalIncompB", "ITCLocalIncompC",
-                          "FitITCBaselineSlope", "ITCBaselineSlope", "ITCLocalMaxIncomp"})
-    Appendf(text, "%d (%s)\n", 0, key);
+  AppendSwitchesOff(text);
   text += "-1 (Temperature C)\n";
   Appendf(text, "%f (ITCcellvolume)\n", 0.0);
   text += "0 (# spectral changes)\n";
@@ -235,6 +240,65 @@ bool WriteMorleanXpFile(const std::string& path, bool askNothing) {
   text += "0.000000 (deltaHapplocal)\n";
   Appendf(text, "%d (VarydeltaHapplocal)\n", 0);
   Appendf(text, "%d (bITCUnmixedNeck)\n", 1);
+  return file.Close();
+}
+
+bool WriteSortedEquilibriumXpFile(const EqXpFile& xp) {
+  const int files = static_cast<int>(xp.names.size());
+  if (files < 1) return false;
+  exchange::TextFile file(xp.path);
+  if (!file.Open()) return false;
+  using exchange::Appendf;
+  std::string& text = file.text;
+  text += files == 1 ? "3 (ExperimentType: SEDEQUILIBRIUM)\n" : "4 (ExperimentType: MULTISEDEQ)\n";
+  text += "(exported xp file from TARNEL)\n";
+  text += "\"" + xp.folder + "\" \"";
+  for (const std::string& name : xp.names) text += " " + name;
+  text += "\"\n";
+  const ModelParams& mp = gModelParams;
+  const ScanSet& s = CurrentScanSet();
+  Appendf(text, "%f (fBufferDensity)\n", static_cast<double>(xp.density));
+  Appendf(text, "%f (fBufferViscosity)\n", 0.001002);
+  Appendf(text, "%f (VBAR)\n", static_cast<double>(xp.vbar));
+  Appendf(text, "%f (Meniscus)\n", static_cast<double>(mp.meniscus));
+  Appendf(text, "%f (Bottom)\n", static_cast<double>(mp.bottom));
+  for (const char* key : {"MAXMENISCUS", "MINMENISCUS", "MAXBOTTOM", "MINBOTTOM"}) Appendf(text, "%f (%s)\n", 0.0, key);
+  Appendf(text, "%f (FitLeftLim)\n", static_cast<double>(s.leftFitLimit));
+  Appendf(text, "%f (FitRightLim)\n", static_cast<double>(s.rightFitLimit));
+  Appendf(text, "%f (WeightExperiment)\n", 1.0);
+  Appendf(text, "%f (ExperimentalNoise)\n", 0.005);
+  const int localNoise = xp.interference && files >= 2 ? 1 : 0;
+  Appendf(text, "%d (blocalFitTimeIndepNoise)\n", localNoise);
+  Appendf(text, "%d (blocalFitRINoise)\n", localNoise);
+  Appendf(text, "%d (blocalAutoVaryBaseline)\n", 1);
+  for (const char* key : {"blocalVaryBottom", "blocalVaryMeniscus", "blocalVaryMeniscusWarned"})
+    Appendf(text, "%d (%s)\n", 0, key);
+  Appendf(text, "%f (xBaseline)\n", 0.0);
+  text += "1.00000 (xConcentrationFactor)\n";
+  Appendf(text, "%f (xExtinctionCoeffA)\n", static_cast<double>(xp.extinctionA));
+  Appendf(text, "%d (bVaryExtinctionCoeffA)\n", 0);
+  Appendf(text, "%f (xExtinctionCoeffB)\n", static_cast<double>(xp.extinctionB));
+  Appendf(text, "%d (bVaryExtinctionCoeffB)\n", 0);
+  Appendf(text, "%d (Centerpiece)\n", 2);
+  for (int k = 1; k <= 4; ++k) Appendf(text, "1.000000e-6 (pLocalConcentrations[%d])\n", k);
+  Appendf(text, "%d (NFILES)\n", files);
+  text += "0 (ppMultiLocalConcentrations)\n";
+  Appendf(text, "%f (global VBAR20)\n", static_cast<double>(xp.vbar));
+  Appendf(text, "%f (global HYDRATION)\n", 0.3);
+  Appendf(text, "%f (pathlength)\n", 1.2);
+  Appendf(text, "%d (rotor type: ", 8);
+  text += " EIGHTHOLE)\n";
+  Appendf(text, "%d (correct for rotor stretch in TI noise)\n", 0);
+  Appendf(text, "%d (correct for rotor stretch in mass balance)\n", 0);
+  Appendf(text, "%d (sets of extra parameters follow)\n", 3);
+  for (int k = 1; k <= 3; ++k) Appendf(text, "0.000000e+00 (pLocalExtraConcs[%d])\n", k);
+  for (int i = 1; i <= files; ++i)
+    for (int k = 1; k <= 3; ++k) Appendf(text, "0.000000e+00 (ppMultiLocalExtraConcs[%d][%d])\n", i, k);
+  Appendf(text, "%d (bContainsNoBackdiffusion)\n", 0);
+  Appendf(text, "%d (bSwIsothermAInvisible)\n", 0);
+  Appendf(text, "%f (xExtinctionCoeffC)\n", static_cast<double>(xp.extinctionC));
+  AppendSwitchesOff(text);
+  text += "-1 (Temperature)\n";
   return file.Close();
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "equilibrium/eqtools/eq_data_tools.h"
+
 // Writes the file for the loaded scans. Unless askNothing is set (serial
 // fits, the series command, the unattended run), density, viscosity and
 // vbar are asked first (and, by the kind of data, the extinction
@@ -15,6 +17,10 @@
 // the quoted, blank-separated name line cannot carry, or when the file
 // cannot be written (each reported except the first).
 bool WriteMorleanXpFile(const std::string& path, bool askNothing);
+
+// The xp file of one cell and wavelength of sorted equilibrium scans; false
+// (reported "could not open %s") when it cannot be written.
+bool WriteSortedEquilibriumXpFile(const EqXpFile& xp);
 
 // The description text of line 2: the leading run of letters, digits and
 // " \#_/:,." of a scan description (at most 100 characters), empty when

@@ -9,7 +9,9 @@
 
 #include "platform/automatic_ui.h"
 #include "platform/fatal_error.h"
+#include "platform/clipboard.h"
 #include "platform/input_events.h"
+#include "platform/qt/qt_clipboard.h"
 #include "platform/qt/qt_sound_player.h"
 #include "platform/qt/qt_user_interface.h"
 #include "platform/sound_player.h"
@@ -32,6 +34,9 @@ struct DesktopSession::Impl {
   bool interactive = false;
   std::unique_ptr<QApplication> app;
   QtUserInterface ui;
+  // Copies reach the system clipboard only on a desktop; headless runs keep
+  // them in memory.
+  QtClipboard clipboard;
   // Headless runs answer every box with its default and say so on stderr.
   AutomaticUserInterface headless{[](const std::string& line) {
     std::fprintf(stderr, "tarnel: %s\n", line.c_str());
@@ -56,6 +61,7 @@ DesktopSession::DesktopSession(int& argc, char** argv) : impl_(std::make_unique<
     SetUI(&impl_->headless);
   } else {
     SetUI(&impl_->ui);
+    SetClipboard(&impl_->clipboard);
     impl_->sound = std::make_unique<QtSoundPlayer>();
     SetSoundPlayer(impl_->sound.get());
   }
@@ -79,6 +85,7 @@ DesktopSession::~DesktopSession() {
   SetEventPump({});
   SetHeadless(false);
   SetUI(nullptr);
+  SetClipboard(nullptr);
   SetSoundPlayer(nullptr);
   impl_->quitWatch.reset();
   impl_->sound.reset();

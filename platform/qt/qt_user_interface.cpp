@@ -9,6 +9,7 @@
 #include <QSpacerItem>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QStringList>
 #include <QVBoxLayout>
 
@@ -120,6 +121,27 @@ std::optional<std::string> QtUserInterface::PromptText(const std::string& title,
   edit->setFocus();
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return edit->text().toStdString();
+}
+
+// Cut, copy, paste, undo and select-all are the text field's own shortcuts.
+std::optional<std::string> QtUserInterface::EditText(const std::string& title, const std::string& placeholder,
+                                                     const std::string& initial) {
+  QDialog dialog(QApplication::activeWindow());
+  dialog.setWindowTitle(Q(title));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* edit = new QPlainTextEdit(&dialog);
+  edit->setObjectName("editorText");
+  edit->setPlaceholderText(Q(placeholder));
+  edit->setPlainText(Q(initial));
+  layout->addWidget(edit);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(buttons);
+  dialog.resize(600, 400);
+  edit->setFocus();
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return edit->toPlainText().toStdString();
 }
 
 FileDialogResult QtUserInterface::FileDialog(const FileDialogRequest& request) {

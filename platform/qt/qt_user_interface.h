@@ -11,6 +11,8 @@ class QtUserInterface : public IUserInterface {
   std::optional<std::string> PromptText(const std::string& title, const std::string& prompt,
                                         const std::string& initial, int maxChars) override;
   FileDialogResult FileDialog(const FileDialogRequest& request) override;
+  std::optional<std::string> EditText(const std::string& title, const std::string& placeholder,
+                                      const std::string& initial) override;
   void Beep() override;
 };
 

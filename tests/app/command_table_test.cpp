@@ -27,8 +27,8 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {894, "SET PREFERENCE"},  {594, "SET PREFERENCE"}, {609, "SET PREFERENCE"},
     {294, "SET PREFERENCE"},  {295, "SET PREFERENCE"}, {642, "SET PREFERENCE"}, {592, "UPDATE DURING FIT"},
     {826, "SET PREFERENCE"},  {825, "enter float"},    {824, "SET PREFERENCE"},
-    {943, "SET PREFERENCE"},
-    {200, "select files to fit"}, {226, "select files to add to set 1"},
+    {943, "SET PREFERENCE"}, {579, "Sort SE data"},
+    {200, "select files to fit"}, {290, "select files to fit"}, {226, "select files to add to set 1"},
     {298, "select files in set 1 to fit"}, {515, "select files in set 1 to fit"},
     {214, "GENERATE DATA"}, {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}, {595, "ATTENTION"},
     {949, "select files to fit"}, {513, "ERROR"}, {511, "ls-g(s)"}, {510, "ls-g(s)"}, {877, "ERROR"}, {896, "ERROR"},
@@ -43,10 +43,16 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {600, "MAKE DLS DATA"}, {527, "select data file"}, {544, "select data file"}, {500, "ERROR"},
     {528, "Format CD DATA"}, {577, "export data as MORLEAN xp file"}, {266, "time dependence analysis"},
     {901, "PELDO"}, {201, "Select File to Edit"}, {202, "Select Initial Data"}, {1108, "Wiener Skewing"},
-    {917, "AVERAGE SCANS"}, {265, "SET N COLUMNS"}, {552, ""}};
+    {885, "read BEST/BEMINE"}, {1107, "DISTRIBUTION OPTIONS"}, {876, "ERROR"},
+    {917, "AVERAGE SCANS"}, {265, "SET N COLUMNS"}, {552, ""},
+    {578, "CALCULATE HYDRODYNAMIC FRICTIONAL FORCE"}, {270, "CALCULATE FRICTIONAL AND AXIAL RATIOS"},
+    {889, "BOUNDARY BROADENING ANALYSIS"}, {276, "CALCULATE SEDCOEFFICIENT OF SPHERE"},
+    {830, "CALCULATE SEDCOEFFICIENT OF SPHERE"}, {831, "CALCULATE RADIUS OF SPHERE"}, {606, "CALCULATE M FROM S"},
+    {272, "CALCULATE SOSQ RATIO"}, {547, "CALCULATE SHAPE FROM AXIAL RATIOS"},
+    {895, "CALCULATE VBAR, EXT280 AND DNDC FROM SEQUENCE"}, {241, "s and M Contour"}, {244, "s1,s2 Contour"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
-const std::set<int> kSilentBuiltCommands = {647, 223, 533, 230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
+const std::set<int> kSilentBuiltCommands = {545, 542, 462, 461, 463, 582, 647, 223, 533, 529, 633, 230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
                                             197, 198, 229, 280, 282, 246, 213, 215, 240, 530, 212,
                                             252, 253, 235, 275, 531, 587, 514, 548, 870, 602, 872,
                                             603, 598, 526, 521, 508, 509, 227, 1099, 893, 520, 228,
@@ -56,7 +62,7 @@ const std::set<int> kSilentBuiltCommands = {647, 223, 533, 230, 597, 646, 243, 5
                                             535, 549, 550, 947, 927, 581, 264, 283, 634, 459, 886, 551,
                                             287, 263, 524, 231, 289, 827, 1098, 269, 918, 919, 920,
                                             593, 904, 923,
-                                            204, 258, 259, 260, 261, 262, 273, 274, 632, 611};
+                                            204, 258, 259, 260, 261, 262, 273, 274, 632, 611, 285, 286, 245};
 // Model commands that switch the regularisation or the scan times: the
 // commands after them in the table find both as they were.
 const std::set<int> kRegularisationChoosingCommands = {288, 501, 510, 539, 950};

@@ -5,6 +5,7 @@
 
 #include "app/params_dialog.h"
 #include "data/synthetic_data.h"
+#include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"
 #include "numerics/random.h"
 #include "road_support.h"
@@ -15,6 +16,11 @@ namespace fs = std::filesystem;
 
 class Generate : public RoadTest {
  protected:
+  void TearDown() override {
+    window_.reset();
+    FreeDistributionArrays();
+    RoadTest::TearDown();
+  }
   // "Non-Interacting Discrete Species" as the model to generate with.
   void DiscreteModel() {
     gFitEngineState.molarMassParameters = 0;
@@ -82,6 +88,35 @@ TEST_F(Generate, SingleSimulatesThePlateauDilutionWithAndWithoutTheRunUp) {
     EXPECT_TRUE(fs::exists(dir_ / "gen" / "00010.ra0"));
     EXPECT_FALSE(RunState().RunProgressDisplay);
   }
+}
+
+TEST_F(Generate, SingleWithADistributionSimulatesTheDistributionFile) {
+  // All signal at 4 S: the plateau of one species, 0.936321 at 3000 s.
+  {
+    std::ofstream out(dir_ / "distrib.dat");
+    for (int k = 0; k <= 40; ++k) out << 2.0 + 0.1 * k << " " << (k == 20 ? 1.0 : 0.0) << "\n";
+  }
+  fs::create_directories(dir_ / "gen");
+  Window().Dispatch(275);  // "Continuous c(s) Distribution"
+  ui_->ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
+      .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
+      .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
+      .ExpectPrompt("GENERATE DATA", "number of simulated scans", "10")
+      .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0");
+  forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {}, {}});
+  ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}))
+      .ExpectBox("", "put synthetic distribution in " + (dir_ / "distrib.dat").string())
+      .ExpectBox("ATTENTION", "is synthetic distribution normalized?", platform::IDNO);
+  Window().Dispatch(214);
+  ExpectNoFailures();
+  EXPECT_TRUE(ui_->AllConsumed());
+  const ScanSet& s = CurrentScanSet();
+  ASSERT_EQ(s.count, 10);
+  EXPECT_NEAR(Plateau(10) / 0.936321, 1.0, 0.002);
+  EXPECT_EQ(Conti().synthetic, 0);
+  EXPECT_EQ(CurrentDataTypeFlags().absorbance, 1);
+  EXPECT_TRUE(fs::exists(dir_ / "gen" / "00010.ra0"));
 }
 
 TEST_F(Generate, ANoisySetIsRefittedToItsOwnSedimentationCoefficient) {
@@ -206,6 +241,71 @@ TEST_F(Generate, SeriesWritesOneNumberedFolderPerCombination) {
   // The last set stands loaded, written into folder 32.
   EXPECT_EQ(CurrentScanSet().dataFolder, (dir_ / "32").string());
   EXPECT_EQ(CurrentScanSet().points[1], static_cast<int>(std::floor((7.2 - 6.1) / 0.02 + 1e-4)) + 1);
+}
+
+TEST_F(Generate, SeriesCountsScansItselfAndAsksWhenItCannot) {
+  auto one = [&](const char* count, const char* value, const char* v) {
+    ui_->ExpectPrompt("GENERATE DATA", count, "1").ExpectPrompt("GENERATE DATA", value, v);
+  };
+  auto run = [&](const char* s) {
+    DiscreteModel();
+    OneSpeciesDialog(s);
+    ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.RA0").string()}));
+    one("# radial increments?", "1 - density of points dr (cm)", "0.05");
+    one("# rotor speeds?", "1 - rotor speed (rpm)?", "50000");
+    ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDYES)
+        .ExpectPrompt("GENERATE DATA", "acceleration (rpm/sec)", "200")
+        .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "3000")
+        .ExpectPrompt("GENERATE DATA", "number of simulated scans (0 for auto)", "0");
+    one("# noise levels?", "1 - noise level?", "0");
+    one("# menisci?", "1 - meniscus (cm)?", "6.2");
+    one("# trace concentrations?", "1 - 2nd species concentration (%)?", "1");
+    ui_->ExpectPrompt("GENERATE DATA", "directory # offset", "4");
+  };
+  // 4 S to the right limit 7.19 cm takes 13508.9 s: 4 scans 3000 s apart,
+  // after a run-up of 250 s and 10 s more.
+  run("4.0");
+  Window().Dispatch(647);
+  ExpectNoFailures();
+  const ScanSet& s = CurrentScanSet();
+  EXPECT_EQ(s.count, 4);
+  EXPECT_EQ(s.dataFolder, (dir_ / "5").string());
+  EXPECT_DOUBLE_EQ(s.records[1].time, 260.0 + 250.0);
+  EXPECT_TRUE(fs::exists(dir_ / "5" / "xp5.xp"));
+  // Without a sedimentation coefficient there is no time to count from.
+  run("0");
+  ui_->ExpectPrompt("GENERATE DATA", "number of simulated scans", "3");
+  Window().Dispatch(647);
+  ExpectNoFailures();
+  EXPECT_EQ(CurrentScanSet().count, 3);
+}
+
+TEST_F(Generate, AFolderThatCannotBeMadeSkipsTheRestOfItsMeniscus) {
+  std::ofstream(dir_ / "1") << "in the way\n";
+  DiscreteModel();
+  OneSpeciesDialog();
+  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.RA0").string()}));
+  auto list = [&](const char* count, const char* value, std::vector<const char*> values) {
+    ui_->ExpectPrompt("GENERATE DATA", count, std::to_string(values.size()));
+    for (std::size_t i = 0; i < values.size(); ++i)
+      ui_->ExpectPrompt("GENERATE DATA", std::to_string(i + 1) + " - " + value, values[i]);
+  };
+  list("# radial increments?", "density of points dr (cm)", {"0.05"});
+  list("# rotor speeds?", "rotor speed (rpm)?", {"50000"});
+  ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "600")
+      .ExpectPrompt("GENERATE DATA", "number of simulated scans (0 for auto)", "2");
+  list("# noise levels?", "noise level?", {"0"});
+  list("# menisci?", "meniscus (cm)?", {"6.2", "6.1"});
+  list("# trace concentrations?", "2nd species concentration (%)?", {"1", "2"});
+  ui_->ExpectPrompt("GENERATE DATA", "directory # offset", "0");
+  ui_->ExpectBox("", "could not create new directory");
+  Window().Dispatch(647);
+  ExpectNoFailures();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(fs::exists(dir_ / "2" / "meniscus=6.100.info"));
+  EXPECT_TRUE(fs::exists(dir_ / "3" / "tracepercent=2.000.info"));
+  EXPECT_FALSE(fs::exists(dir_ / "4"));
 }
 
 TEST_F(Generate, SeriesIsInertOutsideTheDiscreteSpeciesModel) {

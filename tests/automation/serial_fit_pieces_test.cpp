@@ -4,6 +4,7 @@
 // the window, whose Run leaves the error code the test chooses.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -237,21 +238,35 @@ class StandInSeries : public ::testing::Test {
     text << in.rdbuf();
     return text.str();
   }
-  // The questions of a series by folder over first..last.
-  void AnswerByFolder(int first, int last, bool monteCarlo) {
+  // The answers to the questions of a series by folder.
+  struct ByFolder {
+    int first = 1, last = 1;
+    bool xp = false;            // numbered xp files, noise switches kept
+    bool ranges = true;         // one range, 1 to 5 S
+    bool sizeAndShape = false;  // and f/f0 1.0 to 1.3
+    bool monteCarlo = false;    // 2 iterations
+  };
+  void Answer(const ByFolder& a) {
+    const auto yes = [](bool b) { return b ? platform::IDYES : platform::IDNO; };
     ui_.ExpectBox("SERIALIZE FIT", "incremental cell number?", platform::IDNO)
         .ExpectBox("SERIALIZE FIT", "incremental highest subdirectory?", platform::IDYES)
-        .ExpectBox("SERIALIZE FIT", "load xpfile with incremental name (xp1.xp, xp2.xp...)?", platform::IDNO)
-        .ExpectPrompt("SERIALIZE FIT", "minimum subdir value", std::to_string(first))
-        .ExpectPrompt("SERIALIZE FIT", "maximum subdir value", std::to_string(last))
+        .ExpectBox("SERIALIZE FIT", "load xpfile with incremental name (xp1.xp, xp2.xp...)?", yes(a.xp));
+    if (a.xp) ui_.ExpectBox("SERIALIZE FIT", "restore TI & RI noise from current model?", platform::IDYES);
+    ui_.ExpectPrompt("SERIALIZE FIT", "minimum subdir value", std::to_string(a.first))
+        .ExpectPrompt("SERIALIZE FIT", "maximum subdir value", std::to_string(a.last))
         .ExpectBox("SERIALIZE FIT", "fit each set?", platform::IDNO)
         .ExpectBox("SERIALIZE FIT", "restore previous params if available?", platform::IDNO)
-        .ExpectBox("SERIALIZE FIT", "with automatic integration?", platform::IDYES)
-        .ExpectPrompt("SERIALIZE FIT", "s min for integration", "1")
-        .ExpectPrompt("SERIALIZE FIT", "s max for integration", "5")
-        .ExpectBox("SERIALIZE FIT", "another integration range?", platform::IDNO)
-        .ExpectBox("SERIALIZE FIT", "with Monte-Carlo error analysis?", monteCarlo ? platform::IDYES : platform::IDNO);
-    if (monteCarlo) ui_.ExpectPrompt("SERIALIZE FIT", "# of MC iterations", "2");
+        .ExpectBox("SERIALIZE FIT", "with automatic integration?", yes(a.ranges));
+    if (a.ranges) {
+      ui_.ExpectPrompt("SERIALIZE FIT", "s min for integration", "1")
+          .ExpectPrompt("SERIALIZE FIT", "s max for integration", "5");
+      if (a.sizeAndShape)
+        ui_.ExpectPrompt("SERIALIZE FIT", "ff0 min for integration", "1.0")
+            .ExpectPrompt("SERIALIZE FIT", "ff0 max for integration", "1.3");
+      ui_.ExpectBox("SERIALIZE FIT", "another integration range?", platform::IDNO);
+    }
+    ui_.ExpectBox("SERIALIZE FIT", "with Monte-Carlo error analysis?", yes(a.monteCarlo));
+    if (a.monteCarlo) ui_.ExpectPrompt("SERIALIZE FIT", "# of MC iterations", "2");
   }
 
   fs::path root_;
@@ -262,7 +277,7 @@ class StandInSeries : public ::testing::Test {
 TEST_F(StandInSeries, ErrorCodesOfTheAnalysisGoToEachSetsErrorFileAndTheLog) {
   platform::ScopedUI scope(ui_);
   window_.codes = {10, 11};
-  AnswerByFolder(1, 2, false);
+  Answer({.first = 1, .last = 2});
   const std::string first = (root_ / "1" / "00001.RA1").string(), second = (root_ / "2" / "00001.RA1").string();
   ui_.ExpectBox("SERIALIZE FIT", "serial fit: 0 analysed, 0 skipped, 2 failed\n" + first +
                                      ": failed (error code 10: Nelder-Mead not converged)\n" + second +
@@ -299,17 +314,8 @@ TEST_F(StandInSeries, NumberedXpFilesLoadEachFolderAndTheNoiseSwitchesAreKeptOnR
   const auto ri = gModelParams.riNoiseFit;
   gFitEngineState.fitTINoise = 1;
   gModelParams.riNoiseFit = 1;
-  ui_.ExpectBox("SERIALIZE FIT", "incremental cell number?", platform::IDNO)
-      .ExpectBox("SERIALIZE FIT", "incremental highest subdirectory?", platform::IDYES)
-      .ExpectBox("SERIALIZE FIT", "load xpfile with incremental name (xp1.xp, xp2.xp...)?", platform::IDYES)
-      .ExpectBox("SERIALIZE FIT", "restore TI & RI noise from current model?", platform::IDYES)
-      .ExpectPrompt("SERIALIZE FIT", "minimum subdir value", "2")
-      .ExpectPrompt("SERIALIZE FIT", "maximum subdir value", "3")
-      .ExpectBox("SERIALIZE FIT", "fit each set?", platform::IDNO)
-      .ExpectBox("SERIALIZE FIT", "restore previous params if available?", platform::IDNO)
-      .ExpectBox("SERIALIZE FIT", "with automatic integration?", platform::IDNO)
-      .ExpectBox("SERIALIZE FIT", "with Monte-Carlo error analysis?", platform::IDNO)
-      .ExpectBox("SERIALIZE FIT", "serial fit: 2 analysed, 0 skipped, 0 failed");
+  Answer({.first = 2, .last = 3, .xp = true, .ranges = false});
+  ui_.ExpectBox("SERIALIZE FIT", "serial fit: 2 analysed, 0 skipped, 0 failed");
   SerializeFitByCellOrDir(window_);
   EXPECT_TRUE(ui_.failures.empty()) << ui_.failures.front();
   EXPECT_EQ(window_.xpFiles, (std::vector<std::string>{(root_ / "2" / "xp2.xp").string(),
@@ -318,6 +324,44 @@ TEST_F(StandInSeries, NumberedXpFilesLoadEachFolderAndTheNoiseSwitchesAreKeptOnR
   EXPECT_EQ(gModelParams.riNoiseFit, 1);
   gFitEngineState.fitTINoise = ti;
   gModelParams.riNoiseFit = ri;
+}
+
+TEST_F(StandInSeries, SizeAndShapeRangesAddTheirWeightAveragesToTheIntegrals) {
+  platform::ScopedUI scope(ui_);
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.CSff0Model = 1;
+  // Three points of the s-f/f0 plane; the range takes the first two.
+  ContiSettings& c = Conti();
+  float** arrays[] = {&c.grid2DS, &c.grid2DM, &c.grid2DD, &c.grid2DStokes, &c.grid2DFf, &c.grid2DAmplitude};
+  for (float** a : arrays) *a = vector(1, 3);
+  c.grid2DSize = 3;
+  const float values[][3] = {{2, 4, 6}, {1e4f, 2e4f, 3e4f}, {6e-7f, 5e-7f, 4e-7f}, {1, 2, 3}, {1.2f, 1.2f, 1.5f},
+                             {0.1f, 0.2f, 0.3f}};
+  for (int k = 0; k < 6; ++k)
+    for (int i = 1; i <= 3; ++i) (*arrays[k])[i] = values[k][i - 1];
+  Answer({.sizeAndShape = true});
+  ui_.ExpectBox("SERIALIZE FIT", "serial fit: 1 analysed");
+  SerializeFitByCellOrDir(window_);
+  EXPECT_TRUE(ui_.failures.empty()) << ui_.failures.front();
+  std::istringstream integrals(Read(root_ / "1" / "integrals.RA1"));
+  std::string header;
+  std::getline(integrals, header);
+  EXPECT_EQ(header, "smin, smax, fmin, fmax, c, sw, fw, ctot, Mw, Mz, second central moment of Mz, R, "
+                    "second central moment R");
+  std::vector<double> row;
+  for (double v; integrals >> v;) row.push_back(v);
+  ASSERT_EQ(row.size(), 13u);
+  EXPECT_FLOAT_EQ(row[2], 1.0f);
+  EXPECT_FLOAT_EQ(row[3], 1.3f);
+  EXPECT_NEAR(row[6], 1.2, 1e-6);                  // fw
+  EXPECT_NEAR(row[8], (0.1e4 + 0.4e4) / 0.3, 0.1);   // Mw
+  EXPECT_NEAR(row[10], std::sqrt(2e8 / 9), 0.01);  // sqrt(sum c (M - Mw)^2 / sum c)
+  EXPECT_NEAR(row[11], 5.0 / 3, 1e-5);             // R
+  EXPECT_NEAR(row[12], std::sqrt(2.0) / 3, 1e-5);
+  for (float** a : arrays) {
+    free_vector(*a, 1, 3);
+    *a = nullptr;
+  }
 }
 
 TEST_F(StandInSeries, TheTimeStampCheckIsOffOnlyWhileTheSeriesRuns) {
@@ -333,7 +377,7 @@ TEST_F(StandInSeries, TheTimeStampCheckIsOffOnlyWhileTheSeriesRuns) {
   // Switched off for the series, on again after it, and after a series
   // that ends before its first set.
   ui_.ExpectBox("SERIALIZE FIT", question, platform::IDYES);
-  AnswerByFolder(2, 2, false);
+  Answer({.first = 2, .last = 2});
   ui_.ExpectBox("SERIALIZE FIT", "serial fit: 1 analysed");
   SerializeFitByCellOrDir(window_);
   EXPECT_TRUE(ui_.failures.empty()) << ui_.failures.front();
@@ -353,7 +397,7 @@ TEST_F(StandInSeries, UnwritableResultsAndMonteCarloFolderFailTheirSetAndSaySo) 
   platform::ScopedUI scope(ui_);
   std::ofstream(root_ / "3" / "MCdata") << "a file, not a folder\n";
   fs::create_directories(root_ / "2" / "ff0.RA1");  // no file can take its name
-  AnswerByFolder(2, 3, true);
+  Answer({.first = 2, .last = 3, .monteCarlo = true});
   ui_.ExpectBox("SERIALIZE FIT", "serial fit: 0 analysed, 0 skipped, 2 failed\n" +
                                      (root_ / "2" / "00001.RA1").string() + ": failed (could not write " +
                                      (root_ / "2" / "ff0.RA1").string() + ")\n" +

@@ -67,6 +67,22 @@ TEST_F(SyntheticDataTest, GridCountsEveryPointUpToAndIncludingTheBottom) {
   EXPECT_FLOAT_EQ(s.rightFitLimit, 7.19f);
 }
 
+TEST_F(SyntheticDataTest, ASeriesKeepsItsLimitsAndAsksNothing) {
+  bool series = true;
+  CurrentSyntheticDataHooks().seriesRunning = [&] { return series; };
+  ScanSet& s = CurrentScanSet();
+  s.leftFitLimit = 6.05f;
+  s.rightFitLimit = 7.19f;
+  // 6.0 to 7.2 by 0.11 ends at 7.1 cm, short of the limit.
+  SyntheticRun r = Run(2);
+  r.radialStep = 0.11f;
+  ASSERT_EQ(MakeSyntheticDataSet(r), SyntheticOutcome::Made);
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 6.05f);
+  EXPECT_NEAR(s.rightFitLimit, 7.1f, 1e-5);
+  EXPECT_EQ(s.lastFitPoint[1], s.points[1]);
+  ExpectNoFailures();
+}
+
 TEST_F(SyntheticDataTest, ScanTimesAndW2tFollowTheRunSchedule) {
   struct Case {
     float firstTime, acceleration;

@@ -50,6 +50,25 @@ TEST_F(DlsDistribution, IRhOfAMixtureShowsBothRadiiWithTheirShares) {
   EXPECT_LT(std::sqrt(sum / 400), 2e-4);
 }
 
+// On clean data the chi-square ratio of maximum entropy moves in plateaus
+// near its target; the search must narrow its bracket rather than cycle
+// between two points until its iteration limit.
+TEST_F(DlsDistribution, MaximumEntropyOnCleanDataEndsWithoutCycling) {
+  for (double noise : {0.0, 1e-4}) {
+    dlsrun::Load({0, 60}, 200, Mixture, noise);
+    dlsrun::SelectIRh(0.5f, 100.0f, 80);
+    Conti().maxEntropy = 1;
+    RunContiSed();
+    ASSERT_TRUE(ui_.failures.empty()) << ui_.failures.front();
+    const dlsrun::Peak small = dlsrun::PeakBetween(Conti().distribution, 0.5, 6.0);
+    const dlsrun::Peak large = dlsrun::PeakBetween(Conti().distribution, 6.0, 100.0);
+    EXPECT_NEAR(dlsrun::Radius(small.index), 2.0, 0.1) << noise;
+    EXPECT_NEAR(dlsrun::Radius(large.index), 20.0, 1.0) << noise;
+    EXPECT_NEAR(small.fraction, 0.3, 0.02) << noise;
+    EXPECT_NEAR(large.fraction, 0.7, 0.02) << noise;
+  }
+}
+
 TEST_F(DlsDistribution, IntensityAutocorrelationsAreConvertedOnRequestOnly) {
   auto g2 = [](int, double tau) { return std::pow(dlsrun::G1(5.0, tau), 2); };
   dlsrun::Load({0, 60}, 60, g2, 0.0, false);

@@ -12,6 +12,8 @@
 #include "fit/conc_dependent_coefficients.h"
 #include "fit/conc_dependent_lamm.h"
 #include "fit/global_moving_frame.h"
+#include "fit/simulation_switches.h"
+#include "fit/static_grid_lamm.h"
 #include "fit/lamm_grid.h"
 #include "fit/lamm_run_state.h"
 #include "fit/model_evaluation.h"
@@ -160,6 +162,42 @@ TEST_F(ConcDependentLamm, SedimentationEquilibriaMatchTheirClosedForms) {
   }
 }
 
+TEST_F(ConcDependentLamm, ThreeStateTablesAndHardSpheresAtEquilibrium) {
+  using Kind = ConcDependentSpecies::Kind;
+  // Oligomers that never form leave the tabulated monomer; hard spheres
+  // flatten the gradient without reversing it.
+  const double ideal[3] = {8.54317, 9.93900, 11.61372};
+  for (const Kind kind : {Kind::DimerTetramer, Kind::TetramerOctamer, Kind::Nonideal}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    LoadTimes({5e5, 1e6}, 10000, 6.8, 7.2, 401);
+    ConcDependentSpecies& sp = CurrentConcDependentSpecies();
+    sp = ConcDependentSpecies{};
+    sp.kind = kind;
+    sp.s1 = sp.s3[1] = 1;
+    sp.D1 = sp.D3[1] = 1e-6;
+    sp.s3[2] = 1.6;
+    sp.D3[2] = 0.8e-6;
+    sp.s3[3] = 2.5;
+    sp.D3[3] = 0.6e-6;
+    sp.logKa = sp.logKb = -20;
+    sp.hardSphere = 1;
+    sp.logKs = 2;  // k
+    sp.logKd = 0;  // tau
+    Solve(false, 400, 10, 10000);
+    EXPECT_EQ(LammSettings().nonidealityOutOfRange, 0);
+    if (kind != Kind::Nonideal) {
+      EXPECT_NEAR(LastAt(6.8), ideal[0], 5e-3);
+      EXPECT_NEAR(LastAt(7.0), ideal[1], 5e-3);
+      EXPECT_NEAR(LastAt(7.2), ideal[2], 5e-3);
+    } else {
+      const double rise = LastAt(7.2) - LastAt(6.8);
+      EXPECT_GT(rise, 0.5);
+      EXPECT_LT(rise, ideal[2] - ideal[0] - 0.1);
+    }
+    fittest::ClearScans();
+  }
+}
+
 TEST_F(ConcDependentLamm, CsClGradientReachesItsEquilibrium) {
   // dc/dr = s(c) 1e-13 w^2 r c / D(c) at 40000 rpm from 1.5 M.
   for (const bool moving : {true, false}) {
@@ -172,6 +210,12 @@ TEST_F(ConcDependentLamm, CsClGradientReachesItsEquilibrium) {
     sp.D1 = 2e-5;
     EXPECT_EQ(Solve(moving, moving ? 200 : 400, 1.5, 40000), 0);
     EXPECT_EQ(LammSettings().singularMatrixError, 0);
+    // The slow frame (s_grid = s(c) of CsCl, 0.49 S) steps in tenths of its
+    // period; the user's max dc/c is left as it was.
+    EXPECT_EQ(LammSettings().workingMaxDcOverC, 1.0);
+    if (moving) {
+      EXPECT_NEAR(NonidealMovingFrameSGrid(), CsClSedimentationCoefficient25C(1.5), 1e-12);
+    }
     EXPECT_NEAR(LastAt(6.8), 1.40960, 5e-4);
     EXPECT_NEAR(LastAt(7.0), 1.49797, 5e-4);
     EXPECT_NEAR(LastAt(7.2), 1.59326, 5e-4);
@@ -401,6 +445,40 @@ TEST_F(ConcDependentLamm, ModelEvaluationRunsTheModelsToTheirEquilibria) {
     FreeLammArrays();
     fittest::ClearScans();
   }
+}
+
+// An inhomogeneous solvent is not modelled: Run says so each time, a fit
+// once rather than at every evaluation.
+TEST_F(ConcDependentLamm, InhomogeneousSolventIsMentionedOncePerFit) {
+  gFitEngineState.molarMassParameters = 0;
+  LammSolverSettings& st = LammSettings();
+  st.automaticGridSize = 0;
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  st.feGridSize = st.gridSizeInUse = 100;
+  LoadTimes({600, 1200}, 50000, 6.0, 7.2, 101);
+  gModelSelectorFlags.NonidealSingleSpeciesModel = 1;
+  float* P = gModelParameterVector.P;
+  P[1] = 6;
+  P[5] = 4;
+  P[9] = 1;
+  P[10] = P[11] = -3;
+  P[13] = 6.0f;
+  P[14] = 7.2f;
+  UnpackModelParameters();
+  CurrentStaticGridSolventHooks().useInhomogeneousSolvent = [] { return true; };
+  const std::string box = "|this model is not implemented yet for inhomogeneous solvent";
+  for (const bool fit : {false, true}) {
+    SCOPED_TRACE(fit ? "fit" : "run");
+    RecordingHost host;
+    gFitEngineState.fitRunning = fit ? 1 : 0;
+    gSimulationSwitches.inhomogeneousWarningShown = 0;
+    for (int evaluation = 0; evaluation < 3; ++evaluation) SimulateModel(&host);
+    EXPECT_EQ(std::count(host.boxes.begin(), host.boxes.end(), box), fit ? 1 : 3);
+  }
+  gFitEngineState.fitRunning = 0;
+  CurrentStaticGridSolventHooks().useInhomogeneousSolvent = nullptr;
 }
 
 }  // namespace

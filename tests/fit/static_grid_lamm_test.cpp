@@ -14,6 +14,8 @@
 #include "fit/lamm_grid.h"
 #include "fit/lamm_run_state.h"
 #include "fit/model_selector.h"
+#include "fit/model_params.h"
+#include "fit/solvent_gradient.h"
 #include "fit/species_simulation.h"
 #include "fit_test_support.h"
 #include "lamm/element_integrals.h"
@@ -66,7 +68,7 @@ void Solve(const Cell& run) {
   rs = LammRunState{};
   rs.s = run.s;
   rs.D = run.D;
-  rs.sStar = run.s;
+  rs.sStar = BufferSedimentationCoefficient(run.s);
   FreeLammArrays();
   ASSERT_TRUE(AllocLammArrays());
   LammGrid& g = CurrentLammGrid();
@@ -83,6 +85,22 @@ std::vector<float> Radii(double from, double to, int n) {
   std::vector<float> r;
   for (int i = 0; i < n; ++i) r.push_back(static_cast<float>(from + (to - from) * i / (n - 1)));
   return r;
+}
+
+// The discrete electrophoresis model chosen, one species of 5 um/s with D
+// (cm^2/s) in a column from 6.0 cm to b, scans of `points` radii, N nodes.
+Cell ElectrophoresisCell(double D, double b, std::vector<double> times, int points, int N) {
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gModelSelectorFlags.ElectrophoresisLammModel = 1;
+  Cell run;
+  run.s = 5;
+  run.D = D;
+  run.m = 6.0;
+  run.b = b;
+  run.times = std::move(times);
+  run.radii = Radii(6.0, b, points);
+  run.N = N;
+  return run;
 }
 
 class StaticGridLamm : public ::testing::Test {
@@ -221,17 +239,8 @@ TEST_F(StaticGridLamm, PlanarSedimentationEquilibrium) {
 }
 
 TEST_F(StaticGridLamm, ElectrophoresisBoundaryTravelsAtConstantVelocity) {
-  gModelSelectorFlags.LammDiscreteModel = 1;
-  gModelSelectorFlags.ElectrophoresisLammModel = 1;
   LammSettings().massConservationCheck = 1;
-  Cell run;
-  run.s = 5;  // 5 um/s
-  run.D = 6e-7;
-  run.m = 6.0;
-  run.b = 6.4;
-  run.times = {200, 400};
-  run.radii = Radii(6.0, 6.4, 401);
-  run.N = 800;
+  const Cell run = ElectrophoresisCell(6e-7, 6.4, {200, 400}, 401, 800);
   Solve(run);
   ASSERT_EQ(LammSettings().discretizationError, 0);
   const ScanSet& ss = CurrentScanSet();
@@ -245,6 +254,14 @@ TEST_F(StaticGridLamm, ElectrophoresisBoundaryTravelsAtConstantVelocity) {
   EXPECT_NEAR(c[301], 1.0, 1e-4);  // 6.3 cm, the plateau
   // The node weights of the constant cross-section: int c dr = 0.4 throughout.
   EXPECT_NEAR(CurrentLammRunState().totalAmount / (1.2 * 0.0349066), 0.4, 1e-6);
+}
+
+TEST_F(StaticGridLamm, AStepHeldAtItsFloorEndsTheSolveAsADiscretizationError) {
+  // Elements too coarse for the boundary (v h / D = 3.5) ripple below zero
+  // in the first seconds; the steps then shrink to their floor of 1e-15 s.
+  Solve(ElectrophoresisCell(5e-7, 7.5, {600, 900}, 151, 300));
+  EXPECT_EQ(LammSettings().discretizationError, 1);
+  EXPECT_LT(CurrentLammRunState().t, 10.0);
 }
 
 TEST_F(StaticGridLamm, DepletionStopHandsTheFinalProfileToTheLaterScans) {
@@ -317,3 +334,79 @@ TEST_F(StaticGridLamm, RefusedGridsAndStopNodesWithoutATest) {
 }
 
 }  // namespace
+
+TEST_F(StaticGridLamm, UniformBufferScalesTheWaterCoefficientsOnce) {
+  // A buffer of density 1.05 and 1.097804 x the viscosity of water: s at
+  // 20 degC water of 4.3 / (e q) sediments there as 4.3 S.
+  const lammtest::Reference R = lammtest::LoadReference("static-4.3S.txt");
+  InstallSolventGradientHooks();
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg = SolventGradientSettings{};
+  sg.UseInhomogeneousSolvent = true;
+  sg.StaticGradient = true;
+  sg.Compressibility = 0;
+  sg.BufferDensity1atm = 1.05f;
+  sg.BufferViscosity1atm = 0.0011f;
+  sg.ViscosityRatio = sg.BufferViscosity1atm / kWaterViscosity20C;
+  gSolutionConditions.vbar = 0.73f;
+  const double e = 1 / 1.097804, q = 0.860696;
+  EXPECT_NEAR(e, 0.910909, 1e-6);
+  EXPECT_NEAR(BuoyancyRatio(0.73, 1.05, 0.73), q, 1e-6);
+  for (const bool movingFrame : {false, true}) {
+    SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
+    Cell run;
+    run.s = R.s / (e * q);
+    run.D = R.D / e;
+    run.rpm = R.rpm;
+    run.m = R.m;
+    run.b = R.b;
+    run.times = R.times;
+    for (double r : R.r) run.radii.push_back(static_cast<float>(r));
+    run.left = 6.0f;
+    run.right = 7.1f;
+    run.movingFrame = movingFrame;
+    LammSettings() = LammSolverSettings{};
+    Solve(run);
+    ASSERT_EQ(LammSettings().singularMatrixError, 0);
+    const ScanSet& ss = CurrentScanSet();
+    double worst = 0;
+    for (int j = 1; j <= ss.count; ++j)
+      for (int p = 1; p <= ss.points[j]; ++p)
+        if (ss.radii[j][p] >= run.left && ss.radii[j][p] <= run.right)
+          worst = std::max(worst, std::fabs(ss.model[j][p] - R.c[p - 1][j - 1]));
+    EXPECT_LT(worst, 1e-3);
+  }
+  // The same buffer made by a sedimenting cosolute whose density and
+  // viscosity lists are constant: the cosolute is stepped and the factors
+  // re-made every step, and the species still sees the uniform buffer.
+  sg.StaticGradient = false;
+  sg.DynamicGradient = sg.SedimentingCosolute = true;
+  sg.DensityCoefficients = {0, 1.05};
+  sg.ViscosityCoefficients = {0, 1.097804};
+  sg.EffectiveVbar = 0.73f;
+  sg.CosoluteGridSize = 50;
+  sg.CosoluteS = 0.5;
+  sg.CosoluteD = 2e-5;
+  Cell run;
+  run.s = R.s / (e * q);
+  run.D = R.D / e;
+  run.times = R.times;
+  for (double r : R.r) run.radii.push_back(static_cast<float>(r));
+  run.left = 6.0f;
+  run.right = 7.1f;
+  run.N = 500;
+  LammSettings() = LammSolverSettings{};
+  Solve(run);
+  ASSERT_EQ(LammSettings().singularMatrixError, 0);
+  EXPECT_GT(CurrentCosolute().c[50], 1.6);  // the cosolute did sediment
+  const ScanSet& ss = CurrentScanSet();
+  double worst = 0;
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p)
+      if (ss.radii[j][p] >= run.left && ss.radii[j][p] <= run.right)
+        worst = std::max(worst, std::fabs(ss.model[j][p] - R.c[p - 1][j - 1]));
+  EXPECT_LT(worst, 2e-3);
+  sg = SolventGradientSettings{};
+  CurrentStaticGridSolventHooks() = StaticGridSolventHooks{};
+  gSolutionConditions = SolutionConditions{};
+}

@@ -251,3 +251,30 @@ TEST(LammMovingFrame, AgreesWithIndependentReferenceSolutions) {
     EXPECT_LT(ReferenceError(R, st, c.from, c.to, 2), c.error);
   }
 }
+
+TEST(LammInhomogeneousSolvent, UniformBufferOnBothPathsIsTheReferenceOnce) {
+  // s and D at 20 degC water in a buffer of density 1.05 and viscosity ratio
+  // 1.097804: e 0.910909 x q 0.860696 x s20,w = 4.3 S.
+  const Reference R = LoadReference("static-4.3S.txt");
+  const double e = 1 / 1.097804, q = 0.860696;
+  for (const bool movingFrame : {false, true}) {
+    SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
+    Experiment x = ExperimentFor(R, 6.0, 7.1);
+    x.s = R.s / (e * q);
+    x.D = R.D / e;
+    LammSolverSettings st = FixedGrid(1000);
+    if (movingFrame) st.claverieAlgorithm = 0, st.movingHatAlgorithm = 1;
+    auto L = MakeSolver(x, st);
+    L->SetReactionParameters(true, false, true, false, 0, 0.73f, 1.097804f, 1.05f, 0.73f, 0.73f * 1.05f,
+                             0.99823f, 0.001002f, 1.0f, 0.73f, 0, 0, 0, 0);
+    EXPECT_NEAR(L->SolventMeanScale(), e * q, 1e-6);
+    for (int run = 0; run < 2; ++run) {  // a second run starts from the water values again
+      ASSERT_EQ(L->CheckAndRun(), 0);
+      double worst = 0;
+      for (size_t k = 1; k < R.times.size(); ++k)
+        for (size_t j = 0; j < R.r.size(); ++j)
+          if (R.r[j] >= 6.0 && R.r[j] <= 7.1) worst = std::max(worst, std::fabs(x.out[k + 1][j + 1] - R.c[j][k]));
+      EXPECT_LT(worst, 1e-3);
+    }
+  }
+}

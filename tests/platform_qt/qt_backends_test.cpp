@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <filesystem>
@@ -107,6 +108,32 @@ TEST(QtUserInterface, PromptHonoursTheFieldLengthAndCancel) {
 
   WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
   EXPECT_FALSE(ui.PromptText("t", "p", "", 14).has_value());
+}
+
+TEST(QtUserInterface, EditorReturnsLongTextButNeverItsPlaceholder) {
+  if (!HaveWidgets()) GTEST_SKIP() << "no widget application";
+  QtUserInterface ui;
+  const std::string sequence(100000, 'W');  // far beyond any fixed buffer
+  QString placeholder, title;
+  WhenModal([&](QWidget* w) {
+    auto* edit = w->findChild<QPlainTextEdit*>("editorText");
+    ASSERT_NE(edit, nullptr);
+    placeholder = edit->placeholderText();
+    title = w->windowTitle();
+    edit->setPlainText(QString::fromStdString(sequence));
+    static_cast<QDialog*>(w)->accept();
+  });
+  auto text = ui.EditText("SEQUENCE", "write the sequence here", "");
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, sequence);
+  EXPECT_EQ(placeholder, "write the sequence here");
+  EXPECT_EQ(title, "SEQUENCE");
+
+  // Untouched: the placeholder is not text.
+  WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->accept(); });
+  EXPECT_EQ(ui.EditText("t", "placeholder", ""), std::optional<std::string>(""));
+  WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+  EXPECT_FALSE(ui.EditText("t", "placeholder", "kept").has_value());
 }
 
 TEST(QtUserInterface, FileDialogTakesFiltersFolderAndPresetName) {

@@ -1,0 +1,118 @@
+// Cost of the error-surface maps on an analytic model: a 10 x 10 raster over
+// (P[5], P[1]) with P[7] refitted at every node, against 100 plain
+// restart-until-converged simplex fits of P[7] alone.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include "data/scan_set.h"
+#include "fit/error_surface.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/model_params.h"
+#include "numerics/arrays.h"
+#include "numerics/random.h"
+
+namespace {
+
+constexpr int kPoints = 100;
+constexpr float kCentre = 6.6f;
+
+class QuadraticHost : public FitHost {
+ public:
+  long evaluations = 0;
+  void SimulateModel() override {
+    ScanSet& ss = CurrentScanSet();
+    const float* P = gModelParameterVector.P;
+    ++evaluations;
+    for (int k = 1; k <= ss.points[1]; ++k) {
+      const float d = ss.radii[1][k] - kCentre;
+      ss.model[1][k] = P[5] + d * (P[1] + d * P[7]);
+    }
+  }
+  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
+  void ErrorBox(const std::string&) override {}
+  void PlaySoundError() override {}
+  void CheckLeftFitLimit() override {}
+  void CheckRightFitLimit() override {}
+};
+
+void LoadData() {
+  ScanSet& ss = CurrentScanSet();
+  FreeScanSetArrays(ss);
+  AllocateScanTables(ss, 1);
+  ss.radii[1] = vector(1, kPoints);
+  ss.signals[1] = vector(1, kPoints);
+  ss.model[1] = vector(1, kPoints);
+  SeedGaussRandom(3);
+  for (int k = 1; k <= kPoints; ++k) {
+    const float x = 6.0f + 1.2f * k / kPoints, d = x - kCentre;
+    ss.radii[1][k] = x;
+    ss.signals[1][k] = 0.8f + 0.5f * d + 0.2f * d * d + GaussRandom(0.01f);
+  }
+  ss.points[1] = kPoints;
+  ss.order[1] = 1;
+  ss.firstFitPoint[1] = 1;
+  ss.lastFitPoint[1] = kPoints;
+  ss.fileNames[1] = "bench.ra1";
+  ss.leftFitLimit = 6.0f;
+  ss.rightFitLimit = 7.2f;
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+}
+
+void Start() {
+  gModelParameterVector = ModelParameterVector{};
+  gModelParameterVector.P[13] = 6.0f;
+  gModelParameterVector.P[14] = 7.2f;
+  gModelParameterVector.P[5] = 0.8f;
+  gModelParameterVector.P[1] = 0.5f;
+  gModelParameterVector.P[7] = 0.1f;
+  gModelParameterVector.F[7] = 1;
+  gFitEngineState = FitEngineState{};
+}
+
+void BM_RasterTenByTen(benchmark::State& state) {
+  LoadData();
+  QuadraticHost host;
+  const std::string path = (std::filesystem::temp_directory_path() / "tarnel_bench_contour.dat").string();
+  long evaluations = 0;
+  for (auto _ : state) {
+    Start();
+    host.evaluations = 0;
+    ContourSM(&host, path.c_str(), {0.75f, 0.84f, 0.01f}, {0.45f, 0.54f, 0.01f}, 0.0f, 0.75f, 0.45f);
+    evaluations += host.evaluations;
+  }
+  state.counters["evaluations_per_map"] =
+      benchmark::Counter(static_cast<double>(evaluations) / static_cast<double>(state.iterations()));
+  FreeScanSetArrays(CurrentScanSet());
+}
+
+void BM_HundredPlainFits(benchmark::State& state) {
+  LoadData();
+  QuadraticHost host;
+  long evaluations = 0;
+  for (auto _ : state) {
+    host.evaluations = 0;
+    for (int i = 0; i < 100; ++i) {
+      Start();
+      gModelParameterVector.P[5] = 0.75f + 0.01f * static_cast<float>(i / 10);
+      gModelParameterVector.P[1] = 0.45f + 0.01f * static_cast<float>(i % 10);
+      FitCurrentModel(&host);
+    }
+    evaluations += host.evaluations;
+  }
+  state.counters["evaluations_per_100_fits"] =
+      benchmark::Counter(static_cast<double>(evaluations) / static_cast<double>(state.iterations()));
+  FreeScanSetArrays(CurrentScanSet());
+}
+
+BENCHMARK(BM_RasterTenByTen)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HundredPlainFits)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

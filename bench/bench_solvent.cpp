@@ -1,0 +1,95 @@
+// One species (4.3 S at 20 degC water, 6e-7 cm^2/s) at 50000 rpm in a
+// 6.0-7.2 cm cell with 50 scans up to 15000 s on the global static grid
+// (N = 1000): in water, in a compressible buffer (static gradient), and over
+// a sedimenting CsCl cosolute (n = 50) whose factors and matrices are re-made
+// every step.
+#include <benchmark/benchmark.h>
+
+#include "data/scan_set.h"
+#include "fit/lamm_grid.h"
+#include "fit/lamm_run_state.h"
+#include "fit/model_params.h"
+#include "fit/solvent_gradient.h"
+#include "fit/species_simulation.h"
+#include "fit/static_grid_lamm.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/arrays.h"
+
+namespace {
+
+enum class Solvent { Water, Static, CsCl };
+
+void LoadScans() {
+  ScanSet& ss = CurrentScanSet();
+  const int scans = 50, points = 600;
+  FreeScanSetArrays(ss);
+  ss = ScanSet{};
+  AllocateScanTables(ss, scans);
+  for (int j = 1; j <= scans; ++j) {
+    ss.radii[j] = vector(1, points);
+    ss.signals[j] = vector(1, points);
+    ss.model[j] = vector(1, points);
+    for (int p = 1; p <= points; ++p) ss.radii[j][p] = 6.0f + 1.2f * (p - 1) / (points - 1);
+    ss.points[j] = points;
+    ss.order[j] = j;
+    ss.records[j].rpm = 50000;
+    ss.records[j].temperature = 20;
+    ss.records[j].time = ss.records[j].timeRead = 300.0 * j;
+  }
+  ss.leftFitLimit = 6.05f;
+  ss.rightFitLimit = 7.1f;
+}
+
+void Run(benchmark::State& state, Solvent solvent) {
+  LoadScans();
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+  LammSolverSettings& st = LammSettings();
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  st.gridSizeInUse = st.feGridSize = 1000;
+  InstallSolventGradientHooks();
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg = SolventGradientSettings{};
+  sg.UseInhomogeneousSolvent = solvent != Solvent::Water;
+  if (solvent == Solvent::Static) {
+    sg.BufferDensity1atm = 1.05f;
+    sg.ViscosityRatio = 1.1f;
+  } else if (solvent == Solvent::CsCl) {
+    sg.StaticGradient = false;
+    sg.DynamicGradient = sg.SedimentingCosolute = true;
+    sg.NonidealCosolute = sg.CsClAt25C = true;
+    sg.CosoluteGridSize = 50;
+    sg.DensityCoefficients = {0, 0.99823, 0, 12.7};
+  }
+  FreeLammArrays();
+  AllocLammArrays();
+  double steps = 0;
+  for (auto _ : state) {
+    LammRunState& rs = CurrentLammRunState();
+    rs = LammRunState{};
+    rs.s = 4.3;
+    rs.D = 6e-7;
+    LammGrid& g = CurrentLammGrid();
+    for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = 1.0;
+    SetAccelerationPhase();
+    SetLammSolverStartState(nullptr, true);
+    SimulateStaticGridLamm();
+    steps += StaticGridStepCount();
+  }
+  state.counters["steps"] = benchmark::Counter(steps / state.iterations());
+  FreeLammArrays();
+  sg = SolventGradientSettings{};
+}
+
+void BM_StaticGridWater(benchmark::State& state) { Run(state, Solvent::Water); }
+void BM_StaticGridCompressibleBuffer(benchmark::State& state) { Run(state, Solvent::Static); }
+void BM_StaticGridCsClCosolute(benchmark::State& state) { Run(state, Solvent::CsCl); }
+
+}  // namespace
+
+BENCHMARK(BM_StaticGridWater)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StaticGridCompressibleBuffer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StaticGridCsClCosolute)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

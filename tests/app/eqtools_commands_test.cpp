@@ -1,0 +1,201 @@
+// The equilibrium tools through the window: Run and Fit of the equilibrium
+// model on scan files loaded as equilibrium data.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "equilibrium/eqtools/equilibrium_model.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "data/scan_grid.h"
+#include "road_support.h"
+
+namespace {
+
+constexpr double kMb = 13500;  // 50 kDa at vbar rho 0.73
+constexpr float kMeniscus = 6.9f, kBottom = 7.2f;
+
+struct FileScan {
+  int cell = 1;
+  double rpm = 15000, wavelength = 280, time = 3600, loading = 0.4;
+  char type = 'R';
+  std::string name = "00001.RA1";
+  double noise = 0.0;
+  bool intensity = false;  // signal 1000 * 10^-absorbance, reference 1000
+};
+
+class EqTools : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    gSolutionConditions = SolutionConditions{};
+    gSolutionConditions.vbarRho = 0.73f;
+    gFitEngineState = FitEngineState{};
+  }
+
+  // A Boltzmann exponential at 7.05 cm of height `loading` plus 0.02.
+  std::string Write(const FileScan& f, const std::string& folder = "") {
+    static std::mt19937 gen(5);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::string text = "equilibrium scan\n";
+    char line[160];
+    std::snprintf(line, sizeof line, "%c %d 20.0 %ld %ld %1.4e %.0f 1\n", f.type, f.cell, static_cast<long>(f.rpm),
+                  static_cast<long>(f.time), 1e4 * f.time, f.wavelength);
+    text += line;
+    for (int i = 0; i <= 140; ++i) {
+      const double r = 6.91 + 0.002 * i;
+      const double a = f.loading * EquilibriumExponential(r, kMb, f.rpm, 20, 7.05) + 0.02 + f.noise * noise(gen);
+      if (f.intensity)
+        std::snprintf(line, sizeof line, "%.4f %.6f 1000.0\n", r, 1000.0 * std::pow(10.0, -a));
+      else
+        std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r, a);
+      text += line;
+    }
+    const auto dir = folder.empty() ? dir_ : dir_ / folder;
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / f.name).string();
+    std::ofstream(path) << text;
+    return path;
+  }
+
+  void LoadEquilibrium(const std::vector<std::string>& paths) {
+    Window();
+    ui_->lenient = true;  // the loader's advice
+    ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+    Window().Dispatch(515);
+    ui_->lenient = false;
+    ui_->failures.clear();
+    ASSERT_EQ(CurrentScanSet().count, static_cast<int>(paths.size()));
+    gModelParams.meniscus = gModelParameterVector.P[13] = kMeniscus;
+    gModelParams.bottom = gModelParameterVector.P[14] = kBottom;
+    CurrentScanSet().leftFitLimit = 6.91f;
+    CurrentScanSet().rightFitLimit = 7.19f;
+    CheckLeftFitLimit();
+    CheckRightFitLimit();
+  }
+};
+
+TEST_F(EqTools, RunAndFitTheEquilibriumModelFindTheMass) {
+  std::vector<std::string> paths;
+  int k = 1;
+  for (double rpm : {10000.0, 15000.0, 20000.0}) {
+    FileScan f;
+    f.rpm = rpm;
+    f.noise = 0.003;
+    f.time = 3600.0 * k;
+    f.name = "0000" + std::to_string(k++) + ".RA1";
+    paths.push_back(Write(f));
+  }
+  LoadEquilibrium(paths);
+  Window().Dispatch(284);
+  ASSERT_TRUE(gModelSelectorFlags.EquilibriumModel284);
+  gFitEngineState.molarMassParameters = 1;
+  gModelParameterVector.P[1] = gModelParams.massOrD[1] = 40000;
+  gModelParameterVector.F[1] = 1;
+  gSolutionConditions.vbarRho = 0.73f;
+  Window().Dispatch(213);  // Run
+  ASSERT_NEAR(gSolutionConditions.vbarRho, 0.73f, 1e-6);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_GT(EqModelState().lastRmsd, 0.01);
+  ui_->lenient = true;  // the fit's report
+  Window().Dispatch(215);  // Fit
+  ui_->lenient = false;
+  EXPECT_NEAR(gModelParameterVector.P[1], 50000, 500);
+  // The 0.001 cm grid interpolates between the 0.002 cm points and so
+  // smooths part of the noise.
+  EXPECT_GT(EqModelState().lastRmsd, 0.0015);
+  EXPECT_LT(EqModelState().lastRmsd, 0.003);
+  const ScanSet& ss = CurrentScanSet();
+  const int mid = ss.points[2] / 2;
+  EXPECT_NEAR(ss.model[2][mid], ss.signals[2][mid], 0.015);
+}
+
+// "Sort Eq Data to Disk": cell 1 at 280 nm, three speeds of three scans.
+TEST_F(EqTools, SortWritesTheLatestScansAndTheirXpFile) {
+  std::vector<std::string> paths;
+  int k = 1;
+  for (double rpm : {10000.0, 15000.0, 20000.0})
+    for (int j = 0; j < 3; ++j) {
+      FileScan f;
+      f.rpm = rpm;
+      f.time = 3600.0 * k;
+      f.loading = 0.1 * k;
+      char name[16];
+      std::snprintf(name, sizeof name, "%05d.RA1", k++);
+      f.name = name;
+      paths.push_back(Write(f, "run"));
+    }
+  LoadEquilibrium(paths);
+  const std::string out = (dir_ / "sorted" / "eq.ra1").string();
+  std::filesystem::create_directories(dir_ / "sorted");
+  ui_->ExpectFiles("select filename for sorted eq data", Chosen({out}));
+  ui_->ExpectBox("sort EQ data", "make xp files?", platform::IDYES);
+  ui_->ExpectPrompt("make MORLEAN xp file", "buffer density (g/ml)", "1.002");
+  ui_->ExpectPrompt("make MORLEAN xp file", "partial-specific volume (ml/g)", "0.72");
+  ui_->ExpectPrompt("make MORLEAN xp file", "molar extinction coefficient A", "2");
+  ui_->ExpectPrompt("make MORLEAN xp file", "molar extinction coefficient B", "1");
+  ui_->ExpectPrompt("make MORLEAN xp file", "molar extinction coefficient C", "0.5");
+  for (int speed : {10000, 15000, 20000}) {
+    char text[100];
+    std::snprintf(text, sizeof text, "was equilibrium attained at 280 nm and %d rpm?", speed);
+    ui_->ExpectBox("EQ Test", text, platform::IDYES);
+    std::snprintf(text, sizeof text, "accept EQ scan at 280 nm and %d rpm to be included?", speed);
+    ui_->ExpectBox("EQ Test", text, platform::IDYES);
+  }
+  Window().Dispatch(579);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  for (const char* name : {"eq10k_280.RA1", "eq15k_280.RA1", "eq20k_280.RA1"})
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "sorted" / name)) << name;
+  std::ifstream xp(dir_ / "sorted" / "cell1_280.xp");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(xp, line);) lines.push_back(line);
+  ASSERT_GT(lines.size(), 60u);
+  EXPECT_EQ(lines[0], "4 (ExperimentType: MULTISEDEQ)");
+  EXPECT_EQ(lines[1], "(exported xp file from TARNEL)");
+  const std::string folder = (dir_ / "sorted").string() + "/";
+  EXPECT_EQ(lines[2], "\"" + folder + "\" \" eq10k_280.RA1 eq15k_280.RA1 eq20k_280.RA1\"");
+  EXPECT_EQ(lines[3], "1.002000 (fBufferDensity)");
+  EXPECT_EQ(lines[5], "0.720000 (VBAR)");
+  EXPECT_EQ(lines[6], "6.900000 (Meniscus)");
+  auto has = [&](const std::string& text) { return std::find(lines.begin(), lines.end(), text) != lines.end(); };
+  EXPECT_TRUE(has("3 (NFILES)"));
+  EXPECT_TRUE(has("2.000000 (xExtinctionCoeffA)"));
+  EXPECT_TRUE(has("0.500000 (xExtinctionCoeffC)"));
+  EXPECT_TRUE(has("0 (blocalFitTimeIndepNoise)"));
+  EXPECT_TRUE(has("8 (rotor type:  EIGHTHOLE)"));
+  EXPECT_TRUE(has("0.000000e+00 (ppMultiLocalExtraConcs[3][3])"));
+  EXPECT_EQ(lines.back(), "-1 (Temperature)");
+}
+
+TEST_F(EqTools, SortRefusalsAndCancels) {
+  ui_->ExpectBox("Sort SE data", "please load data first");
+  Window().Dispatch(579);
+  FileScan f;
+  LoadEquilibrium({Write(f)});
+  CurrentScanSet().radialResolution = 0.002f;
+  ui_->ExpectBox("sort EQ data", "resolution is limiting data points - continue?", platform::IDNO);
+  ui_->ExpectBox("sort EQ data", "change resolution?", platform::IDNO);
+  Window().Dispatch(579);
+  CurrentScanSet().radialResolution = 0.001f;
+  platform::FileDialogResult cancelled;
+  ui_->ExpectFiles("select filename for sorted eq data", cancelled);
+  Window().Dispatch(579);
+  // A cancelled number ends the command before anything is written.
+  ui_->ExpectFiles("select filename for sorted eq data", Chosen({(dir_ / "eq.ra1").string()}));
+  ui_->ExpectBox("sort EQ data", "make xp files?", platform::IDYES);
+  ui_->ExpectPrompt("make MORLEAN xp file", "buffer density (g/ml)", std::nullopt);
+  Window().Dispatch(579);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "eq15k_280.RA1"));
+}
+
+}  // namespace

@@ -1,0 +1,319 @@
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "app/generate_commands.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/distribution_loader.h"
+#include "distributions/prior_knowledge.h"
+#include "data/scan_grid.h"
+#include "fit/fit_driver.h"
+#include "numerics/random.h"
+#include "road_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kCaption = "Generate Prior Probability From Peaks";
+
+class Prior : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    Priors() = PriorSources{};
+    PriorDialog() = PriorDialogState{};
+  }
+  void TearDown() override {
+    window_.reset();
+    FreeDistributionArrays();
+    Priors() = PriorSources{};
+    PriorDialog() = PriorDialogState{};
+    RoadTest::TearDown();
+  }
+  void ExpectNoFailures() {
+    for (const auto& f : ui_->failures) ADD_FAILURE() << f;
+    for (const auto& f : forms_.failures) ADD_FAILURE() << f;
+  }
+  // A row of the dialog: check box on, its three texts.
+  static void Row(ScriptedFormRunner::Expectation& e, int k, const char* s, const char* w, const char* a) {
+    e.states.push_back({777 + k, 1});
+    e.texts.push_back({787 + k, s});
+    e.texts.push_back({797 + k, w});
+    e.texts.push_back({807 + k, a});
+  }
+};
+
+TEST_F(Prior, FirstUseShowsNoFileAndNoPeaks) {
+  forms_.Expect({kCaption, {}, {}});
+  Window().Dispatch(529);
+  ASSERT_EQ(forms_.seen.size(), 1u);
+  const FormDialog& d = forms_.seen[0];
+  EXPECT_EQ(d.templateId, 776);
+  EXPECT_EQ(d.Find(777)->text, "no filename selected");
+  for (int k = 0; k < 10; ++k) {
+    EXPECT_EQ(d.Find(778 + k)->state, 0);
+    EXPECT_EQ(d.Find(788 + k)->text, "0.000 ");
+    EXPECT_EQ(d.Find(808 + k)->text, "0.000 ");
+  }
+  EXPECT_EQ(d.Find(818)->state, 0);
+  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_FALSE(Window().IsMenuItemChecked(529));
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, PeaksAfterAGapAreDroppedTheNextTime) {
+  ScriptedFormRunner::Expectation e{kCaption, {}, {{820, 1}}};
+  Row(e, 1, "3.0", "0", "1");
+  Row(e, 2, "5.0", "0.5", "2");
+  Row(e, 4, "9.0", "1", "3");
+  forms_.Expect(e);
+  Window().Dispatch(529);
+  const PriorSources& p = Priors();
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(529));
+  EXPECT_EQ(p.peaks[3].width, -1.0);
+  EXPECT_EQ(p.peaks[4].location, 9.0);
+  EXPECT_EQ(p.peaks[2].width, 0.5);
+
+  forms_.Expect({kCaption, {}, {}});
+  Window().Dispatch(529);
+  const FormDialog& d = forms_.seen.back();
+  EXPECT_EQ(d.Find(778)->state, 1);
+  EXPECT_EQ(d.Find(789)->text, "5.000 ");
+  EXPECT_EQ(d.Find(809)->text, "2.000 ");
+  for (int k = 2; k < 10; ++k) EXPECT_EQ(d.Find(778 + k)->state, 0) << k;
+  EXPECT_EQ(d.Find(820)->state, 1);
+  EXPECT_EQ(p.peaks[4].location, 0.0);
+  EXPECT_EQ(p.peaks[4].width, -1.0);
+  EXPECT_EQ(p.peaks[2].amplitude, 2.0);
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, InvalidTextsKeepTheDialogOpen) {
+  ScriptedFormRunner::Expectation bad{kCaption, {}, {{820, 1}}};
+  Row(bad, 1, "abc", "0", "1");
+  ScriptedFormRunner::Expectation negative{kCaption, {}, {}};
+  Row(negative, 1, "3", "0", "-1");
+  ScriptedFormRunner::Expectation good{kCaption, {}, {}};
+  Row(good, 1, "3", "0", "1");
+  forms_.Expect(bad).Expect(negative).Expect(good);
+  Window().Dispatch(529);
+  EXPECT_EQ(forms_.canCloseRefusals, 2);
+  EXPECT_EQ(Priors().peaks[1].location, 3.0);
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, PriorFilesAreChosenParkedAndBroughtBack) {
+  const std::string file = (dir_ / "prior.dat").string();
+  std::ofstream(file) << "1 1\n10 1\n";
+  // A cancelled file dialog: no file, no prior.
+  forms_.Expect({kCaption, {}, {{819, 1}, {821, 1}}});
+  ui_->ExpectFiles("Select Prior Probability Data File", {false, {}})
+      .ExpectBox("Error", "Could Not Open MaxEnt Prior File");
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_TRUE(Priors().priorFile.empty());
+
+  forms_.Expect({kCaption, {}, {{819, 1}, {821, 1}}});
+  ui_->ExpectFiles("Select Prior Probability Data File", Chosen({file}));
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_EQ(Priors().priorFile, file);
+  EXPECT_EQ(forms_.seen.back().Find(777)->text, "no filename selected");
+
+  // Off: the file is parked, its name still shown.
+  forms_.Expect({kCaption, {}, {{818, 0}}});
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_TRUE(Priors().priorFile.empty());
+  EXPECT_EQ(forms_.seen.back().Find(777)->text, file);
+  EXPECT_EQ(forms_.seen.back().Find(819)->state, 1);
+
+  // "From File" while the prior is off turns it on with the same file.
+  forms_.Expect({kCaption, {}, {{819, 1}}});
+  Window().Dispatch(529);
+  EXPECT_EQ(forms_.seen.back().Find(819)->state, 0);
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_EQ(Priors().priorFile, file);
+  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, AKvdFileIsImportedAndItsNameParked) {
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSModel = 1;
+  std::vector<float> grid(21);
+  for (int i = 1; i <= 20; ++i) grid[i] = static_cast<float>(i);
+  Conti().gridSize = 20;
+  Conti().sValues = grid.data();
+  const std::string file = (dir_ / "kvd.dat").string();
+  std::ofstream(file) << "10 1\n5 1\n12.3 2\n3 1\n";
+  forms_.Expect({kCaption, {}, {{819, 1}, {821, 1}, {822, 1}}});
+  ui_->ExpectFiles("Select Prior Probability Data File", Chosen({file}));
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_EQ(Conti().importedPrior, 1);
+  EXPECT_TRUE(Priors().priorFile.empty());
+  ASSERT_EQ(Priors().importedY.size(), 21u);
+  EXPECT_NEAR(Priors().importedY[7], 1.01, 1e-6);
+
+  forms_.Expect({kCaption, {}, {}});
+  Window().Dispatch(529);
+  EXPECT_EQ(forms_.seen.back().Find(777)->text, file + " [KVD file]");
+  EXPECT_EQ(forms_.seen.back().Find(822)->state, 1);
+  // "Use Prior Probabilities" starts by dropping the imported table.
+  EXPECT_EQ(Conti().importedPrior, 0);
+  Conti().sValues = nullptr;
+  Conti().gridSize = 0;
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, DiscreteSpeciesFromAGeneratedTwoSpeciesRun) {
+  // 3 S (60 %) and 7 S (40 % of the total 1.0) simulated, analysed by c(s), and the peaks of
+  // the distribution taken as sharp species.
+  fs::create_directories(dir_ / "gen");
+  SeedGaussRandom(5);
+  gFitEngineState.molarMassParameters = 0;
+  Window().Dispatch(198);
+  ui_->ExpectBox("GENERATE DATA", "Fit with M and s", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
+      .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
+      .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
+      .ExpectPrompt("GENERATE DATA", "number of simulated scans", "20")
+      .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0.002");
+  forms_.Expect({"noninteracting species model",
+                 {{405, "1.0"}, {406, "7.6"}, {407, "3.0"}, {412, "0.4"}, {413, "5.1"}, {414, "7.0"},
+                  {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
+                 {{401, 1}, {408, 1}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, 0}, {409, 0},
+                  {410, 0}, {411, 0}, {431, 0}, {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "gen" / "0000x.RA0").string()}));
+  Window().Dispatch(214);
+  ASSERT_EQ(CurrentScanSet().count, 20);
+  gFitEngineState.fitTINoise = 0;
+  // Clear of the material packed at the bottom, as one analyses real data.
+  CurrentScanSet().rightFitLimit = 7.05f;
+  CheckRightFitLimit();
+
+  Window().Dispatch(275);  // "Continuous c(s) Distribution"
+  forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
+                 {{405, "60"}, {406, "0.5"}, {407, "12"}, {435, "6.2000"}, {437, "7.2000"}},
+                 {{431, 0}, {455, 0}, {434, 0}, {436, 0}}});
+  Window().Dispatch(212);
+  Window().Dispatch(213);
+  ASSERT_NE(Conti().distribution, nullptr);
+  ui_->lenient = true;
+  Window().Dispatch(633);
+  ExpectNoFailures();
+  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_TRUE(RunState().PriorKnowledgeOneShot);
+  EXPECT_EQ(Conti().discreteSpeciesPrior, 1);
+  EXPECT_TRUE(Window().IsMenuItemChecked(529));
+  EXPECT_TRUE(Window().IsMenuItemChecked(295));
+  EXPECT_FALSE(Window().IsMenuItemChecked(294));
+
+  const std::string report = ReadFile((dir_ / "gen" / "DiscInts.dat").string());
+  ASSERT_FALSE(report.empty());
+  ASSERT_FALSE(processes_.calls.empty());
+  EXPECT_NE(processes_.calls.back().find("DiscInts.dat"), std::string::npos) << processes_.calls.back();
+  const std::regex line(R"(peak #(\d+): from [\d.]+ - [\d.]+S, sw = ([\d.]+), signal = [\d.]+ \(([\d.]+)%\))");
+  std::vector<double> sw, percent;
+  for (std::sregex_iterator it(report.begin(), report.end(), line), end; it != end; ++it) {
+    sw.push_back(std::atof((*it)[2].str().c_str()));
+    percent.push_back(std::atof((*it)[3].str().c_str()));
+  }
+  ASSERT_EQ(sw.size(), 2u) << report;
+  EXPECT_NEAR(sw[0] + sw[1], 10.0, 0.3) << report;
+  const int slow = sw[0] < sw[1] ? 0 : 1;
+  EXPECT_NEAR(sw[slow], 3.0, 0.15) << report;
+  EXPECT_NEAR(sw[1 - slow], 7.0, 0.15) << report;
+  EXPECT_NEAR(percent[slow], 60.0, 3.0) << report;
+  EXPECT_NEAR(percent[1 - slow], 40.0, 3.0) << report;
+  EXPECT_NE(report.find("\nOTHER MATERIAL:  "), std::string::npos);
+
+  // The next run goes without the prior.
+  Window().Dispatch(213);
+  EXPECT_FALSE(RunState().PriorKnowledgeOneShot);
+  EXPECT_EQ(Conti().usePrior, 0);
+
+  // A report that cannot be written is said so, and no editor opens.
+  const std::size_t editors = processes_.calls.size();
+  CurrentScanSet().dataFolder = (dir_ / "missing" / "folder").string();
+  ui_->transcript.clear();
+  Window().Dispatch(633);
+  bool told = false;
+  for (const auto& t : ui_->transcript) told = told || t.text == "Could Not Open DiscInts.dat File";
+  EXPECT_TRUE(told);
+  EXPECT_EQ(processes_.calls.size(), editors);
+
+  // The dialog's "Select Peaks" fills the peak table with the species as
+  // delta peaks and runs nothing.
+  forms_.Expect({kCaption, {}, {{818, 1}, {823, 1}}});
+  Window().Dispatch(529);
+  const PriorSources& p = Priors();
+  EXPECT_NEAR(p.peaks[1].location + p.peaks[2].location, 10.0, 0.3);
+  EXPECT_EQ(p.peaks[1].width, 0.0);
+  EXPECT_EQ(p.peaks[2].width, 0.0);
+  EXPECT_NEAR(p.peaks[1].amplitude + p.peaks[2].amplitude, 1.0, 0.03);
+  EXPECT_EQ(p.peaks[3].width, -1.0);
+  EXPECT_EQ(PriorDialog().collectCount, 2);
+  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_EQ(Conti().discreteSpeciesPrior, 0);
+  EXPECT_FALSE(PriorDialog().collectMode);
+}
+
+TEST_F(Prior, FrictionalRatioGaussiansForTwoDimensionalDistributions) {
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSff0Model = 1;
+  // A first centre of 0 leaves no f/f0 prior.
+  forms_.Expect({kCaption, {}, {}});
+  ui_->ExpectBox("REGULARIZATION", "use prior probability?", platform::IDNO)
+      .ExpectBox("REGULARIZATION", "assemble prior p(f/f0) from Gaussians?", platform::IDYES)
+      .ExpectPrompt("REGULARIZATION", "at (f/f0)-value", "0");
+  Window().Dispatch(529);
+  EXPECT_EQ(Conti().ffPriorSwitch, 0);
+  EXPECT_FALSE(Window().IsMenuItemChecked(529));
+
+  // One Gaussian; a cancel ends the table.
+  forms_.Expect({kCaption, {}, {}});
+  ui_->ExpectBox("REGULARIZATION", "use prior probability?", platform::IDNO)
+      .ExpectBox("REGULARIZATION", "assemble prior p(f/f0) from Gaussians?", platform::IDYES)
+      .ExpectPrompt("REGULARIZATION", "at (f/f0)-value", "1.3")
+      .ExpectPrompt("REGULARIZATION", "width ", "0.2")
+      .ExpectPrompt("REGULARIZATION", "enhancement (default 10-100) ", "50")
+      .ExpectPrompt("REGULARIZATION", "at (f/f0)-value", std::nullopt);
+  Window().Dispatch(529);
+  const FfGaussianTable& t = FfGaussians();
+  EXPECT_EQ(Conti().ffPriorSwitch, 1);
+  EXPECT_NEAR(t.centre[1], 1.3, 1e-6);
+  EXPECT_NEAR(t.halfWidth[1], 0.1, 1e-6);
+  EXPECT_NEAR(t.enhancement[1], 0.05, 1e-6);
+  EXPECT_EQ(t.centre[2], 0.0);
+  EXPECT_TRUE(Window().IsMenuItemChecked(529));
+  // The next time the entries are offered again.
+  forms_.Expect({kCaption, {}, {}});
+  ui_->ExpectBox("REGULARIZATION", "use prior probability?", platform::IDNO)
+      .ExpectBox("REGULARIZATION", "assemble prior p(f/f0) from Gaussians?", platform::IDYES)
+      .ExpectPrompt("REGULARIZATION", "at (f/f0)-value", std::nullopt);
+  ui_->initialTexts.clear();
+  Window().Dispatch(529);
+  ASSERT_EQ(ui_->initialTexts.size(), 1u);
+  EXPECT_NEAR(std::atof(ui_->initialTexts[0].c_str()), 1.3, 1e-5);
+  EXPECT_EQ(Conti().ffPriorSwitch, 0);
+  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, WithoutADistributionNothingHappensAndCollectEmptiesTheTable) {
+  Priors().peaks[1] = PriorPeak{3.0, 0.0, 1.0};
+  Window().Dispatch(633);
+  EXPECT_EQ(Priors().peaks[1].location, 3.0);
+  PriorDialog().collectMode = true;
+  Window().Dispatch(633);
+  EXPECT_EQ(Priors().peaks[1].width, -1.0);
+  EXPECT_TRUE(ui_->transcript.empty());
+}
+
+}  // namespace
+

@@ -1,0 +1,180 @@
+// Weight-average s by second moments of ideal step boundaries, where the
+// second moment gives s t exactly, and the refusals of degenerate scans.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "automation/tools/second_moment.h"
+#include "data/scan_set.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_settings.h"
+
+namespace {
+
+constexpr double kOmega2 = 50000.0 * 0.10471975511965977 * 50000.0 * 0.10471975511965977;
+
+// Ten 5 S step boundaries 600 s apart from meniscus 6.0 cm, plateau diluted
+// radially from 1.0, on a 0.001 cm grid from 5.9009 to 7.2009 cm (the
+// meniscus just after a grid point: the moments start at the last point
+// before it); fit limits 6.05 .. 7.0 cm.
+struct StepScans {
+  std::vector<std::vector<float>> r, c;
+  std::vector<MomentScan> scans;
+  std::vector<int> order;
+  StepScans(int n = 10, double s = 5e-13) {
+    const double m = 6.0;
+    const int points = 1301;
+    r.assign(n, std::vector<float>(points + 1));
+    c = r;
+    for (int k = 0; k < n; ++k) {
+      const double t = 600.0 * (n - k);
+      const double boundary = m * std::exp(kOmega2 * s * t);
+      const double plateau = std::pow(m / boundary, 2);
+      MomentScan scan;
+      for (int i = 1; i <= points; ++i) {
+        r[k][i] = static_cast<float>(5.9009 + 0.001 * (i - 1));
+        c[k][i] = r[k][i] > boundary ? static_cast<float>(plateau) : 0.0f;
+        if (scan.firstInLimits == 0 && r[k][i] >= 6.05f) scan.firstInLimits = i;
+        if (r[k][i] <= 7.0f) scan.lastInLimits = i;
+      }
+      scan.r = r[k].data();
+      scan.c = c[k].data();
+      scan.points = points;
+      scan.rpm = 50000;
+      scan.elapsed = t;
+      scan.w2t = kOmega2 * t;
+      scans.push_back(scan);
+    }
+    for (int k = n - 1; k >= 0; --k) order.push_back(k);  // loaded latest first
+  }
+};
+
+TEST(SecondMoment, DifferentialSecondMomentOfStepBoundaries) {
+  StepScans d;
+  const SecondMomentResult r = DifferentialSecondMomentSw(d.scans, d.order, 6.0f, 7.0f);
+  ASSERT_TRUE(r.ok) << r.text;
+  EXPECT_NEAR(r.sw, 5.0, 5.0 * 0.002);
+  EXPECT_NEAR(r.c0, 1.0, 0.002);
+  ASSERT_EQ(r.tableS.size(), 9u);
+  // In time order, whatever the loading order.
+  for (size_t k = 0; k < 9; ++k) {
+    EXPECT_FLOAT_EQ(r.tableTime[k], 600.0f * (k + 1));
+    EXPECT_NEAR(r.tableS[k], 5.0, 0.15);  // a grid step of a 0.05 cm move
+  }
+  // The step model sits at the boundary of each scan, with its plateau.
+  for (int k = 0; k < 10; ++k) {
+    const double boundary = 6.0 * std::exp(kOmega2 * 5e-13 * d.scans[k].elapsed);
+    EXPECT_NEAR(r.boundary[k], boundary, 0.002);
+    EXPECT_NEAR(r.plateau[k], std::pow(6.0 / boundary, 2), 0.002);
+  }
+  EXPECT_EQ(r.text.rfind("sw = 5.0", 0), 0u) << r.text;
+  EXPECT_NE(r.text.find("\n(table sw vs time is stored in clipboard)"), std::string::npos);
+}
+
+TEST(SecondMoment, IntegralSecondMomentOfStepBoundaries) {
+  StepScans d;
+  const SecondMomentResult r = SecondMomentSw(d.scans, d.order, 6.0f, 7.0f);
+  ASSERT_TRUE(r.ok) << r.text;
+  EXPECT_NEAR(r.sw, 5.0, 5.0 * 0.002);
+  EXPECT_NEAR(r.c0, 1.0, 0.002);
+  ASSERT_EQ(r.tableS.size(), 10u);
+  EXPECT_FLOAT_EQ(r.tableTime.front(), 600.0f);
+  // The effective concentration is the time average of the diluted plateau.
+  double effective = 0;
+  for (int k = 1; k <= 10; ++k) {
+    const double x = kOmega2 * 5e-13 * 600.0 * k;
+    effective += (1 - std::exp(-2 * x)) / (2 * x) / 10;
+  }
+  EXPECT_NEAR(r.averageConcentration, effective, 0.002);
+}
+
+TEST(SecondMoment, DegenerateScansAreRefusedByName) {
+  const double s = 5e-13;
+  {
+    StepScans one(1, s);
+    EXPECT_FALSE(DifferentialSecondMomentSw(one.scans, one.order, 6.0f, 7.0f).ok);
+    EXPECT_TRUE(SecondMomentSw(one.scans, one.order, 6.0f, 7.0f).ok);
+  }
+  struct Case {
+    const char* what;
+    void (*spoil)(StepScans&);
+    const char* text;
+  };
+  const Case cases[] = {
+      {"zero plateau", [](StepScans& d) { for (int i = 1; i <= 1301; ++i) d.c[2][i] = 0; },
+       "scan 3: the plateau signal is not above 0"},
+      {"no plateau point", [](StepScans& d) { d.scans[1].lastInLimits = 500; },
+       "scan 2: no data points within 0.1 cm of the right fit limit"},
+      {"boundary outside", [](StepScans& d) { for (int i = 1; i <= 1301; ++i) d.c[3][i] = d.r[3][i] > 6.9f ? 1 : 1000; },
+       "scan 4: no boundary inside the cell (rb^2 - 2 I/cp <= 0)"},
+      {"rotor at rest", [](StepScans& d) { d.scans[4].rpm = 0; d.scans[4].w2t = 0; }, "scan 5: "},
+      {"equal times", [](StepScans& d) { d.scans[6].elapsed = d.scans[5].elapsed; },
+       "scans 7 and 6 have the same elapsed time"},
+  };
+  for (const Case& c : cases) {
+    StepScans d(10, s);
+    c.spoil(d);
+    const SecondMomentResult r = DifferentialSecondMomentSw(d.scans, d.order, 6.0f, 7.0f);
+    EXPECT_FALSE(r.ok) << c.what;
+    EXPECT_EQ(r.text.rfind(c.text, 0), 0u) << c.what << ": " << r.text;
+    EXPECT_TRUE(std::isfinite(r.sw)) << c.what;
+  }
+}
+
+// One 5 S species (D 5.9e-7 cm^2/s) solved by the program's Lamm solver,
+// without noise: diffusion spreads the boundary but leaves its second
+// moment where the step would be.
+TEST(SecondMoment, LammSolutionOfOneSpecies) {
+  constexpr int kScans = 10, kPoints = 1251;
+  const double meniscus = 6.0, bottom = 7.2;
+  std::vector<ScanRecord> records(kScans + 1);
+  for (int k = 1; k <= kScans; ++k) {
+    records[k].rpm = 50000;
+    records[k].temperature = 20;
+    records[k].time = records[k].timeRead = 600.0 * k;
+    records[k].w2t = kOmega2 * records[k].time;
+    records[k].points = kPoints;
+  }
+  std::vector<float> radii(kPoints + 1);
+  for (int j = 1; j <= kPoints; ++j) radii[j] = static_cast<float>(5.95 + 0.001 * (j - 1));
+  std::vector<std::vector<float>> out(kScans + 1, std::vector<float>(kPoints + 1, 0.0f));
+  std::vector<float*> outPtr(kScans + 1, nullptr);
+  for (int k = 1; k <= kScans; ++k) outPtr[k] = out[k].data();
+  const LammSolverSettings st;
+  CLammIdeal L;
+  L.MarkLoaded();
+  L.SetOutputParameters(5.0, 5.9e-7, meniscus, bottom, 1.0, 6.01f, 7.19f);
+  L.SetScanTimes(records.data(), outPtr.data(), radii.data(), kPoints, nullptr, nullptr, false, nullptr, kScans, 1,
+                 false, false, false, 0, false, 0, true);
+  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+  L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+  ASSERT_EQ(L.CheckAndRun(), 0);
+
+  std::vector<MomentScan> scans;
+  std::vector<int> order;
+  for (int k = 1; k <= kScans; ++k) {
+    for (int j = 1; j <= kPoints; ++j)
+      if (radii[j] < meniscus) out[k][j] = 0;  // air above the meniscus
+    MomentScan m;
+    m.r = radii.data();
+    m.c = out[k].data();
+    m.points = kPoints;
+    m.firstInLimits = 101;  // 6.05 cm
+    m.lastInLimits = 1051;  // 7.0 cm
+    m.rpm = 50000;
+    m.elapsed = records[k].timeRead;
+    m.w2t = records[k].w2t;
+    scans.push_back(m);
+    order.push_back(k - 1);
+  }
+  const SecondMomentResult d = DifferentialSecondMomentSw(scans, order, 6.0f, 7.0f);
+  ASSERT_TRUE(d.ok) << d.text;
+  EXPECT_NEAR(d.sw, 5.0, 0.005) << d.text;
+  const SecondMomentResult i = SecondMomentSw(scans, order, 6.0f, 7.0f);
+  ASSERT_TRUE(i.ok) << i.text;
+  EXPECT_NEAR(i.sw, 5.0, 0.05) << i.text;
+  EXPECT_NEAR(i.c0, 1.0, 0.01);
+}
+
+}  // namespace

@@ -1,0 +1,322 @@
+// The electrophoresis distributions: their kernels against the travelling
+// boundary in closed form, c(v) and ls-g*(v) on scans that the discrete
+// electrophoresis model made, the fit of the constant D, and the settings
+// they refuse.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "distributions/conti_fit.h"
+#include "distributions/conti_parameters.h"
+#include "distributions/electrophoresis_kernels.h"
+#include "fit/fit_host.h"
+#include "fit/lamm_grid.h"
+#include "fit/model_evaluation.h"
+#include "numerics/random.h"
+#include "platform/scripted_ui.h"
+#include "run_test_support.h"
+
+using namespace runtest;
+
+namespace {
+
+class QuietHost : public FitHost {
+ public:
+  void SimulateModel() override {}
+  void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
+  bool DrawingEnabled() const override { return drawing; }
+  void DrawText(int x, int y, const std::string& text) override {
+    if (x == 10) lines[y] = text;
+  }
+  void MessageBox(const std::string&, const std::string& text, platform::BoxIcon) override {
+    messages.push_back(text);
+  }
+  void ErrorBox(const std::string& text) override { messages.push_back(text); }
+  void PlaySoundError() override {}
+  std::vector<std::string> messages;
+  bool drawing = false;
+  std::map<int, std::string> lines;
+};
+
+// Electrophoresis scans: rotor speed 1 rpm, times as read, a column of
+// `length` cm from the meniscus at 6.0 cm, the c(v) model chosen with
+// D = 5e-7 cm^2/s on a grid of 1 to 20 um/s.
+struct ElectrophoresisRun : Experiment {
+  ElectrophoresisRun(int m, int r, double first, double step, float length) : Experiment(m, r) {
+    rpm = 1;
+    firstTime = first;
+    interval = step;
+    meniscus = 6.0f;
+    bottom = 6.0f + length;
+    left = 6.02f;
+    right = bottom - 0.1f;
+    Build();
+    for (int j = 1; j <= scans; ++j) CurrentScanSet().records[j].w2t = CurrentScanSet().records[j].time;
+    DataTypeFlags& df = CurrentDataTypeFlags();
+    df.electrophoresis = df.absorbance = 1;
+    gModelParams.electrophoresisColumnLength = length;
+    ChooseCv();
+    ContiSettings& cs = Conti();
+    cs.constantD = 5;
+    cs.constantDSwitch = 1;
+    cs.maxEntropy = 1;
+    cs.confidenceLevel = 0.683f;
+    SetGrid(1, 20, 100);
+  }
+  ~ElectrophoresisRun() {
+    DataTypeFlags& df = CurrentDataTypeFlags();
+    df.electrophoresis = df.absorbance = 0;
+    FreeLammArrays();
+    gModelSelectorFlags = ModelSelectorFlags{};
+    LammSettings() = LammSolverSettings{};
+  }
+  static void ChooseCv() {
+    ModelSelectorFlags& f = gModelSelectorFlags;
+    f = ModelSelectorFlags{};
+    f.DistributionModel = 1;
+    f.ElectrophoresisCVModel = f.ElectrophoresisLammModel = 1;
+  }
+  static void ChooseLsgv() {
+    ModelSelectorFlags& f = gModelSelectorFlags;
+    f = ModelSelectorFlags{};
+    f.DistributionModel = f.CSModel = f.LsgStarModel = f.ElectrophoresisLsgModel = 1;
+  }
+
+  // The discrete electrophoresis model's scans of species (v um/s, D
+  // 1e-7 cm^2/s, signal) become the data, with Gaussian noise.
+  struct Species {
+    float v, D, c;
+  };
+  void DataFromTheDiscreteModel(const std::vector<Species>& species, float noise) {
+    const ModelSelectorFlags chosen = gModelSelectorFlags;
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gModelSelectorFlags.LammDiscreteModel = gModelSelectorFlags.ElectrophoresisLammModel = 1;
+    LammSolverSettings& st = LammSettings();
+    st.automaticAlgorithm = st.movingHatAlgorithm = 0;
+    st.claverieAlgorithm = 1;
+    st.automaticGridSize = 0;
+    st.feGridSize = st.gridSizeInUse = 2000;
+    float* P = gModelParameterVector.P;
+    ModelParams& mp = gModelParams;
+    mp.concentrationsLinear = 0;
+    const unsigned char massParameters = gFitEngineState.molarMassParameters;
+    gFitEngineState.molarMassParameters = 0;  // D, not M
+    for (int k = 1; k <= kComponentSlots; ++k) {
+      P[k] = P[4 + k] = P[8 + k] = 0;
+      mp.included[k] = k <= static_cast<int>(species.size());
+    }
+    // The first concentration field is the total, the others fractions of it.
+    float total = 0;
+    for (const Species& sp : species) total += sp.c;
+    for (size_t k = 0; k < species.size(); ++k) {
+      P[1 + k] = species[k].D;
+      P[5 + k] = species[k].v;
+      P[9 + k] = k == 0 ? total : species[k].c / total;
+    }
+    QuietHost host;
+    SimulateModel(&host);
+    gFitEngineState.molarMassParameters = massParameters;
+    EXPECT_TRUE(host.messages.empty()) << host.messages.front();
+    FreeLammArrays();
+    LammSettings() = LammSolverSettings{};
+    ModelToData();
+    AddGaussianNoise(noise, 11);
+    for (float*& p : std::vector<float*>{P + 1, P + 5, P + 9}) p[0] = p[1] = 0;
+    gModelSelectorFlags = chosen;
+  }
+};
+
+double ScanTime(int j) { return CurrentScanSet().records[j].timeRead; }
+
+// Area and mean velocity of the distribution between two velocities.
+struct Peak {
+  double area = 0, mean = 0;
+};
+Peak PeakBetween(double from, double to) {
+  const ContiSettings& cs = Conti();
+  Peak p;
+  for (int i = 1; i < cs.gridSize; ++i) {
+    const double x0 = cs.sValues[i], x1 = cs.sValues[i + 1];
+    if (x0 < from || x1 > to) continue;
+    const double a = 0.5 * (cs.distribution[i] + cs.distribution[i + 1]) * (x1 - x0);
+    p.area += a;
+    p.mean += a * 0.5 * (x0 + x1);
+  }
+  if (p.area > 0) p.mean /= p.area;
+  return p;
+}
+
+struct ElectrophoresisTest : ::testing::Test {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope{ui};
+};
+
+}  // namespace
+
+TEST_F(ElectrophoresisTest, MobilityKernelFollowsTheTravellingBoundary) {
+  // v = 5 um/s, D = 5e-7 cm^2/s: far from meniscus and bottom the boundary is
+  // c = 1/2 erfc((m + v t - x) / (2 sqrt(D t))).
+  ElectrophoresisRun e(5, 600, 600, 300, 1.5f);
+  const double v = 5e-4, D = 5e-7;
+  ASSERT_TRUE(AllocDistributionWorkArrays(1, e.scans, e.points));
+  {
+    CMobilityKernels k(D);
+    ASSERT_TRUE(k.Ready());
+    EXPECT_EQ(k.Solve(1, 5.0), 0);
+    EXPECT_EQ(k.Nodes(), 751);  // the element Peclet number at most 2
+  }
+  const ScanSet& sc = CurrentScanSet();
+  double worst = 0;
+  for (int j = 1; j <= e.scans; ++j) {
+    const double t = ScanTime(j);
+    for (int p = 1; p <= sc.gridLength; ++p) {
+      const double x = sc.grid[p];
+      if (x < 6.1 || x > 7.3) continue;
+      const double exact = 0.5 * std::erfc((6.0 + v * t - x) / (2 * std::sqrt(D * t)));
+      worst = std::max(worst, std::fabs(KernelRow(1, j)[p] - exact));
+    }
+  }
+  EXPECT_LT(worst, 1e-3);
+  // The solver's switches, step control and grid size are back as they were.
+  const LammSolverSettings& st = LammSettings();
+  EXPECT_TRUE(st.movingHatAlgorithm && !st.claverieAlgorithm && st.automaticAlgorithm);
+  EXPECT_EQ(st.workingMaxDcOverC, 1.0);
+  EXPECT_EQ(st.gridSizeInUse, 1000);
+}
+
+TEST_F(ElectrophoresisTest, MigrationStepKernelMovesUndilutedAtConstantVelocity) {
+  ElectrophoresisRun e(3, 400, 300, 300, 1.2f);
+  ElectrophoresisRun::ChooseLsgv();
+  ASSERT_TRUE(AllocDistributionWorkArrays(2, e.scans, e.points));
+  ComputeMigrationStepKernel(1, 8.0);
+  ComputeMigrationStepKernel(2, 0.0);
+  const ScanSet& sc = CurrentScanSet();
+  for (int j = 1; j <= e.scans; ++j) {
+    const double rb = 6.0 + 8e-4 * ScanTime(j);
+    for (int p = 1; p <= sc.gridLength; ++p) {
+      EXPECT_EQ(KernelRow(1, j)[p], sc.grid[p] >= rb ? 1.0f : 0.0f) << j << " " << sc.grid[p];
+      // A species that does not move shows its loading everywhere.
+      EXPECT_EQ(KernelRow(2, j)[p], 1.0f);
+    }
+  }
+  EXPECT_EQ(Conti().linearElectrophoresis, 0);
+}
+
+TEST_F(ElectrophoresisTest, CvAndLsgvFindTheSpeciesOfTheDiscreteModel) {
+  // v 4 and 10 um/s, D 5e-7 cm^2/s, signals 0.4 and 0.6, noise 0.003.
+  ElectrophoresisRun e(10, 300, 90, 40, 0.6f);
+  SetGrid(1, 20, 50);
+  e.DataFromTheDiscreteModel({{4, 5, 0.4f}, {10, 5, 0.6f}}, 0.003f);
+  RunContiSed();
+  ASSERT_TRUE(ui.failures.empty()) << ui.failures.front();
+  ASSERT_EQ(Conti().gridSize, 50);
+  // The grid is its own molar-mass axis.
+  EXPECT_EQ(Conti().molarMasses[37], Conti().sValues[37]);
+  Peak slow = PeakBetween(1, 7), fast = PeakBetween(7, 20);
+  EXPECT_NEAR(slow.mean, 4, 0.02 * 4);
+  EXPECT_NEAR(fast.mean, 10, 0.02 * 10);
+  const double total = slow.area + fast.area;
+  EXPECT_NEAR(slow.area / total, 0.4, 0.03);
+  EXPECT_NEAR(fast.area / total, 0.6, 0.03);
+  EXPECT_NEAR(total, 1.0, 0.05);
+
+  // ls-g*(v) on a grid reaching past the fastest boundary the first scan
+  // shows: (6.5 - 6.0) cm / 90 s = 55.6 um/s.
+  ElectrophoresisRun::ChooseLsgv();
+  SetGrid(1, 70, 70);
+  RunContiSed();
+  ASSERT_TRUE(ui.failures.empty()) << ui.failures.front();
+  slow = PeakBetween(1, 7);
+  fast = PeakBetween(7, 20);
+  EXPECT_NEAR(slow.mean, 4, 0.05 * 4);
+  EXPECT_NEAR(fast.mean, 10, 0.05 * 10);
+  const ContiSettings& cs = Conti();
+  const double cut = (CurrentScanSet().grid[CurrentScanSet().lastGridPoint] - 6.0) / (1e-4 * ScanTime(1));
+  ASSERT_GT(cut, 50);
+  for (int i = 1; i <= cs.gridSize; ++i)
+    if (cs.sValues[i] > cut) EXPECT_EQ(cs.distribution[i], 0.0f) << cs.sValues[i];
+}
+
+TEST_F(ElectrophoresisTest, RunsRefuseSettingsWithoutAKernelAndSectorModels) {
+  struct Case {
+    const char* name;
+    void (*set)();
+    const char* message;
+  };
+  const Case cases[] = {
+      {"equal ends", [] { SetGrid(20, 20, 50); }, "v min must be smaller than v max"},
+      {"ends reversed", [] { SetGrid(20, 1, 50); }, "v min must be smaller than v max"},
+      {"D of 0", [] { Conti().constantD = 0; }, "the constant D must be positive"},
+      {"negative D", [] { Conti().constantD = -5; }, "the constant D must be positive"},
+      {"no column", [] { gModelParams.electrophoresisColumnLength = 0; }, "the column length must be positive"},
+      {"ls-g*(v) without column",
+       [] {
+         ElectrophoresisRun::ChooseLsgv();
+         gModelParameterVector.P[14] = 5.9f;
+       },
+       "the column length must be positive"},
+      {"c(s) on electrophoresis data",
+       [] {
+         gModelSelectorFlags = ModelSelectorFlags{};
+         gModelSelectorFlags.DistributionModel = gModelSelectorFlags.CSModel = 1;
+       },
+       "not implemented for electrophoresis data"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ElectrophoresisRun e(3, 100, 300, 300, 0.6f);
+    PackModelParameters();
+    c.set();
+    ui.ExpectBox("", c.message);
+    RunContiSed();
+    EXPECT_TRUE(ui.AllConsumed());
+    EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+    EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
+  }
+}
+
+TEST_F(ElectrophoresisTest, FitOfTheConstantDFindsTheDiffusionOfTheData) {
+  ElectrophoresisRun e(8, 150, 90, 50, 0.6f);
+  e.DataFromTheDiscreteModel({{4, 5, 0.4f}, {10, 5, 0.6f}}, 0.003f);
+  float* P = gModelParameterVector.P;
+  P[1] = 2;  // the species on grid points
+  P[kComponentSlots + 1] = 12;
+  P[2 * kComponentSlots + 1] = 11;
+  P[2] = 0.683f;
+  const FitEngineState saved = gFitEngineState;
+  // The model's values reach the distribution settings through the parameter vector.
+  RegisterContiParameterDerivation();
+  FitEngineState& fs = gFitEngineState;
+  fs.useSimplex = 1;
+  fs.useMarquardt = fs.useAnnealing = 0;
+  fs.stopRequested = 0;
+  SeedGaussRandom(5);
+  P[3] = 3;
+  gModelParameterVector.F[3] = 1;
+  UnpackModelParameters();
+  ASSERT_EQ(Conti().resolution, 11.0f);
+  ASSERT_EQ(Conti().constantD, 3.0f);
+  QuietHost host;
+  host.drawing = true;
+  EXPECT_EQ(ContiFit(&host), 1);
+  EXPECT_TRUE(host.messages.empty()) << host.messages.front();
+  EXPECT_NEAR(Conti().constantD, 5.0, 0.1 * 5.0);
+  // The progress shows the D being fitted.
+  char line[40];
+  std::snprintf(line, sizeof line, "D = %f        ", Conti().constantD);
+  EXPECT_EQ(host.lines[110], line);
+  EXPECT_EQ(P[3], Conti().constantD);
+  EXPECT_NEAR(fs.currentRmsd, 0.003, 0.0005);
+  // A trial step to a negative D lands on the smallest D that has a kernel.
+  float vertex[2] = {0, 0};
+  ASSERT_EQ(ContiParametersToFitVector(1, vertex), 1);
+  vertex[1] = -2;
+  ContiFitVectorToParameters(vertex);
+  EXPECT_EQ(Conti().constantD, 0.01f);
+  gFitEngineState = saved;
+  ClearParameterDerivations();
+}

@@ -1,0 +1,228 @@
+// The equilibrium model against scans made in closed form: exponentials of
+// known buoyant mass with injected TI and RI noise.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "distributions/work_blocks.h"
+#include "eq_scans.h"
+#include "equilibrium/eqtools/equilibrium_model.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "numerics/random.h"
+#include "platform/scripted_ui.h"
+
+namespace {
+
+constexpr double kMb = 13500;  // 50 kDa, vbar rho 0.73
+constexpr double kR0 = 7.05;
+const double kSpeeds[] = {10000, 15000, 20000};
+const double kLoadings[] = {0.3, 0.8};
+
+double Ti(double r) { return 0.02 * std::sin(20 * r); }
+double Ri(int k) { return 0.01 * k - 0.03; }
+double Amplitude(int k) { return kLoadings[(k - 1) % 2]; }
+
+std::vector<float> Radii() {
+  std::vector<float> r;
+  for (int i = 0; i < 141; ++i) r.push_back(static_cast<float>(6.91 + 0.002 * i));
+  return r;
+}
+
+// Six scans: 10/15/20 krpm x two loadings, noise of sd `noise` when > 0.
+void LoadClosedForm(double noise = 0, unsigned seed = 1) {
+  std::mt19937 gen(seed);
+  std::normal_distribution<double> gauss(0, noise > 0 ? noise : 1);
+  std::vector<eqtest::Scan> scans;
+  for (int k = 1; k <= 6; ++k) {
+    eqtest::Scan s;
+    s.r = Radii();
+    s.rpm = static_cast<float>(kSpeeds[(k - 1) / 2]);
+    for (float r : s.r) {
+      double v = Amplitude(k) * EquilibriumExponential(r, kMb, s.rpm, 20, kR0) + Ti(r) + Ri(k);
+      if (noise > 0) v += gauss(gen);
+      s.y.push_back(static_cast<float>(v));
+    }
+    scans.push_back(s);
+  }
+  eqtest::Load(scans, 6.9f, 7.2f, 6.91f, 7.19f);
+}
+
+struct ModelFixture : ::testing::Test {
+  void SetUp() override {
+    gModelParams = ModelParams{};
+    gModelParameterVector = ModelParameterVector{};
+    gSolutionConditions = SolutionConditions{};
+    gFitEngineState = FitEngineState{};
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gSolutionConditions.vbarRho = 0.73f;
+    SetMass(50000);
+    gModelParameterVector.F[1] = 1;
+  }
+  void TearDown() override { eqtest::Clear(); }
+  static void SetMass(float m) { gModelParams.massOrD[1] = gModelParameterVector.P[1] = m; }
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope{ui};
+};
+
+TEST_F(ModelFixture, TrueMassGivesAmplitudesAndBothNoiseComponents) {
+  LoadClosedForm();
+  ASSERT_TRUE(RunEquilibrium(nullptr));
+  EXPECT_LT(EqModelState().lastRmsd, 1e-5);
+  EXPECT_TRUE(gModelSelectorFlags.EquilibriumModel284);
+  const ScanSet& ss = CurrentScanSet();
+  // The TI profile is defined up to a constant that the RI offsets absorb:
+  // the solution has the TI of zero mean over the fit range.
+  double tiMean = 0;
+  for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i) tiMean += Ti(ss.grid[i]);
+  tiMean /= ss.lastGridPoint - ss.firstGridPoint + 1;
+  for (int i = ss.firstGridPoint; i <= ss.lastGridPoint; ++i)
+    EXPECT_NEAR(ss.tiNoise[i], Ti(ss.grid[i]) - tiMean, 2e-5) << i;
+  for (int k = 1; k <= 6; ++k) {
+    EXPECT_NEAR(ss.riNoise[k], Ri(k) + tiMean, 2e-5) << k;
+    // The model is the data.
+    for (int i = 1; i <= ss.points[k]; ++i) EXPECT_NEAR(ss.model[k][i], ss.signals[k][i], 2e-5);
+  }
+}
+
+TEST_F(ModelFixture, AmplitudesAreTheLoadingsAtTheReferenceRadius) {
+  LoadClosedForm();
+  ASSERT_TRUE(AllocEquilibriumWorkArrays());
+  EqModelState().inFit = true;
+  RunEquilibrium(nullptr);
+  EqModelState().inFit = false;
+  for (int k = 1; k <= 6; ++k) EXPECT_NEAR(NeqBlock().solution[k], Amplitude(k), 1e-5) << k;
+  FreeEquilibriumWorkArrays();
+}
+
+TEST_F(ModelFixture, WrongMassRaisesTheRmsdOnBothSides) {
+  LoadClosedForm();
+  for (double f : {0.95, 1.05}) {
+    SetMass(static_cast<float>(50000 * f));
+    RunEquilibrium(nullptr);
+    EXPECT_GT(EqModelState().lastRmsd, 1e-3) << f;
+    EXPECT_LT(EqModelState().lastRmsd, 2e-2) << f;
+  }
+}
+
+TEST_F(ModelFixture, FitFindsTheMassFromNoisyScans) {
+  LoadClosedForm(0.005, 7);
+  SeedGaussRandom(11);
+  SetMass(40000);
+  RunEquilibrium(nullptr);
+  FitEquilibrium(nullptr);
+  EXPECT_NEAR(gModelParams.massOrD[1], 50000, 250);
+  EXPECT_EQ(gModelParams.massOrD[1], gModelParameterVector.P[1]);
+  // 846 points less 6 amplitudes, 141 TI and 6 RI values (one shared).
+  EXPECT_NEAR(EqModelState().lastRmsd, 0.005 * std::sqrt(694.0 / 846.0), 4e-4);
+}
+
+TEST_F(ModelFixture, FitWithoutFloatedMassOnlyComputesTheModel) {
+  LoadClosedForm();
+  gModelParameterVector.F[1] = 0;
+  SetMass(45000);
+  FitEquilibrium(nullptr);
+  EXPECT_EQ(gModelParams.massOrD[1], 45000);
+  EXPECT_GT(EqModelState().lastRmsd, 1e-3);
+  EXPECT_NE(CurrentScanSet().model[1][1], 0.0f);
+}
+
+// The collapsed sums of the normal equations equal the written triple loop.
+TEST_F(ModelFixture, NormalEquationsEqualTheTripleLoop) {
+  std::mt19937 gen(3);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::vector<eqtest::Scan> scans;
+  for (int k = 0; k < 5; ++k) {
+    eqtest::Scan s;
+    s.r = Radii();
+    for (size_t i = 0; i < s.r.size(); ++i) s.y.push_back(static_cast<float>(u(gen)));
+    s.rpm = static_cast<float>(10000 + 2000 * k);
+    scans.push_back(s);
+  }
+  eqtest::Load(scans, 6.9f, 7.2f, 6.93f, 7.17f);
+  ASSERT_TRUE(AllocEquilibriumWorkArrays());
+  EqModelState().inFit = true;
+  RunEquilibrium(nullptr);
+  EqModelState().inFit = false;
+  const ScanSet& ss = CurrentScanSet();
+  const NormalEquationBlock& b = NeqBlock();
+  const int n = 5, gL = ss.firstGridPoint, gR = ss.lastGridPoint, m = gR - gL + 1;
+  std::vector<double> ym(n + 1), bm(n + 1), yr(gR + 1);
+  double yall = 0;
+  for (int k = 1; k <= n; ++k)
+    for (int i = gL; i <= gR; ++i) {
+      ym[k] += ss.gridSignals[k][i] / m;
+      bm[k] += KernelRow(k, 1)[i] / m;
+      yr[i] += ss.gridSignals[k][i] / n;
+      yall += ss.gridSignals[k][i] / (m * n);
+    }
+  std::vector<std::vector<double>> A(n + 1, std::vector<double>(n + 1));
+  std::vector<double> rhs(n + 1);
+  double S = 0;
+  for (int j = 1; j <= n; ++j)
+    for (int k = 1; k <= n; ++k)
+      for (int i = gL; i <= gR; ++i) {
+        const double yt = ss.gridSignals[k][i] - yr[i] - ym[k] + yall;
+        const double uj = ((j == k) - 1.0 / n) * (KernelRow(j, 1)[i] - bm[j]);
+        for (int l = 1; l <= n; ++l) A[j][l] += uj * ((l == k) - 1.0 / n) * (KernelRow(l, 1)[i] - bm[l]);
+        rhs[j] += uj * yt;
+        if (j == 1) S += yt * yt;
+      }
+  for (int j = 1; j <= n; ++j) {
+    EXPECT_NEAR(b.rhs[j], rhs[j], 1e-12 * (1 + std::fabs(rhs[j])));
+    for (int l = 1; l <= n; ++l) EXPECT_NEAR(b.normalMatrix[j][l], A[j][l], 1e-12 * (1 + std::fabs(A[j][l])));
+  }
+  EXPECT_NEAR(b.sumSquaresData, S, 1e-12 * S);
+  FreeEquilibriumWorkArrays();
+}
+
+TEST_F(ModelFixture, OneScanKeepsItsShapeAndTheFitEnds) {
+  LoadClosedForm();
+  std::vector<eqtest::Scan> one(1);
+  one[0].r = Radii();
+  for (float r : one[0].r) one[0].y.push_back(static_cast<float>(0.5 * EquilibriumExponential(r, kMb, 15000, 20, kR0) + 0.1));
+  eqtest::Load(one, 6.9f, 7.2f, 6.91f, 7.19f);
+  SetMass(45000);
+  RunEquilibrium(nullptr);
+  EXPECT_GT(EqModelState().lastRmsd, 1e-4);  // the shape still counts
+  FitEquilibrium(nullptr);
+  EXPECT_NEAR(gModelParams.massOrD[1], 50000, 100);
+  EXPECT_LT(EqModelState().lastRmsd, 1e-5);
+  EXPECT_NEAR(CurrentScanSet().riNoise[1], 0.1, 1e-5);
+}
+
+TEST_F(ModelFixture, ExponentBeyondFloatRangeIsAFailedEvaluation) {
+  LoadClosedForm();
+  SetMass(5e7);
+  ASSERT_TRUE(RunEquilibrium(nullptr));
+  EXPECT_EQ(EqModelState().lastRmsd, 1e10);
+  for (int i = 1; i <= CurrentScanSet().points[1]; ++i) EXPECT_TRUE(std::isfinite(CurrentScanSet().model[1][i]));
+}
+
+TEST_F(ModelFixture, RefusalsWithoutCellOrDiffusionCoefficient) {
+  LoadClosedForm();
+  gFitEngineState.molarMassParameters = 0;
+  SetMass(0);  // D
+  gModelParams.s[1] = gModelParameterVector.P[5] = 4;
+  ui.ExpectBox("", "diffusion coefficient of species 1 must be positive");
+  EXPECT_FALSE(RunEquilibrium(nullptr));
+  gModelParams.meniscus = gModelParameterVector.P[13] = 0;
+  ui.ExpectBox("", "set Meniscus and Bottom first");
+  EXPECT_FALSE(RunEquilibrium(nullptr));
+  EXPECT_TRUE(ui.failures.empty());
+  EXPECT_TRUE(ui.AllConsumed());
+}
+
+TEST_F(ModelFixture, SedimentationAndDiffusionGiveTheBuoyantMass) {
+  gFitEngineState.molarMassParameters = 0;
+  gModelParams.s[1] = 4;
+  gModelParams.massOrD[1] = 6;  // 1e-7 cm^2/s
+  double mb = 0;
+  ASSERT_TRUE(CurrentBuoyantMass(20, &mb));
+  EXPECT_NEAR(mb, 4e-13 * 293.15 * 8.31451e7 / 6e-7, 1e-6 * mb);
+}
+
+}  // namespace

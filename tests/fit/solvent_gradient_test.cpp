@@ -1,0 +1,278 @@
+// The inhomogeneous solvent: density, viscosity and buoyancy formulas, the
+// conversions to 20 degC water and back, the weighted element integrals
+// against the plain ones, and the cosolute solver against mass
+// conservation, a reference solution and the CsCl equilibrium.
+#include "fit/solvent_gradient.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <vector>
+
+#include "fit/conc_dependent_coefficients.h"
+#include "fit/lamm_run_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/element_integrals.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_settings.h"
+#include "platform/input_events.h"
+#include "platform/scripted_ui.h"
+#include "tests/lamm/lamm_test_support.h"
+
+namespace {
+
+class SolventGradient : public ::testing::Test {
+ protected:
+  void SetUp() override { Reset(); }
+  void TearDown() override { Reset(); }
+  static void Reset() {
+    CurrentSolventGradientSettings() = SolventGradientSettings{};
+    CurrentCosoluteCoefficients() = CosoluteCoefficients{};
+    CurrentCosolute() = CosoluteState{};
+    CurrentLocalSolventFactors() = LocalSolventFactors{};
+    ResetSolventListNotes();
+    gModelParams = ModelParams{};
+    gSolutionConditions = SolutionConditions{};
+    CurrentLammRunState() = LammRunState{};
+    LammSettings() = LammSolverSettings{};
+    platform::StopFlag() = false;
+  }
+  // The cosolute on m..b at c0, n nodes.
+  static void StartCosolute(double m, double b, double rpm, int n, double c0) {
+    gModelParams.meniscus = static_cast<float>(m);
+    gModelParams.bottom = static_cast<float>(b);
+    CurrentLammRunState().rpm = rpm;
+    SolventGradientSettings& sg = CurrentSolventGradientSettings();
+    sg.CosoluteGridSize = n;
+    sg.CosoluteLoadingConcentration = c0;
+    ASSERT_TRUE(InitCosoluteGradient());
+  }
+  static double Amount() {
+    const CosoluteState& cs = CurrentCosolute();
+    double sum = 0;
+    for (int i = 1; i <= cs.n; ++i) sum += CalcElementIntegral2E(cs.r.data(), cs.n, i, cs.n) * cs.c[i];
+    return sum;
+  }
+};
+
+TEST_F(SolventGradient, DensityViscosityAndBuoyancyFormulas) {
+  EXPECT_NEAR(CompressibleSolventDensity(7.2, 0.99823, 6.0, 50000, 4.591e-4), 1.008263, 1e-6);
+  EXPECT_DOUBLE_EQ(CompressibleSolventDensity(7.2, 0.99823, 6.0, 50000, 0), 0.99823);
+  // No lists: water at 20 degC.
+  EXPECT_NEAR(DensityAtConcentration(1.5), 0.99823, 1e-7);
+  EXPECT_NEAR(ViscosityAtConcentration(1.5), 0.001002, 1e-10);
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.DensityCoefficients = {0, 0.99823, 0, 12.7};
+  EXPECT_NEAR(DensityAtConcentration(1.5), 1.188730, 1e-6);
+  // A slight undershoot of the cosolute profile is no concentration.
+  sg.DensityCoefficients = {0, 1.0, 5.0};
+  EXPECT_DOUBLE_EQ(DensityAtConcentration(-1e-9), 1.0);
+  sg.DensityCoefficients = {0, 1.02};
+  EXPECT_DOUBLE_EQ(DensityAtConcentration(3.0), 1.02);
+  sg.ViscosityCoefficients = {0, 1.0, 0, 10.0};
+  EXPECT_NEAR(ViscosityAtConcentration(2.0), 0.001002 * 1.2, 1e-10);
+  EXPECT_NEAR(CsClSedimentationCoefficient25C(1.0), 0.509446, 1e-6);
+  EXPECT_NEAR(CsClDiffusionCoefficient25C(1.0), 1.89890e-5, 1e-10);
+}
+
+TEST_F(SolventGradient, ConversionToWaterAndBack) {
+  SolventGradientSettings sg;
+  sg.BufferDensity1atm = 1.05f;
+  sg.BufferViscosity1atm = 0.0011f;
+  sg.ViscosityRatio = sg.BufferViscosity1atm / kWaterViscosity20C;
+  EXPECT_NEAR(sg.ViscosityRatio, 1.097804, 1e-6);
+  float s[4] = {0, 4.0f, -2.0f, 1.0f}, D[4] = {0, 5.0f, 0.0f, -1.0f};
+  ConvertSpeciesToStandard(sg, 0.73, s, D, 3);
+  EXPECT_NEAR(s[1], 5.101938, 2e-5);
+  EXPECT_NEAR(D[1], 5.489022, 2e-5);
+  EXPECT_EQ(D[2], 0.0f);
+  EXPECT_EQ(D[3], 0.0f);
+  ConvertSpeciesToExperimental(sg, 0.73, s, D, 3);
+  EXPECT_NEAR(s[1], 4.0, 1e-5);
+  EXPECT_NEAR(s[2], -2.0, 1e-5);
+  EXPECT_NEAR(D[1], 5.0, 1e-5);
+  // The local factors of the uniform buffer undo the conversion.
+  gSolutionConditions.vbar = 0.73f;
+  CurrentSolventGradientSettings() = sg;
+  EXPECT_NEAR(LocalSolventDensityViscosity(5.101938), 4.0, 2e-5);
+}
+
+TEST_F(SolventGradient, SettingsThatWouldDivideByZeroAreRefused) {
+  struct Case {
+    void (*change)(SolventGradientSettings&);
+    double vbar;
+    bool refused;
+  };
+  const Case cases[] = {
+      {[](SolventGradientSettings&) {}, 0.73, false},
+      {[](SolventGradientSettings& s) { s.BufferDensity1atm = 0; }, 0.73, true},
+      {[](SolventGradientSettings& s) { s.BufferViscosity1atm = 0; }, 0.73, true},
+      {[](SolventGradientSettings& s) { s.BufferDensity1atm = 1 / 0.73f; }, 0.73, true},
+      {[](SolventGradientSettings&) {}, 1 / 0.99823, true},
+      {[](SolventGradientSettings& s) { s.DynamicGradient = true, s.CosoluteGridSize = 2; }, 0.73, true},
+      {[](SolventGradientSettings& s) { s.DynamicGradient = true, s.CosoluteGridSize = 3; }, 0.73, false},
+  };
+  for (const Case& c : cases) {
+    SolventGradientSettings sg;
+    c.change(sg);
+    EXPECT_EQ(!SolventGradientProblem(sg, c.vbar).empty(), c.refused);
+  }
+}
+
+TEST_F(SolventGradient, WeightedIntegralsWithUnitFactorsAreThePlainOnes) {
+  const int n = 7;
+  std::vector<double> r(n + 1), one(n + 1, 1.0), e(n + 1), q(n + 1);
+  for (int i = 1; i <= n; ++i) r[i] = 6.0 + 0.13 * (i - 1) + 0.01 * i * i;
+  for (int i = 1; i <= n; ++i) e[i] = 0.9 + 0.01 * i, q[i] = 0.8 - 0.02 * i;
+  for (int i = 1; i <= n; ++i)
+    for (int j = std::max(1, i - 1); j <= std::min(n, i + 1); ++j) {
+      const double a = CalcElementIntegral2G(r.data(), n, i, j, n);
+      const double b = CalcElementIntegral2H(r.data(), n, i, j, n);
+      EXPECT_NEAR(WeightedElementA(i, j, r.data(), n, one.data()), a, 1e-12 * std::fabs(a));
+      EXPECT_NEAR(WeightedElementB(i, j, r.data(), n, one.data(), one.data()), b, 1e-12 * std::fabs(b));
+      // Constant factors scale them.
+      std::vector<double> k(n + 1, 0.7);
+      EXPECT_NEAR(WeightedElementB(i, j, r.data(), n, k.data(), one.data()), 0.7 * b, 1e-12 * std::fabs(b));
+    }
+  // The e_1 q_1 part of (1,1).
+  std::vector<double> e1(n + 1, 0.0);
+  e1[1] = 1;
+  EXPECT_NEAR(WeightedElementB(1, 1, r.data(), n, e1.data(), e1.data()),
+              -(10 * r[1] * r[1] + 4 * r[1] * r[2] + r[2] * r[2]) / 60, 1e-12);
+  // The species grid's integrals in a compressible buffer, as assembled.
+  gModelParams.meniscus = 6.0f;
+  CurrentLammRunState().rpm = 50000;
+  gSolutionConditions.vbar = 0.73f;
+  InitLocalSDFactors(r.data(), n);
+  const LocalSolventFactors& f = CurrentLocalSolventFactors();
+  EXPECT_LT(f.q[n], f.q[1]);  // denser at the bottom
+  for (int i = 1; i <= n; ++i)
+    for (int j = std::max(1, i - 1); j <= std::min(n, i + 1); ++j) {
+      const double b = WeightedElementB(i, j, r.data(), n, f.e.data(), f.q.data());
+      EXPECT_NEAR(DensgradElementB(i, j, r.data(), n), b, 1e-12 * std::fabs(b));
+    }
+  // Columns of the sedimentation part sum to zero: no flux leaves the cell.
+  for (int j = 1; j <= n; ++j) {
+    double sum = 0;
+    for (int i = std::max(1, j - 1); i <= std::min(n, j + 1); ++i)
+      sum += WeightedElementB(i, j, r.data(), n, e.data(), q.data());
+    EXPECT_NEAR(sum, 0, 1e-12);
+  }
+}
+
+TEST_F(SolventGradient, CosoluteKeepsItsAmount) {
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.NonidealCosolute = false;
+  sg.CosoluteS = 0.5327;
+  sg.CosoluteD = 2.03e-5;
+  StartCosolute(6.8, 7.2, 50000, 50, 1.5);
+  const double before = Amount();
+  for (int k = 0; k < 300; ++k) ASSERT_TRUE(AdvanceCosolute(100, 50000));
+  EXPECT_NEAR(Amount() / before, 1.0, 1e-10);
+  EXPECT_GT(CurrentCosolute().c[50], 1.5);
+}
+
+TEST_F(SolventGradient, ZoneLamellaStartsWithoutCosolute) {
+  gModelSelectorFlags.ZoneCentrifugationModel = 1;
+  gModelParams.zoneValue = 0.05f;
+  StartCosolute(6.0, 7.0, 50000, 101, 1.5);
+  const CosoluteState& cs = CurrentCosolute();
+  EXPECT_EQ(cs.c[5], 0.0);  // 6.04 cm
+  EXPECT_EQ(cs.c[7], 1.5);  // 6.06 cm
+  gModelSelectorFlags = ModelSelectorFlags{};
+}
+
+TEST_F(SolventGradient, IdealCosoluteAgreesWithTheReferenceSolution) {
+  const lammtest::Reference R = lammtest::LoadReference("slow-0.5S-backdiffusion.txt");
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.CosoluteS = R.s;
+  sg.CosoluteD = R.D;
+  for (const auto& [n, tolerance] : {std::pair{200, 3e-4}, std::pair{50, 2e-3}}) {
+    StartCosolute(R.m, R.b, R.rpm, n, 1.0);
+    double t = 0, worst = 0;
+    for (size_t j = 0; j < R.times.size(); ++j) {
+      while (t < R.times[j] - 1e-9) {
+        const double dt = std::min(2.0, R.times[j] - t);
+        ASSERT_TRUE(AdvanceCosolute(dt, R.rpm));
+        t += dt;
+      }
+      for (size_t p = 0; p < R.r.size(); ++p)
+        if (R.r[p] <= 7.18) worst = std::max(worst, std::fabs(CosoluteConcentrationAt(R.r[p]) - R.c[p][j]));
+    }
+    EXPECT_LT(worst, tolerance) << n;
+  }
+}
+
+TEST_F(SolventGradient, CsClReachesItsEquilibrium) {
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.NonidealCosolute = sg.CsClAt25C = true;
+  StartCosolute(6.8, 7.2, 40000, 50, 1.5);
+  for (int k = 0; k < 2000; ++k) ASSERT_TRUE(AdvanceCosolute(100, 40000));
+  EXPECT_NEAR(CosoluteConcentrationAt(6.8), 1.40960, 2e-4);
+  EXPECT_NEAR(CosoluteConcentrationAt(7.0), 1.49797, 2e-4);
+  EXPECT_NEAR(CosoluteConcentrationAt(7.2), 1.59326, 2e-4);
+}
+
+TEST_F(SolventGradient, MissingListStopsTheRunWithOneMessage) {
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.NonidealCosolute = true;
+  CurrentCosoluteCoefficients().sPath = "absent-s.dat";
+  CurrentCosoluteCoefficients().dPath = "absent-d.dat";
+  gModelParams.meniscus = 6.8f;
+  gModelParams.bottom = 7.2f;
+  sg.CosoluteGridSize = 50;
+  platform::ScriptedUserInterface ui;
+  ui.lenient = true;
+  platform::ScopedUI scope(ui);
+  for (int k = 0; k < 3; ++k) {
+    CurrentLammRunState().running = 1;
+    EXPECT_FALSE(InitCosoluteGradient());
+    EXPECT_EQ(CurrentLammRunState().running, 0);
+  }
+  EXPECT_TRUE(platform::StopFlag().load());
+  ASSERT_EQ(ui.transcript.size(), 1u);
+  EXPECT_EQ(ui.transcript[0].text, "\nAttention: could not open absent-d.dat");
+  // A polynomial D(c) that turns negative ends the run as well.
+  std::ofstream("s.dat") << "0.5\n";
+  std::ofstream("d.dat") << "1e-5\n-1e-5\n";
+  CurrentCosoluteCoefficients().sPath = "s.dat";
+  CurrentCosoluteCoefficients().dPath = "d.dat";
+  ResetSolventListNotes();
+  sg.CosoluteLoadingConcentration = 1.5;
+  CurrentLammRunState().running = 1;
+  EXPECT_FALSE(InitCosoluteGradient());
+  EXPECT_EQ(CurrentLammRunState().running, 0);
+  EXPECT_NE(ui.transcript.back().text.find("D(c) is not positive"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SolventGradient, SolverObjectsGetTheBufferOnlyWithTheModelOn) {
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.BufferDensity1atm = 1.05f;
+  sg.ViscosityRatio = 1.097804f;
+  sg.EffectiveVbar = 0.70f;
+  {
+    CLammIdeal L;
+    ApplySolventGradientToSolver(L, 0.73);
+    EXPECT_DOUBLE_EQ(L.SolventMeanScale(), 1.0);
+  }
+  sg.UseInhomogeneousSolvent = true;
+  for (const bool dynamic : {false, true}) {
+    sg.StaticGradient = !dynamic;
+    sg.DynamicGradient = dynamic;
+    CLammIdeal L;
+    ApplySolventGradientToSolver(L, 0.73);
+    const double v = dynamic ? 0.70 : 0.73;
+    EXPECT_NEAR(L.SolventMeanScale(), (1 - v * 1.05) / (1 - 0.73 * 0.99823) / 1.097804, 1e-6);
+    gSolutionConditions.vbar = 0.73f;
+    EXPECT_NEAR(BufferSedimentationCoefficient(1.0), L.SolventMeanScale(), 1e-6);
+    EXPECT_NEAR(BufferDiffusionCoefficient(1.0), 1 / 1.097804, 1e-6);
+  }
+}
+
+}  // namespace
