@@ -4,6 +4,7 @@
 #include <random>
 
 #include "data/dls/dlsdat_file.h"
+#include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
 
 namespace {
@@ -155,8 +156,8 @@ void ResetLoadHooks() {
   h.runModelFromTools = [] {};
   h.calcRmsd = [] { return 0.0; };
   h.checkTemperatureFluctuations = [](double) {};
-  h.applyNonlinearDetection = [] {};
-  h.freeNonlinearDetectionTables = [] {};
+  h.applyNonlinearDetection = [] { ApplyNonlinearDetection(false); };
+  h.freeNonlinearDetectionTables = FreeNonlinearDetectionTables;
   h.computeTINoiseProfile = RefreshFitRangeProfile;
   h.pushDataPlotZoom = [](float, float, float, float) {};
   h.animateNoiseButton = [] {};

@@ -4,11 +4,13 @@
 #include <memory>
 #include <vector>
 
+#include "data/fluorescence_corrections.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "fit/amplitudes.h"
 #include "fit/conc_dependent_evaluation.h"
 #include "fit/dls_kernels.h"
+#include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/lamm_grid.h"
@@ -36,8 +38,15 @@ constexpr double kLn10 = 2.30258509;
 
 ModelEvaluationHooks MakeDefaultHooks() {
   ModelEvaluationHooks h;
-  h.nonlinearTransform = [](int) {};
-  h.nonlinearInverse = [] {};
+  // While simulating, the data are shown transformed so the model is fitted
+  // in the space of the power law; afterwards the user's choice returns.
+  SetNonlinearDetectionScanSpan(RmsdScanSpan);
+  h.nonlinearTransform = [](int mode) {
+    const FdsSignalParams& fds = CurrentFdsSignalParams();
+    NonlinearDetectionTransformGuarded(fds.appliedPower, fds.appliedBaseline,
+                                       mode == 1 || fds.showTransformed != 0);
+  };
+  h.nonlinearInverse = [] { NonlinearDetectionInverse(); };
   h.bufferSedimentationOn = [] { return false; };
   h.bufferSignal = []() -> double& {
     static double signal = 0.0;
