@@ -11,6 +11,7 @@
 #include "app/main_window_flags.h"
 #include "app/mstar_commands.h"
 #include "app/program_options.h"
+#include "app/eqtools_commands.h"
 #include "app/road_services.h"
 #include "app/shell_services.h"
 #include "app/txla_window.h"
@@ -242,6 +243,7 @@ void TXLAWindow::CmLoadNewFiles() {
   if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   // The help test comes after the mode checks; the table entry leaves it here.
   if (HelpTest()) return;
+  ExitEqTestMode(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Scans);
   WindowFlags().FileDialogOpen = false;
   if (outcome.finished) UpdateFloToolsMenu(*this);
@@ -263,6 +265,7 @@ void TXLAWindow::CmReloadForFloTools() {
 void TXLAWindow::CmLoadDlsData() {
   if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   if (HelpTest()) return;
+  ExitEqTestMode(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Dls);
   // The discrete species of light scattering are never in the M-and-s form.
   if (outcome.chosen && gFitEngineState.molarMassParameters) {
@@ -276,6 +279,7 @@ void TXLAWindow::CmLoadDlsData() {
 void TXLAWindow::CmLoadEquilibriumData() {
   if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   if (HelpTest()) return;
+  ExitEqTestMode(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Equilibrium);
   WindowFlags().FileDialogOpen = false;
   // Equilibrium analyses work with molar masses, also after a cancelled dialog.
@@ -289,6 +293,7 @@ void TXLAWindow::CmLoadEquilibriumData() {
 void TXLAWindow::CmAddMoreFiles() {
   if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   if (HelpTest()) return;
+  ExitEqTestMode(*this);
   LoadFileDialog.presetName.clear();
   LoadFileDialog.title = "select files to add to set 1";
   platform::FileDialogResult result;
@@ -309,6 +314,7 @@ void TXLAWindow::EvDropFiles(const std::vector<std::string>& paths) {
   if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   const int count = static_cast<int>(paths.size());
   if (count == 0) return;
+  ExitEqTestMode(*this);
   Raised open(DialogOpen);
   if (count == 1) {
     const platform::PathParts p = platform::SplitPath(paths[0]);

@@ -28,7 +28,6 @@ struct RunSwitches {
   bool InFitEvaluation = false;       // a fit drives the distribution computation
   bool RunProgressDisplay = false;    // the solvers draw their profiles while running
   bool FaxenSimulation = false;       // the evaluation uses the Faxen approximation
-  std::uint8_t ApproachToEquilibriumTest = 0;
   bool RealtimeUpdateRunning = false;
   bool DistributionQuietPass = false;
 };

@@ -10,6 +10,7 @@
 #include "app/markers.h"
 #include "app/plot_replay.h"
 #include "app/program_options.h"
+#include "app/eqtools_commands.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_fit_host.h"
@@ -127,7 +128,7 @@ void TXLAWindow::Paint(bool erase) {
     if (r.paintMStarScreen) r.paintMStarScreen();
   } else if (surface) {
     const ModelSelectorFlags& m = gModelSelectorFlags;
-    const bool eqTest = RunState().ApproachToEquilibriumTest;
+    const bool eqTest = EqTestModeOn();
     // The extrapolation plot of the boundary analyses takes the data plot's place.
     CWINPlot* extrapolation = PlotOf(r.extrapolationPlot);
     const bool showData = On(r.showData) && !extrapolation;
@@ -146,7 +147,7 @@ void TXLAWindow::Paint(bool erase) {
       DrawDataPlotOverlays(*dc);
     }
     if (dataPlot && On(r.showResiduals)) {
-      if (r.updateResidualsPlot) r.updateResidualsPlot(true);
+      if (r.updateResidualsPlot && !eqTest) r.updateResidualsPlot(true);
       {
         auto dc = surface->ClientDC();
         SetCanvasMapping(*dc, width, height);
@@ -167,6 +168,11 @@ void TXLAWindow::Paint(bool erase) {
       if (mf) platform::PlayMetaFile(*dc, mf);
       DrawPriorOverDistribution(*dc);
     }
+    if (eqTest && r.eqTestPlot) {
+      auto dc = surface->ClientDC();
+      SetCanvasMapping(*dc, width, height);
+      Replay(*dc, r.eqTestPlot());
+    }
     if (extrapolation) {
       auto dc = surface->ClientDC();
       SetCanvasMapping(*dc, width, height);
@@ -183,7 +189,7 @@ void TXLAWindow::Paint(bool erase) {
   if (surface) frame_->FlushCanvas();
 
   // The report goes on top of the finished picture.
-  if (flags.FitInfoPending && !RunState().ApproachToEquilibriumTest) {
+  if (flags.FitInfoPending && !EqTestModeOn()) {
     flags.FitInfoPending = false;
     CalcRmsd();
     ComposeFitInfoText(MainFitHost());

@@ -8,6 +8,7 @@
 #include "app/main_window_flags.h"
 #include "app/nonideal_params.h"
 #include "app/raw_data_commands.h"
+#include "app/eqtools_commands.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -774,11 +775,7 @@ bool& ParametersBoxAccepted() {
 }
 
 void TXLAWindow::CmParameters() {
-  if (RunState().ApproachToEquilibriumTest) {
-    RunState().ApproachToEquilibriumTest = 0;
-    RequestRepaint(*this);
-    return;
-  }
+  ExitEqTestMode(*this);
   ParametersBoxAccepted() = false;
   for (;;) {
     DialogOpen = true;

@@ -29,7 +29,6 @@ void TXLAWindow::CmModel267() { NotAvailableYet(); }
 void TXLAWindow::CmSetRadialResolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcludeWorstScan() { NotAvailableYet(); }
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
-void TXLAWindow::CmTestApproachToEquilibrium() { NotAvailableYet(); }
 void TXLAWindow::CmChangeCell() { NotAvailableYet(); }
 void TXLAWindow::CmToggleMouseSliding() { NotAvailableYet(); }
 void TXLAWindow::CmFlagTooStrongGradients() { NotAvailableYet(); }
@@ -53,10 +52,7 @@ void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
 // Window messages whose handling arrives with the plot interaction, the
 // loader and the real-time update.
 void TXLAWindow::EvChar(int, int, unsigned) {}
-void TXLAWindow::EvLButtonDown(unsigned, int, int) {}
-void TXLAWindow::EvLButtonUp(unsigned, int, int) {}
 void TXLAWindow::EvRButtonDown(unsigned, int, int) {}
 void TXLAWindow::EvRButtonUp(unsigned, int, int) {}
-void TXLAWindow::EvMouseMove(unsigned, int, int) {}
 void TXLAWindow::EvLButtonDblClk(unsigned, int, int) {}
 void TXLAWindow::EvRButtonDblClk(unsigned, int, int) {}

@@ -80,6 +80,8 @@ struct RoadServices {
   // The plot of s against 1/sqrt(t) of the boundary analyses while it is
   // shown (null otherwise); painted over the data plot.
   std::function<CWINPlot*()> extrapolationPlot;
+  // The test of approach to equilibrium's third plot while it exists.
+  std::function<CWINPlot*()> eqTestPlot;
 };
 
 RoadServices& Road();

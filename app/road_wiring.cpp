@@ -13,6 +13,7 @@
 #include "app/raw_data_commands.h"
 #include "app/road_services.h"
 #include "distributions/conti_fit.h"
+#include "equilibrium/eqtools/eq_test_mode.h"
 #include "distributions/conti_run.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/dls_time_course.h"
@@ -98,7 +99,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   ConnectLoadTargetsToModelRecords();
   LoadTargets& t = CurrentLoadTargets();
   t.meniscusBottomLimitsFixed = &UserFitLimitsSet();
-  t.approachToEquilibriumTest = &RunState().ApproachToEquilibriumTest;
+  t.approachToEquilibriumTest = &EqTest().testMode;
   t.multiSpeedRawDataMode = &AutocorrectLoad();
 
   LoadHooks& h = CurrentLoadHooks();

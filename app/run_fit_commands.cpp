@@ -11,6 +11,7 @@
 #include "app/markers.h"
 #include "app/model_commands.h"
 #include "app/program_options.h"
+#include "app/eqtools_commands.h"
 #include "app/road_services.h"
 #include "app/startup.h"
 #include "app/txla_window.h"
@@ -164,7 +165,7 @@ bool CheckExcessGradients() {
 
 void CheckResidualSize() {
   const ScanSet& s = CurrentScanSet();
-  if (RunState().ApproachToEquilibriumTest || CurrentRealtimeState().running || CurrentDataTypeFlags().dls ||
+  if (EqTestModeOn() || CurrentRealtimeState().running || CurrentDataTypeFlags().dls ||
       RunState().DistributionQuietPass || gSerialFitSettings.running)
     return;
   const float rmsd = CalcRmsd();
@@ -226,7 +227,7 @@ void TXLAWindow::CmRun() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   RoadServices& r = Road();
   std::function<void()> work;
-  if (rs.ApproachToEquilibriumTest) {
+  if (EqTestModeOn()) {
     work = r.runEqTest;
   } else if (m.DistributionModel && !m.SedTransformModel) {
     if (const auto& run = m.DlsIRhTimeCourseModel ? r.runContiSedAndShow : r.runContiSed)
@@ -248,7 +249,7 @@ void TXLAWindow::CmRun() {
     NotAvailableYet();
     return;
   }
-  if (CurrentScanSet().count < 1 && !rs.ApproachToEquilibriumTest) {
+  if (CurrentScanSet().count < 1 && !EqTestModeOn()) {
     // As the fit says it.
     platform::UI().MessageBox("ERROR", "load data first", platform::BoxButtons::Ok, platform::BoxIcon::Error);
     return;
@@ -271,7 +272,7 @@ void TXLAWindow::CmRun() {
   CurrentScanSet().dataChanged = 0;
   RunBusy = false;
   RequestRepaint(*this);
-  if (Options().InfoWizardMessages && !rs.ApproachToEquilibriumTest) CheckResidualSize();
+  if (Options().InfoWizardMessages && !EqTestModeOn()) CheckResidualSize();
 }
 
 void RunModelFromTools(TXLAWindow& window) { window.CmRun(); }
@@ -319,7 +320,7 @@ void TXLAWindow::CmFit() {
   Frame().SetCursor(platform::CursorKind::Wait);
   RoadServices& r = Road();
   WindowFitHost* host = MainFitHost();
-  if (rs.ApproachToEquilibriumTest) {
+  if (EqTestModeOn()) {
     CallOrNotAvailable(*this, r.runEqTest);
   } else if (m.DistributionModel) {
     rs.InFitEvaluation = true;

@@ -105,7 +105,7 @@ void ShowTimePlot(bool temperature) {
 }  // namespace
 
 void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, const char* yLabel,
-                     int symbolStyle) {
+                     int symbolStyle, int highlightFirst, int highlightLast) {
   AdHocPlotArrays& a = CurrentAdHocPlot();
   ReleaseFirstPlot(a);
   if (n < 1) return;
@@ -131,6 +131,15 @@ void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, 
     p.SetCurveStyle(0, symbolStyle);
     p.symbolSize = n >= 100 ? 5 : 10;
   }
+  if (highlightFirst >= 1 && highlightLast >= highlightFirst && highlightLast <= n) {
+    const int m = highlightLast - highlightFirst + 1;
+    a.adHocViews[3] = ViewOf(a.adHocArrays[1] + highlightFirst - 1, m);
+    a.adHocViews[4] = ViewOf(a.adHocArrays[2] + highlightFirst - 1, m);
+    a.adHocCurves[2] = new CCurve(a.adHocViews[3], a.adHocViews[4]);
+    p.AddCurve(a.adHocCurves[2]);
+    p.SetCurveStyle(1, 12);
+    p.SetCurveColor(1, 0x0000ff);
+  }
   RequestRepaint();
 }
 
@@ -155,10 +164,10 @@ void ShowAdHocPointsAndLine(const float* x, const float* y, const float* lineX, 
   p.SetYLabel(yLabel);
   p.AddCurve(a.adHocCurves[1]);
   p.AddCurve(a.adHocCurves[2]);
-  p.ToggleDisplayOption();
-  p.SetCurveStyle(0, 6);
+  p.SetCurveStyle(0, 6);   // circles, not joined
+  p.SetCurveStyle(1, -1);  // a line
   p.symbolSize = 10;
-  if (annotation) p.SetAnnotation1(annotation);
+  if (annotation) p.SetAnnotation3(annotation);
   if (yLow < yHigh) p.SetYRange(yLow, yHigh);
   RequestRepaint();
 }

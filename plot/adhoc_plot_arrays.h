@@ -47,11 +47,12 @@ AdHocObjectState& CurrentAdHocObject();
 void ShowTemperaturePlot();
 // y against x (one-based, n points) as the extra plot in the data plot's
 // rectangle: a line, or symbols of the given style when it is positive.
+// Points highlightFirst..highlightLast (when given) are drawn over it in red.
 void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, const char* yLabel,
-                     int symbolStyle);
+                     int symbolStyle, int highlightFirst = 0, int highlightLast = 0);
 // Measured points (x, y) as symbols and a fitted line (lineX, lineY), n
 // points each ([1..n]), over the whole plot area; the annotation (when
-// given) is written under the plot, and yLow < yHigh fixes the y range.
+// given) is the title above the plot, and yLow < yHigh fixes the y range.
 void ShowAdHocPointsAndLine(const float* x, const float* y, const float* lineX, const float* lineY, int n,
                             const char* xLabel, const char* yLabel, const char* annotation = nullptr,
                             float yLow = 0, float yHigh = 0);

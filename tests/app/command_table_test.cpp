@@ -27,7 +27,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {894, "SET PREFERENCE"},  {594, "SET PREFERENCE"}, {609, "SET PREFERENCE"},
     {294, "SET PREFERENCE"},  {295, "SET PREFERENCE"}, {642, "SET PREFERENCE"}, {592, "UPDATE DURING FIT"},
     {826, "SET PREFERENCE"},  {825, "enter float"},    {824, "SET PREFERENCE"},
-    {943, "SET PREFERENCE"}, {579, "Sort SE data"},
+    {943, "SET PREFERENCE"}, {579, "Sort SE data"}, {645, "EQ TEST"},
     {200, "select files to fit"}, {290, "select files to fit"}, {226, "select files to add to set 1"},
     {298, "select files in set 1 to fit"}, {515, "select files in set 1 to fit"},
     {214, "GENERATE DATA"}, {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}, {595, "ATTENTION"},

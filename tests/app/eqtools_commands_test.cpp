@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "app/eqtools_commands.h"
+#include "plot/cwinplot.h"
+#include "equilibrium/eqtools/eq_test_mode.h"
 #include "equilibrium/eqtools/equilibrium_model.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -196,6 +199,102 @@ TEST_F(EqTools, SortRefusalsAndCancels) {
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_TRUE(ui_->AllConsumed());
   EXPECT_FALSE(std::filesystem::exists(dir_ / "eq15k_280.RA1"));
+}
+
+// "Test Approach to Equilibrium" with scans of one cell at two speeds.
+TEST_F(EqTools, TestModeShowsTheSeriesSavesThemAndEndsWithAModelCommand) {
+  std::vector<std::string> paths;
+  int k = 1;
+  for (double rpm : {10000.0, 15000.0})
+    for (int j = 0; j < 3; ++j) {
+      FileScan f;
+      f.rpm = rpm;
+      f.time = 3600.0 * k;
+      f.loading = 0.4 + 0.02 * (2 - j);  // closing in on the last scan
+      char name[16];
+      std::snprintf(name, sizeof name, "%05d.RA1", k++);
+      f.name = name;
+      paths.push_back(Write(f, "run"));
+    }
+  LoadEquilibrium(paths);
+  // One cell: no include question. New limits show the series again.
+  ui_->ExpectBox("EQ TEST", "accept radial limits for comparison of 10 kprm series?", platform::IDNO);
+  ui_->ExpectPrompt("EQ TEST", "r-min:", "7.0");
+  ui_->ExpectPrompt("EQ TEST", "r-max:", "7.1");
+  ui_->ExpectBox("EQ TEST", "accept radial limits for comparison of 10 kprm series?", platform::IDYES);
+  ui_->ExpectBox("EQ TEST", "accept radial limits for comparison of 15 kprm series?", platform::IDYES);
+  ui_->ExpectBox("EQ TEST", "save approach to equilibrium data?", platform::IDYES);
+  const std::string chosen = (dir_ / "approach.txt").string();
+  ui_->ExpectFiles("", Chosen({chosen}));
+  ui_->ExpectBox("EQ TEST", "realtime update?", platform::IDNO);
+  Window().Dispatch(645);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  ASSERT_TRUE(EqTestModeOn());
+  ASSERT_NE(EqTestPlot(), nullptr);
+  const EqTestSeriesSet& t = EqTest();
+  ASSERT_EQ(t.Count(), 2);
+  const ScanSet& ss = CurrentScanSet();
+  const int last = t.series[0].Last();
+  EXPECT_GT(ss.radii[last][t.first[1]], 7.0f);
+  EXPECT_LT(ss.radii[last][t.last[1]], 7.1f);
+  EXPECT_LT(ss.radii[last][t.first[1] - 1], 7.0001f);
+  EXPECT_EQ(CurrentPlotWindows().dataPlot->curveCount, 2);
+  EXPECT_EQ(CurrentPlotWindows().residualPlot->curveCount, 1);  // the highest speed only
+  for (int i : {1, 2}) {
+    std::ifstream in(dir_ / ("approach_" + std::to_string(i) + ".txt"));
+    int lines = 0;
+    for (std::string line; std::getline(in, line);) ++lines;
+    EXPECT_EQ(lines, 2) << i;
+  }
+  // Run makes a test pass.
+  ui_->ExpectBox("EQ TEST", "save approach to equilibrium data?", platform::IDNO);
+  Window().Dispatch(213);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  // A model command leaves the mode and gives the plots back.
+  ui_->lenient = true;
+  Window().Dispatch(284);
+  ui_->lenient = false;
+  EXPECT_FALSE(EqTestModeOn());
+  EXPECT_EQ(EqTestPlot(), nullptr);
+  EXPECT_EQ(CurrentPlotWindows().dataPlot->curveCount, 6);
+}
+
+TEST_F(EqTools, TestModeAsksPerCellAndALoadLeavesIt) {
+  std::vector<std::string> paths;
+  int k = 1;
+  for (int cell : {1, 2})
+    for (int j = 0; j < 2; ++j) {
+      FileScan f;
+      f.cell = cell;
+      f.time = 3600.0 * k;
+      char name[16];
+      std::snprintf(name, sizeof name, "%05d.RA%d", k++, cell);
+      f.name = name;
+      paths.push_back(Write(f, "run"));
+    }
+  LoadEquilibrium(paths);
+  ui_->ExpectBox("EQ TEST", "cell 1, 280 nm, 15 krpm\nInclude this (cell/wl) series", platform::IDNO);
+  ui_->ExpectBox("EQ TEST", "cell 2, 280 nm, 15 krpm\nInclude this (cell/wl) series", platform::IDYES);
+  ui_->ExpectBox("EQ TEST", "accept radial limits for comparison of 15 kprm series?", platform::IDYES);
+  ui_->ExpectBox("EQ TEST", "save approach to equilibrium data?", platform::IDNO);
+  ui_->ExpectBox("EQ TEST", "realtime update?", platform::IDNO);
+  Window().Dispatch(645);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_FALSE(EqTest().included[1]);
+  EXPECT_TRUE(EqTest().included[2]);
+  EXPECT_EQ(CurrentPlotWindows().dataPlot->curveCount, 1);
+  ASSERT_TRUE(EqTestModeOn());
+  platform::FileDialogResult cancelled;
+  ui_->ExpectFiles("", cancelled);
+  Window().Dispatch(515);
+  EXPECT_FALSE(EqTestModeOn());
+  ui_->ExpectBox("EQ TEST", "please load data first");
+  FreeScanData();
+  Window().Dispatch(645);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ inline float* Copy(const std::vector<float>& v) {
 inline void Load(const std::vector<Scan>& scans, float meniscus = 0, float bottom = 0, float left = 0,
                  float right = 0) {
   Clear();
+  CurrentDataTypeFlags() = DataTypeFlags{};
   ScanSet& ss = CurrentScanSet();
   const int n = static_cast<int>(scans.size());
   AllocateScanTables(ss, n);
