@@ -88,6 +88,11 @@ class TXLAWindow : public platform::IWindowEvents {
   void EvDropFiles(const std::vector<std::string>& paths);
   void EvTimer(int id);
   void Paint(bool erase);
+  // Ends a marker edit: apply gives the dropped marker its value, discard
+  // forgets the drop.
+  void MoveMarkers(bool apply);
+  // Lets a released marker slide on with the drag's momentum.
+  void ReleaseDraggedMarker();
 
   // Command handlers, in the order of their command ids.
   void CmMonomerDimerModel();

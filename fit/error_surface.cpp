@@ -54,6 +54,7 @@ struct ParameterSnapshot {
 // One side of the scan from p0 in the direction of h.
 ScanLimit ScanSide(FitHost* host, const ScannedParameter& sp, float p0, float h, float c) {
   ScanLimit limit;
+  if (!(std::fabs(h) > 0.0f) || !std::isfinite(h)) return limit;
   const float smallest = kSmallestRelativeStep * std::max(1.0f, std::fabs(p0));
   SetScanned(sp, p0);
   float r = FitWithFixedParameters(host);

@@ -83,7 +83,7 @@ TEST_F(HydroCommands, DeclinedCalibrationLeavesTheModelAndShowsThePlot) {
   EXPECT_EQ(gModelParameterVector.P[11], 0.0f);
   EXPECT_EQ(Conti().scalingKs, ContiSettings{}.scalingKs);
   ASSERT_NE(CurrentAdHocPlot().adHocPlot, nullptr);
-  EXPECT_EQ(CurrentAdHocPlot().adHocPlot->annotation1, "ks = 2.714e-03, kb = 6.667e-01  (press a key to continue...)");
+  EXPECT_EQ(CurrentAdHocPlot().adHocPlot->annotation3, "ks = 2.714e-03, kb = 6.667e-01  (press a key to continue...)");
   EXPECT_EQ(CurrentAdHocPlot().adHocCount, 2);
 }
 

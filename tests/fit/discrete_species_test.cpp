@@ -8,12 +8,14 @@
 
 #include "data/scan_grid.h"
 #include "fit/amplitudes.h"
+#include "fit/error_surface.h"
 #include "fit/fit_driver.h"
 #include "fit/marquardt.h"
 #include "fit/model_evaluation.h"
 #include "fit/simulation_errors.h"
 #include "fit_test_support.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/statistics.h"
 
 namespace {
 
@@ -203,6 +205,79 @@ TEST_F(DiscreteSpeciesTest, TwoSpeciesFitRecoversSedimentationCoefficientsAndAmp
   EXPECT_NEAR((1 - P[10]) * P[9], 0.4f, 0.008f);  // first species
   EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005f, 0.0003f);
   EXPECT_TRUE(host.boxes.empty());
+}
+
+// Confidence limits of s by scanning against the linearised ones: with J
+// the derivatives of the model by s and D at the best fit, the half-width is
+// sqrt(SSR (F N/(N-1) - 1) C_ss), C_ss the s entry of (J^T J)^-1.
+TEST_F(DiscreteSpeciesTest, ScannedLimitsOfSAgreeWithTheLinearisedInterval) {
+  LoadExperiment(10, 120);
+  ModelHost host;
+  ModelParams& mp = gModelParams;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gFitEngineState.molarMassParameters = 0;
+  mp.included[1] = 1;
+  mp.s[1] = 4.0f;
+  mp.massOrD[1] = 6.0f;
+  mp.concentration[1] = 1.0f;
+  PackModelParameters();
+  SimulateModel(&host);
+  ScanSet& ss = CurrentScanSet();
+  std::mt19937 engine(7);
+  std::normal_distribution<float> noise(0.0f, 0.005f);
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = ss.model[j][p] + noise(engine);
+
+  mp.sFit[1] = mp.massOrDFit[1] = 1;
+  mp.concentrationsLinear = 1;
+  PackModelParameters();
+  gFitEngineState.useSimplex = 0;
+  gFitEngineState.useMarquardt = 1;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  gFitEngineState.useMarquardt = 0;
+  gFitEngineState.useSimplex = 1;
+  float* P = gModelParameterVector.P;
+  const float sBest = P[5], dBest = P[1];
+  SimulateModel(&host);
+  const double rhat = CalcRmsd();
+
+  // J^T J by central differences over the fitted points.
+  auto model = [&](float s, float d) {
+    P[5] = mp.s[1] = s;
+    P[1] = mp.massOrD[1] = d;
+    SimulateModel(&host);
+    std::vector<double> m;
+    for (int j = 1; j <= ss.count; ++j)
+      for (int p = ss.firstFitPoint[j]; p <= ss.lastFitPoint[j]; ++p) m.push_back(ss.model[j][p]);
+    return m;
+  };
+  const float hs = 0.01f * sBest, hd = 0.01f * dBest;
+  const auto sp = model(sBest + hs, dBest), sm = model(sBest - hs, dBest);
+  const auto dp = model(sBest, dBest + hd), dm = model(sBest, dBest - hd);
+  model(sBest, dBest);
+  double a = 0, b = 0, c = 0;
+  for (std::size_t i = 0; i < sp.size(); ++i) {
+    const double js = (sp[i] - sm[i]) / (2 * hs), jd = (dp[i] - dm[i]) / (2 * hd);
+    a += js * js;
+    b += js * jd;
+    c += jd * jd;
+  }
+  const double css = c / (a * c - b * b);
+  const double n = static_cast<double>(sp.size());
+  const double F = FRatioForConfidence(0.683, n - 1, n);
+  const double ssr = rhat * rhat * n;
+  const double halfWidth = std::sqrt(ssr * (F * n / (n - 1) - 1) * css);
+
+  const float critical = static_cast<float>(rhat * std::sqrt(F * n / (n - 1)));
+  ScanLimit lower, upper;
+  CalcErrorInS(&host, static_cast<float>(halfWidth / 2), critical, &lower, &upper);
+  ASSERT_EQ(lower.status, ScanLimitStatus::Found);
+  ASSERT_EQ(upper.status, ScanLimitStatus::Found);
+  EXPECT_NEAR(upper.value - sBest, halfWidth, 0.2 * halfWidth);
+  EXPECT_NEAR(sBest - lower.value, halfWidth, 0.2 * halfWidth);
+  EXPECT_EQ(P[5], sBest);
+  EXPECT_EQ(P[1], dBest);
+  EXPECT_EQ(gModelParameterVector.F[5], 0);
 }
 
 // The nonideal multiple-species model: two components sharing ks and kd

@@ -131,6 +131,20 @@ TEST(ErrorSurface, AParameterTheModelIgnoresEndsNotDetermined) {
   fittest::ClearScans();
 }
 
+TEST(ErrorSurface, AStepThatCannotMoveEndsAtOnce) {
+  const LineData d = LoadLine(kPoints);
+  AnalyticHost host = LineHost(d.xbar);
+  for (float step : {0.0f, std::nanf("")}) {
+    host.evaluations = 0;
+    ScanLimit lower, upper;
+    CalcErrorInS(&host, step, static_cast<float>(1.05 * d.rhat), &lower, &upper);
+    EXPECT_EQ(lower.status, ScanLimitStatus::NotDetermined);
+    EXPECT_EQ(upper.status, ScanLimitStatus::NotDetermined);
+    EXPECT_EQ(host.evaluations, 1);  // only the model of the restored parameters
+  }
+  fittest::ClearScans();
+}
+
 TEST(ErrorSurface, AStopRestoresEveryParameterAndEndsBothSides) {
   const LineData d = LoadLine(kPoints);
   gModelParameterVector.F[1] = gModelParams.massOrDFit[1] = 0;

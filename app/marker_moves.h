@@ -1,0 +1,79 @@
+#pragma once
+// Dragging the radius markers of the data plot with the left button: the
+// shared state of a drag, the optional calls into the on-plot buttons, the
+// pointer modes and the drag history, and the conversions between window
+// pixels and radius.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class TXLAWindow;
+
+// The nine draggable markers, in the order of their state entries.
+enum class MarkerKind {
+  Meniscus,
+  ReferenceMeniscus,
+  Bottom,
+  LeftFitLimit,
+  RightFitLimit,
+  MeniscusMin,
+  MeniscusMax,
+  BottomMin,
+  BottomMax,
+};
+constexpr int kMarkerCount = 9;
+
+struct MarkerDragState {
+  std::uint8_t selected[kMarkerCount] = {};
+  std::int32_t column[kMarkerCount] = {};  // window x, recomputed at each press
+  std::uint8_t meniscusLimitsFollow = 0;   // "move fit limits, too?" open for the meniscus
+  std::uint8_t bottomLimitsFollow = 0;     // ... for the bottom
+  std::uint8_t dragging = 0;
+  std::int32_t hitTolerance = 2;  // window pixels, strict
+  std::uint8_t awaitingConfirmation = 0;
+  std::int32_t dropX = 0;  // 0 = none
+  std::uint8_t flickEnded = 0;
+  float shiftedUpper = 0, shiftedLower = 0;  // fit-range limits moved with meniscus or bottom
+};
+MarkerDragState& MarkerDrag();
+
+struct MouseSlidingFlags {
+  std::uint8_t slidingOff = 1;
+  std::uint8_t bouncing = 1;
+};
+MouseSlidingFlags& MouseSliding();
+
+// Calls into parts that come in separately; an empty member makes its step
+// do nothing.
+struct PlotMouseHooks {
+  // The active scan-repair pointer mode; true when it took the event.
+  std::function<bool(int x, int y)> pointerModeLButtonDown;
+  std::function<bool(int x, int y)> pointerModeLButtonUp;
+  std::function<bool(int x, int y)> pointerModeRButtonDown;
+  std::function<bool(int x, int y)> pointerModeRButtonUp;
+  // The on-plot buttons at (bx, by), thousandths of the client rectangle;
+  // true when a button other than the noise and range buttons took the press.
+  std::function<bool(float bx, float by)> pressScreenButtons;
+  std::function<void(int x, int y, bool limitsQuestion)> showMarkerConfirmButtons;
+  std::function<void()> deleteMarkerConfirmButtons;
+  // The point readout under (x, y) of a press that picked up no marker.
+  std::function<void(int x, int y)> pointReadout;
+  // The drag history and the slide computed from it: positions and the time
+  // steps leading to them; false when nothing slides.
+  std::function<void()> mouseTrackReset;
+  std::function<void(int x, int y)> mouseTrackAdd;
+  std::function<bool(int left, int right, int x, std::vector<int>& positions, std::vector<double>& steps)>
+      mouseFlickContinue;
+  // A key typed during the slide (0 when none).
+  std::function<int()> readKey;
+  std::function<void(double seconds)> waitSeconds;
+  // Refreshes the M* results after a marker edit on the M* screen.
+  std::function<void()> refreshMStar;
+};
+PlotMouseHooks& MouseHooks();
+
+// Radius (cm) under window column x of the data plot; 0 without a plot or
+// a client width.
+float RadiusAtColumn(TXLAWindow& window, int x);
+// The marker's value (cm) as stored.
+float MarkerValue(MarkerKind kind);

@@ -1,0 +1,395 @@
+// Dragging the radius markers with the left button and zooming with the right, through
+// the window's mouse messages on a headless frame of 1400 x 1000 pixels,
+// where one pixel is one plot unit and radius r lies at column 100 r - 400.
+#include <cmath>
+#include <vector>
+
+#include "app/marker_moves.h"
+#include "app/markers.h"
+#include "app/plot_mouse.h"
+#include "app/startup.h"
+#include "app/road_services.h"
+#include "app_fixture.h"
+#include "data/scan_set.h"
+#include "fit/model_params.h"
+#include "models/buffer/buffer_sed_settings.h"
+#include "numerics/arrays.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
+#include "platform/input_events.h"
+
+namespace {
+
+using platform::MouseMessage;
+
+constexpr int kRow = 300;  // inside the data plot's band
+
+class PlotMouse : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    shown_.clear();
+    readouts_ = 0;
+    MarkerDrag() = MarkerDragState{};
+    MouseHooks() = PlotMouseHooks{};
+    MouseSliding() = MouseSlidingFlags{};
+    MarkerSettings() = MarkerDisplaySettings{};
+    platform::StopFlag() = false;
+    PlotWindowSet& p = CurrentPlotWindows();
+    p.dataPlot = new CWINPlot();
+    p.dataPlot->xScale = 100;
+    p.dataPlot->xOffset = -400;
+    p.dataPlot->plotLeft = 100;
+    p.dataPlot->plotRight = 1300;
+    p.dataTop = 50;
+    p.dataBottom = 475;
+    p.showData = 1;
+    gModelParams.meniscus = 6.0f;
+    gModelParams.bottom = 7.2f;
+    gBufferSedSettings.MeniscusDifference = 0;
+    gFitEngineState.meniscusMin = 5.8f;
+    gFitEngineState.meniscusMax = 6.6f;
+    gFitEngineState.bottomMin = 7.1f;
+    gFitEngineState.bottomMax = 7.3f;
+    ScanSet& s = CurrentScanSet();
+    s.leftFitLimit = 6.8f;
+    s.rightFitLimit = 7.0f;
+    MouseHooks().showMarkerConfirmButtons = [this](int x, int, bool limits) { shown_.push_back({x, limits}); };
+    MouseHooks().pointReadout = [this](int, int) { ++readouts_; };
+    w_ = MakeWindow();
+    w_->Frame().Resize(1400, 1000);
+    w_->Paint(true);
+  }
+  void TearDown() override {
+    PlotWindowSet& p = CurrentPlotWindows();
+    delete p.dataPlot;
+    p.dataPlot = nullptr;
+    FreeScanSetArrays(CurrentScanSet());
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
+    MouseHooks() = PlotMouseHooks{};
+    w_.reset();
+    AppTest::TearDown();
+  }
+  static int Column(float r) { return static_cast<int>(100 * r - 400); }
+  void Press(int x, int y = kRow) { w_->OnMouse(MouseMessage::LButtonDown, 0, x, y); }
+  // Picks up at column from and drops at column to.
+  void Drag(int from, int to) {
+    Press(from);
+    w_->OnMouse(MouseMessage::MouseMove, 0, (from + to) / 2, kRow);
+    w_->OnMouse(MouseMessage::LButtonUp, 0, to, kRow);
+  }
+  // One scan of 120 points from 5.95 cm in steps of 0.01 cm.
+  void LoadScan() {
+    ScanSet& s = CurrentScanSet();
+    AllocateScanTables(s, 1);
+    s.points[1] = 120;
+    s.radii[1] = vector(1, 120);
+    s.signals[1] = vector(1, 120);
+    for (int j = 1; j <= 120; ++j) s.radii[1][j] = 5.95f + 0.01f * (j - 1);
+  }
+  int Selected() const {
+    for (int k = 0; k < kMarkerCount; ++k)
+      if (MarkerDrag().selected[k]) return k;
+    return -1;
+  }
+
+  std::unique_ptr<TXLAWindow> w_;
+  std::vector<std::pair<int, bool>> shown_;
+  int readouts_ = 0;
+};
+
+TEST_F(PlotMouse, PickUpTakesTheFirstMarkerWithinOnePixel) {
+  using K = MarkerKind;
+  struct Case {
+    float meniscus, meniscusMin, left;
+    int offset;
+    int expected;  // selected kind, -1 for none
+  };
+  const Case cases[] = {
+      {6.0f, 5.8f, 6.8f, 1, static_cast<int>(K::Meniscus)},
+      {6.0f, 5.8f, 6.8f, -1, static_cast<int>(K::Meniscus)},
+      {6.0f, 5.8f, 6.8f, 2, -1},
+      {6.0f, 5.8f, 6.8f, -2, -1},
+      {6.0f, 5.8f, 6.0f, 1, static_cast<int>(K::LeftFitLimit)},  // fit limit before meniscus
+      {6.0f, 6.0f, 6.8f, 0, static_cast<int>(K::Meniscus)},      // meniscus before its lower limit
+  };
+  for (const Case& c : cases) {
+    MarkerDrag() = MarkerDragState{};
+    gModelParams.meniscus = c.meniscus;
+    gFitEngineState.meniscusMin = c.meniscusMin;
+    CurrentScanSet().leftFitLimit = c.left;
+    const int before = readouts_;
+    Press(Column(c.meniscus) + c.offset);
+    EXPECT_EQ(Selected(), c.expected) << c.offset;
+    EXPECT_EQ(MarkerDrag().dragging, c.expected >= 0 ? 1 : 0);
+    EXPECT_EQ(MarkerSettings().cursorLineShown, c.expected >= 0);
+    // A press that takes no marker goes on to the point readout.
+    EXPECT_EQ(readouts_ - before, c.expected >= 0 ? 0 : 1);
+    MarkerSettings() = MarkerDisplaySettings{};
+  }
+  // Outside the data plot's band nothing is picked up.
+  MarkerDrag() = MarkerDragState{};
+  Press(Column(6.0f), 600);
+  EXPECT_EQ(Selected(), -1);
+}
+
+TEST_F(PlotMouse, DuringRunOrFitAClickOnlyAsksToStop) {
+  for (bool* busy : {&w_->RunBusy, &w_->FitBusy}) {
+    *busy = true;
+    platform::StopFlag() = false;
+    Press(Column(6.0f));
+    EXPECT_TRUE(platform::StopFlag().load());
+    EXPECT_EQ(Selected(), -1);
+    EXPECT_EQ(readouts_, 0);
+    *busy = false;
+  }
+  // A release during a run stops as well and drops nothing.
+  Press(Column(6.0f));
+  w_->RunBusy = true;
+  platform::StopFlag() = false;
+  w_->OnMouse(MouseMessage::LButtonUp, 0, 290, kRow);
+  EXPECT_TRUE(platform::StopFlag().load());
+  EXPECT_EQ(MarkerDrag().dragging, 1);
+  EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+}
+
+TEST_F(PlotMouse, AReleaseWithoutAPressDoesNothing) {
+  w_->OnMouse(MouseMessage::LButtonUp, 0, 290, kRow);
+  EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+  EXPECT_EQ(MarkerDrag().dropX, 0);
+  EXPECT_TRUE(shown_.empty());
+}
+
+// The meniscus dropped from 6.0 to 6.9 cm with limits 5.8 / 6.6 and the left
+// fit limit at 6.8; the second question moves the limits along.
+TEST_F(PlotMouse, MeniscusDropAndTheLimitsQuestion) {
+  for (bool scans : {false, true}) {
+    SCOPED_TRACE(scans);
+    if (scans) {
+      TearDown();
+      SetUp();
+      LoadScan();
+    }
+    Drag(Column(6.0f), Column(6.9f));
+    EXPECT_EQ(MarkerDrag().dropX, 290);
+    EXPECT_FLOAT_EQ(MarkerSettings().cursorRadius, 6.9f);
+    EXPECT_EQ(MarkerDrag().awaitingConfirmation, 1);
+    ASSERT_EQ(shown_.size(), 1u);
+    EXPECT_EQ(shown_[0], std::make_pair(290, false));
+
+    w_->MoveMarkers(true);
+    EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.9f);
+    EXPECT_FLOAT_EQ(gFitEngineState.meniscusMax, 6.902f);
+    EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 5.8f);
+    // With scans the fit-limit check keeps 0.01 cm clear of the meniscus.
+    EXPECT_FLOAT_EQ(CurrentScanSet().leftFitLimit, scans ? 6.91f : 6.905f);
+    EXPECT_FLOAT_EQ(CurrentScanSet().rightFitLimit, 7.0f);
+    EXPECT_FLOAT_EQ(MarkerDrag().shiftedLower, 6.7f);
+    EXPECT_FLOAT_EQ(MarkerDrag().shiftedUpper, 7.5f);
+    EXPECT_EQ(MarkerSettings().cursorRadius, 0.0f);
+    EXPECT_EQ(MarkerDrag().awaitingConfirmation, 1);
+    EXPECT_EQ(MarkerDrag().meniscusLimitsFollow, 1);
+    ASSERT_EQ(shown_.size(), 2u);
+    EXPECT_TRUE(shown_[1].second);
+    EXPECT_EQ(CurrentScanSet().dataChanged, 1);
+
+    w_->MoveMarkers(true);
+    EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 6.7f);
+    EXPECT_FLOAT_EQ(gFitEngineState.meniscusMax, scans ? 6.909f : 6.904f);
+    EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.9f);
+    EXPECT_EQ(MarkerDrag().meniscusLimitsFollow, 0);
+    EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+    EXPECT_EQ(Selected(), -1);
+  }
+}
+
+TEST_F(PlotMouse, DeclinedLimitsQuestionKeepsTheFirstStage) {
+  Drag(Column(6.0f), Column(6.9f));
+  w_->MoveMarkers(true);
+  // A click on no button declines.
+  Press(Column(6.9f));
+  EXPECT_EQ(Selected(), -1);
+  EXPECT_EQ(MarkerDrag().dragging, 0);
+  EXPECT_EQ(readouts_, 0);
+  EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 5.8f);
+  EXPECT_FLOAT_EQ(gFitEngineState.meniscusMax, 6.902f);
+  EXPECT_EQ(MarkerDrag().meniscusLimitsFollow, 0);
+}
+
+TEST_F(PlotMouse, FitLimitDropsKeepTheOrder) {
+  struct Case {
+    MarkerKind kind;
+    float to;
+    float leftBefore;
+    float left, right;
+  };
+  const Case cases[] = {
+      // Right dropped left of the left: the two exchange.
+      {MarkerKind::RightFitLimit, 6.5f, 6.8f, 6.5f, 6.8f},
+      // Right dropped right of the bottom: held at the bottom.
+      {MarkerKind::RightFitLimit, 7.25f, 6.8f, 6.8f, 7.2f},
+      // Right dropped left of the meniscus (left limit below it): the meniscus.
+      {MarkerKind::RightFitLimit, 5.95f, 5.9f, 5.9f, 6.0f},
+      // Left dropped right of the bottom: exchanged, then the right one keeps 0.005 cm off it.
+      {MarkerKind::LeftFitLimit, 7.25f, 6.8f, 7.0f, 7.195f},
+  };
+  for (const Case& c : cases) {
+    TearDown();
+    SetUp();
+    CurrentScanSet().leftFitLimit = c.leftBefore;
+    Drag(Column(MarkerValue(c.kind)), Column(c.to));
+    EXPECT_EQ(MarkerDrag().awaitingConfirmation, 1);
+    w_->MoveMarkers(true);
+    EXPECT_FLOAT_EQ(CurrentScanSet().leftFitLimit, c.left) << c.to;
+    EXPECT_FLOAT_EQ(CurrentScanSet().rightFitLimit, c.right) << c.to;
+  }
+}
+
+TEST_F(PlotMouse, DiscardChangesNothing) {
+  for (MarkerKind kind : {MarkerKind::RightFitLimit, MarkerKind::MeniscusMax, MarkerKind::Bottom}) {
+    TearDown();
+    SetUp();
+    const float before[kMarkerCount] = {
+        MarkerValue(MarkerKind::Meniscus),    MarkerValue(MarkerKind::ReferenceMeniscus),
+        MarkerValue(MarkerKind::Bottom),      MarkerValue(MarkerKind::LeftFitLimit),
+        MarkerValue(MarkerKind::RightFitLimit), MarkerValue(MarkerKind::MeniscusMin),
+        MarkerValue(MarkerKind::MeniscusMax), MarkerValue(MarkerKind::BottomMin),
+        MarkerValue(MarkerKind::BottomMax)};
+    Drag(Column(MarkerValue(kind)), 150);
+    EXPECT_EQ(Selected(), static_cast<int>(kind));
+    Press(1000);  // on no button
+    for (int k = 0; k < kMarkerCount; ++k) EXPECT_EQ(MarkerValue(static_cast<MarkerKind>(k)), before[k]) << k;
+    EXPECT_EQ(Selected(), -1);
+    EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+    EXPECT_EQ(MarkerDrag().dropX, 0);
+    EXPECT_EQ(MarkerSettings().cursorRadius, 0.0f);
+  }
+}
+
+TEST_F(PlotMouse, RangeLimitDroppedBeyondItsPartnerExchanges) {
+  // Lower limit of the meniscus dropped at 6.7, above the upper 6.6.
+  Drag(Column(5.8f), Column(6.7f));
+  w_->MoveMarkers(true);
+  EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 6.6f);
+  EXPECT_FLOAT_EQ(gFitEngineState.meniscusMax, 6.7f);
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.6f);  // moved up to the new lower limit
+}
+
+TEST_F(PlotMouse, OnTheMStarScreenTheDropAppliesAtOnceAndLeavesTheRanges) {
+  Road().mStarScreenShown = [] { return true; };
+  int refreshed = 0;
+  MouseHooks().refreshMStar = [&] { ++refreshed; };
+  Drag(Column(6.0f), Column(6.9f));
+  Road().mStarScreenShown = nullptr;
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.9f);
+  EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 5.8f);
+  EXPECT_FLOAT_EQ(gFitEngineState.meniscusMax, 6.6f);
+  EXPECT_GE(refreshed, 1);
+  EXPECT_TRUE(shown_.empty());
+  // The limits question of the M* edit does not survive it: a later fit-limit
+  // edit moves no meniscus range.
+  EXPECT_EQ(MarkerDrag().meniscusLimitsFollow, 0);
+  EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+  Drag(Column(7.0f), Column(7.05f));
+  w_->MoveMarkers(true);
+  EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 5.8f);
+  EXPECT_FLOAT_EQ(CurrentScanSet().rightFitLimit, 7.05f);
+}
+
+TEST_F(PlotMouse, SlidePlaysTheFlickBackAndAKeyEndsIt) {
+  struct Case {
+    int key;            // typed after two steps (at 280); 0 = none
+    float meniscus;     // after the release
+    int awaiting;  // Enter opens the meniscus' limits question
+  };
+  for (const Case& c : {Case{0, 6.0f, 1}, Case{13, 6.8f, 1}, Case{27, 6.0f, 0}, Case{'x', 6.0f, 1}}) {
+    TearDown();
+    SetUp();
+    MouseSliding().slidingOff = 0;
+    int bounds[2] = {};
+    double waited = 0;
+    int calls = 0;
+    MouseHooks().mouseFlickContinue = [&](int left, int right, int, std::vector<int>& pos, std::vector<double>& dt) {
+      bounds[0] = left, bounds[1] = right;
+      pos = {0, 260, 270, 280, 290};
+      dt = {0, 0.005, 0, 0.005, 0.005};
+      return true;
+    };
+    MouseHooks().waitSeconds = [&](double s) { waited += s; };
+    MouseHooks().readKey = [&] { return ++calls == 3 ? c.key : 0; };
+    Drag(Column(6.0f), Column(6.5f));
+    // The meniscus slides between the plot's left edge and the bottom's lower limit.
+    EXPECT_EQ(bounds[0], 100);
+    EXPECT_EQ(bounds[1], MarkerColumn(*w_, 7.1f));
+    EXPECT_EQ(MarkerDrag().flickEnded, c.key == 13 || c.key == 27 ? 1 : 0) << c.key;
+    EXPECT_FLOAT_EQ(gModelParams.meniscus, c.meniscus) << c.key;
+    EXPECT_EQ(MarkerDrag().awaitingConfirmation, c.awaiting) << c.key;
+    if (c.key == 0) {
+      EXPECT_EQ(MarkerDrag().dropX, 290);
+      EXPECT_FLOAT_EQ(MarkerSettings().cursorRadius, 6.9f);
+      EXPECT_DOUBLE_EQ(waited, 0.015);
+    }
+  }
+}
+
+// The right-button band over a 1000 x 800 client: plot x = 1.4 px, data
+// x = (plot x + 400) / 100, data y = 500 - plot y with plot y = 1.25 py.
+TEST_F(PlotMouse, RightButtonBandZoomsTheDataPlot) {
+  w_->Frame().Resize(1000, 800);
+  w_->Paint(true);
+  CWINPlot& plot = *CurrentPlotWindows().dataPlot;
+  plot.yScale = -1;
+  plot.yOffset = 500;
+  struct Case {
+    int from, to;
+    bool zooms;
+  };
+  for (const Case& c : {Case{400, 410, false}, Case{400, 411, true}, Case{411, 400, true}, Case{400, 400, false}}) {
+    RangeHistory = RangeHistoryRecord{};
+    plot.xScale = 100, plot.xOffset = -400, plot.yScale = -1, plot.yOffset = 500;
+    w_->OnMouse(MouseMessage::RButtonDown, 0, c.from, 100);
+    EXPECT_TRUE(w_->ZoomDragging);
+    w_->OnMouse(MouseMessage::MouseMove, 0, c.to, 300);
+    w_->OnMouse(MouseMessage::RButtonUp, 0, c.to, 300);
+    EXPECT_FALSE(w_->ZoomDragging);
+    EXPECT_EQ(CurrentZoomBand().started, 0);
+    ASSERT_EQ(RangeHistory.depth, c.zooms ? 1 : 0) << c.from << ".." << c.to;
+    if (!c.zooms) continue;
+    EXPECT_FLOAT_EQ(RangeHistory.xMin[1], (560 + 400) / 100.0f);
+    EXPECT_FLOAT_EQ(RangeHistory.xMax[1], (575 + 400) / 100.0f);
+    EXPECT_FLOAT_EQ(RangeHistory.yMin[1], 500 - 375);
+    EXPECT_FLOAT_EQ(RangeHistory.yMax[1], 500 - 125);
+  }
+  EXPECT_EQ(CurrentZoomBand().zoomed, 1);
+  RangeHistory = RangeHistoryRecord{};
+  for (int i = 0; i < 10; ++i) {
+    w_->OnMouse(MouseMessage::RButtonDown, 0, 300, 100);
+    w_->OnMouse(MouseMessage::MouseMove, 0, 500, 300);
+    w_->OnMouse(MouseMessage::RButtonUp, 0, 500, 300);
+  }
+  EXPECT_EQ(RangeHistory.depth, 9);
+  // The band's corner is where the pointer last moved: a click zooms nothing.
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 300, 100);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 500, 300);
+  EXPECT_EQ(RangeHistory.depth, 9);
+  // Outside the data plot's band the press starts no zoom.
+  RangeHistory = RangeHistoryRecord{};
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 300, 700);
+  w_->OnMouse(MouseMessage::MouseMove, 0, 500, 700);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 500, 700);
+  EXPECT_EQ(RangeHistory.depth, 0);
+  EXPECT_FALSE(w_->ZoomDragging);
+}
+
+TEST_F(PlotMouse, ABandReleaseDeclinesAnOpenLimitsQuestion) {
+  Drag(Column(6.0f), Column(6.9f));
+  w_->MoveMarkers(true);
+  ASSERT_EQ(MarkerDrag().meniscusLimitsFollow, 1);
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 100, kRow);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 105, kRow);
+  EXPECT_EQ(MarkerDrag().meniscusLimitsFollow, 0);
+  EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+  EXPECT_FLOAT_EQ(gFitEngineState.meniscusMax, 6.902f);
+}
+
+}  // namespace
