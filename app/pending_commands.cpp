@@ -27,7 +27,5 @@ void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
 // Window messages whose handling arrives with the plot interaction, the
 // loader and the real-time update.
 void TXLAWindow::EvChar(int, int, unsigned) {}
-void TXLAWindow::EvRButtonDown(unsigned, int, int) {}
-void TXLAWindow::EvRButtonUp(unsigned, int, int) {}
 void TXLAWindow::EvLButtonDblClk(unsigned, int, int) {}
 void TXLAWindow::EvRButtonDblClk(unsigned, int, int) {}
