@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/main_window_flags.h"
+#include "app/plot_mouse.h"
 #include "app/startup.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -147,12 +148,14 @@ void TXLAWindow::CmSetRange() {
   PushRangeHistory(DataRange{r1, r2, a1, a2});
   plot->SetRanges(r1, r2, a1, a2);
   plot->Plot();
+  CurrentZoomBand().zoomed = 1;
   RedrawPlots(*this);
 }
 
 void TXLAWindow::CmFullRange() {
   CWINPlot* plot = CurrentPlotWindows().dataPlot;
   if (!plot) return;
+  CurrentZoomBand().dataZoom = 0;
   RangeHistory.depth = 0;
   plot->RescaleAll();
   plot->Plot();

@@ -2,6 +2,7 @@
 // history, the data marks, the plot pictures on the clipboard (with the
 // curves' own styles and colours afterwards) and the hover switch.
 #include "app/display_commands.h"
+#include "app/plot_mouse.h"
 #include "app/startup.h"
 #include "data/load_hooks.h"
 #include "platform/clipboard.h"
@@ -16,6 +17,7 @@ class DisplayCommands : public RoadTest {
     RoadTest::SetUp();
     RangeHistory = RangeHistoryRecord{};
     DataMarks() = DataMarkState{};
+    CurrentZoomBand() = ZoomBand{};
     platform::SetClipboard(&clipboard_);
   }
   void TearDown() override {
@@ -47,6 +49,7 @@ TEST_F(DisplayCommands, SetRangeOrdersTheBoundsKeepsTenLevelsAndFullRangeEmpties
   EXPECT_FLOAT_EQ(DataPlot().yMin, 0.1f);
   EXPECT_FLOAT_EQ(DataPlot().yMax, 1.2f);
   EXPECT_EQ(RangeHistory.depth, 1);
+  EXPECT_EQ(CurrentZoomBand().zoomed, 1);
 
   for (int k = 0; k < 9; ++k) {
     ExpectRange({"6.0", "6.4", "0.0", std::to_string(0.5 + 0.1 * k)});
@@ -72,7 +75,9 @@ TEST_F(DisplayCommands, SetRangeOrdersTheBoundsKeepsTenLevelsAndFullRangeEmpties
   EXPECT_FLOAT_EQ(DataPlot().xMax, 6.4f);
   EXPECT_NEAR(DataPlot().yMax, 1.3f, 1e-5);
 
+  CurrentZoomBand().dataZoom = 1;
   Window().Dispatch(208);
+  EXPECT_EQ(CurrentZoomBand().dataZoom, 0);
   EXPECT_EQ(RangeHistory.depth, 0);
   EXPECT_EQ(DataPlot().xRangeFixed, 0);
   EXPECT_EQ(DataPlot().yRangeFixed, 0);
