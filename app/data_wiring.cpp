@@ -38,12 +38,7 @@ void ConnectDataLayerToWindow(TXLAWindow& window) {
   // A poll without new files repaints the whole window: the report goes on
   // top of that picture rather than under it.
   h.showLastFitInfo = [] { WindowFlags().FitInfoPending = true; };
-  h.toggleDisplayFlag210 = [w] {
-    std::uint8_t& flag = *CurrentLoadTargets().hiddenDisplayFlag;
-    flag = !flag;
-    w->CheckMenuItem(210, flag != 0);
-    RequestRepaint(*w);
-  };
+  h.toggleDisplayFlag210 = [w] { w->CmToggleDisplayFlag210(); };
   h.integrateDistribution = [](double s1, double s2) {
     float area = 0, mean = 0, total = 0;
     IntegrateDistribution(static_cast<float>(s1), static_cast<float>(s2), &area, &mean, &total);

@@ -54,8 +54,8 @@ void StoreScalingLaw(float ks, float kb) {
   ContiStore().scalingExponent = kb;
 }
 
-}  // namespace
-
+// Waits for a key press while the window keeps painting; returns at once
+// without a display.
 void WaitForKeyPress() {
   if (platform::Headless()) return;
   for (;;) {
@@ -64,6 +64,8 @@ void WaitForKeyPress() {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
+
+}  // namespace
 
 bool CalibrateCMPowerLaw() {
   if (Ask(kCalibrationCaption,

@@ -19,8 +19,4 @@ HydroProSettings& HydroProConfig();
 // ks and kb in the model; true when accepted.
 bool CalibrateCMPowerLaw();
 
-// Waits for a key press while the window keeps painting; returns at once
-// without a display.
-void WaitForKeyPress();
-
 void ConnectHydroTools(TXLAWindow& window);

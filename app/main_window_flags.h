@@ -15,6 +15,8 @@ struct MainWindowFlags {
   bool ElectrophoresisLoad = false;  // the fluorescence tools reload as electrophoresis data
   bool DisclaimerTextPending = true;
   bool EraseRepaintPending = false;
+  // The mouse names the scan under the pointer (hidden command 210).
+  std::uint8_t ScanNameHoverOn = 1;
   // The run planner's summary line, drawn by the next paint and then cleared.
   bool TimeToEqSummaryPending = false;
   std::string TimeToEqSummary;

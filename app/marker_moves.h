@@ -49,6 +49,8 @@ struct PlotMouseHooks {
   // The active scan-repair pointer mode; true when it took the event.
   std::function<bool(int x, int y)> pointerModeLButtonDown;
   std::function<bool(int x, int y)> pointerModeLButtonUp;
+  std::function<bool(int x, int y)> pointerModeRButtonDown;
+  std::function<bool(int x, int y)> pointerModeRButtonUp;
   // The on-plot buttons at (bx, by), thousandths of the client rectangle;
   // true when a button other than the noise and range buttons took the press.
   std::function<bool(float bx, float by)> pressScreenButtons;

@@ -302,6 +302,8 @@ void MStarTransformationSetup(TXLAWindow& w) {
   if (CofMComputable()) {
     gSerialFitSettings.running = 1;
     gFitEngineState.stopRequested = 0;
+    // Only a c(M) that comes to its end clears this: a declined fit does not.
+    cs.lastRunFailed = 1;
     w.Frame().SetCursor(platform::CursorKind::Wait);
     if (s.count == 1)
       w.CmRun();

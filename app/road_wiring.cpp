@@ -101,6 +101,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   t.meniscusBottomLimitsFixed = &UserFitLimitsSet();
   t.approachToEquilibriumTest = &EqTest().testMode;
   t.multiSpeedRawDataMode = &AutocorrectLoad();
+  t.hiddenDisplayFlag = &WindowFlags().ScanNameHoverOn;
 
   LoadHooks& h = CurrentLoadHooks();
   TXLAWindow* w = &window;

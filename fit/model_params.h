@@ -47,6 +47,7 @@ struct ModelParams {
   int zoneFit = 0;
   unsigned char startTimeFit = 0;
   float startTime = 0;                     // s
+  unsigned char startTimeOffsetOn = 0;     // "Sedimentation Time Offset" is on
   unsigned char riNoiseFit = 0;            // radially invariant noise is fitted
   float value20 = 0, value21 = 0, value22 = 0;
   int value20Fit = 0, value21Fit = 0, value22Fit = 0;

@@ -164,10 +164,10 @@ void ShowAdHocPointsAndLine(const float* x, const float* y, const float* lineX, 
   p.SetYLabel(yLabel);
   p.AddCurve(a.adHocCurves[1]);
   p.AddCurve(a.adHocCurves[2]);
-  p.ToggleDisplayOption();
-  p.SetCurveStyle(0, 6);
+  p.SetCurveStyle(0, 6);   // circles, not joined
+  p.SetCurveStyle(1, -1);  // a line
   p.symbolSize = 10;
-  if (annotation) p.SetAnnotation1(annotation);
+  if (annotation) p.SetAnnotation3(annotation);
   if (yLow < yHigh) p.SetYRange(yLow, yHigh);
   RequestRepaint();
 }

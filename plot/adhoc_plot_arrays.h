@@ -52,7 +52,7 @@ void ShowAdHocXYPlot(const float* x, const float* y, int n, const char* xLabel, 
                      int symbolStyle, int highlightFirst = 0, int highlightLast = 0);
 // Measured points (x, y) as symbols and a fitted line (lineX, lineY), n
 // points each ([1..n]), over the whole plot area; the annotation (when
-// given) is written under the plot, and yLow < yHigh fixes the y range.
+// given) is the title above the plot, and yLow < yHigh fixes the y range.
 void ShowAdHocPointsAndLine(const float* x, const float* y, const float* lineX, const float* lineY, int n,
                             const char* xLabel, const char* yLabel, const char* annotation = nullptr,
                             float yLow = 0, float yHigh = 0);

@@ -10,8 +10,10 @@
 #include "platform/automatic_ui.h"
 #include "platform/fatal_error.h"
 #include "platform/clipboard.h"
+#include "platform/printer.h"
 #include "platform/input_events.h"
 #include "platform/qt/qt_clipboard.h"
+#include "platform/qt/qt_printer.h"
 #include "platform/qt/qt_sound_player.h"
 #include "platform/qt/qt_user_interface.h"
 #include "platform/sound_player.h"
@@ -37,6 +39,7 @@ struct DesktopSession::Impl {
   // Copies reach the system clipboard only on a desktop; headless runs keep
   // them in memory.
   QtClipboard clipboard;
+  QtPrinter printer;
   // Headless runs answer every box with its default and say so on stderr.
   AutomaticUserInterface headless{[](const std::string& line) {
     std::fprintf(stderr, "tarnel: %s\n", line.c_str());
@@ -62,6 +65,7 @@ DesktopSession::DesktopSession(int& argc, char** argv) : impl_(std::make_unique<
   } else {
     SetUI(&impl_->ui);
     SetClipboard(&impl_->clipboard);
+    SetPrinter(&impl_->printer);
     impl_->sound = std::make_unique<QtSoundPlayer>();
     SetSoundPlayer(impl_->sound.get());
   }
@@ -86,6 +90,7 @@ DesktopSession::~DesktopSession() {
   SetHeadless(false);
   SetUI(nullptr);
   SetClipboard(nullptr);
+  SetPrinter(nullptr);
   SetSoundPlayer(nullptr);
   impl_->quitWatch.reset();
   impl_->sound.reset();

@@ -24,11 +24,24 @@ constexpr float kMeniscus = 6.9f, kBottom = 7.2f;
 
 class EquilibriumModels : public RoadTest {
  protected:
+  // From the default solution conditions and fit settings; what later
+  // tests find is what this one found.
   void SetUp() override {
     RoadTest::SetUp();
+    savedSolution_ = gSolutionConditions;
+    savedFit_ = gFitEngineState;
     gSolutionConditions = SolutionConditions{};
     gFitEngineState = FitEngineState{};
   }
+  void TearDown() override {
+    RoadTest::TearDown();
+    gSolutionConditions = savedSolution_;
+    gFitEngineState = savedFit_;
+    // Fit limits outlive the scans; the next data set finds its own.
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0.0f;
+  }
+  SolutionConditions savedSolution_;
+  FitEngineState savedFit_;
   std::vector<std::string> WriteScans() {
     std::vector<std::string> paths;
     std::mt19937 gen(29);

@@ -11,6 +11,7 @@
 #include "app/road_services.h"
 #include "app_fixture.h"
 #include "distributions/conti_grid.h"
+#include "distributions/distribution_arrays.h"
 #include "distributions/conti_models.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -34,6 +35,7 @@ class HydroCommands : public AppTest {
   void TearDown() override {
     window_.reset();
     FreeAdHocPlotArrays();
+    FreeDistributionArrays();
     platform::ClearInput();
     Reset();
     AppTest::TearDown();
@@ -83,7 +85,7 @@ TEST_F(HydroCommands, DeclinedCalibrationLeavesTheModelAndShowsThePlot) {
   EXPECT_EQ(gModelParameterVector.P[11], 0.0f);
   EXPECT_EQ(Conti().scalingKs, ContiSettings{}.scalingKs);
   ASSERT_NE(CurrentAdHocPlot().adHocPlot, nullptr);
-  EXPECT_EQ(CurrentAdHocPlot().adHocPlot->annotation1, "ks = 2.714e-03, kb = 6.667e-01  (press a key to continue...)");
+  EXPECT_EQ(CurrentAdHocPlot().adHocPlot->annotation3, "ks = 2.714e-03, kb = 6.667e-01  (press a key to continue...)");
   EXPECT_EQ(CurrentAdHocPlot().adHocCount, 2);
 }
 

@@ -26,15 +26,7 @@ std::vector<float> Grid(double from, int n, double step) {
 
 eqtest::Scan MakeScan(int cell, float wavelength, float rpm, double time, const std::string& file,
                       double level = 0.5) {
-  eqtest::Scan s;
-  s.cell = cell;
-  s.wavelength = wavelength;
-  s.rpm = rpm;
-  s.time = time;
-  s.file = file;
-  s.r = Grid(6.9, 50, 0.004);
-  for (float r : s.r) s.y.push_back(static_cast<float>(level + 0.1 * (r - 7.0)));
-  return s;
+  return eqtest::LineScan(cell, wavelength, rpm, time, file, level, 50, 0.004, 0.1);
 }
 
 // Series as (first scan, scans) for compact comparison.

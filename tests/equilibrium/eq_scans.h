@@ -20,6 +20,23 @@ struct Scan {
   std::vector<float> third;  // reference intensities, when given
 };
 
+// A scan of n points from 6.9 cm by step whose signal is the straight line
+// level + slope (r - 7).
+inline Scan LineScan(int cell, float wavelength, float rpm, double time, const std::string& file, double level,
+                     int n, double step, double slope) {
+  Scan s;
+  s.cell = cell;
+  s.wavelength = wavelength;
+  s.rpm = rpm;
+  s.time = time;
+  s.file = file;
+  for (int i = 0; i < n; ++i) {
+    s.r.push_back(static_cast<float>(6.9 + step * i));
+    s.y.push_back(static_cast<float>(level + slope * (s.r.back() - 7.0)));
+  }
+  return s;
+}
+
 inline void Clear() {
   ScanSet& ss = CurrentScanSet();
   FreeSpeciesScanArrays(ss);

@@ -20,17 +20,7 @@
 namespace {
 
 eqtest::Scan Flat(int cell, float wavelength, float rpm, double time, const std::string& file, double level) {
-  eqtest::Scan s;
-  s.cell = cell;
-  s.wavelength = wavelength;
-  s.rpm = rpm;
-  s.time = time;
-  s.file = file;
-  for (int i = 0; i < 60; ++i) {
-    s.r.push_back(static_cast<float>(6.9 + 0.005 * i));
-    s.y.push_back(static_cast<float>(level + 0.2 * (s.r.back() - 7.0)));
-  }
-  return s;
+  return eqtest::LineScan(cell, wavelength, rpm, time, file, level, 60, 0.005, 0.2);
 }
 
 struct TestMode : ::testing::Test {

@@ -1,4 +1,4 @@
-// Dragging the radius markers of the data plot with the left button, through
+// Dragging the radius markers with the left button and zooming with the right, through
 // the window's mouse messages on a headless frame of 1400 x 1000 pixels,
 // where one pixel is one plot unit and radius r lies at column 100 r - 400.
 #include <cmath>
@@ -6,6 +6,8 @@
 
 #include "app/marker_moves.h"
 #include "app/markers.h"
+#include "app/plot_mouse.h"
+#include "app/startup.h"
 #include "app/road_services.h"
 #include "app_fixture.h"
 #include "data/scan_set.h"
@@ -22,7 +24,7 @@ using platform::MouseMessage;
 
 constexpr int kRow = 300;  // inside the data plot's band
 
-class MarkerDrag_ : public AppTest {
+class PlotMouse : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
@@ -96,7 +98,7 @@ class MarkerDrag_ : public AppTest {
   int readouts_ = 0;
 };
 
-TEST_F(MarkerDrag_, PickUpTakesTheFirstMarkerWithinOnePixel) {
+TEST_F(PlotMouse, PickUpTakesTheFirstMarkerWithinOnePixel) {
   using K = MarkerKind;
   struct Case {
     float meniscus, meniscusMin, left;
@@ -131,7 +133,7 @@ TEST_F(MarkerDrag_, PickUpTakesTheFirstMarkerWithinOnePixel) {
   EXPECT_EQ(Selected(), -1);
 }
 
-TEST_F(MarkerDrag_, DuringRunOrFitAClickOnlyAsksToStop) {
+TEST_F(PlotMouse, DuringRunOrFitAClickOnlyAsksToStop) {
   for (bool* busy : {&w_->RunBusy, &w_->FitBusy}) {
     *busy = true;
     platform::StopFlag() = false;
@@ -151,7 +153,7 @@ TEST_F(MarkerDrag_, DuringRunOrFitAClickOnlyAsksToStop) {
   EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
 }
 
-TEST_F(MarkerDrag_, AReleaseWithoutAPressDoesNothing) {
+TEST_F(PlotMouse, AReleaseWithoutAPressDoesNothing) {
   w_->OnMouse(MouseMessage::LButtonUp, 0, 290, kRow);
   EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
   EXPECT_EQ(MarkerDrag().dropX, 0);
@@ -160,7 +162,7 @@ TEST_F(MarkerDrag_, AReleaseWithoutAPressDoesNothing) {
 
 // The meniscus dropped from 6.0 to 6.9 cm with limits 5.8 / 6.6 and the left
 // fit limit at 6.8; the second question moves the limits along.
-TEST_F(MarkerDrag_, MeniscusDropAndTheLimitsQuestion) {
+TEST_F(PlotMouse, MeniscusDropAndTheLimitsQuestion) {
   for (bool scans : {false, true}) {
     SCOPED_TRACE(scans);
     if (scans) {
@@ -201,7 +203,7 @@ TEST_F(MarkerDrag_, MeniscusDropAndTheLimitsQuestion) {
   }
 }
 
-TEST_F(MarkerDrag_, DeclinedLimitsQuestionKeepsTheFirstStage) {
+TEST_F(PlotMouse, DeclinedLimitsQuestionKeepsTheFirstStage) {
   Drag(Column(6.0f), Column(6.9f));
   w_->MoveMarkers(true);
   // A click on no button declines.
@@ -214,7 +216,7 @@ TEST_F(MarkerDrag_, DeclinedLimitsQuestionKeepsTheFirstStage) {
   EXPECT_EQ(MarkerDrag().meniscusLimitsFollow, 0);
 }
 
-TEST_F(MarkerDrag_, FitLimitDropsKeepTheOrder) {
+TEST_F(PlotMouse, FitLimitDropsKeepTheOrder) {
   struct Case {
     MarkerKind kind;
     float to;
@@ -243,7 +245,7 @@ TEST_F(MarkerDrag_, FitLimitDropsKeepTheOrder) {
   }
 }
 
-TEST_F(MarkerDrag_, DiscardChangesNothing) {
+TEST_F(PlotMouse, DiscardChangesNothing) {
   for (MarkerKind kind : {MarkerKind::RightFitLimit, MarkerKind::MeniscusMax, MarkerKind::Bottom}) {
     TearDown();
     SetUp();
@@ -264,7 +266,7 @@ TEST_F(MarkerDrag_, DiscardChangesNothing) {
   }
 }
 
-TEST_F(MarkerDrag_, RangeLimitDroppedBeyondItsPartnerExchanges) {
+TEST_F(PlotMouse, RangeLimitDroppedBeyondItsPartnerExchanges) {
   // Lower limit of the meniscus dropped at 6.7, above the upper 6.6.
   Drag(Column(5.8f), Column(6.7f));
   w_->MoveMarkers(true);
@@ -273,7 +275,7 @@ TEST_F(MarkerDrag_, RangeLimitDroppedBeyondItsPartnerExchanges) {
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.6f);  // moved up to the new lower limit
 }
 
-TEST_F(MarkerDrag_, OnTheMStarScreenTheDropAppliesAtOnceAndLeavesTheRanges) {
+TEST_F(PlotMouse, OnTheMStarScreenTheDropAppliesAtOnceAndLeavesTheRanges) {
   Road().mStarScreenShown = [] { return true; };
   int refreshed = 0;
   MouseHooks().refreshMStar = [&] { ++refreshed; };
@@ -294,7 +296,7 @@ TEST_F(MarkerDrag_, OnTheMStarScreenTheDropAppliesAtOnceAndLeavesTheRanges) {
   EXPECT_FLOAT_EQ(CurrentScanSet().rightFitLimit, 7.05f);
 }
 
-TEST_F(MarkerDrag_, SlidePlaysTheFlickBackAndAKeyEndsIt) {
+TEST_F(PlotMouse, SlidePlaysTheFlickBackAndAKeyEndsIt) {
   struct Case {
     int key;            // typed after two steps (at 280); 0 = none
     float meniscus;     // after the release
@@ -328,6 +330,66 @@ TEST_F(MarkerDrag_, SlidePlaysTheFlickBackAndAKeyEndsIt) {
       EXPECT_DOUBLE_EQ(waited, 0.015);
     }
   }
+}
+
+// The right-button band over a 1000 x 800 client: plot x = 1.4 px, data
+// x = (plot x + 400) / 100, data y = 500 - plot y with plot y = 1.25 py.
+TEST_F(PlotMouse, RightButtonBandZoomsTheDataPlot) {
+  w_->Frame().Resize(1000, 800);
+  w_->Paint(true);
+  CWINPlot& plot = *CurrentPlotWindows().dataPlot;
+  plot.yScale = -1;
+  plot.yOffset = 500;
+  struct Case {
+    int from, to;
+    bool zooms;
+  };
+  for (const Case& c : {Case{400, 410, false}, Case{400, 411, true}, Case{411, 400, true}, Case{400, 400, false}}) {
+    RangeHistory = RangeHistoryRecord{};
+    plot.xScale = 100, plot.xOffset = -400, plot.yScale = -1, plot.yOffset = 500;
+    w_->OnMouse(MouseMessage::RButtonDown, 0, c.from, 100);
+    EXPECT_TRUE(w_->ZoomDragging);
+    w_->OnMouse(MouseMessage::MouseMove, 0, c.to, 300);
+    w_->OnMouse(MouseMessage::RButtonUp, 0, c.to, 300);
+    EXPECT_FALSE(w_->ZoomDragging);
+    EXPECT_EQ(CurrentZoomBand().started, 0);
+    ASSERT_EQ(RangeHistory.depth, c.zooms ? 1 : 0) << c.from << ".." << c.to;
+    if (!c.zooms) continue;
+    EXPECT_FLOAT_EQ(RangeHistory.xMin[1], (560 + 400) / 100.0f);
+    EXPECT_FLOAT_EQ(RangeHistory.xMax[1], (575 + 400) / 100.0f);
+    EXPECT_FLOAT_EQ(RangeHistory.yMin[1], 500 - 375);
+    EXPECT_FLOAT_EQ(RangeHistory.yMax[1], 500 - 125);
+  }
+  EXPECT_EQ(CurrentZoomBand().zoomed, 1);
+  RangeHistory = RangeHistoryRecord{};
+  for (int i = 0; i < 10; ++i) {
+    w_->OnMouse(MouseMessage::RButtonDown, 0, 300, 100);
+    w_->OnMouse(MouseMessage::MouseMove, 0, 500, 300);
+    w_->OnMouse(MouseMessage::RButtonUp, 0, 500, 300);
+  }
+  EXPECT_EQ(RangeHistory.depth, 9);
+  // The band's corner is where the pointer last moved: a click zooms nothing.
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 300, 100);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 500, 300);
+  EXPECT_EQ(RangeHistory.depth, 9);
+  // Outside the data plot's band the press starts no zoom.
+  RangeHistory = RangeHistoryRecord{};
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 300, 700);
+  w_->OnMouse(MouseMessage::MouseMove, 0, 500, 700);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 500, 700);
+  EXPECT_EQ(RangeHistory.depth, 0);
+  EXPECT_FALSE(w_->ZoomDragging);
+}
+
+TEST_F(PlotMouse, ABandReleaseDeclinesAnOpenLimitsQuestion) {
+  Drag(Column(6.0f), Column(6.9f));
+  w_->MoveMarkers(true);
+  ASSERT_EQ(MarkerDrag().meniscusLimitsFollow, 1);
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 100, kRow);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 105, kRow);
+  EXPECT_EQ(MarkerDrag().meniscusLimitsFollow, 0);
+  EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+  EXPECT_FLOAT_EQ(gFitEngineState.meniscusMax, 6.902f);
 }
 
 }  // namespace

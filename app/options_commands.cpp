@@ -1,0 +1,278 @@
+// Options commands that change settings of the analysis rather than the
+// data: solution constants, the M-and-s form of the species, the loading
+// screens and resolution, a cell change, the worst scan, the initial-data
+// polynomial, the interference alignment, the start-time offset and the
+// Simplex settings.
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "app/parameter_preferences.h"
+#include "app/shell_services.h"
+#include "app/txla_window.h"
+#include "app/window_services.h"
+#include "data/load_hooks.h"
+#include "data/raw_data_workers.h"
+#include "data/scan_grid.h"
+#include "data/scan_loading.h"
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/error_box.h"
+#include "platform/frame_window.h"
+#include "platform/process_launcher.h"
+#include "platform/user_interface.h"
+#include "plot/plot_window_set.h"
+
+namespace {
+
+constexpr int kStartTimeSlot = 24;
+constexpr float kUnloadedRT = 2.436002e10f;  // 20 degC, erg/mol
+constexpr int kLargestPolynomialOrder = 10;
+
+bool AskYesNo(const char* caption, const char* text) {
+  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo,
+                                   platform::BoxIcon::Question) == platform::IDYES;
+}
+
+void Tell(const char* caption, const std::string& text) {
+  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::None);
+}
+
+// Sets DialogOpen for the lifetime of the guard.
+class DialogScope {
+ public:
+  explicit DialogScope(TXLAWindow& w) : w_(w) { w_.DialogOpen = true; }
+  ~DialogScope() { w_.DialogOpen = false; }
+  DialogScope(const DialogScope&) = delete;
+  DialogScope& operator=(const DialogScope&) = delete;
+
+ private:
+  TXLAWindow& w_;
+};
+
+void ReloadListedScans(int skip) {
+  BuildTmpFileList(skip);
+  LoadListedScans();
+}
+
+void SetStartTimeFit(TXLAWindow& w, bool on) {
+  gModelParams.startTimeFit = on ? 1 : 0;
+  gModelParameterVector.F[kStartTimeSlot] = on ? 1 : 0;
+  w.CheckMenuItem(255, on);
+}
+
+}  // namespace
+
+void TXLAWindow::CmNotepad() {
+  const std::string& notes = CurrentDataPaths().notesFile;
+  if (notes.empty()) {
+    Tell("NOTES", "there is no notes file: notes belong to a single loaded data file");
+    return;
+  }
+  platform::Processes().OpenTextEditor(notes);
+}
+
+void TXLAWindow::CmSetVRho() {
+  DialogScope open(*this);
+  SolutionConditions& sc = gSolutionConditions;
+  InputFloat(&sc.vbar, sc.vbar, true, "partial spec. volume = ", "");
+  InputFloat(&sc.vbar20, sc.vbar20, true, "partial spec. volume at 20C = ", "");
+  InputFloat(&sc.density, sc.density, true, "buffer density = ", "");
+  sc.vbarRho = sc.vbar * sc.density;
+  // Only the molar-mass distribution keeps v-bar and density in the vector;
+  // the other distribution models hold f/f0 and grid values there.
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.DistributionModel && !m.LsgExtrapolationModel) {
+    gModelParameterVector.P[3] = sc.vbar;
+    gModelParameterVector.P[7] = sc.density;
+  }
+  gFitEngineState.fitVbar = 0;
+}
+
+void TXLAWindow::CmFitMAndS() {
+  float& RT = *CurrentLoadTargets().RT;
+  if (CurrentScanSet().count <= 0) {
+    RT = kUnloadedRT;
+    Tell("", "assuming t = 20 'C");
+  }
+  const float buoyancy = 1.0f - gSolutionConditions.vbarRho;
+  if (buoyancy == 0.0f) {
+    // Neither form can be converted into the other without buoyancy.
+    Tell("FIT M AND S", "v*rho is 1: molar mass and diffusion coefficient cannot be converted");
+    return;
+  }
+  gFitEngineState.molarMassParameters = gFitEngineState.molarMassParameters ? 0 : 1;
+  CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
+  UnpackModelParameters();
+  ModelParams& mp = gModelParams;
+  for (int i = 1; i <= mp.componentCount && i <= kComponentSlots; ++i) {
+    const float q = mp.massOrD[i];
+    mp.massOrD[i] = q > 0 ? std::fabs(mp.s[i]) * 1e-6f * RT / (buoyancy * q) : 0.0f;
+  }
+  PackModelParameters();
+}
+
+void TXLAWindow::CmSetRadialResolution() {
+  DialogScope open(*this);
+  const char* caption = "SET RADIAL RESOLUTION";
+  ScanSet& s = CurrentScanSet();
+  float value = s.radialResolution;
+  InputFloat(&value, s.radialResolution, true, "defaut 0.001 (=all data):", caption);
+  if (value < 0.001f) {
+    value = 0.001f;
+    Tell(caption, "setting to minimum 0.001 (all data)");
+  }
+  if (value == s.radialResolution) return;
+  s.radialResolution = value;
+  if (AskYesNo(caption, "save as startup default?")) SaveParameterPreferences(*this);
+  if (s.count > 0 && AskYesNo(caption, "need to reload files for the change to take effect\nreload now?"))
+    ReloadListedScans(0);
+}
+
+void TXLAWindow::CmChangeCell() {
+  if (CurrentScanSet().count <= 0) CmLoadNewFiles();
+  const ScanSet& s = CurrentScanSet();
+  if (s.count <= 0) return;
+  BuildTmpFileList(0);
+  const float current = static_cast<float>(s.records[static_cast<std::size_t>(s.order[1])].cell);
+  float value = current;
+  {
+    DialogScope open(*this);
+    InputFloat(&value, current, true, "cell number:", "LOAD DATA");
+  }
+  // The cell is the last character of the extension: one digit.
+  if (!(value >= 1.0f && value < 9.0f)) {
+    Tell("LOAD DATA", "the cell number must be 1 to 8");
+    return;
+  }
+  SetCellDigitOfListedFiles(static_cast<int>(std::floor(value)));
+  const FileNameList& list = CurrentFileNameList();
+  if (list.count > 0) Frame().SetTitle("SEDIMENTATION ANALYSIS -> " + list.names[1] + "...");
+  if (Services().loadListedScansAndSimulate)
+    Services().loadListedScansAndSimulate(*this);
+  else
+    LoadListedScans();
+  WriteFileNameList(false);
+}
+
+void TXLAWindow::CmExcludeWorstScan() {
+  DialogScope open(*this);
+  const ScanSet& s = CurrentScanSet();
+  const int worst = CurrentPlotWindows().worstScan;
+  if (worst < 1 || worst > s.count || static_cast<std::size_t>(worst) >= s.fileNames.size()) {
+    Tell("REMOVING SCAN", "no scan has been rated yet - fit first");
+    return;
+  }
+  if (s.count < 2) {
+    Tell("REMOVING SCAN", "the only scan loaded cannot be removed");
+    return;
+  }
+  char text[400];
+  std::snprintf(text, sizeof text, "removing %s", s.fileNames[static_cast<std::size_t>(worst)].c_str());
+  Tell("REMOVING SCAN", text);
+  ReloadListedScans(worst);
+  CurrentPlotWindows().worstScan = 0;
+}
+
+void TXLAWindow::CmFlagTooStrongGradients() {
+  const char* caption = "EXCLUDE EXCESS GRADIENTS";
+  DataTypeFlags& f = CurrentDataTypeFlags();
+  if (f.flagTooStrongGradients) {
+    f.flagTooStrongGradients = 0;
+  } else {
+    {
+      DialogScope open(*this);
+      InputFloat(&f.maxGradient, f.maxGradient, true, "maximum gradient allowed (signal/cm):", caption);
+    }
+    f.flagTooStrongGradients = 1;
+  }
+  CheckMenuItem(868, f.flagTooStrongGradients != 0);
+  if (AskYesNo(caption, "save current preferences?")) SaveParameterPreferences(*this);
+}
+
+void TXLAWindow::CmDontLoadSpikes() {
+  const char* caption = "EXCLUDE SPIKES";
+  DataTypeFlags& f = CurrentDataTypeFlags();
+  auto askLevels = [&] {
+    InputFloat(&f.absorbanceSpikeThreshold, f.absorbanceSpikeThreshold, true,
+               "level considered as spike when occuring isolated:", caption);
+    InputFloat(&f.fluorescenceSpikeThreshold, f.fluorescenceSpikeThreshold, true,
+               "spike threshold for FDS:", caption);
+  };
+  if (!f.excludeSpikes) {
+    askLevels();
+    f.excludeSpikes = 1;
+  } else if (AskYesNo(caption, "turn off?")) {
+    f.excludeSpikes = 0;
+  } else {
+    askLevels();
+  }
+  CheckMenuItem(247, f.excludeSpikes != 0);
+  if (AskYesNo(caption, "save current preferences?")) SaveParameterPreferences(*this);
+}
+
+void TXLAWindow::CmSetPolynomOrder() {
+  InitialDataScan& d = CurrentScanSet().initialData;
+  float order = static_cast<float>(d.polynomialOrder);
+  if (!InputFloat(&order, order, true, "polynom order = ", "")) return;
+  if (!(order >= 0.0f && order < kLargestPolynomialOrder + 1.0f)) {
+    Tell("", "the polynom order must be 0 to 10");
+    return;
+  }
+  d.polynomialOrder = static_cast<int>(std::floor(order));
+  InputFloat(&d.extrapolationDistance, d.extrapolationDistance, true, "extrapolation distance factor", "");
+}
+
+void TXLAWindow::CmAlignInterferenceOffset() {
+  if (!CurrentDataTypeFlags().interference) return;
+  float radius = 7.0f;
+  if (!InputFloat(&radius, 7.0f, true, "sort at radius (cm)", "")) return;
+  AlignInterferenceOffsetsAtRadius(0.0f, radius);
+  Frame().Invalidate(true);
+  if (!AskYesNo("SAVE DATA", "save new interference data?")) return;
+  std::string path = CurrentScanSet().oldFileNameConvention ? "newdat.rxx" : "a0000x.rxx";
+  if (SelectFileNameOpenOrSave(*this, true, path, 260, "save aligned interference data as", "",
+                               "All Files (*.*)", "*.*"))
+    SaveAlignedScans(path);
+}
+
+void TXLAWindow::CmSedimentationTimeOffset() {
+  ModelParams& mp = gModelParams;
+  if (mp.startTimeOffsetOn) {
+    mp.startTimeOffsetOn = 0;
+    SetStartTimeFit(*this, false);
+  } else {
+    mp.startTimeOffsetOn = 1;
+  }
+  CheckMenuItem(256, mp.startTimeOffsetOn != 0);
+  InputFloat(&mp.startTime, mp.startTime, true, "offset by (sec)", "SET SIMULATION START TIME");
+  gModelParameterVector.P[kStartTimeSlot] = mp.startTime;
+}
+
+void TXLAWindow::CmFitT0() {
+  if (gModelParams.startTimeFit) {
+    SetStartTimeFit(*this, false);
+    return;
+  }
+  if (!gModelParams.startTimeOffsetOn) CmSedimentationTimeOffset();
+  SetStartTimeFit(*this, true);
+}
+
+void TXLAWindow::CmSimplexSettings() {
+  // The Lamm solvers read the same threshold to stop at equilibrium.
+  double& threshold = LammSettings().equilibriumThreshold;
+  float change = static_cast<float>(threshold);
+  if (InputFloat(&change, change, true, "maximum relativ change < ", "")) threshold = change;
+  float& randomization = gFitEngineState.initialRandomization;
+  float value = randomization;
+  if (InputFloat(&value, randomization, true, "%initial randomization in simplex", "")) {
+    // Without scatter every simplex vertex is the same point.
+    if (value > 0)
+      randomization = value;
+    else
+      Tell("", "the initial randomization must be above 0");
+  }
+}
