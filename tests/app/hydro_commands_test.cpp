@@ -11,6 +11,7 @@
 #include "app/road_services.h"
 #include "app_fixture.h"
 #include "distributions/conti_grid.h"
+#include "distributions/distribution_arrays.h"
 #include "distributions/conti_models.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -34,6 +35,7 @@ class HydroCommands : public AppTest {
   void TearDown() override {
     window_.reset();
     FreeAdHocPlotArrays();
+    FreeDistributionArrays();
     platform::ClearInput();
     Reset();
     AppTest::TearDown();

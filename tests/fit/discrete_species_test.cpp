@@ -85,6 +85,15 @@ void SetSpecies(const Species& a, const Species& b, float total, float fraction2
   PackModelParameters();
 }
 
+// The data become the model plus seeded noise of sigma 0.005.
+void AddNoiseToModel(unsigned seed) {
+  ScanSet& ss = CurrentScanSet();
+  std::mt19937 engine(seed);
+  std::normal_distribution<float> noise(0.0f, 0.005f);
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = ss.model[j][p] + noise(engine);
+}
+
 class DiscreteSpeciesTest : public ::testing::Test {
  protected:
   void SetUp() override { fittest::ResetFitState(); }
@@ -184,11 +193,7 @@ TEST_F(DiscreteSpeciesTest, TwoSpeciesFitRecoversSedimentationCoefficientsAndAmp
   ModelHost host;
   SetSpecies({4.0f, 6.0f}, {9.0f, 4.0f}, 1.0f, 0.6f);
   SimulateModel(&host);
-  ScanSet& ss = CurrentScanSet();
-  std::mt19937 engine(20261207);
-  std::normal_distribution<float> noise(0.0f, 0.005f);
-  for (int j = 1; j <= ss.count; ++j)
-    for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = ss.model[j][p] + noise(engine);
+  AddNoiseToModel(20261207);
 
   SetSpecies({3.6f, 6.0f}, {10.0f, 4.0f}, 0.5f, 0.3f);
   gModelParams.concentrationsLinear = 1;
@@ -223,10 +228,7 @@ TEST_F(DiscreteSpeciesTest, ScannedLimitsOfSAgreeWithTheLinearisedInterval) {
   PackModelParameters();
   SimulateModel(&host);
   ScanSet& ss = CurrentScanSet();
-  std::mt19937 engine(7);
-  std::normal_distribution<float> noise(0.0f, 0.005f);
-  for (int j = 1; j <= ss.count; ++j)
-    for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = ss.model[j][p] + noise(engine);
+  AddNoiseToModel(7);
 
   mp.sFit[1] = mp.massOrDFit[1] = 1;
   mp.concentrationsLinear = 1;
