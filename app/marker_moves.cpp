@@ -330,3 +330,20 @@ void TXLAWindow::ReleaseDraggedMarker() {
     MoveMarkers(key != 27);
   }
 }
+
+// Off, on with bouncing, on without bouncing, off again.
+void TXLAWindow::CmToggleMouseSliding() {
+  MouseSlidingFlags& f = MouseSliding();
+  const char* text;
+  if (f.slidingOff) {
+    text = "switching on mouse sliding";
+    f.slidingOff = 0;
+  } else if (f.bouncing) {
+    text = "toggling mouse bouncing";
+    f.bouncing = 0;
+  } else {
+    text = "switching off mouse sliding";
+    f.bouncing = 1, f.slidingOff = 1;
+  }
+  platform::UI().MessageBox("MOUSE SLIDING", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+}

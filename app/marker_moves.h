@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+#include "app/mouse_flick.h"
+
 class TXLAWindow;
 
 // The nine draggable markers, in the order of their state entries.
@@ -60,13 +62,13 @@ struct PlotMouseHooks {
   std::function<void(int x, int y)> pointReadout;
   // The drag history and the slide computed from it: positions and the time
   // steps leading to them; false when nothing slides.
-  std::function<void()> mouseTrackReset;
-  std::function<void(int x, int y)> mouseTrackAdd;
+  std::function<void()> mouseTrackReset = MouseTrackReset;
+  std::function<void(int x, int y)> mouseTrackAdd = MouseTrackAdd;
   std::function<bool(int left, int right, int x, std::vector<int>& positions, std::vector<double>& steps)>
-      mouseFlickContinue;
+      mouseFlickContinue = MouseFlickContinue;
   // A key typed during the slide (0 when none).
   std::function<int()> readKey;
-  std::function<void(double seconds)> waitSeconds;
+  std::function<void(double seconds)> waitSeconds = WaitSlideStep;
   // Refreshes the M* results after a marker edit on the M* screen.
   std::function<void()> refreshMStar;
 };

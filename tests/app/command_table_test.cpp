@@ -2,6 +2,7 @@
 #include <map>
 #include <set>
 
+#include "app/marker_moves.h"
 #include "app/menu_resources.h"
 #include "app_fixture.h"
 #include "platform/program_paths.h"
@@ -21,7 +22,7 @@ std::set<int> MenuIds(const platform::MenuNode& bar) {
 
 // The first box a built command shows, when it shows one.
 const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
-    {221, "About"},           {268, "HELP"},           {249, "HELP"},
+    {221, "About"},           {837, "MOUSE SLIDING"},  {268, "HELP"},           {249, "HELP"},
     {869, "KEYBOARD SHORTCUTS"}, {610, "HELP MESSAGES"}, {952, "SET PREFERENCE"},
     {829, "SET PREFERENCE"},  {902, "SET PREFERENCE"}, {648, "SET PREFERENCE"},
     {894, "SET PREFERENCE"},  {594, "SET PREFERENCE"}, {609, "SET PREFERENCE"},
@@ -111,6 +112,7 @@ TEST_F(CommandTable, EveryCommandReachesItsHandler) {
     }
     // Program-wide switches that would change what the later tests write.
     Conti().exportMatrices = before.exportMatrices;
+    MouseSliding() = MouseSlidingFlags{};
     if (entry.id == 867 && platform::DiagnosticsState().DiagnosticsOn) w->Dispatch(867);
     const auto built = kFirstBoxOfBuiltCommands.find(entry.id);
     if (built != kFirstBoxOfBuiltCommands.end()) {

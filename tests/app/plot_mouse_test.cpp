@@ -16,6 +16,7 @@
 #include "numerics/arrays.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
+#include "platform/clock.h"
 #include "platform/input_events.h"
 
 namespace {
@@ -390,6 +391,41 @@ TEST_F(PlotMouse, ABandReleaseDeclinesAnOpenLimitsQuestion) {
   EXPECT_EQ(MarkerDrag().meniscusLimitsFollow, 0);
   EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
   EXPECT_FLOAT_EQ(gFitEngineState.meniscusMax, 6.902f);
+}
+
+TEST_F(PlotMouse, AltMCyclesSlidingAndAFlickedMeniscusSettlesOnItsBound) {
+  ui_->failures.clear();  // the start-up boxes
+  ui_->ExpectBox("MOUSE SLIDING", "switching on mouse sliding")
+      .ExpectBox("MOUSE SLIDING", "toggling mouse bouncing")
+      .ExpectBox("MOUSE SLIDING", "switching off mouse sliding")
+      .ExpectBox("MOUSE SLIDING", "switching on mouse sliding");
+  const std::pair<int, int> flags[] = {{0, 1}, {0, 0}, {1, 1}, {0, 1}};
+  for (const auto& [off, bouncing] : flags) {
+    w_->CmToggleMouseSliding();
+    EXPECT_EQ(MouseSliding().slidingOff, off);
+    EXPECT_EQ(MouseSliding().bouncing, bouncing);
+  }
+  EXPECT_TRUE(ui_->failures.empty());
+  EXPECT_TRUE(ui_->AllConsumed());
+
+  // 500 px/s to the right from the meniscus: about 90 px of free slide,
+  // more than the way to the bottom's lower limit near column 310.
+  platform::ManualClock clock;
+  platform::SetClock(&clock);
+  Press(200);
+  for (int x = 205; x <= 230; x += 5) {
+    clock.SleepMs(10);
+    w_->OnMouse(MouseMessage::MouseMove, 0, x, kRow);
+  }
+  clock.SleepMs(10);
+  const std::uint64_t released = clock.ticks;
+  w_->OnMouse(MouseMessage::LButtonUp, 0, 235, kRow);
+  platform::SetClock(nullptr);
+  const int bound = MarkerColumn(*w_, 7.1f);
+  EXPECT_EQ(MarkerDrag().dropX, bound);
+  EXPECT_FLOAT_EQ(MarkerSettings().cursorRadius, RadiusAtColumn(*w_, bound));
+  EXPECT_GT(clock.ticks, released);  // the playback waited on the program clock
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.0f);  // a drop still waits for "confirm"
 }
 
 }  // namespace
