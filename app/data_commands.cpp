@@ -76,4 +76,3 @@ void TXLAWindow::CmRestoreTimeAndW2t() { ::CmRestoreTimeAndW2t(); }
 
 // Every key press is an interrupt request until the pointer modes take
 // their keys: the realtime update and the long loops read it.
-void TXLAWindow::EvKeyDown(int, int, unsigned) { platform::InterruptRequest() = true; }
