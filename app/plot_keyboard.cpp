@@ -6,13 +6,16 @@
 #include <utility>
 
 #include "app/eqtools_commands.h"
+#include "app/distribution_commands.h"
 #include "app/fit_limits.h"
 #include "app/marker_moves.h"
 #include "app/markers.h"
 #include "app/mstar_commands.h"
+#include "app/peak_labels.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "data/data_messages.h"
+#include "data/realtime_update.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "distributions/analysis/extrapolation_plot.h"
@@ -130,7 +133,7 @@ void ApplyFitLimit(TXLAWindow& w, float r) {
     left = r;
   } else if (right == 0) {
     right = r;
-  } else if (mp.meniscus != 0 && mp.bottom != 0) {
+  } else if ((mp.meniscus != 0 && mp.bottom != 0) || CurrentDataTypeFlags().dls) {
     (std::fabs(right - r) < std::fabs(r - left) ? right : left) = r;
   } else {
     left = r;
@@ -197,6 +200,9 @@ void ClearMarkerSelections() {
 void TXLAWindow::EvKeyDown(int key, int repeatCount, unsigned) {
   if (Busy(*this)) return;
   platform::InterruptRequest() = true;
+  // A key also asks the real-time update to look into the data folder now.
+  const RealtimeState& rt = CurrentRealtimeState();
+  if (rt.running) EvTimer(static_cast<int>(rt.timerId));
   MarkerDisplaySettings& m = MarkerSettings();
   if (!MarkerPlot() || !m.cursorLineShown || (key != kLeftArrow && key != kRightArrow)) return;
   (void)repeatCount;
@@ -214,7 +220,13 @@ void TXLAWindow::EvChar(int key, int, unsigned) {
   MarkerDisplaySettings& m = MarkerSettings();
   MarkerDragState& d = MarkerDrag();
   if (key == kEscape) {
-    if (MStarScreenShown()) ResetMStarAnalysis(*this);
+    if (MStarScreenShown()) {
+      ResetMStarAnalysis(*this);
+      // An open limits question of the M* screen must not move fit ranges
+      // at a later, unrelated apply.
+      d.meniscusLimitsFollow = d.bottomLimitsFollow = 0;
+    }
+    if (PeakLabels().count > 0) DeletePeakLabels(*this);
     if (d.awaitingConfirmation && m.editMode == CursorEditMode::None) {
       MoveMarkers(false);
       return;
@@ -228,8 +240,11 @@ void TXLAWindow::EvChar(int key, int, unsigned) {
       DropCursor();
       m.editMode = CursorEditMode::None;
       CursorColumn() = 0;
+      RangeSelection().forIntegration = RangeSelection().forRescaling = false;
       platform::RequestRepaint();
     }
+    RangeSelectionState& selection = RangeSelection();
+    if (selection.active) selection.active = selection.forIntegration = selection.forRescaling = false;
     if (ExtrapolationPlot().shown) {
       FreeLsgsArrays();
       platform::RequestRepaint();

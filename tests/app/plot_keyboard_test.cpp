@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <string>
 
+#include "app/distribution_commands.h"
 #include "app/fit_limits.h"
 #include "app/marker_moves.h"
 #include "app/markers.h"
+#include "app/peak_labels.h"
 #include "app/startup.h"
 #include "app_fixture.h"
 #include "data/scan_set.h"
@@ -216,6 +218,22 @@ TEST_F(PlotKeyboard, EscapeDropsTheCursorOrTheDroppedMarker) {
   Key(27);
   EXPECT_EQ(Headless(*w_).cursor, platform::CursorKind::Arrow);
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.0f);
+}
+
+TEST_F(PlotKeyboard, EscapeEndsPeakLabelsAndRangeSelection) {
+  PeakLabels().count = 2;
+  RangeSelection().active = RangeSelection().forIntegration = true;
+  Key(27);
+  EXPECT_EQ(PeakLabels().count, 0);
+  EXPECT_FALSE(RangeSelection().active);
+  EXPECT_FALSE(RangeSelection().forIntegration);
+  // Other characters end nothing.
+  RangeSelection().active = true;
+  Cursor(6.5f, CursorEditMode::MeniscusOrBottom);
+  Key('x');
+  EXPECT_TRUE(RangeSelection().active);
+  EXPECT_TRUE(MarkerSettings().cursorLineShown);
+  RangeSelection() = RangeSelectionState{};
 }
 
 }  // namespace
