@@ -155,6 +155,7 @@ void ApplyFitLimit(TXLAWindow& w, float r) {
   }
   CheckLeftFitLimit();
   CheckRightFitLimit();
+  if (mStar && MouseHooks().refreshMStar) MouseHooks().refreshMStar();
 }
 
 // The markers after an Enter; a value this key changed is erased where it was.
@@ -197,15 +198,16 @@ void ClearMarkerSelections() {
 
 }  // namespace
 
-void TXLAWindow::EvKeyDown(int key, int repeatCount, unsigned) {
+void TXLAWindow::EvKeyDown(int key, int repeatCount, unsigned flags) {
   if (Busy(*this)) return;
+  const PlotMouseHooks& hooks = MouseHooks();
+  if (hooks.pointerModeKeyDown && hooks.pointerModeKeyDown(key, repeatCount, flags)) return;
   platform::InterruptRequest() = true;
   // A key also asks the real-time update to look into the data folder now.
   const RealtimeState& rt = CurrentRealtimeState();
   if (rt.running) EvTimer(static_cast<int>(rt.timerId));
   MarkerDisplaySettings& m = MarkerSettings();
   if (!MarkerPlot() || !m.cursorLineShown || (key != kLeftArrow && key != kRightArrow)) return;
-  (void)repeatCount;
   m.cursorRadius += key == kLeftArrow ? -0.0003f : 0.0003f;
   DrawCursorMarkerXor(*this, MarkerColumn(*this, m.cursorRadius), true);
   char text[40];
@@ -219,7 +221,9 @@ void TXLAWindow::EvChar(int key, int, unsigned) {
   if (!MarkerPlot()) return;
   MarkerDisplaySettings& m = MarkerSettings();
   MarkerDragState& d = MarkerDrag();
+  const PlotMouseHooks& hooks = MouseHooks();
   if (key == kEscape) {
+    if (hooks.pointerModeEnd && hooks.pointerModeEnd()) return;
     if (MStarScreenShown()) {
       ResetMStarAnalysis(*this);
       // An open limits question of the M* screen must not move fit ranges
@@ -258,6 +262,7 @@ void TXLAWindow::EvChar(int key, int, unsigned) {
     return;
   }
   ClearMarkerSelections();
+  if (hooks.pointerModeFinish && hooks.pointerModeFinish()) return;
   const MarkerValues old = MarkerValues::Now();
   if (m.cursorLineShown) {
     const float r = m.cursorRadius;

@@ -220,6 +220,28 @@ TEST_F(PlotKeyboard, EscapeDropsTheCursorOrTheDroppedMarker) {
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.0f);
 }
 
+TEST_F(PlotKeyboard, AnActivePointerModeTakesTheKeysFirst) {
+  std::vector<int> keys;
+  int ends = 0, finishes = 0;
+  MouseHooks().pointerModeKeyDown = [&](int key, int, unsigned) {
+    keys.push_back(key);
+    return true;
+  };
+  MouseHooks().pointerModeEnd = [&] { return ++ends > 0; };
+  MouseHooks().pointerModeFinish = [&] { return ++finishes > 0; };
+  Cursor(6.5f, CursorEditMode::MeniscusOrBottom);
+  w_->OnKeyDown(0x27, 1, 0);
+  Key(27);
+  Key(13);
+  EXPECT_EQ(keys, std::vector<int>{0x27});
+  EXPECT_EQ(ends, 1);
+  EXPECT_EQ(finishes, 1);
+  EXPECT_FLOAT_EQ(MarkerSettings().cursorRadius, 6.5f);
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.0f);
+  // The radial cursor waits until the mode has ended.
+  EXPECT_TRUE(MarkerSettings().cursorLineShown);
+}
+
 TEST_F(PlotKeyboard, EscapeEndsPeakLabelsAndRangeSelection) {
   PeakLabels().count = 2;
   RangeSelection().active = RangeSelection().forIntegration = true;
