@@ -3,6 +3,7 @@
 // apply it.
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "app/eqtools_commands.h"
@@ -276,6 +277,11 @@ void TXLAWindow::EvChar(int key, int, unsigned) {
       gBufferSedSettings.MeniscusDifference = static_cast<double>(gModelParams.meniscus) - r;
     if (mode == CursorEditMode::FitLimits) ApplyFitLimit(*this, r);
     DropCursor();
+    // The inverted cursor line goes with the next paint.
+    CursorColumn() = 0;
+    platform::RequestRepaint();
   }
   RedrawAfterEnter(*this, old);
+  const MarkerValues now = MarkerValues::Now();
+  if (std::memcmp(&old, &now, sizeof old) != 0) CurrentScanSet().dataChanged = 1;
 }

@@ -162,8 +162,10 @@ TEST_F(PlotKeyboard, EnterSetsMeniscusOrBottomAskingWhereUnclear) {
 
 TEST_F(PlotKeyboard, EnterInFitLimitModeKeepsTheMeniscusAndBottomRanges) {
   // Left limit placed at the meniscus ends 0.01 cm inside the data.
+  CurrentScanSet().dataChanged = 0;
   Cursor(6.0f, CursorEditMode::FitLimits);
   Key(13);
+  EXPECT_EQ(CurrentScanSet().dataChanged, 1);
   EXPECT_FLOAT_EQ(CurrentScanSet().leftFitLimit, 6.01f);
   EXPECT_FLOAT_EQ(CurrentScanSet().rightFitLimit, 7.0f);
   EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 5.8f);
