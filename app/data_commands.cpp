@@ -73,7 +73,3 @@ void TXLAWindow::EvTimer(int id) {
 }
 
 void TXLAWindow::CmRestoreTimeAndW2t() { ::CmRestoreTimeAndW2t(); }
-
-// Every key press is an interrupt request until the pointer modes take
-// their keys: the realtime update and the long loops read it.
-void TXLAWindow::EvKeyDown(int, int, unsigned) { platform::InterruptRequest() = true; }

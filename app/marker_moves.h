@@ -53,6 +53,9 @@ struct PlotMouseHooks {
   std::function<bool(int x, int y)> pointerModeLButtonUp;
   std::function<bool(int x, int y)> pointerModeRButtonDown;
   std::function<bool(int x, int y)> pointerModeRButtonUp;
+  std::function<bool(int key, int repeat, unsigned flags)> pointerModeKeyDown;
+  std::function<bool()> pointerModeEnd;     // Escape
+  std::function<bool()> pointerModeFinish;  // Enter, Tab
   // The on-plot buttons at (bx, by), thousandths of the client rectangle;
   // true when a button other than the noise and range buttons took the press.
   std::function<bool(float bx, float by)> pressScreenButtons;

@@ -25,6 +25,5 @@ void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
 
 // Window messages whose handling arrives with the plot interaction, the
 // loader and the real-time update.
-void TXLAWindow::EvChar(int, int, unsigned) {}
 void TXLAWindow::EvLButtonDblClk(unsigned, int, int) {}
 void TXLAWindow::EvRButtonDblClk(unsigned, int, int) {}
