@@ -8,6 +8,7 @@
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
+#include "lamm/lamm_settings.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 
@@ -64,6 +65,16 @@ void TXLAWindow::CmSaveFitData() {
     }
   }
   DialogOpen = false;
+}
+
+// Only while the final-state option (223) makes the last scan's model the
+// state the simulation reached at its end.
+void TXLAWindow::CmSaveEquilibriumData() {
+  if (!LammSettings().OptionToggle223) return;
+  DialogOpen = true;
+  const std::string name = AskSaveName(*this, "eq.rxx", "save equilibrium data as");
+  DialogOpen = false;
+  if (!name.empty()) SaveEquilibriumScan(name);
 }
 
 void TXLAWindow::CmSaveNoiseInFile() {

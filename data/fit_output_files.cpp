@@ -195,6 +195,20 @@ bool SaveRINoiseFile(const std::string& path) {
   return WriteXYArrays(Native(target).c_str(), s.count, x, y);
 }
 
+bool SaveEquilibriumScan(const std::string& path) {
+  const ScanSet& s = CurrentScanSet();
+  if (s.count <= 0) return false;
+  const int i = s.order[s.count];
+  const int n = s.points[i];
+  if (n <= 0 || !s.radii[i] || !s.model[i]) return false;
+  if (Exists(path) && !AskOverwrite(path, false)) {
+    data_messages::Box("ERROR", "file not saved");
+    return false;
+  }
+  return WriteScanFile(Native(path).c_str(), n, s.radii[i], s.model[i], nullptr, "equilibrium", 0,
+                       s.records[i]);
+}
+
 bool SaveTINoiseFile(const std::string& path) {
   const ScanSet& s = CurrentScanSet();
   if (s.count <= 0 || !*CurrentLoadTargets().tiNoiseFitted || !s.tiNoise || s.gridLength <= 0)

@@ -20,4 +20,7 @@ bool SaveFitDataFiles(const std::string& path, bool convertToAbsorbance);
 bool SaveResidualFiles(const std::string& path);
 bool SaveTINoiseFile(const std::string& path);
 bool SaveRINoiseFile(const std::string& path);
+// The model curve of the last scan in time order as a scan file described
+// "equilibrium" (the final state a long simulation reached).
+bool SaveEquilibriumScan(const std::string& path);
 bool SubtractNoiseFromEqDataFiles(const std::string& equilibriumScan, const std::string& savePath);

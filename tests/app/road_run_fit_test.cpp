@@ -320,6 +320,41 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   EXPECT_FALSE(Window().DialogOpen);
 }
 
+// The final state is saved only while the final-state option is on; the file
+// holds the last scan's model and reads back as a scan.
+TEST_F(RoadRun, EquilibriumDataIsTheLastModelCurveAndOnlyWithTheFinalStateOption) {
+  Load();
+  OneSpecies("5.0", "5.0");
+  Window().Dispatch(213);
+  LammSettings().OptionToggle223 = 0;
+  Window().Dispatch(225);  // asks nothing
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+
+  LammSettings().OptionToggle223 = 1;
+  const std::string eq = (dir_ / "eq.ra1").string();
+  platform::FileDialogResult chosen;
+  chosen.accepted = true;
+  chosen.paths = {eq};
+  ui_->ExpectFiles("save equilibrium data as", chosen);
+  Window().Dispatch(225);
+  LammSettings().OptionToggle223 = 0;
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ASSERT_TRUE(std::filesystem::exists(eq));
+  std::ifstream in(eq);
+  std::string description;
+  std::getline(in, description);
+  EXPECT_NE(description.find("equilibrium"), std::string::npos) << description;
+  const ScanSet& s = CurrentScanSet();
+  const int last = s.order[s.count];
+  std::string header;
+  std::getline(in, header);
+  double r = 0, c = 0;
+  in >> r >> c;
+  EXPECT_NEAR(r, s.radii[last][1], 1e-4);
+  EXPECT_NEAR(c, s.model[last][1], 1e-4);
+  EXPECT_FALSE(Window().DialogOpen);
+}
+
 }  // namespace
 
 namespace {
