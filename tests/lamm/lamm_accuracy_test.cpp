@@ -176,22 +176,7 @@ namespace {
 // Largest deviation from the reference over r in [from, to] and all times.
 double ReferenceError(const Reference& R, const LammSolverSettings& st, double from, double to,
                       size_t firstScan = 1) {
-  Experiment e;
-  e.s = R.s;
-  e.D = R.D;
-  e.rpm = R.rpm;
-  e.meniscus = R.m;
-  e.bottom = R.b;
-  e.left = static_cast<float>(from);
-  e.right = static_cast<float>(to);
-  e.times = R.times;
-  if (R.rate > 0) {
-    e.rampRate = R.rate;
-    e.rampDuration = R.rpm / R.rate;
-  }
-  e.gridPoints = static_cast<int>(R.r.size());
-  e.Build();
-  for (size_t j = 0; j < R.r.size(); ++j) e.grid[j + 1] = static_cast<float>(R.r[j]);
+  Experiment e = ExperimentFor(R, from, to);
   auto L = MakeSolver(e, st);
   EXPECT_EQ(L->CheckAndRun(), 0);
   double worst = 0;

@@ -46,22 +46,7 @@ struct Outcome {
 
 Outcome Solve(const Reference& R, const LammSolverSettings& st, double left, double right,
               double vbar) {
-  Experiment e;
-  e.s = R.s;
-  e.D = R.D;
-  e.rpm = R.rpm;
-  e.meniscus = R.m;
-  e.bottom = R.b;
-  e.left = static_cast<float>(left);
-  e.right = static_cast<float>(right);
-  e.times = R.times;
-  if (R.rate > 0) {
-    e.rampRate = R.rate;
-    e.rampDuration = R.rpm / R.rate;
-  }
-  e.gridPoints = static_cast<int>(R.r.size());
-  e.Build();
-  for (size_t j = 0; j < R.r.size(); ++j) e.grid[j + 1] = static_cast<float>(R.r[j]);
+  Experiment e = ExperimentFor(R, left, right);
   // The c(s) list hands the record over with the working max dc/c and the
   // default grid size; the discrete species with max dc/c and the grid size
   // in use. Both pairs are 1.0 and 1000 in a fresh record.
