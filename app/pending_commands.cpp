@@ -14,10 +14,6 @@ void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
 void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
 void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
 void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
-void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
-void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
-void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }
-void TXLAWindow::CmClearMeanFieldCtot() { NotAvailableYet(); }
 void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
 void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
 void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }

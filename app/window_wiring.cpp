@@ -7,6 +7,7 @@
 #include "app/eqtools_commands.h"
 #include "app/generate_commands.h"
 #include "app/mstar_commands.h"
+#include "app/nonideal_cs_commands.h"
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
@@ -65,6 +66,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
   ConnectBufferSedimentation(window);
+  ConnectMeanField(window);
   InstallEquilibriumCurveHooks();
   InstallSolventGradientHooks();
   ConnectContinuousDistributions();

@@ -242,6 +242,8 @@ bool TmpSaveBestParams(const std::string& path, bool intermediate) {
   for (int line = 1; line <= kSavedParamsLines; ++line)
     std::fprintf(f, "%f\n", static_cast<double>(v[static_cast<std::size_t>(line)]));
   const bool written = std::fclose(f) == 0;
+  const SavedParamsHooks& hooks = CurrentSavedParamsHooks();
+  if (written && gModelSelectorFlags.NonidealCSModel && hooks.savedNonidealModel) hooks.savedNonidealModel(path);
   platform::WriteDiagnostics(" --> done.");
   return written;
 }
@@ -374,6 +376,7 @@ int ReloadParameters(const std::string& path) {
     for (int line = 1; line <= n && line <= kSavedParamsLines; ++line)
       if (IsContiLine(line)) hooks.setContiValue(line, at(line));
   mp.reloadGridFlag = 1;
+  mp.parametersReloaded = 1;
 
   ComponentDefaultsContext context;
   CheckComponentDefaults(context);
@@ -386,6 +389,7 @@ int ReloadParameters(const std::string& path) {
   PackModelParameters();
   if (hooks.checkFitLimits) hooks.checkFitLimits();
   if (hooks.afterReload && !gSerialFitSettings.running) hooks.afterReload();
+  if (sel.NonidealCSModel && hooks.reloadedNonidealModel) hooks.reloadedNonidealModel(path);
   return 1;
 }
 
