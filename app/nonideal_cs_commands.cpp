@@ -133,8 +133,10 @@ void SaveCtotBesideParameters(const std::string& parameterFile) {
 }
 
 void ResetMeanFieldCtotPrompt(TXLAWindow& /*window*/) {
-  if (!CurrentCtotMovie()) return;
-  if (platform::UI().MessageBox("LOAD FILES", "reset mean field ctot data?", platform::BoxButtons::YesNo,
+  const CCtotMovie* movie = CurrentCtotMovie();
+  if (!movie) return;
+  // An empty movie (a read that failed) holds nothing worth a question.
+  if (!movie->HasField() || platform::UI().MessageBox("LOAD FILES", "reset mean field ctot data?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) == platform::IDYES)
     DeleteMeanFieldCtot();
 }
