@@ -355,7 +355,3 @@ TEST_F(DataCommands, ZoneCentrifugationLsgSelectsTheZoneGeometryOnTopOfLsg) {
 }
 
 }  // namespace
-
-namespace {
-
-}  // namespace
