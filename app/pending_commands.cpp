@@ -5,7 +5,6 @@
 
 void TXLAWindow::CmModel267() { NotAvailableYet(); }
 
-void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
 void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmSignalMagnificationRadialGradient() { NotAvailableYet(); }
 void TXLAWindow::CmNonlinearDetection() { NotAvailableYet(); }

@@ -11,6 +11,7 @@
 #include "app/program_options.h"
 #include "app/road_wiring.h"
 #include "app/saved_params_wiring.h"
+#include "app/screen_button_wiring.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -70,11 +71,13 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
+  ConnectOnPlotButtons(window);
   ConnectEqTools(window);
   ConnectSyntheticDataToWindow(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectOnPlotButtons();
   DisconnectSyntheticData();
   DisconnectMStarAnalysis();
   DisconnectEqTools();

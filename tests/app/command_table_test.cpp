@@ -67,7 +67,7 @@ const std::set<int> kSilentBuiltCommands = {233, 205, 206, 945, 208, 257, 211, 2
                                             535, 549, 550, 947, 927, 581, 264, 283, 634, 459, 886, 551,
                                             287, 263, 524, 231, 289, 827, 1098, 269, 918, 919, 920,
                                             593, 904, 923,
-                                            204, 258, 259, 260, 261, 262, 273, 274, 632, 611, 285, 286, 245};
+                                            204, 258, 259, 260, 261, 262, 273, 274, 632, 611, 285, 286, 245, 608};
 // Model commands that switch the regularisation or the scan times: the
 // commands after them in the table find both as they were.
 const std::set<int> kRegularisationChoosingCommands = {288, 501, 510, 539, 950};
