@@ -21,8 +21,3 @@ void TXLAWindow::CmClearMeanFieldCtot() { NotAvailableYet(); }
 void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
 void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
 void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
-
-// Window messages whose handling arrives with the plot interaction, the
-// loader and the real-time update.
-void TXLAWindow::EvLButtonDblClk(unsigned, int, int) {}
-void TXLAWindow::EvRButtonDblClk(unsigned, int, int) {}
