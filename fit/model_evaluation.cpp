@@ -222,6 +222,7 @@ void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitud
   if (gModelSelectorFlags.ZoneCentrifugationModel) L.SetGeometryFlags(true, mp.zoneValue, false);
   const SolutionConditions& sc = gSolutionConditions;
   L.SetSolventAndComputeFrictionalRatio(sc.temperature - 273.15, sc.vbar, sc.density, sc.viscosity);
+  PrepareSolventForSolverObjects();
   ApplySolventGradientToSolver(L, sc.vbar);
   if (data.absorbance && st.simulateTimeResolution && st.scanVelocity > 0.0f && ss.count >= 1 && ss.radii[1])
     L.SetStartTimeOffset(ss.radii[1][1]);
