@@ -222,6 +222,7 @@ class CLammIdeal {
   float RightFitLimit() const { return rightFitLimit_; }
   const int* IndexMap() const { return indexMap_; }
   int MinNodes() const { return minNodes_; }
+  double BottomLayerNodes() const;
   int ComponentCount() const { return componentCount_; }
   int AcceptedSteps() const { return stepCount_; }
   bool EndedEarly() const { return endCondition_; }
