@@ -7,13 +7,6 @@ void TXLAWindow::CmModel267() { NotAvailableYet(); }
 
 void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
 void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
-void TXLAWindow::CmSignalMagnificationRadialGradient() { NotAvailableYet(); }
-void TXLAWindow::CmNonlinearDetection() { NotAvailableYet(); }
-void TXLAWindow::CmSignalMagnificationDriftWithTime() { NotAvailableYet(); }
-void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
-void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
-void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
-void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
 void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }
