@@ -49,6 +49,7 @@ void ConnectOnPlotButtons(TXLAWindow& window) {
   FillIfEmpty(mouse.showMarkerConfirmButtons, [](int x, int y, bool limits) {
     if (Window()) ShowMarkerConfirmButtons(*Window(), x, y, limits);
   });
+  FillIfEmpty(mouse.noiseOrIntegrateButtonAt, NoiseOrRangeButtonAt);
   FillIfEmpty(mouse.deleteMarkerConfirmButtons, [] { DeleteMarkerConfirmButtons(Window()); });
   // A key pressed while a released marker slides stops it there.
   FillIfEmpty(mouse.readKey, [] {

@@ -176,6 +176,17 @@ bool PressNoiseAndRangeButtons(TXLAWindow& window, float bx, float by) {
   return remove || restore || integrate;
 }
 
+bool NoiseOrRangeButtonAt(float bx, float by) {
+  NoiseAndRangeButtons& s = NoiseAndRange();
+  for (CScreenButton* b : {s.RemoveNoiseButton.get(), s.RestoreTINoiseButton.get(), s.IntegrateButton.get()}) {
+    if (!b || !b->Click(bx, by)) continue;
+    // Only asked, not pressed: a toggle goes back to its state.
+    if (b->kind == 2) b->ToggleState();
+    return true;
+  }
+  return false;
+}
+
 void PaintNoiseAndRangeButtons(TXLAWindow& window) {
   NoiseAndRangeButtons& s = NoiseAndRange();
   for (CScreenButton* b : {s.RemoveNoiseButton.get(), s.RestoreTINoiseButton.get(), s.IntegrateButton.get()})

@@ -73,4 +73,6 @@ void AnimateRemoveNoiseButton(TXLAWindow& window);
 // A left click at (bx, by), thousandths of the client width and height, on
 // the three buttons: each one hit is pressed and acts. True when one was hit.
 bool PressNoiseAndRangeButtons(TXLAWindow& window, float bx, float by);
+// Whether one of them lies at (bx, by), without pressing it.
+bool NoiseOrRangeButtonAt(float bx, float by);
 void PaintNoiseAndRangeButtons(TXLAWindow& window);

@@ -5,7 +5,7 @@
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
-#include "distributions/ms_table.h"
+#include "distributions/model_molar_mass.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 
@@ -37,26 +37,8 @@ std::string Format(const char* format, Args... args) {
 }  // namespace
 
 float PeakMolarMass(float s) {
-  const ModelSelectorFlags& m = F();
-  const ContiSettings& cs = Conti();
-  const float celsius = gSolutionConditions.temperature - kAbsoluteZero;
-  float M = CalculateM(s);
-  if (Bimodal()) {
-    if (InSecondClass(s)) M = CalculateMff02(s, cs.secondFf);
-  } else if (m.GeneralScalingLawCSModel) {
-    M = MFromSPowerLaw(s);
-  } else if (m.WormlikeChainCSModel) {
-    M = CalculateMofSforWormLikeChain(s);
-  } else if (m.CSWithMsTableModel) {
-    M = static_cast<float>(InterpolateSMTable(s));
-  } else if (m.ConformationalChangeCSModel) {
-    if (s >= cs.conformationSMin && s <= cs.conformationSMax) M = cs.conformationM;
-  } else if (m.CSInvariantDModel) {
-    M = DFromSM(s, cs.invariantD * 1e-7f, celsius);
-  } else if (m.CSModel521) {
-    M = CalculateMofSforLinearRod(s, ContiStore().rodValue);
-  }
-  return M;
+  if (F().CSModel521) return CalculateMofSforLinearRod(s, ContiStore().rodValue);
+  return MolarMassUnderModel(s);
 }
 
 bool PeakLabelsShowSw() {

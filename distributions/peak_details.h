@@ -6,9 +6,7 @@
 // mass.
 #include <string>
 
-// M (g/mol) for sw (S): the friction-ratio scaling with the best-fit f/f0,
-// replaced by the variant's own s-M relation where one is active (second
-// f/f0 and the conformational state only inside their s intervals).
+// M (g/mol) for sw (S) under the active c(s) variant, the linear rod included.
 float PeakMolarMass(float sw);
 // True when the peaks are labelled with sw instead of M.
 bool PeakLabelsShowSw();
