@@ -19,6 +19,7 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/solvent_gradient.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
+#include "models/reacting/hetero_association.h"
 #include "platform/draw_surface.h"
 #include "plot/distribution_plot.h"
 
@@ -68,6 +69,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectBufferSedimentation(window);
   InstallEquilibriumCurveHooks();
   InstallSolventGradientHooks();
+  InstallHeteroAssociationModel();
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
