@@ -138,6 +138,12 @@ void RunSVContiSedList(int n, const double* sList, const double* dList, const do
   st.singularMatrixError = 0;
   st.listError = 0;
   KernelTransferScan() = 1;
+  // The cosolute's lists are read here, once, before any worker starts; a
+  // missing one was told once and stops the run.
+  if (!PrepareSolventForSolverObjects()) {
+    st.listError = 4;
+    return;
+  }
   LammListJob job;
   job.n = n;
   job.s = sList;

@@ -225,6 +225,7 @@ void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitud
   if (gModelSelectorFlags.ZoneCentrifugationModel) L.SetGeometryFlags(true, mp.zoneValue, false);
   const SolutionConditions& sc = gSolutionConditions;
   L.SetSolventAndComputeFrictionalRatio(sc.temperature - 273.15, sc.vbar, sc.density, sc.viscosity);
+  PrepareSolventForSolverObjects();
   ApplySolventGradientToSolver(L, sc.vbar);
   if (data.absorbance && st.simulateTimeResolution && st.scanVelocity > 0.0f && ss.count >= 1 && ss.radii[1])
     L.SetStartTimeOffset(ss.radii[1][1]);
@@ -361,7 +362,9 @@ void SimulateModel(FitHost* host) {
   ZeroModels(gFirstSimulatedScan);
   if (gSimulationSwitches.redrawDuringSimulation && host) host->RequestRepaint();
   gSteepBoundary = 0;
-  if (sel.AnySelfAssociationModel() || sel.NonidealSingleSpeciesModel) {
+  if (sel.Model267) {
+    if (hooks.simulateHeteroAssociation) hooks.simulateHeteroAssociation(host);
+  } else if (sel.AnySelfAssociationModel() || sel.NonidealSingleSpeciesModel) {
     SimulateConcDependentModel(host);
   } else if (sel.LammDiscreteModel) {
     SimulateSpeciesOnGlobalGrid(host);
