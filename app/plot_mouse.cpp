@@ -7,6 +7,7 @@
 
 #include "app/marker_moves.h"
 #include "app/markers.h"
+#include "app/mstar_screen.h"
 #include "app/plot_mouse.h"
 #include "app/pointer_hit_tests.h"
 #include "app/road_services.h"
@@ -63,6 +64,9 @@ void TXLAWindow::EvLButtonDown(unsigned, int x, int y) {
   PlotMouseHooks& hooks = MouseHooks();
   const int width = frame_->ClientWidth(), height = frame_->ClientHeight();
   if (hooks.pointerModeLButtonDown && hooks.pointerModeLButtonDown(x, y)) return;
+  if (MStarShown() && width > 0 && height > 0 &&
+      MStarScreenClick(*this, std::floor(1000.0f * x / width), std::floor(1000.0f * y / height)))
+    return;
   if (hooks.pressScreenButtons && width > 0 && height > 0 &&
       hooks.pressScreenButtons(std::floor(1000.0f * x / width), std::floor(1000.0f * y / height)))
     return;
@@ -176,7 +180,10 @@ void TXLAWindow::EvRButtonUp(unsigned, int x, int y) {
     DrawCursorLineXor(*this, band.start.x, band.start.y, band.current.x, band.current.y);
     const int xmin = std::min(band.start.x, band.current.x), xmax = std::max(band.start.x, band.current.x);
     const int ymin = std::min(band.start.y, band.current.y), ymax = std::max(band.start.y, band.current.y);
-    if (xmax - xmin > 10 && band.dataZoom) {
+    if (MStarRangeRequestPending()) {
+      // The M* screen asked for a range: the drag gives it instead of zooming.
+      MStarRangeDragEnded(*this, band.start.x, x);
+    } else if (xmax - xmin > 10 && band.dataZoom) {
       // Window y grows downwards: the band's bottom is the data minimum.
       const DataRange range{DataX(*this, *plot, xmin), DataX(*this, *plot, xmax), DataY(*this, *plot, ymax),
                             DataY(*this, *plot, ymin)};
@@ -186,7 +193,7 @@ void TXLAWindow::EvRButtonUp(unsigned, int x, int y) {
       band.zoomed = 1;
       platform::RequestRepaint();
     }
-    frame_->SetCursor(platform::CursorKind::Arrow);
+    frame_->SetCursor(MStarRangeRequestPending() ? platform::CursorKind::Cross : platform::CursorKind::Arrow);
     delete static_cast<platform::DrawContext*>(ZoomDC);
     ZoomDC = nullptr;
     ZoomDragging = false;

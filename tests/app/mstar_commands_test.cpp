@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/mstar_commands.h"
+#include "app/mstar_screen.h"
 #include "equilibrium/mstar/mstar_hinge.h"
 #include "equilibrium/mstar/mstar_state.h"
 #include "numerics/arrays.h"
@@ -156,7 +157,7 @@ TEST_F(MStarWindowTest, TransformationTakesTheDataPlotPlaceAndResetGivesItBack) 
   ExpectNoFailures();
 }
 
-TEST_F(MStarWindowTest, LoadersWaitAndModelCommandsEndTheAnalysis) {
+TEST_F(MStarWindowTest, LoadersWaitWhileShownAndLoadAfterAModelCommandClosedTheScreen) {
   LoadEquilibrium({SingleSpecies()});
   TXLAWindow& w = Window();
   CWINPlot* const dataPlot = CurrentPlotWindows().dataPlot;
@@ -167,10 +168,21 @@ TEST_F(MStarWindowTest, LoadersWaitAndModelCommandsEndTheAnalysis) {
   w.CmLoadEquilibriumData();
   EXPECT_TRUE(ui_->transcript.empty());
   EXPECT_EQ(CurrentScanSet().count, 1);
+  // A model command takes the screen away and leaves the results to copy.
   ClearModelSelection();
   EXPECT_FALSE(MStarScreenShown());
-  EXPECT_FALSE(CurrentMStarState().analysisActive);
+  EXPECT_TRUE(CurrentMStarState().analysisActive);
   EXPECT_EQ(CurrentPlotWindows().dataPlot, dataPlot);
+  EXPECT_TRUE(MStarButtons().empty());
+  ui_->ExpectBox("COPY M* DATA", "r vs M*(r) is in clipboard - paste before continuing");
+  ui_->ExpectBox("COPY M* DATA", "extrapolation of r vs M*(r) is in clipboard - paste before continuing");
+  w.OnCommand(919);
+  EXPECT_EQ(clipboard_->tables.size(), 2u);
+  EXPECT_TRUE(ui_->AllConsumed());
+  // The next load ends what is left of the analysis and loads.
+  LoadEquilibrium({SingleSpecies(15000), SingleSpecies(10000)});
+  EXPECT_FALSE(CurrentMStarState().analysisActive);
+  EXPECT_FALSE(CurrentMStarState().HasData());
   ExpectNoFailures();
 }
 
