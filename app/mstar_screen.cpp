@@ -164,7 +164,7 @@ void SgSmoothing(TXLAWindow& w) {
       s.sgOrder = MStarSgOrderFromTyped(v, s.sgHalfWidth);
   }
   // A narrower window may no longer carry the order.
-  s.sgOrder = std::min(s.sgOrder, 2 * s.sgHalfWidth);
+  s.sgOrder = MStarSgOrderFromTyped(static_cast<float>(s.sgOrder), s.sgHalfWidth);
   SetCaption(b, MStarSgCaption(s));
   Press(w, b, false);
 }
@@ -314,17 +314,7 @@ void DrawMStarScreen(TXLAWindow& w) {
   for (size_t slot = 1; slot < layout.size(); ++slot) {
     const MStarButtonSpec& spec = layout[slot];
     if (!spec.exists) continue;
-    auto b = std::make_unique<CScreenButton>();
-    b->kind = 1;
-    b->SetSecondOption();
-    b->faceColor = spec.offFill;
-    b->onFaceColor = spec.onFill;
-    b->SetRect(spec.top, spec.left, spec.bottom, spec.right);
-    b->SetText(spec.caption.c_str(), static_cast<int>(spec.caption.size()), spec.onCaption.c_str(),
-               static_cast<int>(spec.onCaption.size()));
-    b->on = spec.pressed ? 1 : 0;
-    b->Redraw();
-    table[slot] = std::move(b);
+    table[slot] = MakeMStarButton(spec);
   }
 }
 

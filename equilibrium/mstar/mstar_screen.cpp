@@ -11,6 +11,9 @@ namespace {
 constexpr float kScreenWidth = 1400.0f, kScreenHeight = 1000.0f;
 // Half the resampling grid less the point itself: the widest window it holds.
 constexpr int kWidestHalfWidth = (kMStarResamplePoints - 1) / 2;
+// Higher Savitzky-Golay orders smooth nothing away and make every
+// recomputation of the screen slow.
+constexpr int kHighestSgOrder = 10;
 
 std::string Format(const char* format, double v) {
   char text[200];
@@ -158,7 +161,9 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
 
 int MStarHalfWidthFromPercent(float percent) { return Floor(10.0f * percent, 1, kWidestHalfWidth); }
 
-int MStarSgOrderFromTyped(float typed, int halfWidth) { return Floor(typed, 0, 2 * std::max(0, halfWidth)); }
+int MStarSgOrderFromTyped(float typed, int halfWidth) {
+  return Floor(typed, 0, std::min(kHighestSgOrder, 2 * std::max(0, halfWidth)));
+}
 
 int MStarExtrapolationOrderFromTyped(float typed) { return Floor(typed, 0, 2); }
 

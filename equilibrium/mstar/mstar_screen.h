@@ -72,8 +72,8 @@ std::string MStarMeniscusSignalCaption(int d, float ca, bool interference, bool 
 
 // Typed values, kept where the smoothing and the extrapolations can use
 // them: half-widths (typed as a percentage, stored as points of the
-// 1000-point resampling grid) 1..499, Savitzky-Golay orders 0..2 x
-// half-width, extrapolation orders 0..2.
+// 1000-point resampling grid) 1..499, Savitzky-Golay orders 0..10 and at
+// most 2 x half-width, extrapolation orders 0..2.
 int MStarHalfWidthFromPercent(float percent);
 int MStarSgOrderFromTyped(float typed, int halfWidth);
 int MStarExtrapolationOrderFromTyped(float typed);
