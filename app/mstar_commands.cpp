@@ -330,10 +330,20 @@ void ConnectMStarAnalysis(TXLAWindow& w) {
   // the next load ends them.
   sel.mStarAnalysisActive = [] { return State().screenShown; };
   sel.closeMStarAnalysis = [window] { CloseMStarScreen(*window); };
-  MouseHooks().refreshMStar = [window] { MStarScreenButtonHandler(*window, 0); };
+  PlotMouseHooks& mouse = MouseHooks();
+  mouse.refreshMStar = [window] { MStarScreenButtonHandler(*window, 0); };
+  mouse.mStarRangeDrag = [window](int xmin, int xmax) {
+    if (!MStarRangeRequestPending()) return false;
+    MStarRangeDragEnded(*window, xmin, xmax);
+    return true;
+  };
 }
 
-void DisconnectMStarAnalysis() { FreeAnalysis(); }
+void DisconnectMStarAnalysis() {
+  FreeAnalysis();
+  MouseHooks().refreshMStar = nullptr;
+  MouseHooks().mStarRangeDrag = nullptr;
+}
 
 // ---------------------------------------------------------------- commands
 

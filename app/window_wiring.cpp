@@ -5,6 +5,7 @@
 #include "app/buffer_commands.h"
 #include "app/data_wiring.h"
 #include "app/eqtools_commands.h"
+#include "app/fluorescence_commands.h"
 #include "app/generate_commands.h"
 #include "app/mstar_commands.h"
 #include "app/plot_wiring.h"
@@ -72,9 +73,11 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectMStarAnalysis(window);
   ConnectEqTools(window);
   ConnectSyntheticDataToWindow(window);
+  ConnectFluorescenceCorrections(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectFluorescenceCorrections();
   DisconnectSyntheticData();
   DisconnectMStarAnalysis();
   DisconnectEqTools();

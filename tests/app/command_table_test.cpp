@@ -22,6 +22,12 @@ std::set<int> MenuIds(const platform::MenuNode& bar) {
 
 // The first box a built command shows, when it shows one.
 const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
+    {905, "Signal Amplitude Change With Radius"}, {907, "Signal Amplitude Change With Radius"},
+    {906, "Nonlinear Detection"},  {908, "Nonlinear Detection"},
+    {909, "Signal Amplitude Change With Time"},   {910, "Signal Amplitude Change With Time"},
+    {911, "Signal Radial Convolution"},           {912, "Signal Radial Convolution"},
+    {913, "Signal Excitation Shadow"},            {914, "Signal Excitation Shadow"},
+    {925, "Johnston Ogston Signal Depletion"},    {915, "FloTools"},
     {221, "About"},           {837, "MOUSE SLIDING"},  {268, "HELP"},           {249, "HELP"},
     {869, "KEYBOARD SHORTCUTS"}, {610, "HELP MESSAGES"}, {952, "SET PREFERENCE"},
     {829, "SET PREFERENCE"},  {902, "SET PREFERENCE"}, {648, "SET PREFERENCE"},
