@@ -3,9 +3,6 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmModel267() { NotAvailableYet(); }
-
-void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
 void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
@@ -14,8 +11,3 @@ void TXLAWindow::CmClearMeanFieldCtot() { NotAvailableYet(); }
 void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
 void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
 void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
-
-// Window messages whose handling arrives with the plot interaction, the
-// loader and the real-time update.
-void TXLAWindow::EvLButtonDblClk(unsigned, int, int) {}
-void TXLAWindow::EvRButtonDblClk(unsigned, int, int) {}
