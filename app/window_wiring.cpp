@@ -12,6 +12,7 @@
 #include "app/program_options.h"
 #include "app/road_wiring.h"
 #include "app/saved_params_wiring.h"
+#include "app/screen_button_wiring.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -19,6 +20,7 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/solvent_gradient.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
+#include "models/reacting/hetero_association.h"
 #include "platform/draw_surface.h"
 #include "plot/distribution_plot.h"
 
@@ -68,15 +70,18 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectBufferSedimentation(window);
   InstallEquilibriumCurveHooks();
   InstallSolventGradientHooks();
+  InstallHeteroAssociationModel();
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
+  ConnectOnPlotButtons(window);
   ConnectEqTools(window);
   ConnectSyntheticDataToWindow(window);
   ConnectFluorescenceCorrections(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectOnPlotButtons();
   DisconnectFluorescenceCorrections();
   DisconnectSyntheticData();
   DisconnectMStarAnalysis();

@@ -362,7 +362,9 @@ void SimulateModel(FitHost* host) {
   ZeroModels(gFirstSimulatedScan);
   if (gSimulationSwitches.redrawDuringSimulation && host) host->RequestRepaint();
   gSteepBoundary = 0;
-  if (sel.AnySelfAssociationModel() || sel.NonidealSingleSpeciesModel) {
+  if (sel.Model267) {
+    if (hooks.simulateHeteroAssociation) hooks.simulateHeteroAssociation(host);
+  } else if (sel.AnySelfAssociationModel() || sel.NonidealSingleSpeciesModel) {
     SimulateConcDependentModel(host);
   } else if (sel.LammDiscreteModel) {
     SimulateSpeciesOnGlobalGrid(host);

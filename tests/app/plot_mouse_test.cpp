@@ -324,8 +324,15 @@ TEST_F(PlotMouse, SlidePlaysTheFlickBackAndAKeyEndsIt) {
       return true;
     };
     MouseHooks().waitSeconds = [&](double s) { waited += s; };
-    MouseHooks().readKey = [&] { return ++calls == 3 ? c.key : 0; };
+    bool queuesKeys = true;
+    MouseHooks().readKey = [&] {
+      // Keys wait in the queue for the playback instead of reaching the window.
+      queuesKeys = queuesKeys && w_->Frame().Busy();
+      return ++calls == 3 ? c.key : 0;
+    };
     Drag(Column(6.0f), Column(6.5f));
+    EXPECT_TRUE(queuesKeys);
+    EXPECT_FALSE(w_->Frame().Busy());
     // The meniscus slides between the plot's left edge and the bottom's lower limit.
     EXPECT_EQ(bounds[0], 100);
     EXPECT_EQ(bounds[1], MarkerColumn(*w_, 7.1f));
