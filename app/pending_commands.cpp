@@ -18,9 +18,6 @@ void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
 void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }
 void TXLAWindow::CmClearMeanFieldCtot() { NotAvailableYet(); }
-void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
-void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
-void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
 
 // Window messages whose handling arrives with the plot interaction, the
 // loader and the real-time update.

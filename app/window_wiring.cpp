@@ -11,6 +11,7 @@
 #include "app/program_options.h"
 #include "app/road_wiring.h"
 #include "app/saved_params_wiring.h"
+#include "app/scan_repair_commands.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -72,10 +73,12 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectMStarAnalysis(window);
   ConnectEqTools(window);
   ConnectSyntheticDataToWindow(window);
+  ConnectScanRepairs(window);
 }
 
 void DisconnectWindowFromSubsystems() {
   DisconnectSyntheticData();
+  DisconnectScanRepairs();
   DisconnectMStarAnalysis();
   DisconnectEqTools();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
