@@ -17,6 +17,7 @@
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
+#include "data/mouse_actions.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "data/speed_steps_at_load.h"
@@ -240,6 +241,7 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
 }  // namespace
 
 void TXLAWindow::CmLoadNewFiles() {
+  MouseActionsEndActive();  // a repair in progress is dropped, not applied
   if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   // The help test comes after the mode checks; the table entry leaves it here.
   if (HelpTest()) return;
@@ -291,6 +293,7 @@ void TXLAWindow::CmLoadEquilibriumData() {
 }
 
 void TXLAWindow::CmAddMoreFiles() {
+  MouseActionsEndActive();  // a repair in progress is dropped, not applied
   if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
   if (HelpTest()) return;
   ExitEqTestMode(*this);

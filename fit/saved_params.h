@@ -33,6 +33,8 @@ struct SavedParamsHooks {
   std::function<float(int line)> getBufferValue;
   std::function<void(int line, float value, bool present)> setBufferValue;
   std::function<void()> afterReload;
+  // Ticks the menu items of the fluorescence corrections after a reload.
+  std::function<void()> checkCorrectionMenuItems;
 };
 SavedParamsHooks& CurrentSavedParamsHooks();
 

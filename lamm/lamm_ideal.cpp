@@ -244,6 +244,12 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   bufferVbar_ = o.bufferVbar_;
   std::copy(o.solventRef_, o.solventRef_ + 4, solventRef_);
   std::copy(o.solventCoef_, o.solventCoef_ + 4, solventCoef_);
+  solvent_ = o.solvent_;
+  solventGiven_ = o.solventGiven_;
+  solventVbar_ = o.solventVbar_;
+  solventRpm_ = o.solventRpm_;
+  cosoluteSCoef_ = o.cosoluteSCoef_;
+  cosoluteDCoef_ = o.cosoluteDCoef_;
 
   // State of a run: a solver that is reused for another species starts from
   // the template's, as a new one would.
@@ -626,6 +632,18 @@ void CLammIdeal::SetReactionParameters(bool inhomogeneous, bool inhomogeneous2,
   solventCoef_[3] = coef4;
 }
 
+void CLammIdeal::SetSolventGradientParameters(const SolventGradientSettings& sg, double vbar,
+                                              double rpm, const std::vector<double>& sCoef,
+                                              const std::vector<double>& dCoef) {
+  solvent_ = sg;
+  solventGiven_ = true;
+  solventVbar_ = vbar;
+  solventRpm_ = rpm;
+  const bool lists = sg.SedimentingCosolute && sg.NonidealCosolute && !sg.CsClAt25C;
+  cosoluteSCoef_ = lists ? sCoef : std::vector<double>{};
+  cosoluteDCoef_ = lists ? dCoef : std::vector<double>{};
+}
+
 double CLammIdeal::SolventMeanScale() const {
   if (!inhomogeneous_) return 1.0;
   const double v = staticGradient_ ? bufferVbar_ : gradientVbar_;
@@ -771,6 +789,10 @@ int CLammIdeal::CheckAndRun() {
     s_ *= SolventMeanScale();
     D_ /= bufferViscosityRatio_;
   }
+  // The static-grid and moving-frame paths weigh the buffer's s and D by
+  // the local factors; the other paths run with the buffer's mean.
+  localSolvent_ = inhomogeneous_ && solventGiven_ &&
+                  (solvent_.StaticGradient || solvent_.DynamicGradient);
 
   InitRotorRamp();
   ChooseTimeStep();

@@ -15,6 +15,7 @@
 
 #include "lamm/conc_dependent_model.h"
 #include "lamm/moving_frame_core.h"
+#include "lamm/solvent_model.h"
 
 struct ScanRecord;
 class CRotorSpeedProfile;
@@ -108,6 +109,15 @@ class CLammIdeal {
   // The buffer's mean buoyancy ratio over its viscosity ratio: s in the
   // buffer over s at 20 degC water (1 without the inhomogeneous solvent).
   double SolventMeanScale() const;
+  // The whole solvent model (with the solute's vbar, the rotor speed that
+  // compresses the solvent and the cosolute's s(c), D(c) series): the
+  // static-grid and moving-frame paths then apply the local factors and
+  // simulate the cosolute.
+  void SetSolventGradientParameters(const SolventGradientSettings& sg, double vbar, double rpm,
+                                    const std::vector<double>& sCoef,
+                                    const std::vector<double>& dCoef);
+  const CosoluteState& Cosolute() const { return cosolute_; }
+  const LocalSolventFactors& SolventFactors() const { return factors_; }
 
   // ---- running --------------------------------------------------------
   // 0 success, 1 work memory, 2 discretisation, 3 singular matrix,
@@ -212,6 +222,7 @@ class CLammIdeal {
   float RightFitLimit() const { return rightFitLimit_; }
   const int* IndexMap() const { return indexMap_; }
   int MinNodes() const { return minNodes_; }
+  double BottomLayerNodes() const;
   int ComponentCount() const { return componentCount_; }
   int AcceptedSteps() const { return stepCount_; }
   bool EndedEarly() const { return endCondition_; }
@@ -277,6 +288,13 @@ class CLammIdeal {
   void ShiftMovingFrame();
   // Points the shared moving-frame core at this object's storage and state.
   void BindFrameCore() const;
+
+  // Inhomogeneous solvent (factors relative to the buffer, whose mean the
+  // run's s and D already carry).
+  void InitLocalSolventFactors(const double* r);
+  void UpdateLocalSolventFactors(const double* r);
+  bool LammInitLoading();
+  void LammTimeStep(double stepStart);
 
   void SetInitialConcentration();
   void SolveWithoutDiffusion();
@@ -488,6 +506,12 @@ class CLammIdeal {
   // The buffer of the inhomogeneous solvent (its own copies: the solution
   // conditions above are then those of water at 20 degC).
   float bufferViscosityRatio_ = 1, bufferDensity_ = 0.99823f, bufferVbar_ = 0.73f;
+  SolventGradientSettings solvent_;
+  bool solventGiven_ = false, localSolvent_ = false;
+  double solventVbar_ = 0.73, solventRpm_ = 0;
+  std::vector<double> cosoluteSCoef_, cosoluteDCoef_;
+  CosoluteState cosolute_;
+  LocalSolventFactors factors_;
   std::unique_ptr<double[]> wienerRef_, wienerWork1_, wienerWork2_;
   int wienerCount_ = 0;
 

@@ -66,12 +66,7 @@ class ScanRepair : public AppTest {
     AppTest::SetUp();
     platform::SetFrameWindowFactory(
         [this](platform::IWindowEvents& events) { return std::make_unique<SurfaceFrame>(events, surface_); });
-    PlotMouseHooks& m = MouseHooks();
-    m = PlotMouseHooks{};
-    m.pointerModeLButtonDown = [](int x, int y) { return MouseActionsLButtonDown({x, y}); };
-    m.pointerModeKeyDown = MouseActionsKeyDown;
-    m.pointerModeEnd = MouseActionsEndActive;
-    m.pointerModeFinish = MouseActionsFinishActive;
+    MouseHooks() = PlotMouseHooks{};  // clicks and keys reach the pointer modes first
     WriteAgreedDefaults();
     w_ = MakeWindow();
     w_->Frame().Resize(1400, 1000);

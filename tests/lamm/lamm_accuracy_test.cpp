@@ -214,6 +214,35 @@ TEST(LammStaticGrid, AgreesWithIndependentReferenceSolutions) {
   }
 }
 
+// A right fit limit close to the bottom brings the pile-up into the fit
+// range; the automatic grid then has to resolve it (it rang with values up to
+// 70 times the loading concentration on the grid sized for the boundary).
+TEST(LammStaticGrid, DefaultGridFollowsThePileUpInsideTheFitRange) {
+  struct Case {
+    const char* file;
+    double right, relativeError;
+  };
+  const Case cases[] = {
+      {"static-4.3S.txt", 7.15, 0.015},
+      {"static-4.3S.txt", 7.18, 0.06},
+      {"fast-12S.txt", 7.18, 0.002},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " to " + std::to_string(c.right));
+    const Reference R = LoadReference(c.file);
+    Experiment e = ExperimentFor(R, 6.05, c.right);
+    auto L = MakeSolver(e, LammSolverSettings{});
+    ASSERT_EQ(L->CheckAndRun(), 0);
+    double worst = 0;
+    for (size_t k = 0; k < R.times.size(); ++k)
+      for (size_t j = 0; j < R.r.size(); ++j)
+        if (R.r[j] >= 6.05 && R.r[j] <= c.right)
+          worst = std::max(worst, std::fabs(e.out[k + 1][j + 1] - R.c[j][k]) /
+                                      std::max(1.0, R.c[j][k]));
+    EXPECT_LT(worst, c.relativeError);
+  }
+}
+
 TEST(LammMovingFrame, AgreesWithIndependentReferenceSolutions) {
   struct Case {
     const char* file;
