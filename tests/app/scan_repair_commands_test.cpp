@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/marker_moves.h"
+#include "app/markers.h"
 #include "app_fixture.h"
 #include "data/mouse_action_fringe_jump.h"
 #include "data/mouse_action_scratch.h"
@@ -67,6 +68,8 @@ class ScanRepair : public AppTest {
     platform::SetFrameWindowFactory(
         [this](platform::IWindowEvents& events) { return std::make_unique<SurfaceFrame>(events, surface_); });
     MouseHooks() = PlotMouseHooks{};  // clicks and keys reach the pointer modes first
+    MarkerDrag() = MarkerDragState{};
+    MarkerSettings() = MarkerDisplaySettings{};
     WriteAgreedDefaults();
     w_ = MakeWindow();
     w_->Frame().Resize(1400, 1000);
