@@ -37,6 +37,7 @@ void CLammIdeal::ShowRefusal(const char* text) {
 // ---------------------------------------------------------------- copying
 
 void CLammIdeal::CopySettings(const CLammIdeal& o) {
+  CopyFluorophoreFrom(o);
   s_ = o.s_;
   D_ = o.D_;
   c0_ = o.c0_;
