@@ -28,6 +28,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {911, "Signal Radial Convolution"},           {912, "Signal Radial Convolution"},
     {913, "Signal Excitation Shadow"},            {914, "Signal Excitation Shadow"},
     {925, "Johnston Ogston Signal Depletion"},    {915, "FloTools"},
+    {903, "Sort Fluorescence AUC data"},
     {221, "About"},           {837, "MOUSE SLIDING"},  {268, "HELP"},           {249, "HELP"},
     {869, "KEYBOARD SHORTCUTS"}, {610, "HELP MESSAGES"}, {952, "SET PREFERENCE"},
     {829, "SET PREFERENCE"},  {902, "SET PREFERENCE"}, {648, "SET PREFERENCE"},
