@@ -223,6 +223,7 @@ void TXLAWindow::EvChar(int key, int, unsigned) {
   MarkerDisplaySettings& m = MarkerSettings();
   MarkerDragState& d = MarkerDrag();
   const PlotMouseHooks& hooks = MouseHooks();
+  if (hooks.pressPointEditCancel) hooks.pressPointEditCancel();
   if (key == kEscape) {
     if (hooks.pointerModeEnd && hooks.pointerModeEnd()) return;
     if (MStarScreenShown()) {

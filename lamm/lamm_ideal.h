@@ -116,6 +116,7 @@ class CLammIdeal {
   // The buffer's mean buoyancy ratio over its viscosity ratio: s in the
   // buffer over s at 20 degC water (1 without the inhomogeneous solvent).
   double SolventMeanScale() const;
+  double SolventMeanViscosityFactor() const;
   // The whole solvent model (with the solute's vbar, the rotor speed that
   // compresses the solvent and the cosolute's s(c), D(c) series): the
   // static-grid and moving-frame paths then apply the local factors and
@@ -299,6 +300,7 @@ class CLammIdeal {
   // Inhomogeneous solvent (factors relative to the buffer, whose mean the
   // run's s and D already carry).
   void InitLocalSolventFactors(const double* r);
+  double SolventMeanBuoyancyRatio() const;
   void UpdateLocalSolventFactors(const double* r);
   bool LammInitLoading();
   void LammTimeStep(double stepStart);
