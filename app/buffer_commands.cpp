@@ -12,6 +12,7 @@
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_vector.h"
+#include "fit/fluorescence_options.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
@@ -220,6 +221,7 @@ namespace {
 // The fit engine's option entries of the records above it.
 void ProvideFitOptions(FitOptionEntries& entries) {
   ProvideWienerFitOptions(entries);
+  ProvideFluorescenceFitOptions(entries);
   ProvideBufferFitOptions(entries);
   ProvideSolventFitOptions(entries);
 }

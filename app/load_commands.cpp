@@ -9,7 +9,7 @@
 
 #include "app/list_file.h"
 #include "app/main_window_flags.h"
-#include "app/mstar_commands.h"
+#include "app/mstar_screen.h"
 #include "app/nonideal_cs_commands.h"
 #include "app/program_options.h"
 #include "app/eqtools_commands.h"
@@ -18,6 +18,7 @@
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
+#include "data/mouse_actions.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "data/speed_steps_at_load.h"
@@ -241,7 +242,8 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
 }  // namespace
 
 void TXLAWindow::CmLoadNewFiles() {
-  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
+  MouseActionsEndActive();  // a repair in progress is dropped, not applied
+  if (!MStarLetsLoadGoAhead(*this)) return;
   // The help test comes after the mode checks; the table entry leaves it here.
   if (HelpTest()) return;
   ExitEqTestMode(*this);
@@ -265,7 +267,7 @@ void TXLAWindow::CmReloadForFloTools() {
 }
 
 void TXLAWindow::CmLoadDlsData() {
-  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
+  if (!MStarLetsLoadGoAhead(*this)) return;
   if (HelpTest()) return;
   ExitEqTestMode(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Dls);
@@ -279,7 +281,7 @@ void TXLAWindow::CmLoadDlsData() {
 }
 
 void TXLAWindow::CmLoadEquilibriumData() {
-  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
+  if (!MStarLetsLoadGoAhead(*this)) return;
   if (HelpTest()) return;
   ExitEqTestMode(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Equilibrium);
@@ -293,7 +295,8 @@ void TXLAWindow::CmLoadEquilibriumData() {
 }
 
 void TXLAWindow::CmAddMoreFiles() {
-  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
+  MouseActionsEndActive();  // a repair in progress is dropped, not applied
+  if (!MStarLetsLoadGoAhead(*this)) return;
   if (HelpTest()) return;
   ExitEqTestMode(*this);
   LoadFileDialog.presetName.clear();
@@ -313,7 +316,7 @@ void TXLAWindow::CmAddMoreFiles() {
 }
 
 void TXLAWindow::EvDropFiles(const std::vector<std::string>& paths) {
-  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
+  if (!MStarLetsLoadGoAhead(*this)) return;
   const int count = static_cast<int>(paths.size());
   if (count == 0) return;
   ExitEqTestMode(*this);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/mouse_flick.h"
+#include "data/mouse_actions.h"
 
 class TXLAWindow;
 
@@ -45,24 +46,47 @@ struct MouseSlidingFlags {
 };
 MouseSlidingFlags& MouseSliding();
 
+// The next key queued while the slide holds the window busy: its
+// character, -1 for a key without one, 0 when none.
+int ReadSlideKey();
+
 // Calls into parts that come in separately; an empty member makes its step
 // do nothing.
 struct PlotMouseHooks {
   // The active scan-repair pointer mode; true when it took the event.
-  std::function<bool(int x, int y)> pointerModeLButtonDown;
-  std::function<bool(int x, int y)> pointerModeLButtonUp;
-  std::function<bool(int x, int y)> pointerModeRButtonDown;
-  std::function<bool(int x, int y)> pointerModeRButtonUp;
-  std::function<bool(int key, int repeat, unsigned flags)> pointerModeKeyDown;
-  std::function<bool()> pointerModeEnd;     // Escape
-  std::function<bool()> pointerModeFinish;  // Enter, Tab
+  std::function<bool(int x, int y)> pointerModeLButtonDown = [](int x, int y) { return MouseActionsLButtonDown({x, y}); };
+  std::function<bool(int x, int y)> pointerModeLButtonUp = [](int x, int y) { return MouseActionsLButtonUp({x, y}); };
+  std::function<bool(int x, int y)> pointerModeLButtonDblClk = [](int x, int y) {
+    return MouseActionsLButtonDblClk({x, y});
+  };
+  std::function<bool(int x, int y)> pointerModeRButtonDown = [](int x, int y) { return MouseActionsRButtonDown({x, y}); };
+  std::function<bool(int x, int y)> pointerModeRButtonUp = [](int x, int y) { return MouseActionsRButtonUp({x, y}); };
+  std::function<bool(int x, int y)> pointerModeRButtonDblClk = [](int x, int y) {
+    return MouseActionsRButtonDblClk({x, y});
+  };
+  std::function<bool(int x, int y)> pointerModeMouseMove = [](int x, int y) { return MouseActionsMouseMove({x, y}); };
+  std::function<bool(int key, int repeat, unsigned flags)> pointerModeKeyDown = MouseActionsKeyDown;
+  std::function<bool()> pointerModeEnd = MouseActionsEndActive;        // Escape
+  std::function<bool()> pointerModeFinish = MouseActionsFinishActive;  // Enter, Tab
   // The on-plot buttons at (bx, by), thousandths of the client rectangle;
   // true when a button other than the noise and range buttons took the press.
   std::function<bool(float bx, float by)> pressScreenButtons;
   std::function<void(int x, int y, bool limitsQuestion)> showMarkerConfirmButtons;
   std::function<void()> deleteMarkerConfirmButtons;
-  // The point readout under (x, y) of a press that picked up no marker.
-  std::function<void(int x, int y)> pointReadout;
+  // The noise buttons and the integrate button at (bx, by) as above; true on
+  // a hit, which a double click then handles as one left press.
+  std::function<bool(float bx, float by)> noiseOrIntegrateButtonAt;
+  // The point-edit buttons of a point readout: the "cancel" press that
+  // removes them (false when there are none) and their creation for the
+  // point of the scan at position i in time order.
+  std::function<bool()> pressPointEditCancel;
+  std::function<void(int x, int y, int i)> showPointEditButtons;
+  // The button naming the scan (position in time order) under the pointer.
+  std::function<void(int i, int x, int y)> showScanNameButton;
+  std::function<void()> deleteScanNameButton;
+  // A right-button band of xmin..xmax pixels over the data plot while the M*
+  // screen waits for a radial range; true when it took the band.
+  std::function<bool(int xmin, int xmax)> mStarRangeDrag;
   // The drag history and the slide computed from it: positions and the time
   // steps leading to them; false when nothing slides.
   std::function<void()> mouseTrackReset = MouseTrackReset;
@@ -70,7 +94,7 @@ struct PlotMouseHooks {
   std::function<bool(int left, int right, int x, std::vector<int>& positions, std::vector<double>& steps)>
       mouseFlickContinue = MouseFlickContinue;
   // A key typed during the slide (0 when none).
-  std::function<int()> readKey;
+  std::function<int()> readKey = ReadSlideKey;
   std::function<void(double seconds)> waitSeconds = WaitSlideStep;
   // Refreshes the M* results after a marker edit on the M* screen.
   std::function<void()> refreshMStar;

@@ -13,22 +13,12 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "models/reacting/mass_action.h"
 #include "platform/user_interface.h"
 
 EquilibriumStartValues& StoredEquilibriumStartValues() {
   static EquilibriumStartValues v;
   return v;
-}
-
-// Free complex concentration of A + B <-> AB at mass action,
-//   q^2 - (a + b + 1/K) q + a b = 0,
-// the smaller root, taken as 2ab / (B + sqrt(B^2 - 4ab)) with B = a + b + 1/K
-// so that it stays exact when ab is small against B^2.
-double SmallerComplexRoot(double a, double b, double K) {
-  if (!(a > 0) || !(b > 0) || !(K > 0) || !std::isfinite(a) || !std::isfinite(b)) return 0.0;
-  const double B = a + b + 1.0 / K;
-  const double disc = std::max(0.0, B * B - 4.0 * a * b);
-  return 2.0 * a * b / (B + std::sqrt(disc));
 }
 
 namespace {

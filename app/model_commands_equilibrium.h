@@ -11,8 +11,3 @@ struct EquilibriumStartValues {
   float s4 = 5.0f;              // log10 K of the association (K in the units of the signals)
 };
 EquilibriumStartValues& StoredEquilibriumStartValues();
-
-// The smaller root q of q^2 - (a + b + 1/K) q + a b = 0: the complex formed
-// from a of A and b of B at association constant K; 0 unless a, b and K
-// are positive and finite.
-double SmallerComplexRoot(double a, double b, double K);

@@ -16,6 +16,7 @@
 #include "app/txla_window.h"
 #include "app/window_fit_host.h"
 #include "app/window_services.h"
+#include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
@@ -23,6 +24,7 @@
 #include "plot/cwinplot.h"
 #include "plot/direct_curve.h"
 #include "plot/distribution_plot.h"
+#include "plot/plot_window_set.h"
 #include "distributions/conti_settings.h"
 #include "platform/draw_surface.h"
 #include "platform/metafile.h"
@@ -133,6 +135,9 @@ void TXLAWindow::Paint(bool erase) {
     // The extrapolation plot of the boundary analyses takes the data plot's place.
     CWINPlot* extrapolation = PlotOf(r.extrapolationPlot);
     const bool showData = On(r.showData) && !extrapolation;
+    // The transformed signals change with every fitted power: their
+    // picture is recorded again rather than replayed stale.
+    if (CurrentFdsSignalParams().useNonlinearDetection && dataPlot) RedrawDataPlot(true);
     {
       auto dc = surface->ClientDC();
       SetCanvasMapping(*dc, width, height);

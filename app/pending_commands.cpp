@@ -3,22 +3,3 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmModel267() { NotAvailableYet(); }
-
-void TXLAWindow::CmShowPeakMw() { NotAvailableYet(); }
-void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
-void TXLAWindow::CmSignalMagnificationRadialGradient() { NotAvailableYet(); }
-void TXLAWindow::CmNonlinearDetection() { NotAvailableYet(); }
-void TXLAWindow::CmSignalMagnificationDriftWithTime() { NotAvailableYet(); }
-void TXLAWindow::CmSignalRadialConvolution() { NotAvailableYet(); }
-void TXLAWindow::CmExcitationShadowAtBottom() { NotAvailableYet(); }
-void TXLAWindow::CmFloToolBox() { NotAvailableYet(); }
-void TXLAWindow::CmJohnstonOgstonSignalDepletion() { NotAvailableYet(); }
-void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
-void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
-void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }
-
-// Window messages whose handling arrives with the plot interaction, the
-// loader and the real-time update.
-void TXLAWindow::EvLButtonDblClk(unsigned, int, int) {}
-void TXLAWindow::EvRButtonDblClk(unsigned, int, int) {}

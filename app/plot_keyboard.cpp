@@ -225,6 +225,7 @@ void TXLAWindow::EvChar(int key, int, unsigned) {
   MarkerDisplaySettings& m = MarkerSettings();
   MarkerDragState& d = MarkerDrag();
   const PlotMouseHooks& hooks = MouseHooks();
+  if (hooks.pressPointEditCancel) hooks.pressPointEditCancel();
   if (key == kEscape) {
     if (hooks.pointerModeEnd && hooks.pointerModeEnd()) return;
     if (MStarScreenShown()) {
@@ -251,7 +252,10 @@ void TXLAWindow::EvChar(int key, int, unsigned) {
       platform::RequestRepaint();
     }
     RangeSelectionState& selection = RangeSelection();
-    if (selection.active) selection.active = selection.forIntegration = selection.forRescaling = false;
+    if (selection.active) {
+      selection.active = selection.forIntegration = selection.forRescaling = false;
+      ReleaseIntegrateButton(*this);
+    }
     if (ExtrapolationPlot().shown) {
       FreeLsgsArrays();
       platform::RequestRepaint();

@@ -1,6 +1,11 @@
 #pragma once
-// The rubber band that the right button stretches over the data plot.
+// The rubber band that the right button stretches over the plots, the text
+// readouts at the top left of the window and the marker hover state.
 #include <cstdint>
+#include <string>
+
+class TXLAWindow;
+class CWINPlot;
 
 struct ZoomPoint {
   std::int32_t x = 0, y = 0;
@@ -14,3 +19,28 @@ struct ZoomBand {
   std::uint8_t zoomed = 0;  // a band was accepted once
 };
 ZoomBand& CurrentZoomBand();
+
+// The two lines written at (10, 50) and (10, 70) of the window.
+struct PointerReadout {
+  char lines[2][30] = {};
+  float values[2] = {};
+};
+PointerReadout& CurrentPointerReadout();
+// Formats both values into the readout and writes the lines.
+void ShowPointerReadout(TXLAWindow& window, const char* format1, float value1, const char* format2, float value2);
+
+struct MarkerHoverState {
+  // Set once the pointer left every marker and the normal marker colours
+  // were restored; cleared by a highlight.
+  std::uint8_t arrowRestored = 1;
+};
+MarkerHoverState& MarkerHover();
+
+// Window pixels to the data units of a plot, through the 1400 x 1000
+// layout; a logarithmic axis gives the value, not its logarithm.
+float PlotDataX(const TXLAWindow& window, const CWINPlot& plot, int px);
+float PlotDataY(const TXLAWindow& window, const CWINPlot& plot, int py);
+
+// The molar-mass label of a species of mass M whose compact sphere of the
+// same s has mass sphereM ("|Mf=31.5 (>24.0) kDa").
+std::string MolarMassLabelText(float M, float sphereM);

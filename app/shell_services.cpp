@@ -4,6 +4,8 @@
 #include "app/planning_commands.h"
 #include "app/plot_wiring.h"
 #include "app/plotter_commands.h"
+#include "app/txla_window.h"
+#include "data/mouse_actions.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
 #include "distributions/integration_ranges.h"
@@ -23,6 +25,7 @@ ShellServices DefaultShellServices() {
     ReadLammEqParameterPreferences(platform::ProgramPaths.LammParamsIniPath, LammSettings(),
                                    gFitEngineState.maxRelativeChange);
   };
+  s.createMouseActions = [](TXLAWindow& w) { CreateMouseActions(&w.Frame()); };
   s.loadedScanCount = [] { return CurrentScanSet().count; };
   s.checkScanTimeStamps = [](TXLAWindow&) { return CheckScanTimeStamps(); };
   s.loadIntegrationRanges = [] { LoadIntegrationRanges(); };

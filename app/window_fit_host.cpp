@@ -16,6 +16,7 @@
 #include "fit/model_selector.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
+#include "fit/fluorescence_options.h"
 #include "fit/model_params.h"
 #include "fit/model_evaluation.h"
 #include "fit/nonideal_species.h"
@@ -133,6 +134,7 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.discreteM = cs.discreteM;
   c.hybridDiscreteOff = cs.hybridDiscrete == 0;
   FillNonidealReportInputs(in);
+  FillFluorescenceReportInputs(in);
   FillWienerReportInputs(in);
   FillBufferReportInputs(in);
 }

@@ -5,6 +5,7 @@
 #include "app/buffer_commands.h"
 #include "app/data_wiring.h"
 #include "app/eqtools_commands.h"
+#include "app/fluorescence_commands.h"
 #include "app/generate_commands.h"
 #include "app/mstar_commands.h"
 #include "app/nonideal_cs_commands.h"
@@ -12,6 +13,8 @@
 #include "app/program_options.h"
 #include "app/road_wiring.h"
 #include "app/saved_params_wiring.h"
+#include "app/scan_repair_commands.h"
+#include "app/screen_button_wiring.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -19,6 +22,7 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/solvent_gradient.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
+#include "models/reacting/hetero_association.h"
 #include "platform/draw_surface.h"
 #include "plot/distribution_plot.h"
 
@@ -69,15 +73,22 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectMeanField(window);
   InstallEquilibriumCurveHooks();
   InstallSolventGradientHooks();
+  InstallHeteroAssociationModel();
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
+  ConnectOnPlotButtons(window);
   ConnectEqTools(window);
   ConnectSyntheticDataToWindow(window);
+  ConnectFluorescenceCorrections(window);
+  ConnectScanRepairs(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectOnPlotButtons();
+  DisconnectFluorescenceCorrections();
   DisconnectSyntheticData();
+  DisconnectScanRepairs();
   DisconnectMStarAnalysis();
   DisconnectEqTools();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);

@@ -5,9 +5,22 @@
 #include <memory>
 #include <vector>
 
+#include <filesystem>
+
+#include "app/marker_moves.h"
+#include "app/parameter_preferences.h"
+#include "app/txla_window.h"
+#include "app/window_services.h"
+#include "data/scan_set.h"
+#include "fit/model_params.h"
+#include "numerics/arrays.h"
+#include "platform/frame_window.h"
 #include "platform/metafile.h"
+#include "platform/program_paths.h"
+#include "platform/scripted_ui.h"
 #include "plot/cwinplot.h"
 #include "plot/direct_curve.h"
+#include "plot/plot_window_set.h"
 
 namespace {
 
@@ -55,6 +68,62 @@ void BM_DirectCurve(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_DirectCurve)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+
+// A pointer move over the data plot of 50 scans of 2000 points, on a
+// headless window: the marker hover and the scan-name hit tests of every
+// scan in the data and the residual plot. The pointer lies right of the
+// scans' middle, between their curves, so no point is hit and each test
+// walks its scan up to the pointer.
+void BM_PointerMoveHover(benchmark::State& state) {
+  const auto dir = std::filesystem::temp_directory_path() / "tarnel_bench_pointer";
+  std::filesystem::create_directories(dir);
+  ParamsIniPath() = (dir / "tarnelparams.ini").string();
+  LastFolderIniPath() = (dir / "tarnel.ini").string();
+  platform::ProgramPaths.ProgramFolder = dir.string() + "/";
+  platform::ScriptedUserInterface ui;
+  ui.lenient = true;
+  platform::ScopedUI scope(ui);
+  const int count = 50, points = 2000;
+  ScanSet& s = CurrentScanSet();
+  AllocateScanTables(s, count);
+  for (int k = 1; k <= count; ++k) {
+    s.points[k] = points;
+    s.radii[k] = vector(1, points);
+    s.signals[k] = vector(1, points);
+    s.residuals[k] = vector(1, points);
+    for (int j = 1; j <= points; ++j) {
+      s.radii[k][j] = 6.0f + 1.2f * (j - 1) / points;
+      s.signals[k][j] = 0.1f * k;  // row 400 - 10 k
+      s.residuals[k][j] = 0;
+    }
+  }
+  PlotWindowSet& p = CurrentPlotWindows();
+  // The window frees its plots.
+  auto* data = new CWINPlot();
+  auto* residuals = new CWINPlot();
+  data->xScale = 1000, data->xOffset = -5900, data->yScale = -100, data->yOffset = 400;
+  residuals->xScale = 1000, residuals->xOffset = -5900, residuals->yScale = -100, residuals->yOffset = 700;
+  p.dataPlot = data;
+  p.residualPlot = residuals;
+  p.dataTop = 50;
+  p.dataBottom = 475;
+  gModelParams.meniscus = 5.95f;
+  gModelParams.bottom = 7.25f;
+  {
+    TXLAWindow w(nullptr, "bench");
+    w.Create();
+    w.Frame().Resize(1400, 1000);
+    w.Paint(true);
+    // Column of 6.9 cm; rows midway between the curves of scans 1, 2 and 3.
+    const int x = 1000, y[2] = {385, 375};
+    int i = 0;
+    for (auto _ : state) w.OnMouse(platform::MouseMessage::MouseMove, 0, x, y[++i & 1]);
+    state.SetItemsProcessed(state.iterations() * count * 2);
+  }
+  FreeScanSetArrays(s);
+}
+BENCHMARK(BM_PointerMoveHover)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include "distributions/neq_threads.h"
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
+#include "fit/fluorescence_options.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/solvent_gradient.h"
@@ -56,6 +57,7 @@ void Configure(CLammIdeal& L, int k, double s, double D, double vbar) {
   if (df.absorbance && st.simulateTimeResolution && st.scanVelocity > 0 && sc.count >= 1 &&
       sc.radii[1])
     L.SetStartTimeOffset(sc.radii[1][1]);
+  ApplyFluorescenceCorrections(L);
 }
 
 // Sequential or pooled solution of the species, one fresh object each.
@@ -136,6 +138,12 @@ void RunSVContiSedList(int n, const double* sList, const double* dList, const do
   st.singularMatrixError = 0;
   st.listError = 0;
   KernelTransferScan() = 1;
+  // The cosolute's lists are read here, once, before any worker starts; a
+  // missing one was told once and stops the run.
+  if (!PrepareSolventForSolverObjects()) {
+    st.listError = 4;
+    return;
+  }
   LammListJob job;
   job.n = n;
   job.s = sList;

@@ -12,25 +12,6 @@ ConcDependentSpecies& CurrentConcDependentSpecies() {
 
 // ------------------------------------------------------------ cosolute
 
-double CsClSedimentationCoefficient25C(double c) {
-  // A slightly negative concentration (undershoot of a step) is no CsCl.
-  const double x = 168.4 * std::fmax(c, 0.0);
-  return 0.596 - 0.000322 * x - 0.0633 * std::exp(-0.00399 * x);
-}
-
-double CsClDiffusionCoefficient25C(double c) {
-  c = std::fmax(c, 0.0);
-  return 1e-5 * (2.04 + (2.03 - 2.04) * std::exp(-18.1 * c) + 0.507 * c - 0.0341 * c * c -
-                 0.614 * std::sqrt(c));
-}
-
-double EvalPolynomial(const double* a, int m, double c) {
-  if (!a || m < 1) return 0;
-  double sum = 0;
-  for (int k = m; k >= 1; --k) sum = sum * c + a[k];
-  return sum;
-}
-
 CosoluteCoefficients& CurrentCosoluteCoefficients() {
   static CosoluteCoefficients coefficients;
   return coefficients;
@@ -233,26 +214,3 @@ bool CConcDependentCoefficients::Midpoint(const double* c0, const double* c1, do
   return true;
 }
 
-// ------------------------------------------------------------ tridiagonal
-
-bool SolveTridiagonal(const double* a, const double* b, const double* c, const double* r,
-                      double* u, double* gam, int n) {
-  double bet = b[1];
-  if (bet == 0 || !std::isfinite(bet)) return false;
-  u[1] = r[1] / bet;
-  for (int j = 2; j <= n; ++j) {
-    gam[j] = c[j - 1] / bet;
-    bet = b[j] - a[j] * gam[j];
-    if (bet == 0 || !std::isfinite(bet)) return false;
-    u[j] = (r[j] - a[j] * u[j - 1]) / bet;
-  }
-  for (int j = n - 1; j >= 1; --j) u[j] -= gam[j + 1] * u[j + 1];
-  return true;
-}
-
-void TridiagonalMultiply(const double* a, const double* b, const double* c, const double* x,
-                         double* out, int n) {
-  out[1] = b[1] * x[1] + c[1] * x[2];
-  for (int i = 2; i < n; ++i) out[i] = a[i] * x[i - 1] + b[i] * x[i] + c[i] * x[i + 1];
-  out[n] = a[n] * x[n - 1] + b[n] * x[n];
-}

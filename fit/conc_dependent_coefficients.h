@@ -20,7 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "lamm/solvent_model.h"
 #include "models/nonideal/association_models.h"
+#include "numerics/linear_solvers.h"
 
 struct ConcDependentSpecies {
   enum class Kind { Dimer, Trimer, Nonideal, DimerTetramer, TetramerOctamer };
@@ -45,12 +47,8 @@ ConcDependentSpecies& CurrentConcDependentSpecies();
 
 // ---------------------------------------------------------------- cosolute
 
-// s(c) of CsCl at 25 degC (S) and D(c) (cm^2/s), c molar (negative c is
-// taken as 0).
-double CsClSedimentationCoefficient25C(double c);
-double CsClDiffusionCoefficient25C(double c);
-// sum of a[k] c^(k-1), k = 1..m (a 1-based); 0 without coefficients.
-double EvalPolynomial(const double* a, int m, double c);
+// CsClSedimentationCoefficient25C, CsClDiffusionCoefficient25C and
+// EvalPolynomial: lamm/solvent_model.h.
 
 // The s(c) and D(c) power series of a nonideal cosolute, read from one
 // "%f" value per line (coefficient of c^0 first).
@@ -102,11 +100,3 @@ class CConcDependentCoefficients {
   CAssociationTable table_;
 };
 
-// Thomas algorithm for a[i] x[i-1] + b[i] x[i] + c[i] x[i+1] = r[i],
-// i = 1..n (1-based), with the elimination ratios in gam. False on a zero or
-// non-finite pivot (u then undefined).
-bool SolveTridiagonal(const double* a, const double* b, const double* c, const double* r,
-                      double* u, double* gam, int n);
-// out = tridiag(a, b, c) x.
-void TridiagonalMultiply(const double* a, const double* b, const double* c, const double* x,
-                         double* out, int n);

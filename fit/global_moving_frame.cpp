@@ -42,6 +42,9 @@ void BindCore() {
   f.sStar = rs.sStar;
   f.steep = false;
   f.quiet = false;
+  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  const bool local = sg.UseInhomogeneousSolvent && (sg.StaticGradient || sg.DynamicGradient);
+  f.solvent = local ? &CurrentLocalSolventFactors() : nullptr;
   f.xi = g.FrameRadius;
   f.r = g.Radius;
   f.c = g.Concentration;
@@ -286,7 +289,17 @@ void SimulateMovingFrameLamm() {
   BindCore();
   gCore.storedReady = false;
   gCore.tridagError = 0;
+  // The frame runs with the buffer's s and D; the local factors weigh them
+  // relative to the buffer's mean.
+  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  const bool cosolute = gCore.solvent && sg.SedimentingCosolute;
+  const bool dynamic = cosolute && sg.DynamicGradient;
+  if (gCore.solvent) {
+    gCore.SetupGrid(rs.rpm, rs.t);
+    InitLocalSDFactorsRelativeToBuffer(gCore.xi, gCore.N);
+  }
   gCore.Assemble(rs.rpm, rs.t);
+  if (cosolute && !InitCosoluteGradient()) return;
   rs.dt = 1.0;
   gControl.initialStep = rs.sStar != 0 ? maxDc * gCore.period : maxDc;
   if (gControl.initialStep >= gCore.period) {
@@ -300,8 +313,19 @@ void SimulateMovingFrameLamm() {
   const int N = gCore.N;
   while (rs.running && !st.singularMatrixError && !st.discretizationError) {
     const double before = rs.dt;
+    if (cosolute) SetCosoluteTime(rs.t);
     double change = LammStepMovingFrame();
     if (st.singularMatrixError) break;
+    if (cosolute) {
+      StepCosoluteGradient();
+      if (!rs.running || st.singularMatrixError) break;
+      if (dynamic) {
+        gCore.UpdateRadii(rs.t);
+        CurrentLocalSolventFactors().UpdateFrom(sg, gSolutionConditions.vbar, CurrentCosolute(),
+                                                gCore.r, gCore.xi, gCore.N);
+        gCore.UpdateSolventTerms(rs.rpm);
+      }
+    }
     for (int i = 1; i <= N; ++i)
       if (!std::isfinite(gCore.c[i])) {
         // Never hand a non-finite profile to the scans as a result.

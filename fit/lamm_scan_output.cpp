@@ -150,13 +150,20 @@ void ShowSimulationProgress(double x) {
     ResetSlices(rs);
     return;
   }
-  if (KeyPressed()) {
+  const ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  const bool reacting = gModelSelectorFlags.Model267 != 0;
+  const bool keysTaken = reacting && hooks.heteroAssociationKeysTaken && hooks.heteroAssociationKeysTaken();
+  if (!keysTaken && KeyPressed()) {
     rs.running = 0;
     platform::StopFlag() = true;
   }
   if (rs.scanCounter < 1 || rs.scanCounter > ss.count) return;
   const int j = ss.order[rs.scanCounter];
-  if (st.movingHatAlgorithm) UpdateMovingGridRadii();
+  if (reacting) {
+    if (hooks.heteroAssociationSignal) hooks.heteroAssociationSignal();
+  } else if (st.movingHatAlgorithm) {
+    UpdateMovingGridRadii();
+  }
 
   const int N = g.AllocatedGridSize;
   const double m = gModelParams.meniscus, b = gModelParams.bottom;

@@ -13,6 +13,7 @@
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
+#include "fit/fluorescence_options.h"
 #include "fit/lamm_grid.h"
 #include "fit/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
@@ -40,10 +41,12 @@ ModelEvaluationHooks MakeDefaultHooks() {
   ModelEvaluationHooks h;
   // While simulating, the data are shown transformed so the model is fitted
   // in the space of the power law; afterwards the user's choice returns.
+  // The power is the entered (or floated) one, so that a fit of it moves
+  // the data it is judged against.
   SetNonlinearDetectionScanSpan(RmsdScanSpan);
   h.nonlinearTransform = [](int mode) {
     const FdsSignalParams& fds = CurrentFdsSignalParams();
-    NonlinearDetectionTransformGuarded(fds.appliedPower, fds.appliedBaseline,
+    NonlinearDetectionTransformGuarded(fds.detectionPower, fds.detectionBaseline,
                                        mode == 1 || fds.showTransformed != 0);
   };
   h.nonlinearInverse = [] { NonlinearDetectionInverse(); };
@@ -53,7 +56,7 @@ ModelEvaluationHooks MakeDefaultHooks() {
     return signal;
   };
   h.updateBufferSedimentation = [](FitHost*) {};
-  h.applySolverOptions = [](CLammIdeal&) {};
+  h.applySolverOptions = ApplyFluorescenceCorrections;
   h.markPlotsForRefresh = [] {};
   h.drawScanModel = [](int, int) {};
   h.simulateStaticGridLamm = RunStaticGridLammSpecies;
@@ -222,6 +225,7 @@ void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitud
   if (gModelSelectorFlags.ZoneCentrifugationModel) L.SetGeometryFlags(true, mp.zoneValue, false);
   const SolutionConditions& sc = gSolutionConditions;
   L.SetSolventAndComputeFrictionalRatio(sc.temperature - 273.15, sc.vbar, sc.density, sc.viscosity);
+  PrepareSolventForSolverObjects();
   ApplySolventGradientToSolver(L, sc.vbar);
   if (data.absorbance && st.simulateTimeResolution && st.scanVelocity > 0.0f && ss.count >= 1 && ss.radii[1])
     L.SetStartTimeOffset(ss.radii[1][1]);
@@ -358,7 +362,9 @@ void SimulateModel(FitHost* host) {
   ZeroModels(gFirstSimulatedScan);
   if (gSimulationSwitches.redrawDuringSimulation && host) host->RequestRepaint();
   gSteepBoundary = 0;
-  if (sel.AnySelfAssociationModel() || sel.NonidealSingleSpeciesModel) {
+  if (sel.Model267) {
+    if (hooks.simulateHeteroAssociation) hooks.simulateHeteroAssociation(host);
+  } else if (sel.AnySelfAssociationModel() || sel.NonidealSingleSpeciesModel) {
     SimulateConcDependentModel(host);
   } else if (sel.LammDiscreteModel) {
     SimulateSpeciesOnGlobalGrid(host);

@@ -46,6 +46,12 @@ struct ModelEvaluationHooks {
   // mass Mb (g/mol) and its amplitude, into the models or the slot's curves;
   // unset while the equilibrium models are not installed.
   std::function<void(int k, double Mb, double amplitude)> equilibriumCurves;
+  // The reacting system A + B <-> AB: its evaluation, whether its flux
+  // tables read the keys during a run (the scan output then leaves them),
+  // and its signal, refreshed before a scan is stored.
+  std::function<void(FitHost*)> simulateHeteroAssociation;
+  std::function<bool()> heteroAssociationKeysTaken;
+  std::function<void()> heteroAssociationSignal;
 };
 ModelEvaluationHooks& CurrentModelEvaluationHooks();
 

@@ -23,7 +23,6 @@
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-constexpr double kWaterDensity20C = 0.99823;
 
 // Element integrals of one row i: mass, frame and the seven index patterns
 // (column, coefficient node) (i-1,i-1) (i,i-1) (i-1,i) (i,i) (i+1,i) (i,i+1)

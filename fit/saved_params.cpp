@@ -1,9 +1,11 @@
 #include "fit/saved_params.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -17,7 +19,7 @@
 
 namespace {
 
-// Lines that no record of this build owns (fluorescence and other correction terms, dialog switches): kept as last
+// Lines that no record of this build owns (dialog switches and other terms): kept as last
 // read so that a save after a reload writes them back unchanged.
 std::vector<float>& KeptLines() {
   static std::vector<float> kept(kSavedParamsLines + 1, 0.0f);
@@ -71,6 +73,65 @@ void DefaultReselect(int code) {
       break;
     default: sel.CSModel = 1; break;
   }
+}
+
+// Lines 154-187, the fluorescence signal corrections (173 belongs to the
+// Lamm settings). Switches are 'S', values 'V'; the D of the depletion is
+// kept in units of 1e-7 cm^2/s.
+struct FdsLine {
+  int line;
+  char kind;
+  std::uint8_t* flag;
+  float* value;
+};
+
+std::vector<FdsLine> FdsLines() {
+  FdsSignalParams& p = CurrentFdsSignalParams();
+  return {{154, 'S', &p.fitRadialGradient, nullptr},   {155, 'V', nullptr, &p.radialGradient},
+          {156, 'S', &p.useRadialGradient, nullptr},   {157, 'S', &p.useNonlinearDetection, nullptr},
+          {158, 'V', nullptr, &p.detectionPower},      {159, 'V', nullptr, &p.detectionBaseline},
+          {160, 'S', &p.fitDetectionPower, nullptr},   {161, 'S', &p.fitLimitingLevel, nullptr},
+          {162, 'V', nullptr, &p.limitingLevel},       {163, 'S', &p.useDrift, nullptr},
+          {164, 'S', &p.fitConvolutionWidth, nullptr}, {165, 'V', nullptr, &p.convolutionWidth},
+          {166, 'S', &p.useConvolution, nullptr},      {167, 'S', &p.fitConeRadius, nullptr},
+          {168, 'V', nullptr, &p.coneRadius},          {169, 'S', &p.useShadow, nullptr},
+          {170, 'S', &p.showTransformed, nullptr},     {171, 'V', nullptr, &p.convolutionCutoff},
+          {172, 'S', &p.useExponentialDrift, nullptr}, {174, 'S', &p.fitDriftRate, nullptr},
+          {175, 'V', nullptr, &p.driftRate},           {176, 'S', &p.useLinearDrift, nullptr},
+          {177, 'S', &p.fitLinearDrift, nullptr},      {178, 'V', nullptr, &p.linearDrift},
+          {179, 'S', &p.useDepletion, nullptr},        {180, 'S', &p.fitDepletionS, nullptr},
+          {181, 'S', &p.fitDepletionD, nullptr},       {182, 'S', &p.fitDepletionAmplitude, nullptr},
+          {183, 'S', &p.fitDepletionKs, nullptr},      {184, 'V', nullptr, &p.depletionS},
+          {185, 'V', nullptr, &p.depletionD},          {186, 'V', nullptr, &p.depletionAmplitude},
+          {187, 'V', nullptr, &p.depletionLogKs}};
+}
+
+constexpr float kDepletionDUnit = 1e7f;
+
+void ComposeFluorescence(std::vector<float>& v) {
+  for (const FdsLine& l : FdsLines())
+    v[l.line] = l.flag ? Flag(*l.flag) : (l.line == 185 ? *l.value * kDepletionDUnit : *l.value);
+}
+
+// Older files lack the later lines: their switches are off, their values
+// stay; they kept the limiting level in % before line 178 existed.
+template <typename Has, typename At>
+void ReloadFluorescence(Has has, At at) {
+  FdsSignalParams& p = CurrentFdsSignalParams();
+  for (const FdsLine& l : FdsLines()) {
+    if (l.line == 163) continue;
+    if (l.flag)
+      *l.flag = has(l.line) && On(at(l.line)) ? 1 : 0;
+    else if (has(l.line))
+      *l.value = l.line == 185 ? at(l.line) / kDepletionDUnit : at(l.line);
+  }
+  if (!has(178)) {
+    p.linearDrift = 0.0f;
+    if (has(162)) p.limitingLevel *= 0.01f;
+  }
+  if (!p.useExponentialDrift) p.fitDriftRate = p.fitLimitingLevel = 0;
+  if (!p.useLinearDrift) p.fitLinearDrift = 0;
+  p.useDrift = p.useExponentialDrift || p.useLinearDrift ? 1 : 0;
 }
 
 // The 208 values in file order (index 0 unused).
@@ -166,6 +227,7 @@ std::vector<float> Compose(bool intermediate) {
     v[131 + 2 * (t - 1)] = static_cast<float>(mp.nonidealTermFit[t]);
     v[132 + 2 * (t - 1)] = mp.nonidealTerm[t];
   }
+  ComposeFluorescence(v);
   v[173] = Flag(ls.checkRotorAcceleration);
   // The concentration dependence of the self-associating and nonideal species.
   const AssociationModelParams& as = gAssociationModelParams;
@@ -365,6 +427,7 @@ int ReloadParameters(const std::string& path) {
     mp.nonidealTermFit[t] = has(line) ? Int(at(line)) : 0;
     if (has(line + 1)) mp.nonidealTerm[t] = at(line + 1);
   }
+  ReloadFluorescence(has, at);
   if (has(173)) ls.checkRotorAcceleration = On(at(173));
   AssociationModelParams& as = gAssociationModelParams;
   as.repulsive = !has(193) || On(at(193));
@@ -388,6 +451,7 @@ int ReloadParameters(const std::string& path) {
     sc.vbar20 = sc.vbar;
   PackModelParameters();
   if (hooks.checkFitLimits) hooks.checkFitLimits();
+  if (hooks.checkCorrectionMenuItems) hooks.checkCorrectionMenuItems();
   if (hooks.afterReload && !gSerialFitSettings.running) hooks.afterReload();
   if (sel.NonidealCSModel && hooks.reloadedNonidealModel) hooks.reloadedNonidealModel(path);
   return 1;

@@ -33,6 +33,8 @@ struct SavedParamsHooks {
   std::function<float(int line)> getBufferValue;
   std::function<void(int line, float value, bool present)> setBufferValue;
   std::function<void()> afterReload;
+  // Ticks the menu items of the fluorescence corrections after a reload.
+  std::function<void()> checkCorrectionMenuItems;
   // "Nonideal c(s)": its mean field saved beside the parameter file, and
   // offered again when that file is reloaded.
   std::function<void(const std::string& path)> savedNonidealModel;

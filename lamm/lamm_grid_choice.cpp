@@ -69,7 +69,11 @@ void CLammIdeal::SetupGrid() {
     double w = std::sqrt(D_ * T);
     if (!(w >= 0.001)) w = std::max(w, 0.001);  // also catches T = inf at s = 0
     if (!std::isfinite(w)) w = bottom_ - meniscus_;
-    const double cand = std::floor((bottom_ - meniscus_) * pointsPerWidth_ / w);
+    // The boundary's width alone can leave the pile-up at the bottom to a
+    // handful of nodes; where that pile-up reaches the fit range it must be
+    // resolved too, or the solution rings there.
+    const double cand = std::max(std::floor((bottom_ - meniscus_) * pointsPerWidth_ / w),
+                                 BottomLayerNodes());
     staticCandidate_ = static_cast<float>(cand);
     refineRadius_ = static_cast<float>(rR);
     double c = cand;
@@ -97,6 +101,17 @@ void CLammIdeal::SetupGrid() {
   } else if (refineRequested_) {
     SetupGradedGrid(refineRadius_);
   }
+}
+
+// Nodes for a spacing of half the decay length D / (s w^2 b) of the
+// equilibrium-like gradient at the bottom; none when that gradient is steep
+// (the bottom is then an outflow) or there is no pile-up.
+double CLammIdeal::BottomLayerNodes() const {
+  if (steep_ || s_ <= 0 || D_ <= 0) return 0;
+  const double sw2 = std::fabs(sw2Final_);
+  if (!(sw2 > 0)) return 0;
+  const double decay = D_ / (sw2 * bottom_);
+  return std::floor((bottom_ - meniscus_) / (0.5 * decay)) + 1;
 }
 
 bool CLammIdeal::IsGradientTooSteep(double s, double D) const {

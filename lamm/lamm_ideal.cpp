@@ -37,6 +37,7 @@ void CLammIdeal::ShowRefusal(const char* text) {
 // ---------------------------------------------------------------- copying
 
 void CLammIdeal::CopySettings(const CLammIdeal& o) {
+  CopyFluorophoreFrom(o);
   s_ = o.s_;
   D_ = o.D_;
   c0_ = o.c0_;
@@ -244,6 +245,12 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   bufferVbar_ = o.bufferVbar_;
   std::copy(o.solventRef_, o.solventRef_ + 4, solventRef_);
   std::copy(o.solventCoef_, o.solventCoef_ + 4, solventCoef_);
+  solvent_ = o.solvent_;
+  solventGiven_ = o.solventGiven_;
+  solventVbar_ = o.solventVbar_;
+  solventRpm_ = o.solventRpm_;
+  cosoluteSCoef_ = o.cosoluteSCoef_;
+  cosoluteDCoef_ = o.cosoluteDCoef_;
 
   // State of a run: a solver that is reused for another species starts from
   // the template's, as a new one would.
@@ -626,10 +633,16 @@ void CLammIdeal::SetReactionParameters(bool inhomogeneous, bool inhomogeneous2,
   solventCoef_[3] = coef4;
 }
 
-double CLammIdeal::SolventMeanScale() const {
-  if (!inhomogeneous_) return 1.0;
-  const double v = staticGradient_ ? bufferVbar_ : gradientVbar_;
-  return (1 - v * bufferDensity_) / (1 - bufferVbar_ * 0.99823f) / bufferViscosityRatio_;
+void CLammIdeal::SetSolventGradientParameters(const SolventGradientSettings& sg, double vbar,
+                                              double rpm, const std::vector<double>& sCoef,
+                                              const std::vector<double>& dCoef) {
+  solvent_ = sg;
+  solventGiven_ = true;
+  solventVbar_ = vbar;
+  solventRpm_ = rpm;
+  const bool lists = sg.SedimentingCosolute && sg.NonidealCosolute && !sg.CsClAt25C;
+  cosoluteSCoef_ = lists ? sCoef : std::vector<double>{};
+  cosoluteDCoef_ = lists ? dCoef : std::vector<double>{};
 }
 
 // ---------------------------------------------------------------- running
@@ -681,6 +694,12 @@ int CLammIdeal::CheckAndRun() {
     if (detailCode_ == 1) ShowRefusal("meniscus or bottom <= 0 loaded in CLammIdeal");
     if (detailCode_ == 2) ShowRefusal("c0 < 0 loaded in CLammIdeal");
     if (detailCode_ == 3) ShowRefusal("diffcoeff < 0 loaded in CLammIdeal");
+    return 4;
+  }
+  // A solvent given at its ends divides by its viscosity and buoyancy there.
+  if (inhomogeneous_ && twoEnds_ && !(solventCoef_[2] > 0 && solventCoef_[3] > 0 &&
+                                      std::isfinite(SolventMeanScale()) && SolventMeanScale() != 0)) {
+    ShowRefusal("the solvent at meniscus and bottom needs a positive viscosity and buoyancy");
     return 4;
   }
   // The scans drive the time loop: their times must be finite, non-negative
@@ -769,8 +788,12 @@ int CLammIdeal::CheckAndRun() {
   } water{*this, s_, D_};
   if (inhomogeneous_) {
     s_ *= SolventMeanScale();
-    D_ /= bufferViscosityRatio_;
+    D_ *= SolventMeanViscosityFactor();
   }
+  // The static-grid and moving-frame paths weigh the buffer's s and D by
+  // the local factors; the other paths run with the buffer's mean.
+  localSolvent_ = inhomogeneous_ &&
+                  (twoEnds_ || (solventGiven_ && (solvent_.StaticGradient || solvent_.DynamicGradient)));
 
   InitRotorRamp();
   ChooseTimeStep();

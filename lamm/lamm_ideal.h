@@ -13,8 +13,10 @@
 #include <vector>
 #include <string>
 
+#include "data/fluorophore.h"
 #include "lamm/conc_dependent_model.h"
 #include "lamm/moving_frame_core.h"
+#include "lamm/solvent_model.h"
 
 struct ScanRecord;
 class CRotorSpeedProfile;
@@ -84,6 +86,12 @@ class CLammIdeal {
   void SetTimedProfiles(int count, int length, float** table, float*** perSpeciesTables,
                         const double* times, const float* radii);
   bool LoadInitialDistribution(int n, const float* radii, const float* values);
+  // The fluorophore whose photophysics the run follows, kept as an own copy
+  // with the excitation wavelength (1-based) in use; refused with a message
+  // without a template or for a wavelength it does not have.
+  bool LoadFluorophoreTemplate(const CFluorophore* fluorophore, int wavelength);
+  const CFluorophore* FluorophoreTemplate() const { return fluorophore_.get(); }
+  int FluorophoreWavelength() const { return fluorophoreWavelength_; }
   // Non-ideality: switches (plain model, model, concentration-dependent
   // solver, third, table model), count components with concentrations, s, D
   // and weights (null: 1.0), eight further values (may be null), then s, D, c0.
@@ -108,6 +116,16 @@ class CLammIdeal {
   // The buffer's mean buoyancy ratio over its viscosity ratio: s in the
   // buffer over s at 20 degC water (1 without the inhomogeneous solvent).
   double SolventMeanScale() const;
+  double SolventMeanViscosityFactor() const;
+  // The whole solvent model (with the solute's vbar, the rotor speed that
+  // compresses the solvent and the cosolute's s(c), D(c) series): the
+  // static-grid and moving-frame paths then apply the local factors and
+  // simulate the cosolute.
+  void SetSolventGradientParameters(const SolventGradientSettings& sg, double vbar, double rpm,
+                                    const std::vector<double>& sCoef,
+                                    const std::vector<double>& dCoef);
+  const CosoluteState& Cosolute() const { return cosolute_; }
+  const LocalSolventFactors& SolventFactors() const { return factors_; }
 
   // ---- running --------------------------------------------------------
   // 0 success, 1 work memory, 2 discretisation, 3 singular matrix,
@@ -212,6 +230,7 @@ class CLammIdeal {
   float RightFitLimit() const { return rightFitLimit_; }
   const int* IndexMap() const { return indexMap_; }
   int MinNodes() const { return minNodes_; }
+  double BottomLayerNodes() const;
   int ComponentCount() const { return componentCount_; }
   int AcceptedSteps() const { return stepCount_; }
   bool EndedEarly() const { return endCondition_; }
@@ -277,6 +296,14 @@ class CLammIdeal {
   void ShiftMovingFrame();
   // Points the shared moving-frame core at this object's storage and state.
   void BindFrameCore() const;
+
+  // Inhomogeneous solvent (factors relative to the buffer, whose mean the
+  // run's s and D already carry).
+  void InitLocalSolventFactors(const double* r);
+  double SolventMeanBuoyancyRatio() const;
+  void UpdateLocalSolventFactors(const double* r);
+  bool LammInitLoading();
+  void LammTimeStep(double stepStart);
 
   void SetInitialConcentration();
   void SolveWithoutDiffusion();
@@ -488,8 +515,18 @@ class CLammIdeal {
   // The buffer of the inhomogeneous solvent (its own copies: the solution
   // conditions above are then those of water at 20 degC).
   float bufferViscosityRatio_ = 1, bufferDensity_ = 0.99823f, bufferVbar_ = 0.73f;
+  SolventGradientSettings solvent_;
+  bool solventGiven_ = false, localSolvent_ = false;
+  double solventVbar_ = 0.73, solventRpm_ = 0;
+  std::vector<double> cosoluteSCoef_, cosoluteDCoef_;
+  CosoluteState cosolute_;
+  LocalSolventFactors factors_;
   std::unique_ptr<double[]> wienerRef_, wienerWork1_, wienerWork2_;
   int wienerCount_ = 0;
+
+  std::unique_ptr<CFluorophore> fluorophore_;
+  int fluorophoreWavelength_ = 1;
+  void CopyFluorophoreFrom(const CLammIdeal& other);
 
   // ---- diagnostics ----
   std::string debugFile_;

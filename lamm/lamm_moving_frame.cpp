@@ -22,6 +22,7 @@ void CLammIdeal::BindFrameCore() const {
   f.sStar = sStar_;
   f.steep = steep_;
   f.quiet = inWorker_;
+  f.solvent = localSolvent_ ? &factors_ : nullptr;
   f.xi = xi_;
   f.r = r_;
   f.c = c_;
@@ -259,7 +260,13 @@ void CLammIdeal::SolveMovingFrame() {
   partial_ = completeNext_ = storedUse_ = false;
   mf_.storedReady = false;
   mf_.tridagError = 0;
+  const bool cosolute = localSolvent_ && solvent_.SedimentingCosolute;
+  if (localSolvent_) {
+    SetupMovingFrameGrid();
+    InitLocalSolventFactors(xi_);
+  }
   AssembleMovingFrameMatrices();
+  if (cosolute && !LammInitLoading()) return;
   dt_ = 1.0;
   dtFixed_ = sStar_ == 0 ? phi : phi * mf_.period;
   if (dtFixed_ >= mf_.period) {
@@ -280,8 +287,18 @@ void CLammIdeal::SolveMovingFrame() {
   const double lastScanTime = ScanTime(scanCount_);
   while (running_ && !errTridag_ && !errNonConvergence_) {
     const double before = dt_;
+    const double stepStart = t_;
     change = static_cast<float>(TimeLoopMovingFrame());
     if (errTridag_) break;
+    if (cosolute) {
+      LammTimeStep(stepStart);
+      if (!running_) break;
+      if (solvent_.DynamicGradient) {
+        UpdateMovingGridRadii();
+        UpdateLocalSolventFactors(r_);
+        mf_.UpdateSolventTerms(rpm_);
+      }
+    }
     for (int i = 1; i <= N_; ++i)
       if (!(std::fabs(c_[i]) < 1e100)) {
         errNonConvergence_ = 1;

@@ -174,15 +174,24 @@ void CLammIdeal::SetStaticRow(int i, int n) {
       Kup_[i] = 0;
     }
   }
+  if (localSolvent_) {
+    // The buffer's s and D weighted by the local factors.
+    auto k = [&](int j) { return w2s * factors_.MomentB(i, j, n) - D * factors_.MomentA(i, j, n); };
+    Klo_[i] = i > 1 ? k(i - 1) : 0;
+    Kdi_[i] = k(i);
+    Kup_[i] = i < n ? k(i + 1) : 0;
+  }
   if (shutOff_) {
+    const int end = s_ > 0 ? n : 1;
+    const double e = localSolvent_ ? factors_.e[end] : 1.0, eq = localSolvent_ ? e * factors_.q[end] : 1.0;
     if (s_ > 0 && i == n) {
       const double h = r_[n] - r_[n - 1];
-      Klo_[n] += D * r_[n] / h;
-      Kdi_[n] -= w2s * r_[n] * r_[n] + D * r_[n] / h;
+      Klo_[n] += e * D * r_[n] / h;
+      Kdi_[n] -= eq * w2s * r_[n] * r_[n] + e * D * r_[n] / h;
     } else if (s_ < 0 && i == 1) {
       const double h = r_[2] - r_[1];
-      Kup_[1] += D * r_[1] / h;
-      Kdi_[1] += w2s * r_[1] * r_[1] - D * r_[1] / h;
+      Kup_[1] += e * D * r_[1] / h;
+      Kdi_[1] += eq * w2s * r_[1] * r_[1] - e * D * r_[1] / h;
     }
   }
 }
@@ -589,7 +598,8 @@ void CLammIdeal::FindBoundaryNode() {
 }
 
 bool CLammIdeal::IsBoundaryReached() {
-  if (zoneLoading_ || initialProfile_ || s_ == 0) return false;
+  // In a density gradient a depleted region may fill again.
+  if (zoneLoading_ || initialProfile_ || s_ == 0 || localSolvent_) return false;
   if (c_[watchNode_] < watchThreshold_ || watchNode_ < start_) {
     endCondition_ = true;
     return true;
@@ -737,6 +747,9 @@ void CLammIdeal::SolveStaticGrid() {
   }
 
   cPlateau0_ = c_[1];
+  const bool cosolute = localSolvent_ && solvent_.SedimentingCosolute;
+  if (localSolvent_) InitLocalSolventFactors(r_);
+  if (cosolute && !LammInitLoading()) return;
   BuildStaticMatrices(N_);
   maxStart_ = static_cast<int>(std::floor(0.95 * N_));
   const bool layered = zoneLoading_ || initialProfile_;
@@ -762,7 +775,7 @@ void CLammIdeal::SolveStaticGrid() {
     startTrimming_ = true;
     endLimitation_ = false;
     end_ = N_;
-    if (shutOff_ && !schedule_ && N_ > 20) {
+    if (shutOff_ && !schedule_ && N_ > 20 && !localSolvent_) {
       endLimitation_ = true;
       end_ = std::max(extensionStep_, 12);
       MoveActiveEndRows(end_);
@@ -786,10 +799,25 @@ void CLammIdeal::SolveStaticGrid() {
   const double lastScanTime = ScanTime(scanCount_);
   while (running_ && !abortFlag_ && !collapseFlag_) {
     const double stepDt = dt_ == 0 ? 1.0 : dt_;
+    const double stepStart = t_;
     change = static_cast<float>(TimeLoopStaticGrid());
     if (tracking_) {
       AdvanceDepletedStart();
       ExtendActiveEnd(t_);
+    }
+    if (cosolute && !abortFlag_ && !collapseFlag_) {
+      LammTimeStep(stepStart);
+      if (!running_) break;
+      if (solvent_.DynamicGradient) {
+        UpdateLocalSolventFactors(r_);
+        // Over the whole grid only the stiffness follows the solvent.
+        if (end_ == N_ && matrixExtent_ == N_ && !shutOff_ && !speedChanging_) {
+          factors_.Stiffness(w2s_, D_, N_, Klo_, Kdi_, Kup_);
+          rebuilt_ = true;
+        } else {
+          BuildStaticMatrices(end_);
+        }
+      }
     }
     if (dt_ < 1e-12) {
       if (++collapse > 100) collapseFlag_ = true;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "lamm/fe_integrals.h"
+#include "lamm/solvent_model.h"
 #include "numerics/error_box.h"
 
 namespace {
@@ -46,14 +47,25 @@ double CMovingFrameCore::IntegralWeight(int i) const {
   return static_cast<double>(FEIntegralSedimentation(xi, N, i, N));
 }
 
+namespace {
+// Rows and columns next to the ends see the moving end radii; the moments
+// hold only the interior elements as they were prepared.
+bool NearEnd(int i, int j, int N) { return i <= 2 || j <= 2 || i >= N - 1 || j >= N - 1; }
+}  // namespace
+
 double CMovingFrameCore::IntegralDiffusion(int i, int j) const {
-  double v = static_cast<double>(FEIntegralDiffusionNonUniform(xi, N, i, j, N));
+  double v;
+  if (!solvent) v = static_cast<double>(FEIntegralDiffusionNonUniform(xi, N, i, j, N));
+  else if (NearEnd(i, j, N)) v = WeightedElementA(i, j, xi, N, solvent->e.data());
+  else v = solvent->MomentA(i, j, N);
+  // Outflow terms carry the factor of their end node.
+  const double e1 = solvent ? solvent->e[1] : 1.0, eN = solvent ? solvent->e[N] : 1.0;
   if (steep && s < 0) {
-    const double t = xi[1] / (xi[2] - xi[1]);
+    const double t = e1 * xi[1] / (xi[2] - xi[1]);
     if (i == 1 && j == 1) v -= t;
     if (i == 1 && j == 2) v += t;
   } else if (steep && s > 0) {
-    const double t = xi[N] / (xi[N] - xi[N - 1]);
+    const double t = eN * xi[N] / (xi[N] - xi[N - 1]);
     if (i == N && j == N) v -= t;
     if (i == N && j == N - 1) v += t;
   }
@@ -61,10 +73,15 @@ double CMovingFrameCore::IntegralDiffusion(int i, int j) const {
 }
 
 double CMovingFrameCore::IntegralSedimentation(int i, int j) const {
-  double v = static_cast<double>(FEIntegralSedimentationNonUniform(xi, N, i, j, N));
+  double v;
+  if (!solvent) v = static_cast<double>(FEIntegralSedimentationNonUniform(xi, N, i, j, N));
+  else if (NearEnd(i, j, N)) v = WeightedElementB(i, j, xi, N, solvent->e.data(), solvent->q.data());
+  else v = solvent->MomentB(i, j, N);
   // Outflow where the species piles up: the flux k_s r^2 c leaves the cell.
-  if (steep && s < 0 && i == 1 && j == 1) v += xi[1] * xi[1];
-  if (steep && s > 0 && i == N && j == N) v -= xi[N] * xi[N];
+  const double f1 = solvent ? solvent->e[1] * solvent->q[1] : 1.0;
+  const double fN = solvent ? solvent->e[N] * solvent->q[N] : 1.0;
+  if (steep && s < 0 && i == 1 && j == 1) v += f1 * xi[1] * xi[1];
+  if (steep && s > 0 && i == N && j == N) v -= fN * xi[N] * xi[N];
   return v;
 }
 
@@ -162,6 +179,15 @@ void CMovingFrameCore::UpdateSedimentationTerms(double rpm) {
     Cup[i] = i < N ? FrameStiffness(i, i + 1) : 0;
   }
   storedReady = false;  // the stored period system holds the old speed
+}
+
+void CMovingFrameCore::UpdateSolventTerms(double rpm) {
+  for (int i = 1; i <= N; ++i) {
+    Klo[i] = i > 1 ? IntegralDiffusion(i, i - 1) : 0;
+    Kdi[i] = IntegralDiffusion(i, i);
+    Kup[i] = i < N ? IntegralDiffusion(i, i + 1) : 0;
+  }
+  UpdateSedimentationTerms(rpm);
 }
 
 void CMovingFrameCore::SetFrameEndRadii(double tau) {

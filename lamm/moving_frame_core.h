@@ -21,6 +21,8 @@
 // The core owns no storage: the caller points the 1-based arrays (N+1
 // doubles each) at its own memory. Step-length control stays with the
 // callers; everything that decides the numbers of a step lives here.
+struct LocalSolventFactors;
+
 struct CMovingFrameCore {
   // ---- species, cell and grid ----
   int N = 0;
@@ -28,6 +30,9 @@ struct CMovingFrameCore {
   double s = 0, D = 0, sStar = 0;  // Svedberg, cm^2/s, Svedberg
   bool steep = false;  // outflow terms at the end the species piles up against
   bool quiet = false;  // no message boxes (worker threads)
+  // Inhomogeneous solvent: diffusion and sedimentation integrals weighted by
+  // these factors (with moments prepared on xi); null for a uniform solvent.
+  const LocalSolventFactors* solvent = nullptr;
 
   // ---- frame clock and rates ----
   double kS = 0, kF = 0, t0 = 0, period = 1e10;
@@ -63,6 +68,9 @@ struct CMovingFrameCore {
   void SetupGrid(double rpm, double t);
   void Assemble(double rpm, double t);
   void UpdateSedimentationTerms(double rpm);
+  // After the solvent factors changed: diffusion, sedimentation and frame
+  // stiffness again.
+  void UpdateSolventTerms(double rpm);
 
   // ---- the pieces of a step ----
   void SetFrameEndRadii(double tau);

@@ -356,3 +356,25 @@ float Determinant3x3(float** m) {
   const float c3 = m[2][1] * m[3][2] - m[2][2] * m[3][1];
   return m[1][1] * c1 - m[1][2] * c2 + m[1][3] * c3;
 }
+
+bool SolveTridiagonal(const double* a, const double* b, const double* c, const double* r,
+                      double* u, double* gam, int n) {
+  double bet = b[1];
+  if (bet == 0 || !std::isfinite(bet)) return false;
+  u[1] = r[1] / bet;
+  for (int j = 2; j <= n; ++j) {
+    gam[j] = c[j - 1] / bet;
+    bet = b[j] - a[j] * gam[j];
+    if (bet == 0 || !std::isfinite(bet)) return false;
+    u[j] = (r[j] - a[j] * u[j - 1]) / bet;
+  }
+  for (int j = n - 1; j >= 1; --j) u[j] -= gam[j + 1] * u[j + 1];
+  return true;
+}
+
+void TridiagonalMultiply(const double* a, const double* b, const double* c, const double* x,
+                         double* out, int n) {
+  out[1] = b[1] * x[1] + c[1] * x[2];
+  for (int i = 2; i < n; ++i) out[i] = a[i] * x[i - 1] + b[i] * x[i] + c[i] * x[i + 1];
+  out[n] = a[n] * x[n - 1] + b[n] * x[n];
+}

@@ -55,3 +55,12 @@ void savgol(float* c, int np, int nl, int nr, int ld, int m);
 
 float Determinant2x2(float** m);
 float Determinant3x3(float** m);
+
+// Thomas algorithm for a[i] x[i-1] + b[i] x[i] + c[i] x[i+1] = r[i],
+// i = 1..n (1-based), with the elimination ratios in gam. False on a zero or
+// non-finite pivot (u then undefined).
+bool SolveTridiagonal(const double* a, const double* b, const double* c, const double* r,
+                      double* u, double* gam, int n);
+// out = tridiag(a, b, c) x.
+void TridiagonalMultiply(const double* a, const double* b, const double* c, const double* x,
+                         double* out, int n);

@@ -6,6 +6,7 @@
 #include "app/model_commands_equilibrium.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/hydrodynamics.h"
+#include "models/reacting/hetero_association.h"
 #include "road_support.h"
 
 namespace {
@@ -17,6 +18,7 @@ class ModelChoice : public RoadTest {
     HydroConstants() = HydroModelConstants{};
     LsgExtrapolation() = LsgExtrapolationSettings{};
     StoredEquilibriumStartValues() = EquilibriumStartValues{};
+    CurrentHeteroAssociationState() = HeteroAssociationState{};
     Window();
   }
   static float P(int i) { return gModelParameterVector.P[i]; }
@@ -33,7 +35,7 @@ TEST_F(ModelChoice, WrongKindOfDataIsRefusedWithoutChange) {
     bool dls;
     std::vector<int> ids;
     const char* text;
-  } cases[] = {{true, {277, 278, 279, 288, 539, 293, 292, 501, 291}, "this model is not implemented for DLS data"},
+  } cases[] = {{true, {277, 278, 279, 288, 539, 293, 292, 501, 291, 267}, "this model is not implemented for DLS data"},
                {false, {503, 522, 502, 536, 890}, "need DLS data for this analysis"}};
   for (const Case& c : cases) {
     CurrentDataTypeFlags().dls = c.dls;
@@ -42,7 +44,7 @@ TEST_F(ModelChoice, WrongKindOfDataIsRefusedWithoutChange) {
       ui_->ExpectBox("ERROR", c.text);
       Window().Dispatch(id);
       EXPECT_EQ(gModelSelectorFlags.DistributionModel + gModelSelectorFlags.SedTransformModel +
-                    gModelSelectorFlags.LammDiscreteModel,
+                    gModelSelectorFlags.LammDiscreteModel + gModelSelectorFlags.Model267,
                 0);
       EXPECT_FALSE(Window().IsMenuItemChecked(id));
     }
@@ -184,16 +186,27 @@ TEST_F(ModelChoice, EquilibriumModelsFitBothNoisesAndStartAtMassAction) {
   EXPECT_TRUE(Clean()) << ui_->failures.front();
 }
 
-TEST_F(ModelChoice, SmallerComplexRootInItsLimits) {
-  struct Case {
-    double a, b, K, expected, tolerance;
-  } cases[] = {
-      {0.4, 0.3, 1e30, 0.3, 1e-12},        // strong binding: the smaller partner is all complex
-      {1e-6, 1e-6, 1.0, 1e-12, 1e-17},      // weak: q ~ K a b, no cancellation
-      {0.5, 0.5, 0.0, 0.0, 0.0},            // no constant, no complex
-      {0.5, std::nan(""), 10.0, 0.0, 0.0},  // undefined input, no NaN start value
-  };
-  for (const Case& c : cases) EXPECT_NEAR(SmallerComplexRoot(c.a, c.b, c.K), c.expected, c.tolerance) << c.a;
+TEST_F(ModelChoice, ReactingSystemStartsAtItsMassActionInMolarMasses) {
+  gFitEngineState.molarMassParameters = 0;
+  gModelParameterVector.F[5] = 1;
+  ui_->ExpectBox("", "assuming t = 20 'C");  // the switch to molar masses without data
+  Window().Dispatch(267);
+  EXPECT_EQ(gModelSelectorFlags.Model267, 1);
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 1);
+  EXPECT_EQ(LammSettings().movingHatAlgorithm, 1);
+  EXPECT_EQ((std::vector<float>{P(1), P(2), P(4), P(5), P(6), P(7), P(8), P(9), P(10), P(12)}),
+            (std::vector<float>{100000, 100000, 1, 7, 7, 11, 0, 0.5f, 0.5f, 1}));
+  EXPECT_EQ(P(3), 200000);                  // the complex: M_A + M_B
+  EXPECT_NEAR(P(11), 0.133975, 1e-6);       // and its loading concentration
+  EXPECT_EQ(gModelParams.concentration[3], P(11));
+  for (int i = 1; i <= 34; ++i) EXPECT_EQ(F(i), 0) << i;
+  // Selected again: the values it holds stay.
+  gModelParameterVector.P[8] = 1;
+  UnpackModelParameters();
+  Window().Dispatch(267);
+  EXPECT_EQ(P(8), 1);
+  EXPECT_NEAR(P(11), 0.320871, 1e-6);
+  EXPECT_TRUE(Clean()) << ui_->failures.front();
 }
 
 TEST_F(ModelChoice, BoundaryTransformsAskTheirQuestions) {

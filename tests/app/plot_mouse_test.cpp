@@ -42,6 +42,7 @@ class PlotMouse : public AppTest {
     p.dataPlot->xOffset = -400;
     p.dataPlot->plotLeft = 100;
     p.dataPlot->plotRight = 1300;
+    p.residualPlot = new CWINPlot();
     p.dataTop = 50;
     p.dataBottom = 475;
     p.showData = 1;
@@ -56,7 +57,11 @@ class PlotMouse : public AppTest {
     s.leftFitLimit = 6.8f;
     s.rightFitLimit = 7.0f;
     MouseHooks().showMarkerConfirmButtons = [this](int x, int, bool limits) { shown_.push_back({x, limits}); };
-    MouseHooks().pointReadout = [this](int, int) { ++readouts_; };
+    // The readout of a press on no point presses the point-edit "cancel".
+    MouseHooks().pressPointEditCancel = [this] {
+      ++readouts_;
+      return false;
+    };
     w_ = MakeWindow();
     w_->Frame().Resize(1400, 1000);
     w_->Paint(true);
@@ -64,7 +69,8 @@ class PlotMouse : public AppTest {
   void TearDown() override {
     PlotWindowSet& p = CurrentPlotWindows();
     delete p.dataPlot;
-    p.dataPlot = nullptr;
+    delete p.residualPlot;
+    p.dataPlot = p.residualPlot = nullptr;
     FreeScanSetArrays(CurrentScanSet());
     CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     MouseHooks() = PlotMouseHooks{};
@@ -114,6 +120,7 @@ TEST_F(PlotMouse, PickUpTakesTheFirstMarkerWithinOnePixel) {
       {6.0f, 5.8f, 6.0f, 1, static_cast<int>(K::LeftFitLimit)},  // fit limit before meniscus
       {6.0f, 6.0f, 6.8f, 0, static_cast<int>(K::Meniscus)},      // meniscus before its lower limit
   };
+  LoadScan();
   for (const Case& c : cases) {
     MarkerDrag() = MarkerDragState{};
     gModelParams.meniscus = c.meniscus;
@@ -317,8 +324,15 @@ TEST_F(PlotMouse, SlidePlaysTheFlickBackAndAKeyEndsIt) {
       return true;
     };
     MouseHooks().waitSeconds = [&](double s) { waited += s; };
-    MouseHooks().readKey = [&] { return ++calls == 3 ? c.key : 0; };
+    bool queuesKeys = true;
+    MouseHooks().readKey = [&] {
+      // Keys wait in the queue for the playback instead of reaching the window.
+      queuesKeys = queuesKeys && w_->Frame().Busy();
+      return ++calls == 3 ? c.key : 0;
+    };
     Drag(Column(6.0f), Column(6.5f));
+    EXPECT_TRUE(queuesKeys);
+    EXPECT_FALSE(w_->Frame().Busy());
     // The meniscus slides between the plot's left edge and the bottom's lower limit.
     EXPECT_EQ(bounds[0], 100);
     EXPECT_EQ(bounds[1], MarkerColumn(*w_, 7.1f));

@@ -6,10 +6,12 @@
 #include <cmath>
 #include <random>
 
+#include "data/fluorescence_corrections.h"
 #include "data/scan_grid.h"
 #include "fit/amplitudes.h"
 #include "fit/error_surface.h"
 #include "fit/fit_driver.h"
+#include "fit/fluorescence_options.h"
 #include "fit/marquardt.h"
 #include "fit/model_evaluation.h"
 #include "fit/simulation_errors.h"
@@ -323,6 +325,35 @@ TEST_F(DiscreteSpeciesTest, NonidealComponentsFitRecoversTheirCommonKs) {
   EXPECT_NEAR(gModelParameterVector.P[10], -1.0f, 0.05f);
   EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005f, 0.0003f);
   EXPECT_TRUE(host.boxes.empty());
+}
+
+// A fluorescence signal that grows by 2 %/h while the run goes on: the drift,
+// floated with s, comes back from the data.
+TEST_F(DiscreteSpeciesTest, FloatedLinearDriftOfTheSignalIsRecovered) {
+  LoadExperiment(20, 200);
+  ModelHost host;
+  FdsSignalParams& fds = CurrentFdsSignalParams();
+  fds = FdsSignalParams{};
+  fds.useDrift = fds.useLinearDrift = 1;
+  fds.linearDrift = 0.02f;
+  SetSpecies({4.0f, 6.0f}, {9.0f, 4.0f}, 1.0f, 0.6f);
+  SimulateModel(&host);
+  AddNoiseToModel(49);
+
+  fds.linearDrift = 0.0f;
+  fds.fitLinearDrift = 1;
+  SetFitOptionProvider(ProvideFluorescenceFitOptions);
+  SetSpecies({3.8f, 6.0f}, {9.3f, 4.0f}, 0.8f, 0.5f);
+  gModelParams.concentrationsLinear = 1;
+  gModelParams.sFit[1] = gModelParams.sFit[2] = 1;
+  PackModelParameters();
+  gFitEngineState.useSimplex = 0;
+  gFitEngineState.useMarquardt = 1;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_NEAR(fds.linearDrift, 0.02f, 0.001f);
+  EXPECT_NEAR(gModelParameterVector.P[5], 4.0f, 0.04f);
+  EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005f, 0.0003f);
+  fds = FdsSignalParams{};
 }
 
 TEST(SimulationErrors, MessagesAndFlagsByCode) {

@@ -214,6 +214,35 @@ TEST(LammStaticGrid, AgreesWithIndependentReferenceSolutions) {
   }
 }
 
+// A right fit limit close to the bottom brings the pile-up into the fit
+// range; the automatic grid then has to resolve it (it rang with values up to
+// 70 times the loading concentration on the grid sized for the boundary).
+TEST(LammStaticGrid, DefaultGridFollowsThePileUpInsideTheFitRange) {
+  struct Case {
+    const char* file;
+    double right, relativeError;
+  };
+  const Case cases[] = {
+      {"static-4.3S.txt", 7.15, 0.015},
+      {"static-4.3S.txt", 7.18, 0.06},
+      {"fast-12S.txt", 7.18, 0.002},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " to " + std::to_string(c.right));
+    const Reference R = LoadReference(c.file);
+    Experiment e = ExperimentFor(R, 6.05, c.right);
+    auto L = MakeSolver(e, LammSolverSettings{});
+    ASSERT_EQ(L->CheckAndRun(), 0);
+    double worst = 0;
+    for (size_t k = 0; k < R.times.size(); ++k)
+      for (size_t j = 0; j < R.r.size(); ++j)
+        if (R.r[j] >= 6.05 && R.r[j] <= c.right)
+          worst = std::max(worst, std::fabs(e.out[k + 1][j + 1] - R.c[j][k]) /
+                                      std::max(1.0, R.c[j][k]));
+    EXPECT_LT(worst, c.relativeError);
+  }
+}
+
 TEST(LammMovingFrame, AgreesWithIndependentReferenceSolutions) {
   struct Case {
     const char* file;
@@ -262,4 +291,49 @@ TEST(LammInhomogeneousSolvent, UniformBufferOnBothPathsIsTheReferenceOnce) {
       EXPECT_LT(worst, 1e-3);
     }
   }
+}
+
+TEST(LammInhomogeneousSolvent, SolventGivenAtBothEnds) {
+  // Equal ends are the uniform buffer of density 1.05 and 1.097804 x the
+  // viscosity of water; ends that differ change the profiles, the same on
+  // both paths.
+  const Reference R = LoadReference("static-4.3S.txt");
+  const double e = 1 / 1.097804, q = 0.860696;
+  struct Ends {
+    double rhoM, rhoB, etaM, etaB;
+  };
+  auto run = [&](bool movingFrame, const Ends& ends, int expectedCode) {
+    Experiment x = ExperimentFor(R, 6.0, 7.1);
+    x.s = R.s / (e * q);
+    x.D = R.D / e;
+    LammSolverSettings st = FixedGrid(1000);
+    if (movingFrame) st.claverieAlgorithm = 0, st.movingHatAlgorithm = 1;
+    auto L = MakeSolver(x, st);
+    L->SetReactionParameters(true, false, false, true, 0, 0.73f, 1, 1, 0.73f, 0.73f, 0, 0, 0, 0,
+                             ends.rhoM, ends.rhoB, ends.etaM, ends.etaB);
+    EXPECT_EQ(L->CheckAndRun(), expectedCode);
+    std::vector<double> y;
+    for (size_t k = 1; k < R.times.size(); ++k)
+      for (size_t j = 0; j < R.r.size(); ++j)
+        if (R.r[j] >= 6.0 && R.r[j] <= 7.1) y.push_back(x.out[k + 1][j + 1]);
+    return y;
+  };
+  auto worst = [](const std::vector<double>& a, const std::vector<double>& b) {
+    double w = 0;
+    for (size_t i = 0; i < a.size(); ++i) w = std::max(w, std::fabs(a[i] - b[i]));
+    return w;
+  };
+  std::vector<double> reference;
+  for (size_t k = 1; k < R.times.size(); ++k)
+    for (size_t j = 0; j < R.r.size(); ++j)
+      if (R.r[j] >= 6.0 && R.r[j] <= 7.1) reference.push_back(R.c[j][k]);
+  const Ends uniform{1.05, 1.05, 0.0011, 0.0011}, graded{1.03, 1.07, 0.00105, 0.00115};
+  for (const bool movingFrame : {false, true}) {
+    SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
+    EXPECT_LT(worst(run(movingFrame, uniform, 0), reference), 1e-3);
+  }
+  const std::vector<double> staticGrid = run(false, graded, 0);
+  EXPECT_LT(worst(run(true, graded, 0), staticGrid), 2e-3);
+  EXPECT_GT(worst(staticGrid, reference), 2e-2);
+  run(false, {1.05, 1.05, 0.0011, 0}, 4);
 }

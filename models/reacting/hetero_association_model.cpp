@@ -1,0 +1,102 @@
+// The reacting system inside the model evaluation and the parameter vector.
+#include <cmath>
+
+#include "data/scan_set.h"
+#include "fit/conc_dependent_evaluation.h"
+#include "fit/fit_host.h"
+#include "fit/lamm_grid.h"
+#include "fit/lamm_run_state.h"
+#include "fit/model_evaluation.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/species_simulation.h"
+#include "lamm/lamm_settings.h"
+#include "models/reacting/hetero_association.h"
+#include "numerics/regrid.h"
+#include "platform/input_events.h"
+
+namespace {
+
+bool ReactingArraysReady() {
+  const LammGrid& g = CurrentLammGrid();
+  return g.GridAllocated && g.ReactingArrays[0] && g.AllocatedGridSize == LammSettings().gridSizeInUse;
+}
+
+}  // namespace
+
+void SimulateHeteroAssociationModel(FitHost* host) {
+  ScanSet& ss = CurrentScanSet();
+  LammSolverSettings& settings = LammSettings();
+  LammRunState& rs = CurrentLammRunState();
+  HeteroAssociationState& st = CurrentHeteroAssociationState();
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  if (ss.equilibriumMode && host) host->MessageBox("", "not implemented yet for sed eq data", platform::BoxIcon::Warning);
+  rs.species = 1;
+  gModelParams.scaleFactor[1] = 1.0f;
+  settings.experimentalInitialDistribution = 0;
+  settings.modelInitialDistribution = 1;
+  LammGrid& g = CurrentLammGrid();
+  g.reactingSystem = true;
+  if (!ReactingArraysReady()) {
+    const bool made = g.GridAllocated ? SetLammGridSize(settings.gridSizeInUse) : AllocLammArrays();
+    if (!made || !ReactingArraysReady()) {
+      if (host) ReportConcDependentErrors(host, 1);
+      return;
+    }
+  }
+  InitHeteroAssociationEquilibrium();
+  SetAccelerationPhase();
+  // The matrices are assembled once for the full rotor speed.
+  rs.rpm = rs.fullSpeed;
+  rs.accelerating = 0;
+  st.runDA = SpeciesDiffusion(st.sA, st.DA);
+  st.runDB = SpeciesDiffusion(st.sB, st.DB);
+  st.runDAB = SpeciesDiffusion(st.sAB, st.DAB);
+  SetLammSolverStartState(host, false);
+  platform::StopFlag() = false;
+  settings.singularMatrixError = settings.discretizationError = settings.nonidealityOutOfRange = 0;
+  SimulateHeteroAssociationLamm();
+  ReportConcDependentErrors(host, 0);
+  if (settings.OptionToggle223 && ss.count >= 1) {
+    // The last scan shows the final profile itself.
+    const int j = ss.order[ss.count];
+    for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] = 0;
+    InterpolateOntoGridD(ss.points[j], ss.radii[j], ss.model[j], g.AllocatedGridSize, g.Radius, g.Concentration);
+  }
+  rs.progressWindow = nullptr;
+  if (hooks.bufferSedimentationOn()) hooks.updateBufferSedimentation(host);
+}
+
+void DeriveHeteroAssociationParameters(bool) {
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  if (!sel.Model267 && !sel.EquilibriumModel523) return;
+  float* P = gModelParameterVector.P;
+  int* F = gModelParameterVector.F;
+  ModelParams& mp = gModelParams;
+  HeteroAssociationState& st = CurrentHeteroAssociationState();
+  st.DA = P[1];
+  st.DB = P[2];
+  st.epsA = P[4];
+  st.sA = P[5];
+  st.sB = P[6];
+  st.sAB = P[7];
+  st.logK = P[8];
+  st.loadA = P[9];
+  st.loadB = P[10];
+  st.epsB = P[12];
+  st.DAB = P[1] + P[2];
+  InitHeteroAssociationEquilibrium();
+  // Slot 3 is the complex: derived, never fitted.
+  mp.concentration[3] = P[11] = static_cast<float>(st.cAB0);
+  mp.massOrD[3] = P[3] = st.DAB;
+  F[3] = F[11] = 0;
+  mp.concentrationFit[3] = mp.massOrDFit[3] = 0;
+}
+
+void InstallHeteroAssociationModel() {
+  RegisterParameterDerivation(DeriveHeteroAssociationParameters);
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  hooks.simulateHeteroAssociation = SimulateHeteroAssociationModel;
+  hooks.heteroAssociationKeysTaken = [] { return CurrentHeteroAssociationState().noInterruptFlag != 0; };
+  hooks.heteroAssociationSignal = ComputeHeteroAssociationSignal;
+}

@@ -1,0 +1,496 @@
+// Double clicks, hover, readouts, scan names, the distribution band and the
+// pointer modes through the window's mouse and key messages, on a headless
+// frame of 1400 x 1000 pixels whose client area logs what is drawn. One
+// pixel is one plot unit there, and radius r lies at column 100 r - 400.
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/distribution_commands.h"
+#include "app/main_window_flags.h"
+#include "app/marker_moves.h"
+#include "app/markers.h"
+#include "app/plot_mouse.h"
+#include "app/road_services.h"
+#include "app/startup.h"
+#include "app_fixture.h"
+#include "data/mouse_actions.h"
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "distributions/hydrodynamics.h"
+#include "distributions/model_molar_mass.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/serial_fit_settings.h"
+#include "models/buffer/buffer_sed_settings.h"
+#include "numerics/arrays.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
+#include "platform/input_events.h"
+#include "platform/window_messages.h"
+
+namespace {
+
+using platform::MouseMessage;
+
+constexpr int kRow = 300;  // inside the data plot's band
+
+class LogSurface : public platform::DrawSurface {
+ public:
+  class LoggingDC : public platform::RecordingDC {
+   public:
+    explicit LoggingDC(std::vector<std::string>& log) : log_(log) {}
+    ~LoggingDC() override {
+      for (const std::string& op : Describe()) log_.push_back(op);
+    }
+
+   private:
+    std::vector<std::string>& log_;
+  };
+  int ClientWidth() const override { return 1400; }
+  int ClientHeight() const override { return 1000; }
+  std::unique_ptr<platform::DrawContext> ClientDC() override { return std::make_unique<LoggingDC>(ops); }
+  platform::Bitmap CopyPixels(int, int, int width, int height) const override {
+    return platform::Bitmap(width, height);
+  }
+  void PastePixels(const platform::Bitmap&, int, int) override {}
+  bool Drew(const std::string& op) const { return std::find(ops.begin(), ops.end(), op) != ops.end(); }
+  bool DrewIn(const std::string& colour) const {
+    return std::any_of(ops.begin(), ops.end(),
+                       [&](const std::string& op) { return op.find(colour) != std::string::npos; });
+  }
+  std::vector<std::string> ops;
+};
+
+class SurfaceFrame : public platform::HeadlessFrameWindow {
+ public:
+  SurfaceFrame(platform::IWindowEvents& events, LogSurface& surface) : HeadlessFrameWindow(events), surface_(surface) {}
+  platform::DrawSurface* Surface() override { return &surface_; }
+
+ private:
+  LogSurface& surface_;
+};
+
+// A repair mode that logs what reaches it.
+class LoggingMode : public CMouseAction {
+ public:
+  explicit LoggingMode(std::vector<std::string>& log) : log_(log) {}
+  void Finish() override { log_.push_back("Finish"); }
+  void End() override { log_.push_back("End"); }
+  bool LButtonDown(MousePoint p) override {
+    log_.push_back("LButtonDown " + std::to_string(p.x));
+    return active != 0;
+  }
+  bool KeyDown(int key, int, unsigned) override {
+    log_.push_back("KeyDown " + std::to_string(key));
+    return active != 0;
+  }
+
+ private:
+  std::vector<std::string>& log_;
+};
+
+class PlotPointer : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    platform::SetFrameWindowFactory(
+        [this](platform::IWindowEvents& events) { return std::make_unique<SurfaceFrame>(events, surface_); });
+    MarkerDrag() = MarkerDragState{};
+    MouseHooks() = PlotMouseHooks{};
+    MarkerSettings() = MarkerDisplaySettings{};
+    MarkerHover() = MarkerHoverState{};
+    CurrentZoomBand() = ZoomBand{};
+    RangeHistory = RangeHistoryRecord{};
+    RangeSelection() = RangeSelectionState{};
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gSolutionConditions = SolutionConditions{};
+    platform::StopFlag() = false;
+    PlotWindowSet& p = CurrentPlotWindows();
+    p.dataPlot = new CWINPlot();
+    p.dataPlot->xScale = 100;
+    p.dataPlot->xOffset = -400;
+    p.dataPlot->yScale = -100;
+    p.dataPlot->yOffset = 400;
+    p.dataPlot->plotLeft = 100;
+    p.dataPlot->plotRight = 1300;
+    p.residualPlot = new CWINPlot();
+    p.dataTop = 50;
+    p.dataBottom = 475;
+    p.showData = 1;
+    gModelParams.meniscus = 6.0f;
+    gModelParams.bottom = 7.2f;
+    gBufferSedSettings.MeniscusDifference = 0;
+    gFitEngineState.meniscusMin = 5.8f;
+    gFitEngineState.meniscusMax = 6.6f;
+    gFitEngineState.bottomMin = 7.1f;
+    gFitEngineState.bottomMax = 7.3f;
+    CurrentScanSet().leftFitLimit = 6.8f;
+    CurrentScanSet().rightFitLimit = 7.0f;
+    MouseHooks().showMarkerConfirmButtons = [this](int x, int, bool) { confirmAt_.push_back(x); };
+    Services().playSoundOk = [this] { ++okSounds_; };
+    w_ = MakeWindow();
+    w_->Frame().Resize(1400, 1000);
+    w_->Paint(true);
+    surface_.ops.clear();
+  }
+  void TearDown() override {
+    MouseActionsEndAll();
+    MouseActionFactories() = MouseActionMakers{};
+    for (auto& entry : MouseActions().entries) entry.reset();
+    PlotWindowSet& p = CurrentPlotWindows();
+    delete p.dataPlot;
+    delete p.residualPlot;
+    p.dataPlot = p.residualPlot = nullptr;
+    delete Conti().distributionPlot;
+    Conti().distributionPlot = nullptr;
+    FreeScanSetArrays(CurrentScanSet());
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
+    MouseHooks() = PlotMouseHooks{};
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gSolutionConditions = SolutionConditions{};
+    w_.reset();
+    platform::SetFrameWindowFactory({});
+    AppTest::TearDown();
+  }
+  static int Column(float r) { return static_cast<int>(std::lround(100 * r - 400)); }
+  // Two scans of 120 points from 5.95 cm in steps of 0.01 cm; scan 2 was
+  // taken first. Scan k's signal is 0.5 k, at row 400 - 50 k.
+  void LoadScans() {
+    ScanSet& s = CurrentScanSet();
+    AllocateScanTables(s, 2);
+    s.order = {0, 2, 1};
+    for (int k = 1; k <= 2; ++k) {
+      s.points[k] = 120;
+      s.radii[k] = vector(1, 120);
+      s.signals[k] = vector(1, 120);
+      for (int j = 1; j <= 120; ++j) {
+        s.radii[k][j] = 5.95f + 0.01f * (j - 1);
+        s.signals[k][j] = 0.5f * k;
+      }
+    }
+  }
+  // A distribution plot over 630..950 of the height, s = (plot x - 100) / 100.
+  CWINPlot& MakeDistributionPlot() {
+    auto* plot = new CWINPlot();
+    plot->plotTop = 630;
+    plot->plotBottom = 950;
+    plot->xScale = 100;
+    plot->xOffset = 100;
+    plot->yScale = -1;
+    plot->yOffset = 950;
+    Conti().distributionPlot = plot;
+    return *plot;
+  }
+  void Move(int x, int y = kRow) { w_->OnMouse(MouseMessage::MouseMove, 0, x, y); }
+  platform::HeadlessFrameWindow& Frame() { return Headless(*w_); }
+  int Selected() const {
+    for (int k = 0; k < kMarkerCount; ++k)
+      if (MarkerDrag().selected[k]) return k;
+    return -1;
+  }
+
+  LogSurface surface_;
+  std::unique_ptr<TXLAWindow> w_;
+  std::vector<int> confirmAt_;
+  int okSounds_ = 0;
+  std::vector<std::string> modeLog_;  // outlives the modes' last End
+};
+
+TEST_F(PlotPointer, LeftDoubleClickPlacesTheRadialCursorInTheModeOfTheKeys) {
+  using platform::MK_CONTROL;
+  using platform::MK_LBUTTON;
+  using platform::MK_SHIFT;
+  struct Case {
+    unsigned keys;
+    float meniscus;
+    CursorEditMode mode;
+    MarkerKind selected;
+    bool cursorShown;
+  };
+  const Case cases[] = {
+      {MK_LBUTTON, 6.0f, CursorEditMode::FitLimits, MarkerKind::LeftFitLimit, true},
+      {MK_LBUTTON | MK_CONTROL, 6.0f, CursorEditMode::MeniscusOrBottom, MarkerKind::Meniscus, true},
+      {MK_LBUTTON | MK_SHIFT, 6.0f, CursorEditMode::ReferenceMeniscus, MarkerKind::ReferenceMeniscus, true},
+      {MK_LBUTTON | MK_SHIFT, 0.0f, CursorEditMode::None, MarkerKind::ReferenceMeniscus, false},
+      {MK_LBUTTON | MK_CONTROL | MK_SHIFT, 6.0f, CursorEditMode::FitLimits, MarkerKind::LeftFitLimit, true},
+  };
+  for (const Case& c : cases) {
+    MarkerDrag() = MarkerDragState{};
+    MarkerSettings() = MarkerDisplaySettings{};
+    confirmAt_.clear();
+    surface_.ops.clear();
+    gModelParams.meniscus = c.meniscus;
+    w_->OnMouse(MouseMessage::LButtonDblClk, c.keys, Column(6.5f), kRow);
+    const MarkerDisplaySettings& m = MarkerSettings();
+    EXPECT_EQ(m.editMode, c.mode) << c.keys;
+    EXPECT_EQ(Selected(), static_cast<int>(c.selected)) << c.keys;
+    EXPECT_EQ(m.cursorLineShown, c.cursorShown) << c.keys;
+    EXPECT_FLOAT_EQ(m.cursorRadius, 6.5f);
+    EXPECT_EQ(MarkerDrag().awaitingConfirmation, 1);
+    EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"6.5000    \")"));
+    EXPECT_EQ(confirmAt_, std::vector<int>{Column(6.5f)});
+  }
+  // A second double click while the edit waits only moves the cursor.
+  w_->OnMouse(MouseMessage::LButtonDblClk, MK_LBUTTON | MK_CONTROL, Column(6.7f), kRow);
+  EXPECT_EQ(MarkerSettings().editMode, CursorEditMode::FitLimits);
+  EXPECT_FLOAT_EQ(MarkerSettings().cursorRadius, 6.7f);
+  EXPECT_EQ(MarkerDrag().dropX, Column(6.7f));
+  EXPECT_EQ(confirmAt_.size(), 1u);
+}
+
+TEST_F(PlotPointer, DoubleClickedCursorBecomesTheMeniscusOnEnter) {
+  gModelParams.meniscus = 0;
+  w_->OnMouse(MouseMessage::LButtonDblClk, platform::MK_LBUTTON | platform::MK_CONTROL, Column(6.1f), kRow);
+  w_->OnChar(13, 1, 0);
+  EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.1f);
+  EXPECT_FALSE(MarkerSettings().cursorLineShown);
+  EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+}
+
+TEST_F(PlotPointer, DoubleClickOnANoiseButtonIsOnePress) {
+  std::vector<std::pair<float, float>> presses;
+  MouseHooks().noiseOrIntegrateButtonAt = [](float bx, float) { return bx > 900; };
+  MouseHooks().pressScreenButtons = [&](float bx, float by) {
+    presses.push_back({bx, by});
+    return true;
+  };
+  w_->OnMouse(MouseMessage::LButtonDblClk, platform::MK_LBUTTON, 1300, 20);
+  EXPECT_EQ(presses, (std::vector<std::pair<float, float>>{{928, 20}}));
+  EXPECT_FALSE(MarkerSettings().cursorLineShown);
+}
+
+TEST_F(PlotPointer, RightDoubleClicksStepTheZoomBack) {
+  RangeHistory.depth = 9;
+  CWINPlot& plot = *CurrentPlotWindows().dataPlot;
+  for (int i = 8; i >= 0; --i) {
+    plot.xRangeFixed = 1;
+    w_->OnMouse(MouseMessage::RButtonDblClk, platform::MK_RBUTTON, 300, kRow);
+    EXPECT_EQ(RangeHistory.depth, i);
+  }
+  // Back at the full range the data plot scales itself again.
+  EXPECT_EQ(plot.xRangeFixed, 0);
+  EXPECT_EQ(okSounds_, 0);
+  w_->OnMouse(MouseMessage::RButtonDblClk, platform::MK_RBUTTON, 300, kRow);
+  EXPECT_EQ(RangeHistory.depth, 0);
+  EXPECT_EQ(okSounds_, 1);
+}
+
+TEST_F(PlotPointer, CtrlRightDoubleClickLabelsTheDistributionWithTheMolarMass) {
+  SolutionConditions& c = gSolutionConditions;
+  c.vbar = 0.73f;
+  c.density = 0.99823f;
+  c.vbarRho = c.vbar * c.density;
+  c.temperature = 293.15f;
+  Conti().ffValue = 1.2f;
+  MakeDistributionPlot();
+  gModelSelectorFlags.CSModel = 1;
+  const unsigned ctrl = platform::MK_RBUTTON | platform::MK_CONTROL;
+  // s = 3.0 S at plot x 400.
+  w_->OnMouse(MouseMessage::RButtonDblClk, ctrl, 400, 800);
+  EXPECT_TRUE(surface_.Drew("TextOut(400,800,\"|Mf=31.5 (>24.0) kDa\")"));
+  // Left of zero there is nothing to name.
+  surface_.ops.clear();
+  w_->OnMouse(MouseMessage::RButtonDblClk, ctrl, 90, 800);
+  EXPECT_FALSE(surface_.DrewIn("|Mf="));
+  // Outside the c(s) models the click shows the whole distribution.
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.LsgStarModel = 1;
+  RangeSelection().active = RangeSelection().forRescaling = true;
+  w_->OnMouse(MouseMessage::RButtonDblClk, ctrl, 400, 800);
+  EXPECT_FALSE(surface_.DrewIn("|Mf="));
+  EXPECT_FALSE(RangeSelection().active);
+  // On the distribution plot the zoom history is left alone.
+  EXPECT_EQ(okSounds_, 0);
+}
+
+TEST_F(PlotPointer, MolarMassLabelsByMagnitude) {
+  struct Case {
+    float M, sphere;
+    const char* text;
+  };
+  const Case cases[] = {
+      {31544.2f, 23996.5f, "|Mf=31.5 (>24.0) kDa"},
+      {1.5e7f, 1.2e7f, "|Mf=15.0 (>12.0) MDa"},
+      {1e7f, 8e6f, "|Mf=10.00 (>8.00) MDa"},  // not above 1e7
+      {1.5e5f, 1.2e5f, "|Mf=150 (>120) kDa"},
+      {1e5f, 8e4f, "|Mf=100.0 (>80.0) kDa"},
+      {1500, 1200, "|Mf=1.50 (>1.20) kDa"},
+      {1000, 800, "|Mf=1000 (>800) Da"},  // not above 1000
+      {100, 80, "|Mf=100.0 (>80.0) Da"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MolarMassLabelText(c.M, c.sphere), c.text);
+}
+
+// s = M (1 - vbar rho) / (N_A f/f0 6 pi eta R0), R0 of the anhydrous sphere,
+// solved for M at 3 S, vbar 0.73 ml/g, rho 0.99823 g/ml, 20 C: 31544 g/mol at
+// f/f0 1.2 and 23996 g/mol for the sphere.
+TEST_F(PlotPointer, ModelMolarMassFollowsTheChosenModel) {
+  SolutionConditions& c = gSolutionConditions;
+  c.vbar = 0.73f;
+  c.density = 0.99823f;
+  c.vbarRho = c.vbar * c.density;
+  c.temperature = 293.15f;
+  ContiSettings& cs = Conti();
+  cs.ffValue = 1.2f;
+  EXPECT_NEAR(MolarMassUnderModel(3.0f), 31544.2f, 2);
+  EXPECT_NEAR(CalculateMff02(3.0f, 1.0f), 23996.5f, 2);
+  cs.secondFf = 1.0f, cs.secondFfSMin = 2.0f, cs.secondFfSMax = 3.0f;
+  cs.conformationSMin = 2.5f, cs.conformationSMax = 3.5f, cs.conformationM = 2e5f;
+  gModelSelectorFlags.BimodalFF0CSModel = 1;
+  EXPECT_NEAR(MolarMassUnderModel(3.0f), 23996.5f, 2);  // inside the second class
+  EXPECT_NEAR(MolarMassUnderModel(3.5f), CalculateM(3.5f), 1);
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.ConformationalChangeCSModel = 1;
+  EXPECT_FLOAT_EQ(MolarMassUnderModel(3.5f), 2e5f);
+  EXPECT_NEAR(MolarMassUnderModel(3.6f), CalculateM(3.6f), 1);
+}
+
+TEST_F(PlotPointer, HoverHighlightsTheMarkerWithinOnePixel) {
+  const int meniscus = Column(6.0f);
+  Move(meniscus + 2);
+  EXPECT_EQ(Frame().cursor, platform::CursorKind::Arrow);
+  EXPECT_FALSE(surface_.DrewIn("0000b4"));
+  Move(meniscus + 1);
+  EXPECT_EQ(Frame().cursor, platform::CursorKind::SizeWE);
+  EXPECT_TRUE(surface_.DrewIn("0000b4"));
+  EXPECT_EQ(MarkerHover().arrowRestored, 0);
+  // Leaving restores the markers once.
+  Move(meniscus + 30);
+  EXPECT_EQ(Frame().cursor, platform::CursorKind::Arrow);
+  EXPECT_EQ(MarkerHover().arrowRestored, 1);
+  surface_.ops.clear();
+  Move(meniscus + 31);
+  EXPECT_TRUE(surface_.ops.empty());
+  // The meniscus comes before its own lower limit.
+  gFitEngineState.meniscusMin = 6.0f;
+  Move(meniscus);
+  EXPECT_TRUE(surface_.DrewIn("0000b4"));
+  EXPECT_FALSE(surface_.DrewIn("505050"));
+  // Below the data plot nothing reacts.
+  Move(meniscus + 30);
+  Move(meniscus, 600);
+  EXPECT_EQ(Frame().cursor, platform::CursorKind::Arrow);
+}
+
+TEST_F(PlotPointer, OnTheMStarScreenOnlyMeniscusBottomAndFitLimitsReact) {
+  Road().mStarScreenShown = [] { return true; };
+  Move(Column(5.8f));  // meniscus lower limit
+  EXPECT_EQ(Frame().cursor, platform::CursorKind::Arrow);
+  Move(Column(6.8f));  // left fit limit: the cursor changes, no highlight
+  EXPECT_EQ(Frame().cursor, platform::CursorKind::SizeWE);
+  EXPECT_FALSE(surface_.DrewIn("00b400"));
+  Road().mStarScreenShown = nullptr;
+}
+
+TEST_F(PlotPointer, MovesDuringRunOrSerialFitOnlyStopOrDoNothing) {
+  w_->RunBusy = true;
+  Move(Column(6.0f));
+  EXPECT_TRUE(platform::StopFlag().load());
+  EXPECT_EQ(Frame().cursor, platform::CursorKind::Arrow);
+  w_->RunBusy = false;
+  gSerialFitSettings.running = 1;
+  Move(Column(6.0f));
+  gSerialFitSettings.running = 0;
+  EXPECT_EQ(Frame().cursor, platform::CursorKind::Arrow);
+}
+
+TEST_F(PlotPointer, ScanNameFollowsThePointsUnderThePointer) {
+  LoadScans();
+  std::vector<int> shown;
+  int deleted = 0;
+  MouseHooks().showScanNameButton = [&](int i, int, int) { shown.push_back(i); };
+  MouseHooks().deleteScanNameButton = [&] { ++deleted; };
+  // Scan 1 at row 350 is the second in time order; scan 2 at row 300 the first.
+  Move(Column(6.5f), 350);
+  Move(Column(6.5f), 302);
+  Move(Column(6.5f), 320);
+  EXPECT_EQ(shown, (std::vector<int>{2, 1}));
+  EXPECT_EQ(deleted, 1);
+  WindowFlags().ScanNameHoverOn = 0;
+  Move(Column(6.5f), 350);
+  WindowFlags().ScanNameHoverOn = 1;
+  EXPECT_EQ(shown.size(), 2u);
+}
+
+TEST_F(PlotPointer, PressOnAPointReadsItOut) {
+  LoadScans();
+  std::vector<int> editButtons;
+  int cancels = 0;
+  MouseHooks().showPointEditButtons = [&](int, int, int i) { editButtons.push_back(i); };
+  MouseHooks().pressPointEditCancel = [&] { return ++cancels > 0; };
+  w_->OnMouse(MouseMessage::LButtonDown, 0, Column(6.5f), 350);
+  // The box reaches 3 plot units (0.03 cm) each way: the first point inside it is read.
+  EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"r = 6.4800    \")"));
+  EXPECT_TRUE(surface_.Drew("TextOut(10,70,\"a = 0.5000    \")"));
+  EXPECT_EQ(editButtons, std::vector<int>{2});
+  EXPECT_EQ(cancels, 1);
+  // A press on no point blanks the readout.
+  surface_.ops.clear();
+  w_->OnMouse(MouseMessage::LButtonDown, 0, Column(6.5f), 200);
+  EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"              \")"));
+  EXPECT_EQ(editButtons.size(), 1u);
+  EXPECT_EQ(cancels, 2);
+}
+
+TEST_F(PlotPointer, RightBandOnTheDistributionPlot) {
+  CWINPlot& dist = MakeDistributionPlot();
+  // A click without a drag leaves the range selection on.
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 400, 800);
+  EXPECT_EQ(CurrentZoomBand().distributionSelection, 1);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 400, 800);
+  EXPECT_TRUE(RangeSelection().active);
+  EXPECT_TRUE(RangeSelection().forRescaling);
+  EXPECT_FALSE(w_->ZoomDragging);
+  // With the integration button down the band spans the plot's height.
+  RangeSelection() = RangeSelectionState{};
+  RangeSelection().forIntegration = RangeSelection().active = true;
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 400, 700);
+  EXPECT_EQ(CurrentZoomBand().start.y, 950);
+  Move(500, 900);
+  EXPECT_EQ(CurrentZoomBand().current.y, 630);
+  EXPECT_EQ(CurrentZoomBand().rightmost.x, 500);
+  (void)dist;
+  w_->OnMouse(MouseMessage::LButtonUp, 0, 500, 900);
+}
+
+TEST_F(PlotPointer, ActivePointerModeTakesTheEventsUntilEscape) {
+  LoadScans();
+  std::vector<std::string>& log = modeLog_;
+  MouseActionFactories().trackScratch = [&] { return std::make_unique<LoggingMode>(log); };
+  CreateMouseActions(&w_->Frame());
+  StartTrackScratch();
+  log.clear();
+  w_->OnMouse(MouseMessage::LButtonDown, 0, Column(6.0f), kRow);
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 301, kRow);
+  w_->OnKeyDown(0x25, 1, 0);
+  EXPECT_EQ(Selected(), -1);
+  EXPECT_FALSE(w_->ZoomDragging);
+  EXPECT_EQ(MouseActions().entries[1]->eventCount, 2);
+  w_->OnChar(27, 1, 0);
+  EXPECT_EQ(log, (std::vector<std::string>{"LButtonDown " + std::to_string(Column(6.0f)), "LButtonDown 301",
+                                           "KeyDown 37", "End"}));
+  // Back to the window: the press picks up the meniscus.
+  w_->OnMouse(MouseMessage::LButtonDown, 0, Column(6.0f), kRow);
+  EXPECT_EQ(Selected(), static_cast<int>(MarkerKind::Meniscus));
+}
+
+TEST_F(PlotPointer, LoadingEndsARepairWithoutApplyingIt) {
+  LoadScans();
+  std::vector<std::string>& log = modeLog_;
+  MouseActionFactories().fixPointScanFringeJump = [&] { return std::make_unique<LoggingMode>(log); };
+  CreateMouseActions(&w_->Frame());
+  ui_->lenient = true;  // the file dialog is cancelled
+  for (int command : {200, 226}) {
+    log.clear();
+    StartFixPointScanFringeJump();
+    log.clear();
+    w_->Dispatch(command);
+    EXPECT_EQ(log, std::vector<std::string>{"End"}) << command;
+    EXPECT_EQ(MouseActions().entries[3]->active, 0);
+  }
+}
+
+}  // namespace
