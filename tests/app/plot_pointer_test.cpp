@@ -10,6 +10,7 @@
 
 #include "app/distribution_commands.h"
 #include "app/main_window_flags.h"
+#include "app/mouse_flick.h"
 #include "app/marker_moves.h"
 #include "app/markers.h"
 #include "app/plot_mouse.h"
@@ -21,13 +22,16 @@
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
 #include "distributions/model_molar_mass.h"
+#include "equilibrium/eqtools/eq_test_mode.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "models/buffer/buffer_sed_settings.h"
 #include "numerics/arrays.h"
+#include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
+#include "platform/clock.h"
 #include "platform/input_events.h"
 #include "platform/window_messages.h"
 
@@ -397,6 +401,59 @@ TEST_F(PlotPointer, MovesDuringRunOrSerialFitOnlyStopOrDoNothing) {
   EXPECT_EQ(Frame().cursor, platform::CursorKind::Arrow);
 }
 
+TEST_F(PlotPointer, OverTheEquilibriumTestTimeCourseThePointerIsReadOut) {
+  CWINPlot plot;
+  plot.xScale = 10, plot.xOffset = 100, plot.yScale = -100, plot.yOffset = 900;
+  CurrentAdHocPlot().adHocPlot = &plot;
+  EqTest().selecting = true;
+  Move(350, 400);
+  EqTest().selecting = false;
+  CurrentAdHocPlot().adHocPlot = nullptr;
+  EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"25.000    \")"));
+  EXPECT_TRUE(surface_.Drew("TextOut(10,70,\"5.000    \")"));
+}
+
+// The meniscus lower limit, picked up at column 20 and released at column
+// 100 after moving at 1000 px/s, slides on between the plot's left edge and
+// the far meniscus upper limit (column 550) to column 400.
+TEST_F(PlotPointer, FlickedMarkerSlidesOnAndEnterStopsItWhereItIs) {
+  platform::ManualClock clock;
+  platform::SetClock(&clock);
+  MouseSliding().slidingOff = 0;
+  for (int enterAt : {0, 5}) {
+    MarkerDrag() = MarkerDragState{};
+    gFitEngineState.meniscusMin = 4.2f;
+    gFitEngineState.meniscusMax = 9.5f;
+    int calls = 0;
+    MouseHooks().readKey = [&] {
+      if (++calls == enterAt) platform::PostKeyDown(13);
+      return ReadSlideKey();
+    };
+    w_->OnMouse(MouseMessage::LButtonDown, 0, 20, kRow);
+    ASSERT_EQ(Selected(), static_cast<int>(MarkerKind::MeniscusMin));
+    for (int x = 30; x <= 90; x += 10) {
+      clock.ticks += 10;
+      Move(x);
+    }
+    clock.ticks += 10;
+    w_->OnMouse(MouseMessage::LButtonUp, 0, 100, kRow);
+    if (enterAt == 0) {
+      EXPECT_EQ(MarkerDrag().dropX, 400);
+      EXPECT_EQ(MarkerDrag().awaitingConfirmation, 1);
+      w_->OnChar(27, 1, 0);
+      EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 4.2f);
+    } else {
+      // Applied at once, between the release (5.0 cm) and the slide's end (8.0 cm).
+      EXPECT_GT(gFitEngineState.meniscusMin, 5.0f);
+      EXPECT_LT(gFitEngineState.meniscusMin, 8.0f);
+      EXPECT_EQ(MarkerDrag().flickEnded, 1);
+      EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+    }
+  }
+  MouseSliding() = MouseSlidingFlags{};
+  platform::SetClock(nullptr);
+}
+
 TEST_F(PlotPointer, ScanNameFollowsThePointsUnderThePointer) {
   LoadScans();
   std::vector<int> shown;
@@ -433,6 +490,9 @@ TEST_F(PlotPointer, PressOnAPointReadsItOut) {
   EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"              \")"));
   EXPECT_EQ(editButtons.size(), 1u);
   EXPECT_EQ(cancels, 2);
+  // Any character withdraws the offer too.
+  w_->OnChar('x', 1, 0);
+  EXPECT_EQ(cancels, 3);
 }
 
 TEST_F(PlotPointer, RightBandOnTheDistributionPlot) {
