@@ -251,7 +251,10 @@ void TXLAWindow::EvChar(int key, int, unsigned) {
       platform::RequestRepaint();
     }
     RangeSelectionState& selection = RangeSelection();
-    if (selection.active) selection.active = selection.forIntegration = selection.forRescaling = false;
+    if (selection.active) {
+      selection.active = selection.forIntegration = selection.forRescaling = false;
+      ReleaseIntegrateButton(*this);
+    }
     if (ExtrapolationPlot().shown) {
       FreeLsgsArrays();
       platform::RequestRepaint();

@@ -225,6 +225,23 @@ double LocalSolventFactors::MomentB(int i, int j, int last) const {
   return sum;
 }
 
+void LocalSolventFactors::Stiffness(double sw2, double D, int last, double* lo, double* di,
+                                    double* up) const {
+  const int n = std::min(last, momentN);
+  const double* r = momentR;
+  lo[1] = 0;
+  di[1] = 0;
+  for (int a = 1; a < n; ++a) {
+    const double g = 1 / (r[a + 1] - r[a]), d = D * diffusion[a];
+    const double L = sw2 * left[a] * g, R = sw2 * right[a] * g;
+    di[a] += -L - d;
+    up[a] = -R + d;
+    lo[a + 1] = L + d;
+    di[a + 1] = R - d;
+  }
+  up[n] = 0;
+}
+
 double LocalSolventFactors::EndTermD(const double* r, int k) const {
   k = std::min(k, count);
   if (k < 2) return 0;

@@ -141,6 +141,9 @@ struct LocalSolventFactors {
   // Band entries of an operator whose last row is `last` (<= n).
   double MomentA(int i, int j, int last) const;
   double MomentB(int i, int j, int last) const;
+  // All rows 1..last of the stiffness sw2 B - D A (no flux at the ends), in
+  // one sweep over the elements.
+  void Stiffness(double sw2, double D, int last, double* lo, double* di, double* up) const;
   // Outflow terms at node k: r_k e_k / (r_k - r_(k-1)) and e_k q_k r_k^2.
   double EndTermD(const double* r, int k) const;
   double EndTermS(const double* r, int k) const;

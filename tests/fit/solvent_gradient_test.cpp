@@ -276,3 +276,36 @@ TEST_F(SolventGradient, SolverObjectsGetTheBufferOnlyWithTheModelOn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SolventGradient, SolverObjectStopsOnACosoluteDThatTurnsNegative) {
+  // D(c) = 1e-5 (1 - c) is negative at the loading concentration 1.5 M.
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.UseInhomogeneousSolvent = true;
+  sg.StaticGradient = false;
+  sg.DynamicGradient = sg.SedimentingCosolute = sg.NonidealCosolute = true;
+  sg.CosoluteGridSize = 30;
+  for (const bool worker : {false, true}) {
+    SCOPED_TRACE(worker ? "worker thread" : "user-interface thread");
+    platform::ScriptedUserInterface ui;
+    ui.lenient = true;
+    platform::ScopedUI scope(ui);
+    lammtest::Experiment x;
+    x.Build();
+    auto L = lammtest::MakeSolver(x, lammtest::FixedGrid(200));
+    L->SetSolventGradientParameters(sg, 0.73, 50000, {0, 0.5}, {0, 1e-5, -1e-5});
+    L->SetReactionParameters(true, false, false, false, 0, 0.73f, 1, 0.99823f, 0.73f, 0.73f, 0, 0, 0,
+                             0, 0, 0, 0, 0);
+    L->SetWorker(worker, 1, worker ? 1 : 0);
+    EXPECT_EQ(L->CheckAndRun(), 7);
+    if (worker) {
+      EXPECT_TRUE(ui.transcript.empty());
+    } else {
+      ASSERT_EQ(ui.transcript.size(), 1u);
+      EXPECT_EQ(ui.transcript[0].text, "the cosolute's D(c) is not positive at c = 1.500000 M");
+    }
+  }
+}
+
+}  // namespace
