@@ -164,8 +164,8 @@ void BM_MStarScreenFaces(benchmark::State& state) {
   state.counters["buttons"] = static_cast<double>(buttons.size());
 }
 BENCHMARK(BM_MStarScreenFaces)->Arg(8)->Unit(benchmark::kMillisecond);
-#endif
 
 }  // namespace
+#endif
 
 BENCHMARK_MAIN();
