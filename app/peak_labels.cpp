@@ -137,8 +137,13 @@ void PaintPeakLabels(TXLAWindow& window) {
     return;
   }
   t.labelsNew = false;
-  for (int k = 1; k <= t.count; ++k)
-    if (CScreenButton* label = t.slots[static_cast<size_t>(k)].label.get()) PaintButton(window, *label);
+  platform::DrawSurface* surface = window.Frame().Surface();
+  for (int k = 1; k <= t.count; ++k) {
+    CScreenButton* label = t.slots[static_cast<size_t>(k)].label.get();
+    if (!label) continue;
+    if (surface) label->SaveBackground(*surface);
+    PaintButton(window, *label);
+  }
 }
 
 void TXLAWindow::CmShowPeakMw() {

@@ -3,11 +3,7 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmSortFluorescenceDataToDisk() { NotAvailableYet(); }
 void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
 void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }
 void TXLAWindow::CmClearMeanFieldCtot() { NotAvailableYet(); }
-void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
-void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
-void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }

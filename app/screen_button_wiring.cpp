@@ -3,6 +3,8 @@
 #include "app/marker_confirm.h"
 #include "app/marker_moves.h"
 #include "app/peak_labels.h"
+#include "app/point_edit.h"
+#include "app/pointer_hit_tests.h"
 #include "app/road_services.h"
 #include "app/screen_buttons.h"
 #include "app/txla_window.h"
@@ -27,6 +29,7 @@ bool PressScreenButtons(float bx, float by) {
   TXLAWindow* w = Window();
   if (!w) return false;
   if (PressPeakLabels(*w, bx, by)) return true;
+  if (PressPointEditButtons(*w, bx, by)) return true;
   if (PressMarkerConfirmButtons(*w, bx, by)) return true;
   PressNoiseAndRangeButtons(*w, bx, by);
   return false;
@@ -37,7 +40,10 @@ void PaintScreenButtons() {
   if (!w) return;
   PaintNoiseAndRangeButtons(*w);
   PaintMarkerConfirmButtons(*w);
+  PaintPointEditButtons(*w);
   PaintPeakLabels(*w);
+  // The label follows the pointer; the next move brings it back.
+  ScanNameLabel() = ScanNameHover{};
 }
 
 }  // namespace
@@ -51,6 +57,17 @@ void ConnectOnPlotButtons(TXLAWindow& window) {
   });
   FillIfEmpty(mouse.noiseOrIntegrateButtonAt, NoiseOrRangeButtonAt);
   FillIfEmpty(mouse.deleteMarkerConfirmButtons, [] { DeleteMarkerConfirmButtons(Window()); });
+  FillIfEmpty(mouse.pressPointEditCancel, [] { return Window() && CancelPointEdit(*Window()); });
+  FillIfEmpty(mouse.showPointEditButtons, [](int x, int y, int i) {
+    const int point = FoundDataPoint() > 0 ? FoundDataPoint() : FoundResidualPoint();
+    if (Window()) ShowPointEditButtons(*Window(), x, y, i, point);
+  });
+  FillIfEmpty(mouse.showScanNameButton, [](int i, int x, int y) {
+    if (Window()) ShowScanNameButton(*Window(), i, x, y);
+  });
+  FillIfEmpty(mouse.deleteScanNameButton, [] {
+    if (Window()) DeleteScanNameButton(*Window());
+  });
   // A key pressed while a released marker slides stops it there.
   FillIfEmpty(mouse.readKey, [] {
     int c = 0;
@@ -81,5 +98,7 @@ void DisconnectOnPlotButtons() {
   DeleteIntegrateButton();
   RemoveNoiseButtons(nullptr);
   DeleteMarkerConfirmButtons(nullptr);
+  PointEdit() = PointEditState{};
+  ScanNameLabel() = ScanNameHover{};
   if (w && PeakLabels().count > 0) DeletePeakLabels(*w);
 }

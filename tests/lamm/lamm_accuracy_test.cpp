@@ -292,3 +292,48 @@ TEST(LammInhomogeneousSolvent, UniformBufferOnBothPathsIsTheReferenceOnce) {
     }
   }
 }
+
+TEST(LammInhomogeneousSolvent, SolventGivenAtBothEnds) {
+  // Equal ends are the uniform buffer of density 1.05 and 1.097804 x the
+  // viscosity of water; ends that differ change the profiles, the same on
+  // both paths.
+  const Reference R = LoadReference("static-4.3S.txt");
+  const double e = 1 / 1.097804, q = 0.860696;
+  struct Ends {
+    double rhoM, rhoB, etaM, etaB;
+  };
+  auto run = [&](bool movingFrame, const Ends& ends, int expectedCode) {
+    Experiment x = ExperimentFor(R, 6.0, 7.1);
+    x.s = R.s / (e * q);
+    x.D = R.D / e;
+    LammSolverSettings st = FixedGrid(1000);
+    if (movingFrame) st.claverieAlgorithm = 0, st.movingHatAlgorithm = 1;
+    auto L = MakeSolver(x, st);
+    L->SetReactionParameters(true, false, false, true, 0, 0.73f, 1, 1, 0.73f, 0.73f, 0, 0, 0, 0,
+                             ends.rhoM, ends.rhoB, ends.etaM, ends.etaB);
+    EXPECT_EQ(L->CheckAndRun(), expectedCode);
+    std::vector<double> y;
+    for (size_t k = 1; k < R.times.size(); ++k)
+      for (size_t j = 0; j < R.r.size(); ++j)
+        if (R.r[j] >= 6.0 && R.r[j] <= 7.1) y.push_back(x.out[k + 1][j + 1]);
+    return y;
+  };
+  auto worst = [](const std::vector<double>& a, const std::vector<double>& b) {
+    double w = 0;
+    for (size_t i = 0; i < a.size(); ++i) w = std::max(w, std::fabs(a[i] - b[i]));
+    return w;
+  };
+  std::vector<double> reference;
+  for (size_t k = 1; k < R.times.size(); ++k)
+    for (size_t j = 0; j < R.r.size(); ++j)
+      if (R.r[j] >= 6.0 && R.r[j] <= 7.1) reference.push_back(R.c[j][k]);
+  const Ends uniform{1.05, 1.05, 0.0011, 0.0011}, graded{1.03, 1.07, 0.00105, 0.00115};
+  for (const bool movingFrame : {false, true}) {
+    SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
+    EXPECT_LT(worst(run(movingFrame, uniform, 0), reference), 1e-3);
+  }
+  const std::vector<double> staticGrid = run(false, graded, 0);
+  EXPECT_LT(worst(run(true, graded, 0), staticGrid), 2e-3);
+  EXPECT_GT(worst(staticGrid, reference), 2e-2);
+  run(false, {1.05, 1.05, 0.0011, 0}, 4);
+}
