@@ -7,6 +7,3 @@ void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
 void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
 void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }
 void TXLAWindow::CmClearMeanFieldCtot() { NotAvailableYet(); }
-void TXLAWindow::CmTrackTINoiseFeature() { NotAvailableYet(); }
-void TXLAWindow::CmFixScratchJump() { NotAvailableYet(); }
-void TXLAWindow::CmFixIndividualScanJump() { NotAvailableYet(); }

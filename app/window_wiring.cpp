@@ -12,6 +12,7 @@
 #include "app/program_options.h"
 #include "app/road_wiring.h"
 #include "app/saved_params_wiring.h"
+#include "app/scan_repair_commands.h"
 #include "app/screen_button_wiring.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
@@ -78,12 +79,14 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectEqTools(window);
   ConnectSyntheticDataToWindow(window);
   ConnectFluorescenceCorrections(window);
+  ConnectScanRepairs(window);
 }
 
 void DisconnectWindowFromSubsystems() {
   DisconnectOnPlotButtons();
   DisconnectFluorescenceCorrections();
   DisconnectSyntheticData();
+  DisconnectScanRepairs();
   DisconnectMStarAnalysis();
   DisconnectEqTools();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);
