@@ -225,6 +225,7 @@ void TXLAWindow::EvChar(int key, int, unsigned) {
   MarkerDisplaySettings& m = MarkerSettings();
   MarkerDragState& d = MarkerDrag();
   const PlotMouseHooks& hooks = MouseHooks();
+  // Any character withdraws the point-edit offer of a point readout.
   if (hooks.pressPointEditCancel) hooks.pressPointEditCancel();
   if (key == kEscape) {
     if (hooks.pointerModeEnd && hooks.pointerModeEnd()) return;

@@ -794,6 +794,8 @@ int CLammIdeal::CheckAndRun() {
   // the local factors; the other paths run with the buffer's mean.
   localSolvent_ = inhomogeneous_ &&
                   (twoEnds_ || (solventGiven_ && (solvent_.StaticGradient || solvent_.DynamicGradient)));
+  // Unusable cosolute settings are refused once, before the run.
+  if (localSolvent_ && solvent_.SedimentingCosolute && !LammInitLoading()) return 4;
 
   InitRotorRamp();
   ChooseTimeStep();
