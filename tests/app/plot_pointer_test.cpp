@@ -468,7 +468,11 @@ TEST_F(PlotPointer, RightBandOnTheDistributionPlot) {
   EXPECT_EQ(CurrentZoomBand().current.y, 630);
   EXPECT_EQ(CurrentZoomBand().rightmost.x, 500);
   (void)dist;
-  w_->OnMouse(MouseMessage::LButtonUp, 0, 500, 900);
+  // Back within 10 pixels of the start the release selects nothing.
+  Move(405, 900);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 405, 900);
+  EXPECT_FALSE(w_->ZoomDragging);
+  EXPECT_EQ(w_->ZoomDC, nullptr);
 }
 
 TEST_F(PlotPointer, ActivePointerModeTakesTheEventsUntilEscape) {
