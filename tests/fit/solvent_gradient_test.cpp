@@ -272,6 +272,10 @@ TEST_F(SolventGradient, SolverObjectsGetTheBufferOnlyWithTheModelOn) {
     gSolutionConditions.vbar = 0.73f;
     EXPECT_NEAR(BufferSedimentationCoefficient(1.0), L.SolventMeanScale(), 1e-6);
     EXPECT_NEAR(BufferDiffusionCoefficient(1.0), 1 / 1.097804, 1e-6);
+    // A species of another vbar, as a c(s) list loads it into a copy.
+    L.SetSolventAndComputeFrictionalRatio(20, 0.75, 1.0, 1.0);
+    const double v2 = dynamic ? 0.70 : 0.75;
+    EXPECT_NEAR(L.SolventMeanScale(), (1 - v2 * 1.05) / (1 - 0.75 * 0.99823) / 1.097804, 1e-6);
   }
 }
 
