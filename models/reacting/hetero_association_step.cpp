@@ -26,16 +26,30 @@ const double* IntegralRadii(const LammGrid& g) { return g.FrameRadius ? g.FrameR
 
 Tridiagonal Mass(LammGrid& g) { return {g.MassSub, g.MassDiag, g.MassSuper}; }
 
-// X(., x) over the stored index pairs of each row.
-void ApplyTensor(double* const X[7], const double* x, Tridiagonal out, double scale, bool add, int N) {
-  auto put = [&](double& target, double value) { target = add ? target + scale * value : scale * value; };
+// out += X(., x) over the stored index pairs of each row.
+void ApplyTensor(double* const X[7], const double* x, Tridiagonal out, int N) {
   for (int i = 1; i <= N; ++i) {
     const double xm = i > 1 ? x[i - 1] : 0.0;
     const double xp = i < N ? x[i + 1] : 0.0;
     const double xi = x[i];
-    if (i > 1) put(out.sub[i], X[0][i] * xm + X[1][i] * xi);
-    put(out.diag[i], X[2][i] * xm + X[3][i] * xi + X[4][i] * xp);
-    if (i < N) put(out.sup[i], X[5][i] * xi + X[6][i] * xp);
+    if (i > 1) out.sub[i] += X[0][i] * xm + X[1][i] * xi;
+    out.diag[i] += X[2][i] * xm + X[3][i] * xi + X[4][i] * xp;
+    if (i < N) out.sup[i] += X[5][i] * xi + X[6][i] * xp;
+  }
+}
+
+// (x + y)/2 in the average scratch, or x itself when there is no y.
+const double* Midpoint(const HeteroAssociationArrays& a, const double* x, const double* y, int N) {
+  if (!y) return x;
+  for (int i = 1; i <= N; ++i) a.avg[i] = (x[i] + y[i]) * 0.5;
+  return a.avg;
+}
+
+void CopyTridiagonal(Tridiagonal from, Tridiagonal to, int N) {
+  for (int i = 1; i <= N; ++i) {
+    to.sub[i] = from.sub[i];
+    to.diag[i] = from.diag[i];
+    to.sup[i] = from.sup[i];
   }
 }
 
@@ -152,18 +166,8 @@ void BuildHeteroAssociationMassMatrix(Tridiagonal out, const double* x, const do
   HeteroAssociationArrays a;
   if (!BindHeteroAssociationArrays(a)) return;
   const int N = g.AllocatedGridSize;
-  const double* xbar = x;
-  if (y) {
-    for (int i = 1; i <= N; ++i) a.avg[i] = (x[i] + y[i]) * 0.5;
-    xbar = a.avg;
-  }
-  const Tridiagonal M = Mass(g);
-  for (int i = 1; i <= N; ++i) {
-    out.sub[i] = M.sub[i];
-    out.diag[i] = M.diag[i];
-    out.sup[i] = M.sup[i];
-  }
-  ApplyTensor(a.QK, xbar, out, 1.0, true, N);
+  CopyTridiagonal(Mass(g), out, N);
+  ApplyTensor(a.QK, Midpoint(a, x, y, N), out, N);
 }
 
 void BuildHeteroAssociationStiffnessMatrix(Tridiagonal out, const double* x, const double* y, const double* u,
@@ -172,20 +176,11 @@ void BuildHeteroAssociationStiffnessMatrix(Tridiagonal out, const double* x, con
   HeteroAssociationArrays a;
   if (!BindHeteroAssociationArrays(a)) return;
   const int N = g.AllocatedGridSize;
-  const double* xbar = x;
-  if (y) {
-    for (int i = 1; i <= N; ++i) a.avg[i] = (x[i] + y[i]) * 0.5;
-    xbar = a.avg;
-  }
-  for (int i = 1; i <= N; ++i) {
-    out.sub[i] = S.sub[i];
-    out.diag[i] = S.diag[i];
-    out.sup[i] = S.sup[i];
-  }
-  ApplyTensor(a.TK, xbar, out, 1.0, true, N);
+  CopyTridiagonal(S, out, N);
+  ApplyTensor(a.TK, Midpoint(a, x, y, N), out, N);
   if (h == 0) return;
   for (int i = 1; i <= N; ++i) a.rate[i] = (v[i] - u[i]) / h;
-  ApplyTensor(a.QK, a.rate, out, 1.0, true, N);
+  ApplyTensor(a.QK, a.rate, out, N);
 }
 
 void CombineTridiagonals(Tridiagonal A, Tridiagonal B, double h, Tridiagonal out, int N) {

@@ -43,17 +43,7 @@ TEST_F(RoadReacting, RunAndFitRecoverTheAssociationConstant) {
   for (int j = 1; j <= s.points[4]; ++j) top = std::max(top, static_cast<double>(s.model[4][j]));
   EXPECT_GT(top, 0.5);
   EXPECT_LT(top, 0.7);
-  // The run plus noise of 0.001 (a fixed pseudo-random sequence) is the data.
-  unsigned seed = 2718;
-  auto uniform = [&] {
-    seed = seed * 1103515245u + 12345u;
-    return ((seed >> 8) & 0xFFFF) / 65536.0;
-  };
-  for (int i = 1; i <= s.count; ++i)
-    for (int j = 1; j <= s.points[i]; ++j) {
-      const double g = (uniform() + uniform() + uniform() + uniform() - 2.0) * std::sqrt(3.0);
-      s.signals[i][j] = static_cast<float>(s.model[i][j] + 0.001 * g);
-    }
+  ModelsPlusNoiseAsData(0.001, 2718);  // the run plus noise is the data
 
   v.P[8] = 1.0f;
   v.P[7] = 5.5f;
