@@ -10,6 +10,7 @@
 #include "app/parameter_preferences.h"
 #include "app/peak_labels.h"
 #include "app/program_options.h"
+#include "app/screen_buttons.h"
 #include "app/txla_window.h"
 #include "app/main_window_flags.h"
 #include "app/window_services.h"
@@ -31,6 +32,7 @@
 #include "plot/direct_curve.h"
 #include "plot/plot_window_set.h"
 #include "plot/residual_bitmap.h"
+#include "plot/screen_button.h"
 #include "platform/user_interface.h"
 
 namespace {
@@ -237,6 +239,7 @@ void IntegrateSelectedRange(TXLAWindow& w, float x1, float x2, float y1, float y
   PlotIntegrationRange(w, x1, x2, kThickLine, kRed);
   RangeSelectionState& sel = RangeSelection();
   sel.forIntegration = sel.active = false;
+  ReleaseIntegrateButton(w);
   Conti().csffRangeFfMin = y1;
   Conti().csffRangeFfMax = y2;
   const SelectedRangeIntegral r = IntegrateRange(x1, x2, y1, y2);
@@ -263,23 +266,44 @@ void MaxDistributionValueInRange(TXLAWindow& w, float x1, float x2) {
 
 // ---- commands ---------------------------------------------------------------
 
-void TXLAWindow::CmIntegrateDistribution() {
+void ClickIntegrateButton(TXLAWindow& w) {
   // A c(s) shown as c(M) holds densities per Da over its s grid: ranges in
   // S, or drawn in Da, would integrate the wrong quantity.
   if (!DistributionPlot() || CurrentDataTypeFlags().dls || BoundaryExtrapolationMode() || Transformed() ||
-      Conti().transformedToCM)
-    return;
-  if (RangeSelection().active) {
-    LeaveRangeSelection(*this);
+      Conti().transformedToCM) {
+    ReleaseIntegrateButton(w);
     return;
   }
-  if (PeakLabels().count > 0) DeletePeakLabels(*this);
+  if (RangeSelection().active) {
+    LeaveRangeSelection(w);
+    w.ZoomDragging = false;
+    if (CScreenButton* b = NoiseAndRange().IntegrateButton.get()) PaintButton(w, *b);
+    return;
+  }
+  if (PeakLabels().count > 0) DeletePeakLabels(w);
   if (Options().IntegrationRangesFromFile) {
+    ReleaseIntegrateButton(w);
     IntegrateRangesFromFile(true);
     return;
   }
   RangeSelection().forIntegration = true;
-  StartRangeSelection(*this);
+  StartRangeSelection(w);
+}
+
+void ReleaseIntegrateButton(TXLAWindow& w) {
+  CScreenButton* b = NoiseAndRange().IntegrateButton.get();
+  if (!b || !b->on) return;
+  ToggleIntegrateButton(w);
+  PaintButton(w, *b);
+}
+
+void TXLAWindow::CmIntegrateDistribution() {
+  // The menu command acts as a click on the on-plot button.
+  if (CScreenButton* b = NoiseAndRange().IntegrateButton.get()) {
+    ToggleIntegrateButton(*this);
+    PaintButton(*this, *b);
+  }
+  ClickIntegrateButton(*this);
 }
 
 void TXLAWindow::CmRescaleDistributionPlot() {

@@ -23,6 +23,12 @@ RangeSelectionState& RangeSelection();
 
 // File dialog for the ranges file; remembers and loads the choice.
 bool SelectIntegrationRangeFile(TXLAWindow& window);
+// The on-plot "integrate" button or its menu command: ends a range
+// selection under way, else integrates the ranges of the file or starts a
+// selection (its button shows "select range" while one is drawn).
+void ClickIntegrateButton(TXLAWindow& window);
+// Shows the integrate button off again when a selection ends.
+void ReleaseIntegrateButton(TXLAWindow& window);
 // Hint box (with the wizard messages on), cross cursor, selection active.
 void StartRangeSelection(TXLAWindow& window);
 // Draws the distribution between a and b over the distribution plot.

@@ -11,10 +11,12 @@
 #include "app/window_services.h"
 #include "automation/serial/fluorescence_corrections.h"
 #include "data/fluorescence_corrections.h"
+#include "data/fluorescence_sort.h"
 #include "data/scan_set.h"
 #include "fit/saved_params.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
 #include "numerics/error_box.h"
+#include "numerics/sounds.h"
 #include "platform/user_interface.h"
 
 namespace {
@@ -92,7 +94,9 @@ class FdsCorrections : public IFluorescenceCorrections {
     p.useRadialGradient = Flag(v.gradientOn);
     p.fitRadialGradient = Flag(v.gradientFloating);
     p.radialGradient = v.gradient;
+    if (window) CheckFluorescenceMenuItems(*window);
   }
+  TXLAWindow* window = nullptr;
 };
 
 FdsCorrections gSerialFitView;
@@ -119,12 +123,14 @@ void CheckMenuPair(TXLAWindow& w, int first, int second, bool on) {
 
 void ConnectFluorescenceCorrections(TXLAWindow& window) {
   TXLAWindow* w = &window;
+  gSerialFitView.window = w;
   SetFluorescenceCorrections(&gSerialFitView);
   SetModelCurveCorrectionsSource(CurveCorrections);
   CurrentSavedParamsHooks().checkCorrectionMenuItems = [w] { CheckFluorescenceMenuItems(*w); };
 }
 
 void DisconnectFluorescenceCorrections() {
+  gSerialFitView.window = nullptr;
   SetFluorescenceCorrections(nullptr);
   SetModelCurveCorrectionsSource(nullptr);
   CurrentSavedParamsHooks().checkCorrectionMenuItems = nullptr;
@@ -268,4 +274,39 @@ void SwitchOffNonlinearDetection() {
     p.showTransformed = 0;
     NonlinearDetectionTransform(p.appliedPower, p.appliedBaseline, false);
   }
+}
+
+void TXLAWindow::CmSortFluorescenceDataToDisk() {
+  if (!CurrentDataTypeFlags().fluorescence || CurrentScanSet().count < 1) {
+    platform::UI().MessageBox("Sort Fluorescence AUC data", "please load data", platform::BoxButtons::Ok,
+                              platform::BoxIcon::Information);
+    return;
+  }
+  const char* caption = "SORT FLUORESCENCE AUC DATA";
+  if (!Ask(caption, "sort all data in this folder?")) {
+    CopyLoadedFluorescenceFiles();
+    PlaySoundOk();
+    return;
+  }
+  FluorescenceSortOptions o;
+  float target = static_cast<float>(o.targetScans);
+  float excluded = static_cast<float>(o.excludedCell);
+  if (Ask(caption, "make list files?")) {
+    o.makeLists = true;
+    AskValue(o.tMin, "t min [sec]", caption);
+    AskValue(o.tMax, "t max [sec]", caption);
+    AskValue(target, "target # of scans", caption);
+    AskValue(excluded, "exclude fluorescence reference in cell#", caption);
+  }
+  if (Ask(caption, "exclude files with signal below thresold in [rmin rmax] interval?")) {
+    o.thresholdFilter = true;
+    AskValue(o.rMin, "r min [cm]", caption);
+    AskValue(o.rMax, "r max [cm]", caption);
+    AskValue(o.minSignal, "minimal signal", caption);
+    AskValue(o.maxNoise, "maximal noise", caption);
+  }
+  o.targetScans = static_cast<int>(std::floor(target));
+  o.excludedCell = static_cast<int>(std::floor(excluded));
+  CopySortedFluorescenceFiles(o);
+  PlaySoundOk();
 }

@@ -9,7 +9,8 @@
 
 #include "app/list_file.h"
 #include "app/main_window_flags.h"
-#include "app/mstar_commands.h"
+#include "app/mstar_screen.h"
+#include "app/nonideal_cs_commands.h"
 #include "app/program_options.h"
 #include "app/eqtools_commands.h"
 #include "app/road_services.h"
@@ -242,10 +243,11 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
 
 void TXLAWindow::CmLoadNewFiles() {
   MouseActionsEndActive();  // a repair in progress is dropped, not applied
-  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
+  if (!MStarLetsLoadGoAhead(*this)) return;
   // The help test comes after the mode checks; the table entry leaves it here.
   if (HelpTest()) return;
   ExitEqTestMode(*this);
+  ResetMeanFieldCtotPrompt(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Scans);
   WindowFlags().FileDialogOpen = false;
   if (outcome.finished) UpdateFloToolsMenu(*this);
@@ -265,7 +267,7 @@ void TXLAWindow::CmReloadForFloTools() {
 }
 
 void TXLAWindow::CmLoadDlsData() {
-  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
+  if (!MStarLetsLoadGoAhead(*this)) return;
   if (HelpTest()) return;
   ExitEqTestMode(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Dls);
@@ -279,7 +281,7 @@ void TXLAWindow::CmLoadDlsData() {
 }
 
 void TXLAWindow::CmLoadEquilibriumData() {
-  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
+  if (!MStarLetsLoadGoAhead(*this)) return;
   if (HelpTest()) return;
   ExitEqTestMode(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Equilibrium);
@@ -294,7 +296,7 @@ void TXLAWindow::CmLoadEquilibriumData() {
 
 void TXLAWindow::CmAddMoreFiles() {
   MouseActionsEndActive();  // a repair in progress is dropped, not applied
-  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
+  if (!MStarLetsLoadGoAhead(*this)) return;
   if (HelpTest()) return;
   ExitEqTestMode(*this);
   LoadFileDialog.presetName.clear();
@@ -314,7 +316,7 @@ void TXLAWindow::CmAddMoreFiles() {
 }
 
 void TXLAWindow::EvDropFiles(const std::vector<std::string>& paths) {
-  if (MStarScreenShown()) return;  // not while the M* screen holds the data plot's place
+  if (!MStarLetsLoadGoAhead(*this)) return;
   const int count = static_cast<int>(paths.size());
   if (count == 0) return;
   ExitEqTestMode(*this);

@@ -11,6 +11,9 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "models/buffer/buffer_sed_settings.h"
+#include "numerics/error_box.h"
+#include "platform/frame_window.h"
+#include "platform/input_events.h"
 #include "plot/cwinplot.h"
 
 MarkerDragState& MarkerDrag() {
@@ -21,6 +24,12 @@ MarkerDragState& MarkerDrag() {
 MouseSlidingFlags& MouseSliding() {
   static MouseSlidingFlags flags;
   return flags;
+}
+
+int ReadSlideKey() {
+  int c = 0;
+  if (!ReadKey(&c)) return 0;
+  return c != 0 ? c : -1;
 }
 
 PlotMouseHooks& MouseHooks() {
@@ -317,6 +326,10 @@ void TXLAWindow::ReleaseDraggedMarker() {
     return;
   d.flickEnded = 0;
   int key = 0;
+  // Busy, the window queues keys for the playback instead of handling them
+  // (which would move the markers in the middle of the slide).
+  const bool wasBusy = frame_->Busy();
+  frame_->SetBusy(true);
   for (std::size_t i = 1; i < positions.size() && i < steps.size(); ++i) {
     if (steps[i] == 0) continue;
     if (hooks.readKey && (key = hooks.readKey()) != 0) break;
@@ -324,6 +337,11 @@ void TXLAWindow::ReleaseDraggedMarker() {
     d.dropX = positions[i];
     MarkerSettings().cursorRadius = RadiusAtColumn(*this, d.dropX);
     DrawCursorMarkerXor(*this, d.dropX, true);
+    frame_->FlushCanvas();
+  }
+  if (!wasBusy) {
+    frame_->SetBusy(false);
+    platform::ClearInput();
   }
   if (key == 13 || key == 9 || key == 27) {
     d.flickEnded = 1;

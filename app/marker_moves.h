@@ -46,6 +46,10 @@ struct MouseSlidingFlags {
 };
 MouseSlidingFlags& MouseSliding();
 
+// The next key queued while the slide holds the window busy: its
+// character, -1 for a key without one, 0 when none.
+int ReadSlideKey();
+
 // Calls into parts that come in separately; an empty member makes its step
 // do nothing.
 struct PlotMouseHooks {
@@ -90,7 +94,7 @@ struct PlotMouseHooks {
   std::function<bool(int left, int right, int x, std::vector<int>& positions, std::vector<double>& steps)>
       mouseFlickContinue = MouseFlickContinue;
   // A key typed during the slide (0 when none).
-  std::function<int()> readKey;
+  std::function<int()> readKey = ReadSlideKey;
   std::function<void(double seconds)> waitSeconds = WaitSlideStep;
   // Refreshes the M* results after a marker edit on the M* screen.
   std::function<void()> refreshMStar;

@@ -1,8 +1,8 @@
 // "Transform Equilibrium Data and Calculate M*" and the three copies of its
 // curves. The numbers are equilibrium/mstar's; this file shows them: the
 // four plots take the window (the signal plot in the data plot's place),
-// the loaders wait until the screen is closed, and a model command or Esc
-// ends it.
+// the loaders wait until the screen is closed, Esc ends the analysis and a
+// model command closes the screen.
 #include "app/mstar_commands.h"
 
 #include <cmath>
@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "app/main_window_flags.h"
+#include "app/marker_moves.h"
 #include "app/model_commands.h"
+#include "app/mstar_screen.h"
 #include "app/plot_replay.h"
 #include "app/program_options.h"
 #include "app/road_services.h"
@@ -21,6 +23,7 @@
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "equilibrium/mstar/mstar_hinge.h"
+#include "equilibrium/mstar/mstar_screen.h"
 #include "equilibrium/mstar/mstar_state.h"
 #include "equilibrium/mstar/mstar_transform.h"
 #include "fit/fit_engine_state.h"
@@ -83,26 +86,11 @@ void EndScreenFlags(MStarState& st) {
 // Ends the analysis without touching the window.
 void FreeAnalysis() {
   FreeMStarPlots();
+  DeleteMStarButtons();
+  CurrentMStarRequests() = MStarScreenRequests{};
   MStarState& st = State();
   st.FreeData();
   EndScreenFlags(st);
-}
-
-void DrawText(platform::DrawContext& dc, int x, int y, const std::string& text) { dc.TextOut(x, y, text); }
-
-// The results beside the plots they belong to (plot units, 1400 x 1000).
-void DrawResultTexts(platform::DrawContext& dc, const MStarState& st) {
-  const MStarResultTexts t = ComposeMStarResultTexts(st);
-  const int h = 18;
-  for (size_t i = 0; i < t.meniscusSignal.size(); ++i) {
-    const int d = static_cast<int>(i) + 1;
-    DrawText(dc, 120, 50 + d * h, t.meniscusSignal[i]);
-    DrawText(dc, 420, 525 + (d + 1) * h, t.mwavg[i]);
-    if (i < t.linearFit.size()) DrawText(dc, 1000, 450 - (11 - d) * h, t.linearFit[i]);
-    // One global baseline is shown once.
-    if (i == 0 || gModelParams.riNoiseFit)
-      DrawText(dc, 420 + 180 * static_cast<int>(i % 4), 5 + h * static_cast<int>(i / 4), t.baseline[i]);
-  }
 }
 
 void PaintScreen(TXLAWindow& w) {
@@ -120,10 +108,10 @@ void PaintScreen(TXLAWindow& w) {
     auto dc = surface->ClientDC();
     DrawDataScreenMarkers(*dc, w, false);
   }
+  PaintMStarButtons(w);
   {
     auto dc = surface->ClientDC();
     SetCanvasMapping(*dc, width, height);
-    DrawResultTexts(*dc, State());
     for (int d = 1; d <= State().count && static_cast<int>(State().hinge.size()) > d; ++d)
       if (State().hinge[static_cast<size_t>(d)].found) DrawMStarHingeMarks(*dc, State(), d);
   }
@@ -131,7 +119,7 @@ void PaintScreen(TXLAWindow& w) {
   const std::vector<std::string> lines = CofMSummaryLines(State());
   if (!lines.empty()) {
     auto dc = surface->ClientDC();
-    for (size_t i = 0; i < lines.size(); ++i) DrawText(*dc, 275, 30 + 20 * static_cast<int>(i), lines[i]);
+    for (size_t i = 0; i < lines.size(); ++i) dc->TextOut(275, 30 + 20 * static_cast<int>(i), lines[i]);
   }
 }
 
@@ -211,8 +199,11 @@ void RunMStarTransformation(TXLAWindow& w) {
       st.settings.cmSmoothing = false;
     }
   }
-  // A transformation on a shown screen replaces it.
+  // A transformation on a shown screen replaces it, with a range request
+  // it may have had.
   FreeMStarPlots();
+  CurrentMStarRequests() = MStarScreenRequests{};
+  w.Frame().SetCursor(platform::CursorKind::Arrow);
   st.analysisMade = true;
   st.screenShown = true;
   st.analysisActive = true;
@@ -222,6 +213,7 @@ void RunMStarTransformation(TXLAWindow& w) {
   TXLAWindow* window = &w;
   BuildMStarSignalPlot(st, [window] { ResetMStarAnalysis(*window); });
   BuildMStarPlot(st);
+  DrawMStarScreen(w);
   BuildLnCPlot(st);
   BuildMwappPlot(st);
   RequestRepaint(w);
@@ -321,6 +313,7 @@ void MStarTransformationSetup(TXLAWindow& w) {
 
 void ResetMStarAnalysis(TXLAWindow& w) {
   FreeAnalysis();
+  w.Frame().SetCursor(platform::CursorKind::Arrow);
   RequestRepaint(w);
 }
 
@@ -336,13 +329,24 @@ void ConnectMStarAnalysis(TXLAWindow& w) {
   r.mStarScreenShown = [] { return State().screenShown; };
   r.paintMStarScreen = [window] { PaintScreen(*window); };
   ModelSelectionHooks& sel = CurrentModelSelectionHooks();
-  sel.mStarAnalysisActive = [] { return State().screenShown || State().analysisActive; };
-  // A model command ends the analysis as Esc does: a screen left without its
-  // plots would keep the loaders waiting for a close nobody can give.
-  sel.closeMStarAnalysis = [window] { ResetMStarAnalysis(*window); };
+  // A model command takes the screen away but leaves the results to copy;
+  // the next load ends them.
+  sel.mStarAnalysisActive = [] { return State().screenShown; };
+  sel.closeMStarAnalysis = [window] { CloseMStarScreen(*window); };
+  PlotMouseHooks& mouse = MouseHooks();
+  mouse.refreshMStar = [window] { MStarScreenButtonHandler(*window, 0); };
+  mouse.mStarRangeDrag = [window](int xmin, int xmax) {
+    if (!MStarRangeRequestPending()) return false;
+    MStarRangeDragEnded(*window, xmin, xmax);
+    return true;
+  };
 }
 
-void DisconnectMStarAnalysis() { FreeAnalysis(); }
+void DisconnectMStarAnalysis() {
+  FreeAnalysis();
+  MouseHooks().refreshMStar = nullptr;
+  MouseHooks().mStarRangeDrag = nullptr;
+}
 
 // ---------------------------------------------------------------- commands
 

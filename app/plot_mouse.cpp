@@ -14,6 +14,7 @@
 #include "app/main_window_flags.h"
 #include "app/marker_moves.h"
 #include "app/markers.h"
+#include "app/mstar_screen.h"
 #include "app/plot_mouse.h"
 #include "app/pointer_hit_tests.h"
 #include "app/road_services.h"
@@ -223,6 +224,9 @@ void TXLAWindow::EvLButtonDown(unsigned, int x, int y) {
   PlotMouseHooks& hooks = MouseHooks();
   const int width = frame_->ClientWidth(), height = frame_->ClientHeight();
   if (hooks.pointerModeLButtonDown && hooks.pointerModeLButtonDown(x, y)) return;
+  if (MStarShown() && width > 0 && height > 0 &&
+      MStarScreenClick(*this, std::floor(1000.0f * x / width), std::floor(1000.0f * y / height)))
+    return;
   if (hooks.pressScreenButtons && width > 0 && height > 0 &&
       hooks.pressScreenButtons(std::floor(1000.0f * x / width), std::floor(1000.0f * y / height)))
     return;
@@ -290,6 +294,8 @@ void TXLAWindow::EvMouseMove(unsigned, int x, int y) {
       PlotIntegrationRange(*this, s(band.leftmost.x), s(band.rightmost.x), -1, 0x000000);
       PlotIntegrationRange(*this, s(band.start.x), s(band.current.x), 12, 0x0000ff);
     }
+    // The band's context stays open until the release: show what it drew.
+    frame_->FlushCanvas();
     band.previous = band.current;
     band.rightmost.x = std::max(band.rightmost.x, x);
     band.leftmost.x = std::min(band.leftmost.x, x);
@@ -398,7 +404,7 @@ void TXLAWindow::EvRButtonUp(unsigned, int x, int y) {
       band.zoomed = 1;
       if (!selection.forRescaling) platform::RequestRepaint();
     }
-    frame_->SetCursor(platform::CursorKind::Arrow);
+    frame_->SetCursor(MStarRangeRequestPending() ? platform::CursorKind::Cross : platform::CursorKind::Arrow);
     delete static_cast<platform::DrawContext*>(ZoomDC);
     ZoomDC = nullptr;
     ZoomDragging = false;

@@ -12,17 +12,6 @@ namespace {
 
 constexpr float kHalfBox = 3.0f;
 
-// Plot position of a value; a value <= 0 on a logarithmic axis sits at the
-// plot's edge less its off-plot distance.
-float PlotX(const CWINPlot& p, float v) {
-  if (p.logX) return v > 0 ? static_cast<float>(std::log10(v) * p.xScale + p.xOffset) : p.plotLeft - p.offPlotDistance;
-  return v * p.xScale + p.xOffset;
-}
-float PlotY(const CWINPlot& p, float v) {
-  if (p.logY) return v > 0 ? static_cast<float>(std::log10(v) * p.yScale + p.yOffset) : p.plotTop - p.offPlotDistance;
-  return v * p.yScale + p.yOffset;
-}
-
 // The first point of the scan inside the box; 0 when none. Points lie in
 // radial order, so the search ends at the first one right of the box.
 int HitTest(const CWINPlot* plot, const float* values, int scan, float x, float y, float bx, float by) {
@@ -30,7 +19,7 @@ int HitTest(const CWINPlot* plot, const float* values, int scan, float x, float 
   if (!plot || !values || scan < 1 || scan > s.count || !s.radii[scan]) return 0;
   const float* r = s.radii[scan];
   for (int j = 1; j <= s.points[scan]; ++j) {
-    const float xp = PlotX(*plot, r[j]), yp = PlotY(*plot, values[j]);
+    const float xp = PlotPositionX(*plot, r[j]), yp = PlotPositionY(*plot, values[j]);
     if (xp - bx < x && x < xp + bx && yp - by < y && y < yp + by) return j;
     if (xp - kHalfBox > x) return 0;
   }
@@ -42,6 +31,17 @@ const float* ScanArray(float* const* arrays, int scan) {
 }
 
 }  // namespace
+
+// Plot position of a value; a value <= 0 on a logarithmic axis sits at the
+// plot's edge less its off-plot distance.
+float PlotPositionX(const CWINPlot& p, float v) {
+  if (p.logX) return v > 0 ? static_cast<float>(std::log10(v) * p.xScale + p.xOffset) : p.plotLeft - p.offPlotDistance;
+  return v * p.xScale + p.xOffset;
+}
+float PlotPositionY(const CWINPlot& p, float v) {
+  if (p.logY) return v > 0 ? static_cast<float>(std::log10(v) * p.yScale + p.yOffset) : p.plotTop - p.offPlotDistance;
+  return v * p.yScale + p.yOffset;
+}
 
 int& FoundDataPoint() {
   static int found = 0;

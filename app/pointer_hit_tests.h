@@ -3,6 +3,7 @@
 // residual point of a scan? The mouse handlers of the main window and the
 // mouse actions on the scans ask these.
 class TXLAWindow;
+class CWINPlot;
 
 // The pointer and the half-size of the hit box (3 pixels) in the window's
 // logical units (1400 x 1000): x = px 1.4 x 1000 / width, y = py x 1000 /
@@ -25,3 +26,8 @@ bool HitTestDataPoint(int scan, float x, float y, float bx, float by);
 bool HitTestResidualPoint(int scan, float x, float y, float bx, float by);
 int& FoundDataPoint();
 int& FoundResidualPoint();
+
+// Plot position (logical units) of a value on the plot's axes; a value <= 0
+// on a logarithmic axis sits at the plot's edge less its off-plot distance.
+float PlotPositionX(const CWINPlot& plot, float v);
+float PlotPositionY(const CWINPlot& plot, float v);

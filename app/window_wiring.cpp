@@ -8,10 +8,13 @@
 #include "app/fluorescence_commands.h"
 #include "app/generate_commands.h"
 #include "app/mstar_commands.h"
+#include "app/nonideal_cs_commands.h"
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
 #include "app/saved_params_wiring.h"
+#include "app/scan_repair_commands.h"
+#include "app/screen_button_wiring.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
@@ -67,20 +70,25 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
   ConnectBufferSedimentation(window);
+  ConnectMeanField(window);
   InstallEquilibriumCurveHooks();
   InstallSolventGradientHooks();
   InstallHeteroAssociationModel();
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
+  ConnectOnPlotButtons(window);
   ConnectEqTools(window);
   ConnectSyntheticDataToWindow(window);
   ConnectFluorescenceCorrections(window);
+  ConnectScanRepairs(window);
 }
 
 void DisconnectWindowFromSubsystems() {
+  DisconnectOnPlotButtons();
   DisconnectFluorescenceCorrections();
   DisconnectSyntheticData();
+  DisconnectScanRepairs();
   DisconnectMStarAnalysis();
   DisconnectEqTools();
   if (GetDistributionPlotHost() == &DistributionPlotWindow()) SetDistributionPlotHost(nullptr);

@@ -56,6 +56,11 @@ void ApplyFringeJumpPoints(const float* radii, float* values, int n, const Fring
 
 // ---- one radius, all scans
 
+double& RadiusJumpDistance() {
+  static double distance = 0.003;
+  return distance;
+}
+
 namespace {
 
 // Residuals at the located indices, the means over the taking-part scans,

@@ -48,6 +48,9 @@ void ApplyFringeJumpPoints(const float* radii, float* values, int n, const Fring
 
 // ---- one radius, all scans
 
+// "check residuals at distance (cm)", kept between runs; 0.003 at start.
+double& RadiusJumpDistance();
+
 struct RadiusJumpState {
   double position = 0;  // r0, cm
   int count = 0;        // scans; 0 while nothing is located

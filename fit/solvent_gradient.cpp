@@ -249,6 +249,9 @@ void InstallSolventGradientHooks() {
   h.densgradElementB = [grid, count](int i, int j) { return DensgradElementB(i, j, grid(), count()); };
   h.densgradEndTermD = [grid, count] { return DensgradEndTermD(grid(), count()); };
   h.densgradEndTermS = [grid, count] { return DensgradEndTermS(grid(), count()); };
+  h.solventStiffness = [](double sw2, double D, int n, double* lo, double* di, double* up) {
+    CurrentLocalSolventFactors().Stiffness(sw2, D, n, lo, di, up);
+  };
   h.initCosoluteGradient = [] { InitCosoluteGradient(); };
   h.setCosoluteTime = SetCosoluteTime;
   h.stepCosoluteGradient = StepCosoluteGradient;

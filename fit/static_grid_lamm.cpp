@@ -508,6 +508,21 @@ void AssembleStaticGridMatrices(int n) {
   MarkAssembled(n);
 }
 
+void ReassembleSolventStiffness(int n) {
+  StaticGridState& st = gState;
+  const auto& hooks = CurrentStaticGridSolventHooks();
+  n = std::min(n, st.N);
+  // Only the stiffness follows the solvent; the mass matrix stays.
+  if (!hooks.solventStiffness || n != st.assembled || st.openEnd) {
+    AssembleStaticGridMatrices(n);
+    return;
+  }
+  LammGrid& g = G();
+  st.sw2 = DrivingRate(RS().rpm, RS().s);
+  hooks.solventStiffness(st.sw2, RS().D, n, g.StiffnessNewSub, g.StiffnessNewDiag, g.StiffnessNewSuper);
+  MarkAssembled(n);
+}
+
 void AssembleStaticGridMatricesRomberg() {
   StaticGridState& st = gState;
   LammGrid& g = G();
@@ -726,7 +741,7 @@ void SimulateStaticGridLamm() {
     if (Cosolute() && hooks.stepCosoluteGradient) hooks.stepCosoluteGradient();
     if (DynamicGradient()) {
       if (hooks.updateLocalSDFactors) hooks.updateLocalSDFactors(r, N);
-      AssembleStaticGridMatrices(st.end);
+      ReassembleSolventStiffness(st.end);
       st.rebuild = true;
     }
     ShowSimulationProgress(progress);

@@ -38,6 +38,10 @@ struct StaticGridSolventHooks {
   // and the open-end terms, with the local solvent factors.
   std::function<double(int i, int j)> densgradElementA, densgradElementB;
   std::function<double()> densgradEndTermD, densgradEndTermS;
+  // Rows 1..n of the stiffness sw2 B - D A at once (the dynamic gradient
+  // re-assembles every step).
+  std::function<void(double sw2, double D, int n, double* lo, double* di, double* up)>
+      solventStiffness;
 };
 StaticGridSolventHooks& CurrentStaticGridSolventHooks();
 
@@ -75,6 +79,9 @@ int ElectrophoresisGridSize(double v, double D, int inUse);
 
 // Pieces of the run, exposed for the tests.
 void AssembleStaticGridMatrices(int n);
+// With the inhomogeneous solvent after its factors changed: the stiffness
+// of rows 1..n again, the mass matrix kept.
+void ReassembleSolventStiffness(int n);
 void AssembleStaticGridMatricesRomberg();
 double TotalAmountStaticGrid();
 double TotalAmountStaticGridRomberg();

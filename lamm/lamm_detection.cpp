@@ -2,7 +2,8 @@
 // magnification gradient y(r) (1 + (r - m) da/dr), amplitude drift with time,
 // the excitation shadow of a cone of radius R at the bottom and a Gaussian
 // radial convolution exp(-(dr/w)^2) over k widths; plus timed snapshots of
-// the node profile. Radii in cm, times in s.
+// the node profile; and the fluorophore the run follows. Radii in cm, times
+// in s.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -260,4 +261,31 @@ void CLammIdeal::SmoothInTransmittance(int n, double width, const double* r, dou
 void CLammIdeal::SmoothInTransmittanceFloat(int n, float width, const float* r, float* y) {
   std::unique_ptr<float[]> work(new float[static_cast<size_t>(n) + 1]);
   SmoothTransmittance(n, width, r, y, work.get());
+}
+
+bool CLammIdeal::LoadFluorophoreTemplate(const CFluorophore* f, int wavelength) {
+  if (!f) {
+    ShowRefusal("Error pFlotmpl ==0 in CLammIdeal");
+    return false;
+  }
+  if (wavelength < 1) {
+    ShowRefusal("Error loading wl < 1 in CLammIdeal");
+    return false;
+  }
+  if (wavelength > f->nWavelengths) {
+    ShowRefusal("Error loading wl > max in CLammIdeal");
+    return false;
+  }
+  fluorophore_ = std::make_unique<CFluorophore>();
+  f->CopyTo(fluorophore_.get());
+  fluorophoreWavelength_ = wavelength;
+  return true;
+}
+
+void CLammIdeal::CopyFluorophoreFrom(const CLammIdeal& o) {
+  fluorophore_.reset();
+  fluorophoreWavelength_ = o.fluorophoreWavelength_;
+  if (!o.fluorophore_) return;
+  fluorophore_ = std::make_unique<CFluorophore>();
+  o.fluorophore_->CopyTo(fluorophore_.get());
 }

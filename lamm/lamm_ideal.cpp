@@ -37,6 +37,7 @@ void CLammIdeal::ShowRefusal(const char* text) {
 // ---------------------------------------------------------------- copying
 
 void CLammIdeal::CopySettings(const CLammIdeal& o) {
+  CopyFluorophoreFrom(o);
   s_ = o.s_;
   D_ = o.D_;
   c0_ = o.c0_;
@@ -445,6 +446,10 @@ void CLammIdeal::SetSolventAndComputeFrictionalRatio(double T, double vbar, doub
                                                      double viscosity) {
   temperature_ = T;
   vbar_ = vbar;
+  // A species of its own vbar (a c(s) list copies its prototype's solvent)
+  // floats by its own buoyancy in an inhomogeneous solvent too.
+  bufferVbar_ = static_cast<float>(vbar);
+  solventVbar_ = vbar;
   density_ = density;
   viscosity_ = viscosity;
   vbarDensity_ = vbar * density;
@@ -644,12 +649,6 @@ void CLammIdeal::SetSolventGradientParameters(const SolventGradientSettings& sg,
   cosoluteDCoef_ = lists ? dCoef : std::vector<double>{};
 }
 
-double CLammIdeal::SolventMeanScale() const {
-  if (!inhomogeneous_) return 1.0;
-  const double v = staticGradient_ ? bufferVbar_ : gradientVbar_;
-  return (1 - v * bufferDensity_) / (1 - bufferVbar_ * 0.99823f) / bufferViscosityRatio_;
-}
-
 // ---------------------------------------------------------------- running
 
 double CLammIdeal::ScanTime(int k) const {
@@ -699,6 +698,12 @@ int CLammIdeal::CheckAndRun() {
     if (detailCode_ == 1) ShowRefusal("meniscus or bottom <= 0 loaded in CLammIdeal");
     if (detailCode_ == 2) ShowRefusal("c0 < 0 loaded in CLammIdeal");
     if (detailCode_ == 3) ShowRefusal("diffcoeff < 0 loaded in CLammIdeal");
+    return 4;
+  }
+  // A solvent given at its ends divides by its viscosity and buoyancy there.
+  if (inhomogeneous_ && twoEnds_ && !(solventCoef_[2] > 0 && solventCoef_[3] > 0 &&
+                                      std::isfinite(SolventMeanScale()) && SolventMeanScale() != 0)) {
+    ShowRefusal("the solvent at meniscus and bottom needs a positive viscosity and buoyancy");
     return 4;
   }
   // The scans drive the time loop: their times must be finite, non-negative
@@ -787,12 +792,14 @@ int CLammIdeal::CheckAndRun() {
   } water{*this, s_, D_};
   if (inhomogeneous_) {
     s_ *= SolventMeanScale();
-    D_ /= bufferViscosityRatio_;
+    D_ *= SolventMeanViscosityFactor();
   }
   // The static-grid and moving-frame paths weigh the buffer's s and D by
   // the local factors; the other paths run with the buffer's mean.
-  localSolvent_ = inhomogeneous_ && solventGiven_ &&
-                  (solvent_.StaticGradient || solvent_.DynamicGradient);
+  localSolvent_ = inhomogeneous_ &&
+                  (twoEnds_ || (solventGiven_ && (solvent_.StaticGradient || solvent_.DynamicGradient)));
+  // Unusable cosolute settings are refused once, before the run.
+  if (localSolvent_ && solvent_.SedimentingCosolute && !LammInitLoading()) return 4;
 
   InitRotorRamp();
   ChooseTimeStep();

@@ -13,6 +13,7 @@
 #include <vector>
 #include <string>
 
+#include "data/fluorophore.h"
 #include "lamm/conc_dependent_model.h"
 #include "lamm/moving_frame_core.h"
 #include "lamm/solvent_model.h"
@@ -85,6 +86,12 @@ class CLammIdeal {
   void SetTimedProfiles(int count, int length, float** table, float*** perSpeciesTables,
                         const double* times, const float* radii);
   bool LoadInitialDistribution(int n, const float* radii, const float* values);
+  // The fluorophore whose photophysics the run follows, kept as an own copy
+  // with the excitation wavelength (1-based) in use; refused with a message
+  // without a template or for a wavelength it does not have.
+  bool LoadFluorophoreTemplate(const CFluorophore* fluorophore, int wavelength);
+  const CFluorophore* FluorophoreTemplate() const { return fluorophore_.get(); }
+  int FluorophoreWavelength() const { return fluorophoreWavelength_; }
   // Non-ideality: switches (plain model, model, concentration-dependent
   // solver, third, table model), count components with concentrations, s, D
   // and weights (null: 1.0), eight further values (may be null), then s, D, c0.
@@ -109,6 +116,7 @@ class CLammIdeal {
   // The buffer's mean buoyancy ratio over its viscosity ratio: s in the
   // buffer over s at 20 degC water (1 without the inhomogeneous solvent).
   double SolventMeanScale() const;
+  double SolventMeanViscosityFactor() const;
   // The whole solvent model (with the solute's vbar, the rotor speed that
   // compresses the solvent and the cosolute's s(c), D(c) series): the
   // static-grid and moving-frame paths then apply the local factors and
@@ -292,6 +300,7 @@ class CLammIdeal {
   // Inhomogeneous solvent (factors relative to the buffer, whose mean the
   // run's s and D already carry).
   void InitLocalSolventFactors(const double* r);
+  double SolventMeanBuoyancyRatio() const;
   void UpdateLocalSolventFactors(const double* r);
   bool LammInitLoading();
   void LammTimeStep(double stepStart);
@@ -514,6 +523,10 @@ class CLammIdeal {
   LocalSolventFactors factors_;
   std::unique_ptr<double[]> wienerRef_, wienerWork1_, wienerWork2_;
   int wienerCount_ = 0;
+
+  std::unique_ptr<CFluorophore> fluorophore_;
+  int fluorophoreWavelength_ = 1;
+  void CopyFluorophoreFrom(const CLammIdeal& other);
 
   // ---- diagnostics ----
   std::string debugFile_;

@@ -7,10 +7,54 @@
 #include "lamm/lamm_ideal.h"
 #include "platform/input_events.h"
 
+namespace {
+// Density (g/ml) and viscosity (Pa s) of a solvent given at its two ends,
+// linear in r between meniscus m and bottom b.
+struct TwoEnds {
+  double rhoM, rhoB, etaM, etaB, m, b;
+  double Rho(double r) const { return rhoM + (rhoB - rhoM) * (r - m) / (b - m); }
+  double Eta(double r) const { return etaM + (etaB - etaM) * (r - m) / (b - m); }
+};
+}  // namespace
+
+// Mean factors of the buffer, which the run's s and D carry: those of the
+// buffer at 1 atm, or the mean of the two ends of a solvent given there.
+double CLammIdeal::SolventMeanViscosityFactor() const {
+  if (!inhomogeneous_) return 1.0;
+  if (twoEnds_) return 0.5 * (kWaterViscosity20C / solventCoef_[2] + kWaterViscosity20C / solventCoef_[3]);
+  return 1.0 / bufferViscosityRatio_;
+}
+
+double CLammIdeal::SolventMeanBuoyancyRatio() const {
+  if (!inhomogeneous_) return 1.0;
+  if (twoEnds_)
+    return 0.5 * (BuoyancyRatio(bufferVbar_, solventCoef_[0], bufferVbar_) +
+                  BuoyancyRatio(bufferVbar_, solventCoef_[1], bufferVbar_));
+  const double v = staticGradient_ ? bufferVbar_ : gradientVbar_;
+  return BuoyancyRatio(v, bufferDensity_, bufferVbar_);
+}
+
+double CLammIdeal::SolventMeanScale() const {
+  return SolventMeanBuoyancyRatio() * SolventMeanViscosityFactor();
+}
+
 void CLammIdeal::InitLocalSolventFactors(const double* r) {
-  factors_.eReference = MeanViscosityFactor(solvent_);
-  factors_.qReference = MeanBuoyancyRatio(solvent_, solventVbar_);
-  factors_.Init(solvent_, solventVbar_, r, N_, meniscus_, solventRpm_ > 0 ? solventRpm_ : finalRpm_);
+  factors_.eReference = SolventMeanViscosityFactor();
+  factors_.qReference = SolventMeanBuoyancyRatio();
+  if (!twoEnds_) {
+    factors_.Init(solvent_, solventVbar_, r, N_, meniscus_, solventRpm_ > 0 ? solventRpm_ : finalRpm_);
+    return;
+  }
+  const TwoEnds ends{solventCoef_[0], solventCoef_[1], solventCoef_[2], solventCoef_[3], meniscus_, bottom_};
+  factors_.e.assign(N_ + 1, 1.0);
+  factors_.q.assign(N_ + 1, 1.0);
+  factors_.rhoWater.assign(N_ + 1, kWaterDensity20C);
+  factors_.count = N_;
+  for (int i = 1; i <= N_; ++i) {
+    factors_.e[i] = kWaterViscosity20C / ends.Eta(r[i]) / factors_.eReference;
+    factors_.q[i] = BuoyancyRatio(bufferVbar_, ends.Rho(r[i]), bufferVbar_) / factors_.qReference;
+  }
+  factors_.PrepareMoments(r, N_);
 }
 
 void CLammIdeal::UpdateLocalSolventFactors(const double* r) {

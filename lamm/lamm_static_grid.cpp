@@ -810,7 +810,13 @@ void CLammIdeal::SolveStaticGrid() {
       if (!running_) break;
       if (solvent_.DynamicGradient) {
         UpdateLocalSolventFactors(r_);
-        BuildStaticMatrices(end_);
+        // Over the whole grid only the stiffness follows the solvent.
+        if (end_ == N_ && matrixExtent_ == N_ && !shutOff_ && !speedChanging_) {
+          factors_.Stiffness(w2s_, D_, N_, Klo_, Kdi_, Kup_);
+          rebuilt_ = true;
+        } else {
+          BuildStaticMatrices(end_);
+        }
       }
     }
     if (dt_ < 1e-12) {

@@ -119,6 +119,14 @@ bool CDistributionPlot::DataPlotExists() const {
   return w.dataPlot != nullptr || w.residualPlot != nullptr;
 }
 
+void CDistributionPlot::CreateIntegrateButton() {
+  if (PlotHooks().createIntegrateButton) PlotHooks().createIntegrateButton();
+}
+
+void CDistributionPlot::DeleteIntegrateButton() {
+  if (PlotHooks().deleteIntegrateButton) PlotHooks().deleteIntegrateButton();
+}
+
 void CDistributionPlot::RequestRepaint() {
   if (PlotHooks().requestRepaint) PlotHooks().requestRepaint();
 }

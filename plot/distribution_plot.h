@@ -32,6 +32,8 @@ class CDistributionPlot : public DistributionPlotHost {
   void SetLayout(const int layout[4]) override;
   void RelayoutAndRedrawPlots() override;
   bool DataPlotExists() const override;
+  void CreateIntegrateButton() override;
+  void DeleteIntegrateButton() override;
   void RequestRepaint() override;
   void DrawText(int x, int y, const std::string& text) override;
   void ShowProgressLine(int penColour, int x, int y) override;

@@ -1,6 +1,11 @@
 #include "plot/mstar_plots.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
 #include "data/scan_set.h"
+#include "equilibrium/mstar/mstar_screen.h"
 #include "equilibrium/mstar/mstar_state.h"
 #include "equilibrium/mstar/mstar_transform.h"
 #include "fit/model_params.h"
@@ -8,6 +13,7 @@
 #include "numerics/cvector.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
+#include "plot/screen_button.h"
 
 namespace {
 
@@ -334,4 +340,28 @@ void DrawMStarHingeMarks(platform::DrawContext& dc, const MStarState& st, int d)
   dc.SetROP2(rop);
   dc.SelectObject(old);
   platform::DeleteObject(pen);
+}
+
+std::unique_ptr<CScreenButton> MakeMStarButton(const MStarButtonSpec& spec) {
+  auto b = std::make_unique<CScreenButton>();
+  b->kind = 1;
+  b->SetSecondOption();
+  b->faceColor = spec.offFill;
+  b->onFaceColor = spec.onFill;
+  b->SetRect(spec.top, spec.left, spec.bottom, spec.right);
+  b->SetText(spec.caption.c_str(), static_cast<int>(spec.caption.size()), spec.onCaption.c_str(),
+             static_cast<int>(spec.onCaption.size()));
+  b->on = spec.pressed ? 1 : 0;
+  FitMStarCaption(*b);
+  b->Redraw();
+  return b;
+}
+
+void FitMStarCaption(CScreenButton& b) {
+  // The caption font's characters are about half its height wide.
+  constexpr double kCharWidth = 0.5;
+  const size_t length = std::max<size_t>(1, std::max(b.caption.size(), b.onCaption.size()));
+  const double fit = (std::abs(b.right - b.left) - 4) / (kCharWidth * static_cast<double>(length));
+  const int tallest = std::min(16, std::abs(b.bottom - b.top));
+  b.captionHeight = std::max(7, std::min(tallest, static_cast<int>(std::floor(fit))));
 }

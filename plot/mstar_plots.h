@@ -18,10 +18,12 @@
 
 #include "platform/draw_context.h"
 
+class CScreenButton;
 class CWINPlot;
 class CCurve;
 class CVector;
 struct MStarState;
+struct MStarButtonSpec;
 
 struct MStarPlotSet {
   std::unique_ptr<CWINPlot> signal, mstar, lnc, mwapp;
@@ -62,3 +64,10 @@ void FreeMStarPlots();
 // c0 - b_d on the Mwapp plot; horizontal lines at c0 + b_d on the signal
 // plot and at Mwapp(r_hinge) on the Mwapp plot.
 void DrawMStarHingeMarks(platform::DrawContext& dc, const MStarState& st, int d);
+
+// An on-screen button of the M* screen from its table entry: toggled by its
+// handler only, caption raised, face recorded.
+std::unique_ptr<CScreenButton> MakeMStarButton(const MStarButtonSpec& spec);
+// The caption height that lets the longer of its two captions fit the
+// button's width (between 7 and 16 plot-space units, at most its height).
+void FitMStarCaption(CScreenButton& b);

@@ -87,6 +87,9 @@ struct PlotWindowHooks {
   std::function<void()> paintDataPlot;
   std::function<void()> paintResidualPlots;
   std::function<void()> paintDistributionPlot;
+  // The on-plot "integrate" button that lives with the distribution plot.
+  std::function<void()> createIntegrateButton;
+  std::function<void()> deleteIntegrateButton;
   // Loaded DLS data hold the field autocorrelation g(1) (else g(2)-1).
   std::function<bool()> dlsFieldAutocorrelation;
 };

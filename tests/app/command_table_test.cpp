@@ -28,6 +28,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {911, "Signal Radial Convolution"},           {912, "Signal Radial Convolution"},
     {913, "Signal Excitation Shadow"},            {914, "Signal Excitation Shadow"},
     {925, "Johnston Ogston Signal Depletion"},    {915, "FloTools"},
+    {903, "Sort Fluorescence AUC data"},
     {221, "About"},           {837, "MOUSE SLIDING"},  {268, "HELP"},           {249, "HELP"},
     {869, "KEYBOARD SHORTCUTS"}, {610, "HELP MESSAGES"}, {952, "SET PREFERENCE"},
     {829, "SET PREFERENCE"},  {902, "SET PREFERENCE"}, {648, "SET PREFERENCE"},
@@ -35,7 +36,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {294, "SET PREFERENCE"},  {295, "SET PREFERENCE"}, {642, "SET PREFERENCE"}, {592, "UPDATE DURING FIT"},
     {826, "SET PREFERENCE"},  {825, "enter float"},    {824, "SET PREFERENCE"},
     {943, "SET PREFERENCE"}, {579, "Sort SE data"}, {645, "EQ TEST"},
-    {200, "select files to fit"}, {290, "select files to fit"}, {226, "select files to add to set 1"},
+    {200, "select files to fit"}, {1103, "select NONIDEAL CTOT DATA files"}, {290, "select files to fit"}, {226, "select files to add to set 1"},
     {298, "select files in set 1 to fit"}, {515, "select files in set 1 to fit"},
     {214, "GENERATE DATA"}, {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}, {595, "ATTENTION"},
     {949, "select files to fit"}, {513, "ERROR"}, {511, "ls-g(s)"}, {510, "ls-g(s)"}, {877, "ERROR"}, {896, "ERROR"},
@@ -60,7 +61,8 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {207, "SET DISPLAY RANGE"}, {216, "NOTES"}, {218, ""}, {217, ""}, {590, "SET RADIAL RESOLUTION"},
     {828, "select files to fit"}, {591, "REMOVING SCAN"}, {868, "EXCLUDE EXCESS GRADIENTS"},
     {247, "EXCLUDE SPIKES"}, {219, ""}, {255, "SET SIMULATION START TIME"},
-    {256, "SET SIMULATION START TIME"}, {224, ""}, {225, "save equilibrium data as"}, {234, "Printing"}, {241, "s and M Contour"}, {244, "s1,s2 Contour"}};
+    {256, "SET SIMULATION START TIME"}, {224, ""}, {225, "save equilibrium data as"}, {234, "Printing"}, {241, "s and M Contour"}, {244, "s1,s2 Contour"},
+    {199, "Fix Fringe Jump"}, {1111, "Fix Fringe Jump"}, {1110, "Fix Scratch Jump"}, {1109, "Track Scratch"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
 const std::set<int> kSilentBuiltCommands = {233, 267, 205, 206, 945, 208, 257, 211, 232, 209, 210, 220, 545, 542, 462, 461, 463, 582, 647, 223, 533, 529, 633, 230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
@@ -73,7 +75,7 @@ const std::set<int> kSilentBuiltCommands = {233, 267, 205, 206, 945, 208, 257, 2
                                             535, 549, 550, 947, 927, 581, 264, 283, 634, 459, 886, 551,
                                             287, 263, 524, 231, 289, 827, 1098, 269, 918, 919, 920,
                                             593, 904, 923,
-                                            204, 258, 259, 260, 261, 262, 273, 274, 632, 611, 285, 286, 245};
+                                            1104, 1105, 1106, 204, 258, 259, 260, 261, 262, 273, 274, 632, 611, 285, 286, 245, 608};
 // Model commands that switch the regularisation or the scan times: the
 // commands after them in the table find both as they were.
 const std::set<int> kRegularisationChoosingCommands = {288, 501, 510, 539, 950};

@@ -6,89 +6,18 @@
 #include <vector>
 
 #include "app/mstar_commands.h"
+#include "app/mstar_screen.h"
 #include "equilibrium/mstar/mstar_hinge.h"
 #include "equilibrium/mstar/mstar_state.h"
 #include "numerics/arrays.h"
 #include "platform/clipboard.h"
 #include "plot/cwinplot.h"
 #include "plot/mstar_plots.h"
-#include "road_support.h"
-#include "tests/equilibrium/mstar_profiles.h"
+#include "mstar_window_support.h"
 
 using namespace mstar_test;
 
 namespace {
-
-// Every table written, with the number of boxes shown before it.
-class TableClipboard : public platform::MemoryClipboard {
- public:
-  explicit TableClipboard(const platform::ScriptedUserInterface& ui) : ui_(ui) {}
-  bool SetText(const std::string& text) override {
-    tables.push_back({text, ui_.transcript.size()});
-    return MemoryClipboard::SetText(text);
-  }
-  struct Table {
-    std::string text;
-    size_t boxesBefore;
-  };
-  std::vector<Table> tables;
-
- private:
-  const platform::ScriptedUserInterface& ui_;
-};
-
-class MStarWindowTest : public RoadTest {
- protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    CurrentMStarState() = MStarState{};
-    clipboard_ = std::make_unique<TableClipboard>(*ui_);
-    platform::SetClipboard(clipboard_.get());
-  }
-  void TearDown() override {
-    if (window_) ResetMStarAnalysis(*window_);
-    platform::SetClipboard(nullptr);
-    RoadTest::TearDown();
-    CurrentMStarState() = MStarState{};
-  }
-
-  // The profiles as files 00001.RA1 ... loaded by "load sedimentation equilibrium data".
-  void LoadEquilibrium(const std::vector<Profile>& profiles) {
-    std::vector<std::string> paths;
-    for (size_t k = 0; k < profiles.size(); ++k) {
-      char name[32];
-      std::snprintf(name, sizeof name, "%05d.RA1", static_cast<int>(k) + 1);
-      paths.push_back((dir_ / name).string());
-      WriteProfileFile(paths.back(), profiles[k], cell_);
-    }
-    TXLAWindow& w = Window();
-    gModelParams.meniscus = static_cast<float>(cell_.meniscus);
-    gModelParams.bottom = static_cast<float>(cell_.bottom);
-    ui_->lenient = true;  // the loader's advice boxes are its own tests' business
-    ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
-    w.CmLoadEquilibriumData();
-    ui_->lenient = false;
-    ui_->transcript.clear();
-    ui_->failures.clear();
-    ASSERT_EQ(CurrentScanSet().count, static_cast<int>(profiles.size()));
-    ASSERT_TRUE(CurrentScanSet().equilibriumMode);
-    CurrentScanSet().leftFitLimit = static_cast<float>(cell_.left);
-    CurrentScanSet().rightFitLimit = static_cast<float>(cell_.right);
-    gModelParams.meniscus = gModelParameterVector.P[13] = static_cast<float>(cell_.meniscus);
-    gModelParams.bottom = gModelParameterVector.P[14] = static_cast<float>(cell_.bottom);
-    gModelParams.baseline = static_cast<float>(cell_.baseline);
-    gModelParams.riNoiseFit = 0;
-    gSolutionConditions.vbarRho = 0.73f;
-    gSolutionConditions.temperature = static_cast<float>(kT);
-  }
-
-  void ExpectNoFailures() const {
-    for (const auto& f : ui_->failures) ADD_FAILURE() << f;
-  }
-
-  Cell cell_;
-  std::unique_ptr<TableClipboard> clipboard_;
-};
 
 // Rows of a clipboard table as (x, y) pairs.
 std::vector<std::pair<double, double>> Rows(const std::string& text) {
@@ -156,7 +85,7 @@ TEST_F(MStarWindowTest, TransformationTakesTheDataPlotPlaceAndResetGivesItBack) 
   ExpectNoFailures();
 }
 
-TEST_F(MStarWindowTest, LoadersWaitAndModelCommandsEndTheAnalysis) {
+TEST_F(MStarWindowTest, LoadersWaitWhileShownAndLoadAfterAModelCommandClosedTheScreen) {
   LoadEquilibrium({SingleSpecies()});
   TXLAWindow& w = Window();
   CWINPlot* const dataPlot = CurrentPlotWindows().dataPlot;
@@ -167,10 +96,21 @@ TEST_F(MStarWindowTest, LoadersWaitAndModelCommandsEndTheAnalysis) {
   w.CmLoadEquilibriumData();
   EXPECT_TRUE(ui_->transcript.empty());
   EXPECT_EQ(CurrentScanSet().count, 1);
+  // A model command takes the screen away and leaves the results to copy.
   ClearModelSelection();
   EXPECT_FALSE(MStarScreenShown());
-  EXPECT_FALSE(CurrentMStarState().analysisActive);
+  EXPECT_TRUE(CurrentMStarState().analysisActive);
   EXPECT_EQ(CurrentPlotWindows().dataPlot, dataPlot);
+  EXPECT_TRUE(MStarButtons().empty());
+  ui_->ExpectBox("COPY M* DATA", "r vs M*(r) is in clipboard - paste before continuing");
+  ui_->ExpectBox("COPY M* DATA", "extrapolation of r vs M*(r) is in clipboard - paste before continuing");
+  w.OnCommand(919);
+  EXPECT_EQ(clipboard_->tables.size(), 2u);
+  EXPECT_TRUE(ui_->AllConsumed());
+  // The next load ends what is left of the analysis and loads.
+  LoadEquilibrium({SingleSpecies(15000), SingleSpecies(10000)});
+  EXPECT_FALSE(CurrentMStarState().analysisActive);
+  EXPECT_FALSE(CurrentMStarState().HasData());
   ExpectNoFailures();
 }
 

@@ -490,7 +490,9 @@ void ExpectEveryPathAgrees(double tolerance, const std::function<void()>& change
         Solve(run);
         y = FittedModel(run);
       }
-      EXPECT_LT(WorstDifference(y, reference), tolerance);
+      // The object's static grid is the same discretisation, assembled
+      // on its own.
+      EXPECT_LT(WorstDifference(y, reference), movingFrame ? tolerance : 1e-4);
     }
   changed();
   run.movingFrame = false;

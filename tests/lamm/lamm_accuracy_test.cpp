@@ -266,19 +266,29 @@ TEST(LammMovingFrame, AgreesWithIndependentReferenceSolutions) {
   }
 }
 
+namespace {
+
+// The species of a reference held at 20 degC water for a buffer of density
+// 1.05 and viscosity ratio 1.097804: e 0.910909 x q 0.860696 x s20,w = s.
+std::unique_ptr<CLammIdeal> WaterSpeciesSolver(const Reference& R, Experiment& x, bool movingFrame) {
+  const double e = 1 / 1.097804, q = 0.860696;
+  x = ExperimentFor(R, 6.0, 7.1);
+  x.s = R.s / (e * q);
+  x.D = R.D / e;
+  LammSolverSettings st = FixedGrid(1000);
+  if (movingFrame) st.claverieAlgorithm = 0, st.movingHatAlgorithm = 1;
+  return MakeSolver(x, st);
+}
+
+}  // namespace
+
 TEST(LammInhomogeneousSolvent, UniformBufferOnBothPathsIsTheReferenceOnce) {
-  // s and D at 20 degC water in a buffer of density 1.05 and viscosity ratio
-  // 1.097804: e 0.910909 x q 0.860696 x s20,w = 4.3 S.
   const Reference R = LoadReference("static-4.3S.txt");
   const double e = 1 / 1.097804, q = 0.860696;
   for (const bool movingFrame : {false, true}) {
     SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
-    Experiment x = ExperimentFor(R, 6.0, 7.1);
-    x.s = R.s / (e * q);
-    x.D = R.D / e;
-    LammSolverSettings st = FixedGrid(1000);
-    if (movingFrame) st.claverieAlgorithm = 0, st.movingHatAlgorithm = 1;
-    auto L = MakeSolver(x, st);
+    Experiment x;
+    auto L = WaterSpeciesSolver(R, x, movingFrame);
     L->SetReactionParameters(true, false, true, false, 0, 0.73f, 1.097804f, 1.05f, 0.73f, 0.73f * 1.05f,
                              0.99823f, 0.001002f, 1.0f, 0.73f, 0, 0, 0, 0);
     EXPECT_NEAR(L->SolventMeanScale(), e * q, 1e-6);
@@ -291,4 +301,44 @@ TEST(LammInhomogeneousSolvent, UniformBufferOnBothPathsIsTheReferenceOnce) {
       EXPECT_LT(worst, 1e-3);
     }
   }
+}
+
+TEST(LammInhomogeneousSolvent, SolventGivenAtBothEnds) {
+  // Equal ends are the uniform buffer of density 1.05 and 1.097804 x the
+  // viscosity of water; ends that differ change the profiles, the same on
+  // both paths.
+  const Reference R = LoadReference("static-4.3S.txt");
+  struct Ends {
+    double rhoM, rhoB, etaM, etaB;
+  };
+  auto run = [&](bool movingFrame, const Ends& ends, int expectedCode) {
+    Experiment x;
+    auto L = WaterSpeciesSolver(R, x, movingFrame);
+    L->SetReactionParameters(true, false, false, true, 0, 0.73f, 1, 1, 0.73f, 0.73f, 0, 0, 0, 0,
+                             ends.rhoM, ends.rhoB, ends.etaM, ends.etaB);
+    EXPECT_EQ(L->CheckAndRun(), expectedCode);
+    std::vector<double> y;
+    for (size_t k = 1; k < R.times.size(); ++k)
+      for (size_t j = 0; j < R.r.size(); ++j)
+        if (R.r[j] >= 6.0 && R.r[j] <= 7.1) y.push_back(x.out[k + 1][j + 1]);
+    return y;
+  };
+  auto worst = [](const std::vector<double>& a, const std::vector<double>& b) {
+    double w = 0;
+    for (size_t i = 0; i < a.size(); ++i) w = std::max(w, std::fabs(a[i] - b[i]));
+    return w;
+  };
+  std::vector<double> reference;
+  for (size_t k = 1; k < R.times.size(); ++k)
+    for (size_t j = 0; j < R.r.size(); ++j)
+      if (R.r[j] >= 6.0 && R.r[j] <= 7.1) reference.push_back(R.c[j][k]);
+  const Ends uniform{1.05, 1.05, 0.0011, 0.0011}, graded{1.03, 1.07, 0.00105, 0.00115};
+  for (const bool movingFrame : {false, true}) {
+    SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
+    EXPECT_LT(worst(run(movingFrame, uniform, 0), reference), 1e-3);
+  }
+  const std::vector<double> staticGrid = run(false, graded, 0);
+  EXPECT_LT(worst(run(true, graded, 0), staticGrid), 2e-3);
+  EXPECT_GT(worst(staticGrid, reference), 2e-2);
+  run(false, {1.05, 1.05, 0.0011, 0}, 4);
 }

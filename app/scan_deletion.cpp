@@ -1,0 +1,60 @@
+#include "app/scan_deletion.h"
+
+#include "app/startup.h"
+#include "app/txla_window.h"
+#include "app/wait_cursor.h"
+#include "app/window_services.h"
+#include "data/raw_data_workers.h"
+#include "data/scan_loading.h"
+#include "data/scan_set.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+bool AskYes(const char* text) {
+  return platform::UI().MessageBox("", text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
+         platform::IDYES;
+}
+
+// The data plot back at the zoom the user had before the reload.
+void RestoreDataZoom() {
+  CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  const RangeHistoryRecord& h = RangeHistory;
+  if (!plot || h.depth < 1) return;
+  const auto i = static_cast<std::size_t>(h.depth);
+  plot->SetRanges(h.xMin[i], h.xMax[i], h.yMin[i], h.yMax[i]);
+  plot->Plot();
+}
+
+}  // namespace
+
+void DeleteScanAndReload(TXLAWindow& window, int scan) {
+  ScanSet& s = CurrentScanSet();
+  if (scan < 1 || scan > s.count) return;
+  // An empty list would unload the whole set.
+  if (s.count < 2) {
+    platform::UI().MessageBox("DELETE SCAN", s.fileNames[scan] + " is the only scan loaded - it stays",
+                              platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    return;
+  }
+  BuildTmpFileList(scan);
+  LoadListedScans();
+  CurrentScanSet().dataChanged = 1;
+  RequestRepaint(window);
+}
+
+void DeleteScanPoint(TXLAWindow& window, int scan, int point) {
+  const ScanSet& s = CurrentScanSet();
+  if (scan < 1 || scan > s.count || point < 1 || point > s.points[scan]) return;
+  if (s.radialResolution > 0.00101f && !AskYes("data are pre-averaged - continue anyway?")) return;
+  const bool overwrite = AskYes("overwrite original scan?");
+  {
+    WaitCursor wait(window);
+    if (MarkScanModified(scan, point, overwrite).Refused()) return;
+    ReloadListedScans();
+    RestoreDataZoom();
+  }
+  RequestRepaint(window);
+}

@@ -1,0 +1,104 @@
+#include "app/screen_button_wiring.h"
+
+#include "app/marker_confirm.h"
+#include "app/marker_moves.h"
+#include "app/peak_labels.h"
+#include "app/point_edit.h"
+#include "app/pointer_hit_tests.h"
+#include "app/road_services.h"
+#include "app/screen_buttons.h"
+#include "app/txla_window.h"
+#include "data/load_hooks.h"
+#include "numerics/error_box.h"
+#include "plot/plot_window_set.h"
+
+namespace {
+
+TXLAWindow*& Window() {
+  static TXLAWindow* window = nullptr;
+  return window;
+}
+
+template <typename F, typename G>
+void FillIfEmpty(F& hook, G&& implementation) {
+  if (!hook) hook = std::forward<G>(implementation);
+}
+
+// Everything but the noise and range buttons ends the press when hit.
+bool PressScreenButtons(float bx, float by) {
+  TXLAWindow* w = Window();
+  if (!w) return false;
+  if (PressPeakLabels(*w, bx, by)) return true;
+  if (PressPointEditButtons(*w, bx, by)) return true;
+  if (PressMarkerConfirmButtons(*w, bx, by)) return true;
+  PressNoiseAndRangeButtons(*w, bx, by);
+  return false;
+}
+
+void PaintScreenButtons() {
+  TXLAWindow* w = Window();
+  if (!w) return;
+  PaintNoiseAndRangeButtons(*w);
+  PaintMarkerConfirmButtons(*w);
+  PaintPointEditButtons(*w);
+  PaintPeakLabels(*w);
+  // The label follows the pointer; the next move brings it back.
+  ScanNameLabel() = ScanNameHover{};
+}
+
+}  // namespace
+
+void ConnectOnPlotButtons(TXLAWindow& window) {
+  Window() = &window;
+  PlotMouseHooks& mouse = MouseHooks();
+  FillIfEmpty(mouse.pressScreenButtons, PressScreenButtons);
+  FillIfEmpty(mouse.showMarkerConfirmButtons, [](int x, int y, bool limits) {
+    if (Window()) ShowMarkerConfirmButtons(*Window(), x, y, limits);
+  });
+  FillIfEmpty(mouse.noiseOrIntegrateButtonAt, NoiseOrRangeButtonAt);
+  FillIfEmpty(mouse.deleteMarkerConfirmButtons, [] { DeleteMarkerConfirmButtons(Window()); });
+  FillIfEmpty(mouse.pressPointEditCancel, [] { return Window() && CancelPointEdit(*Window()); });
+  FillIfEmpty(mouse.showPointEditButtons, [](int x, int y, int i) {
+    const int point = FoundDataPoint() > 0 ? FoundDataPoint() : FoundResidualPoint();
+    if (Window()) ShowPointEditButtons(*Window(), x, y, i, point);
+  });
+  FillIfEmpty(mouse.showScanNameButton, [](int i, int x, int y) {
+    if (Window()) ShowScanNameButton(*Window(), i, x, y);
+  });
+  FillIfEmpty(mouse.deleteScanNameButton, [] {
+    if (Window()) DeleteScanNameButton(*Window());
+  });
+  // A key pressed while a released marker slides stops it there.
+  FillIfEmpty(mouse.readKey, [] {
+    int c = 0;
+    return ReadKey(&c) ? c : 0;
+  });
+  Road().paintScreenButtons = PaintScreenButtons;
+
+  LoadHooks& load = CurrentLoadHooks();
+  load.createNoiseButtons = [] { CreateNoiseButtons(nullptr); };
+  load.removeNoiseButtons = [] { RemoveNoiseButtons(nullptr); };
+  load.animateNoiseButton = [] {
+    if (Window()) AnimateRemoveNoiseButton(*Window());
+  };
+
+  PlotWindowHooks& plot = PlotHooks();
+  plot.createIntegrateButton = [] {
+    if (Window()) CreateIntegrateButton(CurrentButtonLayout(*Window()));
+  };
+  plot.deleteIntegrateButton = [] { DeleteIntegrateButton(); };
+}
+
+void DisconnectOnPlotButtons() {
+  TXLAWindow* w = Window();
+  Window() = nullptr;
+  Road().paintScreenButtons = nullptr;
+  PlotHooks().createIntegrateButton = nullptr;
+  PlotHooks().deleteIntegrateButton = nullptr;
+  DeleteIntegrateButton();
+  RemoveNoiseButtons(nullptr);
+  DeleteMarkerConfirmButtons(nullptr);
+  PointEdit() = PointEditState{};
+  ScanNameLabel() = ScanNameHover{};
+  if (w && PeakLabels().count > 0) DeletePeakLabels(*w);
+}

@@ -1,0 +1,67 @@
+// The M* screen's button faces as the window paints them, on the desktop's
+// canvas offscreen.
+// The program's headers come first: Qt's keyword macros must not reach them.
+#include "app/mstar_screen.h"
+#include "mstar_window_support.h"
+#include "plot/screen_button.h"
+
+#include <QImage>
+#include <map>
+
+#include "desktop_support.h"
+
+namespace {
+
+class MStarScreenPaint : public MStarWindowTest {
+ protected:
+  void SetUp() override {
+    MStarWindowTest::SetUp();
+    StartOffscreenDesktop();
+  }
+  void TearDown() override {
+    if (window_) ResetMStarAnalysis(*window_);
+    window_.reset();
+    platform::SetFrameWindowFactory({});
+    MStarWindowTest::TearDown();
+  }
+  QImage Shot() {
+    const std::string path = (dir_ / "shot.png").string();
+    EXPECT_TRUE(Window().Frame().SaveClientImage(path, 1400, 1000));
+    return QImage(QString::fromStdString(path));
+  }
+  // The colour met most often inside a button's rectangle (1400 x 1000 px),
+  // as 0x00bbggrr.
+  static platform::COLORREF MostFrequent(const QImage& image, const CScreenButton& b) {
+    std::map<QRgb, int> count;
+    for (int y = b.top + 2; y < b.bottom - 1; ++y)
+      for (int x = b.left + 2; x < b.right - 1; ++x) ++count[image.pixel(x, y) & 0xffffff];
+    QRgb best = 0;
+    int most = 0;
+    for (const auto& [rgb, n] : count)
+      if (n > most) best = rgb, most = n;
+    return static_cast<platform::COLORREF>(qRed(best) | qGreen(best) << 8 | qBlue(best) << 16);
+  }
+};
+
+TEST_F(MStarScreenPaint, FacesShowTheirFillsAndAClickShowsThePressedOne) {
+  LoadEquilibrium({SingleSpecies()});
+  TXLAWindow& w = Window();
+  w.Frame().Resize(1400, 1000);
+  Shot();  // the client size of a paint
+  w.OnCommand(896);
+  ASSERT_NE(MStarButton(2), nullptr);
+  QImage image = Shot();
+  EXPECT_EQ(MostFrequent(image, *MStarButton(2)), 0xffe6e6u);
+  EXPECT_EQ(MostFrequent(image, *MStarButton(8)), 0xffd2d2u);
+  // A click in the middle of the Mwapp form's button.
+  const CScreenButton& form = *MStarButton(8);
+  const int x = (form.left + form.right) / 2, y = (form.top + form.bottom) / 2;
+  w.OnMouse(platform::MouseMessage::LButtonDown, 0, x, y);
+  w.OnMouse(platform::MouseMessage::LButtonUp, 0, x, y);
+  image = Shot();
+  EXPECT_EQ(MostFrequent(image, *MStarButton(8)), 0xffdcdcu);
+  EXPECT_EQ(MostFrequent(image, *MStarButton(2)), 0xffe6e6u);
+  ExpectNoFailures();
+}
+
+}  // namespace
