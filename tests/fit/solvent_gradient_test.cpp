@@ -272,6 +272,10 @@ TEST_F(SolventGradient, SolverObjectsGetTheBufferOnlyWithTheModelOn) {
     gSolutionConditions.vbar = 0.73f;
     EXPECT_NEAR(BufferSedimentationCoefficient(1.0), L.SolventMeanScale(), 1e-6);
     EXPECT_NEAR(BufferDiffusionCoefficient(1.0), 1 / 1.097804, 1e-6);
+    // A species of another vbar, as a c(s) list loads it into a copy.
+    L.SetSolventAndComputeFrictionalRatio(20, 0.75, 1.0, 1.0);
+    const double v2 = dynamic ? 0.70 : 0.75;
+    EXPECT_NEAR(L.SolventMeanScale(), (1 - v2 * 1.05) / (1 - 0.75 * 0.99823) / 1.097804, 1e-6);
   }
 }
 
@@ -298,7 +302,7 @@ TEST_F(SolventGradient, SolverObjectStopsOnACosoluteDThatTurnsNegative) {
     L->SetReactionParameters(true, false, false, false, 0, 0.73f, 1, 0.99823f, 0.73f, 0.73f, 0, 0, 0,
                              0, 0, 0, 0, 0);
     L->SetWorker(worker, 1, worker ? 1 : 0);
-    EXPECT_EQ(L->CheckAndRun(), 7);
+    EXPECT_EQ(L->CheckAndRun(), 4);
     if (worker) {
       EXPECT_TRUE(ui.transcript.empty());
     } else {
@@ -374,6 +378,33 @@ TEST_F(SolventGradient, SolverObjectStepsItsCosoluteWithTheSpecies) {
       if (R.r[p] <= 7.1) worst = std::max(worst, std::fabs(cs.ConcentrationAt(R.r[p]) - R.c[p].back()));
     EXPECT_LT(worst, 1e-3);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SolventGradient, MissingListIsToldOnceForSolverObjects) {
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.UseInhomogeneousSolvent = true;
+  sg.StaticGradient = false;
+  sg.DynamicGradient = sg.SedimentingCosolute = sg.NonidealCosolute = true;
+  sg.CosoluteGridSize = 30;
+  CurrentCosoluteCoefficients().sPath = "absent-s.dat";
+  CurrentCosoluteCoefficients().dPath = "absent-d.dat";
+  platform::ScriptedUserInterface ui;
+  ui.lenient = true;
+  platform::ScopedUI scope(ui);
+  lammtest::Experiment x;
+  x.Build();
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_FALSE(PrepareSolventForSolverObjects());
+    auto L = lammtest::MakeSolver(x, lammtest::FixedGrid(200));
+    ApplySolventGradientToSolver(*L, 0.73);
+    EXPECT_EQ(L->CheckAndRun(), 4);
+  }
+  ASSERT_EQ(ui.transcript.size(), 1u);
+  EXPECT_EQ(ui.transcript[0].text, "\nAttention: could not open absent-d.dat");
 }
 
 }  // namespace
