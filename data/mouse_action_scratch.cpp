@@ -69,11 +69,7 @@ bool CMouseAction_FixScratchJump::KeyDown(int key, int, unsigned) {
       // A step that would leave any scan's points is ignored.
       if (MoveRadiusJump(CurrentScanSet(), key == platform::VK_LEFT ? -1 : 1, state)) DrawWithDistance();
       return true;
-    case platform::VK_ESCAPE:
-      Deactivate();
-      Reset();
-      End();
-      return true;
+    case platform::VK_ESCAPE: return DiscardMode(*this);
     default: return false;
   }
 }
@@ -160,11 +156,7 @@ bool CMouseAction_TrackScratch::KeyDown(int key, int, unsigned) {
       Reset();
       Finish();
       return true;
-    case platform::VK_ESCAPE:
-      Deactivate();
-      Reset();
-      End();
-      return true;
+    case platform::VK_ESCAPE: return DiscardMode(*this);
     default: return false;
   }
 }
