@@ -94,7 +94,9 @@ class FdsCorrections : public IFluorescenceCorrections {
     p.useRadialGradient = Flag(v.gradientOn);
     p.fitRadialGradient = Flag(v.gradientFloating);
     p.radialGradient = v.gradient;
+    if (window) CheckFluorescenceMenuItems(*window);
   }
+  TXLAWindow* window = nullptr;
 };
 
 FdsCorrections gSerialFitView;
@@ -121,12 +123,14 @@ void CheckMenuPair(TXLAWindow& w, int first, int second, bool on) {
 
 void ConnectFluorescenceCorrections(TXLAWindow& window) {
   TXLAWindow* w = &window;
+  gSerialFitView.window = w;
   SetFluorescenceCorrections(&gSerialFitView);
   SetModelCurveCorrectionsSource(CurveCorrections);
   CurrentSavedParamsHooks().checkCorrectionMenuItems = [w] { CheckFluorescenceMenuItems(*w); };
 }
 
 void DisconnectFluorescenceCorrections() {
+  gSerialFitView.window = nullptr;
   SetFluorescenceCorrections(nullptr);
   SetModelCurveCorrectionsSource(nullptr);
   CurrentSavedParamsHooks().checkCorrectionMenuItems = nullptr;

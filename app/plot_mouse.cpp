@@ -294,6 +294,8 @@ void TXLAWindow::EvMouseMove(unsigned, int x, int y) {
       PlotIntegrationRange(*this, s(band.leftmost.x), s(band.rightmost.x), -1, 0x000000);
       PlotIntegrationRange(*this, s(band.start.x), s(band.current.x), 12, 0x0000ff);
     }
+    // The band's context stays open until the release: show what it drew.
+    frame_->FlushCanvas();
     band.previous = band.current;
     band.rightmost.x = std::max(band.rightmost.x, x);
     band.leftmost.x = std::min(band.leftmost.x, x);

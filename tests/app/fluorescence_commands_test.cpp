@@ -8,7 +8,9 @@
 #include "app/fluorescence_commands.h"
 #include "app/form_dialog.h"
 #include "app_fixture.h"
+#include "automation/serial/fluorescence_corrections.h"
 #include "data/fluorescence_corrections.h"
+#include "data/scan_loading.h"
 #include "fit/saved_params.h"
 
 namespace {
@@ -246,6 +248,59 @@ TEST_F(FluorescenceCommands, ReloadedCorrectionsTickTheirMenuItems) {
   ASSERT_EQ(ReloadParameters(path), 1);
   for (int id : {910, 914}) EXPECT_TRUE(Checked(id)) << id;
   for (int id : {907, 908, 912}) EXPECT_FALSE(Checked(id)) << id;
+}
+
+TEST_F(FluorescenceCommands, SortingAsksForListsAndFiltersBeforeCopying) {
+  const char* caption = "SORT FLUORESCENCE AUC DATA";
+  CurrentDataTypeFlags().fluorescence = 0;
+  Box("Sort Fluorescence AUC data", "please load data", platform::IDOK);
+  window_->Dispatch(903);
+  Done();
+  for (int k = 1; k <= 2; ++k) {
+    std::ofstream out(dir_ / ("A0000" + std::to_string(k) + ".FI1"));
+    out << "FDS Voltage: 650.7 Gain: 4 Range: 2\nF 1 20.0 50000 " << 100 * k << " 1.6e10 488 2\n";
+    for (int i = 0; i < 20; ++i) out << 6.0 + 0.05 * i << " 100 1\n";
+  }
+  CurrentDataTypeFlags().fluorescence = 1;
+  CurrentDataPaths().dataFolder = dir_.string() + "/";
+  ScanSet& s = CurrentScanSet();
+  AllocateScanTables(s, 1);
+  s.fileNames[1] = "A00001.FI1";
+  s.order[1] = 1;
+  Box(caption, "sort all data in this folder?", IDYES);
+  Box(caption, "make list files?", IDYES);
+  Prompt(caption, "t min [sec]", "0");
+  Prompt(caption, "t max [sec]", "36000");
+  Prompt(caption, "target # of scans", "360.7");  // 100 s apart
+  Prompt(caption, "exclude fluorescence reference in cell#", "4");
+  Box(caption, "exclude files with signal below thresold in [rmin rmax] interval?", IDNO);
+  window_->Dispatch(903);
+  Done();
+  std::ifstream list(dir_ / "sorted" / "list.FI1_A_PMV650_r2_g4");
+  std::stringstream text;
+  text << list.rdbuf();
+  // 200 s is not more than 100 s after 100 s.
+  EXPECT_EQ(text.str(), "newformat n=1\n" + (dir_ / "sorted").string() + "\n00001.FI1_A_PMV650_r2_g4\n");
+  FreeScanSetArrays(s);
+  s = ScanSet{};
+  CurrentDataPaths() = LoadedDataPaths{};
+}
+
+TEST_F(FluorescenceCommands, SerialFitsSaveAndPutBackTheCorrectionsThemselves) {
+  P().useDrift = P().useExponentialDrift = P().fitDriftRate = 1;
+  P().driftRate = 0.25f;
+  P().useRadialGradient = P().fitRadialGradient = 1;
+  P().radialGradient = 1.5f;
+  const FluorescenceCorrectionValues saved = FluorescenceCorrections().Get();
+  EXPECT_EQ(FloatingCorrectionsLine(saved), "\t\t\t - kbleach = 0.2500 1/h (floating)gradient = 1.500\t\t\t\n");
+  CurrentFdsSignalParams() = FdsSignalParams{};
+  FluorescenceCorrections().Set(saved);
+  EXPECT_EQ(P().useDrift + P().useExponentialDrift + P().fitDriftRate + P().useRadialGradient, 4);
+  EXPECT_FLOAT_EQ(P().driftRate, 0.25f);
+  EXPECT_FLOAT_EQ(P().radialGradient, 1.5f);
+  EXPECT_TRUE(Checked(907) && Checked(910));
+  window_.reset();  // the stand-in returns with the window gone
+  EXPECT_FALSE(FluorescenceCorrections().Get().gradientOn);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "app/peak_labels.h"
 #include "app/startup.h"
 #include "app_fixture.h"
+#include "marker_plot_setup.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -27,22 +28,8 @@ class PlotKeyboard : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
-    MarkerDrag() = MarkerDragState{};
-    MouseHooks() = PlotMouseHooks{};
-    MarkerSettings() = MarkerDisplaySettings{};
+    SetUpMarkerPlot();
     UserFitLimitsSet() = 0;
-    platform::StopFlag() = false;
-    PlotWindowSet& p = CurrentPlotWindows();
-    p.dataPlot = new CWINPlot();
-    p.dataPlot->xScale = 100;
-    p.dataPlot->xOffset = -400;
-    p.dataPlot->plotLeft = 100;
-    p.dataPlot->plotRight = 1300;
-    p.dataTop = 50;
-    p.dataBottom = 475;
-    p.showData = 1;
-    SetValues(6.0f, 7.2f);
-    gBufferSedSettings.MeniscusDifference = 0;
     ScanSet& s = CurrentScanSet();
     AllocateScanTables(s, 1);
     s.points[1] = 120;
@@ -55,11 +42,7 @@ class PlotKeyboard : public AppTest {
     ui_->failures.clear();  // the start-up box
   }
   void TearDown() override {
-    PlotWindowSet& p = CurrentPlotWindows();
-    delete p.dataPlot;
-    p.dataPlot = nullptr;
-    FreeScanSetArrays(CurrentScanSet());
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
+    TearDownMarkerPlot();
     w_.reset();
     AppTest::TearDown();
   }

@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "app/road_services.h"
 #include "app_fixture.h"
+#include "marker_plot_setup.h"
 #include "data/scan_set.h"
 #include "fit/model_params.h"
 #include "models/buffer/buffer_sed_settings.h"
@@ -31,31 +32,7 @@ class PlotMouse : public AppTest {
     AppTest::SetUp();
     shown_.clear();
     readouts_ = 0;
-    MarkerDrag() = MarkerDragState{};
-    MouseHooks() = PlotMouseHooks{};
-    MouseSliding() = MouseSlidingFlags{};
-    MarkerSettings() = MarkerDisplaySettings{};
-    platform::StopFlag() = false;
-    PlotWindowSet& p = CurrentPlotWindows();
-    p.dataPlot = new CWINPlot();
-    p.dataPlot->xScale = 100;
-    p.dataPlot->xOffset = -400;
-    p.dataPlot->plotLeft = 100;
-    p.dataPlot->plotRight = 1300;
-    p.residualPlot = new CWINPlot();
-    p.dataTop = 50;
-    p.dataBottom = 475;
-    p.showData = 1;
-    gModelParams.meniscus = 6.0f;
-    gModelParams.bottom = 7.2f;
-    gBufferSedSettings.MeniscusDifference = 0;
-    gFitEngineState.meniscusMin = 5.8f;
-    gFitEngineState.meniscusMax = 6.6f;
-    gFitEngineState.bottomMin = 7.1f;
-    gFitEngineState.bottomMax = 7.3f;
-    ScanSet& s = CurrentScanSet();
-    s.leftFitLimit = 6.8f;
-    s.rightFitLimit = 7.0f;
+    SetUpMarkerPlot();
     MouseHooks().showMarkerConfirmButtons = [this](int x, int, bool limits) { shown_.push_back({x, limits}); };
     // The readout of a press on no point presses the point-edit "cancel".
     MouseHooks().pressPointEditCancel = [this] {
@@ -67,13 +44,7 @@ class PlotMouse : public AppTest {
     w_->Paint(true);
   }
   void TearDown() override {
-    PlotWindowSet& p = CurrentPlotWindows();
-    delete p.dataPlot;
-    delete p.residualPlot;
-    p.dataPlot = p.residualPlot = nullptr;
-    FreeScanSetArrays(CurrentScanSet());
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
-    MouseHooks() = PlotMouseHooks{};
+    TearDownMarkerPlot();
     w_.reset();
     AppTest::TearDown();
   }

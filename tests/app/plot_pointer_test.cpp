@@ -10,24 +10,30 @@
 
 #include "app/distribution_commands.h"
 #include "app/main_window_flags.h"
+#include "app/mouse_flick.h"
 #include "app/marker_moves.h"
 #include "app/markers.h"
 #include "app/plot_mouse.h"
 #include "app/road_services.h"
 #include "app/startup.h"
 #include "app_fixture.h"
+#include "log_surface.h"
+#include "marker_plot_setup.h"
 #include "data/mouse_actions.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
 #include "distributions/model_molar_mass.h"
+#include "equilibrium/eqtools/eq_test_mode.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "models/buffer/buffer_sed_settings.h"
 #include "numerics/arrays.h"
+#include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
+#include "platform/clock.h"
 #include "platform/input_events.h"
 #include "platform/window_messages.h"
 
@@ -36,42 +42,6 @@ namespace {
 using platform::MouseMessage;
 
 constexpr int kRow = 300;  // inside the data plot's band
-
-class LogSurface : public platform::DrawSurface {
- public:
-  class LoggingDC : public platform::RecordingDC {
-   public:
-    explicit LoggingDC(std::vector<std::string>& log) : log_(log) {}
-    ~LoggingDC() override {
-      for (const std::string& op : Describe()) log_.push_back(op);
-    }
-
-   private:
-    std::vector<std::string>& log_;
-  };
-  int ClientWidth() const override { return 1400; }
-  int ClientHeight() const override { return 1000; }
-  std::unique_ptr<platform::DrawContext> ClientDC() override { return std::make_unique<LoggingDC>(ops); }
-  platform::Bitmap CopyPixels(int, int, int width, int height) const override {
-    return platform::Bitmap(width, height);
-  }
-  void PastePixels(const platform::Bitmap&, int, int) override {}
-  bool Drew(const std::string& op) const { return std::find(ops.begin(), ops.end(), op) != ops.end(); }
-  bool DrewIn(const std::string& colour) const {
-    return std::any_of(ops.begin(), ops.end(),
-                       [&](const std::string& op) { return op.find(colour) != std::string::npos; });
-  }
-  std::vector<std::string> ops;
-};
-
-class SurfaceFrame : public platform::HeadlessFrameWindow {
- public:
-  SurfaceFrame(platform::IWindowEvents& events, LogSurface& surface) : HeadlessFrameWindow(events), surface_(surface) {}
-  platform::DrawSurface* Surface() override { return &surface_; }
-
- private:
-  LogSurface& surface_;
-};
 
 // A repair mode that logs what reaches it.
 class LoggingMode : public CMouseAction {
@@ -98,37 +68,16 @@ class PlotPointer : public AppTest {
     AppTest::SetUp();
     platform::SetFrameWindowFactory(
         [this](platform::IWindowEvents& events) { return std::make_unique<SurfaceFrame>(events, surface_); });
-    MarkerDrag() = MarkerDragState{};
-    MouseHooks() = PlotMouseHooks{};
-    MarkerSettings() = MarkerDisplaySettings{};
+    SetUpMarkerPlot();
     MarkerHover() = MarkerHoverState{};
     CurrentZoomBand() = ZoomBand{};
     RangeHistory = RangeHistoryRecord{};
     RangeSelection() = RangeSelectionState{};
     gModelSelectorFlags = ModelSelectorFlags{};
     gSolutionConditions = SolutionConditions{};
-    platform::StopFlag() = false;
-    PlotWindowSet& p = CurrentPlotWindows();
-    p.dataPlot = new CWINPlot();
-    p.dataPlot->xScale = 100;
-    p.dataPlot->xOffset = -400;
-    p.dataPlot->yScale = -100;
-    p.dataPlot->yOffset = 400;
-    p.dataPlot->plotLeft = 100;
-    p.dataPlot->plotRight = 1300;
-    p.residualPlot = new CWINPlot();
-    p.dataTop = 50;
-    p.dataBottom = 475;
-    p.showData = 1;
-    gModelParams.meniscus = 6.0f;
-    gModelParams.bottom = 7.2f;
-    gBufferSedSettings.MeniscusDifference = 0;
-    gFitEngineState.meniscusMin = 5.8f;
-    gFitEngineState.meniscusMax = 6.6f;
-    gFitEngineState.bottomMin = 7.1f;
-    gFitEngineState.bottomMax = 7.3f;
-    CurrentScanSet().leftFitLimit = 6.8f;
-    CurrentScanSet().rightFitLimit = 7.0f;
+    CWINPlot& data = *CurrentPlotWindows().dataPlot;
+    data.yScale = -100;
+    data.yOffset = 400;
     MouseHooks().showMarkerConfirmButtons = [this](int x, int, bool) { confirmAt_.push_back(x); };
     Services().playSoundOk = [this] { ++okSounds_; };
     w_ = MakeWindow();
@@ -140,15 +89,9 @@ class PlotPointer : public AppTest {
     MouseActionsEndAll();
     MouseActionFactories() = MouseActionMakers{};
     for (auto& entry : MouseActions().entries) entry.reset();
-    PlotWindowSet& p = CurrentPlotWindows();
-    delete p.dataPlot;
-    delete p.residualPlot;
-    p.dataPlot = p.residualPlot = nullptr;
+    TearDownMarkerPlot();
     delete Conti().distributionPlot;
     Conti().distributionPlot = nullptr;
-    FreeScanSetArrays(CurrentScanSet());
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
-    MouseHooks() = PlotMouseHooks{};
     gModelSelectorFlags = ModelSelectorFlags{};
     gSolutionConditions = SolutionConditions{};
     w_.reset();
@@ -184,6 +127,15 @@ class PlotPointer : public AppTest {
     Conti().distributionPlot = plot;
     return *plot;
   }
+  // vbar 0.73 ml/g in water at 20 C, f/f0 1.2.
+  static void SetProteinInWater() {
+    SolutionConditions& c = gSolutionConditions;
+    c.vbar = 0.73f;
+    c.density = 0.99823f;
+    c.vbarRho = c.vbar * c.density;
+    c.temperature = 293.15f;
+    Conti().ffValue = 1.2f;
+  }
   void Move(int x, int y = kRow) { w_->OnMouse(MouseMessage::MouseMove, 0, x, y); }
   platform::HeadlessFrameWindow& Frame() { return Headless(*w_); }
   int Selected() const {
@@ -192,7 +144,7 @@ class PlotPointer : public AppTest {
     return -1;
   }
 
-  LogSurface surface_;
+  LogSurface surface_{1400, 1000};
   std::unique_ptr<TXLAWindow> w_;
   std::vector<int> confirmAt_;
   int okSounds_ = 0;
@@ -279,12 +231,7 @@ TEST_F(PlotPointer, RightDoubleClicksStepTheZoomBack) {
 }
 
 TEST_F(PlotPointer, CtrlRightDoubleClickLabelsTheDistributionWithTheMolarMass) {
-  SolutionConditions& c = gSolutionConditions;
-  c.vbar = 0.73f;
-  c.density = 0.99823f;
-  c.vbarRho = c.vbar * c.density;
-  c.temperature = 293.15f;
-  Conti().ffValue = 1.2f;
+  SetProteinInWater();
   MakeDistributionPlot();
   gModelSelectorFlags.CSModel = 1;
   const unsigned ctrl = platform::MK_RBUTTON | platform::MK_CONTROL;
@@ -328,13 +275,8 @@ TEST_F(PlotPointer, MolarMassLabelsByMagnitude) {
 // solved for M at 3 S, vbar 0.73 ml/g, rho 0.99823 g/ml, 20 C: 31544 g/mol at
 // f/f0 1.2 and 23996 g/mol for the sphere.
 TEST_F(PlotPointer, ModelMolarMassFollowsTheChosenModel) {
-  SolutionConditions& c = gSolutionConditions;
-  c.vbar = 0.73f;
-  c.density = 0.99823f;
-  c.vbarRho = c.vbar * c.density;
-  c.temperature = 293.15f;
+  SetProteinInWater();
   ContiSettings& cs = Conti();
-  cs.ffValue = 1.2f;
   EXPECT_NEAR(MolarMassUnderModel(3.0f), 31544.2f, 2);
   EXPECT_NEAR(CalculateMff02(3.0f, 1.0f), 23996.5f, 2);
   cs.secondFf = 1.0f, cs.secondFfSMin = 2.0f, cs.secondFfSMax = 3.0f;
@@ -397,6 +339,59 @@ TEST_F(PlotPointer, MovesDuringRunOrSerialFitOnlyStopOrDoNothing) {
   EXPECT_EQ(Frame().cursor, platform::CursorKind::Arrow);
 }
 
+TEST_F(PlotPointer, OverTheEquilibriumTestTimeCourseThePointerIsReadOut) {
+  CWINPlot plot;
+  plot.xScale = 10, plot.xOffset = 100, plot.yScale = -100, plot.yOffset = 900;
+  CurrentAdHocPlot().adHocPlot = &plot;
+  EqTest().selecting = true;
+  Move(350, 400);
+  EqTest().selecting = false;
+  CurrentAdHocPlot().adHocPlot = nullptr;
+  EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"25.000    \")"));
+  EXPECT_TRUE(surface_.Drew("TextOut(10,70,\"5.000    \")"));
+}
+
+// The meniscus lower limit, picked up at column 20 and released at column
+// 100 after moving at 1000 px/s, slides on between the plot's left edge and
+// the far meniscus upper limit (column 550) to column 400.
+TEST_F(PlotPointer, FlickedMarkerSlidesOnAndEnterStopsItWhereItIs) {
+  platform::ManualClock clock;
+  platform::SetClock(&clock);
+  MouseSliding().slidingOff = 0;
+  for (int enterAt : {0, 5}) {
+    MarkerDrag() = MarkerDragState{};
+    gFitEngineState.meniscusMin = 4.2f;
+    gFitEngineState.meniscusMax = 9.5f;
+    int calls = 0;
+    MouseHooks().readKey = [&] {
+      if (++calls == enterAt) platform::PostKeyDown(13);
+      return ReadSlideKey();
+    };
+    w_->OnMouse(MouseMessage::LButtonDown, 0, 20, kRow);
+    ASSERT_EQ(Selected(), static_cast<int>(MarkerKind::MeniscusMin));
+    for (int x = 30; x <= 90; x += 10) {
+      clock.ticks += 10;
+      Move(x);
+    }
+    clock.ticks += 10;
+    w_->OnMouse(MouseMessage::LButtonUp, 0, 100, kRow);
+    if (enterAt == 0) {
+      EXPECT_EQ(MarkerDrag().dropX, 400);
+      EXPECT_EQ(MarkerDrag().awaitingConfirmation, 1);
+      w_->OnChar(27, 1, 0);
+      EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 4.2f);
+    } else {
+      // Applied at once, between the release (5.0 cm) and the slide's end (8.0 cm).
+      EXPECT_GT(gFitEngineState.meniscusMin, 5.0f);
+      EXPECT_LT(gFitEngineState.meniscusMin, 8.0f);
+      EXPECT_EQ(MarkerDrag().flickEnded, 1);
+      EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+    }
+  }
+  MouseSliding() = MouseSlidingFlags{};
+  platform::SetClock(nullptr);
+}
+
 TEST_F(PlotPointer, ScanNameFollowsThePointsUnderThePointer) {
   LoadScans();
   std::vector<int> shown;
@@ -433,6 +428,9 @@ TEST_F(PlotPointer, PressOnAPointReadsItOut) {
   EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"              \")"));
   EXPECT_EQ(editButtons.size(), 1u);
   EXPECT_EQ(cancels, 2);
+  // Any character withdraws the offer too.
+  w_->OnChar('x', 1, 0);
+  EXPECT_EQ(cancels, 3);
 }
 
 TEST_F(PlotPointer, RightBandOnTheDistributionPlot) {

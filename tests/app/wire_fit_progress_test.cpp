@@ -12,45 +12,10 @@
 #include "platform/diagnostics.h"
 #include "platform/program_paths.h"
 #include "plot/plot_window_set.h"
+#include "log_surface.h"
 #include "road_support.h"
 
 namespace {
-
-// The client area as a log of what was drawn and put back.
-class LogSurface : public platform::DrawSurface {
- public:
-  class LoggingDC : public platform::RecordingDC {
-   public:
-    explicit LoggingDC(std::vector<std::string>& log) : log_(log) {}
-    ~LoggingDC() override {
-      for (const std::string& op : Describe()) log_.push_back(op);
-    }
-
-   private:
-    std::vector<std::string>& log_;
-  };
-  int ClientWidth() const override { return 1000; }
-  int ClientHeight() const override { return 700; }
-  std::unique_ptr<platform::DrawContext> ClientDC() override { return std::make_unique<LoggingDC>(ops); }
-  platform::Bitmap CopyPixels(int, int, int width, int height) const override {
-    return platform::Bitmap(width, height);
-  }
-  void PastePixels(const platform::Bitmap&, int x0, int y0) override {
-    pastes.push_back(std::to_string(x0) + "," + std::to_string(y0));
-  }
-  std::vector<std::string> ops;
-  std::vector<std::string> pastes;
-};
-
-class SurfaceFrame : public platform::HeadlessFrameWindow {
- public:
-  SurfaceFrame(platform::IWindowEvents& events, LogSurface& surface)
-      : HeadlessFrameWindow(events), surface_(surface) {}
-  platform::DrawSurface* Surface() override { return &surface_; }
-
- private:
-  LogSurface& surface_;
-};
 
 class WireFitProgressTest : public RoadTest {
  protected:
