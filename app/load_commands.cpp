@@ -10,6 +10,7 @@
 #include "app/list_file.h"
 #include "app/main_window_flags.h"
 #include "app/mstar_screen.h"
+#include "app/nonideal_cs_commands.h"
 #include "app/program_options.h"
 #include "app/eqtools_commands.h"
 #include "app/road_services.h"
@@ -246,6 +247,7 @@ void TXLAWindow::CmLoadNewFiles() {
   // The help test comes after the mode checks; the table entry leaves it here.
   if (HelpTest()) return;
   ExitEqTestMode(*this);
+  ResetMeanFieldCtotPrompt(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Scans);
   WindowFlags().FileDialogOpen = false;
   if (outcome.finished) UpdateFloToolsMenu(*this);

@@ -199,8 +199,11 @@ void RunMStarTransformation(TXLAWindow& w) {
       st.settings.cmSmoothing = false;
     }
   }
-  // A transformation on a shown screen replaces it.
+  // A transformation on a shown screen replaces it, with a range request
+  // it may have had.
   FreeMStarPlots();
+  CurrentMStarRequests() = MStarScreenRequests{};
+  w.Frame().SetCursor(platform::CursorKind::Arrow);
   st.analysisMade = true;
   st.screenShown = true;
   st.analysisActive = true;

@@ -8,6 +8,7 @@
 
 #include "app/main_window_flags.h"
 #include "app/markers.h"
+#include "app/nonideal_cs_commands.h"
 #include "app/plot_replay.h"
 #include "app/program_options.h"
 #include "app/eqtools_commands.h"
@@ -150,6 +151,7 @@ void TXLAWindow::Paint(bool erase) {
       auto dc = surface->ClientDC();
       SetCanvasMapping(*dc, width, height);
       DrawDataPlotOverlays(*dc);
+      DrawCtotMovie(*this, dataPlot, *dc);
     }
     if (dataPlot && On(r.showResiduals)) {
       if (r.updateResidualsPlot && !eqTest) r.updateResidualsPlot(true);

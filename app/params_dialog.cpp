@@ -1,4 +1,6 @@
 #include "app/params_dialog.h"
+#include "app/nonideal_cs_commands.h"
+#include "models/nonideal/mean_field/mean_field.h"
 
 #include <cmath>
 #include <cstdio>
@@ -241,6 +243,10 @@ constexpr TemplateOption kOptions[] = {
     {1102, 449, "interpol. data"},
     {1102, 451, "load external"},
     {1102, 452, "freeze"},
+    {586, 446, "extra disc. species (excluded from ctot)"},
+    {1102, 446, "extra disc. species (excluded from ctot)"},
+    {586, 453, "create debug files"},
+    {1102, 453, "create debug files"},
     {324, 442, "fit boundary fractions"},
     {333, 447, "integrate linear scale"},
     {333, 448, "or integrate log scale"},
@@ -677,6 +683,7 @@ void FillTemplateFields(ParamsTransfer& b, int templateId) {
     case 1102:
       b.texts[kExtraEdit] = FormatField("%.3f", mp.value20);
       b.texts[EditForSlot(4)] = FormatField("%.3f", mp.value21);
+      FillMeanFieldControls(b);
       break;
     case 888:
       b.states[kNoDeconvolution] = cs.scalingZeroD != 0;
@@ -714,6 +721,7 @@ bool ApplyTemplateFields(const ParamsTransfer& b, int templateId) {
     case 1102:
       mp.value20 = Value(b, kExtraEdit);
       mp.value21 = Value(b, EditForSlot(4));
+      ApplyMeanFieldControls(b);
       break;
     case 888: return ApplyScalingLawOptions(b);
     case 324:
@@ -856,6 +864,7 @@ void TXLAWindow::CmParameters() {
     if (CheckContiGridSettings() && templateDone) break;
   }
   ParametersBoxAccepted() = true;
+  if (gModelSelectorFlags.NonidealCSModel && MeanField().loadExternal) LoadCtotFiles(*this, 1);
   if (CurrentWienerSkew().use) AskWienerSkewingParameters(*this);
   // The on-plot noise buttons exist while some noise is fitted.
   if (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)

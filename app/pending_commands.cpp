@@ -3,7 +3,3 @@
 // deletes the line here and defines the handler in its own file.
 #include "app/txla_window.h"
 
-void TXLAWindow::CmLoadCtotFiles() { NotAvailableYet(); }
-void TXLAWindow::CmSaveCtotFile() { NotAvailableYet(); }
-void TXLAWindow::CmRerunWithMeanField() { NotAvailableYet(); }
-void TXLAWindow::CmClearMeanFieldCtot() { NotAvailableYet(); }

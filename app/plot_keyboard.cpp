@@ -12,6 +12,7 @@
 #include "app/marker_moves.h"
 #include "app/markers.h"
 #include "app/mstar_commands.h"
+#include "app/nonideal_cs_commands.h"
 #include "app/peak_labels.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
@@ -218,6 +219,7 @@ void TXLAWindow::EvKeyDown(int key, int repeatCount, unsigned flags) {
 
 void TXLAWindow::EvChar(int key, int, unsigned) {
   if (Busy(*this)) return;
+  if (EndCtotDisplay(*this)) return;
   if (Road().otherScreenShown && Road().otherScreenShown()) platform::RequestRepaint();
   if (!MarkerPlot()) return;
   MarkerDisplaySettings& m = MarkerSettings();

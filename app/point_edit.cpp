@@ -130,9 +130,10 @@ void DeletePointEditButtons(TXLAWindow& window) {
   if (Dls()) return;
   PointEditState& p = PointEdit();
   p.pendingScan = 0;
+  // Latest first: a saved background may hold the edge of an earlier button.
+  DeletePointActionButtons(window);
   Drop(window, p.RemoveScanButton);
   Drop(window, p.EditScanButton);
-  DeletePointActionButtons(window);
   Drop(window, p.CancelPointButton);
 }
 
@@ -168,17 +169,18 @@ void ShowPointActionButtons(TXLAWindow& window, int x2, int y2, bool rightSide) 
   p.NotepadButton =
       MakeTransientButton({LogicalY(window, y2), left, LogicalY(window, static_cast<int>(y2 + h)), right},
                           "-> notepad?");
-  for (CScreenButton* b : {p.DeletePointButton.get(), p.NotepadButton.get()}) {
-    SaveUnder(window, *b);
-    PaintButton(window, *b);
-  }
+  // Both backgrounds before either face: the two touch.
+  SaveUnder(window, *p.DeletePointButton);
+  SaveUnder(window, *p.NotepadButton);
+  PaintButton(window, *p.DeletePointButton);
+  PaintButton(window, *p.NotepadButton);
 }
 
 void DeletePointActionButtons(TXLAWindow& window) {
   if (Dls()) return;
   PointEditState& p = PointEdit();
-  Drop(window, p.DeletePointButton);
   Drop(window, p.NotepadButton);
+  Drop(window, p.DeletePointButton);
 }
 
 void EditScanInNotepad(TXLAWindow& window, int which) {

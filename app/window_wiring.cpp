@@ -8,6 +8,7 @@
 #include "app/fluorescence_commands.h"
 #include "app/generate_commands.h"
 #include "app/mstar_commands.h"
+#include "app/nonideal_cs_commands.h"
 #include "app/plot_wiring.h"
 #include "app/program_options.h"
 #include "app/road_wiring.h"
@@ -69,6 +70,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
   ConnectBufferSedimentation(window);
+  ConnectMeanField(window);
   InstallEquilibriumCurveHooks();
   InstallSolventGradientHooks();
   InstallHeteroAssociationModel();

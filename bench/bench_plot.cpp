@@ -1,4 +1,5 @@
-// Recording plots: a data plot of many scans, and one extra curve drawn over it.
+// Recording plots: a data plot of many scans, and one extra curve drawn over
+// it; the pointer over the plots; the M* screen's button faces replayed.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include "app/parameter_preferences.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
+#include "equilibrium/mstar/mstar_screen.h"
 #include "data/scan_set.h"
 #include "fit/model_params.h"
 #include "numerics/arrays.h"
@@ -18,6 +20,8 @@
 #include "platform/metafile.h"
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
+#include "plot/mstar_plots.h"
+#include "plot/screen_button.h"
 #include "plot/cwinplot.h"
 #include "plot/direct_curve.h"
 #include "plot/plot_window_set.h"
@@ -126,5 +130,42 @@ void BM_PointerMoveHover(benchmark::State& state) {
 BENCHMARK(BM_PointerMoveHover)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+#ifdef TARNEL_HAVE_QT
+// Qt's keyword macros must not reach the code above.
+#include <QtGlobal>
+
+#include "platform/qt/qt_app.h"
+#include "platform/qt/qt_canvas.h"
+
+namespace {
+
+// The faces of the M* screen's 4N + 9 buttons for N = 8 data sets, recorded
+// once and replayed onto a 1400 x 1000 canvas as a paint does.
+void BM_MStarScreenFaces(benchmark::State& state) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "bench_plot";
+  static char* argv[] = {name, nullptr};
+  platform::qt::EnsureApplication(argc, argv);
+  const int N = static_cast<int>(state.range(0));
+  MStarState st;
+  st.count = N;
+  st.sets.assign(static_cast<size_t>(N) + 1, MStarDataSet{});
+  for (auto* v : {&st.k, &st.ca, &st.mwavg, &st.mwLin}) v->assign(static_cast<size_t>(N) + 1, 0.1f);
+  std::vector<std::unique_ptr<CScreenButton>> buttons;
+  for (const MStarButtonSpec& spec : MStarButtonLayout(st, true, false, 1400, 1000))
+    if (spec.exists) buttons.push_back(MakeMStarButton(spec));
+  platform::qt::QtCanvas canvas(1400, 1000);
+  for (auto _ : state) {
+    for (auto& b : buttons) b->Paint(canvas);
+    benchmark::DoNotOptimize(canvas.Image().constBits());
+  }
+  state.counters["buttons"] = static_cast<double>(buttons.size());
+}
+BENCHMARK(BM_MStarScreenFaces)->Arg(8)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+#endif
 
 BENCHMARK_MAIN();

@@ -2,8 +2,11 @@
 // 6.0-7.2 cm cell with 50 scans up to 15000 s on the global static grid
 // (N = 1000): in water, in a compressible buffer (static gradient), and over
 // a sedimenting CsCl cosolute (n = 50) whose factors and matrices are re-made
-// every step.
+// every step. The same three on the solver object's static grid (the path
+// of the model evaluation and of the c(s) kernels).
 #include <benchmark/benchmark.h>
+
+#include <vector>
 
 #include "data/scan_set.h"
 #include "fit/lamm_grid.h"
@@ -12,6 +15,7 @@
 #include "fit/solvent_gradient.h"
 #include "fit/species_simulation.h"
 #include "fit/static_grid_lamm.h"
+#include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 
@@ -40,16 +44,7 @@ void LoadScans() {
   ss.rightFitLimit = 7.1f;
 }
 
-void Run(benchmark::State& state, Solvent solvent) {
-  LoadScans();
-  gModelParams.meniscus = 6.0f;
-  gModelParams.bottom = 7.2f;
-  LammSolverSettings& st = LammSettings();
-  st.automaticAlgorithm = 0;
-  st.claverieAlgorithm = 1;
-  st.movingHatAlgorithm = 0;
-  st.gridSizeInUse = st.feGridSize = 1000;
-  InstallSolventGradientHooks();
+void UseSolvent(Solvent solvent) {
   SolventGradientSettings& sg = CurrentSolventGradientSettings();
   sg = SolventGradientSettings{};
   sg.UseInhomogeneousSolvent = solvent != Solvent::Water;
@@ -63,6 +58,20 @@ void Run(benchmark::State& state, Solvent solvent) {
     sg.CosoluteGridSize = 50;
     sg.DensityCoefficients = {0, 0.99823, 0, 12.7};
   }
+}
+
+void Run(benchmark::State& state, Solvent solvent) {
+  LoadScans();
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+  LammSolverSettings& st = LammSettings();
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  st.gridSizeInUse = st.feGridSize = 1000;
+  InstallSolventGradientHooks();
+  UseSolvent(solvent);
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
   FreeLammArrays();
   AllocLammArrays();
   double steps = 0;
@@ -83,13 +92,51 @@ void Run(benchmark::State& state, Solvent solvent) {
   sg = SolventGradientSettings{};
 }
 
+void RunObject(benchmark::State& state, Solvent solvent) {
+  LoadScans();
+  UseSolvent(solvent);
+  const ScanSet& ss = CurrentScanSet();
+  std::vector<float> grid(601);
+  for (int p = 1; p <= 600; ++p) grid[p] = ss.radii[1][p];
+  std::vector<std::vector<float>> out(51, std::vector<float>(601));
+  std::vector<float*> ptr(51, nullptr);
+  for (int j = 1; j <= 50; ++j) ptr[j] = out[j].data();
+  LammSolverSettings st;
+  st.automaticGridSize = 0;
+  st.feGridSize = 1000;
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  double steps = 0;
+  for (auto _ : state) {
+    CLammIdeal L;
+    L.MarkLoaded();
+    L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
+    L.SetScanTimes(ss.records.data(), ptr.data(), grid.data(), 600, nullptr, nullptr, false, nullptr, 50, 1,
+                   false, false, false, 0.0f, false, 0, true);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+    ApplySolventGradientToSolver(L, 0.73);
+    benchmark::DoNotOptimize(L.CheckAndRun());
+    steps += L.AcceptedSteps();
+  }
+  state.counters["steps"] = benchmark::Counter(steps / state.iterations());
+  CurrentSolventGradientSettings() = SolventGradientSettings{};
+}
+
 void BM_StaticGridWater(benchmark::State& state) { Run(state, Solvent::Water); }
 void BM_StaticGridCompressibleBuffer(benchmark::State& state) { Run(state, Solvent::Static); }
 void BM_StaticGridCsClCosolute(benchmark::State& state) { Run(state, Solvent::CsCl); }
+void BM_ObjectWater(benchmark::State& state) { RunObject(state, Solvent::Water); }
+void BM_ObjectCompressibleBuffer(benchmark::State& state) { RunObject(state, Solvent::Static); }
+void BM_ObjectCsClCosolute(benchmark::State& state) { RunObject(state, Solvent::CsCl); }
 
 }  // namespace
 
 BENCHMARK(BM_StaticGridWater)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticGridCompressibleBuffer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticGridCsClCosolute)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ObjectWater)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ObjectCompressibleBuffer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ObjectCsClCosolute)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

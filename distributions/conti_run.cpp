@@ -21,6 +21,7 @@
 #include "distributions/distribution_transforms.h"
 #include "distributions/electrophoresis_kernels.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/kernel_transfer.h"
 #include "distributions/max_entropy.h"
 #include "distributions/ms_table.h"
 #include "distributions/normal_equations.h"
@@ -158,6 +159,19 @@ bool DlsGridPointKernels(int i, double D) {
 struct Species {
   double s = 0, D = 0, M = 0;
 };
+
+// The species of "Nonideal c(s)" in their mean field, with the error marks
+// of the ideal list; a refusal (negative code) has told its reason.
+void RunNonidealSpeciesList(int n, const double* s, const double* D, const double* vbar) {
+  LammSolverSettings& st = LammSettings();
+  st.discretizationError = 0;
+  st.singularMatrixError = 0;
+  KernelTransferScan() = 1;
+  const int code = ContiHooks().nonidealList(n, s, D, vbar);
+  st.listError = code;
+  if (code == 2) st.discretizationError = 1;
+  if (code == 3) st.singularMatrixError = 1;
+}
 
 // After the kernels of a grid point: an interrupt ends the run without a result.
 bool GoOnAfterKernels() {
@@ -337,6 +351,18 @@ bool GridSpecies(int i, float T, Species& sp) {
     const bool inside = s >= cs.conformationSMin && s <= cs.conformationSMax;
     M = mg[i] = inside ? cs.conformationM : CalculateM(s);
     D = SvedbergD(M, s, T);
+  } else if (f.NonidealCSModel) {
+    // Point 1 is the discrete species once its s and M were entered (the
+    // parameter box or a reloaded analysis); until then a grid point.
+    if (i == 1 && gModelParams.parametersReloaded) {
+      s = sg[1] = cs.discreteS;
+      M = mg[1] = cs.discreteM;
+      D = SvedbergD(M, s, T);
+    } else {
+      s = sg[i];
+      M = mg[i] = CalculateM(s);
+      D = DFromMGlobalFf0(M, T);
+    }
   } else if (f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent || f.CSWithMsTableModel) {
     if (i == 1) {
       s = sg[1] = cs.discreteS;
@@ -506,9 +532,9 @@ void RunContiSed() {
     Box("", "set Meniscus and Bottom first");
     return;
   }
-  if (f.NonidealCSModel) {
-    // Its concentration-dependent Lamm solutions are not in this program: a
-    // grid of ideal species would be another model under its name.
+  if (f.NonidealCSModel && !ContiHooks().nonidealList) {
+    // Without its concentration-dependent species a grid of ideal ones would
+    // be another model under its name.
     Box("ERROR",
         "Nonideal c(s) cannot be computed yet: its concentration-dependent Lamm solutions "
         "are not available");
@@ -541,6 +567,7 @@ void RunContiSed() {
 
   const bool twoD = TwoDimensionalModel();
   if (!cs.silent && !cs.synthetic) {
+    if (f.NonidealCSModel && ContiHooks().checkMeanField) ContiHooks().checkMeanField();
     if (!twoD) {
       if (!SetupContiGrid()) return;
     } else if (ContiFF0GridChanged()) {
@@ -600,7 +627,10 @@ void RunContiSed() {
       ls.discretizationError = kernelError == 2 ? 1 : 0;
       ls.singularMatrixError = kernelError == 3 ? 1 : 0;
     } else if (!df.dls && !equilibrium) {
-      RunSVContiSedList(n, sList.data(), dList.data(), vbarList.data());
+      if (f.NonidealCSModel)
+        RunNonidealSpeciesList(n, sList.data(), dList.data(), vbarList.data());
+      else
+        RunSVContiSedList(n, sList.data(), dList.data(), vbarList.data());
     }
     if (Stopped()) {
       InterruptedKernels();
@@ -639,6 +669,7 @@ void RunContiSed() {
       return;
     }
     ContiNormalEquations(1);
+    if (f.NonidealCSModel && ContiHooks().refineMeanField) ContiHooks().refineMeanField();
   }
   timing.normalEquations = Since(tNeq);
   if (!gFitEngineState.fitRunning) Text(70, "calculating distribution, adjusting variance ratio  ");
@@ -681,6 +712,8 @@ void RunContiSed() {
   ls.fixedTimeStep = 0;
   ls.movingHatAlgorithm = 0;
   ls.claverieAlgorithm = 1;
+  if (f.NonidealCSModel && (gFitEngineState.fitTINoise || gModelParams.riNoiseFit) && ContiHooks().endNonidealRun)
+    ContiHooks().endNonidealRun();
   Trace(" --> cleanup done.");
   timing.total = Since(t0);
 }

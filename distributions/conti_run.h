@@ -29,6 +29,15 @@ struct ContiRunHooks {
   // Equilibrium data: kernel column k holds the Boltzmann curves of buoyant
   // mass Mb (g/mol) and amplitude 1 instead of a Lamm solution.
   std::function<void(int k, double Mb)> equilibriumKernels;
+  // "Nonideal c(s)": the choice of the mean field before the grid is built,
+  // the species list in its field (0 or the solver's error code; negative
+  // when refused, its message shown), the field's refinement after the
+  // normal equations, and the end of a run with TI or RI noise. Without
+  // them the model is refused.
+  std::function<void()> checkMeanField;
+  std::function<int(int n, const double* s, const double* D, const double* vbar)> nonidealList;
+  std::function<void()> refineMeanField;
+  std::function<void()> endNonidealRun;
 };
 ContiRunHooks& ContiHooks();
 

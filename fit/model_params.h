@@ -56,6 +56,9 @@ struct ModelParams {
   float nonidealTerm[kNonidealTerms + 1] = {};
   unsigned char reloadGridFlag = 0;        // next pack takes the log-grid switch from the grid settings
   unsigned char parametersEntered = 0;
+  // Set by the parameter box and a reloaded analysis: grid point 1 of
+  // "Nonideal c(s)" is then its discrete species.
+  unsigned char parametersReloaded = 0;
 
   // Electrophoresis models: the bottom is meniscus + column length.
   float electrophoresisColumnLength = 0.4f;  // cm

@@ -101,7 +101,7 @@ struct ModelSelectionHooks {
   std::function<bool()> equilibriumTestMode;
   std::function<void()> exitEquilibriumTestMode;
   std::function<bool()> mStarAnalysisActive;
-  std::function<void()> closeMStarAnalysis;               // also clears its active flag
+  std::function<void()> closeMStarAnalysis;               // takes the M* screen away
   std::function<void(int command, bool checked)> checkMenuItem;
 };
 ModelSelectionHooks& CurrentModelSelectionHooks();

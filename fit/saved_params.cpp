@@ -304,6 +304,8 @@ bool TmpSaveBestParams(const std::string& path, bool intermediate) {
   for (int line = 1; line <= kSavedParamsLines; ++line)
     std::fprintf(f, "%f\n", static_cast<double>(v[static_cast<std::size_t>(line)]));
   const bool written = std::fclose(f) == 0;
+  const SavedParamsHooks& hooks = CurrentSavedParamsHooks();
+  if (written && gModelSelectorFlags.NonidealCSModel && hooks.savedNonidealModel) hooks.savedNonidealModel(path);
   platform::WriteDiagnostics(" --> done.");
   return written;
 }
@@ -437,6 +439,7 @@ int ReloadParameters(const std::string& path) {
     for (int line = 1; line <= n && line <= kSavedParamsLines; ++line)
       if (IsContiLine(line)) hooks.setContiValue(line, at(line));
   mp.reloadGridFlag = 1;
+  mp.parametersReloaded = 1;
 
   ComponentDefaultsContext context;
   CheckComponentDefaults(context);
@@ -450,6 +453,7 @@ int ReloadParameters(const std::string& path) {
   if (hooks.checkFitLimits) hooks.checkFitLimits();
   if (hooks.checkCorrectionMenuItems) hooks.checkCorrectionMenuItems();
   if (hooks.afterReload && !gSerialFitSettings.running) hooks.afterReload();
+  if (sel.NonidealCSModel && hooks.reloadedNonidealModel) hooks.reloadedNonidealModel(path);
   return 1;
 }
 

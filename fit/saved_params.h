@@ -35,6 +35,10 @@ struct SavedParamsHooks {
   std::function<void()> afterReload;
   // Ticks the menu items of the fluorescence corrections after a reload.
   std::function<void()> checkCorrectionMenuItems;
+  // "Nonideal c(s)": its mean field saved beside the parameter file, and
+  // offered again when that file is reloaded.
+  std::function<void(const std::string& path)> savedNonidealModel;
+  std::function<void(const std::string& path)> reloadedNonidealModel;
 };
 SavedParamsHooks& CurrentSavedParamsHooks();
 

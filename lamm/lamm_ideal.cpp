@@ -446,6 +446,10 @@ void CLammIdeal::SetSolventAndComputeFrictionalRatio(double T, double vbar, doub
                                                      double viscosity) {
   temperature_ = T;
   vbar_ = vbar;
+  // A species of its own vbar (a c(s) list copies its prototype's solvent)
+  // floats by its own buoyancy in an inhomogeneous solvent too.
+  bufferVbar_ = static_cast<float>(vbar);
+  solventVbar_ = vbar;
   density_ = density;
   viscosity_ = viscosity;
   vbarDensity_ = vbar * density;
@@ -794,6 +798,8 @@ int CLammIdeal::CheckAndRun() {
   // the local factors; the other paths run with the buffer's mean.
   localSolvent_ = inhomogeneous_ &&
                   (twoEnds_ || (solventGiven_ && (solvent_.StaticGradient || solvent_.DynamicGradient)));
+  // Unusable cosolute settings are refused once, before the run.
+  if (localSolvent_ && solvent_.SedimentingCosolute && !LammInitLoading()) return 4;
 
   InitRotorRamp();
   ChooseTimeStep();

@@ -124,6 +124,47 @@ double WeightedElementB(int i, int j, const double* r, int n, const double* e, c
   return sum;
 }
 
+// Per element a = [r_a, r_(a+1)], h its width: left = int r^2 e q phi_a,
+// right = int r^2 e q phi_(a+1) (three Gauss points, whose hat values are
+// the same in every element), diffusion = int r d phi_a'^2 = (d_a (2 r_a +
+// r_(a+1)) + d_(a+1) (r_a + 2 r_(a+1))) / (6 h).
+void ElementMoments(const double* r, int n, const double* d, const double* e, const double* q,
+                    double* left, double* right, double* diffusion) {
+  constexpr double pa[3] = {0.5 * (1 - kGaussX[0]), 0.5, 0.5 * (1 - kGaussX[2])};
+  constexpr double pb[3] = {1 - pa[0], 0.5, 1 - pa[2]};
+  for (int a = 1; a < n; ++a) {
+    const double ra = r[a], rb = r[a + 1], h = rb - ra, half = 0.5 * h, mid = 0.5 * (ra + rb);
+    double L = 0, R = 0;
+    for (int g = 0; g < 3; ++g) {
+      const double x = mid + half * kGaussX[g];
+      const double ex = e[a] * pa[g] + e[a + 1] * pb[g];
+      const double qx = q ? q[a] * pa[g] + q[a + 1] * pb[g] : 1.0;
+      const double f = kGaussW[g] * half * x * x * ex * qx;
+      L += f * pa[g];
+      R += f * pb[g];
+    }
+    left[a] = L;
+    right[a] = R;
+    diffusion[a] = (d[a] * (2 * ra + rb) + d[a + 1] * (ra + 2 * rb)) / (6 * h);
+  }
+}
+
+void StiffnessFromMoments(const double* r, int n, const double* left, const double* right,
+                          const double* diffusion, double sw2, double D, double* lo, double* di,
+                          double* up) {
+  lo[1] = 0;
+  di[1] = 0;
+  for (int a = 1; a < n; ++a) {
+    const double g = 1 / (r[a + 1] - r[a]), dd = D * diffusion[a];
+    const double L = sw2 * left[a] * g, R = sw2 * right[a] * g;
+    di[a] += -L - dd;
+    up[a] = -R + dd;
+    lo[a + 1] = L + dd;
+    di[a + 1] = R - dd;
+  }
+  up[n] = 0;
+}
+
 // ------------------------------------------------------------ species factors
 
 void LocalSolventFactors::NodeFactors(const SolventGradientSettings& sg, double c, double rhoW,
@@ -180,28 +221,13 @@ void LocalSolventFactors::UpdateFrom(const SolventGradientSettings& sg, double v
   PrepareMoments(grid, N);
 }
 
-// Per element a the integrals of r^2 e q phi_a and r^2 e q phi_(a+1): each
-// band entry is one of them times a slope.
 void LocalSolventFactors::PrepareMoments(const double* r, int n) {
   left.resize(n + 1);
   right.resize(n + 1);
   diffusion.resize(n + 1);
   momentR = r;
   momentN = n;
-  for (int a = 1; a < n; ++a) {
-    const double ra = r[a], rb = r[a + 1], half = 0.5 * (rb - ra), mid = 0.5 * (ra + rb);
-    double L = 0, R = 0;
-    for (int g = 0; g < 3; ++g) {
-      const double x = mid + half * kGaussX[g];
-      const double pb = (x - ra) / (rb - ra), pa = 1 - pb;
-      const double f = kGaussW[g] * half * x * x * (e[a] * pa + e[a + 1] * pb) * (q[a] * pa + q[a + 1] * pb);
-      L += f * pa;
-      R += f * pb;
-    }
-    left[a] = L;
-    right[a] = R;
-    diffusion[a] = (e[a] * (2 * ra + rb) + e[a + 1] * (ra + 2 * rb)) / (6 * (rb - ra));
-  }
+  ElementMoments(r, n, e.data(), e.data(), q.data(), left.data(), right.data(), diffusion.data());
 }
 
 double LocalSolventFactors::MomentA(int i, int j, int last) const {
@@ -227,19 +253,8 @@ double LocalSolventFactors::MomentB(int i, int j, int last) const {
 
 void LocalSolventFactors::Stiffness(double sw2, double D, int last, double* lo, double* di,
                                     double* up) const {
-  const int n = std::min(last, momentN);
-  const double* r = momentR;
-  lo[1] = 0;
-  di[1] = 0;
-  for (int a = 1; a < n; ++a) {
-    const double g = 1 / (r[a + 1] - r[a]), d = D * diffusion[a];
-    const double L = sw2 * left[a] * g, R = sw2 * right[a] * g;
-    di[a] += -L - d;
-    up[a] = -R + d;
-    lo[a + 1] = L + d;
-    di[a + 1] = R - d;
-  }
-  up[n] = 0;
+  StiffnessFromMoments(momentR, std::min(last, momentN), left.data(), right.data(), diffusion.data(), sw2,
+                       D, lo, di, up);
 }
 
 double LocalSolventFactors::EndTermD(const double* r, int k) const {
@@ -279,20 +294,10 @@ bool CosoluteState::NodeCoefficients(const std::vector<double>& x, std::vector<d
 }
 
 void CosoluteState::Assemble(double rpmValue) {
-  const double w = rpmValue * 2 * kPi / 60, w2 = w * w * 1e-13;
-  const double* rr = r.data();
-  for (int i = 1; i <= n; ++i) {
-    double* mm[3] = {&mSub_[i], &mDiag_[i], &mSup_[i]};
-    double* kk[3] = {&kSub_[i], &kDiag_[i], &kSup_[i]};
-    for (int d = -1; d <= 1; ++d) {
-      const int j = i + d;
-      *mm[d + 1] = *kk[d + 1] = 0;
-      if (j < 1 || j > n) continue;
-      *mm[d + 1] = CalcElementIntegral2F(rr, n, i, j, n);
-      *kk[d + 1] = w2 * WeightedElementB(i, j, rr, n, s.data(), nullptr) -
-                   WeightedElementA(i, j, rr, n, D.data());
-    }
-  }
+  const double w = rpmValue * 2 * kPi / 60;
+  ElementMoments(r.data(), n, D.data(), s.data(), nullptr, left_.data(), right_.data(), diffusion_.data());
+  StiffnessFromMoments(r.data(), n, left_.data(), right_.data(), diffusion_.data(), w * w * 1e-13, 1.0,
+                       kSub_.data(), kDiag_.data(), kSup_.data());
 }
 
 // One Crank-Nicolson step from cOld into c; false on a zero pivot.
@@ -331,7 +336,7 @@ CosoluteState::Status CosoluteState::Init(const SolventGradientSettings& sg,
     dCoef_ = dCoef;
   }
   for (auto* v : {&r, &c, &cOld, &s, &D, &mSub_, &mDiag_, &mSup_, &kSub_, &kDiag_, &kSup_, &aSub_,
-                  &aDiag_, &aSup_, &rhs_, &gam_})
+                  &aDiag_, &aSup_, &rhs_, &gam_, &left_, &right_, &diffusion_})
     v->assign(n + 1, 0.0);
   const double h = (bottom - meniscus) / (n - 1);
   for (int i = 1; i <= n; ++i) {
@@ -340,6 +345,11 @@ CosoluteState::Status CosoluteState::Init(const SolventGradientSettings& sg,
     // holds no cosolute.
     const bool inLamella = lamella > 0 && r[i] < meniscus + lamella;
     c[i] = cOld[i] = inLamella ? 0.0 : sg.CosoluteLoadingConcentration;
+  }
+  for (int i = 1; i <= n; ++i) {
+    mSub_[i] = i > 1 ? CalcElementIntegral2F(r.data(), n, i, i - 1, n) : 0;
+    mDiag_[i] = CalcElementIntegral2F(r.data(), n, i, i, n);
+    mSup_[i] = i < n ? CalcElementIntegral2F(r.data(), n, i, i + 1, n) : 0;
   }
   rpm = rpmValue;
   if (!NodeCoefficients(c, s, D)) return kDNotPositive;

@@ -78,6 +78,16 @@ double MeanBuoyancyRatio(const SolventGradientSettings& sg, double vbar);
 double WeightedElementA(int i, int j, const double* r, int n, const double* e);
 double WeightedElementB(int i, int j, const double* r, int n, const double* e, const double* q);
 
+// Per-element moments of the weighted integrals on r[1..n] (element a from
+// r_a to r_(a+1)): left/right = int r^2 e q phi_a / phi_(a+1) (q null
+// means 1), diffusion = int r d phi_a'^2; and from them the rows 1..n of
+// the stiffness sw2 B - D A without flux at the ends.
+void ElementMoments(const double* r, int n, const double* d, const double* e, const double* q,
+                    double* left, double* right, double* diffusion);
+void StiffnessFromMoments(const double* r, int n, const double* left, const double* right,
+                          const double* diffusion, double sw2, double D, double* lo, double* di,
+                          double* up);
+
 // ------------------------------------------------------------ cosolute
 // The sedimenting cosolute on its own even grid of n nodes from meniscus to
 // bottom: ideal (constant s, D) or nonideal (CsCl or the s(c), D(c) power
@@ -110,7 +120,7 @@ struct CosoluteState {
   double s0_ = 0, D0_ = 0;
   std::vector<double> sCoef_, dCoef_;
   std::vector<double> mSub_, mDiag_, mSup_, kSub_, kDiag_, kSup_, aSub_, aDiag_, aSup_, rhs_, gam_,
-      sPrev_, dPrev_;
+      sPrev_, dPrev_, left_, right_, diffusion_;
 };
 
 // ------------------------------------------------------------ species factors

@@ -1,5 +1,9 @@
 #include "plot/mstar_plots.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
 #include "data/scan_set.h"
 #include "equilibrium/mstar/mstar_screen.h"
 #include "equilibrium/mstar/mstar_state.h"
@@ -348,6 +352,16 @@ std::unique_ptr<CScreenButton> MakeMStarButton(const MStarButtonSpec& spec) {
   b->SetText(spec.caption.c_str(), static_cast<int>(spec.caption.size()), spec.onCaption.c_str(),
              static_cast<int>(spec.onCaption.size()));
   b->on = spec.pressed ? 1 : 0;
+  FitMStarCaption(*b);
   b->Redraw();
   return b;
+}
+
+void FitMStarCaption(CScreenButton& b) {
+  // The caption font's characters are about half its height wide.
+  constexpr double kCharWidth = 0.5;
+  const size_t length = std::max<size_t>(1, std::max(b.caption.size(), b.onCaption.size()));
+  const double fit = (std::abs(b.right - b.left) - 4) / (kCharWidth * static_cast<double>(length));
+  const int tallest = std::min(16, std::abs(b.bottom - b.top));
+  b.captionHeight = std::max(7, std::min(tallest, static_cast<int>(std::floor(fit))));
 }

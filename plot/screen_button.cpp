@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <utility>
 
 #include "platform/user_interface.h"
 #include "plot/cwinplot.h"
@@ -29,19 +31,26 @@ std::string Clip(const char* text, int length) {
 
 }  // namespace
 
-HFONT ButtonFont() {
-  static HFONT font = CreateFontIndirect(ButtonFontSpec());
+namespace {
+
+// One font per height and weight, kept for the program's life.
+HFONT CachedFont(int height, int weight) {
+  static std::map<std::pair<int, int>, HFONT> fonts;
+  HFONT& font = fonts[{height, weight}];
+  if (!font) {
+    FontSpec f = ButtonFontSpec();
+    f.height = height;
+    f.weight = weight;
+    font = CreateFontIndirect(f);
+  }
   return font;
 }
 
-HFONT ButtonHeavyFont() {
-  static HFONT font = [] {
-    FontSpec f = ButtonFontSpec();
-    f.weight = FW_HEAVY;
-    return CreateFontIndirect(f);
-  }();
-  return font;
-}
+}  // namespace
+
+HFONT ButtonFont(int height) { return CachedFont(height, FW_NORMAL); }
+
+HFONT ButtonHeavyFont(int height) { return CachedFont(height, FW_HEAVY); }
 
 CScreenButton::CScreenButton() = default;
 
@@ -84,7 +93,7 @@ void CScreenButton::CaptionInto(DrawContext& dc, COLORREF color) {
   dc.SetBkMode(TRANSPARENT);
   dc.SetTextColor(color);
   dc.SetTextAlign((baselineText || raisedText) ? (TA_CENTER | TA_BASELINE) : (TA_CENTER | TA_BOTTOM));
-  HGDIOBJ oldFont = dc.SelectObject(pressed ? ButtonHeavyFont() : ButtonFont());
+  HGDIOBJ oldFont = dc.SelectObject(pressed ? ButtonHeavyFont(captionHeight) : ButtonFont(captionHeight));
   const Rect clip{left, top, right, bottom};
   const int x = static_cast<int>(left + (right - left) * 0.5);
   const int y = bottom - 1 - (raisedText ? 2 : 0);

@@ -58,6 +58,7 @@ class CScreenButton {
   platform::COLORREF faceColor = 0xc8c8c8;
   platform::COLORREF onFaceColor = 0xe6e6e6;
   platform::COLORREF textColor = 0x960000;
+  int captionHeight = 16;  // plot-space units; long captions in small buttons take less
   std::uint8_t pressed = 0;
   platform::HMETAFILE face = 0;
   std::uint8_t ownsFace = 0;
@@ -72,6 +73,7 @@ class CScreenButton {
   platform::Rect PixelArea(const platform::DrawSurface& window) const;
 };
 
-// The caption fonts shared by all buttons (created on first use, kept).
-platform::HFONT ButtonFont();
-platform::HFONT ButtonHeavyFont();
+// The caption fonts shared by all buttons (created on first use, kept), of
+// the default height 16 or the one given.
+platform::HFONT ButtonFont(int height = 16);
+platform::HFONT ButtonHeavyFont(int height = 16);

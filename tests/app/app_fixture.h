@@ -20,6 +20,8 @@
 #include "data/wiener_skew.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
+#include "models/nonideal/mean_field/ctot_movie.h"
+#include "models/nonideal/mean_field/mean_field.h"
 #include "numerics/random.h"
 #include "numerics/sounds.h"
 #include "platform/fatal_error.h"
@@ -43,6 +45,8 @@ class AppTest : public ::testing::Test {
     gFitEngineState = FitEngineState{};
     CurrentDataTypeFlags() = DataTypeFlags{};
     CurrentWienerSkew() = WienerSkewSettings{};
+    DeleteMeanFieldCtot();
+    MeanField() = MeanFieldSettings{};
     SoundState.soundsOn = true;
     // Fits start from a randomly scattered simplex: the same draws in every run.
     SeedGaussRandom(1);

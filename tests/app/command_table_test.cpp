@@ -36,7 +36,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {294, "SET PREFERENCE"},  {295, "SET PREFERENCE"}, {642, "SET PREFERENCE"}, {592, "UPDATE DURING FIT"},
     {826, "SET PREFERENCE"},  {825, "enter float"},    {824, "SET PREFERENCE"},
     {943, "SET PREFERENCE"}, {579, "Sort SE data"}, {645, "EQ TEST"},
-    {200, "select files to fit"}, {290, "select files to fit"}, {226, "select files to add to set 1"},
+    {200, "select files to fit"}, {1103, "select NONIDEAL CTOT DATA files"}, {290, "select files to fit"}, {226, "select files to add to set 1"},
     {298, "select files in set 1 to fit"}, {515, "select files in set 1 to fit"},
     {214, "GENERATE DATA"}, {281, "EXTERNAL LOADING GEOMETRY"}, {203, "save fitted data as"}, {595, "ATTENTION"},
     {949, "select files to fit"}, {513, "ERROR"}, {511, "ls-g(s)"}, {510, "ls-g(s)"}, {877, "ERROR"}, {896, "ERROR"},
@@ -75,7 +75,7 @@ const std::set<int> kSilentBuiltCommands = {233, 267, 205, 206, 945, 208, 257, 2
                                             535, 549, 550, 947, 927, 581, 264, 283, 634, 459, 886, 551,
                                             287, 263, 524, 231, 289, 827, 1098, 269, 918, 919, 920,
                                             593, 904, 923,
-                                            204, 258, 259, 260, 261, 262, 273, 274, 632, 611, 285, 286, 245, 608};
+                                            1104, 1105, 1106, 204, 258, 259, 260, 261, 262, 273, 274, 632, 611, 285, 286, 245, 608};
 // Model commands that switch the regularisation or the scan times: the
 // commands after them in the table find both as they were.
 const std::set<int> kRegularisationChoosingCommands = {288, 501, 510, 539, 950};

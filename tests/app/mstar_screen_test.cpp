@@ -370,6 +370,32 @@ TEST_F(MStarScreenTest, MarkersSpanTheSignalPlotAndMovingThemRecomputes) {
   ExpectNoFailures();
 }
 
+TEST_F(MStarScreenTest, CofMSmoothingRebuildsTheScreenBothWays) {
+  Profile p = SingleSpecies();
+  p.first = 6.895;  // data beyond meniscus and bottom, as c(M) smoothing needs
+  p.last = 7.205;
+  Open({p});
+  ui_->ExpectPrompt("M* transformation", "min Mw (kDa)", "20");
+  ui_->ExpectPrompt("M* transformation", "max Mw (kDa)", "100");
+  ui_->ExpectBox("M* transformation", "determine Baseline from c(M)?", platform::IDYES);
+  Click(6);
+  EXPECT_TRUE(ui_->AllConsumed());
+  ASSERT_TRUE(MStarScreenShown());
+  ASSERT_TRUE(CurrentMStarState().settings.cmSmoothing);
+  EXPECT_EQ(MStarButton(1), nullptr);
+  EXPECT_EQ(MStarButton(10), nullptr);
+  EXPECT_EQ(Button(6).on, 1);
+  EXPECT_NEAR(CurrentMStarState().mwavg[1], 50.0, 0.5);
+  // Off again: the extrapolations come back, no question asked.
+  Click(6);
+  EXPECT_FALSE(CurrentMStarState().settings.cmSmoothing);
+  ASSERT_NE(MStarButton(1), nullptr);
+  EXPECT_EQ(Button(6).on, 0);
+  EXPECT_EQ(Button(10).caption.rfind("linear fit to lnc(r^2)(1) --> ", 0), 0u);
+  EXPECT_NEAR(CurrentMStarState().mwavg[1], 50.0, 0.5);
+  ExpectNoFailures();
+}
+
 TEST_F(MStarScreenTest, EscEndsTheAnalysisAndTheDataPlotComesBack) {
   Open({SingleSpecies()});
   CWINPlot* const dataPlot = CurrentMStarPlots().savedDataPlot;

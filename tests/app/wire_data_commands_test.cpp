@@ -355,25 +355,3 @@ TEST_F(DataCommands, ZoneCentrifugationLsgSelectsTheZoneGeometryOnTopOfLsg) {
 }
 
 }  // namespace
-
-namespace {
-
-TEST_F(DataCommands, NonidealCsIsRefusedByRunAndFitInsteadOfComputedAsIdealSpecies) {
-  LoadRun(4);
-  ui_->lenient = true;  // the model command's regularisation notes
-  Window().Dispatch(585);
-  ASSERT_EQ(gModelSelectorFlags.NonidealCSModel, 1);
-  ui_->lenient = false;
-  ui_->ExpectBox("ERROR", "Nonideal c(s) cannot be computed yet");
-  Window().Dispatch(213);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_EQ(Conti().gridSize, 0);
-  for (const auto& t : ui_->transcript) EXPECT_EQ(t.text.find("exceeding maximum observable"), std::string::npos);
-  // A fit says so once and fits nothing.
-  ui_->ExpectBox("ERROR", "Nonideal c(s) cannot be computed yet");
-  Window().Dispatch(215);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
-}
-
-}  // namespace

@@ -272,6 +272,10 @@ TEST_F(SolventGradient, SolverObjectsGetTheBufferOnlyWithTheModelOn) {
     gSolutionConditions.vbar = 0.73f;
     EXPECT_NEAR(BufferSedimentationCoefficient(1.0), L.SolventMeanScale(), 1e-6);
     EXPECT_NEAR(BufferDiffusionCoefficient(1.0), 1 / 1.097804, 1e-6);
+    // A species of another vbar, as a c(s) list loads it into a copy.
+    L.SetSolventAndComputeFrictionalRatio(20, 0.75, 1.0, 1.0);
+    const double v2 = dynamic ? 0.70 : 0.75;
+    EXPECT_NEAR(L.SolventMeanScale(), (1 - v2 * 1.05) / (1 - 0.75 * 0.99823) / 1.097804, 1e-6);
   }
 }
 
@@ -298,7 +302,7 @@ TEST_F(SolventGradient, SolverObjectStopsOnACosoluteDThatTurnsNegative) {
     L->SetReactionParameters(true, false, false, false, 0, 0.73f, 1, 0.99823f, 0.73f, 0.73f, 0, 0, 0,
                              0, 0, 0, 0, 0);
     L->SetWorker(worker, 1, worker ? 1 : 0);
-    EXPECT_EQ(L->CheckAndRun(), 7);
+    EXPECT_EQ(L->CheckAndRun(), 4);
     if (worker) {
       EXPECT_TRUE(ui.transcript.empty());
     } else {
@@ -306,6 +310,101 @@ TEST_F(SolventGradient, SolverObjectStopsOnACosoluteDThatTurnsNegative) {
       EXPECT_EQ(ui.transcript[0].text, "the cosolute's D(c) is not positive at c = 1.500000 M");
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SolventGradient, CosoluteFeelsTheRotorSpeedInsideEachRampStep) {
+  // An ideal cosolute with the species' s and D, run through the ramp from
+  // rest of the reference in 10 s steps by the run's clock (with the speed
+  // at the end of each step instead, it is off by 7e-3).
+  const lammtest::Reference R = lammtest::LoadReference("ramp-4.3S-200rpm-per-s.txt");
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.CosoluteS = R.s;
+  sg.CosoluteD = R.D;
+  LammSettings().rampRotorSpeed = 1;
+  LammRunState& rs = CurrentLammRunState();
+  rs.acceleration = R.rate;
+  rs.accelerationEnd = R.rpm / R.rate;
+  rs.fullSpeed = R.rpm;
+  rs.accelerating = 1;
+  StartCosolute(R.m, R.b, 0, 400, 1.0);
+  SetCosoluteTime(0);
+  while (rs.t < R.times[0] - 1e-9) {
+    rs.t += 10;
+    rs.rpm = std::min(R.rpm, R.rate * rs.t);
+    StepCosoluteGradient();
+  }
+  double worst = 0;
+  for (size_t p = 0; p < R.r.size(); ++p)
+    if (R.r[p] <= 7.1) worst = std::max(worst, std::fabs(CosoluteConcentrationAt(R.r[p]) - R.c[p][0]));
+  EXPECT_LT(worst, 1e-3);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SolventGradient, SolverObjectStepsItsCosoluteWithTheSpecies) {
+  // A water-like cosolute solution (no density or viscosity lists) whose
+  // ideal cosolute has the species' s and D: after the ramp-from-rest run
+  // of the reference, on either path, the cosolute is the reference too.
+  const lammtest::Reference R = lammtest::LoadReference("ramp-4.3S-200rpm-per-s.txt");
+  SolventGradientSettings sg;
+  sg.UseInhomogeneousSolvent = true;
+  sg.StaticGradient = false;
+  sg.DynamicGradient = sg.SedimentingCosolute = true;
+  sg.CosoluteGridSize = 400;
+  sg.CosoluteLoadingConcentration = 1.0;
+  sg.CosoluteS = R.s;
+  sg.CosoluteD = R.D;
+  for (const bool movingFrame : {false, true}) {
+    SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
+    lammtest::Experiment x = lammtest::ExperimentFor(R, 6.0, 7.1);
+    LammSolverSettings st = lammtest::FixedGrid(1000);
+    st.rampRotorSpeed = 1;
+    if (movingFrame) st.claverieAlgorithm = 0, st.movingHatAlgorithm = 1;
+    auto L = lammtest::MakeSolver(x, st);
+    L->SetReactionParameters(true, false, false, false, 0, 0.73f, 1, 0.99823f, 0.73f, 0.73f, 0, 0, 0,
+                             0, 0, 0, 0, 0);
+    L->SetSolventGradientParameters(sg, 0.73, R.rpm, {}, {});
+    ASSERT_EQ(L->CheckAndRun(), 0);
+    ASSERT_EQ(L->Time(), R.times.back());
+    const CosoluteState& cs = L->Cosolute();
+    double worst = 0;
+    for (size_t p = 0; p < R.r.size(); ++p)
+      if (R.r[p] <= 7.1) worst = std::max(worst, std::fabs(cs.ConcentrationAt(R.r[p]) - R.c[p].back()));
+    EXPECT_LT(worst, 1e-3);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SolventGradient, MissingListIsToldOnceForSolverObjects) {
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.UseInhomogeneousSolvent = true;
+  sg.StaticGradient = false;
+  sg.DynamicGradient = sg.SedimentingCosolute = sg.NonidealCosolute = true;
+  sg.CosoluteGridSize = 30;
+  CurrentCosoluteCoefficients().sPath = "absent-s.dat";
+  CurrentCosoluteCoefficients().dPath = "absent-d.dat";
+  platform::ScriptedUserInterface ui;
+  ui.lenient = true;
+  platform::ScopedUI scope(ui);
+  lammtest::Experiment x;
+  x.Build();
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_FALSE(PrepareSolventForSolverObjects());
+    auto L = lammtest::MakeSolver(x, lammtest::FixedGrid(200));
+    ApplySolventGradientToSolver(*L, 0.73);
+    EXPECT_EQ(L->CheckAndRun(), 4);
+  }
+  ASSERT_EQ(ui.transcript.size(), 1u);
+  EXPECT_EQ(ui.transcript[0].text, "\nAttention: could not open absent-d.dat");
 }
 
 }  // namespace
