@@ -86,7 +86,11 @@ void ConnectOnPlotButtons(TXLAWindow& window) {
   plot.createIntegrateButton = [] {
     if (Window()) CreateIntegrateButton(CurrentButtonLayout(*Window()));
   };
-  plot.deleteIntegrateButton = [] { DeleteIntegrateButton(); };
+  // The labels go with the distribution they were put on.
+  plot.deleteIntegrateButton = [] {
+    DeleteIntegrateButton();
+    if (Window() && PeakLabels().count > 0) DeletePeakLabels(*Window());
+  };
 }
 
 void DisconnectOnPlotButtons() {

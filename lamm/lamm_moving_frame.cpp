@@ -294,8 +294,10 @@ void CLammIdeal::SolveMovingFrame() {
       LammTimeStep(stepStart);
       if (!running_) break;
       if (solvent_.DynamicGradient) {
+        // The factors belong to the nodes' present radii, the integrals to
+        // the frame radii.
         UpdateMovingGridRadii();
-        UpdateLocalSolventFactors(r_);
+        UpdateLocalSolventFactors(r_, xi_);
         mf_.UpdateSolventTerms(rpm_);
       }
     }

@@ -299,6 +299,10 @@ TEST_F(RadiusJumpRepair, EscapeAndClicksBesideTheFitLimitsApplyNothing) {
   EXPECT_EQ(mode.state.count, 0);
   Click(Column(6.5), ResidualRow(0));
   EXPECT_EQ(mode.state.count, 10);
+  // Fit limits not set yet limit nothing.
+  CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
+  Click(Column(6.02), ResidualRow(0));
+  EXPECT_NEAR(mode.state.position, 6.02, 1e-6);
   Key(platform::VK_ESCAPE);
   EXPECT_FALSE(mode.active);
   for (int i = 1; i <= 10; ++i)
@@ -364,6 +368,11 @@ TEST_F(ScratchTracking, TwoKeptScratchesAreWrittenToTheChosenFile) {
   ui_->ExpectFiles("save scratch data in file", {true, {path}});
   Key(platform::VK_RETURN);
   EXPECT_FALSE(mode.active);
+  // The character of the same Enter reaches the window: it must not
+  // repaint over the plot of the kept scratches.
+  const int invalidations = Headless(*w_).invalidations;
+  Char(platform::VK_RETURN);
+  EXPECT_EQ(Headless(*w_).invalidations, invalidations);
   std::ifstream in(path);
   std::string line;
   ASSERT_TRUE(std::getline(in, line));
