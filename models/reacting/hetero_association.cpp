@@ -289,7 +289,6 @@ void SimulateHeteroAssociationLamm() {
   st.dtFix = settings.workingMaxDcOverC > 0 ? settings.workingMaxDcOverC : 1.0;
   if (st.dtFix >= st.framePeriod) st.dtFix = st.framePeriod;
   rs.dt = 1.0;
-  rs.maxStep = 1000.0;
   int stalled = 0;
   while (rs.running) {
     if (settings.singularMatrixError || settings.discretizationError || platform::StopFlag()) break;
