@@ -807,7 +807,7 @@ void CLammIdeal::SolveStaticGrid() {
     }
     if (cosolute && !abortFlag_ && !collapseFlag_) {
       LammTimeStep(stepStart);
-      if (!running_) break;
+      if (errTridag_ || errConcDependent_) break;
       if (solvent_.DynamicGradient) {
         UpdateLocalSolventFactors(r_, r_);
         // Over the whole grid only the stiffness follows the solvent.
