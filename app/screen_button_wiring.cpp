@@ -1,5 +1,7 @@
 #include "app/screen_button_wiring.h"
 
+#include <utility>
+
 #include "app/marker_confirm.h"
 #include "app/marker_moves.h"
 #include "app/mstar_screen.h"
