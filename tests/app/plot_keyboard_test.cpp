@@ -47,17 +47,7 @@ class PlotKeyboard : public AppTest {
     w_.reset();
     AppTest::TearDown();
   }
-  // Meniscus, bottom, the user's ranges around them and the fit limits.
-  static void SetValues(float meniscus, float bottom) {
-    gModelParams.meniscus = meniscus;
-    gModelParams.bottom = bottom;
-    gFitEngineState.meniscusMin = 5.8f;
-    gFitEngineState.meniscusMax = 6.6f;
-    gFitEngineState.bottomMin = 7.1f;
-    gFitEngineState.bottomMax = 7.3f;
-    CurrentScanSet().leftFitLimit = 6.8f;
-    CurrentScanSet().rightFitLimit = 7.0f;
-  }
+  static void SetValues(float meniscus, float bottom) { SetMarkerValues(meniscus, bottom); }
   void Cursor(float r, CursorEditMode mode) {
     MarkerSettings().cursorLineShown = true;
     MarkerSettings().cursorRadius = r;
