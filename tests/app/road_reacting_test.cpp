@@ -26,7 +26,7 @@ TEST_F(RoadReacting, RunAndFitRecoverTheAssociationConstant) {
   LoadRun(4);
   LammSolverSettings& st = LammSettings();
   st.automaticGridSize = 0;
-  st.feGridSize = st.gridSizeInUse = 200;
+  st.feGridSize = st.gridSizeInUse = 150;
   gFitEngineState.molarMassParameters = 1;
   Window().Dispatch(267);
   ASSERT_EQ(gModelSelectorFlags.Model267, 1);
@@ -36,7 +36,7 @@ TEST_F(RoadReacting, RunAndFitRecoverTheAssociationConstant) {
                                                      {13, 5.95f}, {14, 7.18f}};
   for (const auto& [slot, value] : values) v.P[slot] = value;
   UnpackModelParameters();
-  st.workingMaxDcOverC = 10;  // s per step
+  st.workingMaxDcOverC = 20;  // s per step
   Window().Dispatch(213);  // Run
   ScanSet& s = CurrentScanSet();
   double top = 0;
