@@ -199,6 +199,13 @@ void ShowPointerReadout(TXLAWindow& w, const char* format1, float value1, const 
   dc->TextOut(10, 70, r.lines[1]);
 }
 
+void ShowCursorRadiusReadout(TXLAWindow& w, float radius) {
+  PointerReadout& r = CurrentPointerReadout();
+  r.values[0] = radius;
+  std::snprintf(r.lines[0], sizeof r.lines[0], "%1.4f    ", radius);
+  if (platform::DrawSurface* surface = w.Frame().Surface()) surface->ClientDC()->TextOut(10, 50, r.lines[0]);
+}
+
 MarkerHoverState& MarkerHover() {
   static MarkerHoverState state;
   return state;

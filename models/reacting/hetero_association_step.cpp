@@ -277,15 +277,20 @@ void HeteroAssociationStep() {
   };
   formA(h.cBOld, nullptr, h.cBOlder, h.cBOld, dtPrev);
   formB(h.cAOld, nullptr, h.cAOlder, h.cAOld, dtPrev);
-  bool ok = SolveSpecies(g, sysA, sum, h.cATmp, dt, N) && SolveSpecies(g, sysB, sum, h.cBTmp, dt, N);
-  if (!ok) {
-    restoreStart();
-    return;
-  }
-  ComputeHeteroAssociationFlux(h.fluxA, h.cATmp, h.cAOld, dt, SA);
-  ComputeHeteroAssociationFlux(h.fluxB, h.cBTmp, h.cBOld, dt, SB);
-  st.meanFluxDiff = MeanFluxDifference(h, N);
-  takeFluxes(1.0);
+  // Solves A and B into a and b, then their fluxes over the step; false
+  // (the step start restored) on a singular matrix.
+  auto solveBoth = [&](double* a, double* b, double share) {
+    if (!SolveSpecies(g, sysA, sum, a, dt, N) || !SolveSpecies(g, sysB, sum, b, dt, N)) {
+      restoreStart();
+      return false;
+    }
+    ComputeHeteroAssociationFlux(h.fluxA, a, h.cAOld, dt, SA);
+    ComputeHeteroAssociationFlux(h.fluxB, b, h.cBOld, dt, SB);
+    st.meanFluxDiff = MeanFluxDifference(h, N);
+    takeFluxes(share);
+    return true;
+  };
+  if (!solveBoth(h.cATmp, h.cBTmp, 1.0)) return;
   ShowHeteroAssociationFluxTableTemp();
 
   // The partner's provisional values stay fixed over the passes; only the
@@ -307,15 +312,7 @@ void HeteroAssociationStep() {
   st.passes = 0;
   while (st.passes < kMaxCorrectorPasses) {
     ++st.passes;
-    ok = SolveSpecies(g, sysA, sum, h.cA, dt, N) && SolveSpecies(g, sysB, sum, h.cB, dt, N);
-    if (!ok) {
-      restoreStart();
-      return;
-    }
-    ComputeHeteroAssociationFlux(h.fluxA, h.cA, h.cAOld, dt, SA);
-    ComputeHeteroAssociationFlux(h.fluxB, h.cB, h.cBOld, dt, SB);
-    st.meanFluxDiff = MeanFluxDifference(h, N);
-    takeFluxes(kFluxRelaxation);
+    if (!solveBoth(h.cA, h.cB, kFluxRelaxation)) return;
     double change = 0;
     bool finite = true;
     for (int i = 1; i <= N; ++i) {

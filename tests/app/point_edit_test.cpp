@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/marker_moves.h"
 #include "app/point_edit.h"
 #include "app/pointer_hit_tests.h"
 #include "data/scan_set.h"
@@ -43,6 +44,7 @@ class PointEditing : public RoadTest {
   void SetUp() override {
     RoadTest::SetUp();
     platform::SetClock(&clock_);
+    MarkerDrag() = MarkerDragState{};
   }
   void TearDown() override {
     PointEdit() = PointEditState{};

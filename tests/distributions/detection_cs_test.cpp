@@ -10,6 +10,7 @@
 
 #include "data/fluorescence_corrections.h"
 #include "distributions/conti_fit.h"
+#include "distributions/conti_fit_display.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
 #include "fit/fluorescence_options.h"
@@ -125,6 +126,23 @@ TEST_F(DetectionRun, WithTheCorrectionOffTheBentScansAreFittedAsTheyAre) {
   EXPECT_GT(Worst(s.model.data(), measured), 1e-3);
 }
 
+TEST_F(DetectionRun, ARefusedRunLeavesTheMeasuredScansOnView) {
+  Bend();
+  DetectionOn(false);
+  SetGrid(10.0f, 105.0f, 20);  // beyond what the first scan can show
+  ui.ExpectBox("", "sedimentation coefficient #20 (105.000S) is exceeding maximum observable s-values");
+  RunContiSed();
+  EXPECT_EQ(CurrentFdsSignalParams().transformShown, 0);
+  EXPECT_EQ(Worst(CurrentScanSet().signals.data(), measured), 0.0);
+}
+
+TEST_F(DetectionRun, SyntheticScansComeOutAsTheDetectorReportsThem) {
+  Bend();  // the straight synthetic signals of the set-up, and their bent image
+  DetectionOn(false);
+  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {11, 0.3f}}));
+  EXPECT_LT(Worst(CurrentScanSet().signals.data(), measured), 1e-6);
+}
+
 TEST_F(DetectionRun, ShownLinearisedScansKeepTheFittedNoise) {
   Bend(TI, RI);
   DetectionOn(true);
@@ -179,6 +197,66 @@ TEST_F(DetectionRun, TheFitJudgesTheMeasuredSignalsAndFindsThePower) {
   EXPECT_EQ(CurrentFdsSignalParams().transformShown, 0);
   EXPECT_EQ(Worst(CurrentScanSet().signals.data(), measured), 0.0);
   EXPECT_EQ(fs.fitRunning, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ContiFitSignalCorrections, LineNamesEachCorrectionInUseInItsOrder) {
+  struct Case {
+    const char* name;
+    void (*set)(FdsSignalParams&);
+    const char* line;
+  };
+  const Case cases[] = {
+      {"none", [](FdsSignalParams&) {}, ""},
+      {"detection floated, linearised on view",
+       [](FdsSignalParams& p) {
+         p.useNonlinearDetection = p.fitDetectionPower = p.showTransformed = 1;
+         p.detectionPower = 1.4f;
+         p.detectionBaseline = 0.05f;
+       },
+       " - nonlin coeff = 1.4000 (floating), nonlin baseline = 0.050000 [showing transformed]"},
+      {"detection fixed, measured on view",
+       [](FdsSignalParams& p) {
+         p.useNonlinearDetection = 1;
+         p.detectionPower = 0.8f;
+       },
+       " - nonlin coeff = 0.8000 (fix), nonlin baseline = 0.000000 [showing non-transformed]"},
+      {"all of them",
+       [](FdsSignalParams& p) {
+         p.useShadow = 1;
+         p.coneRadius = 0.13f;
+         p.useDrift = p.useExponentialDrift = p.fitDriftRate = 1;
+         p.driftRate = 0.5f;
+         p.limitingLevel = 0.85f;
+         p.useLinearDrift = p.fitLinearDrift = 1;
+         p.linearDrift = 0.02f;
+         p.useConvolution = 1;
+         p.convolutionWidth = 0.01f;
+         p.useRadialGradient = p.fitRadialGradient = 1;
+         p.radialGradient = 1.03f;
+         p.useNonlinearDetection = 1;
+         p.detectionPower = 1.25f;
+         p.useDepletion = p.fitDepletionS = 1;
+         p.depletionS = 4.25f;
+         p.depletionD = 6.5e-7f;
+         p.depletionAmplitude = 0.5f;
+       },
+       " - excit. cone = 0.1300 (fix) - kbleach = 0.5000 1/h (floating) - Alim = 85.0000 % (fix)"
+       " - drift = 2.000 %/h (floating) - w convolution (fix) - radial mag factor = 1.0300 (floating)"
+       " - nonlin coeff = 1.2500 (fix), nonlin baseline = 0.000000 [showing non-transformed]"
+       " - JO-s = 4.2500 (float) - JO-D = 6.5000 (fix) - JO-amp = 0.5000 (fix)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FdsSignalParams& p = CurrentFdsSignalParams();
+    p = FdsSignalParams{};
+    c.set(p);
+    EXPECT_EQ(ComposeContiFitLines()[7], c.line);
+  }
+  CurrentFdsSignalParams() = FdsSignalParams{};
 }
 
 }  // namespace
