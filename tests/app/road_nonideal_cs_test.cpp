@@ -26,6 +26,8 @@ class RoadNonidealCs : public RoadTest {
   }
   // The run loaded, "Nonideal c(s)" chosen with nearly ideal ks and kd.
   void Choose(int command, int scans = 6) {
+    gSolutionConditions = SolutionConditions{};
+    gAssociationModelParams = AssociationModelParams{};
     LoadRun(scans);
     gFitEngineState.fitTINoise = 0;
     gModelParams.riNoiseFit = 0;
