@@ -6,6 +6,7 @@
 
 #include "distributions/conti_settings.h"
 #include "data/scan_loading.h"
+#include "fit/fit_driver.h"
 #include "fit/saved_params.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
@@ -54,14 +55,44 @@ class RoadNonidealCs : public RoadTest {
   }
 };
 
+// Both variants: linear ks and kd of 1e-10 ml/mg, and hard spheres without
+// crowding (reduced ks 0).
 TEST_F(RoadNonidealCs, RunFindsTheFiveSBoundaryInTheMeanField) {
-  Choose(585);
-  Window().Dispatch(213);  // Run
+  for (const int command : {585, 1100}) {
+    SCOPED_TRACE(command);
+    Choose(command);
+    if (command == 1100) {
+      gModelParameterVector.P[20] = 0;
+      gModelParameterVector.P[21] = -1;
+      UnpackModelParameters();
+    }
+    Window().Dispatch(213);  // Run
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    const ContiSettings& cs = Conti();
+    ASSERT_GT(cs.gridSize, 2);
+    ASSERT_NE(cs.distribution, nullptr);
+    EXPECT_NEAR(cs.sValues[Peak()], 5.0, 0.5);
+    EXPECT_TRUE(ModelHoldsMeanField());
+    DeleteNonidealModel();
+  }
+}
+
+// The frictional ratio floated by Fit, every evaluation in the refined field.
+TEST_F(RoadNonidealCs, FitFloatsTheFrictionalRatioInTheMeanField) {
+  Choose(585, 4);
+  float* P = gModelParameterVector.P;
+  P[9] = 12;
+  P[11] = 1.5f;
+  gModelParameterVector.F[11] = 1;
+  UnpackModelParameters();
+  LammSettings().feGridSize = 200;
+  MeanField().movieGridSize = 200;
+  Window().Dispatch(213);
+  const float before = CalcRmsd();
+  Window().Dispatch(215);  // Fit
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  const ContiSettings& cs = Conti();
-  ASSERT_GT(cs.gridSize, 2);
-  ASSERT_NE(cs.distribution, nullptr);
-  EXPECT_NEAR(cs.sValues[Peak()], 5.0, 0.5);
+  EXPECT_LT(CalcRmsd(), 0.5f * before);
+  EXPECT_NE(Conti().ffValue, 1.5f);
   EXPECT_TRUE(ModelHoldsMeanField());
 }
 

@@ -167,7 +167,11 @@ int RunMTList(CContiNonid& o, int n, const double* s, const double* D, const dou
   SetModelOptionsFromSettings(prototype, st, st.workingMaxDcOverC, o.movieGridSize);
   const WienerSkewSettings& wiener = CurrentWienerSkew();
   if (wiener.use) prototype.EnableOptionWithTwoValues(wiener.magnitude, wiener.signalPerConcentration);
-  const AssociationModelParams& terms = gAssociationModelParams;
+  // The fit moves the model's values; the pack takes these slots from the
+  // nonideality terms, which must not fall behind.
+  AssociationModelParams& terms = gAssociationModelParams;
+  terms.logKs = gModelParams.value20;
+  terms.logKd = gModelParams.value21;
   prototype.SetNonidealParameters(terms.logKs, terms.logKd, sc.signalPerConcentration,
                                   gModelSelectorFlags.NonidealCSVariant != 0, false);
   if (o.meanFieldPass && o.ctotFramesPresent && o.ctotValid) {
