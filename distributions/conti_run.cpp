@@ -12,6 +12,7 @@
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
+#include "distributions/conti_detection.h"
 #include "distributions/conti_grid.h"
 #include "distributions/conti_lamm_list.h"
 #include "distributions/conti_models.h"
@@ -29,6 +30,7 @@
 #include "distributions/work_blocks.h"
 #include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
@@ -540,6 +542,7 @@ void RunContiSed() {
         "are not available");
     return;
   }
+  LinearisedScansDuringRun detection;
   // A missing limit becomes the cell end, moved inside the data as every
   // other change of the limits is. The limits of DLS data are log10 lag
   // times, where 0 (1 s) is a limit like any other.
@@ -666,6 +669,7 @@ void RunContiSed() {
     }
     if (cs.synthetic && !twoD) {
       SyntheticModel();
+      CurrentModelEvaluationHooks().nonlinearInverse();
       return;
     }
     ContiNormalEquations(1);
@@ -696,6 +700,7 @@ void RunContiSed() {
   timing.regularization = Since(tReg);
   Trace("\n RunContiSed cleanup start");
   if (line) EraseProgressLine();
+  if (!interrupted) detection.HandOn();
   if (!cs.silent) {
     if (interrupted) {
       // The amplitudes of an interrupted run are no result: nothing is shown.
@@ -725,6 +730,8 @@ bool RunContiSedQuiet() {
   RunContiSed();
   cs.silent = 0;
   FillModelBaselineScanRange();
+  CurrentModelEvaluationHooks().nonlinearInverse();
+  RestoreScanChoice();
   const NormalEquationBlock& b = NeqBlock();
   if (b.solution && cs.distribution)
     for (int i = 1; i <= cs.gridSize; ++i) cs.distribution[i] = static_cast<float>(b.solution[i]);
