@@ -52,8 +52,10 @@ struct DepletionStop {
   bool stopped = false;
 };
 
-StaticGridState gState;
-DepletionStop gStop;
+// Per thread: independent solves may run side by side, each on its own grid
+// and run state.
+thread_local StaticGridState gState;
+thread_local DepletionStop gStop;
 
 LammGrid& G() { return CurrentLammGrid(); }
 LammRunState& RS() { return CurrentLammRunState(); }
@@ -138,7 +140,7 @@ bool TridagStaticGridLamm(const double* a, const double* b, const double* c, con
   double* gam = g.TridagWork;
   double* bet = g.FactorPivot;
   if (b[1] == 0) {
-    ErrorBox("Error 1 in tridag", false);
+    if (!RS().worker) ErrorBox("Error 1 in tridag", false);
     LammSettings().singularMatrixError = 1;
     return false;
   }
@@ -147,7 +149,7 @@ bool TridagStaticGridLamm(const double* a, const double* b, const double* c, con
     gam[j] = c[j - 1] / bet[j - 1];
     bet[j] = b[j] - a[j] * gam[j];
     if (bet[j] == 0 && j >= lo) {
-      ErrorBox("Error 2 in tridag", false);
+      if (!RS().worker) ErrorBox("Error 2 in tridag", false);
       LammSettings().singularMatrixError = 1;
       return false;
     }

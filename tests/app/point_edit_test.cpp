@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/marker_moves.h"
 #include "app/point_edit.h"
 #include "app/pointer_hit_tests.h"
 #include "data/scan_set.h"
@@ -43,6 +44,7 @@ class PointEditing : public RoadTest {
   void SetUp() override {
     RoadTest::SetUp();
     platform::SetClock(&clock_);
+    MarkerDrag() = MarkerDragState{};
   }
   void TearDown() override {
     PointEdit() = PointEditState{};
@@ -261,7 +263,12 @@ TEST_F(PointEditing, AClickOnADataPointOffersItsButtons) {
   const int scan = s.order[2];
   const int x = static_cast<int>(PlotPositionX(*plot, s.radii[scan][40]));
   const int y = static_cast<int>(PlotPositionY(*plot, s.signals[scan][40]));
+  // Resting on the point names its scan; the click replaces the name by the buttons.
+  Window().OnMouse(platform::MouseMessage::MouseMove, 0, x, y);
+  ASSERT_NE(ScanNameLabel().ScanNameButton, nullptr);
+  EXPECT_EQ(ScanNameLabel().ScanNameButton->caption, s.fileNames[scan]);
   Window().OnMouse(platform::MouseMessage::LButtonDown, 0, x, y);
+  EXPECT_EQ(ScanNameLabel().ScanNameButton, nullptr);
   ASSERT_NE(PointEdit().CancelPointButton, nullptr);
   EXPECT_EQ(PointEdit().pendingScan, 2);
   EXPECT_EQ(PointEdit().pendingPoint, 40);

@@ -46,6 +46,7 @@ class ScreenButtons : public AppTest {
   void TearDown() override {
     w_.reset();
     TearDownMarkerPlot();
+    MarkerDrag() = MarkerDragState{};
     gModelParams.riNoiseFit = 0;
     gFitEngineState.fitTINoise = 0;
     platform::SetClock(nullptr);
