@@ -1,6 +1,9 @@
 // The c(v) kernels against kernels the solver produced earlier (tests/data/
 // reference/kernels): solving them on worker threads, each on its own copy of
-// the solver state, and work on the solver's speed may change rounding only.
+// the solver state, and work on the solver's speed leave them as they were.
+// The step control reads the relative change of every node, so a change of
+// the last bit in the substitution can choose other steps and move a kernel
+// by a thousandth (the depletion stop, too, can move by a step).
 // Five velocities from a slow boundary to one that leaves the column before
 // the last scan, six scans of 120 points, D = 5e-7 cm^2/s.
 #include <gtest/gtest.h>
