@@ -43,9 +43,13 @@ void ShowMarkerConfirmButtons(TXLAWindow& window, int x, int y, bool askFitLimit
 
 void DeleteMarkerConfirmButtons(TXLAWindow* window) {
   MarkerConfirmState& s = MarkerConfirm();
+  // Only buttons on the screen need the repaint that removes them: every
+  // Enter comes here, and a repaint then would wipe what a pointer mode
+  // has just drawn.
+  const bool shown = s.ConfirmButton || s.CancelMarkerButton;
   s.ConfirmButton.reset();
   s.CancelMarkerButton.reset();
-  if (window && !(Road().mStarScreenShown && Road().mStarScreenShown())) RequestRepaint(*window);
+  if (shown && window && !(Road().mStarScreenShown && Road().mStarScreenShown())) RequestRepaint(*window);
 }
 
 void PressMarkerConfirmButton(TXLAWindow& window, bool confirm) {

@@ -721,6 +721,9 @@ bool ApplyTemplateFields(const ParamsTransfer& b, int templateId) {
     case 1102:
       mp.value20 = Value(b, kExtraEdit);
       mp.value21 = Value(b, EditForSlot(4));
+      // The pack takes slots 20 and 21 of this model from the nonideality terms.
+      gAssociationModelParams.logKs = mp.value20;
+      gAssociationModelParams.logKd = mp.value21;
       ApplyMeanFieldControls(b);
       break;
     case 888: return ApplyScalingLawOptions(b);

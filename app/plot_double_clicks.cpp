@@ -116,9 +116,7 @@ void TXLAWindow::EvLButtonDblClk(unsigned keys, int x, int y) {
     if (gModelParams.meniscus == 0) m.cursorLineShown = false;
   }
   d.selected[static_cast<int>(marker)] = 1;
-  char text[40];
-  std::snprintf(text, sizeof text, "%1.4f    ", m.cursorRadius);
-  WriteText(*this, 10, 50, text);
+  ShowCursorRadiusReadout(*this, m.cursorRadius);
   d.awaitingConfirmation = 1;
   if (hooks.showMarkerConfirmButtons) hooks.showMarkerConfirmButtons(x, y, false);
 }

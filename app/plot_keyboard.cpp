@@ -2,7 +2,6 @@
 // cursor, Escape drops what is being edited on the plots, Enter and Tab
 // apply it.
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -14,6 +13,7 @@
 #include "app/mstar_commands.h"
 #include "app/nonideal_cs_commands.h"
 #include "app/peak_labels.h"
+#include "app/plot_mouse.h"
 #include "app/road_services.h"
 #include "app/txla_window.h"
 #include "data/data_messages.h"
@@ -212,9 +212,7 @@ void TXLAWindow::EvKeyDown(int key, int repeatCount, unsigned flags) {
   if (!MarkerPlot() || !m.cursorLineShown || (key != kLeftArrow && key != kRightArrow)) return;
   m.cursorRadius += key == kLeftArrow ? -0.0003f : 0.0003f;
   DrawCursorMarkerXor(*this, MarkerColumn(*this, m.cursorRadius), true);
-  char text[40];
-  std::snprintf(text, sizeof text, "%1.4f    ", m.cursorRadius);
-  if (platform::DrawSurface* surface = frame_->Surface()) surface->ClientDC()->TextOut(10, 50, text);
+  ShowCursorRadiusReadout(*this, m.cursorRadius);
 }
 
 void TXLAWindow::EvChar(int key, int, unsigned) {

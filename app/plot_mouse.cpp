@@ -24,6 +24,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "equilibrium/eqtools/eq_test_mode.h"
+#include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "models/buffer/buffer_sed_settings.h"
@@ -198,6 +199,13 @@ void ShowPointerReadout(TXLAWindow& w, const char* format1, float value1, const 
   dc->TextOut(10, 70, r.lines[1]);
 }
 
+void ShowCursorRadiusReadout(TXLAWindow& w, float radius) {
+  PointerReadout& r = CurrentPointerReadout();
+  r.values[0] = radius;
+  std::snprintf(r.lines[0], sizeof r.lines[0], "%1.4f    ", radius);
+  if (platform::DrawSurface* surface = w.Frame().Surface()) surface->ClientDC()->TextOut(10, 50, r.lines[0]);
+}
+
 MarkerHoverState& MarkerHover() {
   static MarkerHoverState state;
   return state;
@@ -310,6 +318,12 @@ void TXLAWindow::EvMouseMove(unsigned, int x, int y) {
   } else if (!hover.arrowRestored) {
     frame_->SetCursor(platform::CursorKind::Arrow);
     RedrawPlotMarkers(*this);
+    // The marker redraw leaves out the reference meniscus; its highlight
+    // would otherwise stay until the next paint.
+    const BufferSedSettings& b = gBufferSedSettings;
+    if (b.BufferSedOn && b.MeniscusMismatch && gModelParams.meniscus != 0 && !MStarShown())
+      DrawVerticalMarkerXor(*this, MarkerColumn(*this, MarkerValue(MarkerKind::ReferenceMeniscus)),
+                            kReferenceMeniscusColor);
     hover.arrowRestored = 1;
   }
   if (WindowFlags().ScanNameHoverOn && !eqTest && CurrentScanSet().count > 0 && !MStarShown())

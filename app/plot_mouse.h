@@ -28,6 +28,8 @@ struct PointerReadout {
 PointerReadout& CurrentPointerReadout();
 // Formats both values into the readout and writes the lines.
 void ShowPointerReadout(TXLAWindow& window, const char* format1, float value1, const char* format2, float value2);
+// The radial cursor's radius (cm) in the first line only.
+void ShowCursorRadiusReadout(TXLAWindow& window, float radius);
 
 struct MarkerHoverState {
   // Set once the pointer left every marker and the normal marker colours

@@ -140,6 +140,15 @@ void ShowAdHocPlot(TXLAWindow& w, CAdHocPlot& adHoc) {
   adHoc.plot->Rescale();
   adHoc.plot->Plot();
   if (platform::DrawSurface* surface = w.Frame().Surface()) {
+    {
+      // The band above the residual plot is cleared first: axis titles and
+      // labels of what was there before lie outside the plot's own frame.
+      auto dc = surface->ClientDC();
+      dc->SelectObject(platform::GetStockObject(platform::WHITE_BRUSH));
+      dc->SelectObject(platform::GetStockObject(platform::NULL_PEN));
+      const int bottom = (CurrentPlotWindows().residualTop - 2 * PlotFrameMargin) * surface->ClientHeight() / 1000;
+      dc->Rectangle(0, 0, surface->ClientWidth() + 1, bottom);
+    }
     ReplayPlotPicture(*surface, adHoc.plot->lastMetafile);
     w.Frame().FlushCanvas();
   }

@@ -1,7 +1,10 @@
 #include "app/screen_button_wiring.h"
 
+#include <utility>
+
 #include "app/marker_confirm.h"
 #include "app/marker_moves.h"
+#include "app/mstar_screen.h"
 #include "app/peak_labels.h"
 #include "app/point_edit.h"
 #include "app/pointer_hit_tests.h"
@@ -28,6 +31,7 @@ void FillIfEmpty(F& hook, G&& implementation) {
 bool PressScreenButtons(float bx, float by) {
   TXLAWindow* w = Window();
   if (!w) return false;
+  if (MStarScreenClick(*w, bx, by)) return true;
   if (PressPeakLabels(*w, bx, by)) return true;
   if (PressPointEditButtons(*w, bx, by)) return true;
   if (PressMarkerConfirmButtons(*w, bx, by)) return true;
@@ -86,7 +90,11 @@ void ConnectOnPlotButtons(TXLAWindow& window) {
   plot.createIntegrateButton = [] {
     if (Window()) CreateIntegrateButton(CurrentButtonLayout(*Window()));
   };
-  plot.deleteIntegrateButton = [] { DeleteIntegrateButton(); };
+  // The labels go with the distribution they were put on.
+  plot.deleteIntegrateButton = [] {
+    DeleteIntegrateButton();
+    if (Window() && PeakLabels().count > 0) DeletePeakLabels(*Window());
+  };
 }
 
 void DisconnectOnPlotButtons() {

@@ -24,6 +24,10 @@
 #include "distributions/distribution_arrays.h"
 #include "distributions/dls_time_course.h"
 #include "distributions/work_blocks.h"
+#include "lamm/lamm_nonideal.h"
+#include "lamm/lamm_threads.h"
+#include "models/nonideal/mean_field/conti_nonid.h"
+#include "models/nonideal/mean_field/mean_field.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -296,3 +300,113 @@ BENCHMARK(BM_EquilibriumCofMRun)->Unit(benchmark::kMillisecond)->UseRealTime()->
 }  // namespace
 
 BENCHMARK_MAIN();
+
+// The mean field of the nonideal c(s) without its Lamm solutions: the data
+// table of 10 scans x 1200 points, and the field of 100 species x 22 frames
+// x 100 radii summed and regridded onto 500 solver nodes.
+void BM_NonidealMeanFieldPieces(benchmark::State& state) {
+  const int scans = 10, points = 1200, species = 100;
+  std::vector<double> times(scans + 1);
+  std::vector<float> grid(points + 1);
+  std::vector<std::vector<float>> signals(scans + 1, std::vector<float>(points + 1));
+  std::vector<const float*> rows(scans + 1);
+  for (int i = 1; i <= points; ++i) grid[i] = 6.0f + 1.2f * (i - 1) / (points - 1);
+  for (int j = 1; j <= scans; ++j) {
+    times[j] = 125.0 * j;
+    const double rb = 6.0 * std::exp(1.370778e-5 * times[j]);
+    for (int i = 1; i <= points; ++i) signals[j][i] = static_cast<float>(0.5 * std::erfc((rb - grid[i]) / 0.01));
+    rows[j] = signals[j].data();
+  }
+  ExtrapolationInput in;
+  in.scans = scans;
+  in.times = times.data();
+  in.signals = rows.data();
+  in.grid = grid.data();
+  in.first = 1;
+  in.last = points;
+  in.meniscus = 6.0;
+  in.bottom = 7.2;
+  in.lammGridPoints = 1000;
+  CContiNonid o(500, 100);
+  o.BuildFrameTimes(times[scans], nullptr);
+  o.AllocProfileStore(species, 6.0, 7.2);
+  for (int k = 1; k <= species; ++k)
+    for (int f = 1; f <= o.frameCount; ++f)
+      for (int i = 1; i <= 100; ++i) o.ProfileStore()[k][f][i] = static_cast<float>(1e-3 * k * f * i);
+  std::vector<double> amplitudes(species + 1, 0.01);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(o.ExtrapolateFromData(in));
+    o.ComputeCtotFromFit(1, species, amplitudes.data(), 6.0, 7.2);
+  }
+  state.counters["frames"] = o.frameCount;
+}
+BENCHMARK(BM_NonidealMeanFieldPieces)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Whole nonideal c(s) runs (ks = 0.01, kd = 0.005 ml/mg) on 20 scans x 500
+// points, 50 grid species on 500 nodes, with the threads given: the first
+// "best fit" run and a run that reuses its field, each in units of the
+// species batches it ran.
+void BM_NonidealRunPerBatch(benchmark::State& state) {
+  platform::AutomaticUserInterface ui;
+  platform::ScopedUI scope(ui);
+  const int threads = static_cast<int>(state.range(0));
+  LammSettings() = LammSolverSettings{};
+  MakeExperiment(20, 500);
+  InstallMeanFieldHooks();
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.NonidealCSModel = 1;
+  gAssociationModelParams.logKs = -2.0f;
+  gAssociationModelParams.logKd = -2.3f;
+  PackModelParameters();
+  ContiSettings& cs = Conti();
+  cs.resolution = 50;
+  cs.maxEntropy = 0;
+  cs.confidenceLevel = 0.68f;
+  cs.multipleThreads = threads > 1;
+  cs.normalEquationThreads = threads;
+  LammListThreads() = threads;
+  MeanField() = MeanFieldSettings{};
+  double batchSeconds = 0;
+  int batches = 0;
+  SetNonidealBatchRunner([&](const CLammNonIdeal& p, int n, const double* s, const double* D, const double* vbar) {
+    const auto t0 = std::chrono::steady_clock::now();
+    LammThreadCount() = threads;
+    const ScanSet& sc = CurrentScanSet();
+    const int code = CLRunMTList(&p, n, s, D, vbar, WorkBlock().lammSolutions, sc.grid, sc.gridLength, nullptr,
+                                 nullptr);
+    batchSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ++batches;
+    return code;
+  });
+  // One run: its time over the mean time of its batches, and its batch count.
+  auto timed = [&](double& perBatch, double& count) {
+    LammSettings() = LammSolverSettings{};
+    batchSeconds = 0;
+    batches = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    RunContiSed();
+    const double run = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    perBatch += batches > 0 ? run / (batchSeconds / batches) : 0.0;
+    count += batches;
+  };
+  double first = 0, firstBatches = 0, reuse = 0, reuseBatches = 0;
+  for (auto _ : state) {
+    DeleteNonidealModel();
+    timed(first, firstBatches);
+    timed(reuse, reuseBatches);
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["first_run_batches"] = firstBatches / n;
+  state.counters["first_run_per_batch"] = first / n;
+  state.counters["reuse_run_batches"] = reuseBatches / n;
+  state.counters["reuse_run_per_batch"] = reuse / n;
+  SetNonidealBatchRunner(nullptr);
+  DeleteNonidealModel();
+  gModelSelectorFlags = ModelSelectorFlags{};
+  FreeDistributionArrays();
+  ScanSet& s = CurrentScanSet();
+  FreeScanGridArrays(s);
+  FreeScanSetArrays(s);
+}
+BENCHMARK(BM_NonidealRunPerBatch)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);

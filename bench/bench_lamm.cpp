@@ -3,7 +3,9 @@
 // grid) and with N = 1000 on the moving frame and on the static grid; and a
 // list of 100 species on the worker threads. The same species on the global
 // arrays of the model evaluation (N = 1000, static grid), and the matrix
-// assembly of the external loading cell with the taper holding no oil.
+// assembly of the external loading cell with the taper holding no oil. The
+// reacting system A + B <-> AB (3/5/8 S, 8/6/4.5e-7 cm^2/s, loads 0.5/0.5,
+// log K 0.5): 3000 coupled steps of 1 s on 1000 nodes, and its assembly.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -20,6 +22,8 @@
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/lamm_threads.h"
+#include "models/reacting/hetero_association.h"
+#include "models/reacting/hetero_association_step.h"
 #include "platform/input_events.h"
 
 namespace {
@@ -200,6 +204,56 @@ void BM_ExternalLoadingAssemblyN1000(benchmark::State& state) {
 
 }  // namespace
 
+// The loading mixture on 1000 nodes at 50000 rpm, matrices assembled.
+void PrepareReactingSystem() {
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+  LammSolverSettings& st = LammSettings();
+  st.gridSizeInUse = 1000;
+  CurrentLammGrid().reactingSystem = true;
+  FreeLammArrays();
+  AllocLammArrays();
+  HeteroAssociationState& h = CurrentHeteroAssociationState();
+  h = HeteroAssociationState{};
+  h.logK = 0.5f;
+  h.sA = 3, h.sB = 5, h.sAB = 8;
+  h.runDA = 8e-7, h.runDB = 6e-7, h.runDAB = 4.5e-7;
+  LammRunState& rs = CurrentLammRunState();
+  rs = LammRunState{};
+  rs.rpm = rs.fullSpeed = 50000;
+  InitHeteroAssociationEquilibrium();
+  SetupHeteroAssociationGrid();
+  AssembleHeteroAssociationMatrices();
+  HalveHeteroAssociationMatrices();
+}
+
+void BM_HeteroAssociationAssemblyN1000(benchmark::State& state) {
+  for (auto _ : state) PrepareReactingSystem();
+}
+
+void BM_HeteroAssociationStepsN1000(benchmark::State& state) {
+  const int N = 1000, steps = 3000;
+  double passes = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    PrepareReactingSystem();
+    HeteroAssociationState& h = CurrentHeteroAssociationState();
+    h.dtFix = 1.0;
+    CurrentLammRunState().running = 1;
+    state.ResumeTiming();
+    for (int k = 0; k < steps; ++k) {
+      HeteroAssociationStepControl();
+      passes += h.passes;
+    }
+  }
+  const double nodeSteps = static_cast<double>(N) * steps * state.iterations();
+  state.counters["s_per_node_step"] =
+      benchmark::Counter(nodeSteps, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["passes_per_step"] = passes / (static_cast<double>(steps) * state.iterations());
+}
+
+BENCHMARK(BM_HeteroAssociationStepsN1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeteroAssociationAssemblyN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StaticGridLammN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammFiniteScanDefaultSettings)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExternalLoadingAssemblyN1000)->Unit(benchmark::kMillisecond);

@@ -43,8 +43,14 @@ bool CMouseAction_FixPointScanFringeJump::PickScanPoint(MousePoint p) {
   int scan = 0, point = 0;
   if (!RepairHooks().pickScanPoint || !RepairHooks().pickScanPoint(p.x, p.y, scan, point)) return false;
   if (scan < 1 || scan > s.count || !s.signals[scan]) return false;
-  currentScan = scan;
   focusPoint = point;
+  LoadScan(scan);
+  return true;
+}
+
+void CMouseAction_FixPointScanFringeJump::LoadScan(int scan) {
+  const ScanSet& s = CurrentScanSet();
+  currentScan = scan;
   workPoints = s.points[scan];
   workData.assign(s.signals[scan], s.signals[scan] + workPoints + 1);
   if (s.residuals[scan])
@@ -52,7 +58,6 @@ bool CMouseAction_FixPointScanFringeJump::PickScanPoint(MousePoint p) {
   else
     workResiduals.assign(static_cast<std::size_t>(workPoints) + 1, 0.0f);
   UpdateFocus();
-  return true;
 }
 
 void CMouseAction_FixPointScanFringeJump::UpdateFocus() {
@@ -83,14 +88,7 @@ void CMouseAction_FixPointScanFringeJump::StepScan(int step) {
   const ScanSet& s = CurrentScanSet();
   const int next = currentScan + step;
   if (next < 1 || next > s.count || !s.signals[next]) return;
-  currentScan = next;
-  workPoints = s.points[next];
-  workData.assign(s.signals[next], s.signals[next] + workPoints + 1);
-  if (s.residuals[next])
-    workResiduals.assign(s.residuals[next], s.residuals[next] + workPoints + 1);
-  else
-    workResiduals.assign(static_cast<std::size_t>(workPoints) + 1, 0.0f);
-  UpdateFocus();
+  LoadScan(next);
 }
 
 void CMouseAction_FixPointScanFringeJump::Draw() {
@@ -134,11 +132,7 @@ bool CMouseAction_FixPointScanFringeJump::KeyDown(int key, int, unsigned) {
       break;
     case 'L': currentSide = -1.0; break;
     case 'R': currentSide = 1.0; break;
-    case platform::VK_ESCAPE:
-      Deactivate();
-      Reset();
-      End();
-      return true;
+    case platform::VK_ESCAPE: return DiscardMode(*this);
     default: return false;
   }
   UpdateFocus();

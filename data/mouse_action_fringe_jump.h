@@ -47,4 +47,6 @@ class CMouseAction_FixPointScanFringeJump : public CMouseAction {
 
  private:
   void AskApplyAndStep(int step);
+  // Copies the scan's signal and residuals into the work state.
+  void LoadScan(int scan);
 };

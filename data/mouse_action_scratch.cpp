@@ -14,6 +14,11 @@
 
 namespace {
 
+// A limit not set yet (0) does not limit.
+bool InsideFitLimits(const ScanSet& s, double r) {
+  return !(s.leftFitLimit != 0 && r < s.leftFitLimit) && !(s.rightFitLimit != 0 && r > s.rightFitLimit);
+}
+
 void Tell(const std::string& text) {
   platform::UI().MessageBox("TRACK SCRATCH", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
@@ -28,7 +33,7 @@ bool CMouseAction_FixScratchJump::LocatePosition(MousePoint p) {
   const ScanSet& s = CurrentScanSet();
   double r0 = 0;
   if (!RepairHooks().residualPlotRadius || !RepairHooks().residualPlotRadius(p.x, p.y, r0)) return false;
-  if (r0 < s.leftFitLimit || r0 > s.rightFitLimit) return false;
+  if (!InsideFitLimits(s, r0)) return false;
   RadiusJumpState located;
   if (!LocateRadiusJump(s, r0, RadiusJumpDistance(), located)) return false;
   state = std::move(located);
@@ -64,11 +69,7 @@ bool CMouseAction_FixScratchJump::KeyDown(int key, int, unsigned) {
       // A step that would leave any scan's points is ignored.
       if (MoveRadiusJump(CurrentScanSet(), key == platform::VK_LEFT ? -1 : 1, state)) DrawWithDistance();
       return true;
-    case platform::VK_ESCAPE:
-      Deactivate();
-      Reset();
-      End();
-      return true;
+    case platform::VK_ESCAPE: return DiscardMode(*this);
     default: return false;
   }
 }
@@ -95,7 +96,7 @@ bool CMouseAction_TrackScratch::LocateScratch(MousePoint p) {
   const ScanSet& s = CurrentScanSet();
   double r = 0;
   if (!RepairHooks().dataPlotRadius || !RepairHooks().dataPlotRadius(p.x, p.y, r)) return false;
-  if (r < s.leftFitLimit || r > s.rightFitLimit) return false;
+  if (!InsideFitLimits(s, r)) return false;
   const ScratchTrackerSettings& settings = CurrentScratchTrackerSettings();
   ScratchWindowResult result = tracker.PrepareWindow(s, settings.windowWidth, settings.randomizeShift);
   if (result == ScratchWindowResult::Ok) result = tracker.SetPosition(r);
@@ -155,11 +156,7 @@ bool CMouseAction_TrackScratch::KeyDown(int key, int, unsigned) {
       Reset();
       Finish();
       return true;
-    case platform::VK_ESCAPE:
-      Deactivate();
-      Reset();
-      End();
-      return true;
+    case platform::VK_ESCAPE: return DiscardMode(*this);
     default: return false;
   }
 }

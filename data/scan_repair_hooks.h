@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+class CMouseAction;
 class CMouseAction_FixPointScanFringeJump;
 class CScratchTracker;
 struct RadiusJumpState;
@@ -38,3 +39,5 @@ ScanRepairHooks& RepairHooks();
 // Yes/No box with an empty caption (true for Yes).
 void RepairText(const std::string& text, int x, int y);
 bool RepairAskYesNo(const std::string& text);
+// Escape in a mode: deactivated, reset and ended without applying; true.
+bool DiscardMode(CMouseAction& mode);

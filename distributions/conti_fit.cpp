@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "data/scan_set.h"
+#include "distributions/conti_detection.h"
 #include "distributions/conti_fit_display.h"
 #include "distributions/conti_grid.h"
 #include "distributions/conti_run.h"
@@ -587,7 +588,8 @@ float ContiSimplexSim(float* p, FitHost* host) {
   if (cs.lastRunFailed) return 1e10f;
   const double points = static_cast<double>(sc.lastGridPoint - sc.firstGridPoint + 1) * sc.count;
   if (NeqBlock().block && points > 0) gSumSquares = ChiSquareFromNormalEquations();
-  const float rmsd = static_cast<float>(std::sqrt(std::fabs(gSumSquares) / (points > 0 ? points : 1.0)));
+  const float rmsd = DetectionObjectiveRmsd(
+      static_cast<float>(std::sqrt(std::fabs(gSumSquares) / (points > 0 ? points : 1.0))));
   fs.currentRmsd = rmsd;
   ++fs.evaluationsThisRun;
   ++fs.evaluationsTotal;

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "data/fluorescence_corrections.h"
 #include "distributions/conti_fit.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
@@ -109,6 +110,44 @@ std::string VbarLine() {
                       : Format("vbar = %.4f (floating)", vbar);
 }
 
+// The fluorescence signal corrections in use, each with its value and
+// whether the fit floats it.
+std::string SignalCorrectionLine() {
+  const FdsSignalParams& p = CurrentFdsSignalParams();
+  std::string s;
+  auto piece = [&s](bool floating, const char* floated, const char* fixed, double value) {
+    s += Format(floating ? floated : fixed, value);
+  };
+  if (p.useShadow)
+    piece(p.fitConeRadius, " - excit. cone = %.4f (floating)", " - excit. cone = %.4f (fix)", p.coneRadius);
+  if (p.useDrift && p.useExponentialDrift) {
+    piece(p.fitDriftRate, " - kbleach = %.4f 1/h (floating)", " - kbleach = %.4f 1/h (fix)", p.driftRate);
+    piece(p.fitLimitingLevel, " - Alim = %.4f %% (floating)", " - Alim = %.4f %% (fix)",
+          100.0 * p.limitingLevel);
+  }
+  if (p.useDrift && p.useLinearDrift)
+    piece(p.fitLinearDrift, " - drift = %.3f %%/h (floating)", " - drift = %.3f %%/h (fix)",
+          100.0 * p.linearDrift);
+  if (p.useConvolution)
+    s += p.fitConvolutionWidth ? Format(" - w convolution %.4f (floating)", p.convolutionWidth)
+                               : std::string(" - w convolution (fix)");
+  if (p.useRadialGradient)
+    piece(p.fitRadialGradient, " - radial mag factor = %.4f (floating)", " - radial mag factor = %.4f (fix)",
+          p.radialGradient);
+  if (p.useNonlinearDetection) {
+    s += Format(p.fitDetectionPower ? " - nonlin coeff = %.4f (floating), nonlin baseline = %f"
+                                    : " - nonlin coeff = %.4f (fix), nonlin baseline = %f",
+                p.detectionPower, p.detectionBaseline);
+    s += p.showTransformed ? " [showing transformed]" : " [showing non-transformed]";
+  }
+  if (p.useDepletion) {
+    piece(p.fitDepletionS, " - JO-s = %.4f (float)", " - JO-s = %.4f (fix)", p.depletionS);
+    piece(p.fitDepletionD, " - JO-D = %.4f (float)", " - JO-D = %.4f (fix)", p.depletionD * 1e7);
+    piece(p.fitDepletionAmplitude, " - JO-amp = %.4f (float)", " - JO-amp = %.4f (fix)", p.depletionAmplitude);
+  }
+  return s;
+}
+
 // The displayed distribution follows the solution of the best evaluation.
 void RefreshDistribution(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
@@ -144,7 +183,7 @@ std::array<std::string, 8> ComposeContiFitLines() {
   lines[4] = Format("Meniscus = %f           ", P[13]);
   lines[5] = ComponentLine();
   lines[6] = VbarLine();
-  if (ContiFitDisplay().signalCorrectionPieces) lines[7] = ContiFitDisplay().signalCorrectionPieces();
+  lines[7] = SignalCorrectionLine();
   return lines;
 }
 

@@ -1,9 +1,8 @@
 #pragma once
 // The text block of a running continuous-model fit. Parts of it describe
 // records that live above the distributions (buffer sedimentation, the
-// fluorescence signal corrections, the inhomogeneous solvent); their owners
-// supply those pieces through the hooks, and without them the pieces are
-// left out.
+// inhomogeneous solvent); their owners supply those pieces through the
+// hooks, and without them the pieces are left out.
 #include <array>
 #include <functional>
 #include <string>
@@ -11,8 +10,6 @@
 struct ContiFitDisplayHooks {
   // The component line of the buffer-sedimentation correction, when it is on.
   std::function<std::string()> bufferComponentLine;
-  // The appended pieces of the signal corrections (" - excit. cone = ...").
-  std::function<std::string()> signalCorrectionPieces;
   // The apparent vbar of the inhomogeneous solvent: true and the value when
   // that mode is on.
   std::function<bool(float* apparentVbar)> apparentVbar;

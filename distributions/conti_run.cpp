@@ -12,6 +12,7 @@
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
+#include "distributions/conti_detection.h"
 #include "distributions/conti_grid.h"
 #include "distributions/conti_lamm_list.h"
 #include "distributions/conti_models.h"
@@ -29,6 +30,7 @@
 #include "distributions/work_blocks.h"
 #include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
@@ -182,28 +184,35 @@ bool GoOnAfterKernels() {
 
 bool ElectrophoresisModel() { return F().ElectrophoresisCVModel || F().ElectrophoresisLsgModel; }
 
-// The electrophoresis kernels of grid point i (velocity sp.s in um/s);
-// false ends the run after an interrupt. Solver errors are collected in
-// `error` for the one report after the grid.
-bool ElectrophoresisGridPointKernels(int i, const Species& sp, CMobilityKernels* mobility, int& error) {
+// The ls-g*(v) kernels of grid point i (velocity sp.s in um/s); false ends
+// the run after an interrupt.
+bool MigrationStepGridPointKernels(int i, const Species& sp) {
   platform::StopFlag() = false;
-  if (mobility) {
-    if (!gFitEngineState.fitRunning) {
-      char text[120];
-      std::snprintf(text, sizeof text, "simulating for v = %.3f (D=%1.3e cm^2/sec)    ", sp.s, sp.D);
-      Text(30, text);
-    }
-    const int code = mobility->Solve(i, sp.s);
-    if (code == 1) {
-      // No grid arrays: as when the Lamm arrays cannot be allocated.
-      FreeDistributionWorkArrays(WorkBlock().gridPoints);
-      FreeNormalEquationBlock(NeqBlock().gridPoints);
-      return false;
-    }
-    if (code != 0 && error == 0) error = code;
-  } else {
-    ComputeMigrationStepKernel(i, sp.s);
+  ComputeMigrationStepKernel(i, sp.s);
+  return GoOnAfterKernels();
+}
+
+// The c(v) kernels of grid points 1..n (velocities v, D in cm^2/s), on the
+// threads of the species lists; false ends the run (no grid arrays, or an
+// interrupt). Solver errors are collected in `error` for the one report
+// after the grid.
+bool MobilityKernels(CMobilityKernels& mobility, int n, const double* v, const double* D, int& error) {
+  platform::StopFlag() = false;
+  const auto progress = [&](int i) {
+    if (gFitEngineState.fitRunning) return;
+    char text[120];
+    std::snprintf(text, sizeof text, "simulating for v = %.3f (D=%1.3e cm^2/sec)    ", v[i], D[i]);
+    Text(30, text);
+  };
+  const int threads = Conti().multipleThreads ? LammListThreads() : 1;
+  const int code = mobility.SolveList(n, v, threads, progress);
+  if (code == 1 && !Stopped()) {
+    // No grid arrays: as when the Lamm arrays cannot be allocated.
+    FreeDistributionWorkArrays(WorkBlock().gridPoints);
+    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    return false;
   }
+  error = code;
   return GoOnAfterKernels();
 }
 
@@ -540,6 +549,7 @@ void RunContiSed() {
         "are not available");
     return;
   }
+  LinearisedScansDuringRun detection;
   // A missing limit becomes the cell end, moved inside the data as every
   // other change of the limits is. The limits of DLS data are log10 lag
   // times, where 0 (1 s) is a limit like any other.
@@ -617,10 +627,10 @@ void RunContiSed() {
       dList[i] = sp.D;
       vbarList[i] = f.CMPriorVbarModel ? VbarFromMass(cs.molarMasses[i]) : gSolutionConditions.vbar;
       if (df.dls && !DlsGridPointKernels(i, sp.D)) return;
-      if (ElectrophoresisModel() && !ElectrophoresisGridPointKernels(i, sp, mobility.get(), kernelError))
-        return;
+      if (!mobility && f.ElectrophoresisLsgModel && !MigrationStepGridPointKernels(i, sp)) return;
       if (equilibrium && !EquilibriumGridPointKernels(i, sp, vbarList[i])) return;
     }
+    if (mobility && !MobilityKernels(*mobility, n, sList.data(), dList.data(), kernelError)) return;
     mobility.reset();
     platform::StopFlag() = false;
     if (ElectrophoresisModel()) {
@@ -666,6 +676,7 @@ void RunContiSed() {
     }
     if (cs.synthetic && !twoD) {
       SyntheticModel();
+      CurrentModelEvaluationHooks().nonlinearInverse();
       return;
     }
     ContiNormalEquations(1);
@@ -696,6 +707,7 @@ void RunContiSed() {
   timing.regularization = Since(tReg);
   Trace("\n RunContiSed cleanup start");
   if (line) EraseProgressLine();
+  if (!interrupted) detection.HandOn();
   if (!cs.silent) {
     if (interrupted) {
       // The amplitudes of an interrupted run are no result: nothing is shown.
@@ -725,6 +737,8 @@ bool RunContiSedQuiet() {
   RunContiSed();
   cs.silent = 0;
   FillModelBaselineScanRange();
+  CurrentModelEvaluationHooks().nonlinearInverse();
+  RestoreScanChoice();
   const NormalEquationBlock& b = NeqBlock();
   if (b.solution && cs.distribution)
     for (int i = 1; i <= cs.gridSize; ++i) cs.distribution[i] = static_cast<float>(b.solution[i]);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "data/scan_set.h"
+#include "distributions/conti_detection.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
@@ -129,6 +130,7 @@ void ShowContiSolution() {
   ContiSettings& cs = Conti();
   NormalEquationBlock& b = NeqBlock();
   const NoiseFill fill = CalculateppAFit();
+  RestoreScanChoice();
   gModelParams.baseline = fill.baseline;
   gModelParameterVector.P[15] = fill.baseline;
   const int n = cs.gridSize;

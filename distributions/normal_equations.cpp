@@ -17,6 +17,7 @@
 #include "distributions/neq_threads.h"
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "numerics/arrays.h"
 #include "numerics/error_box.h"
@@ -506,6 +507,9 @@ NoiseFill CalculateppAFit() {
     gModelParams.baseline = fill.baseline;
     gModelParameterVector.P[15] = fill.baseline;
   }
+  // With nonlinear detection the model was fitted to the linearised signals;
+  // its image in the space of the measured ones is formed here too.
+  CurrentModelEvaluationHooks().nonlinearInverse();
   return fill;
 }
 

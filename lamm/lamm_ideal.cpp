@@ -446,6 +446,10 @@ void CLammIdeal::SetSolventAndComputeFrictionalRatio(double T, double vbar, doub
                                                      double viscosity) {
   temperature_ = T;
   vbar_ = vbar;
+  // A species of its own vbar (a c(s) list copies its prototype's solvent)
+  // floats by its own buoyancy in an inhomogeneous solvent too.
+  bufferVbar_ = static_cast<float>(vbar);
+  solventVbar_ = vbar;
   density_ = density;
   viscosity_ = viscosity;
   vbarDensity_ = vbar * density;

@@ -301,7 +301,8 @@ class CLammIdeal {
   // run's s and D already carry).
   void InitLocalSolventFactors(const double* r);
   double SolventMeanBuoyancyRatio() const;
-  void UpdateLocalSolventFactors(const double* r);
+  // Factors at the radii `at`, their integrals on `grid` (frame radii).
+  void UpdateLocalSolventFactors(const double* at, const double* grid);
   bool LammInitLoading();
   void LammTimeStep(double stepStart);
 

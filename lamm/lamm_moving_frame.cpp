@@ -292,10 +292,12 @@ void CLammIdeal::SolveMovingFrame() {
     if (errTridag_) break;
     if (cosolute) {
       LammTimeStep(stepStart);
-      if (!running_) break;
+      if (errTridag_ || errConcDependent_) break;
       if (solvent_.DynamicGradient) {
+        // The factors belong to the nodes' present radii, the integrals to
+        // the frame radii.
         UpdateMovingGridRadii();
-        UpdateLocalSolventFactors(r_);
+        UpdateLocalSolventFactors(r_, xi_);
         mf_.UpdateSolventTerms(rpm_);
       }
     }

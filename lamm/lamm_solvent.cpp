@@ -57,10 +57,8 @@ void CLammIdeal::InitLocalSolventFactors(const double* r) {
   factors_.PrepareMoments(r, N_);
 }
 
-void CLammIdeal::UpdateLocalSolventFactors(const double* r) {
-  // On the moving frame the factors belong to the nodes' present radii,
-  // the integrals to the frame radii.
-  factors_.UpdateFrom(solvent_, solventVbar_, cosolute_, r, movingFrame_ && xi_ ? xi_ : r, N_);
+void CLammIdeal::UpdateLocalSolventFactors(const double* at, const double* grid) {
+  factors_.UpdateFrom(solvent_, solventVbar_, cosolute_, at, grid, N_);
 }
 
 namespace {

@@ -807,9 +807,9 @@ void CLammIdeal::SolveStaticGrid() {
     }
     if (cosolute && !abortFlag_ && !collapseFlag_) {
       LammTimeStep(stepStart);
-      if (!running_) break;
+      if (errTridag_ || errConcDependent_) break;
       if (solvent_.DynamicGradient) {
-        UpdateLocalSolventFactors(r_);
+        UpdateLocalSolventFactors(r_, r_);
         // Over the whole grid only the stiffness follows the solvent.
         if (end_ == N_ && matrixExtent_ == N_ && !shutOff_ && !speedChanging_) {
           factors_.Stiffness(w2s_, D_, N_, Klo_, Kdi_, Kup_);

@@ -42,19 +42,17 @@ void SolveLoadingEquilibrium(HeteroAssociationState& st) {
 }
 
 // The 30 rows of the flux tables: the first ten nodes, ten in the middle
-// and the last ten, each node once and all within 1..N.
+// and the last ten; on a grid of fewer than 30 nodes each node once, in order.
 int FluxTableRows(int N, int rows[30]) {
-  int n = 0;
-  auto add = [&](int i) {
-    if (i < 1 || i > N) return;
-    if (n > 0 && i <= rows[n - 1]) return;
-    rows[n++] = i;
-  };
   const int mid = (N + 10) / 2;
-  for (int i = 1; i <= 10; ++i) add(i);
-  for (int i = mid + 1; i <= mid + 10; ++i) add(i);
-  for (int i = N - 9; i <= N; ++i) add(i);
-  return n;
+  int n = 0;
+  for (int i = 1; i <= 10; ++i) rows[n++] = i;
+  for (int i = mid + 1; i <= mid + 10; ++i) rows[n++] = i;
+  for (int i = N - 9; i <= N; ++i) rows[n++] = i;
+  std::sort(rows, rows + n);
+  int* end = std::unique(rows, rows + n);
+  end = std::remove_if(rows, end, [N](int i) { return i < 1 || i > N; });
+  return static_cast<int>(end - rows);
 }
 
 // One table row per node, the node number padded as the layout wants it.
@@ -289,7 +287,6 @@ void SimulateHeteroAssociationLamm() {
   st.dtFix = settings.workingMaxDcOverC > 0 ? settings.workingMaxDcOverC : 1.0;
   if (st.dtFix >= st.framePeriod) st.dtFix = st.framePeriod;
   rs.dt = 1.0;
-  rs.maxStep = 1000.0;
   int stalled = 0;
   while (rs.running) {
     if (settings.singularMatrixError || settings.discretizationError || platform::StopFlag()) break;

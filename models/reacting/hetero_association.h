@@ -55,6 +55,7 @@ struct HeteroAssociationState {
   // Pass-to-pass copies of the corrector and the flux term it solves with,
   // sized once per grid.
   std::vector<double> passA, passB, fluxSum;
+  std::vector<double> systemStore;  // B's system and both fixed right-hand sides
 };
 
 HeteroAssociationState& CurrentHeteroAssociationState();

@@ -30,6 +30,11 @@ void SimulateHeteroAssociationModel(FitHost* host) {
   LammRunState& rs = CurrentLammRunState();
   HeteroAssociationState& st = CurrentHeteroAssociationState();
   ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  if (CurrentDataTypeFlags().dls) {
+    // Correlation functions have no radial profile to simulate.
+    if (host) host->MessageBox("ERROR", "this model is not implemented for DLS data", platform::BoxIcon::Error);
+    return;
+  }
   if (ss.equilibriumMode && host) host->MessageBox("", "not implemented yet for sed eq data", platform::BoxIcon::Warning);
   rs.species = 1;
   gModelParams.scaleFactor[1] = 1.0f;

@@ -26,30 +26,54 @@ const double* IntegralRadii(const LammGrid& g) { return g.FrameRadius ? g.FrameR
 
 Tridiagonal Mass(LammGrid& g) { return {g.MassSub, g.MassDiag, g.MassSuper}; }
 
-// X(., x) over the stored index pairs of each row.
-void ApplyTensor(double* const X[7], const double* x, Tridiagonal out, double scale, bool add, int N) {
-  auto put = [&](double& target, double value) { target = add ? target + scale * value : scale * value; };
+// out += X(., x) over the stored index pairs of each row.
+void ApplyTensor(double* const X[7], const double* x, Tridiagonal out, int N) {
   for (int i = 1; i <= N; ++i) {
     const double xm = i > 1 ? x[i - 1] : 0.0;
     const double xp = i < N ? x[i + 1] : 0.0;
     const double xi = x[i];
-    if (i > 1) put(out.sub[i], X[0][i] * xm + X[1][i] * xi);
-    put(out.diag[i], X[2][i] * xm + X[3][i] * xi + X[4][i] * xp);
-    if (i < N) put(out.sup[i], X[5][i] * xi + X[6][i] * xp);
+    if (i > 1) out.sub[i] += X[0][i] * xm + X[1][i] * xi;
+    out.diag[i] += X[2][i] * xm + X[3][i] * xi + X[4][i] * xp;
+    if (i < N) out.sup[i] += X[5][i] * xi + X[6][i] * xp;
   }
 }
 
-// (M + dt/2 S) x = (M - dt/2 S) x0 - dt/2 (fluxA + fluxB), M and S the
-// effective matrices in the grid's two work sets.
-bool SolveSpecies(LammGrid& g, const double* fluxSum, const double* x0, double* target, double dt, int N) {
+// (x + y)/2 in the average scratch, or x itself when there is no y.
+const double* Midpoint(const HeteroAssociationArrays& a, const double* x, const double* y, int N) {
+  if (!y) return x;
+  for (int i = 1; i <= N; ++i) a.avg[i] = (x[i] + y[i]) * 0.5;
+  return a.avg;
+}
+
+void CopyTridiagonal(Tridiagonal from, Tridiagonal to, int N) {
+  for (int i = 1; i <= N; ++i) {
+    to.sub[i] = from.sub[i];
+    to.diag[i] = from.diag[i];
+    to.sup[i] = from.sup[i];
+  }
+}
+
+// One species' Crank-Nicolson system from the effective matrices in the
+// grid's two work sets M, S: the matrix M + dt/2 S and the part of the
+// right-hand side that stays over the passes, (M - dt/2 S) x0.
+struct SpeciesSystem {
+  Tridiagonal matrix;
+  double* fixedRhs;
+};
+
+void FormSpeciesSystem(LammGrid& g, const double* x0, double dt, int N, SpeciesSystem out) {
   const Tridiagonal Meff{g.StiffnessNewSub, g.StiffnessNewDiag, g.StiffnessNewSuper};
   const Tridiagonal Seff{g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper};
+  for (int i = 1; i <= N; ++i) out.fixedRhs[i] = 0;
+  AddCombinedTridiagonalProduct(Meff, Seff, -0.5 * dt, x0, out.fixedRhs, N);
+  CombineTridiagonals(Meff, Seff, 0.5 * dt, out.matrix, N);
+}
+
+// (M + dt/2 S) x = (M - dt/2 S) x0 - dt/2 (fluxA + fluxB).
+bool SolveSpecies(LammGrid& g, const SpeciesSystem& sys, const double* fluxSum, double* target, double dt, int N) {
   double* rhs = g.RightHandSide;
-  for (int i = 1; i <= N; ++i) rhs[i] = -0.5 * dt * fluxSum[i];
-  AddCombinedTridiagonalProduct(Meff, Seff, -0.5 * dt, x0, rhs, N);
-  const Tridiagonal system{g.SystemSub, g.SystemDiag, g.SystemSuper};
-  CombineTridiagonals(Meff, Seff, 0.5 * dt, system, N);
-  return TridagHeteroAssociation(system.sub, system.diag, system.sup, rhs, target, N);
+  for (int i = 1; i <= N; ++i) rhs[i] = sys.fixedRhs[i] - 0.5 * dt * fluxSum[i];
+  return TridagHeteroAssociation(sys.matrix.sub, sys.matrix.diag, sys.matrix.sup, rhs, target, N);
 }
 
 double MeanFluxDifference(const HeteroAssociationArrays& h, int N) {
@@ -142,18 +166,8 @@ void BuildHeteroAssociationMassMatrix(Tridiagonal out, const double* x, const do
   HeteroAssociationArrays a;
   if (!BindHeteroAssociationArrays(a)) return;
   const int N = g.AllocatedGridSize;
-  const double* xbar = x;
-  if (y) {
-    for (int i = 1; i <= N; ++i) a.avg[i] = (x[i] + y[i]) * 0.5;
-    xbar = a.avg;
-  }
-  const Tridiagonal M = Mass(g);
-  for (int i = 1; i <= N; ++i) {
-    out.sub[i] = M.sub[i];
-    out.diag[i] = M.diag[i];
-    out.sup[i] = M.sup[i];
-  }
-  ApplyTensor(a.QK, xbar, out, 1.0, true, N);
+  CopyTridiagonal(Mass(g), out, N);
+  ApplyTensor(a.QK, Midpoint(a, x, y, N), out, N);
 }
 
 void BuildHeteroAssociationStiffnessMatrix(Tridiagonal out, const double* x, const double* y, const double* u,
@@ -162,20 +176,11 @@ void BuildHeteroAssociationStiffnessMatrix(Tridiagonal out, const double* x, con
   HeteroAssociationArrays a;
   if (!BindHeteroAssociationArrays(a)) return;
   const int N = g.AllocatedGridSize;
-  const double* xbar = x;
-  if (y) {
-    for (int i = 1; i <= N; ++i) a.avg[i] = (x[i] + y[i]) * 0.5;
-    xbar = a.avg;
-  }
-  for (int i = 1; i <= N; ++i) {
-    out.sub[i] = S.sub[i];
-    out.diag[i] = S.diag[i];
-    out.sup[i] = S.sup[i];
-  }
-  ApplyTensor(a.TK, xbar, out, 1.0, true, N);
+  CopyTridiagonal(S, out, N);
+  ApplyTensor(a.TK, Midpoint(a, x, y, N), out, N);
   if (h == 0) return;
   for (int i = 1; i <= N; ++i) a.rate[i] = (v[i] - u[i]) / h;
-  ApplyTensor(a.QK, a.rate, out, 1.0, true, N);
+  ApplyTensor(a.QK, a.rate, out, N);
 }
 
 void CombineTridiagonals(Tridiagonal A, Tridiagonal B, double h, Tridiagonal out, int N) {
@@ -252,22 +257,40 @@ void HeteroAssociationStep() {
   ComputeHeteroAssociationFlux(h.fluxA, h.cAOld, h.cAOlder, dtPrev, SA);
   ComputeHeteroAssociationFlux(h.fluxB, h.cBOld, h.cBOlder, dtPrev, SB);
   takeFluxes(1.0);
-  BuildHeteroAssociationMassMatrix(Meff, h.cBOld, nullptr);
-  BuildHeteroAssociationStiffnessMatrix(Seff, h.cBOld, nullptr, h.cBOlder, h.cBOld, dtPrev, SA);
-  bool ok = SolveSpecies(g, sum, h.cAOld, h.cATmp, dt, N);
-  if (ok) {
-    BuildHeteroAssociationMassMatrix(Meff, h.cAOld, nullptr);
-    BuildHeteroAssociationStiffnessMatrix(Seff, h.cAOld, nullptr, h.cAOlder, h.cAOld, dtPrev, SB);
-    ok = SolveSpecies(g, sum, h.cBOld, h.cBTmp, dt, N);
-  }
-  if (!ok) {
-    restoreStart();
-    return;
-  }
-  ComputeHeteroAssociationFlux(h.fluxA, h.cATmp, h.cAOld, dt, SA);
-  ComputeHeteroAssociationFlux(h.fluxB, h.cBTmp, h.cBOld, dt, SB);
-  st.meanFluxDiff = MeanFluxDifference(h, N);
-  takeFluxes(1.0);
+  // The systems of A and B: the grid's system diagonals hold A's, the
+  // state's store B's.
+  std::vector<double>& store = st.systemStore;
+  if (static_cast<int>(store.size()) < 5 * (N + 1)) store.resize(5 * static_cast<std::size_t>(N + 1));
+  double* b0 = store.data();
+  const std::size_t n1 = static_cast<std::size_t>(N) + 1;
+  const SpeciesSystem sysA{{g.SystemSub, g.SystemDiag, g.SystemSuper}, b0};
+  const SpeciesSystem sysB{{b0 + n1, b0 + 2 * n1, b0 + 3 * n1}, b0 + 4 * n1};
+  auto formA = [&](const double* x, const double* y, const double* u, const double* v, double hStep) {
+    BuildHeteroAssociationMassMatrix(Meff, x, y);
+    BuildHeteroAssociationStiffnessMatrix(Seff, x, y, u, v, hStep, SA);
+    FormSpeciesSystem(g, h.cAOld, dt, N, sysA);
+  };
+  auto formB = [&](const double* x, const double* y, const double* u, const double* v, double hStep) {
+    BuildHeteroAssociationMassMatrix(Meff, x, y);
+    BuildHeteroAssociationStiffnessMatrix(Seff, x, y, u, v, hStep, SB);
+    FormSpeciesSystem(g, h.cBOld, dt, N, sysB);
+  };
+  formA(h.cBOld, nullptr, h.cBOlder, h.cBOld, dtPrev);
+  formB(h.cAOld, nullptr, h.cAOlder, h.cAOld, dtPrev);
+  // Solves A and B into a and b, then their fluxes over the step; false
+  // (the step start restored) on a singular matrix.
+  auto solveBoth = [&](double* a, double* b, double share) {
+    if (!SolveSpecies(g, sysA, sum, a, dt, N) || !SolveSpecies(g, sysB, sum, b, dt, N)) {
+      restoreStart();
+      return false;
+    }
+    ComputeHeteroAssociationFlux(h.fluxA, a, h.cAOld, dt, SA);
+    ComputeHeteroAssociationFlux(h.fluxB, b, h.cBOld, dt, SB);
+    st.meanFluxDiff = MeanFluxDifference(h, N);
+    takeFluxes(share);
+    return true;
+  };
+  if (!solveBoth(h.cATmp, h.cBTmp, 1.0)) return;
   ShowHeteroAssociationFluxTableTemp();
 
   // The partner's provisional values stay fixed over the passes; only the
@@ -281,27 +304,15 @@ void HeteroAssociationStep() {
     passA[i] = h.cATmp[i];
     passB[i] = h.cBTmp[i];
   }
+  // The corrector's systems: the partner at its provisional values.
+  formA(h.cBTmp, h.cBOld, h.cBOld, h.cBTmp, dt);
+  formB(h.cATmp, h.cAOld, h.cAOld, h.cATmp, dt);
   const double tolerance = kPassTolerance * (st.a0 + st.b0);
   bool settled = false;
   st.passes = 0;
   while (st.passes < kMaxCorrectorPasses) {
     ++st.passes;
-    BuildHeteroAssociationMassMatrix(Meff, h.cBTmp, h.cBOld);
-    BuildHeteroAssociationStiffnessMatrix(Seff, h.cBTmp, h.cBOld, h.cBOld, h.cBTmp, dt, SA);
-    ok = SolveSpecies(g, sum, h.cAOld, h.cA, dt, N);
-    if (ok) {
-      BuildHeteroAssociationMassMatrix(Meff, h.cATmp, h.cAOld);
-      BuildHeteroAssociationStiffnessMatrix(Seff, h.cATmp, h.cAOld, h.cAOld, h.cATmp, dt, SB);
-      ok = SolveSpecies(g, sum, h.cBOld, h.cB, dt, N);
-    }
-    if (!ok) {
-      restoreStart();
-      return;
-    }
-    ComputeHeteroAssociationFlux(h.fluxA, h.cA, h.cAOld, dt, SA);
-    ComputeHeteroAssociationFlux(h.fluxB, h.cB, h.cBOld, dt, SB);
-    st.meanFluxDiff = MeanFluxDifference(h, N);
-    takeFluxes(kFluxRelaxation);
+    if (!solveBoth(h.cA, h.cB, kFluxRelaxation)) return;
     double change = 0;
     bool finite = true;
     for (int i = 1; i <= N; ++i) {

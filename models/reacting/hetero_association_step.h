@@ -17,9 +17,11 @@
 // with the partner at the step start (predictor), then with the partner's
 // provisional values (corrector), the half of the free-species terms that is
 // not implicit replaced by the mean transport residual ("flux") of A and B,
-// which local equilibrium makes equal. Corrector passes repeat until neither
+// which local equilibrium makes equal. Corrector passes repeat, each moving
+// the flux term two thirds of the way to its own new fluxes, until neither
 // free concentration moves by more than 1e-6 of the loading total; a step
-// that has not settled after 50 passes sets the discretisation flag.
+// that has not settled after 50 passes sets the discretisation flag and
+// keeps the concentrations of its start.
 // A tridiagonal matrix is three arrays over rows 1..N: sub[i] = (i, i-1),
 // diag[i] = (i, i), sup[i] = (i, i+1).
 

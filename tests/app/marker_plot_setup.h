@@ -14,6 +14,18 @@
 #include "plot/plot_window_set.h"
 #include "platform/input_events.h"
 
+// Meniscus and bottom; the user's ranges around them and the fit limits as above.
+inline void SetMarkerValues(float meniscus, float bottom) {
+  gModelParams.meniscus = meniscus;
+  gModelParams.bottom = bottom;
+  gFitEngineState.meniscusMin = 5.8f;
+  gFitEngineState.meniscusMax = 6.6f;
+  gFitEngineState.bottomMin = 7.1f;
+  gFitEngineState.bottomMax = 7.3f;
+  CurrentScanSet().leftFitLimit = 6.8f;
+  CurrentScanSet().rightFitLimit = 7.0f;
+}
+
 inline void SetUpMarkerPlot() {
   MarkerDrag() = MarkerDragState{};
   MouseHooks() = PlotMouseHooks{};
@@ -30,15 +42,8 @@ inline void SetUpMarkerPlot() {
   p.dataTop = 50;
   p.dataBottom = 475;
   p.showData = 1;
-  gModelParams.meniscus = 6.0f;
-  gModelParams.bottom = 7.2f;
+  SetMarkerValues(6.0f, 7.2f);
   gBufferSedSettings.MeniscusDifference = 0;
-  gFitEngineState.meniscusMin = 5.8f;
-  gFitEngineState.meniscusMax = 6.6f;
-  gFitEngineState.bottomMin = 7.1f;
-  gFitEngineState.bottomMax = 7.3f;
-  CurrentScanSet().leftFitLimit = 6.8f;
-  CurrentScanSet().rightFitLimit = 7.0f;
 }
 
 inline void TearDownMarkerPlot() {

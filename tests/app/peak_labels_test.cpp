@@ -118,6 +118,13 @@ TEST_F(PeakLabelsInWindow, NewLabelsSurviveOnePaintAndTransformedDistributionsGe
   gModelSelectorFlags.CSff0Model = 1;
   window_->Dispatch(608);
   EXPECT_EQ(t.count, 0);
+  gModelSelectorFlags.CSff0Model = 0;
+
+  // Labels go with the distribution they were put on.
+  window_->Dispatch(608);
+  ASSERT_EQ(t.count, 10);
+  FreeDistributionArrays();
+  EXPECT_EQ(t.count, 0);
 }
 
 }  // namespace

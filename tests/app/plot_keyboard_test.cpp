@@ -9,6 +9,7 @@
 #include "app/fit_limits.h"
 #include "app/marker_moves.h"
 #include "app/markers.h"
+#include "app/plot_mouse.h"
 #include "app/peak_labels.h"
 #include "app/startup.h"
 #include "app_fixture.h"
@@ -46,17 +47,7 @@ class PlotKeyboard : public AppTest {
     w_.reset();
     AppTest::TearDown();
   }
-  // Meniscus, bottom, the user's ranges around them and the fit limits.
-  static void SetValues(float meniscus, float bottom) {
-    gModelParams.meniscus = meniscus;
-    gModelParams.bottom = bottom;
-    gFitEngineState.meniscusMin = 5.8f;
-    gFitEngineState.meniscusMax = 6.6f;
-    gFitEngineState.bottomMin = 7.1f;
-    gFitEngineState.bottomMax = 7.3f;
-    CurrentScanSet().leftFitLimit = 6.8f;
-    CurrentScanSet().rightFitLimit = 7.0f;
-  }
+  static void SetValues(float meniscus, float bottom) { SetMarkerValues(meniscus, bottom); }
   void Cursor(float r, CursorEditMode mode) {
     MarkerSettings().cursorLineShown = true;
     MarkerSettings().cursorRadius = r;
@@ -70,17 +61,15 @@ class PlotKeyboard : public AppTest {
 TEST_F(PlotKeyboard, ArrowsNudgeTheCursorByThreeMicrometres) {
   Cursor(6.5f, CursorEditMode::FitLimits);
   for (int i = 0; i < 10; ++i) w_->OnKeyDown(0x27, 1, 0);
-  char text[16];
-  std::snprintf(text, sizeof text, "%1.4f", MarkerSettings().cursorRadius);
-  EXPECT_STREQ(text, "6.5030");
+  EXPECT_STREQ(CurrentPointerReadout().lines[0], "6.5030    ");
   EXPECT_EQ(CursorColumn(), static_cast<int>(100 * MarkerSettings().cursorRadius - 400));
   for (int i = 0; i < 4; ++i) w_->OnKeyDown(0x25, 1, 0);
-  std::snprintf(text, sizeof text, "%1.4f", MarkerSettings().cursorRadius);
-  EXPECT_STREQ(text, "6.5018");
+  EXPECT_STREQ(CurrentPointerReadout().lines[0], "6.5018    ");
   // Other keys leave it; without a cursor line the arrows do nothing.
   w_->OnKeyDown('A', 1, 0);
   MarkerSettings().cursorLineShown = false;
   w_->OnKeyDown(0x27, 1, 0);
+  char text[16];
   std::snprintf(text, sizeof text, "%1.4f", MarkerSettings().cursorRadius);
   EXPECT_STREQ(text, "6.5018");
 }

@@ -317,6 +317,23 @@ TEST_F(PlotPointer, HoverHighlightsTheMarkerWithinOnePixel) {
   EXPECT_EQ(Frame().cursor, platform::CursorKind::Arrow);
 }
 
+TEST_F(PlotPointer, ReferenceMeniscusReactsOnlyWithTheMismatchCorrection) {
+  BufferSedSettings& b = gBufferSedSettings;
+  b.MeniscusDifference = 0.2;  // reference meniscus at 5.8 cm, on the meniscus' lower limit
+  gFitEngineState.meniscusMin = 5.5f;
+  Move(Column(5.8f));
+  EXPECT_EQ(Frame().cursor, platform::CursorKind::Arrow);
+  b.BufferSedOn = b.MeniscusMismatch = 1;
+  Move(Column(5.8f));
+  EXPECT_EQ(Frame().cursor, platform::CursorKind::SizeWE);
+  EXPECT_TRUE(surface_.DrewIn("960096"));
+  // Leaving draws it back in its own colour.
+  surface_.ops.clear();
+  Move(Column(5.8f) + 30);
+  EXPECT_TRUE(surface_.DrewIn("ff00ff"));
+  b = BufferSedSettings{};
+}
+
 TEST_F(PlotPointer, OnTheMStarScreenOnlyMeniscusBottomAndFitLimitsReact) {
   Road().mStarScreenShown = [] { return true; };
   Move(Column(5.8f));  // meniscus lower limit
@@ -349,6 +366,28 @@ TEST_F(PlotPointer, OverTheEquilibriumTestTimeCourseThePointerIsReadOut) {
   CurrentAdHocPlot().adHocPlot = nullptr;
   EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"25.000    \")"));
   EXPECT_TRUE(surface_.Drew("TextOut(10,70,\"5.000    \")"));
+}
+
+// An ad-hoc plot (the residual histogram, a temperature plot) fills the
+// window for one painting and frees its buffers; while its picture stays
+// on the screen a press must not reach the data plot hidden under it, and
+// a key brings the data screen back.
+TEST_F(PlotPointer, AnAdHocPlotOnTheScreenTakesNoPressAndAKeyBringsThePlotsBack) {
+  LoadScans();
+  CurrentAdHocPlot().adHocPlot = new CWINPlot();
+  w_->Paint(true);
+  ASSERT_EQ(CurrentAdHocPlot().adHocPlot, nullptr);
+  w_->OnMouse(MouseMessage::LButtonDown, 0, Column(6.0f), kRow);
+  EXPECT_EQ(Selected(), -1);
+  const int before = Frame().invalidations;
+  w_->OnChar(' ', 1, 0);
+  EXPECT_EQ(Frame().invalidations, before + 1);
+  // The next painting is the data screen; the press then takes the meniscus.
+  w_->Paint(true);
+  w_->OnChar(' ', 1, 0);
+  EXPECT_EQ(Frame().invalidations, before + 1);
+  w_->OnMouse(MouseMessage::LButtonDown, 0, Column(6.0f), kRow);
+  EXPECT_EQ(Selected(), static_cast<int>(MarkerKind::Meniscus));
 }
 
 // The meniscus lower limit, picked up at column 20 and released at column
@@ -451,7 +490,11 @@ TEST_F(PlotPointer, RightBandOnTheDistributionPlot) {
   EXPECT_EQ(CurrentZoomBand().current.y, 630);
   EXPECT_EQ(CurrentZoomBand().rightmost.x, 500);
   (void)dist;
-  w_->OnMouse(MouseMessage::LButtonUp, 0, 500, 900);
+  // Back within 10 pixels of the start the release selects nothing.
+  Move(405, 900);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 405, 900);
+  EXPECT_FALSE(w_->ZoomDragging);
+  EXPECT_EQ(w_->ZoomDC, nullptr);
 }
 
 TEST_F(PlotPointer, ActivePointerModeTakesTheEventsUntilEscape) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/marker_moves.h"
 #include "app/point_edit.h"
 #include "app/pointer_hit_tests.h"
 #include "data/scan_set.h"
@@ -15,23 +16,13 @@
 #include "plot/screen_button.h"
 #include "platform/clock.h"
 #include "platform/input_events.h"
+#include "button_rects.h"
 #include "road_support.h"
 
 namespace {
 
 using platform::IDNO;
 using platform::IDYES;
-
-struct Rect {
-  int top, left, bottom, right;
-};
-void ExpectRect(const CScreenButton* b, Rect r) {
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->top, r.top);
-  EXPECT_EQ(b->left, r.left);
-  EXPECT_EQ(b->bottom, r.bottom);
-  EXPECT_EQ(b->right, r.right);
-}
 
 std::string ReadAll(const std::filesystem::path& p) {
   std::ifstream in(p);
@@ -53,6 +44,7 @@ class PointEditing : public RoadTest {
   void SetUp() override {
     RoadTest::SetUp();
     platform::SetClock(&clock_);
+    MarkerDrag() = MarkerDragState{};
   }
   void TearDown() override {
     PointEdit() = PointEditState{};
@@ -160,6 +152,15 @@ TEST_F(PointEditing, DeletedPointGoesIntoAModifiedCopyUnlessTheScanMayBeOverwrit
   EXPECT_EQ(DataLines(copy), 118);
   EXPECT_EQ(CurrentScanSet().points[scan], 118);
 
+  // Another scan, overwritten: its own file loses the point.
+  ShowPointEditButtons(Window(), 400, 300, 2, 17);
+  PressPointEditButton(Window(), 1);
+  ui_->ExpectBox("", "overwrite original scan?", IDYES);
+  EditScanInNotepad(Window(), 1);
+  ExpectAllAnswered();
+  EXPECT_EQ(DataLines(dir_ / "00002.ra1"), 119);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "00002_mod.ra1"));
+
   // Averaged data are asked about first; No leaves everything.
   CurrentScanSet().radialResolution = 0.002f;
   ShowPointEditButtons(Window(), 400, 300, position, 1);
@@ -234,6 +235,16 @@ TEST_F(PointEditing, EditorOpensTheWorkingCopyAndTheReloadIsAskedEvenWithoutEdit
   EXPECT_EQ(CurrentScanSet().points[scan], 120);
   EXPECT_EQ(CurrentScanSet().signals[scan][10], signal);
 
+  // A scan position outside the set starts no editor; the question stays.
+  processes_.calls.clear();
+  ShowPointEditButtons(Window(), 400, 300, 2, 5);
+  PressPointEditButton(Window(), 1);
+  PointEdit().pendingScan = 9;
+  ui_->ExpectBox("", "reload scans for changes", IDNO);
+  EditScanInNotepad(Window(), 2);
+  ExpectAllAnswered();
+  EXPECT_TRUE(processes_.calls.empty());
+
   // Accepted: the appended point is loaded.
   processes_.succeed = true;
   ShowPointEditButtons(Window(), 400, 300, 2, 5);
@@ -252,7 +263,12 @@ TEST_F(PointEditing, AClickOnADataPointOffersItsButtons) {
   const int scan = s.order[2];
   const int x = static_cast<int>(PlotPositionX(*plot, s.radii[scan][40]));
   const int y = static_cast<int>(PlotPositionY(*plot, s.signals[scan][40]));
+  // Resting on the point names its scan; the click replaces the name by the buttons.
+  Window().OnMouse(platform::MouseMessage::MouseMove, 0, x, y);
+  ASSERT_NE(ScanNameLabel().ScanNameButton, nullptr);
+  EXPECT_EQ(ScanNameLabel().ScanNameButton->caption, s.fileNames[scan]);
   Window().OnMouse(platform::MouseMessage::LButtonDown, 0, x, y);
+  EXPECT_EQ(ScanNameLabel().ScanNameButton, nullptr);
   ASSERT_NE(PointEdit().CancelPointButton, nullptr);
   EXPECT_EQ(PointEdit().pendingScan, 2);
   EXPECT_EQ(PointEdit().pendingPoint, 40);

@@ -44,17 +44,7 @@ TEST_F(RoadSelfAssociation, MonomerDimerDataAreFittedBackToTheirAssociationConst
   for (int j = 1; j <= s.points[20]; ++j) top = std::max(top, static_cast<double>(s.model[20][j]));
   EXPECT_GT(top, 0.2);
 
-  // The run plus noise of 0.005 (a fixed pseudo-random sequence) is the data.
-  unsigned seed = 12345;
-  auto uniform = [&] {
-    seed = seed * 1103515245u + 12345u;
-    return ((seed >> 8) & 0xFFFF) / 65536.0;
-  };
-  for (int i = 1; i <= s.count; ++i)
-    for (int j = 1; j <= s.points[i]; ++j) {
-      const double g = (uniform() + uniform() + uniform() + uniform() - 2.0) * std::sqrt(3.0);
-      s.signals[i][j] = static_cast<float>(s.model[i][j] + 0.005 * g);
-    }
+  ModelsPlusNoiseAsData(0.005, 12345);  // the run plus noise is the data
   v.P[3] = 0.5f;
   v.F[3] = v.F[5] = v.F[11] = 1;
   UnpackModelParameters();

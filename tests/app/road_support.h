@@ -114,6 +114,21 @@ class RoadTest : public AppTest {
     ASSERT_EQ(CurrentScanSet().count, scans);
   }
 
+  // The models plus fixed pseudo-random noise of standard deviation sd (a
+  // sum of four uniform numbers per point) become the data.
+  static void ModelsPlusNoiseAsData(double sd, unsigned seed) {
+    ScanSet& s = CurrentScanSet();
+    auto uniform = [&] {
+      seed = seed * 1103515245u + 12345u;
+      return ((seed >> 8) & 0xFFFF) / 65536.0;
+    };
+    for (int i = 1; i <= s.count; ++i)
+      for (int j = 1; j <= s.points[i]; ++j) {
+        const double g = (uniform() + uniform() + uniform() + uniform() - 2.0) * std::sqrt(3.0);
+        s.signals[i][j] = static_cast<float>(s.model[i][j] + sd * g);
+      }
+  }
+
   static std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
     std::stringstream s;

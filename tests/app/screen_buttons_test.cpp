@@ -13,6 +13,8 @@
 #include "app/markers.h"
 #include "app/screen_buttons.h"
 #include "app_fixture.h"
+#include "button_rects.h"
+#include "marker_plot_setup.h"
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
@@ -29,59 +31,24 @@ namespace {
 
 using platform::MouseMessage;
 
-struct Rect {
-  int top, left, bottom, right;
-};
-Rect Of(const CScreenButton& b) { return {b.top, b.left, b.bottom, b.right}; }
-void ExpectRect(const CScreenButton* b, Rect r) {
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->top, r.top);
-  EXPECT_EQ(b->left, r.left);
-  EXPECT_EQ(b->bottom, r.bottom);
-  EXPECT_EQ(b->right, r.right);
-}
+ExpectedRect Of(const CScreenButton& b) { return {b.top, b.left, b.bottom, b.right}; }
 
 class ScreenButtons : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
     platform::SetClock(&clock_);
-    MouseHooks() = PlotMouseHooks{};
-    MarkerDrag() = MarkerDragState{};
-    MarkerSettings() = MarkerDisplaySettings{};
-    MouseSliding() = MouseSlidingFlags{};
+    SetUpMarkerPlot();
     RangeSelection() = RangeSelectionState{};
-    PlotWindowSet& p = CurrentPlotWindows();
-    // Radius r at column 100 r - 400 at a client width of 1400.
-    p.dataPlot = new CWINPlot();
-    p.dataPlot->xScale = 100;
-    p.dataPlot->xOffset = -400;
-    p.dataPlot->plotLeft = 100;
-    p.dataPlot->plotRight = 1300;
-    p.dataTop = 50;
-    p.dataBottom = 475;
-    p.showData = 1;
-    gModelParams.meniscus = 6.0f;
-    gModelParams.bottom = 7.2f;
-    gFitEngineState.meniscusMin = 5.8f;
-    gFitEngineState.meniscusMax = 6.6f;
-    gFitEngineState.bottomMin = 7.1f;
-    gFitEngineState.bottomMax = 7.3f;
-    CurrentScanSet().leftFitLimit = 6.8f;
-    CurrentScanSet().rightFitLimit = 7.0f;
     w_ = MakeWindow();
     Show(1400, 1000);
   }
   void TearDown() override {
     w_.reset();
-    PlotWindowSet& p = CurrentPlotWindows();
-    delete p.dataPlot;
-    p.dataPlot = nullptr;
-    FreeScanSetArrays(CurrentScanSet());
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
+    TearDownMarkerPlot();
+    MarkerDrag() = MarkerDragState{};
     gModelParams.riNoiseFit = 0;
     gFitEngineState.fitTINoise = 0;
-    MouseHooks() = PlotMouseHooks{};
     platform::SetClock(nullptr);
     AppTest::TearDown();
   }
@@ -198,7 +165,7 @@ TEST_F(ScreenButtons, ConfirmPairStandsBesideTheDropPoint) {
   struct Case {
     int x, y;
     bool question;
-    Rect confirm, cancel;
+    ExpectedRect confirm, cancel;
   };
   const Case cases[] = {
       {500, 400, false, {480, 701, 498, 758}, {500, 701, 517, 758}},
@@ -212,6 +179,12 @@ TEST_F(ScreenButtons, ConfirmPairStandsBesideTheDropPoint) {
     ExpectRect(MarkerConfirm().CancelMarkerButton.get(), c.cancel);
     EXPECT_EQ(MarkerConfirm().ConfirmButton->caption, "confirm");
   }
+  // Before any paint with a size the pointer maps to the frame's origin.
+  w_->ClientWidthF = w_->ClientHeightF = 0;
+  DeleteMarkerConfirmButtons(nullptr);
+  ShowMarkerConfirmButtons(*w_, 500, 400, false);
+  ExpectRect(MarkerConfirm().CancelMarkerButton.get(), {0, 0, 0, 0});
+  Show(1000, 800);
   // The limits question stands at the last anchor, whatever point is given.
   ShowMarkerConfirmButtons(*w_, 500, 400, false);
   DeleteMarkerConfirmButtons(nullptr);
@@ -228,7 +201,7 @@ TEST_F(ScreenButtons, DraggedMeniscusIsConfirmedAndThenItsFitLimitsFollow) {
   w_->OnMouse(MouseMessage::LButtonUp, 0, 210, 300);
   MarkerConfirmState& s = MarkerConfirm();
   ASSERT_NE(s.ConfirmButton, nullptr);
-  const Rect first = Of(*s.ConfirmButton);
+  const ExpectedRect first = Of(*s.ConfirmButton);
   ClickOn(*s.ConfirmButton);
   EXPECT_NEAR(gModelParams.meniscus, 6.1f, 1e-5);
   ASSERT_NE(s.ConfirmButton, nullptr);
@@ -248,6 +221,39 @@ TEST_F(ScreenButtons, DraggedMeniscusIsConfirmedAndThenItsFitLimitsFollow) {
   EXPECT_NEAR(gModelParams.meniscus, 6.1f, 1e-5);
   EXPECT_EQ(s.ConfirmButton, nullptr);
   EXPECT_EQ(MarkerDrag().awaitingConfirmation, 0);
+}
+
+TEST_F(ScreenButtons, AKeyStopsASlidingMarkerWhereItIs) {
+  MouseSliding().slidingOff = 0;
+  platform::ClearInput();
+  // The meniscus dragged right at 500 pixels per second.
+  w_->OnMouse(MouseMessage::LButtonDown, 0, 200, 300);
+  for (int x = 205; x <= 220; x += 5) {
+    clock_.ticks += 10;
+    w_->OnMouse(MouseMessage::MouseMove, 0, x, 300);
+  }
+  clock_.ticks += 10;
+  platform::PostKeyDown(13);  // Enter, waiting when the slide starts
+  w_->OnMouse(MouseMessage::LButtonUp, 0, 225, 300);
+  EXPECT_NEAR(gModelParams.meniscus, 6.25f, 1e-5);
+  // Applied at once: only the question whether the fit limits follow is left.
+  ASSERT_NE(MarkerConfirm().ConfirmButton, nullptr);
+  EXPECT_EQ(MarkerConfirm().ConfirmButton->caption, "move fit limits, too?");
+  DeleteMarkerConfirmButtons(nullptr);
+
+  // Without a key the marker slides on past the release point.
+  MarkerDrag() = MarkerDragState{};
+  w_->OnMouse(MouseMessage::LButtonDown, 0, 225, 300);
+  for (int x = 230; x <= 245; x += 5) {
+    clock_.ticks += 10;
+    w_->OnMouse(MouseMessage::MouseMove, 0, x, 300);
+  }
+  clock_.ticks += 10;
+  w_->OnMouse(MouseMessage::LButtonUp, 0, 250, 300);
+  EXPECT_GT(MarkerDrag().dropX, 250);
+  ASSERT_NE(MarkerConfirm().ConfirmButton, nullptr);
+  EXPECT_EQ(MarkerConfirm().ConfirmButton->caption, "confirm");
+  DeleteMarkerConfirmButtons(nullptr);
 }
 
 }  // namespace

@@ -237,8 +237,11 @@ TEST_F(ElectrophoresisTest, CvAndLsgvFindTheSpeciesOfTheDiscreteModel) {
   const ContiSettings& cs = Conti();
   const double cut = (CurrentScanSet().grid[CurrentScanSet().lastGridPoint] - 6.0) / (1e-4 * ScanTime(1));
   ASSERT_GT(cut, 50);
-  for (int i = 1; i <= cs.gridSize; ++i)
-    if (cs.sValues[i] > cut) EXPECT_EQ(cs.distribution[i], 0.0f) << cs.sValues[i];
+  for (int i = 1; i <= cs.gridSize; ++i) {
+    if (cs.sValues[i] > cut) {
+      EXPECT_EQ(cs.distribution[i], 0.0f) << cs.sValues[i];
+    }
+  }
 }
 
 TEST_F(ElectrophoresisTest, RunsRefuseSettingsWithoutAKernelAndSectorModels) {

@@ -272,6 +272,10 @@ TEST_F(SolventGradient, SolverObjectsGetTheBufferOnlyWithTheModelOn) {
     gSolutionConditions.vbar = 0.73f;
     EXPECT_NEAR(BufferSedimentationCoefficient(1.0), L.SolventMeanScale(), 1e-6);
     EXPECT_NEAR(BufferDiffusionCoefficient(1.0), 1 / 1.097804, 1e-6);
+    // A species of another vbar, as a c(s) list loads it into a copy.
+    L.SetSolventAndComputeFrictionalRatio(20, 0.75, 1.0, 1.0);
+    const double v2 = dynamic ? 0.70 : 0.75;
+    EXPECT_NEAR(L.SolventMeanScale(), (1 - v2 * 1.05) / (1 - 0.75 * 0.99823) / 1.097804, 1e-6);
   }
 }
 
@@ -401,6 +405,57 @@ TEST_F(SolventGradient, MissingListIsToldOnceForSolverObjects) {
   }
   ASSERT_EQ(ui.transcript.size(), 1u);
   EXPECT_EQ(ui.transcript[0].text, "\nAttention: could not open absent-d.dat");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SolventGradient, StiffnessSweepIsTheClosedFormAndTheEntryByEntryAssembly) {
+  // Constant s and D on an even grid: the closed forms of the cosolute's
+  // constant-coefficient stiffness.
+  const int n = 9;
+  const double m = 6.8, b = 7.2, h = (b - m) / (n - 1), sw = 3.1e-3, D = 2.03e-5;
+  std::vector<double> r(n + 1), s(n + 1, 1.0), d(n + 1, D), left(n + 1), right(n + 1), diff(n + 1);
+  for (int i = 1; i <= n; ++i) r[i] = m + (i - 1) * h;
+  std::vector<double> lo(n + 1, 0.0), di(n + 1, 0.0), up(n + 1, 0.0);
+  ElementMoments(r.data(), n, d.data(), s.data(), nullptr, left.data(), right.data(), diff.data());
+  StiffnessFromMoments(r.data(), n, left.data(), right.data(), diff.data(), sw, 1.0, lo.data(), di.data(),
+                       up.data());
+  auto expectClose = [](double a, double e) { EXPECT_NEAR(a, e, 1e-12 * std::fabs(e)); };
+  const double r1 = r[1], rn = r[n];
+  expectClose(di[1], -sw * (r1 * r1 / 2 + r1 * h / 3 + h * h / 12) - D * (r1 + h / 2) / h);
+  expectClose(up[1], -sw * (r1 * r1 / 2 + 2 * r1 * h / 3 + h * h / 4) + D * (r1 + h / 2) / h);
+  for (int i = 2; i < n; ++i) {
+    const double ri = r[i];
+    expectClose(lo[i], sw * (ri * ri / 2 - 2 * ri * h / 3 + h * h / 4) + D * (ri - h / 2) / h);
+    expectClose(di[i], -sw * (2 * ri * h / 3) - 2 * D * ri / h);
+    expectClose(up[i], -sw * (ri * ri / 2 + 2 * ri * h / 3 + h * h / 4) + D * (ri + h / 2) / h);
+  }
+  expectClose(lo[n], sw * (rn * rn / 2 - 2 * rn * h / 3 + h * h / 4) + D * (rn - h / 2) / h);
+  expectClose(di[n], sw * (rn * rn / 2 - rn * h / 3 + h * h / 12) - D * (rn - h / 2) / h);
+
+  // Varying factors on an uneven grid, the sweep over all rows and the
+  // entries one by one agree, also for an operator that ends early.
+  LocalSolventFactors f;
+  f.e.assign(n + 1, 1.0);
+  f.q.assign(n + 1, 1.0);
+  f.count = n;
+  for (int i = 1; i <= n; ++i) {
+    r[i] = m + (b - m) * std::pow((i - 1.0) / (n - 1), 1.3);
+    f.e[i] = 0.9 + 0.02 * i;
+    f.q[i] = 0.5 - 0.03 * i;
+  }
+  f.PrepareMoments(r.data(), n);
+  for (const int last : {n, 6}) {
+    f.Stiffness(sw, D, last, lo.data(), di.data(), up.data());
+    for (int i = 1; i <= last; ++i) {
+      auto k = [&](int j) { return sw * f.MomentB(i, j, last) - D * f.MomentA(i, j, last); };
+      expectClose(di[i], k(i));
+      if (i > 1) expectClose(lo[i], k(i - 1));
+      if (i < last) expectClose(up[i], k(i + 1));
+    }
+  }
 }
 
 }  // namespace

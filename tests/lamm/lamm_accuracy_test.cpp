@@ -266,19 +266,29 @@ TEST(LammMovingFrame, AgreesWithIndependentReferenceSolutions) {
   }
 }
 
+namespace {
+
+// The species of a reference held at 20 degC water for a buffer of density
+// 1.05 and viscosity ratio 1.097804: e 0.910909 x q 0.860696 x s20,w = s.
+std::unique_ptr<CLammIdeal> WaterSpeciesSolver(const Reference& R, Experiment& x, bool movingFrame) {
+  const double e = 1 / 1.097804, q = 0.860696;
+  x = ExperimentFor(R, 6.0, 7.1);
+  x.s = R.s / (e * q);
+  x.D = R.D / e;
+  LammSolverSettings st = FixedGrid(1000);
+  if (movingFrame) st.claverieAlgorithm = 0, st.movingHatAlgorithm = 1;
+  return MakeSolver(x, st);
+}
+
+}  // namespace
+
 TEST(LammInhomogeneousSolvent, UniformBufferOnBothPathsIsTheReferenceOnce) {
-  // s and D at 20 degC water in a buffer of density 1.05 and viscosity ratio
-  // 1.097804: e 0.910909 x q 0.860696 x s20,w = 4.3 S.
   const Reference R = LoadReference("static-4.3S.txt");
   const double e = 1 / 1.097804, q = 0.860696;
   for (const bool movingFrame : {false, true}) {
     SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
-    Experiment x = ExperimentFor(R, 6.0, 7.1);
-    x.s = R.s / (e * q);
-    x.D = R.D / e;
-    LammSolverSettings st = FixedGrid(1000);
-    if (movingFrame) st.claverieAlgorithm = 0, st.movingHatAlgorithm = 1;
-    auto L = MakeSolver(x, st);
+    Experiment x;
+    auto L = WaterSpeciesSolver(R, x, movingFrame);
     L->SetReactionParameters(true, false, true, false, 0, 0.73f, 1.097804f, 1.05f, 0.73f, 0.73f * 1.05f,
                              0.99823f, 0.001002f, 1.0f, 0.73f, 0, 0, 0, 0);
     EXPECT_NEAR(L->SolventMeanScale(), e * q, 1e-6);
@@ -298,17 +308,12 @@ TEST(LammInhomogeneousSolvent, SolventGivenAtBothEnds) {
   // viscosity of water; ends that differ change the profiles, the same on
   // both paths.
   const Reference R = LoadReference("static-4.3S.txt");
-  const double e = 1 / 1.097804, q = 0.860696;
   struct Ends {
     double rhoM, rhoB, etaM, etaB;
   };
   auto run = [&](bool movingFrame, const Ends& ends, int expectedCode) {
-    Experiment x = ExperimentFor(R, 6.0, 7.1);
-    x.s = R.s / (e * q);
-    x.D = R.D / e;
-    LammSolverSettings st = FixedGrid(1000);
-    if (movingFrame) st.claverieAlgorithm = 0, st.movingHatAlgorithm = 1;
-    auto L = MakeSolver(x, st);
+    Experiment x;
+    auto L = WaterSpeciesSolver(R, x, movingFrame);
     L->SetReactionParameters(true, false, false, true, 0, 0.73f, 1, 1, 0.73f, 0.73f, 0, 0, 0, 0,
                              ends.rhoM, ends.rhoB, ends.etaM, ends.etaB);
     EXPECT_EQ(L->CheckAndRun(), expectedCode);

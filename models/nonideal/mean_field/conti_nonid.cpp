@@ -125,7 +125,8 @@ bool CContiNonid::ExtrapolateFromData(const ExtrapolationInput& in) {
         st4 += t * t * t * t;
       }
       const double mean = counted > 0 ? sumD / counted : 0.0;
-      if (accepted >= 2 && st2 > 0) {
+      // A single scan is its own line through the origin.
+      if ((accepted >= 2 || (S == 1 && accepted == 1)) && st2 > 0) {
         rule = kLine;
         a = sTD / st2;
         const double D = st2 * st4 - st3 * st3;

@@ -151,7 +151,8 @@ void FieldFromFit(CContiNonid& o, int n) {
 bool UnregularisedChiSquare(double& chi2) {
   AddRegularizationMatrix(0.0);
   if (!NNLS()) return false;
-  chi2 = ChiSquareFromNormalEquations();
+  // Rounding can take a perfect fit below zero, which would read as no field.
+  chi2 = std::max(0.0, ChiSquareFromNormalEquations());
   MeanField().lastChiSquare = chi2;
   return true;
 }
@@ -166,7 +167,12 @@ int RunMTList(CContiNonid& o, int n, const double* s, const double* D, const dou
   SetModelOptionsFromSettings(prototype, st, st.workingMaxDcOverC, o.movieGridSize);
   const WienerSkewSettings& wiener = CurrentWienerSkew();
   if (wiener.use) prototype.EnableOptionWithTwoValues(wiener.magnitude, wiener.signalPerConcentration);
-  prototype.SetNonidealParameters(gModelParams.value20, gModelParams.value21, sc.signalPerConcentration,
+  // The fit moves the model's values; the pack takes these slots from the
+  // nonideality terms, which must not fall behind.
+  AssociationModelParams& terms = gAssociationModelParams;
+  terms.logKs = gModelParams.value20;
+  terms.logKd = gModelParams.value21;
+  prototype.SetNonidealParameters(terms.logKs, terms.logKd, sc.signalPerConcentration,
                                   gModelSelectorFlags.NonidealCSVariant != 0, false);
   if (o.meanFieldPass && o.ctotFramesPresent && o.ctotValid) {
     prototype.SetCtotNodeTable(o.frameCount, o.regriddedCount, o.RegriddedFrames(), o.frameTimes.data());

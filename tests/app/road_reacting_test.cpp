@@ -1,0 +1,68 @@
+// The reacting system A + B <-> AB from the window: selected by its hidden
+// command, edited in its parameter box, run, and fitted back to the
+// association constant of data it simulated itself.
+#include <cmath>
+#include <vector>
+
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "models/reacting/hetero_association.h"
+#include "models/reacting/mass_action.h"
+#include "road_support.h"
+
+namespace {
+
+class RoadReacting : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    CurrentHeteroAssociationState() = HeteroAssociationState{};
+  }
+};
+
+TEST_F(RoadReacting, RunAndFitRecoverTheAssociationConstant) {
+  LoadRun(4);
+  LammSolverSettings& st = LammSettings();
+  st.automaticGridSize = 0;
+  st.feGridSize = st.gridSizeInUse = 150;
+  gFitEngineState.molarMassParameters = 1;
+  Window().Dispatch(267);
+  ASSERT_EQ(gModelSelectorFlags.Model267, 1);
+  ModelParameterVector& v = gModelParameterVector;
+  const std::vector<std::pair<int, float>> values = {{1, 30000}, {2, 50000}, {4, 1},    {5, 3},     {6, 4.5f},
+                                                     {7, 6},     {8, 0.5f},  {9, 0.3f}, {10, 0.3f}, {12, 1},
+                                                     {13, 5.95f}, {14, 7.18f}};
+  for (const auto& [slot, value] : values) v.P[slot] = value;
+  UnpackModelParameters();
+  st.workingMaxDcOverC = 20;  // s per step
+  Window().Dispatch(213);  // Run
+  ScanSet& s = CurrentScanSet();
+  double top = 0;
+  for (int j = 1; j <= s.points[4]; ++j) top = std::max(top, static_cast<double>(s.model[4][j]));
+  EXPECT_GT(top, 0.5);
+  EXPECT_LT(top, 0.7);
+  ModelsPlusNoiseAsData(0.001, 2718);  // the run plus noise is the data
+
+  v.P[8] = 1.0f;
+  v.P[7] = 5.5f;
+  v.F[8] = v.F[7] = 1;
+  UnpackModelParameters();
+  Window().Dispatch(215);  // Fit
+  EXPECT_NEAR(v.P[8], 0.5, 0.05);
+  EXPECT_NEAR(v.P[7], 6.0, 0.12);
+  EXPECT_EQ(v.F[3] + v.F[11], 0);
+  EXPECT_FLOAT_EQ(v.P[11], static_cast<float>(SmallerComplexRoot(0.3, 0.3, std::pow(10.0, v.P[8]))));
+
+  // The box of the model: log K is the fourth component's s.
+  forms_.Expect({"A + B <--> AB", {{428, "0.2"}}, {}});
+  Window().Dispatch(212);
+  EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  EXPECT_FLOAT_EQ(v.P[8], 0.2f);
+  EXPECT_NEAR(v.P[11], SmallerComplexRoot(0.3, 0.3, std::pow(10.0, 0.2)), 1e-6);
+  EXPECT_FALSE(Window().FitBusy);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+}  // namespace
