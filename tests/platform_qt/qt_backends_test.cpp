@@ -108,6 +108,18 @@ TEST(QtUserInterface, PromptHonoursTheFieldLengthAndCancel) {
 
   WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
   EXPECT_FALSE(ui.PromptText("t", "p", "", 14).has_value());
+
+  // A short prompt under a long caption still shows the whole caption
+  // beside the title bar's buttons.
+  const QString caption = "CALCULATE HYDRODYNAMIC FRICTIONAL FORCE";
+  int width = 0, needed = 0;
+  WhenModal([&](QWidget* w) {
+    width = w->width();
+    needed = w->fontMetrics().horizontalAdvance(caption);
+    static_cast<QDialog*>(w)->reject();
+  });
+  ui.PromptText(caption.toStdString(), "p", "", 14);
+  EXPECT_GE(width, needed + 100);
 }
 
 TEST(QtUserInterface, EditorReturnsLongTextButNeverItsPlaceholder) {
