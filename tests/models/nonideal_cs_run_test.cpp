@@ -218,6 +218,26 @@ TEST_F(NonidealRun, ALoadedFieldIsUsedAndBecomesTheStartOfBestFitWithNoise) {
   EXPECT_FALSE(MeanField().loadExternal);
   EXPECT_FALSE(Model()->externalInUse);
   EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+
+  // A field of other counts than the model's recorded profiles: they are
+  // made again for its frames and radii.
+  const int radii = 50, frames = 30;
+  std::vector<float> r(radii + 3);
+  for (int i = 1; i <= radii + 2; ++i) r[i] = 5.5f + 2.2f * (i - 1) / (radii + 1);
+  std::vector<double> t(frames + 1);
+  std::vector<std::vector<float>> v(frames + 1, std::vector<float>(radii + 3, 0.2f));
+  std::vector<float*> rows(frames + 1);
+  for (int f = 1; f <= frames; ++f) {
+    t[f] = 100.0 * f;
+    rows[f] = v[f].data();
+  }
+  ASSERT_TRUE(EnsureCtotMovie().Assign(frames, radii, r.data(), t.data(), rows.data(), 6.0f, 7.2f, 1.0, 50000));
+  MeanField().loadExternal = true;
+  ASSERT_EQ(Run().size(), 1u);
+  EXPECT_EQ(Model()->frameCount, frames);
+  EXPECT_EQ(Model()->storeFrameCount, frames);
+  EXPECT_EQ(Model()->profileRadii.size(), static_cast<size_t>(radii + 1));
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
 }
 
 TEST_F(NonidealRun, TheTableIsMadeOfANoiseCorrectedCopy) {
