@@ -623,6 +623,13 @@ void RunContiSed() {
       if (ElectrophoresisModel() && !ElectrophoresisGridPointKernels(i, sp, mobility.get(), kernelError))
         return;
       if (equilibrium && !EquilibriumGridPointKernels(i, sp, vbarList[i])) return;
+      if (f.NonidealCSModel && !gFitEngineState.fitRunning) {
+        // Its species are solved together afterwards: the grid is what can be shown.
+        char text[160];
+        std::snprintf(text, sizeof text, "solving Lamm equation for s = %.3f S (D=%1.3e cm^2/sec, M=%.0f), n=%d    ",
+                      sp.s, sp.D, sp.M, ls.gridSizeInUse);
+        Text(30, text);
+      }
     }
     mobility.reset();
     platform::StopFlag() = false;
