@@ -569,8 +569,12 @@ void RunContiSed() {
   }
 
   const bool twoD = TwoDimensionalModel();
+  // The mean field is chosen for the scans the run sees (the linearised
+  // copy when the detection is corrected), also in each run of a fit.
+  if (f.NonidealCSModel && !cs.synthetic && (!cs.silent || gFitEngineState.fitRunning) &&
+      ContiHooks().checkMeanField)
+    ContiHooks().checkMeanField();
   if (!cs.silent && !cs.synthetic) {
-    if (f.NonidealCSModel && ContiHooks().checkMeanField) ContiHooks().checkMeanField();
     if (!twoD) {
       if (!SetupContiGrid()) return;
     } else if (ContiFF0GridChanged()) {

@@ -147,6 +147,28 @@ TEST_F(NonidealRun, BestFitSimulatesTwiceThenReusesItsField) {
   EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
 }
 
+// The silent runs of a fit check the field as a Run does; a Monte-Carlo
+// run (silent, no fit) runs with the passes it finds, unasked.
+TEST_F(NonidealRun, FitEvaluationsReuseTheFieldOfTheRun) {
+  Experiment e(8, 120);
+  Prepare(e);
+  Record();
+  ASSERT_EQ(Run().size(), 2u);
+  ASSERT_TRUE(SetupContiGrid());  // a fit's grid and blocks
+  Conti().silent = 1;
+  gFitEngineState.fitRunning = 1;
+  auto evaluation = Run();
+  ASSERT_EQ(evaluation.size(), 1u);
+  EXPECT_TRUE(evaluation[0].nodeTable);
+  DeleteNonidealModel();
+  EXPECT_EQ(Run().size(), 2u);  // a fit after a reload starts from the data
+  gFitEngineState.fitRunning = 0;
+  CurrentScanSet().gridSignals[1][60] += 0.01f;  // not looked at outside a fit
+  EXPECT_FALSE(Run().empty());
+  Conti().silent = 0;
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+}
+
 TEST_F(NonidealRun, InterpolatedDataRunOnceOnTheTableAndMakeNoField) {
   Experiment e(8, 120);
   Prepare(e);

@@ -366,6 +366,7 @@ void InstallMeanFieldHooks() {
   c.nonidealList = RunNonidcofsSedList;
   c.refineMeanField = RefineMeanFieldAfterSolve;
   c.endNonidealRun = SwitchExternalFieldToBestFit;
-  ContiFitDisplay().checkExternalMeanField = CheckExternalMeanFieldForRun;
+  // The run itself checks, after it has chosen the scans it fits.
+  ContiFitDisplay().checkExternalMeanField = nullptr;
   CurrentLoadHooks().deleteNonidealModel = DeleteNonidealModel;
 }
