@@ -27,6 +27,7 @@
 #include "distributions/direct_boundary.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/distribution_loader.h"
+#include "fit/fit_engine_state.h"
 #include "fit/fit_report.h"
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
@@ -242,10 +243,14 @@ void TXLAWindow::CmSingle() {
     Note("no simulation for van Holde-Weischet boundaries implemented");
     return;
   }
-  if (m.DistributionModel)
+  if (m.DistributionModel) {
     SetFitMAndS(*this, true);
-  else
-    SetFitMAndS(*this, YesNo("Fit with M and s instead D and s?"));
+  } else {
+    // A change of form converts every species' second value, as the menu
+    // toggle does: a molar mass left standing as D would simulate nonsense.
+    if (YesNo("Fit with M and s instead D and s?") != (gFitEngineState.molarMassParameters != 0)) CmFitMAndS();
+    CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
+  }
   SyntheticRun run;
   float dr = 0.001f, rpm = 50000, interval = 300, scans = 50, noise = 0.01f;
   if (!Ask(*this, dr, dr, "density of points dr (cm)")) return;

@@ -17,10 +17,12 @@
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
+#include "fit/solvent_gradient.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
+#include "numerics/sounds.h"
 #include "platform/frame_window.h"
 #include "platform/process_launcher.h"
 #include "platform/user_interface.h"
@@ -78,18 +80,37 @@ void TXLAWindow::CmNotepad() {
 void TXLAWindow::CmSetVRho() {
   DialogScope open(*this);
   SolutionConditions& sc = gSolutionConditions;
-  InputFloat(&sc.vbar, sc.vbar, true, "partial spec. volume = ", "");
-  InputFloat(&sc.vbar20, sc.vbar20, true, "partial spec. volume at 20C = ", "");
-  InputFloat(&sc.density, sc.density, true, "buffer density = ", "");
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  // In the inhomogeneous solvent the species are held at 20 degC water: the
+  // buffer is the model's, and a sedimenting cosolute has its own vbar.
+  const bool solvent = sg.UseInhomogeneousSolvent;
+  if (solvent && sg.DynamicGradient) {
+    Tell("INHOMOGENEOUS SOLVENT",
+         "note: vbar at standard conditions and apparent vbar will be different \n(due to different "
+         "chemical composition of solvent, causing hydration or preferential solvation)");
+    InputFloat(&sc.vbar, sc.vbar, true, "vbar (sequence) = ", "");
+    float apparent = sg.EffectiveVbar;
+    if (InputFloat(&apparent, apparent, true, "apparent vbar = ", "")) sg.EffectiveVbar = sg.VbarSolvated = apparent;
+  } else {
+    InputFloat(&sc.vbar, sc.vbar, true, "partial spec. volume = ", "");
+    InputFloat(&sc.vbar20, sc.vbar20, true, "partial spec. volume at 20C = ", "");
+  }
+  if (solvent) {
+    PlaySoundError();
+    Tell("Error", "buffer conditions cannot be changed - if this is necessary switch off inhomogeneous solvent");
+  } else {
+    InputFloat(&sc.density, sc.density, true, "buffer density = ", "");
+  }
   sc.vbarRho = sc.vbar * sc.density;
   // Only the molar-mass distribution keeps v-bar and density in the vector;
   // the other distribution models hold f/f0 and grid values there.
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.DistributionModel && !m.LsgExtrapolationModel) {
     gModelParameterVector.P[3] = sc.vbar;
-    gModelParameterVector.P[7] = sc.density;
+    if (!solvent) gModelParameterVector.P[7] = sc.density;
   }
-  gFitEngineState.fitVbar = 0;
+  sg.FitVbar = solvent && AskYesNo("INHOMOGENEOUS SOLVENT", "fit for partial specific volume of macromolecule?");
+  gFitEngineState.fitVbar = sg.FitVbar ? 1 : 0;
 }
 
 void TXLAWindow::CmFitMAndS() {

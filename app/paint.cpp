@@ -21,6 +21,7 @@
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
 #include "fit/model_selector.h"
+#include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
 #include "plot/direct_curve.h"
 #include "plot/distribution_plot.h"
@@ -124,6 +125,8 @@ void TXLAWindow::Paint(bool erase) {
     return;
   }
   flags.EraseRepaintPending = false;
+  // Whatever this painting draws replaces an ad-hoc picture on the screen.
+  CurrentAdHocPlot().adHocShown = 0;
 
   if (On(r.otherScreenShown)) {
     if (r.paintOtherScreen) r.paintOtherScreen();
@@ -162,6 +165,9 @@ void TXLAWindow::Paint(bool erase) {
       }
       if (On(r.showResidualsBitmap) && !eqTest && r.drawResidualsBitmap) r.drawResidualsBitmap();
       if (Options().ShowResidualsHistogram && !eqTest) {
+        // Binned from the residuals just drawn, not from those of the last
+        // load or fit.
+        UpdateResidualBitmap(true);
         auto dc = surface->ClientDC();
         SetCanvasMapping(*dc, width, height);
         Replay(*dc, PlotOf(r.residualBitmapPlot));

@@ -78,10 +78,14 @@ void ConnectPlotsToWindow(TXLAWindow& window) {
   h.updateResidualHistogram = [] { UpdateResidualHistogram(); };
   h.checkTemperatureFluctuations = [](double limit) { CheckTemperatureFluctuations(static_cast<float>(limit)); };
 
-  // The ad-hoc plot takes over the window for one painting.
+  // The ad-hoc plot takes over the window for one painting; its picture
+  // covers the plots until the next painting of the window.
   RoadServices& r = Road();
   if (!r.otherScreenShown && !r.paintOtherScreen) {
-    r.otherScreenShown = [] { return CurrentAdHocPlot().adHocPlot != nullptr; };
+    r.otherScreenShown = [] {
+      const AdHocPlotArrays& a = CurrentAdHocPlot();
+      return a.adHocPlot != nullptr || a.adHocShown != 0;
+    };
     r.paintOtherScreen = [w] {
       if (platform::DrawSurface* s = w->Frame().Surface()) PaintPendingAdHocPlot(*s);
     };

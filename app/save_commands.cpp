@@ -21,6 +21,12 @@ std::string AskSaveName(TXLAWindow& w, const std::string& preset, const std::str
   request.save = true;
   request.multiSelect = false;
   request.presetName = preset;
+  // A bare name is offered beside the data the results belong to.
+  const std::string& dataFolder = CurrentScanSet().dataFolder;
+  if (!dataFolder.empty() && platform::SplitPath(preset).folder.empty()) {
+    request.initialFolder = dataFolder;
+    request.presetName = platform::Combine(dataFolder, preset);
+  }
   request.title = title;
   request.defaultExtension = defaultExtension;
   const platform::FileDialogResult result = platform::UI().FileDialog(request);

@@ -1,7 +1,6 @@
 // The electrophoresis distributions beside a c(s) run of the same size: 30
 // scans x 400 points, 100 grid points, maximum entropy at P = 0.68, one
-// thread and eight for c(s) (the c(v) kernels share the global grid of the
-// model evaluation and are solved one after the other).
+// thread and eight (the c(v) kernels each on a solver state of their own).
 //   c(s):     50000 rpm, scans every 120 s from 300 s, cell 6.0-7.2 cm,
 //             grid 0.5-15 S, data of 3 and 8 S;
 //   c(v):     electrophoresis scans every 25 s from 150 s, column 6.0-7.2

@@ -3,7 +3,8 @@
 // (N = 1000): in water, in a compressible buffer (static gradient), and over
 // a sedimenting CsCl cosolute (n = 50) whose factors and matrices are re-made
 // every step. The same three on the solver object's static grid (the path
-// of the model evaluation and of the c(s) kernels).
+// of the model evaluation and of the c(s) kernels), and water and CsCl on
+// its moving frame.
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -92,7 +93,7 @@ void Run(benchmark::State& state, Solvent solvent) {
   sg = SolventGradientSettings{};
 }
 
-void RunObject(benchmark::State& state, Solvent solvent) {
+void RunObject(benchmark::State& state, Solvent solvent, bool movingFrame = false) {
   LoadScans();
   UseSolvent(solvent);
   const ScanSet& ss = CurrentScanSet();
@@ -105,8 +106,8 @@ void RunObject(benchmark::State& state, Solvent solvent) {
   st.automaticGridSize = 0;
   st.feGridSize = 1000;
   st.automaticAlgorithm = 0;
-  st.claverieAlgorithm = 1;
-  st.movingHatAlgorithm = 0;
+  st.claverieAlgorithm = movingFrame ? 0 : 1;
+  st.movingHatAlgorithm = movingFrame ? 1 : 0;
   double steps = 0;
   for (auto _ : state) {
     CLammIdeal L;
@@ -130,6 +131,8 @@ void BM_StaticGridCsClCosolute(benchmark::State& state) { Run(state, Solvent::Cs
 void BM_ObjectWater(benchmark::State& state) { RunObject(state, Solvent::Water); }
 void BM_ObjectCompressibleBuffer(benchmark::State& state) { RunObject(state, Solvent::Static); }
 void BM_ObjectCsClCosolute(benchmark::State& state) { RunObject(state, Solvent::CsCl); }
+void BM_ObjectMovingFrameWater(benchmark::State& state) { RunObject(state, Solvent::Water, true); }
+void BM_ObjectMovingFrameCsClCosolute(benchmark::State& state) { RunObject(state, Solvent::CsCl, true); }
 
 }  // namespace
 
@@ -139,4 +142,6 @@ BENCHMARK(BM_StaticGridCsClCosolute)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ObjectWater)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ObjectCompressibleBuffer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ObjectCsClCosolute)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ObjectMovingFrameWater)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ObjectMovingFrameCsClCosolute)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

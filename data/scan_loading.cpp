@@ -52,7 +52,8 @@ std::string FolderOf(const std::string& path) {
 
 bool CanOpen(const std::string& path) { return platform::FileExists(path); }
 
-// Analysis files of the set, named after the first file.
+}  // namespace
+
 void SetAnalysisFileNames(const std::string& firstName, bool notes, bool others) {
   const ScanSet& s = CurrentScanSet();
   const platform::PathParts p = platform::SplitPath(firstName);
@@ -70,6 +71,8 @@ void SetAnalysisFileNames(const std::string& firstName, bool notes, bool others)
   g_paths.lastName = p.name;
   g_paths.lastExtension = p.extension;
 }
+
+namespace {
 
 void SetDriveAndFolder(const std::string& dataFolder, bool severalFiles) {
   // With several files the string is the folder itself; a dummy name keeps

@@ -26,6 +26,9 @@ struct LoadedDataPaths {
   std::string distributionFile;  // "sdist" + extension of the first file
 };
 LoadedDataPaths& CurrentDataPaths();
+// The notes file and the saved-parameter and distribution files of the set
+// in the current data folder, named after its first file.
+void SetAnalysisFileNames(const std::string& firstName, bool notes, bool others);
 
 // An open-dialog selection: for several files the folder, then each name,
 // every string NUL-terminated; for one file its full path.

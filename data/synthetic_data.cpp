@@ -241,6 +241,9 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
     MakeInitialProfile(run, grid, n, meniscus);
     MakeScans(run, grid, n, meniscus);
     free_vector(grid, 1, n);
+    // The generated set is the loaded data now: its fit saves its state in
+    // its own folder, never over the analysis of the set loaded before.
+    SetAnalysisFileNames(s.fileNames[1], true, true);
     if (!g_hooks.seriesRunning()) {
       s.leftFitLimit = meniscus + 0.01f;
       s.rightFitLimit = bottom - 0.01f;

@@ -184,28 +184,35 @@ bool GoOnAfterKernels() {
 
 bool ElectrophoresisModel() { return F().ElectrophoresisCVModel || F().ElectrophoresisLsgModel; }
 
-// The electrophoresis kernels of grid point i (velocity sp.s in um/s);
-// false ends the run after an interrupt. Solver errors are collected in
-// `error` for the one report after the grid.
-bool ElectrophoresisGridPointKernels(int i, const Species& sp, CMobilityKernels* mobility, int& error) {
+// The ls-g*(v) kernels of grid point i (velocity sp.s in um/s); false ends
+// the run after an interrupt.
+bool MigrationStepGridPointKernels(int i, const Species& sp) {
   platform::StopFlag() = false;
-  if (mobility) {
-    if (!gFitEngineState.fitRunning) {
-      char text[120];
-      std::snprintf(text, sizeof text, "simulating for v = %.3f (D=%1.3e cm^2/sec)    ", sp.s, sp.D);
-      Text(30, text);
-    }
-    const int code = mobility->Solve(i, sp.s);
-    if (code == 1) {
-      // No grid arrays: as when the Lamm arrays cannot be allocated.
-      FreeDistributionWorkArrays(WorkBlock().gridPoints);
-      FreeNormalEquationBlock(NeqBlock().gridPoints);
-      return false;
-    }
-    if (code != 0 && error == 0) error = code;
-  } else {
-    ComputeMigrationStepKernel(i, sp.s);
+  ComputeMigrationStepKernel(i, sp.s);
+  return GoOnAfterKernels();
+}
+
+// The c(v) kernels of grid points 1..n (velocities v, D in cm^2/s), on the
+// threads of the species lists; false ends the run (no grid arrays, or an
+// interrupt). Solver errors are collected in `error` for the one report
+// after the grid.
+bool MobilityKernels(CMobilityKernels& mobility, int n, const double* v, const double* D, int& error) {
+  platform::StopFlag() = false;
+  const auto progress = [&](int i) {
+    if (gFitEngineState.fitRunning) return;
+    char text[120];
+    std::snprintf(text, sizeof text, "simulating for v = %.3f (D=%1.3e cm^2/sec)    ", v[i], D[i]);
+    Text(30, text);
+  };
+  const int threads = Conti().multipleThreads ? LammListThreads() : 1;
+  const int code = mobility.SolveList(n, v, threads, progress);
+  if (code == 1 && !Stopped()) {
+    // No grid arrays: as when the Lamm arrays cannot be allocated.
+    FreeDistributionWorkArrays(WorkBlock().gridPoints);
+    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    return false;
   }
+  error = code;
   return GoOnAfterKernels();
 }
 
@@ -624,8 +631,7 @@ void RunContiSed() {
       dList[i] = sp.D;
       vbarList[i] = f.CMPriorVbarModel ? VbarFromMass(cs.molarMasses[i]) : gSolutionConditions.vbar;
       if (df.dls && !DlsGridPointKernels(i, sp.D)) return;
-      if (ElectrophoresisModel() && !ElectrophoresisGridPointKernels(i, sp, mobility.get(), kernelError))
-        return;
+      if (!mobility && f.ElectrophoresisLsgModel && !MigrationStepGridPointKernels(i, sp)) return;
       if (equilibrium && !EquilibriumGridPointKernels(i, sp, vbarList[i])) return;
       if (f.NonidealCSModel && !gFitEngineState.fitRunning) {
         // Its species are solved together afterwards: the grid is what can be shown.
@@ -635,6 +641,7 @@ void RunContiSed() {
         Text(30, text);
       }
     }
+    if (mobility && !MobilityKernels(*mobility, n, sList.data(), dList.data(), kernelError)) return;
     mobility.reset();
     platform::StopFlag() = false;
     if (ElectrophoresisModel()) {

@@ -1,10 +1,14 @@
 #include "distributions/electrophoresis_kernels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <numeric>
+#include <vector>
 
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
+#include "distributions/neq_threads.h"
 #include "distributions/sharp_boundary.h"
 #include "distributions/work_blocks.h"
 #include "fit/lamm_grid.h"
@@ -14,6 +18,8 @@
 #include "fit/species_simulation.h"
 #include "fit/static_grid_lamm.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/error_box.h"
+#include "platform/input_events.h"
 #include "platform/user_interface.h"
 
 namespace {
@@ -52,60 +58,76 @@ bool ElectrophoresisSettingsAccepted() {
   return true;
 }
 
-struct CMobilityKernels::Saved {
+// One solver state: the settings with the kernels' switches, the grid of
+// the last velocity (kept while the next needs as many nodes) and the run
+// state.
+struct CMobilityKernels::Solver {
   LammSolverSettings settings;
-  LammRunState runState;
-  unsigned char electrophoresis = 0;
-  bool gridAllocated = false;
+  LammGrid grid;
+  LammRunState run;
 };
 
-CMobilityKernels::CMobilityKernels(double D) : D_(D), saved_(std::make_unique<Saved>()) {
-  LammSolverSettings& st = LammSettings();
-  LammGrid& g = CurrentLammGrid();
-  saved_->settings = st;
-  saved_->runState = CurrentLammRunState();
-  saved_->electrophoresis = gModelSelectorFlags.ElectrophoresisLammModel;
-  saved_->gridAllocated = g.GridAllocated != 0;
+namespace {
+
+// The solver state of a solve, installed on the calling thread for as long
+// as it lives.
+class InstalledSolverState {
+ public:
+  InstalledSolverState(LammSolverSettings& settings, LammGrid& grid, LammRunState& run) {
+    UseThreadLammSettings(&settings);
+    UseThreadLammGrid(&grid);
+    UseThreadLammRunState(&run);
+  }
+  ~InstalledSolverState() {
+    UseThreadLammSettings(nullptr);
+    UseThreadLammGrid(nullptr);
+    UseThreadLammRunState(nullptr);
+  }
+  InstalledSolverState(const InstalledSolverState&) = delete;
+  InstalledSolverState& operator=(const InstalledSolverState&) = delete;
+};
+
+}  // namespace
+
+CMobilityKernels::CMobilityKernels(double D) : D_(D), gridSizeInUse_(LammSettings().gridSizeInUse) {
+  electrophoresis_ = gModelSelectorFlags.ElectrophoresisLammModel;
   // The planar solver is the static grid's; the grid is even from the
   // meniscus to the bottom.
   gModelSelectorFlags.ElectrophoresisLammModel = 1;
+  own_ = NewSolver();
+  ready_ = D > 0.0 && gModelParams.bottom > gModelParams.meniscus;
+}
+
+CMobilityKernels::~CMobilityKernels() { gModelSelectorFlags.ElectrophoresisLammModel = electrophoresis_; }
+
+std::unique_ptr<CMobilityKernels::Solver> CMobilityKernels::NewSolver() const {
+  auto solver = std::make_unique<Solver>();
+  LammSolverSettings& st = solver->settings;
+  st = LammSettings();
   st.claverieAlgorithm = 1;
   st.movingHatAlgorithm = 0;
   st.automaticAlgorithm = 0;
   st.workingMaxDcOverC = std::min(st.workingMaxDcOverC, kStepTolerance);
-  g.TwoZoneGridRequested = 0;
-  ready_ = D > 0.0 && gModelParams.bottom > gModelParams.meniscus;
+  solver->run = CurrentLammRunState();
+  return solver;
 }
 
-CMobilityKernels::~CMobilityKernels() {
-  LammSolverSettings& st = LammSettings();
-  const Saved& s = *saved_;
-  FreeLammArrays();
-  st.claverieAlgorithm = s.settings.claverieAlgorithm;
-  st.movingHatAlgorithm = s.settings.movingHatAlgorithm;
-  st.automaticAlgorithm = s.settings.automaticAlgorithm;
-  st.workingMaxDcOverC = s.settings.workingMaxDcOverC;
-  st.gridSizeInUse = s.settings.gridSizeInUse;
-  CurrentLammRunState() = s.runState;
-  gModelSelectorFlags.ElectrophoresisLammModel = s.electrophoresis;
-  if (s.gridAllocated) AllocLammArrays();
-}
-
-int CMobilityKernels::Solve(int i, double v) {
-  if (!ready_) return 1;
-  LammSolverSettings& st = LammSettings();
-  LammGrid& g = CurrentLammGrid();
-  const int n = ElectrophoresisGridSize(v, D_, saved_->settings.gridSizeInUse);
+int CMobilityKernels::SolveOn(Solver& solver, int i, double v, bool worker, int& nodes) {
+  const InstalledSolverState installed(solver.settings, solver.grid, solver.run);
+  LammSolverSettings& st = solver.settings;
+  LammGrid& g = solver.grid;
+  const int n = ElectrophoresisGridSize(v, D_, gridSizeInUse_);
   if (!g.GridAllocated || g.AllocatedGridSize != n) {
     FreeLammArrays();
     st.gridSizeInUse = n;
     if (!AllocLammArrays()) return 1;
   }
-  nodes_ = n;
-  LammRunState& rs = CurrentLammRunState();
+  nodes = n;
+  LammRunState& rs = solver.run;
   for (int p = 1; p <= n; ++p) g.Concentration[p] = 1.0;
   rs.s = rs.sStar = v;
   rs.D = D_;
+  rs.worker = worker ? 1 : 0;
   SetAccelerationPhase();
   SetLammSolverStartState(nullptr, true);
   rs.gridOutput = WorkBlock().lammSolutions[i];
@@ -113,6 +135,59 @@ int CMobilityKernels::Solve(int i, double v) {
   rs.gridOutput = nullptr;
   if (st.singularMatrixError) return 3;
   if (st.discretizationError) return 2;
+  return 0;
+}
+
+int CMobilityKernels::Solve(int i, double v) {
+  if (!ready_) return 1;
+  return SolveOn(*own_, i, v, false, nodes_);
+}
+
+int CMobilityKernels::SolveList(int n, const double* v, int threads,
+                                const std::function<void(int)>& progress) {
+  if (!ready_) return 1;
+  if (n < 1) return 0;
+  std::atomic<bool>& stop = platform::StopFlag();
+  std::vector<int> codes(static_cast<size_t>(n) + 1, 0);
+  threads = std::clamp(threads, 1, n);
+  if (threads == 1) {
+    for (int i = 1; i <= n && !stop.load(); ++i) {
+      if (progress) progress(i);
+      codes[i] = Solve(i, v[i]);
+      if (codes[i] == 1) return 1;
+    }
+  } else {
+    // The quickest velocities first: they need the most nodes and steps, and
+    // the slow ones fill the gaps at the end, so the workers finish together.
+    std::vector<int> order(static_cast<size_t>(n));
+    std::iota(order.begin(), order.end(), 1);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return std::fabs(v[a]) > std::fabs(v[b]); });
+    std::vector<std::unique_ptr<Solver>> solvers(static_cast<size_t>(threads) + 1);
+    for (auto& solver : solvers) solver = NewSolver();
+    std::atomic<int> next{0}, current{0};
+    std::atomic<bool> noArrays{false};
+    std::function<void(int)> work = [&](int t) {
+      Solver& solver = *solvers[static_cast<size_t>(t)];
+      int nodes = 0;
+      for (int q = next++; q < n && !stop.load() && !noArrays.load(); q = next++) {
+        const int i = order[static_cast<size_t>(q)];
+        current = i;
+        codes[static_cast<size_t>(i)] = SolveOn(solver, i, v[i], true, nodes);
+        if (codes[static_cast<size_t>(i)] == 1) noArrays = true;
+      }
+    };
+    int shown = 0;
+    std::function<void()> poll = [&] {
+      if (KeyPressed()) stop = true;
+      const int i = current.load();
+      if (progress && i != 0 && i != shown) progress(shown = i);
+    };
+    NeqThreadPool::Instance().Run(threads, work, poll);
+    if (noArrays.load()) return 1;
+  }
+  for (int i = 1; i <= n; ++i)
+    if (codes[static_cast<size_t>(i)] != 0) return codes[static_cast<size_t>(i)];
   return 0;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <memory>
 
 // Kernels of the electrophoresis distributions: for one migration velocity v
@@ -21,11 +22,14 @@
 // user; the run ends without a kernel.
 bool ElectrophoresisSettingsAccepted();
 
-// Solves the c(v) kernels on the static grid of the model evaluation. For
-// as long as it lives, the solver switches read static grid and
-// electrophoresis, and the step control allows a relative change of at most
-// 0.5 per step. Each velocity gets the even grid of ElectrophoresisGridSize
-// (fit/static_grid_lamm.h). Everything is put back on destruction.
+// Solves the c(v) kernels on the static grid of the model evaluation. Every
+// solve runs on a solver state of its own (settings, grid, run state) that
+// the calling or worker thread installs for the time of the solve: the
+// solver switches read static grid and electrophoresis, and the step control
+// allows a relative change of at most 0.5 per step. Each velocity gets the
+// even grid of ElectrophoresisGridSize (fit/static_grid_lamm.h). The
+// program's own grid, run state and settings are not touched; the model
+// switch is put back on destruction.
 class CMobilityKernels {
  public:
   explicit CMobilityKernels(double D);
@@ -35,19 +39,30 @@ class CMobilityKernels {
 
   // False without a positive D and column.
   bool Ready() const { return ready_; }
-  // Nodes of the last solve.
+  // Nodes of the last solve on the calling thread.
   int Nodes() const { return nodes_; }
-  // Kernel rows of grid point i for velocity v (um/s); 0, or 1 (no grid
-  // arrays), or the solver's error 2 (discretization) or 3 (singular
-  // matrix). A key press during the solve raises the stop flag.
+  // Kernel rows of grid point i for velocity v (um/s) on the calling
+  // thread; 0, or 1 (no grid arrays), or the solver's error 2
+  // (discretization) or 3 (singular matrix). A key press during the solve
+  // raises the stop flag.
   int Solve(int i, double v);
+  // The kernel rows of grid points 1..n (velocities v[1..n]), on `threads`
+  // workers when more than one (the calling thread then polls the keyboard;
+  // a key press raises the stop flag, which ends every solve). progress(i)
+  // runs on the calling thread when point i is being solved. The code of
+  // the first point by index that failed, as Solve; 1 ends the list.
+  int SolveList(int n, const double* v, int threads, const std::function<void(int)>& progress);
 
  private:
+  struct Solver;
+  std::unique_ptr<Solver> NewSolver() const;
+  int SolveOn(Solver& solver, int i, double v, bool worker, int& nodes);
   double D_;
   bool ready_ = false;
   int nodes_ = 0;
-  struct Saved;
-  std::unique_ptr<Saved> saved_;
+  int gridSizeInUse_ = 0;
+  unsigned char electrophoresis_ = 0;
+  std::unique_ptr<Solver> own_;
 };
 
 // ls-g*(v): kernel rows of grid point i for velocity v (um/s).

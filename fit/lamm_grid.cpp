@@ -74,10 +74,16 @@ void BuildTwoZoneGrid(LammGrid& g, int N, double m, double b) {
 
 }  // namespace
 
+namespace {
+thread_local LammGrid* tOwnGrid = nullptr;
+}
+
 LammGrid& CurrentLammGrid() {
   static LammGrid grid;
-  return grid;
+  return tOwnGrid ? *tOwnGrid : grid;
 }
+
+void UseThreadLammGrid(LammGrid* own) { tOwnGrid = own; }
 
 void FreeLammArrays() {
   LammGrid& g = CurrentLammGrid();

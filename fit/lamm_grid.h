@@ -60,8 +60,10 @@ struct LammGrid {
   std::unique_ptr<double[]> massBlock, frameBlock, reactingBlock, concBlock;
 };
 
-// The program's one grid record.
+// The program's one grid record, or the calling thread's own while one is in
+// use (null gives the program's back).
 LammGrid& CurrentLammGrid();
+void UseThreadLammGrid(LammGrid* own);
 
 // Allocates the arrays for N when absent, verifies them and lays out the
 // radii; false (everything freed) when memory is short.

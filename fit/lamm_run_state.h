@@ -49,6 +49,13 @@ struct LammRunState {
   std::int32_t sliceNode = 0;
   double sliceTime = 0.0;
   std::uint8_t profilePending = 0;
+
+  // Solving on a worker thread: the stop flag ends the solve, the keyboard
+  // belongs to the user-interface thread and no box is shown.
+  std::uint8_t worker = 0;
 };
 
+// The program's one run state, or the calling thread's own while one is in
+// use (null gives the program's back).
 LammRunState& CurrentLammRunState();
+void UseThreadLammRunState(LammRunState* own);

@@ -153,7 +153,9 @@ void ShowSimulationProgress(double x) {
   const ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
   const bool reacting = gModelSelectorFlags.Model267 != 0;
   const bool keysTaken = reacting && hooks.heteroAssociationKeysTaken && hooks.heteroAssociationKeysTaken();
-  if (!keysTaken && KeyPressed()) {
+  if (rs.worker) {
+    if (platform::StopFlag().load()) rs.running = 0;
+  } else if (!keysTaken && KeyPressed()) {
     rs.running = 0;
     platform::StopFlag() = true;
   }

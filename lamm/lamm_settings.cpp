@@ -11,10 +11,16 @@
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 
+namespace {
+thread_local LammSolverSettings* tOwnSettings = nullptr;
+}
+
 LammSolverSettings& LammSettings() {
   static LammSolverSettings settings;
-  return settings;
+  return tOwnSettings ? *tOwnSettings : settings;
 }
+
+void UseThreadLammSettings(LammSolverSettings* own) { tOwnSettings = own; }
 
 namespace {
 

@@ -63,8 +63,10 @@ struct LammSolverSettings {
   std::int32_t listError = 0;
 };
 
-// The program's one record.
+// The program's one record, or the calling thread's own copy while one is in
+// use (independent solves on worker threads; null gives the record back).
 LammSolverSettings& LammSettings();
+void UseThreadLammSettings(LammSolverSettings* own);
 
 // Writes the 28 lines of the file ("%f\n" each). fitTolerance is the fit
 // engine's relative-change threshold carried on line 16. False, after the

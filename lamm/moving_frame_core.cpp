@@ -182,12 +182,32 @@ void CMovingFrameCore::UpdateSedimentationTerms(double rpm) {
 }
 
 void CMovingFrameCore::UpdateSolventTerms(double rpm) {
-  for (int i = 1; i <= N; ++i) {
-    Klo[i] = i > 1 ? IntegralDiffusion(i, i - 1) : 0;
-    Kdi[i] = IntegralDiffusion(i, i);
-    Kup[i] = i < N ? IntegralDiffusion(i, i + 1) : 0;
+  if (!solvent || !solvent->MomentsFor(xi, N) || N < 6) {
+    for (int i = 1; i <= N; ++i) {
+      Klo[i] = i > 1 ? IntegralDiffusion(i, i - 1) : 0;
+      Kdi[i] = IntegralDiffusion(i, i);
+      Kup[i] = i < N ? IntegralDiffusion(i, i + 1) : 0;
+    }
+    UpdateSedimentationTerms(rpm);
+    return;
   }
-  UpdateSedimentationTerms(rpm);
+  // One sweep over the elements for each band; the frame part k Motion of
+  // C stays as it is (the frame radii do not change): C = C + B_old - B_new.
+  kS = Omega2(rpm) * s * 1e-13;
+  solvent->Stiffness(0, -1, N, Klo, Kdi, Kup);
+  for (int i = 1; i <= N; ++i) Clo[i] += Blo[i], Cdi[i] += Bdi[i], Cup[i] += Bup[i];
+  solvent->Stiffness(kS, 0, N, Blo, Bdi, Bup);
+  for (int i = 1; i <= N; ++i) Clo[i] -= Blo[i], Cdi[i] -= Bdi[i], Cup[i] -= Bup[i];
+  // The rows at the ends carry the outflow terms and see the moving end
+  // radii: made in full.
+  for (int i : {1, 2, N - 1, N})
+    for (int j = i - 1; j <= i + 1; ++j) {
+      if (j < 1 || j > N) continue;
+      Band(Klo, Kdi, Kup, i, j) = IntegralDiffusion(i, j);
+      Band(Blo, Bdi, Bup, i, j) = kS * IntegralSedimentation(i, j);
+      Band(Clo, Cdi, Cup, i, j) = FrameStiffness(i, j);
+    }
+  storedReady = false;
 }
 
 void CMovingFrameCore::SetFrameEndRadii(double tau) {

@@ -29,6 +29,9 @@
 #include "platform/process_launcher.h"
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
+#include "plot/plot_window_set.h"
+#include "tests/support/data_state.h"
+#include "tests/support/fit_state.h"
 
 class AppTest : public ::testing::Test {
  protected:
@@ -40,11 +43,12 @@ class AppTest : public ::testing::Test {
     std::filesystem::create_directories(dir_);
     ParamsIniPath() = (dir_ / "tarnelparams.ini").string();
     LastFolderIniPath() = (dir_ / "tarnel.ini").string();
+    teststate::ResetDataState();
+    teststate::ResetFitState();
     Options() = ProgramOptions{};
     Conti() = ContiSettings{};
-    gFitEngineState = FitEngineState{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
-    CurrentWienerSkew() = WienerSkewSettings{};
+    // An earlier test may have pointed the rmsd table into its own folder, gone by now.
+    CurrentPlotWindows().scanRmsPath = PlotWindowSet{}.scanRmsPath;
     DeleteMeanFieldCtot();
     MeanField() = MeanFieldSettings{};
     SoundState.soundsOn = true;

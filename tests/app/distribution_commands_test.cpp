@@ -7,6 +7,7 @@
 #include "app/distribution_commands.h"
 #include "app/peak_labels.h"
 #include "app/pointer_hit_tests.h"
+#include "app/screen_buttons.h"
 #include "app_fixture.h"
 #include "data/scan_loading.h"
 #include "distributions/distribution_arrays.h"
@@ -19,6 +20,7 @@
 #include "plot/plot_window_set.h"
 #include "plot/screen_button.h"
 #include "platform/clipboard.h"
+#include "platform/input_events.h"
 #include "platform/program_paths.h"
 
 namespace {
@@ -100,6 +102,19 @@ TEST_F(DistributionCommands, RangesFromFileAreChosenKeptAsPreferenceAndIntegrate
   EXPECT_EQ(processes_.calls.back(), "edit " + (dir_ / "integrals.dat").string());
   EXPECT_EQ(clipboard_.text, "2\t4\t0.751273\t100\t3\n5.4\t8.6\t0.625764\t83.2939\t7\n");
   EXPECT_FALSE(RangeSelection().active);
+  // So does a click on the on-plot button, which shows "integrate" again at once.
+  W().Frame().Resize(1400, 1000);
+  W().Paint(true);
+  CreateIntegrateButton(ButtonLayout{});
+  CScreenButton& button = *NoiseAndRange().IntegrateButton;
+  processes_.calls.clear();
+  W().OnMouse(platform::MouseMessage::LButtonDown, 0, (button.left + button.right) / 2,
+              (button.top + button.bottom) / 2);
+  EXPECT_EQ(button.on, 0);
+  EXPECT_FALSE(RangeSelection().active);
+  ASSERT_EQ(processes_.calls.size(), 1u);
+  EXPECT_EQ(processes_.calls[0], "edit " + (dir_ / "integrals.dat").string());
+  DeleteIntegrateButton();
 
   // Off again; the preference is kept when the answer is No.
   ui_->ExpectBox("SET PREFERENCE", "switching off integration range from file", platform::IDNO);

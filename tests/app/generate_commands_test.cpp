@@ -156,6 +156,35 @@ TEST_F(Generate, SingleRefusesBoundaryTransformsAndTakesMAndSForDistributions) {
   ExpectNoFailures();
 }
 
+TEST_F(Generate, ChangingTheFormOfTheSpeciesConvertsTheirSecondValue) {
+  // M 50000 g/mol and s 4 S at 20 degC with v*rho 0.73: D = s RT / (M (1 - v rho))
+  // = 7.177 in 1e-7 cm^2/s; answering the form in use converts nothing.
+  struct Case {
+    int startMolar, answer;
+    float start, expected;
+  };
+  const float d = 4.0e-6f * 2.436002e10f / (0.27f * 50000.0f);
+  for (const Case c : {Case{1, platform::IDNO, 50000.0f, d}, Case{0, platform::IDYES, d, 50000.0f},
+                       Case{0, platform::IDNO, 6.0f, 6.0f}, Case{1, platform::IDYES, 50000.0f, 50000.0f}}) {
+    Window().Dispatch(198);
+    gSolutionConditions.vbarRho = 0.73f;
+    gFitEngineState.molarMassParameters = static_cast<unsigned char>(c.startMolar);
+    gModelParams.massOrD[1] = c.start;
+    gModelParams.s[1] = 4.0f;
+    PackModelParameters();
+    ui_->ExpectBox("GENERATE DATA", "Fit with M and s instead D and s?", c.answer);
+    if ((c.answer == platform::IDYES) != (c.startMolar == 1)) ui_->ExpectBox("", "assuming t = 20 'C");
+    ui_->ExpectPrompt("GENERATE DATA", "density of points dr (cm)", std::nullopt);
+    Window().Dispatch(214);
+    ExpectNoFailures();
+    EXPECT_TRUE(ui_->AllConsumed());
+    UnpackModelParameters();
+    EXPECT_NEAR(gModelParams.massOrD[1] / c.expected, 1.0, 1e-5) << c.startMolar << " " << c.answer;
+    EXPECT_EQ(gFitEngineState.molarMassParameters, c.answer == platform::IDYES ? 1 : 0);
+    EXPECT_EQ(Window().IsMenuItemChecked(217), c.answer == platform::IDYES);
+  }
+}
+
 TEST_F(Generate, SelfAssociationEntriesBecomeLoadingAndDecadicConstants) {
   struct Case {
     unsigned char ModelSelectorFlags::*model;
@@ -179,6 +208,7 @@ TEST_F(Generate, SelfAssociationEntriesBecomeLoadingAndDecadicConstants) {
 
 TEST_F(Generate, AZeroExtinctionCoefficientIsRefusedBeforeAnyLogarithm) {
   gModelSelectorFlags.MonomerDimerModel = 1;
+  gFitEngineState.molarMassParameters = 0;
   gModelParameterVector.P[3] = 1.5f;
   SingleAnswers("0.01", "10", "0", false);
   ui_->ExpectPrompt("GENERATE DATA", "extinction coefficient", "0")

@@ -368,6 +368,28 @@ TEST_F(PlotPointer, OverTheEquilibriumTestTimeCourseThePointerIsReadOut) {
   EXPECT_TRUE(surface_.Drew("TextOut(10,70,\"5.000    \")"));
 }
 
+// An ad-hoc plot (the residual histogram, a temperature plot) fills the
+// window for one painting and frees its buffers; while its picture stays
+// on the screen a press must not reach the data plot hidden under it, and
+// a key brings the data screen back.
+TEST_F(PlotPointer, AnAdHocPlotOnTheScreenTakesNoPressAndAKeyBringsThePlotsBack) {
+  LoadScans();
+  CurrentAdHocPlot().adHocPlot = new CWINPlot();
+  w_->Paint(true);
+  ASSERT_EQ(CurrentAdHocPlot().adHocPlot, nullptr);
+  w_->OnMouse(MouseMessage::LButtonDown, 0, Column(6.0f), kRow);
+  EXPECT_EQ(Selected(), -1);
+  const int before = Frame().invalidations;
+  w_->OnChar(' ', 1, 0);
+  EXPECT_EQ(Frame().invalidations, before + 1);
+  // The next painting is the data screen; the press then takes the meniscus.
+  w_->Paint(true);
+  w_->OnChar(' ', 1, 0);
+  EXPECT_EQ(Frame().invalidations, before + 1);
+  w_->OnMouse(MouseMessage::LButtonDown, 0, Column(6.0f), kRow);
+  EXPECT_EQ(Selected(), static_cast<int>(MarkerKind::Meniscus));
+}
+
 // The meniscus lower limit, picked up at column 20 and released at column
 // 100 after moving at 1000 px/s, slides on between the plot's left edge and
 // the far meniscus upper limit (column 550) to column 400.

@@ -263,7 +263,12 @@ TEST_F(PointEditing, AClickOnADataPointOffersItsButtons) {
   const int scan = s.order[2];
   const int x = static_cast<int>(PlotPositionX(*plot, s.radii[scan][40]));
   const int y = static_cast<int>(PlotPositionY(*plot, s.signals[scan][40]));
+  // Resting on the point names its scan; the click replaces the name by the buttons.
+  Window().OnMouse(platform::MouseMessage::MouseMove, 0, x, y);
+  ASSERT_NE(ScanNameLabel().ScanNameButton, nullptr);
+  EXPECT_EQ(ScanNameLabel().ScanNameButton->caption, s.fileNames[scan]);
   Window().OnMouse(platform::MouseMessage::LButtonDown, 0, x, y);
+  EXPECT_EQ(ScanNameLabel().ScanNameButton, nullptr);
   ASSERT_NE(PointEdit().CancelPointButton, nullptr);
   EXPECT_EQ(PointEdit().pendingScan, 2);
   EXPECT_EQ(PointEdit().pendingPoint, 40);

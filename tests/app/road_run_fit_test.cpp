@@ -4,6 +4,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_report.h"
+#include "platform/paths.h"
 #include "road_support.h"
 
 namespace {
@@ -305,13 +306,19 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   platform::FileDialogResult chosen;
   chosen.accepted = true;
   chosen.paths = {fits};
-  std::vector<std::string> presets;
   ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
   ui_->ExpectFiles("save fitted data as", chosen);
   ui_->ExpectFiles("save residuals as", platform::FileDialogResult{});
   ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});
   Window().Dispatch(203);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  // The dialogs open beside the data, not wherever the program was started.
+  std::vector<std::string> presets;
+  for (const platform::TranscriptEntry& e : ui_->transcript)
+    if (e.kind == platform::InteractionKind::FileDialog) presets.push_back(e.text);
+  const auto inData = [&](const char* name) { return platform::Combine(CurrentScanSet().dataFolder, name); };
+  EXPECT_EQ(presets, (std::vector<std::string>{inData("f0000x.rxx"), inData("r0000x.rxx"), inData("fitparams.rxx")}));
+  EXPECT_EQ(std::filesystem::equivalent(CurrentScanSet().dataFolder, dir_), true);
   for (const char* name : {"f0001.ra1", "f0002.ra1", "f0003.ra1", "f0004.ra1"})
     EXPECT_TRUE(std::filesystem::exists(dir_ / name)) << name;
   EXPECT_FALSE(std::filesystem::exists(dir_ / "r0001.ra1"));

@@ -191,3 +191,40 @@ TEST_F(SolventCommands, SwitchingOnConvertsToWaterOnceAndOffConvertsBack) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SolventCommands, SetVRhoKeepsTheModelsBufferAndAsksForTheApparentVbar) {
+  ui_->lenient = false;
+  // Without the model: both vbar prompts and the density.
+  ui_->ExpectPrompt("", "partial spec. volume = ", "0.72")
+      .ExpectPrompt("", "partial spec. volume at 20C = ", "0.72")
+      .ExpectPrompt("", "buffer density = ", "1.01");
+  window_->Dispatch(218);
+  EXPECT_FLOAT_EQ(gSolutionConditions.vbarRho, 0.72f * 1.01f);
+  EXPECT_EQ(gFitEngineState.fitVbar, 0);
+
+  // With a sedimenting cosolute: the sequence and apparent vbar, the buffer
+  // refused, and the question whether to fit vbar.
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.UseInhomogeneousSolvent = true;
+  sg.StaticGradient = false;
+  sg.DynamicGradient = sg.SedimentingCosolute = true;
+  gSolutionConditions.density = kWaterDensity20C;
+  ui_->ExpectBox("INHOMOGENEOUS SOLVENT", "vbar at standard conditions and apparent vbar will be different")
+      .ExpectPrompt("", "vbar (sequence) = ", "0.74")
+      .ExpectPrompt("", "apparent vbar = ", "0.70")
+      .ExpectBox("Error", "buffer conditions cannot be changed - if this is necessary switch off inhomogeneous solvent")
+      .ExpectBox("INHOMOGENEOUS SOLVENT", "fit for partial specific volume of macromolecule?", platform::IDYES);
+  window_->Dispatch(218);
+  EXPECT_FLOAT_EQ(gSolutionConditions.vbar, 0.74f);
+  EXPECT_FLOAT_EQ(sg.EffectiveVbar, 0.70f);
+  EXPECT_FLOAT_EQ(sg.VbarSolvated, 0.70f);
+  EXPECT_FLOAT_EQ(gSolutionConditions.density, kWaterDensity20C);
+  EXPECT_TRUE(sg.FitVbar);
+  EXPECT_EQ(gFitEngineState.fitVbar, 1);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+}  // namespace

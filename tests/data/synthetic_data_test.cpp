@@ -150,6 +150,19 @@ TEST_F(SyntheticDataTest, WrittenScansReadBackAsTheSetInMemory) {
   }
 }
 
+TEST_F(SyntheticDataTest, TheGeneratedSetSavesItsAnalysisInItsOwnFolder) {
+  // Left over from a set loaded before: a fit of the generated scans must not
+  // write its saved state over that set's analysis.
+  LoadedDataPaths& paths = CurrentDataPaths();
+  paths.parameterFile = "/elsewhere/~tmppars.ra1";
+  paths.notesFile = "/elsewhere/notes.ra1";
+  paths.distributionFile = "/elsewhere/sdist.ra1";
+  ASSERT_EQ(MakeSyntheticDataSet(Run(2)), SyntheticOutcome::Made);
+  EXPECT_EQ(paths.parameterFile, dir / "~tmppars.ra0");
+  EXPECT_EQ(paths.notesFile, dir / "notes.ra0");
+  EXPECT_EQ(paths.distributionFile, dir / "sdist.ra0");
+}
+
 TEST_F(SyntheticDataTest, NoiseIsAddedToTheModelAndItsDeviationReported) {
   CurrentLoadHooks().calcRmsd = [] {
     const ScanSet& s = CurrentScanSet();
