@@ -107,7 +107,7 @@ void SaveCtotFile(TXLAWindow& window) {
   if (!movie->SaveAs(path)) Tell("sorry could not save CTOT DATA file");
 }
 
-void OfferLoadCtotForData(TXLAWindow& /*window*/, const std::string& parameterFile) {
+void OfferLoadCtotForData(const std::string& parameterFile) {
   if (parameterFile.empty()) return;
   const std::string name = BesideParameters(parameterFile);
   if (!platform::FileExists(platform::ToNative(name))) return;
@@ -220,12 +220,11 @@ void ApplyMeanFieldControls(const ParamsTransfer& b) {
   gModelParams.parametersReloaded = 1;
 }
 
-void ConnectMeanField(TXLAWindow& window) {
+void ConnectMeanField() {
   InstallMeanFieldHooks();
-  TXLAWindow* w = &window;
   SavedParamsHooks& h = CurrentSavedParamsHooks();
-  h.reloadedNonidealModel = [w](const std::string& path) { OfferLoadCtotForData(*w, path); };
-  h.savedNonidealModel = [](const std::string& path) { SaveCtotBesideParameters(path); };
+  h.reloadedNonidealModel = OfferLoadCtotForData;
+  h.savedNonidealModel = SaveCtotBesideParameters;
 }
 
 void TXLAWindow::CmLoadCtotFiles() { LoadCtotFiles(*this, 1); }

@@ -163,19 +163,31 @@ TEST(QtUserInterface, FileDialogTakesFiltersFolderAndPresetName) {
   request.defaultExtension = "*.scratch";
   QStringList filters;
   QString title;
+  bool asksBeforeReplacing = false;
   WhenModal([&](QWidget* w) {
     auto* dialog = qobject_cast<QFileDialog*>(w);
     ASSERT_NE(dialog, nullptr);
     filters = dialog->nameFilters();
     title = dialog->windowTitle();
+    asksBeforeReplacing = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
     static_cast<QDialog*>(dialog)->accept();
   });
   platform::FileDialogResult result = ui.FileDialog(request);
+  EXPECT_TRUE(asksBeforeReplacing);
   EXPECT_EQ(title, "save scratch data in file");
   EXPECT_EQ(filters, QStringList{"scratch files (*.scratch *.scr)"});
   ASSERT_TRUE(result.accepted);
   ASSERT_EQ(result.paths.size(), 1u);
   EXPECT_EQ(fs::path(result.paths[0]), folder / "scratch.scratch");
+
+  // A save dialog that picks a file to read asks nothing about replacing it.
+  request.confirmOverwrite = false;
+  WhenModal([&](QWidget* w) {
+    asksBeforeReplacing = !qobject_cast<QFileDialog*>(w)->testOption(QFileDialog::DontConfirmOverwrite);
+    static_cast<QDialog*>(w)->reject();
+  });
+  ui.FileDialog(request);
+  EXPECT_FALSE(asksBeforeReplacing);
   fs::remove_all(folder);
 }
 
