@@ -29,9 +29,10 @@
 #include "platform/process_launcher.h"
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
-#include "plot/plot_window_set.h"
 #include "tests/support/data_state.h"
+#include "tests/support/distribution_state.h"
 #include "tests/support/fit_state.h"
+#include "tests/support/plot_state.h"
 
 class AppTest : public ::testing::Test {
  protected:
@@ -45,10 +46,9 @@ class AppTest : public ::testing::Test {
     LastFolderIniPath() = (dir_ / "tarnel.ini").string();
     teststate::ResetDataState();
     teststate::ResetFitState();
+    teststate::ResetPlotState();
+    teststate::ResetDistributionState();
     Options() = ProgramOptions{};
-    Conti() = ContiSettings{};
-    // An earlier test may have pointed the rmsd table into its own folder, gone by now.
-    CurrentPlotWindows().scanRmsPath = PlotWindowSet{}.scanRmsPath;
     DeleteMeanFieldCtot();
     MeanField() = MeanFieldSettings{};
     SoundState.soundsOn = true;

@@ -1,9 +1,11 @@
 #pragma once
 // The data layer's program-wide records as a fresh process has them: no
 // scans and no file list, no folder or analysis paths of an earlier set, no
-// data-kind switches, and the load hooks and targets at their stand-ins.
+// data-kind switches or signal corrections, and the load hooks and targets
+// at their stand-ins.
 // Fixtures call it before each test so that a test run after others in one
 // process starts where it would start alone.
+#include "data/fluorescence_corrections.h"
 #include "data/load_hooks.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
@@ -26,6 +28,10 @@ inline void ResetDataState() {
   CurrentDataPaths() = LoadedDataPaths{};
   CurrentDataTypeFlags() = DataTypeFlags{};
   CurrentWienerSkew() = WienerSkewSettings{};
+  // Fluorescence signal corrections: a fitted convolution width left on
+  // adds a parameter to every later fit.
+  FreeNonlinearDetectionTables();
+  CurrentFdsSignalParams() = FdsSignalParams{};
 }
 
 }  // namespace teststate
