@@ -6,7 +6,7 @@ PACKAGES = cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev googletest
            qt6-base-dev qt6-svg-dev qt6-multimedia-dev xvfb xauth ccache \
            xdotool openbox x11-apps imagemagick
 
-.PHONY: all bootstrap configure build test run bench asan clean
+.PHONY: all bootstrap configure build test test-whole run bench asan clean
 
 all: build
 
@@ -31,6 +31,18 @@ build: configure
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# Each test program whole, in one process, as a developer runs it: in the
+# default order and shuffled with each seed of SEEDS. ctest gives every test
+# a process of its own and would not see one test's state reach the next.
+SEEDS ?= 1 2 3
+test-whole: build
+	@failed=0; for b in $(BUILD)/tests/test_*; do [ -x $$b ] || continue; \
+	  for seed in 0 $(SEEDS); do \
+	    if [ $$seed = 0 ]; then args=""; else args="--gtest_shuffle --gtest_random_seed=$$seed"; fi; \
+	    if QT_QPA_PLATFORM=offscreen $$b $$args > $(BUILD)/whole.log 2>&1; then echo "ok   $$b $$args"; \
+	    else echo "FAIL $$b $$args"; grep -E '^\[  FAILED  \] [A-Za-z]' $(BUILD)/whole.log | sort -u; failed=1; fi; \
+	  done; done; exit $$failed
 
 run: build
 	./scripts/run-example.sh $(BUILD)

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "app/main_window_flags.h"
 #include "app/program_options.h"
 #include "app/shell_services.h"
 #include "app/thread_counts.h"
@@ -52,6 +53,9 @@ class WindowForAutomation : public IAutomationWindow {
     const int fd = mkstemps(scratch.data(), 4);
     if (fd < 0) return false;
     close(fd);
+    // The picture is painted anew for the file: the report shown just
+    // before goes on top of it again, as it stood in the window.
+    WindowFlags().FitInfoPending = true;
     const bool painted = frame.SaveClientImage(scratch, width, height) &&
                          platform::LoadBmp(scratch, out);
     std::remove(scratch.c_str());

@@ -107,7 +107,7 @@ void SaveCtotFile(TXLAWindow& window) {
   if (!movie->SaveAs(path)) Tell("sorry could not save CTOT DATA file");
 }
 
-void OfferLoadCtotForData(TXLAWindow& /*window*/, const std::string& parameterFile) {
+void OfferLoadCtotForData(const std::string& parameterFile) {
   if (parameterFile.empty()) return;
   const std::string name = BesideParameters(parameterFile);
   if (!platform::FileExists(platform::ToNative(name))) return;
@@ -152,11 +152,12 @@ void DrawCtotMovie(TXLAWindow& window, CWINPlot* plot, platform::DrawContext& dc
   const float v = movie->Value(1, movie->radiusCount);
   float yMin = plot->yMin, yMax = plot->yMax;
   bool changed = false;
-  if (yMin > 0) {
+  // Widened once: a field without positive values must not ask for it at every paint.
+  if (yMin > 0 && -0.05f * v < yMin) {
     yMin = -0.05f * v;
     changed = true;
   }
-  if (yMax < v) {
+  if (yMax < v && 1.1f * v > yMax) {
     yMax = 1.1f * v;
     changed = true;
   }
@@ -220,12 +221,11 @@ void ApplyMeanFieldControls(const ParamsTransfer& b) {
   gModelParams.parametersReloaded = 1;
 }
 
-void ConnectMeanField(TXLAWindow& window) {
+void ConnectMeanField() {
   InstallMeanFieldHooks();
-  TXLAWindow* w = &window;
   SavedParamsHooks& h = CurrentSavedParamsHooks();
-  h.reloadedNonidealModel = [w](const std::string& path) { OfferLoadCtotForData(*w, path); };
-  h.savedNonidealModel = [](const std::string& path) { SaveCtotBesideParameters(path); };
+  h.reloadedNonidealModel = OfferLoadCtotForData;
+  h.savedNonidealModel = SaveCtotBesideParameters;
 }
 
 void TXLAWindow::CmLoadCtotFiles() { LoadCtotFiles(*this, 1); }

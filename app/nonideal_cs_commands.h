@@ -15,7 +15,7 @@ class DrawContext;
 void LoadCtotFiles(TXLAWindow& window, int flag);
 void SaveCtotFile(TXLAWindow& window);
 // Offers "<parameter file>.ctot" when it exists (after a reload).
-void OfferLoadCtotForData(TXLAWindow& window, const std::string& parameterFile);
+void OfferLoadCtotForData(const std::string& parameterFile);
 // Beside the fit-parameter file; nothing without a field.
 void SaveCtotBesideParameters(const std::string& parameterFile);
 // Before new files are loaded: "reset mean field ctot data?".
@@ -31,4 +31,4 @@ void FillMeanFieldControls(ParamsTransfer& b);
 void ApplyMeanFieldControls(const ParamsTransfer& b);
 
 // Hooks of the model, the loaders and the saved parameters.
-void ConnectMeanField(TXLAWindow& window);
+void ConnectMeanField();

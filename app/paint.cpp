@@ -165,6 +165,9 @@ void TXLAWindow::Paint(bool erase) {
       }
       if (On(r.showResidualsBitmap) && !eqTest && r.drawResidualsBitmap) r.drawResidualsBitmap();
       if (Options().ShowResidualsHistogram && !eqTest) {
+        // Binned from the residuals just drawn, not from those of the last
+        // load or fit.
+        UpdateResidualBitmap(true);
         auto dc = surface->ClientDC();
         SetCanvasMapping(*dc, width, height);
         Replay(*dc, PlotOf(r.residualBitmapPlot));

@@ -136,13 +136,15 @@ bool SavedParametersApply() {
 }
 
 // The parameter-file dialog of both saved-parameter commands.
-std::string AskParameterFile(TXLAWindow& w) {
+std::string AskParameterFile(TXLAWindow& w, bool toRead) {
   const std::string current = CurrentDataPaths().parameterFile;
   const std::string extension = platform::SplitPath(current).extension;
   std::string path = current;
+  // Reading goes through the same save dialog: choosing the file to read
+  // must not ask whether to replace it.
   if (!SelectFileNameOpenOrSave(w, true, path, 260, "export parameter file", "",
                                 data_messages::Format("~tmppars files (~*.%s)", extension.c_str()),
-                                "~*" + extension))
+                                "~*" + extension, !toRead))
     return std::string();
   return path;
 }
@@ -581,7 +583,7 @@ void TXLAWindow::CmUpdateSavedFitParameters() {
   const std::string current = CurrentDataPaths().parameterFile;
   std::string target = current;
   if (!Ask(caption, data_messages::Format("save in %s ?", current.c_str()))) {
-    target = AskParameterFile(*this);
+    target = AskParameterFile(*this, false);
     if (target.empty()) {
       Tell(caption, "sorry could not save fit parameters to this file");
       return;
@@ -598,7 +600,7 @@ void TXLAWindow::CmReloadSavedFitParameters() {
   const std::string current = CurrentDataPaths().parameterFile;
   std::string source = current;
   if (!Ask(caption, data_messages::Format("restore parameters from %s ?", current.c_str()))) {
-    source = AskParameterFile(*this);
+    source = AskParameterFile(*this, true);
     if (source.empty()) {
       Tell(caption, "sorry could not retrieve fit parameters file");
       DialogOpen = wasOpen;

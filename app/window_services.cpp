@@ -116,10 +116,11 @@ int SelectSaveFileName(TXLAWindow& window, std::string& path, int capacity, int 
 int SelectFileNameOpenOrSave(TXLAWindow& window, bool save, std::string& path, int capacity,
                              const std::string& title, const std::string& defaultExtension,
                              const std::string& filterDescription,
-                             const std::string& filterPattern) {
+                             const std::string& filterPattern, bool confirmOverwrite) {
   (void)window;
   platform::FileDialogRequest request = DialogFor(path);
   request.save = save;
+  request.confirmOverwrite = confirmOverwrite;
   request.title = title;
   request.defaultExtension = defaultExtension;
   request.filters = {{filterDescription, filterPattern}};

@@ -26,7 +26,7 @@ int SelectSaveFileName(TXLAWindow& window, std::string& path, int capacity, int 
 int SelectFileNameOpenOrSave(TXLAWindow& window, bool save, std::string& path, int capacity,
                              const std::string& title, const std::string& defaultExtension,
                              const std::string& filterDescription,
-                             const std::string& filterPattern);
+                             const std::string& filterPattern, bool confirmOverwrite = true);
 int SelectOpenFileName(TXLAWindow& window, std::string& path, int capacity,
                        const std::string& defaultExtension);
 

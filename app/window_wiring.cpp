@@ -70,7 +70,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectMainRoad(window);
   ConnectSavedParamsToWindow(window);
   ConnectBufferSedimentation(window);
-  ConnectMeanField(window);
+  ConnectMeanField();
   InstallEquilibriumCurveHooks();
   InstallSolventGradientHooks();
   InstallHeteroAssociationModel();

@@ -576,8 +576,12 @@ void RunContiSed() {
   }
 
   const bool twoD = TwoDimensionalModel();
+  // The mean field is chosen for the scans the run sees (the linearised
+  // copy when the detection is corrected), also in each run of a fit.
+  if (f.NonidealCSModel && !cs.synthetic && (!cs.silent || gFitEngineState.fitRunning) &&
+      ContiHooks().checkMeanField)
+    ContiHooks().checkMeanField();
   if (!cs.silent && !cs.synthetic) {
-    if (f.NonidealCSModel && ContiHooks().checkMeanField) ContiHooks().checkMeanField();
     if (!twoD) {
       if (!SetupContiGrid()) return;
     } else if (ContiFF0GridChanged()) {
@@ -629,6 +633,13 @@ void RunContiSed() {
       if (df.dls && !DlsGridPointKernels(i, sp.D)) return;
       if (!mobility && f.ElectrophoresisLsgModel && !MigrationStepGridPointKernels(i, sp)) return;
       if (equilibrium && !EquilibriumGridPointKernels(i, sp, vbarList[i])) return;
+      if (f.NonidealCSModel && !gFitEngineState.fitRunning) {
+        // Its species are solved together afterwards: the grid is what can be shown.
+        char text[160];
+        std::snprintf(text, sizeof text, "solving Lamm equation for s = %.3f S (D=%1.3e cm^2/sec, M=%.0f), n=%d    ",
+                      sp.s, sp.D, sp.M, ls.gridSizeInUse);
+        Text(30, text);
+      }
     }
     if (mobility && !MobilityKernels(*mobility, n, sList.data(), dList.data(), kernelError)) return;
     mobility.reset();

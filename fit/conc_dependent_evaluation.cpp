@@ -217,8 +217,8 @@ void SimulateConcDependentModel(FitHost* host) {
       const LammGrid& g = CurrentLammGrid();
       const int j = ss.order[ss.count];
       for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] = 0;
-      InterpolateOntoGridD(ss.points[j], ss.radii[j], ss.model[j], g.AllocatedGridSize, g.Radius,
-                           g.Concentration);
+      InterpolateCellProfile(ss.points[j], ss.radii[j], ss.model[j], g.AllocatedGridSize, g.Radius,
+                             g.Concentration);
     }
   } else {
     for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {

@@ -440,13 +440,17 @@ bool ComposeFitInfoLines(FitHost* host, FitInfoLines& out) {
   if (in.solvent.inhomogeneous) l1 += " with inhomogeneous solvent model";
 
   // The mobility distribution reports as a member of the c(s) family.
-  const bool csFamily = (sel.CSModel || sel.ElectrophoresisCVModel) && !InAreaOrLsgMode();
+  // The c(s) switch outlives the model reset: after a later discrete-species
+  // or equilibrium choice it alone would put the regularisation text before
+  // the species values and drop their caption.
+  const bool csOn = sel.CSModel && sel.DistributionModel;
+  const bool csFamily = (csOn || sel.ElectrophoresisCVModel) && !InAreaOrLsgMode();
   if (ss.count >= 1) {
     ProgressLine(out.line[2], false);
     RmsdLine(out.line[3]);
     if (sel.CSff0Model || sel.CSff0With1DiscreteModel || csFamily)
       ContinuousLine4(out.line[4], in.conti);
-    else if (!sel.CSModel && !InAreaOrLsgMode())
+    else if (!csOn && !InAreaOrLsgMode())
       out.line[4] = SpeciesCaption();
   }
 

@@ -227,7 +227,7 @@ void ShowSimulationProgress(double x) {
   const int k = rs.species;
   if (rs.gridOutput) {
     float* curve = rs.gridOutput[j];
-    InterpolateOntoGridD(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
+    InterpolateCellProfile(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
     AverageIfRequested(ss.gridLength, ss.grid, curve);
   } else if (!CurvesOnCommonGrid()) {
     if (static_cast<int>(ss.work.size()) < ss.count + 1) ss.work.resize(ss.count + 1, nullptr);
@@ -235,7 +235,7 @@ void ShowSimulationProgress(double x) {
     if (!ss.work[j]) ss.work[j] = vector(1, n);
     float* work = ss.work[j];
     for (int p = 1; p <= n; ++p) work[p] = 0.0f;
-    InterpolateOntoGridD(n, ss.radii[j], work, N, g.Radius, g.DisplayProfile);
+    InterpolateCellProfile(n, ss.radii[j], work, N, g.Radius, g.DisplayProfile);
     AverageIfRequested(n, ss.radii[j], work);
     float* model = ss.model[j];
     for (int p = 1; p <= n; ++p) model[p] += work[p];
@@ -243,7 +243,7 @@ void ShowSimulationProgress(double x) {
   } else if (k >= 1 && k <= kComponentSlots) {
     EnsureSpeciesCurves(k);
     float* curve = ss.species[k].onGridPerScan[j];
-    InterpolateOntoGridD(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
+    InterpolateCellProfile(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
     AverageIfRequested(ss.gridLength, ss.grid, curve);
   }
 

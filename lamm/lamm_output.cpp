@@ -69,10 +69,9 @@ void CLammIdeal::EachIterationOutput(double change) {
   if (profile == c_ && wiener_ && wienerRef_ && wienerWork1_ && wienerWork2_) {
     for (int i = 1; i <= N_; ++i) profile_[i] = c_[i];
     ApplyWienerSkewing(N_, r_, profile_, wienerCount_, wienerRef_.get());
-    profile = profile_;
-    nodeRadii = scanRadii_.data();
+    profile = profile_;  // skewed back onto the node radii themselves
   }
-  if (row && radii) InterpolateOntoGridD(n, radii, row, N_, nodeRadii, profile);
+  if (row && radii) InterpolateCellProfile(n, radii, row, N_, nodeRadii, profile);
 
   segmentIndex_ = scannedNodes_ = 0;
   scanElapsed_ = 0;
@@ -188,7 +187,7 @@ void CLammIdeal::FillRemainingScansWithFinalProfile() {
     const float* radii = nullptr;
     int n = 0;
     float* row = OutputRow(scan, &radii, &n);
-    if (row && radii) InterpolateOntoGridD(n, radii, row, N_, r_, c_);
+    if (row && radii) InterpolateCellProfile(n, radii, row, N_, r_, c_);
     ++outIndex_;
   }
 }

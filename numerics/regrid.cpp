@@ -1,6 +1,7 @@
 #include "numerics/regrid.h"
 
 #include <cmath>
+#include <vector>
 
 #include "numerics/arrays.h"
 
@@ -19,10 +20,11 @@ Wide SegmentValue(Wide x, const XO* xOld, const YO* yOld, int j) {
 
 // Linear interpolation y(x) = yOld[j-1] + (x - xOld[j-1]) (yOld[j] - yOld[j-1]) / (xOld[j] - xOld[j-1]),
 // with xOld[j] the first old abscissa beyond x, and the end rules of the header.
+// True when the target was written.
 template <bool Add, typename XN, typename YN, typename XO, typename YO>
-void Regrid(int nNew, const XN* xNew, YN* yNew, int nOld, const XO* xOld, const YO* yOld) {
-  if (nNew < 5 || nOld < 5) return;
-  if (xNew[nNew] < xOld[1] || xOld[nOld] < xNew[1] || xNew[5] > xOld[nOld - 4]) return;
+bool Regrid(int nNew, const XN* xNew, YN* yNew, int nOld, const XO* xOld, const YO* yOld) {
+  if (nNew < 5 || nOld < 5) return false;
+  if (xNew[nNew] < xOld[1] || xOld[nOld] < xNew[1] || xNew[5] > xOld[nOld - 4]) return false;
   auto put = [&](int i, Wide v) {
     if constexpr (Add) {
       yNew[i] = static_cast<YN>(yNew[i] + v);
@@ -67,6 +69,26 @@ void Regrid(int nNew, const XN* xNew, YN* yNew, int nOld, const XO* xOld, const 
       for (; i <= nNew; ++i) put(i, constant);
     }
   }
+  return true;
+}
+
+// Left of the old grid the end rules invent a value; above the meniscus is
+// air and holds no solute. Compared in single precision, so that a scan
+// radius stored as the meniscus itself keeps the profile's first value.
+template <bool Add>
+void CellProfile(int nNew, const float* xNew, float* yNew, int nOld, const double* xOld,
+                 const double* yOld) {
+  // Adding goes through a wide copy, so that the sums round as InterpolateOntoGridFD's.
+  std::vector<Wide> wide(Add && nNew > 0 ? static_cast<std::size_t>(nNew) + 1 : 0);
+  const bool written = Add ? Regrid<false>(nNew, xNew, wide.data(), nOld, xOld, yOld)
+                           : Regrid<false>(nNew, xNew, yNew, nOld, xOld, yOld);
+  if (!written) return;
+  const float meniscus = static_cast<float>(xOld[1]);
+  for (int i = 1; i <= nNew; ++i) {
+    const bool inside = !(xNew[i] < meniscus);
+    if (!Add && !inside) yNew[i] = 0.0f;
+    if (Add && inside) yNew[i] = static_cast<float>(yNew[i] + wide[static_cast<std::size_t>(i)]);
+  }
 }
 
 }  // namespace
@@ -90,6 +112,15 @@ void InterpolateOntoGridDF(int nNew, const double* xNew, double* yNew, int nOld,
 void InterpolateOntoGridMixed(int nNew, const double* xNew, double* yNew, int nOld,
                               const double* xOld, const double* yOld) {
   Regrid<false>(nNew, xNew, yNew, nOld, xOld, yOld);
+}
+
+void InterpolateCellProfile(int nNew, const float* xNew, float* yNew, int nOld,
+                            const double* xOld, const double* yOld) {
+  CellProfile<false>(nNew, xNew, yNew, nOld, xOld, yOld);
+}
+void InterpolateCellProfileAdd(int nNew, const float* xNew, float* yNew, int nOld,
+                               const double* xOld, const double* yOld) {
+  CellProfile<true>(nNew, xNew, yNew, nOld, xOld, yOld);
 }
 
 void InterpolateOntoGridDD(int nNew, const double* xNew, double* yNew, int nOld,

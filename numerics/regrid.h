@@ -29,6 +29,16 @@ void InterpolateOntoGridDF(int nNew, const double* xNew, double* yNew, int nOld,
 // double grid <- double grid
 void InterpolateOntoGridMixed(int nNew, const double* xNew, double* yNew, int nOld,
                               const double* xOld, const double* yOld);
+// A solution in the cell, on nodes from the meniscus xOld[1] to the bottom,
+// onto scan radii (float <- double): as InterpolateOntoGridD, except that
+// radii below the meniscus (compared as float), in the air, get 0. The Add
+// form adds as InterpolateOntoGridFD and leaves the air radii unchanged.
+// Radii past the bottom keep the end rule (planning grids reach one step
+// beyond it and integrate the profile there).
+void InterpolateCellProfile(int nNew, const float* xNew, float* yNew, int nOld,
+                            const double* xOld, const double* yOld);
+void InterpolateCellProfileAdd(int nNew, const float* xNew, float* yNew, int nOld,
+                               const double* xOld, const double* yOld);
 // double grid <- double grid, inner range only: new points outside
 // [xOld[1], xOld[nOld]] keep their values; no count or fifth-point rules.
 void InterpolateOntoGridDD(int nNew, const double* xNew, double* yNew, int nOld,

@@ -110,6 +110,7 @@ std::optional<std::string> ScriptedUserInterface::PromptText(const std::string& 
 }
 
 FileDialogResult ScriptedUserInterface::FileDialog(const FileDialogRequest& request) {
+  fileRequests.push_back(request);
   auto i = Next(InteractionKind::FileDialog, request.title, "");
   FileDialogResult r = i ? i->files : FileDialogResult{};
   transcript.push_back({InteractionKind::FileDialog, request.title, request.presetName,

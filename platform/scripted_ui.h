@@ -55,6 +55,7 @@ class ScriptedUserInterface : public IUserInterface {
   std::vector<TranscriptEntry> transcript;
   std::vector<std::string> initialTexts;  // initial edit text of every prompt
   std::vector<std::string> statusTexts;
+  std::vector<FileDialogRequest> fileRequests;  // every file dialog as asked
   std::vector<std::pair<std::string, double>> progress;
   int beeps = 0;
   bool AllConsumed() const { return expected_.empty(); }

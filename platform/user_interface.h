@@ -24,6 +24,9 @@ struct FileDialogRequest {
   std::string presetName;
   std::string defaultExtension;
   bool multiSelect = false;
+  // A save dialog asks before it lets an existing file be chosen; one that
+  // picks a file to read from must not.
+  bool confirmOverwrite = true;
 };
 
 struct FileDialogResult {

@@ -261,7 +261,7 @@ void SimulateBufferSedimentation(FitHost* host) {
         float* target = where == Destination::Subtract ? ss.signals[j] : ss.model[j];
         if (!target || !ss.radii[j]) return;
         onScan.assign(static_cast<std::size_t>(ss.points[j]) + 1, 0.0f);
-        InterpolateOntoGridD(ss.points[j], ss.radii[j], onScan.data(), N, r, out.data());
+        InterpolateCellProfile(ss.points[j], ss.radii[j], onScan.data(), N, r, out.data());
         const float f = where == Destination::Subtract ? -1.0f : 1.0f;
         for (int p = 1; p <= ss.points[j]; ++p) target[p] += f * onScan[p];
         return;
@@ -272,9 +272,9 @@ void SimulateBufferSedimentation(FitHost* host) {
         if (!row) return;
         // The sample pass writes, the reference pass adds.
         if (BufferPassIsReference)
-          InterpolateOntoGridFD(ss.gridLength, ss.grid, row, N, r, out.data());
+          InterpolateCellProfileAdd(ss.gridLength, ss.grid, row, N, r, out.data());
         else
-          InterpolateOntoGridD(ss.gridLength, ss.grid, row, N, r, out.data());
+          InterpolateCellProfile(ss.gridLength, ss.grid, row, N, r, out.data());
         return;
       }
     }

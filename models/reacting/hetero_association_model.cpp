@@ -66,7 +66,8 @@ void SimulateHeteroAssociationModel(FitHost* host) {
     // The last scan shows the final profile itself.
     const int j = ss.order[ss.count];
     for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] = 0;
-    InterpolateOntoGridD(ss.points[j], ss.radii[j], ss.model[j], g.AllocatedGridSize, g.Radius, g.Concentration);
+    InterpolateCellProfile(ss.points[j], ss.radii[j], ss.model[j], g.AllocatedGridSize, g.Radius,
+                           g.Concentration);
   }
   rs.progressWindow = nullptr;
   if (hooks.bufferSedimentationOn()) hooks.updateBufferSedimentation(host);

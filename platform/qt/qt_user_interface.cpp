@@ -74,14 +74,22 @@ std::string QtFilterText(const std::string& description, const std::string& patt
   return description + " (" + patterns + ")";
 }
 
+namespace {
+
+// A short text makes a narrow window whose title bar cuts the caption
+// ("In... or", "CALCU... RATIO"): the window is at least this wide.
+int WidthForCaption(const QWidget& window, const std::string& caption) {
+  return window.fontMetrics().horizontalAdvance(Q(caption)) + 160;
+}
+
+}  // namespace
+
 int QtUserInterface::MessageBox(const std::string& caption, const std::string& text,
                                 BoxButtons buttons, BoxIcon icon) {
   QMessageBox box(ToQtIcon(icon), Q(caption), Q(StripBell(text)), ToQtButtons(buttons),
                   QApplication::activeWindow());
-  // A short text makes a narrow box whose title bar cuts the caption
-  // ("In... or"): the box is at least as wide as its caption needs.
   if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
-    const int width = box.fontMetrics().horizontalAdvance(Q(caption)) + 160;
+    const int width = WidthForCaption(box, caption);
     grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0,
                   1, grid->columnCount());
   }
@@ -104,6 +112,7 @@ std::optional<std::string> QtUserInterface::PromptText(const std::string& title,
                                                        const std::string& initial, int maxChars) {
   QDialog dialog(QApplication::activeWindow());
   dialog.setWindowTitle(Q(title));
+  dialog.setMinimumWidth(WidthForCaption(dialog, title));
   auto* layout = new QVBoxLayout(&dialog);
   auto* label = new QLabel(Q(prompt), &dialog);
   label->setWordWrap(true);
@@ -149,6 +158,7 @@ FileDialogResult QtUserInterface::FileDialog(const FileDialogRequest& request) {
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   if (request.save) {
     dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
   } else {
     dialog.setFileMode(request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
   }

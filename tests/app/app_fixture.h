@@ -29,6 +29,10 @@
 #include "platform/process_launcher.h"
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/data_state.h"
+#include "tests/support/distribution_state.h"
+#include "tests/support/fit_state.h"
+#include "tests/support/plot_state.h"
 
 class AppTest : public ::testing::Test {
  protected:
@@ -40,11 +44,11 @@ class AppTest : public ::testing::Test {
     std::filesystem::create_directories(dir_);
     ParamsIniPath() = (dir_ / "tarnelparams.ini").string();
     LastFolderIniPath() = (dir_ / "tarnel.ini").string();
+    teststate::ResetDataState();
+    teststate::ResetFitState();
+    teststate::ResetPlotState();
+    teststate::ResetDistributionState();
     Options() = ProgramOptions{};
-    Conti() = ContiSettings{};
-    gFitEngineState = FitEngineState{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
-    CurrentWienerSkew() = WienerSkewSettings{};
     DeleteMeanFieldCtot();
     MeanField() = MeanFieldSettings{};
     SoundState.soundsOn = true;

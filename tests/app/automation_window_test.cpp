@@ -4,10 +4,15 @@
 #include <cstring>
 
 #include "app/automation_window.h"
+#include "app/main_window_flags.h"
 #include "automation/automation_run.h"
 #include "fit/saved_params.h"
 #include "plot/plot_window_set.h"
 #include "road_support.h"
+
+#include <QImage>
+
+#include "desktop_support.h"
 
 namespace {
 
@@ -106,4 +111,36 @@ TEST_F(AutomationWindowTest, ALoadOffersTheSavedAnalysisOfItsData) {
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.97f);
   EXPECT_FLOAT_EQ(gModelParams.bottom, 7.15f);
   (void)w;
+}
+
+// With a window to look at, the screenshot of the result set is the picture
+// of the data range with the last fit's report written over it, as the
+// window showed it when "Done" was chosen.
+TEST_F(AutomationWindowTest, TheScreenshotCarriesTheFitReport) {
+  StartOffscreenDesktop();
+  WriteRun();
+  {
+    auto w = StartWith(Parameters(
+        "<Meniscus>5.95</Meniscus><MeniscusFitted>FALSE</MeniscusFitted><Bottom>7.2</Bottom>"
+        "<LeftFitLimit>5.97</LeftFitLimit><RightFitLimit>7.1</RightFitLimit><Model>cofs</Model>"
+        "<Resolution>50</Resolution><Smin>1</Smin><Smax>10</Smax><TINoiseFitted>FALSE</TINoiseFitted>"
+        "<AutoRun>TRUE</AutoRun>"));
+    ASSERT_FALSE(platform::QuitRequested());
+    // The window has been on the screen: its paints have written the report once.
+    w->Create();
+    ASSERT_TRUE(w->Frame().SaveClientImage((dir_ / "shown.bmp").string(), 1000, 700));
+    ASSERT_FALSE(WindowFlags().FitInfoPending);
+    w->Dispatch(1113);
+    ASSERT_TRUE(platform::QuitRequested());
+  }
+  platform::SetFrameWindowFactory({});
+  QImage shot(QString::fromStdString((dir_ / "out" / "screenshot.bmp").string()));
+  ASSERT_FALSE(shot.isNull());
+  // The report's first lines stand left of the data plot's y axis, where
+  // the plots leave the picture white.
+  int inked = 0;
+  const int right = shot.width() * 75 / 1000 - 5;
+  for (int y = shot.height() * 20 / 1000; y < shot.height() * 45 / 1000; ++y)
+    for (int x = 0; x < right; ++x) inked += (shot.pixel(x, y) & 0xffffff) != 0xffffff;
+  EXPECT_GT(inked, 20);
 }

@@ -129,6 +129,75 @@ TEST_F(EquilibriumModels, DiscreteSpeciesFitFindsTheMolarMass) {
   EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005, 0.0008);
 }
 
+// Scans of one species at three speeds written straight from the closed form
+// c(r) = c0 x D e^{x (r^2 - b^2)} / (1 - e^{-x D}), x = M (1 - vbar rho) w^2 / (2RT),
+// D = b^2 - m^2 (the mean over r^2 between meniscus and bottom is c0). Loaded
+// as equilibrium data, the discrete-species model must give every scan the
+// curve of its own speed and keep the loading concentration the user typed,
+// whether c is fixed or solved as a linear amplitude.
+TEST_F(EquilibriumModels, DiscreteSpeciesRunGivesEachScanTheExponentialOfItsOwnSpeed) {
+  constexpr double kR = 8.31451e7, kC0 = 0.3, kT = 293.15;
+  const double m = kMeniscus, b = kBottom, D = b * b - m * m, Mb = (1 - kVbar * kRho) * kM;
+  auto closedForm = [&](double rpm, double r) {
+    const double w = 2 * M_PI * rpm / 60, x = Mb * w * w / (2 * kR * kT);
+    return kC0 * x * D * std::exp(x * (r * r - b * b)) / -std::expm1(-x * D);
+  };
+  const double speeds[] = {10000, 15000, 20000};
+  std::vector<std::string> paths;
+  for (int k = 0; k < 3; ++k) {
+    const double w = 2 * M_PI * speeds[k] / 60;
+    char line[160];
+    std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld %1.4e 280 1\n", static_cast<long>(speeds[k]),
+                  86400L * (k + 1), w * w * 86400 * (k + 1));
+    std::string text = std::string("equilibrium of one species\n") + line;
+    for (int i = 0; i <= 140; ++i) {
+      const double r = 6.92 + 0.002 * i;
+      std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r, closedForm(speeds[k], r));
+      text += line;
+    }
+    std::snprintf(line, sizeof line, "%05d.RA1", k + 1);
+    paths.push_back((dir_ / line).string());
+    std::ofstream(paths.back()) << text;
+  }
+  Window();
+  ui_->lenient = true;  // the loader's advice on the speed profile
+  ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+  Window().Dispatch(515);
+  ui_->lenient = false;
+  ui_->failures.clear();
+  ASSERT_EQ(CurrentScanSet().count, 3);
+  Window().Dispatch(198);  // Non-Interacting Discrete Species
+  ASSERT_EQ(gFitEngineState.molarMassParameters, 1);
+  SolutionConditions& sol = gSolutionConditions;
+  sol.vbar = static_cast<float>(kVbar);
+  sol.density = static_cast<float>(kRho);
+  sol.vbarRho = sol.vbar * sol.density;
+  sol.temperature = static_cast<float>(kT);
+  for (const int cFit : {0, 1}) {
+    SCOPED_TRACE(cFit ? "c solved as a linear amplitude" : "c fixed");
+    forms_.Expect({"noninteracting species model",
+                   {{405, "0.3"}, {406, "50000"}, {407, "4"}, {435, "6.9000"}, {437, "7.2000"}, {433, "0"}},
+                   {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, cFit}, {403, 0}, {404, 0}, {431, 0},
+                    {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+    Window().Dispatch(212);
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+    Window().Dispatch(213);  // Run
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    const ScanSet& s = CurrentScanSet();
+    for (int j = 1; j <= s.count; ++j) {
+      const double rpm = s.records[j].rpm;
+      for (int p = 1; p <= s.points[j]; ++p)
+        ASSERT_NEAR(s.model[j][p], closedForm(rpm, s.radii[j][p]), 1e-5 + 2e-5 * s.model[j][p])
+            << rpm << " rpm, r = " << s.radii[j][p];
+    }
+    // Not one curve: the slowest and the fastest scan part by a factor of
+    // three at the cell end.
+    EXPECT_GT(s.model[3][s.points[3]], 1.5f * s.model[1][s.points[1]]);
+    EXPECT_NEAR(gModelParameterVector.P[9], kC0, 1e-5);
+    EXPECT_NEAR(gModelParams.concentration[1], kC0, 1e-5);
+  }
+}
+
 TEST_F(EquilibriumModels, CofMAndCofSPeakAtTheMolarMass) {
   LoadAsEquilibriumData();
   struct Case {

@@ -286,6 +286,8 @@ TEST_F(RawDataCommands, SavedFitParametersOnlyForTheCsModelsAndTheyComeBack) {
       .ExpectFiles("export parameter file", Chosen({other}));
   Window().Dispatch(827);
   ExpectAllAnswered();
+  ASSERT_FALSE(ui_->fileRequests.empty());
+  EXPECT_TRUE(ui_->fileRequests.back().confirmOverwrite);
   EXPECT_TRUE(std::filesystem::exists(other));
   EXPECT_EQ(CurrentDataPaths().parameterFile, saved);
 
@@ -295,6 +297,8 @@ TEST_F(RawDataCommands, SavedFitParametersOnlyForTheCsModelsAndTheyComeBack) {
       .ExpectFiles("export parameter file", Chosen({other}));
   Window().Dispatch(1098);
   ExpectAllAnswered();
+  // The file to read is chosen without a question about replacing it.
+  EXPECT_FALSE(ui_->fileRequests.back().confirmOverwrite);
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.01f);
   EXPECT_EQ(CurrentDataPaths().parameterFile, saved);
   EXPECT_FALSE(Window().DialogOpen);

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QImage>
 
+#include "app/program_options.h"
+#include "fit/fit_driver.h"
 #include "platform/draw_context.h"
 #include "desktop_support.h"
 #include "plot/cwinplot.h"
@@ -139,6 +141,29 @@ TEST_F(RoadPaintQt, MarkersFollowTheirValuesAndTheCursorLineUndoesItself) {
   DrawCursorMarkerXor(w, 0, true);
   EXPECT_TRUE(surface->CopyPixels(0, 0, 1400, 1000) == before);
   EXPECT_EQ(CursorColumn(), 0);
+}
+
+// The histogram beside the residuals is drawn from the residuals of the
+// model in memory: after a run it must not keep the bins of the data as
+// loaded (residuals = signals, bins of plus or minus five times ~0.5 OD).
+TEST_F(RoadPaintQt, TheResidualHistogramFollowsTheResidualsItIsShownWith) {
+  LoadRun();
+  Options().ShowResidualsHistogram = true;
+  PlotWindowSet& w = CurrentPlotWindows();
+  w.showHistogram = 1;
+  Shot();
+  ASSERT_GT(w.binCount, 0);
+  const float loaded = w.binArrays[2][1];
+  ScanSet& s = CurrentScanSet();
+  for (int i = 1; i <= s.count; ++i)
+    for (int k = 1; k <= s.points[i]; ++k) s.model[i][k] = 0.5f;
+  ModelsPlusNoiseAsData(0.002, 7);
+  Shot();
+  ASSERT_GT(w.binCount, 0);
+  EXPECT_NE(w.binArrays[2][1], loaded);
+  EXPECT_NEAR(w.binArrays[2][1], -5.0f * CalcRmsd(), 1e-6f);
+  Options().ShowResidualsHistogram = false;
+  w.showHistogram = 0;
 }
 
 }  // namespace

@@ -41,6 +41,8 @@ class StartUp : public ::testing::Test {
     if (const char* h = std::getenv("TARNEL_HOME")) savedHome_ = h;
     setenv("TARNEL_HOME", home_.c_str(), 1);
     platform::ResetQuitRequest();
+    // Start-up points every program path into the folder that goes with the test.
+    savedPaths_ = ProgramPaths;
   }
   void TearDown() override {
     SetMainWindowFactory(nullptr);
@@ -50,6 +52,7 @@ class StartUp : public ::testing::Test {
       setenv("TARNEL_HOME", savedHome_.c_str(), 1);
     fs::remove_all(home_);
     platform::ResetQuitRequest();
+    ProgramPaths = savedPaths_;
   }
   int Start(std::vector<std::string> args) {
     args.insert(args.begin(), "/opt/elsewhere/tarnel");
@@ -61,6 +64,7 @@ class StartUp : public ::testing::Test {
   fs::path home_;
   std::string folder_;
   std::string savedHome_;
+  platform::ProgramPathsRecord savedPaths_;
 };
 
 TEST_F(StartUp, FirstStartInAnEmptyFolderCreatesTempAndTheLastFolderFile) {

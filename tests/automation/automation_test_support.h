@@ -22,6 +22,8 @@
 #include "numerics/arrays.h"
 #include "platform/fatal_error.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/data_state.h"
+#include "tests/support/fit_state.h"
 
 namespace autotest {
 
@@ -79,19 +81,8 @@ class Scratch : public ::testing::Test {
 
 // Empties the scan set and puts the model records back to their defaults.
 inline void ResetAnalysisState() {
-  FreeScanData();
-  FreeFileNameList();
-  ScanSet& s = CurrentScanSet();
-  FreeScanGridArrays(s);
-  s.leftFitLimit = s.rightFitLimit = 0;
-  CurrentDataTypeFlags() = DataTypeFlags{};
-  ResetLoadTargets();
-  ResetLoadHooks();
-  gModelParams = ModelParams{};
-  gModelParameterVector = ModelParameterVector{};
-  gFitEngineState = FitEngineState{};
-  gSolutionConditions = SolutionConditions{};
-  gModelSelectorFlags = ModelSelectorFlags{};
+  teststate::ResetDataState();
+  teststate::ResetFitState();
   ContiSettings& c = Conti();
   if (c.sValues) free_vector(c.sValues, 1, c.gridSize);
   if (c.distribution) free_vector(c.distribution, 1, c.gridSize);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "distributions/conti_lamm_list.h"
 #include "distributions/electrophoresis_kernels.h"
 #include "fit/lamm_grid.h"
 #include "platform/input_events.h"
@@ -131,4 +132,33 @@ TEST_F(KernelRegressionTest, AKeyPressStopsTheWorkers) {
   EXPECT_TRUE(platform::StopFlag().load());
   EXPECT_FALSE(platform::KeyDownPending());
   platform::StopFlag() = false;
+}
+
+TEST_F(KernelRegressionTest, RunOnTheListThreadsGivesTheSameDistribution) {
+  MobilityExperiment e;
+  ContiSettings& cs = Conti();
+  cs.constantD = 20;  // 2e-6 cm^2/s: a quarter of the nodes
+  cs.constantDSwitch = 1;
+  cs.maxEntropy = 1;
+  cs.confidenceLevel = 0.683f;
+  SetGrid(1, 20, 20);
+  PackModelParameters();
+  ASSERT_TRUE(MakeSyntheticData(e, {{6, 0.4f}, {14, 0.6f}}));
+  e.AddGaussianNoise(0.003f, 5);
+  const int saved = LammListThreads();
+  std::vector<std::vector<float>> runs;
+  for (int threads : {1, 3}) {
+    cs.multipleThreads = threads > 1;
+    LammListThreads() = threads;
+    RunContiSed();
+    EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+    runs.emplace_back(cs.distribution + 1, cs.distribution + cs.gridSize + 1);
+  }
+  LammListThreads() = saved;
+  cs.multipleThreads = 0;
+  ASSERT_EQ(runs[0].size(), 20u);
+  EXPECT_EQ(runs[1], runs[0]);
+  // The two velocities carry the signal.
+  EXPECT_NEAR(runs[0][4] + runs[0][5] + runs[0][6], 0.4, 0.02);
+  EXPECT_NEAR(runs[0][12] + runs[0][13] + runs[0][14], 0.6, 0.02);
 }

@@ -18,6 +18,9 @@
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/data_state.h"
+#include "tests/support/distribution_state.h"
+#include "tests/support/fit_state.h"
 
 namespace {
 
@@ -27,18 +30,16 @@ using boundary_test::OneSpecies;
 class LsgsExtrapolation : public ::testing::Test {
  protected:
   void SetUp() override {
-    ClearParameterDerivations();
+    teststate::ResetDataState();
+    teststate::ResetFitState();
+    teststate::ResetDistributionState();
     RegisterContiParameterDerivation();
-    gModelSelectorFlags = ModelSelectorFlags{};
     gModelSelectorFlags.SedTransformModel = 1;
     gModelSelectorFlags.LsgExtrapolationModel = 1;
     gModelSelectorFlags.DistributionModel = 1;
-    gModelParams = ModelParams{};
-    gModelParameterVector = ModelParameterVector{};
     AllocParameterArrays();
     gFitEngineState.fitTINoise = 0;
     LammSettings() = LammSolverSettings{};
-    LsgExtrapolation() = LsgExtrapolationSettings{};
     ContiSettings& cs = Conti();
     cs.gridFromFile = cs.logSpacedGrid = 0;
     cs.useMinimumS = 0;

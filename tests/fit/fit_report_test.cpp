@@ -77,6 +77,28 @@ TEST_F(FitReportTest, DiscreteSpeciesReport) {
   EXPECT_EQ(host.texts[10], "10,230:" + lines.line[12]);
 }
 
+TEST_F(FitReportTest, AnEarlierCsModelLeavesNoTraceInTheSpeciesReport) {
+  // The c(s) switch survives the reset that selects the discrete species.
+  fittest::AnalyticHost host;
+  fittest::LoadScans({{6.1f, 6.2f}}, {{0, 0}});
+  gModelSelectorFlags.CSModel = 1;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gFitEngineState.molarMassParameters = 1;
+  gModelParams.included[1] = 1;
+  P[1] = 20000.0f;
+  P[5] = 2.0f;
+  FitInfoLines lines;
+  ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
+  EXPECT_EQ(lines.line[4], "M = 20000.000 | ");
+  EXPECT_EQ(lines.line[5], "s = 2.000 | ");
+
+  // With the distribution selected the line is the c(s) one, without caption.
+  gModelSelectorFlags.LammDiscreteModel = 0;
+  gModelSelectorFlags.DistributionModel = 1;
+  ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
+  EXPECT_EQ(lines.line[4].find("M = "), std::string::npos) << lines.line[4];
+}
+
 TEST_F(FitReportTest, CumulantsAndSelfAssociation) {
   fittest::AnalyticHost host;
   fittest::LoadScans({{1.0f}}, {{0.0f}});

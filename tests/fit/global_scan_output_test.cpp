@@ -34,12 +34,12 @@ class ScanOutput : public ::testing::Test {
     CurrentLammRunState() = LammRunState{};
     CurrentDataTypeFlags() = DataTypeFlags{};
   }
-  // One scan at time t with n radii from 6.0 to 7.2 cm, and a grid of N
-  // nodes holding c(r) = r.
-  static void Setup(double t, int n, int N) {
+  // One scan at time t with n radii from `from` (default the meniscus 6.0)
+  // to 7.2 cm, and a grid of N nodes holding c(r) = r.
+  static void Setup(double t, int n, int N, float from = 6.0f) {
     std::vector<std::vector<float>> x(1), y(1);
     for (int i = 0; i < n; ++i) {
-      x[0].push_back(6.0f + 1.2f * i / (n - 1));
+      x[0].push_back(from + (7.2f - from) * i / (n - 1));
       y[0].push_back(0.0f);
     }
     fittest::LoadScans(x, y);
@@ -112,6 +112,25 @@ TEST_F(ScanOutput, ProfileReachesTheScanAtItsTime) {
   ShowSimulationProgress(1.0);
   for (int p = 1; p <= 50; ++p) ASSERT_NEAR(ss.model[1][p], ss.radii[1][p], 1e-5) << p;
   EXPECT_EQ(rs.running, 0);  // the last scan ends the solve
+}
+
+TEST_F(ScanOutput, TheAirGapAboveTheMeniscusHoldsNoSignal) {
+  Setup(600, 60, 200, 5.97f);
+  ASSERT_EQ(CurrentLammGrid().Radius[1], 6.0);
+  LammRunState& rs = CurrentLammRunState();
+  ScanSet& ss = CurrentScanSet();
+  rs.t = 600;
+  ShowSimulationProgress(1.0);
+  int air = 0;
+  for (int p = 1; p <= 60; ++p) {
+    if (ss.radii[1][p] < 6.0f) {
+      ++air;
+      EXPECT_EQ(ss.model[1][p], 0.0f) << p;
+    } else {
+      EXPECT_NEAR(ss.model[1][p], ss.radii[1][p], 1e-5) << p;
+    }
+  }
+  EXPECT_EQ(air, 2);
 }
 
 TEST_F(ScanOutput, FiniteScanTimeAssemblesTheScanFromSlices) {

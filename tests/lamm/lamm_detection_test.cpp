@@ -156,3 +156,39 @@ TEST(LammNonIdeality, ComponentTablesAreTrimmedAndValidated) {
   EXPECT_EQ(M->CheckAndRun(), 6);
   EXPECT_TRUE(ui.failures.empty());
 }
+
+// Scans that start in the air gap above the meniscus: no solute there, and
+// the signal inside is that of a scan starting at the meniscus.
+TEST(LammOutput, NoSignalInTheAirGapAndTheSameProfileInside) {
+  Experiment wide;
+  wide.gridFrom = wide.meniscus - 0.03;
+  wide.gridPoints = 411;  // 0.003 cm apart
+  wide.Build();
+  std::vector<int> inside;
+  for (int j = 1; j <= wide.gridPoints; ++j)
+    if (wide.grid[j] >= static_cast<float>(wide.meniscus)) inside.push_back(j);
+  Experiment cell;
+  cell.gridPoints = static_cast<int>(inside.size());
+  cell.Build();
+  for (std::size_t p = 0; p < inside.size(); ++p) cell.grid[p + 1] = wide.grid[inside[p]];
+
+  const LammSolverSettings st;
+  ASSERT_EQ(MakeSolver(wide, st)->CheckAndRun(), 0);
+  ASSERT_EQ(MakeSolver(cell, st)->CheckAndRun(), 0);
+  const int airPoints = static_cast<int>(std::lround(0.03 / 0.003));
+  for (int k = 1; k <= static_cast<int>(wide.times.size()); ++k) {
+    int zeros = 0;
+    for (int j = 1; j <= wide.gridPoints; ++j) {
+      const float r = wide.grid[j];
+      if (r < static_cast<float>(wide.meniscus)) {
+        EXPECT_EQ(wide.out[k][j], 0.0f) << "scan " << k << " r " << r;
+        ++zeros;
+      }
+    }
+    EXPECT_GE(zeros, airPoints);
+    for (std::size_t p = 0; p < inside.size(); ++p)
+      EXPECT_EQ(wide.out[k][inside[p]], cell.out[k][p + 1]) << "scan " << k;
+    // The plateau is really there: a nonzero profile was compared.
+    EXPECT_GT(cell.out[k][cell.gridPoints / 2], 0.5f);
+  }
+}

@@ -147,6 +147,28 @@ TEST_F(NonidealRun, BestFitSimulatesTwiceThenReusesItsField) {
   EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
 }
 
+// The silent runs of a fit check the field as a Run does; a Monte-Carlo
+// run (silent, no fit) runs with the passes it finds, unasked.
+TEST_F(NonidealRun, FitEvaluationsReuseTheFieldOfTheRun) {
+  Experiment e(8, 120);
+  Prepare(e);
+  Record();
+  ASSERT_EQ(Run().size(), 2u);
+  ASSERT_TRUE(SetupContiGrid());  // a fit's grid and blocks
+  Conti().silent = 1;
+  gFitEngineState.fitRunning = 1;
+  auto evaluation = Run();
+  ASSERT_EQ(evaluation.size(), 1u);
+  EXPECT_TRUE(evaluation[0].nodeTable);
+  DeleteNonidealModel();
+  EXPECT_EQ(Run().size(), 2u);  // a fit after a reload starts from the data
+  gFitEngineState.fitRunning = 0;
+  CurrentScanSet().gridSignals[1][60] += 0.01f;  // not looked at outside a fit
+  EXPECT_FALSE(Run().empty());
+  Conti().silent = 0;
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+}
+
 TEST_F(NonidealRun, InterpolatedDataRunOnceOnTheTableAndMakeNoField) {
   Experiment e(8, 120);
   Prepare(e);
@@ -217,6 +239,26 @@ TEST_F(NonidealRun, ALoadedFieldIsUsedAndBecomesTheStartOfBestFitWithNoise) {
   gFitEngineState.fitTINoise = 0;
   EXPECT_FALSE(MeanField().loadExternal);
   EXPECT_FALSE(Model()->externalInUse);
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+
+  // A field of other counts than the model's recorded profiles: they are
+  // made again for its frames and radii.
+  const int radii = 50, frames = 30;
+  std::vector<float> r(radii + 3);
+  for (int i = 1; i <= radii + 2; ++i) r[i] = 5.5f + 2.2f * (i - 1) / (radii + 1);
+  std::vector<double> t(frames + 1);
+  std::vector<std::vector<float>> v(frames + 1, std::vector<float>(radii + 3, 0.2f));
+  std::vector<float*> rows(frames + 1);
+  for (int f = 1; f <= frames; ++f) {
+    t[f] = 100.0 * f;
+    rows[f] = v[f].data();
+  }
+  ASSERT_TRUE(EnsureCtotMovie().Assign(frames, radii, r.data(), t.data(), rows.data(), 6.0f, 7.2f, 1.0, 50000));
+  MeanField().loadExternal = true;
+  ASSERT_EQ(Run().size(), 1u);
+  EXPECT_EQ(Model()->frameCount, frames);
+  EXPECT_EQ(Model()->storeFrameCount, frames);
+  EXPECT_EQ(Model()->profileRadii.size(), static_cast<size_t>(radii + 1));
   EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
 }
 

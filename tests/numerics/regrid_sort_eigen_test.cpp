@@ -286,3 +286,37 @@ TEST(Eigen, SortSelectMovesColumnsWithTheirValues) {
 }
 
 }  // namespace
+
+TEST(Regrid, CellProfileIsZeroInTheAirAndAgreesElsewhere) {
+  // A profile on nodes 6.0 .. 7.2 (the cell); scan radii from 5.9 to 7.3.
+  std::vector<double> xo(26), yo(26);
+  for (int i = 1; i <= 25; ++i) {
+    xo[i] = 6.0 + 0.05 * (i - 1);
+    yo[i] = 0.5 + 0.1 * i;
+  }
+  auto xNew = OneBased(Steps(5.9f, 0.02f, 71));
+  xNew[6] = 6.0f;  // a radius stored as the meniscus itself
+  std::vector<float> plain(72, -1), cell(72, -1), added(72, 3), addedPlain(72, 3);
+  InterpolateOntoGridD(71, xNew.data(), plain.data(), 25, xo.data(), yo.data());
+  InterpolateCellProfile(71, xNew.data(), cell.data(), 25, xo.data(), yo.data());
+  InterpolateCellProfileAdd(71, xNew.data(), added.data(), 25, xo.data(), yo.data());
+  InterpolateOntoGridFD(71, xNew.data(), addedPlain.data(), 25, xo.data(), yo.data());
+  int outside = 0;
+  for (int i = 1; i <= 71; ++i) {
+    if (xNew[i] < 6.0f) {
+      ++outside;
+      EXPECT_EQ(cell[i], 0.0f) << xNew[i];
+      EXPECT_NE(plain[i], 0.0f) << xNew[i];  // the end rules invent a value there
+      EXPECT_EQ(added[i], 3.0f) << xNew[i];
+    } else {
+      EXPECT_EQ(cell[i], plain[i]) << xNew[i];
+      EXPECT_EQ(added[i], addedPlain[i]) << xNew[i];
+    }
+  }
+  EXPECT_EQ(outside, 5);  // 5.90 .. 5.98
+  EXPECT_FLOAT_EQ(cell[6], 0.6f);
+  // Grids that do not overlap leave the target as it was.
+  std::vector<float> far = OneBased(Steps(8.0f, 0.1f, 10)), y(11, -1);
+  InterpolateCellProfile(10, far.data(), y.data(), 25, xo.data(), yo.data());
+  for (int i = 1; i <= 10; ++i) EXPECT_EQ(y[i], -1.0f);
+}

@@ -108,6 +108,18 @@ TEST(QtUserInterface, PromptHonoursTheFieldLengthAndCancel) {
 
   WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
   EXPECT_FALSE(ui.PromptText("t", "p", "", 14).has_value());
+
+  // A short prompt under a long caption still shows the whole caption
+  // beside the title bar's buttons.
+  const QString caption = "CALCULATE HYDRODYNAMIC FRICTIONAL FORCE";
+  int width = 0, needed = 0;
+  WhenModal([&](QWidget* w) {
+    width = w->width();
+    needed = w->fontMetrics().horizontalAdvance(caption);
+    static_cast<QDialog*>(w)->reject();
+  });
+  ui.PromptText(caption.toStdString(), "p", "", 14);
+  EXPECT_GE(width, needed + 100);
 }
 
 TEST(QtUserInterface, EditorReturnsLongTextButNeverItsPlaceholder) {
@@ -151,19 +163,31 @@ TEST(QtUserInterface, FileDialogTakesFiltersFolderAndPresetName) {
   request.defaultExtension = "*.scratch";
   QStringList filters;
   QString title;
+  bool asksBeforeReplacing = false;
   WhenModal([&](QWidget* w) {
     auto* dialog = qobject_cast<QFileDialog*>(w);
     ASSERT_NE(dialog, nullptr);
     filters = dialog->nameFilters();
     title = dialog->windowTitle();
+    asksBeforeReplacing = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
     static_cast<QDialog*>(dialog)->accept();
   });
   platform::FileDialogResult result = ui.FileDialog(request);
+  EXPECT_TRUE(asksBeforeReplacing);
   EXPECT_EQ(title, "save scratch data in file");
   EXPECT_EQ(filters, QStringList{"scratch files (*.scratch *.scr)"});
   ASSERT_TRUE(result.accepted);
   ASSERT_EQ(result.paths.size(), 1u);
   EXPECT_EQ(fs::path(result.paths[0]), folder / "scratch.scratch");
+
+  // A save dialog that picks a file to read asks nothing about replacing it.
+  request.confirmOverwrite = false;
+  WhenModal([&](QWidget* w) {
+    asksBeforeReplacing = !qobject_cast<QFileDialog*>(w)->testOption(QFileDialog::DontConfirmOverwrite);
+    static_cast<QDialog*>(w)->reject();
+  });
+  ui.FileDialog(request);
+  EXPECT_FALSE(asksBeforeReplacing);
   fs::remove_all(folder);
 }
 

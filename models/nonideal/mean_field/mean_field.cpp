@@ -183,7 +183,9 @@ int RunMTList(CContiNonid& o, int n, const double* s, const double* D, const dou
   if (mf.debugFiles && !Conti().maxEntropy) prototype.SetCtotDump(true, 1, platform::ProgramPaths.TempFolder.c_str());
   if (o.recordProfiles) {
     if (!o.frameTimesPresent) o.BuildFrameTimes(LastScanTime(), CurrentCtotMovie());
-    if (!o.profileStorePresent || o.storeSpeciesCount != n || o.storeFrameCount != o.frameCount)
+    // A loaded field brings its own frame and radius counts.
+    if (!o.profileStorePresent || o.storeSpeciesCount != n || o.storeFrameCount != o.frameCount ||
+        static_cast<int>(o.profileRadii.size()) != o.profileRadiiCount + 1)
       o.AllocProfileStore(n, gModelParams.meniscus, gModelParams.bottom);
     if (o.frameTimesPresent && o.profileStorePresent)
       prototype.SetTimedProfiles(o.frameCount, o.profileRadiiCount, nullptr, o.ProfileStore(),
@@ -364,6 +366,7 @@ void InstallMeanFieldHooks() {
   c.nonidealList = RunNonidcofsSedList;
   c.refineMeanField = RefineMeanFieldAfterSolve;
   c.endNonidealRun = SwitchExternalFieldToBestFit;
-  ContiFitDisplay().checkExternalMeanField = CheckExternalMeanFieldForRun;
+  // The run itself checks, after it has chosen the scans it fits.
+  ContiFitDisplay().checkExternalMeanField = nullptr;
   CurrentLoadHooks().deleteNonidealModel = DeleteNonidealModel;
 }

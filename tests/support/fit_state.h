@@ -1,0 +1,23 @@
+#pragma once
+// The fit layer's program-wide records as a fresh process has them: the
+// model switches, the parameter records, the solution conditions, the
+// association models and the fit engine's state, with no parameter
+// derivations registered (the layers above register theirs when they are
+// connected, as the window does when it is made).
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+
+namespace teststate {
+
+inline void ResetFitState() {
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelParams = ModelParams{};
+  gModelParameterVector = ModelParameterVector{};
+  gSolutionConditions = SolutionConditions{};
+  gAssociationModelParams = AssociationModelParams{};
+  gFitEngineState = FitEngineState{};
+  ClearParameterDerivations();
+}
+
+}  // namespace teststate
