@@ -152,11 +152,12 @@ void DrawCtotMovie(TXLAWindow& window, CWINPlot* plot, platform::DrawContext& dc
   const float v = movie->Value(1, movie->radiusCount);
   float yMin = plot->yMin, yMax = plot->yMax;
   bool changed = false;
-  if (yMin > 0) {
+  // Widened once: a field without positive values must not ask for it at every paint.
+  if (yMin > 0 && -0.05f * v < yMin) {
     yMin = -0.05f * v;
     changed = true;
   }
-  if (yMax < v) {
+  if (yMax < v && 1.1f * v > yMax) {
     yMax = 1.1f * v;
     changed = true;
   }
