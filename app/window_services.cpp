@@ -164,7 +164,9 @@ void RemoveCopyMStarMenuItems(TXLAWindow& window) {
 
 void UpdateFloToolsMenu(TXLAWindow& window) {
   const DynamicMenuState& state = MenuState();
-  if (!state.scansLoaded) return;
+  // The kind of the loaded scans decides which items belong.
+  if (CurrentScanSet().count <= 0) return;
+  const DataTypeFlags& data = CurrentDataTypeFlags();
   platform::IFrameWindow& frame = window.Frame();
   platform::MenuModel& menu = frame.Menu();
   DynamicMenuMarkers& markers = MenuMarkers();
@@ -172,7 +174,7 @@ void UpdateFloToolsMenu(TXLAWindow& window) {
     frame.MenuChanged();
     frame.Invalidate(true);
   };
-  if (state.fluorescenceData) {
+  if (data.fluorescence) {
     if (!markers.FloToolsItemShown) {
       markers.FloToolsItemShown = menu.InsertBefore(552, platform::MenuNode::Item(915, "FloTools"));
       changed();
@@ -196,7 +198,7 @@ void UpdateFloToolsMenu(TXLAWindow& window) {
     markers.MeanFieldItemsShown = false;
     changed();
   }
-  menu.Enable(231, state.intensityData);
+  menu.Enable(231, data.intensity != 0);
   menu.Enable(226, true);
   frame.MenuChanged();
 }

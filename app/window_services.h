@@ -43,9 +43,6 @@ void PushRangeHistory(const DataRange& range);
 
 // What the dynamic menu items depend on.
 struct DynamicMenuState {
-  bool scansLoaded = false;
-  bool fluorescenceData = false;
-  bool intensityData = false;
   bool nonidealCsModel = false;
   bool mStarVariant = false;  // the M* variant of the equilibrium analysis keeps its own items
 };

@@ -3,6 +3,7 @@
 #include "app/startup.h"
 #include "app_fixture.h"
 #include "data/load_hooks.h"
+#include "data/scan_set.h"
 #include "fit/model_params.h"
 #include "fit/serial_fit_settings.h"
 #include "platform/clipboard.h"
@@ -148,8 +149,13 @@ TEST_F(WindowServices, MenuItemsFollowTheLoadedData) {
   WriteAgreedDefaults();
   auto w = MakeWindow();
   platform::MenuModel& menu = w->Frame().Menu();
-  MenuState().scansLoaded = true;
-  MenuState().fluorescenceData = true;
+  // Nothing loaded: the menu stays as it is.
+  DataTypeFlags& data = CurrentDataTypeFlags();
+  data.fluorescence = 1;
+  UpdateFloToolsMenu(*w);
+  EXPECT_EQ(menu.Count(915), 0);
+  // Fluorescence scans, as the loader marks them.
+  CurrentScanSet().count = 1;
   MenuState().nonidealCsModel = true;
   UpdateFloToolsMenu(*w);
   UpdateFloToolsMenu(*w);  // once only
@@ -163,12 +169,14 @@ TEST_F(WindowServices, MenuItemsFollowTheLoadedData) {
   EXPECT_EQ(at(1104) + 1, at(1098));
   EXPECT_EQ(at(1105) + 1, at(517));
   EXPECT_FALSE(menu.IsEnabled(231));
-  MenuState().fluorescenceData = false;
+  data.fluorescence = 0;
   MenuState().nonidealCsModel = false;
-  MenuState().intensityData = true;
+  data.intensity = 1;
   UpdateFloToolsMenu(*w);
   for (int id : {915, 1103, 1104, 1105, 1106}) EXPECT_EQ(menu.Count(id), 0) << id;
   EXPECT_TRUE(menu.IsEnabled(231));
+  data.intensity = 0;
+  CurrentScanSet().count = 0;
 
   // The M* copy items: in the menu from the start, removed and put back.
   RemoveCopyMStarMenuItems(*w);
