@@ -41,7 +41,7 @@ test-whole: build
 	  for seed in 0 $(SEEDS); do \
 	    if [ $$seed = 0 ]; then args=""; else args="--gtest_shuffle --gtest_random_seed=$$seed"; fi; \
 	    if QT_QPA_PLATFORM=offscreen $$b $$args > $(BUILD)/whole.log 2>&1; then echo "ok   $$b $$args"; \
-	    else echo "FAIL $$b $$args"; grep -E '^\[  FAILED  \] [A-Za-z]' $(BUILD)/whole.log | sort -u; failed=1; fi; \
+	    else echo "FAIL $$b $$args"; grep -E '^\[  FAILED  \] [A-Za-z]' $(BUILD)/whole.log | sort -u; tail -1 $(BUILD)/whole.log; failed=1; fi; \
 	  done; done; exit $$failed
 
 run: build

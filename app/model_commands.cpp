@@ -402,12 +402,17 @@ namespace {
 
 // A stored range in molar masses becomes one in S at the temperature of the
 // last scan; without scans the model's default range applies.
-void RangeForSModel(float lo, float hi) {
+void MolarMassRangeToS() {
   ContiSettings& cs = Conti();
   const ScanSet& s = CurrentScanSet();
-  if (s.count > 0 && cs.sMin > 1000.0f) {
-    const float t = s.records[s.order[s.count]].temperature;
-    for (float* v : {&cs.sMin, &cs.sMax}) *v = SFromMD(*v, DFromMGlobalFf0(*v, t), t);
+  const float t = s.count > 0 ? s.records[s.order[s.count]].temperature : 20.0f;
+  for (float* v : {&cs.sMin, &cs.sMax}) *v = SFromMD(*v, DFromMGlobalFf0(*v, t), t);
+}
+
+void RangeForSModel(float lo, float hi) {
+  ContiSettings& cs = Conti();
+  if (CurrentScanSet().count > 0 && cs.sMin > 1000.0f) {
+    MolarMassRangeToS();
   } else {
     cs.sMin = lo;
     cs.sMax = hi;
@@ -418,12 +423,13 @@ void RangeForSModel(float lo, float hi) {
 
 // The common set-up of the distribution family with the window's share;
 // false when it refused.
-bool CommonContiSetup(TXLAWindow& w, bool nonideal = false) {
+bool CommonContiSetup(TXLAWindow& w, bool nonideal = false, bool* rangeToMolarMass = nullptr) {
   ContiModelCommandContext ctx = ModelCommandContext();
   ctx.nonidealSetup = nonideal;
   const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
   if (r.refused) return false;
   AfterContiCommand(w, ctx, r);
+  if (rangeToMolarMass) *rangeToMolarMass = r.rangeToMolarMass;
   return true;
 }
 
@@ -435,13 +441,22 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
     platform::UI().MessageBox("ERROR", "you may need to run normal c(s) first, to get estimates for baselines",
                               platform::BoxButtons::Ok, platform::BoxIcon::Warning);
   }
-  if (!CommonContiSetup(w, true)) return;
+  bool rangeToMolarMass = false;
+  if (!CommonContiSetup(w, true, &rangeToMolarMass)) return;
   for (int item : {235, 275, 531, 587, 585, 1100}) w.CheckMenuItem(item, false);
   w.CheckMenuItem(alt ? 1100 : 585, true);
   m.NonidealCSModel = 1;
   m.NonidealCSVariant = alt ? 1 : 0;
+  // The plot's axis must not stand in for the range.
+  const float keptMin = Conti().sMin, keptMax = Conti().sMax;
   RebuildDistributionPlot();
-  if (Conti().sMin > 1000.0f) RangeForSModel(Conti().sMin, Conti().sMax);
+  Conti().sMin = keptMin;
+  Conti().sMax = keptMax;
+  // The set-up's molar masses go back to S even where the low end (0.1 S is
+  // some 200 Da) lies below the 1000 that otherwise tells the two apart.
+  if (rangeToMolarMass || (Conti().sMin > 1000.0f && CurrentScanSet().count > 0)) MolarMassRangeToS();
+  P(1) = Conti().sMin;
+  P(n + 1) = Conti().sMax;
   ContiModelStore& st = ContiStore();
   AssociationModelParams& nonideal = gAssociationModelParams;
   if (alt) {

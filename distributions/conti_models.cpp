@@ -173,6 +173,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   if (cs.sMin < 100.0f && !ctx.dlsDataLoaded && !ctx.electrophoresisDataLoaded) {
     cs.sMin = CalculateM(cs.sMin);
     cs.sMax = CalculateM(cs.sMax);
+    r.rangeToMolarMass = true;
   }
   const SolutionConditions& sol = gSolutionConditions;
   v.P[1] = cs.sMin;

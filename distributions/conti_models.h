@@ -27,6 +27,7 @@ struct ContiModelCommandResult {
   bool refused = false;
   bool invalidate = false;    // repaint the whole window
   bool reallocLamm = false;   // re-allocate the Lamm arrays (grid size changed)
+  bool rangeToMolarMass = false;  // the S range was turned into molar masses
 };
 
 // Outside services the commands need from the shell; null members are skipped.

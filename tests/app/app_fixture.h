@@ -32,6 +32,7 @@
 #include "tests/support/data_state.h"
 #include "tests/support/distribution_state.h"
 #include "tests/support/fit_state.h"
+#include "tests/support/input_state.h"
 #include "tests/support/plot_state.h"
 
 class AppTest : public ::testing::Test {
@@ -48,6 +49,7 @@ class AppTest : public ::testing::Test {
     teststate::ResetFitState();
     teststate::ResetPlotState();
     teststate::ResetDistributionState();
+    teststate::ResetInputState();
     Options() = ProgramOptions{};
     DeleteMeanFieldCtot();
     MeanField() = MeanFieldSettings{};

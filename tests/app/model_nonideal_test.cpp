@@ -5,6 +5,7 @@
 
 #include "app/txla_window.h"
 #include "app/window_fit_host.h"
+#include "distributions/conti_settings.h"
 #include "fit/fit_report.h"
 #include "models/nonideal/nonideal_coefficients.h"
 #include "road_support.h"
@@ -53,6 +54,25 @@ TEST_F(NonidealModels, MultipleSpeciesRunSimulatesTheComponentsEnteredInTheDialo
     if (ss.radii[last][p] < 6.9f) plateau = std::max(plateau, ss.model[last][p]);
   EXPECT_GT(plateau, 1.7f);
   EXPECT_LT(plateau, 2.0f);
+}
+
+// Coming from the discrete model, the set-up turns the S range into molar
+// masses; 0.1 S is some 200 Da, under the 1000 that otherwise marks a molar
+// mass range, and the range must still come back in S.
+TEST_F(NonidealModels, BothNonidealCsCommandsKeepTheDefaultRangeInS) {
+  for (const int command : {585, 1100}) {
+    SCOPED_TRACE(command);
+    Load();
+    Window().Dispatch(198);  // discrete species first
+    Conti().sMin = 0.1f;
+    Conti().sMax = 20.0f;
+    Window().Dispatch(command);
+    EXPECT_NEAR(Conti().sMin, 0.1f, 0.002f);
+    EXPECT_NEAR(Conti().sMax, 20.0f, 0.2f);
+    EXPECT_FLOAT_EQ(gModelParameterVector.P[1], Conti().sMin);
+    EXPECT_FLOAT_EQ(gModelParameterVector.P[kComponentSlots + 1], Conti().sMax);
+    Window().Dispatch(198);
+  }
 }
 
 TEST_F(NonidealModels, HinderedSedimentationShowsWhatItsParametersImply) {

@@ -17,6 +17,8 @@
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
 #include "platform/input_events.h"
+#include "tests/support/fit_state.h"
+#include "tests/support/input_state.h"
 
 namespace fittest {
 
@@ -80,20 +82,13 @@ class AnalyticHost : public FitHost {
 
 // Resets every record the fit engine reads.
 inline void ResetFitState() {
-  gModelParams = ModelParams{};
-  gModelParameterVector = ModelParameterVector{};
-  gAssociationModelParams = AssociationModelParams{};
-  gModelSelectorFlags = ModelSelectorFlags{};
-  gSolutionConditions = SolutionConditions{};
+  FreeMarquardtArrays(0);
+  teststate::ResetFitState();
+  teststate::ResetInputState();
   gSerialFitSettings = SerialFitSettings{};
   gSimulationSwitches = SimulationSwitches{};
   gFitReportSuppressed = 0;
-  FreeMarquardtArrays(0);
-  gFitEngineState = FitEngineState{};
   SetFitOptionProvider(nullptr);
-  ClearParameterDerivations();
-  platform::ClearInput();
-  platform::StopFlag() = false;
 }
 
 // Loads scans with the given x values and signals into the scan set; the
