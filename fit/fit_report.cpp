@@ -51,6 +51,15 @@ bool InAreaOrLsgMode() {
          sel.LsgStarWith1DiscreteModel;
 }
 
+// The c(s) variants clear the plain c(s) switch when they are chosen, yet
+// report with the family's regularisation and hydrodynamic lines.
+bool CsVariantChosen(const ModelSelectorFlags& sel) {
+  return sel.NonidealCSModel || sel.CSWith1DiscreteModel || sel.CSWith1DiscreteComponent ||
+         sel.CSWithMsTableModel || sel.CSInvariantDModel || sel.CSModel521 || sel.ConformationalChangeCSModel ||
+         sel.BimodalFF0CSModel || sel.BimodalFF0With1DiscreteCSModel || sel.WormlikeChainCSModel ||
+         sel.GeneralScalingLawCSModel || sel.FixFF0FloatingVbarCSModel || sel.HybridCSLsgModel;
+}
+
 bool EquilibriumMode() {
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   return CurrentScanSet().equilibriumMode || sel.EquilibriumModel284 || sel.EquilibriumModel523;
@@ -443,7 +452,7 @@ bool ComposeFitInfoLines(FitHost* host, FitInfoLines& out) {
   // The c(s) switch outlives the model reset: after a later discrete-species
   // or equilibrium choice it alone would put the regularisation text before
   // the species values and drop their caption.
-  const bool csOn = sel.CSModel && sel.DistributionModel;
+  const bool csOn = sel.DistributionModel && (sel.CSModel || CsVariantChosen(sel));
   const bool csFamily = (csOn || sel.ElectrophoresisCVModel) && !InAreaOrLsgMode();
   if (ss.count >= 1) {
     ProgressLine(out.line[2], false);

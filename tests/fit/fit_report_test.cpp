@@ -99,6 +99,24 @@ TEST_F(FitReportTest, AnEarlierCsModelLeavesNoTraceInTheSpeciesReport) {
   EXPECT_EQ(lines.line[4].find("M = "), std::string::npos) << lines.line[4];
 }
 
+TEST_F(FitReportTest, TheCsVariantsReportAsTheCsFamily) {
+  // Choosing a variant clears the plain c(s) switch.
+  fittest::AnalyticHost host;
+  fittest::LoadScans({{6.1f, 6.2f}}, {{0, 0}});
+  gModelSelectorFlags.DistributionModel = 1;
+  gFitEngineState.molarMassParameters = 1;
+  for (unsigned char ModelSelectorFlags::*variant :
+       {&ModelSelectorFlags::NonidealCSModel, &ModelSelectorFlags::CSWith1DiscreteModel,
+        &ModelSelectorFlags::WormlikeChainCSModel}) {
+    gModelSelectorFlags.*variant = 1;
+    FitInfoLines lines;
+    ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
+    EXPECT_EQ(lines.line[4].find("M = "), std::string::npos) << lines.line[4];
+    EXPECT_FALSE(lines.line[5].empty());
+    gModelSelectorFlags.*variant = 0;
+  }
+}
+
 TEST_F(FitReportTest, CumulantsAndSelfAssociation) {
   fittest::AnalyticHost host;
   fittest::LoadScans({{1.0f}}, {{0.0f}});
