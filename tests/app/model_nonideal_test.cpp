@@ -5,6 +5,7 @@
 
 #include "app/txla_window.h"
 #include "app/window_fit_host.h"
+#include "app/window_services.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_report.h"
 #include "models/nonideal/nonideal_coefficients.h"
@@ -59,7 +60,7 @@ TEST_F(NonidealModels, MultipleSpeciesRunSimulatesTheComponentsEnteredInTheDialo
 // Coming from the discrete model, the set-up turns the S range into molar
 // masses; 0.1 S is some 200 Da, under the 1000 that otherwise marks a molar
 // mass range, and the range must still come back in S.
-TEST_F(NonidealModels, BothNonidealCsCommandsKeepTheDefaultRangeInS) {
+TEST_F(NonidealModels, BothNonidealCsCommandsKeepTheRangeInSAndBringTheMeanFieldCommands) {
   for (const int command : {585, 1100}) {
     SCOPED_TRACE(command);
     Load();
@@ -71,7 +72,12 @@ TEST_F(NonidealModels, BothNonidealCsCommandsKeepTheDefaultRangeInS) {
     EXPECT_NEAR(Conti().sMax, 20.0f, 0.2f);
     EXPECT_FLOAT_EQ(gModelParameterVector.P[1], Conti().sMin);
     EXPECT_FLOAT_EQ(gModelParameterVector.P[kComponentSlots + 1], Conti().sMax);
+    // The mean-field commands come into the menu with the model, and go.
+    UpdateFloToolsMenu(Window());
+    for (int id : {1103, 1104, 1105, 1106}) EXPECT_EQ(Window().Frame().Menu().Count(id), 1) << id;
     Window().Dispatch(198);
+    UpdateFloToolsMenu(Window());
+    EXPECT_EQ(Window().Frame().Menu().Count(1104), 0);
   }
 }
 
