@@ -254,7 +254,7 @@ void TXLAWindow::CmContinuousCSModel() {
   const ContiModelCommandResult r = ::CmContinuousCSModel(ctx);
   if (r.refused) return;
   for (int item : {277, 278, 279, 950, 288, 235, 887, 585, 1100, 587, 531, 514, 548, 870, 602, 872, 603, 595,
-                   598, 526, 521})
+                   598, 526, 521, 503, 522, 502})
     CheckMenuItem(item, false);
   CheckMenuItem(275, gModelSelectorFlags.CSModel != 0);
   AfterContiCommand(*this, ctx, r);

@@ -85,6 +85,13 @@ void ClearVariantSwitches(ModelSelectorFlags& f) {
     *p = 0;
 }
 
+// The DLS distributions describe DLS data only: choosing the family for
+// sedimentation data drops their switches, which would otherwise show the
+// result as a radius distribution (the DLS commands raise theirs again).
+void DropDlsDistributionsWithoutDlsData(ModelSelectorFlags& f, const ContiModelCommandContext& ctx) {
+  if (!ctx.dlsDataLoaded) f.DlsIRhModel = f.DlsIRhTimeCourseModel = f.DlsIDModel = 0;
+}
+
 void StoreRange() {
   ModelParameterVector& v = gModelParameterVector;
   v.P[1] = Conti().sMin;
@@ -140,9 +147,10 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   cs.logSpacedGrid = 0;
   v.F[3] = v.F[4] = 0;
   v.dialogF[3] = v.dialogF[4] = 0;
+  DropDlsDistributionsWithoutDlsData(f, ctx);
   ClearVariantSwitches(f);
   // The variants lose their menu marks with their switches.
-  for (int item : {291, 501, 526, 503, 502, 511, 510, 595, 598, 277, 278, 279, 288, 513, 514, 531, 587, 585,
+  for (int item : {291, 501, 526, 503, 502, 522, 511, 510, 595, 598, 277, 278, 279, 288, 513, 514, 531, 587, 585,
                    1100, 539, 521, 602, 872, 603, 548, 870, 887, 950})
     CurrentModelSelectionHooks().checkMenuItem(item, false);
   if (f.DistributionModel) {
@@ -198,6 +206,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
       r.refused = true;
       return r;
     }
+    DropDlsDistributionsWithoutDlsData(f, ctx);
     ClearVariantSwitches(f);
     f.NonidealCSVariant = 0;
     f.CSModel = 1;

@@ -89,6 +89,30 @@ TEST_F(ModelCommands, DlsDataAreRefusedWithoutChange) {
   EXPECT_TRUE(ui.AllConsumed());
 }
 
+TEST_F(ModelCommands, SedimentationScansDropAnEarlierDlsDistribution) {
+  ModelSelectorFlags& f = gModelSelectorFlags;
+  // A DLS analysis before, sedimentation scans loaded now: c(s), c(M) and a
+  // variant each leave no DLS switch behind.
+  f.DistributionModel = 1;
+  f.DlsIRhModel = 1;
+  EXPECT_FALSE(CmContinuousCSModel(ctx).refused);
+  EXPECT_TRUE(f.CSModel);
+  EXPECT_FALSE(f.DlsIRhModel);
+  f.DlsIDModel = 1;
+  EXPECT_FALSE(CmContinuousCMModel(ctx).refused);
+  EXPECT_FALSE(f.DlsIDModel);
+  f.DlsIRhTimeCourseModel = 1;
+  EXPECT_FALSE(CmContinuousCSVariant(CsVariant::BimodalFf0, ctx).refused);
+  EXPECT_TRUE(f.BimodalFF0CSModel);
+  EXPECT_FALSE(f.DlsIRhTimeCourseModel);
+  // With DLS data the common set-up keeps the DLS distribution it serves.
+  ctx.dlsDataLoaded = true;
+  f.DlsIRhModel = 1;
+  EXPECT_FALSE(CmContinuousCMModel(ctx).refused);
+  EXPECT_TRUE(f.DlsIRhModel);
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+}
+
 TEST_F(ModelCommands, LeavingCsWithSecondDerivativeSwitchesToMaximumEntropy) {
   ContiSettings& cs = Conti();
   gModelSelectorFlags.DistributionModel = 1;
