@@ -1,6 +1,8 @@
 // The nonideal sedimentation models from the window: the components of the
 // multiple-species model entered in their dialog and simulated by Run, and
 // the values the hindered-sedimentation dialog and the fit report derive.
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/txla_window.h"
@@ -79,6 +81,33 @@ TEST_F(NonidealModels, BothNonidealCsCommandsKeepTheRangeInSAndBringTheMeanField
     UpdateFloToolsMenu(Window());
     EXPECT_EQ(Window().Frame().Menu().Count(1104), 0);
   }
+}
+
+TEST_F(NonidealModels, TheCsReportNamesTheNonidealityTermsInForce) {
+  Load();
+  Window().Dispatch(585);
+  gAssociationModelParams.logKs = -2.5f;
+  gAssociationModelParams.logKd = -1.25f;
+  Conti().ffValue = 1.2f;
+  FitInfoLines lines;
+  ASSERT_TRUE(ComposeFitInfoLines(MainFitHost(), lines));
+  EXPECT_EQ(lines.line[5].rfind("frict ratio = 1.200000, log10ks = -2.500000, log10kd = -1.250000", 0), 0u)
+      << lines.line[5];
+
+  // The hard-sphere variant reads them as volume correction and Baxter t.
+  Window().Dispatch(1100);
+  gAssociationModelParams.logKs = 1.5f;
+  gAssociationModelParams.logKd = 0.0f;
+  ASSERT_TRUE(ComposeFitInfoLines(MainFitHost(), lines));
+  EXPECT_EQ(lines.line[5].rfind("frict ratio = 1.200000, hard sphere vol.corr. 1.500, ks(1mgml)=", 0), 0u)
+      << lines.line[5];
+  // Crowding slows sedimentation and speeds diffusion more at 100 mg/ml.
+  float ks1 = 0, ks100 = 0;
+  ASSERT_EQ(std::sscanf(lines.line[5].c_str() + lines.line[5].find("ks(1mgml)="), "ks(1mgml)=%f, ks(100)=%f",
+                        &ks1, &ks100),
+            2);
+  EXPECT_GT(std::fabs(ks1), 0.0f);
+  EXPECT_NE(ks1, ks100);
 }
 
 TEST_F(NonidealModels, HinderedSedimentationShowsWhatItsParametersImply) {
