@@ -254,7 +254,12 @@ void SetFrameEndRadii(double tPrime) { gCore.SetFrameEndRadii(tPrime); }
 
 void UpdateMovingGridRadii() {
   LammGrid& g = CurrentLammGrid();
-  if (!g.GridAllocated || !g.FrameRadius || gCore.xi != g.FrameRadius) return;
+  // The frame is bound to the grid of the last solve. A grid made again
+  // since (another size, a refused solve) may get the same addresses back
+  // from the allocator: only the same arrays of the same size are its own.
+  if (!g.GridAllocated || !g.FrameRadius || gCore.xi != g.FrameRadius || gCore.r != g.Radius ||
+      gCore.N != g.AllocatedGridSize)
+    return;
   gCore.UpdateRadii(CurrentLammRunState().t);
 }
 

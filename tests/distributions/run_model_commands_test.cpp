@@ -4,6 +4,8 @@
 #include "distributions/hydrodynamics.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
+#include "tests/support/distribution_state.h"
+#include "tests/support/fit_state.h"
 
 using namespace runtest;
 
@@ -16,7 +18,8 @@ struct ModelCommands : ::testing::Test {
   ContiModelCommandContext ctx;
   bool mAndS = false;
   void SetUp() override {
-    gModelSelectorFlags = ModelSelectorFlags{};
+    teststate::ResetFitState();
+    teststate::ResetDistributionState();
     ctx.fitMAndS = &mAndS;
     ctx.scanCount = 2;
     ctx.lastScanTemperature = 20.0f;

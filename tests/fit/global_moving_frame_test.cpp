@@ -12,6 +12,7 @@
 #include "fit/species_simulation.h"
 #include "fit_test_support.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/moving_frame_core.h"
 #include "tests/lamm/lamm_test_support.h"
 
 namespace {
@@ -153,6 +154,24 @@ TEST_F(GlobalMovingFrame, ScansInsideAFramePeriodAreHitExactly) {
   EXPECT_DOUBLE_EQ(CurrentLammRunState().t, 407.0);
   ScanSet& ss = CurrentScanSet();
   for (int j = 1; j <= ss.count; ++j) EXPECT_GT(ss.model[j][150], 0.5f) << j;
+}
+
+// A smaller grid made after a solve, whose arrays the allocator happened to
+// place where the frame's were: the frame's old size must not reach them.
+TEST_F(GlobalMovingFrame, AGridMadeAgainKeepsItsRadiiUntilTheFrameIsBoundToIt) {
+  LammSettings() = MovingFrameSettings(200);
+  LoadTimes({600}, 50000);
+  RunGlobal(4.0, 6.0, 50000, 1.0);
+  ASSERT_EQ(GlobalMovingFrameCore().N, 200);
+  ASSERT_TRUE(SetLammGridSize(100));
+  LammGrid& g = CurrentLammGrid();
+  const std::vector<double> radii(g.Radius + 1, g.Radius + 101);
+  CMovingFrameCore& core = GlobalMovingFrameCore();
+  core.xi = g.FrameRadius;
+  core.r = g.Radius;
+  UpdateMovingGridRadii();
+  EXPECT_EQ(std::vector<double>(g.Radius + 1, g.Radius + 101), radii);
+  EXPECT_EQ(g.Radius[100], kBottom);
 }
 
 TEST_F(GlobalMovingFrame, NothingRunsWithoutArraysOrWithASpeedProfile) {
