@@ -40,7 +40,7 @@ void SetCaption(CScreenButton* b, const std::string& caption, const std::string&
   if (!b) return;
   b->SetText(caption.c_str(), static_cast<int>(caption.size()), onCaption.c_str(),
              static_cast<int>(onCaption.size()));
-  FitMStarCaption(*b);
+  b->FitCaption();
   b->Redraw();
 }
 

@@ -28,6 +28,7 @@ std::unique_ptr<CScreenButton> MakeButton(const ButtonRect& r, const char* off, 
   b->SetRect(r.top, r.left, r.bottom, r.right);
   b->SetText(off, static_cast<int>(std::strlen(off)), on, static_cast<int>(std::strlen(on)));
   b->onFaceColor = kTransientButtonColor;
+  b->FitCaption();
   b->Redraw();
   return b;
 }

@@ -11,6 +11,7 @@
 #include "data/scan_set.h"
 #include "fit/fit_report.h"
 #include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "app/txla_window.h"
 #include "platform/frame_window.h"
@@ -163,7 +164,6 @@ void RemoveCopyMStarMenuItems(TXLAWindow& window) {
 }
 
 void UpdateFloToolsMenu(TXLAWindow& window) {
-  const DynamicMenuState& state = MenuState();
   // The kind of the loaded scans decides which items belong.
   if (CurrentScanSet().count <= 0) return;
   const DataTypeFlags& data = CurrentDataTypeFlags();
@@ -184,7 +184,8 @@ void UpdateFloToolsMenu(TXLAWindow& window) {
     markers.FloToolsItemShown = false;
     changed();
   }
-  if (state.nonidealCsModel) {
+  // The mean-field items go with the nonideal c(s) model.
+  if (gModelSelectorFlags.NonidealCSModel) {
     if (!markers.MeanFieldItemsShown) {
       menu.InsertBefore(1098, platform::MenuNode::Item(1104, "Export Mean Field ctot(r,t) to file"));
       menu.InsertBefore(1104, platform::MenuNode::Item(1103, "Restore Mean Field ctot(r,t) from file"));

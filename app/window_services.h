@@ -43,7 +43,6 @@ void PushRangeHistory(const DataRange& range);
 
 // What the dynamic menu items depend on.
 struct DynamicMenuState {
-  bool nonidealCsModel = false;
   bool mStarVariant = false;  // the M* variant of the equilibrium analysis keeps its own items
 };
 DynamicMenuState& MenuState();

@@ -388,10 +388,15 @@ bool LoadAutomationScanList(const CIniCustomPars& r, IAutomationWindow& window) 
   const CommandStatus status = LoadListedScansAndSimulate();
   hooks.runModelFromTools = simulate;
   if (status != CommandStatus::Done || !unusable.empty()) {
-    RecordAutomationFailure(kAutomationNoScans, "scan loading",
-                            !unusable.empty()
-                                ? unusable
-                                : "the scans " + paths.front() + " ... could not be loaded");
+    // The file that stopped the load is named: a range that runs beyond
+    // the experiment fails on its first missing number, not its first.
+    std::string failed = "the scans " + paths.front() + " ... could not be loaded";
+    for (const std::string& p : paths)
+      if (!platform::FileExists(p)) {
+        failed = "the scan file " + p + " of the range cannot be read";
+        break;
+      }
+    RecordAutomationFailure(kAutomationNoScans, "scan loading", !unusable.empty() ? unusable : failed);
     if (!unusable.empty()) FreeScanData();
     return false;
   }

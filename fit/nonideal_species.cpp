@@ -51,4 +51,21 @@ void FillNonidealReportInputs(FitReportInputs& in) {
   n.kd1 = 1000 * ConcentrationFactorDDifference(1, k, tau, n.impliedFf0, sc.vbar);
   n.kdLoad = 1000 * ConcentrationFactorDDifference(load, k, tau, n.impliedFf0, sc.vbar);
   n.volumeFraction = static_cast<float>(HydrodynamicVolumeFraction(load, k, n.impliedFf0, sc.vbar));
+
+  // Nonideal c(s): its two terms are log10 ks and kd, or, in the hard-sphere
+  // variant, the volume correction and the Baxter temperature.
+  FitReportInputs::Conti& c = in.conti;
+  const AssociationModelParams& as = gAssociationModelParams;
+  c.logKs = as.logKs;
+  c.logKd = as.logKd;
+  c.nonidealHardSphere = gModelSelectorFlags.NonidealCSVariant != 0;
+  c.nonidealSticky = c.nonidealHardSphere && StickyHardSphereFlag != 0;
+  const float volume = std::fabs(as.logKs), baxter = std::fabs(as.logKd);
+  c.nonidealVolumeCorrection = volume;
+  c.nonidealBaxterT = baxter;
+  c.nonidealReducedB2 = static_cast<float>(HardSphereCorrectionFactor(baxter));
+  c.ks1 = 1000 * ConcentrationFactorSDifference(1, volume, baxter, c.ffValue, sc.vbar);
+  c.ks100 = 1000 * ConcentrationFactorSDifference(100, volume, baxter, c.ffValue, sc.vbar);
+  c.kd1 = 1000 * ConcentrationFactorDDifference(1, volume, baxter, c.ffValue, sc.vbar);
+  c.kd100 = 1000 * ConcentrationFactorDDifference(100, volume, baxter, c.ffValue, sc.vbar);
 }

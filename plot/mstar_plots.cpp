@@ -352,16 +352,8 @@ std::unique_ptr<CScreenButton> MakeMStarButton(const MStarButtonSpec& spec) {
   b->SetText(spec.caption.c_str(), static_cast<int>(spec.caption.size()), spec.onCaption.c_str(),
              static_cast<int>(spec.onCaption.size()));
   b->on = spec.pressed ? 1 : 0;
-  FitMStarCaption(*b);
+  b->FitCaption();
   b->Redraw();
   return b;
 }
 
-void FitMStarCaption(CScreenButton& b) {
-  // The caption font's characters are about half its height wide.
-  constexpr double kCharWidth = 0.5;
-  const size_t length = std::max<size_t>(1, std::max(b.caption.size(), b.onCaption.size()));
-  const double fit = (std::abs(b.right - b.left) - 4) / (kCharWidth * static_cast<double>(length));
-  const int tallest = std::min(16, std::abs(b.bottom - b.top));
-  b.captionHeight = std::max(7, std::min(tallest, static_cast<int>(std::floor(fit))));
-}

@@ -70,4 +70,3 @@ void DrawMStarHingeMarks(platform::DrawContext& dc, const MStarState& st, int d)
 std::unique_ptr<CScreenButton> MakeMStarButton(const MStarButtonSpec& spec);
 // The caption height that lets the longer of its two captions fit the
 // button's width (between 7 and 16 plot-space units, at most its height).
-void FitMStarCaption(CScreenButton& b);

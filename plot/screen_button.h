@@ -58,6 +58,8 @@ class CScreenButton {
   platform::COLORREF faceColor = 0xc8c8c8;
   platform::COLORREF onFaceColor = 0xe6e6e6;
   platform::COLORREF textColor = 0x960000;
+  // Shrinks the caption font until the longer caption fits the button's width.
+  void FitCaption();
   int captionHeight = 16;  // plot-space units; long captions in small buttons take less
   std::uint8_t pressed = 0;
   platform::HMETAFILE face = 0;

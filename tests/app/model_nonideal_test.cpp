@@ -1,10 +1,13 @@
 // The nonideal sedimentation models from the window: the components of the
 // multiple-species model entered in their dialog and simulated by Run, and
 // the values the hindered-sedimentation dialog and the fit report derive.
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/txla_window.h"
 #include "app/window_fit_host.h"
+#include "app/window_services.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_report.h"
 #include "models/nonideal/nonideal_coefficients.h"
@@ -59,7 +62,7 @@ TEST_F(NonidealModels, MultipleSpeciesRunSimulatesTheComponentsEnteredInTheDialo
 // Coming from the discrete model, the set-up turns the S range into molar
 // masses; 0.1 S is some 200 Da, under the 1000 that otherwise marks a molar
 // mass range, and the range must still come back in S.
-TEST_F(NonidealModels, BothNonidealCsCommandsKeepTheDefaultRangeInS) {
+TEST_F(NonidealModels, BothNonidealCsCommandsKeepTheRangeInSAndBringTheMeanFieldCommands) {
   for (const int command : {585, 1100}) {
     SCOPED_TRACE(command);
     Load();
@@ -71,8 +74,40 @@ TEST_F(NonidealModels, BothNonidealCsCommandsKeepTheDefaultRangeInS) {
     EXPECT_NEAR(Conti().sMax, 20.0f, 0.2f);
     EXPECT_FLOAT_EQ(gModelParameterVector.P[1], Conti().sMin);
     EXPECT_FLOAT_EQ(gModelParameterVector.P[kComponentSlots + 1], Conti().sMax);
+    // The mean-field commands come into the menu with the model, and go.
+    UpdateFloToolsMenu(Window());
+    for (int id : {1103, 1104, 1105, 1106}) EXPECT_EQ(Window().Frame().Menu().Count(id), 1) << id;
     Window().Dispatch(198);
+    UpdateFloToolsMenu(Window());
+    EXPECT_EQ(Window().Frame().Menu().Count(1104), 0);
   }
+}
+
+TEST_F(NonidealModels, TheCsReportNamesTheNonidealityTermsInForce) {
+  Load();
+  Window().Dispatch(585);
+  gAssociationModelParams.logKs = -2.5f;
+  gAssociationModelParams.logKd = -1.25f;
+  Conti().ffValue = 1.2f;
+  FitInfoLines lines;
+  ASSERT_TRUE(ComposeFitInfoLines(MainFitHost(), lines));
+  EXPECT_EQ(lines.line[5].rfind("frict ratio = 1.200000, log10ks = -2.500000, log10kd = -1.250000", 0), 0u)
+      << lines.line[5];
+
+  // The hard-sphere variant reads them as volume correction and Baxter t.
+  Window().Dispatch(1100);
+  gAssociationModelParams.logKs = 1.5f;
+  gAssociationModelParams.logKd = 0.0f;
+  ASSERT_TRUE(ComposeFitInfoLines(MainFitHost(), lines));
+  EXPECT_EQ(lines.line[5].rfind("frict ratio = 1.200000, hard sphere vol.corr. 1.500, ks(1mgml)=", 0), 0u)
+      << lines.line[5];
+  // Crowding slows sedimentation and speeds diffusion more at 100 mg/ml.
+  float ks1 = 0, ks100 = 0;
+  ASSERT_EQ(std::sscanf(lines.line[5].c_str() + lines.line[5].find("ks(1mgml)="), "ks(1mgml)=%f, ks(100)=%f",
+                        &ks1, &ks100),
+            2);
+  EXPECT_GT(std::fabs(ks1), 0.0f);
+  EXPECT_NE(ks1, ks100);
 }
 
 TEST_F(NonidealModels, HinderedSedimentationShowsWhatItsParametersImply) {

@@ -156,7 +156,7 @@ TEST_F(WindowServices, MenuItemsFollowTheLoadedData) {
   EXPECT_EQ(menu.Count(915), 0);
   // Fluorescence scans, as the loader marks them.
   CurrentScanSet().count = 1;
-  MenuState().nonidealCsModel = true;
+  gModelSelectorFlags.NonidealCSModel = 1;
   UpdateFloToolsMenu(*w);
   UpdateFloToolsMenu(*w);  // once only
   EXPECT_EQ(menu.Count(915), 1);
@@ -170,7 +170,7 @@ TEST_F(WindowServices, MenuItemsFollowTheLoadedData) {
   EXPECT_EQ(at(1105) + 1, at(517));
   EXPECT_FALSE(menu.IsEnabled(231));
   data.fluorescence = 0;
-  MenuState().nonidealCsModel = false;
+  gModelSelectorFlags.NonidealCSModel = 0;
   data.intensity = 1;
   UpdateFloToolsMenu(*w);
   for (int id : {915, 1103, 1104, 1105, 1106}) EXPECT_EQ(menu.Count(id), 0) << id;

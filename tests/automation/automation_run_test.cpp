@@ -281,8 +281,9 @@ TEST_F(AutomationRun, AnUnusableScanRangeFailsButStillFinishes) {
   struct Case {
     int last;
     bool writeScans;
-  } cases[] = {{1, true},     // FirstScan equal to LastScan
-               {12, false}};  // files missing
+    const char* named;  // the file the failure names, if any
+  } cases[] = {{1, true, nullptr},     // FirstScan equal to LastScan
+               {12, false, "00004"}};  // the range runs beyond the three files
   for (const Case& c : cases) {
     SCOPED_TRACE(c.last);
     autotest::ResetAnalysisState();
@@ -291,6 +292,12 @@ TEST_F(AutomationRun, AnUnusableScanRangeFailsButStillFinishes) {
     ASSERT_TRUE(Start(Parameters(kCofsRun, c.last), nullptr));
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_EQ(platform::QuitExitCode(), kAutomationNoScans) << log;
+    if (c.named) {
+      EXPECT_NE(log.find("automation failed: the scan file " + (dir / "data" / c.named).string() +
+                         ".RA1 of the range cannot be read"),
+                std::string::npos)
+          << log;
+    }
     EXPECT_EQ(CurrentScanSet().count, 0);
     EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "no handshake found");
   }
