@@ -33,6 +33,8 @@ class LsgsExtrapolation : public ::testing::Test {
     teststate::ResetDataState();
     teststate::ResetFitState();
     teststate::ResetDistributionState();
+    FreeLsgsArrays();
+    Lsgs() = LsgsRunState{};
     RegisterContiParameterDerivation();
     gModelSelectorFlags.SedTransformModel = 1;
     gModelSelectorFlags.LsgExtrapolationModel = 1;

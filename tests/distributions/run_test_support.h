@@ -21,9 +21,6 @@
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 #include "platform/paths.h"
-#include "tests/support/data_state.h"
-#include "tests/support/distribution_state.h"
-#include "tests/support/fit_state.h"
 
 namespace runtest {
 
@@ -34,14 +31,7 @@ struct Experiment {
   double firstTime = 600, interval = 300;
   float meniscus = 6.0f, bottom = 7.2f, left = 6.05f, right = 7.1f;
 
-  // Starts from the records a fresh process has: a test run after others
-  // in one process sees nothing they left.
-  Experiment(int m, int r) : scans(m), points(r) {
-    teststate::ResetDataState();
-    teststate::ResetFitState();
-    teststate::ResetDistributionState();
-    Build();
-  }
+  Experiment(int m, int r) : scans(m), points(r) { Build(); }
   ~Experiment() {
     FreeDistributionArrays();
     FreeDistributionWorkArrays(WorkBlock().gridPoints);

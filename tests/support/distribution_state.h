@@ -1,10 +1,8 @@
 #pragma once
 // The continuous distributions' program-wide records as a fresh process has
 // them: no distribution or work arrays of an earlier run, the settings, the
-// run context, the regularisation and the ls-g*(s) extrapolation at their
-// defaults.
-#include "distributions/analysis/extrapolation_plot.h"
-#include "distributions/analysis/lsgs_extrapolation.h"
+// run context, the regularisation and the ls-g*(s) extrapolation settings
+// at their defaults. (The boundary analyses' own records are their tests'.)
 #include "distributions/conti_context.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_parameters.h"
@@ -19,8 +17,6 @@ inline void ResetDistributionState() {
   FreeDistributionArrays();
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
   FreeNormalEquationBlock(NeqBlock().gridPoints);
-  FreeLsgsArrays();
-  Lsgs() = LsgsRunState{};
   Conti() = ContiSettings{};
   ContiContext() = ContiRunContext{};
   ContiStore() = ContiModelStore{};
