@@ -594,6 +594,19 @@ void RunContiSed() {
   }
   if (cs.silent) cs.csffRecompute = 1;
   if (!WorkBlock().lammSolutions || !cs.molarMasses) return;
+  {
+    // A silent run keeps the arrays of the last set-up, but its scans may
+    // have been regridded since (the linearised copy of a corrected
+    // detection gets a grid of its own): kernel rows of the old length
+    // would be overrun.
+    const DistributionWorkBlock& wb = WorkBlock();
+    const int rows = twoD ? cs.grid2DSize : cs.gridSize;
+    if (wb.scans != sc.count || wb.gridLength != sc.gridLength || wb.gridPoints != rows) {
+      if (!AllocDistributionWorkArrays(rows, sc.count, sc.gridLength) ||
+          !AllocNormalEquationBlock(rows, sc.count, sc.gridLength))
+        return;
+    }
+  }
 
   const int n = twoD ? cs.grid2DSize : cs.gridSize;
   std::vector<double> sList(static_cast<size_t>(n) + 1), dList(sList.size()), vbarList(sList.size());
