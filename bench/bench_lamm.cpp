@@ -25,6 +25,7 @@
 #include "models/reacting/hetero_association.h"
 #include "models/reacting/hetero_association_step.h"
 #include "platform/input_events.h"
+#include "bench_solver_scans.h"
 
 namespace {
 
@@ -134,24 +135,7 @@ void BM_LammStaticN1000(benchmark::State& state) { Solve(state, Grid::N1000Stati
 
 // The bench species on the global arrays: 50 scans of 600 points.
 void BM_StaticGridLammN1000(benchmark::State& state) {
-  ScanSet& ss = CurrentScanSet();
-  const int scans = 50, points = 600;
-  FreeScanSetArrays(ss);
-  ss = ScanSet{};
-  AllocateScanTables(ss, scans);
-  for (int j = 1; j <= scans; ++j) {
-    ss.radii[j] = vector(1, points);
-    ss.signals[j] = vector(1, points);
-    ss.model[j] = vector(1, points);
-    for (int p = 1; p <= points; ++p) ss.radii[j][p] = 6.0f + 1.2f * (p - 1) / (points - 1);
-    ss.points[j] = points;
-    ss.order[j] = j;
-    ss.records[j].rpm = 50000;
-    ss.records[j].temperature = 20;
-    ss.records[j].time = ss.records[j].timeRead = 300.0 * j;
-  }
-  ss.leftFitLimit = 6.05f;
-  ss.rightFitLimit = 7.1f;
+  bench::LoadSolverBenchScans();
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
   LammSolverSettings& st = LammSettings();
@@ -169,8 +153,9 @@ void BM_StaticGridLammN1000(benchmark::State& state) {
     rs.D = 6e-7;
     LammGrid& g = CurrentLammGrid();
     for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = 1.0;
-    for (int j = 1; j <= scans; ++j)
-      for (int p = 1; p <= points; ++p) ss.model[j][p] = 0;
+    ScanSet& ss = CurrentScanSet();
+    for (int j = 1; j <= ss.count; ++j)
+      for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] = 0;
     SetAccelerationPhase();
     SetLammSolverStartState(nullptr, true);
     SimulateStaticGridLamm();

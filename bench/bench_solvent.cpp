@@ -19,31 +19,11 @@
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
+#include "bench_solver_scans.h"
 
 namespace {
 
 enum class Solvent { Water, Static, CsCl };
-
-void LoadScans() {
-  ScanSet& ss = CurrentScanSet();
-  const int scans = 50, points = 600;
-  FreeScanSetArrays(ss);
-  ss = ScanSet{};
-  AllocateScanTables(ss, scans);
-  for (int j = 1; j <= scans; ++j) {
-    ss.radii[j] = vector(1, points);
-    ss.signals[j] = vector(1, points);
-    ss.model[j] = vector(1, points);
-    for (int p = 1; p <= points; ++p) ss.radii[j][p] = 6.0f + 1.2f * (p - 1) / (points - 1);
-    ss.points[j] = points;
-    ss.order[j] = j;
-    ss.records[j].rpm = 50000;
-    ss.records[j].temperature = 20;
-    ss.records[j].time = ss.records[j].timeRead = 300.0 * j;
-  }
-  ss.leftFitLimit = 6.05f;
-  ss.rightFitLimit = 7.1f;
-}
 
 void UseSolvent(Solvent solvent) {
   SolventGradientSettings& sg = CurrentSolventGradientSettings();
@@ -62,7 +42,7 @@ void UseSolvent(Solvent solvent) {
 }
 
 void Run(benchmark::State& state, Solvent solvent) {
-  LoadScans();
+  bench::LoadSolverBenchScans();
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
   LammSolverSettings& st = LammSettings();
@@ -94,7 +74,7 @@ void Run(benchmark::State& state, Solvent solvent) {
 }
 
 void RunObject(benchmark::State& state, Solvent solvent, bool movingFrame = false) {
-  LoadScans();
+  bench::LoadSolverBenchScans();
   UseSolvent(solvent);
   const ScanSet& ss = CurrentScanSet();
   std::vector<float> grid(601);
