@@ -26,6 +26,7 @@
 #include "plot/direct_curve.h"
 #include "plot/distribution_plot.h"
 #include "plot/plot_window_set.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_settings.h"
 #include "platform/draw_surface.h"
 #include "platform/metafile.h"
@@ -69,7 +70,7 @@ void DrawPriorOverDistribution(platform::DrawContext& dc) {
   const ContiSettings& cs = Conti();
   CWINPlot* plot = DistributionPlotWindow().Plot();
   const int n = cs.gridSize;
-  if (!plot || !cs.usePrior || !cs.prior || !cs.sValues || n < 1) return;
+  if (!plot || !Priors().use || !cs.prior || !cs.sValues || n < 1) return;
   double top = cs.prior[1];
   for (int i = 2; i <= n; ++i) top = std::max(top, cs.prior[i]);
   if (!(top > 0)) return;

@@ -19,6 +19,7 @@
 #include "app/window_services.h"
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
 #include "lamm/lamm_settings.h"
@@ -255,10 +256,7 @@ void TXLAWindow::CmRun() {
     return;
   }
   RunBusy = true;
-  if (rs.PriorKnowledgeOneShot) {
-    Conti().usePrior = 0;
-    rs.PriorKnowledgeOneShot = false;
-  }
+  if (DropOneShotPrior()) CheckMenuItem(529, PriorMenuChecked());
   rs.InFitEvaluation = false;
   rs.RunProgressDisplay = true;
   LammSettings().liveDisplay = 1;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/road_services.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/analysis/lsgs_extrapolation.h"
 #include "distributions/distribution_arrays.h"
@@ -179,7 +180,7 @@ TEST_F(CopyCommands, DistributionByItsQuestionsAndAxis) {
   // The prior over its own abscissa.
   Window().Dispatch(632);
   EXPECT_EQ(clipboard_.text, "10\t0.1\n20\t0.2\n30\t0.3\n");
-  cs.usePrior = 1;
+  Priors().use = true;
   for (int i = 1; i <= 3; ++i) {
     cs.priorCompanion[i] = 1.5 * i;
     cs.prior[i] = 0.25 * i;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_grid.h"
 #include "distributions/distribution_loader.h"
 #include "distributions/hydrodynamics.h"
@@ -172,15 +173,15 @@ TEST_F(GridTest, PriorFromPeakRowsSkipsUnusableRows) {
   ContiSettings& cs = Conti();
   SetGrid(0.0f, 10.0f, 101);
   ASSERT_TRUE(SetupContiGrid());
-  PriorSources& p = Priors();
+  PriorKnowledge& p = Priors();
   for (int k = 1; k <= 10; ++k) p.peaks[k] = PriorPeak{};
   p.peaks[1] = {3.0, 0.5, 2.0};   // Gaussian of area 2
   p.peaks[3] = {5.0, -1.0, 1.0};  // end-of-table width: skipped
   p.peaks[4] = {6.03, 0.0, 1.0};  // delta peak between grid points
   p.peaks[5] = {0.05, 0.0, 1.0};  // in the first interval: skipped
-  cs.usePrior = 1;
+  Priors().use = true;
   AssemblePriorProbability();
-  cs.usePrior = 0;
+  Priors().use = false;
   double gauss = 0, delta = 0, moment = 0;
   for (int i = 1; i <= 101; ++i) {
     const double v = cs.prior[i] - 0.001;
