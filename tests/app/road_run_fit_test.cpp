@@ -325,6 +325,26 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   EXPECT_EQ(DefaultFitDataName(), "f0000x.rxx");
   EXPECT_EQ(DefaultResidualsName(), "r0000x.rxx");
   EXPECT_FALSE(Window().DialogOpen);
+
+  // Fitted data saved in another folder: the next two dialogs open there.
+  const std::filesystem::path elsewhere = dir_ / "elsewhere";
+  std::filesystem::create_directories(elsewhere);
+  chosen.paths = {(elsewhere / "f0000x.rxx").string()};
+  ui_->transcript.clear();
+  ui_->fileRequests.clear();
+  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
+  ui_->ExpectFiles("save fitted data as", chosen);
+  ui_->ExpectFiles("save residuals as", platform::FileDialogResult{});
+  ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});
+  Window().Dispatch(203);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ASSERT_EQ(ui_->fileRequests.size(), 3u);
+  for (std::size_t k = 1; k < 3; ++k) {
+    EXPECT_EQ(platform::SplitPath(ui_->fileRequests[k].presetName).folder, platform::SplitPath(chosen.paths[0]).folder)
+        << ui_->fileRequests[k].title;
+    EXPECT_EQ(ui_->fileRequests[k].initialFolder, platform::SplitPath(chosen.paths[0]).folder);
+  }
+  EXPECT_TRUE(std::filesystem::exists(elsewhere / "f0001.ra1"));
 }
 
 // The final state is saved only while the final-state option is on; the file
