@@ -17,8 +17,9 @@ struct ContiSettings {
   float sMax = 20.0f;               // S
   uint8_t gridFromFile = 0;
   uint8_t logSpacedGrid = 0;
-  uint8_t useMinimumS = 0;
-  float minimumSValue = 0.0f;       // S
+  // Log-spaced grids are linear below this s and log-spaced above it.
+  uint8_t useMinimumS = 1;
+  float minimumSValue = 10.0f;      // S
   uint8_t dlsSpacingLinear = 0;
   uint8_t dlsSpacingLog = 0;
   uint8_t dlsSpacingMixed = 0;

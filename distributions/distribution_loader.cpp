@@ -25,7 +25,6 @@ bool PeakUsable(const PriorPeak& p) {
 // The loader's list of s-based models, as the prior abscissa reads it.
 bool PriorOverS() {
   const ModelSelectorFlags& f = gModelSelectorFlags;
-  const ContiSettings& cs = Conti();
   return f.CSModel || f.ConformationalChangeCSModel || f.FixFF0FloatingVbarCSModel ||
          f.GeneralScalingLawCSModel || f.WormlikeChainCSModel || f.BimodalFF0CSModel ||
          f.BimodalFF0With1DiscreteCSModel || f.CSWith1DiscreteModel ||
