@@ -33,6 +33,10 @@
 
 namespace {
 
+// A boundary transform chosen is computed by Run only: until then the
+// screen would show nothing new and say nothing.
+constexpr const char* kTransformAwaitsRun = "van Holde-Weischet transform chosen: Run (Ctrl+R) computes it";
+
 const char* const kDisclaimer[] = {
     "THIS SOFTWARE IS PROVIDED \"AS IS\", WITH ALL FAULTS, AND WITHOUT ANY EXPRESS,",
     "IMPLIED OR STATUTORY WARRANTY OF ANY KIND, INCLUDING BUT NOT LIMITED TO",
@@ -194,6 +198,10 @@ void TXLAWindow::Paint(bool erase) {
     }
   }
   if (!On(r.otherScreenShown) && !On(r.mStarScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
+  if (RunState().TransformAwaitsRun && gModelSelectorFlags.SedTransformModel && surface) {
+    auto dc = surface->ClientDC();
+    dc->TextOut(50, 30, kTransformAwaitsRun);
+  }
   if (flags.TimeToEqSummaryPending && surface) {
     auto dc = surface->ClientDC();
     dc->TextOut(50, 10, flags.TimeToEqSummary);

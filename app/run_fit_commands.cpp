@@ -224,6 +224,7 @@ void CheckResidualSize() {
 void TXLAWindow::CmRun() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
+  rs.TransformAwaitsRun = false;
   if (StopRunHere()) return;
   const ModelSelectorFlags& m = gModelSelectorFlags;
   RoadServices& r = Road();
