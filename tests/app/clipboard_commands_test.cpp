@@ -248,13 +248,21 @@ TEST_F(CopyCommands, ParameterListingIsCopiedAndSavedWithTheFitData) {
   EXPECT_EQ(clipboard_.text.rfind("\n\ncomponent 1 included:\n", 0), 0u);
   ASSERT_TRUE(Road().saveParametersToFile);
   // Save Fit Data: fitted data, residuals, then the listing under the
-  // name chosen, with the data's extension.
-  ui_->lenient = true;
-  ui_->ExpectFiles("", Chosen({(dir_ / "fit.ra1").string()}));
-  ui_->ExpectFiles("", Chosen({(dir_ / "res.ra1").string()}));
-  ui_->ExpectFiles("", Chosen({(dir_ / "listing.txt").string()}));
-  Window().Dispatch(203);
-  EXPECT_EQ(ReadFile((dir_ / "listing.ra1").string()).rfind("\n\ncomponent 1 included:\n", 0), 0u);
+  // name chosen: a typed extension stands, the preset's ".rxx" becomes the
+  // data's.
+  struct Case {
+    const char* chosen;
+    const char* written;
+  } cases[] = {{"listing.txt", "listing.txt"}, {"listing.rxx", "listing.ra1"}};
+  for (const Case& c : cases) {
+    ui_->lenient = true;
+    ui_->ExpectFiles("", Chosen({(dir_ / "fit.ra1").string()}));
+    ui_->ExpectFiles("", Chosen({(dir_ / "res.ra1").string()}));
+    ui_->ExpectFiles("", Chosen({(dir_ / c.chosen).string()}));
+    Window().Dispatch(203);
+    EXPECT_EQ(ReadFile((dir_ / c.written).string()).rfind("\n\ncomponent 1 included:\n", 0), 0u) << c.chosen;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "listing.rxx"));
 }
 
 }  // namespace
