@@ -74,7 +74,9 @@ void DrawPriorOverDistribution(platform::DrawContext& dc) {
   const ContiSettings& cs = Conti();
   CWINPlot* plot = DistributionPlotWindow().Plot();
   const int n = cs.gridSize;
-  if (!plot || !Priors().use || !cs.prior || !cs.sValues || n < 1) return;
+  // A boundary transform's "distribution" is no density of s: no prior over it.
+  if (!plot || !Priors().use || gModelSelectorFlags.SedTransformModel || !cs.prior || !cs.sValues || n < 1)
+    return;
   double top = cs.prior[1];
   for (int i = 2; i <= n; ++i) top = std::max(top, cs.prior[i]);
   if (!(top > 0)) return;
