@@ -35,6 +35,16 @@
 
 namespace {
 
+// The picture first, then the advice. A box shown with a paint still
+// pending would do that paint inside its own loop before it appears: it
+// came late, took the keys typed meanwhile, and every box of a chain
+// waited again for the repaint the last one left behind.
+void PaintBeforeAdvice(TXLAWindow& window) {
+  window.Frame().Update();
+  // A first paint may only ask for the erased one that draws.
+  window.Frame().Update();
+}
+
 const char* const kAdvice[] = {
     "",
     "Residuals seem larger than typically expected for the interference and absorbance optical system\n"
@@ -271,7 +281,10 @@ void TXLAWindow::CmRun() {
   CurrentScanSet().dataChanged = 0;
   RunBusy = false;
   RequestRepaint(*this);
-  if (Options().InfoWizardMessages && !EqTestModeOn()) CheckResidualSize();
+  if (Options().InfoWizardMessages && !EqTestModeOn()) {
+    PaintBeforeAdvice(*this);
+    CheckResidualSize();
+  }
 }
 
 void RunModelFromTools(TXLAWindow& window) { window.CmRun(); }
@@ -341,5 +354,8 @@ void TXLAWindow::CmFit() {
   ComposeFitInfoText(host);
   // The end of the fit is drawn whole, whatever paint came during it.
   RequestRepaint(*this);
-  if (Options().InfoWizardMessages) CheckResidualSize();
+  if (Options().InfoWizardMessages) {
+    PaintBeforeAdvice(*this);
+    CheckResidualSize();
+  }
 }

@@ -1,10 +1,14 @@
+#include <functional>
+
 #include "app/model_commands.h"
 #include "app/run_fit_commands.h"
 #include "data/fit_output_files.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_report.h"
+#include "platform/frame_window.h"
 #include "platform/paths.h"
+#include "platform/scripted_ui.h"
 #include "road_support.h"
 
 namespace {
@@ -36,6 +40,17 @@ class RoadRun : public RoadTest {
         ++n;
       }
     return std::sqrt(sum / n);
+  }
+};
+
+// Calls back whenever a box is asked, to look at the window then.
+class WatchingUI : public platform::ScriptedUserInterface {
+ public:
+  std::function<void()> onBox;
+  int MessageBox(const std::string& caption, const std::string& text, platform::BoxButtons buttons,
+                 platform::BoxIcon icon) override {
+    if (onBox) onBox();
+    return ScriptedUserInterface::MessageBox(caption, text, buttons, icon);
   }
 };
 
@@ -574,6 +589,26 @@ TEST_F(RoadRun, MeniscusRangesFollowTheFitLimitsOfTheLoadAndTheReportNamesALimit
   v.P[13] = fs.meniscusMin;
   ASSERT_TRUE(ComposeFitInfoLines(nullptr, lines));
   EXPECT_EQ(lines.line[7].find("fit limit"), std::string::npos);
+}
+
+TEST_F(RoadRun, AdviceBoxesComeAfterThePictureIsDrawn) {
+  Load();
+  OneSpecies("3.0", "5.0");  // the boundary is at 5 S: large residuals, advice follows
+  Options().InfoWizardMessages = 1;
+  auto& frame = dynamic_cast<platform::HeadlessFrameWindow&>(Window().Frame());
+  WatchingUI watch;
+  watch.lenient = true;
+  std::vector<bool> paintPendingAtBox;
+  watch.onBox = [&] { paintPendingAtBox.push_back(frame.invalid); };
+  {
+    platform::ScopedUI scope(watch);
+    Window().Dispatch(213);  // Run
+    ASSERT_FALSE(paintPendingAtBox.empty());
+    Window().Dispatch(215);  // Fit
+  }
+  Options().InfoWizardMessages = 0;
+  EXPECT_GE(paintPendingAtBox.size(), 2u);
+  for (std::size_t k = 0; k < paintPendingAtBox.size(); ++k) EXPECT_FALSE(paintPendingAtBox[k]) << k;
 }
 
 }  // namespace
