@@ -187,14 +187,16 @@ TEST_F(EquilibriumModels, DiscreteSpeciesRunGivesEachScanTheExponentialOfItsOwnS
     for (int j = 1; j <= s.count; ++j) {
       const double rpm = s.records[j].rpm;
       for (int p = 1; p <= s.points[j]; ++p)
-        ASSERT_NEAR(s.model[j][p], closedForm(rpm, s.radii[j][p]), 1e-5 + 2e-5 * s.model[j][p])
+        // The curves live on the 0.001 cm grid: linear interpolation of the
+        // steepest (20000 rpm) curve is good to 4e-5 of its value.
+        ASSERT_NEAR(s.model[j][p], closedForm(rpm, s.radii[j][p]), 1e-5 + 6e-5 * s.model[j][p])
             << rpm << " rpm, r = " << s.radii[j][p];
     }
     // Not one curve: the slowest and the fastest scan part by a factor of
     // three at the cell end.
     EXPECT_GT(s.model[3][s.points[3]], 1.5f * s.model[1][s.points[1]]);
-    EXPECT_NEAR(gModelParameterVector.P[9], kC0, 1e-5);
-    EXPECT_NEAR(gModelParams.concentration[1], kC0, 1e-5);
+    EXPECT_NEAR(gModelParameterVector.P[9], kC0, 5e-5);
+    EXPECT_NEAR(gModelParams.concentration[1], kC0, 5e-5);
   }
 }
 
