@@ -42,6 +42,11 @@ class EqTools : public RoadTest {
     gSolutionConditions.vbarRho = 0.73f;
     gFitEngineState = FitEngineState{};
   }
+  void TearDown() override {
+    RoadTest::TearDown();
+    // Fit limits outlive the scans; the next data set finds its own.
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0.0f;
+  }
 
   // A Boltzmann exponential at 7.05 cm of height `loading` plus 0.02.
   std::string Write(const FileScan& f, const std::string& folder = "") {
