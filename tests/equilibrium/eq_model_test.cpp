@@ -2,6 +2,7 @@
 // known buoyant mass with injected TI and RI noise.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -235,6 +236,8 @@ struct MultiSpeed {
   int scansPerSpeed = 1;
   bool systematic = true;  // TI profile and RI offsets in the data
   double left = 6.91, right = 7.19;
+  bool mixedOrder = false;  // speeds not in the order of the scan times
+  bool oneSpeed = false;    // all at 15000 rpm, loadings 0.3, 0.5 and 0.8
 };
 constexpr double kMb75 = 75000 * (1 - 0.7287);
 
@@ -242,15 +245,19 @@ void LoadMultiSpeed(const MultiSpeed& c) {
   std::mt19937 gen(17);
   std::normal_distribution<double> gauss(0, 0.005);
   const double speeds[] = {8000, 11000, 15000}, loading[] = {0.62, 0.55, 0.45};
+  const double dilutions[] = {0.3, 0.5, 0.8};
+  const double times[] = {2000, 3000, 1000};
   std::vector<eqtest::Scan> scans;
   int k = 0;
   for (int v = 0; v < 3; ++v)
     for (int q = 0; q < c.scansPerSpeed; ++q) {
       eqtest::Scan s;
-      s.rpm = static_cast<float>(speeds[v]);
-      s.time = 1000.0 * ++k;
+      const double rpm = c.oneSpeed ? 15000 : speeds[v], c0 = c.oneSpeed ? dilutions[v] : loading[v];
+      s.rpm = static_cast<float>(rpm);
+      s.time = (c.mixedOrder ? times[v] : 1000.0 * (v + 1)) + 100.0 * q;
+      ++k;
       for (double r = 6.9 + 0.0007 * (k % 4); r <= 7.2; r += 0.003) {
-        double y = loading[v] * EquilibriumExponential(r, kMb75, speeds[v], 20, 7.05) + gauss(gen);
+        double y = c0 * EquilibriumExponential(r, kMb75, rpm, 20, 7.05) + gauss(gen);
         if (c.systematic) y += Ti(r) + Ri(k);
         s.r.push_back(static_cast<float>(r));
         s.y.push_back(static_cast<float>(y));
@@ -258,6 +265,15 @@ void LoadMultiSpeed(const MultiSpeed& c) {
       scans.push_back(s);
     }
   eqtest::Load(scans, 6.9f, 7.2f, static_cast<float>(c.left), static_cast<float>(c.right));
+  if (c.mixedOrder) {
+    // The time order the loader keeps: 15000, 8000, 11000 rpm.
+    ScanSet& ss = CurrentScanSet();
+    std::vector<int> order;
+    for (int j = 1; j <= ss.count; ++j) order.push_back(j);
+    std::stable_sort(order.begin(), order.end(),
+                     [&ss](int a, int b) { return ss.records[a].time < ss.records[b].time; });
+    for (int j = 1; j <= ss.count; ++j) ss.order[j] = order[static_cast<size_t>(j - 1)];
+  }
 }
 
 // The smallest rmsd of plain runs over masses 1.001 apart.
@@ -281,6 +297,8 @@ TEST_F(ModelFixture, MassOfMultiSpeedScansWithAndWithoutSystematicNoise) {
       {"one scan per speed, no TI or RI in the data", {1, false}},
       {"two scans per speed, TI and RI in the data", {2, true}},
       {"two scans per speed, no TI or RI in the data", {2, false}},
+      {"speeds out of time order", {2, true, 6.91, 7.19, true}},
+      {"one speed, three loadings", {1, true, 6.91, 7.19, false, true}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
