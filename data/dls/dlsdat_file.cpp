@@ -77,8 +77,30 @@ DlsConditions ConditionsOf(const DlsHeaderRecord& r) {
   return c;
 }
 
+std::string CheckDlsdatRow(std::size_t row, double tau, double y) {
+  // The file is read back in single precision: a lag time beyond its range
+  // would be written as "inf" (or "0") and the loader would stop at its row.
+  const float tauAsRead = static_cast<float>(tau);
+  if (!std::isfinite(tau) || !std::isfinite(tauAsRead) || !(tauAsRead > 0.0f))
+    return Format("row %zu: the lag time %g s is outside the range a dlsdat file can hold", row, tau);
+  if (!std::isfinite(static_cast<float>(y)))
+    return Format("row %zu: the value %g is outside the range a dlsdat file can hold", row, y);
+  return {};
+}
+
 bool WriteDlsdatFile(const std::string& path, const CCurve& curve, DlsXForm xForm,
                      const std::string& description, const DlsConditions& c) {
+  const int rows = curve.Count();
+  for (int k = 0; k < rows; ++k) {
+    const double x = (*curve.x)[static_cast<unsigned>(k)];
+    const double tau = xForm == DlsXForm::LagTimes ? x : std::pow(10.0, x);
+    const std::string bad =
+        CheckDlsdatRow(static_cast<std::size_t>(k) + 1, tau, (*curve.y)[static_cast<unsigned>(k)]);
+    if (!bad.empty()) {
+      ErrorBox(("\n\aAttention: nothing written to " + path + ":\n" + bad).c_str());
+      return false;
+    }
+  }
   std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
   if (!f) {
     ErrorBox(("\n\aAttention: could not open " + path).c_str());
