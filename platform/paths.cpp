@@ -161,7 +161,6 @@ FileReadError ReadWholeFile(const std::string& nativePath, std::string& text, st
     return FileReadError::TooLarge;
   }
   std::string out;
-  out.reserve(static_cast<std::size_t>(st.st_size));
   char chunk[1 << 16];
   FileReadError result = FileReadError::None;
   for (;;) {

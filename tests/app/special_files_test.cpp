@@ -217,7 +217,7 @@ std::vector<SpecialFile> SpecialFiles() {
 // alarm ends a child that waits or reads for ever, and a bound on its
 // memory ends one that fills it. False (with why) when the child did not
 // come back with a verdict.
-bool ReadInChild(const Reader& read, const std::string& path, Verdict& verdict, std::string& why) {
+bool ReadInChild(const Reader& reader, const std::string& path, Verdict& verdict, std::string& why) {
   int fds[2];
   if (pipe(fds) != 0) {
     why = "no pipe";
@@ -234,7 +234,7 @@ bool ReadInChild(const Reader& read, const std::string& path, Verdict& verdict, 
     std::string boxes;
     platform::AutomaticUserInterface ui([&boxes](const std::string& line) { boxes += line + "\n"; });
     platform::SetUI(&ui);
-    const Verdict v = read(path);
+    const Verdict v = reader(path);
     const std::string message = std::string(v.accepted ? "1" : "0") + v.said + "\n" + boxes;
     std::size_t done = 0;
     while (done < message.size()) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -163,6 +165,44 @@ TEST_F(DlsdatTest, WritingAValueAboveOneWritesAllRowsThenWarns) {
   ui_->ExpectBox("Error", "Attention: could not open " + Path("no/such/folder/x.dlsdat"));
   EXPECT_FALSE(WriteDlsdatArrays(Path("no/such/folder/x.dlsdat"), 3, x, y, DlsXForm::LagTimes, "", Conditions()));
   EXPECT_TRUE(ui_->failures.empty());
+}
+
+// What is written must load: a lag time that single precision cannot hold
+// (10^39 s from a loaded log10 of 39) would be written as "inf", so the
+// export is refused at its row and nothing is written; 10^38 s still loads.
+TEST_F(DlsdatTest, AnExportItsLoaderCouldNotReadIsRefusedAtItsRow) {
+  DlsHeaderRecord r;
+  r.wavelength = 6.328e-7f;
+  struct Case {
+    const char* name;
+    float x2, y2;
+    const char* said;  // "" when the file is written
+  } cases[] = {
+      {"lag time above single precision", 39.0f, 0.2f,
+       "row 2: the lag time 1e+39 s is outside the range a dlsdat file can hold"},
+      {"lag time below single precision", -46.0f, 0.2f,
+       "row 2: the lag time 1e-46 s is outside the range a dlsdat file can hold"},
+      {"value not finite", -3.0f, std::numeric_limits<float>::infinity(),
+       "row 2: the value inf is outside the range a dlsdat file can hold"},
+      {"largest lag time", 38.0f, 0.2f, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(Path("edge.dlsdat"));
+    float x[3] = {0, -5.0f, c.x2}, y[3] = {0, 0.6f, c.y2};
+    if (*c.said) ui_->ExpectBox("Error", std::string("Attention: nothing written to ") + Path("edge.dlsdat") + ":\n" + c.said);
+    EXPECT_EQ(WriteDlsdatSet(Path("edge.dlsdat"), 2, x, y, "edge", r), !*c.said);
+    EXPECT_TRUE(ui_->AllConsumed());
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    if (*c.said) {
+      EXPECT_FALSE(Exists("edge.dlsdat"));
+    } else {
+      const Loaded l = Load(Path("edge.dlsdat"), true);
+      ASSERT_EQ(l.ok, 1) << l.reason;
+      ASSERT_EQ(l.n, 2);
+      EXPECT_NEAR(l.x[1], 38.0f, 1e-5);
+    }
+  }
 }
 
 TEST_F(DlsdatTest, LoadedSetsAreWrittenWithTheirHeader) {
