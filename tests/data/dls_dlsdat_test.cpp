@@ -173,6 +173,9 @@ TEST_F(DlsdatTest, WritingAValueAboveOneWritesAllRowsThenWarns) {
 TEST_F(DlsdatTest, AnExportItsLoaderCouldNotReadIsRefusedAtItsRow) {
   DlsHeaderRecord r;
   r.wavelength = 6.328e-7f;
+  r.angle = 90;
+  r.refractiveIndex = 1.33f;
+  r.viscosity = 0.01f;
   struct Case {
     const char* name;
     float x2, y2;
