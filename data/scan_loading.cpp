@@ -242,28 +242,31 @@ void ReportUnreadable(const std::string& path, bool skipped) {
   platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
 }
 
-// Whether any of paths reads as a scan, tried on copies so that the loaded
-// set and the type flags stay as they are. The first file that reads ends
-// the search; the others are read (and reported) by the load itself.
-bool AnyReadableScan(const std::vector<std::string>& paths, float binWidth) {
+// Whether path reads as a scan, tried on copies so that the loaded set and
+// the type flags stay as they are (ScanReadProblem says why not).
+bool ReadableScan(const std::string& path, float binWidth) {
   const DataTypeFlags flags = CurrentDataTypeFlags();
-  bool found = false;
-  for (const std::string& path : paths) {
-    ScanRecord record{};
-    int n = 0;
-    float *radii = nullptr, *signals = nullptr, *third = nullptr;
-    std::uint8_t mark = 0;
-    found = ReadScanFile(platform::ToNative(path).c_str(), &record, &n, &radii, &signals, &third, &mark,
-                         binWidth) == 1;
-    if (found) {
-      free_vector(radii, 1, n);
-      free_vector(signals, 1, n);
-      free_vector(third, 1, n);
-      break;
-    }
+  ScanRecord record{};
+  int n = 0;
+  float *radii = nullptr, *signals = nullptr, *third = nullptr;
+  std::uint8_t mark = 0;
+  const bool ok = ReadScanFile(platform::ToNative(path).c_str(), &record, &n, &radii, &signals, &third, &mark,
+                               binWidth) == 1;
+  if (ok) {
+    free_vector(radii, 1, n);
+    free_vector(signals, 1, n);
+    free_vector(third, 1, n);
   }
   CurrentDataTypeFlags() = flags;
-  return found;
+  return ok;
+}
+
+// Whether any of paths reads as a scan. The first file that reads ends the
+// search; the others are read (and reported) by the load itself.
+bool AnyReadableScan(const std::vector<std::string>& paths, float binWidth) {
+  for (const std::string& path : paths)
+    if (ReadableScan(path, binWidth)) return true;
+  return false;
 }
 
 // No data are left after a failed load: no picture may show the old ones.
@@ -626,7 +629,6 @@ bool AddMoreFiles(const std::string& selection) {
   if (s.count <= 0) return LoadAllData(selection);
   const LoadTargets& t = CurrentLoadTargets();
   LoadHooks& h = CurrentLoadHooks();
-  FreeFitArrays(s.count);
   const ParsedSelection sel = ParseSelection(selection);
   const int added = static_cast<int>(sel.names.size());
   if (added == 0) return false;
@@ -634,11 +636,23 @@ bool AddMoreFiles(const std::string& selection) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     return false;
   }
+  const float binWidth = BinWidth();
+  // A file that cannot be added is said before anything changes: the scans
+  // loaded stay as they are.
+  for (const std::string& name : sel.names) {
+    const std::string path = platform::Combine(sel.folder, name);
+    if (ReadableScan(path, binWidth)) continue;
+    if (!*t.serialFitRunning)
+      platform::UI().MessageBox("LOAD ERROR",
+                                ScanReadProblem() + "\nNothing was added; the data loaded before are kept.\n" + path,
+                                platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    return false;
+  }
+  FreeFitArrays(s.count);
   h.deleteNonidealModel();
   const int old = s.count;
   GrowScanTables(s, old + added);
   bool failed = false, warned = false;
-  const float binWidth = BinWidth();
   for (int k = 1; k <= added; ++k) {
     const int i = old + k;
     s.order[i] = i;

@@ -330,9 +330,13 @@ TEST_F(LoadingTest, AddedFilesJoinTheSetInTimeOrder) {
   EXPECT_FLOAT_EQ(*t.meniscus, 5.95f);
   EXPECT_EQ(CurrentScanSet().gridLength > 0, true);
 
-  ui.ExpectBox("LOAD ERROR", dir / "00077.RA1");
-  EXPECT_FALSE(AddMoreFiles(MakeSelection(dir.path(), {"00077.RA1"})));
-  EXPECT_EQ(CurrentScanSet().count, 0);
+  // A file that cannot be added leaves the set as it was.
+  const float lastSignal = CurrentScanSet().signals[4][CurrentScanSet().points[4]];
+  ui.ExpectBox("LOAD ERROR", "the file cannot be read (missing, not readable or not a regular file)\n"
+                             "Nothing was added; the data loaded before are kept.\n" + dir / "00077.RA1");
+  EXPECT_FALSE(AddMoreFiles(MakeSelection(dir.path(), {names[2], "00077.RA1"})));
+  EXPECT_EQ(LoadedNames(), (std::vector<std::string>{Name(1), Name(3), Name(2), Name(4)}));
+  EXPECT_EQ(CurrentScanSet().signals[4][CurrentScanSet().points[4]], lastSignal);
   ExpectNoFailures();
 }
 
