@@ -232,6 +232,9 @@ std::string CheckedInputFile::ErrorText() const { return FileReadErrorText(path_
 bool WriteThroughTemporary(const std::string& path,
                            const std::function<bool(const std::string&)>& write) {
   const std::string native = ToNative(path);
+  // A pipe, a device or a folder of that name is never replaced by the rename.
+  struct stat st {};
+  if (stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
   const PathParts parts = SplitPath(native);
   // A hidden name in the same folder: the rename stays on one file system.
   std::string temporary = parts.drive + parts.folder + "." + parts.name + parts.extension + ".XXXXXX";

@@ -90,7 +90,8 @@ class CheckedInputFile {
 // Writes a file under a temporary name beside path and renames it into
 // place once write(temporary path) returned true, so that a run killed
 // midway never leaves a cut file under the final name. False (and no temporary file left)
-// otherwise.
+// otherwise, and at once when path names something other than a regular file
+// (a named pipe, a device, a folder), which is never replaced.
 bool WriteThroughTemporary(const std::string& path,
                            const std::function<bool(const std::string& temporaryPath)>& write);
 

@@ -183,6 +183,24 @@ TEST_F(FileIo, AFileWrittenThroughATemporaryNameIsWholeOrUntouched) {
   }));
   EXPECT_EQ(Get(target), "new result\n");
   EXPECT_EQ(EntryCount(), 1u);
+
+  // A named pipe (or a device, or a folder) of that name stays what it is:
+  // the writer is not even called.
+  ASSERT_EQ(mkfifo((dir_ / "pipe").c_str(), 0644), 0);
+  fs::create_directories(dir_ / "folder");
+  fs::create_symlink("/dev/null", dir_ / "device");
+  for (const char* name : {"pipe", "folder", "device"}) {
+    bool called = false;
+    EXPECT_FALSE(platform::WriteThroughTemporary((dir_ / name).string(), [&called](const std::string&) {
+      called = true;
+      return true;
+    })) << name;
+    EXPECT_FALSE(called) << name;
+  }
+  EXPECT_TRUE(fs::is_fifo(dir_ / "pipe"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
+  EXPECT_TRUE(fs::is_character_file(dir_ / "device"));
+  EXPECT_EQ(EntryCount(), 4u);
 }
 
 TEST(WorkerThreads, CountsStayBetweenOneAndTheCap) {
