@@ -43,8 +43,10 @@ std::string CheckDlsdatRow(std::size_t row, double tau, double y);
 // Writes one file; a row that CheckDlsdatRow refuses is reported with the
 // error box and nothing is written. Values above 1 are written and then reported with the
 // error box ("please check DLSDAT format - should be g(2)-1"); an unopenable
-// file is reported as "Attention: could not open %s". False when nothing
-// (or not everything) could be written.
+// file is reported as "Attention: could not open %s", one that cannot be
+// written whole (a full disk) as "Attention: could not write %s". The file
+// goes into place whole or not at all: false, and an earlier file of that
+// name left as it was, when not everything could be written.
 bool WriteDlsdatFile(const std::string& path, const CCurve& curve, DlsXForm xForm,
                      const std::string& description, const DlsConditions& c);
 // The same for one-based arrays x[1..n], y[1..n].

@@ -1,3 +1,9 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -7,6 +13,7 @@
 #include <vector>
 
 #include "data/dls/dlsdat_file.h"
+#include "platform/automatic_ui.h"
 #include "dls_fixture.h"
 
 namespace {
@@ -206,6 +213,41 @@ TEST_F(DlsdatTest, AnExportItsLoaderCouldNotReadIsRefusedAtItsRow) {
       EXPECT_NEAR(l.x[1], 38.0f, 1e-5);
     }
   }
+}
+
+// A disk that fills up midway (a file-size limit in a child process here)
+// leaves the earlier file whole and nothing beside it; a device of that
+// name (a named pipe here) is never written over.
+TEST_F(DlsdatTest, AnExportThatCannotBeWrittenWholeLeavesTheEarlierFile) {
+  const std::string kept = Write("kept.dlsdat", "earlier export\n");
+  std::vector<float> x(201), y(201);
+  for (int k = 1; k <= 200; ++k) {
+    x[static_cast<std::size_t>(k)] = 1e-6f * static_cast<float>(k);
+    y[static_cast<std::size_t>(k)] = 0.5f;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    platform::AutomaticUserInterface quiet;
+    platform::SetUI(&quiet);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1000, 1000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool ok = WriteDlsdatArrays(kept, 200, x.data(), y.data(), DlsXForm::LagTimes, "new", Conditions());
+    const bool said = !quiet.Log().empty() && quiet.Log().back().find("could not write " + kept) != std::string::npos;
+    _exit(ok ? 1 : said ? 0 : 2);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Read("kept.dlsdat"), "earlier export\n");
+  EXPECT_EQ(Files(), std::vector<std::string>{"kept.dlsdat"});
+
+  ASSERT_EQ(mkfifo(Path("pipe.dlsdat").c_str(), 0644), 0);
+  ui_->ExpectBox("Error", "Attention: could not open " + Path("pipe.dlsdat"));
+  EXPECT_FALSE(WriteDlsdatArrays(Path("pipe.dlsdat"), 200, x.data(), y.data(), DlsXForm::LagTimes, "new", Conditions()));
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(std::filesystem::is_fifo(Path("pipe.dlsdat")));
 }
 
 TEST_F(DlsdatTest, LoadedSetsAreWrittenWithTheirHeader) {
