@@ -2,8 +2,6 @@
 // files, the equilibrium and light-scattering loads, and files dropped on
 // the window. The scan loaders below do the reading; these commands decide
 // what is loaded, set the window title and remember the selection.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -108,10 +106,8 @@ std::string FirstFilePath(const std::vector<std::string>& entries) {
 bool WriteListBeside(const std::string& firstFile, const std::string& text) {
   const platform::PathParts parts = platform::SplitPath(firstFile);
   const std::string listPath = parts.drive + parts.folder + "list" + parts.extension;
-  // Only a regular file (or none) is replaced: opening a named pipe of that
-  // name for writing would wait for a reader.
-  struct stat st {};
-  if (stat(platform::ToNative(listPath).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
+  // Whole or not at all; a named pipe of that name (opening it for writing
+  // would wait for a reader) or a folder is left alone.
   return platform::WriteThroughTemporary(listPath, [&text](const std::string& temporary) {
     std::ofstream out(temporary, std::ios::binary);
     out << text;
