@@ -29,6 +29,17 @@ float* ToModelUnits(const double* a, int n) {
   return w.simulation;
 }
 
+// The normalised value of entry j that the target left in the model-unit
+// vector: a target keeps its parameters within their limits and writes the
+// value it used back, so a point beyond a limit reads as the limit.
+double TakenValue(const double* a, int j) {
+  const MarquardtWorkArrays& w = Work();
+  float asked = static_cast<float>(a[j]);
+  if (w.scale[j] != 0.0f) asked *= w.scale[j];
+  if (w.simulation[j] == asked) return a[j];
+  return w.scale[j] != 0.0f ? static_cast<double>(w.simulation[j]) / w.scale[j] : w.simulation[j];
+}
+
 // Inverse of the symmetric matrix m, column by column.
 void Invert(double** m, double** result, int n) {
   MarquardtWorkArrays& w = Work();
@@ -126,6 +137,8 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
 
   target(ToModelUnits(a, n), host);
   if (fs.stopRequested) return;
+  // A trial step beyond a limit is taken as the point at the limit.
+  for (int j = 1; j <= n; ++j) a[j] = TakenValue(a, j);
   double points = 0;
   for (int s = 1; s <= ss.count; ++s) {
     if (!w.modelCopy[s]) continue;
@@ -143,7 +156,20 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
     if (!flags[i]) continue;
     for (int j = 1; j <= n; ++j) w.derivativePoint[j] = a[j];
     w.derivativePoint[i] = w.perturbed[i];
-    const double h = w.perturbed[i] - a[i];
+    double h = w.perturbed[i] - a[i];
+    if (h != 0.0) {
+      target(ToModelUnits(w.derivativePoint, n), host);
+      if (fs.stopRequested) return;
+      // At a limit the step outwards goes nowhere: the derivative is taken
+      // inwards, over the step the target actually made.
+      h = TakenValue(w.derivativePoint, i) - a[i];
+      if (h == 0.0) {
+        w.derivativePoint[i] = a[i] - (w.perturbed[i] - a[i]);
+        target(ToModelUnits(w.derivativePoint, n), host);
+        if (fs.stopRequested) return;
+        h = TakenValue(w.derivativePoint, i) - a[i];
+      }
+    }
     if (h == 0.0) {
       if (gSerialFitSettings.running)
         gSerialFitSettings.errorCode = 9;
@@ -154,8 +180,6 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
           for (int k = w.first[s]; k <= w.last[s]; ++k) w.derivatives[s][i][k] = 0.0f;
       continue;
     }
-    target(ToModelUnits(w.derivativePoint, n), host);
-    if (fs.stopRequested) return;
     for (int s = 1; s <= ss.count; ++s) {
       if (!w.derivatives[s]) continue;
       for (int k = w.first[s]; k <= w.last[s]; ++k)

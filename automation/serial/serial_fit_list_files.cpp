@@ -149,7 +149,10 @@ void SerializeFitByListFile(ISerialFitWindow& window) {
         log.Skipped(listPath, "the list file could not be read");
         continue;
       }
-      LoadListedScans();
+      if (!LoadListedScans()) {
+        log.Failed(listPath, "the scans could not be loaded");
+        continue;
+      }
       BuildTmpFileList(0);
       if (IsSignalSaturated()) {
         summary += listPath + "\n" + "signal maxed out\n";

@@ -302,7 +302,7 @@ TEST_F(MinimiserTest, GridIsRebuiltOnlyAwayFromTheFirstMeniscusAndBottom) {
   SimplexSim(v, &host);
   EXPECT_EQ(host.gridBuilds, first + 1);
   EXPECT_EQ(gModelParams.meniscus, 6.6f);
-  EXPECT_EQ(v[1], 7.0f);
+  EXPECT_EQ(v[1], 6.6f);
   gFitEngineState.stopRequested = 1;
   EXPECT_EQ(SimplexSim(v, &host), 1e10f);
   EXPECT_EQ(gFitEngineState.evaluationsTotal, 3);
