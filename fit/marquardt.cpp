@@ -105,6 +105,7 @@ int AllocMarquardtArrays(int n) {
   w.simulation = vector(1, n);
   w.scale = vector(1, n);
   w.fitFlags = ivector(1, n);
+  w.blocked.assign(static_cast<std::size_t>(n) + 1, 0);
   const ScanSet& ss = CurrentScanSet();
   const int scans = ss.count;
   w.derivatives.assign(scans + 1, nullptr);
@@ -248,6 +249,27 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     w.covariance[j][j] = w.alpha[j][j] * damping;
   }
   SolveNormalEquationsD(w.covariance, w.beta, n, w.delta, w.work);
+  // An entry held at a limit takes no step beyond it (the target would put
+  // it back, and the others' steps, solved with it, would be off): the
+  // others are solved without it. A step away from the limit frees it.
+  bool held = false;
+  for (int j = 1; j <= n; ++j) {
+    if (w.blocked[j] == 0) continue;
+    if (w.delta[j] * w.blocked[j] > 0.0)
+      held = true;
+    else
+      w.blocked[j] = 0;
+  }
+  if (held) {
+    DoubleVec b(1, n);
+    for (int j = 1; j <= n; ++j) b[j] = w.beta[j];
+    for (int j = 1; j <= n; ++j) {
+      if (w.blocked[j] == 0) continue;
+      b[j] = 0.0;
+      for (int k = 1; k <= n; ++k) w.covariance[j][k] = w.covariance[k][j] = 0.0;
+    }
+    SolveNormalEquationsD(w.covariance, b, n, w.delta, w.work);
+  }
 
   fs.mlStepNegligible = 1;
   for (int j = 1; j <= n; ++j) {
@@ -269,7 +291,13 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     w.trial[j] = t;
   }
   double trialChisq = 0.0;
+  DoubleVec asked(1, n);
+  for (int j = 1; j <= n; ++j) asked[j] = w.trial[j];
   mlcof(host, w.trial, flags, n, w.covariance, w.delta, &trialChisq, target);
+  // A step the target put back where the entry was: a limit holds it there.
+  for (int j = 1; j <= n && !fs.stopRequested; ++j)
+    if (w.trial[j] != asked[j] && std::fabs(w.trial[j] - a[j]) <= 1e-6 * std::fabs(a[j]))
+      w.blocked[j] = asked[j] > a[j] ? 1 : -1;
   if (!fs.stopRequested) {
     if (ochisq <= trialChisq) {
       *lambda *= 10.0;
