@@ -216,8 +216,9 @@ BENCHMARK(BM_LowSpeedFitMeniscusFf0)
 // TI and RI noise and white noise 0.004. Its meniscus, 6.850 cm, lies below
 // the limits 6.855-6.868 the fit may use (argument 1), so the best meniscus
 // is the lower limit; argument 0 gives limits 6.80-6.869 that hold it.
-// Ends, and prints its time and evaluations (Simplex: algorithm 0,
-// Marquardt-Levenberg: 1).
+// The fit starts from meniscus 6.860 cm and f/f0 ff0_x100 / 100. Ends, and
+// prints its time and evaluations (Simplex: marquardt 0, Marquardt-
+// Levenberg: 1).
 constexpr float kStepMeniscus = 6.850f;
 
 double SteppedScanTimeOf(int j) { return 2400.0 + (84600.0 - 2400.0) * (j - 1) / (kScans - 1); }
@@ -287,7 +288,7 @@ void BM_LowSpeedFitMeniscusAtLimit(benchmark::State& state) {
   bench::TimeFitCommand(state, host, [&] {
     gModelParams.meniscus = 6.860f;
     gModelParams.meniscusFit = 1;
-    Conti().ffValue = 1.4f;
+    Conti().ffValue = state.range(2) * 1e-2f;
     Conti().fitFfValue = 1;
     PackModelParameters();
     FitEngineState& fs = gFitEngineState;
@@ -304,11 +305,13 @@ void BM_LowSpeedFitMeniscusAtLimit(benchmark::State& state) {
   CurrentSpeedProfile.Clear();
 }
 BENCHMARK(BM_LowSpeedFitMeniscusAtLimit)
-    ->ArgNames({"marquardt", "pinned"})
-    ->Args({0, 1})
-    ->Args({1, 1})
-    ->Args({0, 0})
-    ->Args({1, 0})
+    ->ArgNames({"marquardt", "pinned", "ff0_x100"})
+    ->Args({0, 1, 140})
+    ->Args({1, 1, 140})
+    ->Args({0, 1, 200})
+    ->Args({1, 1, 200})
+    ->Args({0, 0, 140})
+    ->Args({1, 0, 140})
     ->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
