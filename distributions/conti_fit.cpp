@@ -288,7 +288,6 @@ double UnpackValue(const Entry& e, double x) {
   return x;
 }
 
-
 // ---- the drivers' shared steps ------------------------------------------------
 
 void Trace(const char* text) { platform::WriteDiagnostics(text); }
