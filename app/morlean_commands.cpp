@@ -120,7 +120,7 @@ bool LoadXpFile(TXLAWindow& window, const std::string& path) {
   LeaveEquilibriumTestMode();
   const XpFileContents xp = ReadXpFile(path);
   switch (xp.status) {
-    case XpReadStatus::CannotOpen: ErrorMessage("could not open " + path); return false;
+    case XpReadStatus::CannotOpen: ErrorMessage(xp.openError); return false;
     case XpReadStatus::NoNumber: return false;
     case XpReadStatus::NotVelocity: ErrorMessage("can only load xp files from sedimentation velocity"); return false;
     case XpReadStatus::OldFormat: ErrorMessage("old XP-file format (use newer version of morlean)"); return false;
