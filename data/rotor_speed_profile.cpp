@@ -137,7 +137,6 @@ bool CRotorSpeedProfile::ReadFile(const std::string& name) {
   (void)std::fgets(line, sizeof line, f);
   while (count <= kMaxSpeedSteps && std::fgets(line, sizeof line, f)) ++count;
   if (count > kMaxSpeedSteps) {
-    std::fclose(f);
     message = Format2("\n\aAttention: %s holds more than %s speed steps", name,
                       std::to_string(kMaxSpeedSteps));
     ShowMessage();
