@@ -79,7 +79,7 @@ void StopAndDeliverRemainingScans();
 int ElectrophoresisGridSize(double v, double D, int inUse);
 // Radii r[1..n] of the c(v) kernels' grid for velocity v (um/s) and D, with
 // a spacing that follows the boundary: where it arrives at the age t, its
-// width sqrt(D t) over pointsPerSigma, but not finer than the element Peclet
+// width sqrt(D t) over 0.7 pointsPerSigma, but not finer than the element Peclet
 // limit 2 D / v nor the width rule above, nor coarser than the lower grid
 // size limit allows; graded down to the Peclet limit at the end the species
 // piles up at (the bottom for v > 0). An even grid of the width rule for
