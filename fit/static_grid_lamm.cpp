@@ -44,6 +44,7 @@ struct StaticGridState {
   ElementIntegralContext planar;
   double eHi = 1.0, eLo = 0.05, eTarget = 0.2;
   double boundaryDt = 0;  // last step of the boundary rule before output limits
+  double loaded = 0;      // the solve's start: the boundary's age counts from it
   bool zone = false;
 };
 
@@ -523,7 +524,7 @@ double BoundaryStep() {
   StaticGridState& st = gState;
   const LammRunState& rs = RS();
   const double v = std::fabs(st.sw2);
-  const double t = std::max(rs.t, 0.0);
+  const double t = std::max(rs.t - st.loaded, 0.0);
   const double width = std::sqrt(2 * rs.D * t);
   const double travelled = std::max(v * t, 1e-30);
   const double fraction = std::min(0.25, rs.boundaryStepFraction * std::sqrt(width / travelled));
@@ -911,6 +912,7 @@ void SimulateStaticGridLamm() {
   }
   st.N = N;
   st.end = N;
+  st.loaded = rs.t;
   st.zone = gModelSelectorFlags.ZoneCentrifugationModel != 0;
   st.eHi = set.workingMaxDcOverC;
   if (!(st.eHi > 0)) st.eHi = 1.0;
