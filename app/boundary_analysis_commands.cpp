@@ -3,8 +3,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/road_services.h"
-#include "app/txla_window.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/analysis/lsgs_extrapolation.h"
 #include "distributions/analysis/van_holde_weischet.h"

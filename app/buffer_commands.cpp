@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/raw_data_commands.h"
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"

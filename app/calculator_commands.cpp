@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "automation/tools/calculators.h"
 #include "automation/tools/protein_sequence.h"
 #include "automation/tools/second_moment.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/txla_window.h"
-#include "app/wait_cursor.h"
+#include "app/window/txla_window.h"
+#include "app/window/wait_cursor.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "distributions/prior_knowledge.h"

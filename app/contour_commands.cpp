@@ -2,9 +2,9 @@
 // the start node and the file of an rmsd map of the error surface.
 #include <string>
 
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
 #include "fit/error_surface.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"

@@ -2,8 +2,8 @@
 // times: "Realtime Update of Files" with its timer, "Stop Realtime Update"
 // and "Restore Time and w^2t Entries". The data layer does the work; the
 // window keeps the timer, the menu mark and the cursor.
-#include "app/main_window_flags.h"
-#include "app/txla_window.h"
+#include "app/window/main_window_flags.h"
+#include "app/window/txla_window.h"
 #include "data/load_hooks.h"
 #include "data/realtime_update.h"
 #include "data/scan_set.h"

@@ -1,9 +1,9 @@
 #include "app/data_wiring.h"
 
-#include "app/main_window_flags.h"
-#include "app/road_services.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/main_window_flags.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/load_hooks.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"

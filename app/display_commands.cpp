@@ -5,11 +5,11 @@
 #include <cmath>
 #include <utility>
 
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/plot_mouse.h"
-#include "app/startup.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/startup/startup.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "numerics/error_box.h"
 #include "platform/frame_window.h"

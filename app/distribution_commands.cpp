@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "app/integration_range.h"
-#include "app/parameter_preferences.h"
+#include "app/startup/parameter_preferences.h"
 #include "app/peak_labels.h"
-#include "app/program_options.h"
+#include "app/startup/program_options.h"
 #include "app/screen_buttons.h"
-#include "app/txla_window.h"
-#include "app/main_window_flags.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/main_window_flags.h"
+#include "app/window/window_services.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/program_options.h"
-#include "app/road_services.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/startup/program_options.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/data_messages.h"
 #include "data/dls/dls_loading.h"
 #include "data/dls/dls_readers.h"

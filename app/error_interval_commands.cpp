@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "fit/error_surface.h"
 #include "fit/fit_driver.h"

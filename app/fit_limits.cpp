@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "app/matrix_dialogs.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"

@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "app/fluorescence_commands.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
 #include "numerics/error_box.h"

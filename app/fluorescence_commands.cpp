@@ -7,8 +7,8 @@
 #include <cmath>
 #include <string>
 
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "automation/serial/fluorescence_corrections.h"
 #include "data/fluorescence_corrections.h"
 #include "data/fluorescence_sort.h"

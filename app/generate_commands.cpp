@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "app/fit_limits.h"
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/model_commands.h"
 #include "app/params_dialog.h"
 #include "app/run_fit_commands.h"
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
 #include "automation/exchange/xp_file.h"
 #include "data/load_hooks.h"
 #include "data/scan_set.h"

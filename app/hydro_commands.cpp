@@ -7,8 +7,8 @@
 #include <sstream>
 #include <thread>
 
-#include "app/road_services.h"
-#include "app/txla_window.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
 #include "automation/tools/hydro_results.h"
 #include "automation/tools/hydropro_files.h"
 #include "distributions/conti_models.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/program_options.h"
-#include "app/txla_window.h"
+#include "app/startup/program_options.h"
+#include "app/window/txla_window.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "data/speed_steps_at_load.h"

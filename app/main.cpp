@@ -1,7 +1,7 @@
 // The program's entry: starts the desktop (when one is available) and hands
 // the command line to the start-up.
-#include "app/main_window_host.h"
-#include "app/startup.h"
+#include "app/startup/main_window_host.h"
+#include "app/startup/startup.h"
 
 #if defined(TARNEL_HAVE_QT)
 #include "platform/qt/desktop_session.h"

@@ -1,9 +1,9 @@
 #include "app/marker_confirm.h"
 
-#include "app/road_services.h"
+#include "app/window/road_services.h"
 #include "app/screen_buttons.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "plot/screen_button.h"
 
 MarkerConfirmState::MarkerConfirmState() = default;

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "app/markers.h"
-#include "app/road_services.h"
-#include "app/txla_window.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "app/road_services.h"
-#include "app/txla_window.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"

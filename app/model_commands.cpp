@@ -7,10 +7,10 @@
 
 #include <cmath>
 
-#include "app/road_services.h"
-#include "app/txla_window.h"
-#include "app/main_window_flags.h"
-#include "app/window_fit_host.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/main_window_flags.h"
+#include "app/window/window_fit_host.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "app/model_commands.h"
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "distributions/hydrodynamics.h"
 #include "fit/model_selector.h"
 #include "numerics/error_box.h"

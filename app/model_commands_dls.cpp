@@ -4,7 +4,7 @@
 // discrete models of Stokes radii and of cumulants, which use the species
 // slots of the discrete model.
 #include "app/model_commands.h"
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"

@@ -2,7 +2,7 @@
 // least-squares g*(v) in the linear geometry of a constant force. The
 // column runs from the meniscus over the stored column length.
 #include "app/model_commands.h"
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"

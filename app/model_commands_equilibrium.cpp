@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "app/model_commands.h"
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"

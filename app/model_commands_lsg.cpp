@@ -5,8 +5,8 @@
 // omega^2 t, since its step functions carry no rotor acceleration.
 #include "app/model_commands.h"
 
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"

@@ -2,7 +2,7 @@
 // a Lamm model of its own, parametrised by molar masses and s, whose start
 // values are the last values the model held.
 #include "app/model_commands.h"
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "fit/fit_engine_state.h"
 #include "fit/lamm_grid.h"
 #include "fit/model_params.h"

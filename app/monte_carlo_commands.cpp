@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/run_fit_commands.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "distributions/monte_carlo.h"
 #include "fit/model_selector.h"

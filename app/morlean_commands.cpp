@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/road_services.h"
-#include "app/txla_window.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
 #include "automation/exchange/morlean_model_files.h"
 #include "automation/exchange/outside_program.h"
 #include "automation/exchange/xp_file.h"

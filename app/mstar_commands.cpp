@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/marker_moves.h"
 #include "app/model_commands.h"
 #include "app/mstar_screen.h"
-#include "app/plot_replay.h"
-#include "app/program_options.h"
-#include "app/road_services.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/plot_replay.h"
+#include "app/startup/program_options.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/mstar_commands.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "equilibrium/mstar/mstar_screen.h"
 #include "equilibrium/mstar/mstar_state.h"

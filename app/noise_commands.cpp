@@ -3,7 +3,7 @@
 // Noise to Data") and the hidden buffer-mismatch subtraction: the data
 // layer checks that the noise is fitted, shows its notice and takes the
 // noise out of the loaded scans.
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "data/noise_subtraction.h"
 
 void TXLAWindow::CmSubtractTINoise() { RunNoiseCommand(508); }

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/params_dialog.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "fit/model_params.h"

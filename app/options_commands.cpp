@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <string>
 
-#include "app/parameter_preferences.h"
-#include "app/shell_services.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/startup/parameter_preferences.h"
+#include "app/window/shell_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/load_hooks.h"
 #include "data/raw_data_workers.h"
 #include "data/scan_grid.h"

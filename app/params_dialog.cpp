@@ -7,13 +7,13 @@
 #include <cstdlib>
 
 #include "app/fit_limits.h"
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/nonideal_params.h"
 #include "app/raw_data_commands.h"
 #include "app/eqtools_commands.h"
-#include "app/road_services.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"

@@ -6,7 +6,7 @@
 #include "app/distribution_commands.h"
 #include "app/pointer_hit_tests.h"
 #include "app/screen_buttons.h"
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/integrate_distribution.h"

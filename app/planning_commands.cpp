@@ -8,12 +8,12 @@
 #include <functional>
 #include <string>
 
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/params_dialog.h"
-#include "app/shell_services.h"
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
-#include "app/window_services.h"
+#include "app/window/shell_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "distributions/hydrodynamics.h"
 #include "equilibrium/planning/approach_to_eq_sim.h"

@@ -1,7 +1,7 @@
 // The main window's commands of the residuals bitmap and the ad-hoc plots.
 #include "app/plot_wiring.h"
-#include "app/program_options.h"
-#include "app/txla_window.h"
+#include "app/startup/program_options.h"
+#include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "numerics/error_box.h"
 #include "numerics/sounds.h"

@@ -2,12 +2,12 @@
 
 #include <memory>
 
-#include "app/main_window_flags.h"
-#include "app/program_options.h"
-#include "app/road_services.h"
-#include "app/shell_services.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/main_window_flags.h"
+#include "app/startup/program_options.h"
+#include "app/window/road_services.h"
+#include "app/window/shell_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "platform/fit_progress.h"

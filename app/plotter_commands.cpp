@@ -5,9 +5,9 @@
 #include <functional>
 #include <vector>
 
-#include "app/road_services.h"
-#include "app/shell_services.h"
-#include "app/txla_window.h"
+#include "app/window/road_services.h"
+#include "app/window/shell_services.h"
+#include "app/window/txla_window.h"
 #include "automation/exchange/outside_program.h"
 #include "automation/plot_exports.h"
 #include "data/scan_set.h"

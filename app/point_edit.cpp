@@ -3,13 +3,13 @@
 #include <cstdio>
 
 #include "app/pointer_hit_tests.h"
-#include "app/road_services.h"
+#include "app/window/road_services.h"
 #include "app/scan_deletion.h"
 #include "app/screen_buttons.h"
-#include "app/startup.h"
-#include "app/txla_window.h"
-#include "app/wait_cursor.h"
-#include "app/window_services.h"
+#include "app/startup/startup.h"
+#include "app/window/txla_window.h"
+#include "app/window/wait_cursor.h"
+#include "app/window/window_services.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "plot/cwinplot.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "plot/cwinplot.h"

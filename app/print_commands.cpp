@@ -5,11 +5,11 @@
 #include <cmath>
 
 #include "app/display_commands.h"
-#include "app/main_window_flags.h"
-#include "app/plot_replay.h"
-#include "app/road_services.h"
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
+#include "app/window/main_window_flags.h"
+#include "app/window/plot_replay.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
 #include "data/scan_set.h"
 #include "fit/fit_report.h"
 #include "fit/model_params.h"

@@ -12,9 +12,9 @@
 #include "app/prior_commands.h"
 
 #include "app/form_dialog.h"
-#include "app/main_window_flags.h"
-#include "app/program_options.h"
-#include "app/txla_window.h"
+#include "app/window/main_window_flags.h"
+#include "app/startup/program_options.h"
+#include "app/window/txla_window.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"

@@ -9,12 +9,12 @@
 #include <functional>
 
 #include "app/form_dialog.h"
-#include "app/main_window_flags.h"
-#include "app/road_services.h"
-#include "app/txla_window.h"
-#include "app/wait_cursor.h"
-#include "app/window_fit_host.h"
-#include "app/window_services.h"
+#include "app/window/main_window_flags.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/wait_cursor.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
 #include "data/data_messages.h"
 #include "data/raw_data_transforms.h"
 #include "data/raw_data_workers.h"

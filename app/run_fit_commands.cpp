@@ -7,16 +7,16 @@
 #include <cstdio>
 #include <functional>
 
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/markers.h"
 #include "app/model_commands.h"
-#include "app/program_options.h"
+#include "app/startup/program_options.h"
 #include "app/eqtools_commands.h"
-#include "app/road_services.h"
-#include "app/startup.h"
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
-#include "app/window_services.h"
+#include "app/window/road_services.h"
+#include "app/startup/startup.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
 #include "distributions/prior_knowledge.h"

@@ -1,9 +1,9 @@
 // The Data-menu commands that write fitted data, residuals, parameters and
 // the systematic noise. Each presets its names, asks through the save
 // dialog and hands the writing to the code that owns the file format.
-#include "app/main_window_flags.h"
-#include "app/road_services.h"
-#include "app/txla_window.h"
+#include "app/window/main_window_flags.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
 #include "data/fit_output_files.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"

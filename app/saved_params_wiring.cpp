@@ -1,6 +1,6 @@
 #include "app/saved_params_wiring.h"
 
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_loading.h"

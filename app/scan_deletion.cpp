@@ -1,9 +1,9 @@
 #include "app/scan_deletion.h"
 
-#include "app/startup.h"
-#include "app/txla_window.h"
-#include "app/wait_cursor.h"
-#include "app/window_services.h"
+#include "app/startup/startup.h"
+#include "app/window/txla_window.h"
+#include "app/window/wait_cursor.h"
+#include "app/window/window_services.h"
 #include "data/raw_data_workers.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"

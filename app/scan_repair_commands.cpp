@@ -7,7 +7,7 @@
 
 #include "app/markers.h"
 #include "app/pointer_hit_tests.h"
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "data/fringe_jump_repair.h"
 #include "data/mouse_action_fringe_jump.h"
 #include "data/mouse_action_scratch.h"

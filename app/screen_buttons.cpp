@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "app/distribution_commands.h"
-#include "app/main_window_flags.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/main_window_flags.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/noise_subtraction.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"

@@ -1,10 +1,10 @@
 // The three serial fits of the Fit menu: the window's side is the stand-in
 // that lets automation/serial/ drive it (its commands, caption, text, xp
 // loader, Monte-Carlo series and cursor).
-#include "app/road_services.h"
+#include "app/window/road_services.h"
 #include "app/run_fit_commands.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "automation/serial/serial_fit.h"
 #include "data/load_hooks.h"
 #include "distributions/monte_carlo.h"

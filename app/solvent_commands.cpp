@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "fit/conc_dependent_coefficients.h"

@@ -3,8 +3,8 @@
 // which goes to the clipboard as a picture.
 #include <memory>
 
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
 #include "data/scan_set.h"
 #include "distributions/analysis/time_dependent_fit.h"
 #include "lamm/lamm_settings.h"

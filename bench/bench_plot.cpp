@@ -9,9 +9,9 @@
 #include <filesystem>
 
 #include "app/marker_moves.h"
-#include "app/parameter_preferences.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/startup/parameter_preferences.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "equilibrium/mstar/mstar_screen.h"
 #include "data/scan_set.h"
 #include "fit/model_params.h"

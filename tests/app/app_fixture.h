@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "app/parameter_preferences.h"
-#include "app/program_options.h"
-#include "app/shell_services.h"
-#include "app/txla_window.h"
-#include "app/window_services.h"
+#include "app/startup/parameter_preferences.h"
+#include "app/startup/program_options.h"
+#include "app/window/shell_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "data/wiener_skew.h"
 #include "distributions/conti_settings.h"

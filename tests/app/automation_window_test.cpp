@@ -3,8 +3,8 @@
 // and ends the program with the run's status.
 #include <cstring>
 
-#include "app/automation_window.h"
-#include "app/main_window_flags.h"
+#include "app/startup/automation_window.h"
+#include "app/window/main_window_flags.h"
 #include "automation/automation_run.h"
 #include "fit/saved_params.h"
 #include "plot/plot_window_set.h"

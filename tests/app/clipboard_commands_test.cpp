@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/road_services.h"
+#include "app/window/road_services.h"
 #include "distributions/prior_knowledge.h"
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/analysis/lsgs_extrapolation.h"

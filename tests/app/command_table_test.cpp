@@ -3,7 +3,7 @@
 #include <set>
 
 #include "app/marker_moves.h"
-#include "app/menu_resources.h"
+#include "app/window/menu_resources.h"
 #include "app_fixture.h"
 #include "platform/program_paths.h"
 #include "fit/model_selector.h"

@@ -3,7 +3,7 @@
 // curves' own styles and colours afterwards) and the hover switch.
 #include "app/display_commands.h"
 #include "app/plot_mouse.h"
-#include "app/startup.h"
+#include "app/startup/startup.h"
 #include "data/load_hooks.h"
 #include "platform/clipboard.h"
 #include "plot/cwinplot.h"

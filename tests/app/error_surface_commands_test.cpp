@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/window_fit_host.h"
+#include "app/window/window_fit_host.h"
 #include "fit/fit_driver.h"
 #include "numerics/statistics.h"
 #include "road_support.h"

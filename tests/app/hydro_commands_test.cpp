@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/road_services.h"
+#include "app/window/road_services.h"
 #include "app_fixture.h"
 #include "distributions/conti_grid.h"
 #include "distributions/distribution_arrays.h"

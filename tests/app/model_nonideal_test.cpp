@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
-#include "app/window_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_report.h"
 #include "lamm/coefficients/nonideal_coefficients.h"

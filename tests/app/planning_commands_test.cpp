@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "app/form_dialog.h"
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/planning_commands.h"
 #include "app_fixture.h"
 #include "equilibrium/planning/approach_to_eq_sim.h"

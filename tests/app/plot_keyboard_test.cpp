@@ -11,7 +11,7 @@
 #include "app/markers.h"
 #include "app/plot_mouse.h"
 #include "app/peak_labels.h"
-#include "app/startup.h"
+#include "app/startup/startup.h"
 #include "app_fixture.h"
 #include "marker_plot_setup.h"
 #include "data/scan_set.h"

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "app/distribution_commands.h"
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/mouse_flick.h"
 #include "app/marker_moves.h"
 #include "app/markers.h"
 #include "app/plot_mouse.h"
-#include "app/road_services.h"
-#include "app/startup.h"
+#include "app/window/road_services.h"
+#include "app/startup/startup.h"
 #include "app_fixture.h"
 #include "log_surface.h"
 #include "marker_plot_setup.h"

@@ -3,8 +3,8 @@
 #include <regex>
 
 #include "app/generate_commands.h"
-#include "app/window_fit_host.h"
-#include "app/window_services.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/distribution_loader.h"

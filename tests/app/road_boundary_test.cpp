@@ -5,7 +5,7 @@
 
 #include "log_surface.h"
 
-#include "app/road_services.h"
+#include "app/window/road_services.h"
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"

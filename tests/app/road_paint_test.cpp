@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <QImage>
 
-#include "app/program_options.h"
+#include "app/startup/program_options.h"
 #include "fit/fit_driver.h"
 #include "platform/draw_context.h"
 #include "desktop_support.h"

@@ -10,7 +10,7 @@
 #include <QScrollArea>
 
 #include "app/form_dialog_qt.h"
-#include "app/road_services.h"
+#include "app/window/road_services.h"
 #include "distributions/conti_settings.h"
 #include "desktop_support.h"
 

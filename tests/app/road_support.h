@@ -9,7 +9,7 @@
 
 #include "app/fit_limits.h"
 #include "app/form_dialog.h"
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/markers.h"
 #include "app/params_dialog.h"
 #include "app_fixture.h"

@@ -9,7 +9,7 @@
 #include "app/distribution_commands.h"
 #include "app/marker_confirm.h"
 #include "app/marker_moves.h"
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/markers.h"
 #include "app/screen_buttons.h"
 #include "app_fixture.h"

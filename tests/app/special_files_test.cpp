@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "app/list_file.h"
-#include "app/parameter_preferences.h"
+#include "app/startup/parameter_preferences.h"
 #include "automation/exchange/xp_file.h"
 #include "automation/ini_custom_pars.h"
 #include "data/dls/dls_readers.h"

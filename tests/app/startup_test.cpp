@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "app/startup/startup.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "app/model_commands.h"
-#include "app/startup.h"
+#include "app/startup/startup.h"
 #include "data/realtime_update.h"
 #include "lamm/lamm_ideal.h"
 #include "platform/diagnostics.h"

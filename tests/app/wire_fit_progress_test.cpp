@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "app/startup.h"
-#include "app/window_fit_host.h"
+#include "app/startup/startup.h"
+#include "app/window/window_fit_host.h"
 #include "fit/fit_engine_state.h"
 #include "platform/clock.h"
 #include "platform/diagnostics.h"

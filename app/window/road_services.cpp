@@ -1,6 +1,6 @@
-#include "app/road_services.h"
+#include "app/window/road_services.h"
 
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 
 RoadServices& Road() {
   static RoadServices services;

@@ -1,15 +1,15 @@
-#include "app/automation_window.h"
+#include "app/startup/automation_window.h"
 
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
 
-#include "app/main_window_flags.h"
-#include "app/program_options.h"
-#include "app/shell_services.h"
-#include "app/thread_counts.h"
-#include "app/txla_window.h"
+#include "app/window/main_window_flags.h"
+#include "app/startup/program_options.h"
+#include "app/window/shell_services.h"
+#include "app/startup/thread_counts.h"
+#include "app/window/txla_window.h"
 #include "automation/automation_run.h"
 #include "automation/commands.h"
 #include "platform/bitmap.h"

@@ -2,15 +2,15 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "numerics/sounds.h"
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 
 #include <algorithm>
 
 #include "app/help_menu.h"
-#include "app/menu_resources.h"
-#include "app/parameter_preferences.h"
-#include "app/program_options.h"
-#include "app/shell_services.h"
+#include "app/window/menu_resources.h"
+#include "app/startup/parameter_preferences.h"
+#include "app/startup/program_options.h"
+#include "app/window/shell_services.h"
 #include "app/window_wiring.h"
 #include "platform/fatal_error.h"
 #include "platform/input_events.h"

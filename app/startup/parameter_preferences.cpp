@@ -2,7 +2,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "numerics/sounds.h"
-#include "app/parameter_preferences.h"
+#include "app/startup/parameter_preferences.h"
 
 #include <cmath>
 #include <cstdio>
@@ -10,10 +10,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/program_options.h"
-#include "app/shell_services.h"
-#include "app/thread_counts.h"
-#include "app/txla_window.h"
+#include "app/startup/program_options.h"
+#include "app/window/shell_services.h"
+#include "app/startup/thread_counts.h"
+#include "app/window/txla_window.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"

@@ -1,7 +1,7 @@
 #pragma once
 // The wait cursor over the main window for the life of a command's work;
 // the arrow comes back however the work ends.
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 
 class WaitCursor {
  public:

@@ -1,5 +1,5 @@
 // The two menu resources and the two accelerator tables of the main window.
-#include "app/menu_resources.h"
+#include "app/window/menu_resources.h"
 
 namespace {
 using platform::MenuNode;

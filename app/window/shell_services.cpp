@@ -1,10 +1,10 @@
-#include "app/shell_services.h"
+#include "app/window/shell_services.h"
 
-#include "app/automation_window.h"
+#include "app/startup/automation_window.h"
 #include "app/planning_commands.h"
 #include "app/plot_wiring.h"
 #include "app/plotter_commands.h"
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "data/mouse_actions.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"

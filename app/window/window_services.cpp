@@ -1,20 +1,20 @@
-#include "app/window_services.h"
+#include "app/window/window_services.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "app/program_options.h"
-#include "app/shell_services.h"
-#include "app/startup.h"
-#include "app/window_fit_host.h"
+#include "app/startup/program_options.h"
+#include "app/window/shell_services.h"
+#include "app/startup/startup.h"
+#include "app/window/window_fit_host.h"
 #include "data/scan_set.h"
 #include "fit/fit_report.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
-#include "app/txla_window.h"
+#include "app/window/txla_window.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"

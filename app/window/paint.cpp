@@ -6,16 +6,16 @@
 #include <cmath>
 #include <vector>
 
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/markers.h"
 #include "app/nonideal_cs_commands.h"
-#include "app/plot_replay.h"
-#include "app/program_options.h"
+#include "app/window/plot_replay.h"
+#include "app/startup/program_options.h"
 #include "app/eqtools_commands.h"
-#include "app/road_services.h"
-#include "app/txla_window.h"
-#include "app/window_fit_host.h"
-#include "app/window_services.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
 #include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
 #include "fit/fit_driver.h"

@@ -1,9 +1,9 @@
-#include "app/plot_replay.h"
+#include "app/window/plot_replay.h"
 
-#include "app/main_window_flags.h"
+#include "app/window/main_window_flags.h"
 #include "app/markers.h"
-#include "app/road_services.h"
-#include "app/txla_window.h"
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"

@@ -1,9 +1,9 @@
-#include "app/main_window_host.h"
+#include "app/startup/main_window_host.h"
 
 #include <memory>
 
-#include "app/startup.h"
-#include "app/txla_window.h"
+#include "app/startup/startup.h"
+#include "app/window/txla_window.h"
 #include "platform/fatal_error.h"
 
 #if defined(TARNEL_HAVE_QT)
