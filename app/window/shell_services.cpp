@@ -2,7 +2,7 @@
 
 #include "app/startup/automation_window.h"
 #include "app/planning_commands.h"
-#include "app/plot_wiring.h"
+#include "app/wiring/plot_wiring.h"
 #include "app/plotter_commands.h"
 #include "app/window/txla_window.h"
 #include "data/mouse_actions.h"

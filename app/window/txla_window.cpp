@@ -11,7 +11,7 @@
 #include "app/startup/parameter_preferences.h"
 #include "app/startup/program_options.h"
 #include "app/window/shell_services.h"
-#include "app/window_wiring.h"
+#include "app/wiring/window_wiring.h"
 #include "platform/fatal_error.h"
 #include "platform/input_events.h"
 #include "platform/process_launcher.h"

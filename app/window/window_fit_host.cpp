@@ -4,7 +4,7 @@
 #include "models/buffer/buffer_sedimentation.h"
 #include "app/markers.h"
 #include "app/window/plot_replay.h"
-#include "app/plot_wiring.h"
+#include "app/wiring/plot_wiring.h"
 #include "app/raw_data_commands.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"

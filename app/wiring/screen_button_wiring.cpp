@@ -1,4 +1,4 @@
-#include "app/screen_button_wiring.h"
+#include "app/wiring/screen_button_wiring.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "app/data_wiring.h"
+#include "app/wiring/data_wiring.h"
 
 #include "app/window/main_window_flags.h"
 #include "app/window/road_services.h"

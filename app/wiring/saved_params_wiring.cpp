@@ -1,4 +1,4 @@
-#include "app/saved_params_wiring.h"
+#include "app/wiring/saved_params_wiring.h"
 
 #include "app/window/txla_window.h"
 #include "data/load_hooks.h"

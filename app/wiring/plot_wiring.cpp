@@ -1,4 +1,4 @@
-#include "app/plot_wiring.h"
+#include "app/wiring/plot_wiring.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "app/road_wiring.h"
+#include "app/wiring/road_wiring.h"
 
 #include <memory>
 
