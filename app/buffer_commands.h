@@ -3,7 +3,7 @@
 // "Buffer Mismatch", and the wiring of the correction into the model
 // evaluation, the c(s) run, the fit engine, the report, the saved
 // parameters and the buffer-mismatch subtraction.
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 
 class TXLAWindow;
 

@@ -10,7 +10,7 @@
 #include "app/startup/parameter_preferences.h"
 #include "app/peak_labels.h"
 #include "app/startup/program_options.h"
-#include "app/screen_buttons.h"
+#include "app/plot_input/screen_buttons.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/window_services.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/matrix_dialogs.h"
+#include "app/dialogs/matrix_dialogs.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"

@@ -2,7 +2,7 @@
 // The fluorescence-detection corrections as the user sets them: the chains
 // of questions of commands 905-914 and 925, the tool box (915) and the
 // sorting of fluorescence scans to disk (903).
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 
 class TXLAWindow;
 

@@ -13,7 +13,7 @@
 #include "app/fit_limits.h"
 #include "app/window/main_window_flags.h"
 #include "app/model_commands.h"
-#include "app/params_dialog.h"
+#include "app/dialogs/params_dialog.h"
 #include "app/run_fit_commands.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_fit_host.h"

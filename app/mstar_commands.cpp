@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/window/main_window_flags.h"
-#include "app/marker_moves.h"
+#include "app/plot_input/marker_moves.h"
 #include "app/model_commands.h"
 #include "app/mstar_screen.h"
 #include "app/window/plot_replay.h"

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "app/distribution_commands.h"
-#include "app/pointer_hit_tests.h"
-#include "app/screen_buttons.h"
+#include "app/plot_input/pointer_hit_tests.h"
+#include "app/plot_input/screen_buttons.h"
 #include "app/window/txla_window.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/window/main_window_flags.h"
-#include "app/params_dialog.h"
+#include "app/dialogs/params_dialog.h"
 #include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_fit_host.h"

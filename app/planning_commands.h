@@ -4,7 +4,7 @@
 // step that loads its preferences, and the rotor-speed estimate (command 875).
 #include <string>
 
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 
 class TXLAWindow;
 struct ShellServices;

@@ -11,7 +11,7 @@
 
 #include "app/prior_commands.h"
 
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 #include "app/window/main_window_flags.h"
 #include "app/startup/program_options.h"
 #include "app/window/txla_window.h"

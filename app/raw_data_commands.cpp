@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"

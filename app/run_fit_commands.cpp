@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "app/window/main_window_flags.h"
-#include "app/markers.h"
+#include "app/plot_input/markers.h"
 #include "app/model_commands.h"
 #include "app/startup/program_options.h"
 #include "app/eqtools_commands.h"

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/markers.h"
-#include "app/pointer_hit_tests.h"
+#include "app/plot_input/markers.h"
+#include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/txla_window.h"
 #include "data/fringe_jump_repair.h"
 #include "data/mouse_action_fringe_jump.h"

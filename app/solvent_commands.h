@@ -3,7 +3,7 @@
 // Parameters" that edits the solvent-gradient settings, and the conversion
 // of the discrete species' s and D to 20 degC water and back when the model
 // is switched on or off.
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 
 class TXLAWindow;
 

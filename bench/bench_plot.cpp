@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "app/marker_moves.h"
+#include "app/plot_input/marker_moves.h"
 #include "app/startup/parameter_preferences.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/window/main_window_flags.h"
-#include "app/markers.h"
+#include "app/plot_input/markers.h"
 #include "app/nonideal_cs_commands.h"
 #include "app/window/plot_replay.h"
 #include "app/startup/program_options.h"

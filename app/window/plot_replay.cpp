@@ -1,7 +1,7 @@
 #include "app/window/plot_replay.h"
 
 #include "app/window/main_window_flags.h"
-#include "app/markers.h"
+#include "app/plot_input/markers.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "data/scan_set.h"

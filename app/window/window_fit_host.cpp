@@ -2,7 +2,7 @@
 
 #include "app/window/main_window_flags.h"
 #include "models/buffer/buffer_sedimentation.h"
-#include "app/markers.h"
+#include "app/plot_input/markers.h"
 #include "app/window/plot_replay.h"
 #include "app/wiring/plot_wiring.h"
 #include "app/raw_data_commands.h"

@@ -2,14 +2,14 @@
 
 #include <utility>
 
-#include "app/marker_confirm.h"
-#include "app/marker_moves.h"
+#include "app/plot_input/marker_confirm.h"
+#include "app/plot_input/marker_moves.h"
 #include "app/mstar_screen.h"
 #include "app/peak_labels.h"
-#include "app/point_edit.h"
-#include "app/pointer_hit_tests.h"
+#include "app/plot_input/point_edit.h"
+#include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"
-#include "app/screen_buttons.h"
+#include "app/plot_input/screen_buttons.h"
 #include "app/window/txla_window.h"
 #include "data/load_hooks.h"
 #include "numerics/error_box.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/buffer_commands.h"
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 #include "app_fixture.h"
 #include "distributions/conti_run.h"
 #include "fit/model_params.h"

@@ -2,7 +2,7 @@
 #include <map>
 #include <set>
 
-#include "app/marker_moves.h"
+#include "app/plot_input/marker_moves.h"
 #include "app/window/menu_resources.h"
 #include "app_fixture.h"
 #include "platform/program_paths.h"

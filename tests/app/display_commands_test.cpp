@@ -2,7 +2,7 @@
 // history, the data marks, the plot pictures on the clipboard (with the
 // curves' own styles and colours afterwards) and the hover switch.
 #include "app/display_commands.h"
-#include "app/plot_mouse.h"
+#include "app/plot_input/plot_mouse.h"
 #include "app/startup/startup.h"
 #include "data/load_hooks.h"
 #include "platform/clipboard.h"

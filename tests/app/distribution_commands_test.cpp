@@ -6,8 +6,8 @@
 
 #include "app/distribution_commands.h"
 #include "app/peak_labels.h"
-#include "app/pointer_hit_tests.h"
-#include "app/screen_buttons.h"
+#include "app/plot_input/pointer_hit_tests.h"
+#include "app/plot_input/screen_buttons.h"
 #include "app_fixture.h"
 #include "data/scan_loading.h"
 #include "distributions/distribution_arrays.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/fluorescence_commands.h"
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 #include "app_fixture.h"
 #include "automation/serial/fluorescence_corrections.h"
 #include "data/fluorescence_corrections.h"

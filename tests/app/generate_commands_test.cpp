@@ -3,7 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "app/params_dialog.h"
+#include "app/dialogs/params_dialog.h"
 #include "data/synthetic_data.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"

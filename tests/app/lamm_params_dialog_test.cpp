@@ -5,7 +5,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "app/lamm_params_dialog.h"
+#include "app/dialogs/lamm_params_dialog.h"
 #include "data/rotor_speed_profile.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"

@@ -4,8 +4,8 @@
 // radius r lies at column 100 r - 400 and the data plot spans rows 50..475.
 // Meniscus 6.0 cm (limits 5.8..6.6), bottom 7.2 cm (limits 7.1..7.3), fit
 // limits 6.8 and 7.0 cm; no drag, edit or sliding under way.
-#include "app/marker_moves.h"
-#include "app/markers.h"
+#include "app/plot_input/marker_moves.h"
+#include "app/plot_input/markers.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"

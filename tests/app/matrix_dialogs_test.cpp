@@ -1,7 +1,7 @@
 // The dialogs built at run time: templates and label columns by request,
 // parsing of the typed numbers with one message per bad field, and the
 // caller's matrices changed only by a confirmed OK.
-#include "app/matrix_dialogs.h"
+#include "app/dialogs/matrix_dialogs.h"
 #include "numerics/arrays.h"
 #include "road_support.h"
 

@@ -1,5 +1,5 @@
 // The release speed of a drag and the slide computed from it.
-#include "app/mouse_flick.h"
+#include "app/plot_input/mouse_flick.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "app/marker_moves.h"
+#include "app/plot_input/marker_moves.h"
 #include "platform/clock.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/markers.h"
+#include "app/plot_input/markers.h"
 #include "app/mstar_screen.h"
-#include "app/plot_mouse.h"
-#include "app/marker_moves.h"
+#include "app/plot_input/plot_mouse.h"
+#include "app/plot_input/marker_moves.h"
 #include "equilibrium/mstar/mstar_screen.h"
 #include "mstar_window_support.h"
 #include "numerics/arrays.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 #include "app/window/main_window_flags.h"
 #include "app/planning_commands.h"
 #include "app_fixture.h"

@@ -7,9 +7,9 @@
 
 #include "app/distribution_commands.h"
 #include "app/fit_limits.h"
-#include "app/marker_moves.h"
-#include "app/markers.h"
-#include "app/plot_mouse.h"
+#include "app/plot_input/marker_moves.h"
+#include "app/plot_input/markers.h"
+#include "app/plot_input/plot_mouse.h"
 #include "app/peak_labels.h"
 #include "app/startup/startup.h"
 #include "app_fixture.h"

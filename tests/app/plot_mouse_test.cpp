@@ -4,9 +4,9 @@
 #include <cmath>
 #include <vector>
 
-#include "app/marker_moves.h"
-#include "app/markers.h"
-#include "app/plot_mouse.h"
+#include "app/plot_input/marker_moves.h"
+#include "app/plot_input/markers.h"
+#include "app/plot_input/plot_mouse.h"
 #include "app/startup/startup.h"
 #include "app/window/road_services.h"
 #include "app_fixture.h"

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/marker_moves.h"
-#include "app/point_edit.h"
-#include "app/pointer_hit_tests.h"
+#include "app/plot_input/marker_moves.h"
+#include "app/plot_input/point_edit.h"
+#include "app/plot_input/pointer_hit_tests.h"
 #include "data/scan_set.h"
 #include "plot/cwinplot.h"
 #include "platform/paths.h"

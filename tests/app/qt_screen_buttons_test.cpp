@@ -2,7 +2,7 @@
 // under them put every pixel back when they go, however they touch.
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "app_fixture.h"
-#include "app/point_edit.h"
+#include "app/plot_input/point_edit.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "platform/clock.h"

@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QScrollArea>
 
-#include "app/form_dialog_qt.h"
+#include "app/dialogs/form_dialog_qt.h"
 #include "app/window/road_services.h"
 #include "distributions/conti_settings.h"
 #include "desktop_support.h"

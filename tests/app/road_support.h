@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "app/fit_limits.h"
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 #include "app/window/main_window_flags.h"
-#include "app/markers.h"
-#include "app/params_dialog.h"
+#include "app/plot_input/markers.h"
+#include "app/dialogs/params_dialog.h"
 #include "app_fixture.h"
 #include "data/load_hooks.h"
 #include "data/scan_loading.h"

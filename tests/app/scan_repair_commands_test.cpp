@@ -8,8 +8,8 @@
 #include <random>
 #include <sstream>
 
-#include "app/marker_moves.h"
-#include "app/markers.h"
+#include "app/plot_input/marker_moves.h"
+#include "app/plot_input/markers.h"
 #include "app_fixture.h"
 #include "data/mouse_action_fringe_jump.h"
 #include "data/mouse_action_scratch.h"

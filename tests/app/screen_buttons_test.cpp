@@ -7,11 +7,11 @@
 #include <memory>
 
 #include "app/distribution_commands.h"
-#include "app/marker_confirm.h"
-#include "app/marker_moves.h"
+#include "app/plot_input/marker_confirm.h"
+#include "app/plot_input/marker_moves.h"
 #include "app/window/main_window_flags.h"
-#include "app/markers.h"
-#include "app/screen_buttons.h"
+#include "app/plot_input/markers.h"
+#include "app/plot_input/screen_buttons.h"
 #include "app_fixture.h"
 #include "button_rects.h"
 #include "marker_plot_setup.h"

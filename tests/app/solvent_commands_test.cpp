@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 #include "app/solvent_commands.h"
 #include "app_fixture.h"
 #include "fit/conc_dependent_coefficients.h"

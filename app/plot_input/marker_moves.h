@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/mouse_flick.h"
+#include "app/plot_input/mouse_flick.h"
 #include "data/mouse_actions.h"
 
 class TXLAWindow;

@@ -1,11 +1,11 @@
-#include "app/point_edit.h"
+#include "app/plot_input/point_edit.h"
 
 #include <cstdio>
 
-#include "app/pointer_hit_tests.h"
+#include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"
-#include "app/scan_deletion.h"
-#include "app/screen_buttons.h"
+#include "app/plot_input/scan_deletion.h"
+#include "app/plot_input/screen_buttons.h"
 #include "app/startup/startup.h"
 #include "app/window/txla_window.h"
 #include "app/window/wait_cursor.h"

@@ -4,7 +4,7 @@
 // the fit tolerance. The command applies what was chosen (grid
 // reallocation, rotor-speed profile, scan times, warnings) and offers to
 // keep the new values in "tarnellammparams.ini".
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 
 struct LammSolverSettings;
 

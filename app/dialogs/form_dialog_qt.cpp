@@ -20,8 +20,8 @@
 #include <map>
 #include <memory>
 
-#include "app/form_dialog.h"
-#include "app/form_dialog_qt.h"
+#include "app/dialogs/form_dialog.h"
+#include "app/dialogs/form_dialog_qt.h"
 #include "platform/user_interface.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "app/mouse_flick.h"
+#include "app/plot_input/mouse_flick.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "app/marker_moves.h"
+#include "app/plot_input/marker_moves.h"
 #include "platform/clock.h"
 
 namespace {

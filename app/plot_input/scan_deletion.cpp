@@ -1,4 +1,4 @@
-#include "app/scan_deletion.h"
+#include "app/plot_input/scan_deletion.h"
 
 #include "app/startup/startup.h"
 #include "app/window/txla_window.h"

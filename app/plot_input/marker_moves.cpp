@@ -1,9 +1,9 @@
-#include "app/marker_moves.h"
+#include "app/plot_input/marker_moves.h"
 
 #include <cmath>
 #include <utility>
 
-#include "app/markers.h"
+#include "app/plot_input/markers.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "data/scan_grid.h"

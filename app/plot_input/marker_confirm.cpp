@@ -1,7 +1,7 @@
-#include "app/marker_confirm.h"
+#include "app/plot_input/marker_confirm.h"
 
 #include "app/window/road_services.h"
-#include "app/screen_buttons.h"
+#include "app/plot_input/screen_buttons.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "plot/screen_button.h"

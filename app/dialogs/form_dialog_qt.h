@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <memory>
 
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 
 std::unique_ptr<QDialog> BuildQtForm(FormDialog& form, QWidget* parent);
 #endif

@@ -1,4 +1,4 @@
-#include "app/matrix_dialogs.h"
+#include "app/dialogs/matrix_dialogs.h"
 
 #include <algorithm>
 #include <cmath>

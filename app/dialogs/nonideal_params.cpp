@@ -1,4 +1,4 @@
-#include "app/nonideal_params.h"
+#include "app/dialogs/nonideal_params.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 
 #include <cstdio>
 #include <cstdlib>

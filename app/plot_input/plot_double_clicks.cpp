@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/marker_moves.h"
-#include "app/markers.h"
-#include "app/plot_mouse.h"
-#include "app/pointer_hit_tests.h"
+#include "app/plot_input/marker_moves.h"
+#include "app/plot_input/markers.h"
+#include "app/plot_input/plot_mouse.h"
+#include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"
 #include "app/window/shell_services.h"
 #include "app/startup/startup.h"

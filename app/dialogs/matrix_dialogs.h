@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 
 // Where one cell's controls stand, in pixels of the dialog's client area.
 struct MatrixCellPlace {

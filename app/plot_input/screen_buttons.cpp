@@ -1,4 +1,4 @@
-#include "app/screen_buttons.h"
+#include "app/plot_input/screen_buttons.h"
 
 #include <cstring>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form_dialog.h"
+#include "app/dialogs/form_dialog.h"
 
 class TXLAWindow;
 

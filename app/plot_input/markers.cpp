@@ -1,4 +1,4 @@
-#include "app/markers.h"
+#include "app/plot_input/markers.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "app/pointer_hit_tests.h"
+#include "app/plot_input/pointer_hit_tests.h"
 
 #include <cmath>
 

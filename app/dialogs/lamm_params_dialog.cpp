@@ -1,4 +1,4 @@
-#include "app/lamm_params_dialog.h"
+#include "app/dialogs/lamm_params_dialog.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "app/params_dialog.h"
+#include "app/dialogs/params_dialog.h"
 #include "app/nonideal_cs_commands.h"
 #include "models/nonideal/mean_field/mean_field.h"
 
@@ -8,7 +8,7 @@
 
 #include "app/fit_limits.h"
 #include "app/window/main_window_flags.h"
-#include "app/nonideal_params.h"
+#include "app/dialogs/nonideal_params.h"
 #include "app/raw_data_commands.h"
 #include "app/eqtools_commands.h"
 #include "app/window/road_services.h"
