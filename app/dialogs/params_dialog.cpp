@@ -1,16 +1,16 @@
 #include "app/dialogs/params_dialog.h"
-#include "app/nonideal_cs_commands.h"
+#include "app/commands/model/nonideal_cs_commands.h"
 #include "models/nonideal/mean_field/mean_field.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/fit_limits.h"
+#include "app/commands/run_fit/fit_limits.h"
 #include "app/window/main_window_flags.h"
 #include "app/dialogs/nonideal_params.h"
-#include "app/raw_data_commands.h"
-#include "app/eqtools_commands.h"
+#include "app/commands/data/raw_data_commands.h"
+#include "app/commands/equilibrium/eqtools_commands.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"

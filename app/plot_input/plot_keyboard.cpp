@@ -5,14 +5,14 @@
 #include <cstring>
 #include <utility>
 
-#include "app/eqtools_commands.h"
-#include "app/distribution_commands.h"
-#include "app/fit_limits.h"
+#include "app/commands/equilibrium/eqtools_commands.h"
+#include "app/commands/distribution/distribution_commands.h"
+#include "app/commands/run_fit/fit_limits.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
-#include "app/mstar_commands.h"
-#include "app/nonideal_cs_commands.h"
-#include "app/peak_labels.h"
+#include "app/commands/equilibrium/mstar_commands.h"
+#include "app/commands/model/nonideal_cs_commands.h"
+#include "app/commands/distribution/peak_labels.h"
 #include "app/plot_input/plot_mouse.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"

@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/distribution_commands.h"
-#include "app/eqtools_commands.h"
+#include "app/commands/distribution/distribution_commands.h"
+#include "app/commands/equilibrium/eqtools_commands.h"
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
-#include "app/mstar_screen.h"
+#include "app/commands/equilibrium/mstar_screen.h"
 #include "app/plot_input/plot_mouse.h"
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"

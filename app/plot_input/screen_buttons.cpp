@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/distribution_commands.h"
+#include "app/commands/distribution/distribution_commands.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"

@@ -8,10 +8,10 @@
 
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/markers.h"
-#include "app/nonideal_cs_commands.h"
+#include "app/commands/model/nonideal_cs_commands.h"
 #include "app/window/plot_replay.h"
 #include "app/startup/program_options.h"
-#include "app/eqtools_commands.h"
+#include "app/commands/equilibrium/eqtools_commands.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_fit_host.h"

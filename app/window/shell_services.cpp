@@ -1,9 +1,9 @@
 #include "app/window/shell_services.h"
 
 #include "app/startup/automation_window.h"
-#include "app/planning_commands.h"
+#include "app/commands/equilibrium/planning_commands.h"
 #include "app/wiring/plot_wiring.h"
-#include "app/plotter_commands.h"
+#include "app/commands/plot/plotter_commands.h"
 #include "app/window/txla_window.h"
 #include "data/mouse_actions.h"
 #include "data/scan_set.h"

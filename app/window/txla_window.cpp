@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "app/help_menu.h"
+#include "app/commands/help/help_menu.h"
 #include "app/window/menu_resources.h"
 #include "app/startup/parameter_preferences.h"
 #include "app/startup/program_options.h"

@@ -5,7 +5,7 @@
 #include "app/plot_input/markers.h"
 #include "app/window/plot_replay.h"
 #include "app/wiring/plot_wiring.h"
-#include "app/raw_data_commands.h"
+#include "app/commands/data/raw_data_commands.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"

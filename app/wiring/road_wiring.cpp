@@ -2,15 +2,15 @@
 
 #include <memory>
 
-#include "app/boundary_analysis_commands.h"
-#include "app/clipboard_commands.h"
-#include "app/dls_commands.h"
-#include "app/hydro_commands.h"
-#include "app/fit_limits.h"
+#include "app/commands/model/boundary_analysis_commands.h"
+#include "app/commands/display/clipboard_commands.h"
+#include "app/commands/options/dls_commands.h"
+#include "app/commands/options/hydro_commands.h"
+#include "app/commands/run_fit/fit_limits.h"
 #include "app/window/main_window_flags.h"
-#include "app/morlean_commands.h"
+#include "app/commands/data/morlean_commands.h"
 #include "app/window/plot_replay.h"
-#include "app/raw_data_commands.h"
+#include "app/commands/data/raw_data_commands.h"
 #include "app/window/road_services.h"
 #include "distributions/conti_fit.h"
 #include "equilibrium/eqtools/eq_test_mode.h"

@@ -4,8 +4,8 @@
 
 #include "app/plot_input/marker_confirm.h"
 #include "app/plot_input/marker_moves.h"
-#include "app/mstar_screen.h"
-#include "app/peak_labels.h"
+#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/commands/distribution/peak_labels.h"
 #include "app/plot_input/point_edit.h"
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"

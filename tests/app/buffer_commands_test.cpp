@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/buffer_commands.h"
+#include "app/commands/options/buffer_commands.h"
 #include "app/dialogs/form_dialog.h"
 #include "app_fixture.h"
 #include "distributions/conti_run.h"

@@ -1,7 +1,7 @@
 // The Copy and Display commands of the data plot: the range and its
 // history, the data marks, the plot pictures on the clipboard (with the
 // curves' own styles and colours afterwards) and the hover switch.
-#include "app/display_commands.h"
+#include "app/commands/display/display_commands.h"
 #include "app/plot_input/plot_mouse.h"
 #include "app/startup/startup.h"
 #include "data/load_hooks.h"

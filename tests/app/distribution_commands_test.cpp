@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/distribution_commands.h"
-#include "app/peak_labels.h"
+#include "app/commands/distribution/distribution_commands.h"
+#include "app/commands/distribution/peak_labels.h"
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/plot_input/screen_buttons.h"
 #include "app_fixture.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/eqtools_commands.h"
+#include "app/commands/equilibrium/eqtools_commands.h"
 #include "plot/cwinplot.h"
 #include "equilibrium/eqtools/eq_test_mode.h"
 #include "equilibrium/eqtools/equilibrium_model.h"

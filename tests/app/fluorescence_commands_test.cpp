@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/fluorescence_commands.h"
+#include "app/commands/options/fluorescence_commands.h"
 #include "app/dialogs/form_dialog.h"
 #include "app_fixture.h"
 #include "automation/serial/fluorescence_corrections.h"

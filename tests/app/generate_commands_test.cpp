@@ -1,4 +1,4 @@
-#include "app/generate_commands.h"
+#include "app/commands/generate/generate_commands.h"
 
 #include <cmath>
 #include <filesystem>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/hydro_commands.h"
+#include "app/commands/options/hydro_commands.h"
 #include "app_fixture.h"
 #include "automation/tools/hydropro_files.h"
 #include "platform/input_events.h"

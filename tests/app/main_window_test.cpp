@@ -1,4 +1,4 @@
-#include "app/help_menu.h"
+#include "app/commands/help/help_menu.h"
 #include "app_fixture.h"
 
 using MainWindow = AppTest;

@@ -3,7 +3,7 @@
 // models whose computation this program lacks.
 #include <cmath>
 
-#include "app/model_commands_equilibrium.h"
+#include "app/commands/model/model_commands_equilibrium.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/hydrodynamics.h"
 #include "models/reacting/hetero_association.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/mstar_commands.h"
-#include "app/mstar_screen.h"
+#include "app/commands/equilibrium/mstar_commands.h"
+#include "app/commands/equilibrium/mstar_screen.h"
 #include "equilibrium/mstar/mstar_hinge.h"
 #include "equilibrium/mstar/mstar_state.h"
 #include "numerics/arrays.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/mstar_commands.h"
+#include "app/commands/equilibrium/mstar_commands.h"
 #include "equilibrium/mstar/mstar_state.h"
 #include "platform/clipboard.h"
 #include "road_support.h"

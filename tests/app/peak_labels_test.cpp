@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/peak_labels.h"
+#include "app/commands/distribution/peak_labels.h"
 #include "app_fixture.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/model_params.h"

@@ -8,7 +8,7 @@
 
 #include "app/dialogs/form_dialog.h"
 #include "app/window/main_window_flags.h"
-#include "app/planning_commands.h"
+#include "app/commands/equilibrium/planning_commands.h"
 #include "app_fixture.h"
 #include "equilibrium/planning/approach_to_eq_sim.h"
 #include "equilibrium/planning/speed_profile_optimizer.h"

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <string>
 
-#include "app/distribution_commands.h"
-#include "app/fit_limits.h"
+#include "app/commands/distribution/distribution_commands.h"
+#include "app/commands/run_fit/fit_limits.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
 #include "app/plot_input/plot_mouse.h"
-#include "app/peak_labels.h"
+#include "app/commands/distribution/peak_labels.h"
 #include "app/startup/startup.h"
 #include "app_fixture.h"
 #include "marker_plot_setup.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/distribution_commands.h"
+#include "app/commands/distribution/distribution_commands.h"
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/mouse_flick.h"
 #include "app/plot_input/marker_moves.h"

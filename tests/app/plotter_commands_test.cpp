@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/plotter_commands.h"
+#include "app/commands/plot/plotter_commands.h"
 #include "numerics/arrays.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Printing the window: one page without a page range, the picture mapped
 // onto the page with one scale, the curves black on paper but coloured on
 // the screen afterwards, the short fit report on request, and no printer.
-#include "app/print_commands.h"
+#include "app/commands/display/print_commands.h"
 #include "platform/printer.h"
 #include "plot/cwinplot.h"
 #include "app/window/window_fit_host.h"

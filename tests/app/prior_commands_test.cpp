@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/generate_commands.h"
+#include "app/commands/generate/generate_commands.h"
 #include "app/window/window_fit_host.h"
 #include "app/window/window_services.h"
 #include "distributions/conti_settings.h"

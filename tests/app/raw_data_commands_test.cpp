@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/raw_data_commands.h"
+#include "app/commands/data/raw_data_commands.h"
 #include "data/raw_data_workers.h"
 #include "data/scan_file.h"
 #include "data/wiener_skew.h"

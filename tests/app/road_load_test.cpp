@@ -1,6 +1,6 @@
 #include <sys/stat.h>
 
-#include "app/list_file.h"
+#include "app/commands/data/list_file.h"
 #include "fit/saved_params.h"
 #include "plot/plot_window_set.h"
 #include "road_support.h"

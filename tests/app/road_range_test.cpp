@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "app/integration_range.h"
+#include "app/commands/distribution/integration_range.h"
 #include "numerics/arrays.h"
 
 namespace {

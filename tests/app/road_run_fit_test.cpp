@@ -1,7 +1,7 @@
 #include <functional>
 
-#include "app/model_commands.h"
-#include "app/run_fit_commands.h"
+#include "app/commands/model/model_commands.h"
+#include "app/commands/run_fit/run_fit_commands.h"
 #include "data/fit_output_files.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"

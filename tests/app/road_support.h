@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/fit_limits.h"
+#include "app/commands/run_fit/fit_limits.h"
 #include "app/dialogs/form_dialog.h"
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/markers.h"

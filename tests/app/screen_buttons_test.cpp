@@ -6,7 +6,7 @@
 #include <cmath>
 #include <memory>
 
-#include "app/distribution_commands.h"
+#include "app/commands/distribution/distribution_commands.h"
 #include "app/plot_input/marker_confirm.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/window/main_window_flags.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/dialogs/form_dialog.h"
-#include "app/solvent_commands.h"
+#include "app/commands/options/solvent_commands.h"
 #include "app_fixture.h"
 #include "fit/conc_dependent_coefficients.h"
 #include "fit/fit_engine_state.h"

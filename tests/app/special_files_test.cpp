@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/list_file.h"
+#include "app/commands/data/list_file.h"
 #include "app/startup/parameter_preferences.h"
 #include "automation/exchange/xp_file.h"
 #include "automation/ini_custom_pars.h"

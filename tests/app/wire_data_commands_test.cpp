@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "app/model_commands.h"
+#include "app/commands/model/model_commands.h"
 #include "app/startup/startup.h"
 #include "data/realtime_update.h"
 #include "lamm/lamm_ideal.h"

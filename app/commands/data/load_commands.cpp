@@ -1,0 +1,418 @@
+// The commands that bring scans into the program: the open-file dialog, list
+// files, the equilibrium and light-scattering loads, and files dropped on
+// the window. The scan loaders below do the reading; these commands decide
+// what is loaded, set the window title and remember the selection.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "app/commands/data/list_file.h"
+#include "app/window/main_window_flags.h"
+#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/commands/model/nonideal_cs_commands.h"
+#include "app/startup/program_options.h"
+#include "app/commands/equilibrium/eqtools_commands.h"
+#include "app/window/road_services.h"
+#include "app/window/shell_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
+#include "data/load_hooks.h"
+#include "data/mouse_actions.h"
+#include "data/scan_loading.h"
+#include "data/scan_set.h"
+#include "data/speed_steps_at_load.h"
+#include "data/time_stamps.h"
+#include "plot/plot_window_set.h"
+#include "fit/fit_engine_state.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/error_box.h"
+#include "platform/paths.h"
+#include "platform/user_interface.h"
+
+MainWindowFlags& WindowFlags() {
+  static MainWindowFlags flags;
+  return flags;
+}
+
+RunSwitches& RunState() {
+  static RunSwitches state;
+  return state;
+}
+
+namespace {
+
+constexpr int kFitMAndSItem = 217;
+
+// Raises a flag for the lifetime of the guard.
+class Raised {
+ public:
+  explicit Raised(bool& flag) : flag_(flag) { flag_ = true; }
+  ~Raised() { flag_ = false; }
+  Raised(const Raised&) = delete;
+  Raised& operator=(const Raised&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+// The dialog's answer as selection text: one chosen file is its full path;
+// several give the folder first, then the names.
+std::string SelectionFromDialog(const platform::FileDialogResult& result) {
+  if (result.paths.size() == 1) return result.paths.front() + '\0' + '\0';
+  const platform::PathParts first = platform::SplitPath(result.paths.front());
+  std::vector<std::string> names;
+  for (const std::string& p : result.paths) {
+    const platform::PathParts parts = platform::SplitPath(p);
+    names.push_back(parts.name + parts.extension);
+  }
+  std::string folder = first.drive + first.folder;
+  if (folder.size() > 1 && folder.back() == platform::Separator()) folder.pop_back();
+  return MakeSelection(folder, names);
+}
+
+bool NameIs(const std::string& name, const char* wanted) {
+  if (name.size() != std::char_traits<char>::length(wanted)) return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(name[i])) != wanted[i]) return false;
+  return true;
+}
+
+// "load every n'th file:" with the count as default; the floor of the answer,
+// at least 1. Cancel keeps the count.
+int AskEveryNth(int current) {
+  Raised open(WindowFlags().FileDialogOpen);
+  float value = static_cast<float>(current);
+  if (!InputFloat(&value, static_cast<float>(current), true, "load every n'th file:", "LOAD FILES"))
+    return current;
+  const double n = std::floor(static_cast<double>(value));
+  return n < 1 ? 1 : static_cast<int>(std::min(n, 1e6));
+}
+
+// The first file's full path: the first entry, the separator and the name of
+// the second entry (for a single file: its path followed by the separator).
+std::string FirstFilePath(const std::vector<std::string>& entries) {
+  std::string path = entries.empty() ? std::string() : entries[0];
+  path += platform::Separator();
+  if (entries.size() > 1) {
+    const platform::PathParts second = platform::SplitPath(entries[1]);
+    path += second.name + second.extension;
+  }
+  return path;
+}
+
+// Writes the list file of chosen scans beside the first file; false when it
+// cannot be created.
+bool WriteListBeside(const std::string& firstFile, const std::string& text) {
+  const platform::PathParts parts = platform::SplitPath(firstFile);
+  const std::string listPath = parts.drive + parts.folder + "list" + parts.extension;
+  // Whole or not at all; a named pipe of that name (opening it for writing
+  // would wait for a reader) or a folder is left alone.
+  return platform::WriteThroughTemporary(listPath, [&text](const std::string& temporary) {
+    std::ofstream out(temporary, std::ios::binary);
+    out << text;
+    out.close();
+    return !out.fail();
+  });
+}
+
+enum class LoadKind { Scans, Dls, Equilibrium };
+
+struct LoadOutcome {
+  bool chosen = false;
+  bool finished = true;  // false: the command ended early (no menu refresh)
+};
+
+// The shared body of "Load New Files", "load DLS Data" and "load
+// sedimentation equilibrium data".
+LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
+  ScanSet& s = CurrentScanSet();
+  DataTypeFlags& types = CurrentDataTypeFlags();
+  MainWindowFlags& flags = WindowFlags();
+  LoadOutcome outcome;
+
+  platform::FileDialogRequest& dialog = w.LoadFileDialog;
+  const auto scanFilters = dialog.filters;
+  // The kind of the data in memory, kept when no files are chosen.
+  const std::uint8_t electrophoresisData = types.electrophoresis, floToolsData = types.floToolsData;
+  if (kind == LoadKind::Scans) {
+    types.electrophoresis = flags.ElectrophoresisLoad ? 1 : 0;
+    types.floToolsData = flags.ElectrophoresisLoad ? 1 : 0;
+  } else if (kind == LoadKind::Equilibrium) {
+    types.electrophoresis = 0;
+  } else {
+    dialog.filters = {{"tarnel DLS Files (*.dlsdat*)", "*.dlsdat*"},
+                      {"Previously Loaded Lists (list*.*)", "list*.*"},
+                      {"All Files (*.*)", "*.*"}};
+  }
+  s.equilibriumMode = 0;
+  LoadLastDataDirectory(w, dialog.initialFolder);
+  dialog.presetName.clear();
+  dialog.title = kind == LoadKind::Scans ? "select files to fit" : "select files in set 1 to fit";
+  dialog.save = false;
+  dialog.multiSelect = true;
+  platform::FileDialogResult result;
+  {
+    Raised open(flags.FileDialogOpen);
+    result = platform::UI().FileDialog(dialog);
+  }
+  if (kind == LoadKind::Dls) dialog.filters = scanFilters;
+  if (!result.accepted || result.paths.empty()) {
+    types.electrophoresis = electrophoresisData;
+    types.floToolsData = floToolsData;
+    return outcome;
+  }
+  outcome.chosen = true;
+  if (kind == LoadKind::Equilibrium) s.equilibriumMode = 1;
+
+  std::string selection = SelectionFromDialog(result);
+  std::vector<std::string> entries = SelectionEntries(selection);
+  const platform::PathParts first = platform::SplitPath(entries[0]);
+  const std::string chosenFolder = first.drive + first.folder;
+
+  bool isList = false;
+  std::string listText;
+  if (kind == LoadKind::Scans && first.extension == ".xp" && first.name.rfind('_', 0) != 0) {
+    CallOrNotAvailable(w, Road().loadXpFile ? std::function<void()>([&] { Road().loadXpFile(entries[0]); })
+                                            : std::function<void()>());
+    return outcome;
+  }
+  if (NameIs(first.name, "list") || (kind == LoadKind::Scans && NameIs(first.name, "list_corr"))) {
+    ListFileSelection list;
+    std::string reason;
+    if (!ReadListFile(entries[0], list, &reason)) {
+      // Nothing was loaded: the scans already there stay as they were.
+      platform::UI().MessageBox("LOAD ERROR", reason, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      outcome.finished = false;
+      return outcome;
+    }
+    isList = true;
+    selection = list.selection;
+    entries = SelectionEntries(selection);
+    s.loadEvery = kind == LoadKind::Scans ? list.every : 1;
+    if (!entries.empty()) SaveLastDataDirectory(w, entries[0]);
+  } else {
+    if (kind == LoadKind::Scans)
+      s.loadEvery = AskEveryNth(s.loadEvery);
+    else
+      s.loadEvery = 1;
+    SaveLastDataDirectory(w, entries[0]);
+    // The list names the scans only, not the program's files beside them.
+    if (entries.size() > 1)
+      entries.erase(std::remove_if(entries.begin() + 1, entries.end(), IsProgramOwnFile), entries.end());
+    listText = ComposeListText(kind == LoadKind::Scans ? s.loadEvery : 1, entries);
+  }
+  if (entries.empty()) return outcome;
+
+  std::string firstFile = FirstFilePath(entries);
+  std::string titlePath = firstFile;
+  LoadTargets& targets = CurrentLoadTargets();
+  if (isList && kind == LoadKind::Scans && !platform::FileExists(firstFile)) {
+    const std::string question = "could not find files in " + firstFile + " - use file from " +
+                                 chosenFolder + " ?";
+    const int answer = platform::UI().MessageBox("LOAD ERROR", question, platform::BoxButtons::YesNo,
+                                                 platform::BoxIcon::Question);
+    flags.ListFolder = answer == platform::IDYES;
+    if (flags.ListFolder) {
+      SaveLastDataDirectory(w, chosenFolder);
+      const platform::PathParts f = platform::SplitPath(firstFile);
+      titlePath = platform::Combine(chosenFolder, f.name + f.extension);
+    }
+  }
+  *targets.useOtherFolder = flags.ListFolder ? 1 : 0;
+  *targets.otherFolder = chosenFolder;
+
+  std::string word = "SEDIMENTATION ANALYSIS -> ";
+  if (kind == LoadKind::Dls)
+    word = "LIGHT SCATTERING ANALYSIS -> ";
+  else if (kind == LoadKind::Equilibrium)
+    word = "SEDIMENTATION EQUILIBRIUM ANALYSIS -> ";
+  else if (types.electrophoresis)
+    word = "ELECTROPHORESIS ANALYSIS -> ";
+  const std::string titleBefore = w.Frame().Title();
+  w.Frame().SetTitle(word + titlePath + "...");
+  w.Frame().SetCursor(platform::CursorKind::Wait);
+  bool loaded = true;
+  if (kind == LoadKind::Dls) {
+    if (Road().loadDlsData)
+      Road().loadDlsData(selection);
+    else
+      w.NotAvailableYet();
+  } else {
+    loaded = LoadAllData(selection);
+    // A load that read nothing keeps the set shown before, and its title.
+    if (!loaded && s.count > 0) w.Frame().SetTitle(titleBefore);
+  }
+  flags.ListFolder = false;
+  *targets.useOtherFolder = 0;
+  w.Frame().SetCursor(platform::CursorKind::Arrow);
+  // The list remembers a selection that was loaded, not one that failed.
+  if (loaded && !isList && !WriteListBeside(firstFile, listText)) outcome.finished = false;
+  return outcome;
+}
+
+}  // namespace
+
+void TXLAWindow::CmLoadNewFiles() {
+  MouseActionsEndActive();  // a repair in progress is dropped, not applied
+  if (!MStarLetsLoadGoAhead(*this)) return;
+  // The help test comes after the mode checks; the table entry leaves it here.
+  if (HelpTest()) return;
+  ExitEqTestMode(*this);
+  ResetMeanFieldCtotPrompt(*this);
+  const LoadOutcome outcome = RunLoad(*this, LoadKind::Scans);
+  WindowFlags().FileDialogOpen = false;
+  if (outcome.finished) UpdateFloToolsMenu(*this);
+}
+
+// Sent by the fluorescence tools (no menu item): their files are read as
+// electrophoresis scans, and the discrete electrophoresis model is chosen.
+void TXLAWindow::CmReloadForFloTools() {
+  CurrentDataTypeFlags().floToolsData = 1;
+  MainWindowFlags& flags = WindowFlags();
+  flags.ElectrophoresisLoad = true;
+  CmLoadNewFiles();
+  flags.ElectrophoresisLoad = false;
+  CmElectrophoresisLammModel();
+  LammSettings().gridSizeInUse = 200;
+  UpdateFloToolsMenu(*this);
+}
+
+void TXLAWindow::CmLoadDlsData() {
+  if (!MStarLetsLoadGoAhead(*this)) return;
+  if (HelpTest()) return;
+  ExitEqTestMode(*this);
+  const LoadOutcome outcome = RunLoad(*this, LoadKind::Dls);
+  // The discrete species of light scattering are never in the M-and-s form.
+  if (outcome.chosen && gFitEngineState.molarMassParameters) {
+    gFitEngineState.molarMassParameters = 0;
+    CheckMenuItem(kFitMAndSItem, false);
+  }
+  WindowFlags().FileDialogOpen = false;
+  if (outcome.finished) UpdateFloToolsMenu(*this);
+}
+
+void TXLAWindow::CmLoadEquilibriumData() {
+  if (!MStarLetsLoadGoAhead(*this)) return;
+  if (HelpTest()) return;
+  ExitEqTestMode(*this);
+  const LoadOutcome outcome = RunLoad(*this, LoadKind::Equilibrium);
+  WindowFlags().FileDialogOpen = false;
+  // Equilibrium analyses work with molar masses, also after a cancelled dialog.
+  if (!gFitEngineState.molarMassParameters) {
+    gFitEngineState.molarMassParameters = 1;
+    CheckMenuItem(kFitMAndSItem, true);
+  }
+  if (outcome.finished) UpdateFloToolsMenu(*this);
+}
+
+void TXLAWindow::CmAddMoreFiles() {
+  MouseActionsEndActive();  // a repair in progress is dropped, not applied
+  if (!MStarLetsLoadGoAhead(*this)) return;
+  if (HelpTest()) return;
+  ExitEqTestMode(*this);
+  LoadFileDialog.presetName.clear();
+  LoadFileDialog.title = "select files to add to set 1";
+  platform::FileDialogResult result;
+  {
+    Raised open(WindowFlags().FileDialogOpen);
+    result = platform::UI().FileDialog(LoadFileDialog);
+  }
+  if (result.accepted && !result.paths.empty()) {
+    Frame().SetCursor(platform::CursorKind::Wait);
+    AddMoreFiles(SelectionFromDialog(result));
+    Frame().SetCursor(platform::CursorKind::Arrow);
+  }
+  WindowFlags().FileDialogOpen = false;
+  UpdateFloToolsMenu(*this);
+}
+
+void TXLAWindow::EvDropFiles(const std::vector<std::string>& paths) {
+  if (!MStarLetsLoadGoAhead(*this)) return;
+  const int count = static_cast<int>(paths.size());
+  if (count == 0) return;
+  ExitEqTestMode(*this);
+  Raised open(DialogOpen);
+  if (count == 1) {
+    const platform::PathParts p = platform::SplitPath(paths[0]);
+    if (p.extension == ".xp") {
+      if (Road().loadXpFile)
+        Road().loadXpFile(paths[0]);
+      else
+        NotAvailableYet();
+    } else if (!p.name.empty() && p.name[0] == '~') {
+      const int answer = platform::UI().MessageBox("DROPPING FILES",
+                                                   "switch to parameter file " + paths[0] + "?",
+                                                   platform::BoxButtons::YesNo, platform::BoxIcon::Question);
+      if (answer == platform::IDYES) {
+        if (!Road().reloadParameters) {
+          NotAvailableYet();
+          return;
+        }
+        Road().reloadParameters(paths[0]);
+        DialogOpen = false;
+        CmParameters();
+      }
+    }
+    return;
+  }
+  std::string ext = platform::SplitPath(paths[0]).extension;
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const bool scans = ext == ".R00" ||
+                     (ext.size() == 4 && (ext.rfind(".IP", 0) == 0 || ext.rfind(".RA", 0) == 0) &&
+                      ext[3] >= '1' && ext[3] <= '8');
+  if (!scans) return;
+  if (CurrentScanSet().count > 0) {
+    const int answer = platform::UI().MessageBox("DROPPING FILES", "erase currently loaded data?",
+                                                 platform::BoxButtons::YesNo, platform::BoxIcon::Question);
+    if (answer != platform::IDYES) return;
+  }
+  FileNameList& list = CurrentFileNameList();
+  if (list.count > 0) FreeFileNameList();
+  float value = 1;
+  int step = 1;
+  if (InputFloat(&value, 1.0f, true, "load every n'th file:", "LOAD FILES")) {
+    const double n = std::floor(static_cast<double>(value));
+    step = n < 1 ? 1 : static_cast<int>(std::min(n, 1e6));
+  }
+  list.names.assign(1, std::string());
+  for (int i = 0; i < count; i += step) list.names.push_back(paths[i].substr(0, 259));
+  list.count = static_cast<int>(list.names.size()) - 1;
+  if (Services().loadListedScansAndSimulate)
+    Services().loadListedScansAndSimulate(*this);
+  else
+    LoadListedScans();
+}
+
+std::uint8_t& AutocorrectLoad() {
+  static std::uint8_t on = 0;
+  return on;
+}
+
+void TXLAWindow::CmLoadRawMultiSpeedDataAndAutocorrect() {
+  MainWindowFlags& flags = WindowFlags();
+  PlotWindowSet& plots = CurrentPlotWindows();
+  flags.FileDialogOpen = true;
+  const std::uint8_t bitmapShown = plots.showBitmap;
+  plots.showBitmap = 0;
+  flags.Autocorrect = true;
+  AutocorrectLoad() = 1;
+  CmLoadNewFiles();
+  if (!Options().TimeStampCheck && CheckScanTimeStamps()) {
+    if (Services().loadListedScansAndSimulate)
+      Services().loadListedScansAndSimulate(*this);
+    else
+      LoadListedScans();
+  }
+  // Ramps of 280 rpm/s up and 100 rpm/s down, as the instrument drives them.
+  if (DetectRotorSpeedSteps(280.0f, 100.0f)) CmShowRotorSpeedPlot();
+  CmUndoRotorStretch();
+  flags.FileDialogOpen = false;
+  DialogOpen = false;
+  flags.Autocorrect = false;
+  AutocorrectLoad() = 0;
+  // Hundreds of scans make the bitmap strip too tall to be useful.
+  plots.showBitmap = CurrentScanSet().count >= 200 ? 0 : bitmapShown;
+}
+
+void TXLAWindow::CmFixIndividualScanJump199() { CmFixIndividualScanJump(); }

@@ -1,0 +1,150 @@
+#include "app/commands/distribution/integration_range.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/startup/program_options.h"
+#include "app/window/txla_window.h"
+#include "data/rotor_speed_profile.h"
+#include "data/scan_set.h"
+#include "distributions/conti_models.h"
+#include "distributions/conti_settings.h"
+#include "distributions/hydrodynamics.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "numerics/arrays.h"
+#include "plot/direct_curve.h"
+#include "plot/plot_window_set.h"
+#include "platform/draw_surface.h"
+
+namespace {
+
+constexpr int kInner[3] = {255, 0, 0};
+constexpr int kOuter[3] = {150, 150, 150};
+constexpr double kEdge = 0.05;
+
+bool RangeModel() {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (CurrentDataTypeFlags().dls || !m.DistributionModel || m.SedTransformModel || m.LsgStarWith1DiscreteModel)
+    return false;
+  return m.CSModel || m.HybridCSLsgModel || m.DlsIRhModel || m.CSff0Model || m.CSff0With1DiscreteModel ||
+         m.DlsIRhTimeCourseModel || m.ConformationalChangeCSModel || m.FixFF0FloatingVbarCSModel ||
+         m.GeneralScalingLawCSModel || m.WormlikeChainCSModel || m.BimodalFF0CSModel ||
+         m.BimodalFF0With1DiscreteCSModel || m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent ||
+         m.CSWithMsTableModel || m.CSInvariantDModel || m.NonidealCSModel || m.NonidealCSVariant ||
+         m.CSModel521;
+}
+
+// Molar mass at s by the s-M relation of the chosen model (g/mol).
+float MassAt(float s, float T) {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  const ContiSettings& cs = Conti();
+  if ((m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel) && s >= cs.secondFfSMin && s <= cs.secondFfSMax)
+    return CalculateMff02(s, cs.secondFf);
+  if (m.ConformationalChangeCSModel && s >= cs.conformationSMin && s <= cs.conformationSMax)
+    return cs.conformationM;
+  if (m.CSInvariantDModel) return DFromSM(s, cs.invariantD * 1e-7f, T - 273.15f);
+  if (m.CSModel521) return CalculateMofSforLinearRod(s, ContiStore().rodValue);
+  return CalculateM(s);
+}
+
+}  // namespace
+
+RangeColouring ColourScanByRange(const float* r, int from, int to, double m, double w2t, double sigma2,
+                                 float s1, float s2, bool errorPropagation, int** colours) {
+  RangeColouring out;
+  const double lo = s1 * 1e-13, hi = s2 * 1e-13;
+  for (int i = from; i <= to; ++i) {
+    const double sStar = std::log(r[i] / m) / w2t;
+    double w = 1.0;
+    int* c = colours[i];
+    if (sStar > lo && sStar > hi) {
+      w = std::exp(-std::pow(s2 - 1e13 * sStar, 2) / sigma2);
+      for (int k = 0; k < 3; ++k) c[k + 1] = kOuter[k] + static_cast<int>(std::floor((kInner[k] - kOuter[k]) * w));
+    } else if (sStar > lo) {
+      for (int k = 0; k < 3; ++k) c[k + 1] = kInner[k];
+    } else {
+      w = std::exp(-std::pow(s1 - 1e13 * sStar, 2) / sigma2);
+      for (int k = 0; k < 3; ++k) c[k + 1] = static_cast<int>(std::floor(kOuter[k] + (kInner[k] - kOuter[k]) * w));
+    }
+    const bool lastPoint = i == to;
+    if (sStar < lo && (i == from || w <= kEdge)) out.first = i;
+    if (sStar > hi) {
+      if (lastPoint && w > kEdge) {
+        if (!errorPropagation)
+          out.last = i;
+        else
+          out.first = out.last = -1;
+      } else if (w >= kEdge) {
+        out.last = i;
+      }
+    } else if (lastPoint && !errorPropagation) {
+      if (sStar > lo)
+        out.last = i;
+      else if (w <= kEdge)
+        out.first = out.last = -1;
+      else
+        out.last = i;
+    }
+  }
+  return out;
+}
+
+void PaintDistributionIntegrationRange(TXLAWindow& window, float s1, float s2, int* first, int* last, float* err) {
+  const ContiSettings& cs = Conti();
+  if (!cs.sValues || cs.gridSize < 1) return;
+  const float gridLo = cs.sValues[1], gridHi = cs.sValues[cs.gridSize];
+  s1 = std::clamp(s1, gridLo, gridHi);
+  s2 = std::clamp(s2, gridLo, gridHi);
+  if (!RangeModel()) return;
+  ScanSet& s = CurrentScanSet();
+  CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  if (s.count < 1 || !plot) return;
+  const float T = gSolutionConditions.temperature;
+  const double D1 = DFromMGlobalFf0(MassAt(s1, T), T - 273.15f);
+  const int lastScan = s.order[s.count];
+  const double omega = s.records[lastScan].rpm * (1.0 / 60.0) * 2.0 * M_PI;
+  const double m = gModelParams.meniscus;
+  const bool profile = CurrentSpeedProfile.Active();
+  const bool errorPropagation = Options().ErrorPropagationToSw;
+  platform::DrawSurface* surface = window.Frame().Surface();
+  for (int k = 1; k <= s.count; ++k) {
+    const int i = s.order[k];
+    const int n = s.points[i];
+    const double t = s.records[i].timeRead;
+    const double w2t = profile ? s.records[i].w2t : omega * omega * t;
+    const double sigma2 = profile ? 4e7 * D1 * 1e19 * t / (w2t * w2t * m * m)
+                                  : 4e7 * D1 * 1e19 / (std::pow(omega, 4) * t * m * m);
+    int** colours = imatrix(1, n, 1, 3);
+    for (int p = 1; p <= n; ++p)
+      for (int c = 1; c <= 3; ++c) colours[p][c] = kOuter[c - 1];
+    const RangeColouring range = ColourScanByRange(s.radii[i], s.firstFitPoint[i], s.lastFitPoint[i], m, w2t,
+                                                   sigma2, s1, s2, errorPropagation, colours);
+    if (first && last) {
+      first[i] = range.first;
+      last[i] = range.last;
+    }
+    if (errorPropagation && err && first && last) {
+      const float* r = s.radii[i];
+      if (range.first < 1 || range.last <= range.first || range.last >= n) {
+        err[i] = 0;
+      } else {
+        double sum = 0;
+        for (int p = range.first; p <= range.last; ++p)
+          sum += (static_cast<double>(r[p + 1]) - r[p]) * s.residuals[i][p] * r[p];
+        const double rl = r[range.last];
+        err[i] = static_cast<float>(sum / (omega * omega * rl * rl * (m * m / (rl * rl))));
+      }
+    }
+    if (surface && static_cast<int>(s.modelCurve.size()) > i && s.modelCurve[i]) {
+      const platform::HMETAFILE mf = DrawCurveInDC2(plot, s.modelCurve[i], s.firstFitPoint[i], s.lastFitPoint[i],
+                                                    colours, 12, plot->symbolSize);
+      if (mf) {
+        ReplayPlotPicture(*surface, mf);
+        platform::DeleteMetaFile(mf);
+      }
+    }
+    free_imatrix(colours, 1, n, 1, 3);
+  }
+  if (surface) window.Frame().FlushCanvas();
+}

@@ -1,0 +1,403 @@
+// Synthetic sedimentation-velocity experiments from the current model:
+// "Single" writes one data set, "Series" a grid of them (radial increment,
+// rotor speed, noise, meniscus, trace concentration) in numbered folders
+// with their xp experiment files and files that name their settings.
+#include "app/commands/generate/generate_commands.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "app/commands/run_fit/fit_limits.h"
+#include "app/window/main_window_flags.h"
+#include "app/commands/model/model_commands.h"
+#include "app/dialogs/params_dialog.h"
+#include "app/commands/run_fit/run_fit_commands.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
+#include "automation/exchange/xp_file.h"
+#include "data/load_hooks.h"
+#include "data/scan_set.h"
+#include "data/synthetic_data.h"
+#include "distributions/conti_run.h"
+#include "distributions/conti_settings.h"
+#include "distributions/direct_boundary.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/distribution_loader.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_report.h"
+#include "fit/model_evaluation.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/arrays.h"
+#include "numerics/ccurve.h"
+#include "numerics/error_box.h"
+#include "numerics/matrix_files.h"
+#include "platform/paths.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+constexpr const char* kCaption = "GENERATE DATA";
+
+bool Ask(TXLAWindow& w, float& value, float initial, const char* prompt) {
+  return InputPositiveFloatEx(&w, &value, initial, true, prompt, kCaption);
+}
+
+bool YesNo(const char* text) {
+  return platform::UI().MessageBox(kCaption, text, platform::BoxButtons::YesNo,
+                                   platform::BoxIcon::Question) == platform::IDYES;
+}
+
+void Note(const char* text) {
+  platform::UI().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+}
+
+// The scan path chosen in the save dialog (preset "0000x.ra0"), or empty.
+std::string AskScanPath(TXLAWindow& w) {
+  platform::FileDialogRequest request = w.LoadFileDialog;
+  request.save = true;
+  request.multiSelect = false;
+  request.title = "save generated data as";
+  request.presetName = "0000x.ra0";
+  request.defaultExtension.clear();
+  const platform::FileDialogResult result = platform::UI().FileDialog(request);
+  if (!result.accepted || result.paths.empty() || result.paths.front().size() > 259) return {};
+  return result.paths.front();
+}
+
+// The acceleration question: -1 without a run-up phase or on Cancel.
+float AskAcceleration(TXLAWindow& w) {
+  if (!YesNo("simulate with rotor acceleration phase?")) return -1;
+  float a = 200;
+  return Ask(w, a, 200, "acceleration (rpm/sec)") ? a : -1;
+}
+
+// Extinction coefficient, concentration and association constants of a
+// self-association model into the parameter vector; false on Cancel or an
+// entry that would make a logarithm of 0.
+bool AskSelfAssociation(TXLAWindow& w) {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  float eps = 1, conc = 1;
+  if (!Ask(w, eps, eps, "extinction coefficient [M^-1cm^-1]")) return false;
+  if (!Ask(w, conc, conc, "total molar concentration [uM]")) return false;
+  if (!(eps > 0)) {
+    Note("the extinction coefficient must be above 0");
+    return false;
+  }
+  const bool two = m.MonomerDimerTetramerModel || m.MonomerTetramerOctamerModel;
+  const char* first = m.MonomerDimerModel ? "Ka12 [1/M]"
+                      : m.MonomerTrimerModel ? "Ka13 [1/M]"
+                      : m.MonomerDimerTetramerModel ? "Ka12 [1/M]"
+                                                    : "Ka14 [1/M]";
+  const char* second = m.MonomerDimerTetramerModel ? "Ka14 [1/M]" : "Ka18 [1/M]";
+  float k1 = 500000, k2 = 500000;
+  if (!Ask(w, k1, k1, first)) return false;
+  if (two && !Ask(w, k2, k2, second)) return false;
+  if (!(k1 > 0) || (two && !(k2 > 0))) {
+    Note("association constants must be above 0");
+    return false;
+  }
+  const SelfAssociationEntries e = SelfAssociationParameters(eps, conc, k1, two ? k2 : 0.0);
+  float* P = gModelParameterVector.P;
+  P[11] = static_cast<float>(e.loading);
+  P[3] = static_cast<float>(e.logK1);
+  if (two) P[7] = static_cast<float>(e.logK2);
+  UnpackModelParameters();
+  return true;
+}
+
+// Meniscus (6.2 cm when unset) and bottom 7.2 cm of the generated cell.
+void SetCellGeometry(float meniscus) {
+  UnpackModelParameters();
+  if (meniscus > 0)
+    gModelParams.meniscus = meniscus;
+  else if (gModelParams.meniscus == 0.0f)
+    gModelParams.meniscus = 6.2f;
+  gModelParams.bottom = 7.2f;
+  PackModelParameters();
+  SetDefaultMeniscusBottomLimits();
+}
+
+void Generate(TXLAWindow& w, const SyntheticRun& run) {
+  RunSwitches& rs = RunState();
+  rs.RunProgressDisplay = true;
+  w.Frame().SetCursor(platform::CursorKind::Wait);
+  const SyntheticOutcome outcome = MakeSyntheticDataSet(run);
+  w.Frame().SetCursor(platform::CursorKind::Arrow);
+  rs.RunProgressDisplay = false;
+  // New scans are the loaded data now: the title names them as a load does.
+  const ScanSet& s = CurrentScanSet();
+  if (!run.reuse && (outcome == SyntheticOutcome::Made || outcome == SyntheticOutcome::Unwritten) &&
+      s.count > 0 && s.fileNames.size() > 1)
+    w.Frame().SetTitle("SEDIMENTATION ANALYSIS -> " + platform::Combine(s.dataFolder, s.fileNames[1]) + "...");
+}
+
+// A list of values of Series: its count, then each value; false on Cancel.
+bool AskList(TXLAWindow& w, std::vector<float>& values, const char* countPrompt, const char* valuePrompt,
+             float initial) {
+  float count = 2;
+  if (!Ask(w, count, 2, countPrompt)) return false;
+  const int n = static_cast<int>(std::floor(count));
+  values.clear();
+  for (int i = 1; i <= n; ++i) {
+    char prompt[80];
+    std::snprintf(prompt, sizeof prompt, valuePrompt, i);
+    float v = initial;
+    if (!Ask(w, v, initial, prompt)) return false;
+    values.push_back(v);
+  }
+  return true;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(platform::ToNative(path));
+  if (out) out << text;
+}
+
+std::string Formatted(const char* format, double value) {
+  char buffer[128];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
+
+}  // namespace
+
+bool& SeriesGenerationRunning() {
+  static bool running = false;
+  return running;
+}
+
+bool& BandInitialDistributionInverted() {
+  static bool inverted = false;
+  return inverted;
+}
+
+int AutomaticScanCount(float meniscus, float rightFitLimit, float bottom, float s1, float rpm,
+                       float interval) {
+  if (!(s1 > 0) || !(interval > 0) || !(rpm > 0) || !(meniscus > 0)) return 0;
+  const double right = rightFitLimit > 0 ? rightFitLimit : bottom - 0.01;
+  if (!(right > meniscus)) return 0;
+  const double omega = rpm * 2.0 * M_PI / 60.0;
+  const double t = std::log(right / meniscus) / (s1 * 1e-13 * omega * omega);
+  return static_cast<int>(std::floor(t / interval));
+}
+
+SelfAssociationEntries SelfAssociationParameters(double eps, double microMolar, double k1, double k2) {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  SelfAssociationEntries e;
+  e.loading = eps * microMolar * 1e-6;
+  if (m.MonomerDimerModel) {
+    e.logK1 = std::log10(2.0 * k1 / eps);
+  } else if (m.MonomerTrimerModel) {
+    e.logK1 = std::log10(3.0 * k1 / (eps * eps));
+  } else if (m.MonomerDimerTetramerModel) {
+    e.logK1 = std::log10(k1 / eps);
+    e.logK2 = std::log10(4.0 * k2 / std::pow(eps, 3));
+  } else if (m.MonomerTetramerOctamerModel) {
+    e.logK1 = std::log10(4.0 * k1 / std::pow(eps, 3));
+    e.logK2 = std::log10(8.0 * k2 / std::pow(eps, 7));
+  }
+  return e;
+}
+
+void ConnectSyntheticDataToWindow(TXLAWindow& window) {
+  TXLAWindow* w = &window;
+  SyntheticDataHooks& h = CurrentSyntheticDataHooks();
+  h.initialLoading = [] {
+    const ModelParams& mp = gModelParams;
+    if (gModelSelectorFlags.AnySelfAssociationModel()) return gModelParameterVector.P[11];
+    for (int k = 1; k <= kComponentSlots; ++k)
+      if (mp.included[k]) return mp.concentration[k];
+    return mp.concentration[1];
+  };
+  h.bandLoadingModel = [] { return gModelSelectorFlags.ZoneCentrifugationModel != 0; };
+  h.setBandInverted = [](bool on) { BandInitialDistributionInverted() = on; };
+  h.distributionModel = [] { return gModelSelectorFlags.DistributionModel != 0; };
+  h.seriesRunning = [] { return SeriesGenerationRunning(); };
+  h.clearNoiseSwitches = [] {
+    gModelParams.riNoiseFit = 0;
+    gModelParams.baselineFit = 0;
+  };
+  h.simulateModel = [] {
+    if (WindowFitHost* host = MainFitHost()) SimulateModel(host);
+  };
+  h.setSyntheticDistribution = [](bool on) { Conti().synthetic = on ? 1 : 0; };
+  h.loadDistribution = [](const std::string& path, bool normalised) {
+    DistArrays().normaliseOnLoad = normalised ? 1 : 0;
+    return LoadDistributionFromFile(path);
+  };
+  h.runDistribution = [w] {
+    PrepareContiContext(*w);
+    RunContiSed();
+  };
+  h.rampRotorSpeed = [] { return LammSettings().rampRotorSpeed != 0; };
+  h.setRampRotorSpeed = [](bool on) { LammSettings().rampRotorSpeed = on ? 1 : 0; };
+  h.clearDistributionDisplay = [] { Conti().distributionShown = 0; };
+}
+
+void DisconnectSyntheticData() { ResetSyntheticDataHooks(); }
+
+void TXLAWindow::CmSingle() {
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.SedTransformModel) {
+    Note("no simulation for van Holde-Weischet boundaries implemented");
+    return;
+  }
+  if (m.DistributionModel) {
+    SetFitMAndS(*this, true);
+  } else {
+    // A change of form converts every species' second value, as the menu
+    // toggle does: a molar mass left standing as D would simulate nonsense.
+    if (YesNo("Fit with M and s instead D and s?") != (gFitEngineState.molarMassParameters != 0)) CmFitMAndS();
+    CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
+  }
+  SyntheticRun run;
+  float dr = 0.001f, rpm = 50000, interval = 300, scans = 50, noise = 0.01f;
+  if (!Ask(*this, dr, dr, "density of points dr (cm)")) return;
+  if (!Ask(*this, rpm, rpm, "rotor speed (rpm)")) return;
+  run.acceleration = AskAcceleration(*this);
+  if (!Ask(*this, interval, interval, "time interval of scans (sec)")) return;
+  if (!Ask(*this, scans, scans, "number of simulated scans")) return;
+  if (!Ask(*this, noise, noise, "std of noise (OD)")) return;
+  SetCellGeometry(0);
+  if (m.AnySelfAssociationModel() && !AskSelfAssociation(*this)) return;
+  CmParameters();
+  const std::string path = AskScanPath(*this);
+  if (path.empty()) return;
+  run.radialStep = dr;
+  run.rpm = static_cast<int>(rpm);
+  run.noise = noise;
+  run.timeStep = interval;
+  run.firstTime = 0;
+  run.scanCount = static_cast<int>(std::floor(scans));
+  run.path = path;
+  Generate(*this, run);
+}
+
+void TXLAWindow::CmSeries() {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.SedTransformModel || m.DistributionModel || !m.LammDiscreteModel) return;
+  CmParameters();
+  if (!ParametersBoxAccepted()) return;
+  const std::string path = AskScanPath(*this);
+  if (path.empty()) return;
+  const platform::PathParts parts = platform::SplitPath(path);
+  const std::string base = parts.drive + parts.folder;
+  const std::string scanName = parts.name + parts.extension;
+
+  std::vector<float> steps, speeds, noises, menisci, traces;
+  float interval = 300, scans = 0, offset = 0;
+  if (!AskList(*this, steps, "# radial increments?", "%d - density of points dr (cm)", 0.001f)) return;
+  if (!AskList(*this, speeds, "# rotor speeds?", "%d - rotor speed (rpm)?", 50000)) return;
+  const float acceleration = AskAcceleration(*this);
+  if (!Ask(*this, interval, interval, "time interval of scans (sec)")) return;
+  if (!Ask(*this, scans, scans, "number of simulated scans (0 for auto)")) return;
+  if (!AskList(*this, noises, "# noise levels?", "%d - noise level?", 0.01f)) return;
+  if (!AskList(*this, menisci, "# menisci?", "%d - meniscus (cm)?", 6.2f)) return;
+  if (!AskList(*this, traces, "# trace concentrations?", "%d - 2nd species concentration (%)?", 1)) return;
+  if (!Ask(*this, offset, offset, "directory # offset")) return;
+  for (float& c : traces) c *= 0.01f;
+
+  SeriesGenerationRunning() = true;
+  const int first = static_cast<int>(std::floor(offset));
+  int k = 0;
+  bool stop = false;
+  for (float dr : steps)
+    for (float rpm : speeds)
+      for (float noise : noises)
+        for (float meniscus : menisci) {
+          for (float trace : traces) {
+            if (stop) break;
+            float* P = gModelParameterVector.P;
+            P[13] = gModelParams.meniscus = meniscus;
+            P[10] = gModelParams.concentration[2] = trace;
+            ++k;
+            const std::string folder = base + std::to_string(first + k) + platform::Separator();
+            std::error_code ec;
+            std::filesystem::create_directories(platform::ToNative(folder), ec);
+            if (ec || !std::filesystem::is_directory(platform::ToNative(folder))) {
+              platform::UI().MessageBox("", "could not create new directory", platform::BoxButtons::Ok,
+                                        platform::BoxIcon::Error);
+              break;
+            }
+            char info[400];
+            std::snprintf(info, sizeof info, "%f (percent ctrace)\n%f (dr)\n%f (omega)\n%f (noise)\n%f (meniscus)\n",
+                          100.0 * trace, static_cast<double>(dr), static_cast<double>(rpm),
+                          static_cast<double>(noise), static_cast<double>(meniscus));
+            WriteText(folder + "info_" + std::to_string(k) + ".txt", info);
+            for (const std::string& marker :
+                 {Formatted("tracepercent=%.3f", 100.0 * trace), Formatted("dr=%.4f_cm", dr),
+                  Formatted("omega=%.0f_rpm", rpm), Formatted("noise=%.3f", noise),
+                  Formatted("meniscus=%.3f", meniscus)})
+              WriteText(folder + marker + ".info", "1");
+            CurrentLoadHooks().drawText(folder, 10, 50);
+            SetCellGeometry(meniscus);
+            ScanSet& s = CurrentScanSet();
+            s.leftFitLimit = meniscus + 0.01f;
+
+            SyntheticRun run;
+            run.radialStep = dr;
+            run.rpm = static_cast<int>(rpm);
+            run.acceleration = acceleration;
+            run.noise = noise;
+            run.timeStep = interval;
+            run.firstTime = acceleration > 0 ? rpm / acceleration + 10.0f : 0.0f;
+            run.scanCount = static_cast<int>(std::floor(scans));
+            if (run.scanCount <= 0) {
+              run.scanCount = AutomaticScanCount(meniscus, s.rightFitLimit, gModelParams.bottom,
+                                                 gModelParams.s[1], rpm, interval);
+              // Without a positive s1 there is no time to count from.
+              float asked = 50;
+              if (run.scanCount <= 0 && !Ask(*this, asked, asked, "number of simulated scans")) {
+                stop = true;
+                break;
+              }
+              if (run.scanCount <= 0) run.scanCount = static_cast<int>(std::floor(asked));
+            }
+            run.path = folder + scanName;
+            Generate(*this, run);
+            SolutionConditions& sc = gSolutionConditions;
+            const float density = sc.density;
+            sc.density = 0.99823f;
+            WriteMorleanXpFile(folder + "xp" + std::to_string(first + k) + ".xp", true);
+            sc.density = density;
+          }
+        }
+  SeriesGenerationRunning() = false;
+  RequestRepaint(*this);
+}
+
+void TXLAWindow::CmToggleOption223() {
+  std::uint8_t& on = LammSettings().OptionToggle223;
+  on = !on;
+  CheckMenuItem(223, on != 0);
+}
+
+void TXLAWindow::CmTransformGsToDirectBoundary() {
+  if (CurrentScanSet().count < 1) return;
+  platform::UI().MessageBox("Make direct boundary model from g(s*)",
+                            "1) calculate g(s*) by dcdt (uncorrected s)\n2) write graph data to disk as "
+                            "ASCII (with error estimates)",
+                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::FileDialogRequest request = LoadFileDialog;
+  request.save = false;
+  request.multiSelect = false;
+  request.title = "select g*(s) ASCII file from dcdt analysis";
+  const platform::FileDialogResult chosen = platform::UI().FileDialog(request);
+  if (!chosen.accepted || chosen.paths.empty()) return;
+  int rows = 0;
+  float** m = ReadMatrixFile(platform::ToNative(chosen.paths.front()).c_str(), 6, &rows);
+  if (!m) return;
+  if (rows >= 1) {
+    const CCurve curve(m[1], m[2], rows, 1, 1);
+    MakeDirectBoundaryModelFromGss(curve, 0, rows);
+  }
+  free_matrix(m, 1, 6, 1, rows);
+  CmDataRange();
+  if (WindowFitHost* host = MainFitHost()) ComposeFitInfoText(host);
+}

@@ -1,0 +1,581 @@
+// The Model menu: each command checks that the loaded data suit the model,
+// clears the previous model, sets its own switches and menu mark and the
+// solver switches, and puts the model's start values into the parameter
+// vector. The distribution family's switch logic lives with the
+// distributions; the window keeps help, refusals and menu marks.
+#include "app/commands/model/model_commands.h"
+
+#include <cmath>
+
+#include "app/window/road_services.h"
+#include "app/window/txla_window.h"
+#include "app/window/main_window_flags.h"
+#include "app/window/window_fit_host.h"
+#include "distributions/conti_models.h"
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "distributions/hydrodynamics.h"
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/error_box.h"
+#include "numerics/sounds.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+constexpr int n = kComponentSlots;
+
+float& P(int i) { return gModelParameterVector.P[i]; }
+
+}  // namespace
+
+void ReallocLammArraysIfPresent() {
+  RoadServices& r = Road();
+  if (r.lammArraysAllocated && r.lammArraysAllocated()) {
+    if (r.freeLammArrays) r.freeLammArrays();
+    if (r.allocLammArrays) r.allocLammArrays();
+  }
+}
+
+void ReleaseDistributionArrays() {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if ((m.DistributionModel || m.SedTransformModel) && Road().freeDistributionArrays)
+    Road().freeDistributionArrays();
+}
+
+bool RefuseModelFor(const char* text) {
+  PlaySoundInfo();
+  platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  return true;
+}
+
+bool RefuseDlsData() {
+  if (!CurrentDataTypeFlags().dls) return false;
+  return RefuseModelFor("this model is not implemented for DLS data");
+}
+
+void SetLammAlgorithms(int automatic, int claverie, int movingHat) {
+  LammSolverSettings& l = LammSettings();
+  if (automatic >= 0) l.automaticAlgorithm = static_cast<std::uint8_t>(automatic);
+  if (claverie >= 0) l.claverieAlgorithm = static_cast<std::uint8_t>(claverie);
+  if (movingHat >= 0) l.movingHatAlgorithm = static_cast<std::uint8_t>(movingHat);
+}
+
+void TXLAWindow::CmDiscreteSpeciesModel() {
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  const bool otherGeometry = m.ZoneCentrifugationModel || m.DlsStokesRadiiModel || m.DlsCumulantModel ||
+                             m.LinearLammModel || m.ExternalLoadingCellModel || m.ElectrophoresisCVModel ||
+                             m.Model282;
+  if (m.LammDiscreteModel && !otherGeometry) return;
+  const bool fromCumulants = m.DlsCumulantModel;
+  const bool fromStokesRadii = m.DlsStokesRadiiModel;
+  ClearModelSelection();
+  m.LammDiscreteModel = 1;
+  SetLammAlgorithms(1, -1, -1);
+  CheckMenuItem(198, true);
+  if (fromStokesRadii) {
+    // The first quantity held each species' Stokes radius (nm); the species
+    // model wants its diffusion coefficient (1e-7 cm^2/s).
+    const float celsius = gSolutionConditions.temperature - kAbsoluteZero;
+    for (int k = 1; k <= n; ++k) {
+      const float radius = P(k);
+      P(k) = gModelParams.massOrD[k] = radius > 0 ? DFromStokesRadius(radius * 1e-9f, celsius) * 1e7f : 0.0f;
+    }
+  }
+  if (fromCumulants) {
+    // Back to one species.
+    for (int k = 2; k <= n; ++k) {
+      gModelParams.included[k] = 0;
+      P(k) = P(n + k) = P(2 * n + k) = 0;
+    }
+  }
+  for (int k = 1; k <= n; ++k) gModelParams.extra[k] = 0;
+  FixAllParameters();
+  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+namespace {
+
+// The discrete species in a Lamm geometry of their own: linear, external
+// loading cell, and the static-grid variant without menu item.
+void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  ClearModelSelection();
+  m.LammDiscreteModel = 1;
+  m.*own = 1;
+  SetLammAlgorithms(0, 1, 0);
+  w.CheckMenuItem(item, true);
+  FixAllParameters();
+  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+}  // namespace
+
+void TXLAWindow::CmLinearLammModel() {
+  if (RefuseDlsData()) return;
+  if (gModelSelectorFlags.LinearLammModel && gModelSelectorFlags.LammDiscreteModel) return;
+  SelectGeometryModel(*this, &ModelSelectorFlags::LinearLammModel, 280);
+}
+
+void TXLAWindow::CmExternalLoadingCellModel() {
+  if (RefuseDlsData()) return;
+  float& volume = ExternalLoadingOilVolume();
+  float answer = volume;
+  // A negative volume would put the taper start at a NaN: asked again.
+  if (!InputPositiveFloat(&answer, 0.01f, true, "enter volume of oil used in run [ml]",
+                          "EXTERNAL LOADING GEOMETRY"))
+    answer = 0;
+  volume = answer;
+  if (gModelSelectorFlags.ExternalLoadingCellModel && gModelSelectorFlags.LammDiscreteModel) return;
+  SelectGeometryModel(*this, &ModelSelectorFlags::ExternalLoadingCellModel, 281);
+}
+
+void TXLAWindow::CmModel282() {
+  if (gModelSelectorFlags.Model282 && gModelSelectorFlags.LammDiscreteModel) return;
+  SelectGeometryModel(*this, &ModelSelectorFlags::Model282, 282);
+}
+
+void TXLAWindow::CmMonomerDimerModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.MonomerDimerModel) return;
+  ClearModelSelection();
+  m.MonomerDimerModel = 1;
+  CheckMenuItem(197, true);
+  FixAllParameters();
+  // The dimer's D (or M) follows from the monomer's.
+  gModelParameterVector.F[2 * n + 2] = 0;
+  gModelParams.extra[2] = 0;
+  FixAllParameters();
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+void TXLAWindow::CmMonomerTrimerModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.MonomerTrimerModel) return;
+  ClearModelSelection();
+  m.MonomerTrimerModel = 1;
+  CheckMenuItem(229, true);
+  FixAllParameters();
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.LammDiscreteModel && m.ZoneCentrifugationModel) return;
+  ClearModelSelection();
+  m.LammDiscreteModel = 1;
+  m.ZoneCentrifugationModel = 1;
+  LammSolverSettings& l = LammSettings();
+  l.modelInitialDistribution = 1;
+  l.experimentalInitialDistribution = 0;
+  SetLammAlgorithms(0, 0, 1);
+  CheckMenuItem(246, true);
+  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  gModelParams.extra[4] = 0;
+  FixAllParameters();
+  P(23) = StoredZoneLoadingValue();
+  gModelParameterVector.F[23] = 1;
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+void RebuildDistributionPlot() {
+  DistArrays().modelJustChosen = true;
+  MakeDistributionPlot();
+  DistArrays().modelJustChosen = false;
+}
+
+void TXLAWindow::CmFaxenSimulation() {
+  RunState().FaxenSimulation = true;
+  CmRun();
+  RunState().FaxenSimulation = false;
+}
+
+float& StoredZoneLoadingValue() {
+  static float value = 0.1f;
+  return value;
+}
+
+// ---- the distribution family ------------------------------------------------
+
+ContiModelCommandContext ModelCommandContext() {
+  ContiModelCommandContext ctx;
+  const ScanSet& s = CurrentScanSet();
+  ctx.dlsDataLoaded = CurrentDataTypeFlags().dls != 0;
+  ctx.electrophoresisDataLoaded = CurrentDataTypeFlags().electrophoresis != 0;
+  ctx.scanCount = s.count;
+  if (s.count > 0 && static_cast<int>(s.order.size()) > s.count)
+    ctx.lastScanTemperature = s.records[s.order[s.count]].temperature;
+  static bool fitMAndS = false;
+  fitMAndS = gFitEngineState.molarMassParameters != 0;
+  ctx.fitMAndS = &fitMAndS;
+  ctx.host = MainFitHost();
+  return ctx;
+}
+
+void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const ContiModelCommandResult& r) {
+  gFitEngineState.molarMassParameters = *ctx.fitMAndS ? 1 : 0;
+  w.CheckMenuItem(217, *ctx.fitMAndS);
+  if (r.reallocLamm) ReallocLammArraysIfPresent();
+  if (r.invalidate) w.Frame().Invalidate(true);
+  // The family's set-up may have switched the regularisation.
+  w.CheckMenuItem(294, Conti().secondDerivative != 0);
+  w.CheckMenuItem(295, Conti().maxEntropy != 0 && !Conti().secondDerivative);
+}
+
+void TXLAWindow::CmContinuousCMModel() {
+  const ContiModelCommandContext ctx = ModelCommandContext();
+  const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
+  if (r.refused) return;
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  CheckMenuItem(235, !m.CSModel);
+  CheckMenuItem(275, m.CSModel != 0);
+  AfterContiCommand(*this, ctx, r);
+}
+
+void TXLAWindow::CmContinuousCSModel() {
+  const ContiModelCommandContext ctx = ModelCommandContext();
+  const ContiModelCommandResult r = ::CmContinuousCSModel(ctx);
+  if (r.refused) return;
+  for (int item : {277, 278, 279, 950, 288, 235, 887, 585, 1100, 587, 531, 514, 548, 870, 602, 872, 603, 595,
+                   598, 526, 521, 503, 522, 502})
+    CheckMenuItem(item, false);
+  CheckMenuItem(275, gModelSelectorFlags.CSModel != 0);
+  AfterContiCommand(*this, ctx, r);
+}
+
+namespace {
+
+// A c(s) variant: the family's set-up through the distribution code, then
+// the window's marks (235 and 275 off, the variant's own item on).
+void SelectVariant(TXLAWindow& w, CsVariant variant, int item) {
+  const ContiModelCommandContext ctx = ModelCommandContext();
+  const ContiModelCommandResult r = ::CmContinuousCSVariant(variant, ctx);
+  if (r.refused) return;
+  w.CheckMenuItem(235, false);
+  w.CheckMenuItem(275, false);
+  w.CheckMenuItem(item, true);
+  AfterContiCommand(w, ctx, r);
+}
+
+}  // namespace
+
+void TXLAWindow::CmCSWith1DiscreteModel() { SelectVariant(*this, CsVariant::With1Discrete, 531); }
+void TXLAWindow::CmCSWithMsTableModel() { SelectVariant(*this, CsVariant::MsTable, 587); }
+void TXLAWindow::CmConformationalChangeCSModel() { SelectVariant(*this, CsVariant::ConformationalChange, 514); }
+void TXLAWindow::CmBimodalFF0CSModel() { SelectVariant(*this, CsVariant::BimodalFf0, 548); }
+void TXLAWindow::CmBimodalFF0With1DiscreteCSModel() {
+  SelectVariant(*this, CsVariant::BimodalFf0With1Discrete, 870);
+}
+void TXLAWindow::CmFixFF0FloatingVbarCSModel() { SelectVariant(*this, CsVariant::FixFf0FloatingVbar, 602); }
+void TXLAWindow::CmGeneralScalingLawCSModel() { SelectVariant(*this, CsVariant::GeneralScalingLaw, 872); }
+void TXLAWindow::CmWormlikeChainCSModel() { SelectVariant(*this, CsVariant::WormlikeChain, 603); }
+void TXLAWindow::CmCSff0Model() {
+  CheckMenuItem(598, false);
+  SelectVariant(*this, CsVariant::CsFf0, 595);
+}
+void TXLAWindow::CmCSff0With1DiscreteModel() {
+  CheckMenuItem(595, false);
+  SelectVariant(*this, CsVariant::CsFf0With1Discrete, 598);
+}
+void TXLAWindow::CmCSInvariantDModel() { SelectVariant(*this, CsVariant::InvariantD, 526); }
+void TXLAWindow::CmCSModel521() { SelectVariant(*this, CsVariant::LinearRod521, 521); }
+
+void SetFitMAndS(TXLAWindow& w, bool on) {
+  gFitEngineState.molarMassParameters = on ? 1 : 0;
+  w.CheckMenuItem(217, on);
+}
+
+namespace {
+
+void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
+  if (RefuseDlsData()) return;
+  if (CurrentScanSet().equilibriumMode) {
+    RefuseModelFor("this model is not implemented for equilibrium data");
+    return;
+  }
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.NonidealSingleSpeciesModel && (m.NonidealVariantModel != 0) == hindered) return;
+  ClearModelSelection();
+  m.NonidealSingleSpeciesModel = 1;
+  m.NonidealVariantModel = hindered ? 1 : 0;
+  AssociationModelParams& store = gAssociationModelParams;
+  P(10) = store.logKs;
+  P(11) = store.logKd;
+  UnpackModelParameters();
+  SetFitMAndS(w, false);
+  w.CheckMenuItem(227, !hindered);
+  w.CheckMenuItem(1099, hindered);
+  FixAllParameters();
+  // The species takes component 1's s and D.
+  P(n + 1) = store.nonidealS = gModelParams.s[1];
+  P(1) = store.nonidealD = gModelParams.massOrD[1];
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+// The rapid self-association of three states: the oligomers' masses follow
+// from the monomer's (factors a and b), the others come from the store.
+void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item, float a, float b) {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.*own) return;
+  ClearModelSelection();
+  m.*own = 1;
+  SetLammAlgorithms(-1, 1, 0);
+  LammSettings().fixedTimeStep = 0;
+  w.CheckMenuItem(item, true);
+  if (!gFitEngineState.molarMassParameters) SetFitMAndS(w, true);
+  AssociationModelParams& st = gAssociationModelParams;
+  ModelParameterVector& v = gModelParameterVector;
+  v.P[1] = st.monomer3;
+  v.F[1] = st.monomer3Fit;
+  v.P[2] = st.nmer3a = a * st.monomer3;
+  v.P[2 * n + 4] = st.nmer3b = b * st.monomer3;
+  v.F[2] = v.F[2 * n + 4] = 0;
+  v.P[3] = st.logK3a;
+  v.F[3] = st.logK3aFit;
+  v.P[n + 1] = st.s3[1];
+  v.F[n + 1] = st.s3Fit[1];
+  v.P[n + 2] = st.s3[2];
+  v.F[n + 2] = st.s3Fit[2];
+  v.P[n + 3] = st.logK3b;
+  v.F[n + 3] = st.logK3bFit;
+  v.P[n + 4] = st.s3[3];
+  v.F[n + 4] = st.s3Fit[3];
+  v.P[2 * n + 3] = st.totalConcentration;
+  v.F[2 * n + 3] = st.totalConcentrationFit;
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+}  // namespace
+
+void TXLAWindow::CmNonidealSingleSpeciesModel() { SelectNonidealSingleSpecies(*this, false); }
+void TXLAWindow::CmNonidealSingleSpeciesModel1099() { SelectNonidealSingleSpecies(*this, true); }
+
+void TXLAWindow::CmNonidealMultipleSpeciesModel() {
+  if (RefuseDlsData()) return;
+  if (CurrentScanSet().equilibriumMode) {
+    RefuseModelFor("this model is not implemented for equilibrium data");
+    return;
+  }
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  if (m.NonidealMultipleSpeciesModel) return;
+  ClearModelSelection();
+  m.NonidealMultipleSpeciesModel = 1;
+  CheckMenuItem(893, true);
+  SetFitMAndS(*this, false);
+  FixAllParameters();
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+void TXLAWindow::CmMonomerTetramerOctamerModel() {
+  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerTetramerOctamerModel, 520, 4.0f, 8.0f);
+}
+
+void TXLAWindow::CmMonomerDimerTetramerModel() {
+  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerDimerTetramerModel, 228, 2.0f, 4.0f);
+}
+
+namespace {
+
+// A stored range in molar masses becomes one in S at the temperature of the
+// last scan; without scans the model's default range applies.
+void MolarMassRangeToS() {
+  ContiSettings& cs = Conti();
+  const ScanSet& s = CurrentScanSet();
+  const float t = s.count > 0 ? s.records[s.order[s.count]].temperature : 20.0f;
+  for (float* v : {&cs.sMin, &cs.sMax}) *v = SFromMD(*v, DFromMGlobalFf0(*v, t), t);
+}
+
+void RangeForSModel(float lo, float hi) {
+  ContiSettings& cs = Conti();
+  if (CurrentScanSet().count > 0 && cs.sMin > 1000.0f) {
+    MolarMassRangeToS();
+  } else {
+    cs.sMin = lo;
+    cs.sMax = hi;
+  }
+  P(1) = cs.sMin;
+  P(n + 1) = cs.sMax;
+}
+
+// The common set-up of the distribution family with the window's share;
+// false when it refused.
+bool CommonContiSetup(TXLAWindow& w, bool nonideal = false, bool* rangeToMolarMass = nullptr) {
+  ContiModelCommandContext ctx = ModelCommandContext();
+  ctx.nonidealSetup = nonideal;
+  const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
+  if (r.refused) return false;
+  AfterContiCommand(w, ctx, r);
+  if (rangeToMolarMass) *rangeToMolarMass = r.rangeToMolarMass;
+  return true;
+}
+
+void SelectNonidealCS(TXLAWindow& w, bool alt) {
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.NonidealCSModel && (m.NonidealCSVariant != 0) == alt) return;
+  if (!m.CSModel && (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)) {
+    PlaySoundInfo();
+    platform::UI().MessageBox("ERROR", "you may need to run normal c(s) first, to get estimates for baselines",
+                              platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+  }
+  bool rangeToMolarMass = false;
+  if (!CommonContiSetup(w, true, &rangeToMolarMass)) return;
+  for (int item : {235, 275, 531, 587, 585, 1100}) w.CheckMenuItem(item, false);
+  w.CheckMenuItem(alt ? 1100 : 585, true);
+  m.NonidealCSModel = 1;
+  m.NonidealCSVariant = alt ? 1 : 0;
+  // The plot's axis must not stand in for the range.
+  const float keptMin = Conti().sMin, keptMax = Conti().sMax;
+  RebuildDistributionPlot();
+  Conti().sMin = keptMin;
+  Conti().sMax = keptMax;
+  // The set-up's molar masses go back to S even where the low end (0.1 S is
+  // some 200 Da) lies below the 1000 that otherwise tells the two apart.
+  if (rangeToMolarMass || (Conti().sMin > 1000.0f && CurrentScanSet().count > 0)) MolarMassRangeToS();
+  P(1) = Conti().sMin;
+  P(n + 1) = Conti().sMax;
+  ContiModelStore& st = ContiStore();
+  AssociationModelParams& nonideal = gAssociationModelParams;
+  if (alt) {
+    nonideal.logKs = std::fabs(nonideal.logKs);
+    nonideal.logKd = std::fabs(nonideal.logKd);
+  }
+  P(20) = nonideal.logKs;
+  P(21) = nonideal.logKd;
+  // The discrete component starts as a small buffer-like species.
+  st.discreteM = 350.0f;
+  st.discreteSecond = 0.34f;
+  P(10) = st.discreteM;
+  P(6) = st.discreteSecond;
+  gModelParameterVector.F[10] = gModelParameterVector.F[6] = 0;
+  UnpackModelParameters();
+}
+
+}  // namespace
+
+void TXLAWindow::CmZoneCentrifugationCSModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.ZoneCentrifugationCSModel && m.DistributionModel && m.CSModel) return;
+  ClearModelSelection();
+  m.CSModel = 1;
+  if (!CommonContiSetup(*this)) return;
+  CheckMenuItem(235, false);
+  CheckMenuItem(275, false);
+  CheckMenuItem(511, true);
+  m.CSModel = 1;
+  m.ZoneCentrifugationCSModel = 1;
+  m.ZoneCentrifugationModel = 1;
+  RebuildDistributionPlot();
+  RangeForSModel(2.0f, 20.0f);
+  P(23) = StoredZoneLoadingValue();
+  gModelParameterVector.F[23] = 1;
+  LammSolverSettings& l = LammSettings();
+  l.modelInitialDistribution = 1;
+  l.experimentalInitialDistribution = 0;
+  SetSecondDerivativeRegularization(false, "ls-g(s)");
+  CheckMenuItem(294, Conti().secondDerivative != 0);
+  CheckMenuItem(295, !Conti().secondDerivative && Conti().maxEntropy);
+  P(2) = Conti().confidenceLevel = 0.99f;
+  SetLammAlgorithms(0, 0, 1);
+  UnpackModelParameters();
+}
+
+void TXLAWindow::CmElectrophoresisCVModel() {
+  if (!CurrentDataTypeFlags().electrophoresis) {
+    RefuseModelFor("need electrophoresis data for this model");
+    return;
+  }
+  ReleaseDistributionArrays();
+  if (!CommonContiSetup(*this)) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ContiSettings& cs = Conti();
+  m.ElectrophoresisCVModel = 1;
+  m.ElectrophoresisLammModel = 1;
+  cs.constantDSwitch = 1;
+  CheckMenuItem(235, false);
+  CheckMenuItem(513, true);
+  SetLammAlgorithms(0, 1, 0);
+  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  P(2) = cs.confidenceLevel = 0.683f;
+  P(2 * n + 1) = cs.resolution = 100;
+  P(1) = cs.sMin = 1;
+  P(n + 1) = cs.sMax = 20;
+  if (cs.constantD <= 0) cs.constantD = 5;
+  P(3) = cs.constantD;
+  gModelParameterVector.F[3] = cs.fitConstantD;
+  LammSettings().gridSizeInUse = 200;
+  UnpackModelParameters();
+  RebuildDistributionPlot();
+}
+
+void TXLAWindow::CmNonidealCSModel() {
+  if (RefuseDlsData()) return;
+  SelectNonidealCS(*this, false);
+}
+
+void TXLAWindow::CmNonidealCSModel1100() {
+  if (RefuseDlsData()) return;
+  SelectNonidealCS(*this, true);
+}
+
+void TXLAWindow::CmFMScalingLawModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.FMScalingLawModel) return;
+  // The molar-mass distribution keeps its plot through the set-up.
+  RunState().KeepDistributionPlot = true;
+  if (!CommonContiSetup(*this)) return;
+  for (int item : {235, 275}) CheckMenuItem(item, false);
+  CheckMenuItem(887, true);
+  m.CSModel = 0;
+  m.FMScalingLawModel = 1;
+  RebuildDistributionPlot();
+  ContiSettings& cs = Conti();
+  const ContiModelStore& st = ContiStore();
+  ModelParameterVector& v = gModelParameterVector;
+  v.P[1] = cs.sMin;
+  v.P[n + 1] = cs.sMax;
+  cs.fitFfValue = 0;
+  v.P[2 * n + 3] = cs.scalingKs = st.scalingPrefactor;
+  v.F[2 * n + 3] = cs.fitScalingKs = static_cast<std::uint8_t>(st.scalingPrefactorFit);
+  v.P[18] = cs.scalingBs = st.scalingExponent;
+  v.F[18] = cs.fitScalingBs = static_cast<std::uint8_t>(st.scalingExponentFit);
+  UnpackModelParameters();
+  if (platform::UI().MessageBox("C(M) POWERLAW", "enter new s(M) power-law calibration?", platform::BoxButtons::YesNo,
+                                platform::BoxIcon::Question) == platform::IDYES) {
+    if (Road().calibrateCMPowerLaw) {
+      if (!Road().calibrateCMPowerLaw())
+        platform::UI().MessageBox("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!",
+                                  platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    } else {
+      NotAvailableYet();
+    }
+  }
+  SetSecondDerivativeRegularization(false, "ls-g(s)");
+  CheckMenuItem(294, Conti().secondDerivative != 0);
+  CheckMenuItem(295, !Conti().secondDerivative && Conti().maxEntropy);
+}

@@ -1,0 +1,118 @@
+// The models of dynamic light scattering data: the intensity distributions
+// of the hydrodynamic radius (also as a time course) and of the diffusion
+// coefficient, which stand on the distribution family's set-up, and the
+// discrete models of Stokes radii and of cumulants, which use the species
+// slots of the discrete model.
+#include "app/commands/model/model_commands.h"
+#include "app/window/txla_window.h"
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "distributions/hydrodynamics.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "numerics/error_box.h"
+
+namespace {
+
+constexpr int n = kComponentSlots;
+constexpr int kDlsItems[] = {890, 198, 536, 522, 503, 502};
+
+// True (after the refusal box) when no DLS data are loaded.
+bool RefuseWithoutDlsData() {
+  if (CurrentDataTypeFlags().dls) return false;
+  return RefuseModelFor("need DLS data for this analysis");
+}
+
+void SelectDlsDistribution(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item, float sMin, float sMax) {
+  if (RefuseWithoutDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  // Raised before the family's set-up, which refuses DLS data otherwise,
+  // and again after its reset; one DLS distribution at a time.
+  m.DlsIRhModel = m.DlsIRhTimeCourseModel = m.DlsIDModel = 0;
+  m.*own = 1;
+  w.CmContinuousCMModel();
+  m.DlsIRhModel = m.DlsIRhTimeCourseModel = m.DlsIDModel = 0;
+  m.*own = 1;
+  w.CheckMenuItem(235, false);
+  ContiSettings& cs = Conti();
+  ModelParameterVector& v = gModelParameterVector;
+  v.P[1] = cs.sMin = sMin;
+  v.P[n + 1] = cs.sMax = sMax;
+  v.P[2] = cs.confidenceLevel = 0.55f;
+  if (m.DlsIRhTimeCourseModel) v.P[2 * n + 3] = cs.ffValue;
+  UnpackModelParameters();
+  for (int i : kDlsItems) w.CheckMenuItem(i, false);
+  w.CheckMenuItem(item, true);
+}
+
+// The discrete DLS models start from the discrete-species slots with all
+// fit flags off and the baseline floating.
+void SelectDiscreteDls(TXLAWindow& w, unsigned char ModelSelectorFlags::*own) {
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ReleaseDistributionArrays();
+  ClearModelSelection();
+  m.LammDiscreteModel = 1;
+  m.*own = 1;
+  if (gFitEngineState.molarMassParameters) SetFitMAndS(w, false);
+  FixAllParameters();
+  gModelParameterVector.F[3 * n + 3] = 1;
+}
+
+}  // namespace
+
+void TXLAWindow::CmDlsIRhModel() { SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIRhModel, 503, 1.0f, 50.0f); }
+
+void TXLAWindow::CmDlsIRhTimeCourseModel() {
+  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIRhTimeCourseModel, 522, 1.0f, 50.0f);
+}
+
+void TXLAWindow::CmDlsIDModel() { SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIDModel, 502, 0.1f, 10.0f); }
+
+void TXLAWindow::CmDlsStokesRadiiModel() {
+  if (RefuseWithoutDlsData()) return;
+  SolutionConditions& sol = gSolutionConditions;
+  // Asked in poise, kept relative to water at 20 C (0.001002 Pa s).
+  float poise = 0;
+  if (!InputFloat(&poise, 10.0f * sol.viscosity * 0.001002f, true, "absolute viscosity of solvent (Poise)",
+                  "DISCRETE STOKES RADII"))
+    return;
+  sol.viscosity = 0.1f * poise / 0.001002f;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.DlsStokesRadiiModel) return;
+  SelectDiscreteDls(*this, &ModelSelectorFlags::DlsStokesRadiiModel);
+  // Stokes-Einstein maps a diffusion coefficient (1e-7 cm^2/s) to a Stokes
+  // radius (nm) by the same formula as the radius to the coefficient.
+  ModelParams& mp = gModelParams;
+  ModelParameterVector& v = gModelParameterVector;
+  const float celsius = sol.temperature - kAbsoluteZero;
+  for (int k = 1; k <= n; ++k) {
+    if (v.P[k] > 0) {
+      v.P[k] = mp.massOrD[k] = DFromStokesRadius2(v.P[k] * 1e-7f, celsius) * 1e9f;
+    } else {
+      mp.included[k] = 0;
+    }
+  }
+  UnpackModelParameters();
+  for (int i : kDlsItems) CheckMenuItem(i, false);
+  CheckMenuItem(536, true);
+}
+
+void TXLAWindow::CmDlsCumulantModel() {
+  if (RefuseWithoutDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.DlsCumulantModel) return;
+  SelectDiscreteDls(*this, &ModelSelectorFlags::DlsCumulantModel);
+  // One set of cumulants: component 1 alone, its amplitude floating.
+  ModelParams& mp = gModelParams;
+  ModelParameterVector& v = gModelParameterVector;
+  mp.included[1] = 1;
+  v.F[2 * n + 1] = 1;
+  for (int k = 2; k <= n; ++k) {
+    mp.included[k] = 0;
+    v.F[2 * n + k] = 0;
+    v.P[k] = 0;
+  }
+  UnpackModelParameters();
+  CheckMenuItem(890, true);
+}

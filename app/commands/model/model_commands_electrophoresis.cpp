@@ -1,0 +1,56 @@
+// The electrophoresis models of the Model menu: discrete species and the
+// least-squares g*(v) in the linear geometry of a constant force. The
+// column runs from the meniscus over the stored column length.
+#include "app/commands/model/model_commands.h"
+#include "app/window/txla_window.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+
+namespace {
+
+constexpr int n = kComponentSlots;
+
+float& P(int i) { return gModelParameterVector.P[i]; }
+
+}  // namespace
+
+void TXLAWindow::CmElectrophoresisLsgModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  m.ConcDependentLammModel = 0;
+  ReleaseDistributionArrays();
+  if (m.ElectrophoresisLsgModel) return;
+  ClearModelSelection();
+  CmLsgStarModel();
+  CheckMenuItem(501, true);
+  m.LammDiscreteModel = 0;
+  m.ElectrophoresisLsgModel = 1;
+  SetLammAlgorithms(0, 0, 0);
+  FixAllParameters();
+  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  // The resolution is among them: without it the next run has no grid.
+  SelectSingleSpeedLsgRange();
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}
+
+void TXLAWindow::CmElectrophoresisLammModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  m.ConcDependentLammModel = 0;
+  ReleaseDistributionArrays();
+  if (m.ElectrophoresisLammModel && m.LammDiscreteModel) return;
+  ClearModelSelection();
+  m.LammDiscreteModel = 1;
+  m.ElectrophoresisLammModel = 1;
+  SetLammAlgorithms(0, 1, 0);
+  CheckMenuItem(291, true);
+  FixAllParameters();
+  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  ModelParams& mp = gModelParams;
+  P(14) = mp.bottom = mp.meniscus + mp.electrophoresisColumnLength;
+  if (gFitEngineState.molarMassParameters) SetFitMAndS(*this, false);
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}

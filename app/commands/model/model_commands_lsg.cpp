@@ -1,0 +1,181 @@
+// The least-squares g*(s) models of the Model menu: ls-g*(s), ls-g*(s) with
+// one discrete Lamm-equation component and the hybrid c(s)/ls-g*(s). Each
+// stands on the distribution family's common set-up; ls-g*(s) wants
+// Tikhonov-Phillips regularisation, and on single-speed data scan times from
+// omega^2 t, since its step functions carry no rotor acceleration.
+#include "app/commands/model/model_commands.h"
+
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
+#include "data/rotor_speed_profile.h"
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/scan_times.h"
+#include "lamm/lamm_settings.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+constexpr int n = kComponentSlots;
+
+float& P(int i) { return gModelParameterVector.P[i]; }
+
+bool AutomationMode() { return CommandLineState().AutomationMode != 0; }
+bool MultiSpeedData() { return CurrentSpeedProfile.Active(); }
+
+void Note(const char* caption, const char* text) {
+  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+}
+
+void TikhonovNote() { Note("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization"); }
+
+// Tikhonov-Phillips (second-derivative) regularisation, with its marks.
+void UseSecondDerivative(TXLAWindow& w) {
+  ContiSettings& cs = Conti();
+  cs.secondDerivative = 1;
+  cs.maxEntropy = 0;
+  w.CheckMenuItem(294, true);
+  w.CheckMenuItem(295, false);
+}
+
+// Scan times from omega^2 t for single-speed sedimentation-velocity data;
+// true when this switched them on.
+bool TimesFromW2tForLsg(bool tell) {
+  const DataTypeFlags& df = CurrentDataTypeFlags();
+  // Electrophoresis scans keep their elapsed times: their rotor speed is a placeholder.
+  if (LammSettings().timesFromW2t || MultiSpeedData() || df.dls || df.floToolsData || df.electrophoresis)
+    return false;
+  ApplyTimesFromW2t(MainFitHost());
+  if (tell) Note("", "switching on times from w^2t option");
+  return true;
+}
+
+}  // namespace
+
+void SelectSingleSpeedLsgRange() {
+  ContiSettings& cs = Conti();
+  P(2) = cs.confidenceLevel = 0.683f;
+  P(2 * n + 1) = cs.resolution = 100;
+  P(1) = cs.sMin = 1;
+  P(n + 1) = cs.sMax = 20;
+}
+
+void TXLAWindow::CmLsgStarModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ContiSettings& cs = Conti();
+  const bool multiSpeed = MultiSpeedData();
+  m.LsgStarModel = 1;
+  CmContinuousCMModel();
+  if (cs.maxEntropy && !AutomationMode()) {
+    if (!multiSpeed) TikhonovNote();
+    UseSecondDerivative(*this);
+  }
+  if (TimesFromW2tForLsg(!AutomationMode())) m.TimesFromW2tByModel = 1;
+  m.LsgStarModel = 1;
+  m.CSModel = 1;
+  if (!multiSpeed) {
+    SelectSingleSpeedLsgRange();
+  } else {
+    // Multi-speed runs span a wide range of s; the meniscus floats.
+    P(2) = cs.confidenceLevel = 0.95f;
+    P(2 * n + 1) = cs.resolution = 100;
+    P(1) = cs.sMin = 100;
+    P(n + 1) = cs.sMax = 100000;
+    gModelParameterVector.F[13] = 1;
+  }
+  CheckMenuItem(288, true);
+  if (cs.maxEntropy) {
+    if (multiSpeed) TikhonovNote();
+    UseSecondDerivative(*this);
+  }
+  UnpackModelParameters();
+}
+
+void TXLAWindow::CmLsgStarWith1DiscreteModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ContiSettings& cs = Conti();
+  m.LsgStarWith1DiscreteModel = 1;
+  CmContinuousCMModel();
+  // The family's set-up clears every variant switch.
+  m.LsgStarWith1DiscreteModel = 1;
+  if (!cs.showBothRegularizations) {
+    if (!MultiSpeedData() && (cs.maxEntropy || !cs.secondDerivative)) TikhonovNote();
+    UseSecondDerivative(*this);
+  }
+  TimesFromW2tForLsg(true);
+  m.CSModel = 1;
+  SelectSingleSpeedLsgRange();
+  P(10) = cs.discreteM;
+  P(6) = cs.discreteS;
+  CheckMenuItem(539, true);
+  CheckMenuItem(235, false);
+  if (!cs.secondDerivative && !cs.showBothRegularizations) {
+    Note("ls-g(s)", "Please Note: Switching now on Tikhonov-Phillips Regularization");
+    UseSecondDerivative(*this);
+  }
+  UnpackModelParameters();
+}
+
+void TXLAWindow::CmHybridCSLsgModel() {
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.HybridCSLsgModel) return;
+  ContiSettings& cs = Conti();
+  ModelParameterVector& v = gModelParameterVector;
+  const bool maxEntropyBefore = cs.maxEntropy != 0;
+  // The bimodal c(s) with one discrete component lays the ground; its
+  // regularisation note would only be taken back below.
+  ContiModelCommandContext ctx = ModelCommandContext();
+  ctx.quiet = true;
+  const ContiModelCommandResult r = ::CmContinuousCSVariant(CsVariant::BimodalFf0With1Discrete, ctx);
+  if (r.refused) return;
+  CheckMenuItem(235, false);
+  CheckMenuItem(275, false);
+  CheckMenuItem(870, false);
+  AfterContiCommand(*this, ctx, r);
+  m.BimodalFF0With1DiscreteCSModel = 0;
+  v.P[6] = 0;
+  v.F[6] = 0;
+  if (maxEntropyBefore && cs.maxEntropy && MultiSpeedData()) TikhonovNote();
+  UseSecondDerivative(*this);
+  v.P[2 * n + 1] = cs.resolution = 101;
+  v.P[10] = v.P[6] = 0;
+  v.F[10] = v.F[6] = 0;
+  m.ContiRegularizationSwitch = 0;
+  m.HybridCSLsgModel = 1;
+  CheckMenuItem(950, true);
+  v.P[10] = cs.discreteM;
+  v.P[6] = cs.discreteS;
+  UnpackModelParameters();
+}
+
+void TXLAWindow::CmZoneCentrifugationLsgModel() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  ContiSettings& cs = Conti();
+  ReleaseDistributionArrays();
+  ClearModelSelection();
+  CmLsgStarModel();
+  if (!m.LsgStarModel) return;  // ls-g*(s) refused the data
+  m.ZoneCentrifugationModel = 1;
+  m.ZoneCentrifugationLsgModel = 1;
+  m.LammDiscreteModel = 0;
+  SetLammAlgorithms(0, 0, 0);
+  CheckMenuItem(288, false);
+  CheckMenuItem(510, true);
+  FixAllParameters();
+  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  P(2) = cs.confidenceLevel = 0.95f;
+  P(2 * n + 1) = cs.resolution = 100;
+  P(1) = cs.sMin = 1;
+  P(n + 1) = cs.sMax = 20;
+  // The lamella loaded on top of the column is what the zone fit adjusts.
+  P(23) = StoredZoneLoadingValue();
+  gModelParameterVector.F[23] = 1;
+  P(2 * n + 3) = cs.ffValue = 1.0f;
+  UnpackModelParameters();
+  ReallocLammArraysIfPresent();
+}

@@ -1,0 +1,46 @@
+// The reacting system A + B <-> AB in local equilibrium (hidden command 267):
+// a Lamm model of its own, parametrised by molar masses and s, whose start
+// values are the last values the model held.
+#include "app/commands/model/model_commands.h"
+#include "app/window/txla_window.h"
+#include "fit/fit_engine_state.h"
+#include "fit/lamm_grid.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
+#include "models/reacting/hetero_association.h"
+
+void TXLAWindow::CmModel267() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (!m.Model267) {
+    ReleaseDistributionArrays();
+    ClearModelSelection();
+    if (!gFitEngineState.molarMassParameters) CmFitMAndS();
+    LammSolverSettings& l = LammSettings();
+    l.movingHatAlgorithm = 1;
+    l.modelInitialDistribution = 1;
+    l.experimentalInitialDistribution = 0;
+    gModelParams.experimentalInitialDistribution = 0;
+    gModelParams.concentrationsLinear = 0;
+    FixAllParameters();
+    m.Model267 = 1;
+    CheckMenuItem(267, true);
+  }
+  const HeteroAssociationState& st = CurrentHeteroAssociationState();
+  float* P = gModelParameterVector.P;
+  P[1] = st.DA;
+  P[2] = st.DB;
+  P[4] = st.epsA;
+  P[5] = st.sA;
+  P[6] = st.sB;
+  P[7] = st.sAB;
+  P[8] = st.logK;
+  P[9] = st.loadA;
+  P[10] = st.loadB;
+  P[12] = st.epsB;
+  // The complex (slot 3) follows from the mass action.
+  UnpackModelParameters();
+  CurrentLammGrid().reactingSystem = true;
+  ReallocLammArraysIfPresent();
+}

@@ -1,0 +1,104 @@
+// The boundary transforms of the Model menu: the van Holde-Weischet
+// analysis and the extrapolation of ls-g*(s) area fractions against
+// 1/sqrt(t). Both may also plot the apparent s against 1/sqrt(t).
+#include "app/window/main_window_flags.h"
+#include "app/commands/model/model_commands.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_services.h"
+#include "data/scan_set.h"
+#include "distributions/analysis/extrapolation_plot.h"
+#include "distributions/conti_parameters.h"
+#include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "numerics/error_box.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+constexpr int n = kComponentSlots;
+constexpr const char* kVhwCaption = "Van Holde Weischet Analysis";
+
+void AskForExtrapolationPlot() {
+  LsgExtrapolation().plotExtrapolation =
+      platform::UI().MessageBox("",
+                                "show plot with extrapolation of s(app) vs 1/srqt(time)? \n"
+                                "(switch off by pressing the ESCAPE key)",
+                                platform::BoxButtons::YesNo, platform::BoxIcon::Question) == platform::IDYES;
+}
+
+// Sedimentation (yes) or flotation (no).
+void AskDirection() {
+  gModelSelectorFlags.VanHoldeWeischetFlotation =
+      platform::UI().MessageBox(kVhwCaption, "van Holde-Weischet for sedimentation? ('no' for flotation)",
+                                platform::BoxButtons::YesNo, platform::BoxIcon::Question) == platform::IDNO;
+}
+
+bool AskResolution() {
+  ContiSettings& cs = Conti();
+  float answer = cs.resolution;
+  if (!InputFloat(&answer, cs.resolution, true, "enter resolution", kVhwCaption)) return false;
+  cs.resolution = answer;
+  return true;
+}
+
+}  // namespace
+
+void TXLAWindow::CmExtrapolateLsgAreaFractions() {
+  if (RefuseDlsData()) return;
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.LsgExtrapolationModel) return;
+  platform::UI().MessageBox("ATTENTION",
+                            "This model has not been fully examined yet and can be unstable.\n"
+                            "It works best after manual jitter alignment, with RI noise switched off, and with "
+                            "data that show both the solvent and the solution plateau.\n"
+                            "Usually, c(s) will give better results.",
+                            platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  ClearModelSelection();
+  m.SedTransformModel = 1;
+  m.LsgExtrapolationModel = 1;
+  m.DistributionModel = 1;
+  ContiSettings& cs = Conti();
+  LsgExtrapolationSettings& x = LsgExtrapolation();
+  float* P = gModelParameterVector.P;
+  P[1] = 1.0f;
+  P[n + 1] = 10.0f;
+  P[2 * n + 1] = 50.0f;
+  P[11] = static_cast<float>(x.vhwResolution);
+  P[3] = static_cast<float>(x.scansPerGStar);
+  P[2] = 0.68f;
+  cs.confidenceLevel = 0.9f;
+  CheckMenuItem(293, true);
+  cs.showBothRegularizations = 0;
+  CheckMenuItem(642, false);
+  AskForExtrapolationPlot();
+}
+
+void TXLAWindow::CmVanHoldeWeischet() {
+  if (RefuseDlsData()) return;
+  FreeLsgsArrays();
+  ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.SedTransformModel && !m.LsgExtrapolationModel) {
+    // Already chosen: only the direction and the resolution change.
+    AskDirection();
+    AskResolution();
+    return;
+  }
+  ClearModelSelection();
+  AskDirection();
+  m.SedTransformModel = 1;
+  gFitEngineState.fitTINoise = 0;
+  gModelParams.riNoiseFit = 0;
+  if (!AskResolution()) return;
+  CheckMenuItem(292, true);
+  // Choosing the transform computes nothing; the screen says how to.
+  RunState().TransformAwaitsRun = true;
+  RequestRepaint(*this);
+  if (CurrentDataTypeFlags().interference)
+    platform::UI().MessageBox(kVhwCaption,
+                              "this function is only for absorbance data, \nrecommending extrapolation of s(app) vs "
+                              "1/srqt(time) for interference data",
+                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  AskForExtrapolationPlot();
+}

@@ -1,0 +1,361 @@
+// "Run" and "Fit": the one place that decides which computation the chosen
+// model needs, the bookkeeping every run shares, and the plausibility
+// review of the residuals afterwards.
+#include "app/commands/run_fit/run_fit_commands.h"
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "app/window/main_window_flags.h"
+#include "app/plot_input/markers.h"
+#include "app/commands/model/model_commands.h"
+#include "app/startup/program_options.h"
+#include "app/commands/equilibrium/eqtools_commands.h"
+#include "app/window/road_services.h"
+#include "app/startup/startup.h"
+#include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
+#include "app/window/window_services.h"
+#include "data/realtime_update.h"
+#include "data/scan_set.h"
+#include "distributions/prior_knowledge.h"
+#include "distributions/conti_context.h"
+#include "distributions/conti_settings.h"
+#include "lamm/lamm_settings.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_report.h"
+#include "fit/model_evaluation.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/serial_fit_settings.h"
+#include "numerics/sounds.h"
+#include "platform/user_interface.h"
+
+namespace {
+
+// The picture first, then the advice. A box shown with a paint still
+// pending would do that paint inside its own loop before it appears: it
+// came late, took the keys typed meanwhile, and every box of a chain
+// waited again for the repaint the last one left behind.
+void PaintBeforeAdvice(TXLAWindow& window) {
+  window.Frame().Update();
+  // A first paint may only ask for the erased one that draws.
+  window.Frame().Update();
+}
+
+const char* const kAdvice[] = {
+    "",
+    "Residuals seem larger than typically expected for the interference and absorbance optical system\n"
+    "(However, if the total loading signal >> 1, the residuals may be fine, but should not exceed 0.1%% of "
+    "the total loading signal).",
+    "Residuals close to meniscus are significantly larger than elsewhere.\nThis could indicate (a) problems "
+    "with the model, (b) initial convection.\n\n*(a) Model problems that frequently show up in this region "
+    "include wrong position of the meniscus,\n     too tight left fitting limits (too close to optical "
+    "artifacts at meniscus),\n     unaccounted for concentration-dependent non-ideality (usually at "
+    "concentrations > 1 mg/ml),\n     or unaccounted for small species.\n\n*(b) Initial convection may be "
+    "caused by misalingment of the cell, or non-uniform temperature at the \n     start of the run.  The "
+    "latter may sometimes be diagnosed also from the temperature plot showing large (> 0.5C) initial "
+    "variation.",
+    "Residuals close to bottom are significantly larger than elsewhere.\nFrequently this arises from "
+    "improperly modeled backdiffusion, either from \n\n**the data containing back-diffusion that is not "
+    "modeled\n(for example, from the bottom position in the model being at too high radii or from lack of "
+    "smaller species in \nthe model)\n\n** or from back-diffusion in the model but not in the real data (in "
+    "which case the bottom position in the model\nmay be too far to the left [too close to the fitting "
+    "limit])",
+    "Meniscus estimate has reached max/min value. \nThis may indicate that a better fit would be achieved "
+    "when relaxing the max/min constraint.\n If the max/min settings are adjusted purposely as extreme "
+    "values of the physically possible range\n (from graphical inspection of clearly discernable air and "
+    "solvent range), \nthis suggests that there may have been convection.",
+    "Bottom estimate has reached max/min value. \nThis may indicate that a better fit would be achieved "
+    "when relaxing the max/min constraint.\n If the min settings are adjusted purposely as extreme values "
+    "of the physically possible range\n (the minimum from graphical inspection of clearly identifiable "
+    "solvent range [the maximum is usually not possible to visually discern]), \nthis suggests that there "
+    "may be a problem with the model.",
+    "Distribution value at min value is going up.  Assuming default distribution settings, this indicates "
+    "that there's something smaller sedimenting that has not been captured in this range of the "
+    "distribution.\n To fix this, set smin to a lower value (mabye 0).",
+    "Distribution value at max value is going up.  This indicates that the distribution range is too "
+    "small.\n(When setting the max value higher, you may sometimes want to consider increasing the "
+    "resolution, as well, or changing the type of grid [linear/log])"};
+
+// The advice texts are format strings; "%%" prints one percent sign.
+std::string Unescape(const char* text) {
+  std::string out;
+  for (const char* p = text; *p; ++p) {
+    if (p[0] == '%' && p[1] == '%') ++p;
+    out += *p;
+  }
+  return out;
+}
+
+void ShowAdvice(int k) {
+  PlaySoundError();
+  platform::UI().MessageBox("Help Wizard", Unescape(kAdvice[k]) + WizardFooter, platform::BoxButtons::Ok,
+                            platform::BoxIcon::Information);
+}
+
+// The plain distributions that get the checks of the grid ends.
+bool PlainDistribution() {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (!m.DistributionModel || m.SedTransformModel) return false;
+  if (m.LsgStarModel || m.LsgStarWith1DiscreteModel || m.ElectrophoresisLsgModel || m.ZoneCentrifugationLsgModel ||
+      m.CSff0Model || m.CSff0With1DiscreteModel || m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent ||
+      m.NonidealCSModel)
+    return false;
+  return m.CSModel || m.HybridCSLsgModel || m.ElectrophoresisCVModel || m.ConformationalChangeCSModel ||
+         m.FixFF0FloatingVbarCSModel || m.GeneralScalingLawCSModel || m.WormlikeChainCSModel ||
+         m.BimodalFF0With1DiscreteCSModel || m.BimodalFF0CSModel || m.CSWithMsTableModel ||
+         m.CSInvariantDModel || m.CSModel521;
+}
+
+// Area of the distribution between s1 and s2, trapezoids over the grid
+// points inside.
+double GridArea(const float* s, const float* c, int n, double s1, double s2) {
+  double area = 0;
+  for (int i = 1; i < n; ++i) {
+    if (s[i] < s1 || s[i + 1] > s2) continue;
+    area += 0.5 * (static_cast<double>(c[i]) + c[i + 1]) * (static_cast<double>(s[i + 1]) - s[i]);
+  }
+  return area;
+}
+
+double DistributionArea(const float* s, const float* c, int n, double s1, double s2, double* total) {
+  if (Road().integrateDistribution) return Road().integrateDistribution(s1, s2, total);
+  if (total) *total = GridArea(s, c, n, s[1], s[n]);
+  return GridArea(s, c, n, s1, s2);
+}
+
+bool StopRunHere() {
+  return CurrentDataTypeFlags().flagTooStrongGradients && !CheckExcessGradients();
+}
+
+}  // namespace
+
+void PrepareContiContext(TXLAWindow& w) {
+  ContiRunContext& c = ContiContext();
+  c.drawingEnabled = WindowFlags().WindowPainted && w.Frame().Surface() != nullptr;
+  c.infoMessages = Options().InfoWizardMessages != 0;
+}
+
+bool CheckExcessGradients() {
+  const ScanSet& s = CurrentScanSet();
+  const DataTypeFlags& types = CurrentDataTypeFlags();
+  const ModelParams& mp = gModelParams;
+  if (types.fluorescence) return true;
+  if (mp.meniscus == 0 || mp.bottom == 0 || s.leftFitLimit == 0 || s.rightFitLimit == 0) return true;
+  if (!(mp.meniscus < s.leftFitLimit && s.leftFitLimit < s.rightFitLimit && s.rightFitLimit < mp.bottom))
+    return true;
+  if (static_cast<int>(s.firstFitPoint.size()) <= s.count || static_cast<int>(s.lastFitPoint.size()) <= s.count)
+    return true;
+  const float limit = types.maxGradient;
+  for (int i = 1; i <= s.count; ++i) {
+    const float* r = s.radii[i];
+    const float* c = s.signals[i];
+    if (!r || !c) continue;
+    for (int j = s.firstFitPoint[i]; j <= s.lastFitPoint[i] && j < s.points[i] - 4; ++j) {
+      float g[4];
+      bool allSteep = true;
+      for (int k = 0; k < 4; ++k) {
+        g[k] = (c[j + k + 1] - c[j + k]) / (r[j + k + 1] - r[j + k]);
+        if (!(g[k] > limit)) allSteep = false;
+      }
+      if (!allSteep) continue;
+      float largest = g[0];
+      for (float v : g) largest = std::max(largest, v);
+      char text[512];
+      std::snprintf(text, sizeof text, "max gradient exceeded:  grad = %.1f/cm at r ~ %.4fcm in scan %s",
+                    static_cast<double>(largest), static_cast<double>(r[j]), s.fileNames[i].c_str());
+      platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      return false;
+    }
+  }
+  return true;
+}
+
+void CheckResidualSize() {
+  const ScanSet& s = CurrentScanSet();
+  if (EqTestModeOn() || CurrentRealtimeState().running || CurrentDataTypeFlags().dls ||
+      RunState().DistributionQuietPass || gSerialFitSettings.running)
+    return;
+  const float rmsd = CalcRmsd();
+  if (rmsd > 0.02f) ShowAdvice(1);
+
+  double menSum = 0, botSum = 0;
+  int menCount = 0, botCount = 0;
+  const bool ranges = static_cast<int>(s.firstFitPoint.size()) > s.count &&
+                      static_cast<int>(s.lastFitPoint.size()) > s.count;
+  for (int i = 1; ranges && i <= s.count; ++i) {
+    const float* m = static_cast<int>(s.model.size()) > i ? s.model[i] : nullptr;
+    const float* c = s.signals[i];
+    if (!m || !c) continue;
+    const int first = s.firstFitPoint[i], last = s.lastFitPoint[i];
+    const int k = static_cast<int>(std::floor(0.1 * (last - first)));
+    for (int j = first; j <= first + k && j <= last; ++j) {
+      const double d = static_cast<double>(m[j]) - c[j];
+      menSum += d * d;
+      ++menCount;
+    }
+    for (int j = std::max(first, last - k); j <= last; ++j) {
+      const double d = static_cast<double>(m[j]) - c[j];
+      botSum += d * d;
+      ++botCount;
+    }
+  }
+  const double menRms = std::sqrt(menCount > 0 ? menSum / menCount : menSum);
+  const double botRms = std::sqrt(botCount > 0 ? botSum / botCount : botSum);
+  if (menRms > 1.5 * rmsd) ShowAdvice(2);
+  if (botRms > 1.5 * rmsd) ShowAdvice(3);
+
+  const FitEngineState& fs = gFitEngineState;
+  const ModelParameterVector& v = gModelParameterVector;
+  if (v.F[13] && (v.P[13] == fs.meniscusMax || v.P[13] == fs.meniscusMin)) ShowAdvice(4);
+  if (v.F[14] && (v.P[14] == fs.bottomMax || v.P[14] == fs.bottomMin)) ShowAdvice(5);
+
+  if (!PlainDistribution()) return;
+  const ContiSettings& cs = Conti();
+  const float* c = cs.distribution;
+  const float* sg = cs.sValues;
+  const int n = cs.gridSize;
+  if (!c || !sg || n <= 2) return;
+  if (c[1] > c[2]) {
+    double total = 0;
+    const double area = DistributionArea(sg, c, n, sg[1], sg[2], &total);
+    if (area > 0.01 * total) ShowAdvice(6);
+  }
+  if (c[n] > c[n - 1]) {
+    const double last = DistributionArea(sg, c, n, sg[n - 1], sg[n], nullptr);
+    const double rest = DistributionArea(sg, c, n, sg[2], sg[n], nullptr);
+    if (last > 0.01 * rest) ShowAdvice(7);
+  }
+}
+
+void TXLAWindow::CmRun() {
+  RunSwitches& rs = RunState();
+  rs.KeepDistributionPlot = false;
+  rs.TransformAwaitsRun = false;
+  if (StopRunHere()) return;
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  RoadServices& r = Road();
+  std::function<void()> work;
+  if (EqTestModeOn()) {
+    work = r.runEqTest;
+  } else if (m.DistributionModel && !m.SedTransformModel) {
+    if (const auto& run = m.DlsIRhTimeCourseModel ? r.runContiSedAndShow : r.runContiSed)
+      work = [&run] {
+        Conti().runCommand = 1;
+        run();
+        Conti().runCommand = 0;
+      };
+  } else if (m.EquilibriumModel284 || m.EquilibriumModel523) {
+    work = r.runEquilibrium;
+  } else if (m.SedTransformModel) {
+    work = m.LsgExtrapolationModel ? r.runLsgs : r.runVanHoldeWeischet;
+  } else if (WindowFitHost* host = MainFitHost()) {
+    work = [host] { SimulateModel(host); };
+  } else {
+    return;
+  }
+  if (!work) {
+    NotAvailableYet();
+    return;
+  }
+  if (CurrentScanSet().count < 1 && !EqTestModeOn()) {
+    // As the fit says it.
+    platform::UI().MessageBox("ERROR", "load data first", platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    return;
+  }
+  RunBusy = true;
+  if (DropOneShotPrior()) CheckMenuItem(529, PriorMenuChecked());
+  rs.InFitEvaluation = false;
+  rs.RunProgressDisplay = true;
+  LammSettings().liveDisplay = 1;
+  PrepareContiContext(*this);
+  Frame().SetCursor(platform::CursorKind::Wait);
+  work();
+  Frame().SetCursor(platform::CursorKind::Arrow);
+  rs.RunProgressDisplay = false;
+  LammSettings().liveDisplay = 0;
+  WindowFlags().FitInfoPending = true;
+  CurrentScanSet().dataChanged = 0;
+  RunBusy = false;
+  RequestRepaint(*this);
+  if (Options().InfoWizardMessages && !EqTestModeOn()) {
+    PaintBeforeAdvice(*this);
+    CheckResidualSize();
+  }
+}
+
+void RunModelFromTools(TXLAWindow& window) { window.CmRun(); }
+
+void TXLAWindow::CmFit() {
+  RunSwitches& rs = RunState();
+  rs.KeepDistributionPlot = false;
+  if (StopRunHere()) return;
+  FitBusy = true;
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (m.SedTransformModel) {
+    // A boundary transform has nothing to fit.
+    CmRun();
+    FitBusy = false;
+    return;
+  }
+  FitEngineState& fs = gFitEngineState;
+  const ModelParams& mp = gModelParams;
+  const ScanSet& s = CurrentScanSet();
+  auto ask = [](const char* text) {
+    return platform::UI().MessageBox("PROBLEM WITH FITTING", text, platform::BoxButtons::YesNo,
+                                     platform::BoxIcon::Question) == platform::IDYES;
+  };
+  if (mp.meniscusFit && s.leftFitLimit > 0 && fs.meniscusMax > 0 && s.leftFitLimit < fs.meniscusMax) {
+    if (!ask("Left fitting limit is at smaller radius than maximum potential meniscus value.\n"
+             "This could cause problems during the fit.\nFix by repositioning maximum meniscus")) {
+      FitBusy = false;
+      return;
+    }
+    DrawVerticalMarkerXor(*this, MarkerColumn(*this, fs.meniscusMax), kMarkerWhite);
+    fs.meniscusMax = s.leftFitLimit - 0.001f;
+    DrawLimitMarkersXor(*this, MarkerColumn(*this, fs.meniscusMax), kFitRangeColor, 30);
+  }
+  if (mp.bottomFit && s.rightFitLimit > 0 && fs.bottomMin > 0 && s.rightFitLimit > fs.bottomMin) {
+    if (!ask("Right fitting limit is at higher radius than minimum potential bottom value.\n"
+             "This could cause problems during the fit.\nFix by repositioning minimum bottom?")) {
+      FitBusy = false;
+      return;
+    }
+    DrawVerticalMarkerXor(*this, MarkerColumn(*this, fs.bottomMin), kMarkerWhite);
+    fs.bottomMin = s.rightFitLimit + 0.001f;
+    DrawLimitMarkersXor(*this, MarkerColumn(*this, fs.bottomMin), kFitRangeColor, 30);
+  }
+  PrepareContiContext(*this);
+  Frame().SetCursor(platform::CursorKind::Wait);
+  RoadServices& r = Road();
+  WindowFitHost* host = MainFitHost();
+  if (EqTestModeOn()) {
+    CallOrNotAvailable(*this, r.runEqTest);
+  } else if (m.DistributionModel) {
+    rs.InFitEvaluation = true;
+    CallOrNotAvailable(*this, r.contiFit);
+    rs.InFitEvaluation = false;
+  } else if (m.EquilibriumModel284 || m.EquilibriumModel523) {
+    CallOrNotAvailable(*this, r.fitEquilibrium);
+  } else if (host) {
+    FitCurrentModel(host);
+  }
+  Frame().SetCursor(platform::CursorKind::Arrow);
+  PlaySoundFitDone();
+  FitBusy = false;
+  WindowFlags().FitInfoPending = true;
+  CurrentScanSet().dataChanged = 0;
+  // The report's rmsd is that of the model on the screen, the one the
+  // next paint reports again.
+  CalcRmsd();
+  ComposeFitInfoText(host);
+  // The end of the fit is drawn whole, whatever paint came during it.
+  RequestRepaint(*this);
+  if (Options().InfoWizardMessages) {
+    PaintBeforeAdvice(*this);
+    CheckResidualSize();
+  }
+}
