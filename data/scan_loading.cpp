@@ -22,6 +22,7 @@
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
 #include "numerics/error_box.h"
+#include "platform/diagnostics.h"
 #include "platform/paths.h"
 
 using data_messages::Format;
@@ -511,7 +512,7 @@ bool LoadAllData(const std::string& selection) {
     const std::string text = Format("mean dev = %f  ", h.calcRmsd());
     h.redrawDataPlot(false);
     h.requestRepaint();
-    if (*t.diagnosticsOutput) h.drawText(text, 10, 50);
+    if (platform::DiagnosticsState().DiagnosticsOn) h.drawText(text, 10, 50);
   }
   if (!rt.running && !*t.serialFitRunning && !*t.approachToEquilibriumTest)
     h.checkTemperatureFluctuations(1.0);
