@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "data/data_messages.h"
+#include "data/list_file_text.h"
 #include "data/load_hooks.h"
 #include "data/realtime_update.h"
 #include "data/rotor_speed_profile.h"
@@ -714,42 +715,11 @@ bool LoadFileNameList(const std::string& path) {
   std::string text = buffer.str();
 
   ScanSet& s = CurrentScanSet();
-  const bool newFormat = text.compare(0, 12, "newformat n=") == 0;
-  int every = 1;
-  if (newFormat) every = std::atoi(text.substr(12, 4).c_str());
-  // A count of 0 or below would take no file or run backwards.
-  every = std::max(every, 1);
-
-  // Comments run from "%" to the end of their line; a "%" that opens the
-  // text is not one. The line break stays, so that a comment behind a name
-  // does not join it to the next one; emptied lines are skipped below.
-  std::string clean;
-  clean.reserve(text.size());
-  for (std::size_t k = 0; k < text.size(); ++k) {
-    if (text[k] == '%' && k > 0) {
-      while (k + 1 < text.size() && text[k + 1] != '\n') ++k;
-      continue;
-    }
-    clean.push_back(text[k]);
-  }
-  std::vector<std::string> lines;
-  {
-    std::istringstream lineStream(clean);
-    std::string line;
-    while (std::getline(lineStream, line)) {
-      while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-        line.pop_back();
-      if (!line.empty()) lines.push_back(line);
-    }
-  }
-  if (newFormat && !lines.empty()) lines.erase(lines.begin());
-  if (lines.empty()) return false;
-  const std::string folder = lines[0];
-  std::vector<std::string> names(lines.begin() + 1, lines.end());
-  if (!newFormat) {
-    // The old form wrote the extension's dot as an underscore.
-    for (std::string& n : names) std::replace(n.begin(), n.end(), '_', '.');
-  }
+  const ListFileText list = ParseListFileText(text);
+  if (list.folder.empty()) return false;
+  const int every = list.every;
+  const std::string& folder = list.folder;
+  const std::vector<std::string>& names = list.names;
   if (s.count > 0) {
     CurrentLoadHooks().deleteNonidealModel();
     FreeScanData();
