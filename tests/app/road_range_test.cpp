@@ -4,6 +4,9 @@
 #include <vector>
 
 #include "app/integration_range.h"
+#include "data/scan_set.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "numerics/arrays.h"
 
 namespace {
@@ -54,3 +57,28 @@ TEST(RoadRange, ARangeReachingTheLastFitPointEndsThereUnlessErrorsArePropagated)
 }
 
 }  // namespace
+
+TEST(RoadRange, NonidealModelsMoveThePaintedLimitsWithTheConcentration) {
+  ModelSelectorFlags& f = gModelSelectorFlags;
+  ScanSet& s = CurrentScanSet();
+  const double c0Before = s.referenceTotalConcentration;
+  const float ksBefore = gModelParameterVector.P[20];
+  gModelParameterVector.P[20] = -2.0f;  // ks = 0.01 per signal unit
+  // (nonideal c(s), c0, total signal T) -> limit 5 S moved to 5 (1 - T/c0 10^k)
+  const struct {
+    bool nonideal;
+    double c0;
+    float total, moved;
+  } cases[] = {{true, 2.0, 4.0f, 5.0f * (1 - 2 * 0.01f)},
+               {true, 1.0, 10.0f, 5.0f * (1 - 10 * 0.01f)},
+               {true, 0.0, 4.0f, 5.0f},    // no reference concentration
+               {false, 2.0, 4.0f, 5.0f}};  // ideal models keep their limits
+  for (const auto& c : cases) {
+    f.NonidealCSModel = c.nonideal;
+    s.referenceTotalConcentration = c.c0;
+    EXPECT_NEAR(ConcentrationMovedLimit(5.0f, c.total), c.moved, 1e-5) << c.nonideal << " " << c.c0;
+  }
+  f.NonidealCSModel = 0;
+  s.referenceTotalConcentration = c0Before;
+  gModelParameterVector.P[20] = ksBefore;
+}
