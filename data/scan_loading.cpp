@@ -184,7 +184,10 @@ void SetMeniscusBottomDefaults() {
     *t.bottomParameter = *t.bottom;
   }
   if (s.leftFitLimit == 0.0f) s.leftFitLimit = *t.meniscus + 0.005f;
-  if (s.rightFitLimit == 0.0f) s.rightFitLimit = *t.bottom - 0.15f;
+  // Velocity runs keep clear of the pile at the bottom; equilibrium data
+  // carry most of their information there (a limit 0.15 cm inside the last
+  // radius cuts a 3 mm column in half and leaves the mass undetermined).
+  if (s.rightFitLimit == 0.0f) s.rightFitLimit = *t.bottom - (s.equilibriumMode ? 0.01f : 0.15f);
   *t.meniscusBottomLimitsFixed = 0;
 }
 

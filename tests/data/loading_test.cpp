@@ -25,6 +25,18 @@ std::vector<std::string> LoadedNames() {
 
 }  // namespace
 
+// Equilibrium data carry most of their information at the bottom: the
+// default right limit stays 0.01 cm inside it (the limit check's margin).
+TEST_F(LoadingTest, EquilibriumDataGetTheWholeColumnAsDefaultFitRange) {
+  const auto names = WriteSeries({1000, 2000});
+  CurrentScanSet().equilibriumMode = 1;
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  const ScanSet& s = CurrentScanSet();
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 5.9f + 0.01f);
+  EXPECT_FLOAT_EQ(s.rightFitLimit, 7.1f - 0.01f);
+  EXPECT_GE(s.lastFitPoint[1], s.points[1] - 2);
+}
+
 TEST_F(LoadingTest, SelectionIsSortedByTimeWithDefaultsFromTheFirstScan) {
   const auto names = WriteSeries({3000, 1000, 2000, 1000});
   ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
