@@ -106,10 +106,14 @@ std::string FirstFilePath(const std::vector<std::string>& entries) {
 bool WriteListBeside(const std::string& firstFile, const std::string& text) {
   const platform::PathParts parts = platform::SplitPath(firstFile);
   const std::string listPath = parts.drive + parts.folder + "list" + parts.extension;
-  std::ofstream out(platform::ToNative(listPath));
-  if (!out) return false;
-  out << text;
-  return static_cast<bool>(out);
+  // Whole or not at all; a named pipe of that name (opening it for writing
+  // would wait for a reader) or a folder is left alone.
+  return platform::WriteThroughTemporary(listPath, [&text](const std::string& temporary) {
+    std::ofstream out(temporary, std::ios::binary);
+    out << text;
+    out.close();
+    return !out.fail();
+  });
 }
 
 enum class LoadKind { Scans, Dls, Equilibrium };
@@ -175,7 +179,10 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   }
   if (NameIs(first.name, "list") || (kind == LoadKind::Scans && NameIs(first.name, "list_corr"))) {
     ListFileSelection list;
-    if (!ReadListFile(entries[0], list)) {
+    std::string reason;
+    if (!ReadListFile(entries[0], list, &reason)) {
+      // Nothing was loaded: the scans already there stay as they were.
+      platform::UI().MessageBox("LOAD ERROR", reason, platform::BoxButtons::Ok, platform::BoxIcon::Error);
       outcome.finished = false;
       return outcome;
     }
@@ -222,20 +229,25 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
     word = "SEDIMENTATION EQUILIBRIUM ANALYSIS -> ";
   else if (types.electrophoresis)
     word = "ELECTROPHORESIS ANALYSIS -> ";
+  const std::string titleBefore = w.Frame().Title();
   w.Frame().SetTitle(word + titlePath + "...");
   w.Frame().SetCursor(platform::CursorKind::Wait);
+  bool loaded = true;
   if (kind == LoadKind::Dls) {
     if (Road().loadDlsData)
       Road().loadDlsData(selection);
     else
       w.NotAvailableYet();
   } else {
-    LoadAllData(selection);
+    loaded = LoadAllData(selection);
+    // A load that read nothing keeps the set shown before, and its title.
+    if (!loaded && s.count > 0) w.Frame().SetTitle(titleBefore);
   }
   flags.ListFolder = false;
   *targets.useOtherFolder = 0;
   w.Frame().SetCursor(platform::CursorKind::Arrow);
-  if (!isList && !WriteListBeside(firstFile, listText)) outcome.finished = false;
+  // The list remembers a selection that was loaded, not one that failed.
+  if (loaded && !isList && !WriteListBeside(firstFile, listText)) outcome.finished = false;
   return outcome;
 }
 

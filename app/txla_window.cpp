@@ -159,6 +159,7 @@ void TXLAWindow::SetupWindow() {
   if (o.IntegrationRangesFromFile) CheckMenuItem(cmd::UseIntegrationRangesFromFile, true);
   CheckMenuItem(cmd::Sound, SoundState.soundsOn);
   CheckMenuItem(cmd::MultipleThreads, Conti().multipleThreads);
+  CheckMenuItem(1107, Conti().useMinimumS);  // "Minimum s-Value For log-Spaced Grid"
   CheckMenuItem(cmd::InfoAndWizardMessages, o.InfoWizardMessages);
   CheckMenuItem(cmd::Regularization2ndDerivative, false);
   CheckMenuItem(cmd::RegularizationMaxEnt, false);

@@ -130,7 +130,9 @@ bool SGrid(int& n) {
       } else {
         cs.logSpacedGrid = 0;
       }
-    } else if (!F().NonidealCSModel && !cs.useMinimumS) {
+    } else if (!F().NonidealCSModel && !(cs.useMinimumS && cs.minimumSValue > cs.sMin)) {
+      // A minimum at or below smin leaves the whole range above it: the
+      // plain log grid, not the linear one the mixed builder falls back to.
       s[1] = std::log(cs.sMin);
       s[n] = std::log(cs.sMax);
       Spaced(s, n);
@@ -204,13 +206,10 @@ std::string GridFilePath() {
 
 bool ReadGridFile(std::vector<float>& values) {
   values.clear();
-  // A FIFO of that name would block the open.
-  if (!platform::FileExists(GridFilePath())) return false;
-  FILE* f = std::fopen(GridFilePath().c_str(), "r");
-  if (!f) return false;
+  const platform::CheckedInputFile in(GridFilePath(), platform::kTableFileLimit);
+  if (!in) return false;
   float v;
-  while (std::fscanf(f, "%f", &v) == 1) values.push_back(v);
-  std::fclose(f);
+  while (std::fscanf(in.get(), "%f", &v) == 1) values.push_back(v);
   return !values.empty();
 }
 

@@ -1,3 +1,4 @@
+#include "distributions/prior_knowledge.h"
 #include "distributions/max_entropy.h"
 
 #include <algorithm>
@@ -693,7 +694,7 @@ void RegularizeDistribution() {
   me.pinnedSwitch = false;
   std::copy(b.solution + 1, b.solution + n + 1, me.best.begin() + 1);
   platform::StopFlag() = false;
-  me.priorInUse = cs.usePrior && cs.prior;
+  me.priorInUse = Priors().use && cs.prior;
   if (me.priorInUse) {
     me.prior.assign(n + 1, 0.0);
     FloorPrior(cs.prior, me.prior.data(), n);

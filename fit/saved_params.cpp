@@ -7,6 +7,7 @@
 
 #include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
+#include "data/wiener_skew.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -243,13 +244,19 @@ std::vector<float> Compose(bool intermediate) {
   if (hooks.getContiValue)
     for (int line = 1; line <= kSavedParamsLines; ++line)
       if (IsContiLine(line)) v[line] = hooks.getContiValue(line);
+  const WienerSkewSettings& w = CurrentWienerSkew();
+  v[204] = Flag(w.use);
+  v[205] = 1e6f * w.magnitude;
+  v[206] = w.signalPerConcentration;
+  v[207] = static_cast<float>(w.fit);
   return v;
 }
 
 // Reads "%f" values one a line, stopping at the first line without one.
 bool ReadValues(const std::string& path, std::vector<float>& values) {
-  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
-  if (!f) return false;
+  const platform::CheckedInputFile in(platform::ToNative(path), platform::kTableFileLimit);
+  if (!in) return false;
+  std::FILE* f = in.get();
   values.assign(1, 0.0f);
   char line[1000];
   while (std::fgets(line, sizeof line, f)) {
@@ -258,7 +265,6 @@ bool ReadValues(const std::string& path, std::vector<float>& values) {
     if (end == line) break;
     values.push_back(v);
   }
-  std::fclose(f);
   return true;
 }
 
@@ -443,6 +449,11 @@ int ReloadParameters(const std::string& path) {
   if (hooks.setContiValue)
     for (int line = 1; line <= n && line <= kSavedParamsLines; ++line)
       if (IsContiLine(line)) hooks.setContiValue(line, at(line));
+  WienerSkewSettings& w = CurrentWienerSkew();
+  w.use = has(204) && On(at(204)) ? 1 : 0;
+  if (has(205)) w.magnitude = 1e-6f * at(205);
+  if (has(206)) w.signalPerConcentration = at(206);
+  w.fit = has(207) ? Int(at(207)) : 0;
   mp.reloadGridFlag = 1;
   mp.parametersReloaded = 1;
 

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "automation/commands.h"
+#include "data/wiener_skew.h"
 #include "fit/saved_params.h"
 #include "lamm/lamm_settings.h"
 #include "models/nonideal/nonideal_coefficients.h"
@@ -23,6 +24,7 @@ class SavedParams : public autotest::Scratch {
     autotest::ResetAnalysisState();
     gAssociationModelParams = AssociationModelParams{};
     LammSettings() = LammSolverSettings{};
+    CurrentWienerSkew() = WienerSkewSettings{};
   }
 
   std::vector<std::string> Lines() {
@@ -64,6 +66,7 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   gAssociationModelParams.repulsive = 0;
   gAssociationModelParams.dimerNonideal = 1;
   gAssociationModelParams.csClSD = 1;
+  CurrentWienerSkew() = WienerSkewSettings{1, 2.5e-6f, 1, 3.25f};
   PackModelParameters();
 
   ASSERT_TRUE(TmpSaveBestParams(path, false));
@@ -79,8 +82,14 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   EXPECT_EQ(lines[193 - 1], "0.000000");  // attractive ks and kd
   EXPECT_EQ(lines[195 - 1], "1.000000");
   EXPECT_EQ(lines[197 - 1], "1.000000");
+  // Wiener skewing: on, magnitude in 1e-6 cm^2 ml/mg, signal per mg/ml, fit.
+  EXPECT_EQ(lines[204 - 1], "1.000000");
+  EXPECT_EQ(lines[205 - 1], "2.500000");
+  EXPECT_EQ(lines[206 - 1], "3.250000");
+  EXPECT_EQ(lines[207 - 1], "1.000000");
 
   autotest::ResetAnalysisState();
+  CurrentWienerSkew() = WienerSkewSettings{};
   LammSettings() = LammSolverSettings{};
   Conti().ffMin = 1.0f;
   Conti().logSpacedGrid = 0;
@@ -107,6 +116,11 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   EXPECT_FLOAT_EQ(Conti().ffMin, 1.1f);
   EXPECT_EQ(Conti().logSpacedGrid, 1);
   EXPECT_FLOAT_EQ(gModelParameterVector.P[13], 6.02f);
+  const WienerSkewSettings& w = CurrentWienerSkew();
+  EXPECT_EQ(w.use, 1);
+  EXPECT_NEAR(w.magnitude, 2.5e-6f, 1e-12);
+  EXPECT_FLOAT_EQ(w.signalPerConcentration, 3.25f);
+  EXPECT_EQ(w.fit, 1);
 }
 
 TEST_F(SavedParams, ShortFilesGiveTheLaterValuesTheirDefaults) {
@@ -129,7 +143,10 @@ TEST_F(SavedParams, ShortFilesGiveTheLaterValuesTheirDefaults) {
   gAssociationModelParams.csClSD = 1;
   LammSettings().scanVelocity = 9.0f;
   gModelSelectorFlags.ZoneCentrifugationModel = 1;
+  CurrentWienerSkew() = WienerSkewSettings{1, 2.5e-6f, 1, 3.25f};
   ASSERT_EQ(ReloadParameters(path), 1);
+  EXPECT_EQ(CurrentWienerSkew().use, 0);  // absent: off
+  EXPECT_EQ(CurrentWienerSkew().fit, 0);
   EXPECT_FLOAT_EQ(LammSettings().scanVelocity, 9.0f);     // absent: unchanged
   EXPECT_EQ(gModelSelectorFlags.ZoneCentrifugationModel, 0);  // absent: off
   EXPECT_EQ(gAssociationModelParams.repulsive, 1);               // absent: repulsive

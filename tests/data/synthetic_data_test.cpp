@@ -39,7 +39,7 @@ class SyntheticDataTest : public LoadingTest {
     r.timeStep = 300;
     r.firstTime = 0;
     r.scanCount = scans;
-    r.path = dir / "0000x.RA0";
+    r.path = dir / "0000x.ra0";
     return r;
   }
 };

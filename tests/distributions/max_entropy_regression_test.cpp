@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
 #include "distributions/max_entropy.h"
@@ -67,7 +68,7 @@ void LoadProblem(const Case& c) {
   ctx.infoMessages = false;
   ctx.firstAmplitudeSeparate = c.leadingTerm;
   Conti().confidenceLevel = c.P;
-  Conti().usePrior = 0;
+  Priors().use = false;
   Conti().prior = nullptr;
 }
 
@@ -81,11 +82,11 @@ Outcome Solve(const Case& c) {
   std::vector<double> prior(static_cast<size_t>(c.n) + 1);
   if (c.prior) {
     for (int i = 1; i <= c.n; ++i) prior[i] = 0.2 + std::exp(-std::pow((i - 0.5 * c.n) / 10.0, 2));
-    Conti().usePrior = 1;
+    Priors().use = true;
     Conti().prior = prior.data();
   }
   RegularizeDistribution();
-  Conti().usePrior = 0;
+  Priors().use = false;
   Conti().prior = nullptr;
   const MaxEntState& me = MaxEnt();
   Outcome o;
