@@ -5,6 +5,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
+#include "distributions/prior_knowledge.h"
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
@@ -85,7 +86,7 @@ void Titles(std::string& x, std::string& y, bool& logX) {
   } else if (MassGridModel()) {
     x = "molar mass [Da]";
     y = MassTitleY();
-  } else if (Conti().discreteSpeciesPrior && !Conti().secondPeakTable) {
+  } else if (Priors().discreteSpecies && !Conti().secondPeakTable) {
     // The prior of discrete species: the amplitudes are shares of the peaks.
     x = "sed coefficient [S]";
     y = "fraction";

@@ -6,6 +6,7 @@
 #include "distributions/conti_grid.h"
 #include "distributions/distribution_transforms.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/prior_knowledge.h"
 #include "numerics/ccurve.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
@@ -156,16 +157,18 @@ TEST_F(DisplayTest, PriorOfDiscreteSpeciesAndScalingLawTitles) {
   ContiSettings& cs = Conti();
   // (discrete-species prior, second peak table) -> y title of the c(s) plot
   const struct {
-    uint8_t prior, second;
+    bool prior;
+    uint8_t second;
     const char* title;
-  } priors[] = {{0, 0, "c(s)"}, {1, 0, "fraction"}, {1, 1, "c(s)"}};
+  } priors[] = {{false, 0, "c(s)"}, {true, 0, "fraction"}, {true, 1, "c(s)"}};
   for (const auto& c : priors) {
-    cs.discreteSpeciesPrior = c.prior;
+    Priors().discreteSpecies = c.prior;
     cs.secondPeakTable = c.second;
     Grid(8);
-    EXPECT_EQ(host.built.back().yTitle, c.title) << int(c.prior) << int(c.second);
+    EXPECT_EQ(host.built.back().yTitle, c.title) << c.prior << int(c.second);
   }
-  cs.discreteSpeciesPrior = cs.secondPeakTable = 0;
+  Priors().discreteSpecies = false;
+  cs.secondPeakTable = 0;
   // f(M) only with a usable s(M) power law.
   gModelSelectorFlags.CSModel = 0;
   gModelSelectorFlags.FMScalingLawModel = 1;
