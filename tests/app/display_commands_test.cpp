@@ -117,7 +117,10 @@ TEST_F(DisplayCommands, AChangedMeniscusMismatchReturnsTheDataPlotToItsFullRange
     RangeHistory.depth = 0;
   }
   EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  // Off again, and told to the c(s) run and the fit engine, for the next test.
   gBufferSedSettings = BufferSedSettings{};
+  PublishBufferSedimentation();
+  gModelSelectorFlags.LammDiscreteModel = 0;
 }
 
 TEST_F(DisplayCommands, DataMarkSizeSetsMarksLinesOrSymbolStyles) {
