@@ -51,9 +51,14 @@ bool CheckSpeedStepsForLoad(const std::string& drive, const std::string& folder,
   auto profile = std::make_unique<CRotorSpeedProfile>();
   profile->fileName = path;
   profile->Reload();
-  if (!profile->CheckAgainstScans(s.count, s.records.data()))
+  // Every simulation of the set would follow a profile that contradicts its
+  // scans: such a profile is never used.
+  if (profile->stepCount == 0 || !profile->CheckAgainstScans(s.count, s.records.data())) {
     data_messages::Box("LOAD ERROR", kInconsistent);
-  CurrentSpeedProfile.Replace(std::move(profile));
+    g_classification.refusedFile = path;
+  } else {
+    CurrentSpeedProfile.Replace(std::move(profile));
+  }
   CurrentLoadHooks().restoreScanTimes();
   return true;
 }

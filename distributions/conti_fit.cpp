@@ -291,11 +291,6 @@ double UnpackValue(const Entry& e, double x) {
   return x;
 }
 
-bool WritesBackIntoVector(int id) {
-  return id == kVbar || id == kBleachRate || id == kBleachLimit ||
-         (id >= kFf0 && id <= kInvariantD) || id == kDiscreteSize;
-}
-
 // ---- the drivers' shared steps ------------------------------------------------
 
 void Trace(const char* text) { platform::WriteDiagnostics(text); }
@@ -422,18 +417,25 @@ int NelderMeadRestarts(FitHost* host) {
   ContiParametersToFitVector(n, q);
   float r = y[b];
   fs.startRmsd = fs.startRmsdCopy = r;
-  while (!fs.stopRequested) {
+  // The restart is judged on the parameters as the model holds them, before
+  // and after: both packed, so both within their limits.
+  FloatVec now(1, n);
+  bool settled = false;
+  for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
     Scatter(p, n, b, b);
     for (int j = 1; j <= n + 1; ++j)
       if (j != b) y[j] = ContiSimplexSim(p[j], host);
     NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter);
     b = Lowest(y, n);
     ContiFitVectorToParameters(p[b], host);
-    const bool converged = ContiRestartsConverged(q, p[b], n, r, y[b], fs.maxRelativeChange);
-    ContiParametersToFitVector(n, q);
+    ContiParametersToFitVector(n, now);
+    settled = ContiRestartsConverged(q, now, n, r, y[b], fs.maxRelativeChange);
+    for (int i = 1; i <= n; ++i) q[i] = now[i];
     r = y[b];
-    if (converged) break;
+    if (settled) break;
   }
+  // The best vertex is never given up by a restart, so p[b] is the best point seen.
+  if (!settled && !fs.stopRequested) ReportRestartsExhausted(host);
   if (fs.stopRequested) StopEnd(host);
   fs.fitRunning = 0;
   Conti().finalEvaluation = 1;
@@ -475,8 +477,10 @@ void ContiFitVectorToParameters(float* p, FitHost* host) {
   const std::vector<Entry> list = CollectEntries();
   for (size_t k = 1; k <= list.size(); ++k) {
     const Entry& e = list[k - 1];
-    const double x = UnpackValue(e, p[k]);
-    if (WritesBackIntoVector(e.id)) p[k] = static_cast<float>(x);
+    // The value the model takes goes back into the vertex: a minimiser
+    // that stepped beyond a limit goes on from the limit, so every vertex
+    // it keeps is a point it could evaluate.
+    p[k] = static_cast<float>(UnpackValue(e, p[k]));
   }
   const ModelParams& mp = gModelParams;
   if (gGridMeniscus == 0.0f && gGridBottom == 0.0f) {

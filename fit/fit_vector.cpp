@@ -184,6 +184,8 @@ int Walk(Mode mode, int n, float* v) {
           default:
             break;
         }
+        // The vertex holds what was evaluated: a minimiser goes on from a limit, not beyond it.
+        v[count] = static_cast<float>(x);
         Set(e, x);
         if (i == kFitOptionVbar) AfterVbarWrite(e);
         break;
@@ -226,6 +228,7 @@ int Walk(Mode mode, int n, float* v) {
         break;
       case Mode::Evaluation: {
         const float value = EvaluationValue(k, v[count]);
+        v[count] = value;
         P[k] = value;
         WriteMirror(k, value);
         break;

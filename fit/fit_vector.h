@@ -70,7 +70,8 @@ int PackFitVectorUnclamped(int n, float* v);
 // Writes every entry back into the model with the full clamps.
 void FitVectorToParameters(const float* v);
 // The write-back of the target function: the evaluation clamps, the meniscus
-// and bottom limits and the self-association ratios. Some clamps also change v.
+// and bottom limits and the self-association ratios. v takes the values the
+// model took, so a vertex never lies beyond a limit.
 void UnpackFitVectorForEvaluation(float* v);
 // The write-back of the best vertex shown during a minimisation.
 void UnpackFitVectorForDisplay(float* v);
