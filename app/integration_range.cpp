@@ -13,7 +13,7 @@
 #include "distributions/integrate_distribution.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "models/nonideal/nonideal_coefficients.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "numerics/arrays.h"
 #include "plot/direct_curve.h"
 #include "plot/plot_window_set.h"

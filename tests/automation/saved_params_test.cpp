@@ -4,8 +4,8 @@
 #include "automation/commands.h"
 #include "data/wiener_skew.h"
 #include "fit/saved_params.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
-#include "models/nonideal/nonideal_coefficients.h"
 #include "tests/automation/automation_test_support.h"
 
 using autotest::ReadFile;
