@@ -301,7 +301,18 @@ void SimulateModel(FitHost* host) {
   if (ss.count < 1) return;
   hooks.nonlinearTransform(1);
   const DataTypeFlags& data = CurrentDataTypeFlags();
-  const bool experimental = LammSettings().experimentalInitialDistribution != 0;
+  const bool equilibrium = ss.equilibriumMode && !data.dls;
+  if (equilibrium && sel.LammDiscreteModel && gFitEngineState.fitTINoise) {
+    // A profile shared by scans of different speeds takes up whatever the
+    // species leave: the species model of equilibrium scans has none, however
+    // the switch came on (the equilibrium analysis, interference data, a
+    // restored analysis), as the parameter dialog has it.
+    gFitEngineState.fitTINoise = 0;
+    if (host) host->MessageBox("", "switching off TI noise - not implemented for sed eq data");
+  }
+  // An equilibrium scan is no starting profile of the others: every scan
+  // is modelled by its own speed.
+  const bool experimental = LammSettings().experimentalInitialDistribution != 0 && !equilibrium;
   // The planar cells have their own element integrals on the global arrays.
   const bool plainDiscrete = sel.LammDiscreteModel && !hooks.bufferSedimentationOn() && !data.dls &&
                              !ss.equilibriumMode && !experimental && !sel.ConcDependentSolverSwitch &&
