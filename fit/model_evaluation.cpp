@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "data/fluorescence_corrections.h"
+#include "data/load_hooks.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "fit/amplitudes.h"
@@ -308,6 +309,7 @@ void SimulateModel(FitHost* host) {
     // the switch came on (the equilibrium analysis, interference data, a
     // restored analysis), as the parameter dialog has it.
     gFitEngineState.fitTINoise = 0;
+    if (!gModelParams.riNoiseFit) CurrentLoadHooks().removeNoiseButtons();
     if (host) host->MessageBox("", "switching off TI noise - not implemented for sed eq data");
   }
   // An equilibrium scan is no starting profile of the others: every scan
