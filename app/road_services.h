@@ -25,18 +25,11 @@ struct RoadServices {
   std::function<void()> contiFit;
   std::function<void()> fitEquilibrium;
 
-  // Model selection of the distribution family: when installed, the menu
-  // commands hand their work to these and only keep the window's share.
-  std::function<void()> selectContinuousCM;  // c(M), also the family's common set-up
-  std::function<void()> selectContinuousCS;  // c(s)
   std::function<void()> freeDistributionArrays;
   std::function<void()> makeDistributionPlot;
   std::function<void()> freeLammArrays;
   std::function<void()> allocLammArrays;
   std::function<bool()> lammArraysAllocated;
-  // Distribution values and grid of the current c(s)-type result
-  // ([1..n]); n = 0 when there is none.
-  std::function<const float*(int& n, const float** sGrid)> distributionValues;
   // Area of the distribution inside [s1, s2]; also gives the total area.
   std::function<double(double s1, double s2, double* total)> integrateDistribution;
 
