@@ -567,13 +567,9 @@ void TXLAWindow::CmFMScalingLawModel() {
   UnpackModelParameters();
   if (platform::UI().MessageBox("C(M) POWERLAW", "enter new s(M) power-law calibration?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) == platform::IDYES) {
-    if (Road().calibrateCMPowerLaw) {
-      if (!Road().calibrateCMPowerLaw())
-        platform::UI().MessageBox("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!",
-                                  platform::BoxButtons::Ok, platform::BoxIcon::Error);
-    } else {
-      NotAvailableYet();
-    }
+    if (!Road().calibrateCMPowerLaw())
+      platform::UI().MessageBox("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!",
+                                platform::BoxButtons::Ok, platform::BoxIcon::Error);
   }
   SetSecondDerivativeRegularization(false, "ls-g(s)");
   CheckMenuItem(294, Conti().secondDerivative != 0);

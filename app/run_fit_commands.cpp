@@ -257,10 +257,6 @@ void TXLAWindow::CmRun() {
   } else {
     return;
   }
-  if (!work) {
-    NotAvailableYet();
-    return;
-  }
   if (CurrentScanSet().count < 1 && !EqTestModeOn()) {
     // As the fit says it.
     platform::UI().MessageBox("ERROR", "load data first", platform::BoxButtons::Ok, platform::BoxIcon::Error);
@@ -333,13 +329,13 @@ void TXLAWindow::CmFit() {
   RoadServices& r = Road();
   WindowFitHost* host = MainFitHost();
   if (EqTestModeOn()) {
-    CallOrNotAvailable(*this, r.runEqTest);
+    r.runEqTest();
   } else if (m.DistributionModel) {
     rs.InFitEvaluation = true;
-    CallOrNotAvailable(*this, r.contiFit);
+    r.contiFit();
     rs.InFitEvaluation = false;
   } else if (m.EquilibriumModel284 || m.EquilibriumModel523) {
-    CallOrNotAvailable(*this, r.fitEquilibrium);
+    r.fitEquilibrium();
   } else if (host) {
     FitCurrentModel(host);
   }
