@@ -3,6 +3,7 @@
 // nothing when one is missing, so a forgotten connection passes unnoticed
 // everywhere else. Each record's hooks are listed here once; the size check
 // catches a hook added to a record but not to its list.
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -281,5 +282,40 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
 }
 
 #undef H
+
+// Every line of a saved analysis is written by the record that owns it, or
+// carried from the file read to the file written on purpose.
+TEST_F(Wiring, EverySavedParameterLineHasAnOwnerOrIsCarried) {
+  Services() = DefaultShellServices();
+  WriteAgreedDefaults();
+  RegisterMainWindow();
+  TXLAApp app("wiring");
+  app.InitMainWindow();
+  ASSERT_NE(app.MainWindow(), nullptr);
+
+  // A full file: switches off, no distribution model, vbar20 given, and a
+  // value of its own in every carried line.
+  const std::string in = (dir_ / "~tmppars.ra1").string();
+  {
+    std::ofstream f(in);
+    for (int line = 1; line <= kSavedParamsLines; ++line)
+      f << (IsCarriedSavedParamsLine(line) ? 1000.0 + line : line == 47 || line == 53 ? 0.73 : 0.0) << "\n";
+  }
+  ASSERT_EQ(ReloadParameters(in), 1);
+  EXPECT_EQ(SavedParamsLinesWithoutOwner(), std::vector<int>{});
+
+  const std::string out = (dir_ / "saved.ra1").string();
+  ASSERT_TRUE(TmpSaveBestParams(out, false));
+  std::ifstream f(out);
+  std::vector<double> written(1, 0.0);
+  for (double v; f >> v;) written.push_back(v);
+  ASSERT_EQ(written.size(), static_cast<std::size_t>(kSavedParamsLines + 1));
+  for (int line = 1; line <= kSavedParamsLines; ++line)
+    if (IsCarriedSavedParamsLine(line)) {
+      EXPECT_EQ(written[static_cast<std::size_t>(line)], 1000.0 + line) << line;
+    }
+  platform::SetFrameWindowFactory({});
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
 
 }  // namespace
