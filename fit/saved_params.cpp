@@ -294,21 +294,21 @@ void FollowReloadedTimeSwitches() {
 }  // namespace
 
 bool IsCarriedSavedParamsLine(int line) {
-  // 126 and 130: parameter-box switches that no record here keeps;
+  // 126: a parameter-box switch that no record here keeps;
   // 151-153: model values no record here keeps; 188-191: values and
   // switches of a dialog this program lacks; 192: a scan-set value nothing
   // here uses; 198-199: two mean-field integers no record here keeps;
   // 208: written, never read.
-  return line == 126 || line == 130 || (line >= 151 && line <= 153) || (line >= 188 && line <= 192) ||
+  return line == 126 || (line >= 151 && line <= 153) || (line >= 188 && line <= 192) ||
          line == 198 || line == 199 || line == 208;
 }
 
-std::vector<int> SavedParamsLinesWithoutOwner() {
+std::vector<int> SavedParamsOwnershipFaults() {
   const float unset = std::numeric_limits<float>::quiet_NaN();
   const std::vector<float> v = Compose(false, std::vector<float>(kSavedParamsLines + 1, unset));
   std::vector<int> lines;
   for (int line = 1; line <= kSavedParamsLines; ++line)
-    if (std::isnan(v[static_cast<std::size_t>(line)]) && !IsCarriedSavedParamsLine(line)) lines.push_back(line);
+    if (std::isnan(v[static_cast<std::size_t>(line)]) != IsCarriedSavedParamsLine(line)) lines.push_back(line);
   return lines;
 }
 

@@ -46,9 +46,10 @@ SavedParamsHooks& CurrentSavedParamsHooks();
 // Lines that no record owns: carried from the last reload to the next save
 // unchanged, on purpose.
 bool IsCarriedSavedParamsLine(int line);
-// The lines that neither a record (through the installed hooks) writes nor
-// the carried list names; empty when every line has its owner.
-std::vector<int> SavedParamsLinesWithoutOwner();
+// The lines that no record (through the installed hooks) writes and the
+// carried list does not name, and the carried lines that a record writes;
+// empty when every line has one owner.
+std::vector<int> SavedParamsOwnershipFaults();
 
 // Writes the file; intermediate marks a save taken while a fit runs. An
 // empty path (no data loaded) writes nothing. False when it cannot be
