@@ -375,7 +375,7 @@ void TXLAWindow::CmSaveContinuousDistribution() {
   if (!(m.DistributionModel || m.SedTransformModel) || !curve) return;
   std::string path;
   if (!AskSavePath("save mass distribution as", "newdat.dat", path)) return;
-  if ((m.CSff0Model || m.CSff0With1DiscreteModel) && Yes("", "2d distributions?")) {
+  if (m.AnyCsff0Model() && Yes("", "2d distributions?")) {
     SaveMonteCarloTable(path);
     return;
   }

@@ -147,12 +147,8 @@ void PaintPeakLabels(TXLAWindow& window) {
 }
 
 void TXLAWindow::CmShowPeakMw() {
+  // The nonideal c(s) gets labels too, though they show s (PeakLabelsShowSw).
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.CSff0Model || m.CSff0With1DiscreteModel || !DistArrays().distCurve) return;
-  const bool family = m.CSModel || m.ConformationalChangeCSModel || m.FixFF0FloatingVbarCSModel ||
-                      m.GeneralScalingLawCSModel || m.WormlikeChainCSModel || m.BimodalFF0CSModel ||
-                      m.BimodalFF0With1DiscreteCSModel || m.CSWithMsTableModel || m.CSWith1DiscreteModel ||
-                      m.CSWith1DiscreteComponent || m.NonidealCSModel || m.NonidealCSVariant ||
-                      m.CSInvariantDModel || m.CSModel521;
-  if (family) ShowPeakLabels(*this);
+  if (m.AnyCsff0Model() || !DistArrays().distCurve) return;
+  if (m.AnyCsFamilyModel()) ShowPeakLabels(*this);
 }

@@ -45,7 +45,7 @@ bool Blocked(const TXLAWindow& w) {
 bool MolarMassModelChosen() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   return m.CSModel || m.CSWithMsTableModel || m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent ||
-         m.ConformationalChangeCSModel || m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel ||
+         m.ConformationalChangeCSModel || m.AnyBimodalCsModel() ||
          m.FixFF0FloatingVbarCSModel || m.GeneralScalingLawCSModel || m.WormlikeChainCSModel ||
          m.CSInvariantDModel || m.HybridCSLsgModel;
 }

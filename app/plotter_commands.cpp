@@ -218,7 +218,7 @@ void TXLAWindow::CmPlotDataFitResiduals() {
 void TXLAWindow::CmPlotDataFitResidualsDistribution() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (!ScanPlotPossible(kFitDistribution)) return;
-  if (!(m.DistributionModel && (m.CSModel || m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel))) return;
+  if (!(m.DistributionModel && (m.CSModel || m.AnyBimodalCsModel()))) return;
   if (!WriteDistributionForPlot(false, nullptr)) return;
   const int written = WriteDataCurvesForPlot();
   WriteFitCurvesForPlot();

@@ -39,7 +39,7 @@ constexpr int kUsePrior = 818, kFromFile = 819, kFromPeaks = 820, kLoadNewFile =
 
 bool TwoDimensionalPriorModel() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  return m.CSff0Model || m.CSff0With1DiscreteModel;
+  return m.AnyCsff0Model();
 }
 
 bool AskYesNo(const char* text) {
