@@ -46,9 +46,6 @@ int Box(const char* caption, const std::string& text, platform::BoxButtons butto
         platform::BoxIcon icon = platform::BoxIcon::Information) {
   return platform::UI().MessageBox(caption, text, buttons, icon);
 }
-bool Yes(const char* caption, const std::string& text) {
-  return Box(caption, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) == platform::IDYES;
-}
 void Refuse(const char* text) {
   PlaySoundError();
   Box("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
@@ -123,7 +120,7 @@ bool TransformToS20() {
     return false;
   }
   if (DistributionPlotHost* host = GetDistributionPlotHost()) host->DeleteIntegrateButton();
-  if (!Yes("", "transform s to s20?")) return false;
+  if (!platform::AskYes("", "transform s to s20?")) return false;
   constexpr const char* kCaption = "Transform s to Rh Distribution";
   if (!AskNumber(vbar20, "enter partial specific volume [ml/g] at 20C", kCaption) ||
       !AskNumber(vbar, "enter partial specific volume [ml/g] in experiment", kCaption) ||
@@ -165,7 +162,7 @@ void TXLAWindow::CmUseIntegrationRangesFromFile() {
   if (o.IntegrationRangesFromFile) {
     o.IntegrationRangesFromFile = false;
     CheckMenuItem(cmd::UseIntegrationRangesFromFile, false);
-    if (Yes("SET PREFERENCE", "switching off integration range from file - \nsave as default setting?"))
+    if (platform::AskYes("SET PREFERENCE", "switching off integration range from file - \nsave as default setting?"))
       SetParameterPreference(*this, 10, 0);
   } else {
     if (!SelectIntegrationRangeFile(*this)) {
@@ -176,7 +173,7 @@ void TXLAWindow::CmUseIntegrationRangesFromFile() {
     }
     o.IntegrationRangesFromFile = true;
     CheckMenuItem(cmd::UseIntegrationRangesFromFile, true);
-    if (Yes("SET PREFERENCE", "switching on integration range from file \n" + IntegrationRanges().path +
+    if (platform::AskYes("SET PREFERENCE", "switching on integration range from file \n" + IntegrationRanges().path +
                                   " \n - save as default setting?"))
       SetParameterPreference(*this, 10, 1);
   }
@@ -347,13 +344,13 @@ void TXLAWindow::TransformDistributionToS20w() {
 void TXLAWindow::CmTransformSToRDistribution() {
   if (!TransformToS20()) return;
   RequestRepaint(*this);
-  if (!Yes("", "transform s20 to Stokes-Radius?")) return;
+  if (!platform::AskYes("", "transform s20 to Stokes-Radius?")) return;
   if (!TransformDistributionToStokesRadius(gSolutionConditions.vbar20)) {
     Refuse("could not calculate Rh from s20 in distribution");
     return;
   }
   RequestRepaint(*this);
-  if (!Yes("", "correct distribution c(R) for a size-dependent signal a(R)?")) return;
+  if (!platform::AskYes("", "correct distribution c(R) for a size-dependent signal a(R)?")) return;
   // An open dialog: the file must exist, and picking it asks no overwrite.
   platform::FileDialogRequest request;
   request.title = "open power series for a(R)";
@@ -375,7 +372,7 @@ void TXLAWindow::CmSaveContinuousDistribution() {
   if (!(m.DistributionModel || m.SedTransformModel) || !curve) return;
   std::string path;
   if (!AskSavePath("save mass distribution as", "newdat.dat", path)) return;
-  if (m.AnyCsff0Model() && Yes("", "2d distributions?")) {
+  if (m.AnyCsff0Model() && platform::AskYes("", "2d distributions?")) {
     SaveMonteCarloTable(path);
     return;
   }

@@ -43,8 +43,7 @@ bool TwoDimensionalPriorModel() {
 }
 
 bool AskYesNo(const char* text) {
-  return platform::UI().MessageBox(kRegularization, text, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
+  return platform::AskYes(kRegularization, text);
 }
 
 bool AskValue(double& value, double initial, const char* prompt) {
