@@ -32,11 +32,6 @@ namespace {
 constexpr platform::COLORREF kBlack = 0x000000, kGrey = 0x646464, kRed = 0x0000FF, kBlue = 0xFF0000,
                              kMagenta = 0xFF00FF, kPurple = 0xC800C8;
 
-bool Ask(const char* caption, const char* text) {
-  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
-         platform::IDYES;
-}
-
 // A number prompt over a setting kept as a double; false on Cancel.
 bool AskSetting(const char* prompt, const char* title, double& setting) {
   float value = static_cast<float>(setting);
@@ -268,7 +263,7 @@ void DisconnectScanRepairs() {
 }
 
 void TXLAWindow::CmFixIndividualScanJump() {
-  if (!Ask("Fix Fringe Jump",
+  if (!platform::AskYes("Fix Fringe Jump",
            "after fit, click on a point of the scan with the jump in the data or residuals plot, then use the keys "
            "shown to place the jump"))
     return;
@@ -276,7 +271,7 @@ void TXLAWindow::CmFixIndividualScanJump() {
 }
 
 void TXLAWindow::CmFixScratchJump() {
-  if (!Ask("Fix Scratch Jump",
+  if (!platform::AskYes("Fix Scratch Jump",
            "after fit, click on radial value where jump occurs in residuals plot, then use arrow keys to refine"))
     return;
   if (!AskSetting("check residuals at distance (cm)", "FIX SCRATCH JUMP", RadiusJumpDistance())) return;
@@ -290,7 +285,7 @@ void TXLAWindow::CmTrackTINoiseFeature() {
                               platform::BoxIcon::Information);
     return;
   }
-  if (!Ask("Track Scratch", "click on radial values to examine, 'y' or 'n' to accept/reject, RETURN to end")) return;
+  if (!platform::AskYes("Track Scratch", "click on radial values to examine, 'y' or 'n' to accept/reject, RETURN to end")) return;
   ScratchTrackerSettings& s = CurrentScratchTrackerSettings();
   if (!AskSetting("window width (cm)", "TRACK SCRATCH", s.windowWidth)) return;
   if (!AskSetting("randomize shift (cm)", "TRACK SCRATCH", s.randomizeShift)) return;
