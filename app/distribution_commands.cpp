@@ -37,7 +37,6 @@
 
 namespace {
 
-constexpr platform::COLORREF kRed = 0x0000FF;
 constexpr int kThickLine = 12;
 
 const ModelSelectorFlags& F() { return gModelSelectorFlags; }
@@ -242,7 +241,7 @@ std::string ShowRangeOnData(TXLAWindow& w, float lo, float hi, float total, floa
 }
 
 void IntegrateSelectedRange(TXLAWindow& w, float x1, float x2, float y1, float y2) {
-  PlotIntegrationRange(w, x1, x2, kThickLine, kRed);
+  PlotIntegrationRange(w, x1, x2, kThickLine, platform::kRed);
   RangeSelectionState& sel = RangeSelection();
   sel.forIntegration = sel.active = false;
   ReleaseIntegrateButton(w);

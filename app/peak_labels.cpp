@@ -48,7 +48,6 @@ void DeletePeakLabels(TXLAWindow& window) {
 
 namespace {
 
-constexpr platform::COLORREF kRed = 0x0000FF;
 constexpr int kThickLine = 12;
 
 bool DistributionTransformed() { return DistArrays().transformedToS20 || DistArrays().transformedToR; }
@@ -98,7 +97,7 @@ void ShowPeakDetails(TXLAWindow& window, int k) {
   ShowPressed(window, *slot.label);
   std::string text = PeakDetailsText(slot.sw, slot.c, slot.fraction);
   const PeakArea peak = IntegratePeakAt(slot.index, 0.9f);
-  if (peak.iLo > 0) PlotIntegrationRange(window, peak.sLo, peak.sHi, kThickLine, kRed);
+  if (peak.iLo > 0) PlotIntegrationRange(window, peak.sLo, peak.sHi, kThickLine, platform::kRed);
   float area = 0, mean = 0, total = 0;
   IntegrateDistribution(peak.sLo, peak.sHi, &area, &mean, &total);
   text += ShowRangeOnData(window, peak.sLo, peak.sHi, total, peak.area, true);
