@@ -210,10 +210,11 @@ std::string ShowRangeOnData(TXLAWindow& w, float lo, float hi, float total, floa
   const size_t n = static_cast<size_t>(s.count) + 1;
   std::vector<int> first(n, 0), last(n, 0);
   std::vector<float> transport(n, 0.0f);
-  // The painted limits of the nonideal c(s) models would move with the
-  // local concentration; those models are not available here.
+  // Boundaries of the nonideal c(s) models sediment slower than their s:
+  // the painted limits move with the concentration.
   if (!CurrentDataTypeFlags().dls && (anySign || (lo > 0.0f && hi > 0.0f)))
-    PaintDistributionIntegrationRange(w, lo, hi, first.data(), last.data(), transport.data());
+    PaintDistributionIntegrationRange(w, ConcentrationMovedLimit(lo, total), ConcentrationMovedLimit(hi, total),
+                                      first.data(), last.data(), transport.data());
 
   PeakBandSelection& band = CurrentPeakBand();
   if (CurrentPlotWindows().showBitmap) {

@@ -13,6 +13,7 @@
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
 #include "numerics/random.h"
+#include "platform/diagnostics.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
 
@@ -302,7 +303,7 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   h.redrawDataPlot(false);
   if (!g_hooks.seriesRunning()) {
     h.requestRepaint();
-    if (*t.diagnosticsOutput && !g_rmsdText.empty()) h.drawText(g_rmsdText, 10, 50);
+    if (platform::DiagnosticsState().DiagnosticsOn && !g_rmsdText.empty()) h.drawText(g_rmsdText, 10, 50);
   }
   return written ? SyntheticOutcome::Made : SyntheticOutcome::Unwritten;
 }

@@ -105,6 +105,7 @@ struct Entry {
   bool plainVbar = false;    // the vbar of the solution conditions (vbar x rho follows)
   bool massSize = false;     // buffer or reference size given as molar mass
   int mirrorDiscrete = 0;    // second mirror of the discrete component
+  float* follower = nullptr; // the solvated vbar beside the apparent one
 };
 
 double Get(const Entry& e) { return e.f ? *e.f : (e.d ? *e.d : 0.0); }
@@ -114,6 +115,7 @@ void Set(const Entry& e, double v) {
   if (e.d) *e.d = v;
   if (e.mirror) gModelParameterVector.P[e.mirror] = static_cast<float>(v);
   if (e.mirrorDiscrete) gModelParameterVector.P[e.mirrorDiscrete] = static_cast<float>(v);
+  if (e.follower) *e.follower = static_cast<float>(v);
 }
 
 bool TwoDimensional() { return F().AnyCsff0Model(); }
@@ -158,6 +160,7 @@ std::vector<Entry> CollectEntries() {
     e.f = o.f;
     e.d = o.d;
     e.plainVbar = o.plainVbar;
+    e.follower = o.follower;
     if (id == kBufferSize || id == kReferenceSize) {
       e.massSize = mass;
       if (!e.f && !e.d) e.d = mass ? o.massValue : o.diffusionValue;

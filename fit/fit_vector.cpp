@@ -26,6 +26,7 @@ void Set(const FitOptionEntry& e, double value) {
 void AfterVbarWrite(const FitOptionEntry& e) {
   if (e.plainVbar)
     gSolutionConditions.vbarRho = static_cast<float>(Get(e) * e.densityFactor);
+  if (e.follower) *e.follower = static_cast<float>(Get(e));
 }
 
 // The size entries point at the molar mass or the D by the parametrisation.

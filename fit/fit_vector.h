@@ -44,6 +44,9 @@ struct FitOptionEntry {
   // one); writing it also sets vbar x density with this factor.
   bool plainVbar = false;
   float densityFactor = 1.0f;
+  // The apparent vbar entry: the solvated vbar the solvent settings keep
+  // beside it follows every written value.
+  float* follower = nullptr;
 };
 
 struct FitOptionEntries {

@@ -12,6 +12,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
@@ -224,6 +225,9 @@ std::vector<float> Compose(bool intermediate) {
   v[127] = mp.zoneValue;
   v[128] = static_cast<float>(mp.zoneFit);
   v[129] = Flag(sel.NonidealMultipleSpeciesModel);
+  // The parameter box's sticky-sphere choice: without it a restored sticky
+  // model would be computed with plain hard spheres.
+  v[130] = Flag(StickyHardSphereFlag != 0);
   for (int t = 1; t <= kNonidealTerms; ++t) {
     v[131 + 2 * (t - 1)] = static_cast<float>(mp.nonidealTermFit[t]);
     v[132 + 2 * (t - 1)] = mp.nonidealTerm[t];
@@ -428,6 +432,7 @@ int ReloadParameters(const std::string& path) {
   if (has(127)) mp.zoneValue = at(127);
   if (has(128)) mp.zoneFit = Int(at(128));
   sel.NonidealMultipleSpeciesModel = has(129) && On(at(129));
+  StickyHardSphereFlag = has(130) && On(at(130)) ? 1 : 0;
   for (int t = 1; t <= kNonidealTerms; ++t) {
     const int line = 131 + 2 * (t - 1);
     mp.nonidealTermFit[t] = has(line) ? Int(at(line)) : 0;

@@ -4,6 +4,7 @@
 #include "automation/commands.h"
 #include "data/wiener_skew.h"
 #include "fit/saved_params.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
 #include "tests/automation/automation_test_support.h"
 
@@ -154,6 +155,31 @@ TEST_F(SavedParams, ShortFilesGiveTheLaterValuesTheirDefaults) {
   EXPECT_EQ(gModelSelectorFlags.NonidealCSVariant, 1);
   EXPECT_EQ(gFitEngineState.molarMassParameters, 1);
   EXPECT_EQ(ReloadParameters((dir / "none").string()), 0);
+}
+
+TEST_F(SavedParams, TheStickySphereChoiceComesBack) {
+  // (saved choice, lines kept in the file, restored choice)
+  const struct {
+    unsigned char saved;
+    std::size_t lines;
+    unsigned char restored;
+  } cases[] = {{1, 208, 1}, {0, 208, 0}, {1, 129, 0}};
+  for (const auto& c : cases) {
+    StickyHardSphereFlag = c.saved;
+    ASSERT_TRUE(TmpSaveBestParams(path, false));
+    std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 208u);
+    EXPECT_EQ(lines[130 - 1], c.saved ? "1.000000" : "0.000000");
+    std::string text;
+    for (std::size_t k = 0; k < c.lines; ++k) text += lines[k] + "\n";
+    autotest::WriteFile(path, text);
+    StickyHardSphereFlag = c.saved ? 0 : 1;
+    ASSERT_EQ(ReloadParameters(path), 1);
+    EXPECT_EQ(StickyHardSphereFlag, c.restored) << int(c.saved) << " " << c.lines;
+    // The restored choice is what the coefficients use: attraction only when sticky.
+    EXPECT_EQ(StickySphereAttractionTerm(0.1f, 0.2f) > 0.0, c.restored == 1);
+  }
+  StickyHardSphereFlag = 0;
 }
 
 TEST_F(SavedParams, TheSavedAnalysisIsOfferedOnlyToAPerson) {
