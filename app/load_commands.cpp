@@ -7,12 +7,15 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/distribution_commands.h"
 #include "app/list_file.h"
 #include "app/main_window_flags.h"
 #include "app/mstar_screen.h"
 #include "app/nonideal_cs_commands.h"
+#include "app/peak_labels.h"
 #include "app/program_options.h"
 #include "app/eqtools_commands.h"
+#include "app/generate_commands.h"
 #include "app/road_services.h"
 #include "app/shell_services.h"
 #include "app/txla_window.h"
@@ -23,6 +26,10 @@
 #include "data/scan_set.h"
 #include "data/speed_steps_at_load.h"
 #include "data/time_stamps.h"
+#include "distributions/analysis/extrapolation_plot.h"
+#include "distributions/conti_models.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "plot/plot_window_set.h"
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
@@ -114,6 +121,49 @@ bool WriteListBeside(const std::string& firstFile, const std::string& text) {
 
 enum class LoadKind { Scans, Dls, Equilibrium };
 
+// What the data in memory are, as far as the models and their settings care.
+enum class DataKind { None, Velocity, Equilibrium, Dls, Electrophoresis, Generated };
+
+DataKind KindInMemory() {
+  const DataTypeFlags& types = CurrentDataTypeFlags();
+  const ScanSet& s = CurrentScanSet();
+  if (s.count < 1) return DataKind::None;
+  if (GeneratedDataInMemory()) return DataKind::Generated;
+  if (types.dls) return DataKind::Dls;
+  if (s.equilibriumMode) return DataKind::Equilibrium;
+  if (types.electrophoresis) return DataKind::Electrophoresis;
+  return DataKind::Velocity;
+}
+
+DataKind KindRequested(LoadKind kind, bool electrophoresis) {
+  if (kind == LoadKind::Dls) return DataKind::Dls;
+  if (kind == LoadKind::Equilibrium) return DataKind::Equilibrium;
+  return electrophoresis ? DataKind::Electrophoresis : DataKind::Velocity;
+}
+
+// New data: what was computed for the data before (distribution, boundary
+// transform, range selection) leaves the screen with them. Data of another
+// kind also start without the model and the settings of the earlier kind,
+// as in a new session (the c(s) entries are put aside for the next c(s)).
+void ForgetPreviousAnalysis(TXLAWindow& w, bool otherKind) {
+  if (PeakLabels().count > 0) DeletePeakLabels(w);
+  RangeSelection() = RangeSelectionState{};
+  if (otherKind) ResetDistributionEntriesForNewData();
+  if (Road().freeDistributionArrays) Road().freeDistributionArrays();
+  FreeLsgsArrays();
+  if (!otherKind) return;
+  ClearModelSelection();
+  // The loader puts meniscus, bottom and fit limits where the new data
+  // have them; lag-time limits of light scattering data would otherwise
+  // become radii.
+  ModelParams& mp = gModelParams;
+  mp.baseline = 0;
+  mp.baselineFit = 0;
+  mp.meniscus = mp.bottom = 0;
+  CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
+  PackModelParameters();
+}
+
 struct LoadOutcome {
   bool chosen = false;
   bool finished = true;  // false: the command ended early (no menu refresh)
@@ -126,6 +176,7 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   DataTypeFlags& types = CurrentDataTypeFlags();
   MainWindowFlags& flags = WindowFlags();
   LoadOutcome outcome;
+  const DataKind before = KindInMemory();
 
   platform::FileDialogRequest& dialog = w.LoadFileDialog;
   const auto scanFilters = dialog.filters;
@@ -224,6 +275,9 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
     word = "ELECTROPHORESIS ANALYSIS -> ";
   w.Frame().SetTitle(word + titlePath + "...");
   w.Frame().SetCursor(platform::CursorKind::Wait);
+  const DataKind requested = KindRequested(kind, types.electrophoresis != 0);
+  ForgetPreviousAnalysis(w, before != DataKind::None && before != requested);
+  GeneratedDataInMemory() = false;
   if (kind == LoadKind::Dls) {
     if (Road().loadDlsData)
       Road().loadDlsData(selection);

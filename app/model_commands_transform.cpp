@@ -5,6 +5,7 @@
 #include "app/txla_window.h"
 #include "data/scan_set.h"
 #include "distributions/analysis/extrapolation_plot.h"
+#include "distributions/conti_models.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
@@ -53,6 +54,7 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
                             "data that show both the solvent and the solution plateau.\n"
                             "Usually, c(s) will give better results.",
                             platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  HoldCsEntries();
   ClearModelSelection();
   m.SedTransformModel = 1;
   m.LsgExtrapolationModel = 1;
@@ -76,6 +78,8 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
 void TXLAWindow::CmVanHoldeWeischet() {
   if (RefuseDlsData()) return;
   FreeLsgsArrays();
+  // The transform's resolution is the c(s) grid's field.
+  HoldCsEntries();
   ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.SedTransformModel && !m.LsgExtrapolationModel) {
     // Already chosen: only the direction and the resolution change.
