@@ -11,6 +11,8 @@
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
+#include "numerics/ccurve.h"
+#include "numerics/cvector.h"
 #include "plot/cwinplot.h"
 #include "road_support.h"
 
@@ -211,4 +213,39 @@ TEST_F(EarlierAnalyses, LeavingLsgStarRampsTheRotorAgain) {
   EXPECT_EQ(LammSettings().timesFromW2t, 0);
   EXPECT_EQ(LammSettings().rampRotorSpeed, 1);
 }
+}  // namespace
+
+namespace {
+
+// Grid point 1 of "Continuous c(s) With 1 Discrete Component" holds the
+// discrete species (its s and amplitude); the graph draws the grid from
+// point 2, so no line runs from the species across the distribution.
+TEST_F(AnalysisSequence, TheDiscreteComponentIsNotJoinedToTheDistributionCurve) {
+  LoadScans(CopyExample("scans"));
+  ui_->lenient = true;
+  gFitEngineState.molarMassParameters = 0;
+  Window().Dispatch(531);
+  forms_.Expect({"Sedimentation Coefficient Distribution c(s) with 1 discrete component",
+                 {{405, "100"}, {406, "0.05"}, {407, "8"}, {412, "3.0"}, {414, "8.0"}, {435, "6.0100"},
+                  {437, "7.2000"}},
+                 {{431, 1}, {455, 1}}});
+  Window().Dispatch(212);
+  Window().Dispatch(213);
+  ui_->lenient = false;
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  const ContiSettings& cs = Conti();
+  ASSERT_EQ(cs.gridSize, 100);
+  EXPECT_EQ(cs.sValues[1], 8.0f);  // the species, after the grid's last point
+  const DistributionArrays& a = DistArrays();
+  ASSERT_TRUE(a.plotExists);
+  const CCurve* drawn = a.lastSpec.curves[0];
+  ASSERT_NE(drawn, nullptr);
+  ASSERT_EQ(drawn->Count(), 99);
+  EXPECT_EQ(drawn->x->data[0], cs.sValues[2]);
+  EXPECT_EQ(drawn->y->data[0], cs.distribution[2]);
+  for (int k = 1; k < drawn->Count(); ++k) EXPECT_GT(drawn->x->data[k], drawn->x->data[k - 1]) << k;
+  // The curve the peak walks use still counts the grid from point 1.
+  EXPECT_EQ(a.distCurve->Count(), 100);
+}
+
 }  // namespace
