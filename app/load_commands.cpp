@@ -148,6 +148,7 @@ DataKind KindRequested(LoadKind kind, bool electrophoresis) {
 void ForgetPreviousAnalysis(TXLAWindow& w, bool otherKind) {
   if (PeakLabels().count > 0) DeletePeakLabels(w);
   RangeSelection() = RangeSelectionState{};
+  WindowFlags().FitInfoShown = false;
   if (otherKind) ResetDistributionEntriesForNewData();
   if (Road().freeDistributionArrays) Road().freeDistributionArrays();
   FreeLsgsArrays();

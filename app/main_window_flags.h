@@ -10,6 +10,9 @@ struct MainWindowFlags {
   int ClientHeight = 1000;
   bool FileDialogOpen = false;    // a load command's file dialog or number prompt is open
   bool FitInfoPending = false;    // the next screen paint composes the fit report
+  // The report of the last Run or Fit belongs to the data shown: every
+  // screen paint draws it again (a new load clears it).
+  bool FitInfoShown = false;
   bool ListFolder = false;        // the listed files lie in the list file's own folder
   bool Autocorrect = false;       // the multi-speed load corrects without asking
   bool ElectrophoresisLoad = false;  // the fluorescence tools reload as electrophoresis data

@@ -11,6 +11,7 @@
 #include "app/txla_window.h"
 #include "app/main_window_flags.h"
 #include "app/window_fit_host.h"
+#include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
@@ -46,6 +47,8 @@ void ReleaseDistributionArrays() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if ((m.DistributionModel || m.SedTransformModel) && Road().freeDistributionArrays)
     Road().freeDistributionArrays();
+  // The apparent-s extrapolation of a boundary transform goes with it.
+  if (m.SedTransformModel) FreeLsgsArrays();
 }
 
 bool RefuseModelFor(const char* text) {
@@ -232,6 +235,7 @@ ContiModelCommandContext ModelCommandContext() {
 }
 
 void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const ContiModelCommandResult& r) {
+  if (!gModelSelectorFlags.SedTransformModel) FreeLsgsArrays();
   gFitEngineState.molarMassParameters = *ctx.fitMAndS ? 1 : 0;
   w.CheckMenuItem(217, *ctx.fitMAndS);
   if (r.reallocLamm) ReallocLammArraysIfPresent();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/form_dialog.h"
+#include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_driver.h"
@@ -112,13 +113,15 @@ class EarlierAnalyses : public AnalysisSequence {
         Window().Dispatch(292);
         Window().Dispatch(213);
         EXPECT_EQ(gModelSelectorFlags.SedTransformModel, 1);
+        EXPECT_TRUE(ExtrapolationPlot().shown);
         break;
       case Earlier::Equilibrium:
         ui_->ExpectFiles("select files in set 1 to fit", Chosen(CopyExample("eq")));
         Window().Dispatch(515);
         EXPECT_EQ(CurrentScanSet().equilibriumMode, 1);
-        // The c(s) of the earlier data left with them.
+        // The c(s) or the boundary transform of the earlier data left with them.
         EXPECT_FALSE(DistArrays().plotExists);
+        EXPECT_FALSE(ExtrapolationPlot().shown);
         EXPECT_EQ(gModelSelectorFlags.DistributionModel, 0);
         Window().Dispatch(198);
         Window().Dispatch(213);
@@ -199,6 +202,18 @@ TEST_F(EarlierAnalyses, CsAfterExcludeRegion) { ExpectTheSameCsAfter({Earlier::E
 TEST_F(EarlierAnalyses, CsAfterAWholeSession) {
   ExpectTheSameCsAfter({Earlier::LsgStar, Earlier::VanHoldeWeischet, Earlier::Equilibrium, Earlier::Generate,
                         Earlier::DlsIRh, Earlier::ExcludeRegion});
+}
+
+// Another model takes the boundary transform's extrapolation plot away.
+TEST_F(EarlierAnalyses, AnotherModelTakesTheVanHoldeWeischetPlotAway) {
+  for (int model : {275, 198}) {
+    LoadScans(CopyExample("scans" + std::to_string(model)));
+    Run(Earlier::VanHoldeWeischet);
+    ui_->lenient = true;
+    Window().Dispatch(model);
+    ui_->lenient = false;
+    EXPECT_FALSE(ExtrapolationPlot().shown) << model;
+  }
 }
 
 // Times from w^2t, switched on for ls-g*(s) and off again by the next
