@@ -78,7 +78,10 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
   if (m.LammDiscreteModel && !otherGeometry) return;
   const bool fromCumulants = m.DlsCumulantModel;
   const bool fromStokesRadii = m.DlsStokesRadiiModel;
+  const bool fromGrid = m.DistributionModel || m.SedTransformModel;
   ClearModelSelection();
+  // The slots held a grid (s min as M, s max as s): the species come back.
+  if (fromGrid) RestoreSpeciesEntries();
   m.LammDiscreteModel = 1;
   SetLammAlgorithms(1, -1, -1);
   CheckMenuItem(198, true);

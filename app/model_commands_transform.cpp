@@ -55,6 +55,7 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
                             "Usually, c(s) will give better results.",
                             platform::BoxButtons::Ok, platform::BoxIcon::Error);
   HoldCsEntries();
+  if (!m.DistributionModel && !m.SedTransformModel) HoldSpeciesEntries();
   ClearModelSelection();
   m.SedTransformModel = 1;
   m.LsgExtrapolationModel = 1;
@@ -81,6 +82,7 @@ void TXLAWindow::CmVanHoldeWeischet() {
   // The transform's resolution is the c(s) grid's field.
   HoldCsEntries();
   ModelSelectorFlags& m = gModelSelectorFlags;
+  if (!m.DistributionModel && !m.SedTransformModel) HoldSpeciesEntries();
   if (m.SedTransformModel && !m.LsgExtrapolationModel) {
     // Already chosen: only the direction and the resolution change.
     AskDirection();

@@ -219,6 +219,9 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     r.reallocLamm = true;
     return r;
   }
+  // The species slots become the grid's; the species wait for the next
+  // discrete model (a boundary transform has put them aside already).
+  if (!f.SedTransformModel) HoldSpeciesEntries();
   ClearModelSelection();
   f.DistributionModel = 1;
   f.CSModel = 0;

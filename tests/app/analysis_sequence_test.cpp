@@ -264,3 +264,39 @@ TEST_F(AnalysisSequence, TheDiscreteComponentIsNotJoinedToTheDistributionCurve) 
 }
 
 }  // namespace
+
+namespace {
+
+// The species slots carry the grid while a c(s) is chosen (s min as M,
+// s max as s); the discrete species model gets its own species back, or the
+// start-up species when the session began with the distribution.
+TEST_F(AnalysisSequence, DiscreteSpeciesAfterCsStartFromTheirOwnEntries) {
+  LoadScans(CopyExample("scans"));
+  gFitEngineState.molarMassParameters = 0;
+  ui_->lenient = true;
+  auto speciesShown = [&] {
+    forms_.Expect({"", {}, {}, false});
+    Window().Dispatch(212);
+    const FormDialog& f = forms_.seen.back();
+    return std::make_pair(f.Find(406)->text, f.Find(407)->text);
+  };
+  Window().Dispatch(275);
+  forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {{406, "0"}, {407, "12"}}, {}});
+  Window().Dispatch(212);
+  Window().Dispatch(198);
+  // The start-up species (s 4 S), not s min 0 and s max 12 of the grid.
+  const auto startUp = speciesShown();
+  EXPECT_NE(startUp.first, "0.00000");
+  EXPECT_EQ(startUp.second, "4.00000");
+  forms_.Expect({"noninteracting species model", {{406, "6.1"}, {407, "4.5"}}, {{401, 1}}});
+  Window().Dispatch(212);
+  Window().Dispatch(275);
+  forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {{406, "0.5"}, {407, "12"}}, {}});
+  Window().Dispatch(212);
+  Window().Dispatch(198);
+  EXPECT_EQ(speciesShown(), std::make_pair(std::string("6.10000"), std::string("4.50000")));
+  ui_->lenient = false;
+  EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+}
+
+}  // namespace
