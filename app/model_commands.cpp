@@ -473,14 +473,19 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
   if (alt) {
     nonideal.logKs = std::fabs(nonideal.logKs);
     nonideal.logKd = std::fabs(nonideal.logKd);
+  } else if (!st.nonidealStartGiven && nonideal.logKs == 0.0f && nonideal.logKd == 0.0f) {
+    // log10 k = 0 is k = 1 ml/mg, a strong concentration dependence that
+    // would bend the distribution unasked: the first start is the ideal
+    // limit, k = 1e-6 ml/mg.
+    nonideal.logKs = nonideal.logKd = -6.0f;
   }
+  st.nonidealStartGiven = true;
   P(20) = nonideal.logKs;
   P(21) = nonideal.logKd;
-  // The discrete component starts as a small buffer-like species.
-  st.discreteM = 350.0f;
-  st.discreteSecond = 0.34f;
-  P(10) = st.discreteM;
-  P(6) = st.discreteSecond;
+  // The discrete component starts as a small buffer-like species; the one
+  // of "Continuous c(s) With 1 Discrete Component" keeps its own entries.
+  P(10) = 350.0f;
+  P(6) = 0.34f;
   gModelParameterVector.F[10] = gModelParameterVector.F[6] = 0;
   UnpackModelParameters();
 }

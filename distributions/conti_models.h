@@ -62,6 +62,8 @@ struct ContiModelStore {
   float rodValue = 10000.0f;
   int savedLammGridSize = 0;
   int distributionGridSize = 500;
+  // "Nonideal c(s)" has been chosen once (its first start is the ideal limit).
+  bool nonidealStartGiven = false;
   // The c(s) entries put aside while ls-g*(s), a DLS distribution or a
   // boundary transform uses the same fields of ContiSettings.
   struct CsEntries {

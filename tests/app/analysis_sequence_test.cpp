@@ -300,3 +300,34 @@ TEST_F(AnalysisSequence, DiscreteSpeciesAfterCsStartFromTheirOwnEntries) {
 }
 
 }  // namespace
+
+namespace {
+
+// log10 k = 0 means k = 1 ml/mg: "Nonideal c(s)" chosen the first time
+// starts from the ideal limit instead, and its buffer-like discrete species
+// does not become the start of "Continuous c(s) With 1 Discrete Component".
+TEST_F(AnalysisSequence, NonidealCsStartsIdealAndLeavesTheOtherModelsDiscreteSpecies) {
+  gAssociationModelParams = AssociationModelParams{};
+  LoadScans(CopyExample("scans"));
+  ContiStore().discreteM = 20000.0f;
+  ContiStore().discreteSecond = 2.0f;
+  ui_->lenient = true;
+  Window().Dispatch(585);
+  ui_->lenient = false;
+  EXPECT_EQ(gModelSelectorFlags.NonidealCSModel, 1);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[20], -6.0f);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[21], -6.0f);
+  EXPECT_FLOAT_EQ(gAssociationModelParams.logKs, -6.0f);
+  EXPECT_FLOAT_EQ(ContiStore().discreteM, 20000.0f);
+  EXPECT_FLOAT_EQ(ContiStore().discreteSecond, 2.0f);
+  // An entered constant stays when the model is chosen again.
+  gAssociationModelParams.logKs = 0.0f;
+  gAssociationModelParams.logKd = 0.0f;
+  ui_->lenient = true;
+  Window().Dispatch(275);
+  Window().Dispatch(585);
+  ui_->lenient = false;
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[20], 0.0f);
+}
+
+}  // namespace
