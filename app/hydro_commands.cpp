@@ -19,6 +19,7 @@
 #include "numerics/matrix_files.h"
 #include "platform/frame_window.h"
 #include "platform/input_events.h"
+#include "platform/paths.h"
 #include "platform/process_launcher.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"
@@ -139,14 +140,12 @@ void TXLAWindow::CmExtractSFromBest() {
   const platform::FileDialogResult chosen = platform::UI().FileDialog(request);
   if (!chosen.accepted || chosen.paths.empty()) return;
   const std::string& path = chosen.paths.front();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    ErrorBox(("\n\aAttention: could not open " + path).c_str());
+  std::string text;
+  if (const platform::FileReadError e = platform::ReadWholeFile(path, text, platform::kTableFileLimit);
+      e != platform::FileReadError::None) {
+    ErrorBox(("\n\aAttention: " + platform::FileReadErrorText(path, e, platform::kTableFileLimit)).c_str());
     return;
   }
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  const std::string text = buffer.str();
   if (text.empty()) {
     ErrorBox(("\n\aAttention: could not read " + path + " into memory").c_str());
     return;
@@ -345,15 +344,13 @@ void TXLAWindow::CmStartHydroPro() {
   }
   if (code == platform::kChildStopped) return;
   const std::string results = folder + "/" + name + ".res";
-  std::ifstream in2(results, std::ios::binary);
-  if (!in2) {
+  std::string text;
+  if (!platform::ReadRegularFile(results, text, false, platform::kTableFileLimit)) {
     Box("ERROR", "ERROR - no results file created", platform::BoxIcon::Error);
     return;
   }
   platform::Processes().OpenTextEditor(results);
-  std::stringstream text;
-  text << in2.rdbuf();
-  Box("HYDROPRO RESULTS", HydroProSummary(text.str()));
+  Box("HYDROPRO RESULTS", HydroProSummary(text));
 }
 
 void ConnectHydroTools(TXLAWindow&) { Road().calibrateCMPowerLaw = [] { return CalibrateCMPowerLaw(); }; }

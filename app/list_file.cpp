@@ -2,8 +2,6 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "platform/paths.h"
 
@@ -67,11 +65,13 @@ ListFileSelection ParseListText(std::string text) {
   return out;
 }
 
-bool ReadListFile(const std::string& path, ListFileSelection& out) {
-  std::ifstream in(platform::ToNative(path), std::ios::binary);
-  if (!in) return false;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (text.size() >= kSelectionBuffer) return false;
+bool ReadListFile(const std::string& path, ListFileSelection& out, std::string* reason) {
+  std::string text;
+  if (const platform::FileReadError e = platform::ReadWholeFile(platform::ToNative(path), text, kSelectionBuffer - 1);
+      e != platform::FileReadError::None) {
+    if (reason) *reason = platform::FileReadErrorText(path, e, kSelectionBuffer - 1);
+    return false;
+  }
   out = ParseListText(std::move(text));
   return true;
 }

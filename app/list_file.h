@@ -10,9 +10,10 @@ struct ListFileSelection {
   int every = 1;          // the every-n-th count of the header (1 for old lists)
 };
 
-// Reads a list file; false when it cannot be opened or is longer than the
-// 128,000-character selection buffer.
-bool ReadListFile(const std::string& path, ListFileSelection& out);
+// Reads a list file; false when it cannot be read (reason says why, naming
+// the file), is no regular file or is longer than the 128,000-character
+// selection buffer. out is left as it was then.
+bool ReadListFile(const std::string& path, ListFileSelection& out, std::string* reason = nullptr);
 // The text form of a list file read from memory (same rules).
 ListFileSelection ParseListText(std::string text);
 

@@ -113,10 +113,14 @@ std::string FirstFilePath(const std::vector<std::string>& entries) {
 bool WriteListBeside(const std::string& firstFile, const std::string& text) {
   const platform::PathParts parts = platform::SplitPath(firstFile);
   const std::string listPath = parts.drive + parts.folder + "list" + parts.extension;
-  std::ofstream out(platform::ToNative(listPath));
-  if (!out) return false;
-  out << text;
-  return static_cast<bool>(out);
+  // Whole or not at all; a named pipe of that name (opening it for writing
+  // would wait for a reader) or a folder is left alone.
+  return platform::WriteThroughTemporary(listPath, [&text](const std::string& temporary) {
+    std::ofstream out(temporary, std::ios::binary);
+    out << text;
+    out.close();
+    return !out.fail();
+  });
 }
 
 enum class LoadKind { Scans, Dls, Equilibrium };
@@ -154,15 +158,39 @@ void ForgetPreviousAnalysis(TXLAWindow& w, bool otherKind) {
   FreeLsgsArrays();
   if (!otherKind) return;
   ClearModelSelection();
-  // The loader puts meniscus, bottom and fit limits where the new data
-  // have them; lag-time limits of light scattering data would otherwise
-  // become radii.
   ModelParams& mp = gModelParams;
   mp.baseline = 0;
   mp.baselineFit = 0;
-  mp.meniscus = mp.bottom = 0;
-  CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
   PackModelParameters();
+}
+
+// Data of another kind: the loader puts meniscus, bottom and fit limits
+// where the new data have them (lag-time limits of light scattering data
+// would otherwise become radii). A failed load gives them back.
+struct PlaceOfData {
+  bool cleared = false;
+  float meniscus = 0, bottom = 0, left = 0, right = 0;
+  void Restore() const {
+    if (!cleared) return;
+    ModelParams& mp = gModelParams;
+    mp.meniscus = meniscus;
+    mp.bottom = bottom;
+    CurrentScanSet().leftFitLimit = left;
+    CurrentScanSet().rightFitLimit = right;
+    PackModelParameters();
+  }
+};
+
+PlaceOfData LeavePlaceToTheLoader(bool otherKind) {
+  PlaceOfData place;
+  if (!otherKind) return place;
+  ModelParams& mp = gModelParams;
+  ScanSet& s = CurrentScanSet();
+  place = {true, mp.meniscus, mp.bottom, s.leftFitLimit, s.rightFitLimit};
+  mp.meniscus = mp.bottom = 0;
+  s.leftFitLimit = s.rightFitLimit = 0;
+  PackModelParameters();
+  return place;
 }
 
 struct LoadOutcome {
@@ -227,7 +255,10 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   }
   if (NameIs(first.name, "list") || (kind == LoadKind::Scans && NameIs(first.name, "list_corr"))) {
     ListFileSelection list;
-    if (!ReadListFile(entries[0], list)) {
+    std::string reason;
+    if (!ReadListFile(entries[0], list, &reason)) {
+      // Nothing was loaded: the scans already there stay as they were.
+      platform::UI().MessageBox("LOAD ERROR", reason, platform::BoxButtons::Ok, platform::BoxIcon::Error);
       outcome.finished = false;
       return outcome;
     }
@@ -274,27 +305,54 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
     word = "SEDIMENTATION EQUILIBRIUM ANALYSIS -> ";
   else if (types.electrophoresis)
     word = "ELECTROPHORESIS ANALYSIS -> ";
+  const std::string titleBefore = w.Frame().Title();
   w.Frame().SetTitle(word + titlePath + "...");
   w.Frame().SetCursor(platform::CursorKind::Wait);
-  const DataKind requested = KindRequested(kind, types.electrophoresis != 0);
-  ForgetPreviousAnalysis(w, before != DataKind::None && before != requested);
-  GeneratedDataInMemory() = false;
+  const bool otherKind = before != DataKind::None && before != KindRequested(kind, types.electrophoresis != 0);
+  const PlaceOfData place = LeavePlaceToTheLoader(otherKind);
+  PendingNewData() = {true, otherKind};
+  bool loaded = true;
   if (kind == LoadKind::Dls) {
     if (Road().loadDlsData)
       Road().loadDlsData(selection);
     else
       w.NotAvailableYet();
   } else {
-    LoadAllData(selection);
+    loaded = LoadAllData(selection);
+    // A load that read nothing keeps the set shown before, and its title.
+    if (!loaded && s.count > 0) w.Frame().SetTitle(titleBefore);
+  }
+  if (kind == LoadKind::Dls) loaded = s.count > 0 && types.dls;
+  // The earlier analysis went when the new scans were read (before a saved
+  // analysis of their folder is restored); a failed load keeps it.
+  if (loaded) {
+    ForgetPreviousAnalysisOfNewData(w);
+    GeneratedDataInMemory() = false;
+  } else {
+    PendingNewData().pending = false;
+    place.Restore();
   }
   flags.ListFolder = false;
   *targets.useOtherFolder = 0;
   w.Frame().SetCursor(platform::CursorKind::Arrow);
-  if (!isList && !WriteListBeside(firstFile, listText)) outcome.finished = false;
+  // The list remembers a selection that was loaded, not one that failed.
+  if (loaded && !isList && !WriteListBeside(firstFile, listText)) outcome.finished = false;
   return outcome;
 }
 
 }  // namespace
+
+PendingNewDataState& PendingNewData() {
+  static PendingNewDataState state;
+  return state;
+}
+
+void ForgetPreviousAnalysisOfNewData(TXLAWindow& w) {
+  PendingNewDataState& p = PendingNewData();
+  if (!p.pending) return;
+  p.pending = false;
+  ForgetPreviousAnalysis(w, p.otherKind);
+}
 
 void TXLAWindow::CmLoadNewFiles() {
   MouseActionsEndActive();  // a repair in progress is dropped, not applied

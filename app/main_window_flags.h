@@ -38,6 +38,17 @@ struct RunSwitches {
 };
 RunSwitches& RunState();
 
+class TXLAWindow;
+// A load command has chosen new files: once their scans are read (before a
+// saved analysis of their folder is restored), the analysis of the earlier
+// data leaves, and for data of another kind also the model and its settings.
+struct PendingNewDataState {
+  bool pending = false;
+  bool otherKind = false;
+};
+PendingNewDataState& PendingNewData();
+void ForgetPreviousAnalysisOfNewData(TXLAWindow& w);
+
 // The load with automatic corrections is under way (time stamps, rotor
 // stretch and speed steps are corrected without asking).
 std::uint8_t& AutocorrectLoad();

@@ -120,7 +120,7 @@ void LoadXpFile(TXLAWindow& window, const std::string& path) {
   LeaveEquilibriumTestMode();
   const XpFileContents xp = ReadXpFile(path);
   switch (xp.status) {
-    case XpReadStatus::CannotOpen: ErrorMessage("could not open " + path); return;
+    case XpReadStatus::CannotOpen: ErrorMessage(xp.openError); return;
     case XpReadStatus::NoNumber: return;
     case XpReadStatus::NotVelocity: ErrorMessage("can only load xp files from sedimentation velocity"); return;
     case XpReadStatus::OldFormat: ErrorMessage("old XP-file format (use newer version of morlean)"); return;

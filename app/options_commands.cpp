@@ -3,6 +3,7 @@
 // screens and resolution, a cell change, the worst scan, the initial-data
 // polynomial, the interference alignment, the start-time offset and the
 // Simplex settings.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -129,7 +130,11 @@ void TXLAWindow::CmFitMAndS() {
   CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
   UnpackModelParameters();
   ModelParams& mp = gModelParams;
-  for (int i = 1; i <= mp.componentCount && i <= kComponentSlots; ++i) {
+  // The reacting system holds M or D of A and B only: its complex follows
+  // from them when the parameters are packed, slot 4 is A's extinction.
+  const bool reacting = gModelSelectorFlags.Model267 || gModelSelectorFlags.EquilibriumModel523;
+  const int slots = reacting ? 2 : std::min(mp.componentCount, kComponentSlots);
+  for (int i = 1; i <= slots; ++i) {
     const float q = mp.massOrD[i];
     mp.massOrD[i] = q > 0 ? std::fabs(mp.s[i]) * 1e-6f * RT / (buoyancy * q) : 0.0f;
   }

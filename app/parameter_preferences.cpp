@@ -76,11 +76,18 @@ int CurrentFitMethod() {
 
 }  // namespace
 
-std::vector<double> ReadPreferenceNumbers(const std::string& path, bool* opened) {
+std::vector<double> ReadPreferenceNumbers(const std::string& path, bool* opened,
+                                          std::string* refusal) {
   std::vector<double> values;
-  std::ifstream in(platform::ToNative(path));
-  if (opened) *opened = static_cast<bool>(in);
-  if (!in) return values;
+  std::string text;
+  const platform::FileReadError e =
+      platform::ReadWholeFile(platform::ToNative(path), text, platform::kSettingsFileLimit);
+  if (opened) *opened = e == platform::FileReadError::None;
+  // A missing file is the first start, not a fault.
+  if (refusal && e != platform::FileReadError::None && e != platform::FileReadError::Missing)
+    *refusal = platform::FileReadErrorText(path, e, platform::kSettingsFileLimit);
+  if (e != platform::FileReadError::None) return values;
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
     double v = 0;
@@ -92,7 +99,11 @@ std::vector<double> ReadPreferenceNumbers(const std::string& path, bool* opened)
 
 int LoadParameterPreferences(TXLAWindow& w) {
   bool opened = false;
-  const std::vector<double> v = ReadPreferenceNumbers(ParamsIniPath(), &opened);
+  std::string refusal;
+  const std::vector<double> v = ReadPreferenceNumbers(ParamsIniPath(), &opened, &refusal);
+  if (!refusal.empty())
+    platform::UI().MessageBox("PREFERENCES", refusal + "\n -> passed over, using defaults now",
+                              platform::BoxButtons::Ok, platform::BoxIcon::None);
   if (!opened || v.empty()) return 0;
   ProgramOptions& o = Options();
   const auto has = [&](int line) { return static_cast<int>(v.size()) >= line; };

@@ -19,5 +19,8 @@ int SaveParameterPreferences(TXLAWindow& window);
 int SetParameterPreference(TXLAWindow& window, int index, int value);
 
 // The numbers of a preference file: the first number of each line, up to
-// the first line that does not begin with a finite number.
-std::vector<double> ReadPreferenceNumbers(const std::string& path, bool* opened = nullptr);
+// the first line that does not begin with a finite number. A file that is
+// there but cannot be used (a folder, a named pipe, a device, too large,
+// unreadable) reads as none, with the reason in refusal.
+std::vector<double> ReadPreferenceNumbers(const std::string& path, bool* opened = nullptr,
+                                          std::string* refusal = nullptr);

@@ -786,7 +786,13 @@ bool& ParametersBoxAccepted() {
 }
 
 void TXLAWindow::CmParameters() {
-  ExitEqTestMode(*this);
+  // In the test of approach to equilibrium the command is the way out of
+  // the mode; the dialog waits for the next invocation.
+  if (EqTestModeOn()) {
+    ExitEqTestMode(*this);
+    RequestRepaint(*this);
+    return;
+  }
   ParametersBoxAccepted() = false;
   for (;;) {
     DialogOpen = true;

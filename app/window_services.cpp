@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "app/program_options.h"
 #include "app/shell_services.h"
@@ -61,8 +62,10 @@ void SaveLastDataDirectory(TXLAWindow& window, const std::string& path) {
 
 void LoadLastDataDirectory(TXLAWindow& window, std::string& initialFolder) {
   (void)window;
-  std::ifstream in(platform::ToNative(LastFolderIniPath()));
-  if (!in) return;
+  std::string text;
+  if (!platform::ReadRegularFile(platform::ToNative(LastFolderIniPath()), text, false, platform::kSettingsFileLimit))
+    return;
+  std::istringstream in(text);
   // The whole first line: a long path must not be cut into a wrong folder.
   std::string line;
   std::getline(in, line);

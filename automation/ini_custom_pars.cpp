@@ -83,7 +83,7 @@ bool ReadWholeFile(std::string& textOut, const std::string& path) {
   if (path.empty()) return false;
   // A FIFO or device named as the parameter file is refused, never waited on.
   std::string text;
-  if (!platform::ReadRegularFile(platform::ToNative(path), text, false)) return false;
+  if (!platform::ReadRegularFile(platform::ToNative(path), text, false, platform::kTableFileLimit)) return false;
   // Text mode: a carriage return before a line feed is part of the line end.
   std::string out;
   out.reserve(text.size());

@@ -4,6 +4,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include <unistd.h>
 
 #include "data/data_messages.h"
 #include "data/rotor_speed_profile.h"
@@ -95,6 +99,27 @@ void Write(RawDataResult& r, const std::string& path, int n, float* radii, float
     r.written.push_back(path);
 }
 
+// The folders that paths go to, created when missing: empty when every one
+// can take the files, else the one reason to write nothing (said once
+// rather than once for every scan).
+std::string PrepareFolders(const std::vector<std::string>& paths) {
+  std::vector<std::string> seen;
+  for (const std::string& path : paths) {
+    const std::string folder = platform::ToNative(Folder(path));
+    if (folder.empty() || std::find(seen.begin(), seen.end(), folder) != seen.end()) continue;
+    seen.push_back(folder);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+      std::filesystem::create_directories(folder, ec);
+      if (ec || !std::filesystem::is_directory(folder, ec))
+        return Format("could not create the folder %s - nothing written", folder.c_str());
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0)
+      return Format("cannot write into the folder %s - nothing written", folder.c_str());
+  }
+  return std::string();
+}
+
 // One file per scan under names made by nameOf(i), after the clash test.
 template <typename NameOf>
 RawDataResult SaveEachScan(const std::string& caption, NameOf nameOf) {
@@ -107,6 +132,8 @@ RawDataResult SaveEachScan(const std::string& caption, NameOf nameOf) {
   }
   const std::string clash = Clash(paths, scans);
   if (!clash.empty()) return Refuse(caption, clash);
+  const std::string folders = PrepareFolders(paths);
+  if (!folders.empty()) return Refuse(caption, folders);
   RawDataResult r;
   for (int i = 1; i <= s.count; ++i)
     Write(r, paths[static_cast<std::size_t>(i - 1)], s.points[i], s.radii[i], s.signals[i],

@@ -123,12 +123,13 @@ double CRotorSpeedProfile::Ramp(int j) const {
 bool CRotorSpeedProfile::ReadFile(const std::string& name) {
   FreeSteps();
   fileName = name;
-  FILE* f = OpenFile(name, "r");
-  if (!f) {
-    message = Format("\n\aAttention: could not open %s", name);
+  const platform::CheckedInputFile in(platform::ToNative(name), platform::kTableFileLimit);
+  if (!in) {
+    message = "\n\aAttention: " + platform::FileReadErrorText(name, in.error(), platform::kTableFileLimit);
     ShowMessage();
     return false;
   }
+  FILE* f = in.get();
   // Lines are counted in chunks of up to 99 characters; an empty file
   // still counts one step, which stays zero and is refused below.
   char line[100];
@@ -144,7 +145,6 @@ bool CRotorSpeedProfile::ReadFile(const std::string& name) {
     speeds[j] = s;
     accelerations[j] = a;
   }
-  std::fclose(f);
   for (int j = 1; j <= stepCount; ++j) {
     if (accelerations[j] == 0.0f) {
       FreeSteps();
@@ -435,11 +435,9 @@ int LeadingInt(const std::string& text) { return std::atoi(text.c_str()); }
 }  // namespace
 
 bool CRotorSpeedProfile::CreateFromEqu(const std::string& methodFile) {
-  std::ifstream in(platform::ToNative(methodFile), std::ios::binary);
-  if (!in) return false;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  const std::string text = buffer.str();
+  std::string text;
+  if (!platform::ReadRegularFile(platform::ToNative(methodFile), text, false, platform::kTableFileLimit))
+    return false;
   if (text.empty()) return false;
 
   std::vector<std::string> lines;

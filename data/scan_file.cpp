@@ -56,6 +56,11 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
   if (!platform::ReadRegularFile(path, text, true)) return false;
   for (std::size_t k = 0; k < text.size(); ++k)
     if (text[k] == '\r' && (k + 1 == text.size() || text[k + 1] != '\n')) text[k] = '\n';
+  // Rows are counted by their line breaks: a last row that ends the file
+  // without one is a row all the same.
+  const std::size_t lastBreak = text.rfind('\n');
+  if (lastBreak != std::string::npos && text.find_first_not_of(" \t\v\f", lastBreak + 1) != std::string::npos)
+    text += '\n';
   return true;
 }
 

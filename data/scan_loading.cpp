@@ -182,7 +182,10 @@ void SetMeniscusBottomDefaults() {
     *t.bottomParameter = *t.bottom;
   }
   if (s.leftFitLimit == 0.0f) s.leftFitLimit = *t.meniscus + 0.005f;
-  if (s.rightFitLimit == 0.0f) s.rightFitLimit = *t.bottom - 0.15f;
+  // Velocity runs keep clear of the pile at the bottom; equilibrium data
+  // carry most of their information there (a limit 0.15 cm inside the last
+  // radius cuts a 3 mm column in half and leaves the mass undetermined).
+  if (s.rightFitLimit == 0.0f) s.rightFitLimit = *t.bottom - (s.equilibriumMode ? 0.01f : 0.15f);
   *t.meniscusBottomLimitsFixed = 0;
 }
 
@@ -240,6 +243,33 @@ void ReportUnreadable(const std::string& path, bool skipped) {
   if (skipped) text += "\nThis file is skipped; the other files are loaded.";
   text += "\n" + path;
   platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+}
+
+// Whether path reads as a scan, tried on copies so that the loaded set and
+// the type flags stay as they are (ScanReadProblem says why not).
+bool ReadableScan(const std::string& path, float binWidth) {
+  const DataTypeFlags flags = CurrentDataTypeFlags();
+  ScanRecord record{};
+  int n = 0;
+  float *radii = nullptr, *signals = nullptr, *third = nullptr;
+  std::uint8_t mark = 0;
+  const bool ok = ReadScanFile(platform::ToNative(path).c_str(), &record, &n, &radii, &signals, &third, &mark,
+                               binWidth) == 1;
+  if (ok) {
+    free_vector(radii, 1, n);
+    free_vector(signals, 1, n);
+    free_vector(third, 1, n);
+  }
+  CurrentDataTypeFlags() = flags;
+  return ok;
+}
+
+// Whether any of paths reads as a scan. The first file that reads ends the
+// search; the others are read (and reported) by the load itself.
+bool AnyReadableScan(const std::vector<std::string>& paths, float binWidth) {
+  for (const std::string& path : paths)
+    if (ReadableScan(path, binWidth)) return true;
+  return false;
 }
 
 // No data are left after a failed load: no picture may show the old ones.
@@ -471,11 +501,7 @@ bool LoadAllData(const std::string& selection) {
     s.equilibriumMode = 1;
     binWidth = 0.0f;
   }
-  if (s.count > 0) {
-    h.deleteNonidealModel();
-    FreeScanData();
-    if (CurrentDataTypeFlags().dls) *t.meniscus = *t.bottom = 0.0f;
-  }
+  // A selection that cannot be loaded leaves the loaded set as it is.
   std::vector<std::string> names = TakeEvery(sel.names, s.loadEvery);
   if (static_cast<int>(names.size()) > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
@@ -487,9 +513,29 @@ bool LoadAllData(const std::string& selection) {
     EndProgress();
     return false;
   }
+  const LoadedDataPaths pathsBefore = g_paths;
   SetDriveAndFolder(sel.first, sel.several);
   std::vector<std::string> paths;
   for (const std::string& n : names) paths.push_back(g_paths.drive + g_paths.folder + n);
+  // Interactive loads only: the unattended run, a serial fit and the
+  // realtime update report the file they miss as they always did.
+  if (!rt.running && !*t.automationRun && !*t.serialFitRunning && !AnyReadableScan(paths, binWidth)) {
+    g_paths = pathsBefore;
+    std::string text = ScanReadProblem();
+    text += paths.size() == 1 ? "\nThe file cannot be loaded: nothing was loaded."
+                              : "\nNone of the selected files can be loaded: nothing was loaded.";
+    if (s.count > 0) text += "\nThe data loaded before are kept.";
+    // The problem is that of the last file tried; the path comes last, as in every load error.
+    text += "\n" + paths.back();
+    platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    EndProgress();
+    return false;
+  }
+  if (s.count > 0) {
+    h.deleteNonidealModel();
+    FreeScanData();
+    if (CurrentDataTypeFlags().dls) *t.meniscus = *t.bottom = 0.0f;
+  }
   if (!LoadScans(paths, binWidth, LoadKind::Selection)) return false;
   mode.keep = true;
   s.dataFolder = g_paths.dataFolder;
@@ -586,7 +632,6 @@ bool AddMoreFiles(const std::string& selection) {
   if (s.count <= 0) return LoadAllData(selection);
   const LoadTargets& t = CurrentLoadTargets();
   LoadHooks& h = CurrentLoadHooks();
-  FreeFitArrays(s.count);
   const ParsedSelection sel = ParseSelection(selection);
   const int added = static_cast<int>(sel.names.size());
   if (added == 0) return false;
@@ -594,11 +639,23 @@ bool AddMoreFiles(const std::string& selection) {
     data_messages::Box("LOAD ERROR", "too many scans selected");
     return false;
   }
+  const float binWidth = BinWidth();
+  // A file that cannot be added is said before anything changes: the scans
+  // loaded stay as they are.
+  for (const std::string& name : sel.names) {
+    const std::string path = platform::Combine(sel.folder, name);
+    if (ReadableScan(path, binWidth)) continue;
+    if (!*t.serialFitRunning)
+      platform::UI().MessageBox("LOAD ERROR",
+                                ScanReadProblem() + "\nNothing was added; the data loaded before are kept.\n" + path,
+                                platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    return false;
+  }
+  FreeFitArrays(s.count);
   h.deleteNonidealModel();
   const int old = s.count;
   GrowScanTables(s, old + added);
   bool failed = false, warned = false;
-  const float binWidth = BinWidth();
   for (int k = 1; k <= added; ++k) {
     const int i = old + k;
     s.order[i] = i;
@@ -705,12 +762,14 @@ bool WriteFileNameList(bool corrected) {
   return std::fclose(f) == 0;
 }
 
-bool LoadFileNameList(const std::string& path) {
-  std::ifstream in(platform::ToNative(path), std::ios::binary);
-  if (!in) return false;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  std::string text = buffer.str();
+bool LoadFileNameList(const std::string& path, std::string* reason) {
+  std::string text;
+  if (const platform::FileReadError e =
+          platform::ReadWholeFile(platform::ToNative(path), text, platform::kTableFileLimit);
+      e != platform::FileReadError::None) {
+    if (reason) *reason = platform::FileReadErrorText(path, e, platform::kTableFileLimit);
+    return false;
+  }
 
   ScanSet& s = CurrentScanSet();
   const bool newFormat = text.compare(0, 12, "newformat n=") == 0;
@@ -742,23 +801,27 @@ bool LoadFileNameList(const std::string& path) {
     }
   }
   if (newFormat && !lines.empty()) lines.erase(lines.begin());
-  if (lines.empty()) return false;
+  if (lines.empty()) {
+    if (reason) *reason = path + " names no scan files";
+    return false;
+  }
   const std::string folder = lines[0];
   std::vector<std::string> names(lines.begin() + 1, lines.end());
   if (!newFormat) {
     // The old form wrote the extension's dot as an underscore.
     for (std::string& n : names) std::replace(n.begin(), n.end(), '_', '.');
   }
+  const std::vector<std::string> taken = TakeEvery(names, every);
+  if (static_cast<int>(taken.size()) > kMaxScanCount) {
+    data_messages::Box("LOAD ERROR", "too many scans selected");
+    if (reason) *reason = "too many scans selected in " + path;
+    return false;
+  }
   if (s.count > 0) {
     CurrentLoadHooks().deleteNonidealModel();
     FreeScanData();
   }
   s.loadEvery = every;
-  const std::vector<std::string> taken = TakeEvery(names, every);
-  if (static_cast<int>(taken.size()) > kMaxScanCount) {
-    data_messages::Box("LOAD ERROR", "too many scans selected");
-    return false;
-  }
   FreeFileNameList();
   g_list.names.assign(1, std::string());
   for (const std::string& n : taken) g_list.names.push_back(platform::Combine(folder, n));

@@ -55,7 +55,10 @@ int LoadInitialDataScans(const std::string& path);
 // "list" (corrected false) or "list_corr" with the first file's extension in
 // its folder; false when nothing was written.
 bool WriteFileNameList(bool corrected);
-bool LoadFileNameList(const std::string& path);
+// Reads a list file into the file-name list; false (and reason naming the
+// file, when given) when it cannot be read or names nothing, and the scans
+// loaded stay as they were then.
+bool LoadFileNameList(const std::string& path, std::string* reason = nullptr);
 void BuildTmpFileList(int skip);
 void SetCellDigitOfListedFiles(int digit);
 void SetNumberedFolderOfListedFiles(int n);

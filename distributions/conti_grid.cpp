@@ -204,13 +204,10 @@ std::string GridFilePath() {
 
 bool ReadGridFile(std::vector<float>& values) {
   values.clear();
-  // A FIFO of that name would block the open.
-  if (!platform::FileExists(GridFilePath())) return false;
-  FILE* f = std::fopen(GridFilePath().c_str(), "r");
-  if (!f) return false;
+  const platform::CheckedInputFile in(GridFilePath(), platform::kTableFileLimit);
+  if (!in) return false;
   float v;
-  while (std::fscanf(f, "%f", &v) == 1) values.push_back(v);
-  std::fclose(f);
+  while (std::fscanf(in.get(), "%f", &v) == 1) values.push_back(v);
   return !values.empty();
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
 #include "data/data_messages.h"
 #include "data/scan_loading.h"
@@ -31,9 +32,8 @@ void Tell(const char* caption, const std::string& text) {
 
 // The reader skips empty lines; a ranges file must not have any, since
 // each line stands for one range.
-bool HasEmptyLine(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+bool HasEmptyLine(const std::string& text) {
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
     if (line.find_first_not_of(" \t\r") == std::string::npos) return true;
@@ -42,7 +42,13 @@ bool HasEmptyLine(const std::string& path) {
 }
 
 bool ReadRanges(const std::string& path, std::vector<IntegrationRange>& ranges) {
-  if (HasEmptyLine(path)) {
+  std::string text;
+  if (const platform::FileReadError e = platform::ReadWholeFile(path, text, platform::kTableFileLimit);
+      e != platform::FileReadError::None) {
+    ErrorBox(("\n\x07" "Attention: " + platform::FileReadErrorText(path, e, platform::kTableFileLimit)).c_str());
+    return false;
+  }
+  if (HasEmptyLine(text)) {
     ErrorBox(Format("\n\x07" "Attention: could not read from %s", path.c_str()).c_str());
     return false;
   }
@@ -71,11 +77,16 @@ bool SaveIntegrationRangesChoice(const std::string& rangesPath) {
 
 bool LoadIntegrationRanges() {
   IntegrationRangesState& s = IntegrationRanges();
-  std::ifstream in(PointerFile(), std::ios::binary);
-  if (!in) {
+  std::string pointer;
+  if (const platform::FileReadError e = platform::ReadWholeFile(PointerFile(), pointer, platform::kSettingsFileLimit);
+      e != platform::FileReadError::None) {
+    // No pointer file: no ranges chosen. One that is there but unusable is said.
+    if (e != platform::FileReadError::Missing)
+      Tell("SET INTEGRATION RANGE", platform::FileReadErrorText(PointerFile(), e, platform::kSettingsFileLimit));
     s.loaded = false;
     return false;
   }
+  std::istringstream in(pointer);
   std::string path;
   std::getline(in, path);
   // A hand-edited pointer file may end its line; the path is the line alone.

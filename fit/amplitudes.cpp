@@ -596,7 +596,10 @@ void SolveAmplitudesAndNoise() {
       ri ? SolveAmplitudesTI() : SolveAmplitudesTIUpdate();
     else
       ri ? ComputeNoiseFixedAmplitudes() : SubtractSpeciesFromResiduals();
-  } else if (baseline) {
+  } else if (baseline || ri) {
+    // RI offsets take a common baseline with them: with RI noise on, a held
+    // baseline has nothing left to add. The curves of that case live on the
+    // common grid (CurvesOnCommonGrid), so the model must come from them.
     if (amplitudes)
       ri ? SolveAmplitudes() : SolveAmplitudesWithOffsets();
     else

@@ -25,6 +25,10 @@ constexpr int kQuietStepsForEquilibrium = 11;
 // Relative change that the present rate may still bring before the last
 // scan when the run stops at equilibrium.
 constexpr double kSteadyChange = 1e-5;
+// Largest dc/c an adaptive step aims at while s and D follow c: the
+// coefficients of a step are those of its start (and of its predictor), and
+// longer steps leave the boundary a few 1e-3 of the loading behind.
+constexpr double kConcDependentMaxDc = 0.2;
 
 struct StaticTwin {
   int N = 0;
@@ -353,11 +357,11 @@ int SimulateConcDependentLamm() {
   PrecomputeConcDependentIntegrals(rs.rpm);
   if (!PlainCoefficients()) return 0;
   AssembleConcDependentTransport();
-  const double upper = st.workingMaxDcOverC;
+  const double upper = std::min(st.workingMaxDcOverC, kConcDependentMaxDc);
   T.ctl.Start(upper, st.lowerStepThreshold * upper, st.upperStepThreshold * upper, 2.0, 1.0);
   T.ctl.dtMax = 1000.0;
   T.fixed = st.fixedTimeStep != 0;
-  if (T.fixed) rs.dt = upper;
+  if (T.fixed) rs.dt = st.workingMaxDcOverC;  // the fixed step itself
   const double lastScan = LastScanTime();
   int quiet = 0;
   while (rs.running && !Failed()) {

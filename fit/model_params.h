@@ -130,10 +130,12 @@ struct AssociationModelParams {
   // the sign of ks and kd ("repulsive"; clear: attractive), hard-sphere
   // factors instead of the linear law, the dimer's own nonideality, and a
   // cosolute's s(c), D(c) ("Polynomial s(c) and D(c)", "CsCl s(c) and D(c)
-  // (molar)"); the integration scheme of the static-grid solver (1, 2, 3).
+  // (molar)"); the integration scheme of the static-grid solver (1, 2, 3):
+  // the averaged corrector by default, as the moving frame always takes it
+  // (the predictor alone lags the coefficients a whole step behind).
   std::uint8_t repulsive = 1, hardSphere = 0, dimerNonideal = 0;
   std::uint8_t polynomialSD = 0, csClSD = 0;
-  float integrationScheme = 1.0f;
+  float integrationScheme = 2.0f;
 };
 
 extern ModelParams gModelParams;

@@ -244,8 +244,9 @@ std::vector<float> Compose(bool intermediate) {
 
 // Reads "%f" values one a line, stopping at the first line without one.
 bool ReadValues(const std::string& path, std::vector<float>& values) {
-  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
-  if (!f) return false;
+  const platform::CheckedInputFile in(platform::ToNative(path), platform::kTableFileLimit);
+  if (!in) return false;
+  std::FILE* f = in.get();
   values.assign(1, 0.0f);
   char line[1000];
   while (std::fgets(line, sizeof line, f)) {
@@ -254,7 +255,6 @@ bool ReadValues(const std::string& path, std::vector<float>& values) {
     if (end == line) break;
     values.push_back(v);
   }
-  std::fclose(f);
   return true;
 }
 

@@ -13,6 +13,10 @@ constexpr int kMaxForcedSteps = 10;  // more forced steps end the run with a ste
 constexpr int kPoorStepsToStop = 10;
 constexpr double kPoorStepLength = 30.0;  // s
 constexpr double kSteadyChange = 1e-5;    // relative change still allowed after a steady stop
+// Largest dc/c tolerance of a step while s and D follow c: the coefficients
+// of a step are averaged from its ends only, and longer steps leave an
+// associating boundary about 1e-3 of the loading behind.
+constexpr double kConcDependentMaxDc = 0.5;
 
 // w^2 1e-13 for a rotor speed in rpm: turns s in S into s w^2 in 1/s.
 double W2(double rpm) {
@@ -570,7 +574,9 @@ void CConcDependentPath::Run() {
     table_.Free();
     return;
   }
-  ctl_.Start(L_.stepTolerance_, L_.stepLowerTolerance_, L_.stepTarget_, L_.stepFactor_, L_.blend_);
+  const double cap = L_.stepTolerance_ > kConcDependentMaxDc ? kConcDependentMaxDc / L_.stepTolerance_ : 1.0;
+  ctl_.Start(cap * L_.stepTolerance_, cap * L_.stepLowerTolerance_, cap * L_.stepTarget_, L_.stepFactor_,
+             L_.blend_);
   double cmax = 0;
   for (int i = 1; i <= N_; ++i) cmax = std::max(cmax, std::fabs(c[i]));
   trimThreshold_ = L_.truncationSetting_ * cmax;

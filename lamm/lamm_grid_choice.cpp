@@ -96,7 +96,7 @@ void CLammIdeal::SetupGrid() {
   AllocWorkMemory();
   if (D_ == 0) {
     steep_ = false;
-  } else if (D_ < 1e-8 && s_ < -10 && (temperature_ + 273.15) * kR * s_ * 1e-13 / D_ < -1e7) {
+  } else if (IsFloatingPileTooSteep()) {
     steep_ = true;
   } else if (refineRequested_) {
     SetupGradedGrid(refineRadius_);
@@ -130,6 +130,29 @@ bool CLammIdeal::IsGradientTooSteep(double s, double D) const {
   const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
                                (2 * A * Mb)) /
                               ((b * b - m * m) / 2));
+  return ratio < backDiffTolerance_;
+}
+
+// The mirror of the test above for a floating species: its pile at the
+// meniscus is too thin for any grid when the equilibrium-like layer leaves
+// less than the tolerance of the mean at the left fit limit. The pile then
+// leaves through the meniscus; a grid that tries to hold it rings and
+// collapses. Taken whatever the back-diffusion switch says, as the pile
+// can never be resolved.
+bool CLammIdeal::IsFloatingPileTooSteep() const {
+  if (!(s_ < 0) || !(D_ > 0)) return false;
+  const ScanRecord& last = records_[indexMap_[scanCount_]];
+  const double T = last.temperature + 273.15;
+  const double w = last.rpm * 2 * kPi / 60.0;
+  const double Mb = T * -s_ * 1e-13 * kR / D_;
+  const double k = Mb * (w * w / (T * 1.6628944e8));
+  if (!(k > 0)) return false;
+  if (k > 100) return true;
+  const double b = bottom_, m = meniscus_, rL = std::max<double>(leftFitLimit_, m);
+  if ((rL * rL - m * m) * k > 100) return true;
+  // c(rL) / mean for c ~ exp(-k (r^2 - m^2)).
+  const double ratio =
+      k * (b * b - m * m) / (std::exp(k * (rL * rL - m * m)) - std::exp(k * (rL * rL - b * b)));
   return ratio < backDiffTolerance_;
 }
 

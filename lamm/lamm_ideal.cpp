@@ -844,7 +844,9 @@ int CLammIdeal::CheckAndRun() {
         movingFrame_ = true;
         InitRotorRamp();
         LimitAccelerationStep();
-        int n = static_cast<int>(std::floor(movingCandidate_));
+        // Without an adaptive grid size no candidate was made: the grid
+        // keeps its size rather than falling to the smallest allowed.
+        int n = movingCandidate_ > 0 ? static_cast<int>(std::floor(movingCandidate_)) : N_;
         n = std::clamp(n, minNodes_, maxNodes_);
         if (ResizeWorkMemory(n)) again();
         staticGrid_ = true;
@@ -860,8 +862,9 @@ int CLammIdeal::CheckAndRun() {
         LimitAccelerationStep();
         // The candidate is clamped in both cases: without an adaptive grid
         // size it was never computed and would leave a grid of no nodes.
-        const int n = std::clamp(static_cast<int>(std::floor(staticCandidate_)), minNodes_,
-                                 maxNodes_);
+        const int n = std::clamp(
+            staticCandidate_ > 0 ? static_cast<int>(std::floor(staticCandidate_)) : N_, minNodes_,
+            maxNodes_);
         if (optimiseGrid_ && IsGradientTooSteep(s_, D_) && !zoneLoading_) {
           FreeWorkMemory();
           N_ = n;

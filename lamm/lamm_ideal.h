@@ -146,6 +146,7 @@ class CLammIdeal {
 
   // Algorithm and grid choice.
   bool IsGradientTooSteep(double s, double D) const;
+  bool IsFloatingPileTooSteep() const;
   bool NeedsBackDiffusionShutOff(double t, double rpm, double s, double D) const;
   bool ShutOffNegligibleDiffusion();
 

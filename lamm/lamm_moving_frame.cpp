@@ -253,6 +253,9 @@ void CLammIdeal::SolveMovingFrame() {
   if (std::fabs(sStar_) < 1 && phi >= 1) phi = 0.1;
   double change = 1.0;
   errNonConvergence_ = errTridag_ = 0;
+  // Left over from a static-grid attempt before this one, they would keep
+  // the scans after an early end from being filled.
+  abortFlag_ = collapseFlag_ = false;
   pivotFailed_ = false;
   retryCounter_ = 0;
   stepCount_ = 0;

@@ -1,8 +1,36 @@
 #include "lamm/lamm_no_diffusion.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "lamm/lamm_ideal.h"
+
+namespace {
+
+// Sedimentation without diffusion in a solvent compressed by the rotor:
+// density rho(r) = rho0 / (1 - kk (r^2 - m^2)) (as the Lamm solvers take
+// it), so s(r) = s (gamma - x) / (gamma (1 - x)) with x = kk (r^2 - m^2) and
+// gamma = 1 - vbar rho0. Along a characteristic u = r^2 moves by
+//   gamma/(gamma + mu) [psi(u) - psi(u0)] = 2 s w^2 t,
+//   psi(u) = (1 + mu) ln u - (1 - gamma) ln(gamma - x(u)),  mu = kk m^2,
+// and as the amount c r dr is kept along it, c = c0 u0 s(r0) / (u s(r)).
+struct CompressedSolvent {
+  double kk, m2, gamma, mu;
+  double X(double u) const { return kk * (u - m2); }
+  double Psi(double u) const { return (1 + mu) * std::log(u) - (1 - gamma) * std::log(gamma - X(u)); }
+  // The buoyancy factor s(r)/s up to the constant 1/gamma.
+  double Factor(double u) const { return (gamma - X(u)) / (1 - X(u)); }
+  // u with Psi(u) = target, between lo and hi (Psi rises in u).
+  double Solve(double target, double lo, double hi) const {
+    for (int it = 0; it < 200 && hi - lo > 1e-13 * hi; ++it) {
+      const double mid = 0.5 * (lo + hi);
+      (Psi(mid) < target ? lo : hi) = mid;
+    }
+    return 0.5 * (lo + hi);
+  }
+};
+
+}  // namespace
 
 void CLLammNoDiffvec(const CLammIdeal& o, float c0, double t, double rpm, double w2t,
                      const float* radii, float* out, int n) {
@@ -51,6 +79,45 @@ void CLLammNoDiffvec(const CLammIdeal& o, float c0, double t, double rpm, double
   if (finite) {
     const double tau = (rl - m) / v;
     rl = (m + o.lamellaWidth_) * std::exp((te + tau) * a);
+  }
+  // A compressible solvent (without a zone loading): the profile along the
+  // characteristics, at the time the boundary is seen.
+  const double kappa = o.compressibility_;  // 1/MPa
+  if (o.inhomogeneous_ && o.staticGradient_ && !o.twoEnds_ && kappa > 0 && !o.zoneLoading_ && a != 0) {
+    const double rho0 = o.bufferDensity_, vbar = o.bufferVbar_;
+    CompressedSolvent cs;
+    cs.kk = 1000 * rho0 * 0.5 * w2 * kappa * 1e-6 * 1e-4;  // 1/cm^2, as CompressibleSolventDensity
+    cs.m2 = m * m;
+    cs.gamma = 1 - vbar * rho0;
+    cs.mu = cs.kk * cs.m2;
+    const double uMax = cs.m2 + 0.999999 * cs.gamma / cs.kk;  // where s(r) would reach 0
+    const double b2 = std::min(b * b, uMax);
+    if (!(cs.gamma > 0) || !(b2 > cs.m2)) {
+      for (int j = 1; j <= n; ++j) out[j] = 0;
+      return;
+    }
+    double K = finite ? (te + (rb - m) / v) * a : a * te;  // s w^2 T
+    const double shift = 2 * K * (cs.gamma + cs.mu) / cs.gamma;
+    // The boundary starts at the meniscus (sedimentation) or the bottom.
+    const double uStart = a > 0 ? cs.m2 : b2;
+    const double psiB = cs.Psi(uStart) + shift;
+    const double ub = psiB >= cs.Psi(b2) ? b2 : psiB <= cs.Psi(cs.m2) ? cs.m2 : cs.Solve(psiB, cs.m2, b2);
+    const bool gone = a > 0 ? psiB >= cs.Psi(b2) : psiB <= cs.Psi(cs.m2);
+    const double rbC = std::sqrt(ub);
+    for (int j = 1; j <= n; ++j) {
+      const double r = radii[j];
+      const double u = r * r;
+      const bool plateau = !gone && (a > 0 ? r >= rbC : r <= rbC) && u > cs.m2 * (1 - 1e-12) && u < b2 * (1 + 1e-12);
+      if (!plateau) {
+        out[j] = 0;
+        continue;
+      }
+      const double uc = std::clamp(u, cs.m2, b2);
+      const double target = cs.Psi(uc) - shift;
+      const double u0 = cs.Solve(target, cs.m2, b2);
+      out[j] = static_cast<float>(c0 * u0 * cs.Factor(u0) / (uc * cs.Factor(uc)));
+    }
+    return;
   }
   for (int j = 1; j <= n; ++j) {
     const double r = radii[j];

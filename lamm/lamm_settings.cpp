@@ -100,10 +100,17 @@ bool SaveLammEqParameterPreferences(const std::string& path, const LammSolverSet
 
 bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings& s,
                                     float& fitTolerance) {
-  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "r");
-  if (!f) return false;
-  const std::vector<float> v = ReadNumbers(f);
-  std::fclose(f);
+  const platform::CheckedInputFile in(platform::ToNative(path), platform::kSettingsFileLimit);
+  if (!in) {
+    // A missing file is the first start; anything else there is passed over with a note.
+    if (in.error() != platform::FileReadError::Missing)
+      platform::UI().MessageBox("LAMM EQUATION PARAMETERS",
+                                platform::FileReadErrorText(path, in.error(), platform::kSettingsFileLimit) +
+                                    "\n -> using defaults now",
+                                platform::BoxButtons::Ok, platform::BoxIcon::None);
+    return false;
+  }
+  const std::vector<float> v = ReadNumbers(in.get());
   const int n = static_cast<int>(v.size());
   if (n < kLeastLines) {
     char text[1200];

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "numerics/error_box.h"
+#include "platform/paths.h"
 
 int CCurve::liveCurves = 0;
 
@@ -17,6 +18,8 @@ void CouldNotOpen(const char* name) {
   std::snprintf(text, sizeof text, "\n\x07" "Attention: could not open %s", name ? name : "");
   ErrorBox(text);
 }
+
+void CouldNotRead(const std::string& message) { ErrorBox(("\n\x07" "Attention: " + message).c_str()); }
 
 bool ReadLine(std::FILE* f, std::string& line) {
   line.clear();
@@ -59,10 +62,11 @@ bool ParseColumns(const std::string& line, int xColumn, int yColumn, float* x, f
 
 // Reads the x/y pairs of a file's lines; false at the first unreadable line.
 bool ReadPairs(const char* name, int xColumn, int yColumn, std::vector<float>& xs,
-               std::vector<float>& ys, bool* opened) {
-  std::FILE* f = name ? std::fopen(name, "r") : nullptr;
-  *opened = f != nullptr;
-  if (!f) return false;
+               std::vector<float>& ys, std::string* refusal) {
+  const platform::CheckedInputFile in(name ? name : "", platform::kTableFileLimit);
+  *refusal = in.ErrorText();
+  if (!in) return false;
+  std::FILE* f = in.get();
   std::string line;
   bool ok = xColumn >= 1 && yColumn > xColumn;
   while (ok && ReadLine(f, line)) {
@@ -75,7 +79,6 @@ bool ReadPairs(const char* name, int xColumn, int yColumn, std::vector<float>& x
     xs.push_back(x);
     ys.push_back(y);
   }
-  std::fclose(f);
   return ok;
 }
 
@@ -309,10 +312,10 @@ bool CCurve::ReadFromFile(const char* name, int xColumn, int yColumn) {
 
 bool CCurve::ReadFromFileAveraged(const char* name, int xColumn, int yColumn, int k) {
   std::vector<float> xs, ys;
-  bool opened = false;
-  const bool ok = ReadPairs(name, xColumn, yColumn, xs, ys, &opened);
-  if (!opened) {
-    CouldNotOpen(name);
+  std::string refusal;
+  const bool ok = ReadPairs(name, xColumn, yColumn, xs, ys, &refusal);
+  if (!refusal.empty()) {
+    CouldNotRead(refusal);
     return false;
   }
   if (k < 1) k = 1;

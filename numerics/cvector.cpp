@@ -11,6 +11,7 @@
 #include "numerics/error_box.h"
 #include "numerics/linear_solvers.h"
 #include "numerics/regrid.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -302,11 +303,12 @@ bool CVector::WritePow10ToFile(const char* name) const {
 }
 
 bool CVector::ReadFromFile(const char* name) {
-  std::FILE* f = name ? std::fopen(name, "r") : nullptr;
-  if (!f) {
-    ErrorBox(Formatted("\nAttention: could not open %s", name).c_str());
+  const platform::CheckedInputFile in(name ? name : "", platform::kTableFileLimit);
+  if (!in) {
+    ErrorBox(("\nAttention: " + in.ErrorText()).c_str());
     return false;
   }
+  std::FILE* f = in.get();
   std::string line;
   float v = 0;
   if (data && count) {
@@ -324,7 +326,6 @@ bool CVector::ReadFromFile(const char* name) {
     }
     ownsData = 1;
   }
-  std::fclose(f);
   return true;
 }
 
@@ -341,12 +342,13 @@ bool WriteArrayRangeToFile(const char* name, const float* a, int hi, int lo) {
 }
 
 float* ReadFileToArray(const char* name, int* nh, int nl) {
-  std::FILE* f = name ? std::fopen(name, "r") : nullptr;
-  if (!f) {
-    ErrorBox(Formatted("Attention: could not open %s", name).c_str());
+  const platform::CheckedInputFile in(name ? name : "", platform::kDataFileLimit);
+  if (!in) {
+    ErrorBox(("Attention: " + in.ErrorText()).c_str());
     if (nh) *nh = 0;
     return nullptr;
   }
+  std::FILE* f = in.get();
   std::string line;
   int lines = 0;
   while (ReadLine(f, line)) ++lines;
@@ -365,7 +367,6 @@ float* ReadFileToArray(const char* name, int* nh, int nl) {
     }
     a[nl + i] = previous;
   }
-  std::fclose(f);
   if (nh) *nh = nl + lines - 1;
   return a;
 }

@@ -164,13 +164,8 @@ int ReadKeyChar(WindowHolder window) {
   return code;
 }
 
-bool FileExists(const char* name) {
-  if (!name) return false;
-  std::FILE* f = std::fopen(platform::ToNative(name).c_str(), "r");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
+// Only a readable regular file counts: opening a named pipe to find out would wait for a writer.
+bool FileExists(const char* name) { return name && platform::FileExists(name); }
 
 bool InputFloat(float* value, float current, bool showCurrent, const char* prompt,
                 const char* title) {

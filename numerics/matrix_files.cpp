@@ -8,6 +8,7 @@
 
 #include "numerics/arrays.h"
 #include "numerics/error_box.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -63,11 +64,12 @@ bool BlankLine(const std::string& line) {
 // The first `columns` numbers of every non-blank line, row after row.
 bool ReadTable(const char* name, int columns, std::vector<float>& values, int* lines) {
   *lines = 0;
-  std::FILE* f = name ? std::fopen(name, "r") : nullptr;
-  if (!f) {
-    Report("\n\x07" "Attention: could not open %s", name);
+  const platform::CheckedInputFile in(name ? name : "", platform::kDataFileLimit);
+  if (!in) {
+    ErrorBox(("\n\x07" "Attention: " + in.ErrorText()).c_str());
     return false;
   }
+  std::FILE* f = in.get();
   std::string line;
   bool ok = columns >= 1;
   int c;
@@ -95,7 +97,6 @@ bool ReadTable(const char* name, int columns, std::vector<float>& values, int* l
     }
     if (c == EOF) break;
   }
-  std::fclose(f);
   if (!ok || *lines == 0) {
     Report("\n\x07" "Attention: could not read from %s", name);
     *lines = 0;

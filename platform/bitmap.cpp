@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+
+#include "platform/paths.h"
 
 namespace platform {
 
@@ -80,12 +83,9 @@ bool SaveBmp(const Bitmap& bitmap, const std::string& path) {
 }
 
 bool LoadBmp(const std::string& path, Bitmap& out) {
-  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
-  if (!f) return false;
-  std::vector<unsigned char> b;
-  unsigned char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) b.insert(b.end(), chunk, chunk + got);
+  std::string content;
+  if (!ReadRegularFile(path, content, false, kDataFileLimit)) return false;
+  const std::vector<unsigned char> b(content.begin(), content.end());
   if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return false;
   const std::uint32_t offset = Get32(&b[10]);
   const int w = static_cast<int>(Get32(&b[18]));

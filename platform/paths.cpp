@@ -147,22 +147,27 @@ bool SetFileTimes(const std::string& path, double access, double modification) {
   return utimensat(AT_FDCWD, ToNative(path).c_str(), ts, 0) == 0;
 }
 
-bool ReadRegularFile(const std::string& nativePath, std::string& text, bool stopAtNul) {
+FileReadError ReadWholeFile(const std::string& nativePath, std::string& text, std::size_t maxBytes,
+                            bool stopAtNul) {
   const int fd = open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return errno == ENOENT ? FileReadError::Missing : FileReadError::CannotOpen;
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
-    return false;
+    return FileReadError::NotRegular;
+  }
+  if (st.st_size > 0 && static_cast<std::uintmax_t>(st.st_size) > maxBytes) {
+    close(fd);
+    return FileReadError::TooLarge;
   }
   std::string out;
   char chunk[1 << 16];
-  bool ok = true;
+  FileReadError result = FileReadError::None;
   for (;;) {
     const ssize_t got = read(fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      ok = false;
+      result = FileReadError::ReadFailed;
       break;
     }
     if (got == 0) break;
@@ -170,15 +175,66 @@ bool ReadRegularFile(const std::string& nativePath, std::string& text, bool stop
                                 : nullptr;
     out.append(chunk, nul ? static_cast<std::size_t>(nul - chunk) : static_cast<std::size_t>(got));
     if (nul) break;
+    // A file still growing while it is read counts with what it has become.
+    if (out.size() > maxBytes) {
+      result = FileReadError::TooLarge;
+      break;
+    }
   }
   close(fd);
-  if (ok) text.swap(out);
-  return ok;
+  if (result == FileReadError::None) text.swap(out);
+  return result;
 }
+
+std::string FileReadErrorText(const std::string& path, FileReadError error, std::size_t maxBytes) {
+  switch (error) {
+    case FileReadError::None:
+      return std::string();
+    case FileReadError::Missing:
+    case FileReadError::CannotOpen:
+      return "could not open " + path;
+    case FileReadError::NotRegular:
+      return path + " is not a regular file";
+    case FileReadError::TooLarge: {
+      char limit[64];
+      if (maxBytes >= (std::size_t{1} << 20))
+        std::snprintf(limit, sizeof limit, "%zu MB", maxBytes >> 20);
+      else
+        std::snprintf(limit, sizeof limit, "%zu bytes", maxBytes);
+      return path + " is larger than " + limit + ", too large to be read";
+    }
+    case FileReadError::ReadFailed:
+      return "could not read " + path;
+  }
+  return "could not read " + path;
+}
+
+bool ReadRegularFile(const std::string& nativePath, std::string& text, bool stopAtNul,
+                     std::size_t maxBytes) {
+  return ReadWholeFile(nativePath, text, maxBytes, stopAtNul) == FileReadError::None;
+}
+
+CheckedInputFile::CheckedInputFile(const std::string& nativePath, std::size_t maxBytes)
+    : path_(nativePath), maxBytes_(maxBytes) {
+  error_ = ReadWholeFile(nativePath, text_, maxBytes);
+  if (error_ != FileReadError::None) return;
+  // fmemopen takes an empty buffer too: the stream then reads as EOF at once.
+  file_ = fmemopen(text_.data(), text_.size(), "r");
+  if (!file_) error_ = FileReadError::ReadFailed;
+}
+
+CheckedInputFile::~CheckedInputFile() {
+  if (file_) std::fclose(file_);
+}
+
+std::string CheckedInputFile::ErrorText() const { return FileReadErrorText(path_, error_, maxBytes_); }
 
 bool WriteThroughTemporary(const std::string& path,
                            const std::function<bool(const std::string&)>& write) {
   const std::string native = ToNative(path);
+  // A pipe, a device or a folder of that name is never replaced by the rename.
+  struct stat st {};
+  if (stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
   const PathParts parts = SplitPath(native);
   // A hidden name in the same folder: the rename stays on one file system.
   std::string temporary = parts.drive + parts.folder + "." + parts.name + parts.extension + ".XXXXXX";

@@ -1,7 +1,9 @@
 #pragma once
 // Paths of the Windows program mapped to this system: either separator is
 // accepted on input; "c:\temp" means the system's temporary folder.
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -32,16 +34,64 @@ bool FileExists(const std::string& path);       // a readable regular file
 bool DirectoryExists(const std::string& path);
 bool CreateDirectory(const std::string& path);
 
-// The whole content of a regular file (native path), cut at its first NUL
-// when stopAtNul. Anything else (a FIFO, a device, a folder) is refused
-// without blocking: the type is checked on a non-blocking descriptor before
-// the first read.
-bool ReadRegularFile(const std::string& nativePath, std::string& text, bool stopAtNul);
+// Size bounds of the files the program reads whole. A file above its bound is
+// refused rather than read: a sparse or runaway file must not take the memory.
+inline constexpr std::size_t kSettingsFileLimit = std::size_t{1} << 20;  // preferences, pointers
+inline constexpr std::size_t kTableFileLimit = std::size_t{64} << 20;    // tables, lists, parameters
+inline constexpr std::size_t kDataFileLimit = std::size_t{256} << 20;    // scans, exports, matrices
+
+enum class FileReadError {
+  None,
+  Missing,     // no file of that name (nor a dangling link's target)
+  CannotOpen,  // no permission, a loop of symbolic links, ...
+  NotRegular,  // a folder, a named pipe, a device
+  TooLarge,    // above the bound of its kind
+  ReadFailed,  // the system reported an error while reading
+};
+
+// The one way in for every file a user or the program folder names: the
+// whole content of a regular file (native path) of at most maxBytes, cut at
+// its first NUL when stopAtNul. Anything else (a FIFO, a device, a folder)
+// is refused without blocking: the type is checked on a non-blocking
+// descriptor before the first read, and no more than maxBytes + 1 bytes are
+// ever read. text is left as it was unless the read succeeds.
+FileReadError ReadWholeFile(const std::string& nativePath, std::string& text, std::size_t maxBytes,
+                            bool stopAtNul = false);
+// The message for a failed read, naming the file: "could not open <path>",
+// "<path> is not a regular file", ...
+std::string FileReadErrorText(const std::string& path, FileReadError error, std::size_t maxBytes);
+
+// ReadWholeFile with the data bound, as a yes/no.
+bool ReadRegularFile(const std::string& nativePath, std::string& text, bool stopAtNul,
+                     std::size_t maxBytes = kDataFileLimit);
+
+// A read-only stdio stream over a file read whole through ReadWholeFile, for
+// the readers that parse with stdio: they see exactly the checked content.
+class CheckedInputFile {
+ public:
+  CheckedInputFile(const std::string& nativePath, std::size_t maxBytes);
+  ~CheckedInputFile();
+  CheckedInputFile(const CheckedInputFile&) = delete;
+  CheckedInputFile& operator=(const CheckedInputFile&) = delete;
+  std::FILE* get() const { return file_; }
+  explicit operator bool() const { return file_ != nullptr; }
+  FileReadError error() const { return error_; }
+  // The reason it could not be opened, naming the file ("" when it is open).
+  std::string ErrorText() const;
+
+ private:
+  std::string path_;
+  std::size_t maxBytes_;
+  std::string text_;
+  std::FILE* file_ = nullptr;
+  FileReadError error_ = FileReadError::None;
+};
 
 // Writes a file under a temporary name beside path and renames it into
 // place once write(temporary path) returned true, so that a run killed
 // midway never leaves a cut file under the final name. False (and no temporary file left)
-// otherwise.
+// otherwise, and at once when path names something other than a regular file
+// (a named pipe, a device, a folder), which is never replaced.
 bool WriteThroughTemporary(const std::string& path,
                            const std::function<bool(const std::string& temporaryPath)>& write);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "automation/exchange/exchange_text.h"
 #include "data/scan_grid.h"
@@ -338,8 +339,14 @@ bool SplitNameLine(const std::string& line, std::string& folder, std::vector<std
 
 XpFileContents ReadXpFile(const std::string& path) {
   XpFileContents c;
-  std::ifstream in(platform::ToNative(path), std::ios::binary);
-  if (!in) return c;
+  std::string text;
+  if (const platform::FileReadError e =
+          platform::ReadWholeFile(platform::ToNative(path), text, platform::kTableFileLimit);
+      e != platform::FileReadError::None) {
+    c.openError = platform::FileReadErrorText(path, e, platform::kTableFileLimit);
+    return c;
+  }
+  std::istringstream in(text);
   std::string line;
   double type = 0;
   if (!std::getline(in, line) || !LeadingNumber(line, type)) {

@@ -39,6 +39,7 @@ enum class XpReadStatus {
 
 struct XpFileContents {
   XpReadStatus status = XpReadStatus::CannotOpen;
+  std::string openError;  // with CannotOpen: why, naming the file
   std::string folder;              // absolute: a leading "_" is taken from the file's folder
   std::vector<std::string> names;  // scan file names in that folder
   // The numbers of the lines after the name line, in order, up to the

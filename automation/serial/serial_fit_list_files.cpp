@@ -145,8 +145,9 @@ void SerializeFitByListFile(ISerialFitWindow& window) {
       const std::string listName = platform::SplitPath(listPath).name + platform::SplitPath(listPath).extension;
       window.DrawText(Format("#%d: next %s", n, listName.c_str()), 300, 240);
       // A list that cannot be read would load the previous set's files again.
-      if (!LoadFileNameList(listPath)) {
-        log.Skipped(listPath, "the list file could not be read");
+      std::string reason;
+      if (!LoadFileNameList(listPath, &reason)) {
+        log.Skipped(listPath, "the list file could not be read: " + reason);
         continue;
       }
       LoadListedScans();

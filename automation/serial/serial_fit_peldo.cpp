@@ -218,7 +218,7 @@ bool ReadListOfLists(CSerialFitLog& log) {
   SeriesTableRecord& t = SeriesTable();
   t.sets.clear();
   std::string text;
-  if (!platform::ReadRegularFile(platform::ToNative(t.seriesFile), text, true)) {
+  if (!platform::ReadRegularFile(platform::ToNative(t.seriesFile), text, true, platform::kTableFileLimit)) {
     ErrorMessage("\n\aAttention: could not open " + t.seriesFile);
     return false;
   }
@@ -267,8 +267,9 @@ void SerialFitListLoop(ISerialFitWindow& window, CSerialFitLog& log) {
   CRunningSeries series;
   sf.reuseSavedParameters = setUp.restore;
   for (SeriesEntry& set : SeriesTable().sets) {
-    if (!LoadFileNameList(set.listPath)) {
-      log.Skipped(set.listPath, "the list file could not be read");
+    std::string reason;
+    if (!LoadFileNameList(set.listPath, &reason)) {
+      log.Skipped(set.listPath, "the list file could not be read: " + reason);
       continue;
     }
     LoadListedScans();

@@ -14,6 +14,7 @@ constexpr double kPlateauBand = 0.1;  // cm inside the right fit limit
 
 struct Moments {
   int first = 1, last = 0;  // trapezoid points first..last
+  double lead = 0;          // (r_first^2 - m^2) / 2: meniscus to the first point
   double area = 0;          // I: integral of c r dr
   double plateau = 0;
   double boundary = 0;
@@ -49,12 +50,17 @@ std::string BoundaryMoments(const std::vector<MomentScan>& scans, float m, float
     if (n == 0) return Format("scan %d: no data points within 0.1 cm of the right fit limit", scan);
     mo.plateau /= n;
     if (!(mo.plateau > 0)) return Format("scan %d: the plateau signal is not above 0", scan);
-    const int firstIn = s.firstInLimits > 0 ? s.firstInLimits : 1;
-    int j = 1;
-    for (int i = 1; i <= firstIn; ++i)
-      if (s.r[i] < m) j = i;
-    mo.first = j;
-    for (int i = j + 1; i <= mo.last; ++i)
+    // The moments start at the meniscus whatever the radii of the data:
+    // points before it (air, the meniscus itself) do not count, and the
+    // stretch from the meniscus to the first point after it takes that
+    // point's signal (the depleted region next to the meniscus).
+    int f = 1;
+    while (f <= mo.last && s.r[f] < m) ++f;
+    if (f >= mo.last) return Format("scan %d: no data between the meniscus and the right fit limit", scan);
+    mo.first = f;
+    mo.lead = 0.5 * (static_cast<double>(s.r[f]) * s.r[f] - static_cast<double>(m) * m);
+    mo.area = s.c[f] * mo.lead;
+    for (int i = f + 1; i <= mo.last; ++i)
       mo.area += 0.5 * (s.c[i] + s.c[i - 1]) * 0.5 * (s.r[i] + s.r[i - 1]) * (s.r[i] - s.r[i - 1]);
     const double b2 = rb2 - 2.0 * mo.area / mo.plateau;
     if (!(b2 > 0)) return Format("scan %d: no boundary inside the cell (rb^2 - 2 I/cp <= 0)", scan);
@@ -77,7 +83,7 @@ std::string BoundaryMoments(const std::vector<MomentScan>& scans, float m, float
 
 // -ln(1 - 2 J/(c0 rb^2)) / 2: omega^2 s t of the boundary's second moment.
 bool SecondMomentTerm(const MomentScan& s, const Moments& mo, double c0, float rb, double& term) {
-  double J = 0;
+  double J = (c0 - s.c[mo.first]) * mo.lead;
   for (int i = mo.first + 1; i <= mo.last; ++i)
     J += 0.5 * (s.r[i] + s.r[i - 1]) * (c0 - 0.5 * (s.c[i] + s.c[i - 1])) * (s.r[i] - s.r[i - 1]);
   const double q = 1.0 - 2.0 * J / (c0 * rb * rb);

@@ -39,8 +39,11 @@ DlsReadResult WriteOutputs(const std::string& input, const std::vector<Output>& 
     const std::string bad = CheckDlsConditions(o.conditions);
     if (!bad.empty()) return Failed(bad);
     if (o.tau.empty()) return Failed("no data rows");
-    for (std::size_t k = 0; k < o.tau.size(); ++k)
+    for (std::size_t k = 0; k < o.tau.size(); ++k) {
       if (!(o.tau[k] > 0)) return Failed(Format("row %zu: the lag time %g is not positive", k + 1, o.tau[k]));
+      const std::string bad = CheckDlsdatRow(k + 1, o.tau[k], k < o.y.size() ? o.y[k] : 0.0);
+      if (!bad.empty()) return Failed(bad);
+    }
   }
   for (const Output& o : outputs) {
     const int n = static_cast<int>(o.tau.size());

@@ -20,14 +20,13 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& reas
     reason = "no file name";
     return false;
   }
-  std::ifstream in(platform::ToNative(path), std::ios::binary);
-  if (!in) {
-    reason = "could not open " + path;
+  std::string raw;
+  if (const platform::FileReadError e =
+          platform::ReadWholeFile(platform::ToNative(path), raw, platform::kDataFileLimit);
+      e != platform::FileReadError::None) {
+    reason = platform::FileReadErrorText(path, e, platform::kDataFileLimit);
     return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  const std::string raw = buffer.str();
   text.clear();
   text.reserve(raw.size());
   for (std::size_t i = 0; i < raw.size(); ++i) {

@@ -77,29 +77,56 @@ DlsConditions ConditionsOf(const DlsHeaderRecord& r) {
   return c;
 }
 
+std::string CheckDlsdatRow(std::size_t row, double tau, double y) {
+  // The file is read back in single precision: a lag time beyond its range
+  // would be written as "inf" (or "0") and the loader would stop at its row.
+  const float tauAsRead = static_cast<float>(tau);
+  if (!std::isfinite(tau) || !std::isfinite(tauAsRead) || !(tauAsRead > 0.0f))
+    return Format("row %zu: the lag time %g s is outside the range a dlsdat file can hold", row, tau);
+  if (!std::isfinite(static_cast<float>(y)))
+    return Format("row %zu: the value %g is outside the range a dlsdat file can hold", row, y);
+  return {};
+}
+
 bool WriteDlsdatFile(const std::string& path, const CCurve& curve, DlsXForm xForm,
                      const std::string& description, const DlsConditions& c) {
-  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
-  if (!f) {
-    ErrorBox(("\n\aAttention: could not open " + path).c_str());
+  const int rows = curve.Count();
+  for (int k = 0; k < rows; ++k) {
+    const double x = (*curve.x)[static_cast<unsigned>(k)];
+    const double tau = xForm == DlsXForm::LagTimes ? x : std::pow(10.0, x);
+    const std::string bad =
+        CheckDlsdatRow(static_cast<std::size_t>(k) + 1, tau, (*curve.y)[static_cast<unsigned>(k)]);
+    if (!bad.empty()) {
+      ErrorBox(("\n\aAttention: nothing written to " + path + ":\n" + bad).c_str());
+      return false;
+    }
+  }
+  // Written under a temporary name and renamed into place: a full disk
+  // leaves no cut file that the loader would take for a measurement.
+  bool opened = false, aboveOne = false;
+  const bool ok = platform::WriteThroughTemporary(path, [&](const std::string& temporary) {
+    std::FILE* f = std::fopen(temporary.c_str(), "w");
+    if (!f) return false;
+    opened = true;
+    std::fprintf(f, "%s\n", OneLine(description).c_str());
+    std::fprintf(f, "A %f %ld %.2f %f %f %f %e\n", c.temperature, WholeSeconds(c.time), c.countRate,
+                 c.refractiveIndex, c.viscosity, c.angle, c.wavelength);
+    for (int k = 0; k < rows; ++k) {
+      const double x = (*curve.x)[static_cast<unsigned>(k)];
+      const double y = (*curve.y)[static_cast<unsigned>(k)];
+      const double tau = xForm == DlsXForm::LagTimes ? x : std::pow(10.0, x);
+      if (y > 1.0) aboveOne = true;
+      std::fprintf(f, "   %1.5e  %1.5e \n", tau, y);
+    }
+    const bool written = std::ferror(f) == 0;
+    return std::fclose(f) == 0 && written;
+  });
+  if (!ok) {
+    ErrorBox(("\n\aAttention: could not " + std::string(opened ? "write " : "open ") + path).c_str());
     return false;
   }
-  std::fprintf(f, "%s\n", OneLine(description).c_str());
-  std::fprintf(f, "A %f %ld %.2f %f %f %f %e\n", c.temperature, WholeSeconds(c.time), c.countRate,
-               c.refractiveIndex, c.viscosity, c.angle, c.wavelength);
-  bool aboveOne = false;
-  const int n = curve.Count();
-  for (int k = 0; k < n; ++k) {
-    const double x = (*curve.x)[static_cast<unsigned>(k)];
-    const double y = (*curve.y)[static_cast<unsigned>(k)];
-    const double tau = xForm == DlsXForm::LagTimes ? x : std::pow(10.0, x);
-    if (y > 1.0) aboveOne = true;
-    std::fprintf(f, "   %1.5e  %1.5e \n", tau, y);
-  }
-  const bool written = std::ferror(f) == 0;
-  const bool closed = std::fclose(f) == 0;
   if (aboveOne) ErrorBox("please check DLSDAT format - should be g(2)-1");
-  return written && closed;
+  return true;
 }
 
 bool WriteDlsdatArrays(const std::string& path, int n, const float* x, const float* y, DlsXForm xForm,

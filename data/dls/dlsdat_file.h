@@ -7,6 +7,7 @@
 //   rows    "tau value" (s, g(2) - 1)
 // and the two conversions between g(2) - 1 and the field autocorrelation
 // g(1) = sign(g2m1) sqrt(|g2m1|) (Siegert relation, coherence factor 1).
+#include <cstddef>
 #include <string>
 
 #include "data/dls/dls_header.h"
@@ -34,10 +35,18 @@ struct DlsConditions {
 std::string CheckDlsConditions(const DlsConditions& c);
 DlsConditions ConditionsOf(const DlsHeaderRecord& r);
 
-// Writes one file. Values above 1 are written and then reported with the
+// Empty when a row of lag time tau (s) and value y can be written so that
+// the loader reads it back (both finite in single precision, tau above 0),
+// else why not, naming the 1-based row.
+std::string CheckDlsdatRow(std::size_t row, double tau, double y);
+
+// Writes one file; a row that CheckDlsdatRow refuses is reported with the
+// error box and nothing is written. Values above 1 are written and then reported with the
 // error box ("please check DLSDAT format - should be g(2)-1"); an unopenable
-// file is reported as "Attention: could not open %s". False when nothing
-// (or not everything) could be written.
+// file is reported as "Attention: could not open %s", one that cannot be
+// written whole (a full disk) as "Attention: could not write %s". The file
+// goes into place whole or not at all: false, and an earlier file of that
+// name left as it was, when not everything could be written.
 bool WriteDlsdatFile(const std::string& path, const CCurve& curve, DlsXForm xForm,
                      const std::string& description, const DlsConditions& c);
 // The same for one-based arrays x[1..n], y[1..n].

@@ -18,6 +18,7 @@
 #include "numerics/error_box.h"
 #include "numerics/random.h"
 #include "numerics/regrid.h"
+#include "platform/input_events.h"
 #include "platform/user_interface.h"
 
 namespace {
@@ -26,6 +27,12 @@ constexpr double kGasConstant = 8.31447e7;  // erg / (mol K)
 constexpr double kFailedRmsd = 1e10;
 // exp() of more than this no longer fits a float basis row.
 constexpr double kMaxExponent = 80.0;
+// Relative spread of the simplex values at which a minimisation ends. The
+// rmsd of equilibrium data can be nearly flat in Mb over a wide range (a
+// TI profile shared by all scans takes what the scans have in common), so a
+// loose spread stops the simplex on the slope, several percent from the
+// minimum; an evaluation costs one small linear solve, so be strict.
+constexpr float kSimplexTolerance = 1e-6f;
 
 int gBasisCount = 0;  // scans the blocks were made for
 int gGridLength = 0;
@@ -352,7 +359,10 @@ void UnpackEquilibriumFitVector(const float* v) {
 
 float EquilibriumFitObjective(float* v, FitHost* host) {
   FitEngineState& fs = gFitEngineState;
-  if (KeyPressed()) {
+  // A key press waits in the queue; a click reaches the fit only as the
+  // stop flag the window sets while it is busy (the key poll swallows it).
+  const bool key = KeyPressed();
+  if (platform::StopFlag().exchange(false) || key) {
     fs.stopRequested = 1;
     return static_cast<float>(kFailedRmsd);
   }
@@ -402,6 +412,10 @@ void FitEquilibrium(FitHost* host) {
     gModelSelectorFlags.DistributionModel = savedMode;
     return;
   }
+  // A stop left over from an earlier computation would end this fit at its
+  // first vertex, unchanged and without a word.
+  fs.stopRequested = 0;
+  platform::StopFlag() = false;
   fs.evaluationsThisRun = 0;
   fs.minimiserRuns = 1;
   ShowEquilibriumStep(host);
@@ -421,7 +435,7 @@ void FitEquilibrium(FitHost* host) {
     for (int j = 1; j <= n; ++j) p[i][j] = p[1][j] + GaussRandom(0.05f * p[1][j]);
   for (int i = n + 1; i >= 1; --i) y[i] = EquilibriumFitObjective(p[i], host);
   int evaluations = 0;
-  NelderMeadMinimize(nullptr, p, y, n, 0.005f, EquilibriumFitObjective, &evaluations);
+  NelderMeadMinimize(nullptr, p, y, n, kSimplexTolerance, EquilibriumFitObjective, &evaluations);
   int best = BestVertex(y, n);
   std::vector<float> reference(p[best], p[best] + n + 1);  // 1-based
   double referenceValue = y[best];
@@ -430,7 +444,7 @@ void FitEquilibrium(FitHost* host) {
   for (int restart = 0; restart < kMaxEquilibriumRestarts && !fs.stopRequested; ++restart) {
     ++fs.minimiserRuns;
     ScatterSimplex(host, p, y, n, best);
-    NelderMeadMinimize(nullptr, p, y, n, 0.005f, EquilibriumFitObjective, &evaluations);
+    NelderMeadMinimize(nullptr, p, y, n, kSimplexTolerance, EquilibriumFitObjective, &evaluations);
     best = BestVertex(y, n);
     UnpackEquilibriumFitVector(p[best]);
     ShowEquilibriumStep(host);

@@ -1,5 +1,7 @@
 #include "equilibrium/planning/time_to_eq_params.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include "fit/model_params.h"
 #include "numerics/cvector.h"
 #include "numerics/error_box.h"
+#include "platform/paths.h"
 
 TimeToEqParams& CurrentTimeToEqParams() {
   static TimeToEqParams params;
@@ -106,7 +109,10 @@ bool SaveTimeToEqPreferences(const TimeToEqParams& p, const std::string& path) {
 }
 
 bool LoadTimeToEqPreferences(TimeToEqParams& p, const std::string& path) {
-  if (!FileExists(path.c_str())) return false;
+  // No file yet: the defaults, silently. Anything else of that name is read
+  // through the checked reader, which refuses (and names) what is no file.
+  struct stat st {};
+  if (lstat(platform::ToNative(path).c_str(), &st) != 0) return false;
   CVector v;
   if (!v.ReadFromFile(path.c_str())) return false;
   if (v.Count() < kTimeToEqLines) return false;

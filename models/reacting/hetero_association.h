@@ -103,5 +103,9 @@ void SimulateHeteroAssociationModel(FitHost* host);
 // A, B, AB; 4 epsA; 5..7 s of A, B, AB; 8 logK; 9, 10 loads; 11 the complex
 // of the loading mixture; 12 epsB. Slots 3 and 11 are always derived.
 void DeriveHeteroAssociationParameters(bool packing);
+// Slot 3 from the slots of A and B (a, b: molar masses, or D in 1e-7 cm^2/s)
+// and the three s: M_A + M_B, or the D of that mass at s_AB; `own` (the
+// slot's entry) when no masses follow from the D entered.
+float ComplexMassOrD(bool molarMasses, float a, float b, float sA, float sB, float sAB, float own);
 // Registers the derivation and the model evaluation's hooks.
 void InstallHeteroAssociationModel();

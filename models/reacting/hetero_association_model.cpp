@@ -3,6 +3,7 @@
 
 #include "data/scan_set.h"
 #include "fit/conc_dependent_evaluation.h"
+#include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/lamm_grid.h"
 #include "fit/lamm_run_state.h"
@@ -73,6 +74,17 @@ void SimulateHeteroAssociationModel(FitHost* host) {
   if (hooks.bufferSedimentationOn()) hooks.updateBufferSedimentation(host);
 }
 
+float ComplexMassOrD(bool molarMasses, float a, float b, float sA, float sB, float sAB, float own) {
+  if (molarMasses) return a + b;
+  // Diffusion coefficients entered: by Svedberg's relation M ~ s / D at one
+  // temperature and buoyancy, so the complex of mass M_A + M_B diffuses
+  // with D = s_AB / (s_A / D_A + s_B / D_B). Never the sum of the D.
+  const double mass = std::fabs(sA) / a + std::fabs(sB) / b;
+  const double D = std::fabs(sAB) / mass;
+  if (a > 0 && b > 0 && mass > 0 && std::isfinite(D) && D > 0) return static_cast<float>(D);
+  return own;  // no masses to add: the complex keeps its own entry
+}
+
 void DeriveHeteroAssociationParameters(bool) {
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   if (!sel.Model267 && !sel.EquilibriumModel523) return;
@@ -90,7 +102,7 @@ void DeriveHeteroAssociationParameters(bool) {
   st.loadA = P[9];
   st.loadB = P[10];
   st.epsB = P[12];
-  st.DAB = P[1] + P[2];
+  st.DAB = ComplexMassOrD(gFitEngineState.molarMassParameters != 0, P[1], P[2], P[5], P[6], P[7], P[3]);
   InitHeteroAssociationEquilibrium();
   // Slot 3 is the complex: derived, never fitted.
   mp.concentration[3] = P[11] = static_cast<float>(st.cAB0);

@@ -42,6 +42,11 @@ class EqTools : public RoadTest {
     gSolutionConditions.vbarRho = 0.73f;
     gFitEngineState = FitEngineState{};
   }
+  void TearDown() override {
+    RoadTest::TearDown();
+    // Fit limits outlive the scans; the next data set finds its own.
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0.0f;
+  }
 
   // A Boltzmann exponential at 7.05 cm of height `loading` plus 0.02.
   std::string Write(const FileScan& f, const std::string& folder = "") {
@@ -295,6 +300,90 @@ TEST_F(EqTools, TestModeAsksPerCellAndALoadLeavesIt) {
   FreeScanData();
   Window().Dispatch(645);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+// Parameters in the test of approach to equilibrium is the way out of the
+// mode and nothing else: no dialog follows.
+TEST_F(EqTools, ParametersInTestModeOnlyLeavesTheMode) {
+  std::vector<std::string> paths;
+  for (int k = 1; k <= 2; ++k) {
+    FileScan f;
+    f.time = 3600.0 * k;
+    f.name = "0000" + std::to_string(k) + ".RA1";
+    paths.push_back(Write(f, "run"));
+  }
+  LoadEquilibrium(paths);
+  Window().Dispatch(284);  // a model whose parameters have a dialog
+  ui_->ExpectBox("EQ TEST", "accept radial limits for comparison of 15 kprm series?", platform::IDYES);
+  ui_->ExpectBox("EQ TEST", "save approach to equilibrium data?", platform::IDNO);
+  ui_->ExpectBox("EQ TEST", "realtime update?", platform::IDNO);
+  Window().Dispatch(645);
+  ASSERT_TRUE(EqTestModeOn());
+  Window().Dispatch(212);  // Parameters
+  EXPECT_FALSE(EqTestModeOn());
+  EXPECT_TRUE(forms_.seen.empty());
+  EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  EXPECT_FALSE(Window().DialogOpen);
+  // The next invocation opens the dialog.
+  forms_.Expect({"", {}, {}, false});
+  Window().Dispatch(212);
+  EXPECT_EQ(forms_.seen.size(), 1u);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+// 75 kDa (vbar rho 0.7287) at 8000, 11000 and 15000 rpm on a 3 mm column,
+// c(r) = c0 exp(Mb w^2 (r^2 - r0^2) / (2RT)) with c0 falling with the speed,
+// a TI profile, RI offsets and 0.005 OD of noise from a fixed seed. Loaded as
+// a new user loads them (meniscus, bottom and fit limits from the scans), the
+// first Fit of the equilibrium model finds the mass.
+TEST_F(EqTools, FirstFitOfTheLoadedMultiSpeedScansFindsTheMass) {
+  constexpr double kMb75 = 75000 * (1 - 0.7287);
+  for (const int perSpeed : {1, 2}) {
+    SCOPED_TRACE(perSpeed);
+    std::mt19937 gen(23);
+    std::normal_distribution<double> noise(0.0, 0.005);
+    const double speeds[] = {8000, 11000, 15000}, c0[] = {0.62, 0.55, 0.45};
+    std::vector<std::string> paths;
+    int k = 0;
+    for (int v = 0; v < 3; ++v)
+      for (int q = 0; q < perSpeed; ++q) {
+        ++k;
+        char line[160];
+        std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld 1.0e12 280 1\n", static_cast<long>(speeds[v]), 86400L * k);
+        std::string text = std::string("equilibrium scan\n") + line;
+        for (double r = 6.905 + 0.0007 * (k % 4); r <= 7.195; r += 0.003) {
+          const double a = c0[v] * EquilibriumExponential(r, kMb75, speeds[v], 20, 7.05) + 0.01 * std::sin(20 * r) +
+                           0.01 * k + noise(gen);
+          std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r, a);
+          text += line;
+        }
+        std::snprintf(line, sizeof line, "%05d.RA1", k);
+        paths.push_back((dir_ / ("set" + std::to_string(perSpeed)) / line).string());
+        std::filesystem::create_directories(dir_ / ("set" + std::to_string(perSpeed)));
+        std::ofstream(paths.back()) << text;
+      }
+    // A fresh session: nothing set before the load.
+    gModelParams.meniscus = gModelParams.bottom = 0;
+    gModelParameterVector.P[13] = gModelParameterVector.P[14] = 0;
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
+    Window();
+    ui_->lenient = true;  // the loader's advice on the speed profile
+    ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+    Window().Dispatch(515);
+    ASSERT_EQ(CurrentScanSet().count, 3 * perSpeed);
+    // The whole column is fitted, not a velocity run's limits.
+    EXPECT_NEAR(CurrentScanSet().rightFitLimit, gModelParams.bottom - 0.01f, 1e-4);
+    Window().Dispatch(284);
+    gSolutionConditions.vbarRho = 0.7287f;
+    gModelParameterVector.P[1] = gModelParams.massOrD[1] = 40000;
+    gModelParameterVector.F[1] = 1;
+    gFitEngineState.stopRequested = 1;  // left by an earlier computation
+    Window().Dispatch(215);             // Fit
+    ui_->lenient = false;
+    ui_->failures.clear();
+    EXPECT_NEAR(gModelParameterVector.P[1], 75000, 0.03 * 75000);
+    EXPECT_EQ(gModelParams.massOrD[1], gModelParameterVector.P[1]);
+  }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "fit/model_params.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
 #include "road_support.h"
+#include "fit/fit_driver.h"
 
 namespace {
 
@@ -187,14 +188,16 @@ TEST_F(EquilibriumModels, DiscreteSpeciesRunGivesEachScanTheExponentialOfItsOwnS
     for (int j = 1; j <= s.count; ++j) {
       const double rpm = s.records[j].rpm;
       for (int p = 1; p <= s.points[j]; ++p)
-        ASSERT_NEAR(s.model[j][p], closedForm(rpm, s.radii[j][p]), 1e-5 + 2e-5 * s.model[j][p])
+        // The curves live on the 0.001 cm grid: linear interpolation of the
+        // steepest (20000 rpm) curve is good to 4e-5 of its value.
+        ASSERT_NEAR(s.model[j][p], closedForm(rpm, s.radii[j][p]), 1e-5 + 6e-5 * s.model[j][p])
             << rpm << " rpm, r = " << s.radii[j][p];
     }
     // Not one curve: the slowest and the fastest scan part by a factor of
     // three at the cell end.
     EXPECT_GT(s.model[3][s.points[3]], 1.5f * s.model[1][s.points[1]]);
-    EXPECT_NEAR(gModelParameterVector.P[9], kC0, 1e-5);
-    EXPECT_NEAR(gModelParams.concentration[1], kC0, 1e-5);
+    EXPECT_NEAR(gModelParameterVector.P[9], kC0, 5e-5);
+    EXPECT_NEAR(gModelParams.concentration[1], kC0, 5e-5);
   }
 }
 
@@ -228,6 +231,120 @@ TEST_F(EquilibriumModels, CofMAndCofSPeakAtTheMolarMass) {
     EXPECT_NEAR(peak, kM, step);
     EXPECT_NEAR(gModelParams.baseline, kBaseline, c.baselineTolerance);
   }
+}
+
+// Species of M and 2M (0.3 each) at three speeds, one scan per speed, noise
+// 0.005 OD from a fixed seed; each scan is the sum of the closed-form
+// curves of its own speed. With the signals held or solved, with RI noise on
+// or off, a Run at the true values meets every scan to the noise, and a fit
+// from elsewhere finds both species and a total of 0.6.
+TEST_F(EquilibriumModels, TwoSpeciesMeetEveryScanAtItsOwnSpeed) {
+  constexpr double kR = 8.31451e7, kT = 293.15, kEach = 0.3;
+  const double m = kMeniscus, b = kBottom, D = b * b - m * m, Mb = (1 - kVbar * kRho) * kM;
+  auto closedForm = [&](double mb, double rpm, double r) {
+    const double w = 2 * M_PI * rpm / 60, x = mb * w * w / (2 * kR * kT);
+    return kEach * x * D * std::exp(x * (r * r - b * b)) / -std::expm1(-x * D);
+  };
+  std::mt19937 gen(41);
+  std::normal_distribution<double> noise(0.0, 0.005);
+  std::vector<std::string> paths;
+  int k = 0;
+  for (const double rpm : {10000.0, 15000.0, 20000.0}) {
+    char line[160];
+    std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld 1.0e12 280 1\n", static_cast<long>(rpm), 86400L * ++k);
+    std::string text = std::string("equilibrium of two species\n") + line;
+    for (int i = 0; i <= 140; ++i) {
+      const double r = 6.92 + 0.002 * i;
+      std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r,
+                    closedForm(Mb, rpm, r) + closedForm(2 * Mb, rpm, r) + noise(gen));
+      text += line;
+    }
+    std::snprintf(line, sizeof line, "%05d.RA1", k);
+    paths.push_back((dir_ / line).string());
+    std::ofstream(paths.back()) << text;
+  }
+  Window();
+  ui_->lenient = true;
+  ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+  Window().Dispatch(515);
+  ui_->lenient = false;
+  ui_->failures.clear();
+  ASSERT_EQ(CurrentScanSet().count, 3);
+  CurrentScanSet().leftFitLimit = 6.921f;
+  CurrentScanSet().rightFitLimit = 7.199f;
+  gModelParams.meniscus = gModelParameterVector.P[13] = kMeniscus;
+  gModelParams.bottom = gModelParameterVector.P[14] = kBottom;
+  Window().Dispatch(198);  // Non-Interacting Discrete Species
+  if (!gFitEngineState.molarMassParameters) Window().Dispatch(217);
+  SolutionConditions& sol = gSolutionConditions;
+  sol.vbar = static_cast<float>(kVbar);
+  sol.density = static_cast<float>(kRho);
+  sol.vbarRho = sol.vbar * sol.density;
+  sol.temperature = static_cast<float>(kT);
+  ModelParams& mp = gModelParams;
+  // Slot 1 holds the total, slot 2 its fraction of it.
+  auto set = [&](double m1, double m2, bool linear, bool ri, bool fit) {
+    gFitEngineState.fitTINoise = 0;
+    mp.riNoiseFit = ri;
+    mp.baselineLinear = 0;
+    mp.baseline = 0;
+    mp.baselineFit = 0;
+    mp.concentrationsLinear = linear;
+    for (int q = 1; q <= 4; ++q) mp.included[q] = q <= 2;
+    mp.massOrD[1] = static_cast<float>(m1);
+    mp.massOrD[2] = static_cast<float>(m2);
+    mp.s[1] = 4;
+    mp.s[2] = 6;
+    mp.concentration[1] = 0.6f;
+    mp.concentration[2] = 0.5f;
+    for (int q = 1; q <= 2; ++q) {
+      mp.massOrDFit[q] = fit;
+      mp.sFit[q] = 0;
+      mp.concentrationFit[q] = linear || fit;
+    }
+    PackModelParameters();
+  };
+  const struct {
+    const char* name;
+    bool linear, ri;
+  } cases[] = {{"signals held", false, false},
+               {"signals held, RI noise", false, true},
+               {"signals solved", true, false},
+               {"signals solved, RI noise", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    set(kM, 2 * kM, c.linear, c.ri, false);
+    Window().Dispatch(213);  // Run
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    const ScanSet& s = CurrentScanSet();
+    for (int j = 1; j <= s.count; ++j) {
+      double sum = 0;
+      int n = 0;
+      for (int p = s.firstFitPoint[j]; p <= s.lastFitPoint[j]; ++p, ++n)
+        sum += (s.signals[j][p] - s.model[j][p]) * (s.signals[j][p] - s.model[j][p]);
+      EXPECT_LT(std::sqrt(sum / n), 0.0062) << s.records[j].rpm << " rpm";
+    }
+    EXPECT_NEAR(mp.concentration[1], 0.6, 0.01);
+    EXPECT_NEAR(mp.concentration[2], 0.5, 0.03);
+  }
+  // A fit from 35 and 140 kDa with the signals solved and RI noise on keeps
+  // the dimer and the loading. With one scan per speed the masses and the
+  // fraction trade against each other along a shallow valley: the fit ends
+  // within a percent of the rmsd at the true values.
+  set(kM, 2 * kM, true, true, false);
+  Window().Dispatch(213);
+  const double atTruth = CalcRmsd();
+  set(35000, 140000, true, true, true);
+  Window().Dispatch(213);
+  ui_->lenient = true;  // the fit's report
+  Window().Dispatch(215);
+  ui_->lenient = false;
+  EXPECT_NEAR(mp.massOrD[1], kM, 0.15 * kM);
+  EXPECT_NEAR(mp.massOrD[2], 2 * kM, 0.15 * 2 * kM);
+  EXPECT_NEAR(mp.concentration[1], 0.6, 0.015);
+  EXPECT_GT(mp.concentration[2], 0.3);
+  EXPECT_LT(mp.concentration[2], 0.7);
+  EXPECT_LT(CalcRmsd(), 1.01 * atTruth);
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include "app/list_file.h"
 #include "fit/saved_params.h"
 #include "plot/plot_window_set.h"
@@ -264,10 +266,12 @@ TEST_F(RoadLoadFolder, AnUnreadableFileIsNamedWithItsReasonAndSkipped) {
   EXPECT_EQ(named, 2);
 }
 
-TEST_F(RoadLoadFolder, AFailedLoadLeavesNoOldPictureAndNoChangedMode) {
+TEST_F(RoadLoadFolder, ALoadThatReadsNothingKeepsTheSetShownAndItsMode) {
   WriteRun(".ra1", 4);
   LoadAll();
   ASSERT_NE(CurrentPlotWindows().dataPlot, nullptr);
+  const std::string title = Window().Frame().Title();
+  const std::string list = ReadFile((dir_ / "list.ra1").string());
   // One file that is no scan, answered into the equilibrium mode.
   const std::string note = (dir_ / "note.txt").string();
   std::ofstream(note) << "";
@@ -275,16 +279,49 @@ TEST_F(RoadLoadFolder, AFailedLoadLeavesNoOldPictureAndNoChangedMode) {
   ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
   ui_->ExpectBox("ERROR", "only one file selected");
   ui_->ExpectBox("LOAD ERROR", "switch to Equilibrium Data Mode?", platform::IDYES);
-  ui_->ExpectBox("LOAD ERROR", "the file is empty\n" + note);
+  ui_->ExpectBox("LOAD ERROR", "the file is empty\nThe file cannot be loaded: nothing was loaded.\n"
+                               "The data loaded before are kept.\n" + note);
   Window().Dispatch(200);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_EQ(CurrentScanSet().count, 0);
+  EXPECT_EQ(CurrentScanSet().count, 4);
   EXPECT_EQ(CurrentScanSet().equilibriumMode, 0);
-  EXPECT_EQ(CurrentPlotWindows().dataPlot, nullptr);
-  // Without data Run says what Fit says.
-  ui_->ExpectBox("ERROR", "load data first");
-  Window().Dispatch(213);
+  EXPECT_NE(CurrentPlotWindows().dataPlot, nullptr);
+  EXPECT_EQ(Window().Frame().Title(), title);
+  // Several files of which none reads: said once, and the list of the set shown stays.
+  const std::string other = (dir_ / "other.ra1").string();
+  std::ofstream(other) << "a note\nsecond line\n";
+  ui_->ExpectFiles("select files to fit", Chosen({note, other}));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  ui_->ExpectBox("LOAD ERROR", "line 2: expected the scan header, starting with its type letter (R, W, I, P, F or V)\n"
+                               "None of the selected files can be loaded: nothing was loaded.\n"
+                               "The data loaded before are kept.\n" + other);
+  Window().Dispatch(200);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(CurrentScanSet().count, 4);
+  EXPECT_EQ(ReadFile((dir_ / "list.ra1").string()), list);
+}
+
+// A list file that cannot be read (a folder of that name, a pipe) is said,
+// with its name, and the scans loaded stay; nothing throws.
+TEST_F(RoadLoadFolder, AnUnreadableListFileIsSaidAndTheLoadedSetStays) {
+  WriteRun(".ra1", 4);
+  LoadAll();
+  ASSERT_EQ(CurrentScanSet().count, 4);
+  std::filesystem::remove(dir_ / "list.ra1");
+  std::filesystem::create_directories(dir_ / "list.ra1");
+  ASSERT_EQ(mkfifo((dir_ / "list.ra2").c_str(), 0644), 0);
+  for (const char* name : {"list.ra1", "list.ra2"}) {
+    SCOPED_TRACE(name);
+    const std::string path = (dir_ / name).string();
+    ui_->ExpectFiles("select files to fit", Chosen({path}));
+    ui_->ExpectBox("LOAD ERROR", path + " is not a regular file");
+    Window().Dispatch(200);
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    EXPECT_TRUE(ui_->AllConsumed());
+    EXPECT_EQ(CurrentScanSet().count, 4);
+    EXPECT_NE(CurrentPlotWindows().dataPlot, nullptr);
+  }
 }
 
 }  // namespace

@@ -65,4 +65,47 @@ TEST_F(RoadReacting, RunAndFitRecoverTheAssociationConstant) {
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
+// Switching between molar masses and diffusion coefficients after the
+// model is chosen: A's and B's entries convert, the complex follows as the
+// D of M_A + M_B (never D_A + D_B), A's extinction in slot 4 stays, and the
+// run diffuses the complex the same in both forms.
+TEST_F(RoadReacting, SwitchingBetweenMassesAndDiffusionCoefficients) {
+  LoadRun(2);
+  LammSolverSettings& st = LammSettings();
+  st.automaticGridSize = 0;
+  st.feGridSize = st.gridSizeInUse = 150;
+  st.workingMaxDcOverC = 20;
+  gFitEngineState.molarMassParameters = 1;
+  Window().Dispatch(267);
+  ASSERT_EQ(gModelSelectorFlags.Model267, 1);
+  float* P = gModelParameterVector.P;
+  const std::vector<std::pair<int, float>> values = {{1, 30000}, {2, 50000}, {4, 0.8f}, {5, 3},     {6, 4.5f},
+                                                     {7, 6},     {8, 0.5f},  {9, 0.3f}, {10, 0.3f}, {12, 1}};
+  for (const auto& [slot, value] : values) P[slot] = value;
+  UnpackModelParameters();
+  EXPECT_FLOAT_EQ(P[3], 80000);
+  Window().Dispatch(213);
+  const double massRun = CurrentHeteroAssociationState().runDAB;
+
+  Window().Dispatch(217);  // to diffusion coefficients
+  ASSERT_EQ(gFitEngineState.molarMassParameters, 0);
+  // D = s RT / ((1 - vbar rho) M), in 1e-7 cm^2/s: M ~ s / D.
+  const double ratioA = 3 / (P[1] * 30000.0), ratioB = 4.5 / (P[2] * 50000.0);
+  EXPECT_NEAR(ratioA / ratioB, 1, 1e-5);
+  EXPECT_NEAR(P[3], 6 / (3 / P[1] + 4.5 / P[2]), 1e-4 * P[3]);
+  EXPECT_NEAR(P[3] * 80000.0 / 6, P[1] * 30000.0 / 3, 1e-4 * P[1] * 30000.0 / 3);
+  EXPECT_FLOAT_EQ(P[4], 0.8f);
+  Window().Dispatch(213);
+  EXPECT_NEAR(CurrentHeteroAssociationState().runDAB, massRun, 2e-3 * massRun);
+  EXPECT_NEAR(CurrentHeteroAssociationState().runDAB, P[3] * 1e-7, 1e-12);
+
+  Window().Dispatch(217);  // back to molar masses
+  ASSERT_EQ(gFitEngineState.molarMassParameters, 1);
+  EXPECT_NEAR(P[1], 30000, 1);
+  EXPECT_NEAR(P[2], 50000, 1);
+  EXPECT_NEAR(P[3], 80000, 2);
+  EXPECT_FLOAT_EQ(P[4], 0.8f);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
 }  // namespace

@@ -58,6 +58,12 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
 }
 
 constexpr int kScans = 8;
+
+// The files of the program folder that a run may read.
+constexpr const char* kProgramFolderFiles[] = {"tarnelparams.ini", "tarnellammparams.ini",
+                                               "tarnelsimappeqparams.ini", "tarnel.ini",
+                                               "integratrangefile.txt", "mofs.dat",
+                                               "viscosity.dat", "density.dat"};
 constexpr int kResolution = 40;
 
 std::string Parameters(const std::string& extra) {
@@ -298,6 +304,29 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
          ASSERT_EQ(mkfifo((d / "data" / "sdist.RA1").c_str(), 0644), 0);
        },
        0, true, "", 0, 0, true},
+      // The program folder's preference and table files: whatever stands
+      // there, the run goes on with the defaults and says which it passed over.
+      {"program folder of named pipes", "",
+       [](const fs::path& d) {
+         for (const char* name : kProgramFolderFiles)
+           ASSERT_EQ(mkfifo((fs::path(d.string() + ".home") / name).c_str(), 0644), 0) << name;
+       },
+       0, true, "tarnelparams.ini is not a regular file", 0, 0, true},
+      {"program folder linked to /dev/zero", "",
+       [](const fs::path& d) {
+         for (const char* name : kProgramFolderFiles)
+           fs::create_symlink("/dev/zero", fs::path(d.string() + ".home") / name);
+       },
+       0, true, "tarnelsimappeqparams.ini is not a regular file", 0, 0, true},
+      {"program folder of link loops", "",
+       [](const fs::path& d) {
+         const fs::path home(d.string() + ".home");
+         for (const char* name : kProgramFolderFiles) {
+           fs::create_symlink(home / (std::string(name) + ".b"), home / name);
+           fs::create_symlink(home / name, home / (std::string(name) + ".b"));
+         }
+       },
+       0, true, "could not open", 0, 0, true},
       {"zero-width s-range", "<Smax>0.5</Smax>\n", nullptr, 2, false,
        "rejected: Smin (0.5) must be below Smax (0.5)"},
       {"no viscosity", "<BufferViscosity>0</BufferViscosity>\n", nullptr, 2, false,

@@ -178,3 +178,106 @@ TEST(SecondMoment, LammSolutionOfOneSpecies) {
 }
 
 }  // namespace
+
+namespace {
+
+// Scans of one 4.5 S species (D 6e-7 cm^2/s) at 50000 rpm from the
+// program's Lamm solver on a 0.001 cm grid from 5.90 cm, meniscus 6.0 cm.
+struct LammScans {
+  static constexpr int kScans = 8, kPoints = 1301;
+  std::vector<ScanRecord> records;
+  std::vector<float> radii;
+  std::vector<std::vector<float>> out;
+  LammScans() : records(kScans + 1), radii(kPoints + 1), out(kScans + 1, std::vector<float>(kPoints + 1)) {
+    for (int k = 1; k <= kScans; ++k) {
+      records[k].rpm = 50000;
+      records[k].temperature = 20;
+      records[k].time = records[k].timeRead = 500.0 * k + 500;
+      records[k].w2t = kOmega2 * records[k].time;
+      records[k].points = kPoints;
+    }
+    for (int j = 1; j <= kPoints; ++j) radii[j] = static_cast<float>(5.9 + 0.001 * (j - 1));
+    std::vector<float*> outPtr(kScans + 1, nullptr);
+    for (int k = 1; k <= kScans; ++k) outPtr[k] = out[k].data();
+    const LammSolverSettings st;
+    CLammIdeal L;
+    L.MarkLoaded();
+    L.SetOutputParameters(4.5, 6e-7, 6.0, 7.2, 1.0, 6.01f, 7.19f);
+    L.SetScanTimes(records.data(), outPtr.data(), radii.data(), kPoints, nullptr, nullptr, false, nullptr, kScans, 1,
+                   false, false, false, 0, false, 0, true);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+    EXPECT_EQ(L.CheckAndRun(), 0);
+    for (int k = 1; k <= kScans; ++k)
+      for (int j = 1; j <= kPoints; ++j)
+        if (radii[j] < 6.0f) out[k][j] = 0;  // air before the meniscus
+  }
+  // The scans from radius `from` on, with `air` before the meniscus.
+  std::vector<MomentScan> From(float from, float air, std::vector<std::vector<float>>& keep, int firstInLimits) const {
+    int j0 = 1;
+    while (radii[j0] < from - 1e-5f) ++j0;
+    std::vector<MomentScan> scans;
+    keep.assign(kScans + 1, {});
+    for (int k = 1; k <= kScans; ++k) {
+      keep[k].assign(out[k].begin() + (j0 - 1), out[k].end());
+      for (int j = j0; j <= kPoints; ++j)
+        if (radii[j] < 6.0f) keep[k][j - j0 + 1] = air;
+      MomentScan m;
+      m.r = radii.data() + (j0 - 1);
+      m.c = keep[k].data();
+      m.points = kPoints - j0 + 1;
+      m.firstInLimits = firstInLimits;
+      m.lastInLimits = 1101 - j0 + 1;  // 7.0 cm
+      m.rpm = 50000;
+      m.elapsed = records[k].timeRead;
+      m.w2t = records[k].w2t;
+      scans.push_back(m);
+    }
+    return scans;
+  }
+};
+
+}  // namespace
+
+// The weight-average s by second moments does not depend on where the data
+// begin: before the meniscus (air of any signal), at it, or a little after it.
+TEST(SecondMoment, StartsAtTheMeniscusWhereverTheDataBegin) {
+  const LammScans d;
+  // Reference: the second moment of each scan integrated from the meniscus
+  // on the solver's radii, r_w^2 = rb^2 - 2 int_m^rb c r dr / c_plateau with
+  // the plateau diluted from the known loading, s = ln(r_w/m) / (w^2 t).
+  double reference = 0;
+  for (int k = 1; k <= LammScans::kScans; ++k) {
+    double I = 0;
+    for (int j = 101; j < 1101; ++j)  // 6.0 .. 7.0 cm
+      I += 0.5 * (d.out[k][j] + d.out[k][j + 1]) * 0.5 * (d.radii[j] + d.radii[j + 1]) * 0.001;
+    const double x = 4.5e-13 * d.records[k].w2t;
+    const double rw2 = 49.0 - 2 * I / std::exp(-2 * x);
+    reference += std::log(std::sqrt(rw2) / 6.0) / d.records[k].w2t * 1e13 / LammScans::kScans;
+  }
+  EXPECT_NEAR(reference, 4.5, 0.03);
+  std::vector<int> order;
+  for (int k = 0; k < LammScans::kScans; ++k) order.push_back(k);
+  struct Case {
+    const char* what;
+    float from, air;
+    bool limitsFromFirstPoint;
+  };
+  for (const Case& c : {Case{"0.03 cm before the meniscus", 5.97f, 0, true},
+                        Case{"0.03 cm before, limits at 6.05", 5.97f, 0, false},
+                        Case{"0.03 cm before, a meniscus spike", 5.97f, 1.5f, true},
+                        Case{"at the meniscus", 6.0f, 0, true}, Case{"0.01 cm after it", 6.01f, 0, true},
+                        Case{"0.002 cm after it", 6.002f, 0, false}}) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::vector<float>> keep;
+    const int firstIn = c.limitsFromFirstPoint ? 0 : static_cast<int>(std::lround((6.05 - c.from) / 0.001)) + 1;
+    const std::vector<MomentScan> scans = d.From(c.from, c.air, keep, firstIn);
+    const SecondMomentResult r = SecondMomentSw(scans, order, 6.0f, 7.0f);
+    ASSERT_TRUE(r.ok) << r.text;
+    EXPECT_NEAR(r.sw, reference, 0.01) << r.text;
+    EXPECT_NEAR(r.c0, 1.0, 0.003);
+    const SecondMomentResult diff = DifferentialSecondMomentSw(scans, order, 6.0f, 7.0f);
+    ASSERT_TRUE(diff.ok) << diff.text;
+    EXPECT_NEAR(diff.sw, 4.5, 0.05) << diff.text;
+  }
+}

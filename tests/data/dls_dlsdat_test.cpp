@@ -1,10 +1,19 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <limits>
 
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "data/dls/dlsdat_file.h"
+#include "platform/automatic_ui.h"
 #include "dls_fixture.h"
 
 namespace {
@@ -163,6 +172,82 @@ TEST_F(DlsdatTest, WritingAValueAboveOneWritesAllRowsThenWarns) {
   ui_->ExpectBox("Error", "Attention: could not open " + Path("no/such/folder/x.dlsdat"));
   EXPECT_FALSE(WriteDlsdatArrays(Path("no/such/folder/x.dlsdat"), 3, x, y, DlsXForm::LagTimes, "", Conditions()));
   EXPECT_TRUE(ui_->failures.empty());
+}
+
+// What is written must load: a lag time that single precision cannot hold
+// (10^39 s from a loaded log10 of 39) would be written as "inf", so the
+// export is refused at its row and nothing is written; 10^38 s still loads.
+TEST_F(DlsdatTest, AnExportItsLoaderCouldNotReadIsRefusedAtItsRow) {
+  DlsHeaderRecord r;
+  r.wavelength = 6.328e-7f;
+  r.angle = 90;
+  r.refractiveIndex = 1.33f;
+  r.viscosity = 0.01f;
+  struct Case {
+    const char* name;
+    float x2, y2;
+    const char* said;  // "" when the file is written
+  } cases[] = {
+      {"lag time above single precision", 39.0f, 0.2f,
+       "row 2: the lag time 1e+39 s is outside the range a dlsdat file can hold"},
+      {"lag time below single precision", -46.0f, 0.2f,
+       "row 2: the lag time 1e-46 s is outside the range a dlsdat file can hold"},
+      {"value not finite", -3.0f, std::numeric_limits<float>::infinity(),
+       "row 2: the value inf is outside the range a dlsdat file can hold"},
+      {"largest lag time", 38.0f, 0.2f, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(Path("edge.dlsdat"));
+    float x[3] = {0, -5.0f, c.x2}, y[3] = {0, 0.6f, c.y2};
+    if (*c.said) ui_->ExpectBox("Error", std::string("Attention: nothing written to ") + Path("edge.dlsdat") + ":\n" + c.said);
+    EXPECT_EQ(WriteDlsdatSet(Path("edge.dlsdat"), 2, x, y, "edge", r), !*c.said);
+    EXPECT_TRUE(ui_->AllConsumed());
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    if (*c.said) {
+      EXPECT_FALSE(Exists("edge.dlsdat"));
+    } else {
+      const Loaded l = Load(Path("edge.dlsdat"), true);
+      ASSERT_EQ(l.ok, 1) << l.reason;
+      ASSERT_EQ(l.n, 2);
+      EXPECT_NEAR(l.x[1], 38.0f, 1e-5);
+    }
+  }
+}
+
+// A disk that fills up midway (a file-size limit in a child process here)
+// leaves the earlier file whole and nothing beside it; a device of that
+// name (a named pipe here) is never written over.
+TEST_F(DlsdatTest, AnExportThatCannotBeWrittenWholeLeavesTheEarlierFile) {
+  const std::string kept = Write("kept.dlsdat", "earlier export\n");
+  std::vector<float> x(201), y(201);
+  for (int k = 1; k <= 200; ++k) {
+    x[static_cast<std::size_t>(k)] = 1e-6f * static_cast<float>(k);
+    y[static_cast<std::size_t>(k)] = 0.5f;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    platform::AutomaticUserInterface quiet;
+    platform::SetUI(&quiet);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1000, 1000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool ok = WriteDlsdatArrays(kept, 200, x.data(), y.data(), DlsXForm::LagTimes, "new", Conditions());
+    const bool said = !quiet.Log().empty() && quiet.Log().back().find("could not write " + kept) != std::string::npos;
+    _exit(ok ? 1 : said ? 0 : 2);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Read("kept.dlsdat"), "earlier export\n");
+  EXPECT_EQ(Files(), std::vector<std::string>{"kept.dlsdat"});
+
+  ASSERT_EQ(mkfifo(Path("pipe.dlsdat").c_str(), 0644), 0);
+  ui_->ExpectBox("Error", "Attention: could not open " + Path("pipe.dlsdat"));
+  EXPECT_FALSE(WriteDlsdatArrays(Path("pipe.dlsdat"), 200, x.data(), y.data(), DlsXForm::LagTimes, "new", Conditions()));
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(std::filesystem::is_fifo(Path("pipe.dlsdat")));
 }
 
 TEST_F(DlsdatTest, LoadedSetsAreWrittenWithTheirHeader) {

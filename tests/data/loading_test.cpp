@@ -25,6 +25,18 @@ std::vector<std::string> LoadedNames() {
 
 }  // namespace
 
+// Equilibrium data carry most of their information at the bottom: the
+// default right limit stays 0.01 cm inside it (the limit check's margin).
+TEST_F(LoadingTest, EquilibriumDataGetTheWholeColumnAsDefaultFitRange) {
+  const auto names = WriteSeries({1000, 2000});
+  CurrentScanSet().equilibriumMode = 1;
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  const ScanSet& s = CurrentScanSet();
+  EXPECT_FLOAT_EQ(s.leftFitLimit, 5.9f + 0.01f);
+  EXPECT_FLOAT_EQ(s.rightFitLimit, 7.1f - 0.01f);
+  EXPECT_GE(s.lastFitPoint[1], s.points[1] - 2);
+}
+
 TEST_F(LoadingTest, SelectionIsSortedByTimeWithDefaultsFromTheFirstScan) {
   const auto names = WriteSeries({3000, 1000, 2000, 1000});
   ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
@@ -109,9 +121,23 @@ TEST_F(LoadingTest, AnUnreadableFileIsSkippedAndALoadWithoutScansFails) {
   EXPECT_FALSE(LoadAllData(MakeSelection(dir.path(), names)));
   CurrentLoadTargets().automationRun = saved;
   EXPECT_EQ(CurrentScanSet().count, 0);
-  ui.ExpectBox("LOAD ERROR", dir / "00097.RA1").ExpectBox("LOAD ERROR", dir / "00098.RA1");
+  // A load of which no file can be read says so once and loads nothing.
+  ui.ExpectBox("LOAD ERROR", "the file cannot be read (missing, not readable or not a regular file)\n"
+                             "None of the selected files can be loaded: nothing was loaded.\n" + dir / "00098.RA1");
   EXPECT_FALSE(LoadAllData(MakeSelection(dir.path(), {"00097.RA1", "00098.RA1"})));
   EXPECT_EQ(CurrentScanSet().count, 0);
+  // Over a loaded set, that set stays as it was.
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), {names[0], names[2]})));
+  const float lastSignal = CurrentScanSet().signals[2][CurrentScanSet().points[2]];
+  const std::string folder = CurrentDataPaths().dataFolder;
+  ui.ExpectBox("LOAD ERROR", "the file cannot be read (missing, not readable or not a regular file)\n"
+                             "None of the selected files can be loaded: nothing was loaded.\n"
+                             "The data loaded before are kept.\n" + dir / "elsewhere/00098.RA1");
+  EXPECT_FALSE(LoadAllData(MakeSelection(dir / "elsewhere", {"00097.RA1", "00098.RA1"})));
+  ASSERT_EQ(CurrentScanSet().count, 2);
+  EXPECT_EQ(CurrentScanSet().fileNames[2], names[2]);
+  EXPECT_EQ(CurrentScanSet().signals[2][CurrentScanSet().points[2]], lastSignal);
+  EXPECT_EQ(CurrentDataPaths().dataFolder, folder);
 
   auto scan = MakeScan(5.9f, 0.01f, 121, [](float r) { return r; });
   scan.type = 'P';
@@ -316,9 +342,13 @@ TEST_F(LoadingTest, AddedFilesJoinTheSetInTimeOrder) {
   EXPECT_FLOAT_EQ(*t.meniscus, 5.95f);
   EXPECT_EQ(CurrentScanSet().gridLength > 0, true);
 
-  ui.ExpectBox("LOAD ERROR", dir / "00077.RA1");
-  EXPECT_FALSE(AddMoreFiles(MakeSelection(dir.path(), {"00077.RA1"})));
-  EXPECT_EQ(CurrentScanSet().count, 0);
+  // A file that cannot be added leaves the set as it was.
+  const float lastSignal = CurrentScanSet().signals[4][CurrentScanSet().points[4]];
+  ui.ExpectBox("LOAD ERROR", "the file cannot be read (missing, not readable or not a regular file)\n"
+                             "Nothing was added; the data loaded before are kept.\n" + dir / "00077.RA1");
+  EXPECT_FALSE(AddMoreFiles(MakeSelection(dir.path(), {names[2], "00077.RA1"})));
+  EXPECT_EQ(LoadedNames(), (std::vector<std::string>{Name(1), Name(3), Name(2), Name(4)}));
+  EXPECT_EQ(CurrentScanSet().signals[4][CurrentScanSet().points[4]], lastSignal);
   ExpectNoFailures();
 }
 

@@ -3,9 +3,12 @@
 // refusals that must leave the folder untouched.
 #include "data/raw_data_workers.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "data/scan_file.h"
@@ -160,6 +163,36 @@ TEST_F(RawDataWorkers, SavingUnderAPrefixReadsBackEqual) {
   CurrentDataTypeFlags().dls = 1;
   ui.ExpectBox("ERROR", "not implemented for DLS data");
   EXPECT_EQ(SaveRawDataToFolder(Out("y")).refusal, "not implemented for DLS data");
+  ExpectNoFailures();
+}
+
+// A folder that is not there yet is made; one that cannot be made or
+// written into is said once, not once for every scan, and nothing is written.
+TEST_F(RawDataWorkers, SavingIntoAFolderMakesItOrSaysOnceWhyNot) {
+  Load(WriteScans({1000, 2000, 3000}, 5.9f, 40, 50000, [](std::size_t k, float r) { return 0.1 * (k + 1) + r; }));
+  const std::string deeper = dir / "new/deeper";
+  const RawDataResult made = SaveRawDataToFolder(deeper + "/x");
+  ASSERT_EQ(made.written.size(), 3u);
+  EXPECT_EQ(FilesIn(deeper), (std::vector<std::string>{"x00001.RA1", "x00002.RA1", "x00003.RA1"}));
+  EXPECT_EQ(Read(deeper + "/x00003.RA1").points, CurrentScanSet().points[3]);
+
+  // A file where the folder should be.
+  std::ofstream(dir / "blocked") << "a file\n";
+  ui.ExpectBox("SAVE DATA", "could not create the folder " + dir / "blocked/sub/" + " - nothing written");
+  const RawDataResult blocked = SaveRawDataToFolder(dir / "blocked/sub/x");
+  EXPECT_TRUE(blocked.Refused());
+  EXPECT_TRUE(blocked.written.empty());
+
+  // A folder without write permission (the superuser writes anyway).
+  const std::string locked = dir / "locked";
+  std::filesystem::create_directories(locked);
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  if (access(locked.c_str(), W_OK) != 0) {
+    ui.ExpectBox("SAVE DATA", "cannot write into the folder " + locked + "/ - nothing written");
+    EXPECT_TRUE(SaveRawDataToFolder(locked + "/x").Refused());
+    EXPECT_TRUE(FilesIn(locked).empty());
+  }
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
   ExpectNoFailures();
 }
 

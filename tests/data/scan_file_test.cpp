@@ -284,7 +284,11 @@ TEST_F(ScanFileTest, RowCountFollowsNewlinesAndZeroRows) {
     int points;
   } cases[] = {
       {"6.0 1 0\n6.1 2 0\n6.2 3 0\n", 3},
-      {"6.0 1 0\n6.1 2 0\n6.2 3 0", 2},                // last row without newline is lost
+      {"6.0 1 0\n6.1 2 0\n6.2 3 0", 3},                // last row without newline
+      {"6.0 1 0\n6.1 2 0\n6.2 3 0   ", 3},             // ... and with blanks after it
+      {"6.0 1 0\n6.1 2 0\n0 0 0", 2},                  // a last "0" row still ends the data
+      {"6.0 1 0\r6.1 2 0\r6.2 3 0", 3},                // bare CR line ends, none at the end
+      {"6.0 1 0\n6.1 2 0\n   ", 2},                     // only blanks after the last break
       {"6.0 1 0\n6.1 2 0\n0 0 0\n6.3 4 0\n", 2},       // a row beginning with "0" ends the data
       {"6.0 1 0\r\n6.1 2 0\r\n", 2},                   // CR LF line ends
       {"6.0 1 0\n6.1 2 0\n\n\n", 2},                  // blank lines after the data
@@ -296,6 +300,26 @@ TEST_F(ScanFileTest, RowCountFollowsNewlinesAndZeroRows) {
     EXPECT_EQ(n_, c.points);
     for (int i = 1; i <= n_; ++i) EXPECT_FLOAT_EQ(s_[i], static_cast<float>(i));
   }
+}
+
+// Every byte of the last row counts: a file of 500 rows whose last row has no
+// line break reads as 500 points, the last one whole, and the file is left as it was.
+TEST_F(ScanFileTest, TheLastRowWithoutALineBreakIsRead) {
+  std::string text = "last row\nR 1 20.0 3000 100 1.0e5 280 0\n";
+  for (int i = 1; i <= 500; ++i) {
+    char row[64];
+    std::snprintf(row, sizeof row, "%.4f %.4f 0%s", 6.0 + 0.001 * i, 0.25 + 0.0005 * i, i < 500 ? "\n" : "");
+    text += row;
+  }
+  const std::string p = WriteText("last.ra1", text);
+  const auto bytes = fs::file_size(p);
+  ASSERT_EQ(bytes, text.size());
+  ASSERT_EQ(Read(p), 1);
+  ASSERT_EQ(n_, 500);
+  EXPECT_FLOAT_EQ(r_[500], 6.5f);
+  EXPECT_FLOAT_EQ(s_[500], 0.5f);
+  EXPECT_EQ(fs::file_size(p), bytes);
+  EXPECT_EQ(ReadText(p), text);
 }
 
 TEST_F(ScanFileTest, RewritingKeepsTheFileTimes) {

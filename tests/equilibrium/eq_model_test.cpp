@@ -2,6 +2,7 @@
 // known buoyant mass with injected TI and RI noise.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/random.h"
+#include "platform/input_events.h"
 #include "platform/scripted_ui.h"
 
 namespace {
@@ -223,6 +225,142 @@ TEST_F(ModelFixture, SedimentationAndDiffusionGiveTheBuoyantMass) {
   double mb = 0;
   ASSERT_TRUE(CurrentBuoyantMass(20, &mb));
   EXPECT_NEAR(mb, 4e-13 * 293.15 * 8.31451e7 / 6e-7, 1e-6 * mb);
+}
+
+// One species of 75 kDa (vbar rho 0.7287) at 8000, 11000 and 15000 rpm over a
+// 3 mm column: c(r) = c0 exp(M (1 - vbar rho) w^2 (r^2 - r0^2) / (2RT)), the
+// loading at r0 falling with the speed as mass conservation wants, radii
+// offset from scan to scan as a real instrument records them, and noise of
+// 0.005 OD from a fixed seed.
+struct MultiSpeed {
+  int scansPerSpeed = 1;
+  bool systematic = true;  // TI profile and RI offsets in the data
+  double left = 6.91, right = 7.19;
+  bool mixedOrder = false;  // speeds not in the order of the scan times
+  bool oneSpeed = false;    // all at 15000 rpm, loadings 0.3, 0.5 and 0.8
+};
+constexpr double kMb75 = 75000 * (1 - 0.7287);
+
+void LoadMultiSpeed(const MultiSpeed& c) {
+  std::mt19937 gen(17);
+  std::normal_distribution<double> gauss(0, 0.005);
+  const double speeds[] = {8000, 11000, 15000}, loading[] = {0.62, 0.55, 0.45};
+  const double dilutions[] = {0.3, 0.5, 0.8};
+  const double times[] = {2000, 3000, 1000};
+  std::vector<eqtest::Scan> scans;
+  int k = 0;
+  for (int v = 0; v < 3; ++v)
+    for (int q = 0; q < c.scansPerSpeed; ++q) {
+      eqtest::Scan s;
+      const double rpm = c.oneSpeed ? 15000 : speeds[v], c0 = c.oneSpeed ? dilutions[v] : loading[v];
+      s.rpm = static_cast<float>(rpm);
+      s.time = (c.mixedOrder ? times[v] : 1000.0 * (v + 1)) + 100.0 * q;
+      ++k;
+      for (double r = 6.9 + 0.0007 * (k % 4); r <= 7.2; r += 0.003) {
+        double y = c0 * EquilibriumExponential(r, kMb75, rpm, 20, 7.05) + gauss(gen);
+        if (c.systematic) y += Ti(r) + Ri(k);
+        s.r.push_back(static_cast<float>(r));
+        s.y.push_back(static_cast<float>(y));
+      }
+      scans.push_back(s);
+    }
+  eqtest::Load(scans, 6.9f, 7.2f, static_cast<float>(c.left), static_cast<float>(c.right));
+  if (c.mixedOrder) {
+    // The time order the loader keeps: 15000, 8000, 11000 rpm.
+    ScanSet& ss = CurrentScanSet();
+    std::vector<int> order;
+    for (int j = 1; j <= ss.count; ++j) order.push_back(j);
+    std::stable_sort(order.begin(), order.end(),
+                     [&ss](int a, int b) { return ss.records[a].time < ss.records[b].time; });
+    for (int j = 1; j <= ss.count; ++j) ss.order[j] = order[static_cast<size_t>(j - 1)];
+  }
+}
+
+// The smallest rmsd of plain runs over masses 1.001 apart.
+double RunMinimum(double from, double to) {
+  double best = 1e10;
+  for (double m = from; m <= to; m *= 1.001) {
+    gModelParams.massOrD[1] = gModelParameterVector.P[1] = static_cast<float>(m);
+    RunEquilibrium(nullptr);
+    best = std::min(best, EqModelState().lastRmsd);
+  }
+  return best;
+}
+
+TEST_F(ModelFixture, MassOfMultiSpeedScansWithAndWithoutSystematicNoise) {
+  gSolutionConditions.vbarRho = 0.7287f;
+  const struct {
+    const char* name;
+    MultiSpeed set;
+  } cases[] = {
+      {"one scan per speed, TI and RI in the data", {1, true}},
+      {"one scan per speed, no TI or RI in the data", {1, false}},
+      {"two scans per speed, TI and RI in the data", {2, true}},
+      {"two scans per speed, no TI or RI in the data", {2, false}},
+      {"speeds out of time order", {2, true, 6.91, 7.19, true}},
+      {"one speed, three loadings", {1, true, 6.91, 7.19, false, true}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoadMultiSpeed(c.set);
+    SeedGaussRandom(5);
+    for (float start : {40000.0f, 120000.0f}) {
+      SetMass(start);
+      RunEquilibrium(nullptr);
+      FitEquilibrium(nullptr);
+      EXPECT_NEAR(gModelParams.massOrD[1], 75000, 0.03 * 75000) << "from " << start;
+    }
+  }
+}
+
+// Over the inner half of the column the rmsd is nearly flat in M: the fit
+// must still end at the minimum of its own runs, not on the slope.
+TEST_F(ModelFixture, FitEndsAtTheMinimumOfItsRunsWhereTheRmsdIsFlat) {
+  gSolutionConditions.vbarRho = 0.7287f;
+  for (const int perSpeed : {1, 2}) {
+    SCOPED_TRACE(perSpeed);
+    LoadMultiSpeed({perSpeed, true, 6.915, 7.045});
+    SeedGaussRandom(3);
+    SetMass(30000);
+    RunEquilibrium(nullptr);
+    FitEquilibrium(nullptr);
+    const double fitted = EqModelState().lastRmsd;
+    const double m = gModelParams.massOrD[1];
+    EXPECT_LE(fitted, RunMinimum(0.8 * m, 1.25 * m) * (1 + 2e-5));
+  }
+}
+
+// A stop asked for before the fit (a key or click that ended an earlier
+// computation) does not end this one; a click during it does.
+TEST_F(ModelFixture, StaleStopIsClearedAndAClickStopsTheFit) {
+  LoadClosedForm(0.005, 7);
+  SeedGaussRandom(11);
+  gFitEngineState.stopRequested = 1;
+  platform::StopFlag() = true;
+  SetMass(40000);
+  FitEquilibrium(nullptr);
+  EXPECT_NEAR(gModelParams.massOrD[1], 50000, 250);
+
+  // The window turns a click during the fit into the stop flag and queues
+  // the click, which the key poll swallows; the event pump stands in for
+  // the window at the fit's second evaluation.
+  SetMass(40000);
+  platform::ClearInput();
+  int evaluations = 0;
+  platform::SetEventPump([&evaluations] {
+    if (++evaluations == 2) {
+      platform::PostMouseClick();
+      platform::StopFlag() = true;
+    }
+  });
+  FitEquilibrium(nullptr);
+  platform::SetEventPump(nullptr);
+  EXPECT_LT(evaluations, 6);  // ended right after the click
+  EXPECT_EQ(gFitEngineState.stopRequested, 0);
+  EXPECT_FALSE(platform::StopFlag());
+  // The best vertex before the click is kept, and the models are whole.
+  EXPECT_NEAR(gModelParams.massOrD[1], 40000, 0.2 * 40000);
+  EXPECT_NE(CurrentScanSet().model[1][1], 0.0f);
 }
 
 }  // namespace

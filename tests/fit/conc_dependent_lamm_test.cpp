@@ -482,3 +482,42 @@ TEST_F(ConcDependentLamm, InhomogeneousSolventIsMentionedOncePerFit) {
 }
 
 }  // namespace
+
+// At the program's default step settings (max dc/c 1, 1000 nodes, the
+// model evaluation's integration scheme) the static twin meets 1e-3 of the
+// loading against its own solution on 3000 nodes with steps of dc/c 0.02.
+TEST_F(ConcDependentLamm, StaticTwinAtItsDefaultsMeetsOneThousandthOfTheLoading) {
+  using Kind = ConcDependentSpecies::Kind;
+  struct Case {
+    const char* name;
+    Kind kind;
+    double s1, s2, D1, D2, logK, ks, kd, c0;
+  };
+  for (const Case& c : {Case{"nonideal single species", Kind::Nonideal, 5, 0, 5.9e-7, 0, 0, 0.02, 0.01, 10},
+                        Case{"monomer-dimer", Kind::Dimer, 4.3, 6.5, 6e-7, 4.8e-7, 0, 0, 0, 2},
+                        Case{"monomer-trimer", Kind::Trimer, 4.3, 8, 6e-7, 4e-7, 0, 0, 0, 2}}) {
+    SCOPED_TRACE(c.name);
+    std::vector<double> r;
+    for (int i = 0; i < 601; ++i) r.push_back(6.0 + 0.002 * i);
+    LoadTimes({1200, 2400, 3600, 4800, 6000}, 50000, 6.0, 7.2, 601);
+    auto solve = [&](int N, double maxDc) {
+      ConcDependentSpecies& sp = CurrentConcDependentSpecies();
+      sp = ConcDependentSpecies{};
+      sp.kind = c.kind;
+      sp.s1 = c.s1, sp.D1 = c.D1, sp.s2 = c.s2, sp.D2 = c.D2;
+      sp.logK = static_cast<float>(c.logK);
+      sp.logKs = c.ks > 0 ? static_cast<float>(std::log10(c.ks)) : -30.0f;
+      sp.logKd = c.kd > 0 ? static_cast<float>(std::log10(c.kd)) : -30.0f;
+      sp.scheme = AssociationModelParams{}.integrationScheme;
+      ZeroModels();
+      LammSettings() = LammSolverSettings{};
+      if (maxDc > 0) LammSettings().workingMaxDcOverC = maxDc;
+      EXPECT_EQ(Solve(false, N, c.c0, 50000), 0);
+      return Models();
+    };
+    const std::vector<std::vector<float>> fine = solve(3000, 0.02);
+    const std::vector<std::vector<float>> standard = solve(1000, 0);
+    EXPECT_LT(WorstDifference(standard, fine, r, 6.0, 7.1) / c.c0, 1e-3);
+    fittest::ClearScans();
+  }
+}

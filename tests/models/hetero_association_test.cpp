@@ -62,12 +62,12 @@ void Prepare(const Mixture& r) {
   P[8] = static_cast<float>(r.logK), P[9] = r.loadA, P[10] = r.loadB, P[12] = r.epsB;
   P[13] = kMeniscus, P[14] = kBottom;
   UnpackModelParameters();
-  // The complex carries the D of its own slot, not the sum of the masses.
+  // The tests choose the complex's D themselves.
   CurrentHeteroAssociationState().DAB = r.DAB;
 }
 
-// One run with the complex's D as given (the derivation makes slot 3 a mass
-// sum, which only the molar-mass parametrisation uses).
+// One run with the complex's D as given (the derivation would make it the
+// D of the mass M_A + M_B).
 void Simulate(FitHost* host, const Mixture& r) {
   ModelEvaluationHooks& h = CurrentModelEvaluationHooks();
   auto plain = h.simulateHeteroAssociation;
@@ -434,6 +434,7 @@ TEST_F(HeteroAssociation, BadInputGivesFiniteModelsOrARefusal) {
 TEST_F(HeteroAssociation, SlotThreeIsDerivedAndNeverFitted) {
   Mixture r;
   Prepare(r);
+  gFitEngineState.molarMassParameters = 1;
   int* F = gModelParameterVector.F;
   F[3] = F[11] = 1;
   gModelParameterVector.P[1] = 40000, gModelParameterVector.P[2] = 60000;
@@ -444,6 +445,39 @@ TEST_F(HeteroAssociation, SlotThreeIsDerivedAndNeverFitted) {
   EXPECT_FLOAT_EQ(gModelParams.concentration[3], static_cast<float>(CurrentHeteroAssociationState().cAB0));
   PackModelParameters();
   EXPECT_EQ(F[3] + F[11], 0);
+}
+
+// With diffusion coefficients entered the complex's D is that of the mass
+// M_A + M_B at its own s (Svedberg's relation, worked here with RT and the
+// buoyancy), never D_A + D_B; without masses to add it keeps its entry.
+TEST_F(HeteroAssociation, ComplexDiffusesAsTheSumOfTheMasses) {
+  Mixture r;
+  Prepare(r);
+  ASSERT_EQ(gFitEngineState.molarMassParameters, 0);
+  const double RT = 8.31451e7 * gSolutionConditions.temperature, buoyancy = 1 - gSolutionConditions.vbarRho;
+  auto mass = [&](double s, double D) { return s * 1e-13 * RT / (buoyancy * D * 1e-7); };
+  const double M = mass(r.sA, r.DA) + mass(r.sB, r.DB);
+  const double expected = r.sAB * 1e-13 * RT / (buoyancy * M);  // cm^2/s
+  float* P = gModelParameterVector.P;
+  P[3] = 99;
+  UnpackModelParameters();
+  EXPECT_NEAR(P[3] * 1e-7, expected, expected * 1e-5);
+  EXPECT_GT(std::fabs(P[3] - (r.DA + r.DB)), 5);  // not the sum of the D
+  EXPECT_EQ(gModelParams.massOrD[3], P[3]);
+  // The run uses it.
+  const HeteroAssociationState& st = CurrentHeteroAssociationState();
+  Host host;
+  SimulateModel(&host);
+  EXPECT_NEAR(st.runDAB, expected, expected * 1e-5);
+  EXPECT_NEAR(st.runDA, r.DA * 1e-7, 1e-12);
+  // No mass to add (a partner without s): the complex keeps its own entry.
+  struct Case {
+    float DA, DB, sA, sB, sAB, own, result;
+  } cases[] = {{8, 6, 0, 0, 8, 4.5f, 4.5f}, {0, 6, 3, 5, 8, 4.5f, 4.5f}, {8, 6, 3, 5, 0, 4.5f, 4.5f},
+               {8, 6, -3, 5, 8, 4.5f, 8 / (3.0f / 8 + 5.0f / 6)}};
+  for (const Case& c : cases)
+    EXPECT_FLOAT_EQ(ComplexMassOrD(false, c.DA, c.DB, c.sA, c.sB, c.sAB, c.own), c.result);
+  EXPECT_FLOAT_EQ(ComplexMassOrD(true, 30000, 50000, 3, 5, 8, 1), 80000);
 }
 
 TEST_F(HeteroAssociation, FitFindsTheAssociationConstantAgain) {

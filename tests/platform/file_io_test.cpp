@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -61,6 +62,88 @@ TEST_F(FileIo, OnlyRegularFilesAreReadAndNeverWaitedOn) {
   }
 }
 
+// Every kind of thing that can stand where a file is expected gets its own
+// answer and a message naming it; the text passed in stays untouched.
+TEST_F(FileIo, EveryFileIsCheckedBeforeItIsReadAndReadWithinItsBound) {
+  using platform::FileReadError;
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0644), 0);
+  fs::create_symlink(dir_ / "loop_b", dir_ / "loop_a");
+  fs::create_symlink(dir_ / "loop_a", dir_ / "loop_b");
+  fs::create_symlink("/dev/zero", dir_ / "zero");
+  fs::create_symlink(dir_ / "fifo", dir_ / "to_fifo");
+  // A sparse file one byte above the bound: refused from its size, never read.
+  {
+    std::ofstream(dir_ / "sparse", std::ios::binary) << "";
+    fs::resize_file(dir_ / "sparse", platform::kTableFileLimit + 1);
+  }
+  const std::string atBound = Put("at_bound", std::string(1000, 'a'));
+  const std::string empty = Put("empty", "");
+  struct Case {
+    fs::path path;
+    std::size_t bound;
+    FileReadError error;
+    std::string message;  // with the path in front of it, or "" for none
+  } cases[] = {
+      {dir_ / "fifo", platform::kTableFileLimit, FileReadError::NotRegular, " is not a regular file"},
+      {dir_ / "to_fifo", platform::kTableFileLimit, FileReadError::NotRegular, " is not a regular file"},
+      {dir_ / "zero", platform::kTableFileLimit, FileReadError::NotRegular, " is not a regular file"},
+      {"/dev/zero", platform::kTableFileLimit, FileReadError::NotRegular, " is not a regular file"},
+      {dir_, platform::kTableFileLimit, FileReadError::NotRegular, " is not a regular file"},
+      {dir_ / "loop_a", platform::kTableFileLimit, FileReadError::CannotOpen, "could not open "},
+      {dir_ / "missing", platform::kTableFileLimit, FileReadError::Missing, "could not open "},
+      {dir_ / "sparse", platform::kTableFileLimit, FileReadError::TooLarge, " is larger than 64 MB, too large to be read"},
+      {atBound, 999, FileReadError::TooLarge, " is larger than 999 bytes, too large to be read"},
+      {atBound, 1000, FileReadError::None, ""},
+      {empty, 0, FileReadError::None, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.string());
+    std::string text = "left as it was";
+    const FileReadError e = platform::ReadWholeFile(c.path.string(), text, c.bound);
+    EXPECT_EQ(e, c.error);
+    const std::string message = platform::FileReadErrorText(c.path.string(), e, c.bound);
+    if (c.message.empty()) {
+      EXPECT_EQ(message, "");
+    } else if (c.message.rfind("could not", 0) == 0) {
+      EXPECT_EQ(message, c.message + c.path.string());
+    } else {
+      EXPECT_EQ(message, c.path.string() + c.message);
+    }
+    if (e != FileReadError::None) {
+      EXPECT_EQ(text, "left as it was");
+    }
+    // The stdio view refuses the same files, with the same message.
+    const platform::CheckedInputFile in(c.path.string(), c.bound);
+    EXPECT_EQ(in.error(), c.error);
+    EXPECT_EQ(static_cast<bool>(in), c.error == FileReadError::None);
+    EXPECT_EQ(in.ErrorText(), message);
+  }
+  std::string text;
+  ASSERT_EQ(platform::ReadWholeFile(atBound, text, 1000), FileReadError::None);
+  EXPECT_EQ(text, std::string(1000, 'a'));
+}
+
+TEST_F(FileIo, TheStdioViewReadsExactlyTheFile) {
+  const std::string content = "1.5 2.5\n3.5 4.5\nlast line without a break";
+  const std::string path = Put("table.dat", content);
+  const platform::CheckedInputFile in(path, platform::kTableFileLimit);
+  ASSERT_TRUE(in);
+  float a = 0, b = 0, c = 0, d = 0;
+  ASSERT_EQ(std::fscanf(in.get(), "%f %f %f %f", &a, &b, &c, &d), 4);
+  EXPECT_EQ(d, 4.5f);
+  char rest[64] = {};
+  ASSERT_NE(std::fgets(rest, sizeof rest, in.get()), nullptr);  // the line break after 4.5
+  ASSERT_NE(std::fgets(rest, sizeof rest, in.get()), nullptr);
+  EXPECT_STREQ(rest, "last line without a break");
+  EXPECT_EQ(std::fgetc(in.get()), EOF);
+  std::rewind(in.get());
+  EXPECT_EQ(std::fgetc(in.get()), '1');
+
+  const platform::CheckedInputFile none(Put("empty.dat", ""), platform::kTableFileLimit);
+  ASSERT_TRUE(none);
+  EXPECT_EQ(std::fgetc(none.get()), EOF);
+}
+
 TEST_F(FileIo, AFileWrittenThroughATemporaryNameIsWholeOrUntouched) {
   const std::string target = Put("result.dat", "earlier result\n");
   auto writer = [](const std::string& content, bool ok) {
@@ -100,6 +183,24 @@ TEST_F(FileIo, AFileWrittenThroughATemporaryNameIsWholeOrUntouched) {
   }));
   EXPECT_EQ(Get(target), "new result\n");
   EXPECT_EQ(EntryCount(), 1u);
+
+  // A named pipe (or a device, or a folder) of that name stays what it is:
+  // the writer is not even called.
+  ASSERT_EQ(mkfifo((dir_ / "pipe").c_str(), 0644), 0);
+  fs::create_directories(dir_ / "folder");
+  fs::create_symlink("/dev/null", dir_ / "device");
+  for (const char* name : {"pipe", "folder", "device"}) {
+    bool called = false;
+    EXPECT_FALSE(platform::WriteThroughTemporary((dir_ / name).string(), [&called](const std::string&) {
+      called = true;
+      return true;
+    })) << name;
+    EXPECT_FALSE(called) << name;
+  }
+  EXPECT_TRUE(fs::is_fifo(dir_ / "pipe"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
+  EXPECT_TRUE(fs::is_character_file(dir_ / "device"));
+  EXPECT_EQ(EntryCount(), 4u);
 }
 
 TEST(WorkerThreads, CountsStayBetweenOneAndTheCap) {
