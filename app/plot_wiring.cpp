@@ -99,18 +99,17 @@ void ConnectPlotsToWindow(TXLAWindow& window) {
   h.checkTemperatureFluctuations = [](double limit) { CheckTemperatureFluctuations(static_cast<float>(limit)); };
 
   // The ad-hoc plot takes over the window for one painting; its picture
-  // covers the plots until the next painting of the window.
+  // covers the plots until the next painting of the window. The painting
+  // is this window's (a window made later installs its own).
   RoadServices& r = Road();
-  if (!r.otherScreenShown && !r.paintOtherScreen) {
-    r.otherScreenShown = [] {
-      const AdHocPlotArrays& a = CurrentAdHocPlot();
-      return a.adHocPlot != nullptr || a.adHocShown != 0;
-    };
-    r.paintOtherScreen = [w] {
-      if (platform::DrawSurface* s = w->Frame().Surface())
-        PaintPendingAdHocPlot(*s, [s] { DrawSpeedProfileOverlay(*s); });
-    };
-  }
+  r.otherScreenShown = [] {
+    const AdHocPlotArrays& a = CurrentAdHocPlot();
+    return a.adHocPlot != nullptr || a.adHocShown != 0;
+  };
+  r.paintOtherScreen = [w] {
+    if (platform::DrawSurface* s = w->Frame().Surface())
+      PaintPendingAdHocPlot(*s, [s] { DrawSpeedProfileOverlay(*s); });
+  };
 
   platform::SetFitProgressRedraw([] {
     SyncPlotPreferences();
@@ -120,6 +119,7 @@ void ConnectPlotsToWindow(TXLAWindow& window) {
 
 void DisconnectPlotsFromWindow() {
   platform::SetFitProgressRedraw({});
+  Road().paintOtherScreen = nullptr;
   // The plots are the window's and view the scan set; once the loaders can
   // no longer reach them they would outlive the scans they show.
   DeletePlotWindows();
