@@ -2,28 +2,44 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
-PACKAGES = cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev \
-           qt6-base-dev qt6-svg-dev qt6-multimedia-dev xvfb xauth ccache \
-           xdotool openbox x11-apps imagemagick
+# What building and running the program needs (the test framework too: the
+# configuration looks for it), then what only the tests, the benchmarks and
+# the virtual desktop for trying the window need.
+RUN_PACKAGES = cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev googletest \
+               qt6-base-dev qt6-svg-dev qt6-multimedia-dev ccache
+PACKAGES = $(RUN_PACKAGES) libbenchmark-dev xvfb xauth xdotool openbox x11-apps imagemagick
+# The program and the generator of the bundled example: all that `make run` builds.
+RUN_TARGETS = tarnel tarnel_make_example
 
-.PHONY: all bootstrap configure build test test-whole run bench asan clean
+.PHONY: all bootstrap bootstrap-run configure configure-run build test test-whole run bench asan clean
 
 all: build
 
-# Installs only what is missing; apt-get update runs once, when needed.
-bootstrap:
-	@missing=""; for p in $(PACKAGES); do \
+# Installs only what is missing of the packages named; apt-get update runs
+# once, when needed.
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
 	fi
+endef
+
+bootstrap:
+	$(call install_missing,$(PACKAGES))
+
+bootstrap-run:
+	$(call install_missing,$(RUN_PACKAGES))
 
 $(BUILD)/build.ninja: CMakeLists.txt | bootstrap
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
 
 configure: bootstrap
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+configure-run: bootstrap-run
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
 
 build: configure
@@ -44,7 +60,9 @@ test-whole: build
 	    else echo "FAIL $$b $$args"; grep -E '^\[  FAILED  \] [A-Za-z]' $(BUILD)/whole.log | sort -u; tail -1 $(BUILD)/whole.log; failed=1; fi; \
 	  done; done; exit $$failed
 
-run: build
+# Builds only what it runs; `make test` and `make bench` build the rest.
+run: configure-run
+	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS)
 	./scripts/run-example.sh $(BUILD)
 
 bench: build

@@ -211,8 +211,8 @@ void TXLAWindow::CmBufferSedimentation() {
     ApplyBufferSedimentationToFitFlags();
   if (!b.BufferSedOn && wasOn) SetBufferSedimentationMenuCheck();
   CheckMenuItem(kCommand, b.BufferSedOn);
-  if (b.BufferSedOn && b.MeniscusMismatch != mismatchBefore && CurrentBufferSedHooks().fullRange)
-    CurrentBufferSedHooks().fullRange();
+  // A changed mismatch moves the curves: the zoom of the old ones goes.
+  if (b.BufferSedOn && b.MeniscusMismatch != mismatchBefore) CmFullRange();
   PublishBufferSedimentation();
 }
 

@@ -7,6 +7,7 @@
 #include "app/wait_cursor.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/analysis/lsgs_extrapolation.h"
 #include "distributions/conti_models.h"
@@ -220,7 +221,7 @@ void TXLAWindow::CmCopyDistribution() {
 
 void TXLAWindow::CmCopyPriorKnowledgeTable() {
   const ContiSettings& cs = Conti();
-  if (!cs.usePrior || !ScansLoaded() || !DistributionShownModel() || !cs.prior || !cs.priorCompanion) return;
+  if (!Priors().use || !ScansLoaded() || !DistributionShownModel() || !cs.prior || !cs.priorCompanion) return;
   WaitCursor wait(*this);
   RepairFitLimits();
   const int rows = std::min(cs.gridSize, DistArrays().allocatedPrior);

@@ -8,6 +8,7 @@
 #include "app/main_window_flags.h"
 #include "app/plot_mouse.h"
 #include "app/startup.h"
+#include "app/program_options.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/scan_set.h"
@@ -189,12 +190,12 @@ void ToggleShownPlot(TXLAWindow& window, std::uint8_t& shown, std::uint8_t other
 
 void TXLAWindow::CmShowResiduals() {
   PlotWindowSet& w = CurrentPlotWindows();
-  ToggleShownPlot(*this, w.showResiduals, w.showData, 209, PlaceResidualPlotWindow, PlaceDataPlotWindow);
+  ToggleShownPlot(*this, w.showResiduals, w.showData, cmd::ShowResiduals, PlaceResidualPlotWindow, PlaceDataPlotWindow);
 }
 
 void TXLAWindow::CmShowData() {
   PlotWindowSet& w = CurrentPlotWindows();
-  ToggleShownPlot(*this, w.showData, w.showResiduals, 232, PlaceDataPlotWindow, PlaceResidualPlotWindow);
+  ToggleShownPlot(*this, w.showData, w.showResiduals, cmd::ShowData, PlaceDataPlotWindow, PlaceResidualPlotWindow);
 }
 
 void TXLAWindow::CmDataMarkSize() {

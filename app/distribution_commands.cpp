@@ -61,6 +61,15 @@ bool BoundaryExtrapolationMode() { return F().SedTransformModel || F().LsgExtrap
 
 bool Transformed() { return DistArrays().transformedToS20 || DistArrays().transformedToR; }
 
+// The transforms act on a computed distribution; without one they say so
+// instead of doing nothing.
+constexpr const char* kNoDistribution = "no distribution to transform - compute one first (Run)";
+bool DistributionToTransform() {
+  if (DistributionPlot() && DistArrays().distCurve) return true;
+  Refuse(kNoDistribution);
+  return false;
+}
+
 void LeaveRangeSelection(TXLAWindow& w) {
   RangeSelectionState& r = RangeSelection();
   r.active = r.forIntegration = r.forRescaling = false;
@@ -105,7 +114,7 @@ bool AskNumber(float& value, const char* prompt, const char* caption) {
 
 // The s -> s20,w half of the two transform commands; true when applied.
 bool TransformToS20() {
-  if (!DistArrays().distCurve) return false;
+  if (!DistributionToTransform()) return false;
   SolutionConditions& sc = gSolutionConditions;
   float vbar20 = sc.vbar20, vbar = sc.vbar, density = 1.0f;
   float viscosity = 0.01002f * sc.viscosity;
@@ -205,10 +214,11 @@ std::string ShowRangeOnData(TXLAWindow& w, float lo, float hi, float total, floa
   const size_t n = static_cast<size_t>(s.count) + 1;
   std::vector<int> first(n, 0), last(n, 0);
   std::vector<float> transport(n, 0.0f);
-  // The painted limits of the nonideal c(s) models would move with the
-  // local concentration; those models are not available here.
+  // Boundaries of the nonideal c(s) models sediment slower than their s:
+  // the painted limits move with the concentration.
   if (!CurrentDataTypeFlags().dls && (anySign || (lo > 0.0f && hi > 0.0f)))
-    PaintDistributionIntegrationRange(w, lo, hi, first.data(), last.data(), transport.data());
+    PaintDistributionIntegrationRange(w, ConcentrationMovedLimit(lo, total), ConcentrationMovedLimit(hi, total),
+                                      first.data(), last.data(), transport.data());
 
   PeakBandSelection& band = CurrentPeakBand();
   if (CurrentPlotWindows().showBitmap) {
@@ -320,13 +330,13 @@ void TXLAWindow::CmFullscaleDistributionPlot() {
 }
 
 void TXLAWindow::CmTransformCSToCM() {
-  if (!DistributionPlot()) return;
+  if (!DistributionToTransform()) return;
   TransformDistributionPlotToCM();
   Frame().Invalidate(true);
 }
 
 void TXLAWindow::CmTransformDifferentialToIntegral() {
-  if (!DistributionPlot() || CurrentDataTypeFlags().dls || BoundaryExtrapolationMode()) return;
+  if (CurrentDataTypeFlags().dls || BoundaryExtrapolationMode() || !DistributionToTransform()) return;
   DifferentialToIntegralDistribution();
   Frame().Invalidate(true);
 }
@@ -345,9 +355,14 @@ void TXLAWindow::CmTransformSToRDistribution() {
   }
   RequestRepaint(*this);
   if (!Yes("", "correct distribution c(R) for a size-dependent signal a(R)?")) return;
-  // The save dialog picks an existing file here, as it always has.
-  std::string path;
-  if (!AskSavePath("open power series for a(R)", "MieScatCoeffs.dat", path)) return;
+  // An open dialog: the file must exist, and picking it asks no overwrite.
+  platform::FileDialogRequest request;
+  request.title = "open power series for a(R)";
+  request.defaultExtension = "dat";
+  request.presetName = "MieScatCoeffs.dat";
+  const platform::FileDialogResult chosen = platform::UI().FileDialog(request);
+  if (!chosen.accepted || chosen.paths.empty()) return;
+  const std::string& path = chosen.paths.front();
   if (!CorrectDistributionForSignal(path)) {
     Refuse("could not calculate Rh from s20 in distribution");
     return;

@@ -57,13 +57,13 @@ void Note(const char* text) {
   platform::UI().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
 
-// The scan path chosen in the save dialog (preset "0000x.RA0"), or empty.
+// The scan path chosen in the save dialog (preset "0000x.ra0"), or empty.
 std::string AskScanPath(TXLAWindow& w) {
   platform::FileDialogRequest request = w.LoadFileDialog;
   request.save = true;
   request.multiSelect = false;
   request.title = "save generated data as";
-  request.presetName = "0000x.RA0";
+  request.presetName = "0000x.ra0";
   request.defaultExtension.clear();
   const platform::FileDialogResult result = platform::UI().FileDialog(request);
   if (!result.accepted || result.paths.empty() || result.paths.front().size() > 259) return {};
@@ -127,9 +127,14 @@ void Generate(TXLAWindow& w, const SyntheticRun& run) {
   RunSwitches& rs = RunState();
   rs.RunProgressDisplay = true;
   w.Frame().SetCursor(platform::CursorKind::Wait);
-  MakeSyntheticDataSet(run);
+  const SyntheticOutcome outcome = MakeSyntheticDataSet(run);
   w.Frame().SetCursor(platform::CursorKind::Arrow);
   rs.RunProgressDisplay = false;
+  // New scans are the loaded data now: the title names them as a load does.
+  const ScanSet& s = CurrentScanSet();
+  if (!run.reuse && (outcome == SyntheticOutcome::Made || outcome == SyntheticOutcome::Unwritten) &&
+      s.count > 0 && s.fileNames.size() > 1)
+    w.Frame().SetTitle("SEDIMENTATION ANALYSIS -> " + platform::Combine(s.dataFolder, s.fileNames[1]) + "...");
 }
 
 // A list of values of Series: its count, then each value; false on Cancel.

@@ -1,4 +1,7 @@
 #include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
@@ -79,10 +82,23 @@ void TXLAWindow::CmKeyboardShortcuts() {
 }
 
 std::string HelpDocumentPath() {
+  // $TARNEL_HOME holds the user's files, not the documents: those stay
+  // beside the executable (or the build folder in the tree) and in the
+  // source tree the program was built from.
   const std::string& folder = platform::ProgramPaths.ProgramFolder;
-  for (const std::string& candidate : {folder + "README.md", folder + "../README.md"}) {
-    if (platform::FileExists(candidate)) return std::filesystem::weakly_canonical(candidate).string();
+  std::vector<std::string> candidates = {folder + "README.md", folder + "../README.md"};
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const std::string beside = exe.parent_path().string() + "/";
+    candidates.push_back(beside + "README.md");
+    candidates.push_back(beside + "../README.md");
   }
+#ifdef TARNEL_SOURCE_TREE
+  candidates.push_back(std::string(TARNEL_SOURCE_TREE) + "/README.md");
+#endif
+  for (const std::string& candidate : candidates)
+    if (platform::FileExists(candidate)) return std::filesystem::weakly_canonical(candidate).string();
   return folder + "README.md";
 }
 

@@ -7,6 +7,7 @@ std::string AboutText();
 std::string KeyboardShortcutsText();
 
 // The documentation shipped with the program: README.md in the program
-// folder or the folder above it (the build folder of a source tree); the
-// program folder's path when neither holds it.
+// folder or the folder above it, beside the executable or the folder above
+// it (the build folder of a source tree), or in the source tree it was
+// built from; the program folder's path when none holds it.
 std::string HelpDocumentPath();

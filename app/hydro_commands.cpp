@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <utility>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -200,9 +201,12 @@ std::string LocateHydroPro() {
   request.initialFolder = folder;
   const platform::FileDialogResult chosen = platform::UI().FileDialog(request);
   if (!chosen.accepted || chosen.paths.empty()) {
-    if (Ask("no HYDROPRO file", "Would you like to open the HYDROPRO download page in your browser?\nPlease save the "
-                                "program into the folder " +
-                                    folder + " and start this command again.") == platform::IDYES)
+    const std::string where = "Please save the program into the folder " + folder + " and start this command again.";
+    // Without a known address the browser is not offered.
+    if (HydroProConfig().downloadUrl.empty())
+      Box("no HYDROPRO file", where);
+    else if (Ask("no HYDROPRO file", "Would you like to open the HYDROPRO download page in your browser?\n" + where) ==
+             platform::IDYES)
       platform::Processes().OpenUrl(HydroProConfig().downloadUrl);
     return {};
   }
@@ -317,10 +321,14 @@ void TXLAWindow::CmStartHydroPro() {
       return;
     }
   }
-  if (Ask("HYDROPRO", "Would you like to open the HYDROPRO user guide?") == platform::IDYES)
-    platform::Processes().OpenUrl(HydroProConfig().userGuideUrl);
-  if (Ask("HYDROPRO", "Would you like to open the HYDROPRO reference paper?") == platform::IDYES)
-    platform::Processes().OpenUrl(HydroProConfig().paperUrl);
+  // Reading is optional: No is the default, and only a known address is offered.
+  const std::pair<const char*, const std::string*> documents[] = {
+      {"Would you like to open the HYDROPRO user guide?", &HydroProConfig().userGuideUrl},
+      {"Would you like to open the HYDROPRO reference paper?", &HydroProConfig().paperUrl}};
+  for (const auto& [question, url] : documents)
+    if (!url->empty() && platform::UI().MessageBox("no HYDROPRO file", question, platform::BoxButtons::YesNoDefaultNo,
+                                                   platform::BoxIcon::Question) == platform::IDYES)
+      platform::Processes().OpenUrl(*url);
   HydroProInput in;
   if (!ReadHydroProParameters(in)) return;
   const std::string dat = folder + "/hydropro.dat";

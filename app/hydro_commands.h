@@ -9,9 +9,10 @@ class TXLAWindow;
 // Where the outside bead-model program and its documents are.
 struct HydroProSettings {
   std::string executable;  // empty: "hydropro" in the program folder
-  std::string downloadUrl = "https://example.org/hydropro/download";
-  std::string userGuideUrl = "https://example.org/hydropro/guide";
-  std::string paperUrl = "https://example.org/hydropro/paper";
+  // The distributor's pages; empty: no address is offered.
+  std::string downloadUrl;
+  std::string userGuideUrl;
+  std::string paperUrl;
 };
 HydroProSettings& HydroProConfig();
 

@@ -10,8 +10,10 @@
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/integrate_distribution.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "numerics/arrays.h"
 #include "plot/direct_curve.h"
 #include "plot/plot_window_set.h"
@@ -147,4 +149,17 @@ void PaintDistributionIntegrationRange(TXLAWindow& window, float s1, float s2, i
     free_imatrix(colours, 1, n, 1, 3);
   }
   if (surface) window.Frame().FlushCanvas();
+}
+
+float ConcentrationMovedLimit(float s, float total) {
+  const ModelSelectorFlags& f = gModelSelectorFlags;
+  const double c0 = CurrentScanSet().referenceTotalConcentration;
+  if (!f.NonidealCSModel || !(c0 > 0)) return s;
+  const float* P = gModelParameterVector.P;
+  if (!f.NonidealCSVariant) return static_cast<float>(s * (1.0 - (total / c0) * std::pow(10.0, P[20])));
+  float below = 0, mean = 0, all = 0;
+  IntegrateDistribution(0.1f, s, &below, &mean, &all);
+  return static_cast<float>(
+      s * ConcentrationFactorSSimple(static_cast<float>(below / c0), P[20], P[21], Conti().ffValue,
+                                     gSolutionConditions.vbar));
 }

@@ -20,3 +20,11 @@ RangeColouring ColourScanByRange(const float* r, int from, int to, double m, dou
 // and err[] (by scan number) when given.
 void PaintDistributionIntegrationRange(TXLAWindow& window, float s1, float s2, int* first = nullptr,
                                        int* last = nullptr, float* err = nullptr);
+
+// Where a limit s of the distribution shows in the data of a nonideal c(s)
+// model, whose boundaries sediment slower with the concentration: plain
+// nonideal c(s) s (1 - (T / c0) 10^k), k = log10 ks, T the total signal of
+// the distribution; the hard-sphere variant s times s(c)/s0 of the signal
+// between 0.1 S and s. Other models, or no reference concentration c0 > 0,
+// keep s.
+float ConcentrationMovedLimit(float s, float total);

@@ -1,64 +1,25 @@
 #include "app/list_file.h"
 
-#include <cctype>
-#include <cstdlib>
-
+#include "data/list_file_text.h"
 #include "platform/paths.h"
 
 namespace {
 
 constexpr std::size_t kSelectionBuffer = 128000;
 
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  std::size_t i = 0;
-  for (; prefix[i]; ++i) {
-    if (i >= text.size()) return false;
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 ListFileSelection ParseListText(std::string text) {
+  const ListFileText list = ParseListFileText(text);
   ListFileSelection out;
-  const std::string header = "newformat n=";
-  if (StartsWithNoCase(text, header.c_str())) {
-    // The count is at most four characters up to the line break.
-    std::size_t p = header.size();
-    std::string digits;
-    while (p < text.size() && digits.size() < 4 && text[p] != '\n' && text[p] != '\r')
-      digits += text[p++];
-    out.every = std::atoi(digits.c_str());
-    // A damaged header must not make the loader step by zero or backwards.
-    if (out.every < 1) out.every = 1;
-    const std::size_t eol = text.find('\n');
-    text.erase(0, eol == std::string::npos ? text.size() : eol + 1);
-  } else {
-    out.every = 1;
-    for (char& c : text)
-      if (c == '_') c = '.';
+  out.every = list.every;
+  if (!list.folder.empty()) {
+    out.selection += list.folder;
+    out.selection += '\0';
   }
-  // "%" comments go with the rest of their line and its line break.
-  std::string cleaned;
-  cleaned.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%') {
-      const std::size_t eol = text.find('\n', i);
-      if (eol == std::string::npos) break;
-      i = eol;
-      continue;
-    }
-    cleaned += text[i];
-  }
-  for (std::size_t i = 0; i < cleaned.size(); ++i) {
-    if (cleaned[i] == '\r') continue;
-    if (cleaned[i] == '\n')
-      out.selection += '\0';
-    else
-      out.selection += cleaned[i];
+  for (const std::string& name : list.names) {
+    out.selection += name;
+    out.selection += '\0';
   }
   out.selection += '\0';
   out.selection += '\0';

@@ -514,6 +514,7 @@ void TXLAWindow::CmLoadRawMultiSpeedDataAndAutocorrect() {
   AutocorrectLoad() = 0;
   // Hundreds of scans make the bitmap strip too tall to be useful.
   plots.showBitmap = CurrentScanSet().count >= 200 ? 0 : bitmapShown;
+  CheckMenuItem(cmd::ShowResidualsBitmap, plots.showBitmap);
 }
 
 void TXLAWindow::CmFixIndividualScanJump199() { CmFixIndividualScanJump(); }

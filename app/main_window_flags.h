@@ -29,7 +29,7 @@ MainWindowFlags& WindowFlags();
 // Per-run switches of Run and Fit.
 struct RunSwitches {
   bool KeepDistributionPlot = false;  // painting leaves the distribution plot alone
-  bool PriorKnowledgeOneShot = false; // the next run switches the prior off
+  bool TransformAwaitsRun = false;    // a boundary transform was chosen and not yet run: painting says so
   bool InFitEvaluation = false;       // a fit drives the distribution computation
   bool RunProgressDisplay = false;    // the solvers draw their profiles while running
   bool FaxenSimulation = false;       // the evaluation uses the Faxen approximation

@@ -151,13 +151,19 @@ void RedrawPlotMarkers(TXLAWindow& window) {
     auto dashed = [&](float v) {
       if (v != 0) DrawLimitMarkers(dc, window, MarkerColumn(window, v), kFitRangeColor, 30);
     };
-    solid(s.rightFitLimit, kFitLimitColor);
-    solid(s.leftFitLimit, kFitLimitColor);
+    // The M* screen has no fit range: its plot shows meniscus and bottom only.
+    const bool mStar = Road().mStarScreenShown && Road().mStarScreenShown();
+    if (!mStar) {
+      solid(s.rightFitLimit, kFitLimitColor);
+      solid(s.leftFitLimit, kFitLimitColor);
+    }
     solid(mp.meniscus, kMeniscusColor);
     solid(mp.bottom, kBottomColor);
-    dashed(fs.meniscusMin);
-    dashed(fs.meniscusMax);
-    dashed(fs.bottomMin);
-    dashed(fs.bottomMax);
+    if (!mStar) {
+      dashed(fs.meniscusMin);
+      dashed(fs.meniscusMax);
+      dashed(fs.bottomMin);
+      dashed(fs.bottomMax);
+    }
   });
 }

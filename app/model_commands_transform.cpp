@@ -1,8 +1,10 @@
 // The boundary transforms of the Model menu: the van Holde-Weischet
 // analysis and the extrapolation of ls-g*(s) area fractions against
 // 1/sqrt(t). Both may also plot the apparent s against 1/sqrt(t).
+#include "app/main_window_flags.h"
 #include "app/model_commands.h"
 #include "app/txla_window.h"
+#include "app/window_services.h"
 #include "data/scan_set.h"
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_models.h"
@@ -96,6 +98,9 @@ void TXLAWindow::CmVanHoldeWeischet() {
   gModelParams.riNoiseFit = 0;
   if (!AskResolution()) return;
   CheckMenuItem(292, true);
+  // Choosing the transform computes nothing; the screen says how to.
+  RunState().TransformAwaitsRun = true;
+  RequestRepaint(*this);
   if (CurrentDataTypeFlags().interference)
     platform::UI().MessageBox(kVhwCaption,
                               "this function is only for absorbance data, \nrecommending extrapolation of s(app) vs "

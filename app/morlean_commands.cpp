@@ -116,36 +116,40 @@ void LaunchMorlean(const std::string& argument) {
 
 }  // namespace
 
-void LoadXpFile(TXLAWindow& window, const std::string& path) {
+bool LoadXpFile(TXLAWindow& window, const std::string& path) {
   LeaveEquilibriumTestMode();
   const XpFileContents xp = ReadXpFile(path);
   switch (xp.status) {
-    case XpReadStatus::CannotOpen: ErrorMessage(xp.openError); return;
-    case XpReadStatus::NoNumber: return;
-    case XpReadStatus::NotVelocity: ErrorMessage("can only load xp files from sedimentation velocity"); return;
-    case XpReadStatus::OldFormat: ErrorMessage("old XP-file format (use newer version of morlean)"); return;
-    case XpReadStatus::BadNameLine: ErrorMessage("could not read the scan file names of " + path); return;
+    case XpReadStatus::CannotOpen: ErrorMessage(xp.openError); return false;
+    case XpReadStatus::NoNumber: return false;
+    case XpReadStatus::NotVelocity: ErrorMessage("can only load xp files from sedimentation velocity"); return false;
+    case XpReadStatus::OldFormat: ErrorMessage("old XP-file format (use newer version of morlean)"); return false;
+    case XpReadStatus::BadNameLine: ErrorMessage("could not read the scan file names of " + path); return false;
     case XpReadStatus::Ok: break;
   }
   ScanSet& s = CurrentScanSet();
   s.loadEvery = 1;
   window.Frame().SetTitle("SEDIMENTATION ANALYSIS -> " + platform::Combine(xp.folder, xp.names[0]) + "...");
   window.Frame().SetCursor(platform::CursorKind::Wait);
+  bool loaded = false;
   {
     // The files are where the xp file says, whatever folder a list load chose.
     const LoadTargets& t = CurrentLoadTargets();
     const std::uint8_t otherFolder = t.useOtherFolder ? *t.useOtherFolder : 0;
     if (t.useOtherFolder) *t.useOtherFolder = 0;
-    LoadAllData(MakeSelection(xp.folder, xp.names));
+    loaded = LoadAllData(MakeSelection(xp.folder, xp.names));
     if (t.useOtherFolder) *t.useOtherFolder = otherFolder;
   }
   window.Frame().SetCursor(platform::CursorKind::Arrow);
-  if (s.count > 0) ApplyXpValues(xp.values);
+  // After a failed load the set in place (if any) is not the xp file's.
+  if (!loaded || s.count <= 0) return false;
+  ApplyXpValues(xp.values);
+  return true;
 }
 
 void ConnectMorleanExchange(TXLAWindow& window) {
   TXLAWindow* w = &window;
-  Road().loadXpFile = [w](const std::string& path) { LoadXpFile(*w, path); };
+  Road().loadXpFile = [w](const std::string& path) { return LoadXpFile(*w, path); };
 }
 
 void TXLAWindow::CmExportXpToMorlean() {

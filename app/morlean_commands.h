@@ -7,8 +7,8 @@
 class TXLAWindow;
 
 // Loads the scans the xp file names and takes over its settings; refusals
-// are reported in boxes captioned "ERROR".
-void LoadXpFile(TXLAWindow& window, const std::string& path);
+// are reported in boxes captioned "ERROR". True when those scans are loaded.
+bool LoadXpFile(TXLAWindow& window, const std::string& path);
 
 // Installs LoadXpFile as the window's xp loader.
 void ConnectMorleanExchange(TXLAWindow& window);

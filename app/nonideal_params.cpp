@@ -7,7 +7,7 @@
 #include "data/scan_set.h"
 #include "distributions/hydrodynamics.h"
 #include "fit/model_params.h"
-#include "models/nonideal/nonideal_coefficients.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "numerics/error_box.h"
 
 namespace {

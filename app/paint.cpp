@@ -28,11 +28,16 @@
 #include "plot/direct_curve.h"
 #include "plot/distribution_plot.h"
 #include "plot/plot_window_set.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_settings.h"
 #include "platform/draw_surface.h"
 #include "platform/metafile.h"
 
 namespace {
+
+// A boundary transform chosen is computed by Run only: until then the
+// screen would show nothing new and say nothing.
+constexpr const char* kTransformAwaitsRun = "van Holde-Weischet transform chosen: Run (Ctrl+R) computes it";
 
 const char* const kDisclaimer[] = {
     "THIS SOFTWARE IS PROVIDED \"AS IS\", WITH ALL FAULTS, AND WITHOUT ANY EXPRESS,",
@@ -71,7 +76,9 @@ void DrawPriorOverDistribution(platform::DrawContext& dc) {
   const ContiSettings& cs = Conti();
   CWINPlot* plot = DistributionPlotWindow().Plot();
   const int n = cs.gridSize;
-  if (!plot || !cs.usePrior || !cs.prior || !cs.sValues || n < 1) return;
+  // A boundary transform's "distribution" is no density of s: no prior over it.
+  if (!plot || !Priors().use || gModelSelectorFlags.SedTransformModel || !cs.prior || !cs.sValues || n < 1)
+    return;
   double top = cs.prior[1];
   for (int i = 2; i <= n; ++i) top = std::max(top, cs.prior[i]);
   if (!(top > 0)) return;
@@ -202,6 +209,10 @@ void TXLAWindow::Paint(bool erase) {
     auto dc = surface->ClientDC();
     dc->TextOut(10, height - 40, rt.statusLine1);
     dc->TextOut(10, height - 22, rt.statusLine2);
+  }
+  if (RunState().TransformAwaitsRun && gModelSelectorFlags.SedTransformModel && surface) {
+    auto dc = surface->ClientDC();
+    dc->TextOut(50, 30, kTransformAwaitsRun);
   }
   if (flags.TimeToEqSummaryPending && surface) {
     auto dc = surface->ClientDC();

@@ -97,7 +97,8 @@ constexpr Layout kLayout[] = {
 };
 
 // The edits that show one float of the record: shown = stored x scale,
-// written with format. The meniscus (a radius or a fill volume), the initial
+// written with format. The viscosity is kept in Pa s and shown, as its
+// label says, in cP. The meniscus (a radius or a fill volume), the initial
 // speed (read only with its box ticked) and the counts are handled apart.
 struct EditField {
   int id;
@@ -110,7 +111,7 @@ const EditField kEditFields[] = {
     {639, "%.0f", &P::finalRpm},   {628, "%.3f", &P::bottom},
     {421, "%.0f", &P::historyDuration}, {616, "%.3f", &P::rightLimit},
     {407, "%.3f", &P::initialStep}, {629, "%.0f", &P::temperature},
-    {834, "%.6f", &P::density},    {835, "%.6f", &P::viscosity, 10.0f},
+    {834, "%.6f", &P::density},    {835, "%.6f", &P::viscosity, 1000.0f},
     {412, "%.3f", &P::s1},         {428, "%.0f", &P::M1},
     {426, "%.3f", &P::vbar1},      {413, "%.2f", &P::ff01},
     {406, "%.2f", &P::fraction2},  {405, "%.3f", &P::s2},

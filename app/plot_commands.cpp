@@ -11,7 +11,7 @@
 #include "plot/residual_bitmap.h"
 
 namespace {
-constexpr int kShowResidualsBitmap = 504;
+constexpr int kShowResidualsBitmap = cmd::ShowResidualsBitmap;
 constexpr int kBitmapBlackWhite = 505;
 constexpr int kBitmapContinuousShading = 506;
 }  // namespace

@@ -56,11 +56,11 @@ bool AskValue(double& value, double initial, const char* prompt) {
 
 // Entries 1..10 of the f/f0 Gaussians; a cancel or a 0 ends the table.
 void AskFfGaussians() {
-  ContiSettings& cs = Conti();
+  PriorKnowledge& prior = Priors();
   FfGaussianTable& t = FfGaussians();
-  cs.ffPriorSwitch = 0;
+  prior.ffGaussians = false;
   if (!AskYesNo("assemble prior p(f/f0) from Gaussians?")) return;
-  cs.ffPriorSwitch = 1;
+  prior.ffGaussians = true;
   bool ended = false;
   for (int k = 1; k <= 10; ++k) {
     double centre = 0, width = 0, enhancement = 0;
@@ -79,7 +79,7 @@ void AskFfGaussians() {
     t.halfWidth[k] = width;
     t.enhancement[k] = enhancement;
   }
-  if (t.centre[1] == 0) cs.ffPriorSwitch = 0;
+  if (t.centre[1] == 0) prior.ffGaussians = false;
 }
 
 bool PeakUsable(const PriorPeak& p) { return p.location != 0 && p.width != -1.0 && p.amplitude != 0; }
@@ -201,24 +201,22 @@ void WriteAndShowReport(const std::string& report) {
 }  // namespace
 
 void RunPriorProbabilityDialog(TXLAWindow& window) {
-  ContiSettings& cs = Conti();
-  PriorSources& src = Priors();
-  PriorDialogState& st = PriorDialog();
+  PriorKnowledge& src = Priors();
   FormDialog d = PriorDialogForm();
-  const bool priorWasOn = cs.usePrior != 0;
+  const bool priorWasOn = src.use;
   d.Find(kUsePrior)->state = priorWasOn;
-  std::string shown = src.priorFile.empty() ? st.parkedFile : src.priorFile;
-  if (!st.fileEverChosen)
+  std::string shown = src.priorFile.empty() ? src.parkedFile : src.priorFile;
+  if (!src.fileEverChosen)
     d.Find(kFileEdit)->text = "no filename selected";
   else if (shown.size() >= 999)
     d.Find(kFileEdit)->text = "filename too long";
   else
-    d.Find(kFileEdit)->text = st.kvdFile ? shown + " [KVD file]" : shown;
-  d.Find(kKvdFile)->state = st.kvdFile;
+    d.Find(kFileEdit)->text = src.kvdFile ? shown + " [KVD file]" : shown;
+  d.Find(kKvdFile)->state = src.kvdFile;
   const bool fileInUse = !src.priorFile.empty();
   d.Find(kFromFile)->state = fileInUse;
-  d.Find(kSelectPeaks)->state = !fileInUse && cs.discreteSpeciesPrior;
-  d.Find(kFromPeaks)->state = !fileInUse && !cs.discreteSpeciesPrior;
+  d.Find(kSelectPeaks)->state = !fileInUse && src.discreteSpecies;
+  d.Find(kFromPeaks)->state = !fileInUse && !src.discreteSpecies;
   d.Find(kLoadNewFile)->state = 0;
   if (!priorWasOn) d.Find(kFromFile)->state = d.Find(kFromPeaks)->state = d.Find(kSelectPeaks)->state = 0;
   for (int k = 1; k <= 10; ++k)
@@ -245,30 +243,30 @@ void RunPriorProbabilityDialog(TXLAWindow& window) {
     }
     if (!(p.amplitude > 0)) p.width = -1.0;
   }
-  st.kvdFile = d.Find(kKvdFile)->state != 0;
+  src.kvdFile = d.Find(kKvdFile)->state != 0;
   bool use = d.Find(kUsePrior)->state != 0;
   bool fromPeaks = d.Find(kFromPeaks)->state != 0;
   const bool selectPeaks = d.Find(kSelectPeaks)->state != 0;
   if (!priorWasOn && (d.Find(kFromFile)->state || fromPeaks || selectPeaks)) use = true;
   if (!use) {
-    cs.usePrior = 0;
+    SwitchPriorOff();
     ParkPriorFile();
     return;
   }
-  cs.usePrior = 1;
+  SwitchPriorOn();
   if (selectPeaks) {
-    cs.discreteSpeciesPrior = 1;
-    st.collectMode = true;
+    src.discreteSpecies = true;
+    src.collectMode = true;
     window.CmPriorKnowledgeDiscreteSpecies();
-    st.collectMode = false;
-    cs.discreteSpeciesPrior = 0;
+    src.collectMode = false;
+    src.discreteSpecies = false;
     fromPeaks = true;
   }
   if (fromPeaks) {
     ParkPriorFile();
     if (!PeakUsable(src.peaks[1])) {
       EmptyPeakTable();
-      cs.usePrior = 0;
+      SwitchPriorOff();
     }
   } else if (d.Find(kLoadNewFile)->state) {
     platform::FileDialogRequest request;
@@ -278,20 +276,20 @@ void RunPriorProbabilityDialog(TXLAWindow& window) {
     if (!chosen.accepted || chosen.paths.empty()) {
       ErrorBox("Could Not Open MaxEnt Prior File");
       src.priorFile.clear();
-      st.parkedFile.clear();
-      cs.usePrior = 0;
+      src.parkedFile.clear();
+      SwitchPriorOff();
       return;
     }
     window.Frame().SetCursor(platform::CursorKind::Wait);
     src.priorFile = chosen.paths.front();
-    st.parkedFile.clear();
-    st.fileEverChosen = true;
-    if (st.kvdFile) {
+    src.parkedFile.clear();
+    src.fileEverChosen = true;
+    if (src.kvdFile) {
       if (ImportMaxEntPriorFile(platform::ToNative(src.priorFile))) {
-        cs.importedPrior = 1;
+        src.imported = true;
       } else {
-        cs.importedPrior = 0;
-        cs.usePrior = 0;
+        src.imported = false;
+        SwitchPriorOff();
       }
       // The imported table is the source, not the file.
       ParkPriorFile();
@@ -303,23 +301,24 @@ void RunPriorProbabilityDialog(TXLAWindow& window) {
 }
 
 void TXLAWindow::CmUsePriorProbabilities() {
-  ContiSettings& cs = Conti();
-  cs.importedPrior = 0;
+  PriorKnowledge& prior = Priors();
+  prior.imported = false;
   RunPriorProbabilityDialog(*this);
   if (TwoDimensionalPriorModel()) {
-    cs.usePrior = AskYesNo("use prior probability?") ? 1 : 0;
+    if (AskYesNo("use prior probability?"))
+      SwitchPriorOn();
+    else
+      SwitchPriorOff();
     AskFfGaussians();
   }
-  const bool on = cs.usePrior || cs.ffPriorSwitch;
-  CheckMenuItem(529, on);
-  if (cs.usePrior) cs.discreteSpeciesPrior = 0;
+  CheckMenuItem(529, PriorMenuChecked());
+  if (prior.use) prior.discreteSpecies = false;
 }
 
 void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() {
-  ContiSettings& cs = Conti();
-  PriorSources& src = Priors();
-  PriorDialogState& st = PriorDialog();
-  const bool collect = st.collectMode;
+  const ContiSettings& cs = Conti();
+  PriorKnowledge& src = Priors();
+  const bool collect = src.collectMode;
   if (!DistributionComputedForSpecies()) {
     if (collect) EmptyPeakTable();
     return;
@@ -327,18 +326,17 @@ void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() {
   const int n = cs.gridSize;
   src.importedX.clear();
   src.importedY.clear();
-  st.collectCount = 0;
+  src.collectCount = 0;
   float xs[11], ys[11];
   int index[11];
   const int found = DistArrays().distCurve->FindPeaks(xs, ys, index, 10, 2);
   if (found < 1) {
-    cs.discreteSpeciesPrior = 0;
+    src.discreteSpecies = false;
     if (collect) EmptyPeakTable();
     return;
   }
-  cs.discreteSpeciesPrior = 1;
-  cs.usePrior = 1;
-  RunState().PriorKnowledgeOneShot = false;
+  src.discreteSpecies = true;
+  SwitchPriorOn();
   src.importedX.assign(n + 1, 0.0);
   src.importedY.assign(n + 1, 0.001);
   for (int i = 1; i <= n; ++i) src.importedX[i] = cs.sValues[i];
@@ -369,17 +367,17 @@ void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() {
     ++row;
     src.peaks[row] = PriorPeak{a.sw, 0.0, a.area};
     if (row < 10) src.peaks[row + 1] = PriorPeak{0.0, -1.0, 0.0};
-    st.collectCount = row;
+    src.collectCount = row;
   }
   if (TwoDimensionalPriorModel()) AskFfGaussians();
   CheckMenuItem(529, true);
   CheckMenuItem(294, false);
   CheckMenuItem(295, true);
-  cs.secondDerivative = 0;
-  cs.maxEntropy = 1;
+  Conti().secondDerivative = 0;
+  Conti().maxEntropy = 1;
   if (collect) return;
   CmRun();
-  cs.usePrior = 0;
-  RunState().PriorKnowledgeOneShot = true;
+  // The species prior stays in force, and on the screen, until the next run.
+  KeepPriorUntilNextRun();
   WriteAndShowReport(PeakReport(listed));
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The prior dialog of the regularised c(s) ("Generate Prior Probability
-// From Peaks", template 776): filled from the prior state of Priors() and
-// PriorDialog(), run modally, and its answers applied.
+// From Peaks", template 776): filled from the prior state Priors(), run
+// modally, and its answers applied.
 class TXLAWindow;
 
 void RunPriorProbabilityDialog(TXLAWindow& window);

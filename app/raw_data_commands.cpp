@@ -562,7 +562,12 @@ void TXLAWindow::CmSaveIntensityAsPseudoAbsorbance() {
 
 void TXLAWindow::CmEditDataFiles() {
   const std::string path = AskScanFile("Select File to Edit");
-  if (!path.empty()) platform::Processes().OpenTextEditor(path);
+  if (path.empty() || platform::Processes().OpenTextEditor(path)) return;
+  // Nothing would open, and nothing would say why.
+  platform::UI().MessageBox("WARNING",
+                            "no text editor could be started for\n" + path +
+                                "\n(set the VISUAL or EDITOR environment variable to the editor to use)",
+                            platform::BoxButtons::Ok, platform::BoxIcon::Error);
 }
 
 void TXLAWindow::CmSetInitialData() {

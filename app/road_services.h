@@ -41,7 +41,7 @@ struct RoadServices {
   std::function<double(double s1, double s2, double* total)> integrateDistribution;
 
   // Loaders that are not scan loaders.
-  std::function<void(const std::string& path)> loadXpFile;
+  std::function<bool(const std::string& path)> loadXpFile;
   std::function<bool(const std::string& selection)> loadDlsData;
   std::function<void(const std::string& path)> reloadParameters;
 

@@ -19,6 +19,7 @@
 #include "app/window_services.h"
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
 #include "lamm/lamm_settings.h"
@@ -33,6 +34,16 @@
 #include "platform/user_interface.h"
 
 namespace {
+
+// The picture first, then the advice. A box shown with a paint still
+// pending would do that paint inside its own loop before it appears: it
+// came late, took the keys typed meanwhile, and every box of a chain
+// waited again for the repaint the last one left behind.
+void PaintBeforeAdvice(TXLAWindow& window) {
+  window.Frame().Update();
+  // A first paint may only ask for the erased one that draws.
+  window.Frame().Update();
+}
 
 const char* const kAdvice[] = {
     "",
@@ -223,6 +234,7 @@ void CheckResidualSize() {
 void TXLAWindow::CmRun() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
+  rs.TransformAwaitsRun = false;
   if (StopRunHere()) return;
   const ModelSelectorFlags& m = gModelSelectorFlags;
   RoadServices& r = Road();
@@ -255,10 +267,7 @@ void TXLAWindow::CmRun() {
     return;
   }
   RunBusy = true;
-  if (rs.PriorKnowledgeOneShot) {
-    Conti().usePrior = 0;
-    rs.PriorKnowledgeOneShot = false;
-  }
+  if (DropOneShotPrior()) CheckMenuItem(529, PriorMenuChecked());
   rs.InFitEvaluation = false;
   rs.RunProgressDisplay = true;
   LammSettings().liveDisplay = 1;
@@ -272,7 +281,10 @@ void TXLAWindow::CmRun() {
   CurrentScanSet().dataChanged = 0;
   RunBusy = false;
   RequestRepaint(*this);
-  if (Options().InfoWizardMessages && !EqTestModeOn()) CheckResidualSize();
+  if (Options().InfoWizardMessages && !EqTestModeOn()) {
+    PaintBeforeAdvice(*this);
+    CheckResidualSize();
+  }
 }
 
 void RunModelFromTools(TXLAWindow& window) { window.CmRun(); }
@@ -342,5 +354,8 @@ void TXLAWindow::CmFit() {
   ComposeFitInfoText(host);
   // The end of the fit is drawn whole, whatever paint came during it.
   RequestRepaint(*this);
-  if (Options().InfoWizardMessages) CheckResidualSize();
+  if (Options().InfoWizardMessages) {
+    PaintBeforeAdvice(*this);
+    CheckResidualSize();
+  }
 }

@@ -21,9 +21,13 @@ std::string AskSaveName(TXLAWindow& w, const std::string& preset, const std::str
   request.save = true;
   request.multiSelect = false;
   request.presetName = preset;
-  // A bare name is offered beside the data the results belong to.
+  // A bare name is offered beside the data the results belong to; a name
+  // with a folder in that folder.
   const std::string& dataFolder = CurrentScanSet().dataFolder;
-  if (!dataFolder.empty() && platform::SplitPath(preset).folder.empty()) {
+  const std::string presetFolder = platform::SplitPath(preset).folder;
+  if (!presetFolder.empty()) {
+    request.initialFolder = presetFolder;
+  } else if (!dataFolder.empty()) {
     request.initialFolder = dataFolder;
     request.presetName = platform::Combine(dataFolder, preset);
   }
@@ -53,7 +57,10 @@ void TXLAWindow::CmSaveFitData() {
   }
   if (!CurrentDataTypeFlags().dls) {
     const platform::PathParts fitParts = platform::SplitPath(name.empty() ? fitPreset : name);
-    const std::string residuals = AskSaveName(*this, DefaultResidualsName(), "save residuals as");
+    // The residuals are offered in the folder the fitted data just went to.
+    platform::PathParts resParts = platform::SplitPath(DefaultResidualsName());
+    resParts.folder = fitParts.folder;
+    const std::string residuals = AskSaveName(*this, platform::JoinPath(resParts), "save residuals as");
     if (!residuals.empty()) SaveResidualFiles(residuals);
     platform::PathParts parParts = fitParts;
     if (CurrentScanSet().oldFileNameConvention) {

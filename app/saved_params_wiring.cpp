@@ -54,7 +54,8 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
     w->Dispatch(ModelCommandOfCode(code));
   };
   h.checkFitLimits = [] {
-    CheckLeftFitLimit();
+    // The limits the analysis was fitted with, kept inside the data.
+    CheckLeftFitLimit(0.0f);
     CheckRightFitLimit();
   };
 }

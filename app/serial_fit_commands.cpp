@@ -18,8 +18,8 @@ class WindowForSerialFit : public ISerialFitWindow {
   void Command(int id) override { w_.Dispatch(id); }
   void SetCaption(const std::string& text) override { w_.Frame().SetTitle(text); }
   void DrawText(const std::string& text, int x, int y) override { CurrentLoadHooks().drawText(text, x, y); }
-  void LoadXpFile(const std::string& path) override {
-    if (Road().loadXpFile) Road().loadXpFile(path);
+  bool LoadXpFile(const std::string& path) override {
+    return Road().loadXpFile && Road().loadXpFile(path);
   }
   void RunMonteCarlo(int iterations, const std::string& prefix) override {
     PrepareContiContext(w_);

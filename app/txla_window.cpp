@@ -16,6 +16,7 @@
 #include "platform/input_events.h"
 #include "platform/process_launcher.h"
 #include "platform/window_messages.h"
+#include "plot/plot_window_set.h"
 
 
 CommandLineFlags& CommandLineState() {
@@ -158,6 +159,7 @@ void TXLAWindow::SetupWindow() {
   if (o.IntegrationRangesFromFile) CheckMenuItem(cmd::UseIntegrationRangesFromFile, true);
   CheckMenuItem(cmd::Sound, SoundState.soundsOn);
   CheckMenuItem(cmd::MultipleThreads, Conti().multipleThreads);
+  CheckMenuItem(1107, Conti().useMinimumS);  // "Minimum s-Value For log-Spaced Grid"
   CheckMenuItem(cmd::InfoAndWizardMessages, o.InfoWizardMessages);
   CheckMenuItem(cmd::Regularization2ndDerivative, false);
   CheckMenuItem(cmd::RegularizationMaxEnt, false);
@@ -180,6 +182,11 @@ void TXLAWindow::SetupWindow() {
   CheckMenuItem(cmd::DontLoadSpikes, CurrentDataTypeFlags().excludeSpikes);
   CheckMenuItem(cmd::FlagTooStrongGradients, CurrentDataTypeFlags().flagTooStrongGradients);
   CheckMenuItem(cmd::ErrorPropagationToSw, o.ErrorPropagationToSw);
+  // The plots that start shown carry their marks from the start.
+  const PlotWindowSet& plots = CurrentPlotWindows();
+  CheckMenuItem(cmd::ShowData, plots.showData);
+  CheckMenuItem(cmd::ShowResiduals, plots.showResiduals);
+  CheckMenuItem(cmd::ShowResidualsBitmap, plots.showBitmap);
 
   CallService(Services().checkPlotHelpers, *this);
   if (CommandLineState().AutomationMode) return;

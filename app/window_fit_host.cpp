@@ -11,6 +11,7 @@
 #include "app/window_services.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_fit.h"
 #include "distributions/conti_settings.h"
 #include "fit/model_selector.h"
@@ -24,6 +25,7 @@
 #include "fit/solvent_gradient.h"
 #include "platform/diagnostics.h"
 #include "platform/draw_surface.h"
+#include "platform/paths.h"
 #include "platform/program_paths.h"
 #include "numerics/statistics.h"
 #include "plot/plot_window_set.h"
@@ -110,7 +112,13 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.maxEnt = cs.maxEntropy != 0;
   c.showBoth = cs.showBothRegularizations != 0;
   c.secondDerivative = cs.secondDerivative != 0;
-  c.priorOn = cs.usePrior != 0;
+  const PriorKnowledge& prior = Priors();
+  c.priorOn = prior.use;
+  if (prior.use && !prior.priorFile.empty()) {
+    c.priorFilePath = prior.priorFile;
+    const platform::PathParts parts = platform::SplitPath(prior.priorFile);
+    c.priorFileName = parts.name + parts.extension;
+  }
   c.ffMin = cs.ffMin;
   c.ffMax = cs.ffMax;
   c.ffResolution = cs.ffResolution;

@@ -17,6 +17,7 @@
 #include "data/scan_grid.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
+#include "data/speed_steps_at_load.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
@@ -381,12 +382,22 @@ bool LoadAutomationScanList(const CIniCustomPars& r, IAutomationWindow& window) 
   LoadHooks& hooks = CurrentLoadHooks();
   const std::function<void()> simulate = hooks.runModelFromTools;
   std::string unusable;
+  // Without its speed course the set would be analysed as if at one speed.
+  CurrentSpeedClassification().refusedFile.clear();
+  auto refusedSteps = [] {
+    const std::string& file = CurrentSpeedClassification().refusedFile;
+    return file.empty() ? file
+                        : "the speed-steps file " + file +
+                              " does not fit the scans (or cannot be read): it is not used";
+  };
   hooks.runModelFromTools = [&] {
     unusable = UnusableScan();
+    if (unusable.empty()) unusable = refusedSteps();
     if (unusable.empty() && simulate) simulate();
   };
   const CommandStatus status = LoadListedScansAndSimulate();
   hooks.runModelFromTools = simulate;
+  if (status == CommandStatus::Done && unusable.empty()) unusable = refusedSteps();
   if (status != CommandStatus::Done || !unusable.empty()) {
     // The file that stopped the load is named: a range that runs beyond
     // the experiment fails on its first missing number, not its first.

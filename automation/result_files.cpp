@@ -375,7 +375,17 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
   if (failed.empty()) {
     const std::string flag =
         r.handshakeLength >= 1 ? r.handshakeText : std::string("no handshake found");
-    if (!put(r.AllDoneFlagFile, text(flag))) ReportCannotOpen(r.AllDoneFlagFile);
+    if (!put(r.AllDoneFlagFile, text(flag))) {
+      ReportCannotOpen(r.AllDoneFlagFile);
+      // A pipeline that waits for the flag must learn from the status and
+      // the summary that it will never come.
+      RecordAutomationFailure(kAutomationWriteFailed, "flag file",
+                              "no flag file written: could not write \"" +
+                                  std::string(r.AllDoneFlagFile) + "\"");
+      if (!put(xmlPath, text(ComposeResultParametersXml(r, screenshotWritten))))
+        RecordAutomationFailure(kAutomationWriteFailed, "result files",
+                                "could not write " + xmlPath);
+    }
   }
   if (failures) *failures = failed;
   return failed.empty();

@@ -9,11 +9,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "bench_experiment.h"
+#include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_fit.h"
@@ -204,6 +206,112 @@ BENCHMARK(BM_LowSpeedFitMeniscusFf0)
     ->ArgNames({"meniscus_mcm", "ff0_x100"})
     ->Args({6865, 140})
     ->Args({6850, 160})
+    ->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+// The unattended fit of meniscus and f/f0 with TI and RI noise on a
+// low-speed set like a measured one: 20 scans at 10000 rpm over 23.5 h after
+// a run at 3000 rpm (speed steps: 3000 rpm from the start, 10000 rpm from
+// 1800 s, 200 rpm/s), a short column (6.850 to 7.140 cm), fit limits 6.87
+// and 0.015 cm short of the bottom; one species of 4.5 S at f/f0 1.3 with
+// TI and RI noise and white noise 0.004. Its meniscus, 6.850 cm, lies below
+// the limits 6.855-6.868 the fit may use (argument 1), so the best meniscus
+// is the lower limit; argument 0 gives limits 6.80-6.869 that hold it.
+// The fit starts from meniscus 6.860 cm and f/f0 ff0_x100 / 100. Ends, and
+// prints its time and evaluations (Simplex: marquardt 0, Marquardt-
+// Levenberg: 1).
+constexpr float kStepMeniscus = 6.850f;
+
+double SteppedScanTimeOf(int j) { return 2400.0 + (84600.0 - 2400.0) * (j - 1) / (kScans - 1); }
+
+void MakeSteppedExperiment() {
+  auto profile = std::make_unique<CRotorSpeedProfile>();
+  const float t[] = {0.0f, 0.0f, 1800.0f}, v[] = {0.0f, 3000.0f, kRpm}, a[] = {0.0f, 200.0f, 200.0f};
+  profile->SetSteps(2, t, v, a);
+  CurrentSpeedProfile.Replace(std::move(profile));
+  bench::MakeCommonGridScans(kScans, kPoints, kStepMeniscus, kBottom, 6.87f, kBottom - 0.015f, kRpm,
+                             SteppedScanTimeOf);
+  ScanSet& s = CurrentScanSet();
+  gModelParams.meniscus = kStepMeniscus;
+  gModelParams.bottom = kBottom;
+  gModelParams.meniscusFit = 0;
+  gSolutionConditions = SolutionConditions{};
+  gSolutionConditions.vbar = 0.73f;
+  gSolutionConditions.density = 0.99823f;
+  gSolutionConditions.vbarRho = 0.73f * 0.99823f;
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSModel = 1;
+  ContiSettings& cs = Conti();
+  cs.sMin = 0.1f;
+  cs.sMax = 10.0f;
+  cs.resolution = 100.0f;
+  cs.ffValue = 1.3f;
+  cs.fitFfValue = 0;
+  cs.logSpacedGrid = cs.gridFromFile = 0;
+  cs.maxEntropy = 1;
+  cs.confidenceLevel = 0.68f;
+  cs.multipleThreads = 1;
+  cs.normalEquationThreads = kThreads;
+  LammListThreads() = kThreads;
+  ContiContext().infoMessages = false;
+  ContiContext().drawingEnabled = false;
+  LammSettings() = LammSolverSettings{};
+  gFitEngineState.fitTINoise = 0;
+  gModelParams.riNoiseFit = 0;
+  PackModelParameters();
+  SetupContiGrid();
+  for (int i = 1; i <= cs.gridSize; ++i) cs.distribution[i] = 0.0f;
+  cs.distribution[45] = 1.0f;  // 4.5 S
+  cs.synthetic = 1;
+  RunContiSed();
+  cs.synthetic = 0;
+  std::mt19937 gen(23);
+  std::normal_distribution<float> noise(0.0f, 0.004f), offset(0.0f, 0.01f);
+  for (int j = 1; j <= kScans; ++j) {
+    const float ri = offset(gen);
+    for (int i = 1; i <= kPoints; ++i) {
+      const float ti = 0.01f * std::sin(37.0f * s.grid[i]);
+      s.signals[j][i] = s.gridSignals[j][i] = s.model[j][i] + ti + ri + noise(gen);
+    }
+  }
+  gFitEngineState.fitTINoise = 1;
+  gModelParams.riNoiseFit = 1;
+  PackModelParameters();
+}
+
+void BM_LowSpeedFitMeniscusAtLimit(benchmark::State& state) {
+  platform::AutomaticUserInterface ui;
+  platform::ScopedUI scope(ui);
+  MakeSteppedExperiment();
+  bench::QuietFitHost host;
+  const bool marquardt = state.range(0) != 0, pinned = state.range(1) != 0;
+  bench::TimeFitCommand(state, host, [&] {
+    gModelParams.meniscus = 6.860f;
+    gModelParams.meniscusFit = 1;
+    Conti().ffValue = state.range(2) * 1e-2f;
+    Conti().fitFfValue = 1;
+    PackModelParameters();
+    FitEngineState& fs = gFitEngineState;
+    fs.meniscusMin = pinned ? 6.855f : 6.80f;
+    fs.meniscusMax = pinned ? 6.868f : 6.869f;
+    fs.useSimplex = marquardt ? 0 : 1;
+    fs.useMarquardt = marquardt ? 1 : 0;
+    fs.useAnnealing = 0;
+    SeedGaussRandom(3);
+  });
+  state.counters["meniscus"] = gModelParams.meniscus;
+  state.counters["ff0"] = Conti().ffValue;
+  state.counters["rmsd"] = gFitEngineState.currentRmsd;
+  CurrentSpeedProfile.Clear();
+}
+BENCHMARK(BM_LowSpeedFitMeniscusAtLimit)
+    ->ArgNames({"marquardt", "pinned", "ff0_x100"})
+    ->Args({0, 1, 140})
+    ->Args({1, 1, 140})
+    ->Args({0, 1, 200})
+    ->Args({1, 1, 200})
+    ->Args({0, 0, 140})
+    ->Args({1, 0, 140})
     ->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 }  // namespace

@@ -71,7 +71,7 @@ class WindowStandIn : public ISerialFitWindow, public IAutomationWindow {
   }
   void SetCaption(const std::string&) override {}
   void DrawText(const std::string&, int, int) override {}
-  void LoadXpFile(const std::string&) override {}
+  bool LoadXpFile(const std::string&) override { return true; }
   void RunMonteCarlo(int, const std::string&) override {}
   void SetWaitCursor(bool) override {}
   void RequestRepaint() override {}

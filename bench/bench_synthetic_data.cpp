@@ -31,7 +31,7 @@ void BM_SyntheticSet50x1200(benchmark::State& state) {
   run.noise = 0.01f;
   run.timeStep = 300;
   run.scanCount = 50;
-  run.path = (dir / "0000x.RA0").string();
+  run.path = (dir / "0000x.ra0").string();
   for (auto _ : state) {
     // Into a fresh folder each time, as a user generates a new set: ext4
     // flushes files that are truncated and rewritten when they are closed.

@@ -25,7 +25,7 @@ struct LoadTargetStorage {
   std::uint8_t contiModelSelected = 0, contiSecondModule = 0;
   int contiGridSize = 0;
   float contiSmax = 0;
-  std::uint8_t diagnosticsOutput = 0, hiddenDisplayFlag = 0, multiSpeedRawDataMode = 0,
+  std::uint8_t hiddenDisplayFlag = 0, multiSpeedRawDataMode = 0,
                useOtherFolder = 0;
   std::string otherFolder;
   std::uint8_t checkTimeStamps = 0;
@@ -83,7 +83,6 @@ void ResetLoadTargets() {
   t.contiSecondModule = &s.contiSecondModule;
   t.contiGridSize = &s.contiGridSize;
   t.contiSmax = &s.contiSmax;
-  t.diagnosticsOutput = &s.diagnosticsOutput;
   t.hiddenDisplayFlag = &s.hiddenDisplayFlag;
   t.multiSpeedRawDataMode = &s.multiSpeedRawDataMode;
   t.useOtherFolder = &s.useOtherFolder;

@@ -58,7 +58,6 @@ struct LoadTargets {
   int* contiGridSize;
   float* contiSmax;
   // Main window.
-  std::uint8_t* diagnosticsOutput;
   std::uint8_t* hiddenDisplayFlag;
   std::uint8_t* multiSpeedRawDataMode;
   std::uint8_t* useOtherFolder;   // "could not find files in %s - use file from %s ?" answered Yes

@@ -135,7 +135,13 @@ bool CRotorSpeedProfile::ReadFile(const std::string& name) {
   char line[100];
   int count = 1;
   (void)std::fgets(line, sizeof line, f);
-  while (std::fgets(line, sizeof line, f)) ++count;
+  while (count <= kMaxSpeedSteps && std::fgets(line, sizeof line, f)) ++count;
+  if (count > kMaxSpeedSteps) {
+    message = Format2("\n\aAttention: %s holds more than %s speed steps", name,
+                      std::to_string(kMaxSpeedSteps));
+    ShowMessage();
+    return false;
+  }
   std::rewind(f);
   AllocateSteps(count);
   for (int j = 1; j <= count; ++j) {
@@ -153,9 +159,28 @@ bool CRotorSpeedProfile::ReadFile(const std::string& name) {
       return false;
     }
   }
-  (void)FixFile(true);
+  // Nothing is written beside the scans: the repair is kept in memory.
+  if (!FixFile(false)) {
+    if (!RepairStartTimes()) {
+      FreeSteps();
+      message = Format("ERROR: rotor speed profile %s could not be fixed", name);
+      ShowMessage();
+      return false;
+    }
+    message = Format("ERROR: rotor speed profile %s fixed in memory (the file is unchanged)", name);
+    ShowMessage();
+  }
   multiStep = stepCount > 1;
   return multiStep;
+}
+
+bool CRotorSpeedProfile::RepairStartTimes() {
+  for (int j = 1; j <= stepCount - 1; ++j) {
+    const double ramp = Ramp(j);
+    if (startTimes[j + 1] - startTimes[j] < ramp)
+      startTimes[j + 1] = static_cast<float>(startTimes[j] + ramp);
+  }
+  return FixFile(false);
 }
 
 bool CRotorSpeedProfile::Reload() { return ReadFile(std::string(fileName)); }
@@ -222,13 +247,11 @@ bool CRotorSpeedProfile::FixFile(bool repair) {
   bool sound = true;
   for (int j = 1; j <= stepCount - 1; ++j) {
     const double ramp = Ramp(j);
-    if (startTimes[j + 1] - startTimes[j] < ramp) {
-      sound = false;
-      if (repair) startTimes[j + 1] = static_cast<float>(startTimes[j] + ramp);
-    }
+    // A start time that is not a number is never sound.
+    if (!(startTimes[j + 1] - startTimes[j] >= ramp)) sound = false;
   }
   if (!repair || sound) return sound;
-  if (!FixFile(false)) {
+  if (!RepairStartTimes()) {
     message = Format("ERROR: rotor speed profile %s could not be fixed", fileName);
     ShowMessage();
     return false;

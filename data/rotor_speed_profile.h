@@ -8,6 +8,10 @@
 
 struct ScanRecord;
 
+// A run has at most one step per scan; a file with more lines is refused
+// (every simulation walks the steps).
+constexpr int kMaxSpeedSteps = 1000;
+
 class CRotorSpeedProfile {
  public:
   CRotorSpeedProfile();
@@ -18,6 +22,9 @@ class CRotorSpeedProfile {
   // Copies n steps from three 1-based arrays; returns multiStep.
   bool SetSteps(int n, const float* startTimes, const float* speeds, const float* accelerations);
   // Reads a speed-steps file; true only for a sound file with several steps.
+  // Steps whose ramps overlap the next are moved in memory (the file stays
+  // as it is); a file that cannot be repaired so, or with more than
+  // kMaxSpeedSteps lines, leaves no steps.
   bool ReadFile(const std::string& name);
   bool Reload();
   // ReadFile, then CheckAgainstScans over the 1-based scans[1..scanCount].
@@ -61,6 +68,9 @@ class CRotorSpeedProfile {
 
  private:
   void AllocateSteps(int n);
+  // Moves start times so that every ramp ends before the next step starts;
+  // false when the steps are still unsound after that.
+  bool RepairStartTimes();
   void FreeTable();
   void ShowMessage();
 };

@@ -153,7 +153,7 @@ void SetUnsetFitLimits(float meniscus, float bottom) {
   }
 }
 
-void CheckLeftFitLimit() {
+void CheckLeftFitLimit(float meniscusGap) {
   ScanSet& s = CurrentScanSet();
   const LoadTargets& t = CurrentLoadTargets();
   s.dataChanged = 1;
@@ -161,8 +161,8 @@ void CheckLeftFitLimit() {
   for (int i = 1; i <= s.count; ++i)
     if (s.points[i] > 0 && s.leftFitLimit < s.radii[i][1]) s.leftFitLimit = s.radii[i][1];
   if (!CurrentDataTypeFlags().dls) {
-    if (*t.meniscus + 0.01f > s.leftFitLimit || s.leftFitLimit > *t.bottom)
-      s.leftFitLimit = *t.meniscus + 0.01f;
+    if (*t.meniscus + meniscusGap > s.leftFitLimit || s.leftFitLimit > *t.bottom)
+      s.leftFitLimit = *t.meniscus + std::max(meniscusGap, 0.01f);
   }
   if (s.initialData.points > 0) MakeLeftExtrapolation();
   for (int i = 1; i <= s.count; ++i) {

@@ -9,8 +9,12 @@
 // radialResolution (cm) between the mean first and the mean last radius.
 void PrepareScanGrid();
 // Corrects the fit limits against the scans, meniscus and bottom and
-// recomputes the fit-point index ranges and the fit-range sums.
-void CheckLeftFitLimit();
+// recomputes the fit-point index ranges and the fit-range sums. A left
+// limit closer than meniscusGap (cm) to the meniscus moves to that gap;
+// a restored analysis passes 0, since its fit may have taken the meniscus
+// up to 0.001 cm below the limit (the bound Fit sets) and the limit it was
+// fitted with must stay.
+void CheckLeftFitLimit(float meniscusGap = 0.01f);
 void CheckRightFitLimit();
 // A fit limit still unset (0) becomes the cell end (meniscus, bottom in cm)
 // and is checked as above.

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "data/data_messages.h"
+#include "data/list_file_text.h"
 #include "data/load_hooks.h"
 #include "data/realtime_update.h"
 #include "data/rotor_speed_profile.h"
@@ -22,6 +23,7 @@
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
 #include "numerics/error_box.h"
+#include "platform/diagnostics.h"
 #include "platform/paths.h"
 
 using data_messages::Format;
@@ -557,7 +559,7 @@ bool LoadAllData(const std::string& selection) {
     const std::string text = Format("mean dev = %f  ", h.calcRmsd());
     h.redrawDataPlot(false);
     h.requestRepaint();
-    if (*t.diagnosticsOutput) h.drawText(text, 10, 50);
+    if (platform::DiagnosticsState().DiagnosticsOn) h.drawText(text, 10, 50);
   }
   if (!rt.running && !*t.serialFitRunning && !*t.approachToEquilibriumTest)
     h.checkTemperatureFluctuations(1.0);
@@ -772,45 +774,14 @@ bool LoadFileNameList(const std::string& path, std::string* reason) {
   }
 
   ScanSet& s = CurrentScanSet();
-  const bool newFormat = text.compare(0, 12, "newformat n=") == 0;
-  int every = 1;
-  if (newFormat) every = std::atoi(text.substr(12, 4).c_str());
-  // A count of 0 or below would take no file or run backwards.
-  every = std::max(every, 1);
-
-  // Comments run from "%" to the end of their line; a "%" that opens the
-  // text is not one. The line break stays, so that a comment behind a name
-  // does not join it to the next one; emptied lines are skipped below.
-  std::string clean;
-  clean.reserve(text.size());
-  for (std::size_t k = 0; k < text.size(); ++k) {
-    if (text[k] == '%' && k > 0) {
-      while (k + 1 < text.size() && text[k + 1] != '\n') ++k;
-      continue;
-    }
-    clean.push_back(text[k]);
-  }
-  std::vector<std::string> lines;
-  {
-    std::istringstream lineStream(clean);
-    std::string line;
-    while (std::getline(lineStream, line)) {
-      while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-        line.pop_back();
-      if (!line.empty()) lines.push_back(line);
-    }
-  }
-  if (newFormat && !lines.empty()) lines.erase(lines.begin());
-  if (lines.empty()) {
+  const ListFileText list = ParseListFileText(text);
+  if (list.folder.empty()) {
     if (reason) *reason = path + " names no scan files";
     return false;
   }
-  const std::string folder = lines[0];
-  std::vector<std::string> names(lines.begin() + 1, lines.end());
-  if (!newFormat) {
-    // The old form wrote the extension's dot as an underscore.
-    for (std::string& n : names) std::replace(n.begin(), n.end(), '_', '.');
-  }
+  const int every = list.every;
+  const std::string& folder = list.folder;
+  const std::vector<std::string>& names = list.names;
   const std::vector<std::string> taken = TakeEvery(names, every);
   if (static_cast<int>(taken.size()) > kMaxScanCount) {
     data_messages::Box("LOAD ERROR", "too many scans selected");

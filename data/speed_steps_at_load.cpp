@@ -47,13 +47,25 @@ bool CheckSpeedStepsForLoad(const std::string& drive, const std::string& folder,
                        "only sort, don't fit");
     return true;
   }
+  // Speed changes without a file (multi-speed equilibrium scans, a set
+  // recorded at several speeds): no profile is used. Reading the missing file
+  // would only report it as unreadable and inconsistent, and refuse the set.
+  if (!haveFile) {
+    CurrentSpeedProfile.Clear();
+    return true;
+  }
   CurrentSpeedProfile.Clear();
   auto profile = std::make_unique<CRotorSpeedProfile>();
   profile->fileName = path;
   profile->Reload();
-  if (!profile->CheckAgainstScans(s.count, s.records.data()))
+  // Every simulation of the set would follow a profile that contradicts its
+  // scans: such a profile is never used.
+  if (profile->stepCount == 0 || !profile->CheckAgainstScans(s.count, s.records.data())) {
     data_messages::Box("LOAD ERROR", kInconsistent);
-  CurrentSpeedProfile.Replace(std::move(profile));
+    g_classification.refusedFile = path;
+  } else {
+    CurrentSpeedProfile.Replace(std::move(profile));
+  }
   CurrentLoadHooks().restoreScanTimes();
   return true;
 }

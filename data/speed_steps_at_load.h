@@ -9,10 +9,15 @@ struct ScanRecord;
 struct SpeedClassification {
   bool approachToEquilibrium = false;
   bool ascendingSeries = false;
+  // The speed-steps file of the last load when it was refused (unreadable,
+  // or inconsistent with the scans); empty otherwise.
+  std::string refusedFile;
 };
 SpeedClassification& CurrentSpeedClassification();
 
-// Called by every loader after the files are read; never stops a load.
+// Called by every loader after the files are read; never stops a load. A
+// speed-steps file that cannot be read or does not fit the scans is said
+// and not used (the load goes on without a profile).
 // forAddedFiles: a speed change or an existing file always leads to reading
 // it (no multi-speed raw-data exception, no approach-to-equilibrium notice).
 bool CheckSpeedStepsForLoad(const std::string& drive, const std::string& folder,

@@ -13,12 +13,20 @@
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
 #include "numerics/random.h"
+#include "platform/diagnostics.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
 
 using data_messages::Format;
 
 namespace {
+
+// The scans are written with the extension of the name chosen for them
+// (".ra0" when it has none), so the files are what the dialog proposed.
+std::string ScanExtensionOf(const std::string& path) {
+  const std::string extension = platform::SplitPath(path).extension;
+  return extension.size() > 1 ? extension : std::string(".ra0");
+}
 
 constexpr double kFourPiSquared = 39.47841760435743;  // (2 pi)^2
 constexpr double kRadPerRpm = 0.10471976;
@@ -128,7 +136,7 @@ void MakeScans(const SyntheticRun& run, const float* grid, int n, float meniscus
     AttachScanArraysAndViews(i);
     // The residuals hold the noise until the signals are made.
     for (int k = 1; k <= n; ++k) s.residuals[i][k] = run.noise > 0 ? GaussRandom(run.noise) : 0.0f;
-    s.fileNames[i] = Format("%05d", i) + ".ra0";
+    s.fileNames[i] = Format("%05d", i) + ScanExtensionOf(run.path);
     ScanRecord& r = s.records[i];
     SetRecord(r, run, meniscus, n);
     const SyntheticTime st = SyntheticScanTime(run, i);
@@ -295,7 +303,7 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   h.redrawDataPlot(false);
   if (!g_hooks.seriesRunning()) {
     h.requestRepaint();
-    if (*t.diagnosticsOutput && !g_rmsdText.empty()) h.drawText(g_rmsdText, 10, 50);
+    if (platform::DiagnosticsState().DiagnosticsOn && !g_rmsdText.empty()) h.drawText(g_rmsdText, 10, 50);
   }
   return written ? SyntheticOutcome::Made : SyntheticOutcome::Unwritten;
 }

@@ -2,6 +2,7 @@
 // Simulated sedimentation-velocity experiments: absorbance scans computed
 // with the current model, optional Gaussian noise added, which then stand
 // as the loaded data set and are written as scan files "00001.ra0", ...
+// (the extension of the chosen name, ".ra0" when it has none)
 //
 // Scan i (1-based) is taken at t_i = i dt, or (i - 1) dt + t0 with a first
 // time t0 > 0 (s), at w2t = (2 pi rpm / 60)^2 t_i (rad^2/s). A linear run-up

@@ -105,6 +105,7 @@ struct Entry {
   bool plainVbar = false;    // the vbar of the solution conditions (vbar x rho follows)
   bool massSize = false;     // buffer or reference size given as molar mass
   int mirrorDiscrete = 0;    // second mirror of the discrete component
+  float* follower = nullptr; // the solvated vbar beside the apparent one
 };
 
 double Get(const Entry& e) { return e.f ? *e.f : (e.d ? *e.d : 0.0); }
@@ -114,6 +115,7 @@ void Set(const Entry& e, double v) {
   if (e.d) *e.d = v;
   if (e.mirror) gModelParameterVector.P[e.mirror] = static_cast<float>(v);
   if (e.mirrorDiscrete) gModelParameterVector.P[e.mirrorDiscrete] = static_cast<float>(v);
+  if (e.follower) *e.follower = static_cast<float>(v);
 }
 
 bool TwoDimensional() { return F().CSff0Model || F().CSff0With1DiscreteModel; }
@@ -158,6 +160,7 @@ std::vector<Entry> CollectEntries() {
     e.f = o.f;
     e.d = o.d;
     e.plainVbar = o.plainVbar;
+    e.follower = o.follower;
     if (id == kBufferSize || id == kReferenceSize) {
       e.massSize = mass;
       if (!e.f && !e.d) e.d = mass ? o.massValue : o.diffusionValue;
@@ -288,11 +291,6 @@ double UnpackValue(const Entry& e, double x) {
   return x;
 }
 
-bool WritesBackIntoVector(int id) {
-  return id == kVbar || id == kBleachRate || id == kBleachLimit ||
-         (id >= kFf0 && id <= kInvariantD) || id == kDiscreteSize;
-}
-
 // ---- the drivers' shared steps ------------------------------------------------
 
 void Trace(const char* text) { platform::WriteDiagnostics(text); }
@@ -419,18 +417,25 @@ int NelderMeadRestarts(FitHost* host) {
   ContiParametersToFitVector(n, q);
   float r = y[b];
   fs.startRmsd = fs.startRmsdCopy = r;
-  while (!fs.stopRequested) {
+  // The restart is judged on the parameters as the model holds them, before
+  // and after: both packed, so both within their limits.
+  FloatVec now(1, n);
+  bool settled = false;
+  for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
     Scatter(p, n, b, b);
     for (int j = 1; j <= n + 1; ++j)
       if (j != b) y[j] = ContiSimplexSim(p[j], host);
     NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter);
     b = Lowest(y, n);
     ContiFitVectorToParameters(p[b], host);
-    const bool converged = ContiRestartsConverged(q, p[b], n, r, y[b], fs.maxRelativeChange);
-    ContiParametersToFitVector(n, q);
+    ContiParametersToFitVector(n, now);
+    settled = ContiRestartsConverged(q, now, n, r, y[b], fs.maxRelativeChange);
+    for (int i = 1; i <= n; ++i) q[i] = now[i];
     r = y[b];
-    if (converged) break;
+    if (settled) break;
   }
+  // The best vertex is never given up by a restart, so p[b] is the best point seen.
+  if (!settled && !fs.stopRequested) ReportRestartsExhausted(host);
   if (fs.stopRequested) StopEnd(host);
   fs.fitRunning = 0;
   Conti().finalEvaluation = 1;
@@ -472,8 +477,10 @@ void ContiFitVectorToParameters(float* p, FitHost* host) {
   const std::vector<Entry> list = CollectEntries();
   for (size_t k = 1; k <= list.size(); ++k) {
     const Entry& e = list[k - 1];
-    const double x = UnpackValue(e, p[k]);
-    if (WritesBackIntoVector(e.id)) p[k] = static_cast<float>(x);
+    // The value the model takes goes back into the vertex: a minimiser
+    // that stepped beyond a limit goes on from the limit, so every vertex
+    // it keeps is a point it could evaluate.
+    p[k] = static_cast<float>(UnpackValue(e, p[k]));
   }
   const ModelParams& mp = gModelParams;
   if (gGridMeniscus == 0.0f && gGridBottom == 0.0f) {

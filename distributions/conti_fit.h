@@ -26,8 +26,9 @@ float ContiSimplexSim(float* p, FitHost* host);
 // them; with p, writes entries 1..min(count, n) (packing limits applied to
 // the vector and the model).
 int ContiParametersToFitVector(int n, float* p);
-// Writes the entries back into the model with the unpacking limits, and
-// rebuilds the radial grid when meniscus or bottom moved.
+// Writes the entries back into the model with the unpacking limits (p takes
+// the values the model took), and rebuilds the radial grid when meniscus or
+// bottom moved.
 void ContiFitVectorToParameters(float* p, FitHost* host = nullptr);
 // Simplex spread factor of entry i: 0.01 meniscus and bottom, 0.1 lamella
 // thickness and f/f0, 0.2 the nonideality parameters, 1 otherwise.

@@ -130,7 +130,9 @@ bool SGrid(int& n) {
       } else {
         cs.logSpacedGrid = 0;
       }
-    } else if (!F().NonidealCSModel && !cs.useMinimumS) {
+    } else if (!F().NonidealCSModel && !(cs.useMinimumS && cs.minimumSValue > cs.sMin)) {
+      // A minimum at or below smin leaves the whole range above it: the
+      // plain log grid, not the linear one the mixed builder falls back to.
       s[1] = std::log(cs.sMin);
       s[n] = std::log(cs.sMax);
       Spaced(s, n);

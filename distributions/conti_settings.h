@@ -17,8 +17,9 @@ struct ContiSettings {
   float sMax = 20.0f;               // S
   uint8_t gridFromFile = 0;
   uint8_t logSpacedGrid = 0;
-  uint8_t useMinimumS = 0;
-  float minimumSValue = 0.0f;       // S
+  // Log-spaced grids are linear below this s and log-spaced above it.
+  uint8_t useMinimumS = 1;
+  float minimumSValue = 10.0f;      // S
   uint8_t dlsSpacingLinear = 0;
   uint8_t dlsSpacingLog = 0;
   uint8_t dlsSpacingMixed = 0;
@@ -95,12 +96,10 @@ struct ContiSettings {
   uint8_t secondDerivative = 0;     // Tikhonov-Phillips
   uint8_t showBothRegularizations = 0;
   uint8_t suppressBaselineCorrelation = 1;
-  uint8_t usePrior = 0;
+  // The prior's switches and sources are Priors() (prior_knowledge.h);
+  // here the arrays assembled from it over the current grid.
   double* prior = nullptr;          // [1..N], one value per amplitude
   double* priorCompanion = nullptr;
-  uint8_t discreteSpeciesPrior = 0;
-  uint8_t importedPrior = 0;
-  uint8_t ffPriorSwitch = 0;
   float* ffPrior = nullptr;         // [1..ffCount]
   uint8_t secondPeakTable = 0;
 

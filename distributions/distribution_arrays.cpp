@@ -5,6 +5,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
+#include "distributions/prior_knowledge.h"
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
@@ -47,8 +48,16 @@ bool AxisIsMass() {
   return MassGridModel() && !F().DlsIRhModel && !F().DlsIRhTimeCourseModel;
 }
 
+// f(M) is a distribution in M only through a usable s(M) = ks M^kb: without
+// one the grid is not a mass grid of that law and the axis says c(M).
+bool ScalingLawCalibrated() {
+  const ContiSettings& cs = Conti();
+  return std::isfinite(cs.scalingKs) && cs.scalingKs > 0 && std::isfinite(cs.scalingBs) &&
+         cs.scalingBs != 0;
+}
+
 std::string MassTitleY() {
-  return F().FMScalingLawModel ? "f(M)" : "c(M)";
+  return F().FMScalingLawModel && ScalingLawCalibrated() ? "f(M)" : "c(M)";
 }
 
 void Titles(std::string& x, std::string& y, bool& logX) {
@@ -77,6 +86,10 @@ void Titles(std::string& x, std::string& y, bool& logX) {
   } else if (MassGridModel()) {
     x = "molar mass [Da]";
     y = MassTitleY();
+  } else if (Priors().discreteSpecies && !Conti().secondPeakTable) {
+    // The prior of discrete species: the amplitudes are shares of the peaks.
+    x = "sed coefficient [S]";
+    y = "fraction";
   } else {
     x = "sed coefficient [S]";
     y = "c(s)";

@@ -25,21 +25,15 @@ bool PeakUsable(const PriorPeak& p) {
 // The loader's list of s-based models, as the prior abscissa reads it.
 bool PriorOverS() {
   const ModelSelectorFlags& f = gModelSelectorFlags;
-  const ContiSettings& cs = Conti();
   return f.CSModel || f.ConformationalChangeCSModel || f.FixFF0FloatingVbarCSModel ||
          f.GeneralScalingLawCSModel || f.WormlikeChainCSModel || f.BimodalFF0CSModel ||
          f.BimodalFF0With1DiscreteCSModel || f.CSWith1DiscreteModel ||
          f.CSWith1DiscreteComponent || f.CSWithMsTableModel || f.CSInvariantDModel ||
          f.NonidealCSModel || f.CSff0Model || f.CSff0With1DiscreteModel || f.DlsIRhModel ||
-         cs.discreteSpeciesPrior;
+         Priors().discreteSpecies;
 }
 
 }  // namespace
-
-PriorSources& Priors() {
-  static PriorSources p;
-  return p;
-}
 
 bool LoadDistributionFromFile(const std::string& path) {
   if (TwoDimensionalModel()) return false;
@@ -103,20 +97,20 @@ int AssemblePriorProbability() {
   double* x = cs.priorCompanion;  // the prior's abscissa
   const float* axis = PriorOverS() ? cs.sValues : cs.molarMasses;
   for (int i = 1; i <= n; ++i) x[i] = axis ? axis[i] : 0.0;
-  PriorSources& src = Priors();
-  if (cs.usePrior) {
+  PriorKnowledge& src = Priors();
+  if (src.use) {
     if (!src.priorFile.empty()) {
       int rows = 0;
       float** m = ReadMatrixFile(src.priorFile.c_str(), 2, &rows);
       if (!m || rows < 1) {
         if (!SerialFitRunning()) ContiErrorOrCode("Could Not Open MaxEnt Prior File", 0);
-        cs.usePrior = 0;
+        src.use = false;
         if (m) free_matrix(m, 1, 2, 1, rows);
       } else {
         InterpolateOntoGridDF(n, x, cs.prior, rows, m[1], m[2]);
         free_matrix(m, 1, 2, 1, rows);
       }
-    } else if ((cs.importedPrior || cs.discreteSpeciesPrior) && src.importedX.size() > 1) {
+    } else if ((src.imported || src.discreteSpecies) && src.importedX.size() > 1) {
       const int count = static_cast<int>(src.importedX.size()) - 1;
       InterpolateOntoGridMixed(n, x, cs.prior, count, src.importedX.data(), src.importedY.data());
     } else {

@@ -6,17 +6,7 @@
 #include <string>
 #include <vector>
 
-// The sources of the prior probability (the prior dialog's state).
-struct PriorPeak {
-  double location = 0.0, width = -1.0, amplitude = 0.0;
-};
-struct PriorSources {
-  std::string priorFile;                  // two columns: abscissa, prior value; empty = none
-  std::vector<double> importedX, importedY;  // 1-based imported table (entry 0 unused)
-  PriorPeak peaks[11];                    // rows 1..10
-  PriorPeak secondPeaks[11];              // c(s,f/f0): over the 2-D abscissa
-};
-PriorSources& Priors();
+#include "distributions/prior_knowledge.h"
 
 bool LoadDistributionFromFile(const std::string& path);
 bool ContiFF0GridChanged();

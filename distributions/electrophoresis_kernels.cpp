@@ -28,6 +28,9 @@ constexpr double kCmPerMicron = 1e-4;
 // Largest relative change per time step: the boundary of a constant force
 // keeps its shape, and the phase error of larger steps shows in it.
 constexpr double kStepTolerance = 0.5;
+// Steps by the travelling boundary: the lag that Crank-Nicolson steps give
+// it stays within a fixed part of its width (about 2e-3 of the loading).
+constexpr double kBoundaryStepFraction = 0.3;
 
 double StartTime() {
   const ModelParams& mp = gModelParams;
@@ -116,18 +119,21 @@ int CMobilityKernels::SolveOn(Solver& solver, int i, double v, bool worker, int&
   const InstalledSolverState installed(solver.settings, solver.grid, solver.run);
   LammSolverSettings& st = solver.settings;
   LammGrid& g = solver.grid;
-  const int n = ElectrophoresisGridSize(v, D_, gridSizeInUse_);
+  const std::vector<double> radii = MobilityKernelRadii(v, D_, gridSizeInUse_);
+  const int n = static_cast<int>(radii.size()) - 1;
   if (!g.GridAllocated || g.AllocatedGridSize != n) {
     FreeLammArrays();
     st.gridSizeInUse = n;
     if (!AllocLammArrays()) return 1;
   }
+  std::copy(radii.begin() + 1, radii.end(), g.Radius + 1);
   nodes = n;
   LammRunState& rs = solver.run;
   for (int p = 1; p <= n; ++p) g.Concentration[p] = 1.0;
   rs.s = rs.sStar = v;
   rs.D = D_;
   rs.worker = worker ? 1 : 0;
+  rs.boundaryStepFraction = kBoundaryStepFraction;
   SetAccelerationPhase();
   SetLammSolverStartState(nullptr, true);
   rs.gridOutput = WorkBlock().lammSolutions[i];

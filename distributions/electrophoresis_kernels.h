@@ -25,9 +25,9 @@ bool ElectrophoresisSettingsAccepted();
 // Solves the c(v) kernels on the static grid of the model evaluation. Every
 // solve runs on a solver state of its own (settings, grid, run state) that
 // the calling or worker thread installs for the time of the solve: the
-// solver switches read static grid and electrophoresis, and the step control
-// allows a relative change of at most 0.5 per step. Each velocity gets the
-// even grid of ElectrophoresisGridSize (fit/static_grid_lamm.h). The
+// solver switches read static grid and electrophoresis, and the steps follow
+// the travelling boundary (LammRunState::boundaryStepFraction). Each velocity
+// gets the grid of MobilityKernelRadii (fit/static_grid_lamm.h). The
 // program's own grid, run state and settings are not touched; the model
 // switch is put back on destruction.
 class CMobilityKernels {

@@ -1,3 +1,4 @@
+#include "distributions/prior_knowledge.h"
 #include "distributions/max_entropy.h"
 
 #include <algorithm>
@@ -67,13 +68,24 @@ Evaluation MaxEntGradient(const NormalEquationBlock& b, double alpha, const doub
   return e;
 }
 
+// Four doubles added lane by lane: the four partial sums of Dot.
+typedef double Lanes __attribute__((vector_size(32)));
+
+// Unaligned; a macro, since a function returning Lanes would change the
+// calling convention between the processor variants below.
+#define LOAD_LANES(v, p) __builtin_memcpy(&(v), (p), sizeof(Lanes))
+
 // a . b over 1..m in four interleaved partial sums (vectorisable, and the
 // same order on every call).
 __attribute__((always_inline)) inline double Dot(const double* a, const double* b, int m) {
-  double acc[4] = {0, 0, 0, 0};
+  Lanes acc = {};
   int k = 1;
-  for (; k + 3 <= m; k += 4)
-    for (int l = 0; l < 4; ++l) acc[l] += a[k + l] * b[k + l];
+  for (; k + 3 <= m; k += 4) {
+    Lanes x, y;
+    LOAD_LANES(x, a + k);
+    LOAD_LANES(y, b + k);
+    acc += x * y;
+  }
   double s = (acc[0] + acc[2]) + (acc[1] + acc[3]);
   for (; k <= m; ++k) s += a[k] * b[k];
   return s;
@@ -95,6 +107,45 @@ CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l, int
     double* li = l[i];
     for (int j = 1; j <= i; ++j)
       li[j] = (held[i] || held[j]) ? (i == j ? 1.0 : 0.0) : a[i][j];
+  }
+  // Rows in blocks of eight: each finished row j serves the eight rows'
+  // columns j at once (the factor no longer fits the cache, and one pass
+  // over it per row waited on memory). Every sum keeps the order of Dot.
+  constexpr int kRows = 8;
+  int i0 = 1;
+  for (; i0 + kRows - 1 <= n; i0 += kRows) {
+    double* rows[kRows];
+    for (int r = 0; r < kRows; ++r) rows[r] = l[i0 + r];
+    for (int j = 1; j < i0; ++j) {
+      const double* lj = l[j];
+      const int m = j - 1;
+      Lanes acc[kRows] = {};
+      int k = 1;
+      for (; k + 3 <= m; k += 4) {
+        Lanes b;
+        LOAD_LANES(b, lj + k);
+        for (int r = 0; r < kRows; ++r) {
+          Lanes x;
+          LOAD_LANES(x, rows[r] + k);
+          acc[r] += x * b;
+        }
+      }
+      for (int r = 0; r < kRows; ++r) {
+        double s = (acc[r][0] + acc[r][2]) + (acc[r][1] + acc[r][3]);
+        for (int t = k; t <= m; ++t) s += rows[r][t] * lj[t];
+        rows[r][j] = (rows[r][j] - s) / lj[j];
+      }
+    }
+    for (int i = i0; i < i0 + kRows; ++i) {
+      double* li = l[i];
+      for (int j = i0; j < i; ++j) li[j] = (li[j] - Dot(li, l[j], j - 1)) / l[j][j];
+      const double d = li[i] - Dot(li, li, i - 1);
+      if (!(d > 0.0)) return false;
+      li[i] = std::sqrt(d);
+    }
+  }
+  for (int i = i0; i <= n; ++i) {
+    double* li = l[i];
     for (int j = 1; j < i; ++j) li[j] = (li[j] - Dot(li, l[j], j - 1)) / l[j][j];
     const double d = li[i] - Dot(li, li, i - 1);
     if (!(d > 0.0)) return false;
@@ -693,7 +744,7 @@ void RegularizeDistribution() {
   me.pinnedSwitch = false;
   std::copy(b.solution + 1, b.solution + n + 1, me.best.begin() + 1);
   platform::StopFlag() = false;
-  me.priorInUse = cs.usePrior && cs.prior;
+  me.priorInUse = Priors().use && cs.prior;
   if (me.priorInUse) {
     me.prior.assign(n + 1, 0.0);
     FloorPrior(cs.prior, me.prior.data(), n);

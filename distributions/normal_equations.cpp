@@ -11,6 +11,7 @@
 
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
+#include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/neq_kernel.h"
@@ -430,6 +431,27 @@ void CalcNormalEquationsMT() {
   platform::WriteDiagnostics(", all done, finished");
 }
 
+namespace {
+
+// The grid written beside the matrices has the block's size: for c(s,f/f0)
+// that is the 2-D grid, whose points are (s, f/f0) pairs; the 1-D s array
+// holds only the s axis of it.
+void ExportCurrentMatrices(const NormalEquationBlock& b) {
+  const ContiSettings& cs = Conti();
+  const DistributionArrays& a = DistArrays();
+  const int n = b.gridPoints;
+  if (n < 1 || !b.rhs || !b.normalMatrix) return;
+  if (TwoDimensionalModel()) {
+    if (!cs.grid2DS || !cs.grid2DFf || n > a.allocated2D) return;
+    ExportNormalEquationMatrices(platform::SystemTempFolder(), cs.grid2DS, n, cs.grid2DFf);
+  } else {
+    if (!cs.sValues || n > a.allocatedN) return;
+    ExportNormalEquationMatrices(platform::SystemTempFolder(), cs.sValues, n);
+  }
+}
+
+}  // namespace
+
 bool SelectAndBuildNormalEquations() {
   const NormalEquationInputs& in = NeqInputs();
   NormalEquationBlock& b = NeqBlock();
@@ -452,8 +474,7 @@ bool SelectAndBuildNormalEquations() {
     b.fixedComponentValue1 = b.fixedComponentValue2 = 0.0;
     built = Build(CurrentScanSet(), ChooseNoiseModel(in), threads);
   }
-  if (Conti().exportMatrices && Conti().sValues)
-    ExportNormalEquationMatrices(platform::SystemTempFolder(), Conti().sValues, b.gridPoints);
+  if (Conti().exportMatrices) ExportCurrentMatrices(b);
   return built;
 }
 
@@ -624,6 +645,8 @@ bool ExportNormalEquationMatrices(const std::string& folder, const float* grid, 
                                   const float* grid2) {
   const NormalEquationBlock& b = NeqBlock();
   const ScanSet& s = CurrentScanSet();
+  // The vector and matrix have the block's size; more rows are not there.
+  if (!grid || n < 1 || n > b.gridPoints || !b.rhs || !b.normalMatrix) return false;
   auto path = [&](const char* name) { return platform::Combine(folder, name); };
   FILE* f = OpenForWriting(path("grid.txt"));
   if (!f) return false;

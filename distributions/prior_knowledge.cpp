@@ -78,23 +78,50 @@ void PlaceDiscreteSpecies(const double* grid, int j, double S, double t, double*
   values[j + 1] = h - w;
 }
 
-PriorDialogState& PriorDialog() {
-  static PriorDialogState state;
-  return state;
+PriorKnowledge& Priors() {
+  static PriorKnowledge p;
+  return p;
+}
+
+void SwitchPriorOn() {
+  PriorKnowledge& p = Priors();
+  p.use = true;
+  p.oneShot = false;
+}
+
+void SwitchPriorOff() {
+  PriorKnowledge& p = Priors();
+  p.use = false;
+  p.oneShot = false;
+}
+
+void KeepPriorUntilNextRun() { Priors().oneShot = true; }
+
+bool DropOneShotPrior() {
+  PriorKnowledge& p = Priors();
+  if (!p.oneShot) return false;
+  p.use = false;
+  p.discreteSpecies = false;
+  p.oneShot = false;
+  return true;
+}
+
+bool PriorMenuChecked() {
+  const PriorKnowledge& p = Priors();
+  return p.use || p.ffGaussians;
 }
 
 void ParkPriorFile() {
-  PriorSources& src = Priors();
+  PriorKnowledge& src = Priors();
   if (src.priorFile.empty()) return;
-  PriorDialog().parkedFile = src.priorFile;
+  src.parkedFile = src.priorFile;
   src.priorFile.clear();
 }
 
 void RestorePriorFile() {
-  PriorSources& src = Priors();
-  PriorDialogState& d = PriorDialog();
-  if (!src.priorFile.empty() || d.parkedFile.empty()) return;
-  src.priorFile = d.parkedFile;
+  PriorKnowledge& src = Priors();
+  if (!src.priorFile.empty() || src.parkedFile.empty()) return;
+  src.priorFile = src.parkedFile;
 }
 
 FfGaussianTable& FfGaussians() {
@@ -163,7 +190,7 @@ int ImportMaxEntPriorFile(const std::string& path) {
     }
     PlaceDiscreteSpecies(grid.data(), jp, Ab, sb, work.data());
   }
-  PriorSources& src = Priors();
+  PriorKnowledge& src = Priors();
   src.importedX.assign(N + 1, 0.0);
   src.importedY.assign(N + 1, 0.0);
   for (int i = 1; i <= N; ++i) {

@@ -11,6 +11,50 @@
 //   F / A,  A = integral y ds,  F = integral s y ds
 // onto t; the values h + w and h - w go to grid points j and j + 1.
 #include <string>
+#include <vector>
+
+// The prior probability of the regularised distributions: whether one is in
+// force, where it comes from, and what the prior dialog keeps between its
+// runs. One record with the functions that change it, so that a run, the
+// dialog and the discrete-species command never hold pieces of it that
+// disagree.
+struct PriorPeak {
+  double location = 0.0, width = -1.0, amplitude = 0.0;
+};
+struct PriorKnowledge {
+  // ---- in force
+  bool use = false;              // the distribution is regularised against the prior
+  bool discreteSpecies = false;  // the prior comes from the peaks of the current distribution
+  bool imported = false;         // the prior is the table imported from a KVD file
+  bool ffGaussians = false;      // c(s,f/f0): the f/f0 Gaussians give a prior over f/f0
+  bool oneShot = false;          // the prior in force is dropped by the next run
+
+  // ---- sources
+  std::string priorFile;                     // two columns: abscissa, prior value; empty = none
+  std::vector<double> importedX, importedY;  // 1-based imported table (entry 0 unused)
+  PriorPeak peaks[11];                       // rows 1..10
+  PriorPeak secondPeaks[11];                 // c(s,f/f0): over the 2-D abscissa
+
+  // ---- the dialog's memory
+  bool fileEverChosen = false;  // a prior file name was chosen once
+  std::string parkedFile;       // a prior file switched off, kept to come back
+  bool kvdFile = false;         // the "KVD file" box starts ticked
+  bool collectMode = false;     // the discrete-species command only fills the peak table
+  int collectCount = 0;         // rows it filled
+};
+PriorKnowledge& Priors();
+
+// The user's choice: switching the prior on or off ends a one-shot prior,
+// so the next run computes with what was chosen last.
+void SwitchPriorOn();
+void SwitchPriorOff();
+// The prior in force (from discrete species) lives until the next run.
+void KeepPriorUntilNextRun();
+// Called by every run before it computes: drops a one-shot prior (prior
+// and discrete-species switches off). True when it dropped one.
+bool DropOneShotPrior();
+// Whether the "Use Prior Probabilities" menu item carries its check mark.
+bool PriorMenuChecked();
 
 // The four nodes, the mean height and the target read by
 // PriorBoundaryObjective.
@@ -32,16 +76,6 @@ double PriorBoundaryObjective(const PriorBoundaryProfile& p, double w);
 // 2h and 0 when grid[j] equals t. The tilt is the root of the objective in
 // [-h, h] (tolerance 1e-4).
 void PlaceDiscreteSpecies(const double* grid, int j, double S, double t, double* values);
-
-// What the prior dialog keeps between its runs beside Priors().
-struct PriorDialogState {
-  bool fileEverChosen = false;  // a prior file name was chosen once
-  std::string parkedFile;       // a prior file switched off, kept to come back
-  bool kvdFile = false;         // the "KVD file" box starts ticked
-  bool collectMode = false;     // the discrete-species command only fills the peak table
-  int collectCount = 0;         // rows it filled
-};
-PriorDialogState& PriorDialog();
 
 // Parks a prior file in use, or brings a parked one back.
 void ParkPriorFile();

@@ -1,3 +1,4 @@
+#include "distributions/prior_knowledge.h"
 #include "distributions/regularization_matrix.h"
 
 #include <algorithm>
@@ -94,7 +95,7 @@ void AddRegularizationMatrix(double alpha) {
                            : (b.fixedComponent ? b.gridPoints - 1 : b.gridPoints);
   s.firstAmplitudeSeparate = ctx.firstAmplitudeSeparate;
   s.ffWeight = cs.ffDirectionWeight;
-  s.prior = (cs.usePrior && cs.prior) ? cs.prior : nullptr;
-  s.ffPrior = (ctx.twoDimensional && cs.ffPriorSwitch && cs.ffPrior) ? cs.ffPrior : nullptr;
+  s.prior = (Priors().use && cs.prior) ? cs.prior : nullptr;
+  s.ffPrior = (ctx.twoDimensional && Priors().ffGaussians && cs.ffPrior) ? cs.ffPrior : nullptr;
   AddRegularizationMatrix(b, s, alpha);
 }

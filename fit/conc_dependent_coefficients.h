@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "lamm/coefficients/association_models.h"
 #include "lamm/solvent_model.h"
-#include "models/nonideal/association_models.h"
 #include "numerics/linear_solvers.h"
 
 struct ConcDependentSpecies {

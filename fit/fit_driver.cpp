@@ -211,7 +211,8 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   float previousRmsd = y[best];
   if (afterFirstRun) afterFirstRun();
 
-  while (!fs.stopRequested) {
+  bool settled = false;
+  for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
     if (beforeRestart) beforeRestart();
     // Restart around the best vertex found so far (vertex 1 after a
     // converged run, but not after a collapse or the evaluation limit).
@@ -224,11 +225,12 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     UnpackFitVectorForDisplay(p[best]);
     PackFitVectorUnclamped(n, current);
 
-    const bool converged = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best], maxRelativeChange);
+    settled = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best], maxRelativeChange);
     for (int j = 1; j <= n; ++j) previous[j] = current[j];
     previousRmsd = y[best];
-    if (converged) break;
+    if (settled) break;
   }
+  if (!settled && !fs.stopRequested) ReportRestartsExhausted(host);
   return best;
 }
 

@@ -20,7 +20,8 @@ void RmsdScanSpan(int& first, int& last);
 
 // Nelder-Mead over the n floated quantities from their current values,
 // restarted around the best vertex until a restart changes the rmsd and
-// every quantity by at most maxRelativeChange, or a stop is requested.
+// every quantity by at most maxRelativeChange, a stop is requested, or
+// kMaxNelderMeadRestarts restarts did not settle (said, best vertex kept).
 // p[1..n+1][1..n] and y[1..n+1] are the caller's work arrays; afterFirstRun
 // runs once after the first minimisation, beforeRestart before each
 // restart. The best vertex is written back for display; returns its index.

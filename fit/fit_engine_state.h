@@ -30,6 +30,9 @@ struct MarquardtWorkArrays {
   std::vector<float**> derivatives;  // per scan [1..n][first..last fit point]
   std::vector<float*> modelCopy;     // per scan [first..last fit point]
   std::vector<int> first, last;      // fit-limit point range per scan
+  // [1..n]: +1 (-1) while a limit stops entry j from moving up (down); the
+  // steps are then solved without it.
+  std::vector<int> blocked;
 };
 
 struct FitEngineState {

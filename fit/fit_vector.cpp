@@ -26,6 +26,7 @@ void Set(const FitOptionEntry& e, double value) {
 void AfterVbarWrite(const FitOptionEntry& e) {
   if (e.plainVbar)
     gSolutionConditions.vbarRho = static_cast<float>(Get(e) * e.densityFactor);
+  if (e.follower) *e.follower = static_cast<float>(Get(e));
 }
 
 // The size entries point at the molar mass or the D by the parametrisation.
@@ -183,6 +184,8 @@ int Walk(Mode mode, int n, float* v) {
           default:
             break;
         }
+        // The vertex holds what was evaluated: a minimiser goes on from a limit, not beyond it.
+        v[count] = static_cast<float>(x);
         Set(e, x);
         if (i == kFitOptionVbar) AfterVbarWrite(e);
         break;
@@ -225,6 +228,7 @@ int Walk(Mode mode, int n, float* v) {
         break;
       case Mode::Evaluation: {
         const float value = EvaluationValue(k, v[count]);
+        v[count] = value;
         P[k] = value;
         WriteMirror(k, value);
         break;

@@ -44,6 +44,9 @@ struct FitOptionEntry {
   // one); writing it also sets vbar x density with this factor.
   bool plainVbar = false;
   float densityFactor = 1.0f;
+  // The apparent vbar entry: the solvated vbar the solvent settings keep
+  // beside it follows every written value.
+  float* follower = nullptr;
 };
 
 struct FitOptionEntries {
@@ -67,7 +70,8 @@ int PackFitVectorUnclamped(int n, float* v);
 // Writes every entry back into the model with the full clamps.
 void FitVectorToParameters(const float* v);
 // The write-back of the target function: the evaluation clamps, the meniscus
-// and bottom limits and the self-association ratios. Some clamps also change v.
+// and bottom limits and the self-association ratios. v takes the values the
+// model took, so a vertex never lies beyond a limit.
 void UnpackFitVectorForEvaluation(float* v);
 // The write-back of the best vertex shown during a minimisation.
 void UnpackFitVectorForDisplay(float* v);

@@ -53,6 +53,14 @@ struct LammRunState {
   // Solving on a worker thread: the stop flag ends the solve, the keyboard
   // belongs to the user-interface thread and no box is shown.
   std::uint8_t worker = 0;
+
+  // Above 0 (planar cell driven at a constant velocity v): the static grid
+  // steps by the travelling boundary instead of the relative change of
+  // every node. Crank-Nicolson steps make the boundary lag by about
+  // (step/crossing time)^2/12 of its travel; a step moving it the part
+  // f sqrt(w / (v t)) of its width w = sqrt(2 D t) (f this value, at most a
+  // quarter) keeps the lag a fixed part of the width at every time.
+  double boundaryStepFraction = 0.0;
 };
 
 // The program's one run state, or the calling thread's own while one is in

@@ -29,6 +29,17 @@ float* ToModelUnits(const double* a, int n) {
   return w.simulation;
 }
 
+// The normalised value of entry j that the target left in the model-unit
+// vector: a target keeps its parameters within their limits and writes the
+// value it used back, so a point beyond a limit reads as the limit.
+double TakenValue(const double* a, int j) {
+  const MarquardtWorkArrays& w = Work();
+  float asked = static_cast<float>(a[j]);
+  if (w.scale[j] != 0.0f) asked *= w.scale[j];
+  if (w.simulation[j] == asked) return a[j];
+  return w.scale[j] != 0.0f ? static_cast<double>(w.simulation[j]) / w.scale[j] : w.simulation[j];
+}
+
 // Inverse of the symmetric matrix m, column by column.
 void Invert(double** m, double** result, int n) {
   MarquardtWorkArrays& w = Work();
@@ -94,6 +105,7 @@ int AllocMarquardtArrays(int n) {
   w.simulation = vector(1, n);
   w.scale = vector(1, n);
   w.fitFlags = ivector(1, n);
+  w.blocked.assign(static_cast<std::size_t>(n) + 1, 0);
   const ScanSet& ss = CurrentScanSet();
   const int scans = ss.count;
   w.derivatives.assign(scans + 1, nullptr);
@@ -126,6 +138,8 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
 
   target(ToModelUnits(a, n), host);
   if (fs.stopRequested) return;
+  // A trial step beyond a limit is taken as the point at the limit.
+  for (int j = 1; j <= n; ++j) a[j] = TakenValue(a, j);
   double points = 0;
   for (int s = 1; s <= ss.count; ++s) {
     if (!w.modelCopy[s]) continue;
@@ -143,7 +157,20 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
     if (!flags[i]) continue;
     for (int j = 1; j <= n; ++j) w.derivativePoint[j] = a[j];
     w.derivativePoint[i] = w.perturbed[i];
-    const double h = w.perturbed[i] - a[i];
+    double h = w.perturbed[i] - a[i];
+    if (h != 0.0) {
+      target(ToModelUnits(w.derivativePoint, n), host);
+      if (fs.stopRequested) return;
+      // At a limit the step outwards goes nowhere: the derivative is taken
+      // inwards, over the step the target actually made.
+      h = TakenValue(w.derivativePoint, i) - a[i];
+      if (h == 0.0) {
+        w.derivativePoint[i] = a[i] - (w.perturbed[i] - a[i]);
+        target(ToModelUnits(w.derivativePoint, n), host);
+        if (fs.stopRequested) return;
+        h = TakenValue(w.derivativePoint, i) - a[i];
+      }
+    }
     if (h == 0.0) {
       if (gSerialFitSettings.running)
         gSerialFitSettings.errorCode = 9;
@@ -154,8 +181,6 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
           for (int k = w.first[s]; k <= w.last[s]; ++k) w.derivatives[s][i][k] = 0.0f;
       continue;
     }
-    target(ToModelUnits(w.derivativePoint, n), host);
-    if (fs.stopRequested) return;
     for (int s = 1; s <= ss.count; ++s) {
       if (!w.derivatives[s]) continue;
       for (int k = w.first[s]; k <= w.last[s]; ++k)
@@ -224,6 +249,27 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     w.covariance[j][j] = w.alpha[j][j] * damping;
   }
   SolveNormalEquationsD(w.covariance, w.beta, n, w.delta, w.work);
+  // An entry held at a limit takes no step beyond it (the target would put
+  // it back, and the others' steps, solved with it, would be off): the
+  // others are solved without it. A step away from the limit frees it.
+  bool held = false;
+  for (int j = 1; j <= n; ++j) {
+    if (w.blocked[j] == 0) continue;
+    if (w.delta[j] * w.blocked[j] > 0.0)
+      held = true;
+    else
+      w.blocked[j] = 0;
+  }
+  if (held) {
+    DoubleVec b(1, n);
+    for (int j = 1; j <= n; ++j) b[j] = w.beta[j];
+    for (int j = 1; j <= n; ++j) {
+      if (w.blocked[j] == 0) continue;
+      b[j] = 0.0;
+      for (int k = 1; k <= n; ++k) w.covariance[j][k] = w.covariance[k][j] = 0.0;
+    }
+    SolveNormalEquationsD(w.covariance, b, n, w.delta, w.work);
+  }
 
   fs.mlStepNegligible = 1;
   for (int j = 1; j <= n; ++j) {
@@ -245,7 +291,13 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     w.trial[j] = t;
   }
   double trialChisq = 0.0;
+  DoubleVec asked(1, n);
+  for (int j = 1; j <= n; ++j) asked[j] = w.trial[j];
   mlcof(host, w.trial, flags, n, w.covariance, w.delta, &trialChisq, target);
+  // A step the target put back where the entry was: a limit holds it there.
+  for (int j = 1; j <= n && !fs.stopRequested; ++j)
+    if (w.trial[j] != asked[j] && std::fabs(w.trial[j] - a[j]) <= 1e-6 * std::fabs(a[j]))
+      w.blocked[j] = asked[j] > a[j] ? 1 : -1;
   if (!fs.stopRequested) {
     if (ochisq <= trialChisq) {
       *lambda *= 10.0;

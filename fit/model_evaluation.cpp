@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "data/fluorescence_corrections.h"
+#include "data/load_hooks.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "fit/amplitudes.h"
@@ -301,7 +302,19 @@ void SimulateModel(FitHost* host) {
   if (ss.count < 1) return;
   hooks.nonlinearTransform(1);
   const DataTypeFlags& data = CurrentDataTypeFlags();
-  const bool experimental = LammSettings().experimentalInitialDistribution != 0;
+  const bool equilibrium = ss.equilibriumMode && !data.dls;
+  if (equilibrium && sel.LammDiscreteModel && gFitEngineState.fitTINoise) {
+    // A profile shared by scans of different speeds takes up whatever the
+    // species leave: the species model of equilibrium scans has none, however
+    // the switch came on (the equilibrium analysis, interference data, a
+    // restored analysis), as the parameter dialog has it.
+    gFitEngineState.fitTINoise = 0;
+    if (!gModelParams.riNoiseFit) CurrentLoadHooks().removeNoiseButtons();
+    if (host) host->MessageBox("", "switching off TI noise - not implemented for sed eq data");
+  }
+  // An equilibrium scan is no starting profile of the others: every scan
+  // is modelled by its own speed.
+  const bool experimental = LammSettings().experimentalInitialDistribution != 0 && !equilibrium;
   // The planar cells have their own element integrals on the global arrays.
   const bool plainDiscrete = sel.LammDiscreteModel && !hooks.bufferSedimentationOn() && !data.dls &&
                              !ss.equilibriumMode && !experimental && !sel.ConcDependentSolverSwitch &&

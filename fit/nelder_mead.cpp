@@ -1,6 +1,7 @@
 #include "fit/nelder_mead.h"
 
 #include <cmath>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -103,6 +104,16 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
 
     *nfunk += MoveSimplex(host, p, y, psum, n, target, ilo, ihi, inhi);
   }
+}
+
+void ReportRestartsExhausted(FitHost* host) {
+  if (gSerialFitSettings.running) {
+    gSerialFitSettings.errorCode = 10;
+    return;
+  }
+  if (host)
+    host->MessageBox("", "the fit did not settle in " + std::to_string(kMaxNelderMeadRestarts) +
+                             " restarts: the best parameters found are kept");
 }
 
 void ShrinkSimplex(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target, int ilo) {

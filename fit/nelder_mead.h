@@ -16,6 +16,14 @@ using FitTarget = float (*)(float* v, FitHost* host);
 void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
                         int* nfunk);
 
+// The restarts around the best vertex end when one of them no longer moves
+// the rmsd or any parameter; a fit pinned against a limit, or an objective
+// too rough to settle, is ended after this many and keeps its best vertex.
+constexpr int kMaxNelderMeadRestarts = 50;
+// Tells that the restarts ran out without settling (error code 10 in a
+// serial fit, a message otherwise).
+void ReportRestartsExhausted(FitHost* host);
+
 // Reflection (fac -1), expansion (2) or contraction (0.5) of the worst vertex
 // ihi through the centroid of the others; replaces it when strictly better.
 float TryNelderMeadPoint(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target,

@@ -15,10 +15,10 @@
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
 #include "fit/static_grid_lamm.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/moving_frame_core.h"
-#include "models/nonideal/nonideal_coefficients.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "fit/fit_report.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_ideal.h"
-#include "models/nonideal/nonideal_coefficients.h"
 
 void LoadNonidealComponents(CLammIdeal& solver) {
   const AssociationModelParams& as = gAssociationModelParams;

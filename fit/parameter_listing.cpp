@@ -1,5 +1,6 @@
 #include "fit/parameter_listing.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "data/data_messages.h"
@@ -84,13 +85,26 @@ std::string ParameterListingText(bool forClipboard) {
   return text;
 }
 
+namespace {
+
+bool IsPlaceholderExtension(const std::string& extension) {
+  if (extension.empty() || extension == ".") return true;
+  std::string lower;
+  for (char c : extension) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower == ".rxx";
+}
+
+}  // namespace
+
 std::string SaveParametersToFile(const std::string& name) {
   std::string path = name;
   const ScanSet& s = CurrentScanSet();
-  // The listing goes with the data: it takes their extension. Without
-  // loaded scans there is none to take, and the chosen name stands.
-  if (s.count > 0 && s.fileNames.size() > 1 && !s.fileNames[1].empty()) {
-    platform::PathParts parts = platform::SplitPath(name);
+  // The listing goes with the data: a name without an extension of its
+  // own, or with the placeholder ".rxx" of the preset names, takes theirs.
+  // An extension the user typed stands.
+  platform::PathParts parts = platform::SplitPath(name);
+  if (IsPlaceholderExtension(parts.extension) && s.count > 0 && s.fileNames.size() > 1 &&
+      !s.fileNames[1].empty()) {
     parts.extension = platform::SplitPath(s.fileNames[1]).extension;
     path = platform::JoinPath(parts);
   }

@@ -12,8 +12,8 @@
 // no line end after its flag, and the baseline texts.
 std::string ParameterListingText(bool forClipboard);
 
-// Writes the listing to name, with the extension of the first loaded scan
-// file (the chosen name as it is while no scans are loaded). An existing
+// Writes the listing to name; a name without an extension, or with the
+// placeholder ".rxx", takes the extension of the first loaded scan file. An existing
 // file is overwritten only when the user agrees. The path written, or an
 // empty string when nothing was written.
 std::string SaveParametersToFile(const std::string& name);

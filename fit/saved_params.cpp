@@ -7,10 +7,12 @@
 
 #include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
+#include "data/wiener_skew.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
@@ -223,6 +225,9 @@ std::vector<float> Compose(bool intermediate) {
   v[127] = mp.zoneValue;
   v[128] = static_cast<float>(mp.zoneFit);
   v[129] = Flag(sel.NonidealMultipleSpeciesModel);
+  // The parameter box's sticky-sphere choice: without it a restored sticky
+  // model would be computed with plain hard spheres.
+  v[130] = Flag(StickyHardSphereFlag != 0);
   for (int t = 1; t <= kNonidealTerms; ++t) {
     v[131 + 2 * (t - 1)] = static_cast<float>(mp.nonidealTermFit[t]);
     v[132 + 2 * (t - 1)] = mp.nonidealTerm[t];
@@ -239,6 +244,11 @@ std::vector<float> Compose(bool intermediate) {
   if (hooks.getContiValue)
     for (int line = 1; line <= kSavedParamsLines; ++line)
       if (IsContiLine(line)) v[line] = hooks.getContiValue(line);
+  const WienerSkewSettings& w = CurrentWienerSkew();
+  v[204] = Flag(w.use);
+  v[205] = 1e6f * w.magnitude;
+  v[206] = w.signalPerConcentration;
+  v[207] = static_cast<float>(w.fit);
   return v;
 }
 
@@ -422,6 +432,7 @@ int ReloadParameters(const std::string& path) {
   if (has(127)) mp.zoneValue = at(127);
   if (has(128)) mp.zoneFit = Int(at(128));
   sel.NonidealMultipleSpeciesModel = has(129) && On(at(129));
+  StickyHardSphereFlag = has(130) && On(at(130)) ? 1 : 0;
   for (int t = 1; t <= kNonidealTerms; ++t) {
     const int line = 131 + 2 * (t - 1);
     mp.nonidealTermFit[t] = has(line) ? Int(at(line)) : 0;
@@ -438,6 +449,11 @@ int ReloadParameters(const std::string& path) {
   if (hooks.setContiValue)
     for (int line = 1; line <= n && line <= kSavedParamsLines; ++line)
       if (IsContiLine(line)) hooks.setContiValue(line, at(line));
+  WienerSkewSettings& w = CurrentWienerSkew();
+  w.use = has(204) && On(at(204)) ? 1 : 0;
+  if (has(205)) w.magnitude = 1e-6f * at(205);
+  if (has(206)) w.signalPerConcentration = at(206);
+  w.fit = has(207) ? Int(at(207)) : 0;
   mp.reloadGridFlag = 1;
   mp.parametersReloaded = 1;
 

@@ -159,10 +159,17 @@ void ConvertSpeciesToExperimental(const SolventGradientSettings& sg, double vbar
 // ------------------------------------------------------------ solver hooks
 
 void ProvideSolventFitOptions(FitOptionEntries& entries) {
-  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
   if (!sg.UseInhomogeneousSolvent || !sg.FitVbar) return;
   FitOptionEntry& e = entries.entry[kFitOptionVbar];
   e.present = true;
+  if (sg.DynamicGradient) {
+    // With a sedimenting cosolute the buoyancy comes from the apparent
+    // (solvated) vbar: that is the one floated.
+    e.f = &sg.EffectiveVbar;
+    e.follower = &sg.VbarSolvated;
+    return;
+  }
   e.f = &gSolutionConditions.vbar;
   e.plainVbar = true;
   e.densityFactor = gSolutionConditions.density;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
@@ -42,6 +43,8 @@ struct StaticGridState {
   bool geometry = false;
   ElementIntegralContext planar;
   double eHi = 1.0, eLo = 0.05, eTarget = 0.2;
+  double boundaryDt = 0;  // last step of the boundary rule before output limits
+  double loaded = 0;      // the solve's start: the boundary's age counts from it
   bool zone = false;
 };
 
@@ -171,6 +174,111 @@ void TridagStaticGridResolve(const double* a, const double* rr, double* u, int n
   for (int j = n - 1; j >= lo; --j) u[j] -= gam[j + 1] * u[j + 1];
 }
 
+// The last decomposition kept as multipliers, from the top (as
+// TridagStaticGridLamm eliminates) and from the bottom: a solve then
+// eliminates from both ends towards the middle row and substitutes back from
+// it in both directions. The two halves are independent and run side by
+// side, and no recurrence waits on a division; a step by the boundary rule
+// solves hundreds of times with one decomposition.
+struct TwoEndedFactors {
+  std::vector<double> lower, inverse, upper;        // from the top: a_j/bet_(j-1), 1/bet_j, c_j/bet_j
+  std::vector<double> lowerB, inverseB, upperB;     // from the bottom: c_j/bet'_(j+1), 1/bet'_j, a_j/bet'_j
+  std::vector<double> pivot, pivotB;
+  int n = 0;
+};
+thread_local TwoEndedFactors gTwoEnded;
+
+// False (and nothing kept) when a pivot from the bottom vanishes.
+bool KeepTwoEndedFactors(const double* a, const double* b, const double* c, int n) {
+  TwoEndedFactors& f = gTwoEnded;
+  f.n = 0;
+  const double* bet = G().FactorPivot;
+  const size_t size = static_cast<size_t>(n) + 2;
+  for (auto* v : {&f.lower, &f.inverse, &f.upper, &f.lowerB, &f.inverseB, &f.upperB, &f.pivot, &f.pivotB})
+    v->assign(size, 0.0);
+  for (int j = 1; j <= n; ++j) {
+    f.pivot[j] = bet[j];
+    f.inverse[j] = 1 / bet[j];
+    f.upper[j] = j < n ? c[j] * f.inverse[j] : 0;
+    if (j > 1) f.lower[j] = a[j] * f.inverse[j - 1];
+  }
+  f.pivotB[n] = b[n];
+  for (int j = n - 1; j >= 1; --j) {
+    if (f.pivotB[j + 1] == 0) return false;
+    f.lowerB[j] = c[j] / f.pivotB[j + 1];
+    f.pivotB[j] = b[j] - f.lowerB[j] * a[j + 1];
+  }
+  for (int j = 1; j <= n; ++j) {
+    if (f.pivotB[j] == 0) return false;
+    f.inverseB[j] = 1 / f.pivotB[j];
+    f.upperB[j] = j > 1 ? a[j] * f.inverseB[j] : 0;
+  }
+  f.n = n;
+  return true;
+}
+
+// Solves rows lo..n for the right-hand side (oa, ob, oc) x, formed row by
+// row as the eliminations reach it (as TridiagMatVecActiveStart forms it).
+void ResolveTwoEnded(const double* a, const double* c, const double* oa, const double* ob, const double* oc,
+                     const double* x, double* u, int n, int lo) {
+  const TwoEndedFactors& f = gTwoEnded;
+  auto rhs = [&](int i) {
+    double v = ob[i] * x[i];
+    if (i > 1) v += oa[i] * x[i - 1];
+    if (i < n) v += oc[i] * x[i + 1];
+    return v;
+  };
+  auto inner = [&](int i) {
+    double v = ob[i] * x[i];
+    v += oa[i] * x[i - 1];
+    v += oc[i] * x[i + 1];
+    return v;
+  };
+  for (int j = 1; j < lo; ++j) u[j] = 0;
+  const double* l = f.lower.data();
+  const double* q = f.inverse.data();
+  const double* up = f.upper.data();
+  if (n - lo < 4) {
+    // Too short to split: from the top only.
+    double y = rhs(lo);
+    u[lo] = y;
+    for (int j = lo + 1; j <= n; ++j) u[j] = y = rhs(j) - l[j] * y;
+    double z = u[n] * q[n];
+    u[n] = z;
+    for (int j = n - 1; j >= lo; --j) u[j] = z = u[j] * q[j] - up[j] * z;
+    return;
+  }
+  const int k = (lo + n) / 2;
+  const double* lB = f.lowerB.data();
+  // Row lo starts from its pivot of the whole decomposition, the rows
+  // before it being left out (as TridagStaticGridResolve does).
+  double y = rhs(lo), z = rhs(n);
+  u[lo] = y;
+  u[n] = z;
+  int top = lo + 1, bottom = n - 1;
+  for (; top < k && bottom > k; ++top, --bottom) {
+    u[top] = y = inner(top) - l[top] * y;
+    u[bottom] = z = inner(bottom) - lB[bottom] * z;
+  }
+  for (; top < k; ++top) u[top] = y = inner(top) - l[top] * y;
+  for (; bottom > k; --bottom) u[bottom] = z = inner(bottom) - lB[bottom] * z;
+  // The middle row with both halves eliminated into it.
+  const double pk = f.pivot[k] - c[k] * a[k + 1] * f.inverseB[k + 1];
+  const double xk = (inner(k) - l[k] * y - lB[k] * z) / pk;
+  u[k] = xk;
+  const double* qB = f.inverseB.data();
+  const double* dn = f.upperB.data();
+  double xu = xk, xd = xk;
+  top = k - 1;
+  bottom = k + 1;
+  for (; top >= lo && bottom <= n; --top, ++bottom) {
+    u[top] = xu = u[top] * q[top] - up[top] * xu;
+    u[bottom] = xd = u[bottom] * qB[bottom] - dn[bottom] * xd;
+  }
+  for (; top >= lo; --top) u[top] = xu = u[top] * q[top] - up[top] * xu;
+  for (; bottom <= n; ++bottom) u[bottom] = xd = u[bottom] * qB[bottom] - dn[bottom] * xd;
+}
+
 int SolveStart() { return gState.start >= 4 ? gState.start - 1 : 1; }
 
 void TridiagMatVecActiveStart(const double* a, const double* b, const double* c, const double* x,
@@ -258,7 +366,12 @@ void TrialStaticGridStep(double dt) {
   double* c = g.Concentration;
   const double* cOld = g.PreviousConcentration;
   bool ok = true;
-  if (dt == st.storedDt && !st.rebuild && !Ramping() && !st.matricesChanged) {
+  const bool byBoundary = rs.boundaryStepFraction > 0;
+  const bool reuse = dt == st.storedDt && !st.rebuild && !Ramping() && !st.matricesChanged;
+  if (reuse && byBoundary && gTwoEnded.n == e) {
+    ResolveTwoEnded(g.SystemSub, g.SystemSuper, g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld, c,
+                    e, lo);
+  } else if (reuse) {
     TridiagMatVecActiveStart(g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld,
                              g.RightHandSide, e);
     TridagStaticGridResolve(g.SystemSub, g.RightHandSide, c, e, lo);
@@ -268,6 +381,8 @@ void TrialStaticGridStep(double dt) {
     TridiagMatVecActiveStart(g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld,
                              g.RightHandSide, e);
     ok = TridagStaticGridLamm(g.SystemSub, g.SystemDiag, g.SystemSuper, g.RightHandSide, c, e, lo);
+    gTwoEnded.n = 0;
+    if (byBoundary && ok) KeepTwoEndedFactors(g.SystemSub, g.SystemDiag, g.SystemSuper, e);
     st.matricesChanged = false;
     st.rebuild = false;
     if (!ok) st.storedDt = 0;
@@ -401,12 +516,35 @@ double LimitStep(double x, double previous) {
   return std::max(x, 0.1 * previous);
 }
 
+// The step that moves the boundary at most the set fraction of its width
+// at the present time; the first is a hundredth of the time the boundary
+// takes to cross the first element. The step grows by a fifth at a time and
+// otherwise stays, so that the factors of the system are used again.
+double BoundaryStep() {
+  StaticGridState& st = gState;
+  const LammRunState& rs = RS();
+  const double v = std::fabs(st.sw2);
+  const double t = std::max(rs.t - st.loaded, 0.0);
+  const double width = std::sqrt(2 * rs.D * t);
+  const double travelled = std::max(v * t, 1e-30);
+  const double fraction = std::min(0.25, rs.boundaryStepFraction * std::sqrt(width / travelled));
+  const double allowed = std::min(fraction * width / v, st.dtMax);
+  if (st.boundaryDt <= 0) {
+    const double* r = G().Radius;
+    st.boundaryDt = std::min(0.01 * (r[2] - r[1]) / v, st.dtMax);
+  }
+  while (1.2 * st.boundaryDt <= allowed) st.boundaryDt *= 1.2;
+  return st.boundaryDt;
+}
+
 double StaticGridLammStep() {
   StaticGridState& st = gState;
   LammRunState& rs = RS();
   LammGrid& g = G();
   LammSolverSettings& set = LammSettings();
   if (set.fixedTimeStep) rs.dt = st.eHi;
+  const bool byBoundary = rs.boundaryStepFraction > 0 && st.sw2 != 0 && rs.D > 0;
+  if (byBoundary) rs.dt = BoundaryStep();
   const int from = st.start >= 4 ? st.start - 2 : 1;
   std::copy(g.Concentration + from, g.Concentration + st.end + 1, g.PreviousConcentration + from);
   double dt = rs.dt;
@@ -424,8 +562,22 @@ double StaticGridLammStep() {
   };
   TrialStaticGridStep(dt);
   // Counted without a branch per node: the test runs after every trial.
-  int overflowing = 0;
-  for (int i = 1; i <= st.N; ++i) overflowing += !(std::fabs(g.Concentration[i]) <= 1e100);
+  // Four counts, so that the test does not wait on the previous node's.
+  // Steps by the boundary take no trials back: every fourth step tests (a
+  // profile that overflowed stays so).
+  int overflowing = 0, o1 = 0, o2 = 0, o3 = 0;
+  if (!byBoundary || st.steps % 4 == 0) {
+    const double* c = g.Concentration;
+    int i = 1;
+    for (; i + 3 <= st.N; i += 4) {
+      overflowing += !(std::fabs(c[i]) <= 1e100);
+      o1 += !(std::fabs(c[i + 1]) <= 1e100);
+      o2 += !(std::fabs(c[i + 2]) <= 1e100);
+      o3 += !(std::fabs(c[i + 3]) <= 1e100);
+    }
+    for (; i <= st.N; ++i) overflowing += !(std::fabs(c[i]) <= 1e100);
+    overflowing += o1 + o2 + o3;
+  }
   if (overflowing) {
     set.discretizationError = 1;
     return 0;
@@ -449,7 +601,7 @@ double StaticGridLammStep() {
     AcceptStaticGridStep();
     return dt;
   }
-  if (set.fixedTimeStep) {
+  if (set.fixedTimeStep || byBoundary) {
     AcceptStaticGridStep();
     return 1;
   }
@@ -676,6 +828,66 @@ int ElectrophoresisGridSize(double v, double D, int inUse) {
   return static_cast<int>(std::clamp(n, 3.0, kMaxNodes));
 }
 
+std::vector<double> MobilityKernelRadii(double v, double D, int inUse) {
+  const LammSolverSettings& st = LammSettings();
+  const ModelParams& mp = gModelParams;
+  const double m = mp.meniscus, b = mp.bottom, L = b - m;
+  const double speed = std::fabs(v) * 1e-4;
+  // The spacing of the width rule of ElectrophoresisGridSize.
+  double nWidth = inUse;
+  const ScanSet& ss = CurrentScanSet();
+  if (st.automaticGridSize && ss.count >= 1) {
+    const ScanRecord& first = ss.records[ss.order[1]];
+    const double t0 = mp.startTimeFit || mp.startTime != 0.0f ? mp.startTime : 0.0;
+    const double t = std::max((st.rampRotorSpeed ? first.time : first.timeRead) - t0, 1.0);
+    const double width = std::max(std::sqrt(D * t), 1e-4);
+    nWidth = std::clamp(std::floor(L * st.pointsPerSigma / width), static_cast<double>(st.gridSizeLowerLimit),
+                        static_cast<double>(st.gridSizeUpperLimit));
+  }
+  nWidth = std::clamp(nWidth, 3.0, 20000.0);
+  const double hWidth = L / (nWidth - 1);
+  std::vector<double> r;
+  if (!(L > 0) || !(D > 0) || !(speed > 0)) {
+    const int n = static_cast<int>(nWidth);
+    r.assign(static_cast<size_t>(n) + 1, 0.0);
+    for (int i = 1; i <= n; ++i) r[i] = m + (i - 1) * L / (n - 1);
+    r[n] = b;
+    return r;
+  }
+  const double hPeclet = 2 * D / speed;
+  const double hFinest = std::min(hPeclet, hWidth);
+  const double hLayer = std::min(hFinest, 0.25 * hPeclet);
+  const double hCoarsest = L / std::max(2.0, st.gridSizeLowerLimit - 1.0);
+  // 0.7 of the width rule's nodes per width where the boundary passes: the
+  // lag of the steps (2e-3 of the loading) outweighs what the spacing then
+  // adds (2e-4), and the solve costs as much less.
+  const double pps = 0.7 * std::max(1.0, static_cast<double>(st.pointsPerSigma));
+  // At distance d from the end the boundary leaves, the boundary arrives at
+  // the age d / v with the width sqrt(D d / v); at distance e from the end
+  // it piles up at, the layer is D / v thick.
+  // The layer's grading holds at the far end of each element: h = hLayer +
+  // 0.2 (e - h), so that no element near the pile-up is coarser than its rule.
+  auto spacing = [&](double d, double e) {
+    const double aged = std::sqrt(D * d / speed) / pps;
+    return std::min({std::max(hFinest, aged), (hLayer + 0.2 * e) / 1.2, hCoarsest});
+  };
+  std::vector<double> x{0.0};
+  while (x.back() < L && x.size() < 20000) {
+    const double d = x.back();
+    x.push_back(d + spacing(d, std::max(0.0, L - d)));
+  }
+  const double scale = L / x.back();
+  const int n = static_cast<int>(x.size());
+  r.assign(static_cast<size_t>(n) + 1, 0.0);
+  for (int i = 1; i <= n; ++i) {
+    const double d = x[static_cast<size_t>(i - 1)] * scale;
+    r[v >= 0 ? i : n + 1 - i] = v >= 0 ? m + d : b - d;
+  }
+  r[1] = m;
+  r[n] = b;
+  return r;
+}
+
 int StaticGridStepCount() { return gState.steps; }
 int StaticGridStopNode() { return gStop.node; }
 bool StaticGridStoppedEarly() { return gStop.stopped; }
@@ -700,6 +912,7 @@ void SimulateStaticGridLamm() {
   }
   st.N = N;
   st.end = N;
+  st.loaded = rs.t;
   st.zone = gModelSelectorFlags.ZoneCentrifugationModel != 0;
   st.eHi = set.workingMaxDcOverC;
   if (!(st.eHi > 0)) st.eHi = 1.0;

@@ -20,6 +20,7 @@
 // start region that filled up again) and LammSettings().discretizationError
 // (step length collapsed, or an overflowing profile).
 #include <functional>
+#include <vector>
 
 class FitHost;
 
@@ -76,6 +77,14 @@ void StopAndDeliverRemainingScans();
 // sqrt(D t) of the earliest scan (t from the start time; within the
 // grid-size limits), else at least `inUse`. At most 20000.
 int ElectrophoresisGridSize(double v, double D, int inUse);
+// Radii r[1..n] of the c(v) kernels' grid for velocity v (um/s) and D, with
+// a spacing that follows the boundary: where it arrives at the age t, its
+// width sqrt(D t) over 0.7 pointsPerSigma, but not finer than the element Peclet
+// limit 2 D / v nor the width rule above, nor coarser than the lower grid
+// size limit allows; graded down to the Peclet limit at the end the species
+// piles up at (the bottom for v > 0). An even grid of the width rule for
+// v = 0.
+std::vector<double> MobilityKernelRadii(double v, double D, int inUse);
 
 // Pieces of the run, exposed for the tests.
 void AssembleStaticGridMatrices(int n);

@@ -17,7 +17,7 @@
 // object keeps c, r and the scan output.
 #include <vector>
 
-#include "models/nonideal/association_models.h"
+#include "lamm/coefficients/association_models.h"
 
 class CLammIdeal;
 

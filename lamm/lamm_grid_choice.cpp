@@ -43,6 +43,7 @@ void CLammIdeal::ChooseTimeStep() {
 
 void CLammIdeal::SetupGrid() {
   refineRequested_ = false;
+  layered_ = false;
   double T = 0;
   if (schedule_) {
     scheduleGrid_ = true;
@@ -72,9 +73,17 @@ void CLammIdeal::SetupGrid() {
     // The boundary's width alone can leave the pile-up at the bottom to a
     // handful of nodes; where that pile-up reaches the fit range it must be
     // resolved too, or the solution rings there.
-    const double cand = std::max(std::floor((bottom_ - meniscus_) * pointsPerWidth_ / w),
-                                 BottomLayerNodes());
+    const double boundaryNodes = std::floor((bottom_ - meniscus_) * pointsPerWidth_ / w);
+    const double cand = std::max(boundaryNodes, BottomLayerNodes());
     staticCandidate_ = static_cast<float>(cand);
+    // The layer needs the finer spacing only where it is: the boundary keeps
+    // a spacing for its own width where it passes.
+    if (staticGrid_ && !movingFrame_ && cand > std::max<double>(boundaryNodes, minNodes_)) {
+      layeredRadii_ = LayeredNodes(std::max<double>(boundaryNodes, minNodes_));
+      const int n = static_cast<int>(layeredRadii_.size()) - 1;
+      layered_ = n >= minNodes_ && n < cand && n <= maxNodes_;
+      if (layered_) staticCandidate_ = static_cast<float>(n);
+    }
     refineRadius_ = static_cast<float>(rR);
     double c = cand;
     const double q = bottom_ / meniscus_;
@@ -112,6 +121,53 @@ double CLammIdeal::BottomLayerNodes() const {
   if (!(sw2 > 0)) return 0;
   const double decay = D_ / (sw2 * bottom_);
   return std::floor((bottom_ - meniscus_) / (0.5 * decay)) + 1;
+}
+
+// Spacing at r: the boundary's width sqrt(D t) over pointsPerWidth when it
+// passes r at time t (not before the first scan), at most that of
+// boundaryNodes even nodes; near the bottom half the decay length of the
+// pile-up, growing by a fifth per element away from it.
+std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
+  const double m = meniscus_, b = bottom_, L = b - m;
+  const double sw2 = std::fabs(sw2Final_);
+  const double rate = accelRate_ * (1.0 / 60.0) * 2 * kPi;
+  const double ramp = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * m * accelDuration_ *
+                      accelDuration_ * accelDuration_;
+  const double first = std::max(ScanTime(1), 1.0);
+  auto arrival = [&](double r) {
+    if (r - m <= ramp) return (r - m) / (sw2 * r);
+    return (r - ramp - m) / (sw2 * r) + accelDuration_;
+  };
+  const double coarsest = L / std::max(2.0, boundaryNodes - 1);
+  // The pile-up falls off as exp(-(b - r) / decay) from up to a hundred
+  // times the loading: inside the fit range the even spacing reaches twelve
+  // decay lengths from the bottom; beyond the fit range it only has to be
+  // resolved at the bottom, the elements growing from there.
+  const double decay = D_ / (sw2 * b);
+  const double layer = 0.5 * decay, depth = 12 * decay;
+  const double fit = std::max(0.0, b - rightFitLimit_ - 4 * decay);
+  auto graded = [&](double e) {
+    if (fit >= depth) return e;
+    return e < fit ? std::min(e, fit - e) : std::max(0.0, e - depth);
+  };
+  const double perWidth = std::max(1.0f, pointsPerWidth_);
+  std::vector<double> x{0.0, m};
+  while (x.back() < b && x.size() <= static_cast<size_t>(maxNodes_) + 1) {
+    const double r = x.back();
+    // The early scans see the boundary narrow and steep: there half the
+    // time (a spacing 0.7 of the rule's), going over to the rule by eight
+    // times the first scan's time.
+    const double t = std::max(arrival(r), first);
+    const double early = 0.5 + 0.5 * std::clamp((t / first - 2) / 6, 0.0, 1.0);
+    const double width = std::sqrt(D_ * early * t) / perWidth;
+    const double h = std::min({width, coarsest, (layer + 0.2 * graded(b - r)) / 1.2});
+    x.push_back(r + h);
+  }
+  // The last node on the bottom: the elements shrink in proportion.
+  const double scale = L / (x.back() - m);
+  for (size_t i = 2; i < x.size(); ++i) x[i] = m + (x[i] - m) * scale;
+  x.back() = b;
+  return x;
 }
 
 bool CLammIdeal::IsGradientTooSteep(double s, double D) const {

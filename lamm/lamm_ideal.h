@@ -232,6 +232,10 @@ class CLammIdeal {
   const int* IndexMap() const { return indexMap_; }
   int MinNodes() const { return minNodes_; }
   double BottomLayerNodes() const;
+  // Radii m..b of a static grid for a boundary that needs boundaryNodes
+  // even nodes and a pile-up at the bottom that needs finer ones there.
+  std::vector<double> LayeredNodes(double boundaryNodes) const;
+  bool LayeredGrid() const { return layered_; }
   int ComponentCount() const { return componentCount_; }
   int AcceptedSteps() const { return stepCount_; }
   bool EndedEarly() const { return endCondition_; }
@@ -405,6 +409,10 @@ class CLammIdeal {
   bool nonUniformGrid_ = false;
   bool grading_ = false;
   double gradingRadius_ = 0, gradingStep_ = 0;
+  // The nodes of a layered static grid (LayeredNodes), 1-based; used while
+  // N_ matches them.
+  bool layered_ = false;
+  std::vector<double> layeredRadii_;
 
   // ---- work memory (one zero-filled block carved into 1-based arrays) ----
   std::unique_ptr<double[]> block_;

@@ -7,7 +7,7 @@
 
 #include "data/scan_file.h"
 #include "data/scan_set.h"
-#include "models/nonideal/nonideal_coefficients.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "platform/paths.h"
 
 namespace {

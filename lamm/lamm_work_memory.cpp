@@ -110,6 +110,9 @@ void CLammIdeal::PlaceGridNodes() {
   } else if (staticGrid_ && grading_) {
     N_ = GradedNodes(m, b, gradingRadius_, gradingStep_, r_);
     nonUniformGrid_ = true;
+  } else if (staticGrid_ && layered_ && layeredRadii_.size() == static_cast<size_t>(N_) + 1) {
+    for (int i = 1; i <= N_; ++i) r_[i] = layeredRadii_[static_cast<size_t>(i)];
+    nonUniformGrid_ = true;
   } else if (staticGrid_) {
     // Nodes in double: the element integrals and the mass balance then see
     // exactly the grid the matrices were built for.

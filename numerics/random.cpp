@@ -177,3 +177,11 @@ void SeedGaussRandom(unsigned seed) {
   gaussState = GaussState{};
   gaussState.gen.Seed(seed);
 }
+
+void SeedRandomGenerators(unsigned seed) {
+  uniformGenerator = CombinedGenerator{};
+  uniformGenerator.Seed(seed);
+  SeedGaussRandom(seed + 1u);
+  gaussState2 = GaussState{};
+  gaussState2.gen.Seed(seed + 2u);
+}

@@ -32,3 +32,7 @@ void ResetRandomGenerators();
 // Restarts GaussRandom from a fixed seed instead of the clock, so that a fit
 // started from a random simplex can be repeated (tests, benchmarks).
 void SeedGaussRandom(unsigned seed);
+// Every clock-seeded generator (uniform and both Gaussian states) from fixed
+// seeds derived from seed: a test process then draws the same numbers
+// whatever second it starts in.
+void SeedRandomGenerators(unsigned seed);

@@ -10,6 +10,8 @@ int DefaultAnswer(BoxButtons buttons) {
     case BoxButtons::YesNo:
     case BoxButtons::YesNoCancel:
       return IDYES;
+    case BoxButtons::YesNoDefaultNo:
+      return IDNO;
   }
   return IDOK;
 }
@@ -29,7 +31,7 @@ int AutomaticUserInterface::MessageBox(const std::string& caption, const std::st
                                        BoxButtons buttons, BoxIcon) {
   const int answer = DefaultAnswer(buttons);
   Note("[" + caption + "] " + StripBell(text) + " -> " +
-       (answer == IDYES ? "Yes" : "OK"));
+       (answer == IDYES ? "Yes" : answer == IDNO ? "No" : "OK"));
   return answer;
 }
 

@@ -88,6 +88,8 @@ int ScriptedUserInterface::MessageBox(const std::string& caption, const std::str
   int answer;
   if (i) {
     answer = i->answer;
+  } else if (buttons == BoxButtons::YesNoDefaultNo) {
+    answer = IDNO;  // the default button, whoever answers
   } else if (lenient) {
     answer = (buttons == BoxButtons::YesNo || buttons == BoxButtons::YesNoCancel) ? IDYES : IDOK;
   } else {
@@ -95,7 +97,7 @@ int ScriptedUserInterface::MessageBox(const std::string& caption, const std::str
              : buttons == BoxButtons::OkCancel                                      ? IDCANCEL
                                                                                     : IDOK;
   }
-  transcript.push_back({InteractionKind::MessageBox, caption, StripBell(text), std::to_string(answer), icon});
+  transcript.push_back({InteractionKind::MessageBox, caption, StripBell(text), std::to_string(answer), icon, buttons});
   return answer;
 }
 

@@ -28,6 +28,7 @@ struct TranscriptEntry {
   std::string text;
   std::string answer;
   BoxIcon icon = BoxIcon::None;  // message boxes
+  BoxButtons buttons = BoxButtons::Ok;
 };
 
 class ScriptedUserInterface : public IUserInterface {

@@ -9,7 +9,9 @@
 
 namespace platform {
 
-enum class BoxButtons { Ok, OkCancel, YesNo, YesNoCancel };
+// YesNoDefaultNo: a question whose safe answer is No; Enter (and an
+// unattended run) answers No.
+enum class BoxButtons { Ok, OkCancel, YesNo, YesNoCancel, YesNoDefaultNo };
 enum class BoxIcon { None, Information, Question, Warning, Error };
 
 // The values Windows message boxes return; callers compare with these.

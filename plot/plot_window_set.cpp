@@ -10,6 +10,7 @@
 #include "numerics/cvector.h"
 #include "numerics/sounds.h"
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "platform/user_interface.h"
 #include "plot/cwinplot.h"
 #include "plot/residual_bitmap.h"
@@ -314,7 +315,16 @@ bool ReplayPlotPicture(platform::DrawSurface& window, platform::HMETAFILE pictur
 
 // ---------------------------------------------------------------- rmsd file
 
-void WriteScanRmsFile() { WriteScanRmsToFile(CurrentPlotWindows().scanRmsPath); }
+void WriteScanRmsFile() { WriteScanRmsToFile(ScanRmsFilePath()); }
+
+std::string ScanRmsFilePath() {
+  const std::string& path = CurrentPlotWindows().scanRmsPath;
+  // A bare name goes beside the data it describes, not into whatever
+  // folder the program was started from.
+  const std::string& dataFolder = CurrentScanSet().dataFolder;
+  if (dataFolder.empty() || !platform::SplitPath(path).folder.empty()) return path;
+  return platform::ToNative(platform::Combine(dataFolder, path));
+}
 
 // rmsd_s = sqrt(sum over the fit range of residual^2 / points), per scan in
 // time order; the scan with the largest one becomes worstScan.

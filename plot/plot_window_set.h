@@ -124,6 +124,9 @@ bool ReplayPlotPicture(platform::DrawSurface& window, platform::HMETAFILE pictur
 // in a box, and the file switched off) when it cannot be opened or written
 // whole.
 void WriteScanRmsFile();
+// Where WriteScanRmsFile writes: scanRmsPath, in the data folder when it
+// is a bare name.
+std::string ScanRmsFilePath();
 bool WriteScanRmsToFile(const std::string& path);
 
 // Redraws the plots chosen by the update flags, at most once per

@@ -177,12 +177,15 @@ void CScreenButton::Paint(DrawSurface& window) {
 
 Rect CScreenButton::PixelArea(const DrawSurface& window) const {
   const double W = window.ClientWidth(), H = window.ClientHeight();
-  // The stretch product unfloored here (1399.99998), unlike the face extent.
-  const double span = static_cast<double>(PlotXStretch) * static_cast<double>(PlotUnits);
-  int x0 = static_cast<int>(std::floor(left * W / span)) - 2;
-  int x1 = static_cast<int>(std::floor(right * W / span)) + 2;
-  int y0 = static_cast<int>(std::floor(top * H / PlotUnits)) - 1;
-  int y1 = static_cast<int>(std::floor(bottom * H / PlotUnits)) + 2;
+  // The face is replayed over the extent PlotSpaceWidth() x PlotSpaceHeight():
+  // the area under it is mapped the same way. With the unfloored stretch
+  // product (1399.99998) the face's right edge ran past the kept area by
+  // right x W / 1400^2 pixels, over two on wide windows, and stayed behind.
+  const double spanX = PlotSpaceWidth(), spanY = PlotSpaceHeight();
+  int x0 = static_cast<int>(std::floor(left * W / spanX)) - 2;
+  int x1 = static_cast<int>(std::floor(right * W / spanX)) + 2;
+  int y0 = static_cast<int>(std::floor(top * H / spanY)) - 1;
+  int y1 = static_cast<int>(std::floor(bottom * H / spanY)) + 2;
   if (x1 < x0) std::swap(x0, x1);
   if (y1 < y0) std::swap(y0, y1);
   return {x0, y0, x1, y1};

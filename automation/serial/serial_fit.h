@@ -23,8 +23,9 @@ class ISerialFitWindow {
   virtual void SetCaption(const std::string& text) = 0;
   // Text on the main window at (x, y) in units of 1400 x 1000.
   virtual void DrawText(const std::string& text, int x, int y) = 0;
-  // Loads an xp experiment file with its settings (LoadXpFile).
-  virtual void LoadXpFile(const std::string& path) = 0;
+  // Loads an xp experiment file with its settings (LoadXpFile); true when
+  // the scans it names are the ones loaded now.
+  virtual bool LoadXpFile(const std::string& path) = 0;
   // The Monte-Carlo series of the current distribution (confidence 0.68),
   // its files under prefix.
   virtual void RunMonteCarlo(int iterations, const std::string& prefix) = 0;

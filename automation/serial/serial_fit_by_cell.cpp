@@ -22,6 +22,8 @@ using namespace serial;
 
 // The cell digits the scan files' extensions can carry.
 constexpr int kFirstCell = 1, kLastCell = 8;
+// Folder numbers are names: nothing larger is asked for.
+constexpr int kLargestBound = 999999;
 
 struct Bounds {
   int min = 1, max = 1;
@@ -32,8 +34,17 @@ bool AskBounds(const char* minPrompt, const char* maxPrompt, float offeredMin, f
                Bounds& b) {
   float lo = 0, hi = 0;
   if (!AskFloat(minPrompt, offeredMin, lo) || !AskFloat(maxPrompt, offeredMax, hi)) return false;
-  b.min = static_cast<int>(std::floor(lo));
-  b.max = static_cast<int>(std::floor(hi));
+  // Beyond the int range the conversion is undefined, and a series that
+  // long would never end: such bounds are refused.
+  const double first = std::floor(lo), last = std::floor(hi);
+  if (!(std::fabs(first) <= kLargestBound) || !(std::fabs(last) <= kLargestBound) ||
+      last - first >= kMaxSeriesSetFiles) {
+    Tell(Format("a series covers at most %d numbers, each between %d and %d", kMaxSeriesSetFiles,
+                -kLargestBound, kLargestBound));
+    return false;
+  }
+  b.min = static_cast<int>(first);
+  b.max = static_cast<int>(last);
   return true;
 }
 
@@ -127,7 +138,12 @@ void SerializeFitByCellOrDir(ISerialFitWindow& window) {
         if (useXp) {
           const std::string xp = first.drive + first.folder + Format("xp%d", number) + ".xp";
           set = xp;
-          window.LoadXpFile(xp);
+          // A set that did not load leaves the scans of an earlier set in
+          // place: analysing them would file their results under this name.
+          if (!window.LoadXpFile(xp)) {
+            log.Failed(set, "the xp file or the scans it names could not be loaded");
+            continue;
+          }
           if (keepNoise) {
             gFitEngineState.fitTINoise = tiNoise;
             gModelParams.riNoiseFit = riNoise;
@@ -138,7 +154,10 @@ void SerializeFitByCellOrDir(ISerialFitWindow& window) {
             log.Skipped(set, "scan file " + missing + " missing");
             continue;
           }
-          LoadListedScans();
+          if (!LoadListedScans()) {
+            log.Failed(set, "the scans could not be loaded");
+            continue;
+          }
         }
         sf.errorCode = 0;
         if (CurrentScanSet().count <= 0) {

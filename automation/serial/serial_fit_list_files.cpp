@@ -150,7 +150,10 @@ void SerializeFitByListFile(ISerialFitWindow& window) {
         log.Skipped(listPath, "the list file could not be read: " + reason);
         continue;
       }
-      LoadListedScans();
+      if (!LoadListedScans()) {
+        log.Failed(listPath, "the scans could not be loaded");
+        continue;
+      }
       BuildTmpFileList(0);
       if (IsSignalSaturated()) {
         summary += listPath + "\n" + "signal maxed out\n";

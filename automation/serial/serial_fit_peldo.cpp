@@ -272,7 +272,10 @@ void SerialFitListLoop(ISerialFitWindow& window, CSerialFitLog& log) {
       log.Skipped(set.listPath, "the list file could not be read: " + reason);
       continue;
     }
-    LoadListedScans();
+    if (!LoadListedScans()) {
+      log.Failed(set.listPath, "the scans could not be loaded");
+      continue;
+    }
     BuildTmpFileList(0);
     sf.errorCode = 0;
     if (CurrentScanSet().count <= 0) {

@@ -16,7 +16,6 @@ struct FitReportInputs;
 // What the correction needs of the main window; each does nothing until set.
 struct BufferSedHooks {
   std::function<void(bool checked)> checkMenuItem;  // item 552
-  std::function<void()> fullRange;                  // "Full Range"
 };
 BufferSedHooks& CurrentBufferSedHooks();
 

@@ -1,6 +1,7 @@
 #include "platform/qt/qt_user_interface.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -44,6 +45,7 @@ QMessageBox::StandardButtons ToQtButtons(BoxButtons buttons) {
     case BoxButtons::OkCancel:
       return QMessageBox::Ok | QMessageBox::Cancel;
     case BoxButtons::YesNo:
+    case BoxButtons::YesNoDefaultNo:
       return QMessageBox::Yes | QMessageBox::No;
     case BoxButtons::YesNoCancel:
       return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
@@ -57,6 +59,7 @@ int DismissAnswer(BoxButtons buttons) {
     case BoxButtons::Ok:
       return IDOK;
     case BoxButtons::YesNo:
+    case BoxButtons::YesNoDefaultNo:
       return IDNO;
     case BoxButtons::OkCancel:
     case BoxButtons::YesNoCancel:
@@ -93,6 +96,7 @@ int QtUserInterface::MessageBox(const std::string& caption, const std::string& t
     grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0,
                   1, grid->columnCount());
   }
+  if (buttons == BoxButtons::YesNoDefaultNo) box.setDefaultButton(QMessageBox::No);
   switch (box.exec()) {
     case QMessageBox::Ok:
       return IDOK;
@@ -132,10 +136,28 @@ std::optional<std::string> QtUserInterface::PromptText(const std::string& title,
   return edit->text().toStdString();
 }
 
+namespace {
+
+// The editor's hint tells the user to close the window when done: closing
+// (the title bar's button) hands the text back like OK; Escape and Cancel
+// still drop it.
+class TextEditorDialog : public QDialog {
+ public:
+  using QDialog::QDialog;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    if (isVisible()) accept();
+    event->accept();
+  }
+};
+
+}  // namespace
+
 // Cut, copy, paste, undo and select-all are the text field's own shortcuts.
 std::optional<std::string> QtUserInterface::EditText(const std::string& title, const std::string& placeholder,
                                                      const std::string& initial) {
-  QDialog dialog(QApplication::activeWindow());
+  TextEditorDialog dialog(QApplication::activeWindow());
   dialog.setWindowTitle(Q(title));
   auto* layout = new QVBoxLayout(&dialog);
   auto* edit = new QPlainTextEdit(&dialog);

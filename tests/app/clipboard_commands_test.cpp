@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/road_services.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/analysis/lsgs_extrapolation.h"
 #include "distributions/distribution_arrays.h"
@@ -179,7 +180,7 @@ TEST_F(CopyCommands, DistributionByItsQuestionsAndAxis) {
   // The prior over its own abscissa.
   Window().Dispatch(632);
   EXPECT_EQ(clipboard_.text, "10\t0.1\n20\t0.2\n30\t0.3\n");
-  cs.usePrior = 1;
+  Priors().use = true;
   for (int i = 1; i <= 3; ++i) {
     cs.priorCompanion[i] = 1.5 * i;
     cs.prior[i] = 0.25 * i;
@@ -247,13 +248,21 @@ TEST_F(CopyCommands, ParameterListingIsCopiedAndSavedWithTheFitData) {
   EXPECT_EQ(clipboard_.text.rfind("\n\ncomponent 1 included:\n", 0), 0u);
   ASSERT_TRUE(Road().saveParametersToFile);
   // Save Fit Data: fitted data, residuals, then the listing under the
-  // name chosen, with the data's extension.
-  ui_->lenient = true;
-  ui_->ExpectFiles("", Chosen({(dir_ / "fit.ra1").string()}));
-  ui_->ExpectFiles("", Chosen({(dir_ / "res.ra1").string()}));
-  ui_->ExpectFiles("", Chosen({(dir_ / "listing.txt").string()}));
-  Window().Dispatch(203);
-  EXPECT_EQ(ReadFile((dir_ / "listing.ra1").string()).rfind("\n\ncomponent 1 included:\n", 0), 0u);
+  // name chosen: a typed extension stands, the preset's ".rxx" becomes the
+  // data's.
+  struct Case {
+    const char* chosen;
+    const char* written;
+  } cases[] = {{"listing.txt", "listing.txt"}, {"listing.rxx", "listing.ra1"}};
+  for (const Case& c : cases) {
+    ui_->lenient = true;
+    ui_->ExpectFiles("", Chosen({(dir_ / "fit.ra1").string()}));
+    ui_->ExpectFiles("", Chosen({(dir_ / "res.ra1").string()}));
+    ui_->ExpectFiles("", Chosen({(dir_ / c.chosen).string()}));
+    Window().Dispatch(203);
+    EXPECT_EQ(ReadFile((dir_ / c.written).string()).rfind("\n\ncomponent 1 included:\n", 0), 0u) << c.chosen;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "listing.rxx"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "app/plot_mouse.h"
 #include "app/startup.h"
 #include "data/load_hooks.h"
+#include "models/buffer/buffer_sedimentation.h"
 #include "platform/clipboard.h"
 #include "plot/cwinplot.h"
 #include "road_support.h"
@@ -24,6 +25,7 @@ class DisplayCommands : public RoadTest {
     platform::SetClipboard(nullptr);
     CurrentPlotWindows().showData = 1;
     CurrentPlotWindows().showResiduals = 1;
+    CurrentPlotWindows().showBitmap = 1;
     RoadTest::TearDown();
   }
   CWINPlot& DataPlot() { return *CurrentPlotWindows().dataPlot; }
@@ -82,6 +84,43 @@ TEST_F(DisplayCommands, SetRangeOrdersTheBoundsKeepsTenLevelsAndFullRangeEmpties
   EXPECT_EQ(DataPlot().xRangeFixed, 0);
   EXPECT_EQ(DataPlot().yRangeFixed, 0);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(DisplayCommands, ThePlotsShownCarryTheirCheckMarks) {
+  PlotWindowSet& plots = CurrentPlotWindows();
+  plots.showData = plots.showResiduals = plots.showBitmap = 1;  // as the program starts
+  LoadRun(3);
+  // Data, residuals and the residuals bitmap start shown; each mark follows its switch.
+  for (const int item : {232, 209, 504}) {
+    EXPECT_TRUE(Window().IsMenuItemChecked(item)) << item;
+    Window().Dispatch(item);
+    EXPECT_FALSE(Window().IsMenuItemChecked(item)) << item;
+  }
+  EXPECT_EQ(plots.showBitmap, 0);
+}
+
+TEST_F(DisplayCommands, AChangedMeniscusMismatchReturnsTheDataPlotToItsFullRange) {
+  LoadRun(3);
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gBufferSedSettings = BufferSedSettings{};
+  gBufferSedSettings.BufferSedOn = true;
+  ui_->lenient = true;  // the notes about interference data
+  // (mismatch ticked in the dialog, data plot back at its full range)
+  for (const auto& [tick, full] : {std::pair{1, true}, std::pair{1, false}, std::pair{0, true}}) {
+    ExpectRange({"6.0", "6.5", "0.1", "1.2"});
+    Window().Dispatch(207);
+    ASSERT_EQ(RangeHistory.depth, 1);
+    forms_.Expect({"Buffer Mismatch", {}, {{562, tick}}, true});
+    Window().Dispatch(552);
+    EXPECT_EQ(RangeHistory.depth, full ? 0 : 1) << tick;
+    EXPECT_EQ(DataPlot().xRangeFixed, full ? 0 : 1) << tick;
+    RangeHistory.depth = 0;
+  }
+  EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  // Off again, and told to the c(s) run and the fit engine, for the next test.
+  gBufferSedSettings = BufferSedSettings{};
+  PublishBufferSedimentation();
+  gModelSelectorFlags.LammDiscreteModel = 0;
 }
 
 TEST_F(DisplayCommands, DataMarkSizeSetsMarksLinesOrSymbolStyles) {

@@ -293,6 +293,22 @@ TEST_F(DistributionCommands, StokesRadiusAndTheSignalCorrectionFile) {
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_EQ(Plot()->xLabel, "Rh [nm]");
   EXPECT_TRUE(DistArrays().transformedToR);
+  // The power series is picked with an open dialog: an existing file, no
+  // question about overwriting it.
+  ASSERT_FALSE(ui_->fileRequests.empty());
+  EXPECT_EQ(ui_->fileRequests.back().title, "open power series for a(R)");
+  EXPECT_FALSE(ui_->fileRequests.back().save);
+}
+
+TEST_F(DistributionCommands, TransformsWithoutADistributionSaySo) {
+  FreeDistributionArrays();
+  for (int id : {836, 525, 589, 460}) {
+    SCOPED_TRACE(id);
+    ui_->ExpectBox("ERROR", "no distribution to transform - compute one first (Run)");
+    W().Dispatch(id);
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    EXPECT_TRUE(ui_->AllConsumed());
+  }
 }
 
 TEST_F(DistributionCommands, SavedDistributionReadsBack) {

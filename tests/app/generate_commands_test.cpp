@@ -44,7 +44,7 @@ class Generate : public RoadTest {
                    {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, sFit}, {431, 0},
                     {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
   }
-  std::string ScanPath() const { return (dir_ / "gen" / "0000x.RA0").string(); }
+  std::string ScanPath() const { return (dir_ / "gen" / "0000x.ra0").string(); }
   void ExpectNoFailures() {
     for (const auto& f : ui_->failures) ADD_FAILURE() << f;
     for (const auto& f : forms_.failures) ADD_FAILURE() << f;
@@ -87,7 +87,25 @@ TEST_F(Generate, SingleSimulatesThePlateauDilutionWithAndWithoutTheRunUp) {
     EXPECT_EQ(s.signals[10][50], s.model[10][50]);
     EXPECT_TRUE(fs::exists(dir_ / "gen" / "00010.ra0"));
     EXPECT_FALSE(RunState().RunProgressDisplay);
+    // The dialog proposed what is written, and the title names the new set.
+    EXPECT_EQ(ui_->fileRequests.back().presetName, "0000x.ra0");
+    EXPECT_EQ(Window().Frame().Title(),
+              "SEDIMENTATION ANALYSIS -> " + (dir_ / "gen" / "00001.ra0").string() + "...");
   }
+}
+
+TEST_F(Generate, TheScansTakeTheExtensionOfTheChosenName) {
+  fs::create_directories(dir_ / "gen");
+  DiscreteModel();
+  SingleAnswers("0.01", "3", "0", false);
+  OneSpeciesDialog();
+  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "gen" / "0000x.RA3").string()}));
+  Window().Dispatch(214);
+  ExpectNoFailures();
+  ASSERT_EQ(CurrentScanSet().count, 3);
+  EXPECT_EQ(CurrentScanSet().fileNames[1], "00001.RA3");
+  EXPECT_TRUE(fs::exists(dir_ / "gen" / "00003.RA3"));
+  EXPECT_FALSE(fs::exists(dir_ / "gen" / "00003.ra0"));
 }
 
 TEST_F(Generate, SingleWithADistributionSimulatesTheDistributionFile) {
@@ -232,7 +250,7 @@ TEST_F(Generate, AutomaticScanCountTakesTheTimeToTheRightFitLimit) {
 TEST_F(Generate, SeriesWritesOneNumberedFolderPerCombination) {
   DiscreteModel();
   OneSpeciesDialog();
-  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.RA0").string()}));
+  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.ra0").string()}));
   auto list = [&](const char* count, const char* value, const char* first, const char* second) {
     ui_->ExpectPrompt("GENERATE DATA", count, "2")
         .ExpectPrompt("GENERATE DATA", std::string("1 - ") + value, first)
@@ -280,7 +298,7 @@ TEST_F(Generate, SeriesCountsScansItselfAndAsksWhenItCannot) {
   auto run = [&](const char* s) {
     DiscreteModel();
     OneSpeciesDialog(s);
-    ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.RA0").string()}));
+    ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.ra0").string()}));
     one("# radial increments?", "1 - density of points dr (cm)", "0.05");
     one("# rotor speeds?", "1 - rotor speed (rpm)?", "50000");
     ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDYES)
@@ -314,7 +332,7 @@ TEST_F(Generate, AFolderThatCannotBeMadeSkipsTheRestOfItsMeniscus) {
   std::ofstream(dir_ / "1") << "in the way\n";
   DiscreteModel();
   OneSpeciesDialog();
-  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.RA0").string()}));
+  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.ra0").string()}));
   auto list = [&](const char* count, const char* value, std::vector<const char*> values) {
     ui_->ExpectPrompt("GENERATE DATA", count, std::to_string(values.size()));
     for (std::size_t i = 0; i < values.size(); ++i)

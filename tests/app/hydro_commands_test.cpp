@@ -129,10 +129,21 @@ TEST_F(HydroCommands, MinimumSChangesTheNextLogGridAndIsKeptWhenSwitchedOff) {
     SetupContiGrid();
     return std::vector<float>(cs.sValues + 1, cs.sValues + 101);
   };
+  // It starts on at 10 S, the menu item ticked, and offers that value.
+  EXPECT_EQ(cs.useMinimumS, 1);
+  EXPECT_EQ(cs.minimumSValue, 10.0f);
+  EXPECT_TRUE(window_->Frame().Menu().IsChecked(1107));
+  const std::vector<float> atTen = grid();
+  EXPECT_NEAR(atTen[1] - atTen[0], atTen[11] - atTen[10], 1e-4);  // linear below 10 S
+  cs.useMinimumS = 0;
   const std::vector<float> plain = grid();
+  EXPECT_NE(atTen, plain);
+  ui_->initialTexts.clear();
   ui_->ExpectBox("DISTRIBUTION OPTIONS", "use minimum s-value for log spaced grids?", platform::IDYES)
       .ExpectPrompt("DISTRIBUTION OPTIONS", "min s-value:", "1.0");
   window_->Dispatch(1107);
+  ASSERT_FALSE(ui_->initialTexts.empty());
+  EXPECT_EQ(ui_->initialTexts.front(), "10.000000");
   EXPECT_EQ(cs.useMinimumS, 1);
   EXPECT_EQ(cs.minimumSValue, 1.0f);
   EXPECT_TRUE(window_->Frame().Menu().IsChecked(1107));

@@ -123,15 +123,52 @@ TEST_F(HydroProCommand, NegativeNsigBelowZeroSkipsTheMinibeadRadii) {
 }
 
 TEST_F(HydroProCommand, AMissingProgramIsNamedWithItsFolder) {
-  ui_->ExpectBox("ERROR", "Could not find HydroPro file \"hydropro\" in folder " + dir_.string() +
-                              ".\nPlease locate this file!")
-      .ExpectFiles("please locate the file \"hydropro\"", {})
-      .ExpectBox("no HYDROPRO file", "download page", platform::IDNO);
-  ui_->lenient = false;
-  window_->Dispatch(876);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_FALSE(fs::exists(dir_ / "HydroPro"));
+  // Without a download address no browser is offered; with one it is.
+  for (const std::string url : {"", "https://downloads.invalid/hydropro"}) {
+    HydroProConfig().downloadUrl = url;
+    ui_->ExpectBox("ERROR", "Could not find HydroPro file \"hydropro\" in folder " + dir_.string() +
+                                ".\nPlease locate this file!")
+        .ExpectFiles("please locate the file \"hydropro\"", {})
+        .ExpectBox("no HYDROPRO file",
+                   (url.empty() ? "" : "Would you like to open the HYDROPRO download page in your browser?\n") +
+                       std::string("Please save the program into the folder ") + dir_.string(),
+                   url.empty() ? platform::IDOK : platform::IDYES);
+    ui_->lenient = false;
+    processes_.calls.clear();
+    window_->Dispatch(876);
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    EXPECT_TRUE(ui_->AllConsumed());
+    EXPECT_EQ(processes_.calls, url.empty() ? std::vector<std::string>{} : std::vector<std::string>{"url " + url});
+    EXPECT_FALSE(fs::exists(dir_ / "HydroPro"));
+  }
+}
+
+TEST_F(HydroProCommand, TheGuideAndPaperAreOfferedOnlyWithAnAddressAndDefaultToNo) {
+  WriteProgram(kResults);
+  Structure("teststruct.pdb");
+  for (const bool known : {false, true}) {
+    if (known) {
+      HydroProConfig().userGuideUrl = "https://docs.invalid/guide";
+      HydroProConfig().paperUrl = "https://docs.invalid/paper";
+    }
+    ui_->transcript.clear();
+    processes_.calls.clear();
+    Defaults();
+    window_->Dispatch(876);
+    EXPECT_TRUE(ui_->AllConsumed());
+    std::vector<std::string> offers;
+    for (const auto& t : ui_->transcript)
+      if (t.text.find("Would you like to open") != std::string::npos) {
+        EXPECT_EQ(t.caption, "no HYDROPRO file");
+        EXPECT_EQ(t.buttons, platform::BoxButtons::YesNoDefaultNo);
+        EXPECT_EQ(t.answer, std::to_string(platform::IDNO));
+        offers.push_back(t.text);
+      }
+    const std::vector<std::string> expected = {"Would you like to open the HYDROPRO user guide?",
+                                               "Would you like to open the HYDROPRO reference paper?"};
+    EXPECT_EQ(offers, known ? expected : std::vector<std::string>{});
+    for (const std::string& call : processes_.calls) EXPECT_NE(call.rfind("url ", 0), 0u) << call;
+  }
 }
 
 TEST_F(HydroProCommand, AKeyAnsweredYesStopsAHangingProgram) {

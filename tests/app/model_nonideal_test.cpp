@@ -10,7 +10,7 @@
 #include "app/window_services.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_report.h"
-#include "models/nonideal/nonideal_coefficients.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "road_support.h"
 
 namespace {

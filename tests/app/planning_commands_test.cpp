@@ -92,7 +92,7 @@ TEST_F(Planning, DialogShowsTheRecordAndTakesTheEntries) {
   EXPECT_EQ(shown.Find(639)->text, "15000");
   EXPECT_EQ(shown.Find(643)->text, "8.33");
   EXPECT_EQ(shown.Find(426)->text, "0.730");
-  EXPECT_EQ(shown.Find(835)->text, "0.010020");
+  EXPECT_EQ(shown.Find(835)->text, "1.002000");  // water, in cP as labelled
   EXPECT_EQ(shown.Find(619)->text, "5");
   EXPECT_EQ(shown.Find(832)->state, 1);
   EXPECT_EQ(shown.Find(620)->state, 1);
@@ -133,6 +133,21 @@ TEST_F(Planning, DialogShowsTheRecordAndTakesTheEntries) {
   Accept({{643, "10"}});
   ASSERT_TRUE(RunTimeToEQPBox(Window()));
   EXPECT_EQ(p.overspeedTime, 36000.0f);
+
+  // The viscosity is typed in cP: water's 1.002 is water, and s by f/f0
+  // goes as 1/viscosity.
+  struct Viscosity {
+    const char* typed;
+    float stored, s1;
+  } viscosities[] = {{"1.002", 0.001002f, 4.144f}, {"0.890", 0.00089f, 4.144f * 1.002f / 0.89f}};
+  for (const Viscosity& v : viscosities) {
+    Accept({{835, v.typed}}, {{621, 0}, {620, 1}});
+    ASSERT_TRUE(RunTimeToEQPBox(Window()));
+    EXPECT_NEAR(p.viscosity, v.stored, 1e-9) << v.typed;
+    EXPECT_NEAR(p.s1, v.s1, 0.002f) << v.typed;
+  }
+  Accept({{835, "1.002"}});
+  ASSERT_TRUE(RunTimeToEQPBox(Window()));
 
   // Cancel keeps everything.
   forms_.Expect({"", {{639, "30000"}}, {}, false});

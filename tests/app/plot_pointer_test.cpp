@@ -42,6 +42,11 @@ namespace {
 using platform::MouseMessage;
 
 constexpr int kRow = 300;  // inside the data plot's band
+// The marker colours as the drawing log names them.
+constexpr const char* kMeniscusPen = "ff0000";
+constexpr const char* kBottomPen = "0000ff";
+constexpr const char* kFitLimitPen = "00ff00";
+constexpr const char* kFitRangePen = "c8c8c8";
 
 // A repair mode that logs what reaches it.
 class LoggingMode : public CMouseAction {
@@ -341,6 +346,19 @@ TEST_F(PlotPointer, OnTheMStarScreenOnlyMeniscusBottomAndFitLimitsReact) {
   Move(Column(6.8f));  // left fit limit: the cursor changes, no highlight
   EXPECT_EQ(Frame().cursor, platform::CursorKind::SizeWE);
   EXPECT_FALSE(surface_.DrewIn("00b400"));
+  // Leaving the marker restores meniscus and bottom, not the fit range the
+  // M* plot does not show.
+  for (const bool mStar : {true, false}) {
+    Road().mStarScreenShown = [mStar] { return mStar; };
+    Move(Column(6.0f));
+    surface_.ops.clear();
+    Move(Column(6.0f) + 30);
+    ASSERT_EQ(MarkerHover().arrowRestored, 1);
+    EXPECT_TRUE(surface_.DrewIn(kMeniscusPen)) << mStar;
+    EXPECT_TRUE(surface_.DrewIn(kBottomPen)) << mStar;
+    EXPECT_EQ(surface_.DrewIn(kFitLimitPen), !mStar);
+    EXPECT_EQ(surface_.DrewIn(kFitRangePen), !mStar);
+  }
   Road().mStarScreenShown = nullptr;
 }
 

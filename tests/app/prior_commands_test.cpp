@@ -3,12 +3,15 @@
 #include <regex>
 
 #include "app/generate_commands.h"
+#include "app/window_fit_host.h"
+#include "app/window_services.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/distribution_loader.h"
 #include "distributions/prior_knowledge.h"
 #include "data/scan_grid.h"
 #include "fit/fit_driver.h"
+#include "fit/fit_report.h"
 #include "numerics/random.h"
 #include "road_support.h"
 
@@ -21,20 +24,56 @@ class Prior : public RoadTest {
  protected:
   void SetUp() override {
     RoadTest::SetUp();
-    Priors() = PriorSources{};
-    PriorDialog() = PriorDialogState{};
+    Priors() = PriorKnowledge{};
+    
   }
   void TearDown() override {
     window_.reset();
     FreeDistributionArrays();
-    Priors() = PriorSources{};
-    PriorDialog() = PriorDialogState{};
+    Priors() = PriorKnowledge{};
+    
     RoadTest::TearDown();
   }
   void ExpectNoFailures() {
     for (const auto& f : ui_->failures) ADD_FAILURE() << f;
     for (const auto& f : forms_.failures) ADD_FAILURE() << f;
   }
+  // 3 S (60 %) and 7 S (40 % of the total 1.0) simulated with noise and
+  // analysed by c(s) (Run), with TI and RI noise when noise is 1.
+  void GenerateTwoSpeciesAndRunCs(int noise = 0) {
+    fs::create_directories(dir_ / "gen");
+    SeedGaussRandom(5);
+    gFitEngineState.molarMassParameters = 0;
+    Window().Dispatch(198);
+    ui_->ExpectBox("GENERATE DATA", "Fit with M and s", platform::IDNO)
+        .ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
+        .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
+        .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
+        .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
+        .ExpectPrompt("GENERATE DATA", "number of simulated scans", "20")
+        .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0.002");
+    forms_.Expect({"noninteracting species model",
+                   {{405, "1.0"}, {406, "7.6"}, {407, "3.0"}, {412, "0.4"}, {413, "5.1"}, {414, "7.0"},
+                    {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
+                   {{401, 1}, {408, 1}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, 0}, {409, 0},
+                    {410, 0}, {411, 0}, {431, 0}, {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+    ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "gen" / "0000x.ra0").string()}));
+    Window().Dispatch(214);
+    ASSERT_EQ(CurrentScanSet().count, 20);
+    gFitEngineState.fitTINoise = 0;
+    // Clear of the material packed at the bottom, as one analyses real data.
+    CurrentScanSet().rightFitLimit = 7.05f;
+    CheckRightFitLimit();
+
+    Window().Dispatch(275);  // "Continuous c(s) Distribution"
+    forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
+                   {{405, "60"}, {406, "0.5"}, {407, "12"}, {435, "6.2000"}, {437, "7.2000"}},
+                   {{431, noise}, {455, noise}, {434, 0}, {436, 0}}});
+    Window().Dispatch(212);
+    Window().Dispatch(213);
+    ASSERT_NE(Conti().distribution, nullptr);
+  }
+  FitInfoLines lines_;
   // A row of the dialog: check box on, its three texts.
   static void Row(ScriptedFormRunner::Expectation& e, int k, const char* s, const char* w, const char* a) {
     e.states.push_back({777 + k, 1});
@@ -57,7 +96,7 @@ TEST_F(Prior, FirstUseShowsNoFileAndNoPeaks) {
     EXPECT_EQ(d.Find(808 + k)->text, "0.000 ");
   }
   EXPECT_EQ(d.Find(818)->state, 0);
-  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_FALSE(Priors().use);
   EXPECT_FALSE(Window().IsMenuItemChecked(529));
   ExpectNoFailures();
 }
@@ -69,8 +108,8 @@ TEST_F(Prior, PeaksAfterAGapAreDroppedTheNextTime) {
   Row(e, 4, "9.0", "1", "3");
   forms_.Expect(e);
   Window().Dispatch(529);
-  const PriorSources& p = Priors();
-  EXPECT_EQ(Conti().usePrior, 1);
+  const PriorKnowledge& p = Priors();
+  EXPECT_TRUE(Priors().use);
   EXPECT_TRUE(Window().IsMenuItemChecked(529));
   EXPECT_EQ(p.peaks[3].width, -1.0);
   EXPECT_EQ(p.peaks[4].location, 9.0);
@@ -112,20 +151,20 @@ TEST_F(Prior, PriorFilesAreChosenParkedAndBroughtBack) {
   ui_->ExpectFiles("Select Prior Probability Data File", {false, {}})
       .ExpectBox("Error", "Could Not Open MaxEnt Prior File");
   Window().Dispatch(529);
-  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_FALSE(Priors().use);
   EXPECT_TRUE(Priors().priorFile.empty());
 
   forms_.Expect({kCaption, {}, {{819, 1}, {821, 1}}});
   ui_->ExpectFiles("Select Prior Probability Data File", Chosen({file}));
   Window().Dispatch(529);
-  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_TRUE(Priors().use);
   EXPECT_EQ(Priors().priorFile, file);
   EXPECT_EQ(forms_.seen.back().Find(777)->text, "no filename selected");
 
   // Off: the file is parked, its name still shown.
   forms_.Expect({kCaption, {}, {{818, 0}}});
   Window().Dispatch(529);
-  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_FALSE(Priors().use);
   EXPECT_TRUE(Priors().priorFile.empty());
   EXPECT_EQ(forms_.seen.back().Find(777)->text, file);
   EXPECT_EQ(forms_.seen.back().Find(819)->state, 1);
@@ -134,7 +173,7 @@ TEST_F(Prior, PriorFilesAreChosenParkedAndBroughtBack) {
   forms_.Expect({kCaption, {}, {{819, 1}}});
   Window().Dispatch(529);
   EXPECT_EQ(forms_.seen.back().Find(819)->state, 0);
-  EXPECT_EQ(Conti().usePrior, 1);
+  EXPECT_TRUE(Priors().use);
   EXPECT_EQ(Priors().priorFile, file);
   EXPECT_TRUE(ui_->AllConsumed());
   ExpectNoFailures();
@@ -152,8 +191,8 @@ TEST_F(Prior, AKvdFileIsImportedAndItsNameParked) {
   forms_.Expect({kCaption, {}, {{819, 1}, {821, 1}, {822, 1}}});
   ui_->ExpectFiles("Select Prior Probability Data File", Chosen({file}));
   Window().Dispatch(529);
-  EXPECT_EQ(Conti().usePrior, 1);
-  EXPECT_EQ(Conti().importedPrior, 1);
+  EXPECT_TRUE(Priors().use);
+  EXPECT_TRUE(Priors().imported);
   EXPECT_TRUE(Priors().priorFile.empty());
   ASSERT_EQ(Priors().importedY.size(), 21u);
   EXPECT_NEAR(Priors().importedY[7], 1.01, 1e-6);
@@ -163,7 +202,7 @@ TEST_F(Prior, AKvdFileIsImportedAndItsNameParked) {
   EXPECT_EQ(forms_.seen.back().Find(777)->text, file + " [KVD file]");
   EXPECT_EQ(forms_.seen.back().Find(822)->state, 1);
   // "Use Prior Probabilities" starts by dropping the imported table.
-  EXPECT_EQ(Conti().importedPrior, 0);
+  EXPECT_FALSE(Priors().imported);
   Conti().sValues = nullptr;
   Conti().gridSize = 0;
   ExpectNoFailures();
@@ -172,43 +211,15 @@ TEST_F(Prior, AKvdFileIsImportedAndItsNameParked) {
 TEST_F(Prior, DiscreteSpeciesFromAGeneratedTwoSpeciesRun) {
   // 3 S (60 %) and 7 S (40 % of the total 1.0) simulated, analysed by c(s), and the peaks of
   // the distribution taken as sharp species.
-  fs::create_directories(dir_ / "gen");
-  SeedGaussRandom(5);
-  gFitEngineState.molarMassParameters = 0;
-  Window().Dispatch(198);
-  ui_->ExpectBox("GENERATE DATA", "Fit with M and s", platform::IDNO)
-      .ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
-      .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
-      .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
-      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
-      .ExpectPrompt("GENERATE DATA", "number of simulated scans", "20")
-      .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0.002");
-  forms_.Expect({"noninteracting species model",
-                 {{405, "1.0"}, {406, "7.6"}, {407, "3.0"}, {412, "0.4"}, {413, "5.1"}, {414, "7.0"},
-                  {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
-                 {{401, 1}, {408, 1}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, 0}, {409, 0},
-                  {410, 0}, {411, 0}, {431, 0}, {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
-  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "gen" / "0000x.RA0").string()}));
-  Window().Dispatch(214);
-  ASSERT_EQ(CurrentScanSet().count, 20);
-  gFitEngineState.fitTINoise = 0;
-  // Clear of the material packed at the bottom, as one analyses real data.
-  CurrentScanSet().rightFitLimit = 7.05f;
-  CheckRightFitLimit();
-
-  Window().Dispatch(275);  // "Continuous c(s) Distribution"
-  forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
-                 {{405, "60"}, {406, "0.5"}, {407, "12"}, {435, "6.2000"}, {437, "7.2000"}},
-                 {{431, 0}, {455, 0}, {434, 0}, {436, 0}}});
-  Window().Dispatch(212);
-  Window().Dispatch(213);
+  GenerateTwoSpeciesAndRunCs();
   ASSERT_NE(Conti().distribution, nullptr);
   ui_->lenient = true;
   Window().Dispatch(633);
   ExpectNoFailures();
-  EXPECT_EQ(Conti().usePrior, 0);
-  EXPECT_TRUE(RunState().PriorKnowledgeOneShot);
-  EXPECT_EQ(Conti().discreteSpeciesPrior, 1);
+  // The species prior stays in force until the next run, so it is drawn.
+  EXPECT_TRUE(Priors().use);
+  EXPECT_TRUE(Priors().oneShot);
+  EXPECT_TRUE(Priors().discreteSpecies);
   EXPECT_TRUE(Window().IsMenuItemChecked(529));
   EXPECT_TRUE(Window().IsMenuItemChecked(295));
   EXPECT_FALSE(Window().IsMenuItemChecked(294));
@@ -232,10 +243,12 @@ TEST_F(Prior, DiscreteSpeciesFromAGeneratedTwoSpeciesRun) {
   EXPECT_NEAR(percent[1 - slow], 40.0, 3.0) << report;
   EXPECT_NE(report.find("\nOTHER MATERIAL:  "), std::string::npos);
 
-  // The next run goes without the prior.
+  // The next run goes without the prior, and the menu says so.
   Window().Dispatch(213);
-  EXPECT_FALSE(RunState().PriorKnowledgeOneShot);
-  EXPECT_EQ(Conti().usePrior, 0);
+  EXPECT_FALSE(Priors().oneShot);
+  EXPECT_FALSE(Priors().use);
+  EXPECT_FALSE(Priors().discreteSpecies);
+  EXPECT_FALSE(Window().IsMenuItemChecked(529));
 
   // A report that cannot be written is said so, and no editor opens.
   const std::size_t editors = processes_.calls.size();
@@ -251,16 +264,16 @@ TEST_F(Prior, DiscreteSpeciesFromAGeneratedTwoSpeciesRun) {
   // delta peaks and runs nothing.
   forms_.Expect({kCaption, {}, {{818, 1}, {823, 1}}});
   Window().Dispatch(529);
-  const PriorSources& p = Priors();
+  const PriorKnowledge& p = Priors();
   EXPECT_NEAR(p.peaks[1].location + p.peaks[2].location, 10.0, 0.3);
   EXPECT_EQ(p.peaks[1].width, 0.0);
   EXPECT_EQ(p.peaks[2].width, 0.0);
   EXPECT_NEAR(p.peaks[1].amplitude + p.peaks[2].amplitude, 1.0, 0.03);
   EXPECT_EQ(p.peaks[3].width, -1.0);
-  EXPECT_EQ(PriorDialog().collectCount, 2);
-  EXPECT_EQ(Conti().usePrior, 1);
-  EXPECT_EQ(Conti().discreteSpeciesPrior, 0);
-  EXPECT_FALSE(PriorDialog().collectMode);
+  EXPECT_EQ(Priors().collectCount, 2);
+  EXPECT_TRUE(Priors().use);
+  EXPECT_FALSE(Priors().discreteSpecies);
+  EXPECT_FALSE(Priors().collectMode);
 }
 
 TEST_F(Prior, FrictionalRatioGaussiansForTwoDimensionalDistributions) {
@@ -272,7 +285,7 @@ TEST_F(Prior, FrictionalRatioGaussiansForTwoDimensionalDistributions) {
       .ExpectBox("REGULARIZATION", "assemble prior p(f/f0) from Gaussians?", platform::IDYES)
       .ExpectPrompt("REGULARIZATION", "at (f/f0)-value", "0");
   Window().Dispatch(529);
-  EXPECT_EQ(Conti().ffPriorSwitch, 0);
+  EXPECT_FALSE(Priors().ffGaussians);
   EXPECT_FALSE(Window().IsMenuItemChecked(529));
 
   // One Gaussian; a cancel ends the table.
@@ -285,7 +298,7 @@ TEST_F(Prior, FrictionalRatioGaussiansForTwoDimensionalDistributions) {
       .ExpectPrompt("REGULARIZATION", "at (f/f0)-value", std::nullopt);
   Window().Dispatch(529);
   const FfGaussianTable& t = FfGaussians();
-  EXPECT_EQ(Conti().ffPriorSwitch, 1);
+  EXPECT_TRUE(Priors().ffGaussians);
   EXPECT_NEAR(t.centre[1], 1.3, 1e-6);
   EXPECT_NEAR(t.halfWidth[1], 0.1, 1e-6);
   EXPECT_NEAR(t.enhancement[1], 0.05, 1e-6);
@@ -300,8 +313,81 @@ TEST_F(Prior, FrictionalRatioGaussiansForTwoDimensionalDistributions) {
   Window().Dispatch(529);
   ASSERT_EQ(ui_->initialTexts.size(), 1u);
   EXPECT_NEAR(std::atof(ui_->initialTexts[0].c_str()), 1.3, 1e-5);
-  EXPECT_EQ(Conti().ffPriorSwitch, 0);
+  EXPECT_FALSE(Priors().ffGaussians);
   EXPECT_TRUE(ui_->AllConsumed());
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, APriorChosenAfterTheSpeciesPriorIsTheOneTheNextRunUses) {
+  GenerateTwoSpeciesAndRunCs(1);
+  ASSERT_TRUE(ComposeFitInfoLines(MainFitHost(), lines_));
+  const std::string plainLine4 = lines_.line[4];
+  EXPECT_EQ(plainLine4.find("with prior probability"), std::string::npos) << plainLine4;
+  const double plainRmsd = CalcRmsd();
+
+  ui_->lenient = true;
+  Window().Dispatch(633);  // Ctrl+X
+  EXPECT_TRUE(Priors().oneShot);
+  ui_->lenient = false;
+
+  // Ctrl+W: a broad peak at 5 S, from Gauss/Delta-Peaks.
+  ScriptedFormRunner::Expectation e{kCaption, {}, {{818, 1}, {819, 0}, {820, 1}, {823, 0}}};
+  Row(e, 1, "5", "0.3", "1");
+  for (int k = 2; k <= 10; ++k) e.states.push_back({777 + k, 0});
+  forms_.Expect(e);
+  Window().Dispatch(529);
+  EXPECT_TRUE(Priors().use);
+  EXPECT_FALSE(Priors().oneShot);
+  EXPECT_TRUE(Window().IsMenuItemChecked(529));
+
+  Window().Dispatch(213);  // Ctrl+R
+  EXPECT_TRUE(Priors().use);
+  EXPECT_TRUE(Window().IsMenuItemChecked(529));
+  ASSERT_TRUE(ComposeFitInfoLines(MainFitHost(), lines_));
+  EXPECT_NE(lines_.line[4].find("ME regularization P = "), std::string::npos) << lines_.line[4];
+  EXPECT_NE(lines_.line[4].find(", with prior probability "), std::string::npos) << lines_.line[4];
+  // A prior at 5 S, where neither species is, pulls the fit away from the data.
+  EXPECT_NE(CalcRmsd(), plainRmsd);
+  // The prior over the grid is the peak's, not the species'.
+  const ContiSettings& cs = Conti();
+  ASSERT_NE(cs.prior, nullptr);
+  int top = 1;
+  for (int i = 2; i <= cs.gridSize; ++i)
+    if (cs.prior[i] > cs.prior[top]) top = i;
+  EXPECT_NEAR(cs.sValues[top], 5.0, 0.5);
+
+  // The dialog opens with what is in force.
+  forms_.Expect({kCaption, {}, {}});
+  Window().Dispatch(529);
+  EXPECT_EQ(forms_.seen.back().Find(818)->state, 1);
+  EXPECT_EQ(forms_.seen.back().Find(820)->state, 1);
+  EXPECT_TRUE(Priors().use);
+  ExpectNoFailures();
+}
+
+TEST_F(Prior, TheReportNamesThePriorFileInForce) {
+  LoadRun(4);
+  Window().Dispatch(275);
+  const std::string file = (dir_ / "prior.dat").string();
+  std::ofstream(file) << "0 1\n20 1\n";
+  ScriptedFormRunner::Expectation e{kCaption, {}, {{818, 1}, {819, 1}, {821, 1}}};
+  forms_.Expect(e);
+  ui_->ExpectFiles("Select Prior Probability Data File", Chosen({file}));
+  Window().Dispatch(529);
+  ASSERT_EQ(Priors().priorFile, file);
+  Conti().maxEntropy = 1;
+  struct Case {
+    int showBoth;
+    std::string ending;
+  } cases[] = {{0, "with prior probability " + file}, {1, "with prior probability prior.dat"}};
+  for (const Case& c : cases) {
+    Conti().showBothRegularizations = static_cast<uint8_t>(c.showBoth);
+    ASSERT_TRUE(ComposeFitInfoLines(MainFitHost(), lines_));
+    const std::string& l4 = lines_.line[4];
+    ASSERT_GE(l4.size(), c.ending.size()) << l4;
+    EXPECT_EQ(l4.substr(l4.size() - c.ending.size()), c.ending) << l4;
+  }
+  Conti().showBothRegularizations = 0;
   ExpectNoFailures();
 }
 
@@ -309,7 +395,7 @@ TEST_F(Prior, WithoutADistributionNothingHappensAndCollectEmptiesTheTable) {
   Priors().peaks[1] = PriorPeak{3.0, 0.0, 1.0};
   Window().Dispatch(633);
   EXPECT_EQ(Priors().peaks[1].location, 3.0);
-  PriorDialog().collectMode = true;
+  Priors().collectMode = true;
   Window().Dispatch(633);
   EXPECT_EQ(Priors().peaks[1].width, -1.0);
   EXPECT_TRUE(ui_->transcript.empty());

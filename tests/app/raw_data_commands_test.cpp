@@ -327,4 +327,17 @@ TEST_F(RawDataCommands, EditAndInitialDataFilesComeFromTheOpenDialog) {
   ExpectAllAnswered();
 }
 
+TEST_F(RawDataCommands, AnEditorThatCannotStartIsSaidSo) {
+  LoadRun(2);
+  const std::string first = (dir_ / "00001.ra1").string();
+  processes_.succeed = false;
+  ui_->ExpectFiles("Select File to Edit", Chosen({first}))
+      .ExpectBox("WARNING", "no text editor could be started for\n" + first +
+                                "\n(set the VISUAL or EDITOR environment variable to the editor to use)");
+  Window().Dispatch(201);
+  EXPECT_EQ(processes_.calls, std::vector<std::string>{"edit " + first});
+  processes_.succeed = true;
+  ExpectAllAnswered();
+}
+
 }  // namespace

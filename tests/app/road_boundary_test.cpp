@@ -3,6 +3,8 @@
 // plot, and the switches of the ls-g*(s) area-fraction dialog.
 #include "road_support.h"
 
+#include "log_surface.h"
+
 #include "app/road_services.h"
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_parameters.h"
@@ -57,6 +59,28 @@ TEST_F(RoadBoundary, VanHoldeWeischetRunShowsItsDistributionAndExtrapolation) {
   ui_->lenient = true;
   Window().Dispatch(292);
   EXPECT_EQ(Road().extrapolationPlot(), nullptr);
+}
+
+TEST_F(RoadBoundary, TheChosenTransformSaysThatRunComputesIt) {
+  LogSurface surface(1400, 1000);
+  platform::SetFrameWindowFactory(
+      [&surface](platform::IWindowEvents& events) { return std::make_unique<SurfaceFrame>(events, surface); });
+  Load(5);
+  const std::string hint = "van Holde-Weischet transform chosen: Run (Ctrl+R) computes it";
+  ui_->ExpectBox("Van Holde Weischet Analysis", "for sedimentation", platform::IDYES);
+  ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", "5");
+  ui_->ExpectBox("", "show plot with extrapolation", platform::IDNO);
+  Window().Dispatch(292);
+  Window().Paint(true);
+  EXPECT_TRUE(surface.DrewIn(hint));
+  surface.ops.clear();
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  Window().Paint(true);
+  EXPECT_FALSE(surface.DrewIn(hint));
+  EXPECT_GE(Conti().gridSize, 1);
+  window_.reset();
+  platform::SetFrameWindowFactory({});
 }
 
 TEST_F(RoadBoundary, AreaFractionDialogCarriesItsSwitches) {

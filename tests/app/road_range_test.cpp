@@ -4,6 +4,10 @@
 #include <vector>
 
 #include "app/integration_range.h"
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "numerics/arrays.h"
 
 namespace {
@@ -54,3 +58,66 @@ TEST(RoadRange, ARangeReachingTheLastFitPointEndsThereUnlessErrorsArePropagated)
 }
 
 }  // namespace
+
+TEST(RoadRange, NonidealModelsMoveThePaintedLimitsWithTheConcentration) {
+  ModelSelectorFlags& f = gModelSelectorFlags;
+  ScanSet& s = CurrentScanSet();
+  const double c0Before = s.referenceTotalConcentration;
+  const float ksBefore = gModelParameterVector.P[20];
+  gModelParameterVector.P[20] = -2.0f;  // ks = 0.01 per signal unit
+  // (nonideal c(s), c0, total signal T) -> limit 5 S moved to 5 (1 - T/c0 10^k)
+  const struct {
+    bool nonideal;
+    double c0;
+    float total, moved;
+  } cases[] = {{true, 2.0, 4.0f, 5.0f * (1 - 2 * 0.01f)},
+               {true, 1.0, 10.0f, 5.0f * (1 - 10 * 0.01f)},
+               {true, 0.0, 4.0f, 5.0f},    // no reference concentration
+               {false, 2.0, 4.0f, 5.0f}};  // ideal models keep their limits
+  for (const auto& c : cases) {
+    f.NonidealCSModel = c.nonideal;
+    s.referenceTotalConcentration = c.c0;
+    EXPECT_NEAR(ConcentrationMovedLimit(5.0f, c.total), c.moved, 1e-5) << c.nonideal << " " << c.c0;
+  }
+  f.NonidealCSModel = 0;
+  s.referenceTotalConcentration = c0Before;
+  gModelParameterVector.P[20] = ksBefore;
+}
+
+TEST(RoadRange, TheHardSphereVariantMovesEachLimitByTheMaterialBelowIt) {
+  ModelSelectorFlags& f = gModelSelectorFlags;
+  ContiSettings& cs = Conti();
+  ScanSet& s = CurrentScanSet();
+  const ContiSettings saved = cs;
+  const double c0Before = s.referenceTotalConcentration;
+  const float p20 = gModelParameterVector.P[20], p21 = gModelParameterVector.P[21];
+  // A flat c(s) of 0.2 per S from 0.5 to 10 S, after the separate first point.
+  std::vector<float> sv(22, 0.0f), c(22, 0.0f);
+  for (int i = 2; i <= 21; ++i) {
+    sv[i] = 0.5f * (i - 1);
+    c[i] = 0.2f;
+  }
+  cs.gridSize = 21;
+  cs.sValues = sv.data();
+  cs.distribution = c.data();
+  cs.ffValue = 1.2f;
+  f.NonidealCSModel = f.NonidealCSVariant = 1;
+  s.referenceTotalConcentration = 1.0;
+  gModelParameterVector.P[20] = 1.0f;   // volume correction factor
+  gModelParameterVector.P[21] = -1.0f;  // plain hard spheres
+  const double f3 = ConcentrationMovedLimit(3.0f, 2.0f) / 3.0, f9 = ConcentrationMovedLimit(9.0f, 2.0f) / 9.0;
+  // Slower with concentration, and slower still for the limit with more material below it.
+  EXPECT_LT(f3, 1.0);
+  EXPECT_GT(f3, 0.9);
+  EXPECT_LT(f9, f3);
+  // No material below the lowest limit: it stays.
+  EXPECT_FLOAT_EQ(ConcentrationMovedLimit(0.2f, 2.0f), 0.2f);
+  f.NonidealCSModel = f.NonidealCSVariant = 0;
+  s.referenceTotalConcentration = c0Before;
+  gModelParameterVector.P[20] = p20;
+  gModelParameterVector.P[21] = p21;
+  cs.gridSize = saved.gridSize;
+  cs.sValues = saved.sValues;
+  cs.distribution = saved.distribution;
+  cs.ffValue = saved.ffValue;
+}

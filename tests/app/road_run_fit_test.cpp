@@ -1,10 +1,14 @@
+#include <functional>
+
 #include "app/model_commands.h"
 #include "app/run_fit_commands.h"
 #include "data/fit_output_files.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_report.h"
+#include "platform/frame_window.h"
 #include "platform/paths.h"
+#include "platform/scripted_ui.h"
 #include "road_support.h"
 
 namespace {
@@ -36,6 +40,17 @@ class RoadRun : public RoadTest {
         ++n;
       }
     return std::sqrt(sum / n);
+  }
+};
+
+// Calls back whenever a box is asked, to look at the window then.
+class WatchingUI : public platform::ScriptedUserInterface {
+ public:
+  std::function<void()> onBox;
+  int MessageBox(const std::string& caption, const std::string& text, platform::BoxButtons buttons,
+                 platform::BoxIcon icon) override {
+    if (onBox) onBox();
+    return ScriptedUserInterface::MessageBox(caption, text, buttons, icon);
   }
 };
 
@@ -325,6 +340,26 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   EXPECT_EQ(DefaultFitDataName(), "f0000x.rxx");
   EXPECT_EQ(DefaultResidualsName(), "r0000x.rxx");
   EXPECT_FALSE(Window().DialogOpen);
+
+  // Fitted data saved in another folder: the next two dialogs open there.
+  const std::filesystem::path elsewhere = dir_ / "elsewhere";
+  std::filesystem::create_directories(elsewhere);
+  chosen.paths = {(elsewhere / "f0000x.rxx").string()};
+  ui_->transcript.clear();
+  ui_->fileRequests.clear();
+  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
+  ui_->ExpectFiles("save fitted data as", chosen);
+  ui_->ExpectFiles("save residuals as", platform::FileDialogResult{});
+  ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});
+  Window().Dispatch(203);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ASSERT_EQ(ui_->fileRequests.size(), 3u);
+  for (std::size_t k = 1; k < 3; ++k) {
+    EXPECT_EQ(platform::SplitPath(ui_->fileRequests[k].presetName).folder, platform::SplitPath(chosen.paths[0]).folder)
+        << ui_->fileRequests[k].title;
+    EXPECT_EQ(ui_->fileRequests[k].initialFolder, platform::SplitPath(chosen.paths[0]).folder);
+  }
+  EXPECT_TRUE(std::filesystem::exists(elsewhere / "f0001.ra1"));
 }
 
 // The final state is saved only while the final-state option is on; the file
@@ -554,6 +589,26 @@ TEST_F(RoadRun, MeniscusRangesFollowTheFitLimitsOfTheLoadAndTheReportNamesALimit
   v.P[13] = fs.meniscusMin;
   ASSERT_TRUE(ComposeFitInfoLines(nullptr, lines));
   EXPECT_EQ(lines.line[7].find("fit limit"), std::string::npos);
+}
+
+TEST_F(RoadRun, AdviceBoxesComeAfterThePictureIsDrawn) {
+  Load();
+  OneSpecies("3.0", "5.0");  // the boundary is at 5 S: large residuals, advice follows
+  Options().InfoWizardMessages = 1;
+  auto& frame = dynamic_cast<platform::HeadlessFrameWindow&>(Window().Frame());
+  WatchingUI watch;
+  watch.lenient = true;
+  std::vector<bool> paintPendingAtBox;
+  watch.onBox = [&] { paintPendingAtBox.push_back(frame.invalid); };
+  {
+    platform::ScopedUI scope(watch);
+    Window().Dispatch(213);  // Run
+    ASSERT_FALSE(paintPendingAtBox.empty());
+    Window().Dispatch(215);  // Fit
+  }
+  Options().InfoWizardMessages = 0;
+  EXPECT_GE(paintPendingAtBox.size(), 2u);
+  for (std::size_t k = 0; k < paintPendingAtBox.size(); ++k) EXPECT_FALSE(paintPendingAtBox[k]) << k;
 }
 
 }  // namespace

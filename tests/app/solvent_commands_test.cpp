@@ -225,6 +225,23 @@ TEST_F(SolventCommands, SetVRhoKeepsTheModelsBufferAndAsksForTheApparentVbar) {
   EXPECT_EQ(gFitEngineState.fitVbar, 1);
   EXPECT_TRUE(ui_->AllConsumed());
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+
+  // Entry 1 of the fit vector is the apparent vbar: a fit moves it (and the
+  // solvated vbar the dialog shows), not the sequence vbar.
+  const FitOptionEntry entry = CurrentFitOptions().entry[kFitOptionVbar];
+  ASSERT_TRUE(entry.present);
+  EXPECT_EQ(entry.f, &sg.EffectiveVbar);
+  EXPECT_FALSE(entry.plainVbar);
+  const int n = ParametersToFitVector(0, nullptr);
+  ASSERT_GE(n, 1);
+  std::vector<float> v(static_cast<size_t>(n) + 1, 0.0f);
+  ParametersToFitVector(n, v.data());
+  EXPECT_FLOAT_EQ(v[1], 0.70f);
+  v[1] = 0.71f;
+  FitVectorToParameters(v.data());
+  EXPECT_FLOAT_EQ(sg.EffectiveVbar, 0.71f);
+  EXPECT_FLOAT_EQ(sg.VbarSolvated, 0.71f);
+  EXPECT_FLOAT_EQ(gSolutionConditions.vbar, 0.74f);
 }
 
 }  // namespace

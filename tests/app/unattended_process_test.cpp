@@ -132,6 +132,13 @@ std::string WithHeaderField(const std::string& scan, int field, const std::strin
   return scan.substr(0, l2) + header + scan.substr(e2);
 }
 
+// The parameter file with one text replaced.
+void EditParameters(const fs::path& dir, const std::string& from, const std::string& to) {
+  std::string p = ReadAll(dir / "params.xml");
+  p.replace(p.find(from), from.size(), to);
+  WriteAll(dir / "params.xml", p);
+}
+
 class UnattendedProcess : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -350,6 +357,32 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
        3, true, "scan data/00001.RA1 has a negative time"},
       {"endless scan range", "<LastScan>2147483647</LastScan>\n", nullptr, 3, true,
        "scan range not usable"},
+      // A flag file that cannot be written fails the run like any result file.
+      {"flag file in a folder that does not exist", "",
+       [](const fs::path& d) { EditParameters(d, "out/done.flag", "nodir/alldone.flag"); },
+       5, false, "no flag file written: could not write \"nodir/alldone.flag\""},
+      {"flag file without a name", "",
+       [](const fs::path& d) { EditParameters(d, "out/done.flag", ""); },
+       5, false, "no flag file written: could not write \"\""},
+      // Speed steps that contradict the scans (all at 50000 rpm, the second
+      // step after the last scan; the first ramp overlaps the second step):
+      // refused, never repaired beside the scans.
+      {"speed steps that do not fit the scans", "",
+       [](const fs::path& d) {
+         WriteAll(d / "data" / "speedsteps.txt", "0 3000 200\n5 10000 200\n100000 50000 200\n");
+       },
+       3, true, "the speed-steps file data/speedsteps.txt does not fit the scans"},
+      // The best meniscus (6.02 cm) lies below the limits: the Simplex fit of
+      // meniscus and f/f0 ends at the lower limit.
+      {"meniscus optimum below its limits", "<AutoFit>TRUE</AutoFit>\n",
+       [](const fs::path& d) {
+         EditParameters(d, "<MeniscusFitted>FALSE", "<MeniscusFitted>TRUE");
+         EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
+         EditParameters(d, "<Meniscus>6.01</Meniscus>",
+                        "<Meniscus>6.035</Meniscus>\n<MeniscusLowerLimit>6.03</MeniscusLowerLimit>\n"
+                        "<MeniscusUpperLimit>6.04</MeniscusUpperLimit>");
+       },
+       0, true, "Fit: done"},
   };
 #if defined(__SANITIZE_ADDRESS__)
   // The sanitizer reserves terabytes of address space: no limit on it can hold.
@@ -379,8 +412,9 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
     for (const auto& [name, text] : after) {
       if (name.rfind("out", 0) == 0)
         outputs.insert(name);
-      else if (name.rfind("data/sdist.", 0) != 0 || before_[c.name].count(name))
-        inputs[name] = text;  // the s-grid the c(s) analysis keeps beside new scans is no input
+      else if ((name.rfind("data/sdist.", 0) != 0 && name.rfind("data/~tmppars.", 0) != 0) ||
+               before_[c.name].count(name))
+        inputs[name] = text;  // the s-grid and best parameters the analysis keeps beside the scans are no input
     }
     std::map<std::string, std::string> expected;
     for (const auto& [name, text] : before_[c.name])
@@ -397,6 +431,16 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
       const std::string xml = ReadAll(dir / "out" / "ResultParameters.xml");
       EXPECT_EQ(xml.find("<Failure>") == std::string::npos, c.status == 0) << xml;
     }
+  }
+  {
+    // The Simplex starts from a clock-seeded scatter: the meniscus lies
+    // within its limits, at or near the lower one.
+    const std::string xml = ReadAll(root_ / "meniscus optimum below its limits" / "out" / "ResultParameters.xml");
+    const std::size_t at = xml.find("<Meniscus>");
+    ASSERT_NE(at, std::string::npos) << xml;
+    const double meniscus = std::atof(xml.c_str() + at + 10);
+    EXPECT_GE(meniscus, 6.03 - 1e-6) << xml;
+    EXPECT_LE(meniscus, 6.04 + 1e-6) << xml;
   }
   // The earlier run's files are never vouched for, and never replaced by cut ones.
   EXPECT_EQ(ReadAll(root_ / "file-size limit over an earlier set" / "out" / "dfr.dat"),

@@ -1,9 +1,11 @@
 // The saved analysis through the window: the parameter-box switches and the
 // initial-condition switch come back, a scaling-law model keeps the law it
-// was saved with, and the scans' times follow the reloaded time switches.
+// was saved with, the scans' times follow the reloaded time switches, and
+// the fit range is the one the analysis was fitted with.
 #include "distributions/conti_models.h"
 #include "fit/saved_params.h"
 #include "fit/scan_times.h"
+#include "data/scan_grid.h"
 #include "road_support.h"
 
 namespace {
@@ -108,6 +110,40 @@ TEST_F(SavedAnalysis, ScanTimesFollowTheReloadedTimeSwitches) {
       EXPECT_NEAR(s.records[i].timeRead, c.ramp ? s.records[i].time : fromW2t(i), 1e-6 * s.records[i].time)
           << i;
     EXPECT_GT(std::fabs(fromW2t(1) - s.records[1].time), 1.0);
+  }
+}
+
+TEST_F(SavedAnalysis, TheFitRangeComesBackAsItWasFitted) {
+  LoadRun(4);  // radii 5.95 to 7.14 cm
+  ScanSet& s = CurrentScanSet();
+  struct Case {
+    const char* what;
+    float meniscus, left, expectedLeft;
+  } cases[] = {
+      // Fit moves the meniscus bound to 0.001 cm below the left limit; a
+      // meniscus fitted up to it keeps the limit.
+      {"meniscus at the bound Fit set", 6.019f, 6.02f, 6.02f},
+      {"meniscus well clear", 5.96f, 6.02f, 6.02f},
+      // A limit inside the cell end is still put beyond the meniscus.
+      {"limit below the meniscus", 6.05f, 6.02f, 6.06f},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    gModelParams.meniscus = 5.95f;
+    gModelParameterVector.P[13] = 5.95f;
+    s.leftFitLimit = c.left;
+    CheckLeftFitLimit();
+    ASSERT_FLOAT_EQ(s.leftFitLimit, c.left);
+    gModelParameterVector.P[13] = c.meniscus;
+    UnpackModelParameters();
+    const int firstPoint = s.firstFitPoint[1];
+    ASSERT_TRUE(TmpSaveBestParams(path_, false));
+    ASSERT_EQ(ReloadParameters(path_), 1);
+    EXPECT_FLOAT_EQ(gModelParameterVector.P[13], c.meniscus);
+    EXPECT_NEAR(s.leftFitLimit, c.expectedLeft, 1e-5);
+    if (c.expectedLeft == c.left) {
+      EXPECT_EQ(s.firstFitPoint[1], firstPoint);
+    }
   }
 }
 

@@ -2,7 +2,9 @@
 #include <vector>
 
 #include "automation/commands.h"
+#include "data/wiener_skew.h"
 #include "fit/saved_params.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
 #include "tests/automation/automation_test_support.h"
 
@@ -22,6 +24,7 @@ class SavedParams : public autotest::Scratch {
     autotest::ResetAnalysisState();
     gAssociationModelParams = AssociationModelParams{};
     LammSettings() = LammSolverSettings{};
+    CurrentWienerSkew() = WienerSkewSettings{};
   }
 
   std::vector<std::string> Lines() {
@@ -63,6 +66,7 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   gAssociationModelParams.repulsive = 0;
   gAssociationModelParams.dimerNonideal = 1;
   gAssociationModelParams.csClSD = 1;
+  CurrentWienerSkew() = WienerSkewSettings{1, 2.5e-6f, 1, 3.25f};
   PackModelParameters();
 
   ASSERT_TRUE(TmpSaveBestParams(path, false));
@@ -78,8 +82,14 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   EXPECT_EQ(lines[193 - 1], "0.000000");  // attractive ks and kd
   EXPECT_EQ(lines[195 - 1], "1.000000");
   EXPECT_EQ(lines[197 - 1], "1.000000");
+  // Wiener skewing: on, magnitude in 1e-6 cm^2 ml/mg, signal per mg/ml, fit.
+  EXPECT_EQ(lines[204 - 1], "1.000000");
+  EXPECT_EQ(lines[205 - 1], "2.500000");
+  EXPECT_EQ(lines[206 - 1], "3.250000");
+  EXPECT_EQ(lines[207 - 1], "1.000000");
 
   autotest::ResetAnalysisState();
+  CurrentWienerSkew() = WienerSkewSettings{};
   LammSettings() = LammSolverSettings{};
   Conti().ffMin = 1.0f;
   Conti().logSpacedGrid = 0;
@@ -106,6 +116,11 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   EXPECT_FLOAT_EQ(Conti().ffMin, 1.1f);
   EXPECT_EQ(Conti().logSpacedGrid, 1);
   EXPECT_FLOAT_EQ(gModelParameterVector.P[13], 6.02f);
+  const WienerSkewSettings& w = CurrentWienerSkew();
+  EXPECT_EQ(w.use, 1);
+  EXPECT_NEAR(w.magnitude, 2.5e-6f, 1e-12);
+  EXPECT_FLOAT_EQ(w.signalPerConcentration, 3.25f);
+  EXPECT_EQ(w.fit, 1);
 }
 
 TEST_F(SavedParams, ShortFilesGiveTheLaterValuesTheirDefaults) {
@@ -128,7 +143,10 @@ TEST_F(SavedParams, ShortFilesGiveTheLaterValuesTheirDefaults) {
   gAssociationModelParams.csClSD = 1;
   LammSettings().scanVelocity = 9.0f;
   gModelSelectorFlags.ZoneCentrifugationModel = 1;
+  CurrentWienerSkew() = WienerSkewSettings{1, 2.5e-6f, 1, 3.25f};
   ASSERT_EQ(ReloadParameters(path), 1);
+  EXPECT_EQ(CurrentWienerSkew().use, 0);  // absent: off
+  EXPECT_EQ(CurrentWienerSkew().fit, 0);
   EXPECT_FLOAT_EQ(LammSettings().scanVelocity, 9.0f);     // absent: unchanged
   EXPECT_EQ(gModelSelectorFlags.ZoneCentrifugationModel, 0);  // absent: off
   EXPECT_EQ(gAssociationModelParams.repulsive, 1);               // absent: repulsive
@@ -137,6 +155,31 @@ TEST_F(SavedParams, ShortFilesGiveTheLaterValuesTheirDefaults) {
   EXPECT_EQ(gModelSelectorFlags.NonidealCSVariant, 1);
   EXPECT_EQ(gFitEngineState.molarMassParameters, 1);
   EXPECT_EQ(ReloadParameters((dir / "none").string()), 0);
+}
+
+TEST_F(SavedParams, TheStickySphereChoiceComesBack) {
+  // (saved choice, lines kept in the file, restored choice)
+  const struct {
+    unsigned char saved;
+    std::size_t lines;
+    unsigned char restored;
+  } cases[] = {{1, 208, 1}, {0, 208, 0}, {1, 129, 0}};
+  for (const auto& c : cases) {
+    StickyHardSphereFlag = c.saved;
+    ASSERT_TRUE(TmpSaveBestParams(path, false));
+    std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 208u);
+    EXPECT_EQ(lines[130 - 1], c.saved ? "1.000000" : "0.000000");
+    std::string text;
+    for (std::size_t k = 0; k < c.lines; ++k) text += lines[k] + "\n";
+    autotest::WriteFile(path, text);
+    StickyHardSphereFlag = c.saved ? 0 : 1;
+    ASSERT_EQ(ReloadParameters(path), 1);
+    EXPECT_EQ(StickyHardSphereFlag, c.restored) << int(c.saved) << " " << c.lines;
+    // The restored choice is what the coefficients use: attraction only when sticky.
+    EXPECT_EQ(StickySphereAttractionTerm(0.1f, 0.2f) > 0.0, c.restored == 1);
+  }
+  StickyHardSphereFlag = 0;
 }
 
 TEST_F(SavedParams, TheSavedAnalysisIsOfferedOnlyToAPerson) {

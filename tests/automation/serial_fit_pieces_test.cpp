@@ -4,6 +4,8 @@
 // the window, whose Run leaves the error code the test chooses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -183,11 +185,21 @@ class StandInWindow : public ISerialFitWindow {
   }
   void SetCaption(const std::string&) override {}
   void DrawText(const std::string&, int, int) override {}
-  void LoadXpFile(const std::string& path) override {
+  bool LoadXpFile(const std::string& path) override {
     xpFiles.push_back(path);
+    // Only an xp file that is there loads; a failed load leaves the set in place.
+    if (!fs::exists(path)) return false;
+    // The stand-in xp file names the first four scans of its folder.
+    FileNameList& list = CurrentFileNameList();
+    list.names.assign(1, std::string());
+    for (int n = 1; n <= 4; ++n)
+      list.names.push_back((fs::path(path).parent_path() / ("0000" + std::to_string(n) + ".RA1")).string());
+    list.count = 4;
+    if (!LoadListedScans()) return false;
     // An xp file carries its own noise switches.
     gFitEngineState.fitTINoise = 0;
     gModelParams.riNoiseFit = 0;
+    return true;
   }
   void RunMonteCarlo(int, const std::string&) override { ++monteCarloRuns; }
   std::vector<std::string> xpFiles;
@@ -314,6 +326,7 @@ TEST_F(StandInSeries, NumberedXpFilesLoadEachFolderAndTheNoiseSwitchesAreKeptOnR
   const auto ri = gModelParams.riNoiseFit;
   gFitEngineState.fitTINoise = 1;
   gModelParams.riNoiseFit = 1;
+  for (int k : {2, 3}) std::ofstream(root_ / std::to_string(k) / ("xp" + std::to_string(k) + ".xp")) << "xp\n";
   Answer({.first = 2, .last = 3, .xp = true, .ranges = false});
   ui_.ExpectBox("SERIALIZE FIT", "serial fit: 2 analysed, 0 skipped, 0 failed");
   SerializeFitByCellOrDir(window_);
@@ -324,6 +337,40 @@ TEST_F(StandInSeries, NumberedXpFilesLoadEachFolderAndTheNoiseSwitchesAreKeptOnR
   EXPECT_EQ(gModelParams.riNoiseFit, 1);
   gFitEngineState.fitTINoise = ti;
   gModelParams.riNoiseFit = ri;
+}
+
+// The xp files of folders 1 and 3 are missing: those two sets fail and
+// nothing is analysed in their name; the set of folder 2 is analysed once.
+TEST_F(StandInSeries, AnXpFileThatDoesNotLoadFailsItsSetAndNoOtherSetIsAnalysedInItsName) {
+  platform::ScopedUI scope(ui_);
+  std::ofstream(root_ / "2" / "xp2.xp") << "xp\n";
+  Answer({.first = 1, .last = 3, .xp = true, .ranges = false});
+  const std::string why = ": failed (the xp file or the scans it names could not be loaded)";
+  ui_.ExpectBox("SERIALIZE FIT", "serial fit: 1 analysed, 0 skipped, 2 failed\n" +
+                                     (root_ / "1" / "xp1.xp").string() + why + "\n" +
+                                     (root_ / "3" / "xp3.xp").string() + why);
+  SerializeFitByCellOrDir(window_);
+  EXPECT_TRUE(ui_.failures.empty()) << ui_.failures.front();
+  EXPECT_EQ(std::count(window_.commands.begin(), window_.commands.end(), kSerialCmdRun), 1);
+  EXPECT_TRUE(fs::exists(root_ / "2" / "distribution.RA1"));
+  for (int k : {1, 3}) EXPECT_FALSE(fs::exists(root_ / std::to_string(k) / "distribution.RA1")) << k;
+}
+
+// A bound the loop counter cannot reach, or a series too long to end: refused before any set.
+TEST_F(StandInSeries, FolderBoundsBeyondReachAreRefused) {
+  platform::ScopedUI scope(ui_);
+  for (const char* last : {"2e9", "1e30", "1001"}) {
+    SCOPED_TRACE(last);
+    ui_.ExpectBox("SERIALIZE FIT", "incremental cell number?", platform::IDNO)
+        .ExpectBox("SERIALIZE FIT", "incremental highest subdirectory?", platform::IDYES)
+        .ExpectBox("SERIALIZE FIT", "load xpfile with incremental name (xp1.xp, xp2.xp...)?", platform::IDNO)
+        .ExpectPrompt("SERIALIZE FIT", "minimum subdir value", "1")
+        .ExpectPrompt("SERIALIZE FIT", "maximum subdir value", last)
+        .ExpectBox("SERIALIZE FIT", "a series covers at most 1000 numbers, each between -999999 and 999999");
+    SerializeFitByCellOrDir(window_);
+    EXPECT_TRUE(ui_.AllConsumed());
+    EXPECT_TRUE(window_.commands.empty());
+  }
 }
 
 TEST_F(StandInSeries, SizeAndShapeRangesAddTheirWeightAveragesToTheIntegrals) {

@@ -270,15 +270,47 @@ TEST_F(LoadingTest, SpeedStepsAtLoad) {
   EXPECT_EQ(CurrentSpeedProfile.profile, nullptr);
   EXPECT_FALSE(CurrentSpeedProfile.inUse);
 
-  // A speed-steps file that does not fit the scans is reported and still used...
+  // A speed-steps file that does not fit the scans is reported and never
+  // used: the scans load without a profile, and the refusal names the file.
   WriteText(dir / "speedsteps.txt", "0 40000 200\n2500 50000 200\n");
   ui.ExpectBox("LOAD ERROR", "oops - speedsteps.txt rotor speed profile inconsistent with data");
   ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
-  EXPECT_TRUE(CurrentSpeedProfile.inUse);
-  // ...but dropped when asked for again from the solver settings.
+  EXPECT_FALSE(CurrentSpeedProfile.inUse);
+  EXPECT_EQ(CurrentSpeedProfile.profile, nullptr);
+  EXPECT_EQ(CurrentSpeedClassification().refusedFile, dir / "speedsteps.txt");
+  // Asked for again from the solver settings: dropped as well.
   ui.ExpectBox("LOAD ERROR", "oops - speedsteps.txt rotor speed profile inconsistent with data");
   EXPECT_FALSE(LoadSpeedStepsForData());
   EXPECT_EQ(CurrentSpeedProfile.profile, nullptr);
+  // A file that fits is taken, and the refusal is forgotten.
+  WriteText(dir / "speedsteps.txt", "0 40000 200\n");
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  ASSERT_NE(CurrentSpeedProfile.profile, nullptr);
+  EXPECT_EQ(CurrentSpeedProfile.profile->stepCount, 1);
+  EXPECT_TRUE(CurrentSpeedClassification().refusedFile.empty());
+  ExpectNoFailures();
+}
+
+// Scans recorded at several speeds (a multi-speed equilibrium set) with no
+// speed-steps file beside them load quietly without a profile: nothing is
+// refused, so an unattended run of such a set goes on.
+TEST_F(LoadingTest, SpeedChangesWithoutAFileLoadWithoutAProfileOrAMessage) {
+  const float speeds[] = {8000, 11000, 15000};
+  std::vector<std::string> names;
+  for (int i = 0; i < 3; ++i) {
+    auto scan = MakeScan(6.9f, 0.005f, 41, [](float r) { return r - 6.0f; });
+    scan.time = 80000.0 * (i + 1);
+    scan.rpm = speeds[i];
+    scan.w2t = 1e10 * (i + 1);
+    names.push_back(Name(i + 1));
+    WriteScan(dir / names.back(), scan);
+  }
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  EXPECT_EQ(CurrentScanSet().count, 3);
+  EXPECT_EQ(CurrentSpeedProfile.profile, nullptr);
+  EXPECT_FALSE(CurrentSpeedProfile.inUse);
+  EXPECT_TRUE(CurrentSpeedClassification().refusedFile.empty());
+  EXPECT_FALSE(platform::FileExists(dir / "speedsteps.txt"));
   ExpectNoFailures();
 }
 

@@ -99,23 +99,57 @@ TEST(SpeedProfileRead, MissingFileAndSingleStep) {
   EXPECT_TRUE(ui.failures.empty());
 }
 
-TEST(SpeedProfileFix, RampOverlapIsMovedAndSavedUnderANewName) {
+// Read beside the scans, an overlapping ramp is moved in memory and said;
+// nothing is written into the data folder.
+TEST(SpeedProfileFix, RampOverlapIsMovedInMemoryAndTheFolderIsLeftAsItWas) {
   TempFolder dir;
   platform::ScriptedUserInterface ui;
   platform::ScopedUI scoped(ui);
   const std::string path = dir / "speedsteps.txt";
   const std::string original = "0 40000 200\n150 50000 200\n";
   WriteText(path, original);
-  ui.ExpectBox("Error", "ERROR: rotor speed profile " + path + " fixed in " + path + "_fixed");
+  ui.ExpectBox("Error", "ERROR: rotor speed profile " + path + " fixed in memory (the file is unchanged)");
   CRotorSpeedProfile p;
   EXPECT_TRUE(p.ReadFile(path));
   EXPECT_FLOAT_EQ(p.startTimes[2], 200.0f);
-  EXPECT_EQ(p.fileName, path + "_fixed");
+  EXPECT_EQ(p.fileName, path);
   EXPECT_EQ(ReadText(path), original);
+  EXPECT_FALSE(platform::FileExists(path + "_fixed"));
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+  // Asked for explicitly, the repair is saved under a new name.
+  Steps(p, {0, 150}, {40000, 50000}, {200, 200});
+  ui.ExpectBox("Error", "ERROR: rotor speed profile " + path + " fixed in " + path + "_fixed");
+  EXPECT_TRUE(p.FixFile(true));
   EXPECT_EQ(ReadText(path + "_fixed"),
             "0.000000\t40000.000000\t200.000000\n200.000000\t50000.000000\t200.000000\n");
-  EXPECT_TRUE(ui.failures.empty());
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+}
 
+// Steps no repair can make sound, and more steps than any run has: no
+// profile results, and the reason is said.
+TEST(SpeedProfileRead, UnrepairableAndEndlessFilesLeaveNoSteps) {
+  TempFolder dir;
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scoped(ui);
+  const std::string path = dir / "speedsteps.txt";
+  CRotorSpeedProfile p;
+  WriteText(path, "0 40000 200\nnan 50000 200\n");
+  ui.ExpectBox("Error", "ERROR: rotor speed profile " + path + " could not be fixed");
+  EXPECT_FALSE(p.ReadFile(path));
+  EXPECT_EQ(p.stepCount, 0);
+  std::string many;
+  for (int j = 0; j <= kMaxSpeedSteps; ++j) many += std::to_string(1000 * j) + " 40000 200\n";
+  WriteText(path, many);
+  ui.ExpectBox("Error", "Attention: " + path + " holds more than 1000 speed steps");
+  EXPECT_FALSE(p.ReadFile(path));
+  EXPECT_EQ(p.stepCount, 0);
+  // As many as allowed are read.
+  many.erase(many.rfind('\n', many.size() - 2) + 1);
+  WriteText(path, many);
+  EXPECT_TRUE(p.ReadFile(path));
+  EXPECT_EQ(p.stepCount, kMaxSpeedSteps);
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+  EXPECT_FALSE(platform::FileExists(path + "_fixed"));
 }
 
 TEST(SpeedProfileFix, SoundnessOfStartTimes) {

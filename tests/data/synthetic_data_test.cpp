@@ -4,10 +4,13 @@
 
 #include <cmath>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "data/scan_file.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"
+#include "platform/diagnostics.h"
 #include "tests/data/loading_fixture.h"
 
 namespace {
@@ -36,7 +39,7 @@ class SyntheticDataTest : public LoadingTest {
     r.timeStep = 300;
     r.firstTime = 0;
     r.scanCount = scans;
-    r.path = dir / "0000x.RA0";
+    r.path = dir / "0000x.ra0";
     return r;
   }
 };
@@ -183,6 +186,17 @@ TEST_F(SyntheticDataTest, NoiseIsAddedToTheModelAndItsDeviationReported) {
   const double rmsd = CurrentLoadHooks().calcRmsd();
   EXPECT_NEAR(rmsd, 0.01, 0.0007);
   EXPECT_EQ(SyntheticRmsdText().rfind("mean dev = 0.0", 0), 0u) << SyntheticRmsdText();
+
+  // The text goes into the window only while the user's diagnostics output is on.
+  std::vector<std::string> drawn;
+  CurrentLoadHooks().drawText = [&](const std::string& text, int, int) { drawn.push_back(text); };
+  for (const bool on : {false, true}) {
+    drawn.clear();
+    platform::DiagnosticsState().DiagnosticsOn = on;
+    ASSERT_EQ(MakeSyntheticDataSet(r), SyntheticOutcome::Made);
+    platform::DiagnosticsState().DiagnosticsOn = false;
+    EXPECT_EQ(drawn, on ? std::vector<std::string>{SyntheticRmsdText()} : std::vector<std::string>{});
+  }
 }
 
 TEST_F(SyntheticDataTest, InputsThatCannotMakeARunLeaveTheLoadedSetOrSayWhy) {

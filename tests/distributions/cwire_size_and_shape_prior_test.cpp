@@ -26,14 +26,14 @@ TEST(SizeAndShapePrior, RegularisedMapWithPriorKeepsTheLoading) {
   cs.maxEntropy = 0;
   cs.secondDerivative = 1;
   cs.confidenceLevel = 0.68f;
-  cs.usePrior = 0;
+  Priors().use = false;
   RunContiSed();
   ASSERT_EQ(cs.grid2DSize, 30);
   const std::vector<float> plain(cs.grid2DAmplitude + 1, cs.grid2DAmplitude + 31);
-  cs.usePrior = 1;
+  Priors().use = true;
   cs.csffRecompute = 1;
   RunContiSed();
-  cs.usePrior = 0;
+  Priors().use = false;
   ASSERT_EQ(DistArrays().allocatedPrior, 30);  // the prior grew with the 2-D grid
   double total = 0, plainTotal = 0;
   for (int j = 1; j <= 30; ++j) {

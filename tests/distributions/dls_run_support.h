@@ -10,6 +10,7 @@
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
@@ -120,7 +121,7 @@ inline void SelectIRh(float rmin, float rmax, int n, bool timeCourse = false) {
   cs.dlsSpacingLinear = cs.dlsSpacingLog = cs.dlsSpacingMixed = 0;
   cs.showBothRegularizations = 0;
   cs.silent = cs.synthetic = 0;
-  cs.usePrior = 0;
+  Priors().use = false;
   cs.multipleThreads = 0;
   cs.ownLagTimes = 0;
   cs.timeCourseFirstScan = cs.timeCourseLastScan = 1;

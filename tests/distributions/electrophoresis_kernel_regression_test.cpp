@@ -1,9 +1,11 @@
 // The c(v) kernels against kernels the solver produced earlier (tests/data/
-// reference/kernels): solving them on worker threads, each on its own copy of
-// the solver state, and work on the solver's speed leave them as they were.
-// The step control reads the relative change of every node, so a change of
-// the last bit in the substitution can choose other steps and move a kernel
-// by a thousandth (the depletion stop, too, can move by a step).
+// reference/kernels), made with steps of at most a relative change of 0.5 at
+// every node on an even grid at the element Peclet limit. The solver now
+// steps by the travelling boundary on a grid that follows it; inside the fit
+// limits the kernels stay within 3e-3 of the loading of the earlier ones
+// (the earlier steps lagged the boundary too, by up to 2e-3). Solving them
+// on worker threads, each on its own copy of the solver state, gives the
+// same kernels to the last bit.
 // Five velocities from a slow boundary to one that leaves the column before
 // the last scan, six scans of 120 points, D = 5e-7 cm^2/s.
 #include <gtest/gtest.h>
@@ -92,20 +94,24 @@ std::vector<float> SolveKernels(int threads, int scans, int points) {
   return rows;
 }
 
-TEST_F(KernelRegressionTest, KernelsStayWithinOneMillionthOfTheLoading) {
+TEST_F(KernelRegressionTest, KernelsStayWithinThreeThousandthsOfTheLoadingInsideTheFitLimits) {
   MobilityExperiment e;
   const int n = static_cast<int>(kVelocities.size());
   ASSERT_TRUE(AllocDistributionWorkArrays(n, e.scans, e.points));
   const std::vector<float> one = SolveKernels(1, e.scans, e.points);
   const auto expected = ReadKernels();
   ASSERT_EQ(static_cast<int>(expected.size()), n * e.scans);
+  const ScanSet& sc = CurrentScanSet();
   double worst = 0;
   size_t q = 0;
   for (const std::vector<double>& row : expected) {
     ASSERT_EQ(static_cast<int>(row.size()), e.points);
-    for (double x : row) worst = std::max(worst, std::fabs(one[q++] - x));
+    for (int p = 1; p <= e.points; ++p, ++q)
+      if (sc.grid[p] >= e.left && sc.grid[p] <= e.right)
+        worst = std::max(worst, std::fabs(one[q] - row[static_cast<size_t>(p - 1)]));
   }
-  EXPECT_LE(worst, 1e-6);
+  EXPECT_LE(worst, 3e-3);
+  EXPECT_GT(worst, 1e-6);  // the kernels are the new solver's
   // Each worker on its own solver state, the velocities in another order:
   // the same kernels to the last bit.
   for (int threads : {2, 4}) {

@@ -176,6 +176,58 @@ TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
   }
 }
 
+// The best meniscus (6.0) lies outside the limits the fit may use. Every
+// method ends pinned at the nearer limit within a bounded number of
+// evaluations; a key press beyond the bound stops a fit that would run for
+// ever, so that it fails here instead of hanging. The restarts used to judge
+// the clamped model against the raw vertex beyond the limit and never settled.
+TEST_F(ContiFitTest, AnOptimumBeyondAMeniscusLimitEndsAtTheLimitInBoundedEvaluations) {
+  constexpr int kBound = 1500;
+  struct Case {
+    const char* name;
+    float lower, upper, start;
+    unsigned char marquardt, annealing;
+  };
+  const Case cases[] = {
+      {"simplex, below the lower limit", 6.004f, 6.03f, 6.012f, 0, 0},
+      {"simplex, above the upper limit", 5.97f, 5.996f, 5.985f, 0, 0},
+      {"marquardt, below the lower limit", 6.004f, 6.03f, 6.012f, 1, 0},
+      {"marquardt, above the upper limit", 5.97f, 5.996f, 5.985f, 1, 0},
+      {"annealing and simplex, below the lower limit", 6.004f, 6.03f, 6.012f, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FitEngineState& fs = gFitEngineState;
+    fs.meniscusMin = c.lower;
+    fs.meniscusMax = c.upper;
+    // A strict restart tolerance: the step from a clamped model to a raw
+    // vertex beyond the limit always exceeds it.
+    fs.maxRelativeChange = 1e-4f;
+    fs.useSimplex = !c.marquardt;
+    fs.useMarquardt = c.marquardt;
+    fs.useAnnealing = c.annealing;
+    fs.annealFinalSimplex = c.annealing;
+    fs.annealFinalMarquardt = 0;
+    fs.annealSteps = 3;
+    fs.annealIterations = 20;
+    fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+    Float(c.start, 1.4f);
+    ContiHost host;
+    host.drawing = true;
+    host.keyAtEvaluation = kBound + 1;
+    EXPECT_EQ(ContiFit(&host), 1);
+    EXPECT_LE(host.evaluationsDrawn, kBound);
+    const float nearer = c.lower > e_.meniscus ? c.lower : c.upper;
+    EXPECT_FLOAT_EQ(gModelParams.meniscus, nearer);
+    EXPECT_NEAR(Conti().ffValue, 1.25, 0.1 * 1.25);
+    EXPECT_EQ(fs.stopRequested, 0);
+    EXPECT_TRUE(host.messages.empty()) << host.messages.front();
+    std::printf("%s: %d evaluations\n", c.name, host.evaluationsDrawn);
+    while (platform::TakeKeyDown()) {
+    }
+  }
+}
+
 TEST_F(ContiFitTest, NothingFloatedRunsNoOptimiserButShowsTheDistribution) {
   gModelParams.meniscus = e_.meniscus;
   gModelParams.meniscusFit = 0;

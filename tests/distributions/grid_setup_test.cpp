@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_grid.h"
 #include "distributions/distribution_loader.h"
 #include "distributions/hydrodynamics.h"
@@ -56,6 +57,52 @@ TEST_F(GridTest, LinearAndLogarithmicSGrids) {
   ASSERT_TRUE(SetupContiGrid());
   EXPECT_EQ(cs.logSpacedGrid, 0);
   EXPECT_FLOAT_EQ(cs.sValues[2], -1.0f);
+}
+
+TEST_F(GridTest, TheLogGridMinimumMakesItLinearOnlyBelowTheMinimum) {
+  ContiSettings& cs = Conti();
+  EXPECT_EQ(ContiSettings{}.useMinimumS, 1);  // on at 10 S from the start
+  EXPECT_EQ(ContiSettings{}.minimumSValue, 10.0f);
+  enum Shape { Log, LinearThenLog, Linear };
+  struct Case {
+    const char* what;
+    uint8_t use;
+    float minimum;
+    Shape shape;
+  } cases[] = {
+      {"switched off", 0, 10.0f, Log},
+      {"inside the range", 1, 10.0f, LinearThenLog},
+      {"below smin: all of the range lies above it", 1, 0.5f, Log},
+      {"at smin", 1, 1.0f, Log},
+      {"above smax: all of the range lies below it", 1, 30.0f, Linear},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    cs.logSpacedGrid = 1;
+    cs.useMinimumS = c.use;
+    cs.minimumSValue = c.minimum;
+    SetGrid(1.0f, 20.0f, 60);
+    ASSERT_TRUE(SetupContiGrid());
+    ASSERT_EQ(cs.gridSize, 60);
+    const float* s = cs.sValues;
+    const double firstStep = s[2] - s[1], lastStep = s[60] - s[59];
+    EXPECT_NEAR(s[1], 1.0f, 1e-5);
+    // The mixed grid ends within its last step of smax.
+    EXPECT_NEAR(s[60], 20.0f, c.shape == LinearThenLog ? lastStep : 1e-3);
+    const double firstRatio = s[2] / s[1], lastRatio = s[60] / s[59];
+    switch (c.shape) {
+      case Log:
+        EXPECT_NEAR(firstRatio, lastRatio, 1e-4);
+        break;
+      case Linear:
+        EXPECT_NEAR(firstStep, lastStep, 1e-4);
+        break;
+      case LinearThenLog:
+        EXPECT_NEAR(s[3] - s[2], firstStep, 1e-4);  // equal steps below 10 S
+        EXPECT_GT(lastStep, 1.5 * firstStep);       // growing steps above it
+        break;
+    }
+  }
 }
 
 TEST_F(GridTest, MassGridOfCMHasExactEnds) {
@@ -172,15 +219,15 @@ TEST_F(GridTest, PriorFromPeakRowsSkipsUnusableRows) {
   ContiSettings& cs = Conti();
   SetGrid(0.0f, 10.0f, 101);
   ASSERT_TRUE(SetupContiGrid());
-  PriorSources& p = Priors();
+  PriorKnowledge& p = Priors();
   for (int k = 1; k <= 10; ++k) p.peaks[k] = PriorPeak{};
   p.peaks[1] = {3.0, 0.5, 2.0};   // Gaussian of area 2
   p.peaks[3] = {5.0, -1.0, 1.0};  // end-of-table width: skipped
   p.peaks[4] = {6.03, 0.0, 1.0};  // delta peak between grid points
   p.peaks[5] = {0.05, 0.0, 1.0};  // in the first interval: skipped
-  cs.usePrior = 1;
+  Priors().use = true;
   AssemblePriorProbability();
-  cs.usePrior = 0;
+  Priors().use = false;
   double gauss = 0, delta = 0, moment = 0;
   for (int i = 1; i <= 101; ++i) {
     const double v = cs.prior[i] - 0.001;

@@ -1,4 +1,5 @@
 // The ls-g*(s) area-fraction extrapolation on closed-form boundaries.
+#include "distributions/prior_knowledge.h"
 #include "distributions/analysis/lsgs_extrapolation.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +48,7 @@ class LsgsExtrapolation : public ::testing::Test {
     cs.useMinimumS = 0;
     cs.multipleThreads = 0;
     cs.silent = cs.synthetic = 0;
-    cs.usePrior = 0;
+    Priors().use = false;
     cs.maxEntropy = 0;
     ContiContext().infoMessages = false;
     ContiContext().drawingEnabled = false;

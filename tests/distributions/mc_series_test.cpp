@@ -10,6 +10,7 @@
 
 #include "distributions/integrate_distribution.h"
 #include "distributions/monte_carlo.h"
+#include "numerics/random.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"
@@ -36,7 +37,7 @@ class MonteCarloSeries : public ::testing::Test {
     ASSERT_TRUE(MakeSyntheticData(e_, {{17, 1.0f}}));
     e_.AddGaussianNoise(0.01f, 9);
     CurrentDataTypeFlags().absorbance = 1;
-    ResetRandomGenerators();
+    SeedRandomGenerators(3);
   }
   void TearDown() override {
     EndMonteCarlo();

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
 #include "distributions/max_entropy.h"
@@ -235,7 +236,7 @@ TEST(MaxEntropy, ReachesTheFRatioTargetWithPositiveAmplitudes) {
   for (float P : {0.68f, 0.95f}) {
     SmoothProblem(6);
     Conti().confidenceLevel = P;
-    Conti().usePrior = 0;
+    Priors().use = false;
     RegularizeDistribution();
     const MaxEntState& me = MaxEnt();
     const double F = P == 0.68f ? 1.012253 : 1.043762;
@@ -259,7 +260,7 @@ TEST(MaxEntropy, PriorWithNonPositiveValuesStaysFinite) {
   SmoothProblem(7);
   std::vector<double> prior(101);
   for (int i = 1; i <= 100; ++i) prior[i] = (i < 20) ? 0.0 : std::exp(-std::pow((i - 40.0) / 15.0, 2));
-  Conti().usePrior = 1;
+  Priors().use = true;
   Conti().prior = prior.data();
   Conti().confidenceLevel = 0.68f;
   RegularizeDistribution();
@@ -267,7 +268,7 @@ TEST(MaxEntropy, PriorWithNonPositiveValuesStaysFinite) {
   EXPECT_TRUE(std::isfinite(me.entropy));
   EXPECT_LE(std::fabs(me.chiSquareCurrent / me.chiSquareReference - me.targetRatio),
             0.01 * (me.targetRatio - 1.0));
-  Conti().usePrior = 0;
+  Priors().use = false;
   Conti().prior = nullptr;
   Conti().confidenceLevel = 0.95f;
 }

@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
 
 #include "distributions/conti_fit.h"
 #include "distributions/conti_lamm_list.h"
@@ -258,6 +265,54 @@ TEST_F(RunTest, SizeAndShapeDistributionFindsTheFrictionalRatio) {
   EXPECT_EQ(cs.csffRecompute, 0);
   EXPECT_NEAR(Amplitude(8), 0.3, 2e-3);
   gModelSelectorFlags.CSff0Model = 0;
+}
+
+// Reads whitespace-separated numbers of one exported file.
+std::vector<double> ReadNumbers(const std::filesystem::path& file) {
+  std::vector<double> v;
+  std::ifstream in(file);
+  double x;
+  while (in >> x) v.push_back(x);
+  return v;
+}
+
+TEST_F(RunTest, ExportedMatricesOfTheSizeAndShapeGridArePairs) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() /
+      ("tarnel_export_" + std::to_string(::getpid()) + "_" +
+       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::create_directories(folder);
+  const char* oldTmp = std::getenv("TMPDIR");
+  const std::string savedTmp = oldTmp ? oldTmp : "";
+  setenv("TMPDIR", folder.c_str(), 1);
+  Experiment e(6, 100);
+  SetGrid(1.0f, 10.0f, 10);
+  ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.6f}}));
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.CSff0Model = 1;
+  ContiSettings& cs = Conti();
+  cs.ffMin = 1.0f;
+  cs.ffMax = 1.4f;
+  cs.ffResolution = 3.0f;
+  cs.exportMatrices = 1;
+  Unregularised();
+  RunContiSed();
+  cs.exportMatrices = 0;
+  gModelSelectorFlags.CSff0Model = 0;
+  gModelSelectorFlags.CSModel = 1;
+  if (oldTmp) setenv("TMPDIR", savedTmp.c_str(), 1); else unsetenv("TMPDIR");
+  ASSERT_EQ(cs.grid2DSize, 30);
+  EXPECT_EQ(ReadNumbers(folder / "dim.txt"), std::vector<double>{2.0});
+  EXPECT_EQ(ReadNumbers(folder / "ngrid.txt"), std::vector<double>{30.0});
+  const std::vector<double> grid = ReadNumbers(folder / "grid.txt");
+  ASSERT_EQ(grid.size(), 60u);
+  for (int j = 1; j <= 30; ++j) {
+    EXPECT_FLOAT_EQ(grid[2 * (j - 1)], cs.grid2DS[j]) << j;
+    EXPECT_FLOAT_EQ(grid[2 * (j - 1) + 1], cs.grid2DFf[j]) << j;
+  }
+  EXPECT_EQ(ReadNumbers(folder / "vector.txt").size(), 30u);
+  EXPECT_EQ(ReadNumbers(folder / "matrix.txt").size(), 900u);
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(RunTest, MassDistributionOnItsMassGrid) {

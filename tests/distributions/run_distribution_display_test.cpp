@@ -6,6 +6,7 @@
 #include "distributions/conti_grid.h"
 #include "distributions/distribution_transforms.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/prior_knowledge.h"
 #include "numerics/ccurve.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
@@ -150,6 +151,42 @@ TEST_F(DisplayTest, GraphsTitlesCurvesAndRanges) {
   ASSERT_TRUE(SetupContiGrid());
   EXPECT_EQ(host.built.back().xTitle, "molar mass [Da]");
   EXPECT_EQ(host.built.back().curves[0]->x->data, cs.molarMasses + 1);
+}
+
+TEST_F(DisplayTest, PriorOfDiscreteSpeciesAndScalingLawTitles) {
+  ContiSettings& cs = Conti();
+  // (discrete-species prior, second peak table) -> y title of the c(s) plot
+  const struct {
+    bool prior;
+    uint8_t second;
+    const char* title;
+  } priors[] = {{false, 0, "c(s)"}, {true, 0, "fraction"}, {true, 1, "c(s)"}};
+  for (const auto& c : priors) {
+    Priors().discreteSpecies = c.prior;
+    cs.secondPeakTable = c.second;
+    Grid(8);
+    EXPECT_EQ(host.built.back().yTitle, c.title) << c.prior << int(c.second);
+  }
+  Priors().discreteSpecies = false;
+  cs.secondPeakTable = 0;
+  // f(M) only with a usable s(M) power law.
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.FMScalingLawModel = 1;
+  const struct {
+    float ks, kb;
+    const char* title;
+  } laws[] = {{0.003f, 0.667f, "f(M)"}, {0.0f, 0.667f, "c(M)"}, {0.003f, 0.0f, "c(M)"}};
+  for (const auto& c : laws) {
+    cs.scalingKs = c.ks;
+    cs.scalingBs = c.kb;
+    SetGrid(1e4f, 1e5f, 8);
+    ASSERT_TRUE(SetupContiGrid());
+    EXPECT_EQ(host.built.back().yTitle, c.title) << c.ks << " " << c.kb;
+  }
+  cs.scalingKs = 0.003f;
+  cs.scalingBs = 0.667f;
+  gModelSelectorFlags.FMScalingLawModel = 0;
+  gModelSelectorFlags.CSModel = 1;
 }
 
 TEST_F(DisplayTest, TransformToCMHappensOnce) {

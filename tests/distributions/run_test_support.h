@@ -9,6 +9,7 @@
 
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_grid.h"
 #include "distributions/conti_run.h"
@@ -107,7 +108,7 @@ struct Experiment {
     cs.useMinimumS = 0;
     cs.showBothRegularizations = 0;
     cs.silent = cs.synthetic = 0;
-    cs.usePrior = 0;
+    Priors().use = false;
     cs.multipleThreads = 0;
     ContiContext().infoMessages = false;
     ContiContext().drawingEnabled = false;

@@ -21,6 +21,7 @@
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
+#include "numerics/random.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
 
@@ -85,6 +86,10 @@ class TimeDependence : public ::testing::Test {
     st.experimentalInitialDistribution = 1;
     st.modelInitialDistribution = 0;
     ui_.lenient = true;
+    // The fits start from a random simplex: from the same draws whatever
+    // ran before in this process (for a few seeds in a hundred the two-scan
+    // set misses M by more than the tolerance).
+    SeedRandomGenerators(1);
     MakeScans();
   }
   void TearDown() override {

@@ -77,10 +77,12 @@ TEST_F(FitVectorTest, EveryWriteBackTakesTheMagnitudeOfANegativeBufferD) {
   gStore.bufferD = 0;
   UnpackFitVectorForEvaluation(v);
   EXPECT_EQ(gStore.bufferD, 40.0);
+  EXPECT_EQ(v[4], 40.0f);  // the vertex holds what was evaluated
+  v[4] = -40.0f;
   gStore.bufferD = 0;
   UnpackFitVectorForDisplay(v);
   EXPECT_EQ(gStore.bufferD, 40.0);
-  EXPECT_EQ(v[4], -40.0f);  // the vertex keeps its value
+  EXPECT_EQ(v[4], -40.0f);  // shown, not evaluated: the vertex keeps its value
 }
 
 TEST_F(FitVectorTest, WriteBackClampsByEntry) {
@@ -101,7 +103,10 @@ TEST_F(FitVectorTest, WriteBackClampsByEntry) {
   EXPECT_EQ(gStore.cone, 2.0f);  // no clamp of the cone radius here
 }
 
-TEST_F(FitVectorTest, EvaluationClampsMeniscusAndBottomButTheVertexKeepsItsValue) {
+// The vertex takes the values evaluated: a minimiser that stepped beyond a
+// limit goes on from the limit (else a restart would compare a clamped
+// model with a vertex far outside and never settle).
+TEST_F(FitVectorTest, EvaluationClampsMeniscusAndBottomInTheModelAndTheVertex) {
   F[13] = F[14] = F[9] = F[26] = 1;
   gModelSelectorFlags.LammDiscreteModel = 1;
   float v[5] = {0, -0.5f, 5.0f, 9.0f, 1.5f};
@@ -113,8 +118,10 @@ TEST_F(FitVectorTest, EvaluationClampsMeniscusAndBottomButTheVertexKeepsItsValue
   EXPECT_EQ(gModelParams.bottom, 7.3f);
   EXPECT_EQ(P[26], 1.0f);
   EXPECT_EQ(gModelParams.nonidealTerm[2], 1.0f);
-  EXPECT_EQ(v[2], 5.0f);
-  EXPECT_EQ(v[3], 9.0f);
+  EXPECT_EQ(v[1], 0.0f);
+  EXPECT_EQ(v[2], 5.8f);
+  EXPECT_EQ(v[3], 7.3f);
+  EXPECT_EQ(v[4], 1.0f);
 }
 
 TEST_F(FitVectorTest, EvaluationKeepsTheCellLength) {

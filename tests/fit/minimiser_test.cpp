@@ -8,6 +8,7 @@
 #include "fit/fit_driver.h"
 #include "fit/marquardt.h"
 #include "fit/nelder_mead.h"
+#include "fit/serial_fit_settings.h"
 #include "fit_test_support.h"
 #include "numerics/random.h"
 
@@ -86,6 +87,30 @@ TEST_F(MinimiserTest, MarquardtLevenbergSolvesTheRosenbrockResiduals) {
   ASSERT_EQ(FitCurrentModel(&host), 1);
   EXPECT_NEAR(P[5], 1.0f, 1e-4f);
   EXPECT_NEAR(P[6], 1.0f, 1e-4f);
+}
+
+// A restart test that can never pass (a negative tolerance) still ends:
+// after the bounded number of restarts, at the best vertex, with a note.
+TEST_F(MinimiserTest, RestartsThatNeverSettleEndAtTheirBoundWithTheBestVertex) {
+  AnalyticHost host;
+  SetUpRosenbrock(host, true);
+  host.stopAfter = 200000;
+  gFitEngineState.maxRelativeChange = -1.0f;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_EQ(gFitEngineState.minimiserRuns, kMaxNelderMeadRestarts + 1);
+  EXPECT_LT(host.evaluations, 200000);
+  EXPECT_EQ(host.boxes, std::vector<std::string>{"|the fit did not settle in 50 restarts: the best parameters found are kept"});
+  EXPECT_NEAR(P[5], 1.0f, 2e-2f);
+  EXPECT_NEAR(gFitEngineState.currentRmsd, std::sqrt(1.0f / 3.0f), 1e-3f);
+  // In a serial fit the same end is the error code of a Nelder-Mead fit that did not converge.
+  SetUpRosenbrock(host, true);
+  host.boxes.clear();
+  gSerialFitSettings.running = 1;
+  gSerialFitSettings.errorCode = 0;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_EQ(gSerialFitSettings.errorCode, 10);
+  EXPECT_TRUE(host.boxes.empty());
+  gSerialFitSettings = SerialFitSettings{};
 }
 
 // A exp(-k t) on noiseless data, A = P[5], k = P[6].
@@ -302,7 +327,7 @@ TEST_F(MinimiserTest, GridIsRebuiltOnlyAwayFromTheFirstMeniscusAndBottom) {
   SimplexSim(v, &host);
   EXPECT_EQ(host.gridBuilds, first + 1);
   EXPECT_EQ(gModelParams.meniscus, 6.6f);
-  EXPECT_EQ(v[1], 7.0f);
+  EXPECT_EQ(v[1], 6.6f);
   gFitEngineState.stopRequested = 1;
   EXPECT_EQ(SimplexSim(v, &host), 1e10f);
   EXPECT_EQ(gFitEngineState.evaluationsTotal, 3);
@@ -398,6 +423,65 @@ TEST(RestartConvergence, RelativeChangesAreTakenAgainstTheMagnitude) {
   const FitEntryKind noKinds[1] = {FitEntryKind::General};
   EXPECT_TRUE(RestartConverged(0, none, none, noKinds, 0.0f, 0.0f, 0.01f));  // exact fit
   EXPECT_FALSE(RestartConverged(0, none, none, noKinds, 1.0f, 0.9f, 0.01f));
+}
+
+}  // namespace
+
+namespace {
+
+// The optimum of meniscus (P[13]) or bottom (P[14]) lies outside the limits
+// the fit may use: 10 (P[13] - 6.0) + 10 (P[14] - 7.2) + P[5] k against
+// data 2 k. The fit must end, pinned at the nearer limit, within a bounded
+// number of evaluations (a key press stops it beyond them, so that a fit
+// that would never end fails here instead of hanging).
+class PinnedAtALimit : public MinimiserTest {};
+
+TEST_F(PinnedAtALimit, EveryLimitedQuantityEndsAtItsLimitInBoundedEvaluations) {
+  constexpr int kBound = 4000;
+  struct Case {
+    const char* name;
+    int slot;
+    float lower, upper, expected;
+    bool marquardt;
+  };
+  const Case cases[] = {
+      {"meniscus below its lower limit, simplex", 13, 6.05f, 6.2f, 6.05f, false},
+      {"meniscus above its upper limit, simplex", 13, 5.8f, 5.95f, 5.95f, false},
+      {"bottom below its lower limit, simplex", 14, 7.25f, 7.3f, 7.25f, false},
+      {"bottom above its upper limit, simplex", 14, 7.0f, 7.15f, 7.15f, false},
+      {"meniscus below its lower limit, Marquardt", 13, 6.05f, 6.2f, 6.05f, true},
+      {"meniscus above its upper limit, Marquardt", 13, 5.8f, 5.95f, 5.95f, true},
+      {"bottom below its lower limit, Marquardt", 14, 7.25f, 7.3f, 7.25f, true},
+      {"bottom above its upper limit, Marquardt", 14, 7.0f, 7.15f, 7.15f, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fittest::ResetFitState();
+    SeedGaussRandom(7);
+    AnalyticHost host;
+    host.stopAfter = kBound + 1;
+    host.model = [](const float* P, float, int k) {
+      return 10.0f * (P[13] - 6.0f) + 10.0f * (P[14] - 7.2f) + P[5] * static_cast<float>(k);
+    };
+    fittest::LoadScans({{6.2f, 6.5f, 6.8f, 7.1f}}, {{2.0f, 4.0f, 6.0f, 8.0f}});
+    FitEngineState& fs = gFitEngineState;
+    fs.meniscusMin = c.slot == 13 ? c.lower : 5.0f;
+    fs.meniscusMax = c.slot == 13 ? c.upper : 6.5f;
+    fs.bottomMin = c.slot == 14 ? c.lower : 7.0f;
+    fs.bottomMax = c.slot == 14 ? c.upper : 8.0f;
+    fs.useSimplex = c.marquardt ? 0 : 1;
+    fs.useMarquardt = c.marquardt ? 1 : 0;
+    P[5] = 1.5f;
+    F[5] = F[c.slot] = 1;
+    ASSERT_EQ(FitCurrentModel(&host), 1);
+    EXPECT_LE(host.evaluations, kBound);
+    EXPECT_FLOAT_EQ(P[c.slot], c.expected);
+    EXPECT_TRUE(host.boxes.empty()) << host.boxes.front();
+    while (platform::TakeKeyDown()) {
+    }
+    platform::StopFlag() = false;
+    fittest::ClearScans();
+  }
 }
 
 }  // namespace

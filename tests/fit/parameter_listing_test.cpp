@@ -156,10 +156,30 @@ TEST_F(ParameterListing, SwitchesChangeTheirLines) {
   }
 }
 
+TEST_F(ParameterListing, ATypedExtensionStandsAndThePlaceholderTakesTheDataExtension) {
+  platform::ScopedUI scope(ui_);
+  LoadedFile("00001.ra1");
+  struct Case {
+    const char* chosen;
+    const char* written;
+  } cases[] = {{"fitparams.txt", "fitparams.txt"},
+               {"fitparams.rxx", "fitparams.ra1"},
+               {"fitparams.RXX", "fitparams.ra1"},
+               {"fitparams", "fitparams.ra1"},
+               {"fitparams.RA2", "fitparams.RA2"}};
+  for (const Case& c : cases) {
+    const std::filesystem::path written = dir_ / c.written;
+    EXPECT_EQ(SaveParametersToFile((dir_ / c.chosen).string()), written.string()) << c.chosen;
+    EXPECT_TRUE(std::filesystem::exists(written)) << c.chosen;
+    std::filesystem::remove(written);
+  }
+  EXPECT_TRUE(ui_.failures.empty());
+}
+
 TEST_F(ParameterListing, TheFileTakesTheDataExtensionAndAsksBeforeOverwriting) {
   platform::ScopedUI scope(ui_);
   LoadedFile("00001.ra1");
-  const std::string chosen = (dir_ / "fitparams.txt").string();
+  const std::string chosen = (dir_ / "fitparams.rxx").string();
   const std::filesystem::path written = dir_ / "fitparams.ra1";
   EXPECT_EQ(SaveParametersToFile(chosen), written.string());
   EXPECT_NE(Read(written).find("D\t=\t6.100 *10^-7 cm^2/sec\t(fixed)\n"), std::string::npos);

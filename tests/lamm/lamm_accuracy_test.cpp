@@ -233,6 +233,22 @@ TEST(LammStaticGrid, DefaultGridFollowsThePileUpInsideTheFitRange) {
     Experiment e = ExperimentFor(R, 6.05, c.right);
     auto L = MakeSolver(e, LammSolverSettings{});
     ASSERT_EQ(L->CheckAndRun(), 0);
+    // The nodes go where the layer is: fewer than an even grid at its
+    // spacing, half the decay length D / (s w^2 b) at the bottom and over
+    // the part of the fit range within twelve decay lengths of it.
+    const double w = 2 * kPi * R.rpm / 60, decay = R.D / (R.s * 1e-13 * w * w * R.b);
+    EXPECT_TRUE(L->LayeredGrid());
+    EXPECT_LT(L->NodeCount(), L->BottomLayerNodes());
+    const double* r = L->NodeRadii();
+    const int n = L->NodeCount();
+    const double half = 0.5 * decay * (1 + 1e-9);
+    EXPECT_LE(r[n] - r[n - 1], half);
+    for (int i = 2; i <= n; ++i) {
+      ASSERT_GT(r[i], r[i - 1]);
+      if (r[i] <= c.right && R.b - r[i - 1] <= 12 * decay) {
+        EXPECT_LE(r[i] - r[i - 1], half) << r[i];
+      }
+    }
     double worst = 0;
     for (size_t k = 0; k < R.times.size(); ++k)
       for (size_t j = 0; j < R.r.size(); ++j)

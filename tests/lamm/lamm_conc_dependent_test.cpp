@@ -6,9 +6,9 @@
 
 #include <cmath>
 
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_conc_dependent.h"
 #include "lamm_test_support.h"
-#include "models/nonideal/nonideal_coefficients.h"
 
 using namespace lammtest;
 

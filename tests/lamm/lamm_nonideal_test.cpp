@@ -7,8 +7,8 @@
 #include <cmath>
 #include <vector>
 
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm_test_support.h"
-#include "models/nonideal/nonideal_coefficients.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
 

@@ -78,13 +78,16 @@ struct Case {
 
 // N by hand: T = (rR - m) / (s w^2 rR) (plus the ramp), w = sqrt(D T),
 // N = floor((b - m) 5 / w), at least 75. 4.3 S: T = 13140 s, w = 0.0888 cm,
-// 67; but its pile-up at the bottom reaches 7.1 cm, so the grid resolves it
-// at half its decay length D / (s w^2 b) = 7.07e-3 cm: 340. 12 S: T = 4713 s,
+// 67; but its pile-up at the bottom reaches 7.1 cm: an even grid at half its
+// decay length D / (s w^2 b) = 7.07e-3 cm would take 340 nodes. The layered
+// grid takes that spacing at the bottom only and elsewhere the boundary's
+// width when it passes (5 nodes per sqrt(D t), finer for the first scans):
+// 147, with the ramp 143. 12 S: T = 4713 s,
 // w = 0.0376 cm, 159 (its pile-up stays beyond 7.1 cm). 0.5 S at 20000 rpm
 // and 1 S at 10000 rpm: w of several mm, 75. -2 S at 40000 rpm: 75.
 const Case kCases[] = {
-    {"static-4.3S.txt", 6.02, 7.1, 0.73, 340, 1e-3, 1e-3, 0},
-    {"ramp-4.3S-200rpm-per-s.txt", 6.02, 7.1, 0.73, 340, 1e-3, 1e-3, 0},
+    {"static-4.3S.txt", 6.02, 7.1, 0.73, 147, 1e-3, 1e-3, 0},
+    {"ramp-4.3S-200rpm-per-s.txt", 6.02, 7.1, 0.73, 143, 1e-3, 1e-3, 0},
     {"fast-12S.txt", 6.02, 7.1, 0.73, 159, 1.1e-2, 1.1e-2, 2700},
     {"slow-0.5S-backdiffusion.txt", 5.92, 7.15, 0.73, 75, 4e-4, 4e-4, 0},
     {"equilibrium-1S-short-column.txt", 6.82, 7.15, 0.73, 75, 2e-5, 2e-5, 0},

@@ -27,7 +27,7 @@ class SeededClock {
   }
   ~SeededClock() {
     platform::SetClock(nullptr);
-    ResetRandomGenerators();
+    SeedRandomGenerators(20061);
   }
 
  private:
@@ -149,6 +149,33 @@ TEST(CombinedGeneratorTest, AFixedGaussianSeedRepeatsWhateverTheClock) {
   ResetRandomGenerators();
   SeedGaussRandom(42);
   EXPECT_EQ(GaussRandom2(1), clockSeeded);
+}
+
+TEST(CombinedGeneratorTest, FixedSeedsForEveryGeneratorRepeatWhateverTheClock) {
+  struct Draws {
+    std::vector<double> uniform, gauss, gauss2;
+    bool operator==(const Draws&) const = default;
+  };
+  auto draws = [](std::time_t now, unsigned seed) {
+    SeededClock c(now);
+    SeedRandomGenerators(seed);
+    Draws d;
+    for (int k = 0; k < 20; ++k) {
+      d.uniform.push_back(UniformRandom(0, 1));
+      d.gauss.push_back(GaussRandom(1));
+      d.gauss2.push_back(GaussRandom2(1));
+    }
+    return d;
+  };
+  const Draws a = draws(1, 5), b = draws(1796653768, 5), other = draws(1, 6);
+  EXPECT_EQ(a.uniform, b.uniform);
+  EXPECT_EQ(a.gauss, b.gauss);
+  EXPECT_EQ(a.gauss2, b.gauss2);
+  EXPECT_NE(a.uniform, other.uniform);
+  EXPECT_NE(a.gauss, other.gauss);
+  EXPECT_NE(a.gauss2, other.gauss2);
+  // Three streams, not one stream three times.
+  EXPECT_NE(a.gauss, a.gauss2);
 }
 
 TEST(CombinedGeneratorTest, ShufflersKeepEveryIndex) {

@@ -142,3 +142,34 @@ TEST(PlotRender, ButtonPaintsAndVanishesWithoutARepaint) {
   EXPECT_LE(changed, 16);
   EXPECT_EQ(button.ringRadius, 0);
 }
+
+// The background a button keeps must cover all of its face at every window
+// size: a face column outside it stays as a grey bar after the button goes.
+TEST(PlotRender, ButtonsLeaveNothingBehindAtAnyWindowSize) {
+  EnsureApp();
+  const struct {
+    int width, height;
+  } sizes[] = {{700, 500}, {1600, 1100}, {2560, 1440}, {3840, 2160}};
+  const struct {
+    float top, left, bottom, right;
+  } rects[] = {{100, 1000, 118, 1390}, {500, 1100, 518, 1300}, {300, 37, 318, 411}, {900, 1211, 918, 1398}};
+  for (const auto& size : sizes) {
+    for (const auto& r : rects) {
+      QtCanvas canvas(size.width, size.height);
+      const Bitmap blank = canvas.ToBitmap();
+      CScreenButton button;
+      button.kind = 1;
+      button.SetRect(r.top, r.left, r.bottom, r.right);
+      button.SetText("cancel", 6, "cancel", 6);
+      ASSERT_TRUE(button.Redraw());
+      button.SaveBackground(canvas);
+      button.Paint(canvas);
+      button.RestoreBackground(canvas);
+      const Bitmap after = canvas.ToBitmap();
+      int changed = 0;
+      for (int y = 0; y < size.height; ++y)
+        for (int x = 0; x < size.width; ++x) changed += after.GetPixel(x, y) != blank.GetPixel(x, y);
+      EXPECT_EQ(changed, 0) << size.width << "x" << size.height << " button " << r.left << ".." << r.right;
+    }
+  }
+}

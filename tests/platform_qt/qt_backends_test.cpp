@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -146,6 +147,23 @@ TEST(QtUserInterface, EditorReturnsLongTextButNeverItsPlaceholder) {
   EXPECT_EQ(ui.EditText("t", "placeholder", ""), std::optional<std::string>(""));
   WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
   EXPECT_FALSE(ui.EditText("t", "placeholder", "kept").has_value());
+}
+
+TEST(QtUserInterface, ClosingTheEditorHandsTheTextBackAndEscapeDropsIt) {
+  if (!HaveWidgets()) GTEST_SKIP() << "no widget application";
+  QtUserInterface ui;
+  // The title bar's close button: what the hint "close this window" asks for.
+  WhenModal([](QWidget* w) {
+    w->findChild<QPlainTextEdit*>("editorText")->setPlainText("MKWVTFISLL");
+    w->close();
+  });
+  EXPECT_EQ(ui.EditText("SEQUENCE", "close this window", ""), std::optional<std::string>("MKWVTFISLL"));
+  WhenModal([](QWidget* w) {
+    auto* edit = w->findChild<QPlainTextEdit*>("editorText");
+    edit->setPlainText("MKWVTFISLL");
+    QCoreApplication::postEvent(edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+  });
+  EXPECT_FALSE(ui.EditText("SEQUENCE", "close this window", "").has_value());
 }
 
 TEST(QtUserInterface, FileDialogTakesFiltersFolderAndPresetName) {

@@ -241,6 +241,32 @@ TEST_F(PlotAreas, ScanRmsEdgeCases) {
   EXPECT_TRUE(ui_.failures.empty());
 }
 
+TEST_F(PlotAreas, TheBareScanRmsNameGoesBesideTheData) {
+  const std::string data = Path("data");
+  std::filesystem::create_directories(data);
+  struct Case {
+    std::string setting, dataFolder, expected;
+  } cases[] = {
+      {"ScanRms.dat", data, (std::filesystem::path(data) / "ScanRms.dat").string()},
+      {Path("out/ScanRms.dat"), data, Path("out/ScanRms.dat")},  // a run's output folder stands
+      {"ScanRms.dat", "", "ScanRms.dat"},                          // nothing loaded: as set
+  };
+  const std::string savedFolder = CurrentScanSet().dataFolder;
+  for (const Case& c : cases) {
+    CurrentPlotWindows().scanRmsPath = c.setting;
+    CurrentScanSet().dataFolder = c.dataFolder;
+    EXPECT_EQ(ScanRmsFilePath(), c.expected) << c.setting;
+  }
+  CurrentPlotWindows().scanRmsPath = "ScanRms.dat";
+  CurrentScanSet().dataFolder = data;
+  LoadScans({.scans = 2, .left = 6.1f, .right = 6.9f}, [](int, float) { return 0.5f; });
+  CurrentScanSet().dataFolder = data;
+  SetPlotAxisTitles();
+  UpdateResidualsPlot(false);
+  EXPECT_EQ(ReadLines(data + "/ScanRms.dat").size(), 2u);
+  CurrentScanSet().dataFolder = savedFolder;
+}
+
 TEST_F(PlotAreas, FitRedrawIsThrottledByTheInterval) {
   platform::ManualClock clock;
   platform::SetClock(&clock);

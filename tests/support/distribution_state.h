@@ -1,13 +1,14 @@
 #pragma once
 // The continuous distributions' program-wide records as a fresh process has
 // them: no distribution or work arrays of an earlier run, the settings, the
-// run context, the regularisation and the ls-g*(s) extrapolation settings
+// run context, the prior, the regularisation and the ls-g*(s) extrapolation settings
 // at their defaults. (The boundary analyses' own records are their tests'.)
 #include "distributions/conti_context.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "distributions/prior_knowledge.h"
 #include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
 
@@ -18,6 +19,7 @@ inline void ResetDistributionState() {
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
   FreeNormalEquationBlock(NeqBlock().gridPoints);
   Conti() = ContiSettings{};
+  Priors() = PriorKnowledge{};
   ContiContext() = ContiRunContext{};
   ContiStore() = ContiModelStore{};
   Regularization() = RegularizationState{};

@@ -13,7 +13,7 @@
 // signal units. All arrays are 1-based.
 #include <vector>
 
-#include "numerics/fingerprint.h"
+#include "data/scan_fingerprint.h"
 
 class CCtotMovie;
 

@@ -1,4 +1,4 @@
-#include "models/nonideal/nonideal_coefficients.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "models/nonideal/nonideal_coefficients.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 
 namespace {
 

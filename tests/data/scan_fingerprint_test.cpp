@@ -1,4 +1,4 @@
-#include "numerics/fingerprint.h"
+#include "data/scan_fingerprint.h"
 
 #include <gtest/gtest.h>
 

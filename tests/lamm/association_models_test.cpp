@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "models/nonideal/association_models.h"
+#include "lamm/coefficients/association_models.h"
 
 namespace {
 

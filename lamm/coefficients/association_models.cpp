@@ -1,8 +1,8 @@
-#include "models/nonideal/association_models.h"
+#include "lamm/coefficients/association_models.h"
 
 #include <cmath>
 
-#include "models/nonideal/nonideal_coefficients.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 
 bool NonidealityModel::HardSphereFactors(double c, float s0, float D0, double& fs, double& fd) const {
   const float x = static_cast<float>(c / scale);

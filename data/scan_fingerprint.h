@@ -3,7 +3,6 @@
 // object holding results computed from them notices when they are replaced:
 // the scan count, each scan's point count, one sampled value per scan and
 // the key header fields of the reference scan.
-// Only the ScanRecord layout is used from the data layer (header only).
 #include "data/scan_set.h"
 
 class CSVDataFingerPrint {
