@@ -261,7 +261,7 @@ void IntegrateSelectedRange(TXLAWindow& w, float x1, float x2, float y1, float y
 void MaxDistributionValueInRange(TXLAWindow& w, float x1, float x2) {
   RangeSelectionState& sel = RangeSelection();
   sel.forRescaling = sel.active = false;
-  const ZoomRange z = DistributionZoomRange(DistArrays().distCurve, x1, x2);
+  const ZoomRange z = DistributionZoomRange(DrawnDistributionCurve(), x1, x2);
   SetPlotRanges(w, z);
   if (RunState().RealtimeUpdateRunning) {
     sel.keepZoom = true;
@@ -322,7 +322,7 @@ void TXLAWindow::CmFullscaleDistributionPlot() {
   RangeSelectionState& sel = RangeSelection();
   sel.forRescaling = sel.active = false;
   if (!DistributionPlot() || !DistArrays().distCurve) return;
-  SetPlotRanges(*this, DistributionFullRange(DistArrays().distCurve));
+  SetPlotRanges(*this, DistributionFullRange(DrawnDistributionCurve()));
 }
 
 void TXLAWindow::CmTransformCSToCM() {

@@ -276,6 +276,12 @@ void TXLAWindow::CmSingle() {
   run.scanCount = static_cast<int>(std::floor(scans));
   run.path = path;
   Generate(*this, run);
+  if (CurrentScanSet().count > 0) GeneratedDataInMemory() = true;
+}
+
+bool& GeneratedDataInMemory() {
+  static bool generated = false;
+  return generated;
 }
 
 void TXLAWindow::CmSeries() {

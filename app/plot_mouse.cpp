@@ -57,12 +57,14 @@ int PlotUnitY(const TXLAWindow& w, int py) {
 // With the integration button down the band spans the distribution plot's
 // whole height, except for the two-dimensional c(s, f/f0), whose band
 // selects an f/f0 range too.
+CWINPlot* DistributionPlot() { return Conti().distributionPlot; }
+
+// An integration mode left over from a distribution that has gone (a new
+// load, another model) must not stretch a band over the data plot.
 bool FullHeightBand() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  return RangeSelection().forIntegration && !m.CSff0Model && !m.CSff0With1DiscreteModel;
+  return RangeSelection().forIntegration && DistributionPlot() && !m.CSff0Model && !m.CSff0With1DiscreteModel;
 }
-
-CWINPlot* DistributionPlot() { return Conti().distributionPlot; }
 
 // Hover colours (0x00bbggrr).
 constexpr platform::COLORREF kHoverMeniscus = 0x0000b4;
@@ -396,6 +398,9 @@ void TXLAWindow::EvRButtonUp(unsigned, int x, int y) {
     const int ymin = std::min(band.start.y, band.current.y), ymax = std::max(band.start.y, band.current.y);
     RangeSelectionState& selection = RangeSelection();
     CWINPlot* dist = DistributionPlot();
+    // The distribution zoom invalidates the window itself; every other band
+    // (a data zoom while a selection is still pending included) must ask.
+    bool distributionZoomed = false;
     if (xmax - xmin > 10) {
       if (band.dataZoom) {
         if (!hooks.mStarRangeDrag || !hooks.mStarRangeDrag(xmin, xmax)) {
@@ -410,11 +415,13 @@ void TXLAWindow::EvRButtonUp(unsigned, int x, int y) {
         if (selection.forIntegration)
           IntegrateSelectedRange(*this, PlotDataX(*this, *dist, xmin), PlotDataX(*this, *dist, xmax),
                                  dist->PixelToY(PlotUnitY(*this, ymax)), dist->PixelToY(PlotUnitY(*this, ymin)));
-        if (selection.forRescaling)
+        if (selection.forRescaling) {
           MaxDistributionValueInRange(*this, PlotDataX(*this, *dist, xmin), PlotDataX(*this, *dist, xmax));
+          distributionZoomed = true;
+        }
       }
       band.zoomed = 1;
-      if (!selection.forRescaling) platform::RequestRepaint();
+      if (!distributionZoomed) platform::RequestRepaint();
     }
     frame_->SetCursor(MStarRangeRequestPending() ? platform::CursorKind::Cross : platform::CursorKind::Arrow);
     delete static_cast<platform::DrawContext*>(ZoomDC);

@@ -507,6 +507,10 @@ void ComposeFitInfoText(FitHost* host) {
   FitInfoLines lines;
   if (!ComposeFitInfoLines(host, lines)) return;
   gLastLines = lines;
+  DrawFitInfoLines(host, lines);
+}
+
+void DrawFitInfoLines(FitHost* host, const FitInfoLines& lines) {
   if (!host) return;
   const bool line11 = gModelSelectorFlags.NonidealMultipleSpeciesModel || !lines.line[11].empty();
   for (int k = 1; k <= 14; ++k) {
