@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "app/commands/distribution/distribution_commands.h"
 #include "app/startup/parameter_preferences.h"
+#include "app/plot_input/plot_mouse.h"
 #include "app/startup/program_options.h"
 #include "app/window/shell_services.h"
+#include "app/startup/startup.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"
@@ -60,6 +63,11 @@ class AppTest : public ::testing::Test {
     CommandLineState() = CommandLineFlags{};
     MenuState() = DynamicMenuState{};
     MenuMarkers() = DynamicMenuMarkers{};
+    // The right-button band and the distribution's selection modes as a
+    // fresh window has them.
+    RangeSelection() = RangeSelectionState{};
+    CurrentZoomBand() = ZoomBand{};
+    RangeHistory = RangeHistoryRecord{};
     platform::ResetQuitRequest();
     platform::SetRepaintsMuted(false);
     platform::SetProcesses(&processes_);
