@@ -189,7 +189,6 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     using R = ContiFitDisplayHooks;
     Check<R>({"ContiFitDisplayHooks", ContiFitDisplay(), R{}, {
     H(bufferComponentLine), H(apparentVbar), H(checkExternalMeanField)}, 0, {
-        {"bufferComponentLine", kOpen}, {"apparentVbar", kOpen},
         {"checkExternalMeanField", "the c(s) run checks the mean field itself, once it has chosen its scans"},
     }}, faults);
   }
