@@ -128,7 +128,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
         {"restoreScanTimes", kLayerDefault}, {"cancelTimesFromW2t", kLayerDefault},
         {"applyNonlinearDetection", kLayerDefault}, {"freeNonlinearDetectionTables", kLayerDefault},
         {"computeTINoiseProfile", kLayerDefault}, {"writeDlsdatSet", kLayerDefault}, {"gaussRandom", kLayerDefault},
-        {"clearComputedFlag", kOpen}, {"rescaleZoomedDistribution", kOpen},
+        {"clearComputedFlag", kOpen},
     }}, faults);
   }
   {
