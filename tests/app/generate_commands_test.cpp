@@ -9,6 +9,11 @@
 #include "data/synthetic_data.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_selector.h"
+#include "distributions/conti_settings.h"
+#include "numerics/cvector.h"
+#include "plot/cwinplot.h"
+#include "plot/distribution_plot.h"
 #include "fit/model_params.h"
 #include "data/scan_set.h"
 #include "numerics/ccurve.h"
@@ -447,6 +452,46 @@ TEST_F(Generate, DirectBoundaryModelTakesTheSystematicNoiseAroundIt) {
   }
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
+}
+
+// In the ls-g*(s) mode the shown distribution becomes the g(s*) curve, and
+// the plot draws the new arrays, not the released ones.
+TEST_F(Generate, DirectBoundaryModelShowsItsGsAsTheDistribution) {
+  LoadRun(3);
+  gModelParams.meniscus = 5.95f;
+  gModelParams.bottom = 7.1f;
+  gModelSelectorFlags.DistributionModel = gModelSelectorFlags.LsgStarModel = 1;
+  InstallDistributionPlot();
+  AllocDistributionArrays(10, 0, 0);
+  ContiSettings& cs = Conti();
+  for (int i = 1; i <= 10; ++i) {
+    cs.sValues[i] = 0.1f * i;
+    cs.distribution[i] = 1.0f;
+  }
+  BuildDistributionPlot();
+  ASSERT_TRUE(DistArrays().plotExists);
+  const std::string file = (dir_ / "gs.txt").string();
+  {
+    std::ofstream out(file);
+    for (int k = 1; k <= 5; ++k) out << 4.0 + 0.5 * k << " " << 0.1 * k << " 0 0 0 0\n";
+  }
+  ui_->ExpectBox("Make direct boundary model from g(s*)", "1) calculate g(s*) by dcdt")
+      .ExpectFiles("select g*(s) ASCII file from dcdt analysis", Chosen({file}));
+  ui_->lenient = true;
+  Window().Dispatch(533);
+  ASSERT_EQ(cs.gridSize, 5);
+  EXPECT_FLOAT_EQ(cs.sValues[5], 6.5f);
+  EXPECT_FLOAT_EQ(cs.distribution[5], 0.5f);
+  const DistributionArrays& a = DistArrays();
+  ASSERT_NE(a.xView, nullptr);
+  EXPECT_EQ(a.xView->Data(), cs.sValues + 1);
+  EXPECT_EQ(a.distView->Data(), cs.distribution + 1);
+  EXPECT_EQ(a.distView->Count(), 5u);
+  ASSERT_NE(cs.distributionPlot, nullptr);
+  EXPECT_LE(cs.distributionPlot->xMin, 4.5f);
+  EXPECT_GE(cs.distributionPlot->xMax, 6.5f);
+  EXPECT_GE(cs.distributionPlot->yMax, 0.5f);
+  gModelSelectorFlags = ModelSelectorFlags{};
 }
 
 }  // namespace
