@@ -255,7 +255,6 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(drawResidualsBitmap), H(scanColor), H(paintScreenButtons), H(otherScreenShown), H(paintOtherScreen),
     H(mStarScreenShown), H(paintMStarScreen), H(extrapolationPlot), H(eqTestPlot)}, 0, {
         {"integrateDistribution", "the window integrates the plotted grid itself"},
-        {"freeLammArrays", kOpen}, {"allocLammArrays", kOpen}, {"lammArraysAllocated", kOpen},
     }}, faults);
   }
   {
