@@ -269,7 +269,6 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(loadedScanCount)}, 0, {
         {"loadListedScansAndSimulate", "the window loads the listed scans itself"},
         {"freeScanData", "the start-up frees the scan set once the window has gone"},
-        {"freeLammArrays", kOpen}, {"freeExtrapolationArrays", kOpen},
     }}, faults);
   }
   platform::SetFrameWindowFactory({});
