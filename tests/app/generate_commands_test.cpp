@@ -424,7 +424,10 @@ TEST_F(Generate, DirectBoundaryModelTakesTheSystematicNoiseAroundIt) {
   gModelParams.riNoiseFit = gModelParams.baselineLinear = 0;
   MakeDirectBoundaryModelFromGss(curve, 0, 5);
   std::vector<std::vector<float>> boundary(s.count + 1);
-  for (int j = 1; j <= s.count; ++j) boundary[j].assign(s.gridModel[j], s.gridModel[j] + s.gridLength + 1);
+  for (int j = 1; j <= s.count; ++j) {
+    ASSERT_NE(s.gridModel[j], nullptr);
+    boundary[j].assign(s.gridModel[j], s.gridModel[j] + s.gridLength + 1);
+  }
   auto b = [&s](int r) { return 0.05 * std::sin(10.0 * s.grid[r]); };
   struct Case {
     const char* noise;
