@@ -52,8 +52,7 @@ bool Ask(TXLAWindow& w, float& value, float initial, const char* prompt) {
 }
 
 bool YesNo(const char* text) {
-  return platform::UI().MessageBox(kCaption, text, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
+  return platform::AskYes(kCaption, text);
 }
 
 void Note(const char* text) {
@@ -342,6 +341,12 @@ void TXLAWindow::CmSingle() {
   run.scanCount = static_cast<int>(std::floor(scans));
   run.path = path;
   Generate(*this, run);
+  if (CurrentScanSet().count > 0) GeneratedDataInMemory() = true;
+}
+
+bool& GeneratedDataInMemory() {
+  static bool generated = false;
+  return generated;
 }
 
 void TXLAWindow::CmSeries() {

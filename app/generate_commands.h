@@ -13,6 +13,9 @@ void DisconnectSyntheticData();
 
 // Set while Series generates: the generator and the xp writer ask nothing.
 bool& SeriesGenerationRunning();
+// The scans in memory were made by Single, not loaded: their fit limits and
+// settings are the generator's (a load clears it).
+bool& GeneratedDataInMemory();
 // The band-loading direction answered for the last synthetic set.
 bool& BandInitialDistributionInverted();
 

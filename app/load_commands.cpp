@@ -7,12 +7,15 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/distribution_commands.h"
 #include "app/list_file.h"
 #include "app/main_window_flags.h"
 #include "app/mstar_screen.h"
 #include "app/nonideal_cs_commands.h"
+#include "app/peak_labels.h"
 #include "app/program_options.h"
 #include "app/eqtools_commands.h"
+#include "app/generate_commands.h"
 #include "app/road_services.h"
 #include "app/shell_services.h"
 #include "app/txla_window.h"
@@ -23,6 +26,10 @@
 #include "data/scan_set.h"
 #include "data/speed_steps_at_load.h"
 #include "data/time_stamps.h"
+#include "distributions/analysis/extrapolation_plot.h"
+#include "distributions/conti_models.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "plot/plot_window_set.h"
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
@@ -118,6 +125,74 @@ bool WriteListBeside(const std::string& firstFile, const std::string& text) {
 
 enum class LoadKind { Scans, Dls, Equilibrium };
 
+// What the data in memory are, as far as the models and their settings care.
+enum class DataKind { None, Velocity, Equilibrium, Dls, Electrophoresis, Generated };
+
+DataKind KindInMemory() {
+  const DataTypeFlags& types = CurrentDataTypeFlags();
+  const ScanSet& s = CurrentScanSet();
+  if (s.count < 1) return DataKind::None;
+  if (GeneratedDataInMemory()) return DataKind::Generated;
+  if (types.dls) return DataKind::Dls;
+  if (s.equilibriumMode) return DataKind::Equilibrium;
+  if (types.electrophoresis) return DataKind::Electrophoresis;
+  return DataKind::Velocity;
+}
+
+DataKind KindRequested(LoadKind kind, bool electrophoresis) {
+  if (kind == LoadKind::Dls) return DataKind::Dls;
+  if (kind == LoadKind::Equilibrium) return DataKind::Equilibrium;
+  return electrophoresis ? DataKind::Electrophoresis : DataKind::Velocity;
+}
+
+// New data: what was computed for the data before (distribution, boundary
+// transform, range selection) leaves the screen with them. Data of another
+// kind also start without the model and the settings of the earlier kind,
+// as in a new session (the c(s) entries are put aside for the next c(s)).
+void ForgetPreviousAnalysis(TXLAWindow& w, bool otherKind) {
+  if (PeakLabels().count > 0) DeletePeakLabels(w);
+  RangeSelection() = RangeSelectionState{};
+  WindowFlags().FitInfoShown = false;
+  if (otherKind) ResetDistributionEntriesForNewData();
+  if (Road().freeDistributionArrays) Road().freeDistributionArrays();
+  FreeLsgsArrays();
+  if (!otherKind) return;
+  ClearModelSelection();
+  ModelParams& mp = gModelParams;
+  mp.baseline = 0;
+  mp.baselineFit = 0;
+  PackModelParameters();
+}
+
+// Data of another kind: the loader puts meniscus, bottom and fit limits
+// where the new data have them (lag-time limits of light scattering data
+// would otherwise become radii). A failed load gives them back.
+struct PlaceOfData {
+  bool cleared = false;
+  float meniscus = 0, bottom = 0, left = 0, right = 0;
+  void Restore() const {
+    if (!cleared) return;
+    ModelParams& mp = gModelParams;
+    mp.meniscus = meniscus;
+    mp.bottom = bottom;
+    CurrentScanSet().leftFitLimit = left;
+    CurrentScanSet().rightFitLimit = right;
+    PackModelParameters();
+  }
+};
+
+PlaceOfData LeavePlaceToTheLoader(bool otherKind) {
+  PlaceOfData place;
+  if (!otherKind) return place;
+  ModelParams& mp = gModelParams;
+  ScanSet& s = CurrentScanSet();
+  place = {true, mp.meniscus, mp.bottom, s.leftFitLimit, s.rightFitLimit};
+  mp.meniscus = mp.bottom = 0;
+  s.leftFitLimit = s.rightFitLimit = 0;
+  PackModelParameters();
+  return place;
+}
+
 struct LoadOutcome {
   bool chosen = false;
   bool finished = true;  // false: the command ended early (no menu refresh)
@@ -130,6 +205,7 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   DataTypeFlags& types = CurrentDataTypeFlags();
   MainWindowFlags& flags = WindowFlags();
   LoadOutcome outcome;
+  const DataKind before = KindInMemory();
 
   platform::FileDialogRequest& dialog = w.LoadFileDialog;
   const auto scanFilters = dialog.filters;
@@ -231,6 +307,9 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   const std::string titleBefore = w.Frame().Title();
   w.Frame().SetTitle(word + titlePath + "...");
   w.Frame().SetCursor(platform::CursorKind::Wait);
+  const bool otherKind = before != DataKind::None && before != KindRequested(kind, types.electrophoresis != 0);
+  const PlaceOfData place = LeavePlaceToTheLoader(otherKind);
+  PendingNewData() = {true, otherKind};
   bool loaded = true;
   if (kind == LoadKind::Dls) {
     Road().loadDlsData(selection);
@@ -238,6 +317,16 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
     loaded = LoadAllData(selection);
     // A load that read nothing keeps the set shown before, and its title.
     if (!loaded && s.count > 0) w.Frame().SetTitle(titleBefore);
+  }
+  if (kind == LoadKind::Dls) loaded = s.count > 0 && types.dls;
+  // The earlier analysis went when the new scans were read (before a saved
+  // analysis of their folder is restored); a failed load keeps it.
+  if (loaded) {
+    ForgetPreviousAnalysisOfNewData(w);
+    GeneratedDataInMemory() = false;
+  } else {
+    PendingNewData().pending = false;
+    place.Restore();
   }
   flags.ListFolder = false;
   *targets.useOtherFolder = 0;
@@ -248,6 +337,18 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
 }
 
 }  // namespace
+
+PendingNewDataState& PendingNewData() {
+  static PendingNewDataState state;
+  return state;
+}
+
+void ForgetPreviousAnalysisOfNewData(TXLAWindow& w) {
+  PendingNewDataState& p = PendingNewData();
+  if (!p.pending) return;
+  p.pending = false;
+  ForgetPreviousAnalysis(w, p.otherKind);
+}
 
 void TXLAWindow::CmLoadNewFiles() {
   MouseActionsEndActive();  // a repair in progress is dropped, not applied

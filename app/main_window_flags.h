@@ -10,6 +10,9 @@ struct MainWindowFlags {
   int ClientHeight = 1000;
   bool FileDialogOpen = false;    // a load command's file dialog or number prompt is open
   bool FitInfoPending = false;    // the next screen paint composes the fit report
+  // The report of the last Run or Fit belongs to the data shown: every
+  // screen paint draws it again (a new load clears it).
+  bool FitInfoShown = false;
   bool ListFolder = false;        // the listed files lie in the list file's own folder
   bool Autocorrect = false;       // the multi-speed load corrects without asking
   bool ElectrophoresisLoad = false;  // the fluorescence tools reload as electrophoresis data
@@ -34,6 +37,17 @@ struct RunSwitches {
   bool DistributionQuietPass = false;
 };
 RunSwitches& RunState();
+
+class TXLAWindow;
+// A load command has chosen new files: once their scans are read (before a
+// saved analysis of their folder is restored), the analysis of the earlier
+// data leaves, and for data of another kind also the model and its settings.
+struct PendingNewDataState {
+  bool pending = false;
+  bool otherKind = false;
+};
+PendingNewDataState& PendingNewData();
+void ForgetPreviousAnalysisOfNewData(TXLAWindow& w);
 
 // The load with automatic corrections is under way (time stamps, rotor
 // stretch and speed steps are corrected without asking).

@@ -11,6 +11,7 @@
 #include "app/txla_window.h"
 #include "app/main_window_flags.h"
 #include "app/window_fit_host.h"
+#include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
@@ -41,9 +42,13 @@ void ReallocLammArraysIfPresent() {
 }
 
 void ReleaseDistributionArrays() {
+  // Another model takes over: the c(s) entries wait for the next c(s).
+  HoldCsEntries();
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if ((m.DistributionModel || m.SedTransformModel) && Road().freeDistributionArrays)
     Road().freeDistributionArrays();
+  // The apparent-s extrapolation of a boundary transform goes with it.
+  if (m.SedTransformModel) FreeLsgsArrays();
 }
 
 bool RefuseModelFor(const char* text) {
@@ -73,7 +78,10 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
   if (m.LammDiscreteModel && !otherGeometry) return;
   const bool fromCumulants = m.DlsCumulantModel;
   const bool fromStokesRadii = m.DlsStokesRadiiModel;
+  const bool fromGrid = m.DistributionModel || m.SedTransformModel;
   ClearModelSelection();
+  // The slots held a grid (s min as M, s max as s): the species come back.
+  if (fromGrid) RestoreSpeciesEntries();
   m.LammDiscreteModel = 1;
   SetLammAlgorithms(1, -1, -1);
   CheckMenuItem(198, true);
@@ -104,6 +112,17 @@ namespace {
 
 // The discrete species in a Lamm geometry of their own: linear, external
 // loading cell, and the static-grid variant without menu item.
+// The shared head of a model command: nothing when the model is already
+// chosen; otherwise the reset, the model's switch and its tick.
+bool EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
+  ReleaseDistributionArrays();
+  if (gModelSelectorFlags.*own) return false;
+  ClearModelSelection();
+  gModelSelectorFlags.*own = 1;
+  w.CheckMenuItem(item, true);
+  return true;
+}
+
 void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
@@ -146,12 +165,7 @@ void TXLAWindow::CmModel282() {
 
 void TXLAWindow::CmMonomerDimerModel() {
   if (RefuseDlsData()) return;
-  ModelSelectorFlags& m = gModelSelectorFlags;
-  ReleaseDistributionArrays();
-  if (m.MonomerDimerModel) return;
-  ClearModelSelection();
-  m.MonomerDimerModel = 1;
-  CheckMenuItem(197, true);
+  if (!EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, 197)) return;
   FixAllParameters();
   // The dimer's D (or M) follows from the monomer's.
   gModelParameterVector.F[2 * n + 2] = 0;
@@ -163,12 +177,7 @@ void TXLAWindow::CmMonomerDimerModel() {
 
 void TXLAWindow::CmMonomerTrimerModel() {
   if (RefuseDlsData()) return;
-  ModelSelectorFlags& m = gModelSelectorFlags;
-  ReleaseDistributionArrays();
-  if (m.MonomerTrimerModel) return;
-  ClearModelSelection();
-  m.MonomerTrimerModel = 1;
-  CheckMenuItem(229, true);
+  if (!EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, 229)) return;
   FixAllParameters();
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
@@ -230,6 +239,7 @@ ContiModelCommandContext ModelCommandContext() {
 }
 
 void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const ContiModelCommandResult& r) {
+  if (!gModelSelectorFlags.SedTransformModel) FreeLsgsArrays();
   gFitEngineState.molarMassParameters = *ctx.fitMAndS ? 1 : 0;
   w.CheckMenuItem(217, *ctx.fitMAndS);
   if (r.reallocLamm) ReallocLammArraysIfPresent();
@@ -240,6 +250,8 @@ void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const
 }
 
 void TXLAWindow::CmContinuousCMModel() {
+  // c(M), ls-g*(s) and the DLS distributions reuse the c(s) entries' fields.
+  HoldCsEntries();
   const ContiModelCommandContext ctx = ModelCommandContext();
   const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
   if (r.refused) return;
@@ -378,12 +390,7 @@ void TXLAWindow::CmNonidealMultipleSpeciesModel() {
     RefuseModelFor("this model is not implemented for equilibrium data");
     return;
   }
-  ModelSelectorFlags& m = gModelSelectorFlags;
-  ReleaseDistributionArrays();
-  if (m.NonidealMultipleSpeciesModel) return;
-  ClearModelSelection();
-  m.NonidealMultipleSpeciesModel = 1;
-  CheckMenuItem(893, true);
+  if (!EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, 893)) return;
   SetFitMAndS(*this, false);
   FixAllParameters();
   UnpackModelParameters();
@@ -462,14 +469,19 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
   if (alt) {
     nonideal.logKs = std::fabs(nonideal.logKs);
     nonideal.logKd = std::fabs(nonideal.logKd);
+  } else if (!st.nonidealStartGiven && nonideal.logKs == 0.0f && nonideal.logKd == 0.0f) {
+    // log10 k = 0 is k = 1 ml/mg, a strong concentration dependence that
+    // would bend the distribution unasked: the first start is the ideal
+    // limit, k = 1e-6 ml/mg.
+    nonideal.logKs = nonideal.logKd = -6.0f;
   }
+  st.nonidealStartGiven = true;
   P(20) = nonideal.logKs;
   P(21) = nonideal.logKd;
-  // The discrete component starts as a small buffer-like species.
-  st.discreteM = 350.0f;
-  st.discreteSecond = 0.34f;
-  P(10) = st.discreteM;
-  P(6) = st.discreteSecond;
+  // The discrete component starts as a small buffer-like species; the one
+  // of "Continuous c(s) With 1 Discrete Component" keeps its own entries.
+  P(10) = 350.0f;
+  P(6) = 0.34f;
   gModelParameterVector.F[10] = gModelParameterVector.F[6] = 0;
   UnpackModelParameters();
 }

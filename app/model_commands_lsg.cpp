@@ -9,6 +9,7 @@
 #include "app/window_fit_host.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
+#include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -64,6 +65,7 @@ void SelectSingleSpeedLsgRange() {
 
 void TXLAWindow::CmLsgStarModel() {
   if (RefuseDlsData()) return;
+  HoldCsEntries();
   ModelSelectorFlags& m = gModelSelectorFlags;
   ContiSettings& cs = Conti();
   const bool multiSpeed = MultiSpeedData();
@@ -96,6 +98,7 @@ void TXLAWindow::CmLsgStarModel() {
 
 void TXLAWindow::CmLsgStarWith1DiscreteModel() {
   if (RefuseDlsData()) return;
+  HoldCsEntries();
   ModelSelectorFlags& m = gModelSelectorFlags;
   ContiSettings& cs = Conti();
   m.LsgStarWith1DiscreteModel = 1;
@@ -123,6 +126,7 @@ void TXLAWindow::CmLsgStarWith1DiscreteModel() {
 void TXLAWindow::CmHybridCSLsgModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.HybridCSLsgModel) return;
+  HoldCsEntries();
   ContiSettings& cs = Conti();
   ModelParameterVector& v = gModelParameterVector;
   const bool maxEntropyBefore = cs.maxEntropy != 0;
@@ -156,6 +160,7 @@ void TXLAWindow::CmZoneCentrifugationLsgModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
   ContiSettings& cs = Conti();
+  HoldCsEntries();
   ReleaseDistributionArrays();
   ClearModelSelection();
   CmLsgStarModel();

@@ -7,6 +7,7 @@
 #include "app/window_services.h"
 #include "data/scan_set.h"
 #include "distributions/analysis/extrapolation_plot.h"
+#include "distributions/conti_models.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
@@ -55,6 +56,8 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
                             "data that show both the solvent and the solution plateau.\n"
                             "Usually, c(s) will give better results.",
                             platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  HoldCsEntries();
+  if (!m.DistributionModel && !m.SedTransformModel) HoldSpeciesEntries();
   ClearModelSelection();
   m.SedTransformModel = 1;
   m.LsgExtrapolationModel = 1;
@@ -78,7 +81,10 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
 void TXLAWindow::CmVanHoldeWeischet() {
   if (RefuseDlsData()) return;
   FreeLsgsArrays();
+  // The transform's resolution is the c(s) grid's field.
+  HoldCsEntries();
   ModelSelectorFlags& m = gModelSelectorFlags;
+  if (!m.DistributionModel && !m.SedTransformModel) HoldSpeciesEntries();
   if (m.SedTransformModel && !m.LsgExtrapolationModel) {
     // Already chosen: only the direction and the resolution change.
     AskDirection();

@@ -4,6 +4,7 @@
 // Run or Fit is composed after the paint, when the picture is complete.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "app/main_window_flags.h"
@@ -17,6 +18,7 @@
 #include "app/window_fit_host.h"
 #include "app/window_services.h"
 #include "data/fluorescence_corrections.h"
+#include "data/realtime_update.h"
 #include "data/scan_set.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
@@ -200,6 +202,14 @@ void TXLAWindow::Paint(bool erase) {
     }
   }
   if (!On(r.otherScreenShown) && !On(r.mStarScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
+  const bool dataScreen = !On(r.otherScreenShown) && !On(r.mStarScreenShown) && !EqTestModeOn();
+  // The status of the real-time update stays under the plots.
+  const RealtimeState& rt = CurrentRealtimeState();
+  if (rt.running && dataScreen && surface) {
+    auto dc = surface->ClientDC();
+    dc->TextOut(10, height - 40, rt.statusLine1);
+    dc->TextOut(10, height - 22, rt.statusLine2);
+  }
   if (RunState().TransformAwaitsRun && gModelSelectorFlags.SedTransformModel && surface) {
     auto dc = surface->ClientDC();
     dc->TextOut(50, 30, kTransformAwaitsRun);
@@ -212,10 +222,19 @@ void TXLAWindow::Paint(bool erase) {
   UpdateFloToolsMenu(*this);
   if (surface) frame_->FlushCanvas();
 
-  // The report goes on top of the finished picture.
+  // The report goes on top of the finished picture; once composed it stays
+  // with the data and the model it was made for.
+  static ModelSelectorFlags reportedModel;
   if (flags.FitInfoPending && !EqTestModeOn()) {
     flags.FitInfoPending = false;
     CalcRmsd();
     ComposeFitInfoText(MainFitHost());
+    flags.FitInfoShown = true;
+    reportedModel = gModelSelectorFlags;
+  } else if (flags.FitInfoShown && dataScreen) {
+    if (std::memcmp(&reportedModel, &gModelSelectorFlags, sizeof reportedModel) == 0)
+      DrawFitInfoLines(MainFitHost(), LastFitInfoLines());
+    else
+      flags.FitInfoShown = false;
   }
 }

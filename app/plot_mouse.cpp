@@ -57,12 +57,14 @@ int PlotUnitY(const TXLAWindow& w, int py) {
 // With the integration button down the band spans the distribution plot's
 // whole height, except for the two-dimensional c(s, f/f0), whose band
 // selects an f/f0 range too.
+CWINPlot* DistributionPlot() { return Conti().distributionPlot; }
+
+// An integration mode left over from a distribution that has gone (a new
+// load, another model) must not stretch a band over the data plot.
 bool FullHeightBand() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  return RangeSelection().forIntegration && !m.CSff0Model && !m.CSff0With1DiscreteModel;
+  return RangeSelection().forIntegration && DistributionPlot() && !m.CSff0Model && !m.CSff0With1DiscreteModel;
 }
-
-CWINPlot* DistributionPlot() { return Conti().distributionPlot; }
 
 // Hover colours (0x00bbggrr).
 constexpr platform::COLORREF kHoverMeniscus = 0x0000b4;
@@ -211,9 +213,7 @@ MarkerHoverState& MarkerHover() {
   return state;
 }
 
-// The first guards of every button handler: an ad-hoc plot over the window
-// takes no clicks, and a click during Run or Fit only asks it to stop.
-static bool ButtonBlocked(const TXLAWindow& w) {
+bool PressBlocked(const TXLAWindow& w) {
   if (AdHocPlotShown()) return true;
   if (w.RunBusy || w.FitBusy) {
     platform::StopFlag() = true;
@@ -228,7 +228,7 @@ ZoomBand& CurrentZoomBand() {
 }
 
 void TXLAWindow::EvLButtonDown(unsigned, int x, int y) {
-  if (ButtonBlocked(*this)) return;
+  if (PressBlocked(*this)) return;
   PlotMouseHooks& hooks = MouseHooks();
   const int width = frame_->ClientWidth(), height = frame_->ClientHeight();
   if (hooks.pointerModeLButtonDown && hooks.pointerModeLButtonDown(x, y)) return;
@@ -331,7 +331,7 @@ void TXLAWindow::EvMouseMove(unsigned, int x, int y) {
 }
 
 void TXLAWindow::EvLButtonUp(unsigned, int x, int y) {
-  if (ButtonBlocked(*this)) return;
+  if (PressBlocked(*this)) return;
   PlotMouseHooks& hooks = MouseHooks();
   if (hooks.pointerModeLButtonUp && hooks.pointerModeLButtonUp(x, y)) return;
   MarkerDragState& d = MarkerDrag();
@@ -360,7 +360,7 @@ void TXLAWindow::EvLButtonUp(unsigned, int x, int y) {
 }
 
 void TXLAWindow::EvRButtonDown(unsigned, int x, int y) {
-  if (ButtonBlocked(*this)) return;
+  if (PressBlocked(*this)) return;
   PlotMouseHooks& hooks = MouseHooks();
   if (hooks.pointerModeRButtonDown && hooks.pointerModeRButtonDown(x, y)) return;
   if (!MarkerPlot() || ZoomDragging) return;
@@ -385,7 +385,7 @@ void TXLAWindow::EvRButtonDown(unsigned, int x, int y) {
 }
 
 void TXLAWindow::EvRButtonUp(unsigned, int x, int y) {
-  if (ButtonBlocked(*this)) return;
+  if (PressBlocked(*this)) return;
   PlotMouseHooks& hooks = MouseHooks();
   if (hooks.pointerModeRButtonUp && hooks.pointerModeRButtonUp(x, y)) return;
   CWINPlot* plot = MarkerPlot();
@@ -398,6 +398,9 @@ void TXLAWindow::EvRButtonUp(unsigned, int x, int y) {
     const int ymin = std::min(band.start.y, band.current.y), ymax = std::max(band.start.y, band.current.y);
     RangeSelectionState& selection = RangeSelection();
     CWINPlot* dist = DistributionPlot();
+    // The distribution zoom invalidates the window itself; every other band
+    // (a data zoom while a selection is still pending included) must ask.
+    bool distributionZoomed = false;
     if (xmax - xmin > 10) {
       if (band.dataZoom) {
         if (!hooks.mStarRangeDrag || !hooks.mStarRangeDrag(xmin, xmax)) {
@@ -412,11 +415,13 @@ void TXLAWindow::EvRButtonUp(unsigned, int x, int y) {
         if (selection.forIntegration)
           IntegrateSelectedRange(*this, PlotDataX(*this, *dist, xmin), PlotDataX(*this, *dist, xmax),
                                  dist->PixelToY(PlotUnitY(*this, ymax)), dist->PixelToY(PlotUnitY(*this, ymin)));
-        if (selection.forRescaling)
+        if (selection.forRescaling) {
           MaxDistributionValueInRange(*this, PlotDataX(*this, *dist, xmin), PlotDataX(*this, *dist, xmax));
+          distributionZoomed = true;
+        }
       }
       band.zoomed = 1;
-      if (!selection.forRescaling) platform::RequestRepaint();
+      if (!distributionZoomed) platform::RequestRepaint();
     }
     frame_->SetCursor(MStarRangeRequestPending() ? platform::CursorKind::Cross : platform::CursorKind::Arrow);
     delete static_cast<platform::DrawContext*>(ZoomDC);

@@ -9,10 +9,13 @@
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/load_hooks.h"
+#include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "platform/fit_progress.h"
+#include "platform/metafile.h"
 #include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
+#include "plot/direct_curve.h"
 #include "plot/plot_window_set.h"
 #include "plot/residual_bitmap.h"
 
@@ -25,6 +28,23 @@ struct SavedPlotWiring {
 std::unique_ptr<SavedPlotWiring>& Saved() {
   static std::unique_ptr<SavedPlotWiring> saved;
   return saved;
+}
+
+// The rotor-speed plot of scans run under a speed profile: the profile's
+// speed course over the speeds the scans record.
+void DrawSpeedProfileOverlay(platform::DrawSurface& surface) {
+  CWINPlot* plot = CurrentAdHocPlot().adHocPlot;
+  if (!plot || !CurrentSpeedProfile.Active()) return;
+  CRotorSpeedProfile& profile = *CurrentSpeedProfile.profile;
+  profile.BuildTimeSpeedTable();
+  const int n = profile.GetTableSize();
+  float* t = profile.GetTimeTable();
+  float* rpm = profile.GetSpeedTable();
+  if (n < 2 || !t || !rpm) return;
+  const platform::HMETAFILE mf = PlotFloatArrays(plot, t, rpm, n, 0, -1, plot->symbolSize);
+  if (!mf) return;
+  ReplayPlotPicture(surface, mf);
+  platform::DeleteMetaFile(mf);
 }
 
 }  // namespace
@@ -79,17 +99,17 @@ void ConnectPlotsToWindow(TXLAWindow& window) {
   h.checkTemperatureFluctuations = [](double limit) { CheckTemperatureFluctuations(static_cast<float>(limit)); };
 
   // The ad-hoc plot takes over the window for one painting; its picture
-  // covers the plots until the next painting of the window.
+  // covers the plots until the next painting of the window. The painting
+  // is this window's (a window made later installs its own).
   RoadServices& r = Road();
-  if (!r.otherScreenShown && !r.paintOtherScreen) {
-    r.otherScreenShown = [] {
-      const AdHocPlotArrays& a = CurrentAdHocPlot();
-      return a.adHocPlot != nullptr || a.adHocShown != 0;
-    };
-    r.paintOtherScreen = [w] {
-      if (platform::DrawSurface* s = w->Frame().Surface()) PaintPendingAdHocPlot(*s);
-    };
-  }
+  r.otherScreenShown = [] {
+    const AdHocPlotArrays& a = CurrentAdHocPlot();
+    return a.adHocPlot != nullptr || a.adHocShown != 0;
+  };
+  r.paintOtherScreen = [w] {
+    if (platform::DrawSurface* s = w->Frame().Surface())
+      PaintPendingAdHocPlot(*s, [s] { DrawSpeedProfileOverlay(*s); });
+  };
 
   platform::SetFitProgressRedraw([] {
     SyncPlotPreferences();
@@ -99,6 +119,7 @@ void ConnectPlotsToWindow(TXLAWindow& window) {
 
 void DisconnectPlotsFromWindow() {
   platform::SetFitProgressRedraw({});
+  Road().paintOtherScreen = nullptr;
   // The plots are the window's and view the scan set; once the loaders can
   // no longer reach them they would outlive the scans they show.
   DeletePlotWindows();

@@ -1,5 +1,7 @@
 #include "app/saved_params_wiring.h"
 
+#include "app/main_window_flags.h"
+
 #include "app/txla_window.h"
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
@@ -29,7 +31,8 @@ int ModelCommandOfCode(int code) {
 
 void ConnectSavedParamsToWindow(TXLAWindow& window) {
   TXLAWindow* w = &window;
-  CurrentLoadHooks().offerRestorePreviousAnalysis = [] {
+  CurrentLoadHooks().offerRestorePreviousAnalysis = [w] {
+    ForgetPreviousAnalysisOfNewData(*w);
     return OfferRestorePreviousAnalysis(CurrentDataPaths().parameterFile,
                                         CommandLineState().AutomationMode != 0);
   };

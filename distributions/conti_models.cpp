@@ -19,19 +19,14 @@ bool DlsDistributionModel() {
   return F().DlsIRhModel || F().DlsIRhTimeCourseModel || F().DlsIDModel;
 }
 
-bool TwoDimensionalModel() { return F().CSff0Model || F().CSff0With1DiscreteModel; }
+bool TwoDimensionalModel() { return F().AnyCsff0Model(); }
 
-bool LsgModel() {
-  return F().LsgStarModel || F().LsgStarWith1DiscreteModel || F().HybridCSLsgModel;
-}
+bool LsgModel() { return F().AnyLsgModel(); }
 
 bool SBasedModel() {
   const ModelSelectorFlags& f = F();
-  return f.CSModel || f.ElectrophoresisCVModel || f.ConformationalChangeCSModel ||
-         f.FixFF0FloatingVbarCSModel || f.GeneralScalingLawCSModel || f.WormlikeChainCSModel ||
-         f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel || f.CSWith1DiscreteModel ||
-         f.CSWith1DiscreteComponent || f.CSWithMsTableModel || f.CSInvariantDModel ||
-         f.NonidealCSModel || f.CSModel521 || LsgModel() || TwoDimensionalModel() ||
+  return f.CsModelWithMolarMass() || f.ElectrophoresisCVModel || f.NonidealCSModel || f.AnyLsgModel() ||
+         f.AnyCsff0Model() ||
          f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel || f.ElectrophoresisLsgModel ||
          f.SedTransformModel;
 }
@@ -109,6 +104,60 @@ ContiModelStore& ContiStore() {
   return s;
 }
 
+namespace {
+
+// A c(s) of the plain family is chosen: its entries are the user's.
+bool CsEntriesInUse() {
+  const ModelSelectorFlags& f = F();
+  return f.DistributionModel && SBasedModel() && !LsgModel() && !f.SedTransformModel && !DlsDistributionModel() &&
+         !f.ElectrophoresisCVModel && !f.ZoneCentrifugationLsgModel && !f.ElectrophoresisLsgModel;
+}
+
+// Gives the held entries back (the range only to the plain c(s), whose
+// variants start from ranges of their own).
+void RestoreCsEntries(bool range) {
+  ContiModelStore::CsEntries& e = ContiStore().csEntries;
+  if (!e.held) return;
+  ContiSettings& cs = Conti();
+  ModelParameterVector& v = gModelParameterVector;
+  v.P[2 * kN + 1] = cs.resolution = e.resolution;
+  v.P[2] = cs.confidenceLevel = e.confidence;
+  cs.maxEntropy = e.maxEntropy;
+  cs.secondDerivative = e.secondDerivative;
+  if (range) {
+    cs.sMin = e.sMin;
+    cs.sMax = e.sMax;
+  }
+  e.held = false;
+}
+
+}  // namespace
+
+void HoldCsEntries() {
+  if (!CsEntriesInUse()) return;
+  const ContiSettings& cs = Conti();
+  ContiModelStore::CsEntries& e = ContiStore().csEntries;
+  e.held = true;
+  e.resolution = cs.resolution;
+  e.sMin = cs.sMin;
+  e.sMax = cs.sMax;
+  e.confidence = cs.confidenceLevel;
+  e.maxEntropy = cs.maxEntropy;
+  e.secondDerivative = cs.secondDerivative;
+}
+
+void ResetDistributionEntriesForNewData() {
+  HoldCsEntries();
+  ContiSettings& cs = Conti();
+  const ContiSettings defaults;
+  cs.resolution = defaults.resolution;
+  cs.confidenceLevel = defaults.confidenceLevel;
+  cs.maxEntropy = defaults.maxEntropy;
+  cs.secondDerivative = defaults.secondDerivative;
+  cs.sMin = defaults.sMin;
+  cs.sMax = defaults.sMax;
+}
+
 void SetSecondDerivativeRegularization(bool quiet, const std::string& caption) {
   ContiSettings& cs = Conti();
   if (cs.secondDerivative || cs.showBothRegularizations) return;
@@ -165,6 +214,9 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     r.reallocLamm = true;
     return r;
   }
+  // The species slots become the grid's; the species wait for the next
+  // discrete model (a boundary transform has put them aside already).
+  if (!f.SedTransformModel) HoldSpeciesEntries();
   ClearModelSelection();
   f.DistributionModel = 1;
   f.CSModel = 0;
@@ -219,6 +271,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
       cs.sMin = keptMin;
       cs.sMax = keptMax;
     }
+    RestoreCsEntries(true);
     StoreRange();
     r.invalidate = true;
     return r;
@@ -245,6 +298,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
     cs.sMin = 0.0f;
     cs.sMax = 15.0f;
   }
+  RestoreCsEntries(true);
   StoreRange();
   return r;
 }
@@ -322,6 +376,7 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
     cs.sMin = lo;
     cs.sMax = hi;
   }
+  RestoreCsEntries(false);
   StoreRange();
   switch (variant) {
     case CsVariant::With1Discrete:

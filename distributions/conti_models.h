@@ -4,6 +4,7 @@
 // gModelSelectorFlags), and the menu commands that choose them. The
 // commands are plain functions so that the window, the automation run and
 // tests call the same code; menu check marks and help are the window's.
+#include <cstdint>
 #include <string>
 
 class FitHost;
@@ -61,8 +62,25 @@ struct ContiModelStore {
   float rodValue = 10000.0f;
   int savedLammGridSize = 0;
   int distributionGridSize = 500;
+  // "Nonideal c(s)" has been chosen once (its first start is the ideal limit).
+  bool nonidealStartGiven = false;
+  // The c(s) entries put aside while ls-g*(s), a DLS distribution or a
+  // boundary transform uses the same fields of ContiSettings.
+  struct CsEntries {
+    bool held = false;
+    float resolution = 100.0f, sMin = 0.0f, sMax = 15.0f, confidence = 0.95f;
+    std::uint8_t maxEntropy = 1, secondDerivative = 0;
+  } csEntries;
 };
 ContiModelStore& ContiStore();
+
+// Puts the c(s) entries (grid resolution and range, confidence level,
+// regularisation) aside when a c(s) model is the one chosen; the analysis
+// about to take over their fields calls it first.
+void HoldCsEntries();
+// Data of another kind: the c(s) entries are put aside and the shared
+// fields start from their defaults again.
+void ResetDistributionEntriesForNewData();
 
 // "Continuous c(M) Distribution": also the common set-up of the family.
 ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx);

@@ -103,6 +103,11 @@ void DeleteViews() {
   Delete(a.xView);
   Delete(a.distView);
   Delete(a.companionView);
+  Delete(a.drawnDistCurve);
+  Delete(a.drawnCompanionCurve);
+  Delete(a.drawnXView);
+  Delete(a.drawnDistView);
+  Delete(a.drawnCompanionView);
   if (a.plotExists && gHost) gHost->Destroy();
   a.plotExists = false;
 }
@@ -129,7 +134,17 @@ void MakeCurves(float* axis) {
   a.companionView = View(cs.companionDistribution, n);
   a.distCurve = new CCurve(a.xView, a.distView);
   a.companionCurve = new CCurve(a.xView, a.companionView);
+  // Joined to the grid, the discrete species of point 1 would draw a line
+  // from its s across the whole distribution.
+  if (LeadingTermModel() && n > 2) {
+    a.drawnXView = View(axis ? axis + 1 : nullptr, n - 1);
+    a.drawnDistView = View(cs.distribution ? cs.distribution + 1 : nullptr, n - 1);
+    a.drawnCompanionView = View(cs.companionDistribution ? cs.companionDistribution + 1 : nullptr, n - 1);
+    a.drawnDistCurve = new CCurve(a.drawnXView, a.drawnDistView);
+    a.drawnCompanionCurve = new CCurve(a.drawnXView, a.drawnCompanionView);
+  }
 }
+
 
 // The c(s,f/f0) map part of the graph description.
 void Describe2DMap(DistributionPlotSpec& spec) {
@@ -194,13 +209,12 @@ void Describe2DMap(DistributionPlotSpec& spec) {
 
 // Steps 4 and 5 of the graph: a new graph over the curves.
 DistributionPlotSpec OneDimensionalSpec() {
-  DistributionArrays& a = DistArrays();
   DistributionPlotSpec spec;
-  spec.curves[0] = a.distCurve;
+  spec.curves[0] = DrawnDistributionCurve();
   spec.colours[0] = 0;
   spec.curveCount = 1;
   if (Conti().showBothRegularizations) {
-    spec.curves[1] = a.companionCurve;
+    spec.curves[1] = DrawnCompanionCurve();
     spec.colours[1] = 0xFF0000;
     spec.curveCount = 2;
   }
@@ -224,6 +238,15 @@ void FinishLayout(bool redrawOthers) {
 }
 
 }  // namespace
+
+CCurve* DrawnDistributionCurve() {
+  DistributionArrays& a = DistArrays();
+  return a.drawnDistCurve ? a.drawnDistCurve : a.distCurve;
+}
+CCurve* DrawnCompanionCurve() {
+  DistributionArrays& a = DistArrays();
+  return a.drawnCompanionCurve ? a.drawnCompanionCurve : a.companionCurve;
+}
 
 void SetDistributionPlotHost(DistributionPlotHost* host) { gHost = host; }
 DistributionPlotHost* GetDistributionPlotHost() { return gHost; }

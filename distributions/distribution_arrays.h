@@ -86,6 +86,14 @@ struct DistributionArrays {
   CVector* companionView = nullptr;
   CCurve* distCurve = nullptr;
   CCurve* companionCurve = nullptr;
+  // What the graph draws: the curves above, except that a model whose grid
+  // point 1 carries a discrete species draws from point 2 (that point holds
+  // the species' s and its amplitude, not a density on the grid).
+  CVector* drawnXView = nullptr;
+  CVector* drawnDistView = nullptr;
+  CVector* drawnCompanionView = nullptr;
+  CCurve* drawnDistCurve = nullptr;
+  CCurve* drawnCompanionCurve = nullptr;
   CVector* x2DView = nullptr;
   CVector* y2DView = nullptr;
   CCurve* curve2D = nullptr;
@@ -109,6 +117,9 @@ struct DistributionArrays {
   bool transformedToR = false, transformedToS20 = false;
 };
 DistributionArrays& DistArrays();
+// The curves the graph draws (see the drawn views above).
+CCurve* DrawnDistributionCurve();
+CCurve* DrawnCompanionCurve();
 
 // Releases every distribution array, view, curve and the graph.
 void FreeDistributionArrays();

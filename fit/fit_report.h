@@ -110,6 +110,8 @@ extern unsigned char gFitReportSuppressed;
 bool ComposeFitInfoLines(FitHost* host, FitInfoLines& lines);
 // Composes and draws the report into the main window.
 void ComposeFitInfoText(FitHost* host);
+// Draws composed lines into the main window as ComposeFitInfoText does.
+void DrawFitInfoLines(FitHost* host, const FitInfoLines& lines);
 // ComposeFitInfoText unless the report is suppressed.
 void ShowFitInfo(FitHost* host);
 // The shorter composition for printouts; false (nothing composed) for the

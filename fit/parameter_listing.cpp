@@ -7,6 +7,7 @@
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/error_box.h"
 #include "numerics/sounds.h"
@@ -28,7 +29,20 @@ std::string ParameterListingText(bool forClipboard) {
   const FitEngineState& fs = gFitEngineState;
   const ScanSet& s = CurrentScanSet();
   std::string text;
-  for (int k = 1; k <= kComponentSlots; ++k) {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  // A distribution keeps its grid in the species slots: s min, s max, the
+  // resolution and the frictional ratio are no species.
+  const bool distribution = m.DistributionModel || m.SedTransformModel;
+  if (distribution) {
+    constexpr int n = kComponentSlots;
+    text += "\n\ndistribution:\n";
+    text += Format("s min\t=\t%.3f\ns max\t=\t%.3f\nresolution\t=\t%.0f\n", static_cast<double>(pv.P[1]),
+                   static_cast<double>(pv.P[n + 1]), static_cast<double>(pv.P[2 * n + 1]));
+    text += Format("confidence level\t=\t%.3f\n", static_cast<double>(pv.P[2]));
+    text += Format("f/f0\t=\t%.3f", static_cast<double>(pv.P[2 * n + 3]));
+    text += Flag(pv.F[2 * n + 3], "\t(floated)", "\t(fixed)");
+  }
+  for (int k = 1; k <= kComponentSlots && !distribution; ++k) {
     if (!mp.included[k]) continue;
     text += Format("\n\ncomponent %d included:\n", k);
     if (fs.molarMassParameters)
@@ -42,10 +56,12 @@ std::string ParameterListingText(bool forClipboard) {
     else
       text += Flag(mp.sFit[k], "\t\t\t(floated)\n", "\t\t\t(fixed)\n");
   }
-  text += "\n\nconcentrations = ";
-  for (int slot = 9; slot <= 12; ++slot)
-    if (mp.included[slot - 8]) text += Format("%.3f | ", static_cast<double>(pv.P[slot]));
-  text += "(first is total, next are fractions)";
+  if (!distribution) {
+    text += "\n\nconcentrations = ";
+    for (int slot = 9; slot <= 12; ++slot)
+      if (mp.included[slot - 8]) text += Format("%.3f | ", static_cast<double>(pv.P[slot]));
+    text += "(first is total, next are fractions)";
+  }
   text += Format("\n\nmeniscus at \t%1.4f cm", static_cast<double>(mp.meniscus));
   text += Flag(mp.meniscusFit, "\t\t(floated)\n", "\t\t(fixed)\n");
   text += Format("bottom at \t%1.4f cm", static_cast<double>(mp.bottom));

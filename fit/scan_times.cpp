@@ -41,6 +41,9 @@ void RestoreScanTimes() {
   LammSolverSettings& lamm = LammSettings();
   if (!lamm.timesFromW2t) return;
   lamm.timesFromW2t = 0;
+  // The two are one choice: the scans' own times go with the simulated
+  // acceleration, as the Lamm parameters dialog shows them.
+  lamm.rampRotorSpeed = 1;
   if (ScanTimesFixed()) return;
   ScanSet& ss = CurrentScanSet();
   for (int i = 1; i <= ss.count; ++i) ss.records[i].timeRead = ss.records[i].time;

@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "app/distribution_commands.h"
 #include "app/parameter_preferences.h"
+#include "app/plot_mouse.h"
 #include "app/program_options.h"
 #include "app/shell_services.h"
+#include "app/startup.h"
 #include "app/txla_window.h"
 #include "app/window_services.h"
 #include "data/scan_set.h"
@@ -60,6 +63,11 @@ class AppTest : public ::testing::Test {
     CommandLineState() = CommandLineFlags{};
     MenuState() = DynamicMenuState{};
     MenuMarkers() = DynamicMenuMarkers{};
+    // The right-button band and the distribution's selection modes as a
+    // fresh window has them.
+    RangeSelection() = RangeSelectionState{};
+    CurrentZoomBand() = ZoomBand{};
+    RangeHistory = RangeHistoryRecord{};
     platform::ResetQuitRequest();
     platform::SetRepaintsMuted(false);
     platform::SetProcesses(&processes_);

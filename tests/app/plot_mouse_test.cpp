@@ -12,6 +12,7 @@
 #include "app_fixture.h"
 #include "marker_plot_setup.h"
 #include "data/scan_set.h"
+#include "distributions/conti_settings.h"
 #include "fit/model_params.h"
 #include "models/buffer/buffer_sed_settings.h"
 #include "numerics/arrays.h"
@@ -365,6 +366,40 @@ TEST_F(PlotMouse, RightButtonBandZoomsTheDataPlot) {
   w_->OnMouse(MouseMessage::RButtonUp, 0, 500, 700);
   EXPECT_EQ(RangeHistory.depth, 0);
   EXPECT_FALSE(w_->ZoomDragging);
+}
+
+// A right click on the distribution plot leaves its zoom selection pending;
+// a data zoom drawn afterwards is still shown at once, and an integration
+// mode without a distribution plot does not stretch the band.
+TEST_F(PlotMouse, ADataZoomAfterAClickOnTheDistributionIsRepainted) {
+  CWINPlot& plot = *CurrentPlotWindows().dataPlot;
+  plot.yScale = -1;
+  plot.yOffset = 500;
+  CWINPlot distribution;
+  distribution.plotTop = 630;
+  Conti().distributionPlot = &distribution;
+  auto& frame = Headless(*w_);
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 700, 900);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 700, 900);
+  EXPECT_TRUE(RangeSelection().forRescaling && RangeSelection().active);
+  const int before = frame.invalidations;
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 400, 100);
+  w_->OnMouse(MouseMessage::MouseMove, 0, 575, 300);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 575, 300);
+  EXPECT_EQ(RangeHistory.depth, 1);
+  EXPECT_GT(frame.invalidations, before);
+  Conti().distributionPlot = nullptr;
+
+  RangeSelection() = RangeSelectionState{};
+  RangeSelection().forIntegration = RangeSelection().active = true;
+  RangeHistory = RangeHistoryRecord{};
+  plot.xScale = 100, plot.xOffset = -400, plot.yScale = -1, plot.yOffset = 500;
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 400, 100);
+  w_->OnMouse(MouseMessage::MouseMove, 0, 575, 300);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 575, 300);
+  ASSERT_EQ(RangeHistory.depth, 1);
+  EXPECT_FLOAT_EQ(RangeHistory.yMin[1], 500 - 300);
+  EXPECT_FLOAT_EQ(RangeHistory.yMax[1], 500 - 100);
 }
 
 TEST_F(PlotMouse, ABandReleaseDeclinesAnOpenLimitsQuestion) {

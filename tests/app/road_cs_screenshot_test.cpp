@@ -4,11 +4,14 @@
 #include <QApplication>
 #include <QImage>
 
+#include "data/realtime_update.h"
+#include "data/rotor_speed_profile.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
 #include "desktop_support.h"
+#include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
 
@@ -105,6 +108,87 @@ TEST_F(RoadCs, ContinuousDistributionRunDrawsDataResidualsAndDistribution) {
     WindowFlags().FitInfoPending = true;
     frame.SaveClientImage(docs, 1400, 1000);
   }
+}
+
+// What the window draws over the plots belongs to the data shown: the fit
+// report of the last Run stays through any repaint (a resize) until new
+// data come; the real-time update's status stays under the plots; the
+// rotor-speed plot of a run under a speed profile shows the profile.
+TEST_F(RoadCs, TheFitReportStaysThroughARepaintUntilNewDataCome) {
+  const auto paths = WriteRun(".ra1", 6);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  Window();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  gFitEngineState.fitTINoise = 0;
+  Window().Dispatch(275);
+  Window().Dispatch(213);
+  auto& frame = Window().Frame();
+  auto inkedReport = [&](int width, int height) {
+    const std::string shot = (dir_ / "shot.png").string();
+    EXPECT_TRUE(frame.SaveClientImage(shot, width, height));
+    return Inked(QImage(QString::fromStdString(shot)), 10, 10, 600, 40);
+  };
+  EXPECT_GT(inkedReport(1400, 1000), 20);  // composed by this paint
+  EXPECT_GT(inkedReport(1000, 700), 20);   // drawn again after the resize
+  EXPECT_GT(inkedReport(1400, 1000), 20);
+  ui_->ExpectFiles("select files to fit", Chosen(paths));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  Window().Dispatch(200);
+  EXPECT_EQ(inkedReport(1400, 1000), 0);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(RoadCs, TheRealtimeStatusStaysUnderThePlots) {
+  const auto paths = WriteRun(".ra1", 4);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  Window();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  RealtimeState& rt = CurrentRealtimeState();
+  rt.statusLine1 = "IN REALTIME UPDATE MODE. PRESS ANY KEY TO INTERRUPT.";
+  rt.statusLine2 = "Last changed at 10:00, last checked at 10:01";
+  auto inkedStatus = [&](bool running) {
+    rt.running = running ? 1 : 0;
+    const std::string shot = (dir_ / "shot.png").string();
+    EXPECT_TRUE(Window().Frame().SaveClientImage(shot, 1400, 1000));
+    rt.running = 0;
+    return Inked(QImage(QString::fromStdString(shot)), 10, 955, 700, 995);
+  };
+  const int without = inkedStatus(false);
+  EXPECT_GT(inkedStatus(true), without + 200);
+  rt = RealtimeState{};
+}
+
+TEST_F(RoadCs, TheRotorSpeedPlotShowsTheSpeedProfile) {
+  const auto paths = WriteRun(".ra1", 4);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  Window();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  // Scans at 1200 and 1800 s at 20000 rpm, at 2400 and 3000 s at 50000 rpm:
+  // 50000 rpm lies between rows 62 and 100 (with or without a distribution
+  // plot below) and 1560..1780 s near columns 400..560. The
+  // profile below runs at 50000 rpm from 1550 s on; the scans' own points
+  // and line stay at the bottom there.
+  ScanSet& s = CurrentScanSet();
+  for (int i = 1; i <= 2; ++i) s.records[s.order[i]].rpm = 20000;
+  auto topInk = [&] {
+    ShowRotorSpeedPlot();
+    const std::string shot = (dir_ / "shot.png").string();
+    EXPECT_TRUE(Window().Frame().SaveClientImage(shot, 1400, 1000));
+    return Inked(QImage(QString::fromStdString(shot)), 400, 62, 560, 100);
+  };
+  const int scansOnly = topInk();
+  auto profile = std::make_unique<CRotorSpeedProfile>();
+  const float t[] = {0, 0, 1400}, rpm[] = {0, 20000, 50000}, rate[] = {0, 200, 200};
+  profile->SetSteps(2, t, rpm, rate);
+  CurrentSpeedProfile.Replace(std::move(profile));
+  CurrentSpeedProfile.inUse = true;
+  const int withProfile = topInk();
+  CurrentSpeedProfile.Clear();
+  EXPECT_EQ(scansOnly, 0);
+  EXPECT_GT(withProfile, 100);
 }
 
 }  // namespace

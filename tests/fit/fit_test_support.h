@@ -85,6 +85,8 @@ inline void ResetFitState() {
   FreeMarquardtArrays(0);
   teststate::ResetFitState();
   teststate::ResetInputState();
+  // Light scattering data of an earlier test would skip the meniscus checks.
+  CurrentDataTypeFlags() = DataTypeFlags{};
   gSerialFitSettings = SerialFitSettings{};
   gSimulationSwitches = SimulationSwitches{};
   gFitReportSuppressed = 0;

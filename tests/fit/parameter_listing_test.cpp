@@ -11,6 +11,7 @@
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "platform/clipboard.h"
 #include "platform/scripted_ui.h"
@@ -22,6 +23,7 @@ class ParameterListing : public ::testing::Test {
   void SetUp() override {
     gModelParams = ModelParams{};
     gModelParameterVector = ModelParameterVector{};
+    gModelSelectorFlags = ModelSelectorFlags{};
     gFitEngineState = FitEngineState{};
     LammSettings() = LammSolverSettings{};
     // Component 1: D 6.1 fixed, s 4.25 floated, loading 0.8; meniscus
@@ -50,6 +52,7 @@ class ParameterListing : public ::testing::Test {
     platform::SetClipboard(&clipboard_);
   }
   void TearDown() override {
+    gModelSelectorFlags = ModelSelectorFlags{};
     platform::SetClipboard(nullptr);
     ScanSet& s = CurrentScanSet();
     s.count = 0;
@@ -204,6 +207,32 @@ TEST_F(ParameterListing, TheFileTakesTheDataExtensionAndAsksBeforeOverwriting) {
   ui_.ExpectBox("Error", "could not open " + nowhere);
   EXPECT_EQ(SaveParametersToFile(nowhere), "");
   EXPECT_TRUE(ui_.failures.empty()) << ui_.failures.front();
+}
+
+// A c(s) keeps its grid in the species slots: the listing names the grid,
+// not a component of M = s min and s = s max.
+TEST_F(ParameterListing, ADistributionListsItsGridInsteadOfComponents) {
+  ModelParameterVector& v = gModelParameterVector;
+  gModelSelectorFlags.DistributionModel = gModelSelectorFlags.CSModel = 1;
+  v.P[1] = 0.0f;
+  v.P[5] = 12.0f;
+  v.P[9] = 100.0f;
+  v.P[2] = 0.68f;
+  v.P[11] = 1.3f;
+  v.F[11] = 1;
+  v.F[5] = 1;
+  UnpackModelParameters();
+  gModelParams.included[1] = 1;
+  const std::string text = ParameterListingText(false);
+  EXPECT_EQ(text.find("component"), std::string::npos) << text;
+  EXPECT_EQ(text.find("concentrations"), std::string::npos) << text;
+  EXPECT_EQ(text.rfind("\n\ndistribution:\n"
+                       "s min\t=\t0.000\ns max\t=\t12.000\nresolution\t=\t100\n"
+                       "confidence level\t=\t0.680\nf/f0\t=\t1.300\t(floated)"
+                       "\n\nmeniscus at \t6.0512 cm\t\t(floated)\n",
+                       0),
+            0u)
+      << text;
 }
 
 }  // namespace
