@@ -44,13 +44,10 @@ constexpr float kMeniscus = 6.86f, kBottom = 7.14f, kRpm = 10000;
 
 double ScanTimeOf(int j) { return 3500.0 + (84700.0 - 3500.0) * (j - 1) / (kScans - 1); }
 
-void MakeExperiment() {
-  bench::MakeCommonGridScans(kScans, kPoints, kMeniscus, kBottom, 6.87f, 7.13f, kRpm, ScanTimeOf);
-  ScanSet& s = CurrentScanSet();
-  gModelParams.meniscus = kMeniscus;
-  gModelParams.bottom = kBottom;
+// One 4.5 S species simulated into the scans already laid out, with the
+// c(s) settings both experiments fit with.
+void SimulateOneSpecies() {
   gModelParams.meniscusFit = 0;
-  PackModelParameters();
   gSolutionConditions = SolutionConditions{};
   gSolutionConditions.vbar = 0.73f;
   gSolutionConditions.density = 0.99823f;
@@ -76,14 +73,20 @@ void MakeExperiment() {
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
   PackModelParameters();
-
   SetupContiGrid();
   for (int i = 1; i <= cs.gridSize; ++i) cs.distribution[i] = 0.0f;
-  // Grid point 45 of 0.1, 0.2, ... is 4.5 S.
-  cs.distribution[45] = 1.0f;
+  cs.distribution[45] = 1.0f;  // grid point 45 of 0.1, 0.2, ... is 4.5 S
   cs.synthetic = 1;
   RunContiSed();
   cs.synthetic = 0;
+}
+
+void MakeExperiment() {
+  bench::MakeCommonGridScans(kScans, kPoints, kMeniscus, kBottom, 6.87f, 7.13f, kRpm, ScanTimeOf);
+  ScanSet& s = CurrentScanSet();
+  gModelParams.meniscus = kMeniscus;
+  gModelParams.bottom = kBottom;
+  SimulateOneSpecies();
   std::mt19937 gen(11);
   std::normal_distribution<float> noise(0.0f, 0.004f);
   for (int j = 1; j <= kScans; ++j)
@@ -233,38 +236,7 @@ void MakeSteppedExperiment() {
   ScanSet& s = CurrentScanSet();
   gModelParams.meniscus = kStepMeniscus;
   gModelParams.bottom = kBottom;
-  gModelParams.meniscusFit = 0;
-  gSolutionConditions = SolutionConditions{};
-  gSolutionConditions.vbar = 0.73f;
-  gSolutionConditions.density = 0.99823f;
-  gSolutionConditions.vbarRho = 0.73f * 0.99823f;
-  gModelSelectorFlags = ModelSelectorFlags{};
-  gModelSelectorFlags.DistributionModel = 1;
-  gModelSelectorFlags.CSModel = 1;
-  ContiSettings& cs = Conti();
-  cs.sMin = 0.1f;
-  cs.sMax = 10.0f;
-  cs.resolution = 100.0f;
-  cs.ffValue = 1.3f;
-  cs.fitFfValue = 0;
-  cs.logSpacedGrid = cs.gridFromFile = 0;
-  cs.maxEntropy = 1;
-  cs.confidenceLevel = 0.68f;
-  cs.multipleThreads = 1;
-  cs.normalEquationThreads = kThreads;
-  LammListThreads() = kThreads;
-  ContiContext().infoMessages = false;
-  ContiContext().drawingEnabled = false;
-  LammSettings() = LammSolverSettings{};
-  gFitEngineState.fitTINoise = 0;
-  gModelParams.riNoiseFit = 0;
-  PackModelParameters();
-  SetupContiGrid();
-  for (int i = 1; i <= cs.gridSize; ++i) cs.distribution[i] = 0.0f;
-  cs.distribution[45] = 1.0f;  // 4.5 S
-  cs.synthetic = 1;
-  RunContiSed();
-  cs.synthetic = 0;
+  SimulateOneSpecies();
   std::mt19937 gen(23);
   std::normal_distribution<float> noise(0.0f, 0.004f), offset(0.0f, 0.01f);
   for (int j = 1; j <= kScans; ++j) {

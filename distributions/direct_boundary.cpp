@@ -46,6 +46,11 @@ void MakeDirectBoundaryModelFromGss(const CCurve& curve, int /*flag*/, int n) {
   }
   SetUnsetFitLimits(mp.meniscus, mp.bottom);
   UnpackModelParameters();
+  // The noise of the fixed model is computed on the common grid: loaded
+  // scans get their model there with it (it goes with the grid).
+  if (s.gridLength > 0 && s.grid && static_cast<int>(s.gridModel.size()) > s.count)
+    for (int j = 1; j <= s.count; ++j)
+      if (!s.gridModel[j]) s.gridModel[j] = vector(1, s.gridLength);
   for (int j = 1; j <= s.count; ++j) {
     if (s.model[j])
       for (int i = 1; i <= s.points[j]; ++i) s.model[j][i] = 0.0f;

@@ -6,10 +6,12 @@
 #include "app/commands/plot/plotter_commands.h"
 #include "app/window/txla_window.h"
 #include "data/mouse_actions.h"
+#include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
 #include "distributions/integration_ranges.h"
 #include "fit/fit_engine_state.h"
+#include "fit/lamm_grid.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/sounds.h"
 #include "platform/program_paths.h"
@@ -29,6 +31,8 @@ ShellServices DefaultShellServices() {
   s.loadedScanCount = [] { return CurrentScanSet().count; };
   s.checkScanTimeStamps = [](TXLAWindow&) { return CheckScanTimeStamps(); };
   s.loadIntegrationRanges = [] { LoadIntegrationRanges(); };
+  s.freeLammArrays = [] { FreeLammArrays(); };
+  s.freeExtrapolationArrays = [] { FreeExtrapolationArrays(); };
   s.countSoundFiles = [] { CountSoundFiles(); };
   s.playSoundHi = [] { PlaySoundHi(); };
   s.playSoundOk = [] { PlaySoundOk(); };

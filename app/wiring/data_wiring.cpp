@@ -1,5 +1,6 @@
 #include "app/wiring/data_wiring.h"
 
+#include "app/commands/distribution/distribution_commands.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
@@ -43,6 +44,12 @@ void ConnectDataLayerToWindow(TXLAWindow& window) {
     float area = 0, mean = 0, total = 0;
     IntegrateDistribution(static_cast<float>(s1), static_cast<float>(s2), &area, &mean, &total);
     return static_cast<double>(area);
+  };
+  // A realtime reload shows the whole new distribution; a zoom the user set
+  // during the update is put back over the new values.
+  h.rescaleZoomedDistribution = [w] {
+    const RangeSelectionState& sel = RangeSelection();
+    if (sel.keepZoom) MaxDistributionValueInRange(*w, sel.zoomX1, sel.zoomX2);
   };
   h.distributionGrid = [](int& size, int& firstIndex) -> const float* {
     const ContiSettings& cs = Conti();

@@ -27,6 +27,7 @@
 #include "fit/fit_driver.h"
 #include "fit/saved_params.h"
 #include "fit/fit_engine_state.h"
+#include "fit/lamm_grid.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
@@ -71,6 +72,11 @@ void InstallRoadServices(TXLAWindow& window) {
   r.runContiSedAndShow = [] { RunContiSedAndShow(); };
   r.contiFit = [] { ContiFit(MainFitHost()); };
   r.freeDistributionArrays = [] { FreeDistributionArrays(); };
+  // A model command that turns on a block of the Lamm arrays (moving frame,
+  // reacting system, concentration dependence) allocates them again.
+  r.freeLammArrays = [] { FreeLammArrays(); };
+  r.allocLammArrays = [] { AllocLammArrays(); };
+  r.lammArraysAllocated = [] { return CurrentLammGrid().GridAllocated != 0; };
   r.makeDistributionPlot = [] { MakeDistributionPlot(); };
   r.redrawDistributionPlot = [] {
     return DistArrays().plotExists ? static_cast<platform::HMETAFILE>(RedrawDistributionPlot()) : 0u;

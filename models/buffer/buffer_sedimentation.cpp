@@ -1,6 +1,7 @@
 #include "models/buffer/buffer_sedimentation.h"
 
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include "data/rotor_speed_profile.h"
@@ -410,6 +411,38 @@ void FillBufferReportInputs(FitReportInputs& in) {
   r.refMb = b.ReferenceBufferMb;
   r.refSizeFit = b.FloatReferenceD;
   r.refSFit = b.FloatReferenceS;
+}
+
+std::string BufferComponentDisplayLine() {
+  const BufferSedSettings& b = B();
+  if (!b.BufferSedOn) return "";
+  const bool mass = gFitEngineState.molarMassParameters != 0;
+  std::string s;
+  auto add = [&s](const char* format, double value) {
+    char text[96];
+    std::snprintf(text, sizeof text, format, value);
+    s += text;
+  };
+  add("buffer: %.3f", b.ExcessInSample ? b.BufferSignal : -b.BufferSignal);
+  if (b.FloatBufferSignal) s += "(fl)";
+  auto floated = [&add, &s](bool on, const char* format, double value) {
+    if (!on) return;
+    add(format, value);
+    s += "(fl)";
+  };
+  floated(b.FloatSampleD && !mass, ",D=%.2f", b.SampleBufferD);
+  floated(b.FloatSampleS, ",s=%.4f", b.SampleBufferS);
+  floated(b.FloatSampleD && mass, ", Mb=%.1f", b.SampleBufferMb);
+  if (b.MeniscusMismatch || b.DifferentReferenceBuffer) {
+    floated(b.FloatMeniscusDifference, ", meniscus diff (s-r)=%.4f", b.MeniscusDifference);
+    floated(b.FloatRelativeConcentration, ", conc. ratio (s/r)=%.3f", b.RelativeConcentration);
+  }
+  if (b.DifferentReferenceBuffer) {
+    floated(b.FloatReferenceD && !mass, ", refD=%.2f", b.ReferenceBufferD);
+    floated(b.FloatReferenceS, ", refs=%.4f", b.ReferenceBufferS);
+    floated(b.FloatReferenceD && mass, ", refMb=%.2f", b.ReferenceBufferMb);
+  }
+  return s;
 }
 
 namespace {

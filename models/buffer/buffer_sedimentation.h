@@ -54,6 +54,9 @@ void PublishBufferSedimentation();
 void ProvideBufferFitOptions(FitOptionEntries& entries);
 // Line 14 of the fit report.
 void FillBufferReportInputs(FitReportInputs& inputs);
+// The component line of a running c(s) fit while the correction is on
+// (empty while it is off): the amplitude, then only the values that float.
+std::string BufferComponentDisplayLine();
 // Saved-parameter lines 96-118: value of a line, and a line read back
 // (present false when the file ends before it).
 float BufferSavedValue(int line);

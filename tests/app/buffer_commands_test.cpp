@@ -1,6 +1,7 @@
 // Command 552 and its dialog "Buffer Mismatch" through the window: entries
 // as stored and shown again, the checks against the selected model, and the
 // buffer-mismatch subtraction 576 on loaded scans.
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,7 +9,9 @@
 #include "app/commands/options/buffer_commands.h"
 #include "app/dialogs/form_dialog.h"
 #include "app_fixture.h"
+#include "distributions/conti_fit_display.h"
 #include "distributions/conti_run.h"
+#include "fit/solvent_gradient.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "models/buffer/buffer_sedimentation.h"
@@ -198,6 +201,64 @@ TEST_F(BufferCommands, SubtractionCommandOnLoadedScans) {
   EXPECT_FALSE(gBufferSedSettings.BufferSedOn);
   EXPECT_FALSE(window_->IsMenuItemChecked(552));
   EXPECT_EQ(gModelParams.included[kBufferSpecies], 0);
+}
+
+
+// The running c(s) fit's component and vbar lines through the window's own
+// wiring: the buffer with only its floated values, the apparent vbar of the
+// inhomogeneous solvent next to vbar.
+TEST_F(BufferCommands, RunningContiFitShowsTheBufferAndTheApparentVbar) {
+  struct Case {
+    const char* what;
+    void (*set)(BufferSedSettings&, SolventGradientSettings&);
+    bool massMode;
+    const char* component;
+    const char* vbar;
+  };
+  const Case cases[] = {
+      {"both off", [](BufferSedSettings&, SolventGradientSettings&) {}, false, "", "vbar = 0.7200 (fix)"},
+      {"buffer with floating amplitude and D",
+       [](BufferSedSettings& b, SolventGradientSettings&) {
+         b.BufferSedOn = true;
+         b.BufferSignal = 12.5;
+         b.FloatSampleD = true;
+       },
+       false, "buffer: 12.500(fl),D=86.00(fl)", "vbar = 0.7200 (fix)"},
+      {"negated amplitude, Mb mode, reference buffer, apparent vbar",
+       [](BufferSedSettings& b, SolventGradientSettings& sg) {
+         b.BufferSedOn = true;
+         b.ExcessInSample = false;
+         b.FloatBufferSignal = false;
+         b.FloatSampleD = b.FloatSampleS = true;
+         b.DifferentReferenceBuffer = true;
+         b.FloatRelativeConcentration = b.FloatReferenceS = b.FloatReferenceD = true;
+         sg.UseInhomogeneousSolvent = sg.DynamicGradient = true;
+         sg.EffectiveVbar = 0.695f;
+       },
+       true,
+       "buffer: -30.000,s=0.2100(fl), Mb=60.0(fl), conc. ratio (s/r)=1.000(fl), refs=0.1000(fl), refMb=100.00(fl)",
+       "vbar = 0.7200 (fix), apparent vbar = 0.6950 (fix)"},
+      {"inhomogeneous solvent without its own apparent vbar",
+       [](BufferSedSettings&, SolventGradientSettings& sg) {
+         sg.UseInhomogeneousSolvent = true;
+         sg.EffectiveVbar = 0.695f;
+       },
+       false, "", "vbar = 0.7200 (fix)"},
+  };
+  const SolventGradientSettings savedSolvent = CurrentSolventGradientSettings();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    gBufferSedSettings = BufferSedSettings{};
+    CurrentSolventGradientSettings() = savedSolvent;
+    c.set(gBufferSedSettings, CurrentSolventGradientSettings());
+    gFitEngineState.molarMassParameters = c.massMode ? 1 : 0;
+    gSolutionConditions.vbar = 0.72f;
+    const std::array<std::string, 8> lines = ComposeContiFitLines();
+    EXPECT_EQ(lines[5], c.component);
+    EXPECT_EQ(lines[6], c.vbar);
+  }
+  CurrentSolventGradientSettings() = savedSolvent;
+  gFitEngineState.molarMassParameters = 0;
 }
 
 }  // namespace

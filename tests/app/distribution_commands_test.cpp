@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "app/commands/distribution/distribution_commands.h"
+#include "app/window/main_window_flags.h"
 #include "app/commands/distribution/peak_labels.h"
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/plot_input/screen_buttons.h"
 #include "app_fixture.h"
+#include "data/load_hooks.h"
 #include "data/scan_loading.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/integration_ranges.h"
@@ -187,6 +189,31 @@ TEST_F(DistributionCommands, ZoomToARectangleDrawnEitherWay) {
   EXPECT_FLOAT_EQ(Plot()->yMax, 0.5f);  // the second peak, at 7 S
   EXPECT_FALSE(RangeSelection().keepZoom);
   W().Dispatch(458);
+  EXPECT_FLOAT_EQ(Plot()->xMin, 0.1f);
+  EXPECT_FLOAT_EQ(Plot()->xMax, 15.0f);
+}
+
+// A zoom set while the realtime update runs survives the reload: the
+// update's own hook zooms to the same s range again, up to the largest
+// value of the new distribution there.
+TEST_F(DistributionCommands, RealtimeReloadKeepsTheZoomOverTheNewDistribution) {
+  RunState().RealtimeUpdateRunning = true;
+  MaxDistributionValueInRange(W(), 9.0f, 5.0f);
+  RunState().RealtimeUpdateRunning = false;
+  ASSERT_TRUE(RangeSelection().keepZoom);
+  // The reload's run brings a distribution twice as high, shown in full.
+  for (int i = 1; i <= 150; ++i) Conti().distribution[i] *= 2.0f;
+  W().Dispatch(458);
+  ASSERT_FLOAT_EQ(Plot()->xMax, 15.0f);
+  CurrentLoadHooks().rescaleZoomedDistribution();
+  EXPECT_FLOAT_EQ(Plot()->xMin, 5.0f);
+  EXPECT_FLOAT_EQ(Plot()->xMax, 9.0f);
+  EXPECT_FLOAT_EQ(Plot()->yMin, 0.0f);
+  EXPECT_FLOAT_EQ(Plot()->yMax, 1.0f);
+  // Without a kept zoom the full view stays.
+  RangeSelection() = RangeSelectionState{};
+  W().Dispatch(458);
+  CurrentLoadHooks().rescaleZoomedDistribution();
   EXPECT_FLOAT_EQ(Plot()->xMin, 0.1f);
   EXPECT_FLOAT_EQ(Plot()->xMax, 15.0f);
 }

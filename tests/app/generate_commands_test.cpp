@@ -1,12 +1,23 @@
 #include "app/commands/generate/generate_commands.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <vector>
 
 #include "app/dialogs/params_dialog.h"
 #include "data/synthetic_data.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_selector.h"
+#include "distributions/conti_settings.h"
+#include "numerics/cvector.h"
+#include "plot/cwinplot.h"
+#include "plot/distribution_plot.h"
+#include "fit/model_params.h"
+#include "data/scan_set.h"
+#include "numerics/ccurve.h"
+#include "distributions/direct_boundary.h"
 #include "numerics/random.h"
 #include "road_support.h"
 
@@ -394,6 +405,96 @@ TEST_F(Generate, DirectBoundaryModelFromAGsFile) {
   double expected = 0;
   for (int k = 1; k <= 5; ++k) expected += 0.1 * std::exp(-2.0 * s.records[3].w2t * (4.0 + 0.5 * k) * 1e-13);
   EXPECT_NEAR(s.model[3][last], expected, 1e-5);
+}
+
+// The direct boundary model keeps its amounts; the systematic noise of the
+// data around it comes from the current noise model. Data made of the model
+// plus a known TI profile b(r) (and RI offsets beta_j) give back exactly
+// that noise.
+TEST_F(Generate, DirectBoundaryModelTakesTheSystematicNoiseAroundIt) {
+  LoadRun(3);
+  ScanSet& s = CurrentScanSet();
+  gModelParams.meniscus = gModelParameterVector.P[13] = 5.95f;
+  gModelParams.bottom = gModelParameterVector.P[14] = 7.1f;
+  gModelParameterVector.P[15] = 0.0f;
+  float sx[] = {0, 4.5f, 5.0f, 5.5f, 6.0f, 6.5f};
+  float gy[] = {0, 0.2f, 0.2f, 0.2f, 0.2f, 0.2f};
+  const CCurve curve(sx, gy, 5, 1, 1);
+  gFitEngineState.fitTINoise = 0;
+  gModelParams.riNoiseFit = gModelParams.baselineLinear = 0;
+  MakeDirectBoundaryModelFromGss(curve, 0, 5);
+  std::vector<std::vector<float>> boundary(s.count + 1);
+  for (int j = 1; j <= s.count; ++j) {
+    ASSERT_NE(s.gridModel[j], nullptr);
+    boundary[j].assign(s.gridModel[j], s.gridModel[j] + s.gridLength + 1);
+  }
+  auto b = [&s](int r) { return 0.05 * std::sin(10.0 * s.grid[r]); };
+  struct Case {
+    const char* noise;
+    bool ri;
+  };
+  for (const Case c : {Case{"TI", false}, Case{"TI and RI", true}}) {
+    SCOPED_TRACE(c.noise);
+    auto beta = [&c](int j) { return c.ri ? 0.01 * j : 0.0; };
+    for (int j = 1; j <= s.count; ++j)
+      for (int r = 1; r <= s.gridLength; ++r)
+        s.gridSignals[j][r] = static_cast<float>(boundary[j][r] + b(r) + beta(j));
+    gFitEngineState.fitTINoise = 1;
+    gModelParams.riNoiseFit = c.ri ? 1 : 0;
+    MakeDirectBoundaryModelFromGss(curve, 0, 5);
+    ASSERT_NE(s.tiNoise, nullptr);
+    ASSERT_NE(s.riNoise, nullptr);
+    // TI and RI noise share a constant: only their sum is determined.
+    double worst = 0;
+    for (int j = 1; j <= s.count; ++j)
+      for (int r = s.firstGridPoint; r <= s.lastGridPoint; ++r)
+        worst = std::max(worst, std::abs(s.tiNoise[r] + (c.ri ? s.riNoise[j] : 0.0f) - b(r) - beta(j)));
+    EXPECT_LT(worst, 1e-4);
+    // The amounts stay those of the g(s*) curve.
+    EXPECT_FLOAT_EQ(gModelParams.concentration[1], 1.0f);
+  }
+  gFitEngineState.fitTINoise = 0;
+  gModelParams.riNoiseFit = 0;
+}
+
+// In the ls-g*(s) mode the shown distribution becomes the g(s*) curve, and
+// the plot draws the new arrays, not the released ones.
+TEST_F(Generate, DirectBoundaryModelShowsItsGsAsTheDistribution) {
+  LoadRun(3);
+  gModelParams.meniscus = 5.95f;
+  gModelParams.bottom = 7.1f;
+  gModelSelectorFlags.DistributionModel = gModelSelectorFlags.LsgStarModel = 1;
+  InstallDistributionPlot();
+  AllocDistributionArrays(10, 0, 0);
+  ContiSettings& cs = Conti();
+  for (int i = 1; i <= 10; ++i) {
+    cs.sValues[i] = 0.1f * i;
+    cs.distribution[i] = 1.0f;
+  }
+  BuildDistributionPlot();
+  ASSERT_TRUE(DistArrays().plotExists);
+  const std::string file = (dir_ / "gs.txt").string();
+  {
+    std::ofstream out(file);
+    for (int k = 1; k <= 5; ++k) out << 4.0 + 0.5 * k << " " << 0.1 * k << " 0 0 0 0\n";
+  }
+  ui_->ExpectBox("Make direct boundary model from g(s*)", "1) calculate g(s*) by dcdt")
+      .ExpectFiles("select g*(s) ASCII file from dcdt analysis", Chosen({file}));
+  ui_->lenient = true;
+  Window().Dispatch(533);
+  ASSERT_EQ(cs.gridSize, 5);
+  EXPECT_FLOAT_EQ(cs.sValues[5], 6.5f);
+  EXPECT_FLOAT_EQ(cs.distribution[5], 0.5f);
+  const DistributionArrays& a = DistArrays();
+  ASSERT_NE(a.xView, nullptr);
+  EXPECT_EQ(a.xView->Data(), cs.sValues + 1);
+  EXPECT_EQ(a.distView->Data(), cs.distribution + 1);
+  EXPECT_EQ(a.distView->Count(), 5u);
+  ASSERT_NE(cs.distributionPlot, nullptr);
+  EXPECT_LE(cs.distributionPlot->xMin, 4.5f);
+  EXPECT_GE(cs.distributionPlot->xMax, 6.5f);
+  EXPECT_GE(cs.distributionPlot->yMax, 0.5f);
+  gModelSelectorFlags = ModelSelectorFlags{};
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "app/commands/help/help_menu.h"
 #include "app_fixture.h"
+#include "data/scan_set.h"
+#include "fit/lamm_grid.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/arrays.h"
 
 using MainWindow = AppTest;
 
@@ -226,4 +230,25 @@ TEST_F(MainWindow, TogglesAskTickAndStoreTheirLine) {
   EXPECT_EQ(std::stod(PreferenceLines()[11]), 3.0);
   EXPECT_EQ(std::stod(PreferenceLines()[14]), 5.0);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+TEST_F(MainWindow, ExitReleasesTheLammAndExtrapolationArrays) {
+  WriteAgreedDefaults();
+  auto w = MakeWindow();
+  const ShellServices shell = DefaultShellServices();
+  Services().freeLammArrays = shell.freeLammArrays;
+  Services().freeExtrapolationArrays = shell.freeExtrapolationArrays;
+  LammSettings().gridSizeInUse = 50;
+  ASSERT_TRUE(AllocLammArrays());
+  ScanSet& s = CurrentScanSet();
+  s.initialData.radii = vector(1, 10);
+  s.initialData.signals = vector(1, 10);
+  s.initialData.points = 10;
+  w->Dispatch(230);
+  EXPECT_TRUE(platform::QuitRequested());
+  EXPECT_EQ(CurrentLammGrid().GridAllocated, 0);
+  EXPECT_EQ(CurrentLammGrid().Radius, nullptr);
+  EXPECT_EQ(s.initialData.radii, nullptr);
+  EXPECT_EQ(s.initialData.signals, nullptr);
+  EXPECT_EQ(s.initialData.points, 0);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fit/fit_engine_state.h"
+#include "fit/lamm_grid.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
@@ -106,6 +107,36 @@ TEST_F(RoadReacting, SwitchingBetweenMassesAndDiffusionCoefficients) {
   EXPECT_NEAR(P[3], 80000, 2);
   EXPECT_FLOAT_EQ(P[4], 0.8f);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+// The model command turns on the reacting block and the moving frame: Lamm
+// arrays that exist are allocated again with them; absent ones stay absent.
+TEST_F(RoadReacting, ModelCommandReallocatesLammArraysThatExist) {
+  for (const bool allocated : {true, false}) {
+    SCOPED_TRACE(allocated ? "allocated" : "not allocated");
+    gModelSelectorFlags = ModelSelectorFlags{};
+    LammSolverSettings& st = LammSettings();
+    st.movingHatAlgorithm = 0;
+    st.gridSizeInUse = 120;
+    LammGrid& g = CurrentLammGrid();
+    FreeLammArrays();
+    g.reactingSystem = false;
+    if (allocated) {
+      ASSERT_TRUE(AllocLammArrays());
+      ASSERT_EQ(g.reactingBlock, nullptr);
+    }
+    Window().Dispatch(267);
+    ASSERT_EQ(gModelSelectorFlags.Model267, 1);
+    EXPECT_EQ(g.GridAllocated != 0, allocated);
+    if (allocated) {
+      EXPECT_NE(g.reactingBlock, nullptr);
+      EXPECT_NE(g.frameBlock, nullptr);
+      // The simulation's own check of the arrays passes.
+      EXPECT_TRUE(AllocLammArrays());
+    }
+    FreeLammArrays();
+    g.reactingSystem = false;
+  }
 }
 
 }  // namespace

@@ -128,7 +128,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
         {"restoreScanTimes", kLayerDefault}, {"cancelTimesFromW2t", kLayerDefault},
         {"applyNonlinearDetection", kLayerDefault}, {"freeNonlinearDetectionTables", kLayerDefault},
         {"computeTINoiseProfile", kLayerDefault}, {"writeDlsdatSet", kLayerDefault}, {"gaussRandom", kLayerDefault},
-        {"clearComputedFlag", kOpen}, {"rescaleZoomedDistribution", kOpen},
+        {"clearComputedFlag", kOpen},
     }}, faults);
   }
   {
@@ -177,7 +177,6 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     // The presence switch of the distribution plot, padded to a hook's alignment.
     Check<R>({"DirectBoundaryHooks", DirectBoundary(), R{}, {
     H(computeFixedNoise), H(redrawDistribution)}, alignof(std::function<void()>), {
-        {"computeFixedNoise", kOpen}, {"redrawDistribution", kOpen},
     }}, faults);
   }
   {
@@ -189,7 +188,6 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     using R = ContiFitDisplayHooks;
     Check<R>({"ContiFitDisplayHooks", ContiFitDisplay(), R{}, {
     H(bufferComponentLine), H(apparentVbar), H(checkExternalMeanField)}, 0, {
-        {"bufferComponentLine", kOpen}, {"apparentVbar", kOpen},
         {"checkExternalMeanField", "the c(s) run checks the mean field itself, once it has chosen its scans"},
     }}, faults);
   }
@@ -257,7 +255,6 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(drawResidualsBitmap), H(scanColor), H(paintScreenButtons), H(otherScreenShown), H(paintOtherScreen),
     H(mStarScreenShown), H(paintMStarScreen), H(extrapolationPlot), H(eqTestPlot)}, 0, {
         {"integrateDistribution", "the window integrates the plotted grid itself"},
-        {"freeLammArrays", kOpen}, {"allocLammArrays", kOpen}, {"lammArraysAllocated", kOpen},
     }}, faults);
   }
   {
@@ -272,7 +269,6 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(loadedScanCount)}, 0, {
         {"loadListedScansAndSimulate", "the window loads the listed scans itself"},
         {"freeScanData", "the start-up frees the scan set once the window has gone"},
-        {"freeLammArrays", kOpen}, {"freeExtrapolationArrays", kOpen},
     }}, faults);
   }
   platform::SetFrameWindowFactory({});

@@ -20,6 +20,7 @@
 #include "app/window/window_services.h"
 #include "automation/exchange/xp_file.h"
 #include "data/load_hooks.h"
+#include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "data/synthetic_data.h"
 #include "distributions/conti_run.h"
@@ -27,6 +28,7 @@
 #include "distributions/direct_boundary.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/distribution_loader.h"
+#include "fit/amplitudes.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_report.h"
 #include "fit/model_evaluation.h"
@@ -35,6 +37,7 @@
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
+#include "numerics/cvector.h"
 #include "numerics/error_box.h"
 #include "numerics/matrix_files.h"
 #include "platform/paths.h"
@@ -204,6 +207,61 @@ SelfAssociationEntries SelfAssociationParameters(double eps, double microMolar, 
   return e;
 }
 
+namespace {
+
+// The direct boundary model lies in the scans' model on the common grid
+// with its amounts fixed: the systematic noise of the data around it comes
+// from the noise routine of the current noise model, run as for one
+// discrete species of unit amplitude whose curves are that model. Without
+// TI noise the RI noise is not treated.
+void FixedBoundaryNoise() {
+  ScanSet& s = CurrentScanSet();
+  ModelParams& mp = gModelParams;
+  for (int k = 1; k <= kComponentSlots; ++k) mp.included[k] = k == 1 ? 1 : 0;
+  mp.scaleFactor[1] = mp.concentration[1] = 1.0f;
+  if (s.count < 1 || s.gridLength < 1) return;
+  const auto curvesMissing = [&s] {
+    const std::vector<float*>& rows = s.species[1].onGridPerScan;
+    if (static_cast<int>(rows.size()) <= s.count || s.speciesGridLength != s.gridLength) return true;
+    for (int j = 1; j <= s.count; ++j)
+      if (!rows[j]) return true;
+    return false;
+  };
+  if (curvesMissing()) {
+    mp.speciesArrays[1] = 1;
+    AllocExtraScanArrays();
+  }
+  if (curvesMissing()) return;
+  for (int j = 1; j <= s.count; ++j) {
+    float* curve = s.species[1].onGridPerScan[j];
+    const bool have = static_cast<size_t>(j) < s.gridModel.size() && s.gridModel[j];
+    for (int r = 1; r <= s.gridLength; ++r) curve[r] = have ? s.gridModel[j][r] : 0.0f;
+  }
+  ModelSelectorFlags& f = gModelSelectorFlags;
+  const unsigned char cs = f.CSModel, discrete = f.LammDiscreteModel;
+  f.CSModel = 0;
+  f.LammDiscreteModel = 1;
+  if (gFitEngineState.fitTINoise)
+    mp.riNoiseFit ? ComputeNoiseFixedAmplitudes() : SubtractSpeciesFromResiduals();
+  else
+    mp.baselineLinear ? AddBaselineToModel() : AddBaselineToScans();
+  f.CSModel = cs;
+  f.LammDiscreteModel = discrete;
+}
+
+// The boundary's g(s*) replaced the distribution arrays: the plot's views
+// follow them before it is drawn again.
+void RedrawDirectBoundaryDistribution() {
+  DistributionArrays& a = DistArrays();
+  ContiSettings& cs = Conti();
+  if (!a.plotExists || !a.xView || !a.distView || !cs.sValues || !cs.distribution) return;
+  a.xView->Attach(cs.sValues, cs.gridSize, 1);
+  a.distView->Attach(cs.distribution, cs.gridSize, 1);
+  RedrawDistributionPlot();
+}
+
+}  // namespace
+
 void ConnectSyntheticDataToWindow(TXLAWindow& window) {
   TXLAWindow* w = &window;
   SyntheticDataHooks& h = CurrentSyntheticDataHooks();
@@ -237,9 +295,16 @@ void ConnectSyntheticDataToWindow(TXLAWindow& window) {
   h.rampRotorSpeed = [] { return LammSettings().rampRotorSpeed != 0; };
   h.setRampRotorSpeed = [](bool on) { LammSettings().rampRotorSpeed = on ? 1 : 0; };
   h.clearDistributionDisplay = [] { Conti().distributionShown = 0; };
+
+  DirectBoundaryHooks& d = DirectBoundary();
+  d.computeFixedNoise = FixedBoundaryNoise;
+  d.redrawDistribution = RedrawDirectBoundaryDistribution;
 }
 
-void DisconnectSyntheticData() { ResetSyntheticDataHooks(); }
+void DisconnectSyntheticData() {
+  ResetSyntheticDataHooks();
+  DirectBoundary() = DirectBoundaryHooks{};
+}
 
 void TXLAWindow::CmSingle() {
   ModelSelectorFlags& m = gModelSelectorFlags;
@@ -400,6 +465,7 @@ void TXLAWindow::CmTransformGsToDirectBoundary() {
   if (!m) return;
   if (rows >= 1) {
     const CCurve curve(m[1], m[2], rows, 1, 1);
+    DirectBoundary().distributionPlotPresent = DistArrays().plotExists;
     MakeDirectBoundaryModelFromGss(curve, 0, rows);
   }
   free_matrix(m, 1, 6, 1, rows);

@@ -10,6 +10,7 @@
 #include "app/window/window_fit_host.h"
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
+#include "distributions/conti_fit_display.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_vector.h"
 #include "fit/fluorescence_options.h"
@@ -245,6 +246,15 @@ void ConnectBufferSedimentation(TXLAWindow& window) {
   l.switchOffBufferSedimentation = [] { SwitchOffBufferSedimentation(); };
 
   SetFitOptionProvider(ProvideFitOptions);
+  // The running c(s) fit's text shows the buffer and, next to it, the
+  // inhomogeneous solvent's apparent vbar: both records live up here.
+  ContiFitDisplay().bufferComponentLine = BufferComponentDisplayLine;
+  ContiFitDisplay().apparentVbar = [](float* apparent) {
+    const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+    if (!sg.UseInhomogeneousSolvent || !sg.DynamicGradient) return false;
+    *apparent = sg.EffectiveVbar;
+    return true;
+  };
 
   SavedParamsHooks& s = CurrentSavedParamsHooks();
   s.getBufferValue = BufferSavedValue;
@@ -255,6 +265,8 @@ void ConnectBufferSedimentation(TXLAWindow& window) {
 void DisconnectBufferSedimentation() {
   // The menu hook holds the window.
   CurrentBufferSedHooks() = BufferSedHooks{};
+  ContiFitDisplay().bufferComponentLine = nullptr;
+  ContiFitDisplay().apparentVbar = nullptr;
   SavedParamsHooks& s = CurrentSavedParamsHooks();
   s.getBufferValue = nullptr;
   s.setBufferValue = nullptr;
