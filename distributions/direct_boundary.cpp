@@ -5,6 +5,7 @@
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
 #include "fit/fit_driver.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -20,16 +21,32 @@ DirectBoundaryHooks& DirectBoundary() {
 
 namespace {
 
+// The g(s*) curve takes the place of the distribution: every array of the
+// distribution's length follows its new length, so nothing that walks the
+// grid (a mass axis, the companion curve, the prior) reads past its end.
 void ReallocateDistribution(int n) {
   ContiSettings& cs = Conti();
+  DistributionArrays& a = DistArrays();
   const int old = cs.gridSize;
-  auto renew = [&](float*& a) {
-    if (a) free_vector(a, 1, old);
-    a = vector(1, n);
+  auto renew = [&](float*& p) {
+    if (p) free_vector(p, 1, old);
+    p = vector(1, n);
+    for (int i = 1; i <= n; ++i) p[i] = 0.0f;
   };
   renew(cs.sValues);
   renew(cs.unitWeights);
   renew(cs.distribution);
+  renew(cs.molarMasses);
+  renew(cs.companionDistribution);
+  auto renewD = [&](double*& p, double value) {
+    if (p) free_dvector(p, 1, a.allocatedPrior);
+    p = dvector(1, n);
+    for (int i = 1; i <= n; ++i) p[i] = value;
+  };
+  renewD(cs.prior, 0.01);
+  renewD(cs.priorCompanion, 0.0);
+  a.allocatedN = n;
+  a.allocatedPrior = n;
   cs.gridSize = n;
 }
 

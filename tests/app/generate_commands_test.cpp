@@ -497,4 +497,37 @@ TEST_F(Generate, DirectBoundaryModelShowsItsGsAsTheDistribution) {
   gModelSelectorFlags = ModelSelectorFlags{};
 }
 
+// A g(s*) curve longer than the distribution it replaces: every array of
+// the distribution's length grows with it (a mass axis or the prior walked
+// the old, shorter arrays).
+TEST_F(Generate, DirectBoundaryModelGrowsEveryDistributionArray) {
+  LoadRun(3);
+  gModelParams.meniscus = 5.95f;
+  gModelParams.bottom = 7.1f;
+  gModelSelectorFlags.DistributionModel = gModelSelectorFlags.LsgStarModel = 1;
+  InstallDistributionPlot();
+  AllocDistributionArrays(3, 0, 0);
+  ContiSettings& cs = Conti();
+  for (int i = 1; i <= 3; ++i) cs.sValues[i] = 1.0f * i;
+  BuildDistributionPlot();
+  const std::string file = (dir_ / "gs.txt").string();
+  {
+    std::ofstream out(file);
+    for (int k = 1; k <= 8; ++k) out << 3.0 + 0.5 * k << " " << 0.1 * k << " 0 0 0 0\n";
+  }
+  ui_->ExpectBox("Make direct boundary model from g(s*)", "1) calculate g(s*) by dcdt")
+      .ExpectFiles("select g*(s) ASCII file from dcdt analysis", Chosen({file}));
+  ui_->lenient = true;
+  Window().Dispatch(533);
+  ASSERT_EQ(cs.gridSize, 8);
+  EXPECT_EQ(DistArrays().allocatedN, 8);
+  EXPECT_EQ(DistArrays().allocatedPrior, 8);
+  // Every entry exists (an address sanitizer run reads all of them).
+  double sum = 0.0;
+  for (int i = 1; i <= 8; ++i)
+    sum += cs.molarMasses[i] + cs.companionDistribution[i] + cs.prior[i] + cs.priorCompanion[i];
+  EXPECT_NEAR(sum, 8 * 0.01, 1e-9);
+  gModelSelectorFlags = ModelSelectorFlags{};
+}
+
 }  // namespace
