@@ -47,6 +47,13 @@ bool CheckSpeedStepsForLoad(const std::string& drive, const std::string& folder,
                        "only sort, don't fit");
     return true;
   }
+  // Speed changes without a file (multi-speed equilibrium scans, a set
+  // recorded at several speeds): no profile is used. Reading the missing file
+  // would only report it as unreadable and inconsistent, and refuse the set.
+  if (!haveFile) {
+    CurrentSpeedProfile.Clear();
+    return true;
+  }
   CurrentSpeedProfile.Clear();
   auto profile = std::make_unique<CRotorSpeedProfile>();
   profile->fileName = path;

@@ -291,6 +291,29 @@ TEST_F(LoadingTest, SpeedStepsAtLoad) {
   ExpectNoFailures();
 }
 
+// Scans recorded at several speeds (a multi-speed equilibrium set) with no
+// speed-steps file beside them load quietly without a profile: nothing is
+// refused, so an unattended run of such a set goes on.
+TEST_F(LoadingTest, SpeedChangesWithoutAFileLoadWithoutAProfileOrAMessage) {
+  const float speeds[] = {8000, 11000, 15000};
+  std::vector<std::string> names;
+  for (int i = 0; i < 3; ++i) {
+    auto scan = MakeScan(6.9f, 0.005f, 41, [](float r) { return r - 6.0f; });
+    scan.time = 80000.0 * (i + 1);
+    scan.rpm = speeds[i];
+    scan.w2t = 1e10 * (i + 1);
+    names.push_back(Name(i + 1));
+    WriteScan(dir / names.back(), scan);
+  }
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  EXPECT_EQ(CurrentScanSet().count, 3);
+  EXPECT_EQ(CurrentSpeedProfile.profile, nullptr);
+  EXPECT_FALSE(CurrentSpeedProfile.inUse);
+  EXPECT_TRUE(CurrentSpeedClassification().refusedFile.empty());
+  EXPECT_FALSE(platform::FileExists(dir / "speedsteps.txt"));
+  ExpectNoFailures();
+}
+
 TEST_F(LoadingTest, SpeedStepStartIsRecoveredFromOmegaSquaredT) {
   // Ramp at a from rest to 3000 rpm, hold, then at ts ramp at a to 50000 rpm.
   const double a = 280, rpm0 = 3000, rpm1 = 50000, ts = 1000;
