@@ -57,12 +57,14 @@ int PlotUnitY(const TXLAWindow& w, int py) {
 // With the integration button down the band spans the distribution plot's
 // whole height, except for the two-dimensional c(s, f/f0), whose band
 // selects an f/f0 range too.
+CWINPlot* DistributionPlot() { return Conti().distributionPlot; }
+
+// An integration chosen over a distribution that has gone since (another
+// model, new data) leaves the data plot's zoom band as drawn.
 bool FullHeightBand() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  return RangeSelection().forIntegration && !m.CSff0Model && !m.CSff0With1DiscreteModel;
+  return RangeSelection().forIntegration && DistributionPlot() && !m.CSff0Model && !m.CSff0With1DiscreteModel;
 }
-
-CWINPlot* DistributionPlot() { return Conti().distributionPlot; }
 
 // Hover colours (0x00bbggrr).
 constexpr platform::COLORREF kHoverMeniscus = 0x0000b4;

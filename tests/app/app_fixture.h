@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/distribution_commands.h"
 #include "app/parameter_preferences.h"
 #include "app/program_options.h"
 #include "app/shell_services.h"
@@ -60,6 +61,9 @@ class AppTest : public ::testing::Test {
     CommandLineState() = CommandLineFlags{};
     MenuState() = DynamicMenuState{};
     MenuMarkers() = DynamicMenuMarkers{};
+    // A range selection an earlier test started changes every later
+    // right-button drag.
+    RangeSelection() = RangeSelectionState{};
     platform::ResetQuitRequest();
     platform::SetRepaintsMuted(false);
     platform::SetProcesses(&processes_);

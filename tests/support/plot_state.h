@@ -10,6 +10,7 @@ namespace teststate {
 inline void ResetPlotState() {
   DistributionPlotWindow().Destroy();
   CurrentPlotWindows().scanRmsPath = PlotWindowSet{}.scanRmsPath;
+  CurrentPlotWindows().worstScan = 0;
 }
 
 }  // namespace teststate
