@@ -194,7 +194,7 @@ void RunBufferSedimentationDialog(TXLAWindow& window) {
 
 void TXLAWindow::CmBufferSedimentation() {
   BufferSedSettings& b = B();
-  if (gModelSelectorFlags.CSff0Model || gModelSelectorFlags.CSff0With1DiscreteModel) {
+  if (gModelSelectorFlags.AnyCsff0Model()) {
     PlaySoundInfo();
     platform::UI().MessageBox("ERROR", "c(s,ff0) model does not work in buffer mismatch mode",
                               platform::BoxButtons::Ok, platform::BoxIcon::Information);

@@ -29,8 +29,7 @@ namespace {
 const ModelSelectorFlags& F() { return gModelSelectorFlags; }
 
 bool Yes(const std::string& question) {
-  return platform::UI().MessageBox("", question, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
-         platform::IDYES;
+  return platform::AskYes("", question);
 }
 
 bool ScansLoaded() { return CurrentScanSet().count > 0; }

@@ -27,10 +27,6 @@ constexpr int kMarkStyle = 6;
 // Larger marks cover the whole plot, and the symbol size must stay an int.
 constexpr float kLargestMarkSize = 100.0f;
 
-bool AskYesNo(const char* caption, const char* text) {
-  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
-}
 
 int ScanCurveCount(const CWINPlot& plot) {
   return std::min(CurrentScanSet().count, plot.curveCount);
@@ -96,8 +92,8 @@ void TXLAWindow::CmCopyDataPlot() {
   // user last chose, not reset to marks.
   std::vector<int> styles;
   for (int i = 0; i < ScanCurveCount(*plot); ++i) styles.push_back(plot->GetCurveStyle(i));
-  if (AskYesNo(caption, "connect data points with lines?")) SetDataCurveStyles(*plot, kLineStyle);
-  if (AskYesNo(caption, "Paint Black and White?")) {
+  if (platform::AskYes(caption, "connect data points with lines?")) SetDataCurveStyles(*plot, kLineStyle);
+  if (platform::AskYes(caption, "Paint Black and White?")) {
     BlackScanCurves black;
     plot->Plot();
   } else {
@@ -111,7 +107,7 @@ void TXLAWindow::CmCopyDataPlot() {
 void TXLAWindow::CmCopyResidualsPlot() {
   CWINPlot* plot = CurrentPlotWindows().residualPlot;
   if (!plot) return;
-  if (AskYesNo("Copy Residuals Plot to Clipboard", "Paint Black and White?")) {
+  if (platform::AskYes("Copy Residuals Plot to Clipboard", "Paint Black and White?")) {
     BlackScanCurves black;
     plot->Plot();
   } else {

@@ -37,7 +37,6 @@
 
 namespace {
 
-constexpr platform::COLORREF kRed = 0x0000FF;
 constexpr int kThickLine = 12;
 
 const ModelSelectorFlags& F() { return gModelSelectorFlags; }
@@ -45,9 +44,6 @@ const ModelSelectorFlags& F() { return gModelSelectorFlags; }
 int Box(const char* caption, const std::string& text, platform::BoxButtons buttons = platform::BoxButtons::Ok,
         platform::BoxIcon icon = platform::BoxIcon::Information) {
   return platform::UI().MessageBox(caption, text, buttons, icon);
-}
-bool Yes(const char* caption, const std::string& text) {
-  return Box(caption, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) == platform::IDYES;
 }
 void Refuse(const char* text) {
   PlaySoundError();
@@ -123,7 +119,7 @@ bool TransformToS20() {
     return false;
   }
   if (DistributionPlotHost* host = GetDistributionPlotHost()) host->DeleteIntegrateButton();
-  if (!Yes("", "transform s to s20?")) return false;
+  if (!platform::AskYes("", "transform s to s20?")) return false;
   constexpr const char* kCaption = "Transform s to Rh Distribution";
   if (!AskNumber(vbar20, "enter partial specific volume [ml/g] at 20C", kCaption) ||
       !AskNumber(vbar, "enter partial specific volume [ml/g] in experiment", kCaption) ||
@@ -165,7 +161,7 @@ void TXLAWindow::CmUseIntegrationRangesFromFile() {
   if (o.IntegrationRangesFromFile) {
     o.IntegrationRangesFromFile = false;
     CheckMenuItem(cmd::UseIntegrationRangesFromFile, false);
-    if (Yes("SET PREFERENCE", "switching off integration range from file - \nsave as default setting?"))
+    if (platform::AskYes("SET PREFERENCE", "switching off integration range from file - \nsave as default setting?"))
       SetParameterPreference(*this, 10, 0);
   } else {
     if (!SelectIntegrationRangeFile(*this)) {
@@ -176,7 +172,7 @@ void TXLAWindow::CmUseIntegrationRangesFromFile() {
     }
     o.IntegrationRangesFromFile = true;
     CheckMenuItem(cmd::UseIntegrationRangesFromFile, true);
-    if (Yes("SET PREFERENCE", "switching on integration range from file \n" + IntegrationRanges().path +
+    if (platform::AskYes("SET PREFERENCE", "switching on integration range from file \n" + IntegrationRanges().path +
                                   " \n - save as default setting?"))
       SetParameterPreference(*this, 10, 1);
   }
@@ -246,7 +242,7 @@ std::string ShowRangeOnData(TXLAWindow& w, float lo, float hi, float total, floa
 }
 
 void IntegrateSelectedRange(TXLAWindow& w, float x1, float x2, float y1, float y2) {
-  PlotIntegrationRange(w, x1, x2, kThickLine, kRed);
+  PlotIntegrationRange(w, x1, x2, kThickLine, platform::kRed);
   RangeSelectionState& sel = RangeSelection();
   sel.forIntegration = sel.active = false;
   ReleaseIntegrateButton(w);
@@ -348,13 +344,13 @@ void TXLAWindow::TransformDistributionToS20w() {
 void TXLAWindow::CmTransformSToRDistribution() {
   if (!TransformToS20()) return;
   RequestRepaint(*this);
-  if (!Yes("", "transform s20 to Stokes-Radius?")) return;
+  if (!platform::AskYes("", "transform s20 to Stokes-Radius?")) return;
   if (!TransformDistributionToStokesRadius(gSolutionConditions.vbar20)) {
     Refuse("could not calculate Rh from s20 in distribution");
     return;
   }
   RequestRepaint(*this);
-  if (!Yes("", "correct distribution c(R) for a size-dependent signal a(R)?")) return;
+  if (!platform::AskYes("", "correct distribution c(R) for a size-dependent signal a(R)?")) return;
   // An open dialog: the file must exist, and picking it asks no overwrite.
   platform::FileDialogRequest request;
   request.title = "open power series for a(R)";
@@ -376,7 +372,7 @@ void TXLAWindow::CmSaveContinuousDistribution() {
   if (!(m.DistributionModel || m.SedTransformModel) || !curve) return;
   std::string path;
   if (!AskSavePath("save mass distribution as", "newdat.dat", path)) return;
-  if ((m.CSff0Model || m.CSff0With1DiscreteModel) && Yes("", "2d distributions?")) {
+  if (m.AnyCsff0Model() && platform::AskYes("", "2d distributions?")) {
     SaveMonteCarloTable(path);
     return;
   }

@@ -36,10 +36,6 @@
 
 namespace {
 
-bool AskYesNo(const char* caption, const std::string& text) {
-  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
-         platform::IDYES;
-}
 
 // The latest scan's values over its fit range as the extra plot.
 void ShowLatestScan(TXLAWindow& w, int latest) {
@@ -62,7 +58,7 @@ bool AcceptLatest(TXLAWindow& w, int latest, const char* tail) {
   char text[200];
   std::snprintf(text, sizeof text, "accept EQ scan at %.0f nm and %.0f rpm to be included? %s",
                 static_cast<double>(r.wavelength), static_cast<double>(r.rpm), tail);
-  return AskYesNo("EQ Test", text);
+  return platform::AskYes("EQ Test", text);
 }
 
 }  // namespace
@@ -88,7 +84,7 @@ bool TestEquilibriumAttained(TXLAWindow& w, const std::vector<int>& list, int la
   char text[200];
   std::snprintf(text, sizeof text, "was equilibrium attained at %.0f nm and %.0f rpm?",
                 static_cast<double>(r.wavelength), static_cast<double>(r.rpm));
-  if (!AskYesNo("EQ Test", text)) return false;
+  if (!platform::AskYes("EQ Test", text)) return false;
   return AcceptLatest(w, latest, "");
 }
 
@@ -101,8 +97,8 @@ void TXLAWindow::CmSortEqDataToDisk() {
   }
   if (s.radialResolution > 0.001f) {
     PlaySoundInfo();
-    if (!AskYesNo("sort EQ data", "resolution is limiting data points - continue?")) {
-      if (AskYesNo("sort EQ data", "change resolution?")) CmSetRadialResolution();
+    if (!platform::AskYes("sort EQ data", "resolution is limiting data points - continue?")) {
+      if (platform::AskYes("sort EQ data", "change resolution?")) CmSetRadialResolution();
       return;
     }
   }
@@ -113,12 +109,12 @@ void TXLAWindow::CmSortEqDataToDisk() {
     PlaySoundOk();
     return;
   }
-  if (CurrentDataTypeFlags().interference && AskYesNo("sort EQ data", "subtract blank file?")) {
+  if (CurrentDataTypeFlags().interference && platform::AskYes("sort EQ data", "subtract blank file?")) {
     std::string blank;
     if (SelectFileNameOpenOrSave(*this, false, blank, 4096, "select blank scan", "", "scan files", "*.*"))
       request.blankPath = blank;
   }
-  request.makeXp = AskYesNo("sort EQ data", "make xp files?");
+  request.makeXp = platform::AskYes("sort EQ data", "make xp files?");
   if (request.makeXp) {
     const SolutionConditions& sc = gSolutionConditions;
     const char* caption = "make MORLEAN xp file";
@@ -220,7 +216,7 @@ void SelectEqTestSeries(TXLAWindow& w) {
         char text[200];
         std::snprintf(text, sizeof text, "cell %d, %.0f nm, %d krpm\nInclude this (cell/wl) series in time-course plot?",
                       r.cell, static_cast<double>(r.wavelength), Krpm(r.rpm));
-        if (!AskYesNo(kEqTest, text)) {
+        if (!platform::AskYes(kEqTest, text)) {
           t.excluded.push_back({r.cell, r.wavelength});
           t.included[i] = false;
           break;
@@ -232,7 +228,7 @@ void SelectEqTestSeries(TXLAWindow& w) {
                     "accept radial limits for comparison of %d kprm series? \n(otherwise set new ones to exclude "
                     "region or artifacts)",
                     Krpm(r.rpm));
-      if (!AskYesNo(kEqTest, text)) {
+      if (!platform::AskYes(kEqTest, text)) {
         const int L = e.Last();
         float rMin = s.radii[L][t.first[i]], rMax = s.radii[L][t.last[i]];
         if (InputFloat(&rMin, rMin, true, "r-min:", kEqTest) && InputFloat(&rMax, rMax, true, "r-max:", kEqTest)) {
@@ -341,7 +337,7 @@ void DrawEqTestCurves() {
 }
 
 void AskToSaveEqTestFiles(TXLAWindow& w) {
-  if (!AskYesNo(kEqTest, "save approach to equilibrium data?")) return;
+  if (!platform::AskYes(kEqTest, "save approach to equilibrium data?")) return;
   const platform::PathParts params = platform::SplitPath(CurrentDataPaths().parameterFile);
   std::string path = params.folder + "approach_to_eq_test.txt";
   std::string chosen = path;
@@ -413,7 +409,7 @@ void TXLAWindow::CmTestApproachToEquilibrium() {
   RangeHistory.depth = 0;
   RunEqTest(*this);
   RequestRepaint(*this);
-  if (AskYesNo(kEqTest, "realtime update?")) CmRealtimeUpdate();
+  if (platform::AskYes(kEqTest, "realtime update?")) CmRealtimeUpdate();
 }
 
 void ConnectEqTools(TXLAWindow& w) {

@@ -132,7 +132,7 @@ bool CheckContiGridSettings() {
       return false;
     }
   }
-  if (m.CSff0Model || m.CSff0With1DiscreteModel) {
+  if (m.AnyCsff0Model()) {
     if (cs.ffMax <= cs.ffMin) {
       ErrorBox("Error in bCofSff0: ff0max must be larger than ff0min", false);
       return false;

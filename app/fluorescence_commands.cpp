@@ -25,14 +25,10 @@ constexpr const char* kNotFluorescence = "this is intended for fluorescence data
 
 FdsSignalParams& P() { return CurrentFdsSignalParams(); }
 
-bool Ask(const char* caption, const char* question) {
-  return platform::UI().MessageBox(caption, question, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
-}
 
 // Every other kind of data is allowed too, but only after a question.
 bool FluorescenceOrConfirmed(const char* caption) {
-  return CurrentDataTypeFlags().fluorescence || Ask(caption, kNotFluorescence);
+  return CurrentDataTypeFlags().fluorescence || platform::AskYes(caption, kNotFluorescence);
 }
 
 // The number prompt offers the current value; Cancel keeps it.
@@ -45,7 +41,7 @@ std::uint8_t Flag(bool on) { return on ? 1 : 0; }
 // Steps shared by the one-correction commands: true when the correction is
 // to be on.
 bool WantCorrection(const char* caption, const char* question) {
-  return FluorescenceOrConfirmed(caption) && Ask(caption, question);
+  return FluorescenceOrConfirmed(caption) && platform::AskYes(caption, question);
 }
 
 // The serial fits save the corrections at their start and put them back.
@@ -161,7 +157,7 @@ void TXLAWindow::CmSignalRadialConvolution() {
     return;
   }
   AskValue(p.convolutionWidth, "characteristic width (cm)", caption);
-  p.fitConvolutionWidth = Flag(Ask(caption, "fit characteristic convolution width?"));
+  p.fitConvolutionWidth = Flag(platform::AskYes(caption, "fit characteristic convolution width?"));
   AskValue(p.convolutionCutoff, "consider dist factor", caption);
 }
 
@@ -177,17 +173,17 @@ void TXLAWindow::CmJohnstonOgstonSignalDepletion() {
     return;
   }
   AskValue(p.depletionS, "s-value of depletion (S)", caption);
-  p.fitDepletionS = Flag(Ask(caption, "fit s-value?"));
+  p.fitDepletionS = Flag(platform::AskYes(caption, "fit s-value?"));
   float d = p.depletionD * 1e7f;
   AskValue(d, "D-value of depletion (F)", caption);
   p.depletionD = d * 1e-7f;
-  p.fitDepletionD = Flag(Ask(caption, "fit D-value?"));
+  p.fitDepletionD = Flag(platform::AskYes(caption, "fit D-value?"));
   AskValue(p.depletionAmplitude, "amplitude of depletion (S)", caption);
-  p.fitDepletionAmplitude = Flag(Ask(caption, "fit amplitude?"));
+  p.fitDepletionAmplitude = Flag(platform::AskYes(caption, "fit amplitude?"));
   float ks = static_cast<float>(std::pow(10.0, p.depletionLogKs));
   AskValue(ks, "ks-value", caption);
   p.depletionLogKs = DepletionLogKsOfEntry(ks);
-  p.fitDepletionKs = Flag(Ask(caption, "fit ks-value?"));
+  p.fitDepletionKs = Flag(platform::AskYes(caption, "fit ks-value?"));
 }
 
 void TXLAWindow::CmExcitationShadowAtBottom() {
@@ -201,7 +197,7 @@ void TXLAWindow::CmExcitationShadowAtBottom() {
     return;
   }
   AskValue(p.coneRadius, "cone radius (cm)", caption);
-  p.fitConeRadius = Flag(Ask(caption, "fit cone radius?"));
+  p.fitConeRadius = Flag(platform::AskYes(caption, "fit cone radius?"));
 }
 
 void TXLAWindow::CmSignalMagnificationRadialGradient() {
@@ -215,7 +211,7 @@ void TXLAWindow::CmSignalMagnificationRadialGradient() {
     return;
   }
   AskValue(p.radialGradient, "1+da/dr", caption);
-  p.fitRadialGradient = Flag(Ask(caption, "fit radial magnification gradient?"));
+  p.fitRadialGradient = Flag(platform::AskYes(caption, "fit radial magnification gradient?"));
 }
 
 void TXLAWindow::CmSignalMagnificationDriftWithTime() {
@@ -225,21 +221,21 @@ void TXLAWindow::CmSignalMagnificationDriftWithTime() {
   p.useExponentialDrift = p.fitDriftRate = p.fitLimitingLevel = 0;
   CheckMenuPair(*this, 909, 910, false);
   if (!FluorescenceOrConfirmed(caption)) return;
-  if (Ask(caption, "use linear temporal magnification drift?")) {
+  if (platform::AskYes(caption, "use linear temporal magnification drift?")) {
     p.useDrift = p.useLinearDrift = 1;
     float percent = p.linearDrift * 100.0f;
     AskValue(percent, "(df/dt) [%%/h]", caption);
     p.linearDrift = percent * 0.01f;
-    p.fitLinearDrift = Flag(Ask(caption, "fit temporal magnification drift?"));
+    p.fitLinearDrift = Flag(platform::AskYes(caption, "fit temporal magnification drift?"));
   }
-  if (Ask(caption, "use exponential photophysics model?")) {
+  if (platform::AskYes(caption, "use exponential photophysics model?")) {
     p.useDrift = p.useExponentialDrift = 1;
     AskValue(p.driftRate, "rate [per h]", caption);
     float percent = p.limitingLevel * 100.0f;
     AskValue(percent, "limiting signal level [%%]", caption);
     p.limitingLevel = percent * 0.01f;
-    p.fitLimitingLevel = Flag(Ask(caption, "fit limiting signal level?"));
-    p.fitDriftRate = Flag(Ask(caption, "fit temporal magnification drift?"));
+    p.fitLimitingLevel = Flag(platform::AskYes(caption, "fit limiting signal level?"));
+    p.fitDriftRate = Flag(platform::AskYes(caption, "fit temporal magnification drift?"));
   }
   if (p.useDrift) CheckMenuPair(*this, 909, 910, true);
 }
@@ -248,14 +244,14 @@ void TXLAWindow::CmNonlinearDetection() {
   FdsSignalParams& p = P();
   const char* caption = "Nonlinear Detection";
   const bool proceed = FluorescenceOrConfirmed(caption);
-  if (proceed && Ask(caption, "account for nonlinear detection")) {
+  if (proceed && platform::AskYes(caption, "account for nonlinear detection")) {
     p.useNonlinearDetection = 1;
     CheckMenuPair(*this, 906, 908, true);
     AskValue(p.detectionPower, "power coeff d(log(a))/dc", caption);
     p.detectionPower = DetectionPowerOfEntry(p.detectionPower);
-    p.fitDetectionPower = Flag(Ask(caption, "fit power coefficient?"));
+    p.fitDetectionPower = Flag(platform::AskYes(caption, "fit power coefficient?"));
     AskValue(p.detectionBaseline, "baseline for power law", caption);
-    p.showTransformed = Flag(Ask(caption, "want to show transformed data (YES) or original (NO)?"));
+    p.showTransformed = Flag(platform::AskYes(caption, "want to show transformed data (YES) or original (NO)?"));
     NonlinearDetectionTransform(p.detectionPower, p.detectionBaseline, p.showTransformed != 0);
     RequestRepaint(*this);
     return;
@@ -283,7 +279,7 @@ void TXLAWindow::CmSortFluorescenceDataToDisk() {
     return;
   }
   const char* caption = "SORT FLUORESCENCE AUC DATA";
-  if (!Ask(caption, "sort all data in this folder?")) {
+  if (!platform::AskYes(caption, "sort all data in this folder?")) {
     CopyLoadedFluorescenceFiles();
     PlaySoundOk();
     return;
@@ -291,14 +287,14 @@ void TXLAWindow::CmSortFluorescenceDataToDisk() {
   FluorescenceSortOptions o;
   float target = static_cast<float>(o.targetScans);
   float excluded = static_cast<float>(o.excludedCell);
-  if (Ask(caption, "make list files?")) {
+  if (platform::AskYes(caption, "make list files?")) {
     o.makeLists = true;
     AskValue(o.tMin, "t min [sec]", caption);
     AskValue(o.tMax, "t max [sec]", caption);
     AskValue(target, "target # of scans", caption);
     AskValue(excluded, "exclude fluorescence reference in cell#", caption);
   }
-  if (Ask(caption, "exclude files with signal below thresold in [rmin rmax] interval?")) {
+  if (platform::AskYes(caption, "exclude files with signal below thresold in [rmin rmax] interval?")) {
     o.thresholdFilter = true;
     AskValue(o.rMin, "r min [cm]", caption);
     AskValue(o.rMax, "r max [cm]", caption);

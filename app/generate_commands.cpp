@@ -49,8 +49,7 @@ bool Ask(TXLAWindow& w, float& value, float initial, const char* prompt) {
 }
 
 bool YesNo(const char* text) {
-  return platform::UI().MessageBox(kCaption, text, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
+  return platform::AskYes(kCaption, text);
 }
 
 void Note(const char* text) {

@@ -29,19 +29,15 @@ bool RangeModel() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (CurrentDataTypeFlags().dls || !m.DistributionModel || m.SedTransformModel || m.LsgStarWith1DiscreteModel)
     return false;
-  return m.CSModel || m.HybridCSLsgModel || m.DlsIRhModel || m.CSff0Model || m.CSff0With1DiscreteModel ||
-         m.DlsIRhTimeCourseModel || m.ConformationalChangeCSModel || m.FixFF0FloatingVbarCSModel ||
-         m.GeneralScalingLawCSModel || m.WormlikeChainCSModel || m.BimodalFF0CSModel ||
-         m.BimodalFF0With1DiscreteCSModel || m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent ||
-         m.CSWithMsTableModel || m.CSInvariantDModel || m.NonidealCSModel || m.NonidealCSVariant ||
-         m.CSModel521;
+  return m.AnyCsFamilyModel() || m.HybridCSLsgModel || m.DlsIRhModel || m.DlsIRhTimeCourseModel ||
+         m.AnyCsff0Model();
 }
 
 // Molar mass at s by the s-M relation of the chosen model (g/mol).
 float MassAt(float s, float T) {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   const ContiSettings& cs = Conti();
-  if ((m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel) && s >= cs.secondFfSMin && s <= cs.secondFfSMax)
+  if (m.AnyBimodalCsModel() && s >= cs.secondFfSMin && s <= cs.secondFfSMax)
     return CalculateMff02(s, cs.secondFf);
   if (m.ConformationalChangeCSModel && s >= cs.conformationSMin && s <= cs.conformationSMax)
     return cs.conformationM;

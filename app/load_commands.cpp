@@ -173,8 +173,7 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   bool isList = false;
   std::string listText;
   if (kind == LoadKind::Scans && first.extension == ".xp" && first.name.rfind('_', 0) != 0) {
-    CallOrNotAvailable(w, Road().loadXpFile ? std::function<void()>([&] { Road().loadXpFile(entries[0]); })
-                                            : std::function<void()>());
+    Road().loadXpFile(entries[0]);
     return outcome;
   }
   if (NameIs(first.name, "list") || (kind == LoadKind::Scans && NameIs(first.name, "list_corr"))) {
@@ -234,10 +233,7 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   w.Frame().SetCursor(platform::CursorKind::Wait);
   bool loaded = true;
   if (kind == LoadKind::Dls) {
-    if (Road().loadDlsData)
-      Road().loadDlsData(selection);
-    else
-      w.NotAvailableYet();
+    Road().loadDlsData(selection);
   } else {
     loaded = LoadAllData(selection);
     // A load that read nothing keeps the set shown before, and its title.
@@ -336,19 +332,12 @@ void TXLAWindow::EvDropFiles(const std::vector<std::string>& paths) {
   if (count == 1) {
     const platform::PathParts p = platform::SplitPath(paths[0]);
     if (p.extension == ".xp") {
-      if (Road().loadXpFile)
-        Road().loadXpFile(paths[0]);
-      else
-        NotAvailableYet();
+      Road().loadXpFile(paths[0]);
     } else if (!p.name.empty() && p.name[0] == '~') {
       const int answer = platform::UI().MessageBox("DROPPING FILES",
                                                    "switch to parameter file " + paths[0] + "?",
                                                    platform::BoxButtons::YesNo, platform::BoxIcon::Question);
       if (answer == platform::IDYES) {
-        if (!Road().reloadParameters) {
-          NotAvailableYet();
-          return;
-        }
         Road().reloadParameters(paths[0]);
         DialogOpen = false;
         CmParameters();

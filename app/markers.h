@@ -8,12 +8,12 @@
 class TXLAWindow;
 class CWINPlot;
 
-constexpr platform::COLORREF kMeniscusColor = 0x000000FF;
-constexpr platform::COLORREF kReferenceMeniscusColor = 0x00FF00FF;
-constexpr platform::COLORREF kBottomColor = 0x00FF0000;
-constexpr platform::COLORREF kFitLimitColor = 0x0000FF00;
+constexpr platform::COLORREF kMeniscusColor = platform::kRed;
+constexpr platform::COLORREF kReferenceMeniscusColor = platform::kMagenta;
+constexpr platform::COLORREF kBottomColor = platform::kBlue;
+constexpr platform::COLORREF kFitLimitColor = platform::kGreen;
 constexpr platform::COLORREF kFitRangeColor = 0x00C8C8C8;
-constexpr platform::COLORREF kMarkerWhite = 0x00FFFFFF;
+constexpr platform::COLORREF kMarkerWhite = platform::kWhite;
 
 enum class CursorEditMode { None, MeniscusOrBottom, ReferenceMeniscus, FitLimits };
 

@@ -104,6 +104,17 @@ namespace {
 
 // The discrete species in a Lamm geometry of their own: linear, external
 // loading cell, and the static-grid variant without menu item.
+// The shared head of a model command: nothing when the model is already
+// chosen; otherwise the reset, the model's switch and its tick.
+bool EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
+  ReleaseDistributionArrays();
+  if (gModelSelectorFlags.*own) return false;
+  ClearModelSelection();
+  gModelSelectorFlags.*own = 1;
+  w.CheckMenuItem(item, true);
+  return true;
+}
+
 void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
@@ -146,12 +157,7 @@ void TXLAWindow::CmModel282() {
 
 void TXLAWindow::CmMonomerDimerModel() {
   if (RefuseDlsData()) return;
-  ModelSelectorFlags& m = gModelSelectorFlags;
-  ReleaseDistributionArrays();
-  if (m.MonomerDimerModel) return;
-  ClearModelSelection();
-  m.MonomerDimerModel = 1;
-  CheckMenuItem(197, true);
+  if (!EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, 197)) return;
   FixAllParameters();
   // The dimer's D (or M) follows from the monomer's.
   gModelParameterVector.F[2 * n + 2] = 0;
@@ -163,12 +169,7 @@ void TXLAWindow::CmMonomerDimerModel() {
 
 void TXLAWindow::CmMonomerTrimerModel() {
   if (RefuseDlsData()) return;
-  ModelSelectorFlags& m = gModelSelectorFlags;
-  ReleaseDistributionArrays();
-  if (m.MonomerTrimerModel) return;
-  ClearModelSelection();
-  m.MonomerTrimerModel = 1;
-  CheckMenuItem(229, true);
+  if (!EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, 229)) return;
   FixAllParameters();
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
@@ -378,12 +379,7 @@ void TXLAWindow::CmNonidealMultipleSpeciesModel() {
     RefuseModelFor("this model is not implemented for equilibrium data");
     return;
   }
-  ModelSelectorFlags& m = gModelSelectorFlags;
-  ReleaseDistributionArrays();
-  if (m.NonidealMultipleSpeciesModel) return;
-  ClearModelSelection();
-  m.NonidealMultipleSpeciesModel = 1;
-  CheckMenuItem(893, true);
+  if (!EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, 893)) return;
   SetFitMAndS(*this, false);
   FixAllParameters();
   UnpackModelParameters();
@@ -567,13 +563,9 @@ void TXLAWindow::CmFMScalingLawModel() {
   UnpackModelParameters();
   if (platform::UI().MessageBox("C(M) POWERLAW", "enter new s(M) power-law calibration?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) == platform::IDYES) {
-    if (Road().calibrateCMPowerLaw) {
-      if (!Road().calibrateCMPowerLaw())
-        platform::UI().MessageBox("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!",
-                                  platform::BoxButtons::Ok, platform::BoxIcon::Error);
-    } else {
-      NotAvailableYet();
-    }
+    if (!Road().calibrateCMPowerLaw())
+      platform::UI().MessageBox("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!",
+                                platform::BoxButtons::Ok, platform::BoxIcon::Error);
   }
   SetSecondDerivativeRegularization(false, "ls-g(s)");
   CheckMenuItem(294, Conti().secondDerivative != 0);

@@ -22,10 +22,6 @@ constexpr const char* kExplanation =
     "This Monte-Carlo routine will show the statistics only arising from the distribution and "
     "regularization.\n";
 
-bool AskYesNo(const char* caption, const std::string& text) {
-  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
-}
 
 bool DistributionModelOn() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
@@ -55,12 +51,12 @@ int Count(float n) { return static_cast<int>(std::floor(n)); }
 
 void TXLAWindow::CmMonteCarloForDistributions() {
   if (!DistributionModelOn()) return;
-  if (!AskYesNo(kTitle, std::string(kExplanation) + " - continue?")) return;
+  if (!platform::AskYes(kTitle, std::string(kExplanation) + " - continue?")) return;
   float n = 100.0f, c = 0.68f;
   if (!Ask(*this, n, "number of simulations") || !Ask(*this, c, "confidence level for display")) return;
   std::string path;
   if (!AskResultFolder("", path)) return;
-  const bool writeEach = AskYesNo("SET PREFERENCE", "write distribution to file at each iteration?");
+  const bool writeEach = platform::AskYes("SET PREFERENCE", "write distribution to file at each iteration?");
 
   Frame().SetCursor(platform::CursorKind::Wait);
   PrepareContiContext(*this);
@@ -86,7 +82,7 @@ void TXLAWindow::CmMonteCarloIntegratedSw() {
       "of the nonlinear parameter first, and then apply the present Monte-Carlo for distributions "
       "procedure to the extreme values (faster)."
       " - continue?";
-  if (!AskYesNo(kTitle, explanation)) return;
+  if (!platform::AskYes(kTitle, explanation)) return;
   if (!DistributionModelOn()) return;
   float n = 100.0f, c = 0.68f, sMin = 1.0f, sMax = 10.0f;
   if (!Ask(*this, n, "number of simulations") ||
@@ -95,12 +91,12 @@ void TXLAWindow::CmMonteCarloIntegratedSw() {
     return;
   std::string path;
   if (!AskResultFolder("*", path)) return;
-  const bool writeEach = AskYesNo("SET PREFERENCE", "write distribution to file at each iteration?");
+  const bool writeEach = platform::AskYes("SET PREFERENCE", "write distribution to file at each iteration?");
 
   Frame().SetCursor(platform::CursorKind::Wait);
   PrepareContiContext(*this);
   RunMonteCarloSw(Count(n), c, sMin, sMax, path, writeEach);
-  while (AskYesNo(kTitle, "other integration limits?")) {
+  while (platform::AskYes(kTitle, "other integration limits?")) {
     if (!Ask(*this, sMin, "left integration limit (smin)") || !Ask(*this, sMax, "right integration limit (smax)"))
       break;
     MonteCarloSwStatistics(sMin, sMax, c);

@@ -61,7 +61,7 @@ float PeakMolarMass(float s) {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   const ContiSettings& c = Conti();
   const float celsius = gSolutionConditions.temperature - kAbsoluteZero;
-  if ((m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel) && s >= c.secondFfSMin &&
+  if (m.AnyBimodalCsModel() && s >= c.secondFfSMin &&
       s <= c.secondFfSMax)
     return CalculateMff02(s, c.secondFf);
   if (m.GeneralScalingLawCSModel) return MFromSPowerLaw(s);

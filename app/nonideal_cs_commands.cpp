@@ -35,8 +35,7 @@ void Tell(const char* text) {
 }
 
 bool Yes(const std::string& text) {
-  return platform::UI().MessageBox(kQuestionCaption, text, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
+  return platform::AskYes(kQuestionCaption, text);
 }
 
 std::string BesideParameters(const std::string& parameterFile) { return parameterFile + ".ctot"; }

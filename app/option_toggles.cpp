@@ -18,10 +18,6 @@
 
 namespace {
 
-bool AskYesNo(const char* caption, const std::string& text) {
-  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
-}
 
 // One number from the user, the current value shown; repeats until the text
 // parses. False on Cancel, leaving value unchanged.
@@ -53,9 +49,9 @@ int WholeCount(float v, float largest = 1024.0f) {
 
 template <typename Switch>
 void ToggleWithPreference(TXLAWindow& w, const char* question, Switch& sw, int command, int line) {
-  sw = static_cast<Switch>(AskYesNo("SET PREFERENCE", question));
+  sw = static_cast<Switch>(platform::AskYes("SET PREFERENCE", question));
   w.CheckMenuItem(command, sw);
-  if (AskYesNo("SET PREFERENCE", "save as default setting?"))
+  if (platform::AskYes("SET PREFERENCE", "save as default setting?"))
     SetParameterPreference(w, line - 1, sw ? 1 : 0);
   CallService(Services().playSoundOk);
 }
@@ -69,7 +65,7 @@ void ChooseRegularization(TXLAWindow& w, int kind) {
   w.CheckMenuItem(cmd::RegularizationMaxEnt, Conti().maxEntropy);
   w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative);
   w.CheckMenuItem(cmd::ShowBothRegularizations, Conti().showBothRegularizations);
-  if (AskYesNo("SET PREFERENCE", "save new regularization as default setting?"))
+  if (platform::AskYes("SET PREFERENCE", "save new regularization as default setting?"))
     SetParameterPreference(w, 9, kind);
 }
 
@@ -84,7 +80,7 @@ void ChooseFitMethod(TXLAWindow& w, int method) {
                   : method == 2 ? cmd::SimulatedAnnealing
                                 : cmd::MarquardtLevenberg,
                   true);
-  if (AskYesNo("SET PREFERENCE", "save as default setting?"))
+  if (platform::AskYes("SET PREFERENCE", "save as default setting?"))
     SetParameterPreference(w, 12, method);
 }
 
@@ -115,7 +111,7 @@ void TXLAWindow::CmScanColorTemperatureFromTime() {
   ProgramOptions& o = Options();
   o.ScanColorFromTime = !o.ScanColorFromTime;
   CheckMenuItem(609, o.ScanColorFromTime);
-  if (AskYesNo("SET PREFERENCE", "save as default setting?"))
+  if (platform::AskYes("SET PREFERENCE", "save as default setting?"))
     SetParameterPreference(*this, 7, o.ScanColorFromTime ? 1 : 0);
   CallService(Services().playSoundOk);
   CallService(Services().setPlotAxisTitles);
@@ -129,7 +125,7 @@ void TXLAWindow::CmCheckElapsedTimeAgainstTimestamp() {
   const int scans = Services().loadedScanCount ? Services().loadedScanCount() : 0;
   if (scans > 1 && Services().checkScanTimeStamps && Services().checkScanTimeStamps(*this))
     CallService(Services().loadListedScansAndSimulate, *this);
-  if (AskYesNo("SET PREFERENCE", "Always Check Timestamps Automatically?")) {
+  if (platform::AskYes("SET PREFERENCE", "Always Check Timestamps Automatically?")) {
     o.TimeStampCheck = true;
     SetParameterPreference(*this, 17, 1);
     CheckMenuItem(cmd::CheckElapsedTime, true);
@@ -151,7 +147,7 @@ void TXLAWindow::CmCheckElapsedTimeAgainstTimestamp() {
 
 void TXLAWindow::CmMultipleThreads() {
   ProgramOptions& o = Options();
-  if (AskYesNo("SET PREFERENCE", "Use Multiple Threads?")) {
+  if (platform::AskYes("SET PREFERENCE", "Use Multiple Threads?")) {
     Conti().multipleThreads = true;
     float n = 0;
     if (PromptFloat(n, static_cast<float>(Conti().normalEquationThreads), "number of threads"))
@@ -170,7 +166,7 @@ void TXLAWindow::CmMultipleThreads() {
     Conti().multipleThreads = false;
   }
   CheckMenuItem(cmd::MultipleThreads, Conti().multipleThreads);
-  if (AskYesNo("SET PREFERENCE", "save as default setting?")) {
+  if (platform::AskYes("SET PREFERENCE", "save as default setting?")) {
     SetParameterPreference(*this, 11, Conti().multipleThreads ? Conti().normalEquationThreads : 0);
     SetParameterPreference(*this, 14, o.LammThreadCount);
   }
@@ -183,10 +179,10 @@ void TXLAWindow::CmRegularizationMaxEnt() { ChooseRegularization(*this, 1); }
 
 void TXLAWindow::CmChangeFitUpdatingPreferences() {
   ProgramOptions& o = Options();
-  o.FitRedrawDataPlot = AskYesNo("UPDATE DURING FIT", "data and fit plot?");
-  o.FitRedrawResidualsPlot = AskYesNo("UPDATE DURING FIT", "residuals plot?");
-  o.FitRedrawResidualsBitmap = AskYesNo("UPDATE DURING FIT", "residuals bitmap?");
-  o.FitRedrawDistributionPlot = AskYesNo("UPDATE DURING FIT", "distribution plot?");
+  o.FitRedrawDataPlot = platform::AskYes("UPDATE DURING FIT", "data and fit plot?");
+  o.FitRedrawResidualsPlot = platform::AskYes("UPDATE DURING FIT", "residuals plot?");
+  o.FitRedrawResidualsBitmap = platform::AskYes("UPDATE DURING FIT", "residuals bitmap?");
+  o.FitRedrawDistributionPlot = platform::AskYes("UPDATE DURING FIT", "distribution plot?");
   if (o.FitRedrawDataPlot || o.FitRedrawResidualsPlot || o.FitRedrawResidualsBitmap ||
       o.FitRedrawDistributionPlot) {
     float interval = 0;

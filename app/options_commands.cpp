@@ -35,10 +35,6 @@ constexpr int kStartTimeSlot = 24;
 constexpr float kUnloadedRT = 2.436002e10f;  // 20 degC, erg/mol
 constexpr int kLargestPolynomialOrder = 10;
 
-bool AskYesNo(const char* caption, const char* text) {
-  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
-}
 
 void Tell(const char* caption, const std::string& text) {
   platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::None);
@@ -110,7 +106,7 @@ void TXLAWindow::CmSetVRho() {
     gModelParameterVector.P[3] = sc.vbar;
     if (!solvent) gModelParameterVector.P[7] = sc.density;
   }
-  sg.FitVbar = solvent && AskYesNo("INHOMOGENEOUS SOLVENT", "fit for partial specific volume of macromolecule?");
+  sg.FitVbar = solvent && platform::AskYes("INHOMOGENEOUS SOLVENT", "fit for partial specific volume of macromolecule?");
   gFitEngineState.fitVbar = sg.FitVbar ? 1 : 0;
 }
 
@@ -153,8 +149,8 @@ void TXLAWindow::CmSetRadialResolution() {
   }
   if (value == s.radialResolution) return;
   s.radialResolution = value;
-  if (AskYesNo(caption, "save as startup default?")) SaveParameterPreferences(*this);
-  if (s.count > 0 && AskYesNo(caption, "need to reload files for the change to take effect\nreload now?"))
+  if (platform::AskYes(caption, "save as startup default?")) SaveParameterPreferences(*this);
+  if (s.count > 0 && platform::AskYes(caption, "need to reload files for the change to take effect\nreload now?"))
     ReloadListedScans(0);
 }
 
@@ -216,7 +212,7 @@ void TXLAWindow::CmFlagTooStrongGradients() {
     f.flagTooStrongGradients = 1;
   }
   CheckMenuItem(868, f.flagTooStrongGradients != 0);
-  if (AskYesNo(caption, "save current preferences?")) SaveParameterPreferences(*this);
+  if (platform::AskYes(caption, "save current preferences?")) SaveParameterPreferences(*this);
 }
 
 void TXLAWindow::CmDontLoadSpikes() {
@@ -231,13 +227,13 @@ void TXLAWindow::CmDontLoadSpikes() {
   if (!f.excludeSpikes) {
     askLevels();
     f.excludeSpikes = 1;
-  } else if (AskYesNo(caption, "turn off?")) {
+  } else if (platform::AskYes(caption, "turn off?")) {
     f.excludeSpikes = 0;
   } else {
     askLevels();
   }
   CheckMenuItem(247, f.excludeSpikes != 0);
-  if (AskYesNo(caption, "save current preferences?")) SaveParameterPreferences(*this);
+  if (platform::AskYes(caption, "save current preferences?")) SaveParameterPreferences(*this);
 }
 
 void TXLAWindow::CmSetPolynomOrder() {
@@ -258,7 +254,7 @@ void TXLAWindow::CmAlignInterferenceOffset() {
   if (!InputFloat(&radius, 7.0f, true, "sort at radius (cm)", "")) return;
   AlignInterferenceOffsetsAtRadius(0.0f, radius);
   Frame().Invalidate(true);
-  if (!AskYesNo("SAVE DATA", "save new interference data?")) return;
+  if (!platform::AskYes("SAVE DATA", "save new interference data?")) return;
   std::string path = CurrentScanSet().oldFileNameConvention ? "newdat.rxx" : "a0000x.rxx";
   if (SelectFileNameOpenOrSave(*this, true, path, 260, "save aligned interference data as", "",
                                "All Files (*.*)", "*.*"))

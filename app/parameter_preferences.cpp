@@ -55,8 +55,7 @@ int ToleranceLine(double tolerance, bool on) {
 }
 
 bool AskPreference(const char* question) {
-  return platform::UI().MessageBox("SET PREFERENCE", question, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
+  return platform::AskYes("SET PREFERENCE", question);
 }
 
 void SelectRegularization(TXLAWindow& w, int kind) {

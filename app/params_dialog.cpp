@@ -166,7 +166,7 @@ std::vector<ContiField> ContiFields() {
   // The mobility distribution has no vbar: its third field is the constant
   // D, and the box beside it floats D instead of taking the grid from file.
   if (m.ElectrophoresisCVModel) f[4] = {3, &cs.constantD, &cs.fitConstantD, 1.0f};
-  if (m.CSff0Model || m.CSff0With1DiscreteModel) {
+  if (m.AnyCsff0Model()) {
     f.push_back({8, &cs.ffResolution, nullptr, 1.0f});
     f.push_back({10, &cs.ffMin, nullptr, 1.0f});
     f.push_back({6, &cs.ffMax, nullptr, 1.0f});
@@ -192,7 +192,7 @@ std::vector<ContiField> ContiFields() {
       f.push_back({10, &cs.conformationM, nullptr, 1.0f});
       f.push_back({6, &cs.conformationSMin, nullptr, 1.0f});
       f.push_back({8, &cs.conformationSMax, nullptr, 1.0f});
-    } else if (m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel) {
+    } else if (m.AnyBimodalCsModel()) {
       f.push_back({10, &cs.secondFf, &cs.fitSecondFf, 1.0f});
       f.push_back({6, &cs.secondFfSMin, nullptr, 1.0f});
       f.push_back({8, &cs.secondFfSMax, nullptr, 1.0f});

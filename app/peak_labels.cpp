@@ -48,7 +48,6 @@ void DeletePeakLabels(TXLAWindow& window) {
 
 namespace {
 
-constexpr platform::COLORREF kRed = 0x0000FF;
 constexpr int kThickLine = 12;
 
 bool DistributionTransformed() { return DistArrays().transformedToS20 || DistArrays().transformedToR; }
@@ -98,7 +97,7 @@ void ShowPeakDetails(TXLAWindow& window, int k) {
   ShowPressed(window, *slot.label);
   std::string text = PeakDetailsText(slot.sw, slot.c, slot.fraction);
   const PeakArea peak = IntegratePeakAt(slot.index, 0.9f);
-  if (peak.iLo > 0) PlotIntegrationRange(window, peak.sLo, peak.sHi, kThickLine, kRed);
+  if (peak.iLo > 0) PlotIntegrationRange(window, peak.sLo, peak.sHi, kThickLine, platform::kRed);
   float area = 0, mean = 0, total = 0;
   IntegrateDistribution(peak.sLo, peak.sHi, &area, &mean, &total);
   text += ShowRangeOnData(window, peak.sLo, peak.sHi, total, peak.area, true);
@@ -147,12 +146,8 @@ void PaintPeakLabels(TXLAWindow& window) {
 }
 
 void TXLAWindow::CmShowPeakMw() {
+  // The nonideal c(s) gets labels too, though they show s (PeakLabelsShowSw).
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.CSff0Model || m.CSff0With1DiscreteModel || !DistArrays().distCurve) return;
-  const bool family = m.CSModel || m.ConformationalChangeCSModel || m.FixFF0FloatingVbarCSModel ||
-                      m.GeneralScalingLawCSModel || m.WormlikeChainCSModel || m.BimodalFF0CSModel ||
-                      m.BimodalFF0With1DiscreteCSModel || m.CSWithMsTableModel || m.CSWith1DiscreteModel ||
-                      m.CSWith1DiscreteComponent || m.NonidealCSModel || m.NonidealCSVariant ||
-                      m.CSInvariantDModel || m.CSModel521;
-  if (family) ShowPeakLabels(*this);
+  if (m.AnyCsff0Model() || !DistArrays().distCurve) return;
+  if (m.AnyCsFamilyModel()) ShowPeakLabels(*this);
 }

@@ -31,21 +31,11 @@ constexpr unsigned kLeftCtrl = platform::MK_LBUTTON | platform::MK_CONTROL;
 constexpr unsigned kLeftShift = platform::MK_LBUTTON | platform::MK_SHIFT;
 constexpr unsigned kRightCtrl = platform::MK_RBUTTON | platform::MK_CONTROL;
 
-// A full-window ad-hoc plot takes nothing; Run or Fit only hear a stop.
-bool Blocked(const TXLAWindow& w) {
-  if (Road().otherScreenShown && Road().otherScreenShown()) return true;
-  if (w.RunBusy || w.FitBusy) {
-    platform::StopFlag() = true;
-    return true;
-  }
-  return false;
-}
-
 // The c(s) models whose distribution can be read as molar masses.
 bool MolarMassModelChosen() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   return m.CSModel || m.CSWithMsTableModel || m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent ||
-         m.ConformationalChangeCSModel || m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel ||
+         m.ConformationalChangeCSModel || m.AnyBimodalCsModel() ||
          m.FixFF0FloatingVbarCSModel || m.GeneralScalingLawCSModel || m.WormlikeChainCSModel ||
          m.CSInvariantDModel || m.HybridCSLsgModel;
 }
@@ -79,7 +69,7 @@ std::string MolarMassLabelText(float M, float sphereM) {
 }
 
 void TXLAWindow::EvLButtonDblClk(unsigned keys, int x, int y) {
-  if (Blocked(*this)) return;
+  if (PressBlocked(*this)) return;
   const PlotMouseHooks& hooks = MouseHooks();
   if (hooks.pointerModeLButtonDblClk && hooks.pointerModeLButtonDblClk(x, y)) return;
   const int width = frame_->ClientWidth(), height = frame_->ClientHeight();
@@ -122,7 +112,7 @@ void TXLAWindow::EvLButtonDblClk(unsigned keys, int x, int y) {
 }
 
 void TXLAWindow::EvRButtonDblClk(unsigned keys, int x, int y) {
-  if (Blocked(*this)) return;
+  if (PressBlocked(*this)) return;
   const PlotMouseHooks& hooks = MouseHooks();
   if (hooks.pointerModeRButtonDblClk && hooks.pointerModeRButtonDblClk(x, y)) return;
   CWINPlot* plot = MarkerPlot();

@@ -213,9 +213,7 @@ MarkerHoverState& MarkerHover() {
   return state;
 }
 
-// The first guards of every button handler: an ad-hoc plot over the window
-// takes no clicks, and a click during Run or Fit only asks it to stop.
-static bool ButtonBlocked(const TXLAWindow& w) {
+bool PressBlocked(const TXLAWindow& w) {
   if (AdHocPlotShown()) return true;
   if (w.RunBusy || w.FitBusy) {
     platform::StopFlag() = true;
@@ -230,7 +228,7 @@ ZoomBand& CurrentZoomBand() {
 }
 
 void TXLAWindow::EvLButtonDown(unsigned, int x, int y) {
-  if (ButtonBlocked(*this)) return;
+  if (PressBlocked(*this)) return;
   PlotMouseHooks& hooks = MouseHooks();
   const int width = frame_->ClientWidth(), height = frame_->ClientHeight();
   if (hooks.pointerModeLButtonDown && hooks.pointerModeLButtonDown(x, y)) return;
@@ -333,7 +331,7 @@ void TXLAWindow::EvMouseMove(unsigned, int x, int y) {
 }
 
 void TXLAWindow::EvLButtonUp(unsigned, int x, int y) {
-  if (ButtonBlocked(*this)) return;
+  if (PressBlocked(*this)) return;
   PlotMouseHooks& hooks = MouseHooks();
   if (hooks.pointerModeLButtonUp && hooks.pointerModeLButtonUp(x, y)) return;
   MarkerDragState& d = MarkerDrag();
@@ -362,7 +360,7 @@ void TXLAWindow::EvLButtonUp(unsigned, int x, int y) {
 }
 
 void TXLAWindow::EvRButtonDown(unsigned, int x, int y) {
-  if (ButtonBlocked(*this)) return;
+  if (PressBlocked(*this)) return;
   PlotMouseHooks& hooks = MouseHooks();
   if (hooks.pointerModeRButtonDown && hooks.pointerModeRButtonDown(x, y)) return;
   if (!MarkerPlot() || ZoomDragging) return;
@@ -387,7 +385,7 @@ void TXLAWindow::EvRButtonDown(unsigned, int x, int y) {
 }
 
 void TXLAWindow::EvRButtonUp(unsigned, int x, int y) {
-  if (ButtonBlocked(*this)) return;
+  if (PressBlocked(*this)) return;
   PlotMouseHooks& hooks = MouseHooks();
   if (hooks.pointerModeRButtonUp && hooks.pointerModeRButtonUp(x, y)) return;
   CWINPlot* plot = MarkerPlot();

@@ -40,6 +40,10 @@ MarkerHoverState& MarkerHover();
 
 // Window pixels to the data units of a plot, through the 1400 x 1000
 // layout; a logarithmic axis gives the value, not its logarithm.
+// The first guard of every mouse-button handler: an ad-hoc plot over the
+// window takes no clicks, and a click during Run or Fit only asks it to stop.
+bool PressBlocked(const TXLAWindow& w);
+
 float PlotDataX(const TXLAWindow& window, const CWINPlot& plot, int px);
 float PlotDataY(const TXLAWindow& window, const CWINPlot& plot, int py);
 

@@ -45,10 +45,6 @@ std::string E(double v) {
   return text;
 }
 
-bool Yes(const char* caption, const char* question) {
-  return platform::UI().MessageBox(caption, question, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
-}
 void Note(const char* caption, const std::string& text) {
   platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
@@ -85,12 +81,12 @@ Ranges AskRanges(bool fitPlot) {
   r.dataMin = r.axisMin = p.xMin;
   r.dataMax = r.axisMax = p.xMax;
   bool chosen = false;
-  if (Yes(k3d, "show data within fitting limits?")) {
+  if (platform::AskYes(k3d, "show data within fitting limits?")) {
     r.dataMin = r.axisMin = s.leftFitLimit;
     r.dataMax = r.axisMax = s.rightFitLimit;
     chosen = true;
   }
-  if (Yes(k3d, "radial axis range from meniscus to bottom?")) {
+  if (platform::AskYes(k3d, "radial axis range from meniscus to bottom?")) {
     r.axisMin = gModelParams.meniscus;
     r.axisMax = gModelParams.bottom;
     chosen = true;
@@ -100,11 +96,11 @@ Ranges AskRanges(bool fitPlot) {
   r.yMax = p.yMax;
   bool askY = false;
   if (!fitPlot) {
-    askY = !Yes(k3d, "use current y-axis limits?");
-  } else if (Yes(kFit, "auto y-axis limits?")) {
+    askY = !platform::AskYes(k3d, "use current y-axis limits?");
+  } else if (platform::AskYes(kFit, "auto y-axis limits?")) {
     r.yMin = r.yMax = 0.0f;
   } else {
-    askY = !Yes(kFit, "use current y-axis limits?");
+    askY = !platform::AskYes(kFit, "use current y-axis limits?");
   }
   if (askY) {
     Ask(r.yMin, "y-min", k3d);
@@ -218,7 +214,7 @@ void TXLAWindow::CmPlotDataFitResiduals() {
 void TXLAWindow::CmPlotDataFitResidualsDistribution() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (!ScanPlotPossible(kFitDistribution)) return;
-  if (!(m.DistributionModel && (m.CSModel || m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel))) return;
+  if (!(m.DistributionModel && (m.CSModel || m.AnyBimodalCsModel()))) return;
   if (!WriteDistributionForPlot(false, nullptr)) return;
   const int written = WriteDataCurvesForPlot();
   WriteFitCurvesForPlot();
@@ -324,7 +320,7 @@ void LaunchPeldoSE(TXLAWindow&) {
 }
 
 void TXLAWindow::CmPeldoPlotChoice() {
-  if (Yes("PELDO", "PELDO for data, fit, and residuals?")) {
+  if (platform::AskYes("PELDO", "PELDO for data, fit, and residuals?")) {
     if (CurrentDataTypeFlags().dls)
       LaunchPeldoDls(*this);
     else if (CurrentScanSet().equilibriumMode)
@@ -332,5 +328,5 @@ void TXLAWindow::CmPeldoPlotChoice() {
     else
       CmPeldoDataFitResidualsPlot();
   }
-  if (gModelSelectorFlags.DistributionModel && Yes("PELDO", "PELDO for c(s)?")) CmPeldoDistributionPlot();
+  if (gModelSelectorFlags.DistributionModel && platform::AskYes("PELDO", "PELDO for c(s)?")) CmPeldoDistributionPlot();
 }

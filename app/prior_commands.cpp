@@ -39,12 +39,11 @@ constexpr int kUsePrior = 818, kFromFile = 819, kFromPeaks = 820, kLoadNewFile =
 
 bool TwoDimensionalPriorModel() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  return m.CSff0Model || m.CSff0With1DiscreteModel;
+  return m.AnyCsff0Model();
 }
 
 bool AskYesNo(const char* text) {
-  return platform::UI().MessageBox(kRegularization, text, platform::BoxButtons::YesNo,
-                                   platform::BoxIcon::Question) == platform::IDYES;
+  return platform::AskYes(kRegularization, text);
 }
 
 bool AskValue(double& value, double initial, const char* prompt) {

@@ -130,7 +130,7 @@ bool SavedParametersApply() {
                         m.HybridCSLsgModel || m.ZoneCentrifugationLsgModel || m.ElectrophoresisLsgModel ||
                         m.CSModel521 || m.CSInvariantDModel || m.CSWithMsTableModel ||
                         m.ConformationalChangeCSModel || m.WormlikeChainCSModel || m.FixFF0FloatingVbarCSModel ||
-                        m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel || m.CMPriorVbarModel ||
+                        m.AnyBimodalCsModel() || m.CMPriorVbarModel ||
                         m.ElectrophoresisCVModel || CurrentDataTypeFlags().dls || CurrentScanSet().equilibriumMode;
   return cs && !excluded;
 }

@@ -1,17 +1,6 @@
 #include "app/road_services.h"
 
-#include "app/txla_window.h"
-
 RoadServices& Road() {
   static RoadServices services;
   return services;
-}
-
-bool CallOrNotAvailable(TXLAWindow& window, const std::function<void()>& service) {
-  if (!service) {
-    window.NotAvailableYet();
-    return false;
-  }
-  service();
-  return true;
 }

@@ -2,15 +2,14 @@
 // What the load, model, Run, Fit, save and paint commands of the main
 // window call in subsystems that come in separately: the distribution
 // runner and fitter, the equilibrium runners, the boundary transforms, the
-// plots of the main window and a few loaders. A member that is empty means
-// "not part of this build": the command then answers with the window's
-// shared "not available yet" box, or, for pure display calls, draws nothing.
+// plots of the main window and a few loaders. The window connects every
+// member at start-up (the wiring test names any it leaves empty); a display
+// call whose member is empty draws nothing.
 #include <functional>
 #include <string>
 
 #include "platform/metafile.h"
 
-class TXLAWindow;
 class CWINPlot;
 
 struct RoadServices {
@@ -25,18 +24,11 @@ struct RoadServices {
   std::function<void()> contiFit;
   std::function<void()> fitEquilibrium;
 
-  // Model selection of the distribution family: when installed, the menu
-  // commands hand their work to these and only keep the window's share.
-  std::function<void()> selectContinuousCM;  // c(M), also the family's common set-up
-  std::function<void()> selectContinuousCS;  // c(s)
   std::function<void()> freeDistributionArrays;
   std::function<void()> makeDistributionPlot;
   std::function<void()> freeLammArrays;
   std::function<void()> allocLammArrays;
   std::function<bool()> lammArraysAllocated;
-  // Distribution values and grid of the current c(s)-type result
-  // ([1..n]); n = 0 when there is none.
-  std::function<const float*(int& n, const float** sGrid)> distributionValues;
   // Area of the distribution inside [s1, s2]; also gives the total area.
   std::function<double(double s1, double s2, double* total)> integrateDistribution;
 
@@ -85,7 +77,3 @@ struct RoadServices {
 };
 
 RoadServices& Road();
-
-// The service's work when it is installed; otherwise the window's
-// "not available yet" box. True when the service ran.
-bool CallOrNotAvailable(TXLAWindow& window, const std::function<void()>& service);

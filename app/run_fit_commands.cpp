@@ -101,13 +101,10 @@ bool PlainDistribution() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (!m.DistributionModel || m.SedTransformModel) return false;
   if (m.LsgStarModel || m.LsgStarWith1DiscreteModel || m.ElectrophoresisLsgModel || m.ZoneCentrifugationLsgModel ||
-      m.CSff0Model || m.CSff0With1DiscreteModel || m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent ||
-      m.NonidealCSModel)
+      m.AnyCsff0Model() || m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent || m.NonidealCSModel)
     return false;
-  return m.CSModel || m.HybridCSLsgModel || m.ElectrophoresisCVModel || m.ConformationalChangeCSModel ||
-         m.FixFF0FloatingVbarCSModel || m.GeneralScalingLawCSModel || m.WormlikeChainCSModel ||
-         m.BimodalFF0With1DiscreteCSModel || m.BimodalFF0CSModel || m.CSWithMsTableModel ||
-         m.CSInvariantDModel || m.CSModel521;
+  // The one-discrete-component switches were refused above.
+  return m.CsModelWithMolarMass() || m.HybridCSLsgModel || m.ElectrophoresisCVModel;
 }
 
 // Area of the distribution between s1 and s2, trapezoids over the grid
@@ -257,10 +254,6 @@ void TXLAWindow::CmRun() {
   } else {
     return;
   }
-  if (!work) {
-    NotAvailableYet();
-    return;
-  }
   if (CurrentScanSet().count < 1 && !EqTestModeOn()) {
     // As the fit says it.
     platform::UI().MessageBox("ERROR", "load data first", platform::BoxButtons::Ok, platform::BoxIcon::Error);
@@ -333,13 +326,13 @@ void TXLAWindow::CmFit() {
   RoadServices& r = Road();
   WindowFitHost* host = MainFitHost();
   if (EqTestModeOn()) {
-    CallOrNotAvailable(*this, r.runEqTest);
+    r.runEqTest();
   } else if (m.DistributionModel) {
     rs.InFitEvaluation = true;
-    CallOrNotAvailable(*this, r.contiFit);
+    r.contiFit();
     rs.InFitEvaluation = false;
   } else if (m.EquilibriumModel284 || m.EquilibriumModel523) {
-    CallOrNotAvailable(*this, r.fitEquilibrium);
+    r.fitEquilibrium();
   } else if (host) {
     FitCurrentModel(host);
   }

@@ -70,12 +70,7 @@ void TXLAWindow::CmSaveFitData() {
     }
     const std::string parameters =
         AskSaveName(*this, platform::JoinPath(parParts), "save some fit parameters as");
-    if (!parameters.empty()) {
-      if (Road().saveParametersToFile)
-        Road().saveParametersToFile(parameters);
-      else
-        NotAvailableYet();
-    }
+    if (!parameters.empty()) Road().saveParametersToFile(parameters);
   }
   DialogOpen = false;
 }

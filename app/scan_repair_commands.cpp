@@ -29,13 +29,7 @@
 
 namespace {
 
-constexpr platform::COLORREF kBlack = 0x000000, kGrey = 0x646464, kRed = 0x0000FF, kBlue = 0xFF0000,
-                             kMagenta = 0xFF00FF, kPurple = 0xC800C8;
-
-bool Ask(const char* caption, const char* text) {
-  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
-         platform::IDYES;
-}
+constexpr platform::COLORREF kGrey = 0x646464, kPurple = 0xC800C8;
 
 // A number prompt over a setting kept as a double; false on Cancel.
 bool AskSetting(const char* prompt, const char* title, double& setting) {
@@ -160,11 +154,11 @@ void DrawFringeJump(TXLAWindow& w, const CMouseAction_FixPointScanFringeJump& mo
   if (n < 1) return;
   CAdHocPlot& adHoc = NewAdHocPlot("radius (cm)", "fringes");
   const float* x = win.radii.data();
-  AddCurve(adHoc, n, x, win.centredResiduals.data(), kBlack, 6);
+  AddCurve(adHoc, n, x, win.centredResiduals.data(), platform::kBlack, 6);
   AddCurve(adHoc, n, x, win.centredData.data(), kGrey, -1);
-  AddCurve(adHoc, n, x, win.correctedResiduals.data(), kRed, 15);
-  AddCurve(adHoc, n, x, win.correctedData.data(), kMagenta, -1);
-  const platform::COLORREF colours[3] = {kRed, kBlue, kMagenta};
+  AddCurve(adHoc, n, x, win.correctedResiduals.data(), platform::kRed, 15);
+  AddCurve(adHoc, n, x, win.correctedData.data(), platform::kMagenta, -1);
+  const platform::COLORREF colours[3] = {platform::kRed, platform::kBlue, platform::kMagenta};
   for (int k = 1; k <= 3; ++k) {
     const FringeJumpPoint& j = mode.Jump(k);
     if (j.radius <= 0 || j.radius < win.radii[1] || j.radius > win.radii[n]) continue;
@@ -179,10 +173,10 @@ void DrawRadiusJump(TXLAWindow& w, const RadiusJumpState& st) {
   if (n < 1) return;
   CAdHocPlot& adHoc = NewAdHocPlot("scan #", "residuals");
   const float* x = st.scanNumber.data();
-  AddCurve(adHoc, n, x, st.rightResidual.data(), kBlack, 6);
-  AddCurve(adHoc, n, x, st.adjustedRight.data(), kRed, 15);
-  AddCurve(adHoc, n, x, st.leftResidual.data(), kBlack, 5);
-  AddCurve(adHoc, n, x, st.leftCopy.data(), kRed, 5);
+  AddCurve(adHoc, n, x, st.rightResidual.data(), platform::kBlack, 6);
+  AddCurve(adHoc, n, x, st.adjustedRight.data(), platform::kRed, 15);
+  AddCurve(adHoc, n, x, st.leftResidual.data(), platform::kBlack, 5);
+  AddCurve(adHoc, n, x, st.leftCopy.data(), platform::kRed, 5);
   ShowAdHocPlot(w, adHoc);
 }
 
@@ -201,7 +195,7 @@ void DrawScratchTrack(TXLAWindow& w, const CScratchTracker& t) {
   if (!plot || !t.HasWork()) return;
   const int n = t.scans(), k = t.windowPoints();
   for (int i = 1; i <= n; ++i)
-    ShowOverDataPlot(w, PlotDoubleArrays(plot, t.shiftedRadii(i), t.fitted(i), k, kRed, -1, plot->symbolSize));
+    ShowOverDataPlot(w, PlotDoubleArrays(plot, t.shiftedRadii(i), t.fitted(i), k, platform::kRed, -1, plot->symbolSize));
   ShowOverDataPlot(w, PlotDoubleArrays(plot, t.centreRadius().data(), t.centreValue().data(), n, kPurple, -1,
                                        plot->symbolSize));
   w.Frame().FlushCanvas();
@@ -268,7 +262,7 @@ void DisconnectScanRepairs() {
 }
 
 void TXLAWindow::CmFixIndividualScanJump() {
-  if (!Ask("Fix Fringe Jump",
+  if (!platform::AskYes("Fix Fringe Jump",
            "after fit, click on a point of the scan with the jump in the data or residuals plot, then use the keys "
            "shown to place the jump"))
     return;
@@ -276,7 +270,7 @@ void TXLAWindow::CmFixIndividualScanJump() {
 }
 
 void TXLAWindow::CmFixScratchJump() {
-  if (!Ask("Fix Scratch Jump",
+  if (!platform::AskYes("Fix Scratch Jump",
            "after fit, click on radial value where jump occurs in residuals plot, then use arrow keys to refine"))
     return;
   if (!AskSetting("check residuals at distance (cm)", "FIX SCRATCH JUMP", RadiusJumpDistance())) return;
@@ -290,7 +284,7 @@ void TXLAWindow::CmTrackTINoiseFeature() {
                               platform::BoxIcon::Information);
     return;
   }
-  if (!Ask("Track Scratch", "click on radial values to examine, 'y' or 'n' to accept/reject, RETURN to end")) return;
+  if (!platform::AskYes("Track Scratch", "click on radial values to examine, 'y' or 'n' to accept/reject, RETURN to end")) return;
   ScratchTrackerSettings& s = CurrentScratchTrackerSettings();
   if (!AskSetting("window width (cm)", "TRACK SCRATCH", s.windowWidth)) return;
   if (!AskSetting("randomize shift (cm)", "TRACK SCRATCH", s.randomizeShift)) return;

@@ -219,8 +219,6 @@ const CommandEntry* TXLAWindow::Find(int id) {
 void TXLAWindow::Dispatch(int id) {
   const CommandEntry* entry = Find(id);
   if (!entry) return;  // ids without an entry (1114) do nothing
-  const int previous = currentCommand_;
-  currentCommand_ = id;
   ++dispatchDepth_;
   frame_->SetBusy(true);
   try {
@@ -234,7 +232,6 @@ void TXLAWindow::Dispatch(int id) {
     // Presses queued for a computation that did not take them are stale now.
     platform::ClearInput();
   }
-  currentCommand_ = previous;
 }
 
 bool TXLAWindow::HelpTest() {
@@ -242,18 +239,6 @@ bool TXLAWindow::HelpTest() {
   CmHowToGetHelp();
   HelpRequested = false;
   return true;
-}
-
-void TXLAWindow::NotAvailableYet() {
-  std::string what;
-  if (const platform::MenuNode* item = frame_->Menu().Find(currentCommand_))
-    what = "\"" + platform::PlainMenuText(item->text) + "\"";
-  else if (const CommandEntry* entry = Find(currentCommand_))
-    what = std::string("command ") + std::to_string(entry->id) + " (" + entry->name + ")";
-  else
-    what = "this command";
-  platform::UI().MessageBox("NOT AVAILABLE", what + " is not available yet.",
-                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
 
 void TXLAWindow::EvEnterIdle(int source, bool f1Down) {

@@ -48,8 +48,6 @@ class TXLAWindow : public platform::IWindowEvents {
   // The help test of the marked handlers: when F1 was pressed on the chosen
   // menu item, shows the help prompt, clears the flag and answers true.
   bool HelpTest();
-  // The one answer of every command whose subsystem is not built yet.
-  void NotAvailableYet();
 
   // Menu check marks by command id (every item of the id).
   void CheckMenuItem(int id, bool checked);
@@ -383,7 +381,6 @@ class TXLAWindow : public platform::IWindowEvents {
 
   std::unique_ptr<platform::IFrameWindow> frame_;
   WindowCommandLine commandLine_;
-  int currentCommand_ = 0;
   int dispatchDepth_ = 0;
 };
 

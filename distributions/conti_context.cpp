@@ -25,7 +25,7 @@ bool FitRunning() { return gFitEngineState.fitRunning != 0; }
 void UpdateContiShapeFromModel(bool bufferConcentrationFitted) {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   ContiRunContext& c = ContiContext();
-  c.twoDimensional = m.CSff0Model || m.CSff0With1DiscreteModel;
+  c.twoDimensional = m.AnyCsff0Model();
   if (c.twoDimensional)
     c.firstAmplitudeSeparate = m.CSff0With1DiscreteModel;
   else

@@ -118,8 +118,8 @@ void Set(const Entry& e, double v) {
   if (e.follower) *e.follower = static_cast<float>(v);
 }
 
-bool TwoDimensional() { return F().CSff0Model || F().CSff0With1DiscreteModel; }
-bool Bimodal() { return F().BimodalFF0CSModel || F().BimodalFF0With1DiscreteCSModel; }
+bool TwoDimensional() { return F().AnyCsff0Model(); }
+bool Bimodal() { return F().AnyBimodalCsModel(); }
 bool DiscreteDVariant() { return F().CSWith1DiscreteModel && !F().CSWith1DiscreteComponent; }
 bool ZoneGeometry() {
   return F().ZoneCentrifugationModel || F().ZoneCentrifugationCSModel ||

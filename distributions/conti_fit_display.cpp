@@ -38,7 +38,7 @@ std::string ModelLine() {
   const ModelSelectorFlags& f = gModelSelectorFlags;
   const ContiSettings& cs = Conti();
   const float* P = gModelParameterVector.P;
-  if (f.CSff0Model || f.CSff0With1DiscreteModel)
+  if (f.AnyCsff0Model())
     return Format("ff0 min = %f, ff0 max = %f, nff0 = %f        ", cs.ffMin, cs.ffMax,
                   cs.ffResolution);
   if (f.LammDiscreteModel || f.LsgStarModel || f.LsgStarWith1DiscreteModel) return "";
@@ -49,7 +49,7 @@ std::string ModelLine() {
     line = Format("D = %f        ", cs.constantD);
   } else if (cs.constantDSwitch && f.CMInvariantDModel) {
     line = Format("D = %f        ", cs.ffValue);
-  } else if (f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel) {
+  } else if (f.AnyBimodalCsModel()) {
     line = Format("frict ratio = %f, except when s is within [%.2f,%.2f]: ff0 = %f", cs.ffValue,
                   cs.secondFfSMin, cs.secondFfSMax, cs.secondFf);
   } else if (f.NonidealCSModel) {

@@ -19,19 +19,14 @@ bool DlsDistributionModel() {
   return F().DlsIRhModel || F().DlsIRhTimeCourseModel || F().DlsIDModel;
 }
 
-bool TwoDimensionalModel() { return F().CSff0Model || F().CSff0With1DiscreteModel; }
+bool TwoDimensionalModel() { return F().AnyCsff0Model(); }
 
-bool LsgModel() {
-  return F().LsgStarModel || F().LsgStarWith1DiscreteModel || F().HybridCSLsgModel;
-}
+bool LsgModel() { return F().AnyLsgModel(); }
 
 bool SBasedModel() {
   const ModelSelectorFlags& f = F();
-  return f.CSModel || f.ElectrophoresisCVModel || f.ConformationalChangeCSModel ||
-         f.FixFF0FloatingVbarCSModel || f.GeneralScalingLawCSModel || f.WormlikeChainCSModel ||
-         f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel || f.CSWith1DiscreteModel ||
-         f.CSWith1DiscreteComponent || f.CSWithMsTableModel || f.CSInvariantDModel ||
-         f.NonidealCSModel || f.CSModel521 || LsgModel() || TwoDimensionalModel() ||
+  return f.CsModelWithMolarMass() || f.ElectrophoresisCVModel || f.NonidealCSModel || f.AnyLsgModel() ||
+         f.AnyCsff0Model() ||
          f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel || f.ElectrophoresisLsgModel ||
          f.SedTransformModel;
 }

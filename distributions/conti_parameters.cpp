@@ -206,14 +206,14 @@ void DeriveContiParameters(bool packing) {
     cs.conformationSMin = P[6];
     cs.conformationSMax = P[8];
   }
-  if (f.CSff0Model || f.CSff0With1DiscreteModel) {
+  if (f.AnyCsff0Model()) {
     DeriveFfAxis(P);
     if (f.CSff0With1DiscreteModel) {
       SetDiscreteSecondValue(P[16], F[16]);
       SetDiscreteS(P[17], F[17]);
     }
   }
-  if (f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel) {
+  if (f.AnyBimodalCsModel()) {
     cs.secondFf = P[10];
     cs.secondFfSMin = P[6];
     cs.secondFfSMax = P[8];

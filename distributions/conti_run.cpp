@@ -324,7 +324,7 @@ bool GridSpecies(int i, float T, Species& sp) {
     s = sg[i];
     M = mg[i] = CalculateM(s);
     D = DFromMGlobalFf0(M, T);
-  } else if (f.BimodalFF0CSModel || f.BimodalFF0With1DiscreteCSModel) {
+  } else if (f.AnyBimodalCsModel()) {
     if (i == 1 && f.BimodalFF0With1DiscreteCSModel) {
       s = sg[1] = cs.discreteS;
       M = mg[1] = cs.discreteM;

@@ -29,7 +29,7 @@ bool PriorOverS() {
          f.GeneralScalingLawCSModel || f.WormlikeChainCSModel || f.BimodalFF0CSModel ||
          f.BimodalFF0With1DiscreteCSModel || f.CSWith1DiscreteModel ||
          f.CSWith1DiscreteComponent || f.CSWithMsTableModel || f.CSInvariantDModel ||
-         f.NonidealCSModel || f.CSff0Model || f.CSff0With1DiscreteModel || f.DlsIRhModel ||
+         f.NonidealCSModel || f.AnyCsff0Model() || f.DlsIRhModel ||
          Priors().discreteSpecies;
 }
 

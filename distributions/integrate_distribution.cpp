@@ -147,7 +147,7 @@ void IntegrateDistribution(float lo, float hi, float* area, float* mean, float* 
   if (mn) *mn = 0.0f;
   if (mz) *mz = 0.0f;
 
-  if ((F().CSff0Model || F().CSff0With1DiscreteModel) && cs.grid2DAmplitude)
+  if (F().AnyCsff0Model() && cs.grid2DAmplitude)
     IntegrateDistribution2D(lo, hi, cs.csffRangeFfMin, cs.csffRangeFfMax);
 
   const bool dls = DlsDistributionModel() || CurrentDataTypeFlags().dls;

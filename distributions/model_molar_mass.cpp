@@ -11,7 +11,7 @@ float MolarMassUnderModel(float s) {
   const ContiSettings& cs = Conti();
   const float celsius = gSolutionConditions.temperature - kAbsoluteZero;
   float M = CalculateM(s);
-  if (m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel) {
+  if (m.AnyBimodalCsModel()) {
     if (cs.secondFfSMin <= s && s <= cs.secondFfSMax) M = CalculateMff02(s, cs.secondFf);
   } else if (m.GeneralScalingLawCSModel) {
     M = MFromSPowerLaw(s);

@@ -32,7 +32,7 @@ MonteCarloDisplayHooks& MonteCarloDisplay() {
 
 namespace {
 
-bool TwoDimensional() { return gModelSelectorFlags.CSff0Model || gModelSelectorFlags.CSff0With1DiscreteModel; }
+bool TwoDimensional() { return gModelSelectorFlags.AnyCsff0Model(); }
 
 // c as the decimal number it was typed as: the nearest float to 0.68 lies
 // just above it, which would put n (1 - c)/2 just below a whole number.

@@ -13,18 +13,9 @@ namespace {
 
 const ModelSelectorFlags& F() { return gModelSelectorFlags; }
 
-bool Bimodal() { return F().BimodalFF0CSModel || F().BimodalFF0With1DiscreteCSModel; }
 bool InSecondClass(float s) {
   const ContiSettings& cs = Conti();
   return s >= cs.secondFfSMin && s <= cs.secondFfSMax;
-}
-
-// Variants whose s-M relation is no friction-ratio scaling: their box has
-// no friction ratio, Stokes radius or axial ratios.
-bool OwnMassRelation() {
-  const ModelSelectorFlags& m = F();
-  return m.GeneralScalingLawCSModel || m.WormlikeChainCSModel || m.CSWithMsTableModel ||
-         m.ConformationalChangeCSModel || m.CSInvariantDModel || m.CSModel521;
 }
 
 template <typename... Args>
@@ -43,12 +34,8 @@ float PeakMolarMass(float s) {
 
 bool PeakLabelsShowSw() {
   const ModelSelectorFlags& m = F();
-  if ((m.LsgStarModel || m.LsgStarWith1DiscreteModel || m.HybridCSLsgModel) && m.DistributionModel) return true;
-  const bool csFamily = m.CSModel || m.ConformationalChangeCSModel || m.FixFF0FloatingVbarCSModel ||
-                        m.GeneralScalingLawCSModel || m.WormlikeChainCSModel || m.CSWithMsTableModel ||
-                        m.CSModel521 || m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent ||
-                        m.CSInvariantDModel || Bimodal();
-  return !csFamily;
+  if (m.AnyLsgModel() && m.DistributionModel) return true;
+  return !m.CsModelWithMolarMass();
 }
 
 std::string PeakMassLabel(float M) {
@@ -80,8 +67,8 @@ std::string PeakDetailsText(float s, float c, float fraction) {
       Format("(based on vbar = %.3f, vbar20 = %.3f, hydration = %.3f, buffer density = %.5f, rel. viscosity = %.4f)",
              sc.vbar, sc.vbar20, sc.hydration, buffer, sc.viscosity);
   const std::string sphere = Format("minimum Mw (for compact sphere) = %.0f Da", minimum);
-  if (OwnMassRelation()) return head + Format("\nMw = %.0f Da \n", M) + basis + "\n" + sphere;
-  const float ratio = Bimodal() && InSecondClass(s) ? cs.secondFf : cs.ffValue;
+  if (F().CsModelWithOwnMassRelation()) return head + Format("\nMw = %.0f Da \n", M) + basis + "\n" + sphere;
+  const float ratio = F().AnyBimodalCsModel() && InSecondClass(s) ? cs.secondFf : cs.ffValue;
   const float stokes = S20ToStokesRadius(s20, sc.vbar20) * 1e9f;
   const float oblate = CalculateOblateRatioFromFf0(ratio, sc.vbar, sc.hydration, buffer);
   const float prolate = CalculateProlateRatioFromFf0(ratio, sc.vbar, sc.hydration, buffer);

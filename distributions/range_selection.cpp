@@ -35,12 +35,8 @@ int Bracket(const float* x, int n, float a) {
 // The distributions whose report is the c(s) one.
 bool SedimentationReport() {
   const ModelSelectorFlags& m = F();
-  return m.LsgStarModel || m.LsgStarWith1DiscreteModel || m.HybridCSLsgModel || m.ElectrophoresisCVModel ||
-         m.SedTransformModel || m.LsgExtrapolationModel || m.CSModel || m.ConformationalChangeCSModel ||
-         m.FixFF0FloatingVbarCSModel || m.GeneralScalingLawCSModel || m.WormlikeChainCSModel ||
-         m.BimodalFF0CSModel || m.BimodalFF0With1DiscreteCSModel || m.CSWith1DiscreteModel ||
-         m.CSWith1DiscreteComponent || ContiHooks().bufferCorrection || m.CSWithMsTableModel ||
-         m.CSInvariantDModel || m.NonidealCSModel || m.NonidealCSVariant || m.CSModel521;
+  return m.AnyLsgModel() || m.ElectrophoresisCVModel || m.SedTransformModel || m.LsgExtrapolationModel ||
+         m.AnyCsFamilyModel() || ContiHooks().bufferCorrection;
 }
 
 }  // namespace
@@ -79,12 +75,8 @@ RangePolyline IntegrationRangePolyline(const float* x, const float* c, int n, fl
 
 const float* RangeSelectionAxis() {
   const ModelSelectorFlags& m = F();
-  const bool sGrid = m.CSModel || m.DlsIRhModel || m.CSff0Model || m.CSff0With1DiscreteModel ||
-                     m.DlsIRhTimeCourseModel || m.ConformationalChangeCSModel || m.FixFF0FloatingVbarCSModel ||
-                     m.GeneralScalingLawCSModel || m.WormlikeChainCSModel || m.BimodalFF0CSModel ||
-                     m.BimodalFF0With1DiscreteCSModel || m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent ||
-                     ContiHooks().bufferCorrection || m.CSWithMsTableModel || m.CSInvariantDModel ||
-                     m.NonidealCSModel || m.NonidealCSVariant || m.CSModel521;
+  const bool sGrid = m.AnyCsFamilyModel() || m.DlsIRhModel || m.DlsIRhTimeCourseModel || m.AnyCsff0Model() ||
+                     ContiHooks().bufferCorrection;
   return sGrid ? Conti().sValues : Conti().molarMasses;
 }
 
@@ -131,7 +123,7 @@ std::string SelectedRangeReport(const SelectedRangeIntegral& r) {
                       : "Integral from %f to %f nm:\nTotal Signal = %f (%.3f%%of total)\nSignal Average R = %f nm",
                   std::pow(10.0, r.x1 + e), std::pow(10.0, r.x2 + e), c, pct, a);
   }
-  if (m.CSff0Model || m.CSff0With1DiscreteModel) {
+  if (m.AnyCsff0Model()) {
     const ContiSettings& cs = Conti();
     return Format(
         "Integral from %f to %f (x) and %f to %f (y):\nLoading Concentration [Signal] = %f (%.3f%%of total)\n"

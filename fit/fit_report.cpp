@@ -56,7 +56,7 @@ bool InAreaOrLsgMode() {
 bool CsVariantChosen(const ModelSelectorFlags& sel) {
   return sel.NonidealCSModel || sel.CSWith1DiscreteModel || sel.CSWith1DiscreteComponent ||
          sel.CSWithMsTableModel || sel.CSInvariantDModel || sel.CSModel521 || sel.ConformationalChangeCSModel ||
-         sel.BimodalFF0CSModel || sel.BimodalFF0With1DiscreteCSModel || sel.WormlikeChainCSModel ||
+         sel.AnyBimodalCsModel() || sel.WormlikeChainCSModel ||
          sel.GeneralScalingLawCSModel || sel.FixFF0FloatingVbarCSModel || sel.HybridCSLsgModel;
 }
 
@@ -339,7 +339,7 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
     Appendf(l5, "D = %f        ", c.invariantD);
   } else if (sel.ElectrophoresisCVModel || sel.CMInvariantDModel) {
     Appendf(l5, "D = %f        ", c.ffValue);
-  } else if (sel.BimodalFF0CSModel || sel.BimodalFF0With1DiscreteCSModel) {
+  } else if (sel.AnyBimodalCsModel()) {
     Appendf(l5, "frict ratio = %f, except when s is within [%.2f,%.2f]: ff0 = %f", c.ffValue, c.secondSMin,
             c.secondSMax, c.secondFf);
   } else if (sel.NonidealCSModel) {
@@ -356,7 +356,7 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
               c.ffValue, c.nonidealVolumeCorrection, c.ks1, c.ks100, c.kd1, c.kd100);
     else
       Appendf(l5, "frict ratio = %f, log10ks = %f, log10kd = %f        ", c.ffValue, c.logKs, c.logKd);
-  } else if (sel.CSff0Model || sel.CSff0With1DiscreteModel) {
+  } else if (sel.AnyCsff0Model()) {
     Appendf(l5, "s min = %f, s max = %f, #s-values = %d        ", c.sMin, c.sMax, c.gridSize);
   } else if (sel.WormlikeChainCSModel) {
     Appendf(l5,
@@ -377,7 +377,7 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
 
 void ContinuousLine4(std::string& l4, const FitReportInputs::Conti& c) {
   const ModelSelectorFlags& sel = gModelSelectorFlags;
-  if (sel.CSff0Model || sel.CSff0With1DiscreteModel) {
+  if (sel.AnyCsff0Model()) {
     Appendf(l4, "ff0 min = %f, ff0 max = %f, nff0 = %f        ", c.ffMin, c.ffMax, c.ffResolution);
     return;
   }
@@ -457,7 +457,7 @@ bool ComposeFitInfoLines(FitHost* host, FitInfoLines& out) {
   if (ss.count >= 1) {
     ProgressLine(out.line[2], false);
     RmsdLine(out.line[3]);
-    if (sel.CSff0Model || sel.CSff0With1DiscreteModel || csFamily)
+    if (sel.AnyCsff0Model() || csFamily)
       ContinuousLine4(out.line[4], in.conti);
     else if (!csOn && !InAreaOrLsgMode())
       out.line[4] = SpeciesCaption();

@@ -89,6 +89,27 @@ struct ModelSelectorFlags {
   bool AnyNonidealSpeciesModel() const {
     return NonidealSingleSpeciesModel || NonidealMultipleSpeciesModel;
   }
+
+  // The c(s) family whose s grid reads as molar masses: plain c(s) and every
+  // variant with a friction ratio or an s-M relation of its own.
+  bool CsModelWithMolarMass() const {
+    return CSModel || ConformationalChangeCSModel || FixFF0FloatingVbarCSModel || GeneralScalingLawCSModel ||
+           WormlikeChainCSModel || CSWithMsTableModel || CSModel521 || CSWith1DiscreteModel ||
+           CSWith1DiscreteComponent || CSInvariantDModel || AnyBimodalCsModel();
+  }
+  // Either nonideal c(s) switch: the s grid of the c(s) family, but no
+  // molar mass per s, so its peaks are labelled by s.
+  bool AnyNonidealCsModel() const { return NonidealCSModel || NonidealCSVariant; }
+  bool AnyCsFamilyModel() const { return CsModelWithMolarMass() || AnyNonidealCsModel(); }
+  // Variants whose s-M relation is no friction-ratio scaling: nothing about
+  // them has a friction ratio, Stokes radius or axial ratio.
+  bool CsModelWithOwnMassRelation() const {
+    return GeneralScalingLawCSModel || WormlikeChainCSModel || CSWithMsTableModel ||
+           ConformationalChangeCSModel || CSInvariantDModel || CSModel521;
+  }
+  bool AnyBimodalCsModel() const { return BimodalFF0CSModel || BimodalFF0With1DiscreteCSModel; }
+  bool AnyCsff0Model() const { return CSff0Model || CSff0With1DiscreteModel; }
+  bool AnyLsgModel() const { return LsgStarModel || LsgStarWith1DiscreteModel || HybridCSLsgModel; }
 };
 
 extern ModelSelectorFlags gModelSelectorFlags;

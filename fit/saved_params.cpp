@@ -1,8 +1,10 @@
 #include "fit/saved_params.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
 #include "data/fluorescence_corrections.h"
@@ -21,8 +23,9 @@
 
 namespace {
 
-// Lines that no record of this build owns (dialog switches and other terms): kept as last
-// read so that a save after a reload writes them back unchanged.
+// The values as last read. A line that no record of this build owns (the
+// carried lines below) is written back from here unchanged, and so is a
+// line whose owner's hooks are not installed.
 std::vector<float>& KeptLines() {
   static std::vector<float> kept(kSavedParamsLines + 1, 0.0f);
   return kept;
@@ -136,8 +139,8 @@ void ReloadFluorescence(Has has, At at) {
   p.useDrift = p.useExponentialDrift || p.useLinearDrift ? 1 : 0;
 }
 
-// The 208 values in file order (index 0 unused).
-std::vector<float> Compose(bool intermediate) {
+// The 208 values in file order (index 0 unused), on top of `start`.
+std::vector<float> Compose(bool intermediate, std::vector<float> v) {
   ModelParams& mp = gModelParams;
   const FitEngineState& fs = gFitEngineState;
   const SolutionConditions& sc = gSolutionConditions;
@@ -145,7 +148,6 @@ std::vector<float> Compose(bool intermediate) {
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   const ScanSet& s = CurrentScanSet();
   const SavedParamsHooks& hooks = CurrentSavedParamsHooks();
-  std::vector<float> v = KeptLines();
   v[1] = intermediate ? 0.0f : 1.0f;
   for (int k = 1; k <= kComponentSlots; ++k) {
     const int b = 2 + 9 * (k - 1);
@@ -291,6 +293,25 @@ void FollowReloadedTimeSwitches() {
 
 }  // namespace
 
+bool IsCarriedSavedParamsLine(int line) {
+  // 126: a parameter-box switch that no record here keeps;
+  // 151-153: model values no record here keeps; 188-191: values and
+  // switches of a dialog this program lacks; 192: a scan-set value nothing
+  // here uses; 198-199: two mean-field integers no record here keeps;
+  // 208: written, never read.
+  return line == 126 || (line >= 151 && line <= 153) || (line >= 188 && line <= 192) ||
+         line == 198 || line == 199 || line == 208;
+}
+
+std::vector<int> SavedParamsOwnershipFaults() {
+  const float unset = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<float> v = Compose(false, std::vector<float>(kSavedParamsLines + 1, unset));
+  std::vector<int> lines;
+  for (int line = 1; line <= kSavedParamsLines; ++line)
+    if (std::isnan(v[static_cast<std::size_t>(line)]) != IsCarriedSavedParamsLine(line)) lines.push_back(line);
+  return lines;
+}
+
 SavedParamsHooks& CurrentSavedParamsHooks() {
   static SavedParamsHooks hooks;
   return hooks;
@@ -304,7 +325,7 @@ bool TmpSaveBestParams(const std::string& path, bool intermediate) {
     for (int k = 1; k <= kComponentSlots; ++k)
       if (mp.included[k]) mp.concentrationFit[k] = 1;
   UnpackModelParameters();
-  const std::vector<float> v = Compose(intermediate);
+  const std::vector<float> v = Compose(intermediate, KeptLines());
   std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
   if (!f) {
     const std::string text = "Attention: could not open " + path;

@@ -8,6 +8,7 @@
 // missing later value its default.
 #include <functional>
 #include <string>
+#include <vector>
 
 constexpr int kSavedParamsLines = 208;
 constexpr int kSavedParamsMinimumLines = 99;
@@ -41,6 +42,14 @@ struct SavedParamsHooks {
   std::function<void(const std::string& path)> reloadedNonidealModel;
 };
 SavedParamsHooks& CurrentSavedParamsHooks();
+
+// Lines that no record owns: carried from the last reload to the next save
+// unchanged, on purpose.
+bool IsCarriedSavedParamsLine(int line);
+// The lines that no record (through the installed hooks) writes and the
+// carried list does not name, and the carried lines that a record writes;
+// empty when every line has one owner.
+std::vector<int> SavedParamsOwnershipFaults();
 
 // Writes the file; intermediate marks a save taken while a fit runs. An
 // empty path (no data loaded) writes nothing. False when it cannot be

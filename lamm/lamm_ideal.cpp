@@ -102,6 +102,7 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   solverSwitch_ = o.solverSwitch_;
   automaticAlgorithm_ = o.automaticAlgorithm_;
   stepTolerance_ = o.stepTolerance_;
+  stepLimit_ = o.stepLimit_;
   stepLowerTolerance_ = o.stepLowerTolerance_;
   stepTarget_ = o.stepTarget_;
   stepBase_ = o.stepBase_;

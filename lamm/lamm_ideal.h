@@ -238,6 +238,10 @@ class CLammIdeal {
   bool LayeredGrid() const { return layered_; }
   int ComponentCount() const { return componentCount_; }
   int AcceptedSteps() const { return stepCount_; }
+  // Accepted adaptive steps after which the static-grid path gives up as not
+  // converging (code 2) rather than run practically without end.
+  void SetStepLimit(int n) { stepLimit_ = n; }
+  static constexpr int kDefaultStepLimit = 1000000;
   bool EndedEarly() const { return endCondition_; }
   // Total amount in the sector (1.2 cm path, 2 degree sector).
   double CellContent() const;
@@ -270,6 +274,9 @@ class CLammIdeal {
   void SetStaticRow(int i, int n);
   void MoveActiveEndRows(int n);
   double StepChangeAtBottom();
+  bool DepletionLayerResolved() const;
+  bool EvenStepsToEvents() const;
+  double EvenStepToEvent(double dt);
   int AdvanceDepletedStart();
   int ExtendActiveEnd(double t);
   void FindBoundaryNode();
@@ -413,6 +420,8 @@ class CLammIdeal {
   // N_ matches them.
   bool layered_ = false;
   std::vector<double> layeredRadii_;
+  // The step that divides the time to the pending event evenly (0: none yet).
+  double evenDt_ = 0;
 
   // ---- work memory (one zero-filled block carved into 1-based arrays) ----
   std::unique_ptr<double[]> block_;
@@ -457,6 +466,7 @@ class CLammIdeal {
   double pendingTime_ = 0;
 
   // ---- static path state ----
+  int stepLimit_ = kDefaultStepLimit;
   int stepCount_ = 0, start_ = 1, end_ = 1, maxStart_ = 1, extensionStep_ = 1;
   int widthMax_ = 0, widthMin_ = 0, lastStart_ = 1;
   bool startChanged_ = false;

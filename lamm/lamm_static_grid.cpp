@@ -17,6 +17,9 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kSteadyChange = 1e-5;  // relative change still allowed after a steady stop
 constexpr double kSectorFactor = 1.2 * 0.03490658503988659;  // 1.2 cm path, 2 degree sector
+// Longest step on a layered grid as a fraction of the time the boundary
+// takes to move by its own width.
+constexpr double kWidthFraction = 0.06;
 
 double W2s(double rpm, double s) {
   const double w = 2 * kPi * rpm / 60.0;
@@ -512,6 +515,19 @@ void CLammIdeal::StepStaticGrid() {
   if (massTracking_) cellContent_ = CellContent();
 }
 
+// Whether the element where the depletion starts (at the meniscus, for
+// flotation at the bottom) is fine enough for the layer D / (s w^2 r) the
+// species leaves there: beyond a cell Peclet number s w^2 r h / D of 2 the
+// elements undershoot below zero at any step length, and refusing such
+// steps only shrinks them without end (10 S with 1e-8 cm^2/s: millions).
+bool CLammIdeal::DepletionLayerResolved() const {
+  if (N_ < 2 || !(D_ > 0)) return false;
+  const bool floating = s_ < 0;
+  const double r = floating ? r_[N_] : r_[1];
+  const double h = floating ? r_[N_] - r_[N_ - 1] : r_[2] - r_[1];
+  return std::fabs(w2s_) * r * h <= 2 * D_;
+}
+
 double CLammIdeal::StepChangeAtBottom() {
   const double cmax = std::max(LargestValue(c_, start_, end_, 0.0), cPlateau0_);
   const double floor = 1e-4 * cmax;
@@ -519,7 +535,7 @@ double CLammIdeal::StepChangeAtBottom() {
   if (c_[end_] > floor && cPrev_[end_] >= floor)
     change = std::fabs((c_[end_] - cPrev_[end_]) / cPrev_[end_]);
   const bool layered = zoneLoading_ || initialProfile_;
-  if (!layered && t_ < 10) {
+  if (!layered && t_ < 10 && DepletionLayerResolved()) {
     for (int i = end_ - 1; i >= start_; --i) {
       if (c_[i] < -cThr_) {
         ++retryCounter_;
@@ -607,6 +623,36 @@ bool CLammIdeal::IsBoundaryReached() {
   return false;
 }
 
+// On a layered grid the nodes follow the boundary's width sqrt(2 D t) where
+// it passes; the steps follow it as well, or Crank-Nicolson's error in the
+// young, steep boundary outweighs the grid's. The steps up to the next scan
+// are equal, so that one factorisation serves them all, and the step after
+// a scan does not start from a remainder cut off before it.
+bool CLammIdeal::EvenStepsToEvents() const {
+  return layered_ && staticGrid_ && pendingEvent_ && !speedChanging_ && !schedule_ && !timed_ &&
+         !fixedTimeStep_ && !localSolvent_ && N_ >= 2 &&
+         layeredRadii_.size() == static_cast<size_t>(N_) + 1;
+}
+
+double CLammIdeal::EvenStepToEvent(double dt) {
+  const double left = pendingTime_ - t_;
+  if (!(left > 0) || !(dt > 0)) return dt;
+  const double v = std::fabs(w2s_) * meniscus_;
+  if (v > 0) {
+    const double width = std::sqrt(2 * D_ * std::max(t_, 0.0)) + (r_[2] - r_[1]);
+    dt = std::min(dt, kWidthFraction * width / v);
+  }
+  // The step of the stretch stays while it still divides the time left and
+  // the wanted step exceeds it by less than half.
+  const double snap = 1e-9 * std::max(1.0, pendingTime_);
+  if (evenDt_ > 0 && dt >= evenDt_ && dt < 1.5 * evenDt_) {
+    const double k = std::round(left / evenDt_);
+    if (k >= 1 && std::fabs(left - k * evenDt_) <= snap) return evenDt_;
+  }
+  evenDt_ = left / std::max(1.0, std::ceil(left / dt - 1e-9));
+  return evenDt_;
+}
+
 double CLammIdeal::TimeLoopStaticGrid() {
   double prevDt = 1.0;
   if (fixedTimeStep_) dt_ = stepTolerance_;
@@ -616,7 +662,8 @@ double CLammIdeal::TimeLoopStaticGrid() {
   dt_ = LimitTimeStep(true, hit);
   // The event stays pending until a step accepted on it, so that retries
   // with smaller steps still end on it afterwards.
-  if (pendingEvent_ && pendingTime_ < t_ + dt_) dt_ = pendingTime_ - t_;
+  if (EvenStepsToEvents()) dt_ = EvenStepToEvent(dt_);
+  else if (pendingEvent_ && pendingTime_ < t_ + dt_) dt_ = pendingTime_ - t_;
   if (dt_ <= 0) {
     dt_ = 1.0;
     return 1.0;
@@ -706,7 +753,8 @@ double CLammIdeal::TimeLoopStaticGrid() {
     dt = std::max(dt, 1e-15);
     dt = std::max(dt, 0.1 * prevDt);
     dt_ = dt;
-    if (pendingEvent_ && pendingTime_ < t_ + dt_) dt_ = pendingTime_ - t_;
+    if (EvenStepsToEvents()) dt_ = EvenStepToEvent(dt_);
+    else if (pendingEvent_ && pendingTime_ < t_ + dt_) dt_ = pendingTime_ - t_;
     bool hit2 = hit;
     dt_ = LimitTimeStep(false, hit2);
     startChanged_ = false;
@@ -723,6 +771,7 @@ void CLammIdeal::SolveStaticGrid() {
   abortFlag_ = collapseFlag_ = pivotFailed_ = false;
   retryCounter_ = 0;
   stepCount_ = 0;
+  evenDt_ = 0;
   sw2Integral_ = 0;
   start_ = 1;
   end_ = N_;
@@ -824,6 +873,9 @@ void CLammIdeal::SolveStaticGrid() {
     } else {
       collapse = 0;
     }
+    // The adaptive steps of a run take hundreds to some tens of thousands;
+    // a step rule gone astray must not hold the caller for hours.
+    if (!fixedTimeStep_ && stepCount_ >= stepLimit_) collapseFlag_ = true;
     if (abortFlag_ || collapseFlag_) break;
     EachIterationOutput(change);
     change = change / stepDt;

@@ -24,6 +24,15 @@ using COLORREF = std::uint32_t;
 constexpr COLORREF RGB(int r, int g, int b) {
   return static_cast<COLORREF>((r & 0xff) | ((g & 0xff) << 8) | ((b & 0xff) << 16));
 }
+// The plain colours the window draws with.
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kRed = RGB(255, 0, 0);
+constexpr COLORREF kGreen = RGB(0, 255, 0);
+constexpr COLORREF kBlue = RGB(0, 0, 255);
+constexpr COLORREF kMagenta = RGB(255, 0, 255);
+static_assert(kRed == 0x0000FF && kBlue == 0xFF0000, "0x00BBGGRR");
+
 constexpr int GetRValue(COLORREF c) { return static_cast<int>(c & 0xff); }
 constexpr int GetGValue(COLORREF c) { return static_cast<int>((c >> 8) & 0xff); }
 constexpr int GetBValue(COLORREF c) { return static_cast<int>((c >> 16) & 0xff); }

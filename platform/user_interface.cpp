@@ -36,4 +36,8 @@ std::string StripBell(const std::string& text, bool* hadBell) {
   return out;
 }
 
+bool AskYes(const std::string& caption, const std::string& text) {
+  return UI().MessageBox(caption, text, BoxButtons::YesNo, BoxIcon::Question) == IDYES;
+}
+
 }  // namespace platform

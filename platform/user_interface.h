@@ -66,6 +66,8 @@ class IUserInterface {
 
 // The program-wide user interface; a silent automatic one until set.
 IUserInterface& UI();
+// A Yes/No question box with the question icon; true when answered Yes.
+bool AskYes(const std::string& caption, const std::string& text);
 // Installs ui (not owned); nullptr restores the automatic default.
 void SetUI(IUserInterface* ui);
 

@@ -26,7 +26,7 @@ constexpr Rect kMStarRect{525, 75, 925, 450};
 constexpr Rect kLnCRect{50, 550, 450, 975};
 constexpr Rect kMwappRect{525, 550, 925, 975};
 
-constexpr platform::COLORREF kMarkerColor = 0x000000;
+constexpr platform::COLORREF kMarkerColor = platform::kBlack;
 
 std::unique_ptr<CWINPlot> NewPlot(const Rect& r) {
   auto plot = std::make_unique<CWINPlot>();

@@ -23,10 +23,6 @@ class ModelChoice : public RoadTest {
   }
   static float P(int i) { return gModelParameterVector.P[i]; }
   static int F(int i) { return gModelParameterVector.F[i]; }
-  void ExpectRunNotAvailable() {
-    ui_->ExpectBox("NOT AVAILABLE", "\"Run\" is not available yet.");
-    Window().Dispatch(213);
-  }
   bool Clean() const { return ui_->failures.empty() && ui_->AllConsumed(); }
 };
 

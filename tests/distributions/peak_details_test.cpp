@@ -108,4 +108,61 @@ TEST_F(PeakDetails, ModelsWithoutMolarMassLabelWithSw) {
   EXPECT_EQ(box.find("friction ratio"), std::string::npos);
 }
 
+
+// Which models get peak labels at all, and which of them read the peaks as
+// molar masses: the nonideal c(s) is offered labels, but they show s, since
+// it has no molar mass per s; an ls-g*(s)-type model over the c(s) switch
+// shows s too.
+TEST_F(PeakDetails, LabelsOfferedAndReadAsMassByModel) {
+  using Switch = unsigned char ModelSelectorFlags::*;
+  struct Case {
+    const char* name;
+    Switch on;
+    bool offered;    // the family the "Show Peak Mw" command accepts
+    bool showsSw;    // labels and box without a molar mass
+    bool ownRelation;
+  };
+  const Case cases[] = {
+      {"c(s)", &ModelSelectorFlags::CSModel, true, false, false},
+      {"conformational change", &ModelSelectorFlags::ConformationalChangeCSModel, true, false, true},
+      {"fixed f/f0, floating vbar", &ModelSelectorFlags::FixFF0FloatingVbarCSModel, true, false, false},
+      {"general scaling law", &ModelSelectorFlags::GeneralScalingLawCSModel, true, false, true},
+      {"wormlike chain", &ModelSelectorFlags::WormlikeChainCSModel, true, false, true},
+      {"M(s) table", &ModelSelectorFlags::CSWithMsTableModel, true, false, true},
+      {"linear rod", &ModelSelectorFlags::CSModel521, true, false, true},
+      {"one discrete", &ModelSelectorFlags::CSWith1DiscreteModel, true, false, false},
+      {"one discrete component", &ModelSelectorFlags::CSWith1DiscreteComponent, true, false, false},
+      {"invariant D", &ModelSelectorFlags::CSInvariantDModel, true, false, true},
+      {"bimodal", &ModelSelectorFlags::BimodalFF0CSModel, true, false, false},
+      {"bimodal, one discrete", &ModelSelectorFlags::BimodalFF0With1DiscreteCSModel, true, false, false},
+      {"nonideal c(s)", &ModelSelectorFlags::NonidealCSModel, true, true, false},
+      {"nonideal c(s), hard sphere", &ModelSelectorFlags::NonidealCSVariant, true, true, false},
+      {"c(s,ff0)", &ModelSelectorFlags::CSff0Model, false, true, false},
+      {"ls-g*(s)", &ModelSelectorFlags::LsgStarModel, false, true, false},
+      {"DLS I(Rh)", &ModelSelectorFlags::DlsIRhModel, false, true, false},
+  };
+  for (const Case& c : cases) {
+    ModelSelectorFlags& m = gModelSelectorFlags;
+    m = ModelSelectorFlags{};
+    m.DistributionModel = 1;
+    m.*c.on = 1;
+    EXPECT_EQ(m.AnyCsFamilyModel(), c.offered) << c.name;
+    EXPECT_EQ(PeakLabelsShowSw(), c.showsSw) << c.name;
+    EXPECT_EQ(m.CsModelWithOwnMassRelation(), c.ownRelation) << c.name;
+    if (c.showsSw) {
+      EXPECT_EQ(PeakLabelText(3.0f), "sw = 3.000 S") << c.name;
+    }
+  }
+  // The c(s) switch stays raised under the ls-g*(s) models; they still show s.
+  for (Switch lsg : {&ModelSelectorFlags::LsgStarModel, &ModelSelectorFlags::LsgStarWith1DiscreteModel,
+                     &ModelSelectorFlags::HybridCSLsgModel}) {
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gModelSelectorFlags.DistributionModel = gModelSelectorFlags.CSModel = 1;
+    gModelSelectorFlags.*lsg = 1;
+    EXPECT_TRUE(PeakLabelsShowSw());
+    gModelSelectorFlags.DistributionModel = 0;
+    EXPECT_FALSE(PeakLabelsShowSw());
+  }
+}
+
 }  // namespace
