@@ -111,6 +111,8 @@ std::unique_ptr<CMobilityKernels::Solver> CMobilityKernels::NewSolver() const {
   st.movingHatAlgorithm = 0;
   st.automaticAlgorithm = 0;
   st.workingMaxDcOverC = std::min(st.workingMaxDcOverC, kStepTolerance);
+  // A kernel starts from the even loading, never from a measured scan.
+  st.experimentalInitialDistribution = 0;
   solver->run = CurrentLammRunState();
   return solver;
 }
@@ -136,6 +138,10 @@ int CMobilityKernels::SolveOn(Solver& solver, int i, double v, bool worker, int&
   rs.boundaryStepFraction = kBoundaryStepFraction;
   SetAccelerationPhase();
   SetLammSolverStartState(nullptr, true);
+  // Every scan gets its kernel row: a model simulated before from its first
+  // scan as the initial distribution leaves the first simulated scan at 2.
+  rs.scanCounter = 1;
+  rs.nextScanTime = rs.pendingTime = ScanTime(1);
   rs.gridOutput = WorkBlock().lammSolutions[i];
   SimulateStaticGridLamm();
   rs.gridOutput = nullptr;

@@ -289,6 +289,9 @@ void DeletePlotWindows() {
   ReplacePlot(w.residualPlot, false);
   ReplacePlot(w.histogramPlot, false);
   DeletePlotCurveObjects();
+  // The rating of the scans goes with the plots of them: the scan of that
+  // number in data loaded next was never rated.
+  w.worstScan = 0;
 }
 
 platform::HMETAFILE GetDataPlotMetafile() {

@@ -71,8 +71,10 @@ class AppTest : public ::testing::Test {
     platform::ResetQuitRequest();
     platform::SetRepaintsMuted(false);
     platform::SetProcesses(&processes_);
+    // The start-up a test runs points every path into that test's folder,
+    // which goes with it: the next test starts from the paths it found.
+    savedProgramPaths_ = platform::ProgramPaths;
     // The program folder holds the documentation the help command opens.
-    savedProgramFolder_ = platform::ProgramPaths.ProgramFolder;
     platform::ProgramPaths.ProgramFolder = dir_.string() + "/";
     std::ofstream(dir_ / "README.md") << "# help\n";
     ui_ = std::make_unique<platform::ScriptedUserInterface>();
@@ -83,7 +85,7 @@ class AppTest : public ::testing::Test {
     scope_.reset();
     platform::SetProcesses(nullptr);
     platform::ResetQuitRequest();
-    platform::ProgramPaths.ProgramFolder = savedProgramFolder_;
+    platform::ProgramPaths = savedProgramPaths_;
     std::filesystem::remove_all(dir_);
   }
 
@@ -121,7 +123,7 @@ class AppTest : public ::testing::Test {
   }
 
   std::filesystem::path dir_;
-  std::string savedProgramFolder_;
+  platform::ProgramPathsRecord savedProgramPaths_;
   std::unique_ptr<platform::ScriptedUserInterface> ui_;
   std::unique_ptr<platform::ScopedUI> scope_;
   platform::RecordingProcessLauncher processes_;

@@ -135,7 +135,7 @@ TEST_F(LammParameters, EntriesThatAreNoSoundNumbersAreRefused) {
 }
 
 TEST_F(LammParameters, GridSizeTakenDownToAnIntegerReallocatesOnce) {
-  AllocatedGrid();
+  ASSERT_NO_FATAL_FAILURE(AllocatedGrid());
   const double* radius = CurrentLammGrid().Radius;
   // The same size keeps the arrays.
   Open({"", {{616, "1000.7"}}, {}});
@@ -148,12 +148,12 @@ TEST_F(LammParameters, GridSizeTakenDownToAnIntegerReallocatesOnce) {
   EXPECT_EQ(l.feGridSize, 750);
   EXPECT_EQ(l.gridSizeInUse, 750);
   EXPECT_EQ(Conti().lammGridSizeCopy, 750);
-  EXPECT_EQ(CurrentLammGrid().AllocatedGridSize, 750);
+  ASSERT_EQ(CurrentLammGrid().AllocatedGridSize, 750);
   EXPECT_EQ(CurrentLammGrid().Radius[750], gModelParams.bottom);
 }
 
 TEST_F(LammParameters, ChangingTheAlgorithmAloneOffersToSaveIt) {
-  AllocatedGrid();
+  ASSERT_NO_FATAL_FAILURE(AllocatedGrid());
   LammSolverSettings& l = LammSettings();
   l.automaticAlgorithm = 0;
   l.movingHatAlgorithm = 1;

@@ -113,6 +113,13 @@ TEST_F(OptionsCommands, ExcludeWorstScanNeedsARatingAndAScanLeftOver) {
   ASSERT_EQ(CurrentScanSet().count, 2);
   for (int i = 1; i <= 2; ++i) EXPECT_NE(CurrentScanSet().fileNames[i], worst);
   EXPECT_FALSE(Window().DialogOpen);
+
+  // A rating of scans that have been replaced since names none of the new.
+  CurrentPlotWindows().worstScan = CurrentScanSet().order[2];
+  LoadRun(3);
+  ui_->ExpectBox("REMOVING SCAN", "fit first");
+  Window().Dispatch(591);
+  EXPECT_EQ(CurrentScanSet().count, 3);
   ExpectNoFailures();
 }
 

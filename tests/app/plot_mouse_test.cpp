@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "app/commands/distribution/distribution_commands.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
 #include "app/plot_input/plot_mouse.h"
@@ -321,6 +322,26 @@ TEST_F(PlotMouse, SlidePlaysTheFlickBackAndAKeyEndsIt) {
 
 // The right-button band over a 1000 x 800 client: plot x = 1.4 px, data
 // x = (plot x + 400) / 100, data y = 500 - plot y with plot y = 1.25 py.
+TEST_F(PlotMouse, AnIntegrationLeftWithoutADistributionZoomsTheBandAsDrawn) {
+  // The integrate command chose its range over a distribution that has gone
+  // since: the data plot's band is the one drawn, not the full height of an
+  // integration band.
+  w_->Frame().Resize(1000, 800);
+  w_->Paint(true);
+  CWINPlot& plot = *CurrentPlotWindows().dataPlot;
+  ASSERT_EQ(Conti().distributionPlot, nullptr);
+  RangeSelection().active = RangeSelection().forIntegration = true;
+  RangeHistory = RangeHistoryRecord{};
+  plot.xScale = 100, plot.xOffset = -400, plot.yScale = -1, plot.yOffset = 500;
+  w_->OnMouse(MouseMessage::RButtonDown, 0, 400, 100);
+  w_->OnMouse(MouseMessage::MouseMove, 0, 411, 300);
+  w_->OnMouse(MouseMessage::RButtonUp, 0, 411, 300);
+  RangeSelection() = RangeSelectionState{};
+  ASSERT_EQ(RangeHistory.depth, 1);
+  EXPECT_FLOAT_EQ(RangeHistory.yMin[1], 500 - 375);
+  EXPECT_FLOAT_EQ(RangeHistory.yMax[1], 500 - 125);
+}
+
 TEST_F(PlotMouse, RightButtonBandZoomsTheDataPlot) {
   w_->Frame().Resize(1000, 800);
   w_->Paint(true);

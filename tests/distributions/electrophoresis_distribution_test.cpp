@@ -4,6 +4,7 @@
 // they refuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -13,10 +14,13 @@
 #include "distributions/conti_fit.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/electrophoresis_kernels.h"
+#include "fit/amplitudes.h"
 #include "fit/fit_host.h"
 #include "fit/lamm_grid.h"
 #include "fit/model_evaluation.h"
 #include "fit/static_grid_lamm.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/arrays.h"
 #include "numerics/random.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
@@ -244,6 +248,55 @@ TEST_F(ElectrophoresisTest, MobilityKernelFollowsTheTravellingBoundary) {
   EXPECT_TRUE(st.movingHatAlgorithm && !st.claverieAlgorithm && st.automaticAlgorithm);
   EXPECT_EQ(st.workingMaxDcOverC, 1.0);
   EXPECT_EQ(st.gridSizeInUse, 1000);
+}
+
+TEST_F(ElectrophoresisTest, MobilityKernelsDoNotDependOnTheModelSimulatedBefore) {
+  // A discrete model simulated from its first scan as the initial
+  // distribution leaves the first simulated scan at 2, the initial scan
+  // captured and its switch on: the c(v) kernels computed next are those of
+  // a fresh start, bit for bit, every scan's row from the even loading.
+  ElectrophoresisRun e(30, 400, 150, 25, 1.2f);
+  ASSERT_TRUE(AllocDistributionWorkArrays(1, e.scans, e.points));
+  const ScanSet& sc = CurrentScanSet();
+  auto kernels = [&] {
+    CMobilityKernels k(5e-7);
+    EXPECT_EQ(k.Solve(1, 5.0), 0);
+    std::vector<float> rows;
+    for (int j = 1; j <= e.scans; ++j) rows.insert(rows.end(), KernelRow(1, j) + 1, KernelRow(1, j) + 1 + sc.gridLength);
+    return rows;
+  };
+  const std::vector<float> fresh = kernels();
+  ASSERT_GT(fresh[200], 0.5f);  // scan 1 mid-column: still loaded
+  struct Left {
+    const char* what;
+    int firstSimulatedScan;
+    bool initialScan;
+  };
+  const Left cases[] = {{"first simulated scan 2", 2, false}, {"initial scan captured", 1, true},
+                        {"both", 2, true}};
+  for (const Left& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScanSet& s = CurrentScanSet();
+    gFirstSimulatedScan = c.firstSimulatedScan;
+    if (c.initialScan) {
+      LammSettings().experimentalInitialDistribution = 1;
+      InitialDataScan& init = s.initialData;
+      init.radii = vector(1, e.points);
+      init.signals = vector(1, e.points);
+      for (int p = 1; p <= e.points; ++p) {
+        init.radii[p] = s.radii[1][p];
+        init.signals[p] = 0.5f;
+      }
+      init.record = s.records[2];
+      init.points = e.points;
+    }
+    for (int j = 1; j <= e.scans; ++j) std::fill(KernelRow(1, j) + 1, KernelRow(1, j) + 1 + sc.gridLength, -1.0f);
+    const std::vector<float> after = kernels();
+    gFirstSimulatedScan = 1;
+    LammSettings().experimentalInitialDistribution = 0;
+    FreeInitialDataScan(s);
+    EXPECT_EQ(after, fresh);
+  }
 }
 
 TEST(MobilityKernelGrid, FollowsTheBoundaryAndResolvesThePileUp) {

@@ -3,8 +3,13 @@
 // model switches, the parameter records, the solution conditions, the
 // association models and the fit engine's state, with no parameter
 // derivations registered (the layers above register theirs when they are
-// connected, as the window does when it is made).
+// connected, as the window does when it is made). The Lamm solver's grid
+// goes with them: arrays sized for an earlier test's settings are kept by
+// the next allocation, whatever the settings of this one.
+#include "fit/amplitudes.h"
 #include "fit/fit_engine_state.h"
+#include "fit/lamm_grid.h"
+#include "fit/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 
@@ -18,6 +23,9 @@ inline void ResetFitState() {
   gAssociationModelParams = AssociationModelParams{};
   gFitEngineState = FitEngineState{};
   ClearParameterDerivations();
+  FreeLammArrays();
+  CurrentLammRunState() = LammRunState{};
+  gFirstSimulatedScan = 1;
 }
 
 }  // namespace teststate

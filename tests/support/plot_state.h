@@ -14,6 +14,7 @@ inline void ResetPlotState() {
   FreeAdHocPlotArrays();
   CurrentAdHocPlot().adHocShown = 0;
   CurrentPlotWindows().scanRmsPath = PlotWindowSet{}.scanRmsPath;
+  CurrentPlotWindows().worstScan = 0;
 }
 
 }  // namespace teststate
