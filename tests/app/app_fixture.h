@@ -23,6 +23,7 @@
 #include "data/wiener_skew.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
+#include "models/buffer/buffer_sed_settings.h"
 #include "models/nonideal/mean_field/ctot_movie.h"
 #include "models/nonideal/mean_field/mean_field.h"
 #include "numerics/random.h"
@@ -56,6 +57,8 @@ class AppTest : public ::testing::Test {
     Options() = ProgramOptions{};
     DeleteMeanFieldCtot();
     MeanField() = MeanFieldSettings{};
+    // Buffer entries an earlier test typed are no entries of this one.
+    gBufferSedSettings = BufferSedSettings{};
     SoundState.soundsOn = true;
     // Fits start from a randomly scattered simplex: the same draws in every run.
     SeedGaussRandom(1);
