@@ -76,19 +76,30 @@ void CLammIdeal::SetupGrid() {
     const double boundaryNodes = std::floor((bottom_ - meniscus_) * pointsPerWidth_ / w);
     const double cand = std::max(boundaryNodes, BottomLayerNodes());
     staticCandidate_ = static_cast<float>(cand);
-    // The layer needs the finer spacing only where it is: the boundary keeps
-    // a spacing for its own width where it passes.
-    if (staticGrid_ && !movingFrame_ && cand > std::max<double>(boundaryNodes, minNodes_)) {
+    // The width at the right fit limit is the boundary's largest: at the
+    // first scans it is narrower by the square root of the times, and an
+    // even grid for the widest boundary leaves the early ones to two or
+    // three elements (errors of 1e-2 of the loading). The layered grid
+    // follows the width where the boundary passes, and a pile-up at the
+    // bottom where there is one.
+    if (staticGrid_ && !movingFrame_ && s_ > 0) {
       layeredRadii_ = LayeredNodes(std::max<double>(boundaryNodes, minNodes_));
       const int n = static_cast<int>(layeredRadii_.size()) - 1;
-      layered_ = n >= minNodes_ && n < cand && n <= maxNodes_;
+      layered_ = n >= minNodes_ && n <= maxNodes_;
       if (layered_) staticCandidate_ = static_cast<float>(n);
     }
     refineRadius_ = static_cast<float>(rR);
-    double c = cand;
+    // The moving frame's spacing at the boundary hardly changes as it
+    // travels: it must suit the narrowest boundary any scan sees, the one of
+    // the first scan, not the widest at the right fit limit.
+    double wFrame = w;
+    const double first = ScanTime(1);
+    if (first > 0 && first < T) wFrame = std::max(std::sqrt(D_ * first), 0.001);
+    double c = std::max(cand, std::floor((bottom_ - meniscus_) * pointsPerWidth_ / wFrame));
+    c = std::min(c, static_cast<double>(maxNodes_) + 1);
     const double q = bottom_ / meniscus_;
     while (c > minNodes_) {
-      if (w / pointsPerWidth_ <
+      if (wFrame / pointsPerWidth_ <
           meniscus_ * (std::pow(q, 1.5 / (c - 1)) - std::pow(q, 0.5 / (c - 1)))) {
         c = c + 1;
         break;
@@ -98,7 +109,7 @@ void CLammIdeal::SetupGrid() {
     movingCandidate_ = static_cast<float>(c);
     const double chosen = movingFrame_ ? movingCandidate_ : staticCandidate_;
     N_ = static_cast<int>(std::clamp<double>(chosen, minNodes_, maxNodes_));
-    refineRequested_ = staticGrid_ && optimiseGrid_ && steep_ && !zoneLoading_;
+    refineRequested_ = staticGrid_ && optimiseGrid_ && steep_ && !zoneLoading_ && !layered_;
   }
   if (allocated_ && (allocatedCount_ != N_ || (movingFrame_ && !staticGrid_ && !frameBlock_)))
     FreeWorkMemory();
@@ -143,7 +154,9 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   // times the loading: inside the fit range the even spacing reaches twelve
   // decay lengths from the bottom; beyond the fit range it only has to be
   // resolved at the bottom, the elements growing from there.
-  const double decay = D_ / (sw2 * b);
+  // Where the gradient at the bottom is steep the bottom is an outflow:
+  // no pile-up to resolve there.
+  const double decay = steep_ ? HUGE_VAL : D_ / (sw2 * b);
   const double layer = 0.5 * decay, depth = 12 * decay;
   const double fit = std::max(0.0, b - rightFitLimit_ - 4 * decay);
   auto graded = [&](double e) {
