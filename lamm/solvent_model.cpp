@@ -213,10 +213,10 @@ void LocalSolventFactors::UpdateFrom(const SolventGradientSettings& sg, double v
 
 void LocalSolventFactors::UpdateFrom(const SolventGradientSettings& sg, double vbar,
                                      const CosoluteState& cosolute, const double* at,
-                                     const double* grid, int N) {
+                                     const double* grid, int N, double ahead) {
   if (cosolute.n < 2 || !sg.DynamicGradient || !sg.SedimentingCosolute || count < N) return;
   work_.resize(N + 1);
-  for (int i = 1; i <= N; ++i) work_[i] = cosolute.ConcentrationAt(at[i]);
+  for (int i = 1; i <= N; ++i) work_[i] = cosolute.ConcentrationAhead(at[i], ahead);
   UpdateFrom(sg, vbar, work_.data(), N);
   PrepareMoments(grid, N);
 }
@@ -360,6 +360,7 @@ CosoluteState::Status CosoluteState::Init(const SolventGradientSettings& sg,
 CosoluteState::Status CosoluteState::Advance(double dt, double rpmValue) {
   if (n < 3 || dt <= 0) return kOk;
   cOld = c;
+  lastStep = dt;
   if (!nonideal_) {
     if (rpmValue != rpm) Assemble(rpmValue);
     rpm = rpmValue;
@@ -380,6 +381,25 @@ CosoluteState::Status CosoluteState::Advance(double dt, double rpmValue) {
   }
   Assemble(rpm);
   return Solve(dt) ? kOk : kSingular;
+}
+
+double CosoluteState::ConcentrationAhead(double x, double ahead) const {
+  if (n < 2) return 0;
+  const double now = ConcentrationAt(x);
+  if (!(ahead > 0) || !(lastStep > 0) || static_cast<int>(cOld.size()) != n + 1) return now;
+  double before;
+  if (x <= r[1]) {
+    before = cOld[1];
+  } else if (x >= r[n]) {
+    before = cOld[n];
+  } else {
+    const double h = r[2] - r[1];
+    const int a = std::min(n - 1, 1 + static_cast<int>((x - r[1]) / h));
+    const double t = (x - r[a]) / (r[a + 1] - r[a]);
+    before = cOld[a] + t * (cOld[a + 1] - cOld[a]);
+  }
+  const double f = std::min(ahead, lastStep) / lastStep;
+  return std::max(0.0, now + f * (now - before));
 }
 
 double CosoluteState::ConcentrationAt(double x) const {
