@@ -67,19 +67,22 @@ LammSolverSettings MovingFrameChosen() {
 
 }  // namespace
 
-TEST(EarlyScans, FiniteVolumeOracleAgreesWithTheReferenceSolution) {
-  const Reference R = LoadReference("static-4.3S.txt");
-  FvLamm f;
-  f.s = R.s, f.D = R.D, f.rpm = R.rpm, f.m = R.m, f.b = R.b;
-  f.cells = 3000;
-  f.dt = 0.5;
-  f.Start(1.0);
-  for (size_t k = 0; k < 3; ++k) {
-    f.AdvanceTo(R.times[k]);
-    double worst = 0;
-    for (size_t j = 0; j < R.r.size(); ++j)
-      if (R.r[j] <= 7.15) worst = std::max(worst, std::fabs(f.At(R.r[j]) - R.c[j][k]));
-    EXPECT_LT(worst, 5e-5) << "t = " << R.times[k];
+TEST(EarlyScans, FiniteVolumeOracleAgreesWithTheReferenceSolutions) {
+  for (const char* file : {"static-4.3S.txt", "ramp-4.3S-200rpm-per-s.txt"}) {
+    SCOPED_TRACE(file);
+    const Reference R = LoadReference(file);
+    FvLamm f;
+    f.s = R.s, f.D = R.D, f.rpm = R.rpm, f.m = R.m, f.b = R.b, f.rampRate = R.rate;
+    f.cells = 3000;
+    f.dt = 0.5;
+    f.Start(1.0);
+    for (size_t k = 0; k < 3; ++k) {
+      f.AdvanceTo(R.times[k]);
+      double worst = 0;
+      for (size_t j = 0; j < R.r.size(); ++j)
+        if (R.r[j] <= 7.15) worst = std::max(worst, std::fabs(f.At(R.r[j]) - R.c[j][k]));
+      EXPECT_LT(worst, 5e-5) << "t = " << R.times[k];
+    }
   }
 }
 

@@ -21,6 +21,7 @@ struct FvLamm {
   double m = 6.0, b = 7.2;
   double s = 4.3, D = 6e-7;  // S, cm^2/s
   double rpm = 50000;
+  double rampRate = 0;  // rpm/s: a linear ramp from rest up to rpm; 0 = rpm from t = 0
   int cells = 4000;
   double dt = 0.05;  // s
   // Optional s (S) and D at radius r and time t; overrides s and D.
@@ -48,9 +49,11 @@ struct FvLamm {
     return z / std::expm1(z);
   }
 
+  double RpmAt(double time) const { return rampRate > 0 ? std::min(rpm, rampRate * time) : rpm; }
+
   // Face fluxes as r_f J_f = a_f c_i - g_f c_{i+1} (face between cells i, i+1).
   void FaceCoefficients(double time, std::vector<double>& a, std::vector<double>& g) const {
-    const double w = rpm * 2 * 3.141592653589793 / 60;
+    const double w = RpmAt(time) * 2 * 3.141592653589793 / 60;
     const double h = (b - m) / cells;
     a.assign(cells, 0);
     g.assign(cells, 0);
@@ -68,7 +71,8 @@ struct FvLamm {
   // theta = 1: implicit Euler; 0.5: Crank-Nicolson (coefficients at the midpoint).
   void Step(double k, double theta) {
     const int n = cells;
-    if (coefficients || a_.empty()) FaceCoefficients(t + 0.5 * k, a_, g_);
+    const bool ramping = rampRate > 0 && t < rpm / rampRate + k;
+    if (coefficients || ramping || a_.empty()) FaceCoefficients(t + 0.5 * k, a_, g_);
     if (static_cast<int>(V_.size()) != n) {
       const double h = (b - m) / cells;
       V_.resize(n);
