@@ -57,7 +57,12 @@ void CLammIdeal::SetupGrid() {
     N_ = defaultNodes_;
   } else {
     defaultGrid_ = false;
-    steep_ = IsGradientTooSteep(s_, D_);
+    // A sedimenting cosolute makes the solvent denser and more viscous
+    // towards the bottom: the species slows there and its pile-up reaches
+    // far into the cell (a 6 S species over 0.5 M of a 2 S cosolute is at
+    // 1.4 times its loading at 7.10 cm after 5100 s), which an outflow at
+    // the bottom, right for the same species in water, would take away.
+    steep_ = !CosolutePilesUpAtTheBottom() && IsGradientTooSteep(s_, D_);
     const double rR = std::max<double>(rightFitLimit_, meniscus_ + 0.001);
     const double rate = accelRate_ * (1.0 / 60.0) * 2 * kPi;
     const double x = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * meniscus_ *
@@ -163,6 +168,25 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
     if (fit >= depth) return e;
     return e < fit ? std::min(e, fit - e) : std::max(0.0, e - depth);
   };
+  // Over a sedimenting cosolute the species piles up where the cosolute
+  // does, over a few of the cosolute's decay lengths from the bottom: a
+  // twentieth of that length there.
+  // The cosolute's gradient also sharpens the boundary (the species behind
+  // it, in lighter solvent, catches up): its widths count at 0.7.
+  double cosoluteDepth = 0, cosoluteSpacing = HUGE_VAL, sharpening = 1.0;
+  if (CosolutePilesUpAtTheBottom()) {
+    sharpening = 0.7;
+    const double c0 = solvent_.CosoluteLoadingConcentration;
+    const double sc = solvent_.CsClAt25C ? CsClSedimentationCoefficient25C(c0) : solvent_.CosoluteS;
+    const double Dc = solvent_.CsClAt25C ? CsClDiffusionCoefficient25C(c0) : solvent_.CosoluteD;
+    const double w = finalRpm_ * 2 * kPi / 60;
+    const double v = std::fabs(sc) * 1e-13 * w * w * b;
+    if (v > 0 && Dc > 0) {
+      const double cosoluteDecay = std::min(Dc / v, L);
+      cosoluteDepth = 3 * cosoluteDecay;
+      cosoluteSpacing = 0.05 * cosoluteDecay;
+    }
+  }
   const double perWidth = std::max(1.0f, pointsPerWidth_);
   std::vector<double> x{0.0, m};
   while (x.back() < b && x.size() <= static_cast<size_t>(maxNodes_) + 1) {
@@ -173,7 +197,8 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
     const double t = std::max(arrival(r), first);
     const double early = 0.5 + 0.5 * std::clamp((t / first - 2) / 6, 0.0, 1.0);
     const double width = std::sqrt(D_ * early * t) / perWidth;
-    const double h = std::min({width, coarsest, (layer + 0.2 * graded(b - r)) / 1.2});
+    double h = std::min({sharpening * width, sharpening * coarsest, (layer + 0.2 * graded(b - r)) / 1.2});
+    if (b - r < cosoluteDepth) h = std::min(h, cosoluteSpacing);
     x.push_back(r + h);
   }
   // The last node on the bottom: the elements shrink in proportion.
@@ -181,6 +206,11 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   for (size_t i = 2; i < x.size(); ++i) x[i] = m + (x[i] - m) * scale;
   x.back() = b;
   return x;
+}
+
+bool CLammIdeal::CosolutePilesUpAtTheBottom() const {
+  if (!(localSolvent_ && solvent_.DynamicGradient && solvent_.SedimentingCosolute)) return false;
+  return solvent_.NonidealCosolute || solvent_.CsClAt25C || solvent_.CosoluteS > 0;
 }
 
 bool CLammIdeal::IsGradientTooSteep(double s, double D) const {

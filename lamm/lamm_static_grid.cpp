@@ -630,7 +630,7 @@ bool CLammIdeal::IsBoundaryReached() {
 // a scan does not start from a remainder cut off before it.
 bool CLammIdeal::EvenStepsToEvents() const {
   return layered_ && staticGrid_ && pendingEvent_ && !speedChanging_ && !schedule_ && !timed_ &&
-         !fixedTimeStep_ && !localSolvent_ && N_ >= 2 &&
+         !fixedTimeStep_ && N_ >= 2 &&
          layeredRadii_.size() == static_cast<size_t>(N_) + 1;
 }
 
