@@ -100,6 +100,8 @@ void CLammIdeal::SetupGrid() {
     double wFrame = w;
     const double first = ScanTime(1);
     if (first > 0 && first < T) wFrame = std::max(std::sqrt(D_ * first), 0.001);
+    // A sedimenting cosolute's gradient sharpens the boundary (see LayeredNodes).
+    if (CosolutePilesUpAtTheBottom()) wFrame *= 0.7;
     double c = std::max(cand, std::floor((bottom_ - meniscus_) * pointsPerWidth_ / wFrame));
     c = std::min(c, static_cast<double>(maxNodes_) + 1);
     const double q = bottom_ / meniscus_;
@@ -172,7 +174,8 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   // does, over a few of the cosolute's decay lengths from the bottom: a
   // twentieth of that length there.
   // The cosolute's gradient also sharpens the boundary (the species behind
-  // it, in lighter solvent, catches up): its widths count at 0.7.
+  // it, in lighter solvent, catches up): its widths count at 0.7 (the
+  // moving frame's grid takes the same factor).
   double cosoluteDepth = 0, cosoluteSpacing = HUGE_VAL, sharpening = 1.0;
   if (CosolutePilesUpAtTheBottom()) {
     sharpening = 0.7;
