@@ -111,9 +111,11 @@ struct CosoluteState {
   Status Advance(double dt, double rpm);
   // The concentration at radius x (linear between nodes).
   double ConcentrationAt(double x) const;
-  // The same `ahead` seconds after the last step (0 .. the last step's
-  // length), carried on at that step's rate of change.
-  double ConcentrationAhead(double x, double ahead) const;
+  // The nodal profile `ahead` seconds after the last step (0 .. the last
+  // step's length), carried on at that step's rate of change, into out
+  // (1-based); and a nodal profile's value at x (linear between nodes).
+  void ProfileAhead(double ahead, std::vector<double>& out) const;
+  double ValueAt(const std::vector<double>& values, double x) const;
   double lastStep = 0;  // length of the last step (s)
 
  private:
@@ -169,5 +171,5 @@ struct LocalSolventFactors {
  private:
   void NodeFactors(const SolventGradientSettings& sg, double c, double rhoWater, double vbar,
                    double& e, double& q) const;
-  std::vector<double> work_;
+  std::vector<double> work_, ahead_;
 };
