@@ -1,5 +1,6 @@
 #include "fit/fit_driver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
+#include "numerics/random.h"
 #include "platform/input_events.h"
 
 RmsdScanRange gRmsdScanRange;
@@ -53,6 +55,20 @@ float ZeroThreshold(FitEntryKind kind, float maxRelativeChange) {
 bool Changed(float previous, float current, float threshold, float maxRelativeChange) {
   if (previous == 0.0f) return std::fabs(current) > threshold;
   return std::fabs(previous - current) / std::fabs(previous) > maxRelativeChange;
+}
+
+// Vertices 2..n+1 moved further, coordinate by coordinate, by Gaussian
+// steps of half the way that coordinate has come from `start`, and at
+// least ten times the starting spread (relative, or absolute for a
+// coordinate that is about 0: a level pressed against its clamp at 0 has
+// no size of its own to scale a step by).
+void WidenSimplex(int n, float** p, const float* start) {
+  const float r = 10.0f * gFitEngineState.initialRandomization;
+  for (int j = 1; j <= n; ++j) {
+    const float size = std::fabs(p[1][j]);
+    const float spread = std::max(0.5f * std::fabs(p[1][j] - start[j]), size > r ? r * size : r);
+    for (int i = 2; i <= n + 1; ++i) p[i][j] += GaussRandom(spread);
+  }
 }
 
 }  // namespace
@@ -202,8 +218,12 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   int nfunk = 0;
 
   PackFitVectorUnclamped(n, p[1]);
+  FloatVec start(1, n);
+  for (int j = 1; j <= n; ++j) start[j] = p[1][j];
   MakeInitialSimplex(n, p);
   for (int i = n + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
+  // The first run approaches the minimum; the restarts end where the values
+  // of the simplex agree to kFitSimplexTolerance.
   NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
   int best = LowestVertex(y, n);
   UnpackFitVectorForDisplay(p[best]);
@@ -212,6 +232,11 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   if (afterFirstRun) afterFirstRun();
 
   bool settled = false;
+  // A restart that settled was one of the starting size; before the fit
+  // ends, one restart spread as widely as the fit has travelled tries
+  // again. A simplex squeezed against a clamp (a level held at 0) or flat
+  // along a valley settles at its small size where a wide one walks on.
+  bool probed = false, probing = false;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
     if (beforeRestart) beforeRestart();
     // Restart around the best vertex found so far (vertex 1 after a
@@ -219,8 +244,9 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     if (best != 1)
       for (int j = 1; j <= n; ++j) p[1][j] = p[best][j];
     MakeInitialSimplex(n, p);
+    if (probing) WidenSimplex(n, p, start);
     for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
-    NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
+    NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, SimplexSim, &nfunk);
     best = LowestVertex(y, n);
     UnpackFitVectorForDisplay(p[best]);
     PackFitVectorUnclamped(n, current);
@@ -228,6 +254,12 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     settled = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best], maxRelativeChange);
     for (int j = 1; j <= n; ++j) previous[j] = current[j];
     previousRmsd = y[best];
+    probing = false;
+    if (settled && !probed) {
+      probed = probing = true;
+      settled = false;
+      continue;
+    }
     if (settled) break;
   }
   if (!settled && !fs.stopRequested) ReportRestartsExhausted(host);
