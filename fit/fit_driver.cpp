@@ -1,6 +1,5 @@
 #include "fit/fit_driver.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -57,17 +56,25 @@ bool Changed(float previous, float current, float threshold, float maxRelativeCh
   return std::fabs(previous - current) / std::fabs(previous) > maxRelativeChange;
 }
 
-// Vertices 2..n+1 moved further, coordinate by coordinate, by Gaussian
-// steps of half the way that coordinate has come from `start`, and at
-// least ten times the starting spread (relative, or absolute for a
-// coordinate that is about 0: a level pressed against its clamp at 0 has
-// no size of its own to scale a step by).
+// A tenth of the way coordinate j has come from `start`, where that is
+// more than the starting spread of a simplex around `at`; 0 elsewhere.
+float TravelSpread(const float* at, const float* start, int j) {
+  const float spread = 0.1f * std::fabs(at[j] - start[j]);
+  return spread > gFitEngineState.initialRandomization * std::fabs(at[j]) ? spread : 0.0f;
+}
+
+bool Travelled(int n, const float* at, const float* start) {
+  for (int j = 1; j <= n; ++j)
+    if (TravelSpread(at, start, j) > 0.0f) return true;
+  return false;
+}
+
+// Vertices 2..n+1 moved further by Gaussian steps of the travel spread.
 void WidenSimplex(int n, float** p, const float* start) {
-  const float r = 10.0f * gFitEngineState.initialRandomization;
   for (int j = 1; j <= n; ++j) {
-    const float size = std::fabs(p[1][j]);
-    const float spread = std::max(0.5f * std::fabs(p[1][j] - start[j]), size > r ? r * size : r);
-    for (int i = 2; i <= n + 1; ++i) p[i][j] += GaussRandom(spread);
+    const float spread = TravelSpread(p[1], start, j);
+    if (spread > 0.0f)
+      for (int i = 2; i <= n + 1; ++i) p[i][j] += GaussRandom(spread);
   }
 }
 
@@ -233,9 +240,10 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 
   bool settled = false;
   // A restart that settled was one of the starting size; before the fit
-  // ends, one restart spread as widely as the fit has travelled tries
-  // again. A simplex squeezed against a clamp (a level held at 0) or flat
-  // along a valley settles at its small size where a wide one walks on.
+  // ends, one restart spread by a tenth of the way the fit has come tries
+  // again (when that is wider than the starting spread). Along a narrow
+  // valley, or with a quantity near a clamp at 0, a small simplex settles
+  // where a wider one walks on.
   bool probed = false, probing = false;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
     if (beforeRestart) beforeRestart();
@@ -256,9 +264,12 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     previousRmsd = y[best];
     probing = false;
     if (settled && !probed) {
-      probed = probing = true;
-      settled = false;
-      continue;
+      probed = true;
+      if (Travelled(n, p[best], start)) {
+        probing = true;
+        settled = false;
+        continue;
+      }
     }
     if (settled) break;
   }
