@@ -11,6 +11,7 @@
 #include "distributions/hydrodynamics.h"
 #include "distributions/normal_equations.h"
 #include "distributions/work_blocks.h"
+#include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/cvector.h"
@@ -39,6 +40,16 @@ double Area(const float* c, const float* x, int k0, int n) {
 
 // The first grid point that belongs to the distribution.
 int FirstDistributionPoint() { return LeadingTermModel() ? 2 : 1; }
+
+// Amplitude of grid point i in a solution vector v of the block. With a
+// fixed buffer concentration the solve ran over kernels 2..n only, so its
+// element i - 1 belongs to point i, and point 1 is the fixed concentration.
+double GridAmplitude(const NormalEquationBlock& b, const double* v, int i) {
+  if (!b.fixedComponent) return v[i];
+  if (i > 1) return v[i - 1];
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  return hooks.bufferSignal ? hooks.bufferSignal() : 1.0;
+}
 
 void Redraw(const char* xTitle = nullptr) {
   DistributionArrays& a = DistArrays();
@@ -116,7 +127,7 @@ bool CopySolutionToDistribution() {
     }
   } else {
     for (int i = 1; i <= n && i <= b.gridPoints; ++i)
-      cs.distribution[i] = static_cast<float>(b.solution[i]);
+      cs.distribution[i] = static_cast<float>(GridAmplitude(b, b.solution, i));
   }
   return true;
 }
@@ -137,8 +148,8 @@ void ShowContiSolution() {
       for (int i = 1; i <= n; ++i) cs.distribution[i] += cs.grid2DAmplitude[(k - 1) * n + i];
   } else if (b.solution && cs.distribution) {
     for (int i = 1; i <= n; ++i) {
-      cs.distribution[i] = static_cast<float>(b.solution[i]);
-      cs.companionDistribution[i] = b.savedSolution ? static_cast<float>(b.savedSolution[i]) : 0.0f;
+      cs.distribution[i] = static_cast<float>(GridAmplitude(b, b.solution, i));
+      cs.companionDistribution[i] = b.savedSolution ? static_cast<float>(GridAmplitude(b, b.savedSolution, i)) : 0.0f;
     }
   }
   // Beside the exported normal equations: the amplitudes they solved for.

@@ -16,6 +16,9 @@
 #include "distributions/distribution_transforms.h"
 #include "distributions/hydrodynamics.h"
 #include "distributions/integrate_distribution.h"
+#include "distributions/normal_equations.h"
+#include "distributions/work_blocks.h"
+#include "fit/model_evaluation.h"
 #include "distributions/range_selection.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
@@ -224,4 +227,28 @@ TEST_F(FirstPointTest, LoadedDistributionNormalisesItsOwnPoints) {
   EXPECT_FLOAT_EQ(DistArrays().normalisationFactor, 6.0f / 5.0f);
   EXPECT_FLOAT_EQ(cs.distribution[4], 2.0f / 1.2f);
   EXPECT_FLOAT_EQ(cs.distribution[6], 1.0f / 1.2f);
+}
+
+// With a fixed buffer concentration the solve runs over kernels 2..n: its
+// amplitudes belong one grid point up, and point 1 is the fixed buffer.
+TEST_F(FirstPointTest, FixedBufferAmplitudesSitOnTheirOwnGridPoints) {
+  Fill(kModels[1]);
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  const auto savedSignal = hooks.bufferSignal;
+  double signal = 0.3;
+  hooks.bufferSignal = [&signal]() -> double& { return signal; };
+  const ScanSet& s = CurrentScanSet();
+  ASSERT_TRUE(AllocNormalEquationBlock(kN, s.count, s.points[1]));
+  NormalEquationBlock& b = NeqBlock();
+  for (bool fixed : {false, true}) {
+    b.fixedComponent = fixed;
+    for (int i = 1; i <= kN; ++i) b.solution[i] = 0.01 * i;
+    ASSERT_TRUE(CopySolutionToDistribution());
+    const ContiSettings& cs = Conti();
+    EXPECT_FLOAT_EQ(cs.distribution[1], fixed ? 0.3f : 0.01f);
+    for (int i = 2; i <= kN; ++i) EXPECT_FLOAT_EQ(cs.distribution[i], 0.01f * (fixed ? i - 1 : i)) << i;
+  }
+  b.fixedComponent = false;
+  FreeNormalEquationBlock(kN);
+  hooks.bufferSignal = savedSignal;
 }
