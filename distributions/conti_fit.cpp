@@ -17,6 +17,7 @@
 #include "fit/annealing.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
+#include "platform/paths.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
 #include "fit/marquardt.h"
@@ -705,7 +706,9 @@ void WriteMarquardtListing(FitHost* host, int n) {
   const std::string path = host->MarquardtListingPath();
   const MarquardtWorkArrays& w = FS().mlWork;
   if (path.empty() || !w.covariance) return;
-  FILE* f = std::fopen(path.c_str(), "w");
+  // Whole or not at all: parallel runs may share the program folder.
+  platform::CheckedOutputFile file(path);
+  FILE* f = file.get();
   if (!f) return;
   for (int i = 1; i <= n; ++i) {
     const double c = w.covariance[i][i];
@@ -713,7 +716,7 @@ void WriteMarquardtListing(FitHost* host, int n) {
     for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", w.covariance[i][j]);
     std::fprintf(f, "\n");
   }
-  std::fclose(f);
+  file.Commit();
 }
 
 }  // namespace

@@ -214,13 +214,11 @@ bool ReadGridFile(std::vector<float>& values) {
 }
 
 bool WriteGridFile(const float* values, int n) {
-  struct stat st {};
-  if (stat(GridFilePath().c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
-  FILE* f = std::fopen(GridFilePath().c_str(), "w");
+  // Whole or not at all: the next run with the grid from the file reads it.
+  platform::CheckedOutputFile f(GridFilePath());
   if (!f) return false;
-  for (int i = 1; i <= n; ++i) std::fprintf(f, "%f\n", values[i]);
-  std::fclose(f);
-  return true;
+  for (int i = 1; i <= n; ++i) std::fprintf(f.get(), "%f\n", values[i]);
+  return f.Commit();
 }
 
 bool SetupContiGrid() {

@@ -253,4 +253,79 @@ bool WriteThroughTemporary(const std::string& path,
   return ok;
 }
 
+namespace {
+// The permissions an ordinary new file would get (mkstemp makes it private).
+bool MakeReadableLikeANewFile(const std::string& path) {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return chmod(path.c_str(), 0666 & ~mask) == 0;
+}
+}  // namespace
+
+CheckedOutputFile::CheckedOutputFile(const std::string& path) : native_(ToNative(path)) {
+  if (native_.empty()) return;
+  struct stat st {};
+  if (stat(native_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return;
+  const PathParts parts = SplitPath(native_);
+  std::string temporary = parts.drive + parts.folder + "." + parts.name + parts.extension + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return;
+  file_ = fdopen(fd, "w");
+  if (!file_) {
+    close(fd);
+    std::remove(temporary.c_str());
+    return;
+  }
+  temporary_ = temporary;
+}
+
+CheckedOutputFile::~CheckedOutputFile() { Discard(); }
+
+void CheckedOutputFile::Discard() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  if (!temporary_.empty()) std::remove(temporary_.c_str());
+  temporary_.clear();
+}
+
+bool CheckedOutputFile::Commit() {
+  if (!file_) return false;
+  bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  // The target may have become something else while the file was written.
+  struct stat st {};
+  if (ok && stat(native_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) ok = false;
+  if (ok) ok = MakeReadableLikeANewFile(temporary_);
+  if (ok) ok = std::rename(temporary_.c_str(), native_.c_str()) == 0;
+  if (ok) temporary_.clear();
+  Discard();
+  return ok;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& text) {
+  CheckedOutputFile out(path);
+  if (!out) return false;
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), out.get()) != text.size()) return false;
+  return out.Commit();
+}
+
+std::FILE* OpenRegularForAppend(const std::string& path, bool truncate) {
+  const std::string native = ToNative(path);
+  if (native.empty()) return nullptr;
+  // Non-blocking so that a named pipe without a reader cannot hold the open.
+  const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (truncate && ftruncate(fd, 0) != 0)) {
+    close(fd);
+    return nullptr;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = fdopen(fd, "a");
+  if (!f) close(fd);
+  return f;
+}
+
 }  // namespace platform
