@@ -17,7 +17,6 @@
 #include "fit/annealing.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
-#include "platform/paths.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
 #include "fit/marquardt.h"
@@ -27,9 +26,11 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
+#include "numerics/error_box.h"
 #include "numerics/random.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -709,14 +710,18 @@ void WriteMarquardtListing(FitHost* host, int n) {
   // Whole or not at all: parallel runs may share the program folder.
   platform::CheckedOutputFile file(path);
   FILE* f = file.get();
-  if (!f) return;
+  if (!f) {
+    if (platform::FirstWriteFailure(path)) ErrorBox(("\n\aAttention: could not write " + path).c_str());
+    return;
+  }
   for (int i = 1; i <= n; ++i) {
     const double c = w.covariance[i][i];
     std::fprintf(f, "%d: %e\t(%e)\t - ", i, w.simulation[i], c > 0.0 ? std::sqrt(c) : 0.0);
     for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", w.covariance[i][j]);
     std::fprintf(f, "\n");
   }
-  file.Commit();
+  if (!file.Commit() && platform::FirstWriteFailure(path))
+    ErrorBox(("\n\aAttention: could not write " + path).c_str());
 }
 
 }  // namespace

@@ -145,7 +145,12 @@ bool SGrid(int& n) {
     s[1] = cs.sMin;
     for (int i = 2; i <= n; ++i) s[i] = cs.sMin + (i - 1) * (cs.sMax - cs.sMin) / (n - 1);
   }
-  WriteGridFile(s, n);
+  // The grid is kept for a later run with the grid from the file; a file
+  // that cannot be written is said (once), and the earlier one stays whole.
+  if (!WriteGridFile(s, n) && platform::FirstWriteFailure(GridFilePath()))
+    ErrorBox(("\n\aAttention: could not write " + GridFilePath() +
+              " - the grid is not kept for a run with the grid from the file")
+                 .c_str());
   return true;
 }
 

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 
 namespace platform {
 
@@ -308,6 +310,13 @@ bool WriteWholeFile(const std::string& path, const std::string& text) {
   if (!out) return false;
   if (!text.empty() && std::fwrite(text.data(), 1, text.size(), out.get()) != text.size()) return false;
   return out.Commit();
+}
+
+bool FirstWriteFailure(const std::string& path) {
+  static std::mutex mutex;
+  static std::set<std::string> said;
+  const std::lock_guard<std::mutex> lock(mutex);
+  return said.insert(path).second;
 }
 
 std::FILE* OpenRegularForAppend(const std::string& path, bool truncate) {
