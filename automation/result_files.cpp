@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -347,13 +348,16 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
   }
   put(ResultPath(r, "ScanRMSD.dat"), [](const std::string& p) { return WriteScanRmsToFile(p); });
   // The plots' per-scan rmsd file of the run is a result too: written again
-  // from the final state when the run wrote it or failed to, so that a pipe
-  // at its name or a full disk fails the set like any other result file.
+  // from the final state when the run wrote it or failed to, or when anything
+  // stands at its name, so that a pipe there or a full disk fails the set
+  // like any other result file.
   if (CurrentAutomationState().automationMode) {
     const PlotWindowSet& w = CurrentPlotWindows();
     const std::string scanRms = w.scanRmsPath;
-    if (!scanRms.empty() && (!w.scanRmsEnabled || platform::FileExists(scanRms)) &&
-        !WriteScanRmsToFile(scanRms))
+    std::error_code error;
+    const bool present = std::filesystem::symlink_status(platform::ToNative(scanRms), error).type() !=
+                         std::filesystem::file_type::not_found;
+    if (!scanRms.empty() && (!w.scanRmsEnabled || present) && !WriteScanRmsToFile(scanRms))
       fail("could not write " + scanRms);
   }
   put(ResultPath(r, "dfr.dat"),
