@@ -75,9 +75,10 @@ bool PassesThreshold(const ReadScan& s, const FluorescenceSortOptions& o) {
 // The copy keeps the times of the original, as its header recorded them
 // (this system cannot set a creation time).
 bool CopyWithTimes(const std::string& from, const std::string& to, const ScanRecord& header) {
-  std::error_code ec;
-  fs::copy_file(platform::ToNative(from), platform::ToNative(to), fs::copy_options::overwrite_existing, ec);
-  if (ec) {
+  // Read through the checked reader and written whole, like every file.
+  std::string content;
+  if (!platform::ReadRegularFile(platform::ToNative(from), content, false) ||
+      !platform::WriteWholeFile(to, content)) {
     data_messages::Box("", "could not copy file to new destination " + to);
     return false;
   }

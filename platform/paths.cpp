@@ -257,9 +257,14 @@ bool WriteThroughTemporary(const std::string& path,
 
 namespace {
 // The permissions an ordinary new file would get (mkstemp makes it private).
+// The mask is read once: reading it means setting it, which other threads
+// writing files at the same moment must not see.
 bool MakeReadableLikeANewFile(const std::string& path) {
-  const mode_t mask = umask(0);
-  umask(mask);
+  static const mode_t mask = [] {
+    const mode_t m = umask(0);
+    umask(m);
+    return m;
+  }();
   return chmod(path.c_str(), 0666 & ~mask) == 0;
 }
 }  // namespace

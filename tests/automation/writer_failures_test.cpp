@@ -127,3 +127,25 @@ TEST_F(WriterFailures, ANamedPipeAtTheNameIsNeverOpened) {
   }
   alarm(0);
 }
+
+// The planning preferences are a preference file: read within 1 MB, not the
+// 64 MB of a table. A larger one is refused by name and the values stay.
+TEST_F(WriterFailures, PlanningPreferencesAreReadWithinThePreferenceBound) {
+  std::string big;
+  while (big.size() <= (std::size_t{1} << 20)) big += "12345.000000\n";
+  const std::string path = Put("tarnelsimappeqparams.ini", big).string();
+  TimeToEqParams p;
+  p.finalRpm = 20000;
+  ui.transcript.clear();
+  EXPECT_FALSE(LoadTimeToEqPreferences(p, path));
+  EXPECT_EQ(p.finalRpm, 20000);
+  EXPECT_TRUE(Said(path + " is larger than 1 MB, too large to be read"));
+  // Within the bound, the values written are the values read.
+  TimeToEqParams written;
+  written.finalRpm = 31000;
+  written.overspeedTime = 4321;
+  ASSERT_TRUE(SaveTimeToEqPreferences(written, path));
+  ASSERT_TRUE(LoadTimeToEqPreferences(p, path));
+  EXPECT_EQ(p.finalRpm, 31000);
+  EXPECT_EQ(p.overspeedTime, 4321);
+}
