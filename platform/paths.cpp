@@ -231,51 +231,56 @@ CheckedInputFile::~CheckedInputFile() {
 
 std::string CheckedInputFile::ErrorText() const { return FileReadErrorText(path_, error_, maxBytes_); }
 
-bool WriteThroughTemporary(const std::string& path,
-                           const std::function<bool(const std::string&)>& write) {
-  const std::string native = ToNative(path);
-  // A pipe, a device or a folder of that name is never replaced by the rename.
+namespace {
+
+bool IsSomethingElseThanARegularFile(const std::string& native) {
   struct stat st {};
-  if (stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
-  const PathParts parts = SplitPath(native);
-  // A hidden name in the same folder: the rename stays on one file system.
-  std::string temporary = parts.drive + parts.folder + "." + parts.name + parts.extension + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) return false;
-  close(fd);
-  bool ok = write(temporary);
-  // mkstemp creates the file for its owner only; a result file is read by others too.
-  if (ok) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    ok = chmod(temporary.c_str(), 0666 & ~mask) == 0;
-  }
-  if (ok) ok = std::rename(temporary.c_str(), native.c_str()) == 0;
-  if (!ok) std::remove(temporary.c_str());
-  return ok;
+  return stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-namespace {
-// The permissions an ordinary new file would get (mkstemp makes it private).
-// The mask is read once: reading it means setting it, which other threads
-// writing files at the same moment must not see.
-bool MakeReadableLikeANewFile(const std::string& path) {
+// A new empty file under a hidden name beside native (the same folder, so
+// that the rename stays on one file system); -1 when none can be made, or
+// when a pipe, a device or a folder stands at native: that is never
+// opened, and never replaced by the rename.
+int CreateTemporaryBeside(const std::string& native, std::string& temporary) {
+  if (native.empty() || IsSomethingElseThanARegularFile(native)) return -1;
+  const PathParts parts = SplitPath(native);
+  temporary = parts.drive + parts.folder + "." + parts.name + parts.extension + ".XXXXXX";
+  return mkstemp(temporary.data());
+}
+
+// The whole temporary file becomes the file at native: the permissions of
+// an ordinary new file (mkstemp makes it private; a result file is read by
+// others too), then the rename. The target is checked again, as it may have
+// become something else while the file was written. The umask is read once:
+// reading it means setting it, which other threads must not see.
+bool PublishTemporary(const std::string& temporary, const std::string& native) {
   static const mode_t mask = [] {
     const mode_t m = umask(0);
     umask(m);
     return m;
   }();
-  return chmod(path.c_str(), 0666 & ~mask) == 0;
+  return !IsSomethingElseThanARegularFile(native) && chmod(temporary.c_str(), 0666 & ~mask) == 0 &&
+         std::rename(temporary.c_str(), native.c_str()) == 0;
 }
+
 }  // namespace
 
+bool WriteThroughTemporary(const std::string& path,
+                           const std::function<bool(const std::string&)>& write) {
+  const std::string native = ToNative(path);
+  std::string temporary;
+  const int fd = CreateTemporaryBeside(native, temporary);
+  if (fd < 0) return false;
+  close(fd);
+  const bool ok = write(temporary) && PublishTemporary(temporary, native);
+  if (!ok) std::remove(temporary.c_str());
+  return ok;
+}
+
 CheckedOutputFile::CheckedOutputFile(const std::string& path) : native_(ToNative(path)) {
-  if (native_.empty()) return;
-  struct stat st {};
-  if (stat(native_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return;
-  const PathParts parts = SplitPath(native_);
-  std::string temporary = parts.drive + parts.folder + "." + parts.name + parts.extension + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
+  std::string temporary;
+  const int fd = CreateTemporaryBeside(native_, temporary);
   if (fd < 0) return;
   file_ = fdopen(fd, "w");
   if (!file_) {
@@ -300,11 +305,7 @@ bool CheckedOutputFile::Commit() {
   bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
   ok = std::fclose(file_) == 0 && ok;
   file_ = nullptr;
-  // The target may have become something else while the file was written.
-  struct stat st {};
-  if (ok && stat(native_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) ok = false;
-  if (ok) ok = MakeReadableLikeANewFile(temporary_);
-  if (ok) ok = std::rename(temporary_.c_str(), native_.c_str()) == 0;
+  if (ok) ok = PublishTemporary(temporary_, native_);
   if (ok) temporary_.clear();
   Discard();
   return ok;
