@@ -138,6 +138,9 @@ struct LoadHooks {
   // integrals start at (2 for the plain c(s), 3 for its variants).
   std::function<const float*(int& size, int& firstIndex)> distributionGrid;
   std::function<void()> rescaleZoomedDistribution;
+  // Forgets a kept zoom of the distribution plot: a new update starts from
+  // the whole distribution, not from the range an earlier session zoomed to.
+  std::function<void()> clearDistributionZoom;
   // Gaussian deviate of unit standard deviation.
   std::function<double()> gaussRandom;
 };

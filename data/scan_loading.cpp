@@ -753,7 +753,8 @@ bool WriteFileNameList(bool corrected) {
   const ScanSet& s = CurrentScanSet();
   if (g_list.count <= 0 || g_list.count != s.count) return false;
   const std::string path = FileNameListPath(corrected);
-  FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
+  platform::CheckedOutputFile file(path);
+  FILE* f = file.get();
   if (!f) {
     ErrorBox(Format("\n\aAttention: could not open %s", path.c_str()).c_str());
     return false;
@@ -761,7 +762,9 @@ bool WriteFileNameList(bool corrected) {
   std::fprintf(f, "newformat n=1\n%s\n", WithoutTrailingSep(FolderOf(g_list.names[1])).c_str());
   for (int i = 1; i <= g_list.count; ++i)
     std::fprintf(f, "%s\n", NameWithExtension(g_list.names[i]).c_str());
-  return std::fclose(f) == 0;
+  if (file.Commit()) return true;
+  ErrorBox(Format("\n\aAttention: could not write %s", path.c_str()).c_str());
+  return false;
 }
 
 bool LoadFileNameList(const std::string& path, std::string* reason) {

@@ -26,9 +26,11 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
+#include "numerics/error_box.h"
 #include "numerics/random.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -709,15 +711,21 @@ void WriteMarquardtListing(FitHost* host, int n) {
   const std::string path = host->MarquardtListingPath();
   const MarquardtWorkArrays& w = FS().mlWork;
   if (path.empty() || !w.covariance) return;
-  FILE* f = std::fopen(path.c_str(), "w");
-  if (!f) return;
+  // Whole or not at all: parallel runs may share the program folder.
+  platform::CheckedOutputFile file(path);
+  FILE* f = file.get();
+  if (!f) {
+    if (platform::FirstWriteFailure(path)) ErrorBox(("\n\aAttention: could not write " + path).c_str());
+    return;
+  }
   for (int i = 1; i <= n; ++i) {
     const double c = w.covariance[i][i];
     std::fprintf(f, "%d: %e\t(%e)\t - ", i, w.simulation[i], c > 0.0 ? std::sqrt(c) : 0.0);
     for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", w.covariance[i][j]);
     std::fprintf(f, "\n");
   }
-  std::fclose(f);
+  if (!file.Commit() && platform::FirstWriteFailure(path))
+    ErrorBox(("\n\aAttention: could not write " + path).c_str());
 }
 
 }  // namespace

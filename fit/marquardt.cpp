@@ -10,10 +10,11 @@
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/serial_fit_settings.h"
-#include "platform/paths.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
+#include "numerics/error_box.h"
 #include "numerics/linear_solvers.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -408,7 +409,7 @@ int MLOptimize(FitHost* host) {
     const std::string path = host->MarquardtListingPath();
     // Whole or not at all: parallel runs may share the program folder.
     if (!path.empty()) {
-      platform::WriteThroughTemporary(path, [n](const std::string& temporary) {
+      const bool written = platform::WriteThroughTemporary(path, [n](const std::string& temporary) {
         FILE* f = std::fopen(temporary.c_str(), "w");
         if (!f) return false;
         for (int i = 1; i <= n; ++i) {
@@ -418,6 +419,8 @@ int MLOptimize(FitHost* host) {
         }
         return std::fclose(f) == 0;
       });
+      if (!written && platform::FirstWriteFailure(path))
+        ErrorBox(("\n\aAttention: could not write " + path).c_str());
     }
   } else {
     float* v = ToModelUnits(a, n);

@@ -205,9 +205,7 @@ void CLammNonIdeal::DumpCtotVector(double t, int kind) {
   char name[400];
   std::snprintf(name, sizeof name, "%sit%dctot%3d.ip0", dumpPrefix_.c_str(), kind, dumpCount_);
   // Diagnostics never interrupt a run: an unwritable place is skipped.
-  std::FILE* probe = std::fopen(platform::ToNative(name).c_str(), "w");
-  if (!probe) return;
-  std::fclose(probe);
+  if (!platform::CheckedOutputFile(name)) return;
   std::vector<float> radii(static_cast<size_t>(N_) + 1), values(static_cast<size_t>(N_) + 1);
   for (int i = 1; i <= N_; ++i) {
     radii[i] = static_cast<float>(r_[i]);

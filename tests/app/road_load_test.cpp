@@ -23,9 +23,10 @@ TEST(RoadListFile, HeaderCommentsAndOldFormat) {
       {"newformat n=x\n/data\na.ra1\n", 1, {"/data", "a.ra1"}},
       // Old lists: no header, underscores stand for dots.
       {"/data\na_ra1\nb_ra1\n", 1, {"/data", "a.ra1", "b.ra1"}},
-      // "%" comments end at their line break, which stays; empty lines are skipped.
+      // "%" comments end at their line break, which stays; a line of only a
+      // comment is dropped, and the first empty line ends the list.
       {"newformat n=2\n/data % the folder\na.ra1 % first\n% dropped scan\nb.ra1\n\nc.ra1\n", 2,
-       {"/data", "a.ra1", "b.ra1", "c.ra1"}},
+       {"/data", "a.ra1", "b.ra1"}},
       {"newformat n=1\r\n/data\r\na.ra1\r\n", 1, {"/data", "a.ra1"}},
   };
   for (const Case& c : cases) {

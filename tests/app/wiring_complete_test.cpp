@@ -124,7 +124,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(updateResidualsPlot), H(updateResidualHistogram), H(invalidateWindow), H(saveRawDataSet),
     H(bufferSedimentationOn), H(updateBufferSedimentation), H(switchOffBufferSedimentation), H(showDataRange),
     H(subtractAllNoiseCommand), H(showLastFitInfo), H(toggleDisplayFlag210), H(integrateDistribution),
-    H(distributionGrid), H(rescaleZoomedDistribution), H(gaussRandom)}, 0, {
+    H(distributionGrid), H(rescaleZoomedDistribution), H(clearDistributionZoom), H(gaussRandom)}, 0, {
         {"restoreScanTimes", kLayerDefault}, {"cancelTimesFromW2t", kLayerDefault},
         {"applyNonlinearDetection", kLayerDefault}, {"freeNonlinearDetectionTables", kLayerDefault},
         {"computeTINoiseProfile", kLayerDefault}, {"writeDlsdatSet", kLayerDefault}, {"gaussRandom", kLayerDefault},

@@ -157,8 +157,7 @@ bool AskList(TXLAWindow& w, std::vector<float>& values, const char* countPrompt,
 }
 
 void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(platform::ToNative(path));
-  if (out) out << text;
+  if (!platform::WriteWholeFile(path, text)) ErrorBox(("\n\aAttention: could not write " + path).c_str());
 }
 
 std::string Formatted(const char* format, double value) {
