@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <sstream>
 
 #include "data/data_messages.h"
@@ -378,6 +380,7 @@ struct ParsedSelection {
   std::string folder;  // the folder of the files
   std::vector<std::string> names;
   bool several = false;
+  int outputsLeftOut = 0;  // fitted data, residuals or noise written by the program
 };
 
 ParsedSelection ParseSelection(const std::string& selection) {
@@ -402,8 +405,14 @@ ParsedSelection ParseSelection(const std::string& selection) {
     p.several = true;
     // A whole folder selected takes in the program's own files beside the
     // scans; they are never scans.
-    for (auto it = parts.begin() + 1; it != parts.end(); ++it)
-      if (!IsProgramOwnFile(*it)) p.names.push_back(*it);
+    for (auto it = parts.begin() + 1; it != parts.end(); ++it) {
+      if (IsProgramOwnFile(*it)) continue;
+      if (IsProgramOutputFile(platform::Combine(p.folder, *it))) {
+        ++p.outputsLeftOut;
+        continue;
+      }
+      p.names.push_back(*it);
+    }
   }
   return p;
 }
@@ -431,6 +440,34 @@ bool IsProgramOwnFile(const std::string& path) {
   // "list_<first>-<last>" are the serial fits' lists of numbered sets.
   return stem == "list" || stem.rfind("list_", 0) == 0 || stem == "notes" || stem == "sdist" ||
          (!stem.empty() && stem[0] == '~');
+}
+
+bool IsProgramOutputFile(const std::string& path) {
+  // Only a regular file is opened: a pipe would wait for a writer.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(platform::ToNative(path), ec)) return false;
+  std::ifstream in(platform::ToNative(path), std::ios::binary);
+  char head[160] = {};
+  in.read(head, sizeof head - 1);
+  std::string_view line(head, static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  line = line.substr(0, line.find_first_of("\r\n"));
+  // Marks such as the time-stamp mark "[T OK]" may come first.
+  for (int k = 0; k < 4; ++k) {
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    if (line.empty() || line.front() != '[') break;
+    const std::size_t close = line.find(']');
+    if (close == std::string_view::npos) break;
+    line.remove_prefix(close + 1);
+  }
+  for (const char* opening : {"fitted to ", "residuals to ", "time-independent noise"})
+    if (line.rfind(opening, 0) == 0) return true;
+  return false;
+}
+
+std::string OutputsLeftOutLine(int count) {
+  return count == 1 ? "1 file written by this program (fitted data, residuals or noise) was left out"
+                    : Format("%d files written by this program (fitted data, residuals or noise) were left out",
+                             count);
 }
 
 FileNameList& CurrentFileNameList() { return g_list; }
@@ -494,9 +531,28 @@ bool LoadAllData(const std::string& selection) {
       if (!keep) mode = before;
     }
   } mode{s.equilibriumMode, s.equilibriumMode};
+  const bool interactive = !rt.running && !*t.automationRun && !*t.serialFitRunning;
+  if (sel.outputsLeftOut > 0 && interactive)
+    platform::UI().MessageBox("LOAD", OutputsLeftOutLine(sel.outputsLeftOut), platform::BoxButtons::Ok,
+                              platform::BoxIcon::Information);
   if (!s.equilibriumMode && sel.names.size() == 1) {
+    // One file that is no scan at all is said as such: the question of the
+    // equilibrium mode is for one scan.
+    const std::string path = sel.several ? platform::Combine(sel.folder, sel.names[0]) : sel.first;
+    const bool output = !sel.several && IsProgramOutputFile(path);
+    if (output || !ReadableScan(path, binWidth)) {
+      std::string text = output ? OutputsLeftOutLine(1) : path + "\nis not a scan file: nothing was loaded.";
+      if (s.count > 0) text += "\nThe data loaded before are kept.";
+      if (output) text += "\n" + path;
+      platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      EndProgress();
+      return false;
+    }
     data_messages::Box("ERROR", "only one file selected");
-    if (!data_messages::AskYesNo("LOAD ERROR", "switch to Equilibrium Data Mode?")) {
+    // Enter keeps the mode: a switch the user did not choose changes the analysis.
+    if (platform::UI().MessageBox("LOAD ERROR", "switch to Equilibrium Data Mode?",
+                                  platform::BoxButtons::YesNoDefaultNo,
+                                  platform::BoxIcon::Question) != platform::IDYES) {
       EndProgress();
       return false;
     }
@@ -635,6 +691,9 @@ bool AddMoreFiles(const std::string& selection) {
   const LoadTargets& t = CurrentLoadTargets();
   LoadHooks& h = CurrentLoadHooks();
   const ParsedSelection sel = ParseSelection(selection);
+  if (sel.outputsLeftOut > 0 && !*t.serialFitRunning)
+    platform::UI().MessageBox("LOAD", OutputsLeftOutLine(sel.outputsLeftOut), platform::BoxButtons::Ok,
+                              platform::BoxIcon::Information);
   const int added = static_cast<int>(sel.names.size());
   if (added == 0) return false;
   if (s.count + added > kMaxScanCount) {

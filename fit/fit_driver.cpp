@@ -67,8 +67,15 @@ bool RestartConverged(int n, const float* previous, const float* current, const 
 }
 
 bool PollFitStop() {
+  // The window takes the presses that came meanwhile (no more often than the
+  // desktop allows).
+  platform::PumpEvents();
   if (platform::TakeAnyInput()) platform::StopFlag() = true;
-  if (platform::StopFlag().exchange(false)) gFitEngineState.stopRequested = 1;
+  if (platform::StopFlag().exchange(false)) {
+    gFitEngineState.stopRequested = 1;
+    // The rest of the fit is its ending: further presses are no new stops.
+    platform::HoldInput();
+  }
   return gFitEngineState.stopRequested != 0;
 }
 
@@ -180,7 +187,9 @@ float SimplexSim(float* v, FitHost* host) {
     }
   }
   if (host) host->SimulateModel();
-  PollFitStop();
+  // A stop taken here may have cut the simulation short: a part of a model
+  // has no misfit and must never count as the best vertex.
+  if (PollFitStop()) return 1e10f;
   const float rmsd = CalcRmsd();
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
   return rmsd;
@@ -203,7 +212,9 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 
   PackFitVectorUnclamped(n, p[1]);
   MakeInitialSimplex(n, p);
-  for (int i = n + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
+  // The starting point first: a fit stopped at once keeps the state it
+  // started from, the one point whose misfit is known to be no worse.
+  for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
   NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
   int best = LowestVertex(y, n);
   UnpackFitVectorForDisplay(p[best]);
@@ -289,7 +300,10 @@ int FitCurrentModel(FitHost* host) {
     gSerialFitSettings.abortRequest = 1;
     fs.stopRequested = 0;
   }
-  SimplexSim(p[best], host);
+  {
+    platform::InputHold hold;
+    SimplexSim(p[best], host);
+  }
   gSimulationSwitches.redrawDuringSimulation = redraw;
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
   host->RequestRepaint();

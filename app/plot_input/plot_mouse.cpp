@@ -216,7 +216,7 @@ MarkerHoverState& MarkerHover() {
 bool PressBlocked(const TXLAWindow& w) {
   if (AdHocPlotShown()) return true;
   if (w.RunBusy || w.FitBusy) {
-    platform::StopFlag() = true;
+    platform::RequestStopByUser();
     return true;
   }
   return false;
@@ -267,7 +267,7 @@ void TXLAWindow::EvLButtonDown(unsigned, int x, int y) {
 
 void TXLAWindow::EvMouseMove(unsigned, int x, int y) {
   if (RunBusy || FitBusy) {
-    platform::StopFlag() = true;
+    platform::RequestStopByUser();
     return;
   }
   CWINPlot* dataPlot = MarkerPlot();

@@ -273,8 +273,15 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
       s.loadEvery = 1;
     SaveLastDataDirectory(w, entries[0]);
     // The list names the scans only, not the program's files beside them.
-    if (entries.size() > 1)
-      entries.erase(std::remove_if(entries.begin() + 1, entries.end(), IsProgramOwnFile), entries.end());
+    if (entries.size() > 1) {
+      const std::string folder = entries[0];
+      entries.erase(std::remove_if(entries.begin() + 1, entries.end(),
+                                   [&folder](const std::string& name) {
+                                     return IsProgramOwnFile(name) ||
+                                            IsProgramOutputFile(platform::Combine(folder, name));
+                                   }),
+                    entries.end());
+    }
     listText = ComposeListText(kind == LoadKind::Scans ? s.loadEvery : 1, entries);
   }
   if (entries.empty()) return outcome;
@@ -322,6 +329,8 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   // The earlier analysis went when the new scans were read (before a saved
   // analysis of their folder is restored); a failed load keeps it.
   if (loaded) {
+    // The fit of the data before went with them.
+    flags.UnsavedFit = false;
     ForgetPreviousAnalysisOfNewData(w);
     GeneratedDataInMemory() = false;
   } else {

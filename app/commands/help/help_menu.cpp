@@ -62,9 +62,16 @@ void TXLAWindow::CmAbout() {
   // Only an explicit "don't agree" withdraws the agreement; closing the box
   // just closes it.
   if (answer != platform::IDCANCEL) return;
+  // Not agreeing ends the program: an analysis in the window would go with it.
+  if (CurrentScanSet().count > 0 &&
+      platform::UI().MessageBox("About",
+                                "Not agreeing ends the program, and the analysis loaded is lost.\n"
+                                "End the program?",
+                                platform::BoxButtons::YesNoDefaultNo, platform::BoxIcon::Question) != platform::IDYES)
+    return;
   Options().DisclaimerAccepted = false;
   SaveParameterPreferences(*this);
-  CmExit();
+  ExitProgram();
 }
 
 void TXLAWindow::CmInfoAndWizardMessages() {

@@ -31,6 +31,7 @@
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/sounds.h"
+#include "platform/input_events.h"
 #include "platform/user_interface.h"
 
 namespace {
@@ -337,9 +338,15 @@ void TXLAWindow::CmFit() {
     FitCurrentModel(host);
   }
   Frame().SetCursor(platform::CursorKind::Arrow);
+  // Presses after the one that stopped the fit asked for nothing: none of
+  // them stops the next computation or answers the next box.
+  platform::ReleaseInput();
+  platform::ClearInput();
+  platform::StopFlag() = false;
   PlaySoundFitDone();
   FitBusy = false;
   WindowFlags().FitInfoPending = true;
+  WindowFlags().UnsavedFit = CurrentScanSet().count > 0;
   CurrentScanSet().dataChanged = 0;
   // The report's rmsd is that of the model on the screen, the one the
   // next paint reports again.
