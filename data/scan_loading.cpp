@@ -405,14 +405,20 @@ ParsedSelection ParseSelection(const std::string& selection) {
     p.several = true;
     // A whole folder selected takes in the program's own files beside the
     // scans; they are never scans.
+    std::vector<std::string> outputs;
     for (auto it = parts.begin() + 1; it != parts.end(); ++it) {
       if (IsProgramOwnFile(*it)) continue;
-      if (IsProgramOutputFile(platform::Combine(p.folder, *it))) {
-        ++p.outputsLeftOut;
-        continue;
-      }
-      p.names.push_back(*it);
+      if (IsProgramOutputFile(platform::Combine(p.folder, *it)))
+        outputs.push_back(*it);
+      else
+        p.names.push_back(*it);
     }
+    // Fitted data chosen on their own are what the user asked to load (a
+    // saved fit as synthetic data); beside scans they came with a select-all.
+    if (p.names.empty())
+      p.names = outputs;
+    else
+      p.outputsLeftOut = static_cast<int>(outputs.size());
   }
   return p;
 }
@@ -539,11 +545,11 @@ bool LoadAllData(const std::string& selection) {
     // One file that is no scan at all is said as such: the question of the
     // equilibrium mode is for one scan.
     const std::string path = sel.several ? platform::Combine(sel.folder, sel.names[0]) : sel.first;
-    const bool output = !sel.several && IsProgramOutputFile(path);
-    if (output || !ReadableScan(path, binWidth)) {
-      std::string text = output ? OutputsLeftOutLine(1) : path + "\nis not a scan file: nothing was loaded.";
+    if (!ReadableScan(path, binWidth)) {
+      std::string text = ScanReadProblem() + "\nThe file is not a scan file: nothing was loaded.";
       if (s.count > 0) text += "\nThe data loaded before are kept.";
-      if (output) text += "\n" + path;
+      // The path comes last, as in every load error.
+      text += "\n" + path;
       platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
       EndProgress();
       return false;

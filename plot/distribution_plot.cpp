@@ -1,3 +1,4 @@
+#include "plot/text_in_place.h"
 #include "plot/distribution_plot.h"
 
 #include "distributions/conti_settings.h"
@@ -138,7 +139,7 @@ void CDistributionPlot::DrawText(int x, int y, const std::string& text) {
   if (!surface) return;
   {
     auto dc = surface->ClientDC();
-    dc->TextOut(x, y, text);
+    DrawTextInPlace(*dc, x, y, text);
   }
   if (h.flush) h.flush();
 }

@@ -1,3 +1,4 @@
+#include "plot/text_in_place.h"
 #include "app/window/window_fit_host.h"
 
 #include "app/window/main_window_flags.h"
@@ -58,7 +59,7 @@ void WindowFitHost::DrawText(int x, int y, const std::string& text) {
   if (!surface || !WindowFlags().WindowPainted) return;
   {
     auto dc = surface->ClientDC();
-    dc->TextOut(x, y, text);
+    DrawTextInPlace(*dc, x, y, text);
   }
   window_.Frame().FlushCanvas();
 }

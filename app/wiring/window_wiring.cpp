@@ -1,3 +1,4 @@
+#include "plot/text_in_place.h"
 #include "app/wiring/window_wiring.h"
 
 #include <memory>
@@ -61,7 +62,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
     if (!surface) return;
     {
       auto dc = surface->ClientDC();
-      dc->TextOut(x, y, text);
+      DrawTextInPlace(*dc, x, y, text);
     }
     w->Frame().FlushCanvas();
   };

@@ -75,6 +75,22 @@ TEST_F(OwnFilesLoad, SelectAllAfterSavingAFitLoadsTheScansOnly) {
   EXPECT_NE(list.find("00001.ra1"), std::string::npos) << list;
 }
 
+TEST_F(OwnFilesLoad, FittedDataChosenOnTheirOwnAreLoadedAsTheUserAsked) {
+  LoadRun(4);
+  RunOneSpecies();
+  SaveWithOfferedNames();
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  std::vector<std::string> fits;
+  for (const std::string& p : EveryFile())
+    if (platform::SplitPath(p).name[0] == 'f') fits.push_back(p);
+  ASSERT_EQ(fits.size(), 4u);
+  ui_->ExpectFiles("select files to fit", Chosen(fits));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  Window().Dispatch(200);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(LoadedNames(), (std::vector<std::string>{"f0001.ra1", "f0002.ra1", "f0003.ra1", "f0004.ra1"}));
+}
+
 TEST_F(OwnFilesLoad, OutputFilesAreToldByTheirFirstLine) {
   struct Case {
     const char* firstLine;
@@ -104,7 +120,7 @@ TEST_F(OwnFilesLoad, OneChosenFileThatIsNoScanIsSaidToBeNoneAndTheModeStays) {
   Window();
   ui_->ExpectFiles("select files to fit", Chosen({text}));
   ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-  ui_->ExpectBox("LOAD ERROR", "is not a scan file: nothing was loaded.");
+  ui_->ExpectBox("LOAD ERROR", "The file is not a scan file: nothing was loaded.\n" + text);
   Window().Dispatch(200);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_TRUE(ui_->AllConsumed());

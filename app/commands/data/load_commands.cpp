@@ -274,13 +274,14 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
     SaveLastDataDirectory(w, entries[0]);
     // The list names the scans only, not the program's files beside them.
     if (entries.size() > 1) {
+      entries.erase(std::remove_if(entries.begin() + 1, entries.end(), IsProgramOwnFile), entries.end());
+      // Beside scans, fitted data and residuals came with a select-all.
       const std::string folder = entries[0];
-      entries.erase(std::remove_if(entries.begin() + 1, entries.end(),
-                                   [&folder](const std::string& name) {
-                                     return IsProgramOwnFile(name) ||
-                                            IsProgramOutputFile(platform::Combine(folder, name));
-                                   }),
-                    entries.end());
+      const auto output = [&folder](const std::string& name) {
+        return IsProgramOutputFile(platform::Combine(folder, name));
+      };
+      if (!std::all_of(entries.begin() + 1, entries.end(), output))
+        entries.erase(std::remove_if(entries.begin() + 1, entries.end(), output), entries.end());
     }
     listText = ComposeListText(kind == LoadKind::Scans ? s.loadEvery : 1, entries);
   }

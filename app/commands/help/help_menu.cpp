@@ -47,13 +47,15 @@ std::string KeyboardShortcutsText() {
          "\n\nR - Run"
          "\n\nF - Fit"
          "\n\nalt-I - Options->Inhomogeneous Solvent"
+         "\nB - Options->Fitting Options->Corrections For Buffer Sedimentation"
          "\nE - Options->Loading Options->Sort Eq Data to Disk"
          "\nG - Plot->PELDO"
          "\nalt-G - Options->Fitting Options->Lamm Equation Parameters"
          "\nI - Options->Size-Distribution Options->Integrate Distribution"
          "\nW - Options->Size-Distribution Options->Use Prior Probabilities"
          "\nX - Options->Size-Distribution Options->Prior Knowledge of Discrete Species"
-         "\n\n(M - toggle mouse sliding)";
+         "\n\nalt-F - FloTools"
+         "\n\n(alt-M - toggle mouse sliding)";
 }
 
 void TXLAWindow::CmAbout() {
