@@ -99,7 +99,14 @@ void StopRealtimeOnError() {
   if (rt.running) rt.stopRequested = 1;
 }
 
-void EndProgress() { platform::UI().Progress("", -1.0); }
+// The progress of a load, told to the user interface and drawn as the
+// window's progress line.
+void LoadProgress(double fraction) {
+  platform::UI().Progress(fraction < 0 ? "" : "loading", fraction);
+  if (const auto& line = CurrentLoadHooks().loadProgress) line(fraction);
+}
+
+void EndProgress() { LoadProgress(-1.0); }
 
 float* CopyOf(const float* a, int n) {
   float* c = vector(1, std::max(n, 1));
@@ -299,7 +306,7 @@ bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind k
   // others keep their order.
   int loaded = 0;
   for (int k = 1; k <= count; ++k) {
-    platform::UI().Progress("loading", static_cast<double>(k) / count);
+    LoadProgress(static_cast<double>(k) / count);
     const std::string& path = paths[static_cast<std::size_t>(k) - 1];
     const int i = loaded + 1;
     s.fileNames[i] = NameWithExtension(path);
@@ -523,7 +530,7 @@ bool LoadAllData(const std::string& selection) {
   LoadHooks& h = CurrentLoadHooks();
   RealtimeState& rt = CurrentRealtimeState();
   h.writeDiagnostics("\nEnter LoadAllData");
-  platform::UI().Progress("loading", 0.0);
+  LoadProgress(0.0);
   s.dataChanged = 1;
   float binWidth = BinWidth();
   const ParsedSelection sel = ParseSelection(selection);
@@ -639,7 +646,7 @@ bool LoadListed(LoadKind kind) {
   const LoadTargets& t = CurrentLoadTargets();
   LoadHooks& h = CurrentLoadHooks();
   h.writeDiagnostics("\nEnter LoadAllData");
-  platform::UI().Progress("loading", 0.0);
+  LoadProgress(0.0);
   s.dataChanged = 1;
   const float binWidth = BinWidth();
   if (s.count > 0) {
@@ -728,7 +735,7 @@ bool AddMoreFiles(const std::string& selection) {
     s.order[i] = i;
     const std::string path = platform::Combine(sel.folder, sel.names[k - 1]);
     s.fileNames[i] = sel.names[k - 1];
-    platform::UI().Progress("loading", static_cast<double>(k) / added);
+    LoadProgress(static_cast<double>(k) / added);
     if (!ReadScan(i, path, binWidth)) {
       ReportUnreadable(path, false);
       failed = true;

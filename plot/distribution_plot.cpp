@@ -1,5 +1,5 @@
-#include "plot/text_in_place.h"
 #include "plot/distribution_plot.h"
+#include "plot/text_in_place.h"
 
 #include "distributions/conti_settings.h"
 #include "distributions/monte_carlo.h"

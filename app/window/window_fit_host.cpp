@@ -1,5 +1,5 @@
-#include "plot/text_in_place.h"
 #include "app/window/window_fit_host.h"
+#include "plot/text_in_place.h"
 
 #include "app/window/main_window_flags.h"
 #include "models/buffer/buffer_sedimentation.h"
