@@ -141,6 +141,8 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.vbar = gSolutionConditions.vbar;
   c.discreteS = cs.discreteS;
   c.discreteM = cs.discreteM;
+  c.discreteByD = gModelSelectorFlags.CSWith1DiscreteModel && !gModelSelectorFlags.CSWith1DiscreteComponent;
+  c.discreteD = cs.discreteD;
   c.hybridDiscreteOff = cs.hybridDiscrete == 0;
   FillNonidealReportInputs(in);
   FillFluorescenceReportInputs(in);
