@@ -404,6 +404,8 @@ int NelderMeadRestarts(FitHost* host) {
   if (!CommonStart(host, &redraw)) return 0;
   const int n = ContiParametersToFitVector(0, nullptr);
   if (n == 0) return NothingFloats(host, redraw);
+  // The first run only approaches the minimum; the restarts end where the
+  // values of the simplex agree to kFitSimplexTolerance.
   const float tol = 0.005f;
   fs.startRmsd = fs.startRmsdCopy = 1e10f;
   int counter = 0;
@@ -430,7 +432,7 @@ int NelderMeadRestarts(FitHost* host) {
     Scatter(p, n, b, b);
     for (int j = 1; j <= n + 1; ++j)
       if (j != b) y[j] = ContiSimplexSim(p[j], host);
-    NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter);
+    NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, ContiSimplexSim, &counter);
     b = Lowest(y, n);
     ContiFitVectorToParameters(p[b], host);
     ContiParametersToFitVector(n, now);
@@ -658,6 +660,8 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
   fs.annealTemperature = t0;
   fs.minimiserRuns = 0;
   host->RequestRepaint();
+  // The first run only approaches the minimum; the restarts end where the
+  // values of the simplex agree to kFitSimplexTolerance.
   const float tol = 0.005f;
   fs.stopRequested = 0;
   fs.startRmsd = fs.startRmsdCopy = fs.currentRmsd;

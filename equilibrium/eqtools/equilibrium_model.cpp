@@ -268,6 +268,24 @@ void ComputeEquilibriumModelAndNoise() {
   }
 }
 
+double EquilibriumRmsdAtDataPoints() {
+  const ScanSet& s = CurrentScanSet();
+  double sum = 0;
+  long count = 0;
+  for (int k = 1; k <= s.count; ++k) {
+    if (static_cast<int>(s.model.size()) <= k || !s.model[k] || !s.signals[k]) continue;
+    if (static_cast<int>(s.firstFitPoint.size()) <= k || static_cast<int>(s.lastFitPoint.size()) <= k) continue;
+    const int last = std::min(s.lastFitPoint[k], s.points[k]);
+    for (int i = std::max(s.firstFitPoint[k], 1); i <= last; ++i) {
+      const double d = static_cast<double>(s.signals[k][i]) - s.model[k][i];
+      sum += d * d;
+      ++count;
+    }
+  }
+  // Without fit points of their own the scans are judged on the grid.
+  return count > 0 ? std::sqrt(sum / static_cast<double>(count)) : EquilibriumRmsdFromNormalEquations();
+}
+
 void FinishEquilibriumRun(FitHost* host) {
   ComputeEquilibriumModelAndNoise();
   FreeEquilibriumWorkArrays();
@@ -320,7 +338,12 @@ bool RunEquilibrium(FitHost* host) {
   if (!ok) {
     SetFailed();
   } else {
-    st.lastRmsd = EquilibriumRmsdFromNormalEquations();
+    // The rmsd of the model at the measured points, as the window reports
+    // it after Run and Fit alike. On a grid finer than the data the
+    // interpolated scans lose part of their noise, and the grid's rmsd is
+    // lower by as much as that (and its minimum elsewhere).
+    ComputeEquilibriumModelAndNoise();
+    st.lastRmsd = EquilibriumRmsdAtDataPoints();
     gFitEngineState.currentRmsd = static_cast<float>(st.lastRmsd);
   }
   if (!st.inFit) FinishEquilibriumRun(host);
