@@ -99,6 +99,9 @@ struct LoadHooks {
   std::function<void()> requestRepaint;
   std::function<void(const std::string&)> setWindowTitle;
   std::function<void(const std::string& text, int x, int y)> drawText;
+  // The window's progress line of a load: 0 shows it, growing fractions
+  // draw it, a negative value erases it.
+  std::function<void(double fraction)> loadProgress;
   // Restores the previous analysis of the data folder when the user wants it.
   std::function<bool()> offerRestorePreviousAnalysis;
   std::function<void()> runModel;          // TXLAWindow::CmRun

@@ -352,7 +352,10 @@ int NothingFloats(FitHost* host, unsigned char redraw) {
   FitEngineState& fs = FS();
   fs.fitRunning = 0;
   Conti().finalEvaluation = 1;
-  ContiSimplexSim(nullptr, host);
+  {
+    platform::InputHold hold;
+    ContiSimplexSim(nullptr, host);
+  }
   FinishDistribution();
   gSimulationSwitches.redrawDuringSimulation = redraw;
   return 1;
@@ -414,7 +417,9 @@ int NelderMeadRestarts(FitHost* host) {
   fs.stopRequested = 0;
   ContiParametersToFitVector(n, p[1]);
   Scatter(p, n, 1, 1);
-  for (int j = n + 1; j >= 1; --j) y[j] = ContiSimplexSim(p[j], host);
+  // The starting point first: a fit stopped at once keeps the state it
+  // started from, the one point whose misfit is known to be no worse.
+  for (int j = 1; j <= n + 1; ++j) y[j] = ContiSimplexSim(p[j], host);
   NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter);
   int b = Lowest(y, n);
   ContiFitVectorToParameters(p[b], host);
@@ -443,7 +448,10 @@ int NelderMeadRestarts(FitHost* host) {
   if (fs.stopRequested) StopEnd(host);
   fs.fitRunning = 0;
   Conti().finalEvaluation = 1;
-  ContiSimplexSim(p[b], host);
+  {
+    platform::InputHold hold;
+    ContiSimplexSim(p[b], host);
+  }
   ContiFitVectorToParameters(q, host);
   host->RequestRepaint();
   DisplayBestContiParams(host);
@@ -588,6 +596,8 @@ float ContiSimplexSim(float* p, FitHost* host) {
   cs.silent = 0;
   if (interrupted) {
     RaiseInterruptFlags(host);
+    // The rest of the fit is its ending: further presses are no new stops.
+    platform::HoldInput();
     platform::StopFlag() = false;
     fs.stopRequested = 1;
     // The interrupted evaluation has no misfit: it must never count as the
@@ -663,7 +673,9 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     float** p = simplex;
     ContiParametersToFitVector(n, p[1]);
     Scatter(p, n, 1, 1);
-    for (int j = n + 1; j >= 1; --j) y[j] = ContiSimplexSim(p[j], host);
+    // The starting point first: a fit stopped at once keeps the state it
+    // started from, the one point whose misfit is known to be no worse.
+    for (int j = 1; j <= n + 1; ++j) y[j] = ContiSimplexSim(p[j], host);
     int b = Lowest(y, n);
     ContiFitVectorToParameters(p[b], host);
     ContiParametersToFitVector(n, pb);
@@ -674,7 +686,9 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     if (interrupted) StopEnd(host);
     fs.fitRunning = 0;
     Conti().finalEvaluation = 1;
-    ContiSimplexSim(p[Lowest(y, n)], host);
+    // The best point the schedule met, which the simplex may have left.
+    platform::InputHold hold;
+    ContiSimplexSim(pb, host);
     ContiFitVectorToParameters(pb, host);
   }
   gSimulationSwitches.redrawDuringSimulation = redraw;
@@ -793,6 +807,9 @@ int MLContiFit(FitHost* host) {
     }
     completed = !fs.stopRequested && !fs.mlError;
   }
+  // The covariance pass and the evaluation of the result are the ending:
+  // no press cuts them short.
+  platform::InputHold hold;
   if (completed) {
     fs.mlLambda = 0.0;
     mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);

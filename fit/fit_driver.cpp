@@ -90,8 +90,15 @@ bool RestartConverged(int n, const float* previous, const float* current, const 
 }
 
 bool PollFitStop() {
+  // The window takes the presses that came meanwhile (no more often than the
+  // desktop allows).
+  platform::PumpEvents();
   if (platform::TakeAnyInput()) platform::StopFlag() = true;
-  if (platform::StopFlag().exchange(false)) gFitEngineState.stopRequested = 1;
+  if (platform::StopFlag().exchange(false)) {
+    gFitEngineState.stopRequested = 1;
+    // The rest of the fit is its ending: further presses are no new stops.
+    platform::HoldInput();
+  }
   return gFitEngineState.stopRequested != 0;
 }
 
@@ -203,7 +210,9 @@ float SimplexSim(float* v, FitHost* host) {
     }
   }
   if (host) host->SimulateModel();
-  PollFitStop();
+  // A stop taken here may have cut the simulation short: a part of a model
+  // has no misfit and must never count as the best vertex.
+  if (PollFitStop()) return 1e10f;
   const float rmsd = CalcRmsd();
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
   return rmsd;
@@ -228,7 +237,9 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   FloatVec start(1, n);
   for (int j = 1; j <= n; ++j) start[j] = p[1][j];
   MakeInitialSimplex(n, p);
-  for (int i = n + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
+  // The starting point first: a fit stopped at once keeps the state it
+  // started from, the one point whose misfit is known to be no worse.
+  for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
   // The first run approaches the minimum; the restarts end where the values
   // of the simplex agree to kFitSimplexTolerance.
   NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
@@ -332,7 +343,10 @@ int FitCurrentModel(FitHost* host) {
     gSerialFitSettings.abortRequest = 1;
     fs.stopRequested = 0;
   }
-  SimplexSim(p[best], host);
+  {
+    platform::InputHold hold;
+    SimplexSim(p[best], host);
+  }
   gSimulationSwitches.redrawDuringSimulation = redraw;
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
   host->RequestRepaint();

@@ -10,6 +10,7 @@
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/serial_fit_settings.h"
+#include "platform/input_events.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
 #include "numerics/error_box.h"
@@ -390,6 +391,9 @@ int MLOptimize(FitHost* host) {
   }
 
   const bool completed = !fs.stopRequested && !fs.mlError;
+  // The covariance pass and the evaluation of the result are the ending:
+  // no press cuts them short.
+  platform::InputHold hold;
   if (completed) {
     lambda = 0.0;
     mlmin(host, a, w.fitFlags, n, &chisq, &lambda);

@@ -70,7 +70,7 @@ std::string ParameterListingText(bool forClipboard) {
   if (mp.baselineFit || mp.baselineLinear)
     text += "\t\t(floated)\n";
   else
-    text += forClipboard ? "\t\t(fitxed)\n" : "\t\t(fixed)\n";
+    text += forClipboard ? "\t\t(fixed)\n" : "\t\t(fixed)\n";
   if (fs.fitTINoise) text += forClipboard ? "\t\ttime independent baseline fitted\n" : "\t\t(time independently fitted)";
   text += Format("\nfitted from %1.4f to %1.4f cm\n", static_cast<double>(s.leftFitLimit),
          static_cast<double>(s.rightFitLimit));

@@ -387,6 +387,8 @@ float EquilibriumFitObjective(float* v, FitHost* host) {
   const bool key = KeyPressed();
   if (platform::StopFlag().exchange(false) || key) {
     fs.stopRequested = 1;
+    // The rest of the fit is its ending: further presses are no new stops.
+    platform::HoldInput();
     return static_cast<float>(kFailedRmsd);
   }
   ++fs.evaluationsThisRun;
@@ -456,7 +458,9 @@ void FitEquilibrium(FitHost* host) {
   PackEquilibriumFitVector(p[1]);
   for (int i = 2; i <= n + 1; ++i)
     for (int j = 1; j <= n; ++j) p[i][j] = p[1][j] + GaussRandom(0.05f * p[1][j]);
-  for (int i = n + 1; i >= 1; --i) y[i] = EquilibriumFitObjective(p[i], host);
+  // The starting point first: a fit stopped at once keeps the state it
+  // started from, the one point whose misfit is known to be no worse.
+  for (int i = 1; i <= n + 1; ++i) y[i] = EquilibriumFitObjective(p[i], host);
   int evaluations = 0;
   NelderMeadMinimize(nullptr, p, y, n, kSimplexTolerance, EquilibriumFitObjective, &evaluations);
   int best = BestVertex(y, n);
@@ -481,7 +485,10 @@ void FitEquilibrium(FitHost* host) {
     fs.stopRequested = 0;
     AllocEquilibriumWorkArrays();
   }
-  EquilibriumFitObjective(reference.data(), host);
+  {
+    platform::InputHold hold;
+    EquilibriumFitObjective(reference.data(), host);
+  }
   UnpackEquilibriumFitVector(reference.data());
   FinishEquilibriumRun(host);
   free_matrix(p, 1, n + 1, 1, n);

@@ -451,7 +451,10 @@ void QtFrameWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  events_.OnClose();
+  if (!events_.OnClose()) {
+    event->ignore();
+    return;
+  }
   event->accept();
 }
 

@@ -273,14 +273,12 @@ TEST_F(RoadLoadFolder, ALoadThatReadsNothingKeepsTheSetShownAndItsMode) {
   ASSERT_NE(CurrentPlotWindows().dataPlot, nullptr);
   const std::string title = Window().Frame().Title();
   const std::string list = ReadFile((dir_ / "list.ra1").string());
-  // One file that is no scan, answered into the equilibrium mode.
+  // One file that is no scan: said so, with no question of the equilibrium mode.
   const std::string note = (dir_ / "note.txt").string();
   std::ofstream(note) << "";
   ui_->ExpectFiles("select files to fit", Chosen({note}));
   ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-  ui_->ExpectBox("ERROR", "only one file selected");
-  ui_->ExpectBox("LOAD ERROR", "switch to Equilibrium Data Mode?", platform::IDYES);
-  ui_->ExpectBox("LOAD ERROR", "the file is empty\nThe file cannot be loaded: nothing was loaded.\n"
+  ui_->ExpectBox("LOAD ERROR", "the file is empty\nThe file is not a scan file: nothing was loaded.\n"
                                "The data loaded before are kept.\n" + note);
   Window().Dispatch(200);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
