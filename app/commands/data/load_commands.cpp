@@ -155,6 +155,10 @@ void ForgetPreviousAnalysis(TXLAWindow& w, bool otherKind) {
   WindowFlags().FitInfoShown = false;
   if (otherKind) ResetDistributionEntriesForNewData();
   if (Road().freeDistributionArrays) Road().freeDistributionArrays();
+  // The new data's plots were placed while the earlier distribution still
+  // held the lower third (a loader that has already put its distribution
+  // switch down is not relaid by the freeing): they take the whole area now.
+  RelayoutAndRedrawPlots();
   FreeLsgsArrays();
   if (!otherKind) return;
   ClearModelSelection();
