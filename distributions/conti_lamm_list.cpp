@@ -17,9 +17,12 @@
 #include "distributions/neq_threads.h"
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/model_evaluation.h"
 #include "fit/fluorescence_options.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/simulation_errors.h"
 #include "fit/solvent_gradient.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
@@ -126,6 +129,13 @@ void ConfigureContiLammSpecies(CLammIdeal& solver, int k, double s, double D, do
 void SetLammListSolver(LammListSolver solver) { gSolver = solver; }
 LammListSolver DefaultLammListSolver() { return SolveSpeciesList; }
 
+void ReportListError(int code) {
+  if (code <= 0) return;
+  FitHost* host = ContiHooks().host ? ContiHooks().host() : nullptr;
+  CModelFitHost plain;
+  ReportSimulationError(host ? host : &plain, code);
+}
+
 int& LammListThreads() {
   static int threads = std::max(1u, std::thread::hardware_concurrency());
   return threads;
@@ -154,6 +164,7 @@ void RunSVContiSedList(int n, const double* sList, const double* dList, const do
   platform::WriteDiagnostics(" --> done with sims");
   platform::WriteDiagnostics(" --> pLammSolutions deleted");
   st.listError = code;
+  ReportListError(code);
   if (code == 2) st.discretizationError = 1;
   if (code == 3) st.singularMatrixError = 1;
   // Kernel column 1 is the buffer signal of the correction, not a species.

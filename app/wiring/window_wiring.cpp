@@ -16,8 +16,10 @@
 #include "app/commands/data/scan_repair_commands.h"
 #include "app/wiring/screen_button_wiring.h"
 #include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
 #include "app/window/window_services.h"
 #include "data/load_hooks.h"
+#include "distributions/conti_run.h"
 #include "distributions/conti_startup.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/solvent_gradient.h"
@@ -75,6 +77,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   InstallSolventGradientHooks();
   InstallHeteroAssociationModel();
   ConnectContinuousDistributions();
+  ContiHooks().host = [] { return static_cast<FitHost*>(MainFitHost()); };
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
   ConnectOnPlotButtons(window);

@@ -170,7 +170,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     // The correction's switches and result ahead of the hooks.
     Check<R>({"ContiRunHooks", ContiHooks(), R{}, {
     H(updateBufferSedimentation), H(bufferConcentrationSolved), H(equilibriumKernels), H(checkMeanField),
-    H(nonidealList), H(refineMeanField), H(endNonidealRun)}, 2 * sizeof(double), {}}, faults);
+    H(nonidealList), H(refineMeanField), H(endNonidealRun), H(host)}, 2 * sizeof(double), {}}, faults);
   }
   {
     using R = DirectBoundaryHooks;
