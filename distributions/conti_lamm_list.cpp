@@ -11,6 +11,7 @@
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
+#include "distributions/conti_context.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/kernel_transfer.h"
@@ -26,6 +27,7 @@
 #include "fit/solvent_gradient.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/lamm_threads.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"
@@ -45,9 +47,10 @@ void Configure(CLammIdeal& L, int k, double s, double D, double vbar) {
                         sc.rightFitLimit);
   if (!st.checkRotorAcceleration) L.ClearRunFlag();
   const DataTypeFlags& df = CurrentDataTypeFlags();
+  // The solvers report to the main window once it has been drawn.
   L.SetScanTimes(sc.records.data(), WorkBlock().lammSolutions[k], sc.grid, sc.gridLength, nullptr,
-                 nullptr, false, sc.order.data(), sc.count, 1, gFitEngineState.fitRunning != 0,
-                 Conti().silent != 0, st.simulateTimeResolution != 0, st.scanVelocity,
+                 nullptr, ContiContext().drawingEnabled, sc.order.data(), sc.count, 1,
+                 gFitEngineState.fitRunning != 0, Conti().silent != 0, st.simulateTimeResolution != 0, st.scanVelocity,
                  st.simulateRadialResolution != 0, st.convolutionRange, df.absorbance != 0);
   SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
   const ModelSelectorFlags& f = gModelSelectorFlags;
@@ -72,6 +75,7 @@ int SolveSpeciesList(const LammListJob& job) {
     CLammIdeal L;
     Configure(L, k, job.s[k], job.D[k], job.vbar[k]);
     L.SetWorker(thread > 0, k, thread);
+    if (k == 1) ShowSolvingLammEquations(L);
     const int code = L.CheckAndRun();
     errors[k] = code;
     if (code != 0) {

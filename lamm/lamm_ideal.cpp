@@ -554,6 +554,8 @@ void CLammIdeal::SetTimedProfiles(int count, int length, float** table,
 
 bool CLammIdeal::LoadInitialDistribution(int n, const float* radii, const float* values) {
   initialProfile_ = false;
+  // With a component table the loading is the table's weighted sum.
+  if (tableModel_) return false;
   if (!radii || !values || n < 2) return false;
   if (radii[1] > static_cast<float>(meniscus_) || radii[n] < static_cast<float>(bottom_))
     return false;

@@ -196,7 +196,12 @@ class CLammIdeal {
   static int FiniteScanSegments(double s, double D, double omega2, double m, double b, double v,
                                 double t1, double distance);
   bool UserAbortRequested();
-  void DebugLog(const char* text);
+  // Appends text to this solver's debug file (the first call writes the
+  // header line); a template solver logs the list runs made from it.
+  void DebugLog(const char* text) const;
+  // Progress texts are drawn for this solver: it reports to the window and
+  // neither a fit nor a silent run suppresses them.
+  bool ShowsProgressText() const { return showProgress_ && !suppress1_ && !suppress2_; }
 
   // Element integrals on the frame radii of the moving-frame path (with the
   // end terms of a steep gradient at the end the species moves to).
@@ -549,6 +554,6 @@ class CLammIdeal {
   void CopyFluorophoreFrom(const CLammIdeal& other);
 
   // ---- diagnostics ----
-  std::string debugFile_;
-  bool debugHeader_ = false, debugOpened_ = false;
+  mutable std::string debugFile_;
+  mutable bool debugHeader_ = false, debugOpened_ = false;
 };

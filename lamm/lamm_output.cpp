@@ -192,7 +192,7 @@ void CLammIdeal::FillRemainingScansWithFinalProfile() {
   }
 }
 
-void CLammIdeal::DebugLog(const char* text) {
+void CLammIdeal::DebugLog(const char* text) const {
   if (debugFile_.empty()) {
     char name[100];
     std::snprintf(name, sizeof name, "c:\\temp\\debug_t%d_%ld.txt", threadNumber_, static_cast<long>(getpid()));

@@ -406,6 +406,8 @@ TEST_F(RunTest, SolverAndGridFailuresAreTold) {
     SetGrid(1.0f, 5.0f, 5);
     Unregularised();
     SetLammListSolver(DiscretizationFailure);
+    // The list's error report, then the run's own note.
+    ui.ExpectBox("DISCRETIZATION ERROR", "change grid size and readjust max dc/c");
     ui.ExpectBox("ERROR in simulation", "discretization error");
     RunContiSed();
     SetLammListSolver(nullptr);
