@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-
-#include "lamm/coefficients/nonideal_coefficients.h"
 #include <unistd.h>
 
 #include <cmath>
@@ -17,6 +15,7 @@
 #include "fit/fit_vector.h"
 #include "fit/marquardt.h"
 #include "fit/serial_fit_settings.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
