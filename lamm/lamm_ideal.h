@@ -184,6 +184,9 @@ class CLammIdeal {
   // Output and diagnostics.
   void ShowSolvingProgress(int x, int y);
   void EachIterationOutput(double change);
+  // Where the co-sedimenting solvent's scan files go: the folder of this
+  // base path (the temp folder unless set).
+  void SetCosoluteBasePath(const std::string& base) { cosoluteBase_ = base; }
   // Pieces of one radial scan when its duration is simulated; 0 (the
   // default) chooses them by FiniteScanSegments, 2 or less takes every scan
   // at one instant.
@@ -554,6 +557,13 @@ class CLammIdeal {
   void CopyFluorophoreFrom(const CLammIdeal& other);
 
   // ---- diagnostics ----
+  // The four progress lines of a step, and a stored scan drawn (with the
+  // co-sedimenting solvent's profile, shown and written) on the
+  // user-interface thread.
+  void ShowStepLines(double change) const;
+  void ShowStoredScan(int scan, const float* row, const float* radii, int n) const;
+  std::string cosoluteBase_;
+
   mutable std::string debugFile_;
   mutable bool debugHeader_ = false, debugOpened_ = false;
 };

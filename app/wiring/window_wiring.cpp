@@ -1,6 +1,8 @@
 #include "app/wiring/window_wiring.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/commands/options/buffer_commands.h"
 #include "app/wiring/data_wiring.h"
@@ -23,10 +25,16 @@
 #include "distributions/conti_startup.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/solvent_gradient.h"
+#include "lamm/solver_display.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
 #include "models/reacting/hetero_association.h"
 #include "platform/draw_surface.h"
+#include "platform/frame_window.h"
+#include "platform/metafile.h"
+#include "plot/cwinplot.h"
+#include "plot/direct_curve.h"
 #include "plot/distribution_plot.h"
+#include "plot/plot_window_set.h"
 
 namespace {
 
@@ -38,6 +46,35 @@ struct Saved {
 std::unique_ptr<Saved>& Previous() {
   static std::unique_ptr<Saved> saved;
   return saved;
+}
+
+// A Lamm solver's progress lines and curves go into the window: the text
+// at its place, the curves over the data plot.
+void ConnectLammSolverDisplay(TXLAWindow& window) {
+  TXLAWindow* w = &window;
+  LammSolverDisplay& d = CurrentLammSolverDisplay();
+  d.drawText = [](int x, int y, const std::string& text) { CurrentLoadHooks().drawText(text, x, y); };
+  auto over = [w](std::vector<float>& x, std::vector<float>& y, int n, unsigned colour) {
+    CWINPlot* plot = CurrentPlotWindows().dataPlot;
+    platform::DrawSurface* surface = w->Frame().Surface();
+    if (!plot || !surface || n < 1) return;
+    const platform::HMETAFILE mf = PlotFloatArrays(plot, x.data(), y.data(), n, colour, -1, plot->symbolSize);
+    if (!mf) return;
+    ReplayPlotPicture(*surface, mf);
+    platform::DeleteMetaFile(mf);
+    w->Frame().FlushCanvas();
+  };
+  d.plotFloats = [over](const float* r, const float* y, int n, unsigned colour) {
+    if (!r || !y || n < 1) return;
+    std::vector<float> x(r, r + n + 1), v(y, y + n + 1);
+    over(x, v, n, colour);
+  };
+  d.plotDoubles = [over](const double* r, const double* y, int n, unsigned colour) {
+    if (!r || !y || n < 1) return;
+    std::vector<float> x(static_cast<size_t>(n) + 1), v(static_cast<size_t>(n) + 1);
+    for (int i = 1; i <= n; ++i) x[i] = static_cast<float>(r[i]), v[i] = static_cast<float>(y[i]);
+    over(x, v, n, colour);
+  };
 }
 
 }  // namespace
@@ -76,6 +113,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   InstallEquilibriumCurveHooks();
   InstallSolventGradientHooks();
   InstallHeteroAssociationModel();
+  ConnectLammSolverDisplay(window);
   ConnectContinuousDistributions();
   ContiHooks().host = [] { return static_cast<FitHost*>(MainFitHost()); };
   InstallDistributionPlot();
@@ -88,6 +126,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
 }
 
 void DisconnectWindowFromSubsystems() {
+  CurrentLammSolverDisplay() = LammSolverDisplay{};
   DisconnectOnPlotButtons();
   DisconnectFluorescenceCorrections();
   DisconnectSyntheticData();

@@ -27,6 +27,7 @@
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
 #include "fit/static_grid_lamm.h"
+#include "lamm/solver_display.h"
 #include "models/buffer/buffer_sedimentation.h"
 #include "plot/plot_window_set.h"
 #include "tests/app/app_fixture.h"
@@ -158,6 +159,11 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(useInhomogeneousSolvent), H(sedimentingCosolute), H(dynamicGradient), H(initLocalSDFactors),
     H(updateLocalSDFactors), H(initCosoluteGradient), H(setCosoluteTime), H(stepCosoluteGradient),
     H(densgradElementA), H(densgradElementB), H(densgradEndTermD), H(densgradEndTermS), H(solventStiffness)}, 0, {}}, faults);
+  }
+  {
+    using R = LammSolverDisplay;
+    Check<R>({"LammSolverDisplay", CurrentLammSolverDisplay(), R{}, {
+    H(drawText), H(plotFloats), H(plotDoubles)}, 0, {}}, faults);
   }
   {
     using R = BufferSedHooks;
