@@ -241,7 +241,7 @@ void CLammIdeal::DebugLog(const char* text) const {
     debugHeader_ = true;
     text = header;
     // The header is the first text written.
-    std::FILE* f = std::fopen(platform::ToNative(debugFile_).c_str(), debugOpened_ ? "at" : "wt");
+    std::FILE* f = platform::OpenRegularForAppend(debugFile_, !debugOpened_);
     if (!f) {
       if (!inWorker_) {
         const std::string msg =
@@ -256,7 +256,7 @@ void CLammIdeal::DebugLog(const char* text) const {
     return;
   }
   if (!text) return;
-  std::FILE* f = std::fopen(platform::ToNative(debugFile_).c_str(), debugOpened_ ? "at" : "wt");
+  std::FILE* f = platform::OpenRegularForAppend(debugFile_, !debugOpened_);
   if (!f) {
     if (!inWorker_) {
       const std::string msg =
