@@ -4,6 +4,7 @@
 
 #include "data/scan_file.h"
 #include "data/scan_set.h"
+#include "numerics/error_box.h"
 #include "platform/paths.h"
 
 LammSolverDisplay& CurrentLammSolverDisplay() {
@@ -35,7 +36,13 @@ bool WriteCosoluteScan(const std::string& path, const double* r, const double* c
     radii[i] = static_cast<float>(r[i]);
     values[i] = static_cast<float>(c[i]);
   }
-  return platform::WriteThroughTemporary(platform::ToNative(path), [&](const std::string& temporary) {
-    return WriteScanFile(temporary.c_str(), n, radii.data(), values.data(), nullptr, "component 2", 0, header);
-  });
+  // Written at every scan of every evaluation: a folder that is not there
+  // is said once, not at each scan.
+  const std::string folder = platform::SplitPath(path).folder;
+  if (!folder.empty() && !platform::DirectoryExists(folder)) {
+    if (platform::FirstWriteFailure(folder)) ErrorBox(("\n\aAttention: could not open " + path).c_str());
+    return false;
+  }
+  // The scan writer puts the file under a temporary name first.
+  return WriteScanFile(path.c_str(), n, radii.data(), values.data(), nullptr, "component 2", 0, header);
 }

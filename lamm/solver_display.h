@@ -27,8 +27,9 @@ inline constexpr unsigned kCosoluteColour = 0x00FF0000;
 std::string CosoluteFolder(const std::string& basePath);
 
 // Writes the solvent's profile c (M) at the node radii r as a scan file
-// with the description "component 2" and the scan's header, under a
-// temporary name that becomes path when the file is whole. False, after
-// the writer's message, when it could not be written.
+// with the description "component 2" and the scan's header (the scan
+// writer's checked path: a temporary name that becomes path when whole).
+// False, after a message, when it could not be written; a missing folder
+// is told once.
 bool WriteCosoluteScan(const std::string& path, const double* r, const double* c, int n,
                        const ScanRecord& header);
