@@ -4,6 +4,7 @@
 #include "plot/progress_line.h"
 #include "plot/text_in_place.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,7 +58,18 @@ std::unique_ptr<Saved>& Previous() {
 void ConnectLammSolverDisplay(TXLAWindow& window) {
   TXLAWindow* w = &window;
   LammSolverDisplay& d = CurrentLammSolverDisplay();
-  d.drawText = [](int x, int y, const std::string& text) { CurrentLoadHooks().drawText(text, x, y); };
+  // The step lines come at every time step: the screen follows them at most
+  // ten times a second.
+  d.drawText = [w](int x, int y, const std::string& text) {
+    platform::DrawSurface* surface = w->Frame().Surface();
+    if (!surface) return;
+    surface->ClientDC()->TextOut(x, y, text);
+    static auto shown = std::chrono::steady_clock::time_point{};
+    const auto now = std::chrono::steady_clock::now();
+    if (now - shown < std::chrono::milliseconds(100)) return;
+    shown = now;
+    w->Frame().FlushCanvas();
+  };
   auto over = [w](std::vector<float>& x, std::vector<float>& y, int n, unsigned colour) {
     CWINPlot* plot = CurrentPlotWindows().dataPlot;
     platform::DrawSurface* surface = w->Frame().Surface();
