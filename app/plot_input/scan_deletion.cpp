@@ -39,9 +39,8 @@ void DeleteScanAndReload(TXLAWindow& window, int scan) {
                               platform::BoxButtons::Ok, platform::BoxIcon::Error);
     return;
   }
-  BuildTmpFileList(scan);
-  LoadListedScans();
-  CurrentScanSet().dataChanged = 1;
+  // In memory: the remaining scans keep every change made to them since loading.
+  RemoveLoadedScan(scan);
   RequestRepaint(window);
 }
 

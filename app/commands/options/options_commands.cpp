@@ -195,8 +195,10 @@ void TXLAWindow::CmExcludeWorstScan() {
   char text[400];
   std::snprintf(text, sizeof text, "removing %s", s.fileNames[static_cast<std::size_t>(worst)].c_str());
   Tell("REMOVING SCAN", text);
-  ReloadListedScans(worst);
+  // Taken out of the set in memory: the other scans keep what was done to
+  // them since loading (inverted, noise taken out, ...).
   CurrentPlotWindows().worstScan = 0;
+  RemoveLoadedScan(worst);
 }
 
 void TXLAWindow::CmFlagTooStrongGradients() {
