@@ -67,6 +67,9 @@ bool RestartConverged(int n, const float* previous, const float* current, const 
 }
 
 bool PollFitStop() {
+  // The models may be simulated on worker threads, so that nothing else
+  // gives the window a moment to queue the key that asks for the stop.
+  platform::PumpEvents();
   if (platform::TakeAnyInput()) platform::StopFlag() = true;
   if (platform::StopFlag().exchange(false)) gFitEngineState.stopRequested = 1;
   return gFitEngineState.stopRequested != 0;
