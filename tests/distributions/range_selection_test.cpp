@@ -125,7 +125,7 @@ TEST_F(SelectedRange, ReportOfTheSedimentationCoefficientDistribution) {
   };
   const std::vector<Kind> kinds = {
       {true, &ModelSelectorFlags::DlsIDModel,
-       "Integral from 1000000.000000 to 10000000.000000 F:\nTotal Signal = 0.500000 (25.000%of total)\nSignal "
+       "Integral from 1000000.000000 to 10000000.000000 F:\nTotal Signal = 0.500000 (25.000% of total)\nSignal "
        "Average D = 3.000000 F"},
       {true, &ModelSelectorFlags::DlsIRhModel,
        "Integral from 100000000.000000 to 1000000000.000000 nm:\nTotal Signal = 0.500000 (25.000%of "

@@ -114,7 +114,7 @@ std::string AskSavePath(TXLAWindow& w, const std::string& preset, const std::str
 std::string AskScanFile(const std::string& title) {
   platform::FileDialogRequest request;
   request.title = title;
-  request.filters = {{"ZEZ Files (*.R*)", "*.r*"}, {"All Files (*.*)", "*.*"}};
+  request.filters = {{"Scan Files (*.R*)", "*.r*"}, {"All Files (*.*)", "*.*"}};
   request.defaultExtension = "*";
   const platform::FileDialogResult result = platform::UI().FileDialog(request);
   if (!result.accepted || result.paths.empty()) return std::string();
@@ -255,7 +255,8 @@ void FillWienerReportInputs(FitReportInputs& in) {
 void TXLAWindow::CmInvertRawData() {
   if (!HaveScans()) return;
   ScaleSignals(-1.0f);
-  RedrawDataPlot(false);
+  // The signals changed sign: the y axis follows them.
+  RedrawDataPlot(true);
   PlaySoundOk();
   RequestRepaint(*this);
   OfferSave(*this, "save new data?");

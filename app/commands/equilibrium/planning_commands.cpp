@@ -60,7 +60,7 @@ struct Layout {
 // the optimisation settings below.
 constexpr Layout kLayout[] = {
     {639, K::Edit, "final EQ (rpm)", 1, 0, 0},
-    {832, K::Check, "iniital EQ at (rpm)", 2, 0, 0},
+    {832, K::Check, "initial EQ at (rpm)", 2, 0, 0},
     {612, K::Edit, "", 2, 0, 0},
     {924, K::Check, "continue current rpm(t) history", 3, 0, 0},
     {421, K::Edit, "up to [sec]", 4, 0, 0},
@@ -590,7 +590,7 @@ void TXLAWindow::CmMinimizeTimeToEquilibrium() {
          "Please Note:  This estimate is only a guide for the order of magnitude it's really going to take. It "
          "does not take into account chemical reactions.\nOne needs to experimentally verify attainment of "
          "equilibrium by sequential scans, if possible in 3 to 6 h intervals. (See the tool for testing "
-         "attainment of equilibrium in the Loading Options menu.)");
+         "attainment of equilibrium: Options > Equilibrium Tools > Test Approach to Equilibrium.)");
   if (!gModelSelectorFlags.LammDiscreteModel) {
     Inform(kPlanningCaption, "switching to non-interacting species model");
     CmDiscreteSpeciesModel();
