@@ -426,3 +426,36 @@ TEST_F(MinimumTime, ConvertsSpeedStepsAndMethodFiles) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "speedsteps.EQU"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "speedsteps.txt"));
 }
+
+// The planning switches to the non-interacting species for its own
+// simulation, and puts the model in use back: the species of a fitted
+// equilibrium model, its switch and the menu marks are what they were.
+TEST_F(MinimumTime, LeavesTheModelsSpeciesAsTheyWere) {
+  Window();
+  gModelSelectorFlags.EquilibriumModel284 = 1;
+  ModelParams& mp = gModelParams;
+  for (int k = 1; k <= 3; ++k) {
+    mp.included[k] = 1;
+    mp.massOrD[k] = 50000.0f * static_cast<float>(k);
+    mp.s[k] = 3.5f * static_cast<float>(k);
+    mp.concentration[k] = 0.25f * static_cast<float>(k);
+  }
+  PackModelParameters();
+  const ModelParams before = mp;
+  const ModelParameterVector vector = gModelParameterVector;
+  Opening();
+  Accept({}, {{626, 0}});
+  MethodPrompts();
+  Window().Dispatch(874);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  for (int k = 1; k <= 3; ++k) {
+    EXPECT_EQ(mp.massOrD[k], before.massOrD[k]) << k;
+    EXPECT_EQ(mp.s[k], before.s[k]) << k;
+    EXPECT_EQ(mp.concentration[k], before.concentration[k]) << k;
+    EXPECT_EQ(mp.included[k], before.included[k]) << k;
+  }
+  for (int i = 1; i <= mp.parameterCount; ++i) EXPECT_EQ(gModelParameterVector.P[i], vector.P[i]) << i;
+  EXPECT_EQ(gModelSelectorFlags.EquilibriumModel284, 1);
+  EXPECT_EQ(gModelSelectorFlags.LammDiscreteModel, 0);
+  EXPECT_FALSE(Window().IsMenuItemChecked(198));
+}

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/window/main_window_flags.h"
 #include "app/dialogs/params_dialog.h"
@@ -22,8 +24,10 @@
 #include "equilibrium/planning/rotor_speed_estimate.h"
 #include "equilibrium/planning/speed_profile_optimizer.h"
 #include "equilibrium/planning/time_to_eq_params.h"
+#include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
 #include "numerics/error_box.h"
@@ -585,14 +589,52 @@ bool SetupTimeToEqFromScans(TXLAWindow& window) {
   return PrepareResultFolder(ResultPath());
 }
 
+namespace {
+
+// The model in use while the planning switches to the non-interacting
+// species: the planning simulates its own species, so the user's model,
+// its entries and its menu marks come back when the planning ends.
+class BorrowedModel {
+ public:
+  explicit BorrowedModel(TXLAWindow& w)
+      : w_(w), flags_(gModelSelectorFlags), params_(gModelParams), vector_(gModelParameterVector),
+        lamm_(LammSettings()), fitTINoise_(gFitEngineState.fitTINoise) {
+    for (int i = 0; i < kModelMenuItemCount; ++i) checks_.push_back(w.IsMenuItemChecked(kModelMenuItems[i]));
+  }
+  ~BorrowedModel() {
+    gModelSelectorFlags = flags_;
+    gModelParams = params_;
+    gModelParameterVector = vector_;
+    LammSettings() = lamm_;
+    gFitEngineState.fitTINoise = fitTINoise_;
+    for (int i = 0; i < kModelMenuItemCount; ++i) w_.CheckMenuItem(kModelMenuItems[i], checks_[static_cast<size_t>(i)]);
+  }
+  BorrowedModel(const BorrowedModel&) = delete;
+  BorrowedModel& operator=(const BorrowedModel&) = delete;
+
+ private:
+  TXLAWindow& w_;
+  ModelSelectorFlags flags_;
+  ModelParams params_;
+  ModelParameterVector vector_;
+  LammSolverSettings lamm_;
+  unsigned char fitTINoise_;
+  std::vector<bool> checks_;
+};
+
+}  // namespace
+
 void TXLAWindow::CmMinimizeTimeToEquilibrium() {
   Inform(kPlanningCaption,
          "Please Note:  This estimate is only a guide for the order of magnitude it's really going to take. It "
          "does not take into account chemical reactions.\nOne needs to experimentally verify attainment of "
          "equilibrium by sequential scans, if possible in 3 to 6 h intervals. (See the tool for testing "
          "attainment of equilibrium: Options > Equilibrium Tools > Test Approach to Equilibrium.)");
+  std::optional<BorrowedModel> borrowed;
   if (!gModelSelectorFlags.LammDiscreteModel) {
-    Inform(kPlanningCaption, "switching to non-interacting species model");
+    Inform(kPlanningCaption,
+           "switching to non-interacting species model\n(the model in use comes back when the planning ends)");
+    borrowed.emplace(*this);
     CmDiscreteSpeciesModel();
   }
   ResultPath().clear();
