@@ -330,7 +330,8 @@ void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() {
   if (!AskEstimate(lo, "lowest Mw of interest (Da)") || !AskEstimate(hi, "highest Mw of interest (Da)") ||
       !AskEstimate(bottom, "bottom (cm)"))
     return;
-  platform::UI().MessageBox(kPlanningCaption,
+  // The boxes of the estimate carry its own title, as its prompts do.
+  platform::UI().MessageBox(kEstimateCaption,
                             "for predicting meniscus position, consider in 12 mm centerpieces\n130 ul -> "
                             "~6.8 cm\n170 ul -> ~6.65 cm\n200 ul -> ~6.55",
                             platform::BoxButtons::Ok, platform::BoxIcon::Information);
@@ -369,7 +370,7 @@ void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() {
                 e.hours);
   text += line;
   text += "\n\nConsider smart overspeeding with toEQ tool";
-  platform::UI().MessageBox(kPlanningCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::UI().MessageBox(kEstimateCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
 
 // ---------------------------------------------------------------- command 874
@@ -693,7 +694,7 @@ void TXLAWindow::CmConvertSpeedStepsToEqu() {
     if (!InputFloat(&temperature, temperature, true, "temperature (C)", kMethodCaption) ||
         !InputFloat(&cycle, cycle, true, "scan cycle time (sec)", kMethodCaption) ||
         !InputFloat(&perStep, perStep, true, "max # of scans per step", kMethodCaption) ||
-        !InputFloat(&finals, finals, true, "# of final scans", kPlanningCaption))
+        !InputFloat(&finals, finals, true, "# of final scans", kMethodCaption))
       return;
     ok = ConvertSpeedStepsToMethod(input, output, cycle, static_cast<int>(std::floor(temperature)),
                                    static_cast<int>(std::floor(finals)), static_cast<int>(std::floor(perStep)));
