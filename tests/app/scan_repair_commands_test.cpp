@@ -434,3 +434,42 @@ TEST_F(ScratchTracking, OneScanIsRefusedAndNoScansStartNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Return applies the jump points, and Yes to the question after it saves
+// the repaired scan: the written file holds the repaired values.
+TEST_F(ScanRepair, TheSavedScanHoldsTheRepairReturnApplied) {
+  Load(1, 0.01, 101, [](int i, double r) { return Clean(i, r) + (r < 6.5 ? 1 : 0); });
+  const ScanSet& s = CurrentScanSet();
+  ui_->ExpectBox("Fix Fringe Jump", "RETURN: apply to this scan and end", platform::IDOK);
+  w_->Dispatch(1111);
+  Click(Column(6.5), DataRow(Clean(1, 6.5)));
+  ASSERT_TRUE(Mode<CMouseAction_FixPointScanFringeJump>(kFixPointScanFringeJumpAction).Picked());
+  Key('L');
+  const std::filesystem::path out = dir_ / "saved";
+  std::filesystem::create_directories(out);
+  ui_->ExpectBox("", "the fringe jump repair was applied to 00001.IP1\nsave scan data?", platform::IDYES)
+      .ExpectBox("", "save data with wavelenth/speed information in filename", platform::IDNO)
+      .ExpectFiles("save raw data in new directory", {true, {(out / "x.rxx").string()}});
+  Char(platform::VK_RETURN);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  std::ifstream in(out / ("x" + s.fileNames[1]));
+  ASSERT_TRUE(in.good());
+  std::string line;
+  std::getline(in, line);  // description
+  std::getline(in, line);  // record
+  int j = 0;
+  for (double r = 0, v = 0; in >> r >> v;) {
+    ++j;
+    ASSERT_LE(j, 101);
+    EXPECT_NEAR(r, s.radii[1][j], 1e-4) << j;
+    // Left of the picked point the jump is gone; from it on the data are as they were.
+    EXPECT_NEAR(v, j < 51 ? Clean(1, r) : Clean(1, r) + (r < 6.5 ? 1 : 0), 1e-4) << j;
+    std::getline(in, line);  // the rest of the row
+  }
+  EXPECT_EQ(j, 101);
+}
+
+}  // namespace
