@@ -20,7 +20,6 @@
 #include "distributions/work_blocks.h"
 #include "fit/fit_driver.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
 #include "numerics/random.h"
@@ -146,8 +145,14 @@ void SolveMeasuredData(NoiseModel model) {
   }
 }
 
-// A key typed, or a stop asked for elsewhere, ends the series.
-bool StopAsked() { return KeyPressed() || platform::StopFlag().load(); }
+// A key typed since the series began, or a stop asked for elsewhere, ends
+// the series. The keys are counted, not looked for: a solve polling for its
+// own interrupt may have taken the key from the queue.
+unsigned long gKeysAtStart = 0;
+bool StopAsked() {
+  platform::PumpEvents();
+  return platform::KeyDownsPosted() != gKeysAtStart || platform::StopFlag().load();
+}
 
 }  // namespace
 
@@ -198,6 +203,7 @@ int RunMonteCarloDistributions(int n, float c, const std::string& fileName, bool
   KeepMeasuredGrid();
   // Keys typed before the series are no request to stop it.
   platform::ClearInput();
+  gKeysAtStart = platform::KeyDownsPosted();
   int done = 0;
   bool stopped = false;
   for (int k = 1; k <= n; ++k) {
@@ -218,7 +224,7 @@ int RunMonteCarloDistributions(int n, float c, const std::string& fileName, bool
     MonteCarloRhs(model, Threads());
     RegularizedSolve();
     // A solve cut short by a key is no member of the series.
-    if (platform::StopFlag().load()) {
+    if (platform::StopFlag().load() || platform::KeyDownsPosted() != gKeysAtStart) {
       stopped = true;
       break;
     }

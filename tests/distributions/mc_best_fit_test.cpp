@@ -97,9 +97,9 @@ TEST_F(MonteCarloBestFit, TheBestFitIsBackAfterTheSeries) {
   EXPECT_TRUE(ui.failures.empty()) << (ui.failures.empty() ? "" : ui.failures[0]);
 }
 
-// A key typed while simulation 3 is made ends the series before the fourth:
-// three members count, the stop is said once, the keys are gone, and the
-// best fit is back.
+// A key typed while simulation 3 is made ends the series there: that
+// simulation is dropped (the state before the step), two members count, the
+// stop is said once, the keys are gone, and the best fit is back.
 TEST_F(MonteCarloBestFit, AKeyStopsTheSeriesWithTheMembersCompleted) {
   platform::ScriptedUserInterface ui;
   platform::ScopedUI scope(ui);
@@ -111,10 +111,10 @@ TEST_F(MonteCarloBestFit, AKeyStopsTheSeriesWithTheMembersCompleted) {
       platform::PostKeyDown('y');
     }
   };
-  ui.ExpectBox("Monte Carlo for Distributions", "Monte-Carlo series stopped by the user after 3 of 50 simulations");
-  EXPECT_EQ(RunMonteCarloDistributions(50, 0.68f, FileName(), false), 3);
+  ui.ExpectBox("Monte Carlo for Distributions", "Monte-Carlo series stopped by the user after 2 of 50 simulations");
+  EXPECT_EQ(RunMonteCarloDistributions(50, 0.68f, FileName(), false), 2);
   EXPECT_EQ(shown, 3);  // the fourth never started
-  EXPECT_EQ(MonteCarlo().n, 3);
+  EXPECT_EQ(MonteCarlo().n, 2);
   EXPECT_FALSE(platform::KeyDownPending());
   EXPECT_FALSE(platform::StopFlag().load());
   EXPECT_EQ(Conti().monteCarloRun, 0);
@@ -131,8 +131,8 @@ TEST_F(MonteCarloBestFit, AStopBeforeTwoMembersGivesNoLimits) {
   platform::ScopedUI scope(ui);
   const Fit best = RunBestFit();
   MonteCarloDisplay().drawText = [&](int, int, const std::string&) { platform::PostKeyDown('q'); };
-  ui.ExpectBox("Monte Carlo for Distributions", "after 1 of 20 simulations\n(too few for confidence limits)");
-  EXPECT_EQ(RunMonteCarloDistributions(20, 0.68f, FileName(), false), 1);
+  ui.ExpectBox("Monte Carlo for Distributions", "after 0 of 20 simulations\n(too few for confidence limits)");
+  EXPECT_EQ(RunMonteCarloDistributions(20, 0.68f, FileName(), false), 0);
   EXPECT_FALSE(std::filesystem::exists(folder_ / "mean.dat"));
   EndMonteCarlo();
   ExpectSame(best, Now());

@@ -13,8 +13,10 @@ namespace {
 // distribution as it is: its peak labels stay through the repaints.
 void RunKeepingPeakLabels(int id) {
   PeakLabelTable& labels = PeakLabels();
+  const bool kept = labels.labelsShown;
   if (labels.count > 0) labels.labelsShown = true;
-  RunNoiseCommand(id);
+  // A command that did nothing leaves the labels as they were.
+  if (!RunNoiseCommand(id)) labels.labelsShown = kept;
 }
 
 }  // namespace
