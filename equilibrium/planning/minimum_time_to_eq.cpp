@@ -164,16 +164,17 @@ float CalculateMinimumTimeToEq(FitHost* window, float maxHours, const std::strin
   if (p.saveScans) WriteSimulatedApproachScans(trial, resultPath);
   trial.WriteDeltaEqFile(resultPath, "optimized_DeltaEQ.txt");
   if (p.saveEquMethod) {
-    float cycle = 90, perStep = 1, finals = 0;
+    float cycle = 90;
+    int perStep = 1, finals = 0;
     if (!InputFloat(&cycle, cycle, true, "scan cycle time (sec)", kCaption) ||
-        !InputFloat(&perStep, perStep, true, "max # of scans per step", kCaption) ||
-        !InputFloat(&finals, finals, true, "# of final scans", kCaption)) {
+        !InputCount(&perStep, perStep, "max # of scans per step", kCaption) ||
+        !InputCount(&finals, finals, "# of final scans", kCaption)) {
       outcome.cancelled = true;
       outcome.trialShown = false;
       return 0;
     }
     WriteEquMethodFile(trial, resultPath, cycle, static_cast<int>(p.temperature),
-                       static_cast<int>(std::floor(finals)), static_cast<int>(std::floor(perStep)), 1);
+                       finals, perStep, 1);
   }
   return outcome.constantHours;
 }

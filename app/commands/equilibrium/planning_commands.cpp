@@ -690,14 +690,15 @@ void TXLAWindow::CmConvertSpeedStepsToEqu() {
     parts.extension = ".EQU";
     output = platform::JoinPath(parts);
     if (!SelectFileNameOpenOrSave(*this, true, output, 260, "output file", "", kFilter, "*.txt*")) return;
-    float temperature = 20, cycle = 90, perStep = 1, finals = 0;
+    float temperature = 20, cycle = 90;
+    int perStep = 1, finals = 0;
     if (!InputFloat(&temperature, temperature, true, "temperature (C)", kMethodCaption) ||
         !InputFloat(&cycle, cycle, true, "scan cycle time (sec)", kMethodCaption) ||
-        !InputFloat(&perStep, perStep, true, "max # of scans per step", kMethodCaption) ||
-        !InputFloat(&finals, finals, true, "# of final scans", kMethodCaption))
+        !InputCount(&perStep, perStep, "max # of scans per step", kMethodCaption) ||
+        !InputCount(&finals, finals, "# of final scans", kMethodCaption))
       return;
     ok = ConvertSpeedStepsToMethod(input, output, cycle, static_cast<int>(std::floor(temperature)),
-                                   static_cast<int>(std::floor(finals)), static_cast<int>(std::floor(perStep)));
+                                   finals, perStep);
   } else {
     output = platform::SplitPath(input).folder + "speedsteps.txt";
     if (!SelectFileNameOpenOrSave(*this, true, output, 260, "output file", "", kFilter, "*.txt*")) return;
