@@ -1,6 +1,7 @@
-// Taking a scan out of the loaded set: the worst scan and a scan the user
-// deletes leave the other scans as they were edited, not as the files hold
-// them.
+// Taking a scan or a point out of the loaded set: the worst scan, a scan
+// and a point the user deletes leave the other scans as they were edited,
+// not as the files hold them.
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -104,6 +105,52 @@ TEST_F(ScanRemoval, DeletedScansLeaveTheOthersAsEdited) {
   DeleteScanAndReload(Window(), s.order[1]);
   EXPECT_EQ(s.count, 1);
   EXPECT_TRUE(ui_->AllConsumed());
+}
+
+}  // namespace
+
+namespace {
+
+// Deleting one point writes the scan without it and takes it out in memory:
+// the other scans stay inverted, and the scan itself keeps its edited values
+// less the point, the same values its new file holds.
+TEST_F(ScanRemoval, ADeletedPointLeavesTheEditsOfTheSet) {
+  LoadRun(3);
+  ui_->ExpectBox("", "save new data?", platform::IDNO);
+  Window().Dispatch(535);
+  const auto inverted = SignalsByName();
+  const ScanSet& s = CurrentScanSet();
+  const int scan = s.order[2];
+  const std::string name = s.fileNames[scan];
+  ui_->ExpectBox("", "overwrite original scan?", platform::IDNO);
+  DeleteScanPoint(Window(), scan, 40);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ASSERT_EQ(s.count, 3);
+  const auto after = SignalsByName();
+  for (const auto& [n, values] : after) {
+    if (n == name.substr(0, name.size() - 4) + "_mod" + name.substr(name.size() - 4)) {
+      std::vector<float> want = inverted.at(name);
+      want.erase(want.begin() + 39);
+      EXPECT_EQ(values, want) << n;
+      // The written copy holds the same values.
+      std::ifstream in(dir_ / n);
+      std::string line;
+      std::getline(in, line);
+      std::getline(in, line);
+      size_t k = 0;
+      for (double r = 0, v = 0; in >> r >> v; ++k) {
+        ASSERT_LT(k, want.size());
+        EXPECT_NEAR(v, want[k], 1e-5) << k;
+        std::getline(in, line);
+      }
+      EXPECT_EQ(k, want.size());
+    } else {
+      EXPECT_EQ(values, inverted.at(n)) << n;
+    }
+  }
+  EXPECT_EQ(s.points[scan], 119);
+  ASSERT_GT(s.gridLength, 0);
 }
 
 }  // namespace
