@@ -150,7 +150,10 @@ void TXLAWindow::CmSetRadialResolution() {
   if (value == s.radialResolution) return;
   s.radialResolution = value;
   if (platform::AskYes(caption, "save as startup default?")) SaveParameterPreferences(*this);
-  if (s.count > 0 && platform::AskYes(caption, "need to reload files for the change to take effect\nreload now?"))
+  if (s.count > 0 && platform::AskYes(caption,
+                                     "need to reload files for the change to take effect\n(the scans are read "
+                                     "again from their files: changes made to them since loading are lost)\n"
+                                     "reload now?"))
     ReloadListedScans(0);
 }
 
