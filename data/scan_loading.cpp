@@ -632,6 +632,12 @@ bool ReloadListedScans() { return LoadListed(LoadKind::Reload); }
 bool RemoveLoadedScan(int scan) {
   ScanSet& s = CurrentScanSet();
   if (scan < 1 || scan > s.count || s.count < 2) return false;
+  // Light-scattering sets carry headers per loaded set, not per scan: they
+  // are read again from their files.
+  if (CurrentDataTypeFlags().dls) {
+    BuildTmpFileList(scan);
+    return LoadListedScans();
+  }
   LoadHooks& h = CurrentLoadHooks();
   h.freeNonlinearDetectionTables();
   h.deletePlots();

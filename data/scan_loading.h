@@ -52,8 +52,9 @@ bool ReloadListedScans();
 bool AddMoreFiles(const std::string& selection);
 // Takes one scan out of the loaded set in memory: the other scans keep every
 // change made to them since loading. The grid, the plots and the file list
-// are made again for the remaining scans. False (nothing changed) for a scan
-// number out of range or when it is the only scan.
+// are made again for the remaining scans (DLS data are loaded again from
+// their files without it). False (nothing changed) for a scan number out of
+// range or when it is the only scan.
 bool RemoveLoadedScan(int scan);
 int LoadInitialDataScans(const std::string& path);
 

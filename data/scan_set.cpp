@@ -115,7 +115,6 @@ void RemoveScanFromTables(ScanSet& s, int scan) {
   erase(s.firstFitPoint);
   erase(s.lastFitPoint);
   erase(s.fileNames);
-  erase(s.dlsRecords);
   s.count -= 1;
   // The time order of the others is kept; numbers above the removed scan move down by one.
   std::vector<int32_t> order(1, 0);

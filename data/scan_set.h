@@ -173,7 +173,7 @@ void FreeScanGridArrays(ScanSet& s);
 // Takes scan number `scan` out of the per-scan tables, freeing its arrays and
 // views; later scans move down by one and the time order is kept. The grid
 // arrays must have been released (FreeScanGridArrays) before: they are only
-// resized, not rebuilt.
+// resized, not rebuilt. The DLS headers (one per loaded set) are left alone.
 void RemoveScanFromTables(ScanSet& s, int scan);
 void FreeSpeciesScanArrays(ScanSet& s);
 void FreeInitialDataScan(ScanSet& s);
