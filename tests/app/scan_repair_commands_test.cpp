@@ -450,7 +450,7 @@ TEST_F(ScanRepair, TheSavedScanHoldsTheRepairReturnApplied) {
   const std::filesystem::path out = dir_ / "saved";
   std::filesystem::create_directories(out);
   ui_->ExpectBox("", "the fringe jump repair was applied to 00001.IP1\nsave scan data?", platform::IDYES)
-      .ExpectBox("", "save data with wavelenth/speed information in filename", platform::IDNO)
+      .ExpectBox("", "save data with wavelength/speed information in filename", platform::IDNO)
       .ExpectFiles("save raw data in new directory", {true, {(out / "x.rxx").string()}});
   Char(platform::VK_RETURN);
   EXPECT_TRUE(ui_->AllConsumed());

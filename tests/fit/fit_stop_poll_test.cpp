@@ -27,6 +27,7 @@ TEST(FitStopPoll, AKeyTheWindowStillHoldsStopsTheFit) {
   EXPECT_EQ(gFitEngineState.stopRequested, 1);
   EXPECT_FALSE(platform::StopFlag().load());  // carried over into the fit's own flag
   platform::SetEventPump({});
+  platform::ReleaseInput();
   platform::ClearInput();
   gFitEngineState.stopRequested = 0;
 }
