@@ -193,9 +193,17 @@ TEST_F(RawDataCommands, InvertAndSubtractConstantChangeTheSignalsInPlace) {
   LoadRun(2);
   ScanSet& s = CurrentScanSet();
   const float v = s.signals[2][100];
+  // A range set before (a zoom, a noise subtraction) does not hold the inverted signals.
+  CurrentPlotWindows().dataPlot->SetRanges(5.9f, 7.2f, 0.0f, 0.6f);
   ui_->ExpectBox("", "save new data?", IDNO);
   Window().Dispatch(535);
   EXPECT_FLOAT_EQ(s.signals[2][100], -v);
+  // The y axis follows the signals below zero: the range set before is mirrored.
+  const CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  ASSERT_NE(plot, nullptr);
+  EXPECT_FLOAT_EQ(plot->yMin, -0.6f);
+  EXPECT_FLOAT_EQ(plot->yMax, 0.0f);
+  EXPECT_FLOAT_EQ(plot->xMin, 5.9f);
   ui_->ExpectPrompt("SUBTRACT CONSTANT", "subtract constant (e.g. known baseline)", std::string("0.25"))
       .ExpectBox("", "save data?", IDNO);
   Window().Dispatch(634);

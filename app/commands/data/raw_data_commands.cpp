@@ -10,6 +10,7 @@
 
 #include "app/dialogs/form_dialog.h"
 #include "app/dialogs/matrix_dialogs.h"
+#include "app/startup/startup.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
@@ -115,7 +116,7 @@ std::string AskSavePath(TXLAWindow& w, const std::string& preset, const std::str
 std::string AskScanFile(const std::string& title) {
   platform::FileDialogRequest request;
   request.title = title;
-  request.filters = {{"ZEZ Files (*.R*)", "*.r*"}, {"All Files (*.*)", "*.*"}};
+  request.filters = {{"Scan Files (*.R*)", "*.r*"}, {"All Files (*.*)", "*.*"}};
   request.defaultExtension = "*";
   const platform::FileDialogResult result = platform::UI().FileDialog(request);
   if (!result.accepted || result.paths.empty()) return std::string();
@@ -240,7 +241,22 @@ void FillWienerReportInputs(FitReportInputs& in) {
 void TXLAWindow::CmInvertRawData() {
   if (!HaveScans()) return;
   ScaleSignals(-1.0f);
-  RedrawDataPlot(false);
+  // The signals changed sign: the y axis follows them. A range the user
+  // zoomed to (or that a noise subtraction set) is mirrored with them, so
+  // that it shows the same stretch of the data.
+  CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  if (plot && plot->yRangeFixed) {
+    plot->SetRanges(plot->xMin, plot->xMax, -plot->yMax, -plot->yMin);
+    RangeHistoryRecord& h = RangeHistory;
+    for (int i = 1; i <= h.depth && i < static_cast<int>(h.yMin.size()); ++i) {
+      const float low = -h.yMax[static_cast<size_t>(i)];
+      h.yMax[static_cast<size_t>(i)] = -h.yMin[static_cast<size_t>(i)];
+      h.yMin[static_cast<size_t>(i)] = low;
+    }
+    RedrawDataPlot(false);
+  } else {
+    RedrawDataPlot(true);
+  }
   PlaySoundOk();
   RequestRepaint(*this);
   OfferSave(*this, "save new data?");
