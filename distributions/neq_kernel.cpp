@@ -45,8 +45,7 @@ void TileGeneric(const float* const* xi, const float* const* xj, size_t len,
 }
 
 // Sums of four 4-wide accumulators, as one 4-wide vector (a, b, c, d).
-TARNEL_TARGET_AVX2 inline __m256d Sum4x4(__m256d a, __m256d b, __m256d c,
-                                                         __m256d d) {
+TARNEL_TARGET_AVX2 inline __m256d Sum4x4(__m256d a, __m256d b, __m256d c, __m256d d) {
   const __m256d ab = _mm256_hadd_pd(a, b);  // a01 b01 a23 b23
   const __m256d cd = _mm256_hadd_pd(c, d);
   const __m256d lo = _mm256_permute2f128_pd(ab, cd, 0x20);
@@ -54,9 +53,8 @@ TARNEL_TARGET_AVX2 inline __m256d Sum4x4(__m256d a, __m256d b, __m256d c,
   return _mm256_add_pd(lo, hi);
 }
 
-TARNEL_TARGET_AVX2 void TileAvx2(const float* const* xi,
-                                                 const float* const* xj, size_t len,
-                                                 double* const* p) {
+TARNEL_TARGET_AVX2 void TileAvx2(const float* const* xi, const float* const* xj, size_t len,
+                                 double* const* p) {
   // Three passes of 2 x 4 accumulators keep within the 16 vector registers.
   for (int pass = 0; pass < 3; ++pass) {
     const float* a0 = xi[2 * pass];
@@ -93,8 +91,7 @@ TARNEL_TARGET_AVX2 void TileAvx2(const float* const* xi,
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 // Sums of four 8-wide accumulators, as one 4-wide vector (a, b, c, d).
-TARNEL_TARGET_AVX512 inline __m256d Sum4x8(__m512d a, __m512d b, __m512d c,
-                                                        __m512d d) {
+TARNEL_TARGET_AVX512 inline __m256d Sum4x8(__m512d a, __m512d b, __m512d c, __m512d d) {
   const __m512d ab = _mm512_add_pd(_mm512_unpacklo_pd(a, b), _mm512_unpackhi_pd(a, b));
   const __m512d cd = _mm512_add_pd(_mm512_unpacklo_pd(c, d), _mm512_unpackhi_pd(c, d));
   const __m512d x = _mm512_shuffle_f64x2(ab, cd, 0x88);
@@ -105,9 +102,8 @@ TARNEL_TARGET_AVX512 inline __m256d Sum4x8(__m512d a, __m512d b, __m512d c,
   return _mm512_castpd512_pd256(_mm512_add_pd(z, w));
 }
 
-TARNEL_TARGET_AVX512 void TileAvx512(const float* const* xi,
-                                                  const float* const* xj, size_t len,
-                                                  double* const* p) {
+TARNEL_TARGET_AVX512 void TileAvx512(const float* const* xi, const float* const* xj, size_t len,
+                                     double* const* p) {
   __m512d c[6][4];
 #pragma GCC unroll 6
   for (int i = 0; i < 6; ++i)

@@ -61,6 +61,8 @@ F ForActiveKernel(F generic, F avx2, F avx512) {
 }
 
 // The instruction sets each kernel's variants are compiled for; they must
-// match what VectorKernelSupported checks.
+// match what VectorKernelSupported checks. (A build tuned for its own
+// processor, TARNEL_NATIVE, compiles the generic copies for it too: there
+// the generic kernel no longer stands for other processors.)
 #define TARNEL_TARGET_AVX2 __attribute__((target("avx2,fma")))
 #define TARNEL_TARGET_AVX512 __attribute__((target("avx512f")))
