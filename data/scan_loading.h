@@ -38,6 +38,12 @@ std::string MakeSelection(const std::string& folder, const std::vector<std::stri
 // ("list", "list_corr" and other "list_" names, "notes", "sdist", "~tmppars"
 // and other "~" names): never loaded as scans.
 bool IsProgramOwnFile(const std::string& path);
+// A file the program wrote from a fit (fitted data, residuals, the
+// time-independent noise), told by its first line; such files carry the
+// scans' extension and sit beside them, but are never scans.
+bool IsProgramOutputFile(const std::string& path);
+// The one line that says how many of them a load left out.
+std::string OutputsLeftOutLine(int count);
 
 // The full paths of a selection, in its order.
 std::vector<std::string> SelectionPaths(const std::string& selection);

@@ -1,6 +1,7 @@
 #include "distributions/conti_models.h"
 
 #include "data/scan_set.h"
+#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/hydrodynamics.h"
@@ -36,10 +37,7 @@ bool MassGridModel() {
 }
 
 bool LeadingTermModel() {
-  const ModelSelectorFlags& f = F();
-  return f.LsgStarWith1DiscreteModel || f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent ||
-         f.BimodalFF0With1DiscreteCSModel || f.CSWithMsTableModel || f.NonidealCSModel ||
-         (f.HybridCSLsgModel && Conti().hybridDiscrete);
+  return F().FirstPointOutsideDistribution(ContiHooks().bufferCorrection, Conti().hybridDiscrete != 0);
 }
 
 bool GridIsOwnMass() {

@@ -5,7 +5,9 @@
 
 #include "data/data_messages.h"
 #include "data/scan_set.h"
+#include "distributions/conti_models.h"
 #include "distributions/conti_run.h"
+#include "distributions/distribution_arrays.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
 #include "distributions/integrate_distribution.h"
@@ -74,10 +76,19 @@ RangePolyline IntegrationRangePolyline(const float* x, const float* c, int n, fl
 }
 
 const float* RangeSelectionAxis() {
-  const ModelSelectorFlags& m = F();
-  const bool sGrid = m.AnyCsFamilyModel() || m.DlsIRhModel || m.DlsIRhTimeCourseModel || m.AnyCsff0Model() ||
-                     ContiHooks().bufferCorrection;
-  return sGrid ? Conti().sValues : Conti().molarMasses;
+  // The range is drawn over the curve the plot shows, on that curve's axis
+  // (ls-g*(s) and the hybrid model keep no molar masses).
+  return DistributionAxisIsMass() ? Conti().molarMasses : Conti().sValues;
+}
+
+RangePolyline DistributionRangePolyline(float a, float b) {
+  const ContiSettings& cs = Conti();
+  const float* x = RangeSelectionAxis();
+  if (!x || !cs.distribution) return {};
+  // A term at point 1 is drawn apart from the distribution: its abscissa
+  // need not even lie on the grid.
+  const int skip = LeadingTermModel() ? 1 : 0;
+  return IntegrationRangePolyline(x + skip, cs.distribution + skip, cs.gridSize - skip, a, b);
 }
 
 ZoomRange DistributionZoomRange(const CCurve* curve, float x1, float x2) {

@@ -323,6 +323,7 @@ double CosoluteConcentrationAt(double x) {
 }
 
 void UpdateLocalSDFactors(const double* r, int N) {
+  // For the next species step: the cosolute halfway through it.
   CurrentLocalSolventFactors().UpdateFrom(CurrentSolventGradientSettings(), gSolutionConditions.vbar,
-                                          CurrentCosolute(), r, r, N);
+                                          CurrentCosolute(), r, r, N, 0.5 * CurrentLammRunState().dt);
 }

@@ -147,6 +147,8 @@ class CLammIdeal {
   // Algorithm and grid choice.
   bool IsGradientTooSteep(double s, double D) const;
   bool IsFloatingPileTooSteep() const;
+  // A sedimenting cosolute whose pile-up at the bottom slows the species there.
+  bool CosolutePilesUpAtTheBottom() const;
   bool NeedsBackDiffusionShutOff(double t, double rpm, double s, double D) const;
   bool ShutOffNegligibleDiffusion();
 

@@ -206,7 +206,7 @@ void CLammIdeal::DebugLog(const char* text) {
     debugHeader_ = true;
     text = header;
     // The header is the first text written.
-    std::FILE* f = std::fopen(platform::ToNative(debugFile_).c_str(), debugOpened_ ? "at" : "wt");
+    std::FILE* f = platform::OpenRegularForAppend(debugFile_, !debugOpened_);
     if (!f) {
       if (!inWorker_) {
         const std::string msg =
@@ -221,7 +221,7 @@ void CLammIdeal::DebugLog(const char* text) {
     return;
   }
   if (!text) return;
-  std::FILE* f = std::fopen(platform::ToNative(debugFile_).c_str(), debugOpened_ ? "at" : "wt");
+  std::FILE* f = platform::OpenRegularForAppend(debugFile_, !debugOpened_);
   if (!f) {
     if (!inWorker_) {
       const std::string msg =

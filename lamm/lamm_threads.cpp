@@ -115,7 +115,7 @@ class LammWorkerPool {
 };
 
 void AppendToFile(const std::string& name, const char* text, bool& opened) {
-  std::FILE* f = std::fopen(platform::ToNative(name).c_str(), opened ? "at" : "wt");
+  std::FILE* f = platform::OpenRegularForAppend(name, !opened);
   if (!f) return;  // workers never show boxes
   opened = true;
   std::fputs(text, f);

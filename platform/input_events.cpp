@@ -14,6 +14,7 @@ std::mutex g_charMutex;
 std::deque<int> g_chars;
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_interrupt{false};
+std::atomic<bool> g_held{false};
 std::function<void()> g_pump;
 
 bool TakeOne(std::atomic<int>& counter) {
@@ -26,6 +27,7 @@ bool TakeOne(std::atomic<int>& counter) {
 }  // namespace
 
 void PostKeyDown(int character) {
+  if (g_held.load()) return;
   {
     std::lock_guard<std::mutex> lock(g_charMutex);
     g_chars.push_back(character);
@@ -33,7 +35,9 @@ void PostKeyDown(int character) {
   g_keys.fetch_add(1);
 }
 
-void PostMouseClick() { g_clicks.fetch_add(1); }
+void PostMouseClick() {
+  if (!g_held.load()) g_clicks.fetch_add(1);
+}
 
 bool TakeKeyDown(int* character) {
   if (!TakeOne(g_keys)) return false;
@@ -56,6 +60,19 @@ void ClearInput() {
   g_keys = 0;
   g_clicks = 0;
   g_chars.clear();
+}
+
+void HoldInput() {
+  g_held = true;
+  ClearInput();
+}
+
+void ReleaseInput() { g_held = false; }
+
+bool InputHeld() { return g_held.load(); }
+
+void RequestStopByUser() {
+  if (!g_held.load()) g_stop = true;
 }
 
 std::atomic<bool>& StopFlag() { return g_stop; }

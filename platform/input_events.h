@@ -23,6 +23,31 @@ void ClearInput();
 // The program-wide stop request that worker threads and fits read.
 std::atomic<bool>& StopFlag();
 
+// A fit that has taken the user's stop finishes with one more evaluation,
+// of the best parameters found: presses arriving meanwhile (the user goes on
+// typing, or the keys sat queued) must not cut that evaluation short and
+// leave no model. HoldInput drops what is queued; until ReleaseInput, new
+// presses and clicks are dropped as they come and none reads as a stop. The
+// command that ran the fit releases it when it ends.
+void HoldInput();
+void ReleaseInput();
+bool InputHeld();
+// A press or click that asks the running computation to stop; nothing
+// while input is held.
+void RequestStopByUser();
+
+// The evaluation that ends a fit, under a hold released at its end.
+class InputHold {
+ public:
+  InputHold() { HoldInput(); }
+  ~InputHold() {
+    ReleaseInput();
+    ClearInput();
+  }
+  InputHold(const InputHold&) = delete;
+  InputHold& operator=(const InputHold&) = delete;
+};
+
 // Set by the window's key handler; cleared by whoever acts on it.
 std::atomic<bool>& InterruptRequest();
 

@@ -1,4 +1,8 @@
 #include "app/wiring/window_wiring.h"
+#include "app/window/main_window_flags.h"
+#include "data/scan_set.h"
+#include "plot/progress_line.h"
+#include "plot/text_in_place.h"
 
 #include <memory>
 
@@ -61,8 +65,28 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
     if (!surface) return;
     {
       auto dc = surface->ClientDC();
-      dc->TextOut(x, y, text);
+      DrawTextInPlace(*dc, x, y, text);
     }
+    w->Frame().FlushCanvas();
+  };
+  // The scan set holds the line while a load runs; the line restores the
+  // pixels under it when it goes.
+  hooks.loadProgress = [w](double fraction) {
+    ScanSet& s = CurrentScanSet();
+    platform::DrawSurface* surface = w->Frame().Surface();
+    if (fraction < 0 || (fraction == 0 && s.loadProgress)) {
+      if (s.loadProgress && surface) s.loadProgress->Erase(*surface);
+      delete s.loadProgress;
+      s.loadProgress = nullptr;
+      if (surface) w->Frame().FlushCanvas();
+      if (fraction < 0) return;
+    }
+    if (!surface || !WindowFlags().WindowPainted) return;
+    if (!s.loadProgress) {
+      s.loadProgress = new CProgressLine();
+      s.loadProgress->Show(*surface, 10, 10);
+    }
+    s.loadProgress->Draw(static_cast<float>(fraction), *surface);
     w->Frame().FlushCanvas();
   };
   ConnectPlotsToWindow(window);

@@ -210,6 +210,9 @@ TEST_F(DistributionCommands, RealtimeReloadKeepsTheZoomOverTheNewDistribution) {
   EXPECT_FLOAT_EQ(Plot()->xMax, 9.0f);
   EXPECT_FLOAT_EQ(Plot()->yMin, 0.0f);
   EXPECT_FLOAT_EQ(Plot()->yMax, 1.0f);
+  // A new update forgets the kept zoom: its ticks show the whole distribution.
+  CurrentLoadHooks().clearDistributionZoom();
+  EXPECT_FALSE(RangeSelection().keepZoom);
   // Without a kept zoom the full view stays.
   RangeSelection() = RangeSelectionState{};
   W().Dispatch(458);

@@ -175,10 +175,10 @@ TEST_F(RawDataCommands, SaveRawDataSetBySpeedNamesOrUnderAPrefix) {
   LoadRun(2);
   const std::filesystem::path out = dir_ / "out";
   std::filesystem::create_directories(out);
-  ui_->ExpectBox("", "save data with wavelenth/speed information in filename", IDYES)
+  ui_->ExpectBox("", "save data with wavelength/speed information in filename", IDYES)
       .ExpectFiles("select directory ", Chosen({(out / "20k280_001.ra1").string()}));
   Window().Dispatch(263);
-  ui_->ExpectBox("", "save data with wavelenth/speed information in filename", IDNO)
+  ui_->ExpectBox("", "save data with wavelength/speed information in filename", IDNO)
       .ExpectFiles("save raw data in new directory", Chosen({(out / "x.rxx").string()}));
   Window().Dispatch(263);
   ExpectAllAnswered();

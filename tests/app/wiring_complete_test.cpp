@@ -118,13 +118,13 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(writeDiagnostics), H(deleteNonidealModel), H(setDefaultMeniscusBottomLimits), H(restoreScanTimes),
     H(cancelTimesFromW2t), H(createNoiseButtons), H(removeNoiseButtons), H(buildPlotCurves), H(deletePlots),
     H(setPlotAxisTitles), H(clearComputedFlag), H(redrawDataPlot), H(requestRepaint), H(setWindowTitle),
-    H(drawText), H(offerRestorePreviousAnalysis), H(runModel), H(runModelFromTools), H(calcRmsd),
+    H(drawText), H(loadProgress), H(offerRestorePreviousAnalysis), H(runModel), H(runModelFromTools), H(calcRmsd),
     H(checkTemperatureFluctuations), H(applyNonlinearDetection), H(freeNonlinearDetectionTables),
     H(computeTINoiseProfile), H(pushDataPlotZoom), H(animateNoiseButton), H(writeDlsdatSet),
     H(updateResidualsPlot), H(updateResidualHistogram), H(invalidateWindow), H(saveRawDataSet),
     H(bufferSedimentationOn), H(updateBufferSedimentation), H(switchOffBufferSedimentation), H(showDataRange),
     H(subtractAllNoiseCommand), H(showLastFitInfo), H(toggleDisplayFlag210), H(integrateDistribution),
-    H(distributionGrid), H(rescaleZoomedDistribution), H(gaussRandom)}, 0, {
+    H(distributionGrid), H(rescaleZoomedDistribution), H(clearDistributionZoom), H(gaussRandom)}, 0, {
         {"restoreScanTimes", kLayerDefault}, {"cancelTimesFromW2t", kLayerDefault},
         {"applyNonlinearDetection", kLayerDefault}, {"freeNonlinearDetectionTables", kLayerDefault},
         {"computeTINoiseProfile", kLayerDefault}, {"writeDlsdatSet", kLayerDefault}, {"gaussRandom", kLayerDefault},

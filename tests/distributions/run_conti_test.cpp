@@ -312,6 +312,15 @@ TEST_F(RunTest, ExportedMatricesOfTheSizeAndShapeGridArePairs) {
   }
   EXPECT_EQ(ReadNumbers(folder / "vector.txt").size(), 30u);
   EXPECT_EQ(ReadNumbers(folder / "matrix.txt").size(), 900u);
+  // The solved amplitudes go beside them, one per 2-D grid point.
+  const std::vector<double> values = ReadNumbers(folder / "distribution.txt");
+  ASSERT_EQ(values.size(), 30u);
+  double sum = 0;
+  for (int j = 1; j <= 30; ++j) {
+    EXPECT_NEAR(values[j - 1], cs.grid2DAmplitude[j], 1e-5 * (1 + std::fabs(cs.grid2DAmplitude[j]))) << j;
+    sum += values[j - 1];
+  }
+  EXPECT_NEAR(sum, 0.6, 0.05);  // the loading of the one species
   std::filesystem::remove_all(folder);
 }
 

@@ -526,7 +526,7 @@ void TXLAWindow::CmSaveRawDataSet() {
   DialogOpen = true;
   const bool oldNames = CurrentScanSet().oldFileNameConvention != 0;
   const bool dls = CurrentDataTypeFlags().dls != 0;
-  if (!dls && Ask("", "save data with wavelenth/speed information in filename (e.g. '20k280_001.ra1')?")) {
+  if (!dls && Ask("", "save data with wavelength/speed information in filename (e.g. '20k280_001.ra1')?")) {
     const std::string path = AskSavePath(*this, oldNames ? "data.rxx" : "20k280_001.ra1", "select directory ");
     if (!path.empty()) {
       WaitCursor wait(*this);

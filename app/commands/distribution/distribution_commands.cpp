@@ -193,8 +193,7 @@ void StartRangeSelection(TXLAWindow& w) {
 void PlotIntegrationRange(TXLAWindow& w, float a, float b, int style, platform::COLORREF colour) {
   CWINPlot* plot = DistributionPlot();
   if (a == b || !plot || CurrentDataTypeFlags().dls || BoundaryExtrapolationMode()) return;
-  const ContiSettings& cs = Conti();
-  const RangePolyline p = IntegrationRangePolyline(RangeSelectionAxis(), cs.distribution, cs.gridSize, a, b);
+  const RangePolyline p = DistributionRangePolyline(a, b);
   if (p.x.empty()) return;
   // One-based copies for the plot's array drawing.
   std::vector<float> x(1, 0.0f), y(1, 0.0f);
