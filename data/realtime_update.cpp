@@ -229,6 +229,14 @@ bool RealtimeTick(unsigned timerId) {
   if (rt.busy || timerId != rt.timerId || !rt.running) return rt.running != 0;
   rt.lastChecked = platform::Clock().Now();
   if (*t.fitStopFlag) rt.stopRequested = 1;
+  // A key since the last tick stops the update here, before more scans load.
+  {
+    const bool key = platform::TakeKeyDown();
+    if (platform::InterruptRequest().exchange(false) || key) rt.stopRequested = 1;
+  }
+  // Keys typed while this tick loads and reruns: the rerun may take them as
+  // its own stop, so they are counted rather than looked for afterwards.
+  const unsigned long keysBefore = platform::KeyDownsPosted();
   bool loadFailed = false;
   if (!rt.stopRequested) {
     const bool loaded = RealtimeLoadNewFiles();
@@ -252,12 +260,16 @@ bool RealtimeTick(unsigned timerId) {
       if (!rt.testMode) h.showLastFitInfo();
     }
     ShowStatus(rt);
-    // A key pressed since the last tick, queued or flagged by the window.
+    // A key pressed during this tick, queued or flagged by the window.
     const bool key = platform::TakeKeyDown();
-    if (platform::InterruptRequest().exchange(false) || key) rt.stopRequested = 1;
+    if (platform::InterruptRequest().exchange(false) || key || platform::KeyDownsPosted() != keysBefore)
+      rt.stopRequested = 1;
   }
   if (rt.stopRequested) {
     rt.busy = 1;
+    // The keys that asked for the stop answer no question after it.
+    platform::FlushTypedInput();
+    platform::InterruptRequest() = false;
     PlaySoundOk();
     // A load that failed is no interrupt of the user's: say what stopped it.
     data_messages::Box("REALTIME MODE",

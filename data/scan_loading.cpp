@@ -698,6 +698,35 @@ bool LoadListed(LoadKind kind) {
 bool LoadListedScans() { return LoadListed(LoadKind::Listed); }
 bool ReloadListedScans() { return LoadListed(LoadKind::Reload); }
 
+bool RemoveLoadedScan(int scan) {
+  ScanSet& s = CurrentScanSet();
+  if (scan < 1 || scan > s.count || s.count < 2) return false;
+  // Light-scattering sets carry headers per loaded set, not per scan: they
+  // are read again from their files.
+  if (CurrentDataTypeFlags().dls) {
+    BuildTmpFileList(scan);
+    return LoadListedScans();
+  }
+  LoadHooks& h = CurrentLoadHooks();
+  h.freeNonlinearDetectionTables();
+  h.deletePlots();
+  h.deleteNonidealModel();
+  FreeFitArrays(s.count);
+  RemoveScanFromTables(s, scan);
+  s.dataChanged = 1;
+  GridAndLimits();
+  AllocExtraScanArrays();
+  NoiseSwitches(false);
+  h.buildPlotCurves();
+  // The list names what is loaded, so that a later reload takes the same scans.
+  BuildTmpFileList(0);
+  h.setPlotAxisTitles();
+  h.clearComputedFlag();
+  h.redrawDataPlot(true);
+  h.requestRepaint();
+  return true;
+}
+
 bool AddMoreFiles(const std::string& selection) {
   ScanSet& s = CurrentScanSet();
   if (s.count <= 0) return LoadAllData(selection);

@@ -56,6 +56,12 @@ bool LoadAllData(const std::string& selection);
 bool LoadListedScans();
 bool ReloadListedScans();
 bool AddMoreFiles(const std::string& selection);
+// Takes one scan out of the loaded set in memory: the other scans keep every
+// change made to them since loading. The grid, the plots and the file list
+// are made again for the remaining scans (DLS data are loaded again from
+// their files without it). False (nothing changed) for a scan number out of
+// range or when it is the only scan.
+bool RemoveLoadedScan(int scan);
 int LoadInitialDataScans(const std::string& path);
 
 // "list" (corrected false) or "list_corr" with the first file's extension in

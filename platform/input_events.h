@@ -11,6 +11,10 @@ namespace platform {
 // the key's character code (0 for keys without one).
 void PostKeyDown(int character = 0);
 void PostMouseClick();
+// Key presses queued since the program started, whether or not something
+// has taken them since: a computation compares the count before and after
+// a step to learn that a key came meanwhile, even one a nested poll took.
+unsigned long KeyDownsPosted();
 // Takes one queued key press; true if there was one.
 bool TakeKeyDown(int* character = nullptr);
 // True when a key press is queued; takes nothing.
@@ -57,5 +61,13 @@ std::atomic<bool>& InterruptRequest();
 // user-interface thread.
 void SetEventPump(std::function<void()> pump);
 void PumpEvents();
+
+// Before the next question after a computation: the events still waiting in
+// the toolkit are delivered at once (while the window is busy they are
+// queued here, not given to the question's dialog), then every queued event
+// is dropped. The desktop installs the delivery; by default only the queue
+// is emptied.
+void SetEventFlush(std::function<void()> flush);
+void FlushTypedInput();
 
 }  // namespace platform

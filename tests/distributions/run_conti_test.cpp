@@ -406,6 +406,8 @@ TEST_F(RunTest, SolverAndGridFailuresAreTold) {
     SetGrid(1.0f, 5.0f, 5);
     Unregularised();
     SetLammListSolver(DiscretizationFailure);
+    // The list's error report, then the run's own note.
+    ui.ExpectBox("DISCRETIZATION ERROR", "change grid size and readjust max dc/c");
     ui.ExpectBox("ERROR in simulation", "discretization error");
     RunContiSed();
     SetLammListSolver(nullptr);
@@ -422,6 +424,34 @@ TEST_F(RunTest, SolverAndGridFailuresAreTold) {
   }
   EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
   EXPECT_TRUE(ui.AllConsumed());
+}
+
+// A first scan whose rotor accelerated too slowly suggests a low-speed phase
+// before full speed: after the solver's refusal the user is led to the
+// timing correction, whichever list runner solved the species.
+TEST_F(RunTest, ATooSlowAccelerationLeadsToTheTimingCorrection) {
+  for (const bool threads : {false, true}) {
+    SCOPED_TRACE(threads ? "worker threads" : "one thread");
+    Experiment e(3, 50);
+    SetGrid(1.0f, 5.0f, 5);
+    Unregularised();
+    Conti().multipleThreads = threads;
+    CurrentScanSet().records[1].acceleration = 50.0f;  // rpm/s
+    ASSERT_TRUE(LammSettings().checkRotorAcceleration && LammSettings().rampRotorSpeed);
+    ui.ExpectBox("Error", "too slow rotor acceleration")
+        .ExpectBox("ERROR", "possible error: initial low-speed phase before full acceleration?", platform::IDYES)
+        .ExpectBox("ERROR", "was the low-speed phase already temperature equilibrated?", platform::IDNO)
+        .ExpectBox("ERROR in simulation",
+                   "possible error in setup: SV requires temperature equilibration at 0 rpm in RUN mode (please "
+                   "refer to experimental protocol)\n --> please switch to \"times from wwt\" in Lamm equation "
+                   "parameters (Options menu)\n(this is suboptimal and prohibits simulating of the rotor "
+                   "acceleration phase, but is a fix to analyze this data)");
+    RunContiSed();
+    EXPECT_EQ(LammSettings().listError, 5);
+    EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+    EXPECT_TRUE(ui.AllConsumed());
+    platform::StopFlag() = false;
+  }
 }
 
 // A meniscus moved into the fitted data makes the solver refuse every grid
