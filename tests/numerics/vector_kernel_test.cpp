@@ -55,11 +55,12 @@ TEST(VectorKernelChoice, TheBestIsTheWidestThisProcessorRuns) {
   EXPECT_TRUE(VectorKernelSupported(best));
   EXPECT_TRUE(VectorKernelSupported(VectorKernel::Generic));
   for (VectorKernel k : kAllVectorKernels)
-    if (static_cast<int>(k) > static_cast<int>(best)) EXPECT_FALSE(VectorKernelSupported(k));
+    if (static_cast<int>(k) > static_cast<int>(best)) { EXPECT_FALSE(VectorKernelSupported(k)); }
   // Every AVX-512 processor has AVX2 and FMA: the AVX-512 kernel's routines
   // that have no wider form use the AVX2 one.
-  if (VectorKernelSupported(VectorKernel::Avx512))
+  if (VectorKernelSupported(VectorKernel::Avx512)) {
     EXPECT_TRUE(VectorKernelSupported(VectorKernel::Avx2));
+  }
 }
 
 TEST(VectorKernelChoice, ARequestIsFollowedOnlyWhereTheProcessorCan) {
