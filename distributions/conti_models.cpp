@@ -78,6 +78,12 @@ void ClearVariantSwitches(ModelSelectorFlags& f) {
         &f.CSWith1DiscreteComponent, &f.CSModel521, &f.CSInvariantDModel,
         &f.ZoneCentrifugationCSModel})
     *p = 0;
+  // The geometry of a zone or electrophoresis distribution goes with it:
+  // the next member of the family sediments in a plain cell.
+  if (f.DistributionModel) {
+    f.ZoneCentrifugationModel = f.ZoneCentrifugationLsgModel = 0;
+    f.ElectrophoresisLsgModel = f.ElectrophoresisLammModel = 0;
+  }
 }
 
 // The DLS distributions describe DLS data only: choosing the family for
