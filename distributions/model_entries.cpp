@@ -5,6 +5,8 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_selector.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
+#include "lamm/lamm_settings.h"
 
 namespace {
 
@@ -107,7 +109,34 @@ void Restore(const ModelEntryRecord& r, bool sameData) {
   cs.maxEntropy = r.maxEntropy;
   cs.secondDerivative = r.secondDerivative;
   cs.show2D = r.show2D;
+  cs.ffDirectionWeight = r.ffDirectionWeight;
+  cs.resolution = r.resolution;
+  cs.sMin = r.sMin;
+  cs.sMax = r.sMax;
+  cs.confidenceLevel = r.confidenceLevel;
+  cs.ffValue = r.ffValue;
+  cs.fitFfValue = r.fitFfValue;
+  cs.gridFromFile = r.gridFromFile;
+  cs.logSpacedGrid = r.logSpacedGrid;
+  const int key = SelectedModelKey();
+  if (key != 235 && key != 275) gModelSelectorFlags.CSModel = r.csModel;
   std::copy(std::begin(r.display2DSwitch), std::end(r.display2DSwitch), std::begin(cs.display2DSwitch));
+  LammSolverSettings& l = LammSettings();
+  l.claverieAlgorithm = r.claverie;
+  l.automaticAlgorithm = r.automatic;
+  l.movingHatAlgorithm = r.movingHat;
+  l.automaticSGrid = r.automaticSGrid;
+  l.fixedTimeStep = r.fixedTimeStep;
+  l.experimentalInitialDistribution = r.experimentalStart;
+  l.modelInitialDistribution = r.modelStart;
+  SolutionConditions& sol = gSolutionConditions;
+  sol.vbar = r.vbar;
+  sol.vbar20 = r.vbar20;
+  sol.density = r.density;
+  sol.viscosity = r.viscosity;
+  sol.hydration = r.hydration;
+  sol.vbarRho = sol.vbar * sol.density;
+  StickyHardSphereFlag = r.stickyHardSpheres;
 }
 
 // A model chosen for the first time after one that borrowed the family's
@@ -229,7 +258,32 @@ ModelEntryRecord CaptureModelEntries() {
   r.maxEntropy = cs.maxEntropy;
   r.secondDerivative = cs.secondDerivative;
   r.show2D = cs.show2D;
+  r.ffDirectionWeight = cs.ffDirectionWeight;
+  r.resolution = cs.resolution;
+  r.sMin = cs.sMin;
+  r.sMax = cs.sMax;
+  r.confidenceLevel = cs.confidenceLevel;
+  r.ffValue = cs.ffValue;
+  r.fitFfValue = cs.fitFfValue;
+  r.gridFromFile = cs.gridFromFile;
+  r.logSpacedGrid = cs.logSpacedGrid;
+  r.csModel = gModelSelectorFlags.CSModel;
   std::copy(std::begin(cs.display2DSwitch), std::end(cs.display2DSwitch), std::begin(r.display2DSwitch));
+  const LammSolverSettings& l = LammSettings();
+  r.claverie = l.claverieAlgorithm;
+  r.automatic = l.automaticAlgorithm;
+  r.movingHat = l.movingHatAlgorithm;
+  r.automaticSGrid = l.automaticSGrid;
+  r.fixedTimeStep = l.fixedTimeStep;
+  r.experimentalStart = l.experimentalInitialDistribution;
+  r.modelStart = l.modelInitialDistribution;
+  const SolutionConditions& sol = gSolutionConditions;
+  r.vbar = sol.vbar;
+  r.vbar20 = sol.vbar20;
+  r.density = sol.density;
+  r.viscosity = sol.viscosity;
+  r.hydration = sol.hydration;
+  r.stickyHardSpheres = StickyHardSphereFlag;
   r.dataGeneration = ModelEntries().dataGeneration;
   return r;
 }

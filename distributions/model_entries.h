@@ -21,6 +21,17 @@ struct ModelEntryRecord {
   float meniscusMin = 0, meniscusMax = 0, bottomMin = 0, bottomMax = 0;
   std::uint8_t maxEntropy = 1, secondDerivative = 0;
   std::uint8_t show2D = 0, display2DSwitch[4] = {};
+  float ffDirectionWeight = 10.0f;  // the 2-D regularisation's weight
+  // The grid as the boundary transforms keep it (outside the vector).
+  float resolution = 100.0f, sMin = 0.1f, sMax = 20.0f, confidenceLevel = 0.95f, ffValue = 1.2f;
+  std::uint8_t fitFfValue = 0, gridFromFile = 0, logSpacedGrid = 0;
+  std::uint8_t csModel = 0;  // the c(s) switch the reset leaves (the transforms' dialog reads it)
+  // The Lamm solver choices the models set and the dialog shows.
+  std::uint8_t claverie = 0, automatic = 1, movingHat = 1, automaticSGrid = 1, fixedTimeStep = 0;
+  std::uint8_t experimentalStart = 0, modelStart = 1;
+  // The solution as this model's dialog had it.
+  float vbar = 0.73f, vbar20 = 0.73f, density = 1.0f, viscosity = 1.0f, hydration = 0.3f;
+  std::uint8_t stickyHardSpheres = 0;  // the hindered models' option
   // Meniscus, bottom and their limits belong to the data they were set
   // for: entries of earlier data give them up.
   int dataGeneration = 0;
