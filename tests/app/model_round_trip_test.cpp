@@ -316,4 +316,37 @@ TEST_F(ModelRoundTrip, WithoutDataTheEntriesAreKeptToo) {
   EXPECT_TRUE(ModelEntries().records.empty());
 }
 
+// A saved parameter file that names a model without menu item: loading it
+// selects that model, and what the load gave it is the model's entries from
+// then on (nothing put aside earlier comes back over them).
+TEST_F(ModelRoundTrip, AHiddenModelFromASavedFileKeepsTheFilesEntries) {
+  LoadRun(3);
+  Choose(1100);
+  Open(0, {{406, "0.7"}, {407, "13"}, {413, "0.7"}, {419, "1.35"}});
+  const std::string file = (dir_ / "~hidden.ra1").string();
+  ui_->ExpectBox("SAVE PARAMETERS", "save in " + CurrentDataPaths().parameterFile + " ?", platform::IDNO)
+      .ExpectFiles("export parameter file", Chosen({file}));
+  Window().Dispatch(827);
+  ASSERT_TRUE(ui_->AllConsumed());
+  Choose(198);
+  Choose(1100);
+  Open(0, {{406, "0.9"}, {407, "9"}});
+  Choose(585);
+  ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from", platform::IDNO)
+      .ExpectFiles("export parameter file", Chosen({file}));
+  ui_->lenient = true;
+  Window().Dispatch(1098);
+  ui_->lenient = false;
+  EXPECT_EQ(SelectedModelKey(), 1100);
+  // (The first confirmation after the load settles the options the file
+  // does not hold.)
+  Open();
+  const Shown loaded = Open();
+  Choose(585);
+  Choose(275);
+  Choose(198);
+  Choose(1100);
+  EXPECT_EQ(Open(), loaded) << Describe(Open(), loaded);
+}
+
 }  // namespace
