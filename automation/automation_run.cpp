@@ -50,7 +50,10 @@ AutomationState g_state;
 // The step the run is in, for a fatal error that ends it.
 std::string g_step = "start-up";
 std::unique_ptr<CIniCustomPars> g_record;
-std::unique_ptr<std::ofstream> g_log;
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+std::unique_ptr<std::FILE, FileCloser> g_log;
 std::function<void(int)> g_wait = [](int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 };
@@ -67,8 +70,10 @@ void OpenLog(const CIniCustomPars& r) {
   if (!platform::DirectoryExists(r.OutputResultsDirectory))
     platform::CreateDirectory(r.OutputResultsDirectory);
   const std::string path = platform::Combine(r.OutputResultsDirectory, "automation.log");
-  auto log = std::make_unique<std::ofstream>(platform::ToNative(path), std::ios::trunc);
-  if (*log) g_log = std::move(log);
+  // A named pipe or a folder at the log's name must not hold the run: the
+  // log then goes to stderr only, and says so.
+  g_log.reset(platform::OpenRegularForAppend(path, true));
+  if (!g_log) AutomationLog("could not open " + path + " (not a writable regular file): logging to stderr only");
 }
 
 void Wait(int ms) {
@@ -111,8 +116,8 @@ void AutomationLog(const std::string& line) {
   std::fprintf(stderr, "tarnel: %s\n", line.c_str());
   std::fflush(stderr);
   if (g_log) {
-    *g_log << line << '\n';
-    g_log->flush();
+    std::fprintf(g_log.get(), "%s\n", line.c_str());
+    std::fflush(g_log.get());
   }
 }
 
@@ -332,6 +337,8 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
   }
   OpenLog(r);
   AutomationLog("parameter file " + g_state.parameterFile + " accepted");
+  for (const std::string& key : r.unreadElements)
+    AutomationLog("element " + key + " of " + g_state.parameterFile + " cannot be read: its default is used");
   RemoveEarlierFlag(r);
   g_state.automationMode = true;
   return true;

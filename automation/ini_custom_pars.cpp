@@ -12,6 +12,22 @@
 namespace {
 
 bool g_repeatedElement = false;
+bool g_unreadableElement = false;
+
+// The opening tag of key at or after from: "<key" followed by ">", a blank
+// (attributes follow) or "/" (an empty element). npos when there is none.
+std::size_t FindOpeningTag(const std::string& t, const std::string& key, std::size_t from) {
+  const std::string head = "<" + key;
+  while (from < t.size()) {  // each turn moves on by at least one character
+    const std::size_t at = t.find(head, from);
+    if (at == std::string::npos) return at;
+    const std::size_t next = at + head.size();
+    const char c = next < t.size() ? t[next] : '\0';
+    if (c == '>' || c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r') return at;
+    from = at + 1;
+  }
+  return std::string::npos;
+}
 
 // Decimal number at the start of the text (blanks skipped), 0 when none.
 double LeadingNumber(const std::string& value) {
@@ -77,6 +93,7 @@ bool ValuesArePhysical(CIniCustomPars& r) {
 CIniCustomPars::CIniCustomPars() = default;
 
 bool RepeatedElementSeen() { return g_repeatedElement; }
+bool LastElementUnreadable() { return g_unreadableElement; }
 void ResetRepeatedElementFlag() { g_repeatedElement = false; }
 
 bool ReadWholeFile(std::string& textOut, const std::string& path) {
@@ -97,6 +114,7 @@ bool ReadWholeFile(std::string& textOut, const std::string& path) {
 
 bool ReadXmlElement(const std::string* text, const std::string& path, const char* key,
                     std::string* textOut, float* floatOut, int32_t* intOut, uint8_t* boolOut) {
+  g_unreadableElement = false;
   std::string fromFile;
   if (!text) {
     if (!ReadWholeFile(fromFile, path)) return false;
@@ -106,20 +124,30 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
   const std::string k(key);
   const std::string& t = *text;
 
-  // The element is found by its whole opening tag and closed by its whole
-  // closing tag: a bare-name search would land inside a longer element
-  // (Meniscus in MeniscusLowerLimit) or inside a value (a folder named
-  // Model), misreading or rejecting a well-formed file.
-  const std::string opening = "<" + k + ">";
+  // The element is found by its opening tag and closed by its whole closing
+  // tag: a bare-name search would land inside a longer element (Meniscus in
+  // MeniscusLowerLimit) or inside a value (a folder named Model), misreading
+  // or rejecting a well-formed file. The opening tag may carry attributes
+  // (<Smax unit="S">): the value starts after its first ">".
   const std::string closingTag = "</" + k + ">";
-  const std::size_t first = t.find(opening);
+  const std::size_t first = FindOpeningTag(t, k, 0);
   if (first == std::string::npos) return false;
-  const std::size_t valueStart = first + opening.size();
+  const std::size_t tagEnd = t.find('>', first);
+  // No end of the tag, an empty element (<Smax/>) or no closing tag: the
+  // element is there but has no value to read.
+  if (tagEnd == std::string::npos || t[tagEnd - 1] == '/') {
+    g_unreadableElement = true;
+    return false;
+  }
+  const std::size_t valueStart = tagEnd + 1;
   const std::size_t valueEnd = t.find(closingTag, valueStart);
-  if (valueEnd == std::string::npos) return false;
+  if (valueEnd == std::string::npos) {
+    g_unreadableElement = true;
+    return false;
+  }
 
   const std::size_t behind = valueEnd + closingTag.size();
-  if (t.find(opening, behind) != std::string::npos) {
+  if (FindOpeningTag(t, k, behind) != std::string::npos) {
     g_repeatedElement = true;
     return false;
   }
@@ -130,8 +158,10 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
       *boolOut = 1;
     else if (Contains(value, "FALSE") || Contains(value, "false"))
       *boolOut = 0;
-    else
+    else {
+      g_unreadableElement = true;
       return false;
+    }
   }
   if (textOut) *textOut = value;
   const double number = (floatOut || intOut) ? LeadingNumber(value) : 0.0;
@@ -143,6 +173,7 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
 bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
   r.valid = 0;
   r.rejection.clear();
+  r.unreadElements.clear();
   ResetRepeatedElementFlag();
   std::string text;
   if (!ReadWholeFile(text, path)) {
@@ -154,9 +185,15 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
   }
   std::string value;
   auto missing = [&](const char* key) {
-    r.rejection = RepeatedElementSeen() ? std::string("element ") + key + " occurs twice"
-                                        : std::string("element ") + key + " is missing";
+    r.rejection = RepeatedElementSeen()     ? std::string("element ") + key + " occurs twice"
+                  : LastElementUnreadable() ? std::string("element ") + key + " cannot be read"
+                                            : std::string("element ") + key + " is missing";
     return false;
+  };
+  // An optional element that is there but cannot be read keeps its default,
+  // and the run's log names it.
+  auto noteUnread = [&](const char* key) {
+    if (LastElementUnreadable()) r.unreadElements.push_back(key);
   };
   auto tooLong = [&](const char* key) {
     r.rejection = std::string("value of ") + key + " is too long";
@@ -193,17 +230,17 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
 
   // Optional elements: a found value replaces the default.
   auto f = [&](const char* key, float& field) {
-    ReadXmlElement(&text, path, key, nullptr, &field, nullptr, nullptr);
+    if (!ReadXmlElement(&text, path, key, nullptr, &field, nullptr, nullptr)) noteUnread(key);
   };
   auto b = [&](const char* key, uint8_t& field) {
-    ReadXmlElement(&text, path, key, nullptr, nullptr, nullptr, &field);
+    if (!ReadXmlElement(&text, path, key, nullptr, nullptr, nullptr, &field)) noteUnread(key);
   };
   auto i = [&](const char* key, int32_t& field) {
-    ReadXmlElement(&text, path, key, nullptr, nullptr, &field, nullptr);
+    if (!ReadXmlElement(&text, path, key, nullptr, nullptr, &field, nullptr)) noteUnread(key);
   };
   bool overlong = false;
   auto word = [&](const char* key, char* buffer) {
-    if (!ReadXmlElement(&text, path, key, &value, nullptr, nullptr, nullptr)) return;
+    if (!ReadXmlElement(&text, path, key, &value, nullptr, nullptr, nullptr)) return noteUnread(key);
     if (!CopyIntoBuffer(buffer, CIniCustomPars::kWordCapacity, value) && !overlong) {
       overlong = true;
       tooLong(key);

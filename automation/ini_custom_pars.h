@@ -5,6 +5,7 @@
 // defaults for the whole run.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct CIniCustomPars {
   // Capacities of the text buffers, the terminating zero included.
@@ -68,6 +69,10 @@ struct CIniCustomPars {
 
   // Why the last read refused the file (empty when it was accepted).
   std::string rejection;
+  // Optional elements present in the file whose value could not be read (no
+  // closing tag, an empty element, a switch holding none of TRUE, true,
+  // FALSE, false): they keep their defaults, and the run's log names them.
+  std::vector<std::string> unreadElements;
 };
 
 // The whole file as text, line ends as single line feeds. False when the
@@ -75,7 +80,8 @@ struct CIniCustomPars {
 bool ReadWholeFile(std::string& textOut, const std::string& path);
 
 // One element looked up in text (or, when text is null, in the file at
-// path). Every non-null out argument receives the value; the boolean
+// path). The opening tag may carry attributes; the value runs from the
+// first ">" behind it to the closing tag. Every non-null out argument receives the value; the boolean
 // conversion fails for a value holding none of TRUE, true, FALSE, false.
 // An opening tag found again behind the element's closing tag marks the
 // element as repeated (RepeatedElementSeen) and fails the lookup.
@@ -84,6 +90,8 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
 
 // Set by a lookup that met a repeated element since the last reset.
 bool RepeatedElementSeen();
+// True when the last lookup found the element but could not read its value.
+bool LastElementUnreadable();
 void ResetRepeatedElementFlag();
 
 // Fills the record from the file; true (and valid = 1) when the file is a

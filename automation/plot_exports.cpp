@@ -25,9 +25,9 @@ void ReportCannotOpen(const std::string& path) {
   ErrorBox(text.c_str());
 }
 
-std::FILE* OpenForWriting(const std::string& path) {
-  return std::fopen(platform::ToNative(path).c_str(), "w");
-}
+// Every file here is written whole under a temporary name (CloseWritten
+// renames it into place) and never opened when a pipe stands at its name.
+std::FILE* OpenForWriting(platform::CheckedOutputFile& file) { return file.get(); }
 
 // Fit-limit point range of scan i (0 stands for the first or last point).
 void FitRange(const ScanSet& s, int i, int& first, int& last) {
@@ -39,9 +39,8 @@ void FitRange(const ScanSet& s, int i, int& first, int& last) {
 
 // Closes a file written with fprintf: false (reported) when any write or
 // the close failed, a full disk or a file-size limit.
-bool CloseWritten(std::FILE* f, const std::string& path) {
-  const bool written = !std::ferror(f);
-  if (std::fclose(f) == 0 && written) return true;
+bool CloseWritten(platform::CheckedOutputFile& file, const std::string& path) {
+  if (file.Commit()) return true;
   const std::string text = "\n\aAttention: could not write " + path;
   ErrorBox(text.c_str());
   return false;
@@ -55,13 +54,14 @@ void F(std::string& out, double v) { AppendF(out, v); }  // "%f"
 // Writes a whole text: false (reported) when the file cannot be opened or
 // written whole.
 bool WriteText(const std::string& path, const std::string& text) {
-  std::FILE* f = OpenForWriting(path);
+  platform::CheckedOutputFile file(path);
+  std::FILE* f = OpenForWriting(file);
   if (!f) {
     ReportCannotOpen(path);
     return false;
   }
-  std::fwrite(text.data(), 1, text.size(), f);
-  return CloseWritten(f, path);
+  if (std::fwrite(text.data(), 1, text.size(), f) != text.size()) file.Discard();
+  return CloseWritten(file, path);
 }
 
 std::string Temp(const std::string& name) { return platform::ProgramPaths.TempFolder + name; }
@@ -213,7 +213,8 @@ int WriteDistributionForPlot(bool withEndMarker, const char* path) {
   const std::string target =
       path ? std::string(path)
            : platform::ProgramPaths.TempFolder + (withEndMarker ? "dist.txt" : "dist.dat");
-  std::FILE* f = OpenForWriting(target);
+  platform::CheckedOutputFile file(target);
+  std::FILE* f = OpenForWriting(file);
   if (!f) {
     ReportCannotOpen(target);
     return 0;
@@ -223,14 +224,15 @@ int WriteDistributionForPlot(bool withEndMarker, const char* path) {
     std::fprintf(f, "%e %e\n", static_cast<double>(c.sValues[i]) + shift,
                  static_cast<double>(c.distribution[i]));
   if (withEndMarker) std::fprintf(f, "-999.999 -999.999\n");
-  return CloseWritten(f, target) ? 1 : 0;
+  return CloseWritten(file, target) ? 1 : 0;
 }
 
 int WriteSvdfrData(const char* path) {
   const ScanSet& s = CurrentScanSet();
   const std::string target =
       path ? std::string(path) : platform::ProgramPaths.TempFolder + "svdfrdata.dat";
-  std::FILE* f = OpenForWriting(target);
+  platform::CheckedOutputFile file(target);
+  std::FILE* f = OpenForWriting(file);
   if (!f) {
     ReportCannotOpen(target);
     return -1;
@@ -331,6 +333,6 @@ int WriteSvdfrData(const char* path) {
     }
     text += '\n';
   }
-  std::fwrite(text.data(), 1, text.size(), f);
-  return CloseWritten(f, target) ? scans : -1;
+  if (std::fwrite(text.data(), 1, text.size(), f) != text.size()) file.Discard();
+  return CloseWritten(file, target) ? scans : -1;
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -35,9 +36,6 @@ std::string Format(const char* format, double v) {
   return buffer;
 }
 
-std::FILE* OpenForWriting(const std::string& path, const char* mode = "w") {
-  return std::fopen(platform::ToNative(path).c_str(), mode);
-}
 
 void ReportCannotOpen(const std::string& path) {
   const std::string text = "\n\aAttention: could not open " + path;
@@ -130,10 +128,7 @@ bool SaveWindowAreaAsBmp(const std::string& path, const platform::Bitmap& client
     }
     while (bytes.size() - start < rowBytes) bytes.push_back(0);
   }
-  std::FILE* f = OpenForWriting(path, "wb");
-  if (!f) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && written;
+  return platform::WriteWholeFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 std::string FittingStepsText() {
@@ -298,12 +293,7 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
     return false;
   };
   auto text = [](const std::string& content) {
-    return [&content](const std::string& path) {
-      std::FILE* f = OpenForWriting(path, "wb");
-      if (!f) return false;
-      const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-      return std::fclose(f) == 0 && ok;
-    };
+    return [&content](const std::string& path) { return platform::WriteWholeFile(path, content); };
   };
   // One level is created; an existing folder is fine.
   if (!platform::DirectoryExists(r.OutputResultsDirectory))
@@ -357,6 +347,19 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
     });
   }
   put(ResultPath(r, "ScanRMSD.dat"), [](const std::string& p) { return WriteScanRmsToFile(p); });
+  // The plots' per-scan rmsd file of the run is a result too: written again
+  // from the final state when the run wrote it or failed to, or when anything
+  // stands at its name, so that a pipe there or a full disk fails the set
+  // like any other result file.
+  if (CurrentAutomationState().automationMode) {
+    const PlotWindowSet& w = CurrentPlotWindows();
+    const std::string scanRms = w.scanRmsPath;
+    std::error_code error;
+    const bool present = std::filesystem::symlink_status(platform::ToNative(scanRms), error).type() !=
+                         std::filesystem::file_type::not_found;
+    if (!scanRms.empty() && (!w.scanRmsEnabled || present) && !WriteScanRmsToFile(scanRms))
+      fail("could not write " + scanRms);
+  }
   put(ResultPath(r, "dfr.dat"),
       [&](const std::string& p) { return WriteSvdfrData(p.c_str()) == s.count; });
   // A file that could not be written fails the run before the summary is

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <vector>
 
 #include "data/data_messages.h"
@@ -24,6 +25,14 @@ std::string Native(const std::string& path) { return platform::ToNative(path); }
 
 bool Exists(const std::string& path) { return platform::FileExists(Native(path)); }
 
+// Two paths naming one file: the same file when both exist, else the same
+// text.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(Native(a), Native(b), ec)) return true;
+  return Native(a) == Native(b);
+}
+
 // The fit range of scan i; a stored 0 stands for no limit.
 void FitRange(int i, int& first, int& last) {
   const ScanSet& s = CurrentScanSet();
@@ -44,6 +53,18 @@ bool SavePerScan(const std::string& chosen, bool residuals, bool convertToAbsorb
   ScanSet& s = CurrentScanSet();
   const DataTypeFlags& flags = CurrentDataTypeFlags();
   LoadHooks& h = CurrentLoadHooks();
+  // A name that falls on a loaded scan would put a fit in place of the data
+  // it was fitted to: nothing is written.
+  for (int i = 1; i <= s.count; ++i) {
+    const std::string target = FitFileNameForScan(chosen, i, residuals ? 'r' : 'f');
+    for (int j = 1; j <= s.count; ++j) {
+      if (!SameFile(target, ScanFilePath(j))) continue;
+      data_messages::Box("ERROR", Format(residuals ? "residuals would replace the scan %s: residuals not saved"
+                                                   : "fitted data would replace the scan %s: fit not saved",
+                                         ScanFilePath(j).c_str()));
+      return false;
+    }
+  }
   bool agreed = false;
   for (int i = 1; i <= s.count; ++i) {
     const std::string target = FitFileNameForScan(chosen, i, residuals ? 'r' : 'f');

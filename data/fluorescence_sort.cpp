@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "data/data_messages.h"
 #include "data/load_hooks.h"
@@ -74,9 +75,10 @@ bool PassesThreshold(const ReadScan& s, const FluorescenceSortOptions& o) {
 // The copy keeps the times of the original, as its header recorded them
 // (this system cannot set a creation time).
 bool CopyWithTimes(const std::string& from, const std::string& to, const ScanRecord& header) {
-  std::error_code ec;
-  fs::copy_file(platform::ToNative(from), platform::ToNative(to), fs::copy_options::overwrite_existing, ec);
-  if (ec) {
+  // Read through the checked reader and written whole, like every file.
+  std::string content;
+  if (!platform::ReadRegularFile(platform::ToNative(from), content, false) ||
+      !platform::WriteWholeFile(to, content)) {
     data_messages::Box("", "could not copy file to new destination " + to);
     return false;
   }
@@ -176,17 +178,17 @@ bool WriteFluorescenceListFile(std::string* out) {
     if (files.empty()) continue;
     const platform::PathParts first = platform::SplitPath(files.front());
     const std::string listPath = first.drive + first.folder + "list" + first.extension;
-    std::ofstream list(platform::ToNative(listPath));
-    if (!list) {
-      Attention("could not open " + listPath);
-      return false;
-    }
+    std::ostringstream list;
     std::string folder = first.folder;
     while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
     list << "newformat n=1\n" << folder << "\n";
     for (const std::string& f : files) {
       const platform::PathParts p = platform::SplitPath(f);
       list << p.name << p.extension << "\n";
+    }
+    if (!platform::WriteWholeFile(listPath, list.str())) {
+      Attention("could not write " + listPath);
+      return false;
     }
     Show(listPath, 50, 50 + g);
     if (out) *out = listPath;

@@ -31,16 +31,24 @@ ListFileText ParseListFileText(std::string_view text) {
     out.every = std::max(1, std::atoi(digits.c_str()));
   }
 
+  // The first empty line ends the list: whatever follows it is no part of
+  // it. A line that holds only a comment is no empty line; it is dropped.
   std::vector<std::string> lines;
   std::string line;
+  bool commented = false, ended = false;
   auto endLine = [&] {
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
-    if (!line.empty()) lines.push_back(line);
+    if (!line.empty())
+      lines.push_back(line);
+    else if (!commented)
+      ended = true;
     line.clear();
+    commented = false;
   };
-  for (std::size_t k = 0; k < text.size(); ++k) {
+  for (std::size_t k = 0; k < text.size() && !ended; ++k) {
     const char c = text[k];
     if (c == '%' && k > 0) {
+      commented = true;
       while (k + 1 < text.size() && text[k + 1] != '\n') ++k;
     } else if (c == '\n') {
       endLine();
@@ -48,7 +56,7 @@ ListFileText ParseListFileText(std::string_view text) {
       line += c;
     }
   }
-  endLine();
+  if (!ended) endLine();
 
   if (out.newFormat && !lines.empty()) lines.erase(lines.begin());
   if (lines.empty()) return out;

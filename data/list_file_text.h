@@ -3,9 +3,10 @@
 // and the list reload share: an optional header "newformat n=<every>", the
 // data folder, then one scan file name a line. Comments run from "%" to the
 // end of their line (a "%" that opens the text is not one); the line break
-// stays, so a comment behind a name never joins it to the next name. Empty
-// lines and trailing blanks are dropped. Lists without the header are the
-// old form: every n is 1 and the names write the extension's dot as "_".
+// stays, so a comment behind a name never joins it to the next name. The
+// first empty line (blanks only) ends the list; a line holding only a
+// comment is dropped, and trailing blanks are. Lists without the header are
+// the old form: every n is 1 and the names write the extension's dot as "_".
 #include <string>
 #include <string_view>
 #include <vector>

@@ -184,6 +184,7 @@ void ResetLoadHooks() {
     return nullptr;
   };
   h.rescaleZoomedDistribution = [] {};
+  h.clearDistributionZoom = [] {};
   h.gaussRandom = [] {
     static std::mt19937 engine(12345);
     static std::normal_distribution<double> normal(0.0, 1.0);

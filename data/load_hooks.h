@@ -99,6 +99,9 @@ struct LoadHooks {
   std::function<void()> requestRepaint;
   std::function<void(const std::string&)> setWindowTitle;
   std::function<void(const std::string& text, int x, int y)> drawText;
+  // The window's progress line of a load: 0 shows it, growing fractions
+  // draw it, a negative value erases it.
+  std::function<void(double fraction)> loadProgress;
   // Restores the previous analysis of the data folder when the user wants it.
   std::function<bool()> offerRestorePreviousAnalysis;
   std::function<void()> runModel;          // TXLAWindow::CmRun
@@ -138,6 +141,9 @@ struct LoadHooks {
   // integrals start at (2 for the plain c(s), 3 for its variants).
   std::function<const float*(int& size, int& firstIndex)> distributionGrid;
   std::function<void()> rescaleZoomedDistribution;
+  // Forgets a kept zoom of the distribution plot: a new update starts from
+  // the whole distribution, not from the range an earlier session zoomed to.
+  std::function<void()> clearDistributionZoom;
   // Gaussian deviate of unit standard deviation.
   std::function<double()> gaussRandom;
 };

@@ -102,7 +102,9 @@ void CMouseAction_FixPointScanFringeJump::Draw() {
   RepairText("press L (fix to left) R (fix to right), up/down to increase/decrease, left/right to move", 10, 70);
   std::snprintf(line, sizeof line, "press '1', '2', '3' key to add/modify jump point (current focus #%d)", focus);
   RepairText(line, 10, 95);
-  RepairText("press 'N' or 'P' for next or previous scan", 10, 120);
+  RepairText("press 'N' or 'P' for next or previous scan (asks to apply first), RETURN to apply to this scan "
+             "and end, ESC to end without applying",
+             10, 120);
 }
 
 void CMouseAction_FixPointScanFringeJump::AskApplyAndStep(int step) {
@@ -142,10 +144,14 @@ bool CMouseAction_FixPointScanFringeJump::KeyDown(int key, int, unsigned) {
 
 void CMouseAction_FixPointScanFringeJump::Finish() {
   const bool changed = Picked();
+  const std::string scan = changed ? CurrentScanSet().fileNames[currentScan] : std::string();
   ApplyToScan();
   PrepareScanGrid();
   if (changed && RepairHooks().scansChanged) RepairHooks().scansChanged();
-  if (RepairAskYesNo("save scan data?")) CurrentLoadHooks().saveRawDataSet();
+  // The question says what the scans in memory now hold.
+  const std::string question = changed ? "the fringe jump repair was applied to " + scan + "\nsave scan data?"
+                                       : "no scan was picked: nothing was applied\nsave scan data?";
+  if (RepairAskYesNo(question.c_str())) CurrentLoadHooks().saveRawDataSet();
   FreeWork();
 }
 

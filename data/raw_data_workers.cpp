@@ -293,6 +293,34 @@ RawDataResult SaveAlignedScans(const std::string& targetPath) {
   return r;
 }
 
+namespace {
+
+// Keeps the points of scan i marked in keep (kept of its n points): radii,
+// signals and second signals are compacted, the model, second model,
+// residual and work arrays are made again, zeroed, and the views follow.
+void KeepScanPoints(ScanSet& s, int i, const std::vector<bool>& keep, int kept) {
+  const int n = s.points[i];
+  s.radii[i] = Compact(s.radii[i], n, keep, kept);
+  s.signals[i] = Compact(s.signals[i], n, keep, kept);
+  if (i < static_cast<int>(s.signals2.size())) s.signals2[i] = Compact(s.signals2[i], n, keep, kept);
+  s.model[i] = Zeroed(s.model[i], n, kept);
+  s.model2[i] = Zeroed(s.model2[i], n, kept);
+  s.residuals[i] = Zeroed(s.residuals[i], n, kept);
+  if (i < static_cast<int>(s.work.size()) && s.work[i]) s.work[i] = Zeroed(s.work[i], n, kept);
+  s.points[i] = kept;
+  s.records[i].points = kept;
+  s.firstFitPoint[i] = std::min(s.firstFitPoint[i], kept);
+  s.lastFitPoint[i] = std::min(s.lastFitPoint[i], kept);
+  Reattach(s.radiusVec[i], s.radii[i], kept);
+  Reattach(s.signalVec[i], s.signals[i], kept);
+  if (i < static_cast<int>(s.signal2Vec.size()) && s.signals2[i])
+    Reattach(s.signal2Vec[i], s.signals2[i], kept);
+  Reattach(s.modelVec[i], s.model[i], kept);
+  Reattach(s.residualVec[i], s.residuals[i], kept);
+}
+
+}  // namespace
+
 RawDataResult ExcludeRegionFromScans(float low, float high) {
   ScanSet& s = CurrentScanSet();
   if (s.count <= 0) return Nothing("no scans loaded");
@@ -318,23 +346,7 @@ RawDataResult ExcludeRegionFromScans(float low, float high) {
       kept += keep[static_cast<std::size_t>(k)] ? 1 : 0;
     }
     if (kept == n) continue;
-    s.radii[i] = Compact(s.radii[i], n, keep, kept);
-    s.signals[i] = Compact(s.signals[i], n, keep, kept);
-    if (i < static_cast<int>(s.signals2.size())) s.signals2[i] = Compact(s.signals2[i], n, keep, kept);
-    s.model[i] = Zeroed(s.model[i], n, kept);
-    s.model2[i] = Zeroed(s.model2[i], n, kept);
-    s.residuals[i] = Zeroed(s.residuals[i], n, kept);
-    if (i < static_cast<int>(s.work.size()) && s.work[i]) s.work[i] = Zeroed(s.work[i], n, kept);
-    s.points[i] = kept;
-    s.records[i].points = kept;
-    s.firstFitPoint[i] = std::min(s.firstFitPoint[i], kept);
-    s.lastFitPoint[i] = std::min(s.lastFitPoint[i], kept);
-    Reattach(s.radiusVec[i], s.radii[i], kept);
-    Reattach(s.signalVec[i], s.signals[i], kept);
-    if (i < static_cast<int>(s.signal2Vec.size()) && s.signals2[i])
-      Reattach(s.signal2Vec[i], s.signals2[i], kept);
-    Reattach(s.modelVec[i], s.model[i], kept);
-    Reattach(s.residualVec[i], s.residuals[i], kept);
+    KeepScanPoints(s, i, keep, kept);
   }
   PrepareScanGrid();
   if (s.leftFitLimit != 0.0f) CheckLeftFitLimit();
@@ -543,5 +555,27 @@ RawDataResult MarkScanModified(int scan, int point, bool keepName) {
   RawDataResult r;
   Write(r, list.names[static_cast<std::size_t>(q)], n - 1, radii, signals, source3 ? third.get() : nullptr,
         description.c_str(), record);
+  // The scan in memory carries the description its new file has.
+  if (!r.written.empty()) {
+    ScanRecord& kept = s.records[scan];
+    std::memset(kept.description, 0, sizeof kept.description);
+    std::memcpy(kept.description, description.data(), std::min(description.size(), sizeof kept.description - 1));
+  }
   return r;
+}
+
+RawDataResult RemoveScanPoint(int scan, int point) {
+  ScanSet& s = CurrentScanSet();
+  if (scan < 1 || scan > s.count || point < 1 || point > s.points[scan]) return Nothing("no such scan or point");
+  const int n = s.points[scan];
+  if (n <= 2) return Refuse("ERROR", Format("%s would keep fewer than 2 points", s.fileNames[scan].c_str()));
+  std::vector<bool> keep(static_cast<std::size_t>(n) + 1, true);
+  keep[0] = false;
+  keep[static_cast<std::size_t>(point)] = false;
+  s.dataChanged = 1;
+  KeepScanPoints(s, scan, keep, n - 1);
+  PrepareScanGrid();
+  if (s.leftFitLimit != 0.0f) CheckLeftFitLimit();
+  if (s.rightFitLimit != 0.0f) CheckRightFitLimit();
+  return RawDataResult{};
 }

@@ -74,3 +74,7 @@ RawDataResult SaveRawDataToFolder(const std::string& targetPath);
 // them); unless keepName the scan and its entry are first renamed "<name>_mod".
 // The caller reloads the list.
 RawDataResult MarkScanModified(int scan, int point, bool keepName);
+// Takes point `point` out of scan `scan` in memory (the arrays on its points
+// are made again, the common grid is rebuilt); the other scans stay as they
+// are. A scan of 2 points is refused.
+RawDataResult RemoveScanPoint(int scan, int point);

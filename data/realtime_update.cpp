@@ -47,6 +47,13 @@ std::string Clock(std::time_t t) {
   return Format("%02dh:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
 }
 
+// The two status lines of the update with the session's times.
+void ShowStatus(RealtimeState& rt) {
+  rt.statusLine1 = "IN REALTIME UPDATE MODE. PRESS ANY KEY TO INTERRUPT.";
+  rt.statusLine2 = "Last changed at " + Clock(rt.lastChanged) + ", last checked at " + Clock(rt.lastChecked) + ".";
+  platform::UI().StatusText(rt.statusLine1 + "\n" + rt.statusLine2);
+}
+
 }  // namespace
 
 RealtimeState& CurrentRealtimeState() { return g_state; }
@@ -195,13 +202,18 @@ bool RealtimeStart() {
   }
   rt.rangeChanged = 0;
   rt.lastLoadedNumber = rt.currentNumber;
-  rt.lastChanged = platform::Clock().Now();
+  // The times shown are this session's from its start, never the last one's.
+  rt.lastChanged = rt.lastChecked = platform::Clock().Now();
+  ShowStatus(rt);
   RealtimeLoadNewFiles();
   h.runModel();
   if (!rt.testMode) {
     h.subtractAllNoiseCommand();
     CheckTemperatureFluctuation();
     AutoAdjustDistributionRange();
+    // Each tick zooms to a kept range: a zoom of an earlier session must not
+    // hold this one to its range.
+    h.clearDistributionZoom();
   }
   *t.fitStopFlag = 0;
   rt.stopRequested = 0;
@@ -217,6 +229,14 @@ bool RealtimeTick(unsigned timerId) {
   if (rt.busy || timerId != rt.timerId || !rt.running) return rt.running != 0;
   rt.lastChecked = platform::Clock().Now();
   if (*t.fitStopFlag) rt.stopRequested = 1;
+  // A key since the last tick stops the update here, before more scans load.
+  {
+    const bool key = platform::TakeKeyDown();
+    if (platform::InterruptRequest().exchange(false) || key) rt.stopRequested = 1;
+  }
+  // Keys typed while this tick loads and reruns: the rerun may take them as
+  // its own stop, so they are counted rather than looked for afterwards.
+  const unsigned long keysBefore = platform::KeyDownsPosted();
   bool loadFailed = false;
   if (!rt.stopRequested) {
     const bool loaded = RealtimeLoadNewFiles();
@@ -239,16 +259,17 @@ bool RealtimeTick(unsigned timerId) {
       h.invalidateWindow();
       if (!rt.testMode) h.showLastFitInfo();
     }
-    rt.statusLine1 = "IN REALTIME UPDATE MODE. PRESS ANY KEY TO INTERRUPT.";
-    rt.statusLine2 = "Last changed at " + Clock(rt.lastChanged) + ", last checked at " +
-                     Clock(rt.lastChecked) + ".";
-    platform::UI().StatusText(rt.statusLine1 + "\n" + rt.statusLine2);
-    // A key pressed since the last tick, queued or flagged by the window.
+    ShowStatus(rt);
+    // A key pressed during this tick, queued or flagged by the window.
     const bool key = platform::TakeKeyDown();
-    if (platform::InterruptRequest().exchange(false) || key) rt.stopRequested = 1;
+    if (platform::InterruptRequest().exchange(false) || key || platform::KeyDownsPosted() != keysBefore)
+      rt.stopRequested = 1;
   }
   if (rt.stopRequested) {
     rt.busy = 1;
+    // The keys that asked for the stop answer no question after it.
+    platform::FlushTypedInput();
+    platform::InterruptRequest() = false;
     PlaySoundOk();
     // A load that failed is no interrupt of the user's: say what stopped it.
     data_messages::Box("REALTIME MODE",

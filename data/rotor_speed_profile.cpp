@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -41,14 +42,6 @@ std::string Format2(const char* format, const std::string& a, const std::string&
   char buffer[1200];
   std::snprintf(buffer, sizeof buffer, format, a.c_str(), b.c_str());
   return buffer;
-}
-
-// Only regular files: opening a FIFO of that name would wait for a writer.
-FILE* OpenFile(const std::string& name, const char* mode) {
-  const std::string native = platform::ToNative(name);
-  struct stat st {};
-  if (stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
-  return std::fopen(native.c_str(), mode);
 }
 
 // Whole hours and minutes of a duration in seconds, rounded down.
@@ -123,13 +116,33 @@ double CRotorSpeedProfile::Ramp(int j) const {
 bool CRotorSpeedProfile::ReadFile(const std::string& name) {
   FreeSteps();
   fileName = name;
-  const platform::CheckedInputFile in(platform::ToNative(name), platform::kTableFileLimit);
-  if (!in) {
-    message = "\n\aAttention: " + platform::FileReadErrorText(name, in.error(), platform::kTableFileLimit);
+  std::string text;
+  if (const platform::FileReadError e = platform::ReadWholeFile(platform::ToNative(name), text, platform::kTableFileLimit);
+      e != platform::FileReadError::None) {
+    message = "\n\aAttention: " + platform::FileReadErrorText(name, e, platform::kTableFileLimit);
     ShowMessage();
     return false;
   }
-  FILE* f = in.get();
+  // Any line end (LF, CR LF, or CR alone as older editors write it) ends a
+  // step: counted as one line, a CR-only file would lose all but its first.
+  std::string lines;
+  lines.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') continue;
+      lines.push_back('\n');
+    } else {
+      lines.push_back(text[i]);
+    }
+  }
+  // fmemopen takes an empty buffer too: the stream then reads as EOF at once.
+  std::unique_ptr<FILE, int (*)(FILE*)> stream(fmemopen(lines.data(), lines.size(), "r"), &std::fclose);
+  if (!stream) {
+    message = "\n\aAttention: could not read " + name;
+    ShowMessage();
+    return false;
+  }
+  FILE* f = stream.get();
   // Lines are counted in chunks of up to 99 characters; an empty file
   // still counts one step, which stays zero and is refused below.
   char line[100];
@@ -230,7 +243,9 @@ bool CRotorSpeedProfile::CheckAgainstScans(int scanCount, const ScanRecord* scan
 
 bool CRotorSpeedProfile::Save(const std::string& name) {
   fileName = name;
-  FILE* f = OpenFile(name, "w");
+  // Whole or not at all, and never opened when a pipe stands at its name.
+  platform::CheckedOutputFile file(name);
+  FILE* f = file.get();
   if (!f) {
     message = Format("\n\aAttention: could not open %s", name);
     ShowMessage();
@@ -238,8 +253,12 @@ bool CRotorSpeedProfile::Save(const std::string& name) {
   }
   for (int j = 1; j <= stepCount; ++j)
     std::fprintf(f, "%f\t%f\t%f\n", startTimes[j], speeds[j], accelerations[j]);
-  const bool ok = std::fclose(f) == 0;
-  return ok;
+  if (!file.Commit()) {
+    message = Format("\n\aAttention: could not write %s", name);
+    ShowMessage();
+    return false;
+  }
+  return true;
 }
 
 bool CRotorSpeedProfile::FixFile(bool repair) {
@@ -356,15 +375,15 @@ bool CRotorSpeedProfile::WriteMethodRows(const std::string& methodFile, float sc
   parts.name += ".";
   parts.extension = "MethodRows.txt";
   const std::string rowsFile = platform::JoinPath(parts);
-  FILE* method = OpenFile(methodFile, "w");
+  platform::CheckedOutputFile methodOut(methodFile), rowsOut(rowsFile);
+  FILE* method = methodOut.get();
   if (!method) {
     message = Format("\n\aAttention: could not open %s", methodFile);
     ShowMessage();
     return false;
   }
-  FILE* rows = OpenFile(rowsFile, "w");
+  FILE* rows = rowsOut.get();
   if (!rows) {
-    std::fclose(method);
     message = Format("\n\aAttention: could not open %s", rowsFile);
     ShowMessage();
     return false;
@@ -433,8 +452,13 @@ bool CRotorSpeedProfile::WriteMethodRows(const std::string& methodFile, float sc
                  scans);
     std::fprintf(method, entry < 100 ? "NO\n" : "NO");
   }
-  std::fclose(method);
-  std::fclose(rows);
+  // Each file whole or not at all: a full disk must not leave an empty method.
+  for (auto [out, name] : {std::pair{&methodOut, &methodFile}, std::pair{&rowsOut, &rowsFile}}) {
+    if (out->Commit()) continue;
+    message = Format("\n\aAttention: could not write %s", *name);
+    ShowMessage();
+    return false;
+  }
   if (convertBack) {
     platform::PathParts folder = platform::SplitPath(methodFile);
     ConvertEquToSpeedSteps(methodFile, folder.drive + folder.folder + "speedsteps.txt");

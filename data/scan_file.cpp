@@ -527,13 +527,14 @@ bool WriteCurve(const char* path, const CCurve& curve, const float* sd, const ch
     }
   }
 
-  std::FILE* f = std::fopen(native.c_str(), "wb");
+  platform::CheckedOutputFile file(native);
+  std::FILE* f = file.get();
   if (!f) {
     ReportWriteFailure("\n\x07" "Attention: could not open %s", path);
     return false;
   }
   const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-  const bool closed = std::fclose(f) == 0;
+  const bool closed = file.Commit();
   if (!written || !closed) {
     ReportWriteFailure("\n\x07" "Attention: could not write %s", path);
     return false;

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <sstream>
 
 #include "data/data_messages.h"
@@ -97,7 +99,14 @@ void StopRealtimeOnError() {
   if (rt.running) rt.stopRequested = 1;
 }
 
-void EndProgress() { platform::UI().Progress("", -1.0); }
+// The progress of a load, told to the user interface and drawn as the
+// window's progress line.
+void LoadProgress(double fraction) {
+  platform::UI().Progress(fraction < 0 ? "" : "loading", fraction);
+  if (const auto& line = CurrentLoadHooks().loadProgress) line(fraction);
+}
+
+void EndProgress() { LoadProgress(-1.0); }
 
 float* CopyOf(const float* a, int n) {
   float* c = vector(1, std::max(n, 1));
@@ -297,7 +306,7 @@ bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind k
   // others keep their order.
   int loaded = 0;
   for (int k = 1; k <= count; ++k) {
-    platform::UI().Progress("loading", static_cast<double>(k) / count);
+    LoadProgress(static_cast<double>(k) / count);
     const std::string& path = paths[static_cast<std::size_t>(k) - 1];
     const int i = loaded + 1;
     s.fileNames[i] = NameWithExtension(path);
@@ -378,6 +387,7 @@ struct ParsedSelection {
   std::string folder;  // the folder of the files
   std::vector<std::string> names;
   bool several = false;
+  int outputsLeftOut = 0;  // fitted data, residuals or noise written by the program
 };
 
 ParsedSelection ParseSelection(const std::string& selection) {
@@ -402,8 +412,20 @@ ParsedSelection ParseSelection(const std::string& selection) {
     p.several = true;
     // A whole folder selected takes in the program's own files beside the
     // scans; they are never scans.
-    for (auto it = parts.begin() + 1; it != parts.end(); ++it)
-      if (!IsProgramOwnFile(*it)) p.names.push_back(*it);
+    std::vector<std::string> outputs;
+    for (auto it = parts.begin() + 1; it != parts.end(); ++it) {
+      if (IsProgramOwnFile(*it)) continue;
+      if (IsProgramOutputFile(platform::Combine(p.folder, *it)))
+        outputs.push_back(*it);
+      else
+        p.names.push_back(*it);
+    }
+    // Fitted data chosen on their own are what the user asked to load (a
+    // saved fit as synthetic data); beside scans they came with a select-all.
+    if (p.names.empty())
+      p.names = outputs;
+    else
+      p.outputsLeftOut = static_cast<int>(outputs.size());
   }
   return p;
 }
@@ -431,6 +453,34 @@ bool IsProgramOwnFile(const std::string& path) {
   // "list_<first>-<last>" are the serial fits' lists of numbered sets.
   return stem == "list" || stem.rfind("list_", 0) == 0 || stem == "notes" || stem == "sdist" ||
          (!stem.empty() && stem[0] == '~');
+}
+
+bool IsProgramOutputFile(const std::string& path) {
+  // Only a regular file is opened: a pipe would wait for a writer.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(platform::ToNative(path), ec)) return false;
+  std::ifstream in(platform::ToNative(path), std::ios::binary);
+  char head[160] = {};
+  in.read(head, sizeof head - 1);
+  std::string_view line(head, static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  line = line.substr(0, line.find_first_of("\r\n"));
+  // Marks such as the time-stamp mark "[T OK]" may come first.
+  for (int k = 0; k < 4; ++k) {
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    if (line.empty() || line.front() != '[') break;
+    const std::size_t close = line.find(']');
+    if (close == std::string_view::npos) break;
+    line.remove_prefix(close + 1);
+  }
+  for (const char* opening : {"fitted to ", "residuals to ", "time-independent noise"})
+    if (line.rfind(opening, 0) == 0) return true;
+  return false;
+}
+
+std::string OutputsLeftOutLine(int count) {
+  return count == 1 ? "1 file written by this program (fitted data, residuals or noise) was left out"
+                    : Format("%d files written by this program (fitted data, residuals or noise) were left out",
+                             count);
 }
 
 FileNameList& CurrentFileNameList() { return g_list; }
@@ -480,7 +530,7 @@ bool LoadAllData(const std::string& selection) {
   LoadHooks& h = CurrentLoadHooks();
   RealtimeState& rt = CurrentRealtimeState();
   h.writeDiagnostics("\nEnter LoadAllData");
-  platform::UI().Progress("loading", 0.0);
+  LoadProgress(0.0);
   s.dataChanged = 1;
   float binWidth = BinWidth();
   const ParsedSelection sel = ParseSelection(selection);
@@ -494,9 +544,28 @@ bool LoadAllData(const std::string& selection) {
       if (!keep) mode = before;
     }
   } mode{s.equilibriumMode, s.equilibriumMode};
+  const bool interactive = !rt.running && !*t.automationRun && !*t.serialFitRunning;
+  if (sel.outputsLeftOut > 0 && interactive)
+    platform::UI().MessageBox("LOAD", OutputsLeftOutLine(sel.outputsLeftOut), platform::BoxButtons::Ok,
+                              platform::BoxIcon::Information);
   if (!s.equilibriumMode && sel.names.size() == 1) {
+    // One file that is no scan at all is said as such: the question of the
+    // equilibrium mode is for one scan.
+    const std::string path = sel.several ? platform::Combine(sel.folder, sel.names[0]) : sel.first;
+    if (!ReadableScan(path, binWidth)) {
+      std::string text = ScanReadProblem() + "\nThe file is not a scan file: nothing was loaded.";
+      if (s.count > 0) text += "\nThe data loaded before are kept.";
+      // The path comes last, as in every load error.
+      text += "\n" + path;
+      platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      EndProgress();
+      return false;
+    }
     data_messages::Box("ERROR", "only one file selected");
-    if (!data_messages::AskYesNo("LOAD ERROR", "switch to Equilibrium Data Mode?")) {
+    // Enter keeps the mode: a switch the user did not choose changes the analysis.
+    if (platform::UI().MessageBox("LOAD ERROR", "switch to Equilibrium Data Mode?",
+                                  platform::BoxButtons::YesNoDefaultNo,
+                                  platform::BoxIcon::Question) != platform::IDYES) {
       EndProgress();
       return false;
     }
@@ -577,7 +646,7 @@ bool LoadListed(LoadKind kind) {
   const LoadTargets& t = CurrentLoadTargets();
   LoadHooks& h = CurrentLoadHooks();
   h.writeDiagnostics("\nEnter LoadAllData");
-  platform::UI().Progress("loading", 0.0);
+  LoadProgress(0.0);
   s.dataChanged = 1;
   const float binWidth = BinWidth();
   if (s.count > 0) {
@@ -629,12 +698,44 @@ bool LoadListed(LoadKind kind) {
 bool LoadListedScans() { return LoadListed(LoadKind::Listed); }
 bool ReloadListedScans() { return LoadListed(LoadKind::Reload); }
 
+bool RemoveLoadedScan(int scan) {
+  ScanSet& s = CurrentScanSet();
+  if (scan < 1 || scan > s.count || s.count < 2) return false;
+  // Light-scattering sets carry headers per loaded set, not per scan: they
+  // are read again from their files.
+  if (CurrentDataTypeFlags().dls) {
+    BuildTmpFileList(scan);
+    return LoadListedScans();
+  }
+  LoadHooks& h = CurrentLoadHooks();
+  h.freeNonlinearDetectionTables();
+  h.deletePlots();
+  h.deleteNonidealModel();
+  FreeFitArrays(s.count);
+  RemoveScanFromTables(s, scan);
+  s.dataChanged = 1;
+  GridAndLimits();
+  AllocExtraScanArrays();
+  NoiseSwitches(false);
+  h.buildPlotCurves();
+  // The list names what is loaded, so that a later reload takes the same scans.
+  BuildTmpFileList(0);
+  h.setPlotAxisTitles();
+  h.clearComputedFlag();
+  h.redrawDataPlot(true);
+  h.requestRepaint();
+  return true;
+}
+
 bool AddMoreFiles(const std::string& selection) {
   ScanSet& s = CurrentScanSet();
   if (s.count <= 0) return LoadAllData(selection);
   const LoadTargets& t = CurrentLoadTargets();
   LoadHooks& h = CurrentLoadHooks();
   const ParsedSelection sel = ParseSelection(selection);
+  if (sel.outputsLeftOut > 0 && !*t.serialFitRunning)
+    platform::UI().MessageBox("LOAD", OutputsLeftOutLine(sel.outputsLeftOut), platform::BoxButtons::Ok,
+                              platform::BoxIcon::Information);
   const int added = static_cast<int>(sel.names.size());
   if (added == 0) return false;
   if (s.count + added > kMaxScanCount) {
@@ -663,7 +764,7 @@ bool AddMoreFiles(const std::string& selection) {
     s.order[i] = i;
     const std::string path = platform::Combine(sel.folder, sel.names[k - 1]);
     s.fileNames[i] = sel.names[k - 1];
-    platform::UI().Progress("loading", static_cast<double>(k) / added);
+    LoadProgress(static_cast<double>(k) / added);
     if (!ReadScan(i, path, binWidth)) {
       ReportUnreadable(path, false);
       failed = true;
@@ -753,7 +854,8 @@ bool WriteFileNameList(bool corrected) {
   const ScanSet& s = CurrentScanSet();
   if (g_list.count <= 0 || g_list.count != s.count) return false;
   const std::string path = FileNameListPath(corrected);
-  FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
+  platform::CheckedOutputFile file(path);
+  FILE* f = file.get();
   if (!f) {
     ErrorBox(Format("\n\aAttention: could not open %s", path.c_str()).c_str());
     return false;
@@ -761,7 +863,9 @@ bool WriteFileNameList(bool corrected) {
   std::fprintf(f, "newformat n=1\n%s\n", WithoutTrailingSep(FolderOf(g_list.names[1])).c_str());
   for (int i = 1; i <= g_list.count; ++i)
     std::fprintf(f, "%s\n", NameWithExtension(g_list.names[i]).c_str());
-  return std::fclose(f) == 0;
+  if (file.Commit()) return true;
+  ErrorBox(Format("\n\aAttention: could not write %s", path.c_str()).c_str());
+  return false;
 }
 
 bool LoadFileNameList(const std::string& path, std::string* reason) {

@@ -38,6 +38,12 @@ std::string MakeSelection(const std::string& folder, const std::vector<std::stri
 // ("list", "list_corr" and other "list_" names, "notes", "sdist", "~tmppars"
 // and other "~" names): never loaded as scans.
 bool IsProgramOwnFile(const std::string& path);
+// A file the program wrote from a fit (fitted data, residuals, the
+// time-independent noise), told by its first line; such files carry the
+// scans' extension and sit beside them, but are never scans.
+bool IsProgramOutputFile(const std::string& path);
+// The one line that says how many of them a load left out.
+std::string OutputsLeftOutLine(int count);
 
 // The full paths of a selection, in its order.
 std::vector<std::string> SelectionPaths(const std::string& selection);
@@ -50,6 +56,12 @@ bool LoadAllData(const std::string& selection);
 bool LoadListedScans();
 bool ReloadListedScans();
 bool AddMoreFiles(const std::string& selection);
+// Takes one scan out of the loaded set in memory: the other scans keep every
+// change made to them since loading. The grid, the plots and the file list
+// are made again for the remaining scans (DLS data are loaded again from
+// their files without it). False (nothing changed) for a scan number out of
+// range or when it is the only scan.
+bool RemoveLoadedScan(int scan);
 int LoadInitialDataScans(const std::string& path);
 
 // "list" (corrected false) or "list_corr" with the first file's extension in

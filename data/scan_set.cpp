@@ -1,5 +1,8 @@
 #include "data/scan_set.h"
 
+#include <cstddef>
+#include <utility>
+
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
@@ -86,6 +89,43 @@ void FreeScanSetArrays(ScanSet& s) {
   s.fileNames.clear();
   s.dlsRecords.clear();
   s.count = 0;
+}
+
+void RemoveScanFromTables(ScanSet& s, int scan) {
+  if (scan < 1 || scan > s.count) return;
+  const auto at = static_cast<std::ptrdiff_t>(scan);
+  auto erase = [&](auto& table) {
+    if (static_cast<std::ptrdiff_t>(table.size()) > at) table.erase(table.begin() + at);
+  };
+  // Views first: they point into the arrays freed below.
+  for (auto* t : {&s.dataCurve, &s.signal2Curve, &s.modelCurve, &s.residualCurve}) {
+    if (static_cast<std::ptrdiff_t>(t->size()) > at) delete (*t)[static_cast<size_t>(scan)];
+    erase(*t);
+  }
+  for (auto* t : {&s.radiusVec, &s.signalVec, &s.signal2Vec, &s.modelVec, &s.residualVec}) {
+    if (static_cast<std::ptrdiff_t>(t->size()) > at) delete (*t)[static_cast<size_t>(scan)];
+    erase(*t);
+  }
+  for (auto* t : {&s.radii, &s.signals, &s.signals2, &s.model, &s.model2, &s.residuals, &s.work}) {
+    if (static_cast<std::ptrdiff_t>(t->size()) > at) FreeArray((*t)[static_cast<size_t>(scan)]);
+    erase(*t);
+  }
+  erase(s.records);
+  erase(s.points);
+  erase(s.firstFitPoint);
+  erase(s.lastFitPoint);
+  erase(s.fileNames);
+  s.count -= 1;
+  // The time order of the others is kept; numbers above the removed scan move down by one.
+  std::vector<int32_t> order(1, 0);
+  for (int k = 1; k < static_cast<int>(s.order.size()); ++k) {
+    const int32_t i = s.order[static_cast<size_t>(k)];
+    if (i == scan || i < 1) continue;
+    order.push_back(i > scan ? i - 1 : i);
+  }
+  order.resize(static_cast<size_t>(s.count) + 1, 0);
+  s.order = std::move(order);
+  for (auto* t : {&s.gridSignals, &s.gridModel}) t->resize(static_cast<size_t>(s.count) + 1, nullptr);
 }
 
 void FreeSpeciesScanArrays(ScanSet& s) {

@@ -170,5 +170,10 @@ void FreeScanSetArrays(ScanSet& s);
 // Releases the common grid, the arrays on it, the noise arrays and the
 // species arrays, honouring gridOwned; grid fields become 0.
 void FreeScanGridArrays(ScanSet& s);
+// Takes scan number `scan` out of the per-scan tables, freeing its arrays and
+// views; later scans move down by one and the time order is kept. The grid
+// arrays must have been released (FreeScanGridArrays) before: they are only
+// resized, not rebuilt. The DLS headers (one per loaded set) are left alone.
+void RemoveScanFromTables(ScanSet& s, int scan);
 void FreeSpeciesScanArrays(ScanSet& s);
 void FreeInitialDataScan(ScanSet& s);

@@ -8,6 +8,7 @@
 #include "numerics/error_box.h"
 #include "numerics/random.h"
 #include "numerics/regrid.h"
+#include "platform/paths.h"
 
 ScratchTrackerSettings& CurrentScratchTrackerSettings() {
   static ScratchTrackerSettings settings;
@@ -60,7 +61,8 @@ bool CScratchTracker::StoreScratch() {
 
 bool CScratchTracker::WriteScratchFile(const std::string& path) const {
   if (storedCount_ <= 0) return false;
-  std::FILE* f = std::fopen(path.c_str(), "w");
+  platform::CheckedOutputFile file(path);
+  std::FILE* f = file.get();
   if (!f) return false;
   std::fprintf(f, "%d %d", storedCount_, storedScans_);
   for (int r = 1; r <= storedCount_; ++r) std::fprintf(f, " %f", static_cast<double>(storedRadius_[r]));
@@ -70,7 +72,7 @@ bool CScratchTracker::WriteScratchFile(const std::string& path) const {
       std::fprintf(f, " %f %f", static_cast<double>(storedSlope_[r][p]), static_cast<double>(storedShift_[r][p]));
     std::fprintf(f, "\n");
   }
-  return std::fclose(f) == 0;
+  return file.Commit();
 }
 
 // ---- one click

@@ -1,5 +1,7 @@
 #include "data/speed_steps_at_load.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -36,7 +38,11 @@ bool CheckSpeedStepsForLoad(const std::string& drive, const std::string& folder,
   const bool changes = ClassifyScanSpeeds(s.count, s.records.data(),
                                           g_classification.approachToEquilibrium,
                                           g_classification.ascendingSeries);
-  const bool haveFile = platform::FileExists(platform::ToNative(path));
+  // Anything at the name counts as a speed-steps file: one that cannot be
+  // used (empty, unreadable, a folder, a named pipe) is refused and said,
+  // never passed over as if there were none.
+  struct stat st {};
+  const bool haveFile = lstat(platform::ToNative(path).c_str(), &st) == 0;
   if (!changes && !haveFile) {
     CurrentSpeedProfile.Clear();
     return true;

@@ -120,14 +120,11 @@ double AnalyzeTimeStamps(bool showReport, bool& error, double** elapsedOut, doub
   }
   const platform::PathParts first = platform::SplitPath(list.names[1]);
   const std::string reportPath = first.drive + first.folder + "timestampanalysis" + first.extension;
-  FILE* f = std::fopen(platform::ToNative(reportPath).c_str(), "w");
-  if (!f) {
+  if (!platform::WriteWholeFile(reportPath, report + "\n")) {
     CouldNotOpen(reportPath);
     error = true;
     return 1.0;
   }
-  std::fprintf(f, "%s\n", report.c_str());
-  std::fclose(f);
   if (showReport) platform::Processes().OpenTextEditor(platform::ToNative(reportPath));
   if (elapsedOut) {
     *elapsedOut = dvector(1, n);

@@ -26,14 +26,10 @@ void UpdateContiShapeFromModel(bool bufferConcentrationFitted) {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   ContiRunContext& c = ContiContext();
   c.twoDimensional = m.AnyCsff0Model();
-  if (c.twoDimensional)
-    c.firstAmplitudeSeparate = m.CSff0With1DiscreteModel;
-  else
-    c.firstAmplitudeSeparate = m.LsgStarWith1DiscreteModel ||
-                               (m.HybridCSLsgModel && Conti().hybridDiscrete) ||
-                               m.CSWith1DiscreteModel || m.CSWith1DiscreteComponent ||
-                               m.BimodalFF0With1DiscreteCSModel || m.CSWithMsTableModel ||
-                               m.NonidealCSModel || bufferConcentrationFitted;
+  // A fixed buffer concentration is not among the solved amplitudes: only a
+  // fitted one takes the place of amplitude 1.
+  c.firstAmplitudeSeparate =
+      m.FirstPointOutsideDistribution(bufferConcentrationFitted, Conti().hybridDiscrete != 0);
   c.timeCourse = m.DlsIRhTimeCourseModel;
 }
 

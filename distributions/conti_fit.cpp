@@ -26,9 +26,11 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
+#include "numerics/error_box.h"
 #include "numerics/random.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -350,7 +352,10 @@ int NothingFloats(FitHost* host, unsigned char redraw) {
   FitEngineState& fs = FS();
   fs.fitRunning = 0;
   Conti().finalEvaluation = 1;
-  ContiSimplexSim(nullptr, host);
+  {
+    platform::InputHold hold;
+    ContiSimplexSim(nullptr, host);
+  }
   FinishDistribution();
   gSimulationSwitches.redrawDuringSimulation = redraw;
   return 1;
@@ -401,6 +406,8 @@ int NelderMeadRestarts(FitHost* host) {
   if (!CommonStart(host, &redraw)) return 0;
   const int n = ContiParametersToFitVector(0, nullptr);
   if (n == 0) return NothingFloats(host, redraw);
+  // The first run only approaches the minimum; the restarts end where the
+  // values of the simplex agree to kFitSimplexTolerance.
   const float tol = 0.005f;
   fs.startRmsd = fs.startRmsdCopy = 1e10f;
   int counter = 0;
@@ -410,7 +417,9 @@ int NelderMeadRestarts(FitHost* host) {
   fs.stopRequested = 0;
   ContiParametersToFitVector(n, p[1]);
   Scatter(p, n, 1, 1);
-  for (int j = n + 1; j >= 1; --j) y[j] = ContiSimplexSim(p[j], host);
+  // The starting point first: a fit stopped at once keeps the state it
+  // started from, the one point whose misfit is known to be no worse.
+  for (int j = 1; j <= n + 1; ++j) y[j] = ContiSimplexSim(p[j], host);
   NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter);
   int b = Lowest(y, n);
   ContiFitVectorToParameters(p[b], host);
@@ -425,7 +434,7 @@ int NelderMeadRestarts(FitHost* host) {
     Scatter(p, n, b, b);
     for (int j = 1; j <= n + 1; ++j)
       if (j != b) y[j] = ContiSimplexSim(p[j], host);
-    NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter);
+    NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, ContiSimplexSim, &counter);
     b = Lowest(y, n);
     ContiFitVectorToParameters(p[b], host);
     ContiParametersToFitVector(n, now);
@@ -439,7 +448,10 @@ int NelderMeadRestarts(FitHost* host) {
   if (fs.stopRequested) StopEnd(host);
   fs.fitRunning = 0;
   Conti().finalEvaluation = 1;
-  ContiSimplexSim(p[b], host);
+  {
+    platform::InputHold hold;
+    ContiSimplexSim(p[b], host);
+  }
   ContiFitVectorToParameters(q, host);
   host->RequestRepaint();
   DisplayBestContiParams(host);
@@ -584,6 +596,8 @@ float ContiSimplexSim(float* p, FitHost* host) {
   cs.silent = 0;
   if (interrupted) {
     RaiseInterruptFlags(host);
+    // The rest of the fit is its ending: further presses are no new stops.
+    platform::HoldInput();
     platform::StopFlag() = false;
     fs.stopRequested = 1;
     // The interrupted evaluation has no misfit: it must never count as the
@@ -648,6 +662,8 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
   fs.annealTemperature = t0;
   fs.minimiserRuns = 0;
   host->RequestRepaint();
+  // The first run only approaches the minimum; the restarts end where the
+  // values of the simplex agree to kFitSimplexTolerance.
   const float tol = 0.005f;
   fs.stopRequested = 0;
   fs.startRmsd = fs.startRmsdCopy = fs.currentRmsd;
@@ -657,7 +673,9 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     float** p = simplex;
     ContiParametersToFitVector(n, p[1]);
     Scatter(p, n, 1, 1);
-    for (int j = n + 1; j >= 1; --j) y[j] = ContiSimplexSim(p[j], host);
+    // The starting point first: a fit stopped at once keeps the state it
+    // started from, the one point whose misfit is known to be no worse.
+    for (int j = 1; j <= n + 1; ++j) y[j] = ContiSimplexSim(p[j], host);
     int b = Lowest(y, n);
     ContiFitVectorToParameters(p[b], host);
     ContiParametersToFitVector(n, pb);
@@ -668,7 +686,9 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     if (interrupted) StopEnd(host);
     fs.fitRunning = 0;
     Conti().finalEvaluation = 1;
-    ContiSimplexSim(p[Lowest(y, n)], host);
+    // The best point the schedule met, which the simplex may have left.
+    platform::InputHold hold;
+    ContiSimplexSim(pb, host);
     ContiFitVectorToParameters(pb, host);
   }
   gSimulationSwitches.redrawDuringSimulation = redraw;
@@ -705,15 +725,21 @@ void WriteMarquardtListing(FitHost* host, int n) {
   const std::string path = host->MarquardtListingPath();
   const MarquardtWorkArrays& w = FS().mlWork;
   if (path.empty() || !w.covariance) return;
-  FILE* f = std::fopen(path.c_str(), "w");
-  if (!f) return;
+  // Whole or not at all: parallel runs may share the program folder.
+  platform::CheckedOutputFile file(path);
+  FILE* f = file.get();
+  if (!f) {
+    if (platform::FirstWriteFailure(path)) ErrorBox(("\n\aAttention: could not write " + path).c_str());
+    return;
+  }
   for (int i = 1; i <= n; ++i) {
     const double c = w.covariance[i][i];
     std::fprintf(f, "%d: %e\t(%e)\t - ", i, w.simulation[i], c > 0.0 ? std::sqrt(c) : 0.0);
     for (int j = 1; j <= n; ++j) std::fprintf(f, "%e\t", w.covariance[i][j]);
     std::fprintf(f, "\n");
   }
-  std::fclose(f);
+  if (!file.Commit() && platform::FirstWriteFailure(path))
+    ErrorBox(("\n\aAttention: could not write " + path).c_str());
 }
 
 }  // namespace
@@ -781,6 +807,9 @@ int MLContiFit(FitHost* host) {
     }
     completed = !fs.stopRequested && !fs.mlError;
   }
+  // The covariance pass and the evaluation of the result are the ending:
+  // no press cuts them short.
+  platform::InputHold hold;
   if (completed) {
     fs.mlLambda = 0.0;
     mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);

@@ -15,6 +15,7 @@
 #include "fit/fit_vector.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "platform/diagnostics.h"
 #include "platform/program_paths.h"
 
@@ -53,11 +54,13 @@ std::string ModelLine() {
     line = Format("frict ratio = %f, except when s is within [%.2f,%.2f]: ff0 = %f", cs.ffValue,
                   cs.secondFfSMin, cs.secondFfSMax, cs.secondFf);
   } else if (f.NonidealCSModel) {
-    line = f.NonidealCSVariant
-               ? Format("frict ratio = %f, volume correction factor = %f                ",
-                        cs.ffValue, P[20])
-               : Format("frict ratio = %f, log10ks = %f, log10kd = %f        ", cs.ffValue, P[20],
-                        P[21]);
+    if (!f.NonidealCSVariant)
+      line = Format("frict ratio = %f, log10ks = %f, log10kd = %f        ", cs.ffValue, P[20], P[21]);
+    else if (StickyHardSphereFlag)
+      line = Format("frict ratio = %f, volume correction factor = %f, Baxter temperature = %f        ",
+                    cs.ffValue, P[20], P[21]);
+    else
+      line = Format("frict ratio = %f, volume correction factor = %f                ", cs.ffValue, P[20]);
   } else if (f.WormlikeChainCSModel) {
     line = Format(
         "persistence length = %.2f nm, dehydr. cross-section = %.2f nm^2, Monomer Mw = %.0f Da, "
@@ -91,6 +94,9 @@ std::string ComponentLine() {
   if (!discrete) return "";
   if (!f.NonidealCSModel)
     return Format("discrete component s = %.3f, M = %.3f", cs.discreteS, cs.discreteM);
+  if (f.NonidealCSVariant && StickyHardSphereFlag)
+    return Format("discrete component s = %.3f, M = %.3f, volume correction fact = %.3f, Baxter temperature = %.3f",
+                  cs.discreteS, cs.discreteM, P[20], P[21]);
   if (f.NonidealCSVariant)
     return Format("discrete component s = %.3f, M = %.3f, volume correction fact = %.3f",
                   cs.discreteS, cs.discreteM, P[20]);

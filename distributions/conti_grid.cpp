@@ -145,7 +145,12 @@ bool SGrid(int& n) {
     s[1] = cs.sMin;
     for (int i = 2; i <= n; ++i) s[i] = cs.sMin + (i - 1) * (cs.sMax - cs.sMin) / (n - 1);
   }
-  WriteGridFile(s, n);
+  // The grid is kept for a later run with the grid from the file; a file
+  // that cannot be written is said (once), and the earlier one stays whole.
+  if (!WriteGridFile(s, n) && platform::FirstWriteFailure(GridFilePath()))
+    ErrorBox(("\n\aAttention: could not write " + GridFilePath() +
+              " - the grid is not kept for a run with the grid from the file")
+                 .c_str());
   return true;
 }
 
@@ -214,13 +219,11 @@ bool ReadGridFile(std::vector<float>& values) {
 }
 
 bool WriteGridFile(const float* values, int n) {
-  struct stat st {};
-  if (stat(GridFilePath().c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
-  FILE* f = std::fopen(GridFilePath().c_str(), "w");
+  // Whole or not at all: the next run with the grid from the file reads it.
+  platform::CheckedOutputFile f(GridFilePath());
   if (!f) return false;
-  for (int i = 1; i <= n; ++i) std::fprintf(f, "%f\n", values[i]);
-  std::fclose(f);
-  return true;
+  for (int i = 1; i <= n; ++i) std::fprintf(f.get(), "%f\n", values[i]);
+  return f.Commit();
 }
 
 bool SetupContiGrid() {

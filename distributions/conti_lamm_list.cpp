@@ -11,18 +11,23 @@
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
+#include "distributions/conti_context.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/kernel_transfer.h"
 #include "distributions/neq_threads.h"
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/model_evaluation.h"
 #include "fit/fluorescence_options.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/simulation_errors.h"
 #include "fit/solvent_gradient.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/lamm_threads.h"
 #include "numerics/error_box.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"
@@ -42,9 +47,10 @@ void Configure(CLammIdeal& L, int k, double s, double D, double vbar) {
                         sc.rightFitLimit);
   if (!st.checkRotorAcceleration) L.ClearRunFlag();
   const DataTypeFlags& df = CurrentDataTypeFlags();
+  // The solvers report to the main window once it has been drawn.
   L.SetScanTimes(sc.records.data(), WorkBlock().lammSolutions[k], sc.grid, sc.gridLength, nullptr,
-                 nullptr, false, sc.order.data(), sc.count, 1, gFitEngineState.fitRunning != 0,
-                 Conti().silent != 0, st.simulateTimeResolution != 0, st.scanVelocity,
+                 nullptr, ContiContext().drawingEnabled, sc.order.data(), sc.count, 1,
+                 gFitEngineState.fitRunning != 0, Conti().silent != 0, st.simulateTimeResolution != 0, st.scanVelocity,
                  st.simulateRadialResolution != 0, st.convolutionRange, df.absorbance != 0);
   SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
   const ModelSelectorFlags& f = gModelSelectorFlags;
@@ -69,6 +75,7 @@ int SolveSpeciesList(const LammListJob& job) {
     CLammIdeal L;
     Configure(L, k, job.s[k], job.D[k], job.vbar[k]);
     L.SetWorker(thread > 0, k, thread);
+    if (k == 1) ShowSolvingLammEquations(L);
     const int code = L.CheckAndRun();
     errors[k] = code;
     if (code != 0) {
@@ -126,6 +133,13 @@ void ConfigureContiLammSpecies(CLammIdeal& solver, int k, double s, double D, do
 void SetLammListSolver(LammListSolver solver) { gSolver = solver; }
 LammListSolver DefaultLammListSolver() { return SolveSpeciesList; }
 
+void ReportListError(int code) {
+  if (code <= 0) return;
+  FitHost* host = ContiHooks().host ? ContiHooks().host() : nullptr;
+  CModelFitHost plain;
+  ReportSimulationError(host ? host : &plain, code);
+}
+
 int& LammListThreads() {
   static int threads = std::max(1u, std::thread::hardware_concurrency());
   return threads;
@@ -154,6 +168,7 @@ void RunSVContiSedList(int n, const double* sList, const double* dList, const do
   platform::WriteDiagnostics(" --> done with sims");
   platform::WriteDiagnostics(" --> pLammSolutions deleted");
   st.listError = code;
+  ReportListError(code);
   if (code == 2) st.discretizationError = 1;
   if (code == 3) st.singularMatrixError = 1;
   // Kernel column 1 is the buffer signal of the correction, not a species.

@@ -32,3 +32,7 @@ int& LammListThreads();
 // The list of the c(s) run: configures, solves (sList, dList, vbarList),
 // reports errors. The stop flag tells whether the user interrupted.
 void RunSVContiSedList(int n, const double* sList, const double* dList, const double* vbarList);
+
+// The message of a species list's solver error code (nothing for 0 or a
+// refusal), through the run's host.
+void ReportListError(int code);

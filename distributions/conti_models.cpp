@@ -1,6 +1,7 @@
 #include "distributions/conti_models.h"
 
 #include "data/scan_set.h"
+#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/hydrodynamics.h"
@@ -12,6 +13,17 @@
 #include "fit/model_selector.h"
 
 namespace {
+
+// The mean distance of the points of the earliest scan (cm); 0 without scans.
+// Data recorded at a coarse spacing need no pre-averaging.
+float MeanPointSpacing() {
+  const ScanSet& s = CurrentScanSet();
+  if (s.count < 1 || static_cast<int>(s.order.size()) <= 1) return 0.0f;
+  const int i = s.order[1];
+  if (i < 1 || i > s.count || s.points[i] < 2 || !s.radii[i]) return 0.0f;
+  return (s.radii[i][s.points[i]] - s.radii[i][1]) / static_cast<float>(s.points[i] - 1);
+}
+
 const ModelSelectorFlags& F() { return gModelSelectorFlags; }
 }  // namespace
 
@@ -36,10 +48,7 @@ bool MassGridModel() {
 }
 
 bool LeadingTermModel() {
-  const ModelSelectorFlags& f = F();
-  return f.LsgStarWith1DiscreteModel || f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent ||
-         f.BimodalFF0With1DiscreteCSModel || f.CSWithMsTableModel || f.NonidealCSModel ||
-         (f.HybridCSLsgModel && Conti().hybridDiscrete);
+  return F().FirstPointOutsideDistribution(ContiHooks().bufferCorrection, Conti().hybridDiscrete != 0);
 }
 
 bool GridIsOwnMass() {
@@ -348,10 +357,10 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   if (*own) return r;
   const bool twoD = variant == CsVariant::CsFf0 || variant == CsVariant::CsFf0With1Discrete;
   if (twoD && !f.CSff0Model && !f.CSff0With1DiscreteModel &&
-      CurrentScanSet().radialResolution <= 0.001f) {
+      CurrentScanSet().radialResolution <= 0.001f && MeanPointSpacing() < 0.0029f) {
     PlaySoundInfo();
     Note("ATTENTION",
-         "radial pre-averaging of data points is recommended (at 0.003)!)\n(Loading Options->Set Radial Resolution)");
+         "radial pre-averaging of data points is recommended (at 0.003 cm)!\n(Loading Options->Set Radial Resolution)");
   }
   const bool ownInsteadOfCs = variant == CsVariant::InvariantD || variant == CsVariant::LinearRod521;
   if (ownInsteadOfCs)

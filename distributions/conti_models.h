@@ -17,7 +17,8 @@ bool LsgModel();                  // ls-g*(s), with 1 discrete, hybrid
 bool SBasedModel();
 // c(M) and its variants: the grid holds molar masses.
 bool MassGridModel();
-// Amplitude 1 is a separate (discrete) component.
+// Grid point 1 is no part of the distribution (a discrete species, a
+// leading term or the buffer's signal) for the model and corrections in use.
 bool LeadingTermModel();
 // Electrophoresis and zone models whose "molar mass" is a copy of the grid.
 bool GridIsOwnMass();

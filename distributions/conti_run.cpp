@@ -171,6 +171,7 @@ void RunNonidealSpeciesList(int n, const double* s, const double* D, const doubl
   KernelTransferScan() = 1;
   const int code = ContiHooks().nonidealList(n, s, D, vbar);
   st.listError = code;
+  ReportListError(code);
   if (code == 2) st.discretizationError = 1;
   if (code == 3) st.singularMatrixError = 1;
 }

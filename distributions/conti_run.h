@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+class FitHost;
+
 // Time spent in the stages of the last run (s), for the benchmarks and the
 // diagnostics log.
 struct ContiRunTimings {
@@ -38,6 +40,11 @@ struct ContiRunHooks {
   std::function<int(int n, const double* s, const double* D, const double* vbar)> nonidealList;
   std::function<void()> refineMeanField;
   std::function<void()> endNonidealRun;
+  // The main window's fit host, owner of the messages of the species lists'
+  // solver errors (a too slow rotor acceleration leads to the timing
+  // correction, which asks questions and may open the Lamm settings).
+  // Without it the messages go to the program's plain boxes.
+  std::function<FitHost*()> host;
 };
 ContiRunHooks& ContiHooks();
 

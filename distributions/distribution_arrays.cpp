@@ -341,6 +341,8 @@ void AllocDistributionArrays2D(int n2, int ffCount) {
   }
 }
 
+bool DistributionAxisIsMass() { return AxisIsMass() || Conti().transformedToCM; }
+
 void BuildDistributionPlot() {
   DistributionArrays& a = DistArrays();
   ContiSettings& cs = Conti();

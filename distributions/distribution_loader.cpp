@@ -53,13 +53,16 @@ bool LoadDistributionFromFile(const std::string& path) {
   }
   DistributionArrays& a = DistArrays();
   if (a.normaliseOnLoad) {
+    // A term at point 1 that is no part of the distribution is an amplitude
+    // of its own: it neither enters the sum and area nor is rescaled.
+    const int k0 = LeadingTermModel() ? 2 : 1;
     const float* x = sBased ? cs.sValues : cs.molarMasses;
     double sum = 0.0, area = 0.0;
-    for (int i = 1; i <= n; ++i) sum += cs.distribution[i];
-    for (int i = 1; i < n; ++i)
+    for (int i = k0; i <= n; ++i) sum += cs.distribution[i];
+    for (int i = k0; i < n; ++i)
       area += (cs.distribution[i + 1] + cs.distribution[i]) * (x[i + 1] - x[i]) / 2.0;
     if (area > 0.0) a.normalisationFactor = static_cast<float>(sum / area);
-    for (int i = 1; i <= n; ++i) cs.distribution[i] /= a.normalisationFactor;
+    for (int i = k0; i <= n; ++i) cs.distribution[i] /= a.normalisationFactor;
   }
   BuildDistributionPlot();
   const ScanSet& s = CurrentScanSet();
@@ -153,7 +156,7 @@ int AssemblePriorProbability() {
   }
   const DistributionArrays& a = DistArrays();
   if (TwoDimensionalModel() && cs.secondPeakTable && cs.grid2DS && a.allocated2D > 0 &&
-      cs.prior && a.allocatedN >= a.allocated2D) {
+      cs.prior && a.allocatedPrior >= a.allocated2D) {
     const int n2 = a.allocated2D;
     for (int j = 1; j <= n2; ++j) cs.prior[j] = 0.001;
     for (int k = 1; k <= 10; ++k) {

@@ -11,9 +11,11 @@
 #include "distributions/hydrodynamics.h"
 #include "distributions/normal_equations.h"
 #include "distributions/work_blocks.h"
+#include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/cvector.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -28,11 +30,25 @@ void DivideByWidth(float* c, const float* x, int k0, int n, bool absolute) {
   c[n] = 2.0f * c[n] / w(x[n] - x[n - 1]);
 }
 
-double Area(const float* c, const float* x, int n) {
-  if (n < 2) return 0.0;
-  double a = 0.5 * c[1] * (x[2] - x[1]) + 0.5 * c[n] * (x[n] - x[n - 1]);
-  for (int i = 2; i <= n - 1; ++i) a += 0.5 * (x[i + 1] - x[i - 1]) * c[i];
+// Area under c over x[k0..n] by the trapezoid rule.
+double Area(const float* c, const float* x, int k0, int n) {
+  if (n - k0 < 1) return 0.0;
+  double a = 0.5 * c[k0] * (x[k0 + 1] - x[k0]) + 0.5 * c[n] * (x[n] - x[n - 1]);
+  for (int i = k0 + 1; i <= n - 1; ++i) a += 0.5 * (x[i + 1] - x[i - 1]) * c[i];
   return a;
+}
+
+// The first grid point that belongs to the distribution.
+int FirstDistributionPoint() { return LeadingTermModel() ? 2 : 1; }
+
+// Amplitude of grid point i in a solution vector v of the block. With a
+// fixed buffer concentration the solve ran over kernels 2..n only, so its
+// element i - 1 belongs to point i, and point 1 is the fixed concentration.
+double GridAmplitude(const NormalEquationBlock& b, const double* v, int i) {
+  if (!b.fixedComponent) return v[i];
+  if (i > 1) return v[i - 1];
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  return hooks.bufferSignal ? hooks.bufferSignal() : 1.0;
 }
 
 void Redraw(const char* xTitle = nullptr) {
@@ -45,15 +61,6 @@ void Redraw(const char* xTitle = nullptr) {
 }
 
 }  // namespace
-
-bool DensityLeadingTerm() {
-  const ModelSelectorFlags& f = F();
-  return f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent || f.CSWithMsTableModel ||
-         f.BimodalFF0With1DiscreteCSModel || (f.HybridCSLsgModel && Conti().hybridDiscrete) ||
-         f.NonidealCSModel || f.LsgStarWith1DiscreteModel;
-}
-
-bool IntegralLeadingTerm() { return DensityLeadingTerm() || F().CSff0With1DiscreteModel; }
 
 void ConvertAmplitudesToDensity() {
   ContiSettings& cs = Conti();
@@ -78,10 +85,11 @@ void ConvertAmplitudesToDensity() {
   const bool dls = CurrentDataTypeFlags().dls != 0;
   const float* x = cs.sValues;
   bool absolute = true;
-  int k0 = 1;
+  int k0 = FirstDistributionPoint();
   std::vector<float> axis;
   if (dls) {
     absolute = false;
+    k0 = 1;
     const bool byD = F().DlsIDModel != 0;
     const float* src = byD ? cs.molarMasses : cs.sValues;
     if (cs.dlsLinearAxis) {
@@ -94,8 +102,6 @@ void ConvertAmplitudesToDensity() {
   } else if (MassGridModel()) {
     x = cs.molarMasses;
     absolute = false;
-  } else if (DensityLeadingTerm()) {
-    k0 = 2;
   }
   DivideByWidth(cs.distribution, x, k0, n, absolute);
   if (cs.showBothRegularizations) {
@@ -121,7 +127,7 @@ bool CopySolutionToDistribution() {
     }
   } else {
     for (int i = 1; i <= n && i <= b.gridPoints; ++i)
-      cs.distribution[i] = static_cast<float>(b.solution[i]);
+      cs.distribution[i] = static_cast<float>(GridAmplitude(b, b.solution, i));
   }
   return true;
 }
@@ -142,9 +148,15 @@ void ShowContiSolution() {
       for (int i = 1; i <= n; ++i) cs.distribution[i] += cs.grid2DAmplitude[(k - 1) * n + i];
   } else if (b.solution && cs.distribution) {
     for (int i = 1; i <= n; ++i) {
-      cs.distribution[i] = static_cast<float>(b.solution[i]);
-      cs.companionDistribution[i] = b.savedSolution ? static_cast<float>(b.savedSolution[i]) : 0.0f;
+      cs.distribution[i] = static_cast<float>(GridAmplitude(b, b.solution, i));
+      cs.companionDistribution[i] = b.savedSolution ? static_cast<float>(GridAmplitude(b, b.savedSolution, i)) : 0.0f;
     }
+  }
+  // Beside the exported normal equations: the amplitudes they solved for.
+  if (cs.exportMatrices && cs.distribution) {
+    const bool map = TwoDimensionalModel() && cs.grid2DAmplitude;
+    DumpDistributionValues(platform::Combine(platform::SystemTempFolder(), kDistributionValuesFile),
+                           map ? cs.grid2DAmplitude : cs.distribution, map ? cs.grid2DSize : n);
   }
   ConvertAmplitudesToDensity();
   if (!TwoDimensionalModel()) {
@@ -160,8 +172,11 @@ bool TransformDistributionToS20(float eta, float rho, float vbar, float vbar20) 
   if (MassGridModel()) return false;
   ContiSettings& cs = Conti();
   const float f = SToS20w(1.0f, eta, rho, vbar, vbar20);
+  const int k0 = FirstDistributionPoint();
   for (int i = 1; i <= cs.gridSize; ++i) {
     cs.sValues[i] *= f;
+    // A density per S grows by 1/f; the term of point 1 is an amplitude.
+    if (i < k0) continue;
     cs.distribution[i] /= f;
     cs.companionDistribution[i] /= f;
   }
@@ -175,14 +190,15 @@ bool TransformDistributionToStokesRadius(float vbar20) {
   const int n = cs.gridSize;
   if (n < 2) return false;
   const bool both = cs.showBothRegularizations;
-  const double a1 = Area(cs.distribution, cs.sValues, n);
-  const double a2 = both ? Area(cs.companionDistribution, cs.sValues, n) : 0.0;
+  const int k0 = FirstDistributionPoint();
+  const double a1 = Area(cs.distribution, cs.sValues, k0, n);
+  const double a2 = both ? Area(cs.companionDistribution, cs.sValues, k0, n) : 0.0;
   for (int i = 1; i <= n; ++i) cs.sValues[i] = S20ToStokesRadius(cs.sValues[i], vbar20) * 1e9f;
   auto rescale = [&](float* c, double before) {
-    for (int i = 1; i <= n; ++i) c[i] = 2.0f * cs.sValues[i] * c[i];
-    const double after = Area(c, cs.sValues, n);
+    for (int i = k0; i <= n; ++i) c[i] = 2.0f * cs.sValues[i] * c[i];
+    const double after = Area(c, cs.sValues, k0, n);
     if (after != 0.0)
-      for (int i = 1; i <= n; ++i) c[i] = static_cast<float>(c[i] * before / after);
+      for (int i = k0; i <= n; ++i) c[i] = static_cast<float>(c[i] * before / after);
   };
   rescale(cs.distribution, a1);
   if (both) rescale(cs.companionDistribution, a2);
@@ -198,7 +214,7 @@ bool CorrectDistributionForSignal(const std::string& file) {
   const int m = static_cast<int>(coefficients.Count());
   // Without coefficients there is no signal to correct for: the caller says so.
   if (m < 1) return false;
-  for (int i = 1; i <= cs.gridSize; ++i) {
+  for (int i = FirstDistributionPoint(); i <= cs.gridSize; ++i) {
     const double R = cs.sValues[i];
     double a = m > 0 ? coefficients[0] : 0.0, p = 1.0;
     for (int k = 1; k < m; ++k) {
@@ -218,7 +234,7 @@ void DifferentialToIntegralDistribution() {
   if (CurrentDataTypeFlags().dls) return;
   ContiSettings& cs = Conti();
   const int n = cs.gridSize;
-  const int k0 = IntegralLeadingTerm() ? 2 : 1;
+  const int k0 = FirstDistributionPoint();
   if (n < k0) return;
   const float* x = MassGridModel() ? cs.molarMasses : cs.sValues;
   float* c = cs.distribution;

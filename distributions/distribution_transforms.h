@@ -21,6 +21,3 @@ bool TransformDistributionToS20(float eta, float rho, float vbar, float vbar20);
 bool TransformDistributionToStokesRadius(float vbar20);
 bool CorrectDistributionForSignal(const std::string& file);
 void DifferentialToIntegralDistribution();
-// Grid point 1 carries a separate term left out of the conversions.
-bool DensityLeadingTerm();
-bool IntegralLeadingTerm();

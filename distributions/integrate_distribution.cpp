@@ -5,7 +5,6 @@
 
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
-#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
 #include "fit/model_params.h"
@@ -38,12 +37,6 @@ bool ClipSegment(double x1, double x2, double c1, double c2, double lo, double h
   s.c1 = c1;
   s.c2 = c2;
   return true;
-}
-
-// Models whose grid point 1 is a discrete or buffer component, left out of
-// the integration.
-bool FirstPointSeparate() {
-  return LeadingTermModel() || F().CSff0With1DiscreteModel || ContiHooks().bufferCorrection;
 }
 
 // The c(M) family integrates over its molar masses; the boundary
@@ -91,9 +84,9 @@ void IntegrateDistribution2D(float lo, float hi, float r1, float r2) {
   } else if (sw[3]) {
     first = cs.grid2DM;
   }
-  // The discrete component of "c(s,ff0) With 1 Discrete Component" has no
-  // place on the s-f/f0 plane.
-  const int k0 = F().CSff0With1DiscreteModel ? 2 : 1;
+  // The discrete component or the buffer's signal at point 1 has no place
+  // on the s-f/f0 plane.
+  const int k0 = LeadingTermModel() ? 2 : 1;
   double sc = 0, sm = 0, sd = 0, ss = 0, sr = 0, sf = 0;
   auto inside = [&](int i) {
     return first[i] >= lo && first[i] <= hi && second[i] >= r1 && second[i] <= r2;
@@ -152,7 +145,7 @@ void IntegrateDistribution(float lo, float hi, float* area, float* mean, float* 
 
   const bool dls = DlsDistributionModel() || CurrentDataTypeFlags().dls;
   const float* x = DistributionIntegrationAxis();
-  int first = FirstPointSeparate() ? 2 : 1;
+  int first = LeadingTermModel() ? 2 : 1;
   double dlo = lo, dhi = hi;
   // Exponent that turns a log10 grid value of the DLS models into linear units.
   const double dlsOffset = F().DlsIDModel ? 7.0 : 9.0;

@@ -69,10 +69,7 @@ IntegrationRangesState& IntegrationRanges() {
 }
 
 bool SaveIntegrationRangesChoice(const std::string& rangesPath) {
-  std::FILE* f = std::fopen(PointerFile().c_str(), "w");
-  if (!f) return false;
-  std::fprintf(f, "%s", rangesPath.c_str());
-  return std::fclose(f) == 0;
+  return platform::WriteWholeFile(PointerFile(), rangesPath);
 }
 
 bool LoadIntegrationRanges() {
@@ -150,14 +147,7 @@ bool IntegrateRangesFromFile(bool optionOn) {
   const IntegrationRangesState& s = IntegrationRanges();
   const RangesReport report = IntegrateRangeList(s.ranges, s.path);
   const std::string out = platform::Combine(CurrentDataPaths().dataFolder, "integrals.dat");
-  std::FILE* f = std::fopen(out.c_str(), "w");
-  if (!f) {
-    Tell("ERROR", Format("could not open file %s for writing", out.c_str()));
-    PlaySoundError();
-    return false;
-  }
-  std::fprintf(f, "%s ", report.text.c_str());
-  if (std::fclose(f) != 0) {
+  if (!platform::WriteWholeFile(out, report.text + " ")) {
     Tell("ERROR", Format("could not open file %s for writing", out.c_str()));
     PlaySoundError();
     return false;

@@ -635,7 +635,7 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
         const std::string text = "caught in local minimum or user interrupt at P = " + pText(y);
         if (SerialFitRunning())
           gSerialFitSettings.errorCode = 6;
-        else
+        else if (!(Conti().monteCarloRun && platform::StopFlag().load()))  // the series says it stopped
           platform::UI().MessageBox("ATTENTION", text, platform::BoxButtons::Ok,
                                     platform::BoxIcon::Warning);
         restoreBest();

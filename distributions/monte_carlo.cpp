@@ -285,7 +285,9 @@ MonteCarloSwResult MonteCarloSwStatistics(float sMin, float sMax, float c) {
 
 bool SaveMonteCarloTable(const std::string& fileName) {
   const ContiSettings& cs = Conti();
-  FILE* f = std::fopen(platform::ToNative(fileName).c_str(), "w");
+  // Whole or not at all: a full disk keeps the table written before.
+  platform::CheckedOutputFile file(fileName);
+  FILE* f = file.get();
   if (!f) {
     const std::string text = "\n\x07" "Attention: could not open " + fileName;
     ErrorBox(text.c_str(), false);
@@ -296,7 +298,11 @@ bool SaveMonteCarloTable(const std::string& fileName) {
     for (int i = 1; i <= cs.grid2DSize; ++i)
       std::fprintf(f, "%e %e %e %e %e %e\n", cs.grid2DS[i], cs.grid2DM[i], cs.grid2DFf[i],
                    cs.grid2DD[i], cs.grid2DStokes[i], cs.grid2DAmplitude[i]);
-  std::fclose(f);
+  if (!file.Commit()) {
+    const std::string text = "\n\x07" "Attention: could not write " + fileName;
+    ErrorBox(text.c_str(), false);
+    return false;
+  }
   return true;
 }
 

@@ -63,9 +63,13 @@ struct MonteCarloDisplayHooks {
 MonteCarloDisplayHooks& MonteCarloDisplay();
 
 // ---- the series -------------------------------------------------------------
-void RunMonteCarloDistributions(int n, float c, const std::string& fileName, bool writeEach);
-void RunMonteCarloSw(int n, float c, float sMin, float sMax, const std::string& fileName,
-                     bool writeEach);
+// A key typed during the series (or a stop asked for) ends it before the
+// next simulation; the limits then come from the simulations completed.
+// Either way the block, the distribution and the models hold the best fit
+// of the measured data again at the end. Returns the simulations completed.
+int RunMonteCarloDistributions(int n, float c, const std::string& fileName, bool writeEach);
+int RunMonteCarloSw(int n, float c, float sMin, float sMax, const std::string& fileName,
+                    bool writeEach);
 // Mean and limits at confidence level c per s grid point; writes the upper
 // limits, the lower limits and the mean ("lim%3.0f", "lim%3.0f", "mean").
 void MonteCarloDistributionLimits(float c);

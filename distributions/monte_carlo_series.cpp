@@ -24,7 +24,9 @@
 #include "numerics/cvector.h"
 #include "numerics/random.h"
 #include "numerics/regrid.h"
+#include "platform/input_events.h"
 #include "platform/paths.h"
+#include "platform/user_interface.h"
 
 namespace {
 
@@ -123,22 +125,51 @@ int Threads() {
   return cs.multipleThreads ? std::max(1, static_cast<int>(cs.normalEquationThreads)) : 0;
 }
 
+// The regularised solve of the measured data, as a run makes it: the block
+// afterwards holds the best fit again, not the last synthetic data set.
+void SolveMeasuredData(NoiseModel model) {
+  ContiSettings& cs = Conti();
+  NormalEquationBlock& b = NeqBlock();
+  MonteCarloRhs(model, Threads());
+  if (TwoDimensionalModel()) {
+    ScaleRegularization();
+  } else if (cs.showBothRegularizations) {
+    ScaleRegularization();
+    if (b.savedSolution)
+      for (int i = 1; i <= b.gridPoints; ++i) b.savedSolution[i] = b.solution[i];
+    RegularizeDistribution();
+  } else if (cs.maxEntropy) {
+    RegularizeDistribution();
+  } else {
+    ScaleRegularization();
+  }
+}
+
+// A key typed since the series began, or a stop asked for elsewhere, ends
+// the series. The keys are counted, not looked for: a solve polling for its
+// own interrupt may have taken the key from the queue.
+unsigned long gKeysAtStart = 0;
+bool StopAsked() {
+  platform::PumpEvents();
+  return platform::KeyDownsPosted() != gKeysAtStart || platform::StopFlag().load();
+}
+
 }  // namespace
 
-void RunMonteCarloDistributions(int n, float c, const std::string& fileName, bool writeEach) {
+int RunMonteCarloDistributions(int n, float c, const std::string& fileName, bool writeEach) {
   ContiSettings& cs = Conti();
   MonteCarloState& mc = MonteCarlo();
   ScanSet& s = CurrentScanSet();
   if (cs.showBothRegularizations && !SerialFitRunning())
     ContiMessage("Monte Carlo for Distributions", "only calculating for maximum entropy regularization");
-  if (s.count < 1 || n < 2) return;
+  if (s.count < 1 || n < 2) return 0;
   cs.monteCarloRun = 1;
   cs.silent = 1;
   cs.synthetic = 0;
   mc.iteration = 0;
   if (!SetupContiGrid() || !AllocMonteCarloArrays(n) || !AllocMonteCarloModelCopy()) {
     cs.monteCarloRun = 0;
-    return;
+    return 0;
   }
   if (!SerialFitRunning()) {
     CreateMonteCarloLimitCurves();
@@ -156,7 +187,7 @@ void RunMonteCarloDistributions(int n, float c, const std::string& fileName, boo
   if (!NeqBlock().block || !WorkBlock().lammSolutions) {
     cs.monteCarloRun = 0;
     FreeMonteCarloModelCopy();
-    return;
+    return 0;
   }
   SolutionToDistribution();
   CalculateppAFit();
@@ -170,7 +201,16 @@ void RunMonteCarloDistributions(int n, float c, const std::string& fileName, boo
 
   const NoiseModel model = ChooseNoiseModel(NeqInputs());
   KeepMeasuredGrid();
+  // Keys typed before the series are no request to stop it.
+  platform::ClearInput();
+  gKeysAtStart = platform::KeyDownsPosted();
+  int done = 0;
+  bool stopped = false;
   for (int k = 1; k <= n; ++k) {
+    if (StopAsked()) {
+      stopped = true;
+      break;
+    }
     mc.iteration = k;
     char text[64];
     std::snprintf(text, sizeof text, "Monte-Carlo distribution #%d   ", k);
@@ -183,18 +223,44 @@ void RunMonteCarloDistributions(int n, float c, const std::string& fileName, boo
     MakeSyntheticScans();
     MonteCarloRhs(model, Threads());
     RegularizedSolve();
+    // A solve cut short by a key is no member of the series.
+    if (platform::StopFlag().load() || platform::KeyDownsPosted() != gKeysAtStart) {
+      stopped = true;
+      break;
+    }
     SolutionToDistribution();
     StoreRow(k);
     if (writeEach) WriteIteration(k);
+    done = k;
   }
-  cs.monteCarloRun = 0;
   RestoreMeasuredGrid();
+  platform::StopFlag() = false;
+  // Solved while the series still counts as running: a silent solve outside
+  // it would skip the regularisation.
+  SolveMeasuredData(model);
+  cs.monteCarloRun = 0;
+  SolutionToDistribution();
+  // The limits come from the simulations that were completed.
+  mc.n = done;
+  if (stopped) {
+    platform::FlushTypedInput();
+    char text[160];
+    std::snprintf(text, sizeof text, "Monte-Carlo series stopped by the user after %d of %d simulations%s", done,
+                  n, done >= 2 ? "" : "\n(too few for confidence limits)");
+    if (!SerialFitRunning())
+      platform::UI().MessageBox("Monte Carlo for Distributions", text, platform::BoxButtons::Ok,
+                                platform::BoxIcon::Information);
+  }
+  if (done < 2) {
+    FreeMonteCarloModelCopy();
+    return done;
+  }
 
   if (!SerialFitRunning()) {
     if (mc.twoDimensional) {
       for (int j = 1; j <= mc.G; ++j) {
         double sum = 0.0;
-        for (int k = 1; k <= n; ++k) sum += mc.Row(k)[j];
+        for (int k = 1; k <= done; ++k) sum += mc.Row(k)[j];
         cs.grid2DAmplitude[j] = static_cast<float>(sum);
       }
       for (int i = 1; i <= mc.sPoints; ++i) {
@@ -207,12 +273,14 @@ void RunMonteCarloDistributions(int n, float c, const std::string& fileName, boo
     MonteCarloDistributionLimits(c);
   }
   FreeMonteCarloModelCopy();
+  return done;
 }
 
-void RunMonteCarloSw(int n, float c, float sMin, float sMax, const std::string& fileName,
-                     bool writeEach) {
-  RunMonteCarloDistributions(n, c, fileName, writeEach);
-  MonteCarloSwStatistics(sMin, sMax, c);
+int RunMonteCarloSw(int n, float c, float sMin, float sMax, const std::string& fileName,
+                    bool writeEach) {
+  const int done = RunMonteCarloDistributions(n, c, fileName, writeEach);
+  if (done >= 2) MonteCarloSwStatistics(sMin, sMax, c);
+  return done;
 }
 
 void EndMonteCarlo() {

@@ -1,5 +1,6 @@
 #include "distributions/normal_equations.h"
 
+#include <memory>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -630,13 +631,21 @@ NoiseFill FillModelBaselineScanRange() {
 
 namespace {
 
-FILE* OpenForWriting(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "w");
+// Each file whole under a temporary name, renamed into place by Close.
+FILE* OpenForWriting(std::unique_ptr<platform::CheckedOutputFile>& file, const std::string& path) {
+  file = std::make_unique<platform::CheckedOutputFile>(path);
+  FILE* f = file->get();
   if (!f) {
     const std::string text = "\n\aAttention: could not open " + path;
     ErrorBox(text.c_str(), false);
   }
   return f;
+}
+
+bool Close(std::unique_ptr<platform::CheckedOutputFile>& file) {
+  const bool ok = file && file->Commit();
+  file.reset();
+  return ok;
 }
 
 }  // namespace
@@ -648,7 +657,8 @@ bool ExportNormalEquationMatrices(const std::string& folder, const float* grid, 
   // The vector and matrix have the block's size; more rows are not there.
   if (!grid || n < 1 || n > b.gridPoints || !b.rhs || !b.normalMatrix) return false;
   auto path = [&](const char* name) { return platform::Combine(folder, name); };
-  FILE* f = OpenForWriting(path("grid.txt"));
+  std::unique_ptr<platform::CheckedOutputFile> file;
+  FILE* f = OpenForWriting(file, path("grid.txt"));
   if (!f) return false;
   for (int i = 1; i <= n; ++i) {
     if (grid2)
@@ -656,36 +666,37 @@ bool ExportNormalEquationMatrices(const std::string& folder, const float* grid, 
     else
       std::fprintf(f, "%e\n", grid[i]);
   }
-  std::fclose(f);
-  if (!(f = OpenForWriting(path("dim.txt")))) return false;
+  if (!Close(file)) return false;
+  if (!(f = OpenForWriting(file, path("dim.txt")))) return false;
   std::fprintf(f, "%d \n", grid2 ? 2 : 1);
-  std::fclose(f);
-  if (!(f = OpenForWriting(path("npoints.txt")))) return false;
+  if (!Close(file)) return false;
+  if (!(f = OpenForWriting(file, path("npoints.txt")))) return false;
   std::fprintf(f, "%f \n",
                static_cast<double>(s.count) * std::max(0, s.lastGridPoint - s.firstGridPoint + 1));
-  std::fclose(f);
-  if (!(f = OpenForWriting(path("ngrid.txt")))) return false;
+  if (!Close(file)) return false;
+  if (!(f = OpenForWriting(file, path("ngrid.txt")))) return false;
   std::fprintf(f, "%d \n", n);
-  std::fclose(f);
-  if (!(f = OpenForWriting(path("sumsquaredata.txt")))) return false;
+  if (!Close(file)) return false;
+  if (!(f = OpenForWriting(file, path("sumsquaredata.txt")))) return false;
   std::fprintf(f, "%e \n", b.sumSquaresData);
-  std::fclose(f);
-  if (!(f = OpenForWriting(path("vector.txt")))) return false;
+  if (!Close(file)) return false;
+  if (!(f = OpenForWriting(file, path("vector.txt")))) return false;
   for (int i = 1; i <= n; ++i) std::fprintf(f, "%e \n", b.rhs[i]);
-  std::fclose(f);
-  if (!(f = OpenForWriting(path("matrix.txt")))) return false;
+  if (!Close(file)) return false;
+  if (!(f = OpenForWriting(file, path("matrix.txt")))) return false;
   for (int i = 1; i <= n; ++i) {
     for (int j = 1; j <= n; ++j) std::fprintf(f, "%e ", b.normalMatrix[i][j]);
     std::fprintf(f, "\n");
   }
-  std::fclose(f);
+  if (!Close(file)) return false;
   return true;
 }
 
 bool DumpDistributionValues(const std::string& path, const float* values, int n) {
-  FILE* f = OpenForWriting(path);
+  std::unique_ptr<platform::CheckedOutputFile> file;
+  FILE* f = OpenForWriting(file, path);
   if (!f) return false;
   for (int i = 1; i <= n; ++i) std::fprintf(f, "%e \n", values[i]);
-  std::fclose(f);
+  if (!Close(file)) return false;
   return true;
 }

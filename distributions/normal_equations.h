@@ -87,5 +87,7 @@ void ShowNormalEquationProgress(float fraction);
 // not open %s".
 bool ExportNormalEquationMatrices(const std::string& folder, const float* grid, int n,
                                   const float* grid2 = nullptr);
-// Distribution values as "%e \n" lines.
+// Distribution values as "%e \n" lines; the run writes them, with Export
+// Matrices on, beside the matrices under this name.
 bool DumpDistributionValues(const std::string& path, const float* values, int n);
+inline constexpr const char* kDistributionValuesFile = "distribution.txt";

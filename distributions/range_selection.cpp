@@ -5,7 +5,9 @@
 
 #include "data/data_messages.h"
 #include "data/scan_set.h"
+#include "distributions/conti_models.h"
 #include "distributions/conti_run.h"
+#include "distributions/distribution_arrays.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
 #include "distributions/integrate_distribution.h"
@@ -74,10 +76,19 @@ RangePolyline IntegrationRangePolyline(const float* x, const float* c, int n, fl
 }
 
 const float* RangeSelectionAxis() {
-  const ModelSelectorFlags& m = F();
-  const bool sGrid = m.AnyCsFamilyModel() || m.DlsIRhModel || m.DlsIRhTimeCourseModel || m.AnyCsff0Model() ||
-                     ContiHooks().bufferCorrection;
-  return sGrid ? Conti().sValues : Conti().molarMasses;
+  // The range is drawn over the curve the plot shows, on that curve's axis
+  // (ls-g*(s) and the hybrid model keep no molar masses).
+  return DistributionAxisIsMass() ? Conti().molarMasses : Conti().sValues;
+}
+
+RangePolyline DistributionRangePolyline(float a, float b) {
+  const ContiSettings& cs = Conti();
+  const float* x = RangeSelectionAxis();
+  if (!x || !cs.distribution) return {};
+  // A term at point 1 is drawn apart from the distribution: its abscissa
+  // need not even lie on the grid.
+  const int skip = LeadingTermModel() ? 1 : 0;
+  return IntegrationRangePolyline(x + skip, cs.distribution + skip, cs.gridSize - skip, a, b);
 }
 
 ZoomRange DistributionZoomRange(const CCurve* curve, float x1, float x2) {
@@ -119,14 +130,14 @@ std::string SelectedRangeReport(const SelectedRangeIntegral& r) {
   if (CurrentDataTypeFlags().dls) {
     const bool byD = m.DlsIDModel != 0;
     const double e = byD ? 7.0 : 9.0;
-    return Format(byD ? "Integral from %f to %f F:\nTotal Signal = %f (%.3f%%of total)\nSignal Average D = %f F"
-                      : "Integral from %f to %f nm:\nTotal Signal = %f (%.3f%%of total)\nSignal Average R = %f nm",
+    return Format(byD ? "Integral from %f to %f F:\nTotal Signal = %f (%.3f%% of total)\nSignal Average D = %f F"
+                      : "Integral from %f to %f nm:\nTotal Signal = %f (%.3f%% of total)\nSignal Average R = %f nm",
                   std::pow(10.0, r.x1 + e), std::pow(10.0, r.x2 + e), c, pct, a);
   }
   if (m.AnyCsff0Model()) {
     const ContiSettings& cs = Conti();
     return Format(
-        "Integral from %f to %f (x) and %f to %f (y):\nLoading Concentration [Signal] = %f (%.3f%%of total)\n"
+        "Integral from %f to %f (x) and %f to %f (y):\nLoading Concentration [Signal] = %f (%.3f%% of total)\n"
         "Weight (Signal) Average sw = %f\nWeight (Signal) Average ff0w = %f\nestimated M from (sw,ff0w): = %f\n"
         "D-average M = %f\nZ (Signal) Average M = %f\n (Signal) Average Rs = %f\n Std. deviation[as sqrt(second "
         "central moment)] ds = %.3f (best done without regularization)\n Std. deviation[as sqrt(second central "
@@ -138,20 +149,20 @@ std::string SelectedRangeReport(const SelectedRangeIntegral& r) {
   }
   if (SedimentationReport())
     return Format(
-        "Integral from %f to %f:\nLoading Concentration [Signal] = %f (%.3f%%of total)\nWeight (Signal) Average = "
+        "Integral from %f to %f:\nLoading Concentration [Signal] = %f (%.3f%% of total)\nWeight (Signal) Average = "
         "%f\n Std. deviation[as sqrt(second central moment)] = %.3f (best done without regularization)\nsw "
         "transformed to 20,w conditions = %f",
         static_cast<double>(r.x1), static_cast<double>(r.x2), c, pct, a, d,
         static_cast<double>(SToS20wCurrent(r.average)));
   if (m.FMScalingLawModel)
     return Format(
-        "Integral from %f to %f:\nLoading Concentration [Signal] = %f (%.3f%%of total)\nWeight (Signal) Average = "
+        "Integral from %f to %f:\nLoading Concentration [Signal] = %f (%.3f%% of total)\nWeight (Signal) Average = "
         "%f\nz-Average = %f\nMz/Mw = %f\n Std. deviation[as sqrt(second central moment)] = %.3f (best done "
         "without regularization)",
         static_cast<double>(r.x1), static_cast<double>(r.x2), c, pct, a, static_cast<double>(r.mz),
         r.average > 0.0f ? static_cast<double>(r.mz) / a : 0.0, d);
   return Format(
-      "Integral from %f to %f:\nLoading Concentration [Signal] = %f (%.3f%%of total)\nWeight (Signal) Average = "
+      "Integral from %f to %f:\nLoading Concentration [Signal] = %f (%.3f%% of total)\nWeight (Signal) Average = "
       "%f\n Std. deviation[as sqrt(second central moment)] = %.3f (best done without regularization)",
       static_cast<double>(r.x1), static_cast<double>(r.x2), c, pct, a, d);
 }

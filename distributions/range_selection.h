@@ -18,9 +18,12 @@ struct RangePolyline {
 };
 RangePolyline IntegrationRangePolyline(const float* x, const float* c, int n, float a, float b);
 
-// The abscissa of the drawn range: the s grid for the c(s) family (and the
-// DLS radius models), else the distribution's second axis (molar masses).
+// The abscissa of the drawn range: the axis the distribution plot shows
+// (molar masses for c(M), DLS I(D) and a c(s) shown as c(M), else s).
 const float* RangeSelectionAxis();
+// The drawn range over the current distribution on that axis; a term at
+// grid point 1 that is no part of the distribution is left out.
+RangePolyline DistributionRangePolyline(float a, float b);
 
 // The zoom of the distribution plot to x1..x2 (either order): y from 0 to
 // the largest value of the curve's points with x1 <= x <= x2.

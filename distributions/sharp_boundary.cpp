@@ -5,8 +5,10 @@
 
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
+#include "fit/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/solvent_gradient.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/regrid.h"
 
@@ -150,4 +152,23 @@ void ContiShapeModelCurve(float c0, double t, const float* r, float* c, int n) {
     }
   }
   if (RadialAverageApplies()) AverageInTransmittance(n, ls.convolutionRange, r, c);
+}
+
+void SpeciesSharpBoundaryCurve(float c0, double t, double k, const float* r, float* c, int n) {
+  SharpBoundaryState& st = SharpBoundary();
+  const SharpBoundaryState saved = st;
+  st = SharpBoundaryState{};
+  st.k = k;
+  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  if (sg.UseInhomogeneousSolvent && sg.StaticGradient) {
+    // The compressed buffer: density at 1 atm, viscosity relative to water
+    // at 20 degC, compressibility (1/MPa); s is held at 20 degC water.
+    st.densityGradient = true;
+    st.speciesS = CurrentLammRunState().s;
+    st.gradientDensity = sg.BufferDensity1atm;
+    st.gradientViscosity = sg.ViscosityRatio;
+    st.gradientCoefficient = sg.Compressibility;
+  }
+  ContiShapeModelCurve(c0, t, r, c, n);
+  st = saved;
 }

@@ -5,6 +5,7 @@
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/simulation_switches.h"
@@ -234,7 +235,16 @@ void ConcentrationsToTotalAndFractions() {
   if (!gModelSelectorFlags.LammDiscreteModel) return;
   ModelParams& mp = gModelParams;
   float* P = gModelParameterVector.P;
-  const int n = mp.componentCount;
+  int n = mp.componentCount;
+  // With the buffer correction and linear amplitudes the last slot holds the
+  // buffer component: its amplitude is the buffer's concentration, no share
+  // of the species total.
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  if (n >= 1 && mp.concentrationsLinear && hooks.bufferSedimentationOn && hooks.bufferSedimentationOn()) {
+    P[8 + n] = mp.concentration[n];
+    if (hooks.bufferSignal) hooks.bufferSignal() = mp.concentration[n];
+    --n;
+  }
   int k0 = 0;
   double total = 0.0;
   for (int k = 1; k <= n; ++k) {

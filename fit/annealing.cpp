@@ -13,6 +13,7 @@
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"
+#include "platform/input_events.h"
 
 namespace {
 
@@ -161,6 +162,7 @@ int SimulatedAnnealingFit(FitHost* host) {
   }
   host->RequestRepaint();
   const float ftol = 0.0005f;
+  bool interrupted = false;
   fs.stopRequested = 0;
   fs.evaluationsThisRun = 0;
   fs.evaluationsTotal = 0;
@@ -182,7 +184,9 @@ int SimulatedAnnealingFit(FitHost* host) {
     float yb = 1e10f;
     ParametersToFitVector(n, p[1]);
     MakeInitialSimplex(n, p);
-    for (int i = n + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
+    // The starting point first: a fit stopped at once keeps the state it
+    // started from, the one point whose misfit is known to be no worse.
+    for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
     int best = 1;
     for (int i = 2; i <= n + 1; ++i)
       if (y[i] < y[best]) best = i;
@@ -192,16 +196,19 @@ int SimulatedAnnealingFit(FitHost* host) {
 
     RunAnnealingSchedule(host, p, y, n, pb, &yb, ftol, SimplexSim, fs.annealStartTemperature);
 
+    interrupted = fs.stopRequested != 0;
     fs.fitRunning = 0;
     fs.stopRequested = 0;
     FitVectorToParameters(pb);
+    platform::InputHold hold;
     SimplexSim(pb, host);
   }
   gSimulationSwitches.redrawDuringSimulation = redraw;
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
 
   fs.annealTemperature = 0.0f;
-  if (!fs.annealFinalMarquardt && !fs.annealFinalSimplex) {
+  // A fit the user stopped is not started again for its finishing pass.
+  if (interrupted || (!fs.annealFinalMarquardt && !fs.annealFinalSimplex)) {
     host->RequestRepaint();
     ComposeFitInfoText(host);
   } else {

@@ -18,6 +18,7 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
+#include "numerics/random.h"
 #include "platform/input_events.h"
 
 RmsdScanRange gRmsdScanRange;
@@ -55,6 +56,28 @@ bool Changed(float previous, float current, float threshold, float maxRelativeCh
   return std::fabs(previous - current) / std::fabs(previous) > maxRelativeChange;
 }
 
+// A tenth of the way coordinate j has come from `start`, where that is
+// more than the starting spread of a simplex around `at`; 0 elsewhere.
+float TravelSpread(const float* at, const float* start, int j) {
+  const float spread = 0.1f * std::fabs(at[j] - start[j]);
+  return spread > gFitEngineState.initialRandomization * std::fabs(at[j]) ? spread : 0.0f;
+}
+
+bool Travelled(int n, const float* at, const float* start) {
+  for (int j = 1; j <= n; ++j)
+    if (TravelSpread(at, start, j) > 0.0f) return true;
+  return false;
+}
+
+// Vertices 2..n+1 moved further by Gaussian steps of the travel spread.
+void WidenSimplex(int n, float** p, const float* start) {
+  for (int j = 1; j <= n; ++j) {
+    const float spread = TravelSpread(p[1], start, j);
+    if (spread > 0.0f)
+      for (int i = 2; i <= n + 1; ++i) p[i][j] += GaussRandom(spread);
+  }
+}
+
 }  // namespace
 
 bool RestartConverged(int n, const float* previous, const float* current, const FitEntryKind* kinds,
@@ -67,8 +90,15 @@ bool RestartConverged(int n, const float* previous, const float* current, const 
 }
 
 bool PollFitStop() {
+  // The window takes the presses that came meanwhile (no more often than the
+  // desktop allows).
+  platform::PumpEvents();
   if (platform::TakeAnyInput()) platform::StopFlag() = true;
-  if (platform::StopFlag().exchange(false)) gFitEngineState.stopRequested = 1;
+  if (platform::StopFlag().exchange(false)) {
+    gFitEngineState.stopRequested = 1;
+    // The rest of the fit is its ending: further presses are no new stops.
+    platform::HoldInput();
+  }
   return gFitEngineState.stopRequested != 0;
 }
 
@@ -180,7 +210,9 @@ float SimplexSim(float* v, FitHost* host) {
     }
   }
   if (host) host->SimulateModel();
-  PollFitStop();
+  // A stop taken here may have cut the simulation short: a part of a model
+  // has no misfit and must never count as the best vertex.
+  if (PollFitStop()) return 1e10f;
   const float rmsd = CalcRmsd();
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
   return rmsd;
@@ -202,8 +234,14 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   int nfunk = 0;
 
   PackFitVectorUnclamped(n, p[1]);
+  FloatVec start(1, n);
+  for (int j = 1; j <= n; ++j) start[j] = p[1][j];
   MakeInitialSimplex(n, p);
-  for (int i = n + 1; i >= 1; --i) y[i] = SimplexSim(p[i], host);
+  // The starting point first: a fit stopped at once keeps the state it
+  // started from, the one point whose misfit is known to be no worse.
+  for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
+  // The first run approaches the minimum; the restarts end where the values
+  // of the simplex agree to kFitSimplexTolerance.
   NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
   int best = LowestVertex(y, n);
   UnpackFitVectorForDisplay(p[best]);
@@ -212,6 +250,12 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   if (afterFirstRun) afterFirstRun();
 
   bool settled = false;
+  // A restart that settled was one of the starting size; before the fit
+  // ends, one restart spread by a tenth of the way the fit has come tries
+  // again (when that is wider than the starting spread). Along a narrow
+  // valley, or with a quantity near a clamp at 0, a small simplex settles
+  // where a wider one walks on.
+  bool probed = false, probing = false;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
     if (beforeRestart) beforeRestart();
     // Restart around the best vertex found so far (vertex 1 after a
@@ -219,8 +263,9 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     if (best != 1)
       for (int j = 1; j <= n; ++j) p[1][j] = p[best][j];
     MakeInitialSimplex(n, p);
+    if (probing) WidenSimplex(n, p, start);
     for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
-    NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
+    NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, SimplexSim, &nfunk);
     best = LowestVertex(y, n);
     UnpackFitVectorForDisplay(p[best]);
     PackFitVectorUnclamped(n, current);
@@ -228,6 +273,15 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     settled = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best], maxRelativeChange);
     for (int j = 1; j <= n; ++j) previous[j] = current[j];
     previousRmsd = y[best];
+    probing = false;
+    if (settled && !probed) {
+      probed = true;
+      if (Travelled(n, p[best], start)) {
+        probing = true;
+        settled = false;
+        continue;
+      }
+    }
     if (settled) break;
   }
   if (!settled && !fs.stopRequested) ReportRestartsExhausted(host);
@@ -289,7 +343,10 @@ int FitCurrentModel(FitHost* host) {
     gSerialFitSettings.abortRequest = 1;
     fs.stopRequested = 0;
   }
-  SimplexSim(p[best], host);
+  {
+    platform::InputHold hold;
+    SimplexSim(p[best], host);
+  }
   gSimulationSwitches.redrawDuringSimulation = redraw;
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
   host->RequestRepaint();

@@ -372,7 +372,10 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
   }
   const bool discrete = sel.BimodalFF0With1DiscreteCSModel || (sel.HybridCSLsgModel && !c.hybridDiscreteOff) ||
                         sel.CSWith1DiscreteModel || sel.NonidealCSModel || sel.CSff0With1DiscreteModel;
-  if (discrete) Appendf(l5, " - [s1 = %.3f, M1 = %.3f]", c.discreteS, c.discreteM);
+  if (discrete && c.discreteByD)
+    Appendf(l5, " - [s1 = %.3f, D1 = %.3f]", c.discreteS, c.discreteD);
+  else if (discrete)
+    Appendf(l5, " - [s1 = %.3f, M1 = %.3f]", c.discreteS, c.discreteM);
 }
 
 void ContinuousLine4(std::string& l4, const FitReportInputs::Conti& c) {

@@ -83,6 +83,10 @@ struct FitReportInputs {
     float vbar = 0.73f;
     bool hybridDiscreteOff = false;
     float discreteS = 0, discreteM = 0;
+    // The plain one-discrete c(s) takes the component's diffusion
+    // coefficient (1e-7 cm^2/s) instead of its molar mass.
+    bool discreteByD = false;
+    float discreteD = 0;
     // Non-ideal c(s) variants.
     bool nonidealHardSphere = false, nonidealSticky = false;
     float nonidealVolumeCorrection = 0, nonidealBaxterT = 0, nonidealReducedB2 = 0;

@@ -325,9 +325,13 @@ void SimulateMovingFrameLamm() {
       StepCosoluteGradient();
       if (!rs.running || st.singularMatrixError) break;
       if (dynamic) {
-        gCore.UpdateRadii(rs.t);
+        // The factors of the next step: the cosolute halfway through it,
+        // where the nodes are halfway through it.
+        const double half = 0.5 * rs.dt;
+        gCore.UpdateRadii(rs.t + half);
         CurrentLocalSolventFactors().UpdateFrom(sg, gSolutionConditions.vbar, CurrentCosolute(),
-                                                gCore.r, gCore.xi, gCore.N);
+                                                gCore.r, gCore.xi, gCore.N, half);
+        gCore.UpdateRadii(rs.t);
         gCore.UpdateSolventTerms(rs.rpm);
       }
     }

@@ -13,6 +13,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/solvent_gradient.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
@@ -246,6 +247,8 @@ void ShowSimulationProgress(double x) {
     InterpolateCellProfile(ss.gridLength, ss.grid, curve, N, g.Radius, g.DisplayProfile);
     AverageIfRequested(ss.gridLength, ss.grid, curve);
   }
+
+  ShowCosoluteAtScan(j, rs.progressWindow != nullptr);
 
   if (rs.scanCounter < ss.count) {
     ++rs.scanCounter;

@@ -10,10 +10,12 @@
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/serial_fit_settings.h"
-#include "platform/paths.h"
+#include "platform/input_events.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
+#include "numerics/error_box.h"
 #include "numerics/linear_solvers.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -389,6 +391,9 @@ int MLOptimize(FitHost* host) {
   }
 
   const bool completed = !fs.stopRequested && !fs.mlError;
+  // The covariance pass and the evaluation of the result are the ending:
+  // no press cuts them short.
+  platform::InputHold hold;
   if (completed) {
     lambda = 0.0;
     mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
@@ -408,7 +413,7 @@ int MLOptimize(FitHost* host) {
     const std::string path = host->MarquardtListingPath();
     // Whole or not at all: parallel runs may share the program folder.
     if (!path.empty()) {
-      platform::WriteThroughTemporary(path, [n](const std::string& temporary) {
+      const bool written = platform::WriteThroughTemporary(path, [n](const std::string& temporary) {
         FILE* f = std::fopen(temporary.c_str(), "w");
         if (!f) return false;
         for (int i = 1; i <= n; ++i) {
@@ -418,6 +423,8 @@ int MLOptimize(FitHost* host) {
         }
         return std::fclose(f) == 0;
       });
+      if (!written && platform::FirstWriteFailure(path))
+        ErrorBox(("\n\aAttention: could not write " + path).c_str());
     }
   } else {
     float* v = ToModelUnits(a, n);

@@ -28,6 +28,7 @@
 #include "fit/solvent_gradient.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/solver_display.h"
 #include "numerics/arrays.h"
 #include "platform/input_events.h"
 
@@ -59,7 +60,12 @@ ModelEvaluationHooks MakeDefaultHooks() {
   h.updateBufferSedimentation = [](FitHost*) {};
   h.applySolverOptions = ApplyFluorescenceCorrections;
   h.markPlotsForRefresh = [] {};
-  h.drawScanModel = [](int, int) {};
+  h.drawScanModel = [](int j, int k) {
+    const ScanSet& ss = CurrentScanSet();
+    const LammSolverDisplay& display = CurrentLammSolverDisplay();
+    if (display.plotFloats && j >= 1 && j <= ss.count && ss.model[j])
+      display.plotFloats(ss.radii[j], ss.model[j], ss.points[j], EquationColour(k));
+  };
   h.simulateStaticGridLamm = RunStaticGridLammSpecies;
   h.sharpBoundaryCurve = SharpBoundaryCurveSector;
   h.frictionalRatio = FrictionalRatioFromSD;

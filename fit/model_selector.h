@@ -110,6 +110,17 @@ struct ModelSelectorFlags {
   bool AnyBimodalCsModel() const { return BimodalFF0CSModel || BimodalFF0With1DiscreteCSModel; }
   bool AnyCsff0Model() const { return CSff0Model || CSff0With1DiscreteModel; }
   bool AnyLsgModel() const { return LsgStarModel || LsgStarWith1DiscreteModel || HybridCSLsgModel; }
+  // Grid point 1 of the distribution holds a term that is no part of it: a
+  // discrete species, the nonideal model's leading term, or the buffer's
+  // signal while the buffer-sedimentation correction is on
+  // (`bufferCorrection`); `hybridDiscrete` is the hybrid model's discrete
+  // part. That point keeps its amplitude through every transform and stays
+  // out of every integral, drawn range and normalisation.
+  bool FirstPointOutsideDistribution(bool bufferCorrection, bool hybridDiscrete) const {
+    return bufferCorrection || CSWith1DiscreteModel || CSWith1DiscreteComponent ||
+           BimodalFF0With1DiscreteCSModel || CSWithMsTableModel || NonidealCSModel ||
+           LsgStarWith1DiscreteModel || CSff0With1DiscreteModel || (HybridCSLsgModel && hybridDiscrete);
+  }
 };
 
 extern ModelSelectorFlags gModelSelectorFlags;

@@ -16,6 +16,13 @@ using FitTarget = float (*)(float* v, FitHost* host);
 void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
                         int* nfunk);
 
+// Relative spread of the vertex values at which the fits' minimisations end,
+// a few roundings of a float above 0. A looser spread ends a run wherever
+// a simplex of the starting size (1 %) sees values that close: on a flat
+// stretch or along a valley, far from the minimum; the restart then starts
+// where it ended and ends at once, and the fit stops on the slope.
+constexpr float kFitSimplexTolerance = 1e-5f;
+
 // The restarts around the best vertex end when one of them no longer moves
 // the rmsd or any parameter; a fit pinned against a limit, or an objective
 // too rough to settle, is ended after this many and keeps its best vertex.

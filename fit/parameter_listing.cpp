@@ -70,7 +70,7 @@ std::string ParameterListingText(bool forClipboard) {
   if (mp.baselineFit || mp.baselineLinear)
     text += "\t\t(floated)\n";
   else
-    text += forClipboard ? "\t\t(fitxed)\n" : "\t\t(fixed)\n";
+    text += forClipboard ? "\t\t(fixed)\n" : "\t\t(fixed)\n";
   if (fs.fitTINoise) text += forClipboard ? "\t\ttime independent baseline fitted\n" : "\t\t(time independently fitted)";
   text += Format("\nfitted from %1.4f to %1.4f cm\n", static_cast<double>(s.leftFitLimit),
          static_cast<double>(s.rightFitLimit));
@@ -119,14 +119,14 @@ std::string SaveParametersToFile(const std::string& name) {
     }
   }
   UnpackModelParameters();
-  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
-  if (!f) {
+  platform::CheckedOutputFile file(path);
+  if (!file) {
     ErrorBox(("could not open " + path).c_str(), false);
     return std::string();
   }
   const std::string text = ParameterListingText(false);
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (std::fclose(f) != 0 || !written) {
+  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+  if (!written || !file.Commit()) {
     ErrorBox(("could not write " + path).c_str(), false);
     return std::string();
   }

@@ -326,7 +326,9 @@ bool TmpSaveBestParams(const std::string& path, bool intermediate) {
       if (mp.included[k]) mp.concentrationFit[k] = 1;
   UnpackModelParameters();
   const std::vector<float> v = Compose(intermediate, KeptLines());
-  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
+  // Whole or not at all: a failed write keeps the analysis saved before.
+  platform::CheckedOutputFile file(path);
+  std::FILE* f = file.get();
   if (!f) {
     const std::string text = "Attention: could not open " + path;
     ErrorBox(text.c_str());
@@ -334,7 +336,11 @@ bool TmpSaveBestParams(const std::string& path, bool intermediate) {
   }
   for (int line = 1; line <= kSavedParamsLines; ++line)
     std::fprintf(f, "%f\n", static_cast<double>(v[static_cast<std::size_t>(line)]));
-  const bool written = std::fclose(f) == 0;
+  const bool written = file.Commit();
+  if (!written) {
+    const std::string text = "Attention: could not write " + path;
+    ErrorBox(text.c_str());
+  }
   const SavedParamsHooks& hooks = CurrentSavedParamsHooks();
   if (written && gModelSelectorFlags.NonidealCSModel && hooks.savedNonidealModel) hooks.savedNonidealModel(path);
   platform::WriteDiagnostics(" --> done.");

@@ -6,8 +6,8 @@ struct SimulationSwitches {
   unsigned char redrawDuringSimulation = 0;
   // The "change grid size and readjust max dc/c" box was shown in this fit.
   unsigned char discretizationWarningShown = 0;
-  // The inhomogeneous-solvent box of a concentration-dependent model was
-  // shown in this fit.
+  // The inhomogeneous-solvent box of a concentration-dependent model (or of
+  // a species without diffusion) was shown in this fit.
   unsigned char inhomogeneousWarningShown = 0;
   // The last simulation ran on the static-grid Lamm solver (its progress and
   // report texts differ in trailing blanks); cleared by Run.

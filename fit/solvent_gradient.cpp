@@ -15,9 +15,12 @@
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/solver_display.h"
 #include "numerics/cvector.h"
 #include "numerics/error_box.h"
 #include "platform/input_events.h"
+#include "platform/paths.h"
+#include "platform/program_paths.h"
 
 namespace {
 double FirstScanRpm() {
@@ -316,6 +319,20 @@ void StepCosoluteGradient() {
   cs.time = rs.t;
 }
 
+void ShowCosoluteAtScan(int j, bool draw) {
+  const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  const CosoluteState& cs = CurrentCosolute();
+  if (!sg.UseInhomogeneousSolvent || !sg.SedimentingCosolute || cs.n < 1) return;
+  const LammSolverDisplay& display = CurrentLammSolverDisplay();
+  if (draw && sg.PlotCosoluteData && display.plotDoubles)
+    display.plotDoubles(cs.r.data(), cs.c.data(), cs.n, kCosoluteColour);
+  const ScanSet& ss = CurrentScanSet();
+  if (!sg.SaveCosoluteData || j < 1 || j > ss.count || j >= static_cast<int>(ss.fileNames.size())) return;
+  const platform::PathParts scan = platform::SplitPath(ss.fileNames[j]);
+  WriteCosoluteScan(CosoluteFolder(platform::ProgramPaths.TempFolder) + scan.name + scan.extension, cs.r.data(),
+                    cs.c.data(), cs.n, ss.records[j]);
+}
+
 double CosoluteConcentrationAt(double x) {
   const CosoluteState& cs = CurrentCosolute();
   if (cs.n < 2) return CurrentSolventGradientSettings().CosoluteLoadingConcentration;
@@ -323,6 +340,7 @@ double CosoluteConcentrationAt(double x) {
 }
 
 void UpdateLocalSDFactors(const double* r, int N) {
+  // For the next species step: the cosolute halfway through it.
   CurrentLocalSolventFactors().UpdateFrom(CurrentSolventGradientSettings(), gSolutionConditions.vbar,
-                                          CurrentCosolute(), r, r, N);
+                                          CurrentCosolute(), r, r, N, 0.5 * CurrentLammRunState().dt);
 }

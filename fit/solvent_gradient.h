@@ -90,3 +90,8 @@ bool AdvanceCosolute(double dt, double rpm);
 double CosoluteConcentrationAt(double x);
 // Forgets which missing list files were already reported.
 void ResetSolventListNotes();
+// The sedimenting cosolute at the time of scan j: drawn in blue over the
+// data plot (with its display switch, when draw is set) and written (with
+// its file switch) as a scan file of the name of scan j's file in the temp
+// folder, described "component 2". Nothing while no cosolute is simulated.
+void ShowCosoluteAtScan(int j, bool draw);

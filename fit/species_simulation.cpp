@@ -614,8 +614,21 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
       }
       if (CurvesOnCommonGrid() && ss.gridLength > 0) InitialProfileToCurve(k);
     } else if (Dentry == 0 && PlainLoading()) {
+      const SolventGradientSettings& sg = CurrentSolventGradientSettings();
+      if (sg.UseInhomogeneousSolvent && !sg.StaticGradient) {
+        // Only the compressed solvent has a closed form; the species is
+        // shown as in a uniform solvent. Once per Run, once per fit.
+        const bool quiet = gFitEngineState.fitRunning != 0;
+        if (host && (!quiet || !gSimulationSwitches.inhomogeneousWarningShown)) {
+          if (quiet) gSimulationSwitches.inhomogeneousWarningShown = 1;
+          host->MessageBox("", "D = 0 or s = 0 models are not implemented yet for inhomogeneous solvent",
+                           platform::BoxIcon::Warning);
+        }
+      }
       const double w = Omega(LastScan().rpm);
       const double sw2 = w * w * s * 1e-13;
+      // The curve of a compressed solvent reads the species' own s here.
+      rs.s = s;
       AddClosedFormCurves(k, [&](double t, const float* r, float* out, int count) {
         hooks.sharpBoundaryCurve(static_cast<float>(A), t, sw2, r, out, count);
       });

@@ -57,7 +57,12 @@ void CLammIdeal::SetupGrid() {
     N_ = defaultNodes_;
   } else {
     defaultGrid_ = false;
-    steep_ = IsGradientTooSteep(s_, D_);
+    // A sedimenting cosolute makes the solvent denser and more viscous
+    // towards the bottom: the species slows there and its pile-up reaches
+    // far into the cell (a 6 S species over 0.5 M of a 2 S cosolute is at
+    // 1.4 times its loading at 7.10 cm after 5100 s), which an outflow at
+    // the bottom, right for the same species in water, would take away.
+    steep_ = !CosolutePilesUpAtTheBottom() && IsGradientTooSteep(s_, D_);
     const double rR = std::max<double>(rightFitLimit_, meniscus_ + 0.001);
     const double rate = accelRate_ * (1.0 / 60.0) * 2 * kPi;
     const double x = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * meniscus_ *
@@ -76,19 +81,32 @@ void CLammIdeal::SetupGrid() {
     const double boundaryNodes = std::floor((bottom_ - meniscus_) * pointsPerWidth_ / w);
     const double cand = std::max(boundaryNodes, BottomLayerNodes());
     staticCandidate_ = static_cast<float>(cand);
-    // The layer needs the finer spacing only where it is: the boundary keeps
-    // a spacing for its own width where it passes.
-    if (staticGrid_ && !movingFrame_ && cand > std::max<double>(boundaryNodes, minNodes_)) {
+    // The width at the right fit limit is the boundary's largest: at the
+    // first scans it is narrower by the square root of the times, and an
+    // even grid for the widest boundary leaves the early ones to two or
+    // three elements (errors of 1e-2 of the loading). The layered grid
+    // follows the width where the boundary passes, and a pile-up at the
+    // bottom where there is one.
+    if (staticGrid_ && !movingFrame_ && s_ > 0) {
       layeredRadii_ = LayeredNodes(std::max<double>(boundaryNodes, minNodes_));
       const int n = static_cast<int>(layeredRadii_.size()) - 1;
-      layered_ = n >= minNodes_ && n < cand && n <= maxNodes_;
+      layered_ = n >= minNodes_ && n <= maxNodes_;
       if (layered_) staticCandidate_ = static_cast<float>(n);
     }
     refineRadius_ = static_cast<float>(rR);
-    double c = cand;
+    // The moving frame's spacing at the boundary hardly changes as it
+    // travels: it must suit the narrowest boundary any scan sees, the one of
+    // the first scan, not the widest at the right fit limit.
+    double wFrame = w;
+    const double first = ScanTime(1);
+    if (first > 0 && first < T) wFrame = std::max(std::sqrt(D_ * first), 0.001);
+    // A sedimenting cosolute's gradient sharpens the boundary (see LayeredNodes).
+    if (CosolutePilesUpAtTheBottom()) wFrame *= 0.7;
+    double c = std::max(cand, std::floor((bottom_ - meniscus_) * pointsPerWidth_ / wFrame));
+    c = std::min(c, static_cast<double>(maxNodes_) + 1);
     const double q = bottom_ / meniscus_;
     while (c > minNodes_) {
-      if (w / pointsPerWidth_ <
+      if (wFrame / pointsPerWidth_ <
           meniscus_ * (std::pow(q, 1.5 / (c - 1)) - std::pow(q, 0.5 / (c - 1)))) {
         c = c + 1;
         break;
@@ -98,7 +116,7 @@ void CLammIdeal::SetupGrid() {
     movingCandidate_ = static_cast<float>(c);
     const double chosen = movingFrame_ ? movingCandidate_ : staticCandidate_;
     N_ = static_cast<int>(std::clamp<double>(chosen, minNodes_, maxNodes_));
-    refineRequested_ = staticGrid_ && optimiseGrid_ && steep_ && !zoneLoading_;
+    refineRequested_ = staticGrid_ && optimiseGrid_ && steep_ && !zoneLoading_ && !layered_;
   }
   if (allocated_ && (allocatedCount_ != N_ || (movingFrame_ && !staticGrid_ && !frameBlock_)))
     FreeWorkMemory();
@@ -143,13 +161,35 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   // times the loading: inside the fit range the even spacing reaches twelve
   // decay lengths from the bottom; beyond the fit range it only has to be
   // resolved at the bottom, the elements growing from there.
-  const double decay = D_ / (sw2 * b);
+  // Where the gradient at the bottom is steep the bottom is an outflow:
+  // no pile-up to resolve there.
+  const double decay = steep_ ? HUGE_VAL : D_ / (sw2 * b);
   const double layer = 0.5 * decay, depth = 12 * decay;
   const double fit = std::max(0.0, b - rightFitLimit_ - 4 * decay);
   auto graded = [&](double e) {
     if (fit >= depth) return e;
     return e < fit ? std::min(e, fit - e) : std::max(0.0, e - depth);
   };
+  // Over a sedimenting cosolute the species piles up where the cosolute
+  // does, over a few of the cosolute's decay lengths from the bottom: a
+  // twentieth of that length there.
+  // The cosolute's gradient also sharpens the boundary (the species behind
+  // it, in lighter solvent, catches up): its widths count at 0.7 (the
+  // moving frame's grid takes the same factor).
+  double cosoluteDepth = 0, cosoluteSpacing = HUGE_VAL, sharpening = 1.0;
+  if (CosolutePilesUpAtTheBottom()) {
+    sharpening = 0.7;
+    const double c0 = solvent_.CosoluteLoadingConcentration;
+    const double sc = solvent_.CsClAt25C ? CsClSedimentationCoefficient25C(c0) : solvent_.CosoluteS;
+    const double Dc = solvent_.CsClAt25C ? CsClDiffusionCoefficient25C(c0) : solvent_.CosoluteD;
+    const double w = finalRpm_ * 2 * kPi / 60;
+    const double v = std::fabs(sc) * 1e-13 * w * w * b;
+    if (v > 0 && Dc > 0) {
+      const double cosoluteDecay = std::min(Dc / v, L);
+      cosoluteDepth = 3 * cosoluteDecay;
+      cosoluteSpacing = 0.05 * cosoluteDecay;
+    }
+  }
   const double perWidth = std::max(1.0f, pointsPerWidth_);
   std::vector<double> x{0.0, m};
   while (x.back() < b && x.size() <= static_cast<size_t>(maxNodes_) + 1) {
@@ -160,7 +200,8 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
     const double t = std::max(arrival(r), first);
     const double early = 0.5 + 0.5 * std::clamp((t / first - 2) / 6, 0.0, 1.0);
     const double width = std::sqrt(D_ * early * t) / perWidth;
-    const double h = std::min({width, coarsest, (layer + 0.2 * graded(b - r)) / 1.2});
+    double h = std::min({sharpening * width, sharpening * coarsest, (layer + 0.2 * graded(b - r)) / 1.2});
+    if (b - r < cosoluteDepth) h = std::min(h, cosoluteSpacing);
     x.push_back(r + h);
   }
   // The last node on the bottom: the elements shrink in proportion.
@@ -168,6 +209,11 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   for (size_t i = 2; i < x.size(); ++i) x[i] = m + (x[i] - m) * scale;
   x.back() = b;
   return x;
+}
+
+bool CLammIdeal::CosolutePilesUpAtTheBottom() const {
+  if (!(localSolvent_ && solvent_.DynamicGradient && solvent_.SedimentingCosolute)) return false;
+  return solvent_.NonidealCosolute || solvent_.CsClAt25C || solvent_.CosoluteS > 0;
 }
 
 bool CLammIdeal::IsGradientTooSteep(double s, double D) const {

@@ -11,6 +11,7 @@
 #include "numerics/error_box.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"
+#include "platform/program_paths.h"
 
 namespace {
 std::atomic<bool> gDiagnostics{false};
@@ -248,6 +249,7 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   std::copy(o.solventCoef_, o.solventCoef_ + 4, solventCoef_);
   solvent_ = o.solvent_;
   solventGiven_ = o.solventGiven_;
+  cosoluteBase_ = o.cosoluteBase_;
   solventVbar_ = o.solventVbar_;
   solventRpm_ = o.solventRpm_;
   cosoluteSCoef_ = o.cosoluteSCoef_;
@@ -554,6 +556,8 @@ void CLammIdeal::SetTimedProfiles(int count, int length, float** table,
 
 bool CLammIdeal::LoadInitialDistribution(int n, const float* radii, const float* values) {
   initialProfile_ = false;
+  // With a component table the loading is the table's weighted sum.
+  if (tableModel_) return false;
   if (!radii || !values || n < 2) return false;
   if (radii[1] > static_cast<float>(meniscus_) || radii[n] < static_cast<float>(bottom_))
     return false;
@@ -643,6 +647,7 @@ void CLammIdeal::SetSolventGradientParameters(const SolventGradientSettings& sg,
                                               const std::vector<double>& dCoef) {
   solvent_ = sg;
   solventGiven_ = true;
+  cosoluteBase_ = platform::ProgramPaths.TempFolder;
   solventVbar_ = vbar;
   solventRpm_ = rpm;
   const bool lists = sg.SedimentingCosolute && sg.NonidealCosolute && !sg.CsClAt25C;

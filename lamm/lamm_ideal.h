@@ -147,6 +147,8 @@ class CLammIdeal {
   // Algorithm and grid choice.
   bool IsGradientTooSteep(double s, double D) const;
   bool IsFloatingPileTooSteep() const;
+  // A sedimenting cosolute whose pile-up at the bottom slows the species there.
+  bool CosolutePilesUpAtTheBottom() const;
   bool NeedsBackDiffusionShutOff(double t, double rpm, double s, double D) const;
   bool ShutOffNegligibleDiffusion();
 
@@ -184,6 +186,9 @@ class CLammIdeal {
   // Output and diagnostics.
   void ShowSolvingProgress(int x, int y);
   void EachIterationOutput(double change);
+  // Where the co-sedimenting solvent's scan files go: the folder of this
+  // base path (the temp folder unless set).
+  void SetCosoluteBasePath(const std::string& base) { cosoluteBase_ = base; }
   // Pieces of one radial scan when its duration is simulated; 0 (the
   // default) chooses them by FiniteScanSegments, 2 or less takes every scan
   // at one instant.
@@ -196,7 +201,12 @@ class CLammIdeal {
   static int FiniteScanSegments(double s, double D, double omega2, double m, double b, double v,
                                 double t1, double distance);
   bool UserAbortRequested();
-  void DebugLog(const char* text);
+  // Appends text to this solver's debug file (the first call writes the
+  // header line); a template solver logs the list runs made from it.
+  void DebugLog(const char* text) const;
+  // Progress texts are drawn for this solver: it reports to the window and
+  // neither a fit nor a silent run suppresses them.
+  bool ShowsProgressText() const { return showProgress_ && !suppress1_ && !suppress2_; }
 
   // Element integrals on the frame radii of the moving-frame path (with the
   // end terms of a steep gradient at the end the species moves to).
@@ -549,6 +559,13 @@ class CLammIdeal {
   void CopyFluorophoreFrom(const CLammIdeal& other);
 
   // ---- diagnostics ----
-  std::string debugFile_;
-  bool debugHeader_ = false, debugOpened_ = false;
+  // The four progress lines of a step, and a stored scan drawn (with the
+  // co-sedimenting solvent's profile, shown and written) on the
+  // user-interface thread.
+  void ShowStepLines(double change) const;
+  void ShowStoredScan(int scan, const float* row, const float* radii, int n) const;
+  std::string cosoluteBase_;
+
+  mutable std::string debugFile_;
+  mutable bool debugHeader_ = false, debugOpened_ = false;
 };

@@ -297,10 +297,15 @@ void CLammIdeal::SolveMovingFrame() {
       LammTimeStep(stepStart);
       if (errTridag_ || errConcDependent_) break;
       if (solvent_.DynamicGradient) {
-        // The factors belong to the nodes' present radii, the integrals to
-        // the frame radii.
-        UpdateMovingGridRadii();
+        // The factors belong to the nodes' radii, the integrals to the frame
+        // radii. The nodes travel by a grid spacing in a frame period: the
+        // factors of the next step are those where the nodes are halfway
+        // through it (at their start radii the species near the bottom fell
+        // behind by an error of the order of the spacing).
+        BindFrameCore();
+        mf_.UpdateRadii(t_ + 0.5 * dt_);
         UpdateLocalSolventFactors(r_, xi_);
+        mf_.UpdateRadii(t_);
         mf_.UpdateSolventTerms(rpm_);
       }
     }

@@ -205,9 +205,7 @@ void CLammNonIdeal::DumpCtotVector(double t, int kind) {
   char name[400];
   std::snprintf(name, sizeof name, "%sit%dctot%3d.ip0", dumpPrefix_.c_str(), kind, dumpCount_);
   // Diagnostics never interrupt a run: an unwritable place is skipped.
-  std::FILE* probe = std::fopen(platform::ToNative(name).c_str(), "w");
-  if (!probe) return;
-  std::fclose(probe);
+  if (!platform::CheckedOutputFile(name)) return;
   std::vector<float> radii(static_cast<size_t>(N_) + 1), values(static_cast<size_t>(N_) + 1);
   for (int i = 1; i <= N_; ++i) {
     radii[i] = static_cast<float>(r_[i]);
@@ -343,6 +341,26 @@ bool CLammNonIdeal::TrialStep(double dt) {
   return true;
 }
 
+void CLammNonIdeal::SpreadTrialNegatives() {
+  auto spread = [&](int i) {
+    c_[i - 1] += static_cast<float>(0.5 * c_[i] * r_[i] / r_[i - 1]);
+    c_[i + 1] += static_cast<float>(0.5 * c_[i] * r_[i] / r_[i + 1]);
+    c_[i] = 0;
+  };
+  if (t_ < 10 && (zoneLoading_ || initialProfile_ || cdModel_.cleanUp)) {
+    for (int i = 2; i <= N_ - 1; ++i)
+      if (c_[i] < 1e-10) spread(i);
+  }
+  if (schedule_) {
+    if (c_[1] < 0) {
+      c_[2] += c_[1] * r_[1] / r_[2];
+      c_[1] = 0;
+    }
+    for (int i = 2; i <= N_ - 1; ++i)
+      if (c_[i] < 0 && c_[i - 1] > 0 && c_[i + 1] > 0) spread(i);
+  }
+}
+
 void CLammNonIdeal::AcceptStep() {
   ++stepCount_;
   t_ += dt_;
@@ -351,6 +369,9 @@ void CLammNonIdeal::AcceptStep() {
     rpm_ = finalRpm_;
   }
   if (schedule_ && !scheduleFinished_) UpdateSpeedStep(t_);
+  // A small undershoot at the meniscus is reflected into the second node
+  // with the node weights, keeping the amount.
+  if (-trimThreshold_ < c_[1] && c_[1] < 0) FixNegativeMeniscus();
   if (massTracking_) cellContent_ = CellContent();
 }
 
@@ -383,7 +404,12 @@ double CLammNonIdeal::AdaptiveStep() {
     return 1.0;
   }
   auto failed = [&] { return errNonConvergence_ || errTridag_ || errConcDependent_; };
-  if (!TrialStep(dt_) || failed()) return 0;
+  auto trial = [&] {
+    if (!TrialStep(dt_) || failed()) return false;
+    SpreadTrialNegatives();
+    return true;
+  };
+  if (!trial()) return 0;
   if (stepCount_ == 0 && c_[1] > 0) {
     AcceptStep();
     return dt_;
@@ -391,7 +417,7 @@ double CLammNonIdeal::AdaptiveStep() {
   double err = StepChange();
   if (!steep_ && s_ > 0 && c_[N_] < cPrev_[N_] && dt_ > 1) {
     dt_ *= 0.5;
-    if (!TrialStep(dt_) || failed()) return 0;
+    if (!trial()) return 0;
     err = StepChange();
   }
   while (err > ctl_.tol) {
@@ -406,7 +432,7 @@ double CLammNonIdeal::AdaptiveStep() {
       dt_ = 1.0;
       return 1.0;
     }
-    if (!TrialStep(dt_) || failed()) return 0;
+    if (!trial()) return 0;
     err = StepChange();
   }
   AcceptStep();

@@ -74,6 +74,12 @@ class CLammNonIdeal : public CLammIdeal {
   void TimeLoop();
   double AdaptiveStep();
   bool TrialStep(double dt);
+  // Small negative values a trial step leaves: during the first 10 s of a
+  // layer loading or an initial profile every interior value below 1e-10 is
+  // spread to its neighbours; under a speed schedule a negative first node
+  // goes to the second and an interior dip between positive neighbours to
+  // them. The amount in the cell stays.
+  void SpreadTrialNegatives();
   void AcceptStep();
   void SetNodeCoefficients(double t);
   void FindLinearRange();

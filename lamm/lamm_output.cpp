@@ -9,7 +9,9 @@
 #include <cstdio>
 
 #include "data/scan_set.h"
+#include "data/fluorophore.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/solver_display.h"
 #include "numerics/error_box.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"
@@ -30,13 +32,45 @@ void CLammIdeal::ShowSolvingProgress(int /*x*/, int /*y*/) {
   platform::UI().StatusText(text);
 }
 
-void CLammIdeal::EachIterationOutput(double change) {
-  if (showProgress_ && !inWorker_ && !suppress1_ && !suppress2_) {
-    char text[200];
-    std::snprintf(text, sizeof text, "dt = %f sec  #it = %d   t = %.0f sec  ri=%f  ", dt_,
-                  stepCount_, t_, change);
-    platform::UI().StatusText(text);
+void CLammIdeal::ShowStepLines(double change) const {
+  const LammSolverDisplay& display = CurrentLammSolverDisplay();
+  if (!display.drawText) return;
+  char text[200];
+  std::snprintf(text, sizeof text, "dt = %f sec  ", dt_);
+  display.drawText(10, 70, text);
+  std::snprintf(text, sizeof text, "#it = %d   ", stepCount_);
+  display.drawText(10, 90, text);
+  if (massTracking_)
+    std::snprintf(text, sizeof text, "t = %.0f sec (M=%f) ", t_, cellContent_);
+  else
+    std::snprintf(text, sizeof text, "t = %.0f sec  ", t_);
+  std::string line = text;
+  const CFluorophore* f = fluorophore_.get();
+  if (f && f->bBurning && t_ >= f->BurnStartTime && t_ < f->BurnEndTime) line += "(blasting) ";
+  display.drawText(10, 110, line);
+  std::snprintf(text, sizeof text, "ri=%f  ", change);
+  display.drawText(10, 130, text);
+}
+
+void CLammIdeal::ShowStoredScan(int scan, const float* row, const float* radii, int n) const {
+  // Drawing and files belong to the user-interface thread.
+  if (inWorker_ || suppress1_ || suppress2_) return;
+  const LammSolverDisplay& display = CurrentLammSolverDisplay();
+  if (showProgress_ && row && radii && display.plotFloats) display.plotFloats(radii, row, n, EquationColour(component_));
+  // The co-sedimenting solvent goes with the first equation.
+  if (component_ != 1 || !localSolvent_ || !solvent_.SedimentingCosolute || cosolute_.n < 1) return;
+  if (solvent_.PlotCosoluteData && showProgress_ && display.plotDoubles)
+    display.plotDoubles(cosolute_.r.data(), cosolute_.c.data(), cosolute_.n, kCosoluteColour);
+  if (solvent_.SaveCosoluteData && !cosoluteBase_.empty() && records_) {
+    char name[40];
+    std::snprintf(name, sizeof name, "comp2_%d.r00", outIndex_);
+    WriteCosoluteScan(CosoluteFolder(cosoluteBase_) + name, cosolute_.r.data(), cosolute_.c.data(), cosolute_.n,
+                      records_[scan]);
   }
+}
+
+void CLammIdeal::EachIterationOutput(double change) {
+  if (showProgress_ && !inWorker_ && !suppress1_ && !suppress2_) ShowStepLines(change);
   if (t_ < nextScanTime_) {
     segmentIndex_ = scannedNodes_ = 0;
     scanElapsed_ = 0;
@@ -72,6 +106,7 @@ void CLammIdeal::EachIterationOutput(double change) {
     profile = profile_;  // skewed back onto the node radii themselves
   }
   if (row && radii) InterpolateCellProfile(n, radii, row, N_, nodeRadii, profile);
+  ShowStoredScan(scan, row, radii, n);
 
   segmentIndex_ = scannedNodes_ = 0;
   scanElapsed_ = 0;
@@ -192,7 +227,7 @@ void CLammIdeal::FillRemainingScansWithFinalProfile() {
   }
 }
 
-void CLammIdeal::DebugLog(const char* text) {
+void CLammIdeal::DebugLog(const char* text) const {
   if (debugFile_.empty()) {
     char name[100];
     std::snprintf(name, sizeof name, "c:\\temp\\debug_t%d_%ld.txt", threadNumber_, static_cast<long>(getpid()));
@@ -206,7 +241,7 @@ void CLammIdeal::DebugLog(const char* text) {
     debugHeader_ = true;
     text = header;
     // The header is the first text written.
-    std::FILE* f = std::fopen(platform::ToNative(debugFile_).c_str(), debugOpened_ ? "at" : "wt");
+    std::FILE* f = platform::OpenRegularForAppend(debugFile_, !debugOpened_);
     if (!f) {
       if (!inWorker_) {
         const std::string msg =
@@ -221,7 +256,7 @@ void CLammIdeal::DebugLog(const char* text) {
     return;
   }
   if (!text) return;
-  std::FILE* f = std::fopen(platform::ToNative(debugFile_).c_str(), debugOpened_ ? "at" : "wt");
+  std::FILE* f = platform::OpenRegularForAppend(debugFile_, !debugOpened_);
   if (!f) {
     if (!inWorker_) {
       const std::string msg =

@@ -86,7 +86,9 @@ bool SaveLammEqParameterPreferences(const std::string& path, const LammSolverSet
       Switch(s.checkRotorAcceleration),
       static_cast<float>(s.variableSpeedDiffusionShutOff),
   };
-  std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
+  // Whole or not at all: a full disk keeps the preferences saved before.
+  platform::CheckedOutputFile file(path);
+  std::FILE* f = file.get();
   if (!f) {
     char text[1100];
     std::snprintf(text, sizeof text, "Attention: could not open %s", path.c_str());
@@ -94,7 +96,12 @@ bool SaveLammEqParameterPreferences(const std::string& path, const LammSolverSet
     return false;
   }
   for (float x : v) std::fprintf(f, "%f\n", static_cast<double>(x));
-  std::fclose(f);
+  if (!file.Commit()) {
+    char text[1100];
+    std::snprintf(text, sizeof text, "Attention: could not write %s", path.c_str());
+    ErrorBox(text);
+    return false;
+  }
   return true;
 }
 

@@ -630,7 +630,7 @@ bool CLammIdeal::IsBoundaryReached() {
 // a scan does not start from a remainder cut off before it.
 bool CLammIdeal::EvenStepsToEvents() const {
   return layered_ && staticGrid_ && pendingEvent_ && !speedChanging_ && !schedule_ && !timed_ &&
-         !fixedTimeStep_ && !localSolvent_ && N_ >= 2 &&
+         !fixedTimeStep_ && N_ >= 2 &&
          layeredRadii_.size() == static_cast<size_t>(N_) + 1;
 }
 
@@ -803,7 +803,12 @@ void CLammIdeal::SolveStaticGrid() {
   maxStart_ = static_cast<int>(std::floor(0.95 * N_));
   const bool layered = zoneLoading_ || initialProfile_;
   const double factor = truncationLevel_;
-  if (!truncateDynamically_ || s_ <= 0 || layered) {
+  // Over a sedimenting cosolute the depleted region may fill again (the
+  // solvent there changes as the cosolute leaves): no trimmed start, whose
+  // check for a front that is no longer depleted would end the run late and
+  // have it made again.
+  const bool refill = localSolvent_ && solvent_.DynamicGradient && solvent_.SedimentingCosolute;
+  if (!truncateDynamically_ || s_ <= 0 || layered || refill) {
     if (c_[1] > 0) {
       cThr_ = factor * c_[1];
     } else {

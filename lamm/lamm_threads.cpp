@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "data/load_hooks.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_nonideal.h"
 #include "numerics/error_box.h"
@@ -115,7 +116,7 @@ class LammWorkerPool {
 };
 
 void AppendToFile(const std::string& name, const char* text, bool& opened) {
-  std::FILE* f = std::fopen(platform::ToNative(name).c_str(), opened ? "at" : "wt");
+  std::FILE* f = platform::OpenRegularForAppend(name, !opened);
   if (!f) return;  // workers never show boxes
   opened = true;
   std::fputs(text, f);
@@ -238,6 +239,13 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
             float** initialValues) {
   const int count = platform::CapWorkerThreads(LammThreadCount());
   std::vector<int> errorCodes(count + 1, 0), failing(count + 1, 0);
+  // The run's trace goes to the template's debug file.
+  auto log = [templ](const char* text) {
+    if (templ && LammDiagnosticsOutput()) templ->DebugLog(text);
+  };
+  log(nullptr);
+  log("\nStarting CLRunMTList");
+  if (templ) ShowSolvingLammEquations(*templ);
   LammSpeciesQueue queue(n);
   std::vector<std::unique_ptr<MultiThreadCLammIdeal>> workers;
   const bool nonideal = dynamic_cast<const CLammNonIdeal*>(templ) != nullptr;
@@ -247,6 +255,7 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
     else
       workers.push_back(std::make_unique<MultiThreadCLammIdeal>());
   }
+  log(" ... pLammThreads allocated");
   for (int i = 1; i <= count; ++i) {
     workers[i]->SetThreadIndex(i);
     workers[i]->SetWorkerCount(count);
@@ -256,12 +265,15 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
     workers[i]->SetJobContext(errorCodes.data(), failing.data());
     workers[i]->SetQueue(&queue);
   }
+  log(", loaded");
   if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
   const std::function<void(int, CLammIdeal&)> job = [&](int index, CLammIdeal& solver) {
     workers[index]->Run(solver);
   };
+  log(", started ");
   LammWorkerPool::Instance().Run(count, job);
   if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
+  log(", exited ");
   int result = 0;
   for (int i = 1; i <= count; ++i) {
     if (errorCodes[i] > 0) {
@@ -271,10 +283,21 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
       ErrorBox(text);
     }
   }
+  log(", checked ");
+  // The pool returns once every worker has finished its part.
+  log(", all done ");
+  workers.clear();
+  log(", and deleted. ");
   return result;
 }
 
 }  // namespace
+
+void ShowSolvingLammEquations(const CLammIdeal& templ) {
+  if (!templ.ShowsProgressText()) return;
+  const LoadHooks& h = CurrentLoadHooks();
+  if (h.drawText) h.drawText("solving Lamm equations...       ", 10, 30);
+}
 
 int CLRunMTList(const CLammIdeal* templ, int n, const double* s, const double* D,
                 const double* vbar, float*** results, const float* grid, int gridLength,

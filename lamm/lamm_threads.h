@@ -32,6 +32,10 @@ class LammSpeciesQueue {
 // as 1.
 int& LammThreadCount();
 
+// "solving Lamm equations..." in the main window at the start of a list,
+// when the template reports progress text.
+void ShowSolvingLammEquations(const CLammIdeal& templ);
+
 class MultiThreadCLammIdeal {
  public:
   MultiThreadCLammIdeal() = default;

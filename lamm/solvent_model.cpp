@@ -213,10 +213,11 @@ void LocalSolventFactors::UpdateFrom(const SolventGradientSettings& sg, double v
 
 void LocalSolventFactors::UpdateFrom(const SolventGradientSettings& sg, double vbar,
                                      const CosoluteState& cosolute, const double* at,
-                                     const double* grid, int N) {
+                                     const double* grid, int N, double ahead) {
   if (cosolute.n < 2 || !sg.DynamicGradient || !sg.SedimentingCosolute || count < N) return;
   work_.resize(N + 1);
-  for (int i = 1; i <= N; ++i) work_[i] = cosolute.ConcentrationAt(at[i]);
+  cosolute.ProfileAhead(ahead, ahead_);
+  for (int i = 1; i <= N; ++i) work_[i] = cosolute.ValueAt(ahead_, at[i]);
   UpdateFrom(sg, vbar, work_.data(), N);
   PrepareMoments(grid, N);
 }
@@ -360,6 +361,7 @@ CosoluteState::Status CosoluteState::Init(const SolventGradientSettings& sg,
 CosoluteState::Status CosoluteState::Advance(double dt, double rpmValue) {
   if (n < 3 || dt <= 0) return kOk;
   cOld = c;
+  lastStep = dt;
   if (!nonideal_) {
     if (rpmValue != rpm) Assemble(rpmValue);
     rpm = rpmValue;
@@ -380,6 +382,27 @@ CosoluteState::Status CosoluteState::Advance(double dt, double rpmValue) {
   }
   Assemble(rpm);
   return Solve(dt) ? kOk : kSingular;
+}
+
+void CosoluteState::ProfileAhead(double ahead, std::vector<double>& out) const {
+  out.resize(static_cast<size_t>(n) + 1);
+  const bool carry = ahead > 0 && lastStep > 0 && static_cast<int>(cOld.size()) == n + 1;
+  const double f = carry ? std::min(ahead, lastStep) / lastStep : 0.0;
+  for (int i = 1; i <= n; ++i) {
+    const double v = carry ? c[i] + f * (c[i] - cOld[i]) : c[i];
+    // Traces of cosolute (a depleted meniscus) count as none.
+    out[i] = v > 1e-30 ? v : 0.0;
+  }
+}
+
+double CosoluteState::ValueAt(const std::vector<double>& values, double x) const {
+  if (n < 2) return 0;
+  if (x <= r[1]) return values[1];
+  if (x >= r[n]) return values[n];
+  const double h = r[2] - r[1];
+  const int a = std::min(n - 1, 1 + static_cast<int>((x - r[1]) / h));
+  const double t = (x - r[a]) / (r[a + 1] - r[a]);
+  return values[a] + t * (values[a + 1] - values[a]);
 }
 
 double CosoluteState::ConcentrationAt(double x) const {

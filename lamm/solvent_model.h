@@ -111,6 +111,12 @@ struct CosoluteState {
   Status Advance(double dt, double rpm);
   // The concentration at radius x (linear between nodes).
   double ConcentrationAt(double x) const;
+  // The nodal profile `ahead` seconds after the last step (0 .. the last
+  // step's length), carried on at that step's rate of change, into out
+  // (1-based); and a nodal profile's value at x (linear between nodes).
+  void ProfileAhead(double ahead, std::vector<double>& out) const;
+  double ValueAt(const std::vector<double>& values, double x) const;
+  double lastStep = 0;  // length of the last step (s)
 
  private:
   bool NodeCoefficients(const std::vector<double>& x, std::vector<double>& s, std::vector<double>& D);
@@ -143,7 +149,7 @@ struct LocalSolventFactors {
   // The same with the cosolute's profile read at the radii `at`, the
   // moments then made on `grid` (the frame radii of a moving frame, else r).
   void UpdateFrom(const SolventGradientSettings& sg, double vbar, const CosoluteState& cosolute,
-                  const double* at, const double* grid, int N);
+                  const double* at, const double* grid, int N, double ahead = 0);
 
   // Element moments on r[1..n] from the present factors.
   void PrepareMoments(const double* r, int n);
@@ -165,5 +171,5 @@ struct LocalSolventFactors {
  private:
   void NodeFactors(const SolventGradientSettings& sg, double c, double rhoWater, double vbar,
                    double& e, double& q) const;
-  std::vector<double> work_;
+  std::vector<double> work_, ahead_;
 };

@@ -284,26 +284,27 @@ void CCurve::SortByX() {
 }
 
 bool CCurve::WriteToFile(const char* name) const {
-  std::FILE* f = name ? std::fopen(name, "w") : nullptr;
+  platform::CheckedOutputFile file(name ? name : "");
+  std::FILE* f = file.get();
   if (!f) {
     CouldNotOpen(name);
     return false;
   }
   for (int i = 0; i < Count(); ++i)
     std::fprintf(f, "%e %e\n", static_cast<double>(x->data[i]), static_cast<double>(y->data[i]));
-  return std::fclose(f) == 0;
+  return file.Commit();
 }
 
 bool WriteXYArrays(const char* name, int n, const float* x, const float* y) {
-  std::FILE* f = name ? std::fopen(name, "w") : nullptr;
+  platform::CheckedOutputFile file(name ? name : "");
+  std::FILE* f = file.get();
   if (!f) {
     CouldNotOpen(name);
     return false;
   }
   for (int i = 1; i <= n; ++i)
     std::fprintf(f, "%f %f\n", static_cast<double>(x[i]), static_cast<double>(y[i]));
-  const bool written = !std::ferror(f);
-  return std::fclose(f) == 0 && written;
+  return file.Commit();
 }
 
 bool CCurve::ReadFromFile(const char* name, int xColumn, int yColumn) {

@@ -149,15 +149,21 @@ void CVector::Resize(int n) {
   ownsData = 1;
 }
 
+// Amortised growth: the owned block doubles when full, so that n appends
+// (a table read line by line) cost O(n), not O(n^2). A view is copied into
+// an owned block first, as before.
 void CVector::Append(float x) {
-  float* block = AllocVectorData(count + 1);
-  if (data && count) std::memcpy(block, data, sizeof(float) * count);
-  block[count] = x;
-  if (ownsData && data) FreeVectorData(data);
-  data = block;
-  ++count;
-  capacity = count;
-  ownsData = 1;
+  if (!ownsData || !data || count >= capacity) {
+    unsigned grown = count < 8 ? 8u : 2u * count;
+    if (grown <= count) grown = count + 1;  // never wraps below what is needed
+    float* block = AllocVectorData(grown);
+    if (data && count) std::memcpy(block, data, sizeof(float) * count);
+    if (ownsData && data) FreeVectorData(data);
+    data = block;
+    capacity = grown;
+    ownsData = 1;
+  }
+  data[count++] = x;
 }
 
 void CVector::PushBack(float x) { Append(x); }
@@ -278,32 +284,34 @@ int CVector::FormatPow10Element(int i, char* out, int outSize, float scale) cons
 }
 
 bool CVector::WriteToFile(const char* name) const {
-  std::FILE* f = name ? std::fopen(name, "w") : nullptr;
+  platform::CheckedOutputFile file(name ? name : "");
+  std::FILE* f = file.get();
   if (!f) {
     ErrorBox(Formatted("Attention: could not open %s", name).c_str());
     return false;
   }
   for (unsigned i = 0; i < count; ++i) std::fprintf(f, "%f\n", static_cast<double>(data[i]));
-  const bool ok = std::fclose(f) == 0;
+  const bool ok = file.Commit();
   if (!ok) ErrorBox(Formatted("Attention: could not write %s", name).c_str());
   return ok;
 }
 
 bool CVector::WritePow10ToFile(const char* name) const {
-  std::FILE* f = name ? std::fopen(name, "w") : nullptr;
+  platform::CheckedOutputFile file(name ? name : "");
+  std::FILE* f = file.get();
   if (!f) {
     ErrorBox(Formatted("Attention: could not open %s", name).c_str());
     return false;
   }
   for (unsigned i = 0; i < count; ++i)
     std::fprintf(f, "%f\n", std::pow(10.0, static_cast<double>(data[i])));
-  const bool ok = std::fclose(f) == 0;
+  const bool ok = file.Commit();
   if (!ok) ErrorBox(Formatted("Attention: could not write %s", name).c_str());
   return ok;
 }
 
-bool CVector::ReadFromFile(const char* name) {
-  const platform::CheckedInputFile in(name ? name : "", platform::kTableFileLimit);
+bool CVector::ReadFromFile(const char* name, std::size_t maxBytes) {
+  const platform::CheckedInputFile in(name ? name : "", maxBytes);
   if (!in) {
     ErrorBox(("\nAttention: " + in.ErrorText()).c_str());
     return false;
@@ -330,13 +338,14 @@ bool CVector::ReadFromFile(const char* name) {
 }
 
 bool WriteArrayRangeToFile(const char* name, const float* a, int hi, int lo) {
-  std::FILE* f = name ? std::fopen(name, "w") : nullptr;
+  platform::CheckedOutputFile file(name ? name : "");
+  std::FILE* f = file.get();
   if (!f) {
     ErrorBox(Formatted("\nAttention: could not open %s", name).c_str());
     return false;
   }
   for (int i = lo; i <= hi; ++i) std::fprintf(f, "%f\n", static_cast<double>(a[i]));
-  const bool ok = std::fclose(f) == 0;
+  const bool ok = file.Commit();
   if (!ok) ErrorBox(Formatted("\nAttention: could not write %s", name).c_str());
   return ok;
 }

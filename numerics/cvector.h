@@ -3,7 +3,12 @@
 // preference files) or a non-owning view of a one-based array of
 // numerics/arrays.h, so that scans and models reach the plots uncopied.
 // Elements are addressed from 0 inside the class; a view of p[1..n] made by
-// Attach(p, n, 1) has element k = p[k + 1].
+// Attach(p, n, 1) has element k = p[k + 1]. An owned block grows by
+// doubling, so capacity may exceed count.
+
+#include <cstddef>
+
+#include "platform/paths.h"
 
 // A block of n floats (not initialised); failure is fatal ("Could not
 // allocate Vector").
@@ -52,7 +57,8 @@ class CVector {
 
   bool WriteToFile(const char* name) const;
   bool WritePow10ToFile(const char* name) const;
-  bool ReadFromFile(const char* name);
+  // One value a line; a file above maxBytes is refused.
+  bool ReadFromFile(const char* name, std::size_t maxBytes = platform::kTableFileLimit);
 
   // Moving-window smoothing: left points before, right points after each
   // point (fewer at the ends); order 1 averages, higher orders use

@@ -189,6 +189,25 @@ bool InputPositiveFloatEx(WindowHolder, float* value, float current, bool showCu
   return AskNumber(value, current, showCurrent, prompt, title, true);
 }
 
+bool InputCount(int* value, int current, const char* prompt, const char* title) {
+  PlaySoundQuestion();
+  std::string text = std::to_string(current);
+  // Bounded like every prompt loop: a script that keeps answering wrongly ends it.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::optional<std::string> reply =
+        platform::UI().PromptText(title ? title : "enter number", prompt ? prompt : "", text, 14);
+    if (!reply) return false;
+    text = *reply;
+    const std::optional<float> number = IsNonNegativeNumber(text.c_str()) ? ParseFloat(text.c_str()) : std::nullopt;
+    if (number && *number <= 2.0e9f) {
+      *value = static_cast<int>(std::floor(*number));
+      return true;
+    }
+    platform::UI().Beep();
+  }
+  return false;
+}
+
 bool InputText(std::string* text, const char* prompt, const char* title) {
   PlaySoundQuestion();
   std::optional<std::string> reply = platform::UI().PromptText(

@@ -51,6 +51,11 @@ bool InputFloatEx(WindowHolder window, float* value, float current, bool showCur
                   const char* prompt, const char* title);
 bool InputPositiveFloatEx(WindowHolder window, float* value, float current, bool showCurrent,
                           const char* prompt, const char* title);
+// A prompt for a number of things (simulations, scans): the current value
+// is shown as a whole number ("100", not "100.000000"); a fraction typed is
+// cut to the whole number below it; a negative or unreadable entry beeps
+// and asks again. False on Cancel (value unchanged).
+bool InputCount(int* value, int current, const char* prompt, const char* title);
 
 // One line of text (up to 9,999 characters), no test. The text is copied into
 // the caller's buffer of bufferSize bytes, cut to fit and always terminated.

@@ -18,15 +18,14 @@ void Report(const char* format, const char* name) {
   ErrorBox(text);
 }
 
-std::FILE* OpenForWriting(const char* name) {
-  std::FILE* f = name ? std::fopen(name, "w") : nullptr;
+std::FILE* OpenForWriting(platform::CheckedOutputFile& file, const char* name) {
+  std::FILE* f = file.get();
   if (!f) Report("\n\x07" "Attention: could not open %s", name);
   return f;
 }
 
-bool Close(std::FILE* f, const char* name) {
-  const bool ok = !std::ferror(f);
-  if (std::fclose(f) != 0 || !ok) {
+bool Close(platform::CheckedOutputFile& file, const char* name) {
+  if (!file.Commit()) {
     Report("\n\x07" "Attention: could not write %s", name);
     return false;
   }
@@ -35,24 +34,26 @@ bool Close(std::FILE* f, const char* name) {
 
 template <typename T>
 bool WriteRows(T** m, int nrl, int nrh, int ncl, int nch, const char* name) {
-  std::FILE* f = OpenForWriting(name);
+  platform::CheckedOutputFile file(name ? name : "");
+  std::FILE* f = OpenForWriting(file, name);
   if (!f) return false;
   for (int i = nrl; i <= nrh; ++i) {
     for (int j = ncl; j <= nch; ++j) std::fprintf(f, "\t%f", static_cast<double>(m[i][j]));
     std::fputc('\n', f);
   }
-  return Close(f, name);
+  return Close(file, name);
 }
 
 template <typename T>
 bool WriteColumns(T** m, int nrl, int nrh, int ncl, int nch, const char* name) {
-  std::FILE* f = OpenForWriting(name);
+  platform::CheckedOutputFile file(name ? name : "");
+  std::FILE* f = OpenForWriting(file, name);
   if (!f) return false;
   for (int j = ncl; j <= nch; ++j) {
     for (int i = nrl; i <= nrh; ++i) std::fprintf(f, "\t%f", static_cast<double>(m[i][j]));
     std::fputc('\n', f);
   }
-  return Close(f, name);
+  return Close(file, name);
 }
 
 bool BlankLine(const std::string& line) {

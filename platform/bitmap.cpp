@@ -41,12 +41,6 @@ std::uint32_t Get32(const unsigned char* p) {
 }
 unsigned Get16(const unsigned char* p) { return p[0] | (p[1] << 8); }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-
 }  // namespace
 
 bool SaveBmp(const Bitmap& bitmap, const std::string& path) {
@@ -76,10 +70,7 @@ bool SaveBmp(const Bitmap& bitmap, const std::string& path) {
       *out++ = static_cast<unsigned char>(GetRValue(c));
     }
   }
-  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
-  if (!f) return false;
-  if (std::fwrite(b.data(), 1, b.size(), f.get()) != b.size()) return false;
-  return std::fflush(f.get()) == 0;
+  return WriteWholeFile(path, std::string(b.begin(), b.end()));
 }
 
 bool LoadBmp(const std::string& path, Bitmap& out) {

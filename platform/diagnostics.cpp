@@ -38,7 +38,8 @@ void ReportUnopened(const std::string& name, const char* tail) {
 
 // Writes text in "wt" mode the first time, "at" afterwards.
 void WriteToLog(DiagnosticsStateRecord& s, const std::string& text) {
-  std::FILE* f = std::fopen(s.DiagFileName.c_str(), s.DiagLogOpened ? "a" : "w");
+  // A pipe or a folder at the log's name is refused, never waited on.
+  std::FILE* f = OpenRegularForAppend(s.DiagFileName, !s.DiagLogOpened);
   if (!f) {
     ReportUnopened(s.DiagFileName, " to write debugging info");
     return;
@@ -80,7 +81,7 @@ void WriteDiagnostics(const char* text) {
 
 bool ToggleDiagnosticsOutput() {
   const std::string name = LogName();
-  std::FILE* f = std::fopen(name.c_str(), "w");
+  std::FILE* f = OpenRegularForAppend(name, true);
   if (!f) {
     ReportUnopened(name, " to write debugging info: Create Directory");
     return false;

@@ -68,8 +68,9 @@ class IWindowEvents {
   // A key press or click that arrived while a command was running; it was
   // queued for the computation instead of being dispatched.
   virtual void OnInputWhileBusy(bool key) { (void)key; }
-  // The window is being closed from its title bar or system menu.
-  virtual void OnClose() {}
+  // The window is being closed from its title bar or system menu; false
+  // keeps it open.
+  virtual bool OnClose() { return true; }
 };
 
 class IFrameWindow {

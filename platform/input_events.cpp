@@ -10,11 +10,14 @@ namespace {
 // the characters themselves sit behind a mutex.
 std::atomic<int> g_keys{0};
 std::atomic<int> g_clicks{0};
+std::atomic<unsigned long> g_keysPosted{0};
 std::mutex g_charMutex;
 std::deque<int> g_chars;
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_interrupt{false};
+std::atomic<bool> g_held{false};
 std::function<void()> g_pump;
+std::function<void()> g_flushPump;
 
 bool TakeOne(std::atomic<int>& counter) {
   int n = counter.load();
@@ -26,14 +29,20 @@ bool TakeOne(std::atomic<int>& counter) {
 }  // namespace
 
 void PostKeyDown(int character) {
+  if (g_held.load()) return;
   {
     std::lock_guard<std::mutex> lock(g_charMutex);
     g_chars.push_back(character);
   }
   g_keys.fetch_add(1);
+  g_keysPosted.fetch_add(1);
 }
 
-void PostMouseClick() { g_clicks.fetch_add(1); }
+unsigned long KeyDownsPosted() { return g_keysPosted.load(); }
+
+void PostMouseClick() {
+  if (!g_held.load()) g_clicks.fetch_add(1);
+}
 
 bool TakeKeyDown(int* character) {
   if (!TakeOne(g_keys)) return false;
@@ -58,12 +67,32 @@ void ClearInput() {
   g_chars.clear();
 }
 
+void HoldInput() {
+  g_held = true;
+  ClearInput();
+}
+
+void ReleaseInput() { g_held = false; }
+
+bool InputHeld() { return g_held.load(); }
+
+void RequestStopByUser() {
+  if (!g_held.load()) g_stop = true;
+}
+
 std::atomic<bool>& StopFlag() { return g_stop; }
 std::atomic<bool>& InterruptRequest() { return g_interrupt; }
 
 void SetEventPump(std::function<void()> pump) { g_pump = std::move(pump); }
 void PumpEvents() {
   if (g_pump) g_pump();
+}
+
+void SetEventFlush(std::function<void()> flush) { g_flushPump = std::move(flush); }
+
+void FlushTypedInput() {
+  if (g_flushPump) g_flushPump();
+  ClearInput();
 }
 
 }  // namespace platform

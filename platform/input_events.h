@@ -11,6 +11,10 @@ namespace platform {
 // the key's character code (0 for keys without one).
 void PostKeyDown(int character = 0);
 void PostMouseClick();
+// Key presses queued since the program started, whether or not something
+// has taken them since: a computation compares the count before and after
+// a step to learn that a key came meanwhile, even one a nested poll took.
+unsigned long KeyDownsPosted();
 // Takes one queued key press; true if there was one.
 bool TakeKeyDown(int* character = nullptr);
 // True when a key press is queued; takes nothing.
@@ -23,6 +27,31 @@ void ClearInput();
 // The program-wide stop request that worker threads and fits read.
 std::atomic<bool>& StopFlag();
 
+// A fit that has taken the user's stop finishes with one more evaluation,
+// of the best parameters found: presses arriving meanwhile (the user goes on
+// typing, or the keys sat queued) must not cut that evaluation short and
+// leave no model. HoldInput drops what is queued; until ReleaseInput, new
+// presses and clicks are dropped as they come and none reads as a stop. The
+// command that ran the fit releases it when it ends.
+void HoldInput();
+void ReleaseInput();
+bool InputHeld();
+// A press or click that asks the running computation to stop; nothing
+// while input is held.
+void RequestStopByUser();
+
+// The evaluation that ends a fit, under a hold released at its end.
+class InputHold {
+ public:
+  InputHold() { HoldInput(); }
+  ~InputHold() {
+    ReleaseInput();
+    ClearInput();
+  }
+  InputHold(const InputHold&) = delete;
+  InputHold& operator=(const InputHold&) = delete;
+};
+
 // Set by the window's key handler; cleared by whoever acts on it.
 std::atomic<bool>& InterruptRequest();
 
@@ -32,5 +61,13 @@ std::atomic<bool>& InterruptRequest();
 // user-interface thread.
 void SetEventPump(std::function<void()> pump);
 void PumpEvents();
+
+// Before the next question after a computation: the events still waiting in
+// the toolkit are delivered at once (while the window is busy they are
+// queued here, not given to the question's dialog), then every queued event
+// is dropped. The desktop installs the delivery; by default only the queue
+// is emptied.
+void SetEventFlush(std::function<void()> flush);
+void FlushTypedInput();
 
 }  // namespace platform

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 
 namespace platform {
 
@@ -229,28 +231,116 @@ CheckedInputFile::~CheckedInputFile() {
 
 std::string CheckedInputFile::ErrorText() const { return FileReadErrorText(path_, error_, maxBytes_); }
 
+namespace {
+
+bool IsSomethingElseThanARegularFile(const std::string& native) {
+  struct stat st {};
+  return stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+// A new empty file under a hidden name beside native (the same folder, so
+// that the rename stays on one file system); -1 when none can be made, or
+// when a pipe, a device or a folder stands at native: that is never
+// opened, and never replaced by the rename.
+int CreateTemporaryBeside(const std::string& native, std::string& temporary) {
+  if (native.empty() || IsSomethingElseThanARegularFile(native)) return -1;
+  const PathParts parts = SplitPath(native);
+  temporary = parts.drive + parts.folder + "." + parts.name + parts.extension + ".XXXXXX";
+  return mkstemp(temporary.data());
+}
+
+// The whole temporary file becomes the file at native: the permissions of
+// an ordinary new file (mkstemp makes it private; a result file is read by
+// others too), then the rename. The target is checked again, as it may have
+// become something else while the file was written. The umask is read once:
+// reading it means setting it, which other threads must not see.
+bool PublishTemporary(const std::string& temporary, const std::string& native) {
+  static const mode_t mask = [] {
+    const mode_t m = umask(0);
+    umask(m);
+    return m;
+  }();
+  return !IsSomethingElseThanARegularFile(native) && chmod(temporary.c_str(), 0666 & ~mask) == 0 &&
+         std::rename(temporary.c_str(), native.c_str()) == 0;
+}
+
+}  // namespace
+
 bool WriteThroughTemporary(const std::string& path,
                            const std::function<bool(const std::string&)>& write) {
   const std::string native = ToNative(path);
-  // A pipe, a device or a folder of that name is never replaced by the rename.
-  struct stat st {};
-  if (stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
-  const PathParts parts = SplitPath(native);
-  // A hidden name in the same folder: the rename stays on one file system.
-  std::string temporary = parts.drive + parts.folder + "." + parts.name + parts.extension + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
+  std::string temporary;
+  const int fd = CreateTemporaryBeside(native, temporary);
   if (fd < 0) return false;
   close(fd);
-  bool ok = write(temporary);
-  // mkstemp creates the file for its owner only; a result file is read by others too.
-  if (ok) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    ok = chmod(temporary.c_str(), 0666 & ~mask) == 0;
-  }
-  if (ok) ok = std::rename(temporary.c_str(), native.c_str()) == 0;
+  const bool ok = write(temporary) && PublishTemporary(temporary, native);
   if (!ok) std::remove(temporary.c_str());
   return ok;
+}
+
+CheckedOutputFile::CheckedOutputFile(const std::string& path) : native_(ToNative(path)) {
+  std::string temporary;
+  const int fd = CreateTemporaryBeside(native_, temporary);
+  if (fd < 0) return;
+  file_ = fdopen(fd, "w");
+  if (!file_) {
+    close(fd);
+    std::remove(temporary.c_str());
+    return;
+  }
+  temporary_ = temporary;
+}
+
+CheckedOutputFile::~CheckedOutputFile() { Discard(); }
+
+void CheckedOutputFile::Discard() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  if (!temporary_.empty()) std::remove(temporary_.c_str());
+  temporary_.clear();
+}
+
+bool CheckedOutputFile::Commit() {
+  if (!file_) return false;
+  bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  if (ok) ok = PublishTemporary(temporary_, native_);
+  if (ok) temporary_.clear();
+  Discard();
+  return ok;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& text) {
+  CheckedOutputFile out(path);
+  if (!out) return false;
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), out.get()) != text.size()) return false;
+  return out.Commit();
+}
+
+bool FirstWriteFailure(const std::string& path) {
+  static std::mutex mutex;
+  static std::set<std::string> said;
+  const std::lock_guard<std::mutex> lock(mutex);
+  return said.insert(path).second;
+}
+
+std::FILE* OpenRegularForAppend(const std::string& path, bool truncate) {
+  const std::string native = ToNative(path);
+  if (native.empty()) return nullptr;
+  // Non-blocking so that a named pipe without a reader cannot hold the open.
+  const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (truncate && ftruncate(fd, 0) != 0)) {
+    close(fd);
+    return nullptr;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = fdopen(fd, "a");
+  if (!f) close(fd);
+  return f;
 }
 
 }  // namespace platform

@@ -95,6 +95,45 @@ class CheckedInputFile {
 bool WriteThroughTemporary(const std::string& path,
                            const std::function<bool(const std::string& temporaryPath)>& write);
 
+// A stdio stream for a file written whole: it writes to a temporary name
+// beside path, and Commit() flushes, checks every error the stream met,
+// closes, and only then renames it over path. Without a successful Commit()
+// (a failed write, a full disk, a file-size limit, an early return) the
+// temporary file is removed and whatever stood at path before is kept, so a
+// cut file never appears under the final name. A path naming something other
+// than a regular file (a named pipe, a device, a folder) is refused at once
+// and never opened, so it can never block the writer.
+class CheckedOutputFile {
+ public:
+  explicit CheckedOutputFile(const std::string& path);
+  ~CheckedOutputFile();
+  CheckedOutputFile(const CheckedOutputFile&) = delete;
+  CheckedOutputFile& operator=(const CheckedOutputFile&) = delete;
+  std::FILE* get() const { return file_; }
+  explicit operator bool() const { return file_ != nullptr; }
+  // True once the whole file stands at path.
+  bool Commit();
+  // Gives up: the temporary file goes, path keeps what it held.
+  void Discard();
+
+ private:
+  std::string native_;
+  std::string temporary_;
+  std::FILE* file_ = nullptr;
+};
+
+// The whole text into path through CheckedOutputFile.
+bool WriteWholeFile(const std::string& path, const std::string& text);
+
+// True the first time a path is named here (thread-safe): a write that fails
+// at every run or fit is said once, not at each.
+bool FirstWriteFailure(const std::string& path);
+
+// A stream for a file that grows while the program runs (a log): opened for
+// appending (emptied first when truncate), created when absent, and refused
+// (null) without waiting when path names a named pipe, a device or a folder.
+std::FILE* OpenRegularForAppend(const std::string& path, bool truncate);
+
 // File times in seconds since the epoch (with fractions).
 struct FileTimes {
   std::optional<double> creation;  // not available on every file system

@@ -1,4 +1,5 @@
 #include "plot/distribution_plot.h"
+#include "plot/text_in_place.h"
 
 #include "distributions/conti_settings.h"
 #include "distributions/monte_carlo.h"
@@ -138,7 +139,7 @@ void CDistributionPlot::DrawText(int x, int y, const std::string& text) {
   if (!surface) return;
   {
     auto dc = surface->ClientDC();
-    dc->TextOut(x, y, text);
+    DrawTextInPlace(*dc, x, y, text);
   }
   if (h.flush) h.flush();
 }

@@ -340,7 +340,9 @@ bool WriteScanRmsToFile(const std::string& path) {
     w.scanRmsEnabled = 0;
     return false;
   };
-  std::FILE* out = std::fopen(path.c_str(), "w");
+  // Whole or not at all, and never opened when a pipe stands at its name.
+  platform::CheckedOutputFile file(path);
+  std::FILE* out = file.get();
   if (!out) return refuse("could not open ScanRms file");
   const ScanSet& s = CurrentScanSet();
   w.worstScan = 0;
@@ -365,8 +367,7 @@ bool WriteScanRmsToFile(const std::string& path) {
       w.worstScan = scan;
     }
   }
-  const bool written = !std::ferror(out);
-  if (std::fclose(out) != 0 || !written) return refuse("could not write ScanRms file");
+  if (!file.Commit()) return refuse("could not write ScanRms file");
   return true;
 }
 

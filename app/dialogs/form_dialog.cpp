@@ -12,6 +12,12 @@ FormRunner& Installed() {
 
 }  // namespace
 
+const FormGroupBox* FormDialog::GroupBoxOf(const FormControl& c) const {
+  for (const FormGroupBox& g : groupBoxes)
+    if (g.Contains(c.row, c.column)) return &g;
+  return nullptr;
+}
+
 FormControl* FormDialog::Find(int id) {
   for (FormControl& c : controls)
     if (c.id == id) return &c;

@@ -26,10 +26,24 @@ struct FormControl {
   int row = 0, column = 0;
 };
 
+// A framed group of the dialog's grid with a heading: the controls whose
+// cell (row, column) lies in rows row..row+rows-1 and columns
+// column..column+columns-1 are shown inside it.
+struct FormGroupBox {
+  std::string title;
+  int row = 0, column = 0, rows = 1, columns = 1;
+  bool Contains(int r, int c) const {
+    return r >= row && r < row + rows && c >= column && c < column + columns;
+  }
+};
+
 struct FormDialog {
   int templateId = 0;
   std::string caption;
   std::vector<FormControl> controls;
+  std::vector<FormGroupBox> groupBoxes;  // must not overlap
+  // The group box a control is shown in; null when it stands alone.
+  const FormGroupBox* GroupBoxOf(const FormControl& c) const;
   // Asked on OK with the entries as typed; false keeps the dialog open
   // (it has shown its own message).
   std::function<bool(const FormDialog&)> canClose;

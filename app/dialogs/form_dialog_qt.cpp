@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -76,10 +77,27 @@ std::unique_ptr<QDialog> BuildQtForm(FormDialog& form, QWidget* parent) {
   auto radios = std::make_shared<std::map<int, QRadioButton*>>();
   auto edits = std::make_shared<std::map<int, QLineEdit*>>();
   std::map<int, QButtonGroup*> groups;
+  // Each group box holds a grid of its own; its controls keep their places
+  // relative to the box's first row and column.
+  std::vector<QGridLayout*> boxGrids;
+  for (const FormGroupBox& g : form.groupBoxes) {
+    auto* box = new QGroupBox(QString::fromStdString(g.title));
+    auto* inner = new QGridLayout(box);
+    inner->setHorizontalSpacing(6);
+    grid->addWidget(box, g.row, g.column, g.rows, g.columns);
+    boxGrids.push_back(inner);
+  }
+  QGridLayout* const mainGrid = grid;
   int autoRow = 0;
   for (FormControl c : form.controls) {
     if (!c.visible) continue;
     if (c.row <= 0) c.row = ++autoRow;
+    QGridLayout* grid = mainGrid;
+    if (const FormGroupBox* g = form.GroupBoxOf(c)) {
+      grid = boxGrids[static_cast<size_t>(g - form.groupBoxes.data())];
+      c.row -= g->row;
+      c.column -= g->column;
+    }
     switch (c.kind) {
       case FormControl::Kind::Check: (*checks)[c.id] = WrappedCheck(c, grid); break;
       case FormControl::Kind::Radio: {

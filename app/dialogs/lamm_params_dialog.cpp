@@ -221,6 +221,15 @@ LammPBox::LammPBox(const LammSolverSettings& l, float fitTolerance, bool profile
   c.push_back(Edit(835, "scan velocity (cm/min)", Format("%.2f", l.scanVelocity), 13, 0));
   c.push_back(Edit(948, "Variable Speed D shut off at x-fold grid dist", Format("%.4f", l.variableSpeedDiffusionShutOff),
                    9, 0));
+  // The five headed groups of the form; tolerance and the experimental
+  // initial distribution stand below them.
+  form.groupBoxes = {
+      {"Finite Element Algorithm", 1, 0, 6, 3},
+      {"Shut Off Diffusion", 7, 0, 3, 3},
+      {"Account for Finite Resolution in ABS", 10, 0, 4, 3},
+      {"Finite Element Spatial Discretization", 1, 3, 7, 3},
+      {"Temporal Discretization", 8, 3, 6, 3},
+  };
   form.canClose = &LammPBox::CanClose;
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "plot/text_in_place.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
 #include "app/plot_input/plot_mouse.h"
@@ -41,7 +42,7 @@ bool MolarMassModelChosen() {
 }
 
 void WriteText(TXLAWindow& w, int x, int y, const char* text) {
-  if (platform::DrawSurface* surface = w.Frame().Surface()) surface->ClientDC()->TextOut(x, y, text);
+  if (platform::DrawSurface* surface = w.Frame().Surface()) DrawTextInPlace(*surface->ClientDC(), x, y, text);
 }
 
 }  // namespace

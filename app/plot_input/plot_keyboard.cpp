@@ -35,7 +35,7 @@ constexpr int kLeftArrow = 0x25, kRightArrow = 0x27;
 
 bool Busy(const TXLAWindow& w) {
   if (!w.RunBusy && !w.FitBusy) return false;
-  platform::StopFlag() = true;
+  platform::RequestStopByUser();
   return true;
 }
 

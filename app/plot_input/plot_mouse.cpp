@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "plot/text_in_place.h"
 #include "app/commands/distribution/distribution_commands.h"
 #include "app/commands/equilibrium/eqtools_commands.h"
 #include "app/window/main_window_flags.h"
@@ -157,8 +158,8 @@ void PointReadout(TXLAWindow& w, int x, int y) {
     std::snprintf(r.lines[1], sizeof r.lines[1], "%14s", "");
     if (platform::DrawSurface* surface = w.Frame().Surface()) {
       auto dc = surface->ClientDC();
-      dc->TextOut(10, 50, r.lines[0]);
-      dc->TextOut(10, 70, r.lines[1]);
+      DrawTextInPlace(*dc, 10, 50, r.lines[0]);
+      DrawTextInPlace(*dc, 10, 70, r.lines[1]);
     }
     if (hooks.pressPointEditCancel) hooks.pressPointEditCancel();
     return;
@@ -197,15 +198,15 @@ void ShowPointerReadout(TXLAWindow& w, const char* format1, float value1, const 
   platform::DrawSurface* surface = w.Frame().Surface();
   if (!surface) return;
   auto dc = surface->ClientDC();
-  dc->TextOut(10, 50, r.lines[0]);
-  dc->TextOut(10, 70, r.lines[1]);
+  DrawTextInPlace(*dc, 10, 50, r.lines[0]);
+  DrawTextInPlace(*dc, 10, 70, r.lines[1]);
 }
 
 void ShowCursorRadiusReadout(TXLAWindow& w, float radius) {
   PointerReadout& r = CurrentPointerReadout();
   r.values[0] = radius;
   std::snprintf(r.lines[0], sizeof r.lines[0], "%1.4f    ", radius);
-  if (platform::DrawSurface* surface = w.Frame().Surface()) surface->ClientDC()->TextOut(10, 50, r.lines[0]);
+  if (platform::DrawSurface* surface = w.Frame().Surface()) DrawTextInPlace(*surface->ClientDC(), 10, 50, r.lines[0]);
 }
 
 MarkerHoverState& MarkerHover() {
@@ -216,7 +217,7 @@ MarkerHoverState& MarkerHover() {
 bool PressBlocked(const TXLAWindow& w) {
   if (AdHocPlotShown()) return true;
   if (w.RunBusy || w.FitBusy) {
-    platform::StopFlag() = true;
+    platform::RequestStopByUser();
     return true;
   }
   return false;
@@ -267,7 +268,7 @@ void TXLAWindow::EvLButtonDown(unsigned, int x, int y) {
 
 void TXLAWindow::EvMouseMove(unsigned, int x, int y) {
   if (RunBusy || FitBusy) {
-    platform::StopFlag() = true;
+    platform::RequestStopByUser();
     return;
   }
   CWINPlot* dataPlot = MarkerPlot();

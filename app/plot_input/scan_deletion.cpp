@@ -39,9 +39,8 @@ void DeleteScanAndReload(TXLAWindow& window, int scan) {
                               platform::BoxButtons::Ok, platform::BoxIcon::Error);
     return;
   }
-  BuildTmpFileList(scan);
-  LoadListedScans();
-  CurrentScanSet().dataChanged = 1;
+  // In memory: the remaining scans keep every change made to them since loading.
+  RemoveLoadedScan(scan);
   RequestRepaint(window);
 }
 
@@ -52,9 +51,17 @@ void DeleteScanPoint(TXLAWindow& window, int scan, int point) {
   const bool overwrite = AskYes("overwrite original scan?");
   {
     WaitCursor wait(window);
-    if (MarkScanModified(scan, point, overwrite).Refused()) return;
-    ReloadListedScans();
-    RestoreDataZoom();
+    const RawDataResult written = MarkScanModified(scan, point, overwrite);
+    if (written.Refused()) return;
+    if (!written.written.empty()) {
+      // The file holds the scan without the point; memory loses it too,
+      // and the other scans keep what was done to them since loading.
+      RemoveScanPoint(scan, point);
+      RedrawDataPlot(false);
+    } else {
+      ReloadListedScans();
+      RestoreDataZoom();
+    }
   }
   RequestRepaint(window);
 }

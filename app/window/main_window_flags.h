@@ -22,6 +22,9 @@ struct MainWindowFlags {
   std::uint8_t ScanNameHoverOn = 1;
   // The run planner's summary line, drawn by the next paint and then cleared.
   bool TimeToEqSummaryPending = false;
+  // A fit ended after the fitted data or parameters were last saved: Exit
+  // and closing the window ask before they leave it.
+  bool UnsavedFit = false;
   std::string TimeToEqSummary;
 };
 MainWindowFlags& WindowFlags();

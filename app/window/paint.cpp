@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "plot/text_in_place.h"
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/markers.h"
 #include "app/commands/model/nonideal_cs_commands.h"
@@ -134,6 +135,8 @@ void TXLAWindow::Paint(bool erase) {
     return;
   }
   flags.EraseRepaintPending = false;
+  // The picture is drawn anew: the texts written over the old one went with it.
+  ForgetTextsInPlace();
   // Whatever this painting draws replaces an ad-hoc picture on the screen.
   CurrentAdHocPlot().adHocShown = 0;
 

@@ -1,6 +1,9 @@
 #include "app/window/plot_replay.h"
 
+#include "app/commands/equilibrium/eqtools_commands.h"
+#include "app/startup/program_options.h"
 #include "app/window/main_window_flags.h"
+#include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
@@ -9,8 +12,10 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
+#include "models/buffer/buffer_sed_settings.h"
 #include "plot/cwinplot.h"
 #include "plot/direct_curve.h"
+#include "plot/plot_window_set.h"
 #include "platform/draw_surface.h"
 #include "platform/metafile.h"
 
@@ -82,16 +87,23 @@ void DrawDataScreenMarkers(platform::DrawContext& dc, TXLAWindow& window, bool f
   const MarkerDisplaySettings& ms = MarkerSettings();
   const bool dls = CurrentDataTypeFlags().dls != 0;
   auto col = [&](float v) { return MarkerColumn(window, v); };
+  // The M* screen has no fit range: its plot shows meniscus and bottom only.
+  const bool mStar = Road().mStarScreenShown && Road().mStarScreenShown();
   const bool meniscusDrawn = mp.meniscus != 0 && ms.editMode != CursorEditMode::MeniscusOrBottom && !dls;
   if (meniscusDrawn) DrawVerticalMarker(dc, window, col(mp.meniscus), kMeniscusColor);
-  if (meniscusDrawn && fitRanges) {
+  // The reference meniscus of a buffer-mismatch correction belongs with the
+  // meniscus, not only with its drag.
+  const BufferSedSettings& b = gBufferSedSettings;
+  if (meniscusDrawn && b.BufferSedOn && b.MeniscusMismatch && ms.editMode != CursorEditMode::ReferenceMeniscus)
+    DrawVerticalMarker(dc, window, col(MarkerValue(MarkerKind::ReferenceMeniscus)), kReferenceMeniscusColor);
+  if (meniscusDrawn && fitRanges && !mStar) {
     for (float v : {fs.meniscusMax, fs.meniscusMin, fs.bottomMax, fs.bottomMin})
       if (v != 0) DrawLimitMarkers(dc, window, col(v), kFitRangeColor, 30);
   }
   if (mp.bottom != 0 && !dls) DrawVerticalMarker(dc, window, col(mp.bottom), kBottomColor);
-  if (s.leftFitLimit != 0 && ms.editMode != CursorEditMode::FitLimits)
+  if (s.leftFitLimit != 0 && !mStar && ms.editMode != CursorEditMode::FitLimits)
     DrawVerticalMarker(dc, window, col(s.leftFitLimit), kFitLimitColor);
-  if (s.rightFitLimit != 0) DrawVerticalMarker(dc, window, col(s.rightFitLimit), kFitLimitColor);
+  if (s.rightFitLimit != 0 && !mStar) DrawVerticalMarker(dc, window, col(s.rightFitLimit), kFitLimitColor);
   if (ms.cursorLineShown) DrawCursorMarker(dc, window, col(ms.cursorRadius), false);
 }
 
@@ -113,6 +125,14 @@ void PaintResidualPlots(TXLAWindow& window) {
   });
   if (On(Road().showResidualsBitmap) && !CurrentDataTypeFlags().dls && Road().drawResidualsBitmap)
     Road().drawResidualsBitmap();
+  // The histogram follows the residuals drawn, also between the steps of a fit.
+  if (Options().ShowResidualsHistogram && !CurrentDataTypeFlags().dls && !EqTestModeOn()) {
+    UpdateResidualBitmap(true);
+    CWINPlot* histogram = Road().residualBitmapPlot ? Road().residualBitmapPlot() : nullptr;
+    OnMappedClient(window, [&](platform::DrawContext& dc) {
+      if (histogram && histogram->lastMetafile) platform::PlayMetaFile(dc, histogram->lastMetafile);
+    });
+  }
 }
 
 void PaintDistributionPlot(TXLAWindow& window) {

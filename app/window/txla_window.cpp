@@ -15,6 +15,7 @@
 #include "app/window/shell_services.h"
 #include "app/wiring/window_wiring.h"
 #include "platform/fatal_error.h"
+#include "app/window/main_window_flags.h"
 #include "platform/input_events.h"
 #include "platform/process_launcher.h"
 #include "platform/window_messages.h"
@@ -138,7 +139,7 @@ void TXLAWindow::RunDisclaimer() {
     Options().DisclaimerAccepted = true;
     SaveParameterPreferences(*this);
   } else {
-    CmExit();
+    ExitProgram();
   }
 }
 
@@ -201,8 +202,22 @@ void TXLAWindow::SetupWindow() {
   frame_->AcceptDroppedFiles(true);
 }
 
+bool TXLAWindow::LeaveUnsavedWork() {
+  if (CommandLineState().AutomationMode || !WindowFlags().UnsavedFit) return true;
+  return platform::UI().MessageBox("EXIT", "The last fit has not been saved.\nEnd the program all the same?",
+                                   platform::BoxButtons::YesNoDefaultNo,
+                                   platform::BoxIcon::Question) == platform::IDYES;
+}
+
+bool TXLAWindow::OnClose() { return LeaveUnsavedWork(); }
+
 void TXLAWindow::CmExit() {
   if (HelpTest()) return;
+  if (!LeaveUnsavedWork()) return;
+  ExitProgram();
+}
+
+void TXLAWindow::ExitProgram() {
   if (CommandLineState().AutomationMode) CallService(Services().finishAutomation, *this);
   CallService(Services().freeLammArrays);
   CallService(Services().freeExtrapolationArrays);
@@ -237,6 +252,7 @@ void TXLAWindow::Dispatch(int id) {
   if (--dispatchDepth_ == 0) {
     frame_->SetBusy(false);
     // Presses queued for a computation that did not take them are stale now.
+    platform::ReleaseInput();
     platform::ClearInput();
   }
 }
@@ -273,7 +289,7 @@ void TXLAWindow::OnMouse(platform::MouseMessage message, unsigned modKeys, int x
 void TXLAWindow::OnInputWhileBusy(bool key) {
   (void)key;
   // A press during Run or Fit asks the computation to stop.
-  if (RunBusy || FitBusy) platform::StopFlag() = true;
+  if (RunBusy || FitBusy) platform::RequestStopByUser();
 }
 
 void TXLAWindow::EvSize(int width, int height) {

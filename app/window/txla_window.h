@@ -70,6 +70,7 @@ class TXLAWindow : public platform::IWindowEvents {
   void OnDropFiles(const std::vector<std::string>& paths) override { EvDropFiles(paths); }
   void OnTimer(int id) override { EvTimer(id); }
   void OnInputWhileBusy(bool key) override;
+  bool OnClose() override;
 
   // Window messages.
   void EvEnterIdle(int source, bool f1Down);
@@ -126,6 +127,10 @@ class TXLAWindow : public platform::IWindowEvents {
   void CmMonomerDimerTetramerModel();
   void CmMonomerTrimerModel();
   void CmExit();
+  // The steps of Exit without its question.
+  void ExitProgram();
+  // Asks before work that was not saved is left behind; true to go on.
+  bool LeaveUnsavedWork();
   void CmSaveIntensityAsAbsorbance();
   void CmShowData();
   void CmPrinterSetup();

@@ -1,4 +1,5 @@
 #include "app/window/window_fit_host.h"
+#include "plot/text_in_place.h"
 
 #include "app/window/main_window_flags.h"
 #include "models/buffer/buffer_sedimentation.h"
@@ -58,7 +59,7 @@ void WindowFitHost::DrawText(int x, int y, const std::string& text) {
   if (!surface || !WindowFlags().WindowPainted) return;
   {
     auto dc = surface->ClientDC();
-    dc->TextOut(x, y, text);
+    DrawTextInPlace(*dc, x, y, text);
   }
   window_.Frame().FlushCanvas();
 }
@@ -140,6 +141,8 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.vbar = gSolutionConditions.vbar;
   c.discreteS = cs.discreteS;
   c.discreteM = cs.discreteM;
+  c.discreteByD = gModelSelectorFlags.CSWith1DiscreteModel && !gModelSelectorFlags.CSWith1DiscreteComponent;
+  c.discreteD = cs.discreteD;
   c.hybridDiscreteOff = cs.hybridDiscrete == 0;
   FillNonidealReportInputs(in);
   FillFluorescenceReportInputs(in);

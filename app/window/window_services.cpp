@@ -14,6 +14,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
+#include "models/buffer/buffer_sed_settings.h"
 #include "app/window/txla_window.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
@@ -260,7 +261,13 @@ void TXLAWindow::CmDataRange() {
   const ScanSet& scans = CurrentScanSet();
   if (scans.count <= 0) return;
   DataRange range;
-  const bool computed = ComputeDataRange(scans, gModelParams.meniscus, range);
+  // With the buffer mismatch and its meniscus offset on, the reference
+  // meniscus is drawn as well: the range starts left of both.
+  float left = gModelParams.meniscus;
+  const BufferSedSettings& b = gBufferSedSettings;
+  if (b.BufferSedOn && b.MeniscusMismatch)
+    left = std::min(left, static_cast<float>(gModelParams.meniscus - b.MeniscusDifference));
+  const bool computed = ComputeDataRange(scans, left, range);
   if (computed) PushRangeHistory(range);
   if (computed && range.yMax > range.yMin && range.xMax > range.xMin) {
     CallService(Services().setDataPlotRanges, range.xMin, range.xMax, range.yMin, range.yMax);

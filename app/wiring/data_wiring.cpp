@@ -51,6 +51,7 @@ void ConnectDataLayerToWindow(TXLAWindow& window) {
     const RangeSelectionState& sel = RangeSelection();
     if (sel.keepZoom) MaxDistributionValueInRange(*w, sel.zoomX1, sel.zoomX2);
   };
+  h.clearDistributionZoom = [] { RangeSelection().keepZoom = false; };
   h.distributionGrid = [](int& size, int& firstIndex) -> const float* {
     const ContiSettings& cs = Conti();
     // Grid point 1 of the models with a leading discrete term is no s value.

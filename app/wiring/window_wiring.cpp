@@ -1,6 +1,13 @@
 #include "app/wiring/window_wiring.h"
+#include "app/window/main_window_flags.h"
+#include "data/scan_set.h"
+#include "plot/progress_line.h"
+#include "plot/text_in_place.h"
 
+#include <chrono>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/commands/options/buffer_commands.h"
 #include "app/wiring/data_wiring.h"
@@ -16,15 +23,23 @@
 #include "app/commands/data/scan_repair_commands.h"
 #include "app/wiring/screen_button_wiring.h"
 #include "app/window/txla_window.h"
+#include "app/window/window_fit_host.h"
 #include "app/window/window_services.h"
 #include "data/load_hooks.h"
+#include "distributions/conti_run.h"
 #include "distributions/conti_startup.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/solvent_gradient.h"
+#include "lamm/solver_display.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
 #include "models/reacting/hetero_association.h"
 #include "platform/draw_surface.h"
+#include "platform/frame_window.h"
+#include "platform/metafile.h"
+#include "plot/cwinplot.h"
+#include "plot/direct_curve.h"
 #include "plot/distribution_plot.h"
+#include "plot/plot_window_set.h"
 
 namespace {
 
@@ -36,6 +51,46 @@ struct Saved {
 std::unique_ptr<Saved>& Previous() {
   static std::unique_ptr<Saved> saved;
   return saved;
+}
+
+// A Lamm solver's progress lines and curves go into the window: the text
+// at its place, the curves over the data plot.
+void ConnectLammSolverDisplay(TXLAWindow& window) {
+  TXLAWindow* w = &window;
+  LammSolverDisplay& d = CurrentLammSolverDisplay();
+  // The step lines come at every time step: the screen follows them at most
+  // ten times a second.
+  d.drawText = [w](int x, int y, const std::string& text) {
+    platform::DrawSurface* surface = w->Frame().Surface();
+    if (!surface) return;
+    surface->ClientDC()->TextOut(x, y, text);
+    static auto shown = std::chrono::steady_clock::time_point{};
+    const auto now = std::chrono::steady_clock::now();
+    if (now - shown < std::chrono::milliseconds(100)) return;
+    shown = now;
+    w->Frame().FlushCanvas();
+  };
+  auto over = [w](std::vector<float>& x, std::vector<float>& y, int n, unsigned colour) {
+    CWINPlot* plot = CurrentPlotWindows().dataPlot;
+    platform::DrawSurface* surface = w->Frame().Surface();
+    if (!plot || !surface || n < 1) return;
+    const platform::HMETAFILE mf = PlotFloatArrays(plot, x.data(), y.data(), n, colour, -1, plot->symbolSize);
+    if (!mf) return;
+    ReplayPlotPicture(*surface, mf);
+    platform::DeleteMetaFile(mf);
+    w->Frame().FlushCanvas();
+  };
+  d.plotFloats = [over](const float* r, const float* y, int n, unsigned colour) {
+    if (!r || !y || n < 1) return;
+    std::vector<float> x(r, r + n + 1), v(y, y + n + 1);
+    over(x, v, n, colour);
+  };
+  d.plotDoubles = [over](const double* r, const double* y, int n, unsigned colour) {
+    if (!r || !y || n < 1) return;
+    std::vector<float> x(static_cast<size_t>(n) + 1), v(static_cast<size_t>(n) + 1);
+    for (int i = 1; i <= n; ++i) x[i] = static_cast<float>(r[i]), v[i] = static_cast<float>(y[i]);
+    over(x, v, n, colour);
+  };
 }
 
 }  // namespace
@@ -61,8 +116,28 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
     if (!surface) return;
     {
       auto dc = surface->ClientDC();
-      dc->TextOut(x, y, text);
+      DrawTextInPlace(*dc, x, y, text);
     }
+    w->Frame().FlushCanvas();
+  };
+  // The scan set holds the line while a load runs; the line restores the
+  // pixels under it when it goes.
+  hooks.loadProgress = [w](double fraction) {
+    ScanSet& s = CurrentScanSet();
+    platform::DrawSurface* surface = w->Frame().Surface();
+    if (fraction < 0 || (fraction == 0 && s.loadProgress)) {
+      if (s.loadProgress && surface) s.loadProgress->Erase(*surface);
+      delete s.loadProgress;
+      s.loadProgress = nullptr;
+      if (surface) w->Frame().FlushCanvas();
+      if (fraction < 0) return;
+    }
+    if (!surface || !WindowFlags().WindowPainted) return;
+    if (!s.loadProgress) {
+      s.loadProgress = new CProgressLine();
+      s.loadProgress->Show(*surface, 10, 10);
+    }
+    s.loadProgress->Draw(static_cast<float>(fraction), *surface);
     w->Frame().FlushCanvas();
   };
   ConnectPlotsToWindow(window);
@@ -74,7 +149,9 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   InstallEquilibriumCurveHooks();
   InstallSolventGradientHooks();
   InstallHeteroAssociationModel();
+  ConnectLammSolverDisplay(window);
   ConnectContinuousDistributions();
+  ContiHooks().host = [] { return static_cast<FitHost*>(MainFitHost()); };
   InstallDistributionPlot();
   ConnectMStarAnalysis(window);
   ConnectOnPlotButtons(window);
@@ -85,6 +162,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
 }
 
 void DisconnectWindowFromSubsystems() {
+  CurrentLammSolverDisplay() = LammSolverDisplay{};
   DisconnectOnPlotButtons();
   DisconnectFluorescenceCorrections();
   DisconnectSyntheticData();

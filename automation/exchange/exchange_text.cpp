@@ -35,13 +35,12 @@ void Refuse(const std::string& text) {
 TextFile::TextFile(std::string path, const char* cannotOpen)
     : path_(std::move(path)), cannotOpen_(cannotOpen) {}
 
-TextFile::~TextFile() {
-  if (file_) std::fclose(file_);
-}
+TextFile::~TextFile() = default;
 
 bool TextFile::Open() {
-  file_ = std::fopen(platform::ToNative(path_).c_str(), "w");
-  if (file_) return true;
+  file_ = std::make_unique<platform::CheckedOutputFile>(path_);
+  if (*file_) return true;
+  file_.reset();
   std::string message;
   Appendf(message, cannotOpen_, path_.c_str());
   Refuse(message);
@@ -50,9 +49,9 @@ bool TextFile::Open() {
 
 bool TextFile::Close() {
   if (!file_) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file_->get()) == text.size();
+  const bool closed = written && file_->Commit();
+  file_.reset();
   if (written && closed) return true;
   Refuse("could not write " + path_);
   return false;

@@ -2,7 +2,10 @@
 // Small pieces shared by the writers of exchange files: formatted appending
 // to a text that is written in one piece, and the refusal box.
 #include <cstdio>
+#include <memory>
 #include <string>
+
+#include "platform/paths.h"
 
 namespace exchange {
 
@@ -31,7 +34,8 @@ class TextFile {
  private:
   std::string path_;
   const char* cannotOpen_;
-  std::FILE* file_ = nullptr;
+  // Written under a temporary name, renamed into place when whole.
+  std::unique_ptr<platform::CheckedOutputFile> file_;
 };
 
 }  // namespace exchange

@@ -18,6 +18,7 @@ struct Moments {
   double area = 0;          // I: integral of c r dr
   double plateau = 0;
   double boundary = 0;
+  double outer2 = 0;  // squared radius where the integrals end (cm^2)
 };
 
 SecondMomentResult Refuse(std::string text) {
@@ -34,7 +35,6 @@ int LastInLimits(const MomentScan& s) { return s.lastInLimits > 0 ? s.lastInLimi
 std::string BoundaryMoments(const std::vector<MomentScan>& scans, float m, float rb, std::vector<Moments>& out,
                             double& c0) {
   out.assign(scans.size(), Moments{});
-  const double rb2 = static_cast<double>(rb) * rb;
   double sum = 0;
   for (size_t k = 0; k < scans.size(); ++k) {
     const MomentScan& s = scans[k];
@@ -62,7 +62,11 @@ std::string BoundaryMoments(const std::vector<MomentScan>& scans, float m, float
     mo.area = s.c[f] * mo.lead;
     for (int i = f + 1; i <= mo.last; ++i)
       mo.area += 0.5 * (s.c[i] + s.c[i - 1]) * 0.5 * (s.r[i] + s.r[i - 1]) * (s.r[i] - s.r[i - 1]);
-    const double b2 = rb2 - 2.0 * mo.area / mo.plateau;
+    // Mass balance and moments hold for the radius at which the integrals
+    // end: the last point inside the limits, which may lie short of the
+    // limit itself (a gap of 0.02 cm there moved s by 2 %).
+    mo.outer2 = static_cast<double>(s.r[mo.last]) * s.r[mo.last];
+    const double b2 = mo.outer2 - 2.0 * mo.area / mo.plateau;
     if (!(b2 > 0)) return Format("scan %d: no boundary inside the cell (rb^2 - 2 I/cp <= 0)", scan);
     mo.boundary = std::sqrt(b2);
     sum += mo.plateau * b2 / (static_cast<double>(m) * m);
@@ -72,7 +76,7 @@ std::string BoundaryMoments(const std::vector<MomentScan>& scans, float m, float
     Moments& mo = out[k];
     for (int pass = 0; pass < 2; ++pass) {
       mo.plateau = c0 * m * m / (mo.boundary * mo.boundary);
-      const double b2 = rb2 - 2.0 * mo.area / mo.plateau;
+      const double b2 = mo.outer2 - 2.0 * mo.area / mo.plateau;
       if (!(b2 > 0))
         return Format("scan %d: no boundary inside the cell (rb^2 - 2 I/cp <= 0)", static_cast<int>(k) + 1);
       mo.boundary = std::sqrt(b2);
@@ -81,12 +85,13 @@ std::string BoundaryMoments(const std::vector<MomentScan>& scans, float m, float
   return {};
 }
 
-// -ln(1 - 2 J/(c0 rb^2)) / 2: omega^2 s t of the boundary's second moment.
-bool SecondMomentTerm(const MomentScan& s, const Moments& mo, double c0, float rb, double& term) {
+// -ln(1 - 2 J/(c0 R^2)) / 2 with R the outer end of the integrals: omega^2
+// s t of the boundary's second moment.
+bool SecondMomentTerm(const MomentScan& s, const Moments& mo, double c0, double& term) {
   double J = (c0 - s.c[mo.first]) * mo.lead;
   for (int i = mo.first + 1; i <= mo.last; ++i)
     J += 0.5 * (s.r[i] + s.r[i - 1]) * (c0 - 0.5 * (s.c[i] + s.c[i - 1])) * (s.r[i] - s.r[i - 1]);
-  const double q = 1.0 - 2.0 * J / (c0 * rb * rb);
+  const double q = 1.0 - 2.0 * J / (c0 * mo.outer2);
   if (!(q > 0)) return false;
   term = -std::log(q) / 2.0;
   return true;
@@ -123,7 +128,7 @@ SecondMomentResult DifferentialSecondMomentSw(const std::vector<MomentScan>& sca
     const double w = scans[k].rpm * kRpmToOmega;
     if (!(w > 0)) return Refuse(Format("scan %d: the rotor speed is 0", static_cast<int>(k) + 1));
     double term = 0;
-    if (!SecondMomentTerm(scans[k], mo[k], c0, rightLimit, term))
+    if (!SecondMomentTerm(scans[k], mo[k], c0, term))
       return Refuse(Format("scan %d: no second moment (1 - 2 J/(c0 rb^2) <= 0)", static_cast<int>(k) + 1));
     st[k] = term / (w * w) * 1e13;
   }
@@ -157,7 +162,7 @@ SecondMomentResult SecondMomentSw(const std::vector<MomentScan>& scans, const st
     const double w2t = scans[k].w2t;
     if (!(w2t > 0)) return Refuse(Format("scan %d: omega^2 t is 0", static_cast<int>(k) + 1));
     double term = 0;
-    if (!SecondMomentTerm(scans[k], mo[k], c0, rightLimit, term))
+    if (!SecondMomentTerm(scans[k], mo[k], c0, term))
       return Refuse(Format("scan %d: no second moment (1 - 2 J/(c0 rb^2) <= 0)", static_cast<int>(k) + 1));
     const double s = term / w2t;  // seconds
     sk[k] = s * 1e13;

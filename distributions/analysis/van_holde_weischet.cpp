@@ -25,6 +25,11 @@ constexpr double kTwoPiPerMinute = 2.0 * 3.14159265358979323846 / 60.0;
 constexpr float kEndWidth = 0.05f;
 // Below this many fractions the analysis gives up instead of coarsening.
 constexpr int kFewestFractions = 5;
+// A scan whose loading by mass balance falls this far below that of the
+// early scans has lost material beyond the fit range: its fractions would
+// divide a plateau without the fastest species. Wide enough for the offset
+// of a scan's baseline (the loading moves by it) of noisy raw data.
+constexpr double kLostLoading = 0.07;
 
 VhwAnalysis& Last() {
   static VhwAnalysis a;
@@ -105,7 +110,41 @@ bool CheckInputs(const ScanSet& s, VhwAnalysis& a) {
   return true;
 }
 
+// Positions (time order) of the scans whose plateau still holds the whole
+// loading: the loading of each scan against the median of the first third,
+// which the fastest species cannot yet have left.
+std::vector<int> ScansWithWholeLoading(const ScanSet& s, const VhwAnalysis& a) {
+  std::vector<double> loading(static_cast<size_t>(a.scans) + 1, 0.0);
+  for (int i = 1; i <= a.scans; ++i) {
+    const int j = a.scanIndex[i];
+    const float plateau = MeanNearEnd(s, j, OuterEnd(s, a, j), -1, kEndWidth) - a.baseline;
+    loading[i] = VhwScanLoading(s, j, a.options.meniscus, a.baseline, plateau);
+  }
+  std::vector<double> early(loading.begin() + 1, loading.begin() + 1 + std::max(1, a.scans / 3));
+  std::sort(early.begin(), early.end());
+  const double reference = early[early.size() / 2];
+  std::vector<int> kept;
+  for (int i = 1; i <= a.scans; ++i)
+    if (!(reference > 0.0) || loading[i] >= (1.0 - kLostLoading) * reference) kept.push_back(i);
+  return kept;
+}
+
 }  // namespace
+
+double VhwScanLoading(const ScanSet& s, int scan, float meniscus, float baseline, float plateau) {
+  int first, last;
+  FitRange(s, scan, first, last);
+  const float* r = s.radii[scan];
+  const float* c = s.signals[scan];
+  while (first < last && r[first] < meniscus) ++first;
+  if (first >= last) return 0.0;
+  // From the meniscus to the first point the signal of that point.
+  double I = (c[first] - baseline) * 0.5 * (static_cast<double>(r[first]) * r[first] - static_cast<double>(meniscus) * meniscus);
+  for (int p = first + 1; p <= last; ++p)
+    I += 0.5 * (c[p] + c[p - 1] - 2.0 * baseline) * 0.5 * (r[p] + r[p - 1]) * (r[p] - r[p - 1]);
+  const double R = r[last];
+  return (plateau * R * R - 2.0 * I) / (static_cast<double>(meniscus) * meniscus);
+}
 
 float EstimateVhwBaseline(const ScanSet& s, const VhwAnalysis& a, float tolerance) {
   const int j = a.scanIndex[a.scans];
@@ -204,6 +243,34 @@ bool AnalyseVanHoldeWeischet(const ScanSet& s, const VhwOptions& o, VhwAnalysis&
   a.resolution = std::clamp(std::floor(o.resolution), 1.0f, static_cast<float>(fewestPoints));
   a.fractions = static_cast<int>(a.resolution);
   a.baseline = EstimateVhwBaseline(s, a, kEndWidth);
+  if (!o.flotation && a.scans > 2) {
+    const std::vector<int> kept = ScansWithWholeLoading(s, a);
+    if (static_cast<int>(kept.size()) < a.scans) {
+      std::vector<int> index(1, 0);
+      std::vector<float> times(1, 0.0f);
+      size_t next = 0;
+      for (int i = 1; i <= a.scans; ++i) {
+        if (next < kept.size() && kept[next] == i) {
+          index.push_back(a.scanIndex[i]);
+          times.push_back(a.times[i]);
+          ++next;
+        } else {
+          a.leftOutScans.push_back(a.scanIndex[i]);
+        }
+      }
+      a.leftOut = static_cast<int>(a.leftOutScans.size());
+      a.scans = static_cast<int>(kept.size());
+      a.scanIndex = std::move(index);
+      a.times = std::move(times);
+      if (a.scans < 2 || !(*std::max_element(a.times.begin() + 1, a.times.end()) >
+                           *std::min_element(a.times.begin() + 1, a.times.end()))) {
+        a.failure =
+            "the material has left the fit range in all scans but one: there is no set of boundaries with a "
+            "plateau of the whole loading";
+        return false;
+      }
+    }
+  }
   Allocate(a);
   EstimateVhwPlateaus(s, a, kEndWidth);
   while (!DivideIntoBoundaryFractions(s, a)) {
@@ -231,33 +298,42 @@ void ComputeVhwModel(ScanSet& s, VhwAnalysis& a) {
   const VhwOptions& o = a.options;
   const double ref = o.flotation ? o.bottom : o.meniscus;
   const double w2 = a.omega * a.omega;
-  for (int i = 1; i <= a.scans; ++i) {
-    const double t = a.times[i];
+  std::vector<float> radii(static_cast<size_t>(a.fractions) + 1);
+  // The step model of loaded scan sc at time t with its plateau; radii[j]
+  // the boundary of fraction j from the extrapolated lines.
+  auto stepModel = [&](int sc, double t, float plateau) {
     for (int j = 1; j <= a.fractions; ++j)
-      a.At(a.modelRadii, i, j) =
-          static_cast<float>(ref * std::exp(1e-13 * w2 * t * (a.intercepts[j] + a.slopes[j] / std::sqrt(t))));
-    const int sc = a.scanIndex[i];
+      radii[j] = static_cast<float>(ref * std::exp(1e-13 * w2 * t * (a.intercepts[j] + a.slopes[j] / std::sqrt(t))));
     float* model = s.model[sc];
     const float* r = s.radii[sc];
     const int P = s.points[sc];
-    if (!model) continue;
-    const float w = a.plateaus[i] / (a.resolution + 1.0f);
+    if (!model) return;
+    const float w = plateau / (a.resolution + 1.0f);
     auto level = [&](int j) { return a.baseline + (j - 0.5f) * w; };
     int first, last;
     FitRange(s, sc, first, last);
     if (!o.flotation) {
       int p = 1;
-      while (p <= P && (p <= first || r[p] <= a.At(a.modelRadii, i, 1))) model[p++] = a.baseline;
+      while (p <= P && (p <= first || r[p] <= radii[1])) model[p++] = a.baseline;
       for (int j = 2; j <= a.fractions; ++j)
-        while (p <= P && r[p] <= a.At(a.modelRadii, i, j)) model[p++] = level(j);
-      while (p <= P) model[p++] = a.baseline + a.plateaus[i];
+        while (p <= P && r[p] <= radii[j]) model[p++] = level(j);
+      while (p <= P) model[p++] = a.baseline + plateau;
     } else {
       int p = P;
-      while (p >= 1 && (p >= last || r[p] >= a.At(a.modelRadii, i, 1))) model[p--] = a.baseline;
+      while (p >= 1 && (p >= last || r[p] >= radii[1])) model[p--] = a.baseline;
       for (int j = 2; j <= a.fractions; ++j)
-        while (p >= 1 && r[p] >= a.At(a.modelRadii, i, j)) model[p--] = level(j);
-      while (p >= 1) model[p--] = a.baseline + a.plateaus[i];
+        while (p >= 1 && r[p] >= radii[j]) model[p--] = level(j);
+      while (p >= 1) model[p--] = a.baseline + plateau;
     }
+  };
+  for (int i = 1; i <= a.scans; ++i) {
+    stepModel(a.scanIndex[i], a.times[i], a.plateaus[i]);
+    for (int j = 1; j <= a.fractions; ++j) a.At(a.modelRadii, i, j) = radii[j];
+  }
+  // Scans left out of the analysis show the same lines with their own plateau.
+  for (int sc : a.leftOutScans) {
+    const float plateau = MeanNearEnd(s, sc, OuterEnd(s, a, sc), o.flotation ? 1 : -1, kEndWidth) - a.baseline;
+    stepModel(sc, s.records[sc].timeRead, plateau);
   }
 }
 
@@ -284,6 +360,14 @@ bool RunVanHoldeWeischet() {
   if (!AnalyseVanHoldeWeischet(s, o, a)) {
     platform::UI().MessageBox(kCaption, a.failure, platform::BoxButtons::Ok, platform::BoxIcon::Error);
     return false;
+  }
+  if (a.leftOut > 0) {
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  "%d of %d scans hold less than the loading: material has passed the end of the fit range, and "
+                  "their boundary fractions would miss it. The analysis uses the other %d scans.",
+                  a.leftOut, a.leftOut + a.scans, a.scans);
+    platform::UI().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
   }
   if (a.reduced) {
     char text[120];

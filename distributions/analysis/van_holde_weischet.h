@@ -30,6 +30,12 @@ struct VhwAnalysis {
   int fractions = 0;          // n
   float resolution = 0.0f;    // R after any reduction
   bool reduced = false;       // R was lowered to avoid empty fractions
+  // Sedimentation: scans whose boundaries no longer hold the whole loading
+  // (the fastest material has passed the outer end of the fit range, so
+  // the plateau lacks it) are left out; how many, and the loaded scan
+  // numbers of those left out.
+  int leftOut = 0;
+  std::vector<int> leftOutScans;
   float baseline = 0.0f;
   double omega = 0.0;         // rad/s
   std::vector<int> scanIndex;       // [1..N] scan number of position i
@@ -54,6 +60,13 @@ void EstimateVhwPlateaus(const ScanSet& s, VhwAnalysis& a, float tolerance);
 bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a);
 void ComputeApparentS(VhwAnalysis& a);
 void ExtrapolateToInfiniteTime(VhwAnalysis& a);
+
+// The loading of a sedimentation scan by mass balance in the sector from the
+// meniscus m to the last fit point R (the signal above the baseline):
+//   c0 = (c_plateau R^2 - 2 int_m^R c r dr) / m^2,
+// the same for every scan while all material is inside R; smaller once the
+// fastest has passed it.
+double VhwScanLoading(const ScanSet& s, int scan, float meniscus, float baseline, float plateau);
 
 // Steps 1 to 8: true with a result; otherwise `failure` says why.
 bool AnalyseVanHoldeWeischet(const ScanSet& s, const VhwOptions& o, VhwAnalysis& a);

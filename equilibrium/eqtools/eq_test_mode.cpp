@@ -194,7 +194,8 @@ std::vector<std::string> SaveEqTestFiles(const std::string& chosenPath) {
     const EqTestSeries& e = t.series[i - 1];
     if (!t.included[i] || e.Count() < 2 || static_cast<int>(e.dt.size()) < e.Count()) continue;
     const std::string path = parts.folder + parts.name + "_" + std::to_string(i) + parts.extension;
-    std::FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
+    platform::CheckedOutputFile file(path);
+    std::FILE* f = file.get();
     if (!f) {
       ErrorBox(("\n\aAttention: could not open " + path).c_str());
       break;
@@ -202,7 +203,10 @@ std::vector<std::string> SaveEqTestFiles(const std::string& chosenPath) {
     for (int j = 1; j < e.Count(); ++j)
       std::fprintf(f, "%f %f %f\n", Time(e.scans.scans[j - 1]) / 3600.0, static_cast<double>(e.dt[j]),
                    static_cast<double>(e.rmsd[j]));
-    std::fclose(f);
+    if (!file.Commit()) {
+      ErrorBox(("\n\aAttention: could not write " + path).c_str());
+      break;
+    }
     written.push_back(path);
   }
   return written;

@@ -268,6 +268,24 @@ void ComputeEquilibriumModelAndNoise() {
   }
 }
 
+double EquilibriumRmsdAtDataPoints() {
+  const ScanSet& s = CurrentScanSet();
+  double sum = 0;
+  long count = 0;
+  for (int k = 1; k <= s.count; ++k) {
+    if (static_cast<int>(s.model.size()) <= k || !s.model[k] || !s.signals[k]) continue;
+    if (static_cast<int>(s.firstFitPoint.size()) <= k || static_cast<int>(s.lastFitPoint.size()) <= k) continue;
+    const int last = std::min(s.lastFitPoint[k], s.points[k]);
+    for (int i = std::max(s.firstFitPoint[k], 1); i <= last; ++i) {
+      const double d = static_cast<double>(s.signals[k][i]) - s.model[k][i];
+      sum += d * d;
+      ++count;
+    }
+  }
+  // Without fit points of their own the scans are judged on the grid.
+  return count > 0 ? std::sqrt(sum / static_cast<double>(count)) : EquilibriumRmsdFromNormalEquations();
+}
+
 void FinishEquilibriumRun(FitHost* host) {
   ComputeEquilibriumModelAndNoise();
   FreeEquilibriumWorkArrays();
@@ -320,7 +338,12 @@ bool RunEquilibrium(FitHost* host) {
   if (!ok) {
     SetFailed();
   } else {
-    st.lastRmsd = EquilibriumRmsdFromNormalEquations();
+    // The rmsd of the model at the measured points, as the window reports
+    // it after Run and Fit alike. On a grid finer than the data the
+    // interpolated scans lose part of their noise, and the grid's rmsd is
+    // lower by as much as that (and its minimum elsewhere).
+    ComputeEquilibriumModelAndNoise();
+    st.lastRmsd = EquilibriumRmsdAtDataPoints();
     gFitEngineState.currentRmsd = static_cast<float>(st.lastRmsd);
   }
   if (!st.inFit) FinishEquilibriumRun(host);
@@ -364,6 +387,8 @@ float EquilibriumFitObjective(float* v, FitHost* host) {
   const bool key = KeyPressed();
   if (platform::StopFlag().exchange(false) || key) {
     fs.stopRequested = 1;
+    // The rest of the fit is its ending: further presses are no new stops.
+    platform::HoldInput();
     return static_cast<float>(kFailedRmsd);
   }
   ++fs.evaluationsThisRun;
@@ -433,7 +458,9 @@ void FitEquilibrium(FitHost* host) {
   PackEquilibriumFitVector(p[1]);
   for (int i = 2; i <= n + 1; ++i)
     for (int j = 1; j <= n; ++j) p[i][j] = p[1][j] + GaussRandom(0.05f * p[1][j]);
-  for (int i = n + 1; i >= 1; --i) y[i] = EquilibriumFitObjective(p[i], host);
+  // The starting point first: a fit stopped at once keeps the state it
+  // started from, the one point whose misfit is known to be no worse.
+  for (int i = 1; i <= n + 1; ++i) y[i] = EquilibriumFitObjective(p[i], host);
   int evaluations = 0;
   NelderMeadMinimize(nullptr, p, y, n, kSimplexTolerance, EquilibriumFitObjective, &evaluations);
   int best = BestVertex(y, n);
@@ -458,7 +485,10 @@ void FitEquilibrium(FitHost* host) {
     fs.stopRequested = 0;
     AllocEquilibriumWorkArrays();
   }
-  EquilibriumFitObjective(reference.data(), host);
+  {
+    platform::InputHold hold;
+    EquilibriumFitObjective(reference.data(), host);
+  }
   UnpackEquilibriumFitVector(reference.data());
   FinishEquilibriumRun(host);
   free_matrix(p, 1, n + 1, 1, n);

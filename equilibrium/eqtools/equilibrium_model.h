@@ -40,7 +40,12 @@ bool AllocEquilibriumWorkArrays();
 void FreeEquilibriumWorkArrays();
 // Fills the normal equations from the data and the basis rows on [gL, gR].
 void BuildEquilibriumNormalEquations();
+// The rmsd on the common grid, from the normal equations.
 double EquilibriumRmsdFromNormalEquations();
+// The rmsd of data minus model at the scans' own points inside the fit
+// limits (the model as ComputeEquilibriumModelAndNoise left it): what a
+// Run reports and a Fit minimises.
+double EquilibriumRmsdAtDataPoints();
 void ComputeEquilibriumModelAndNoise();
 void FinishEquilibriumRun(FitHost* host);
 void ShowEquilibriumStep(FitHost* host);

@@ -28,6 +28,11 @@ void ClearStops() {
   platform::StopFlag() = false;
 }
 
+// Keys typed since the planning began: the searches take a key as the end
+// of the search under way (and clear it), so they are counted, not looked for.
+unsigned long gKeysAtStart = 0;
+bool UserStopped() { return platform::KeyDownsPosted() != gKeysAtStart; }
+
 // x as every search starts it: all 1, the first 1.5 for the stepwise form.
 void StartVector(std::vector<float>& x, const TimeToEqParams& p) {
   std::fill(x.begin(), x.end(), 1.0f);
@@ -43,6 +48,7 @@ void SearchFrom(FitHost* window, std::vector<float>& x) {
   p.optimisedTime = st.startValue;
   PlotTimeToEqProgress(start, x.data(), window);
   for (float step : {1.0f, 100.0f}) {
+    if (UserStopped()) return;
     p.rpmStep = step;
     OptimizeSpeedProfile(window);
     ClearStops();
@@ -70,6 +76,8 @@ float PlanningMaximumHours() {
 float CalculateMinimumTimeToEq(FitHost* window, float maxHours, const std::string& resultPath,
                                MinimumTimeToEqOutcome& outcome) {
   outcome = MinimumTimeToEqOutcome{};
+  platform::ClearInput();
+  gKeysAtStart = platform::KeyDownsPosted();
   TimeToEqParams& p = CurrentTimeToEqParams();
   SpeedProfileOptimizerState& st = SpeedProfileOptimizer();
   std::unique_ptr<CApproachToEqSim>& constant = ConstantSpeedSimulation();
@@ -121,7 +129,7 @@ float CalculateMinimumTimeToEq(FitHost* window, float maxHours, const std::strin
   } else {
     std::vector<float> best(x.size(), 1.0f);
     float bestValue = SimulateSpeedProfileObjective(best.data(), window);
-    for (int r = 1; r <= p.repeats; ++r) {
+    for (int r = 1; r <= p.repeats && !UserStopped(); ++r) {
       StartVector(x, p);
       SearchFrom(window, x);
       if (p.optimisedTime < bestValue) {
@@ -133,6 +141,13 @@ float CalculateMinimumTimeToEq(FitHost* window, float maxHours, const std::strin
     SimulateSpeedProfileObjective(x.data(), window);
   }
   ClearStops();
+  // Keys typed during the search answer none of the questions below.
+  if (UserStopped()) {
+    outcome.userStopped = true;
+    platform::FlushTypedInput();
+    Tell("optimization stopped by the user: the best rotor-speed programme found so far is kept");
+  }
+  platform::FlushTypedInput();
 
   // Only a programme that ran to the end has results to write.
   if (!st.trialValid || !st.trial) {
@@ -149,16 +164,17 @@ float CalculateMinimumTimeToEq(FitHost* window, float maxHours, const std::strin
   if (p.saveScans) WriteSimulatedApproachScans(trial, resultPath);
   trial.WriteDeltaEqFile(resultPath, "optimized_DeltaEQ.txt");
   if (p.saveEquMethod) {
-    float cycle = 90, perStep = 1, finals = 0;
+    float cycle = 90;
+    int perStep = 1, finals = 0;
     if (!InputFloat(&cycle, cycle, true, "scan cycle time (sec)", kCaption) ||
-        !InputFloat(&perStep, perStep, true, "max # of scans per step", kCaption) ||
-        !InputFloat(&finals, finals, true, "# of final scans", kCaption)) {
+        !InputCount(&perStep, perStep, "max # of scans per step", kCaption) ||
+        !InputCount(&finals, finals, "# of final scans", kCaption)) {
       outcome.cancelled = true;
       outcome.trialShown = false;
       return 0;
     }
     WriteEquMethodFile(trial, resultPath, cycle, static_cast<int>(p.temperature),
-                       static_cast<int>(std::floor(finals)), static_cast<int>(std::floor(perStep)), 1);
+                       finals, perStep, 1);
   }
   return outcome.constantHours;
 }

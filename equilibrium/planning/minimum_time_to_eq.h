@@ -17,6 +17,7 @@ struct MinimumTimeToEqOutcome {
   bool trialFailed = false;  // the chosen programme could not be simulated
   bool cancelled = false;    // a prompt was cancelled
   bool trialShown = false;   // the plots may show the trial
+  bool userStopped = false;  // a key ended the search: the best programme found is kept
 };
 
 // Runs the planning of CurrentTimeToEqParams() over maxHours and writes the

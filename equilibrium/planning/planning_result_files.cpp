@@ -19,10 +19,17 @@ namespace {
 
 constexpr const char* kScanDescription = " simulated approach to equilibrium";
 
-FILE* OpenForWriting(const std::string& path) {
-  FILE* f = std::fopen(platform::ToNative(path).c_str(), "w");
+// Each file whole under a temporary name; Close renames it into place.
+FILE* OpenForWriting(platform::CheckedOutputFile& file, const std::string& path) {
+  FILE* f = file.get();
   if (!f) ErrorBox(("\n\x07" "Attention: could not open " + path).c_str());
   return f;
+}
+
+bool Close(platform::CheckedOutputFile& file, const std::string& path) {
+  if (file.Commit()) return true;
+  ErrorBox(("\n\x07" "Attention: could not write " + path).c_str());
+  return false;
 }
 
 // The path with "suffix" joined to its name (and the extension kept).
@@ -66,14 +73,17 @@ void BackupOptimizedSpeedSteps() {
 }
 
 bool CApproachToEqSim::WriteDeltaEqFile(const std::string& resultPath, const std::string& fileName) const {
-  FILE* f = OpenForWriting(BesideResultPath(resultPath, fileName));
+  const std::string path = BesideResultPath(resultPath, fileName);
+  platform::CheckedOutputFile file(path);
+  FILE* f = OpenForWriting(file, path);
   if (!f) return false;
   for (int i = 1; i <= nScans - 1; ++i) std::fprintf(f, "%f\t%f\t%f\n", timeHours[i], rmsDev[i], maxDev[i]);
-  return std::fclose(f) == 0;
+  return Close(file, path);
 }
 
 bool CApproachToEqSim::WriteRpmTimeCourseFile(const std::string& path, bool show) const {
-  FILE* f = OpenForWriting(path);
+  platform::CheckedOutputFile file(path);
+  FILE* f = OpenForWriting(file, path);
   if (!f) return false;
   const int n = hasSpeedSteps ? nSteps : 0;
   if (n >= 1) {
@@ -85,24 +95,27 @@ bool CApproachToEqSim::WriteRpmTimeCourseFile(const std::string& path, bool show
       std::fprintf(f, "%f\t%f", (t + std::fabs(stepRpm[i] - stepRpm[i - 1]) / stepAcc[i]) / 3600.0, stepRpm[i]);
     }
   }
-  const bool ok = std::fclose(f) == 0;
+  const bool ok = Close(file, path);
   if (ok && show) platform::Processes().OpenTextEditor(path);
   return ok;
 }
 
 bool WriteRpmTimeCourse(const CApproachToEqSim& sim, const std::string& path, bool show) {
-  FILE* f = OpenForWriting(path);
+  platform::CheckedOutputFile file(path);
+  FILE* f = OpenForWriting(file, path);
   if (!f) return false;
   const int n = sim.hasSpeedSteps ? sim.nSteps : 0;
   for (int i = 1; i <= n; ++i)
     std::fprintf(f, i < n ? "%f\t%f\t%f\n" : "%f\t%f\t%f", sim.stepTime[i], sim.stepRpm[i], sim.stepAcc[i]);
-  std::fclose(f);
+  if (!Close(file, path)) return false;
   const platform::PathParts parts = platform::SplitPath(path);
   sim.WriteRpmTimeCourseFile(WithName(path, parts.name + "_rpmtimecourse", parts.extension), false);
-  std::error_code error;
-  std::filesystem::copy_file(platform::ToNative(platform::ProgramPaths.SimAppEqParamsIniPath),
-                             platform::ToNative(WithName(path, "simparams", parts.extension)),
-                             std::filesystem::copy_options::overwrite_existing, error);
+  // A copy of the preferences the plan was made with, through the checked
+  // reader and writer like every other file.
+  std::string preferences;
+  if (platform::ReadRegularFile(platform::ToNative(platform::ProgramPaths.SimAppEqParamsIniPath), preferences,
+                                false, platform::kSettingsFileLimit))
+    platform::WriteWholeFile(WithName(path, "simparams", parts.extension), preferences);
   if (show) platform::Processes().OpenTextEditor(path);
   return true;
 }

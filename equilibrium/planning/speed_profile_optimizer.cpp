@@ -49,9 +49,9 @@ std::vector<float>& ProfileVector() {
   return p.profileParameters;
 }
 
-// Vertex 1 is x; the others scatter around it, the first parameter kept at
-// or above its lower bound.
-void ScatterSimplex(float** p, const float* x, int n) {
+}  // namespace
+
+void ScatterSpeedProfileSimplex(float** p, const float* x, int n, bool raiseFirst) {
   for (int j = 1; j <= n; ++j) p[1][j] = x[j];
   for (int i = 2; i <= n + 1; ++i) {
     for (int j = 1; j <= n; ++j) {
@@ -60,7 +60,11 @@ void ScatterSimplex(float** p, const float* x, int n) {
     }
     p[i][1] = std::max(p[i][1], kLowestFirstParameter);
   }
+  // Raised after the others have scattered around x itself.
+  if (raiseFirst) p[1][1] = std::max(p[1][1], kLowestFirstParameter);
 }
+
+namespace {
 
 int BestVertex(const float* y, int n) {
   int best = 1;
@@ -335,7 +339,7 @@ bool OptimizeSpeedProfile(FitHost* window) {
   float** p = simplex;
   // Cleared before the vertices are simulated: a key pressed meanwhile stops.
   fs.stopRequested = 0;
-  ScatterSimplex(p, x.data(), P);
+  ScatterSpeedProfileSimplex(p, x.data(), P, false);
   for (int i = P + 1; i >= 1; --i) y[i] = SimulateSpeedProfileObjective(p[i], window);
 
   fs.minimiserRuns = 0;
@@ -353,7 +357,7 @@ bool OptimizeSpeedProfile(FitHost* window) {
   bool converged = false;
   while (!converged && !fs.stopRequested && !CallsExhausted() && st.restarts < st.maxRestarts) {
     ++st.restarts;
-    ScatterSimplex(p, x.data(), P);
+    ScatterSpeedProfileSimplex(p, x.data(), P, false);
     for (int i = 1; i <= P + 1; ++i) y[i] = SimulateSpeedProfileObjective(p[i], window);
     NelderMeadSpeedProfile(window, p, y, P, 1e-5f, evaluations);
     b = BestVertex(y, P);
@@ -414,7 +418,7 @@ bool AnnealSpeedProfile(FitHost* window) {
     FloatMat simplex(1, n + 1, 1, n);
     FloatVec y(1, n + 1), pb(1, n);
     float** p = simplex;
-    ScatterSimplex(p, x.data(), n);
+    ScatterSpeedProfileSimplex(p, x.data(), n, true);
     for (int i = n + 1; i >= 1; --i) y[i] = SimulateSpeedProfileObjective(p[i], window);
     // The best point starts at the best vertex, so that it is never worse
     // than where the search began.

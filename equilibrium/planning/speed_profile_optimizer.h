@@ -57,6 +57,12 @@ inline constexpr float kProgressTopRpm = 35000; // drawn at the top of that rang
 inline constexpr float kDecayTimeScale = 5.0f;  // h per unit of x_1
 inline constexpr float kLowestFirstParameter = 0.2f;
 
+// The starting simplex p[1..n+1][1..n] around x[1..n]: vertex 1 is x, the
+// others scatter by Gaussian deviates of 0.15 x (plus 0.15 where they come
+// out below 0.15 in size); their first parameter is raised to
+// kLowestFirstParameter, and with raiseFirst that of vertex 1 too.
+void ScatterSpeedProfileSimplex(float** p, const float* x, int n, bool raiseFirst);
+
 // Stores the duration of the trials and their species (1-based arrays),
 // clears the optimised time, makes x (all 1) when absent.
 void SetOptimizationBase(float tConstSeconds, int n, const float* fraction, const float* s,

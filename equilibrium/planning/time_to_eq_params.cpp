@@ -114,7 +114,7 @@ bool LoadTimeToEqPreferences(TimeToEqParams& p, const std::string& path) {
   struct stat st {};
   if (lstat(platform::ToNative(path).c_str(), &st) != 0) return false;
   CVector v;
-  if (!v.ReadFromFile(path.c_str())) return false;
+  if (!v.ReadFromFile(path.c_str(), platform::kSettingsFileLimit)) return false;
   if (v.Count() < kTimeToEqLines) return false;
   std::vector<float> l(kTimeToEqLines);
   for (int i = 0; i < kTimeToEqLines; ++i) l[static_cast<size_t>(i)] = v.GetAt(i);
@@ -145,7 +145,7 @@ bool LoadTimeToEqPreferences(TimeToEqParams& p, const std::string& path) {
     return false;
   }
   CVector duration;
-  duration.ReadFromFile(durationPath.c_str());
+  duration.ReadFromFile(durationPath.c_str(), platform::kSettingsFileLimit);
   if (duration.Count() < 1 || !std::isfinite(duration.GetAt(0))) {
     ErrorBox(Formatted("error - auxillary duration parameter file %s is corrupt - please enter new "
                        "in parameter box ",

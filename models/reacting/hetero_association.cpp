@@ -197,6 +197,13 @@ double HeteroAssociationStepControl() {
   HeteroAssociationArrays h;
   if (!BindHeteroAssociationArrays(h)) return 1.0;
   double dt = st.dtFix;
+  const bool ramping = LammSettings().rampRotorSpeed && rs.accelerating;
+  if (ramping) {
+    // While the rotor accelerates the steps are short and end with the
+    // acceleration; the matrices follow the speed of each step.
+    dt = std::min(dt, rs.maxStepAccelerating);
+    if (rs.t + dt > rs.accelerationEnd) dt = rs.accelerationEnd - rs.t;
+  }
   if (rs.t + dt > st.t0 + st.framePeriod) dt = st.t0 + st.framePeriod - rs.t;
   if (rs.pendingFlag && rs.t + dt > rs.pendingTime) {
     rs.pendingFlag = 0;
@@ -217,6 +224,7 @@ double HeteroAssociationStepControl() {
     g.PreviousConcentration[i] = g.Concentration[i];
   }
   rs.dt = dt;
+  if (ramping) SetHeteroAssociationSpeed(RotorSpeedDuringAcceleration(rs.t, dt));
   const bool first = st.dtPrev == 0;
   HeteroAssociationStep();
   const LammSolverSettings& settings = LammSettings();
@@ -229,8 +237,21 @@ void AdvanceHeteroAssociationTime() {
   HeteroAssociationState& st = CurrentHeteroAssociationState();
   const double dt = CurrentLammRunState().dt;
   st.dtPrev = dt;
-  AdvanceRunClock(dt);
+  // At the end of the acceleration the rotor is at full speed for good.
+  if (AdvanceRunClock(dt)) SetHeteroAssociationSpeed(CurrentLammRunState().rpm);
   ComputeHeteroAssociationSignal();
+}
+
+void SetHeteroAssociationSpeed(double rpm) {
+  HeteroAssociationState& st = CurrentHeteroAssociationState();
+  CurrentLammRunState().rpm = rpm;
+  const double omega = rpm * 2.0 * M_PI / 60.0;
+  const double omega2 = omega * omega * 1e-13;
+  if (omega2 == st.omega2) return;
+  st.omega2 = omega2;
+  st.frameRate = st.omega2 * st.sFrame;
+  AssembleHeteroAssociationMatrices();
+  HalveHeteroAssociationMatrices();
 }
 
 double HeteroAssociationSectorAmount(const double* values) {

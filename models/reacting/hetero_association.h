@@ -86,6 +86,9 @@ void SetupHeteroAssociationGrid();
 // returns dt for the first step of a run, 1.0 afterwards (and for a zero step).
 double HeteroAssociationStepControl();
 void AdvanceHeteroAssociationTime();
+// Rotor speed (rpm) of the coming steps: the matrices are made again for it
+// when it changed.
+void SetHeteroAssociationSpeed(double rpm);
 // Amount (signal x cm^3) of a per-node array in a 2-degree sector of 1.2 cm.
 double HeteroAssociationSectorAmount(const double* values);
 // Amounts of A and B in the cell, free plus complex (concentration x cm^3).

@@ -51,10 +51,10 @@ void SimulateHeteroAssociationModel(FitHost* host) {
     }
   }
   InitHeteroAssociationEquilibrium();
+  // The rotor accelerates from rest as the first scan's header says when
+  // the ramp is simulated (then the steps follow its speed), else it runs
+  // at the last scan's speed from the start.
   SetAccelerationPhase();
-  // The matrices are assembled once for the full rotor speed.
-  rs.rpm = rs.fullSpeed;
-  rs.accelerating = 0;
   st.runDA = SpeciesDiffusion(st.sA, st.DA);
   st.runDB = SpeciesDiffusion(st.sB, st.DB);
   st.runDAB = SpeciesDiffusion(st.sAB, st.DAB);

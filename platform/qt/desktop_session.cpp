@@ -77,6 +77,8 @@ DesktopSession::DesktopSession(int& argc, char** argv) : impl_(std::make_unique<
     impl->sincePump.restart();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   });
+  // The flush before a question delivers whatever is waiting, unthrottled.
+  SetEventFlush([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
   // The quit request (a fatal box, Exit) ends the message loop.
   impl_->quitWatch = std::make_unique<QTimer>();
   QObject::connect(impl_->quitWatch.get(), &QTimer::timeout, [] {
@@ -87,6 +89,7 @@ DesktopSession::DesktopSession(int& argc, char** argv) : impl_(std::make_unique<
 
 DesktopSession::~DesktopSession() {
   SetEventPump({});
+  SetEventFlush({});
   SetHeadless(false);
   SetUI(nullptr);
   SetClipboard(nullptr);

@@ -2,11 +2,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
@@ -25,6 +27,7 @@
 
 #include "platform/clipboard.h"
 #include "platform/input_events.h"
+#include "platform/paths.h"
 #include "platform/qt/accelerator.h"
 #include "platform/user_interface.h"
 #include "platform/window_messages.h"
@@ -315,7 +318,14 @@ bool QtFrameWindow::SaveClientImage(const std::string& path, int width, int heig
   painting_ = true;
   events_.OnPaint(true);
   painting_ = false;
-  const bool ok = canvas_.Image().save(QString::fromStdString(path));
+  // The picture in the format its name asks for, written whole through the
+  // one checked path (never into a pipe, never cut).
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  const QByteArray format = QFileInfo(QString::fromStdString(path)).suffix().toLower().toLatin1();
+  const bool ok = !format.isEmpty() && canvas_.Image().save(&buffer, format.constData()) &&
+                  WriteWholeFile(path, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   canvas_.Resize(oldWidth, oldHeight);
   Invalidate(true);
   return ok;
@@ -441,7 +451,10 @@ void QtFrameWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  events_.OnClose();
+  if (!events_.OnClose()) {
+    event->ignore();
+    return;
+  }
   event->accept();
 }
 

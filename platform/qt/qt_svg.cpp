@@ -1,9 +1,9 @@
 #include "platform/qt/qt_svg.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QSvgGenerator>
 
+#include "platform/paths.h"
 #include "platform/qt/qt_dc.h"
 
 namespace platform::qt {
@@ -30,16 +30,18 @@ QByteArray MetafileToSvg(const MetafileData& data, int width, int height, bool i
 bool SaveMetafileAsPng(HMETAFILE mf, const std::string& path, int width, int height) {
   auto data = MetafileContents(mf);
   if (!data) return false;
-  return MetafileToImage(*data, width, height).save(QString::fromStdString(path), "PNG");
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (!MetafileToImage(*data, width, height).save(&buffer, "PNG")) return false;
+  return WriteWholeFile(path, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 bool SaveMetafileAsSvg(HMETAFILE mf, const std::string& path, int width, int height) {
   auto data = MetafileContents(mf);
   if (!data) return false;
   QByteArray bytes = MetafileToSvg(*data, width, height);
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  return file.write(bytes) == bytes.size();
+  return WriteWholeFile(path, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 }  // namespace platform::qt

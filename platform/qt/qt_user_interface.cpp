@@ -14,7 +14,9 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include "platform/input_events.h"
 #include "platform/paths.h"
+#include "platform/qt/frame_window.h"
 
 namespace platform::qt {
 
@@ -68,6 +70,18 @@ int DismissAnswer(BoxButtons buttons) {
   return IDCANCEL;
 }
 
+// A box that a computation shows (a stop it was asked for) comes while the
+// user may still be typing: presses already on their way went to the busy
+// window, which drops them, instead of answering the box.
+void FlushPressesBeforeABoxOfAComputation() {
+  bool busy = false;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* frame = dynamic_cast<QtFrameWindow*>(w); frame && frame->Busy()) busy = true;
+  if (!busy) return;
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  ClearInput();
+}
+
 }  // namespace
 
 std::string QtFilterText(const std::string& description, const std::string& pattern) {
@@ -89,6 +103,7 @@ int WidthForCaption(const QWidget& window, const std::string& caption) {
 
 int QtUserInterface::MessageBox(const std::string& caption, const std::string& text,
                                 BoxButtons buttons, BoxIcon icon) {
+  FlushPressesBeforeABoxOfAComputation();
   QMessageBox box(ToQtIcon(icon), Q(caption), Q(StripBell(text)), ToQtButtons(buttons),
                   QApplication::activeWindow());
   if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {

@@ -175,7 +175,7 @@ TEST_F(Calculator, ProteinWindowCancelledEmptyOrWithOneCysteine) {
 
 TEST_F(Calculator, S20wKeepsTheVbarAt20AndConvertsMoreValues) {
   constexpr const char* kAsk = "CALCULATE s(xp) TO s(20,w)";
-  constexpr const char* kShow = "CALCUALTE s(xp) TO s(20,w)";
+  constexpr const char* kShow = "CALCULATE s(xp) TO s(20,w)";
   ui_->ExpectPrompt(kAsk, "enter experimental s-value", "5")
       .ExpectPrompt(kAsk, "partial specific volume at (xp)", "0.73")
       .ExpectPrompt(kAsk, "enter partial specific volume at (20,w)", "0.74")
@@ -207,7 +207,7 @@ TEST_F(Calculator, VarianceRatioCountsThePointsInsideTheFitLimits) {
   ui_->ExpectPrompt("CALCULATE SOSQ RATIO", "enter desired confidence level", "0.683")
       .ExpectPrompt("CALCULATE SOSQ RATIO", "enter first degree of freedom", "10")
       .ExpectPrompt("CALCULATE SOSQ RATIO", "enter second degree of freedom", "10")
-      .ExpectBox("CALCUALTE SOSQ RATIO", "at a 68.3% confidence level (n1=10, n2=10) is 1.36")
+      .ExpectBox("CALCULATE SOSQ RATIO", "at a 68.3% confidence level (n1=10, n2=10) is 1.36")
       .ExpectBox("CALCULATE SOSQ RATIO", "for current rmsd (0.010000): critical value is 0.0116");
   Window().Dispatch(272);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();

@@ -161,7 +161,7 @@ TEST_F(DistributionCommands, SelectedRangeReportClipboardRowAndFullRangeAfterwar
   IntegrateSelectedRange(W(), 2.0f, 4.0f, 0.1f, 0.2f);
   ASSERT_EQ(ui_->transcript.size(), 1u);
   EXPECT_EQ(ui_->transcript[0].text.rfind("Integral from 2.000000 to 4.000000:\nLoading Concentration [Signal] = "
-                                           "0.751273 (54.494%of total)\nWeight (Signal) Average = 3.000000\n Std. "
+                                           "0.751273 (54.494% of total)\nWeight (Signal) Average = 3.000000\n Std. "
                                            "deviation[as sqrt(second central moment)] = 0.301",
                                            0),
             0u)
@@ -210,6 +210,9 @@ TEST_F(DistributionCommands, RealtimeReloadKeepsTheZoomOverTheNewDistribution) {
   EXPECT_FLOAT_EQ(Plot()->xMax, 9.0f);
   EXPECT_FLOAT_EQ(Plot()->yMin, 0.0f);
   EXPECT_FLOAT_EQ(Plot()->yMax, 1.0f);
+  // A new update forgets the kept zoom: its ticks show the whole distribution.
+  CurrentLoadHooks().clearDistributionZoom();
+  EXPECT_FALSE(RangeSelection().keepZoom);
   // Without a kept zoom the full view stays.
   RangeSelection() = RangeSelectionState{};
   W().Dispatch(458);
@@ -340,7 +343,7 @@ TEST_F(DistributionCommands, TransformsWithoutADistributionSaySo) {
 
 TEST_F(DistributionCommands, SavedDistributionReadsBack) {
   const std::string path = (dir_ / "saved.dat").string();
-  ui_->ExpectFiles("save mass distribution as", {true, {path}});
+  ui_->ExpectFiles("save distribution as", {true, {path}});
   W().Dispatch(271);
   std::ifstream in(path);
   std::string line;
@@ -357,7 +360,7 @@ TEST_F(DistributionCommands, SavedDistributionReadsBack) {
   gModelSelectorFlags.CSff0Model = 1;
   AllocDistributionArrays2D(4, 2);
   for (int j = 1; j <= 4; ++j) Conti().grid2DS[j] = static_cast<float>(j);
-  ui_->ExpectFiles("save mass distribution as", {true, {path}});
+  ui_->ExpectFiles("save distribution as", {true, {path}});
   ui_->ExpectBox("", "2d distributions?", platform::IDYES);
   W().Dispatch(271);
   std::ifstream table(path);
@@ -366,6 +369,15 @@ TEST_F(DistributionCommands, SavedDistributionReadsBack) {
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[2].rfind("3.000000e+00 ", 0), 0u) << rows[2];
   gModelSelectorFlags.CSff0Model = 0;
+  // A distribution over molar masses is saved as one.
+  {
+    const ModelSelectorFlags kept = gModelSelectorFlags;
+    gModelSelectorFlags.CSModel = 0;
+    ui_->ExpectFiles("save mass distribution as", {false, {}});
+    W().Dispatch(271);
+    EXPECT_TRUE(ui_->AllConsumed());
+    gModelSelectorFlags = kept;
+  }
   // Without a distribution model nothing is asked.
   gModelSelectorFlags.DistributionModel = 0;
   W().Dispatch(271);

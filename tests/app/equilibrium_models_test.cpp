@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <string>
@@ -14,9 +15,11 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
+#include "data/scan_grid.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
 #include "road_support.h"
 #include "fit/fit_driver.h"
+#include "numerics/random.h"
 
 namespace {
 
@@ -464,6 +467,200 @@ TEST_F(EquilibriumModels, OneScanPerSpeedAtTheTruthLeavesTheNoise) {
     }
     LammSettings().experimentalInitialDistribution = 0;
     ui_->failures.clear();
+  }
+}
+
+// Scan files of one cell, one per speed, every 0.001 cm from `from` to `to`,
+// signal(r, rpm) given by the test; loaded as equilibrium data with the cell
+// and fit limits set.
+class EquilibriumSets : public EquilibriumModels {
+ protected:
+  static constexpr double kVbarRho = 0.73 * 0.99823, kT = 293.15;
+  static double Sigma(double rpm) {
+    const double w = 2 * M_PI * rpm / 60;
+    return w * w / (2 * 8.31451e7 * kT);
+  }
+  void Load(const std::vector<double>& speeds, double from, double to, float meniscus, float bottom, float left,
+            float right, const std::function<double(double r, double rpm)>& signal, double noise) {
+    std::mt19937 gen(5);
+    std::normal_distribution<double> gauss(0.0, noise);
+    std::vector<std::string> paths;
+    int k = 0;
+    for (const double rpm : speeds) {
+      char line[160];
+      std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld 1.0e12 280 1\n", static_cast<long>(rpm), 86400L * ++k);
+      std::string text = std::string("equilibrium\n") + line;
+      for (int i = 0; from + 0.001 * i <= to + 1e-9; ++i) {
+        const double r = from + 0.001 * i;
+        std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r, signal(r, rpm) + gauss(gen));
+        text += line;
+      }
+      std::snprintf(line, sizeof line, "%05d.RA1", k);
+      paths.push_back((dir_ / line).string());
+      std::ofstream(paths.back()) << text;
+    }
+    Window();
+    ui_->lenient = true;
+    ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+    Window().Dispatch(515);
+    ui_->lenient = false;
+    ui_->failures.clear();
+    ASSERT_EQ(CurrentScanSet().count, static_cast<int>(speeds.size()));
+    gModelParams.meniscus = gModelParameterVector.P[13] = meniscus;
+    gModelParams.bottom = gModelParameterVector.P[14] = bottom;
+    CurrentScanSet().leftFitLimit = left;
+    CurrentScanSet().rightFitLimit = right;
+    CheckLeftFitLimit();
+    CheckRightFitLimit();
+    Window().Dispatch(198);  // Non-Interacting Discrete Species
+    if (!gFitEngineState.molarMassParameters) Window().Dispatch(217);
+    SolutionConditions& sol = gSolutionConditions;
+    sol.vbar = 0.73f;
+    sol.density = 0.99823f;
+    sol.vbarRho = static_cast<float>(kVbarRho);
+    sol.temperature = static_cast<float>(kT);
+  }
+  // The mean over r^2 in [m^2, b^2] of exp(x (r^2 - r0^2)).
+  static double CellMean(double x, double m, double b, double r0) {
+    return (std::exp(x * (b * b - r0 * r0)) - std::exp(x * (m * m - r0 * r0))) / (x * (b * b - m * m));
+  }
+  void Fit() {
+    ui_->lenient = true;  // the fit's report
+    Window().Dispatch(215);
+    ui_->lenient = false;
+  }
+};
+
+// One species fitted to scans of two (23.8 and 88.6 kDa, signals at 7.0 cm
+// of 0.47/0.024, 0.40/0.015 and 0.27/0.003 at 10000, 14000 and 20000 rpm on
+// baselines of -0.085, -0.053 and -0.033, noise 0.0035), one scan per speed,
+// with one loading and one baseline fitted: from every start, with the
+// loading and the baseline in the simplex or solved, the fit ends at the
+// least-squares minimum of the same model solved in the test (the mean over
+// the cell of each scan's Boltzmann exponential is the loading).
+TEST_F(EquilibriumSets, OneSpeciesWithFittedBaselineEndsAtTheLeastSquaresMinimum) {
+  const double rpm[] = {10000, 14000, 20000}, a1[] = {0.47, 0.40, 0.27}, a2[] = {0.024, 0.015, 0.003},
+               base[] = {-0.085, -0.053, -0.033};
+  auto speed = [&](double v) { return v < 12000 ? 0 : v < 17000 ? 1 : 2; };
+  Load({10000, 14000, 20000}, 6.85, 7.15, 6.86f, 7.14f, 6.88f, 7.12f,
+       [&](double r, double v) {
+         const int q = speed(v);
+         const double u = r * r - 49;
+         return a1[q] * std::exp(23800 * (1 - kVbarRho) * Sigma(v) * u) +
+                a2[q] * std::exp(88600 * (1 - kVbarRho) * Sigma(v) * u) + base[q];
+       },
+       0.0035);
+  const ScanSet& ss = CurrentScanSet();
+  // rmsd of c e_k(r) + b at mass M by the 2 x 2 normal equations.
+  auto lsq = [&](double M) {
+    double A[2][2] = {}, t[2] = {}, yy = 0;
+    long n = 0;
+    for (int j = 1; j <= ss.count; ++j) {
+      const double x = M * (1 - kVbarRho) * Sigma(ss.records[j].rpm);
+      for (int p = ss.firstFitPoint[j]; p <= ss.lastFitPoint[j]; ++p, ++n) {
+        const double r = ss.radii[j][p], y = ss.signals[j][p];
+        const double f[2] = {std::exp(x * (r * r - 49)) / CellMean(x, 6.86, 7.14, 7.0), 1.0};
+        for (int a = 0; a < 2; ++a) {
+          t[a] += f[a] * y;
+          for (int b = 0; b < 2; ++b) A[a][b] += f[a] * f[b];
+        }
+        yy += y * y;
+      }
+    }
+    const double det = A[0][0] * A[1][1] - A[0][1] * A[1][0];
+    const double c = (t[0] * A[1][1] - t[1] * A[0][1]) / det, b = (A[0][0] * t[1] - A[1][0] * t[0]) / det;
+    return std::sqrt((yy - c * t[0] - b * t[1]) / n);
+  };
+  double lsqMass = 0, lsqRmsd = 1e10;
+  for (double M = 20000; M < 100000; M *= 1.001)
+    if (lsq(M) < lsqRmsd) {
+      lsqRmsd = lsq(M);
+      lsqMass = M;
+    }
+  ModelParams& mp = gModelParams;
+  for (const double start : {20000.0, 30000.0, 100000.0})
+    for (const bool solved : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "from " << start << (solved ? ", solved" : ", in the simplex"));
+      gFitEngineState.fitTINoise = 0;
+      mp.riNoiseFit = 0;
+      mp.baselineLinear = solved;
+      mp.baselineFit = !solved;
+      mp.baseline = 0;
+      mp.concentrationsLinear = solved;
+      for (int q = 1; q <= 4; ++q) mp.included[q] = q == 1;
+      mp.massOrD[1] = static_cast<float>(start);
+      mp.s[1] = 3;
+      mp.concentration[1] = 0.5f;
+      mp.massOrDFit[1] = 1;
+      mp.sFit[1] = 0;
+      mp.concentrationFit[1] = 1;
+      PackModelParameters();
+      SeedGaussRandom(3);
+      Window().Dispatch(213);
+      Fit();
+      EXPECT_NEAR(mp.massOrD[1], lsqMass, 0.01 * lsqMass);
+      EXPECT_LE(CalcRmsd(), lsqRmsd * (1 + 2e-4));
+    }
+}
+
+// Monomer-dimer equilibrium (40 and 80 kDa, K = 2 /OD: c2 = K c1^2 at every
+// radius; c1 0.3 OD at 7.15 cm) in a cell from 7.0 to 7.3 cm on a known
+// baseline of 0.02, noise 0.005, one speed at a time. The discrete-species
+// model with the masses fixed at M and 2M and the baseline held takes the
+// loading (the mean over the cell) as its signal: slot 1 the total, slot 2
+// its fraction of it. A Run at the true loadings leaves the noise, and the
+// fitted loadings, turned back into signals at one radius by the closed
+// form, give K = 2, with the signals in the simplex or solved.
+TEST_F(EquilibriumSets, MonomerDimerSignalsGiveTheAssociationConstant) {
+  constexpr double kK = 2.0, kRef = 7.15;
+  const double mb = 40000 * (1 - kVbarRho);
+  for (const double rpm : {10000.0, 14000.0, 20000.0}) {
+    SCOPED_TRACE(::testing::Message() << rpm << " rpm");
+    const double x = mb * Sigma(rpm);
+    Load({rpm}, 6.99, 7.31, 7.0f, 7.3f, 7.005f, 7.295f,
+         [&](double r, double) {
+           const double c1 = 0.3 * std::exp(x * (r * r - kRef * kRef));
+           return c1 + kK * c1 * c1 + 0.02;
+         },
+         0.005);
+    const double load1 = 0.3 * CellMean(x, 7.0, 7.3, kRef), load2 = kK * 0.09 * CellMean(2 * x, 7.0, 7.3, kRef);
+    ModelParams& mp = gModelParams;
+    for (const bool solved : {false, true}) {
+      SCOPED_TRACE(solved ? "signals solved" : "signals in the simplex");
+      gFitEngineState.fitTINoise = 0;
+      mp.riNoiseFit = 0;
+      mp.baselineLinear = 0;
+      mp.baselineFit = 0;
+      mp.baseline = 0.02f;
+      mp.concentrationsLinear = solved;
+      for (int q = 1; q <= 4; ++q) mp.included[q] = q <= 2;
+      mp.massOrD[1] = 40000;
+      mp.massOrD[2] = 80000;
+      mp.s[1] = 4;
+      mp.s[2] = 6;
+      mp.concentration[1] = static_cast<float>(load1 + load2);
+      mp.concentration[2] = static_cast<float>(load2 / (load1 + load2));
+      for (int q = 1; q <= 2; ++q) {
+        mp.massOrDFit[q] = 0;
+        mp.sFit[q] = 0;
+        mp.concentrationFit[q] = 1;
+      }
+      PackModelParameters();
+      Window().Dispatch(213);  // Run at the truth
+      EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+      EXPECT_NEAR(CalcRmsd(), 0.005, 0.0005);
+      mp.concentration[1] = static_cast<float>(0.5 * (load1 + load2));
+      mp.concentration[2] = 0.3f;
+      PackModelParameters();
+      SeedGaussRandom(3);
+      Fit();
+      EXPECT_NEAR(CalcRmsd(), 0.005, 0.0005);
+      const double total = mp.concentration[1], fraction = mp.concentration[2];
+      const double s1 = total * (1 - fraction) / CellMean(x, 7.0, 7.3, kRef);
+      const double s2 = total * fraction / CellMean(2 * x, 7.0, 7.3, kRef);
+      EXPECT_NEAR(s2 / (s1 * s1), kK, 0.05 * kK);
+      EXPECT_NEAR(total, load1 + load2, 0.01 * (load1 + load2));
+    }
   }
 }
 

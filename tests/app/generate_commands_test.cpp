@@ -105,6 +105,28 @@ TEST_F(Generate, SingleSimulatesThePlateauDilutionWithAndWithoutTheRunUp) {
   }
 }
 
+TEST_F(Generate, SingleOffersTheFolderOfTheDataLoadedAndDropsTheReportOfTheDataBefore) {
+  fs::create_directories(dir_ / "gen");
+  DiscreteModel();
+  SingleAnswers("0.01", "3", "0", false);
+  OneSpeciesDialog();
+  ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}));
+  Window().Dispatch(214);
+  ExpectNoFailures();
+  ASSERT_EQ(CurrentScanSet().count, 3);
+  // A report of a fit to these data is on the screen; an earlier dialog
+  // left its folder elsewhere.
+  WindowFlags().FitInfoShown = true;
+  Window().LoadFileDialog.initialFolder = dir_.string();
+  SingleAnswers("0.01", "3", "0", false);
+  OneSpeciesDialog();
+  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "gen" / "0000x.ra1").string()}));
+  Window().Dispatch(214);
+  ExpectNoFailures();
+  EXPECT_TRUE(fs::equivalent(ui_->fileRequests.back().initialFolder, dir_ / "gen"));
+  EXPECT_FALSE(WindowFlags().FitInfoShown);
+}
+
 TEST_F(Generate, TheScansTakeTheExtensionOfTheChosenName) {
   fs::create_directories(dir_ / "gen");
   DiscreteModel();

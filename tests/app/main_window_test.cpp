@@ -1,4 +1,5 @@
 #include "app/commands/help/help_menu.h"
+#include "app/window/menu_resources.h"
 #include "app_fixture.h"
 #include "data/scan_set.h"
 #include "fit/lamm_grid.h"
@@ -186,9 +187,15 @@ TEST_F(MainWindow, KeyboardShortcutsShowsTheFixedList) {
   const std::string& text = ui_->transcript[0].text;
   EXPECT_EQ(text.rfind("current keyboard shortcuts (with control key unless otherwise mentioned):\n\n\nL - ", 0), 0u);
   EXPECT_NE(text.find("\nG - Plot->PELDO\nalt-G - "), std::string::npos);
-  const std::string last = "\n\n(M - toggle mouse sliding)";
+  const std::string last = "\n\n(alt-M - toggle mouse sliding)";
   ASSERT_GT(text.size(), last.size());
   EXPECT_EQ(text.substr(text.size() - last.size()), last);
+  // Every key of the window's table is in the list, with its modifier.
+  for (const platform::Accelerator& a : AcceleratorTable303()) {
+    const std::string entry = std::string(a.alt ? "alt-" : "") + static_cast<char>(a.key) + " - ";
+    EXPECT_TRUE(text.find("\n" + entry) != std::string::npos || text.find("(" + entry) != std::string::npos)
+        << entry << " (command " << a.command << ")";
+  }
 }
 
 TEST_F(MainWindow, TogglesAskTickAndStoreTheirLine) {

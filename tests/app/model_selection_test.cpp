@@ -253,6 +253,31 @@ TEST_F(ModelChoice, BoundaryTransformsAskTheirQuestions) {
   EXPECT_EQ(LsgExtrapolation().plotExtrapolation, 0);
   EXPECT_TRUE(Window().IsMenuItemChecked(292));
   EXPECT_TRUE(Clean()) << ui_->failures.front();
+
+  // Every signal but absorbance is warned about; fluorescence data carry
+  // the absorbance mark too.
+  const struct {
+    const char* kind;
+    uint8_t absorbance, intensity, fluorescence;
+    bool warned;
+  } kinds[] = {{"absorbance", 1, 0, 0, false},
+               {"intensity", 0, 1, 0, true},
+               {"fluorescence", 1, 0, 1, true}};
+  for (const auto& k : kinds) {
+    CurrentDataTypeFlags() = DataTypeFlags{};
+    CurrentDataTypeFlags().absorbance = k.absorbance;
+    CurrentDataTypeFlags().intensity = k.intensity;
+    CurrentDataTypeFlags().fluorescence = k.fluorescence;
+    Window().Dispatch(198);
+    ui_->ExpectBox("Van Holde Weischet Analysis", "for sedimentation?", platform::IDYES);
+    ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", "25");
+    if (k.warned)
+      ui_->ExpectBox("Van Holde Weischet Analysis", "this function is only for absorbance data");
+    ui_->ExpectBox("", "show plot with extrapolation", platform::IDNO);
+    Window().Dispatch(292);
+    EXPECT_TRUE(Clean()) << k.kind << ": " << ui_->failures.front();
+  }
+  CurrentDataTypeFlags() = DataTypeFlags{};
 }
 
 TEST_F(ModelChoice, ElectrophoresisModelsUseTheColumn) {

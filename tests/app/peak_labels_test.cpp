@@ -5,6 +5,8 @@
 #include <string>
 
 #include "app/commands/distribution/peak_labels.h"
+#include "app/plot_input/pointer_hit_tests.h"
+#include "distributions/conti_settings.h"
 #include "app_fixture.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/model_params.h"
@@ -125,6 +127,28 @@ TEST_F(PeakLabelsInWindow, NewLabelsSurviveOnePaintAndTransformedDistributionsGe
   ASSERT_EQ(t.count, 10);
   FreeDistributionArrays();
   EXPECT_EQ(t.count, 0);
+}
+
+// A peak at an edge of the shown range keeps its whole label inside the plot.
+TEST_F(PeakLabelsInWindow, LabelsStayInsideThePlot) {
+  CWINPlot& plot = *Conti().distributionPlot;
+  for (const auto& [lo, hi] : {std::pair{0.05f, 11.05f}, std::pair{1.9f, 13.0f}}) {
+    SCOPED_TRACE(lo);
+    plot.SetRanges(lo, hi, 0.0f, 1.0f);
+    window_->Dispatch(608);
+    const PeakLabelTable& t = PeakLabels();
+    ASSERT_GT(t.count, 0);
+    const float left = PlotPositionX(plot, plot.xMin), right = PlotPositionX(plot, plot.xMax);
+    const float top = PlotPositionY(plot, plot.yMax);
+    for (int k = 1; k <= t.count; ++k) {
+      const CScreenButton* label = t.slots[static_cast<size_t>(k)].label.get();
+      if (!label) continue;
+      EXPECT_GE(label->left, left - 1) << k;
+      EXPECT_LE(label->right, right + 1) << k;
+      EXPECT_GE(label->top, top - 1) << k;
+    }
+    DeletePeakLabels(*window_);
+  }
 }
 
 }  // namespace

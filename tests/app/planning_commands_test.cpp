@@ -17,6 +17,7 @@
 #include "fit/model_selector.h"
 #include "numerics/cvector.h"
 #include "platform/automatic_ui.h"
+#include "platform/draw_context.h"
 #include "platform/program_paths.h"
 #include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
@@ -56,7 +57,7 @@ class Planning : public AppTest {
     ui_->ExpectPrompt("ESTIMATE EQ ROTOR SPEED", "lowest Mw of interest (Da)", lo)
         .ExpectPrompt("ESTIMATE EQ ROTOR SPEED", "highest Mw of interest (Da)", hi)
         .ExpectPrompt("ESTIMATE EQ ROTOR SPEED", "bottom (cm)", bottom)
-        .ExpectBox("CALCULATE MINIMUM TIME TO EQ", "130 ul -> ~6.8 cm")
+        .ExpectBox("ESTIMATE EQ ROTOR SPEED", "130 ul -> ~6.8 cm")
         .ExpectPrompt("ESTIMATE EQ ROTOR SPEED", "meniscus (cm)", meniscus);
   }
   std::string saved_;
@@ -200,7 +201,7 @@ TEST_F(Planning, DialogStaysOpenForEntriesThePlanningCannotUse) {
 
 TEST_F(Planning, RotorSpeedEstimateShowsSpeedsProfilesAndTime) {
   Estimate("20000", "200000", "7.2", "6.8");
-  ui_->ExpectBox("CALCULATE MINIMUM TIME TO EQ", "");
+  ui_->ExpectBox("ESTIMATE EQ ROTOR SPEED", "");
   Window().Dispatch(875);
   ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   const std::string& text = ui_->transcript.back().text;
@@ -222,6 +223,9 @@ TEST_F(Planning, RotorSpeedEstimateShowsSpeedsProfilesAndTime) {
   // Curve 1 is 200 kDa at 4700 rpm: bottom over meniscus just below 5.
   EXPECT_NEAR(a.adHocArrays[2][100] / a.adHocArrays[2][1], 5.0, 0.3);
   for (int i = 1; i <= 100; i += 9) EXPECT_FLOAT_EQ(a.adHocArrays[8][i], 0.5f * (a.adHocArrays[2][i] + a.adHocArrays[5][i]));
+  // In the colours the message names: highest Mw red, lowest blue, mean black.
+  for (int k = 0; k < 9; ++k)
+    EXPECT_EQ(a.adHocPlot->GetCurveColor(k), k < 3 ? platform::kRed : k < 6 ? platform::kBlue : platform::kBlack) << k;
 }
 
 TEST_F(Planning, RotorSpeedEstimateRefusesAndSaysWhatItCannotFind) {
@@ -244,7 +248,7 @@ TEST_F(Planning, RotorSpeedEstimateRefusesAndSaysWhatItCannotFind) {
   gSolutionConditions.vbar = 0.73f;
   // Too light to be depleted: no third speed, and none of its curves.
   Estimate("300", "2000", "7.2", "6.8");
-  ui_->ExpectBox("CALCULATE MINIMUM TIME TO EQ", "\nno rotor speed up to 60000 rpm brings lowest Mw close to");
+  ui_->ExpectBox("ESTIMATE EQ ROTOR SPEED", "\nno rotor speed up to 60000 rpm brings lowest Mw close to");
   Window().Dispatch(875);
   ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   ASSERT_TRUE(CurrentAdHocPlot().adHocPlot);
@@ -393,7 +397,7 @@ TEST_F(MinimumTime, ConvertsSpeedStepsAndMethodFiles) {
       .ExpectPrompt("create EQU method", "temperature (C)", "20")
       .ExpectPrompt("create EQU method", "scan cycle time (sec)", "90")
       .ExpectPrompt("create EQU method", "max # of scans per step", "1")
-      .ExpectPrompt("CALCULATE MINIMUM TIME TO EQ", "# of final scans", "0");
+      .ExpectPrompt("create EQU method", "# of final scans", "0");
   Window().Dispatch(928);
   ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   ASSERT_TRUE(std::filesystem::exists(equ));
@@ -425,4 +429,37 @@ TEST_F(MinimumTime, ConvertsSpeedStepsAndMethodFiles) {
   EXPECT_EQ(processes_.calls.size(), calls);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "speedsteps.EQU"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "speedsteps.txt"));
+}
+
+// The planning switches to the non-interacting species for its own
+// simulation, and puts the model in use back: the species of a fitted
+// equilibrium model, its switch and the menu marks are what they were.
+TEST_F(MinimumTime, LeavesTheModelsSpeciesAsTheyWere) {
+  Window();
+  gModelSelectorFlags.EquilibriumModel284 = 1;
+  ModelParams& mp = gModelParams;
+  for (int k = 1; k <= 3; ++k) {
+    mp.included[k] = 1;
+    mp.massOrD[k] = 50000.0f * static_cast<float>(k);
+    mp.s[k] = 3.5f * static_cast<float>(k);
+    mp.concentration[k] = 0.25f * static_cast<float>(k);
+  }
+  PackModelParameters();
+  const ModelParams before = mp;
+  const ModelParameterVector vector = gModelParameterVector;
+  Opening();
+  Accept({}, {{626, 0}});
+  MethodPrompts();
+  Window().Dispatch(874);
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  for (int k = 1; k <= 3; ++k) {
+    EXPECT_EQ(mp.massOrD[k], before.massOrD[k]) << k;
+    EXPECT_EQ(mp.s[k], before.s[k]) << k;
+    EXPECT_EQ(mp.concentration[k], before.concentration[k]) << k;
+    EXPECT_EQ(mp.included[k], before.included[k]) << k;
+  }
+  for (int i = 1; i <= mp.parameterCount; ++i) EXPECT_EQ(gModelParameterVector.P[i], vector.P[i]) << i;
+  EXPECT_EQ(gModelSelectorFlags.EquilibriumModel284, 1);
+  EXPECT_EQ(gModelSelectorFlags.LammDiscreteModel, 0);
+  EXPECT_FALSE(Window().IsMenuItemChecked(198));
 }

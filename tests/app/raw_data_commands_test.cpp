@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "app/commands/data/raw_data_commands.h"
+#include "app/dialogs/matrix_dialogs.h"
+#include "data/data_messages.h"
 #include "data/raw_data_workers.h"
 #include "data/scan_file.h"
 #include "data/wiener_skew.h"
@@ -175,10 +177,10 @@ TEST_F(RawDataCommands, SaveRawDataSetBySpeedNamesOrUnderAPrefix) {
   LoadRun(2);
   const std::filesystem::path out = dir_ / "out";
   std::filesystem::create_directories(out);
-  ui_->ExpectBox("", "save data with wavelenth/speed information in filename", IDYES)
+  ui_->ExpectBox("", "save data with wavelength/speed information in filename", IDYES)
       .ExpectFiles("select directory ", Chosen({(out / "20k280_001.ra1").string()}));
   Window().Dispatch(263);
-  ui_->ExpectBox("", "save data with wavelenth/speed information in filename", IDNO)
+  ui_->ExpectBox("", "save data with wavelength/speed information in filename", IDNO)
       .ExpectFiles("save raw data in new directory", Chosen({(out / "x.rxx").string()}));
   Window().Dispatch(263);
   ExpectAllAnswered();
@@ -191,9 +193,17 @@ TEST_F(RawDataCommands, InvertAndSubtractConstantChangeTheSignalsInPlace) {
   LoadRun(2);
   ScanSet& s = CurrentScanSet();
   const float v = s.signals[2][100];
+  // A range set before (a zoom, a noise subtraction) does not hold the inverted signals.
+  CurrentPlotWindows().dataPlot->SetRanges(5.9f, 7.2f, 0.0f, 0.6f);
   ui_->ExpectBox("", "save new data?", IDNO);
   Window().Dispatch(535);
   EXPECT_FLOAT_EQ(s.signals[2][100], -v);
+  // The y axis follows the signals below zero: the range set before is mirrored.
+  const CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  ASSERT_NE(plot, nullptr);
+  EXPECT_FLOAT_EQ(plot->yMin, -0.6f);
+  EXPECT_FLOAT_EQ(plot->yMax, 0.0f);
+  EXPECT_FLOAT_EQ(plot->xMin, 5.9f);
   ui_->ExpectPrompt("SUBTRACT CONSTANT", "subtract constant (e.g. known baseline)", std::string("0.25"))
       .ExpectBox("", "save data?", IDNO);
   Window().Dispatch(634);
@@ -240,8 +250,15 @@ TEST_F(RawDataCommands, WienerSkewingParametersAreValidatedAndReachTheFit) {
   Window().Dispatch(1108);
   WienerSkewSettings& w = CurrentWienerSkew();
   EXPECT_EQ(w.use, 1);
-  forms_.Expect({"Wiener skewing parameters:", {{11, "2"}}, {{1, 1}}, true});
+  // The matrix fit box: a check box before the magnitude, none before the
+  // signal, both numbers offered with four decimals.
+  const int magnitude = MatrixEditId(1, 1), signal = MatrixEditId(2, 1), fit = MatrixCheckId(1, 1);
+  forms_.Expect({"Wiener skewing parameters:", {{magnitude, "2"}}, {{fit, 1}}, true});
+  const std::string offeredSignal = data_messages::Format("%.4f", static_cast<double>(w.signalPerConcentration));
   EXPECT_TRUE(AskWienerSkewingParameters(Window()));
+  ASSERT_FALSE(forms_.seen.empty());
+  EXPECT_EQ(forms_.seen.back().Find(signal)->text, offeredSignal);
+  EXPECT_EQ(forms_.seen.back().Find(MatrixCheckId(2, 1)), nullptr);
   EXPECT_FLOAT_EQ(w.magnitude, 2e-6f);
   EXPECT_EQ(w.fit, 1);
   const FitOptionEntries options = CurrentFitOptions();
@@ -252,11 +269,18 @@ TEST_F(RawDataCommands, WienerSkewingParametersAreValidatedAndReachTheFit) {
   EXPECT_TRUE(in.fds.wienerOn);
   EXPECT_FLOAT_EQ(in.fds.wienerMagnitude, 2e-6f);
 
+  // A field without a number is named and the box stays open for it.
+  forms_.Expect({"", {{magnitude, "x2"}}, {}, true});
+  ui_->ExpectBox("errror", "not a number in mag (dr/(dw/dr)) (1e-6cm^2ml/mg):");
+  forms_.Expect({"", {{magnitude, "2.5"}}, {}, true});
+  EXPECT_TRUE(AskWienerSkewingParameters(Window()));
+  EXPECT_FLOAT_EQ(w.magnitude, 2.5e-6f);
+
   // A negative magnitude with a positive signal is asked again; giving up
   // switches the correction off.
-  forms_.Expect({"", {{11, "-1"}, {12, "1"}}, {}, true});
+  forms_.Expect({"", {{magnitude, "-1"}, {signal, "1"}}, {}, true});
   ui_->ExpectBox("Error", "sorry: Wiener skewing parameter error - try again?", IDYES);
-  forms_.Expect({"", {{11, "3"}}, {}, true});
+  forms_.Expect({"", {{magnitude, "3"}}, {}, true});
   EXPECT_TRUE(AskWienerSkewingParameters(Window()));
   EXPECT_FLOAT_EQ(w.magnitude, 3e-6f);
   forms_.Expect({"", {}, {}, false});

@@ -139,11 +139,24 @@ TEST_F(RoadBoundary, TimeDependentSeriesWritesItsFilesAndPicture) {
   platform::MemoryClipboard clipboard;
   platform::SetClipboard(&clipboard);
   ui_->lenient = true;
-  ui_->ExpectPrompt(kTitle, "enter number of scans per set", "2");
+  // A cancelled size keeps the one offered and the command goes on.
+  ui_->ExpectPrompt(kTitle, "enter number of scans per set", std::nullopt);
   ui_->ExpectBox(kTitle, "moving average (scans 1-4, 2-5, 3-6,...)", platform::IDNO);
   ui_->ExpectBox(kTitle, "increasing set (scans 1-4, 1-5, 1-6,...)", platform::IDYES);
+  const float startS = gModelParameterVector.P[5];
   Window().Dispatch(266);
   platform::SetClipboard(nullptr);
+  EXPECT_TRUE(ui_->AllConsumed());
+  // Every set starts from the entered values, which the series leaves; the
+  // scans show the model of those values, as a Run gives it, not that of
+  // the last set's fit.
+  EXPECT_EQ(gModelParameterVector.P[5], startS);
+  const ScanSet& ss = CurrentScanSet();
+  std::vector<std::vector<float>> shown;
+  for (int j = 1; j <= ss.count; ++j) shown.emplace_back(ss.model[j] + 1, ss.model[j] + 1 + ss.points[j]);
+  Window().Dispatch(213);
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p) ASSERT_NEAR(ss.model[j][p], shown[j - 1][p - 1], 1e-5) << j << " " << p;
   const std::string masses = ReadFile((dir_ / "MW(t).dat").string());
   const std::string sed = ReadFile((dir_ / "S(t).dat").string());
   EXPECT_EQ(std::count(masses.begin(), masses.end(), '\n'), 3);

@@ -23,9 +23,10 @@ TEST(RoadListFile, HeaderCommentsAndOldFormat) {
       {"newformat n=x\n/data\na.ra1\n", 1, {"/data", "a.ra1"}},
       // Old lists: no header, underscores stand for dots.
       {"/data\na_ra1\nb_ra1\n", 1, {"/data", "a.ra1", "b.ra1"}},
-      // "%" comments end at their line break, which stays; empty lines are skipped.
+      // "%" comments end at their line break, which stays; a line of only a
+      // comment is dropped, and the first empty line ends the list.
       {"newformat n=2\n/data % the folder\na.ra1 % first\n% dropped scan\nb.ra1\n\nc.ra1\n", 2,
-       {"/data", "a.ra1", "b.ra1", "c.ra1"}},
+       {"/data", "a.ra1", "b.ra1"}},
       {"newformat n=1\r\n/data\r\na.ra1\r\n", 1, {"/data", "a.ra1"}},
   };
   for (const Case& c : cases) {
@@ -272,14 +273,12 @@ TEST_F(RoadLoadFolder, ALoadThatReadsNothingKeepsTheSetShownAndItsMode) {
   ASSERT_NE(CurrentPlotWindows().dataPlot, nullptr);
   const std::string title = Window().Frame().Title();
   const std::string list = ReadFile((dir_ / "list.ra1").string());
-  // One file that is no scan, answered into the equilibrium mode.
+  // One file that is no scan: said so, with no question of the equilibrium mode.
   const std::string note = (dir_ / "note.txt").string();
   std::ofstream(note) << "";
   ui_->ExpectFiles("select files to fit", Chosen({note}));
   ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-  ui_->ExpectBox("ERROR", "only one file selected");
-  ui_->ExpectBox("LOAD ERROR", "switch to Equilibrium Data Mode?", platform::IDYES);
-  ui_->ExpectBox("LOAD ERROR", "the file is empty\nThe file cannot be loaded: nothing was loaded.\n"
+  ui_->ExpectBox("LOAD ERROR", "the file is empty\nThe file is not a scan file: nothing was loaded.\n"
                                "The data loaded before are kept.\n" + note);
   Window().Dispatch(200);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();

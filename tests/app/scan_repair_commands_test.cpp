@@ -132,7 +132,7 @@ TEST_F(ScanRepair, FringeJumpInOneScanIsTakenOutBelowThePickedPoint) {
   Load(1, 0.01, 101, [](int i, double r) { return Clean(i, r) + (r < 6.5 ? 1 : 0); });
   ScanSet& s = CurrentScanSet();
   const std::vector<float> before(s.signals[1] + 1, s.signals[1] + 102);
-  ui_->ExpectBox("Fix Fringe Jump", "click on a point", platform::IDYES);
+  ui_->ExpectBox("Fix Fringe Jump", "click on a point", platform::IDOK);
   w_->Dispatch(1111);
   auto& mode = Mode<CMouseAction_FixPointScanFringeJump>(kFixPointScanFringeJumpAction);
   ASSERT_TRUE(mode.active);
@@ -142,7 +142,8 @@ TEST_F(ScanRepair, FringeJumpInOneScanIsTakenOutBelowThePickedPoint) {
   EXPECT_EQ(mode.eventCount, 1);
   EXPECT_TRUE(Wrote("TextOut(10,20,\"scan 00001.IP1, r = 6.500000 cm     \")"));
   EXPECT_TRUE(Wrote("TextOut(10,95,\"press '1', '2', '3' key to add/modify jump point (current focus #1)\")"));
-  EXPECT_TRUE(Wrote("TextOut(10,120,\"press 'N' or 'P' for next or previous scan\")"));
+  EXPECT_TRUE(Wrote("TextOut(10,120,\"press 'N' or 'P' for next or previous scan (asks to apply first), RETURN "
+                    "to apply to this scan and end, ESC to end without applying\")"));
   // The zoomed window: four curves and the marker of jump point 1.
   ASSERT_NE(CurrentAdHocObject().adHocObject, nullptr);
   EXPECT_EQ(CurrentAdHocObject().adHocObject->plot->curveCount, 5);
@@ -151,7 +152,7 @@ TEST_F(ScanRepair, FringeJumpInOneScanIsTakenOutBelowThePickedPoint) {
   Key('L');
   Key('1');  // shift -1 is the starting value
   EXPECT_TRUE(Wrote("TextOut(10,95,\"press '1', '2', '3' key to add/modify jump point (current focus #1)\")"));
-  ui_->ExpectBox("", "save scan data?", platform::IDNO);
+  ui_->ExpectBox("", "the fringe jump repair was applied to 00001.IP1\nsave scan data?", platform::IDNO);
   Char(platform::VK_RETURN);
   EXPECT_FALSE(mode.active);
   EXPECT_TRUE(ui_->AllConsumed());
@@ -171,7 +172,7 @@ TEST_F(ScanRepair, FringeJumpInOneScanIsTakenOutBelowThePickedPoint) {
 TEST_F(ScanRepair, FringeJumpKeysMoveThroughPointsAndScans) {
   Load(3, 0.01, 101, [](int i, double r) { return Clean(i, r) + 0.5 * i; }, [](int, double) { return 0.0; });
   ScanSet& s = CurrentScanSet();
-  ui_->ExpectBox("Fix Fringe Jump", "", platform::IDYES);
+  ui_->ExpectBox("Fix Fringe Jump", "", platform::IDOK);
   w_->Dispatch(199);  // the accelerator's command starts the same mode
   auto& mode = Mode<CMouseAction_FixPointScanFringeJump>(kFixPointScanFringeJumpAction);
   ASSERT_TRUE(mode.active);
@@ -253,7 +254,8 @@ class RadiusJumpRepair : public ScanRepair {
     for (int i = 1; i <= 10; ++i) before_.emplace_back(CurrentScanSet().signals[i] + 1, CurrentScanSet().signals[i] + 102);
   }
   void Start() {
-    ui_->ExpectBox("Fix Scratch Jump", "click on radial value where jump occurs in residuals plot", platform::IDYES);
+    ui_->ExpectBox("Fix Scratch Jump", "click on the radial value where the jump occurs in the residuals plot",
+                   platform::IDOK);
     ui_->ExpectPrompt("FIX SCRATCH JUMP", "check residuals at distance (cm)", std::string("0.003"));
     w_->Dispatch(1110);
   }
@@ -332,7 +334,7 @@ class ScratchTracking : public ScanRepair {
   }
   void Start() {
     ui_->ExpectBox("Track Scratch", "click on radial values to examine, 'y' or 'n' to accept/reject, RETURN to end",
-                   platform::IDYES);
+                   platform::IDOK);
     ui_->ExpectPrompt("TRACK SCRATCH", "window width (cm)", std::string("0.01"));
     ui_->ExpectPrompt("TRACK SCRATCH", "randomize shift (cm)", std::string("0.002"));
     ui_->ExpectPrompt("TRACK SCRATCH", "rmsd precision", std::string("0.001"));
@@ -424,11 +426,50 @@ TEST_F(ScratchTracking, OneScanIsRefusedAndNoScansStartNothing) {
   w_->Dispatch(1109);
   EXPECT_FALSE(MouseActions().entries[kTrackScratchAction]->active);
   FreeScanData();
-  ui_->ExpectBox("Fix Fringe Jump", "", platform::IDYES);
+  ui_->ExpectBox("Fix Fringe Jump", "", platform::IDOK);
   w_->Dispatch(1111);
   EXPECT_FALSE(MouseActions().entries[kFixPointScanFringeJumpAction]->active);
   EXPECT_TRUE(ui_->AllConsumed());
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+}  // namespace
+
+namespace {
+
+// Return applies the jump points, and Yes to the question after it saves
+// the repaired scan: the written file holds the repaired values.
+TEST_F(ScanRepair, TheSavedScanHoldsTheRepairReturnApplied) {
+  Load(1, 0.01, 101, [](int i, double r) { return Clean(i, r) + (r < 6.5 ? 1 : 0); });
+  const ScanSet& s = CurrentScanSet();
+  ui_->ExpectBox("Fix Fringe Jump", "RETURN: apply to this scan and end", platform::IDOK);
+  w_->Dispatch(1111);
+  Click(Column(6.5), DataRow(Clean(1, 6.5)));
+  ASSERT_TRUE(Mode<CMouseAction_FixPointScanFringeJump>(kFixPointScanFringeJumpAction).Picked());
+  Key('L');
+  const std::filesystem::path out = dir_ / "saved";
+  std::filesystem::create_directories(out);
+  ui_->ExpectBox("", "the fringe jump repair was applied to 00001.IP1\nsave scan data?", platform::IDYES)
+      .ExpectBox("", "save data with wavelength/speed information in filename", platform::IDNO)
+      .ExpectFiles("save raw data in new directory", {true, {(out / "x.rxx").string()}});
+  Char(platform::VK_RETURN);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  std::ifstream in(out / ("x" + s.fileNames[1]));
+  ASSERT_TRUE(in.good());
+  std::string line;
+  std::getline(in, line);  // description
+  std::getline(in, line);  // record
+  int j = 0;
+  for (double r = 0, v = 0; in >> r >> v;) {
+    ++j;
+    ASSERT_LE(j, 101);
+    EXPECT_NEAR(r, s.radii[1][j], 1e-4) << j;
+    // Left of the picked point the jump is gone; from it on the data are as they were.
+    EXPECT_NEAR(v, j < 51 ? Clean(1, r) : Clean(1, r) + (r < 6.5 ? 1 : 0), 1e-4) << j;
+    std::getline(in, line);  // the rest of the row
+  }
+  EXPECT_EQ(j, 101);
 }
 
 }  // namespace

@@ -303,14 +303,40 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
          ASSERT_EQ(mkfifo((d / "data" / "00004.RA1").c_str(), 0644), 0);
        },
        3, true, "not a regular file)\ndata/00004.RA1 -> OK"},
-      {"FIFOs beside the scans", "",
+      // The s-grid file the c(s) analysis keeps beside the scans: it may not
+      // make the run wait, and not being written is said.
+      {"FIFO at the s-grid file", "",
+       [](const fs::path& d) { ASSERT_EQ(mkfifo((d / "data" / "sdist.RA1").c_str(), 0644), 0); },
+       0, true, "could not write data/sdist.RA1", 0, 0, true},
+      // A speed-step file that cannot be used is refused like one that does
+      // not fit, whatever it is: a pipe, a folder, empty, or lines ended by CR
+      // alone (read as two steps, the second, at 40000 rpm, contradicts the
+      // scans at 50000; read as one line it would pass unnoticed).
+      {"FIFO at the speed-step file", "",
+       [](const fs::path& d) { ASSERT_EQ(mkfifo((d / "data" / "speedsteps.txt").c_str(), 0644), 0); },
+       3, true, "the speed-steps file data/speedsteps.txt does not fit the scans (or cannot be read)"},
+      {"folder at the speed-step file", "",
+       [](const fs::path& d) { fs::create_directories(d / "data" / "speedsteps.txt"); },
+       3, true, "data/speedsteps.txt is not a regular file"},
+      {"empty speed-step file", "", [](const fs::path& d) { WriteAll(d / "data" / "speedsteps.txt", ""); }, 3, true,
+       "the speed-steps file data/speedsteps.txt does not fit the scans (or cannot be read)"},
+      {"speed-step file with CR line ends", "",
+       [](const fs::path& d) { WriteAll(d / "data" / "speedsteps.txt", "0 50000 200\r5 40000 200\r"); }, 3,
+       true, "the speed-steps file data/speedsteps.txt does not fit the scans (or cannot be read)"},
+      // The files a fit writes as it goes, beside the scans, in the program
+      // folder and in the output folder: pipes there never hold the run. The
+      // log goes to stderr alone; the per-scan rmsd file is a result file.
+      {"FIFOs where a fit writes", "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n",
        [](const fs::path& d) {
-         // The speed-step file the loader looks for and the s-grid file the
-         // c(s) analysis keeps: neither may make the run wait.
-         ASSERT_EQ(mkfifo((d / "data" / "speedsteps.txt").c_str(), 0644), 0);
-         ASSERT_EQ(mkfifo((d / "data" / "sdist.RA1").c_str(), 0644), 0);
+         EditParameters(d, "<MeniscusFitted>FALSE", "<MeniscusFitted>TRUE");
+         ASSERT_EQ(mkfifo((d / "data" / "~tmppars.RA1").c_str(), 0644), 0);
+         ASSERT_EQ(mkfifo((fs::path(d.string() + ".home") / "mlparams.txt").c_str(), 0644), 0);
+         fs::create_directories(d / "out");
+         ASSERT_EQ(mkfifo((d / "out" / "automation.log").c_str(), 0644), 0);
+         ASSERT_EQ(mkfifo((d / "out" / "ScanRms.dat").c_str(), 0644), 0);
        },
-       0, true, "", 0, 0, true},
+       5, false, "no flag file written: could not write out/ScanRms.dat"},
+
       // The program folder's preference and table files: whatever stands
       // there, the run goes on with the defaults and says which it passed over.
       {"program folder of named pipes", "",
@@ -445,6 +471,15 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
   // The earlier run's files are never vouched for, and never replaced by cut ones.
   EXPECT_EQ(ReadAll(root_ / "file-size limit over an earlier set" / "out" / "dfr.dat"),
             "earlier dfr.dat\n");
+  // Pipes at the names the run writes stay pipes, the log is said elsewhere.
+  const fs::path piped = root_ / "FIFOs where a fit writes";
+  for (const fs::path& p : {piped / "data" / "~tmppars.RA1", piped / "out" / "automation.log",
+                            piped / "out" / "ScanRms.dat", fs::path(piped.string() + ".home") / "mlparams.txt"})
+    EXPECT_TRUE(fs::is_fifo(p)) << p;
+  const std::string pipedLog = ReadAll(root_ / "FIFOs where a fit writes.stderr");
+  for (const char* said : {"could not open out/automation.log", "could not open", "~tmppars.RA1",
+                           "mlparams.txt", "Fit: done"})
+    EXPECT_NE(pipedLog.find(said), std::string::npos) << said << "\n" << pipedLog;
   EXPECT_TRUE(fs::exists(root_ / "plain" / "out" / "ScanRms.dat"));
 }
 

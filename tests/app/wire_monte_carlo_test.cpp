@@ -177,3 +177,44 @@ TEST_F(WireMonteCarloTest, WithoutADistributionModelNothingIsAsked) {
   EXPECT_EQ(ui_->transcript.size(), 1u);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
+
+namespace {
+
+// Keys typed while the third simulation is made stop the series once; the
+// limits come from the two simulations completed before, and the distribution shown afterwards is the best fit
+// again, not the last synthetic data set's.
+TEST_F(WireMonteCarloTest, AKeyStopsTheSeriesAndTheBestFitComesBack) {
+  RunCs();
+  std::filesystem::create_directories(dir_ / "mc");
+  const ContiSettings& cs = Conti();
+  const std::vector<float> best(cs.distribution + 1, cs.distribution + 1 + cs.gridSize);
+  MonteCarloDisplayHooks& display = MonteCarloDisplay();
+  const auto shown = display.drawText;
+  int iterations = 0;
+  display.drawText = [&](int x, int y, const std::string& text) {
+    if (shown) shown(x, y, text);
+    if (++iterations == 3)
+      for (int k = 0; k < 3; ++k) platform::PostKeyDown('a' + k);
+  };
+  ui_->ExpectBox("Monte Carlo for Distributions", " - continue?", platform::IDYES);
+  ui_->ExpectPrompt("Monte Carlo for Distributions", "number of simulations", std::string("20"));
+  ui_->ExpectPrompt("Monte Carlo for Distributions", "confidence level for display", std::string("0.68"));
+  ui_->ExpectFiles("select directory (keep dummy filename) for Distributions", Folder());
+  ui_->ExpectBox("SET PREFERENCE", "write distribution to file at each iteration?", platform::IDNO);
+  ui_->ExpectBox("Monte Carlo for Distributions", "Monte-Carlo series stopped by the user after 2 of 20 simulations");
+  ui_->ExpectPrompt("Monte Carlo for Distributions", "change confidence level", std::nullopt);
+  Window().Dispatch(296);
+  display.drawText = shown;
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(iterations, 3);
+  EXPECT_FALSE(platform::KeyDownPending());
+  // The limits of the two members were written.
+  EXPECT_EQ(Columns("mean").size(), static_cast<size_t>(cs.gridSize));
+  float peak = 0;
+  for (float v : best) peak = std::max(peak, std::fabs(v));
+  for (int i = 1; i <= cs.gridSize; ++i)
+    EXPECT_NEAR(cs.distribution[i], best[static_cast<size_t>(i) - 1], 1e-3f * peak) << i;
+}
+
+}  // namespace

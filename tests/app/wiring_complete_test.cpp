@@ -27,6 +27,7 @@
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
 #include "fit/static_grid_lamm.h"
+#include "lamm/solver_display.h"
 #include "models/buffer/buffer_sedimentation.h"
 #include "plot/plot_window_set.h"
 #include "tests/app/app_fixture.h"
@@ -118,13 +119,13 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(writeDiagnostics), H(deleteNonidealModel), H(setDefaultMeniscusBottomLimits), H(restoreScanTimes),
     H(cancelTimesFromW2t), H(createNoiseButtons), H(removeNoiseButtons), H(buildPlotCurves), H(deletePlots),
     H(setPlotAxisTitles), H(clearComputedFlag), H(redrawDataPlot), H(requestRepaint), H(setWindowTitle),
-    H(drawText), H(offerRestorePreviousAnalysis), H(runModel), H(runModelFromTools), H(calcRmsd),
+    H(drawText), H(loadProgress), H(offerRestorePreviousAnalysis), H(runModel), H(runModelFromTools), H(calcRmsd),
     H(checkTemperatureFluctuations), H(applyNonlinearDetection), H(freeNonlinearDetectionTables),
     H(computeTINoiseProfile), H(pushDataPlotZoom), H(animateNoiseButton), H(writeDlsdatSet),
     H(updateResidualsPlot), H(updateResidualHistogram), H(invalidateWindow), H(saveRawDataSet),
     H(bufferSedimentationOn), H(updateBufferSedimentation), H(switchOffBufferSedimentation), H(showDataRange),
     H(subtractAllNoiseCommand), H(showLastFitInfo), H(toggleDisplayFlag210), H(integrateDistribution),
-    H(distributionGrid), H(rescaleZoomedDistribution), H(gaussRandom)}, 0, {
+    H(distributionGrid), H(rescaleZoomedDistribution), H(clearDistributionZoom), H(gaussRandom)}, 0, {
         {"restoreScanTimes", kLayerDefault}, {"cancelTimesFromW2t", kLayerDefault},
         {"applyNonlinearDetection", kLayerDefault}, {"freeNonlinearDetectionTables", kLayerDefault},
         {"computeTINoiseProfile", kLayerDefault}, {"writeDlsdatSet", kLayerDefault}, {"gaussRandom", kLayerDefault},
@@ -160,6 +161,11 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(densgradElementA), H(densgradElementB), H(densgradEndTermD), H(densgradEndTermS), H(solventStiffness)}, 0, {}}, faults);
   }
   {
+    using R = LammSolverDisplay;
+    Check<R>({"LammSolverDisplay", CurrentLammSolverDisplay(), R{}, {
+    H(drawText), H(plotFloats), H(plotDoubles)}, 0, {}}, faults);
+  }
+  {
     using R = BufferSedHooks;
     Check<R>({"BufferSedHooks", CurrentBufferSedHooks(), R{}, {
     H(checkMenuItem)}, 0, {
@@ -170,7 +176,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     // The correction's switches and result ahead of the hooks.
     Check<R>({"ContiRunHooks", ContiHooks(), R{}, {
     H(updateBufferSedimentation), H(bufferConcentrationSolved), H(equilibriumKernels), H(checkMeanField),
-    H(nonidealList), H(refineMeanField), H(endNonidealRun)}, 2 * sizeof(double), {}}, faults);
+    H(nonidealList), H(refineMeanField), H(endNonidealRun), H(host)}, 2 * sizeof(double), {}}, faults);
   }
   {
     using R = DirectBoundaryHooks;

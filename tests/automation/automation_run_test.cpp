@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -477,6 +480,36 @@ TEST_F(AutomationRun, ARunStartsByRemovingTheFlagOfTheRunBefore) {
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(CurrentPlotWindows().scanRmsPath, (dir / "out" / "ScanRms.dat").string());
   EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "no handshake found");
+}
+
+// An element with attributes is read like a bare one, one that cannot be read
+// is named in the log; pipes at the log's and the per-scan rmsd file's names
+// hold nothing up: the log goes to stderr alone, and the rmsd file, a result
+// file, fails the set (status 5, no flag file).
+TEST_F(AutomationRun, AttributesAreReadAndPipesInTheOutputFolderHoldNothingUp) {
+  alarm(120);  // a run waiting on a pipe fails here instead of hanging
+  WriteSyntheticScans(3, 40);
+  std::filesystem::create_directories(dir / "out");
+  ASSERT_EQ(mkfifo((dir / "out" / "automation.log").c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo((dir / "out" / "ScanRms.dat").c_str(), 0644), 0);
+  std::string run = kCofsRun;
+  run.replace(run.find("<Smax>10</Smax>"), 15, "<Smax unit=\"S\">8</Smax>");
+  run += "<ShowResidualsHistogram>maybe</ShowResidualsHistogram>\n";
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Start(Parameters(run, 3)));
+  const std::string log = testing::internal::GetCapturedStderr();
+  alarm(0);
+  EXPECT_FLOAT_EQ(Conti().sMax, 8.0f);
+  EXPECT_NE(log.find("element ShowResidualsHistogram of " + (dir / "params.xml").string() +
+                     " cannot be read: its default is used"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("could not open " + (dir / "out" / "automation.log").string()), std::string::npos) << log;
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationWriteFailed) << log;
+  EXPECT_NE(log.find("could not write " + (dir / "out" / "ScanRms.dat").string()), std::string::npos) << log;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out" / "done.flag"));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "out" / "automation.log"));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "out" / "ScanRms.dat"));
 }
 
 TEST_F(AutomationRun, ThreadCountsBeyondTheMachineAreCappedWithANote) {

@@ -8,6 +8,7 @@
 #include "fit/serial_fit_settings.h"
 #include "lamm/lamm_settings.h"
 #include "tests/automation/automation_test_support.h"
+#include "tests/support/file_size_limit.h"
 
 using autotest::ReadFile;
 
@@ -203,10 +204,18 @@ TEST_F(MorleanFiles, TheWriterRefusesWhatTheNameLineCannotCarry) {
   EXPECT_FALSE(WriteMorleanXpFile((dir / "missing" / "x.xp").string(), true));
   ASSERT_EQ(ui.transcript.size(), 1u);
   EXPECT_EQ(ui.transcript[0].text, "could not open " + (dir / "missing" / "x.xp").string());
+  // A full disk (a file-size limit here) is said and keeps the earlier file;
+  // a device or a pipe at the name is never opened.
+  const std::string kept = Put("kept.xp", "earlier export\n").string();
+  ui.transcript.clear();
+  ASSERT_TRUE(testsupport::WithFileSizeLimit(0, [&] { EXPECT_FALSE(WriteMorleanXpFile(kept, true)); }));
+  ASSERT_EQ(ui.transcript.size(), 1u);
+  EXPECT_EQ(ui.transcript[0].text, "could not write " + kept);
+  EXPECT_EQ(ReadFile(kept), "earlier export\n");
   ui.transcript.clear();
   EXPECT_FALSE(WriteMorleanXpFile("/dev/full", true));
   ASSERT_EQ(ui.transcript.size(), 1u);
-  EXPECT_EQ(ui.transcript[0].text, "could not write /dev/full");
+  EXPECT_EQ(ui.transcript[0].text, "could not open /dev/full");
 }
 
 // ---- reading ----------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "automation/ini_custom_pars.h"
 #include "tests/automation/automation_test_support.h"
@@ -173,6 +174,62 @@ TEST_F(ParameterFile, LookupsNeverReadPastTheText) {
       EXPECT_EQ(value, c.value);
     }
   }
+}
+
+// The value starts after the first ">" behind the element's name, so an
+// opening tag with attributes reads like a bare one; an element that is there
+// but has no readable value keeps its default and is named.
+TEST_F(ParameterFile, ElementsWithAttributesAreReadAndUnreadableOnesNamed) {
+  struct Case {
+    const char* text;
+    bool found;
+    const char* value;
+    bool unreadable;
+  } cases[] = {
+      {"<Smax unit=\"S\">12</Smax>", true, "12", false},
+      {"<Smax\tunit='S'\n>12</Smax>", true, "12", false},
+      {"<Smax >12</Smax>", true, "12", false},
+      {"<SmaxLimit unit=\"S\">3</SmaxLimit><Smax>12</Smax>", true, "12", false},
+      {"<Smax unit=\"S\">12", false, "", true},  // no closing tag
+      {"<Smax unit=\"S\"/>", false, "", true},    // an empty element
+      {"<Smax unit=\"S\"", false, "", true},      // the tag never ends
+      {"<SmaxLimit>3</SmaxLimit>", false, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string text = c.text;
+    std::string value;
+    float number = 0;
+    EXPECT_EQ(ReadXmlElement(&text, "", "Smax", &value, &number, nullptr, nullptr), c.found);
+    EXPECT_EQ(LastElementUnreadable(), c.unreadable);
+    if (c.found) {
+      EXPECT_EQ(value, c.value);
+      EXPECT_FLOAT_EQ(number, 12.0f);
+    }
+  }
+  // A required element written so is taken, an optional one too; a second
+  // opening tag with attributes is a repetition.
+  std::string body = RequiredElements();
+  body.replace(body.find("<LastScan>"), 10, "<LastScan kind=\"number\">");
+  ASSERT_TRUE(Read(Wrap(body + "<Smax unit=\"S\">12</Smax>\n<Meniscus unit=\"cm\">6.1</Meniscus>\n")));
+  EXPECT_EQ(record.LastScan, 10);
+  EXPECT_FLOAT_EQ(record.Smax, 12.0f);
+  EXPECT_FLOAT_EQ(record.Meniscus, 6.1f);
+  EXPECT_TRUE(record.unreadElements.empty());
+  EXPECT_FALSE(Read(Wrap(RequiredElements() + "<Smax>12</Smax>\n<Smax unit=\"S\">9</Smax>\n")));
+  EXPECT_EQ(record.rejection, "an element occurs twice");
+  // Unreadable optional elements keep their defaults, and are listed in file order.
+  record = CIniCustomPars();
+  ASSERT_TRUE(Read(Wrap(RequiredElements() + "<Smax unit=\"S\"/>\n<AutoFit>yes</AutoFit>\n")));
+  const CIniCustomPars defaults;
+  EXPECT_EQ(record.Smax, defaults.Smax);
+  EXPECT_EQ(record.AutoFit, defaults.AutoFit);
+  EXPECT_EQ(record.unreadElements, (std::vector<std::string>{"Smax", "AutoFit"}));
+  // A required one that cannot be read rejects the file and says why.
+  body = RequiredElements();
+  body.replace(body.find("<LastScan>10</LastScan>"), 23, "<LastScan>10");
+  EXPECT_FALSE(Read(Wrap(body)));
+  EXPECT_EQ(record.rejection, "element LastScan cannot be read");
 }
 
 TEST_F(ParameterFile, TextValuesAreNeverCutShort) {

@@ -12,6 +12,7 @@
 #include "platform/bitmap.h"
 #include "plot/plot_window_set.h"
 #include "tests/automation/automation_test_support.h"
+#include "tests/support/file_size_limit.h"
 
 using autotest::ReadFile;
 
@@ -301,22 +302,30 @@ TEST_F(ResultFiles, FluorescenceDataDoubleTheFirstTIRow) {
   CurrentDataTypeFlags().fluorescence = 0;
 }
 
-TEST_F(ResultFiles, EveryWriterTellsAFullDisk) {
-  // Each writer's output is larger than the stream buffer or flushed at the
-  // close, so the failure shows either while writing or when closing.
+TEST_F(ResultFiles, EveryWriterTellsAFullDiskAndKeepsTheEarlierFile) {
+  // A full disk, made by a file-size limit: each writer fails, the file
+  // written before stays whole, and no temporary file is left. A device at
+  // the name (/dev/full) is never opened.
   platform::Bitmap client(300, 200, 0x123456);
   std::vector<float> x(2001, 6.0f), y(2001, 0.5f);
   const struct {
     const char* writer;
-    std::function<bool()> write;
+    std::function<bool(const std::string&)> write;
   } writers[] = {
-      {"distribution", [] { return WriteDistributionForPlot(true, "/dev/full") == 1; }},
-      {"data-fit-residuals", [] { return WriteSvdfrData("/dev/full") == 3; }},
-      {"per-scan rmsd", [] { return WriteScanRmsToFile("/dev/full"); }},
-      {"noise pairs", [&] { return WriteXYArrays("/dev/full", 2000, x.data(), y.data()); }},
-      {"screenshot", [&] { return SaveWindowAreaAsBmp("/dev/full", client, 0, 0, 300, 200, 24); }},
+      {"distribution", [](const std::string& p) { return WriteDistributionForPlot(true, p.c_str()) == 1; }},
+      {"data-fit-residuals", [](const std::string& p) { return WriteSvdfrData(p.c_str()) == 3; }},
+      {"per-scan rmsd", [](const std::string& p) { return WriteScanRmsToFile(p); }},
+      {"noise pairs", [&](const std::string& p) { return WriteXYArrays(p.c_str(), 2000, x.data(), y.data()); }},
+      {"screenshot",
+       [&](const std::string& p) { return SaveWindowAreaAsBmp(p, client, 0, 0, 300, 200, 24); }},
   };
-  for (const auto& w : writers) EXPECT_FALSE(w.write()) << w.writer;
+  for (const auto& w : writers) {
+    const std::string kept = Put(std::string(w.writer) + ".dat", "earlier result\n").string();
+    ASSERT_TRUE(testsupport::WithFileSizeLimit(0, [&] { EXPECT_FALSE(w.write(kept)) << w.writer; }));
+    EXPECT_EQ(autotest::ReadFile(kept), "earlier result\n") << w.writer;
+    EXPECT_FALSE(w.write("/dev/full")) << w.writer;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 5);
   int told = 0;
   for (const auto& t : ui.transcript)
     if (t.text.find("could not write") != std::string::npos) ++told;

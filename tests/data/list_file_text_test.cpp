@@ -19,9 +19,14 @@ TEST(ListFileText, HeaderCommentsBlankLinesAndTheOldForm) {
       {"newformat n=0\n/data\na.ra1\n", true, 1, "/data", {"a.ra1"}},
       {"newformat n=-4\n/data\na.ra1\n", true, 1, "/data", {"a.ra1"}},
       {"newformat n=x\n/data\na.ra1\n", true, 1, "/data", {"a.ra1"}},
-      // A comment behind a name leaves the name and the next line alone.
+      // A comment behind a name leaves the name and the next line alone; a
+      // line of only a comment is dropped, and the first empty line ends the list.
       {"newformat n=2\n/data % the folder\na.ra1 % first\n% dropped scan\nb.ra1\n\nc.ra1\n", true, 2, "/data",
-       {"a.ra1", "b.ra1", "c.ra1"}},
+       {"a.ra1", "b.ra1"}},
+      {"C:\\my_data\nfile_ra1\n\nother_ra1\n", false, 1, "C:\\my_data", {"file.ra1"}},
+      {"newformat n=1\r\n/data\r\na.ra1\r\n \t\r\nb.ra1\r\n", true, 1, "/data", {"a.ra1"}},
+      {"newformat n=1\n\n/data\na.ra1\n", true, 1, "", {}},
+      {"newformat n=1\n/data\n%a.ra1\nb.ra1\n", true, 1, "/data", {"b.ra1"}},
       {"newformat n=1 % written by hand\n/data\na.ra1\n", true, 1, "/data", {"a.ra1"}},
       // Old lists: no header, the names' underscores stand for dots, the folder keeps its own.
       {"/my_data\na_ra1\nb_ra1\n", false, 1, "/my_data", {"a.ra1", "b.ra1"}},

@@ -1,4 +1,9 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
+#include <functional>
 
 #include "data/scan_grid.h"
 #include "data/speed_steps_at_load.h"
@@ -289,6 +294,51 @@ TEST_F(LoadingTest, SpeedStepsAtLoad) {
   EXPECT_EQ(CurrentSpeedProfile.profile->stepCount, 1);
   EXPECT_TRUE(CurrentSpeedClassification().refusedFile.empty());
   ExpectNoFailures();
+}
+
+// One rule for every speed-step file that cannot be used, whatever it is:
+// refused, said (the reason, then the refusal), and never passed over as if
+// there were none. A file whose lines end in CR alone is read line by line:
+// its second step (50000 rpm from 500 s) contradicts the scans at 40000.
+TEST_F(LoadingTest, EveryUnusableSpeedStepFileIsRefusedAndSaid) {
+  alarm(60);  // a read that waits on the pipe fails here instead of hanging
+  const auto names = WriteSeries({1000, 2000, 3000});
+  namespace fs = std::filesystem;
+  const std::string steps = dir / "speedsteps.txt";
+  const struct {
+    const char* kind;
+    std::function<void()> make;
+    const char* reason;
+  } cases[] = {
+      {"named pipe", [&] { ASSERT_EQ(mkfifo(steps.c_str(), 0644), 0); }, "is not a regular file"},
+      {"folder", [&] { fs::create_directories(steps); }, "is not a regular file"},
+      {"empty", [&] { WriteText(steps, ""); }, "bad speedstep data"},
+      {"CR line ends", [&] { WriteText(steps, "0 40000 200\r500 50000 200\r"); }, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    fs::remove_all(steps);
+    c.make();
+    ui.lenient = true;
+    ui.transcript.clear();
+    ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+    EXPECT_EQ(CurrentSpeedProfile.profile, nullptr);
+    EXPECT_EQ(CurrentSpeedClassification().refusedFile, steps);
+    ASSERT_GE(ui.transcript.size(), c.reason ? 2u : 1u);
+    if (c.reason)
+      EXPECT_NE(ui.transcript[ui.transcript.size() - 2].text.find(c.reason), std::string::npos)
+          << ui.transcript[ui.transcript.size() - 2].text;
+    EXPECT_EQ(ui.transcript.back().text, "oops - speedsteps.txt rotor speed profile inconsistent with data");
+  }
+  // A file of one step that fits, with CR LF line ends, is taken.
+  fs::remove_all(steps);
+  WriteText(steps, "0 40000 200\r\n");
+  ui.transcript.clear();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), names)));
+  ASSERT_NE(CurrentSpeedProfile.profile, nullptr);
+  EXPECT_EQ(CurrentSpeedProfile.profile->stepCount, 1);
+  EXPECT_TRUE(CurrentSpeedClassification().refusedFile.empty());
+  alarm(0);
 }
 
 // Scans recorded at several speeds (a multi-speed equilibrium set) with no

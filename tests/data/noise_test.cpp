@@ -1,4 +1,5 @@
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 
 #include "data/fit_output_files.h"
@@ -7,6 +8,7 @@
 #include "data/scan_file.h"
 #include "data/scan_grid.h"
 #include "numerics/arrays.h"
+#include "platform/clock.h"
 #include "platform/input_events.h"
 #include "tests/data/loading_fixture.h"
 
@@ -283,6 +285,41 @@ TEST_F(LoadingTest, RealtimeUpdatePicksUpNewFiles) {
   ui.ExpectBox("", "realtime update stopped by user interrupt");
   EXPECT_FALSE(RealtimeTick(rt.timerId));
   EXPECT_EQ(rt.running, 0);
+  ExpectNoFailures();
+}
+
+// A second update starts clean: the zoom an earlier session kept is
+// forgotten before the first tick can zoom to it, and the status shows this
+// session's times from the start, not the last session's.
+TEST_F(LoadingTest, ARestartedRealtimeUpdateKeepsNothingOfTheLastSession) {
+  std::vector<double> times;
+  for (int k = 1; k <= 3; ++k) times.push_back(600.0 * k);
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir.path(), WriteSeries(times))));
+  platform::ManualClock clock;
+  platform::SetClock(&clock);
+  int zoomsCleared = 0;
+  CurrentLoadHooks().runModel = [] {};
+  CurrentLoadHooks().clearDistributionZoom = [&] { ++zoomsCleared; };
+  RealtimeState& rt = CurrentRealtimeState();
+  std::vector<std::string> shown;
+  for (std::time_t start : {std::time_t{1000000}, std::time_t{1000000 + 7 * 3600 + 11 * 60 + 13}}) {
+    clock.now = start;
+    ui.ExpectPrompt("REALTIME MODE", "maximal total number of files to load at once", "5");
+    ASSERT_TRUE(RealtimeStart());
+    EXPECT_EQ(rt.lastChanged, start);
+    EXPECT_EQ(rt.lastChecked, start);
+    shown.push_back(rt.statusLine2);
+    std::tm local{};
+    localtime_r(&start, &local);
+    char expected[80];
+    std::snprintf(expected, sizeof expected, "Last changed at %02dh:%02d:%02d, last checked at %02dh:%02d:%02d.",
+                  local.tm_hour, local.tm_min, local.tm_sec, local.tm_hour, local.tm_min, local.tm_sec);
+    EXPECT_EQ(rt.statusLine2, expected);
+    RealtimeStop();
+  }
+  EXPECT_NE(shown[0], shown[1]);
+  EXPECT_EQ(zoomsCleared, 2);
+  platform::SetClock(nullptr);
   ExpectNoFailures();
 }
 

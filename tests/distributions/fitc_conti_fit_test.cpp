@@ -15,6 +15,7 @@
 #include "fit/fit_vector.h"
 #include "fit/marquardt.h"
 #include "fit/serial_fit_settings.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
@@ -511,6 +512,38 @@ TEST_F(ContiFitVectorTest, ProgressLinesOfTheModels) {
   gFitEngineState.evaluationsTotal = 40;
   gFitEngineState.annealTemperature = 0.25f;
   EXPECT_EQ(ComposeContiFitLines()[0], "sim #40, SA step #2, step #7, T=0.250        ");
+}
+
+TEST_F(ContiFitVectorTest, ProgressLinesOfTheNonidealVariants) {
+  ContiSettings& cs = Conti();
+  cs.ffValue = 1.25f;
+  cs.discreteS = 1.5f;
+  cs.discreteM = 20000.0f;
+  gModelSelectorFlags.NonidealCSModel = 1;
+  gModelParameterVector.P[20] = 0.5f;
+  gModelParameterVector.P[21] = 0.25f;
+  struct Case {
+    bool hardSphere, sticky;
+    const char* model;
+    const char* component;
+  };
+  const Case cases[] = {
+      {false, false, "frict ratio = 1.250000, log10ks = 0.500000, log10kd = 0.250000        ",
+       "discrete component s = 1.500, M = 20000.000, log(ks) = 0.500, log(kD) = 0.250"},
+      {true, false, "frict ratio = 1.250000, volume correction factor = 0.500000                ",
+       "discrete component s = 1.500, M = 20000.000, volume correction fact = 0.500"},
+      {true, true, "frict ratio = 1.250000, volume correction factor = 0.500000, Baxter temperature = 0.250000        ",
+       "discrete component s = 1.500, M = 20000.000, volume correction fact = 0.500, Baxter temperature = 0.250"},
+  };
+  const unsigned char sticky = StickyHardSphereFlag;
+  for (const Case& c : cases) {
+    gModelSelectorFlags.NonidealCSVariant = c.hardSphere;
+    StickyHardSphereFlag = c.sticky;
+    const std::array<std::string, 8> l = ComposeContiFitLines();
+    EXPECT_EQ(l[2], c.model);
+    EXPECT_EQ(l[5], c.component);
+  }
+  StickyHardSphereFlag = sticky;
 }
 
 TEST_F(ContiFitVectorTest, DistributionRefreshesOnlyOnImprovement) {

@@ -241,6 +241,35 @@ TEST_F(GridTest, PriorFromPeakRowsSkipsUnusableRows) {
   EXPECT_NEAR(cs.prior[51], 0.001, 1e-6);  // s = 5: the skipped row added nothing
 }
 
+// The second peak table of c(s,f/f0) lays its Gaussians over every point
+// of the 2-D grid, whatever the f/f0 resolution.
+TEST_F(GridTest, SecondPeakTablePriorCoversTheWholeTwoDimensionalGrid) {
+  ContiSettings& cs = Conti();
+  SetGrid(1.0f, 10.0f, 10);
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.CSff0Model = 1;
+  cs.ffMin = 1.0f;
+  cs.ffMax = 2.0f;
+  PriorKnowledge& p = Priors();
+  for (int k = 1; k <= 10; ++k) p.secondPeaks[k] = PriorPeak{};
+  p.secondPeaks[2] = {4.0, 1.5, 3.0};
+  cs.secondPeakTable = 1;
+  for (float resolution : {1.0f, 3.0f, 5.0f}) {
+    cs.ffResolution = resolution;
+    ASSERT_TRUE(SetupContiGrid());
+    const int n2 = cs.grid2DSize;
+    ASSERT_EQ(n2, 10 * static_cast<int>(resolution));
+    AssemblePriorProbability();
+    for (int j = 1; j <= n2; ++j) {
+      const double dx = 4.0 - cs.grid2DS[j];
+      EXPECT_NEAR(cs.prior[j], 0.001 + 3.0 * std::exp(-dx * dx / 2.25) / (1.772 * 1.5), 1e-9)
+          << resolution << " " << j;
+    }
+  }
+  cs.secondPeakTable = 0;
+  gModelSelectorFlags.CSff0Model = 0;
+}
+
 TEST_F(GridTest, LoadedDistributionKeepsMassesForCMAndNormalises) {
   ContiSettings& cs = Conti();
   const std::string path = platform::SystemTempFolder() + "csrun_dist.txt";

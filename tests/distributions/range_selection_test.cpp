@@ -103,7 +103,7 @@ TEST_F(SelectedRange, ReportOfTheSedimentationCoefficientDistribution) {
   EXPECT_NEAR(r.c, 0.751273, 1e-6);
   EXPECT_NEAR(r.total, 1.378646, 1e-6);
   const std::string text = SelectedRangeReport(r);
-  EXPECT_EQ(text.rfind("Integral from 2.000000 to 4.000000:\nLoading Concentration [Signal] = 0.751273 (54.494%of "
+  EXPECT_EQ(text.rfind("Integral from 2.000000 to 4.000000:\nLoading Concentration [Signal] = 0.751273 (54.494% of "
                        "total)\nWeight (Signal) Average = 3.000000\n Std. deviation[as sqrt(second central moment)] = "
                        "0.301 (best done without regularization)\nsw transformed to 20,w conditions = ",
                        0),
@@ -125,17 +125,17 @@ TEST_F(SelectedRange, ReportOfTheSedimentationCoefficientDistribution) {
   };
   const std::vector<Kind> kinds = {
       {true, &ModelSelectorFlags::DlsIDModel,
-       "Integral from 1000000.000000 to 10000000.000000 F:\nTotal Signal = 0.500000 (25.000%of total)\nSignal "
+       "Integral from 1000000.000000 to 10000000.000000 F:\nTotal Signal = 0.500000 (25.000% of total)\nSignal "
        "Average D = 3.000000 F"},
       {true, &ModelSelectorFlags::DlsIRhModel,
-       "Integral from 100000000.000000 to 1000000000.000000 nm:\nTotal Signal = 0.500000 (25.000%of "
+       "Integral from 100000000.000000 to 1000000000.000000 nm:\nTotal Signal = 0.500000 (25.000% of "
        "total)\nSignal Average R = 3.000000 nm"},
       {false, &ModelSelectorFlags::FMScalingLawModel,
-       "Integral from -1.000000 to 0.000000:\nLoading Concentration [Signal] = 0.500000 (25.000%of "
+       "Integral from -1.000000 to 0.000000:\nLoading Concentration [Signal] = 0.500000 (25.000% of "
        "total)\nWeight (Signal) Average = 3.000000\nz-Average = 4.000000\nMz/Mw = 1.333333\n Std. deviation[as "
        "sqrt(second central moment)] = 0.300 (best done without regularization)"},
       {false, &ModelSelectorFlags::ContiRegularizationSwitch,
-       "Integral from -1.000000 to 0.000000:\nLoading Concentration [Signal] = 0.500000 (25.000%of "
+       "Integral from -1.000000 to 0.000000:\nLoading Concentration [Signal] = 0.500000 (25.000% of "
        "total)\nWeight (Signal) Average = 3.000000\n Std. deviation[as sqrt(second central moment)] = 0.300 (best "
        "done without regularization)"},
   };

@@ -312,6 +312,15 @@ TEST_F(RunTest, ExportedMatricesOfTheSizeAndShapeGridArePairs) {
   }
   EXPECT_EQ(ReadNumbers(folder / "vector.txt").size(), 30u);
   EXPECT_EQ(ReadNumbers(folder / "matrix.txt").size(), 900u);
+  // The solved amplitudes go beside them, one per 2-D grid point.
+  const std::vector<double> values = ReadNumbers(folder / "distribution.txt");
+  ASSERT_EQ(values.size(), 30u);
+  double sum = 0;
+  for (int j = 1; j <= 30; ++j) {
+    EXPECT_NEAR(values[j - 1], cs.grid2DAmplitude[j], 1e-5 * (1 + std::fabs(cs.grid2DAmplitude[j]))) << j;
+    sum += values[j - 1];
+  }
+  EXPECT_NEAR(sum, 0.6, 0.05);  // the loading of the one species
   std::filesystem::remove_all(folder);
 }
 
@@ -397,6 +406,8 @@ TEST_F(RunTest, SolverAndGridFailuresAreTold) {
     SetGrid(1.0f, 5.0f, 5);
     Unregularised();
     SetLammListSolver(DiscretizationFailure);
+    // The list's error report, then the run's own note.
+    ui.ExpectBox("DISCRETIZATION ERROR", "change grid size and readjust max dc/c");
     ui.ExpectBox("ERROR in simulation", "discretization error");
     RunContiSed();
     SetLammListSolver(nullptr);
@@ -413,6 +424,34 @@ TEST_F(RunTest, SolverAndGridFailuresAreTold) {
   }
   EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
   EXPECT_TRUE(ui.AllConsumed());
+}
+
+// A first scan whose rotor accelerated too slowly suggests a low-speed phase
+// before full speed: after the solver's refusal the user is led to the
+// timing correction, whichever list runner solved the species.
+TEST_F(RunTest, ATooSlowAccelerationLeadsToTheTimingCorrection) {
+  for (const bool threads : {false, true}) {
+    SCOPED_TRACE(threads ? "worker threads" : "one thread");
+    Experiment e(3, 50);
+    SetGrid(1.0f, 5.0f, 5);
+    Unregularised();
+    Conti().multipleThreads = threads;
+    CurrentScanSet().records[1].acceleration = 50.0f;  // rpm/s
+    ASSERT_TRUE(LammSettings().checkRotorAcceleration && LammSettings().rampRotorSpeed);
+    ui.ExpectBox("Error", "too slow rotor acceleration")
+        .ExpectBox("ERROR", "possible error: initial low-speed phase before full acceleration?", platform::IDYES)
+        .ExpectBox("ERROR", "was the low-speed phase already temperature equilibrated?", platform::IDNO)
+        .ExpectBox("ERROR in simulation",
+                   "possible error in setup: SV requires temperature equilibration at 0 rpm in RUN mode (please "
+                   "refer to experimental protocol)\n --> please switch to \"times from wwt\" in Lamm equation "
+                   "parameters (Options menu)\n(this is suboptimal and prohibits simulating of the rotor "
+                   "acceleration phase, but is a fix to analyze this data)");
+    RunContiSed();
+    EXPECT_EQ(LammSettings().listError, 5);
+    EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+    EXPECT_TRUE(ui.AllConsumed());
+    platform::StopFlag() = false;
+  }
 }
 
 // A meniscus moved into the fitted data makes the solver refuse every grid

@@ -52,11 +52,14 @@ inline float* Copy(const std::vector<float>& v) {
 }
 
 // Loads the scans; with a cell (meniscus < bottom) also the fit limits and
-// the common grid.
+// the common grid. Absorbance data get a grid of their own at the radial
+// resolution, onto which every scan is interpolated; other data share the
+// radii of the first scan.
 inline void Load(const std::vector<Scan>& scans, float meniscus = 0, float bottom = 0, float left = 0,
-                 float right = 0) {
+                 float right = 0, bool absorbance = false) {
   Clear();
   CurrentDataTypeFlags() = DataTypeFlags{};
+  CurrentDataTypeFlags().absorbance = absorbance ? 1 : 0;
   ScanSet& ss = CurrentScanSet();
   const int n = static_cast<int>(scans.size());
   AllocateScanTables(ss, n);
@@ -99,6 +102,12 @@ inline void Load(const std::vector<Scan>& scans, float meniscus = 0, float botto
     while (ss.grid[ss.firstGridPoint] < left - 1e-5f) ++ss.firstGridPoint;
     ss.lastGridPoint = ss.gridLength;
     while (ss.grid[ss.lastGridPoint] > right + 1e-5f) --ss.lastGridPoint;
+    for (int k = 1; k <= n; ++k) {
+      int& a = ss.firstFitPoint[k];
+      int& b = ss.lastFitPoint[k];
+      while (a < ss.points[k] && ss.radii[k][a] < left - 1e-5f) ++a;
+      while (b > a && ss.radii[k][b] > right + 1e-5f) --b;
+    }
   }
 }
 

@@ -378,3 +378,52 @@ TEST_F(SpeedProfile, PlanningRunsSummariesAndRepeats) {
             "epsilon = 0.0010: t(const) = simulation failed, t(opt) = simulation failed, saved in " + result);
   std::filesystem::remove_all(dir);
 }
+
+namespace {
+
+// A host that types a key when the search shows its n-th programme.
+class TypingHost : public RecordingHost {
+ public:
+  explicit TypingHost(int at) : at_(at) {}
+  void DrawText(int x, int y, const std::string& text) override {
+    RecordingHost::DrawText(x, y, text);
+    if (++shown_ == at_) platform::PostKeyDown('k');
+  }
+
+ private:
+  int at_, shown_ = 0;
+};
+
+// A key during the first of three searches ends the planning there: the
+// remaining searches do not run, the stop is said once, the best programme
+// found is written and no key is left for a later question.
+TEST_F(SpeedProfile, AKeyEndsThePlanningWithTheBestProgrammeFound) {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope(ui);
+  const std::string dir = ::testing::TempDir() + "tarnel_planning_key/";
+  std::filesystem::create_directories(dir);
+  TimeToEqParams& p = CurrentTimeToEqParams();
+  p.saveScans = 0;
+  p.saveEquMethod = 0;
+  p.repeats = 3;
+  p.profileParameters.assign(6, 1.3f);
+  SpeedProfileOptimizer().maxObjectiveCalls = 8;
+  platform::ClearInput();
+  TypingHost host(3);
+  ui.ExpectBox("CALCULATE MINIMUM TIME TO EQ", "optimization stopped by the user");
+  MinimumTimeToEqOutcome o;
+  CalculateMinimumTimeToEq(&host, 60, dir + "r.txt", o);
+  EXPECT_TRUE(o.userStopped);
+  EXPECT_FALSE(o.trialFailed);
+  // The all-ones programme, the first search's start, that search (its
+  // budget of 8 and its closing evaluations) and the final run: far fewer
+  // than the three searches of 1 + 2 x 8 each would take.
+  EXPECT_LE(SpeedProfileOptimizer().objectiveCalls, 1 + 1 + 8 + 2 + 1);
+  EXPECT_FALSE(platform::KeyDownPending());
+  EXPECT_TRUE(std::filesystem::exists(dir + "optimized_DeltaEQ.txt"));
+  EXPECT_TRUE(ui.AllConsumed());
+  EXPECT_TRUE(ui.failures.empty()) << (ui.failures.empty() ? "" : ui.failures.front());
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace

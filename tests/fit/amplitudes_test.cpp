@@ -5,6 +5,9 @@
 #include <cmath>
 
 #include "fit/amplitudes.h"
+#include "fit/model_evaluation.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "fit_test_support.h"
 
 namespace {
@@ -195,6 +198,46 @@ TEST(ConcentrationForm, TotalAndFractions) {
   mp.concentration[3] = 0;
   ConcentrationsToTotalAndFractions();
   EXPECT_EQ(mp.concentration[4], 0.0f);
+  fittest::ResetFitState();
+}
+
+// With the buffer correction and linear amplitudes the last slot is the
+// buffer: its amplitude becomes the buffer concentration and stays out of
+// the species total; without either switch it counts like any species.
+TEST(ConcentrationForm, BufferSlotStaysOutOfTheTotal) {
+  struct Case {
+    bool buffer, linear;
+    float c1, c4, bufferSignal;
+  };
+  const Case cases[] = {
+      {true, true, 2.0f, 0.5f, 0.5f},
+      {true, false, 2.5f, 0.2f, 0.0f},
+      {false, true, 2.5f, 0.2f, 0.0f},
+  };
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  const auto savedOn = hooks.bufferSedimentationOn;
+  const auto savedSignal = hooks.bufferSignal;
+  double signal = 0.0;
+  hooks.bufferSignal = [&signal]() -> double& { return signal; };
+  for (const Case& c : cases) {
+    fittest::ResetFitState();
+    gModelSelectorFlags.LammDiscreteModel = 1;
+    ModelParams& mp = gModelParams;
+    mp.concentrationsLinear = c.linear;
+    hooks.bufferSedimentationOn = [&c] { return c.buffer; };
+    signal = 0.0;
+    mp.included[1] = mp.included[4] = 1;
+    mp.concentration[1] = 2.0f;
+    mp.concentration[4] = 0.5f;
+    ConcentrationsToTotalAndFractions();
+    EXPECT_FLOAT_EQ(mp.concentration[1], c.c1) << c.buffer << c.linear;
+    EXPECT_FLOAT_EQ(mp.concentration[4], c.c4) << c.buffer << c.linear;
+    EXPECT_FLOAT_EQ(gModelParameterVector.P[9], c.c1);
+    EXPECT_FLOAT_EQ(gModelParameterVector.P[12], c.c4);
+    EXPECT_DOUBLE_EQ(signal, c.bufferSignal);
+  }
+  hooks.bufferSedimentationOn = savedOn;
+  hooks.bufferSignal = savedSignal;
   fittest::ResetFitState();
 }
 

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
+#include <vector>
 
+#include "data/fluorescence_corrections.h"
 #include "fit/annealing.h"
+#include "fit/fluorescence_options.h"
 #include "fit/fit_driver.h"
 #include "fit/marquardt.h"
 #include "fit/nelder_mead.h"
@@ -481,6 +485,123 @@ TEST_F(PinnedAtALimit, EveryLimitedQuantityEndsAtItsLimitInBoundedEvaluations) {
     }
     platform::StopFlag() = false;
     fittest::ClearScans();
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Fluorescence photobleaching: a boundary of s and D leaving the meniscus
+// (6.0 cm, 50000 rpm) in the closed form 0.5 c0 e^{-2 w^2 s t} erfc((rb - r) /
+// (2 sqrt(D t))), rb = 6 e^{w^2 s t}, its signal bleached by Alim + (1 - Alim)
+// e^{-k t} (t in hours). k and Alim float with s (P[5]), D (P[1], 1e-7 cm^2/s)
+// and c0 (P[9]); ten scans every 600 s, noise 0.004 of a fixed seed. k and
+// Alim lie along a narrow curved valley with c0: a simplex that stops where
+// its values agree to 5e-4 of the rmsd ends far up the valley.
+const double kBleachTimes[] = {600, 1200, 1800, 2400, 3000, 3600, 4200, 4800, 5400, 6000};
+
+double BleachedBoundary(double r, double t, double s, double D, double c0, double k, double level) {
+  const double w2 = std::pow(50000 * 2 * M_PI / 60, 2), x = w2 * s * 1e-13 * t;
+  const double boundary = 0.5 * c0 * std::exp(-2 * x) * std::erfc((6.0 * std::exp(x) - r) / (2 * std::sqrt(D * 1e-7 * t)));
+  return boundary * (level + (1 - level) * std::exp(-k * t / 3600));
+}
+
+class BleachHost : public AnalyticHost {
+ public:
+  void SimulateModel() override {
+    ScanSet& ss = CurrentScanSet();
+    ++evaluations;
+    const float* P = gModelParameterVector.P;
+    const FdsSignalParams& f = CurrentFdsSignalParams();
+    for (int j = 1; j <= ss.count; ++j)
+      for (int i = 1; i <= ss.points[j]; ++i)
+        ss.model[j][i] = static_cast<float>(
+            BleachedBoundary(ss.radii[j][i], kBleachTimes[j - 1], P[5], P[1], P[9], f.driftRate, f.limitingLevel));
+  }
+};
+
+class Photobleaching : public MinimiserTest {
+ protected:
+  void TearDown() override {
+    CurrentFdsSignalParams() = FdsSignalParams{};
+    MinimiserTest::TearDown();
+  }
+  // The data and the start; k, Alim first, then s, D, c0.
+  void Start(float k, float level) {
+    fittest::ResetFitState();
+    std::mt19937 gen(3);
+    std::normal_distribution<double> noise(0, 0.004);
+    std::vector<std::vector<float>> x(10), y(10);
+    for (int j = 0; j < 10; ++j)
+      for (int i = 0; i < 300; ++i) {
+        const double r = 6.02 + 1.1 * i / 299;
+        x[j].push_back(static_cast<float>(r));
+        y[j].push_back(static_cast<float>(BleachedBoundary(r, kBleachTimes[j], 4.0, 6.0, 1.0, 0.8, 0.55) + noise(gen)));
+      }
+    fittest::LoadScans(x, y);
+    SetFitOptionProvider(ProvideFluorescenceFitOptions);
+    FdsSignalParams& f = CurrentFdsSignalParams();
+    f = FdsSignalParams{};
+    f.useDrift = f.useExponentialDrift = 1;
+    f.fitDriftRate = f.fitLimitingLevel = 1;
+    f.driftRate = k;
+    f.limitingLevel = level;
+    gModelSelectorFlags.LammDiscreteModel = 1;
+    P[1] = 5.0f;
+    P[5] = 3.6f;
+    P[9] = 0.8f;
+    F[1] = F[5] = F[9] = 1;
+    gModelParams.meniscus = P[13] = 6.0f;
+    gModelParams.bottom = P[14] = 7.2f;
+  }
+  std::vector<double> Values() const {
+    const FdsSignalParams& f = CurrentFdsSignalParams();
+    return {f.driftRate, f.limitingLevel, P[5], P[1], P[9]};
+  }
+};
+
+// From the same start the default simplex ends where Marquardt-Levenberg
+// ends (k 0.80 /h, Alim 0.55 with noise 0.004), and a second Fit started
+// from its result moves no quantity by more than the tolerance (1 %).
+TEST_F(Photobleaching, SimplexEndsAtTheMarquardtMinimumAndASecondFitStaysThere) {
+  const struct {
+    const char* name;
+    float k, level;
+    unsigned seed;
+  } cases[] = {
+      {"k 0.3 /h, Alim 0.3", 0.3f, 0.3f, 4},
+      {"k 0.3 /h, Alim 0.3, other draws", 0.3f, 0.3f, 7},
+      {"k 2 /h, Alim 0.9", 2.0f, 0.9f, 1},
+      {"Alim beyond its limit at 0", 0.3f, -0.1f, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start(c.k, c.level);
+    BleachHost marquardt;
+    gFitEngineState.useSimplex = 0;
+    gFitEngineState.useMarquardt = 1;
+    ASSERT_EQ(FitCurrentModel(&marquardt), 1);
+    const std::vector<double> reference = Values();
+    const double referenceRmsd = CalcRmsd();
+    EXPECT_NEAR(reference[0], 0.8, 0.02);
+    EXPECT_NEAR(reference[1], 0.55, 0.01);
+    // 3000 points less 5 parameters.
+    EXPECT_NEAR(referenceRmsd, 0.004 * std::sqrt(2995.0 / 3000.0), 1e-4);
+
+    Start(c.k, c.level);
+    SeedGaussRandom(c.seed);
+    BleachHost simplex;
+    ASSERT_EQ(FitCurrentModel(&simplex), 1);
+    const std::vector<double> first = Values();
+    EXPECT_LE(CalcRmsd(), referenceRmsd * (1 + 1e-4));
+    for (size_t q = 0; q < first.size(); ++q) EXPECT_NEAR(first[q], reference[q], 0.01 * reference[q]) << q;
+    EXPECT_TRUE(simplex.boxes.empty()) << simplex.boxes.front();
+
+    ASSERT_EQ(FitCurrentModel(&simplex), 1);
+    const std::vector<double> second = Values();
+    for (size_t q = 0; q < first.size(); ++q)
+      EXPECT_LE(std::fabs(second[q] - first[q]), gFitEngineState.maxRelativeChange * std::fabs(first[q])) << q;
   }
 }
 

@@ -99,7 +99,7 @@ TEST_F(ParameterListing, FileAndClipboardTextsOfAFittedComponent) {
             "D\t=\t6.100 *10^-7 cm^2/sec\t(fixed)\n"
             "s\t=\t4.250 S\t\t\t(floated)" +
                 tail +
-                "baseline at \t0.00123 OD\t\t(fitxed)\n"
+                "baseline at \t0.00123 OD\t\t(fixed)\n"
                 "\nfitted from 6.0600 to 7.1000 cm\n"
                 "with constant initial distribution"
                 "\nsimulation start time 0.000000 sec\t\t(fixed)\n"
@@ -134,7 +134,7 @@ TEST_F(ParameterListing, SwitchesChangeTheirLines) {
       {"TI noise in the file", [] { gFitEngineState.fitTINoise = 1; }, false,
        "OD\t\t(fixed)\n\t\t(time independently fitted)\nfitted"},
       {"TI noise on the clipboard", [] { gFitEngineState.fitTINoise = 1; }, true,
-       "OD\t\t(fitxed)\n\t\ttime independent baseline fitted\n\nfitted"},
+       "OD\t\t(fixed)\n\t\ttime independent baseline fitted\n\nfitted"},
       {"second component", [] {
          gModelParams.included[3] = 1;
          gModelParameterVector.P[11] = 0.25f;

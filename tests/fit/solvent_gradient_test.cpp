@@ -6,8 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "fit/conc_dependent_coefficients.h"
@@ -17,7 +22,9 @@
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/solver_display.h"
 #include "platform/input_events.h"
+#include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
 #include "tests/lamm/lamm_test_support.h"
 
@@ -459,3 +466,165 @@ TEST_F(SolventGradient, StiffnessSweepIsTheClosedFormAndTheEntryByEntryAssembly)
 }
 
 }  // namespace
+
+namespace {
+
+// Lines of a text file.
+std::vector<std::string> FileLines(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Radius and value columns of a scan file (after its two header lines).
+void ScanColumns(const std::vector<std::string>& lines, std::vector<double>& r, std::vector<double>& c) {
+  for (size_t i = 2; i < lines.size(); ++i) {
+    double x = 0, y = 0;
+    if (std::sscanf(lines[i].c_str(), "%lf %lf", &x, &y) == 2) r.push_back(x), c.push_back(y);
+  }
+}
+
+double Linear(const std::vector<double>& r, const std::vector<double>& c, double x) {
+  for (size_t i = 1; i < r.size(); ++i)
+    if (r[i] >= x) return c[i - 1] + (c[i] - c[i - 1]) * (x - r[i - 1]) / (r[i] - r[i - 1]);
+  return c.back();
+}
+
+struct Recorder {
+  std::vector<std::string> texts;
+  std::vector<unsigned> floatColours, doubleColours;
+  std::vector<int> doubleCounts;
+  Recorder() {
+    LammSolverDisplay& d = CurrentLammSolverDisplay();
+    d.drawText = [this](int x, int y, const std::string& t) {
+      texts.push_back(std::to_string(x) + "," + std::to_string(y) + ":" + t);
+    };
+    d.plotFloats = [this](const float*, const float*, int, unsigned colour) { floatColours.push_back(colour); };
+    d.plotDoubles = [this](const double*, const double*, int n, unsigned colour) {
+      doubleColours.push_back(colour);
+      doubleCounts.push_back(n);
+    };
+  }
+  ~Recorder() { CurrentLammSolverDisplay() = LammSolverDisplay{}; }
+};
+
+}  // namespace
+
+// A solver object of the first equation with a sedimenting cosolute, in a
+// window: its step lines, each stored scan in the equation's colour, the
+// cosolute in blue, and the cosolute's profile at every scan time written
+// as "comp2_<k>.r00" with the scan's header; the profiles are those of the
+// independent reference solution (the cosolute has the species' s and D).
+TEST_F(SolventGradient, SolverObjectShowsAndWritesItsCosoluteAtEveryScan) {
+  namespace fs = std::filesystem;
+  const lammtest::Reference R = lammtest::LoadReference("ramp-4.3S-200rpm-per-s.txt");
+  SolventGradientSettings sg;
+  sg.UseInhomogeneousSolvent = true;
+  sg.StaticGradient = false;
+  sg.DynamicGradient = sg.SedimentingCosolute = true;
+  sg.CosoluteGridSize = 400;
+  sg.CosoluteLoadingConcentration = 1.0;
+  sg.CosoluteS = R.s;
+  sg.CosoluteD = R.D;
+  sg.PlotCosoluteData = sg.SaveCosoluteData = true;
+  const fs::path dir = fs::temp_directory_path() / ("tarnel_cosolute_" + std::to_string(getpid()));
+  for (const bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "during a fit" : "in the window");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    Recorder shown;
+    lammtest::Experiment x = lammtest::ExperimentFor(R, 6.0, 7.1);
+    LammSolverSettings st = lammtest::FixedGrid(1000);
+    st.rampRotorSpeed = 1;
+    auto L = lammtest::MakeSolver(x, st);
+    const int scans = static_cast<int>(x.times.size());
+    L->SetScanTimes(x.records.data(), x.outPtr.data(), x.grid.data(), static_cast<int>(x.grid.size()) - 1, nullptr,
+                    nullptr, true, nullptr, scans, 1, quiet, false, false, 0, false, 0, true);
+    L->SetReactionParameters(true, false, false, false, 0, 0.73f, 1, 0.99823f, 0.73f, 0.73f, 0, 0, 0, 0, 0, 0, 0, 0);
+    L->SetSolventGradientParameters(sg, 0.73, R.rpm, {}, {});
+    L->SetCosoluteBasePath(dir.string() + "/");
+    ASSERT_EQ(L->CheckAndRun(), 0);
+    if (quiet) {
+      EXPECT_TRUE(shown.texts.empty());
+      EXPECT_TRUE(shown.floatColours.empty());
+      EXPECT_TRUE(shown.doubleColours.empty());
+      EXPECT_TRUE(fs::is_empty(dir));
+      continue;
+    }
+    ASSERT_GE(shown.texts.size(), 4u);
+    EXPECT_EQ(shown.texts[0].rfind("10,70:dt = ", 0), 0u) << shown.texts[0];
+    EXPECT_EQ(shown.texts[1].rfind("10,90:#it = ", 0), 0u) << shown.texts[1];
+    EXPECT_EQ(shown.texts[2].rfind("10,110:t = ", 0), 0u) << shown.texts[2];
+    EXPECT_EQ(shown.texts[3].rfind("10,130:ri=", 0), 0u) << shown.texts[3];
+    EXPECT_EQ(shown.floatColours, std::vector<unsigned>(scans, 0x00960096u));
+    EXPECT_EQ(shown.doubleColours, std::vector<unsigned>(scans, 0x00FF0000u));
+    EXPECT_EQ(shown.doubleCounts, std::vector<int>(scans, 400));
+    for (int k = 1; k <= scans; ++k) {
+      SCOPED_TRACE(k);
+      const std::vector<std::string> lines = FileLines(dir / ("comp2_" + std::to_string(k) + ".r00"));
+      ASSERT_GT(lines.size(), 400u);
+      EXPECT_EQ(lines[0], "[T OK]component 2");  // every scan file written carries the mark
+      char type = 0;
+      int cell = 0;
+      double temperature = 0, rpm = 0, time = 0;
+      ASSERT_EQ(std::sscanf(lines[1].c_str(), "%c %d %lf %lf %lf", &type, &cell, &temperature, &rpm, &time), 5);
+      EXPECT_EQ(rpm, std::round(x.records[k].rpm));
+      EXPECT_EQ(time, std::round(x.records[k].time));
+      std::vector<double> r, c;
+      ScanColumns(lines, r, c);
+      ASSERT_EQ(r.size(), 400u);
+      double worst = 0;
+      for (size_t p = 0; p < R.r.size(); ++p)
+        if (R.r[p] >= r.front() && R.r[p] <= 7.1)
+          worst = std::max(worst, std::fabs(Linear(r, c, R.r[p]) - R.c[p][static_cast<size_t>(k - 1)]));
+      EXPECT_LT(worst, 2e-3);
+    }
+  }
+  fs::remove_all(dir);
+}
+
+// The global solvers' cosolute at a scan: drawn when asked, and written as a
+// scan of the scan file's name into the temp folder.
+TEST_F(SolventGradient, GlobalCosoluteIsShownAndWrittenUnderTheScansName) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tarnel_cosolute_global_" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string savedTemp = platform::ProgramPaths.TempFolder;
+  platform::ProgramPaths.TempFolder = dir.string() + "/";
+  SolventGradientSettings& sg = CurrentSolventGradientSettings();
+  sg.UseInhomogeneousSolvent = true;
+  sg.StaticGradient = false;
+  sg.DynamicGradient = sg.SedimentingCosolute = true;
+  StartCosolute(6.0, 7.2, 50000, 50, 1.5);
+  ScanSet& ss = CurrentScanSet();
+  ss.count = 1;
+  ss.fileNames.assign(2, "");
+  ss.fileNames[1] = "00012.RA1";
+  ss.records.assign(2, ScanRecord{});
+  ss.records[1].rpm = 50000;
+  ss.records[1].time = 1800;
+  Recorder shown;
+  ShowCosoluteAtScan(1, false);
+  EXPECT_FALSE(fs::exists(dir / "00012.RA1"));  // neither switch
+  sg.PlotCosoluteData = sg.SaveCosoluteData = true;
+  ShowCosoluteAtScan(1, false);
+  EXPECT_TRUE(shown.doubleColours.empty());
+  ShowCosoluteAtScan(1, true);
+  EXPECT_EQ(shown.doubleColours, std::vector<unsigned>{0x00FF0000u});
+  const std::vector<std::string> lines = FileLines(dir / "00012.RA1");
+  ASSERT_EQ(lines.size(), 52u);
+  EXPECT_EQ(lines[0], "[T OK]component 2");
+  std::vector<double> r, c;
+  ScanColumns(lines, r, c);
+  ASSERT_EQ(c.size(), 50u);
+  EXPECT_DOUBLE_EQ(r.front(), 6.0);
+  EXPECT_DOUBLE_EQ(r.back(), 7.2);
+  for (double v : c) EXPECT_DOUBLE_EQ(v, 1.5);
+  platform::ProgramPaths.TempFolder = savedTemp;
+  ss.count = 0;
+  ss.fileNames.clear();
+  ss.records.clear();
+  fs::remove_all(dir);
+}

@@ -19,6 +19,7 @@
 #include "fit/species_simulation.h"
 #include "fit_test_support.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/solver_display.h"
 
 namespace {
 
@@ -217,6 +218,31 @@ TEST_F(SpeciesSimulation, ClosedFormSpecies) {
                           static_cast<float>(6e-13 * w * w), 5e-7f, 6.0f);
   for (int p = 1; p <= ss.points[2]; ++p) ASSERT_EQ(ss.model[2][p], faxen[p]) << p;
   EXPECT_TRUE(host.boxes.empty());
+}
+
+// With the live display every scan a species' solver stores is drawn over
+// the data plot in the colour of that species.
+TEST_F(SpeciesSimulation, LiveDisplayDrawsEachStoredScanInItsSpeciesColour) {
+  LoadExperiment(3, 120);
+  Host host;
+  BufferOn();
+  gModelParams.componentCount = 3;  // slot 3 is the buffer
+  SetSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
+  gSimulationSwitches.redrawDuringSimulation = 1;
+  LammSettings().liveDisplay = 1;
+  std::vector<std::pair<int, unsigned>> drawn;  // points, colour
+  CurrentLammSolverDisplay().plotFloats = [&](const float*, const float*, int n, unsigned colour) {
+    drawn.emplace_back(n, colour);
+  };
+  SimulateModel(&host);
+  CurrentLammSolverDisplay() = LammSolverDisplay{};
+  ASSERT_TRUE(host.boxes.empty()) << host.boxes[0];
+  const std::vector<std::pair<int, unsigned>> expected = {
+      {120, EquationColour(1)}, {120, EquationColour(1)}, {120, EquationColour(1)},
+      {120, EquationColour(2)}, {120, EquationColour(2)}, {120, EquationColour(2)}};
+  EXPECT_EQ(drawn, expected);
+  EXPECT_EQ(EquationColour(1), 0x00960096u);
+  EXPECT_EQ(EquationColour(2), 0x0000FF00u);
 }
 
 TEST_F(SpeciesSimulation, MissingServicesAreReportedNotLeftAsZeros) {

@@ -157,6 +157,31 @@ TEST(LammNonIdeality, ComponentTablesAreTrimmedAndValidated) {
   EXPECT_TRUE(ui.failures.empty());
 }
 
+TEST(LammDetection, AnInitialProfileMustCoverTheCellAndNeedsNoComponentTable) {
+  Experiment e;
+  e.Build();
+  struct Case {
+    const char* name;
+    float from, to;
+    bool table, taken;
+  };
+  const float m = static_cast<float>(e.meniscus), b = static_cast<float>(e.bottom);
+  const Case cases[] = {{"meniscus to bottom", m, b, false, true},
+                        {"starts inside the cell", m + 0.01f, b, false, false},
+                        {"ends inside the cell", m, b - 0.01f, false, false},
+                        {"component table", m, b, true, false}};
+  const double conc[3] = {0, 1.0, 0.5}, s[3] = {0, 4, 6}, D[3] = {0, 6e-7, 5e-7};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto L = MakeSolver(e, LammSolverSettings{});
+    if (c.table) L->SetSolventComponents(false, true, true, false, true, 2, conc, s, D, nullptr, nullptr, 4, 6e-7, 1);
+    const int n = 50;
+    std::vector<float> r(n + 1), y(n + 1, 0.7f);
+    for (int i = 1; i <= n; ++i) r[i] = c.from + (c.to - c.from) * (i - 1) / (n - 1);
+    EXPECT_EQ(L->LoadInitialDistribution(n, r.data(), y.data()), c.taken);
+  }
+}
+
 // Scans that start in the air gap above the meniscus: no solute there, and
 // the signal inside is that of a scan starting at the meniscus.
 TEST(LammOutput, NoSignalInTheAirGapAndTheSameProfileInside) {

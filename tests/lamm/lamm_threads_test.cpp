@@ -3,9 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <vector>
 
+#include "data/load_hooks.h"
+#include "lamm/lamm_ideal.h"
 #include "lamm_test_support.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
@@ -135,5 +144,77 @@ TEST(LammThreads, RefusedAndExcessThreadsGiveTheSameSolutions) {
   }
   // A count no machine has: capped, never an abort.
   EXPECT_EQ(run(2147483647), single.store);
+  LammThreadCount() = 2;
+}
+
+// With "Diagnostics Output to Files" on, a list run leaves its trace in the
+// template's debug file; a template that reports to the window announces the
+// run there, unless a fit or a silent run suppresses progress texts.
+TEST(LammThreads, AListRunIsTracedAndAnnounced) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tarnel_list_trace_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const char* savedTmp = std::getenv("TMPDIR");
+  const std::string saved = savedTmp ? savedTmp : "";
+  setenv("TMPDIR", dir.string().c_str(), 1);
+  LoadHooks& hooks = CurrentLoadHooks();
+  const auto savedDraw = hooks.drawText;
+  std::vector<std::string> drawn;
+  hooks.drawText = [&](const std::string& text, int x, int y) {
+    drawn.push_back(std::to_string(x) + "," + std::to_string(y) + ":" + text);
+  };
+
+  Experiment e;
+  e.times = {600, 1500};
+  e.gridPoints = 60;
+  e.Build();
+  struct Case {
+    const char* name;
+    bool window, fit, silent, diagnostics;
+    bool announced;
+  };
+  const Case cases[] = {{"window", true, false, false, true, true},
+                        {"during a fit", true, true, false, false, false},
+                        {"silent run", true, false, true, false, false},
+                        {"no window", false, false, false, false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    drawn.clear();
+    SetLammDiagnosticsOutput(c.diagnostics);
+    auto templ = MakeSolver(e, LammSolverSettings{});
+    templ->SetScanTimes(e.records.data(), e.outPtr.data(), e.grid.data(), e.gridPoints, nullptr, nullptr, c.window,
+                        nullptr, static_cast<int>(e.times.size()), 1, c.fit, c.silent, false, 0, false, 0, true);
+    SpeciesList list(3, 2, 60);
+    platform::StopFlag() = false;
+    EXPECT_EQ(RunWithThreads(2, list, e, *templ), 0);
+    if (c.announced) {
+      ASSERT_EQ(drawn.size(), 1u);
+      EXPECT_EQ(drawn[0], "10,30:solving Lamm equations...       ");
+    } else {
+      EXPECT_TRUE(drawn.empty());
+    }
+  }
+  SetLammDiagnosticsOutput(false);
+  std::ifstream in(dir / ("debug_t0_" + std::to_string(getpid()) + ".txt"));
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string log = text.str();
+  EXPECT_EQ(log.rfind("starting new debugging session for Lamm equation s = ", 0), 0u) << log;
+  size_t at = 0;
+  for (const char* step : {"\nStarting CLRunMTList", " ... pLammThreads allocated", ", loaded", ", started ",
+                           ", exited ", ", checked ", ", all done ", ", and deleted. "}) {
+    const size_t found = log.find(step, at);
+    ASSERT_NE(found, std::string::npos) << step << " in " << log;
+    at = found + 1;
+  }
+  // Only the run with the switch on wrote a trace.
+  EXPECT_EQ(log.find("\nStarting CLRunMTList", log.find("\nStarting CLRunMTList") + 1), std::string::npos);
+
+  hooks.drawText = savedDraw;
+  if (savedTmp)
+    setenv("TMPDIR", saved.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+  fs::remove_all(dir);
   LammThreadCount() = 2;
 }

@@ -376,12 +376,15 @@ TEST(LammGridChoice, AdaptiveGridSizeIsClampedAndSkippedForSmallFrictionalRatios
   e.right = 7.0f;  // the pile-up at the bottom stays out of the fit range
   e.Build();
   LammSolverSettings st;
-  st.gridSizeLowerLimit = 100;
+  st.gridSizeLowerLimit = 400;
   auto L = MakeSolver(e, st);
   L->InitRotorRamp();
   L->ChooseTimeStep();
   L->SetupGrid();
-  EXPECT_EQ(L->NodeCount(), 100);  // the diffusion width asks for fewer
+  // The rule asks for fewer (142 layered, 309 even): the layered grid is
+  // then nowhere coarser than an even grid of the minimum.
+  EXPECT_GE(L->NodeCount(), 400);
+  EXPECT_LE(L->NodeCount(), 405);
 
   auto F = MakeSolver(e, LammSolverSettings{});
   F->SetSolventAndComputeFrictionalRatio(20, 0.73, 1, 1);

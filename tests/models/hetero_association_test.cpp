@@ -20,6 +20,7 @@
 #include "models/reacting/mass_action.h"
 #include "platform/scripted_ui.h"
 #include "tests/fit/fit_test_support.h"
+#include "tests/lamm/fv_reference.h"
 #include "tests/lamm/lamm_test_support.h"
 
 namespace {
@@ -314,6 +315,52 @@ TEST_F(HeteroAssociation, EqualCoefficientsSedimentAsOneIdealSpecies) {
   for (int p = 1; p <= 241; ++p)
     if (e.grid[p] < 7.1f) worst = std::max(worst, std::fabs(ModelAt(1, p) - e.out[1][p]));
   EXPECT_LT(worst, 2e-3);
+}
+
+TEST_F(HeteroAssociation, RotorRampFromTheFirstScansHeaderIsSimulated) {
+  // Equal coefficients: A and B in all their forms sediment as one ideal
+  // species, whose solution under the ramp (200 rpm/s for 250 s, then
+  // 50000 rpm) is the finite-volume one written for the tests. Each scan is
+  // compared with it (the same bound as without the ramp on this grid); a
+  // rotor at full speed from the start is ahead of it by more than 2e-2 at
+  // the boundary.
+  Mixture r;
+  r.sA = r.sB = r.sAB = 5;
+  r.DA = r.DB = r.DAB = 6;
+  r.loadA = 0.3f, r.loadB = 0.7f;
+  r.times = {600, 1500, 3000};
+  lammtest::FvLamm f;
+  f.s = 5, f.D = 6e-7, f.rpm = r.rpm, f.rampRate = 200;
+  f.m = kMeniscus, f.b = kBottom, f.cells = 3000, f.dt = 0.5;
+  f.Start(1.0);
+  std::vector<std::vector<double>> ref;
+  for (double t : r.times) {
+    f.AdvanceTo(t);
+    ref.emplace_back();
+    for (int p = 1; p <= 241; ++p) ref.back().push_back(f.At(kMeniscus + 0.005 * (p - 1)));
+  }
+  for (const bool ramp : {true, false}) {
+    SCOPED_TRACE(ramp ? "ramp simulated" : "full speed from the start");
+    Prepare(r);
+    LammSettings().rampRotorSpeed = ramp ? 1 : 0;
+    ScanSet& ss = CurrentScanSet();
+    for (int j = 1; j <= ss.count; ++j) {
+      ss.records[j].acceleration = 200;
+      ss.records[j].accelerationTime = 250;
+    }
+    Host host;
+    Simulate(&host, r);
+    ASSERT_EQ(LammSettings().discretizationError, 0);
+    for (int j = 1; j <= ss.count; ++j) {
+      double worst = 0;
+      for (int p = 1; p <= 241; ++p)
+        if (ss.radii[j][p] < 7.1f) worst = std::max(worst, std::fabs(ModelAt(j, p) - ref[j - 1][p - 1]));
+      if (ramp)
+        EXPECT_LT(worst, 2e-3) << "t = " << r.times[j - 1];
+      else
+        EXPECT_GT(worst, 2e-2) << "t = " << r.times[j - 1];
+    }
+  }
 }
 
 TEST_F(HeteroAssociation, StepsEndOnScanTimesAndTablesStayOnTheGrid) {

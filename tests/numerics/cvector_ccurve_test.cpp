@@ -82,6 +82,60 @@ TEST(CVectorTest, CopyAssignResizeAppend) {
   EXPECT_EQ(c.data, nullptr);
 }
 
+// n appends copy O(n) elements in all: the block at least doubles whenever
+// it is full. Counted through the capacity, so no timing is involved.
+TEST(CVectorTest, AppendGrowsByDoublingAndCopiesAViewFirst) {
+  CVector v;
+  int reallocations = 0;
+  unsigned copied = 0;
+  constexpr unsigned kN = 400000;
+  for (unsigned i = 0; i < kN; ++i) {
+    const unsigned before = v.capacity;
+    const float* block = v.data;
+    v.Append(static_cast<float>(i));
+    if (v.data != block || v.capacity != before) {
+      ++reallocations;
+      copied += i;  // the elements moved into the new block
+      EXPECT_GE(v.capacity, 2 * i) << i;
+    }
+    ASSERT_LE(v.count, v.capacity);
+  }
+  ASSERT_EQ(v.count, kN);
+  for (unsigned i = 0; i < kN; i += 9973) EXPECT_EQ(v[i], static_cast<float>(i));
+  EXPECT_LE(reallocations, 20);  // log2(400000 / 8) + 1 = 16.6
+  EXPECT_LE(copied, 2 * kN);
+  // Copies, assignment and equality see the elements, not the spare room.
+  CVector copy(v);
+  EXPECT_TRUE(copy == v);
+  EXPECT_EQ(copy.capacity, kN);
+
+  // A view is never written through: the first append moves it into a block of its own.
+  float backing[4] = {0, 1, 2, 3};
+  CVector view;
+  view.Attach(backing, 3, 1);
+  view.Append(9);
+  EXPECT_TRUE(view == Make({1, 2, 3, 9}));
+  EXPECT_EQ(view.ownsData, 1);
+  EXPECT_EQ(backing[3], 3.0f);
+}
+
+// A table read whole is bounded by the size its caller gives.
+TEST(CVectorTest, ReadingIsBoundedByTheCallersLimit) {
+  std::string text;
+  for (int i = 0; i < 200; ++i) text += "1.000000\n";  // 1800 bytes
+  const std::string path = TempFile("bounded.txt", text);
+  CVector all;
+  ASSERT_TRUE(all.ReadFromFile(path.c_str()));
+  EXPECT_EQ(all.Count(), 200u);
+  platform::ScriptedUserInterface ui;
+  ui.ExpectBox("", "Attention: " + path + " is larger than 1000 bytes, too large to be read");
+  platform::ScopedUI guard(ui);
+  CVector bounded = Make({8});
+  EXPECT_FALSE(bounded.ReadFromFile(path.c_str(), 1000));
+  EXPECT_TRUE(bounded == Make({8}));
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+}
+
 TEST(CVectorTest, ExtremesOverClampedRanges) {
   const CVector v = Make({0, -1, 3, 2, 5});
   EXPECT_EQ(v.Max(), 5.0f);

@@ -1,8 +1,12 @@
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -201,6 +205,131 @@ TEST_F(FileIo, AFileWrittenThroughATemporaryNameIsWholeOrUntouched) {
   EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
   EXPECT_TRUE(fs::is_character_file(dir_ / "device"));
   EXPECT_EQ(EntryCount(), 4u);
+}
+
+// The one path every writer takes: the file appears whole or not at all,
+// whatever stood at the name before stays when the write fails, and a pipe,
+// a folder or a device at the name is never opened (so never waited on).
+TEST_F(FileIo, CheckedOutputFilesAppearWholeOrNotAtAll) {
+  alarm(60);  // a writer that waits on a pipe fails the test instead of hanging it
+  const std::string target = Put("result.dat", "earlier result\n");
+  {
+    platform::CheckedOutputFile out(target);
+    ASSERT_TRUE(out);
+    std::fputs("new result\n", out.get());
+    EXPECT_EQ(Get(target), "earlier result\n");  // nothing shows before the commit
+    ASSERT_TRUE(out.Commit());
+    EXPECT_FALSE(out.Commit());  // once only
+  }
+  EXPECT_EQ(Get(target), "new result\n");
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(0666 & ~mask));
+  {
+    // Left without a commit (an early return): nothing changes, nothing is left.
+    platform::CheckedOutputFile out(target);
+    std::fputs("abandoned", out.get());
+  }
+  EXPECT_EQ(Get(target), "new result\n");
+  EXPECT_EQ(EntryCount(), 1u);
+
+  // A full disk: a file-size limit makes every write past it fail.
+  const std::string big(100000, 'x');
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto* const previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit tight = old;
+  tight.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+  const bool wholeWritten = platform::WriteWholeFile(target, big);
+  const bool streamed = [&] {
+    platform::CheckedOutputFile cut(target);
+    return cut && std::fputs(big.c_str(), cut.get()) >= 0 && cut.Commit();
+  }();
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(wholeWritten);
+  EXPECT_FALSE(streamed);
+  EXPECT_EQ(Get(target), "new result\n");
+  EXPECT_EQ(EntryCount(), 1u);
+
+  // A missing folder or no name at all.
+  EXPECT_FALSE(platform::WriteWholeFile((dir_ / "no" / "x.dat").string(), "x"));
+  EXPECT_FALSE(platform::WriteWholeFile("", "x"));
+
+  ASSERT_EQ(mkfifo((dir_ / "pipe").c_str(), 0644), 0);
+  fs::create_directories(dir_ / "folder");
+  fs::create_symlink("/dev/full", dir_ / "device");
+  for (const char* name : {"pipe", "folder", "device"}) {
+    platform::CheckedOutputFile out((dir_ / name).string());
+    EXPECT_FALSE(out) << name;
+    EXPECT_FALSE(out.Commit()) << name;
+    EXPECT_FALSE(platform::WriteWholeFile((dir_ / name).string(), "x")) << name;
+  }
+  EXPECT_TRUE(fs::is_fifo(dir_ / "pipe"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
+  EXPECT_EQ(EntryCount(), 4u);
+  alarm(0);
+}
+
+// Two runs writing the same name at the same time each write under a name
+// of their own: the file ends as one of them wrote it, never a mixture.
+TEST_F(FileIo, InterleavedWritersLeaveOneWholeVersion) {
+  const std::string target = (dir_ / "sdist.RA1").string();
+  platform::CheckedOutputFile a(target), b(target);
+  ASSERT_TRUE(a && b);
+  for (int i = 0; i < 1000; ++i) {
+    std::fprintf(a.get(), "a%d\n", i);
+    std::fprintf(b.get(), "b%d\n", i);
+  }
+  ASSERT_TRUE(b.Commit());
+  const std::string fromB = Get(target);
+  ASSERT_TRUE(a.Commit());
+  const std::string fromA = Get(target);
+  EXPECT_EQ(fromB.find('a'), std::string::npos);
+  EXPECT_EQ(fromA.find('b'), std::string::npos);
+  EXPECT_EQ(std::count(fromA.begin(), fromA.end(), '\n'), 1000);
+  EXPECT_EQ(EntryCount(), 1u);
+}
+
+// A log grows while the program runs: opened for appending, emptied when
+// asked, and refused at once when a pipe (with or without a reader), a
+// folder or a device stands at its name.
+TEST_F(FileIo, LogsAppendToRegularFilesAndRefuseEverythingElse) {
+  alarm(60);
+  const std::string log = Put("automation.log", "earlier run\n");
+  std::FILE* f = platform::OpenRegularForAppend(log, false);
+  ASSERT_NE(f, nullptr);
+  std::fputs("more\n", f);
+  std::fclose(f);
+  EXPECT_EQ(Get(log), "earlier run\nmore\n");
+  f = platform::OpenRegularForAppend(log, true);
+  ASSERT_NE(f, nullptr);
+  std::fputs("new run\n", f);
+  std::fclose(f);
+  EXPECT_EQ(Get(log), "new run\n");
+  f = platform::OpenRegularForAppend((dir_ / "fresh.log").string(), false);
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "fresh.log"));
+
+  ASSERT_EQ(mkfifo((dir_ / "pipe").c_str(), 0644), 0);
+  fs::create_directories(dir_ / "folder");
+  for (const fs::path& p : {dir_ / "pipe", dir_ / "folder", fs::path("/dev/null"), dir_ / "no" / "x.log"})
+    EXPECT_EQ(platform::OpenRegularForAppend(p.string(), true), nullptr) << p;
+  // A pipe that has a reader opens without waiting, and is refused all the same.
+  const int reader = open((dir_ / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(platform::OpenRegularForAppend((dir_ / "pipe").string(), false), nullptr);
+  close(reader);
+  EXPECT_TRUE(fs::is_fifo(dir_ / "pipe"));
+  alarm(0);
+}
+
+TEST(WriteFailures, EachPathIsSaidOnce) {
+  EXPECT_TRUE(platform::FirstWriteFailure("/said/once.txt"));
+  EXPECT_FALSE(platform::FirstWriteFailure("/said/once.txt"));
+  EXPECT_TRUE(platform::FirstWriteFailure("/said/other.txt"));
 }
 
 TEST(WorkerThreads, CountsStayBetweenOneAndTheCap) {

@@ -8,6 +8,7 @@
 namespace teststate {
 
 inline void ResetInputState() {
+  platform::ReleaseInput();
   platform::ClearInput();
   platform::StopFlag() = false;
   platform::InterruptRequest() = false;

@@ -49,6 +49,14 @@ void TXLAWindow::EvTimer(int id) {
       Ticking() { ticking = true; }
       ~Ticking() { ticking = false; }
     } guard;
+    // As for a command: input during the tick is queued for it (a key there
+    // stops the update) instead of reaching the window's handlers.
+    struct BusyFrame {
+      platform::IFrameWindow& frame;
+      bool was;
+      explicit BusyFrame(platform::IFrameWindow& f) : frame(f), was(f.Busy()) { frame.SetBusy(true); }
+      ~BusyFrame() { frame.SetBusy(was); }
+    } busy(Frame());
     try {
       goesOn = RealtimeTick(static_cast<unsigned>(id));
     } catch (const platform::FatalError&) {

@@ -275,8 +275,16 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
       s.loadEvery = 1;
     SaveLastDataDirectory(w, entries[0]);
     // The list names the scans only, not the program's files beside them.
-    if (entries.size() > 1)
+    if (entries.size() > 1) {
       entries.erase(std::remove_if(entries.begin() + 1, entries.end(), IsProgramOwnFile), entries.end());
+      // Beside scans, fitted data and residuals came with a select-all.
+      const std::string folder = entries[0];
+      const auto output = [&folder](const std::string& name) {
+        return IsProgramOutputFile(platform::Combine(folder, name));
+      };
+      if (!std::all_of(entries.begin() + 1, entries.end(), output))
+        entries.erase(std::remove_if(entries.begin() + 1, entries.end(), output), entries.end());
+    }
     listText = ComposeListText(kind == LoadKind::Scans ? s.loadEvery : 1, entries);
   }
   if (entries.empty()) return outcome;
@@ -324,6 +332,8 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   // The earlier analysis went when the new scans were read (before a saved
   // analysis of their folder is restored); a failed load keeps it.
   if (loaded) {
+    // The fit of the data before went with them.
+    flags.UnsavedFit = false;
     ForgetPreviousAnalysisOfNewData(w);
     GeneratedDataInMemory() = false;
   } else {

@@ -9,6 +9,8 @@
 #include <functional>
 
 #include "app/dialogs/form_dialog.h"
+#include "app/dialogs/matrix_dialogs.h"
+#include "app/startup/startup.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
@@ -114,7 +116,7 @@ std::string AskSavePath(TXLAWindow& w, const std::string& preset, const std::str
 std::string AskScanFile(const std::string& title) {
   platform::FileDialogRequest request;
   request.title = title;
-  request.filters = {{"ZEZ Files (*.R*)", "*.r*"}, {"All Files (*.*)", "*.*"}};
+  request.filters = {{"Scan Files (*.R*)", "*.r*"}, {"All Files (*.*)", "*.*"}};
   request.defaultExtension = "*";
   const platform::FileDialogResult result = platform::UI().FileDialog(request);
   if (!result.accepted || result.paths.empty()) return std::string();
@@ -169,35 +171,19 @@ void ProvideWienerFitOptions(FitOptionEntries& entries) {
 bool AskWienerSkewingParameters(TXLAWindow& window) {
   (void)window;
   WienerSkewSettings& w = CurrentWienerSkew();
+  const std::vector<std::string> labels = {"mag (dr/(dw/dr)) (1e-6cm^2ml/mg):", "signal per mg/ml:"};
   for (;;) {
-    FormDialog box;
-    box.caption = "Wiener skewing parameters:";
-    FormControl fit;
-    fit.id = 1;
-    fit.kind = FormControl::Kind::Check;
-    fit.state = w.fit ? 1 : 0;
-    fit.row = 1;
-    fit.column = 0;
-    box.controls.push_back(fit);
-    const char* labels[2] = {"mag (dr/(dw/dr)) (1e-6cm^2ml/mg):", "signal per mg/ml:"};
-    const float values[2] = {1e6f * w.magnitude, w.signalPerConcentration};
-    for (int r = 0; r < 2; ++r) {
-      FormControl e;
-      e.id = 11 + r;
-      e.label = labels[r];
-      e.text = data_messages::Format("%g", static_cast<double>(values[r]));
-      e.row = r + 1;
-      e.column = 1;
-      box.controls.push_back(e);
-    }
-    if (RunFormDialog(box)) {
-      const std::string& magnitude = box.Find(11)->text;
-      const std::string& signal = box.Find(12)->text;
-      if (IsNumber(magnitude.c_str()) && IsNumber(signal.c_str()) &&
-          TakeWienerSkewEntries(static_cast<float>(std::atof(magnitude.c_str())), box.Find(1)->state != 0,
-                                static_cast<float>(std::atof(signal.c_str()))))
-        return true;
-    }
+    // Two rows of one cell: the magnitude with its fit switch, the signal
+    // per concentration without one.
+    float magnitude[2] = {0, 1e6f * w.magnitude}, signal[2] = {0, w.signalPerConcentration};
+    float* values[3] = {nullptr, magnitude, signal};
+    int fitMagnitude[2] = {0, w.fit ? 1 : 0}, fitSignal[2] = {0, 0};
+    int* fitFlags[3] = {nullptr, fitMagnitude, fitSignal};
+    int hasFitMagnitude[2] = {0, 1}, hasFitSignal[2] = {0, 0};
+    int* hasFit[3] = {nullptr, hasFitMagnitude, hasFitSignal};
+    if (GetMatrixFitBox::Run(2, 1, values, nullptr, fitFlags, hasFit, labels, "Wiener skewing parameters:") &&
+        TakeWienerSkewEntries(magnitude[1], fitMagnitude[1] != 0, signal[1]))
+      return true;
     if (!Ask("Error", "sorry: Wiener skewing parameter error - try again?")) {
       w.use = 0;
       return false;
@@ -255,7 +241,22 @@ void FillWienerReportInputs(FitReportInputs& in) {
 void TXLAWindow::CmInvertRawData() {
   if (!HaveScans()) return;
   ScaleSignals(-1.0f);
-  RedrawDataPlot(false);
+  // The signals changed sign: the y axis follows them. A range the user
+  // zoomed to (or that a noise subtraction set) is mirrored with them, so
+  // that it shows the same stretch of the data.
+  CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  if (plot && plot->yRangeFixed) {
+    plot->SetRanges(plot->xMin, plot->xMax, -plot->yMax, -plot->yMin);
+    RangeHistoryRecord& h = RangeHistory;
+    for (int i = 1; i <= h.depth && i < static_cast<int>(h.yMin.size()); ++i) {
+      const float low = -h.yMax[static_cast<size_t>(i)];
+      h.yMax[static_cast<size_t>(i)] = -h.yMin[static_cast<size_t>(i)];
+      h.yMin[static_cast<size_t>(i)] = low;
+    }
+    RedrawDataPlot(false);
+  } else {
+    RedrawDataPlot(true);
+  }
   PlaySoundOk();
   RequestRepaint(*this);
   OfferSave(*this, "save new data?");
@@ -526,7 +527,7 @@ void TXLAWindow::CmSaveRawDataSet() {
   DialogOpen = true;
   const bool oldNames = CurrentScanSet().oldFileNameConvention != 0;
   const bool dls = CurrentDataTypeFlags().dls != 0;
-  if (!dls && Ask("", "save data with wavelenth/speed information in filename (e.g. '20k280_001.ra1')?")) {
+  if (!dls && Ask("", "save data with wavelength/speed information in filename (e.g. '20k280_001.ra1')?")) {
     const std::string path = AskSavePath(*this, oldNames ? "data.rxx" : "20k280_001.ra1", "select directory ");
     if (!path.empty()) {
       WaitCursor wait(*this);

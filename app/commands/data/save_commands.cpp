@@ -53,7 +53,7 @@ void TXLAWindow::CmSaveFitData() {
       convert = platform::UI().MessageBox("SAVE FITS", "convert intensities to absorbance data?",
                                           platform::BoxButtons::YesNo,
                                           platform::BoxIcon::Question) == platform::IDYES;
-    SaveFitDataFiles(name, convert);
+    if (SaveFitDataFiles(name, convert)) WindowFlags().UnsavedFit = false;
   }
   if (!CurrentDataTypeFlags().dls) {
     const platform::PathParts fitParts = platform::SplitPath(name.empty() ? fitPreset : name);
@@ -70,7 +70,10 @@ void TXLAWindow::CmSaveFitData() {
     }
     const std::string parameters =
         AskSaveName(*this, platform::JoinPath(parParts), "save some fit parameters as");
-    if (!parameters.empty()) Road().saveParametersToFile(parameters);
+    if (!parameters.empty()) {
+      Road().saveParametersToFile(parameters);
+      WindowFlags().UnsavedFit = false;
+    }
   }
   DialogOpen = false;
 }

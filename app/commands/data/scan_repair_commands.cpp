@@ -262,16 +262,27 @@ void DisconnectScanRepairs() {
 }
 
 void TXLAWindow::CmFixIndividualScanJump() {
-  if (!platform::AskYes("Fix Fringe Jump",
-           "after fit, click on a point of the scan with the jump in the data or residuals plot, then use the keys "
-           "shown to place the jump"))
+  if (Frame().RunTwoButtonDialog(
+          "Fix Fringe Jump",
+          "Remove a whole-fringe jump in one scan?\n\n"
+          "After a fit, click on a point of the scan with the jump in the data or residuals plot, then:\n"
+          "  left/right arrows: move the jump point,  up/down: change the shift by one fringe,\n"
+          "  L or R: the shift applies left or right of the jump point,\n"
+          "  1, 2, 3: place up to three jump points,\n"
+          "  N or P: next or previous scan (asks first whether to apply to this one),\n"
+          "  RETURN: apply to this scan and end,  ESC: end without applying.",
+          "Start (then click a point)", "Cancel") != platform::IDOK)
     return;
   StartFixPointScanFringeJump();
 }
 
 void TXLAWindow::CmFixScratchJump() {
-  if (!platform::AskYes("Fix Scratch Jump",
-           "after fit, click on radial value where jump occurs in residuals plot, then use arrow keys to refine"))
+  if (Frame().RunTwoButtonDialog(
+          "Fix Scratch Jump",
+          "Remove a jump at one radius from all scans?\n\n"
+          "After a fit, click on the radial value where the jump occurs in the residuals plot, then use the arrow "
+          "keys to refine.\nRETURN applies the correction to all scans and ends, ESC ends without applying.",
+          "Start (then click the radius)", "Cancel") != platform::IDOK)
     return;
   if (!AskSetting("check residuals at distance (cm)", "FIX SCRATCH JUMP", RadiusJumpDistance())) return;
   StartFixScratchJump();
@@ -284,7 +295,11 @@ void TXLAWindow::CmTrackTINoiseFeature() {
                               platform::BoxIcon::Information);
     return;
   }
-  if (!platform::AskYes("Track Scratch", "click on radial values to examine, 'y' or 'n' to accept/reject, RETURN to end")) return;
+  if (Frame().RunTwoButtonDialog("Track Scratch",
+                                 "Track a scratch (a feature of the TI noise) across the scans?\n\n"
+                                 "click on radial values to examine, 'y' or 'n' to accept/reject, RETURN to end",
+                                 "Start (then click a radius)", "Cancel") != platform::IDOK)
+    return;
   ScratchTrackerSettings& s = CurrentScratchTrackerSettings();
   if (!AskSetting("window width (cm)", "TRACK SCRATCH", s.windowWidth)) return;
   if (!AskSetting("randomize shift (cm)", "TRACK SCRATCH", s.randomizeShift)) return;

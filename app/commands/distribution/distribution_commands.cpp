@@ -16,6 +16,7 @@
 #include "app/window/window_services.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
+#include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/distribution_transforms.h"
@@ -193,8 +194,7 @@ void StartRangeSelection(TXLAWindow& w) {
 void PlotIntegrationRange(TXLAWindow& w, float a, float b, int style, platform::COLORREF colour) {
   CWINPlot* plot = DistributionPlot();
   if (a == b || !plot || CurrentDataTypeFlags().dls || BoundaryExtrapolationMode()) return;
-  const ContiSettings& cs = Conti();
-  const RangePolyline p = IntegrationRangePolyline(RangeSelectionAxis(), cs.distribution, cs.gridSize, a, b);
+  const RangePolyline p = DistributionRangePolyline(a, b);
   if (p.x.empty()) return;
   // One-based copies for the plot's array drawing.
   std::vector<float> x(1, 0.0f), y(1, 0.0f);
@@ -371,7 +371,9 @@ void TXLAWindow::CmSaveContinuousDistribution() {
   CCurve* curve = DistArrays().distCurve;
   if (!(m.DistributionModel || m.SedTransformModel) || !curve) return;
   std::string path;
-  if (!AskSavePath("save mass distribution as", "newdat.dat", path)) return;
+  // The title names what the distribution is over.
+  if (!AskSavePath(MassGridModel() ? "save mass distribution as" : "save distribution as", "newdat.dat", path))
+    return;
   if (m.AnyCsff0Model() && platform::AskYes("", "2d distributions?")) {
     SaveMonteCarloTable(path);
     return;

@@ -90,8 +90,10 @@ RangeColouring ColourScanByRange(const float* r, int from, int to, double m, dou
 
 void PaintDistributionIntegrationRange(TXLAWindow& window, float s1, float s2, int* first, int* last, float* err) {
   const ContiSettings& cs = Conti();
-  if (!cs.sValues || cs.gridSize < 1) return;
-  const float gridLo = cs.sValues[1], gridHi = cs.sValues[cs.gridSize];
+  // The s of a term at point 1 (a discrete species) is no end of the grid.
+  const int firstPoint = LeadingTermModel() ? 2 : 1;
+  if (!cs.sValues || cs.gridSize < firstPoint) return;
+  const float gridLo = cs.sValues[firstPoint], gridHi = cs.sValues[cs.gridSize];
   s1 = std::clamp(s1, gridLo, gridHi);
   s2 = std::clamp(s2, gridLo, gridHi);
   if (!RangeModel()) return;

@@ -1,5 +1,7 @@
 #include "app/commands/distribution/peak_labels.h"
 
+#include <algorithm>
+
 #include <memory>
 #include <string>
 
@@ -72,10 +74,16 @@ void ShowPeakLabels(TXLAWindow& window) {
     slot.sw = peak.sw;
     slot.c = peak.area;
     slot.fraction = peak.fraction;
-    const float x = PlotPositionX(*plot, peak.sw);
-    const float y = PlotPositionY(*plot, cs.distribution[index[k]]) - 25;
+    float x = PlotPositionX(*plot, peak.sw);
+    float y = PlotPositionY(*plot, cs.distribution[index[k]]) - 25;
     const std::string text = PeakLabelText(peak.sw);
     const float L = static_cast<float>(text.size());
+    // A peak near an edge of the plot keeps its whole label inside the plot.
+    const float left = std::min(PlotPositionX(*plot, plot->xMin), PlotPositionX(*plot, plot->xMax));
+    const float right = std::max(PlotPositionX(*plot, plot->xMin), PlotPositionX(*plot, plot->xMax));
+    const float top = std::min(PlotPositionY(*plot, plot->yMin), PlotPositionY(*plot, plot->yMax));
+    if (right - left > 8 * L) x = std::clamp(x, left + 4 * L, right - 4 * L);
+    y = std::max(y, top);
     auto label = std::make_unique<CScreenButton>();
     label->SetRect(y, x - 4 * L, y + 20, x + 4 * L);
     label->SetText(text.c_str(), static_cast<int>(text.size()), text.c_str(), static_cast<int>(text.size()));

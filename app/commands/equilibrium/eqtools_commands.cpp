@@ -128,8 +128,11 @@ void TXLAWindow::CmSortEqDataToDisk() {
                              {&request.extinctionA, 1.0f, "molar extinction coefficient A"},
                              {&request.extinctionB, 1.0f, "molar extinction coefficient B"},
                              {&request.extinctionC, 0.0f, "molar extinction coefficient C"}};
-    for (const Entry& e : entries)
-      if (!InputFloat(e.value, e.offered, true, e.prompt, caption)) return;
+    // A cancelled number keeps the value offered.
+    for (const Entry& e : entries) {
+      *e.value = e.offered;
+      InputFloat(e.value, e.offered, true, e.prompt, caption);
+    }
   }
   EqSortHooks hooks;
   hooks.testEquilibriumAttained = [this](const std::vector<int>& list, int latest) {

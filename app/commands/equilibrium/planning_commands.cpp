@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/window/main_window_flags.h"
 #include "app/dialogs/params_dialog.h"
@@ -22,8 +24,10 @@
 #include "equilibrium/planning/rotor_speed_estimate.h"
 #include "equilibrium/planning/speed_profile_optimizer.h"
 #include "equilibrium/planning/time_to_eq_params.h"
+#include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/lamm_settings.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
 #include "numerics/error_box.h"
@@ -60,7 +64,7 @@ struct Layout {
 // the optimisation settings below.
 constexpr Layout kLayout[] = {
     {639, K::Edit, "final EQ (rpm)", 1, 0, 0},
-    {832, K::Check, "iniital EQ at (rpm)", 2, 0, 0},
+    {832, K::Check, "initial EQ at (rpm)", 2, 0, 0},
     {612, K::Edit, "", 2, 0, 0},
     {924, K::Check, "continue current rpm(t) history", 3, 0, 0},
     {421, K::Edit, "up to [sec]", 4, 0, 0},
@@ -326,7 +330,8 @@ void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() {
   if (!AskEstimate(lo, "lowest Mw of interest (Da)") || !AskEstimate(hi, "highest Mw of interest (Da)") ||
       !AskEstimate(bottom, "bottom (cm)"))
     return;
-  platform::UI().MessageBox(kPlanningCaption,
+  // The boxes of the estimate carry its own title, as its prompts do.
+  platform::UI().MessageBox(kEstimateCaption,
                             "for predicting meniscus position, consider in 12 mm centerpieces\n130 ul -> "
                             "~6.8 cm\n170 ul -> ~6.65 cm\n200 ul -> ~6.55",
                             platform::BoxButtons::Ok, platform::BoxIcon::Information);
@@ -365,7 +370,7 @@ void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() {
                 e.hours);
   text += line;
   text += "\n\nConsider smart overspeeding with toEQ tool";
-  platform::UI().MessageBox(kPlanningCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::UI().MessageBox(kEstimateCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
 
 // ---------------------------------------------------------------- command 874
@@ -585,14 +590,52 @@ bool SetupTimeToEqFromScans(TXLAWindow& window) {
   return PrepareResultFolder(ResultPath());
 }
 
+namespace {
+
+// The model in use while the planning switches to the non-interacting
+// species: the planning simulates its own species, so the user's model,
+// its entries and its menu marks come back when the planning ends.
+class BorrowedModel {
+ public:
+  explicit BorrowedModel(TXLAWindow& w)
+      : w_(w), flags_(gModelSelectorFlags), params_(gModelParams), vector_(gModelParameterVector),
+        lamm_(LammSettings()), fitTINoise_(gFitEngineState.fitTINoise) {
+    for (int i = 0; i < kModelMenuItemCount; ++i) checks_.push_back(w.IsMenuItemChecked(kModelMenuItems[i]));
+  }
+  ~BorrowedModel() {
+    gModelSelectorFlags = flags_;
+    gModelParams = params_;
+    gModelParameterVector = vector_;
+    LammSettings() = lamm_;
+    gFitEngineState.fitTINoise = fitTINoise_;
+    for (int i = 0; i < kModelMenuItemCount; ++i) w_.CheckMenuItem(kModelMenuItems[i], checks_[static_cast<size_t>(i)]);
+  }
+  BorrowedModel(const BorrowedModel&) = delete;
+  BorrowedModel& operator=(const BorrowedModel&) = delete;
+
+ private:
+  TXLAWindow& w_;
+  ModelSelectorFlags flags_;
+  ModelParams params_;
+  ModelParameterVector vector_;
+  LammSolverSettings lamm_;
+  unsigned char fitTINoise_;
+  std::vector<bool> checks_;
+};
+
+}  // namespace
+
 void TXLAWindow::CmMinimizeTimeToEquilibrium() {
   Inform(kPlanningCaption,
          "Please Note:  This estimate is only a guide for the order of magnitude it's really going to take. It "
          "does not take into account chemical reactions.\nOne needs to experimentally verify attainment of "
          "equilibrium by sequential scans, if possible in 3 to 6 h intervals. (See the tool for testing "
-         "attainment of equilibrium in the Loading Options menu.)");
+         "attainment of equilibrium: Options > Equilibrium Tools > Test Approach to Equilibrium.)");
+  std::optional<BorrowedModel> borrowed;
   if (!gModelSelectorFlags.LammDiscreteModel) {
-    Inform(kPlanningCaption, "switching to non-interacting species model");
+    Inform(kPlanningCaption,
+           "switching to non-interacting species model\n(the model in use comes back when the planning ends)");
+    borrowed.emplace(*this);
     CmDiscreteSpeciesModel();
   }
   ResultPath().clear();
@@ -647,14 +690,15 @@ void TXLAWindow::CmConvertSpeedStepsToEqu() {
     parts.extension = ".EQU";
     output = platform::JoinPath(parts);
     if (!SelectFileNameOpenOrSave(*this, true, output, 260, "output file", "", kFilter, "*.txt*")) return;
-    float temperature = 20, cycle = 90, perStep = 1, finals = 0;
+    float temperature = 20, cycle = 90;
+    int perStep = 1, finals = 0;
     if (!InputFloat(&temperature, temperature, true, "temperature (C)", kMethodCaption) ||
         !InputFloat(&cycle, cycle, true, "scan cycle time (sec)", kMethodCaption) ||
-        !InputFloat(&perStep, perStep, true, "max # of scans per step", kMethodCaption) ||
-        !InputFloat(&finals, finals, true, "# of final scans", kPlanningCaption))
+        !InputCount(&perStep, perStep, "max # of scans per step", kMethodCaption) ||
+        !InputCount(&finals, finals, "# of final scans", kMethodCaption))
       return;
     ok = ConvertSpeedStepsToMethod(input, output, cycle, static_cast<int>(std::floor(temperature)),
-                                   static_cast<int>(std::floor(finals)), static_cast<int>(std::floor(perStep)));
+                                   finals, perStep);
   } else {
     output = platform::SplitPath(input).folder + "speedsteps.txt";
     if (!SelectFileNameOpenOrSave(*this, true, output, 260, "output file", "", kFilter, "*.txt*")) return;

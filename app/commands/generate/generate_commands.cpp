@@ -67,6 +67,8 @@ std::string AskScanPath(TXLAWindow& w) {
   request.title = "save generated data as";
   request.presetName = "0000x.ra0";
   request.defaultExtension.clear();
+  // Beside the data loaded now, not wherever an earlier dialog was left.
+  if (!CurrentScanSet().dataFolder.empty()) request.initialFolder = CurrentScanSet().dataFolder;
   const platform::FileDialogResult result = platform::UI().FileDialog(request);
   if (!result.accepted || result.paths.empty() || result.paths.front().size() > 259) return {};
   return result.paths.front();
@@ -137,6 +139,11 @@ void Generate(TXLAWindow& w, const SyntheticRun& run) {
   if (!run.reuse && (outcome == SyntheticOutcome::Made || outcome == SyntheticOutcome::Unwritten) &&
       s.count > 0 && s.fileNames.size() > 1)
     w.Frame().SetTitle("SEDIMENTATION ANALYSIS -> " + platform::Combine(s.dataFolder, s.fileNames[1]) + "...");
+  // The report of the fit to the data before is no report of the new set.
+  if (!run.reuse && outcome == SyntheticOutcome::Made) {
+    WindowFlags().FitInfoShown = false;
+    RequestRepaint(w);
+  }
 }
 
 // A list of values of Series: its count, then each value; false on Cancel.
@@ -157,8 +164,7 @@ bool AskList(TXLAWindow& w, std::vector<float>& values, const char* countPrompt,
 }
 
 void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(platform::ToNative(path));
-  if (out) out << text;
+  if (!platform::WriteWholeFile(path, text)) ErrorBox(("\n\aAttention: could not write " + path).c_str());
 }
 
 std::string Formatted(const char* format, double value) {

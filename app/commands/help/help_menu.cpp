@@ -47,13 +47,15 @@ std::string KeyboardShortcutsText() {
          "\n\nR - Run"
          "\n\nF - Fit"
          "\n\nalt-I - Options->Inhomogeneous Solvent"
+         "\nB - Options->Fitting Options->Corrections For Buffer Sedimentation"
          "\nE - Options->Loading Options->Sort Eq Data to Disk"
          "\nG - Plot->PELDO"
          "\nalt-G - Options->Fitting Options->Lamm Equation Parameters"
          "\nI - Options->Size-Distribution Options->Integrate Distribution"
          "\nW - Options->Size-Distribution Options->Use Prior Probabilities"
          "\nX - Options->Size-Distribution Options->Prior Knowledge of Discrete Species"
-         "\n\n(M - toggle mouse sliding)";
+         "\n\nalt-F - FloTools"
+         "\n\n(alt-M - toggle mouse sliding)";
 }
 
 void TXLAWindow::CmAbout() {
@@ -62,9 +64,16 @@ void TXLAWindow::CmAbout() {
   // Only an explicit "don't agree" withdraws the agreement; closing the box
   // just closes it.
   if (answer != platform::IDCANCEL) return;
+  // Not agreeing ends the program: an analysis in the window would go with it.
+  if (CurrentScanSet().count > 0 &&
+      platform::UI().MessageBox("About",
+                                "Not agreeing ends the program, and the analysis loaded is lost.\n"
+                                "End the program?",
+                                platform::BoxButtons::YesNoDefaultNo, platform::BoxIcon::Question) != platform::IDYES)
+    return;
   Options().DisclaimerAccepted = false;
   SaveParameterPreferences(*this);
-  CmExit();
+  ExitProgram();
 }
 
 void TXLAWindow::CmInfoAndWizardMessages() {

@@ -101,7 +101,9 @@ void TXLAWindow::CmVanHoldeWeischet() {
   // Choosing the transform computes nothing; the screen says how to.
   RunState().TransformAwaitsRun = true;
   RequestRepaint(*this);
-  if (CurrentDataTypeFlags().interference)
+  // Fluorescence data also carry the absorbance mark: the signal kind decides.
+  const DataTypeFlags& data = CurrentDataTypeFlags();
+  if (data.interference || data.intensity || data.fluorescence)
     platform::UI().MessageBox(kVhwCaption,
                               "this function is only for absorbance data, \nrecommending extrapolation of s(app) vs "
                               "1/srqt(time) for interference data",

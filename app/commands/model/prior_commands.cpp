@@ -189,8 +189,7 @@ std::string PeakReport(const std::vector<ListedPeak>& peaks) {
 
 void WriteAndShowReport(const std::string& report) {
   const std::string path = platform::Combine(CurrentScanSet().dataFolder, "DiscInts.dat");
-  std::ofstream out(platform::ToNative(path));
-  if (!out || !(out << report) || (out.close(), !out)) {
+  if (!platform::WriteWholeFile(path, report)) {
     ErrorBox("Could Not Open DiscInts.dat File");
     return;
   }

@@ -152,7 +152,7 @@ void TXLAWindow::CmCalculateAxialAndFrictionalRatios() {
       !Ask(hydration, "enter hydration [g/g]", kCaption) || !Ask(T, "enter temperature [C]", kCaption) ||
       !Ask(density, "enter buffer density [g/ml]", kCaption) || !AskViscosity(viscosity, kCaption))
     return;
-  Show("CALCUALTE FRICTIONAL AND AXIAL RATIOS", FrictionalRatiosAnswer(M, s, vbar, hydration, T, density, viscosity));
+  Show("CALCULATE FRICTIONAL AND AXIAL RATIOS", FrictionalRatiosAnswer(M, s, vbar, hydration, T, density, viscosity));
 }
 
 void TXLAWindow::CmCalculateBoundaryBroadening() {
@@ -197,17 +197,17 @@ void TXLAWindow::CmCalculatePressure() {
 }
 
 void TXLAWindow::CmSphereSFromM() {
-  RunSphereCalculator("CALCULATE SEDCOEFFICIENT OF SPHERE", "CALCUALTE SEDCOEFFICIENT OF SPHERE",
+  RunSphereCalculator("CALCULATE SEDCOEFFICIENT OF SPHERE", "CALCULATE SEDCOEFFICIENT OF SPHERE",
                       "enter molar mass [Da]", 100000.0f, SphereSFromMAnswer);
 }
 
 void TXLAWindow::CmSphereSFromRh() {
-  RunSphereCalculator("CALCULATE SEDCOEFFICIENT OF SPHERE", "CALCUALTE SEDCOEFFICIENT OF SPHERE",
+  RunSphereCalculator("CALCULATE SEDCOEFFICIENT OF SPHERE", "CALCULATE SEDCOEFFICIENT OF SPHERE",
                       "enter particle radius [nm]", 10.0f, SphereSFromRhAnswer);
 }
 
 void TXLAWindow::CmSphereRhFromS() {
-  RunSphereCalculator("CALCULATE RADIUS OF SPHERE", "CALCUALTE RADIUS OF SPHERE", "enter s-value [S]", 100.0f,
+  RunSphereCalculator("CALCULATE RADIUS OF SPHERE", "CALCULATE RADIUS OF SPHERE", "enter s-value [S]", 100.0f,
                       SphereRhFromSAnswer);
 }
 
@@ -220,7 +220,7 @@ void TXLAWindow::CmMFromS() {
 
 void TXLAWindow::CmSxpToS20w() {
   constexpr const char* kCaption = "CALCULATE s(xp) TO s(20,w)";
-  constexpr const char* kResultCaption = "CALCUALTE s(xp) TO s(20,w)";
+  constexpr const char* kResultCaption = "CALCULATE s(xp) TO s(20,w)";
   if (gModelSelectorFlags.CSModel && data_messages::AskYesNo("", "transform the complete distribution?")) {
     TransformDistributionToS20w();
     return;
@@ -257,7 +257,7 @@ void TXLAWindow::CmVarianceRatioFStatistics() {
       !Ask(n1, "enter first degree of freedom", kCaption) || !Ask(n2, "enter second degree of freedom", kCaption))
     return;
   const CalculatorAnswer a = VarianceRatioAnswer(confidence, n1, n2, gFitEngineState.currentRmsd);
-  Show("CALCUALTE SOSQ RATIO", a);
+  Show("CALCULATE SOSQ RATIO", a);
   if (a.ok) Box(kCaption, a.second);
 }
 

@@ -332,13 +332,9 @@ void TXLAWindow::CmStartHydroPro() {
   HydroProInput in;
   if (!ReadHydroProParameters(in)) return;
   const std::string dat = folder + "/hydropro.dat";
-  {
-    std::ofstream out(dat, std::ios::binary);
-    if (out) out << HydroProDat(name, in);
-    if (!out) {
-      Box("ERROR", "could not open " + dat + " for writing", platform::BoxIcon::Error);
-      return;
-    }
+  if (!platform::WriteWholeFile(dat, HydroProDat(name, in))) {
+    Box("ERROR", "could not open " + dat + " for writing", platform::BoxIcon::Error);
+    return;
   }
   Box("ATTENTION",
       "TARNEL now hands over to HYDROPRO (Biophys. J. 78, 719-730 (2000)).\nPress a key to stop it.\nThe results "

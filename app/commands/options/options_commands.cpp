@@ -143,7 +143,10 @@ void TXLAWindow::CmSetRadialResolution() {
   if (value == s.radialResolution) return;
   s.radialResolution = value;
   if (platform::AskYes(caption, "save as startup default?")) SaveParameterPreferences(*this);
-  if (s.count > 0 && platform::AskYes(caption, "need to reload files for the change to take effect\nreload now?"))
+  if (s.count > 0 && platform::AskYes(caption,
+                                     "need to reload files for the change to take effect\n(the scans are read "
+                                     "again from their files: changes made to them since loading are lost)\n"
+                                     "reload now?"))
     ReloadListedScans(0);
 }
 
@@ -188,8 +191,10 @@ void TXLAWindow::CmExcludeWorstScan() {
   char text[400];
   std::snprintf(text, sizeof text, "removing %s", s.fileNames[static_cast<std::size_t>(worst)].c_str());
   Tell("REMOVING SCAN", text);
-  ReloadListedScans(worst);
+  // Taken out of the set in memory: the other scans keep what was done to
+  // them since loading (inverted, noise taken out, ...).
   CurrentPlotWindows().worstScan = 0;
+  RemoveLoadedScan(worst);
 }
 
 void TXLAWindow::CmFlagTooStrongGradients() {

@@ -143,13 +143,10 @@ void LaunchPeldo(const char* option, const std::string& file, bool distribution)
   const std::string path = platform::ProgramPaths.TempFolder + file;
   if (distribution) {
     const std::string commandFile = platform::ProgramPaths.TempFolder + "lastcommand.txt";
-    std::FILE* f = std::fopen(platform::ToNative(commandFile).c_str(), "w");
-    if (!f) {
+    if (!platform::WriteWholeFile(commandFile, program + " " + option + " " + path)) {
       ErrorBox(("\n\aAttention: could not open " + commandFile).c_str());
       return;
     }
-    std::fprintf(f, "%s %s %s", program.c_str(), option, path.c_str());
-    std::fclose(f);
   }
   StartOutsideProgram(program, {option, path}, "ERROR");
 }

@@ -19,6 +19,7 @@
 #include "app/window/window_services.h"
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
+#include "distributions/conti_models.h"
 #include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
@@ -31,6 +32,7 @@
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/sounds.h"
+#include "platform/input_events.h"
 #include "platform/user_interface.h"
 
 namespace {
@@ -126,6 +128,34 @@ double DistributionArea(const float* s, const float* c, int n, double s1, double
 
 bool StopRunHere() {
   return CurrentDataTypeFlags().flagTooStrongGradients && !CheckExcessGradients();
+}
+
+// A distribution that cannot be computed for the data or the range entered
+// is refused with its reason; computed all the same it would show an rmsd
+// with no model, or a grid running backwards.
+bool DistributionRefused() {
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  if (!m.DistributionModel || m.SedTransformModel || EqTestModeOn()) return false;
+  auto refuse = [](const std::string& text) {
+    PlaySoundError();
+    platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    return true;
+  };
+  if (CurrentDataTypeFlags().dls && CurrentScanSet().count > 0 && !DlsDistributionModel())
+    return refuse(
+        "The model chosen is a distribution of sedimentation data; light scattering data are loaded.\n"
+        "Nothing was computed: choose one of the distributions for light scattering data.");
+  // The run takes its range from the parameters entered.
+  const float low = gModelParameterVector.P[1], high = gModelParameterVector.P[5];
+  if (!Conti().gridFromFile && low > high) {
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  "The distribution range starts at %g, above its end at %g.\n"
+                  "Nothing was computed: enter a start below the end in the model's parameters.",
+                  low, high);
+    return refuse(text);
+  }
+  return false;
 }
 
 }  // namespace
@@ -232,7 +262,7 @@ void TXLAWindow::CmRun() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
   rs.TransformAwaitsRun = false;
-  if (StopRunHere()) return;
+  if (StopRunHere() || DistributionRefused()) return;
   const ModelSelectorFlags& m = gModelSelectorFlags;
   RoadServices& r = Road();
   std::function<void()> work;
@@ -285,7 +315,7 @@ void RunModelFromTools(TXLAWindow& window) { window.CmRun(); }
 void TXLAWindow::CmFit() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
-  if (StopRunHere()) return;
+  if (StopRunHere() || DistributionRefused()) return;
   FitBusy = true;
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.SedTransformModel) {
@@ -337,9 +367,15 @@ void TXLAWindow::CmFit() {
     FitCurrentModel(host);
   }
   Frame().SetCursor(platform::CursorKind::Arrow);
+  // Presses after the one that stopped the fit asked for nothing: none of
+  // them stops the next computation or answers the next box.
+  platform::ReleaseInput();
+  platform::ClearInput();
+  platform::StopFlag() = false;
   PlaySoundFitDone();
   FitBusy = false;
   WindowFlags().FitInfoPending = true;
+  WindowFlags().UnsavedFit = CurrentScanSet().count > 0;
   CurrentScanSet().dataChanged = 0;
   // The report's rmsd is that of the model on the screen, the one the
   // next paint reports again.

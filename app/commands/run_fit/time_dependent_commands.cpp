@@ -84,7 +84,8 @@ void TXLAWindow::CmFitTimeDependentSM() {
   }
   TimeDependentFitState& st = TimeDependentFit();
   float size = static_cast<float>(st.setSize > 0 ? st.setSize : 3);
-  if (!InputFloat(&size, size, true, "enter number of scans per set", kTitle)) return;
+  // Cancel keeps the size offered.
+  InputFloat(&size, size, true, "enter number of scans per set", kTitle);
   auto ask = [](const char* text) {
     return platform::UI().MessageBox(kTitle, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
            platform::IDYES;
@@ -105,6 +106,9 @@ void TXLAWindow::CmFitTimeDependentSM() {
       if (picture.metafile) platform::Clipboard().SetPicture(picture);
     }
     FreeTimeDependentCurves();
+    // The scans show the last set's model until the whole set with the
+    // restored parameters is simulated again.
+    CmRun();
   }
   Frame().Invalidate(true);
 }

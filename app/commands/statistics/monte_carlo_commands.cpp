@@ -45,23 +45,24 @@ bool AskResultFolder(const char* defaultExtension, std::string& path) {
   return true;
 }
 
-int Count(float n) { return static_cast<int>(std::floor(n)); }
+bool AskCount(int& value, const char* prompt) { return InputCount(&value, value, prompt, kTitle); }
 
 }  // namespace
 
 void TXLAWindow::CmMonteCarloForDistributions() {
   if (!DistributionModelOn()) return;
   if (!platform::AskYes(kTitle, std::string(kExplanation) + " - continue?")) return;
-  float n = 100.0f, c = 0.68f;
-  if (!Ask(*this, n, "number of simulations") || !Ask(*this, c, "confidence level for display")) return;
+  int n = 100;
+  float c = 0.68f;
+  if (!AskCount(n, "number of simulations") || !Ask(*this, c, "confidence level for display")) return;
   std::string path;
   if (!AskResultFolder("", path)) return;
   const bool writeEach = platform::AskYes("SET PREFERENCE", "write distribution to file at each iteration?");
 
   Frame().SetCursor(platform::CursorKind::Wait);
   PrepareContiContext(*this);
-  RunMonteCarloDistributions(Count(n), c, path, writeEach);
-  while (Ask(*this, c, "change confidence level")) {
+  const int done = RunMonteCarloDistributions(n, c, path, writeEach);
+  while (done >= 2 && Ask(*this, c, "change confidence level")) {
     MonteCarloDistributionLimits(c);
     RequestRepaint(*this);
   }
@@ -84,8 +85,9 @@ void TXLAWindow::CmMonteCarloIntegratedSw() {
       " - continue?";
   if (!platform::AskYes(kTitle, explanation)) return;
   if (!DistributionModelOn()) return;
-  float n = 100.0f, c = 0.68f, sMin = 1.0f, sMax = 10.0f;
-  if (!Ask(*this, n, "number of simulations") ||
+  int n = 100;
+  float c = 0.68f, sMin = 1.0f, sMax = 10.0f;
+  if (!AskCount(n, "number of simulations") ||
       !Ask(*this, c, "confidence level of regularization (P-value, recommended 0.68)") ||
       !Ask(*this, sMin, "left integration limit (smin)") || !Ask(*this, sMax, "right integration limit (smax)"))
     return;
@@ -95,8 +97,8 @@ void TXLAWindow::CmMonteCarloIntegratedSw() {
 
   Frame().SetCursor(platform::CursorKind::Wait);
   PrepareContiContext(*this);
-  RunMonteCarloSw(Count(n), c, sMin, sMax, path, writeEach);
-  while (platform::AskYes(kTitle, "other integration limits?")) {
+  const int done = RunMonteCarloSw(n, c, sMin, sMax, path, writeEach);
+  while (done >= 2 && platform::AskYes(kTitle, "other integration limits?")) {
     if (!Ask(*this, sMin, "left integration limit (smin)") || !Ask(*this, sMax, "right integration limit (smax)"))
       break;
     MonteCarloSwStatistics(sMin, sMax, c);

@@ -133,7 +133,8 @@ bool CCtotMovie::ReadFile(const std::string& path) {
 bool CCtotMovie::WriteFile() {
   if (!loaded || fileName.empty()) return false;
   if (!MeanField().freeze && ModelHoldsMeanField() && !CopyMeanFieldToCtotMovie()) return false;
-  std::FILE* f = std::fopen(platform::ToNative(fileName).c_str(), "w");
+  platform::CheckedOutputFile file(fileName);
+  std::FILE* f = file.get();
   if (!f) {
     std::printf("\n\aAttention: could not open %s", fileName.c_str());
     return false;
@@ -148,8 +149,7 @@ bool CCtotMovie::WriteFile() {
     for (int j = 1; j <= radiusCount; ++j) std::fprintf(f, "%f ", static_cast<double>(values[i][j]));
     std::fprintf(f, "\n");
   }
-  const bool ok = !std::ferror(f);
-  if (std::fclose(f) != 0 || !ok) return false;
+  if (!file.Commit()) return false;
   saved = true;
   return true;
 }

@@ -1,0 +1,242 @@
+// Keys and clicks that reach the window while a fit computes: the first one
+// stops the fit, and whatever follows, however fast, leaves the best state
+// found and its model on the screen.
+// The program's headers come first: Qt's keyword macros must not reach them.
+#include "road_support.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <cmath>
+#include <cstdlib>
+
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_report.h"
+#include "platform/input_events.h"
+#include "platform/qt/frame_window.h"
+#include "desktop_support.h"
+
+// The scan set has a member of that name.
+#undef signals
+
+namespace {
+
+void Drain() {
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+enum class Method { Simplex, Marquardt, Annealing };
+
+struct KeyRun {
+  const char* name;
+  Method method;
+  bool continuous;
+};
+
+class FitKeys : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    StartOffscreenDesktop();
+  }
+  void TearDown() override {
+    platform::SetEventPump({});
+    platform::ReleaseInput();
+    platform::ClearInput();
+    platform::StopFlag() = false;
+    window_.reset();
+    FreeDistributionArrays();
+    gModelSelectorFlags = ModelSelectorFlags{};
+    platform::SetFrameWindowFactory({});
+    RoadTest::TearDown();
+  }
+  platform::qt::QtFrameWindow& Qt() { return dynamic_cast<platform::qt::QtFrameWindow&>(Window().Frame()); }
+
+  void Shown() {
+    Qt().Resize(1000, 700);
+    Qt().Show();
+  }
+  // c(s) over 1..10 S with the frictional ratio fitted, run once.
+  void ContinuousAnalysis() {
+    Shown();
+    LoadRun(5);
+    gFitEngineState.fitTINoise = 0;
+    Window().Dispatch(275);
+    forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
+                   {{405, "30"}, {406, "1"}, {407, "10"}, {435, "5.9500"}, {437, "7.1800"}},
+                   {{431, 0}, {455, 0}, {434, 0}, {436, 0}, {416, 1}}});
+    Window().Dispatch(212);
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+    Window().Dispatch(213);
+    Drain();
+  }
+  // One species at 4.6 S and D 5, s fitted, run once.
+  void DiscreteAnalysis() {
+    Shown();
+    LoadRun(3);
+    gFitEngineState.molarMassParameters = 0;
+    Window().Dispatch(198);
+    forms_.Expect({"noninteracting species model",
+                   {{405, "1.0"}, {406, "5.0"}, {407, "4.6"}, {435, "5.9500"}, {437, "7.1800"}, {433, "0"}},
+                   {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 1}, {403, 0}, {404, 1}, {431, 0},
+                    {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+    Window().Dispatch(212);
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+    Window().Dispatch(213);
+    Drain();
+  }
+  static void Choose(Method m) {
+    FitEngineState& fs = gFitEngineState;
+    fs.useMarquardt = m == Method::Marquardt;
+    fs.useAnnealing = m == Method::Annealing;
+    fs.annealTemperature = m == Method::Annealing ? 0.5f : 0.0f;
+    fs.annealStartTemperature = fs.annealTemperature;
+    fs.annealFinalMarquardt = 0;
+    fs.annealFinalSimplex = 0;
+  }
+
+  // A key as the user types it into the window.
+  void Type(int qtKey, const char* text) {
+    QKeyEvent press(QEvent::KeyPress, qtKey, Qt::NoModifier, QString::fromLatin1(text));
+    QCoreApplication::sendEvent(&Qt(), &press);
+    QKeyEvent release(QEvent::KeyRelease, qtKey, Qt::NoModifier, QString::fromLatin1(text));
+    QCoreApplication::sendEvent(&Qt(), &release);
+  }
+  void Click() {
+    const QPointF at(300, 300);
+    QMouseEvent press(QEvent::MouseButtonPress, at, Qt().mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(&Qt(), &press);
+  }
+
+  // From the third evaluation on, each look at the event queue finds the
+  // next of "a b space Escape", then clicks and more keys: the user goes on
+  // typing while the fit ends and shows its result. Returns how many were sent.
+  int TypeThroughTheFit() {
+    int sent = 0;
+    platform::SetEventPump([this, &sent] {
+      if (gFitEngineState.evaluationsThisRun < 3 || sent >= 40) return;
+      // The first four come together, typed faster than the fit looks.
+      for (int burst = sent == 0 ? 4 : 1; burst > 0; --burst, ++sent) {
+        switch (sent % 6) {
+          case 0: Type(Qt::Key_A, "a"); break;
+          case 1: Type(Qt::Key_B, "b"); break;
+          case 2: Type(Qt::Key_Space, " "); break;
+          case 3: Type(Qt::Key_Escape, "\x1b"); break;
+          case 4: Click(); break;
+          default: Type(Qt::Key_Return, "\r"); break;
+        }
+      }
+    });
+    ui_->lenient = true;
+    Window().Dispatch(215);
+    platform::SetEventPump({});
+    Drain();
+    return sent;
+  }
+
+  static double ReportedRmsd() {
+    const std::string& line = LastFitInfoLines().line[3];
+    EXPECT_EQ(line.rfind("rmsd=", 0), 0u) << line;
+    return std::atof(line.c_str() + 5);
+  }
+  // The rmsd of data and model computed here, over the fit limits.
+  static double RmsdHere() {
+    const ScanSet& s = CurrentScanSet();
+    double sum = 0;
+    int n = 0;
+    for (int i = 1; i <= s.count; ++i)
+      for (int j = s.firstFitPoint[i]; j <= s.lastFitPoint[i]; ++j) {
+        const double d = s.signals[i][j] - s.model[i][j];
+        sum += d * d;
+        ++n;
+      }
+    return n ? std::sqrt(sum / n) : 0.0;
+  }
+};
+
+class FitKeysTable : public FitKeys, public ::testing::WithParamInterface<KeyRun> {};
+
+TEST_P(FitKeysTable, KeysThroughoutAFitLeaveTheBestStateAndItsModel) {
+  const KeyRun& k = GetParam();
+  if (k.continuous)
+    ContinuousAnalysis();
+  else
+    DiscreteAnalysis();
+  Choose(k.method);
+  const double before = RmsdHere();
+  ASSERT_GT(before, 0.0);
+  const int sent = TypeThroughTheFit();
+  ASSERT_GE(sent, 4) << "the keys never reached the fit";
+  EXPECT_FALSE(Window().FitBusy);
+  // Shown is what is reported: the model on the screen is the one whose
+  // rmsd the report gives, and it is no worse than the state before.
+  const double after = RmsdHere();
+  EXPECT_NEAR(ReportedRmsd(), after, 5e-6);
+  EXPECT_LE(after, before * 1.0001);
+  if (k.continuous) {
+    const ContiSettings& cs = Conti();
+    float largest = 0;
+    for (int i = 1; i <= cs.gridSize; ++i) largest = std::max(largest, cs.distribution[i]);
+    EXPECT_GT(largest, 0.0f);
+  }
+  // The keys after the first were taken by nobody: none waits for the next command.
+  EXPECT_FALSE(platform::KeyDownPending());
+  EXPECT_FALSE(platform::StopFlag().load());
+  EXPECT_FALSE(platform::InputHeld());
+}
+
+INSTANTIATE_TEST_SUITE_P(Fits, FitKeysTable,
+                         ::testing::Values(KeyRun{"CsSimplex", Method::Simplex, true},
+                                           KeyRun{"CsMarquardt", Method::Marquardt, true},
+                                           KeyRun{"CsAnnealing", Method::Annealing, true},
+                                           KeyRun{"DiscreteSimplex", Method::Simplex, false},
+                                           KeyRun{"DiscreteMarquardt", Method::Marquardt, false},
+                                           KeyRun{"DiscreteAnnealing", Method::Annealing, false}),
+                         [](const ::testing::TestParamInfo<KeyRun>& i) { return std::string(i.param.name); });
+
+// Keys that a computation itself finds queued (no window between): the
+// final evaluation of a stopped fit takes none of them.
+TEST_F(FitKeys, QueuedKeysDoNotInterruptTheEvaluationThatEndsAStoppedFit) {
+  ContinuousAnalysis();
+  const double before = RmsdHere();
+  int posted = 0;
+  platform::SetEventPump([&] {
+    if (gFitEngineState.evaluationsThisRun < 3 || posted >= 30) return;
+    for (int burst = posted == 0 ? 4 : 1; burst > 0; --burst, ++posted) platform::PostKeyDown("ab \x1b"[posted % 4]);
+  });
+  ui_->lenient = true;
+  Window().Dispatch(215);
+  platform::SetEventPump({});
+  Drain();
+  ASSERT_GE(posted, 4);
+  const double after = RmsdHere();
+  EXPECT_NEAR(ReportedRmsd(), after, 5e-6);
+  EXPECT_LE(after, before * 1.0001);
+  const ContiSettings& cs = Conti();
+  float largest = 0;
+  for (int i = 1; i <= cs.gridSize; ++i) largest = std::max(largest, cs.distribution[i]);
+  EXPECT_GT(largest, 0.0f);
+}
+
+// After the fit the keyboard is the user's again: a key stops the next fit.
+TEST_F(FitKeys, TheNextFitStopsAtTheNextKey) {
+  ContinuousAnalysis();
+  TypeThroughTheFit();
+  int evaluations = -1;
+  platform::SetEventPump([&] {
+    if (gFitEngineState.evaluationsThisRun >= 3 && evaluations < 0) {
+      evaluations = gFitEngineState.evaluationsThisRun;
+      Type(Qt::Key_X, "x");
+    }
+  });
+  Window().Dispatch(215);
+  platform::SetEventPump({});
+  ASSERT_GT(evaluations, 0);
+  // A stopped simplex ends within the evaluation it was in and the final one.
+  EXPECT_LE(gFitEngineState.evaluationsThisRun, evaluations + 6);
+}
+
+}  // namespace

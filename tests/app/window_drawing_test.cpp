@@ -1,0 +1,157 @@
+// What the desktop window draws besides its plots: the progress line of a
+// load, the reference meniscus of a buffer mismatch, the residual histogram
+// between the steps of a fit, and lines of text written again at one place.
+// The program's headers come first: Qt's keyword macros must not reach them.
+#include "road_support.h"
+
+#include <QApplication>
+#include <QImage>
+
+#include "app/plot_input/markers.h"
+#include "app/startup/program_options.h"
+#include "app/window/window_fit_host.h"
+#include "app/wiring/plot_wiring.h"
+#include "plot/cwinplot.h"
+#include "desktop_support.h"
+#include "models/buffer/buffer_sed_settings.h"
+#include "plot/plot_window_set.h"
+#include "plot/text_in_place.h"
+#include "platform/qt/frame_window.h"
+#include "platform/scripted_ui.h"
+
+// The scan set has a member of that name.
+#undef signals
+
+namespace {
+
+void Drain() {
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+// Looks at the window whenever a load tells its progress.
+class ProgressWatchingUI : public platform::ScriptedUserInterface {
+ public:
+  std::function<void(double)> onProgress;
+  void Progress(const std::string& label, double fraction) override {
+    if (onProgress) onProgress(fraction);
+    ScriptedUserInterface::Progress(label, fraction);
+  }
+};
+
+class WindowDrawing : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    StartOffscreenDesktop();
+  }
+  void TearDown() override {
+    gBufferSedSettings = BufferSedSettings{};
+    Options().ShowResidualsHistogram = false;
+    window_.reset();
+    platform::SetFrameWindowFactory({});
+    RoadTest::TearDown();
+  }
+  platform::qt::QtFrameWindow& Qt() { return dynamic_cast<platform::qt::QtFrameWindow&>(Window().Frame()); }
+  void Shown() {
+    Qt().Resize(1000, 700);
+    Qt().Show();
+    Qt().Invalidate(true);
+    Drain();
+  }
+  QRgb Pixel(int x, int y) { return Qt().Canvas().Image().pixel(x, y) & 0xffffff; }
+  // Pixels of one colour in column x over the rows of the data plot.
+  int InColumn(int x, QRgb colour) {
+    const QImage& image = Qt().Canvas().Image();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      if ((image.pixel(x, y) & 0xffffff) == colour) ++n;
+    return n;
+  }
+};
+
+TEST_F(WindowDrawing, ALoadDrawsItsProgressLineAndPutsBackWhatWasUnderIt) {
+  Shown();
+  ASSERT_TRUE(WindowFlags().WindowPainted);
+  const QRgb before = Pixel(60, 10);
+  ProgressWatchingUI ui;
+  platform::ScopedUI scope(ui);
+  int redAtEnd = -1, redHalfway = -1;
+  ui.onProgress = [&](double fraction) {
+    // The line is drawn after the interface heard of the fraction: at the
+    // next report it shows the one before.
+    int red = 0;
+    for (int x = 10; x < 110; ++x)
+      if (Pixel(x, 10) == 0xff0000) ++red;
+    if (fraction < 0) redAtEnd = red;
+    if (fraction > 0.5 && redHalfway < 0) redHalfway = red;
+  };
+  const auto paths = WriteRun(".ra1", 4);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  // After two of four files half of the 100-pixel bar is red; at the end all of it.
+  EXPECT_NEAR(redHalfway, 50, 1);
+  EXPECT_EQ(redAtEnd, 100);
+  EXPECT_EQ(Pixel(60, 10), before);
+  EXPECT_EQ(CurrentScanSet().loadProgress, nullptr);
+}
+
+TEST_F(WindowDrawing, TheReferenceMeniscusIsPaintedWithTheMeniscus) {
+  Shown();
+  LoadRun(3);
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.1f;
+  BufferSedSettings& b = gBufferSedSettings;
+  b.MeniscusDifference = 0.1;
+  const QRgb magenta = 0xff00ff;
+  auto paintedAt = [&](float r) {
+    Qt().Invalidate(true);
+    Drain();
+    return InColumn(MarkerColumn(Window(), r), magenta);
+  };
+  EXPECT_EQ(paintedAt(5.9f), 0);  // no correction, no reference meniscus
+  b.BufferSedOn = true;
+  b.MeniscusMismatch = true;
+  EXPECT_GT(paintedAt(5.9f), 100);
+  b.MeniscusMismatch = false;
+  EXPECT_EQ(paintedAt(5.9f), 0);
+}
+
+TEST_F(WindowDrawing, TheResidualHistogramFollowsTheResidualsBetweenTheStepsOfAFit) {
+  Shown();
+  LoadRun(3);
+  Options().ShowResidualsHistogram = true;
+  SyncPlotPreferences();
+  UpdateResidualHistogram();
+  ASSERT_NE(CurrentPlotWindows().histogramPlot, nullptr);
+  const auto before = CurrentPlotWindows().histogramPlot->lastMetafile;
+  // The fit draws its curves between two steps.
+  ScanSet& s = CurrentScanSet();
+  for (int i = 1; i <= s.count; ++i)
+    for (int j = 1; j <= s.points[i]; ++j) s.residuals[i][j] = 0.01f * static_cast<float>(j % 7);
+  MainFitHost()->DrawFitCurves();
+  ASSERT_NE(CurrentPlotWindows().histogramPlot, nullptr);
+  EXPECT_NE(CurrentPlotWindows().histogramPlot->lastMetafile, before);
+}
+
+TEST_F(WindowDrawing, ATextWrittenAgainAtItsPlaceLeavesNothingOfALongerOne) {
+  Shown();
+  LoadRun(3);
+  WindowFitHost& host = *MainFitHost();
+  const std::string longer = "testrmsd=0.0123456789 (n=12024,lambda=1.0e-03)";
+  const std::string shorter = "s1";
+  host.DrawText(10, 30, longer);
+  int inkedBefore = 0;
+  for (int x = 60; x < 300; ++x)
+    for (int y = 30; y < 45; ++y)
+      if (Pixel(x, y) == 0) ++inkedBefore;
+  ASSERT_GT(inkedBefore, 20) << "the longer text was not drawn there";
+  host.DrawText(10, 30, shorter);
+  int inkedAfter = 0;
+  for (int x = 60; x < 300; ++x)
+    for (int y = 30; y < 45; ++y)
+      if (Pixel(x, y) == 0) ++inkedAfter;
+  EXPECT_EQ(inkedAfter, 0);
+}
+
+}  // namespace
