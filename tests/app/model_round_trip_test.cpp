@@ -349,4 +349,20 @@ TEST_F(ModelRoundTrip, AHiddenModelFromASavedFileKeepsTheFilesEntries) {
   EXPECT_EQ(Open(), loaded) << Describe(Open(), loaded);
 }
 
+// The invariant D of its c(s) variant (cm^2/s) is shown so that taking
+// the dialog as it stands keeps it.
+TEST_F(ModelRoundTrip, TheInvariantDIsShownSoThatItIsKept) {
+  LoadRun(3);
+  Choose(526);
+  const Shown shown = Open();
+  // Confirmed as shown: no warning about a D of 0.
+  EXPECT_TRUE(ui_->failures.empty());
+  std::string text;
+  for (const auto& c : shown)
+    if (std::get<0>(c) == 419) text = std::get<4>(c);
+  EXPECT_EQ(text, "5.000e-07");
+  EXPECT_FLOAT_EQ(Conti().invariantD, 5e-7f);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[11], 5e-7f);
+}
+
 }  // namespace
