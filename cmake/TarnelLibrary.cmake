@@ -14,9 +14,29 @@ function(tarnel_library name)
   endif()
 endfunction()
 
-# One test program per folder of tests/, made of every .cpp in it.
+# The vector kernels this processor runs besides the one the program
+# chooses (numerics/vector_kernel.h), found once at configuration.
+if(NOT DEFINED TARNEL_OTHER_KERNELS)
+  try_run(_kernels_ran _kernels_built ${CMAKE_BINARY_DIR}/vector_kernels
+          SOURCES ${PROJECT_SOURCE_DIR}/cmake/VectorKernels.cpp
+                  ${PROJECT_SOURCE_DIR}/numerics/vector_kernel.cpp
+          CMAKE_FLAGS "-DINCLUDE_DIRECTORIES=${PROJECT_SOURCE_DIR}"
+          CXX_STANDARD 20
+          RUN_OUTPUT_VARIABLE _kernels)
+  if(NOT _kernels_built OR NOT _kernels_ran EQUAL 0)
+    set(_kernels generic)
+  endif()
+  set(TARNEL_OTHER_KERNELS "${_kernels}" CACHE STRING
+      "Vector kernels the rounding-sensitive test programs run under as well")
+  message(STATUS "Tests run once more under the kernels: ${TARNEL_OTHER_KERNELS}")
+endif()
+
+# One test program per folder of tests/, made of every .cpp in it. With
+# EVERY_KERNEL its tests run once more under each of TARNEL_OTHER_KERNELS
+# (named <test>.<kernel>, label "kernel"), so that results that depend on
+# rounding are checked with what other processors compute.
 function(tarnel_tests folder)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "EVERY_KERNEL" "" "DEPS" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   if(_sources)
     add_executable(test_${folder} ${_sources})
@@ -26,5 +46,13 @@ function(tarnel_tests folder)
       TARNEL_REFERENCE_DIR="${PROJECT_SOURCE_DIR}/tests/data/reference")
     gtest_discover_tests(test_${folder} DISCOVERY_TIMEOUT 60
       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    if(ARG_EVERY_KERNEL)
+      foreach(_kernel IN LISTS TARNEL_OTHER_KERNELS)
+        gtest_discover_tests(test_${folder} DISCOVERY_TIMEOUT 60 TEST_SUFFIX .${_kernel}
+          PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+                     ENVIRONMENT_MODIFICATION "TARNEL_KERNEL=set:${_kernel}"
+                     LABELS kernel)
+      endforeach()
+    endif()
   endif()
 endfunction()

@@ -14,6 +14,7 @@
 #include "fit/serial_fit_settings.h"
 #include "numerics/error_box.h"
 #include "numerics/linear_solvers.h"
+#include "numerics/vector_kernel.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 
@@ -95,9 +96,10 @@ __attribute__((always_inline)) inline double Dot(const double* a, const double* 
 // in l; a row of a that vanishes stands for a variable held at its bound,
 // whose unknown is 0. False when the factorisation meets a non-positive
 // pivot. The Marquardt step solves one such system per iteration, so the
-// factorisation is vectorised for the processor at hand.
-__attribute__((optimize("O3"), target_clones("avx512f", "avx2", "default"))) bool
-CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l, int* held) {
+// factorisation is vectorised for each kernel (below).
+__attribute__((always_inline)) inline bool CholeskySolveHeldBody(double** a, const double* g,
+                                                                double* x, int n, double** l,
+                                                                int* held) {
   for (int i = 1; i <= n; ++i) {
     bool zero = true;
     for (int j = 1; j <= n && zero; ++j) zero = a[i][j] == 0.0;
@@ -164,8 +166,8 @@ CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l, int
 
 // w = A^-1 e_k (1-based, n) from the factor A = L L' that CholeskySolveHeld
 // left in l; the unit rows of variables held there give w_i = 0.
-__attribute__((optimize("O3"), target_clones("avx512f", "avx2", "default"))) void
-UnitColumnSolve(double** l, int n, int k, double* w) {
+__attribute__((always_inline)) inline void UnitColumnSolveBody(double** l, int n, int k,
+                                                              double* w) {
   for (int i = 1; i < k; ++i) w[i] = 0.0;
   w[k] = 1.0 / l[k][k];
   for (int i = k + 1; i <= n; ++i) w[i] = -Dot(l[i] + k - 1, w + k - 1, i - k) / l[i][i];
@@ -176,6 +178,40 @@ UnitColumnSolve(double** l, int n, int k, double* w) {
     w[i] = wi;
     for (int m = 1; m < i; ++m) w[m] -= li[m] * wi;
   }
+}
+
+// Each kernel's copy of the two solves, chosen by the active kernel.
+__attribute__((optimize("O3"))) bool CholeskySolveHeldGeneric(double** a, const double* g,
+                                                              double* x, int n, double** l,
+                                                              int* held) {
+  return CholeskySolveHeldBody(a, g, x, n, l, held);
+}
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 bool CholeskySolveHeldAvx2(
+    double** a, const double* g, double* x, int n, double** l, int* held) {
+  return CholeskySolveHeldBody(a, g, x, n, l, held);
+}
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 bool CholeskySolveHeldAvx512(
+    double** a, const double* g, double* x, int n, double** l, int* held) {
+  return CholeskySolveHeldBody(a, g, x, n, l, held);
+}
+bool CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l, int* held) {
+  return ForActiveKernel(CholeskySolveHeldGeneric, CholeskySolveHeldAvx2,
+                         CholeskySolveHeldAvx512)(a, g, x, n, l, held);
+}
+
+__attribute__((optimize("O3"))) void UnitColumnSolveGeneric(double** l, int n, int k, double* w) {
+  UnitColumnSolveBody(l, n, k, w);
+}
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 void UnitColumnSolveAvx2(double** l, int n,
+                                                                          int k, double* w) {
+  UnitColumnSolveBody(l, n, k, w);
+}
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 void UnitColumnSolveAvx512(double** l, int n,
+                                                                              int k, double* w) {
+  UnitColumnSolveBody(l, n, k, w);
+}
+void UnitColumnSolve(double** l, int n, int k, double* w) {
+  ForActiveKernel(UnitColumnSolveGeneric, UnitColumnSolveAvx2, UnitColumnSolveAvx512)(l, n, k, w);
 }
 
 // Holds variable k at its bound in the step d of A d = g (A = L L' in l):

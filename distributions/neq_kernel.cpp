@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <immintrin.h>
 
 #include "numerics/arrays.h"
+#include "numerics/vector_kernel.h"
 
 PackedDesign& Design() {
   static PackedDesign design;
@@ -45,8 +45,7 @@ void TileGeneric(const float* const* xi, const float* const* xj, size_t len,
 }
 
 // Sums of four 4-wide accumulators, as one 4-wide vector (a, b, c, d).
-__attribute__((target("avx2,fma"))) inline __m256d Sum4x4(__m256d a, __m256d b, __m256d c,
-                                                         __m256d d) {
+TARNEL_TARGET_AVX2 inline __m256d Sum4x4(__m256d a, __m256d b, __m256d c, __m256d d) {
   const __m256d ab = _mm256_hadd_pd(a, b);  // a01 b01 a23 b23
   const __m256d cd = _mm256_hadd_pd(c, d);
   const __m256d lo = _mm256_permute2f128_pd(ab, cd, 0x20);
@@ -54,9 +53,8 @@ __attribute__((target("avx2,fma"))) inline __m256d Sum4x4(__m256d a, __m256d b, 
   return _mm256_add_pd(lo, hi);
 }
 
-__attribute__((target("avx2,fma"))) void TileAvx2(const float* const* xi,
-                                                 const float* const* xj, size_t len,
-                                                 double* const* p) {
+TARNEL_TARGET_AVX2 void TileAvx2(const float* const* xi, const float* const* xj, size_t len,
+                                 double* const* p) {
   // Three passes of 2 x 4 accumulators keep within the 16 vector registers.
   for (int pass = 0; pass < 3; ++pass) {
     const float* a0 = xi[2 * pass];
@@ -93,8 +91,7 @@ __attribute__((target("avx2,fma"))) void TileAvx2(const float* const* xi,
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 // Sums of four 8-wide accumulators, as one 4-wide vector (a, b, c, d).
-__attribute__((target("avx512f"))) inline __m256d Sum4x8(__m512d a, __m512d b, __m512d c,
-                                                        __m512d d) {
+TARNEL_TARGET_AVX512 inline __m256d Sum4x8(__m512d a, __m512d b, __m512d c, __m512d d) {
   const __m512d ab = _mm512_add_pd(_mm512_unpacklo_pd(a, b), _mm512_unpackhi_pd(a, b));
   const __m512d cd = _mm512_add_pd(_mm512_unpacklo_pd(c, d), _mm512_unpackhi_pd(c, d));
   const __m512d x = _mm512_shuffle_f64x2(ab, cd, 0x88);
@@ -105,9 +102,8 @@ __attribute__((target("avx512f"))) inline __m256d Sum4x8(__m512d a, __m512d b, _
   return _mm512_castpd512_pd256(_mm512_add_pd(z, w));
 }
 
-__attribute__((target("avx512f"))) void TileAvx512(const float* const* xi,
-                                                  const float* const* xj, size_t len,
-                                                  double* const* p) {
+TARNEL_TARGET_AVX512 void TileAvx512(const float* const* xi, const float* const* xj, size_t len,
+                                     double* const* p) {
   __m512d c[6][4];
 #pragma GCC unroll 6
   for (int i = 0; i < 6; ++i)
@@ -137,40 +133,11 @@ __attribute__((target("avx512f"))) void TileAvx512(const float* const* xi,
 
 #pragma GCC diagnostic pop
 
-struct KernelChoice {
-  TileKernel tile;
-  const char* name;
-};
-
-KernelChoice ChooseKernel() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return {TileAvx512, "avx512"};
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return {TileAvx2, "avx2"};
-  return {TileGeneric, "generic"};
-}
-
-KernelChoice& Kernel() {
-  static KernelChoice choice = ChooseKernel();
-  return choice;
-}
+TileKernel ActiveTile() { return ForActiveKernel<TileKernel>(TileGeneric, TileAvx2, TileAvx512); }
 
 }  // namespace
 
-const char* ProductKernelName() { return Kernel().name; }
-
-bool SelectProductKernel(const char* name) {
-  const std::string n = name;
-  if (n == "avx512" && __builtin_cpu_supports("avx512f")) {
-    Kernel() = {TileAvx512, "avx512"};
-  } else if (n == "avx2" && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-    Kernel() = {TileAvx2, "avx2"};
-  } else if (n == "generic") {
-    Kernel() = {TileGeneric, "generic"};
-  } else {
-    return false;
-  }
-  return true;
-}
+const char* ProductKernelName() { return VectorKernelName(ActiveVectorKernel()); }
 
 void ReserveDesign(int n, size_t points) {
   PackedDesign& d = Design();
@@ -222,7 +189,7 @@ long ProductCost(const PackedDesign& d) {
 
 void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
                              const std::atomic<bool>& stop, std::atomic<long>* done) {
-  const TileKernel tile = Kernel().tile;
+  const TileKernel tile = ActiveTile();
   const size_t len = PackedDesign::kChunk;
   const float* xi[PackedDesign::kBlock];
   const float* xj[PackedDesign::kColumns];
@@ -249,7 +216,7 @@ void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
 
 void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
                              const std::atomic<bool>& stop, std::atomic<long>* done) {
-  const TileKernel tile = Kernel().tile;
+  const TileKernel tile = ActiveTile();
   const size_t len = PackedDesign::kChunk;
   const float* xi[PackedDesign::kBlock];
   const float* xj[PackedDesign::kColumns];

@@ -59,8 +59,6 @@ void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
 int ProductBlockTiles(int ib);
 long ProductCost(const PackedDesign& d);
 
-// Which vector unit the kernel uses ("avx512", "avx2", "generic").
+// Which vector unit the kernel uses ("avx512", "avx2", "generic"): the
+// kernel of numerics/vector_kernel.h.
 const char* ProductKernelName();
-// Chooses the kernel by that name; false (no change) when the processor
-// lacks it. The best available one is chosen at start.
-bool SelectProductKernel(const char* name);

@@ -24,6 +24,7 @@
 #include "numerics/arrays.h"
 #include "numerics/error_box.h"
 #include "numerics/regrid.h"
+#include "numerics/vector_kernel.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
@@ -146,9 +147,8 @@ __attribute__((always_inline)) inline double SumRange(const float* row, int firs
 }
 
 // Means and packing of kernel k over its rows of float values. Vectorised
-// for the processor at hand: this pass touches every kernel value once.
-__attribute__((optimize("O3"), target_clones("avx512f", "avx2", "default"))) void
-PrepareKernel(const Plan& p, int i) {
+// for each vector kernel (below): this pass touches every kernel value once.
+__attribute__((always_inline)) inline void PrepareKernelBody(const Plan& p, int i) {
   NormalEquationBlock& b = NeqBlock();
   const int k = i + p.offset;
   float** a = WorkBlock().lammSolutions[k];
@@ -189,6 +189,20 @@ PrepareKernel(const Plan& p, int i) {
         o[r] = static_cast<float>(static_cast<double>(row[r]) - shift);
     }
   }
+}
+
+__attribute__((optimize("O3"))) void PrepareKernelGeneric(const Plan& p, int i) {
+  PrepareKernelBody(p, i);
+}
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 void PrepareKernelAvx2(const Plan& p, int i) {
+  PrepareKernelBody(p, i);
+}
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 void PrepareKernelAvx512(const Plan& p,
+                                                                            int i) {
+  PrepareKernelBody(p, i);
+}
+void PrepareKernel(const Plan& p, int i) {
+  ForActiveKernel(PrepareKernelGeneric, PrepareKernelAvx2, PrepareKernelAvx512)(p, i);
 }
 
 void PrepareData(Plan& p) {

@@ -12,6 +12,7 @@
 #include "lamm/fe_integrals.h"
 #include "lamm/lamm_ideal.h"
 #include "numerics/error_box.h"
+#include "numerics/vector_kernel.h"
 
 namespace {
 constexpr double kPi = 3.141592653589793;
@@ -40,8 +41,8 @@ inline double LargestLane(const Quad& m, double acc) {
 }
 
 // Largest of acc and c_i over i = from..to.
-__attribute__((target_clones("avx2", "default"))) double LargestValue(const double* c, int from,
-                                                                      int to, double acc) {
+__attribute__((always_inline)) inline double LargestValueBody(const double* c, int from, int to,
+                                                              double acc) {
   Quad m = {acc, acc, acc, acc};
   int i = from;
   for (; i + 3 <= to; i += 4) {
@@ -55,8 +56,7 @@ __attribute__((target_clones("avx2", "default"))) double LargestValue(const doub
 }
 
 // True when every c_i, i = from..to, lies strictly within +-1e100 (NaN does not).
-__attribute__((target_clones("avx2", "default"))) bool AllWithinRange(const double* c, int from,
-                                                                      int to) {
+__attribute__((always_inline)) inline bool AllWithinRangeBody(const double* c, int from, int to) {
   const Quad hi = {1e100, 1e100, 1e100, 1e100}, lo = -hi;
   QuadMask ok = {-1, -1, -1, -1};
   int i = from;
@@ -87,10 +87,9 @@ inline double NodeChange(const double* c, const double* p, int i, double floor) 
 // Largest of acc and the node changes over i = from..to (p_{to+1} exists).
 // A node that does not count divides by infinity, giving 0 or NaN, neither
 // of which can raise the maximum.
-__attribute__((target_clones("avx2", "default"))) double LargestChange(const double* c,
-                                                                       const double* p, int from,
-                                                                       int to, double floor,
-                                                                       double acc) {
+__attribute__((always_inline)) inline double LargestChangeBody(const double* c, const double* p,
+                                                               int from, int to, double floor,
+                                                               double acc) {
   int i = from;
   if (i == 1 && i <= to) {
     const double v = NodeChange(c, p, 1, floor);
@@ -120,6 +119,43 @@ __attribute__((target_clones("avx2", "default"))) double LargestChange(const dou
     acc = acc < v ? v : acc;
   }
   return acc;
+}
+
+// Each a generic copy and one for AVX2 (which every AVX-512 processor has),
+// chosen by the active vector kernel. Maxima and comparisons round nothing,
+// so every copy gives the same result.
+double LargestValueGeneric(const double* c, int from, int to, double acc) {
+  return LargestValueBody(c, from, to, acc);
+}
+TARNEL_TARGET_AVX2 double LargestValueAvx2(const double* c, int from, int to, double acc) {
+  return LargestValueBody(c, from, to, acc);
+}
+double LargestValue(const double* c, int from, int to, double acc) {
+  return ForActiveKernel(LargestValueGeneric, LargestValueAvx2, LargestValueAvx2)(c, from, to, acc);
+}
+
+bool AllWithinRangeGeneric(const double* c, int from, int to) {
+  return AllWithinRangeBody(c, from, to);
+}
+TARNEL_TARGET_AVX2 bool AllWithinRangeAvx2(const double* c, int from, int to) {
+  return AllWithinRangeBody(c, from, to);
+}
+bool AllWithinRange(const double* c, int from, int to) {
+  return ForActiveKernel(AllWithinRangeGeneric, AllWithinRangeAvx2, AllWithinRangeAvx2)(c, from, to);
+}
+
+double LargestChangeGeneric(const double* c, const double* p, int from, int to, double floor,
+                            double acc) {
+  return LargestChangeBody(c, p, from, to, floor, acc);
+}
+TARNEL_TARGET_AVX2 double LargestChangeAvx2(const double* c, const double* p, int from, int to,
+                                            double floor, double acc) {
+  return LargestChangeBody(c, p, from, to, floor, acc);
+}
+double LargestChange(const double* c, const double* p, int from, int to, double floor,
+                     double acc) {
+  return ForActiveKernel(LargestChangeGeneric, LargestChangeAvx2, LargestChangeAvx2)(c, p, from, to,
+                                                                                   floor, acc);
 }
 }  // namespace
 

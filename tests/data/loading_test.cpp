@@ -325,9 +325,10 @@ TEST_F(LoadingTest, EveryUnusableSpeedStepFileIsRefusedAndSaid) {
     EXPECT_EQ(CurrentSpeedProfile.profile, nullptr);
     EXPECT_EQ(CurrentSpeedClassification().refusedFile, steps);
     ASSERT_GE(ui.transcript.size(), c.reason ? 2u : 1u);
-    if (c.reason)
+    if (c.reason) {
       EXPECT_NE(ui.transcript[ui.transcript.size() - 2].text.find(c.reason), std::string::npos)
           << ui.transcript[ui.transcript.size() - 2].text;
+    }
     EXPECT_EQ(ui.transcript.back().text, "oops - speedsteps.txt rotor speed profile inconsistent with data");
   }
   // A file of one step that fits, with CR LF line ends, is taken.

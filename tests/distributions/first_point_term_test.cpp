@@ -99,7 +99,7 @@ TEST_F(FirstPointTest, DensityIntegralAndRunningIntegralKeepPointOneApart) {
     ContiSettings& cs = Conti();
     ConvertAmplitudesToDensity();
     const int k0 = m.separate ? 2 : 1;
-    if (m.separate) EXPECT_EQ(cs.distribution[1], kTerm) << m.name;
+    if (m.separate) { EXPECT_EQ(cs.distribution[1], kTerm) << m.name; }
     // Sum rule: the trapezoid area over the distribution's points.
     double area = 0;
     for (int i = k0; i < kN; ++i) area += 0.5 * (cs.distribution[i] + cs.distribution[i + 1]) * (x[i + 1] - x[i]);
@@ -113,7 +113,7 @@ TEST_F(FirstPointTest, DensityIntegralAndRunningIntegralKeepPointOneApart) {
     // The running integral starts at 0 on the first own point and ends at
     // the sum; point 1 stays the term.
     DifferentialToIntegralDistribution();
-    if (m.separate) EXPECT_EQ(cs.distribution[1], kTerm) << m.name;
+    if (m.separate) { EXPECT_EQ(cs.distribution[1], kTerm) << m.name; }
     EXPECT_EQ(cs.distribution[k0], 0.0f) << m.name;
     EXPECT_NEAR(cs.distribution[kN], own, 1e-5 * own) << m.name;
   }

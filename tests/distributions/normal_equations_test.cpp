@@ -7,6 +7,7 @@
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
 #include "distributions/neq_kernel.h"
+#include "numerics/vector_kernel.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "platform/input_events.h"
@@ -283,16 +284,17 @@ TEST(NormalEquations, EveryVectorKernelGivesTheSameSums) {
   TestScans t(M, R, 2, 690);
   RandomKernels(n, M, R, 41);
   FillData(t, n, true, true, 0.0, 42);
-  const std::string original = ProductKernelName();
-  ASSERT_TRUE(SelectProductKernel("generic"));
+  const VectorKernel original = ActiveVectorKernel();
+  ASSERT_TRUE(SetActiveVectorKernel(VectorKernel::Generic));
   ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::TIRI, 2));
   std::vector<double> ref;
   for (int k = 1; k <= n; ++k)
     for (int l = 0; l <= n; ++l)
       ref.push_back(l == 0 ? NeqBlock().rhs[k] : NeqBlock().normalMatrix[k][l]);
   const double S = NeqBlock().sumSquaresData;
-  for (const char* name : {"avx2", "avx512"}) {
-    if (!SelectProductKernel(name)) continue;
+  for (VectorKernel k : {VectorKernel::Avx2, VectorKernel::Avx512}) {
+    if (!SetActiveVectorKernel(k)) continue;
+    const char* name = VectorKernelName(k);
     ASSERT_TRUE(BuildNormalEquations(t.s, NoiseModel::TIRI, 3));
     EXPECT_NEAR(NeqBlock().sumSquaresData, S, 1e-12 * S) << name;
     size_t q = 0;
@@ -302,5 +304,5 @@ TEST(NormalEquations, EveryVectorKernelGivesTheSameSums) {
         EXPECT_NEAR(v, ref[q], 1e-12 * std::fabs(ref[q]) + 1e-14) << name << " " << k << "," << l;
       }
   }
-  SelectProductKernel(original.c_str());
+  SetActiveVectorKernel(original);
 }

@@ -143,7 +143,7 @@ TEST(EarlyScans, EarlierFirstScansGetFinerGrids) {
           EXPECT_LT(ScanError(x, ref[k], static_cast<int>(k) + 1), 1e-3) << "t = " << times[k];
       }
     }
-    if (moving) EXPECT_GT(nodes[0], nodes[1]);
+    if (moving) { EXPECT_GT(nodes[0], nodes[1]); }
   }
 }
 
