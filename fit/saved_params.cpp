@@ -347,27 +347,19 @@ bool TmpSaveBestParams(const std::string& path, bool intermediate) {
   return written;
 }
 
-int ReloadParameters(const std::string& path) {
-  std::vector<float> v;
-  if (!ReadValues(path, v)) return 0;
-  const int n = static_cast<int>(v.size()) - 1;
-  if (n < kSavedParamsMinimumLines) return 0;
-  auto has = [&](int line) { return line <= n; };
-  auto at = [&](int line) { return v[static_cast<std::size_t>(line)]; };
+namespace {
 
+// Lines 2-67: the species or grid slots, cell, fit limits, solution and
+// solver choices. Read before the model's own command, which needs them, and
+// again after it: what the command sets up from the current settings (its
+// range, resolution and solver defaults) must not stand over the file's.
+template <typename At>
+void ReadModelLines(const At& at) {
   ModelParams& mp = gModelParams;
   FitEngineState& fs = gFitEngineState;
   SolutionConditions& sc = gSolutionConditions;
   LammSolverSettings& ls = LammSettings();
-  ModelSelectorFlags& sel = gModelSelectorFlags;
   ScanSet& s = CurrentScanSet();
-  const SavedParamsHooks& hooks = CurrentSavedParamsHooks();
-
-  std::vector<float>& kept = KeptLines();
-  for (int line = 1; line <= kSavedParamsLines; ++line)
-    kept[static_cast<std::size_t>(line)] = has(line) ? at(line) : 0.0f;
-
-  sel.ClearSwitches();
   for (int k = 1; k <= kComponentSlots; ++k) {
     const int b = 2 + 9 * (k - 1);
     mp.included[k] = Int(at(b));
@@ -412,6 +404,31 @@ int ReloadParameters(const std::string& path) {
   ls.maxDcOverC = at(65);
   ls.pointsPerSigma = at(66);
   ls.fixedTimeStep = On(at(67));
+}
+
+}  // namespace
+
+int ReloadParameters(const std::string& path) {
+  std::vector<float> v;
+  if (!ReadValues(path, v)) return 0;
+  const int n = static_cast<int>(v.size()) - 1;
+  if (n < kSavedParamsMinimumLines) return 0;
+  auto has = [&](int line) { return line <= n; };
+  auto at = [&](int line) { return v[static_cast<std::size_t>(line)]; };
+
+  ModelParams& mp = gModelParams;
+  FitEngineState& fs = gFitEngineState;
+  SolutionConditions& sc = gSolutionConditions;
+  LammSolverSettings& ls = LammSettings();
+  ModelSelectorFlags& sel = gModelSelectorFlags;
+  const SavedParamsHooks& hooks = CurrentSavedParamsHooks();
+
+  std::vector<float>& kept = KeptLines();
+  for (int line = 1; line <= kSavedParamsLines; ++line)
+    kept[static_cast<std::size_t>(line)] = has(line) ? at(line) : 0.0f;
+
+  sel.ClearSwitches();
+  ReadModelLines(at);
   sel.LammDiscreteModel = On(at(68));
   sel.MonomerDimerModel = On(at(69));
   sel.MonomerTrimerModel = On(at(70));
@@ -427,6 +444,8 @@ int ReloadParameters(const std::string& path) {
       hooks.reselectDistributionModel(code);
     else
       DefaultReselect(code);
+    ReadModelLines(at);
+    if (code >= 2) fs.molarMassParameters = 1;
   }
   ls.modelInitialDistribution = On(at(74));
   ls.experimentalInitialDistribution = On(at(75));
