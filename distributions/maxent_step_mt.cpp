@@ -1,4 +1,4 @@
-#include "distributions/analysis/maxent_step_mt.h"
+#include "distributions/maxent_step_mt.h"
 
 #include <algorithm>
 #include <atomic>
