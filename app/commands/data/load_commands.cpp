@@ -37,16 +37,6 @@
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 
-MainWindowFlags& WindowFlags() {
-  static MainWindowFlags flags;
-  return flags;
-}
-
-RunSwitches& RunState() {
-  static RunSwitches state;
-  return state;
-}
-
 namespace {
 
 constexpr int kFitMAndSItem = 217;
