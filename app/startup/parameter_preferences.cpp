@@ -20,11 +20,6 @@
 
 std::string& ParamsIniPath() { return platform::ProgramPaths.ParamsIniPath; }
 
-ProgramOptions& Options() {
-  static ProgramOptions options;
-  return options;
-}
-
 namespace {
 
 constexpr int kPreferenceLines = 24;
