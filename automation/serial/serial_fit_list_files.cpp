@@ -6,7 +6,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "automation/serial/fluorescence_corrections.h"
+#include "automation/serial/fluorescence_correction_record.h"
 #include "automation/serial/serial_fit.h"
 #include "automation/serial/serial_fit_common.h"
 #include "automation/serial/serial_fit_steps.h"

@@ -11,7 +11,7 @@
 
 #include "automation/exchange/outside_program.h"
 #include "automation/plot_exports.h"
-#include "automation/serial/fluorescence_corrections.h"
+#include "automation/serial/fluorescence_correction_record.h"
 #include "automation/serial/serial_fit.h"
 #include "automation/serial/serial_fit_common.h"
 #include "automation/serial/serial_fit_steps.h"

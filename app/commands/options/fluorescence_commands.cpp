@@ -9,7 +9,7 @@
 
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
-#include "automation/serial/fluorescence_corrections.h"
+#include "automation/serial/fluorescence_correction_record.h"
 #include "data/fluorescence_corrections.h"
 #include "data/fluorescence_sort.h"
 #include "data/scan_set.h"
