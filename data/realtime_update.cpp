@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "data/data_messages.h"
+#include "data/file_name_list.h"
 #include "data/load_hooks.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
