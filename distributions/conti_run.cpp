@@ -26,6 +26,7 @@
 #include "distributions/max_entropy.h"
 #include "distributions/ms_table.h"
 #include "distributions/normal_equations.h"
+#include "distributions/prior_assembly.h"
 #include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
 #include "fit/dls_kernels.h"
