@@ -19,7 +19,7 @@ using data_messages::Format;
 
 namespace {
 
-RealtimeState g_state;
+RealtimeState& g_state = CurrentRealtimeState();
 
 bool CanOpen(const std::string& path) { return platform::FileExists(path); }
 
@@ -56,8 +56,6 @@ void ShowStatus(RealtimeState& rt) {
 }
 
 }  // namespace
-
-RealtimeState& CurrentRealtimeState() { return g_state; }
 
 bool RealtimeScanForNewFiles() {
   RealtimeState& rt = g_state;

@@ -15,7 +15,7 @@
 #include "data/file_name_list.h"
 #include "data/list_file_text.h"
 #include "data/load_hooks.h"
-#include "data/realtime_update.h"
+#include "data/realtime_state.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_file.h"
 #include "data/scan_grid.h"
