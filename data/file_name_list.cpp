@@ -4,7 +4,7 @@
 
 #include "data/data_messages.h"
 #include "data/scan_set.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 using data_messages::Format;

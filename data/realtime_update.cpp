@@ -10,7 +10,7 @@
 #include "data/load_hooks.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/clock.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"

@@ -25,7 +25,7 @@
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/diagnostics.h"
 #include "platform/paths.h"
 

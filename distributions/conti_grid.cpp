@@ -18,7 +18,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 

@@ -36,7 +36,7 @@
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/regrid.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"

@@ -20,7 +20,7 @@
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
 #include "fit/serial_fit_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 

@@ -15,8 +15,8 @@
 #include "data/scan_set.h"
 #include "fit/saved_params.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
-#include "numerics/error_box.h"
-#include "numerics/sounds.h"
+#include "platform/error_box.h"
+#include "platform/sounds.h"
 #include "platform/user_interface.h"
 
 namespace {
