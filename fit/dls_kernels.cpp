@@ -9,7 +9,7 @@
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 namespace {

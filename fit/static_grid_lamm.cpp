@@ -14,7 +14,7 @@
 #include "fit/species_simulation.h"
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 unsigned char gStaticGridAfterFailedRun = 0;
 

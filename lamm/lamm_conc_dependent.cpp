@@ -5,7 +5,7 @@
 
 #include "lamm/fe_integrals.h"
 #include "lamm/lamm_ideal.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 constexpr double kPi = 3.141592653589793;

@@ -12,7 +12,7 @@
 #include "data/fluorophore.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/solver_display.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"

@@ -7,7 +7,7 @@
 
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 constexpr double kPi = 3.141592653589793;

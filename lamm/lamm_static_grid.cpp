@@ -11,7 +11,7 @@
 
 #include "lamm/fe_integrals.h"
 #include "lamm/lamm_ideal.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/vector_kernel.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "lamm/fe_integrals.h"
 #include "lamm/solvent_model.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 constexpr double kPi = 3.141592653589793;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 int CCurve::liveCurves = 0;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
 #include "numerics/ccurve.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
 #include "platform/input_events.h"

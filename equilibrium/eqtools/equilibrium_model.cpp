@@ -15,7 +15,7 @@
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/random.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"

@@ -8,7 +8,7 @@
 #include "equilibrium/mstar/polyfit.h"
 #include "fit/model_params.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/regrid.h"
 #include "platform/user_interface.h"
 

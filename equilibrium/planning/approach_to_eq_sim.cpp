@@ -11,7 +11,7 @@
 #include "lamm/lamm_threads.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "lamm/lamm_settings.h"
 #include "models/reacting/hetero_association_step.h"
 #include "models/reacting/mass_action.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 namespace {

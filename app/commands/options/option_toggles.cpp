@@ -7,7 +7,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "app/startup/parameter_preferences.h"
 #include "app/startup/program_options.h"
 #include "app/window/shell_services.h"
