@@ -312,9 +312,15 @@ bool SetupContiGrid() {
 
   BuildDistributionPlot();
   const int m = twoD ? cs.grid2DSize : n;
-  if (!AllocDistributionWorkArrays(m, sc.count, sc.gridLength)) return false;
+  // (Without scans there is nothing to hold: the grid alone is what was asked.)
+  const char* noMemory = "not enough memory for the distribution's work arrays - nothing was computed";
+  if (!AllocDistributionWorkArrays(m, sc.count, sc.gridLength)) {
+    if (sc.count >= 1) ErrorBox(noMemory);
+    return false;
+  }
   if (!AllocNormalEquationBlock(m, sc.count, sc.gridLength)) {
     FreeDistributionWorkArrays(m);
+    if (sc.count >= 1) ErrorBox(noMemory);
     return false;
   }
   if (!twoD && F().CSWithMsTableModel && !LoadSMTable()) return false;

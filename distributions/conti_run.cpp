@@ -65,6 +65,8 @@ void Box(const std::string& caption, const std::string& text,
 
 bool Stopped() { return platform::StopFlag().load(); }
 
+constexpr const char* kNoMemoryText = "not enough memory for the distribution's work arrays - nothing was computed";
+
 // The progress line under "calculating normal equations", when the window
 // has been painted and the line is switched on; true when shown.
 bool ShowProgressLine(int penColour) {
@@ -530,7 +532,10 @@ void RunContiSed() {
     ls.movingHatAlgorithm = 1;
     ls.claverieAlgorithm = 0;
   }
-  if (sc.count < 1) return;
+  if (sc.count < 1) {
+    Box("ERROR", "load data first", platform::BoxIcon::Error);
+    return;
+  }
   if (df.electrophoresis && !f.ElectrophoresisCVModel && !f.ElectrophoresisLsgModel) {
     Box("", "not implemented for electrophoresis data");
     return;
@@ -595,7 +600,11 @@ void RunContiSed() {
     }
   }
   if (cs.silent) cs.csffRecompute = 1;
-  if (!WorkBlock().lammSolutions || !cs.molarMasses) return;
+  if (!WorkBlock().lammSolutions || !cs.molarMasses) {
+    // A run inside a fit reuses the grid of the Run before it.
+    Box("ERROR", "the distribution's grid is not set up - nothing was computed", platform::BoxIcon::Error);
+    return;
+  }
   {
     // A silent run keeps the arrays of the last set-up, but its scans may
     // have been regridded since (the linearised copy of a corrected
@@ -605,8 +614,10 @@ void RunContiSed() {
     const int rows = twoD ? cs.grid2DSize : cs.gridSize;
     if (wb.scans != sc.count || wb.gridLength != sc.gridLength || wb.gridPoints != rows) {
       if (!AllocDistributionWorkArrays(rows, sc.count, sc.gridLength) ||
-          !AllocNormalEquationBlock(rows, sc.count, sc.gridLength))
+          !AllocNormalEquationBlock(rows, sc.count, sc.gridLength)) {
+        Box("ERROR", kNoMemoryText, platform::BoxIcon::Error);
         return;
+      }
     }
   }
 

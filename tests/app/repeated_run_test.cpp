@@ -3,9 +3,13 @@
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "model_dialog_support.h"
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
+#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
+#include "distributions/work_blocks.h"
 #include "distributions/model_entries.h"
 
 namespace {
@@ -44,6 +48,58 @@ TEST_F(RepeatedRun, TwoRunsInARowGiveTheSameResult) {
     EXPECT_EQ(second.s, first.s);
     EXPECT_EQ(second.c, first.c);
   }
+}
+
+// c(s) chosen right after the discrete species were run: its Run computes
+// the distribution (the rmsd is that of a fit to the boundary, far below
+// that of no model at all), twice alike, without a word of refusal.
+TEST_F(RepeatedRun, CsRightAfterTheDiscreteSpeciesComputesItsDistribution) {
+  LoadRun(3);
+  Choose(198);
+  Open(0, {{405, "0.45"}, {406, "61000"}, {407, "4.6"}});
+  ui_->lenient = true;
+  RunRmsd(Window());
+  Choose(275);
+  const Result first = Run();
+  const Result second = Run();
+  ui_->lenient = false;
+  for (const auto& shown : ui_->transcript) EXPECT_NE(shown.icon, platform::BoxIcon::Error) << shown.text;
+  const ScanSet& s = CurrentScanSet();
+  double sum = 0;
+  int n = 0;
+  for (int i = 1; i <= s.count; ++i)
+    for (int j = s.firstFitPoint[i]; j <= s.lastFitPoint[i]; ++j) {
+      sum += static_cast<double>(s.signals[i][j]) * s.signals[i][j];
+      ++n;
+    }
+  const double noModel = std::sqrt(sum / n);
+  EXPECT_EQ(Conti().lastRunFailed, 0);
+  EXPECT_LT(first.rmsd, 0.05 * noModel);
+  ASSERT_FALSE(first.c.empty());
+  EXPECT_GT(*std::max_element(first.c.begin(), first.c.end()), 0.0f);
+  EXPECT_EQ(second.c, first.c);
+}
+
+// A run of the distribution that cannot compute says why: no scans, or a
+// run inside a fit without the grid of the Run before it.
+TEST_F(RepeatedRun, ARunThatComputesNothingSaysWhy) {
+  Window();
+  Choose(275);
+  ui_->ExpectBox("ERROR", "load data first");
+  RunContiSed();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(Conti().lastRunFailed, 1);
+
+  LoadRun(3);
+  Choose(275);
+  FreeDistributionWorkArrays(WorkBlock().gridPoints);
+  Conti().silent = 1;
+  ui_->ExpectBox("ERROR", "the distribution's grid is not set up - nothing was computed");
+  RunContiSed();
+  Conti().silent = 0;
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(Conti().lastRunFailed, 1);
 }
 
 }  // namespace

@@ -154,9 +154,10 @@ TEST_F(RunTest, TikhonovRegularisationReachesItsChiSquareRatio) {
 TEST_F(RunTest, RefusalsAndTheirMessages) {
   {
     Experiment e(3, 50);
-    CurrentScanSet().count = 0;  // nothing loaded: silently nothing
+    CurrentScanSet().count = 0;  // nothing loaded: nothing computed, and said so
+    ui.ExpectBox("ERROR", "load data first");
     RunContiSed();
-    EXPECT_TRUE(ui.transcript.empty());
+    EXPECT_EQ(Conti().sValues, nullptr);
     CurrentScanSet().count = 3;
     gModelParams.meniscus = 0.0f;
     ui.ExpectBox("", "set Meniscus and Bottom first");
