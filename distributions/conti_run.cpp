@@ -34,6 +34,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/constants.h"
 #include "numerics/regrid.h"
 #include "numerics/sounds.h"
 #include "platform/diagnostics.h"
@@ -570,7 +571,7 @@ void RunContiSed() {
   double maxS = 0.0;
   if (!df.dls && !cs.synthetic && !f.ElectrophoresisCVModel && sc.grid && sc.lastGridPoint >= 1) {
     const ScanRecord& first = sc.records[sc.order[1]];
-    const float w = static_cast<float>(first.rpm * 2.0 * 3.14159265358979 / 60.0);
+    const float w = static_cast<float>(first.rpm * 2.0 * kPi / 60.0);
     const float w2 = w * w;
     const double w2t = first.w2t / w2 * w2;
     maxS = 1e13 * std::log(sc.grid[sc.lastGridPoint] / gModelParams.meniscus) / w2t;

@@ -27,6 +27,7 @@
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
+#include "numerics/constants.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"
 
@@ -35,8 +36,6 @@ unsigned char gSteepBoundary = 0;
 int gDlsSpeciesCount = 0;
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 constexpr double kGasConstant = 8.31451e7;  // erg / (mol K)
 constexpr double kAvogadro = 6.02214e23;
 constexpr double kWaterViscosity20 = 0.01002;  // poise
@@ -67,12 +66,6 @@ bool Experimental() {
 }
 
 bool PlainLoading() { return !ZoneLoading() && !Experimental(); }
-
-double ScanTimeAt(int position) {
-  const ScanSet& ss = CurrentScanSet();
-  const ScanRecord& rec = ss.records[ss.order[position]];
-  return LammSettings().rampRotorSpeed && !CurrentDataTypeFlags().dls ? rec.time : rec.timeRead;
-}
 
 void NotAvailable(FitHost* host, const char* text) {
   if (!host) return;

@@ -26,6 +26,7 @@
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
 #include "numerics/ccurve.h"
+#include "numerics/constants.h"
 #include "numerics/error_box.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
@@ -35,7 +36,7 @@
 namespace {
 
 constexpr const char* kCaption = "ls-g*(s) extrapolation";
-constexpr double kTwoPiPerMinute = 2.0 * 3.14159265358979323846 / 60.0;
+constexpr double kTwoPiPerMinute = 2.0 * kPi / 60.0;
 constexpr float kSimplexTolerance = 0.0005f;
 constexpr float kPerturbation = 0.01f;
 constexpr float kRepeatThreshold = 0.001f;
