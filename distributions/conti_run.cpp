@@ -22,7 +22,6 @@
 #include "distributions/distribution_transforms.h"
 #include "distributions/electrophoresis_kernels.h"
 #include "distributions/hydrodynamics.h"
-#include "distributions/kernel_transfer.h"
 #include "distributions/max_entropy.h"
 #include "distributions/ms_table.h"
 #include "distributions/normal_equations.h"
@@ -169,7 +168,6 @@ void RunNonidealSpeciesList(int n, const double* s, const double* D, const doubl
   LammSolverSettings& st = LammSettings();
   st.discretizationError = 0;
   st.singularMatrixError = 0;
-  KernelTransferScan() = 1;
   const int code = ContiHooks().nonidealList(n, s, D, vbar);
   st.listError = code;
   ReportListError(code);
