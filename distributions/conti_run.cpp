@@ -148,7 +148,7 @@ bool DlsGridPointKernels(int i, double D) {
     platform::StopFlag() = false;
     CurrentScanSet().dataChanged = 1;
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
-    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    FreeNormalEquationBlock();
     return false;
   }
   if (Stopped()) {
@@ -209,7 +209,7 @@ bool MobilityKernels(CMobilityKernels& mobility, int n, const double* v, const d
   if (code == 1 && !Stopped()) {
     // No grid arrays: as when the Lamm arrays cannot be allocated.
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
-    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    FreeNormalEquationBlock();
     return false;
   }
   error = code;
@@ -224,7 +224,7 @@ bool EquilibriumGridPointKernels(int i, const Species& sp, double vbar) {
   if (!hooks.equilibriumKernels) {
     Box("ERROR in simulation", "equilibrium model curves are not available for this model");
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
-    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    FreeNormalEquationBlock();
     return false;
   }
   if (!gFitEngineState.fitRunning) {
@@ -450,7 +450,7 @@ void SyntheticModel() {
   }
   ConvertAmplitudesToDensity();
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
-  FreeNormalEquationBlock(b.gridPoints);
+  FreeNormalEquationBlock();
   RedrawDistributionPlot();
 }
 
@@ -683,7 +683,7 @@ void RunContiSed() {
       // finite: a distribution fitted to them would look like a result.
       if (!cs.silent && !twoD) {
         FreeDistributionWorkArrays(WorkBlock().gridPoints);
-        FreeNormalEquationBlock(NeqBlock().gridPoints);
+        FreeNormalEquationBlock();
       }
       return;
     }
@@ -737,7 +737,7 @@ void RunContiSed() {
       // The amplitudes of an interrupted run are no result: nothing is shown.
       if (!twoD) {
         FreeDistributionWorkArrays(WorkBlock().gridPoints);
-        FreeNormalEquationBlock(NeqBlock().gridPoints);
+        FreeNormalEquationBlock();
       }
     } else {
       ShowContiSolution();

@@ -156,7 +156,7 @@ bool SolverFlagRaised() {
 
 // One finite-element solve of the current species with the chosen
 // algorithm; false when nothing could run.
-bool RunChosenSolver(FitHost* host, int k, double s, double D, double A) {
+bool RunChosenSolver(FitHost* host, int k, double s, double D) {
   LammSolverSettings& st = LammSettings();
   if (CurrentSpeedProfile.Active()) {
     if (host)
@@ -175,7 +175,7 @@ bool RunChosenSolver(FitHost* host, int k, double s, double D, double A) {
     return true;
   }
   if (st.claverieAlgorithm) {
-    const int code = CurrentModelEvaluationHooks().simulateStaticGridLamm(host, k, s, D, A);
+    const int code = CurrentModelEvaluationHooks().simulateStaticGridLamm();
     if (code == 2) st.discretizationError = 1;
     if (code == 3) st.singularMatrixError = 1;
     if (code != 0 && code != 2 && code != 3 && host) ReportSimulationError(host, code);
@@ -238,7 +238,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
   st.singularMatrixError = st.discretizationError = 0;
   const bool direct = !CurvesOnCommonGrid();
   if (direct) ZeroWorkArrays();
-  RunChosenSolver(host, k, s, D, A);
+  RunChosenSolver(host, k, s, D);
 
   const DataTypeFlags& data = CurrentDataTypeFlags();
   if (!Experimental() && PlainLoading() && !data.dls && !ss.equilibriumMode && SolverFlagRaised()) {
@@ -265,7 +265,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
       }
       st.singularMatrixError = st.discretizationError = 0;
       gStaticGridAfterFailedRun = 1;
-      RunChosenSolver(host, k, s, D, A);
+      RunChosenSolver(host, k, s, D);
       gStaticGridAfterFailedRun = 0;
     };
     attempt();

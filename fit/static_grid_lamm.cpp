@@ -1009,8 +1009,7 @@ void SimulateStaticGridLamm() {
   }
 }
 
-int RunStaticGridLammSpecies(FitHost* host, int k, double s, double D, double amplitude) {
-  (void)host, (void)k, (void)s, (void)D, (void)amplitude;
+int RunStaticGridLammSpecies() {
   SimulateStaticGridLamm();
   const LammSolverSettings& set = LammSettings();
   if (set.singularMatrixError) return 3;

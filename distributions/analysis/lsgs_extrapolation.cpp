@@ -427,7 +427,7 @@ bool RunLsgs() {
     cs.distribution[j] = k * st.loadingSignal / (N + 1);
   }
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
-  FreeNormalEquationBlock(NeqBlock().gridPoints);
+  FreeNormalEquationBlock();
   cs.distributionShown = 1;
   RestyleDistributionPlot(6, 3, GroupCurvePointers());
   RedrawDistributionPlot();

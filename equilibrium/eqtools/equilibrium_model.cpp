@@ -93,7 +93,7 @@ bool AllocEquilibriumWorkArrays() {
 
 void FreeEquilibriumWorkArrays() {
   if (gBasisCount < 1) return;
-  FreeNormalEquationBlock(gBasisCount);
+  FreeNormalEquationBlock();
   FreeDistributionWorkArrays(gBasisCount);
   gBasisCount = 0;
 }
