@@ -152,7 +152,7 @@ void InstallEquilibriumCurveHooks() {
     t = ModelCurveTarget{};
     t.kernels = WorkBlock().lammSolutions;
     t.gridPoint = gridPoint;
-    t.ownRadii = Conti().ownLagTimes != 0;
+    t.ownRadii = Conti().ownEquilibriumRadii != 0;
     ComputeModelCurves(Mb, 1.0);
     t = ModelCurveTarget{};
   };
