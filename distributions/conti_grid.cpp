@@ -258,7 +258,11 @@ bool SetupContiGrid() {
     M[1] = cs.sMin;
     M[n] = cs.sMax;
   } else {
-    if (!SGrid(n)) return false;
+    if (!SGrid(n)) {
+      // Asked for a grid from a file that is not there: the run says so.
+      ErrorBox(("cannot read the s-values of the grid from " + GridFilePath()).c_str());
+      return false;
+    }
     const bool ownMass = gSolutionConditions.vbar == 0.0f || GridIsOwnMass();
     for (int i = 1; i <= n; ++i) {
       const float s = cs.sValues[i];

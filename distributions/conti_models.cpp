@@ -87,6 +87,12 @@ void ClearVariantSwitches(ModelSelectorFlags& f) {
         &f.CSWith1DiscreteComponent, &f.CSModel521, &f.CSInvariantDModel,
         &f.ZoneCentrifugationCSModel})
     *p = 0;
+  // The geometry of a zone or electrophoresis distribution goes with it:
+  // the next member of the family sediments in a plain cell.
+  if (f.DistributionModel) {
+    f.ZoneCentrifugationModel = f.ZoneCentrifugationLsgModel = 0;
+    f.ElectrophoresisLsgModel = f.ElectrophoresisLammModel = 0;
+  }
 }
 
 // The DLS distributions describe DLS data only: choosing the family for
@@ -211,7 +217,9 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   for (int item : {291, 501, 526, 503, 502, 522, 511, 510, 595, 598, 277, 278, 279, 288, 513, 514, 531, 587, 585,
                    1100, 539, 521, 602, 872, 603, 548, 870, 887, 950})
     CurrentModelSelectionHooks().checkMenuItem(item, false);
-  if (f.DistributionModel) {
+  // The extrapolation of ls-g*(s) area fractions raises the family switch
+  // too, but is a boundary transform: leaving it is a change of family.
+  if (f.DistributionModel && !f.SedTransformModel) {
     if (f.CSModel) {
       f.CSModel = 0;
       MakeDistributionPlot();
@@ -261,7 +269,8 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
 ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx) {
   ModelSelectorFlags& f = gModelSelectorFlags;
   ContiSettings& cs = Conti();
-  if (f.DistributionModel && !f.LsgStarModel && !f.HybridCSLsgModel && !f.LsgStarWith1DiscreteModel) {
+  if (f.DistributionModel && !f.SedTransformModel && !f.LsgStarModel && !f.HybridCSLsgModel &&
+      !f.LsgStarWith1DiscreteModel) {
     ContiModelCommandResult r;
     if (RefuseDls(ctx)) {
       r.refused = true;

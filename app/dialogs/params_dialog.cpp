@@ -540,7 +540,9 @@ void FillTransfer(ParamsTransfer& b) {
       const double shown = static_cast<double>(*f.value) * f.scale;
       const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
       if (f.slot == 9) format = "%.0f";
-      if (f.value == &gModelParams.extra[3]) format = "%.3e";
+      // A diffusion coefficient in cm^2/s would show as 0.00000 and be
+      // taken back as 0.
+      if (f.value == &gModelParams.extra[3] || f.value == &Conti().invariantD) format = "%.3e";
       b.texts[EditForSlot(f.slot)] = FormatField(format, shown);
       if (f.fit) b.states[EditForSlot(f.slot) - 3] = *f.fit != 0;
     }

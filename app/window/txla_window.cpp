@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "app/commands/model/model_commands.h"
+#include "distributions/model_entries.h"
 #include "app/commands/help/help_menu.h"
 #include "app/window/menu_resources.h"
 #include "app/startup/parameter_preferences.h"
@@ -237,7 +239,12 @@ void TXLAWindow::Dispatch(int id) {
   ++dispatchDepth_;
   frame_->SetBusy(true);
   try {
-    if (!(entry->helpTest && HelpTest())) (this->*(entry->handler))();
+    if (!(entry->helpTest && HelpTest())) {
+      if (IsModelCommand(id))
+        RunModelCommand(*this, id, [this, entry] { (this->*(entry->handler))(); });
+      else
+        (this->*(entry->handler))();
+    }
   } catch (const platform::FatalError&) {
     // The fatal box has been shown and the quit requested; the failed
     // command ends here.

@@ -1,5 +1,6 @@
 #include "app/wiring/saved_params_wiring.h"
 
+#include "app/commands/model/model_commands.h"
 #include "app/window/main_window_flags.h"
 
 #include "app/window/txla_window.h"
@@ -51,6 +52,7 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
       if (code == 6) st.scalingExponentFit = mp.concentrationFit[2];
     }
     gModelSelectorFlags.ClearSwitches();
+    const ModelCommandsFromFile fromFile;
     w->Dispatch(ModelCommandOfCode(code));
   };
   h.checkFitLimits = [] {

@@ -321,8 +321,8 @@ TEST_F(AnalysisSequence, NonidealCsStartsIdealAndLeavesTheOtherModelsDiscreteSpe
   EXPECT_FLOAT_EQ(ContiStore().discreteM, 20000.0f);
   EXPECT_FLOAT_EQ(ContiStore().discreteSecond, 2.0f);
   // An entered constant stays when the model is chosen again.
-  gAssociationModelParams.logKs = 0.0f;
-  gAssociationModelParams.logKd = 0.0f;
+  gModelParameterVector.P[20] = gModelParameterVector.P[21] = 0.0f;
+  UnpackModelParameters();
   ui_->lenient = true;
   Window().Dispatch(275);
   Window().Dispatch(585);

@@ -125,7 +125,7 @@ TEST_F(CommandTable, EveryCommandReachesItsHandler) {
     const auto built = kFirstBoxOfBuiltCommands.find(entry.id);
     if (built != kFirstBoxOfBuiltCommands.end()) {
       ASSERT_FALSE(ui_->transcript.empty());
-      EXPECT_EQ(ui_->transcript.front().caption, built->second);
+      EXPECT_EQ(ui_->transcript.front().caption, built->second) << ui_->transcript.front().text;
     } else if (kSilentBuiltCommands.count(entry.id)) {
       for (const auto& t : ui_->transcript) EXPECT_NE(t.caption, "NOT AVAILABLE");
     } else {

@@ -539,7 +539,7 @@ class EquilibriumSets : public EquilibriumModels {
 // least-squares minimum of the same model solved in the test (the mean over
 // the cell of each scan's Boltzmann exponential is the loading).
 TEST_F(EquilibriumSets, OneSpeciesWithFittedBaselineEndsAtTheLeastSquaresMinimum) {
-  const double rpm[] = {10000, 14000, 20000}, a1[] = {0.47, 0.40, 0.27}, a2[] = {0.024, 0.015, 0.003},
+  const double a1[] = {0.47, 0.40, 0.27}, a2[] = {0.024, 0.015, 0.003},
                base[] = {-0.085, -0.053, -0.033};
   auto speed = [&](double v) { return v < 12000 ? 0 : v < 17000 ? 1 : 2; };
   Load({10000, 14000, 20000}, 6.85, 7.15, 6.86f, 7.14f, 6.88f, 7.12f,

@@ -51,6 +51,13 @@ TEST_F(ModelChoice, WrongKindOfDataIsRefusedWithoutChange) {
 TEST_F(ModelChoice, DlsModelsTakeTheirRangesAndStokesRadii) {
   CurrentDataTypeFlags().dls = 1;
   const ModelSelectorFlags& m = gModelSelectorFlags;
+  // The species entered (as D) before the distributions took the slots.
+  gFitEngineState.molarMassParameters = 0;
+  gSolutionConditions.temperature = 298.15f;
+  gModelParams.massOrD[1] = 21.4f;  // D in 1e-7 cm^2/s
+  gModelParams.massOrD[2] = 0.0f;
+  gModelParams.included[2] = 1;
+  PackModelParameters();
   Window().Dispatch(503);
   EXPECT_EQ(m.DlsIRhModel + m.DistributionModel, 2);
   EXPECT_EQ((std::vector<float>{P(1), P(5), Conti().confidenceLevel}), (std::vector<float>{1, 50, 0.55f}));
@@ -62,11 +69,6 @@ TEST_F(ModelChoice, DlsModelsTakeTheirRangesAndStokesRadii) {
   EXPECT_TRUE(Window().IsMenuItemChecked(502));
   EXPECT_FALSE(Window().IsMenuItemChecked(235));
 
-  gSolutionConditions.temperature = 298.15f;
-  gModelParams.massOrD[1] = 21.4f;  // D in 1e-7 cm^2/s
-  gModelParams.massOrD[2] = 0.0f;
-  gModelParams.included[2] = 1;
-  PackModelParameters();
   ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", std::nullopt);
   Window().Dispatch(536);
   EXPECT_EQ(m.DlsStokesRadiiModel, 0);
@@ -92,6 +94,7 @@ TEST_F(ModelChoice, DlsModelsTakeTheirRangesAndStokesRadii) {
 
 TEST_F(ModelChoice, DiscreteSpeciesTurnStokesRadiiBackIntoDiffusionCoefficients) {
   CurrentDataTypeFlags().dls = 1;
+  gFitEngineState.molarMassParameters = 0;  // the species are entered as D
   gSolutionConditions.temperature = 298.15f;
   gModelParams.massOrD[1] = 21.4f;  // D in 1e-7 cm^2/s
   gModelParams.massOrD[2] = 3.5f;

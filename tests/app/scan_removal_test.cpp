@@ -40,7 +40,7 @@ class ScanRemoval : public RoadTest {
       EXPECT_FALSE(seen[static_cast<size_t>(i)]);
       seen[static_cast<size_t>(i)] = true;
       ASSERT_NE(s.dataCurve[i], nullptr);
-      if (k > 1) EXPECT_LE(s.records[s.order[k - 1]].timeRead, s.records[i].timeRead);
+      if (k > 1) { EXPECT_LE(s.records[s.order[k - 1]].timeRead, s.records[i].timeRead); }
     }
     // The grid and its mean were made again from the scans left.
     ASSERT_GT(s.gridLength, 0);
@@ -76,7 +76,7 @@ TEST_F(ScanRemoval, ExcludeWorstScanKeepsTheInvertedSignals) {
   // The mean profile is that of the inverted scans left.
   double sum = 0;
   for (const auto& [name, values] : after) sum += values[60];
-  if (!s.gridOwned) EXPECT_NEAR(s.meanProfile[61], sum / 3.0, 1e-6);
+  if (!s.gridOwned) { EXPECT_NEAR(s.meanProfile[61], sum / 3.0, 1e-6); }
   EXPECT_EQ(CurrentPlotWindows().worstScan, 0);
   EXPECT_TRUE(ui_->AllConsumed());
 }

@@ -8,6 +8,7 @@
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "distributions/model_entries.h"
 #include "distributions/prior_knowledge.h"
 #include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
@@ -24,6 +25,7 @@ inline void ResetDistributionState() {
   ContiStore() = ContiModelStore{};
   Regularization() = RegularizationState{};
   LsgExtrapolation() = LsgExtrapolationSettings{};
+  ModelEntries() = ModelEntryBook{};
 }
 
 }  // namespace teststate

@@ -28,6 +28,7 @@
 #include "data/time_stamps.h"
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_models.h"
+#include "distributions/model_entries.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "plot/plot_window_set.h"
@@ -153,8 +154,13 @@ void ForgetPreviousAnalysis(TXLAWindow& w, bool otherKind) {
   if (PeakLabels().count > 0) DeletePeakLabels(w);
   RangeSelection() = RangeSelectionState{};
   WindowFlags().FitInfoShown = false;
+  NoteNewDataForModelEntries(otherKind);
   if (otherKind) ResetDistributionEntriesForNewData();
   if (Road().freeDistributionArrays) Road().freeDistributionArrays();
+  // The new data's plots were placed while the earlier distribution still
+  // held the lower third (a loader that has already put its distribution
+  // switch down is not relaid by the freeing): they take the whole area now.
+  RelayoutAndRedrawPlots();
   FreeLsgsArrays();
   if (!otherKind) return;
   ClearModelSelection();

@@ -5,6 +5,7 @@
 // distributions; the window keeps help, refusals and menu marks.
 #include "app/commands/model/model_commands.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/window/road_services.h"
@@ -16,11 +17,14 @@
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/model_entries.h"
+#include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
+#include "models/buffer/buffer_sedimentation.h"
 #include "numerics/error_box.h"
 #include "numerics/sounds.h"
 #include "platform/user_interface.h"
@@ -72,10 +76,9 @@ void SetLammAlgorithms(int automatic, int claverie, int movingHat) {
 void TXLAWindow::CmDiscreteSpeciesModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  const bool otherGeometry = m.ZoneCentrifugationModel || m.DlsStokesRadiiModel || m.DlsCumulantModel ||
-                             m.LinearLammModel || m.ExternalLoadingCellModel || m.ElectrophoresisCVModel ||
-                             m.Model282;
-  if (m.LammDiscreteModel && !otherGeometry) return;
+  // Every other geometry (zone, DLS, linear, external loading, the
+  // electrophoresis cell, 282) also raises the discrete-species switch.
+  if (SelectedModelKey() == 198) return;
   const bool fromCumulants = m.DlsCumulantModel;
   const bool fromStokesRadii = m.DlsStokesRadiiModel;
   const bool fromGrid = m.DistributionModel || m.SedTransformModel;
@@ -105,6 +108,7 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
   FixAllParameters();
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   UnpackModelParameters();
+  if (gBufferSedSettings.BufferSedOn) CheckBufferSedimentationModel();
   ReallocLammArraysIfPresent();
 }
 
@@ -298,20 +302,103 @@ void TXLAWindow::CmBimodalFF0With1DiscreteCSModel() {
 void TXLAWindow::CmFixFF0FloatingVbarCSModel() { SelectVariant(*this, CsVariant::FixFf0FloatingVbar, 602); }
 void TXLAWindow::CmGeneralScalingLawCSModel() { SelectVariant(*this, CsVariant::GeneralScalingLaw, 872); }
 void TXLAWindow::CmWormlikeChainCSModel() { SelectVariant(*this, CsVariant::WormlikeChain, 603); }
+namespace {
+
+// The size-and-shape distribution has no buffer signal of its own.
+bool RefuseInBufferMismatch() {
+  if (!gBufferSedSettings.BufferSedOn || gModelSelectorFlags.AnyCsff0Model()) return false;
+  if (RefuseDlsData()) return true;
+  return RefuseModelFor("this model does not work in buffer mismatch mode");
+}
+
+}  // namespace
+
 void TXLAWindow::CmCSff0Model() {
+  if (RefuseInBufferMismatch()) return;
   CheckMenuItem(598, false);
   SelectVariant(*this, CsVariant::CsFf0, 595);
 }
 void TXLAWindow::CmCSff0With1DiscreteModel() {
+  if (RefuseInBufferMismatch()) return;
   CheckMenuItem(595, false);
   SelectVariant(*this, CsVariant::CsFf0With1Discrete, 598);
 }
 void TXLAWindow::CmCSInvariantDModel() { SelectVariant(*this, CsVariant::InvariantD, 526); }
 void TXLAWindow::CmCSModel521() { SelectVariant(*this, CsVariant::LinearRod521, 521); }
 
+void ConvertSpeciesMassAndD(float RT, float buoyancy) {
+  ModelParams& mp = gModelParams;
+  // The reacting system holds M or D of A and B only: its complex follows
+  // from them when the parameters are packed, slot 4 is A's extinction.
+  const bool reacting = gModelSelectorFlags.Model267 || gModelSelectorFlags.EquilibriumModel523;
+  const int slots = reacting ? 2 : std::min(mp.componentCount, kComponentSlots);
+  for (int i = 1; i <= slots; ++i) {
+    const float q = mp.massOrD[i];
+    mp.massOrD[i] = q > 0 ? std::fabs(mp.s[i]) * 1e-6f * RT / (buoyancy * q) : 0.0f;
+  }
+}
+
 void SetFitMAndS(TXLAWindow& w, bool on) {
+  const bool was = gFitEngineState.molarMassParameters != 0;
   gFitEngineState.molarMassParameters = on ? 1 : 0;
   w.CheckMenuItem(217, on);
+  // Only the species models hold species in the slots (the association
+  // models load their own start values over them).
+  if (was == on || !TakesSpeciesKey(SelectedModelKey())) return;
+  const float buoyancy = 1.0f - gSolutionConditions.vbarRho;
+  const float* rt = CurrentLoadTargets().RT;
+  // Without a loaded run the temperature is taken as 20 degC.
+  constexpr float kRT20 = 2.436002e10f;
+  const float RT = CurrentScanSet().count > 0 && rt ? *rt : kRT20;
+  if (buoyancy == 0.0f) return;
+  // Slot by slot, without the model's derivations (an unpack would read
+  // the slots into the model's own store).
+  ModelParams& mp = gModelParams;
+  float* P = gModelParameterVector.P;
+  for (int k = 1; k <= n; ++k) {
+    mp.massOrD[k] = P[k];
+    mp.s[k] = P[n + k];
+  }
+  ConvertSpeciesMassAndD(RT, buoyancy);
+  for (int k = 1; k <= n; ++k) P[k] = mp.massOrD[k];
+}
+
+namespace {
+
+// A model command is running (one that calls another as its first step is
+// one choice), or the saved parameters are being reloaded.
+bool& ModelCommandRunning() {
+  static bool inside = false;
+  return inside;
+}
+
+}  // namespace
+
+ModelCommandsFromFile::ModelCommandsFromFile() : was_(ModelCommandRunning()) { ModelCommandRunning() = true; }
+ModelCommandsFromFile::~ModelCommandsFromFile() { ModelCommandRunning() = was_; }
+
+void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command) {
+  bool& inside = ModelCommandRunning();
+  if (inside) {
+    command();
+    return;
+  }
+  const int before = SelectedModelKey();
+  // These ask their values again when chosen once more.
+  const bool asksAgain = id == 281 || id == 292 || id == 278 || id == 279 || id == 536;
+  if (before == id && !asksAgain) return;
+  struct Inside {
+    Inside() { ModelCommandRunning() = true; }
+    ~Inside() { ModelCommandRunning() = false; }
+  } scope;
+  const ModelEntryTrip trip = BeginModelEntry(id);
+  command();
+  if (!FinishModelEntry(trip)) return;
+  w.CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
+  w.CheckMenuItem(294, Conti().secondDerivative != 0);
+  w.CheckMenuItem(295, Conti().maxEntropy != 0 && !Conti().secondDerivative);
+  // The buffer's slot is set up again for the species given back.
+  if (SelectedModelKey() == 198 && gBufferSedSettings.BufferSedOn) CheckBufferSedimentationModel();
 }
 
 namespace {

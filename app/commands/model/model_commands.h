@@ -3,6 +3,8 @@
 #include "distributions/conti_models.h"
 #include "lamm/element_integrals.h"
 
+#include <functional>
+
 class TXLAWindow;
 
 // The info sound and a refusal box captioned "ERROR"; always true.
@@ -23,7 +25,31 @@ void ReleaseDistributionArrays();
 // A model whose grid size differs needs the Lamm arrays made anew.
 void ReallocLammArraysIfPresent();
 // The M-and-s parametrisation of the discrete species, with its menu mark.
+// A change of form converts each species' M into D or back, as the menu
+// toggle does, while the slots hold species (not a distribution's grid).
 void SetFitMAndS(TXLAWindow& w, bool on);
+// The species' second quantity from M to D or back (D = s RT / (M (1 - vbar
+// rho)) has the same form both ways); RT in erg/mol. The reacting system
+// converts its two components only.
+void ConvertSpeciesMassAndD(float RT, float buoyancy);
+// A model command as the menu gives it: nothing when the model is already
+// the one selected; otherwise the entries of the model left are put aside,
+// the command sets its model up, and the model chosen gets back what the
+// user last entered for it.
+void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command);
+// While it lives, model commands set their model up as they stand: the
+// entries of a saved parameter file are in the slots already and are the
+// model's, nothing is put aside or given back.
+class ModelCommandsFromFile {
+ public:
+  ModelCommandsFromFile();
+  ~ModelCommandsFromFile();
+  ModelCommandsFromFile(const ModelCommandsFromFile&) = delete;
+  ModelCommandsFromFile& operator=(const ModelCommandsFromFile&) = delete;
+
+ private:
+  bool was_;
+};
 // The distribution family's view of the loaded data and of the window.
 ContiModelCommandContext ModelCommandContext();
 // The window's share after a command of the family: the M-and-s switch, the

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/commands/model/model_commands.h"
 #include "app/startup/parameter_preferences.h"
 #include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
@@ -125,15 +126,7 @@ void TXLAWindow::CmFitMAndS() {
   gFitEngineState.molarMassParameters = gFitEngineState.molarMassParameters ? 0 : 1;
   CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
   UnpackModelParameters();
-  ModelParams& mp = gModelParams;
-  // The reacting system holds M or D of A and B only: its complex follows
-  // from them when the parameters are packed, slot 4 is A's extinction.
-  const bool reacting = gModelSelectorFlags.Model267 || gModelSelectorFlags.EquilibriumModel523;
-  const int slots = reacting ? 2 : std::min(mp.componentCount, kComponentSlots);
-  for (int i = 1; i <= slots; ++i) {
-    const float q = mp.massOrD[i];
-    mp.massOrD[i] = q > 0 ? std::fabs(mp.s[i]) * 1e-6f * RT / (buoyancy * q) : 0.0f;
-  }
+  ConvertSpeciesMassAndD(RT, buoyancy);
   PackModelParameters();
 }
 

@@ -1,0 +1,88 @@
+#pragma once
+// What the user entered for each model, kept while another model is chosen.
+// Every model shares the one parameter vector P[1..34]: the discrete
+// species, the c(s) grid and the variants' own values take turns in the
+// same slots. Leaving a model puts its entries aside under the model's
+// command id; coming back gives them back, so that no model's choice
+// changes what was typed for another.
+#include <cstdint>
+#include <map>
+
+#include "fit/model_params.h"
+
+// The entries of one model as they stood when it was left.
+struct ModelEntryRecord {
+  float P[kParameterSlots + 1] = {};
+  int F[kParameterSlots + 1] = {};
+  int dialogF[kParameterSlots + 1] = {};
+  int included[kComponentSlots + 1] = {};
+  std::uint8_t molarMassParameters = 0;  // "Fit M and s"
+  std::uint8_t fitTINoise = 0, riNoiseFit = 0;
+  float meniscusMin = 0, meniscusMax = 0, bottomMin = 0, bottomMax = 0;
+  std::uint8_t maxEntropy = 1, secondDerivative = 0;
+  std::uint8_t show2D = 0, display2DSwitch[4] = {};
+  float ffDirectionWeight = 10.0f;  // the 2-D regularisation's weight
+  // The grid as the boundary transforms keep it (outside the vector).
+  float resolution = 100.0f, sMin = 0.1f, sMax = 20.0f, confidenceLevel = 0.95f, ffValue = 1.2f;
+  std::uint8_t fitFfValue = 0, gridFromFile = 0, logSpacedGrid = 0;
+  std::uint8_t csModel = 0;  // the c(s) switch the reset leaves (the transforms' dialog reads it)
+  // The Lamm solver choices the models set and the dialog shows.
+  std::uint8_t claverie = 0, automatic = 1, movingHat = 1, automaticSGrid = 1, fixedTimeStep = 0;
+  std::uint8_t experimentalStart = 0, modelStart = 1;
+  // The solution as this model's dialog had it.
+  float vbar = 0.73f, vbar20 = 0.73f, density = 1.0f, viscosity = 1.0f, hydration = 0.3f;
+  std::uint8_t stickyHardSpheres = 0;  // the hindered models' option
+  // Meniscus, bottom and their limits belong to the data they were set
+  // for: entries of earlier data give them up.
+  int dataGeneration = 0;
+};
+
+// The f/f0 and vbar of the distribution family and the cell bottom, as the
+// last model that does not borrow their slots had them.
+struct FamilySharedEntries {
+  float ffValue = 1.2f;
+  std::uint8_t fitFfValue = 0;
+  float vbar = 0.73f;
+  float bottom = 0;
+  int bottomFit = 0;
+};
+
+struct ModelEntryBook {
+  std::map<int, ModelEntryRecord> records;
+  // The last model whose slots held plain species (0: the start-up entries).
+  int lastSpeciesModel = 0;
+  FamilySharedEntries shared;
+  int dataGeneration = 0;
+};
+ModelEntryBook& ModelEntries();
+
+// The command id of the model the switches select (0: none chosen yet).
+int SelectedModelKey();
+// Command ids of the models (the Model menu and the hidden model commands).
+bool IsModelCommand(int id);
+// Models whose slots hold the discrete species as such.
+bool SpeciesModelKey(int key);
+// Models that start from the discrete species in the slots.
+bool TakesSpeciesKey(int key);
+
+// The current entries; the record of `key` made from them.
+ModelEntryRecord CaptureModelEntries();
+
+// The two halves of a model command. Begin runs before the command's own
+// set-up: it gives the model about to be chosen the species it starts from
+// when it has no entries of its own yet and the slots hold something else.
+// Finish runs after it: when the model changed, the one left is put aside,
+// the borrowed f/f0, vbar and bottom go back, and the one chosen gets its
+// own last entries.
+struct ModelEntryTrip {
+  int before = 0;
+  ModelEntryRecord leaving;
+  bool speciesPut = false;  // Begin put species into the slots
+};
+ModelEntryTrip BeginModelEntry(int id);
+// True when the model changed.
+bool FinishModelEntry(const ModelEntryTrip& trip);
+
+// Data were loaded: meniscus, bottom and limits of the entries put aside
+// are those of the earlier data; data of another kind start afresh.
+void NoteNewDataForModelEntries(bool otherKind);

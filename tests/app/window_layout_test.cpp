@@ -1,0 +1,131 @@
+// Where the window puts its plots and its texts: light scattering data loaded
+// after a c(s) analysis take the whole plot area again, and the fit report
+// of a small window leaves the data plot visible.
+// The program's headers come first: Qt's keyword macros must not reach them.
+#include "road_support.h"
+
+#include <QApplication>
+#include <QImage>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
+#include "platform/qt/frame_window.h"
+#include "desktop_support.h"
+
+// The scan set has a member of that name.
+#undef signals
+
+namespace {
+
+void Drain() {
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+class WindowLayout : public RoadTest {
+ protected:
+  void SetUp() override {
+    RoadTest::SetUp();
+    StartOffscreenDesktop();
+  }
+  void TearDown() override {
+    window_.reset();
+    FreeDistributionArrays();
+    gModelSelectorFlags = ModelSelectorFlags{};
+    platform::SetFrameWindowFactory({});
+    RoadTest::TearDown();
+  }
+  platform::qt::QtFrameWindow& Qt() { return dynamic_cast<platform::qt::QtFrameWindow&>(Window().Frame()); }
+  void Shown(int width, int height) {
+    Qt().Resize(width, height);
+    Qt().Show();
+    Qt().Invalidate(true);
+    Drain();
+  }
+  void Repainted() {
+    Qt().Invalidate(true);
+    Drain();
+  }
+  // Pixels other than the white background in the rows [top, bottom) and
+  // columns [left, right) of the client area.
+  int InkIn(int left, int top, int right, int bottom) {
+    const QImage& image = Qt().Canvas().Image();
+    int n = 0;
+    for (int y = std::max(0, top); y < std::min(image.height(), bottom); ++y)
+      for (int x = std::max(0, left); x < std::min(image.width(), right); ++x)
+        if ((image.pixel(x, y) & 0xffffff) != 0xffffff) ++n;
+    return n;
+  }
+  // c(s) over 1..10 S, run once: the distribution takes the lower third.
+  void ContinuousRun() {
+    LoadRun(5);
+    gFitEngineState.fitTINoise = 0;
+    Window().Dispatch(275);
+    forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
+                   {{405, "30"}, {406, "1"}, {407, "10"}, {435, "5.9500"}, {437, "7.1800"}},
+                   {{431, 0}, {455, 0}, {434, 0}, {436, 0}, {416, 1}}});
+    Window().Dispatch(212);
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+    Window().Dispatch(213);
+    Drain();
+  }
+  // Three light scattering sets of 40 lag times 1e-7 .. 1 s, single
+  // exponential decays.
+  std::vector<std::string> WriteDlsSets() {
+    std::vector<std::string> paths;
+    for (int set = 1; set <= 3; ++set) {
+      char line[160];
+      std::string text = "set " + std::to_string(set) + "\n";
+      std::snprintf(line, sizeof line, "A %f %d %.2f %f %f %f %e\n", 20.0, 10 * set, 1000.0, 1.333, 0.01002, 90.0,
+                    6.328e-7);
+      text += line;
+      for (int k = 0; k < 40; ++k) {
+        const double lag = std::pow(10.0, -7.0 + 7.0 * k / 39.0);
+        std::snprintf(line, sizeof line, "   %1.5e  %1.5e \n", lag, 0.8 * std::exp(-2.0 * 1000.0 * set * lag));
+        text += line;
+      }
+      const std::string path = (dir_ / ("0000" + std::to_string(set) + ".dlsdat")).string();
+      std::ofstream(path) << text;
+      paths.push_back(path);
+    }
+    return paths;
+  }
+  void LoadDls() {
+    ui_->ExpectFiles("select files in set 1 to fit", Chosen(WriteDlsSets()));
+    Window().Dispatch(298);
+    ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    Drain();
+  }
+};
+
+TEST_F(WindowLayout, LightScatteringDataAfterADistributionTakeTheWholePlotArea) {
+  Shown(1000, 700);
+  ContinuousRun();
+  const PlotWindowSet& w = CurrentPlotWindows();
+  ASSERT_NE(w.dataPlot, nullptr);
+  ASSERT_EQ(w.dataPlot->plotBottom, 350) << "the c(s) run did not make room for its distribution";
+  LoadDls();
+  ASSERT_EQ(CurrentDataTypeFlags().dls, 1);
+  ASSERT_NE(w.dataPlot, nullptr);
+  ASSERT_NE(w.residualPlot, nullptr);
+  // The plain screen: data 50..475, residuals from 550 (the bitmap strip of
+  // three sets above them) down to 950.
+  EXPECT_EQ(w.dataPlot->plotTop, 50);
+  EXPECT_EQ(w.dataPlot->plotBottom, 475);
+  EXPECT_EQ(w.residualPlot->plotTop, 550 + (w.showBitmap ? 3 : 0));
+  EXPECT_EQ(w.residualPlot->plotBottom, 950);
+  Repainted();
+  // The rows that the distribution had (630..950 of 1000) show the
+  // residuals of the new data, which before a fit are the data themselves.
+  const int height = Qt().Canvas().Image().height(), width = Qt().Canvas().Image().width();
+  EXPECT_GT(InkIn(width / 10, height * 66 / 100, width * 9 / 10, height * 92 / 100), 300);
+  // Nothing is drawn between the data plot's axis labels and the residual
+  // plot's frame, where the compressed residual plot stood.
+  EXPECT_EQ(InkIn(width / 10, height * 510 / 1000, width * 9 / 10, height * 525 / 1000), 0);
+}
+
+}  // namespace
