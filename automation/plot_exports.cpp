@@ -12,7 +12,7 @@
 #include "distributions/monte_carlo.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/number_text.h"
 #include "numerics/regrid.h"
 #include "platform/paths.h"

@@ -19,7 +19,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/ccurve.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/statistics.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"

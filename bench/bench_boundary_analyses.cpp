@@ -15,7 +15,7 @@
 #include "bench_experiment.h"
 #include "data/scan_set.h"
 #include "distributions/analysis/lsgs_extrapolation.h"
-#include "distributions/analysis/maxent_step_mt.h"
+#include "distributions/maxent_step_mt.h"
 #include "distributions/analysis/van_holde_weischet.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_grid.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "numerics/error_box.h"
-#include "numerics/sounds.h"
+#include "platform/error_box.h"
+#include "platform/sounds.h"
 
 namespace data_messages {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "numerics/eigen.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/regrid.h"
 #include "platform/paths.h"
 

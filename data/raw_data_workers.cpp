@@ -18,7 +18,7 @@
 #include "numerics/arrays.h"
 #include "numerics/cvector.h"
 #include "numerics/regrid.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/paths.h"
 
 using data_messages::Format;

@@ -6,10 +6,11 @@
 #include <cstdlib>
 
 #include "data/data_messages.h"
+#include "data/file_name_list.h"
 #include "data/load_hooks.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/clock.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
@@ -18,7 +19,7 @@ using data_messages::Format;
 
 namespace {
 
-RealtimeState g_state;
+RealtimeState& g_state = CurrentRealtimeState();
 
 bool CanOpen(const std::string& path) { return platform::FileExists(path); }
 
@@ -55,8 +56,6 @@ void ShowStatus(RealtimeState& rt) {
 }
 
 }  // namespace
-
-RealtimeState& CurrentRealtimeState() { return g_state; }
 
 bool RealtimeScanForNewFiles() {
   RealtimeState& rt = g_state;

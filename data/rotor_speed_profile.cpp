@@ -14,7 +14,7 @@
 
 #include "data/scan_set.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 

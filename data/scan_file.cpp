@@ -18,7 +18,7 @@
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/regrid.h"
 
 using data_messages::Format;

@@ -5,30 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "data/file_name_list.h"
+
 // The most scans one set holds.
 constexpr int kMaxScanCount = 1000;
-
-// The scan files to load: entries [1..count] are full paths.
-struct FileNameList {
-  int count = 0;
-  std::vector<std::string> names;  // names[0] unused
-};
-FileNameList& CurrentFileNameList();
-
-// Folder strings and analysis-file paths of the loaded set.
-struct LoadedDataPaths {
-  std::string dataFolder;
-  std::string drive;
-  std::string folder;  // with its trailing separator
-  std::string lastName, lastExtension;
-  std::string notesFile;
-  std::string parameterFile;     // "~tmppars" + extension of the first file
-  std::string distributionFile;  // "sdist" + extension of the first file
-};
-LoadedDataPaths& CurrentDataPaths();
-// The notes file and the saved-parameter and distribution files of the set
-// in the current data folder, named after its first file.
-void SetAnalysisFileNames(const std::string& firstName, bool notes, bool others);
 
 // An open-dialog selection: for several files the folder, then each name,
 // every string NUL-terminated; for one file its full path.
@@ -64,27 +44,16 @@ bool AddMoreFiles(const std::string& selection);
 bool RemoveLoadedScan(int scan);
 int LoadInitialDataScans(const std::string& path);
 
-// "list" (corrected false) or "list_corr" with the first file's extension in
-// its folder; false when nothing was written.
-bool WriteFileNameList(bool corrected);
 // Reads a list file into the file-name list; false (and reason naming the
 // file, when given) when it cannot be read or names nothing, and the scans
 // loaded stay as they were then.
 bool LoadFileNameList(const std::string& path, std::string* reason = nullptr);
-void BuildTmpFileList(int skip);
-void SetCellDigitOfListedFiles(int digit);
-void SetNumberedFolderOfListedFiles(int n);
-void SetFolderOfListedFiles(const std::string& folder);
-int AllScanFilesExist();
-// The list-file path for the current list.
-std::string FileNameListPath(bool corrected);
 
 bool WriteDistributionFile(const float* values, int n);
 // One-based array of the values in the distribution file, or null.
 float* ReadFloatListFromFile(int* countOut);
 
 void FreeScanData();
-void FreeFileNameList();
 
 // Path of a loaded scan: the data folder joined with its file name.
 std::string ScanFilePath(int i);

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "data/scan_set.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/random.h"
 #include "numerics/regrid.h"
 #include "platform/paths.h"

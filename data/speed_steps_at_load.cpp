@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "data/data_messages.h"
+#include "data/file_name_list.h"
 #include "data/load_hooks.h"
 #include "data/rotor_speed_profile.h"
-#include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "platform/paths.h"
 

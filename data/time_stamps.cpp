@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "data/data_messages.h"
+#include "data/file_name_list.h"
 #include "data/load_hooks.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_file.h"
-#include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/process_launcher.h"
 

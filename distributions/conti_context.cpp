@@ -5,7 +5,7 @@
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/user_interface.h"
 
 ContiRunContext& ContiContext() {

@@ -26,7 +26,7 @@
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/random.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"

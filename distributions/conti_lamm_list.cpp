@@ -27,7 +27,7 @@
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/lamm_threads.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"

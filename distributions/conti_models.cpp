@@ -8,7 +8,7 @@
 #include "fit/model_params.h"
 #include "fit/scan_times.h"
 #include "lamm/lamm_settings.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/user_interface.h"
 #include "fit/model_selector.h"
 

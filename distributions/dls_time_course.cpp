@@ -20,7 +20,7 @@
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/matrix_files.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"

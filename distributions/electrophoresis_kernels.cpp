@@ -18,7 +18,7 @@
 #include "fit/species_simulation.h"
 #include "fit/static_grid_lamm.h"
 #include "lamm/lamm_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 

@@ -6,7 +6,7 @@
 #include "distributions/regularization_scaling.h"
 #include "fit/model_params.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/matrix_files.h"
 #include "platform/program_paths.h"
 

@@ -12,7 +12,7 @@
 #include "distributions/regularization_matrix.h"
 #include "distributions/work_blocks.h"
 #include "fit/serial_fit_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
 #include "numerics/vector_kernel.h"
 #include "platform/input_events.h"

@@ -17,7 +17,7 @@
 #include "fit/serial_fit_settings.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 MonteCarloState& MonteCarlo() {

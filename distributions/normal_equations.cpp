@@ -22,7 +22,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/regrid.h"
 #include "numerics/vector_kernel.h"
 #include "platform/diagnostics.h"

@@ -9,7 +9,7 @@
 #include "distributions/regularization_scaling.h"
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/matrix_files.h"
 #include "numerics/regrid.h"
 

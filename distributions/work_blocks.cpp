@@ -4,7 +4,7 @@
 #include <new>
 
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 DistributionWorkBlock& WorkBlock() {
   static DistributionWorkBlock block;

@@ -10,7 +10,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include "data/scan_grid.h"
 #include "lamm/lamm_settings.h"
-#include "numerics/error_box.h"
-#include "numerics/sounds.h"
+#include "platform/error_box.h"
+#include "platform/sounds.h"
 #include "platform/user_interface.h"
 
 void FitHost::MessageBox(const std::string& caption, const std::string& text, platform::BoxIcon icon) {

@@ -17,7 +17,7 @@
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/regrid.h"
 #include "fit/signal_shapes.h"
 #include "platform/input_events.h"

@@ -13,7 +13,7 @@
 #include "platform/input_events.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
 #include "platform/paths.h"
 

@@ -16,7 +16,7 @@
 #include "fit/serial_fit_settings.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/diagnostics.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"

@@ -9,7 +9,7 @@
 #include "fit/fit_host.h"
 #include "fit/simulation_switches.h"
 #include "lamm/lamm_settings.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 
 namespace {
 

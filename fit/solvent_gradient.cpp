@@ -17,7 +17,7 @@
 #include "lamm/lamm_settings.h"
 #include "lamm/solver_display.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"

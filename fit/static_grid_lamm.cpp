@@ -16,7 +16,7 @@
 #include "lamm/lamm_settings.h"
 #include "lamm/quiet_steps.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 unsigned char gStaticGridAfterFailedRun = 0;
 

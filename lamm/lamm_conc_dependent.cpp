@@ -7,7 +7,7 @@
 #include "lamm/lamm_ideal.h"
 #include "lamm/quiet_steps.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 constexpr int kMaxForcedSteps = 10;  // more forced steps end the run with a step failure

@@ -8,7 +8,7 @@
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "lamm/lamm_no_diffusion.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"
 #include "platform/program_paths.h"

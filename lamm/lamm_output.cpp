@@ -8,13 +8,13 @@
 #include <cmath>
 #include <cstdio>
 
-#include "data/scan_set.h"
 #include "data/fluorophore.h"
+#include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/solver_display.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
 #include "numerics/regrid.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"

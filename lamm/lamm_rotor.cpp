@@ -8,7 +8,7 @@
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 

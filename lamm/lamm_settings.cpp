@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "lamm/lamm_ideal.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 

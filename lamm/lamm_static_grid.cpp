@@ -13,8 +13,8 @@
 #include "lamm/lamm_ideal.h"
 #include "lamm/quiet_steps.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
 #include "numerics/vector_kernel.h"
+#include "platform/error_box.h"
 
 namespace {
 // Longest step on a layered grid as a fraction of the time the boundary

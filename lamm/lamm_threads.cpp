@@ -15,7 +15,7 @@
 #include "data/load_hooks.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_nonideal.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
 #include "platform/worker_threads.h"

@@ -8,7 +8,7 @@
 #include "lamm/fe_integrals.h"
 #include "lamm/solvent_model.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 

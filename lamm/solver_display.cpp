@@ -4,7 +4,7 @@
 
 #include "data/scan_file.h"
 #include "data/scan_set.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 LammSolverDisplay& CurrentLammSolverDisplay() {

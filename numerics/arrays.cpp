@@ -5,7 +5,13 @@
 #include <cstring>
 #include <new>
 
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
+#include "platform/fatal_error.h"
+
+void nrerror(const char* text) {
+  ErrorBox(text, true);
+  throw platform::FatalError(text ? text : "fatal error");
+}
 
 namespace {
 // Sizes whose byte count does not fit are failures too, never a wrapped,

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "numerics/error_box.h"
 #include "numerics/text_lines.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 int CCurve::liveCurves = 0;

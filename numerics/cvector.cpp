@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
 #include "numerics/regrid.h"
 #include "numerics/text_lines.h"

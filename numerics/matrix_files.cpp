@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
 #include "numerics/text_lines.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 namespace {

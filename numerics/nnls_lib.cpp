@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
 
 namespace {

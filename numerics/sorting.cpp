@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 

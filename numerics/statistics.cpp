@@ -4,7 +4,7 @@
 
 #include "numerics/arrays.h"
 #include "numerics/brent_root.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <functional>
 
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_fonts.h"
 

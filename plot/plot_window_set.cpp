@@ -8,7 +8,7 @@
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"

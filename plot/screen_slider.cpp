@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "plot/cwinplot.h"
 
 using namespace platform;

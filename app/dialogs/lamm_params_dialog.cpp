@@ -16,7 +16,7 @@
 #include "fit/scan_times.h"
 #include "fit/static_grid_lamm.h"
 #include "lamm/lamm_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"
 

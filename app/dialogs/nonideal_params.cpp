@@ -8,7 +8,7 @@
 #include "distributions/hydrodynamics.h"
 #include "fit/model_params.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 constexpr int kHinderedTemplate = 1101, kHardSphereCsTemplate = 1102;

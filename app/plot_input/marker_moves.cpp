@@ -11,7 +11,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "models/buffer/buffer_sed_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/frame_window.h"
 #include "platform/input_events.h"
 #include "plot/cwinplot.h"

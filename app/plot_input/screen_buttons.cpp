@@ -11,7 +11,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
 #include "plot/screen_button.h"

@@ -1,7 +1,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "app/startup/parameter_preferences.h"
 
 #include <cmath>
@@ -19,11 +19,6 @@
 #include "platform/user_interface.h"
 
 std::string& ParamsIniPath() { return platform::ProgramPaths.ParamsIniPath; }
-
-ProgramOptions& Options() {
-  static ProgramOptions options;
-  return options;
-}
 
 namespace {
 

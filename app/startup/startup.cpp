@@ -12,7 +12,7 @@
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "fit/model_params.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/diagnostics.h"
 #include "platform/fatal_error.h"
 #include "platform/paths.h"

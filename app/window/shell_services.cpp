@@ -13,7 +13,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/lamm_grid.h"
 #include "lamm/lamm_settings.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/program_paths.h"
 
 ShellServices& Services() {

@@ -1,7 +1,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "app/window/txla_window.h"
 
 #include <algorithm>

@@ -12,7 +12,7 @@
 #include "app/plot_input/screen_buttons.h"
 #include "app/window/txla_window.h"
 #include "data/load_hooks.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "plot/plot_window_set.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <vector>
 
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 

@@ -14,7 +14,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 namespace {

@@ -6,7 +6,9 @@
 
 #include "automation/exchange/morlean_model_files.h"
 #include "automation/exchange/xp_file.h"
+#include "automation/serial/serial_fit_steps.h"
 #include "data/load_hooks.h"
+#include "data/scan_grid.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
@@ -14,9 +16,11 @@
 #include "distributions/conti_settings.h"
 #include "distributions/integrate_distribution.h"
 #include "distributions/monte_carlo.h"
+#include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/saved_params.h"
 #include "fit/serial_fit_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 
@@ -291,6 +295,51 @@ bool AnalyseSet(ISerialFitWindow& window, bool fit) {
   window.Command(kSerialCmdRun);
   if (fit) window.Command(kSerialCmdFit);
   return !ContinuousModel() || (LastContiRunTimings().total > 0 && HasResultCurve());
+}
+
+SetUpAnswers AskSetUp(const char* fitQuestion, bool peldoVariant) {
+  SetUpAnswers a;
+  a.peldoVariant = peldoVariant;
+  const bool fluorescence = CurrentDataTypeFlags().fluorescence != 0;
+  a.fit = AskYesNo(fitQuestion);
+  a.corrections = FluorescenceCorrections().Get();
+  a.bottomFloatedAtStart = gModelParams.bottomFit != 0;
+  a.restore = AskYesNo("restore previous params if available?");
+  // The corrections matter only for fluorescence data; the PELDO variant asks
+  // only then, the list-file variant whenever it restores.
+  if (a.restore && (fluorescence || !a.peldoVariant)) a.overwriteCorrections = AskYesNo("overwrite FDS-related parameters?");
+  a.rightLimit = CurrentScanSet().rightFitLimit;
+  if (!a.peldoVariant || a.restore) {
+    if (AskYesNo("overwrite FitRightLim?")) {
+      float limit = a.rightLimit;
+      if (AskFloat("right lim position ", a.rightLimit, limit)) {
+        a.overwriteRightLimit = true;
+        a.rightLimit = limit;
+      }
+    }
+  }
+  if (!a.peldoVariant || fluorescence) {
+    if (a.overwriteCorrections && a.corrections.shadowOn)
+      a.floatBottom = AskYesNo("always float bottom?");
+    else
+      a.floatBottom = a.bottomFloatedAtStart;
+  }
+  return a;
+}
+
+void PrepareSetParameters(const SetUpAnswers& a, const std::string& startParameterFile) {
+  bool restored = false;
+  if (a.restore) restored = OfferRestorePreviousAnalysis(CurrentDataPaths().parameterFile, false);
+  if (!restored) ReloadParameters(startParameterFile);
+  if (a.overwriteCorrections) FluorescenceCorrections().Set(a.corrections);
+  if (a.overwriteRightLimit) {
+    CurrentScanSet().rightFitLimit = a.rightLimit;
+    CheckRightFitLimit();
+  }
+  if (a.floatBottom) {
+    gModelParams.bottomFit = 1;
+    gModelParameterVector.F[14] = 1;
+  }
 }
 
 }  // namespace serial

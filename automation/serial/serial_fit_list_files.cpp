@@ -6,7 +6,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "automation/serial/fluorescence_corrections.h"
+#include "automation/serial/fluorescence_correction_record.h"
 #include "automation/serial/serial_fit.h"
 #include "automation/serial/serial_fit_common.h"
 #include "automation/serial/serial_fit_steps.h"
@@ -22,55 +22,6 @@
 #include "platform/paths.h"
 #include "platform/process_launcher.h"
 #include "platform/user_interface.h"
-
-namespace serial {
-
-SetUpAnswers AskSetUp(const char* fitQuestion, bool peldoVariant) {
-  SetUpAnswers a;
-  a.peldoVariant = peldoVariant;
-  const bool fluorescence = CurrentDataTypeFlags().fluorescence != 0;
-  a.fit = AskYesNo(fitQuestion);
-  a.corrections = FluorescenceCorrections().Get();
-  a.bottomFloatedAtStart = gModelParams.bottomFit != 0;
-  a.restore = AskYesNo("restore previous params if available?");
-  // The corrections matter only for fluorescence data; the PELDO variant asks
-  // only then, the list-file variant whenever it restores.
-  if (a.restore && (fluorescence || !a.peldoVariant)) a.overwriteCorrections = AskYesNo("overwrite FDS-related parameters?");
-  a.rightLimit = CurrentScanSet().rightFitLimit;
-  if (!a.peldoVariant || a.restore) {
-    if (AskYesNo("overwrite FitRightLim?")) {
-      float limit = a.rightLimit;
-      if (AskFloat("right lim position ", a.rightLimit, limit)) {
-        a.overwriteRightLimit = true;
-        a.rightLimit = limit;
-      }
-    }
-  }
-  if (!a.peldoVariant || fluorescence) {
-    if (a.overwriteCorrections && a.corrections.shadowOn)
-      a.floatBottom = AskYesNo("always float bottom?");
-    else
-      a.floatBottom = a.bottomFloatedAtStart;
-  }
-  return a;
-}
-
-void PrepareSetParameters(const SetUpAnswers& a, const std::string& startParameterFile) {
-  bool restored = false;
-  if (a.restore) restored = OfferRestorePreviousAnalysis(CurrentDataPaths().parameterFile, false);
-  if (!restored) ReloadParameters(startParameterFile);
-  if (a.overwriteCorrections) FluorescenceCorrections().Set(a.corrections);
-  if (a.overwriteRightLimit) {
-    CurrentScanSet().rightFitLimit = a.rightLimit;
-    CheckRightFitLimit();
-  }
-  if (a.floatBottom) {
-    gModelParams.bottomFit = 1;
-    gModelParameterVector.F[14] = 1;
-  }
-}
-
-}  // namespace serial
 
 bool IsSignalSaturated() {
   const ScanSet& s = CurrentScanSet();

@@ -11,7 +11,7 @@
 
 #include "automation/exchange/outside_program.h"
 #include "automation/plot_exports.h"
-#include "automation/serial/fluorescence_corrections.h"
+#include "automation/serial/fluorescence_correction_record.h"
 #include "automation/serial/serial_fit.h"
 #include "automation/serial/serial_fit_common.h"
 #include "automation/serial/serial_fit_steps.h"
@@ -22,7 +22,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/serial_fit_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"

@@ -3,7 +3,7 @@
 // PELDO series share.
 #include <string>
 
-#include "automation/serial/fluorescence_corrections.h"
+#include "automation/serial/fluorescence_correction_record.h"
 
 namespace serial {
 

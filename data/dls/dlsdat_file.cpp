@@ -10,7 +10,7 @@
 #include "data/dls/dls_text.h"
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 using data_messages::Format;

@@ -27,9 +27,9 @@
 #include "fit/nelder_mead.h"
 #include "numerics/ccurve.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 

@@ -8,7 +8,7 @@
 #include "data/realtime_update.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 EqTestSeriesSet& EqTest() {

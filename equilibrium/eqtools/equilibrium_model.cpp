@@ -16,9 +16,9 @@
 #include "fit/nelder_mead.h"
 #include "numerics/arrays.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
 #include "numerics/random.h"
 #include "numerics/regrid.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 

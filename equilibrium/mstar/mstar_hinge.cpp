@@ -10,7 +10,7 @@
 #include "equilibrium/mstar/polyfit.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/user_interface.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "fit/model_params.h"
 #include "numerics/constants.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/regrid.h"
 #include "platform/user_interface.h"
 

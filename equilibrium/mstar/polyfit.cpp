@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
 
 bool PolyfitCoefficients(int order, const double* x, const double* y, int n, double* c, double* x0) {

@@ -12,7 +12,7 @@
 #include "numerics/ccurve.h"
 #include "numerics/constants.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "equilibrium/planning/speed_profile_optimizer.h"
 #include "equilibrium/planning/time_to_eq_params.h"
 #include "fit/fit_engine_state.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 

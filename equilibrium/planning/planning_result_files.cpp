@@ -9,7 +9,7 @@
 #include "data/scan_file.h"
 #include "equilibrium/planning/approach_to_eq_sim.h"
 #include "equilibrium/planning/time_to_eq_params.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/process_launcher.h"
 #include "platform/program_paths.h"

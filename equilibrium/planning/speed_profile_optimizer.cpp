@@ -14,7 +14,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/nelder_mead.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"
 

@@ -11,7 +11,7 @@
 #include "distributions/hydrodynamics.h"
 #include "fit/model_params.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 TimeToEqParams& CurrentTimeToEqParams() {

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 constexpr double kTolerance = 1.0;               // T: largest relative change per step

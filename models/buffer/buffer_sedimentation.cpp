@@ -18,9 +18,9 @@
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "models/buffer/buffer_sed_solver.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/regrid.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 

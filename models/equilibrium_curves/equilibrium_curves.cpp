@@ -15,7 +15,7 @@
 #include "fit/signal_shapes.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 int gModelCurveScan = 0;

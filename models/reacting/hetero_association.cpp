@@ -15,7 +15,7 @@
 #include "models/reacting/hetero_association_step.h"
 #include "models/reacting/mass_action.h"
 #include "numerics/constants.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_settings.h"
 #include "models/reacting/hetero_association.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include "models/nonideal/mean_field/ctot_movie.h"
 #include "models/nonideal/mean_field/mean_field.h"
 #include "numerics/random.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/fatal_error.h"
 #include "platform/frame_window.h"
 #include "platform/process_launcher.h"

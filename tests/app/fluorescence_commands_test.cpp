@@ -8,7 +8,7 @@
 #include "app/commands/options/fluorescence_commands.h"
 #include "app/dialogs/form_dialog.h"
 #include "app_fixture.h"
-#include "automation/serial/fluorescence_corrections.h"
+#include "automation/serial/fluorescence_correction_record.h"
 #include "data/fluorescence_corrections.h"
 #include "data/scan_loading.h"
 #include "fit/saved_params.h"

@@ -153,7 +153,7 @@ TEST(SlideMotion, AtALimit) {
     EXPECT_TRUE(touched) << c.v;
     // With bouncing on the marker settles on the limit it hit; off, it
     // rebounds with 70 % of its speed and stops inside.
-    if (c.bouncing) EXPECT_EQ(pos.back(), c.v > 0 ? 300 : 0) << c.v;
+    if (c.bouncing) { EXPECT_EQ(pos.back(), c.v > 0 ? 300 : 0) << c.v; }
     else EXPECT_NE(pos.back(), c.v > 0 ? 300 : 0) << c.v;
   }
 }

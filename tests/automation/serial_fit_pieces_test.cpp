@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "automation/serial/fluorescence_corrections.h"
+#include "automation/serial/fluorescence_correction_record.h"
 #include "automation/serial/serial_fit.h"
 #include "data/load_hooks.h"
 #include "data/scan_loading.h"

@@ -96,7 +96,7 @@ TEST_F(WriterFailures, AFullDiskKeepsTheEarlierFileAndIsSaid) {
     ui.transcript.clear();
     ASSERT_TRUE(testsupport::WithFileSizeLimit(0, [&] { EXPECT_FALSE(w.write(path)); }));
     EXPECT_EQ(autotest::ReadFile(path), "earlier content\n");
-    if (w.says) EXPECT_TRUE(Said("could not write " + path));
+    if (w.says) { EXPECT_TRUE(Said("could not write " + path)); }
     // Without the limit the same writer replaces the file whole.
     EXPECT_TRUE(w.write(path));
     EXPECT_NE(autotest::ReadFile(path), "earlier content\n");
@@ -123,7 +123,7 @@ TEST_F(WriterFailures, ANamedPipeAtTheNameIsNeverOpened) {
     ui.transcript.clear();
     EXPECT_FALSE(w.write(path.string()));
     EXPECT_TRUE(fs::is_fifo(path));
-    if (w.says) EXPECT_TRUE(Said("could not open " + path.string()));
+    if (w.says) { EXPECT_TRUE(Said("could not open " + path.string())); }
   }
   alarm(0);
 }

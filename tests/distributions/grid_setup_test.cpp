@@ -8,6 +8,8 @@
 #include "distributions/conti_grid.h"
 #include "distributions/distribution_loader.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/mixed_grid.h"
+#include "distributions/prior_assembly.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
 

@@ -1,6 +1,6 @@
 // One trial of the maximum-entropy step, against values worked out
 // independently, alone and as one of many trials on the worker pool.
-#include "distributions/analysis/maxent_step_mt.h"
+#include "distributions/maxent_step_mt.h"
 
 #include <gtest/gtest.h>
 

@@ -141,7 +141,7 @@ TEST_F(SpeciesSharpBoundary, ScanTimeAndRadialResolutionShapeTheBoundary) {
         if (ss.model[j][p] > 0.01f && ss.model[j][p] < plateau - 0.01) ++steps;
       }
       // The window turns the step into a ramp two points wide.
-      if (c.radialResolution) EXPECT_GE(steps, 1) << j;
+      if (c.radialResolution) { EXPECT_GE(steps, 1) << j; }
       else EXPECT_EQ(steps, 0) << j;
     }
   }

@@ -125,7 +125,7 @@ TEST_F(VanHoldeWeischet, FastSpeciesThatLeavesTheFitRangeIsKept) {
   int fast = 0;
   for (int j = 1; j <= a.fractions; ++j) {
     const double g = j / (a.resolution + 1.0);
-    if (g > 0.45 && g < 0.65) EXPECT_NEAR(a.intercepts[j], 5.0, 5.0 * 0.06) << j;
+    if (g > 0.45 && g < 0.65) { EXPECT_NEAR(a.intercepts[j], 5.0, 5.0 * 0.06) << j; }
     if (a.intercepts[j] > 6.5f) ++fast;
   }
   EXPECT_NEAR(fast / (a.resolution + 1.0), 0.2 / 0.95, 1.5 / (a.resolution + 1.0));

@@ -416,7 +416,7 @@ TEST_F(ModelFixture, FitOfOneSpeciesToTwoEndsAtTheLeastSquaresMinimum) {
       // be negative, the program's solution is the least-squares solution.
       bool positive = false;
       const double full = eqtest::LsqRmsd(lsq, m * (1 - kTwoSpeciesVbarRho), &positive);
-      if (c.step == 0.001 && positive) EXPECT_NEAR(EqModelState().lastRmsd, full, 2e-7) << m;
+      if (c.step == 0.001 && positive) { EXPECT_NEAR(EqModelState().lastRmsd, full, 2e-7) << m; }
       // Elsewhere, or with an amplitude held at 0, it can only do worse.
       EXPECT_GE(EqModelState().lastRmsd, full * (1 - 1e-6)) << m;
       bestRun = std::min(bestRun, EqModelState().lastRmsd);

@@ -121,3 +121,18 @@ TEST(OneBasedArrays, FailedAllocationsNameTheirAllocator) {
   platform::ResetQuitRequest();
 #endif
 }
+
+TEST(OneBasedArrays, FailedAllocationIsFatalAndNeverReturnsNull) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator aborts on impossible sizes";
+#else
+  platform::ScriptedUserInterface ui;
+  ui.ExpectBox("Error", "allocation failure in dvector()");
+  platform::ScopedUI scope(ui);
+  platform::ResetQuitRequest();
+  EXPECT_THROW(dvector(1, 1L << 60), platform::FatalError);
+  EXPECT_TRUE(platform::QuitRequested());
+  EXPECT_TRUE(ui.failures.empty());
+  platform::ResetQuitRequest();
+#endif
+}

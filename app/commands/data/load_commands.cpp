@@ -34,19 +34,9 @@
 #include "plot/plot_window_set.h"
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
-
-MainWindowFlags& WindowFlags() {
-  static MainWindowFlags flags;
-  return flags;
-}
-
-RunSwitches& RunState() {
-  static RunSwitches state;
-  return state;
-}
 
 namespace {
 

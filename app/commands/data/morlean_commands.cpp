@@ -26,7 +26,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/ccurve.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"

@@ -16,7 +16,7 @@
 #include "data/scan_set.h"
 #include "data/scratch_tracker.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/draw_surface.h"
 #include "platform/frame_window.h"
 #include "platform/metafile.h"

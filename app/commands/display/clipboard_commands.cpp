@@ -18,7 +18,7 @@
 #include "fit/model_selector.h"
 #include "fit/parameter_listing.h"
 #include "numerics/clipboard_tables.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/clipboard.h"
 #include "platform/metafile.h"
 #include "platform/user_interface.h"

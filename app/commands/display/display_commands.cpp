@@ -12,7 +12,7 @@
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/frame_window.h"
 #include "platform/user_interface.h"
 #include "plot/adhoc_plot_arrays.h"

@@ -16,7 +16,7 @@
 #include "distributions/peak_details.h"
 #include "fit/model_selector.h"
 #include "numerics/ccurve.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "plot/cwinplot.h"
 #include "plot/screen_button.h"
 #include "platform/user_interface.h"

@@ -32,7 +32,7 @@
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/clipboard_tables.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/draw_surface.h"
 #include "platform/user_interface.h"
 #include "plot/cwinplot.h"

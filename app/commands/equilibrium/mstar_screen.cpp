@@ -13,7 +13,7 @@
 #include "equilibrium/mstar/mstar_transform.h"
 #include "fit/model_params.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/draw_surface.h"
 #include "platform/frame_window.h"
 #include "platform/user_interface.h"

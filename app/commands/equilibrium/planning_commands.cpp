@@ -30,7 +30,7 @@
 #include "lamm/lamm_settings.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/draw_surface.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"

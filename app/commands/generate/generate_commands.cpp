@@ -39,7 +39,7 @@
 #include "numerics/ccurve.h"
 #include "numerics/constants.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/matrix_files.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"

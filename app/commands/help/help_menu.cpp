@@ -6,7 +6,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "app/commands/help/help_menu.h"
 
 #include "app/startup/parameter_preferences.h"

@@ -25,8 +25,8 @@
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "models/buffer/buffer_sedimentation.h"
-#include "numerics/error_box.h"
-#include "numerics/sounds.h"
+#include "platform/error_box.h"
+#include "platform/sounds.h"
 #include "platform/user_interface.h"
 
 namespace {

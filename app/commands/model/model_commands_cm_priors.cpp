@@ -10,7 +10,7 @@
 #include "app/window/txla_window.h"
 #include "distributions/hydrodynamics.h"
 #include "fit/model_selector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/user_interface.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/user_interface.h"
 
 namespace {

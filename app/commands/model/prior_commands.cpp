@@ -25,7 +25,7 @@
 #include "distributions/prior_knowledge.h"
 #include "fit/model_selector.h"
 #include "numerics/ccurve.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/process_launcher.h"
 #include "platform/user_interface.h"

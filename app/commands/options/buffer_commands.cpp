@@ -19,8 +19,8 @@
 #include "fit/saved_params.h"
 #include "fit/solvent_gradient.h"
 #include "models/buffer/buffer_sedimentation.h"
-#include "numerics/error_box.h"
-#include "numerics/sounds.h"
+#include "platform/error_box.h"
+#include "platform/sounds.h"
 #include "platform/user_interface.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/clipboard_tables.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/user_interface.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "data/dls/dls_readers.h"
 #include "data/load_hooks.h"
 #include "distributions/conti_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 #include "plot/plot_window_set.h"

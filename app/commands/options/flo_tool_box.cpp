@@ -9,7 +9,7 @@
 #include "app/window/window_services.h"
 #include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/user_interface.h"
 
 namespace {

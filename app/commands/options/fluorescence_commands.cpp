@@ -9,14 +9,14 @@
 
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
-#include "automation/serial/fluorescence_corrections.h"
+#include "automation/serial/fluorescence_correction_record.h"
 #include "data/fluorescence_corrections.h"
 #include "data/fluorescence_sort.h"
 #include "data/scan_set.h"
 #include "fit/saved_params.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
-#include "numerics/error_box.h"
-#include "numerics/sounds.h"
+#include "platform/error_box.h"
+#include "platform/sounds.h"
 #include "platform/user_interface.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/model_params.h"
 #include "numerics/arrays.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/matrix_files.h"
 #include "platform/frame_window.h"
 #include "platform/input_events.h"

@@ -4,17 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/startup/parameter_preferences.h"
+#include "app/startup/program_options.h"
+#include "app/startup/thread_counts.h"
+#include "app/window/shell_services.h"
+#include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
-#include "numerics/error_box.h"
-#include "numerics/sounds.h"
-#include "app/startup/parameter_preferences.h"
-#include "app/startup/program_options.h"
-#include "app/window/shell_services.h"
-#include "app/startup/thread_counts.h"
-#include "app/window/txla_window.h"
+#include "platform/error_box.h"
 #include "platform/frame_window.h"
+#include "platform/sounds.h"
 #include "platform/user_interface.h"
 
 namespace {

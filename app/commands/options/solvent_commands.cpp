@@ -14,7 +14,7 @@
 #include "fit/model_selector.h"
 #include "fit/solvent_gradient.h"
 #include "lamm/lamm_settings.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"
 

@@ -15,7 +15,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"

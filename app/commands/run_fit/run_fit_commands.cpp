@@ -31,7 +31,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 

@@ -10,7 +10,7 @@
 #include "lamm/lamm_settings.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/clipboard.h"
 #include "platform/user_interface.h"
 #include "plot/cwinplot.h"

@@ -8,7 +8,7 @@
 #include "fit/error_surface.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/frame_window.h"
 #include "platform/user_interface.h"
 

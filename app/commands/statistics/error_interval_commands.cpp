@@ -13,7 +13,7 @@
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/statistics.h"
 #include "platform/frame_window.h"
 #include "platform/user_interface.h"

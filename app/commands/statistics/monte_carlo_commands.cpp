@@ -11,7 +11,7 @@
 #include "data/scan_set.h"
 #include "distributions/monte_carlo.h"
 #include "fit/model_selector.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/frame_window.h"
 #include "platform/user_interface.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "models/nonideal/mean_field/ctot_movie.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/regrid.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "data/scan_set.h"
 #include "models/nonideal/mean_field/mean_field.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 
 namespace {

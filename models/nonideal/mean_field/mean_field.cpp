@@ -22,7 +22,7 @@
 #include "lamm/lamm_settings.h"
 #include "lamm/lamm_threads.h"
 #include "models/nonideal/mean_field/ctot_movie.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/matrix_files.h"
 #include "platform/diagnostics.h"
 #include "platform/input_events.h"

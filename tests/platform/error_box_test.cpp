@@ -1,12 +1,11 @@
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
-#include "numerics/arrays.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/clock.h"
 #include "platform/fatal_error.h"
 #include "platform/input_events.h"
@@ -137,21 +136,6 @@ TEST(ErrorBoxes, FatalBoxPlaysTheFarewellSynchronouslyAndRequestsTheEnd) {
   EXPECT_FALSE(platform::QuitRequested());
   EXPECT_EQ(player.played.size(), 1u);
   platform::SetSoundPlayer(nullptr);
-}
-
-TEST(ErrorBoxes, FailedAllocationIsFatalAndNeverReturnsNull) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the sanitizer's allocator aborts on impossible sizes";
-#else
-  ScriptedUserInterface ui;
-  ui.ExpectBox("Error", "allocation failure in dvector()");
-  ScopedUI scope(ui);
-  platform::ResetQuitRequest();
-  EXPECT_THROW(dvector(1, 1L << 60), platform::FatalError);
-  EXPECT_TRUE(platform::QuitRequested());
-  EXPECT_TRUE(ui.failures.empty());
-  platform::ResetQuitRequest();
-#endif
 }
 
 class Polling : public ::testing::Test {

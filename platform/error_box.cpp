@@ -1,4 +1,4 @@
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 
 #include <cctype>
 #include <charconv>
@@ -7,8 +7,7 @@
 #include <cstring>
 #include <optional>
 
-#include "numerics/arrays.h"
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 #include "platform/clock.h"
 #include "platform/fatal_error.h"
 #include "platform/input_events.h"
@@ -27,11 +26,6 @@ int ErrorBox(const char* text, bool fatal) {
     platform::RequestQuit(0);
   }
   return result;
-}
-
-void nrerror(const char* text) {
-  ErrorBox(text, true);
-  throw platform::FatalError(text ? text : "fatal error");
 }
 
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "platform/scripted_ui.h"
 
 namespace {

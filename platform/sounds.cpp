@@ -1,4 +1,4 @@
-#include "numerics/sounds.h"
+#include "platform/sounds.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "automation/serial/fluorescence_corrections.h"
+#include "automation/serial/fluorescence_correction_record.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "distributions/analysis/maxent_step_mt.h"
+#include "distributions/maxent_step_mt.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "distributions/neq_threads.h"
-#include "numerics/error_box.h"
+#include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
 #include "platform/input_events.h"
 
