@@ -30,12 +30,6 @@ void ReportCannotOpen(const std::string& path) {
 std::FILE* OpenForWriting(platform::CheckedOutputFile& file) { return file.get(); }
 
 // Fit-limit point range of scan i (0 stands for the first or last point).
-void FitRange(const ScanSet& s, int i, int& first, int& last) {
-  first = s.firstFitPoint.size() > static_cast<std::size_t>(i) ? s.firstFitPoint[i] : 0;
-  last = s.lastFitPoint.size() > static_cast<std::size_t>(i) ? s.lastFitPoint[i] : 0;
-  if (first <= 0) first = 1;
-  if (last <= 0 || last > s.points[i]) last = s.points[i];
-}
 
 // Closes a file written with fprintf: false (reported) when any write or
 // the close failed, a full disk or a file-size limit.
@@ -133,7 +127,7 @@ int WriteSEDataFile() {
   };
   for (int i = 1; i <= s.count; ++i) {
     int first, last;
-    FitRange(s, i, first, last);
+    ScanFitRange(s, i, first, last);
     const int n = last >= first ? last - first + 1 : 0;
     const float* r = s.radii[static_cast<std::size_t>(i)];
     const std::vector<float> ti = SubtractedTiAt(s, r ? r + first - 1 : nullptr, r ? n : 0);
@@ -175,7 +169,7 @@ int WriteDlsDataFile() {
   std::vector<std::size_t> lagEnd;  // the formatted lag times, one after another
   for (int i = 1; i <= s.count; ++i) {
     int first, last;
-    FitRange(s, i, first, last);
+    ScanFitRange(s, i, first, last);
     const float* x = s.radii[static_cast<std::size_t>(i)];
     // The three blocks share their lag times: each is worked out once.
     lag.clear();
@@ -265,7 +259,7 @@ int WriteSvdfrData(const char* path) {
   for (int k = 1; k <= scans; ++k) {
     const int i = s.order[k];
     int first, last;
-    FitRange(s, i, first, last);
+    ScanFitRange(s, i, first, last);
     const int n = last >= first ? last - first + 1 : 0;
     Block& b = blocks[static_cast<std::size_t>(k)];
     b.r.assign(static_cast<std::size_t>(n) + 1, 0.0f);

@@ -42,12 +42,6 @@ void ReportCannotOpen(const std::string& path) {
   ErrorBox(text.c_str());
 }
 
-void FitRange(const ScanSet& s, int i, int& first, int& last) {
-  first = static_cast<std::size_t>(i) < s.firstFitPoint.size() ? s.firstFitPoint[i] : 0;
-  last = static_cast<std::size_t>(i) < s.lastFitPoint.size() ? s.lastFitPoint[i] : 0;
-  if (first <= 0) first = 1;
-  if (last <= 0 || last > s.points[i]) last = s.points[i];
-}
 
 // Little-endian fields of the BMP headers.
 void Put16(std::vector<unsigned char>& b, uint32_t v) {
@@ -199,7 +193,7 @@ std::string ComposeResultParametersXml(const CIniCustomPars& r, bool screenshotW
     std::vector<float*> model(static_cast<std::size_t>(s.count) + 1, nullptr);
     bool haveModel = true;
     for (int i = 1; i <= s.count; ++i) {
-      FitRange(s, i, first[static_cast<std::size_t>(i)], last[static_cast<std::size_t>(i)]);
+      ScanFitRange(s, i, first[static_cast<std::size_t>(i)], last[static_cast<std::size_t>(i)]);
       model[static_cast<std::size_t>(i)] = s.model[i];
       if (!s.model[i]) haveModel = false;
     }

@@ -102,7 +102,7 @@ void ChooseLsgsModel(int n, int threads) {
 void Release() {
   FreeDistributionArrays();
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
-  FreeNormalEquationBlock(NeqBlock().gridPoints);
+  FreeNormalEquationBlock();
   ScanSet& s = CurrentScanSet();
   FreeScanGridArrays(s);
   FreeScanSetArrays(s);

@@ -34,11 +34,6 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 // The fit range of scan i; a stored 0 stands for no limit.
-void FitRange(int i, int& first, int& last) {
-  const ScanSet& s = CurrentScanSet();
-  first = s.firstFitPoint[i] > 0 ? s.firstFitPoint[i] : 1;
-  last = s.lastFitPoint[i] > 0 ? std::min(s.lastFitPoint[i], s.points[i]) : s.points[i];
-}
 
 // "file %s already exists!\nOverwrite..." with the info sound; true for Yes.
 bool AskOverwrite(const std::string& path, bool all) {
@@ -69,7 +64,7 @@ bool SavePerScan(const std::string& chosen, bool residuals, bool convertToAbsorb
   for (int i = 1; i <= s.count; ++i) {
     const std::string target = FitFileNameForScan(chosen, i, residuals ? 'r' : 'f');
     int first = 1, last = 0;
-    FitRange(i, first, last);
+    ScanFitRange(CurrentScanSet(), i, first, last);
     const int n = std::max(last - first + 1, 0);
     if (n == 0) continue;
     FloatVec x(1, n), y(1, n), third(1, n);

@@ -56,6 +56,16 @@ void GrowScanTables(ScanSet& s, int n) {
   s.count = n;
 }
 
+void ScanFitRange(const ScanSet& s, int scan, int& first, int& last) {
+  const size_t i = static_cast<size_t>(scan);
+  const bool known = scan >= 0;
+  const int points = known && i < s.points.size() ? s.points[i] : 0;
+  first = known && i < s.firstFitPoint.size() ? s.firstFitPoint[i] : 0;
+  last = known && i < s.lastFitPoint.size() ? s.lastFitPoint[i] : 0;
+  if (first <= 0) first = 1;
+  if (last <= 0 || last > points) last = points;
+}
+
 void FreeScanSetArrays(ScanSet& s) {
   // Views first: they point into the arrays freed below.
   for (auto* t : {&s.dataCurve, &s.signal2Curve, &s.modelCurve, &s.residualCurve}) {

@@ -159,6 +159,11 @@ struct ScanSet {
 ScanSet& CurrentScanSet();
 DataTypeFlags& CurrentDataTypeFlags();
 
+// The points of scan `scan` inside its fit limits: first and last point,
+// 1-based; an unset (0) or out-of-range limit stands for the scan's end.
+// A scan without tables gives first 1 and last 0 (no points).
+void ScanFitRange(const ScanSet& s, int scan, int& first, int& last);
+
 // Sizes every per-scan table of s for n scans (entries 1..n null or zero);
 // s must hold no arrays (call FreeScanSetArrays first). Sets count = n.
 void AllocateScanTables(ScanSet& s, int n);

@@ -815,7 +815,7 @@ int MLContiFit(FitHost* host) {
     mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
     MarquardtEvaluateAt(host, a, n);
     WriteMarquardtListing(host, n);
-    FreeMarquardtArrays(n);
+    FreeMarquardtArrays();
     host->EraseFitProgressIndicator();
     host->RequestRepaint();
     DisplayBestContiParams(host);
@@ -829,7 +829,7 @@ int MLContiFit(FitHost* host) {
   fs.stopRequested = 0;
   SetupContiGrid();
   MarquardtEvaluateAt(host, a, n);
-  FreeMarquardtArrays(n);
+  FreeMarquardtArrays();
   host->RequestRepaint();
   DisplayBestContiParams(host);
   FinishDistribution();

@@ -18,6 +18,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
+#include "numerics/constants.h"
 #include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
@@ -164,8 +165,7 @@ bool FitLimitCheck() {
   if (sc.count < 1 || sc.fitLimitQuestionAsked) return true;
   const ScanRecord& last = sc.records[sc.order[sc.count]];
   const ScanRecord& first = sc.records[sc.order[1]];
-  const double w = last.rpm * 2.0 * 3.14159265358979 / 60.0;
-  const double w2 = w * w * 1e-13;
+  const double w2 = SvedbergOmega2(last.rpm);
   const double m = gModelParams.meniscus;
   if (m <= 0.0) return true;
   const bool linear = F().ElectrophoresisLsgModel != 0;

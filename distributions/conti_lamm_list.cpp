@@ -14,7 +14,6 @@
 #include "distributions/conti_context.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
-#include "distributions/kernel_transfer.h"
 #include "distributions/neq_threads.h"
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
@@ -151,7 +150,6 @@ void RunSVContiSedList(int n, const double* sList, const double* dList, const do
   st.discretizationError = 0;
   st.singularMatrixError = 0;
   st.listError = 0;
-  KernelTransferScan() = 1;
   // The cosolute's lists are read here, once, before any worker starts; a
   // missing one was told once and stops the run.
   if (!PrepareSolventForSolverObjects()) {

@@ -22,7 +22,6 @@
 #include "distributions/distribution_transforms.h"
 #include "distributions/electrophoresis_kernels.h"
 #include "distributions/hydrodynamics.h"
-#include "distributions/kernel_transfer.h"
 #include "distributions/max_entropy.h"
 #include "distributions/ms_table.h"
 #include "distributions/normal_equations.h"
@@ -35,6 +34,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/constants.h"
 #include "numerics/regrid.h"
 #include "platform/sounds.h"
 #include "platform/diagnostics.h"
@@ -151,7 +151,7 @@ bool DlsGridPointKernels(int i, double D) {
     platform::StopFlag() = false;
     CurrentScanSet().dataChanged = 1;
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
-    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    FreeNormalEquationBlock();
     return false;
   }
   if (Stopped()) {
@@ -171,7 +171,6 @@ void RunNonidealSpeciesList(int n, const double* s, const double* D, const doubl
   LammSolverSettings& st = LammSettings();
   st.discretizationError = 0;
   st.singularMatrixError = 0;
-  KernelTransferScan() = 1;
   const int code = ContiHooks().nonidealList(n, s, D, vbar);
   st.listError = code;
   ReportListError(code);
@@ -213,7 +212,7 @@ bool MobilityKernels(CMobilityKernels& mobility, int n, const double* v, const d
   if (code == 1 && !Stopped()) {
     // No grid arrays: as when the Lamm arrays cannot be allocated.
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
-    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    FreeNormalEquationBlock();
     return false;
   }
   error = code;
@@ -228,7 +227,7 @@ bool EquilibriumGridPointKernels(int i, const Species& sp, double vbar) {
   if (!hooks.equilibriumKernels) {
     Box("ERROR in simulation", "equilibrium model curves are not available for this model");
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
-    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    FreeNormalEquationBlock();
     return false;
   }
   if (!gFitEngineState.fitRunning) {
@@ -454,7 +453,7 @@ void SyntheticModel() {
   }
   ConvertAmplitudesToDensity();
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
-  FreeNormalEquationBlock(b.gridPoints);
+  FreeNormalEquationBlock();
   RedrawDistributionPlot();
 }
 
@@ -576,7 +575,7 @@ void RunContiSed() {
   double maxS = 0.0;
   if (!df.dls && !cs.synthetic && !f.ElectrophoresisCVModel && sc.grid && sc.lastGridPoint >= 1) {
     const ScanRecord& first = sc.records[sc.order[1]];
-    const float w = static_cast<float>(first.rpm * 2.0 * 3.14159265358979 / 60.0);
+    const float w = static_cast<float>(first.rpm * 2.0 * kPi / 60.0);
     const float w2 = w * w;
     const double w2t = first.w2t / w2 * w2;
     maxS = 1e13 * std::log(sc.grid[sc.lastGridPoint] / gModelParams.meniscus) / w2t;
@@ -696,7 +695,7 @@ void RunContiSed() {
       // finite: a distribution fitted to them would look like a result.
       if (!cs.silent && !twoD) {
         FreeDistributionWorkArrays(WorkBlock().gridPoints);
-        FreeNormalEquationBlock(NeqBlock().gridPoints);
+        FreeNormalEquationBlock();
       }
       return;
     }
@@ -750,7 +749,7 @@ void RunContiSed() {
       // The amplitudes of an interrupted run are no result: nothing is shown.
       if (!twoD) {
         FreeDistributionWorkArrays(WorkBlock().gridPoints);
-        FreeNormalEquationBlock(NeqBlock().gridPoints);
+        FreeNormalEquationBlock();
       }
     } else {
       ShowContiSolution();

@@ -25,6 +25,7 @@ struct ContiSettings {
   uint8_t dlsSpacingMixed = 0;
   uint8_t dlsLinearAxis = 0;
   uint8_t ownLagTimes = 0;          // DLS kernels over each set's own lag times
+  uint8_t ownEquilibriumRadii = 0;  // equilibrium kernels on each scan's own radii
   int32_t amplitudeCount = 0;       // m, set by the run driver
   int32_t lastGridSize = 0;         // copy of the grid of the last set-up
   int32_t lammGridSizeCopy = 0;     // finite-element grid size the grid was built for

@@ -161,7 +161,7 @@ void ShowContiSolution() {
   ConvertAmplitudesToDensity();
   if (!TwoDimensionalModel()) {
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
-    FreeNormalEquationBlock(b.gridPoints);
+    FreeNormalEquationBlock();
   }
   Redraw();
   if (cs.runCommand && GetDistributionPlotHost()) GetDistributionPlotHost()->RequestRepaint();

@@ -265,7 +265,7 @@ bool RunContiSedAndShow() {
   // distribution of the last computed window is shown.
   if (!rows.empty() && cs.distribution) std::copy(rows.back().begin(), rows.back().end(), cs.distribution + 1);
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
-  FreeNormalEquationBlock(NeqBlock().gridPoints);
+  FreeNormalEquationBlock();
   RedrawDistributionPlot();
   cs.runCommand = runCommand;
   if (DistributionPlotHost* h = GetDistributionPlotHost()) h->RequestRepaint();

@@ -1,4 +1,5 @@
 #pragma once
+#include "numerics/constants.h"
 // Hydrodynamic conversions between sedimentation coefficient s (Svedberg,
 // 1e-13 s), diffusion coefficient D (cm^2/s), molar mass M (g/mol), frictional
 // ratio f/f0, Stokes radius (m), friction coefficient (g/s), partial-specific
@@ -17,7 +18,6 @@
 
 // Constants shared with the callers.
 inline constexpr float kAvogadro = 6.02214e23f;
-inline constexpr float kPiF = 3.1415927f;
 inline constexpr float kBoltzmann = 1.38065e-23f;     // J/K
 inline constexpr float kWaterViscosity20 = 0.001002f; // Pa s
 inline constexpr float kWaterDensity20 = 0.99823f;    // g/ml

@@ -8,27 +8,13 @@
 #include "fit/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/signal_shapes.h"
 #include "fit/solvent_gradient.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/constants.h"
 #include "numerics/regrid.h"
 
 namespace {
-
-// Window average in transmittance: -log10 of the mean of 10^-y over the
-// points within half the width on either side.
-void AverageInTransmittance(int n, float width, const float* r, float* y) {
-  std::vector<double> t(static_cast<size_t>(n) + 1);
-  for (int i = 1; i <= n; ++i) t[i] = std::pow(10.0, -static_cast<double>(y[i]));
-  int lo = 1, hi = 1;
-  double sum = 0.0;
-  int count = 0;
-  for (int i = 1; i <= n; ++i) {
-    while (hi <= n && r[hi] <= r[i] + width / 2) sum += t[hi++], ++count;
-    while (lo < hi && r[lo] < r[i] - width / 2) sum -= t[lo++], --count;
-    const double mean = count > 0 ? sum / count : 0.0;
-    y[i] = mean > 0.0 ? static_cast<float>(-std::log10(mean)) : 0.0f;
-  }
-}
 
 bool RadialAverageApplies() {
   const LammSolverSettings& ls = LammSettings();
@@ -91,7 +77,7 @@ void ContiShapeModelCurve(float c0, double t, const float* r, float* c, int n) {
     const ScanSet& sc = CurrentScanSet();
     double rpm = st.rpm;
     if (rpm <= 0.0 && sc.count >= 1) rpm = sc.records[sc.order[sc.count]].rpm;
-    const double w = 2.0 * 3.14159265358979 * rpm / 60.0;
+    const double w = 2.0 * kPi * rpm / 60.0;
     const double w2 = w * w;
     const double mp = m / 100.0;
     const double rho = 1000.0 * st.gradientDensity;
@@ -151,7 +137,7 @@ void ContiShapeModelCurve(float c0, double t, const float* r, float* c, int n) {
       }
     }
   }
-  if (RadialAverageApplies()) AverageInTransmittance(n, ls.convolutionRange, r, c);
+  if (RadialAverageApplies()) AverageAbsorbanceOverWindow(n, ls.convolutionRange, r, c);
 }
 
 void SpeciesSharpBoundaryCurve(float c0, double t, double k, const float* r, float* c, int n) {

@@ -74,7 +74,7 @@ double** RowPointers(double* first, int count, size_t stride) {
 
 bool AllocNormalEquationBlock(int n, int m, int r) {
   NormalEquationBlock& b = NeqBlock();
-  if (b.block || b.passiveSet) FreeNormalEquationBlock(b.gridPoints);
+  if (b.block || b.passiveSet) FreeNormalEquationBlock();
   const size_t N = static_cast<size_t>(n), M = static_cast<size_t>(m), R = static_cast<size_t>(r);
   const size_t row = N + 1;
   // Square region: rhs, A, regularised A, solution, gradient, reduced matrix,
@@ -126,7 +126,7 @@ bool AllocNormalEquationBlock(int n, int m, int r) {
   }
   if (!ok) {
     b = fresh;
-    FreeNormalEquationBlock(n);
+    FreeNormalEquationBlock();
     ErrorBox("could not allocate arrays, increase memory or take fewer scans", false);
     return false;
   }
@@ -134,7 +134,7 @@ bool AllocNormalEquationBlock(int n, int m, int r) {
   return true;
 }
 
-void FreeNormalEquationBlock(int /*n*/) {
+void FreeNormalEquationBlock() {
   NormalEquationBlock& b = NeqBlock();
   delete[] b.kernelScanMean;
   delete[] b.kernelRadialMean;

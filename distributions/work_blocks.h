@@ -73,7 +73,7 @@ void FreeDistributionWorkArrays(int n);
 // Normal-equation block; an existing one is released first. On failure:
 // "could not allocate arrays, increase memory or take fewer scans", false.
 bool AllocNormalEquationBlock(int n, int m, int r);
-void FreeNormalEquationBlock(int n);
+void FreeNormalEquationBlock();
 
 // Pointer to kernel k's values in scan j, indexed by common-grid point r.
 inline float* KernelRow(int k, int j) { return WorkBlock().lammSolutions[k][j]; }

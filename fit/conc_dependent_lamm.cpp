@@ -15,16 +15,13 @@
 #include "lamm/fe_integrals.h"
 #include "lamm/lamm_conc_dependent.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/quiet_steps.h"
+#include "numerics/constants.h"
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kSectorFactor = 1.2 * 0.03490658503988659;
 constexpr int kMaxNegativeEvents = 10;
-constexpr int kQuietStepsForEquilibrium = 11;
 // Relative change that the present rate may still bring before the last
 // scan when the run stops at equilibrium.
-constexpr double kSteadyChange = 1e-5;
 // Largest dc/c an adaptive step aims at while s and D follow c: the
 // coefficients of a step are those of its start (and of its predictor), and
 // longer steps leave the boundary a few 1e-3 of the loading behind.
@@ -52,11 +49,6 @@ struct StaticTwin {
 StaticTwin gTwin;
 
 LammRunState& RS() { return CurrentLammRunState(); }
-
-double W2(double rpm) {
-  const double w = rpm * 2 * kPi / 60.0;
-  return w * w * 1e-13;
-}
 
 void Bind() {
   LammGrid& g = CurrentLammGrid();
@@ -107,7 +99,7 @@ void MakeGridUniform() {
 
 void PrecomputeConcDependentIntegrals(double rpm) {
   StaticTwin& T = gTwin;
-  const double w2 = W2(rpm);
+  const double w2 = SvedbergOmega2(rpm);
   const int N = T.N;
   for (int i = 1; i <= N; ++i) {
     T.Mlo[i] = i > 1 ? static_cast<double>(FEIntegralA(T.r, N, T.m, T.b, i, i - 1)) : 0.0;
@@ -363,7 +355,7 @@ int SimulateConcDependentLamm() {
   T.fixed = st.fixedTimeStep != 0;
   if (T.fixed) rs.dt = st.workingMaxDcOverC;  // the fixed step itself
   const double lastScan = LastScanTime();
-  int quiet = 0;
+  CQuietSteps quiet;
   while (rs.running && !Failed()) {
     const double rate = LammStepConcDependent();
     ShowSimulationProgress(rate);
@@ -372,14 +364,9 @@ int SimulateConcDependentLamm() {
     // Only a rate that could not change the profile noticeably before the
     // last scan either counts.
     const double perSecond = rate / T.lastDt;
-    if (T.lastDt >= 30 && perSecond < st.equilibriumThreshold &&
-        perSecond * std::max(0.0, lastScan - rs.t) < kSteadyChange) {
-      if (++quiet >= kQuietStepsForEquilibrium) {
-        T.equilibrium = true;
-        StopAndDeliverRemainingScans();
-      }
-    } else {
-      quiet = 0;
+    if (quiet.Count(IsQuietStep(T.lastDt, perSecond, st.equilibriumThreshold, std::max(0.0, lastScan - rs.t)))) {
+      T.equilibrium = true;
+      StopAndDeliverRemainingScans();
     }
   }
   return 0;

@@ -9,6 +9,7 @@
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "numerics/constants.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
 
@@ -16,7 +17,6 @@ namespace {
 
 constexpr double kBoltzmann = 1.38065e-23;         // J/K
 constexpr double kWaterViscosity20 = 0.001002;     // Pa s
-constexpr float kPiSingle = 3.1415927f;
 
 bool DistributionModel() {
   const ModelSelectorFlags& f = gModelSelectorFlags;
@@ -104,8 +104,8 @@ DlsKernelInputs& DlsKernels() {
 }
 
 float DlsScatteringVectorSquared(const DlsHeaderRecord& r) {
-  const float thetaRad = r.angle * 2.0f * kPiSingle / 360.0f;
-  const double q = 4.0 * kPiSingle * static_cast<double>(r.refractiveIndex) * std::sin(thetaRad / 2.0) /
+  const float thetaRad = r.angle * 2.0f * kPiF / 360.0f;
+  const double q = 4.0 * kPiF * static_cast<double>(r.refractiveIndex) * std::sin(thetaRad / 2.0) /
                    static_cast<double>(r.wavelength);
   const float q2 = static_cast<float>(q * q);
   return std::isfinite(q2) && q2 > 0.0f ? q2 : 0.0f;
@@ -122,7 +122,7 @@ double DlsKernelValue(const DlsKernelInputs& in, float q2, double tau) {
 double DiffusionFromStokesRadius(double radius, double celsius) {
   if (!(radius > 0.0)) return 0.0;
   const double eta = kWaterViscosity20 * gSolutionConditions.viscosity;
-  return (celsius + 273.15) * kBoltzmann * 1e4 / (6.0 * M_PI * eta * radius);
+  return (celsius + 273.15) * kBoltzmann * 1e4 / (6.0 * kPi * eta * radius);
 }
 
 bool DlsSetHoldsG2(int j) {

@@ -33,6 +33,9 @@ struct MarquardtWorkArrays {
   // [1..n]: +1 (-1) while a limit stops entry j from moving up (down); the
   // steps are then solved without it.
   std::vector<int> blocked;
+  // Sum of squares at the last accepted point of mlmin (the level a trial
+  // step must improve on); set when mlmin starts with lambda < 0.
+  double acceptedChiSquare = 0.0;
 };
 
 struct FitEngineState {

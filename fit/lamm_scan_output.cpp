@@ -29,12 +29,6 @@ void DrawAt(int y, const char* text) {
   if (w) w->DrawText(10, y, text);
 }
 
-double ScanTimeAt(int position) {
-  const ScanSet& ss = CurrentScanSet();
-  const ScanRecord& rec = ss.records[ss.order[position]];
-  return LammSettings().rampRotorSpeed && !CurrentDataTypeFlags().dls ? rec.time : rec.timeRead;
-}
-
 void ResetSlices(LammRunState& rs) {
   rs.sliceCount = 0;
   rs.sliceTime = 0;
@@ -48,6 +42,12 @@ void AverageIfRequested(int n, const float* r, float* y) {
     AverageAbsorbanceOverWindow(n, st.convolutionRange, r, y);
 }
 }  // namespace
+
+double ScanTimeAt(int position) {
+  const ScanSet& ss = CurrentScanSet();
+  const ScanRecord& rec = ss.records[ss.order[position]];
+  return LammSettings().rampRotorSpeed && !CurrentDataTypeFlags().dls ? rec.time : rec.timeRead;
+}
 
 bool CurvesOnCommonGrid() {
   return gModelSelectorFlags.CSModel || gFitEngineState.fitTINoise ||

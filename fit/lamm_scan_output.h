@@ -17,6 +17,10 @@ double RotorSpeedDuringAcceleration(double t, double dt);
 // the step ended the acceleration phase: the rotor then runs at full speed
 // (rpm set, accelerating cleared) and the caller renews what depends on it.
 bool AdvanceRunClock(double dt);
+// Time of the scan at position (1-based, in time order) that the solver
+// delivers: the recorded time when the rotor speed is ramped (no DLS), else
+// the working time.
+double ScanTimeAt(int position);
 // Time of the last scan in time order (the run state's clock without scans).
 double LastScanTime();
 

@@ -63,10 +63,9 @@ void ScaleFitParameters(float* v, int n) {
     if (scale[j] != 0.0f) v[j] *= scale[j];
 }
 
-void FreeMarquardtArrays(int n) {
+void FreeMarquardtArrays() {
   MarquardtWorkArrays& w = Work();
   if (!w.allocated) return;
-  (void)n;
   const int m = w.n;
   free_dmatrix(w.covariance, 1, m, 1, m);
   free_dmatrix(w.inverse, 1, m, 1, m);
@@ -90,7 +89,7 @@ void FreeMarquardtArrays(int n) {
 }
 
 int AllocMarquardtArrays(int n) {
-  FreeMarquardtArrays(n);
+  FreeMarquardtArrays();
   MarquardtWorkArrays& w = Work();
   w.n = n;
   w.covariance = dmatrix(1, n, 1, n);
@@ -216,7 +215,6 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
            FitTarget target) {
   FitEngineState& fs = gFitEngineState;
   MarquardtWorkArrays& w = Work();
-  static double ochisq = 0.0;
   if (host) host->WriteDiagnostics("\nEnter mlmin");
   fs.evaluationsThisRun = 0;
 
@@ -224,7 +222,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     *lambda = 0.01;
     mlcof(host, a, flags, n, w.alpha, w.beta, chisq, target);
     if (fs.stopRequested) return;
-    ochisq = *chisq;
+    w.acceptedChiSquare = *chisq;
     for (int j = 1; j <= n; ++j) w.trial[j] = a[j];
   }
 
@@ -301,12 +299,12 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     if (w.trial[j] != asked[j] && std::fabs(w.trial[j] - a[j]) <= 1e-6 * std::fabs(a[j]))
       w.blocked[j] = asked[j] > a[j] ? 1 : -1;
   if (!fs.stopRequested) {
-    if (ochisq <= trialChisq) {
+    if (w.acceptedChiSquare <= trialChisq) {
       *lambda *= 10.0;
-      *chisq = ochisq;
+      *chisq = w.acceptedChiSquare;
     } else {
       *lambda *= 0.1;
-      ochisq = trialChisq;
+      w.acceptedChiSquare = trialChisq;
       *chisq = trialChisq;
       for (int j = 1; j <= n; ++j) {
         for (int k = 1; k <= n; ++k) w.alpha[j][k] = w.covariance[j][k];
@@ -431,7 +429,7 @@ int MLOptimize(FitHost* host) {
     fs.stopRequested = 0;
     SimplexSim(v, host);
   }
-  FreeMarquardtArrays(n);
+  FreeMarquardtArrays();
   gSimulationSwitches.redrawDuringSimulation = redraw;
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
   host->RequestRepaint();

@@ -35,6 +35,6 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
 void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* beta, double* chisq,
            FitTarget target = nullptr);
 int AllocMarquardtArrays(int n);
-void FreeMarquardtArrays(int n);
+void FreeMarquardtArrays();
 // Normalised units into model units: v[j] *= scale[j] where scale[j] != 0.
 void ScaleFitParameters(float* v, int n);

@@ -31,10 +31,11 @@ struct ModelEvaluationHooks {
   // Draws scan j's model in the colour of species k while a global-array
   // solver runs with the live display.
   std::function<void(int scan, int species)> drawScanModel;
-  // Global-array static-grid solver of the per-species evaluation: species
-  // slot k (s in S, D in cm^2/s, amplitude) from the grid's initial
-  // concentration; returns a CLammIdeal result code.
-  std::function<int(FitHost*, int k, double s, double D, double amplitude)> simulateStaticGridLamm;
+  // Global-array static-grid solver of the per-species evaluation: the
+  // current species (its s, D and amplitude already on the grid and in the
+  // run state) from the grid's initial concentration; returns a CLammIdeal
+  // result code.
+  std::function<int()> simulateStaticGridLamm;
   // Sharp-boundary curve of a species without diffusion: plateau
   // c0 exp(-2 k t) behind the boundary m exp(k t), k = s w^2 (1/s), on the
   // scan's radii (cm) at time t (s).

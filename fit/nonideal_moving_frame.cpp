@@ -19,10 +19,10 @@
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/moving_frame_core.h"
+#include "lamm/quiet_steps.h"
+#include "numerics/constants.h"
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 // Element integrals of one row i: mass, frame and the seven index patterns
 // (column, coefficient node) (i-1,i-1) (i,i-1) (i-1,i) (i,i) (i+1,i) (i,i+1)
@@ -53,11 +53,6 @@ NonidealFrame gFrame;
 
 LammRunState& RS() { return CurrentLammRunState(); }
 CMovingFrameCore& Core() { return GlobalMovingFrameCore(); }
-
-double W2(double rpm) {
-  const double w = rpm * 2 * kPi / 60.0;
-  return w * w * 1e-13;
-}
 
 void ComputeRow(int i, RowIntegrals& out) {
   const NonidealFrame& F = gFrame;
@@ -135,7 +130,7 @@ void SetupNonidealMovingFrame() {
   // Geometric grid, frame rate and period, mass bands and the end-element
   // constants of the frame shift.
   f.Assemble(rs.rpm, rs.t);
-  F.w = W2(rs.rpm);
+  F.w = SvedbergOmega2(rs.rpm);
   F.k = f.kF;
   F.shifts = 0;
   for (int i = 1; i <= F.N; ++i) {
@@ -148,7 +143,7 @@ void SetupNonidealMovingFrame() {
 // A new rotor speed scales every sedimentation integral.
 void UpdateMovingFrameOmegaIntegrals(double rpm) {
   NonidealFrame& F = gFrame;
-  const double w = W2(rpm);
+  const double w = SvedbergOmega2(rpm);
   if (F.w == 0) return;
   const double q = w / F.w;
   for (int p = 0; p < 7; ++p)
@@ -393,16 +388,14 @@ int SimulateNonidealMovingFrameLamm() {
   if (F.dt0 >= f.period) F.dt0 = f.period;
   for (int i = 1; i <= F.N; ++i) F.cOld[i] = F.c[i];
   F.dt = rs.dt = Ehi;
-  int stalled = 0;
+  CQuietSteps quiet;
   while (rs.running && !Failed()) {
     const double q = NonidealMovingFrameStep();
     ShowSimulationProgress(q);
     if (Failed()) break;
-    if (F.dt >= 30 && q / F.dt < st.equilibriumThreshold) {
-      if (++stalled > 10) StopAndDeliverRemainingScans();
-    } else {
-      stalled = 0;
-    }
+    // Here any long step that hardly changes the profile counts, however
+    // long the run still has to go.
+    if (quiet.Count(F.dt >= kQuietStepLength && q / F.dt < st.equilibriumThreshold)) StopAndDeliverRemainingScans();
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "data/scan_set.h"
 #include "fit/model_params.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/constants.h"
 
 void AverageAbsorbanceOverWindow(std::int32_t n, float width, const float* r, float* y) {
   if (n < 1) return;
@@ -59,7 +60,7 @@ void RadialCorrection1(std::int32_t n, const float* r, float* y, float sigma, fl
 void RadialCorrection2(std::int32_t n, const float* r, float* y, float d) {
   if (d <= 0) return;
   const float b = gModelParams.bottom;
-  const float twoPi = 6.2831855f;
+  const float twoPi = 2 * kPiF;
   for (int i = 1; i <= n; ++i) {
     const float u = b - r[i];
     if (u > d) continue;
@@ -116,7 +117,7 @@ bool SteepBoundaryTest(double s, double D) {
   const ScanRecord& last = ss.records[ss.order[ss.count]];
   const double T = last.temperature + 273.15;
   const double Mb = T * s * 1e-13 * 8.31451e7 / D;
-  const double w = 2 * 3.141592653589793 * last.rpm / 60;
+  const double w = 2 * kPi * last.rpm / 60;
   const double a = w * w / (T * 1.6628944e8);
   const double sigma = Mb * a;
   if (sigma > 100) return true;

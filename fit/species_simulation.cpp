@@ -27,6 +27,7 @@
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
+#include "numerics/constants.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"
 
@@ -35,8 +36,6 @@ unsigned char gSteepBoundary = 0;
 int gDlsSpeciesCount = 0;
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 constexpr double kGasConstant = 8.31451e7;  // erg / (mol K)
 constexpr double kAvogadro = 6.02214e23;
 constexpr double kWaterViscosity20 = 0.01002;  // poise
@@ -67,12 +66,6 @@ bool Experimental() {
 }
 
 bool PlainLoading() { return !ZoneLoading() && !Experimental(); }
-
-double ScanTimeAt(int position) {
-  const ScanSet& ss = CurrentScanSet();
-  const ScanRecord& rec = ss.records[ss.order[position]];
-  return LammSettings().rampRotorSpeed && !CurrentDataTypeFlags().dls ? rec.time : rec.timeRead;
-}
 
 void NotAvailable(FitHost* host, const char* text) {
   if (!host) return;
@@ -163,7 +156,7 @@ bool SolverFlagRaised() {
 
 // One finite-element solve of the current species with the chosen
 // algorithm; false when nothing could run.
-bool RunChosenSolver(FitHost* host, int k, double s, double D, double A) {
+bool RunChosenSolver(FitHost* host, int k, double s, double D) {
   LammSolverSettings& st = LammSettings();
   if (CurrentSpeedProfile.Active()) {
     if (host)
@@ -182,7 +175,7 @@ bool RunChosenSolver(FitHost* host, int k, double s, double D, double A) {
     return true;
   }
   if (st.claverieAlgorithm) {
-    const int code = CurrentModelEvaluationHooks().simulateStaticGridLamm(host, k, s, D, A);
+    const int code = CurrentModelEvaluationHooks().simulateStaticGridLamm();
     if (code == 2) st.discretizationError = 1;
     if (code == 3) st.singularMatrixError = 1;
     if (code != 0 && code != 2 && code != 3 && host) ReportSimulationError(host, code);
@@ -245,7 +238,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
   st.singularMatrixError = st.discretizationError = 0;
   const bool direct = !CurvesOnCommonGrid();
   if (direct) ZeroWorkArrays();
-  RunChosenSolver(host, k, s, D, A);
+  RunChosenSolver(host, k, s, D);
 
   const DataTypeFlags& data = CurrentDataTypeFlags();
   if (!Experimental() && PlainLoading() && !data.dls && !ss.equilibriumMode && SolverFlagRaised()) {
@@ -272,7 +265,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
       }
       st.singularMatrixError = st.discretizationError = 0;
       gStaticGridAfterFailedRun = 1;
-      RunChosenSolver(host, k, s, D, A);
+      RunChosenSolver(host, k, s, D);
       gStaticGridAfterFailedRun = 0;
     };
     attempt();

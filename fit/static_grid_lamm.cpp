@@ -14,17 +14,15 @@
 #include "fit/species_simulation.h"
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/quiet_steps.h"
+#include "numerics/constants.h"
 #include "platform/error_box.h"
 
 unsigned char gStaticGridAfterFailedRun = 0;
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kSectorFactor = 1.2 * 0.0349066;  // 1.2 cm path, 2 degree sector
 constexpr double kControlA = 2.0, kControlB = 1.0;   // step controller
 constexpr double kDepletionFraction = 1e-4;
-constexpr double kSteadyChange = 1e-5;  // change still allowed before the last scan
 
 struct StaticGridState {
   int N = 0;
@@ -971,7 +969,8 @@ void SimulateStaticGridLamm() {
     const ScanRecord& last = ss.records[ss.order[ss.count]];
     lastScan = set.rampRotorSpeed && !CurrentDataTypeFlags().dls ? last.time : last.timeRead;
   }
-  int steady = 0, stalled = 0;
+  int stalled = 0;
+  CQuietSteps quiet;
   while (rs.running) {
     if (set.singularMatrixError || set.discretizationError) break;
     // Steps held near the floor of 1e-15 s no longer move the clock: the
@@ -1005,15 +1004,12 @@ void SimulateStaticGridLamm() {
     // Steady only when the present rate could not change the profile
     // noticeably before the last scan either.
     const double remaining = std::max(0.0, lastScan - rs.t);
-    if (dtPrev < 30 || progress >= set.equilibriumThreshold || progress * remaining >= kSteadyChange)
-      steady = 0;
-    else if (++steady > 10)
+    if (quiet.Count(IsQuietStep(dtPrev, progress, set.equilibriumThreshold, remaining)))
       StopAndDeliverRemainingScans();
   }
 }
 
-int RunStaticGridLammSpecies(FitHost* host, int k, double s, double D, double amplitude) {
-  (void)host, (void)k, (void)s, (void)D, (void)amplitude;
+int RunStaticGridLammSpecies() {
   SimulateStaticGridLamm();
   const LammSolverSettings& set = LammSettings();
   if (set.singularMatrixError) return 3;

@@ -55,7 +55,7 @@ extern unsigned char gStaticGridAfterFailedRun;
 void SimulateStaticGridLamm();
 // The hook of the per-species evaluation: the current species from the
 // grid's initial concentration; 0, or 3 (singular) / 2 (no convergence).
-int RunStaticGridLammSpecies(FitHost* host, int k, double s, double D, double amplitude);
+int RunStaticGridLammSpecies();
 
 // Stop node of the depletion test for the current species and fit limits:
 // for s > 0 the first node beyond the right fit limit, for s < 0 the last

@@ -5,24 +5,17 @@
 
 #include "lamm/fe_integrals.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/quiet_steps.h"
+#include "numerics/constants.h"
 #include "platform/error_box.h"
 
 namespace {
-constexpr double kPi = 3.141592653589793;
 constexpr int kMaxForcedSteps = 10;  // more forced steps end the run with a step failure
-constexpr int kPoorStepsToStop = 10;
-constexpr double kPoorStepLength = 30.0;  // s
-constexpr double kSteadyChange = 1e-5;    // relative change still allowed after a steady stop
 // Largest dc/c tolerance of a step while s and D follow c: the coefficients
 // of a step are averaged from its ends only, and longer steps leave an
 // associating boundary about 1e-3 of the loading behind.
 constexpr double kConcDependentMaxDc = 0.5;
 
-// w^2 1e-13 for a rotor speed in rpm: turns s in S into s w^2 in 1/s.
-double W2(double rpm) {
-  const double w = 2 * kPi * rpm / 60.0;
-  return w * w * 1e-13;
-}
 }  // namespace
 
 void ConcStepControl::Start(double tolerance, double lower, double aim, double growth, double weight) {
@@ -141,7 +134,7 @@ void CConcDependentPath::AssembleNonidealMatrices() {
 }
 
 void CConcDependentPath::AssembleNonidealRHS(const double* s, const double* D, bool closedBottom) {
-  const double w2 = W2(L_.rpm_);
+  const double w2 = SvedbergOmega2(L_.rpm_);
   const double *__restrict B0 = B_[0].data(), *__restrict B1 = B_[1].data(), *__restrict B2 = B_[2].data(),
                            *__restrict B3 = B_[3].data(), *__restrict B4 = B_[4].data(),
                            *__restrict B5 = B_[5].data(), *__restrict B6 = B_[6].data();
@@ -607,7 +600,7 @@ void CConcDependentPath::Run() {
 
   L_.endCondition_ = false;
   const double lastScanTime = L_.ScanTime(L_.scanCount_);
-  int poor = 0;
+  CQuietSteps quiet;
   while (L_.running_) {
     if (L_.errNonConvergence_ || L_.errTridag_ || L_.errConcDependent_) break;
     const double dtUsed = L_.dt_;
@@ -629,13 +622,9 @@ void CConcDependentPath::Run() {
     // Little change per second is not enough: a slow approach to equilibrium
     // must also have too little time left to move noticeably.
     const double remaining = std::max(0.0, lastScanTime - L_.t_);
-    if (dtUsed >= kPoorStepLength && q < L_.steadyTolerance_ && q * remaining < kSteadyChange) {
-      if (++poor > kPoorStepsToStop) {
-        L_.endCondition_ = true;
-        L_.running_ = false;
-      }
-    } else {
-      poor = 0;
+    if (quiet.Count(IsQuietStep(dtUsed, q, L_.steadyTolerance_, remaining))) {
+      L_.endCondition_ = true;
+      L_.running_ = false;
     }
     if (watchOn && L_.running_ && L_.s_ != 0 && c[watch] < watchThreshold) {
       L_.endCondition_ = true;

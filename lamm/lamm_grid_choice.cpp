@@ -7,9 +7,9 @@
 
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
+#include "numerics/constants.h"
 
 namespace {
-constexpr double kPi = 3.141592653589793;
 constexpr double kR = 8.31451e7;  // erg / (mol K)
 }  // namespace
 

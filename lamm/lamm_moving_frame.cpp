@@ -7,9 +7,9 @@
 
 #include "lamm/lamm_ideal.h"
 #include "lamm/moving_frame_core.h"
+#include "lamm/quiet_steps.h"
 
 namespace {
-constexpr double kSteadyChange = 1e-5;
 }  // namespace
 
 void CLammIdeal::BindFrameCore() const {
@@ -286,7 +286,7 @@ void CLammIdeal::SolveMovingFrame() {
   }
   veryFirst_ = true;
   FindBoundaryNode();
-  int steady = 0;
+  CQuietSteps quiet;
   const double lastScanTime = ScanTime(scanCount_);
   while (running_ && !errTridag_ && !errNonConvergence_) {
     const double before = dt_;
@@ -319,13 +319,9 @@ void CLammIdeal::SolveMovingFrame() {
     change /= before;
     if (IsBoundaryReached()) running_ = false;
     const double remaining = std::max(0.0, lastScanTime - t_);
-    if (before >= 30 && change < steadyTolerance_ && change * remaining < kSteadyChange) {
-      if (++steady > 10) {
-        endCondition_ = true;
-        running_ = false;
-      }
-    } else {
-      steady = 0;
+    if (quiet.Count(IsQuietStep(before, change, steadyTolerance_, remaining))) {
+      endCondition_ = true;
+      running_ = false;
     }
   }
 }

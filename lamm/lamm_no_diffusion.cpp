@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "lamm/lamm_ideal.h"
+#include "numerics/constants.h"
 
 namespace {
 
@@ -34,7 +35,6 @@ struct CompressedSolvent {
 
 void CLLammNoDiffvec(const CLammIdeal& o, float c0, double t, double rpm, double w2t,
                      const float* radii, float* out, int n) {
-  constexpr double kPi = 3.141592653589793;
   const double w = 2 * kPi * rpm / 60.0;
   const double w2 = w * w;
   double te, a;

@@ -8,14 +8,12 @@
 #include "data/scan_file.h"
 #include "data/scan_set.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
+#include "lamm/quiet_steps.h"
 #include "platform/paths.h"
 
 namespace {
 constexpr int kMaxForcedSteps = 10;
 constexpr int kMaxTinySteps = 100;
-constexpr int kPoorStepsToStop = 10;
-constexpr double kPoorStepLength = 30.0;  // s
-constexpr double kSteadyChange = 1e-5;
 }  // namespace
 
 CLammNonIdeal::CLammNonIdeal() : path_(*this) {
@@ -481,7 +479,8 @@ void CLammNonIdeal::TimeLoop() {
   if (wiener) AllocProfileBuffers(N_);
   const double lastScanTime = ScanTime(scanCount_);
   endCondition_ = false;
-  int tiny = 0, poor = 0;
+  int tiny = 0;
+  CQuietSteps quiet;
   while (running_) {
     if (errNonConvergence_ || errTridag_ || errConcDependent_) break;
     const double dtUsed = dt_;
@@ -505,13 +504,9 @@ void CLammNonIdeal::TimeLoop() {
       running_ = false;
     }
     const double remaining = std::max(0.0, lastScanTime - t_);
-    if (dtUsed >= kPoorStepLength && q < steadyTolerance_ && q * remaining < kSteadyChange) {
-      if (++poor > kPoorStepsToStop) {
-        endCondition_ = true;
-        running_ = false;
-      }
-    } else {
-      poor = 0;
+    if (quiet.Count(IsQuietStep(dtUsed, q, steadyTolerance_, remaining))) {
+      endCondition_ = true;
+      running_ = false;
     }
   }
   if (wiener) FreeProfileBuffers();

@@ -8,12 +8,13 @@
 #include <cmath>
 #include <cstdio>
 
-#include "data/scan_set.h"
 #include "data/fluorophore.h"
+#include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/solver_display.h"
-#include "platform/error_box.h"
+#include "numerics/constants.h"
 #include "numerics/regrid.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
@@ -187,7 +188,7 @@ int CLammIdeal::FiniteScanSegments(double s, double D, double omega2, double m, 
   const double u = std::fabs(s) * 1e-13 * omega2 * b;  // boundary speed at the cell end, cm/s
   // Before the first scan has passed the boundary is as sharp as it gets.
   const double t = std::max(t1, duration);
-  const double boundary = u / (2.0 * std::sqrt(3.141592653589793 * D * t)) + 2.0 * u / b;
+  const double boundary = u / (2.0 * std::sqrt(kPi * D * t)) + 2.0 * u / b;
   const double pileUp = u * u / D * std::exp(-std::max(distance, 0.0) * u / D);
   const double needed = std::ceil((boundary + pileUp) * duration / 1e-4);
   if (!(needed < kMost)) return kMost;

@@ -7,10 +7,10 @@
 
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
+#include "numerics/constants.h"
 #include "platform/error_box.h"
 
 namespace {
-constexpr double kPi = 3.141592653589793;
 
 // Mean of v(t)^2 over an interval on which v is linear with end values a, b.
 double MeanSquareLinear(double a, double b) { return (a * a + a * b + b * b) / 3.0; }

@@ -11,13 +11,12 @@
 
 #include "lamm/fe_integrals.h"
 #include "lamm/lamm_ideal.h"
-#include "platform/error_box.h"
+#include "lamm/quiet_steps.h"
+#include "numerics/constants.h"
 #include "numerics/vector_kernel.h"
+#include "platform/error_box.h"
 
 namespace {
-constexpr double kPi = 3.141592653589793;
-constexpr double kSteadyChange = 1e-5;  // relative change still allowed after a steady stop
-constexpr double kSectorFactor = 1.2 * 0.03490658503988659;  // 1.2 cm path, 2 degree sector
 // Longest step on a layered grid as a fraction of the time the boundary
 // takes to move by its own width.
 constexpr double kWidthFraction = 0.06;
@@ -885,7 +884,8 @@ void CLammIdeal::SolveStaticGrid() {
   FindBoundaryNode();
   if (layered) dt_ = 0.1;
 
-  int steady = 0, collapse = 0;
+  int collapse = 0;
+  CQuietSteps quiet;
   const double lastScanTime = ScanTime(scanCount_);
   while (running_ && !abortFlag_ && !collapseFlag_) {
     const double stepDt = dt_ == 0 ? 1.0 : dt_;
@@ -925,13 +925,9 @@ void CLammIdeal::SolveStaticGrid() {
     // noticeably before the last scan either; a slow approach to
     // equilibrium otherwise stops percents short of it.
     const double remaining = std::max(0.0, lastScanTime - t_);
-    if (stepDt >= 30 && change < steadyTolerance_ && change * remaining < kSteadyChange) {
-      if (++steady > 10) {
-        endCondition_ = true;
-        running_ = false;
-      }
-    } else {
-      steady = 0;
+    if (quiet.Count(IsQuietStep(stepDt, change, steadyTolerance_, remaining))) {
+      endCondition_ = true;
+      running_ = false;
     }
   }
   // A zero pivot is a singular matrix; every other failure of the path

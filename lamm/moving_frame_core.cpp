@@ -7,11 +7,10 @@
 
 #include "lamm/fe_integrals.h"
 #include "lamm/solvent_model.h"
+#include "numerics/constants.h"
 #include "platform/error_box.h"
 
 namespace {
-constexpr double kPi = 3.141592653589793;
-constexpr double kSectorFactor = 1.2 * 0.03490658503988659;
 
 double Omega2(double rpm) {
   const double w = rpm * (1.0 / 60.0) * 2 * kPi;

@@ -7,10 +7,10 @@
 #include <cmath>
 
 #include "lamm/element_integrals.h"
+#include "numerics/constants.h"
 #include "numerics/linear_solvers.h"
 
 namespace {
-constexpr double kPi = 3.141592653589793;
 // Three Gauss points integrate the degree-5 integrands exactly.
 constexpr double kGaussX[3] = {-0.7745966692414834, 0.0, 0.7745966692414834};
 constexpr double kGaussW[3] = {5.0 / 9, 8.0 / 9, 5.0 / 9};

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "numerics/text_lines.h"
 #include "platform/error_box.h"
 #include "platform/paths.h"
 
@@ -20,24 +21,6 @@ void CouldNotOpen(const char* name) {
 }
 
 void CouldNotRead(const std::string& message) { ErrorBox(("\n\x07" "Attention: " + message).c_str()); }
-
-bool ReadLine(std::FILE* f, std::string& line) {
-  line.clear();
-  int c;
-  bool any = false;
-  while ((c = std::fgetc(f)) != EOF) {
-    any = true;
-    if (c == '\n') break;
-    line.push_back(static_cast<char>(c));
-  }
-  return any;
-}
-
-bool BlankLine(const std::string& line) {
-  for (char c : line)
-    if (c != ' ' && c != '\t' && c != '\r') return false;
-  return true;
-}
 
 // One "%f" value followed by an optional ';' or ','.
 bool NextValue(const char*& p, float* v) {

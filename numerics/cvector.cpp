@@ -11,6 +11,7 @@
 #include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
 #include "numerics/regrid.h"
+#include "numerics/text_lines.h"
 #include "platform/paths.h"
 
 namespace {
@@ -21,19 +22,6 @@ std::string Formatted(const char* format, const char* name) {
   return text;
 }
 
-// One line of any length; false at the end of the file.
-bool ReadLine(std::FILE* f, std::string& line) {
-  line.clear();
-  int c;
-  bool any = false;
-  while ((c = std::fgetc(f)) != EOF) {
-    any = true;
-    if (c == '\n') break;
-    line.push_back(static_cast<char>(c));
-  }
-  return any;
-}
-
 // The number a line starts with (leading blanks allowed), as "%f" reads it.
 bool LeadingNumber(const std::string& line, float* value) {
   const char* p = line.c_str();
@@ -41,12 +29,6 @@ bool LeadingNumber(const std::string& line, float* value) {
   const float v = std::strtof(p, &end);
   if (end == p) return false;
   *value = v;
-  return true;
-}
-
-bool BlankLine(const std::string& line) {
-  for (char c : line)
-    if (c != ' ' && c != '\t' && c != '\r') return false;
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "numerics/arrays.h"
+#include "numerics/text_lines.h"
 #include "platform/error_box.h"
 #include "platform/paths.h"
 
@@ -54,12 +55,6 @@ bool WriteColumns(T** m, int nrl, int nrh, int ncl, int nch, const char* name) {
     std::fputc('\n', f);
   }
   return Close(file, name);
-}
-
-bool BlankLine(const std::string& line) {
-  for (char c : line)
-    if (c != ' ' && c != '\t' && c != '\r') return false;
-  return true;
 }
 
 // The first `columns` numbers of every non-blank line, row after row.

@@ -87,13 +87,6 @@ void AxisTitles(CWINPlot& data, CWINPlot& residuals) {
 
 // First and last point of scan s inside the fit limits (0 stands for the
 // scan's ends).
-void FitRange(const ScanSet& s, int scan, int& first, int& last) {
-  first = static_cast<size_t>(scan) < s.firstFitPoint.size() ? s.firstFitPoint[static_cast<size_t>(scan)] : 0;
-  last = static_cast<size_t>(scan) < s.lastFitPoint.size() ? s.lastFitPoint[static_cast<size_t>(scan)] : 0;
-  const int points = static_cast<size_t>(scan) < s.points.size() ? s.points[static_cast<size_t>(scan)] : 0;
-  if (first == 0) first = 1;
-  if (last == 0) last = points;
-}
 
 }  // namespace
 
@@ -202,7 +195,7 @@ void UpdateResidualsPlot(bool rescale) {
     if (!r || !y || !m) continue;
     const int points = s.points[static_cast<size_t>(scan)];
     int first = 1, last = points;
-    if (limited) FitRange(s, scan, first, last);
+    if (limited) ScanFitRange(s, scan, first, last);
     for (int k = 1; k <= points; ++k) r[k] = (k >= first && k <= last) ? y[k] - m[k] : 0.0f;
   }
   if (limited) {
@@ -350,7 +343,7 @@ bool WriteScanRmsToFile(const std::string& path) {
   for (int i = 1; i <= s.count; ++i) {
     const int scan = ScanAt(s, i);
     int first = 1, last = 0;
-    FitRange(s, scan, first, last);
+    ScanFitRange(s, scan, first, last);
     const int n = last - first + 1;
     const float* r = Entry(s.residuals, scan);
     if (n <= 0 || !r) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "numerics/constants.h"
 #include "plot/plot_window_set.h"
 
 using namespace platform;
@@ -109,7 +110,7 @@ bool CProgressLine::DrawInto(float newValue, DrawContext& dc) {
   if (value < 1.0f) {
     dc.SelectObject(trackPen);
     for (int d = 0; d <= 2; ++d)
-      ArcClockwise(dc, ringLeft - d, ringHigh + d, ringRight + d, ringLow - d, a, 2 * M_PI);
+      ArcClockwise(dc, ringLeft - d, ringHigh + d, ringRight + d, ringLow - d, a, 2 * kPi);
   }
   return true;
 }

@@ -32,12 +32,6 @@ T At(const std::vector<T>& table, int i, T fallback) {
   return i >= 0 && static_cast<size_t>(i) < table.size() ? table[static_cast<size_t>(i)] : fallback;
 }
 
-void FitRange(const ScanSet& s, int scan, int& first, int& last) {
-  first = At(s.firstFitPoint, scan, 0);
-  last = At(s.lastFitPoint, scan, 0);
-  if (first == 0) first = 1;
-  if (last == 0) last = At(s.points, scan, 0);
-}
 
 struct Tint {
   int r = 0, g = 0, b = 0;
@@ -167,7 +161,7 @@ int ComputeResidualStatistics(float** centres, float** lower, float** upper, flo
   long N = 0;
   for (int scan = 1; scan <= s.count; ++scan) {
     int first = 1, last = 0;
-    FitRange(s, scan, first, last);
+    ScanFitRange(s, scan, first, last);
     N += std::max(0, last - first + 1);
   }
   double F = f.absorbance ? 100.0 : 1000.0;
@@ -206,7 +200,7 @@ int ComputeResidualStatistics(float** centres, float** lower, float** upper, flo
     const float* r = At(s.residuals, scan, static_cast<float*>(nullptr));
     if (!r) continue;
     int first = 1, last = 0;
-    FitRange(s, scan, first, last);
+    ScanFitRange(s, scan, first, last);
     for (int k = first; k <= last; ++k) {
       const float x = r[k];
       int b = bins;

@@ -73,18 +73,8 @@ void ConnectPlotsToWindow(TXLAWindow& window) {
   p.requestRepaint = [w] { RequestRepaint(*w); };
   p.invalidate = [w](bool erase) { w->Frame().Invalidate(erase); };
   p.checkMenuItem = [w](int id, bool checked) { w->CheckMenuItem(id, checked); };
-  // Plain replays until the window's painting installs its own (with the
-  // markers over the data plot and the distribution plot).
-  p.paintDataPlot = [w] {
-    if (platform::DrawSurface* s = w->Frame().Surface()) ReplayPlotPicture(*s, GetDataPlotMetafile());
-  };
-  p.paintResidualPlots = [w] {
-    platform::DrawSurface* s = w->Frame().Surface();
-    if (!s) return;
-    ReplayPlotPicture(*s, GetResidualPlotMetafile());
-    if (CurrentPlotWindows().showHistogram && !CurrentDataTypeFlags().dls)
-      ReplayPlotPicture(*s, GetResidualHistogramMetafile());
-  };
+  // The painting of the plots (with the markers and overlays) is the main
+  // road's (road_wiring.cpp).
 
   LoadHooks& h = CurrentLoadHooks();
   h.buildPlotCurves = [] { BuildPlotCurves(); };

@@ -6,6 +6,7 @@
 #include "data/data_messages.h"
 #include "distributions/hydrodynamics.h"
 #include "fit/model_params.h"
+#include "numerics/constants.h"
 #include "numerics/statistics.h"
 
 using data_messages::Format;
@@ -33,7 +34,7 @@ CalculatorAnswer FrictionForceAnswer(float s, float radius, float ff0, float rpm
                                      float etaRel) {
   const double eta = static_cast<double>(etaRel) * kWaterViscosity20;
   const double r0 = CalculateRadius(M, vbar);
-  const double f = ff0 * 6.0 * M_PI * eta * r0;
+  const double f = ff0 * 6.0 * kPi * eta * r0;
   const double v = s * 1e-13 * Omega2(rpm) * radius * 0.01;
   return Answer(Format(
       "for mass =%.2f Da, v-bar =%.3f ml/g, f/fo =%.3f, s = %.2f S, relative viscosity = %.3f\n"

@@ -17,10 +17,9 @@
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/constants.h"
 
 namespace {
-
-constexpr double kPi = 3.14159265358979;
 constexpr double kGasConstant = 8.314e7;   // erg/(mol K)
 constexpr double kAvogadro = 6.02214e23;   // 1/mol
 constexpr double kTemperature = 293.15;    // K

@@ -26,16 +26,17 @@
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
 #include "numerics/ccurve.h"
-#include "platform/error_box.h"
+#include "numerics/constants.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 
 namespace {
 
 constexpr const char* kCaption = "ls-g*(s) extrapolation";
-constexpr double kTwoPiPerMinute = 2.0 * 3.14159265358979323846 / 60.0;
+constexpr double kTwoPiPerMinute = 2.0 * kPi / 60.0;
 constexpr float kSimplexTolerance = 0.0005f;
 constexpr float kPerturbation = 0.01f;
 constexpr float kRepeatThreshold = 0.001f;
@@ -426,7 +427,7 @@ bool RunLsgs() {
     cs.distribution[j] = k * st.loadingSignal / (N + 1);
   }
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
-  FreeNormalEquationBlock(NeqBlock().gridPoints);
+  FreeNormalEquationBlock();
   cs.distributionShown = 1;
   RestyleDistributionPlot(6, 3, GroupCurvePointers());
   RedrawDistributionPlot();

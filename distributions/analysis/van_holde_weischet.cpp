@@ -14,12 +14,13 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/constants.h"
 #include "platform/user_interface.h"
 
 namespace {
 
 constexpr const char* kCaption = "Van Holde Weischet Analysis";
-constexpr double kTwoPiPerMinute = 2.0 * 3.14159265358979323846 / 60.0;
+constexpr double kTwoPiPerMinute = 2.0 * kPi / 60.0;
 // The ends of a boundary: points within this distance (cm) of the inner end
 // give the baseline, of the outer end the plateau.
 constexpr float kEndWidth = 0.05f;

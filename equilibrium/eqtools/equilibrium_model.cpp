@@ -15,9 +15,10 @@
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
 #include "numerics/arrays.h"
-#include "platform/error_box.h"
+#include "numerics/constants.h"
 #include "numerics/random.h"
 #include "numerics/regrid.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 
@@ -54,7 +55,7 @@ EquilibriumModelState& EqModelState() {
 }
 
 double EquilibriumExponent(double r, double mb, double rpm, double celsius, double r0) {
-  const double omega = 2.0 * static_cast<double>(3.1415927f) * rpm / 60.0;
+  const double omega = 2.0 * static_cast<double>(kPiF) * rpm / 60.0;
   return (r * r - r0 * r0) * mb * omega * omega / (2.0 * kGasConstant * (celsius + 273.15));
 }
 
@@ -92,7 +93,7 @@ bool AllocEquilibriumWorkArrays() {
 
 void FreeEquilibriumWorkArrays() {
   if (gBasisCount < 1) return;
-  FreeNormalEquationBlock(gBasisCount);
+  FreeNormalEquationBlock();
   FreeDistributionWorkArrays(gBasisCount);
   gBasisCount = 0;
 }

@@ -7,6 +7,7 @@
 #include "data/scan_set.h"
 #include "equilibrium/mstar/polyfit.h"
 #include "fit/model_params.h"
+#include "numerics/constants.h"
 #include "numerics/cvector.h"
 #include "platform/error_box.h"
 #include "numerics/regrid.h"
@@ -15,7 +16,6 @@
 namespace {
 
 constexpr double kGasConstant = 8.31451e7;  // erg/(mol K)
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kExtensionStep = 0.001;    // cm
 // Radii are floats: an extension point this close to a or b counts as reaching it.
 constexpr double kRadiusTolerance = 1e-6;   // cm

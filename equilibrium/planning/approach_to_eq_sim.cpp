@@ -10,13 +10,12 @@
 #include "lamm/lamm_settings.h"
 #include "lamm/lamm_threads.h"
 #include "numerics/ccurve.h"
+#include "numerics/constants.h"
 #include "numerics/cvector.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 constexpr float kAcceleration = 280.0f;  // rpm/s of the simulated headers
 
 // w^2 t of a run that ramped at kAcceleration to rpm and held it until t.

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-namespace {
+#include "numerics/constants.h"
 
-constexpr double kPi = 3.14159265358979323846;
+namespace {
 constexpr double kTwoR = 1.662902e8;  // 2 R, erg/(mol K)
 
 // log of g(u) = u / (1 - exp(-u)), which is positive for every u and 1 at 0.

@@ -5,10 +5,9 @@
 
 #include "distributions/hydrodynamics.h"
 #include "equilibrium/planning/equilibrium_closed_forms.h"
+#include "numerics/constants.h"
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kTwoR = 166290200.0;
 constexpr double kTemperature = 4.0;
 

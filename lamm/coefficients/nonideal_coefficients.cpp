@@ -2,11 +2,12 @@
 
 #include <cmath>
 
+#include "numerics/constants.h"
+
 unsigned char StickyHardSphereFlag = 0;
 
 namespace {
 constexpr float kAvogadro = 6.02214e23f;
-constexpr float kPiF = 3.14159265f;
 constexpr float kWaterViscosity = 0.001002f;  // Pa s, 20 degC
 constexpr double kGasConstant = 8.31451 * 1e7;  // erg / (mol K)
 constexpr double kExponent = 4.27, kLinear = 2.28, kAttraction = 0.89, kCurve = 0.43,

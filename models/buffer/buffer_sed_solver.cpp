@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "numerics/constants.h"
 #include "platform/error_box.h"
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kTolerance = 1.0;               // T: largest relative change per step
 constexpr double kUpperTarget = 0.2 * kTolerance;
 constexpr double kLowerTarget = 0.05 * kTolerance;

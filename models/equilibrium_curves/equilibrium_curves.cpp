@@ -14,6 +14,7 @@
 #include "fit/model_params.h"
 #include "fit/signal_shapes.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/constants.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
 
@@ -22,7 +23,6 @@ int gModelCurveScan = 0;
 namespace {
 
 constexpr double kTwoR = 1.662902e8;  // 2R, erg/(mol K)
-constexpr double kPi = 3.141592653589793;
 // Beyond |x D| = 1e6 the curve is zero at every radius but the cell end it
 // piles up at; the bound keeps the value there finite in single precision.
 constexpr double kMaxExponentRange = 1e6;
@@ -152,7 +152,7 @@ void InstallEquilibriumCurveHooks() {
     t = ModelCurveTarget{};
     t.kernels = WorkBlock().lammSolutions;
     t.gridPoint = gridPoint;
-    t.ownRadii = Conti().ownLagTimes != 0;
+    t.ownRadii = Conti().ownEquilibriumRadii != 0;
     ComputeModelCurves(Mb, 1.0);
     t = ModelCurveTarget{};
   };

@@ -14,6 +14,7 @@
 #include "lamm/lamm_settings.h"
 #include "models/reacting/hetero_association_step.h"
 #include "models/reacting/mass_action.h"
+#include "numerics/constants.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
 
@@ -177,8 +178,7 @@ void SetupHeteroAssociationGrid() {
   const LammRunState& rs = CurrentLammRunState();
   const int N = g.AllocatedGridSize;
   const double m = gModelParams.meniscus, b = gModelParams.bottom;
-  const double omega = rs.rpm * 2.0 * M_PI / 60.0;
-  st.omega2 = omega * omega * 1e-13;
+  st.omega2 = SvedbergOmega2(rs.rpm);
   st.frameRate = st.omega2 * st.sFrame;
   st.t0 = rs.t;
   st.framePeriod = kStaticFramePeriod;
@@ -245,8 +245,7 @@ void AdvanceHeteroAssociationTime() {
 void SetHeteroAssociationSpeed(double rpm) {
   HeteroAssociationState& st = CurrentHeteroAssociationState();
   CurrentLammRunState().rpm = rpm;
-  const double omega = rpm * 2.0 * M_PI / 60.0;
-  const double omega2 = omega * omega * 1e-13;
+  const double omega2 = SvedbergOmega2(rpm);
   if (omega2 == st.omega2) return;
   st.omega2 = omega2;
   st.frameRate = st.omega2 * st.sFrame;
@@ -260,7 +259,7 @@ double HeteroAssociationSectorAmount(const double* values) {
   const double* xi = g.FrameRadius ? g.FrameRadius : g.Radius;
   double sum = 0;
   for (int i = 1; i <= N; ++i) sum += values[i] * CalcElementIntegral1(xi, N, i);
-  return 1.2 * (M_PI / 90.0) * sum;
+  return kSectorFactor * sum;
 }
 
 void HeteroAssociationTotals(double* totalA, double* totalB) {
@@ -278,7 +277,7 @@ void HeteroAssociationTotals(double* totalA, double* totalB) {
       const int j = i + dj[p], k = i + dk[p];
       if (j >= 1 && j <= N && k >= 1 && k <= N) complex += h.QK[p][i] * h.cA[j] * h.cB[k];
     }
-  complex *= 1.2 * (M_PI / 90.0);
+  complex *= kSectorFactor;
   *totalA = HeteroAssociationSectorAmount(h.cA) + complex;
   *totalB = HeteroAssociationSectorAmount(h.cB) + complex;
 }

@@ -33,7 +33,7 @@ inline void Clear() {
   ScanSet& s = CurrentScanSet();
   FreeDistributionArrays();
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
-  FreeNormalEquationBlock(NeqBlock().gridPoints);
+  FreeNormalEquationBlock();
   FreeSpeciesScanArrays(s);
   FreeScanGridArrays(s);
   FreeScanSetArrays(s);

@@ -249,6 +249,6 @@ TEST_F(FirstPointTest, FixedBufferAmplitudesSitOnTheirOwnGridPoints) {
     for (int i = 2; i <= kN; ++i) EXPECT_FLOAT_EQ(cs.distribution[i], 0.01f * (fixed ? i - 1 : i)) << i;
   }
   b.fixedComponent = false;
-  FreeNormalEquationBlock(kN);
+  FreeNormalEquationBlock();
   hooks.bufferSignal = savedSignal;
 }

@@ -413,7 +413,7 @@ TEST_F(ContiFitVectorTest, DerivativeStepsFollowTheEntries) {
   EXPECT_DOUBLE_EQ(w.stepFactor[3], 1.0001);  // meniscus
   EXPECT_DOUBLE_EQ(w.absoluteStep[3], 0.001);
   EXPECT_EQ(ContiSimplexSpread(2), 0.2f);
-  FreeMarquardtArrays(3);
+  FreeMarquardtArrays();
 }
 
 // The floated vbar of the solution conditions carries the buffer's density
@@ -571,7 +571,7 @@ TEST_F(ContiFitVectorTest, DistributionRefreshesOnlyOnImprovement) {
   EXPECT_EQ(dist[4], 4.0f);
   EXPECT_EQ(fs.startRmsdCopy, 0.005f);
   EXPECT_TRUE(host.lines.empty());
-  FreeNormalEquationBlock(4);
+  FreeNormalEquationBlock();
 }
 
 }  // namespace

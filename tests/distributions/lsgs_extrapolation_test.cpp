@@ -57,7 +57,7 @@ class LsgsExtrapolation : public ::testing::Test {
   void TearDown() override {
     FreeDistributionArrays();
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
-    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    FreeNormalEquationBlock();
     FreeLsgsArrays();
     FreeScanData();
     ClearParameterDerivations();

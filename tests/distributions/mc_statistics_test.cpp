@@ -93,7 +93,7 @@ TEST(MonteCarloRhs, EqualsTheNormalEquationBuilder) {
     }
   }
   NeqInputs().baselineValue = 0.0f;
-  FreeNormalEquationBlock(n);
+  FreeNormalEquationBlock();
   FreeDistributionWorkArrays(n);
 }
 

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <vector>
 
-#include "distributions/kernel_transfer.h"
 #include "distributions/sharp_boundary.h"
 #include "run_test_support.h"
 
@@ -106,28 +105,3 @@ TEST_F(SharpBoundaryTest, DensityGradientWithoutGradientIsTheOrdinaryProfile) {
   for (int i = 1; i <= 500; ++i) EXPECT_TRUE(std::isfinite(gradient.c[i]));
 }
 
-TEST(KernelTransfer, SolutionGoesOntoTheCommonGridOrNowhere) {
-  Experiment e(2, 40);
-  ScanSet& s = CurrentScanSet();
-  AllocDistributionWorkArrays(3, 2, s.gridLength);
-  std::vector<double> r(101), y(101);
-  std::vector<float> yf(101);
-  for (int i = 1; i <= 100; ++i) {
-    r[i] = 5.9 + 0.015 * (i - 1);
-    y[i] = 2.0 * r[i] - 11.0;
-    yf[i] = static_cast<float>(y[i]);
-  }
-  KernelTransferScan() = 2;
-  StoreGridPointSolution(2, r.data(), y.data(), 100);
-  StoreGridPointSolutionF(3, r.data(), yf.data(), 100);
-  for (int i = 1; i <= s.gridLength; ++i) {
-    EXPECT_NEAR(KernelRow(2, 2)[i], 2.0 * s.grid[i] - 11.0, 1e-5);
-    EXPECT_NEAR(KernelRow(3, 2)[i], 2.0 * s.grid[i] - 11.0, 1e-5);
-    EXPECT_EQ(KernelRow(2, 1)[i], 0.0f);
-  }
-  // Four source points are too few: the row stays.
-  StoreGridPointSolution(1, r.data(), y.data(), 4);
-  EXPECT_EQ(KernelRow(1, 2)[7], 0.0f);
-  KernelTransferScan() = 1;
-  FreeDistributionWorkArrays(3);
-}

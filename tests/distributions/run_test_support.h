@@ -36,7 +36,7 @@ struct Experiment {
   ~Experiment() {
     FreeDistributionArrays();
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
-    FreeNormalEquationBlock(NeqBlock().gridPoints);
+    FreeNormalEquationBlock();
     ScanSet& s = CurrentScanSet();
     FreeScanGridArrays(s);
     FreeScanSetArrays(s);

@@ -34,8 +34,8 @@ TEST(WorkBlocks, LayoutIsContiguousZeroFilledAndReallocatable) {
   b.normalMatrix[5][5] = 3.0;
   ASSERT_TRUE(AllocNormalEquationBlock(5, 3, 7));
   EXPECT_EQ(NeqBlock().normalMatrix[5][5], 0.0);
-  FreeNormalEquationBlock(5);
-  FreeNormalEquationBlock(5);
+  FreeNormalEquationBlock();
+  FreeNormalEquationBlock();
   EXPECT_EQ(NeqBlock().passiveSet, nullptr);
 }
 

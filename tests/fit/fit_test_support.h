@@ -82,7 +82,7 @@ class AnalyticHost : public FitHost {
 
 // Resets every record the fit engine reads.
 inline void ResetFitState() {
-  FreeMarquardtArrays(0);
+  FreeMarquardtArrays();
   teststate::ResetFitState();
   teststate::ResetInputState();
   // Light scattering data of an earlier test would skip the meniscus checks.

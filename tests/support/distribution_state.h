@@ -18,7 +18,7 @@ namespace teststate {
 inline void ResetDistributionState() {
   FreeDistributionArrays();
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
-  FreeNormalEquationBlock(NeqBlock().gridPoints);
+  FreeNormalEquationBlock();
   Conti() = ContiSettings{};
   Priors() = PriorKnowledge{};
   ContiContext() = ContiRunContext{};

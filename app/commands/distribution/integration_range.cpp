@@ -15,6 +15,7 @@
 #include "fit/model_selector.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "numerics/arrays.h"
+#include "numerics/constants.h"
 #include "plot/direct_curve.h"
 #include "plot/plot_window_set.h"
 #include "platform/draw_surface.h"
@@ -103,7 +104,7 @@ void PaintDistributionIntegrationRange(TXLAWindow& window, float s1, float s2, i
   const float T = gSolutionConditions.temperature;
   const double D1 = DFromMGlobalFf0(MassAt(s1, T), T - 273.15f);
   const int lastScan = s.order[s.count];
-  const double omega = s.records[lastScan].rpm * (1.0 / 60.0) * 2.0 * M_PI;
+  const double omega = s.records[lastScan].rpm * (1.0 / 60.0) * 2.0 * kPi;
   const double m = gModelParams.meniscus;
   const bool profile = CurrentSpeedProfile.Active();
   const bool errorPropagation = Options().ErrorPropagationToSw;

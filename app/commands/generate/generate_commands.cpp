@@ -37,6 +37,7 @@
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
+#include "numerics/constants.h"
 #include "numerics/cvector.h"
 #include "platform/error_box.h"
 #include "numerics/matrix_files.h"
@@ -190,7 +191,7 @@ int AutomaticScanCount(float meniscus, float rightFitLimit, float bottom, float 
   if (!(s1 > 0) || !(interval > 0) || !(rpm > 0) || !(meniscus > 0)) return 0;
   const double right = rightFitLimit > 0 ? rightFitLimit : bottom - 0.01;
   if (!(right > meniscus)) return 0;
-  const double omega = rpm * 2.0 * M_PI / 60.0;
+  const double omega = rpm * 2.0 * kPi / 60.0;
   const double t = std::log(right / meniscus) / (s1 * 1e-13 * omega * omega);
   return static_cast<int>(std::floor(t / interval));
 }

@@ -4,39 +4,27 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/startup/parameter_preferences.h"
+#include "app/startup/program_options.h"
+#include "app/startup/thread_counts.h"
+#include "app/window/shell_services.h"
+#include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
-#include "platform/sounds.h"
-#include "app/startup/parameter_preferences.h"
-#include "app/startup/program_options.h"
-#include "app/window/shell_services.h"
-#include "app/startup/thread_counts.h"
-#include "app/window/txla_window.h"
+#include "platform/error_box.h"
 #include "platform/frame_window.h"
+#include "platform/sounds.h"
 #include "platform/user_interface.h"
 
 namespace {
 
 
-// One number from the user, the current value shown; repeats until the text
-// parses. False on Cancel, leaving value unchanged.
+// One number from the user, the current value shown (InputFloat's rules).
+// False on Cancel, leaving value unchanged.
 bool PromptFloat(float& value, float current, const std::string& prompt,
                  const std::string& caption = "enter float") {
-  char shown[64];
-  std::snprintf(shown, sizeof shown, current <= 0.01f ? "%e" : "%f", current);
-  for (;;) {
-    const auto reply = platform::UI().PromptText(caption, prompt, shown, 15);
-    if (!reply) return false;
-    const char* begin = reply->c_str();
-    char* end = nullptr;
-    const double v = std::strtod(begin, &end);
-    if (end != begin && std::isfinite(v)) {
-      value = static_cast<float>(v);
-      return true;
-    }
-    platform::UI().Beep();
-  }
+  return InputFloat(&value, current, true, prompt.c_str(), caption.c_str());
 }
 
 // Integer part of a count typed by the user, at least 1 and never beyond

@@ -1,0 +1,24 @@
+#pragma once
+// Mathematical constants and the rotor-speed conversions built from them,
+// defined once for every layer: a copied value drifts.
+
+inline constexpr double kPi = 3.14159265358979323846;
+
+// pi rounded to single precision (3.1415927f), for the routines that work
+// in float throughout.
+inline constexpr float kPiF = static_cast<float>(kPi);
+
+// The cell's sector factor (cm): optical path 1.2 cm times the 2 degree
+// sector angle in radians; the amount in the sector is this times
+// int r c(r) dr.
+inline constexpr double kSectorFactor = 1.2 * (2.0 * kPi / 180.0);
+
+// Angular velocity w (rad/s) for a rotor speed in rpm.
+inline constexpr double RpmToOmega(double rpm) { return rpm * 2 * kPi / 60.0; }
+
+// w^2 1e-13 (1/s per Svedberg) for a rotor speed in rpm: s (S) times this
+// is s w^2 in 1/s.
+inline constexpr double SvedbergOmega2(double rpm) {
+  const double w = RpmToOmega(rpm);
+  return w * w * 1e-13;
+}
