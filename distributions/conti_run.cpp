@@ -459,24 +459,30 @@ void SyntheticModel() {
 
 void Regularize() {
   ContiSettings& cs = Conti();
-  NormalEquationBlock& b = NeqBlock();
   const bool trace = !cs.silent || gFitEngineState.fitRunning || cs.monteCarloRun;
   if (trace) Trace("\nStarting Regularization");
+  SolveWithChosenRegularization();
+  if (trace) Trace(" --> DONE");
+}
+
+}  // namespace
+
+void SolveWithChosenRegularization() {
+  ContiSettings& cs = Conti();
+  NormalEquationBlock& b = NeqBlock();
   if (TwoDimensionalModel()) {
     ScaleRegularization();
   } else if (cs.showBothRegularizations) {
     ScaleRegularization();
-    for (int i = 1; i <= b.gridPoints; ++i) b.savedSolution[i] = b.solution[i];
+    if (b.savedSolution)
+      for (int i = 1; i <= b.gridPoints; ++i) b.savedSolution[i] = b.solution[i];
     RegularizeDistribution();
   } else if (cs.maxEntropy) {
     RegularizeDistribution();
   } else {
     ScaleRegularization();
   }
-  if (trace) Trace(" --> DONE");
 }
-
-}  // namespace
 
 ContiRunTimings& LastContiRunTimings() {
   static ContiRunTimings t;

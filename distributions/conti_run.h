@@ -57,3 +57,6 @@ bool RunContiSedQuiet();
 // Builds the normal equations for the current kernel block (pen colour 1
 // blue, 2 purple for the progress line); false when none were built.
 bool ContiNormalEquations(int penColour);
+// Solves the built normal equations with the chosen regularisation (Tikhonov
+// scaling, maximum entropy, or both with the Tikhonov solution kept aside).
+void SolveWithChosenRegularization();

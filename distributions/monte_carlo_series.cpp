@@ -128,21 +128,8 @@ int Threads() {
 // The regularised solve of the measured data, as a run makes it: the block
 // afterwards holds the best fit again, not the last synthetic data set.
 void SolveMeasuredData(NoiseModel model) {
-  ContiSettings& cs = Conti();
-  NormalEquationBlock& b = NeqBlock();
   MonteCarloRhs(model, Threads());
-  if (TwoDimensionalModel()) {
-    ScaleRegularization();
-  } else if (cs.showBothRegularizations) {
-    ScaleRegularization();
-    if (b.savedSolution)
-      for (int i = 1; i <= b.gridPoints; ++i) b.savedSolution[i] = b.solution[i];
-    RegularizeDistribution();
-  } else if (cs.maxEntropy) {
-    RegularizeDistribution();
-  } else {
-    ScaleRegularization();
-  }
+  SolveWithChosenRegularization();
 }
 
 // A key typed since the series began, or a stop asked for elsewhere, ends
