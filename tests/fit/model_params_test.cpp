@@ -262,8 +262,9 @@ TEST(ModelSelectorFlagsTest, DistributionAxisQuestionsOverTheModelSwitches) {
     EXPECT_EQ(f.AxisShownIsMass(r.dlsData, r.transformedToCM), r.shownIsMass);
     // No grid is both, and whatever is drawn over s has an s grid or DLS data.
     EXPECT_FALSE(f.GridIsS() && f.GridIsMass(r.dlsData));
-    if (!f.AxisShownIsMass(r.dlsData, r.transformedToCM))
+    if (!f.AxisShownIsMass(r.dlsData, r.transformedToCM)) {
       EXPECT_TRUE(f.GridIsS() || f.AnyDlsDistributionModel() || r.dlsData);
+    }
   }
 }
 
