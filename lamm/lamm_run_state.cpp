@@ -1,4 +1,4 @@
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 
 namespace {
 thread_local LammRunState* tOwnState = nullptr;
