@@ -27,25 +27,15 @@ float MeanPointSpacing() {
 const ModelSelectorFlags& F() { return gModelSelectorFlags; }
 }  // namespace
 
-bool DlsDistributionModel() {
-  return F().DlsIRhModel || F().DlsIRhTimeCourseModel || F().DlsIDModel;
-}
+bool DlsDistributionModel() { return F().AnyDlsDistributionModel(); }
 
 bool TwoDimensionalModel() { return F().AnyCsff0Model(); }
 
 bool LsgModel() { return F().AnyLsgModel(); }
 
-bool SBasedModel() {
-  const ModelSelectorFlags& f = F();
-  return f.CsModelWithMolarMass() || f.ElectrophoresisCVModel || f.NonidealCSModel || f.AnyLsgModel() ||
-         f.AnyCsff0Model() ||
-         f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel || f.ElectrophoresisLsgModel ||
-         f.SedTransformModel;
-}
+bool SBasedModel() { return F().GridIsS(); }
 
-bool MassGridModel() {
-  return !SBasedModel() && !DlsDistributionModel() && !CurrentDataTypeFlags().dls;
-}
+bool MassGridModel() { return F().GridIsMass(CurrentDataTypeFlags().dls != 0); }
 
 bool LeadingTermModel() {
   return F().FirstPointOutsideDistribution(ContiHooks().bufferCorrection, Conti().hybridDiscrete != 0);

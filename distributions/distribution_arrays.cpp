@@ -42,11 +42,9 @@ void SetLayout(int a, int b, int c, int d) {
 
 const ModelSelectorFlags& F() { return gModelSelectorFlags; }
 
-// c(M) and DLS I(D) draw over the molar-mass array (log10 D for I(D)).
-bool AxisIsMass() {
-  if (F().DlsIDModel) return true;
-  return MassGridModel() && !F().DlsIRhModel && !F().DlsIRhTimeCourseModel;
-}
+// A new plot of c(M) or DLS I(D) draws over the molar-mass array (log10 D
+// for I(D)); a c(M) transform of an s grid is redrawn by the transform.
+bool NewPlotOverMass() { return F().AxisShownIsMass(CurrentDataTypeFlags().dls != 0, false); }
 
 // f(M) is a distribution in M only through a usable s(M) = ks M^kb: without
 // one the grid is not a mass grid of that law and the axis says c(M).
@@ -341,8 +339,6 @@ void AllocDistributionArrays2D(int n2, int ffCount) {
   }
 }
 
-bool DistributionAxisIsMass() { return AxisIsMass() || Conti().transformedToCM; }
-
 void BuildDistributionPlot() {
   DistributionArrays& a = DistArrays();
   ContiSettings& cs = Conti();
@@ -355,7 +351,7 @@ void BuildDistributionPlot() {
   } else {
     DeleteViews();
   }
-  if (AxisIsMass()) {
+  if (NewPlotOverMass()) {
     MakeCurves(cs.molarMasses);
   } else {
     MakeCurves(cs.sValues);
@@ -392,7 +388,7 @@ bool MakeDistributionPlot() {
     return false;
   }
   DeleteViews();
-  float* axis = AxisIsMass() ? cs.molarMasses : cs.sValues;
+  float* axis = NewPlotOverMass() ? cs.molarMasses : cs.sValues;
   const int n = cs.gridSize;
   if (axis && n > 0) {
     cs.sMin = axis[1];

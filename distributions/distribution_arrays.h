@@ -129,9 +129,6 @@ void AllocDistributionArrays(int n, int n2, int ffCount);
 // The c(s,f/f0) arrays of n2 points and the f/f0 axis; the prior grows to n2.
 void AllocDistributionArrays2D(int n2, int ffCount);
 void BuildDistributionPlot();
-// The plot's abscissa is the molar-mass array (c(M), DLS I(D), or a c(s)
-// shown as c(M)); else the s grid.
-bool DistributionAxisIsMass();
 // The model commands' plot; returns whether a plot exists afterwards.
 bool MakeDistributionPlot();
 void TransformDistributionPlotToCM();

@@ -39,10 +39,6 @@ bool ClipSegment(double x1, double x2, double c1, double c2, double lo, double h
   return true;
 }
 
-// The c(M) family integrates over its molar masses; the boundary
-// transforms keep s.
-bool MassAxis() { return MassGridModel() && !F().SedTransformModel && !F().LsgExtrapolationModel; }
-
 }  // namespace
 
 DistributionMoments IntegratePiecewiseLinear(const float* x, const float* c, int first, int n,
@@ -124,9 +120,9 @@ void IntegrateDistribution2D(float lo, float hi, float r1, float r2) {
 
 const float* DistributionIntegrationAxis() {
   const ContiSettings& cs = Conti();
-  const bool dls = DlsDistributionModel() || CurrentDataTypeFlags().dls;
-  if (dls) return F().DlsIDModel ? cs.molarMasses : cs.sValues;
-  return MassAxis() ? cs.molarMasses : cs.sValues;
+  // The c(M) family integrates over its molar masses, I(D) over its log D;
+  // no integration is offered while a c(s) is shown as c(M).
+  return F().AxisShownIsMass(CurrentDataTypeFlags().dls != 0, false) ? cs.molarMasses : cs.sValues;
 }
 
 void IntegrateDistribution(float lo, float hi, float* area, float* mean, float* total, float* sd,

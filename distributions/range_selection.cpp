@@ -78,7 +78,8 @@ RangePolyline IntegrationRangePolyline(const float* x, const float* c, int n, fl
 const float* RangeSelectionAxis() {
   // The range is drawn over the curve the plot shows, on that curve's axis
   // (ls-g*(s) and the hybrid model keep no molar masses).
-  return DistributionAxisIsMass() ? Conti().molarMasses : Conti().sValues;
+  const bool mass = gModelSelectorFlags.AxisShownIsMass(CurrentDataTypeFlags().dls != 0, Conti().transformedToCM != 0);
+  return mass ? Conti().molarMasses : Conti().sValues;
 }
 
 RangePolyline DistributionRangePolyline(float a, float b) {

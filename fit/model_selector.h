@@ -110,6 +110,29 @@ struct ModelSelectorFlags {
   bool AnyBimodalCsModel() const { return BimodalFF0CSModel || BimodalFF0With1DiscreteCSModel; }
   bool AnyCsff0Model() const { return CSff0Model || CSff0With1DiscreteModel; }
   bool AnyLsgModel() const { return LsgStarModel || LsgStarWith1DiscreteModel || HybridCSLsgModel; }
+  bool AnyDlsDistributionModel() const { return DlsIRhModel || DlsIRhTimeCourseModel || DlsIDModel; }
+  // The distribution's grid is a grid of s (a migration velocity in
+  // electrophoresis): the c(s) family, the ls-g*(s) relatives, c(s,f/f0),
+  // zone centrifugation and the boundary transforms (the extrapolation of
+  // ls-g*(s) areas is a boundary transform too and always comes with
+  // SedTransformModel).
+  bool GridIsS() const {
+    return CsModelWithMolarMass() || ElectrophoresisCVModel || NonidealCSModel || AnyLsgModel() ||
+           AnyCsff0Model() || ZoneCentrifugationCSModel || ZoneCentrifugationLsgModel ||
+           ElectrophoresisLsgModel || SedTransformModel;
+  }
+  // The distribution's grid holds molar masses (c(M) and f(M)): neither an
+  // s grid nor a DLS model, and no DLS data loaded (`dlsData`), whose grids
+  // are log radii or log diffusion coefficients.
+  bool GridIsMass(bool dlsData) const { return !GridIsS() && !AnyDlsDistributionModel() && !dlsData; }
+  // The distribution is drawn over the molar-mass array rather than the s
+  // array: a mass grid, the I(D) model (which keeps its log D there), or an
+  // s grid whose distribution has been transformed to c(M)
+  // (`transformedToCM`; integrals, which are refused then, and new plots
+  // pass false).
+  bool AxisShownIsMass(bool dlsData, bool transformedToCM) const {
+    return DlsIDModel || GridIsMass(dlsData) || transformedToCM;
+  }
   // Grid point 1 of the distribution holds a term that is no part of it: a
   // discrete species, the nonideal model's leading term, or the buffer's
   // signal while the buffer-sedimentation correction is on

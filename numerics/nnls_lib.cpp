@@ -5,41 +5,6 @@
 #include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
 
-namespace {
-
-// In-place Cholesky of R[1..m][1..m] (upper triangle read, L written below
-// the diagonal, its diagonal into p); false when a diagonal sum is not
-// positive.
-bool Factor(double** R, int m, double* p) {
-  for (int i = 1; i <= m; ++i)
-    for (int j = i; j <= m; ++j) {
-      double sum = R[i][j];
-      for (int k = i - 1; k >= 1; --k) sum -= R[i][k] * R[j][k];
-      if (i == j) {
-        if (!(sum > 0)) return false;
-        p[i] = std::sqrt(sum);
-      } else {
-        R[j][i] = sum / p[i];
-      }
-    }
-  return true;
-}
-
-void Solve(double** R, int m, const double* p, const double* b, double* x) {
-  for (int i = 1; i <= m; ++i) {
-    double sum = b[i];
-    for (int k = i - 1; k >= 1; --k) sum -= R[i][k] * x[k];
-    x[i] = sum / p[i];
-  }
-  for (int i = m; i >= 1; --i) {
-    double sum = x[i];
-    for (int k = i + 1; k <= m; ++k) sum -= R[k][i] * x[k];
-    x[i] = sum / p[i];
-  }
-}
-
-}  // namespace
-
 bool NNLSLib(int n, int* P, double* x, double* w, const double* b, double** A, double* rb,
              double** R, double* z, double* zr, double* p, double* limitOut,
              double* iterationsOut) {
@@ -82,14 +47,14 @@ bool NNLSLib(int n, int* P, double* x, double* w, const double* b, double** A, d
         }
         rb[m] = b[i];
       }
-      if (!Factor(R, m, p)) {
+      if (!dcholdc(R, m, p)) {
         ErrorBox("matrix not positive definite in NNLS");
         result = dcholsolve(A, const_cast<double*>(b), n, x, p);
         if (limitOut) *limitOut = limit;
         if (iterationsOut) *iterationsOut = iterations;
         return result;
       }
-      Solve(R, m, p, rb, zr);
+      dcholsl(R, m, p, rb, zr);
       for (int i = 1, k = 0; i <= n; ++i) z[i] = P[i] ? zr[++k] : 0.0;
 
       if (firstSolve && z[t] <= 0) break;  // x stays; t stays passive

@@ -13,11 +13,6 @@
 
 namespace {
 
-bool AskYes(const char* text) {
-  return platform::UI().MessageBox("", text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
-         platform::IDYES;
-}
-
 // The data plot back at the zoom the user had before the reload.
 void RestoreDataZoom() {
   CWINPlot* plot = CurrentPlotWindows().dataPlot;
@@ -47,8 +42,8 @@ void DeleteScanAndReload(TXLAWindow& window, int scan) {
 void DeleteScanPoint(TXLAWindow& window, int scan, int point) {
   const ScanSet& s = CurrentScanSet();
   if (scan < 1 || scan > s.count || point < 1 || point > s.points[scan]) return;
-  if (s.radialResolution > 0.00101f && !AskYes("data are pre-averaged - continue anyway?")) return;
-  const bool overwrite = AskYes("overwrite original scan?");
+  if (s.radialResolution > 0.00101f && !platform::AskYes("", "data are pre-averaged - continue anyway?")) return;
+  const bool overwrite = platform::AskYes("", "overwrite original scan?");
   {
     WaitCursor wait(window);
     const RawDataResult written = MarkScanModified(scan, point, overwrite);

@@ -20,6 +20,19 @@
 
 std::string& ParamsIniPath() { return platform::ProgramPaths.ParamsIniPath; }
 
+int WholeCount(double v, double largest) {
+  if (!(v >= 1.0)) return 1;
+  if (v > largest) v = largest;
+  return static_cast<int>(std::floor(v));
+}
+
+int ToleranceLine(double tolerance, bool on) {
+  const double scaled = std::floor((tolerance - 1.0) * (on ? 100000.0 : -100000.0));
+  if (scaled > 2.0e9) return 2000000000;
+  if (scaled < -2.0e9) return -2000000000;
+  return static_cast<int>(scaled);
+}
+
 namespace {
 
 constexpr int kPreferenceLines = 24;
@@ -35,19 +48,6 @@ bool FirstNumber(const std::string& line, double& value) {
   return true;
 }
 
-// Integer part of a count, kept within what a thread count can be.
-int ThreadCount(double v) {
-  if (!(v >= 1.0)) return 1;
-  if (v > 1024.0) return 1024;
-  return static_cast<int>(std::floor(v));
-}
-
-int ToleranceLine(double tolerance, bool on) {
-  const double scaled = std::floor((tolerance - 1.0) * (on ? 100000.0 : -100000.0));
-  if (scaled > 2.0e9) return 2000000000;
-  if (scaled < -2.0e9) return -2000000000;
-  return static_cast<int>(scaled);
-}
 
 bool AskPreference(const char* question) {
   return platform::AskYes("SET PREFERENCE", question);
@@ -141,7 +141,7 @@ int LoadParameterPreferences(TXLAWindow& w) {
   }
   if (has(12) && at(12) > 0) {
     Conti().multipleThreads = true;
-    Conti().normalEquationThreads = ThreadCount(at(12));
+    Conti().normalEquationThreads = WholeCount(at(12));
   } else if (has(12)) {
     Conti().multipleThreads = false;
     Conti().normalEquationThreads = 1;
@@ -165,7 +165,7 @@ int LoadParameterPreferences(TXLAWindow& w) {
   }
   Conti().suppressBaselineCorrelation = has(14) ? at(14) > 0 : true;
   w.CheckMenuItem(cmd::SuppressBaselineCorrelation, Conti().suppressBaselineCorrelation);
-  SetLammEquationThreads(has(15) ? ThreadCount(at(15)) : 2);
+  SetLammEquationThreads(has(15) ? WholeCount(at(15)) : 2);
   o.FitUpdateInterval = has(16) && at(16) > 0 ? static_cast<float>(at(16)) : 1.0f;
   // The mark follows the switch also when the line is missing.
   o.AlwaysLoadG2m1 = has(17) && at(17) > 0;

@@ -18,6 +18,13 @@ int SaveParameterPreferences(TXLAWindow& window);
 // shorter than index + 1 entries.
 int SetParameterPreference(TXLAWindow& window, int index, int value);
 
+// Integer part of a count, at least 1 and at most largest (a thread count
+// by default).
+int WholeCount(double v, double largest = 1024.0);
+// The line that stores a time-stamp tolerance: (tolerance - 1) x 1e5, its
+// sign turned when the check is off, kept within what an int holds.
+int ToleranceLine(double tolerance, bool on = true);
+
 // The numbers of a preference file: the first number of each line, up to
 // the first line that does not begin with a finite number. A file that is
 // there but cannot be used (a folder, a named pipe, a device, too large,

@@ -205,6 +205,23 @@ TEST_F(FirstPointTest, LsgRangeIsDrawnOverS) {
   }
 }
 
+// The drawn range and the integral read the array the model's grid lives
+// on; only a c(s) shown as c(M) draws its range over the masses (its
+// integration is refused).
+TEST_F(FirstPointTest, RangeAndIntegralReadTheSameAxis) {
+  for (const Model& m : kModels) {
+    SCOPED_TRACE(m.name);
+    const float* x = Fill(m);
+    EXPECT_EQ(RangeSelectionAxis(), x);
+    EXPECT_EQ(DistributionIntegrationAxis(), x);
+  }
+  Fill(kModels[0]);
+  Conti().transformedToCM = 1;
+  EXPECT_EQ(RangeSelectionAxis(), Conti().molarMasses);
+  EXPECT_EQ(DistributionIntegrationAxis(), Conti().sValues);
+  Conti().transformedToCM = 0;
+}
+
 // A loaded distribution is normalised over its own points; the term of
 // point 1 keeps the value of the file.
 TEST_F(FirstPointTest, LoadedDistributionNormalisesItsOwnPoints) {

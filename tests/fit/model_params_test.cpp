@@ -217,6 +217,56 @@ TEST(ModelSelectorFlagsTest, ClearSwitchesKeepsTheFamilySwitches) {
   EXPECT_EQ(f.CSModel + f.ConcDependentLammModel + f.NonidealCSVariant, 3);
 }
 
+// Which array the distribution lives on, for every kind of model: the s
+// grid, the molar-mass grid, and the array its plot is drawn over.
+TEST(ModelSelectorFlagsTest, DistributionAxisQuestionsOverTheModelSwitches) {
+  using Switch = unsigned char ModelSelectorFlags::*;
+  struct Row {
+    const char* name;
+    std::vector<Switch> on;
+    bool dlsData, transformedToCM;
+    bool gridIsS, gridIsMass, shownIsMass;
+  };
+  const std::vector<Row> rows = {
+      {"c(M)", {}, false, false, false, true, true},
+      {"c(M) prior vbar", {&ModelSelectorFlags::CMPriorVbarModel}, false, false, false, true, true},
+      {"f(M) scaling law", {&ModelSelectorFlags::FMScalingLawModel}, false, false, false, true, true},
+      {"c(s)", {&ModelSelectorFlags::CSModel}, false, false, true, false, false},
+      {"c(s) shown as c(M)", {&ModelSelectorFlags::CSModel}, false, true, true, false, true},
+      {"c(s) rod", {&ModelSelectorFlags::CSModel521}, false, false, true, false, false},
+      {"c(s) + 1 discrete", {&ModelSelectorFlags::CSWith1DiscreteModel}, false, false, true, false, false},
+      {"bimodal f/f0", {&ModelSelectorFlags::BimodalFF0CSModel}, false, false, true, false, false},
+      {"nonideal c(s)", {&ModelSelectorFlags::NonidealCSModel}, false, false, true, false, false},
+      {"ls-g*(s)", {&ModelSelectorFlags::LsgStarModel}, false, false, true, false, false},
+      {"hybrid", {&ModelSelectorFlags::HybridCSLsgModel}, false, false, true, false, false},
+      {"c(s,f/f0)", {&ModelSelectorFlags::CSff0Model}, false, false, true, false, false},
+      {"zone ls-g*", {&ModelSelectorFlags::ZoneCentrifugationLsgModel}, false, false, true, false, false},
+      {"zone c(s)", {&ModelSelectorFlags::ZoneCentrifugationCSModel}, false, false, true, false, false},
+      {"electrophoresis c(v)", {&ModelSelectorFlags::ElectrophoresisCVModel}, false, false, true, false, false},
+      {"boundary transform", {&ModelSelectorFlags::SedTransformModel}, false, false, true, false, false},
+      {"ls-g* extrapolation",
+       {&ModelSelectorFlags::SedTransformModel, &ModelSelectorFlags::LsgExtrapolationModel},
+       false, false, true, false, false},
+      {"DLS I(D)", {&ModelSelectorFlags::DlsIDModel}, true, false, false, false, true},
+      {"DLS I(Rh)", {&ModelSelectorFlags::DlsIRhModel}, true, false, false, false, false},
+      {"DLS I(Rh) time course", {&ModelSelectorFlags::DlsIRhTimeCourseModel}, true, false, false, false, false},
+      {"DLS data, no DLS model", {}, true, false, false, false, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ModelSelectorFlags f;
+    f.DistributionModel = 1;
+    for (Switch s : r.on) f.*s = 1;
+    EXPECT_EQ(f.GridIsS(), r.gridIsS);
+    EXPECT_EQ(f.GridIsMass(r.dlsData), r.gridIsMass);
+    EXPECT_EQ(f.AxisShownIsMass(r.dlsData, r.transformedToCM), r.shownIsMass);
+    // No grid is both, and whatever is drawn over s has an s grid or DLS data.
+    EXPECT_FALSE(f.GridIsS() && f.GridIsMass(r.dlsData));
+    if (!f.AxisShownIsMass(r.dlsData, r.transformedToCM))
+      EXPECT_TRUE(f.GridIsS() || f.AnyDlsDistributionModel() || r.dlsData);
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -77,14 +77,19 @@ bool NameIs(const std::string& name, const char* wanted) {
 }
 
 // "load every n'th file:" with the count as default; the floor of the answer,
-// at least 1. Cancel keeps the count.
-int AskEveryNth(int current) {
-  Raised open(WindowFlags().FileDialogOpen);
+// at least 1 and at most a million. Cancel keeps the count.
+int PromptEveryNth(int current) {
   float value = static_cast<float>(current);
   if (!InputFloat(&value, static_cast<float>(current), true, "load every n'th file:", "LOAD FILES"))
     return current;
   const double n = std::floor(static_cast<double>(value));
   return n < 1 ? 1 : static_cast<int>(std::min(n, 1e6));
+}
+
+// The same question asked while the file dialog counts as open.
+int AskEveryNth(int current) {
+  Raised open(WindowFlags().FileDialogOpen);
+  return PromptEveryNth(current);
 }
 
 // The first file's full path: the first entry, the separator and the name of
@@ -465,12 +470,7 @@ void TXLAWindow::EvDropFiles(const std::vector<std::string>& paths) {
   }
   FileNameList& list = CurrentFileNameList();
   if (list.count > 0) FreeFileNameList();
-  float value = 1;
-  int step = 1;
-  if (InputFloat(&value, 1.0f, true, "load every n'th file:", "LOAD FILES")) {
-    const double n = std::floor(static_cast<double>(value));
-    step = n < 1 ? 1 : static_cast<int>(std::min(n, 1e6));
-  }
+  const int step = PromptEveryNth(1);
   list.names.assign(1, std::string());
   for (int i = 0; i < count; i += step) list.names.push_back(paths[i].substr(0, 259));
   list.count = static_cast<int>(list.names.size()) - 1;

@@ -38,11 +38,6 @@ void ErrorMessage(const std::string& text) {
   platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
 }
 
-bool AskYesNo(const std::string& text) {
-  return platform::UI().MessageBox("", text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
-         platform::IDYES;
-}
-
 void LeaveEquilibriumTestMode() {
   ModelSelectionHooks& h = CurrentModelSelectionHooks();
   if (h.equilibriumTestMode && h.equilibriumTestMode() && h.exitEquilibriumTestMode)
@@ -173,12 +168,12 @@ void TXLAWindow::CmExportXpToMorlean() {
   const std::string xpPath = chosen.paths[0];
   // Without a display nobody can answer the solvent questions.
   if (!WriteMorleanXpFile(xpPath, platform::Headless())) return;
-  if (!AskYesNo("launch MORLEAN with data?")) return;
+  if (!platform::AskYes("", "launch MORLEAN with data?")) return;
 
   MorleanPeakExport peaks;
   const bool distributionComputed = Conti().distribution && Conti().gridSize > 0 && DistArrays().distCurve;
   if (!m.LammDiscreteModel && distributionComputed && CsFamilySelected() &&
-      AskYesNo("convert all c(s) peaks to discrete species?")) {
+      platform::AskYes("", "convert all c(s) peaks to discrete species?")) {
     peaks = FindDistributionPeaks();
     if (peaks.s.empty()) peaks.convert = false;
     FitPeaksAndTell(peaks);

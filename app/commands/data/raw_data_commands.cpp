@@ -47,11 +47,6 @@ namespace {
 
 bool HaveScans() { return CurrentScanSet().count > 0; }
 
-bool Ask(const std::string& caption, const std::string& text) {
-  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
-         platform::IDYES;
-}
-
 void Tell(const std::string& caption, const std::string& text) {
   platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
@@ -63,7 +58,7 @@ bool AskNumber(const char* caption, const char* prompt, float& value) {
 
 // The closing offer of every command that changed the scans.
 void OfferSave(TXLAWindow& w, const char* question) {
-  if (Ask("", question)) w.CmSaveRawDataSet();
+  if (platform::AskYes("", question)) w.CmSaveRawDataSet();
 }
 
 void RedrawAndRepaint(TXLAWindow& w) {
@@ -184,7 +179,7 @@ bool AskWienerSkewingParameters(TXLAWindow& window) {
     if (GetMatrixFitBox::Run(2, 1, values, nullptr, fitFlags, hasFit, labels, "Wiener skewing parameters:") &&
         TakeWienerSkewEntries(magnitude[1], fitMagnitude[1] != 0, signal[1]))
       return true;
-    if (!Ask("Error", "sorry: Wiener skewing parameter error - try again?")) {
+    if (!platform::AskYes("Error", "sorry: Wiener skewing parameter error - try again?")) {
       w.use = 0;
       return false;
     }
@@ -316,7 +311,7 @@ void TXLAWindow::CmUndoRotorStretch() {
   // Compared as a double: a huge entry has no integer value.
   const double rotor = std::floor(static_cast<double>(rotorEntry));
   if (rotor != 4.0 && rotor != 8.0 && rotor != 0.0) Tell(caption, "invalid rotor");
-  if (!automatic && !Ask(caption, "save new data?")) {
+  if (!automatic && !platform::AskYes(caption, "save new data?")) {
     Tell(caption, "the shifted scans are written only to a new folder - nothing written");
     return;
   }
@@ -334,14 +329,14 @@ void TXLAWindow::CmUndoRotorStretch() {
   }
   FreeFileNameList();
   if (target.empty()) return;
-  const bool maintainField = automatic || Ask(caption, "maintain field?");
+  const bool maintainField = automatic || platform::AskYes(caption, "maintain field?");
   float module = rotor == 4.0 ? 8.62e-6f : rotor == 8.0 ? 9.59e-6f : 0.0f;
   if (rotor == 0.0) {
     module = 9.59e-6f;
     if (!AskNumber(caption, "stretch module", module)) return;
   }
   if (!automatic && !AskNumber(caption, "stretch module", module)) return;
-  const bool reload = automatic || Ask(caption, "reload stretched data?");
+  const bool reload = automatic || platform::AskYes(caption, "reload stretched data?");
   {
     WaitCursor wait(*this);
     const RawDataResult done = UndoRotorStretch(module, target, maintainField, reload);
@@ -358,7 +353,7 @@ void TXLAWindow::CmUndoRotorStretch() {
 
 void TXLAWindow::CmExcludeRegion() {
   if (!HaveScans()) return;
-  if (!Ask("exclude data from scans", "is the displayed radial range the region to exclude?")) return;
+  if (!platform::AskYes("exclude data from scans", "is the displayed radial range the region to exclude?")) return;
   float low = 0, high = 0;
   if (!DisplayedRange(low, high)) return;
   if (ExcludeRegionFromScans(low, high).Refused()) return;
@@ -368,7 +363,7 @@ void TXLAWindow::CmExcludeRegion() {
 
 void TXLAWindow::CmEliminateJitter() {
   if (!HaveScans()) return;
-  if (!Ask("eliminate jitter", "is the displayed data range the air-to-air region chosen for alignment?")) return;
+  if (!platform::AskYes("eliminate jitter", "is the displayed data range the air-to-air region chosen for alignment?")) return;
   float low = 0, high = 0;
   if (!DisplayedRange(low, high)) return;
   if (RemoveJitter(low, high)) CurrentScanSet().dataChanged = 1;
@@ -434,9 +429,9 @@ void TXLAWindow::CmAddSubtractSimulatedData() {
   if (!HaveScans()) return;
   const char* caption = "ADD OR SUBTRACT SCANS";
   float factor = 0.0f;
-  if (Ask(caption, "add simulated data to existing data?"))
+  if (platform::AskYes(caption, "add simulated data to existing data?"))
     factor = 1.0f;
-  else if (Ask(caption, "subtract simulated data from existing data?"))
+  else if (platform::AskYes(caption, "subtract simulated data from existing data?"))
     factor = -1.0f;
   else
     return;
@@ -459,7 +454,7 @@ void TXLAWindow::CmMirrorRawData() {
   float r1 = 5.85f, r2 = 7.15f;
   if (!AskNumber(caption, "first reference radius (cm)", r1)) return;
   if (!AskNumber(caption, "second reference radius (cm)", r2)) return;
-  MirrorScans(r1, r2, Ask(caption, "with upside-down reflection?"));
+  MirrorScans(r1, r2, platform::AskYes(caption, "with upside-down reflection?"));
   RedrawAndRepaint(*this);
   OfferSave(*this, "save data?");
 }
@@ -483,7 +478,7 @@ void TXLAWindow::CmFindFringeJumpsFromDiscontinuity() {
     Tell(caption, "threshold cannot be smaller than 0.5");
     threshold = 0.5f;
   }
-  const bool residuals = Ask(caption, "judge from residuals?");
+  const bool residuals = platform::AskYes(caption, "judge from residuals?");
   if (CurrentDataTypeFlags().dls) {
     data_messages::RefuseDls();
     return;
@@ -496,7 +491,7 @@ void TXLAWindow::CmFindFringeJumpsFromDiscontinuity() {
 
 void TXLAWindow::CmWienerSkewingCorrection() {
   CurrentWienerSkew().use =
-      Ask("Wiener Skewing", "simulate Wiener skewing from refractive index gradient (select models only)?") ? 1 : 0;
+      platform::AskYes("Wiener Skewing", "simulate Wiener skewing from refractive index gradient (select models only)?") ? 1 : 0;
 }
 
 void TXLAWindow::CmHalveGridFirst() {
@@ -527,7 +522,7 @@ void TXLAWindow::CmSaveRawDataSet() {
   DialogOpen = true;
   const bool oldNames = CurrentScanSet().oldFileNameConvention != 0;
   const bool dls = CurrentDataTypeFlags().dls != 0;
-  if (!dls && Ask("", "save data with wavelength/speed information in filename (e.g. '20k280_001.ra1')?")) {
+  if (!dls && platform::AskYes("", "save data with wavelength/speed information in filename (e.g. '20k280_001.ra1')?")) {
     const std::string path = AskSavePath(*this, oldNames ? "data.rxx" : "20k280_001.ra1", "select directory ");
     if (!path.empty()) {
       WaitCursor wait(*this);
@@ -588,7 +583,7 @@ void TXLAWindow::CmUpdateSavedFitParameters() {
   }
   const std::string current = CurrentDataPaths().parameterFile;
   std::string target = current;
-  if (!Ask(caption, data_messages::Format("save in %s ?", current.c_str()))) {
+  if (!platform::AskYes(caption, data_messages::Format("save in %s ?", current.c_str()))) {
     target = AskParameterFile(*this, false);
     if (target.empty()) {
       Tell(caption, "sorry could not save fit parameters to this file");
@@ -605,7 +600,7 @@ void TXLAWindow::CmReloadSavedFitParameters() {
   const char* caption = "LOAD PARAMETERS";
   const std::string current = CurrentDataPaths().parameterFile;
   std::string source = current;
-  if (!Ask(caption, data_messages::Format("restore parameters from %s ?", current.c_str()))) {
+  if (!platform::AskYes(caption, data_messages::Format("restore parameters from %s ?", current.c_str()))) {
     source = AskParameterFile(*this, true);
     if (source.empty()) {
       Tell(caption, "sorry could not retrieve fit parameters file");

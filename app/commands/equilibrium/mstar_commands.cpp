@@ -48,11 +48,6 @@ void Box(const char* caption, const std::string& text) {
   platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
 
-bool AskYesNo(const char* caption, const char* text) {
-  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
-         platform::IDYES;
-}
-
 // The continuous c(M) distribution without any of its variants.
 bool PlainCofMSelected() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
@@ -187,7 +182,7 @@ void RunMStarTransformation(TXLAWindow& w) {
   }
   bool computeCofM = false;
   if (!st.settings.cmSmoothing && st.analysisMade && PlainCofMSelected()) {
-    if (AskYesNo(kTitle, "use c(M) smoothing?")) {
+    if (platform::AskYes(kTitle, "use c(M) smoothing?")) {
       // Without a c(M) fit of these data the model arrays hold no such fit:
       // after this transformation (whose Mwavg proposes the M range) the
       // set-up computes one and transforms again with smoothing on.
@@ -256,7 +251,7 @@ void MStarTransformationSetup(TXLAWindow& w) {
   }
   unsigned char baselineFit = gModelParams.baselineFit;
   if (ask) {
-    if (AskYesNo(kTitle, "determine Baseline from c(M)?")) {
+    if (platform::AskYes(kTitle, "determine Baseline from c(M)?")) {
       baselineFit = 1;
     } else {
       baselineFit = 0;
@@ -415,7 +410,7 @@ void TXLAWindow::CmCopyMavgData() {
     return;
   }
   std::vector<float> c = s.y;
-  if (AskYesNo(caption, "for c vs Mapp(c), subtract baseline?")) {
+  if (platform::AskYes(caption, "for c vs Mapp(c), subtract baseline?")) {
     const float bd = MStarBaseline(d);
     for (size_t i = 1; i < c.size(); ++i) c[i] -= bd;
   }

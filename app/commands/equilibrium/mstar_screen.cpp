@@ -31,10 +31,7 @@ MStarState& State() { return CurrentMStarState(); }
 MStarScreenRequests& Requests() { return CurrentMStarRequests(); }
 bool Interference() { return CurrentDataTypeFlags().interference != 0; }
 
-bool AskYesNo(const char* text) {
-  return platform::UI().MessageBox(kTitle, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
-         platform::IDYES;
-}
+bool AskYesNo(const char* text) { return platform::AskYes(kTitle, text); }
 
 void SetCaption(CScreenButton* b, const std::string& caption, const std::string& onCaption) {
   if (!b) return;

@@ -31,10 +31,7 @@ constexpr const char* kChannels = "# of channels";
 constexpr const char* kFormattedFiles = "select filename for saving formatted data files";
 constexpr const char* kFormattedFile = "select filename for saving tarnel formatted data file";
 
-bool Confirm(const char* text) {
-  return platform::UI().MessageBox(kCaption, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
-         platform::IDYES;
-}
+bool Confirm(const char* text) { return platform::AskYes(kCaption, text); }
 
 // The export(s) to convert; false when the dialog was cancelled.
 bool ChooseExports(const char* pattern, bool several, std::vector<std::string>& paths) {

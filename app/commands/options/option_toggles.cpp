@@ -27,14 +27,6 @@ bool PromptFloat(float& value, float current, const std::string& prompt,
   return InputFloat(&value, current, true, prompt.c_str(), caption.c_str());
 }
 
-// Integer part of a count typed by the user, at least 1 and never beyond
-// what an int holds.
-int WholeCount(float v, float largest = 1024.0f) {
-  if (!(v >= 1.0f)) return 1;
-  if (v > largest) v = largest;
-  return static_cast<int>(std::floor(v));
-}
-
 template <typename Switch>
 void ToggleWithPreference(TXLAWindow& w, const char* question, Switch& sw, int command, int line) {
   sw = static_cast<Switch>(platform::AskYes("SET PREFERENCE", question));
@@ -121,10 +113,7 @@ void TXLAWindow::CmCheckElapsedTimeAgainstTimestamp() {
     if (PromptFloat(tolerance, static_cast<float>(o.TimeStampTolerance),
                     "threshold for correction factor", "SET PREFERENCE")) {
       o.TimeStampTolerance = tolerance;
-      const double scaled = std::floor((o.TimeStampTolerance - 1.0) * 100000.0);
-      const int line = scaled > 2.0e9 ? 2000000000 : scaled < -2.0e9 ? -2000000000
-                                                                      : static_cast<int>(scaled);
-      SetParameterPreference(*this, 18, line);
+      SetParameterPreference(*this, 18, ToleranceLine(o.TimeStampTolerance));
     }
   } else {
     o.TimeStampCheck = false;
@@ -193,10 +182,10 @@ void TXLAWindow::CmSimulatedAnnealing() {
     gFitEngineState.annealTemperature = v;
   }
   if (PromptFloat(v, static_cast<float>(gFitEngineState.annealSteps), "# of temperature steps"))
-    gFitEngineState.annealSteps = WholeCount(v, 1.0e9f);
+    gFitEngineState.annealSteps = WholeCount(v, 1.0e9);
   if (PromptFloat(v, static_cast<float>(gFitEngineState.annealIterations),
                   "# of iterations per temperature"))
-    gFitEngineState.annealIterations = WholeCount(v, 1.0e9f);
+    gFitEngineState.annealIterations = WholeCount(v, 1.0e9);
   FitEngineState& f = gFitEngineState;
   const float finalMethod = f.annealFinalMarquardt ? 1.0f : f.annealFinalSimplex ? 2.0f : 0.0f;
   if (PromptFloat(v, finalMethod, "final ML (1), Simplex (2), or none (0)",
