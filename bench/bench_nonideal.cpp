@@ -18,7 +18,7 @@
 #include "fit/conc_dependent_coefficients.h"
 #include "fit/conc_dependent_lamm.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/nonideal_moving_frame.h"

@@ -11,7 +11,7 @@
 
 #include "data/scan_set.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/solvent_gradient.h"
 #include "fit/species_simulation.h"

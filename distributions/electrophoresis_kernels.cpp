@@ -12,7 +12,7 @@
 #include "distributions/sharp_boundary.h"
 #include "distributions/work_blocks.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/species_simulation.h"

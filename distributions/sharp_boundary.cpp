@@ -5,7 +5,7 @@
 
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/signal_shapes.h"

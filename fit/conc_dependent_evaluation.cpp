@@ -10,7 +10,7 @@
 #include "fit/fit_host.h"
 #include "fit/global_moving_frame.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"

@@ -8,7 +8,7 @@
 #include "data/rotor_speed_profile.h"
 #include "fit/conc_dependent_coefficients.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
 #include "fit/static_grid_lamm.h"

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "data/scan_set.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
@@ -73,17 +73,6 @@ void BuildTwoZoneGrid(LammGrid& g, int N, double m, double b) {
 }
 
 }  // namespace
-
-namespace {
-thread_local LammGrid* tOwnGrid = nullptr;
-}
-
-LammGrid& CurrentLammGrid() {
-  static LammGrid grid;
-  return tOwnGrid ? *tOwnGrid : grid;
-}
-
-void UseThreadLammGrid(LammGrid* own) { tOwnGrid = own; }
 
 void FreeLammArrays() {
   LammGrid& g = CurrentLammGrid();
@@ -279,11 +268,6 @@ bool StretchTwoZoneGrid(double x) {
   }
   r[N] = b;
   return true;
-}
-
-CosoluteArrays& CurrentCosoluteArrays() {
-  static CosoluteArrays arrays;
-  return arrays;
 }
 
 void FreeCosoluteArrays() {

@@ -9,7 +9,7 @@
 #include "fit/fit_host.h"
 #include "fit/global_moving_frame.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -71,35 +71,6 @@ void EnsureSpeciesCurves(int k) {
   for (int j = 1; j <= ss.count; ++j) sp.onGridPerScan[j] = vector(1, ss.gridLength);
   ss.speciesScanCount = ss.count;
   ss.speciesGridLength = ss.gridLength;
-}
-
-double RotorSpeedDuringAcceleration(double t, double dt) {
-  LammRunState& rs = CurrentLammRunState();
-  if (rs.accelerationEnd < 10) {
-    rs.accelerating = 0;
-    return rs.fullSpeed;
-  }
-  double result;
-  if (t >= rs.accelerationEnd) {
-    rs.accelerating = 0;
-    result = rs.fullSpeed;
-  } else {
-    const double a0 = rs.acceleration * t;
-    const double a1 = rs.acceleration * (t + dt);
-    result = std::sqrt((a0 * a0 + a1 * a1) / 2);
-  }
-  return result > rs.fullSpeed ? rs.fullSpeed : result;
-}
-
-bool AdvanceRunClock(double dt) {
-  LammRunState& rs = CurrentLammRunState();
-  ++rs.iteration;
-  rs.t += dt;
-  if (std::fabs(rs.t - rs.pendingTime) <= 1e-9 * std::max(1.0, rs.pendingTime)) rs.t = rs.pendingTime;
-  if (!rs.accelerating || rs.t < rs.accelerationEnd) return false;
-  rs.rpm = RotorSpeedDuringAcceleration(rs.t, dt);
-  rs.accelerating = 0;
-  return true;
 }
 
 double LastScanTime() {

@@ -5,18 +5,10 @@
 // by slice as a scanning optical system passes) is interpolated onto the
 // scan's radii and added to its model, or onto the common grid into the
 // current species' curve; after the last scan the solver is stopped.
+#include "lamm/lamm_run_state.h"
 
 // x: the value returned by the solver's last step.
 void ShowSimulationProgress(double x);
-// Rotor speed (rpm) for the step [t, t + dt] of the acceleration phase:
-// the root mean square of a t and a (t + dt), at most the full speed.
-double RotorSpeedDuringAcceleration(double t, double dt);
-
-// The clock of a global-array solver after a step of dt: step count + 1,
-// t + dt (landing exactly on a scan time it was cut to reach). True when
-// the step ended the acceleration phase: the rotor then runs at full speed
-// (rpm set, accelerating cleared) and the caller renews what depends on it.
-bool AdvanceRunClock(double dt);
 // Time of the scan at position (1-based, in time order) that the solver
 // delivers: the recorded time when the rotor speed is ramped (no DLS), else
 // the working time.

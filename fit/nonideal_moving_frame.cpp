@@ -11,7 +11,7 @@
 #include "fit/conc_dependent_lamm.h"
 #include "fit/global_moving_frame.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
 #include "fit/static_grid_lamm.h"

@@ -7,7 +7,7 @@
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_settings.h"
 #include "models/reacting/hetero_association.h"

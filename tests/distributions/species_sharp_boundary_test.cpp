@@ -15,7 +15,7 @@
 
 #include "distributions/conti_startup.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_evaluation.h"
 #include "fit/solvent_gradient.h"
 #include "lamm/lamm_settings.h"

@@ -15,7 +15,7 @@
 #include "fit/simulation_switches.h"
 #include "fit/static_grid_lamm.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/fit_engine_state.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit_test_support.h"
 #include "lamm/lamm_settings.h"
 

@@ -8,7 +8,7 @@
 
 #include "fit/global_moving_frame.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/species_simulation.h"
 #include "fit_test_support.h"
 #include "lamm/lamm_settings.h"

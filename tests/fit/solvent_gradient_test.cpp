@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fit/conc_dependent_coefficients.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/element_integrals.h"

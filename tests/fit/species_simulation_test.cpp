@@ -13,7 +13,7 @@
 #include "fit/amplitudes.h"
 #include "fit/fit_driver.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_evaluation.h"
 #include "fit/signal_shapes.h"
 #include "fit/species_simulation.h"

@@ -14,7 +14,7 @@
 
 #include "fit/global_moving_frame.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_selector.h"
 #include "fit/model_params.h"
 #include "fit/solvent_gradient.h"

@@ -12,7 +12,7 @@
 
 #include "fit/fit_driver.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_evaluation.h"
 #include "lamm/element_integrals.h"
 #include "models/reacting/hetero_association.h"

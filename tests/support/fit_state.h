@@ -9,7 +9,7 @@
 #include "fit/amplitudes.h"
 #include "fit/fit_engine_state.h"
 #include "fit/lamm_grid.h"
-#include "fit/lamm_run_state.h"
+#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 

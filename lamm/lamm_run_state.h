@@ -67,3 +67,13 @@ struct LammRunState {
 // use (null gives the program's back).
 LammRunState& CurrentLammRunState();
 void UseThreadLammRunState(LammRunState* own);
+
+// Rotor speed (rpm) for the step [t, t + dt] of the acceleration phase:
+// the root mean square of a t and a (t + dt), at most the full speed.
+double RotorSpeedDuringAcceleration(double t, double dt);
+
+// The clock of a global-array solver after a step of dt: step count + 1,
+// t + dt (landing exactly on a scan time it was cut to reach). True when
+// the step ended the acceleration phase: the rotor then runs at full speed
+// (rpm set, accelerating cleared) and the caller renews what depends on it.
+bool AdvanceRunClock(double dt);
