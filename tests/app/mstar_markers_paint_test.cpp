@@ -3,7 +3,7 @@
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "app/commands/equilibrium/mstar_screen.h"
 #include "app/plot_input/markers.h"
-#include "mstar_window_support.h"
+#include "mstar_paint_support.h"
 
 #include <QImage>
 
@@ -11,23 +11,8 @@
 
 namespace {
 
-class MStarMarkersPaint : public MStarWindowTest {
+class MStarMarkersPaint : public MStarPaintTest {
  protected:
-  void SetUp() override {
-    MStarWindowTest::SetUp();
-    StartOffscreenDesktop();
-  }
-  void TearDown() override {
-    if (window_) ResetMStarAnalysis(*window_);
-    window_.reset();
-    platform::SetFrameWindowFactory({});
-    MStarWindowTest::TearDown();
-  }
-  QImage Shot() {
-    const std::string path = (dir_ / "shot.png").string();
-    EXPECT_TRUE(Window().Frame().SaveClientImage(path, 1400, 1000));
-    return QImage(QString::fromStdString(path));
-  }
   static int InColumn(const QImage& image, int x, QRgb colour) {
     int n = 0;
     for (int y = 0; y < image.height(); ++y)

@@ -2,7 +2,7 @@
 // canvas offscreen.
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "app/commands/equilibrium/mstar_screen.h"
-#include "mstar_window_support.h"
+#include "mstar_paint_support.h"
 #include "plot/screen_button.h"
 
 #include <QImage>
@@ -12,23 +12,8 @@
 
 namespace {
 
-class MStarScreenPaint : public MStarWindowTest {
+class MStarScreenPaint : public MStarPaintTest {
  protected:
-  void SetUp() override {
-    MStarWindowTest::SetUp();
-    StartOffscreenDesktop();
-  }
-  void TearDown() override {
-    if (window_) ResetMStarAnalysis(*window_);
-    window_.reset();
-    platform::SetFrameWindowFactory({});
-    MStarWindowTest::TearDown();
-  }
-  QImage Shot() {
-    const std::string path = (dir_ / "shot.png").string();
-    EXPECT_TRUE(Window().Frame().SaveClientImage(path, 1400, 1000));
-    return QImage(QString::fromStdString(path));
-  }
   // The colour met most often inside a button's rectangle (1400 x 1000 px),
   // as 0x00bbggrr.
   static platform::COLORREF MostFrequent(const QImage& image, const CScreenButton& b) {
