@@ -325,10 +325,9 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
     }
   }
   if (!r.valid) {
-    platform::UI().MessageBox("command line parameters found",
-                              "sorry, input from " + g_state.parameterFile +
-                                  " could not be processed properly",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell("command line parameters found",
+                   "sorry, input from " + g_state.parameterFile + " could not be processed properly",
+                   platform::BoxIcon::Error);
     RecordAutomationFailure(kAutomationRejectedFile, "parameter file",
                             "parameter file " + g_state.parameterFile + " rejected: " +
                                 r.rejection);

@@ -19,10 +19,6 @@ bool InsideFitLimits(const ScanSet& s, double r) {
   return !(s.leftFitLimit != 0 && r < s.leftFitLimit) && !(s.rightFitLimit != 0 && r > s.rightFitLimit);
 }
 
-void Tell(const std::string& text) {
-  platform::UI().MessageBox("TRACK SCRATCH", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
 }  // namespace
 
 // ---- one radius, all scans
@@ -104,15 +100,18 @@ bool CMouseAction_TrackScratch::LocateScratch(MousePoint p) {
     case ScratchWindowResult::Ok: break;
     case ScratchWindowResult::OutsideFitLimits: tracker.FreeWork(); return false;
     case ScratchWindowResult::PastGrid:
-      Tell("the window around this radius reaches past the end of the radial grid - please click farther inside");
+      platform::Tell(
+          "TRACK SCRATCH",
+          "the window around this radius reaches past the end of the radial grid - please click farther inside");
       tracker.FreeWork();
       return false;
     case ScratchWindowResult::TooFewPoints:
-      Tell("the window width covers fewer than 5 grid points - please choose a wider window");
+      platform::Tell("TRACK SCRATCH",
+                     "the window width covers fewer than 5 grid points - please choose a wider window");
       tracker.FreeWork();
       return false;
     case ScratchWindowResult::TooFewScans:
-      Tell("tracking a scratch needs at least 2 scans");
+      platform::Tell("TRACK SCRATCH", "tracking a scratch needs at least 2 scans");
       tracker.FreeWork();
       return false;
   }
@@ -141,7 +140,7 @@ bool CMouseAction_TrackScratch::KeyDown(int key, int, unsigned) {
     case 'Y':
       RepairText("use left mouse button to locate next scratch      ", 10, 70);
       if (tracker.HasWork() && tracker.StoreFull())
-        Tell("the scratch store is full (99 scratches) - press RETURN to save them");
+        platform::Tell("TRACK SCRATCH", "the scratch store is full (99 scratches) - press RETURN to save them");
       else
         tracker.StoreScratch();
       tracker.FreeWork();

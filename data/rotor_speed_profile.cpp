@@ -359,8 +359,7 @@ bool CRotorSpeedProfile::WriteMethodRows(const std::string& methodFile, float sc
                                          int maxScansPerStep, bool convertBack) {
   const int n = stepCount;
   if (n >= 50) {
-    platform::UI().MessageBox("CALCULATE MINIMUM TIME TO EQ", "too many speed steps",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell("CALCULATE MINIMUM TIME TO EQ", "too many speed steps");
     return false;
   }
   if (n <= 0) return false;

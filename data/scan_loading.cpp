@@ -213,7 +213,7 @@ void ReportUnreadable(const std::string& path, bool skipped) {
   std::string text = ScanReadProblem();
   if (skipped) text += "\nThis file is skipped; the other files are loaded.";
   text += "\n" + path;
-  platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  platform::Tell("LOAD ERROR", text, platform::BoxIcon::Error);
 }
 
 // Whether path reads as a scan, tried on copies so that the loaded set and
@@ -502,9 +502,7 @@ bool LoadAllData(const std::string& selection) {
     }
   } mode{s.equilibriumMode, s.equilibriumMode};
   const bool interactive = !rt.running && !*t.automationRun && !*t.serialFitRunning;
-  if (sel.outputsLeftOut > 0 && interactive)
-    platform::UI().MessageBox("LOAD", OutputsLeftOutLine(sel.outputsLeftOut), platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+  if (sel.outputsLeftOut > 0 && interactive) platform::Tell("LOAD", OutputsLeftOutLine(sel.outputsLeftOut));
   if (!s.equilibriumMode && sel.names.size() == 1) {
     // One file that is no scan at all is said as such: the question of the
     // equilibrium mode is for one scan.
@@ -514,7 +512,7 @@ bool LoadAllData(const std::string& selection) {
       if (s.count > 0) text += "\nThe data loaded before are kept.";
       // The path comes last, as in every load error.
       text += "\n" + path;
-      platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      platform::Tell("LOAD ERROR", text, platform::BoxIcon::Error);
       EndProgress();
       return false;
     }
@@ -555,7 +553,7 @@ bool LoadAllData(const std::string& selection) {
     if (s.count > 0) text += "\nThe data loaded before are kept.";
     // The problem is that of the last file tried; the path comes last, as in every load error.
     text += "\n" + paths.back();
-    platform::UI().MessageBox("LOAD ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell("LOAD ERROR", text, platform::BoxIcon::Error);
     EndProgress();
     return false;
   }
@@ -690,9 +688,7 @@ bool AddMoreFiles(const std::string& selection) {
   const LoadTargets& t = CurrentLoadTargets();
   LoadHooks& h = CurrentLoadHooks();
   const ParsedSelection sel = ParseSelection(selection);
-  if (sel.outputsLeftOut > 0 && !*t.serialFitRunning)
-    platform::UI().MessageBox("LOAD", OutputsLeftOutLine(sel.outputsLeftOut), platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+  if (sel.outputsLeftOut > 0 && !*t.serialFitRunning) platform::Tell("LOAD", OutputsLeftOutLine(sel.outputsLeftOut));
   const int added = static_cast<int>(sel.names.size());
   if (added == 0) return false;
   if (s.count + added > kMaxScanCount) {
@@ -706,9 +702,8 @@ bool AddMoreFiles(const std::string& selection) {
     const std::string path = platform::Combine(sel.folder, name);
     if (ReadableScan(path, binWidth)) continue;
     if (!*t.serialFitRunning)
-      platform::UI().MessageBox("LOAD ERROR",
-                                ScanReadProblem() + "\nNothing was added; the data loaded before are kept.\n" + path,
-                                platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      platform::Tell("LOAD ERROR", ScanReadProblem() + "\nNothing was added; the data loaded before are kept.\n" + path,
+                     platform::BoxIcon::Error);
     return false;
   }
   FreeFitArrays(s.count);
@@ -759,8 +754,7 @@ int LoadInitialDataScans(const std::string& path) {
   ScanSet& s = CurrentScanSet();
   const LoadTargets& t = CurrentLoadTargets();
   if (s.count <= 0) {
-    platform::UI().MessageBox("", "please load data files first", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+    platform::Tell("", "please load data files first");
     return 0;
   }
   FreeInitialDataScan(s);

@@ -83,8 +83,7 @@ bool LoadSpeedStepsForData() {
   auto profile = std::make_unique<CRotorSpeedProfile>();
   profile->ReadFile(DataFolderFile("speedsteps.txt"));
   if (profile->stepCount == 0 || !profile->CheckAgainstScans(s.count, s.records.data())) {
-    platform::UI().MessageBox("LOAD ERROR", kInconsistent, platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+    platform::Tell("LOAD ERROR", kInconsistent);
     CurrentSpeedProfile.Clear();
     return false;
   }

@@ -13,11 +13,6 @@ ContiRunContext& ContiContext() {
   return context;
 }
 
-void ContiMessage(const std::string& caption, const std::string& text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok,
-                            platform::BoxIcon::Information);
-}
-
 bool SerialFitRunning() { return gSerialFitSettings.running != 0; }
 
 bool FitRunning() { return gFitEngineState.fitRunning != 0; }

@@ -35,8 +35,6 @@ bool SerialFitRunning();
 // A fit is running (the normal-equation progress text is not drawn).
 bool FitRunning();
 
-// A message box with the given caption (empty for the run's own notes).
-void ContiMessage(const std::string& caption, const std::string& text);
 // Non-fatal guard message of a numerical routine, or the serial-fit error
 // code instead while a serial fit runs.
 void ContiErrorOrCode(const std::string& text, int serialCode);

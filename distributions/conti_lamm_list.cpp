@@ -116,8 +116,7 @@ int SolveSpeciesList(const LammListJob& job) {
     if (errors[k] != 0 && errors[k] != 5) {
       char text[80];
       std::snprintf(text, sizeof text, "error #%d in simulation #%d", errors[k], k);
-      platform::UI().MessageBox("ERROR in simulation", text, platform::BoxButtons::Ok,
-                                platform::BoxIcon::Error);
+      platform::Tell("ERROR in simulation", text, platform::BoxIcon::Error);
       break;
     }
   return firstError.load();

@@ -52,15 +52,10 @@ namespace {
 
 constexpr int kN = kComponentSlots;  // species slots of the fit vector
 
-void Note(const std::string& caption, const std::string& text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
 bool RefuseDls(const ContiModelCommandContext& ctx) {
   if (!ctx.dlsDataLoaded) return false;
   PlaySoundInfo();
-  platform::UI().MessageBox("ERROR", "this model is not implemented for DLS data",
-                            platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  platform::Tell("ERROR", "this model is not implemented for DLS data", platform::BoxIcon::Error);
   return true;
 }
 
@@ -166,7 +161,7 @@ void ResetDistributionEntriesForNewData() {
 void SetSecondDerivativeRegularization(bool quiet, const std::string& caption) {
   ContiSettings& cs = Conti();
   if (cs.secondDerivative || cs.showBothRegularizations) return;
-  if (!quiet) Note(caption, "Please Note: Switching now to Tikhonov-Phillips Regularization");
+  if (!quiet) platform::Tell(caption, "Please Note: Switching now to Tikhonov-Phillips Regularization");
   cs.secondDerivative = 1;
   cs.maxEntropy = 0;
 }
@@ -181,7 +176,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     SwitchOffTimesFromW2t(ctx.host);
     // Already off: the reset below must not switch it off a second time.
     f.TimesFromW2tByModel = 0;
-    Note("", "switching off times from w^2t option");
+    platform::Tell("", "switching off times from w^2t option");
   }
   if (ctx.dlsDataLoaded && !(f.DlsIRhTimeCourseModel || f.DlsIDModel || f.DlsIRhModel) &&
       RefuseDls(ctx)) {
@@ -193,7 +188,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
        f.DlsIRhModel || f.DlsIRhTimeCourseModel) &&
       cs.secondDerivative) {
     if (!ctx.reducedLsgMenu && !ctx.quiet)
-      Note("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
+      platform::Tell("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
     cs.secondDerivative = 0;
     cs.maxEntropy = 1;
   }
@@ -349,8 +344,9 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   if (twoD && !f.CSff0Model && !f.CSff0With1DiscreteModel &&
       CurrentScanSet().radialResolution <= 0.001f && MeanPointSpacing() < 0.0029f) {
     PlaySoundInfo();
-    Note("ATTENTION",
-         "radial pre-averaging of data points is recommended (at 0.003 cm)!\n(Loading Options->Set Radial Resolution)");
+    platform::Tell(
+        "ATTENTION",
+        "radial pre-averaging of data points is recommended (at 0.003 cm)!\n(Loading Options->Set Radial Resolution)");
   }
   const bool ownInsteadOfCs = variant == CsVariant::InvariantD || variant == CsVariant::LinearRod521;
   if (ownInsteadOfCs)

@@ -99,9 +99,8 @@ void DeriveSolvent(float* P) {
   const bool viscosityChanged =
       std::fabs(viscosity - sol.viscosity) > 1e-7 * std::max(1.0, std::fabs(viscosity));
   if (densityChanged || viscosityChanged)
-    platform::UI().MessageBox("Parameter Error",
-                              "standard conditions cannot be changed - switch off solvent gradient",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+    platform::Tell("Parameter Error", "standard conditions cannot be changed - switch off solvent gradient",
+                   platform::BoxIcon::Warning);
   SetSlot(7, sol.density);
   sol.vbarRho = sol.vbar * sol.density;
   SetSlot(12, sol.viscosity * kWaterPoise);
@@ -248,10 +247,10 @@ void DeriveContiParameters(bool packing) {
   }
   if (f.CSInvariantDModel) {
     if (P[11] == 0.0f) {
-      platform::UI().MessageBox(
+      platform::Tell(
           "Warning",
           "diffusion coefficient must be positive, current entry could cause crash\nhas been changed to 1e-10!",
-          platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+          platform::BoxIcon::Warning);
       SetSlot(11, 0.001f);
     }
     cs.invariantD = P[11];

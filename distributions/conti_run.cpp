@@ -58,11 +58,6 @@ void Text(int y, const std::string& t) {
   if (h && ContiContext().drawingEnabled) h->DrawText(10, y, t);
 }
 
-void Box(const std::string& caption, const std::string& text,
-         platform::BoxIcon icon = platform::BoxIcon::Information) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, icon);
-}
-
 bool Stopped() { return platform::StopFlag().load(); }
 
 constexpr const char* kNoMemoryText = "not enough memory for the distribution's work arrays - nothing was computed";
@@ -225,7 +220,7 @@ bool MobilityKernels(CMobilityKernels& mobility, int n, const double* v, const d
 bool EquilibriumGridPointKernels(int i, const Species& sp, double vbar) {
   ContiRunHooks& hooks = ContiHooks();
   if (!hooks.equilibriumKernels) {
-    Box("ERROR in simulation", "equilibrium model curves are not available for this model");
+    platform::Tell("ERROR in simulation", "equilibrium model curves are not available for this model");
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
     FreeNormalEquationBlock();
     return false;
@@ -320,7 +315,7 @@ bool GridSpecies(int i, float T, Species& sp) {
     if (D == 0.0f) {
       char text[80];
       std::snprintf(text, sizeof text, "error: D = 0 encountered species #%d", i);
-      Box("", text);
+      platform::Tell("", text);
       return false;
     }
   } else if (f.CSModel) {
@@ -521,7 +516,7 @@ void RunContiSed() {
   ls.discretizationError = 0;
 
   if (ls.timesFromW2t && f.NonidealCSModel) {
-    Box("", "nonideal c(s) not implemented for wwt times (switch Lamm Eq settings and reload data)");
+    platform::Tell("", "nonideal c(s) not implemented for wwt times (switch Lamm Eq settings and reload data)");
     return;
   }
   DistributionArrays& da = DistArrays();
@@ -538,27 +533,27 @@ void RunContiSed() {
     ls.claverieAlgorithm = 0;
   }
   if (sc.count < 1) {
-    Box("ERROR", "load data first", platform::BoxIcon::Error);
+    platform::Tell("ERROR", "load data first", platform::BoxIcon::Error);
     return;
   }
   if (df.electrophoresis && !f.ElectrophoresisCVModel && !f.ElectrophoresisLsgModel) {
-    Box("", "not implemented for electrophoresis data");
+    platform::Tell("", "not implemented for electrophoresis data");
     return;
   }
   if (sc.equilibriumMode && (f.LsgStarModel || f.HybridCSLsgModel || f.LsgStarWith1DiscreteModel))
-    Box("", "not implemented for sed eq data", platform::BoxIcon::Warning);
+    platform::Tell("", "not implemented for sed eq data", platform::BoxIcon::Warning);
   // DLS sets keep their first and last log10 lag time there: a last lag
   // time of 1 s is a bottom of 0.
   if (!df.dls && (gModelParams.meniscus == 0.0f || gModelParams.bottom == 0.0f)) {
-    Box("", "set Meniscus and Bottom first");
+    platform::Tell("", "set Meniscus and Bottom first");
     return;
   }
   if (f.NonidealCSModel && !ContiHooks().nonidealList) {
     // Without its concentration-dependent species a grid of ideal ones would
     // be another model under its name.
-    Box("ERROR",
-        "Nonideal c(s) cannot be computed yet: its concentration-dependent Lamm solutions "
-        "are not available");
+    platform::Tell("ERROR",
+                   "Nonideal c(s) cannot be computed yet: its concentration-dependent Lamm solutions "
+                   "are not available");
     return;
   }
   LinearisedScansDuringRun detection;
@@ -607,7 +602,7 @@ void RunContiSed() {
   if (cs.silent) cs.csffRecompute = 1;
   if (!WorkBlock().lammSolutions || !cs.molarMasses) {
     // A run inside a fit reuses the grid of the Run before it.
-    Box("ERROR", "the distribution's grid is not set up - nothing was computed", platform::BoxIcon::Error);
+    platform::Tell("ERROR", "the distribution's grid is not set up - nothing was computed", platform::BoxIcon::Error);
     return;
   }
   {
@@ -620,7 +615,7 @@ void RunContiSed() {
     if (wb.scans != sc.count || wb.gridLength != sc.gridLength || wb.gridPoints != rows) {
       if (!AllocDistributionWorkArrays(rows, sc.count, sc.gridLength) ||
           !AllocNormalEquationBlock(rows, sc.count, sc.gridLength)) {
-        Box("ERROR", kNoMemoryText, platform::BoxIcon::Error);
+        platform::Tell("ERROR", kNoMemoryText, platform::BoxIcon::Error);
         return;
       }
     }
@@ -655,7 +650,7 @@ void RunContiSed() {
                       "for given rotor speed, time of first scan, and outer data limit\n"
                       "load earlier scans or reduce maximal size of species",
                       i, sp.s, maxS);
-        Box("", text);
+        platform::Tell("", text);
         return;
       }
       sList[i] = sp.s;
@@ -690,11 +685,11 @@ void RunContiSed() {
     }
     if (ls.discretizationError) {
       PlaySoundError();
-      Box("ERROR in simulation", "discretization error", platform::BoxIcon::Error);
+      platform::Tell("ERROR in simulation", "discretization error", platform::BoxIcon::Error);
     }
     if (ls.singularMatrixError) {
       PlaySoundError();
-      Box("ERROR in simulation", "singular tridiagonal matrix!", platform::BoxIcon::Error);
+      platform::Tell("ERROR in simulation", "singular tridiagonal matrix!", platform::BoxIcon::Error);
     }
     if (ls.listError != 0) {
       // Kernels of species that were refused or failed are empty or not
@@ -743,7 +738,7 @@ void RunContiSed() {
   } else {
     sc.dataChanged = 1;
     PlaySoundOk();
-    Box("ERROR", "user interrupt", platform::BoxIcon::Error);
+    platform::Tell("ERROR", "user interrupt", platform::BoxIcon::Error);
     platform::StopFlag() = false;
   }
   timing.regularization = Since(tReg);

@@ -57,8 +57,7 @@ void MakeDirectBoundaryModelFromGss(const CCurve& curve, int /*flag*/, int n) {
   if (s.count < 1 || n < 1 || curve.Count() < n) return;
   ModelParams& mp = gModelParams;
   if (mp.meniscus == 0.0f || mp.bottom == 0.0f) {
-    platform::UI().MessageBox("", "set Meniscus and Bottom first", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+    platform::Tell("", "set Meniscus and Bottom first");
     return;
   }
   SetUnsetFitLimits(mp.meniscus, mp.bottom);

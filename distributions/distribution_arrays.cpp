@@ -416,8 +416,7 @@ bool MakeDistributionPlot() {
   Show(spec);
   FinishLayout(!f.FMScalingLawModel);
   if (!cs.msTablePlot && !a.modelJustChosen)
-    platform::UI().MessageBox("", "may need to recalculate before integrating distribution data",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell("", "may need to recalculate before integrating distribution data");
   return true;
 }
 

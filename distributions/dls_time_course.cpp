@@ -195,8 +195,7 @@ bool RunContiSedAndShow() {
     return true;
   }
   if (!(cs.timeCourseWindowMinutes > 0.0f)) {
-    platform::UI().MessageBox("ERROR", "the time interval of the time course must be above 0 min",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell("ERROR", "the time interval of the time course must be above 0 min", platform::BoxIcon::Error);
     return false;
   }
   // Converted before the work set is copied: its copy must hold what the
@@ -257,7 +256,7 @@ bool RunContiSedAndShow() {
     char text[120];
     std::snprintf(text, sizeof text, "time course interrupted: %d of %d time windows computed",
                   static_cast<int>(rows.size()), static_cast<int>(windows.size()));
-    platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell("", text);
   }
   WriteResults(windows, rows, n);
   // Every set keeps the model of its own window (a model of all sets from

@@ -46,7 +46,7 @@ double ScanTime(int p) {
 }
 
 bool Refuse(const char* text) {
-  platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::Tell("", text);
   return false;
 }
 

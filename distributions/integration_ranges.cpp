@@ -26,10 +26,6 @@ const std::string& PointerFile() { return platform::ProgramPaths.IntegrationRang
 
 using data_messages::Format;
 
-void Tell(const char* caption, const std::string& text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
-}
-
 // The reader skips empty lines; a ranges file must not have any, since
 // each line stands for one range.
 bool HasEmptyLine(const std::string& text) {
@@ -79,7 +75,9 @@ bool LoadIntegrationRanges() {
       e != platform::FileReadError::None) {
     // No pointer file: no ranges chosen. One that is there but unusable is said.
     if (e != platform::FileReadError::Missing)
-      Tell("SET INTEGRATION RANGE", platform::FileReadErrorText(PointerFile(), e, platform::kSettingsFileLimit));
+      platform::Tell("SET INTEGRATION RANGE",
+                     platform::FileReadErrorText(PointerFile(), e, platform::kSettingsFileLimit),
+                     platform::BoxIcon::Error);
     s.loaded = false;
     return false;
   }
@@ -94,7 +92,8 @@ bool LoadIntegrationRanges() {
   if (!ReadRanges(path, s.ranges)) {
     s.ranges.clear();
     s.loaded = false;
-    Tell("SET INTEGRATION RANGE", Format("could not load distribution ranges from file %s", path.c_str()));
+    platform::Tell("SET INTEGRATION RANGE", Format("could not load distribution ranges from file %s", path.c_str()),
+                   platform::BoxIcon::Error);
     return false;
   }
   s.loaded = true;
@@ -148,12 +147,12 @@ bool IntegrateRangesFromFile(bool optionOn) {
   const RangesReport report = IntegrateRangeList(s.ranges, s.path);
   const std::string out = platform::Combine(CurrentDataPaths().dataFolder, "integrals.dat");
   if (!platform::WriteWholeFile(out, report.text + " ")) {
-    Tell("ERROR", Format("could not open file %s for writing", out.c_str()));
+    platform::Tell("ERROR", Format("could not open file %s for writing", out.c_str()), platform::BoxIcon::Error);
     PlaySoundError();
     return false;
   }
   if (!platform::Processes().OpenTextEditor(platform::ToNative(out)))
-    Tell("ERROR", Format("could not start a text editor to show %s", out.c_str()));
+    platform::Tell("ERROR", Format("could not start a text editor to show %s", out.c_str()), platform::BoxIcon::Error);
   platform::Clipboard().SetText(report.table);
   return true;
 }

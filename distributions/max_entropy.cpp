@@ -672,8 +672,7 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
         if (SerialFitRunning())
           gSerialFitSettings.errorCode = 6;
         else if (!(Conti().monteCarloRun && platform::StopFlag().load()))  // the series says it stopped
-          platform::UI().MessageBox("ATTENTION", text, platform::BoxButtons::Ok,
-                                    platform::BoxIcon::Warning);
+          platform::Tell("ATTENTION", text, platform::BoxIcon::Warning);
         restoreBest();
         return uBest;
       }
@@ -754,7 +753,7 @@ void RegularizeDistribution() {
   const float P = cs.confidenceLevel;
   if (P <= 0.5f || P == 1.0f) {
     if (!cs.silent && !SerialFitRunning() && !cs.monteCarloRun && ctx.infoMessages)
-      ContiMessage("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
+      platform::Tell("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
     return;
   }
   if (cs.silent && !cs.finalEvaluation && !cs.monteCarloRun) return;
@@ -763,7 +762,7 @@ void RegularizeDistribution() {
   const double nu = ctx.dlsData ? points : points - n;
   me.nu1 = me.nu2 = static_cast<float>(nu);
   if (P > 1.0f) {
-    if (!SerialFitRunning()) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
+    if (!SerialFitRunning()) platform::Tell("", "P > 1 => interpreting P value as chi-square ratio");
     me.targetRatio = P;
   } else {
     me.targetRatio = FRatioForConfidence(P, nu, nu) * me.nu2 / me.nu1;

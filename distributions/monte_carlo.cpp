@@ -19,6 +19,7 @@
 #include "numerics/cvector.h"
 #include "platform/error_box.h"
 #include "platform/paths.h"
+#include "platform/user_interface.h"
 
 MonteCarloState& MonteCarlo() {
   static MonteCarloState state;
@@ -268,7 +269,7 @@ MonteCarloSwResult MonteCarloSwStatistics(float sMin, float sMax, float c) {
                   "error)\naverage c = %.4f, confidence interval from %.6f to %.6f",
                   r.meanSw, 100.0 * c, r.lowerSw, r.upperSw, (r.upperSw - r.lowerSw) / 2.0, r.sdSw,
                   r.meanC, r.lowerC, r.upperC);
-    ContiMessage("Monte Carlo for Distributions", text);
+    platform::Tell("Monte Carlo for Distributions", text);
   } else {
     SerialFitSettings& sf = gSerialFitSettings;
     sf.mcMeanSw = r.meanSw;

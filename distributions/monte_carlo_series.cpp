@@ -148,7 +148,7 @@ int RunMonteCarloDistributions(int n, float c, const std::string& fileName, bool
   MonteCarloState& mc = MonteCarlo();
   ScanSet& s = CurrentScanSet();
   if (cs.showBothRegularizations && !SerialFitRunning())
-    ContiMessage("Monte Carlo for Distributions", "only calculating for maximum entropy regularization");
+    platform::Tell("Monte Carlo for Distributions", "only calculating for maximum entropy regularization");
   if (s.count < 1 || n < 2) return 0;
   cs.monteCarloRun = 1;
   cs.silent = 1;
@@ -234,9 +234,7 @@ int RunMonteCarloDistributions(int n, float c, const std::string& fileName, bool
     char text[160];
     std::snprintf(text, sizeof text, "Monte-Carlo series stopped by the user after %d of %d simulations%s", done,
                   n, done >= 2 ? "" : "\n(too few for confidence limits)");
-    if (!SerialFitRunning())
-      platform::UI().MessageBox("Monte Carlo for Distributions", text, platform::BoxButtons::Ok,
-                                platform::BoxIcon::Information);
+    if (!SerialFitRunning()) platform::Tell("Monte Carlo for Distributions", text);
   }
   if (done < 2) {
     FreeMonteCarloModelCopy();

@@ -476,11 +476,10 @@ bool SelectAndBuildNormalEquations() {
   bool built;
   if (in.bufferSedimentation && !in.bufferConcentrationFitted) {
     if (!(in.fitTI && in.fitRI)) {
-      platform::UI().MessageBox(
-          "ERROR",
-          "buffer mismatch with fixed concentration not implemented in c(s) for this noise "
-          "model\n(need RI+TI noise)",
-          platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      platform::Tell("ERROR",
+                     "buffer mismatch with fixed concentration not implemented in c(s) for this noise "
+                     "model\n(need RI+TI noise)",
+                     platform::BoxIcon::Error);
       return false;
     }
     built = Build(CurrentScanSet(), NoiseModel::TIRIFixedComponent, threads);

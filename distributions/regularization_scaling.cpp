@@ -4,13 +4,14 @@
 #include <cstdio>
 
 #include "distributions/conti_context.h"
-#include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "distributions/work_blocks.h"
 #include "fit/serial_fit_settings.h"
 #include "numerics/brent_root.h"
+#include "numerics/statistics.h"
+#include "platform/user_interface.h"
 
 RegularizationState& Regularization() {
   static RegularizationState state;
@@ -115,12 +116,12 @@ void ScaleRegularization() {
   const float P = cs.confidenceLevel;
   if (P <= 0.5f || P == 1.0f || m < 4) {
     if (!cs.silent && !SerialFitRunning() && !cs.monteCarloRun && ctx.infoMessages)
-      ContiMessage("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
+      platform::Tell("", "no regularization:  either P < 0.5, P = 1, or to low resolution");
     return;
   }
   if (cs.silent && !cs.finalEvaluation && !cs.monteCarloRun) return;
   if (P > 1.0f) {
-    if (!SerialFitRunning()) ContiMessage("", "P > 1 => interpreting P value as chi-square ratio");
+    if (!SerialFitRunning()) platform::Tell("", "P > 1 => interpreting P value as chi-square ratio");
     st.targetRatio = P;
   } else {
     double nu;

@@ -9,7 +9,7 @@
 #include "platform/user_interface.h"
 
 void FitHost::MessageBox(const std::string& caption, const std::string& text, platform::BoxIcon icon) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, icon);
+  platform::Tell(caption, text, icon);
 }
 
 void FitHost::ErrorBox(const std::string& text) { ::ErrorBox(text.c_str(), 0); }

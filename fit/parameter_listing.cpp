@@ -113,8 +113,7 @@ std::string SaveParametersToFile(const std::string& name) {
     const int answer = platform::UI().MessageBox("ERROR", "file " + path + " already exists!\nOverwrite?",
                                                  platform::BoxButtons::YesNo, platform::BoxIcon::Question);
     if (answer != platform::IDYES) {
-      platform::UI().MessageBox("ERROR", "parameters not saved", platform::BoxButtons::Ok,
-                                platform::BoxIcon::Information);
+      platform::Tell("ERROR", "parameters not saved");
       return std::string();
     }
   }

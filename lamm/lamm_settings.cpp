@@ -111,10 +111,10 @@ bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings&
   if (!in) {
     // A missing file is the first start; anything else there is passed over with a note.
     if (in.error() != platform::FileReadError::Missing)
-      platform::UI().MessageBox("LAMM EQUATION PARAMETERS",
-                                platform::FileReadErrorText(path, in.error(), platform::kSettingsFileLimit) +
-                                    "\n -> using defaults now",
-                                platform::BoxButtons::Ok, platform::BoxIcon::None);
+      platform::Tell(
+          "LAMM EQUATION PARAMETERS",
+          platform::FileReadErrorText(path, in.error(), platform::kSettingsFileLimit) + "\n -> using defaults now",
+          platform::BoxIcon::None);
     return false;
   }
   const std::vector<float> v = ReadNumbers(in.get());
@@ -124,8 +124,7 @@ bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings&
     std::snprintf(text, sizeof text,
                   "cannot find %s to initialize Lamm eq. preferences\n -> using defaults now",
                   path.c_str());
-    platform::UI().MessageBox("LAMM EQUATION PARAMETERS", text, platform::BoxButtons::Ok,
-                              platform::BoxIcon::None);
+    platform::Tell("LAMM EQUATION PARAMETERS", text, platform::BoxIcon::None);
     return false;
   }
   s.automaticSwitchS = v[0];

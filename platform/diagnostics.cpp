@@ -19,7 +19,7 @@ std::function<void(const std::string&)>& Reporter() {
     bool bell = false;
     const std::string shown = StripBell(text, &bell);
     if (bell) UI().Beep();
-    UI().MessageBox("Error", shown, BoxButtons::Ok, BoxIcon::Information);
+    Tell("Error", shown);
   };
   return report;
 }

@@ -40,4 +40,10 @@ bool AskYes(const std::string& caption, const std::string& text) {
   return UI().MessageBox(caption, text, BoxButtons::YesNo, BoxIcon::Question) == IDYES;
 }
 
+void Tell(IUserInterface& ui, const std::string& caption, const std::string& text, BoxIcon icon) {
+  ui.MessageBox(caption, text, BoxButtons::Ok, icon);
+}
+
+void Tell(const std::string& caption, const std::string& text, BoxIcon icon) { Tell(UI(), caption, text, icon); }
+
 }  // namespace platform

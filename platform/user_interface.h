@@ -68,6 +68,11 @@ class IUserInterface {
 IUserInterface& UI();
 // A Yes/No question box with the question icon; true when answered Yes.
 bool AskYes(const std::string& caption, const std::string& text);
+// A box with only an OK button: the caller's caption, text and icon.
+void Tell(const std::string& caption, const std::string& text, BoxIcon icon = BoxIcon::Information);
+// The same box shown through ui (a person kept aside while the program-wide
+// interface is muted).
+void Tell(IUserInterface& ui, const std::string& caption, const std::string& text, BoxIcon icon = BoxIcon::Information);
 // Installs ui (not owned); nullptr restores the automatic default.
 void SetUI(IUserInterface* ui);
 

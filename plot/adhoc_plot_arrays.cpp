@@ -242,7 +242,7 @@ bool CheckTemperatureFluctuations(float limit) {
   char text[100];
   std::snprintf(text, sizeof text, "temperature fluctuations exceed %.1f degrees", limit);
   PlaySoundError();
-  platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  platform::Tell("ERROR", text, platform::BoxIcon::Error);
   RequestRepaint();
   return false;
 }

@@ -328,8 +328,7 @@ bool WriteScanRmsToFile(const std::string& path) {
   PlotWindowSet& w = CurrentPlotWindows();
   auto refuse = [&w](const char* text) {
     PlaySoundInfo();
-    platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+    platform::Tell("ERROR", text);
     w.scanRmsEnabled = 0;
     return false;
   };

@@ -81,7 +81,7 @@ bool Number(const std::string& text) {
 
 bool Refuse() {
   platform::UI().Beep();
-  platform::UI().MessageBox("Input Error", "Invalid Entry", platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+  platform::Tell("Input Error", "Invalid Entry", platform::BoxIcon::Warning);
   return false;
 }
 
@@ -126,10 +126,6 @@ void ForceModelInitialDistribution() {
   LammSolverSettings& l = LammSettings();
   l.experimentalInitialDistribution = 0;
   l.modelInitialDistribution = 1;
-}
-
-void Box(const std::string& text) {
-  platform::UI().MessageBox(kAppCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
 
 bool InhomogeneousSolvent() {
@@ -267,7 +263,9 @@ void TXLAWindow::CmLammEquationParameters() {
   in.Read(639, l.automaticSwitchSOptimised);
   l.truncateGrid = in.State(641);
   if (InhomogeneousSolvent())
-    Box("make sure Lamm equation option 'dyanmically trucate grid' \nis not used when macromolecular flotation "
+    platform::Tell(
+        kAppCaption,
+        "make sure Lamm equation option 'dyanmically trucate grid' \nis not used when macromolecular flotation "
         "near meniscus can occur");
   l.shutOffBackDiffusion = in.State(613);
   in.Read(614, l.backDiffusionLevel);
@@ -336,7 +334,7 @@ void TXLAWindow::CmLammEquationParameters() {
   l.simulateTimeResolution = in.State(832);
   if (l.simulateTimeResolution && CurrentDataTypeFlags().fluorescence) {
     l.simulateTimeResolution = 0;
-    Box("scan time correction for fluorescence data not yet implemented, switching off");
+    platform::Tell(kAppCaption, "scan time correction for fluorescence data not yet implemented, switching off");
   }
   l.simulateRadialResolution = in.State(833);
   in.Read(835, l.scanVelocity);
@@ -355,7 +353,7 @@ void TXLAWindow::CmLammEquationParameters() {
   const bool explicitMovingHat = before.movingHatAlgorithm && !before.automaticAlgorithm && before.fixedTimeStep;
   if (explicitMovingHat && !l.movingHatAlgorithm && l.fixedTimeStep) {
     l.fixedTimeStep = 0;
-    Box("switching off fixed dt - confirm");
+    platform::Tell(kAppCaption, "switching off fixed dt - confirm");
     CmLammEquationParameters();
   }
 

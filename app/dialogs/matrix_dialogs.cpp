@@ -130,8 +130,7 @@ bool AllFieldsParse(const MatrixRequest& q, const FormDialog& typed) {
       if (!e) continue;
       float v = 0;
       if (ParseMatrixNumber(e->text, v)) continue;
-      platform::UI().MessageBox("errror", "not a number in " + q.Label(r, c), platform::BoxButtons::Ok,
-                                platform::BoxIcon::None);
+      platform::Tell("errror", "not a number in " + q.Label(r, c), platform::BoxIcon::None);
       ok = false;
     }
   return ok;

@@ -457,15 +457,14 @@ bool TParamsBox::CanClose(const FormDialog& entries) const {
     for (int comp = 0; comp < 4; ++comp) {
       const int base = 401 + 7 * comp;
       if (state(base + 2) && state(base + 3)) {
-        platform::UI().MessageBox("Parameter Error", "linear dependent floating parameters for modeling DLS data",
-                                  platform::BoxButtons::Ok, platform::BoxIcon::Error);
+        platform::Tell("Parameter Error", "linear dependent floating parameters for modeling DLS data",
+                       platform::BoxIcon::Error);
         return false;
       }
     }
   }
   if (m.CSInvariantDModel && !(std::atof(text(419).c_str()) > 0)) {
-    platform::UI().MessageBox("Parameter Error", "diffusion coefficient must be positive", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Error);
+    platform::Tell("Parameter Error", "diffusion coefficient must be positive", platform::BoxIcon::Error);
     return false;
   }
   // The first field that fails, named as the dialog labels it.
@@ -490,9 +489,8 @@ bool TParamsBox::CanClose(const FormDialog& entries) const {
     const FormControl* c = entries.Find(bad);
     const std::string name = c && !c->label.empty() ? c->label : "field " + std::to_string(bad);
     PlaySoundError();
-    platform::UI().MessageBox("Input Error",
-                              "Invalid Entry in \"" + name + "\": \"" + text(bad) + "\" is not " + wanted + ".",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell("Input Error", "Invalid Entry in \"" + name + "\": \"" + text(bad) + "\" is not " + wanted + ".",
+                   platform::BoxIcon::Error);
     return false;
   }
   return true;
@@ -582,9 +580,7 @@ bool ApplyScalingLawOptions(const ParamsTransfer& b) {
     mp.concentrationFit[3] = 0;
     cs.fitScalingKs = cs.fitScalingBs = 0;
   };
-  auto box = [](const char* text) {
-    platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-  };
+  auto box = [](const char* text) { platform::Tell("", text); };
   bool again = false;
   if (State(b, kCalibrate)) {
     if (Road().calibrateCMPowerLaw && Road().calibrateCMPowerLaw()) {
@@ -846,8 +842,7 @@ void TXLAWindow::CmParameters() {
     }
     if (CurrentScanSet().equilibriumMode && gFitEngineState.fitTINoise) {
       gFitEngineState.fitTINoise = 0;
-      platform::UI().MessageBox("", "switching off TI noise - not implemented for sed eq data",
-                                platform::BoxButtons::Ok, platform::BoxIcon::Information);
+      platform::Tell("", "switching off TI noise - not implemented for sed eq data");
     }
     ComponentDefaultsContext context;
     context.equilibriumMode = CurrentScanSet().equilibriumMode != 0;

@@ -363,5 +363,5 @@ void TXLAWindow::CmToggleMouseSliding() {
     text = "switching off mouse sliding";
     f.bouncing = 1, f.slidingOff = 1;
   }
-  platform::UI().MessageBox("MOUSE SLIDING", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::Tell("MOUSE SLIDING", text);
 }

@@ -200,8 +200,7 @@ void EditScanInNotepad(TXLAWindow& window, int which) {
   if (known) {
     const std::string& path = CurrentFileNameList().names[static_cast<size_t>(position)];
     if (!platform::Processes().OpenTextEditor(platform::ToNative(path)))
-      platform::UI().MessageBox("ERROR", WithName("could not start a text editor to show %s", path),
-                                platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      platform::Tell("ERROR", WithName("could not start a text editor to show %s", path), platform::BoxIcon::Error);
   }
   if (platform::UI().MessageBox("", "reload scans for changes to take effect?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) != platform::IDYES)

@@ -30,8 +30,7 @@ void DeleteScanAndReload(TXLAWindow& window, int scan) {
   if (scan < 1 || scan > s.count) return;
   // An empty list would unload the whole set.
   if (s.count < 2) {
-    platform::UI().MessageBox("DELETE SCAN", s.fileNames[scan] + " is the only scan loaded - it stays",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell("DELETE SCAN", s.fileNames[scan] + " is the only scan loaded - it stays", platform::BoxIcon::Error);
     return;
   }
   // In memory: the remaining scans keep every change made to them since loading.

@@ -96,8 +96,7 @@ int LoadParameterPreferences(TXLAWindow& w) {
   std::string refusal;
   const std::vector<double> v = ReadPreferenceNumbers(ParamsIniPath(), &opened, &refusal);
   if (!refusal.empty())
-    platform::UI().MessageBox("PREFERENCES", refusal + "\n -> passed over, using defaults now",
-                              platform::BoxButtons::Ok, platform::BoxIcon::None);
+    platform::Tell("PREFERENCES", refusal + "\n -> passed over, using defaults now", platform::BoxIcon::None);
   if (!opened || v.empty()) return 0;
   ProgramOptions& o = Options();
   const auto has = [&](int line) { return static_cast<int>(v.size()) >= line; };
@@ -232,10 +231,10 @@ int SaveParameterPreferences(TXLAWindow& w) {
   });
   if (!ok) {
     CallService(Services().playSoundInfo);
-    platform::UI().MessageBox("ERROR",
-                              "could not write to disk into directory " + ParamsIniPath() +
-                                  " \nPlease generate directory or make write-accessible",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell("ERROR",
+                   "could not write to disk into directory " + ParamsIniPath() +
+                       " \nPlease generate directory or make write-accessible",
+                   platform::BoxIcon::Error);
     return 0;
   }
   return 1;

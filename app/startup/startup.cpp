@@ -87,8 +87,7 @@ std::string FindSiblingProgram(const std::string& folder) {
 void ShowError(const char* format, const std::string& path) {
   std::vector<char> text(path.size() + 64);
   std::snprintf(text.data(), text.size(), format, path.c_str());
-  platform::UI().MessageBox("ERROR", text.data(), platform::BoxButtons::Ok,
-                            platform::BoxIcon::None);
+  platform::Tell("ERROR", text.data(), platform::BoxIcon::None);
 }
 
 }  // namespace

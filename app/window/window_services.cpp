@@ -88,8 +88,7 @@ int RunFileDialog(platform::FileDialogRequest request, std::string& path, int ca
   const std::string& chosen = result.paths.front();
   // A cut path would name another file: refuse it rather than shorten it.
   if (capacity > 0 && static_cast<int>(chosen.size()) > capacity - 1) {
-    platform::UI().MessageBox("ERROR", "file name too long:\n" + chosen, platform::BoxButtons::Ok,
-                              platform::BoxIcon::Error);
+    platform::Tell("ERROR", "file name too long:\n" + chosen, platform::BoxIcon::Error);
     return 0;
   }
   path = chosen;

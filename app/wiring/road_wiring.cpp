@@ -119,9 +119,7 @@ void ConnectMainRoad(TXLAWindow& window) {
   ModelSelectionHooks& sel = CurrentModelSelectionHooks();
   if (!SavedSelectionHooks()) SavedSelectionHooks() = std::make_unique<ModelSelectionHooks>(sel);
   sel.checkMenuItem = [w](int item, bool checked) { w->CheckMenuItem(item, checked); };
-  sel.message = [](const std::string& text) {
-    platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-  };
+  sel.message = [](const std::string& text) { platform::Tell("", text); };
   InstallRawDataCommands(window);
 }
 

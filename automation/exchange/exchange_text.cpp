@@ -29,7 +29,7 @@ void Appendf(std::string& text, const char* format, ...) {
 
 void Refuse(const std::string& text) {
   PlaySoundInfo();
-  platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  platform::Tell("ERROR", text, platform::BoxIcon::Error);
 }
 
 TextFile::TextFile(std::string path, const char* cannotOpen)

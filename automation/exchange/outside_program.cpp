@@ -14,7 +14,6 @@ bool OutsideProgramPresent(const std::string& path) {
 bool StartOutsideProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& caption) {
   if (platform::Processes().StartDetached(platform::ToNative(program), args)) return true;
-  platform::UI().MessageBox(caption, "could not start " + program, platform::BoxButtons::Ok,
-                            platform::BoxIcon::Error);
+  platform::Tell(caption, "could not start " + program, platform::BoxIcon::Error);
   return false;
 }

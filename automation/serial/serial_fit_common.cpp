@@ -47,9 +47,7 @@ bool AskYesNo(const std::string& question) {
                                    platform::BoxIcon::Question) == platform::IDYES;
 }
 
-void Tell(const std::string& text) {
-  Person().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
+void Tell(const std::string& text) { platform::Tell(Person(), kCaption, text); }
 
 bool AskFloat(const std::string& prompt, float offered, float& answer) {
   float value = offered;
@@ -190,8 +188,7 @@ void CSerialFitLog::ShowClosingBox() const {
   for (const std::string& line : notAnalysed_) text += "\n" + line;
   text += "\n(see " + path_ + ")";
   const bool allWell = skipped == 0 && failed == 0;
-  Person().MessageBox(kCaption, text, platform::BoxButtons::Ok,
-                      allWell ? platform::BoxIcon::Information : platform::BoxIcon::Warning);
+  platform::Tell(Person(), kCaption, text, allWell ? platform::BoxIcon::Information : platform::BoxIcon::Warning);
 }
 
 std::string ResultPlace::Underscored(const std::string& stem, const std::string& fileExtension) const {

@@ -43,10 +43,6 @@ constexpr float kRepeatThreshold = 0.001f;
 // A refinement that keeps improving by more than the threshold stops here.
 constexpr int kMostRepeats = 50;
 
-void Box(const std::string& caption, const std::string& text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
 void Line(int y, const std::string& text) {
   if (DistributionPlotHost* h = GetDistributionPlotHost()) h->DrawText(10, y, text);
 }
@@ -141,7 +137,7 @@ bool Refuse(const ScanSet& s, int groups, int groupSize) {
   char text[240];
   const ScanRecord& last = s.records[s.order[s.count]];
   if (!(last.rpm > 0.0f)) {
-    Box(kCaption, "the rotor speed of the last scan is 0: no s-values can be calculated");
+    platform::Tell(kCaption, "the rotor speed of the last scan is 0: no s-values can be calculated");
     return true;
   }
   double tMin = 0, tMax = 0;
@@ -149,7 +145,7 @@ bool Refuse(const ScanSet& s, int groups, int groupSize) {
     const double t = ScanTime(s, i);
     if (!(t > 0.0)) {
       std::snprintf(text, sizeof text, "scan %d has the time %g s: every scan needs a positive time", i, t);
-      Box(kCaption, text);
+      platform::Tell(kCaption, text);
       return true;
     }
     tMin = i == 1 ? t : std::min(tMin, t);
@@ -160,7 +156,7 @@ bool Refuse(const ScanSet& s, int groups, int groupSize) {
                   "the extrapolation needs at least two groups of %d scans taken at different times: "
                   "load more scans or take fewer scans per group",
                   groupSize);
-    Box(kCaption, text);
+    platform::Tell(kCaption, text);
     return true;
   }
   return false;
@@ -333,7 +329,7 @@ bool RunLsgs() {
   ModelParams& mp = gModelParams;
   if (s.count < 1) return false;
   if (mp.meniscus == 0.0f || mp.bottom == 0.0f) {
-    Box("", "set Meniscus and Bottom first");
+    platform::Tell("", "set Meniscus and Bottom first");
     return false;
   }
   SetUnsetFitLimits(mp.meniscus, mp.bottom);
@@ -400,7 +396,7 @@ bool RunLsgs() {
   bool distinct = false;
   for (size_t u = 1; u < used.size(); ++u) distinct = distinct || gx[u + 1] != gx[1];
   if (used.size() < 2 || !distinct) {
-    Box(kCaption, "fewer than two groups of scans gave an ls-g*(s) distribution: nothing to extrapolate");
+    platform::Tell(kCaption, "fewer than two groups of scans gave an ls-g*(s) distribution: nothing to extrapolate");
     return false;
   }
   st.loadingSignal = static_cast<float>(loading / used.size());

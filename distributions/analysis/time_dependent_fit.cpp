@@ -107,15 +107,13 @@ class CScanWindow {
 bool Start(TimeDependentFitState& st, std::vector<float>& savedP) {
   const ScanSet& s = CurrentScanSet();
   if (!LammSettings().experimentalInitialDistribution) {
-    platform::UI().MessageBox(kCaption,
-                              "please switch to experimental initial  condition (in parameter box) and "
-                              "load initial scan",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell(kCaption,
+                   "please switch to experimental initial  condition (in parameter box) and "
+                   "load initial scan");
     return false;
   }
   if (s.count < 2) {
-    platform::UI().MessageBox(kCaption, "the time dependence needs at least two scans", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+    platform::Tell(kCaption, "the time dependence needs at least two scans");
     return false;
   }
   const int N = s.count;

@@ -359,7 +359,7 @@ bool RunVanHoldeWeischet() {
   }
   VhwAnalysis& a = Last();
   if (!AnalyseVanHoldeWeischet(s, o, a)) {
-    platform::UI().MessageBox(kCaption, a.failure, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell(kCaption, a.failure, platform::BoxIcon::Error);
     return false;
   }
   if (a.leftOut > 0) {
@@ -368,12 +368,12 @@ bool RunVanHoldeWeischet() {
                   "%d of %d scans hold less than the loading: material has passed the end of the fit range, and "
                   "their boundary fractions would miss it. The analysis uses the other %d scans.",
                   a.leftOut, a.leftOut + a.scans, a.scans);
-    platform::UI().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell(kCaption, text);
   }
   if (a.reduced) {
     char text[120];
     std::snprintf(text, sizeof text, "to avoid empty fractions, resolution was reduced to %.0f", a.resolution);
-    platform::UI().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell(kCaption, text);
   }
   gModelParams.baseline = a.baseline;
 

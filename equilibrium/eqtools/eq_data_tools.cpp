@@ -248,10 +248,8 @@ std::string FreeName(const std::string& folder, const EqSeries& series, float rp
     std::snprintf(alt, sizeof alt, "%seq%ld_%.0f", prefix.c_str(), WholeRpm(rpm), static_cast<double>(wavelength));
     name = alt;
     for (int n = 2; !isFree(name); ++n) name = std::string(alt) + "_" + std::to_string(n);
-    platform::UI().MessageBox("Sort SE data",
-                              first + ext + " holds the scans of another speed already; the scans at " +
-                                  std::to_string(WholeRpm(rpm)) + " rpm go to " + name + ext,
-                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell("Sort SE data", first + ext + " holds the scans of another speed already; the scans at " +
+                                       std::to_string(WholeRpm(rpm)) + " rpm go to " + name + ext);
   }
   taken.insert(Lower(folder + name + ext));
   return name;

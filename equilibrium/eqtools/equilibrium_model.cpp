@@ -299,8 +299,7 @@ bool RunEquilibrium(FitHost* host) {
   ModelParams& p = gModelParams;
   if (s.count < 1) return false;
   if (p.meniscus == 0.0f || p.bottom == 0.0f) {
-    platform::UI().MessageBox("", "set Meniscus and Bottom first", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+    platform::Tell("", "set Meniscus and Bottom first");
     return false;
   }
   if (!st.inFit) {
@@ -314,8 +313,7 @@ bool RunEquilibrium(FitHost* host) {
     }
     UnpackModelParameters();
     if (!gFitEngineState.molarMassParameters && !(p.massOrD[1] > 0.0f)) {
-      platform::UI().MessageBox("", "the diffusion coefficient of species 1 must be positive",
-                                platform::BoxButtons::Ok, platform::BoxIcon::Information);
+      platform::Tell("", "the diffusion coefficient of species 1 must be positive");
       return false;
     }
     if (!AllocEquilibriumWorkArrays()) return false;

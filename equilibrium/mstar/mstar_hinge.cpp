@@ -141,7 +141,7 @@ bool ShowHingePointInfo(MStarState& st, const std::function<void(int d)>& drawMa
     if (drawMarks) drawMarks(d);
     const MStarHinge& h = st.hinge[static_cast<size_t>(d)];
     std::snprintf(text, sizeof text, "Mwapp(rhinge=%.3f cm) = %.3f kDa", h.radius, h.mwapp);
-    platform::UI().MessageBox(kHingeTitle, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell(kHingeTitle, text);
   }
   return true;
 }

@@ -390,11 +390,11 @@ bool CheckMStarSmoothingRange(MStarState& st) {
     set.mb = NearestIndex(set.r, n, b);
   }
   if (smoothing && missing) {
-    platform::UI().MessageBox("MISSING DATA",
-                              "ERROR:  Data Range Must Include Meniscus and Bottom for c(M) smoothing of MSTAR\n"
-                              "(manually edit the data file and append a few 'data points' beyond the desired "
-                              "bottom radius)",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell("MISSING DATA",
+                   "ERROR:  Data Range Must Include Meniscus and Bottom for c(M) smoothing of MSTAR\n"
+                   "(manually edit the data file and append a few 'data points' beyond the desired "
+                   "bottom radius)",
+                   platform::BoxIcon::Error);
     st.settings.cmSmoothing = false;
     return false;
   }

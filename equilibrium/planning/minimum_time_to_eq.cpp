@@ -19,10 +19,6 @@ namespace {
 
 constexpr const char* kCaption = "CALCULATE MINIMUM TIME TO EQ";
 
-void Tell(const std::string& text) {
-  platform::UI().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
 void ClearStops() {
   gFitEngineState.stopRequested = 0;
   platform::StopFlag() = false;
@@ -85,7 +81,7 @@ float CalculateMinimumTimeToEq(FitHost* window, float maxHours, const std::strin
   st.trial.reset();
   st.trialValid = false;
   if (p.skipCompletion) {
-    Tell("...distribution needs to be implemented");
+    platform::Tell(kCaption, "...distribution needs to be implemented");
     return 0;
   }
 
@@ -102,7 +98,7 @@ float CalculateMinimumTimeToEq(FitHost* window, float maxHours, const std::strin
   if (start != PlanningStart::Ready) {
     outcome.constantFailed = true;
     if (start == PlanningStart::NoStart) return 0;
-    Tell("the approach to equilibrium cannot be simulated: " + constant->refusal);
+    platform::Tell(kCaption, "the approach to equilibrium cannot be simulated: " + constant->refusal);
     return -1;
   }
   outcome.simulatedHours = constant->nScans * constant->scanInterval / 3600.0f;
@@ -145,14 +141,14 @@ float CalculateMinimumTimeToEq(FitHost* window, float maxHours, const std::strin
   if (UserStopped()) {
     outcome.userStopped = true;
     platform::FlushTypedInput();
-    Tell("optimization stopped by the user: the best rotor-speed programme found so far is kept");
+    platform::Tell(kCaption, "optimization stopped by the user: the best rotor-speed programme found so far is kept");
   }
   platform::FlushTypedInput();
 
   // Only a programme that ran to the end has results to write.
   if (!st.trialValid || !st.trial) {
     outcome.trialFailed = true;
-    Tell("the rotor-speed programme could not be simulated; no optimized files were written");
+    platform::Tell(kCaption, "the rotor-speed programme could not be simulated; no optimized files were written");
     return outcome.constantHours;
   }
   const CApproachToEqSim& trial = *st.trial;

@@ -60,8 +60,7 @@ bool PrepareResultFolder(const std::string& resultPath) {
   std::error_code error;
   const bool made = std::filesystem::create_directory(platform::ToNative(folder), error);
   if (made) return true;
-  platform::UI().MessageBox("", "could not create new config directory", platform::BoxButtons::Ok,
-                            platform::BoxIcon::Information);
+  platform::Tell("", "could not create new config directory");
   // An existing folder is written into; one that cannot be made stops the run.
   return platform::DirectoryExists(folder);
 }

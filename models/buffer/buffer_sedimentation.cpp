@@ -38,10 +38,6 @@ constexpr double kGasConstant = 8.31451e7;  // erg / (mol K)
 
 BufferSedSettings& B() { return gBufferSedSettings; }
 
-void Box(const char* caption, const char* text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
 bool ContinuousModel() { return gModelSelectorFlags.DistributionModel != 0; }
 bool TIAndRINoise() { return gFitEngineState.fitTINoise && gModelParams.riNoiseFit; }
 
@@ -176,24 +172,24 @@ void SetBufferSedimentationMenuCheck() {
 bool CheckBufferSedimentationModel() {
   BufferSedSettings& b = B();
   if (IncompatibleModel()) {
-    Box("Attention",
-        "buffer sedimentation model is incompatible with this model\nswitching buffer sedimentation off");
+    platform::Tell("Attention",
+                   "buffer sedimentation model is incompatible with this model\nswitching buffer sedimentation off");
     SetBufferSedimentationMenuCheck();
     b.BufferSedOn = false;
     PublishBufferSedimentation();
     return false;
   }
   if (!CurrentDataTypeFlags().interference && !b.InterferenceNoteShown) {
-    Box("Attention", "Note: buffer sedimentation model is intended only for interference data");
+    platform::Tell("Attention", "Note: buffer sedimentation model is intended only for interference data");
     b.InterferenceNoteShown = true;
   }
   ModelParams& mp = gModelParams;
   const int n = kBufferSpecies;
   if (gModelSelectorFlags.LammDiscreteModel) {
     if (mp.massOrD[n] != 0.0f || mp.s[n] != 0.0f) {
-      Box("Attention",
-          "Note: Component 4 of non-interacting model cannot be used with buffer sedimentation "
-          "model.\nSwitching off Component 4.");
+      platform::Tell("Attention",
+                     "Note: Component 4 of non-interacting model cannot be used with buffer sedimentation "
+                     "model.\nSwitching off Component 4.");
       mp.massOrD[n] = mp.s[n] = 0.0f;
     }
     mp.included[n] = 1;

@@ -258,7 +258,7 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
     std::string reason;
     if (!ReadListFile(entries[0], list, &reason)) {
       // Nothing was loaded: the scans already there stay as they were.
-      platform::UI().MessageBox("LOAD ERROR", reason, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      platform::Tell("LOAD ERROR", reason, platform::BoxIcon::Error);
       outcome.finished = false;
       return outcome;
     }

@@ -35,7 +35,7 @@ namespace {
 
 void ErrorMessage(const std::string& text) {
   PlaySoundInfo();
-  platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  platform::Tell("ERROR", text, platform::BoxIcon::Error);
 }
 
 void LeaveEquilibriumTestMode() {
@@ -97,7 +97,7 @@ void FitPeaksAndTell(MorleanPeakExport& peaks) {
     std::snprintf(value, sizeof value, " %.3f S", static_cast<double>(s));
     text += value;
   }
-  platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::Tell("", text);
 }
 
 void LaunchMorlean(const std::string& argument) {

@@ -47,10 +47,6 @@ namespace {
 
 bool HaveScans() { return CurrentScanSet().count > 0; }
 
-void Tell(const std::string& caption, const std::string& text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
 // A number prompt showing value; false on Cancel (value unchanged).
 bool AskNumber(const char* caption, const char* prompt, float& value) {
   return InputFloat(&value, value, true, prompt, caption);
@@ -260,10 +256,10 @@ void TXLAWindow::CmInvertRawData() {
 void TXLAWindow::CmCorrectIFRadialCalibration() {
   if (!HaveScans()) return;
   const char* caption = "RECALIBRATE RADIUS";
-  Tell(caption,
-       "correct radial calibration in interference requires location of the \n transition from fringes to "
-       "grey in the counterbalance image.\nIf the transition grey-black has been used erroneously, please "
-       "\nenter the estimated radial positions of these points: \n(accept defaults if not known)");
+  platform::Tell(caption,
+                 "correct radial calibration in interference requires location of the \n transition from fringes to "
+                 "grey in the counterbalance image.\nIf the transition grey-black has been used erroneously, please "
+                 "\nenter the estimated radial positions of these points: \n(accept defaults if not known)");
   float left = 5.9f, right = 7.1f;
   if (!AskNumber(caption, "left transition grey-black was at", left)) return;
   if (!AskNumber(caption, "right transition grey-black was at", right)) return;
@@ -279,7 +275,7 @@ void TXLAWindow::CmCorrectIFRadialCalibration() {
 void TXLAWindow::CmAddConstantTimeAndW2t() {
   if (!HaveScans()) return;
   const char* caption = "TIME OFFSET";
-  Tell(caption, "correct time and w^2t entry of file (e.g. after power failure)");
+  platform::Tell(caption, "correct time and w^2t entry of file (e.g. after power failure)");
   float dt = 0.0f;
   if (!AskNumber(caption, "elapsed time offset (sec)", dt)) return;
   const double omega = 0.10471975511965977 * CurrentScanSet().records[1].rpm;
@@ -310,9 +306,9 @@ void TXLAWindow::CmUndoRotorStretch() {
   if (!AskNumber(caption, automatic ? "rotor (4 or 8) or 0 for manual" : "rotor (4 or 8)", rotorEntry)) return;
   // Compared as a double: a huge entry has no integer value.
   const double rotor = std::floor(static_cast<double>(rotorEntry));
-  if (rotor != 4.0 && rotor != 8.0 && rotor != 0.0) Tell(caption, "invalid rotor");
+  if (rotor != 4.0 && rotor != 8.0 && rotor != 0.0) platform::Tell(caption, "invalid rotor");
   if (!automatic && !platform::AskYes(caption, "save new data?")) {
-    Tell(caption, "the shifted scans are written only to a new folder - nothing written");
+    platform::Tell(caption, "the shifted scans are written only to a new folder - nothing written");
     return;
   }
   BuildTmpFileList(0);
@@ -384,7 +380,7 @@ void TXLAWindow::CmSetNColumns() {
   // any instrument writes would only be a typing error.
   const double n = std::trunc(static_cast<double>(columns));
   if (!(n >= 2.0 && n <= 100.0)) {
-    Tell("SET N COLUMNS", "the number of columns must lie between 2 and 100");
+    platform::Tell("SET N COLUMNS", "the number of columns must lie between 2 and 100");
     return;
   }
   flags.nColumns = static_cast<int>(n);
@@ -475,7 +471,7 @@ void TXLAWindow::CmFindFringeJumpsFromDiscontinuity() {
   float threshold = 0.8f;
   if (!AskNumber(caption, "enter threshold value", threshold)) return;
   if (!(threshold >= 0.5f)) {
-    Tell(caption, "threshold cannot be smaller than 0.5");
+    platform::Tell(caption, "threshold cannot be smaller than 0.5");
     threshold = 0.5f;
   }
   const bool residuals = platform::AskYes(caption, "judge from residuals?");
@@ -502,7 +498,7 @@ void TXLAWindow::CmHalveGridFirst() {
 
 void TXLAWindow::CmAverageScans() {
   if (!HaveScans()) {
-    Tell("AVERAGE SCANS", "please load scans first");
+    platform::Tell("AVERAGE SCANS", "please load scans first");
     return;
   }
   BuildTmpFileList(0);
@@ -560,10 +556,10 @@ void TXLAWindow::CmEditDataFiles() {
   const std::string path = AskScanFile("Select File to Edit");
   if (path.empty() || platform::Processes().OpenTextEditor(path)) return;
   // Nothing would open, and nothing would say why.
-  platform::UI().MessageBox("WARNING",
-                            "no text editor could be started for\n" + path +
-                                "\n(set the VISUAL or EDITOR environment variable to the editor to use)",
-                            platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  platform::Tell("WARNING",
+                 "no text editor could be started for\n" + path +
+                     "\n(set the VISUAL or EDITOR environment variable to the editor to use)",
+                 platform::BoxIcon::Error);
 }
 
 void TXLAWindow::CmSetInitialData() {
@@ -586,7 +582,7 @@ void TXLAWindow::CmUpdateSavedFitParameters() {
   if (!platform::AskYes(caption, data_messages::Format("save in %s ?", current.c_str()))) {
     target = AskParameterFile(*this, false);
     if (target.empty()) {
-      Tell(caption, "sorry could not save fit parameters to this file");
+      platform::Tell(caption, "sorry could not save fit parameters to this file");
       return;
     }
   }
@@ -603,7 +599,7 @@ void TXLAWindow::CmReloadSavedFitParameters() {
   if (!platform::AskYes(caption, data_messages::Format("restore parameters from %s ?", current.c_str()))) {
     source = AskParameterFile(*this, true);
     if (source.empty()) {
-      Tell(caption, "sorry could not retrieve fit parameters file");
+      platform::Tell(caption, "sorry could not retrieve fit parameters file");
       DialogOpen = wasOpen;
       return;
     }

@@ -112,8 +112,7 @@ void TXLAWindow::CmSubtractNoiseFromEqData() {
   request.defaultExtension = "*";
   const platform::FileDialogResult source = platform::UI().FileDialog(request);
   if (!source.accepted || source.paths.empty()) {
-    platform::UI().MessageBox("WARNING", "GetOpenFileName returned Error", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Error);
+    platform::Tell("WARNING", "GetOpenFileName returned Error", platform::BoxIcon::Error);
     DialogOpen = false;
     return;
   }

@@ -291,8 +291,7 @@ void TXLAWindow::CmFixScratchJump() {
 void TXLAWindow::CmTrackTINoiseFeature() {
   // One scan leaves no shift to search for.
   if (CurrentScanSet().count == 1) {
-    platform::UI().MessageBox("TRACK SCRATCH", "tracking a scratch needs at least 2 scans", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+    platform::Tell("TRACK SCRATCH", "tracking a scratch needs at least 2 scans");
     return;
   }
   if (Frame().RunTwoButtonDialog("Track Scratch",

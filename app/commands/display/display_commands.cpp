@@ -121,9 +121,8 @@ void TXLAWindow::CmCopyResidualsPlot() {
 void TXLAWindow::CmCopyResidualsHistogram() {
   PlotWindowSet& w = CurrentPlotWindows();
   if (!w.showHistogram) {
-    platform::UI().MessageBox("Copy Residuals Histogram to Clipboard",
-                              "sorry, needs to be switched on in Display menu first",
-                              platform::BoxButtons::Ok, platform::BoxIcon::None);
+    platform::Tell("Copy Residuals Histogram to Clipboard", "sorry, needs to be switched on in Display menu first",
+                   platform::BoxIcon::None);
     return;
   }
   if (!w.histogramPlot) return;

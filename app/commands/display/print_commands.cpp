@@ -109,8 +109,7 @@ void PaintForPrinter(TXLAWindow& window, platform::DrawContext& dc, int width, i
 void TXLAWindow::CmPrint() {
   platform::IPrinter& printer = platform::Printer();
   if (!printer.Available()) {
-    platform::UI().MessageBox("Printing", "no printer is available", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+    platform::Tell("Printing", "no printer is available");
     return;
   }
   platform::PrintJob job;

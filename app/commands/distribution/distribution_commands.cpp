@@ -42,13 +42,9 @@ constexpr int kThickLine = 12;
 
 const ModelSelectorFlags& F() { return gModelSelectorFlags; }
 
-int Box(const char* caption, const std::string& text, platform::BoxButtons buttons = platform::BoxButtons::Ok,
-        platform::BoxIcon icon = platform::BoxIcon::Information) {
-  return platform::UI().MessageBox(caption, text, buttons, icon);
-}
 void Refuse(const char* text) {
   PlaySoundError();
-  Box("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  platform::Tell("ERROR", text, platform::BoxIcon::Error);
 }
 
 CWINPlot* DistributionPlot() { return DistArrays().plotExists ? Conti().distributionPlot : nullptr; }
@@ -166,8 +162,8 @@ void TXLAWindow::CmUseIntegrationRangesFromFile() {
       SetParameterPreference(*this, 10, 0);
   } else {
     if (!SelectIntegrationRangeFile(*this)) {
-      Box("SET DISTRIBUTION RANGE", "could not load distribution ranges from file", platform::BoxButtons::Ok,
-          platform::BoxIcon::Error);
+      platform::Tell("SET DISTRIBUTION RANGE", "could not load distribution ranges from file",
+                     platform::BoxIcon::Error);
       PlaySoundError();
       return;
     }
@@ -185,8 +181,8 @@ void TXLAWindow::CmUseIntegrationRangesFromFile() {
 void StartRangeSelection(TXLAWindow& w) {
   if (!DistributionPlot()) return;
   if (Options().InfoWizardMessages)
-    Box(RangeSelection().forIntegration ? "SELECT INTEGRATION RANGE" : "SELECT RANGE",
-        "determine the range by drawing a rectangle while the right mouse button is down");
+    platform::Tell(RangeSelection().forIntegration ? "SELECT INTEGRATION RANGE" : "SELECT RANGE",
+                   "determine the range by drawing a rectangle while the right mouse button is down");
   w.Frame().SetCursor(platform::CursorKind::Cross);
   RangeSelection().active = true;
 }
@@ -254,7 +250,7 @@ void IntegrateSelectedRange(TXLAWindow& w, float x1, float x2, float y1, float y
   const float* columns[2] = {nullptr, average};
   CopyColumnsToClipboard(cell, columns, 1, 1, 1);
   text += ShowRangeOnData(w, x1, x2, r.total, r.c, false);
-  Box("INTEGRATE DISTRIBUTION", text);
+  platform::Tell("INTEGRATE DISTRIBUTION", text);
   w.CmFullscaleDistributionPlot();
 }
 

@@ -110,7 +110,7 @@ void ShowPeakDetails(TXLAWindow& window, int k) {
   IntegrateDistribution(peak.sLo, peak.sHi, &area, &mean, &total);
   text += ShowRangeOnData(window, peak.sLo, peak.sHi, total, peak.area, true);
   window.DialogOpen = true;
-  platform::UI().MessageBox("PEAK INFO", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::Tell("PEAK INFO", text);
   window.DialogOpen = false;
   // The label may have gone with the box open (a repaint, a new run).
   if (k <= t.count && slot.label) {

@@ -91,8 +91,7 @@ bool TestEquilibriumAttained(TXLAWindow& w, const std::vector<int>& list, int la
 void TXLAWindow::CmSortEqDataToDisk() {
   ScanSet& s = CurrentScanSet();
   if (s.count < 1) {
-    platform::UI().MessageBox("Sort SE data", "please load data first", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+    platform::Tell("Sort SE data", "please load data first");
     return;
   }
   if (s.radialResolution > 0.001f) {
@@ -236,8 +235,7 @@ void SelectEqTestSeries(TXLAWindow& w) {
         float rMin = s.radii[L][t.first[i]], rMax = s.radii[L][t.last[i]];
         if (InputFloat(&rMin, rMin, true, "r-min:", kEqTest) && InputFloat(&rMax, rMax, true, "r-max:", kEqTest)) {
           if (!SetEqTestRangeFromRadii(i, rMin, rMax))
-            platform::UI().MessageBox(kEqTest, "no data points between these radii: the limits stay",
-                                      platform::BoxButtons::Ok, platform::BoxIcon::Information);
+            platform::Tell(kEqTest, "no data points between these radii: the limits stay");
           continue;
         }
       }
@@ -392,8 +390,7 @@ CWINPlot* EqTestPlot() { return EqTest().testPlots ? Plots().testPlot.get() : nu
 
 void TXLAWindow::CmTestApproachToEquilibrium() {
   if (CurrentScanSet().count < 1) {
-    platform::UI().MessageBox(kEqTest, "please load data first", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+    platform::Tell(kEqTest, "please load data first");
     return;
   }
   EqTestSeriesSet& t = EqTest();

@@ -44,10 +44,6 @@ const char* const kTitle = "M* transformation";
 
 MStarState& State() { return CurrentMStarState(); }
 
-void Box(const char* caption, const std::string& text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
 // The continuous c(M) distribution without any of its variants.
 bool PlainCofMSelected() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
@@ -125,7 +121,7 @@ void CopyTable(const char* caption, const std::vector<float>& x, const std::vect
                                                      static_cast<int>(y.size()) - 1});
   const float* columns[2] = {nullptr, y.data()};
   CopyColumnsToClipboard(x.data(), columns, lo, hi, 1);
-  Box(caption, message);
+  platform::Tell(caption, message);
 }
 
 // The data set a copy is made of: 1 for a single data set, else asked;
@@ -139,7 +135,7 @@ int AskDataSet(const char* caption) {
   if (d < 1 || d > st.count) {
     char text[160];
     std::snprintf(text, sizeof text, "there is no data set %.0f: data sets are numbered 1 to %d", d, st.count);
-    Box(caption, text);
+    platform::Tell(caption, text);
     return 0;
   }
   return static_cast<int>(d);
@@ -177,7 +173,7 @@ void RunMStarTransformation(TXLAWindow& w) {
   MStarState& st = State();
   const std::string problem = MStarInputProblem();
   if (!problem.empty()) {
-    platform::UI().MessageBox(kTitle, problem, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell(kTitle, problem, platform::BoxIcon::Error);
     return;
   }
   bool computeCofM = false;
@@ -227,14 +223,14 @@ void MStarTransformationSetup(TXLAWindow& w) {
       largest = std::max(largest, st.mwavg[static_cast<size_t>(d)]);
     }
     if (!(smallest > 0) || !std::isfinite(largest)) {
-      Box(kTitle, "no positive Mwavg to propose an M range from - the c(M) analysis is not started");
+      platform::Tell(kTitle, "no positive Mwavg to propose an M range from - the c(M) analysis is not started");
       return;
     }
     float lo = 0, hi = 0;
     if (!InputFloat(&lo, std::floor(0.5f * smallest), true, "min Mw (kDa)", kTitle)) return;
     if (!InputFloat(&hi, std::floor(2.0f * largest), true, "max Mw (kDa)", kTitle)) return;
     if (!(lo > 0) || !(hi > lo)) {
-      Box(kTitle, "the M range needs 0 < min Mw < max Mw - the c(M) analysis is not started");
+      platform::Tell(kTitle, "the M range needs 0 < min Mw < max Mw - the c(M) analysis is not started");
       return;
     }
     cs.sMin = 1000.0f * lo;
@@ -246,7 +242,7 @@ void MStarTransformationSetup(TXLAWindow& w) {
   if (s.count == 1) {
     gFitEngineState.fitTINoise = 0;
   } else if (individual) {
-    Box(kTitle, "recalculating individual baselines from c(M)");
+    platform::Tell(kTitle, "recalculating individual baselines from c(M)");
     ask = false;
   }
   unsigned char baselineFit = gModelParams.baselineFit;
@@ -347,8 +343,7 @@ void DisconnectMStarAnalysis() {
 
 void TXLAWindow::CmTransformEqDataToMStar() {
   if (!CurrentScanSet().equilibriumMode || CurrentScanSet().count < 1) {
-    platform::UI().MessageBox("ERROR", "equilibrium data set must be loaded for MSTAR", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Error);
+    platform::Tell("ERROR", "equilibrium data set must be loaded for MSTAR", platform::BoxIcon::Error);
     return;
   }
   RunMStarTransformation(*this);

@@ -220,8 +220,7 @@ bool TimeToEqDialogCanClose(const FormDialog& d) {
   }
   if (ok && Sound(d)) return true;
   platform::UI().Beep();
-  platform::UI().MessageBox("Input Error", "Invalid Entry", platform::BoxButtons::Ok,
-                            platform::BoxIcon::Information);
+  platform::Tell("Input Error", "Invalid Entry");
   return false;
 }
 
@@ -331,15 +330,14 @@ void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() {
       !AskEstimate(bottom, "bottom (cm)"))
     return;
   // The boxes of the estimate carry its own title, as its prompts do.
-  platform::UI().MessageBox(kEstimateCaption,
-                            "for predicting meniscus position, consider in 12 mm centerpieces\n130 ul -> "
-                            "~6.8 cm\n170 ul -> ~6.65 cm\n200 ul -> ~6.55",
-                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::Tell(kEstimateCaption,
+                 "for predicting meniscus position, consider in 12 mm centerpieces\n130 ul -> "
+                 "~6.8 cm\n170 ul -> ~6.65 cm\n200 ul -> ~6.55");
   if (!AskEstimate(meniscus, "meniscus (cm)")) return;
   const SolutionConditions& sc = gSolutionConditions;
   const std::string refusal = RotorSpeedEstimateRefusal(lo, hi, meniscus, bottom, sc.vbar, sc.density);
   if (!refusal.empty()) {
-    platform::UI().MessageBox(kEstimateCaption, refusal, platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+    platform::Tell(kEstimateCaption, refusal, platform::BoxIcon::Warning);
     return;
   }
   RotorSpeedEstimate e;
@@ -370,7 +368,7 @@ void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() {
                 e.hours);
   text += line;
   text += "\n\nConsider smart overspeeding with toEQ tool";
-  platform::UI().MessageBox(kEstimateCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::Tell(kEstimateCaption, text);
 }
 
 // ---------------------------------------------------------------- command 874
@@ -379,10 +377,6 @@ namespace {
 
 constexpr const char* kPickCaption = "Pick Rotor Speed File";
 constexpr float kRpmScale = kProgressRange / kProgressTopRpm;
-
-void Inform(const char* caption, const std::string& text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
 
 // The path of the planning run under way, and whether its preferences were
 // saved or loaded once.
@@ -558,13 +552,13 @@ bool SetupTimeToEqFromScans(TXLAWindow& window) {
         last = scans.order[static_cast<size_t>(scans.count)];
       p.initialRpm = scans.records[static_cast<size_t>(last)].rpm;
     } else {
-      Inform(kPlanningCaption, "sorry, no scan files are loaded, simulating from rest at 0 rpm");
+      platform::Tell(kPlanningCaption, "sorry, no scan files are loaded, simulating from rest at 0 rpm");
       p.continueHistory = 0;
       p.initialRpm = 0;
     }
   }
   if (p.experimentalInitial) {
-    Inform(kPlanningCaption, "sorry, extrapolation of given data not yet implemented, switching off");
+    platform::Tell(kPlanningCaption, "sorry, extrapolation of given data not yet implemented, switching off");
     p.experimentalInitial = 0;
   }
   if (p.justRunSpeedFile) {
@@ -626,15 +620,15 @@ class BorrowedModel {
 }  // namespace
 
 void TXLAWindow::CmMinimizeTimeToEquilibrium() {
-  Inform(kPlanningCaption,
-         "Please Note:  This estimate is only a guide for the order of magnitude it's really going to take. It "
-         "does not take into account chemical reactions.\nOne needs to experimentally verify attainment of "
-         "equilibrium by sequential scans, if possible in 3 to 6 h intervals. (See the tool for testing "
-         "attainment of equilibrium: Options > Equilibrium Tools > Test Approach to Equilibrium.)");
+  platform::Tell(kPlanningCaption,
+                 "Please Note:  This estimate is only a guide for the order of magnitude it's really going to take. It "
+                 "does not take into account chemical reactions.\nOne needs to experimentally verify attainment of "
+                 "equilibrium by sequential scans, if possible in 3 to 6 h intervals. (See the tool for testing "
+                 "attainment of equilibrium: Options > Equilibrium Tools > Test Approach to Equilibrium.)");
   std::optional<BorrowedModel> borrowed;
   if (!gModelSelectorFlags.LammDiscreteModel) {
-    Inform(kPlanningCaption,
-           "switching to non-interacting species model\n(the model in use comes back when the planning ends)");
+    platform::Tell(kPlanningCaption,
+                   "switching to non-interacting species model\n(the model in use comes back when the planning ends)");
     borrowed.emplace(*this);
     CmDiscreteSpeciesModel();
   }
@@ -649,7 +643,7 @@ void TXLAWindow::CmMinimizeTimeToEquilibrium() {
   if (!p.skipCompletion) {
     maxHours = PlanningMaximumHours();
   } else {
-    Inform(kPlanningCaption, "...need to implement maximum time calculation... please enter manually (h)");
+    platform::Tell(kPlanningCaption, "...need to implement maximum time calculation... please enter manually (h)");
     if (!InputFloat(&maxHours, maxHours, true, "max sim time (h)", kPlanningCaption)) return;
   }
 

@@ -56,10 +56,6 @@ bool YesNo(const char* text) {
   return platform::AskYes(kCaption, text);
 }
 
-void Note(const char* text) {
-  platform::UI().MessageBox(kCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
 // The scan path chosen in the save dialog (preset "0000x.ra0"), or empty.
 std::string AskScanPath(TXLAWindow& w) {
   platform::FileDialogRequest request = w.LoadFileDialog;
@@ -91,7 +87,7 @@ bool AskSelfAssociation(TXLAWindow& w) {
   if (!Ask(w, eps, eps, "extinction coefficient [M^-1cm^-1]")) return false;
   if (!Ask(w, conc, conc, "total molar concentration [uM]")) return false;
   if (!(eps > 0)) {
-    Note("the extinction coefficient must be above 0");
+    platform::Tell(kCaption, "the extinction coefficient must be above 0");
     return false;
   }
   const bool two = m.MonomerDimerTetramerModel || m.MonomerTetramerOctamerModel;
@@ -104,7 +100,7 @@ bool AskSelfAssociation(TXLAWindow& w) {
   if (!Ask(w, k1, k1, first)) return false;
   if (two && !Ask(w, k2, k2, second)) return false;
   if (!(k1 > 0) || (two && !(k2 > 0))) {
-    Note("association constants must be above 0");
+    platform::Tell(kCaption, "association constants must be above 0");
     return false;
   }
   const SelfAssociationEntries e = SelfAssociationParameters(eps, conc, k1, two ? k2 : 0.0);
@@ -316,7 +312,7 @@ void DisconnectSyntheticData() {
 void TXLAWindow::CmSingle() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.SedTransformModel) {
-    Note("no simulation for van Holde-Weischet boundaries implemented");
+    platform::Tell(kCaption, "no simulation for van Holde-Weischet boundaries implemented");
     return;
   }
   if (m.DistributionModel) {
@@ -398,8 +394,7 @@ void TXLAWindow::CmSeries() {
             std::error_code ec;
             std::filesystem::create_directories(platform::ToNative(folder), ec);
             if (ec || !std::filesystem::is_directory(platform::ToNative(folder))) {
-              platform::UI().MessageBox("", "could not create new directory", platform::BoxButtons::Ok,
-                                        platform::BoxIcon::Error);
+              platform::Tell("", "could not create new directory", platform::BoxIcon::Error);
               break;
             }
             char info[400];
@@ -457,10 +452,9 @@ void TXLAWindow::CmToggleOption223() {
 
 void TXLAWindow::CmTransformGsToDirectBoundary() {
   if (CurrentScanSet().count < 1) return;
-  platform::UI().MessageBox("Make direct boundary model from g(s*)",
-                            "1) calculate g(s*) by dcdt (uncorrected s)\n2) write graph data to disk as "
-                            "ASCII (with error estimates)",
-                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::Tell("Make direct boundary model from g(s*)",
+                 "1) calculate g(s*) by dcdt (uncorrected s)\n2) write graph data to disk as "
+                 "ASCII (with error estimates)");
   platform::FileDialogRequest request = LoadFileDialog;
   request.save = false;
   request.multiSelect = false;

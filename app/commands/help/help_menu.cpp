@@ -85,10 +85,7 @@ void TXLAWindow::CmInfoAndWizardMessages() {
     SetParameterPreference(*this, 8, o.InfoWizardMessages ? 1 : 0);
 }
 
-void TXLAWindow::CmKeyboardShortcuts() {
-  platform::UI().MessageBox("KEYBOARD SHORTCUTS", KeyboardShortcutsText(),
-                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
+void TXLAWindow::CmKeyboardShortcuts() { platform::Tell("KEYBOARD SHORTCUTS", KeyboardShortcutsText()); }
 
 std::string HelpDocumentPath() {
   // $TARNEL_HOME holds the user's files, not the documents: those stay
@@ -114,8 +111,7 @@ std::string HelpDocumentPath() {
 void TXLAWindow::CmHowToGetHelp() {
   const std::string path = HelpDocumentPath();
   if (!platform::FileExists(path)) {
-    platform::UI().MessageBox("HELP", "The help file " + path + " is missing from the program folder.",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell("HELP", "The help file " + path + " is missing from the program folder.");
     return;
   }
   const std::string text = "Help is available in " + path + " and the docs folder beside it.\nOpen it?";
@@ -125,8 +121,7 @@ void TXLAWindow::CmHowToGetHelp() {
   // The preferred browser first, then whatever the desktop opens files with.
   const std::string url = "file://" + path;
   if (platform::Processes().StartDetached("firefox", {url}) || platform::Processes().OpenUrl(url)) return;
-  platform::UI().MessageBox("HELP", "No browser could be started. Open this file to read the help:\n" + path,
-                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::Tell("HELP", "No browser could be started. Open this file to read the help:\n" + path);
 }
 
 void TXLAWindow::CmDiagnosticsOutput() {
@@ -140,6 +135,5 @@ void TXLAWindow::CmDiagnosticsOutput() {
 void TXLAWindow::CmToggleExportMatrices() {
   ContiSettings& cs = Conti();
   cs.exportMatrices = !cs.exportMatrices;
-  platform::UI().MessageBox("ERROR", cs.exportMatrices ? "Export Matrices is ON" : "Export Matrices is OFF",
-                            platform::BoxButtons::Ok, platform::BoxIcon::Information);
+  platform::Tell("ERROR", cs.exportMatrices ? "Export Matrices is ON" : "Export Matrices is OFF");
 }

@@ -57,7 +57,7 @@ void ReleaseDistributionArrays() {
 
 bool RefuseModelFor(const char* text) {
   PlaySoundInfo();
-  platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  platform::Tell("ERROR", text, platform::BoxIcon::Error);
   return true;
 }
 
@@ -532,8 +532,8 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
   if (m.NonidealCSModel && (m.NonidealCSVariant != 0) == alt) return;
   if (!m.CSModel && (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)) {
     PlaySoundInfo();
-    platform::UI().MessageBox("ERROR", "you may need to run normal c(s) first, to get estimates for baselines",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+    platform::Tell("ERROR", "you may need to run normal c(s) first, to get estimates for baselines",
+                   platform::BoxIcon::Warning);
   }
   bool rangeToMolarMass = false;
   if (!CommonContiSetup(w, true, &rangeToMolarMass)) return;
@@ -667,8 +667,7 @@ void TXLAWindow::CmFMScalingLawModel() {
   if (platform::UI().MessageBox("C(M) POWERLAW", "enter new s(M) power-law calibration?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) == platform::IDYES) {
     if (!Road().calibrateCMPowerLaw())
-      platform::UI().MessageBox("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!",
-                                platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      platform::Tell("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!", platform::BoxIcon::Error);
   }
   SetSecondDerivativeRegularization(false, "ls-g(s)");
   CheckMenuItem(294, Conti().secondDerivative != 0);

@@ -15,10 +15,6 @@
 
 namespace {
 
-void Note(const char* text) {
-  platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
 // Asks one value, showing the one in use; false on Cancel.
 bool Ask(double& value, const char* prompt) {
   float answer = static_cast<float>(value);
@@ -36,7 +32,7 @@ void TXLAWindow::CmCMInvariantDModel() {
   m.CMInvariantDModel = 1;
   m.ElectrophoresisCVModel = 0;
   CheckMenuItem(277, true);
-  Note("distribution will be c(Mbuoyant)");
+  platform::Tell("", "distribution will be c(Mbuoyant)");
 }
 
 void TXLAWindow::CmCMPowerLawModel() {
@@ -48,11 +44,11 @@ void TXLAWindow::CmCMPowerLawModel() {
   HydroModelConstants& h = HydroConstants();
   double a = h.powerLawA, b = h.powerLawB;
   if (Ask(a, "Using power-law s(M) = a*M^b. Enter a:") && Ask(b, "Using power-law s(M) = a*M^b. Enter b:")) {
-    Note("using power law s(M) \n(disregard f/f0 and viscosity entry)");
+    platform::Tell("", "using power law s(M) \n(disregard f/f0 and viscosity entry)");
     h.powerLawA = a;
     h.powerLawB = b;
   } else {
-    Note("information missing, switching off s(M)");
+    platform::Tell("", "information missing, switching off s(M)");
     m.CMPowerLawModel = 0;
     CheckMenuItem(278, false);
   }
@@ -64,11 +60,11 @@ void TXLAWindow::CmCMPriorVbarModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   m.CMPriorVbarModel = 1;
   CheckMenuItem(279, true);
-  Note("using vbar(M)= v0 + a*[(M/10^s)]^1/3");
+  platform::Tell("", "using vbar(M)= v0 + a*[(M/10^s)]^1/3");
   HydroModelConstants& h = HydroConstants();
   double v0 = h.vbarOffset, a = h.vbarIncrement, scale = h.vbarMassExponent;
   if (Ask(v0, "Enter zero offset v0 (M=0):") && Ask(a, "Enter increment a:") && Ask(scale, "Enter M-scale s:")) {
-    Note("using vbar(M) relationship \n(disregard vbar entry)");
+    platform::Tell("", "using vbar(M) relationship \n(disregard vbar entry)");
     h.vbarOffset = v0;
     h.vbarIncrement = a;
     // Truncated to an integer exponent; an answer beyond the integers
@@ -76,7 +72,7 @@ void TXLAWindow::CmCMPriorVbarModel() {
     constexpr double lo = std::numeric_limits<int>::min(), hi = std::numeric_limits<int>::max();
     if (!std::isnan(scale)) h.vbarMassExponent = static_cast<int>(std::clamp(std::trunc(scale), lo, hi));
   } else {
-    Note("information missing, switching off vbar(M)");
+    platform::Tell("", "information missing, switching off vbar(M)");
     m.CMPriorVbarModel = 0;
     CheckMenuItem(279, false);
   }

@@ -27,9 +27,7 @@ namespace {
 bool SelectEquilibrium(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.*own) return false;
-  if (!CurrentScanSet().equilibriumMode)
-    platform::UI().MessageBox("Equilibrium Analysis", "please load equilibrium data", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Information);
+  if (!CurrentScanSet().equilibriumMode) platform::Tell("Equilibrium Analysis", "please load equilibrium data");
   ClearModelSelection();
   m.*own = 1;
   gFitEngineState.fitTINoise = 1;

@@ -26,11 +26,7 @@ float& P(int i) { return gModelParameterVector.P[i]; }
 bool AutomationMode() { return CommandLineState().AutomationMode != 0; }
 bool MultiSpeedData() { return CurrentSpeedProfile.Active(); }
 
-void Note(const char* caption, const char* text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
-void TikhonovNote() { Note("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization"); }
+void TikhonovNote() { platform::Tell("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization"); }
 
 // Tikhonov-Phillips (second-derivative) regularisation, with its marks.
 void UseSecondDerivative(TXLAWindow& w) {
@@ -49,7 +45,7 @@ bool TimesFromW2tForLsg(bool tell) {
   if (LammSettings().timesFromW2t || MultiSpeedData() || df.dls || df.floToolsData || df.electrophoresis)
     return false;
   ApplyTimesFromW2t(MainFitHost());
-  if (tell) Note("", "switching on times from w^2t option");
+  if (tell) platform::Tell("", "switching on times from w^2t option");
   return true;
 }
 
@@ -117,7 +113,7 @@ void TXLAWindow::CmLsgStarWith1DiscreteModel() {
   CheckMenuItem(539, true);
   CheckMenuItem(235, false);
   if (!cs.secondDerivative && !cs.showBothRegularizations) {
-    Note("ls-g(s)", "Please Note: Switching now on Tikhonov-Phillips Regularization");
+    platform::Tell("ls-g(s)", "Please Note: Switching now on Tikhonov-Phillips Regularization");
     UseSecondDerivative(*this);
   }
   UnpackModelParameters();

@@ -50,12 +50,12 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.LsgExtrapolationModel) return;
-  platform::UI().MessageBox("ATTENTION",
-                            "This model has not been fully examined yet and can be unstable.\n"
-                            "It works best after manual jitter alignment, with RI noise switched off, and with "
-                            "data that show both the solvent and the solution plateau.\n"
-                            "Usually, c(s) will give better results.",
-                            platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  platform::Tell("ATTENTION",
+                 "This model has not been fully examined yet and can be unstable.\n"
+                 "It works best after manual jitter alignment, with RI noise switched off, and with "
+                 "data that show both the solvent and the solution plateau.\n"
+                 "Usually, c(s) will give better results.",
+                 platform::BoxIcon::Error);
   HoldCsEntries();
   if (!m.DistributionModel && !m.SedTransformModel) HoldSpeciesEntries();
   ClearModelSelection();
@@ -104,9 +104,8 @@ void TXLAWindow::CmVanHoldeWeischet() {
   // Fluorescence data also carry the absorbance mark: the signal kind decides.
   const DataTypeFlags& data = CurrentDataTypeFlags();
   if (data.interference || data.intensity || data.fluorescence)
-    platform::UI().MessageBox(kVhwCaption,
-                              "this function is only for absorbance data, \nrecommending extrapolation of s(app) vs "
-                              "1/srqt(time) for interference data",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell(kVhwCaption,
+                   "this function is only for absorbance data, \nrecommending extrapolation of s(app) vs "
+                   "1/srqt(time) for interference data");
   AskForExtrapolationPlot();
 }

@@ -30,10 +30,6 @@ constexpr int kResolutionEdit = 438, kProfileRadiiEdit = 439, kSignalEdit = 440;
 constexpr int kBestFit = 448, kInterpolatedData = 449, kLoadExternal = 451, kFreeze = 452;
 constexpr int kExtraDiscrete = 446, kDebugFiles = 453;
 
-void Tell(const char* text) {
-  platform::UI().MessageBox(kFileCaption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
-
 bool Yes(const std::string& text) {
   return platform::AskYes(kQuestionCaption, text);
 }
@@ -84,10 +80,10 @@ void LoadCtotFiles(TXLAWindow& window, int /*flag*/) {
   }
   CCtotMovie& target = EnsureCtotMovie();
   if (!ChooseCtotFile(window, false, path)) {
-    if (!Unattended()) Tell("sorry could not identify valid file");
+    if (!Unattended()) platform::Tell(kFileCaption, "sorry could not identify valid file");
     return;
   }
-  if (!target.ReadFile(path)) Tell("sorry loading CTOT DATA file failed");
+  if (!target.ReadFile(path)) platform::Tell(kFileCaption, "sorry loading CTOT DATA file failed");
 }
 
 void SaveCtotFile(TXLAWindow& window) {
@@ -100,10 +96,10 @@ void SaveCtotFile(TXLAWindow& window) {
   BusyWhile busy(window);
   std::string path = !movie->fileName.empty() ? movie->fileName : BesideParameters(CurrentDataPaths().parameterFile);
   if (!ChooseCtotFile(window, true, path)) {
-    if (!Unattended()) Tell("sorry could not find destination CTOT DATA file");
+    if (!Unattended()) platform::Tell(kFileCaption, "sorry could not find destination CTOT DATA file");
     return;
   }
-  if (!movie->SaveAs(path)) Tell("sorry could not save CTOT DATA file");
+  if (!movie->SaveAs(path)) platform::Tell(kFileCaption, "sorry could not save CTOT DATA file");
 }
 
 void OfferLoadCtotForData(const std::string& parameterFile) {
@@ -113,7 +109,7 @@ void OfferLoadCtotForData(const std::string& parameterFile) {
   CCtotMovie& movie = EnsureCtotMovie();
   if (!Yes("also load mean field CTOT data from " + name + " ?")) return;
   if (!movie.ReadFile(name)) {
-    Tell("sorry loading CTOT DATA file failed");
+    platform::Tell(kFileCaption, "sorry loading CTOT DATA file failed");
     return;
   }
   // Only a field that was read can be the one the runs use.

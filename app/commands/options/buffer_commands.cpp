@@ -73,8 +73,7 @@ bool ValidEntries(const FormDialog& d) {
     const bool ok = size && d.templateId == 575 ? IsNonNegativeNumber(text) : IsNumber(text);
     if (ok) continue;
     PlaySoundInfo();
-    platform::UI().MessageBox("Input Error", "Invalid Entry", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Error);
+    platform::Tell("Input Error", "Invalid Entry", platform::BoxIcon::Error);
     return false;
   }
   return true;
@@ -180,15 +179,13 @@ void RunBufferSedimentationDialog(TXLAWindow& window) {
   double rt = 8.31451e7 * gSolutionConditions.temperature;
   if (CurrentScanSet().count < 1) {
     rt = kBufferDefaultRT;
-    platform::UI().MessageBox("", "assuming t = 20 'C", platform::BoxButtons::Ok,
-                              platform::BoxIcon::None);
+    platform::Tell("", "assuming t = 20 'C", platform::BoxIcon::None);
   }
   DeriveSizes(rt);
   const bool tiAndRi = gFitEngineState.fitTINoise && gModelParams.riNoiseFit;
   if (gModelSelectorFlags.DistributionModel && !B().FloatBufferSignal && !tiAndRi) {
-    platform::UI().MessageBox(
-        "Attention", "fixed buffer concentration in c(s) only implemented with TI and RI noise - floating c now",
-        platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell("Attention",
+                   "fixed buffer concentration in c(s) only implemented with TI and RI noise - floating c now");
     B().FloatBufferSignal = true;
   }
 }
@@ -197,8 +194,7 @@ void TXLAWindow::CmBufferSedimentation() {
   BufferSedSettings& b = B();
   if (gModelSelectorFlags.AnyCsff0Model()) {
     PlaySoundInfo();
-    platform::UI().MessageBox("ERROR", "c(s,ff0) model does not work in buffer mismatch mode",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell("ERROR", "c(s,ff0) model does not work in buffer mismatch mode");
     return;
   }
   const bool wasOn = b.BufferSedOn;

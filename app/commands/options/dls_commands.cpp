@@ -92,10 +92,9 @@ DlsConditions AskCoefficientExportConditions(float nm, bool wavelengthNotice) {
   Ask(c.refractiveIndex, kIndex);
   Ask(nm, "laser wavelength (nm)");
   if (wavelengthNotice) {
-    platform::UI().MessageBox(kCaption,
-                              "are you sure about the wavelengt? (DynaPro used to have 825 nm laser, but Wyatt "
-                              "Dynapro Nanostar (WDPN-04) has 660 nm laser)",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell(kCaption,
+                   "are you sure about the wavelengt? (DynaPro used to have 825 nm laser, but Wyatt "
+                   "Dynapro Nanostar (WDPN-04) has 660 nm laser)");
     Ask(nm, "laser wavelength (nm)");
   }
   c.wavelength = nm * 1e-9f;

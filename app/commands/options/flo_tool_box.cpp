@@ -76,8 +76,7 @@ bool ValidEntries(const FormDialog& d) {
     const char* text = c ? c->text.c_str() : "";
     if (r.nonNegative ? IsNonNegativeNumber(text) : IsNumber(text)) continue;
     platform::UI().Beep();
-    platform::UI().MessageBox("Input Error", "Invalid Entry", platform::BoxButtons::Ok,
-                              platform::BoxIcon::Warning);
+    platform::Tell("Input Error", "Invalid Entry", platform::BoxIcon::Warning);
     return false;
   }
   return true;

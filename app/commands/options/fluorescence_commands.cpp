@@ -275,11 +275,10 @@ void SwitchOffNonlinearDetection() {
 void TXLAWindow::CmSortFluorescenceDataToDisk() {
   if (!CurrentDataTypeFlags().fluorescence || CurrentScanSet().count < 1) {
     // Loaded data of another kind are no fluorescence scans to sort.
-    platform::UI().MessageBox("Sort Fluorescence AUC data",
-                              CurrentScanSet().count < 1 ? "please load data"
-                                                         : "please load fluorescence data: the data loaded are "
-                                                           "not fluorescence scans",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell("Sort Fluorescence AUC data", CurrentScanSet().count < 1
+                                                     ? "please load data"
+                                                     : "please load fluorescence data: the data loaded are "
+                                                       "not fluorescence scans");
     return;
   }
   const char* caption = "SORT FLUORESCENCE AUC DATA";

@@ -35,10 +35,6 @@ int Ask(const char* caption, const std::string& text) {
   return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question);
 }
 
-void Refuse(const char* caption, const std::string& text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
-}
-
 std::string Format2(const char* format, double a, double b) {
   char buf[200];
   std::snprintf(buf, sizeof buf, format, a, b);
@@ -93,14 +89,14 @@ bool CalibrateCMPowerLaw() {
   }
   free_matrix(table, 1, 2, 1, count);
   const CalibrationRows rows = UsableCalibrationRows(s, M);
-  if (!rows.skipped.empty()) Refuse(kCalibrationCaption, rows.skipped);
+  if (!rows.skipped.empty()) platform::Tell(kCalibrationCaption, rows.skipped, platform::BoxIcon::Error);
   if (rows.s.empty()) return false;
   float exponent = 0.66f;
   if (rows.s.size() == 1 && !InputFloat(&exponent, 0.66f, true, "scaling exponent:", "c(M) with scaling law"))
     return false;
   const PowerLawFit fit = FitCMPowerLaw(rows.s, rows.M, exponent);
   if (!fit.ok) {
-    Refuse(kCalibrationCaption, fit.refusal);
+    platform::Tell(kCalibrationCaption, fit.refusal, platform::BoxIcon::Error);
     return false;
   }
   const std::string note = Format2("ks = %.3e, kb = %.3e  (press a key to continue...)", fit.ks, fit.kb);
@@ -179,10 +175,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Box(const char* caption, const std::string& text, platform::BoxIcon icon = platform::BoxIcon::Information) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, icon);
-}
-
 std::string FileName(const std::string& path) { return fs::path(path).filename().string(); }
 
 // The executable in the program folder, located or copied there on request;
@@ -192,9 +184,10 @@ std::string LocateHydroPro() {
   const std::string exe = HydroProConfig().executable.empty() ? folder + "hydropro" : HydroProConfig().executable;
   if (fs::exists(exe)) return exe;
   const std::string name = FileName(exe);
-  Box("ERROR", "Could not find HydroPro file \"" + name + "\" in folder " + fs::path(exe).parent_path().string() +
-                   ".\nPlease locate this file!",
-      platform::BoxIcon::Error);
+  platform::Tell("ERROR",
+                 "Could not find HydroPro file \"" + name + "\" in folder " + fs::path(exe).parent_path().string() +
+                     ".\nPlease locate this file!",
+                 platform::BoxIcon::Error);
   platform::FileDialogRequest request;
   request.title = "please locate the file \"" + name + "\"";
   request.filters = {{"hydropro (" + name + ".*)", name + ".*"}, {"hydropro (" + name + ")", name}};
@@ -204,7 +197,7 @@ std::string LocateHydroPro() {
     const std::string where = "Please save the program into the folder " + folder + " and start this command again.";
     // Without a known address the browser is not offered.
     if (HydroProConfig().downloadUrl.empty())
-      Box("no HYDROPRO file", where);
+      platform::Tell("no HYDROPRO file", where);
     else if (Ask("no HYDROPRO file", "Would you like to open the HYDROPRO download page in your browser?\n" + where) ==
              platform::IDYES)
       platform::Processes().OpenUrl(HydroProConfig().downloadUrl);
@@ -213,7 +206,8 @@ std::string LocateHydroPro() {
   std::error_code ec;
   fs::copy_file(chosen.paths.front(), exe, fs::copy_options::overwrite_existing, ec);
   if (ec) {
-    Box("ERROR", "could not copy " + chosen.paths.front() + " to " + exe + ": " + ec.message(), platform::BoxIcon::Error);
+    platform::Tell("ERROR", "could not copy " + chosen.paths.front() + " to " + exe + ": " + ec.message(),
+                   platform::BoxIcon::Error);
     return {};
   }
   return exe;
@@ -221,7 +215,7 @@ std::string LocateHydroPro() {
 
 // One parameter with its explanation; false when cancelled.
 bool AskParameter(float* value, const char* note, const char* prompt) {
-  Box("ATTENTION", note);
+  platform::Tell("ATTENTION", note);
   return InputFloat(value, *value, true, prompt, "HYDROPRO parameters");
 }
 
@@ -285,7 +279,8 @@ void TXLAWindow::CmStartHydroPro() {
   if (Ask("HYDROPRO", "Please cite the reference publication of HYDROPRO when you use its results:\n"
                       "Biophys. J. 78, 719-730 (2000)\n\ncontinue?") != platform::IDYES)
     return;
-  Box("ATTENTION",
+  platform::Tell(
+      "ATTENTION",
       "Please select the pdb structure file.\nNote that the structure should describe exactly the same molecule "
       "that was studied in the experiment. \nIf there are, for example, missing loops in the pdb file, then they "
       "should be added in hypothetical conformations. \nThis may be done both in extremely extended and compact "
@@ -310,14 +305,15 @@ void TXLAWindow::CmStartHydroPro() {
   fs::create_directories(base, ec);
   const std::string folder = FreshWorkingFolder(base, name);
   if (ec || !fs::create_directory(folder, ec)) {
-    Box("ERROR", "could not create the folder " + folder + (ec ? ": " + ec.message() : ""), platform::BoxIcon::Error);
+    platform::Tell("ERROR", "could not create the folder " + folder + (ec ? ": " + ec.message() : ""),
+                   platform::BoxIcon::Error);
     return;
   }
   const std::string copiedExe = folder + "/" + FileName(exe);
   for (const auto& [from, to] : {std::pair{exe, copiedExe}, std::pair{structure, folder + "/" + FileName(structure)}}) {
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
     if (ec) {
-      Box("ERROR", "could not copy " + from + " to " + to + ": " + ec.message(), platform::BoxIcon::Error);
+      platform::Tell("ERROR", "could not copy " + from + " to " + to + ": " + ec.message(), platform::BoxIcon::Error);
       return;
     }
   }
@@ -333,28 +329,29 @@ void TXLAWindow::CmStartHydroPro() {
   if (!ReadHydroProParameters(in)) return;
   const std::string dat = folder + "/hydropro.dat";
   if (!platform::WriteWholeFile(dat, HydroProDat(name, in))) {
-    Box("ERROR", "could not open " + dat + " for writing", platform::BoxIcon::Error);
+    platform::Tell("ERROR", "could not open " + dat + " for writing", platform::BoxIcon::Error);
     return;
   }
-  Box("ATTENTION",
+  platform::Tell(
+      "ATTENTION",
       "TARNEL now hands over to HYDROPRO (Biophys. J. 78, 719-730 (2000)).\nPress a key to stop it.\nThe results "
       "files will be saved in the folder " +
           folder,
       platform::BoxIcon::Error);
   const int code = platform::Processes().RunInFolderAndWait(copiedExe, {}, folder, KeepHydroProRunning);
   if (code == -1) {
-    Box("ERROR", "cannot start HYDROPRO", platform::BoxIcon::Error);
+    platform::Tell("ERROR", "cannot start HYDROPRO", platform::BoxIcon::Error);
     return;
   }
   if (code == platform::kChildStopped) return;
   const std::string results = folder + "/" + name + ".res";
   std::string text;
   if (!platform::ReadRegularFile(results, text, false, platform::kTableFileLimit)) {
-    Box("ERROR", "ERROR - no results file created", platform::BoxIcon::Error);
+    platform::Tell("ERROR", "ERROR - no results file created", platform::BoxIcon::Error);
     return;
   }
   platform::Processes().OpenTextEditor(results);
-  Box("HYDROPRO RESULTS", HydroProSummary(text));
+  platform::Tell("HYDROPRO RESULTS", HydroProSummary(text));
 }
 
 void ConnectHydroTools(TXLAWindow&) { Road().calibrateCMPowerLaw = [] { return CalibrateCMPowerLaw(); }; }

@@ -36,11 +36,6 @@ constexpr int kStartTimeSlot = 24;
 constexpr float kUnloadedRT = 2.436002e10f;  // 20 degC, erg/mol
 constexpr int kLargestPolynomialOrder = 10;
 
-
-void Tell(const char* caption, const std::string& text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::None);
-}
-
 // Sets DialogOpen for the lifetime of the guard.
 class DialogScope {
  public:
@@ -69,7 +64,8 @@ void SetStartTimeFit(TXLAWindow& w, bool on) {
 void TXLAWindow::CmNotepad() {
   const std::string& notes = CurrentDataPaths().notesFile;
   if (notes.empty()) {
-    Tell("NOTES", "there is no notes file: notes belong to a single loaded data file");
+    platform::Tell("NOTES", "there is no notes file: notes belong to a single loaded data file",
+                   platform::BoxIcon::None);
     return;
   }
   platform::Processes().OpenTextEditor(notes);
@@ -83,9 +79,10 @@ void TXLAWindow::CmSetVRho() {
   // buffer is the model's, and a sedimenting cosolute has its own vbar.
   const bool solvent = sg.UseInhomogeneousSolvent;
   if (solvent && sg.DynamicGradient) {
-    Tell("INHOMOGENEOUS SOLVENT",
-         "note: vbar at standard conditions and apparent vbar will be different \n(due to different "
-         "chemical composition of solvent, causing hydration or preferential solvation)");
+    platform::Tell("INHOMOGENEOUS SOLVENT",
+                   "note: vbar at standard conditions and apparent vbar will be different \n(due to different "
+                   "chemical composition of solvent, causing hydration or preferential solvation)",
+                   platform::BoxIcon::None);
     InputFloat(&sc.vbar, sc.vbar, true, "vbar (sequence) = ", "");
     float apparent = sg.EffectiveVbar;
     if (InputFloat(&apparent, apparent, true, "apparent vbar = ", "")) sg.EffectiveVbar = sg.VbarSolvated = apparent;
@@ -95,7 +92,9 @@ void TXLAWindow::CmSetVRho() {
   }
   if (solvent) {
     PlaySoundError();
-    Tell("Error", "buffer conditions cannot be changed - if this is necessary switch off inhomogeneous solvent");
+    platform::Tell("Error",
+                   "buffer conditions cannot be changed - if this is necessary switch off inhomogeneous solvent",
+                   platform::BoxIcon::None);
   } else {
     InputFloat(&sc.density, sc.density, true, "buffer density = ", "");
   }
@@ -115,12 +114,13 @@ void TXLAWindow::CmFitMAndS() {
   float& RT = *CurrentLoadTargets().RT;
   if (CurrentScanSet().count <= 0) {
     RT = kUnloadedRT;
-    Tell("", "assuming t = 20 'C");
+    platform::Tell("", "assuming t = 20 'C", platform::BoxIcon::None);
   }
   const float buoyancy = 1.0f - gSolutionConditions.vbarRho;
   if (buoyancy == 0.0f) {
     // Neither form can be converted into the other without buoyancy.
-    Tell("FIT M AND S", "v*rho is 1: molar mass and diffusion coefficient cannot be converted");
+    platform::Tell("FIT M AND S", "v*rho is 1: molar mass and diffusion coefficient cannot be converted",
+                   platform::BoxIcon::None);
     return;
   }
   gFitEngineState.molarMassParameters = gFitEngineState.molarMassParameters ? 0 : 1;
@@ -138,7 +138,7 @@ void TXLAWindow::CmSetRadialResolution() {
   InputFloat(&value, s.radialResolution, true, "defaut 0.001 (=all data):", caption);
   if (value < 0.001f) {
     value = 0.001f;
-    Tell(caption, "setting to minimum 0.001 (all data)");
+    platform::Tell(caption, "setting to minimum 0.001 (all data)", platform::BoxIcon::None);
   }
   if (value == s.radialResolution) return;
   s.radialResolution = value;
@@ -163,7 +163,7 @@ void TXLAWindow::CmChangeCell() {
   }
   // The cell is the last character of the extension: one digit.
   if (!(value >= 1.0f && value < 9.0f)) {
-    Tell("LOAD DATA", "the cell number must be 1 to 8");
+    platform::Tell("LOAD DATA", "the cell number must be 1 to 8", platform::BoxIcon::None);
     return;
   }
   SetCellDigitOfListedFiles(static_cast<int>(std::floor(value)));
@@ -181,16 +181,16 @@ void TXLAWindow::CmExcludeWorstScan() {
   const ScanSet& s = CurrentScanSet();
   const int worst = CurrentPlotWindows().worstScan;
   if (worst < 1 || worst > s.count || static_cast<std::size_t>(worst) >= s.fileNames.size()) {
-    Tell("REMOVING SCAN", "no scan has been rated yet - fit first");
+    platform::Tell("REMOVING SCAN", "no scan has been rated yet - fit first", platform::BoxIcon::None);
     return;
   }
   if (s.count < 2) {
-    Tell("REMOVING SCAN", "the only scan loaded cannot be removed");
+    platform::Tell("REMOVING SCAN", "the only scan loaded cannot be removed", platform::BoxIcon::None);
     return;
   }
   char text[400];
   std::snprintf(text, sizeof text, "removing %s", s.fileNames[static_cast<std::size_t>(worst)].c_str());
-  Tell("REMOVING SCAN", text);
+  platform::Tell("REMOVING SCAN", text, platform::BoxIcon::None);
   // Taken out of the set in memory: the other scans keep what was done to
   // them since loading (inverted, noise taken out, ...).
   CurrentPlotWindows().worstScan = 0;
@@ -239,7 +239,7 @@ void TXLAWindow::CmSetPolynomOrder() {
   float order = static_cast<float>(d.polynomialOrder);
   if (!InputFloat(&order, order, true, "polynom order = ", "")) return;
   if (!(order >= 0.0f && order < kLargestPolynomialOrder + 1.0f)) {
-    Tell("", "the polynom order must be 0 to 10");
+    platform::Tell("", "the polynom order must be 0 to 10", platform::BoxIcon::None);
     return;
   }
   d.polynomialOrder = static_cast<int>(std::floor(order));
@@ -293,6 +293,6 @@ void TXLAWindow::CmSimplexSettings() {
     if (value > 0)
       randomization = value;
     else
-      Tell("", "the initial randomization must be above 0");
+      platform::Tell("", "the initial randomization must be above 0", platform::BoxIcon::None);
   }
 }

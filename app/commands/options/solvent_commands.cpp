@@ -131,7 +131,7 @@ bool ValidEntries(const FormDialog& d) {
   if (candidate.DynamicGradient) BufferAtLoading(candidate);
   const std::string problem = SolventGradientProblem(candidate, vbar);
   if (problem.empty()) return true;
-  platform::UI().MessageBox("Input Error", problem, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+  platform::Tell("Input Error", problem, platform::BoxIcon::Error);
   return false;
 }
 
@@ -164,10 +164,6 @@ void AskCoefficientFile(const char* title, const char* failure, std::string& pat
   }
   path = chosen;
   ReadCoefficientList(path, coefficients);
-}
-
-void Note(const char* caption, const char* text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
 }
 
 bool Continuous() { return gModelSelectorFlags.DistributionModel != 0; }
@@ -220,31 +216,34 @@ void Apply(const FormDialog& d, TXLAWindow& window) {
     }
     if (LammSettings().truncateGrid) {
       if (!sg.TruncateGridNoteShown)
-        Note("", "make sure Lamm equation option 'dyanmically trucate grid' \nis not used when "
-                 "macromolecular flotation near meniscus can occur");
+        platform::Tell("",
+                       "make sure Lamm equation option 'dyanmically trucate grid' \nis not used when "
+                       "macromolecular flotation near meniscus can occur");
       sg.TruncateGridNoteShown = true;
     }
     window.CheckMenuItem(kCommand, true);
     if (sg.DynamicGradient && !sg.DynamicGradientNoteShown) {
-      Note("Attention", "this is only implemented for regular Lamm equation models\nlike discrete "
-                        "noninteracting species (boundary and analytical zone centrifugation)\nc(s) "
-                        "and c(M) distributions");
+      platform::Tell("Attention",
+                     "this is only implemented for regular Lamm equation models\nlike discrete "
+                     "noninteracting species (boundary and analytical zone centrifugation)\nc(s) "
+                     "and c(M) distributions");
       sg.DynamicGradientNoteShown = true;
     }
     if (sg.StaticGradient && !sg.StaticGradientNoteShown) {
-      Note("Attention", "this is only implemented for regular Lamm equation models and ls-g*(s)\nlike "
-                        "discrete noninteracting species (boundary and analytical zone "
-                        "centrifugation)\nc(s) and c(M) distributions");
+      platform::Tell("Attention",
+                     "this is only implemented for regular Lamm equation models and ls-g*(s)\nlike "
+                     "discrete noninteracting species (boundary and analytical zone "
+                     "centrifugation)\nc(s) and c(M) distributions");
       sg.StaticGradientNoteShown = true;
     }
     if (Continuous() && !Extrapolating()) P()[3] = sol.vbar;
-    Note("", "changing s and D (and M) to standard conditions!");
+    platform::Tell("", "changing s and D (and M) to standard conditions!");
     ConvertToStandardConditions();
   } else {
     sg.UseInhomogeneousSolvent = false;
     window.CheckMenuItem(kCommand, false);
     if (sg.StandardConditionsApplied) {
-      Note("", "changing s and D (and M) back to experimental conditions!");
+      platform::Tell("", "changing s and D (and M) back to experimental conditions!");
       ConvertToExperimentalConditions();
     }
     sg.ViscosityCoefficients.clear();

@@ -45,9 +45,6 @@ std::string E(double v) {
   return text;
 }
 
-void Note(const char* caption, const std::string& text) {
-  platform::UI().MessageBox(caption, text, platform::BoxButtons::Ok, platform::BoxIcon::Information);
-}
 void Ask(float& value, const char* prompt, const char* caption) {
   float answer = value;
   if (InputFloat(&answer, value, true, prompt, caption)) value = answer;
@@ -91,7 +88,7 @@ Ranges AskRanges(bool fitPlot) {
     r.axisMax = gModelParams.bottom;
     chosen = true;
   }
-  if (!chosen) Note(k3d, "using current display limits in the TARNEL data plot");
+  if (!chosen) platform::Tell(k3d, "using current display limits in the TARNEL data plot");
   r.yMin = p.yMin;
   r.yMax = p.yMax;
   bool askY = false;
@@ -135,9 +132,9 @@ std::string PeldoPath() { return platform::ProgramPaths.ProgramFolder + "PELDO/P
 void LaunchPeldo(const char* option, const std::string& file, bool distribution) {
   const std::string program = PeldoPath();
   if (!OutsideProgramPresent(program)) {
-    Note("PELDO", std::string(distribution ? "Can't seem to find PELDO executable at "
-                                           : "Can't seem to find PELDO script at ") +
-                      program + " - Sorry!");
+    platform::Tell("PELDO", std::string(distribution ? "Can't seem to find PELDO executable at "
+                                                     : "Can't seem to find PELDO script at ") +
+                                program + " - Sorry!");
     return;
   }
   const std::string path = platform::ProgramPaths.TempFolder + file;
@@ -288,7 +285,7 @@ void TXLAWindow::CmPlotBestStructure() {
 void TXLAWindow::CmPeldoDistributionPlot() {
   if (CurrentScanSet().count <= 0 || !DataPlot()) return;
   if (!WriteDistributionForPlot(true, nullptr)) return;
-  if (CurrentDataTypeFlags().dls) Note("Attention", "PELDO distribution will be in log10(R/nM)");
+  if (CurrentDataTypeFlags().dls) platform::Tell("Attention", "PELDO distribution will be in log10(R/nM)");
   LaunchPeldo("--cofs", "dist.txt", true);
 }
 

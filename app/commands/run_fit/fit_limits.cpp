@@ -119,15 +119,15 @@ bool CheckContiGridSettings() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.DistributionModel) {
     if (cs.logSpacedGrid && cs.sMin == 0) {
-      platform::UI().MessageBox("", "smin = 0 is incompatible with log spacing of grid\n - switching off - please cconfirm",
-                                platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+      platform::Tell("", "smin = 0 is incompatible with log spacing of grid\n - switching off - please cconfirm",
+                     platform::BoxIcon::Warning);
       SwitchOffLogGrid();
       return false;
     }
     if (cs.logSpacedGrid && (cs.sMin < 0 || cs.sMax < 0)) {
-      platform::UI().MessageBox("",
-                                "smin < 0 and smax < 0 is incompatible with log spacing of grid\n - switching off - please cconfirm",
-                                platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+      platform::Tell(
+          "", "smin < 0 and smax < 0 is incompatible with log spacing of grid\n - switching off - please cconfirm",
+          platform::BoxIcon::Warning);
       SwitchOffLogGrid();
       return false;
     }

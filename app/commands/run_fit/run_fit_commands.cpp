@@ -94,8 +94,7 @@ std::string Unescape(const char* text) {
 
 void ShowAdvice(int k) {
   PlaySoundError();
-  platform::UI().MessageBox("Help Wizard", Unescape(kAdvice[k]) + WizardFooter, platform::BoxButtons::Ok,
-                            platform::BoxIcon::Information);
+  platform::Tell("Help Wizard", Unescape(kAdvice[k]) + WizardFooter);
 }
 
 // The plain distributions that get the checks of the grid ends.
@@ -138,7 +137,7 @@ bool DistributionRefused() {
   if (!m.DistributionModel || m.SedTransformModel || EqTestModeOn()) return false;
   auto refuse = [](const std::string& text) {
     PlaySoundError();
-    platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell("ERROR", text, platform::BoxIcon::Error);
     return true;
   };
   if (CurrentDataTypeFlags().dls && CurrentScanSet().count > 0 && !DlsDistributionModel())
@@ -194,7 +193,7 @@ bool CheckExcessGradients() {
       char text[512];
       std::snprintf(text, sizeof text, "max gradient exceeded:  grad = %.1f/cm at r ~ %.4fcm in scan %s",
                     static_cast<double>(largest), static_cast<double>(r[j]), s.fileNames[i].c_str());
-      platform::UI().MessageBox("ERROR", text, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+      platform::Tell("ERROR", text, platform::BoxIcon::Error);
       return false;
     }
   }
@@ -286,7 +285,7 @@ void TXLAWindow::CmRun() {
   }
   if (CurrentScanSet().count < 1 && !EqTestModeOn()) {
     // As the fit says it.
-    platform::UI().MessageBox("ERROR", "load data first", platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    platform::Tell("ERROR", "load data first", platform::BoxIcon::Error);
     return;
   }
   RunBusy = true;

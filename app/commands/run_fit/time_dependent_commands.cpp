@@ -76,10 +76,9 @@ platform::HMETAFILE PaintTimeDependentPlot() {
 
 void TXLAWindow::CmFitTimeDependentSM() {
   if (!LammSettings().experimentalInitialDistribution) {
-    platform::UI().MessageBox("time dependence analysis",
-                              "please switch to experimental initial  condition (in parameter box) and load "
-                              "initial scan",
-                              platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    platform::Tell("time dependence analysis",
+                   "please switch to experimental initial  condition (in parameter box) and load "
+                   "initial scan");
     return;
   }
   TimeDependentFitState& st = TimeDependentFit();

@@ -29,10 +29,6 @@ struct ErrorCommand {
   void (*scan)(FitHost*, float, float, ScanLimit*, ScanLimit*);
 };
 
-void Say(const char* title, const std::string& text, platform::BoxIcon icon = platform::BoxIcon::Information) {
-  platform::UI().MessageBox(title, text, platform::BoxButtons::Ok, icon);
-}
-
 std::string LimitText(const ScanLimit& limit, const char* format) {
   switch (limit.status) {
     case ScanLimitStatus::Found: {
@@ -60,11 +56,11 @@ void CalculateError(TXLAWindow& w, const ErrorCommand& cmd, const char* resultFo
   if (!InputPositiveFloatEx(&w, &level, level, true, "confidence level", cmd.title)) return;
   if (!InputPositiveFloatEx(&w, &step, step, true, cmd.stepPrompt, cmd.title)) return;
   if (!(level > 0.0f && level < 1.0f)) {
-    Say(cmd.title, "the confidence level must lie between 0 and 1", platform::BoxIcon::Error);
+    platform::Tell(cmd.title, "the confidence level must lie between 0 and 1", platform::BoxIcon::Error);
     return;
   }
   if (!(step > 0.0f)) {
-    Say(cmd.title, "the test interval must be positive", platform::BoxIcon::Error);
+    platform::Tell(cmd.title, "the test interval must be positive", platform::BoxIcon::Error);
     return;
   }
   if (platform::UI().MessageBox(cmd.title, cmd.confirmation, platform::BoxButtons::YesNo,
@@ -72,11 +68,11 @@ void CalculateError(TXLAWindow& w, const ErrorCommand& cmd, const char* resultFo
     return;
   const long n = PointsInFitLimits();
   if (n < 2) {
-    Say(cmd.title, "at least 2 data points inside the fit limits are needed", platform::BoxIcon::Error);
+    platform::Tell(cmd.title, "at least 2 data points inside the fit limits are needed", platform::BoxIcon::Error);
     return;
   }
   if (gFitEngineState.currentRmsd == 0.0f && CalcRmsd() == 0.0f) {
-    Say(cmd.title, "fit the model first", platform::BoxIcon::Error);
+    platform::Tell(cmd.title, "fit the model first", platform::BoxIcon::Error);
     return;
   }
 
@@ -92,7 +88,7 @@ void CalculateError(TXLAWindow& w, const ErrorCommand& cmd, const char* resultFo
   char text[1000];
   std::snprintf(text, sizeof text, resultFormat, value, LimitText(lower, limitFormat).c_str(),
                 LimitText(upper, limitFormat).c_str(), critical);
-  Say(cmd.title, text);
+  platform::Tell(cmd.title, text);
 }
 
 }  // namespace

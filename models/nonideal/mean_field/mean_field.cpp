@@ -273,7 +273,7 @@ void CheckExternalMeanFieldForRun() {
 int RunNonidcofsSedList(int n, const double* sList, const double* dList, const double* vbarList) {
   Trace("\nEnter RunNonidcofsSedList");
   auto refuse = [](const char* text) {
-    platform::UI().MessageBox("", text, platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+    platform::Tell("", text, platform::BoxIcon::Warning);
     return -1;
   };
   if (CurrentSolventGradientSettings().UseInhomogeneousSolvent)
