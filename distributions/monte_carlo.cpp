@@ -49,7 +49,7 @@ std::string StemFor(double permille) {
 
 // ---- selection and limits -----------------------------------------------------
 
-float select(int k, int n, float* arr) {
+float monte_carlo::select(int k, int n, float* arr) {
   // Partition around the median of first, middle and last, which also act
   // as sentinels of the inner scans.
   int l = 1, ir = n;
@@ -215,8 +215,8 @@ void MonteCarloDistributionLimits(float c) {
       sum += v[k];
     }
     mc.mean[i] = static_cast<float>(sum / n);
-    mc.lower[i] = select(lo, n, v.data());
-    mc.upper[i] = select(hi, n, v.data());
+    mc.lower[i] = monte_carlo::select(lo, n, v.data());
+    mc.upper[i] = monte_carlo::select(hi, n, v.data());
   }
   for (int i = 1; i <= points; ++i) cs.distribution[i] = mc.upper[i];
   WriteDistributionCurve(MonteCarloUpperStem(c));
@@ -254,8 +254,8 @@ MonteCarloSwResult MonteCarloSwStatistics(float sMin, float sMax, float c) {
     *sd = static_cast<float>(std::sqrt(q / count));
     int lo = 1, hi = count;
     MonteCarloLimitIndices(count, c, &lo, &hi);
-    *lower = select(lo, count, v.data());
-    *upper = select(hi, count, v.data());
+    *lower = monte_carlo::select(lo, count, v.data());
+    *upper = monte_carlo::select(hi, count, v.data());
   };
   r.signalCount = n;
   r.swCount = static_cast<int>(sw.size()) - 1;

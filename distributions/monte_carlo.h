@@ -94,9 +94,12 @@ void FreeMonteCarloModelCopy();
 void CreateMonteCarloLimitCurves();
 void FreeMonteCarloLimitCurves();
 
+namespace monte_carlo {
 // The k-th smallest of values[1..n] (partition with a median-of-three
-// pivot); the array is left rearranged.
+// pivot); the array is left rearranged. In a namespace of its own so that it
+// does not overload the POSIX ::select.
 float select(int k, int n, float* values);
+}  // namespace monte_carlo
 
 // Selection indices of the limits at level c among n values, within 1..n:
 // floor(n (1 - c)/2) and floor(n ((1 - c)/2 + c)), with c taken as the

@@ -31,7 +31,7 @@ TEST(MonteCarloSelect, KthSmallestMatchesSortedOrder) {
     std::sort(sorted.begin(), sorted.end());
     for (int k : {1, (n + 1) / 2, n}) {
       std::vector<float> w = v;
-      EXPECT_EQ(select(k, n, w.data()), sorted[k - 1]) << "n " << n << " k " << k;
+      EXPECT_EQ(monte_carlo::select(k, n, w.data()), sorted[k - 1]) << "n " << n << " k " << k;
       std::vector<float> rest(w.begin() + 1, w.end());
       std::sort(rest.begin(), rest.end());
       EXPECT_EQ(rest, sorted);  // only rearranged
