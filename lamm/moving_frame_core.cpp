@@ -12,11 +12,6 @@
 
 namespace {
 
-double Omega2(double rpm) {
-  const double w = rpm * (1.0 / 60.0) * 2 * kPi;
-  return w * w;
-}
-
 // Frame-motion velocity at node k: interior nodes move, the ends do not.
 double V(const double* xi, int N, int k) { return (k == 1 || k == N) ? 0.0 : xi[k]; }
 

@@ -16,9 +16,12 @@ inline constexpr double kSectorFactor = 1.2 * (2.0 * kPi / 180.0);
 // Angular velocity w (rad/s) for a rotor speed in rpm.
 inline constexpr double RpmToOmega(double rpm) { return rpm * 2 * kPi / 60.0; }
 
+// w^2 (1/s^2) for a rotor speed in rpm.
+inline constexpr double Omega2(double rpm) {
+  const double w = RpmToOmega(rpm);
+  return w * w;
+}
+
 // w^2 1e-13 (1/s per Svedberg) for a rotor speed in rpm: s (S) times this
 // is s w^2 in 1/s.
-inline constexpr double SvedbergOmega2(double rpm) {
-  const double w = RpmToOmega(rpm);
-  return w * w * 1e-13;
-}
+inline constexpr double SvedbergOmega2(double rpm) { return Omega2(rpm) * 1e-13; }

@@ -13,13 +13,6 @@ using data_messages::Format;
 
 namespace {
 
-constexpr double kRpmToOmega = 0.10471975511965977;  // 2 pi / 60
-
-double Omega2(float rpm) {
-  const double w = rpm * kRpmToOmega;
-  return w * w;
-}
-
 CalculatorAnswer Answer(std::string text) { return {true, std::move(text), {}}; }
 
 // Mean plateau from 0 to the time where omega^2 s t = x reaches it; 1 in the
