@@ -6,9 +6,9 @@
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "distributions/integrate_distribution.h"
 #include "distributions/prior_knowledge.h"
 #include "distributions/regularization_scaling.h"
-#include "fit/model_selector.h"
 #include "numerics/arrays.h"
 #include "numerics/matrix_files.h"
 #include "numerics/regrid.h"
@@ -19,15 +19,13 @@ bool PeakUsable(const PriorPeak& p) {
   return p.location != 0.0 && p.width != -1.0 && p.amplitude != 0.0;
 }
 
-// The loader's list of s-based models, as the prior abscissa reads it.
-bool PriorOverS() {
-  const ModelSelectorFlags& f = gModelSelectorFlags;
-  return f.CSModel || f.ConformationalChangeCSModel || f.FixFF0FloatingVbarCSModel ||
-         f.GeneralScalingLawCSModel || f.WormlikeChainCSModel || f.BimodalFF0CSModel ||
-         f.BimodalFF0With1DiscreteCSModel || f.CSWith1DiscreteModel ||
-         f.CSWith1DiscreteComponent || f.CSWithMsTableModel || f.CSInvariantDModel ||
-         f.NonidealCSModel || f.AnyCsff0Model() || f.DlsIRhModel ||
-         Priors().discreteSpecies;
+// The prior lies over the array the distribution is drawn and integrated
+// over: its peaks are entered in S for every model with an s grid (also the
+// variants that are selected without the c(s) switch, and ls-g*(s)), and in
+// molar mass for c(M) and f(M). The prior of discrete species is made from
+// the peaks of a c(s) and always lies over s.
+const float* PriorAxis() {
+  return Priors().discreteSpecies ? Conti().sValues : DistributionIntegrationAxis();
 }
 
 }  // namespace
@@ -37,7 +35,7 @@ int AssemblePriorProbability() {
   const int n = cs.gridSize;
   if (n < 1 || !cs.prior || !cs.priorCompanion) return 1;
   double* x = cs.priorCompanion;  // the prior's abscissa
-  const float* axis = PriorOverS() ? cs.sValues : cs.molarMasses;
+  const float* axis = PriorAxis();
   for (int i = 1; i <= n; ++i) x[i] = axis ? axis[i] : 0.0;
   PriorKnowledge& src = Priors();
   if (src.use) {

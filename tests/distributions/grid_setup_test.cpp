@@ -10,6 +10,7 @@
 #include "distributions/hydrodynamics.h"
 #include "distributions/mixed_grid.h"
 #include "distributions/prior_assembly.h"
+#include "fit/model_selector.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
 
@@ -270,6 +271,88 @@ TEST_F(GridTest, SecondPeakTablePriorCoversTheWholeTwoDimensionalGrid) {
   }
   cs.secondPeakTable = 0;
   gModelSelectorFlags.CSff0Model = 0;
+}
+
+// The prior's peaks are entered in S: every model with an s grid reads them
+// over the s values, also the variants selected without the c(s) switch and
+// the ls-g*(s) family; c(M) and f(M) read them over the molar masses.
+TEST_F(GridTest, PriorLiesOverTheAxisOfTheModelsGrid) {
+  ContiSettings& cs = Conti();
+  SetGrid(1.0f, 10.0f, 91);
+  ASSERT_TRUE(SetupContiGrid());
+  const int n = cs.gridSize;
+  ASSERT_EQ(n, 91);
+  // Two axes that cannot be mistaken for each other: s = 1..10 S in steps
+  // of 0.1, M = 1e4 times that (a prior peak in S lies far below it).
+  for (int i = 1; i <= n; ++i) {
+    cs.sValues[i] = 1.0f + 0.1f * static_cast<float>(i - 1);
+    cs.molarMasses[i] = 1e4f * cs.sValues[i];
+  }
+  using Switch = unsigned char ModelSelectorFlags::*;
+  struct Case {
+    const char* model;
+    Switch on;  // nullptr: plain c(M)
+    bool overS;
+  };
+  const Case cases[] = {
+      {"c(s)", &ModelSelectorFlags::CSModel, true},
+      {"linear rod (521)", &ModelSelectorFlags::CSModel521, true},
+      {"invariant D", &ModelSelectorFlags::CSInvariantDModel, true},
+      {"conformational change", &ModelSelectorFlags::ConformationalChangeCSModel, true},
+      {"fixed f/f0, floating vbar", &ModelSelectorFlags::FixFF0FloatingVbarCSModel, true},
+      {"general scaling law", &ModelSelectorFlags::GeneralScalingLawCSModel, true},
+      {"wormlike chain", &ModelSelectorFlags::WormlikeChainCSModel, true},
+      {"bimodal f/f0", &ModelSelectorFlags::BimodalFF0CSModel, true},
+      {"bimodal f/f0 + discrete", &ModelSelectorFlags::BimodalFF0With1DiscreteCSModel, true},
+      {"c(s) + discrete", &ModelSelectorFlags::CSWith1DiscreteModel, true},
+      {"c(s) + discrete (M and s)", &ModelSelectorFlags::CSWith1DiscreteComponent, true},
+      {"M(s) table", &ModelSelectorFlags::CSWithMsTableModel, true},
+      {"c(s,f/f0)", &ModelSelectorFlags::CSff0Model, true},
+      {"c(s,f/f0) + discrete", &ModelSelectorFlags::CSff0With1DiscreteModel, true},
+      {"nonideal c(s)", &ModelSelectorFlags::NonidealCSModel, true},
+      {"ls-g*(s)", &ModelSelectorFlags::LsgStarModel, true},
+      {"ls-g*(s) + discrete", &ModelSelectorFlags::LsgStarWith1DiscreteModel, true},
+      {"hybrid c(s)/ls-g*(s)", &ModelSelectorFlags::HybridCSLsgModel, true},
+      {"zone c(s)", &ModelSelectorFlags::ZoneCentrifugationCSModel, true},
+      {"zone ls-g*(s)", &ModelSelectorFlags::ZoneCentrifugationLsgModel, true},
+      {"c(v)", &ModelSelectorFlags::ElectrophoresisCVModel, true},
+      {"electrophoresis ls-g*", &ModelSelectorFlags::ElectrophoresisLsgModel, true},
+      {"boundary transform", &ModelSelectorFlags::SedTransformModel, true},
+      {"c(M)", nullptr, false},
+      {"f(M) scaling law", &ModelSelectorFlags::FMScalingLawModel, false},
+      {"c(M) power law", &ModelSelectorFlags::CMPowerLawModel, false},
+      {"c(M) prior vbar", &ModelSelectorFlags::CMPriorVbarModel, false},
+      {"c(M) invariant D", &ModelSelectorFlags::CMInvariantDModel, false},
+  };
+  PriorKnowledge& p = Priors();
+  for (int k = 1; k <= 10; ++k) p.peaks[k] = PriorPeak{};
+  p.peaks[1] = {5.0, 0.3, 1.0};
+  p.use = true;
+  for (const Case& c : cases) {
+    gModelSelectorFlags = ModelSelectorFlags{};
+    gModelSelectorFlags.DistributionModel = 1;
+    if (c.on) gModelSelectorFlags.*c.on = 1;
+    AssemblePriorProbability();
+    const float* expected = c.overS ? cs.sValues : cs.molarMasses;
+    for (int i = 1; i <= n; ++i) ASSERT_EQ(cs.priorCompanion[i], expected[i]) << c.model << " point " << i;
+    // The peak at 5 S is where the s axis says 5 S, or nowhere on masses.
+    int top = 1;
+    for (int i = 2; i <= n; ++i)
+      if (cs.prior[i] > cs.prior[top]) top = i;
+    if (c.overS)
+      EXPECT_NEAR(cs.sValues[top], 5.0f, 1e-4) << c.model;
+    else
+      EXPECT_NEAR(cs.prior[top], 0.001, 1e-9) << c.model;
+  }
+  // The prior of discrete species comes from the peaks of a c(s): over s
+  // even while c(M) is chosen.
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.DistributionModel = 1;
+  p.use = false;
+  p.discreteSpecies = true;
+  AssemblePriorProbability();
+  for (int i = 1; i <= n; ++i) ASSERT_EQ(cs.priorCompanion[i], cs.sValues[i]) << "point " << i;
+  p.discreteSpecies = false;
 }
 
 TEST_F(GridTest, LoadedDistributionKeepsMassesForCMAndNormalises) {
