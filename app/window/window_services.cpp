@@ -131,6 +131,27 @@ int SelectFileNameOpenOrSave(TXLAWindow& window, bool save, std::string& path, i
   return RunFileDialog(request, path, capacity);
 }
 
+std::string AskSaveFile(const platform::FileDialogRequest& base, const SaveFileQuestion& question) {
+  platform::FileDialogRequest request = base;
+  request.save = true;
+  request.multiSelect = false;
+  request.title = question.title;
+  request.presetName = question.preset;
+  if (!question.startFolder.empty()) request.initialFolder = question.startFolder;
+  request.defaultExtension = question.defaultExtension;
+  const platform::FileDialogResult result = platform::UI().FileDialog(request);
+  if (!result.accepted || result.paths.empty()) return {};
+  if (question.longestPath > 0 && result.paths.front().size() > question.longestPath) return {};
+  return result.paths.front();
+}
+
+std::string SaveFolderFor(const std::string& preset) {
+  // A bare name is proposed beside the data the file belongs to.
+  const platform::PathParts parts = platform::SplitPath(preset);
+  if (!parts.folder.empty()) return parts.drive + parts.folder;
+  return CurrentScanSet().dataFolder;
+}
+
 int SelectOpenFileName(TXLAWindow& window, std::string& path, int capacity,
                        const std::string& defaultExtension) {
   platform::FileDialogRequest request = window.LoadFileDialog;

@@ -2,7 +2,10 @@
 // Services of the main window that many commands share: the repaint
 // request, the file dialogs, the last data folder in "tarnel.ini", and the
 // menu items that come and go with the loaded data.
+#include <cstddef>
 #include <string>
+
+#include "platform/user_interface.h"
 
 class TXLAWindow;
 struct ScanSet;
@@ -29,6 +32,25 @@ int SelectFileNameOpenOrSave(TXLAWindow& window, bool save, std::string& path, i
                              const std::string& filterPattern, bool confirmOverwrite = true);
 int SelectOpenFileName(TXLAWindow& window, std::string& path, int capacity,
                        const std::string& defaultExtension);
+
+// The longest path the program's 260-character file-name buffer holds.
+inline constexpr std::size_t kLongestSavePath = 259;
+
+// What the save dialog of a command that writes one file shows.
+struct SaveFileQuestion {
+  std::string title;
+  std::string preset;       // the name proposed, bare or with its folder
+  std::string startFolder;  // empty: where the dialog it is built on opens
+  std::string defaultExtension;
+  // 0: any length; otherwise a longer path counts as cancelled.
+  std::size_t longestPath = kLongestSavePath;
+};
+// The save dialog for one file, built on base (its filters, its folder and
+// its overwrite question). The chosen path, or empty when cancelled.
+std::string AskSaveFile(const platform::FileDialogRequest& base, const SaveFileQuestion& question);
+// The folder a save dialog for preset opens in: the preset's own drive and
+// folder, else the folder of the data loaded, else empty.
+std::string SaveFolderFor(const std::string& preset);
 
 // The plot range that "Data Range" shows: from just inside the meniscus to
 // just beyond the last fitted grid point, the signal range of all scans over

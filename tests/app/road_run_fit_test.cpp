@@ -327,12 +327,20 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});
   Window().Dispatch(203);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  // The dialogs open beside the data, not wherever the program was started.
+  // The dialogs open beside the data, not wherever the program was started:
+  // the fitted data under their bare name, the next two in the folder the
+  // fitted data went to.
   std::vector<std::string> presets;
   for (const platform::TranscriptEntry& e : ui_->transcript)
     if (e.kind == platform::InteractionKind::FileDialog) presets.push_back(e.text);
   const auto inData = [&](const char* name) { return platform::Combine(CurrentScanSet().dataFolder, name); };
-  EXPECT_EQ(presets, (std::vector<std::string>{inData("f0000x.rxx"), inData("r0000x.rxx"), inData("fitparams.rxx")}));
+  EXPECT_EQ(presets, (std::vector<std::string>{"f0000x.rxx", inData("r0000x.rxx"), inData("fitparams.rxx")}));
+  ASSERT_EQ(ui_->fileRequests.size(), 3u);
+  for (const platform::FileDialogRequest& r : ui_->fileRequests) {
+    EXPECT_TRUE(r.save) << r.title;
+    EXPECT_FALSE(r.multiSelect) << r.title;
+    EXPECT_TRUE(std::filesystem::equivalent(r.initialFolder, dir_)) << r.title;
+  }
   EXPECT_EQ(std::filesystem::equivalent(CurrentScanSet().dataFolder, dir_), true);
   for (const char* name : {"f0001.ra1", "f0002.ra1", "f0003.ra1", "f0004.ra1"})
     EXPECT_TRUE(std::filesystem::exists(dir_ / name)) << name;

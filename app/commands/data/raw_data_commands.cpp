@@ -84,25 +84,6 @@ class BusyWindow {
   bool was_;
 };
 
-// One file from a save dialog with a preset name; empty when none was chosen.
-std::string AskSavePath(TXLAWindow& w, const std::string& preset, const std::string& title) {
-  platform::FileDialogRequest request = w.LoadFileDialog;
-  request.save = true;
-  request.multiSelect = false;
-  request.presetName = preset;
-  // A bare preset name is proposed in the data folder.
-  const platform::PathParts parts = platform::SplitPath(preset);
-  if (!parts.folder.empty())
-    request.initialFolder = parts.drive + parts.folder;
-  else if (!CurrentScanSet().dataFolder.empty())
-    request.initialFolder = CurrentScanSet().dataFolder;
-  request.title = title;
-  request.defaultExtension.clear();
-  const platform::FileDialogResult result = platform::UI().FileDialog(request);
-  if (!result.accepted || result.paths.empty() || result.paths.front().size() > 259) return std::string();
-  return result.paths.front();
-}
-
 // The open dialog of "Edit Data Files" and "Set Initial Data".
 std::string AskScanFile(const std::string& title) {
   platform::FileDialogRequest request;
@@ -320,8 +301,8 @@ void TXLAWindow::CmUndoRotorStretch() {
   if (automatic) {
     target = platform::Combine(folder, "newscandata");
   } else {
-    target = AskSavePath(*this, created ? platform::Combine(folder, "newscandata") : list.names[1],
-                         "select save path");
+    const std::string preset = created ? platform::Combine(folder, "newscandata") : list.names[1];
+    target = AskSaveFile(LoadFileDialog, {"select save path", preset, SaveFolderFor(preset)});
   }
   FreeFileNameList();
   if (target.empty()) return;
@@ -505,7 +486,8 @@ void TXLAWindow::CmAverageScans() {
   const platform::PathParts first = platform::SplitPath(CurrentFileNameList().names[1]);
   const std::string preset = platform::Combine(first.drive + first.folder, "average" + first.extension);
   DialogOpen = true;
-  const std::string path = AskSavePath(*this, preset, "select filename for averaged scan");
+  const std::string path =
+      AskSaveFile(LoadFileDialog, {"select filename for averaged scan", preset, SaveFolderFor(preset)});
   DialogOpen = false;
   // Cancelled: the set stays as it is.
   if (path.empty()) return;
@@ -519,13 +501,16 @@ void TXLAWindow::CmSaveRawDataSet() {
   const bool oldNames = CurrentScanSet().oldFileNameConvention != 0;
   const bool dls = CurrentDataTypeFlags().dls != 0;
   if (!dls && platform::AskYes("", "save data with wavelength/speed information in filename (e.g. '20k280_001.ra1')?")) {
-    const std::string path = AskSavePath(*this, oldNames ? "data.rxx" : "20k280_001.ra1", "select directory ");
+    const std::string preset = oldNames ? "data.rxx" : "20k280_001.ra1";
+    const std::string path = AskSaveFile(LoadFileDialog, {"select directory ", preset, SaveFolderFor(preset)});
     if (!path.empty()) {
       WaitCursor wait(*this);
       SaveRawDataWithSpeedNames(path);
     }
   } else {
-    const std::string path = AskSavePath(*this, oldNames ? "data.rxx" : "x.rxx", "save raw data in new directory");
+    const std::string preset = oldNames ? "data.rxx" : "x.rxx";
+    const std::string path =
+        AskSaveFile(LoadFileDialog, {"save raw data in new directory", preset, SaveFolderFor(preset)});
     if (!path.empty()) {
       WaitCursor wait(*this);
       SaveRawDataToFolder(path);

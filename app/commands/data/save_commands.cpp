@@ -4,6 +4,7 @@
 #include "app/window/main_window_flags.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
+#include "app/window/window_services.h"
 #include "data/fit_output_files.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
@@ -12,41 +13,11 @@
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 
-namespace {
-
-// One save dialog with a preset name; the chosen path, or empty.
-std::string AskSaveName(TXLAWindow& w, const std::string& preset, const std::string& title,
-                        const std::string& defaultExtension = std::string()) {
-  platform::FileDialogRequest request = w.LoadFileDialog;
-  request.save = true;
-  request.multiSelect = false;
-  request.presetName = preset;
-  // A bare name is offered beside the data the results belong to; a name
-  // with a folder in that folder.
-  const std::string& dataFolder = CurrentScanSet().dataFolder;
-  const std::string presetFolder = platform::SplitPath(preset).folder;
-  if (!presetFolder.empty()) {
-    request.initialFolder = presetFolder;
-  } else if (!dataFolder.empty()) {
-    request.initialFolder = dataFolder;
-    request.presetName = platform::Combine(dataFolder, preset);
-  }
-  request.title = title;
-  request.defaultExtension = defaultExtension;
-  const platform::FileDialogResult result = platform::UI().FileDialog(request);
-  if (!result.accepted || result.paths.empty()) return std::string();
-  // A longer path would not fit the program's name buffer.
-  if (result.paths.front().size() > 259) return std::string();
-  return result.paths.front();
-}
-
-}  // namespace
-
 void TXLAWindow::CmSaveFitData() {
   if (Road().updateSavedFitParameters) Road().updateSavedFitParameters();
   DialogOpen = true;
   const std::string fitPreset = DefaultFitDataName();
-  std::string name = AskSaveName(*this, fitPreset, "save fitted data as");
+  std::string name = AskSaveFile(LoadFileDialog, {"save fitted data as", fitPreset, SaveFolderFor(fitPreset)});
   if (!name.empty()) {
     bool convert = false;
     if (CurrentDataTypeFlags().intensity)
@@ -60,7 +31,9 @@ void TXLAWindow::CmSaveFitData() {
     // The residuals are offered in the folder the fitted data just went to.
     platform::PathParts resParts = platform::SplitPath(DefaultResidualsName());
     resParts.folder = fitParts.folder;
-    const std::string residuals = AskSaveName(*this, platform::JoinPath(resParts), "save residuals as");
+    const std::string resPreset = platform::JoinPath(resParts);
+    const std::string residuals =
+        AskSaveFile(LoadFileDialog, {"save residuals as", resPreset, SaveFolderFor(resPreset)});
     if (!residuals.empty()) SaveResidualFiles(residuals);
     platform::PathParts parParts = fitParts;
     if (CurrentScanSet().oldFileNameConvention) {
@@ -68,8 +41,9 @@ void TXLAWindow::CmSaveFitData() {
     } else {
       parParts.name = "fitparams";
     }
+    const std::string parPreset = platform::JoinPath(parParts);
     const std::string parameters =
-        AskSaveName(*this, platform::JoinPath(parParts), "save some fit parameters as");
+        AskSaveFile(LoadFileDialog, {"save some fit parameters as", parPreset, SaveFolderFor(parPreset)});
     if (!parameters.empty()) {
       Road().saveParametersToFile(parameters);
       WindowFlags().UnsavedFit = false;
@@ -83,7 +57,7 @@ void TXLAWindow::CmSaveFitData() {
 void TXLAWindow::CmSaveEquilibriumData() {
   if (!LammSettings().OptionToggle223) return;
   DialogOpen = true;
-  const std::string name = AskSaveName(*this, "eq.rxx", "save equilibrium data as");
+  const std::string name = AskSaveFile(LoadFileDialog, {"save equilibrium data as", "eq.rxx", SaveFolderFor("eq.rxx")});
   DialogOpen = false;
   if (!name.empty()) SaveEquilibriumScan(name);
 }
@@ -91,11 +65,15 @@ void TXLAWindow::CmSaveEquilibriumData() {
 void TXLAWindow::CmSaveNoiseInFile() {
   DialogOpen = true;
   if (gFitEngineState.fitTINoise) {
-    const std::string ti = AskSaveName(*this, DefaultTINoiseName(), "save time independent noise component as");
+    const std::string preset = DefaultTINoiseName();
+    const std::string ti =
+        AskSaveFile(LoadFileDialog, {"save time independent noise component as", preset, SaveFolderFor(preset)});
     if (!ti.empty()) SaveTINoiseFile(ti);
   }
   if (gModelParams.riNoiseFit) {
-    const std::string ri = AskSaveName(*this, DefaultRINoiseName(), "save radial independent noise component as");
+    const std::string preset = DefaultRINoiseName();
+    const std::string ri =
+        AskSaveFile(LoadFileDialog, {"save radial independent noise component as", preset, SaveFolderFor(preset)});
     if (!ri.empty()) SaveRINoiseFile(ri);
   }
   DialogOpen = false;
@@ -117,7 +95,8 @@ void TXLAWindow::CmSubtractNoiseFromEqData() {
     return;
   }
   const std::string scan = source.paths.front();
-  const std::string target = AskSaveName(*this, DefaultCorrectedEqName(scan), "save corrected data as");
+  const std::string preset = DefaultCorrectedEqName(scan);
+  const std::string target = AskSaveFile(LoadFileDialog, {"save corrected data as", preset, SaveFolderFor(preset)});
   if (!target.empty()) {
     Frame().SetCursor(platform::CursorKind::Wait);
     SubtractNoiseFromEqDataFiles(scan, target);

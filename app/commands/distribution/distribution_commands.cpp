@@ -87,19 +87,6 @@ void SetPlotRanges(TXLAWindow& w, const ZoomRange& z) {
   w.Frame().Invalidate(true);
 }
 
-// The save-file dialog with the extension "dat"; false when cancelled.
-bool AskSavePath(const char* title, const char* presetName, std::string& path) {
-  platform::FileDialogRequest request;
-  request.save = true;
-  request.title = title;
-  request.defaultExtension = "dat";
-  request.presetName = presetName;
-  const platform::FileDialogResult file = platform::UI().FileDialog(request);
-  if (!file.accepted || file.paths.empty()) return false;
-  path = file.paths.front();
-  return true;
-}
-
 // Asks one number with the current value shown; false on Cancel.
 bool AskNumber(float& value, const char* prompt, const char* caption) {
   return InputFloat(&value, value, true, prompt, caption);
@@ -366,10 +353,13 @@ void TXLAWindow::CmSaveContinuousDistribution() {
   const ModelSelectorFlags& m = F();
   CCurve* curve = DistArrays().distCurve;
   if (!(m.DistributionModel || m.SedTransformModel) || !curve) return;
-  std::string path;
-  // The title names what the distribution is over.
-  if (!AskSavePath(MassGridModel() ? "save mass distribution as" : "save distribution as", "newdat.dat", path))
-    return;
+  // The title names what the distribution is over; no filter and no start
+  // folder of its own, any path length, ".dat" added to a bare name.
+  SaveFileQuestion question{MassGridModel() ? "save mass distribution as" : "save distribution as", "newdat.dat"};
+  question.defaultExtension = "dat";
+  question.longestPath = 0;
+  const std::string path = AskSaveFile(platform::FileDialogRequest{}, question);
+  if (path.empty()) return;
   if (m.AnyCsff0Model() && platform::AskYes("", "2d distributions?")) {
     SaveMonteCarloTable(path);
     return;

@@ -56,19 +56,11 @@ bool YesNo(const char* text) {
   return platform::AskYes(kCaption, text);
 }
 
-// The scan path chosen in the save dialog (preset "0000x.ra0"), or empty.
+// The scan path chosen in the save dialog (preset "0000x.ra0"), or empty;
+// it opens beside the data loaded now, not wherever an earlier dialog was
+// left.
 std::string AskScanPath(TXLAWindow& w) {
-  platform::FileDialogRequest request = w.LoadFileDialog;
-  request.save = true;
-  request.multiSelect = false;
-  request.title = "save generated data as";
-  request.presetName = "0000x.ra0";
-  request.defaultExtension.clear();
-  // Beside the data loaded now, not wherever an earlier dialog was left.
-  if (!CurrentScanSet().dataFolder.empty()) request.initialFolder = CurrentScanSet().dataFolder;
-  const platform::FileDialogResult result = platform::UI().FileDialog(request);
-  if (!result.accepted || result.paths.empty() || result.paths.front().size() > 259) return {};
-  return result.paths.front();
+  return AskSaveFile(w.LoadFileDialog, {"save generated data as", "0000x.ra0", SaveFolderFor("0000x.ra0")});
 }
 
 // The acceleration question: -1 without a run-up phase or on Cancel.

@@ -40,18 +40,12 @@ bool AskAxis(TXLAWindow& w, const char* title, const AxisPrompts& p, ContourAxis
   return ContourNodeCount(axis.from, axis.to, axis.step) >= 1;
 }
 
+// The window's dialog without its scan-file filters.
 bool AskFile(TXLAWindow& w, const char* presetName, std::string& path) {
-  platform::FileDialogRequest request = w.LoadFileDialog;
-  request.save = true;
-  request.multiSelect = false;
-  request.title = "save generated data as";
-  request.filters.clear();
-  request.presetName = presetName;
-  request.defaultExtension.clear();
-  const platform::FileDialogResult result = platform::UI().FileDialog(request);
-  if (!result.accepted || result.paths.empty() || result.paths.front().size() > 259) return false;
-  path = result.paths.front();
-  return true;
+  platform::FileDialogRequest unfiltered = w.LoadFileDialog;
+  unfiltered.filters.clear();
+  path = AskSaveFile(unfiltered, {"save generated data as", presetName});
+  return !path.empty();
 }
 
 // The level and the start node, asked under one caption.
