@@ -6,11 +6,11 @@
 
 #include "fit/fit_host.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
-#include "fit/static_grid_lamm.h"
 #include "lamm/element_integrals.h"
+#include "lamm/global/static_grid_lamm.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "models/reacting/hetero_association_step.h"
 #include "models/reacting/mass_action.h"

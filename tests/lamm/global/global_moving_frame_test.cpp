@@ -6,13 +6,13 @@
 #include <cmath>
 #include <vector>
 
-#include "fit/global_moving_frame.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/species_simulation.h"
-#include "fit_test_support.h"
+#include "lamm/global/global_moving_frame.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/moving_frame_core.h"
+#include "tests/fit/fit_test_support.h"
 #include "tests/lamm/lamm_test_support.h"
 
 namespace {
