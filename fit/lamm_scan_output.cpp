@@ -25,7 +25,7 @@
 namespace {
 
 void DrawAt(int y, const char* text) {
-  FitHost* w = CurrentLammRunState().progressWindow;
+  LammProgressWindow* w = CurrentLammRunState().progressWindow;
   if (w) w->DrawText(10, y, text);
 }
 

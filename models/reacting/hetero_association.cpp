@@ -59,7 +59,7 @@ int FluxTableRows(int N, int rows[30]) {
 // One table row per node, the node number padded as the layout wants it.
 void DrawFluxTable(bool provisional) {
   LammRunState& rs = CurrentLammRunState();
-  FitHost* w = rs.progressWindow;
+  LammProgressWindow* w = rs.progressWindow;
   if (!w) return;  // nobody to show it to, nobody to wait for
   HeteroAssociationState& st = CurrentHeteroAssociationState();
   HeteroAssociationArrays h;
