@@ -1,5 +1,6 @@
 #include "lamm/global/global_moving_frame.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "data/rotor_speed_profile.h"
@@ -10,6 +11,7 @@
 #include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/moving_frame_core.h"
+#include "lamm/quiet_steps.h"
 
 namespace {
 
@@ -315,7 +317,7 @@ void SimulateMovingFrameLamm() {
     gControl.first = gControl.start = true;
   }
   SetupDepletionStopTest();
-  int quiet = 0;
+  CQuietSteps quiet;
   const int N = gCore.N;
   while (rs.running && !st.singularMatrixError && !st.discretizationError) {
     const double before = rs.dt;
@@ -348,11 +350,8 @@ void SimulateMovingFrameLamm() {
       StopAndDeliverRemainingScans();
       break;
     }
-    if (before >= 30) {
-      quiet = change < st.equilibriumThreshold ? quiet + 1 : 0;
-      if (quiet > 10) StopAndDeliverRemainingScans();
-    } else {
-      quiet = 0;
-    }
+    const double remaining = std::max(0.0, hooks.lastScanTime() - rs.t);
+    if (quiet.Count(IsQuietStep(before, change, st.equilibriumThreshold, remaining)))
+      StopAndDeliverRemainingScans();
   }
 }
