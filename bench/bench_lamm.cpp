@@ -11,21 +11,21 @@
 #include <cmath>
 #include <vector>
 
+#include "bench_solver_scans.h"
 #include "data/scan_set.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/species_simulation.h"
-#include "fit/static_grid_lamm.h"
 #include "lamm/element_integrals.h"
-#include "numerics/arrays.h"
+#include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/lamm_threads.h"
 #include "models/reacting/hetero_association.h"
 #include "models/reacting/hetero_association_step.h"
+#include "numerics/arrays.h"
 #include "platform/input_events.h"
-#include "bench_solver_scans.h"
 
 namespace {
 

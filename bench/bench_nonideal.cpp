@@ -15,19 +15,19 @@
 #include <vector>
 
 #include "data/scan_set.h"
-#include "fit/conc_dependent_coefficients.h"
-#include "fit/conc_dependent_lamm.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "fit/nonideal_moving_frame.h"
 #include "fit/species_simulation.h"
-#include "numerics/arrays.h"
+#include "lamm/global/conc_dependent_coefficients.h"
+#include "lamm/global/conc_dependent_lamm.h"
+#include "lamm/global/nonideal_moving_frame.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_nonideal.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/lamm_threads.h"
+#include "numerics/arrays.h"
 #include "platform/input_events.h"
 
 namespace {

@@ -9,17 +9,17 @@
 
 #include <vector>
 
+#include "bench_solver_scans.h"
 #include "data/scan_set.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/solvent_gradient.h"
 #include "fit/species_simulation.h"
-#include "fit/static_grid_lamm.h"
+#include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
-#include "bench_solver_scans.h"
 
 namespace {
 

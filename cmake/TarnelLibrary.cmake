@@ -38,6 +38,8 @@ endif()
 function(tarnel_tests folder)
   cmake_parse_arguments(ARG "EVERY_KERNEL" "" "DEPS" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  # A subfolder's program is named with underscores: lamm/global -> test_lamm_global.
+  string(REPLACE "/" "_" folder ${folder})
   if(_sources)
     add_executable(test_${folder} ${_sources})
     target_link_libraries(test_${folder} PRIVATE ${ARG_DEPS} GTest::gtest tarnel_test_main Threads::Threads)

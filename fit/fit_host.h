@@ -7,12 +7,13 @@
 // their display of the best vertex.
 #include <string>
 
+#include "lamm/lamm_run_state.h"
 #include "platform/fit_progress.h"
 #include "platform/user_interface.h"
 
 struct FitReportInputs;
 
-class FitHost {
+class FitHost : public LammProgressWindow {
  public:
   virtual ~FitHost() = default;
 
@@ -32,7 +33,7 @@ class FitHost {
   // Main window drawing switch: progress lines and the fit report are drawn.
   virtual bool DrawingEnabled() const { return true; }
   // Text straight into the main window's client area at pixel (x, y).
-  virtual void DrawText(int x, int y, const std::string& text) {
+  void DrawText(int x, int y, const std::string& text) override {
     (void)x;
     (void)y;
     (void)text;

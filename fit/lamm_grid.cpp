@@ -1,13 +1,15 @@
 #include "fit/lamm_grid.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
 
 #include "data/scan_set.h"
-#include "lamm/lamm_run_state.h"
+#include "fit/global_lamm_connection.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/brent_root.h"
 
@@ -92,6 +94,7 @@ void FreeLammArrays() {
 }
 
 bool AllocLammArrays() {
+  ConnectGlobalLammSolvers();
   LammGrid& g = CurrentLammGrid();
   const LammSolverSettings& st = LammSettings();
   const bool movingHat = st.movingHatAlgorithm != 0;
@@ -308,4 +311,85 @@ bool AllocCosoluteArrays() {
   c.CosoluteArraysAllocated = 1;
   c.CosoluteArraysSize = n;
   return true;
+}
+
+int ElectrophoresisGridSize(double v, double D, int inUse) {
+  constexpr double kMaxNodes = 20000;
+  const LammSolverSettings& st = LammSettings();
+  const ScanSet& ss = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  const double L = mp.bottom - mp.meniscus;
+  if (!(L > 0) || !(D > 0)) return std::max(3, inUse);
+  double n = std::ceil(L * std::fabs(v) * 1e-4 / (2.0 * D)) + 1;
+  if (st.automaticGridSize && ss.count >= 1) {
+    const ScanRecord& first = ss.records[ss.order[1]];
+    const double t0 = mp.startTimeFit || mp.startTime != 0.0f ? mp.startTime : 0.0;
+    const double t = std::max((st.rampRotorSpeed ? first.time : first.timeRead) - t0, 1.0);
+    const double width = std::max(std::sqrt(D * t), 1e-4);
+    n = std::max(n, std::clamp(std::floor(L * st.pointsPerSigma / width), static_cast<double>(st.gridSizeLowerLimit),
+                               static_cast<double>(st.gridSizeUpperLimit)));
+  } else {
+    n = std::max(n, static_cast<double>(inUse));
+  }
+  return static_cast<int>(std::clamp(n, 3.0, kMaxNodes));
+}
+
+std::vector<double> MobilityKernelRadii(double v, double D, int inUse) {
+  const LammSolverSettings& st = LammSettings();
+  const ModelParams& mp = gModelParams;
+  const double m = mp.meniscus, b = mp.bottom, L = b - m;
+  const double speed = std::fabs(v) * 1e-4;
+  // The spacing of the width rule of ElectrophoresisGridSize.
+  double nWidth = inUse;
+  const ScanSet& ss = CurrentScanSet();
+  if (st.automaticGridSize && ss.count >= 1) {
+    const ScanRecord& first = ss.records[ss.order[1]];
+    const double t0 = mp.startTimeFit || mp.startTime != 0.0f ? mp.startTime : 0.0;
+    const double t = std::max((st.rampRotorSpeed ? first.time : first.timeRead) - t0, 1.0);
+    const double width = std::max(std::sqrt(D * t), 1e-4);
+    nWidth = std::clamp(std::floor(L * st.pointsPerSigma / width), static_cast<double>(st.gridSizeLowerLimit),
+                        static_cast<double>(st.gridSizeUpperLimit));
+  }
+  nWidth = std::clamp(nWidth, 3.0, 20000.0);
+  const double hWidth = L / (nWidth - 1);
+  std::vector<double> r;
+  if (!(L > 0) || !(D > 0) || !(speed > 0)) {
+    const int n = static_cast<int>(nWidth);
+    r.assign(static_cast<size_t>(n) + 1, 0.0);
+    for (int i = 1; i <= n; ++i) r[i] = m + (i - 1) * L / (n - 1);
+    r[n] = b;
+    return r;
+  }
+  const double hPeclet = 2 * D / speed;
+  const double hFinest = std::min(hPeclet, hWidth);
+  const double hLayer = std::min(hFinest, 0.25 * hPeclet);
+  const double hCoarsest = L / std::max(2.0, st.gridSizeLowerLimit - 1.0);
+  // 0.7 of the width rule's nodes per width where the boundary passes: the
+  // lag of the steps (2e-3 of the loading) outweighs what the spacing then
+  // adds (2e-4), and the solve costs as much less.
+  const double pps = 0.7 * std::max(1.0, static_cast<double>(st.pointsPerSigma));
+  // At distance d from the end the boundary leaves, the boundary arrives at
+  // the age d / v with the width sqrt(D d / v); at distance e from the end
+  // it piles up at, the layer is D / v thick.
+  // The layer's grading holds at the far end of each element: h = hLayer +
+  // 0.2 (e - h), so that no element near the pile-up is coarser than its rule.
+  auto spacing = [&](double d, double e) {
+    const double aged = std::sqrt(D * d / speed) / pps;
+    return std::min({std::max(hFinest, aged), (hLayer + 0.2 * e) / 1.2, hCoarsest});
+  };
+  std::vector<double> x{0.0};
+  while (x.back() < L && x.size() < 20000) {
+    const double d = x.back();
+    x.push_back(d + spacing(d, std::max(0.0, L - d)));
+  }
+  const double scale = L / x.back();
+  const int n = static_cast<int>(x.size());
+  r.assign(static_cast<size_t>(n) + 1, 0.0);
+  for (int i = 1; i <= n; ++i) {
+    const double d = x[static_cast<size_t>(i - 1)] * scale;
+    r[v >= 0 ? i : n + 1 - i] = v >= 0 ? m + d : b - d;
+  }
+  r[1] = m;
+  r[n] = b;
+  return r;
 }

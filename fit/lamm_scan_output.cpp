@@ -7,25 +7,25 @@
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/global_moving_frame.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/signal_shapes.h"
 #include "fit/solvent_gradient.h"
+#include "lamm/global/global_moving_frame.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
-#include "platform/error_box.h"
 #include "numerics/regrid.h"
-#include "fit/signal_shapes.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 namespace {
 
 void DrawAt(int y, const char* text) {
-  FitHost* w = CurrentLammRunState().progressWindow;
+  LammProgressWindow* w = CurrentLammRunState().progressWindow;
   if (w) w->DrawText(10, y, text);
 }
 

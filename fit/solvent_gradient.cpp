@@ -4,16 +4,16 @@
 #include <cmath>
 
 #include "data/scan_set.h"
+#include "fit/fit_vector.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "fit/static_grid_lamm.h"
-#include "fit/conc_dependent_coefficients.h"
-#include "fit/fit_vector.h"
 #include "lamm/element_integrals.h"
+#include "lamm/global/conc_dependent_coefficients.h"
+#include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/solver_display.h"
 #include "numerics/cvector.h"
@@ -29,11 +29,6 @@ double FirstScanRpm() {
   return CurrentLammRunState().rpm;
 }
 }  // namespace
-
-SolventGradientSettings& CurrentSolventGradientSettings() {
-  static SolventGradientSettings settings;
-  return settings;
-}
 
 bool ReadCoefficientList(const std::string& path, std::vector<double>& out) {
   out.clear();
@@ -75,11 +70,6 @@ std::string SolventGradientProblem(const SolventGradientSettings& sg, double vba
     if (!sg.NonidealCosolute && !(sg.CosoluteD > 0)) return "the cosolute's D must be positive";
   }
   return {};
-}
-
-LocalSolventFactors& CurrentLocalSolventFactors() {
-  static LocalSolventFactors factors;
-  return factors;
 }
 
 void InitLocalSDFactors(const double* r, int N) {
@@ -268,11 +258,6 @@ void InstallSolventGradientHooks() {
 }
 
 // ------------------------------------------------------------ cosolute
-
-CosoluteState& CurrentCosolute() {
-  static CosoluteState state;
-  return state;
-}
 
 void ResetSolventListNotes() {
   gListProblemShown = false;

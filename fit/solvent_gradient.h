@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "lamm/global/global_solvent.h"
 #include "lamm/solvent_model.h"
 
-SolventGradientSettings& CurrentSolventGradientSettings();
 
 // Reads one coefficient per line into a 1-based vector; false (and empty)
 // when the file cannot be read.
@@ -28,8 +28,6 @@ double StandardConditionsSFactor(const SolventGradientSettings& sg, double vbar)
 // message to show; empty when they can be used.
 std::string SolventGradientProblem(const SolventGradientSettings& sg, double vbar);
 
-// Per-node factors of the global solvers' species grid.
-LocalSolventFactors& CurrentLocalSolventFactors();
 // Fills e and q for the current settings, vbar of the solution conditions,
 // the meniscus of the model and the rotor speed of the first scan.
 void InitLocalSDFactors(const double* r, int N);
@@ -76,8 +74,6 @@ void ProvideSolventFitOptions(FitOptionEntries& entries);
 void InstallSolventGradientHooks();
 
 // ------------------------------------------------------------ cosolute
-// The global solvers' cosolute.
-CosoluteState& CurrentCosolute();
 // Start profile and coefficients; false when the run cannot go on (a list
 // file is missing: reported once, and the run is stopped).
 bool InitCosoluteGradient();

@@ -12,9 +12,7 @@
 #include "fit/dls_kernels.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/global_moving_frame.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
@@ -23,8 +21,10 @@
 #include "fit/simulation_errors.h"
 #include "fit/simulation_switches.h"
 #include "fit/solvent_gradient.h"
-#include "fit/static_grid_lamm.h"
+#include "lamm/global/global_moving_frame.h"
+#include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/constants.h"
@@ -32,7 +32,6 @@
 #include "platform/input_events.h"
 
 unsigned char gFaxenApproximation = 0;
-unsigned char gSteepBoundary = 0;
 int gDlsSpeciesCount = 0;
 
 namespace {

@@ -12,9 +12,6 @@ class FitHost;
 
 // "Simulate Non-Interacting Species with Faxen Approximation" is selected.
 extern unsigned char gFaxenApproximation;
-// Set by the per-species evaluation: the current species forms a steep
-// equilibrium gradient (no grid adaptation).
-extern unsigned char gSteepBoundary;
 
 // Number of slots the last evaluation of DLS data computed.
 extern int gDlsSpeciesCount;

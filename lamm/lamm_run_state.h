@@ -5,8 +5,15 @@
 // before each solve, advanced by the solver and by the scan output.
 // Units: s in Svedberg, D in cm^2/s, rpm, rpm/s, times in s.
 #include <cstdint>
+#include <string>
 
-class FitHost;
+// Where a solve's progress lines go (the model evaluation's window): text
+// at pixel (x, y) of the main window's client area.
+class LammProgressWindow {
+ public:
+  virtual ~LammProgressWindow() = default;
+  virtual void DrawText(int x, int y, const std::string& text) = 0;
+};
 
 struct LammRunState {
   // Species and frame.
@@ -38,7 +45,7 @@ struct LammRunState {
   double nextScanTime = 0.0;
   std::int32_t species = 1;
   std::uint8_t continueAfterLastScan = 0;
-  FitHost* progressWindow = nullptr;  // receives the progress texts; null: none
+  LammProgressWindow* progressWindow = nullptr;  // receives the progress texts; null: none
   // When set, the profiles go onto the common grid into gridOutput[j]
   // (scan j, 1-based) instead of the models or the species' curves.
   float** gridOutput = nullptr;

@@ -14,7 +14,7 @@
 #include "fit/lamm_grid.h"
 #include "fit/model_selector.h"
 #include "fit/scan_times.h"
-#include "fit/static_grid_lamm.h"
+#include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_settings.h"
 #include "platform/error_box.h"
 #include "platform/program_paths.h"

@@ -6,12 +6,13 @@
 
 #include "fit/fit_host.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
-#include "fit/static_grid_lamm.h"
 #include "lamm/element_integrals.h"
+#include "lamm/global/static_grid_lamm.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/quiet_steps.h"
 #include "models/reacting/hetero_association_step.h"
 #include "models/reacting/mass_action.h"
 #include "numerics/constants.h"
@@ -59,7 +60,7 @@ int FluxTableRows(int N, int rows[30]) {
 // One table row per node, the node number padded as the layout wants it.
 void DrawFluxTable(bool provisional) {
   LammRunState& rs = CurrentLammRunState();
-  FitHost* w = rs.progressWindow;
+  LammProgressWindow* w = rs.progressWindow;
   if (!w) return;  // nobody to show it to, nobody to wait for
   HeteroAssociationState& st = CurrentHeteroAssociationState();
   HeteroAssociationArrays h;
@@ -307,17 +308,15 @@ void SimulateHeteroAssociationLamm() {
   st.dtFix = settings.workingMaxDcOverC > 0 ? settings.workingMaxDcOverC : 1.0;
   if (st.dtFix >= st.framePeriod) st.dtFix = st.framePeriod;
   rs.dt = 1.0;
-  int stalled = 0;
+  CQuietSteps quiet;
   while (rs.running) {
     if (settings.singularMatrixError || settings.discretizationError || platform::StopFlag()) break;
     const double before = rs.dt;
     const double value = HeteroAssociationStepControl();
     if (settings.singularMatrixError || settings.discretizationError) break;
     ShowSimulationProgress(value);
-    if (before >= 30 && value / before < settings.equilibriumThreshold) {
-      if (++stalled > 10) StopAndDeliverRemainingScans();
-    } else {
-      stalled = 0;
-    }
+    const double remaining = std::max(0.0, LastScanTime() - rs.t);
+    if (quiet.Count(IsQuietStep(before, value / before, settings.equilibriumThreshold, remaining)))
+      StopAndDeliverRemainingScans();
   }
 }

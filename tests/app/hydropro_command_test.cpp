@@ -143,6 +143,26 @@ TEST_F(HydroProCommand, AMissingProgramIsNamedWithItsFolder) {
   }
 }
 
+TEST_F(HydroProCommand, ALocatedProgramIsCopiedWholeIntoTheProgramFolderAndRuns) {
+  // The program chosen elsewhere takes the place of a cut leftover of an
+  // earlier copy only once it stands whole, and keeps its right to run.
+  const fs::path elsewhere = dir_ / "downloads";
+  fs::create_directories(elsewhere);
+  std::ofstream(elsewhere / "hydropro") << kResults;
+  fs::permissions(elsewhere / "hydropro", fs::perms::owner_all);
+  std::ofstream(dir_ / "hydropro.copying") << "#!/bin/sh\n";  // cut short by a crash
+  Structure("teststruct.pdb");
+  ui_->ExpectFiles("please locate the file \"hydropro\"", {true, {(elsewhere / "hydropro").string()}});
+  Defaults();
+  window_->Dispatch(876);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(Read(dir_ / "hydropro"), kResults);
+  EXPECT_NE(fs::status(dir_ / "hydropro").permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_FALSE(fs::exists(dir_ / "hydropro.copying"));
+  EXPECT_TRUE(fs::exists(dir_ / "HydroPro" / "teststruct" / "teststruct.res"));
+  EXPECT_EQ(ui_->transcript.back().caption, "HYDROPRO RESULTS");
+}
+
 TEST_F(HydroProCommand, TheGuideAndPaperAreOfferedOnlyWithAnAddressAndDefaultToNo) {
   WriteProgram(kResults);
   Structure("teststruct.pdb");

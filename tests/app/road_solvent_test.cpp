@@ -3,10 +3,10 @@
 #include <cmath>
 #include <fstream>
 
-#include "fit/conc_dependent_coefficients.h"
+#include "distributions/conti_parameters.h"
 #include "fit/fit_engine_state.h"
 #include "fit/solvent_gradient.h"
-#include "distributions/conti_parameters.h"
+#include "lamm/global/conc_dependent_coefficients.h"
 #include "road_support.h"
 
 namespace {

@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "app/dialogs/form_dialog.h"
 #include "app/commands/options/solvent_commands.h"
+#include "app/dialogs/form_dialog.h"
 #include "app_fixture.h"
-#include "fit/conc_dependent_coefficients.h"
+#include "distributions/conti_parameters.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_vector.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/solvent_gradient.h"
-#include "distributions/conti_parameters.h"
+#include "lamm/global/conc_dependent_coefficients.h"
 
 namespace {
 

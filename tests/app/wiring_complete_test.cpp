@@ -10,10 +10,10 @@
 #include <typeinfo>
 #include <vector>
 
-#include "app/startup/main_window_host.h"
 #include "app/plot_input/marker_moves.h"
-#include "app/window/road_services.h"
+#include "app/startup/main_window_host.h"
 #include "app/startup/startup.h"
+#include "app/window/road_services.h"
 #include "data/load_hooks.h"
 #include "data/mouse_actions.h"
 #include "data/scan_repair_hooks.h"
@@ -26,7 +26,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
-#include "fit/static_grid_lamm.h"
+#include "lamm/global/static_grid_lamm.h"
 #include "lamm/solver_display.h"
 #include "models/buffer/buffer_sedimentation.h"
 #include "plot/plot_window_set.h"

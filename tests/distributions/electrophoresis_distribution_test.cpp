@@ -18,7 +18,7 @@
 #include "fit/fit_host.h"
 #include "fit/lamm_grid.h"
 #include "fit/model_evaluation.h"
-#include "fit/static_grid_lamm.h"
+#include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"

@@ -7,12 +7,12 @@
 #include <limits>
 #include <vector>
 
-#include "fit/global_moving_frame.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/species_simulation.h"
 #include "fit_test_support.h"
+#include "lamm/global/global_moving_frame.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "platform/scripted_ui.h"
 

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "fit/conc_dependent_coefficients.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/element_integrals.h"
+#include "lamm/global/conc_dependent_coefficients.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/solver_display.h"
 #include "platform/input_events.h"

@@ -175,6 +175,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Copies a file under a temporary name beside the target and renames it
+// into place, so that an interrupted copy never leaves a cut program where
+// the next run would start it. The copy keeps the source's permissions (the
+// right to run). Empty on success, else what went wrong.
+std::string CopyWhole(const std::string& from, const std::string& to) {
+  const std::string temporary = to + ".copying";
+  std::error_code ec;
+  fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::rename(temporary, to, ec);
+  if (!ec) return {};
+  std::error_code ignored;
+  fs::remove(temporary, ignored);
+  return ec.message();
+}
+
 std::string FileName(const std::string& path) { return fs::path(path).filename().string(); }
 
 // The executable in the program folder, located or copied there on request;
@@ -203,10 +218,9 @@ std::string LocateHydroPro() {
       platform::Processes().OpenUrl(HydroProConfig().downloadUrl);
     return {};
   }
-  std::error_code ec;
-  fs::copy_file(chosen.paths.front(), exe, fs::copy_options::overwrite_existing, ec);
-  if (ec) {
-    platform::Tell("ERROR", "could not copy " + chosen.paths.front() + " to " + exe + ": " + ec.message(),
+  const std::string problem = CopyWhole(chosen.paths.front(), exe);
+  if (!problem.empty()) {
+    platform::Tell("ERROR", "could not copy " + chosen.paths.front() + " to " + exe + ": " + problem,
                    platform::BoxIcon::Error);
     return {};
   }
@@ -311,9 +325,9 @@ void TXLAWindow::CmStartHydroPro() {
   }
   const std::string copiedExe = folder + "/" + FileName(exe);
   for (const auto& [from, to] : {std::pair{exe, copiedExe}, std::pair{structure, folder + "/" + FileName(structure)}}) {
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-      platform::Tell("ERROR", "could not copy " + from + " to " + to + ": " + ec.message(), platform::BoxIcon::Error);
+    const std::string problem = CopyWhole(from, to);
+    if (!problem.empty()) {
+      platform::Tell("ERROR", "could not copy " + from + " to " + to + ": " + problem, platform::BoxIcon::Error);
       return;
     }
   }

@@ -19,14 +19,6 @@
 
 namespace {
 
-
-// One number from the user, the current value shown (InputFloat's rules).
-// False on Cancel, leaving value unchanged.
-bool PromptFloat(float& value, float current, const std::string& prompt,
-                 const std::string& caption = "enter float") {
-  return InputFloat(&value, current, true, prompt.c_str(), caption.c_str());
-}
-
 template <typename Switch>
 void ToggleWithPreference(TXLAWindow& w, const char* question, Switch& sw, int command, int line) {
   sw = static_cast<Switch>(platform::AskYes("SET PREFERENCE", question));
@@ -110,8 +102,8 @@ void TXLAWindow::CmCheckElapsedTimeAgainstTimestamp() {
     SetParameterPreference(*this, 17, 1);
     CheckMenuItem(cmd::CheckElapsedTime, true);
     float tolerance = 0;
-    if (PromptFloat(tolerance, static_cast<float>(o.TimeStampTolerance),
-                    "threshold for correction factor", "SET PREFERENCE")) {
+    if (InputFloat(&tolerance, static_cast<float>(o.TimeStampTolerance), true,
+                   "threshold for correction factor", "SET PREFERENCE")) {
       o.TimeStampTolerance = tolerance;
       SetParameterPreference(*this, 18, ToleranceLine(o.TimeStampTolerance));
     }
@@ -127,13 +119,13 @@ void TXLAWindow::CmMultipleThreads() {
   if (platform::AskYes("SET PREFERENCE", "Use Multiple Threads?")) {
     Conti().multipleThreads = true;
     float n = 0;
-    if (PromptFloat(n, static_cast<float>(Conti().normalEquationThreads), "number of threads"))
+    if (InputFloat(&n, static_cast<float>(Conti().normalEquationThreads), true, "number of threads", nullptr))
       Conti().normalEquationThreads = WholeCount(n);
     else
       Conti().multipleThreads = false;
     float lamm = 0;
-    if (PromptFloat(lamm, static_cast<float>(o.LammThreadCount),
-                    "number of threads for Lamm equations"))
+    if (InputFloat(&lamm, static_cast<float>(o.LammThreadCount), true, "number of threads for Lamm equations",
+                   nullptr))
       SetLammEquationThreads(WholeCount(lamm));
     else
       SetLammEquationThreads(1);
@@ -163,8 +155,8 @@ void TXLAWindow::CmChangeFitUpdatingPreferences() {
   if (o.FitRedrawDataPlot || o.FitRedrawResidualsPlot || o.FitRedrawResidualsBitmap ||
       o.FitRedrawDistributionPlot) {
     float interval = 0;
-    if (PromptFloat(interval, o.FitUpdateInterval, "max updating interval (sec)",
-                    "UPDATE DURING FIT") &&
+    if (InputFloat(&interval, o.FitUpdateInterval, true, "max updating interval (sec)",
+                   "UPDATE DURING FIT") &&
         interval > 0)
       o.FitUpdateInterval = interval;
   }
@@ -177,19 +169,21 @@ void TXLAWindow::CmMarquardtLevenberg() { ChooseFitMethod(*this, 3); }
 
 void TXLAWindow::CmSimulatedAnnealing() {
   float v = 0;
-  if (PromptFloat(v, gFitEngineState.annealStartTemperature, "starting 'temperature' (rel increase glob.chisq)")) {
+  if (InputFloat(&v, gFitEngineState.annealStartTemperature, true,
+                 "starting 'temperature' (rel increase glob.chisq)", nullptr)) {
     gFitEngineState.annealStartTemperature = v;
     gFitEngineState.annealTemperature = v;
   }
-  if (PromptFloat(v, static_cast<float>(gFitEngineState.annealSteps), "# of temperature steps"))
+  if (InputFloat(&v, static_cast<float>(gFitEngineState.annealSteps), true, "# of temperature steps",
+                 nullptr))
     gFitEngineState.annealSteps = WholeCount(v, 1.0e9);
-  if (PromptFloat(v, static_cast<float>(gFitEngineState.annealIterations),
-                  "# of iterations per temperature"))
+  if (InputFloat(&v, static_cast<float>(gFitEngineState.annealIterations), true,
+                 "# of iterations per temperature", nullptr))
     gFitEngineState.annealIterations = WholeCount(v, 1.0e9);
   FitEngineState& f = gFitEngineState;
   const float finalMethod = f.annealFinalMarquardt ? 1.0f : f.annealFinalSimplex ? 2.0f : 0.0f;
-  if (PromptFloat(v, finalMethod, "final ML (1), Simplex (2), or none (0)",
-                  "Fit With Simulated Annealing")) {
+  if (InputFloat(&v, finalMethod, true, "final ML (1), Simplex (2), or none (0)",
+                 "Fit With Simulated Annealing")) {
     f.annealFinalMarquardt = v == 1.0f;
     f.annealFinalSimplex = v == 2.0f;
   }

@@ -1,19 +1,18 @@
 // Static-grid concentration-dependent Lamm solver on the global arrays
 // (equations in the header).
-#include "fit/conc_dependent_lamm.h"
+#include "lamm/global/conc_dependent_lamm.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "data/rotor_speed_profile.h"
-#include "fit/conc_dependent_coefficients.h"
-#include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
-#include "fit/lamm_scan_output.h"
-#include "fit/model_params.h"
-#include "fit/static_grid_lamm.h"
 #include "lamm/fe_integrals.h"
+#include "lamm/global/conc_dependent_coefficients.h"
+#include "lamm/global/global_lamm_hooks.h"
+#include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_conc_dependent.h"
+#include "lamm/lamm_grid_arrays.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/quiet_steps.h"
 #include "numerics/constants.h"
@@ -54,8 +53,8 @@ void Bind() {
   LammGrid& g = CurrentLammGrid();
   StaticTwin& T = gTwin;
   T.N = g.AllocatedGridSize;
-  T.m = gModelParams.meniscus;
-  T.b = gModelParams.bottom;
+  T.m = CurrentGlobalLammHooks().meniscus();
+  T.b = CurrentGlobalLammHooks().bottom();
   T.h = (T.b - T.m) / (T.N - 1);
   T.r = g.Radius;
   T.c = g.Concentration;
@@ -354,11 +353,11 @@ int SimulateConcDependentLamm() {
   T.ctl.dtMax = 1000.0;
   T.fixed = st.fixedTimeStep != 0;
   if (T.fixed) rs.dt = st.workingMaxDcOverC;  // the fixed step itself
-  const double lastScan = LastScanTime();
+  const double lastScan = CurrentGlobalLammHooks().lastScanTime();
   CQuietSteps quiet;
   while (rs.running && !Failed()) {
     const double rate = LammStepConcDependent();
-    ShowSimulationProgress(rate);
+    CurrentGlobalLammHooks().stepDone(rate);
     if (Failed()) break;
     // Eleven long steps in a row that hardly change anything: equilibrium.
     // Only a rate that could not change the profile noticeably before the

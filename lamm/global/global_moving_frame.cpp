@@ -1,16 +1,17 @@
-#include "fit/global_moving_frame.h"
+#include "lamm/global/global_moving_frame.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "data/rotor_speed_profile.h"
-#include "fit/lamm_grid.h"
+#include "lamm/global/global_lamm_hooks.h"
+#include "lamm/global/global_solvent.h"
+#include "lamm/global/static_grid_lamm.h"
+#include "lamm/lamm_grid_arrays.h"
 #include "lamm/lamm_run_state.h"
-#include "fit/lamm_scan_output.h"
-#include "fit/model_params.h"
-#include "fit/solvent_gradient.h"
-#include "fit/static_grid_lamm.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/moving_frame_core.h"
+#include "lamm/quiet_steps.h"
 
 namespace {
 
@@ -33,12 +34,13 @@ void BindCore() {
   const LammRunState& rs = CurrentLammRunState();
   CMovingFrameCore& f = gCore;
   f.N = g.AllocatedGridSize;
-  f.meniscus = gModelParams.meniscus;
-  f.bottom = gModelParams.bottom;
+  const GlobalLammHooks& hooks = CurrentGlobalLammHooks();
+  f.meniscus = hooks.meniscus();
+  f.bottom = hooks.bottom();
   // The frame moves with the species in the buffer; its s and D are held
   // at 20 degC water while the inhomogeneous solvent is on.
-  f.s = BufferSedimentationCoefficient(rs.s);
-  f.D = BufferDiffusionCoefficient(rs.D);
+  f.s = hooks.bufferSedimentation(rs.s);
+  f.D = hooks.bufferDiffusion(rs.D);
   f.sStar = rs.sStar;
   f.steep = false;
   f.quiet = false;
@@ -283,7 +285,8 @@ void SimulateMovingFrameLamm() {
   LammSolverSettings& st = LammSettings();
   LammRunState& rs = CurrentLammRunState();
   st.fixedTimeStep = 1;
-  rs.sStar = st.automaticSGrid ? BufferSedimentationCoefficient(rs.s) : st.gridS;
+  const GlobalLammHooks& hooks = CurrentGlobalLammHooks();
+  rs.sStar = st.automaticSGrid ? hooks.bufferSedimentation(rs.s) : st.gridS;
   // A slow frame takes fixed steps of a tenth of its period; the working
   // setting itself stays as the user left it for the next species.
   double maxDc = st.workingMaxDcOverC;
@@ -301,10 +304,10 @@ void SimulateMovingFrameLamm() {
   const bool dynamic = cosolute && sg.DynamicGradient;
   if (gCore.solvent) {
     gCore.SetupGrid(rs.rpm, rs.t);
-    InitLocalSDFactorsRelativeToBuffer(gCore.xi, gCore.N);
+    hooks.initFrameSolventFactors(gCore.xi, gCore.N);
   }
   gCore.Assemble(rs.rpm, rs.t);
-  if (cosolute && !InitCosoluteGradient()) return;
+  if (cosolute && !hooks.initCosolute()) return;
   rs.dt = 1.0;
   gControl.initialStep = rs.sStar != 0 ? maxDc * gCore.period : maxDc;
   if (gControl.initialStep >= gCore.period) {
@@ -314,23 +317,22 @@ void SimulateMovingFrameLamm() {
     gControl.first = gControl.start = true;
   }
   SetupDepletionStopTest();
-  int quiet = 0;
+  CQuietSteps quiet;
   const int N = gCore.N;
   while (rs.running && !st.singularMatrixError && !st.discretizationError) {
     const double before = rs.dt;
-    if (cosolute) SetCosoluteTime(rs.t);
+    if (cosolute) hooks.setCosoluteTime(rs.t);
     double change = LammStepMovingFrame();
     if (st.singularMatrixError) break;
     if (cosolute) {
-      StepCosoluteGradient();
+      hooks.stepCosolute();
       if (!rs.running || st.singularMatrixError) break;
       if (dynamic) {
         // The factors of the next step: the cosolute halfway through it,
         // where the nodes are halfway through it.
         const double half = 0.5 * rs.dt;
         gCore.UpdateRadii(rs.t + half);
-        CurrentLocalSolventFactors().UpdateFrom(sg, gSolutionConditions.vbar, CurrentCosolute(),
-                                                gCore.r, gCore.xi, gCore.N, half);
+        hooks.updateFrameSolventFactors(gCore.r, gCore.xi, gCore.N, half);
         gCore.UpdateRadii(rs.t);
         gCore.UpdateSolventTerms(rs.rpm);
       }
@@ -342,17 +344,14 @@ void SimulateMovingFrameLamm() {
         break;
       }
     if (st.discretizationError) break;
-    ShowSimulationProgress(change);
+    hooks.stepDone(change);
     change /= before;
     if (rs.running && IsDepletionStopReached()) {
       StopAndDeliverRemainingScans();
       break;
     }
-    if (before >= 30) {
-      quiet = change < st.equilibriumThreshold ? quiet + 1 : 0;
-      if (quiet > 10) StopAndDeliverRemainingScans();
-    } else {
-      quiet = 0;
-    }
+    const double remaining = std::max(0.0, hooks.lastScanTime() - rs.t);
+    if (quiet.Count(IsQuietStep(before, change, st.equilibriumThreshold, remaining)))
+      StopAndDeliverRemainingScans();
   }
 }

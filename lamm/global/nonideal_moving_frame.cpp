@@ -2,21 +2,20 @@
 // header). The frame geometry, the frame shift and the amount in the cell
 // are the shared moving-frame core's; the concentration-dependent element
 // integrals, the predictor-corrector and the step rules are here.
-#include "fit/nonideal_moving_frame.h"
+#include "lamm/global/nonideal_moving_frame.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "fit/conc_dependent_coefficients.h"
-#include "fit/conc_dependent_lamm.h"
-#include "fit/global_moving_frame.h"
-#include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
-#include "fit/lamm_scan_output.h"
-#include "fit/model_params.h"
-#include "fit/static_grid_lamm.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/element_integrals.h"
+#include "lamm/global/conc_dependent_coefficients.h"
+#include "lamm/global/conc_dependent_lamm.h"
+#include "lamm/global/global_lamm_hooks.h"
+#include "lamm/global/global_moving_frame.h"
+#include "lamm/global/static_grid_lamm.h"
+#include "lamm/lamm_grid_arrays.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/moving_frame_core.h"
 #include "lamm/quiet_steps.h"
@@ -88,8 +87,8 @@ void Bind() {
   NonidealFrame& F = gFrame;
   CMovingFrameCore& f = Core();
   F.N = f.N = g.AllocatedGridSize;
-  f.meniscus = gModelParams.meniscus;
-  f.bottom = gModelParams.bottom;
+  f.meniscus = CurrentGlobalLammHooks().meniscus();
+  f.bottom = CurrentGlobalLammHooks().bottom();
   f.steep = false;
   f.quiet = true;
   f.xi = g.FrameRadius;
@@ -391,7 +390,7 @@ int SimulateNonidealMovingFrameLamm() {
   CQuietSteps quiet;
   while (rs.running && !Failed()) {
     const double q = NonidealMovingFrameStep();
-    ShowSimulationProgress(q);
+    CurrentGlobalLammHooks().stepDone(q);
     if (Failed()) break;
     // Here any long step that hardly changes the profile counts, however
     // long the run still has to go.

@@ -20,9 +20,7 @@
 // start region that filled up again) and LammSettings().discretizationError
 // (step length collapsed, or an overflowing profile).
 #include <functional>
-#include <vector>
 
-class FitHost;
 
 // The solvent-gradient branches of the solver: an inhomogeneous solvent with
 // per-node solvent factors, and a sedimenting cosolute. Off until set.
@@ -49,6 +47,10 @@ StaticGridSolventHooks& CurrentStaticGridSolventHooks();
 // Set by the per-species evaluation for a retry after a failed solve: a
 // small negative value at the meniscus is then reflected.
 extern unsigned char gStaticGridAfterFailedRun;
+// Set by the per-species evaluation: the current species forms a steep
+// equilibrium gradient, so that the undisturbed plateau may be cut from
+// the solve.
+extern unsigned char gSteepBoundary;
 
 // Runs the current species on the global arrays; does nothing with a
 // measured rotor-speed profile or without allocated grid arrays.
@@ -68,23 +70,6 @@ bool IsDepletionStopReached();
 // After an early stop (depletion or steady state) the scans not yet
 // delivered get the final profile; clears the run flag.
 void StopAndDeliverRemainingScans();
-
-// Nodes of an even grid from the meniscus to the bottom for a species that
-// electrophoresis drives at v (um/s) with D (cm^2/s): the element Peclet
-// number 1e-4 v h / D at most 2 (beyond it the elements ripple ahead of the
-// boundary and the early negativity test stops the solve); with the
-// automatic grid size also pointsPerSigma nodes over the boundary width
-// sqrt(D t) of the earliest scan (t from the start time; within the
-// grid-size limits), else at least `inUse`. At most 20000.
-int ElectrophoresisGridSize(double v, double D, int inUse);
-// Radii r[1..n] of the c(v) kernels' grid for velocity v (um/s) and D, with
-// a spacing that follows the boundary: where it arrives at the age t, its
-// width sqrt(D t) over 0.7 pointsPerSigma, but not finer than the element Peclet
-// limit 2 D / v nor the width rule above, nor coarser than the lower grid
-// size limit allows; graded down to the Peclet limit at the end the species
-// piles up at (the bottom for v > 0). An even grid of the width rule for
-// v = 0.
-std::vector<double> MobilityKernelRadii(double v, double D, int inUse);
 
 // Pieces of the run, exposed for the tests.
 void AssembleStaticGridMatrices(int n);

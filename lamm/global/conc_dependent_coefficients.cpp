@@ -1,4 +1,4 @@
-#include "fit/conc_dependent_coefficients.h"
+#include "lamm/global/conc_dependent_coefficients.h"
 
 #include <cmath>
 #include <limits>

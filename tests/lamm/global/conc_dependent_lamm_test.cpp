@@ -9,21 +9,21 @@
 #include <string>
 #include <vector>
 
-#include "fit/conc_dependent_coefficients.h"
-#include "fit/conc_dependent_lamm.h"
-#include "fit/global_moving_frame.h"
-#include "fit/simulation_switches.h"
-#include "fit/static_grid_lamm.h"
+#include "fit/fit_engine_state.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
-#include "fit/fit_engine_state.h"
 #include "fit/model_selector.h"
-#include "fit/nonideal_moving_frame.h"
+#include "fit/simulation_switches.h"
 #include "fit/species_simulation.h"
-#include "fit_test_support.h"
+#include "lamm/global/conc_dependent_coefficients.h"
+#include "lamm/global/conc_dependent_lamm.h"
+#include "lamm/global/global_moving_frame.h"
+#include "lamm/global/nonideal_moving_frame.h"
+#include "lamm/global/static_grid_lamm.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
+#include "tests/fit/fit_test_support.h"
 #include "tests/lamm/lamm_test_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // and sedimentation-equilibrium closed forms, electrophoresis against the
 // travelling boundary, the depletion stop against an unstopped run, and the
 // inputs it refuses.
-#include "fit/static_grid_lamm.h"
+#include "lamm/global/static_grid_lamm.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "fit/global_moving_frame.h"
 #include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
-#include "fit/model_selector.h"
 #include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "fit/solvent_gradient.h"
 #include "fit/species_simulation.h"
-#include "fit_test_support.h"
 #include "lamm/element_integrals.h"
+#include "lamm/global/global_moving_frame.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
+#include "tests/fit/fit_test_support.h"
 #include "tests/lamm/lamm_test_support.h"
 
 namespace {

@@ -1,24 +1,23 @@
-#include "fit/static_grid_lamm.h"
+#include "lamm/global/static_grid_lamm.h"
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
-#include "fit/lamm_grid.h"
-#include "lamm/lamm_run_state.h"
-#include "fit/lamm_scan_output.h"
-#include "fit/model_params.h"
-#include "fit/model_selector.h"
-#include "fit/species_simulation.h"
 #include "lamm/element_integrals.h"
+#include "lamm/global/global_lamm_hooks.h"
+#include "lamm/lamm_grid_arrays.h"
+#include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/quiet_steps.h"
 #include "numerics/constants.h"
 #include "platform/error_box.h"
 
 unsigned char gStaticGridAfterFailedRun = 0;
+unsigned char gSteepBoundary = 0;
 
 namespace {
 constexpr double kControlA = 2.0, kControlB = 1.0;   // step controller
@@ -75,20 +74,19 @@ bool DynamicGradient() {
 
 bool Ramping() { return LammSettings().rampRotorSpeed && RS().accelerating; }
 
+const GlobalLammHooks& Hooks() { return CurrentGlobalLammHooks(); }
+
 double DrivingRate(double rpm, double s) {
-  if (gModelSelectorFlags.ElectrophoresisLammModel) return s * 1e-4;
-  const double w = rpm * 2 * kPi / 60;
+  if (Hooks().electrophoresis()) return s * 1e-4;
+  const double w = RpmToOmega(rpm);
   return w * w * s * 1e-13;
 }
 
 // The planar geometry of the chosen model; false for the sector cell.
 bool ChoosePlanarGeometry(ElementIntegralContext& ctx) {
-  const ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.ElectrophoresisLammModel) ctx.geometry = PlanarGeometry::Electrophoresis;
-  else if (m.LinearLammModel) ctx.geometry = PlanarGeometry::Linear;
-  else if (m.ExternalLoadingCellModel) ctx.geometry = PlanarGeometry::ExternalLoading;
-  else if (m.Model282) ctx.geometry = PlanarGeometry::UnitWeight;
-  else return false;
+  const std::optional<PlanarGeometry> planar = Hooks().planarGeometry();
+  if (!planar) return false;
+  ctx.geometry = *planar;
   return true;
 }
 
@@ -777,7 +775,7 @@ void SetupDepletionStopTest() {
 }
 
 bool IsDepletionStopReached() {
-  if (gStop.node == 0 || Solvent() || gModelSelectorFlags.ZoneCentrifugationModel) return false;
+  if (gStop.node == 0 || Solvent() || Hooks().zoneCentrifugation()) return false;
   const double c = G().Concentration[gStop.node];
   if (c < gStop.threshold || (RS().s > 0 && gStop.activeStart > gStop.node)) gStop.stopped = true;
   return gStop.stopped;
@@ -797,93 +795,12 @@ void StopAndDeliverRemainingScans() {
   while (rs.scanCounter >= 1 && rs.scanCounter <= ss.count && rs.running) {
     const int before = rs.scanCounter;
     rs.nextScanTime = rs.t;
-    ShowSimulationProgress(0.0);
+    Hooks().stepDone(0.0);
     if (before == ss.count || rs.scanCounter == before) break;
   }
   rs.continueAfterLastScan = after;
   set.simulateTimeResolution = slices;
   rs.running = 0;
-}
-
-int ElectrophoresisGridSize(double v, double D, int inUse) {
-  constexpr double kMaxNodes = 20000;
-  const LammSolverSettings& st = LammSettings();
-  const ScanSet& ss = CurrentScanSet();
-  const ModelParams& mp = gModelParams;
-  const double L = mp.bottom - mp.meniscus;
-  if (!(L > 0) || !(D > 0)) return std::max(3, inUse);
-  double n = std::ceil(L * std::fabs(v) * 1e-4 / (2.0 * D)) + 1;
-  if (st.automaticGridSize && ss.count >= 1) {
-    const ScanRecord& first = ss.records[ss.order[1]];
-    const double t0 = mp.startTimeFit || mp.startTime != 0.0f ? mp.startTime : 0.0;
-    const double t = std::max((st.rampRotorSpeed ? first.time : first.timeRead) - t0, 1.0);
-    const double width = std::max(std::sqrt(D * t), 1e-4);
-    n = std::max(n, std::clamp(std::floor(L * st.pointsPerSigma / width), static_cast<double>(st.gridSizeLowerLimit),
-                               static_cast<double>(st.gridSizeUpperLimit)));
-  } else {
-    n = std::max(n, static_cast<double>(inUse));
-  }
-  return static_cast<int>(std::clamp(n, 3.0, kMaxNodes));
-}
-
-std::vector<double> MobilityKernelRadii(double v, double D, int inUse) {
-  const LammSolverSettings& st = LammSettings();
-  const ModelParams& mp = gModelParams;
-  const double m = mp.meniscus, b = mp.bottom, L = b - m;
-  const double speed = std::fabs(v) * 1e-4;
-  // The spacing of the width rule of ElectrophoresisGridSize.
-  double nWidth = inUse;
-  const ScanSet& ss = CurrentScanSet();
-  if (st.automaticGridSize && ss.count >= 1) {
-    const ScanRecord& first = ss.records[ss.order[1]];
-    const double t0 = mp.startTimeFit || mp.startTime != 0.0f ? mp.startTime : 0.0;
-    const double t = std::max((st.rampRotorSpeed ? first.time : first.timeRead) - t0, 1.0);
-    const double width = std::max(std::sqrt(D * t), 1e-4);
-    nWidth = std::clamp(std::floor(L * st.pointsPerSigma / width), static_cast<double>(st.gridSizeLowerLimit),
-                        static_cast<double>(st.gridSizeUpperLimit));
-  }
-  nWidth = std::clamp(nWidth, 3.0, 20000.0);
-  const double hWidth = L / (nWidth - 1);
-  std::vector<double> r;
-  if (!(L > 0) || !(D > 0) || !(speed > 0)) {
-    const int n = static_cast<int>(nWidth);
-    r.assign(static_cast<size_t>(n) + 1, 0.0);
-    for (int i = 1; i <= n; ++i) r[i] = m + (i - 1) * L / (n - 1);
-    r[n] = b;
-    return r;
-  }
-  const double hPeclet = 2 * D / speed;
-  const double hFinest = std::min(hPeclet, hWidth);
-  const double hLayer = std::min(hFinest, 0.25 * hPeclet);
-  const double hCoarsest = L / std::max(2.0, st.gridSizeLowerLimit - 1.0);
-  // 0.7 of the width rule's nodes per width where the boundary passes: the
-  // lag of the steps (2e-3 of the loading) outweighs what the spacing then
-  // adds (2e-4), and the solve costs as much less.
-  const double pps = 0.7 * std::max(1.0, static_cast<double>(st.pointsPerSigma));
-  // At distance d from the end the boundary leaves, the boundary arrives at
-  // the age d / v with the width sqrt(D d / v); at distance e from the end
-  // it piles up at, the layer is D / v thick.
-  // The layer's grading holds at the far end of each element: h = hLayer +
-  // 0.2 (e - h), so that no element near the pile-up is coarser than its rule.
-  auto spacing = [&](double d, double e) {
-    const double aged = std::sqrt(D * d / speed) / pps;
-    return std::min({std::max(hFinest, aged), (hLayer + 0.2 * e) / 1.2, hCoarsest});
-  };
-  std::vector<double> x{0.0};
-  while (x.back() < L && x.size() < 20000) {
-    const double d = x.back();
-    x.push_back(d + spacing(d, std::max(0.0, L - d)));
-  }
-  const double scale = L / x.back();
-  const int n = static_cast<int>(x.size());
-  r.assign(static_cast<size_t>(n) + 1, 0.0);
-  for (int i = 1; i <= n; ++i) {
-    const double d = x[static_cast<size_t>(i - 1)] * scale;
-    r[v >= 0 ? i : n + 1 - i] = v >= 0 ? m + d : b - d;
-  }
-  r[1] = m;
-  r[n] = b;
-  return r;
 }
 
 int StaticGridStepCount() { return gState.steps; }
@@ -911,7 +828,7 @@ void SimulateStaticGridLamm() {
   st.N = N;
   st.end = N;
   st.loaded = rs.t;
-  st.zone = gModelSelectorFlags.ZoneCentrifugationModel != 0;
+  st.zone = Hooks().zoneCentrifugation();
   st.eHi = set.workingMaxDcOverC;
   if (!(st.eHi > 0)) st.eHi = 1.0;
   st.eLo = 0.05 * st.eHi;
@@ -923,7 +840,7 @@ void SimulateStaticGridLamm() {
   if (!loaded) {
     while (rs.running) {
       rs.t += 10;
-      ShowSimulationProgress(1.0);
+      Hooks().stepDone(1.0);
     }
     return;
   }
@@ -995,7 +912,7 @@ void SimulateStaticGridLamm() {
       ReassembleSolventStiffness(st.end);
       st.rebuild = true;
     }
-    ShowSimulationProgress(progress);
+    Hooks().stepDone(progress);
     progress /= dtPrev;
     if (rs.running && IsDepletionStopReached()) {
       StopAndDeliverRemainingScans();
