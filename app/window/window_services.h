@@ -38,10 +38,10 @@ inline constexpr std::size_t kLongestSavePath = 259;
 
 // What the save dialog of a command that writes one file shows.
 struct SaveFileQuestion {
-  std::string title;
-  std::string preset;       // the name proposed, bare or with its folder
-  std::string startFolder;  // empty: where the dialog it is built on opens
-  std::string defaultExtension;
+  std::string title{};
+  std::string preset{};       // the name proposed, bare or with its folder
+  std::string startFolder{};  // empty: where the dialog it is built on opens
+  std::string defaultExtension{};
   // 0: any length; otherwise a longer path counts as cancelled.
   std::size_t longestPath = kLongestSavePath;
 };
