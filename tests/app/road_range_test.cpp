@@ -8,6 +8,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "numerics/arrays.h"
 
 namespace {
@@ -88,7 +89,15 @@ TEST(RoadRange, TheHardSphereVariantMovesEachLimitByTheMaterialBelowIt) {
   ModelSelectorFlags& f = gModelSelectorFlags;
   ContiSettings& cs = Conti();
   ScanSet& s = CurrentScanSet();
+  // The records it reads start from their defaults, whatever ran before.
+  const ModelSelectorFlags savedFlags = f;
   const ContiSettings saved = cs;
+  const SolutionConditions savedConditions = gSolutionConditions;
+  const unsigned char savedSticky = StickyHardSphereFlag;
+  f = ModelSelectorFlags{};
+  StickyHardSphereFlag = 0;
+  cs = ContiSettings{};
+  gSolutionConditions = SolutionConditions{};
   const double c0Before = s.referenceTotalConcentration;
   const float p20 = gModelParameterVector.P[20], p21 = gModelParameterVector.P[21];
   // A flat c(s) of 0.2 per S from 0.5 to 10 S, after the separate first point.
@@ -112,12 +121,11 @@ TEST(RoadRange, TheHardSphereVariantMovesEachLimitByTheMaterialBelowIt) {
   EXPECT_LT(f9, f3);
   // No material below the lowest limit: it stays.
   EXPECT_FLOAT_EQ(ConcentrationMovedLimit(0.2f, 2.0f), 0.2f);
-  f.NonidealCSModel = f.NonidealCSVariant = 0;
+  f = savedFlags;
   s.referenceTotalConcentration = c0Before;
   gModelParameterVector.P[20] = p20;
   gModelParameterVector.P[21] = p21;
-  cs.gridSize = saved.gridSize;
-  cs.sValues = saved.sValues;
-  cs.distribution = saved.distribution;
-  cs.ffValue = saved.ffValue;
+  cs = saved;
+  gSolutionConditions = savedConditions;
+  StickyHardSphereFlag = savedSticky;
 }
