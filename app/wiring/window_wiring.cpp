@@ -28,6 +28,7 @@
 #include "data/load_hooks.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_startup.h"
+#include "fit/global_lamm_connection.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/solvent_gradient.h"
 #include "lamm/solver_display.h"
@@ -148,6 +149,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   ConnectMeanField();
   InstallEquilibriumCurveHooks();
   InstallSolventGradientHooks();
+  ConnectGlobalLammSolvers();
   InstallHeteroAssociationModel();
   ConnectLammSolverDisplay(window);
   ConnectContinuousDistributions();

@@ -4,6 +4,7 @@
 // everywhere else. Each record's hooks are listed here once; the size check
 // catches a hook added to a record but not to its list.
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <map>
 #include <string>
@@ -26,6 +27,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
+#include "lamm/global/global_lamm_hooks.h"
 #include "lamm/global/static_grid_lamm.h"
 #include "lamm/solver_display.h"
 #include "models/buffer/buffer_sedimentation.h"
@@ -276,6 +278,30 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
         {"loadListedScansAndSimulate", "the window loads the listed scans itself"},
         {"freeScanData", "the start-up frees the scan set once the window has gone"},
     }}, faults);
+  }
+  {
+    // Plain function pointers, filled once: each must be set after start-up.
+    const GlobalLammHooks& g = CurrentGlobalLammHooks();
+    const std::pair<const char*, bool> pointers[] = {
+        {"meniscus", g.meniscus != nullptr},
+        {"bottom", g.bottom != nullptr},
+        {"electrophoresis", g.electrophoresis != nullptr},
+        {"zoneCentrifugation", g.zoneCentrifugation != nullptr},
+        {"planarGeometry", g.planarGeometry != nullptr},
+        {"stepDone", g.stepDone != nullptr},
+        {"lastScanTime", g.lastScanTime != nullptr},
+        {"bufferSedimentation", g.bufferSedimentation != nullptr},
+        {"bufferDiffusion", g.bufferDiffusion != nullptr},
+        {"initFrameSolventFactors", g.initFrameSolventFactors != nullptr},
+        {"initCosolute", g.initCosolute != nullptr},
+        {"setCosoluteTime", g.setCosoluteTime != nullptr},
+        {"stepCosolute", g.stepCosolute != nullptr},
+        {"updateFrameSolventFactors", g.updateFrameSolventFactors != nullptr},
+    };
+    if (sizeof(GlobalLammHooks) != std::size(pointers) * sizeof(void (*)()))
+      faults.push_back("GlobalLammHooks: a hook is not in this test's list");
+    for (const auto& [name, set] : pointers)
+      if (!set) faults.push_back(std::string("GlobalLammHooks.") + name);
   }
   platform::SetFrameWindowFactory({});
   std::string all;
