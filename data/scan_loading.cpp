@@ -11,6 +11,7 @@
 #include <string_view>
 #include <sstream>
 
+#include "numerics/constants.h"
 #include "data/data_messages.h"
 #include "data/file_name_list.h"
 #include "data/list_file_text.h"
@@ -33,7 +34,6 @@ using data_messages::Format;
 
 namespace {
 
-constexpr double kRadPerRpm = 0.10471976;
 
 FileNameList& g_list = CurrentFileNameList();
 LoadedDataPaths& g_paths = CurrentDataPaths();
@@ -96,7 +96,7 @@ void FinishScan(int i, const std::string& path) {
   }
   ScanRecord& r = s.records[i];
   if (*t.timesFromW2t && !flags.electrophoresis && r.rpm != 0.0f) {
-    const double omega = r.rpm * kRadPerRpm;
+    const double omega = r.rpm * kOmegaPerRpm8;
     r.timeRead = r.w2t / (omega * omega);
   }
   AttachScanArraysAndViews(i);
@@ -778,7 +778,7 @@ int LoadInitialDataScans(const std::string& path) {
         Format("%s\n time stamp correction discrepancy with previous data!", path.c_str()));
   }
   if (*t.timesFromW2t && d.record.rpm != 0.0f) {
-    const double omega = 0.10471975511965977 * d.record.rpm;
+    const double omega = kOmegaPerRpm * d.record.rpm;
     d.record.timeRead = d.record.w2t / (omega * omega);
   }
   const int earliest = s.order[1];

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "numerics/constants.h"
 #include "data/data_messages.h"
 #include "data/file_name_list.h"
 #include "data/load_hooks.h"
@@ -160,7 +161,7 @@ void CreateLowSpeedPhaseSpeedSteps(float startTime2, float rpm1, const ScanRecor
 float EstimateSpeedStepStartTime(float previousRpm, float a, const ScanRecord& record) {
   const float t = static_cast<float>(record.time);
   const float rpm = record.rpm;
-  const float omega = 0.10471975511965977f * rpm;
+  const float omega = static_cast<float>(kOmegaPerRpm) * rpm;
   const float difference = rpm * rpm - previousRpm * previousRpm;
   if (omega == 0.0f || difference == 0.0f || a == 0.0f) return 0.0f;
   const float teq = static_cast<float>(record.w2t) / (omega * omega);

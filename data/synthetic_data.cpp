@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "numerics/constants.h"
 #include "data/data_messages.h"
 #include "data/load_hooks.h"
 #include "data/scan_file.h"
@@ -29,7 +30,6 @@ std::string ScanExtensionOf(const std::string& path) {
 }
 
 constexpr double kFourPiSquared = 39.47841760435743;  // (2 pi)^2
-constexpr double kRadPerRpm = 0.10471976;
 constexpr const char* kDescription = "synthetic";
 constexpr const char* kCaption = "GENERATE DATA";
 
@@ -273,7 +273,7 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   for (int i = 1; i <= s.count; ++i) {
     ScanRecord& r = s.records[i];
     if (timesFromW2t && r.rpm > 0) {
-      const double omega = r.rpm * kRadPerRpm;
+      const double omega = r.rpm * kOmegaPerRpm8;
       r.timeRead = r.w2t / (omega * omega);
     }
     for (int k = 1; k <= s.points[i]; ++k) s.signals[i][k] = s.model[i][k] + s.residuals[i][k];

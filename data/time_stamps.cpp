@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "numerics/constants.h"
 #include "data/data_messages.h"
 #include "data/file_name_list.h"
 #include "data/load_hooks.h"
@@ -228,7 +229,7 @@ void CmRestoreTimeAndW2t() {
     return;
   }
   const ScanRecord ref = s.records[s.order[reference]];
-  const double omega = ref.rpm * 0.10471976;
+  const double omega = ref.rpm * kOmegaPerRpm8;
   const double omega2 = omega * omega;
   for (int k = 1; k <= list.count; ++k) {
     if (k == reference) continue;

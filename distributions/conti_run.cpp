@@ -576,7 +576,7 @@ void RunContiSed() {
   double maxS = 0.0;
   if (!df.dls && !cs.synthetic && !f.ElectrophoresisCVModel && sc.grid && sc.lastGridPoint >= 1) {
     const ScanRecord& first = sc.records[sc.order[1]];
-    const float w = static_cast<float>(first.rpm * 2.0 * kPi / 60.0);
+    const float w = static_cast<float>(RpmToOmega(first.rpm));
     const float w2 = w * w;
     const double w2t = first.w2t / w2 * w2;
     maxS = 1e13 * std::log(sc.grid[sc.lastGridPoint] / gModelParams.meniscus) / w2t;

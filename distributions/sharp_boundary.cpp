@@ -77,7 +77,7 @@ void ContiShapeModelCurve(float c0, double t, const float* r, float* c, int n) {
     const ScanSet& sc = CurrentScanSet();
     double rpm = st.rpm;
     if (rpm <= 0.0 && sc.count >= 1) rpm = sc.records[sc.order[sc.count]].rpm;
-    const double w = 2.0 * kPi * rpm / 60.0;
+    const double w = RpmToOmega(rpm);
     const double w2 = w * w;
     const double mp = m / 100.0;
     const double rho = 1000.0 * st.gradientDensity;

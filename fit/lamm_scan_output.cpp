@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "numerics/constants.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
@@ -146,7 +147,7 @@ void ShowSimulationProgress(double x) {
   // As many slices as the solver object takes for this species (its rule).
   double slices = 0;
   if (v > 0 && CurrentDataTypeFlags().absorbance && st.simulateTimeResolution) {
-    const double omega = std::max(rs.fullSpeed, rs.rpm) * 0.10471975511965977;
+    const double omega = std::max(rs.fullSpeed, rs.rpm) * kOmegaPerRpm;
     const double distance = rs.s >= 0 ? b - ss.rightFitLimit : ss.leftFitLimit - m;
     slices = CLammIdeal::FiniteScanSegments(rs.s, rs.D, omega * omega, m, b, v,
                                             ss.records[ss.order[1]].timeRead, distance);

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "numerics/constants.h"
 #include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
 #include "data/wiener_skew.h"
@@ -281,7 +282,7 @@ void FollowReloadedTimeSwitches() {
   if (ls.timesFromW2t && !df.dls && !df.floToolsData) {
     for (int i = 1; i <= s.count; ++i) {
       ScanRecord& r = s.records[i];
-      const double omega = r.rpm * 0.10471976;
+      const double omega = r.rpm * kOmegaPerRpm8;
       if (omega > 0.0) r.timeRead = r.w2t / (omega * omega);
     }
   }

@@ -1,11 +1,11 @@
 #include "fit/scan_times.h"
 
+#include "numerics/constants.h"
 #include "data/scan_set.h"
 #include "lamm/lamm_settings.h"
 
 namespace {
 
-constexpr double kRpmToRadPerS = 0.10471975511965977;  // 2 pi / 60
 
 bool ScanTimesFixed() {
   const DataTypeFlags& flags = CurrentDataTypeFlags();
@@ -29,7 +29,7 @@ void SwitchOnTimesFromW2t() {
   ScanSet& ss = CurrentScanSet();
   for (int i = 1; i <= ss.count; ++i) {
     ScanRecord& r = ss.records[i];
-    const double omega = r.rpm * kRpmToRadPerS;
+    const double omega = r.rpm * kOmegaPerRpm;
     // A scan without rotor speed keeps its elapsed time.
     r.timeRead = omega > 0.0 ? r.w2t / (omega * omega) : r.time;
   }

@@ -117,7 +117,7 @@ bool SteepBoundaryTest(double s, double D) {
   const ScanRecord& last = ss.records[ss.order[ss.count]];
   const double T = last.temperature + 273.15;
   const double Mb = T * s * 1e-13 * 8.31451e7 / D;
-  const double w = 2 * kPi * last.rpm / 60;
+  const double w = RpmToOmega(last.rpm);
   const double a = w * w / (T * 1.6628944e8);
   const double sigma = Mb * a;
   if (sigma > 100) return true;

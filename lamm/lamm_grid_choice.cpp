@@ -182,7 +182,7 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
     const double c0 = solvent_.CosoluteLoadingConcentration;
     const double sc = solvent_.CsClAt25C ? CsClSedimentationCoefficient25C(c0) : solvent_.CosoluteS;
     const double Dc = solvent_.CsClAt25C ? CsClDiffusionCoefficient25C(c0) : solvent_.CosoluteD;
-    const double w = finalRpm_ * 2 * kPi / 60;
+    const double w = RpmToOmega(finalRpm_);
     const double v = std::fabs(sc) * 1e-13 * w * w * b;
     if (v > 0 && Dc > 0) {
       const double cosoluteDecay = std::min(Dc / v, L);
@@ -222,7 +222,7 @@ bool CLammIdeal::IsGradientTooSteep(double s, double D) const {
   if (s <= 0 || D <= 0) return false;
   const ScanRecord& last = records_[indexMap_[scanCount_]];
   const double T = last.temperature + 273.15;
-  const double w = last.rpm * 2 * kPi / 60.0;
+  const double w = RpmToOmega(last.rpm);
   const double Mb = T * s * 1e-13 * kR / D;
   const double A = static_cast<float>(w * w / (T * 1.6628944e8));
   const double k = Mb * A;
@@ -245,7 +245,7 @@ bool CLammIdeal::IsFloatingPileTooSteep() const {
   if (!(s_ < 0) || !(D_ > 0)) return false;
   const ScanRecord& last = records_[indexMap_[scanCount_]];
   const double T = last.temperature + 273.15;
-  const double w = last.rpm * 2 * kPi / 60.0;
+  const double w = RpmToOmega(last.rpm);
   const double Mb = T * -s_ * 1e-13 * kR / D_;
   const double k = Mb * (w * w / (T * 1.6628944e8));
   if (!(k > 0)) return false;
@@ -264,7 +264,7 @@ bool CLammIdeal::NeedsBackDiffusionShutOff(double t, double rpm, double s, doubl
   if (!backDiffCheck_ || s <= 0 || D <= 0) return false;
   const ScanRecord& last = records_[indexMap_[scanCount_]];
   const double T = last.temperature + 273.15;
-  const double w = rpm * 2 * kPi / 60.0;
+  const double w = RpmToOmega(rpm);
   const double Mb = T * s * 1e-13 * kR / D;
   const double A = static_cast<float>(w * w / (T * 1.6628944e8));
   const double k = Mb * A;

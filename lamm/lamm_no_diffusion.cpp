@@ -35,7 +35,7 @@ struct CompressedSolvent {
 
 void CLLammNoDiffvec(const CLammIdeal& o, float c0, double t, double rpm, double w2t,
                      const float* radii, float* out, int n) {
-  const double w = 2 * kPi * rpm / 60.0;
+  const double w = RpmToOmega(rpm);
   const double w2 = w * w;
   double te, a;
   if (!o.accelerating_ && !o.schedule_) {

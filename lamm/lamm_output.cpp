@@ -206,7 +206,7 @@ void CLammIdeal::ChooseScanSegments() {
   }
   double rpm = finalRpm_;
   for (int k = 1; k <= scanCount_; ++k) rpm = std::max(rpm, static_cast<double>(records_[indexMap_[k]].rpm));
-  const double omega = rpm * 0.10471975511965977;
+  const double omega = rpm * kOmegaPerRpm;
   // The fitted range ends this far from the cell end the species moves to.
   const double distance = s_ >= 0 ? bottom_ - rightFitLimit_ : leftFitLimit_ - meniscus_;
   segments_ = FiniteScanSegments(s_, D_, omega * omega, meniscus_, bottom_, scanVelocity_,

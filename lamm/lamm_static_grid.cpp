@@ -22,7 +22,7 @@ namespace {
 constexpr double kWidthFraction = 0.06;
 
 double W2s(double rpm, double s) {
-  const double w = 2 * kPi * rpm / 60.0;
+  const double w = RpmToOmega(rpm);
   return w * w * s * 1e-13;
 }
 

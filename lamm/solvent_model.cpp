@@ -72,7 +72,7 @@ double DensityAtConcentration(const SolventGradientSettings& sg, double c) {
 }
 
 double CompressibleSolventDensity(double r, double rho0, double meniscus, double rpm, double kappa) {
-  const double w = rpm * 2 * kPi / 60;
+  const double w = RpmToOmega(rpm);
   const double k = 1000 * rho0 * 0.5 * w * w * kappa * 1e-6;
   return rho0 / (1 - (r * r - meniscus * meniscus) * k * 1e-4);
 }
@@ -295,7 +295,7 @@ bool CosoluteState::NodeCoefficients(const std::vector<double>& x, std::vector<d
 }
 
 void CosoluteState::Assemble(double rpmValue) {
-  const double w = rpmValue * 2 * kPi / 60;
+  const double w = RpmToOmega(rpmValue);
   ElementMoments(r.data(), n, D.data(), s.data(), nullptr, left_.data(), right_.data(), diffusion_.data());
   StiffnessFromMoments(r.data(), n, left_.data(), right_.data(), diffusion_.data(), w * w * 1e-13, 1.0,
                        kSub_.data(), kDiag_.data(), kSup_.data());

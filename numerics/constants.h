@@ -16,6 +16,14 @@ inline constexpr double kSectorFactor = 1.2 * (2.0 * kPi / 180.0);
 // Angular velocity w (rad/s) for a rotor speed in rpm.
 inline constexpr double RpmToOmega(double rpm) { return rpm * 2 * kPi / 60.0; }
 
+// 2 pi / 60 as one factor (0.10471975511965977 rad/s per rpm): rpm times
+// it can differ from RpmToOmega in the last bit, so each routine keeps the
+// form it was built and checked with.
+inline constexpr double kOmegaPerRpm = 2.0 * kPi / 60.0;
+// The same to eight digits: the factor the working times are recovered
+// from w^2t with at loading and by the time-stamp checks.
+inline constexpr double kOmegaPerRpm8 = 0.10471976;
+
 // w^2 (1/s^2) for a rotor speed in rpm.
 inline constexpr double Omega2(double rpm) {
   const double w = RpmToOmega(rpm);

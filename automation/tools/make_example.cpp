@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   const std::string folder = argv[1];
   const std::vector<Species> species = {{2.5, 0.25}, {5.0, 0.5}, {8.0, 0.2}};
   const double meniscus = 6.02, bottom = 7.2;
-  const double rpm = 50000, omega = 2 * kPi * rpm / 60;
+  const double rpm = 50000, omega = RpmToOmega(rpm);
   const int scans = 36, points = 388;  // 5.99 to 7.151 cm: trimmed short of the bottom
   const double firstTime = 600, interval = 300;  // s
   const double firstRadius = 5.99, step = 0.003;  // cm

@@ -3,13 +3,13 @@
 #include <cmath>
 #include <utility>
 
+#include "numerics/constants.h"
 #include "data/data_messages.h"
 
 using data_messages::Format;
 
 namespace {
 
-constexpr double kRpmToOmega = 0.10471975511965977;
 constexpr double kPlateauBand = 0.1;  // cm inside the right fit limit
 
 struct Moments {
@@ -125,7 +125,7 @@ SecondMomentResult DifferentialSecondMomentSw(const std::vector<MomentScan>& sca
   if (std::string why = BoundaryMoments(scans, meniscus, rightLimit, mo, c0); !why.empty()) return Refuse(why);
   std::vector<double> st(scans.size());
   for (size_t k = 0; k < scans.size(); ++k) {
-    const double w = scans[k].rpm * kRpmToOmega;
+    const double w = scans[k].rpm * kOmegaPerRpm;
     if (!(w > 0)) return Refuse(Format("scan %d: the rotor speed is 0", static_cast<int>(k) + 1));
     double term = 0;
     if (!SecondMomentTerm(scans[k], mo[k], c0, term))

@@ -36,7 +36,6 @@
 namespace {
 
 constexpr const char* kCaption = "ls-g*(s) extrapolation";
-constexpr double kTwoPiPerMinute = 2.0 * kPi / 60.0;
 constexpr float kSimplexTolerance = 0.0005f;
 constexpr float kPerturbation = 0.01f;
 constexpr float kRepeatThreshold = 0.001f;
@@ -342,7 +341,7 @@ bool RunLsgs() {
   const bool sliding = !x.consecutiveGroups;
   const int G = sliding ? S - g + 1 : S / g;
   if (Refuse(s, G, g)) return false;
-  const double w = s.records[s.order[S]].rpm * kTwoPiPerMinute;
+  const double w = s.records[s.order[S]].rpm * kOmegaPerRpm;
   st.omega2 = w * w;
 
   if (!SetupContiGrid()) return false;

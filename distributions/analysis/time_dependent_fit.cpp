@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "numerics/constants.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "fit/fit_driver.h"
@@ -195,7 +196,7 @@ void SetInitialScanForSet(int position) {
   // The simulation starts from this scan at its own time.
   d.record = s.records[j];
   if (LammSettings().timesFromW2t && d.record.rpm != 0.0f) {
-    const double omega = 0.10471975511965977 * d.record.rpm;
+    const double omega = kOmegaPerRpm * d.record.rpm;
     d.record.timeRead = d.record.w2t / (omega * omega);
   }
   d.equalsFirstScan = position == 1;

@@ -20,7 +20,6 @@
 namespace {
 
 constexpr const char* kCaption = "Van Holde Weischet Analysis";
-constexpr double kTwoPiPerMinute = 2.0 * kPi / 60.0;
 // The ends of a boundary: points within this distance (cm) of the inner end
 // give the baseline, of the outer end the plateau.
 constexpr float kEndWidth = 0.05f;
@@ -239,7 +238,7 @@ bool AnalyseVanHoldeWeischet(const ScanSet& s, const VhwOptions& o, VhwAnalysis&
     a.failure = "no data points inside the fit limits";
     return false;
   }
-  a.omega = s.records[a.scanIndex[1]].rpm * kTwoPiPerMinute;
+  a.omega = s.records[a.scanIndex[1]].rpm * kOmegaPerRpm;
   // More fractions than points could never all be filled.
   a.resolution = std::clamp(std::floor(o.resolution), 1.0f, static_cast<float>(fewestPoints));
   a.fractions = static_cast<int>(a.resolution);

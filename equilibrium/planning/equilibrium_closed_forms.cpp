@@ -23,7 +23,7 @@ double LogCoshPlusOne(double x) {
 }  // namespace
 
 double ReducedBuoyantMass(double s, double D, double rpm) {
-  const double w = rpm * 2.0 * kPi / 60.0;
+  const double w = RpmToOmega(rpm);
   return 0.5 * s * 1e-13 * w * w / D;
 }
 
@@ -42,7 +42,7 @@ double StepPlateauConcentration(double sigma, double r, double m, double b) {
 
 float EstimateTimeToEquilibrium(float rpm, float temperature, float M, float density, float vbar,
                                 float bottom, float meniscus, float D, float epsilon) {
-  const double w = rpm * 0.10471976;
+  const double w = rpm * kOmegaPerRpm8;
   const double b = bottom, m = meniscus;
   const double alpha =
       (temperature + 273.15) * kTwoR / ((b * b - m * m) * (1.0 - density * vbar) * M * w * w);

@@ -15,7 +15,7 @@ double RpmFromOmega(double w) { return 100.0 * std::floor(w * 60.0 / (2.0 * kPi)
 
 // sigma of molar mass M at rpm, 4 C.
 double Sigma(double phi, double M, double rpm) {
-  const double w = rpm * 2.0 * kPi / 60.0;
+  const double w = RpmToOmega(rpm);
   return phi * M * w * w / (kTwoR * (kTemperature + 273.15));
 }
 

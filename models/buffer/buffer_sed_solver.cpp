@@ -56,7 +56,7 @@ CBufferSedSolver::CBufferSedSolver() {
 void CBufferSedSolver::Assemble() {
   const int N = kNodes;
   const double h = h_, D = D_;
-  const double w = 2.0 * kPi * rpm_ / 60.0;
+  const double w = RpmToOmega(rpm_);
   const double W = w * w * s_ * 1e-13;
   for (int i = 1; i <= N; ++i) {
     const double r = r_[i];

@@ -69,7 +69,7 @@ double EquilibriumSigma(double rpm, double celsius) {
   // header is absolute zero, not a few microkelvin above it.
   if (!(static_cast<float>(celsius) > -273.15f) || !std::isfinite(rpm)) return 0.0;
   const double T = celsius + 273.15;
-  const double w = 2.0 * kPi * rpm / 60.0;
+  const double w = RpmToOmega(rpm);
   return w * w / (kTwoR * T);
 }
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "numerics/constants.h"
 #include "app/dialogs/form_dialog.h"
 #include "app/dialogs/matrix_dialogs.h"
 #include "app/startup/startup.h"
@@ -259,7 +260,7 @@ void TXLAWindow::CmAddConstantTimeAndW2t() {
   platform::Tell(caption, "correct time and w^2t entry of file (e.g. after power failure)");
   float dt = 0.0f;
   if (!AskNumber(caption, "elapsed time offset (sec)", dt)) return;
-  const double omega = 0.10471975511965977 * CurrentScanSet().records[1].rpm;
+  const double omega = kOmegaPerRpm * CurrentScanSet().records[1].rpm;
   float dw2t = static_cast<float>(omega * omega * dt);
   if (!AskNumber(caption, "elapsed w^2t offset (rad^2/sec)", dw2t)) return;
   AddTimeAndW2tOffsets(dt, dw2t);

@@ -179,7 +179,7 @@ int AutomaticScanCount(float meniscus, float rightFitLimit, float bottom, float 
   if (!(s1 > 0) || !(interval > 0) || !(rpm > 0) || !(meniscus > 0)) return 0;
   const double right = rightFitLimit > 0 ? rightFitLimit : bottom - 0.01;
   if (!(right > meniscus)) return 0;
-  const double omega = rpm * 2.0 * kPi / 60.0;
+  const double omega = RpmToOmega(rpm);
   const double t = std::log(right / meniscus) / (s1 * 1e-13 * omega * omega);
   return static_cast<int>(std::floor(t / interval));
 }
