@@ -56,8 +56,6 @@ const ScanRecord& LastScan() {
   return ss.records[ss.order[ss.count]];
 }
 
-double Omega(double rpm) { return rpm / 60.0 * 2 * kPi; }
-
 bool ZoneLoading() { return gModelSelectorFlags.ZoneCentrifugationModel != 0; }
 
 bool Experimental() {
@@ -226,7 +224,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
   if (!gSteepBoundary && PlainLoading() && s > 0) {
     const ScanRecord& last = LastScan();
     const double T = last.temperature + 273.15;
-    const double w = Omega(last.rpm);
+    const double w = RpmToOmega(last.rpm);
     const double sigma = w * w / (T * 1.6628944e8) * T * 1e-13 * s * kGasConstant / D;
     StretchTwoZoneGrid(sigma);
   }
@@ -493,7 +491,7 @@ void ApplyAutomaticGridRule(double s, double D) {
   gStaticGridDefault = 0;
   gSteepBoundary = SteepBoundaryTest(s, D) ? 1 : 0;
   const ScanRecord& last = LastScan();
-  const double w = Omega(last.rpm);
+  const double w = RpmToOmega(last.rpm);
   const double sw2 = w * w * std::fabs(s) * 1e-13;
   // First radius inside the fit limits of the first scan.
   const int j = ss.order[1];
@@ -505,7 +503,7 @@ void ApplyAutomaticGridRule(double s, double D) {
     }
   if (r0 < m + 0.001) r0 = m + 0.001;
   const ScanRecord& first = FirstScan();
-  const double wa = Omega(first.acceleration);
+  const double wa = RpmToOmega(first.acceleration);
   const double ta = first.accelerationTime;
   const double dra = std::fabs(s) * (1.0 / 3) * 1e-13 * wa * wa * m * ta * ta * ta;
   const double t = r0 - m <= dra ? (r0 - m) / (sw2 * r0) : (r0 - dra - m) / (sw2 * r0) + ta;
@@ -617,7 +615,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
                            platform::BoxIcon::Warning);
         }
       }
-      const double w = Omega(LastScan().rpm);
+      const double w = RpmToOmega(LastScan().rpm);
       const double sw2 = w * w * s * 1e-13;
       // The curve of a compressed solvent reads the species' own s here.
       rs.s = s;
@@ -626,7 +624,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
       });
     } else if (gFaxenApproximation) {
       gSimulationSwitches.constantSignal = 0;
-      const double w = Omega(LastScan().rpm);
+      const double w = RpmToOmega(LastScan().rpm);
       const double sw2 = w * w * s * 1e-13;
       const double D = SpeciesDiffusion(mp.s[k], mp.massOrD[k]);
       AddClosedFormCurves(k, [&](double t, const float* r, float* out, int count) {
