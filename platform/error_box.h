@@ -47,6 +47,10 @@ bool InputFloat(float* value, float current, bool showCurrent, const char* promp
                 const char* title);
 bool InputPositiveFloat(float* value, float current, bool showCurrent, const char* prompt,
                         const char* title);
+// InputFloat that shows the value in use and keeps it on Cancel.
+inline bool AskFloat(float& value, const char* prompt, const char* title) {
+  return InputFloat(&value, value, true, prompt, title);
+}
 bool InputFloatEx(WindowHolder window, float* value, float current, bool showCurrent,
                   const char* prompt, const char* title);
 bool InputPositiveFloatEx(WindowHolder window, float* value, float current, bool showCurrent,

@@ -95,11 +95,6 @@ void AskPositive(float& value, const char* prompt) {
   }
 }
 
-void Ask(float& value, const char* prompt) {
-  float answer = value;
-  if (InputFloat(&answer, value, true, prompt, kCaption)) value = answer;
-}
-
 // The switches from "bVaryExtinctionCoeffC" to "ITCLocalMaxIncomp", all off.
 void AppendSwitchesOff(std::string& text) {
   for (const char* key : {"bVaryExtinctionCoeffC", "bPartialBoundaryFit", "PBFsmin", "PBFsmax",
@@ -159,14 +154,14 @@ bool WriteMorleanXpFile(const std::string& path, bool askNothing) {
     sc.viscosity = viscosity / kWaterViscosityPoise10;
     AskPositive(sc.vbar, "partial-specific volume (ml/g)");
     sc.vbarRho = sc.vbar * sc.density;
-    if (NonidealModelSelected()) Ask(extinction, "molar extinction coefficient");
+    if (NonidealModelSelected()) AskFloat(extinction, "molar extinction coefficient", kCaption);
     if (equilibrium) {
-      Ask(centerpiece, "centerpiece (2 or 6)");
+      AskFloat(centerpiece, "centerpiece (2 or 6)", kCaption);
       centerpiece = centerpiece == 6.0f ? 6.0f : 2.0f;
     }
     if (!noRotor) {
-      Ask(pathLength, "optical pathlength (cm)");
-      Ask(rotor, "rotor type (4 or 8)");
+      AskFloat(pathLength, "optical pathlength (cm)", kCaption);
+      AskFloat(rotor, "rotor type (4 or 8)", kCaption);
       rotor = rotor == 8.0f ? 8.0f : 4.0f;
     }
   }

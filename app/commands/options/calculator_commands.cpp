@@ -30,15 +30,10 @@ constexpr float kPoisePerRelative = 0.01002f;
 constexpr float kRelativePerPoise = 99.80039920159682f;
 constexpr const char* kSecondMomentCaption = "CALCULATE SW BY SECOND MOMENT";
 
-// Cancel leaves the value and answers false: the command ends silently.
-bool Ask(float& value, const char* prompt, const char* caption) {
-  return InputFloat(&value, value, true, prompt, caption);
-}
-
 // The viscosity is asked in poise and kept relative to water at 20 C.
 bool AskViscosity(float& relative, const char* caption) {
   float poise = relative * kPoisePerRelative;
-  if (!Ask(poise, "enter absolute viscosity (Poise)", caption)) return false;
+  if (!AskFloat(poise, "enter absolute viscosity (Poise)", caption)) return false;
   relative = poise * kRelativePerPoise;
   return true;
 }
@@ -78,8 +73,8 @@ void RunSphereCalculator(const char* caption, const char* resultCaption, const c
                          CalculatorAnswer (*calculate)(float, float, float, float, float)) {
   float vbar = gSolutionConditions.vbar, T = ScanTemperatureDefault();
   float density = gSolutionConditions.density, viscosity = gSolutionConditions.viscosity;
-  if (!Ask(value, prompt, caption) || !Ask(vbar, "enter partial specific volume [ml/g]", caption) ||
-      !Ask(T, "enter temperature [C]", caption) || !Ask(density, "enter buffer density [g/ml]", caption) ||
+  if (!AskFloat(value, prompt, caption) || !AskFloat(vbar, "enter partial specific volume [ml/g]", caption) ||
+      !AskFloat(T, "enter temperature [C]", caption) || !AskFloat(density, "enter buffer density [g/ml]", caption) ||
       !AskViscosity(viscosity, caption))
     return;
   Show(resultCaption, calculate(value, vbar, T, density, viscosity));
@@ -135,10 +130,10 @@ void TXLAWindow::CmCalculateFrictionForce() {
   constexpr const char* kCaption = "CALCULATE HYDRODYNAMIC FRICTIONAL FORCE";
   float s = 5.0f, r = 7.0f, ff0 = Conti().ffValue, rpm = ScanRpmDefault(), M = 100000.0f;
   float vbar = gSolutionConditions.vbar, viscosity = gSolutionConditions.viscosity;
-  if (!Ask(s, "enter s-value [S]", kCaption) || !Ask(r, "enter radius position [cm]", kCaption) ||
-      !Ask(ff0, "enter frictional ratio", kCaption) || !Ask(rpm, "enter rotor speed [rpm]", kCaption) ||
-      !Ask(M, "enter molar mass [Da]", kCaption) || !Ask(vbar, "enter part.-spec. volume [ml/g]", kCaption) ||
-      !Ask(viscosity, "enter solution relative viscosity", kCaption))
+  if (!AskFloat(s, "enter s-value [S]", kCaption) || !AskFloat(r, "enter radius position [cm]", kCaption) ||
+      !AskFloat(ff0, "enter frictional ratio", kCaption) || !AskFloat(rpm, "enter rotor speed [rpm]", kCaption) ||
+      !AskFloat(M, "enter molar mass [Da]", kCaption) || !AskFloat(vbar, "enter part.-spec. volume [ml/g]", kCaption) ||
+      !AskFloat(viscosity, "enter solution relative viscosity", kCaption))
     return;
   Show(kCaption, FrictionForceAnswer(s, r, ff0, rpm, M, vbar, viscosity));
 }
@@ -147,10 +142,11 @@ void TXLAWindow::CmCalculateAxialAndFrictionalRatios() {
   constexpr const char* kCaption = "CALCULATE FRICTIONAL AND AXIAL RATIOS";
   float M = 100000.0f, s = 7.0f, vbar = 0.73f, hydration = 0.3f, T = ScanTemperatureDefault();
   float density = 1.0067f, viscosity = 1.0f;
-  if (!Ask(M, "enter molar mass [Da]", kCaption) || !Ask(s, "enter sedimentation coefficient [S]", kCaption) ||
-      !Ask(vbar, "enter partial specific volume [ml/g]", kCaption) ||
-      !Ask(hydration, "enter hydration [g/g]", kCaption) || !Ask(T, "enter temperature [C]", kCaption) ||
-      !Ask(density, "enter buffer density [g/ml]", kCaption) || !AskViscosity(viscosity, kCaption))
+  if (!AskFloat(M, "enter molar mass [Da]", kCaption) ||
+      !AskFloat(s, "enter sedimentation coefficient [S]", kCaption) ||
+      !AskFloat(vbar, "enter partial specific volume [ml/g]", kCaption) ||
+      !AskFloat(hydration, "enter hydration [g/g]", kCaption) || !AskFloat(T, "enter temperature [C]", kCaption) ||
+      !AskFloat(density, "enter buffer density [g/ml]", kCaption) || !AskViscosity(viscosity, kCaption))
     return;
   Show("CALCULATE FRICTIONAL AND AXIAL RATIOS", FrictionalRatiosAnswer(M, s, vbar, hydration, T, density, viscosity));
 }
@@ -161,14 +157,15 @@ void TXLAWindow::CmCalculateBoundaryBroadening() {
   if (meniscus == 0 || bottom == 0) {
     if (meniscus == 0) meniscus = 6.2f;
     if (bottom == 0) bottom = 7.2f;
-    if (!Ask(meniscus, "enter meniscus (cm)", kCaption) || !Ask(bottom, "enter bottom (cm)", kCaption)) return;
+    if (!AskFloat(meniscus, "enter meniscus (cm)", kCaption) || !AskFloat(bottom, "enter bottom (cm)", kCaption))
+      return;
   }
   float rpm = ScanRpmDefault(), M = 1000.0f, vbar = gSolutionConditions.vbar;
   float density = gSolutionConditions.density, T = 20.0f, s = 100.0f, ds = 0.01f;
-  if (!Ask(rpm, "enter rotor speed (rpm)", kCaption) || !Ask(M, "enter molar mass [kDa]", kCaption) ||
-      !Ask(vbar, "enter partial specific volume [ml/g]", kCaption) ||
-      !Ask(density, "enter buffer density [g/ml]", kCaption) || !Ask(T, "enter temperature [C]", kCaption) ||
-      !Ask(s, "enter s-value [S]", kCaption) || !Ask(ds, "enter ratio delta-s/s", kCaption))
+  if (!AskFloat(rpm, "enter rotor speed (rpm)", kCaption) || !AskFloat(M, "enter molar mass [kDa]", kCaption) ||
+      !AskFloat(vbar, "enter partial specific volume [ml/g]", kCaption) ||
+      !AskFloat(density, "enter buffer density [g/ml]", kCaption) || !AskFloat(T, "enter temperature [C]", kCaption) ||
+      !AskFloat(s, "enter s-value [S]", kCaption) || !AskFloat(ds, "enter ratio delta-s/s", kCaption))
     return;
   Show(kCaption, BoundaryBroadeningAnswer(meniscus, bottom, rpm, M, vbar, density, T, s, ds));
 }
@@ -184,7 +181,7 @@ void TXLAWindow::CmCalculateRadialDilution() {
   std::vector<double> w2t;
   for (int k = 1; k <= s.count; ++k) w2t.push_back(s.records[k].w2t);
   float sValue = 5.0f;
-  if (!Ask(sValue, "enter s-value [S]", kCaption)) return;
+  if (!AskFloat(sValue, "enter s-value [S]", kCaption)) return;
   Show(kCaption, RadialDilutionAnswer(sValue, gModelParams.meniscus, gModelParams.bottom,
                                       s.records[s.order[s.count]].w2t, w2t));
 }
@@ -214,7 +211,8 @@ void TXLAWindow::CmSphereRhFromS() {
 void TXLAWindow::CmMFromS() {
   constexpr const char* kCaption = "CALCULATE M FROM S";
   float s = 7.0f, ff0 = Conti().ffValue;
-  if (!Ask(s, "enter s-value [S]", kCaption) || !Ask(ff0, "enter hydrated frictional ratio", kCaption)) return;
+  if (!AskFloat(s, "enter s-value [S]", kCaption) || !AskFloat(ff0, "enter hydrated frictional ratio", kCaption))
+    return;
   Show(kCaption, MFromSAnswer(s, ff0));
 }
 
@@ -227,17 +225,18 @@ void TXLAWindow::CmSxpToS20w() {
   }
   SolutionConditions& sc = gSolutionConditions;
   float s = 5.0f, vbarXp = sc.vbar, vbar20 = sc.vbar20, density = sc.density, viscosity = sc.viscosity;
-  if (!Ask(s, "enter experimental s-value", kCaption) || !Ask(vbarXp, "partial specific volume at (xp) [ml/g]", kCaption) ||
-      !Ask(vbar20, "enter partial specific volume at (20,w) [ml/g]", kCaption))
+  if (!AskFloat(s, "enter experimental s-value", kCaption) ||
+      !AskFloat(vbarXp, "partial specific volume at (xp) [ml/g]", kCaption) ||
+      !AskFloat(vbar20, "enter partial specific volume at (20,w) [ml/g]", kCaption))
     return;
   sc.vbar20 = vbar20;
-  if (!Ask(density, "enter buffer density [g/ml]", kCaption) || !AskViscosity(viscosity, kCaption)) return;
+  if (!AskFloat(density, "enter buffer density [g/ml]", kCaption) || !AskViscosity(viscosity, kCaption)) return;
   const CalculatorAnswer first = S20wAnswer(s, vbarXp, vbar20, density, viscosity);
   Show(kResultCaption, first);
   if (!first.ok) return;
   float next = s;
   while (data_messages::AskYesNo("", "transform another s-value under same conditions?")) {
-    if (!Ask(next, "enter experimental s-value", kCaption)) return;
+    if (!AskFloat(next, "enter experimental s-value", kCaption)) return;
     Show(kResultCaption, S20wAnswer(next, vbarXp, vbar20, density, viscosity));
   }
 }
@@ -253,8 +252,9 @@ void TXLAWindow::CmVarianceRatioFStatistics() {
   }
   if (s.count < 1) points = 1000.0f;
   float confidence = 0.683f, n1 = points, n2 = points;
-  if (!Ask(confidence, "enter desired confidence level", kCaption) ||
-      !Ask(n1, "enter first degree of freedom", kCaption) || !Ask(n2, "enter second degree of freedom", kCaption))
+  if (!AskFloat(confidence, "enter desired confidence level", kCaption) ||
+      !AskFloat(n1, "enter first degree of freedom", kCaption) ||
+      !AskFloat(n2, "enter second degree of freedom", kCaption))
     return;
   const CalculatorAnswer a = VarianceRatioAnswer(confidence, n1, n2, gFitEngineState.currentRmsd);
   Show("CALCULATE SOSQ RATIO", a);
@@ -264,8 +264,9 @@ void TXLAWindow::CmVarianceRatioFStatistics() {
 void TXLAWindow::CmEllipsoidFromFrictionalRatio() {
   constexpr const char* kCaption = "CALCULATE SHAPE FROM AXIAL RATIOS";
   float ff0 = Conti().ffValue, vbar = gSolutionConditions.vbar, hydration = gSolutionConditions.hydration;
-  if (!Ask(ff0, "enter frictional ratio", kCaption) || !Ask(vbar, "enter partial specific volume (ml/g)", kCaption) ||
-      !Ask(hydration, "enter hydration (g/g)", kCaption))
+  if (!AskFloat(ff0, "enter frictional ratio", kCaption) ||
+      !AskFloat(vbar, "enter partial specific volume (ml/g)", kCaption) ||
+      !AskFloat(hydration, "enter hydration (g/g)", kCaption))
     return;
   Show(kCaption, EllipsoidAnswer(ff0, vbar, hydration, kWaterDensity20));
 }
@@ -285,13 +286,13 @@ void TXLAWindow::CmCalculateFromProteinSequence() {
   ProteinConditions conditions;
   if (composition.counts['C' - 'A'] >= 2) {
     float percent = 50.0f;
-    if (!Ask(percent, "percent cysteines in disulfide bond", kCaption)) return;
+    if (!AskFloat(percent, "percent cysteines in disulfide bond", kCaption)) return;
     conditions.disulfideFraction = 0.01f * percent;
   }
   conditions.temperature = gSolutionConditions.temperature - kAbsoluteZero;
-  if (!Ask(conditions.temperature, "enter temperature (C)", kCaption) ||
-      !Ask(conditions.bufferIndex, "enter refractive index of buffer at 25 C", kCaption) ||
-      !Ask(conditions.wavelength, "enter wavelength (nm)", kCaption))
+  if (!AskFloat(conditions.temperature, "enter temperature (C)", kCaption) ||
+      !AskFloat(conditions.bufferIndex, "enter refractive index of buffer at 25 C", kCaption) ||
+      !AskFloat(conditions.wavelength, "enter wavelength (nm)", kCaption))
     return;
   Box(kCaption, ProteinPropertiesText(composition, conditions,
                                       ComputeProteinProperties(composition, conditions)));

@@ -65,16 +65,13 @@ bool ChooseOutput(const char* title, std::string& path) {
   return true;
 }
 
-// Cancel keeps the value.
-void Ask(float& value, const char* prompt) { InputFloat(&value, value, true, prompt, kCaption); }
-
 float AskNanometres(float nm, const char* prompt) {
-  Ask(nm, prompt);
+  AskFloat(nm, prompt, kCaption);
   return nm * 1e-9f;
 }
 
 int AskChannels(float defaultCount) {
-  Ask(defaultCount, kChannels);
+  AskFloat(defaultCount, kChannels, kCaption);
   return defaultCount >= 1 && defaultCount <= 1e6f ? static_cast<int>(defaultCount) : 0;
 }
 
@@ -88,18 +85,18 @@ void Report(const std::string& in, const DlsReadResult& r) {
 // coefficient exports of Dynamics and Protein Solutions lack them.
 DlsConditions AskCoefficientExportConditions(float nm, bool wavelengthNotice) {
   DlsConditions c;
-  Ask(c.viscosity, kViscosity);
-  Ask(c.refractiveIndex, kIndex);
-  Ask(nm, "laser wavelength (nm)");
+  AskFloat(c.viscosity, kViscosity, kCaption);
+  AskFloat(c.refractiveIndex, kIndex, kCaption);
+  AskFloat(nm, "laser wavelength (nm)", kCaption);
   if (wavelengthNotice) {
     platform::Tell(kCaption,
                    "are you sure about the wavelengt? (DynaPro used to have 825 nm laser, but Wyatt "
                    "Dynapro Nanostar (WDPN-04) has 660 nm laser)");
-    Ask(nm, "laser wavelength (nm)");
+    AskFloat(nm, "laser wavelength (nm)", kCaption);
   }
   c.wavelength = nm * 1e-9f;
-  Ask(c.angle, kAngle);
-  Ask(c.temperature, kTemperature);
+  AskFloat(c.angle, kAngle, kCaption);
+  AskFloat(c.temperature, kTemperature, kCaption);
   return c;
 }
 
@@ -146,8 +143,8 @@ void TXLAWindow::CmDlsPS99v526() {
               "autocorrelation coefficients, parameter settings, and cumulants data log")) {
     Convert("*.txt", kFormattedFiles, [](const std::string& in, const std::string& out) {
       DlsConditions c;
-      Ask(c.viscosity, kViscosity);
-      Ask(c.refractiveIndex, kIndex);
+      AskFloat(c.viscosity, kViscosity, kCaption);
+      AskFloat(c.refractiveIndex, kIndex, kCaption);
       const int channels = AskChannels(161);
       const bool timeCourse = platform::UI().MessageBox(kCaption, "load entire time-course?",
                                                         platform::BoxButtons::YesNo,
@@ -164,8 +161,8 @@ void TXLAWindow::CmDlsPS99v520() {
     return;
   Convert("*.txt", kFormattedFiles, [](const std::string& in, const std::string& out) {
     DlsConditions c;
-    Ask(c.viscosity, kViscosity);
-    Ask(c.refractiveIndex, kIndex);
+    AskFloat(c.viscosity, kViscosity, kCaption);
+    AskFloat(c.refractiveIndex, kIndex, kCaption);
     const int channels = AskChannels(161);
     c.angle = 90;
     c.wavelength = 808.3e-9f;
@@ -219,16 +216,16 @@ void TXLAWindow::CmDls2ColumnG2() {
     Convert("*.txt", kFormattedFile, [](const std::string& in, const std::string& out) {
       float unit = 1e-6f, baseline = 100000;
       DlsConditions c;
-      Ask(unit, "unit of correlation times (*sec)");
-      Ask(baseline, "measured baseline countrate");
-      Ask(c.temperature, kTemperature);
+      AskFloat(unit, "unit of correlation times (*sec)", kCaption);
+      AskFloat(baseline, "measured baseline countrate", kCaption);
+      AskFloat(c.temperature, kTemperature, kCaption);
       float time = 1;
-      Ask(time, "time (sec)");
+      AskFloat(time, "time (sec)", kCaption);
       c.time = time;
-      Ask(c.countRate, "count rate (cps)");
-      Ask(c.refractiveIndex, "refractive index");
-      Ask(c.viscosity, kViscosity);
-      Ask(c.angle, kAngle);
+      AskFloat(c.countRate, "count rate (cps)", kCaption);
+      AskFloat(c.refractiveIndex, "refractive index", kCaption);
+      AskFloat(c.viscosity, kViscosity, kCaption);
+      AskFloat(c.angle, kAngle, kCaption);
       c.wavelength = AskNanometres(808.3f, "wavelength (nm)");
       return ReadDls2ColumnG2(in, out, unit, baseline, c);
     });
@@ -243,13 +240,13 @@ void TXLAWindow::CmDls2ColumnG2m1() {
       DlsConditions c;
       c.temperature = 25;
       c.angle = 173;
-      Ask(c.temperature, kTemperature);
+      AskFloat(c.temperature, kTemperature, kCaption);
       float time = 1;
-      Ask(time, "time (sec)");
+      AskFloat(time, "time (sec)", kCaption);
       c.time = time;
-      Ask(c.refractiveIndex, "refractive index");
-      Ask(c.viscosity, kViscosity);
-      Ask(c.angle, kAngle);
+      AskFloat(c.refractiveIndex, "refractive index", kCaption);
+      AskFloat(c.viscosity, kViscosity, kCaption);
+      AskFloat(c.angle, kAngle, kCaption);
       c.wavelength = AskNanometres(632.8f, "wavelength (nm)");
       return ReadDls2ColumnG2m1(in, out, c);
     });

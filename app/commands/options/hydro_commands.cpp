@@ -31,10 +31,6 @@ namespace {
 constexpr const char* kCalibrationCaption = "CALIBRATE C(M) POWER LAW";
 constexpr const char* kBestCaption = "read BEST/BEMINE";
 
-int Ask(const char* caption, const std::string& text) {
-  return platform::UI().MessageBox(caption, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question);
-}
-
 std::string Format2(const char* format, double a, double b) {
   char buf[200];
   std::snprintf(buf, sizeof buf, format, a, b);
@@ -66,10 +62,11 @@ void WaitForKeyPress() {
 }  // namespace
 
 bool CalibrateCMPowerLaw() {
-  if (Ask(kCalibrationCaption,
+  if (!platform::AskYes(
+          kCalibrationCaption,
           "select enter ASCII file with calibration data\nformat: each row with two columns containing (s M) "
           "pairs, tab or space-delimited\n(if there's only one calibration point, scaling exponent will be "
-          "requested as user input)") != platform::IDYES)
+          "requested as user input)"))
     return false;
   platform::FileDialogRequest request;
   request.title = "please locate the calibration file";
@@ -103,8 +100,7 @@ bool CalibrateCMPowerLaw() {
   ShowAdHocPointsAndLine(fit.x.data(), fit.y.data(), fit.lineX.data(), fit.lineY.data(), fit.n, "log10(M)",
                          "log10(s)", note.c_str(), fit.yLow, fit.yHigh);
   WaitForKeyPress();
-  if (Ask(kCalibrationCaption, Format2("ks = %.3e, kb = %.3e\naccept?", fit.ks, fit.kb)) != platform::IDYES)
-    return false;
+  if (!platform::AskYes(kCalibrationCaption, Format2("ks = %.3e, kb = %.3e\naccept?", fit.ks, fit.kb))) return false;
   StoreScalingLaw(fit.ks, fit.kb);
   FreeAdHocPlotArrays();
   platform::RequestRepaint();
@@ -113,7 +109,7 @@ bool CalibrateCMPowerLaw() {
 
 void TXLAWindow::CmMinimumSForLogGrid() {
   ContiSettings& cs = Conti();
-  if (Ask("DISTRIBUTION OPTIONS", "use minimum s-value for log spaced grids?") == platform::IDYES) {
+  if (platform::AskYes("DISTRIBUTION OPTIONS", "use minimum s-value for log spaced grids?")) {
     cs.useMinimumS = 1;
     CheckMenuItem(1107, true);
     float value = cs.minimumSValue;
@@ -154,7 +150,7 @@ void TXLAWindow::CmExtractSFromBest() {
     return;
   }
   const BestExtrapolation e = ExtrapolateBestD(models);
-  if (Ask(kBestCaption, BestReport(path, models, e, M, vbar)) != platform::IDYES) return;
+  if (!platform::AskYes(kBestCaption, BestReport(path, models, e, M, vbar))) return;
   std::vector<float> x(static_cast<size_t>(n) + 1), y = x, lineX = x, lineY = x;
   for (int i = 1; i <= n; ++i) {
     x[i] = lineX[i] = 1.0f / models.N[static_cast<size_t>(i - 1)];
@@ -213,8 +209,8 @@ std::string LocateHydroPro() {
     // Without a known address the browser is not offered.
     if (HydroProConfig().downloadUrl.empty())
       platform::Tell("no HYDROPRO file", where);
-    else if (Ask("no HYDROPRO file", "Would you like to open the HYDROPRO download page in your browser?\n" + where) ==
-             platform::IDYES)
+    else if (platform::AskYes("no HYDROPRO file",
+                              "Would you like to open the HYDROPRO download page in your browser?\n" + where))
       platform::Processes().OpenUrl(HydroProConfig().downloadUrl);
     return {};
   }
@@ -282,7 +278,7 @@ bool ReadHydroProParameters(HydroProInput& in) {
 bool KeepHydroProRunning() {
   platform::PumpEvents();
   if (!platform::TakeKeyDown()) return true;
-  return Ask("HYDROPRO", "stop HYDROPRO?") != platform::IDYES;
+  return !platform::AskYes("HYDROPRO", "stop HYDROPRO?");
 }
 
 }  // namespace
@@ -290,8 +286,9 @@ bool KeepHydroProRunning() {
 void TXLAWindow::CmStartHydroPro() {
   const std::string exe = LocateHydroPro();
   if (exe.empty()) return;
-  if (Ask("HYDROPRO", "Please cite the reference publication of HYDROPRO when you use its results:\n"
-                      "Biophys. J. 78, 719-730 (2000)\n\ncontinue?") != platform::IDYES)
+  if (!platform::AskYes("HYDROPRO",
+                        "Please cite the reference publication of HYDROPRO when you use its results:\n"
+                        "Biophys. J. 78, 719-730 (2000)\n\ncontinue?"))
     return;
   platform::Tell(
       "ATTENTION",

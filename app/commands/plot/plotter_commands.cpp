@@ -45,11 +45,6 @@ std::string E(double v) {
   return text;
 }
 
-void Ask(float& value, const char* prompt, const char* caption) {
-  float answer = value;
-  if (InputFloat(&answer, value, true, prompt, caption)) value = answer;
-}
-
 CWINPlot* DataPlot() { return Road().dataPlot ? Road().dataPlot() : nullptr; }
 
 int DataKind() {
@@ -100,8 +95,8 @@ Ranges AskRanges(bool fitPlot) {
     askY = !platform::AskYes(kFit, "use current y-axis limits?");
   }
   if (askY) {
-    Ask(r.yMin, "y-min", k3d);
-    Ask(r.yMax, "y-max", k3d);
+    AskFloat(r.yMin, "y-min", k3d);
+    AskFloat(r.yMax, "y-max", k3d);
   }
   return r;
 }
@@ -110,7 +105,7 @@ Ranges AskRanges(bool fitPlot) {
 float AskScansToPlot(const char* prompt, const char* caption) {
   const int count = CurrentScanSet().count;
   float n = static_cast<float>(std::min(20, count));
-  Ask(n, prompt, caption);
+  AskFloat(n, prompt, caption);
   return std::clamp(n, 1.0f, static_cast<float>(std::max(count, 1)));
 }
 
@@ -216,8 +211,8 @@ void TXLAWindow::CmPlotDataFitResidualsDistribution() {
   const float scans = AskScansToPlot("#of scans to plot (constant time interval)", kFit);
   const ContiSettings& c = Conti();
   float sMin = c.sValues[1], sMax = c.sValues[c.gridSize];
-  Ask(sMin, "minimum value for s-axis in distribution plot", kFit);
-  Ask(sMax, "maximum value for s-axis in distribution plot", kFit);
+  AskFloat(sMin, "minimum value for s-axis in distribution plot", kFit);
+  AskFloat(sMax, "maximum value for s-axis in distribution plot", kFit);
   std::vector<std::string> args = Head(written, r);
   for (float v : {scans, sMin, sMax}) args.push_back(E(v));
   Start(kFitDistribution, args);
@@ -239,8 +234,8 @@ void TXLAWindow::CmPlotSizeAndShapeDistribution() {
   };
   float v[10] = {};  // s, ff0, M, Rh, D: minimum and maximum
   auto askPair = [&v](int at, const char* axis) {
-    Ask(v[at], (std::string("minimum value for ") + axis + " in distribution plot").c_str(), kFit);
-    Ask(v[at + 1], (std::string("maximum value for ") + axis + " in distribution plot").c_str(), kFit);
+    AskFloat(v[at], (std::string("minimum value for ") + axis + " in distribution plot").c_str(), kFit);
+    AskFloat(v[at + 1], (std::string("maximum value for ") + axis + " in distribution plot").c_str(), kFit);
   };
   if (kind != 2) {
     v[0] = c.sValues && c.gridSize > 0 ? c.sValues[1] : 0.0f;
