@@ -221,22 +221,23 @@ double StoredModeStep() {
   CrankNicolsonStep(dt, p.valid);
   if (LammSettings().singularMatrixError) return 1.0;
   // A negative value at the end the species moves away from: smaller steps,
-  // and at last its amount goes to the neighbour.
+  // and at last its amount goes to the neighbour. That last step stands: the
+  // clock advances by the length it was taken with.
   const int end = rs.s < 0 ? N : 1, neighbour = rs.s < 0 ? N - 1 : 2;
   while (gCore.c[end] < -0.001) {
-    rs.dt /= 2;
-    // A halved step is no full period: the stored factorization waits for
+    // A shortened step is no full period: the stored factorization waits for
     // the next frame.
     p.valid = false;
     p.remainder = true;
     usedStored = false;
-    if (rs.dt <= 0.1) {
+    if (rs.dt <= 0.2) {
       const double we = gCore.IntegralWeight(end), wn = gCore.IntegralWeight(neighbour);
       gCore.c[neighbour] += gCore.c[end] * we / wn;
       gCore.cPrev[neighbour] = gCore.c[neighbour];
       gCore.c[end] = gCore.cPrev[end] = 0;
       break;
     }
+    rs.dt /= 2;
     for (int i = 1; i <= N; ++i) gCore.c[i] = gCore.cPrev[i];
     CrankNicolsonStep(rs.dt, false);
     if (LammSettings().singularMatrixError) return 1.0;
