@@ -1,6 +1,8 @@
 // One species (4.3 S, 6e-7 cm^2/s) at 50000 rpm in a 6.0-7.2 cm cell with
 // 50 scans up to 15000 s: at the default settings (automatic grid size, static
-// grid) and with N = 1000 on the moving frame and on the static grid; and a
+// grid) and with N = 1000 on the moving frame and on the static grid; 25 S
+// and 40 S (f/f0 1.3) at the default settings, where the automatic choice
+// takes the moving frame; and a
 // list of 100 species on the worker threads. The same species on the global
 // arrays of the model evaluation (N = 1000, static grid), and the matrix
 // assembly of the external loading cell with the taper holding no oil. The
@@ -55,7 +57,7 @@ struct Data {
 // time steps of their own.
 enum class Grid { Automatic, N1000, N1000Static, AutomaticFiniteScan };
 
-void Solve(benchmark::State& state, Grid grid) {
+void Solve(benchmark::State& state, Grid grid, double s = 4.3, double D = 6e-7) {
   Data d;
   LammSolverSettings st;
   if (grid == Grid::N1000 || grid == Grid::N1000Static) {
@@ -73,7 +75,7 @@ void Solve(benchmark::State& state, Grid grid) {
   for (auto _ : state) {
     CLammIdeal L;
     L.MarkLoaded();
-    L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
+    L.SetOutputParameters(s, D, 6.0, 7.2, 1.0, 6.05f, 7.1f);
     const bool finite = grid == Grid::AutomaticFiniteScan;
     L.SetScanTimes(d.records.data(), d.ptr.data(), d.grid.data(),
                    static_cast<int>(d.grid.size()) - 1, nullptr, nullptr, false, nullptr, 50, 1,
@@ -81,6 +83,7 @@ void Solve(benchmark::State& state, Grid grid) {
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     benchmark::DoNotOptimize(L.CheckAndRun());
+    state.counters["moving_frame"] = L.MovingFrameChosen() && !L.StaticGridChosen();
     if (finite) state.counters["pieces"] = L.ScanSegments();
     state.counters["N"] = L.NodeCount();
     state.counters["steps"] = L.AcceptedSteps();
@@ -91,6 +94,12 @@ void Solve(benchmark::State& state, Grid grid) {
 }
 
 void BM_LammStaticDefaultSettings(benchmark::State& state) { Solve(state, Grid::Automatic); }
+// The argument is s in S; D is that of f/f0 1.3 in water at 20 degC
+// (vbar 0.73).
+void BM_LammFastDefaultSettings(benchmark::State& state) {
+  const double D = state.range(0) == 25 ? 2.625e-7 : 2.075e-7;
+  Solve(state, Grid::Automatic, static_cast<double>(state.range(0)), D);
+}
 void BM_LammFiniteScanDefaultSettings(benchmark::State& state) {
   Solve(state, Grid::AutomaticFiniteScan);
 }
@@ -243,6 +252,7 @@ BENCHMARK(BM_StaticGridLammN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammFiniteScanDefaultSettings)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExternalLoadingAssemblyN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammStaticDefaultSettings)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LammFastDefaultSettings)->Arg(25)->Arg(40)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammMovingFrameN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammStaticN1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LammList100Species)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
