@@ -531,6 +531,12 @@ void StoreScanModel(ScanSet& s, int j, const std::vector<double>& gm) {
     InterpolateOntoGrid(s.points[j], s.radii[j], s.model[j], R, s.grid, g.data());
 }
 
+// Scan j's model (GridModel) stored into the scan; gm is the work row.
+void FillScanModel(ScanSet& s, int j, const float* ti, double ri, double constant, std::vector<double>& gm) {
+  GridModel(s, j, ti, ri, constant, gm);
+  StoreScanModel(s, j, gm);
+}
+
 }  // namespace
 
 NoiseFill CalculateppAFit() {
@@ -566,16 +572,17 @@ NoiseFill CalculateppAFit(ScanSet& s, NoiseModel model) {
     }
     return t;
   };
+  // Scan j's RI offset: its data mean less the fitted kernels' means in it.
+  auto scanOffset = [&](int j) {
+    return static_cast<float>(b.dataScanMean[j] - sumOver([&](int k) { return b.kernelScanMean[k][j]; }));
+  };
   switch (model) {
     case NoiseModel::TI:
       for (int j = 1; j <= s.count; ++j) ri[j] = 0.0f;
       for (int r = 1; r <= R; ++r)
         ti[r] = static_cast<float>(b.dataRadialMean[r] -
                                    sumOver([&](int k) { return b.kernelRadialMean[k][r]; }));
-      for (int j = 1; j <= s.count; ++j) {
-        GridModel(s, j, ti, 0.0, 0.0, gm);
-        StoreScanModel(s, j, gm);
-      }
+      for (int j = 1; j <= s.count; ++j) FillScanModel(s, j, ti, 0.0, 0.0, gm);
       break;
     case NoiseModel::TIRI:
     case NoiseModel::TIRIFixedComponent:
@@ -584,37 +591,27 @@ NoiseFill CalculateppAFit(ScanSet& s, NoiseModel model) {
             b.dataRadialMean[r] - b.dataMean -
             sumOver([&](int k) { return b.kernelRadialMean[k][r] - b.kernelMean[k]; }));
       for (int j = 1; j <= s.count; ++j) {
-        ri[j] = static_cast<float>(b.dataScanMean[j] -
-                                   sumOver([&](int k) { return b.kernelScanMean[k][j]; }));
-        GridModel(s, j, ti, ri[j], 0.0, gm);
-        StoreScanModel(s, j, gm);
+        ri[j] = scanOffset(j);
+        FillScanModel(s, j, ti, ri[j], 0.0, gm);
       }
       break;
     case NoiseModel::RI:
       for (int r = 1; r <= R; ++r) ti[r] = 0.0f;
       for (int j = 1; j <= s.count; ++j) {
-        ri[j] = static_cast<float>(b.dataScanMean[j] -
-                                   sumOver([&](int k) { return b.kernelScanMean[k][j]; }));
-        GridModel(s, j, nullptr, ri[j], 0.0, gm);
-        StoreScanModel(s, j, gm);
+        ri[j] = scanOffset(j);
+        FillScanModel(s, j, nullptr, ri[j], 0.0, gm);
       }
       break;
     case NoiseModel::Baseline:
     case NoiseModel::BaselineScanRange: {
       const double base = b.dataMean - sumOver([&](int k) { return b.kernelMean[k]; });
       fill.baseline = static_cast<float>(base);
-      for (int j = 1; j <= s.count; ++j) {
-        GridModel(s, j, nullptr, 0.0, base, gm);
-        StoreScanModel(s, j, gm);
-      }
+      for (int j = 1; j <= s.count; ++j) FillScanModel(s, j, nullptr, 0.0, base, gm);
       break;
     }
     case NoiseModel::Plain:
       fill.baseline = NeqInputs().baselineValue;
-      for (int j = 1; j <= s.count; ++j) {
-        GridModel(s, j, nullptr, 0.0, fill.baseline, gm);
-        StoreScanModel(s, j, gm);
-      }
+      for (int j = 1; j <= s.count; ++j) FillScanModel(s, j, nullptr, 0.0, fill.baseline, gm);
       break;
   }
   return fill;
@@ -636,8 +633,7 @@ NoiseFill FillModelBaselineScanRange() {
   for (int pos = std::max(1, in.timeCourseFirst); pos <= std::min(s.count, in.timeCourseLast);
        ++pos) {
     const int j = static_cast<size_t>(pos) < s.order.size() && s.order[pos] > 0 ? s.order[pos] : pos;
-    GridModel(s, j, nullptr, 0.0, base, gm);
-    StoreScanModel(s, j, gm);
+    FillScanModel(s, j, nullptr, 0.0, base, gm);
   }
   return fill;
 }
