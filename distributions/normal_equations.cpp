@@ -91,6 +91,17 @@ inline double DataValue(const Plan& p, int j, int r) {
   return y;
 }
 
+// What the noise model takes off every value of scan j (the radial means
+// aside): the scan mean for RI offsets, less the overall mean where TI and
+// RI are fitted together, the overall mean for a baseline.
+inline double ScanShift(const Plan& p, const double* scanMean, int j, double overall) {
+  double shift = 0.0;
+  if (p.needScan) shift += scanMean[j];
+  if (p.model == NoiseModel::TIRI || Fixed(p)) shift -= overall;
+  if (p.model == NoiseModel::Baseline || p.model == NoiseModel::BaselineScanRange) shift += overall;
+  return shift;
+}
+
 // Centres a row of values v(j, r) with the means of the noise model and
 // packs it over the fitted points: out[(jpos*P) + r - first].
 template <typename Value>
@@ -99,11 +110,7 @@ void CentreAndPack(const Plan& p, const Value& v, double overall, const double* 
   size_t q = 0;
   for (size_t jp = 0; jp < p.scans.size(); ++jp) {
     const int j = p.scans[jp];
-    double shift = 0.0;
-    if (p.needScan) shift += scanMean[j];
-    if (p.model == NoiseModel::TIRI || Fixed(p)) shift -= overall;
-    if (p.model == NoiseModel::Baseline || p.model == NoiseModel::BaselineScanRange)
-      shift += overall;
+    const double shift = ScanShift(p, scanMean, j, overall);
     for (int r = p.first; r <= p.last; ++r) {
       double c = v(j, r) - shift;
       if (p.needRadial) c -= radialMean[r];
@@ -174,11 +181,7 @@ __attribute__((always_inline)) inline void PrepareKernelBody(const Plan& p, int 
   float* out = Design().Row(i);
   for (size_t jp = 0; jp < p.scans.size(); ++jp) {
     const int j = p.scans[jp];
-    double shift = 0.0;
-    if (p.needScan) shift += scanMean[j];
-    if (p.model == NoiseModel::TIRI || Fixed(p)) shift -= overall;
-    if (p.model == NoiseModel::Baseline || p.model == NoiseModel::BaselineScanRange)
-      shift += overall;
+    const double shift = ScanShift(p, scanMean, j, overall);
     const float* __restrict row = a[j];
     float* __restrict o = out + jp * static_cast<size_t>(p.P) - p.first;
     if (p.needRadial) {
