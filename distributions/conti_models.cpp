@@ -97,6 +97,34 @@ void StoreRange() {
 // the Svedberg relation.
 float SFromMass(float M, float t) { return SFromMD(M, DFromMGlobalFf0(M, t), t); }
 
+// The graph rebuilt for the model just chosen.
+void RebuildDistributionPlot() {
+  DistArrays().modelJustChosen = true;
+  MakeDistributionPlot();
+  DistArrays().modelJustChosen = false;
+}
+
+// The same, with the range as the previous model left it: the rebuild would
+// otherwise replace a mass range before it is converted.
+void RebuildDistributionPlotKeepingRange(ContiSettings& cs) {
+  const float keptMin = cs.sMin, keptMax = cs.sMax;
+  RebuildDistributionPlot();
+  cs.sMin = keptMin;
+  cs.sMax = keptMax;
+}
+
+// An s range from the previous model's: a molar-mass range (of a data set
+// with scans) converted to s, else lo to hi.
+void SRangeFromPrevious(ContiSettings& cs, const ContiModelCommandContext& ctx, float lo, float hi) {
+  if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
+    cs.sMin = SFromMass(cs.sMin, ctx.lastScanTemperature);
+    cs.sMax = SFromMass(cs.sMax, ctx.lastScanTemperature);
+  } else {
+    cs.sMin = lo;
+    cs.sMax = hi;
+  }
+}
+
 }  // namespace
 
 ContiModelStore& ContiStore() {
@@ -267,9 +295,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
     f.CSModel = 1;
     const float keptMin = cs.sMin, keptMax = cs.sMax;
     const bool hadPlot = DistArrays().plotExists;
-    DistArrays().modelJustChosen = true;
-    MakeDistributionPlot();
-    DistArrays().modelJustChosen = false;
+    RebuildDistributionPlot();
     if (!hadPlot) {
       cs.sMin = keptMin;
       cs.sMax = keptMax;
@@ -288,19 +314,8 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
   r = CmContinuousCMModel(ctx);
   if (r.refused) return r;
   f.CSModel = 1;
-  const float keptMin = cs.sMin, keptMax = cs.sMax;
-  DistArrays().modelJustChosen = true;
-  MakeDistributionPlot();
-  DistArrays().modelJustChosen = false;
-  cs.sMin = keptMin;
-  cs.sMax = keptMax;
-  if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
-    cs.sMin = SFromMass(cs.sMin, ctx.lastScanTemperature);
-    cs.sMax = SFromMass(cs.sMax, ctx.lastScanTemperature);
-  } else {
-    cs.sMin = 0.0f;
-    cs.sMax = 15.0f;
-  }
+  RebuildDistributionPlotKeepingRange(cs);
+  SRangeFromPrevious(cs, ctx, 0.0f, 15.0f);
   RestoreCsEntries(true);
   StoreRange();
   return r;
@@ -357,14 +372,7 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   if (r.refused) return r;
   f.CSModel = 0;
   *own = 1;
-  // The range as the previous model left it: the graph's rebuild below
-  // would otherwise replace a mass range before it is converted.
-  const float keptMin = cs.sMin, keptMax = cs.sMax;
-  DistArrays().modelJustChosen = true;
-  MakeDistributionPlot();
-  DistArrays().modelJustChosen = false;
-  cs.sMin = keptMin;
-  cs.sMax = keptMax;
+  RebuildDistributionPlotKeepingRange(cs);
   if (variant == CsVariant::InvariantD) {
     if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
       cs.sMin = 1.0f;
@@ -373,12 +381,8 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
       cs.sMin = 2.0f;
       cs.sMax = 20.0f;
     }
-  } else if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
-    cs.sMin = SFromMass(cs.sMin, ctx.lastScanTemperature);
-    cs.sMax = SFromMass(cs.sMax, ctx.lastScanTemperature);
   } else {
-    cs.sMin = lo;
-    cs.sMax = hi;
+    SRangeFromPrevious(cs, ctx, lo, hi);
   }
   RestoreCsEntries(false);
   StoreRange();

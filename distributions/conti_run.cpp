@@ -253,6 +253,17 @@ bool GridSpecies(int i, float T, Species& sp) {
   float* sg = cs.sValues;
   float* mg = cs.molarMasses;
   float s = 0, M = 0, D = 0;
+  // Point 1 as the discrete species of the model, with its entered s and M.
+  auto enteredSpecies = [&] {
+    s = sg[1] = cs.discreteS;
+    M = mg[1] = cs.discreteM;
+    D = SvedbergD(M, s, T);
+  };
+  // M and D of the grid point's s under the global f/f0.
+  auto globalFf0 = [&] {
+    M = mg[i] = CalculateM(s);
+    D = DFromMGlobalFf0(M, T);
+  };
   if (f.CMPriorVbarModel) {
     M = x;
     sol.vbar = VbarFromMass(x);
@@ -277,24 +288,19 @@ bool GridSpecies(int i, float T, Species& sp) {
     D = 0;
   } else if (f.HybridCSLsgModel) {
     if (i == 1 && cs.hybridDiscrete) {
-      s = sg[1] = cs.discreteS;
-      M = mg[1] = cs.discreteM;
-      D = SvedbergD(M, s, T);
+      enteredSpecies();
     } else {
       s = sg[i];
       M = x;
       if (s <= cs.hybridThreshold) {
-        M = mg[i] = CalculateM(s);
-        D = DFromMGlobalFf0(M, T);
+        globalFf0();
       } else {
         D = 0;
       }
     }
   } else if (f.LsgStarWith1DiscreteModel) {
     if (i == 1) {
-      s = sg[1] = cs.discreteS;
-      M = mg[1] = cs.discreteM;
-      D = SvedbergD(M, s, T);
+      enteredSpecies();
     } else {
       s = sg[i];
       M = x;
@@ -320,18 +326,14 @@ bool GridSpecies(int i, float T, Species& sp) {
     }
   } else if (f.CSModel) {
     s = sg[i];
-    M = mg[i] = CalculateM(s);
-    D = DFromMGlobalFf0(M, T);
+    globalFf0();
   } else if (f.AnyBimodalCsModel()) {
     if (i == 1 && f.BimodalFF0With1DiscreteCSModel) {
-      s = sg[1] = cs.discreteS;
-      M = mg[1] = cs.discreteM;
-      D = SvedbergD(M, s, T);
+      enteredSpecies();
     } else {
       s = sg[i];
       if (s < cs.secondFfSMin || s > cs.secondFfSMax) {
-        M = mg[i] = CalculateM(s);
-        D = DFromMGlobalFf0(M, T);
+        globalFf0();
       } else {
         M = mg[i] = CalculateMff02(s, cs.secondFf);
         D = DFromMff0(M, T, cs.secondFf);
@@ -362,13 +364,10 @@ bool GridSpecies(int i, float T, Species& sp) {
     // Point 1 is the discrete species once its s and M were entered (the
     // parameter box or a reloaded analysis); until then a grid point.
     if (i == 1 && gModelParams.parametersReloaded) {
-      s = sg[1] = cs.discreteS;
-      M = mg[1] = cs.discreteM;
-      D = SvedbergD(M, s, T);
+      enteredSpecies();
     } else {
       s = sg[i];
-      M = mg[i] = CalculateM(s);
-      D = DFromMGlobalFf0(M, T);
+      globalFf0();
     }
   } else if (f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent || f.CSWithMsTableModel) {
     if (i == 1) {

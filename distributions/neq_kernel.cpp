@@ -187,28 +187,38 @@ long ProductCost(const PackedDesign& d) {
   return tiles * d.chunks;
 }
 
-void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
-                             const std::atomic<bool>& stop, std::atomic<long>* done) {
-  const TileKernel tile = ActiveTile();
+namespace {
+
+// Adds chunk `off` of the products of block row ib with column tiles
+// jb0..jb1-1 into the product.
+inline void AccumulateBlockTiles(PackedDesign& d, TileKernel tile, size_t off, int ib, int jb0, int jb1) {
   const size_t len = PackedDesign::kChunk;
   const float* xi[PackedDesign::kBlock];
   const float* xj[PackedDesign::kColumns];
   double* p[PackedDesign::kBlock];
+  const int i0 = ib * PackedDesign::kBlock;
+  for (int ii = 0; ii < PackedDesign::kBlock; ++ii) xi[ii] = d.Row(i0 + ii) + off;
+  for (int jb = jb0; jb < jb1; ++jb) {
+    const int j0 = jb * PackedDesign::kColumns;
+    for (int jj = 0; jj < PackedDesign::kColumns; ++jj) xj[jj] = d.Row(j0 + jj) + off;
+    for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
+      p[ii] = d.product + static_cast<size_t>(i0 + ii) * d.rows + j0;
+    tile(xi, xj, len, p);
+  }
+}
+
+}  // namespace
+
+void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
+                             const std::atomic<bool>& stop, std::atomic<long>* done) {
+  const TileKernel tile = ActiveTile();
   for (int c = 0; c < d.chunks; ++c) {
     if (stop.load(std::memory_order_relaxed)) return;
-    const size_t off = static_cast<size_t>(c) * len;
+    const size_t off = static_cast<size_t>(c) * PackedDesign::kChunk;
     for (int n = 0; n < count; ++n) {
       const int ib = blocks[n];
-      const int i0 = ib * PackedDesign::kBlock;
-      for (int ii = 0; ii < PackedDesign::kBlock; ++ii) xi[ii] = d.Row(i0 + ii) + off;
       const int tiles = ProductBlockTiles(ib);
-      for (int jb = 0; jb < tiles; ++jb) {
-        const int j0 = jb * PackedDesign::kColumns;
-        for (int jj = 0; jj < PackedDesign::kColumns; ++jj) xj[jj] = d.Row(j0 + jj) + off;
-        for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
-          p[ii] = d.product + static_cast<size_t>(i0 + ii) * d.rows + j0;
-        tile(xi, xj, len, p);
-      }
+      AccumulateBlockTiles(d, tile, off, ib, 0, tiles);
       if (done) done->fetch_add(tiles, std::memory_order_relaxed);
     }
   }
@@ -217,25 +227,13 @@ void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
 void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
                              const std::atomic<bool>& stop, std::atomic<long>* done) {
   const TileKernel tile = ActiveTile();
-  const size_t len = PackedDesign::kChunk;
-  const float* xi[PackedDesign::kBlock];
-  const float* xj[PackedDesign::kColumns];
-  double* p[PackedDesign::kBlock];
   for (int c = 0; c < d.chunks; ++c) {
     if (stop.load(std::memory_order_relaxed)) return;
-    const size_t off = static_cast<size_t>(c) * len;
+    const size_t off = static_cast<size_t>(c) * PackedDesign::kChunk;
     long count = 0;
     for (int ib = b0; ib < b1; ++ib) {
-      const int i0 = ib * PackedDesign::kBlock;
-      for (int ii = 0; ii < PackedDesign::kBlock; ++ii) xi[ii] = d.Row(i0 + ii) + off;
       const int end = std::min(c1, ProductBlockTiles(ib));
-      for (int jb = c0; jb < end; ++jb) {
-        const int j0 = jb * PackedDesign::kColumns;
-        for (int jj = 0; jj < PackedDesign::kColumns; ++jj) xj[jj] = d.Row(j0 + jj) + off;
-        for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
-          p[ii] = d.product + static_cast<size_t>(i0 + ii) * d.rows + j0;
-        tile(xi, xj, len, p);
-      }
+      AccumulateBlockTiles(d, tile, off, ib, c0, end);
       if (end > c0) count += end - c0;
     }
     if (done) done->fetch_add(count, std::memory_order_relaxed);

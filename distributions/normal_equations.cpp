@@ -91,6 +91,17 @@ inline double DataValue(const Plan& p, int j, int r) {
   return y;
 }
 
+// What the noise model takes off every value of scan j (the radial means
+// aside): the scan mean for RI offsets, less the overall mean where TI and
+// RI are fitted together, the overall mean for a baseline.
+inline double ScanShift(const Plan& p, const double* scanMean, int j, double overall) {
+  double shift = 0.0;
+  if (p.needScan) shift += scanMean[j];
+  if (p.model == NoiseModel::TIRI || Fixed(p)) shift -= overall;
+  if (p.model == NoiseModel::Baseline || p.model == NoiseModel::BaselineScanRange) shift += overall;
+  return shift;
+}
+
 // Centres a row of values v(j, r) with the means of the noise model and
 // packs it over the fitted points: out[(jpos*P) + r - first].
 template <typename Value>
@@ -99,11 +110,7 @@ void CentreAndPack(const Plan& p, const Value& v, double overall, const double* 
   size_t q = 0;
   for (size_t jp = 0; jp < p.scans.size(); ++jp) {
     const int j = p.scans[jp];
-    double shift = 0.0;
-    if (p.needScan) shift += scanMean[j];
-    if (p.model == NoiseModel::TIRI || Fixed(p)) shift -= overall;
-    if (p.model == NoiseModel::Baseline || p.model == NoiseModel::BaselineScanRange)
-      shift += overall;
+    const double shift = ScanShift(p, scanMean, j, overall);
     for (int r = p.first; r <= p.last; ++r) {
       double c = v(j, r) - shift;
       if (p.needRadial) c -= radialMean[r];
@@ -174,11 +181,7 @@ __attribute__((always_inline)) inline void PrepareKernelBody(const Plan& p, int 
   float* out = Design().Row(i);
   for (size_t jp = 0; jp < p.scans.size(); ++jp) {
     const int j = p.scans[jp];
-    double shift = 0.0;
-    if (p.needScan) shift += scanMean[j];
-    if (p.model == NoiseModel::TIRI || Fixed(p)) shift -= overall;
-    if (p.model == NoiseModel::Baseline || p.model == NoiseModel::BaselineScanRange)
-      shift += overall;
+    const double shift = ScanShift(p, scanMean, j, overall);
     const float* __restrict row = a[j];
     float* __restrict o = out + jp * static_cast<size_t>(p.P) - p.first;
     if (p.needRadial) {
@@ -531,6 +534,12 @@ void StoreScanModel(ScanSet& s, int j, const std::vector<double>& gm) {
     InterpolateOntoGrid(s.points[j], s.radii[j], s.model[j], R, s.grid, g.data());
 }
 
+// Scan j's model (GridModel) stored into the scan; gm is the work row.
+void FillScanModel(ScanSet& s, int j, const float* ti, double ri, double constant, std::vector<double>& gm) {
+  GridModel(s, j, ti, ri, constant, gm);
+  StoreScanModel(s, j, gm);
+}
+
 }  // namespace
 
 NoiseFill CalculateppAFit() {
@@ -566,16 +575,17 @@ NoiseFill CalculateppAFit(ScanSet& s, NoiseModel model) {
     }
     return t;
   };
+  // Scan j's RI offset: its data mean less the fitted kernels' means in it.
+  auto scanOffset = [&](int j) {
+    return static_cast<float>(b.dataScanMean[j] - sumOver([&](int k) { return b.kernelScanMean[k][j]; }));
+  };
   switch (model) {
     case NoiseModel::TI:
       for (int j = 1; j <= s.count; ++j) ri[j] = 0.0f;
       for (int r = 1; r <= R; ++r)
         ti[r] = static_cast<float>(b.dataRadialMean[r] -
                                    sumOver([&](int k) { return b.kernelRadialMean[k][r]; }));
-      for (int j = 1; j <= s.count; ++j) {
-        GridModel(s, j, ti, 0.0, 0.0, gm);
-        StoreScanModel(s, j, gm);
-      }
+      for (int j = 1; j <= s.count; ++j) FillScanModel(s, j, ti, 0.0, 0.0, gm);
       break;
     case NoiseModel::TIRI:
     case NoiseModel::TIRIFixedComponent:
@@ -584,37 +594,27 @@ NoiseFill CalculateppAFit(ScanSet& s, NoiseModel model) {
             b.dataRadialMean[r] - b.dataMean -
             sumOver([&](int k) { return b.kernelRadialMean[k][r] - b.kernelMean[k]; }));
       for (int j = 1; j <= s.count; ++j) {
-        ri[j] = static_cast<float>(b.dataScanMean[j] -
-                                   sumOver([&](int k) { return b.kernelScanMean[k][j]; }));
-        GridModel(s, j, ti, ri[j], 0.0, gm);
-        StoreScanModel(s, j, gm);
+        ri[j] = scanOffset(j);
+        FillScanModel(s, j, ti, ri[j], 0.0, gm);
       }
       break;
     case NoiseModel::RI:
       for (int r = 1; r <= R; ++r) ti[r] = 0.0f;
       for (int j = 1; j <= s.count; ++j) {
-        ri[j] = static_cast<float>(b.dataScanMean[j] -
-                                   sumOver([&](int k) { return b.kernelScanMean[k][j]; }));
-        GridModel(s, j, nullptr, ri[j], 0.0, gm);
-        StoreScanModel(s, j, gm);
+        ri[j] = scanOffset(j);
+        FillScanModel(s, j, nullptr, ri[j], 0.0, gm);
       }
       break;
     case NoiseModel::Baseline:
     case NoiseModel::BaselineScanRange: {
       const double base = b.dataMean - sumOver([&](int k) { return b.kernelMean[k]; });
       fill.baseline = static_cast<float>(base);
-      for (int j = 1; j <= s.count; ++j) {
-        GridModel(s, j, nullptr, 0.0, base, gm);
-        StoreScanModel(s, j, gm);
-      }
+      for (int j = 1; j <= s.count; ++j) FillScanModel(s, j, nullptr, 0.0, base, gm);
       break;
     }
     case NoiseModel::Plain:
       fill.baseline = NeqInputs().baselineValue;
-      for (int j = 1; j <= s.count; ++j) {
-        GridModel(s, j, nullptr, 0.0, fill.baseline, gm);
-        StoreScanModel(s, j, gm);
-      }
+      for (int j = 1; j <= s.count; ++j) FillScanModel(s, j, nullptr, 0.0, fill.baseline, gm);
       break;
   }
   return fill;
@@ -636,8 +636,7 @@ NoiseFill FillModelBaselineScanRange() {
   for (int pos = std::max(1, in.timeCourseFirst); pos <= std::min(s.count, in.timeCourseLast);
        ++pos) {
     const int j = static_cast<size_t>(pos) < s.order.size() && s.order[pos] > 0 ? s.order[pos] : pos;
-    GridModel(s, j, nullptr, 0.0, base, gm);
-    StoreScanModel(s, j, gm);
+    FillScanModel(s, j, nullptr, 0.0, base, gm);
   }
   return fill;
 }

@@ -433,45 +433,61 @@ void AddBaselineToScans() {
   }
 }
 
-void SolveAmplitudesTI() {
-  if (!GridReady()) return;
-  double v[5] = {};
+namespace {
+
+// The scans are on the common grid; the species of the solve listed and
+// their curves normalised.
+bool ListSpeciesOnGrid() {
+  if (!GridReady()) return false;
   BuildAmplitudeSpeciesList();
   NormalizeListed();
-  CenterScansForRINoise();
-  ComputeCurveScanMeans();
-  if (gSimulationSwitches.constantSignal) {
-    for (int l = 1; l <= gSpeciesCount; ++l) v[l] = 1.0;
-  } else {
-    ScanSet& ss = SS();
-    SolveNormal(
-        v, [&ss](int, int i) { return static_cast<double>(ss.meanProfile[i]); },
-        [](int p, int, int i) { return gCbar[p][i]; });
-  }
-  StoreAmplitudes(v);
-  ComputeTINoiseFromCurves(v);
+  return true;
+}
+
+// The amplitudes that fit the curves' scan means to the scans' mean profile.
+void SolveAgainstMeanProfile(double* v) {
+  ScanSet& ss = SS();
+  SolveNormal(
+      v, [&ss](int, int i) { return static_cast<double>(ss.meanProfile[i]); },
+      [](int p, int, int i) { return gCbar[p][i]; });
+}
+
+// The end of the solves with RI noise, the scans and curves centred per
+// scan: both back at their levels, the curves scaled by the amplitudes v,
+// the RI offsets from what the curves leave of each scan, and the model
+// built from the curves with them.
+void ScaleCurvesAndAddRINoise(const double* v) {
   UncenterScansForRINoise();
   ScaleCurvesByAmplitudes(v);
   ComputeRINoise();
-  ConcentrationsToTotalAndFractions();
   SetBaseline(0.0f);
   AssembleModelFromCurves();
   AddRINoiseToModels();
 }
 
-void SolveAmplitudesTIUpdate() {
-  if (!GridReady()) return;
+}  // namespace
+
+void SolveAmplitudesTI() {
+  if (!ListSpeciesOnGrid()) return;
   double v[5] = {};
-  BuildAmplitudeSpeciesList();
-  NormalizeListed();
+  CenterScansForRINoise();
+  ComputeCurveScanMeans();
+  if (gSimulationSwitches.constantSignal)
+    for (int l = 1; l <= gSpeciesCount; ++l) v[l] = 1.0;
+  else
+    SolveAgainstMeanProfile(v);
+  StoreAmplitudes(v);
+  ConcentrationsToTotalAndFractions();
+  ComputeTINoiseFromCurves(v);
+  ScaleCurvesAndAddRINoise(v);
+}
+
+void SolveAmplitudesTIUpdate() {
+  if (!ListSpeciesOnGrid()) return;
+  double v[5] = {};
   ComputeCurveScanMeans();
   ComputeTINoiseProfile();
-  if (!gSimulationSwitches.constantSignal) {
-    ScanSet& ss = SS();
-    SolveNormal(
-        v, [&ss](int, int i) { return static_cast<double>(ss.meanProfile[i]); },
-        [](int p, int, int i) { return gCbar[p][i]; });
-  }
+  if (!gSimulationSwitches.constantSignal) SolveAgainstMeanProfile(v);
   StoreAmplitudes(v);
   ConcentrationsToTotalAndFractions();
   ComputeTINoiseFromCurves(v);
@@ -482,20 +498,13 @@ void SolveAmplitudesTIUpdate() {
 }
 
 void ComputeNoiseFixedAmplitudes() {
-  if (!GridReady()) return;
+  if (!ListSpeciesOnGrid()) return;
   double v[5] = {};
-  BuildAmplitudeSpeciesList();
-  NormalizeListed();
   CenterScansForRINoise();
   ComputeCurveScanMeans();
   FixedAmplitudes(v);
   ComputeTINoiseFromCurves(v);
-  UncenterScansForRINoise();
-  ScaleCurvesByAmplitudes(v);
-  ComputeRINoise();
-  SetBaseline(0.0f);
-  AssembleModelFromCurves();
-  AddRINoiseToModels();
+  ScaleCurvesAndAddRINoise(v);
 }
 
 void SubtractSpeciesFromResiduals() {
@@ -516,28 +525,19 @@ void SubtractSpeciesFromResiduals() {
 }
 
 void SolveAmplitudes() {
-  if (!GridReady()) return;
+  if (!ListSpeciesOnGrid()) return;
   double v[5] = {};
-  BuildAmplitudeSpeciesList();
-  NormalizeListed();
   CenterScansForRINoise();
   if (!gSimulationSwitches.constantSignal) SolveNormal(v, kNoOffset, kNoCurveOffset);
   StoreAmplitudes(v);
-  ZeroTI();
-  UncenterScansForRINoise();
-  ScaleCurvesByAmplitudes(v);
-  ComputeRINoise();
   ConcentrationsToTotalAndFractions();
-  SetBaseline(0.0f);
-  AssembleModelFromCurves();
-  AddRINoiseToModels();
+  ZeroTI();
+  ScaleCurvesAndAddRINoise(v);
 }
 
 void SolveAmplitudesWithOffsets() {
-  if (!GridReady()) return;
+  if (!ListSpeciesOnGrid()) return;
   double v[5] = {};
-  BuildAmplitudeSpeciesList();
-  NormalizeListed();
   ComputeCurveTotalMeans();
   ComputeTINoiseProfile();
   ScanSet& ss = SS();
@@ -554,19 +554,12 @@ void SolveAmplitudesWithOffsets() {
 }
 
 void ComputeRINoiseFixedAmplitudes() {
-  if (!GridReady()) return;
+  if (!ListSpeciesOnGrid()) return;
   double v[5] = {};
-  BuildAmplitudeSpeciesList();
-  NormalizeListed();
   CenterScansForRINoise();
   FixedAmplitudes(v);
   ZeroTI();
-  UncenterScansForRINoise();
-  ScaleCurvesByAmplitudes(v);
-  ComputeRINoise();
-  SetBaseline(0.0f);
-  AssembleModelFromCurves();
-  AddRINoiseToModels();
+  ScaleCurvesAndAddRINoise(v);
 }
 
 void AddBaselineToModel() {
@@ -577,10 +570,8 @@ void AddBaselineToModel() {
 }
 
 void SolveAmplitudesWithOffsets2() {
-  if (!GridReady()) return;
+  if (!ListSpeciesOnGrid()) return;
   double v[5] = {}, rhs0[5] = {};
-  BuildAmplitudeSpeciesList();
-  NormalizeListed();
   ComputeCurveTotalMeans();
   ScanSet& ss = SS();
   const double nTot = ss.count * FitPointsPerScan();

@@ -165,7 +165,11 @@ int Walk(Mode mode, int n, float* v) {
         if (i == kFitOptionVbar) AfterVbarWrite(e);
         break;
       }
-      case Mode::Evaluation: {
+      case Mode::Evaluation:
+      case Mode::Display: {
+        // Display shows the vertex as it is but for the signs; an evaluation
+        // also keeps the convolution width in its range and follows vbar.
+        const bool evaluation = mode == Mode::Evaluation;
         double x = v[count];
         switch (i) {
           case kFitOptionWienerMagnitude:
@@ -174,8 +178,10 @@ int Walk(Mode mode, int n, float* v) {
             if (x < 0.0) v[count] = static_cast<float>(x = 0.0);
             break;
           case kFitOptionConvolutionWidth:
-            if (x > 1.0) x = 1.0;
-            if (x <= 0.001) x = 0.001;
+            if (evaluation) {
+              if (x > 1.0) x = 1.0;
+              if (x <= 0.001) x = 0.001;
+            }
             break;
           case kFitOptionBufferSize:
           case kFitOptionReferenceSize:
@@ -185,27 +191,9 @@ int Walk(Mode mode, int n, float* v) {
             break;
         }
         // The vertex holds what was evaluated: a minimiser goes on from a limit, not beyond it.
-        v[count] = static_cast<float>(x);
+        if (evaluation) v[count] = static_cast<float>(x);
         Set(e, x);
-        if (i == kFitOptionVbar) AfterVbarWrite(e);
-        break;
-      }
-      case Mode::Display: {
-        double x = v[count];
-        switch (i) {
-          case kFitOptionWienerMagnitude:
-          case kFitOptionPhotophysicsRate:
-          case kFitOptionLimitingLevel:
-            if (x < 0.0) v[count] = static_cast<float>(x = 0.0);
-            break;
-          case kFitOptionBufferSize:
-          case kFitOptionReferenceSize:
-            x = std::fabs(x);
-            break;
-          default:
-            break;
-        }
-        Set(e, x);
+        if (evaluation && i == kFitOptionVbar) AfterVbarWrite(e);
         break;
       }
     }

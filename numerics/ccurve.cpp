@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,36 +93,35 @@ CCurve::~CCurve() {
 
 int CCurve::LiveCount() { return liveCurves; }
 
-float CCurve::MinYInXWindow(float x1, float x2, int from, int to) const {
-  const int n = Count();
+namespace {
+
+// The y that beats all others among points from..to-1 with x in [x1, x2]
+// (x ascending: the first x past x2 ends the search); 0 for none.
+template <typename Beats>
+float ExtremeYInXWindow(const CCurve& c, float x1, float x2, int from, int to, Beats beats) {
+  const int n = c.Count();
   if (from < 0) from = 0;
   if (to > n) to = n;
   bool found = false;
   float m = 0.0f;
   for (int i = from; i < to; ++i) {
-    const float xi = x->data[i];
+    const float xi = c.x->data[i];
     if (xi > x2) break;
     if (xi < x1) continue;
-    if (!found || y->data[i] < m) m = y->data[i];
+    if (!found || beats(c.y->data[i], m)) m = c.y->data[i];
     found = true;
   }
   return m;
 }
 
+}  // namespace
+
+float CCurve::MinYInXWindow(float x1, float x2, int from, int to) const {
+  return ExtremeYInXWindow(*this, x1, x2, from, to, std::less<float>());
+}
+
 float CCurve::MaxYInXWindow(float x1, float x2, int from, int to) const {
-  const int n = Count();
-  if (from < 0) from = 0;
-  if (to > n) to = n;
-  bool found = false;
-  float m = 0.0f;
-  for (int i = from; i < to; ++i) {
-    const float xi = x->data[i];
-    if (xi > x2) break;
-    if (xi < x1) continue;
-    if (!found || y->data[i] > m) m = y->data[i];
-    found = true;
-  }
-  return m;
+  return ExtremeYInXWindow(*this, x1, x2, from, to, std::greater<float>());
 }
 
 float CCurve::MinYInXWindowAll(float x1, float x2) const { return MinYInXWindow(x1, x2, 0, Count()); }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -158,60 +159,58 @@ float CVector::GetAt(int i) const {
 float CVector::Max() const { return MaxInRange(0, static_cast<int>(count) - 1); }
 float CVector::Min() const { return MinInRange(0, static_cast<int>(count) - 1); }
 
-float CVector::MaxInRange(int from, int to) const {
-  if (!data || count == 0) return 0.0f;
+namespace {
+
+// The index range clipped to the values there are.
+void ClipRange(unsigned count, int& from, int& to) {
   if (from < 0) from = 0;
   if (to > static_cast<int>(count) - 1) to = static_cast<int>(count) - 1;
+}
+
+// The value of data[from..to] that beats all others (0 for no values).
+template <typename Beats>
+float ExtremeInRange(const float* data, unsigned count, int from, int to, Beats beats) {
+  if (!data || count == 0) return 0.0f;
+  ClipRange(count, from, to);
   if (to < from) return 0.0f;
   float m = data[from];
   for (int i = from + 1; i <= to; ++i)
-    if (data[i] > m) m = data[i];
+    if (beats(data[i], m)) m = data[i];
   return m;
 }
 
-float CVector::MinInRange(int from, int to) const {
-  if (!data || count == 0) return 0.0f;
-  if (from < 0) from = 0;
-  if (to > static_cast<int>(count) - 1) to = static_cast<int>(count) - 1;
-  if (to < from) return 0.0f;
-  float m = data[from];
-  for (int i = from + 1; i <= to; ++i)
-    if (data[i] < m) m = data[i];
-  return m;
-}
-
-float CVector::MaxPositiveInRange(int from, int to, bool* none) const {
+// The same over the positive values; 1 and *none set where there is none.
+template <typename Beats>
+float ExtremePositiveInRange(const float* data, unsigned count, int from, int to, bool* none, Beats beats) {
   if (data && count) {
-    if (from < 0) from = 0;
-    if (to > static_cast<int>(count) - 1) to = static_cast<int>(count) - 1;
+    ClipRange(count, from, to);
     bool found = false;
     float m = 0.0f;
     for (int i = from; i <= to; ++i) {
       if (!(data[i] > 0.0f)) continue;
-      if (!found || data[i] > m) m = data[i];
+      if (!found || beats(data[i], m)) m = data[i];
       found = true;
     }
     if (found) return m;
   }
   if (none) *none = true;
   return 1.0f;
+}
+
+}  // namespace
+
+float CVector::MaxInRange(int from, int to) const {
+  return ExtremeInRange(data, count, from, to, std::greater<float>());
+}
+
+float CVector::MinInRange(int from, int to) const { return ExtremeInRange(data, count, from, to, std::less<float>()); }
+
+float CVector::MaxPositiveInRange(int from, int to, bool* none) const {
+  return ExtremePositiveInRange(data, count, from, to, none, std::greater<float>());
 }
 
 float CVector::MinPositiveInRange(int from, int to, bool* none) const {
-  if (data && count) {
-    if (from < 0) from = 0;
-    if (to > static_cast<int>(count) - 1) to = static_cast<int>(count) - 1;
-    bool found = false;
-    float m = 0.0f;
-    for (int i = from; i <= to; ++i) {
-      if (!(data[i] > 0.0f)) continue;
-      if (!found || data[i] < m) m = data[i];
-      found = true;
-    }
-    if (found) return m;
-  }
-  if (none) *none = true;
-  return 1.0f;
+  return ExtremePositiveInRange(data, count, from, to, none, std::less<float>());
 }
 
 bool CVector::operator==(const CVector& other) const {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 namespace platform {
 
@@ -92,6 +93,43 @@ void ChangeSelections(HGDIOBJ h, int delta) {
   std::lock_guard lock(t.mutex);
   auto it = t.live.find(h);
   if (it != t.live.end()) it->second.selections = std::max(0, it->second.selections + delta);
+}
+
+// A call as the backends see it: its kind and up to four values.
+DrawOp Call(DrawOp::Kind kind, int a = 0, int b = 0, int c = 0, int d = 0) {
+  DrawOp op;
+  op.kind = kind;
+  op.a = a;
+  op.b = b;
+  op.c = c;
+  op.d = d;
+  return op;
+}
+
+DrawOp FlagsCall(DrawOp::Kind kind, unsigned flags) {
+  DrawOp op;
+  op.kind = kind;
+  op.flags = flags;
+  return op;
+}
+
+// Extents only count in the scalable modes, as in the original system.
+bool ExtentCounts(int mapMode, int cx, int cy) {
+  return (mapMode == MM_ANISOTROPIC || mapMode == MM_ISOTROPIC) && cx != 0 && cy != 0;
+}
+
+// Device units per logical unit along one axis from its own extents; the
+// isotropic mode takes the smaller magnitude of the two axes, with this
+// axis' sign.
+double AxisScale(int mapMode, int viewportOwn, int windowOwn, int viewportOther, int windowOther) {
+  if (mapMode == MM_TEXT) return 1.0;
+  const double own = static_cast<double>(viewportOwn) / windowOwn;
+  if (mapMode == MM_ISOTROPIC) {
+    const double other = static_cast<double>(viewportOther) / windowOther;
+    const double m = std::min(std::fabs(own), std::fabs(other));
+    return own < 0 ? -m : m;
+  }
+  return own;
 }
 
 std::string Hex(COLORREF c) {
@@ -258,80 +296,44 @@ int DrawContext::SetMapMode(int mode) {
     state_.windowExt = {1, 1};
     state_.viewportExt = {1, 1};
   }
-  DrawOp op;
-  op.kind = DrawOp::Kind::SetMapMode;
-  op.a = mode;
-  Execute(op);
+  Execute(Call(DrawOp::Kind::SetMapMode, mode));
   return old;
 }
 
 Size DrawContext::SetWindowExt(int cx, int cy) {
   Size old = state_.windowExt;
-  // Extents only count in the scalable modes, as in the original system.
-  if ((state_.mapMode == MM_ANISOTROPIC || state_.mapMode == MM_ISOTROPIC) && cx != 0 && cy != 0)
-    state_.windowExt = {cx, cy};
-  DrawOp op;
-  op.kind = DrawOp::Kind::SetWindowExt;
-  op.a = cx;
-  op.b = cy;
-  Execute(op);
+  if (ExtentCounts(state_.mapMode, cx, cy)) state_.windowExt = {cx, cy};
+  Execute(Call(DrawOp::Kind::SetWindowExt, cx, cy));
   return old;
 }
 
 Size DrawContext::SetViewportExt(int cx, int cy) {
   Size old = state_.viewportExt;
-  if ((state_.mapMode == MM_ANISOTROPIC || state_.mapMode == MM_ISOTROPIC) && cx != 0 && cy != 0)
-    state_.viewportExt = {cx, cy};
-  DrawOp op;
-  op.kind = DrawOp::Kind::SetViewportExt;
-  op.a = cx;
-  op.b = cy;
-  Execute(op);
+  if (ExtentCounts(state_.mapMode, cx, cy)) state_.viewportExt = {cx, cy};
+  Execute(Call(DrawOp::Kind::SetViewportExt, cx, cy));
   return old;
 }
 
 Point DrawContext::SetWindowOrg(int x, int y) {
-  Point old = state_.windowOrg;
-  state_.windowOrg = {x, y};
-  DrawOp op;
-  op.kind = DrawOp::Kind::SetWindowOrg;
-  op.a = x;
-  op.b = y;
-  Execute(op);
+  Point old = std::exchange(state_.windowOrg, Point{x, y});
+  Execute(Call(DrawOp::Kind::SetWindowOrg, x, y));
   return old;
 }
 
 Point DrawContext::SetViewportOrg(int x, int y) {
-  Point old = state_.viewportOrg;
-  state_.viewportOrg = {x, y};
-  DrawOp op;
-  op.kind = DrawOp::Kind::SetViewportOrg;
-  op.a = x;
-  op.b = y;
-  Execute(op);
+  Point old = std::exchange(state_.viewportOrg, Point{x, y});
+  Execute(Call(DrawOp::Kind::SetViewportOrg, x, y));
   return old;
 }
 
 double DrawContext::ScaleX() const {
-  if (state_.mapMode == MM_TEXT) return 1.0;
-  double sx = static_cast<double>(state_.viewportExt.cx) / state_.windowExt.cx;
-  if (state_.mapMode == MM_ISOTROPIC) {
-    double sy = static_cast<double>(state_.viewportExt.cy) / state_.windowExt.cy;
-    double m = std::min(std::fabs(sx), std::fabs(sy));
-    return sx < 0 ? -m : m;
-  }
-  return sx;
+  const State& s = state_;
+  return AxisScale(s.mapMode, s.viewportExt.cx, s.windowExt.cx, s.viewportExt.cy, s.windowExt.cy);
 }
 
 double DrawContext::ScaleY() const {
-  if (state_.mapMode == MM_TEXT) return 1.0;
-  double sy = static_cast<double>(state_.viewportExt.cy) / state_.windowExt.cy;
-  if (state_.mapMode == MM_ISOTROPIC) {
-    double sx = static_cast<double>(state_.viewportExt.cx) / state_.windowExt.cx;
-    double m = std::min(std::fabs(sx), std::fabs(sy));
-    return sy < 0 ? -m : m;
-  }
-  return sy;
+  const State& s = state_;
+  return AxisScale(s.mapMode, s.viewportExt.cy, s.windowExt.cy, s.viewportExt.cx, s.windowExt.cx);
 }
 
 Point DrawContext::LogicalToDevice(Point p) const {
@@ -341,54 +343,30 @@ Point DrawContext::LogicalToDevice(Point p) const {
 }
 
 Point DrawContext::MoveTo(int x, int y) {
-  Point old = state_.position;
-  state_.position = {x, y};
-  DrawOp op;
-  op.kind = DrawOp::Kind::MoveTo;
-  op.a = x;
-  op.b = y;
-  Execute(op);
+  Point old = std::exchange(state_.position, Point{x, y});
+  Execute(Call(DrawOp::Kind::MoveTo, x, y));
   return old;
 }
 
 bool DrawContext::LineTo(int x, int y) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::LineTo;
-  op.a = x;
-  op.b = y;
-  op.c = state_.position.x;
-  op.d = state_.position.y;
-  Execute(op);
+  Execute(Call(DrawOp::Kind::LineTo, x, y, state_.position.x, state_.position.y));
   state_.position = {x, y};
   return true;
 }
 
 bool DrawContext::Rectangle(int left, int top, int right, int bottom) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::Rectangle;
-  op.a = left;
-  op.b = top;
-  op.c = right;
-  op.d = bottom;
-  Execute(op);
+  Execute(Call(DrawOp::Kind::Rectangle, left, top, right, bottom));
   return true;
 }
 
 bool DrawContext::Ellipse(int left, int top, int right, int bottom) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::Ellipse;
-  op.a = left;
-  op.b = top;
-  op.c = right;
-  op.d = bottom;
-  Execute(op);
+  Execute(Call(DrawOp::Kind::Ellipse, left, top, right, bottom));
   return true;
 }
 
 bool DrawContext::Polygon(const std::vector<Point>& points) {
   if (points.size() < 2) return false;
-  DrawOp op;
-  op.kind = DrawOp::Kind::Polygon;
+  DrawOp op = Call(DrawOp::Kind::Polygon);
   op.points = points;
   Execute(op);
   return true;
@@ -396,18 +374,14 @@ bool DrawContext::Polygon(const std::vector<Point>& points) {
 
 bool DrawContext::Polyline(const std::vector<Point>& points) {
   if (points.size() < 2) return false;
-  DrawOp op;
-  op.kind = DrawOp::Kind::Polyline;
+  DrawOp op = Call(DrawOp::Kind::Polyline);
   op.points = points;
   Execute(op);
   return true;
 }
 
 bool DrawContext::TextOut(int x, int y, std::string_view text) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::TextOut;
-  op.a = x;
-  op.b = y;
+  DrawOp op = Call(DrawOp::Kind::TextOut, x, y);
   op.text = std::string(text);
   Execute(op);
   if (state_.textAlign & TA_UPDATECP) state_.position.x += TextWidth(text);
@@ -415,10 +389,7 @@ bool DrawContext::TextOut(int x, int y, std::string_view text) {
 }
 
 bool DrawContext::ExtTextOut(int x, int y, unsigned options, const Rect* clip, std::string_view text) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::ExtTextOut;
-  op.a = x;
-  op.b = y;
+  DrawOp op = Call(DrawOp::Kind::ExtTextOut, x, y);
   op.flags = options;
   if (clip) op.points = {{clip->left, clip->top}, {clip->right, clip->bottom}};
   op.text = std::string(text);
@@ -428,52 +399,32 @@ bool DrawContext::ExtTextOut(int x, int y, unsigned options, const Rect* clip, s
 }
 
 unsigned DrawContext::SetTextAlign(unsigned align) {
-  unsigned old = state_.textAlign;
-  state_.textAlign = align;
-  DrawOp op;
-  op.kind = DrawOp::Kind::SetTextAlign;
-  op.flags = align;
-  Execute(op);
+  unsigned old = std::exchange(state_.textAlign, align);
+  Execute(FlagsCall(DrawOp::Kind::SetTextAlign, align));
   return old;
 }
 
 COLORREF DrawContext::SetTextColor(COLORREF color) {
-  COLORREF old = state_.textColor;
-  state_.textColor = color & 0xffffff;
-  DrawOp op;
-  op.kind = DrawOp::Kind::SetTextColor;
-  op.flags = color & 0xffffff;
-  Execute(op);
+  COLORREF old = std::exchange(state_.textColor, color & 0xffffff);
+  Execute(FlagsCall(DrawOp::Kind::SetTextColor, color & 0xffffff));
   return old;
 }
 
 COLORREF DrawContext::SetBkColor(COLORREF color) {
-  COLORREF old = state_.bkColor;
-  state_.bkColor = color & 0xffffff;
-  DrawOp op;
-  op.kind = DrawOp::Kind::SetBkColor;
-  op.flags = color & 0xffffff;
-  Execute(op);
+  COLORREF old = std::exchange(state_.bkColor, color & 0xffffff);
+  Execute(FlagsCall(DrawOp::Kind::SetBkColor, color & 0xffffff));
   return old;
 }
 
 int DrawContext::SetBkMode(int mode) {
-  int old = state_.bkMode;
-  state_.bkMode = mode;
-  DrawOp op;
-  op.kind = DrawOp::Kind::SetBkMode;
-  op.a = mode;
-  Execute(op);
+  int old = std::exchange(state_.bkMode, mode);
+  Execute(Call(DrawOp::Kind::SetBkMode, mode));
   return old;
 }
 
 int DrawContext::SetROP2(int mode) {
-  int old = state_.rop2;
-  state_.rop2 = mode;
-  DrawOp op;
-  op.kind = DrawOp::Kind::SetROP2;
-  op.a = mode;
-  Execute(op);
+  int old = std::exchange(state_.rop2, mode);
+  Execute(Call(DrawOp::Kind::SetROP2, mode));
   return old;
 }
 
@@ -507,8 +458,7 @@ HGDIOBJ DrawContext::SelectObject(HGDIOBJ object) {
       Select(object, o, state_.font);
       break;
   }
-  DrawOp op;
-  op.kind = DrawOp::Kind::SelectObject;
+  DrawOp op = Call(DrawOp::Kind::SelectObject);
   op.handle = object;
   op.object = std::make_shared<const GdiObject>(o);
   Execute(op);
@@ -517,9 +467,7 @@ HGDIOBJ DrawContext::SelectObject(HGDIOBJ object) {
 
 int DrawContext::SaveDC() {
   saved_.push_back(state_);
-  DrawOp op;
-  op.kind = DrawOp::Kind::SaveDC;
-  Execute(op);
+  Execute(Call(DrawOp::Kind::SaveDC));
   return static_cast<int>(saved_.size());
 }
 
@@ -531,10 +479,7 @@ bool DrawContext::RestoreDC(int level) {
   state_ = saved_[static_cast<size_t>(target - 1)];
   saved_.resize(static_cast<size_t>(target - 1));
   AcquireSelections(state_);
-  DrawOp op;
-  op.kind = DrawOp::Kind::RestoreDC;
-  op.a = level;
-  Execute(op);
+  Execute(Call(DrawOp::Kind::RestoreDC, level));
   return true;
 }
 
@@ -552,32 +497,19 @@ bool DrawContext::IntersectClipRect(int left, int top, int right, int bottom) {
   }
   state_.clipped = true;
   state_.clip = r;
-  DrawOp op;
-  op.kind = DrawOp::Kind::IntersectClipRect;
-  op.a = left;
-  op.b = top;
-  op.c = right;
-  op.d = bottom;
-  Execute(op);
+  Execute(Call(DrawOp::Kind::IntersectClipRect, left, top, right, bottom));
   return true;
 }
 
 void DrawContext::ResetClip() {
   state_.clipped = false;
-  DrawOp op;
-  op.kind = DrawOp::Kind::ResetClip;
-  Execute(op);
+  Execute(Call(DrawOp::Kind::ResetClip));
 }
 
 bool DrawContext::DrawBitmap(int left, int top, int width, int height,
                              const std::shared_ptr<const Bitmap>& bitmap) {
   if (!bitmap) return false;
-  DrawOp op;
-  op.kind = DrawOp::Kind::DrawBitmap;
-  op.a = left;
-  op.b = top;
-  op.c = width;
-  op.d = height;
+  DrawOp op = Call(DrawOp::Kind::DrawBitmap, left, top, width, height);
   op.bitmap = bitmap;
   Execute(op);
   return true;

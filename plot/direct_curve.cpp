@@ -5,8 +5,10 @@
 #include <memory>
 
 #include "numerics/arrays.h"
+#include "plot/curve_strokes.h"
 
 using namespace platform;
+using namespace curve_strokes;
 
 namespace {
 
@@ -19,108 +21,41 @@ struct FormContext {
   HPEN* centrePen;  // the pen of the current point (style 13 centre line)
 };
 
-void Dot(DrawContext& dc, int x, int y) { dc.LineTo(x + 1, y + 1); }
-
-void Segment(DrawContext& dc, int x0, int y0, int x1, int y1) {
-  dc.MoveTo(x0, y0);
-  dc.LineTo(x1, y1);
-}
-
-void Diagonals(DrawContext& dc, int x, int y, int s, int shift) {
-  Segment(dc, x - s + shift, y + s, x + s + 1 + shift, y - s + 1);
-  Segment(dc, x - s + shift, y - s, x + s + 1 + shift, y + s + 1);
-}
-
 void ThickLine(DrawContext& dc, int qx, int qy, int x, int y) {
   if (qx == x && qy == y) return;
-  Segment(dc, qx, qy - 1, x, y - 1);
-  Segment(dc, qx, qy + 1, x, y + 1);
-  Segment(dc, qx - 1, qy, x - 1, y);
-  Segment(dc, qx + 1, qy, x + 1, y);
+  BroadLine(dc, qx, qy, x, y);
 }
 
 void Circle(DrawContext& dc, int x, int y, int s) {
-  if (s > 0) {
-    dc.Ellipse(x - s, y - s, x + s, y + s);
-    dc.MoveTo(x, y);
-  } else {
-    Dot(dc, x, y);
-  }
+  SymbolOrDot(dc, x, y, s > 0, [&] { dc.Ellipse(x - s, y - s, x + s, y + s); });
 }
 
 void Form(FormContext& f, int style, int x, int y, int qx, int qy, bool continuing, bool lastPoint) {
   DrawContext& dc = f.dc;
   const int s = f.plot.symbolSize;
   switch (style) {
-    case 1:
-      if (s > 0) {
-        Diagonals(dc, x, y, s, 0);
-        dc.MoveTo(x, y);
-      } else {
-        Dot(dc, x, y);
-      }
-      break;
+    case 1: SymbolOrDot(dc, x, y, s > 0, [&] { Diagonals(dc, x, y, s, 0); }); break;
     case 2:
     case 6:
     case 15: Circle(dc, x, y, s); break;
-    case 3:
-      if (s > 0) {
-        const int t = static_cast<int>(s * 0.57735);
-        dc.MoveTo(x - s, y + t);
-        dc.LineTo(x + s, y + t);
-        dc.LineTo(x, y - 2 * s + t);
-        dc.LineTo(x - s, y + t);
-        dc.MoveTo(x, y);
-      } else {
-        Dot(dc, x, y);
-      }
-      break;
-    case 5:
-      if (s > 0) {
-        dc.MoveTo(x - s, y - s);
-        dc.LineTo(x + s, y - s);
-        dc.LineTo(x + s, y + s);
-        dc.LineTo(x - s, y + s);
-        dc.LineTo(x - s, y - s);
-        dc.MoveTo(x, y);
-      } else {
-        Dot(dc, x, y);
-      }
-      break;
+    case 3: SymbolOrDot(dc, x, y, s > 0, [&] { Triangle(dc, x, y, s); }); break;
+    case 5: SymbolOrDot(dc, x, y, s > 0, [&] { Box(dc, x, y, s); }); break;
     case 7: Dot(dc, x, y); break;
     case 8:
       if (s > 0) dc.Ellipse(x - s, y - s, x + s, y + s);
       Segment(dc, x, PixelTrunc(f.plot.yOffset), x, y);
       break;
-    case 9:
-      if (s > 0) {
-        dc.Rectangle(x - s, y - s, x + s, y + s);
-        dc.MoveTo(x, y);
-      } else {
-        Dot(dc, x, y);
-      }
-      break;
+    case 9: SymbolOrDot(dc, x, y, s > 0, [&] { dc.Rectangle(x - s, y - s, x + s, y + s); }); break;
     case 10:
-      if (s > 0) {
-        Diagonals(dc, x, y, s, 0);
-        Segment(dc, x - s - 1, y + s, x + s, y - s + 1);
-        Segment(dc, x - s - 1, y - s, x + s, y + s + 1);
-        Segment(dc, x - s + 1, y + s, x + s + 2, y - s + 1);
-        Segment(dc, x - s + 1, y - s, x + s + 2, y + s + 1);
-        dc.MoveTo(x, y);
-      } else {
-        Dot(dc, x, y);
-      }
+      SymbolOrDot(dc, x, y, s > 0, [&] {
+        for (int shift : {0, -1, 1}) Diagonals(dc, x, y, s, shift);
+      });
       break;
-    case 11:
-      if (s > 0) {
-        const int w = f.plot.symbolHalfWidth;
-        dc.Rectangle(x - w, y - s, x + w, y + s);
-        dc.MoveTo(x, y);
-      } else {
-        Dot(dc, x, y);
-      }
+    case 11: {
+      const int w = f.plot.symbolHalfWidth;
+      SymbolOrDot(dc, x, y, s > 0, [&] { dc.Rectangle(x - w, y - s, x + w, y + s); });
       break;
+    }
     case 12:
       if (continuing && (qx != x || qy != y)) {
         ThickLine(dc, qx, qy, x, y);
@@ -143,12 +78,7 @@ void Form(FormContext& f, int style, int x, int y, int qx, int qy, bool continui
       else
         CWINPlot::DrawDottedSegment(dc, qx, qy, x, y);
       break;
-    case 16:
-      dc.LineTo(x + 1, y);
-      dc.LineTo(x + 1, y + 1);
-      dc.LineTo(x, y + 1);
-      dc.LineTo(x, y);
-      break;
+    case 16: Square(dc, x, y); break;
     case 17:
       if (continuing && (qx != x || qy != y)) {
         ThickLine(dc, qx, qy, x, y);
@@ -162,35 +92,15 @@ void Form(FormContext& f, int style, int x, int y, int qx, int qy, bool continui
         for (const auto& o : offsets) Segment(dc, qx + o[0], qy + o[1], x + o[0], y + o[1]);
         dc.MoveTo(x, y);
       }
-      if (s > 0) {
-        dc.Ellipse(x - 2 * s, y - 2 * s, x + 2 * s, y + 2 * s);
-        dc.MoveTo(x, y);
-      } else {
-        Dot(dc, x, y);
-      }
+      SymbolOrDot(dc, x, y, s > 0, [&] { dc.Ellipse(x - 2 * s, y - 2 * s, x + 2 * s, y + 2 * s); });
       break;
     case 19: {
       const int h = f.plot.boxHalfHeight, b = f.plot.boxHalfWidth;
-      if (h > 0) {
-        dc.Rectangle(x - b, y - h, x + b, y + h);
-        dc.MoveTo(x, y);
-      } else {
-        Dot(dc, x, y);
-      }
+      SymbolOrDot(dc, x, y, h > 0, [&] { dc.Rectangle(x - b, y - h, x + b, y + h); });
       break;
     }
-    case 22: {
-      static const int run[16][2] = {{1, 0}, {1, 1}, {0, 1}, {0, 0},  {0, 0},  {0, 1},  {-1, 1}, {-1, 0},
-                                     {1, -1}, {1, 0}, {0, 0}, {0, -1}, {0, -1}, {0, 0}, {-1, 0}, {-1, -1}};
-      for (const auto& p : run) dc.LineTo(x + p[0], y + p[1]);
-      break;
-    }
-    case 23: {
-      static const int run[12][2] = {{2, 0},  {2, 2},   {-2, 2}, {-2, -2}, {2, -2},  {0, 0},
-                                     {1, 0},  {1, 1},   {-1, 1}, {-1, -1}, {1, -1}, {0, 0}};
-      for (const auto& p : run) dc.LineTo(x + p[0], y + p[1]);
-      break;
-    }
+    case 22: FourSquares(dc, x, y); break;
+    case 23: NestedSquares(dc, x, y); break;
     default:  // -1, 0, 4, 20, 21 and unknown styles: nothing beyond the line
       break;
   }

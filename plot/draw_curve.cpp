@@ -7,35 +7,12 @@
 #include "numerics/arrays.h"
 #include "numerics/random.h"
 #include "numerics/upper_envelope.h"
+#include "plot/curve_strokes.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_clipboard.h"
 
 using namespace platform;
-
-namespace {
-
-void Dot(DrawContext& dc, int x, int y) { dc.LineTo(x + 1, y + 1); }
-
-void Segment(DrawContext& dc, int x0, int y0, int x1, int y1) {
-  dc.MoveTo(x0, y0);
-  dc.LineTo(x1, y1);
-}
-
-void Square(DrawContext& dc, int cx, int cy) {
-  dc.LineTo(cx + 1, cy);
-  dc.LineTo(cx + 1, cy + 1);
-  dc.LineTo(cx, cy + 1);
-  dc.LineTo(cx, cy);
-}
-
-void BroadLine(DrawContext& dc, int qx, int qy, int px, int py) {
-  Segment(dc, qx, qy - 1, px, py - 1);
-  Segment(dc, qx, qy + 1, px, py + 1);
-  Segment(dc, qx - 1, qy, px - 1, py);
-  Segment(dc, qx + 1, qy, px + 1, py);
-}
-
-}  // namespace
+using namespace curve_strokes;
 
 void CWINPlot::ThinPoints(int from, int to) {
   if (to < 1) return;
@@ -200,81 +177,27 @@ void CWINPlot::DrawCurve(DrawContext& dc, int i) {
         const int s = symbolSize;
         if (!noSymbol) {
           switch (style) {
-            case 1:
-              if (s == 0) {
-                Dot(dc, px, py);
-              } else {
-                Segment(dc, px - s, py + s, px + s + 1, py - s + 1);
-                Segment(dc, px - s, py - s, px + s + 1, py + s + 1);
-                dc.MoveTo(px, py);
-              }
-              break;
+            case 1: SymbolOrDot(dc, px, py, s != 0, [&] { Diagonals(dc, px, py, s, 0); }); break;
             case 2:
             case 6:
-            case 15:
-              if (s == 0) {
-                Dot(dc, px, py);
-              } else {
-                dc.Ellipse(px - s, py - s, px + s, py + s);
-                dc.MoveTo(px, py);
-              }
-              break;
-            case 3:
-              if (s == 0) {
-                Dot(dc, px, py);
-              } else {
-                const int h = static_cast<int>(s * 0.57735);
-                dc.MoveTo(px - s, py + h);
-                dc.LineTo(px + s, py + h);
-                dc.LineTo(px, py - 2 * s + h);
-                dc.LineTo(px - s, py + h);
-                dc.MoveTo(px, py);
-              }
-              break;
+            case 15: SymbolOrDot(dc, px, py, s != 0, [&] { dc.Ellipse(px - s, py - s, px + s, py + s); }); break;
+            case 3: SymbolOrDot(dc, px, py, s != 0, [&] { Triangle(dc, px, py, s); }); break;
             case 4: DrawValueLabel(*this, dc, px, py, i, k); break;
-            case 5:
-              if (s == 0) {
-                Dot(dc, px, py);
-              } else {
-                dc.MoveTo(px - s, py - s);
-                dc.LineTo(px + s, py - s);
-                dc.LineTo(px + s, py + s);
-                dc.LineTo(px - s, py + s);
-                dc.LineTo(px - s, py - s);
-                dc.MoveTo(px, py);
-              }
-              break;
+            case 5: SymbolOrDot(dc, px, py, s != 0, [&] { Box(dc, px, py, s); }); break;
             case 7: Dot(dc, px, py); break;
             case 8:
               if (s != 0) dc.Ellipse(px - s, py - s, px + s, py + s);
               Segment(dc, px, y0, px, py);
               break;
-            case 9:
-              if (s == 0) {
-                Dot(dc, px, py);
-              } else {
-                dc.Rectangle(px - s, py - s, px + s, py + s);
-                dc.MoveTo(px, py);
-              }
-              break;
+            case 9: SymbolOrDot(dc, px, py, s != 0, [&] { dc.Rectangle(px - s, py - s, px + s, py + s); }); break;
             case 10:
-              if (s == 0) {
-                Dot(dc, px, py);
-              } else {
-                for (int shift : {0, -1, 1}) {
-                  Segment(dc, px - s + shift, py + s, px + s + 1 + shift, py - s + 1);
-                  Segment(dc, px - s + shift, py - s, px + s + 1 + shift, py + s + 1);
-                }
-                dc.MoveTo(px, py);
-              }
+              SymbolOrDot(dc, px, py, s != 0, [&] {
+                for (int shift : {0, -1, 1}) Diagonals(dc, px, py, s, shift);
+              });
               break;
             case 11:
-              if (s == 0) {
-                Dot(dc, px, py);
-              } else {
-                dc.Rectangle(px - symbolHalfWidth, py - s, px + symbolHalfWidth, py + s);
-                dc.MoveTo(px, py);
-              }
+              SymbolOrDot(dc, px, py, s != 0,
+                          [&] { dc.Rectangle(px - symbolHalfWidth, py - s, px + symbolHalfWidth, py + s); });
               break;
             case 12:
               if (qx != px || qy != py) {
@@ -299,21 +222,11 @@ void CWINPlot::DrawCurve(DrawContext& dc, int i) {
               else
                 DrawDottedSegment(dc, qx, qy, px, py);
               break;
-            case 16:
-              dc.LineTo(px + 1, py);
-              dc.LineTo(px + 1, py + 1);
-              dc.LineTo(px, py + 1);
-              dc.LineTo(px, py);
-              break;
+            case 16: Square(dc, px, py); break;
             case 17:
               if (qx != px || qy != py) BroadLine(dc, qx, qy, px, py);
               dc.MoveTo(px, py);
-              if (s == 0) {
-                Dot(dc, px, py);
-              } else {
-                dc.Ellipse(px - s, py - s, px + s, py + s);
-                dc.MoveTo(px, py);
-              }
+              SymbolOrDot(dc, px, py, s != 0, [&] { dc.Ellipse(px - s, py - s, px + s, py + s); });
               break;
             case 18:
               if (qx != px || qy != py) {
@@ -323,20 +236,12 @@ void CWINPlot::DrawCurve(DrawContext& dc, int i) {
                 }
                 dc.MoveTo(px, py);
               }
-              if (s == 0) {
-                Dot(dc, px, py);
-              } else {
-                dc.Ellipse(px - 2 * s, py - 2 * s, px + 2 * s, py + 2 * s);
-                dc.MoveTo(px, py);
-              }
+              SymbolOrDot(dc, px, py, s != 0, [&] { dc.Ellipse(px - 2 * s, py - 2 * s, px + 2 * s, py + 2 * s); });
               break;
             case 19:
-              if (boxHalfHeight == 0) {
-                Dot(dc, px, py);
-              } else {
+              SymbolOrDot(dc, px, py, boxHalfHeight != 0, [&] {
                 dc.Rectangle(px - boxHalfWidth, py - boxHalfHeight, px + boxHalfWidth, py + boxHalfHeight);
-                dc.MoveTo(px, py);
-              }
+              });
               break;
             case 21:
               if (s != 0 && static_cast<size_t>(i) < attachedX.size() && attachedX[static_cast<size_t>(i)] &&
@@ -346,18 +251,8 @@ void CWINPlot::DrawCurve(DrawContext& dc, int i) {
                 dc.Rectangle(ToPixelX(a), y0, ToPixelX(b), py);
               }
               break;
-            case 22:
-              Square(dc, px, py);
-              Square(dc, px - 1, py);
-              Square(dc, px, py - 1);
-              Square(dc, px - 1, py - 1);
-              break;
-            case 23: {
-              static const int run23[12][2] = {{2, 0}, {2, 2}, {-2, 2}, {-2, -2}, {2, -2},  {0, 0},
-                                               {1, 0}, {1, 1}, {-1, 1}, {-1, -1}, {1, -1}, {0, 0}};
-              for (const auto& q : run23) dc.LineTo(px + q[0], py + q[1]);
-              break;
-            }
+            case 22: FourSquares(dc, px, py); break;
+            case 23: NestedSquares(dc, px, py); break;
             default: break;
           }
         }
