@@ -236,6 +236,17 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   PackFitVectorUnclamped(n, p[1]);
   FloatVec start(1, n);
   for (int j = 1; j <= n; ++j) start[j] = p[1][j];
+  // The restarts draw a quantity held at 0 with at least the spread of its
+  // start (the absolute spread of a start at or beyond the clamp). Relative
+  // to a point near the clamp the spread would vanish: a run that ended near
+  // it, for a narrow valley flattening there, would restart in a simplex
+  // too small to see the slope, and settle where it stopped.
+  FloatVec heldScale(1, n);
+  {
+    std::unique_ptr<unsigned char[]> held(new unsigned char[n + 1]);
+    FitVectorEntriesHeldAtZero(n, held.get());
+    for (int j = 1; j <= n; ++j) heldScale[j] = !held[j] ? 0.0f : (start[j] > 0.0f ? start[j] : 1.0f);
+  }
   MakeInitialSimplex(n, p);
   // The starting point first: a fit stopped at once keeps the state it
   // started from, the one point whose misfit is known to be no worse.
@@ -262,7 +273,7 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     // converged run, but not after a collapse or the evaluation limit).
     if (best != 1)
       for (int j = 1; j <= n; ++j) p[1][j] = p[best][j];
-    MakeInitialSimplex(n, p);
+    MakeInitialSimplex(n, p, heldScale);
     if (probing) WidenSimplex(n, p, start);
     for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
     NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, SimplexSim, &nfunk);

@@ -51,6 +51,11 @@ void ClampStoredSizes(const FitOptionEntry& e) {
 
 enum class Mode { PackClamped, PackUnclamped, Full, Evaluation, Display };
 
+// Fit options that an evaluation (and the display) holds at 0 from below.
+bool OptionHeldAtZero(int i) {
+  return i == kFitOptionWienerMagnitude || i == kFitOptionPhotophysicsRate || i == kFitOptionLimitingLevel;
+}
+
 bool IsSelfAssociation() { return gModelSelectorFlags.AnySelfAssociationModel(); }
 bool IsNonidealSpecies() { return gModelSelectorFlags.AnyNonidealSpeciesModel(); }
 
@@ -171,12 +176,8 @@ int Walk(Mode mode, int n, float* v) {
         // also keeps the convolution width in its range and follows vbar.
         const bool evaluation = mode == Mode::Evaluation;
         double x = v[count];
+        if (OptionHeldAtZero(i) && x < 0.0) v[count] = static_cast<float>(x = 0.0);
         switch (i) {
-          case kFitOptionWienerMagnitude:
-          case kFitOptionPhotophysicsRate:
-          case kFitOptionLimitingLevel:
-            if (x < 0.0) v[count] = static_cast<float>(x = 0.0);
-            break;
           case kFitOptionConvolutionWidth:
             if (evaluation) {
               if (x > 1.0) x = 1.0;
@@ -317,5 +318,21 @@ void FitVectorEntryKinds(int n, FitEntryKind* kinds) {
     if (!gModelParameterVector.F[k]) continue;
     if (++count > n) return;
     kinds[count] = FitEntryKind::ParameterP;
+  }
+}
+
+void FitVectorEntriesHeldAtZero(int n, unsigned char* held) {
+  const FitOptionEntries options = CurrentFitOptions();
+  int count = 0;
+  for (int i = 1; i <= kFitOptionCount; ++i) {
+    if (!options.entry[i].present) continue;
+    if (++count > n) return;
+    held[count] = OptionHeldAtZero(i) ? 1 : 0;
+  }
+  for (int k = 1; k <= kParameterSlots; ++k) {
+    if (!gModelParameterVector.F[k]) continue;
+    if (++count > n) return;
+    // The evaluation's own rule: a parameter held at 0 turns any negative value into 0.
+    held[count] = EvaluationValue(k, -1.0f) == 0.0f ? 1 : 0;
   }
 }

@@ -86,3 +86,7 @@ void FitVectorDerivativeSteps(int n, double* factor, double* absolute);
 // the Wiener magnitude). One-based, length n.
 enum class FitEntryKind { General, BufferS, MeniscusDifference, WienerMagnitude, ParameterP };
 void FitVectorEntryKinds(int n, FitEntryKind* kinds);
+
+// Which entries an evaluation holds at 0 from below (writing the 0 back into
+// the vector): 1 for those, 0 for the others. One-based, length n.
+void FitVectorEntriesHeldAtZero(int n, unsigned char* held);

@@ -175,18 +175,26 @@ float Clamp(float v, float lo, float hi) { return v > hi ? hi : (v < lo ? lo : v
 
 }  // namespace
 
-void MakeInitialSimplex(int n, float** p) {
+void MakeInitialSimplex(int n, float** p, const float* heldScale) {
   const FitEngineState& fs = gFitEngineState;
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   const float r = fs.initialRandomization;
   // A coordinate that starts at 0 gets an absolute spread of r; a relative
   // spread alone would leave it at 0 in every vertex, and it could never move.
-  auto draw = [r](float start) {
+  // One held at 0 keeps at least the spread of its scale near the clamp, where
+  // the relative spread vanishes, and a draw below the clamp is mirrored onto
+  // the allowed side: the evaluation would put it back on the clamp, where
+  // vertices coincide and the simplex loses that direction.
+  auto draw = [r, heldScale](float start, int j) {
+    if (heldScale && heldScale[j] > 0.0f) {
+      const float x = start + GaussRandom(r * std::fmax(std::fabs(start), heldScale[j]));
+      return x < 0.0f ? -x : x;
+    }
     return start + (start != 0.0f ? GaussRandom(r * start) : GaussRandom(r));
   };
 
   for (int i = 2; i <= n + 1; ++i)
-    for (int j = 1; j <= n; ++j) p[i][j] = draw(p[1][j]);
+    for (int j = 1; j <= n; ++j) p[i][j] = draw(p[1][j], j);
 
   const int m = FitOptionCount(CurrentFitOptions());
   const bool selfAssociation = sel.AnySelfAssociationModel();
@@ -204,15 +212,15 @@ void MakeInitialSimplex(int n, float** p) {
       if (k <= 4) {
         if (selfAssociation) {
           if (k <= 2 && x < 0.0f) x = 0.0f;
-          if (threeState && k == 3) x = draw(start) + GaussRandom(0.3f * r);
+          if (threeState && k == 3) x = draw(start, j) + GaussRandom(0.3f * r);
         } else if (!equilibriumData && x < 0.0f) {
           x = 0.0f;
         }
       } else if (k == 7 && threeState) {
-        x = draw(start) + GaussRandom(0.3f * r);
+        x = draw(start, j) + GaussRandom(0.3f * r);
       } else if (k >= 9 && k <= 12) {
         if (nonideal)
-          x = draw(start) + GaussRandom(0.3f * r);
+          x = draw(start, j) + GaussRandom(0.3f * r);
         else if (x < 0.0f)
           x = 0.0f;
       } else if (k == 13) {
@@ -222,16 +230,16 @@ void MakeInitialSimplex(int n, float** p) {
         x = Clamp(start + GaussRandom((fs.bottomMax - fs.bottomMin) / 3.0f), fs.bottomMin,
                   fs.bottomMax);
       } else if (k == 15 || k == 22) {
-        x = draw(start) + GaussRandom(0.3f * r);
+        x = draw(start, j) + GaussRandom(0.3f * r);
       } else if (k >= 16 && k <= 19) {
         if (x < 0.0f) x = 0.0f;
       } else if (k == 23 || k == 25 || k == 27 || k == 29 || k == 31 || k == 33) {
-        x = draw(start);
+        x = draw(start, j);
         if (x < 0.0f) x = 0.0f;
       } else if (k == 24) {
         x = start + GaussRandom(start) + GaussRandom(100.0f);
       } else if (k == 26 || k == 30 || k == 34) {
-        x = Clamp(draw(start), 0.0f, 1.0f);
+        x = Clamp(draw(start, j), 0.0f, 1.0f);
       }
     }
   }

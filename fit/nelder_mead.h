@@ -60,5 +60,8 @@ float RelativeSpread(float lo, float hi);
 // Fills vertices 2..n+1 around vertex 1 with Gaussian perturbations of
 // relative width initialRandomization and the per-parameter rules of the
 // floated model parameters (limits of meniscus and bottom, non-negative
-// amplitudes, fractions in [0, 1]).
-void MakeInitialSimplex(int n, float** p);
+// amplitudes, fractions in [0, 1]). With heldScale (one-based, may be null),
+// a coordinate j with heldScale[j] > 0 is one the evaluation holds at 0 from
+// below: it is drawn with the spread r max(|x|, heldScale[j]) and mirrored
+// at 0 onto the allowed side.
+void MakeInitialSimplex(int n, float** p, const float* heldScale = nullptr);

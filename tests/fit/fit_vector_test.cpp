@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 #include "fit/fit_driver.h"
 #include "fit/nelder_mead.h"
 #include "fit_test_support.h"
@@ -168,6 +171,60 @@ TEST_F(FitVectorTest, InitialSimplexRespectsLimitsAndMovesZeroStarts) {
     EXPECT_LE(p[i][5], 1.0f);
   }
   EXPECT_TRUE(moved);
+}
+
+// Held at 0 are exactly the entries that an evaluation of -1 writes back as 0.
+TEST_F(FitVectorTest, EntriesHeldAtZeroAreThoseTheEvaluationPutsAtZero) {
+  SetFitOptionProvider(ProvideOptions);
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gFitEngineState.meniscusMin = 5.8f;
+  gFitEngineState.meniscusMax = 6.5f;
+  F[1] = F[5] = F[9] = F[13] = F[15] = F[23] = F[24] = F[26] = 1;
+  const int n = ParametersToFitVector(0, nullptr);
+  ASSERT_EQ(n, 13);
+  std::vector<unsigned char> held(n + 1, 7);
+  FitVectorEntriesHeldAtZero(n, held.data());
+  int count = 0;
+  for (int j = 1; j <= n; ++j) {
+    SCOPED_TRACE(j);
+    std::vector<float> v(n + 1, 0.5f);
+    v[5] = 6.0f;  // the relative concentration
+    v[10] = 6.0f;  // the meniscus
+    v[j] = -1.0f;
+    UnpackFitVectorForEvaluation(v.data());
+    EXPECT_EQ(held[j], v[j] == 0.0f ? 1 : 0);
+    count += held[j];
+  }
+  // The Wiener magnitude; D and c0 of the discrete model; the zone value and the fraction.
+  EXPECT_EQ(count, 5);
+}
+
+// A restart's simplex around a point near the clamp of a held quantity: the
+// draws keep the spread of the quantity's scale and stay on the allowed side;
+// quantities without a scale draw as they would without one.
+TEST_F(FitVectorTest, HeldQuantitiesNearTheirClampKeepTheSpreadOfTheirScale) {
+  F[5] = F[9] = F[15] = 1;
+  const int n = 3;
+  const float start[n + 1] = {0, 1e-4f, 1e-4f, 2.0f};
+  const float scale[n + 1] = {0, 1.0f, 0.0f, 1.0f};
+  FloatMat plain(1, n + 1, 1, n), held(1, n + 1, 1, n);
+  for (int j = 1; j <= n; ++j) plain[1][j] = held[1][j] = start[j];
+  SeedGaussRandom(3);
+  MakeInitialSimplex(n, plain);
+  SeedGaussRandom(3);
+  MakeInitialSimplex(n, held, scale);
+  const float r = gFitEngineState.initialRandomization;
+  float widest = 0.0f;
+  for (int i = 2; i <= n + 1; ++i) {
+    EXPECT_GE(held[i][1], 0.0f);
+    // Mirrored at 0: the same draw as far from the clamp as it fell.
+    const float step = (plain[i][1] - start[1]) / start[1];  // the same normal draw times r
+    EXPECT_NEAR(held[i][1], std::fabs(start[1] + step), 1e-6f);
+    widest = std::fmax(widest, std::fabs(held[i][1] - start[1]));
+    EXPECT_EQ(held[i][2], plain[i][2]);
+    EXPECT_EQ(held[i][3], plain[i][3]);  // above its scale the spread is relative
+  }
+  EXPECT_GT(widest, 100.0f * r * start[1]);
 }
 
 }  // namespace

@@ -574,6 +574,20 @@ TEST_F(Photobleaching, SimplexEndsAtTheMarquardtMinimumAndASecondFitStaysThere) 
       {"k 0.3 /h, Alim 0.3, other draws", 0.3f, 0.3f, 7},
       {"k 2 /h, Alim 0.9", 2.0f, 0.9f, 1},
       {"Alim beyond its limit at 0", 0.3f, -0.1f, 2},
+      {"Alim beyond its limit at 0, other draws", 0.3f, -0.1f, 14},
+      {"Alim beyond its limit at 0, third draws", 0.3f, -0.1f, 20},
+      // A run that ends in the flat end of the valley near the clamp, a few
+      // thousandths above it, must restart wide enough to leave it.
+      {"Alim at its limit 0, draws 1", 0.3f, 0.0f, 1},
+      {"Alim at its limit 0, draws 2", 0.3f, 0.0f, 2},
+      {"Alim at its limit 0, draws 3", 0.3f, 0.0f, 3},
+      {"Alim at its limit 0, draws 4", 0.3f, 0.0f, 4},
+      {"Alim at its limit 0, draws 5", 0.3f, 0.0f, 5},
+      {"Alim at its limit 0, draws 6", 0.3f, 0.0f, 6},
+      {"Alim at its limit 0, draws 7", 0.3f, 0.0f, 7},
+      {"Alim at its limit 0, draws 8", 0.3f, 0.0f, 8},
+      {"Alim at its limit 0, k 2 /h", 2.0f, 0.0f, 8},
+      {"Alim at its limit 0, k 0.1 /h", 0.1f, 0.0f, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
