@@ -8,6 +8,7 @@
 #include "automation/automation_run.h"
 #include "fit/saved_params.h"
 #include "plot/plot_window_set.h"
+#include "automation_road_fixture.h"
 #include "road_support.h"
 
 #include <QImage>
@@ -16,21 +17,8 @@
 
 namespace {
 
-class AutomationWindowTest : public RoadTest {
+class AutomationWindowTest : public AutomationRoadTest {
  protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    InstallAutomationServices(Services());
-    SetAutomationWait([](int) {});
-  }
-  void TearDown() override {
-    SetAutomationWait({});
-    ResetAutomation();
-    // The plots of the run view the scans about to be freed.
-    DeletePlotWindows();
-    RoadTest::TearDown();
-  }
-
   // The window as the start-up builds it for `tarnel HANDSHAKE params.xml`.
   std::unique_ptr<TXLAWindow> StartWith(const std::string& parameters) {
     const std::string path = (dir_ / "params.xml").string();

@@ -27,6 +27,7 @@
 #include "numerics/random.h"
 #include "numerics/vector_kernel.h"
 #include "plot/plot_window_set.h"
+#include "automation_road_fixture.h"
 #include "road_support.h"
 
 namespace {
@@ -74,20 +75,8 @@ std::vector<std::pair<int, int>> PeakBands(const Outcome& o) {
   return bands;
 }
 
-class ExampleEveryKernel : public RoadTest {
+class ExampleEveryKernel : public AutomationRoadTest {
  protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    InstallAutomationServices(Services());
-    SetAutomationWait([](int) {});
-  }
-  void TearDown() override {
-    SetAutomationWait({});
-    ResetAutomation();
-    DeletePlotWindows();
-    RoadTest::TearDown();
-  }
-
   // The example's parameter file with its folders in this test's folder.
   std::string Parameters() const {
     std::ifstream in(std::string(TARNEL_SOURCE_DIR) + "/examples/cofs/params.xml");

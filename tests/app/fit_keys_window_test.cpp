@@ -2,7 +2,7 @@
 // stops the fit, and whatever follows, however fast, leaves the best state
 // found and its model on the screen.
 // The program's headers come first: Qt's keyword macros must not reach them.
-#include "road_support.h"
+#include "desktop_road_fixture.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -23,10 +23,6 @@
 
 namespace {
 
-void Drain() {
-  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
-
 enum class Method { Simplex, Marquardt, Annealing };
 
 struct KeyRun {
@@ -35,25 +31,8 @@ struct KeyRun {
   bool continuous;
 };
 
-class FitKeys : public RoadTest {
+class FitKeys : public DesktopRoadTest {
  protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    StartOffscreenDesktop();
-  }
-  void TearDown() override {
-    platform::SetEventPump({});
-    platform::ReleaseInput();
-    platform::ClearInput();
-    platform::StopFlag() = false;
-    window_.reset();
-    FreeDistributionArrays();
-    gModelSelectorFlags = ModelSelectorFlags{};
-    platform::SetFrameWindowFactory({});
-    RoadTest::TearDown();
-  }
-  platform::qt::QtFrameWindow& Qt() { return dynamic_cast<platform::qt::QtFrameWindow&>(Window().Frame()); }
-
   void Shown() {
     Qt().Resize(1000, 700);
     Qt().Show();
@@ -61,16 +40,7 @@ class FitKeys : public RoadTest {
   // c(s) over 1..10 S with the frictional ratio fitted, run once.
   void ContinuousAnalysis() {
     Shown();
-    LoadRun(5);
-    gFitEngineState.fitTINoise = 0;
-    Window().Dispatch(275);
-    forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
-                   {{405, "30"}, {406, "1"}, {407, "10"}, {435, "5.9500"}, {437, "7.1800"}},
-                   {{431, 0}, {455, 0}, {434, 0}, {436, 0}, {416, 1}}});
-    Window().Dispatch(212);
-    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
-    Window().Dispatch(213);
-    Drain();
+    RunContinuous(5, "30");
   }
   // One species at 4.6 S and D 5, s fitted, run once.
   void DiscreteAnalysis() {

@@ -6,6 +6,7 @@
 #include "data/rotor_speed_profile.h"
 #include "distributions/conti_settings.h"
 #include "plot/plot_window_set.h"
+#include "automation_road_fixture.h"
 #include "road_support.h"
 
 namespace {
@@ -130,20 +131,7 @@ TEST_F(ModelLsg, TheVariantsTakeTheDiscreteStartValuesAndRun) {
   EXPECT_FLOAT_EQ(P(9), 60);
 }
 
-class UnattendedLsg : public RoadTest {
- protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    InstallAutomationServices(Services());
-    SetAutomationWait([](int) {});
-  }
-  void TearDown() override {
-    SetAutomationWait({});
-    ResetAutomation();
-    DeletePlotWindows();
-    RoadTest::TearDown();
-  }
-};
+class UnattendedLsg : public AutomationRoadTest {};
 
 TEST_F(UnattendedLsg, RunOfLsgofsCompletesWithItsPeakAtTheTrueS) {
   WriteRun();

@@ -1,7 +1,7 @@
 // A c(s) analysis in the desktop window as a user drives it: the picture
 // after Fit, the report's numbers, and a Fit stopped by a key press.
 // The program's headers come first: Qt's keyword macros must not reach them.
-#include "road_support.h"
+#include "desktop_road_fixture.h"
 
 #include <QApplication>
 #include <QImage>
@@ -26,43 +26,14 @@
 
 namespace {
 
-void Drain() {
-  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
-
-class RoadFitWindow : public RoadTest {
+class RoadFitWindow : public DesktopRoadTest {
  protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    StartOffscreenDesktop();
-  }
-  void TearDown() override {
-    platform::SetEventPump({});
-    platform::ClearInput();
-    platform::StopFlag() = false;
-    window_.reset();
-    FreeDistributionArrays();
-    gModelSelectorFlags = ModelSelectorFlags{};
-    platform::SetFrameWindowFactory({});
-    RoadTest::TearDown();
-  }
-  platform::qt::QtFrameWindow& Qt() { return dynamic_cast<platform::qt::QtFrameWindow&>(Window().Frame()); }
-
   // Six scans loaded, c(s) chosen with s 1..10 and the frictional ratio
   // fitted, shown in a window of the plots' own size.
   void ContinuousAnalysis() {
     Qt().Resize(1400, 1000);
     Qt().Show();
-    LoadRun(6);
-    gFitEngineState.fitTINoise = 0;
-    Window().Dispatch(275);
-    forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
-                   {{405, "40"}, {406, "1"}, {407, "10"}, {435, "5.9500"}, {437, "7.1800"}},
-                   {{431, 0}, {455, 0}, {434, 0}, {436, 0}, {416, 1}}});
-    Window().Dispatch(212);
-    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
-    Window().Dispatch(213);
-    Drain();
+    RunContinuous(6, "40");
   }
 
   // Pixels that are not white inside a plot's rectangle of the canvas.

@@ -2,7 +2,7 @@
 // after a c(s) analysis take the whole plot area again, and the fit report
 // of a small window leaves the data plot visible.
 // The program's headers come first: Qt's keyword macros must not reach them.
-#include "road_support.h"
+#include "desktop_road_fixture.h"
 
 #include <QApplication>
 #include <QImage>
@@ -22,24 +22,8 @@
 
 namespace {
 
-void Drain() {
-  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
-
-class WindowLayout : public RoadTest {
+class WindowLayout : public DesktopRoadTest {
  protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    StartOffscreenDesktop();
-  }
-  void TearDown() override {
-    window_.reset();
-    FreeDistributionArrays();
-    gModelSelectorFlags = ModelSelectorFlags{};
-    platform::SetFrameWindowFactory({});
-    RoadTest::TearDown();
-  }
-  platform::qt::QtFrameWindow& Qt() { return dynamic_cast<platform::qt::QtFrameWindow&>(Window().Frame()); }
   void Shown(int width, int height) {
     Qt().Resize(width, height);
     Qt().Show();
@@ -61,18 +45,7 @@ class WindowLayout : public RoadTest {
     return n;
   }
   // c(s) over 1..10 S, run once: the distribution takes the lower third.
-  void ContinuousRun() {
-    LoadRun(5);
-    gFitEngineState.fitTINoise = 0;
-    Window().Dispatch(275);
-    forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
-                   {{405, "30"}, {406, "1"}, {407, "10"}, {435, "5.9500"}, {437, "7.1800"}},
-                   {{431, 0}, {455, 0}, {434, 0}, {436, 0}, {416, 1}}});
-    Window().Dispatch(212);
-    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
-    Window().Dispatch(213);
-    Drain();
-  }
+  void ContinuousRun() { RunContinuous(5, "30"); }
   // Three light scattering sets of 40 lag times 1e-7 .. 1 s, single
   // exponential decays.
   std::vector<std::string> WriteDlsSets() {
