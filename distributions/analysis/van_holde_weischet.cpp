@@ -72,6 +72,7 @@ void Allocate(VhwAnalysis& a) {
   a.fractionRadii.assign(cells, 0.0f);
   a.apparentS.assign(cells, 0.0f);
   a.modelRadii.assign(cells, 0.0f);
+  a.observed.assign(cells, 0);
   a.intercepts.assign(static_cast<size_t>(a.fractions) + 1, 0.0f);
   a.slopes.assign(static_cast<size_t>(a.fractions) + 1, 0.0f);
 }
@@ -129,6 +130,43 @@ std::vector<int> ScansWithWholeLoading(const ScanSet& s, const VhwAnalysis& a) {
   return kept;
 }
 
+// The boundary of scan j inside its fit limits as the closest profile that
+// never falls from the inner end outward (least squares, pooling adjacent
+// violators): a sedimenting boundary rises from the baseline to the plateau
+// (a floating one from the bottom inward). Noise on a plateau or baseline
+// cannot then reach into a band it does not belong to; the profile stays
+// contiguous, so each band holds one run of points. Indexed by point.
+std::vector<double> MonotoneBoundary(const ScanSet& s, const VhwAnalysis& a, int j) {
+  int first, last;
+  FitRange(s, j, first, last);
+  std::vector<double> fitted(static_cast<size_t>(std::max(s.points[j], 0)) + 1, 0.0);
+  if (last < first) return fitted;
+  const int step = a.options.flotation ? -1 : 1;
+  const int start = a.options.flotation ? last : first;
+  const int count = last - first + 1;
+  // Blocks of pooled points: mean and size.
+  std::vector<double> mean;
+  std::vector<int> size;
+  mean.reserve(static_cast<size_t>(count));
+  size.reserve(static_cast<size_t>(count));
+  for (int k = 0, p = start; k < count; ++k, p += step) {
+    mean.push_back(s.signals[j][p]);
+    size.push_back(1);
+    while (mean.size() > 1 && mean[mean.size() - 2] > mean.back()) {
+      const double m = mean.back();
+      const int n = size.back();
+      mean.pop_back();
+      size.pop_back();
+      mean.back() = (mean.back() * size.back() + m * n) / (size.back() + n);
+      size.back() += n;
+    }
+  }
+  int p = start;
+  for (size_t b = 0; b < mean.size(); ++b)
+    for (int k = 0; k < size[b]; ++k, p += step) fitted[static_cast<size_t>(p)] = mean[b];
+  return fitted;
+}
+
 }  // namespace
 
 double VhwScanLoading(const ScanSet& s, int scan, float meniscus, float baseline, float plateau) {
@@ -163,6 +201,7 @@ bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a) {
   const int n = a.fractions;
   std::vector<double> sum(static_cast<size_t>(n) + 1);
   std::vector<int> count(static_cast<size_t>(n) + 1);
+  a.observed.assign(static_cast<size_t>(a.scans) * n, 0);
   for (int i = 1; i <= a.scans; ++i) {
     const int j = a.scanIndex[i];
     const double w = a.plateaus[i] / (a.resolution + 1.0);
@@ -170,11 +209,20 @@ bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a) {
     std::fill(count.begin(), count.end(), 0);
     int first, last;
     FitRange(s, j, first, last);
+    // Band of the profile at the inner and outer end; a fraction is seen
+    // whole only when its band lies between them. Otherwise part of it lies
+    // beyond an end of the fit range (early scans of a slow species, a
+    // scan's offset lifting its baseline into band 1), and the mean radius
+    // of what is left would bias the fraction's s(app).
+    double qInner = 0.0, qOuter = 0.0;
     if (w != 0.0) {
+      const std::vector<double> boundary = MonotoneBoundary(s, a, j);
+      qInner = (boundary[static_cast<size_t>(InnerEnd(s, a, j))] - a.baseline) / w;
+      qOuter = (boundary[static_cast<size_t>(OuterEnd(s, a, j))] - a.baseline) / w;
       for (int p = first; p <= last; ++p) {
         // Band k holds q in [k - 1/2, k + 1/2]; a point on a shared edge goes
         // to the lower band.
-        const double q = (s.signals[j][p] - a.baseline) / w;
+        const double q = (boundary[static_cast<size_t>(p)] - a.baseline) / w;
         const double k = std::ceil(q - 0.5);
         if (!(k >= 1.0 && k <= n)) continue;
         const int f = static_cast<int>(k);
@@ -183,14 +231,30 @@ bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a) {
       }
     }
     for (int f = 1; f <= n; ++f) {
+      const bool whole = qInner < f - 0.5 && qOuter > f + 0.5;
+      a.At(a.observed, i, f) = whole ? 1 : 0;
       if (count[f] > 0) {
         a.At(a.fractionRadii, i, f) = static_cast<float>(sum[f] / count[f]);
-      } else if (f == 1) {
-        a.At(a.fractionRadii, i, f) = s.radii[j][InnerEnd(s, a, j)];
+      } else if (!whole) {
+        // Not reached within the fit range: shown at the nearer end.
+        const int end = qOuter <= f + 0.5 && qInner < f - 0.5 ? OuterEnd(s, a, j) : InnerEnd(s, a, j);
+        a.At(a.fractionRadii, i, f) = s.radii[j][end];
       } else {
-        return false;
+        return false;  // a band the boundary skipped: noise, or too few points
       }
     }
+  }
+  // Each fraction's line needs two scans, at two times, that saw it whole.
+  for (int f = 1; f <= n; ++f) {
+    float tMin = 0.0f, tMax = 0.0f;
+    bool any = false;
+    for (int i = 1; i <= a.scans; ++i) {
+      if (!a.At(a.observed, i, f)) continue;
+      tMin = any ? std::min(tMin, a.times[i]) : a.times[i];
+      tMax = any ? std::max(tMax, a.times[i]) : a.times[i];
+      any = true;
+    }
+    if (!any || !(tMax > tMin)) return false;
   }
   return true;
 }
@@ -210,10 +274,17 @@ void ComputeApparentS(VhwAnalysis& a) {
 
 void ExtrapolateToInfiniteTime(VhwAnalysis& a) {
   std::vector<float> x(static_cast<size_t>(a.scans) + 1), y(x.size());
-  for (int i = 1; i <= a.scans; ++i) x[i] = 1.0f / std::sqrt(a.times[i]);
+  const bool masked = a.observed.size() == a.apparentS.size();
   for (int j = 1; j <= a.fractions; ++j) {
-    for (int i = 1; i <= a.scans; ++i) y[i] = a.At(a.apparentS, i, j);
-    FitStraightLine(&a.intercepts[j], &a.slopes[j], x.data(), y.data(), a.scans);
+    // Through the scans that saw the fraction whole (all without a record).
+    int m = 0;
+    for (int i = 1; i <= a.scans; ++i) {
+      if (masked && !a.At(a.observed, i, j)) continue;
+      ++m;
+      x[m] = 1.0f / std::sqrt(a.times[i]);
+      y[m] = a.At(a.apparentS, i, j);
+    }
+    FitStraightLine(&a.intercepts[j], &a.slopes[j], x.data(), y.data(), m);
   }
 }
 

@@ -2,7 +2,9 @@
 // van Holde-Weischet analysis of sedimentation-velocity scans: each scan's
 // boundary between baseline and plateau is cut into n equal steps of
 // signal (boundary fractions j = 1..n, band j at baseline + (j -+ 1/2) w,
-// w = plateau / (R + 1)); the mean radius r_ij of fraction j in scan i gives
+// w = plateau / (R + 1), a point placed by its value on the closest profile
+// that rises monotonically from the inner end, so that noise on the
+// plateau joins no band); the mean radius r_ij of fraction j in scan i gives
 //   s*_ij = ln(r_ij / r_ref) 1e13 / (omega^2 (t_i + dt_ij))        (S)
 // (r_ref the meniscus, or the bottom for flotation; dt the scanning delay
 // (r - meniscus) 60 / v with the time-resolution option), and s*_j is
@@ -44,12 +46,19 @@ struct VhwAnalysis {
   std::vector<float> fractionRadii; // [(i-1)*n + j-1]
   std::vector<float> apparentS;     // same layout, S
   std::vector<float> modelRadii;    // same layout
+  // Same layout: 1 where scan i saw fraction j's whole band inside its fit
+  // range; only those scans enter the fraction's line.
+  std::vector<unsigned char> observed;
   std::vector<float> intercepts;    // [1..n] S
   std::vector<float> slopes;        // [1..n] S s^1/2
   std::string failure;              // why there is no result
 
-  float& At(std::vector<float>& m, int i, int j) { return m[static_cast<size_t>(i - 1) * fractions + (j - 1)]; }
-  float At(const std::vector<float>& m, int i, int j) const {
+  template <typename T>
+  T& At(std::vector<T>& m, int i, int j) {
+    return m[static_cast<size_t>(i - 1) * fractions + (j - 1)];
+  }
+  template <typename T>
+  T At(const std::vector<T>& m, int i, int j) const {
     return m[static_cast<size_t>(i - 1) * fractions + (j - 1)];
   }
 };
@@ -57,6 +66,10 @@ struct VhwAnalysis {
 // The steps of the analysis on the scans of s (read only).
 float EstimateVhwBaseline(const ScanSet& s, const VhwAnalysis& a, float tolerance);
 void EstimateVhwPlateaus(const ScanSet& s, VhwAnalysis& a, float tolerance);
+// Fraction radii per scan; a fraction whose band is not wholly inside a
+// scan's fit range is marked unseen there (and shown at the nearer end when
+// empty). False when a band the boundary crosses is empty, or a fraction
+// was seen whole at fewer than two times.
 bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a);
 void ComputeApparentS(VhwAnalysis& a);
 void ExtrapolateToInfiniteTime(VhwAnalysis& a);

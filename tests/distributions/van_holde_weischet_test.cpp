@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <numeric>
 
 #include "boundary_scans.h"
@@ -125,10 +126,104 @@ TEST_F(VanHoldeWeischet, FastSpeciesThatLeavesTheFitRangeIsKept) {
   int fast = 0;
   for (int j = 1; j <= a.fractions; ++j) {
     const double g = j / (a.resolution + 1.0);
-    if (g > 0.45 && g < 0.65) { EXPECT_NEAR(a.intercepts[j], 5.0, 5.0 * 0.06) << j; }
+    if (g > 0.5 && g < 0.65) { EXPECT_NEAR(a.intercepts[j], 5.0, 5.0 * 0.06) << j; }
     if (a.intercepts[j] > 6.5f) ++fast;
   }
   EXPECT_NEAR(fast / (a.resolution + 1.0), 0.2 / 0.95, 1.5 / (a.resolution + 1.0));
+}
+
+// Three species, every fraction's s between the slowest and the fastest,
+// over resolutions and fit ranges: without noise to 1 %, with white noise
+// to 3 %, with a small fixed radial pattern too to 6 %. A plateau's noise
+// once reached into the top band: early scans, with a long plateau, put
+// the top fraction far out, its s(app) fell steeply with time and
+// extrapolated to -6.5 S; and the lowest fraction, cut by the fit limit in
+// early scans, came out at 1.5 S.
+TEST_F(VanHoldeWeischet, EveryFractionLiesBetweenTheSlowestAndFastestSpecies) {
+  struct Case {
+    float resolution, left, right;
+    double noise, pattern, tolerance;
+  };
+  const Case cases[] = {{20, 6.02f, 7.15f, 0, 0, 0.01},        {30, 6.02f, 7.15f, 0, 0, 0.01},
+                        {20, 6.0f, 7.05f, 0, 0, 0.01},         {10, 6.04f, 7.1f, 0, 0, 0.01},
+                        {20, 6.02f, 7.15f, 0.005, 0, 0.03},    {30, 6.02f, 7.15f, 0.005, 0, 0.03},
+                        {40, 6.02f, 7.1f, 0.005, 0, 0.03},     {20, 6.0f, 7.05f, 0.01, 0, 0.03},
+                        {30, 6.02f, 7.15f, 0.01, 0, 0.03},     {20, 6.02f, 7.15f, 0.005, 0.002, 0.06}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.resolution << " " << c.left << "-" << c.right << " noise " << c.noise);
+    Scans run;
+    run.species = {{2.5, 7e-7, 0.25}, {5.0, 5e-7, 0.5}, {8.0, 4e-7, 0.2}};
+    run.times = boundary_test::Times(16, 1200, 300);
+    run.noise = c.noise;
+    ASSERT_TRUE(boundary_test::WriteAndLoad(run));
+    ScanSet& s = CurrentScanSet();
+    for (int j = 1; j <= s.count; ++j) {
+      for (int p = 1; p <= s.points[j]; ++p) {
+        const double r = s.radii[j][p];
+        s.signals[j][p] += static_cast<float>(c.pattern * (std::sin(37.0 * r) + 0.6 * std::cos(113.0 * r + 0.4)));
+      }
+      s.firstFitPoint[j] = 1;
+      while (s.radii[j][s.firstFitPoint[j]] < c.left) ++s.firstFitPoint[j];
+      s.lastFitPoint[j] = s.points[j];
+      while (s.radii[j][s.lastFitPoint[j]] > c.right) --s.lastFitPoint[j];
+    }
+    VhwOptions o;
+    o.resolution = c.resolution;
+    o.meniscus = 6.0f;
+    o.bottom = 7.2f;
+    VhwAnalysis a;
+    ASSERT_TRUE(AnalyseVanHoldeWeischet(s, o, a)) << a.failure;
+    for (int j = 1; j <= a.fractions; ++j) {
+      EXPECT_GE(a.intercepts[j], 2.5 * (1 - c.tolerance)) << j;
+      EXPECT_LE(a.intercepts[j], 8.0 * (1 + c.tolerance)) << j;
+    }
+    // The fastest fractions reach the fastest species.
+    EXPECT_GT(a.intercepts[a.fractions], 8.0f * 0.9f);
+  }
+}
+
+// The bundled example (2.5, 5 and 8 S with TI and RI noise), meniscus 6.02,
+// as a user analyses it over several fit ranges: the top fraction came out
+// near -9 S at 6.02-7.05 and 5.99-7.05 cm. The scans' offsets (RI noise,
+// which the analysis does not model) pull the slowest fraction to 2.0 S.
+TEST_F(VanHoldeWeischet, TheExampleHasNoStrayFraction) {
+  std::vector<std::string> names;
+  for (int k = 1; k <= 36; ++k) {
+    char file[16];
+    std::snprintf(file, sizeof file, "%05d.RA1", k);
+    names.push_back(file);
+  }
+  gModelParams.meniscus = 6.02f;
+  gModelParams.bottom = 7.2f;
+  CurrentLoadTargets().meniscus = &gModelParams.meniscus;
+  CurrentLoadTargets().bottom = &gModelParams.bottom;
+  ASSERT_TRUE(LoadAllData(MakeSelection((std::filesystem::path(TARNEL_SOURCE_DIR) / "examples/cofs").string(), names)));
+  struct Case {
+    float resolution, left, right;
+  };
+  const Case cases[] = {{20, 6.05f, 7.1f},  {20, 6.02f, 7.05f}, {20, 5.99f, 7.05f},
+                        {30, 5.99f, 7.1f}, {30, 6.02f, 7.05f}, {10, 6.02f, 7.12f}};
+  ScanSet& s = CurrentScanSet();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.resolution << " " << c.left << " " << c.right);
+    for (int j = 1; j <= s.count; ++j) {
+      s.firstFitPoint[j] = 1;
+      while (s.radii[j][s.firstFitPoint[j]] < c.left) ++s.firstFitPoint[j];
+      s.lastFitPoint[j] = s.points[j];
+      while (s.radii[j][s.lastFitPoint[j]] > c.right) --s.lastFitPoint[j];
+    }
+    VhwOptions o;
+    o.resolution = c.resolution;
+    o.meniscus = 6.02f;
+    o.bottom = 7.2f;
+    VhwAnalysis a;
+    ASSERT_TRUE(AnalyseVanHoldeWeischet(s, o, a)) << a.failure;
+    for (int j = 1; j <= a.fractions; ++j) {
+      EXPECT_GE(a.intercepts[j], 1.9f) << j;
+      EXPECT_LE(a.intercepts[j], 8.0f) << j;
+    }
+    EXPECT_GT(a.intercepts[a.fractions], 6.5f);
+  }
 }
 
 TEST_F(VanHoldeWeischet, FlotationGivesNegativeApparentS) {
