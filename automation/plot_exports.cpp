@@ -67,12 +67,15 @@ int ByTime(const ScanSet& s, int k) {
              : k;
 }
 
-// The TI noise already taken from the data, on the given radii (0 where
-// none was taken).
-std::vector<float> SubtractedTiAt(const ScanSet& s, const float* r, int n) {
+// The systematic noise already taken from scan i, on the given radii: the
+// removed TI noise there plus the scan's removed RI noise (0 where none was
+// taken), so that data and fit are shown as they were loaded.
+std::vector<float> SubtractedNoiseAt(const ScanSet& s, int i, const float* r, int n) {
   std::vector<float> ti(static_cast<std::size_t>(n) + 1, 0.0f);
   if (s.tiNoiseSubtracted && s.grid && n > 0)
     InterpolateOntoGrid(n, r, ti.data(), s.gridLength, s.grid, s.tiNoiseSubtracted);
+  const float ri = s.riNoiseSubtracted ? s.riNoiseSubtracted[i] : 0.0f;
+  for (int j = 1; j <= n; ++j) ti[static_cast<std::size_t>(j)] += ri;
   return ti;
 }
 
@@ -130,7 +133,7 @@ int WriteSEDataFile() {
     ScanFitRange(s, i, first, last);
     const int n = last >= first ? last - first + 1 : 0;
     const float* r = s.radii[static_cast<std::size_t>(i)];
-    const std::vector<float> ti = SubtractedTiAt(s, r ? r + first - 1 : nullptr, r ? n : 0);
+    const std::vector<float> ti = SubtractedNoiseAt(s, i, r ? r + first - 1 : nullptr, r ? n : 0);
     const float* data = s.signals[static_cast<std::size_t>(i)];
     const float* model = s.model[static_cast<std::size_t>(i)];
     for (int j = 1; j <= n; ++j) pair(At(r, first + j - 1), At(data, first + j - 1) + ti[static_cast<std::size_t>(j)]);
@@ -153,7 +156,7 @@ int WriteSEDataFile() {
   if (gModelParams.riNoiseFit) {
     for (int i = 1; i <= s.count; ++i) {
       text += "0\t";
-      F(text, At(s.riNoise, i));
+      F(text, TotalRINoise(s, i));
       text += '\n';
     }
   } else {
@@ -243,7 +246,7 @@ int WriteSvdfrData(const char* path) {
   }
   const int N = ge >= gs ? ge - gs + 1 : 0;
 
-  // Each scan's points inside its fit limits, in time order, with the TI
+  // Each scan's points inside its fit limits, in time order, with the
   // noise already taken from the data added back.
   struct Block {
     std::vector<float> r, data, fit;
@@ -264,9 +267,7 @@ int WriteSvdfrData(const char* path) {
     Block& b = blocks[static_cast<std::size_t>(k)];
     b.r.assign(static_cast<std::size_t>(n) + 1, 0.0f);
     for (int j = 0; j < n; ++j) b.r[static_cast<std::size_t>(j) + 1] = s.radii[i][first + j];
-    std::vector<float> ti(static_cast<std::size_t>(n) + 1, 0.0f);
-    if (s.tiNoiseSubtracted && s.grid && n > 0)
-      InterpolateOntoGrid(n, b.r.data(), ti.data(), s.gridLength, s.grid, s.tiNoiseSubtracted);
+    const std::vector<float> ti = SubtractedNoiseAt(s, i, b.r.data(), n);
     b.data.assign(static_cast<std::size_t>(n) + 1, 0.0f);
     b.fit.assign(static_cast<std::size_t>(n) + 1, 0.0f);
     for (int j = 1; j <= n; ++j) {
@@ -314,7 +315,7 @@ int WriteSvdfrData(const char* path) {
       tv = At(s.tiNoiseSubtracted, g) + At(s.tiNoise, g);
     }
     double ri = 0;
-    if (riFitted && row <= scans) ri = At(s.riNoise, s.order[row]);
+    if (riFitted && row <= scans) ri = TotalRINoise(s, s.order[row]);
     triple(tr, tv, ri);
     for (int k = 1; k <= scans; ++k) {
       const Block& b = blocks[static_cast<std::size_t>(k)];

@@ -334,7 +334,7 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
     for (int k = 1; k <= s.count; ++k) {
       const int i = s.order[k];
       t[static_cast<std::size_t>(k)] = static_cast<float>(s.records[static_cast<std::size_t>(i)].time);
-      ri[static_cast<std::size_t>(k)] = s.riNoise ? s.riNoise[i] : 0.0f;
+      ri[static_cast<std::size_t>(k)] = TotalRINoise(s, i);
     }
     put(ResultPath(r, "RInoise.dat"), [&](const std::string& p) {
       return WriteXYArrays(p.c_str(), s.count, t.data(), ri.data());

@@ -206,7 +206,7 @@ bool SaveRINoiseFile(const std::string& path) {
   for (int k = 1; k <= s.count; ++k) {
     const int i = s.order[k];
     x[k] = static_cast<float>(s.records[i].time);
-    y[k] = s.riNoise[i];
+    y[k] = TotalRINoise(s, i);
   }
   return WriteXYArrays(Native(target).c_str(), s.count, x, y);
 }

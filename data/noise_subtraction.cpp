@@ -106,6 +106,9 @@ void TakeOutRINoise() {
     }
     if (s.gridOwned && s.gridSignals[i])
       for (int j = 1; j <= s.gridLength; ++j) s.gridSignals[i][j] -= ri;
+    // Kept, as the TI noise is, so that the noise reported stays the whole
+    // noise found and the data can be put back together.
+    if (s.riNoiseSubtracted) s.riNoiseSubtracted[i] += ri;
     s.riNoise[i] = 0.0f;
   }
 }

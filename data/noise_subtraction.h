@@ -4,6 +4,8 @@
 // it; the data in memory change, the scan files do not.
 //   TI noise: one offset per radius (on the common grid), the same in every scan.
 //   RI noise: one offset per scan, the same at every radius.
+// What was taken out is kept beside the estimate (tiNoiseSubtracted,
+// riNoiseSubtracted), so that the noise reported is the whole noise found.
 
 void SubtractTINoiseFromData();
 void SubtractRINoiseFromData();

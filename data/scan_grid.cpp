@@ -129,6 +129,7 @@ void PrepareScanGrid() {
   s.tiNoise = Zeros(n);
   s.tiNoiseSubtracted = Zeros(n);
   s.riNoise = Zeros(s.count);
+  s.riNoiseSubtracted = Zeros(s.count);
   double profile = 0;
   for (int j = 1; j <= n; ++j) profile += s.meanProfile[j];
   s.profileSum = static_cast<float>(s.count * profile);

@@ -56,6 +56,10 @@ void GrowScanTables(ScanSet& s, int n) {
   s.count = n;
 }
 
+float TotalRINoise(const ScanSet& s, int scan) {
+  return (s.riNoise ? s.riNoise[scan] : 0.0f) + (s.riNoiseSubtracted ? s.riNoiseSubtracted[scan] : 0.0f);
+}
+
 void ScanFitRange(const ScanSet& s, int scan, int& first, int& last) {
   const size_t i = static_cast<size_t>(scan);
   const bool known = scan >= 0;
@@ -164,6 +168,7 @@ void FreeScanGridArrays(ScanSet& s) {
   FreeArray(s.tiNoise);
   FreeArray(s.tiNoiseSubtracted);
   FreeArray(s.riNoise);
+  FreeArray(s.riNoiseSubtracted);
   FreeSpeciesScanArrays(s);
   s.gridLength = 0;
   s.profileSum = 0;

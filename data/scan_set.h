@@ -17,7 +17,8 @@
 // - grid and gridSignals[i] are owned only while gridOwned is 1; otherwise
 //   they are views of the earliest scan's radii and of each scan's signals.
 // - tiNoise, riNoise, meanProfile, scanMeans, gridWork, gridModel[i],
-//   tiNoiseSubtracted and the species arrays are owned when not null.
+//   tiNoiseSubtracted, riNoiseSubtracted and the species arrays are owned
+//   when not null.
 // - dlsRecords is filled by the DLS loader (count + 1 entries) and emptied
 //   with the other per-scan tables.
 // The rotor-speed profile in use (CurrentSpeedProfile) is kept beside the
@@ -139,6 +140,7 @@ struct ScanSet {
   float* tiNoise = nullptr;            // per grid point
   float* tiNoiseSubtracted = nullptr;  // TI noise already taken from the data
   float* riNoise = nullptr;            // per scan
+  float* riNoiseSubtracted = nullptr;  // per scan, RI noise already taken from the data
   float profileSum = 0;     // scans x sum of meanProfile inside the fit limits
   float profileWeight = 0;  // scans x grid points inside the fit limits
   int32_t firstGridPoint = 0, lastGridPoint = 0;
@@ -163,6 +165,10 @@ DataTypeFlags& CurrentDataTypeFlags();
 // 1-based; an unset (0) or out-of-range limit stands for the scan's end.
 // A scan without tables gives first 1 and last 0 (no points).
 void ScanFitRange(const ScanSet& s, int scan, int& first, int& last);
+
+// The RI noise of scan `scan` found so far: the current estimate plus what
+// was already taken from the data (0 for arrays not made).
+float TotalRINoise(const ScanSet& s, int scan);
 
 // Sizes every per-scan table of s for n scans (entries 1..n null or zero);
 // s must hold no arrays (call FreeScanSetArrays first). Sets count = n.

@@ -1,7 +1,9 @@
 // The unattended run through the real main window: the constructor takes the
 // command line, sends the window's own menu commands, writes the result set
 // and ends the program with the run's status.
+#include <cmath>
 #include <cstring>
+#include <map>
 
 #include "app/startup/automation_window.h"
 #include "app/window/main_window_flags.h"
@@ -132,3 +134,124 @@ TEST_F(AutomationWindowTest, TheScreenshotCarriesTheFitReport) {
     for (int x = 0; x < right; ++x) inked += (shot.pixel(x, y) & 0xffffff) != 0xffffff;
   EXPECT_GT(inked, 20);
 }
+
+// Qt's keyword macro would take the scans' signals for an access specifier.
+#pragma push_macro("signals")
+#undef signals
+
+// Interference scans carrying known offsets (up to 2 fringes per scan) and
+// a radial pattern, analysed unattended (c(s) with TI and RI noise, f/f0
+// fitted) with and without the subtraction of the noise: RInoise.dat holds
+// the offsets either way (to 3.2e-4 fringe; the subtraction wrote zeros),
+// and what the run keeps adds up to the data as loaded.
+TEST_F(AutomationWindowTest, TheRINoiseTakenOutOfInterferenceDataIsReported) {
+  constexpr int kScans = 8;
+  const double offsets[kScans + 1] = {0, 1.6, -2.0, 0.7, 2.0, -1.3, -0.4, 1.1, -1.8};
+  auto pattern = [](double r) { return 0.03 * std::sin(40.0 * r); };
+  const std::vector<std::string> paths = WriteRun(".ip1", kScans, 'P');
+  // The files as loaded, radius -> signal per scan.
+  std::vector<std::map<long, double>> loaded(kScans + 1);
+  auto key = [](double r) { return std::lround(r * 1e4); };
+  unsigned seed = 11;
+  for (int k = 1; k <= kScans; ++k) {
+    std::istringstream in(ReadFile(paths[static_cast<size_t>(k - 1)]));
+    std::string text, line;
+    for (int l = 0; std::getline(in, line); ++l) {
+      double r = 0, c = 0, third = 0;
+      if (l < 2 || std::sscanf(line.c_str(), "%lf %lf %lf", &r, &c, &third) != 3) {
+        text += line + "\n";
+        continue;
+      }
+      seed = seed * 1103515245u + 12345u;
+      const double white = 0.002 * (((seed >> 8) & 0xFFFF) / 65536.0 - 0.5);
+      char out[160];
+      std::snprintf(out, sizeof out, "   %1.4f  %1.5e   %1.5e \n", r, c + offsets[k] + pattern(r) + white, 0.0);
+      text += out;
+      std::sscanf(out, "%lf %lf", &r, &c);
+      loaded[static_cast<size_t>(k)][key(r)] = c;
+    }
+    std::ofstream(paths[static_cast<size_t>(k - 1)]) << text;
+  }
+  for (const bool subtract : {false, true}) {
+    SCOPED_TRACE(subtract ? "subtracted" : "kept");
+    const std::filesystem::path out = dir_ / (subtract ? "subtracted" : "kept");
+    {
+      auto w = StartWith(
+          "<p><AllDoneFlagFile>" + (out / "flag").string() + "</AllDoneFlagFile><OutputResultsDirectory>" +
+          out.string() + "</OutputResultsDirectory><DataDirectory>" + dir_.string() +
+          "</DataDirectory><PassThrough></PassThrough><Channel>ip1</Channel><FirstScan>1</FirstScan><LastScan>" +
+          std::to_string(kScans) +
+          "</LastScan><ScanInterval>1</ScanInterval><Meniscus>5.95</Meniscus><MeniscusFitted>FALSE</MeniscusFitted>"
+          "<Bottom>7.2</Bottom><LeftFitLimit>5.97</LeftFitLimit><RightFitLimit>7.1</RightFitLimit><Model>cofs</Model>"
+          "<Resolution>50</Resolution><Smin>1</Smin><Smax>10</Smax><FrictionalRatioFitted>TRUE</FrictionalRatioFitted>"
+          "<AutoFit>TRUE</AutoFit><TINoiseFitted>TRUE</TINoiseFitted>"
+          "<RINoiseFitted>TRUE</RINoiseFitted><AutoRun>TRUE</AutoRun><AutoSubtractSystematicNoise>" +
+          (subtract ? "TRUE" : "FALSE") + "</AutoSubtractSystematicNoise><AutoExit>TRUE</AutoExit></p>");
+      ASSERT_TRUE(platform::QuitRequested());
+      ASSERT_EQ(platform::QuitExitCode(), kAutomationOk);
+    }
+    ASSERT_TRUE(CurrentDataTypeFlags().interference);
+    // RInoise.dat, in time order (the order of the files): the offsets but
+    // for a constant that the TI noise takes.
+    std::vector<double> ri;
+    {
+      std::istringstream in(ReadFile((out / "RInoise.dat").string()));
+      for (double t, v; in >> t >> v;) ri.push_back(v);
+    }
+    ASSERT_EQ(ri.size(), static_cast<size_t>(kScans));
+    double shift = 0;
+    for (int k = 1; k <= kScans; ++k) shift += (ri[static_cast<size_t>(k - 1)] - offsets[k]) / kScans;
+    double worst = 0;
+    for (int k = 1; k <= kScans; ++k)
+      worst = std::max(worst, std::fabs(ri[static_cast<size_t>(k - 1)] - offsets[k] - shift));
+    EXPECT_LT(worst, 0.002);
+    // TInoise.dat on the scans' own radii (interference data keep them).
+    std::map<long, double> ti;
+    {
+      std::istringstream in(ReadFile((out / "TInoise.dat").string()));
+      for (double r, v; in >> r >> v;) ti[key(r)] = v;
+    }
+    ASSERT_GT(ti.size(), 100u);
+    // The data held now plus the noise taken out of them (the whole noise
+    // reported when it was taken out, none otherwise) are the data loaded.
+    const ScanSet& s = CurrentScanSet();
+    double worstData = 0;
+    for (int k = 1; k <= kScans; ++k) {
+      const int i = s.order[k];
+      for (int p = s.firstFitPoint[i]; p <= s.lastFitPoint[i]; ++p) {
+        const long r = key(s.radii[i][p]);
+        if (!ti.count(r)) continue;
+        const double removed = subtract ? ti[r] + ri[static_cast<size_t>(k - 1)] : 0.0;
+        worstData = std::max(worstData, std::fabs(s.signals[i][p] + removed - loaded[static_cast<size_t>(k)][r]));
+      }
+    }
+    EXPECT_LT(worstData, 2e-5);
+    // dfr.dat: per scan in time order radius, data and fit. The data are
+    // the data loaded, and the fit (model and noise) reproduces them to
+    // the white noise.
+    std::istringstream dfr(ReadFile((out / "dfr.dat").string()));
+    double worstDfr = 0, sum2 = 0;
+    int points = 0;
+    for (std::string line; std::getline(dfr, line);) {
+      std::istringstream row(line);
+      double tr, tv, rv;
+      row >> tr >> tv >> rv;
+      for (int k = 1; k <= kScans; ++k) {
+        double r, data, fit;
+        row >> r >> data >> fit;
+        if (r == 0.0) continue;
+        worstDfr = std::max(worstDfr, std::fabs(data - loaded[static_cast<size_t>(k)][key(r)]));
+        sum2 += (fit - data) * (fit - data);
+        ++points;
+      }
+    }
+    ASSERT_GT(points, 800);
+    EXPECT_LT(worstDfr, 2e-5);
+    EXPECT_LT(std::sqrt(sum2 / points), 0.003);
+    ResetAutomation();
+    DeletePlotWindows();
+    platform::ResetQuitRequest();
+  }
+}
+
+#pragma pop_macro("signals")

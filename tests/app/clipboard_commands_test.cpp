@@ -143,6 +143,14 @@ TEST_F(CopyCommands, NoiseTablesOnlyOfFittedNoise) {
   for (int i = 1; i <= s.count; ++i)
     expected += G(static_cast<float>(s.records[i].time)) + '\t' + G(s.riNoise[i]) + '\n';
   EXPECT_EQ(clipboard_.text, expected);
+  // RI noise already taken from the data is still part of the table.
+  ASSERT_NE(s.riNoiseSubtracted, nullptr);
+  for (int i = 1; i <= s.count; ++i) {
+    s.riNoiseSubtracted[i] = s.riNoise[i];
+    s.riNoise[i] = 0.0f;
+  }
+  Window().Dispatch(261);
+  EXPECT_EQ(clipboard_.text, expected);
 
   gFitEngineState.fitTINoise = 1;
   Window().Dispatch(262);

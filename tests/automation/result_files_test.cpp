@@ -122,6 +122,24 @@ TEST_F(ResultFiles, TheDataFilesAreWrittenByteForByte) {
   EXPECT_EQ(Out("dfr.dat"), expectedDfr);
   EXPECT_EQ(ReadFile(dir / "flag.txt"), "no handshake found");
   EXPECT_FALSE(std::filesystem::exists(dir / "out" / "screenshot.bmp"));
+
+  // The RI noise taken out of data and model, as the subtraction does, is
+  // still reported, and the data and fit are shown as loaded: the same
+  // files, byte for byte.
+  ScanSet& s = CurrentScanSet();
+  s.riNoiseSubtracted = vector(1, 3);
+  for (int i = 1; i <= 3; ++i) {
+    const float ri = s.riNoise[i];
+    for (int k = 1; k <= 5; ++k) {
+      s.signals[i][k] -= ri;
+      s.model[i][k] -= ri;
+    }
+    s.riNoiseSubtracted[i] = ri;
+    s.riNoise[i] = 0.0f;
+  }
+  ASSERT_TRUE(WriteAutomationResultFiles(record, ResultScreenshot{}, &failures)) << failures;
+  EXPECT_EQ(Out("RInoise.dat"), "100.000000 0.200000\n200.000000 0.100000\n300.000000 0.300000\n");
+  EXPECT_EQ(Out("dfr.dat"), expectedDfr);
 }
 
 TEST_F(ResultFiles, BeforeAFitTheFitColumnStandsJustAboveTheData) {

@@ -8,6 +8,7 @@
 #include "data/scan_file.h"
 #include "data/scan_grid.h"
 #include "numerics/arrays.h"
+#include "numerics/regrid.h"
 #include "platform/clock.h"
 #include "platform/input_events.h"
 #include "tests/data/loading_fixture.h"
@@ -68,6 +69,7 @@ TEST_F(NoiseTest, AllSystematicNoiseIsRecoveredOnEitherGrid) {
     SubtractAllSystematicNoise();
     for (int i = 1; i <= 3; ++i) {
       EXPECT_EQ(s.riNoise[i], 0.0f);
+      EXPECT_EQ(s.riNoiseSubtracted[i], kRi[i]);
       // The data are the noise-free signals again; the model moved with them,
       // so the residuals are unchanged.
       for (int k = 5; k <= s.points[i] - 5; ++k) {
@@ -180,12 +182,25 @@ TEST_F(NoiseTest, FitAndResidualFilesByBothNameConventions) {
 TEST_F(NoiseTest, NoiseFilesHoldTheWholeNoise) {
   LoadNoisySet(false);
   ScanSet& s = CurrentScanSet();
+  const std::vector<float> loaded(s.signals[2] + 1, s.signals[2] + s.points[2] + 1);
   ASSERT_TRUE(SaveTINoiseFile(dir / "before.rxx"));
   ASSERT_TRUE(SaveRINoiseFile(dir / "RIN.rxx"));
-  SubtractTINoiseFromData();
+  SubtractAllSystematicNoise();
   ASSERT_TRUE(SaveTINoiseFile(dir / "after.rxx"));
+  ASSERT_TRUE(SaveRINoiseFile(dir / "after.txt"));
   EXPECT_EQ(ReadText(dir / "before.RA1"), ReadText(dir / "after.RA1"));
   EXPECT_EQ(ReadText(dir / "RIN.RA1"), "1000.000000 0.050000\n2000.000000 -0.030000\n3000.000000 0.020000\n");
+  EXPECT_EQ(ReadText(dir / "after.txt"), ReadText(dir / "RIN.RA1"));
+  // A later estimate taken out too adds to what was removed; data plus the
+  // whole removed noise are the data as loaded.
+  s.riNoise[2] = 0.01f;
+  SubtractRINoiseFromData();
+  ASSERT_TRUE(SaveRINoiseFile(dir / "again.txt"));
+  EXPECT_EQ(ReadText(dir / "again.txt"), "1000.000000 0.050000\n2000.000000 -0.020000\n3000.000000 0.020000\n");
+  std::vector<float> ti(static_cast<size_t>(s.points[2]) + 1, 0.0f);
+  InterpolateOntoGrid(s.points[2], s.radii[2], ti.data(), s.gridLength, s.grid, s.tiNoiseSubtracted);
+  for (int k = 1; k <= s.points[2]; ++k)
+    EXPECT_NEAR(s.signals[2][k] + ti[static_cast<size_t>(k)] + s.riNoiseSubtracted[2], loaded[k - 1], 2e-6) << k;
   ui.ExpectBox("ERROR", "already exists!\nOverwrite?", platform::IDNO);
   ui.ExpectBox("ERROR", "file not saved");
   EXPECT_FALSE(SaveRINoiseFile(dir / "RIN.rxx"));

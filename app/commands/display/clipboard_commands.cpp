@@ -187,8 +187,12 @@ void TXLAWindow::CmCopyRINoiseTable() {
   WaitCursor wait(*this);
   RepairFitLimits();
   std::vector<float> times(static_cast<std::size_t>(s.count) + 1, 0.0f);
-  for (int i = 1; i <= s.count; ++i) times[i] = static_cast<float>(s.records[i].time);
-  CopyOneColumn(times.data(), s.riNoise, s.count);
+  std::vector<float> noise(static_cast<std::size_t>(s.count) + 1, 0.0f);
+  for (int i = 1; i <= s.count; ++i) {
+    times[i] = static_cast<float>(s.records[i].time);
+    noise[i] = TotalRINoise(s, i);
+  }
+  CopyOneColumn(times.data(), noise.data(), s.count);
   PlaySoundOk();
 }
 
