@@ -275,6 +275,7 @@ TEST(EarlyScans, DefaultGridsResolveThePileUpAtTheBottom) {
       {"1.5 S, limit 0.1 cm", 1.5, DiffusionAt(1.5, ff), 50000, 6.0, 7.2, 0.1, 600, 15000, 1e-3},
       {"3 S, limit 0.1 cm", 3, DiffusionAt(3, ff), 50000, 6.0, 7.2, 0.1, 600, 15000, 1e-3},
       {"5 S, limit 0.05 cm", 5, DiffusionAt(5, ff), 60000, 6.0, 7.2, 0.05, 600, 15000, 1e-3},
+      {"10 S, short column, 10000 rpm", 10, DiffusionAt(10, 1.3), 10000, 6.86, 7.14, 0.01, 4200, 84000, 1e-3},
       // 1.05e-3 at 6.015 cm in the first scan, whatever the spacing there.
       {"0.5 S", 0.5, DiffusionAt(0.5, ff), 50000, 6.0, 7.2, 0.02, 600, 15000, 1.2e-3},
   };
