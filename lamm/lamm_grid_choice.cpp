@@ -94,7 +94,7 @@ void CLammIdeal::SetupGrid() {
     // three elements (errors of 1e-2 of the loading). The layered grid
     // follows the width where the boundary passes, and a pile-up at the
     // bottom where there is one.
-    if (staticGrid_ && !movingFrame_ && s_ != 0) {
+    if (staticGrid_ && !movingFrame_ && (s_ > 0 || (s_ < 0 && LayeredGridRange()))) {
       layeredRadii_ = LayeredNodes(std::max<double>(boundaryNodes, minNodes_));
       const int n = static_cast<int>(layeredRadii_.size()) - 1;
       layered_ = n >= minNodes_ && n <= maxNodes_;
@@ -159,6 +159,10 @@ double CLammIdeal::BottomLayerNodes() const {
 std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   const double m = meniscus_, b = bottom_, L = b - m;
   const bool floating = s_ < 0;
+  // Outside the range the rules below were made for, the grid of before:
+  // the boundary's middle, all of the width rule's nodes, no pile-up rule.
+  const bool ranged = LayeredGridRange();
+  const double share = ranged ? kWidthShare : 1.0;
   const double from = floating ? b : m, pile = floating ? m : b;
   auto radius = [&](double d) { return floating ? b - d : m + d; };
   const double sw2 = std::fabs(sw2Final_);
@@ -228,7 +232,7 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   struct Layer {
     double amplitude = 0, length = HUGE_VAL;
   } layers[2];
-  if (!outflow && scanCount_ > 0) {
+  if (ranged && !outflow && scanCount_ > 0) {
     const double last = ScanTime(scanCount_);
     const double reached = floating ? std::expm1(std::min(2 * sw2 * last, 50.0)) * m
                                     : -std::expm1(-2 * sw2 * last) * b;
@@ -256,7 +260,7 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
     // earlier and narrower than the middle does: for slow species near the
     // meniscus the middle's time made the spacing twice too coarse.
     double t = std::max(arrival(d), first);
-    if (t > first) {
+    if (ranged && t > first) {
       double lo = first, hi = t;
       for (int k = 0; k < 30; ++k) {
         const double mid = 0.5 * (lo + hi);
@@ -268,7 +272,7 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
     // time (a spacing 0.7 of the rule's), going over to the rule by eight
     // times the first scan's time.
     const double early = 0.5 + 0.5 * std::clamp((t / first - 2) / 6, 0.0, 1.0);
-    const double width = std::sqrt(D_ * early * t) / (perWidth * kWidthShare);
+    const double width = std::sqrt(D_ * early * t) / (perWidth * share);
     const double e = L - d;
     double h = std::min({sharpening * width, sharpening * coarsest, (layer + 0.2 * graded(e)) / 1.2});
     if (e < cosoluteDepth) h = std::min(h, cosoluteSpacing);
@@ -286,6 +290,14 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   r[1] = m;
   r[n] = b;
   return r;
+}
+
+// 0.1 to 100 S either way, 3000 to 60000 rpm, the last scan within 24 h:
+// where the layered grid's rules are checked against finite volumes.
+bool CLammIdeal::LayeredGridRange() const {
+  const double s = std::fabs(s_);
+  if (!(s >= 0.1 && s <= 100) || !(finalRpm_ >= 3000 && finalRpm_ <= 60000)) return false;
+  return scanCount_ > 0 && ScanTime(scanCount_) <= 24 * 3600 + 1;
 }
 
 bool CLammIdeal::CosolutePilesUpAtTheBottom() const {
