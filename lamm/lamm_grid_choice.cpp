@@ -11,6 +11,13 @@
 
 namespace {
 constexpr double kR = 8.31451e7;  // erg / (mol K)
+// Spacing of the pile-up at the bottom: decay sqrt(kPileUp / c) where the
+// pile-up stands at c times the loading (see LayeredNodes).
+constexpr double kPileUp = 1.2e-3;
+// The width rule's nodes per width count at this fraction on the layered
+// grid: that puts the boundary within 6e-4 of the loading at every scan
+// from the first (at the full count within 3.5e-4, at 1.75 times the cost).
+constexpr double kWidthShare = 0.75;
 }  // namespace
 
 void CLammIdeal::ChooseTimeStep() {
@@ -87,7 +94,7 @@ void CLammIdeal::SetupGrid() {
     // three elements (errors of 1e-2 of the loading). The layered grid
     // follows the width where the boundary passes, and a pile-up at the
     // bottom where there is one.
-    if (staticGrid_ && !movingFrame_ && s_ > 0) {
+    if (staticGrid_ && !movingFrame_ && (s_ > 0 || (s_ < 0 && LayeredGridRange()))) {
       layeredRadii_ = LayeredNodes(std::max<double>(boundaryNodes, minNodes_));
       const int n = static_cast<int>(layeredRadii_.size()) - 1;
       layered_ = n >= minNodes_ && n <= maxNodes_;
@@ -146,29 +153,46 @@ double CLammIdeal::BottomLayerNodes() const {
 
 // Spacing at r: the boundary's width sqrt(D t) over pointsPerWidth when it
 // passes r at time t (not before the first scan), at most that of
-// boundaryNodes even nodes; near the bottom half the decay length of the
-// pile-up, growing by a fifth per element away from it.
+// boundaryNodes even nodes; near the end the species piles up at (the bottom,
+// the meniscus for a floating species) the spacing its pile-up needs.
+// Distances d run from the end the boundary leaves, e = L - d from the other.
 std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   const double m = meniscus_, b = bottom_, L = b - m;
+  const bool floating = s_ < 0;
+  // Outside the range the rules below were made for, the grid of before:
+  // the boundary's middle, all of the width rule's nodes, no pile-up rule.
+  const bool ranged = LayeredGridRange();
+  const double share = ranged ? kWidthShare : 1.0;
+  const double from = floating ? b : m, pile = floating ? m : b;
+  auto radius = [&](double d) { return floating ? b - d : m + d; };
   const double sw2 = std::fabs(sw2Final_);
   const double rate = accelRate_ * (1.0 / 60.0) * 2 * kPi;
-  const double ramp = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * m * accelDuration_ *
+  const double ramp = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * from * accelDuration_ *
                       accelDuration_ * accelDuration_;
   const double first = std::max(ScanTime(1), 1.0);
-  auto arrival = [&](double r) {
-    if (r - m <= ramp) return (r - m) / (sw2 * r);
-    return (r - ramp - m) / (sw2 * r) + accelDuration_;
+  auto arrival = [&](double d) {
+    const double r = radius(d);
+    if (d <= ramp) return d / (sw2 * r);
+    return (d - ramp) / (sw2 * r) + accelDuration_;
+  };
+  // Where the boundary's middle is at time t (the inverse of arrival).
+  auto middle = [&](double t, double d) {
+    const double base = std::min(ramp, d), x = sw2 * std::max(0.0, t - accelDuration_);
+    return floating ? (L - base) * x / (1 + x) + base : (m + base) * x / std::max(1e-9, 1 - x) + base;
   };
   const double coarsest = L / std::max(2.0, boundaryNodes - 1);
-  // The pile-up falls off as exp(-(b - r) / decay) from up to a hundred
-  // times the loading: inside the fit range the even spacing reaches twelve
-  // decay lengths from the bottom; beyond the fit range it only has to be
-  // resolved at the bottom, the elements growing from there.
-  // Where the gradient at the bottom is steep the bottom is an outflow:
-  // no pile-up to resolve there.
-  const double decay = steep_ ? HUGE_VAL : D_ / (sw2 * b);
+  // The pile-up falls off as exp(-e / decay) from up to a hundred times the
+  // loading: inside the fit range the even spacing reaches twelve decay
+  // lengths from the end; beyond the fit range it only has to be resolved at
+  // the end, the elements growing from there.
+  // Where the gradient at the end is steep the end is an outflow: no pile-up
+  // to resolve there.
+  const bool outflow = floating ? IsFloatingPileTooSteep() : steep_;
+  const double decay = outflow ? HUGE_VAL : D_ / (sw2 * pile);
   const double layer = 0.5 * decay, depth = 12 * decay;
-  const double fit = std::max(0.0, b - rightFitLimit_ - 4 * decay);
+  const double fitEdge = std::max(0.0, floating ? static_cast<double>(leftFitLimit_) - m
+                                                : b - static_cast<double>(rightFitLimit_));
+  const double fit = std::max(0.0, fitEdge - 4 * decay);
   auto graded = [&](double e) {
     if (fit >= depth) return e;
     return e < fit ? std::min(e, fit - e) : std::max(0.0, e - depth);
@@ -180,7 +204,7 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   // it, in lighter solvent, catches up): its widths count at 0.7 (the
   // moving frame's grid takes the same factor).
   double cosoluteDepth = 0, cosoluteSpacing = HUGE_VAL, sharpening = 1.0;
-  if (CosolutePilesUpAtTheBottom()) {
+  if (!floating && CosolutePilesUpAtTheBottom()) {
     sharpening = 0.7;
     const double c0 = solvent_.CosoluteLoadingConcentration;
     const double sc = solvent_.CsClAt25C ? CsClSedimentationCoefficient25C(c0) : solvent_.CosoluteS;
@@ -193,25 +217,87 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
       cosoluteSpacing = 0.05 * cosoluteDecay;
     }
   }
+  // The pile-up itself, about A exp(-e / l) at the distance e from the end:
+  // the straight lines between nodes and the elements' own error both go as
+  // h^2 c'' = (h / l)^2 c, so the spacing that keeps them within a few 1e-4
+  // of the loading is l sqrt(kPileUp / c). By the last scan the layer has its
+  // decay length and holds what has reached the end, b (1 - exp(-2 s w^2 t))
+  // / 2 per unit of b at the bottom, m (exp(2 |s| w^2 t) - 1) / 2 per unit of
+  // m at the meniscus (at most all there is); at the first scan of a slow
+  // species it is still the diffusion layer, sqrt(D t) thick and
+  // 2 v sqrt(t / (pi D)) high. Beyond the fit limit the spacing stays that of
+  // the limit: the layer's content there sets the level inside the range
+  // (spacings growing to 3.5 times towards the bottom put 1.6 S to 3 S off
+  // by up to 4.5e-3 inside it).
+  struct Layer {
+    double amplitude = 0, length = HUGE_VAL;
+  } layers[2];
+  if (ranged && !outflow && scanCount_ > 0) {
+    const double last = ScanTime(scanCount_);
+    const double reached = floating ? std::expm1(std::min(2 * sw2 * last, 50.0)) * m
+                                    : -std::expm1(-2 * sw2 * last) * b;
+    layers[0].length = decay;
+    layers[0].amplitude = std::min(reached, (b * b - m * m) / pile) / (2 * decay);
+    const double early = std::sqrt(D_ * first);
+    if (early < decay) {
+      layers[1].length = early;
+      layers[1].amplitude = 2 * sw2 * pile * std::sqrt(first / (kPi * D_));
+    }
+  }
+  auto pileUp = [&](double e) {
+    double h = HUGE_VAL;
+    for (const Layer& y : layers) {
+      const double c = y.amplitude * std::exp(-std::max(e, fitEdge) / y.length);
+      if (c > kPileUp) h = std::min(h, y.length * std::sqrt(kPileUp / c));
+    }
+    return h;
+  };
   const double perWidth = std::max(1.0f, pointsPerWidth_);
-  std::vector<double> x{0.0, m};
-  while (x.back() < b && x.size() <= static_cast<size_t>(maxNodes_) + 1) {
-    const double r = x.back();
+  std::vector<double> x{0.0, 0.0};
+  while (x.back() < L && x.size() <= static_cast<size_t>(maxNodes_) + 1) {
+    const double d = x.back();
+    // The boundary's leading part, a width ahead of its middle, reaches d
+    // earlier and narrower than the middle does: for slow species near the
+    // meniscus the middle's time made the spacing twice too coarse.
+    double t = std::max(arrival(d), first);
+    if (ranged && t > first) {
+      double lo = first, hi = t;
+      for (int k = 0; k < 30; ++k) {
+        const double mid = 0.5 * (lo + hi);
+        (middle(mid, d) + std::sqrt(2 * D_ * mid) >= d ? hi : lo) = mid;
+      }
+      t = hi;
+    }
     // The early scans see the boundary narrow and steep: there half the
     // time (a spacing 0.7 of the rule's), going over to the rule by eight
     // times the first scan's time.
-    const double t = std::max(arrival(r), first);
     const double early = 0.5 + 0.5 * std::clamp((t / first - 2) / 6, 0.0, 1.0);
-    const double width = std::sqrt(D_ * early * t) / perWidth;
-    double h = std::min({sharpening * width, sharpening * coarsest, (layer + 0.2 * graded(b - r)) / 1.2});
-    if (b - r < cosoluteDepth) h = std::min(h, cosoluteSpacing);
-    x.push_back(r + h);
+    const double width = std::sqrt(D_ * early * t) / (perWidth * share);
+    const double e = L - d;
+    double h = std::min({sharpening * width, sharpening * coarsest, (layer + 0.2 * graded(e)) / 1.2});
+    if (e < cosoluteDepth) h = std::min(h, cosoluteSpacing);
+    h = std::min(h, pileUp(e));
+    x.push_back(d + h);
   }
-  // The last node on the bottom: the elements shrink in proportion.
-  const double scale = L / (x.back() - m);
-  for (size_t i = 2; i < x.size(); ++i) x[i] = m + (x[i] - m) * scale;
-  x.back() = b;
-  return x;
+  // The last node on the far end: the elements shrink in proportion.
+  const double scale = L / x.back();
+  const size_t n = x.size() - 1;
+  std::vector<double> r(n + 1, 0.0);
+  for (size_t i = 1; i <= n; ++i) {
+    const double d = x[i] * scale;
+    r[floating ? n + 1 - i : i] = radius(d);
+  }
+  r[1] = m;
+  r[n] = b;
+  return r;
+}
+
+// 0.1 to 100 S either way, 3000 to 60000 rpm, the last scan within 24 h:
+// where the layered grid's rules are checked against finite volumes.
+bool CLammIdeal::LayeredGridRange() const {
+  const double s = std::fabs(s_);
+  if (!(s >= 0.1 && s <= 100) || !(finalRpm_ >= 3000 && finalRpm_ <= 60000)) return false;
+  return scanCount_ > 0 && ScanTime(scanCount_) <= 24 * 3600 + 1;
 }
 
 bool CLammIdeal::CosolutePilesUpAtTheBottom() const {

@@ -245,6 +245,9 @@ class CLammIdeal {
   // Radii m..b of a static grid for a boundary that needs boundaryNodes
   // even nodes and a pile-up at the bottom that needs finer ones there.
   std::vector<double> LayeredNodes(double boundaryNodes) const;
+  // Whether species, speed and run length lie where the layered grid's
+  // pile-up and leading-part rules hold (and floating species get one).
+  bool LayeredGridRange() const;
   bool LayeredGrid() const { return layered_; }
   int ComponentCount() const { return componentCount_; }
   int AcceptedSteps() const { return stepCount_; }

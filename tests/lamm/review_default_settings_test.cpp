@@ -82,23 +82,25 @@ struct Case {
 // N = floor((b - m) 5 / w), at least 75. 4.3 S: T = 13140 s, w = 0.0888 cm,
 // 67; but its pile-up at the bottom reaches 7.1 cm: an even grid at half its
 // decay length D / (s w^2 b) = 7.07e-3 cm would take 340 nodes. The layered
-// grid takes that spacing at the bottom only and elsewhere the boundary's
-// width when it passes (5 nodes per sqrt(D t), finer for the first scans):
-// 147, with the ramp 143. 12 S: T = 4713 s,
-// w = 0.0376 cm, 159 even nodes (its pile-up stays beyond 7.1 cm), 304 on the
-// layered grid, whose nodes resolve the boundary of the first scan too (on
-// the even grid it was off by 1.1e-2 until 2700 s). 0.5 S at 20000 rpm and
-// 1 S at 10000 rpm: w of several mm, 75 (76 layered). -2 S at 40000 rpm: 75.
+// grid takes the spacing the pile-up's height needs near the bottom only and
+// elsewhere the boundary's width from when its leading part arrives (3.75
+// nodes per sqrt(D t), finer for the first scans): 134, with the ramp 131.
+// 12 S: T = 4713 s, w = 0.0376 cm, 159 even nodes (its pile-up stays beyond
+// 7.1 cm), 251 on the layered grid, whose nodes resolve the boundary of the
+// first scan too (on the even grid it was off by 1.1e-2 until 2700 s). 0.5 S at 20000 rpm and
+// 1 S at 10000 rpm: w of several mm, 75 (76 layered). -2 S at 40000 rpm: 75
+// even nodes, 108 on the layered grid, which mirrors for a floating species.
 const Case kCases[] = {
     // On the layered grid the steps follow the boundary's width too (with
     // the steps of the adaptive rule alone the ramp reached 7.7e-4).
-    {"static-4.3S.txt", 6.02, 7.1, 0.73, 147, 4e-4, 4e-4, 0},
-    {"ramp-4.3S-200rpm-per-s.txt", 6.02, 7.1, 0.73, 143, 4e-4, 4e-4, 0},
-    {"fast-12S.txt", 6.02, 7.1, 0.73, 304, 4e-4, 4e-4, 0},
-    {"slow-0.5S-backdiffusion.txt", 5.92, 7.15, 0.73, 76, 4e-4, 4e-4, 0},
-    {"equilibrium-1S-short-column.txt", 6.82, 7.15, 0.73, 75, 2e-5, 2e-5, 0},
+    {"static-4.3S.txt", 6.02, 7.1, 0.73, 134, 6e-4, 6e-4, 0},
+    {"ramp-4.3S-200rpm-per-s.txt", 6.02, 7.1, 0.73, 131, 6e-4, 6e-4, 0},
+    {"fast-12S.txt", 6.02, 7.1, 0.73, 251, 6e-4, 6e-4, 0},
+    {"slow-0.5S-backdiffusion.txt", 5.92, 7.15, 0.73, 83, 4e-4, 4e-4, 0},
+    {"equilibrium-1S-short-column.txt", 6.82, 7.15, 0.73, 76, 2e-5, 2e-5, 0},
     // The pile-up at the meniscus is left out, as a fit would leave it out.
-    {"flotation-minus2S.txt", 6.15, 7.18, 1.1, 75, 8e-3, 8e-3, 10000},
+    // The layered grid mirrored: 8e-3 until 10000 s on the even one.
+    {"flotation-minus2S.txt", 6.15, 7.18, 1.1, 108, 1e-3, 1e-3, 0},
 };
 
 }  // namespace
