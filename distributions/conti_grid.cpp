@@ -278,7 +278,8 @@ float GridPointMass(float s) {
 std::string WorkStorageRefusal(double points, int scans, int gridLength) {
   const double bytes = DistributionWorkStorageBytes(points, std::max(1, scans), std::max(0, gridLength));
   const double available = platform::MemoryForTheProgram();
-  if (bytes <= available) return {};
+  // (Past the largest int no grid index exists, whatever the memory.)
+  if (bytes <= available && points <= std::numeric_limits<int>::max()) return {};
   char over[80] = "";
   if (gridLength > 0) std::snprintf(over, sizeof over, " of %d points", gridLength);
   char text[400];
@@ -318,7 +319,7 @@ bool SetupContiGrid() {
   if (!cs.gridFromFile) {
     const double points = requested * (twoD ? std::max(1.0, ffCount) : 1.0);
     if (const std::string tooLarge = WorkStorageRefusal(points, sc.count, sc.gridLength); !tooLarge.empty()) {
-      ErrorBox(("resolution " + tooLarge).c_str());
+      ErrorBox(("resolution: " + tooLarge).c_str());
       return false;
     }
   }

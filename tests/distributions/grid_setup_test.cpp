@@ -235,7 +235,7 @@ TEST_F(GridTest, SizesBeyondTheComputerAreRefusedBeforeAllocating) {
   gModelSelectorFlags.CSModel = 0;
   gModelSelectorFlags.CSff0Model = 1;
   cs.ffResolution = 1e6f;
-  ui.ExpectBox("Error", "resolution 100000000 grid points need");
+  ui.ExpectBox("Error", "resolution: 100000000 grid points need");
   EXPECT_FALSE(SetupContiGrid());
   EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
   ui.failures.clear();
