@@ -218,7 +218,8 @@ TEST_F(GridTest, GridFilesNoDistributionCanUseAreRefusedWithTheReason) {
 // anything is allocated, with the figures; sizes past every integer type too.
 TEST_F(GridTest, SizesBeyondTheComputerAreRefusedBeforeAllocating) {
   ContiSettings& cs = Conti();
-  ASSERT_TRUE(SetupContiGrid());  // a grid in place, to be kept
+  SetGrid(1.0f, 10.0f, 10);
+  ASSERT_TRUE(SetupContiGrid());  // a grid in place, to be released
   for (const float resolution : {1e7f, 3e9f, 1e30f}) {
     SCOPED_TRACE(resolution);
     SetGrid(1.0f, 10.0f, 10);
