@@ -307,7 +307,11 @@ bool SetupContiGrid() {
   cs.distributionShown = 1;
 
   const double requested = std::floor(static_cast<double>(cs.resolution));
-  if (!(requested >= 2) && !cs.gridFromFile) {
+  const bool dls = CurrentDataTypeFlags().dls != 0;
+  const bool massGrid = MassGridModel() || F().FMScalingLawModel;
+  // The grid file serves the s-grids; its values decide their size.
+  const bool fromFile = cs.gridFromFile && !dls && !massGrid;
+  if (!(requested >= 2) && !fromFile) {
     // Every spacing rule divides by n - 1: a grid needs both of its ends.
     ErrorBox("resolution must be at least 2");
     return false;
@@ -316,23 +320,22 @@ bool SetupContiGrid() {
   const double ffCount = std::floor(static_cast<double>(cs.ffResolution));
   // Refused before anything is allocated: a size the computer cannot hold
   // would otherwise grow until the system stops the program.
-  if (!cs.gridFromFile) {
+  if (!fromFile) {
     const double points = requested * (twoD ? std::max(1.0, ffCount) : 1.0);
     if (const std::string tooLarge = WorkStorageRefusal(points, sc.count, sc.gridLength); !tooLarge.empty()) {
       ErrorBox(("resolution: " + tooLarge).c_str());
       return false;
     }
   }
-  int n = requested >= 1 ? static_cast<int>(requested) : 1;
+  int n = fromFile ? 2 : static_cast<int>(requested);
   cs.ffCount = ffCount >= 1 ? static_cast<int>(std::min(ffCount, static_cast<double>(std::numeric_limits<int>::max())))
                             : 0;
   if (twoD && cs.ffCount < 1) cs.ffCount = 1;
   AllocDistributionArrays(n, 0, 0);
 
-  const bool dls = CurrentDataTypeFlags().dls != 0;
   if (dls) {
     DlsGrid(n);
-  } else if (MassGridModel() || F().FMScalingLawModel) {
+  } else if (massGrid) {
     float* M = cs.molarMasses;
     M[1] = std::pow(cs.sMin, 0.66666666f);
     M[n] = std::pow(cs.sMax, 0.66666666f);

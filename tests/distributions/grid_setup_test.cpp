@@ -206,10 +206,13 @@ TEST_F(GridTest, GridFilesNoDistributionCanUseAreRefusedWithTheReason) {
     EXPECT_EQ(cs.sMax, 10.0f);
     EXPECT_EQ(cs.resolution, 10.0f);
   }
-  // The two-point grid and a grid of negative s (flotation) are grids.
+  // The two-point grid and a grid of negative s (flotation) are grids; the
+  // file decides the size, whatever resolution stands in the settings.
+  cs.resolution = 1e30f;
   for (const char* text : {"1\n2\n", "-10\n-5\n-1\n"}) {
     std::ofstream(path, std::ios::binary) << text;
     EXPECT_TRUE(SetupContiGrid()) << text;
+    EXPECT_EQ(cs.gridSize, text[1] == '\n' ? 2 : 3);
   }
   cs.gridFromFile = 0;
 }
