@@ -1,6 +1,7 @@
 #include "automation/automation_run.h"
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -19,9 +20,11 @@
 #include "data/scan_set.h"
 #include "data/speed_steps_at_load.h"
 #include "distributions/conti_context.h"
+#include "distributions/conti_grid.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/conti_startup.h"
+#include "distributions/hydrodynamics.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -257,6 +260,42 @@ std::string OutputNamingAnInput(const CIniCustomPars& r, const std::string& para
   return {};
 }
 
+// The distribution grid the run will build, judged before anything is
+// written: Resolution points, or the grid file beside the scans. A grid no
+// analysis can use (fewer than two points, values not strictly increasing,
+// one the model cannot take) or one whose work storage the computer cannot
+// hold refuses the parameter file, as equal s limits do. The scans' point
+// count is not known yet: the storage judged is the least the grid needs.
+std::string GridRefusal(const CIniCustomPars& r) {
+  if (std::strcmp(r.Model, "cofs") != 0 && std::strcmp(r.Model, "lsgofs") != 0) return {};
+  const std::vector<std::string> scans = AutomationScanPaths(r);
+  double points = r.Resolution;
+  if (r.GridfromFile) {
+    // Without a scan range the run fails on its scans (status 3).
+    if (scans.empty()) return {};
+    const platform::PathParts first = platform::SplitPath(FindFileIgnoringCase(scans.front()));
+    const std::string path = platform::Combine(r.DataDirectory, "sdist" + first.extension);
+    std::vector<float> values;
+    std::string reason;
+    if (!ReadGridFile(path, values, &reason)) return "GridfromFile: cannot read the grid " + path + ": " + reason;
+    // The molar mass of each point as the run will compute it (c(s): with
+    // the starting f/f0; the same relation holds the ls-g*(s) masses).
+    const double etaR = r.BufferViscosity * 99.8004, buoyancy = 1.0 - static_cast<double>(r.Vbar) * r.BufferDensity;
+    auto massOf = [&](float s) -> double {
+      if (!(r.Vbar > 0.0f) || buoyancy == 0.0) return s;
+      const float x = buoyancy >= 0.0 ? std::fabs(s) : s;
+      return CalculateMassFromSedcoeffSphere(x * r.StartingFrictionalRatio, static_cast<float>(etaR), r.Vbar,
+                                             r.BufferDensity);
+    };
+    if (const std::string fault = GridValuesFault(values, massOf); !fault.empty())
+      return "GridfromFile: the grid " + path + " cannot be used: " + fault;
+    points = static_cast<double>(values.size());
+  }
+  const std::string tooLarge = WorkStorageRefusal(points, static_cast<int>(scans.size()), 0);
+  if (!tooLarge.empty()) return (r.GridfromFile ? "GridfromFile: " : "Resolution: ") + tooLarge;
+  return {};
+}
+
 // A flag file left by an earlier run into the same folder would vouch for
 // files this run is about to replace.
 void RemoveEarlierFlag(const CIniCustomPars& r) {
@@ -318,7 +357,8 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
     r.handshakeLength = -1;
   }
   if (r.valid) {
-    const std::string clash = OutputNamingAnInput(r, g_state.parameterFile);
+    std::string clash = OutputNamingAnInput(r, g_state.parameterFile);
+    if (clash.empty()) clash = GridRefusal(r);
     if (!clash.empty()) {
       r.valid = 0;
       r.rejection = clash;

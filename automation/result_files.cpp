@@ -279,10 +279,11 @@ bool WriteAutomationResultFiles(const CIniCustomPars& r, const ResultScreenshot&
     if (!failed.empty()) failed += "; ";
     failed += what;
   };
-  // Each file is written under a temporary name and renamed into place:
-  // a run killed midway leaves no cut file under a result's name.
+  // Each writer writes its file under a temporary name and renames it into
+  // place (platform::CheckedOutputFile): a run killed midway leaves no cut
+  // file under a result's name, and a failure names the result itself.
   auto put = [&](const std::string& path, const std::function<bool(const std::string&)>& write) {
-    if (platform::WriteThroughTemporary(path, write)) return true;
+    if (write(path)) return true;
     fail("could not write " + path);
     return false;
   };

@@ -165,7 +165,9 @@ bool CRotorSpeedProfile::ReadFile(const std::string& name) {
     accelerations[j] = a;
   }
   for (int j = 1; j <= stepCount; ++j) {
-    if (accelerations[j] == 0.0f) {
+    // (A start time that is no number cannot be put in order: the repair below refuses it.)
+    const bool inRange = speeds[j] > 0.0f && speeds[j] <= kMaxRotorSpeedRpm && std::isfinite(accelerations[j]);
+    if (accelerations[j] == 0.0f || !inRange) {
       FreeSteps();
       message = Format("\n\aAttention: bad speedstep data in %s", name);
       ShowMessage();

@@ -11,6 +11,9 @@ struct ScanRecord;
 // A run has at most one step per scan; a file with more lines is refused
 // (every simulation walks the steps).
 constexpr int kMaxSpeedSteps = 1000;
+// No rotor turns faster: a step above it (or at rest, or not a number) is no
+// speed a simulation can follow, and the file holding it is refused.
+constexpr float kMaxRotorSpeedRpm = 200000.0f;
 
 class CRotorSpeedProfile {
  public:
@@ -24,7 +27,9 @@ class CRotorSpeedProfile {
   // Reads a speed-steps file; true only for a sound file with several steps.
   // Steps whose ramps overlap the next are moved in memory (the file stays
   // as it is); a file that cannot be repaired so, or with more than
-  // kMaxSpeedSteps lines, leaves no steps.
+  // kMaxSpeedSteps lines, or with a step whose speed (above 0, at most
+  // kMaxRotorSpeedRpm) or acceleration (finite, not 0) is out of range,
+  // leaves no steps.
   bool ReadFile(const std::string& name);
   bool Reload();
   // ReadFile, then CheckAgainstScans over the 1-based scans[1..scanCount].

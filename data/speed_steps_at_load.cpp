@@ -144,7 +144,9 @@ bool DetectRotorSpeedSteps(float a, float b) {
   return CurrentSpeedProfile.inUse;
 }
 
-void CreateLowSpeedPhaseSpeedSteps(float startTime2, float rpm1, const ScanRecord& record,
+std::string DataFolderSpeedStepsPath() { return DataFolderFile("speedsteps.txt"); }
+
+bool CreateLowSpeedPhaseSpeedSteps(float startTime2, float rpm1, const ScanRecord& record,
                                    float acceleration) {
   CurrentSpeedProfile.Clear();
   auto profile = std::make_unique<CRotorSpeedProfile>();
@@ -152,10 +154,11 @@ void CreateLowSpeedPhaseSpeedSteps(float startTime2, float rpm1, const ScanRecor
   const float v[] = {0.0f, rpm1, record.rpm};
   const float a[] = {0.0f, acceleration, acceleration};
   profile->SetSteps(2, t, v, a);
-  profile->Save(DataFolderFile("speedsteps.txt"));
+  const bool written = profile->Save(DataFolderSpeedStepsPath());
   const bool multi = profile->multiStep;
   CurrentSpeedProfile.Replace(std::move(profile));
   if (multi) CurrentLoadHooks().restoreScanTimes();
+  return written;
 }
 
 float EstimateSpeedStepStartTime(float previousRpm, float a, const ScanRecord& record) {

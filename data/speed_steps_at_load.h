@@ -26,7 +26,11 @@ bool LoadSpeedStepsForData();
 // Speed steps from the scans' recorded speeds, times and w2t, for ramps of
 // acceleration a and deceleration b (rpm/s); returns the in-use flag.
 bool DetectRotorSpeedSteps(float a, float b);
-void CreateLowSpeedPhaseSpeedSteps(float startTime2, float rpm1, const ScanRecord& record,
+// "speedsteps.txt" in the data folder of the loaded scans.
+std::string DataFolderSpeedStepsPath();
+// Writes the two-step profile of a low-speed phase as speedsteps.txt and
+// uses it; false (and said by the writer) when the file was not written.
+bool CreateLowSpeedPhaseSpeedSteps(float startTime2, float rpm1, const ScanRecord& record,
                                    float acceleration);
 // Start time (s) of the speed change from previousRpm at acceleration a
 // (rpm/s) that led to the scan:

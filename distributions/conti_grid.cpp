@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
@@ -19,6 +21,7 @@
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
 #include "numerics/constants.h"
+#include "platform/machine_memory.h"
 #include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
@@ -93,14 +96,29 @@ void DlsGrid(int n) {
   }
 }
 
-// Fills the s grid; false when the grid file was asked for and is empty.
-bool SGrid(int& n) {
+// Fills the s grid; false (with the reason) when the grid file was asked
+// for and cannot be read, is no grid, or is too large to compute.
+bool SGrid(int& n, std::string& refusal) {
   ContiSettings& cs = Conti();
   float* s = cs.sValues;
   if (cs.gridFromFile) {
     cs.logSpacedGrid = 0;
     std::vector<float> values;
-    if (!ReadGridFile(values) || values.empty()) return false;
+    std::string reason;
+    if (!ReadGridFile(GridFilePath(), values, &reason)) {
+      refusal = "cannot read the s-values of the grid from " + GridFilePath() + (reason.empty() ? "" : ": " + reason);
+      return false;
+    }
+    if (const std::string fault = GridValuesFault(values, GridPointMass); !fault.empty()) {
+      refusal = "the grid of " + GridFilePath() + " cannot be used: " + fault;
+      return false;
+    }
+    const ScanSet& sc = CurrentScanSet();
+    const double points = static_cast<double>(values.size()) * (TwoDimensionalModel() ? std::max(1, cs.ffCount) : 1);
+    if (std::string tooLarge = WorkStorageRefusal(points, sc.count, sc.gridLength); !tooLarge.empty()) {
+      refusal = "the grid of " + GridFilePath() + ": " + tooLarge;
+      return false;
+    }
     const int m = static_cast<int>(values.size());
     if (m != n) {
       FreeDistributionArrays();
@@ -210,13 +228,66 @@ std::string GridFilePath() {
   return folder + "sdist" + ext;
 }
 
-bool ReadGridFile(std::vector<float>& values) {
+bool ReadGridFile(std::vector<float>& values) { return ReadGridFile(GridFilePath(), values, nullptr); }
+
+bool ReadGridFile(const std::string& path, std::vector<float>& values, std::string* reason) {
   values.clear();
-  const platform::CheckedInputFile in(GridFilePath(), platform::kTableFileLimit);
-  if (!in) return false;
+  const platform::CheckedInputFile in(platform::ToNative(path), platform::kTableFileLimit);
+  if (!in) {
+    if (reason) *reason = in.ErrorText();
+    return false;
+  }
   float v;
   while (std::fscanf(in.get(), "%f", &v) == 1) values.push_back(v);
+  if (values.empty() && reason) *reason = "it holds no number";
   return !values.empty();
+}
+
+std::string GridValuesFault(const std::vector<float>& values, const std::function<double(float)>& massOf) {
+  char text[200];
+  if (values.size() < 2) {
+    std::snprintf(text, sizeof text, "it holds %zu s-value%s, a grid needs at least two", values.size(),
+                  values.size() == 1 ? "" : "s");
+    return text;
+  }
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const float v = values[i];
+    if (!std::isfinite(v)) {
+      std::snprintf(text, sizeof text, "value %zu (%g) is no finite number", i + 1, static_cast<double>(v));
+      return text;
+    }
+    if (massOf && !std::isfinite(massOf(v))) {
+      std::snprintf(text, sizeof text, "value %zu (%g S) gives no finite molar mass", i + 1, static_cast<double>(v));
+      return text;
+    }
+    if (i > 0 && !(v > values[i - 1])) {
+      std::snprintf(text, sizeof text, "value %zu (%g) is not above value %zu (%g): the s-values must increase", i + 1,
+                    static_cast<double>(v), i, static_cast<double>(values[i - 1]));
+      return text;
+    }
+  }
+  return {};
+}
+
+float GridPointMass(float s) {
+  const bool ownMass = gSolutionConditions.vbar == 0.0f || GridIsOwnMass();
+  if (ownMass) return s;
+  return CalculateM(gSolutionConditions.vbarRho <= 1.0f ? std::fabs(s) : s);
+}
+
+std::string WorkStorageRefusal(double points, int scans, int gridLength) {
+  const double bytes = DistributionWorkStorageBytes(points, std::max(1, scans), std::max(0, gridLength));
+  const double available = platform::MemoryForTheProgram();
+  // (Past the largest int no grid index exists, whatever the memory.)
+  if (bytes <= available && points <= std::numeric_limits<int>::max()) return {};
+  char over[80] = "";
+  if (gridLength > 0) std::snprintf(over, sizeof over, " of %d points", gridLength);
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "%.0f grid points need %.1f GB of work storage over %d scans%s, more than the %.1f GB this "
+                "computer has for the program - take fewer grid points",
+                points, bytes / 1e9, std::max(1, scans), over, available / 1e9);
+  return text;
 }
 
 bool WriteGridFile(const float* values, int n) {
@@ -235,22 +306,36 @@ bool SetupContiGrid() {
   FreeDistributionArrays();
   cs.distributionShown = 1;
 
-  int n = static_cast<int>(std::floor(cs.resolution));
-  if (n < 2 && !cs.gridFromFile) {
+  const double requested = std::floor(static_cast<double>(cs.resolution));
+  const bool dls = CurrentDataTypeFlags().dls != 0;
+  const bool massGrid = MassGridModel() || F().FMScalingLawModel;
+  // The grid file serves the s-grids; its values decide their size.
+  const bool fromFile = cs.gridFromFile && !dls && !massGrid;
+  if (!(requested >= 2) && !fromFile) {
     // Every spacing rule divides by n - 1: a grid needs both of its ends.
     ErrorBox("resolution must be at least 2");
     return false;
   }
-  if (n < 1) n = 1;
   const bool twoD = TwoDimensionalModel();
-  cs.ffCount = static_cast<int>(cs.ffResolution);
+  const double ffCount = std::floor(static_cast<double>(cs.ffResolution));
+  // Refused before anything is allocated: a size the computer cannot hold
+  // would otherwise grow until the system stops the program.
+  if (!fromFile) {
+    const double points = requested * (twoD ? std::max(1.0, ffCount) : 1.0);
+    if (const std::string tooLarge = WorkStorageRefusal(points, sc.count, sc.gridLength); !tooLarge.empty()) {
+      ErrorBox(("resolution: " + tooLarge).c_str());
+      return false;
+    }
+  }
+  int n = fromFile ? 2 : static_cast<int>(requested);
+  cs.ffCount = ffCount >= 1 ? static_cast<int>(std::min(ffCount, static_cast<double>(std::numeric_limits<int>::max())))
+                            : 0;
   if (twoD && cs.ffCount < 1) cs.ffCount = 1;
   AllocDistributionArrays(n, 0, 0);
 
-  const bool dls = CurrentDataTypeFlags().dls != 0;
   if (dls) {
     DlsGrid(n);
-  } else if (MassGridModel() || F().FMScalingLawModel) {
+  } else if (massGrid) {
     float* M = cs.molarMasses;
     M[1] = std::pow(cs.sMin, 0.66666666f);
     M[n] = std::pow(cs.sMax, 0.66666666f);
@@ -259,19 +344,13 @@ bool SetupContiGrid() {
     M[1] = cs.sMin;
     M[n] = cs.sMax;
   } else {
-    if (!SGrid(n)) {
-      // Asked for a grid from a file that is not there: the run says so.
-      ErrorBox(("cannot read the s-values of the grid from " + GridFilePath()).c_str());
+    std::string refusal;
+    if (!SGrid(n, refusal)) {
+      // A grid file that is not there or no grid: the run says so.
+      ErrorBox(refusal.c_str());
       return false;
     }
-    const bool ownMass = gSolutionConditions.vbar == 0.0f || GridIsOwnMass();
-    for (int i = 1; i <= n; ++i) {
-      const float s = cs.sValues[i];
-      if (ownMass)
-        cs.molarMasses[i] = s;
-      else
-        cs.molarMasses[i] = CalculateM(gSolutionConditions.vbarRho <= 1.0f ? std::fabs(s) : s);
-    }
+    for (int i = 1; i <= n; ++i) cs.molarMasses[i] = GridPointMass(cs.sValues[i]);
   }
 
   // The c(s,f/f0) arrays follow the grid actually built (a grid file may

@@ -153,12 +153,14 @@ void WriteResults(const std::vector<DlsTimeWindow>& windows, const std::vector<s
   const int m = static_cast<int>(rows.size());
   CVector axis;
   if (cs.sValues && n > 0) axis.Attach(cs.sValues, n, 1);
-  axis.WriteToFile(OutputPath("radii.dat").c_str());
+  // A file that could not be written was said by its writer; the others
+  // (the same folder, the same full disk) are not tried.
+  if (!axis.WriteToFile(OutputPath("radii.dat").c_str())) return;
   std::vector<float> t(static_cast<size_t>(m) + 1, 0.0f);
   for (int v = 1; v <= m; ++v) t[static_cast<size_t>(v)] = static_cast<float>(windows[static_cast<size_t>(v) - 1].time);
   CVector times;
   if (m > 0) times.Attach(t.data(), m, 1);
-  times.WriteToFile(OutputPath("times.dat").c_str());
+  if (!times.WriteToFile(OutputPath("times.dat").c_str())) return;
   if (m < 1 || n < 1) return;
   float** matrixRows = matrix(1, m, 1, n);
   for (int v = 1; v <= m; ++v)

@@ -186,15 +186,16 @@ namespace {
 
 std::string ResultPath(const std::string& stem) { return MonteCarlo().folder + stem + ".dat"; }
 
-// Writes the distribution curve of Conti() (x = s grid) under the stem.
-void WriteDistributionCurve(const std::string& stem) {
+// Writes the distribution curve of Conti() (x = s grid) under the stem;
+// false (said by the writer) when the file could not be written.
+bool WriteDistributionCurve(const std::string& stem) {
   const ContiSettings& cs = Conti();
-  if (!cs.sValues || !cs.distribution || cs.gridSize < 1) return;
+  if (!cs.sValues || !cs.distribution || cs.gridSize < 1) return true;
   CVector x, y;
   x.Attach(cs.sValues, cs.gridSize, 1);
   y.Attach(cs.distribution, cs.gridSize, 1);
   CCurve curve(&x, &y);
-  curve.WriteToFile(ResultPath(stem).c_str());
+  return curve.WriteToFile(ResultPath(stem).c_str());
 }
 
 }  // namespace
@@ -218,12 +219,15 @@ void MonteCarloDistributionLimits(float c) {
     mc.lower[i] = monte_carlo::select(lo, n, v.data());
     mc.upper[i] = monte_carlo::select(hi, n, v.data());
   }
+  // A write that failed was said; the next ones (the same folder, the same
+  // full disk) are not tried, so that the failure is said once.
+  bool writing = true;
   for (int i = 1; i <= points; ++i) cs.distribution[i] = mc.upper[i];
-  WriteDistributionCurve(MonteCarloUpperStem(c));
+  writing = WriteDistributionCurve(MonteCarloUpperStem(c));
   for (int i = 1; i <= points; ++i) cs.distribution[i] = mc.lower[i];
-  WriteDistributionCurve(MonteCarloLowerStem(c));
+  writing = writing && WriteDistributionCurve(MonteCarloLowerStem(c));
   for (int i = 1; i <= points; ++i) cs.distribution[i] = mc.mean[i];
-  WriteDistributionCurve("mean");
+  if (writing) WriteDistributionCurve("mean");
   RedrawDistributionPlot();
 }
 

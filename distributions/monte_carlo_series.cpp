@@ -96,20 +96,18 @@ void StoreRow(int k) {
   }
 }
 
-void WriteIteration(int k) {
+// False (said by the writer) when the file could not be written.
+bool WriteIteration(int k) {
   const MonteCarloState& mc = MonteCarlo();
   const ContiSettings& cs = Conti();
   char stem[32];
   std::snprintf(stem, sizeof stem, "%d", k);
   const std::string path = mc.folder + stem + ".dat";
-  if (mc.twoDimensional) {
-    SaveMonteCarloTable(path);
-    return;
-  }
+  if (mc.twoDimensional) return SaveMonteCarloTable(path);
   CVector x, y;
   x.Attach(cs.sValues, cs.gridSize, 1);
   y.Attach(cs.distribution, cs.gridSize, 1);
-  CCurve(&x, &y).WriteToFile(path.c_str());
+  return CCurve(&x, &y).WriteToFile(path.c_str());
 }
 
 void RegularizedSolve() {
@@ -184,7 +182,9 @@ int RunMonteCarloDistributions(int n, float c, const std::string& fileName, bool
 
   mc.folder = platform::SplitPath(fileName).folder;
   StoreRow(1);
-  if (writeEach) WriteIteration(0);
+  // A file of the series that could not be written was said; the series
+  // goes on without writing more (each would fail and be said again).
+  if (writeEach && !WriteIteration(0)) writeEach = false;
 
   const NoiseModel model = ChooseNoiseModel(NeqInputs());
   KeepMeasuredGrid();
@@ -217,7 +217,7 @@ int RunMonteCarloDistributions(int n, float c, const std::string& fileName, bool
     }
     SolutionToDistribution();
     StoreRow(k);
-    if (writeEach) WriteIteration(k);
+    if (writeEach && !WriteIteration(k)) writeEach = false;
     done = k;
   }
   RestoreMeasuredGrid();

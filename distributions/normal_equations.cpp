@@ -654,8 +654,14 @@ FILE* OpenForWriting(std::unique_ptr<platform::CheckedOutputFile>& file, const s
   return f;
 }
 
+// A write that failed after the open (a full disk, a file-size limit) is
+// said once, here; the earlier file stays.
 bool Close(std::unique_ptr<platform::CheckedOutputFile>& file) {
   const bool ok = file && file->Commit();
+  if (file && !ok) {
+    const std::string text = "\n\aAttention: could not write " + file->Path();
+    ErrorBox(text.c_str(), false);
+  }
   file.reset();
   return ok;
 }

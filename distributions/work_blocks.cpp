@@ -134,6 +134,15 @@ bool AllocNormalEquationBlock(int n, int m, int r) {
   return true;
 }
 
+double DistributionWorkStorageBytes(double n, double m, double r) {
+  const double pointer = sizeof(void*);
+  const double kernels = n * m * (r + 1) * sizeof(float) + (n + 1) * pointer + n * (m + 1) * pointer;
+  const double squareRows = 5 * n + 11;
+  const double normal = (n * (m + 1) + n * (r + 1) + (m + 1) + (r + 1) + squareRows * (n + 1)) * sizeof(double) +
+                        7 * (n + 1) * pointer + 2 * (n + 1) * sizeof(int);
+  return kernels + normal;
+}
+
 void FreeNormalEquationBlock() {
   NormalEquationBlock& b = NeqBlock();
   delete[] b.kernelScanMean;

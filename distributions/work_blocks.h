@@ -75,5 +75,10 @@ void FreeDistributionWorkArrays(int n);
 bool AllocNormalEquationBlock(int n, int m, int r);
 void FreeNormalEquationBlock();
 
+// Bytes both blocks take for n grid points, m scans and r common-grid
+// points, as the two allocators lay them out (in double, so that any size
+// asked for can be judged before it is allocated).
+double DistributionWorkStorageBytes(double n, double m, double r);
+
 // Pointer to kernel k's values in scan j, indexed by common-grid point r.
 inline float* KernelRow(int k, int j) { return WorkBlock().lammSolutions[k][j]; }

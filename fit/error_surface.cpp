@@ -348,7 +348,7 @@ void WriteBoundary(FitHost* host, NodeTable& table, float level, const char* fil
   }
   const int n = static_cast<int>(xs.size()) - 1;
   if (n == 0) {
-    WriteXYArrays(fileName, 0, xs.data(), ys.data());
+    WriteXYArrays(fileName, 0, xs.data(), ys.data());  // a failure is said by the writer
     if (host) host->MessageBox("", "the rmsd map found no crossing of the contour level");
     return;
   }

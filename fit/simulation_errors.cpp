@@ -1,14 +1,18 @@
 #include "fit/simulation_errors.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
+#include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "data/speed_steps_at_load.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/simulation_switches.h"
 #include "lamm/lamm_settings.h"
+#include "platform/paths.h"
 #include "platform/sounds.h"
 
 namespace {
@@ -17,9 +21,27 @@ const char* const kSwitchToW2t =
     "--> please switch to \"times from wwt\" in Lamm equation parameters (Options menu)\n(this is suboptimal "
     "and prohibits simulating of the rotor acceleration phase, but is a fix to analyze this data)";
 
+// Nobody is there to answer: an unattended run or a serial fit.
+bool NobodyAnswers() {
+  const LoadTargets& t = CurrentLoadTargets();
+  return (t.automationRun && *t.automationRun) || (t.serialFitRunning && *t.serialFitRunning);
+}
+
 // The low-speed phase before full acceleration: offers a two-step rotor-speed
 // profile that explains the first scan's time and w^2 t.
 void LowSpeedPhaseDialogue(FitHost* host) {
+  // The default answers would write a profile guessed from default speeds
+  // into the data folder, where every later run of the scans reads it (and
+  // replace one the user made). Without a person nothing is written there:
+  // the simulation has failed, and the message says what to do.
+  if (NobodyAnswers()) {
+    host->MessageBox("ERROR in simulation",
+                     "possible error: initial low-speed phase before full acceleration? - no speedsteps.txt is "
+                     "written without a person: create it in the window, or\n" +
+                         std::string(kSwitchToW2t),
+                     platform::BoxIcon::Warning);
+    return;
+  }
   if (!host->AskYesNo("ERROR", "possible error: initial low-speed phase before full acceleration?")) return;
   if (!host->AskYesNo("ERROR", "was the low-speed phase already temperature equilibrated?")) {
     host->MessageBox("ERROR in simulation",
@@ -44,6 +66,16 @@ void LowSpeedPhaseDialogue(FitHost* host) {
                 "(recommended)?",
                 rpm, t);
   if (!host->AskYesNo("ERROR", text)) {
+    host->MessageBox("ERROR in data", kSwitchToW2t, platform::BoxIcon::Warning);
+    host->OpenLammEquationParameters();
+    return;
+  }
+  // A speedsteps.txt already beside the scans may be the user's own: it is
+  // replaced only when the user says so.
+  const std::string path = DataFolderSpeedStepsPath();
+  struct stat st {};
+  if (lstat(platform::ToNative(path).c_str(), &st) == 0 &&
+      !host->AskYesNo("ERROR", path + " already exists - replace it by the two-step profile?")) {
     host->MessageBox("ERROR in data", kSwitchToW2t, platform::BoxIcon::Warning);
     host->OpenLammEquationParameters();
     return;

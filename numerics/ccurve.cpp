@@ -21,6 +21,16 @@ void CouldNotOpen(const char* name) {
   ErrorBox(text);
 }
 
+// A write that failed after the file was opened (a full disk, a file-size
+// limit): the earlier file stays, and the failure is said.
+bool Committed(platform::CheckedOutputFile& file, const char* name) {
+  if (file.Commit()) return true;
+  char text[1200];
+  std::snprintf(text, sizeof text, "\n\x07" "Attention: could not write %s", name ? name : "");
+  ErrorBox(text);
+  return false;
+}
+
 void CouldNotRead(const std::string& message) { ErrorBox(("\n\x07" "Attention: " + message).c_str()); }
 
 // One "%f" value followed by an optional ';' or ','.
@@ -275,7 +285,7 @@ bool CCurve::WriteToFile(const char* name) const {
   }
   for (int i = 0; i < Count(); ++i)
     std::fprintf(f, "%e %e\n", static_cast<double>(x->data[i]), static_cast<double>(y->data[i]));
-  return file.Commit();
+  return Committed(file, name);
 }
 
 bool WriteXYArrays(const char* name, int n, const float* x, const float* y) {
@@ -287,7 +297,7 @@ bool WriteXYArrays(const char* name, int n, const float* x, const float* y) {
   }
   for (int i = 1; i <= n; ++i)
     std::fprintf(f, "%f %f\n", static_cast<double>(x[i]), static_cast<double>(y[i]));
-  return file.Commit();
+  return Committed(file, name);
 }
 
 bool CCurve::ReadFromFile(const char* name, int xColumn, int yColumn) {

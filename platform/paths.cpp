@@ -5,6 +5,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -241,26 +242,49 @@ bool IsSomethingElseThanARegularFile(const std::string& native) {
 // A new empty file under a hidden name beside native (the same folder, so
 // that the rename stays on one file system); -1 when none can be made, or
 // when a pipe, a device or a folder stands at native: that is never
-// opened, and never replaced by the rename.
+// opened, and never replaced by the rename. The name is "." + the target's
+// name + ".XXXXXX", its middle cut where that would be longer than the
+// folder takes: whenever the target's name fits, so does the temporary's
+// (and a temporary of a temporary, as a writer called through
+// WriteThroughTemporary makes, fits too).
 int CreateTemporaryBeside(const std::string& native, std::string& temporary) {
   if (native.empty() || IsSomethingElseThanARegularFile(native)) return -1;
-  const PathParts parts = SplitPath(native);
-  temporary = parts.drive + parts.folder + "." + parts.name + parts.extension + ".XXXXXX";
-  return mkstemp(temporary.data());
+  const std::size_t slash = native.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string() : native.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
+  constexpr std::size_t kAdded = 8;  // "." and ".XXXXXX"
+  long nameMax = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  if (nameMax <= 0) nameMax = NAME_MAX;
+  std::size_t keep = name.size();
+  if (keep + kAdded > static_cast<std::size_t>(nameMax))
+    keep = static_cast<std::size_t>(nameMax) > kAdded ? static_cast<std::size_t>(nameMax) - kAdded : 0;
+  if (folder.size() + keep + kAdded >= PATH_MAX)
+    keep = folder.size() + kAdded < PATH_MAX ? PATH_MAX - 1 - folder.size() - kAdded : 0;
+  temporary = folder + "." + name.substr(0, keep) + ".XXXXXX";
+  return mkostemp(temporary.data(), O_CLOEXEC);
 }
 
-// The whole temporary file becomes the file at native: the permissions of
-// an ordinary new file (mkstemp makes it private; a result file is read by
-// others too), then the rename. The target is checked again, as it may have
-// become something else while the file was written. The umask is read once:
-// reading it means setting it, which other threads must not see.
-bool PublishTemporary(const std::string& temporary, const std::string& native) {
+// The permissions the file at native gets: those of the regular file it
+// replaces (a result kept read-only stays so), else those of an ordinary
+// new file (mkstemp makes it private; a result file is read by others too).
+// The umask is read once: reading it means setting it, which other threads
+// must not see.
+mode_t ModeOfReplacement(const std::string& native) {
   static const mode_t mask = [] {
     const mode_t m = umask(0);
     umask(m);
     return m;
   }();
-  return !IsSomethingElseThanARegularFile(native) && chmod(temporary.c_str(), 0666 & ~mask) == 0 &&
+  struct stat st {};
+  if (lstat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 0777;
+  return 0666 & ~mask;
+}
+
+// The whole temporary file becomes the file at native. The target is
+// checked again, as it may have become something else while the file was
+// written. A link at native is replaced by the file, never written through.
+bool PublishTemporary(const std::string& temporary, const std::string& native) {
+  return !IsSomethingElseThanARegularFile(native) && chmod(temporary.c_str(), ModeOfReplacement(native)) == 0 &&
          std::rename(temporary.c_str(), native.c_str()) == 0;
 }
 
@@ -278,7 +302,7 @@ bool WriteThroughTemporary(const std::string& path,
   return ok;
 }
 
-CheckedOutputFile::CheckedOutputFile(const std::string& path) : native_(ToNative(path)) {
+CheckedOutputFile::CheckedOutputFile(const std::string& path) : path_(path), native_(ToNative(path)) {
   std::string temporary;
   const int fd = CreateTemporaryBeside(native_, temporary);
   if (fd < 0) return;
@@ -328,16 +352,39 @@ bool FirstWriteFailure(const std::string& path) {
 std::FILE* OpenRegularForAppend(const std::string& path, bool truncate) {
   const std::string native = ToNative(path);
   if (native.empty()) return nullptr;
-  // Non-blocking so that a named pipe without a reader cannot hold the open.
-  const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (truncate && ftruncate(fd, 0) != 0)) {
-    close(fd);
-    return nullptr;
+  int fd = -1;
+  if (truncate) {
+    // A new file renamed into place, as every other file is written: a
+    // link (symbolic or hard) at the name is replaced, never emptied or
+    // written through, so a log can never overwrite what the link names.
+    std::string temporary;
+    fd = CreateTemporaryBeside(native, temporary);
+    if (fd < 0) return nullptr;
+    if (!PublishTemporary(temporary, native)) {
+      close(fd);
+      std::remove(temporary.c_str());
+      return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_APPEND) != 0) {
+      close(fd);
+      return nullptr;
+    }
+  } else {
+    // Non-blocking so that a named pipe without a reader cannot hold the
+    // open; a link is not followed, and a file with a second name (a hard
+    // link to some other file) is not appended to.
+    fd = open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW,
+              0666);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+      close(fd);
+      return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   }
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   std::FILE* f = fdopen(fd, "a");
   if (!f) close(fd);
   return f;

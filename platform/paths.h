@@ -91,7 +91,10 @@ class CheckedInputFile {
 // place once write(temporary path) returned true, so that a run killed
 // midway never leaves a cut file under the final name. False (and no temporary file left)
 // otherwise, and at once when path names something other than a regular file
-// (a named pipe, a device, a folder), which is never replaced.
+// (a named pipe, a device, a folder), which is never replaced. The temporary
+// name fits the folder whenever path does; the file gets the permissions of
+// the regular file it replaces (those of a new file otherwise), and a link at
+// path is replaced, never written through.
 bool WriteThroughTemporary(const std::string& path,
                            const std::function<bool(const std::string& temporaryPath)>& write);
 
@@ -115,8 +118,11 @@ class CheckedOutputFile {
   bool Commit();
   // Gives up: the temporary file goes, path keeps what it held.
   void Discard();
+  // The path as given, for the message that names a failure.
+  const std::string& Path() const { return path_; }
 
  private:
+  std::string path_;
   std::string native_;
   std::string temporary_;
   std::FILE* file_ = nullptr;
@@ -129,9 +135,12 @@ bool WriteWholeFile(const std::string& path, const std::string& text);
 // at every run or fit is said once, not at each.
 bool FirstWriteFailure(const std::string& path);
 
-// A stream for a file that grows while the program runs (a log): opened for
-// appending (emptied first when truncate), created when absent, and refused
+// A stream for a file that grows while the program runs (a log), refused
 // (null) without waiting when path names a named pipe, a device or a folder.
+// With truncate a new empty file is renamed into place, so that a link at
+// path is replaced and never written through; without, the regular file at
+// path (created when absent) is appended to, unless path is a symbolic link
+// or the file has a second name.
 std::FILE* OpenRegularForAppend(const std::string& path, bool truncate);
 
 // File times in seconds since the epoch (with fractions).

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "app/window/window_services.h"
 #include "automation/automation_run.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
@@ -146,14 +147,7 @@ void SetupProgramFiles() {
 
   // The first file dialog opens in the program folder.
   p.LastFolderIniPath = folder + "tarnel.ini";
-  if (!EntryExists(p.LastFolderIniPath)) {
-    platform::WriteThroughTemporary(p.LastFolderIniPath, [&folder](const std::string& temporary) {
-      std::FILE* f = std::fopen(temporary.c_str(), "w");
-      if (!f) return false;
-      std::fputs(folder.c_str(), f);
-      return std::fclose(f) == 0;
-    });
-  }
+  if (!EntryExists(p.LastFolderIniPath)) WriteLastFolderFile(folder);
 
   p.MofsTablePath = folder + "mofs.dat";
   p.WormChainMofsTablePath = folder + "~WormChain_mofs.dat";

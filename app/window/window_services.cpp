@@ -16,6 +16,7 @@
 #include "fit/serial_fit_settings.h"
 #include "models/buffer/buffer_sed_settings.h"
 #include "app/window/txla_window.h"
+#include "platform/error_box.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
@@ -53,12 +54,15 @@ void SaveLastDataDirectory(TXLAWindow& window, const std::string& path) {
   parts.name.clear();
   parts.extension.clear();
   const std::string text = platform::JoinPath(parts);
-  platform::WriteThroughTemporary(LastFolderIniPath(), [&text](const std::string& temporary) {
-    std::ofstream out(temporary, std::ios::trunc);
-    out << text;
-    out.close();
-    return !out.fail();
-  });
+  WriteLastFolderFile(text);
+}
+
+bool WriteLastFolderFile(const std::string& text) {
+  const std::string& path = LastFolderIniPath();
+  if (platform::WriteWholeFile(path, text)) return true;
+  if (platform::FirstWriteFailure(path))
+    ErrorBox(("\n\aAttention: could not write " + path + " - the folder of the last file is not kept").c_str());
+  return false;
 }
 
 void LoadLastDataDirectory(TXLAWindow& window, std::string& initialFolder) {

@@ -15,6 +15,9 @@ void RequestRepaint(TXLAWindow& window);
 
 // The path of "tarnel.ini" (set by the start-up; tests point it elsewhere).
 std::string& LastFolderIniPath();
+// Writes text as "tarnel.ini" (whole, under a temporary name); a failure
+// (a program folder without room or write access) is said once a session.
+bool WriteLastFolderFile(const std::string& text);
 // Keeps the drive, folder and base name of path as the last data folder.
 void SaveLastDataDirectory(TXLAWindow& window, const std::string& path);
 // The drive and folder of the last data file into initialFolder; a missing

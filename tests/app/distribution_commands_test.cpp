@@ -24,6 +24,7 @@
 #include "platform/clipboard.h"
 #include "platform/input_events.h"
 #include "platform/program_paths.h"
+#include "tests/support/file_size_limit.h"
 
 namespace {
 
@@ -356,6 +357,17 @@ TEST_F(DistributionCommands, SavedDistributionReadsBack) {
     EXPECT_NEAR(y, Conti().distribution[n], 1e-6f * std::max(1e-30f, Conti().distribution[n]));
   }
   EXPECT_EQ(n, 150);
+  // On a full disk (a file-size limit) the file saved before stays whole,
+  // and the failure is said, once.
+  const std::string saved = Read(path);
+  ASSERT_TRUE(testsupport::WithFileSizeLimit(0, [&] {
+    ui_->ExpectFiles("save distribution as", {true, {path}});
+    ui_->ExpectBox("Error", "Attention: could not write " + path);
+    W().Dispatch(271);
+  }));
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_EQ(Read(path), saved);
   // The size-and-shape models may save their two-dimensional table instead.
   gModelSelectorFlags.CSff0Model = 1;
   AllocDistributionArrays2D(4, 2);

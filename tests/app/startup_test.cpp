@@ -130,6 +130,8 @@ TEST_F(StartUp, AnUncreatableTempFolderIsReportedAndStartUpGoesOn) {
   const std::string folder = missing.string() + "/";
   platform::ScriptedUserInterface ui;
   ui.ExpectBox("ERROR", "could not create " + folder + "temp");
+  // The last folder's file cannot be made there either, and that is said too.
+  ui.ExpectBox("Error", "could not write " + folder + "tarnel.ini - the folder of the last file is not kept");
   platform::ScopedUI scope(ui);
   EXPECT_EQ(Start({}), 0);
   EXPECT_TRUE(ui.failures.empty());

@@ -45,7 +45,7 @@ void WriteAll(const fs::path& p, const std::string& text) {
 std::map<std::string, std::string> Snapshot(const fs::path& folder) {
   std::map<std::string, std::string> files;
   for (const auto& e : fs::recursive_directory_iterator(folder)) {
-    const std::string name = fs::relative(e.path(), folder).string();
+    const std::string name = e.path().lexically_relative(folder).string();  // a link by its own name
     if (!e.is_regular_file()) {
       files[name] = e.is_directory() ? "folder" : "special";
       continue;
@@ -101,7 +101,51 @@ struct Case {
   const char* said = "";  // a text stderr must hold
   rlim_t addressSpace = 0, fileSize = 0;
   bool sameDistribution = false;  // as the plain run's
+  std::function<void(const fs::path& dir)> check = nullptr;  // what else the run must have left
 };
+
+// Values as a grid file holds them, one per line.
+std::string GridText(int n, double from, double to) {
+  std::string text;
+  for (int i = 0; i < n; ++i) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%f\n", from + (to - from) * i / (n - 1));
+    text += line;
+  }
+  return text;
+}
+
+std::string Repeated(const std::string& line, int n) {
+  std::string text;
+  for (int i = 0; i < n; ++i) text += line;
+  return text;
+}
+
+// The program folder of a case (TARNEL_HOME).
+fs::path Home(const fs::path& dir) { return fs::path(dir.string() + ".home"); }
+
+// A link at out/automation.log to an input of the run (symbolic: target
+// relative to out/, hard: the same file).
+void LinkLog(const fs::path& dir, const fs::path& input, bool hard) {
+  fs::create_directories(dir / "out");
+  if (hard)
+    fs::create_hard_link(input, dir / "out" / "automation.log");
+  else
+    fs::create_symlink(fs::relative(input, dir / "out"), dir / "out" / "automation.log");
+}
+
+// The log is the run's own new file, whatever stood at its name.
+void LogIsItsOwnFile(const fs::path& dir) {
+  const fs::path log = dir / "out" / "automation.log";
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(log))) << log;
+  EXPECT_EQ(fs::hard_link_count(log), 1u);
+  EXPECT_NE(ReadAll(log).find("parameter file params.xml accepted"), std::string::npos);
+}
+
+// A name of 251 bytes for the flag file: with "out/" the path fills 255 of
+// the parameter file's 259 characters, and the name leaves no room for the
+// 8 characters a temporary name adds.
+const std::string kLongFlagName = std::string(247, 'f') + ".flg";
 
 // The scan text with every line end replaced, or with the third column cut.
 std::string Rewritten(const std::string& scan, const std::function<std::string(const std::string&)>& line,
@@ -137,6 +181,19 @@ void EditParameters(const fs::path& dir, const std::string& from, const std::str
   std::string p = ReadAll(dir / "params.xml");
   p.replace(p.find(from), from.size(), to);
   WriteAll(dir / "params.xml", p);
+}
+
+// A file of the set holds what its kind must hold to be whole.
+void ExpectWhole(const fs::path& file) {
+  const std::string name = file.filename().string(), text = ReadAll(file);
+  if (name == "distribution.dat" && !text.empty()) {
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), kResolution) << file;
+  } else if (name == "ResultParameters.xml") {
+    EXPECT_TRUE(text.size() > 14 && text.compare(text.size() - 14, 14, "</cGMPTarnel>\n") == 0) << file;
+  } else if (name == "dfr.dat" || name == "TInoise.dat" || name == "RInoise.dat" ||
+             name == "ScanRMSD.dat" || name == "ScanRms.dat") {
+    EXPECT_TRUE(text.empty() || text.back() == '\n') << file;
+  }
 }
 
 class UnattendedProcess : public ::testing::Test {
@@ -217,22 +274,64 @@ class UnattendedProcess : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
+  // Starts every case at once (so the table costs about one run's time) and
+  // judges each by its status, its flag file, what it said and the files it
+  // left; the case "plain" is the reference distribution.
+  void RunTable(std::vector<Case>& cases) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer reserves terabytes of address space: no limit on it can hold.
+    std::erase_if(cases, [](const Case& c) { return c.addressSpace != 0; });
+#endif
+    std::vector<pid_t> pids;
+    for (const Case& c : cases) pids.push_back(Start(c));
+    std::vector<int> statuses;
+    for (pid_t pid : pids) statuses.push_back(Wait(pid));
+
+    const std::string plain = ReadAll(root_ / "plain" / "out" / "distribution.dat");
+    ASSERT_EQ(std::count(plain.begin(), plain.end(), '\n'), kResolution);
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+      const Case& c = cases[k];
+      SCOPED_TRACE(c.name);
+      const fs::path dir = root_ / c.name;
+      const std::string said = ReadAll(root_ / (std::string(c.name) + ".stderr"));
+      EXPECT_EQ(statuses[k], c.status) << said;
+      EXPECT_NE(said.find(c.said), std::string::npos) << said;
+      EXPECT_EQ(fs::exists(dir / "out" / "done.flag"), c.flag);
+      if (c.flag) {
+        EXPECT_EQ(ReadAll(dir / "out" / "done.flag"), "job 7");
+      }
+      // The inputs stay as they were; the run adds nothing beside its output folder.
+      std::map<std::string, std::string> after = Snapshot(dir), inputs;
+      std::set<std::string> outputs;
+      for (const auto& [name, text] : after) {
+        if (name.rfind("out", 0) == 0)
+          outputs.insert(name);
+        else if ((name.rfind("data/sdist.", 0) != 0 && name.rfind("data/~tmppars.", 0) != 0) ||
+                 before_[c.name].count(name))
+          inputs[name] = text;  // the s-grid and best parameters the analysis keeps beside the scans are no input
+      }
+      std::map<std::string, std::string> expected;
+      for (const auto& [name, text] : before_[c.name])
+        if (name.rfind("out", 0) != 0) expected[name] = text;
+      EXPECT_EQ(inputs, expected);
+      for (const std::string& name : outputs) {
+        EXPECT_EQ(fs::path(name).filename().string()[0] == '.', false) << name << " left behind";
+        if (fs::is_regular_file(dir / name)) ExpectWhole(dir / name);
+      }
+      if (c.sameDistribution) {
+        EXPECT_EQ(ReadAll(dir / "out" / "distribution.dat"), plain);
+      }
+      if (c.check) c.check(dir);
+      if (c.flag || c.status == 5) {
+        const std::string xml = ReadAll(dir / "out" / "ResultParameters.xml");
+        EXPECT_EQ(xml.find("<Failure>") == std::string::npos, c.status == 0) << xml;
+      }
+    }
+  }
+
   fs::path root_;
   std::map<std::string, std::map<std::string, std::string>> before_;
 };
-
-// A file of the set holds what its kind must hold to be whole.
-void ExpectWhole(const fs::path& file) {
-  const std::string name = file.filename().string(), text = ReadAll(file);
-  if (name == "distribution.dat" && !text.empty()) {
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), kResolution) << file;
-  } else if (name == "ResultParameters.xml") {
-    EXPECT_TRUE(text.size() > 14 && text.compare(text.size() - 14, 14, "</cGMPTarnel>\n") == 0) << file;
-  } else if (name == "dfr.dat" || name == "TInoise.dat" || name == "RInoise.dat" ||
-             name == "ScanRMSD.dat" || name == "ScanRms.dat") {
-    EXPECT_TRUE(text.empty() || text.back() == '\n') << file;
-  }
-}
 
 TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder) {
   const std::string oldFlag = "flag of the run before";
@@ -410,54 +509,7 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
        },
        0, true, "Fit: done"},
   };
-#if defined(__SANITIZE_ADDRESS__)
-  // The sanitizer reserves terabytes of address space: no limit on it can hold.
-  std::erase_if(cases, [](const Case& c) { return c.addressSpace != 0; });
-#endif
-  std::vector<pid_t> pids;
-  for (const Case& c : cases) pids.push_back(Start(c));
-  std::vector<int> statuses;
-  for (pid_t pid : pids) statuses.push_back(Wait(pid));
-
-  const std::string plain = ReadAll(root_ / "plain" / "out" / "distribution.dat");
-  ASSERT_EQ(std::count(plain.begin(), plain.end(), '\n'), kResolution);
-  for (std::size_t k = 0; k < cases.size(); ++k) {
-    const Case& c = cases[k];
-    SCOPED_TRACE(c.name);
-    const fs::path dir = root_ / c.name;
-    const std::string said = ReadAll(root_ / (std::string(c.name) + ".stderr"));
-    EXPECT_EQ(statuses[k], c.status) << said;
-    EXPECT_NE(said.find(c.said), std::string::npos) << said;
-    EXPECT_EQ(fs::exists(dir / "out" / "done.flag"), c.flag);
-    if (c.flag) {
-      EXPECT_EQ(ReadAll(dir / "out" / "done.flag"), "job 7");
-    }
-    // The inputs stay as they were; the run adds nothing beside its output folder.
-    std::map<std::string, std::string> after = Snapshot(dir), inputs;
-    std::set<std::string> outputs;
-    for (const auto& [name, text] : after) {
-      if (name.rfind("out", 0) == 0)
-        outputs.insert(name);
-      else if ((name.rfind("data/sdist.", 0) != 0 && name.rfind("data/~tmppars.", 0) != 0) ||
-               before_[c.name].count(name))
-        inputs[name] = text;  // the s-grid and best parameters the analysis keeps beside the scans are no input
-    }
-    std::map<std::string, std::string> expected;
-    for (const auto& [name, text] : before_[c.name])
-      if (name.rfind("out", 0) != 0) expected[name] = text;
-    EXPECT_EQ(inputs, expected);
-    for (const std::string& name : outputs) {
-      EXPECT_EQ(fs::path(name).filename().string()[0] == '.', false) << name << " left behind";
-      if (fs::is_regular_file(dir / name)) ExpectWhole(dir / name);
-    }
-    if (c.sameDistribution) {
-      EXPECT_EQ(ReadAll(dir / "out" / "distribution.dat"), plain);
-    }
-    if (c.flag || c.status == 5) {
-      const std::string xml = ReadAll(dir / "out" / "ResultParameters.xml");
-      EXPECT_EQ(xml.find("<Failure>") == std::string::npos, c.status == 0) << xml;
-    }
-  }
+  RunTable(cases);
   {
     // The Simplex starts from a clock-seeded scatter: the meniscus lies
     // within its limits, at or near the lower one.
@@ -481,6 +533,128 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
                            "mlparams.txt", "Fit: done"})
     EXPECT_NE(pipedLog.find(said), std::string::npos) << said << "\n" << pipedLog;
   EXPECT_TRUE(fs::exists(root_ / "plain" / "out" / "ScanRms.dat"));
+}
+
+// Whatever stands at the names a run writes, no input of the run is ever
+// written: a link at the log's name is replaced like one at a result's.
+// Grids no analysis can use, or too large for the computer, refuse the
+// parameter file before anything is written; nothing is ever written beside
+// the scans that a later run would read as the user's.
+TEST_F(UnattendedProcess, InputsStayUntouchedAndUnusableGridsAreRefusedFirst) {
+  std::vector<Case> cases = {
+      {"plain", "", nullptr, 0, true},
+      // Links at the log's name to each input of the run: the log replaces
+      // the link and never writes through it (the inputs are compared below).
+      {"log linked to the parameter file", "",
+       [](const fs::path& d) { LinkLog(d, d / "params.xml", false); }, 0, true, "", 0, 0, true, LogIsItsOwnFile},
+      {"log hard-linked to the parameter file", "",
+       [](const fs::path& d) { LinkLog(d, d / "params.xml", true); }, 0, true, "", 0, 0, true, LogIsItsOwnFile},
+      {"log linked to a scan", "",
+       [](const fs::path& d) { LinkLog(d, d / "data" / "00003.RA1", false); }, 0, true, "", 0, 0, true,
+       LogIsItsOwnFile},
+      {"log hard-linked to a scan", "",
+       [](const fs::path& d) { LinkLog(d, d / "data" / "00003.RA1", true); }, 0, true, "", 0, 0, true,
+       LogIsItsOwnFile},
+      {"log linked to the speed steps", "",
+       [](const fs::path& d) {
+         WriteAll(d / "data" / "speedsteps.txt", "0\t50000\t200\n");
+         LinkLog(d, d / "data" / "speedsteps.txt", false);
+       },
+       0, true, "", 0, 0, false, LogIsItsOwnFile},
+      {"log hard-linked to the grid file", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) {
+         WriteAll(d / "data" / "sdist.RA1", GridText(kResolution, 0.5, 12));
+         LinkLog(d, d / "data" / "sdist.RA1", true);
+       },
+       0, true, "", 0, 0, false, LogIsItsOwnFile},
+      {"log linked to a program-folder file", "",
+       [](const fs::path& d) {
+         WriteAll(Home(d) / "tarnel.ini", "/the/last/folder/\n");
+         fs::create_directories(d / "out");
+         fs::create_symlink(Home(d) / "tarnel.ini", d / "out" / "automation.log");
+       },
+       0, true, "", 0, 0, true,
+       [](const fs::path& d) {
+         LogIsItsOwnFile(d);
+         EXPECT_EQ(ReadAll(Home(d) / "tarnel.ini"), "/the/last/folder/\n");
+       }},
+      // Headers with w2t 0: a low-speed phase before full acceleration? Nobody
+      // can say, so nothing is written beside the scans (a speedsteps.txt
+      // there would refuse every later run), a user's own file included.
+      {"low-speed phase without speed steps", "",
+       [](const fs::path& d) {
+         ForEachScan(d, [](const std::string& s) { return WithHeaderField(s, 5, "0"); });
+       },
+       4, true, "no speedsteps.txt is written without a person"},
+      {"low-speed phase beside the user's speed steps", "",
+       [](const fs::path& d) {
+         ForEachScan(d, [](const std::string& s) { return WithHeaderField(s, 5, "0"); });
+         WriteAll(d / "data" / "speedsteps.txt", "0\t50000\t200\n");
+       },
+       4, true, "no speedsteps.txt is written without a person"},
+      // Grid files no distribution can be computed on: refused like equal s
+      // limits, before anything is written.
+      {"grid file of one value repeated", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) { WriteAll(d / "data" / "sdist.RA1", Repeated("5\n", 50)); }, 2, false,
+       "rejected: GridfromFile: the grid data/sdist.RA1 cannot be used: value 2 (5) is not above value 1 (5)"},
+      {"grid file of zeros", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) { WriteAll(d / "data" / "sdist.RA1", Repeated("0\n", 100)); }, 2, false,
+       "value 2 (0) is not above value 1 (0)"},
+      {"grid file of one value", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) { WriteAll(d / "data" / "sdist.RA1", "5\n"); }, 2, false,
+       "it holds 1 s-value, a grid needs at least two"},
+      {"descending grid file", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) { WriteAll(d / "data" / "sdist.RA1", GridText(kResolution, 12, 0.5)); }, 2, false,
+       "the s-values must increase"},
+      {"grid file beyond any molar mass", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) { WriteAll(d / "data" / "sdist.RA1", "1\n2\n1e30\n"); }, 2, false,
+       "value 3 (1e+30 S) gives no finite molar mass"},
+      {"FIFO at the grid file read", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) { ASSERT_EQ(mkfifo((d / "data" / "sdist.RA1").c_str(), 0644), 0); }, 2, false,
+       "cannot read the grid data/sdist.RA1: data/sdist.RA1 is not a regular file"},
+      {"empty grid file", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) { WriteAll(d / "data" / "sdist.RA1", ""); }, 2, false,
+       "cannot read the grid data/sdist.RA1: it holds no number"},
+      {"folder at the grid file read", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) { fs::create_directories(d / "data" / "sdist.RA1"); }, 2, false,
+       "data/sdist.RA1 is not a regular file"},
+      {"grid file of increasing values", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) { WriteAll(d / "data" / "sdist.RA1", GridText(kResolution, 0.5, 12)); }, 0, true},
+      // Sizes whose work storage no computer here has: refused with the
+      // figures before anything is allocated.
+      {"resolution beyond any computer", "<Resolution>1000000</Resolution>\n", nullptr, 2, false,
+       "rejected: Resolution: 1000000 grid points need 40000"},
+      {"resolution beyond a 3 GB limit", "<Resolution>20000</Resolution>\n", nullptr, 2, false,
+       "GB of work storage over 8 scans, more than the", 3ull << 30},
+      {"grid file beyond a 3 GB limit", "<GridfromFile>TRUE</GridfromFile>\n",
+       [](const fs::path& d) { WriteAll(d / "data" / "sdist.RA1", GridText(20000, 0.5, 12)); }, 2, false,
+       "rejected: GridfromFile: 20000 grid points need", 3ull << 30},
+      // Names as long as the folder takes are written; a result kept
+      // read-only stays so when it is rewritten.
+      {"flag file of a 251-byte name", "",
+       [](const fs::path& d) { EditParameters(d, "out/done.flag", "out/" + kLongFlagName); }, 0, false, "", 0, 0,
+       true,
+       [](const fs::path& d) {
+         EXPECT_EQ(ReadAll(d / "out" / kLongFlagName), "job 7");
+         EXPECT_EQ(ReadAll(d / "out" / "ResultParameters.xml").find("<Failure>"), std::string::npos);
+       }},
+      {"results kept read-only", "",
+       [](const fs::path& d) {
+         fs::create_directories(d / "out");
+         WriteAll(d / "out" / "distribution.dat", "earlier\n");
+         fs::permissions(d / "out" / "distribution.dat", fs::perms::owner_read);
+       },
+       0, true, "", 0, 0, true,
+       [](const fs::path& d) {
+         EXPECT_EQ(fs::status(d / "out" / "distribution.dat").permissions(), fs::perms::owner_read);
+       }},
+      // A speed no rotor reaches, on a step after the last scan: refused by
+      // the loader like any file that does not fit.
+      {"speed steps at 1e38 rpm", "",
+       [](const fs::path& d) { WriteAll(d / "data" / "speedsteps.txt", "0\t50000\t200\n100000\t1e38\t200\n"); }, 3,
+       true, "bad speedstep data in data/speedsteps.txt"},
+  };
+  RunTable(cases);
 }
 
 // Many data sets as independent runs under a scheduler: one parameter file

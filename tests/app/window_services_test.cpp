@@ -7,6 +7,7 @@
 #include "fit/model_params.h"
 #include "fit/serial_fit_settings.h"
 #include "platform/clipboard.h"
+#include "tests/support/file_size_limit.h"
 
 using WindowServices = AppTest;
 
@@ -33,6 +34,18 @@ TEST_F(WindowServices, LastDataFolderKeepsDriveAndFoldersOfTheChosenFile) {
   LoadLastDataDirectory(*w, folder);
   EXPECT_EQ(folder, dir_.string() + "/");
   std::ofstream(LastFolderIniPath(), std::ios::trunc) << dir_.string();
+  LoadLastDataDirectory(*w, folder);
+  EXPECT_EQ(folder, dir_.string() + "/");
+
+  // A program folder that takes no more bytes: the folder kept before stays,
+  // and the failure is said once a session, not at every file dialog.
+  ASSERT_TRUE(testsupport::WithFileSizeLimit(0, [&] {
+    ui_->ExpectBox("Error", "could not write " + LastFolderIniPath() + " - the folder of the last file is not kept");
+    SaveLastDataDirectory(*w, "/elsewhere/a.RA1");
+    SaveLastDataDirectory(*w, "/elsewhere/b.RA1");
+  }));
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   LoadLastDataDirectory(*w, folder);
   EXPECT_EQ(folder, dir_.string() + "/");
 

@@ -65,6 +65,14 @@ TEST(SpeedProfileRead, BadFilesAreRefusedWithTheirMessage) {
       {"zero acceleration", "0 40000 0\n600 50000 200\n"},
       {"empty file", ""},
       {"garbage row", "0 40000 200\nabc\n"},
+      // Speeds no rotor turns (after the last scan, where no scan contradicts
+      // them), a rotor at rest, and numbers that are none.
+      {"speed of 1e38 rpm", "0 50000 200\n100000 1e38 200\n"},
+      {"speed just above the fastest rotor", "0 50000 200\n100000 200001 200\n"},
+      {"rotor at rest", "0 50000 200\n100000 0 200\n"},
+      {"backwards rotor", "0 -50000 200\n"},
+      {"speed not a number", "0 50000 200\n100000 nan 200\n"},
+      {"infinite acceleration", "0 50000 inf\n"},
   };
   for (const Case& c : cases) {
     TempFolder dir;

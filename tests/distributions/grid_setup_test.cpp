@@ -160,6 +160,104 @@ TEST_F(GridTest, GridFileSetsTheRangeAndTheTwoDimensionalSize) {
   gModelSelectorFlags.CSff0Model = 0;
 }
 
+// A grid file no distribution can be computed on is refused with its
+// reason: every spacing and kernel divides by the steps (equal values gave
+// a distribution of inf, zeros of NaN), and a value without a molar mass has
+// no diffusion coefficient.
+TEST_F(GridTest, GridFilesNoDistributionCanUseAreRefusedWithTheReason) {
+  ContiSettings& cs = Conti();
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string reason;
+  };
+  auto repeated = [](const char* line, int n) {
+    std::string t;
+    for (int i = 0; i < n; ++i) t += line;
+    return t;
+  };
+  const std::string path = GridFilePath();
+  const std::string unusable = "the grid of " + path + " cannot be used: ";
+  const Case cases[] = {
+      {"fifty equal values", repeated("5\n", 50), unusable + "value 2 (5) is not above value 1 (5): the s-values must increase"},
+      {"a hundred zeros", repeated("0\n", 100), unusable + "value 2 (0) is not above value 1 (0)"},
+      {"one value", "5\n", unusable + "it holds 1 s-value, a grid needs at least two"},
+      {"descending", "3\n2\n1\n", unusable + "value 2 (2) is not above value 1 (3)"},
+      {"a step back at the end", "1\n2\n3\n2.999\n", unusable + "value 4 (2.999) is not above value 3 (3)"},
+      {"not a number", "1\n2\nnan\n4\n", unusable + "value 3 (nan) is no finite number"},
+      {"infinite", "1\n2\ninf\n", unusable + "value 3 (inf) is no finite number"},
+      {"no molar mass", "1\n2\n1e30\n", unusable + "value 3 (1e+30 S) gives no finite molar mass"},
+      {"empty", "", "cannot read the s-values of the grid from " + path + ": it holds no number"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      std::ofstream(path, std::ios::binary) << c.text;
+    }
+    cs.gridFromFile = 1;
+    SetGrid(1.0f, 10.0f, 10);
+    ui.ExpectBox("Error", c.reason);
+    EXPECT_FALSE(SetupContiGrid());
+    EXPECT_TRUE(ui.AllConsumed());
+    EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+    ui.failures.clear();
+    // The settings the user entered stay as they were.
+    EXPECT_EQ(cs.sMin, 1.0f);
+    EXPECT_EQ(cs.sMax, 10.0f);
+    EXPECT_EQ(cs.resolution, 10.0f);
+  }
+  // The two-point grid and a grid of negative s (flotation) are grids; the
+  // file decides the size, whatever resolution stands in the settings.
+  cs.resolution = 1e30f;
+  for (const char* text : {"1\n2\n", "-10\n-5\n-1\n"}) {
+    std::ofstream(path, std::ios::binary) << text;
+    EXPECT_TRUE(SetupContiGrid()) << text;
+    EXPECT_EQ(cs.gridSize, text[1] == '\n' ? 2 : 3);
+  }
+  cs.gridFromFile = 0;
+}
+
+// A grid whose work storage the computer cannot hold is refused before
+// anything is allocated, with the figures; sizes past every integer type too.
+TEST_F(GridTest, SizesBeyondTheComputerAreRefusedBeforeAllocating) {
+  ContiSettings& cs = Conti();
+  SetGrid(1.0f, 10.0f, 10);
+  ASSERT_TRUE(SetupContiGrid());  // a grid in place, to be released
+  for (const float resolution : {1e7f, 3e9f, 1e30f}) {
+    SCOPED_TRACE(resolution);
+    SetGrid(1.0f, 10.0f, 10);
+    cs.resolution = resolution;
+    ui.ExpectBox("Error", "GB of work storage over 3 scans of " + std::to_string(CurrentScanSet().gridLength) + " points");
+    EXPECT_FALSE(SetupContiGrid());
+    EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+    ui.failures.clear();
+    EXPECT_EQ(cs.sValues, nullptr);  // the earlier grid released, nothing new allocated
+    EXPECT_EQ(cs.resolution, resolution);
+  }
+  // The s x f/f0 grid counts whole: 100 s-points times a million ratios.
+  SetGrid(1.0f, 10.0f, 100);
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.CSff0Model = 1;
+  cs.ffResolution = 1e6f;
+  ui.ExpectBox("Error", "resolution: 100000000 grid points need");
+  EXPECT_FALSE(SetupContiGrid());
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+  ui.failures.clear();
+  cs.ffResolution = 10.0f;
+  gModelSelectorFlags.CSff0Model = 0;
+  gModelSelectorFlags.CSModel = 1;
+  // A grid file as long: refused the same way once its values are known.
+  {
+    std::ofstream f(GridFilePath());
+    for (int i = 1; i <= 2000000; ++i) f << i << "\n";
+  }
+  cs.gridFromFile = 1;
+  ui.ExpectBox("Error", "the grid of " + GridFilePath() + ": 2000000 grid points need");
+  EXPECT_FALSE(SetupContiGrid());
+  EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+  cs.gridFromFile = 0;
+}
+
 TEST_F(GridTest, FlotationMassesKeepTheSignAndTinyResolutionIsRefused) {
   ContiSettings& cs = Conti();
   gSolutionConditions.vbar = 1.1f;

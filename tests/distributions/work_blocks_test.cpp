@@ -1,6 +1,7 @@
 #include "distributions/work_blocks.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <string>
@@ -37,6 +38,34 @@ TEST(WorkBlocks, LayoutIsContiguousZeroFilledAndReallocatable) {
   FreeNormalEquationBlock();
   FreeNormalEquationBlock();
   EXPECT_EQ(NeqBlock().passiveSet, nullptr);
+}
+
+// The storage a size is judged by before it is allocated is what the two
+// allocators then take: measured by the C library's own count of the bytes
+// in use (mapped blocks and heap), within its page and chunk rounding.
+TEST(WorkBlocks, TheStorageJudgedIsTheStorageTaken) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator keeps its own count";
+#else
+  struct Size {
+    int n, m, r;
+  } sizes[] = {{400, 6, 300}, {1000, 2, 50}, {150, 40, 800}};
+  for (const Size& z : sizes) {
+    SCOPED_TRACE(z.n);
+    const struct mallinfo2 before = mallinfo2();
+    ASSERT_TRUE(AllocDistributionWorkArrays(z.n, z.m, z.r));
+    ASSERT_TRUE(AllocNormalEquationBlock(z.n, z.m, z.r));
+    const struct mallinfo2 after = mallinfo2();
+    const double taken = static_cast<double>(after.hblkhd + after.uordblks) -
+                         static_cast<double>(before.hblkhd + before.uordblks);
+    const double judged = DistributionWorkStorageBytes(z.n, z.m, z.r);
+    EXPECT_NEAR(taken / judged, 1.0, 0.01) << taken << " taken, " << judged << " judged";
+    FreeNormalEquationBlock();
+    FreeDistributionWorkArrays(z.n);
+  }
+  // Sizes beyond every integer type are judged without overflow: 40 n^2 bytes lead.
+  EXPECT_NEAR(DistributionWorkStorageBytes(1e9, 10, 1000) / (40.0 * 1e18), 1.0, 1e-3);
+#endif
 }
 
 TEST(MsTable, InterpolatesThroughOriginAndExtrapolatesLastSegment) {

@@ -5,8 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 
+#include "data/file_name_list.h"
 #include "data/fluorescence_corrections.h"
+#include "data/load_hooks.h"
+#include "data/rotor_speed_profile.h"
 #include "data/scan_grid.h"
 #include "fit/amplitudes.h"
 #include "fit/error_surface.h"
@@ -388,6 +394,85 @@ TEST(SimulationErrors, MessagesAndFlagsByCode) {
   ReportSimulationError(&host, 5);
   EXPECT_EQ(host.lammDialogs, 1);
   LammSettings() = LammSolverSettings{};
+  fittest::ResetFitState();
+}
+
+// The low-speed phase's timing correction is a speedsteps.txt beside the
+// scans, which every later load reads. It is written only when a person
+// asks for it, and a file already there only when the person says to
+// replace it; a run without a person writes nothing and fails with a note.
+TEST(SimulationErrors, ALowSpeedPhaseWritesSpeedStepsOnlyWhenAPersonSaysSo) {
+  fittest::ResetFitState();
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("low_speed_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const fs::path steps = dir / "speedsteps.txt";
+  auto read = [&steps] {
+    std::ifstream in(steps, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  // Scans at 50000 rpm whose w2t is below the time's: a slower start.
+  fittest::LoadScansAtTimes({600, 900}, 50000, {6.1f, 6.2f});
+  for (int j = 1; j <= 2; ++j) {
+    ScanRecord& r = CurrentScanSet().records[j];
+    r.w2t = 0.9 * r.time * std::pow(50000 * 0.10471975511965977, 2);
+  }
+  CurrentDataPaths().dataFolder = dir.string();
+  const std::string kUserFile = "0\t50000\t200\n";
+  struct Case {
+    const char* name;
+    bool userFile;
+    std::uint8_t automation, serial;
+    std::vector<bool> answers;  // low-speed phase? equilibrated? create? (replace?)
+    bool written;
+  } cases[] = {
+      {"window, no file", false, 0, 0, {true, true, true}, true},
+      {"window, the user's file kept", true, 0, 0, {true, true, true, false}, false},
+      {"window, the user's file replaced", true, 0, 0, {true, true, true, true}, true},
+      {"unattended run, no file", false, 1, 0, {true, true, true, true}, false},
+      {"unattended run, the user's file", true, 1, 0, {true, true, true, true}, false},
+      {"serial fit, the user's file", true, 0, 1, {true, true, true, true}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(steps);
+    if (c.userFile) std::ofstream(steps, std::ios::binary) << kUserFile;
+    *CurrentLoadTargets().automationRun = c.automation;
+    *CurrentLoadTargets().serialFitRunning = c.serial;
+    fittest::AnalyticHost host;
+    host.answers = c.answers;
+    host.numbers = {3000, 280};
+    CurrentSpeedProfile.Clear();
+    ReportSimulationError(&host, 5);
+    const bool nobody = c.automation || c.serial;
+    if (nobody) {
+      // Nothing asked: one message, captioned as a failed simulation.
+      ASSERT_EQ(host.boxes.size(), 1u);
+      EXPECT_EQ(host.boxes[0].rfind("ERROR in simulation|possible error: initial low-speed phase", 0), 0u);
+      EXPECT_NE(host.boxes[0].find("no speedsteps.txt is written without a person"), std::string::npos);
+    }
+    EXPECT_EQ(fs::exists(steps), c.written || c.userFile);
+    if (c.written) {
+      // Two steps: 3000 rpm from the start, then the scans' speed.
+      const std::string text = read();
+      EXPECT_EQ(text.rfind("0.000000\t3000.000000\t280.000000\n", 0), 0u) << text;
+      EXPECT_NE(text.find("\t50000.000000\t280.000000\n"), std::string::npos) << text;
+      EXPECT_TRUE(CurrentSpeedProfile.Active());
+    } else {
+      EXPECT_EQ(read(), c.userFile ? kUserFile : "");
+    }
+    const bool asked = std::any_of(host.boxes.begin(), host.boxes.end(), [](const std::string& b) {
+      return b.find("already exists - replace it") != std::string::npos;
+    });
+    EXPECT_EQ(asked, c.userFile && !nobody);
+    EXPECT_EQ(host.lammDialogs, c.userFile && !nobody && !c.written ? 1 : 0);
+  }
+  *CurrentLoadTargets().automationRun = 0;
+  *CurrentLoadTargets().serialFitRunning = 0;
+  CurrentSpeedProfile.Clear();
+  CurrentDataPaths().dataFolder.clear();
+  fs::remove_all(dir);
   fittest::ResetFitState();
 }
 

@@ -272,6 +272,51 @@ TEST_F(FileIo, CheckedOutputFilesAppearWholeOrNotAtAll) {
   alarm(0);
 }
 
+// Every name the folder takes can be written, a file written through a
+// temporary name by a writer that itself writes through one included; a
+// file rewritten keeps its permissions, and a link at the name is replaced,
+// never written through.
+TEST_F(FileIo, AnyNameThatFitsIsWrittenAndARewriteKeepsTheFilesMode) {
+  for (const std::size_t length : {std::size_t{200}, std::size_t{247}, std::size_t{248}, std::size_t{255}}) {
+    SCOPED_TRACE(length);
+    const std::string target = (dir_ / std::string(length, 'n')).string();
+    EXPECT_TRUE(platform::WriteWholeFile(target, "one layer\n"));
+    EXPECT_EQ(Get(target), "one layer\n");
+    // The flag file of a run: its writer writes through its own temporary name.
+    EXPECT_TRUE(platform::WriteThroughTemporary(
+        target, [](const std::string& temporary) { return platform::WriteWholeFile(temporary, "two layers\n"); }));
+    EXPECT_EQ(Get(target), "two layers\n");
+    fs::remove(target);
+  }
+  EXPECT_FALSE(platform::WriteWholeFile((dir_ / std::string(256, 'n')).string(), "x"));  // no such name
+  EXPECT_EQ(EntryCount(), 0u);
+
+  for (const fs::perms mode : {fs::perms::owner_read, fs::perms::owner_read | fs::perms::owner_write |
+                                                          fs::perms::group_read,
+                               fs::perms::owner_all}) {
+    const std::string target = Put("kept.dat", "earlier\n");
+    fs::permissions(target, mode);
+    EXPECT_TRUE(platform::WriteWholeFile(target, "rewritten\n"));
+    EXPECT_EQ(fs::status(target).permissions(), mode);
+    EXPECT_TRUE(platform::WriteThroughTemporary(
+        target, [](const std::string& temporary) { return platform::WriteWholeFile(temporary, "again\n"); }));
+    EXPECT_EQ(fs::status(target).permissions(), mode);
+    EXPECT_EQ(Get(target), "again\n");
+  }
+
+  // Links at the name, to a file that must not change: the link is replaced.
+  const std::string input = Put("input.xml", "the user's input\n");
+  fs::create_symlink("input.xml", dir_ / "linked.dat");
+  fs::create_hard_link(dir_ / "input.xml", dir_ / "hard.dat");
+  for (const char* name : {"linked.dat", "hard.dat"}) {
+    EXPECT_TRUE(platform::WriteWholeFile((dir_ / name).string(), "result\n")) << name;
+    EXPECT_EQ(Get(dir_ / name), "result\n") << name;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / name))) << name;
+  }
+  EXPECT_EQ(Get(input), "the user's input\n");
+  EXPECT_EQ(fs::hard_link_count(input), 1u);
+}
+
 // Two runs writing the same name at the same time each write under a name
 // of their own: the file ends as one of them wrote it, never a mixture.
 TEST_F(FileIo, InterleavedWritersLeaveOneWholeVersion) {
@@ -313,10 +358,34 @@ TEST_F(FileIo, LogsAppendToRegularFilesAndRefuseEverythingElse) {
   std::fclose(f);
   EXPECT_TRUE(fs::is_regular_file(dir_ / "fresh.log"));
 
+  // A log started at a link (symbolic or hard) to an input is a new file:
+  // the input keeps every byte; appending never goes through a link.
+  const std::string input = Put("params.xml", "<the user's parameters/>\n");
+  fs::create_symlink("params.xml", dir_ / "linked.log");
+  fs::create_hard_link(dir_ / "params.xml", dir_ / "hard.log");
+  for (const char* name : {"linked.log", "hard.log"})
+    EXPECT_EQ(platform::OpenRegularForAppend((dir_ / name).string(), false), nullptr) << name;
+  for (const char* name : {"linked.log", "hard.log"}) {
+    f = platform::OpenRegularForAppend((dir_ / name).string(), true);
+    ASSERT_NE(f, nullptr) << name;
+    std::fputs("log line\n", f);
+    std::fclose(f);
+    EXPECT_EQ(Get(dir_ / name), "log line\n") << name;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / name))) << name;
+    // Appended to afterwards as its own file.
+    f = platform::OpenRegularForAppend((dir_ / name).string(), false);
+    ASSERT_NE(f, nullptr) << name;
+    std::fclose(f);
+  }
+  EXPECT_EQ(Get(input), "<the user's parameters/>\n");
+  EXPECT_EQ(fs::hard_link_count(input), 1u);
+
   ASSERT_EQ(mkfifo((dir_ / "pipe").c_str(), 0644), 0);
   fs::create_directories(dir_ / "folder");
   for (const fs::path& p : {dir_ / "pipe", dir_ / "folder", fs::path("/dev/null"), dir_ / "no" / "x.log"})
     EXPECT_EQ(platform::OpenRegularForAppend(p.string(), true), nullptr) << p;
+  // Nothing left beside: no temporary file of a refused log.
+  for (const auto& e : fs::directory_iterator(dir_)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
   // A pipe that has a reader opens without waiting, and is refused all the same.
   const int reader = open((dir_ / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
