@@ -17,6 +17,7 @@
 #include "lamm/conc_dependent_model.h"
 #include "lamm/moving_frame_core.h"
 #include "lamm/solvent_model.h"
+#include "numerics/regrid.h"
 
 struct ScanRecord;
 class CRotorSpeedProfile;
@@ -333,6 +334,10 @@ class CLammIdeal {
   void SolveWithoutTransport();
   void CorrectScan(float* y, const float* radii, int n, int scan);
   float* OutputRow(int scan, const float** radii, int* n);
+  // A profile on the nodes onto a scan's radii (InterpolateCellProfile);
+  // on fixed nodes through the plan made for them.
+  void InterpolateScan(int n, const float* radii, float* row, const double* nodeRadii,
+                       const double* profile);
   void FillRemainingScansWithFinalProfile();
   double ScanTime(int scan) const;
   double MeanSquareRpm(double t, double dt) const;
@@ -361,6 +366,7 @@ class CLammIdeal {
   int component_ = 1, threadNumber_ = 0;
   bool showProgress_ = false, suppress1_ = false, suppress2_ = false;
   bool outputValid_ = false;
+  CCellProfilePlan outputPlan_;  // the last radii and nodes a scan was written for
 
   // ---- scan-time and radial resolution ----
   bool timeResolution_ = false, radialResolution_ = false, absorbanceData_ = false;
