@@ -234,24 +234,44 @@ bool FactorRowBlocks(const CholeskyKernel& k, double** l, int blocks) {
     }
     return true;
   }
-  std::atomic<int> next{0}, done{0}, ended{0};
+  // done: the blocks finished, in order. A worker waiting for rows spins
+  // briefly, then sleeps until done changes, so that a worker whose
+  // processor is taken by other work does not have the others burn theirs.
+  std::atomic<int> next{0}, done{0}, ended{0}, sleepers{0};
   std::atomic<bool> failed{false};
+  auto rowsReady = [&](int j) {  // rows 1..(result) finished, result >= j; -1 after a failure
+    for (int spin = 0;; ++spin) {
+      if (failed.load()) return -1;
+      const int seen = done.load();
+      if (kRows * seen >= j) return kRows * seen;
+      if (spin < 2000) {
+        __builtin_ia32_pause();
+        continue;
+      }
+      ++sleepers;
+      if (!failed.load() && done.load() == seen) done.wait(seen);
+      --sleepers;
+    }
+  };
   const std::function<void(int)> job = [&](int) {
     for (int b = next++; b < blocks; b = next++) {
       const int i0 = 1 + b * kRows;
-      int j = 1;
-      while (j < i0 && !failed.load(std::memory_order_relaxed)) {
-        const int ready = kRows * done.load(std::memory_order_acquire);  // rows 1..ready
-        if (ready < j) {
-          std::this_thread::yield();
-          continue;
-        }
+      bool ok = true;
+      for (int j = 1; j < i0 && ok;) {
+        const int ready = rowsReady(j);
+        ok = ready >= 0;
+        if (!ok) break;
         const int to = std::min(i0 - 1, ready);
         k.blockColumns(l, i0, j, to);
         j = to + 1;
       }
-      if (!failed.load() && !finish(i0)) failed = true;
-      done.store(b + 1, std::memory_order_release);
+      if (ok && !failed.load() && finish(i0)) {
+        done.store(b + 1);
+      } else {
+        failed = true;
+        done.fetch_add(blocks + 1);  // a change that wakes every sleeper
+      }
+      if (sleepers.load() > 0) done.notify_all();
       ++ended;
     }
   };
