@@ -174,10 +174,12 @@ __attribute__((always_inline)) inline bool RowsByDotBody(double** l, int first, 
 __attribute__((always_inline)) inline void SubstituteBody(double** l, const double* g, double* x,
                                                          int n, const int* held) {
   for (int i = 1; i <= n; ++i) x[i] = held[i] ? 0.0 : (g[i] - Dot(l[i], x, i - 1)) / l[i][i];
+  // L' x = y along the rows of L (its columns lie a row apart in memory).
   for (int i = n; i >= 1; --i) {
-    double t = x[i];
-    for (int k = i + 1; k <= n; ++k) t -= l[k][i] * x[k];
-    x[i] = t / l[i][i];
+    const double* li = l[i];
+    const double xi = x[i] / li[i];
+    x[i] = xi;
+    for (int m = 1; m < i; ++m) x[m] -= li[m] * xi;
   }
   for (int i = 1; i <= n; ++i)
     if (held[i]) x[i] = 0.0;
