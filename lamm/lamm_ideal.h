@@ -453,6 +453,11 @@ class CLammIdeal {
   double *bottomPiv_ = nullptr, *bottomUp_ = nullptr, *bottomLo_ = nullptr;
   bool bottomFactors_ = false;        // they belong to the kept factors of A
   bool bottomFactorsFailed_ = false;  // a pivot of theirs vanished: not tried again
+  // Products of two neighbouring factors, which let the substitutions of
+  // StepFromBothEnds take two rows a pass: lo_i/p_i lo_{i-1}/p_{i-1},
+  // up_j/q_j up_{j+1}/q_{j+1}, gamma_i gamma_{i+1}, lo_j/q_j lo_{j-1}/q_{j-1}
+  // (four rows of N + 2).
+  std::vector<double> pairFactors_;
 
   // ---- moving frame (a second block, only on that path) ----
   std::unique_ptr<double[]> frameBlock_;
