@@ -224,13 +224,30 @@ int CholeskyWorkers() {
 // columns as far as the blocks before it have finished (a block finishes
 // only after the one before it). Every element is formed by the same
 // operations either way, so the factor does not depend on the workers.
-bool FactorRowBlocks(const CholeskyKernel& k, double** l, int blocks) {
+// Rows i0..i1 of the lower triangle of a into l; held variables' rows and
+// columns become those of the unit matrix.
+void CopyHeldRows(double** a, const int* held, double** l, int i0, int i1) {
+  for (int i = i0; i <= i1; ++i) {
+    double* li = l[i];
+    const double* ai = a[i];
+    if (held[i]) {
+      std::fill(li + 1, li + i, 0.0);
+      li[i] = 1.0;
+      continue;
+    }
+    for (int j = 1; j <= i; ++j) li[j] = held[j] ? 0.0 : ai[j];
+  }
+}
+
+bool FactorRowBlocks(const CholeskyKernel& k, double** a, const int* held, double** l,
+                     int blocks) {
   constexpr int kRows = kCholeskyRows;
   auto finish = [&](int i0) { return k.rowsByDot(l, i0, i0, i0 + kRows - 1); };
   const int workers = CholeskyWorkers();
   if (workers <= 1 || blocks * kRows < kSharedCholeskyRows) {
     for (int b = 0; b < blocks; ++b) {
       const int i0 = 1 + b * kRows;
+      CopyHeldRows(a, held, l, i0, i0 + kRows - 1);
       k.blockColumns(l, i0, 1, i0 - 1);
       if (!finish(i0)) return false;
     }
@@ -258,6 +275,7 @@ bool FactorRowBlocks(const CholeskyKernel& k, double** l, int blocks) {
   const std::function<void(int)> job = [&](int) {
     for (int b = next++; b < blocks; b = next++) {
       const int i0 = 1 + b * kRows;
+      CopyHeldRows(a, held, l, i0, i0 + kRows - 1);
       bool ok = true;
       for (int j = 1; j < i0 && ok;) {
         const int ready = rowsReady(j);
@@ -287,14 +305,11 @@ bool CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l
     for (int j = 1; j <= n && zero; ++j) zero = a[i][j] == 0.0;
     held[i] = zero ? 1 : 0;
   }
-  for (int i = 1; i <= n; ++i) {
-    double* li = l[i];
-    for (int j = 1; j <= i; ++j)
-      li[j] = (held[i] || held[j]) ? (i == j ? 1.0 : 0.0) : a[i][j];
-  }
   const CholeskyKernel& k = *ForActiveKernel(&kCholeskyGeneric, &kCholeskyAvx2, &kCholeskyAvx512);
   const int blocks = n / kCholeskyRows;
-  if (!FactorRowBlocks(k, l, blocks)) return false;
+  // Each block copies its own rows first, on whichever worker takes it.
+  if (!FactorRowBlocks(k, a, held, l, blocks)) return false;
+  CopyHeldRows(a, held, l, 1 + blocks * kCholeskyRows, n);
   // The rows after the last whole block, every column by Dot.
   if (!k.rowsByDot(l, 1, 1 + blocks * kCholeskyRows, n)) return false;
   k.substitute(l, g, x, n, held);
