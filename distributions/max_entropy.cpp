@@ -2,12 +2,16 @@
 #include "distributions/max_entropy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <thread>
 
 #include "distributions/conti_context.h"
 #include "numerics/statistics.h"
 #include "distributions/conti_settings.h"
+#include "distributions/neq_threads.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "distributions/work_blocks.h"
@@ -30,6 +34,9 @@ struct Evaluation {
   double Q = 0.0, S = 0.0;
 };
 
+// out = A x (A the n x n normal matrix, 1-based), each row summed as Dot.
+void NormalMatVec(double** A, const double* x, double* out, int n);
+
 // The curvature is the normal matrix plus the entropy's diagonal, so only
 // its diagonal is kept.
 Evaluation MaxEntGradient(const NormalEquationBlock& b, double alpha, const double* x,
@@ -41,10 +48,10 @@ Evaluation MaxEntGradient(const NormalEquationBlock& b, double alpha, const doub
   const double h = 0.5 * alpha;
   Evaluation e;
   double chi = b.sumSquaresData;
+  NormalMatVec(b.normalMatrix, x, gradient, n);
   for (int i = 1; i <= n; ++i) {
     const double* Ai = b.normalMatrix[i];
-    double ax = 0.0;
-    for (int j = 1; j <= n; ++j) ax += Ai[j] * x[j];
+    const double ax = gradient[i];
     chi += x[i] * ax - 2.0 * x[i] * b.rhs[i];
     gradient[i] = b.rhs[i] - ax;
     diagonal[i] = Ai[i];
@@ -92,75 +99,220 @@ __attribute__((always_inline)) inline double Dot(const double* a, const double* 
   return s;
 }
 
+// The product of the gradient, once per Marquardt step: a sum along each
+// row, which a plain loop adds one term after the other.
+__attribute__((always_inline)) inline void NormalMatVecBody(double** A, const double* x,
+                                                           double* out, int n) {
+  for (int i = 1; i <= n; ++i) out[i] = Dot(A[i], x, n);
+}
+void NormalMatVecGeneric(double** A, const double* x, double* out, int n) {
+  NormalMatVecBody(A, x, out, n);
+}
+TARNEL_TARGET_AVX2 void NormalMatVecAvx2(double** A, const double* x, double* out, int n) {
+  NormalMatVecBody(A, x, out, n);
+}
+TARNEL_TARGET_AVX512 void NormalMatVecAvx512(double** A, const double* x, double* out, int n) {
+  NormalMatVecBody(A, x, out, n);
+}
+void NormalMatVec(double** A, const double* x, double* out, int n) {
+  ForActiveKernel(NormalMatVecGeneric, NormalMatVecAvx2, NormalMatVecAvx512)(A, x, out, n);
+}
+
 // Solves a x = g (a symmetric, 1-based, n x n) by a Cholesky factor built
 // in l; a row of a that vanishes stands for a variable held at its bound,
 // whose unknown is 0. False when the factorisation meets a non-positive
 // pivot. The Marquardt step solves one such system per iteration, so the
-// factorisation is vectorised for each kernel (below).
-__attribute__((always_inline)) inline bool CholeskySolveHeldBody(double** a, const double* g,
-                                                                double* x, int n, double** l,
-                                                                int* held) {
+// factorisation is vectorised for each kernel (below) and shared among the
+// workers of the normal equations on large grids.
+//
+// Rows go in blocks of eight: each finished row j serves the eight rows'
+// columns j at once (the factor no longer fits the cache, and one pass
+// over it per row waited on memory). Every sum keeps the order of Dot.
+constexpr int kCholeskyRows = 8;
+
+// Columns jFrom..jTo of rows i0..i0+7 (rows 1..jTo finished).
+__attribute__((always_inline)) inline void BlockColumnsBody(double** l, int i0, int jFrom,
+                                                           int jTo) {
+  constexpr int kRows = kCholeskyRows;
+  double* rows[kRows];
+  for (int r = 0; r < kRows; ++r) rows[r] = l[i0 + r];
+  for (int j = jFrom; j <= jTo; ++j) {
+    const double* lj = l[j];
+    const int m = j - 1;
+    Lanes acc[kRows] = {};
+    int k = 1;
+    for (; k + 3 <= m; k += 4) {
+      Lanes b;
+      LOAD_LANES(b, lj + k);
+      for (int r = 0; r < kRows; ++r) {
+        Lanes x;
+        LOAD_LANES(x, rows[r] + k);
+        acc[r] += x * b;
+      }
+    }
+    for (int r = 0; r < kRows; ++r) {
+      double s = (acc[r][0] + acc[r][2]) + (acc[r][1] + acc[r][3]);
+      for (int t = k; t <= m; ++t) s += rows[r][t] * lj[t];
+      rows[r][j] = (rows[r][j] - s) / lj[j];
+    }
+  }
+}
+
+// Rows from..to one by one, columns first..row (those before `first`
+// done); false at a non-positive pivot.
+__attribute__((always_inline)) inline bool RowsByDotBody(double** l, int first, int from, int to) {
+  for (int i = from; i <= to; ++i) {
+    double* li = l[i];
+    for (int j = first; j < i; ++j) li[j] = (li[j] - Dot(li, l[j], j - 1)) / l[j][j];
+    const double d = li[i] - Dot(li, li, i - 1);
+    if (!(d > 0.0)) return false;
+    li[i] = std::sqrt(d);
+  }
+  return true;
+}
+
+__attribute__((always_inline)) inline void SubstituteBody(double** l, const double* g, double* x,
+                                                         int n, const int* held) {
+  for (int i = 1; i <= n; ++i) x[i] = held[i] ? 0.0 : (g[i] - Dot(l[i], x, i - 1)) / l[i][i];
+  // L' x = y along the rows of L (its columns lie a row apart in memory).
+  for (int i = n; i >= 1; --i) {
+    const double* li = l[i];
+    const double xi = x[i] / li[i];
+    x[i] = xi;
+    for (int m = 1; m < i; ++m) x[m] -= li[m] * xi;
+  }
+  for (int i = 1; i <= n; ++i)
+    if (held[i]) x[i] = 0.0;
+}
+
+struct CholeskyKernel {
+  void (*blockColumns)(double**, int, int, int);
+  bool (*rowsByDot)(double**, int, int, int);
+  void (*substitute)(double**, const double*, double*, int, const int*);
+};
+
+#define CHOLESKY_KERNEL(Name, Target)                                                        \
+  __attribute__((optimize("O3"))) Target void BlockColumns##Name(double** l, int i0, int a, \
+                                                                int b) {                    \
+    BlockColumnsBody(l, i0, a, b);                                                           \
+  }                                                                                          \
+  __attribute__((optimize("O3"))) Target bool RowsByDot##Name(double** l, int f, int a,     \
+                                                            int b) {                        \
+    return RowsByDotBody(l, f, a, b);                                                        \
+  }                                                                                          \
+  __attribute__((optimize("O3"))) Target void Substitute##Name(                              \
+      double** l, const double* g, double* x, int n, const int* held) {                      \
+    SubstituteBody(l, g, x, n, held);                                                        \
+  }                                                                                          \
+  const CholeskyKernel kCholesky##Name{BlockColumns##Name, RowsByDot##Name, Substitute##Name};
+
+CHOLESKY_KERNEL(Generic, )
+CHOLESKY_KERNEL(Avx2, TARNEL_TARGET_AVX2)
+CHOLESKY_KERNEL(Avx512, TARNEL_TARGET_AVX512)
+#undef CHOLESKY_KERNEL
+
+// Below this size one factorisation takes less than handing it out.
+constexpr int kSharedCholeskyRows = 320;
+
+int CholeskyWorkers() {
+  const ContiSettings& cs = Conti();
+  return cs.multipleThreads ? std::max(1, static_cast<int>(cs.normalEquationThreads)) : 1;
+}
+
+// The blocks of eight rows, factored in order on one thread, or by the
+// workers as a pipeline: each takes the next block and works through its
+// columns as far as the blocks before it have finished (a block finishes
+// only after the one before it). Every element is formed by the same
+// operations either way, so the factor does not depend on the workers.
+// Rows i0..i1 of the lower triangle of a into l; held variables' rows and
+// columns become those of the unit matrix.
+void CopyHeldRows(double** a, const int* held, double** l, int i0, int i1) {
+  for (int i = i0; i <= i1; ++i) {
+    double* li = l[i];
+    const double* ai = a[i];
+    if (held[i]) {
+      std::fill(li + 1, li + i, 0.0);
+      li[i] = 1.0;
+      continue;
+    }
+    for (int j = 1; j <= i; ++j) li[j] = held[j] ? 0.0 : ai[j];
+  }
+}
+
+bool FactorRowBlocks(const CholeskyKernel& k, double** a, const int* held, double** l,
+                     int blocks) {
+  constexpr int kRows = kCholeskyRows;
+  auto finish = [&](int i0) { return k.rowsByDot(l, i0, i0, i0 + kRows - 1); };
+  const int workers = CholeskyWorkers();
+  if (workers <= 1 || blocks * kRows < kSharedCholeskyRows) {
+    for (int b = 0; b < blocks; ++b) {
+      const int i0 = 1 + b * kRows;
+      CopyHeldRows(a, held, l, i0, i0 + kRows - 1);
+      k.blockColumns(l, i0, 1, i0 - 1);
+      if (!finish(i0)) return false;
+    }
+    return true;
+  }
+  // done: the blocks finished, in order. A worker waiting for rows spins
+  // briefly, then sleeps until done changes, so that a worker whose
+  // processor is taken by other work does not have the others burn theirs.
+  std::atomic<int> next{0}, done{0}, ended{0}, sleepers{0};
+  std::atomic<bool> failed{false};
+  auto rowsReady = [&](int j) {  // rows 1..(result) finished, result >= j; -1 after a failure
+    for (int spin = 0;; ++spin) {
+      if (failed.load()) return -1;
+      const int seen = done.load();
+      if (kRows * seen >= j) return kRows * seen;
+      if (spin < 2000) {
+        __builtin_ia32_pause();
+        continue;
+      }
+      ++sleepers;
+      if (!failed.load() && done.load() == seen) done.wait(seen);
+      --sleepers;
+    }
+  };
+  const std::function<void(int)> job = [&](int) {
+    for (int b = next++; b < blocks; b = next++) {
+      const int i0 = 1 + b * kRows;
+      CopyHeldRows(a, held, l, i0, i0 + kRows - 1);
+      bool ok = true;
+      for (int j = 1; j < i0 && ok;) {
+        const int ready = rowsReady(j);
+        ok = ready >= 0;
+        if (!ok) break;
+        const int to = std::min(i0 - 1, ready);
+        k.blockColumns(l, i0, j, to);
+        j = to + 1;
+      }
+      if (ok && !failed.load() && finish(i0)) {
+        done.store(b + 1);
+      } else {
+        failed = true;
+        done.fetch_add(blocks + 1);  // a change that wakes every sleeper
+      }
+      if (sleepers.load() > 0) done.notify_all();
+      ++ended;
+    }
+  };
+  NeqThreadPool::Instance().Run(workers, job, [&] { return ended.load() == blocks; }, nullptr);
+  return !failed.load();
+}
+
+bool CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l, int* held) {
   for (int i = 1; i <= n; ++i) {
     bool zero = true;
     for (int j = 1; j <= n && zero; ++j) zero = a[i][j] == 0.0;
     held[i] = zero ? 1 : 0;
   }
-  for (int i = 1; i <= n; ++i) {
-    double* li = l[i];
-    for (int j = 1; j <= i; ++j)
-      li[j] = (held[i] || held[j]) ? (i == j ? 1.0 : 0.0) : a[i][j];
-  }
-  // Rows in blocks of eight: each finished row j serves the eight rows'
-  // columns j at once (the factor no longer fits the cache, and one pass
-  // over it per row waited on memory). Every sum keeps the order of Dot.
-  constexpr int kRows = 8;
-  int i0 = 1;
-  for (; i0 + kRows - 1 <= n; i0 += kRows) {
-    double* rows[kRows];
-    for (int r = 0; r < kRows; ++r) rows[r] = l[i0 + r];
-    for (int j = 1; j < i0; ++j) {
-      const double* lj = l[j];
-      const int m = j - 1;
-      Lanes acc[kRows] = {};
-      int k = 1;
-      for (; k + 3 <= m; k += 4) {
-        Lanes b;
-        LOAD_LANES(b, lj + k);
-        for (int r = 0; r < kRows; ++r) {
-          Lanes x;
-          LOAD_LANES(x, rows[r] + k);
-          acc[r] += x * b;
-        }
-      }
-      for (int r = 0; r < kRows; ++r) {
-        double s = (acc[r][0] + acc[r][2]) + (acc[r][1] + acc[r][3]);
-        for (int t = k; t <= m; ++t) s += rows[r][t] * lj[t];
-        rows[r][j] = (rows[r][j] - s) / lj[j];
-      }
-    }
-    for (int i = i0; i < i0 + kRows; ++i) {
-      double* li = l[i];
-      for (int j = i0; j < i; ++j) li[j] = (li[j] - Dot(li, l[j], j - 1)) / l[j][j];
-      const double d = li[i] - Dot(li, li, i - 1);
-      if (!(d > 0.0)) return false;
-      li[i] = std::sqrt(d);
-    }
-  }
-  for (int i = i0; i <= n; ++i) {
-    double* li = l[i];
-    for (int j = 1; j < i; ++j) li[j] = (li[j] - Dot(li, l[j], j - 1)) / l[j][j];
-    const double d = li[i] - Dot(li, li, i - 1);
-    if (!(d > 0.0)) return false;
-    li[i] = std::sqrt(d);
-  }
-  for (int i = 1; i <= n; ++i) x[i] = held[i] ? 0.0 : (g[i] - Dot(l[i], x, i - 1)) / l[i][i];
-  for (int i = n; i >= 1; --i) {
-    double t = x[i];
-    for (int k = i + 1; k <= n; ++k) t -= l[k][i] * x[k];
-    x[i] = t / l[i][i];
-  }
-  for (int i = 1; i <= n; ++i)
-    if (held[i]) x[i] = 0.0;
+  const CholeskyKernel& k = *ForActiveKernel(&kCholeskyGeneric, &kCholeskyAvx2, &kCholeskyAvx512);
+  const int blocks = n / kCholeskyRows;
+  // Each block copies its own rows first, on whichever worker takes it.
+  if (!FactorRowBlocks(k, a, held, l, blocks)) return false;
+  CopyHeldRows(a, held, l, 1 + blocks * kCholeskyRows, n);
+  // The rows after the last whole block, every column by Dot.
+  if (!k.rowsByDot(l, 1, 1 + blocks * kCholeskyRows, n)) return false;
+  k.substitute(l, g, x, n, held);
   return true;
 }
 
@@ -180,25 +332,7 @@ __attribute__((always_inline)) inline void UnitColumnSolveBody(double** l, int n
   }
 }
 
-// Each kernel's copy of the two solves, chosen by the active kernel.
-__attribute__((optimize("O3"))) bool CholeskySolveHeldGeneric(double** a, const double* g,
-                                                              double* x, int n, double** l,
-                                                              int* held) {
-  return CholeskySolveHeldBody(a, g, x, n, l, held);
-}
-__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 bool CholeskySolveHeldAvx2(
-    double** a, const double* g, double* x, int n, double** l, int* held) {
-  return CholeskySolveHeldBody(a, g, x, n, l, held);
-}
-__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 bool CholeskySolveHeldAvx512(
-    double** a, const double* g, double* x, int n, double** l, int* held) {
-  return CholeskySolveHeldBody(a, g, x, n, l, held);
-}
-bool CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l, int* held) {
-  return ForActiveKernel(CholeskySolveHeldGeneric, CholeskySolveHeldAvx2,
-                         CholeskySolveHeldAvx512)(a, g, x, n, l, held);
-}
-
+// Each kernel's copy of the unit-column solve, chosen by the active kernel.
 __attribute__((optimize("O3"))) void UnitColumnSolveGeneric(double** l, int n, int k, double* w) {
   UnitColumnSolveBody(l, n, k, w);
 }

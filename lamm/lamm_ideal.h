@@ -17,6 +17,7 @@
 #include "lamm/conc_dependent_model.h"
 #include "lamm/moving_frame_core.h"
 #include "lamm/solvent_model.h"
+#include "numerics/regrid.h"
 
 struct ScanRecord;
 class CRotorSpeedProfile;
@@ -336,6 +337,10 @@ class CLammIdeal {
   void SolveWithoutTransport();
   void CorrectScan(float* y, const float* radii, int n, int scan);
   float* OutputRow(int scan, const float** radii, int* n);
+  // A profile on the nodes onto a scan's radii (InterpolateCellProfile);
+  // on fixed nodes through the plan made for them.
+  void InterpolateScan(int n, const float* radii, float* row, const double* nodeRadii,
+                       const double* profile);
   void FillRemainingScansWithFinalProfile();
   double ScanTime(int scan) const;
   double MeanSquareRpm(double t, double dt) const;
@@ -364,6 +369,7 @@ class CLammIdeal {
   int component_ = 1, threadNumber_ = 0;
   bool showProgress_ = false, suppress1_ = false, suppress2_ = false;
   bool outputValid_ = false;
+  CCellProfilePlan outputPlan_;  // the last radii and nodes a scan was written for
 
   // ---- scan-time and radial resolution ----
   bool timeResolution_ = false, radialResolution_ = false, absorbanceData_ = false;
@@ -450,6 +456,11 @@ class CLammIdeal {
   double *bottomPiv_ = nullptr, *bottomUp_ = nullptr, *bottomLo_ = nullptr;
   bool bottomFactors_ = false;        // they belong to the kept factors of A
   bool bottomFactorsFailed_ = false;  // a pivot of theirs vanished: not tried again
+  // Products of two neighbouring factors, which let the substitutions of
+  // StepFromBothEnds take two rows a pass: lo_i/p_i lo_{i-1}/p_{i-1},
+  // up_j/q_j up_{j+1}/q_{j+1}, gamma_i gamma_{i+1}, lo_j/q_j lo_{j-1}/q_{j-1}
+  // (four rows of N + 2).
+  std::vector<double> pairFactors_;
 
   // ---- moving frame (a second block, only on that path) ----
   std::unique_ptr<double[]> frameBlock_;

@@ -106,7 +106,7 @@ void CLammIdeal::EachIterationOutput(double change) {
     ApplyWienerSkewing(N_, r_, profile_, wienerCount_, wienerRef_.get());
     profile = profile_;  // skewed back onto the node radii themselves
   }
-  if (row && radii) InterpolateCellProfile(n, radii, row, N_, nodeRadii, profile);
+  if (row && radii) InterpolateScan(n, radii, row, nodeRadii, profile);
   ShowStoredScan(scan, row, radii, n);
 
   segmentIndex_ = scannedNodes_ = 0;
@@ -125,6 +125,19 @@ void CLammIdeal::EachIterationOutput(double change) {
     pendingEvent_ = false;
   }
   if (timed_) ApplyTimedProfiles(t_);
+}
+
+// The scans of a run on fixed nodes share their radii (a common grid) or
+// come back to them in the next run on the same object: the segments are
+// looked up once. Moving nodes differ at every scan.
+void CLammIdeal::InterpolateScan(int n, const float* radii, float* row, const double* nodeRadii,
+                                 const double* profile) {
+  if (movingFrame_ && !staticGrid_) {
+    InterpolateCellProfile(n, radii, row, N_, nodeRadii, profile);
+    return;
+  }
+  outputPlan_.Prepare(n, radii, N_, nodeRadii);
+  outputPlan_.Apply(profile, row);
 }
 
 // A scan that takes time: the scanner leaves the meniscus at the scan time
@@ -223,7 +236,7 @@ void CLammIdeal::FillRemainingScansWithFinalProfile() {
     const float* radii = nullptr;
     int n = 0;
     float* row = OutputRow(scan, &radii, &n);
-    if (row && radii) InterpolateCellProfile(n, radii, row, N_, r_, c_);
+    if (row && radii) InterpolateScan(n, radii, row, r_, c_);
     ++outIndex_;
   }
 }

@@ -389,6 +389,13 @@ bool CLammIdeal::FactorFromBottom(int n) {
     bottomUp_[i] = up[i] * bottomPiv_[i];
     bottomLo_[i] = lo[i] * bottomPiv_[i];
   }
+  const size_t stride = static_cast<size_t>(N_) + 2;  // n <= N_
+  if (pairFactors_.size() < 4 * stride) pairFactors_.assign(4 * stride, 0.0);
+  double *lp2 = pairFactors_.data(), *ju2 = lp2 + stride, *g2 = ju2 + stride, *jl2 = g2 + stride;
+  for (int i = 2; i <= n; ++i) lp2[i] = work_[i] * work_[i - 1];
+  for (int j = 1; j <= n - 2; ++j) ju2[j] = bottomUp_[j] * bottomUp_[j + 1];
+  for (int i = 2; i <= n - 1; ++i) g2[i] = gam_[i] * gam_[i + 1];
+  for (int j = 2; j <= n; ++j) jl2[j] = bottomLo_[j] * bottomLo_[j - 1];
   bottomFactors_ = true;
   bottomFactorsFailed_ = false;
   return true;
@@ -396,18 +403,25 @@ bool CLammIdeal::FactorFromBottom(int n) {
 
 namespace {
 
-// Bands of B (the right-hand side B x) and the two sets of factors of A.
+// Bands of B (the right-hand side B x), the two sets of factors of A and
+// the products of neighbouring factors.
 struct BothEndsStep {
   const double *lo, *di, *up, *x;
   const double *ip, *lp, *g;   // from the top: 1/p_i, lo_i/p_i, up_{i-1}/p_{i-1}
   const double *jp, *ju, *jl;  // from the bottom: 1/q_i, up_i/q_i, lo_i/q_i
   const double *alo, *adi, *aup;
+  const double *lp2, *ju2, *g2, *jl2;  // lp_i lp_{i-1}, ju_j ju_{j+1}, g_i g_{i+1}, jl_j jl_{j-1}
 };
 
 // False, with c unfinished, when the pivot of the middle row vanishes.
+// Each substitution is a chain y_i = a_i - f_i y_{i-1} whose every link
+// waits for the one before; taken two rows at a time,
+//   y_{i+1} = (a_{i+1} - f_{i+1} a_i) + f_{i+1} f_i y_{i-1},
+// the chain has half the links and y_i is formed beside it.
 bool SolveFromBothEnds(const BothEndsStep& s, double* c, int first, int n) {
   const double *lo = s.lo, *di = s.di, *up = s.up, *x = s.x;
   const double *ip = s.ip, *lp = s.lp, *g = s.g, *jp = s.jp, *ju = s.ju, *jl = s.jl;
+  const double *lp2 = s.lp2, *ju2 = s.ju2, *g2 = s.g2, *jl2 = s.jl2;
   const int k = (first + n) / 2;
   auto row = [&](int i) { return lo[i] * x[i - 1] + di[i] * x[i] + up[i] * x[i + 1]; };
   double y = (first == 1 ? di[1] * x[1] + up[1] * x[2] : row(first)) * ip[first];
@@ -415,11 +429,16 @@ bool SolveFromBothEnds(const BothEndsStep& s, double* c, int first, int n) {
   c[first] = y;
   c[n] = z;
   int i = first + 1, j = n - 1;
-  for (; i < k && j > k; ++i, --j) {
-    y = row(i) * ip[i] - lp[i] * y;
-    z = row(j) * jp[j] - ju[j] * z;
-    c[i] = y;
-    c[j] = z;
+  for (; i + 1 < k && j - 1 > k; i += 2, j -= 2) {
+    const double a0 = row(i) * ip[i], a1 = row(i + 1) * ip[i + 1];
+    const double b0 = row(j) * jp[j], b1 = row(j - 1) * jp[j - 1];
+    const double yi = a0 - lp[i] * y, zj = b0 - ju[j] * z;
+    y = (a1 - lp[i + 1] * a0) + lp2[i + 1] * y;
+    z = (b1 - ju[j - 1] * b0) + ju2[j - 1] * z;
+    c[i] = yi;
+    c[i + 1] = y;
+    c[j] = zj;
+    c[j - 1] = z;
   }
   for (; i < k; ++i) c[i] = y = row(i) * ip[i] - lp[i] * y;
   for (; j > k; --j) c[j] = z = row(j) * jp[j] - ju[j] * z;
@@ -433,11 +452,14 @@ bool SolveFromBothEnds(const BothEndsStep& s, double* c, int first, int n) {
   double u = xk, v = xk;
   i = k - 1;
   j = k + 1;
-  for (; i >= first && j <= n; --i, ++j) {
-    u = c[i] - g[i + 1] * u;
-    v = c[j] - jl[j] * v;
-    c[i] = u;
-    c[j] = v;
+  for (; i - 1 >= first && j + 1 <= n; i -= 2, j += 2) {
+    const double ui = c[i] - g[i + 1] * u, vj = c[j] - jl[j] * v;
+    u = (c[i - 1] - g[i] * c[i]) + g2[i] * u;
+    v = (c[j + 1] - jl[j + 1] * c[j]) + jl2[j + 1] * v;
+    c[i] = ui;
+    c[i - 1] = u;
+    c[j] = vj;
+    c[j + 1] = v;
   }
   for (; i >= first; --i) c[i] = u = c[i] - g[i + 1] * u;
   for (; j <= n; ++j) c[j] = v = c[j] - jl[j] * v;
@@ -455,8 +477,11 @@ void CLammIdeal::StepFromBothEnds(const double* lo, const double* di, const doub
                                   const double* x, double* c, int n) const {
   const int first = start_ >= 4 ? start_ - 1 : 1;
   for (int i = 1; i < first; ++i) c[i] = 0;
-  const BothEndsStep s{lo,         di,        up,        x,    piv_, work_, gam_,
-                       bottomPiv_, bottomUp_, bottomLo_, Alo_, Adi_, Aup_};
+  const size_t stride = static_cast<size_t>(N_) + 2;  // n <= N_
+  const double* lp2 = pairFactors_.data();
+  const BothEndsStep s{lo,   di,         up,        x,         piv_,         work_,
+                       gam_, bottomPiv_, bottomUp_, bottomLo_, Alo_,         Adi_,
+                       Aup_, lp2,        lp2 + stride, lp2 + 2 * stride, lp2 + 3 * stride};
   if (!SolveFromBothEnds(s, c, first, n)) StepWithKeptFactors(lo, di, up, x, c, n);
 }
 

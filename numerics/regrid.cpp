@@ -1,21 +1,95 @@
 #include "numerics/regrid.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "numerics/arrays.h"
 
 namespace {
 
-using Wide = long double;
+// y(x) = y_a + t (y_b - y_a): the segment (a, b) = (j-1, j) of an inner
+// point, with t = (x - x_{j-1}) / (x_j - x_{j-1}); a point on an old
+// abscissa (or on a segment of no length) takes y_j itself (a = b). Double
+// carries the eight digits a float target keeps with room to spare; each
+// value rounds the same on every processor.
+struct Segment {
+  int a, b;
+  double t;
+};
 
-template <typename XO, typename YO>
-Wide SegmentValue(Wide x, const XO* xOld, const YO* yOld, int j) {
-  const Wide x0 = xOld[j - 1], x1 = xOld[j];
-  if (x == x1) return yOld[j];
-  const Wide dx = x1 - x0;
-  if (dx == 0) return yOld[j];
-  return yOld[j - 1] + (x - x0) * (Wide(yOld[j]) - Wide(yOld[j - 1])) / dx;
+template <typename XO>
+Segment SegmentAt(double x, const XO* xOld, int j) {
+  const double x0 = xOld[j - 1], x1 = xOld[j];
+  if (x == x1) return {j, j, 0.0};
+  const double dx = x1 - x0;
+  if (dx == 0) return {j, j, 0.0};
+  return {j - 1, j, (x - x0) / dx};
+}
+
+template <typename YO>
+inline double SegmentValue(const Segment& s, const YO* yOld) {
+  if (s.a == s.b) return yOld[s.a];
+  const double y0 = yOld[s.a];
+  return y0 + s.t * (static_cast<double>(yOld[s.b]) - y0);
+}
+
+// Where every new point takes its value from: the end rules of the header
+// as ranges of new points, the others as segments. Points 1..leftConstant
+// get the left constant, points rightConstant..nNew the right one.
+struct Layout {
+  bool written = false;
+  int leftConstant = 0, rightConstant = 0;
+  double leftValue = 0, rightValue = 0;
+};
+
+template <typename YO>
+double MeanOfTen(const YO* yOld, int from) {
+  double sum = 0;
+  for (int k = from; k < from + 10; ++k) sum += yOld[k];
+  return sum * 0.1;
+}
+
+// Walks the new points once, handing each one's segment to `use(i, s)`.
+template <typename XN, typename XO, typename Use>
+Layout Locate(int nNew, const XN* xNew, int nOld, const XO* xOld, Use&& use) {
+  Layout l;
+  if (nNew < 5 || nOld < 5) return l;
+  if (xNew[nNew] < xOld[1] || xOld[nOld] < xNew[1] || xNew[5] > xOld[nOld - 4]) return l;
+  l.written = true;
+  int i = 1;
+  if (xNew[1] < xOld[1]) {
+    // The first new point chooses the rule for all points left of the old grid.
+    const bool linear = static_cast<double>(xNew[1]) >=
+                        2 * static_cast<double>(xOld[1]) - static_cast<double>(xOld[2]);
+    for (; i <= nNew && xNew[i] < xOld[1]; ++i)
+      if (linear) use(i, SegmentAt<XO>(xNew[i], xOld, 2));
+    if (!linear) l.leftConstant = i - 1;
+  }
+  int j = 2;
+  for (; i <= nNew && xNew[i] <= xOld[nOld]; ++i) {
+    while (j < nOld && xOld[j] <= xNew[i]) ++j;
+    use(i, SegmentAt<XO>(xNew[i], xOld, j));
+  }
+  l.rightConstant = nNew + 1;
+  if (i <= nNew) {
+    const double limit = 2 * static_cast<double>(xOld[nOld]) - static_cast<double>(xOld[nOld - 1]);
+    if (static_cast<double>(xNew[nNew]) <= limit) {
+      // A point exactly one old spacing beyond the end is extrapolated too, so
+      // that no target point is left without a value.
+      for (; i <= nNew; ++i) use(i, SegmentAt<XO>(xNew[i], xOld, nOld));
+    } else {
+      l.rightConstant = i;
+    }
+  }
+  return l;
+}
+
+template <typename YO>
+void EndValues(Layout& l, int nOld, const YO* yOld) {
+  l.leftValue = nOld >= 11 ? MeanOfTen(yOld, 1) : static_cast<double>(yOld[1]);
+  l.rightValue = nOld >= 11 ? MeanOfTen(yOld, nOld - 9) : static_cast<double>(yOld[nOld]);
 }
 
 // Linear interpolation y(x) = yOld[j-1] + (x - xOld[j-1]) (yOld[j] - yOld[j-1]) / (xOld[j] - xOld[j-1]),
@@ -23,72 +97,53 @@ Wide SegmentValue(Wide x, const XO* xOld, const YO* yOld, int j) {
 // True when the target was written.
 template <bool Add, typename XN, typename YN, typename XO, typename YO>
 bool Regrid(int nNew, const XN* xNew, YN* yNew, int nOld, const XO* xOld, const YO* yOld) {
-  if (nNew < 5 || nOld < 5) return false;
-  if (xNew[nNew] < xOld[1] || xOld[nOld] < xNew[1] || xNew[5] > xOld[nOld - 4]) return false;
-  auto put = [&](int i, Wide v) {
+  auto put = [&](int i, double v) {
     if constexpr (Add) {
       yNew[i] = static_cast<YN>(yNew[i] + v);
     } else {
       yNew[i] = static_cast<YN>(v);
     }
   };
-
-  int i = 1;
-  if (xNew[1] < xOld[1]) {
-    // The first new point chooses the rule for all points left of the old grid.
-    const bool linear = Wide(xNew[1]) >= 2 * Wide(xOld[1]) - Wide(xOld[2]);
-    Wide constant = yOld[1];
-    if (nOld >= 11) {
-      Wide sum = 0;
-      for (int k = 1; k <= 10; ++k) sum += yOld[k];
-      constant = sum * Wide(0.1);
-    }
-    for (; i <= nNew && xNew[i] < xOld[1]; ++i)
-      put(i, linear ? SegmentValue<XO, YO>(xNew[i], xOld, yOld, 2) : constant);
-  }
-
-  int j = 2;
-  for (; i <= nNew && xNew[i] <= xOld[nOld]; ++i) {
-    while (j < nOld && xOld[j] <= xNew[i]) ++j;
-    put(i, SegmentValue<XO, YO>(xNew[i], xOld, yOld, j));
-  }
-
-  if (i <= nNew) {
-    const Wide limit = 2 * Wide(xOld[nOld]) - Wide(xOld[nOld - 1]);
-    if (Wide(xNew[nNew]) <= limit) {
-      // A point exactly one old spacing beyond the end is extrapolated too, so
-      // that no target point is left without a value.
-      for (; i <= nNew; ++i) put(i, SegmentValue<XO, YO>(xNew[i], xOld, yOld, nOld));
-    } else {
-      Wide constant = yOld[nOld];
-      if (nOld >= 11) {
-        Wide sum = 0;
-        for (int k = nOld - 9; k <= nOld; ++k) sum += yOld[k];
-        constant = sum * Wide(0.1);
-      }
-      for (; i <= nNew; ++i) put(i, constant);
-    }
-  }
+  Layout l = Locate(nNew, xNew, nOld, xOld,
+                    [&](int i, const Segment& s) { put(i, SegmentValue(s, yOld)); });
+  if (!l.written) return false;
+  EndValues(l, nOld, yOld);
+  for (int i = 1; i <= l.leftConstant; ++i) put(i, l.leftValue);
+  for (int i = l.rightConstant; i <= nNew; ++i) put(i, l.rightValue);
   return true;
 }
 
+// Radii 1..air lie above the meniscus, compared in single precision, so that
+// a scan radius stored as the meniscus itself keeps the profile's first value.
+int AirPoints(int nNew, const float* xNew, double meniscus) {
+  const float m = static_cast<float>(meniscus);
+  int air = 0;
+  while (air < nNew && xNew[air + 1] < m) ++air;
+  return air;
+}
+
 // Left of the old grid the end rules invent a value; above the meniscus is
-// air and holds no solute. Compared in single precision, so that a scan
-// radius stored as the meniscus itself keeps the profile's first value.
+// air and holds no solute.
 template <bool Add>
 void CellProfile(int nNew, const float* xNew, float* yNew, int nOld, const double* xOld,
                  const double* yOld) {
-  // Adding goes through a wide copy, so that the sums round as InterpolateOntoGridFD's.
-  std::vector<Wide> wide(Add && nNew > 0 ? static_cast<std::size_t>(nNew) + 1 : 0);
-  const bool written = Add ? Regrid<false>(nNew, xNew, wide.data(), nOld, xOld, yOld)
-                           : Regrid<false>(nNew, xNew, yNew, nOld, xOld, yOld);
-  if (!written) return;
-  const float meniscus = static_cast<float>(xOld[1]);
-  for (int i = 1; i <= nNew; ++i) {
-    const bool inside = !(xNew[i] < meniscus);
-    if (!Add && !inside) yNew[i] = 0.0f;
-    if (Add && inside) yNew[i] = static_cast<float>(yNew[i] + wide[static_cast<std::size_t>(i)]);
-  }
+  const int air = nNew >= 1 && nOld >= 1 ? AirPoints(nNew, xNew, xOld[1]) : 0;
+  auto put = [&](int i, double v) {
+    if (i <= air) return;
+    if constexpr (Add) {
+      yNew[i] = static_cast<float>(yNew[i] + v);
+    } else {
+      yNew[i] = static_cast<float>(v);
+    }
+  };
+  Layout l = Locate(nNew, xNew, nOld, xOld,
+                    [&](int i, const Segment& s) { put(i, SegmentValue(s, yOld)); });
+  if (!l.written) return;
+  if (!Add)
+    for (int i = 1; i <= air; ++i) yNew[i] = 0.0f;
+  EndValues(l, nOld, yOld);
+  for (int i = 1; i <= l.leftConstant; ++i) put(i, l.leftValue);
+  for (int i = l.rightConstant; i <= nNew; ++i) put(i, l.rightValue);
 }
 
 }  // namespace
@@ -123,6 +178,58 @@ void InterpolateCellProfileAdd(int nNew, const float* xNew, float* yNew, int nOl
   CellProfile<true>(nNew, xNew, yNew, nOld, xOld, yOld);
 }
 
+bool CCellProfilePlan::MadeFor(int nNew, const float* xNew, int nOld, const double* xOld) const {
+  if (nNew != nNew_ || nOld != nOld_) return false;
+  if (nNew < 1 || nOld < 1) return true;
+  return std::memcmp(xNew + 1, xNew_.data(), sizeof(float) * static_cast<std::size_t>(nNew)) == 0 &&
+         std::memcmp(xOld + 1, xOld_.data(), sizeof(double) * static_cast<std::size_t>(nOld)) == 0;
+}
+
+void CCellProfilePlan::Make(int nNew, const float* xNew, int nOld, const double* xOld) {
+  nNew_ = nNew;
+  nOld_ = nOld;
+  xNew_.assign(nNew > 0 ? xNew + 1 : xNew, nNew > 0 ? xNew + 1 + nNew : xNew);
+  xOld_.assign(nOld > 0 ? xOld + 1 : xOld, nOld > 0 ? xOld + 1 + nOld : xOld);
+  points_.clear();
+  air_ = nNew >= 1 && nOld >= 1 ? AirPoints(nNew, xNew, xOld[1]) : 0;
+  const Layout l = Locate(nNew, xNew, nOld, xOld, [&](int, const Segment& s) {
+    points_.push_back(Point{s.a, s.b, s.t});
+  });
+  written_ = l.written;
+  leftConstant_ = l.leftConstant;
+  rightConstant_ = l.rightConstant;
+}
+
+template <bool Add>
+void CCellProfilePlan::Write(const double* yOld, float* yNew) const {
+  if (!written_) return;
+  const int air = air_, nNew = nNew_;
+  auto put = [&](int i, double v) {
+    if constexpr (Add) {
+      yNew[i] = static_cast<float>(yNew[i] + v);
+    } else {
+      yNew[i] = static_cast<float>(v);
+    }
+  };
+  if (!Add)
+    for (int i = 1; i <= air; ++i) yNew[i] = 0.0f;
+  if (leftConstant_ > air || rightConstant_ <= nNew) {
+    Layout l;
+    EndValues(l, nOld_, yOld);
+    for (int i = air + 1; i <= leftConstant_; ++i) put(i, l.leftValue);
+    for (int i = std::max(rightConstant_, air + 1); i <= nNew; ++i) put(i, l.rightValue);
+  }
+  const int first = leftConstant_ + 1;
+  const Point* p = points_.data();
+  for (int i = std::max(first, air + 1); i < rightConstant_; ++i) {
+    const Point& q = p[i - first];
+    put(i, SegmentValue(Segment{q.a, q.b, q.t}, yOld));
+  }
+}
+
+void CCellProfilePlan::Apply(const double* yOld, float* yNew) const { Write<false>(yOld, yNew); }
+void CCellProfilePlan::ApplyAdd(const double* yOld, float* yNew) const { Write<true>(yOld, yNew); }
+
 void InterpolateOntoGridDD(int nNew, const double* xNew, double* yNew, int nOld,
                            const double* xOld, const double* yOld) {
   if (nNew < 1 || nOld < 1) return;
@@ -135,7 +242,7 @@ void InterpolateOntoGridDD(int nNew, const double* xNew, double* yNew, int nOld,
       continue;
     }
     while (j < nOld && xOld[j] <= xNew[i]) ++j;
-    yNew[i] = static_cast<double>(SegmentValue<double, double>(xNew[i], xOld, yOld, j));
+    yNew[i] = SegmentValue(SegmentAt<double>(xNew[i], xOld, j), yOld);
   }
 }
 

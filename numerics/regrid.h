@@ -12,7 +12,10 @@
 //  - right of xOld[nOld]: the line through the last two old points when
 //    xNew[nNew] lies at most one old spacing to the right, else a constant
 //    (the mean of yOld[nOld-9..nOld] when nOld >= 11, else yOld[nOld]).
-// The arithmetic is carried out in long double.
+// The arithmetic is carried out in double: y = yOld[j-1] + t (yOld[j] - yOld[j-1])
+// with t = (x - xOld[j-1]) / (xOld[j] - xOld[j-1]); a point on an old abscissa
+// takes its value unchanged.
+#include <vector>
 
 // float grid <- float grid
 void InterpolateOntoGrid(int nNew, const float* xNew, float* yNew, int nOld, const float* xOld,
@@ -39,6 +42,43 @@ void InterpolateCellProfile(int nNew, const float* xNew, float* yNew, int nOld,
                             const double* xOld, const double* yOld);
 void InterpolateCellProfileAdd(int nNew, const float* xNew, float* yNew, int nOld,
                                const double* xOld, const double* yOld);
+
+// InterpolateCellProfile from one set of nodes onto one set of radii, made
+// once and applied to every profile on those nodes: the segment and weight
+// of each radius are found when the plan is made, so that a solver writing
+// fifty scans from one grid looks them up once. Its values are those of
+// InterpolateCellProfile (Apply) and InterpolateCellProfileAdd (ApplyAdd),
+// to the bit.
+class CCellProfilePlan {
+ public:
+  // Made for these radii and nodes (compared by value, so that a plan is
+  // never applied to grids that changed under the same arrays).
+  bool MadeFor(int nNew, const float* xNew, int nOld, const double* xOld) const;
+  void Make(int nNew, const float* xNew, int nOld, const double* xOld);
+  // Make unless MadeFor.
+  void Prepare(int nNew, const float* xNew, int nOld, const double* xOld) {
+    if (!MadeFor(nNew, xNew, nOld, xOld)) Make(nNew, xNew, nOld, xOld);
+  }
+  // yOld on the nodes (1-based) onto yNew on the radii (1-based).
+  void Apply(const double* yOld, float* yNew) const;
+  void ApplyAdd(const double* yOld, float* yNew) const;
+
+ private:
+  struct Point {
+    int a, b;  // yOld[a] + t (yOld[b] - yOld[a])
+    double t;
+  };
+  template <bool Add>
+  void Write(const double* yOld, float* yNew) const;
+  int nNew_ = -1, nOld_ = -1;
+  std::vector<float> xNew_;
+  std::vector<double> xOld_;
+  bool written_ = false;
+  int air_ = 0;                               // radii 1..air_ lie above the meniscus
+  int leftConstant_ = 0, rightConstant_ = 0;  // 1..left and right..nNew take the end means
+  std::vector<Point> points_;                 // radii left+1 .. right-1
+};
+
 // double grid <- double grid, inner range only: new points outside
 // [xOld[1], xOld[nOld]] keep their values; no count or fifth-point rules.
 void InterpolateOntoGridDD(int nNew, const double* xNew, double* yNew, int nOld,

@@ -166,3 +166,33 @@ TEST(MaxEntropyRegression, SameAlphaRatioAndDistributionAsRecorded) {
   Conti().confidenceLevel = 0.95f;
   ContiContext() = ContiRunContext{};
 }
+
+// From 320 amplitudes the Cholesky factor of every Marquardt step is shared
+// among the workers of the normal equations; each element is formed by the
+// same operations on any number of them, so the solution is the same to
+// the bit, and it still meets its target ratio.
+TEST(MaxEntropyRegression, LargeGridsGiveTheSameSolutionOnAnyNumberOfWorkers) {
+  const Case c{"peaks-400", 25, 400, 0.68f, false, false};
+  ContiSettings& cs = Conti();
+  const int savedMultiple = cs.multipleThreads;
+  const int savedThreads = cs.normalEquationThreads;
+  std::vector<Outcome> outcomes;
+  for (int workers : {1, 3, 8}) {
+    cs.multipleThreads = workers > 1;
+    cs.normalEquationThreads = workers;
+    outcomes.push_back(Solve(c));
+  }
+  cs.multipleThreads = savedMultiple;
+  cs.normalEquationThreads = savedThreads;
+  EXPECT_NEAR(MaxEnt().chiSquareCurrent / MaxEnt().chiSquareReference, MaxEnt().targetRatio,
+              2 * MaxEnt().tolerance);
+  for (size_t w = 1; w < outcomes.size(); ++w) {
+    EXPECT_EQ(outcomes[w].lnAlpha, outcomes[0].lnAlpha) << w;
+    EXPECT_EQ(outcomes[w].ratio, outcomes[0].ratio) << w;
+    ASSERT_EQ(outcomes[w].x.size(), outcomes[0].x.size());
+    for (size_t i = 0; i < outcomes[0].x.size(); ++i)
+      ASSERT_EQ(outcomes[w].x[i], outcomes[0].x[i]) << w << " " << i;
+  }
+  Conti().confidenceLevel = 0.95f;
+  ContiContext() = ContiRunContext{};
+}

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -319,4 +320,98 @@ TEST(Regrid, CellProfileIsZeroInTheAirAndAgreesElsewhere) {
   std::vector<float> far = OneBased(Steps(8.0f, 0.1f, 10)), y(11, -1);
   InterpolateCellProfile(10, far.data(), y.data(), 25, xo.data(), yo.data());
   for (int i = 1; i <= 10; ++i) EXPECT_EQ(y[i], -1.0f);
+}
+
+// The plan gives InterpolateCellProfile's values to the bit on every kind
+// of grid pair (air, both left rules, exact hits, both right rules, refused
+// grids), and both agree with the interpolation carried out in long double
+// to the float they are stored in.
+TEST(Regrid, CellProfilePlanAgreesWithTheDirectInterpolation) {
+  struct Case {
+    const char* what;
+    float first, step;  // radii first + step (i - 1)
+    int count;
+    bool meniscusRadius;  // one radius stored as the meniscus itself
+    bool onNodes = false;  // the radii are the nodes, rounded to float
+  };
+  const Case cases[] = {
+      {"inside, meniscus radius", 6.0f, 0.0012f, 1000, true},
+      {"air within one spacing: left line", 5.995f, 0.002f, 600, true},
+      {"far into the air: left constant", 5.5f, 0.01f, 170, false},
+      {"to one spacing beyond the bottom: right line", 6.05f, 0.002f, 578, false},
+      {"far beyond the bottom: right constant", 6.1f, 0.01f, 140, false},
+      {"every radius a node", 6.0f, 0.008f, 150, false, true},
+      {"four radii: refused", 6.1f, 0.1f, 4, false},
+      {"no overlap: refused", 8.0f, 0.1f, 20, false},
+  };
+  // Nodes 6.0 .. 7.2, 0.01 apart at both ends and unevenly spaced between,
+  // with a steep profile on them.
+  std::mt19937 gen(7);
+  std::uniform_real_distribution<double> jitter(0.2, 1.8);
+  const int nOld = 151;
+  std::vector<double> xo(nOld + 1), yo(nOld + 1), gaps(nOld);
+  double total = 0;
+  for (int i = 2; i < nOld - 1; ++i) total += gaps[i] = jitter(gen);
+  xo[1] = 6.0;
+  xo[2] = 6.01;
+  for (int i = 3; i < nOld; ++i) xo[i] = xo[i - 1] + 1.18 * gaps[i - 1] / total;
+  xo[nOld - 1] = 7.19;
+  xo[nOld] = 7.2;
+  for (int i = 1; i <= nOld; ++i) yo[i] = 0.3 + std::erfc((6.5 - xo[i]) / 0.02) + 1e-3 * i;
+  double lastTen = 0;
+  for (int i = nOld - 9; i <= nOld; ++i) lastTen += yo[i];
+  lastTen *= 0.1;
+  CCellProfilePlan plan;
+  for (const Case& c : cases) {
+    std::vector<float> x(c.count + 1);
+    for (int i = 1; i <= c.count; ++i) x[i] = c.first + c.step * static_cast<float>(i - 1);
+    if (c.meniscusRadius) {
+      for (int i = 1; i <= c.count; ++i)
+        if (x[i] >= 6.0f) {
+          x[i] = 6.0f;
+          break;
+        }
+    }
+    if (c.onNodes)
+      for (int i = 1; i <= c.count; ++i) x[i] = static_cast<float>(xo[i]);
+    std::vector<float> direct(c.count + 1, -7), viaPlan(c.count + 1, -7);
+    std::vector<float> added(c.count + 1, 0.25f), addedPlan(c.count + 1, 0.25f);
+    InterpolateCellProfile(c.count, x.data(), direct.data(), nOld, xo.data(), yo.data());
+    InterpolateCellProfileAdd(c.count, x.data(), added.data(), nOld, xo.data(), yo.data());
+    plan.Prepare(c.count, x.data(), nOld, xo.data());
+    EXPECT_TRUE(plan.MadeFor(c.count, x.data(), nOld, xo.data())) << c.what;
+    plan.Apply(yo.data(), viaPlan.data());
+    plan.ApplyAdd(yo.data(), addedPlan.data());
+    int interpolated = 0;
+    for (int i = 1; i <= c.count; ++i) {
+      EXPECT_EQ(std::memcmp(&direct[i], &viaPlan[i], sizeof(float)), 0) << c.what << " " << x[i];
+      EXPECT_EQ(std::memcmp(&added[i], &addedPlan[i], sizeof(float)), 0) << c.what << " " << x[i];
+      if (direct[i] == -7) continue;  // refused: nothing written
+      if (x[i] > 7.21f) {
+        EXPECT_FLOAT_EQ(direct[i], static_cast<float>(lastTen)) << c.what;
+      }
+      if (!(x[i] >= 6.0f) || x[i] > 7.2f) continue;
+      // Long double oracle of the inner rule, rounded to float.
+      int j = 2;
+      while (j < nOld && xo[j] <= x[i]) ++j;
+      const long double t = (static_cast<long double>(x[i]) - xo[j - 1]) /
+                            (static_cast<long double>(xo[j]) - xo[j - 1]);
+      const float wide = static_cast<float>(yo[j - 1] + t * (static_cast<long double>(yo[j]) - yo[j - 1]));
+      EXPECT_LE(std::fabs(direct[i] - wide), std::nextafter(wide, 10.0f) - wide)
+          << c.what << " " << x[i];
+      ++interpolated;
+    }
+    const bool refused = c.count < 5 || c.first > 7.2f;
+    EXPECT_EQ(interpolated == 0, refused) << c.what;
+  }
+  // A plan is never applied to grids that changed under the same arrays.
+  std::vector<float> x(101);
+  for (int i = 1; i <= 100; ++i) x[i] = 6.0f + 0.01f * static_cast<float>(i);
+  plan.Make(100, x.data(), nOld, xo.data());
+  x[50] += 0.001f;
+  EXPECT_FALSE(plan.MadeFor(100, x.data(), nOld, xo.data()));
+  x[50] -= 0.001f;
+  xo[75] += 1e-9;
+  EXPECT_FALSE(plan.MadeFor(100, x.data(), nOld, xo.data()));
+  EXPECT_FALSE(plan.MadeFor(99, x.data(), nOld, xo.data()));
 }
