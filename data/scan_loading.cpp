@@ -181,14 +181,30 @@ void GridAndLimits() {
   if (s.rightFitLimit != 0.0f) CheckRightFitLimit();
 }
 
+// The noise switches that a load of interference (or equilibrium) data
+// turned on: they belong to those data, not to the user's choice.
+struct NoiseOfTheData {
+  bool ti = false, ri = false;
+};
+NoiseOfTheData g_noiseOfTheData;
+
 void NoiseSwitches(bool changeSwitches) {
   const LoadTargets& t = CurrentLoadTargets();
   const DataTypeFlags& flags = CurrentDataTypeFlags();
   LoadHooks& h = CurrentLoadHooks();
   if (changeSwitches) {
+    NoiseOfTheData& byLoad = g_noiseOfTheData;
     if (flags.interference || *t.equilibriumModelMode) {
+      byLoad.ti = byLoad.ti || !*t.tiNoiseFitted;
+      byLoad.ri = byLoad.ri || !*t.riNoiseFitted;
       *t.tiNoiseFitted = 1;
       *t.riNoiseFitted = 1;
+    } else {
+      // Data that do not need them: what the earlier data switched on goes
+      // off with them; what the user switched on stays.
+      if (byLoad.ti) *t.tiNoiseFitted = 0;
+      if (byLoad.ri) *t.riNoiseFitted = 0;
+      byLoad = {};
     }
     *t.loadModelSwitch = 1;
     if (flags.electrophoresis) {
@@ -408,10 +424,13 @@ float BinWidth() {
 bool IsProgramOwnFile(const std::string& path) {
   std::string stem = platform::SplitPath(path).name;
   for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  // The list of a load, the saved analysis, the notes and the s grid, all
-  // named with the scans' extension; "~" starts every saved analysis name.
-  // "list_<first>-<last>" are the serial fits' lists of numbered sets.
+  // The list of a load, the saved analysis, the notes, the s grid, the fit
+  // parameters of "Save Fit Data", the time-stamp report and the planning's
+  // settings, all named with the scans' extension; "~" starts every saved
+  // analysis name. "list_<first>-<last>" are the serial fits' lists of
+  // numbered sets.
   return stem == "list" || stem.rfind("list_", 0) == 0 || stem == "notes" || stem == "sdist" ||
+         stem == "fitparams" || stem == "timestampanalysis" || stem == "simparams" ||
          (!stem.empty() && stem[0] == '~');
 }
 

@@ -15,8 +15,9 @@ constexpr int kMaxScanCount = 1000;
 std::string MakeSelection(const std::string& folder, const std::vector<std::string>& names);
 
 // The program's own files that carry the scans' extension beside them
-// ("list", "list_corr" and other "list_" names, "notes", "sdist", "~tmppars"
-// and other "~" names): never loaded as scans.
+// ("list", "list_corr" and other "list_" names, "notes", "sdist", "fitparams",
+// "timestampanalysis", "simparams", "~tmppars" and other "~" names): never
+// loaded as scans.
 bool IsProgramOwnFile(const std::string& path);
 // A file the program wrote from a fit (fitted data, residuals, the
 // time-independent noise), told by its first line; such files carry the
