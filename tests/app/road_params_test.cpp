@@ -209,6 +209,9 @@ TEST_F(RoadParamsDesktop, TheDialogFitsALaptopScreenWithEachFitBoxBesideItsField
     ASSERT_NE(scroll, nullptr);
     QWidget* body = scroll->widget();
     body->adjustSize();
+    // Measured as shown.
+    dialog->show();
+    QCoreApplication::processEvents();
     // The grid itself, not only the window around it, fits 1280 pixels.
     EXPECT_LE(body->sizeHint().width(), 1240);
     EXPECT_LE(dialog->width(), 1280);
@@ -231,6 +234,16 @@ TEST_F(RoadParamsDesktop, TheDialogFitsALaptopScreenWithEachFitBoxBesideItsField
           beside = true;
       }
       EXPECT_TRUE(beside) << "edit " << edit;
+    }
+    // A fit box keeps clear of the field on its left, whose click it would take.
+    for (QCheckBox* box : body->findChildren<QCheckBox*>()) {
+      if (box->text() != "fit") continue;
+      const QRect br(box->mapTo(body, QPoint(0, 0)), box->size());
+      for (QLineEdit* w : body->findChildren<QLineEdit*>()) {
+        const QRect er(w->mapTo(body, QPoint(0, 0)), w->size());
+        if (er.right() < br.left() && std::abs(br.center().y() - er.center().y()) < 12)
+          EXPECT_GE(br.left() - er.right(), 20) << w->text().toStdString();
+      }
     }
   }
 }
