@@ -1,5 +1,7 @@
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "road_support.h"
+#include "app/commands/distribution/peak_labels.h"
+#include "plot/screen_button.h"
 
 #include <QApplication>
 #include <QImage>
@@ -14,6 +16,9 @@
 #include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
+
+// The peak label table has a member of that name.
+#undef slots
 
 namespace {
 
@@ -189,6 +194,47 @@ TEST_F(RoadCs, TheRotorSpeedPlotShowsTheSpeedProfile) {
   CurrentSpeedProfile.Clear();
   EXPECT_EQ(scansOnly, 0);
   EXPECT_GT(withProfile, 100);
+}
+
+// The peak labels hold their whole caption however the window is shaped:
+// the letters follow the window's height, the label its width.
+TEST_F(RoadCs, PeakLabelsHoldTheirWholeCaptionAtEveryWindowSize) {
+  const auto paths = WriteRun(".ra1", 6);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  Window();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  gFitEngineState.fitTINoise = 0;
+  Window().Dispatch(275);
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  auto& frame = Window().Frame();
+  const struct {
+    int width, height;
+  } sizes[] = {{1400, 1000}, {800, 550}, {600, 900}};
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(size.width);
+    frame.Resize(size.width, size.height);
+    Window().Paint(true);
+    Window().Dispatch(608);
+    const PeakLabelTable& t = PeakLabels();
+    ASSERT_GT(t.count, 0);
+    platform::DrawSurface* surface = frame.Surface();
+    ASSERT_NE(surface, nullptr);
+    for (int k = 1; k <= t.count; ++k) {
+      const CScreenButton* label = t.slots[static_cast<size_t>(k)].label.get();
+      if (!label) continue;
+      auto dc = surface->ClientDC();
+      dc->SetMapMode(platform::MM_ANISOTROPIC);
+      dc->SetWindowExt(PlotSpaceWidth(), PlotSpaceHeight());
+      dc->SetViewportExt(surface->ClientWidth(), surface->ClientHeight());
+      dc->SelectObject(ButtonFont(label->captionHeight));
+      const int caption = dc->MeasureText(label->caption);
+      EXPECT_GT(caption, 0);
+      EXPECT_LE(caption + 4, label->right - label->left) << label->caption;
+      EXPECT_GE(label->bottom - label->top, 24);
+    }
+  }
 }
 
 }  // namespace

@@ -241,8 +241,9 @@ TEST_F(RoadParamsDesktop, TheDialogFitsALaptopScreenWithEachFitBoxBesideItsField
       const QRect br(box->mapTo(body, QPoint(0, 0)), box->size());
       for (QLineEdit* w : body->findChildren<QLineEdit*>()) {
         const QRect er(w->mapTo(body, QPoint(0, 0)), w->size());
-        if (er.right() < br.left() && std::abs(br.center().y() - er.center().y()) < 12)
+        if (er.right() < br.left() && std::abs(br.center().y() - er.center().y()) < 12) {
           EXPECT_GE(br.left() - er.right(), 20) << w->text().toStdString();
+        }
       }
     }
   }
