@@ -237,4 +237,48 @@ TEST_F(RoadCs, PeakLabelsHoldTheirWholeCaptionAtEveryWindowSize) {
   }
 }
 
+// The c(s,f/f0) map ends at its frame: the cells of the first and last f/f0
+// rows (a range whose upper end holds the boundary's own frictional ratio)
+// are cut there, none reaches into the residuals or the space above.
+TEST_F(RoadCs, TheTwoDimensionalMapStaysInsideItsFrame) {
+  const auto paths = WriteRun(".ra1", 6);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  Window();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  gFitEngineState.fitTINoise = 0;
+  ui_->lenient = true;
+  Window().Dispatch(595);  // "Continuous c(s,ff0)"
+  forms_.Expect({"Continuous c(s,ff0)",
+                 {{405, "20"}, {406, "1"}, {407, "10"}, {412, "1.0"}, {414, "1.3"}, {428, "4"}, {435, "5.9500"},
+                  {437, "7.1800"}},
+                 {{431, 0}, {455, 0}, {434, 0}, {436, 0}}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  Window().Dispatch(213);
+  ASSERT_NE(Conti().distributionPlot, nullptr);
+  const std::string shot = (dir_ / "map.png").string();
+  ASSERT_TRUE(Window().Frame().SaveClientImage(shot, 1400, 1000));
+  const QImage image(QString::fromStdString(shot));
+  const CWINPlot& p = *Conti().distributionPlot;
+  // Cells are coloured; the frame, ticks and labels are black or grey.
+  auto coloured = [&](int left, int top, int right, int bottom) {
+    int n = 0;
+    for (int y = std::max(top, 0); y < std::min(bottom, image.height()); ++y)
+      for (int x = std::max(left, 0); x < std::min(right, image.width()); ++x) {
+        const QRgb c = image.pixel(x, y);
+        const int hi = std::max({qRed(c), qGreen(c), qBlue(c)}), lo = std::min({qRed(c), qGreen(c), qBlue(c)});
+        if (hi - lo > 60) ++n;
+      }
+    return n;
+  };
+  const int top = std::min(p.plotTop, p.plotBottom), bottom = std::max(p.plotTop, p.plotBottom);
+  const int left = std::min(p.plotLeft, p.plotRight), right = std::max(p.plotLeft, p.plotRight);
+  // The upper row is drawn, up to the frame and not beyond it.
+  EXPECT_GT(coloured(left + 2, top + 1, right - 2, top + 6), 20);
+  EXPECT_EQ(coloured(left + 2, top - 12, right - 80, top), 0);
+  EXPECT_EQ(coloured(left + 2, bottom + 1, right - 2, bottom + 12), 0);
+  EXPECT_EQ(coloured(left - 12, top, left, bottom), 0);
+}
+
 }  // namespace
