@@ -382,7 +382,8 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
 void ContinuousLine4(std::string& l4, const FitReportInputs::Conti& c) {
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   if (sel.AnyCsff0Model()) {
-    Appendf(l4, "ff0 min = %f, ff0 max = %f, nff0 = %f        ", c.ffMin, c.ffMax, c.ffResolution);
+    // The number of f/f0 values is a count.
+    Appendf(l4, "ff0 min = %f, ff0 max = %f, nff0 = %.0f        ", c.ffMin, c.ffMax, c.ffResolution);
     return;
   }
   if (c.maxEnt || c.showBoth) {

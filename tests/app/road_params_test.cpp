@@ -204,6 +204,10 @@ TEST_F(RoadParamsDesktop, TheDialogFitsALaptopScreenWithEachFitBoxBesideItsField
     Choose(command);
     Reopen();
     FormDialog form = Shown();
+    // The number of f/f0 values is shown as the count it is.
+    if (command == 598) {
+      EXPECT_EQ(form.Find(428)->text, "10");
+    }
     std::unique_ptr<QDialog> dialog = BuildQtForm(form, nullptr);
     auto* scroll = dialog->findChild<QScrollArea*>();
     ASSERT_NE(scroll, nullptr);
