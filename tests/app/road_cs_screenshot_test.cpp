@@ -281,4 +281,39 @@ TEST_F(RoadCs, TheTwoDimensionalMapStaysInsideItsFrame) {
   EXPECT_EQ(coloured(left - 12, top, left, bottom), 0);
 }
 
+// The fit report keeps to the top of the window: at 1000 pixels height and
+// above as laid out (20 pixels a line), in a lower window to the same share
+// of its height (at 800 x 550 it covered the data and residual plots).
+TEST_F(RoadCs, TheFitReportKeepsToItsShareOfTheWindowHeight) {
+  const auto paths = WriteRun(".ra1", 6);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  Window();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  gFitEngineState.fitTINoise = 0;
+  Window().Dispatch(275);
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  auto& frame = Window().Frame();
+  // The lowest row where the picture with the report differs from the one without.
+  auto reportBottom = [&](int width, int height) {
+    const std::string with = (dir_ / "with.png").string(), without = (dir_ / "without.png").string();
+    WindowFlags().FitInfoShown = true;
+    EXPECT_TRUE(frame.SaveClientImage(with, width, height));
+    WindowFlags().FitInfoShown = false;
+    EXPECT_TRUE(frame.SaveClientImage(without, width, height));
+    const QImage a(QString::fromStdString(with)), b(QString::fromStdString(without));
+    int lowest = -1;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x)
+        if (a.pixel(x, y) != b.pixel(x, y)) lowest = y;
+    return lowest;
+  };
+  const int tall = reportBottom(1400, 1000), small = reportBottom(800, 550);
+  EXPECT_GT(tall, 250);  // 14 lines of 20 pixels from y = 10
+  EXPECT_LE(tall, 300);
+  EXPECT_GT(small, 150);
+  EXPECT_LE(small, 0.36 * 550);
+}
+
 }  // namespace
