@@ -363,7 +363,7 @@ struct ParsedSelection {
   std::string folder;  // the folder of the files
   std::vector<std::string> names;
   bool several = false;
-  int outputsLeftOut = 0;  // fitted data, residuals or noise written by the program
+  int outputsLeftOut = 0;  // fitted data, residuals, noise or reports written by the program
 };
 
 ParsedSelection ParseSelection(const std::string& selection) {
@@ -389,7 +389,12 @@ ParsedSelection ParseSelection(const std::string& selection) {
     // A whole folder selected takes in the program's own files beside the
     // scans; they are never scans.
     std::vector<std::string> outputs;
+    int reports = 0;
     for (auto it = parts.begin() + 1; it != parts.end(); ++it) {
+      if (IsProgramReportFile(*it)) {
+        ++reports;
+        continue;
+      }
       if (IsProgramOwnFile(*it)) continue;
       if (IsProgramOutputFile(platform::Combine(p.folder, *it)))
         outputs.push_back(*it);
@@ -402,6 +407,7 @@ ParsedSelection ParseSelection(const std::string& selection) {
       p.names = outputs;
     else
       p.outputsLeftOut = static_cast<int>(outputs.size());
+    p.outputsLeftOut += reports;
   }
   return p;
 }
@@ -421,17 +427,21 @@ float BinWidth() {
 
 }  // namespace
 
+bool IsProgramReportFile(const std::string& path) {
+  std::string stem = platform::SplitPath(path).name;
+  for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return stem == "fitparams" || stem == "timestampanalysis" || stem == "simparams";
+}
+
 bool IsProgramOwnFile(const std::string& path) {
   std::string stem = platform::SplitPath(path).name;
   for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  // The list of a load, the saved analysis, the notes, the s grid, the fit
-  // parameters of "Save Fit Data", the time-stamp report and the planning's
-  // settings, all named with the scans' extension; "~" starts every saved
+  // The list of a load, the saved analysis, the notes and the s grid, all
+  // named with the scans' extension, and the reports; "~" starts every saved
   // analysis name. "list_<first>-<last>" are the serial fits' lists of
   // numbered sets.
   return stem == "list" || stem.rfind("list_", 0) == 0 || stem == "notes" || stem == "sdist" ||
-         stem == "fitparams" || stem == "timestampanalysis" || stem == "simparams" ||
-         (!stem.empty() && stem[0] == '~');
+         (!stem.empty() && stem[0] == '~') || IsProgramReportFile(path);
 }
 
 bool IsProgramOutputFile(const std::string& path) {
@@ -457,8 +467,8 @@ bool IsProgramOutputFile(const std::string& path) {
 }
 
 std::string OutputsLeftOutLine(int count) {
-  return count == 1 ? "1 file written by this program (fitted data, residuals or noise) was left out"
-                    : Format("%d files written by this program (fitted data, residuals or noise) were left out",
+  return count == 1 ? "1 file written by this program (fitted data, residuals, noise or reports) was left out"
+                    : Format("%d files written by this program (fitted data, residuals, noise or reports) were left out",
                              count);
 }
 
