@@ -29,6 +29,24 @@ std::size_t FindOpeningTag(const std::string& t, const std::string& key, std::si
   return std::string::npos;
 }
 
+// The closing tag of key at or after from, "</key" with blanks allowed
+// before its ">" (</Smax >, well-formed XML); its end goes to end.
+std::size_t FindClosingTag(const std::string& t, const std::string& key, std::size_t from, std::size_t& end) {
+  const std::string head = "</" + key;
+  while (from < t.size()) {  // each turn moves on by at least one character
+    const std::size_t at = t.find(head, from);
+    if (at == std::string::npos) return at;
+    std::size_t next = at + head.size();
+    while (next < t.size() && (t[next] == ' ' || t[next] == '\t' || t[next] == '\n' || t[next] == '\r')) ++next;
+    if (next < t.size() && t[next] == '>') {
+      end = next + 1;
+      return at;
+    }
+    from = at + 1;
+  }
+  return std::string::npos;
+}
+
 // Decimal number at the start of the text (blanks skipped), 0 when none.
 double LeadingNumber(const std::string& value) {
   const char* begin = value.c_str();
@@ -129,7 +147,6 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
   // MeniscusLowerLimit) or inside a value (a folder named Model), misreading
   // or rejecting a well-formed file. The opening tag may carry attributes
   // (<Smax unit="S">): the value starts after its first ">".
-  const std::string closingTag = "</" + k + ">";
   const std::size_t first = FindOpeningTag(t, k, 0);
   if (first == std::string::npos) return false;
   const std::size_t tagEnd = t.find('>', first);
@@ -140,13 +157,13 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
     return false;
   }
   const std::size_t valueStart = tagEnd + 1;
-  const std::size_t valueEnd = t.find(closingTag, valueStart);
+  std::size_t behind = 0;
+  const std::size_t valueEnd = FindClosingTag(t, k, valueStart, behind);
   if (valueEnd == std::string::npos) {
     g_unreadableElement = true;
     return false;
   }
 
-  const std::size_t behind = valueEnd + closingTag.size();
   if (FindOpeningTag(t, k, behind) != std::string::npos) {
     g_repeatedElement = true;
     return false;

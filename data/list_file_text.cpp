@@ -47,7 +47,7 @@ ListFileText ParseListFileText(std::string_view text) {
   };
   for (std::size_t k = 0; k < text.size() && !ended; ++k) {
     const char c = text[k];
-    if (c == '%' && k > 0) {
+    if (c == '%') {
       commented = true;
       while (k + 1 < text.size() && text[k + 1] != '\n') ++k;
     } else if (c == '\n') {

@@ -12,6 +12,7 @@
 #include "data/scan_set.h"
 #include "platform/sounds.h"
 #include "platform/clock.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
 
@@ -169,10 +170,10 @@ bool RealtimeStart() {
   if (s.count <= 0) return false;
   rt.testMode = *t.approachToEquilibriumTest;
   if (!rt.testMode) {
-    float files = static_cast<float>(rt.maxFilesAtOnce);
-    data_messages::AskFloat("REALTIME MODE", "maximal total number of files to load at once", files);
+    int files = rt.maxFilesAtOnce;
+    InputCount(&files, files, "maximal total number of files to load at once", "REALTIME MODE");
     // At least one file per poll: the load-every step divides by it.
-    rt.maxFilesAtOnce = std::max(1, static_cast<int>(std::floor(files)));
+    rt.maxFilesAtOnce = std::max(1, files);
   } else {
     rt.maxFilesAtOnce = 1000;
     rt.autoContinue = data_messages::AskYesNo(

@@ -181,14 +181,30 @@ void GridAndLimits() {
   if (s.rightFitLimit != 0.0f) CheckRightFitLimit();
 }
 
+// The noise switches that a load of interference (or equilibrium) data
+// turned on: they belong to those data, not to the user's choice.
+struct NoiseOfTheData {
+  bool ti = false, ri = false;
+};
+NoiseOfTheData g_noiseOfTheData;
+
 void NoiseSwitches(bool changeSwitches) {
   const LoadTargets& t = CurrentLoadTargets();
   const DataTypeFlags& flags = CurrentDataTypeFlags();
   LoadHooks& h = CurrentLoadHooks();
   if (changeSwitches) {
+    NoiseOfTheData& byLoad = g_noiseOfTheData;
     if (flags.interference || *t.equilibriumModelMode) {
+      byLoad.ti = byLoad.ti || !*t.tiNoiseFitted;
+      byLoad.ri = byLoad.ri || !*t.riNoiseFitted;
       *t.tiNoiseFitted = 1;
       *t.riNoiseFitted = 1;
+    } else {
+      // Data that do not need them: what the earlier data switched on goes
+      // off with them; what the user switched on stays.
+      if (byLoad.ti) *t.tiNoiseFitted = 0;
+      if (byLoad.ri) *t.riNoiseFitted = 0;
+      byLoad = {};
     }
     *t.loadModelSwitch = 1;
     if (flags.electrophoresis) {
@@ -347,7 +363,7 @@ struct ParsedSelection {
   std::string folder;  // the folder of the files
   std::vector<std::string> names;
   bool several = false;
-  int outputsLeftOut = 0;  // fitted data, residuals or noise written by the program
+  int outputsLeftOut = 0;  // fitted data, residuals, noise or reports written by the program
 };
 
 ParsedSelection ParseSelection(const std::string& selection) {
@@ -373,7 +389,12 @@ ParsedSelection ParseSelection(const std::string& selection) {
     // A whole folder selected takes in the program's own files beside the
     // scans; they are never scans.
     std::vector<std::string> outputs;
+    int reports = 0;
     for (auto it = parts.begin() + 1; it != parts.end(); ++it) {
+      if (IsProgramReportFile(*it)) {
+        ++reports;
+        continue;
+      }
       if (IsProgramOwnFile(*it)) continue;
       if (IsProgramOutputFile(platform::Combine(p.folder, *it)))
         outputs.push_back(*it);
@@ -386,6 +407,7 @@ ParsedSelection ParseSelection(const std::string& selection) {
       p.names = outputs;
     else
       p.outputsLeftOut = static_cast<int>(outputs.size());
+    p.outputsLeftOut += reports;
   }
   return p;
 }
@@ -405,14 +427,21 @@ float BinWidth() {
 
 }  // namespace
 
+bool IsProgramReportFile(const std::string& path) {
+  std::string stem = platform::SplitPath(path).name;
+  for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return stem == "fitparams" || stem == "timestampanalysis" || stem == "simparams";
+}
+
 bool IsProgramOwnFile(const std::string& path) {
   std::string stem = platform::SplitPath(path).name;
   for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   // The list of a load, the saved analysis, the notes and the s grid, all
-  // named with the scans' extension; "~" starts every saved analysis name.
-  // "list_<first>-<last>" are the serial fits' lists of numbered sets.
+  // named with the scans' extension, and the reports; "~" starts every saved
+  // analysis name. "list_<first>-<last>" are the serial fits' lists of
+  // numbered sets.
   return stem == "list" || stem.rfind("list_", 0) == 0 || stem == "notes" || stem == "sdist" ||
-         (!stem.empty() && stem[0] == '~');
+         (!stem.empty() && stem[0] == '~') || IsProgramReportFile(path);
 }
 
 bool IsProgramOutputFile(const std::string& path) {
@@ -438,8 +467,8 @@ bool IsProgramOutputFile(const std::string& path) {
 }
 
 std::string OutputsLeftOutLine(int count) {
-  return count == 1 ? "1 file written by this program (fitted data, residuals or noise) was left out"
-                    : Format("%d files written by this program (fitted data, residuals or noise) were left out",
+  return count == 1 ? "1 file written by this program (fitted data, residuals, noise or reports) was left out"
+                    : Format("%d files written by this program (fitted data, residuals, noise or reports) were left out",
                              count);
 }
 

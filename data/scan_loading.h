@@ -16,8 +16,12 @@ std::string MakeSelection(const std::string& folder, const std::vector<std::stri
 
 // The program's own files that carry the scans' extension beside them
 // ("list", "list_corr" and other "list_" names, "notes", "sdist", "~tmppars"
-// and other "~" names): never loaded as scans.
+// and other "~" names, and the reports below): never loaded as scans.
 bool IsProgramOwnFile(const std::string& path);
+// The reports among them, which a command wrote on the user's request (the
+// fit parameters of "Save Fit Data", the time-stamp report, the planning's
+// settings): a load that leaves them out counts them with the fitted data.
+bool IsProgramReportFile(const std::string& path);
 // A file the program wrote from a fit (fitted data, residuals, the
 // time-independent noise), told by its first line; such files carry the
 // scans' extension and sit beside them, but are never scans.

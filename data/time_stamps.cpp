@@ -215,10 +215,10 @@ void CmRestoreTimeAndW2t() {
             Format("using #%d (%s) as reference for t (%f), w^2t", reference,
                    list.names[reference].c_str(), r.time)))
       break;
-    float pick = static_cast<float>(reference);
+    int pick = reference;
     // Cancel ends the command: asking again could never end otherwise.
-    if (!data_messages::AskFloat("FIX TIME AND W2T", "pick file #", pick)) return;
-    const int chosen = std::min(static_cast<int>(std::lround(std::fabs(pick))), s.count);
+    if (!InputCount(&pick, pick, "pick file #", "FIX TIME AND W2T")) return;
+    const int chosen = std::min(pick, s.count);
     if (chosen == 0) return;
     reference = chosen;
   }

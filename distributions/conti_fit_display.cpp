@@ -40,7 +40,7 @@ std::string ModelLine() {
   const ContiSettings& cs = Conti();
   const float* P = gModelParameterVector.P;
   if (f.AnyCsff0Model())
-    return Format("ff0 min = %f, ff0 max = %f, nff0 = %f        ", cs.ffMin, cs.ffMax,
+    return Format("ff0 min = %f, ff0 max = %f, nff0 = %.0f        ", cs.ffMin, cs.ffMax,
                   cs.ffResolution);
   if (f.LammDiscreteModel || f.LsgStarModel || f.LsgStarWith1DiscreteModel) return "";
   std::string line;

@@ -371,7 +371,8 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
     Appendf(l5, "frict ratio = %f        ", c.ffValue);
   }
   const bool discrete = sel.BimodalFF0With1DiscreteCSModel || (sel.HybridCSLsgModel && !c.hybridDiscreteOff) ||
-                        sel.CSWith1DiscreteModel || sel.NonidealCSModel || sel.CSff0With1DiscreteModel;
+                        sel.CSWith1DiscreteModel || sel.CSWith1DiscreteComponent || sel.NonidealCSModel ||
+                        sel.CSff0With1DiscreteModel;
   if (discrete && c.discreteByD)
     Appendf(l5, " - [s1 = %.3f, D1 = %.3f]", c.discreteS, c.discreteD);
   else if (discrete)
@@ -381,7 +382,8 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
 void ContinuousLine4(std::string& l4, const FitReportInputs::Conti& c) {
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   if (sel.AnyCsff0Model()) {
-    Appendf(l4, "ff0 min = %f, ff0 max = %f, nff0 = %f        ", c.ffMin, c.ffMax, c.ffResolution);
+    // The number of f/f0 values is a count.
+    Appendf(l4, "ff0 min = %f, ff0 max = %f, nff0 = %.0f        ", c.ffMin, c.ffMax, c.ffResolution);
     return;
   }
   if (c.maxEnt || c.showBoth) {
@@ -484,6 +486,10 @@ bool ComposeFitInfoLines(FitHost* host, FitInfoLines& out) {
   } else if (csFamily) {
     ContinuousLine5(out.line[5], in.conti);
   }
+
+  // A species caption without species (a model of its own lines, or none
+  // chosen) is no line.
+  if (out.line[4] == SpeciesCaption()) out.line[4].clear();
 
   Appendf(out.line[7], "Meniscus = %f  ", P[13]);
   AppendAtLimit(out.line[7], 13, fs.meniscusMin, fs.meniscusMax);

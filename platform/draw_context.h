@@ -243,6 +243,9 @@ class DrawContext {
   HGDIOBJ CurrentPen() const { return state_.pen; }
   HGDIOBJ CurrentBrush() const { return state_.brush; }
   HGDIOBJ CurrentFont() const { return state_.font; }
+  // Width of a text in logical units with the selected font; 0 where the
+  // context cannot know it (a recorder).
+  int MeasureText(std::string_view text) const { return TextWidth(text); }
 
   // Returns the saved level (1, 2, ...), 0 on failure.
   int SaveDC();

@@ -11,6 +11,7 @@ namespace {
 std::atomic<int> g_keys{0};
 std::atomic<int> g_clicks{0};
 std::atomic<unsigned long> g_keysPosted{0};
+std::atomic<unsigned long> g_userStops{0};
 std::mutex g_charMutex;
 std::deque<int> g_chars;
 std::atomic<bool> g_stop{false};
@@ -36,13 +37,18 @@ void PostKeyDown(int character) {
   }
   g_keys.fetch_add(1);
   g_keysPosted.fetch_add(1);
+  g_userStops.fetch_add(1);
 }
 
 unsigned long KeyDownsPosted() { return g_keysPosted.load(); }
 
 void PostMouseClick() {
-  if (!g_held.load()) g_clicks.fetch_add(1);
+  if (g_held.load()) return;
+  g_clicks.fetch_add(1);
+  g_userStops.fetch_add(1);
 }
+
+unsigned long UserStopRequests() { return g_userStops.load(); }
 
 bool TakeKeyDown(int* character) {
   if (!TakeOne(g_keys)) return false;
@@ -77,7 +83,9 @@ void ReleaseInput() { g_held = false; }
 bool InputHeld() { return g_held.load(); }
 
 void RequestStopByUser() {
-  if (!g_held.load()) g_stop = true;
+  if (g_held.load()) return;
+  g_stop = true;
+  g_userStops.fetch_add(1);
 }
 
 std::atomic<bool>& StopFlag() { return g_stop; }

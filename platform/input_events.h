@@ -15,6 +15,11 @@ void PostMouseClick();
 // has taken them since: a computation compares the count before and after
 // a step to learn that a key came meanwhile, even one a nested poll took.
 unsigned long KeyDownsPosted();
+// Presses, clicks and stop requests of the user that were not held back,
+// counted since the program started: a command compares the count before
+// and after a computation to learn that the user stopped it (a stop the
+// computation raised itself, on an error, is not counted).
+unsigned long UserStopRequests();
 // Takes one queued key press; true if there was one.
 bool TakeKeyDown(int* character = nullptr);
 // True when a key press is queued; takes nothing.

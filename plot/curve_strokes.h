@@ -2,6 +2,8 @@
 // The pen strokes curve symbols are made of, for the drawing of a plot's
 // curves and for the recording of a single curve into a metafile: both must
 // draw a symbol with the same strokes in the same order.
+#include <algorithm>
+
 #include "platform/draw_context.h"
 
 namespace curve_strokes {
@@ -70,6 +72,20 @@ inline void NestedSquares(DrawContext& dc, int x, int y) {
   static const int run[12][2] = {{2, 0}, {2, 2}, {-2, 2}, {-2, -2}, {2, -2},  {0, 0},
                                  {1, 0}, {1, 1}, {-1, 1}, {-1, -1}, {1, -1}, {0, 0}};
   for (const auto& q : run) dc.LineTo(x + q[0], y + q[1]);
+}
+
+// A cell of a two-dimensional map, 2 halfWidth by 2 halfHeight around
+// (x, y): the cells of the map's first and last rows and columns end at the
+// plot's frame (a to d, in either order) instead of reaching past it. A plot
+// not yet laid out has no frame to keep to.
+inline void MapCell(DrawContext& dc, int x, int y, int halfWidth, int halfHeight, int a, int b, int c, int d) {
+  if (a == c || b == d) {
+    dc.Rectangle(x - halfWidth, y - halfHeight, x + halfWidth, y + halfHeight);
+    return;
+  }
+  const int left = std::max(x - halfWidth, std::min(a, c)), right = std::min(x + halfWidth, std::max(a, c));
+  const int top = std::max(y - halfHeight, std::min(b, d)), bottom = std::min(y + halfHeight, std::max(b, d));
+  if (left < right && top < bottom) dc.Rectangle(left, top, right, bottom);
 }
 
 // The symbol `draw` draws where `drawn`, else a dot; the pen ends at (x, y).

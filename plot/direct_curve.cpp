@@ -51,11 +51,7 @@ void Form(FormContext& f, int style, int x, int y, int qx, int qy, bool continui
         for (int shift : {0, -1, 1}) Diagonals(dc, x, y, s, shift);
       });
       break;
-    case 11: {
-      const int w = f.plot.symbolHalfWidth;
-      SymbolOrDot(dc, x, y, s > 0, [&] { dc.Rectangle(x - w, y - s, x + w, y + s); });
-      break;
-    }
+    case 11: SymbolOrDot(dc, x, y, s > 0, [&] { MapCell(dc, x, y, f.plot.symbolHalfWidth, s, f.plot.plotLeft, f.plot.plotTop, f.plot.plotRight, f.plot.plotBottom); }); break;
     case 12:
       if (continuing && (qx != x || qy != y)) {
         ThickLine(dc, qx, qy, x, y);

@@ -196,8 +196,7 @@ void CWINPlot::DrawCurve(DrawContext& dc, int i) {
               });
               break;
             case 11:
-              SymbolOrDot(dc, px, py, s != 0,
-                          [&] { dc.Rectangle(px - symbolHalfWidth, py - s, px + symbolHalfWidth, py + s); });
+              SymbolOrDot(dc, px, py, s != 0, [&] { MapCell(dc, px, py, symbolHalfWidth, s, plotLeft, plotTop, plotRight, plotBottom); });
               break;
             case 12:
               if (qx != px || qy != py) {

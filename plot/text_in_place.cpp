@@ -1,5 +1,7 @@
 #include "plot/text_in_place.h"
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <utility>
 
@@ -37,3 +39,36 @@ void DrawTextInPlace(platform::DrawContext& dc, int x, int y, const std::string&
 }
 
 void ForgetTextsInPlace() { Written().clear(); }
+
+namespace {
+
+double ReportLineStep(int clientHeight) {
+  if (clientHeight <= 0 || clientHeight >= 1000) return 20.0;
+  return std::max(13.0, std::round(20.0 * clientHeight / 1000.0));
+}
+
+// One font per pixel size, kept for the program's life.
+platform::HFONT ReportFont(int pixels) {
+  static std::map<int, platform::HFONT> fonts;
+  platform::HFONT& font = fonts[pixels];
+  if (!font) {
+    platform::FontSpec spec;
+    spec.height = -pixels;  // the character height
+    font = platform::CreateFontIndirect(spec);
+  }
+  return font;
+}
+
+}  // namespace
+
+int ReportTextRow(int clientHeight, int y) {
+  return 10 + static_cast<int>(std::lround((y - 10) * ReportLineStep(clientHeight) / 20.0));
+}
+
+void DrawReportTextInPlace(platform::DrawContext& dc, int clientHeight, int x, int y, const std::string& text) {
+  const double step = ReportLineStep(clientHeight);
+  platform::HGDIOBJ font = 0;
+  if (step < 20.0) font = dc.SelectObject(ReportFont(std::max(10, static_cast<int>(std::lround(12.0 * step / 20.0)))));
+  DrawTextInPlace(dc, x, ReportTextRow(clientHeight, y), text);
+  if (font) dc.SelectObject(font);
+}

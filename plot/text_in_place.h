@@ -9,6 +9,14 @@
 #include "platform/draw_context.h"
 
 void DrawTextInPlace(platform::DrawContext& dc, int x, int y, const std::string& text);
+// A line of the fit report or of the progress shown in its place, at (x, y)
+// of a window 1000 pixels high: 20 pixels a line from y = 10 in the 12-pixel
+// font. A lower window keeps the lines to the same share of its height, down
+// to 13 pixels a line in a 10-pixel font (at 800 x 550 the full-size report
+// covered the data and the residuals plots).
+void DrawReportTextInPlace(platform::DrawContext& dc, int clientHeight, int x, int y, const std::string& text);
+// The row at which such a line of y is drawn.
+int ReportTextRow(int clientHeight, int y);
 // A repaint has drawn the window anew: nothing of the texts written before
 // is left to erase.
 void ForgetTextsInPlace();

@@ -38,23 +38,29 @@ QLabel* WrappedLabel(const std::string& text) {
   return label;
 }
 
-// A check box whose text wraps: the box and a label beside it.
+// A check box after another control of its row belongs to the field that
+// follows it ("fit" before "meniscus"): a gap this wide keeps it away from
+// the field on its left, which a click meant for that field would tick.
+constexpr int kCheckGap = 24;
+
+// A check box, its text wrapping when long: the box and a label beside it.
 QCheckBox* WrappedCheck(const FormControl& c, QGridLayout* grid) {
   auto* box = new QCheckBox;
   box->setChecked(c.state != 0);
   box->setEnabled(c.enabled);
-  if (c.label.size() <= 12) {
-    box->setText(QString::fromStdString(c.label));
-    grid->addWidget(box, c.row, c.column);
-    return box;
-  }
   auto* cell = new QWidget;
   auto* row = new QHBoxLayout(cell);
-  row->setContentsMargins(0, 0, 0, 0);
+  row->setContentsMargins(c.column > 0 ? kCheckGap : 0, 0, 0, 0);
+  row->setSpacing(4);
   row->addWidget(box);
-  QLabel* label = WrappedLabel(c.label);
-  label->setBuddy(box);
-  row->addWidget(label, 1);
+  if (c.label.size() <= 12) {
+    box->setText(QString::fromStdString(c.label));
+    row->addStretch(1);
+  } else {
+    QLabel* label = WrappedLabel(c.label);
+    label->setBuddy(box);
+    row->addWidget(label, 1);
+  }
   grid->addWidget(cell, c.row, c.column);
   return box;
 }

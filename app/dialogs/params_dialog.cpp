@@ -537,7 +537,8 @@ void FillTransfer(ParamsTransfer& b) {
     for (const ContiField& f : ContiFields()) {
       const double shown = static_cast<double>(*f.value) * f.scale;
       const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
-      if (f.slot == 9) format = "%.0f";
+      // The resolutions are counts of grid points.
+      if (f.slot == 9 || f.value == &Conti().ffResolution) format = "%.0f";
       // A diffusion coefficient in cm^2/s would show as 0.00000 and be
       // taken back as 0.
       if (f.value == &gModelParams.extra[3] || f.value == &Conti().invariantD) format = "%.3e";

@@ -42,7 +42,8 @@ bool MolarMassModelChosen() {
 }
 
 void WriteText(TXLAWindow& w, int x, int y, const char* text) {
-  if (platform::DrawSurface* surface = w.Frame().Surface()) DrawTextInPlace(*surface->ClientDC(), x, y, text);
+  if (platform::DrawSurface* surface = w.Frame().Surface())
+    DrawReportTextInPlace(*surface->ClientDC(), surface->ClientHeight(), x, y, text);
 }
 
 }  // namespace

@@ -158,8 +158,8 @@ void PointReadout(TXLAWindow& w, int x, int y) {
     std::snprintf(r.lines[1], sizeof r.lines[1], "%14s", "");
     if (platform::DrawSurface* surface = w.Frame().Surface()) {
       auto dc = surface->ClientDC();
-      DrawTextInPlace(*dc, 10, 50, r.lines[0]);
-      DrawTextInPlace(*dc, 10, 70, r.lines[1]);
+      DrawReportTextInPlace(*dc, surface->ClientHeight(), 10, 50, r.lines[0]);
+      DrawReportTextInPlace(*dc, surface->ClientHeight(), 10, 70, r.lines[1]);
     }
     if (hooks.pressPointEditCancel) hooks.pressPointEditCancel();
     return;
@@ -198,15 +198,16 @@ void ShowPointerReadout(TXLAWindow& w, const char* format1, float value1, const 
   platform::DrawSurface* surface = w.Frame().Surface();
   if (!surface) return;
   auto dc = surface->ClientDC();
-  DrawTextInPlace(*dc, 10, 50, r.lines[0]);
-  DrawTextInPlace(*dc, 10, 70, r.lines[1]);
+  DrawReportTextInPlace(*dc, surface->ClientHeight(), 10, 50, r.lines[0]);
+  DrawReportTextInPlace(*dc, surface->ClientHeight(), 10, 70, r.lines[1]);
 }
 
 void ShowCursorRadiusReadout(TXLAWindow& w, float radius) {
   PointerReadout& r = CurrentPointerReadout();
   r.values[0] = radius;
   std::snprintf(r.lines[0], sizeof r.lines[0], "%1.4f    ", radius);
-  if (platform::DrawSurface* surface = w.Frame().Surface()) DrawTextInPlace(*surface->ClientDC(), 10, 50, r.lines[0]);
+  if (platform::DrawSurface* surface = w.Frame().Surface())
+    DrawReportTextInPlace(*surface->ClientDC(), surface->ClientHeight(), 10, 50, r.lines[0]);
 }
 
 MarkerHoverState& MarkerHover() {

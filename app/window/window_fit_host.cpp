@@ -35,7 +35,8 @@
 
 namespace {
 WindowFitHost* gHost = nullptr;
-}
+
+}  // namespace
 
 WindowFitHost* MainFitHost() { return gHost; }
 void SetMainFitHost(WindowFitHost* host) { gHost = host; }
@@ -59,7 +60,7 @@ void WindowFitHost::DrawText(int x, int y, const std::string& text) {
   if (!surface || !WindowFlags().WindowPainted) return;
   {
     auto dc = surface->ClientDC();
-    DrawTextInPlace(*dc, x, y, text);
+    DrawReportTextInPlace(*dc, surface->ClientHeight(), x, y, text);
   }
   window_.Frame().FlushCanvas();
 }

@@ -117,7 +117,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
     if (!surface) return;
     {
       auto dc = surface->ClientDC();
-      DrawTextInPlace(*dc, x, y, text);
+      DrawReportTextInPlace(*dc, surface->ClientHeight(), x, y, text);
     }
     w->Frame().FlushCanvas();
   };

@@ -288,11 +288,11 @@ TEST_F(DistributionCommands, TransformToStandardConditionsOnceUntilTheNextRun) {
   W().Dispatch(836);
   EXPECT_EQ(Conti().sValues[40], x0[40]);
   ui_->ExpectBox("", "transform s to s20?", platform::IDYES);
-  ui_->ExpectPrompt("Transform s to Rh Distribution", "enter partial specific volume [ml/g] at 20C", "0.73");
-  ui_->ExpectPrompt("Transform s to Rh Distribution", "enter partial specific volume [ml/g] in experiment", "0.73");
-  ui_->ExpectPrompt("Transform s to Rh Distribution", "enter buffer density [g/ml] in experiment", "1.0");
-  ui_->ExpectPrompt("CALCULATE FRICTIONAL AND AXIAL RATIOS", "enter absolute viscosity (Poise) in experiment",
-                    "0.01002");
+  constexpr const char* kS20 = "Transform s to s20,w Distribution";
+  ui_->ExpectPrompt(kS20, "enter partial specific volume [ml/g] at 20C", "0.73");
+  ui_->ExpectPrompt(kS20, "enter partial specific volume [ml/g] in experiment", "0.73");
+  ui_->ExpectPrompt(kS20, "enter buffer density [g/ml] in experiment", "1.0");
+  ui_->ExpectPrompt(kS20, "enter absolute viscosity (Poise) in experiment", "0.01002");
   W().Dispatch(836);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   for (int i : {1, 40, 150}) {
@@ -313,7 +313,8 @@ TEST_F(DistributionCommands, TransformToStandardConditionsOnceUntilTheNextRun) {
 
 TEST_F(DistributionCommands, StokesRadiusAndTheSignalCorrectionFile) {
   ui_->ExpectBox("", "transform s to s20?", platform::IDYES);
-  for (const char* reply : {"0.73", "0.73", "1.0", "0.01002"}) ui_->ExpectPrompt("", "", reply);
+  for (const char* reply : {"0.73", "0.73", "1.0", "0.01002"})
+    ui_->ExpectPrompt("Transform s to Rh Distribution", "", reply);
   ui_->ExpectBox("", "transform s20 to Stokes-Radius?", platform::IDYES);
   ui_->ExpectBox("", "correct distribution c(R) for a size-dependent signal a(R)?", platform::IDYES);
   ui_->ExpectFiles("open power series for a(R)", {true, {(dir_ / "empty.dat").string()}});

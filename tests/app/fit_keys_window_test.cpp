@@ -156,6 +156,15 @@ TEST_P(FitKeysTable, KeysThroughoutAFitLeaveTheBestStateAndItsModel) {
   EXPECT_FALSE(platform::KeyDownPending());
   EXPECT_FALSE(platform::StopFlag().load());
   EXPECT_FALSE(platform::InputHeld());
+  // The user learns that the fit was stopped and what it left, once.
+  int told = 0;
+  for (const auto& t : ui_->transcript)
+    if (t.caption == "FIT" &&
+        t.text.rfind("fit stopped by the user: the best fit found so far is kept (rmsd = ", 0) == 0) {
+      ++told;
+      EXPECT_NEAR(std::atof(t.text.c_str() + t.text.find("= ") + 2), after, 5e-6) << t.text;
+    }
+  EXPECT_EQ(told, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fits, FitKeysTable,

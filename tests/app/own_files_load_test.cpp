@@ -36,8 +36,11 @@ class OwnFilesLoad : public RoadTest {
   // Every file of the folder, as select-all in the open dialog gives them.
   std::vector<std::string> EveryFile() const {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir_))
-      if (e.path().extension() == ".ra1") names.push_back(e.path().string());
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+      std::string extension = e.path().extension().string();
+      for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (extension == ".ra1") names.push_back(e.path().string());
+    }
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -56,18 +59,29 @@ TEST_F(OwnFilesLoad, SelectAllAfterSavingAFitLoadsTheScansOnly) {
   SaveWithOfferedNames();
   ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   for (const char* name : {"f0001.ra1", "r0004.ra1"}) ASSERT_TRUE(std::filesystem::exists(dir_ / name)) << name;
+  // The program's other files beside the scans, named as its commands name
+  // them: the fit parameters of the Ctrl+S chain, the time-stamp report, the
+  // notes, the saved analysis and the list of a load.
+  for (const char* own : {"fitparams.RA1", "timestampanalysis.ra1", "simparams.RA1", "notes.ra1", "~tmppars.RA1",
+                          "sdist.RA1", "list.ra1", "list_corr.ra1"})
+    std::ofstream(dir_ / own) << "1 2 3\n";
   const std::vector<std::string> before = LoadedNames();
 
   const std::vector<std::string> all = EveryFile();
-  ASSERT_EQ(all.size(), 4u + 4u + 4u);  // scans, fits and residuals
+  ASSERT_EQ(all.size(), 4u + 4u + 4u + 8u);  // scans, fits, residuals and the program's own
   ui_->ExpectFiles("select files to fit", Chosen(all));
   ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-  ui_->ExpectBox("LOAD", "8 files written by this program (fitted data, residuals or noise) were left out");
+  // The fits, the residuals and the three reports are counted, the load's
+  // own bookkeeping is not.
+  ui_->ExpectBox("LOAD", "11 files written by this program (fitted data, residuals, noise or reports) were left out");
   ui_->lenient = false;
+  ui_->initialTexts.clear();
   Window().Dispatch(200);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_TRUE(ui_->AllConsumed());
   EXPECT_EQ(LoadedNames(), before);
+  // The count is offered as a count.
+  EXPECT_EQ(ui_->initialTexts, std::vector<std::string>{"1"});
   // The list remembers the scans only.
   const std::string list = ReadFile((dir_ / "list.ra1").string());
   EXPECT_EQ(list.find("f0001"), std::string::npos) << list;

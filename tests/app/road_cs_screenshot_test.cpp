@@ -1,5 +1,7 @@
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "road_support.h"
+#include "app/commands/distribution/peak_labels.h"
+#include "plot/screen_button.h"
 
 #include <QApplication>
 #include <QImage>
@@ -14,6 +16,9 @@
 #include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
+
+// The peak label table has a member of that name.
+#undef slots
 
 namespace {
 
@@ -189,6 +194,126 @@ TEST_F(RoadCs, TheRotorSpeedPlotShowsTheSpeedProfile) {
   CurrentSpeedProfile.Clear();
   EXPECT_EQ(scansOnly, 0);
   EXPECT_GT(withProfile, 100);
+}
+
+// The peak labels hold their whole caption however the window is shaped:
+// the letters follow the window's height, the label its width.
+TEST_F(RoadCs, PeakLabelsHoldTheirWholeCaptionAtEveryWindowSize) {
+  const auto paths = WriteRun(".ra1", 6);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  Window();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  gFitEngineState.fitTINoise = 0;
+  Window().Dispatch(275);
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  auto& frame = Window().Frame();
+  const struct {
+    int width, height;
+  } sizes[] = {{1400, 1000}, {800, 550}, {600, 900}};
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(size.width);
+    frame.Resize(size.width, size.height);
+    Window().Paint(true);
+    Window().Dispatch(608);
+    const PeakLabelTable& t = PeakLabels();
+    ASSERT_GT(t.count, 0);
+    platform::DrawSurface* surface = frame.Surface();
+    ASSERT_NE(surface, nullptr);
+    for (int k = 1; k <= t.count; ++k) {
+      const CScreenButton* label = t.slots[static_cast<size_t>(k)].label.get();
+      if (!label) continue;
+      auto dc = surface->ClientDC();
+      dc->SetMapMode(platform::MM_ANISOTROPIC);
+      dc->SetWindowExt(PlotSpaceWidth(), PlotSpaceHeight());
+      dc->SetViewportExt(surface->ClientWidth(), surface->ClientHeight());
+      dc->SelectObject(ButtonFont(label->captionHeight));
+      const int caption = dc->MeasureText(label->caption);
+      EXPECT_GT(caption, 0);
+      EXPECT_LE(caption + 4, label->right - label->left) << label->caption;
+      EXPECT_GE(label->bottom - label->top, 24);
+    }
+  }
+}
+
+// The c(s,f/f0) map ends at its frame: the cells of the first and last f/f0
+// rows (a range whose upper end holds the boundary's own frictional ratio)
+// are cut there, none reaches into the residuals or the space above.
+TEST_F(RoadCs, TheTwoDimensionalMapStaysInsideItsFrame) {
+  const auto paths = WriteRun(".ra1", 6);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  Window();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  gFitEngineState.fitTINoise = 0;
+  ui_->lenient = true;
+  Window().Dispatch(595);  // "Continuous c(s,ff0)"
+  forms_.Expect({"Continuous c(s,ff0)",
+                 {{405, "20"}, {406, "1"}, {407, "10"}, {412, "1.0"}, {414, "1.3"}, {428, "4"}, {435, "5.9500"},
+                  {437, "7.1800"}},
+                 {{431, 0}, {455, 0}, {434, 0}, {436, 0}}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  Window().Dispatch(213);
+  ASSERT_NE(Conti().distributionPlot, nullptr);
+  const std::string shot = (dir_ / "map.png").string();
+  ASSERT_TRUE(Window().Frame().SaveClientImage(shot, 1400, 1000));
+  const QImage image(QString::fromStdString(shot));
+  const CWINPlot& p = *Conti().distributionPlot;
+  // Cells are coloured; the frame, ticks and labels are black or grey.
+  auto coloured = [&](int left, int top, int right, int bottom) {
+    int n = 0;
+    for (int y = std::max(top, 0); y < std::min(bottom, image.height()); ++y)
+      for (int x = std::max(left, 0); x < std::min(right, image.width()); ++x) {
+        const QRgb c = image.pixel(x, y);
+        const int hi = std::max({qRed(c), qGreen(c), qBlue(c)}), lo = std::min({qRed(c), qGreen(c), qBlue(c)});
+        if (hi - lo > 60) ++n;
+      }
+    return n;
+  };
+  const int top = std::min(p.plotTop, p.plotBottom), bottom = std::max(p.plotTop, p.plotBottom);
+  const int left = std::min(p.plotLeft, p.plotRight), right = std::max(p.plotLeft, p.plotRight);
+  // The upper row is drawn, up to the frame and not beyond it.
+  EXPECT_GT(coloured(left + 2, top + 1, right - 2, top + 6), 20);
+  EXPECT_EQ(coloured(left + 2, top - 12, right - 80, top), 0);
+  EXPECT_EQ(coloured(left + 2, bottom + 1, right - 2, bottom + 12), 0);
+  EXPECT_EQ(coloured(left - 12, top, left, bottom), 0);
+}
+
+// The fit report keeps to the top of the window: at 1000 pixels height and
+// above as laid out (20 pixels a line), in a lower window to the same share
+// of its height (at 800 x 550 it covered the data and residual plots).
+TEST_F(RoadCs, TheFitReportKeepsToItsShareOfTheWindowHeight) {
+  const auto paths = WriteRun(".ra1", 6);
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  Window();
+  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  gFitEngineState.fitTINoise = 0;
+  Window().Dispatch(275);
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  auto& frame = Window().Frame();
+  // The lowest row where the picture with the report differs from the one without.
+  auto reportBottom = [&](int width, int height) {
+    const std::string with = (dir_ / "with.png").string(), without = (dir_ / "without.png").string();
+    WindowFlags().FitInfoShown = true;
+    EXPECT_TRUE(frame.SaveClientImage(with, width, height));
+    WindowFlags().FitInfoShown = false;
+    EXPECT_TRUE(frame.SaveClientImage(without, width, height));
+    const QImage a(QString::fromStdString(with)), b(QString::fromStdString(without));
+    int lowest = -1;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x)
+        if (a.pixel(x, y) != b.pixel(x, y)) lowest = y;
+    return lowest;
+  };
+  const int tall = reportBottom(1400, 1000), small = reportBottom(800, 550);
+  EXPECT_GT(tall, 250);  // 14 lines of 20 pixels from y = 10
+  EXPECT_LE(tall, 300);
+  EXPECT_GT(small, 150);
+  EXPECT_LE(small, 0.36 * 550);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <sys/stat.h>
 
 #include "app/commands/data/list_file.h"
+#include "data/scan_grid.h"
+#include "fit/fit_engine_state.h"
 #include "fit/saved_params.h"
 #include "plot/plot_window_set.h"
 #include "road_support.h"
@@ -61,6 +63,77 @@ TEST_F(RoadTest, LoadNewFilesThroughTheDialogWritesTheListBesideTheScans) {
   EXPECT_EQ(ReadFile((dir_ / "list.ra1").string()),
             "newformat n=1\n" + dir_.string() + "\n00001.ra1\n00002.ra1\n00003.ra1\n00004.ra1\n");
   EXPECT_FALSE(WindowFlags().FileDialogOpen);
+}
+
+// The same scans loaded again after a fit moved the meniscus towards the
+// left fit limit: the fit range stays the one the user had (a fit keeps the
+// meniscus 0.001 cm clear of it, a load 0.01 cm); a meniscus past the limit
+// still moves it.
+TEST_F(RoadTest, ReloadAfterAFitMovedTheMeniscusKeepsTheFitRange) {
+  struct Case {
+    float meniscusShift;  // cm from the left fit limit
+    float left;           // expected left limit after the reload, relative to the one before
+  } cases[] = {{-0.002f, 0.0f}, {-0.0095f, 0.0f}, {0.004f, 0.014f}};
+  const auto paths = WriteRun();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.meniscusShift);
+    ui_->ExpectFiles("select files to fit", Chosen(paths));
+    ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+    Window().Dispatch(200);
+    ScanSet& s = CurrentScanSet();
+    ASSERT_EQ(s.count, 4);
+    gModelParams.meniscus = 5.95f;
+    PackModelParameters();
+    s.leftFitLimit = 6.0f;
+    CheckLeftFitLimit();
+    const int firstBefore = s.firstFitPoint[1];
+    const int gridBefore = s.firstGridPoint;
+    // Where the fit left the meniscus.
+    gModelParams.meniscus = 6.0f + c.meniscusShift;
+    PackModelParameters();
+    ui_->ExpectFiles("select files to fit", Chosen(paths));
+    ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+    Window().Dispatch(200);
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    EXPECT_NEAR(s.leftFitLimit, 6.0f + c.left, 1e-6f);
+    if (c.left == 0.0f) {
+      EXPECT_EQ(s.firstFitPoint[1], firstBefore);
+      EXPECT_EQ(s.firstGridPoint, gridBefore);
+      EXPECT_LE(gFitEngineState.meniscusMax, s.leftFitLimit - 0.001f + 1e-6f);
+    }
+  }
+}
+
+// TI and RI noise that an interference load switched on belong to those
+// data: absorbance data loaded next start without them; what the user
+// switched on for absorbance data stays.
+TEST_F(RoadTest, NoiseSwitchedOnByInterferenceDataGoesWithThem) {
+  const auto absorbance = WriteRun(".ra1", 4);
+  const auto interference = WriteRun(".ip1", 4, 'P');
+  auto load = [&](const std::vector<std::string>& paths) {
+    ui_->ExpectFiles("select files to fit", Chosen(paths));
+    ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+    Window().Dispatch(200);
+    ASSERT_EQ(CurrentScanSet().count, 4);
+  };
+  gFitEngineState.fitTINoise = 0;
+  gModelParams.riNoiseFit = 0;
+  load(interference);
+  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
+  EXPECT_EQ(gModelParams.riNoiseFit, 1);
+  load(interference);
+  load(absorbance);
+  EXPECT_EQ(gFitEngineState.fitTINoise, 0);
+  EXPECT_EQ(gModelParams.riNoiseFit, 0);
+  // The user's choice for absorbance data outlives loads of either kind.
+  gFitEngineState.fitTINoise = 1;
+  load(absorbance);
+  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
+  load(interference);
+  load(absorbance);
+  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
+  EXPECT_EQ(gModelParams.riNoiseFit, 0);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
 TEST_F(RoadTest, EveryNthFileAndTheListFileRoundTrip) {
@@ -228,9 +301,17 @@ TEST_F(RoadLoadFolder, TheExampleFolderLoadsAgainBesideTheProgramsOwnFiles) {
   // What an analysis leaves beside the scans.
   std::ofstream(dir_ / "~tmppars.RA1") << "saved analysis\n";
   std::ofstream(dir_ / "sdist.RA1") << "1\n2\n3\n";
+  // The fit parameters of "Save Fit Data" and the time-stamp report.
+  std::ofstream(dir_ / "fitparams.RA1") << "meniscus 6.0\n";
+  std::ofstream(dir_ / "timestampanalysis.RA1") << "file 1 time 300\n";
   for (int pass = 1; pass <= 2; ++pass) {
     SCOPED_TRACE(pass);
-    LoadAll();
+    // The reports are named in the one line; the list, the saved analysis
+    // and the s grid are the load's own and go unmentioned.
+    ui_->ExpectFiles("select files to fit", AllFiles());
+    ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+    ui_->ExpectBox("LOAD", "2 files written by this program (fitted data, residuals, noise or reports) were left out");
+    Window().Dispatch(200);
     EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
     EXPECT_EQ(CurrentScanSet().count, 36);
     const std::string list = ReadFile((dir_ / "list.RA1").string());

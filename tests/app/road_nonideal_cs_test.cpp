@@ -180,7 +180,7 @@ TEST_F(RoadNonidealCs, TheFieldGoesWithTheSavedParametersAndComesBackOnlyWhenRea
 TEST_F(RoadNonidealCs, TheDialogSetsTheMeanFieldAndAskForTheFileToLoad) {
   Choose(585);
   const std::string path = (dir_ / "none.ctot").string();
-  forms_.Expect({"Sedimentation Coefficient Distribution c(s) with 1 discrete component",
+  forms_.Expect({"Nonideal Sedimentation Coefficient Distribution c(s)",
                  {{438, "400"}, {439, "80"}, {440, "3.3"}, {443, "-2.5"}, {428, "-3"}},
                  {{448, 0}, {449, 0}, {451, 1}, {452, 1}, {446, 1}, {431, 0}, {455, 0}}});
   ui_->lenient = true;

@@ -204,11 +204,18 @@ TEST_F(RoadParamsDesktop, TheDialogFitsALaptopScreenWithEachFitBoxBesideItsField
     Choose(command);
     Reopen();
     FormDialog form = Shown();
+    // The number of f/f0 values is shown as the count it is.
+    if (command == 598) {
+      EXPECT_EQ(form.Find(428)->text, "10");
+    }
     std::unique_ptr<QDialog> dialog = BuildQtForm(form, nullptr);
     auto* scroll = dialog->findChild<QScrollArea*>();
     ASSERT_NE(scroll, nullptr);
     QWidget* body = scroll->widget();
     body->adjustSize();
+    // Measured as shown.
+    dialog->show();
+    QCoreApplication::processEvents();
     // The grid itself, not only the window around it, fits 1280 pixels.
     EXPECT_LE(body->sizeHint().width(), 1240);
     EXPECT_LE(dialog->width(), 1280);
@@ -231,6 +238,17 @@ TEST_F(RoadParamsDesktop, TheDialogFitsALaptopScreenWithEachFitBoxBesideItsField
           beside = true;
       }
       EXPECT_TRUE(beside) << "edit " << edit;
+    }
+    // A fit box keeps clear of the field on its left, whose click it would take.
+    for (QCheckBox* box : body->findChildren<QCheckBox*>()) {
+      if (box->text() != "fit") continue;
+      const QRect br(box->mapTo(body, QPoint(0, 0)), box->size());
+      for (QLineEdit* w : body->findChildren<QLineEdit*>()) {
+        const QRect er(w->mapTo(body, QPoint(0, 0)), w->size());
+        if (er.right() < br.left() && std::abs(br.center().y() - er.center().y()) < 12) {
+          EXPECT_GE(br.left() - er.right(), 20) << w->text().toStdString();
+        }
+      }
     }
   }
 }

@@ -215,6 +215,35 @@ TEST_F(WireMonteCarloTest, AKeyStopsTheSeriesAndTheBestFitComesBack) {
   for (float v : best) peak = std::max(peak, std::fabs(v));
   for (int i = 1; i <= cs.gridSize; ++i)
     EXPECT_NEAR(cs.distribution[i], best[static_cast<size_t>(i) - 1], 1e-3f * peak) << i;
+
+  // The same scans loaded again: the Run sets up its own grid and computes
+  // the distribution it computed before the series.
+  std::vector<std::string> scans;
+  for (int k = 1; k <= 4; ++k) scans.push_back((dir_ / ("0000" + std::to_string(k) + ".ra1")).string());
+  ui_->ExpectFiles("select files to fit", platform::FileDialogResult{true, scans});
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  Window().Dispatch(200);
+  ASSERT_EQ(CurrentScanSet().count, 4);
+  ui_->lenient = true;
+  ui_->transcript.clear();
+  Window().Dispatch(213);
+  for (const auto& shown : ui_->transcript) EXPECT_NE(shown.icon, platform::BoxIcon::Error) << shown.text;
+  EXPECT_EQ(cs.lastRunFailed, 0);
+  EXPECT_TRUE(WindowFlags().FitInfoPending);
+  for (int i = 1; i <= cs.gridSize; ++i)
+    EXPECT_NEAR(cs.distribution[i], best[static_cast<size_t>(i) - 1], 1e-3f * peak) << i;
+
+  // A Run the distribution refuses leaves no rmsd that would read as its result.
+  ui_->lenient = false;
+  ui_->transcript.clear();
+  gModelParameterVector.P[5] = 1000;  // s max
+  ui_->ExpectBox("", "is exceeding maximum observable s-values");
+  Window().Dispatch(213);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(cs.lastRunFailed, 1);
+  EXPECT_FALSE(WindowFlags().FitInfoPending);
+  EXPECT_FALSE(WindowFlags().FitInfoShown);
 }
 
 }  // namespace

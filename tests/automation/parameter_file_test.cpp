@@ -189,6 +189,12 @@ TEST_F(ParameterFile, ElementsWithAttributesAreReadAndUnreadableOnesNamed) {
       {"<Smax unit=\"S\">12</Smax>", true, "12", false},
       {"<Smax\tunit='S'\n>12</Smax>", true, "12", false},
       {"<Smax >12</Smax>", true, "12", false},
+      // Blanks before the closing tag's ">" are well-formed too.
+      {"<Smax>12</Smax >", true, "12", false},
+      {"<Smax>12</Smax\t\n>", true, "12", false},
+      {"<Smax>12</SmaxLimit></Smax >", true, "12</SmaxLimit>", false},
+      {"<Smax>12</Smax x>", false, "", true},
+      {"<Smax>12</Smax ", false, "", true},
       {"<SmaxLimit unit=\"S\">3</SmaxLimit><Smax>12</Smax>", true, "12", false},
       {"<Smax unit=\"S\">12", false, "", true},  // no closing tag
       {"<Smax unit=\"S\"/>", false, "", true},    // an empty element
@@ -211,8 +217,10 @@ TEST_F(ParameterFile, ElementsWithAttributesAreReadAndUnreadableOnesNamed) {
   // opening tag with attributes is a repetition.
   std::string body = RequiredElements();
   body.replace(body.find("<LastScan>"), 10, "<LastScan kind=\"number\">");
-  ASSERT_TRUE(Read(Wrap(body + "<Smax unit=\"S\">12</Smax>\n<Meniscus unit=\"cm\">6.1</Meniscus>\n")));
+  body.replace(body.find("</FirstScan>"), 12, "</FirstScan >");
+  ASSERT_TRUE(Read(Wrap(body + "<Smax unit=\"S\">12</Smax >\n<Meniscus unit=\"cm\">6.1</Meniscus>\n")));
   EXPECT_EQ(record.LastScan, 10);
+  EXPECT_EQ(record.FirstScan, 1);
   EXPECT_FLOAT_EQ(record.Smax, 12.0f);
   EXPECT_FLOAT_EQ(record.Meniscus, 6.1f);
   EXPECT_TRUE(record.unreadElements.empty());

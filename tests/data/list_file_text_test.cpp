@@ -30,8 +30,9 @@ TEST(ListFileText, HeaderCommentsBlankLinesAndTheOldForm) {
       {"newformat n=1 % written by hand\n/data\na.ra1\n", true, 1, "/data", {"a.ra1"}},
       // Old lists: no header, the names' underscores stand for dots, the folder keeps its own.
       {"/my_data\na_ra1\nb_ra1\n", false, 1, "/my_data", {"a.ra1", "b.ra1"}},
-      // A "%" that opens the text is part of the folder.
-      {"%data\na_ra1\n", false, 1, "%data", {"a.ra1"}},
+      // A comment that opens an old list is no folder, nor is the folder then a name.
+      {"%comment\nC:\\d\na_ra1\n", false, 1, "C:\\d", {"a.ra1"}},
+      {"% list of run 3\n/data\na_ra1\nb_ra1\n", false, 1, "/data", {"a.ra1", "b.ra1"}},
       {"newformat n=1\r\n/data\r\na.ra1 \t\r\n", true, 1, "/data", {"a.ra1"}},
       {"newformat n=1\n% nothing listed\n", true, 1, "", {}},
       {"", false, 1, "", {}},

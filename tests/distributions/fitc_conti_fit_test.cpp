@@ -507,7 +507,7 @@ TEST_F(ContiFitVectorTest, ProgressLinesOfTheModels) {
   cs.ffMin = 1.0f;
   cs.ffMax = 2.0f;
   cs.ffResolution = 5.0f;
-  EXPECT_EQ(ComposeContiFitLines()[2], "ff0 min = 1.000000, ff0 max = 2.000000, nff0 = 5.000000        ");
+  EXPECT_EQ(ComposeContiFitLines()[2], "ff0 min = 1.000000, ff0 max = 2.000000, nff0 = 5        ");
   gFitEngineState.useAnnealing = 1;
   gFitEngineState.evaluationsTotal = 40;
   gFitEngineState.annealTemperature = 0.25f;

@@ -105,16 +105,41 @@ TEST_F(FitReportTest, TheCsVariantsReportAsTheCsFamily) {
   fittest::LoadScans({{6.1f, 6.2f}}, {{0, 0}});
   gModelSelectorFlags.DistributionModel = 1;
   gFitEngineState.molarMassParameters = 1;
-  for (unsigned char ModelSelectorFlags::*variant :
-       {&ModelSelectorFlags::NonidealCSModel, &ModelSelectorFlags::CSWith1DiscreteModel,
-        &ModelSelectorFlags::WormlikeChainCSModel}) {
-    gModelSelectorFlags.*variant = 1;
+  struct Variant {
+    unsigned char ModelSelectorFlags::*flag;
+    bool discrete;  // the discrete component closes line 5
+  };
+  for (const Variant v : {Variant{&ModelSelectorFlags::NonidealCSModel, true},
+                          Variant{&ModelSelectorFlags::CSWith1DiscreteModel, true},
+                          Variant{&ModelSelectorFlags::CSWith1DiscreteComponent, true},
+                          Variant{&ModelSelectorFlags::WormlikeChainCSModel, false}}) {
+    gModelSelectorFlags.*v.flag = 1;
     FitInfoLines lines;
     ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
     EXPECT_EQ(lines.line[4].find("M = "), std::string::npos) << lines.line[4];
     EXPECT_FALSE(lines.line[5].empty());
-    gModelSelectorFlags.*variant = 0;
+    EXPECT_EQ(lines.line[5].find(" - [s1 = ") != std::string::npos, v.discrete) << lines.line[5];
+    gModelSelectorFlags.*v.flag = 0;
   }
+}
+
+// The species caption stands only before species: with no model chosen, or
+// a distribution outside the c(s) family, line 4 stays empty.
+TEST_F(FitReportTest, ACaptionWithoutSpeciesIsNoLine) {
+  fittest::AnalyticHost host;
+  fittest::LoadScans({{6.1f, 6.2f}}, {{0, 0}});
+  for (const unsigned char byMass : {0, 1}) {
+    gFitEngineState.molarMassParameters = byMass;
+    gModelSelectorFlags = ModelSelectorFlags{};
+    FitInfoLines lines;
+    ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
+    EXPECT_EQ(lines.line[4], "") << int{byMass};
+    gModelSelectorFlags.DistributionModel = 1;
+    gModelSelectorFlags.DlsIDModel = 1;
+    ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
+    EXPECT_EQ(lines.line[4], "") << int{byMass};
+  }
+  gModelSelectorFlags = ModelSelectorFlags{};
 }
 
 TEST_F(FitReportTest, CumulantsAndSelfAssociation) {

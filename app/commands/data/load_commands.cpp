@@ -9,6 +9,7 @@
 
 #include "app/commands/distribution/distribution_commands.h"
 #include "app/commands/data/list_file.h"
+#include "app/commands/run_fit/fit_limits.h"
 #include "app/window/main_window_flags.h"
 #include "app/commands/equilibrium/mstar_screen.h"
 #include "app/commands/model/nonideal_cs_commands.h"
@@ -22,6 +23,7 @@
 #include "app/window/window_services.h"
 #include "data/load_hooks.h"
 #include "data/mouse_actions.h"
+#include "data/scan_grid.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "data/speed_steps_at_load.h"
@@ -79,11 +81,9 @@ bool NameIs(const std::string& name, const char* wanted) {
 // "load every n'th file:" with the count as default; the floor of the answer,
 // at least 1 and at most a million. Cancel keeps the count.
 int PromptEveryNth(int current) {
-  float value = static_cast<float>(current);
-  if (!InputFloat(&value, static_cast<float>(current), true, "load every n'th file:", "LOAD FILES"))
-    return current;
-  const double n = std::floor(static_cast<double>(value));
-  return n < 1 ? 1 : static_cast<int>(std::min(n, 1e6));
+  int n = current;
+  if (!InputCount(&n, current, "load every n'th file:", "LOAD FILES")) return current;
+  return std::clamp(n, 1, 1000000);
 }
 
 // The same question asked while the file dialog counts as open.
@@ -192,6 +192,19 @@ PlaceOfData LeavePlaceToTheLoader(bool otherKind) {
   s.leftFitLimit = s.rightFitLimit = 0;
   PackModelParameters();
   return place;
+}
+
+// A fit may leave the meniscus closer to the left fit limit than a load
+// leaves room for (a fit keeps it 0.001 cm clear, a load 0.01 cm): the
+// same data loaded again keep the fit range the user had, as long as the
+// meniscus stays below it, and the automatic meniscus range follows.
+void KeepFitRangeOfTheMeniscus(float leftBefore, bool otherData) {
+  ScanSet& s = CurrentScanSet();
+  if (otherData || s.equilibriumMode || !(leftBefore > 0.0f) || s.leftFitLimit == leftBefore) return;
+  if (!(gModelParams.meniscus < leftBefore)) return;
+  s.leftFitLimit = leftBefore;
+  CheckLeftFitLimit(0.0f);
+  SetDefaultMeniscusBottomLimits();
 }
 
 struct LoadOutcome {
@@ -317,6 +330,7 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   w.Frame().SetTitle(word + titlePath + "...");
   w.Frame().SetCursor(platform::CursorKind::Wait);
   const bool otherKind = before != DataKind::None && before != KindRequested(kind, types.electrophoresis != 0);
+  const float leftBefore = s.leftFitLimit;
   const PlaceOfData place = LeavePlaceToTheLoader(otherKind);
   PendingNewData() = {true, otherKind};
   bool loaded = true;
@@ -331,6 +345,7 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   // The earlier analysis went when the new scans were read (before a saved
   // analysis of their folder is restored); a failed load keeps it.
   if (loaded) {
+    KeepFitRangeOfTheMeniscus(leftBefore, otherKind || kind == LoadKind::Dls);
     // The fit of the data before went with them.
     flags.UnsavedFit = false;
     ForgetPreviousAnalysisOfNewData(w);

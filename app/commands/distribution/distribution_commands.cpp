@@ -92,8 +92,9 @@ bool AskNumber(float& value, const char* prompt, const char* caption) {
   return InputFloat(&value, value, true, prompt, caption);
 }
 
-// The s -> s20,w half of the two transform commands; true when applied.
-bool TransformToS20() {
+// The s -> s20,w half of the two transform commands, its questions under
+// the caption of the command that asks them; true when applied.
+bool TransformToS20(const char* caption) {
   if (!DistributionToTransform()) return false;
   SolutionConditions& sc = gSolutionConditions;
   float vbar20 = sc.vbar20, vbar = sc.vbar, density = 1.0f;
@@ -104,11 +105,10 @@ bool TransformToS20() {
   }
   if (DistributionPlotHost* host = GetDistributionPlotHost()) host->DeleteIntegrateButton();
   if (!platform::AskYes("", "transform s to s20?")) return false;
-  constexpr const char* kCaption = "Transform s to Rh Distribution";
-  if (!AskNumber(vbar20, "enter partial specific volume [ml/g] at 20C", kCaption) ||
-      !AskNumber(vbar, "enter partial specific volume [ml/g] in experiment", kCaption) ||
-      !AskNumber(density, "enter buffer density [g/ml] in experiment", kCaption) ||
-      !AskNumber(viscosity, "enter absolute viscosity (Poise) in experiment", "CALCULATE FRICTIONAL AND AXIAL RATIOS"))
+  if (!AskNumber(vbar20, "enter partial specific volume [ml/g] at 20C", caption) ||
+      !AskNumber(vbar, "enter partial specific volume [ml/g] in experiment", caption) ||
+      !AskNumber(density, "enter buffer density [g/ml] in experiment", caption) ||
+      !AskNumber(viscosity, "enter absolute viscosity (Poise) in experiment", caption))
     return false;
   sc.vbar20 = vbar20;
   // Poise to Pa s.
@@ -321,11 +321,11 @@ void TXLAWindow::CmTransformDifferentialToIntegral() {
 }
 
 void TXLAWindow::TransformDistributionToS20w() {
-  if (TransformToS20()) RequestRepaint(*this);
+  if (TransformToS20("Transform s to s20,w Distribution")) RequestRepaint(*this);
 }
 
 void TXLAWindow::CmTransformSToRDistribution() {
-  if (!TransformToS20()) return;
+  if (!TransformToS20("Transform s to Rh Distribution")) return;
   RequestRepaint(*this);
   if (!platform::AskYes("", "transform s20 to Stokes-Radius?")) return;
   if (!TransformDistributionToStokesRadius(gSolutionConditions.vbar20)) {

@@ -54,6 +54,29 @@ constexpr int kThickLine = 12;
 
 bool DistributionTransformed() { return DistArrays().transformedToS20 || DistArrays().transformedToR; }
 
+// Plot-space height of a label: its caption (16 units) with room above and
+// below (at 20 the tops of the letters were cut in small windows).
+constexpr float kLabelHeight = 26;
+
+// Plot-space half width of a label: its caption as the window draws it now,
+// with a margin. The letters scale with the window's height and the label
+// with its width, so a fixed width per character clipped the caption of a
+// narrow window; without a window, 5 units per character.
+float LabelHalfWidth(TXLAWindow& window, const std::string& text) {
+  float half = 5.0f * static_cast<float>(text.size());
+  platform::DrawSurface* surface = window.Frame().Surface();
+  if (!surface || surface->ClientWidth() <= 0 || surface->ClientHeight() <= 0) return half;
+  auto dc = surface->ClientDC();
+  dc->SetMapMode(platform::MM_ANISOTROPIC);
+  dc->SetWindowExt(PlotSpaceWidth(), PlotSpaceHeight());
+  dc->SetViewportExt(surface->ClientWidth(), surface->ClientHeight());
+  const platform::HGDIOBJ font = dc->SelectObject(ButtonFont());
+  const int width = dc->MeasureText(text);
+  dc->SelectObject(font);
+  if (width > 0) half = 0.5f * static_cast<float>(width) + 8.0f;
+  return half;
+}
+
 }  // namespace
 
 void ShowPeakLabels(TXLAWindow& window) {
@@ -77,15 +100,15 @@ void ShowPeakLabels(TXLAWindow& window) {
     float x = PlotPositionX(*plot, peak.sw);
     float y = PlotPositionY(*plot, cs.distribution[index[k]]) - 25;
     const std::string text = PeakLabelText(peak.sw);
-    const float L = static_cast<float>(text.size());
+    const float half = LabelHalfWidth(window, text);
     // A peak near an edge of the plot keeps its whole label inside the plot.
     const float left = std::min(PlotPositionX(*plot, plot->xMin), PlotPositionX(*plot, plot->xMax));
     const float right = std::max(PlotPositionX(*plot, plot->xMin), PlotPositionX(*plot, plot->xMax));
     const float top = std::min(PlotPositionY(*plot, plot->yMin), PlotPositionY(*plot, plot->yMax));
-    if (right - left > 8 * L) x = std::clamp(x, left + 4 * L, right - 4 * L);
-    y = std::max(y, top);
+    if (right - left > 2 * half) x = std::clamp(x, left + half, right - half);
+    y = std::max(y - (kLabelHeight - 20), top);
     auto label = std::make_unique<CScreenButton>();
-    label->SetRect(y, x - 4 * L, y + 20, x + 4 * L);
+    label->SetRect(y, x - half, y + kLabelHeight, x + half);
     label->SetText(text.c_str(), static_cast<int>(text.size()), text.c_str(), static_cast<int>(text.size()));
     if (platform::DrawSurface* surface = window.Frame().Surface()) label->SaveBackground(*surface);
     label->faceColor = kTransientButtonColor;

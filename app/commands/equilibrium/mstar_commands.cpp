@@ -129,12 +129,11 @@ void CopyTable(const char* caption, const std::vector<float>& x, const std::vect
 int AskDataSet(const char* caption) {
   const MStarState& st = State();
   if (st.count == 1) return 1;
-  float typed = 1.0f;
-  if (!InputFloat(&typed, 1.0f, true, "which data set?", caption)) return 0;
-  const double d = std::floor(static_cast<double>(typed));
+  int d = 1;
+  if (!InputCount(&d, 1, "which data set?", caption)) return 0;
   if (d < 1 || d > st.count) {
     char text[160];
-    std::snprintf(text, sizeof text, "there is no data set %.0f: data sets are numbered 1 to %d", d, st.count);
+    std::snprintf(text, sizeof text, "there is no data set %d: data sets are numbered 1 to %d", d, st.count);
     platform::Tell(caption, text);
     return 0;
   }

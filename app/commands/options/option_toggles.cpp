@@ -118,14 +118,13 @@ void TXLAWindow::CmMultipleThreads() {
   ProgramOptions& o = Options();
   if (platform::AskYes("SET PREFERENCE", "Use Multiple Threads?")) {
     Conti().multipleThreads = true;
-    float n = 0;
-    if (InputFloat(&n, static_cast<float>(Conti().normalEquationThreads), true, "number of threads", nullptr))
+    int n = 0;
+    if (InputCount(&n, Conti().normalEquationThreads, "number of threads", nullptr))
       Conti().normalEquationThreads = WholeCount(n);
     else
       Conti().multipleThreads = false;
-    float lamm = 0;
-    if (InputFloat(&lamm, static_cast<float>(o.LammThreadCount), true, "number of threads for Lamm equations",
-                   nullptr))
+    int lamm = 0;
+    if (InputCount(&lamm, o.LammThreadCount, "number of threads for Lamm equations", nullptr))
       SetLammEquationThreads(WholeCount(lamm));
     else
       SetLammEquationThreads(1);

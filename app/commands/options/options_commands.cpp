@@ -236,13 +236,13 @@ void TXLAWindow::CmDontLoadSpikes() {
 
 void TXLAWindow::CmSetPolynomOrder() {
   InitialDataScan& d = CurrentScanSet().initialData;
-  float order = static_cast<float>(d.polynomialOrder);
-  if (!InputFloat(&order, order, true, "polynom order = ", "")) return;
-  if (!(order >= 0.0f && order < kLargestPolynomialOrder + 1.0f)) {
+  int order = d.polynomialOrder;
+  if (!InputCount(&order, order, "polynom order = ", "")) return;
+  if (!(order >= 0 && order <= kLargestPolynomialOrder)) {
     platform::Tell("", "the polynom order must be 0 to 10", platform::BoxIcon::None);
     return;
   }
-  d.polynomialOrder = static_cast<int>(std::floor(order));
+  d.polynomialOrder = order;
   InputFloat(&d.extrapolationDistance, d.extrapolationDistance, true, "extrapolation distance factor", "");
 }
 

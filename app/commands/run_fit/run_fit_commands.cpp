@@ -290,20 +290,28 @@ void TXLAWindow::CmRun() {
   }
   RunBusy = true;
   if (DropOneShotPrior()) CheckMenuItem(529, PriorMenuChecked());
+  // A Monte-Carlo series leaves its runs' silent mark set; a Run sets up its
+  // own grid, which a load may have freed since.
+  Conti().silent = 0;
   rs.InFitEvaluation = false;
   rs.RunProgressDisplay = true;
   LammSettings().liveDisplay = 1;
   PrepareContiContext(*this);
   Frame().SetCursor(platform::CursorKind::Wait);
+  const bool distribution = m.DistributionModel && !m.SedTransformModel && !EqTestModeOn();
   work();
   Frame().SetCursor(platform::CursorKind::Arrow);
   rs.RunProgressDisplay = false;
   LammSettings().liveDisplay = 0;
-  WindowFlags().FitInfoPending = true;
+  // A distribution that was refused or stopped has no model: an rmsd of the
+  // data against nothing would read as a result.
+  const bool noResult = distribution && Conti().lastRunFailed;
+  WindowFlags().FitInfoPending = !noResult;
+  if (noResult) WindowFlags().FitInfoShown = false;
   CurrentScanSet().dataChanged = 0;
   RunBusy = false;
   RequestRepaint(*this);
-  if (Options().InfoWizardMessages && !EqTestModeOn()) {
+  if (Options().InfoWizardMessages && !EqTestModeOn() && !noResult) {
     PaintBeforeAdvice(*this);
     CheckResidualSize();
   }
@@ -352,6 +360,7 @@ void TXLAWindow::CmFit() {
   }
   PrepareContiContext(*this);
   Frame().SetCursor(platform::CursorKind::Wait);
+  const unsigned long userStopsBefore = platform::UserStopRequests();
   RoadServices& r = Road();
   WindowFitHost* host = MainFitHost();
   if (EqTestModeOn()) {
@@ -366,8 +375,13 @@ void TXLAWindow::CmFit() {
     FitCurrentModel(host);
   }
   Frame().SetCursor(platform::CursorKind::Arrow);
+  // Every press, click or stop of the user stops a fit: one that came
+  // during it ended it early.
+  const bool stoppedByUser = platform::UserStopRequests() != userStopsBefore;
   // Presses after the one that stopped the fit asked for nothing: none of
-  // them stops the next computation or answers the next box.
+  // them stops the next computation or answers the next box. Those still
+  // on their way are taken while the window counts as busy.
+  if (stoppedByUser) platform::FlushTypedInput();
   platform::ReleaseInput();
   platform::ClearInput();
   platform::StopFlag() = false;
@@ -378,10 +392,16 @@ void TXLAWindow::CmFit() {
   CurrentScanSet().dataChanged = 0;
   // The report's rmsd is that of the model on the screen, the one the
   // next paint reports again.
-  CalcRmsd();
+  const float rmsd = CalcRmsd();
   ComposeFitInfoText(host);
   // The end of the fit is drawn whole, whatever paint came during it.
   RequestRepaint(*this);
+  if (stoppedByUser && !gSerialFitSettings.running && !CurrentRealtimeState().running) {
+    PaintBeforeAdvice(*this);
+    char text[160];
+    std::snprintf(text, sizeof text, "fit stopped by the user: the best fit found so far is kept (rmsd = %f)", rmsd);
+    platform::Tell("FIT", text);
+  }
   if (Options().InfoWizardMessages) {
     PaintBeforeAdvice(*this);
     CheckResidualSize();
