@@ -288,10 +288,14 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     // The best vertex first: its evaluation tells which species are absent there.
     y[1] = SimplexSim(p[1], host);
     FitVectorEntriesOfAbsentSpecies(n, absent.get());
+    // The size the run before ended with, not scaled down to where values
+    // agree to the tolerance: along the narrow curved valleys of these
+    // models (a photobleaching rate and level with the loading) a restart
+    // that small creeps and settles on the slope.
     for (int j = 1; j <= n; ++j) {
       // An absent species comes back only from where it has an amplitude:
       // its s and M are drawn as widely as a start may lie from the truth.
-      spread[j] = absent[j] ? kAbsentSpeciesSpread * std::fabs(p[1][j]) : LearntSpread(extent[j], p[1][j]);
+      spread[j] = absent[j] ? kAbsentSpeciesSpread * std::fabs(p[1][j]) : LearntSpread(extent[j], p[1][j], 0.0f);
     }
     MakeInitialSimplex(n, p, heldScale, spread);
     if (probing) WidenSimplex(n, p, start);
@@ -314,17 +318,18 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     for (int j = 1; j <= n; ++j) ignored[j] = absentBefore[j] && absent[j];
     // Settled when the restart moved nothing by more than the tolerance and
     // found no lower rmsd than the spread its runs end at: one that still
-    // improves is followed by another, of the size this one ended with.
-    settled = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best], maxRelativeChange,
-                               ignored.get()) &&
-              !(y[best] < previousRmsd * (1.0f - kFitSimplexTolerance));
+    // improves is followed by another, of the size this one ended with (or
+    // by the widened one, which then confirms the end).
+    const bool converged = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best],
+                                            maxRelativeChange, ignored.get());
+    settled = converged && !(y[best] < previousRmsd * (1.0f - kFitSimplexTolerance));
     for (int j = 1; j <= n; ++j) {
       previous[j] = current[j];
       absentBefore[j] = absent[j];
     }
     previousRmsd = y[best];
     probing = false;
-    if (settled && !probed) {
+    if (converged && !probed) {
       probed = true;
       if (Travelled(n, p[best], start)) {
         probing = true;

@@ -183,10 +183,29 @@ void SimplexExtents(float** p, int n, int best, float* extent) {
   }
 }
 
-float LearntSpread(float extent, float at) {
+float LearntSpread(float extent, float at, float endSpread) {
   const float r = gFitEngineState.initialRandomization;
   const float floor = kLearntSpreadFloor * r * (at != 0.0f ? std::fabs(at) : 1.0f);
-  return std::fmax(kLearntSpreadFactor * extent, floor);
+  // Near a minimum the values differ by the square of the distance: a
+  // simplex of sqrt(tolerance / endSpread) times the size ended with shows
+  // values that agree to the tolerance.
+  const float scale = endSpread > kFitSimplexTolerance ? std::sqrt(kFitSimplexTolerance / endSpread) : 1.0f;
+  return std::fmax(kLearntSpreadFactor * scale * extent, floor);
+}
+
+float LearntStep(float width) {
+  const float d = GaussRandom(width);
+  const float least = 0.5f * std::fabs(width);
+  return std::fabs(d) >= least ? d : std::copysign(least, d);
+}
+
+float EndSpread(const float* y, int n) {
+  float lo = y[1], hi = y[1];
+  for (int i = 2; i <= n + 1; ++i) {
+    lo = std::fmin(lo, y[i]);
+    hi = std::fmax(hi, y[i]);
+  }
+  return RelativeSpread(lo, hi);
 }
 
 void MakeInitialSimplex(int n, float** p, const float* heldScale, const float* spread) {
@@ -206,16 +225,14 @@ void MakeInitialSimplex(int n, float** p, const float* heldScale, const float* s
     if (heldScale && heldScale[j] > 0.0f) {
       float width = r * std::fmax(std::fabs(start), heldScale[j]);
       if (spread) width = std::fmax(width, spread[j]);
-      const float x = start + GaussRandom(width);
+      const float x = start + (spread ? LearntStep(width) : GaussRandom(width));
       return x < 0.0f ? -x : x;
     }
-    if (spread) return start + GaussRandom(spread[j]);
+    if (spread) return start + LearntStep(spread[j]);
     return start + (start != 0.0f ? GaussRandom(r * start) : GaussRandom(r));
   };
   // The extra absolute width of some rules (none with learnt spreads).
   auto extra = [r, learnt](float fraction) { return learnt ? 0.0f : GaussRandom(fraction * r); };
-  // The width of a limited quantity's draw: a third of its range at first.
-  auto ranged = [spread](float range, int j) { return spread ? spread[j] : range / 3.0f; };
 
   for (int i = 2; i <= n + 1; ++i)
     for (int j = 1; j <= n; ++j) p[i][j] = draw(p[1][j], j);
@@ -248,10 +265,10 @@ void MakeInitialSimplex(int n, float** p, const float* heldScale, const float* s
         else if (x < 0.0f)
           x = 0.0f;
       } else if (k == 13) {
-        x = Clamp(start + GaussRandom(ranged(fs.meniscusMax - fs.meniscusMin, j)), fs.meniscusMin,
+        x = Clamp(start + (learnt ? LearntStep(spread[j]) : GaussRandom((fs.meniscusMax - fs.meniscusMin) / 3.0f)), fs.meniscusMin,
                   fs.meniscusMax);
       } else if (k == 14) {
-        x = Clamp(start + GaussRandom(ranged(fs.bottomMax - fs.bottomMin, j)), fs.bottomMin,
+        x = Clamp(start + (learnt ? LearntStep(spread[j]) : GaussRandom((fs.bottomMax - fs.bottomMin) / 3.0f)), fs.bottomMin,
                   fs.bottomMax);
       } else if (k == 15 || k == 22) {
         x = draw(start, j) + extra(0.3f);
