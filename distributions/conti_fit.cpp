@@ -371,6 +371,15 @@ void Scatter(float** p, int n, int centre, int keep) {
   }
 }
 
+// Vertices other than `centre` drawn around it with the widths a restart
+// learnt (absolute, per coordinate).
+void ScatterLearnt(float** p, int n, int centre, const float* spread) {
+  for (int j = 1; j <= n + 1; ++j) {
+    if (j == centre) continue;
+    for (int i = 1; i <= n; ++i) p[j][i] = p[centre][i] + LearntStep(spread[i]);
+  }
+}
+
 int Lowest(const float* y, int n) {
   int b = 1;
   for (int j = 2; j <= n + 1; ++j)
@@ -428,17 +437,34 @@ int NelderMeadRestarts(FitHost* host) {
   fs.startRmsd = fs.startRmsdCopy = r;
   // The restart is judged on the parameters as the model holds them, before
   // and after: both packed, so both within their limits.
-  FloatVec now(1, n);
+  FloatVec now(1, n), extent(1, n), spread(1, n);
+  SimplexExtents(p, n, b, extent);
+  float endSpread = EndSpread(y, n);
   bool settled = false;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
-    Scatter(p, n, b, b);
+    // The first restart scatters as widely as the start: along the flat
+    // direction of f/f0 and the meniscus it is what carries the fit to the
+    // minimum. Each later one starts at the size the run before ended with
+    // and ends after a few steps when it has nothing more to gain.
+    if (restart == 0) {
+      Scatter(p, n, b, b);
+    } else {
+      for (int i = 1; i <= n; ++i) spread[i] = LearntSpread(extent[i], p[b][i], endSpread);
+      ScatterLearnt(p, n, b, spread);
+    }
     for (int j = 1; j <= n + 1; ++j)
       if (j != b) y[j] = ContiSimplexSim(p[j], host);
     NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, ContiSimplexSim, &counter);
     b = Lowest(y, n);
+    SimplexExtents(p, n, b, extent);
+    endSpread = EndSpread(y, n);
     ContiFitVectorToParameters(p[b], host);
     ContiParametersToFitVector(n, now);
-    settled = ContiRestartsConverged(q, now, n, r, y[b], fs.maxRelativeChange);
+    // Settled when nothing moved by more than the tolerance and the rmsd
+    // came down by less than the spread the runs end at: a restart that
+    // still improves is followed by another.
+    settled = ContiRestartsConverged(q, now, n, r, y[b], fs.maxRelativeChange) &&
+              !(y[b] < r * (1.0f - kFitSimplexTolerance));
     for (int i = 1; i <= n; ++i) q[i] = now[i];
     r = y[b];
     if (settled) break;

@@ -26,6 +26,8 @@ RmsdScanRange gRmsdScanRange;
 namespace {
 
 constexpr float kNelderMeadTolerance = 0.0005f;
+// The relative width a restart draws the s and M of an absent species with.
+constexpr float kAbsentSpeciesSpread = 0.3f;
 constexpr int kLargestGrid = 2147483646;
 
 int LowestVertex(const float* y, int n) {
@@ -81,10 +83,10 @@ void WidenSimplex(int n, float** p, const float* start) {
 }  // namespace
 
 bool RestartConverged(int n, const float* previous, const float* current, const FitEntryKind* kinds,
-                      float previousRmsd, float rmsd, float maxRelativeChange) {
+                      float previousRmsd, float rmsd, float maxRelativeChange, const unsigned char* ignored) {
   if (Changed(previousRmsd, rmsd, maxRelativeChange, maxRelativeChange)) return false;
   for (int j = 1; j <= n; ++j)
-    if (Changed(previous[j], current[j], ZeroThreshold(kinds[j], maxRelativeChange), maxRelativeChange))
+    if ((!ignored || !ignored[j]) && Changed(previous[j], current[j], ZeroThreshold(kinds[j], maxRelativeChange), maxRelativeChange))
       return false;
   return true;
 }
@@ -255,17 +257,27 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   // of the simplex agree to kFitSimplexTolerance.
   NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
   int best = LowestVertex(y, n);
+  FloatVec extent(1, n), spread(1, n), runStart(1, n);
+  SimplexExtents(p, n, best, extent);
   UnpackFitVectorForDisplay(p[best]);
   PackFitVectorUnclamped(n, previous);
   float previousRmsd = y[best];
   if (afterFirstRun) afterFirstRun();
 
+  // Species whose amplitude is 0 at the best vertex, before and after a
+  // restart: their s and M do not change the rmsd, so neither they nor a
+  // restart's draws of them tell whether the fit has settled.
+  std::unique_ptr<unsigned char[]> absentBefore(new unsigned char[n + 1]);
+  std::unique_ptr<unsigned char[]> absent(new unsigned char[n + 1]);
+  std::unique_ptr<unsigned char[]> ignored(new unsigned char[n + 1]);
+  for (int j = 1; j <= n; ++j) absentBefore[j] = 0;
+
   bool settled = false;
-  // A restart that settled was one of the starting size; before the fit
-  // ends, one restart spread by a tenth of the way the fit has come tries
-  // again (when that is wider than the starting spread). Along a narrow
-  // valley, or with a quantity near a clamp at 0, a small simplex settles
-  // where a wider one walks on.
+  // A restart that settled was one of the size the run before it ended with;
+  // before the fit ends, one restart spread by a tenth of the way the fit has
+  // come tries again (when that is wider than the starting spread). Along a
+  // narrow valley, or with a quantity near a clamp at 0, a small simplex
+  // settles where a wider one walks on.
   bool probed = false, probing = false;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
     if (beforeRestart) beforeRestart();
@@ -273,19 +285,51 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     // converged run, but not after a collapse or the evaluation limit).
     if (best != 1)
       for (int j = 1; j <= n; ++j) p[1][j] = p[best][j];
-    MakeInitialSimplex(n, p, heldScale);
+    // The best vertex first: its evaluation tells which species are absent there.
+    y[1] = SimplexSim(p[1], host);
+    FitVectorEntriesOfAbsentSpecies(n, absent.get());
+    // The size the run before ended with, not scaled down to where values
+    // agree to the tolerance: along the narrow curved valleys of these
+    // models (a photobleaching rate and level with the loading) a restart
+    // that small creeps and settles on the slope.
+    for (int j = 1; j <= n; ++j) {
+      // An absent species comes back only from where it has an amplitude:
+      // its s and M are drawn as widely as a start may lie from the truth.
+      spread[j] = absent[j] ? kAbsentSpeciesSpread * std::fabs(p[1][j]) : LearntSpread(extent[j], p[1][j], 0.0f);
+    }
+    MakeInitialSimplex(n, p, heldScale, spread);
     if (probing) WidenSimplex(n, p, start);
-    for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
+    // The step the run before made, once more: along a valley the runs
+    // creep, each a little further, and settle on its slope.
+    if (restart > 0) {
+      bool far = false;
+      for (int j = 1; j <= n; ++j) far = far || std::fabs(p[1][j] - runStart[j]) > spread[j];
+      if (far)
+        for (int j = 1; j <= n; ++j) p[n + 1][j] = 2.0f * p[1][j] - runStart[j];
+    }
+    for (int j = 1; j <= n; ++j) runStart[j] = p[1][j];
+    for (int i = 2; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
     NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, SimplexSim, &nfunk);
     best = LowestVertex(y, n);
+    SimplexExtents(p, n, best, extent);
     UnpackFitVectorForDisplay(p[best]);
     PackFitVectorUnclamped(n, current);
 
-    settled = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best], maxRelativeChange);
-    for (int j = 1; j <= n; ++j) previous[j] = current[j];
+    for (int j = 1; j <= n; ++j) ignored[j] = absentBefore[j] && absent[j];
+    // Settled when the restart moved nothing by more than the tolerance and
+    // found no lower rmsd than the spread its runs end at: one that still
+    // improves is followed by another, of the size this one ended with (or
+    // by the widened one, which then confirms the end).
+    const bool converged = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best],
+                                            maxRelativeChange, ignored.get());
+    settled = converged && !(y[best] < previousRmsd * (1.0f - kFitSimplexTolerance));
+    for (int j = 1; j <= n; ++j) {
+      previous[j] = current[j];
+      absentBefore[j] = absent[j];
+    }
     previousRmsd = y[best];
     probing = false;
-    if (settled && !probed) {
+    if (converged && !probed) {
       probed = true;
       if (Travelled(n, p[best], start)) {
         probing = true;

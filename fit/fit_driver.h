@@ -20,8 +20,11 @@ void RmsdScanSpan(int& first, int& last);
 
 // Nelder-Mead over the n floated quantities from their current values,
 // restarted around the best vertex until a restart changes the rmsd and
-// every quantity by at most maxRelativeChange, a stop is requested, or
+// every quantity by at most maxRelativeChange and lowers the rmsd by less
+// than kFitSimplexTolerance of itself, a stop is requested, or
 // kMaxNelderMeadRestarts restarts did not settle (said, best vertex kept).
+// Each restart starts with the size per quantity the run before ended with
+// (LearntSpread), and the s and M of a species without amplitude widely.
 // p[1..n+1][1..n] and y[1..n+1] are the caller's work arrays; afterFirstRun
 // runs once after the first minimisation, beforeRestart before each
 // restart. The best vertex is written back for display; returns its index.
@@ -46,10 +49,12 @@ void DrawFitCurvesDuringFit(FitHost* host);
 // any entry changed by more than maxRelativeChange relative to its previous
 // magnitude. An entry whose previous value was 0 is judged by its current
 // magnitude (0.1 x maxRelativeChange for the buffer s and the meniscus
-// difference, 1e-5 for the Wiener magnitude). Arrays one-based, length n.
+// difference, 1e-5 for the Wiener magnitude). Arrays one-based, length n;
+// entries with ignored[j] set (ignored may be null) are not judged.
 enum class FitEntryKind;
 bool RestartConverged(int n, const float* previous, const float* current, const FitEntryKind* kinds,
-                      float previousRmsd, float rmsd, float maxRelativeChange);
+                      float previousRmsd, float rmsd, float maxRelativeChange,
+                      const unsigned char* ignored = nullptr);
 // Polls a key press or click into the stop flag, and turns the stop flag
 // into stopRequested. True when a stop is now requested.
 bool PollFitStop();

@@ -336,3 +336,17 @@ void FitVectorEntriesHeldAtZero(int n, unsigned char* held) {
     held[count] = EvaluationValue(k, -1.0f) == 0.0f ? 1 : 0;
   }
 }
+
+void FitVectorEntriesOfAbsentSpecies(int n, unsigned char* absent) {
+  const ModelParams& mp = gModelParams;
+  const bool discrete = gModelSelectorFlags.LammDiscreteModel && !IsSelfAssociation() && !IsNonidealSpecies();
+  int count = FitOptionCount(CurrentFitOptions());
+  for (int j = 1; j <= n && j <= count; ++j) absent[j] = 0;
+  for (int k = 1; k <= kParameterSlots; ++k) {
+    if (!gModelParameterVector.F[k]) continue;
+    if (++count > n) return;
+    // P[1..4] are the species' M or D, P[5..8] their s.
+    const int species = k <= 4 ? k : (k <= 8 ? k - 4 : 0);
+    absent[count] = discrete && species > 0 && mp.included[species] && mp.scaleFactor[species] == 0.0f ? 1 : 0;
+  }
+}

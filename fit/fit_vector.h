@@ -90,3 +90,9 @@ void FitVectorEntryKinds(int n, FitEntryKind* kinds);
 // Which entries an evaluation holds at 0 from below (writing the 0 back into
 // the vector): 1 for those, 0 for the others. One-based, length n.
 void FitVectorEntriesHeldAtZero(int n, unsigned char* held);
+
+// The s and M (or D) entries of the discrete species whose amplitude the
+// last evaluation set to 0: 1 for those, 0 for the others. Such a species
+// leaves the rmsd as it is wherever its s and M move nearby. One-based,
+// length n.
+void FitVectorEntriesOfAbsentSpecies(int n, unsigned char* absent);

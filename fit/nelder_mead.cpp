@@ -175,23 +175,64 @@ float Clamp(float v, float lo, float hi) { return v > hi ? hi : (v < lo ? lo : v
 
 }  // namespace
 
-void MakeInitialSimplex(int n, float** p, const float* heldScale) {
+void SimplexExtents(float** p, int n, int best, float* extent) {
+  for (int j = 1; j <= n; ++j) {
+    float e = 0.0f;
+    for (int i = 1; i <= n + 1; ++i) e = std::fmax(e, std::fabs(p[i][j] - p[best][j]));
+    extent[j] = e;
+  }
+}
+
+float LearntSpread(float extent, float at, float endSpread) {
+  const float r = gFitEngineState.initialRandomization;
+  const float floor = kLearntSpreadFloor * r * (at != 0.0f ? std::fabs(at) : 1.0f);
+  // Near a minimum the values differ by the square of the distance: a
+  // simplex of sqrt(tolerance / endSpread) times the size ended with shows
+  // values that agree to the tolerance.
+  const float scale = endSpread > kFitSimplexTolerance ? std::sqrt(kFitSimplexTolerance / endSpread) : 1.0f;
+  return std::fmax(kLearntSpreadFactor * scale * extent, floor);
+}
+
+float LearntStep(float width) {
+  const float d = GaussRandom(width);
+  const float least = 0.5f * std::fabs(width);
+  return std::fabs(d) >= least ? d : std::copysign(least, d);
+}
+
+float EndSpread(const float* y, int n) {
+  float lo = y[1], hi = y[1];
+  for (int i = 2; i <= n + 1; ++i) {
+    lo = std::fmin(lo, y[i]);
+    hi = std::fmax(hi, y[i]);
+  }
+  return RelativeSpread(lo, hi);
+}
+
+void MakeInitialSimplex(int n, float** p, const float* heldScale, const float* spread) {
   const FitEngineState& fs = gFitEngineState;
   const ModelSelectorFlags& sel = gModelSelectorFlags;
   const float r = fs.initialRandomization;
+  // With learnt spreads every coordinate is drawn with its own width, and the
+  // widths the rules below add for a first simplex are left out.
+  const bool learnt = spread != nullptr;
   // A coordinate that starts at 0 gets an absolute spread of r; a relative
   // spread alone would leave it at 0 in every vertex, and it could never move.
   // One held at 0 keeps at least the spread of its scale near the clamp, where
   // the relative spread vanishes, and a draw below the clamp is mirrored onto
   // the allowed side: the evaluation would put it back on the clamp, where
   // vertices coincide and the simplex loses that direction.
-  auto draw = [r, heldScale](float start, int j) {
+  auto draw = [r, heldScale, spread](float start, int j) {
     if (heldScale && heldScale[j] > 0.0f) {
-      const float x = start + GaussRandom(r * std::fmax(std::fabs(start), heldScale[j]));
+      float width = r * std::fmax(std::fabs(start), heldScale[j]);
+      if (spread) width = std::fmax(width, spread[j]);
+      const float x = start + (spread ? LearntStep(width) : GaussRandom(width));
       return x < 0.0f ? -x : x;
     }
+    if (spread) return start + LearntStep(spread[j]);
     return start + (start != 0.0f ? GaussRandom(r * start) : GaussRandom(r));
   };
+  // The extra absolute width of some rules (none with learnt spreads).
+  auto extra = [r, learnt](float fraction) { return learnt ? 0.0f : GaussRandom(fraction * r); };
 
   for (int i = 2; i <= n + 1; ++i)
     for (int j = 1; j <= n; ++j) p[i][j] = draw(p[1][j], j);
@@ -212,32 +253,32 @@ void MakeInitialSimplex(int n, float** p, const float* heldScale) {
       if (k <= 4) {
         if (selfAssociation) {
           if (k <= 2 && x < 0.0f) x = 0.0f;
-          if (threeState && k == 3) x = draw(start, j) + GaussRandom(0.3f * r);
+          if (threeState && k == 3) x = draw(start, j) + extra(0.3f);
         } else if (!equilibriumData && x < 0.0f) {
           x = 0.0f;
         }
       } else if (k == 7 && threeState) {
-        x = draw(start, j) + GaussRandom(0.3f * r);
+        x = draw(start, j) + extra(0.3f);
       } else if (k >= 9 && k <= 12) {
         if (nonideal)
-          x = draw(start, j) + GaussRandom(0.3f * r);
+          x = draw(start, j) + extra(0.3f);
         else if (x < 0.0f)
           x = 0.0f;
       } else if (k == 13) {
-        x = Clamp(start + GaussRandom((fs.meniscusMax - fs.meniscusMin) / 3.0f), fs.meniscusMin,
+        x = Clamp(start + (learnt ? LearntStep(spread[j]) : GaussRandom((fs.meniscusMax - fs.meniscusMin) / 3.0f)), fs.meniscusMin,
                   fs.meniscusMax);
       } else if (k == 14) {
-        x = Clamp(start + GaussRandom((fs.bottomMax - fs.bottomMin) / 3.0f), fs.bottomMin,
+        x = Clamp(start + (learnt ? LearntStep(spread[j]) : GaussRandom((fs.bottomMax - fs.bottomMin) / 3.0f)), fs.bottomMin,
                   fs.bottomMax);
       } else if (k == 15 || k == 22) {
-        x = draw(start, j) + GaussRandom(0.3f * r);
+        x = draw(start, j) + extra(0.3f);
       } else if (k >= 16 && k <= 19) {
         if (x < 0.0f) x = 0.0f;
       } else if (k == 23 || k == 25 || k == 27 || k == 29 || k == 31 || k == 33) {
         x = draw(start, j);
         if (x < 0.0f) x = 0.0f;
       } else if (k == 24) {
-        x = start + GaussRandom(start) + GaussRandom(100.0f);
+        x = learnt ? draw(start, j) : start + GaussRandom(start) + GaussRandom(100.0f);
       } else if (k == 26 || k == 30 || k == 34) {
         x = Clamp(draw(start, j), 0.0f, 1.0f);
       }

@@ -62,6 +62,33 @@ float RelativeSpread(float lo, float hi);
 // floated model parameters (limits of meniscus and bottom, non-negative
 // amplitudes, fractions in [0, 1]). With heldScale (one-based, may be null),
 // a coordinate j with heldScale[j] > 0 is one the evaluation holds at 0 from
-// below: it is drawn with the spread r max(|x|, heldScale[j]) and mirrored
-// at 0 onto the allowed side.
-void MakeInitialSimplex(int n, float** p, const float* heldScale = nullptr);
+// below: it is drawn with at least the spread r max(|x|, heldScale[j]) and
+// mirrored at 0 onto the allowed side. With spread (one-based, may be null),
+// coordinate j is drawn with the absolute width spread[j] instead (a
+// restart's learnt size, LearntStep), limits and clamps as above.
+void MakeInitialSimplex(int n, float** p, const float* heldScale = nullptr, const float* spread = nullptr);
+
+// extent[j] = max over the vertices of |p[i][j] - p[best][j]|, j = 1..n: the
+// size per coordinate the simplex had when its run ended.
+void SimplexExtents(float** p, int n, int best, float* extent);
+
+// A restart starts with a simplex of the size the run before it ended with,
+// scaled to where its values would agree to kFitSimplexTolerance (the run
+// before ended at the relative spread endSpread of its values; near a
+// minimum they differ by the square of the size) and widened by
+// kLearntSpreadFactor: it sees the slope around the best vertex at the scale
+// the fit must resolve, and one with nothing more to gain ends after a few
+// steps instead of shrinking from the starting 1 % again. A coordinate whose
+// simplex had collapsed keeps kLearntSpreadFloor of the starting spread, so
+// that the restart can still move it.
+constexpr float kLearntSpreadFactor = 2.0f;
+constexpr float kLearntSpreadFloor = 1e-3f;
+// The width a restart draws coordinate x (now at `at`) with, from its extent
+// at the end of the run before.
+float LearntSpread(float extent, float at, float endSpread);
+// A Gaussian step of the given width, at least half the width long: a
+// restart's vertex drawn next to the best one would make a simplex whose
+// values agree at once, and the restart would end without a step.
+float LearntStep(float width);
+// The relative spread of the values y[1..n+1] of a simplex.
+float EndSpread(const float* y, int n);

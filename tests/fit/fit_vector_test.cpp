@@ -227,4 +227,67 @@ TEST_F(FitVectorTest, HeldQuantitiesNearTheirClampKeepTheSpreadOfTheirScale) {
   EXPECT_GT(widest, 100.0f * r * start[1]);
 }
 
+// A restart's simplex of learnt widths: each coordinate drawn with its own
+// absolute width and at least half of it away, the meniscus kept within its
+// limits, a held quantity with no less than the spread of its scale.
+TEST_F(FitVectorTest, LearntSpreadsSetTheWidthOfEachCoordinate) {
+  F[5] = F[13] = F[9] = 1;
+  gFitEngineState.meniscusMin = 5.99f;
+  gFitEngineState.meniscusMax = 6.01f;
+  const int n = 3;
+  const float start[n + 1] = {0, 4.0f, 1e-4f, 6.0f};  // s, c0 (held at 0), meniscus
+  const float spread[n + 1] = {0, 1e-3f, 1e-9f, 0.05f};
+  const float scale[n + 1] = {0, 0.0f, 1.0f, 0.0f};
+  const float r = gFitEngineState.initialRandomization;
+  constexpr int kDraws = 400;
+  double sum[n + 1] = {};
+  SeedGaussRandom(5);
+  for (int d = 0; d < kDraws; ++d) {
+    FloatMat p(1, n + 1, 1, n);
+    for (int j = 1; j <= n; ++j) p[1][j] = start[j];
+    MakeInitialSimplex(n, p, scale, spread);
+    for (int i = 2; i <= n + 1; ++i) {
+      sum[1] += std::pow(p[i][1] - start[1], 2);
+      EXPECT_GE(std::fabs(p[i][1] - start[1]), 0.5f * spread[1] * (1 - 1e-3f));  // never next to the best vertex
+      sum[2] += std::pow(p[i][2] - start[2], 2);
+      EXPECT_GE(p[i][2], 0.0f);
+      EXPECT_GE(p[i][3], 5.99f);
+      EXPECT_LE(p[i][3], 6.01f);
+    }
+  }
+  const double draws = kDraws * n;
+  EXPECT_NEAR(std::sqrt(sum[1] / draws), spread[1], 0.1 * spread[1]);
+  EXPECT_NEAR(std::sqrt(sum[2] / draws), r, 0.1 * r);  // the scale's spread, not the learnt 1e-9
+  // The learnt width: twice the extent a run ended with at the tolerance,
+  // the size where values would agree to it after a looser end (1e-5 of
+  // 4e-3: a twentieth), never below a thousandth of the starting spread.
+  EXPECT_FLOAT_EQ(LearntSpread(0.01f, 4.0f, kFitSimplexTolerance), 2.0f * 0.01f);
+  EXPECT_FLOAT_EQ(LearntSpread(0.01f, 4.0f, 0.0f), 2.0f * 0.01f);
+  EXPECT_NEAR(LearntSpread(0.01f, 4.0f, 4e-3f), 2.0f * 0.01f / 20.0f, 1e-8f);
+  EXPECT_FLOAT_EQ(LearntSpread(0.0f, 4.0f, 4e-3f), 1e-3f * r * 4.0f);
+  EXPECT_FLOAT_EQ(LearntSpread(0.0f, 0.0f, 0.0f), 1e-3f * r);
+  const float y[4] = {0, 1.0f, 1.5f, 0.5f};
+  EXPECT_FLOAT_EQ(EndSpread(y, 2), 1.0f);
+}
+
+// The s and M of an included discrete species whose amplitude is 0 are
+// marked; those of a species with an amplitude, and other entries, are not.
+TEST_F(FitVectorTest, AbsentSpeciesAreThoseWithoutAmplitude) {
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gModelParams.included[1] = gModelParams.included[2] = 1;
+  gModelParams.scaleFactor[1] = 0.0f;
+  gModelParams.scaleFactor[2] = 0.4f;
+  F[1] = F[2] = F[5] = F[6] = F[13] = 1;
+  const int n = ParametersToFitVector(0, nullptr);
+  ASSERT_EQ(n, 5);
+  unsigned char absent[6] = {};
+  FitVectorEntriesOfAbsentSpecies(n, absent);
+  const unsigned char expected[6] = {0, 1, 0, 1, 0, 0};  // M1, M2, s1, s2, meniscus
+  for (int j = 1; j <= n; ++j) EXPECT_EQ(absent[j], expected[j]) << j;
+  gModelSelectorFlags.LammDiscreteModel = 0;
+  FitVectorEntriesOfAbsentSpecies(n, absent);
+  for (int j = 1; j <= n; ++j) EXPECT_EQ(absent[j], 0) << j;
+}
+
 }  // namespace
+

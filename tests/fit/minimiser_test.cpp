@@ -427,6 +427,13 @@ TEST(RestartConvergence, RelativeChangesAreTakenAgainstTheMagnitude) {
   const FitEntryKind noKinds[1] = {FitEntryKind::General};
   EXPECT_TRUE(RestartConverged(0, none, none, noKinds, 0.0f, 0.0f, 0.01f));  // exact fit
   EXPECT_FALSE(RestartConverged(0, none, none, noKinds, 1.0f, 0.9f, 0.01f));
+  // The s and M of a species absent before and after are not judged; the rest still are.
+  const float prev[3] = {0, 3.0f, 2.0f}, cur[3] = {0, 3.6f, 2.0f}, moved[3] = {0, 3.6f, 2.1f};
+  const FitEntryKind kinds[3] = {FitEntryKind::General, FitEntryKind::ParameterP, FitEntryKind::ParameterP};
+  const unsigned char ignored[3] = {0, 1, 0};
+  EXPECT_FALSE(RestartConverged(2, prev, cur, kinds, 1.0f, 1.0f, 0.01f));
+  EXPECT_TRUE(RestartConverged(2, prev, cur, kinds, 1.0f, 1.0f, 0.01f, ignored));
+  EXPECT_FALSE(RestartConverged(2, prev, moved, kinds, 1.0f, 1.0f, 0.01f, ignored));
 }
 
 }  // namespace
