@@ -23,7 +23,7 @@ constexpr ModelRow kRows[] = {
     {281, F::Species, kSed, S::LastSpecies, 0, kAsksOwnValues, true},
     {282, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
     {291, F::Species, kSed, S::LastSpecies, kBorrowsBottom, 0, true},
-    {501, F::Distribution, kSed, S::StartUp, kBorrowsBottom},
+    {501, F::Distribution, kSed, S::StartUp, kBorrowsBottom | kBorrowsFfSlot},
     {536, F::Species, kDlsData, S::LastSpecies, 0, kAsksViscosity, true},
     {197, F::Association, kSed, S::LastSpecies},
     {229, F::Association, kSed, S::LastSpecies},
