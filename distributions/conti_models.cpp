@@ -11,6 +11,7 @@
 #include "platform/sounds.h"
 #include "platform/user_interface.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 
 namespace {
 
@@ -162,7 +163,9 @@ void RestoreCsEntries(bool range) {
 }  // namespace
 
 void HoldCsEntries() {
-  if (!CsEntriesInUse()) return;
+  // The entries of the plain c(s) only: a variant's are its own, kept with
+  // its record, and would become another model's start.
+  if (ContiStore().csEntries.frozen || !CsEntriesInUse() || SelectedModelKey() != 275) return;
   const ContiSettings& cs = Conti();
   ContiModelStore::CsEntries& e = ContiStore().csEntries;
   e.held = true;

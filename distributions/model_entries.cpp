@@ -268,13 +268,13 @@ ModelEntryTrip BeginModelEntry(int id) {
     sh.bottomFit = gModelParams.bottomFit;
   }
   if (id == trip.before || !IsModelCommand(id)) return trip;
+  // The c(s) entries put aside for the next c(s) are those of the model left.
+  HoldCsEntries();
+  ContiStore().csEntries.frozen = true;
   // The model's own entries, or its start, are in place before its command
   // runs: what the command asks, it asks about them, and its answer is the
   // newest entry.
   trip.entered = true;
-  // The entries put aside by the older hold of the c(s) grid belong to the
-  // model left, not to this one.
-  ContiStore().csEntries.held = false;
   const auto it = book.records.find(id);
   if (it != book.records.end()) {
     Restore(it->second, it->second.dataGeneration == book.dataGeneration, -1);
@@ -302,6 +302,7 @@ ModelEntryTrip BeginModelEntry(int id) {
 
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
+  ContiStore().csEntries.frozen = false;
   const int after = SelectedModelKey();
   if (after == trip.before) {
     // Refused or cancelled: the model keeps its slots.

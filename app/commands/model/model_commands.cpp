@@ -401,8 +401,6 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   const ModelSelectorFlags switchesBefore = gModelSelectorFlags;
   if (fromNoModel) {
     ReleaseDistributionArrays();
-    // (What the release put aside of the c(s) grid is the model left's.)
-    ContiStore().csEntries.held = false;
     ClearModelSelection();
     gModelSelectorFlags.CSModel = 0;
   }

@@ -134,6 +134,7 @@ bool StopRunHere() {
 // The discrete species of a species model, none with a concentration
 // entered or fitted: their sum is zero everywhere.
 bool SpeciesWithoutConcentration() {
+  if (CurrentScanSet().count < 1) return false;
   const ModelRow* row = FindModelRow(SelectedModelKey());
   if (!row || !row->holdsSpecies || row->family != ModelFamily::Species) return false;
   if (gBufferSedSettings.BufferSedOn) return false;
@@ -163,10 +164,6 @@ bool DistributionRefused() {
   if (!EqTestModeOn())
     if (const char* reason = ModelDataRefusal())
       return refuse(std::string(reason) + "\nNothing was computed: choose a model for the data loaded.");
-  if (SpeciesWithoutConcentration())
-    return refuse(
-        "The species entered have no concentration, and no concentration is fitted.\n"
-        "Nothing was computed: enter a concentration or tick its fit box in the model's parameters.");
   if (!distribution) return false;
   // The run takes its range from the parameters entered.
   const float low = gModelParameterVector.P[1], high = gModelParameterVector.P[5];
@@ -286,6 +283,14 @@ void TXLAWindow::CmRun() {
   rs.KeepDistributionPlot = false;
   rs.TransformAwaitsRun = false;
   if (StopRunHere() || DistributionRefused()) return;
+  if (SpeciesWithoutConcentration()) {
+    PlaySoundError();
+    platform::Tell("ERROR",
+                   "The species entered have no concentration, and no concentration is fitted.\n"
+                   "Nothing was computed: enter a concentration or tick its fit box in the model's parameters.",
+                   platform::BoxIcon::Error);
+    return;
+  }
   const ModelSelectorFlags& m = gModelSelectorFlags;
   RoadServices& r = Road();
   std::function<void()> work;
