@@ -123,22 +123,22 @@ void Restore(const ModelEntryRecord& r, bool sameData, int key) {
   StickyHardSphereFlag = r.stickyHardSpheres;
 }
 
-// A distribution chosen for the first time starts from the family's f/f0
-// and vbar (the solution's), not from a value another model borrowed the
-// slots for.
+// A distribution chosen for the first time starts from its start-up f/f0
+// and the solution's vbar, not from a value another model left in the slots.
 void FamilySlots(int key, const FamilySharedEntries& sh) {
   if (!DistributionKey(key)) return;
   ModelParameterVector& v = gModelParameterVector;
+  const ContiSettings& cs = Conti();
   const int ffSlot = 2 * kN + 3;
   if (key == 602) {
-    v.P[3] = sh.ffValue;
+    v.P[3] = cs.ffValue;
     v.P[ffSlot] = sh.vbar;
     return;
   }
   if (key != 513) v.P[3] = sh.vbar;
   if (!BorrowsFfSlot(key)) {
-    v.P[ffSlot] = sh.ffValue;
-    v.F[ffSlot] = sh.fitFfValue;
+    v.P[ffSlot] = cs.ffValue;
+    v.F[ffSlot] = cs.fitFfValue;
   }
 }
 
@@ -281,11 +281,7 @@ ModelEntryTrip BeginModelEntry(int id) {
     trip.restored = true;
     return trip;
   }
-  ModelEntryRecord start = StartUpEntries();
-  // The family's f/f0 is the sample's, shared by the distributions.
-  start.ffValue = sh.ffValue;
-  start.fitFfValue = sh.fitFfValue;
-  Restore(start, true, -1);
+  Restore(StartUpEntries(), true, -1);
   if (TakesSpeciesKey(id)) {
     // Species models hand their species on to one another; after any other
     // model the species come from the last species model.
