@@ -11,6 +11,7 @@
 #include "platform/sounds.h"
 #include "platform/user_interface.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 
 namespace {
 
@@ -141,9 +142,9 @@ bool CsEntriesInUse() {
          !f.ElectrophoresisCVModel && !f.ZoneCentrifugationLsgModel && !f.ElectrophoresisLsgModel;
 }
 
-// Gives the held entries back (the range only to the plain c(s), whose
-// variants start from ranges of their own).
-void RestoreCsEntries(bool range) {
+// Gives the plain c(s) its held entries back (the variants start from
+// entries of their own).
+void RestoreCsEntries() {
   ContiModelStore::CsEntries& e = ContiStore().csEntries;
   if (!e.held) return;
   ContiSettings& cs = Conti();
@@ -152,17 +153,17 @@ void RestoreCsEntries(bool range) {
   v.P[2] = cs.confidenceLevel = e.confidence;
   cs.maxEntropy = e.maxEntropy;
   cs.secondDerivative = e.secondDerivative;
-  if (range) {
-    cs.sMin = e.sMin;
-    cs.sMax = e.sMax;
-  }
+  cs.sMin = e.sMin;
+  cs.sMax = e.sMax;
   e.held = false;
 }
 
 }  // namespace
 
 void HoldCsEntries() {
-  if (!CsEntriesInUse()) return;
+  // The entries of the plain c(s) only: a variant's are its own, kept with
+  // its record, and would become another model's start.
+  if (ContiStore().csEntries.frozen || !CsEntriesInUse() || SelectedModelKey() != 275) return;
   const ContiSettings& cs = Conti();
   ContiModelStore::CsEntries& e = ContiStore().csEntries;
   e.held = true;
@@ -300,7 +301,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
       cs.sMin = keptMin;
       cs.sMax = keptMax;
     }
-    RestoreCsEntries(true);
+    RestoreCsEntries();
     StoreRange();
     r.invalidate = true;
     return r;
@@ -316,7 +317,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
   f.CSModel = 1;
   RebuildDistributionPlotKeepingRange(cs);
   SRangeFromPrevious(cs, ctx, 0.0f, 15.0f);
-  RestoreCsEntries(true);
+  RestoreCsEntries();
   StoreRange();
   return r;
 }
@@ -384,7 +385,6 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   } else {
     SRangeFromPrevious(cs, ctx, lo, hi);
   }
-  RestoreCsEntries(false);
   StoreRange();
   switch (variant) {
     case CsVariant::With1Discrete:

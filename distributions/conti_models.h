@@ -70,6 +70,9 @@ struct ContiModelStore {
   // boundary transform uses the same fields of ContiSettings.
   struct CsEntries {
     bool held = false;
+    // Set while a model entry runs: what was held as the model was left
+    // stands (the entry may already have put the next model's start in place).
+    bool frozen = false;
     float resolution = 100.0f, sMin = 0.0f, sMax = 15.0f, confidence = 0.95f;
     std::uint8_t maxEntropy = 1, secondDerivative = 0;
   } csEntries;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_selector.h"
@@ -12,30 +13,12 @@ namespace {
 
 constexpr int kN = kComponentSlots;
 
-// Models whose own value sits in the f/f0 slot P[2n+3] (the unpack also
-// reads that slot as the family's f/f0).
-bool BorrowsFfSlot(int key) {
-  switch (key) {
-    case 602: case 872: case 887: case 603: case 526: case 521: case 522: case 510: case 595: case 598:
-      return true;
-    default: return false;
-  }
-}
+bool BorrowsFfSlot(int key) { return ModelBorrowsSlot(key, kBorrowsFfSlot); }
 // The floating vbar is the model's own: the unpack writes it over the
 // solution's vbar.
-bool BorrowsVbar(int key) { return key == 602; }
+bool BorrowsVbar(int key) { return ModelBorrowsSlot(key, kBorrowsVbar); }
 // The electrophoresis cell ends at meniscus + column length.
-bool BorrowsBottom(int key) { return key == 291 || key == 513 || key == 501; }
-
-bool DistributionKey(int key) {
-  switch (key) {
-    case 235: case 275: case 277: case 278: case 279: case 288: case 539: case 950: case 503: case 522:
-    case 502: case 511: case 510: case 513: case 514: case 531: case 521: case 585: case 1100: case 587:
-    case 595: case 598: case 602: case 603: case 872: case 887: case 548: case 870: case 526: case 501:
-      return true;
-    default: return false;
-  }
-}
+bool BorrowsBottom(int key) { return ModelBorrowsSlot(key, kBorrowsBottom); }
 
 // Slot k of each of the species' four quantities.
 constexpr int SpeciesSlot(int quantity, int k) { return quantity == 3 ? 15 + k : quantity * kN + k; }
@@ -78,7 +61,7 @@ void PutSpecies(const ModelEntryRecord* rec) {
   HoldSpeciesEntries();
 }
 
-void Restore(const ModelEntryRecord& r, bool sameData) {
+void Restore(const ModelEntryRecord& r, bool sameData, int key) {
   ModelParameterVector& v = gModelParameterVector;
   ModelParams& mp = gModelParams;
   FitEngineState& fs = gFitEngineState;
@@ -118,8 +101,9 @@ void Restore(const ModelEntryRecord& r, bool sameData) {
   cs.fitFfValue = r.fitFfValue;
   cs.gridFromFile = r.gridFromFile;
   cs.logSpacedGrid = r.logSpacedGrid;
-  const int key = SelectedModelKey();
-  if (key != 235 && key != 275) gModelSelectorFlags.CSModel = r.csModel;
+  // (key -1: the command has yet to run, and the switch still tells the
+  // model being left.)
+  if (key >= 0 && key != 235 && key != 275) gModelSelectorFlags.CSModel = r.csModel;
   std::copy(std::begin(r.display2DSwitch), std::end(r.display2DSwitch), std::begin(cs.display2DSwitch));
   LammSolverSettings& l = LammSettings();
   l.claverieAlgorithm = r.claverie;
@@ -139,21 +123,22 @@ void Restore(const ModelEntryRecord& r, bool sameData) {
   StickyHardSphereFlag = r.stickyHardSpheres;
 }
 
-// A model chosen for the first time after one that borrowed the family's
-// slots starts from the family's f/f0 and vbar, not from the borrowed value.
-void FamilySlotsAfterBorrower(int key, const FamilySharedEntries& sh) {
+// A distribution chosen for the first time starts from its start-up f/f0
+// and the solution's vbar, not from a value another model left in the slots.
+void FamilySlots(int key, const FamilySharedEntries& sh) {
   if (!DistributionKey(key)) return;
   ModelParameterVector& v = gModelParameterVector;
+  const ContiSettings& cs = Conti();
   const int ffSlot = 2 * kN + 3;
   if (key == 602) {
-    v.P[3] = sh.ffValue;
+    v.P[3] = cs.ffValue;
     v.P[ffSlot] = sh.vbar;
     return;
   }
   if (key != 513) v.P[3] = sh.vbar;
   if (!BorrowsFfSlot(key)) {
-    v.P[ffSlot] = sh.ffValue;
-    v.F[ffSlot] = sh.fitFfValue;
+    v.P[ffSlot] = cs.ffValue;
+    v.F[ffSlot] = cs.fitFfValue;
   }
 }
 
@@ -162,80 +147,6 @@ void FamilySlotsAfterBorrower(int key, const FamilySharedEntries& sh) {
 ModelEntryBook& ModelEntries() {
   static ModelEntryBook book;
   return book;
-}
-
-int SelectedModelKey() {
-  const ModelSelectorFlags& f = gModelSelectorFlags;
-  if (f.EquilibriumModel284) return 284;
-  if (f.EquilibriumModel523) return 523;
-  if (f.SedTransformModel) return f.LsgExtrapolationModel ? 293 : 292;
-  if (f.DlsStokesRadiiModel) return 536;
-  if (f.DlsCumulantModel) return 890;
-  if (f.DlsIRhTimeCourseModel) return 522;
-  if (f.DlsIRhModel) return 503;
-  if (f.DlsIDModel) return 502;
-  if (f.ElectrophoresisLsgModel) return 501;
-  if (f.ElectrophoresisCVModel) return 513;
-  if (f.ElectrophoresisLammModel) return 291;
-  if (f.ZoneCentrifugationLsgModel) return 510;
-  if (f.ZoneCentrifugationCSModel) return 511;
-  if (f.ZoneCentrifugationModel) return 246;
-  if (f.HybridCSLsgModel) return 950;
-  if (f.LsgStarWith1DiscreteModel) return 539;
-  if (f.LsgStarModel) return 288;
-  if (f.NonidealCSModel) return f.NonidealCSVariant ? 1100 : 585;
-  if (f.CSWithMsTableModel) return 587;
-  if (f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent) return 531;
-  if (f.ConformationalChangeCSModel) return 514;
-  if (f.BimodalFF0With1DiscreteCSModel) return 870;
-  if (f.BimodalFF0CSModel) return 548;
-  if (f.FixFF0FloatingVbarCSModel) return 602;
-  if (f.GeneralScalingLawCSModel) return 872;
-  if (f.FMScalingLawModel) return 887;
-  if (f.WormlikeChainCSModel) return 603;
-  if (f.CSff0With1DiscreteModel) return 598;
-  if (f.CSff0Model) return 595;
-  if (f.CSInvariantDModel) return 526;
-  if (f.CSModel521) return 521;
-  if (f.CMPriorVbarModel) return 279;
-  if (f.CMInvariantDModel) return 277;
-  if (f.CMPowerLawModel) return 278;
-  if (f.DistributionModel) return f.CSModel ? 275 : 235;
-  if (f.MonomerDimerModel) return 197;
-  if (f.MonomerTrimerModel) return 229;
-  if (f.MonomerDimerTetramerModel) return 228;
-  if (f.MonomerTetramerOctamerModel) return 520;
-  if (f.Model267) return 267;
-  if (f.NonidealSingleSpeciesModel) return f.NonidealVariantModel ? 1099 : 227;
-  if (f.NonidealMultipleSpeciesModel) return 893;
-  if (f.LinearLammModel) return 280;
-  if (f.ExternalLoadingCellModel) return 281;
-  if (f.Model282) return 282;
-  if (f.LammDiscreteModel) return 198;
-  return 0;
-}
-
-bool IsModelCommand(int id) {
-  static const int kIds[] = {198, 280, 281, 282, 291, 501, 536, 197, 229, 520, 228, 227, 893, 235, 526, 275, 267,
-                             277, 278, 279, 288, 539, 950, 503, 522, 502, 292, 293, 284, 523, 246, 511, 510, 513,
-                             514, 531, 521, 585, 587, 595, 598, 1099, 1100, 602, 603, 872, 887, 548, 870, 890};
-  return std::find(std::begin(kIds), std::end(kIds), id) != std::end(kIds);
-}
-
-bool SpeciesModelKey(int key) {
-  switch (key) {
-    // The DLS discrete models hold the species as Stokes radii or cumulants.
-    case 0: case 198: case 280: case 281: case 282: case 246: case 291: case 893: case 536: case 890:
-      return true;
-    default: return false;
-  }
-}
-
-bool TakesSpeciesKey(int key) {
-  switch (key) {
-    case 227: case 1099: case 197: case 229: return true;
-    default: return key != 0 && SpeciesModelKey(key);
-  }
 }
 
 ModelEntryRecord CaptureModelEntries() {
@@ -288,9 +199,60 @@ ModelEntryRecord CaptureModelEntries() {
   return r;
 }
 
+namespace {
+
+// The entries of the program's start (a record's own initial values): a
+// model chosen for the first time
+// starts from them and its command's own start values. The solution, the
+// noise choices, meniscus, bottom and their limits and the M-and-s form are
+// the data's and the user's and stay as they are.
+ModelEntryRecord StartUpEntries() {
+  ModelEntryRecord r = CaptureModelEntries();
+  const ModelEntryRecord fresh;
+  for (int i = 0; i <= kParameterSlots; ++i) {
+    if (i == 13 || i == 14) continue;
+    r.P[i] = 0;
+    r.F[i] = r.dialogF[i] = 0;
+  }
+  std::fill(std::begin(r.included), std::end(r.included), 0);
+  // Meniscus and bottom as the data have them (a load sets them without
+  // writing the vector).
+  const ModelParams& mp = gModelParams;
+  r.P[13] = mp.meniscus;
+  r.P[14] = mp.bottom;
+  r.F[13] = r.dialogF[13] = mp.meniscusFit;
+  r.F[14] = r.dialogF[14] = mp.bottomFit;
+  r.maxEntropy = fresh.maxEntropy;
+  r.secondDerivative = fresh.secondDerivative;
+  r.show2D = fresh.show2D;
+  std::copy(std::begin(fresh.display2DSwitch), std::end(fresh.display2DSwitch), std::begin(r.display2DSwitch));
+  r.ffDirectionWeight = fresh.ffDirectionWeight;
+  r.resolution = fresh.resolution;
+  r.sMin = fresh.sMin;
+  r.sMax = fresh.sMax;
+  r.confidenceLevel = fresh.confidenceLevel;
+  r.ffValue = fresh.ffValue;
+  r.fitFfValue = fresh.fitFfValue;
+  r.gridFromFile = fresh.gridFromFile;
+  r.logSpacedGrid = fresh.logSpacedGrid;
+  r.csModel = fresh.csModel;
+  r.claverie = fresh.claverie;
+  r.automatic = fresh.automatic;
+  r.movingHat = fresh.movingHat;
+  r.automaticSGrid = fresh.automaticSGrid;
+  r.fixedTimeStep = fresh.fixedTimeStep;
+  r.experimentalStart = fresh.experimentalStart;
+  r.modelStart = fresh.modelStart;
+  r.stickyHardSpheres = fresh.stickyHardSpheres;
+  return r;
+}
+
+}  // namespace
+
 ModelEntryTrip BeginModelEntry(int id) {
   ModelEntryBook& book = ModelEntries();
   ModelEntryTrip trip;
+  trip.id = id;
   trip.before = SelectedModelKey();
   // The vector holds every entry as the dialog shows it (the unpack
   // derives the rest from it).
@@ -305,22 +267,43 @@ ModelEntryTrip BeginModelEntry(int id) {
     sh.bottom = gModelParams.bottom;
     sh.bottomFit = gModelParams.bottomFit;
   }
-  if (id != trip.before && TakesSpeciesKey(id) && !book.records.count(id) && !SpeciesModelKey(trip.before)) {
-    auto it = book.records.find(book.lastSpeciesModel);
-    PutSpecies(it == book.records.end() ? nullptr : &it->second);
-    trip.speciesPut = true;
+  if (id == trip.before || !IsModelCommand(id)) return trip;
+  // The c(s) entries put aside for the next c(s) are those of the model left.
+  HoldCsEntries();
+  ContiStore().csEntries.frozen = true;
+  // The model's own entries, or its start, are in place before its command
+  // runs: what the command asks, it asks about them, and its answer is the
+  // newest entry.
+  trip.entered = true;
+  const auto it = book.records.find(id);
+  if (it != book.records.end()) {
+    Restore(it->second, it->second.dataGeneration == book.dataGeneration, -1);
+    trip.restored = true;
+    return trip;
   }
+  Restore(StartUpEntries(), true, -1);
+  if (TakesSpeciesKey(id)) {
+    // Species models hand their species on to one another; after any other
+    // model the species come from the last species model.
+    const ModelEntryRecord* species = &trip.leaving;
+    if (!SpeciesModelKey(trip.before)) {
+      const auto last = book.records.find(book.lastSpeciesModel);
+      species = last == book.records.end() ? nullptr : &last->second;
+    }
+    PutSpecies(species);
+  }
+  FamilySlots(id, sh);
   return trip;
 }
 
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
+  ContiStore().csEntries.frozen = false;
   const int after = SelectedModelKey();
   if (after == trip.before) {
     // Refused or cancelled: the model keeps its slots.
-    if (trip.speciesPut) {
-      ModelEntryRecord r = trip.leaving;
-      Restore(r, true);
+    if (trip.entered) {
+      Restore(trip.leaving, true, 0);
       UnpackModelParameters();
     }
     return false;
@@ -344,18 +327,36 @@ bool FinishModelEntry(const ModelEntryTrip& trip) {
     v.F[14] = gModelParams.bottomFit = sh.bottomFit;
   }
   auto it = book.records.find(after);
-  if (it != book.records.end()) {
-    Restore(it->second, it->second.dataGeneration == book.dataGeneration);
-  } else {
-    if (BorrowsFfSlot(trip.before) || BorrowsVbar(trip.before)) FamilySlotsAfterBorrower(after, sh);
-    // The 2-D display choices are those of the size-and-shape models.
-    if (after != 595 && after != 598) {
-      Conti().show2D = 0;
-      std::fill(std::begin(Conti().display2DSwitch), std::end(Conti().display2DSwitch), 0);
-    }
+  if (it != book.records.end() && after == trip.id) {
+    // The command's own start values go under the entries again; what it
+    // asked stays as answered.
+    const ModelRow* row = FindModelRow(after);
+    const unsigned asks = row ? row->asks : 0;
+    const float viscosity = gSolutionConditions.viscosity;
+    const float resolution = Conti().resolution;
+    Restore(it->second, it->second.dataGeneration == book.dataGeneration, after);
+    if (asks & kAsksViscosity) gSolutionConditions.viscosity = viscosity;
+    if (asks & kAsksResolution) Conti().resolution = resolution;
   }
   UnpackModelParameters();
   return true;
+}
+
+ModelEntryTrip BeginReloadedModel() {
+  ModelEntryTrip trip;
+  trip.before = SelectedModelKey();
+  trip.leaving = CaptureModelEntries();
+  return trip;
+}
+
+void FinishReloadedModel(const ModelEntryTrip& trip) {
+  ModelEntryBook& book = ModelEntries();
+  const int after = SelectedModelKey();
+  if (after != trip.before) {
+    book.records[trip.before] = trip.leaving;
+    if (SpeciesModelKey(trip.before)) book.lastSpeciesModel = trip.before;
+  }
+  book.records.erase(after);
 }
 
 void NoteNewDataForModelEntries(bool otherKind) {

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "fit/model_params.h"
+#include "fit/model_table.h"
 
 // The entries of one model as they stood when it was left.
 struct ModelEntryRecord {
@@ -56,32 +57,31 @@ struct ModelEntryBook {
 };
 ModelEntryBook& ModelEntries();
 
-// The command id of the model the switches select (0: none chosen yet).
-int SelectedModelKey();
-// Command ids of the models (the Model menu and the hidden model commands).
-bool IsModelCommand(int id);
-// Models whose slots hold the discrete species as such.
-bool SpeciesModelKey(int key);
-// Models that start from the discrete species in the slots.
-bool TakesSpeciesKey(int key);
-
 // The current entries; the record of `key` made from them.
 ModelEntryRecord CaptureModelEntries();
 
 // The two halves of a model command. Begin runs before the command's own
-// set-up: it gives the model about to be chosen the species it starts from
-// when it has no entries of its own yet and the slots hold something else.
-// Finish runs after it: when the model changed, the one left is put aside,
-// the borrowed f/f0, vbar and bottom go back, and the one chosen gets its
-// own last entries.
+// set-up: the model about to be chosen gets its own last entries, or, the
+// first time, the start-up entries with the species it starts from. Finish
+// runs after it: when the model changed, the one left is put aside, the
+// borrowed f/f0, vbar and bottom go back, and the start values the command
+// wrote give way to the model's entries again, except what the command
+// asked (the answer is the newest entry).
 struct ModelEntryTrip {
+  int id = 0;  // the command
   int before = 0;
   ModelEntryRecord leaving;
-  bool speciesPut = false;  // Begin put species into the slots
+  bool entered = false;   // Begin put the model's entries or start in place
+  bool restored = false;  // they were its own entries
 };
 ModelEntryTrip BeginModelEntry(int id);
 // True when the model changed.
 bool FinishModelEntry(const ModelEntryTrip& trip);
+
+// A saved parameter file chooses the model it names: the model left is put
+// aside, and what the file gave is the chosen model's newest entries.
+ModelEntryTrip BeginReloadedModel();
+void FinishReloadedModel(const ModelEntryTrip& trip);
 
 // Data were loaded: meniscus, bottom and limits of the entries put aside
 // are those of the earlier data; data of another kind start afresh.

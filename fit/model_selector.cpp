@@ -1,6 +1,7 @@
 #include "fit/model_selector.h"
 
 #include "data/scan_set.h"
+#include "fit/model_table.h"
 #include "fit/scan_times.h"
 #include "lamm/lamm_settings.h"
 
@@ -16,11 +17,6 @@ void ModelSelectorFlags::ClearSwitches() {
   GridSizeOverridden = kept.GridSizeOverridden;
 }
 
-const int kModelMenuItems[] = {198, 280, 281, 282, 291, 501, 536, 197, 229, 520, 228, 227, 893,
-                               235, 526, 275, 267, 277, 278, 279, 288, 539, 950, 503, 522, 502,
-                               292, 293, 284, 523, 246, 511, 510, 513, 514, 531, 521, 585, 587,
-                               595, 598, 1099, 1100, 602, 603, 872, 887, 548, 870, 890};
-const int kModelMenuItemCount = static_cast<int>(sizeof kModelMenuItems / sizeof kModelMenuItems[0]);
 
 ModelSelectionHooks& CurrentModelSelectionHooks() {
   static ModelSelectionHooks hooks = [] {
@@ -58,5 +54,5 @@ void ClearModelSelection() {
   if (hooks.equilibriumTestMode()) hooks.exitEquilibriumTestMode();
   sel.ClearSwitches();
   if (hooks.mStarAnalysisActive()) hooks.closeMStarAnalysis();
-  for (int i = 0; i < kModelMenuItemCount; ++i) hooks.checkMenuItem(kModelMenuItems[i], false);
+  for (const ModelRow& row : ModelTable()) hooks.checkMenuItem(row.id, false);
 }

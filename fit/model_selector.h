@@ -161,10 +161,6 @@ struct ModelSelectionHooks {
 };
 ModelSelectionHooks& CurrentModelSelectionHooks();
 
-// Menu items of the models, unticked by the reset.
-extern const int kModelMenuItems[];
-extern const int kModelMenuItemCount;
-
 // The common first step of every model command: undoes what the previous
 // model switched on outside the record, selects the automatic
 // finite-element algorithm, clears the switches and unticks the model items.

@@ -424,6 +424,7 @@ int ReloadParameters(const std::string& path) {
   ModelSelectorFlags& sel = gModelSelectorFlags;
   const SavedParamsHooks& hooks = CurrentSavedParamsHooks();
 
+  if (hooks.reloadModelEntry) hooks.reloadModelEntry(false);
   std::vector<float>& kept = KeptLines();
   for (int line = 1; line <= kSavedParamsLines; ++line)
     kept[static_cast<std::size_t>(line)] = has(line) ? at(line) : 0.0f;
@@ -517,6 +518,7 @@ int ReloadParameters(const std::string& path) {
   if (hooks.checkCorrectionMenuItems) hooks.checkCorrectionMenuItems();
   if (hooks.afterReload && !gSerialFitSettings.running) hooks.afterReload();
   if (sel.NonidealCSModel && hooks.reloadedNonidealModel) hooks.reloadedNonidealModel(path);
+  if (hooks.reloadModelEntry) hooks.reloadModelEntry(true);
   return 1;
 }
 

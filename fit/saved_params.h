@@ -26,6 +26,10 @@ struct SavedParamsHooks {
   // with one discrete component, 5 general scaling law, 6 c(M) power law,
   // 7 non-ideal c(s), 7001 with its variant).
   std::function<void(int code)> reselectDistributionModel;
+  // The reload chooses a model as a model command does: called before the
+  // file is read (false) and when it is read (true), so that the model left
+  // keeps its entries and the file's entries are those of the model read.
+  std::function<void(bool read)> reloadModelEntry;
   // Checks the fit limits again after a reload.
   std::function<void()> checkFitLimits;
   // Lines 96-118, the buffer-sedimentation correction: read when saving,

@@ -107,6 +107,7 @@ std::optional<std::string> ScriptedUserInterface::PromptText(const std::string& 
   initialTexts.push_back(initial);
   auto i = Next(InteractionKind::Prompt, title, prompt);
   std::optional<std::string> reply = i ? i->reply : std::nullopt;
+  if (!i && lenient && acceptPrompts) reply = initial;
   transcript.push_back({InteractionKind::Prompt, title, prompt, reply ? *reply : "(cancel)"});
   return reply;
 }

@@ -63,6 +63,9 @@ class ScriptedUserInterface : public IUserInterface {
   // When set, unexpected boxes are answered with their default instead of
   // failing (for tests that only look at files).
   bool lenient = false;
+  // With lenient set, an unexpected prompt is answered with its initial
+  // text (Enter) instead of Cancel.
+  bool acceptPrompts = false;
 
  private:
   std::optional<Interaction> Next(InteractionKind kind, const std::string& caption,

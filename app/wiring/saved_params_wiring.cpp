@@ -8,6 +8,7 @@
 #include "data/scan_grid.h"
 #include "data/scan_loading.h"
 #include "distributions/conti_models.h"
+#include "distributions/model_entries.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
@@ -55,6 +56,14 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
     const ModelCommandsFromFile fromFile;
     w->Dispatch(ModelCommandOfCode(code));
   };
+  h.reloadModelEntry = [](bool read) {
+    static ModelEntryTrip trip;
+    if (!read) {
+      trip = BeginReloadedModel();
+      return;
+    }
+    FinishReloadedModel(trip);
+  };
   h.checkFitLimits = [] {
     // The limits the analysis was fitted with, kept inside the data.
     CheckLeftFitLimit(0.0f);
@@ -65,5 +74,6 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
 void DisconnectSavedParamsFromWindow() {
   SavedParamsHooks& h = CurrentSavedParamsHooks();
   h.reselectDistributionModel = nullptr;
+  h.reloadModelEntry = nullptr;
   h.checkFitLimits = nullptr;
 }

@@ -1,10 +1,14 @@
 // Comparing models on one data set: every model keeps what was entered for
-// it, whatever was chosen in between, and the result of a run after a trip
-// through other models is that of the first run.
+// it, whatever was chosen in between, a model chosen for the first time
+// starts from its own start, and the result of a run after a trip through
+// other models is that of the first run. The models are those of the
+// program's table of models.
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "model_dialog_support.h"
 
+#include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -14,83 +18,386 @@
 
 #include "distributions/conti_settings.h"
 #include "distributions/model_entries.h"
+#include "fit/model_table.h"
 #include "fit/fit_engine_state.h"
 #include "models/buffer/buffer_sed_settings.h"
 
 namespace {
 
-// The models a user can choose for a velocity run from the menus, and the
-// commands without menu item that a saved file or a script can select.
-// (The c(M) priors ask their law each time they are chosen.)
-const int kModels[] = {198, 280, 281, 282, 246, 291, 197, 229, 520, 228, 267, 227, 1099, 893,
-                       235, 275, 277, 288, 539, 950, 511, 510, 514, 531, 521, 585,
-                       1100, 587, 595, 598, 602, 603, 872, 887, 548, 870, 526, 501, 292, 293};
-
-class ModelRoundTrip : public ModelDialogTest {};
-
-// Every model's entries are typed (each number scaled by a factor of its
-// own, every other fit box ticked), then every pair is visited: B's dialog
-// shows B's entries, and A's shows A's again; a run after a trip gives the
-// result of the first run.
-TEST_F(ModelRoundTrip, EveryModelKeepsItsEntriesThroughEveryOtherModel) {
-  LoadRun(4);
-  std::map<int, Shown> entered;
-  std::map<int, double> firstRun;
-  // Models whose run is quick enough to repeat after trips, and the species
-  // they are given (a zero concentration would leave nothing to compute).
-  const std::map<int, std::map<int, std::string>> runs = {
-      {198, {{405, "0.45"}, {406, "61000"}, {407, "4.6"}}},
-      {227, {{405, "0.4"}, {406, "5.3"}, {407, "4.4"}}},
-      {275, {{406, "0.5"}, {407, "12"}, {413, "0.68"}, {419, "1.3"}, {420, "0.73"}, {421, "1.0"}, {426, "0.01002"}}},
-      {602, {{406, "0.6"}, {407, "11"}, {413, "0.7"}, {419, "0.74"}, {420, "1.25"}, {421, "1.0"}, {426, "0.01002"}}}};
-  double factor = 1.002;
-  for (int id : kModels) {
-    SCOPED_TRACE(id);
-    Choose(id);
-    ASSERT_EQ(SelectedModelKey(), id);
-    const auto run = runs.find(id);
-    Open(factor, run == runs.end() ? std::map<int, std::string>{} : run->second);
-    factor += 0.002;
-    // Values that follow from the entries (the reacting system's complex)
-    // are shown as derived from the next opening on.
-    Open();
-    // (A run may choose the solver it needs: the entries are those after it.)
-    if (run != runs.end()) {
-      // (The floating-vbar variant's first run and its second differ in the
-      // fifth digit of the rmsd; the result to keep is the repeatable one.)
-      RunRmsd(Window());
-      firstRun[id] = RunRmsd(Window());
-      EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-      EXPECT_TRUE(std::isfinite(firstRun[id]) && firstRun[id] > 0.0) << firstRun[id];
-    }
-    entered[id] = Open();
-    // Chosen twice in a row, nothing changes.
-    Choose(id);
-    EXPECT_EQ(Open(), entered[id]) << Describe(Open(), entered[id]);
-  }
-  for (int a : kModels)
-    for (int b : kModels) {
-      if (a == b) continue;
-      Choose(b);
-      const Shown shownB = Open();
-      EXPECT_EQ(shownB, entered[b]) << "model " << b << " after " << a << ": " << Describe(shownB, entered[b]);
-      Choose(a);
-      const Shown shownA = Open();
-      EXPECT_EQ(shownA, entered[a]) << "model " << a << " back from " << b << ": " << Describe(shownA, entered[a]);
-      if (HasFailure()) return;
-    }
-  for (const auto& [a, rmsd] : firstRun)
-    for (int b : {235, 275, 531, 595, 950, 291, 520, 893, 288}) {
-      if (a == b) continue;
-      Choose(b);
-      Choose(a);
-      EXPECT_NEAR(RunRmsd(Window()), rmsd, 1e-6) << "model " << a << " after a trip through " << b;
-    }
+// The kinds of data a model is tried on: every kind of the two common ones
+// it computes, and its own kind when it computes neither.
+std::vector<unsigned> TestedKinds(const ModelRow& row) {
+  std::vector<unsigned> kinds;
+  for (unsigned kind : {kVelocityData, kDlsData})
+    if (row.accepts & kind) kinds.push_back(kind);
+  if (kinds.empty()) kinds.push_back(row.accepts & kElectrophoresisData ? kElectrophoresisData : kEquilibriumData);
+  return kinds;
 }
+
+struct TripCase {
+  int id;
+  unsigned kind;
+};
+
+std::vector<TripCase> EveryModelOnItsData() {
+  std::vector<TripCase> cases;
+  for (const ModelRow& row : ModelTable())
+    for (unsigned kind : TestedKinds(row)) cases.push_back({row.id, kind});
+  return cases;
+}
+
+const char* KindName(unsigned kind) {
+  switch (kind) {
+    case kVelocityData: return "velocity";
+    case kDlsData: return "dls";
+    case kElectrophoresisData: return "electrophoresis";
+    default: return "equilibrium";
+  }
+}
+
+// What a model keeps of its own besides the dialog: the grid and the
+// regularization of the distributions.
+struct ModelState {
+  std::uint8_t maxEntropy, secondDerivative, show2D;
+  float resolution, sMin, sMax, confidence;
+  bool operator==(const ModelState&) const = default;
+};
+ModelState StateOfModel() {
+  const ContiSettings& cs = Conti();
+  return {cs.maxEntropy, cs.secondDerivative, cs.show2D, cs.resolution, cs.sMin, cs.sMax, cs.confidenceLevel};
+}
+std::string DescribeState(const ModelState& a) {
+  std::ostringstream out;
+  out << "maxEnt " << int(a.maxEntropy) << " 2nd " << int(a.secondDerivative) << " 2D " << int(a.show2D)
+      << " resolution " << a.resolution << " range " << a.sMin << ".." << a.sMax << " P " << a.confidence;
+  return out.str();
+}
+
+// A window with data of one kind whose model commands' questions are
+// answered as offered.
+class ModelDataTest : public ModelDialogTest {
+ protected:
+  void LoadData(unsigned kind) {
+    Window();
+    // The questions a model's command asks are answered as offered.
+    ui_->acceptPrompts = true;
+    if (kind == kDlsData) {
+      Options().AlwaysLoadG2m1 = true;
+      std::vector<std::string> paths;
+      for (int k = 1; k <= 2; ++k) {
+        std::string text = "start set\n";
+        char line[160];
+        std::snprintf(line, sizeof line, "A %f %d %.2f %f %f %f %e\n", 20.0, 30 * k, 1000.0, 1.333, 0.01002, 90.0,
+                      6.33e-7);
+        text += line;
+        for (int p = 0; p < 40; ++p) {
+          const double tau = std::pow(10.0, -7.0 + 6.0 * p / 39);
+          std::snprintf(line, sizeof line, "   %1.5e  %1.5e \n", tau, 0.5 * std::exp(-2e4 * tau));
+          text += line;
+        }
+        paths.push_back((dir_ / ("set" + std::to_string(k) + ".dlsdat")).string());
+        std::ofstream(paths.back()) << text;
+      }
+      ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+      Window().Dispatch(298);
+    } else if (kind == kElectrophoresisData) {
+      std::vector<std::string> paths;
+      for (int k = 1; k <= 3; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%05d.ra1", k);
+        std::string text = "electrophoresis run\n";
+        char line[96];
+        std::snprintf(line, sizeof line, "R 0 %d 532 2 0\n", 90 + 40 * (k - 1));
+        text += line;
+        for (int j = 0; j < 80; ++j) {
+          const double r = 6.0 + 0.0075 * j;
+          std::snprintf(line, sizeof line, "%1.4f %1.5e 0\n", r, r < 6.1 + 0.05 * k ? 0.0 : 1.0);
+          text += line;
+        }
+        paths.push_back((dir_ / name).string());
+        std::ofstream(paths.back()) << text;
+      }
+      ui_->ExpectFiles("select files to fit", Chosen(paths));
+      ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+      Window().Dispatch(290);
+    } else {
+      LoadRun(2);
+    }
+    ASSERT_GT(CurrentScanSet().count, 0);
+    ASSERT_EQ(LoadedDataKind(), kind);
+    ui_->failures.clear();
+    ui_->transcript.clear();
+  }
+  // Run: its rmsd, whether it showed a model or said why it did not, and
+  // what it said.
+  struct RunResult {
+    double rmsd = 0;
+    bool shownOrSaid = false;
+    std::vector<std::string> said;
+  };
+  RunResult Run() {
+    ui_->transcript.clear();
+    ui_->lenient = true;
+    RunResult r;
+    r.rmsd = RunRmsd(Window());
+    ui_->lenient = false;
+    for (const auto& t : ui_->transcript)
+      if (t.kind == platform::InteractionKind::MessageBox) r.said.push_back(t.caption + ": " + t.text);
+    const ScanSet& s = CurrentScanSet();
+    bool shown = false;
+    for (int i = 1; i <= s.count && !shown; ++i)
+      for (int j = s.firstFitPoint[i]; j <= s.lastFitPoint[i]; ++j)
+        if (s.model[i][j] != 0.0f) shown = true;
+    r.shownOrSaid = shown || !r.said.empty();
+    ui_->transcript.clear();
+    return r;
+  }
+};
+
+// One model of the table on data it computes (the parameter of the test),
+// with entries typed, against every other model of the table that computes
+// the same data: the model each trip leads to is entered for the first time
+// and starts as it starts after any other model; the typed model's dialog
+// and its Run after coming back are those before the trip; a Run either
+// shows a model or says why it shows none.
+class ModelRoundTripEntry : public ModelDataTest, public ::testing::WithParamInterface<TripCase> {};
+
+TEST_P(ModelRoundTripEntry, KeepsItsEntriesAndRunAndOthersStartFromTheirOwn) {
+  const auto [a, kind] = GetParam();
+  LoadData(kind);
+  std::vector<int> others;
+  for (const ModelRow& row : ModelTable())
+    if (row.id != a && (row.accepts & kind)) others.push_back(row.id);
+  const ModelRow& rowA = *FindModelRow(a);
+  const SolutionConditions solution = gSolutionConditions;
+
+  // How each model starts: entered for the first time after a model of
+  // another family, nothing of it put aside.
+  const int start = kind == kDlsData ? 503 : a == 275 ? 235 : 275;
+  std::map<int, ModelState> fresh;
+  for (int b : others) {
+    // (As data of another kind do it: nothing put aside is kept.)
+    NoteNewDataForModelEntries(true);
+    gSolutionConditions = solution;
+    Choose(b == start ? 198 : start);
+    Choose(b);
+    ASSERT_EQ(SelectedModelKey(), b);
+    fresh[b] = StateOfModel();
+  }
+  NoteNewDataForModelEntries(true);
+  gSolutionConditions = solution;
+  Choose(a);
+  ASSERT_EQ(SelectedModelKey(), a);
+  // Every number typed anew (scaled), every other fit box beside one ticked;
+  // the solution is the data's and stays as loaded.
+  // (A species model needs a concentration to show something; a
+  // distribution of a dozen grid points runs in a fraction of the time.)
+  std::map<int, std::string> texts;
+  if (rowA.holdsSpecies) texts[405] = "0.4";
+  if (rowA.family == ModelFamily::Distribution) texts[405] = "12";
+  // (c(s) with invariant D takes some 17 s a Run on these data: it is run
+  // once, and its trips compare the entries only.)
+  const bool runAfterTrips = a != 526;
+  Open(1.01, texts);
+  gSolutionConditions = solution;
+  Open();
+  RunResult first = Run();
+  EXPECT_TRUE(first.shownOrSaid) << "model " << a << ": Run showed nothing and said nothing";
+  if (runAfterTrips) first = Run();
+  // (A Run may choose the solver it needs: the entries are those after it,
+  // as the next confirmation settles them.)
+  Open();
+  const Shown afterRun = Open();
+  // Chosen twice in a row, nothing changes.
+  Choose(a);
+  EXPECT_EQ(Open(), afterRun) << "chosen again: " << Describe(Open(), afterRun);
+
+  // The entries as the last Run left them (a Run may choose the solver).
+  Shown entries = afterRun;
+  auto back = [&](const std::string& trip) {
+    Choose(a);
+    ASSERT_EQ(SelectedModelKey(), a);
+    const Shown shown = Open();
+    EXPECT_EQ(shown, entries) << "model " << a << " back from " << trip << ": " << Describe(shown, entries);
+    if (!runAfterTrips) return;
+    const RunResult run = Run();
+    EXPECT_EQ(run.said, first.said) << "model " << a << " after " << trip;
+    if (std::isfinite(first.rmsd) || std::isfinite(run.rmsd)) {
+      EXPECT_NEAR(run.rmsd, first.rmsd, 1e-6 * std::max(1.0, std::fabs(first.rmsd))) << "model " << a << " after "
+                                                                                       << trip;
+    }
+    Open();
+    entries = Open();
+  };
+  for (int b : others) {
+    SCOPED_TRACE("trip through " + std::to_string(b));
+    gSolutionConditions = solution;
+    Choose(b);
+    ASSERT_EQ(SelectedModelKey(), b);
+    // The species of a species model are handed on to the species models.
+    const ModelRow& rowB = *FindModelRow(b);
+    if (!(rowA.holdsSpecies && rowB.start == ModelStart::LastSpecies)) {
+      const ModelState state = StateOfModel();
+      EXPECT_EQ(state, fresh[b]) << "model " << b << " entered after " << a << ": " << DescribeState(state) << " vs "
+                                 << DescribeState(fresh[b]);
+    }
+    back(std::to_string(b));
+    if (HasFailure()) return;
+  }
+  // Longer ways: every other model in turn, forwards and backwards.
+  for (int b : others) Choose(b);
+  back("every other model");
+  for (auto it = others.rbegin(); it != others.rend(); ++it) Choose(*it);
+  back("every other model backwards");
+  // Among the light-scattering models, in the order of a session that lost
+  // a fit box.
+  std::string way;
+  for (int b : {503, 502, 522, 536, 890, 198, 282, 246, 503, 198, 890, 536, 502})
+    if (b != a && (FindModelRow(b)->accepts & kind)) {
+      Choose(b);
+      way += std::to_string(b) + " ";
+    }
+  back(way);
+}
+
+// The answer to a question the command asks is the model's newest entry:
+// the question offers the model's own last answer, and the record put aside
+// does not come back over the new one.
+TEST_F(ModelDataTest, TheAnswerToTheCommandsQuestionWinsOverTheStoredEntries) {
+  LoadData(kVelocityData);
+  constexpr const char* kVhw = "Van Holde Weischet Analysis";
+  auto vhw = [&](const char* answer) {
+    ui_->ExpectPrompt(kVhw, "enter resolution", std::string(answer));
+    Choose(292);
+    EXPECT_TRUE(ui_->AllConsumed());
+    return std::stod(ui_->initialTexts.back());
+  };
+  vhw("30");
+  EXPECT_FLOAT_EQ(Conti().resolution, 30.0f);
+  Choose(275);
+  EXPECT_DOUBLE_EQ(vhw("50"), 30.0);
+  EXPECT_FLOAT_EQ(Conti().resolution, 50.0f);
+  Choose(198);
+  EXPECT_DOUBLE_EQ(vhw("100"), 50.0);
+  EXPECT_FLOAT_EQ(Conti().resolution, 100.0f);
+}
+
+TEST_F(ModelDataTest, TheViscosityAskedByTheStokesRadiiIsKept) {
+  LoadData(kDlsData);
+  auto stokes = [&](const char* poise) {
+    ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", std::string(poise));
+    Choose(536);
+    EXPECT_TRUE(ui_->AllConsumed());
+    EXPECT_EQ(SelectedModelKey(), 536);
+    return std::stod(ui_->initialTexts.back());
+  };
+  stokes("0.01002");
+  Open(0, {{406, "5"}});
+  const float radius = gModelParameterVector.P[1];
+  EXPECT_FLOAT_EQ(radius, 5.0f);
+  Choose(503);
+  EXPECT_NEAR(stokes("0.02"), 0.01002, 1e-7);
+  // Relative to water at 20 degC: 0.02 P / 0.01002 P.
+  EXPECT_NEAR(gSolutionConditions.viscosity, 0.02 / 0.01002, 1e-5);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[1], radius);
+  Choose(198);
+  EXPECT_NEAR(stokes("0.01002"), 0.02, 1e-7);
+  EXPECT_NEAR(gSolutionConditions.viscosity, 1.0, 1e-5);
+}
+
+// Light-scattering data loaded while a model of sedimentation data is
+// chosen: a Run computes nothing and says why.
+TEST_F(ModelDataTest, ARunOfAModelThatCannotDescribeTheDataIsRefusedWithTheReason) {
+  // The one box of the refusal, and its text.
+  auto refusal = [&] {
+    ui_->transcript.clear();
+    ui_->ExpectBox("ERROR", "Nothing was computed");
+    Window().Dispatch(213);
+    EXPECT_TRUE(ui_->AllConsumed());
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    ui_->failures.clear();
+    return ui_->transcript.empty() ? std::string() : ui_->transcript.front().text;
+  };
+  // Light-scattering data after a model of sedimentation data: the load
+  // leaves no model chosen.
+  for (int id : {275, 198, 531, 288}) {
+    SCOPED_TRACE(id);
+    LoadData(kVelocityData);
+    Choose(id);
+    LoadData(kDlsData);
+    EXPECT_EQ(refusal(), "no model is chosen for the DLS data loaded\n"
+                         "Nothing was computed: choose a model for the data loaded.");
+  }
+  // Every model of the table on data it does not compute.
+  for (const ModelRow& row : ModelTable()) {
+    for (unsigned kind : {kVelocityData, kDlsData}) {
+      if (row.accepts & kind) continue;
+      SCOPED_TRACE(std::to_string(row.id) + " on " + KindName(kind));
+      LoadData(TestedKinds(row).front());
+      Choose(row.id);
+      ASSERT_EQ(SelectedModelKey(), row.id);
+      // The data loaded taken for data of the other kind.
+      CurrentDataTypeFlags().dls = kind == kDlsData;
+      CurrentDataTypeFlags().electrophoresis = 0;
+      const std::string reason = kind == kDlsData ? "DLS data" : row.accepts == kDlsData ? "need DLS data for this analysis"
+                                                                                     : "need electrophoresis data";
+      const std::string text = refusal();
+      EXPECT_TRUE(text.find(reason) != std::string::npos || text.find("light scattering data") != std::string::npos)
+          << text;
+    }
+  }
+}
+
+// A discrete species model with no fit box ticked describes the data by
+// the species entered; with no concentration entered either, a Run says
+// that nothing can be computed.
+TEST_F(ModelDataTest, ARunWithNothingFittedShowsTheEnteredSpeciesOrSaysWhyNot) {
+  LoadData(kVelocityData);
+  Choose(198);
+  for (int k = 1; k <= kParameterSlots; ++k) ASSERT_EQ(gModelParameterVector.F[k], 0) << k;
+  ASSERT_EQ(gModelParams.concentration[1], 0.0f);
+  ui_->ExpectBox("ERROR", "The species entered have no concentration, and no concentration is fitted.\n"
+                          "Nothing was computed: enter a concentration or tick its fit box in the model's parameters.");
+  Window().Dispatch(213);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+
+  Open(0, {{405, "0.45"}, {406, gFitEngineState.molarMassParameters ? "61000" : "4.2"}, {407, "5.0"}});
+  const RunResult run = Run();
+  EXPECT_TRUE(run.said.empty()) << run.said.front();
+  // Beyond the boundary the plateau is 0.45 diluted radially by
+  // exp(-2 w^2 s t): at most 4 % at these times.
+  const ScanSet& s = CurrentScanSet();
+  const int last = s.lastFitPoint[1];
+  EXPECT_NEAR(s.model[1][last], 0.45, 0.45 * 0.05);
+  EXPECT_GT(run.rmsd, 0.0);
+}
+
+// The fluorescence tools' reload chooses the electrophoresis model as the
+// menu does: the discrete species keep what was typed for them.
+TEST_F(ModelDataTest, TheFluorescenceReloadKeepsTheSpeciesEntries) {
+  LoadData(kElectrophoresisData);
+  EXPECT_EQ(SelectedModelKey(), 291);
+  Choose(198);
+  Open(0, {{405, "0.45"}, {406, "6.1"}, {407, "4.5"}});
+  const Shown entered = Open();
+  LoadData(kElectrophoresisData);
+  EXPECT_EQ(SelectedModelKey(), 291);
+  Choose(198);
+  EXPECT_EQ(Open(), entered) << Describe(Open(), entered);
+  EXPECT_FLOAT_EQ(gModelParams.concentration[1], 0.45f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ModelRoundTripEntry, ::testing::ValuesIn(EveryModelOnItsData()),
+                         [](const ::testing::TestParamInfo<TripCase>& info) {
+                           return std::to_string(info.param.id) + "_" + KindName(info.param.kind);
+                         });
 
 }  // namespace
 
 namespace {
+
+class ModelRoundTrip : public ModelDialogTest {};
 
 // The vector and fit flags as they stand.
 std::vector<float> Slots() {
@@ -223,6 +530,9 @@ TEST_F(ModelRoundTrip, AHiddenModelFromASavedFileKeepsTheFilesEntries) {
   Choose(1100);
   Open(0, {{406, "0.9"}, {407, "9"}});
   Choose(585);
+  // The model the reload leaves keeps its entries, as after a model command.
+  Open(0, {{406, "0.6"}, {407, "11"}});
+  const Shown left = Open();
   ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from", platform::IDNO)
       .ExpectFiles("export parameter file", Chosen({file}));
   ui_->lenient = true;
@@ -234,6 +544,7 @@ TEST_F(ModelRoundTrip, AHiddenModelFromASavedFileKeepsTheFilesEntries) {
   Open();
   const Shown loaded = Open();
   Choose(585);
+  EXPECT_EQ(Open(), left) << Describe(Open(), left);
   Choose(275);
   Choose(198);
   Choose(1100);

@@ -7,6 +7,7 @@
 
 #include "app/commands/equilibrium/mstar_commands.h"
 #include "app/commands/equilibrium/mstar_screen.h"
+#include "distributions/model_entries.h"
 #include "equilibrium/mstar/mstar_hinge.h"
 #include "equilibrium/mstar/mstar_state.h"
 #include "numerics/arrays.h"
@@ -287,6 +288,34 @@ TEST_F(MStarWindowTest, CofMOfSeveralDataSetsIsFittedWithTheBottomAndSmoothingSw
   for (int i = 2; i <= cs.gridSize; ++i)
     if (cs.distribution[i] > cs.distribution[peak]) peak = i;
   EXPECT_NEAR(cs.molarMasses[peak], 50000.0, 2 * (cs.molarMasses[peak + 1] - cs.molarMasses[peak]));
+}
+
+// The c(M) of the set-up is chosen as from the menu: the discrete species
+// chosen before keep what was typed for them.
+TEST_F(MStarWindowTest, CofMSetUpKeepsTheEntriesOfTheModelLeft) {
+  LoadEquilibrium({CoveringSingleSpecies()});
+  TXLAWindow& w = Window();
+  ui_->lenient = true;
+  w.Dispatch(198);
+  ModelParams& mp = gModelParams;
+  mp.included[1] = 1;
+  mp.concentration[1] = 0.45f;
+  mp.massOrD[1] = 6.1f;
+  mp.s[1] = 4.5f;
+  PackModelParameters();
+  w.OnCommand(896);
+  ui_->ExpectPrompt("M* transformation", "min Mw (kDa)", "20");
+  ui_->ExpectPrompt("M* transformation", "max Mw (kDa)", "100");
+  ui_->ExpectBox("M* transformation", "determine Baseline from c(M)?", platform::IDNO);
+  MStarTransformationSetup(w);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(SelectedModelKey(), 235);
+  w.Dispatch(198);
+  ui_->lenient = false;
+  EXPECT_EQ(SelectedModelKey(), 198);
+  EXPECT_FLOAT_EQ(mp.concentration[1], 0.45f);
+  EXPECT_FLOAT_EQ(mp.massOrD[1], 6.1f);
+  EXPECT_FLOAT_EQ(mp.s[1], 4.5f);
 }
 
 TEST_F(MStarWindowTest, CofMSetUpHandlesBaselinesAndItsMRange) {

@@ -7,6 +7,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "lamm/lamm_settings.h"
 
 namespace {
@@ -281,7 +282,8 @@ TEST(ModelSelection, ResetUnticksEveryModelAndUndoesTheModelsChanges) {
   LammSettings().automaticAlgorithm = 0;
   LammSettings().timesFromW2t = 1;
   LammSettings().gridSizeInUse = 300;
-  std::set<int> ticked(kModelMenuItems, kModelMenuItems + kModelMenuItemCount);
+  std::set<int> ticked;
+  for (const ModelRow& row : ModelTable()) ticked.insert(row.id);
   std::vector<std::string> messages;
   bool exited = false;
   ModelSelectionHooks& hooks = CurrentModelSelectionHooks();
@@ -304,7 +306,7 @@ TEST(ModelSelection, ResetUnticksEveryModelAndUndoesTheModelsChanges) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0], "switching off times from w^2t option");
   EXPECT_TRUE(exited);
-  EXPECT_EQ(kModelMenuItemCount, 50);
+  EXPECT_EQ(ModelTable().size(), 50u);
 
   hooks = saved;
   LammSettings() = LammSolverSettings{};

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/commands/model/model_commands.h"
 #include "app/commands/distribution/distribution_commands.h"
 #include "app/commands/data/list_file.h"
 #include "app/commands/run_fit/fit_limits.h"
@@ -396,7 +397,8 @@ void TXLAWindow::CmReloadForFloTools() {
   flags.ElectrophoresisLoad = true;
   CmLoadNewFiles();
   flags.ElectrophoresisLoad = false;
-  CmElectrophoresisLammModel();
+  // Chosen as from the menu: the model left keeps its entries.
+  RunModelCommand(*this, 291, [this] { CmElectrophoresisLammModel(); });
   LammSettings().gridSizeInUse = 200;
   UpdateFloToolsMenu(*this);
 }

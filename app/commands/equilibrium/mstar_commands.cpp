@@ -263,7 +263,8 @@ void MStarTransformationSetup(TXLAWindow& w) {
   const unsigned char individualAfter = gModelParams.riNoiseFit;
   ResetMStarAnalysis(w);
   st.analysisMade = false;
-  w.CmContinuousCMModel();
+  // Chosen as from the menu: the model left keeps its entries.
+  RunModelCommand(w, 235, [&w] { w.CmContinuousCMModel(); });
   cs.maxEntropy = false;
   cs.secondDerivative = true;
   cs.showBothRegularizations = false;

@@ -27,6 +27,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
@@ -594,7 +595,7 @@ class BorrowedModel {
   explicit BorrowedModel(TXLAWindow& w)
       : w_(w), flags_(gModelSelectorFlags), params_(gModelParams), vector_(gModelParameterVector),
         lamm_(LammSettings()), fitTINoise_(gFitEngineState.fitTINoise) {
-    for (int i = 0; i < kModelMenuItemCount; ++i) checks_.push_back(w.IsMenuItemChecked(kModelMenuItems[i]));
+    for (const ModelRow& row : ModelTable()) checks_.push_back(w.IsMenuItemChecked(row.id));
   }
   ~BorrowedModel() {
     gModelSelectorFlags = flags_;
@@ -602,7 +603,8 @@ class BorrowedModel {
     gModelParameterVector = vector_;
     LammSettings() = lamm_;
     gFitEngineState.fitTINoise = fitTINoise_;
-    for (int i = 0; i < kModelMenuItemCount; ++i) w_.CheckMenuItem(kModelMenuItems[i], checks_[static_cast<size_t>(i)]);
+    std::size_t i = 0;
+    for (const ModelRow& row : ModelTable()) w_.CheckMenuItem(row.id, checks_[i++]);
   }
   BorrowedModel(const BorrowedModel&) = delete;
   BorrowedModel& operator=(const BorrowedModel&) = delete;

@@ -23,6 +23,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "lamm/lamm_settings.h"
 #include "models/buffer/buffer_sedimentation.h"
 #include "platform/error_box.h"
@@ -384,15 +385,31 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
     return;
   }
   const int before = SelectedModelKey();
-  // These ask their values again when chosen once more.
-  const bool asksAgain = id == 281 || id == 292 || id == 278 || id == 279 || id == 536;
-  if (before == id && !asksAgain) return;
+  if (before == id && !ModelAsksAgain(id)) return;
   struct Inside {
     Inside() { ModelCommandRunning() = true; }
     ~Inside() { ModelCommandRunning() = false; }
   } scope;
   const ModelEntryTrip trip = BeginModelEntry(id);
+  // A model of its own start entered for the first time is set up as from
+  // no model at all: its command takes its whole way and writes all its
+  // start values (from another model of the family it would keep that
+  // model's range and regularization). Data it refuses leave everything.
+  const ModelRow* row = FindModelRow(id);
+  const bool fromNoModel = trip.entered && !trip.restored && row && row->start == ModelStart::StartUp &&
+                           (CurrentScanSet().count < 1 || (row->accepts & LoadedDataKind()));
+  const ModelSelectorFlags switchesBefore = gModelSelectorFlags;
+  if (fromNoModel) {
+    ReleaseDistributionArrays();
+    ClearModelSelection();
+    gModelSelectorFlags.CSModel = 0;
+  }
   command();
+  if (fromNoModel && SelectedModelKey() != id) {
+    // Refused or cancelled after all: the model before is chosen again.
+    gModelSelectorFlags = switchesBefore;
+    w.CheckMenuItem(trip.before, true);
+  }
   if (!FinishModelEntry(trip)) return;
   w.CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
   w.CheckMenuItem(294, Conti().secondDerivative != 0);

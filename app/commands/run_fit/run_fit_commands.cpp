@@ -30,7 +30,9 @@
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "fit/serial_fit_settings.h"
+#include "models/buffer/buffer_sed_settings.h"
 #include "platform/sounds.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
@@ -129,21 +131,40 @@ bool StopRunHere() {
   return CurrentDataTypeFlags().flagTooStrongGradients && !CheckExcessGradients();
 }
 
-// A distribution that cannot be computed for the data or the range entered
-// is refused with its reason; computed all the same it would show an rmsd
-// with no model, or a grid running backwards.
+// The discrete species of a species model, none with a concentration
+// entered or fitted: their sum is zero everywhere.
+bool SpeciesWithoutConcentration() {
+  if (CurrentScanSet().count < 1) return false;
+  const ModelRow* row = FindModelRow(SelectedModelKey());
+  if (!row || !row->holdsSpecies || row->family != ModelFamily::Species) return false;
+  if (gBufferSedSettings.BufferSedOn) return false;
+  UnpackModelParameters();
+  const ModelParams& mp = gModelParams;
+  for (int k = 1; k <= kComponentSlots; ++k)
+    if (mp.included[k] && (mp.concentration[k] != 0.0f || mp.concentrationFit[k])) return false;
+  return true;
+}
+
+// A model that cannot be computed for the data, or a distribution for the
+// range entered, is refused with its reason; computed all the same it would
+// show an rmsd with no model, or a grid running backwards.
 bool DistributionRefused() {
-  const ModelSelectorFlags& m = gModelSelectorFlags;
-  if (!m.DistributionModel || m.SedTransformModel || EqTestModeOn()) return false;
   auto refuse = [](const std::string& text) {
     PlaySoundError();
     platform::Tell("ERROR", text, platform::BoxIcon::Error);
     return true;
   };
-  if (CurrentDataTypeFlags().dls && CurrentScanSet().count > 0 && !DlsDistributionModel())
+  const ModelSelectorFlags& m = gModelSelectorFlags;
+  const bool distribution = m.DistributionModel && !m.SedTransformModel && !EqTestModeOn();
+  if (distribution && CurrentDataTypeFlags().dls && CurrentScanSet().count > 0 && !DlsDistributionModel())
     return refuse(
         "The model chosen is a distribution of sedimentation data; light scattering data are loaded.\n"
         "Nothing was computed: choose one of the distributions for light scattering data.");
+  // Any model: data it cannot describe give no result, however long it runs.
+  if (!EqTestModeOn())
+    if (const char* reason = ModelDataRefusal())
+      return refuse(std::string(reason) + "\nNothing was computed: choose a model for the data loaded.");
+  if (!distribution) return false;
   // The run takes its range from the parameters entered.
   const float low = gModelParameterVector.P[1], high = gModelParameterVector.P[5];
   if (!Conti().gridFromFile && low > high) {
@@ -262,6 +283,14 @@ void TXLAWindow::CmRun() {
   rs.KeepDistributionPlot = false;
   rs.TransformAwaitsRun = false;
   if (StopRunHere() || DistributionRefused()) return;
+  if (SpeciesWithoutConcentration()) {
+    PlaySoundError();
+    platform::Tell("ERROR",
+                   "The species entered have no concentration, and no concentration is fitted.\n"
+                   "Nothing was computed: enter a concentration or tick its fit box in the model's parameters.",
+                   platform::BoxIcon::Error);
+    return;
+  }
   const ModelSelectorFlags& m = gModelSelectorFlags;
   RoadServices& r = Road();
   std::function<void()> work;

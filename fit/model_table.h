@@ -1,0 +1,79 @@
+#pragma once
+// The models of the program, one row each: what the Model menu and the
+// hidden model commands choose. Every question of the kind "which models
+// ..." (is it a distribution, does it hold the discrete species, which
+// data can it compute, does its command ask again when chosen once more)
+// is answered from this table, so that a model added here is covered by
+// the model entries, the refusals of Run and Fit and the round-trip test.
+#include <cstdint>
+#include <span>
+
+enum class ModelFamily : std::uint8_t {
+  Species,      // discrete species in the slots (and their geometries)
+  Association,  // rapid self-association, the reacting system
+  Nonideal,     // concentration-dependent s and D
+  Distribution, // c(M), c(s), its variants, ls-g*(s), the DLS distributions
+  Transform,    // van Holde-Weischet, the ls-g* extrapolation
+  Equilibrium,
+};
+
+// The kinds of data a model computes (bits).
+enum ModelData : unsigned {
+  kVelocityData = 1,         // sedimentation velocity scans
+  kDlsData = 2,              // autocorrelation functions
+  kElectrophoresisData = 4,  // electrophoresis scans
+  kEquilibriumData = 8,      // sedimentation equilibrium scans
+};
+constexpr unsigned kSedimentationData = kVelocityData | kElectrophoresisData | kEquilibriumData;
+
+// Values of the other models that the model keeps in slots of its own
+// (bits): they go back to the others when it is left.
+enum ModelBorrows : unsigned {
+  kBorrowsFfSlot = 1,  // its own value in the f/f0 slot P[2n+3]
+  kBorrowsVbar = 2,    // the floating vbar written over the solution's
+  kBorrowsBottom = 4,  // the electrophoresis cell's end as the bottom
+};
+
+// What the model's command asks each time it is chosen (bits): the answer
+// is the newest entry of that field and wins over the model's record.
+enum ModelAsks : unsigned {
+  kAsksViscosity = 1,   // the solvent's viscosity
+  kAsksResolution = 2,  // the transform's resolution
+  kAsksOwnValues = 4,   // values kept outside the model's entries (oil volume, priors)
+};
+
+// Where a model chosen for the first time starts from: the program's
+// start-up entries, or the species of the last species model.
+enum class ModelStart : std::uint8_t { StartUp, LastSpecies };
+
+struct ModelRow {
+  int id;  // the command id
+  ModelFamily family;
+  unsigned accepts;  // ModelData bits
+  ModelStart start;
+  unsigned borrows = 0;  // ModelBorrows bits
+  unsigned asks = 0;     // ModelAsks bits
+  bool holdsSpecies = false;  // the slots hold the discrete species as such
+};
+
+std::span<const ModelRow> ModelTable();
+// The row of a command id (nullptr: not a model command).
+const ModelRow* FindModelRow(int id);
+
+// The command id of the model the switches select (0: none chosen yet).
+int SelectedModelKey();
+// Command ids of the models (the Model menu and the hidden model commands).
+bool IsModelCommand(int id);
+// Models whose slots hold the discrete species as such (0: the start-up entries).
+bool SpeciesModelKey(int key);
+// Models that start from the discrete species in the slots.
+bool TakesSpeciesKey(int key);
+bool DistributionKey(int key);
+bool ModelBorrowsSlot(int key, ModelBorrows what);
+// The model's command asks its values again when chosen once more.
+bool ModelAsksAgain(int key);
+
+// The kind of the loaded data (one ModelData bit; kVelocityData without data).
+unsigned LoadedDataKind();
+// Why the selected model cannot compute the loaded data (nullptr: it can).
+const char* ModelDataRefusal();
