@@ -276,8 +276,14 @@ TEST_F(DiscreteSpeciesTest, SimplexFromStartsNearTwoCloseSpeciesEndsAtTheMarquar
     if (v[0] > v[2]) v = {v[2], v[3], v[0], v[1]};
     return v;
   };
+  // The reference minimum: Marquardt-Levenberg from a start near the truth
+  // in the right order. From the swapped start below its first step can leave
+  // for a one-species solution (s1 -1.5 S, rmsd 0.0118 on the layered grid
+  // that resolves the pile-up at the bottom), which says nothing of where the
+  // minimum is; the rmsd is smooth in s there (second differences even to
+  // 1e-3 of s).
   const Start issue{3.03f, 26000.0f, 2.88f, 36000.0f, 1};
-  const std::array<double, 4> reference = fit(issue, true);
+  const std::array<double, 4> reference = fit({2.6f, 33000.0f, 3.5f, 45000.0f, 1}, true);
   const double referenceRmsd = CalcRmsd();
   EXPECT_NEAR(reference[0], 2.41, 0.05);
   EXPECT_NEAR(reference[2], 3.84, 0.05);
