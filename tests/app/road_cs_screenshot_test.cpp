@@ -50,11 +50,7 @@ class RoadCs : public RoadTest {
 };
 
 TEST_F(RoadCs, ContinuousDistributionRunDrawsDataResidualsAndDistribution) {
-  const auto paths = WriteRun(".ra1", 6);
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-  Window();
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  LoadRun(6);
   gFitEngineState.fitTINoise = 0;
 
   Window().Dispatch(275);  // "Continuous c(s) Distribution"
@@ -145,11 +141,7 @@ TEST_F(RoadCs, TheFitReportStaysThroughARepaintUntilNewDataCome) {
 }
 
 TEST_F(RoadCs, TheRealtimeStatusStaysUnderThePlots) {
-  const auto paths = WriteRun(".ra1", 4);
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-  Window();
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  LoadRun(4);
   RealtimeState& rt = CurrentRealtimeState();
   rt.statusLine1 = "IN REALTIME UPDATE MODE. PRESS ANY KEY TO INTERRUPT.";
   rt.statusLine2 = "Last changed at 10:00, last checked at 10:01";
@@ -166,11 +158,7 @@ TEST_F(RoadCs, TheRealtimeStatusStaysUnderThePlots) {
 }
 
 TEST_F(RoadCs, TheRotorSpeedPlotShowsTheSpeedProfile) {
-  const auto paths = WriteRun(".ra1", 4);
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-  Window();
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  LoadRun(4);
   // Scans at 1200 and 1800 s at 20000 rpm, at 2400 and 3000 s at 50000 rpm:
   // 50000 rpm lies between rows 62 and 100 (with or without a distribution
   // plot below) and 1560..1780 s near columns 400..560. The
@@ -199,11 +187,7 @@ TEST_F(RoadCs, TheRotorSpeedPlotShowsTheSpeedProfile) {
 // The peak labels hold their whole caption however the window is shaped:
 // the letters follow the window's height, the label its width.
 TEST_F(RoadCs, PeakLabelsHoldTheirWholeCaptionAtEveryWindowSize) {
-  const auto paths = WriteRun(".ra1", 6);
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-  Window();
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  LoadRun(6);
   gFitEngineState.fitTINoise = 0;
   Window().Dispatch(275);
   ui_->lenient = true;
@@ -241,11 +225,7 @@ TEST_F(RoadCs, PeakLabelsHoldTheirWholeCaptionAtEveryWindowSize) {
 // rows (a range whose upper end holds the boundary's own frictional ratio)
 // are cut there, none reaches into the residuals or the space above.
 TEST_F(RoadCs, TheTwoDimensionalMapStaysInsideItsFrame) {
-  const auto paths = WriteRun(".ra1", 6);
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-  Window();
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  LoadRun(6);
   gFitEngineState.fitTINoise = 0;
   ui_->lenient = true;
   Window().Dispatch(595);  // "Continuous c(s,ff0)"
@@ -285,11 +265,7 @@ TEST_F(RoadCs, TheTwoDimensionalMapStaysInsideItsFrame) {
 // above as laid out (20 pixels a line), in a lower window to the same share
 // of its height (at 800 x 550 it covered the data and residual plots).
 TEST_F(RoadCs, TheFitReportKeepsToItsShareOfTheWindowHeight) {
-  const auto paths = WriteRun(".ra1", 6);
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-  Window();
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  LoadRun(6);
   gFitEngineState.fitTINoise = 0;
   Window().Dispatch(275);
   ui_->lenient = true;
