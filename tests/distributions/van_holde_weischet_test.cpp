@@ -23,6 +23,19 @@
 
 namespace {
 
+// The fit range of scan j from the first point at or beyond left to the last
+// at or before right.
+void SetFitLimitsOfScan(ScanSet& s, int j, float left, float right) {
+  s.firstFitPoint[j] = 1;
+  while (s.radii[j][s.firstFitPoint[j]] < left) ++s.firstFitPoint[j];
+  s.lastFitPoint[j] = s.points[j];
+  while (s.radii[j][s.lastFitPoint[j]] > right) --s.lastFitPoint[j];
+}
+
+void SetFitLimits(ScanSet& s, float left, float right) {
+  for (int j = 1; j <= s.count; ++j) SetFitLimitsOfScan(s, j, left, right);
+}
+
 using Scans = boundary_test::Experiment;
 using boundary_test::OneSpecies;
 
@@ -162,10 +175,7 @@ TEST_F(VanHoldeWeischet, EveryFractionLiesBetweenTheSlowestAndFastestSpecies) {
         const double r = s.radii[j][p];
         s.signals[j][p] += static_cast<float>(c.pattern * (std::sin(37.0 * r) + 0.6 * std::cos(113.0 * r + 0.4)));
       }
-      s.firstFitPoint[j] = 1;
-      while (s.radii[j][s.firstFitPoint[j]] < c.left) ++s.firstFitPoint[j];
-      s.lastFitPoint[j] = s.points[j];
-      while (s.radii[j][s.lastFitPoint[j]] > c.right) --s.lastFitPoint[j];
+      SetFitLimitsOfScan(s, j, c.left, c.right);
     }
     VhwOptions o;
     o.resolution = c.resolution;
@@ -208,12 +218,7 @@ TEST_F(VanHoldeWeischet, TheExampleHasNoStrayFraction) {
   ScanSet& s = CurrentScanSet();
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.resolution << " " << c.left << " " << c.right);
-    for (int j = 1; j <= s.count; ++j) {
-      s.firstFitPoint[j] = 1;
-      while (s.radii[j][s.firstFitPoint[j]] < c.left) ++s.firstFitPoint[j];
-      s.lastFitPoint[j] = s.points[j];
-      while (s.radii[j][s.lastFitPoint[j]] > c.right) --s.lastFitPoint[j];
-    }
+    SetFitLimits(s, c.left, c.right);
     VhwOptions o;
     o.resolution = c.resolution;
     o.meniscus = 6.02f;
