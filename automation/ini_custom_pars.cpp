@@ -11,8 +11,6 @@
 
 namespace {
 
-bool g_repeatedElement = false;
-bool g_unreadableElement = false;
 
 // The opening tag of key at or after from: "<key" followed by ">", a blank
 // (attributes follow) or "/" (an empty element). npos when there is none.
@@ -110,9 +108,6 @@ bool ValuesArePhysical(CIniCustomPars& r) {
 
 CIniCustomPars::CIniCustomPars() = default;
 
-bool RepeatedElementSeen() { return g_repeatedElement; }
-bool LastElementUnreadable() { return g_unreadableElement; }
-void ResetRepeatedElementFlag() { g_repeatedElement = false; }
 
 bool ReadWholeFile(std::string& textOut, const std::string& path) {
   if (path.empty()) return false;
@@ -131,8 +126,11 @@ bool ReadWholeFile(std::string& textOut, const std::string& path) {
 }
 
 bool ReadXmlElement(const std::string* text, const std::string& path, const char* key,
-                    std::string* textOut, float* floatOut, int32_t* intOut, uint8_t* boolOut) {
-  g_unreadableElement = false;
+                    std::string* textOut, float* floatOut, int32_t* intOut, uint8_t* boolOut,
+                    ElementOutcome* outcome) {
+  ElementOutcome ignored;
+  ElementOutcome& said = outcome ? *outcome : ignored;
+  said = ElementOutcome::kAbsent;
   std::string fromFile;
   if (!text) {
     if (!ReadWholeFile(fromFile, path)) return false;
@@ -153,19 +151,19 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
   // No end of the tag, an empty element (<Smax/>) or no closing tag: the
   // element is there but has no value to read.
   if (tagEnd == std::string::npos || t[tagEnd - 1] == '/') {
-    g_unreadableElement = true;
+    said = ElementOutcome::kUnreadable;
     return false;
   }
   const std::size_t valueStart = tagEnd + 1;
   std::size_t behind = 0;
   const std::size_t valueEnd = FindClosingTag(t, k, valueStart, behind);
   if (valueEnd == std::string::npos) {
-    g_unreadableElement = true;
+    said = ElementOutcome::kUnreadable;
     return false;
   }
 
   if (FindOpeningTag(t, k, behind) != std::string::npos) {
-    g_repeatedElement = true;
+    said = ElementOutcome::kRepeated;
     return false;
   }
   const std::string value = t.substr(valueStart, valueEnd - valueStart);
@@ -176,7 +174,7 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
     else if (Contains(value, "FALSE") || Contains(value, "false"))
       *boolOut = 0;
     else {
-      g_unreadableElement = true;
+      said = ElementOutcome::kUnreadable;
       return false;
     }
   }
@@ -184,6 +182,7 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
   const double number = (floatOut || intOut) ? LeadingNumber(value) : 0.0;
   if (floatOut) *floatOut = static_cast<float>(number);
   if (intOut) *intOut = TruncatedInteger(number);
+  said = ElementOutcome::kRead;
   return true;
 }
 
@@ -191,7 +190,6 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
   r.valid = 0;
   r.rejection.clear();
   r.unreadElements.clear();
-  ResetRepeatedElementFlag();
   std::string text;
   if (!ReadWholeFile(text, path)) {
     struct stat st {};
@@ -200,24 +198,32 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
     r.rejection = special ? path + " is not a regular file" : "cannot read " + path;
     return false;
   }
+  // What the last lookup met, and whether any met a repeated element.
+  ElementOutcome met = ElementOutcome::kAbsent;
+  bool repeated = false;
+  auto read = [&](const char* key, std::string* t, float* x, int32_t* n, uint8_t* y) {
+    const bool ok = ReadXmlElement(&text, path, key, t, x, n, y, &met);
+    repeated = repeated || met == ElementOutcome::kRepeated;
+    return ok;
+  };
   std::string value;
   auto missing = [&](const char* key) {
-    r.rejection = RepeatedElementSeen()     ? std::string("element ") + key + " occurs twice"
-                  : LastElementUnreadable() ? std::string("element ") + key + " cannot be read"
-                                            : std::string("element ") + key + " is missing";
+    r.rejection = repeated                             ? std::string("element ") + key + " occurs twice"
+                  : met == ElementOutcome::kUnreadable ? std::string("element ") + key + " cannot be read"
+                                                       : std::string("element ") + key + " is missing";
     return false;
   };
   // An optional element that is there but cannot be read keeps its default,
   // and the run's log names it.
   auto noteUnread = [&](const char* key) {
-    if (LastElementUnreadable()) r.unreadElements.push_back(key);
+    if (met == ElementOutcome::kUnreadable) r.unreadElements.push_back(key);
   };
   auto tooLong = [&](const char* key) {
     r.rejection = std::string("value of ") + key + " is too long";
     return false;
   };
   auto requiredText = [&](const char* key, char* buffer, int capacity) {
-    if (!ReadXmlElement(&text, path, key, &value, nullptr, nullptr, nullptr)) return missing(key);
+    if (!read(key, &value, nullptr, nullptr, nullptr)) return missing(key);
     if (!CopyIntoBuffer(buffer, capacity, value)) return tooLong(key);
     return true;
   };
@@ -228,7 +234,7 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
                     CIniCustomPars::kPathCapacity) ||
       !requiredText("DataDirectory", r.DataDirectory, CIniCustomPars::kPathCapacity))
     return false;
-  if (!ReadXmlElement(&text, path, "PassThrough", &value, nullptr, nullptr, nullptr))
+  if (!read("PassThrough", &value, nullptr, nullptr, nullptr))
     return missing("PassThrough");
   r.PassThrough = value;
   r.hasPassThrough = true;
@@ -238,26 +244,26 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
     r.rejection = "Channel holds a path separator";
     return false;
   }
-  if (!ReadXmlElement(&text, path, "FirstScan", nullptr, nullptr, &r.FirstScan, nullptr))
+  if (!read("FirstScan", nullptr, nullptr, &r.FirstScan, nullptr))
     return missing("FirstScan");
-  if (!ReadXmlElement(&text, path, "LastScan", nullptr, nullptr, &r.LastScan, nullptr))
+  if (!read("LastScan", nullptr, nullptr, &r.LastScan, nullptr))
     return missing("LastScan");
-  if (!ReadXmlElement(&text, path, "ScanInterval", nullptr, nullptr, &r.ScanInterval, nullptr))
+  if (!read("ScanInterval", nullptr, nullptr, &r.ScanInterval, nullptr))
     return missing("ScanInterval");
 
   // Optional elements: a found value replaces the default.
   auto f = [&](const char* key, float& field) {
-    if (!ReadXmlElement(&text, path, key, nullptr, &field, nullptr, nullptr)) noteUnread(key);
+    if (!read(key, nullptr, &field, nullptr, nullptr)) noteUnread(key);
   };
   auto b = [&](const char* key, uint8_t& field) {
-    if (!ReadXmlElement(&text, path, key, nullptr, nullptr, nullptr, &field)) noteUnread(key);
+    if (!read(key, nullptr, nullptr, nullptr, &field)) noteUnread(key);
   };
   auto i = [&](const char* key, int32_t& field) {
-    if (!ReadXmlElement(&text, path, key, nullptr, nullptr, &field, nullptr)) noteUnread(key);
+    if (!read(key, nullptr, nullptr, &field, nullptr)) noteUnread(key);
   };
   bool overlong = false;
   auto word = [&](const char* key, char* buffer) {
-    if (!ReadXmlElement(&text, path, key, &value, nullptr, nullptr, nullptr)) return noteUnread(key);
+    if (!read(key, &value, nullptr, nullptr, nullptr)) return noteUnread(key);
     if (!CopyIntoBuffer(buffer, CIniCustomPars::kWordCapacity, value) && !overlong) {
       overlong = true;
       tooLong(key);
@@ -304,7 +310,7 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
   b("CheckTimeStamps", r.CheckTimeStamps);
 
   if (overlong) return false;
-  if (RepeatedElementSeen()) {
+  if (repeated) {
     r.rejection = "an element occurs twice";
     return false;
   }

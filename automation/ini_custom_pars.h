@@ -79,20 +79,19 @@ struct CIniCustomPars {
 // path is empty or the file cannot be read or is no regular file.
 bool ReadWholeFile(std::string& textOut, const std::string& path);
 
+// What a lookup met: the element read, absent, there but without a value
+// that can be read, or there twice.
+enum class ElementOutcome { kRead, kAbsent, kUnreadable, kRepeated };
+
 // One element looked up in text (or, when text is null, in the file at
 // path). The opening tag may carry attributes; the value runs from the
 // first ">" behind it to the closing tag. Every non-null out argument receives the value; the boolean
 // conversion fails for a value holding none of TRUE, true, FALSE, false.
-// An opening tag found again behind the element's closing tag marks the
-// element as repeated (RepeatedElementSeen) and fails the lookup.
+// An opening tag found again behind the element's closing tag makes the
+// element repeated, and the lookup fails. outcome, when given, says which.
 bool ReadXmlElement(const std::string* text, const std::string& path, const char* key,
-                    std::string* textOut, float* floatOut, int32_t* intOut, uint8_t* boolOut);
-
-// Set by a lookup that met a repeated element since the last reset.
-bool RepeatedElementSeen();
-// True when the last lookup found the element but could not read its value.
-bool LastElementUnreadable();
-void ResetRepeatedElementFlag();
+                    std::string* textOut, float* floatOut, int32_t* intOut, uint8_t* boolOut,
+                    ElementOutcome* outcome = nullptr);
 
 // Fills the record from the file; true (and valid = 1) when the file is a
 // regular file holding the eight required elements, no element twice, no

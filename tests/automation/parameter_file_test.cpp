@@ -206,8 +206,10 @@ TEST_F(ParameterFile, ElementsWithAttributesAreReadAndUnreadableOnesNamed) {
     const std::string text = c.text;
     std::string value;
     float number = 0;
-    EXPECT_EQ(ReadXmlElement(&text, "", "Smax", &value, &number, nullptr, nullptr), c.found);
-    EXPECT_EQ(LastElementUnreadable(), c.unreadable);
+    ElementOutcome outcome = ElementOutcome::kRead;
+    EXPECT_EQ(ReadXmlElement(&text, "", "Smax", &value, &number, nullptr, nullptr, &outcome), c.found);
+    EXPECT_EQ(outcome == ElementOutcome::kUnreadable, c.unreadable);
+    EXPECT_EQ(outcome == ElementOutcome::kRead, c.found);
     if (c.found) {
       EXPECT_EQ(value, c.value);
       EXPECT_FLOAT_EQ(number, 12.0f);
