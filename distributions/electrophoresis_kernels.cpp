@@ -204,17 +204,11 @@ int CMobilityKernels::SolveList(int n, const double* v, int threads,
 }
 
 void ComputeMigrationStepKernel(int i, double v) {
-  ContiSettings& cs = Conti();
-  SharpBoundaryState& b = SharpBoundary();
-  const SharpBoundaryState before = b;
-  const unsigned char linear = cs.linearElectrophoresis;
-  b = SharpBoundaryState{};
+  // Migration is linear whatever geometry the sedimentation models use.
+  SharpBoundaryState b;
   b.k = v * kCmPerMicron;
-  cs.linearElectrophoresis = 1;
   const ScanSet& sc = CurrentScanSet();
   const double t0 = StartTime();
   for (int p = 1; p <= sc.count; ++p)
-    ContiShapeModelCurve(1.0f, ScanTime(p) - t0, sc.grid, KernelRow(i, sc.order[p]), sc.gridLength);
-  cs.linearElectrophoresis = linear;
-  b = before;
+    ContiShapeModelCurve(b, true, 1.0f, ScanTime(p) - t0, sc.grid, KernelRow(i, sc.order[p]), sc.gridLength);
 }

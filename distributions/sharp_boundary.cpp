@@ -30,12 +30,15 @@ SharpBoundaryState& SharpBoundary() {
 }
 
 void ContiShapeModelCurve(float c0, double t, const float* r, float* c, int n) {
+  ContiShapeModelCurve(SharpBoundary(), Conti().linearElectrophoresis != 0, c0, t, r, c, n);
+}
+
+void ContiShapeModelCurve(const SharpBoundaryState& st, bool linear, float c0, double t, const float* r, float* c,
+                          int n) {
   if (n < 1) return;
-  const SharpBoundaryState& st = SharpBoundary();
   const LammSolverSettings& ls = LammSettings();
   const double m = gModelParams.meniscus, b = gModelParams.bottom;
   const double k = st.k;
-  const bool linear = Conti().linearElectrophoresis != 0;
   const bool zone = gModelSelectorFlags.ZoneCentrifugationModel || gModelSelectorFlags.ZoneCentrifugationCSModel ||
                     gModelSelectorFlags.ZoneCentrifugationLsgModel;
   const bool timeRes = ls.simulateTimeResolution && ls.scanVelocity > 0.0f;
@@ -141,9 +144,7 @@ void ContiShapeModelCurve(float c0, double t, const float* r, float* c, int n) {
 }
 
 void SpeciesSharpBoundaryCurve(float c0, double t, double k, const float* r, float* c, int n) {
-  SharpBoundaryState& st = SharpBoundary();
-  const SharpBoundaryState saved = st;
-  st = SharpBoundaryState{};
+  SharpBoundaryState st;
   st.k = k;
   const SolventGradientSettings& sg = CurrentSolventGradientSettings();
   if (sg.UseInhomogeneousSolvent && sg.StaticGradient) {
@@ -155,6 +156,5 @@ void SpeciesSharpBoundaryCurve(float c0, double t, double k, const float* r, flo
     st.gradientViscosity = sg.ViscosityRatio;
     st.gradientCoefficient = sg.Compressibility;
   }
-  ContiShapeModelCurve(c0, t, r, c, n);
-  st = saved;
+  ContiShapeModelCurve(st, Conti().linearElectrophoresis != 0, c0, t, r, c, n);
 }

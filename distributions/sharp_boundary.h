@@ -23,10 +23,13 @@ struct SharpBoundaryState {
 SharpBoundaryState& SharpBoundary();
 
 void ContiShapeModelCurve(float c0, double t, const float* r, float* c, int n);
+// The same curve for the state and geometry given, leaving the module values alone.
+void ContiShapeModelCurve(const SharpBoundaryState& st, bool linear, float c0, double t, const float* r, float* c,
+                          int n);
 
 // The curve of a species without diffusion in the model evaluation (the
 // model evaluation's sharp-boundary hook): k = s w^2 (1/s) of the species
 // whose s (S) the evaluation left in the Lamm run state. In the compressed
 // solvent of the inhomogeneous-solvent model the boundary follows the
-// density gradient; the module values are as before afterwards.
+// density gradient; the module values are neither read nor changed.
 void SpeciesSharpBoundaryCurve(float c0, double t, double k, const float* r, float* c, int n);
