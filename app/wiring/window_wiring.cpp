@@ -4,6 +4,7 @@
 #include "plot/progress_line.h"
 #include "plot/text_in_place.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -61,14 +62,16 @@ void ConnectLammSolverDisplay(TXLAWindow& window) {
   LammSolverDisplay& d = CurrentLammSolverDisplay();
   // The step lines come at every time step: the screen follows them at most
   // ten times a second.
-  d.drawText = [w](int x, int y, const std::string& text) {
+  // The time of the last flush belongs to this connection, not to the process.
+  auto shown = std::make_shared<std::atomic<std::chrono::steady_clock::rep>>(0);
+  d.drawText = [w, shown](int x, int y, const std::string& text) {
     platform::DrawSurface* surface = w->Frame().Surface();
     if (!surface) return;
     surface->ClientDC()->TextOut(x, y, text);
-    static auto shown = std::chrono::steady_clock::time_point{};
-    const auto now = std::chrono::steady_clock::now();
-    if (now - shown < std::chrono::milliseconds(100)) return;
-    shown = now;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const auto last = std::chrono::steady_clock::duration(shown->load(std::memory_order_relaxed));
+    if (now - last < std::chrono::milliseconds(100)) return;
+    shown->store(now.count(), std::memory_order_relaxed);
     w->Frame().FlushCanvas();
   };
   auto over = [w](std::vector<float>& x, std::vector<float>& y, int n, unsigned colour) {
