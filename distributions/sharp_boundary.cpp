@@ -147,7 +147,7 @@ void SpeciesSharpBoundaryCurve(float c0, double t, double k, const float* r, flo
   SharpBoundaryState st;
   st.k = k;
   const SolventGradientSettings& sg = CurrentSolventGradientSettings();
-  if (sg.UseInhomogeneousSolvent && sg.StaticGradient) {
+  if (sg.CompressedSolvent()) {
     // The compressed buffer: density at 1 atm, viscosity relative to water
     // at 20 degC, compressibility (1/MPa); s is held at 20 degC water.
     st.densityGradient = true;

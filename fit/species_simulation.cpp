@@ -605,7 +605,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
       if (CurvesOnCommonGrid() && ss.gridLength > 0) InitialProfileToCurve(k);
     } else if (Dentry == 0 && PlainLoading()) {
       const SolventGradientSettings& sg = CurrentSolventGradientSettings();
-      if (sg.UseInhomogeneousSolvent && !sg.StaticGradient) {
+      if (sg.UseInhomogeneousSolvent && !sg.CompressedSolvent()) {
         // Only the compressed solvent has a closed form; the species is
         // shown as in a uniform solvent. Once per Run, once per fit.
         const bool quiet = gFitEngineState.fitRunning != 0;

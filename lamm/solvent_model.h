@@ -48,6 +48,9 @@ struct SolventGradientSettings {
   float SavedContiVbar = 0.73f, SavedContiSmin = 1.0f;
   bool TruncateGridNoteShown = false, DynamicGradientNoteShown = false,
        StaticGradientNoteShown = false;
+
+  // The compressed solvent, the one whose sharp boundary has a closed form.
+  bool CompressedSolvent() const { return UseInhomogeneousSolvent && StaticGradient; }
 };
 
 // s(c) of CsCl at 25 degC (S) and D(c) (cm^2/s), c molar (negative c is
