@@ -695,6 +695,10 @@ bool CLammIdeal::EvenStepsToEvents() const {
          layeredRadii_.size() == static_cast<size_t>(N_) + 1;
 }
 
+// A sedimenting species within the range the layered grid's rules were
+// checked over (elsewhere the steps of before).
+bool CLammIdeal::StepsByBoundaryAlone() const { return s_ > 0 && LayeredGridRange(); }
+
 double CLammIdeal::EvenStepToEvent(double dt) {
   const double left = pendingTime_ - t_;
   if (!(left > 0) || !(dt > 0)) return dt;
@@ -704,10 +708,12 @@ double CLammIdeal::EvenStepToEvent(double dt) {
     // A slow species' depletion layer at the meniscus widens by diffusion,
     // at D / width, far faster than the boundary travels at first (0.5 S was
     // 1.05e-3 of the loading off at the first scan, now 1.7e-4). The
-    // floating side's layer at the bottom is left to the travel alone: its
-    // grid leaves no room for the error the shorter steps no longer offset.
-    const double widening = s_ > 0 ? D_ / width : 0.0;
-    dt = std::min(dt, (s_ > 0 ? kWidthFractionAlone : kWidthFraction) * width / (v + widening));
+    // floating side's layer at the bottom is left to the travel alone (its
+    // grid leaves no room for the error the shorter steps no longer offset),
+    // and so is every species outside the layered grid's checked range.
+    const bool alone = StepsByBoundaryAlone();
+    const double widening = alone ? D_ / width : 0.0;
+    dt = std::min(dt, (alone ? kWidthFractionAlone : kWidthFraction) * width / (v + widening));
   }
   // The step of the stretch stays while it still divides the time left and
   // the wanted step exceeds it by less than half.
@@ -781,7 +787,7 @@ double CLammIdeal::TimeLoopStaticGrid() {
     // The change still tells a steady profile, and a solution that is no
     // longer finite still takes the shorter steps.
     double change = StepChangeAtBottom();
-    if (EvenStepsToEvents() && s_ > 0 && t_ >= 10 && change < 1e300) {
+    if (EvenStepsToEvents() && StepsByBoundaryAlone() && t_ >= 10 && change < 1e300) {
       StepStaticGrid();
       dt_ = EvenStepToEvent(std::min(10 * dt_, dtMax_));
       bool reached = hit;
