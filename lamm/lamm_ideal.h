@@ -249,6 +249,7 @@ class CLammIdeal {
   // Whether species, speed and run length lie where the layered grid's
   // pile-up and leading-part rules hold (and floating species get one).
   bool LayeredGridRange() const;
+  bool StepsByBoundaryAlone() const;
   bool LayeredGrid() const { return layered_; }
   int ComponentCount() const { return componentCount_; }
   int AcceptedSteps() const { return stepCount_; }
