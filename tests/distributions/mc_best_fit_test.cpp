@@ -15,41 +15,15 @@
 #include "numerics/random.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
-#include "run_test_support.h"
+#include "monte_carlo_fixture.h"
 
 using namespace runtest;
 
 namespace {
 
-class MonteCarloBestFit : public ::testing::Test {
+class MonteCarloBestFit : public MonteCarloFixture {
  protected:
-  void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() / ("mc_best_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder_);
-    CurrentScanSet().dataFolder = folder_.string() + "/";
-    SetGrid(1.0f, 10.0f, 37);
-    Conti().ffValue = 1.25f;
-    Conti().maxEntropy = 0;
-    Conti().confidenceLevel = 0.68f;
-    Conti().multipleThreads = 0;
-    ASSERT_TRUE(MakeSyntheticData(e_, {{13, 0.6f}, {25, 0.4f}}));
-    e_.AddGaussianNoise(0.01f, 5);
-    CurrentDataTypeFlags().absorbance = 1;
-    SeedRandomGenerators(7);
-    platform::ClearInput();
-    platform::StopFlag() = false;
-  }
-  void TearDown() override {
-    MonteCarloDisplay() = MonteCarloDisplayHooks{};
-    EndMonteCarlo();
-    CurrentDataTypeFlags().absorbance = 0;
-    Conti().silent = 0;
-    gSerialFitSettings = SerialFitSettings{};
-    platform::ClearInput();
-    platform::StopFlag() = false;
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
-  }
+  MonteCarloBestFit() : MonteCarloFixture({6, 120, "mc_best_", {{13, 0.6f}, {25, 0.4f}}, 5, 7}) {}
   // The regularised fit of the measured data as a Run leaves it.
   struct Fit {
     std::vector<float> distribution;
@@ -79,10 +53,6 @@ class MonteCarloBestFit : public ::testing::Test {
     RunContiSed();
     return Now();
   }
-  std::string FileName() const { return (folder_ / "mc.dat").string(); }
-
-  Experiment e_{6, 120};
-  std::filesystem::path folder_;
 };
 
 TEST_F(MonteCarloBestFit, TheBestFitIsBackAfterTheSeries) {

@@ -15,7 +15,7 @@
 #include "numerics/arrays.h"
 #include "numerics/random.h"
 #include "platform/scripted_ui.h"
-#include "run_test_support.h"
+#include "monte_carlo_fixture.h"
 
 using namespace runtest;
 
@@ -23,32 +23,9 @@ namespace {
 
 // One species of 5 S (grid 1..10 S in 0.25 S steps) with noise 0.01 on
 // scans simulated by the run; Tikhonov-Phillips at P = 0.68.
-class MonteCarloSeries : public ::testing::Test {
+class MonteCarloSeries : public MonteCarloFixture {
  protected:
-  void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() / ("mc_series_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder_);
-    CurrentScanSet().dataFolder = folder_.string() + "/";
-    SetGrid(1.0f, 10.0f, 37);
-    Conti().ffValue = 1.25f;
-    Conti().maxEntropy = 0;
-    Conti().confidenceLevel = 0.68f;
-    Conti().multipleThreads = 0;
-    ASSERT_TRUE(MakeSyntheticData(e_, {{17, 1.0f}}));
-    e_.AddGaussianNoise(0.01f, 9);
-    CurrentDataTypeFlags().absorbance = 1;
-    SeedRandomGenerators(3);
-  }
-  void TearDown() override {
-    EndMonteCarlo();
-    DataTypeFlags& d = CurrentDataTypeFlags();
-    d.absorbance = d.intensity = d.interference = 0;
-    Conti().silent = 0;
-    gSerialFitSettings = SerialFitSettings{};
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
-  }
-  std::string FileName() const { return (folder_ / "mc.dat").string(); }
+  MonteCarloSeries() : MonteCarloFixture({8, 120, "mc_series_", {{17, 1.0f}}, 9, 3}) {}
   bool Exists(const std::string& stem) const { return std::filesystem::exists(folder_ / (stem + ".dat")); }
   // Makes the common grid a view of the scans' own radii and signals, as
   // the loader does for interference data.
@@ -69,9 +46,6 @@ class MonteCarloSeries : public ::testing::Test {
       if (mc.Row(k)[i] != mc.Row(l)[i]) return true;
     return false;
   }
-
-  Experiment e_{8, 120};
-  std::filesystem::path folder_;
 };
 
 TEST_F(MonteCarloSeries, LimitsBracketTheMeanAndFilesAppear) {

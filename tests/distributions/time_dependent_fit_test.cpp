@@ -24,6 +24,7 @@
 #include "numerics/random.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/data_state.h"
 
 namespace {
 
@@ -130,17 +131,7 @@ class TimeDependence : public ::testing::Test {
     gModelParams.meniscus = 6.0f;
     gModelParams.bottom = 7.2f;
     PrepareScanGrid();
-    s.leftFitLimit = 6.05f;
-    s.rightFitLimit = 7.1f;
-    for (int j = 1; j <= kScans; ++j) {
-      int first = 1, last = kPoints;
-      while (s.radii[j][first] < s.leftFitLimit) ++first;
-      while (s.radii[j][last] > s.rightFitLimit) --last;
-      s.firstFitPoint[j] = first;
-      s.lastFitPoint[j] = last;
-    }
-    s.firstGridPoint = s.firstFitPoint[1];
-    s.lastGridPoint = s.lastFitPoint[1];
+    teststate::SetFitLimits(6.05f, 7.1f);
     Species(4.0f, 50000.0f, 0, 0);
     gModelParams.concentration[1] = 1.0f;
     PackModelParameters();

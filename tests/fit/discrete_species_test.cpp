@@ -24,6 +24,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/simulation_errors.h"
 #include "fit_test_support.h"
+#include "tests/support/data_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
@@ -68,17 +69,7 @@ void LoadExperiment(int scans, int points, double first = 600.0, double interval
   }
   LammSettings().rampRotorSpeed = 0;  // constant speed from t = 0
   PrepareScanGrid();
-  ss.leftFitLimit = 6.05f;
-  ss.rightFitLimit = 7.1f;
-  for (int j = 1; j <= scans; ++j) {
-    int first = 1, last = points;
-    while (ss.radii[j][first] < ss.leftFitLimit) ++first;
-    while (ss.radii[j][last] > ss.rightFitLimit) --last;
-    ss.firstFitPoint[j] = first;
-    ss.lastFitPoint[j] = last;
-  }
-  ss.firstGridPoint = ss.firstFitPoint[1];
-  ss.lastGridPoint = ss.lastFitPoint[1];
+  teststate::SetFitLimits(6.05f, 7.1f);
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
 }

@@ -21,6 +21,7 @@
 #include "lamm/lamm_settings.h"
 #include "lamm/solver_display.h"
 #include "tests/lamm/fv_reference.h"
+#include "tests/support/data_state.h"
 
 namespace {
 
@@ -52,17 +53,7 @@ void LoadExperiment(int scans, int points) {
     r.time = r.timeRead = 300.0 * j;
   }
   PrepareScanGrid();
-  ss.leftFitLimit = 6.05f;
-  ss.rightFitLimit = 7.1f;
-  for (int j = 1; j <= scans; ++j) {
-    int first = 1, last = points;
-    while (ss.radii[j][first] < ss.leftFitLimit) ++first;
-    while (ss.radii[j][last] > ss.rightFitLimit) --last;
-    ss.firstFitPoint[j] = first;
-    ss.lastFitPoint[j] = last;
-  }
-  ss.firstGridPoint = ss.firstFitPoint[1];
-  ss.lastGridPoint = ss.lastFitPoint[1];
+  teststate::SetFitLimits(6.05f, 7.1f);
 }
 
 void SetSpecies(float s1, float D1, float s2, float D2, float total, float fraction2) {

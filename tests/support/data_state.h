@@ -34,4 +34,21 @@ inline void ResetDataState() {
   CurrentFdsSignalParams() = FdsSignalParams{};
 }
 
+// Fit limits [left, right] on every scan; the common grid's fit range is
+// the first scan's.
+inline void SetFitLimits(float left, float right) {
+  ScanSet& ss = CurrentScanSet();
+  ss.leftFitLimit = left;
+  ss.rightFitLimit = right;
+  for (int j = 1; j <= ss.count; ++j) {
+    int first = 1, last = ss.points[j];
+    while (ss.radii[j][first] < ss.leftFitLimit) ++first;
+    while (ss.radii[j][last] > ss.rightFitLimit) --last;
+    ss.firstFitPoint[j] = first;
+    ss.lastFitPoint[j] = last;
+  }
+  ss.firstGridPoint = ss.firstFitPoint[1];
+  ss.lastGridPoint = ss.lastFitPoint[1];
+}
+
 }  // namespace teststate
