@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_experiment.h"
 #include "data/scan_set.h"
 #include "fit/error_surface.h"
 #include "fit/fit_driver.h"
@@ -41,27 +42,11 @@ class QuadraticHost : public FitHost {
 };
 
 void LoadData() {
-  ScanSet& ss = CurrentScanSet();
-  FreeScanSetArrays(ss);
-  AllocateScanTables(ss, 1);
-  ss.radii[1] = vector(1, kPoints);
-  ss.signals[1] = vector(1, kPoints);
-  ss.model[1] = vector(1, kPoints);
   SeedGaussRandom(3);
-  for (int k = 1; k <= kPoints; ++k) {
-    const float x = 6.0f + 1.2f * k / kPoints, d = x - kCentre;
-    ss.radii[1][k] = x;
-    ss.signals[1][k] = 0.8f + 0.5f * d + 0.2f * d * d + GaussRandom(0.01f);
-  }
-  ss.points[1] = kPoints;
-  ss.order[1] = 1;
-  ss.firstFitPoint[1] = 1;
-  ss.lastFitPoint[1] = kPoints;
-  ss.fileNames[1] = "bench.ra1";
-  ss.leftFitLimit = 6.0f;
-  ss.rightFitLimit = 7.2f;
-  gModelParams.meniscus = 6.0f;
-  gModelParams.bottom = 7.2f;
+  bench::LoadSingleScan(kPoints, [](float x) {
+    const float d = x - kCentre;
+    return 0.8f + 0.5f * d + 0.2f * d * d + GaussRandom(0.01f);
+  });
 }
 
 void Start() {

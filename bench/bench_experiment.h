@@ -11,10 +11,38 @@
 #include "distributions/conti_run.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
+#include "fit/model_params.h"
 #include "numerics/arrays.h"
 #include "platform/paths.h"
 
 namespace bench {
+
+// The current scan set replaced by one scan of `points` radii x_k = 6.0 +
+// 1.2 k / points cm (k = 1..points) with signal(x_k), called in that order;
+// fitted over the whole cell, meniscus 6.0 and bottom 7.2 cm.
+template <class Signal>
+void LoadSingleScan(int points, Signal signal) {
+  ScanSet& ss = CurrentScanSet();
+  FreeScanSetArrays(ss);
+  AllocateScanTables(ss, 1);
+  ss.radii[1] = vector(1, points);
+  ss.signals[1] = vector(1, points);
+  ss.model[1] = vector(1, points);
+  for (int k = 1; k <= points; ++k) {
+    const float x = 6.0f + 1.2f * k / points;
+    ss.radii[1][k] = x;
+    ss.signals[1][k] = signal(x);
+  }
+  ss.points[1] = points;
+  ss.order[1] = 1;
+  ss.firstFitPoint[1] = 1;
+  ss.lastFitPoint[1] = points;
+  ss.fileNames[1] = "bench.ra1";
+  ss.leftFitLimit = 6.0f;
+  ss.rightFitLimit = 7.2f;
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+}
 
 class QuietFitHost : public FitHost {
  public:

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "bench_experiment.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "fit/model_evaluation.h"
@@ -37,26 +38,9 @@ class PolynomialHost : public FitHost {
 };
 
 void LoadPolynomialData(int points) {
-  ScanSet& ss = CurrentScanSet();
-  FreeScanSetArrays(ss);
-  AllocateScanTables(ss, 1);
-  ss.radii[1] = vector(1, points);
-  ss.signals[1] = vector(1, points);
-  ss.model[1] = vector(1, points);
-  for (int k = 1; k <= points; ++k) {
-    const float x = 6.0f + 1.2f * k / points;
-    ss.radii[1][k] = x;
-    ss.signals[1][k] = 1.0f + 0.1f * (x - 6.0f) - 0.05f * (x - 6.0f) * (x - 6.0f) + 0.001f * std::sin(37.0f * x);
-  }
-  ss.points[1] = points;
-  ss.order[1] = 1;
-  ss.firstFitPoint[1] = 1;
-  ss.lastFitPoint[1] = points;
-  ss.fileNames[1] = "bench.ra1";
-  ss.leftFitLimit = 6.0f;
-  ss.rightFitLimit = 7.2f;
-  gModelParams.meniscus = 6.0f;
-  gModelParams.bottom = 7.2f;
+  bench::LoadSingleScan(points, [](float x) {
+    return 1.0f + 0.1f * (x - 6.0f) - 0.05f * (x - 6.0f) * (x - 6.0f) + 0.001f * std::sin(37.0f * x);
+  });
 }
 
 void StartParameters() {
