@@ -17,18 +17,6 @@ class RoadRun : public RoadTest {
  protected:
   // The synthetic run loaded as the window's data.
   void Load(int scans = 4) { LoadRun(scans); }
-  // "Non-Interacting Discrete Species" with one species entered in the
-  // parameter dialog.
-  void OneSpecies(const char* s, const char* D, int sFit = 0) {
-    gFitEngineState.molarMassParameters = 0;
-    Window().Dispatch(198);
-    forms_.Expect({"noninteracting species model",
-                   {{405, "1.0"}, {406, D}, {407, s}, {435, "5.9500"}, {437, "7.1800"}, {433, "0"}},
-                   {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 1}, {403, 0}, {404, sFit}, {431, 0},
-                    {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
-    Window().Dispatch(212);
-    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
-  }
   static double Rmsd() {
     const ScanSet& s = CurrentScanSet();
     double sum = 0;

@@ -15,6 +15,7 @@
 #include "app_fixture.h"
 #include "data/load_hooks.h"
 #include "data/scan_loading.h"
+#include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
@@ -60,6 +61,19 @@ class RoadTest : public AppTest {
     FreeScanData();
     FreeFileNameList();
     AppTest::TearDown();
+  }
+
+  // "Non-Interacting Discrete Species" with one species entered in the
+  // parameter dialog.
+  void OneSpecies(const char* s, const char* D, int sFit = 0) {
+    gFitEngineState.molarMassParameters = 0;
+    Window().Dispatch(198);
+    forms_.Expect({"noninteracting species model",
+                   {{405, "1.0"}, {406, D}, {407, s}, {435, "5.9500"}, {437, "7.1800"}, {433, "0"}},
+                   {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 1}, {403, 0}, {404, sFit}, {431, 0},
+                    {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+    Window().Dispatch(212);
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
   }
 
   TXLAWindow& Window() {
