@@ -35,36 +35,6 @@ std::string Format(const char* format, double v) {
   return text;
 }
 
-std::string FormatInt(int v) { return std::to_string(v); }
-
-FormControl Edit(int id, const char* label, std::string text, int row, int column) {
-  FormControl c;
-  c.id = id;
-  c.kind = Kind::Edit;
-  c.label = label;
-  c.text = std::move(text);
-  c.row = row;
-  c.column = column;
-  return c;
-}
-
-FormControl Button(int id, Kind kind, const char* label, bool on, int row, int column, int group = 0) {
-  FormControl c;
-  c.id = id;
-  c.kind = kind;
-  c.label = label;
-  c.state = on ? 1 : 0;
-  c.row = row;
-  c.column = column;
-  c.group = group;
-  return c;
-}
-
-// The edits whose text must be a non-negative number, in the order they
-// are tested.
-constexpr int kNonNegative[] = {612, 614, 616, 617, 619, 618, 627, 628, 629, 835, 834};
-constexpr int kGridSizes[] = {616, 619, 618};
-
 // The value is above 0, or 0 written with a leading "0"; never NaN or infinite.
 bool NonNegativeNumber(const std::string& text) {
   const double v = std::atof(text.c_str());
@@ -176,47 +146,172 @@ void WorkingTimesFromElapsed() {
   for (int i = 1; i <= s.count; ++i) s.records[i].timeRead = s.records[i].time;
 }
 
+// What the dialog shows its values from, and where the entries go.
+struct Shown {
+  const LammSolverSettings& l;
+  float fitTolerance;
+  bool profile;
+};
+struct Taken {
+  LammSolverSettings& l;
+  FitEngineState& fs;
+};
+
+// What OK asks of an edit's text; every failure is the same "Invalid Entry".
+enum class Check {
+  None,
+  NonNegative,
+  GridSize,     // non-negative and at most kLargestLammGridSize
+  StepControl,  // non-negative and not 0: every solver refuses a step control that allows no change at all
+  Number,
+  Finite,
+};
+
+// One control of the form: built from `show`, checked by `check`, read back
+// by `take`. An edit without a format shows an integer. A row without
+// `take` is read by the command itself (a choice, not a stored value) or
+// not at all (the moving hat follows from the Claverie choice).
+struct Row {
+  int id;
+  Kind kind;
+  const char* label;
+  const char* format;
+  int row, column, group;
+  Check check;
+  double (*show)(const Shown&);
+  void (*take)(const Entries&, int id, Taken&);
+};
+
+constexpr int kSpeedSteps = 944;
+
+// Transfer order; left half columns 0-2, right half 3-5.
+const Row kRows[] = {
+    {612, Kind::Edit, "normalized s for automatic change", "%f", 2, 0, 0, Check::NonNegative,
+     [](const Shown& s) -> double { return s.l.automaticSwitchS; },
+     [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.automaticSwitchS); }},
+    {613, Kind::Check, "shut off back-diffusion", nullptr, 7, 0, 0, Check::None,
+     [](const Shown& s) -> double { return s.l.shutOffBackDiffusion; },
+     [](const Entries& in, int id, Taken& t) { t.l.shutOffBackDiffusion = in.State(id); }},
+    {614, Kind::Edit, "level", "%.2e", 8, 0, 0, Check::NonNegative,
+     [](const Shown& s) -> double { return s.l.backDiffusionLevel; },
+     [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.backDiffusionLevel); }},
+    {615, Kind::Check, "automatic dynamic grid size", nullptr, 1, 3, 0, Check::None,
+     [](const Shown& s) -> double { return s.l.automaticGridSize; },
+     [](const Entries& in, int id, Taken& t) { t.l.automaticGridSize = in.State(id); }},
+    {616, Kind::Edit, "default FE grid size", nullptr, 2, 3, 0, Check::GridSize,
+     [](const Shown& s) -> double { return s.l.feGridSize; },
+     [](const Entries& in, int id, Taken& t) { in.ReadCount(id, t.l.feGridSize); }},
+    {617, Kind::Edit, "points per sigma", "%.1f", 3, 3, 0, Check::NonNegative,
+     [](const Shown& s) -> double { return s.l.pointsPerSigma; },
+     [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.pointsPerSigma); }},
+    {619, Kind::Edit, "upper limit ", nullptr, 4, 3, 0, Check::GridSize,
+     [](const Shown& s) -> double { return s.l.gridSizeUpperLimit; },
+     [](const Entries& in, int id, Taken& t) { in.ReadCount(id, t.l.gridSizeUpperLimit); }},
+    {618, Kind::Edit, "lower limit", nullptr, 5, 3, 0, Check::GridSize,
+     [](const Shown& s) -> double { return s.l.gridSizeLowerLimit; },
+     [](const Entries& in, int id, Taken& t) { in.ReadCount(id, t.l.gridSizeLowerLimit); }},
+    {620, Kind::Radio, "times from wwt", nullptr, 8, 3, kTemporalGroup, Check::None,
+     [](const Shown& s) -> double { return s.l.timesFromW2t; },
+     [](const Entries& in, int id, Taken& t) { t.l.timesFromW2t = in.State(id); }},
+    {621, Kind::Radio, "ramp rotor speed", nullptr, 9, 3, kTemporalGroup, Check::None,
+     [](const Shown& s) -> double { return !s.l.timesFromW2t; },
+     [](const Entries& in, int id, Taken& t) { t.l.rampRotorSpeed = in.State(id); }},
+    {924, Kind::Check, "check rotor acceleration", nullptr, 11, 3, 0, Check::None,
+     [](const Shown& s) -> double { return s.profile ? 0 : s.l.checkRotorAcceleration; },
+     [](const Entries& in, int id, Taken& t) { t.l.checkRotorAcceleration = in.State(id); }},
+    {kSpeedSteps, Kind::Radio, "using speedsteps", nullptr, 10, 3, kTemporalGroup, Check::None,
+     [](const Shown& s) -> double { return s.profile; }, nullptr},
+    {622, Kind::Radio, "automatic finite element algorithm", nullptr, 1, 0, kAlgorithmGroup, Check::None,
+     [](const Shown& s) -> double { return s.l.automaticAlgorithm; },
+     [](const Entries& in, int id, Taken& t) { t.l.automaticAlgorithm = in.State(id); }},
+    {623, Kind::Check, "fix Lamm Eq. simulation timestep", nullptr, 12, 3, 0, Check::None,
+     [](const Shown& s) -> double { return s.l.fixedTimeStep; },
+     [](const Entries& in, int id, Taken& t) { t.l.fixedTimeStep = in.State(id); }},
+    {624, Kind::Radio, "Claverie algorithm", nullptr, 4, 0, kAlgorithmGroup, Check::None,
+     [](const Shown& s) -> double { return s.l.claverieAlgorithm && !s.l.automaticAlgorithm; },
+     [](const Entries& in, int id, Taken& t) { t.l.claverieAlgorithm = in.State(id); }},
+    {625, Kind::Radio, "moving hat algorithm", nullptr, 5, 0, kAlgorithmGroup, Check::None,
+     [](const Shown& s) -> double { return s.l.movingHatAlgorithm && !s.l.automaticAlgorithm; }, nullptr},
+    {626, Kind::Check, "automatic s_grid", nullptr, 6, 0, 0, Check::None,
+     [](const Shown& s) -> double { return s.l.automaticSGrid; },
+     [](const Entries& in, int id, Taken& t) { t.l.automaticSGrid = in.State(id); }},
+    {627, Kind::Edit, "", "%.2f", 6, 0, 0, Check::NonNegative,
+     [](const Shown& s) -> double { return s.l.gridS; },
+     [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.gridS); }},
+    {628, Kind::Edit, "Tolerance", "%.3f", 14, 0, 0, Check::NonNegative,
+     [](const Shown& s) -> double { return 100.0 * s.fitTolerance; },
+     [](const Entries& in, int id, Taken& t) { in.Read(id, t.fs.maxRelativeChange, 0.01); }},
+    {629, Kind::Edit, "max dc/c", "%.2f", 13, 3, 0, Check::StepControl,
+     [](const Shown& s) -> double { return s.l.maxDcOverC; },
+     [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.maxDcOverC); }},
+    {630, Kind::Check, "Experimental Initial Distribution", nullptr, 14, 3, 0, Check::None,
+     [](const Shown& s) -> double { return s.l.experimentalInitialDistribution; },
+     [](const Entries& in, int id, Taken& t) { t.l.experimentalInitialDistribution = in.State(id); }},
+    {639, Kind::Edit, "when optimized", "%.2f", 3, 0, 0, Check::Finite,
+     [](const Shown& s) -> double { return s.l.automaticSwitchSOptimised; },
+     [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.automaticSwitchSOptimised); }},
+    {640, Kind::Check, "optimize time-invariant grid spacing", nullptr, 6, 3, 0, Check::None,
+     [](const Shown& s) -> double { return s.l.optimiseTimeInvariantGrid; },
+     [](const Entries& in, int id, Taken& t) { t.l.optimiseTimeInvariantGrid = in.State(id); }},
+    {641, Kind::Check, "dynamically truncate grid", nullptr, 7, 3, 0, Check::None,
+     [](const Shown& s) -> double { return s.l.truncateGrid; },
+     [](const Entries& in, int id, Taken& t) { t.l.truncateGrid = in.State(id); }},
+    {643, Kind::Edit, "", "%.2f", 7, 3, 0, Check::Number,
+     [](const Shown& s) -> double { return std::log10(s.l.truncationLevel); },
+     [](const Entries& in, int id, Taken& t) { in.ReadLog(id, t.l.truncationLevel); }},
+    {832, Kind::Check, "simulate time resolution", nullptr, 10, 0, 0, Check::None,
+     [](const Shown& s) -> double { return s.l.simulateTimeResolution; },
+     [](const Entries& in, int id, Taken& t) { t.l.simulateTimeResolution = in.State(id); }},
+    {833, Kind::Check, "simulate radial resolution", nullptr, 11, 0, 0, Check::None,
+     [](const Shown& s) -> double { return s.l.simulateRadialResolution; },
+     [](const Entries& in, int id, Taken& t) { t.l.simulateRadialResolution = in.State(id); }},
+    {834, Kind::Edit, "radial range of convolution (cm)", "%.4f", 12, 0, 0, Check::NonNegative,
+     [](const Shown& s) -> double { return s.l.convolutionRange; },
+     [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.convolutionRange); }},
+    {835, Kind::Edit, "scan velocity (cm/min)", "%.2f", 13, 0, 0, Check::NonNegative,
+     [](const Shown& s) -> double { return s.l.scanVelocity; },
+     [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.scanVelocity); }},
+    {948, Kind::Edit, "Variable Speed D shut off at x-fold grid dist", "%.4f", 9, 0, 0, Check::Finite,
+     [](const Shown& s) -> double { return s.l.variableSpeedDiffusionShutOff; },
+     [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.variableSpeedDiffusionShutOff); }},
+};
+
+FormControl Control(const Row& r, const Shown& s) {
+  FormControl c;
+  c.id = r.id;
+  c.kind = r.kind;
+  c.label = r.label;
+  c.row = r.row;
+  c.column = r.column;
+  c.group = r.group;
+  const double v = r.show(s);
+  if (r.kind != Kind::Edit)
+    c.state = v != 0 ? 1 : 0;
+  else
+    c.text = r.format ? Format(r.format, v) : std::to_string(static_cast<int>(v));
+  return c;
+}
+
+bool Passes(Check check, const std::string& text) {
+  const double v = std::atof(text.c_str());
+  switch (check) {
+    case Check::None: return true;
+    case Check::NonNegative: return NonNegativeNumber(text);
+    case Check::GridSize: return NonNegativeNumber(text) && v <= kLargestLammGridSize;
+    case Check::StepControl: return NonNegativeNumber(text) && v != 0;
+    case Check::Number: return Number(text);
+    case Check::Finite: return std::isfinite(v);
+  }
+  return true;
+}
+
 }  // namespace
 
 LammPBox::LammPBox(const LammSolverSettings& l, float fitTolerance, bool profile) {
   form.templateId = 631;
   form.caption = kCaption;
-  auto& c = form.controls;
-  // Transfer order; left half columns 0-2, right half 3-5.
-  c.push_back(Edit(612, "normalized s for automatic change", Format("%f", l.automaticSwitchS), 2, 0));
-  c.push_back(Button(613, Kind::Check, "shut off back-diffusion", l.shutOffBackDiffusion, 7, 0));
-  c.push_back(Edit(614, "level", Format("%.2e", l.backDiffusionLevel), 8, 0));
-  c.push_back(Button(615, Kind::Check, "automatic dynamic grid size", l.automaticGridSize, 1, 3));
-  c.push_back(Edit(616, "default FE grid size", FormatInt(l.feGridSize), 2, 3));
-  c.push_back(Edit(617, "points per sigma", Format("%.1f", l.pointsPerSigma), 3, 3));
-  c.push_back(Edit(619, "upper limit ", FormatInt(l.gridSizeUpperLimit), 4, 3));
-  c.push_back(Edit(618, "lower limit", FormatInt(l.gridSizeLowerLimit), 5, 3));
-  c.push_back(Button(620, Kind::Radio, "times from wwt", l.timesFromW2t, 8, 3, kTemporalGroup));
-  c.push_back(Button(621, Kind::Radio, "ramp rotor speed", !l.timesFromW2t, 9, 3, kTemporalGroup));
-  c.push_back(Button(924, Kind::Check, "check rotor acceleration", profile ? 0 : l.checkRotorAcceleration, 11, 3));
-  c.push_back(Button(944, Kind::Radio, "using speedsteps", profile, 10, 3, kTemporalGroup));
-  c.push_back(Button(622, Kind::Radio, "automatic finite element algorithm", l.automaticAlgorithm, 1, 0,
-                     kAlgorithmGroup));
-  c.push_back(Button(623, Kind::Check, "fix Lamm Eq. simulation timestep", l.fixedTimeStep, 12, 3));
-  c.push_back(Button(624, Kind::Radio, "Claverie algorithm", l.claverieAlgorithm && !l.automaticAlgorithm, 4, 0,
-                     kAlgorithmGroup));
-  c.push_back(Button(625, Kind::Radio, "moving hat algorithm", l.movingHatAlgorithm && !l.automaticAlgorithm, 5,
-                     0, kAlgorithmGroup));
-  c.push_back(Button(626, Kind::Check, "automatic s_grid", l.automaticSGrid, 6, 0));
-  c.push_back(Edit(627, "", Format("%.2f", l.gridS), 6, 0));
-  c.push_back(Edit(628, "Tolerance", Format("%.3f", 100.0 * fitTolerance), 14, 0));
-  c.push_back(Edit(629, "max dc/c", Format("%.2f", l.maxDcOverC), 13, 3));
-  c.push_back(Button(630, Kind::Check, "Experimental Initial Distribution", l.experimentalInitialDistribution, 14, 3));
-  c.push_back(Edit(639, "when optimized", Format("%.2f", l.automaticSwitchSOptimised), 3, 0));
-  c.push_back(Button(640, Kind::Check, "optimize time-invariant grid spacing", l.optimiseTimeInvariantGrid, 6, 3));
-  c.push_back(Button(641, Kind::Check, "dynamically truncate grid", l.truncateGrid, 7, 3));
-  c.push_back(Edit(643, "", Format("%.2f", std::log10(l.truncationLevel)), 7, 3));
-  c.push_back(Button(832, Kind::Check, "simulate time resolution", l.simulateTimeResolution, 10, 0));
-  c.push_back(Button(833, Kind::Check, "simulate radial resolution", l.simulateRadialResolution, 11, 0));
-  c.push_back(Edit(834, "radial range of convolution (cm)", Format("%.4f", l.convolutionRange), 12, 0));
-  c.push_back(Edit(835, "scan velocity (cm/min)", Format("%.2f", l.scanVelocity), 13, 0));
-  c.push_back(Edit(948, "Variable Speed D shut off at x-fold grid dist", Format("%.4f", l.variableSpeedDiffusionShutOff),
-                   9, 0));
+  const Shown shown{l, fitTolerance, profile};
+  for (const Row& r : kRows) form.controls.push_back(Control(r, shown));
   // The five headed groups of the form; tolerance and the experimental
   // initial distribution stand below them.
   form.groupBoxes = {
@@ -230,19 +325,10 @@ LammPBox::LammPBox(const LammSolverSettings& l, float fitTolerance, bool profile
 }
 
 bool LammPBox::CanClose(const FormDialog& typed) {
-  auto text = [&typed](int id) {
-    const FormControl* c = typed.Find(id);
-    return c ? c->text : std::string("0");
-  };
-  for (int id : kNonNegative)
-    if (!NonNegativeNumber(text(id))) return Refuse();
-  for (int id : kGridSizes)
-    if (std::atof(text(id).c_str()) > kLargestLammGridSize) return Refuse();
-  // Every solver refuses a step control that allows no change at all.
-  if (std::atof(text(629).c_str()) == 0) return Refuse();
-  if (!Number(text(643))) return Refuse();
-  for (int id : {639, 948})
-    if (!std::isfinite(std::atof(text(id).c_str()))) return Refuse();
+  for (const Row& r : kRows) {
+    const FormControl* c = typed.Find(r.id);
+    if (!Passes(r.check, c ? c->text : std::string("0"))) return Refuse();
+  }
   return true;
 }
 
@@ -257,38 +343,29 @@ void TXLAWindow::CmLammEquationParameters() {
   const FormDialog shown = box.form;
   if (!RunFormDialog(box.form)) return;
   Entries in(shown, box.form);
+  // Nothing below reads a stored value before it has been taken, so every
+  // entry is taken first.
+  Taken taken{l, fs};
+  for (const Row& r : kRows)
+    if (r.take) r.take(in, r.id, taken);
 
-  in.ReadLog(643, l.truncationLevel);
-  in.Read(612, l.automaticSwitchS);
-  in.Read(639, l.automaticSwitchSOptimised);
-  l.truncateGrid = in.State(641);
   if (InhomogeneousSolvent())
     platform::Tell(
         kAppCaption,
         "make sure Lamm equation option 'dyanmically trucate grid' \nis not used when macromolecular flotation "
         "near meniscus can occur");
-  l.shutOffBackDiffusion = in.State(613);
-  in.Read(614, l.backDiffusionLevel);
-  l.automaticGridSize = in.State(615);
-  in.ReadCount(616, l.feGridSize);
   l.gridSizeInUse = l.feGridSize;
   Conti().lammGridSizeCopy = l.feGridSize;
   if (l.feGridSize != before.gridSizeInUse) SetLammGridSize(l.feGridSize);
-  in.ReadCount(619, l.gridSizeUpperLimit);
-  in.ReadCount(618, l.gridSizeLowerLimit);
-  in.Read(617, l.pointsPerSigma);
-  l.timesFromW2t = in.State(620);
-  l.rampRotorSpeed = in.State(621);
-  std::uint8_t checkRotorAcceleration = in.State(924);
 
   // The rotor-speed profile: read for the data when asked for, dropped when
   // deselected. While it is in use the scan times come from the ramps.
-  if (in.State(944)) {
+  if (in.State(kSpeedSteps)) {
     if (!CurrentSpeedProfile.Active()) {
       if (CurrentScanSet().count <= 0) {
         ErrorBox("Error: Please Load SV Data First - speedsteps will be automatically loaded if speedsteps.txt is "
                  "present");
-        checkRotorAcceleration = 1;
+        l.checkRotorAcceleration = 1;
       } else {
         LoadSpeedStepsForData();
       }
@@ -312,35 +389,19 @@ void TXLAWindow::CmLammEquationParameters() {
     WorkingTimesFromElapsed();
   }
 
-  l.checkRotorAcceleration = checkRotorAcceleration;
-  l.optimiseTimeInvariantGrid = in.State(640);
-  l.automaticAlgorithm = in.State(622);
-  l.fixedTimeStep = in.State(623);
-  l.claverieAlgorithm = in.State(624);
-  l.movingHatAlgorithm = in.State(625);
   l.movingHatAlgorithm = l.claverieAlgorithm ? 0 : 1;
   if (l.movingHatAlgorithm != before.movingHatAlgorithm && CurrentLammGrid().GridAllocated) FreeLammArrays();
 
-  l.automaticSGrid = in.State(626);
-  in.Read(627, l.gridS);
-  in.Read(628, fs.maxRelativeChange, 0.01);
-  in.Read(629, l.maxDcOverC);
   if (l.maxDcOverC != before.maxDcOverC) {
     l.workingMaxDcOverC = l.maxDcOverC;
     l.lowerStepThreshold = 0.05 * l.maxDcOverC;
     l.upperStepThreshold = 0.2 * l.maxDcOverC;
   }
 
-  l.simulateTimeResolution = in.State(832);
   if (l.simulateTimeResolution && CurrentDataTypeFlags().fluorescence) {
     l.simulateTimeResolution = 0;
     platform::Tell(kAppCaption, "scan time correction for fluorescence data not yet implemented, switching off");
   }
-  l.simulateRadialResolution = in.State(833);
-  in.Read(835, l.scanVelocity);
-  in.Read(834, l.convolutionRange);
-  in.Read(948, l.variableSpeedDiffusionShutOff);
-  l.experimentalInitialDistribution = in.State(630);
   l.modelInitialDistribution = l.experimentalInitialDistribution ? 0 : 1;
   ForceModelInitialDistribution();
   if (l.experimentalInitialDistribution) {

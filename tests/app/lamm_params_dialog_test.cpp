@@ -126,6 +126,14 @@ TEST_F(LammParameters, EntriesThatAreNoSoundNumbersAreRefused) {
       {612, "0.0", [] { return static_cast<double>(LammSettings().automaticSwitchS); }, 0.0},
       {619, "100000", [] { return static_cast<double>(LammSettings().gridSizeUpperLimit); }, 100000.0},
       {628, "2.5", [] { return static_cast<double>(gFitEngineState.maxRelativeChange); }, 0.025},
+      {614, "3e-3", [] { return LammSettings().backDiffusionLevel; }, 3e-3},
+      {617, "7.5", [] { return static_cast<double>(LammSettings().pointsPerSigma); }, 7.5},
+      {618, "120.9", [] { return static_cast<double>(LammSettings().gridSizeLowerLimit); }, 120.0},
+      {629, "0.5", [] { return LammSettings().maxDcOverC; }, 0.5},
+      {639, "45", [] { return static_cast<double>(LammSettings().automaticSwitchSOptimised); }, 45.0},
+      {834, "0.012", [] { return static_cast<double>(LammSettings().convolutionRange); }, 0.012},
+      {835, "3.5", [] { return static_cast<double>(LammSettings().scanVelocity); }, 3.5},
+      {948, "4", [] { return LammSettings().variableSpeedDiffusionShutOff; }, 4.0},
   };
   for (const Taken& k : taken) {
     ui_->ExpectBox("LAMM EQUATION PARAMETERS", kSave, platform::IDNO);
