@@ -380,13 +380,6 @@ void ScatterLearnt(float** p, int n, int centre, const float* spread) {
   }
 }
 
-int Lowest(const float* y, int n) {
-  int b = 1;
-  for (int j = 2; j <= n + 1; ++j)
-    if (y[j] < y[b]) b = j;
-  return b;
-}
-
 }  // namespace
 
 bool ContiRestartsConverged(const float* q, const float* p, int n, float r, float y, float tol) {
@@ -426,11 +419,9 @@ int NelderMeadRestarts(FitHost* host) {
   fs.stopRequested = 0;
   ContiParametersToFitVector(n, p[1]);
   Scatter(p, n, 1, 1);
-  // The starting point first: a fit stopped at once keeps the state it
-  // started from, the one point whose misfit is known to be no worse.
-  for (int j = 1; j <= n + 1; ++j) y[j] = ContiSimplexSim(p[j], host);
+  EvaluateSimplexFromStart(host, p, y, n, ContiSimplexSim);
   NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter);
-  int b = Lowest(y, n);
+  int b = LowestVertex(y, n);
   ContiFitVectorToParameters(p[b], host);
   ContiParametersToFitVector(n, q);
   float r = y[b];
@@ -455,7 +446,7 @@ int NelderMeadRestarts(FitHost* host) {
     for (int j = 1; j <= n + 1; ++j)
       if (j != b) y[j] = ContiSimplexSim(p[j], host);
     NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, ContiSimplexSim, &counter);
-    b = Lowest(y, n);
+    b = LowestVertex(y, n);
     SimplexExtents(p, n, b, extent);
     endSpread = EndSpread(y, n);
     ContiFitVectorToParameters(p[b], host);
@@ -699,10 +690,7 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     float** p = simplex;
     ContiParametersToFitVector(n, p[1]);
     Scatter(p, n, 1, 1);
-    // The starting point first: a fit stopped at once keeps the state it
-    // started from, the one point whose misfit is known to be no worse.
-    for (int j = 1; j <= n + 1; ++j) y[j] = ContiSimplexSim(p[j], host);
-    int b = Lowest(y, n);
+    const int b = EvaluateSimplexFromStart(host, p, y, n, ContiSimplexSim);
     ContiFitVectorToParameters(p[b], host);
     ContiParametersToFitVector(n, pb);
     float yb = y[b];

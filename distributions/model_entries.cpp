@@ -5,6 +5,7 @@
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_ids.h"
 #include "fit/model_selector.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
@@ -103,7 +104,7 @@ void Restore(const ModelEntryRecord& r, bool sameData, int key) {
   cs.logSpacedGrid = r.logSpacedGrid;
   // (key -1: the command has yet to run, and the switch still tells the
   // model being left.)
-  if (key >= 0 && key != 235 && key != 275) gModelSelectorFlags.CSModel = r.csModel;
+  if (key >= 0 && key != kCmContinuousCMModel && key != kCmContinuousCSModel) gModelSelectorFlags.CSModel = r.csModel;
   std::copy(std::begin(r.display2DSwitch), std::end(r.display2DSwitch), std::begin(cs.display2DSwitch));
   LammSolverSettings& l = LammSettings();
   l.claverieAlgorithm = r.claverie;
@@ -130,12 +131,12 @@ void FamilySlots(int key, const FamilySharedEntries& sh) {
   ModelParameterVector& v = gModelParameterVector;
   const ContiSettings& cs = Conti();
   const int ffSlot = 2 * kN + 3;
-  if (key == 602) {
+  if (key == kCmFixFF0FloatingVbarCSModel) {
     v.P[3] = cs.ffValue;
     v.P[ffSlot] = sh.vbar;
     return;
   }
-  if (key != 513) v.P[3] = sh.vbar;
+  if (key != kCmElectrophoresisCVModel) v.P[3] = sh.vbar;
   if (!BorrowsFfSlot(key)) {
     v.P[ffSlot] = cs.ffValue;
     v.F[ffSlot] = cs.fitFfValue;

@@ -10,6 +10,7 @@
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/model_selector.h"
+#include "fit/nelder_mead.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"
@@ -184,12 +185,7 @@ int SimulatedAnnealingFit(FitHost* host) {
     float yb = 1e10f;
     ParametersToFitVector(n, p[1]);
     MakeInitialSimplex(n, p);
-    // The starting point first: a fit stopped at once keeps the state it
-    // started from, the one point whose misfit is known to be no worse.
-    for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
-    int best = 1;
-    for (int i = 2; i <= n + 1; ++i)
-      if (y[i] < y[best]) best = i;
+    const int best = EvaluateSimplexFromStart(host, p, y, n, SimplexSim);
     yb = y[best];
     FitVectorToParameters(p[best]);
     ParametersToFitVector(n, pb);

@@ -30,13 +30,6 @@ constexpr float kNelderMeadTolerance = 0.0005f;
 constexpr float kAbsentSpeciesSpread = 0.3f;
 constexpr int kLargestGrid = 2147483646;
 
-int LowestVertex(const float* y, int n) {
-  int best = 1;
-  for (int i = 2; i <= n + 1; ++i)
-    if (y[i] < y[best]) best = i;
-  return best;
-}
-
 void SetGrid(FitHost* host, long long size) {
   host->SetLammGridSize(size > kLargestGrid ? kLargestGrid : static_cast<int>(size));
 }
@@ -250,9 +243,7 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     for (int j = 1; j <= n; ++j) heldScale[j] = !held[j] ? 0.0f : (start[j] > 0.0f ? start[j] : 1.0f);
   }
   MakeInitialSimplex(n, p);
-  // The starting point first: a fit stopped at once keeps the state it
-  // started from, the one point whose misfit is known to be no worse.
-  for (int i = 1; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
+  EvaluateSimplexFromStart(host, p, y, n, SimplexSim);
   // The first run approaches the minimum; the restarts end where the values
   // of the simplex agree to kFitSimplexTolerance.
   NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);

@@ -18,56 +18,56 @@ constexpr unsigned kSedOrDls = kSedimentationData | kDlsData;
 
 // In the order of the menu marks the reset clears.
 constexpr ModelRow kRows[] = {
-    {198, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
-    {280, F::Species, kSed, S::LastSpecies, 0, 0, true},
-    {281, F::Species, kSed, S::LastSpecies, 0, kAsksOwnValues, true},
-    {282, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
-    {291, F::Species, kSed, S::LastSpecies, kBorrowsBottom, 0, true},
-    {501, F::Distribution, kSed, S::StartUp, kBorrowsBottom | kBorrowsFfSlot},
-    {536, F::Species, kDlsData, S::LastSpecies, 0, kAsksViscosity, true},
-    {197, F::Association, kSed, S::LastSpecies},
-    {229, F::Association, kSed, S::LastSpecies},
-    {520, F::Association, kSed, S::StartUp},
-    {228, F::Association, kSed, S::StartUp},
-    {227, F::Nonideal, kVelocityOnly, S::LastSpecies},
-    {893, F::Nonideal, kVelocityOnly, S::LastSpecies, 0, 0, true},
-    {235, F::Distribution, kSed, S::StartUp},
-    {526, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {275, F::Distribution, kSed, S::StartUp},
-    {267, F::Association, kSed, S::StartUp},
-    {277, F::Distribution, kSed, S::StartUp},
-    {278, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
-    {279, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
-    {288, F::Distribution, kSed, S::StartUp},
-    {539, F::Distribution, kSed, S::StartUp},
-    {950, F::Distribution, kSed, S::StartUp},
-    {503, F::Distribution, kDlsData, S::StartUp},
-    {522, F::Distribution, kDlsData, S::StartUp, kBorrowsFfSlot},
-    {502, F::Distribution, kDlsData, S::StartUp},
-    {292, F::Transform, kSed, S::StartUp, 0, kAsksResolution},
-    {293, F::Transform, kSed, S::StartUp},
-    {284, F::Equilibrium, kSed, S::StartUp},
-    {523, F::Equilibrium, kSed, S::StartUp},
-    {246, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
-    {511, F::Distribution, kSed, S::StartUp},
-    {510, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {513, F::Distribution, kElectrophoresisData, S::StartUp, kBorrowsBottom},
-    {514, F::Distribution, kSed, S::StartUp},
-    {531, F::Distribution, kSed, S::StartUp},
-    {521, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {585, F::Distribution, kSed, S::StartUp},
-    {587, F::Distribution, kSed, S::StartUp},
-    {595, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {598, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {1099, F::Nonideal, kVelocityOnly, S::LastSpecies},
-    {1100, F::Distribution, kSed, S::StartUp},
-    {602, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kBorrowsVbar},
-    {603, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {872, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {887, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {548, F::Distribution, kSed, S::StartUp},
-    {870, F::Distribution, kSed, S::StartUp},
-    {890, F::Species, kDlsData, S::LastSpecies, 0, 0, true},
+    {kCmDiscreteSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
+    {kCmLinearLammModel, F::Species, kSed, S::LastSpecies, 0, 0, true},
+    {kCmExternalLoadingCellModel, F::Species, kSed, S::LastSpecies, 0, kAsksOwnValues, true},
+    {kCmModel282, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
+    {kCmElectrophoresisLammModel, F::Species, kSed, S::LastSpecies, kBorrowsBottom, 0, true},
+    {kCmElectrophoresisLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsBottom | kBorrowsFfSlot},
+    {kCmDlsStokesRadiiModel, F::Species, kDlsData, S::LastSpecies, 0, kAsksViscosity, true},
+    {kCmMonomerDimerModel, F::Association, kSed, S::LastSpecies},
+    {kCmMonomerTrimerModel, F::Association, kSed, S::LastSpecies},
+    {kCmMonomerTetramerOctamerModel, F::Association, kSed, S::StartUp},
+    {kCmMonomerDimerTetramerModel, F::Association, kSed, S::StartUp},
+    {kCmNonidealSingleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies},
+    {kCmNonidealMultipleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, 0, 0, true},
+    {kCmContinuousCMModel, F::Distribution, kSed, S::StartUp},
+    {kCmCSInvariantDModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
+    {kCmContinuousCSModel, F::Distribution, kSed, S::StartUp},
+    {kCmModel267, F::Association, kSed, S::StartUp},
+    {kCmCMInvariantDModel, F::Distribution, kSed, S::StartUp},
+    {kCmCMPowerLawModel, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
+    {kCmCMPriorVbarModel, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
+    {kCmLsgStarModel, F::Distribution, kSed, S::StartUp},
+    {kCmLsgStarWith1DiscreteModel, F::Distribution, kSed, S::StartUp},
+    {kCmHybridCSLsgModel, F::Distribution, kSed, S::StartUp},
+    {kCmDlsIRhModel, F::Distribution, kDlsData, S::StartUp},
+    {kCmDlsIRhTimeCourseModel, F::Distribution, kDlsData, S::StartUp, kBorrowsFfSlot},
+    {kCmDlsIDModel, F::Distribution, kDlsData, S::StartUp},
+    {kCmVanHoldeWeischet, F::Transform, kSed, S::StartUp, 0, kAsksResolution},
+    {kCmExtrapolateLsgAreaFractions, F::Transform, kSed, S::StartUp},
+    {kCmEquilibriumModel284, F::Equilibrium, kSed, S::StartUp},
+    {kCmEquilibriumModel523, F::Equilibrium, kSed, S::StartUp},
+    {kCmZoneCentrifugationSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
+    {kCmZoneCentrifugationCSModel, F::Distribution, kSed, S::StartUp},
+    {kCmZoneCentrifugationLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
+    {kCmElectrophoresisCVModel, F::Distribution, kElectrophoresisData, S::StartUp, kBorrowsBottom},
+    {kCmConformationalChangeCSModel, F::Distribution, kSed, S::StartUp},
+    {kCmCSWith1DiscreteModel, F::Distribution, kSed, S::StartUp},
+    {kCmCSModel521, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
+    {kCmNonidealCSModel, F::Distribution, kSed, S::StartUp},
+    {kCmCSWithMsTableModel, F::Distribution, kSed, S::StartUp},
+    {kCmCSff0Model, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
+    {kCmCSff0With1DiscreteModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
+    {kCmNonidealSingleSpeciesModel1099, F::Nonideal, kVelocityOnly, S::LastSpecies},
+    {kCmNonidealCSModel1100, F::Distribution, kSed, S::StartUp},
+    {kCmFixFF0FloatingVbarCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kBorrowsVbar},
+    {kCmWormlikeChainCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
+    {kCmGeneralScalingLawCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
+    {kCmFMScalingLawModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
+    {kCmBimodalFF0CSModel, F::Distribution, kSed, S::StartUp},
+    {kCmBimodalFF0With1DiscreteCSModel, F::Distribution, kSed, S::StartUp},
+    {kCmDlsCumulantModel, F::Species, kDlsData, S::LastSpecies, 0, 0, true},
 };
 
 }  // namespace
@@ -81,52 +81,53 @@ const ModelRow* FindModelRow(int id) {
 
 int SelectedModelKey() {
   const ModelSelectorFlags& f = gModelSelectorFlags;
-  if (f.EquilibriumModel284) return 284;
-  if (f.EquilibriumModel523) return 523;
-  if (f.SedTransformModel) return f.LsgExtrapolationModel ? 293 : 292;
-  if (f.DlsStokesRadiiModel) return 536;
-  if (f.DlsCumulantModel) return 890;
-  if (f.DlsIRhTimeCourseModel) return 522;
-  if (f.DlsIRhModel) return 503;
-  if (f.DlsIDModel) return 502;
-  if (f.ElectrophoresisLsgModel) return 501;
-  if (f.ElectrophoresisCVModel) return 513;
-  if (f.ElectrophoresisLammModel) return 291;
-  if (f.ZoneCentrifugationLsgModel) return 510;
-  if (f.ZoneCentrifugationCSModel) return 511;
-  if (f.ZoneCentrifugationModel) return 246;
-  if (f.HybridCSLsgModel) return 950;
-  if (f.LsgStarWith1DiscreteModel) return 539;
-  if (f.LsgStarModel) return 288;
-  if (f.NonidealCSModel) return f.NonidealCSVariant ? 1100 : 585;
-  if (f.CSWithMsTableModel) return 587;
-  if (f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent) return 531;
-  if (f.ConformationalChangeCSModel) return 514;
-  if (f.BimodalFF0With1DiscreteCSModel) return 870;
-  if (f.BimodalFF0CSModel) return 548;
-  if (f.FixFF0FloatingVbarCSModel) return 602;
-  if (f.GeneralScalingLawCSModel) return 872;
-  if (f.FMScalingLawModel) return 887;
-  if (f.WormlikeChainCSModel) return 603;
-  if (f.CSff0With1DiscreteModel) return 598;
-  if (f.CSff0Model) return 595;
-  if (f.CSInvariantDModel) return 526;
-  if (f.CSModel521) return 521;
-  if (f.CMPriorVbarModel) return 279;
-  if (f.CMInvariantDModel) return 277;
-  if (f.CMPowerLawModel) return 278;
-  if (f.DistributionModel) return f.CSModel ? 275 : 235;
-  if (f.MonomerDimerModel) return 197;
-  if (f.MonomerTrimerModel) return 229;
-  if (f.MonomerDimerTetramerModel) return 228;
-  if (f.MonomerTetramerOctamerModel) return 520;
-  if (f.Model267) return 267;
-  if (f.NonidealSingleSpeciesModel) return f.NonidealVariantModel ? 1099 : 227;
-  if (f.NonidealMultipleSpeciesModel) return 893;
-  if (f.LinearLammModel) return 280;
-  if (f.ExternalLoadingCellModel) return 281;
-  if (f.Model282) return 282;
-  if (f.LammDiscreteModel) return 198;
+  if (f.EquilibriumModel284) return kCmEquilibriumModel284;
+  if (f.EquilibriumModel523) return kCmEquilibriumModel523;
+  if (f.SedTransformModel) return f.LsgExtrapolationModel ? kCmExtrapolateLsgAreaFractions : kCmVanHoldeWeischet;
+  if (f.DlsStokesRadiiModel) return kCmDlsStokesRadiiModel;
+  if (f.DlsCumulantModel) return kCmDlsCumulantModel;
+  if (f.DlsIRhTimeCourseModel) return kCmDlsIRhTimeCourseModel;
+  if (f.DlsIRhModel) return kCmDlsIRhModel;
+  if (f.DlsIDModel) return kCmDlsIDModel;
+  if (f.ElectrophoresisLsgModel) return kCmElectrophoresisLsgModel;
+  if (f.ElectrophoresisCVModel) return kCmElectrophoresisCVModel;
+  if (f.ElectrophoresisLammModel) return kCmElectrophoresisLammModel;
+  if (f.ZoneCentrifugationLsgModel) return kCmZoneCentrifugationLsgModel;
+  if (f.ZoneCentrifugationCSModel) return kCmZoneCentrifugationCSModel;
+  if (f.ZoneCentrifugationModel) return kCmZoneCentrifugationSpeciesModel;
+  if (f.HybridCSLsgModel) return kCmHybridCSLsgModel;
+  if (f.LsgStarWith1DiscreteModel) return kCmLsgStarWith1DiscreteModel;
+  if (f.LsgStarModel) return kCmLsgStarModel;
+  if (f.NonidealCSModel) return f.NonidealCSVariant ? kCmNonidealCSModel1100 : kCmNonidealCSModel;
+  if (f.CSWithMsTableModel) return kCmCSWithMsTableModel;
+  if (f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent) return kCmCSWith1DiscreteModel;
+  if (f.ConformationalChangeCSModel) return kCmConformationalChangeCSModel;
+  if (f.BimodalFF0With1DiscreteCSModel) return kCmBimodalFF0With1DiscreteCSModel;
+  if (f.BimodalFF0CSModel) return kCmBimodalFF0CSModel;
+  if (f.FixFF0FloatingVbarCSModel) return kCmFixFF0FloatingVbarCSModel;
+  if (f.GeneralScalingLawCSModel) return kCmGeneralScalingLawCSModel;
+  if (f.FMScalingLawModel) return kCmFMScalingLawModel;
+  if (f.WormlikeChainCSModel) return kCmWormlikeChainCSModel;
+  if (f.CSff0With1DiscreteModel) return kCmCSff0With1DiscreteModel;
+  if (f.CSff0Model) return kCmCSff0Model;
+  if (f.CSInvariantDModel) return kCmCSInvariantDModel;
+  if (f.CSModel521) return kCmCSModel521;
+  if (f.CMPriorVbarModel) return kCmCMPriorVbarModel;
+  if (f.CMInvariantDModel) return kCmCMInvariantDModel;
+  if (f.CMPowerLawModel) return kCmCMPowerLawModel;
+  if (f.DistributionModel) return f.CSModel ? kCmContinuousCSModel : kCmContinuousCMModel;
+  if (f.MonomerDimerModel) return kCmMonomerDimerModel;
+  if (f.MonomerTrimerModel) return kCmMonomerTrimerModel;
+  if (f.MonomerDimerTetramerModel) return kCmMonomerDimerTetramerModel;
+  if (f.MonomerTetramerOctamerModel) return kCmMonomerTetramerOctamerModel;
+  if (f.Model267) return kCmModel267;
+  if (f.NonidealSingleSpeciesModel)
+    return f.NonidealVariantModel ? kCmNonidealSingleSpeciesModel1099 : kCmNonidealSingleSpeciesModel;
+  if (f.NonidealMultipleSpeciesModel) return kCmNonidealMultipleSpeciesModel;
+  if (f.LinearLammModel) return kCmLinearLammModel;
+  if (f.ExternalLoadingCellModel) return kCmExternalLoadingCellModel;
+  if (f.Model282) return kCmModel282;
+  if (f.LammDiscreteModel) return kCmDiscreteSpeciesModel;
   return 0;
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "fit/model_ids.h"
+
 enum class ModelFamily : std::uint8_t {
   Species,      // discrete species in the slots (and their geometries)
   Association,  // rapid self-association, the reacting system

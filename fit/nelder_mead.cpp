@@ -16,6 +16,18 @@
 #include "numerics/arrays.h"
 #include "numerics/random.h"
 
+int EvaluateSimplexFromStart(FitHost* host, float** p, float* y, int n, FitTarget target) {
+  for (int i = 1; i <= n + 1; ++i) y[i] = target(p[i], host);
+  return LowestVertex(y, n);
+}
+
+int LowestVertex(const float* y, int n) {
+  int best = 1;
+  for (int i = 2; i <= n + 1; ++i)
+    if (y[i] < y[best]) best = i;
+  return best;
+}
+
 void ComputePsum(float** p, int n, float* psum) {
   for (int j = 1; j <= n; ++j) {
     float sum = 0.0f;

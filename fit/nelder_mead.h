@@ -16,6 +16,15 @@ using FitTarget = float (*)(float* v, FitHost* host);
 void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
                         int* nfunk);
 
+// Evaluates a fresh simplex p[1..n+1], the starting point p[1] first, and
+// returns its lowest vertex (LowestVertex). A fit stopped at once has then
+// evaluated the point it started from, and a target cut short by the stop
+// (1e10) is never lower than it: the fit keeps the state it started from,
+// the one point whose misfit is known to be no worse.
+int EvaluateSimplexFromStart(FitHost* host, float** p, float* y, int n, FitTarget target);
+// The lowest of y[1..n+1], ties to the earlier vertex.
+int LowestVertex(const float* y, int n);
+
 // Relative spread of the vertex values at which the fits' minimisations end,
 // a few roundings of a float above 0. A looser spread ends a run wherever
 // a simplex of the starting size (1 %) sees values that close: on a flat

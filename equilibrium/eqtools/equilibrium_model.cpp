@@ -410,13 +410,6 @@ void ScatterSimplex(FitHost* host, float** p, float* y, int n, int best) {
   }
 }
 
-int BestVertex(const float* y, int n) {
-  int best = 1;
-  for (int i = 2; i <= n + 1; ++i)
-    if (y[i] < y[best]) best = i;
-  return best;
-}
-
 // Relative change, absolute where the reference is 0.
 bool Settled(double reference, double now, double tolerance) {
   const double d = std::fabs(now - reference);
@@ -457,12 +450,10 @@ void FitEquilibrium(FitHost* host) {
   PackEquilibriumFitVector(p[1]);
   for (int i = 2; i <= n + 1; ++i)
     for (int j = 1; j <= n; ++j) p[i][j] = p[1][j] + GaussRandom(0.05f * p[1][j]);
-  // The starting point first: a fit stopped at once keeps the state it
-  // started from, the one point whose misfit is known to be no worse.
-  for (int i = 1; i <= n + 1; ++i) y[i] = EquilibriumFitObjective(p[i], host);
+  EvaluateSimplexFromStart(host, p, y, n, EquilibriumFitObjective);
   int evaluations = 0;
   NelderMeadMinimize(nullptr, p, y, n, kSimplexTolerance, EquilibriumFitObjective, &evaluations);
-  int best = BestVertex(y, n);
+  int best = LowestVertex(y, n);
   std::vector<float> reference(p[best], p[best] + n + 1);  // 1-based
   double referenceValue = y[best];
   UnpackEquilibriumFitVector(p[best]);
@@ -471,7 +462,7 @@ void FitEquilibrium(FitHost* host) {
     ++fs.minimiserRuns;
     ScatterSimplex(host, p, y, n, best);
     NelderMeadMinimize(nullptr, p, y, n, kSimplexTolerance, EquilibriumFitObjective, &evaluations);
-    best = BestVertex(y, n);
+    best = LowestVertex(y, n);
     UnpackEquilibriumFitVector(p[best]);
     ShowEquilibriumStep(host);
     bool settled = Settled(referenceValue, y[best], tolerance);

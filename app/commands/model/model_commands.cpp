@@ -21,6 +21,7 @@
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/model_table.h"
@@ -79,7 +80,7 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
   ReleaseDistributionArrays();
   // Every other geometry (zone, DLS, linear, external loading, the
   // electrophoresis cell, 282) also raises the discrete-species switch.
-  if (SelectedModelKey() == 198) return;
+  if (SelectedModelKey() == kCmDiscreteSpeciesModel) return;
   const bool fromCumulants = m.DlsCumulantModel;
   const bool fromStokesRadii = m.DlsStokesRadiiModel;
   const bool fromGrid = m.DistributionModel || m.SedTransformModel;
@@ -88,7 +89,7 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
   if (fromGrid) RestoreSpeciesEntries();
   m.LammDiscreteModel = 1;
   SetLammAlgorithms(1, -1, -1);
-  CheckMenuItem(198, true);
+  CheckMenuItem(kCmDiscreteSpeciesModel, true);
   if (fromStokesRadii) {
     // The first quantity held each species' Stokes radius (nm); the species
     // model wants its diffusion coefficient (1e-7 cm^2/s).
@@ -147,7 +148,7 @@ void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, 
 void TXLAWindow::CmLinearLammModel() {
   if (RefuseDlsData()) return;
   if (gModelSelectorFlags.LinearLammModel && gModelSelectorFlags.LammDiscreteModel) return;
-  SelectGeometryModel(*this, &ModelSelectorFlags::LinearLammModel, 280);
+  SelectGeometryModel(*this, &ModelSelectorFlags::LinearLammModel, kCmLinearLammModel);
 }
 
 void TXLAWindow::CmExternalLoadingCellModel() {
@@ -160,17 +161,17 @@ void TXLAWindow::CmExternalLoadingCellModel() {
     answer = 0;
   volume = answer;
   if (gModelSelectorFlags.ExternalLoadingCellModel && gModelSelectorFlags.LammDiscreteModel) return;
-  SelectGeometryModel(*this, &ModelSelectorFlags::ExternalLoadingCellModel, 281);
+  SelectGeometryModel(*this, &ModelSelectorFlags::ExternalLoadingCellModel, kCmExternalLoadingCellModel);
 }
 
 void TXLAWindow::CmModel282() {
   if (gModelSelectorFlags.Model282 && gModelSelectorFlags.LammDiscreteModel) return;
-  SelectGeometryModel(*this, &ModelSelectorFlags::Model282, 282);
+  SelectGeometryModel(*this, &ModelSelectorFlags::Model282, kCmModel282);
 }
 
 void TXLAWindow::CmMonomerDimerModel() {
   if (RefuseDlsData()) return;
-  if (!EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, 197)) return;
+  if (!EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, kCmMonomerDimerModel)) return;
   FixAllParameters();
   // The dimer's D (or M) follows from the monomer's.
   gModelParameterVector.F[2 * n + 2] = 0;
@@ -182,7 +183,7 @@ void TXLAWindow::CmMonomerDimerModel() {
 
 void TXLAWindow::CmMonomerTrimerModel() {
   if (RefuseDlsData()) return;
-  if (!EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, 229)) return;
+  if (!EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, kCmMonomerTrimerModel)) return;
   FixAllParameters();
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
@@ -199,7 +200,7 @@ void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
   l.modelInitialDistribution = 1;
   l.experimentalInitialDistribution = 0;
   SetLammAlgorithms(0, 0, 1);
-  CheckMenuItem(246, true);
+  CheckMenuItem(kCmZoneCentrifugationSpeciesModel, true);
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   gModelParams.extra[4] = 0;
   FixAllParameters();
@@ -261,8 +262,8 @@ void TXLAWindow::CmContinuousCMModel() {
   const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
   if (r.refused) return;
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  CheckMenuItem(235, !m.CSModel);
-  CheckMenuItem(275, m.CSModel != 0);
+  CheckMenuItem(kCmContinuousCMModel, !m.CSModel);
+  CheckMenuItem(kCmContinuousCSModel, m.CSModel != 0);
   AfterContiCommand(*this, ctx, r);
 }
 
@@ -270,10 +271,15 @@ void TXLAWindow::CmContinuousCSModel() {
   const ContiModelCommandContext ctx = ModelCommandContext();
   const ContiModelCommandResult r = ::CmContinuousCSModel(ctx);
   if (r.refused) return;
-  for (int item : {277, 278, 279, 950, 288, 235, 887, 585, 1100, 587, 531, 514, 548, 870, 602, 872, 603, 595,
-                   598, 526, 521, 503, 522, 502})
+  for (int item : {kCmCMInvariantDModel, kCmCMPowerLawModel, kCmCMPriorVbarModel, kCmHybridCSLsgModel,
+                   kCmLsgStarModel, kCmContinuousCMModel, kCmFMScalingLawModel, kCmNonidealCSModel,
+                   kCmNonidealCSModel1100, kCmCSWithMsTableModel, kCmCSWith1DiscreteModel,
+                   kCmConformationalChangeCSModel, kCmBimodalFF0CSModel, kCmBimodalFF0With1DiscreteCSModel,
+                   kCmFixFF0FloatingVbarCSModel, kCmGeneralScalingLawCSModel, kCmWormlikeChainCSModel, kCmCSff0Model,
+                   kCmCSff0With1DiscreteModel, kCmCSInvariantDModel, kCmCSModel521, kCmDlsIRhModel,
+                   kCmDlsIRhTimeCourseModel, kCmDlsIDModel})
     CheckMenuItem(item, false);
-  CheckMenuItem(275, gModelSelectorFlags.CSModel != 0);
+  CheckMenuItem(kCmContinuousCSModel, gModelSelectorFlags.CSModel != 0);
   AfterContiCommand(*this, ctx, r);
 }
 
@@ -285,24 +291,30 @@ void SelectVariant(TXLAWindow& w, CsVariant variant, int item) {
   const ContiModelCommandContext ctx = ModelCommandContext();
   const ContiModelCommandResult r = ::CmContinuousCSVariant(variant, ctx);
   if (r.refused) return;
-  w.CheckMenuItem(235, false);
-  w.CheckMenuItem(275, false);
+  w.CheckMenuItem(kCmContinuousCMModel, false);
+  w.CheckMenuItem(kCmContinuousCSModel, false);
   w.CheckMenuItem(item, true);
   AfterContiCommand(w, ctx, r);
 }
 
 }  // namespace
 
-void TXLAWindow::CmCSWith1DiscreteModel() { SelectVariant(*this, CsVariant::With1Discrete, 531); }
-void TXLAWindow::CmCSWithMsTableModel() { SelectVariant(*this, CsVariant::MsTable, 587); }
-void TXLAWindow::CmConformationalChangeCSModel() { SelectVariant(*this, CsVariant::ConformationalChange, 514); }
-void TXLAWindow::CmBimodalFF0CSModel() { SelectVariant(*this, CsVariant::BimodalFf0, 548); }
-void TXLAWindow::CmBimodalFF0With1DiscreteCSModel() {
-  SelectVariant(*this, CsVariant::BimodalFf0With1Discrete, 870);
+void TXLAWindow::CmCSWith1DiscreteModel() { SelectVariant(*this, CsVariant::With1Discrete, kCmCSWith1DiscreteModel); }
+void TXLAWindow::CmCSWithMsTableModel() { SelectVariant(*this, CsVariant::MsTable, kCmCSWithMsTableModel); }
+void TXLAWindow::CmConformationalChangeCSModel() {
+  SelectVariant(*this, CsVariant::ConformationalChange, kCmConformationalChangeCSModel);
 }
-void TXLAWindow::CmFixFF0FloatingVbarCSModel() { SelectVariant(*this, CsVariant::FixFf0FloatingVbar, 602); }
-void TXLAWindow::CmGeneralScalingLawCSModel() { SelectVariant(*this, CsVariant::GeneralScalingLaw, 872); }
-void TXLAWindow::CmWormlikeChainCSModel() { SelectVariant(*this, CsVariant::WormlikeChain, 603); }
+void TXLAWindow::CmBimodalFF0CSModel() { SelectVariant(*this, CsVariant::BimodalFf0, kCmBimodalFF0CSModel); }
+void TXLAWindow::CmBimodalFF0With1DiscreteCSModel() {
+  SelectVariant(*this, CsVariant::BimodalFf0With1Discrete, kCmBimodalFF0With1DiscreteCSModel);
+}
+void TXLAWindow::CmFixFF0FloatingVbarCSModel() {
+  SelectVariant(*this, CsVariant::FixFf0FloatingVbar, kCmFixFF0FloatingVbarCSModel);
+}
+void TXLAWindow::CmGeneralScalingLawCSModel() {
+  SelectVariant(*this, CsVariant::GeneralScalingLaw, kCmGeneralScalingLawCSModel);
+}
+void TXLAWindow::CmWormlikeChainCSModel() { SelectVariant(*this, CsVariant::WormlikeChain, kCmWormlikeChainCSModel); }
 namespace {
 
 // The size-and-shape distribution has no buffer signal of its own.
@@ -316,16 +328,16 @@ bool RefuseInBufferMismatch() {
 
 void TXLAWindow::CmCSff0Model() {
   if (RefuseInBufferMismatch()) return;
-  CheckMenuItem(598, false);
-  SelectVariant(*this, CsVariant::CsFf0, 595);
+  CheckMenuItem(kCmCSff0With1DiscreteModel, false);
+  SelectVariant(*this, CsVariant::CsFf0, kCmCSff0Model);
 }
 void TXLAWindow::CmCSff0With1DiscreteModel() {
   if (RefuseInBufferMismatch()) return;
-  CheckMenuItem(595, false);
-  SelectVariant(*this, CsVariant::CsFf0With1Discrete, 598);
+  CheckMenuItem(kCmCSff0Model, false);
+  SelectVariant(*this, CsVariant::CsFf0With1Discrete, kCmCSff0With1DiscreteModel);
 }
-void TXLAWindow::CmCSInvariantDModel() { SelectVariant(*this, CsVariant::InvariantD, 526); }
-void TXLAWindow::CmCSModel521() { SelectVariant(*this, CsVariant::LinearRod521, 521); }
+void TXLAWindow::CmCSInvariantDModel() { SelectVariant(*this, CsVariant::InvariantD, kCmCSInvariantDModel); }
+void TXLAWindow::CmCSModel521() { SelectVariant(*this, CsVariant::LinearRod521, kCmCSModel521); }
 
 void ConvertSpeciesMassAndD(float RT, float buoyancy) {
   ModelParams& mp = gModelParams;
@@ -415,7 +427,7 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   w.CheckMenuItem(294, Conti().secondDerivative != 0);
   w.CheckMenuItem(295, Conti().maxEntropy != 0 && !Conti().secondDerivative);
   // The buffer's slot is set up again for the species given back.
-  if (SelectedModelKey() == 198 && gBufferSedSettings.BufferSedOn) CheckBufferSedimentationModel();
+  if (SelectedModelKey() == kCmDiscreteSpeciesModel && gBufferSedSettings.BufferSedOn) CheckBufferSedimentationModel();
 }
 
 namespace {
@@ -437,8 +449,8 @@ void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
   P(11) = store.logKd;
   UnpackModelParameters();
   SetFitMAndS(w, false);
-  w.CheckMenuItem(227, !hindered);
-  w.CheckMenuItem(1099, hindered);
+  w.CheckMenuItem(kCmNonidealSingleSpeciesModel, !hindered);
+  w.CheckMenuItem(kCmNonidealSingleSpeciesModel1099, hindered);
   FixAllParameters();
   // The species takes component 1's s and D.
   P(n + 1) = store.nonidealS = gModelParams.s[1];
@@ -494,7 +506,7 @@ void TXLAWindow::CmNonidealMultipleSpeciesModel() {
     RefuseModelFor("this model is not implemented for equilibrium data");
     return;
   }
-  if (!EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, 893)) return;
+  if (!EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, kCmNonidealMultipleSpeciesModel)) return;
   SetFitMAndS(*this, false);
   FixAllParameters();
   UnpackModelParameters();
@@ -502,11 +514,13 @@ void TXLAWindow::CmNonidealMultipleSpeciesModel() {
 }
 
 void TXLAWindow::CmMonomerTetramerOctamerModel() {
-  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerTetramerOctamerModel, 520, 4.0f, 8.0f);
+  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerTetramerOctamerModel, kCmMonomerTetramerOctamerModel,
+                              4.0f, 8.0f);
 }
 
 void TXLAWindow::CmMonomerDimerTetramerModel() {
-  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerDimerTetramerModel, 228, 2.0f, 4.0f);
+  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerDimerTetramerModel, kCmMonomerDimerTetramerModel,
+                              2.0f, 4.0f);
 }
 
 namespace {
@@ -554,8 +568,10 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
   }
   bool rangeToMolarMass = false;
   if (!CommonContiSetup(w, true, &rangeToMolarMass)) return;
-  for (int item : {235, 275, 531, 587, 585, 1100}) w.CheckMenuItem(item, false);
-  w.CheckMenuItem(alt ? 1100 : 585, true);
+  for (int item : {kCmContinuousCMModel, kCmContinuousCSModel, kCmCSWith1DiscreteModel, kCmCSWithMsTableModel,
+                   kCmNonidealCSModel, kCmNonidealCSModel1100})
+    w.CheckMenuItem(item, false);
+  w.CheckMenuItem(alt ? kCmNonidealCSModel1100 : kCmNonidealCSModel, true);
   m.NonidealCSModel = 1;
   m.NonidealCSVariant = alt ? 1 : 0;
   // The plot's axis must not stand in for the range.
@@ -599,9 +615,9 @@ void TXLAWindow::CmZoneCentrifugationCSModel() {
   ClearModelSelection();
   m.CSModel = 1;
   if (!CommonContiSetup(*this)) return;
-  CheckMenuItem(235, false);
-  CheckMenuItem(275, false);
-  CheckMenuItem(511, true);
+  CheckMenuItem(kCmContinuousCMModel, false);
+  CheckMenuItem(kCmContinuousCSModel, false);
+  CheckMenuItem(kCmZoneCentrifugationCSModel, true);
   m.CSModel = 1;
   m.ZoneCentrifugationCSModel = 1;
   m.ZoneCentrifugationModel = 1;
@@ -632,8 +648,8 @@ void TXLAWindow::CmElectrophoresisCVModel() {
   m.ElectrophoresisCVModel = 1;
   m.ElectrophoresisLammModel = 1;
   cs.constantDSwitch = 1;
-  CheckMenuItem(235, false);
-  CheckMenuItem(513, true);
+  CheckMenuItem(kCmContinuousCMModel, false);
+  CheckMenuItem(kCmElectrophoresisCVModel, true);
   SetLammAlgorithms(0, 1, 0);
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   P(2) = cs.confidenceLevel = 0.683f;
@@ -665,8 +681,8 @@ void TXLAWindow::CmFMScalingLawModel() {
   // The molar-mass distribution keeps its plot through the set-up.
   RunState().KeepDistributionPlot = true;
   if (!CommonContiSetup(*this)) return;
-  for (int item : {235, 275}) CheckMenuItem(item, false);
-  CheckMenuItem(887, true);
+  for (int item : {kCmContinuousCMModel, kCmContinuousCSModel}) CheckMenuItem(item, false);
+  CheckMenuItem(kCmFMScalingLawModel, true);
   m.CSModel = 0;
   m.FMScalingLawModel = 1;
   RebuildDistributionPlot();

@@ -9,6 +9,7 @@
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
 #include "distributions/hydrodynamics.h"
+#include "fit/model_ids.h"
 #include "fit/model_selector.h"
 #include "platform/error_box.h"
 #include "platform/user_interface.h"
@@ -31,7 +32,7 @@ void TXLAWindow::CmCMInvariantDModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   m.CMInvariantDModel = 1;
   m.ElectrophoresisCVModel = 0;
-  CheckMenuItem(277, true);
+  CheckMenuItem(kCmCMInvariantDModel, true);
   platform::Tell("", "distribution will be c(Mbuoyant)");
 }
 
@@ -40,7 +41,7 @@ void TXLAWindow::CmCMPowerLawModel() {
   CmContinuousCMModel();
   ModelSelectorFlags& m = gModelSelectorFlags;
   m.CMPowerLawModel = 1;
-  CheckMenuItem(278, true);
+  CheckMenuItem(kCmCMPowerLawModel, true);
   HydroModelConstants& h = HydroConstants();
   double a = h.powerLawA, b = h.powerLawB;
   if (Ask(a, "Using power-law s(M) = a*M^b. Enter a:") && Ask(b, "Using power-law s(M) = a*M^b. Enter b:")) {
@@ -50,7 +51,7 @@ void TXLAWindow::CmCMPowerLawModel() {
   } else {
     platform::Tell("", "information missing, switching off s(M)");
     m.CMPowerLawModel = 0;
-    CheckMenuItem(278, false);
+    CheckMenuItem(kCmCMPowerLawModel, false);
   }
 }
 
@@ -59,7 +60,7 @@ void TXLAWindow::CmCMPriorVbarModel() {
   CmContinuousCMModel();
   ModelSelectorFlags& m = gModelSelectorFlags;
   m.CMPriorVbarModel = 1;
-  CheckMenuItem(279, true);
+  CheckMenuItem(kCmCMPriorVbarModel, true);
   platform::Tell("", "using vbar(M)= v0 + a*[(M/10^s)]^1/3");
   HydroModelConstants& h = HydroConstants();
   double v0 = h.vbarOffset, a = h.vbarIncrement, scale = h.vbarMassExponent;
@@ -74,6 +75,6 @@ void TXLAWindow::CmCMPriorVbarModel() {
   } else {
     platform::Tell("", "information missing, switching off vbar(M)");
     m.CMPriorVbarModel = 0;
-    CheckMenuItem(279, false);
+    CheckMenuItem(kCmCMPriorVbarModel, false);
   }
 }

@@ -9,6 +9,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "platform/error_box.h"
@@ -16,7 +17,8 @@
 namespace {
 
 constexpr int n = kComponentSlots;
-constexpr int kDlsItems[] = {890, 198, 536, 522, 503, 502};
+constexpr int kDlsItems[] = {kCmDlsCumulantModel,      kCmDiscreteSpeciesModel, kCmDlsStokesRadiiModel,
+                             kCmDlsIRhTimeCourseModel, kCmDlsIRhModel,          kCmDlsIDModel};
 
 // True (after the refusal box) when no DLS data are loaded.
 bool RefuseWithoutDlsData() {
@@ -34,7 +36,7 @@ void SelectDlsDistribution(TXLAWindow& w, unsigned char ModelSelectorFlags::*own
   w.CmContinuousCMModel();
   m.DlsIRhModel = m.DlsIRhTimeCourseModel = m.DlsIDModel = 0;
   m.*own = 1;
-  w.CheckMenuItem(235, false);
+  w.CheckMenuItem(kCmContinuousCMModel, false);
   ContiSettings& cs = Conti();
   ModelParameterVector& v = gModelParameterVector;
   v.P[1] = cs.sMin = sMin;
@@ -61,13 +63,17 @@ void SelectDiscreteDls(TXLAWindow& w, unsigned char ModelSelectorFlags::*own) {
 
 }  // namespace
 
-void TXLAWindow::CmDlsIRhModel() { SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIRhModel, 503, 1.0f, 50.0f); }
-
-void TXLAWindow::CmDlsIRhTimeCourseModel() {
-  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIRhTimeCourseModel, 522, 1.0f, 50.0f);
+void TXLAWindow::CmDlsIRhModel() {
+  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIRhModel, kCmDlsIRhModel, 1.0f, 50.0f);
 }
 
-void TXLAWindow::CmDlsIDModel() { SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIDModel, 502, 0.1f, 10.0f); }
+void TXLAWindow::CmDlsIRhTimeCourseModel() {
+  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIRhTimeCourseModel, kCmDlsIRhTimeCourseModel, 1.0f, 50.0f);
+}
+
+void TXLAWindow::CmDlsIDModel() {
+  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIDModel, kCmDlsIDModel, 0.1f, 10.0f);
+}
 
 void TXLAWindow::CmDlsStokesRadiiModel() {
   if (RefuseWithoutDlsData()) return;
@@ -95,7 +101,7 @@ void TXLAWindow::CmDlsStokesRadiiModel() {
   }
   UnpackModelParameters();
   for (int i : kDlsItems) CheckMenuItem(i, false);
-  CheckMenuItem(536, true);
+  CheckMenuItem(kCmDlsStokesRadiiModel, true);
 }
 
 void TXLAWindow::CmDlsCumulantModel() {
@@ -114,5 +120,5 @@ void TXLAWindow::CmDlsCumulantModel() {
     v.P[k] = 0;
   }
   UnpackModelParameters();
-  CheckMenuItem(890, true);
+  CheckMenuItem(kCmDlsCumulantModel, true);
 }

@@ -4,6 +4,7 @@
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 
@@ -23,7 +24,7 @@ void TXLAWindow::CmElectrophoresisLsgModel() {
   if (m.ElectrophoresisLsgModel) return;
   ClearModelSelection();
   CmLsgStarModel();
-  CheckMenuItem(501, true);
+  CheckMenuItem(kCmElectrophoresisLsgModel, true);
   m.LammDiscreteModel = 0;
   m.ElectrophoresisLsgModel = 1;
   SetLammAlgorithms(0, 0, 0);
@@ -45,7 +46,7 @@ void TXLAWindow::CmElectrophoresisLammModel() {
   m.LammDiscreteModel = 1;
   m.ElectrophoresisLammModel = 1;
   SetLammAlgorithms(0, 1, 0);
-  CheckMenuItem(291, true);
+  CheckMenuItem(kCmElectrophoresisLammModel, true);
   FixAllParameters();
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   ModelParams& mp = gModelParams;

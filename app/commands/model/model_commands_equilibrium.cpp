@@ -11,6 +11,7 @@
 #include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "models/reacting/mass_action.h"
@@ -39,11 +40,11 @@ bool SelectEquilibrium(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, in
 }  // namespace
 
 void TXLAWindow::CmEquilibriumModel284() {
-  SelectEquilibrium(*this, &ModelSelectorFlags::EquilibriumModel284, 284);
+  SelectEquilibrium(*this, &ModelSelectorFlags::EquilibriumModel284, kCmEquilibriumModel284);
 }
 
 void TXLAWindow::CmEquilibriumModel523() {
-  if (!SelectEquilibrium(*this, &ModelSelectorFlags::EquilibriumModel523, 523)) return;
+  if (!SelectEquilibrium(*this, &ModelSelectorFlags::EquilibriumModel523, kCmEquilibriumModel523)) return;
   const EquilibriumStartValues& st = StoredEquilibriumStartValues();
   ModelParameterVector& v = gModelParameterVector;
   float* P = v.P;

@@ -11,6 +11,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/scan_times.h"
@@ -84,7 +85,7 @@ void TXLAWindow::CmLsgStarModel() {
     P(n + 1) = cs.sMax = 100000;
     gModelParameterVector.F[13] = 1;
   }
-  CheckMenuItem(288, true);
+  CheckMenuItem(kCmLsgStarModel, true);
   if (cs.maxEntropy) {
     if (multiSpeed) TikhonovNote();
     UseSecondDerivative(*this);
@@ -110,8 +111,8 @@ void TXLAWindow::CmLsgStarWith1DiscreteModel() {
   SelectSingleSpeedLsgRange();
   P(10) = cs.discreteM;
   P(6) = cs.discreteS;
-  CheckMenuItem(539, true);
-  CheckMenuItem(235, false);
+  CheckMenuItem(kCmLsgStarWith1DiscreteModel, true);
+  CheckMenuItem(kCmContinuousCMModel, false);
   if (!cs.secondDerivative && !cs.showBothRegularizations) {
     platform::Tell("ls-g(s)", "Please Note: Switching now on Tikhonov-Phillips Regularization");
     UseSecondDerivative(*this);
@@ -132,9 +133,9 @@ void TXLAWindow::CmHybridCSLsgModel() {
   ctx.quiet = true;
   const ContiModelCommandResult r = ::CmContinuousCSVariant(CsVariant::BimodalFf0With1Discrete, ctx);
   if (r.refused) return;
-  CheckMenuItem(235, false);
-  CheckMenuItem(275, false);
-  CheckMenuItem(870, false);
+  CheckMenuItem(kCmContinuousCMModel, false);
+  CheckMenuItem(kCmContinuousCSModel, false);
+  CheckMenuItem(kCmBimodalFF0With1DiscreteCSModel, false);
   AfterContiCommand(*this, ctx, r);
   m.BimodalFF0With1DiscreteCSModel = 0;
   v.P[6] = 0;
@@ -146,7 +147,7 @@ void TXLAWindow::CmHybridCSLsgModel() {
   v.F[10] = v.F[6] = 0;
   m.ContiRegularizationSwitch = 0;
   m.HybridCSLsgModel = 1;
-  CheckMenuItem(950, true);
+  CheckMenuItem(kCmHybridCSLsgModel, true);
   v.P[10] = cs.discreteM;
   v.P[6] = cs.discreteS;
   UnpackModelParameters();
@@ -165,8 +166,8 @@ void TXLAWindow::CmZoneCentrifugationLsgModel() {
   m.ZoneCentrifugationLsgModel = 1;
   m.LammDiscreteModel = 0;
   SetLammAlgorithms(0, 0, 0);
-  CheckMenuItem(288, false);
-  CheckMenuItem(510, true);
+  CheckMenuItem(kCmLsgStarModel, false);
+  CheckMenuItem(kCmZoneCentrifugationLsgModel, true);
   FixAllParameters();
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   P(2) = cs.confidenceLevel = 0.95f;

@@ -5,6 +5,7 @@
 #include "app/window/txla_window.h"
 #include "fit/fit_engine_state.h"
 #include "fit/lamm_grid.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
@@ -25,7 +26,7 @@ void TXLAWindow::CmModel267() {
     gModelParams.concentrationsLinear = 0;
     FixAllParameters();
     m.Model267 = 1;
-    CheckMenuItem(267, true);
+    CheckMenuItem(kCmModel267, true);
   }
   const HeteroAssociationState& st = CurrentHeteroAssociationState();
   float* P = gModelParameterVector.P;

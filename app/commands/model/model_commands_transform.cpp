@@ -11,6 +11,7 @@
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "platform/error_box.h"
@@ -72,7 +73,7 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
   P[3] = static_cast<float>(x.scansPerGStar);
   P[2] = 0.68f;
   cs.confidenceLevel = 0.9f;
-  CheckMenuItem(293, true);
+  CheckMenuItem(kCmExtrapolateLsgAreaFractions, true);
   cs.showBothRegularizations = 0;
   CheckMenuItem(642, false);
   AskForExtrapolationPlot();
@@ -97,7 +98,7 @@ void TXLAWindow::CmVanHoldeWeischet() {
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
   if (!AskResolution()) return;
-  CheckMenuItem(292, true);
+  CheckMenuItem(kCmVanHoldeWeischet, true);
   // Choosing the transform computes nothing; the screen says how to.
   RunState().TransformAwaitsRun = true;
   RequestRepaint(*this);
