@@ -67,16 +67,7 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   suppress1_ = o.suppress1_;
   suppress2_ = o.suppress2_;
   outputValid_ = o.outputValid_;
-  delete[] ownMatrixBlock_;
-  ownMatrixBlock_ = nullptr;
-  ownRows_ = ownCols_ = 0;
-  if (perScanMode_ && perScanCounts_ && scanCount_ > 0) {
-    int cols = 0;
-    for (int k = 1; k <= scanCount_; ++k) cols = std::max(cols, perScanCounts_[k]);
-    ownRows_ = scanCount_;
-    ownCols_ = cols;
-    ownMatrixBlock_ = new float[static_cast<size_t>(ownRows_) * std::max(1, ownCols_)]();
-  }
+  AllocPerScanBlock();
 
   timeResolution_ = o.timeResolution_;
   radialResolution_ = o.radialResolution_;
@@ -311,9 +302,9 @@ void CLammIdeal::SetOutputParameters(double s, double D, double meniscus, double
   }
 }
 
-// Per-scan output needs a block of its own as wide as the longest scan; a
-// radial convolution needs the output grid classified and its kernel built.
-void CLammIdeal::PrepareOutputStorage() {
+// Per-scan output needs a block of its own, a row per scan as wide as the
+// longest scan (zeroed).
+void CLammIdeal::AllocPerScanBlock() {
   delete[] ownMatrixBlock_;
   ownMatrixBlock_ = nullptr;
   ownRows_ = ownCols_ = 0;
@@ -324,6 +315,11 @@ void CLammIdeal::PrepareOutputStorage() {
     ownCols_ = cols;
     ownMatrixBlock_ = new float[static_cast<size_t>(ownRows_) * std::max(1, ownCols_)]();
   }
+}
+
+// A radial convolution needs the output grid classified and its kernel built.
+void CLammIdeal::PrepareOutputStorage() {
+  AllocPerScanBlock();
   if (convolution_ && outputValid_) {
     ClassifyOutputGrid();
     BuildConvolutionKernel();
@@ -689,12 +685,12 @@ void CLammIdeal::SetInitialConcentration() {
   for (int i = 1; i <= N_; ++i) c_[i] = loading;
 }
 
-int CLammIdeal::CheckAndRun() {
+LammOutcome CLammIdeal::CheckAndRun() {
   if (debug_) DebugLog(nullptr);
 
   if (specialGeometry_) {
     ShowRefusal("can't do special geometries in CLammIdeal");
-    return 4;
+    return kLammInvalidSettings;
   }
   if (!geometryValid_) {
     if (!rightLimitInside_ && meniscus_ > 0 && bottom_ > 0)
@@ -704,13 +700,13 @@ int CLammIdeal::CheckAndRun() {
     if (detailCode_ == 1) ShowRefusal("meniscus or bottom <= 0 loaded in CLammIdeal");
     if (detailCode_ == 2) ShowRefusal("c0 < 0 loaded in CLammIdeal");
     if (detailCode_ == 3) ShowRefusal("diffcoeff < 0 loaded in CLammIdeal");
-    return 4;
+    return kLammInvalidSettings;
   }
   // A solvent given at its ends divides by its viscosity and buoyancy there.
   if (inhomogeneous_ && twoEnds_ && !(solventCoef_[2] > 0 && solventCoef_[3] > 0 &&
                                       std::isfinite(SolventMeanScale()) && SolventMeanScale() != 0)) {
     ShowRefusal("the solvent at meniscus and bottom needs a positive viscosity and buoyancy");
-    return 4;
+    return kLammInvalidSettings;
   }
   // The scans drive the time loop: their times must be finite, non-negative
   // and in order, and without a schedule their rotor speeds must be positive.
@@ -732,34 +728,34 @@ int CLammIdeal::CheckAndRun() {
   }
   if (!scansValid) {
     ShowRefusal("invalid output parameters loaded in CLammIdeal");
-    return 4;
+    return kLammInvalidSettings;
   }
   if (!modelSet_) {
     ShowRefusal("model not set properly in CLammIdeal");
-    return 4;
+    return kLammInvalidSettings;
   }
   if (!parametersValid_) {
     ShowRefusal("Lamm discretization parameters not loaded in CLammIdeal");
-    return 4;
+    return kLammInvalidSettings;
   }
   if (!nonIdealValid_) {
     ShowRefusal("non-ideality parameters not loaded properly in CLammIdeal");
-    return 6;
+    return kLammNonidealSetup;
   }
   if (concDependentSolver_ && (D_ == 0 || (positiveSOnly_ && !(s_ > 0)))) {
     ShowRefusal(positiveSOnly_ ? "D = 0 or s <= 0 models are not implemented yet for concentration "
                                  "dependent sedimentation models"
                                : "D = 0 or s = 0 models are not implemented yet for concentration "
                                  "dependent sedimentation models");
-    return 6;
+    return kLammNonidealSetup;
   }
   if (concDependentSolver_ && !ConcDependentSchemeValid(cdModel_.scheme)) {
     ShowRefusal("Lamm discretization parameters not loaded in CLammIdeal");
-    return 4;
+    return kLammInvalidSettings;
   }
   if (wienerConflict_) {
     ShowRefusal("Wiener skewing correction incompatible with finite scan time resolution");
-    return 7;
+    return kLammNonidealOutOfRange;
   }
   {
     const ScanRecord& first = records_[indexMap_[1]];
@@ -772,7 +768,7 @@ int CLammIdeal::CheckAndRun() {
     if (tooSlow || none) {
       ShowRefusal("too slow rotor acceleration");
       platform::StopFlag() = true;
-      return 5;
+      return kLammSlowAcceleration;
     }
     if (schedule_) {
       for (int i = 1; i <= steps_; ++i) {
@@ -782,7 +778,7 @@ int CLammIdeal::CheckAndRun() {
         if (bad) {
           ShowRefusal("too slow rotor acceleration");
           platform::StopFlag() = true;
-          return 5;
+          return kLammSlowAcceleration;
         }
       }
     }
@@ -805,14 +801,14 @@ int CLammIdeal::CheckAndRun() {
   localSolvent_ = inhomogeneous_ &&
                   (twoEnds_ || (solventGiven_ && (solvent_.StaticGradient || solvent_.DynamicGradient)));
   // Unusable cosolute settings are refused once, before the run.
-  if (localSolvent_ && solvent_.SedimentingCosolute && !LammInitLoading()) return 4;
+  if (localSolvent_ && solvent_.SedimentingCosolute && !LammInitLoading()) return kLammInvalidSettings;
 
   InitRotorRamp();
   ChooseTimeStep();
   LimitAccelerationStep();
   SetupGrid();
   ShutOffNegligibleDiffusion();
-  if (!allocated_) return 1;
+  if (!allocated_) return kLammNoWorkMemory;
   SetInitialConcentration();
 
   errNonConvergence_ = errTridag_ = errConcDependent_ = 0;
@@ -896,10 +892,10 @@ int CLammIdeal::CheckAndRun() {
     }
   }
   FinishTimedProfiles();
-  if (errNonConvergence_) return 2;
-  if (errTridag_) return 3;
-  if (errConcDependent_) return 7;
-  return 0;
+  if (errNonConvergence_) return kLammDiscretization;
+  if (errTridag_) return kLammSingularMatrix;
+  if (errConcDependent_) return kLammNonidealOutOfRange;
+  return kLammSolved;
 }
 
 void CLammIdeal::Run() {
