@@ -25,6 +25,7 @@
 #include "fit/simulation_errors.h"
 #include "fit/solvent_gradient.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_outcome.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/lamm_threads.h"
 #include "platform/error_box.h"
@@ -77,8 +78,8 @@ int SolveSpeciesList(const LammListJob& job) {
     if (k == 1) ShowSolvingLammEquations(L);
     const int code = L.CheckAndRun();
     errors[k] = code;
-    if (code != 0) {
-      int expected = 0;
+    if (code != kLammSolved) {
+      int expected = kLammSolved;
       firstError.compare_exchange_strong(expected, code);
     }
   };
@@ -166,8 +167,8 @@ void RunSVContiSedList(int n, const double* sList, const double* dList, const do
   platform::WriteDiagnostics(" --> pLammSolutions deleted");
   st.listError = code;
   ReportListError(code);
-  if (code == 2) st.discretizationError = 1;
-  if (code == 3) st.singularMatrixError = 1;
+  if (code == kLammDiscretization) st.discretizationError = 1;
+  if (code == kLammSingularMatrix) st.singularMatrixError = 1;
   // Kernel column 1 is the buffer signal of the correction, not a species.
   if (ContiHooks().bufferCorrection && ContiHooks().updateBufferSedimentation)
     ContiHooks().updateBufferSedimentation();

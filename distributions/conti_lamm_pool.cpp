@@ -6,6 +6,7 @@
 #include "distributions/conti_lamm_list.h"
 #include "distributions/work_blocks.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_outcome.h"
 #include "lamm/lamm_threads.h"
 #include "platform/input_events.h"
 
@@ -13,7 +14,9 @@ namespace {
 
 // Refusals of the settings every species shares (geometry, scans, solver
 // controls, non-ideality, detection): the other species would be refused too.
-bool SharedSettingsRefused(int code) { return code == 4 || code == 6 || code == 7; }
+bool SharedSettingsRefused(int code) {
+  return code == kLammInvalidSettings || code == kLammNonidealSetup || code == kLammNonidealOutOfRange;
+}
 
 // The pool's worker count for one list, restored afterwards.
 class ScopedLammThreadCount {

@@ -33,6 +33,7 @@
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/lamm_outcome.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/constants.h"
 #include "numerics/regrid.h"
@@ -169,8 +170,8 @@ void RunNonidealSpeciesList(int n, const double* s, const double* D, const doubl
   const int code = ContiHooks().nonidealList(n, s, D, vbar);
   st.listError = code;
   ReportListError(code);
-  if (code == 2) st.discretizationError = 1;
-  if (code == 3) st.singularMatrixError = 1;
+  if (code == kLammDiscretization) st.discretizationError = 1;
+  if (code == kLammSingularMatrix) st.singularMatrixError = 1;
 }
 
 // After the kernels of a grid point: an interrupt ends the run without a result.
@@ -204,7 +205,7 @@ bool MobilityKernels(CMobilityKernels& mobility, int n, const double* v, const d
   };
   const int threads = Conti().multipleThreads ? LammListThreads() : 1;
   const int code = mobility.SolveList(n, v, threads, progress);
-  if (code == 1 && !Stopped()) {
+  if (code == kLammNoWorkMemory && !Stopped()) {
     // No grid arrays: as when the Lamm arrays cannot be allocated.
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
     FreeNormalEquationBlock();
@@ -670,8 +671,8 @@ void RunContiSed() {
     mobility.reset();
     platform::StopFlag() = false;
     if (ElectrophoresisModel()) {
-      ls.discretizationError = kernelError == 2 ? 1 : 0;
-      ls.singularMatrixError = kernelError == 3 ? 1 : 0;
+      ls.discretizationError = kernelError == kLammDiscretization ? 1 : 0;
+      ls.singularMatrixError = kernelError == kLammSingularMatrix ? 1 : 0;
     } else if (!df.dls && !equilibrium) {
       if (f.NonidealCSModel)
         RunNonidealSpeciesList(n, sList.data(), dList.data(), vbarList.data());

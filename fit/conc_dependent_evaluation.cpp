@@ -19,6 +19,7 @@
 #include "lamm/global/global_moving_frame.h"
 #include "lamm/global/nonideal_moving_frame.h"
 #include "lamm/global/static_grid_lamm.h"
+#include "lamm/lamm_outcome.h"
 #include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/regrid.h"
@@ -167,10 +168,10 @@ int RunFirstComponentNonideal(double s, double D) {
 void ReportConcDependentErrors(FitHost* host, int code) {
   const LammSolverSettings& st = LammSettings();
   if (!host) return;
-  if (code != 0) ReportSimulationError(host, code);
-  if (st.singularMatrixError) ReportSimulationError(host, 3);
-  if (st.nonidealityOutOfRange) ReportSimulationError(host, 7);
-  if (st.discretizationError) ReportSimulationError(host, 2);
+  if (code != kLammSolved) ReportSimulationError(host, code);
+  if (st.singularMatrixError) ReportSimulationError(host, kLammSingularMatrix);
+  if (st.nonidealityOutOfRange) ReportSimulationError(host, kLammNonidealOutOfRange);
+  if (st.discretizationError) ReportSimulationError(host, kLammDiscretization);
 }
 
 void SimulateConcDependentModel(FitHost* host) {
@@ -196,7 +197,7 @@ void SimulateConcDependentModel(FitHost* host) {
   ChooseAlgorithmForModel(sp.s1);
   if (!CurrentLammGrid().GridAllocated || !CurrentLammGrid().ConcDependentArrays[0]) {
     if (!SetLammGridSize(st.gridSizeInUse) && !AllocLammArrays()) {
-      if (host) ReportSimulationError(host, 1);
+      if (host) ReportSimulationError(host, kLammNoWorkMemory);
       return;
     }
   }

@@ -26,6 +26,7 @@
 #include "fit/species_simulation.h"
 #include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_outcome.h"
 #include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "lamm/solver_display.h"
@@ -350,7 +351,7 @@ void SimulateModel(FitHost* host) {
       MakeRadialGrid();
     }
     if (!CurrentLammGrid().GridAllocated) {
-      if (host) ReportSimulationError(host, 1);
+      if (host) ReportSimulationError(host, kLammNoWorkMemory);
       hooks.nonlinearInverse();
       hooks.nonlinearTransform(0);
       return;

@@ -11,6 +11,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/simulation_switches.h"
+#include "lamm/lamm_outcome.h"
 #include "lamm/lamm_settings.h"
 #include "platform/paths.h"
 #include "platform/sounds.h"
@@ -88,13 +89,13 @@ void LowSpeedPhaseDialogue(FitHost* host) {
 void ReportSimulationError(FitHost* host, int code) {
   LammSolverSettings& lamm = LammSettings();
   switch (code) {
-    case 1:
+    case kLammNoWorkMemory:
       host->PlaySoundError();
       host->MessageBox("ERROR in simulation", "could not allocate Lamm simulation arrays",
                        platform::BoxIcon::None);
       SoundStub();
       break;
-    case 2: {
+    case kLammDiscretization: {
       lamm.discretizationError = 1;
       // During a fit the message comes once, not at every evaluation.
       const bool quiet = gFitEngineState.fitRunning != 0;
@@ -106,22 +107,22 @@ void ReportSimulationError(FitHost* host, int code) {
       }
       break;
     }
-    case 3:
+    case kLammSingularMatrix:
       lamm.singularMatrixError = 1;
       host->PlaySoundError();
       host->MessageBox("ERROR in simulation", "singular tridiagonal matrix!", platform::BoxIcon::None);
       SoundStub();
       break;
-    case 5:
+    case kLammSlowAcceleration:
       host->PlaySoundError();
       LowSpeedPhaseDialogue(host);
       break;
-    case 6:
+    case kLammNonidealSetup:
       host->PlaySoundError();
       host->MessageBox("ERROR in simulation", "possible error in setupof Lamm eq. solution, nonideal parameters",
                        platform::BoxIcon::Warning);
       break;
-    case 7:
+    case kLammNonidealOutOfRange:
       lamm.nonidealityOutOfRange = 1;
       host->PlaySoundError();
       host->MessageBox("ERROR in simulation", "nonideality out of range", platform::BoxIcon::None);

@@ -24,6 +24,7 @@
 #include "lamm/global/global_moving_frame.h"
 #include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_outcome.h"
 #include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
@@ -164,7 +165,7 @@ bool RunChosenSolver(FitHost* host, int k, double s, double D) {
   if (k == 1 && gModelSelectorFlags.ConcDependentSolverSwitch) {
     // Component 1 sediments with its own nonideality.
     const int code = RunFirstComponentNonideal(s, D);
-    if (code != 0 && host) ReportSimulationError(host, code);
+    if (code != kLammSolved && host) ReportSimulationError(host, code);
     return true;
   }
   if (st.movingHatAlgorithm) {
@@ -173,9 +174,10 @@ bool RunChosenSolver(FitHost* host, int k, double s, double D) {
   }
   if (st.claverieAlgorithm) {
     const int code = CurrentModelEvaluationHooks().simulateStaticGridLamm();
-    if (code == 2) st.discretizationError = 1;
-    if (code == 3) st.singularMatrixError = 1;
-    if (code != 0 && code != 2 && code != 3 && host) ReportSimulationError(host, code);
+    if (code == kLammDiscretization) st.discretizationError = 1;
+    if (code == kLammSingularMatrix) st.singularMatrixError = 1;
+    if (code != kLammSolved && code != kLammDiscretization && code != kLammSingularMatrix && host)
+      ReportSimulationError(host, code);
     return true;
   }
   return false;
@@ -209,8 +211,8 @@ int ClampGridSize(double n) {
 void ReportAfterSolve(FitHost* host) {
   const LammSolverSettings& st = LammSettings();
   if (!host) return;
-  if (st.singularMatrixError) ReportSimulationError(host, 3);
-  if (st.discretizationError) ReportSimulationError(host, 2);
+  if (st.singularMatrixError) ReportSimulationError(host, kLammSingularMatrix);
+  if (st.discretizationError) ReportSimulationError(host, kLammDiscretization);
 }
 
 void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry, double A,
@@ -294,7 +296,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
   }
   if (st.movingHatAlgorithm) UpdateMovingGridRadii();
   ReportAfterSolve(host);
-  if (host && st.nonidealityOutOfRange) ReportSimulationError(host, 7);
+  if (host && st.nonidealityOutOfRange) ReportSimulationError(host, kLammNonidealOutOfRange);
 }
 
 // The slots of a DLS model are field autocorrelations of their D, Stokes
@@ -578,7 +580,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
     const double A = SpeciesAmplitude(k, first, f, algebraic);
 
     if (!CurrentLammGrid().GridAllocated) {
-      if (host) ReportSimulationError(host, 1);
+      if (host) ReportSimulationError(host, kLammNoWorkMemory);
       return;
     }
     SetGridInitialConcentration(A, f);

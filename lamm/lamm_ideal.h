@@ -15,6 +15,8 @@
 
 #include "data/fluorophore.h"
 #include "lamm/conc_dependent_model.h"
+#include "lamm/lamm_debug_log.h"
+#include "lamm/lamm_outcome.h"
 #include "lamm/moving_frame_core.h"
 #include "lamm/solvent_model.h"
 #include "numerics/regrid.h"
@@ -129,10 +131,7 @@ class CLammIdeal {
   const LocalSolventFactors& SolventFactors() const { return factors_; }
 
   // ---- running --------------------------------------------------------
-  // 0 success, 1 work memory, 2 discretisation, 3 singular matrix,
-  // 4 invalid settings, 5 rotor acceleration too slow, 6 non-ideality
-  // parameters, 7 non-ideality out of range / Wiener with scan time.
-  int CheckAndRun();
+  LammOutcome CheckAndRun();
 
   // Rotor-speed model (rpm; times in s).
   void InitRotorRamp();
@@ -166,6 +165,7 @@ class CLammIdeal {
   static void ApplyExcitationShadow(float* y, const float* r, int n, double bottom, double R);
   static void ConvolveRadiallyGeneral(float* y, const float* r, int n, double w, double k,
                                       double meniscus, double bottom);
+  void AllocPerScanBlock();
   void PrepareOutputStorage();
   void ClassifyOutputGrid();
   void BuildConvolutionKernel();
@@ -581,6 +581,6 @@ class CLammIdeal {
   void ShowStoredScan(int scan, const float* row, const float* radii, int n) const;
   std::string cosoluteBase_;
 
-  mutable std::string debugFile_;
-  mutable bool debugHeader_ = false, debugOpened_ = false;
+  // Not part of the solver's state: a const solver still writes its log.
+  std::unique_ptr<CLammDebugLog> debugLog_ = std::make_unique<CLammDebugLog>();
 };

@@ -242,45 +242,16 @@ void CLammIdeal::FillRemainingScansWithFinalProfile() {
 }
 
 void CLammIdeal::DebugLog(const char* text) const {
-  if (debugFile_.empty()) {
-    char name[100];
-    std::snprintf(name, sizeof name, "c:\\temp\\debug_t%d_%ld.txt", threadNumber_, static_cast<long>(getpid()));
-    debugFile_ = name;
-  }
-  if (!debugHeader_) {
-    char header[1000];
-    std::snprintf(header, sizeof header,
-                  "starting new debugging session for Lamm equation s = %.4f S, D = %.3f F", s_,
-                  D_ * 1e7);
-    debugHeader_ = true;
-    text = header;
-    // The header is the first text written.
-    std::FILE* f = platform::OpenRegularForAppend(debugFile_, !debugOpened_);
-    if (!f) {
-      if (!inWorker_) {
-        const std::string msg =
-            "\n\aAttention: could not open " + debugFile_ + " to write debugging info";
-        ErrorBox(msg.c_str());
-      }
-      return;
-    }
-    debugOpened_ = true;
-    std::fputs(text, f);
-    std::fclose(f);
+  if (debugLog_->Started()) {
+    debugLog_->Append(text, !inWorker_);
     return;
   }
-  if (!text) return;
-  std::FILE* f = platform::OpenRegularForAppend(debugFile_, !debugOpened_);
-  if (!f) {
-    if (!inWorker_) {
-      const std::string msg =
-          "\n\aAttention: could not open " + debugFile_ + " to write debugging info";
-      ErrorBox(msg.c_str());
-    }
-    return;
-  }
-  debugOpened_ = true;
-  std::fputs(text, f);
-  std::fflush(f);
-  std::fclose(f);
+  // The first call writes only the header.
+  char name[100];
+  std::snprintf(name, sizeof name, "c:\\temp\\debug_t%d_%ld.txt", threadNumber_, static_cast<long>(getpid()));
+  char header[1000];
+  std::snprintf(header, sizeof header,
+                "starting new debugging session for Lamm equation s = %.4f S, D = %.3f F", s_,
+                D_ * 1e7);
+  debugLog_->Start(name, header, !inWorker_);
 }

@@ -1,0 +1,339 @@
+// Running a CLammIdeal: the settings checked once (with the outcome each
+// refusal ends in), the rotor, time step and grid set up, and the run
+// dispatched to the solver path that fits the species.
+#include "lamm/lamm_ideal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "data/rotor_speed_profile.h"
+#include "data/scan_set.h"
+#include "lamm/lamm_no_diffusion.h"
+#include "numerics/regrid.h"
+#include "platform/input_events.h"
+#include "platform/program_paths.h"
+
+double CLammIdeal::ScanTime(int k) const {
+  const ScanRecord& rec = records_[indexMap_[k]];
+  // With a simulated acceleration the scans' real elapsed times apply; at
+  // constant speed the time equivalent of their w^2 t.
+  const double t = (linearRamp_ || schedule_) ? rec.time : rec.timeRead;
+  return startTimeOffset_ + t;
+}
+
+void CLammIdeal::SetInitialConcentration() {
+  // With a component table every node holds the weighted sum of the
+  // components' loading concentrations.
+  double loading = c0_;
+  if (tableModel_ && componentCount_ > 0) {
+    loading = 0;
+    for (int k = 1; k <= componentCount_; ++k) loading += compConc_[k] * compWeight_[k];
+  }
+  if (zoneLoading_) {
+    const double edge = r_[1] + lamellaWidth_;
+    for (int i = 1; i <= N_; ++i) {
+      const bool loaded = zoneInverse_ ? !(r_[i] < edge) : r_[i] <= edge;
+      c_[i] = loaded ? loading : 0.0;
+    }
+    return;
+  }
+  if (initialProfile_ && initialCount_ >= 2 && !tableModel_) {
+    InterpolateOntoGridMixed(N_, r_, c_, initialCount_, initialRadii_.get(),
+                             initialValues_.get());
+    return;
+  }
+  for (int i = 1; i <= N_; ++i) c_[i] = loading;
+}
+
+LammOutcome CLammIdeal::CheckAndRun() {
+  if (debug_) DebugLog(nullptr);
+
+  if (specialGeometry_) {
+    ShowRefusal("can't do special geometries in CLammIdeal");
+    return kLammInvalidSettings;
+  }
+  if (!geometryValid_) {
+    if (!rightLimitInside_ && meniscus_ > 0 && bottom_ > 0)
+      ShowRefusal("meniscus or bottom parameters in conflict with fitting limits in CLammIdeal");
+    else
+      ShowRefusal("invalid geometry or s, D parameters loaded in CLammIdeal");
+    if (detailCode_ == 1) ShowRefusal("meniscus or bottom <= 0 loaded in CLammIdeal");
+    if (detailCode_ == 2) ShowRefusal("c0 < 0 loaded in CLammIdeal");
+    if (detailCode_ == 3) ShowRefusal("diffcoeff < 0 loaded in CLammIdeal");
+    return kLammInvalidSettings;
+  }
+  // A solvent given at its ends divides by its viscosity and buoyancy there.
+  if (inhomogeneous_ && twoEnds_ && !(solventCoef_[2] > 0 && solventCoef_[3] > 0 &&
+                                      std::isfinite(SolventMeanScale()) && SolventMeanScale() != 0)) {
+    ShowRefusal("the solvent at meniscus and bottom needs a positive viscosity and buoyancy");
+    return kLammInvalidSettings;
+  }
+  // The scans drive the time loop: their times must be finite, non-negative
+  // and in order, and without a schedule their rotor speeds must be positive.
+  bool scansValid = outputValid_ && records_ && indexMap_;
+  if (scansValid) {
+    double previous = -1;
+    for (int k = 1; k <= scanCount_ && scansValid; ++k) {
+      const int idx = indexMap_[k];
+      if (idx < 1) {
+        scansValid = false;
+        break;
+      }
+      const ScanRecord& rec = records_[idx];
+      const double tk = ScanTime(k);
+      if (!std::isfinite(tk) || tk < 0 || tk < previous) scansValid = false;
+      if (!schedule_ && !(rec.rpm > 0 && std::isfinite(rec.rpm))) scansValid = false;
+      previous = tk;
+    }
+  }
+  if (!scansValid) {
+    ShowRefusal("invalid output parameters loaded in CLammIdeal");
+    return kLammInvalidSettings;
+  }
+  if (!modelSet_) {
+    ShowRefusal("model not set properly in CLammIdeal");
+    return kLammInvalidSettings;
+  }
+  if (!parametersValid_) {
+    ShowRefusal("Lamm discretization parameters not loaded in CLammIdeal");
+    return kLammInvalidSettings;
+  }
+  if (!nonIdealValid_) {
+    ShowRefusal("non-ideality parameters not loaded properly in CLammIdeal");
+    return kLammNonidealSetup;
+  }
+  if (concDependentSolver_ && (D_ == 0 || (positiveSOnly_ && !(s_ > 0)))) {
+    ShowRefusal(positiveSOnly_ ? "D = 0 or s <= 0 models are not implemented yet for concentration "
+                                 "dependent sedimentation models"
+                               : "D = 0 or s = 0 models are not implemented yet for concentration "
+                                 "dependent sedimentation models");
+    return kLammNonidealSetup;
+  }
+  if (concDependentSolver_ && !ConcDependentSchemeValid(cdModel_.scheme)) {
+    ShowRefusal("Lamm discretization parameters not loaded in CLammIdeal");
+    return kLammInvalidSettings;
+  }
+  if (wienerConflict_) {
+    ShowRefusal("Wiener skewing correction incompatible with finite scan time resolution");
+    return kLammNonidealOutOfRange;
+  }
+  {
+    const ScanRecord& first = records_[indexMap_[1]];
+    const double rate = first.acceleration;
+    // A ramp in effect with no acceleration at all would leave the rotor at
+    // rest for the whole ramp; it is refused like a too slow one.
+    const bool rampInEffect = linearRamp_ && !schedule_ && first.accelerationTime >= 10.0;
+    const bool tooSlow = checkAcceleration_ && linearRamp_ && rate > 0.0001 && rate < 150;
+    const bool none = rampInEffect && !(rate > 0.0001);
+    if (tooSlow || none) {
+      ShowRefusal("too slow rotor acceleration");
+      platform::StopFlag() = true;
+      return kLammSlowAcceleration;
+    }
+    if (schedule_) {
+      for (int i = 1; i <= steps_; ++i) {
+        const double prev = i > 1 ? stepRpm_[i - 1] : 0.0;
+        const bool bad = !(stepRpm_[i] > 0) || !std::isfinite(stepEnd_[i]) ||
+                         (stepRpm_[i] != prev && !(stepRate_[i] > 0));
+        if (bad) {
+          ShowRefusal("too slow rotor acceleration");
+          platform::StopFlag() = true;
+          return kLammSlowAcceleration;
+        }
+      }
+    }
+  }
+
+  // In an inhomogeneous solvent s and D are held at 20 degC water: the run
+  // takes them to the buffer, and a later run of the object starts again
+  // from the water values.
+  struct WaterValues {
+    CLammIdeal& L;
+    double s, D;
+    ~WaterValues() { L.s_ = s, L.D_ = D; }
+  } water{*this, s_, D_};
+  if (inhomogeneous_) {
+    s_ *= SolventMeanScale();
+    D_ *= SolventMeanViscosityFactor();
+  }
+  // The static-grid and moving-frame paths weigh the buffer's s and D by
+  // the local factors; the other paths run with the buffer's mean.
+  localSolvent_ = inhomogeneous_ &&
+                  (twoEnds_ || (solventGiven_ && (solvent_.StaticGradient || solvent_.DynamicGradient)));
+  // Unusable cosolute settings are refused once, before the run.
+  if (localSolvent_ && solvent_.SedimentingCosolute && !LammInitLoading()) return kLammInvalidSettings;
+
+  InitRotorRamp();
+  ChooseTimeStep();
+  LimitAccelerationStep();
+  SetupGrid();
+  ShutOffNegligibleDiffusion();
+  if (!allocated_) return kLammNoWorkMemory;
+  SetInitialConcentration();
+
+  errNonConvergence_ = errTridag_ = errConcDependent_ = 0;
+  noTransport_ = false;
+  if (D_ == 0 && concDependentModel_) {
+    ShowRefusal(
+        "D = 0 or s = 0 models are not implemented yet for concentration dependent "
+        "sedimentation models");
+  } else if (D_ == 0 && s_ == 0) {
+    noTransport_ = true;
+    SolveWithoutTransport();
+  } else if (D_ == 0) {
+    SolveWithoutDiffusion();
+  } else {
+    Run();
+    ApplyDetectionCorrections();
+    if (errNonConvergence_ || errTridag_) {
+      const bool savedTruncation = truncateDynamically_;
+      truncateDynamically_ = false;
+      auto again = [&]() {
+        errNonConvergence_ = errTridag_ = 0;
+        SetInitialConcentration();
+        Run();
+        ApplyDetectionCorrections();
+      };
+      // The concentration-dependent paths keep their uniform grid: only the
+      // last retry, with another node count, applies to them.
+      if (!concDependentSolver_) {
+        InitRotorRamp();
+        LimitAccelerationStep();
+        again();
+      }
+      if ((errNonConvergence_ || errTridag_) && staticGrid_ && !concDependentSolver_) {
+        staticGrid_ = false;
+        movingFrame_ = true;
+        InitRotorRamp();
+        LimitAccelerationStep();
+        // Without an adaptive grid size no candidate was made: the grid
+        // keeps its size rather than falling to the smallest allowed.
+        int n = movingCandidate_ > 0 ? static_cast<int>(std::floor(movingCandidate_)) : N_;
+        n = std::clamp(n, minNodes_, maxNodes_);
+        if (ResizeWorkMemory(n)) again();
+        staticGrid_ = true;
+        movingFrame_ = false;
+        fixedTimeStep_ = false;
+      }
+      if (errNonConvergence_ || errTridag_) {
+        retry_ = true;
+        staticGrid_ = true;
+        movingFrame_ = false;
+        fixedTimeStep_ = false;
+        InitRotorRamp();
+        LimitAccelerationStep();
+        // The candidate is clamped in both cases: without an adaptive grid
+        // size it was never computed and would leave a grid of no nodes.
+        const int n = std::clamp(
+            staticCandidate_ > 0 ? static_cast<int>(std::floor(staticCandidate_)) : N_, minNodes_,
+            maxNodes_);
+        if (optimiseGrid_ && IsGradientTooSteep(s_, D_) && !zoneLoading_) {
+          FreeWorkMemory();
+          N_ = n;
+          AllocWorkMemory();
+          SetupGradedGrid(refineRadius_);
+        } else {
+          ResizeWorkMemory(n);
+        }
+        if (allocated_) again();
+        retry_ = false;
+      }
+      truncateDynamically_ = savedTruncation;
+    }
+    // On per-scan radii the result is added to what the caller's arrays hold.
+    if (perScanMode_ && ownMatrixBlock_) {
+      for (int k = 1; k <= scanCount_; ++k) {
+        const int scan = indexMap_[k];
+        float* row = ownMatrixBlock_ + static_cast<size_t>(scan - 1) * ownCols_ - 1;
+        float* out = output_[scan];
+        if (!out) continue;
+        for (int j = 1; j <= perScanCounts_[scan]; ++j) out[j] += row[j];
+      }
+    }
+  }
+  FinishTimedProfiles();
+  if (errNonConvergence_) return kLammDiscretization;
+  if (errTridag_) return kLammSingularMatrix;
+  if (errConcDependent_) return kLammNonidealOutOfRange;
+  return kLammSolved;
+}
+
+void CLammIdeal::Run() {
+  iteration_ = 1;
+  t_ = startTime_;
+  outIndex_ = 1;
+  nextScanTime_ = ScanTime(1);
+  ChooseScanSegments();
+  abortRequest_ = false;
+  dt_ = initialDt_;
+  stepTolerance_ = stepBase_;
+  stepLowerTolerance_ = 0.05 * stepBase_;
+  stepTarget_ = 0.2 * stepBase_;
+  // The first scan time is an event: the path ends a step exactly on it.
+  pendingEvent_ = true;
+  pendingTime_ = nextScanTime_;
+  running_ = true;
+  endCondition_ = false;
+  if (timed_) {
+    timedNext_ = 1;
+    timedNextTime_ = timedTimes_[1];
+  }
+  // A run that starts later than t = 0 starts in the rotor state of its time.
+  if (schedule_) UpdateSpeedStep(t_);
+  else if (accelerating_ && t_ >= accelDuration_) accelerating_ = false;
+  if (concDependentSolver_) {
+    SolveConcDependent();
+  } else if (staticGrid_) {
+    SolveStaticGrid();
+  } else if (movingFrame_) {
+    SolveMovingFrame();
+    UpdateMovingGridRadii();
+  }
+  if (endCondition_ && !collapseFlag_ && !abortFlag_) FillRemainingScansWithFinalProfile();
+  if (abortRequest_) platform::StopFlag() = true;
+}
+
+float* CLammIdeal::OutputRow(int scan, const float** radii, int* n) {
+  if (perScanMode_) {
+    *radii = perScanRadii_[scan];
+    *n = perScanCounts_[scan];
+    return ownMatrixBlock_ ? ownMatrixBlock_ + static_cast<size_t>(scan - 1) * ownCols_ - 1
+                           : nullptr;
+  }
+  *radii = grid_;
+  *n = gridLength_;
+  return output_[scan];
+}
+
+void CLammIdeal::SolveWithoutTransport() {
+  // Neither sedimentation nor diffusion: every scan shows the loading.
+  for (int k = 1; k <= scanCount_; ++k) {
+    const int scan = indexMap_[k];
+    const float* radii = nullptr;
+    int n = 0;
+    float* row = OutputRow(scan, &radii, &n);
+    if (!row || !radii) continue;
+    if (perScanMode_) std::fill(row + 1, row + 1 + n, 0.0f);
+    InterpolateOntoGridD(n, radii, row, N_, r_, c_);
+    CorrectScan(row, radii, n, scan);
+    if (perScanMode_ && output_[scan])
+      for (int j = 1; j <= n; ++j) output_[scan][j] += row[j];
+  }
+}
+
+void CLammIdeal::SolveWithoutDiffusion() {
+  for (int k = 1; k <= scanCount_; ++k) {
+    const int scan = indexMap_[k];
+    const ScanRecord& rec = records_[scan];
+    const float* radii = nullptr;
+    int n = 0;
+    float* row = OutputRow(scan, &radii, &n);
+    if (!row || !radii) continue;
+    CLLammNoDiffvec(*this, static_cast<float>(c0_), ScanTime(k), rec.rpm, rec.w2t, radii, row,
+                    n);
+    CorrectScan(row, radii, n, scan);
+    if (perScanMode_ && output_[scan])
+      for (int j = 1; j <= n; ++j) output_[scan][j] += row[j];
+  }
+}

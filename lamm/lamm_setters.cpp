@@ -1,0 +1,400 @@
+// Loading a CLammIdeal: species, geometry, scans and output, model options,
+// solvent and detection settings, each checked where it is set.
+#include "lamm/lamm_ideal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "data/rotor_speed_profile.h"
+#include "data/scan_set.h"
+#include "lamm/lamm_no_diffusion.h"
+#include "numerics/regrid.h"
+#include "platform/input_events.h"
+#include "platform/program_paths.h"
+
+void CLammIdeal::MarkLoaded() { modelSet_ = loaded_ = true; }
+
+void CLammIdeal::SetOutputParameters(double s, double D, double meniscus, double bottom,
+                                     double c0, float left, float right) {
+  s_ = s;
+  D_ = D;
+  meniscus_ = meniscus;
+  bottom_ = bottom;
+  c0_ = c0;
+  if (right < left) std::swap(left, right);
+  leftFitLimit_ = left;
+  rightFitLimit_ = right;
+  rightLimitInside_ = right >= meniscus && right <= bottom;
+  geometryValid_ = true;
+  detailCode_ = 0;
+  // NaN compares false everywhere: test for it explicitly.
+  if (!std::isfinite(s) || !std::isfinite(D) || !std::isfinite(meniscus) || !std::isfinite(bottom) || !std::isfinite(c0) ||
+      !std::isfinite(left) || !std::isfinite(right))
+    geometryValid_ = false;
+  if (bottom < meniscus || !rightLimitInside_ || left < meniscus || left > bottom)
+    geometryValid_ = false;
+  if (meniscus <= 0 || bottom <= 0) {
+    geometryValid_ = false;
+    detailCode_ = 1;
+  }
+  // A cell needs a radial extent; a zero-length column would divide by zero.
+  if (bottom == meniscus) geometryValid_ = false;
+  if (c0 < 0) {
+    geometryValid_ = false;
+    detailCode_ = 2;
+  }
+  if (D < 0) {
+    geometryValid_ = false;
+    detailCode_ = 3;
+  }
+}
+
+// Per-scan output needs a block of its own, a row per scan as wide as the
+// longest scan (zeroed).
+void CLammIdeal::AllocPerScanBlock() {
+  delete[] ownMatrixBlock_;
+  ownMatrixBlock_ = nullptr;
+  ownRows_ = ownCols_ = 0;
+  if (perScanMode_ && perScanCounts_ && scanCount_ > 0) {
+    int cols = 0;
+    for (int k = 1; k <= scanCount_; ++k) cols = std::max(cols, perScanCounts_[k]);
+    ownRows_ = scanCount_;
+    ownCols_ = cols;
+    ownMatrixBlock_ = new float[static_cast<size_t>(ownRows_) * std::max(1, ownCols_)]();
+  }
+}
+
+// A radial convolution needs the output grid classified and its kernel built.
+void CLammIdeal::PrepareOutputStorage() {
+  AllocPerScanBlock();
+  if (convolution_ && outputValid_) {
+    ClassifyOutputGrid();
+    BuildConvolutionKernel();
+  }
+}
+
+void CLammIdeal::SetSpeciesAndOutput(double s, double D, float** output, const float* grid,
+                                     int gridLength, float** perScanRadii,
+                                     const int* perScanCounts) {
+  s_ = s;
+  D_ = D;
+  if (!std::isfinite(s) || !std::isfinite(D)) geometryValid_ = false;
+  if (D < 0) {
+    geometryValid_ = false;
+    detailCode_ = 3;
+  }
+  output_ = output;
+  grid_ = grid;
+  gridLength_ = gridLength;
+  perScanRadii_ = perScanRadii;
+  perScanCounts_ = perScanCounts;
+  perScanMode_ = !grid || gridLength < 1;
+  outputValid_ = records_ && output_ && scanCount_ >= 1;
+  if (perScanMode_ && (!perScanRadii_ || !perScanCounts_)) outputValid_ = false;
+  PrepareOutputStorage();
+}
+
+void CLammIdeal::SetScanTimes(const ScanRecord* records, float** output, const float* grid,
+                              int gridLength, float** perScanRadii, const int* perScanCounts,
+                              bool showProgress, const int* indexMap, int scanCount,
+                              int component, bool suppressText1, bool suppressText2,
+                              bool timeResolution, float scanVelocity, bool radialResolution,
+                              float convolutionRange, bool absorbanceData) {
+  records_ = records;
+  output_ = output;
+  outputValid_ = records && output;
+  grid_ = grid;
+  gridLength_ = gridLength;
+  perScanMode_ = !grid || gridLength < 1;
+  perScanRadii_ = perScanRadii;
+  perScanCounts_ = perScanCounts;
+  if (perScanMode_ && (!perScanRadii || !perScanCounts)) outputValid_ = false;
+  showProgress_ = showProgress;
+  scanCount_ = scanCount;
+  if (scanCount < 1) outputValid_ = false;
+  delete[] ownedIndexMap_;
+  ownedIndexMap_ = nullptr;
+  indexMap_ = indexMap;
+  if (!indexMap && scanCount > 0) {
+    ownedIndexMap_ = new int[static_cast<size_t>(scanCount) + 1];
+    ownedIndexMap_[0] = 0;
+    for (int k = 1; k <= scanCount; ++k) ownedIndexMap_[k] = k;
+    indexMap_ = ownedIndexMap_;
+  }
+  component_ = component;
+  suppress1_ = suppressText1;
+  suppress2_ = suppressText2;
+  timeResolution_ = timeResolution;
+  if (scanVelocity > 0) scanVelocity_ = scanVelocity;
+  if (scanVelocity_ <= 0) timeResolution_ = false;
+  radialResolution_ = radialResolution;
+  if (convolutionRange > 0) convolutionRange_ = convolutionRange;
+  if (convolutionRange_ <= 0) radialResolution_ = false;
+  absorbanceData_ = absorbanceData;
+  if (!absorbanceData) timeResolution_ = radialResolution_ = false;
+  PrepareOutputStorage();
+}
+
+void CLammIdeal::SetModelOptions(int minNodes, int maxNodes, float pointsPerWidth,
+                                 bool forceSteep, double backDiffusionTolerance,
+                                 bool backDiffusionCheck, bool optimiseGrid,
+                                 bool automaticGridSize, float ff0, bool linearRamp,
+                                 bool fixedTimeStep, int solverSetting, double steadyTolerance,
+                                 double sGridValue, bool automaticSGrid, bool solverSwitch,
+                                 bool automaticAlgorithm, double stepTolerance,
+                                 double stepLowerTolerance, double stepTarget, double stepBase,
+                                 int defaultNodes, int gridSetting, bool movingFrame,
+                                 bool staticGrid, float truncationSetting,
+                                 double truncationLevel, bool truncateDynamically,
+                                 double blend, double stepFactor, double reducedSThreshold,
+                                 double optimisedThreshold) {
+  if (minNodes > 0) minNodes_ = minNodes;
+  if (maxNodes > 0) maxNodes_ = maxNodes;
+  if (pointsPerWidth > 0) pointsPerWidth_ = pointsPerWidth;
+  forceSteep_ = forceSteep;
+  if (backDiffusionTolerance > 0) backDiffTolerance_ = backDiffusionTolerance;
+  backDiffCheck_ = backDiffusionCheck;
+  optimiseGrid_ = optimiseGrid;
+  automaticGridSize_ = automaticGridSize;
+  ff0_ = ff0;
+  linearRamp_ = linearRamp;
+  fixedTimeStep_ = fixedTimeStep;
+  solverSetting_ = solverSetting;
+  steadyTolerance_ = steadyTolerance;
+  if (sGridValue > 0) sGridValue_ = sGridValue;
+  automaticSGrid_ = automaticSGrid;
+  solverSwitch_ = solverSwitch;
+  automaticAlgorithm_ = automaticAlgorithm;
+  stepTolerance_ = stepTolerance;
+  stepLowerTolerance_ = stepLowerTolerance;
+  stepTarget_ = stepTarget;
+  stepBase_ = stepBase;
+  defaultNodes_ = defaultNodes;
+  gridSetting_ = gridSetting;
+  movingFrame_ = movingFrame;
+  staticGrid_ = staticGrid;
+  if (movingFrame_ && staticGrid_) movingFrame_ = false;  // the static grid wins
+  truncationSetting_ = truncationSetting;
+  truncationLevel_ = truncationLevel;
+  truncateDynamically_ = truncateDynamically;
+  blend_ = blend;
+  stepFactor_ = stepFactor;
+  reducedSThreshold_ = reducedSThreshold;
+  optimisedThreshold_ = optimisedThreshold;
+  parametersValid_ = !(ff0_ <= 0 && D_ > 0);
+  // Settings the step control divides by or sizes arrays with.
+  if (!(stepBase_ > 0) || !(stepFactor_ > 0) || !(blend_ > 0) || defaultNodes_ < 3 ||
+      minNodes_ < 3 || maxNodes_ < minNodes_)
+    parametersValid_ = false;
+}
+
+void CLammIdeal::SetSolventAndComputeFrictionalRatio(double T, double vbar, double density,
+                                                     double viscosity) {
+  temperature_ = T;
+  vbar_ = vbar;
+  // A species of its own vbar (a c(s) list copies its prototype's solvent)
+  // floats by its own buoyancy in an inhomogeneous solvent too.
+  bufferVbar_ = static_cast<float>(vbar);
+  solventVbar_ = vbar;
+  density_ = density;
+  viscosity_ = viscosity;
+  vbarDensity_ = vbar * density;
+  double M = 0;
+  if (D_ > 0) M = (T + 273.15) * 8.31451e7 * s_ * 1e-13 / ((1 - vbar * density) * D_);
+  double f0 = 0;
+  if (M > 0 && vbar > 0) {
+    const double V = 1.6605392767355127e-24 * M * vbar * 1e-6;
+    const double R0 = std::exp(std::log(0.07957747163687819 * 3 * V) * 0.333333333333333);
+    f0 = viscosity * 0.018887255011800004 * R0 * 1000;
+  }
+  if (f0 > 0 && s_ != 0)
+    ff0_ = (1.6605392767355127e-24 * (1 - vbar * density) * M / (1e-13 * s_)) / f0;
+  else
+    ff0_ = 0;
+}
+
+void CLammIdeal::SetGeometryFlags(bool zoneLoading, float lamellaWidth, bool inverse) {
+  zoneLoading_ = zoneLoading;
+  lamellaWidth_ = zoneLoading ? lamellaWidth : 0.1f;
+  zoneInverse_ = zoneLoading && inverse;
+}
+
+void CLammIdeal::SetInitialTime(double t0) { startTime_ = t0; }
+
+void CLammIdeal::SetMaxTime(double dtMax) {
+  if (dtMax > 0) {
+    maxTimeGiven_ = true;
+    maxTimeValue_ = dtMax;
+  }
+}
+
+void CLammIdeal::LoadFromThreadJob(const CRotorSpeedProfile& p, double, double) {
+  LoadSpecies(p.stepCount, p.startTimes, p.speeds, p.accelerations, p.speedCheckMode);
+}
+
+void CLammIdeal::ClearRunFlag() { checkAcceleration_ = false; }
+
+void CLammIdeal::SetStartTimeOffset(float r0) {
+  // The scanner needs (meniscus - r0) / v to reach the meniscus; v is in
+  // cm/min, so the offset in seconds carries the factor 60.
+  startTimeOffset_ = 0;
+  if (absorbanceData_ && scanVelocity_ > 0 && timeResolution_) {
+    const double off = (meniscus_ - r0) * 60.0 / scanVelocity_;
+    startTimeOffset_ = std::max(0.0, off);
+  }
+}
+
+void CLammIdeal::SetStretchFactor(bool use, float onePlusDaDr) {
+  magnification_ = use;
+  dadr_ = use ? onePlusDaDr - 1.0 : 0.0;
+}
+
+void CLammIdeal::SetTimeShiftOptions(bool use, bool linear, double linearRatePerHour,
+                                     bool exponential, double exponentialRatePerHour,
+                                     double level) {
+  drift_ = use;
+  driftLinear_ = use && linear;
+  driftLinearRate_ = driftLinear_ ? linearRatePerHour / 3600.0 : 0;
+  driftExponential_ = use && exponential;
+  driftExpRate_ = driftExponential_ ? exponentialRatePerHour / 3600.0 : 0;
+  driftLevel_ = driftExponential_ ? level : 1.0;
+}
+
+void CLammIdeal::SetSecondCoefficient(bool use, float coneRadius) {
+  shadow_ = use;
+  coneRadius_ = use ? coneRadius : 0;
+}
+
+void CLammIdeal::SetRadialConvolution(bool use, float width, float rangeFactor) {
+  convolution_ = use && width > 0.001f;
+  convWidth_ = convolution_ ? width : 0;
+  convRange_ = convolution_ ? rangeFactor : 0;
+  if (convolution_ && outputValid_) {
+    ClassifyOutputGrid();
+    BuildConvolutionKernel();
+  }
+}
+
+void CLammIdeal::EnableOptionWithTwoValues(float gain, float second) {
+  wiener_ = true;
+  wienerGain_ = gain;
+  wienerSecond_ = second;
+  wienerConflict_ = false;
+}
+
+void CLammIdeal::SetTimedProfiles(int count, int length, float** table,
+                                  float*** perSpeciesTables, const double* times,
+                                  const float* radii) {
+  timed_ = (table || perSpeciesTables) && times && count > 0 && length > 0;
+  timedPerSpecies_ = timed_ && perSpeciesTables;
+  timedCount_ = count;
+  timedLength_ = length;
+  timedTable_ = table;
+  timedTables_ = perSpeciesTables;
+  timedTimes_ = times;
+  timedRadii_ = radii;
+  timedNext_ = 1;
+  timedNextTime_ = times ? times[1] : 0;
+}
+
+bool CLammIdeal::LoadInitialDistribution(int n, const float* radii, const float* values) {
+  initialProfile_ = false;
+  // With a component table the loading is the table's weighted sum.
+  if (tableModel_) return false;
+  if (!radii || !values || n < 2) return false;
+  if (radii[1] > static_cast<float>(meniscus_) || radii[n] < static_cast<float>(bottom_))
+    return false;
+  initialRadii_.reset(new double[static_cast<size_t>(n) + 1]);
+  initialValues_.reset(new double[static_cast<size_t>(n) + 1]);
+  initialRadii_[0] = initialValues_[0] = 0;
+  for (int i = 1; i <= n; ++i) {
+    initialRadii_[i] = radii[i];
+    initialValues_[i] = values[i];
+  }
+  initialCount_ = n;
+  initialProfile_ = true;
+  return true;
+}
+
+void CLammIdeal::SetSolventComponents(bool plain, bool model, bool concDependentSolver,
+                                      bool third, bool tableModel, int count, const double* conc,
+                                      const double* sValues, const double* dValues,
+                                      const double* weights, const double* further, double s,
+                                      double D, double c0) {
+  nonIdealValid_ = false;
+  nonIdealPlain_ = plain;
+  nonIdealModel_ = model;
+  concDependentSolver_ = concDependentSolver;
+  nonIdealThird_ = third;
+  tableModel_ = tableModel;
+  concDependentModel_ = !plain && (model || third || tableModel);
+  componentCount_ = 0;
+  if (count > 0) {
+    if (!conc || !sValues || !dValues) return;
+    while (count > 0 && conc[count] == 0) --count;  // trailing empty components
+    const size_t n = static_cast<size_t>(count) + 1;
+    compConc_.reset(new double[n]());
+    compS_.reset(new double[n]());
+    compD_.reset(new double[n]());
+    compWeight_.reset(new double[n]());
+    for (int k = 1; k <= count; ++k) {
+      compConc_[k] = conc[k];
+      compS_[k] = sValues[k];
+      compD_[k] = dValues[k];
+      compWeight_[k] = weights ? weights[k] : 1.0;
+    }
+    componentCount_ = count;
+  }
+  for (int k = 0; k < 8; ++k) nonIdealFurther_[k] = further ? further[k] : 0.0;
+  s_ = s;
+  D_ = D;
+  c0_ = c0;
+  bool valid = D != 0 && !plain && concDependentSolver && (!tableModel || componentCount_ > 0);
+  for (int k = 1; k <= componentCount_; ++k)
+    if (!(compD_[k] > 0)) valid = false;
+  concDependentModel_ = concDependentModel_ && valid;
+  nonIdealValid_ = valid;
+  automaticGridSize_ = false;
+  optimiseGrid_ = false;
+  if (tableModel) forceSteep_ = true;
+}
+
+void CLammIdeal::SetReactionParameters(bool inhomogeneous, bool inhomogeneous2,
+                                       bool staticGradient, bool twoEnds,
+                                       double compressibility, float gradientVbar,
+                                       float viscosity, float density, float vbar,
+                                       float vbarDensity, float ref1, float ref2, float ref3,
+                                       float ref4, double coef1, double coef2, double coef3,
+                                       double coef4) {
+  inhomogeneous_ = inhomogeneous || inhomogeneous2;
+  staticGradient_ = staticGradient;
+  twoEnds_ = twoEnds;
+  compressibility_ = compressibility;
+  gradientVbar_ = gradientVbar;
+  bufferViscosityRatio_ = viscosity;
+  bufferDensity_ = density;
+  bufferVbar_ = vbar;
+  (void)vbarDensity;
+  solventRef_[0] = ref1;
+  solventRef_[1] = ref2;
+  solventRef_[2] = ref3;
+  solventRef_[3] = ref4;
+  solventCoef_[0] = coef1;
+  solventCoef_[1] = coef2;
+  solventCoef_[2] = coef3;
+  solventCoef_[3] = coef4;
+}
+
+void CLammIdeal::SetSolventGradientParameters(const SolventGradientSettings& sg, double vbar,
+                                              double rpm, const std::vector<double>& sCoef,
+                                              const std::vector<double>& dCoef) {
+  solvent_ = sg;
+  solventGiven_ = true;
+  cosoluteBase_ = platform::ProgramPaths.TempFolder;
+  solventVbar_ = vbar;
+  solventRpm_ = rpm;
+  const bool lists = sg.SedimentingCosolute && sg.NonidealCosolute && !sg.CsClAt25C;
+  cosoluteSCoef_ = lists ? sCoef : std::vector<double>{};
+  cosoluteDCoef_ = lists ? dCoef : std::vector<double>{};
+}
