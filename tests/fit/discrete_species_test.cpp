@@ -554,6 +554,7 @@ TEST(SimulationErrors, ALowSpeedPhaseWritesSpeedStepsOnlyWhenAPersonSaysSo) {
   CurrentSpeedProfile.Clear();
   CurrentDataPaths().dataFolder.clear();
   fs::remove_all(dir);
+  fittest::ClearScans();
   fittest::ResetFitState();
 }
 
