@@ -10,33 +10,18 @@
 #include "platform/metafile.h"
 #include "plot/direct_curve.h"
 
+#include "curve_test_support.h"
+
 using namespace platform;
 
 namespace {
 
-struct Data {
-  std::vector<float> x, y;
-  CVector vx, vy;
-  CCurve curve;
-  Data(std::vector<float> xs, std::vector<float> ys) : x(std::move(xs)), y(std::move(ys)), curve(&vx, &vy) {
-    vx.AttachData(x.data(), static_cast<int>(x.size()));
-    vy.AttachData(y.data(), static_cast<int>(y.size()));
-  }
-};
+using plottest::Data;
+using plottest::IdentityPlot;
 
-// A plot whose transform is the identity over 0..1000 on both axes.
-void IdentityPlot(CWINPlot& plot) {
-  plot.xScale = plot.yScale = 1;
-  plot.xOffset = plot.yOffset = 0;
-  plot.xMin = plot.yMin = 0;
-  plot.xMax = plot.yMax = 1000;
-}
-
+// The calls of a metafile drawn for the test alone, which it then frees.
 std::vector<std::string> Ops(HMETAFILE mf) {
-  std::vector<std::string> out;
-  auto data = MetafileContents(mf);
-  if (data)
-    for (const auto& op : data->ops) out.push_back(DescribeOp(op));
+  auto out = plottest::Ops(mf);
   DeleteMetaFile(mf);
   return out;
 }

@@ -7,19 +7,13 @@
 #include "platform/draw_context.h"
 #include "plot/cwinplot.h"
 
+#include "curve_test_support.h"
+
 using namespace platform;
 
 namespace {
 
-struct Data {
-  std::vector<float> x, y;
-  CVector vx, vy;
-  CCurve curve;
-  Data(std::vector<float> xs, std::vector<float> ys) : x(std::move(xs)), y(std::move(ys)), curve(&vx, &vy) {
-    vx.AttachData(x.data(), static_cast<int>(x.size()));
-    vy.AttachData(y.data(), static_cast<int>(y.size()));
-  }
-};
+using plottest::Data;
 
 // One curve on an identity transform over 0..1000.
 struct Fixture {
@@ -28,10 +22,7 @@ struct Fixture {
   explicit Fixture(std::vector<float> xs, std::vector<float> ys, int style) : data(std::move(xs), std::move(ys)) {
     plot.AddCurve(&data.curve);
     plot.SetCurveStyle(0, style);
-    plot.xScale = plot.yScale = 1;
-    plot.xOffset = plot.yOffset = 0;
-    plot.xMin = plot.yMin = 0;
-    plot.xMax = plot.yMax = 1000;
+    plottest::IdentityPlot(plot);
     plot.plotLeft = 100;
     plot.plotBottom = 900;
   }

@@ -13,19 +13,13 @@
 
 #include "numerics/arrays.h"
 
+#include "curve_test_support.h"
+
 using namespace platform;
 
 namespace {
 
-struct Data {
-  std::vector<float> x, y;
-  CVector vx, vy;
-  CCurve curve;
-  Data(std::vector<float> xs, std::vector<float> ys) : x(std::move(xs)), y(std::move(ys)), curve(&vx, &vy) {
-    vx.AttachData(x.data(), static_cast<int>(x.size()));
-    vy.AttachData(y.data(), static_cast<int>(y.size()));
-  }
-};
+using plottest::Data;
 
 std::vector<float> Ramp(int n) {
   std::vector<float> v;

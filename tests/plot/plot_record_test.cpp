@@ -7,30 +7,15 @@
 #include "platform/metafile.h"
 #include "plot/cwinplot.h"
 
+#include "curve_test_support.h"
+
 using namespace platform;
 
 namespace {
 
-struct Data {
-  std::vector<float> x, y;
-  CVector vx, vy;
-  CCurve curve;
-  Data(std::vector<float> xs, std::vector<float> ys) : x(std::move(xs)), y(std::move(ys)), curve(&vx, &vy) {
-    vx.AttachData(x.data(), static_cast<int>(x.size()));
-    vy.AttachData(y.data(), static_cast<int>(y.size()));
-  }
-};
-
-std::vector<std::string> Ops(HMETAFILE mf) {
-  std::vector<std::string> out;
-  if (auto data = MetafileContents(mf))
-    for (const auto& op : data->ops) out.push_back(DescribeOp(op));
-  return out;
-}
-
-bool Has(const std::vector<std::string>& ops, const std::string& s) {
-  return std::find(ops.begin(), ops.end(), s) != ops.end();
-}
+using plottest::Data;
+using plottest::Ops;
+using plottest::Has;
 
 }  // namespace
 

@@ -6,18 +6,11 @@
 
 #include "plot/cwinplot.h"
 
+#include "curve_test_support.h"
+
 namespace {
 
-// Curve data that outlives the plot it is added to.
-struct Data {
-  std::vector<float> x, y;
-  CVector vx, vy;
-  CCurve curve;
-  Data(std::vector<float> xs, std::vector<float> ys) : x(std::move(xs)), y(std::move(ys)), curve(&vx, &vy) {
-    vx.AttachData(x.data(), static_cast<int>(x.size()));
-    vy.AttachData(y.data(), static_cast<int>(y.size()));
-  }
-};
+using plottest::Data;
 
 }  // namespace
 

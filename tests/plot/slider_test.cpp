@@ -10,9 +10,14 @@
 #include "plot/screen_button_group.h"
 #include "plot/screen_slider.h"
 
+#include "curve_test_support.h"
+
 using namespace platform;
 
 namespace {
+
+using plottest::Ops;
+using plottest::Has;
 
 // A client area that records nothing and hands out white pixels.
 class BlankSurface : public DrawSurface {
@@ -23,17 +28,6 @@ class BlankSurface : public DrawSurface {
   Bitmap CopyPixels(int, int, int width, int height) const override { return Bitmap(width, height); }
   void PastePixels(const Bitmap&, int, int) override {}
 };
-
-std::vector<std::string> Ops(HMETAFILE mf) {
-  std::vector<std::string> out;
-  if (auto data = MetafileContents(mf))
-    for (const auto& op : data->ops) out.push_back(DescribeOp(op));
-  return out;
-}
-
-bool Has(const std::vector<std::string>& ops, const std::string& s) {
-  return std::find(ops.begin(), ops.end(), s) != ops.end();
-}
 
 // Client units (0..1000) of a plot-space column.
 float ClientX(float plotX) { return plotX / 1.4f; }
