@@ -63,11 +63,7 @@ class SpeciesSharpBoundary : public ::testing::Test {
     PackModelParameters();
   }
   void TearDown() override {
-    FreeLammArrays();
-    fittest::ClearScans();
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-    CurrentLammRunState() = LammRunState{};
+    fittest::ClearLammRun();
     CurrentDataTypeFlags() = DataTypeFlags{};
     CurrentModelEvaluationHooks() = savedHooks_;
     CurrentSolventGradientSettings() = savedSolvent_;

@@ -39,10 +39,6 @@ class ModelHost : public fittest::AnalyticHost {
   }
 };
 
-struct Species {
-  float s, D;  // S, 1e-7 cm^2/s
-};
-
 // Scans at 50000 rpm, meniscus 6.0 cm, bottom 7.2 cm, equal radii (the
 // common grid is the radii of the first scan), from `first` seconds every
 // `interval` seconds.
@@ -51,41 +47,15 @@ void LoadExperiment(int scans, int points, double first = 600.0, double interval
   FreeScanGridArrays(CurrentScanSet());
   CurrentDataTypeFlags() = DataTypeFlags{};
   LammSettings() = LammSolverSettings{};
-  std::vector<std::vector<float>> x(scans), y(scans);
-  for (int j = 0; j < scans; ++j)
-    for (int i = 0; i < points; ++i) {
-      x[j].push_back(6.0f + 1.15f * i / (points - 1));
-      y[j].push_back(0.0f);
-    }
-  fittest::LoadScans(x, y);
+  fittest::LoadEvenScans(scans, points, first, interval);
   ScanSet& ss = CurrentScanSet();
   const double omega = 50000 * 2 * 3.141592653589793 / 60;
-  for (int j = 1; j <= scans; ++j) {
-    ScanRecord& r = ss.records[j];
-    r.rpm = 50000;
-    r.temperature = 20;
-    r.time = r.timeRead = first + interval * (j - 1);
-    r.w2t = omega * omega * r.time;
-  }
+  for (int j = 1; j <= scans; ++j) ss.records[j].w2t = omega * omega * ss.records[j].time;
   LammSettings().rampRotorSpeed = 0;  // constant speed from t = 0
   PrepareScanGrid();
   teststate::SetFitLimits(6.05f, 7.1f);
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
-}
-
-void SetSpecies(const Species& a, const Species& b, float total, float fraction2) {
-  ModelParams& mp = gModelParams;
-  gModelSelectorFlags.LammDiscreteModel = 1;
-  gFitEngineState.molarMassParameters = 0;
-  mp.included[1] = mp.included[2] = 1;
-  mp.s[1] = a.s;
-  mp.massOrD[1] = a.D;
-  mp.s[2] = b.s;
-  mp.massOrD[2] = b.D;
-  mp.concentration[1] = total;
-  mp.concentration[2] = fraction2;
-  PackModelParameters();
 }
 
 // The data become the model plus seeded noise of sigma 0.005.
@@ -112,7 +82,7 @@ class DiscreteSpeciesTest : public ::testing::Test {
 TEST_F(DiscreteSpeciesTest, AlgebraicAmplitudesReproduceTheDirectSimulation) {
   LoadExperiment(8, 200);
   ModelHost host;
-  SetSpecies({4.0f, 6.0f}, {9.0f, 4.0f}, 1.0f, 0.6f);
+  fittest::SetTwoSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
   SimulateModel(&host);
   ScanSet& ss = CurrentScanSet();
   // Data = the direct simulation with amplitudes 0.4 and 0.6.
@@ -194,11 +164,11 @@ TEST_F(DiscreteSpeciesTest, MolarMassParametrisationUsesTheSvedbergRelation) {
 TEST_F(DiscreteSpeciesTest, TwoSpeciesFitRecoversSedimentationCoefficientsAndAmplitudes) {
   LoadExperiment(20, 300);
   ModelHost host;
-  SetSpecies({4.0f, 6.0f}, {9.0f, 4.0f}, 1.0f, 0.6f);
+  fittest::SetTwoSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
   SimulateModel(&host);
   AddNoiseToModel(20261207);
 
-  SetSpecies({3.6f, 6.0f}, {10.0f, 4.0f}, 0.5f, 0.3f);
+  fittest::SetTwoSpecies(3.6f, 6.0f, 10.0f, 4.0f, 0.5f, 0.3f);
   gModelParams.concentrationsLinear = 1;
   gModelParams.sFit[1] = gModelParams.sFit[2] = 1;
   PackModelParameters();
@@ -423,14 +393,14 @@ TEST_F(DiscreteSpeciesTest, FloatedLinearDriftOfTheSignalIsRecovered) {
   fds = FdsSignalParams{};
   fds.useDrift = fds.useLinearDrift = 1;
   fds.linearDrift = 0.02f;
-  SetSpecies({4.0f, 6.0f}, {9.0f, 4.0f}, 1.0f, 0.6f);
+  fittest::SetTwoSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
   SimulateModel(&host);
   AddNoiseToModel(49);
 
   fds.linearDrift = 0.0f;
   fds.fitLinearDrift = 1;
   SetFitOptionProvider(ProvideFluorescenceFitOptions);
-  SetSpecies({3.8f, 6.0f}, {9.3f, 4.0f}, 0.8f, 0.5f);
+  fittest::SetTwoSpecies(3.8f, 6.0f, 9.3f, 4.0f, 0.8f, 0.5f);
   gModelParams.concentrationsLinear = 1;
   gModelParams.sFit[1] = gModelParams.sFit[2] = 1;
   PackModelParameters();

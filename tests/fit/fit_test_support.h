@@ -10,11 +10,14 @@
 #include "fit/fit_host.h"
 #include "fit/fit_report.h"
 #include "fit/fit_vector.h"
+#include "fit/lamm_grid.h"
 #include "fit/marquardt.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
+#include "lamm/lamm_run_state.h"
+#include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 #include "platform/input_events.h"
 #include "tests/support/fit_state.h"
@@ -137,12 +140,54 @@ inline void LoadScansAtTimes(const std::vector<double>& times, double rpm, const
   }
 }
 
+// `points` radii spread evenly from 6.0 to 7.15 cm.
+inline std::vector<float> EvenRadii(int points) {
+  std::vector<float> r;
+  for (int i = 0; i < points; ++i) r.push_back(6.0f + 1.15f * i / (points - 1));
+  return r;
+}
+
+// `scans` scans on the same `points` even radii at 50000 rpm, scan j at
+// first + interval (j - 1) seconds.
+inline void LoadEvenScans(int scans, int points, double first, double interval) {
+  std::vector<double> times;
+  for (int j = 1; j <= scans; ++j) times.push_back(first + interval * (j - 1));
+  LoadScansAtTimes(times, 50000, EvenRadii(points));
+}
+
+// The discrete-species model with two species (s in S, D in 1e-7 cm^2/s),
+// the total concentration and the second one's fraction.
+inline void SetTwoSpecies(float s1, float D1, float s2, float D2, float total, float fraction2) {
+  ModelParams& mp = gModelParams;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gFitEngineState.molarMassParameters = 0;
+  mp.included[1] = mp.included[2] = 1;
+  mp.s[1] = s1;
+  mp.massOrD[1] = D1;
+  mp.s[2] = s2;
+  mp.massOrD[2] = D2;
+  mp.concentration[1] = total;
+  mp.concentration[2] = fraction2;
+  PackModelParameters();
+}
+
 inline void ClearScans() {
   ScanSet& ss = CurrentScanSet();
   FreeSpeciesScanArrays(ss);
   FreeScanGridArrays(ss);
   FreeScanSetArrays(ss);
   ss = ScanSet{};
+}
+
+// After a test that ran the solver on the global arrays: the arrays freed,
+// the scans cleared, the fit state, the Lamm settings and the run state as
+// at the start.
+inline void ClearLammRun() {
+  FreeLammArrays();
+  ClearScans();
+  ResetFitState();
+  LammSettings() = LammSolverSettings{};
+  CurrentLammRunState() = LammRunState{};
 }
 
 }  // namespace fittest

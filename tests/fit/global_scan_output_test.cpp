@@ -27,11 +27,7 @@ class ScanOutput : public ::testing::Test {
     CurrentLammRunState() = LammRunState{};
   }
   void TearDown() override {
-    FreeLammArrays();
-    fittest::ClearScans();
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-    CurrentLammRunState() = LammRunState{};
+    fittest::ClearLammRun();
     CurrentDataTypeFlags() = DataTypeFlags{};
   }
   // One scan at time t with n radii from `from` (default the meniscus 6.0)

@@ -38,36 +38,9 @@ double Ri(int j) { return 0.01 * j - 0.03; }
 // Scans at 50000 rpm with equal radii from 6.0 to 7.15 cm; scan j at
 // 300 j seconds.
 void LoadExperiment(int scans, int points) {
-  std::vector<std::vector<float>> x(scans), y(scans);
-  for (int j = 0; j < scans; ++j)
-    for (int i = 0; i < points; ++i) {
-      x[j].push_back(6.0f + 1.15f * i / (points - 1));
-      y[j].push_back(0.0f);
-    }
-  fittest::LoadScans(x, y);
-  ScanSet& ss = CurrentScanSet();
-  for (int j = 1; j <= scans; ++j) {
-    ScanRecord& r = ss.records[j];
-    r.rpm = 50000;
-    r.temperature = 20;
-    r.time = r.timeRead = 300.0 * j;
-  }
+  fittest::LoadEvenScans(scans, points, 300.0, 300.0);
   PrepareScanGrid();
   teststate::SetFitLimits(6.05f, 7.1f);
-}
-
-void SetSpecies(float s1, float D1, float s2, float D2, float total, float fraction2) {
-  ModelParams& mp = gModelParams;
-  gModelSelectorFlags.LammDiscreteModel = 1;
-  gFitEngineState.molarMassParameters = 0;
-  mp.included[1] = mp.included[2] = 1;
-  mp.s[1] = s1;
-  mp.massOrD[1] = D1;
-  mp.s[2] = s2;
-  mp.massOrD[2] = D2;
-  mp.concentration[1] = total;
-  mp.concentration[2] = fraction2;
-  PackModelParameters();
 }
 
 // Moving frame on a fixed grid, no automatic choices.
@@ -135,7 +108,7 @@ TEST_F(SpeciesSimulation, TwoSpeciesWithNoiseComeBackFromTheirOwnSimulation) {
     LammSettings().experimentalInitialDistribution = 1;
     for (int p = 1; p <= ss.points[1]; ++p)
       ss.signals[1][p] = static_cast<float>(1.0 + Ti(ss.radii[1][p]) + Ri(1));
-    SetSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
+    fittest::SetTwoSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
     SimulateModel(&host);
     ASSERT_TRUE(host.boxes.empty()) << host.boxes[0];
     EXPECT_EQ(gFirstSimulatedScan, 2);
@@ -219,7 +192,7 @@ TEST_F(SpeciesSimulation, LiveDisplayDrawsEachStoredScanInItsSpeciesColour) {
   Host host;
   BufferOn();
   gModelParams.componentCount = 3;  // slot 3 is the buffer
-  SetSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
+  fittest::SetTwoSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
   gSimulationSwitches.redrawDuringSimulation = 1;
   LammSettings().liveDisplay = 1;
   std::vector<std::pair<int, unsigned>> drawn;  // points, colour
@@ -251,7 +224,7 @@ TEST_F(SpeciesSimulation, MissingServicesAreReportedNotLeftAsZeros) {
     SCOPED_TRACE(c.name);
     LoadExperiment(2, 100);
     Host host;
-    SetSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
+    fittest::SetTwoSpecies(4.0f, 6.0f, 9.0f, 4.0f, 1.0f, 0.6f);
     c.set();
     SimulateModel(&host);
     ASSERT_FALSE(host.boxes.empty());

@@ -88,19 +88,8 @@ class BufferFit : public ::testing::Test {
 
 TEST_F(BufferFit, DiscreteSpeciesFitFindsTheBufferAgain) {
   const int scans = 16, points = 250;
-  std::vector<std::vector<float>> x(scans), y(scans);
-  for (int j = 0; j < scans; ++j)
-    for (int i = 0; i < points; ++i) {
-      x[j].push_back(6.0f + 1.15f * i / (points - 1));
-      y[j].push_back(0.0f);
-    }
-  fittest::LoadScans(x, y);
+  fittest::LoadEvenScans(scans, points, 600.0, 600.0);
   ScanSet& ss = CurrentScanSet();
-  for (int j = 1; j <= scans; ++j) {
-    ss.records[j].rpm = 50000;
-    ss.records[j].temperature = 20;
-    ss.records[j].time = ss.records[j].timeRead = 600.0 * j;
-  }
   PrepareScanGrid();
   gModelParams.meniscus = gModelParameterVector.P[13] = 5.95f;
   ss.leftFitLimit = 6.02f;

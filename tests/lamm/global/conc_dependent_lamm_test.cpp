@@ -114,12 +114,8 @@ class ConcDependentLamm : public ::testing::Test {
     CurrentConcDependentSpecies() = ConcDependentSpecies{};
   }
   void TearDown() override {
-    FreeLammArrays();
-    fittest::ClearScans();
-    fittest::ResetFitState();
+    fittest::ClearLammRun();
     gModelSelectorFlags = ModelSelectorFlags{};
-    LammSettings() = LammSolverSettings{};
-    CurrentLammRunState() = LammRunState{};
     CurrentConcDependentSpecies() = ConcDependentSpecies{};
   }
 };

@@ -58,11 +58,7 @@ class GlobalMovingFrame : public ::testing::Test {
  protected:
   void SetUp() override { fittest::ResetFitState(); }
   void TearDown() override {
-    FreeLammArrays();
-    fittest::ClearScans();
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-    CurrentLammRunState() = LammRunState{};
+    fittest::ClearLammRun();
   }
 };
 
