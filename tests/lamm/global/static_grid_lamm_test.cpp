@@ -83,6 +83,28 @@ void Solve(const Cell& run) {
     SimulateStaticGridLamm();
 }
 
+// A cell on the reference's times and radii, compared over [left, right].
+Cell OnReference(const lammtest::Reference& R, float left, float right) {
+  Cell run;
+  run.times = R.times;
+  for (double r : R.r) run.radii.push_back(static_cast<float>(r));
+  run.left = left;
+  run.right = right;
+  return run;
+}
+
+// The largest difference of the scans' models from the reference within
+// the run's fit limits.
+double WorstFromReference(const Cell& run, const lammtest::Reference& R) {
+  const ScanSet& ss = CurrentScanSet();
+  double worst = 0;
+  for (int j = 1; j <= ss.count; ++j)
+    for (int p = 1; p <= ss.points[j]; ++p)
+      if (ss.radii[j][p] >= run.left && ss.radii[j][p] <= run.right)
+        worst = std::max(worst, std::fabs(ss.model[j][p] - R.c[p - 1][j - 1]));
+  return worst;
+}
+
 std::vector<float> Radii(double from, double to, int n) {
   std::vector<float> r;
   for (int i = 0; i < n; ++i) r.push_back(static_cast<float>(from + (to - from) * i / (n - 1)));
@@ -112,12 +134,8 @@ class StaticGridLamm : public ::testing::Test {
     LammSettings() = LammSolverSettings{};
   }
   void TearDown() override {
-    FreeLammArrays();
-    fittest::ClearScans();
-    fittest::ResetFitState();
+    fittest::ClearLammRun();
     gModelSelectorFlags = ModelSelectorFlags{};
-    LammSettings() = LammSolverSettings{};
-    CurrentLammRunState() = LammRunState{};
     ExternalLoadingOilVolume() = 0.01f;
   }
 };
@@ -140,17 +158,13 @@ TEST_F(StaticGridLamm, SectorCellAgreesWithTheReferenceSolutions) {
     const lammtest::Reference R = lammtest::LoadReference(c.file);
     for (const bool fine : {false, true}) {
       SCOPED_TRACE(std::string(c.file) + (fine ? " fine" : " default"));
-      Cell run;
+      Cell run = OnReference(R, static_cast<float>(c.from), static_cast<float>(c.to));
       run.s = R.s;
       run.D = R.D;
       run.rpm = R.rpm;
       run.m = R.m;
       run.b = R.b;
       run.rampRate = R.rate;
-      run.times = R.times;
-      for (double r : R.r) run.radii.push_back(static_cast<float>(r));
-      run.left = static_cast<float>(c.from);
-      run.right = static_cast<float>(c.to);
       LammSettings() = LammSolverSettings{};
       LammSettings().massConservationCheck = 1;
       if (fine) {
@@ -160,14 +174,7 @@ TEST_F(StaticGridLamm, SectorCellAgreesWithTheReferenceSolutions) {
       Solve(run);
       ASSERT_EQ(LammSettings().singularMatrixError, 0);
       ASSERT_EQ(LammSettings().discretizationError, 0);
-      const ScanSet& ss = CurrentScanSet();
-      double worst = 0;
-      for (int j = 1; j <= ss.count; ++j)
-        for (int p = 1; p <= ss.points[j]; ++p) {
-          if (ss.radii[j][p] < run.left || ss.radii[j][p] > run.right) continue;
-          worst = std::max(worst, std::fabs(ss.model[j][p] - R.c[p - 1][j - 1]));
-        }
-      EXPECT_LT(worst, fine ? c.fineError : c.defaultError);
+      EXPECT_LT(WorstFromReference(run, R), fine ? c.fineError : c.defaultError);
       // The amount in the sector at the end equals the loading (b^2 - m^2)/2.
       const double loaded = (R.b * R.b - R.m * R.m) / 2 * 1.2 * 0.0349066;
       EXPECT_NEAR(CurrentLammRunState().totalAmount / loaded, 1.0, 1e-5);
@@ -356,27 +363,17 @@ TEST_F(StaticGridLamm, UniformBufferScalesTheWaterCoefficientsOnce) {
   EXPECT_NEAR(BuoyancyRatio(0.73, 1.05, 0.73), q, 1e-6);
   for (const bool movingFrame : {false, true}) {
     SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
-    Cell run;
+    Cell run = OnReference(R, 6.0f, 7.1f);
     run.s = R.s / (e * q);
     run.D = R.D / e;
     run.rpm = R.rpm;
     run.m = R.m;
     run.b = R.b;
-    run.times = R.times;
-    for (double r : R.r) run.radii.push_back(static_cast<float>(r));
-    run.left = 6.0f;
-    run.right = 7.1f;
     run.movingFrame = movingFrame;
     LammSettings() = LammSolverSettings{};
     Solve(run);
     ASSERT_EQ(LammSettings().singularMatrixError, 0);
-    const ScanSet& ss = CurrentScanSet();
-    double worst = 0;
-    for (int j = 1; j <= ss.count; ++j)
-      for (int p = 1; p <= ss.points[j]; ++p)
-        if (ss.radii[j][p] >= run.left && ss.radii[j][p] <= run.right)
-          worst = std::max(worst, std::fabs(ss.model[j][p] - R.c[p - 1][j - 1]));
-    EXPECT_LT(worst, 1e-3);
+    EXPECT_LT(WorstFromReference(run, R), 1e-3);
   }
   // The same buffer made by a sedimenting cosolute whose density and
   // viscosity lists are constant: the cosolute is stepped and the factors
@@ -389,25 +386,15 @@ TEST_F(StaticGridLamm, UniformBufferScalesTheWaterCoefficientsOnce) {
   sg.CosoluteGridSize = 50;
   sg.CosoluteS = 0.5;
   sg.CosoluteD = 2e-5;
-  Cell run;
+  Cell run = OnReference(R, 6.0f, 7.1f);
   run.s = R.s / (e * q);
   run.D = R.D / e;
-  run.times = R.times;
-  for (double r : R.r) run.radii.push_back(static_cast<float>(r));
-  run.left = 6.0f;
-  run.right = 7.1f;
   run.N = 500;
   LammSettings() = LammSolverSettings{};
   Solve(run);
   ASSERT_EQ(LammSettings().singularMatrixError, 0);
   EXPECT_GT(CurrentCosolute().c[50], 1.6);  // the cosolute did sediment
-  const ScanSet& ss = CurrentScanSet();
-  double worst = 0;
-  for (int j = 1; j <= ss.count; ++j)
-    for (int p = 1; p <= ss.points[j]; ++p)
-      if (ss.radii[j][p] >= run.left && ss.radii[j][p] <= run.right)
-        worst = std::max(worst, std::fabs(ss.model[j][p] - R.c[p - 1][j - 1]));
-  EXPECT_LT(worst, 2e-3);
+  EXPECT_LT(WorstFromReference(run, R), 2e-3);
   sg = SolventGradientSettings{};
   CurrentStaticGridSolventHooks() = StaticGridSolventHooks{};
   gSolutionConditions = SolutionConditions{};
