@@ -29,23 +29,7 @@ using namespace runtest;
 
 namespace {
 
-class QuietHost : public FitHost {
- public:
-  void SimulateModel() override {}
-  void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
-  bool DrawingEnabled() const override { return drawing; }
-  void DrawText(int x, int y, const std::string& text) override {
-    if (x == 10) lines[y] = text;
-  }
-  void MessageBox(const std::string&, const std::string& text, platform::BoxIcon) override {
-    messages.push_back(text);
-  }
-  void ErrorBox(const std::string& text) override { messages.push_back(text); }
-  void PlaySoundError() override {}
-  std::vector<std::string> messages;
-  bool drawing = false;
-  std::map<int, std::string> lines;
-};
+using QuietHost = ContiWindowHost;
 
 // Electrophoresis scans: rotor speed 1 rpm, times as read, a column of
 // `length` cm from the meniscus at 6.0 cm, the c(v) model chosen with

@@ -25,32 +25,21 @@ using namespace runtest;
 
 namespace {
 
-// The main window as the continuous fit sees it: it records what is drawn
-// and said, and shows the best vertex through the distribution display.
-class ContiHost : public FitHost {
+// The recording window that also counts saves, grid rebuilds and realtime
+// interrupts, and presses a key at a given evaluation.
+class ContiHost : public ContiWindowHost {
  public:
-  void SimulateModel() override {}
-  void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
-  bool DrawingEnabled() const override { return drawing; }
   void DrawText(int x, int y, const std::string& text) override {
-    if (x == 10) lines[y] = text;
+    ContiWindowHost::DrawText(x, y, text);
     // A key pressed while the evaluation given is drawn.
     if (y == 30 && ++evaluationsDrawn == keyAtEvaluation) platform::PostKeyDown(' ');
   }
-  void MessageBox(const std::string&, const std::string& text, platform::BoxIcon) override {
-    messages.push_back(text);
-  }
-  void ErrorBox(const std::string& text) override { messages.push_back(text); }
-  void PlaySoundError() override {}
   void PlaySoundInfo() override {}
   void TmpSaveBestParams(int) override { ++saves; }
   void MakeRadialGrid() override { ++gridRebuilds; }
   void RaiseRealtimeInterrupt() override { ++realtimeInterrupts; }
   std::string MarquardtListingPath() const override { return listing; }
 
-  bool drawing = false;
-  std::map<int, std::string> lines;
-  std::vector<std::string> messages;
   int saves = 0, gridRebuilds = 0, realtimeInterrupts = 0;
   int evaluationsDrawn = 0, keyAtEvaluation = -1;
   std::string listing;

@@ -41,34 +41,12 @@ const Case kCases[] = {
 // 20 scans x 300 points of boundaries that move with the amplitude index;
 // the true distribution has two narrow peaks; Gaussian noise 0.01.
 void LoadProblem(const Case& c) {
-  const int rows = 6000, n = c.n;
-  conti_test::DenseProblem p;
-  p.rows = rows;
-  p.n = n;
-  p.X.resize(static_cast<size_t>(rows) * n);
-  p.y.resize(rows);
-  std::mt19937 gen(c.seed);
-  std::normal_distribution<double> g(0.0, 0.01);
-  for (int r = 0; r < rows; ++r) {
-    const double t = (r % 300) / 300.0, scan = (r / 300 + 1) / 20.0;
-    double y = 0.0;
-    for (int k = 1; k <= n; ++k) {
-      const double centre = 0.1 + 0.8 * scan * k / n;
-      const double v = 0.5 * std::erfc((centre - t) / (0.02 + 0.05 * scan));
-      p.x(r, k) = v;
-      const double q = static_cast<double>(k) / n;
-      y += v * (0.8 * std::exp(-std::pow((q - 0.3) / 0.02, 2)) +
-                0.4 * std::exp(-std::pow((q - 0.7) / 0.03, 2)));
-    }
-    p.y[r] = y + g(gen);
-  }
-  conti_test::LoadIntoBlock(p);
-  ContiRunContext& ctx = ContiContext();
-  ctx = ContiRunContext{};
-  ctx.fitRangePoints = 300;
-  ctx.scanCount = 20;
-  ctx.infoMessages = false;
-  ctx.firstAmplitudeSeparate = c.leadingTerm;
+  const int n = c.n;
+  conti_test::LoadMovingBoundaries(n, c.seed, [n](int k) {
+    const double q = static_cast<double>(k) / n;
+    return 0.8 * std::exp(-std::pow((q - 0.3) / 0.02, 2)) + 0.4 * std::exp(-std::pow((q - 0.7) / 0.03, 2));
+  });
+  ContiContext().firstAmplitudeSeparate = c.leadingTerm;
   Conti().confidenceLevel = c.P;
   Priors().use = false;
   Conti().prior = nullptr;

@@ -150,31 +150,7 @@ namespace {
 // A c(s)-like problem: smooth overlapping kernels, a smooth true
 // distribution, Gaussian noise. 20 scans x 300 points, 100 amplitudes.
 void SmoothProblem(unsigned seed) {
-  const int rows = 6000, n = 100;
-  conti_test::DenseProblem p;
-  p.rows = rows;
-  p.n = n;
-  p.X.resize(static_cast<size_t>(rows) * n);
-  p.y.resize(rows);
-  std::mt19937 gen(seed);
-  std::normal_distribution<double> g(0.0, 0.01);
-  for (int r = 0; r < rows; ++r) {
-    const double t = (r % 300) / 300.0, scan = (r / 300 + 1) / 20.0;
-    double y = 0.0;
-    for (int k = 1; k <= n; ++k) {
-      const double centre = 0.1 + 0.8 * scan * k / n;
-      const double v = 0.5 * std::erfc((centre - t) / (0.02 + 0.05 * scan));
-      p.x(r, k) = v;
-      y += v * std::exp(-std::pow((k - 40.0) / 8.0, 2));
-    }
-    p.y[r] = y + g(gen);
-  }
-  conti_test::LoadIntoBlock(p);
-  ContiRunContext& ctx = ContiContext();
-  ctx = ContiRunContext{};
-  ctx.fitRangePoints = 300;
-  ctx.scanCount = 20;
-  ctx.infoMessages = false;
+  conti_test::LoadMovingBoundaries(100, seed, [](int k) { return std::exp(-std::pow((k - 40.0) / 8.0, 2)); });
 }
 
 }  // namespace

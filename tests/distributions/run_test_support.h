@@ -3,20 +3,25 @@
 // the c(s) run tests: m scans at 50000 rpm, a common grid of r points from
 // the meniscus to the bottom, fit limits inside, and the model records set
 // for a plain c(s) on a linear s grid.
+// And the main window as a continuous fit sees it.
 #include <cmath>
+#include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
+#include "distributions/conti_fit.h"
 #include "distributions/conti_grid.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
@@ -162,5 +167,27 @@ inline bool MakeSyntheticData(Experiment& e, const std::vector<std::pair<int, fl
   e.ModelToData();
   return true;
 }
+
+// The main window as a continuous fit sees it: it records the lines drawn
+// at x = 10 and what it is told, and shows the best vertex through the
+// distribution display.
+class ContiWindowHost : public FitHost {
+ public:
+  void SimulateModel() override {}
+  void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
+  bool DrawingEnabled() const override { return drawing; }
+  void DrawText(int x, int y, const std::string& text) override {
+    if (x == 10) lines[y] = text;
+  }
+  void MessageBox(const std::string&, const std::string& text, platform::BoxIcon) override {
+    messages.push_back(text);
+  }
+  void ErrorBox(const std::string& text) override { messages.push_back(text); }
+  void PlaySoundError() override {}
+
+  bool drawing = false;
+  std::map<int, std::string> lines;
+  std::vector<std::string> messages;
+};
 
 }  // namespace runtest

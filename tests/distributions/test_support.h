@@ -1,9 +1,11 @@
 #pragma once
 // Shared set-up of the distribution tests: random dense problems written
 // straight into the module's normal-equation block.
+#include <cmath>
 #include <random>
 #include <vector>
 
+#include "distributions/conti_context.h"
 #include "distributions/work_blocks.h"
 
 namespace conti_test {
@@ -46,6 +48,39 @@ inline DenseProblem RandomProblem(int rows, int n, unsigned seed) {
   for (auto& v : p.X) v = g(gen);
   for (auto& v : p.y) v = g(gen);
   return p;
+}
+
+// 20 scans x 300 points of boundaries that move with the amplitude index
+// k = 1..n; the data are the boundaries weighted by truth(k) plus Gaussian
+// noise 0.01. Loaded into the block, with a run context of 20 scans of 300
+// points that shows no messages.
+template <class Truth>
+void LoadMovingBoundaries(int n, unsigned seed, Truth truth) {
+  const int rows = 6000;
+  DenseProblem p;
+  p.rows = rows;
+  p.n = n;
+  p.X.resize(static_cast<size_t>(rows) * n);
+  p.y.resize(rows);
+  std::mt19937 gen(seed);
+  std::normal_distribution<double> g(0.0, 0.01);
+  for (int r = 0; r < rows; ++r) {
+    const double t = (r % 300) / 300.0, scan = (r / 300 + 1) / 20.0;
+    double y = 0.0;
+    for (int k = 1; k <= n; ++k) {
+      const double centre = 0.1 + 0.8 * scan * k / n;
+      const double v = 0.5 * std::erfc((centre - t) / (0.02 + 0.05 * scan));
+      p.x(r, k) = v;
+      y += v * truth(k);
+    }
+    p.y[r] = y + g(gen);
+  }
+  LoadIntoBlock(p);
+  ContiRunContext& ctx = ContiContext();
+  ctx = ContiRunContext{};
+  ctx.fitRangePoints = 300;
+  ctx.scanCount = 20;
+  ctx.infoMessages = false;
 }
 
 }  // namespace conti_test
