@@ -12,6 +12,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
+#include "dls_set_file.h"
 #include "road_support.h"
 
 namespace {
@@ -27,16 +28,7 @@ class DlsModels : public RoadTest {
     std::mt19937 gen(11);
     std::normal_distribution<double> noise(0.0, 1e-4);
     for (int k = 1; k <= 2; ++k) {
-      std::string text = "start set\n";
-      char line[160];
-      std::snprintf(line, sizeof line, "A %f %d %.2f %f %f %f %e\n", 20.0, 30 * k, 1000.0, 1.333, 0.01002, 90.0,
-                    6.33e-7);
-      text += line;
-      for (int p = 0; p < 80; ++p) {
-        const double tau = std::pow(10.0, -7.0 + 6.0 * p / 79);
-        std::snprintf(line, sizeof line, "   %1.5e  %1.5e \n", tau, 0.5 * std::exp(-2e4 * tau) + noise(gen));
-        text += line;
-      }
+      const std::string text = apptest::DlsSetText(k, 80, [&] { return noise(gen); });
       const std::string path = (dir_ / (stem + std::to_string(k) + ".dlsdat")).string();
       std::ofstream(path) << text;
       paths.push_back(path);

@@ -5,6 +5,7 @@
 // program's table of models.
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "model_dialog_support.h"
+#include "dls_set_file.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -85,18 +86,8 @@ class ModelDataTest : public ModelDialogTest {
       Options().AlwaysLoadG2m1 = true;
       std::vector<std::string> paths;
       for (int k = 1; k <= 2; ++k) {
-        std::string text = "start set\n";
-        char line[160];
-        std::snprintf(line, sizeof line, "A %f %d %.2f %f %f %f %e\n", 20.0, 30 * k, 1000.0, 1.333, 0.01002, 90.0,
-                      6.33e-7);
-        text += line;
-        for (int p = 0; p < 40; ++p) {
-          const double tau = std::pow(10.0, -7.0 + 6.0 * p / 39);
-          std::snprintf(line, sizeof line, "   %1.5e  %1.5e \n", tau, 0.5 * std::exp(-2e4 * tau));
-          text += line;
-        }
         paths.push_back((dir_ / ("set" + std::to_string(k) + ".dlsdat")).string());
-        std::ofstream(paths.back()) << text;
+        std::ofstream(paths.back()) << apptest::DlsSetText(k, 40, [] { return 0.0; });
       }
       ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
       Window().Dispatch(298);
