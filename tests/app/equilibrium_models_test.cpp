@@ -77,18 +77,46 @@ class EquilibriumModels : public RoadTest {
   }
 
   void LoadAsEquilibriumData() {
-    Window();
-    ui_->lenient = true;  // the loader's advice
-    ui_->ExpectFiles("select files in set 1 to fit", Chosen(WriteScans()));
-    Window().Dispatch(515);
-    ui_->lenient = false;
-    ui_->failures.clear();
+    LoadEquilibriumFiles(WriteScans());
     ASSERT_EQ(CurrentScanSet().count, 3);
     ASSERT_TRUE(CurrentScanSet().equilibriumMode);
     CurrentScanSet().leftFitLimit = 6.92f;
     CurrentScanSet().rightFitLimit = 7.2f;
     gModelParams.meniscus = gModelParameterVector.P[13] = kMeniscus;
     gModelParams.bottom = gModelParameterVector.P[14] = kBottom;
+  }
+
+  // One file a speed: the k-th taken on day k, points at 6.92 + 0.002 i cm
+  // (i = 0..140) holding signal(rpm, r).
+  std::vector<std::string> WriteDayScans(const std::string& title, const std::vector<double>& speeds,
+                                         const std::function<double(double rpm, double r)>& signal) {
+    std::vector<std::string> paths;
+    int k = 0;
+    for (const double rpm : speeds) {
+      char line[160];
+      std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld 1.0e12 280 1\n", static_cast<long>(rpm), 86400L * ++k);
+      std::string text = title + "\n" + line;
+      for (int i = 0; i <= 140; ++i) {
+        const double r = 6.92 + 0.002 * i;
+        std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r, signal(rpm, r));
+        text += line;
+      }
+      std::snprintf(line, sizeof line, "%05d.RA1", k);
+      paths.push_back((dir_ / line).string());
+      std::ofstream(paths.back()) << text;
+    }
+    return paths;
+  }
+
+  // The files loaded as equilibrium data, the loader's advice on the speed
+  // profile taken.
+  void LoadEquilibriumFiles(const std::vector<std::string>& paths) {
+    Window();
+    ui_->lenient = true;
+    ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+    Window().Dispatch(515);
+    ui_->lenient = false;
+    ui_->failures.clear();
   }
 
   // Peak of the shown distribution and the M-grid step there.
@@ -163,12 +191,7 @@ TEST_F(EquilibriumModels, DiscreteSpeciesRunGivesEachScanTheExponentialOfItsOwnS
     paths.push_back((dir_ / line).string());
     std::ofstream(paths.back()) << text;
   }
-  Window();
-  ui_->lenient = true;  // the loader's advice on the speed profile
-  ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
-  Window().Dispatch(515);
-  ui_->lenient = false;
-  ui_->failures.clear();
+  LoadEquilibriumFiles(paths);
   ASSERT_EQ(CurrentScanSet().count, 3);
   Window().Dispatch(198);  // Non-Interacting Discrete Species
   ASSERT_EQ(gFitEngineState.molarMassParameters, 1);
@@ -250,28 +273,10 @@ TEST_F(EquilibriumModels, TwoSpeciesMeetEveryScanAtItsOwnSpeed) {
   };
   std::mt19937 gen(41);
   std::normal_distribution<double> noise(0.0, 0.005);
-  std::vector<std::string> paths;
-  int k = 0;
-  for (const double rpm : {10000.0, 15000.0, 20000.0}) {
-    char line[160];
-    std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld 1.0e12 280 1\n", static_cast<long>(rpm), 86400L * ++k);
-    std::string text = std::string("equilibrium of two species\n") + line;
-    for (int i = 0; i <= 140; ++i) {
-      const double r = 6.92 + 0.002 * i;
-      std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r,
-                    closedForm(Mb, rpm, r) + closedForm(2 * Mb, rpm, r) + noise(gen));
-      text += line;
-    }
-    std::snprintf(line, sizeof line, "%05d.RA1", k);
-    paths.push_back((dir_ / line).string());
-    std::ofstream(paths.back()) << text;
-  }
-  Window();
-  ui_->lenient = true;
-  ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
-  Window().Dispatch(515);
-  ui_->lenient = false;
-  ui_->failures.clear();
+  const auto paths = WriteDayScans("equilibrium of two species", {10000.0, 15000.0, 20000.0}, [&](double rpm, double r) {
+    return closedForm(Mb, rpm, r) + closedForm(2 * Mb, rpm, r) + noise(gen);
+  });
+  LoadEquilibriumFiles(paths);
   ASSERT_EQ(CurrentScanSet().count, 3);
   CurrentScanSet().leftFitLimit = 6.921f;
   CurrentScanSet().rightFitLimit = 7.199f;
@@ -368,27 +373,9 @@ TEST_F(EquilibriumModels, OneScanPerSpeedAtTheTruthLeavesTheNoise) {
   };
   std::mt19937 gen(53);
   std::normal_distribution<double> noise(0.0, 0.005);
-  std::vector<std::string> paths;
-  int k = 0;
-  for (const double rpm : {8000.0, 12000.0, 18000.0}) {
-    char line[160];
-    std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld 1.0e12 280 1\n", static_cast<long>(rpm), 86400L * ++k);
-    std::string text = std::string("equilibrium of one species\n") + line;
-    for (int i = 0; i <= 140; ++i) {
-      const double r = 6.92 + 0.002 * i;
-      std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r, closedForm(rpm, r) + kBaseline + noise(gen));
-      text += line;
-    }
-    std::snprintf(line, sizeof line, "%05d.RA1", k);
-    paths.push_back((dir_ / line).string());
-    std::ofstream(paths.back()) << text;
-  }
-  Window();
-  ui_->lenient = true;
-  ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
-  Window().Dispatch(515);
-  ui_->lenient = false;
-  ui_->failures.clear();
+  const auto paths = WriteDayScans("equilibrium of one species", {8000.0, 12000.0, 18000.0},
+                                   [&](double rpm, double r) { return closedForm(rpm, r) + kBaseline + noise(gen); });
+  LoadEquilibriumFiles(paths);
   ASSERT_EQ(CurrentScanSet().count, 3);
   const ScanSet& s = CurrentScanSet();
   CurrentScanSet().leftFitLimit = 6.921f;
@@ -499,12 +486,7 @@ class EquilibriumSets : public EquilibriumModels {
       paths.push_back((dir_ / line).string());
       std::ofstream(paths.back()) << text;
     }
-    Window();
-    ui_->lenient = true;
-    ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
-    Window().Dispatch(515);
-    ui_->lenient = false;
-    ui_->failures.clear();
+    LoadEquilibriumFiles(paths);
     ASSERT_EQ(CurrentScanSet().count, static_cast<int>(speeds.size()));
     gModelParams.meniscus = gModelParameterVector.P[13] = meniscus;
     gModelParams.bottom = gModelParameterVector.P[14] = bottom;
