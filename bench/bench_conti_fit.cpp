@@ -49,14 +49,7 @@ void MakeExperiment() {
   gSolutionConditions.vbar = 0.73f;
   gSolutionConditions.density = 0.99823f;
   gSolutionConditions.vbarRho = 0.73f * 0.99823f;
-  gModelSelectorFlags = ModelSelectorFlags{};
-  gModelSelectorFlags.DistributionModel = 1;
-  gModelSelectorFlags.CSModel = 1;
-  ContiSettings& cs = Conti();
-  cs.sMin = 0.5f;
-  cs.sMax = 15.0f;
-  cs.resolution = 100.0f;
-  cs.ffValue = 1.25f;
+  ContiSettings& cs = bench::UseCs(100.0f, 1.25f);
   cs.maxEntropy = 0;
   cs.confidenceLevel = 0.68f;
   cs.multipleThreads = 1;

@@ -22,21 +22,15 @@ namespace {
 constexpr int kPoints = 100;
 constexpr float kCentre = 6.6f;
 
-class QuadraticHost : public FitHost {
- public:
-  long evaluations = 0;
-  void SimulateModel() override {
-    ScanSet& ss = CurrentScanSet();
-    const float* P = gModelParameterVector.P;
-    ++evaluations;
-    for (int k = 1; k <= ss.points[1]; ++k) {
-      const float d = ss.radii[1][k] - kCentre;
-      ss.model[1][k] = P[5] + d * (P[1] + d * P[7]);
-    }
+struct Quadratic {
+  float operator()(const float* P, float x) const {
+    const float d = x - kCentre;
+    return P[5] + d * (P[1] + d * P[7]);
   }
-  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
-  void ErrorBox(const std::string&) override {}
-  void PlaySoundError() override {}
+};
+
+class QuadraticHost : public bench::ScanModelHost<Quadratic> {
+ public:
   void CheckLeftFitLimit() override {}
   void CheckRightFitLimit() override {}
 };

@@ -4,14 +4,19 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cmath>
+#include <random>
 #include <string>
 
 #include "data/scan_set.h"
 #include "distributions/conti_fit.h"
+#include "distributions/conti_grid.h"
 #include "distributions/conti_run.h"
+#include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "numerics/arrays.h"
 #include "platform/paths.h"
 
@@ -43,6 +48,23 @@ void LoadSingleScan(int points, Signal signal) {
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
 }
+
+// A fit host whose model of scan 1 is Model{}(P, radius), and which counts
+// its evaluations and shows nothing.
+template <class Model>
+class ScanModelHost : public FitHost {
+ public:
+  long evaluations = 0;
+  void SimulateModel() override {
+    ScanSet& ss = CurrentScanSet();
+    const float* P = gModelParameterVector.P;
+    ++evaluations;
+    for (int k = 1; k <= ss.points[1]; ++k) ss.model[1][k] = Model{}(P, ss.radii[1][k]);
+  }
+  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
+  void ErrorBox(const std::string&) override {}
+  void PlaySoundError() override {}
+};
 
 class QuietFitHost : public FitHost {
  public:
@@ -94,6 +116,42 @@ void MakeCommonGridScans(int m, int r, float from, float to, float left, float r
     }
     for (int i = 1; i <= r; ++i) s.radii[j][i] = s.grid[i];
   }
+}
+
+// The plain c(s) model, its grid from 0.5 to 15 S with `resolution` points
+// at f/f0 `ff0`.
+inline ContiSettings& UseCs(float resolution, float ff0) {
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.DistributionModel = 1;
+  gModelSelectorFlags.CSModel = 1;
+  ContiSettings& cs = Conti();
+  cs.sMin = 0.5f;
+  cs.sMax = 15.0f;
+  cs.resolution = resolution;
+  cs.ffValue = ff0;
+  return cs;
+}
+
+// On the m scans of r points and the c(s) settings in place: the data of two
+// species (3 and 8 S, 0.6 and 0.3) by the run's own synthetic path, plus TI
+// and RI offsets and noise 0.005.
+inline void SimulateTwoSpeciesWithTiRiNoise(int m, int r) {
+  ScanSet& s = CurrentScanSet();
+  ContiSettings& cs = Conti();
+  SetupContiGrid();
+  const int n = cs.gridSize;
+  for (int i = 1; i <= n; ++i) cs.distribution[i] = 0.0f;
+  cs.distribution[n * 3 / 15] = 0.6f;
+  cs.distribution[n * 8 / 15] = 0.3f;
+  cs.synthetic = 1;
+  RunContiSed();
+  cs.synthetic = 0;
+  std::mt19937 gen(3);
+  std::normal_distribution<float> g(0.0f, 0.005f);
+  for (int j = 1; j <= m; ++j)
+    for (int i = 1; i <= r; ++i)
+      s.signals[j][i] = s.gridSignals[j][i] =
+          s.model[j][i] + 0.02f * std::sin(0.01f * i) + 0.01f * j + g(gen);
 }
 
 // The split of the runs added (Lamm solutions, normal equations,

@@ -20,22 +20,10 @@
 
 namespace {
 
-class PolynomialHost : public FitHost {
- public:
-  long evaluations = 0;
-  void SimulateModel() override {
-    ScanSet& ss = CurrentScanSet();
-    const float* P = gModelParameterVector.P;
-    ++evaluations;
-    for (int k = 1; k <= ss.points[1]; ++k) {
-      const float x = ss.radii[1][k];
-      ss.model[1][k] = P[5] + x * (P[6] + x * (P[7] + x * P[8]));
-    }
-  }
-  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
-  void ErrorBox(const std::string&) override {}
-  void PlaySoundError() override {}
+struct Cubic {
+  float operator()(const float* P, float x) const { return P[5] + x * (P[6] + x * (P[7] + x * P[8])); }
 };
+using PolynomialHost = bench::ScanModelHost<Cubic>;
 
 void LoadPolynomialData(int points) {
   bench::LoadSingleScan(points, [](float x) {

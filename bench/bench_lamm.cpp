@@ -144,34 +144,11 @@ void BM_LammStaticN1000(benchmark::State& state) { Solve(state, Grid::N1000Stati
 
 // The bench species on the global arrays: 50 scans of 600 points.
 void BM_StaticGridLammN1000(benchmark::State& state) {
-  bench::LoadSolverBenchScans();
-  gModelParams.meniscus = 6.0f;
-  gModelParams.bottom = 7.2f;
-  LammSolverSettings& st = LammSettings();
-  st.automaticAlgorithm = 0;
-  st.claverieAlgorithm = 1;
-  st.movingHatAlgorithm = 0;
-  st.gridSizeInUse = st.feGridSize = 1000;
-  FreeLammArrays();
-  AllocLammArrays();
-  double steps = 0;
-  for (auto _ : state) {
-    LammRunState& rs = CurrentLammRunState();
-    rs = LammRunState{};
-    rs.s = 4.3;
-    rs.D = 6e-7;
-    LammGrid& g = CurrentLammGrid();
-    for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = 1.0;
+  bench::TimeStaticGridSpecies(state, [] {}, [] {
     ScanSet& ss = CurrentScanSet();
     for (int j = 1; j <= ss.count; ++j)
       for (int p = 1; p <= ss.points[j]; ++p) ss.model[j][p] = 0;
-    SetAccelerationPhase();
-    SetLammSolverStartState(nullptr, true);
-    SimulateStaticGridLamm();
-    steps += StaticGridStepCount();
-  }
-  state.counters["steps"] = benchmark::Counter(steps / state.iterations());
-  FreeLammArrays();
+  });
 }
 
 void BM_ExternalLoadingAssemblyN1000(benchmark::State& state) {

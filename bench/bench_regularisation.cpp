@@ -35,20 +35,12 @@ namespace {
 void MakeExperiment(int m, int r, int resolution) {
   bench::MakeCommonGridScans(m, r, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f,
                              [&](int j) { return 300 + 12000.0 * (j - 1) / m; });
-  ScanSet& s = CurrentScanSet();
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
   PackModelParameters();
-  gModelSelectorFlags = ModelSelectorFlags{};
-  gModelSelectorFlags.DistributionModel = 1;
-  gModelSelectorFlags.CSModel = 1;
-  ContiSettings& cs = Conti();
-  cs.sMin = 0.5f;
-  cs.sMax = 15.0f;
-  cs.resolution = static_cast<float>(resolution);
-  cs.ffValue = 1.2f;
+  ContiSettings& cs = bench::UseCs(static_cast<float>(resolution), 1.2f);
   cs.logSpacedGrid = cs.gridFromFile = 0;
   cs.maxEntropy = 1;
   cs.confidenceLevel = 0.68f;
@@ -58,20 +50,7 @@ void MakeExperiment(int m, int r, int resolution) {
   ContiContext().infoMessages = false;
   ContiContext().drawingEnabled = false;
   LammSettings() = LammSolverSettings{};
-  SetupContiGrid();
-  const int n = cs.gridSize;
-  for (int i = 1; i <= n; ++i) cs.distribution[i] = 0.0f;
-  cs.distribution[n * 3 / 15] = 0.6f;
-  cs.distribution[n * 8 / 15] = 0.3f;
-  cs.synthetic = 1;
-  RunContiSed();
-  cs.synthetic = 0;
-  std::mt19937 gen(3);
-  std::normal_distribution<float> g(0.0f, 0.005f);
-  for (int j = 1; j <= m; ++j)
-    for (int i = 1; i <= r; ++i)
-      s.signals[j][i] = s.gridSignals[j][i] =
-          s.model[j][i] + 0.02f * std::sin(0.01f * i) + 0.01f * j + g(gen);
+  bench::SimulateTwoSpeciesWithTiRiNoise(m, r);
   gFitEngineState.fitTINoise = 1;
   gModelParams.riNoiseFit = 1;
   PackModelParameters();

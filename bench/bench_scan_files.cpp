@@ -64,14 +64,16 @@ ScanFolder& Folder() {
   return folder;
 }
 
-void BM_ReadScanSet(benchmark::State& state) {
+// Every file of the folder read, its points binned to `binning` cm (0: as
+// written).
+void ReadScanSet(benchmark::State& state, float binning) {
   ScanFolder& f = Folder();
   for (auto _ : state) {
     for (const auto& p : f.paths) {
       ScanRecord rec;
       int n = 0;
       float *r = nullptr, *s = nullptr;
-      ReadScanFile(p.c_str(), &rec, &n, &r, &s, nullptr, nullptr, 0.0f);
+      ReadScanFile(p.c_str(), &rec, &n, &r, &s, nullptr, nullptr, binning);
       benchmark::DoNotOptimize(s);
       free_vector(r, 1, n);
       free_vector(s, 1, n);
@@ -79,22 +81,11 @@ void BM_ReadScanSet(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * f.bytes);
 }
+
+void BM_ReadScanSet(benchmark::State& state) { ReadScanSet(state, 0.0f); }
 BENCHMARK(BM_ReadScanSet)->Unit(benchmark::kMillisecond);
 
-void BM_ReadScanSetBinned(benchmark::State& state) {
-  ScanFolder& f = Folder();
-  for (auto _ : state) {
-    for (const auto& p : f.paths) {
-      ScanRecord rec;
-      int n = 0;
-      float *r = nullptr, *s = nullptr;
-      ReadScanFile(p.c_str(), &rec, &n, &r, &s, nullptr, nullptr, 0.003f);
-      free_vector(r, 1, n);
-      free_vector(s, 1, n);
-    }
-  }
-  state.SetBytesProcessed(state.iterations() * f.bytes);
-}
+void BM_ReadScanSetBinned(benchmark::State& state) { ReadScanSet(state, 0.003f); }
 BENCHMARK(BM_ReadScanSetBinned)->Unit(benchmark::kMillisecond);
 
 void BM_WriteScanSet(benchmark::State& state) {

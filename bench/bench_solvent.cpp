@@ -42,35 +42,14 @@ void UseSolvent(Solvent solvent) {
 }
 
 void Run(benchmark::State& state, Solvent solvent) {
-  bench::LoadSolverBenchScans();
-  gModelParams.meniscus = 6.0f;
-  gModelParams.bottom = 7.2f;
-  LammSolverSettings& st = LammSettings();
-  st.automaticAlgorithm = 0;
-  st.claverieAlgorithm = 1;
-  st.movingHatAlgorithm = 0;
-  st.gridSizeInUse = st.feGridSize = 1000;
-  InstallSolventGradientHooks();
-  UseSolvent(solvent);
-  SolventGradientSettings& sg = CurrentSolventGradientSettings();
-  FreeLammArrays();
-  AllocLammArrays();
-  double steps = 0;
-  for (auto _ : state) {
-    LammRunState& rs = CurrentLammRunState();
-    rs = LammRunState{};
-    rs.s = 4.3;
-    rs.D = 6e-7;
-    LammGrid& g = CurrentLammGrid();
-    for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = 1.0;
-    SetAccelerationPhase();
-    SetLammSolverStartState(nullptr, true);
-    SimulateStaticGridLamm();
-    steps += StaticGridStepCount();
-  }
-  state.counters["steps"] = benchmark::Counter(steps / state.iterations());
-  FreeLammArrays();
-  sg = SolventGradientSettings{};
+  bench::TimeStaticGridSpecies(
+      state,
+      [solvent] {
+        InstallSolventGradientHooks();
+        UseSolvent(solvent);
+      },
+      [] {});
+  CurrentSolventGradientSettings() = SolventGradientSettings{};
 }
 
 void RunObject(benchmark::State& state, Solvent solvent, bool movingFrame = false) {

@@ -1,8 +1,16 @@
 #pragma once
 // The scan set the global-array solver benchmarks run on: 50 scans of 600
 // points from 6.0 to 7.2 cm at 50000 rpm, one every 300 s, fit limits
-// 6.05 and 7.1 cm.
+// 6.05 and 7.1 cm; and the bench species solved on them.
+#include <benchmark/benchmark.h>
+
 #include "data/scan_set.h"
+#include "fit/lamm_grid.h"
+#include "fit/model_params.h"
+#include "fit/species_simulation.h"
+#include "lamm/global/static_grid_lamm.h"
+#include "lamm/lamm_run_state.h"
+#include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 
 namespace bench {
@@ -26,6 +34,41 @@ inline void LoadSolverBenchScans() {
   }
   ss.leftFitLimit = 6.05f;
   ss.rightFitLimit = 7.1f;
+}
+
+// The bench species (4.3 S, 6e-7 cm^2/s, uniform start) on the global
+// static grid of 1000 points over the bench scans, meniscus 6.0 and bottom
+// 7.2 cm: prepare() after the settings, before the arrays are made; each()
+// before each solution. Counter: steps per solution.
+template <class Prepare, class Each>
+void TimeStaticGridSpecies(benchmark::State& state, Prepare prepare, Each each) {
+  LoadSolverBenchScans();
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+  LammSolverSettings& st = LammSettings();
+  st.automaticAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  st.movingHatAlgorithm = 0;
+  st.gridSizeInUse = st.feGridSize = 1000;
+  prepare();
+  FreeLammArrays();
+  AllocLammArrays();
+  double steps = 0;
+  for (auto _ : state) {
+    LammRunState& rs = CurrentLammRunState();
+    rs = LammRunState{};
+    rs.s = 4.3;
+    rs.D = 6e-7;
+    LammGrid& g = CurrentLammGrid();
+    for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = 1.0;
+    each();
+    SetAccelerationPhase();
+    SetLammSolverStartState(nullptr, true);
+    SimulateStaticGridLamm();
+    steps += StaticGridStepCount();
+  }
+  state.counters["steps"] = benchmark::Counter(steps / state.iterations());
+  FreeLammArrays();
 }
 
 }  // namespace bench
