@@ -24,6 +24,7 @@
 #include "numerics/random.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
+#include "tests/fit/fit_test_support.h"
 #include "tests/support/data_state.h"
 
 namespace {
@@ -76,14 +77,7 @@ class TimeDependence : public ::testing::Test {
     // Nothing of an earlier load: no speed profile, plain absorbance.
     CurrentSpeedProfile.Clear();
     CurrentDataTypeFlags() = DataTypeFlags{};
-    LammSolverSettings& st = LammSettings();
-    st = LammSolverSettings{};
-    st.rampRotorSpeed = 0;
-    st.automaticAlgorithm = 0;
-    st.movingHatAlgorithm = 1;
-    st.claverieAlgorithm = 0;
-    st.automaticGridSize = 0;
-    st.feGridSize = st.gridSizeInUse = 200;
+    LammSolverSettings& st = fittest::FixedGrid(true, 200);
     st.experimentalInitialDistribution = 1;
     st.modelInitialDistribution = 0;
     ui_.lenient = true;

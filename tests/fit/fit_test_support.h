@@ -179,6 +179,20 @@ inline void ClearScans() {
   ss = ScanSet{};
 }
 
+// The Lamm settings of a fixed grid of `nodes` nodes on the moving frame
+// or the static grid, at constant speed from t = 0, no automatic choices.
+inline LammSolverSettings& FixedGrid(bool movingFrame, int nodes) {
+  LammSolverSettings& st = LammSettings();
+  st = LammSolverSettings{};
+  st.rampRotorSpeed = 0;
+  st.automaticAlgorithm = 0;
+  st.movingHatAlgorithm = movingFrame ? 1 : 0;
+  st.claverieAlgorithm = movingFrame ? 0 : 1;
+  st.automaticGridSize = 0;
+  st.feGridSize = st.gridSizeInUse = nodes;
+  return st;
+}
+
 // After a test that ran the solver on the global arrays: the arrays freed,
 // the scans cleared, the fit state, the Lamm settings and the run state as
 // at the start.

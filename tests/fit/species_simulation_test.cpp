@@ -43,24 +43,12 @@ void LoadExperiment(int scans, int points) {
   teststate::SetFitLimits(6.05f, 7.1f);
 }
 
-// Moving frame on a fixed grid, no automatic choices.
-void MovingFrameSettings() {
-  LammSolverSettings& st = LammSettings();
-  st = LammSolverSettings{};
-  st.rampRotorSpeed = 0;
-  st.automaticAlgorithm = 0;
-  st.movingHatAlgorithm = 1;
-  st.claverieAlgorithm = 0;
-  st.automaticGridSize = 0;
-  st.feGridSize = st.gridSizeInUse = 400;
-}
-
 class SpeciesSimulation : public ::testing::Test {
  protected:
   void SetUp() override {
     fittest::ResetFitState();
     FreeLammArrays();
-    MovingFrameSettings();
+    fittest::FixedGrid(true, 400);
   }
   void TearDown() override {
     FreeLammArrays();
@@ -95,7 +83,7 @@ TEST_F(SpeciesSimulation, TwoSpeciesWithNoiseComeBackFromTheirOwnSimulation) {
   for (const Case c : {Case{"moving frame", false}, Case{"automatic choice", true}}) {
     SCOPED_TRACE(c.name);
     fittest::ResetFitState();
-    MovingFrameSettings();
+    fittest::FixedGrid(true, 400);
     if (c.automatic) {
       LammSettings().automaticAlgorithm = 1;
       LammSettings().automaticGridSize = 1;
@@ -338,14 +326,7 @@ TEST_F(SpeciesSimulation, LoadingOfAPileUpAtTheBottomFromScansThroughTheCommonGr
     SCOPED_TRACE(c.name);
     FreeLammArrays();
     fittest::ResetFitState();
-    LammSolverSettings& st = LammSettings();
-    st = LammSolverSettings{};
-    st.rampRotorSpeed = 0;
-    st.automaticAlgorithm = 0;
-    st.movingHatAlgorithm = c.movingFrame ? 1 : 0;
-    st.claverieAlgorithm = c.movingFrame ? 0 : 1;
-    st.automaticGridSize = 0;
-    st.feGridSize = st.gridSizeInUse = 4000;
+    LammSolverSettings& st = fittest::FixedGrid(c.movingFrame, 4000);
     CurrentDataTypeFlags() = DataTypeFlags{};
     CurrentDataTypeFlags().absorbance = 1;
     std::vector<std::vector<float>> x(times.size(), radii), y(times.size());
