@@ -54,13 +54,9 @@ const Model kModels[] = {
 float Abscissa(int i) { return 1.0f + 0.5f * i + 0.04f * i * i; }
 float Amplitude(int i) { return 0.1f + 0.05f * static_cast<float>((i * 7) % 5); }
 
-struct FirstPointTest : ::testing::Test {
-  platform::ScriptedUserInterface ui;
-  platform::ScopedUI scope{ui};
-  Experiment e{2, 30};
+struct FirstPointTest : SmallRunTest {
   void TearDown() override {
-    FreeDistributionArrays();
-    gModelSelectorFlags = ModelSelectorFlags{};
+    SmallRunTest::TearDown();
     ContiHooks().bufferCorrection = false;
     std::remove(GridFilePath().c_str());
   }

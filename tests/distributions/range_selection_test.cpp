@@ -154,15 +154,7 @@ TEST_F(SelectedRange, ReportOfTheSedimentationCoefficientDistribution) {
   EXPECT_EQ(e.Percent(), 0.0f);
 }
 
-struct TransformTest : ::testing::Test {
-  platform::ScriptedUserInterface ui;
-  platform::ScopedUI scope{ui};
-  Experiment e{2, 30};
-  void TearDown() override {
-    FreeDistributionArrays();
-    gModelSelectorFlags = ModelSelectorFlags{};
-  }
-};
+using TransformTest = SmallRunTest;
 
 TEST_F(TransformTest, StandardConditionsKeepTheAreaAndTheSignalFileMustHoldCoefficients) {
   SetGrid(1.0f, 10.0f, 100);

@@ -4,6 +4,8 @@
 // the meniscus to the bottom, fit limits inside, and the model records set
 // for a plain c(s) on a linear s grid.
 // And the main window as a continuous fit sees it.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <map>
 #include <random>
@@ -27,6 +29,7 @@
 #include "lamm/lamm_settings.h"
 #include "numerics/arrays.h"
 #include "platform/paths.h"
+#include "platform/scripted_ui.h"
 
 namespace runtest {
 
@@ -167,6 +170,18 @@ inline bool MakeSyntheticData(Experiment& e, const std::vector<std::pair<int, fl
   e.ModelToData();
   return true;
 }
+
+// Two scans of 30 points with the answers scripted; the distribution's
+// arrays freed and the model flags cleared after the test.
+struct SmallRunTest : ::testing::Test {
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scope{ui};
+  Experiment e{2, 30};
+  void TearDown() override {
+    FreeDistributionArrays();
+    gModelSelectorFlags = ModelSelectorFlags{};
+  }
+};
 
 // The main window as a continuous fit sees it: it records the lines drawn
 // at x = 10 and what it is told, and shows the best vertex through the
