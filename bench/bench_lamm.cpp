@@ -31,25 +31,8 @@
 
 namespace {
 
-struct Data {
-  std::vector<ScanRecord> records;
-  std::vector<float> grid;
-  std::vector<std::vector<float>> out;
-  std::vector<float*> ptr;
-  Data() {
-    const int scans = 50, points = 600;
-    records.assign(scans + 1, ScanRecord{});
-    for (int k = 1; k <= scans; ++k) {
-      records[k].rpm = 50000;
-      records[k].temperature = 20;
-      records[k].time = records[k].timeRead = 300.0 * k;
-    }
-    grid.assign(points + 1, 0);
-    for (int j = 1; j <= points; ++j) grid[j] = 6.0f + 1.2f * (j - 1) / (points - 1);
-    out.assign(scans + 1, std::vector<float>(points + 1));
-    ptr.assign(scans + 1, nullptr);
-    for (int k = 1; k <= scans; ++k) ptr[k] = out[k].data();
-  }
+struct Data : bench::SolverObjectScans {
+  Data() : SolverObjectScans(50, 600) {}
 };
 
 // AutomaticFiniteScan: the default settings with scans that take time, the

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <vector>
 
+#include "bench_solver_scans.h"
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
@@ -30,14 +31,8 @@ struct ListData {
   CLammIdeal templ;
 
   ListData() {
-    records.assign(kScans + 1, ScanRecord{});
-    for (int k = 1; k <= kScans; ++k) {
-      records[k].rpm = 50000;
-      records[k].temperature = 20;
-      records[k].time = records[k].timeRead = 300.0 * k;
-    }
-    grid.assign(kPoints + 1, 0);
-    for (int j = 1; j <= kPoints; ++j) grid[j] = 6.0f + 1.2f * (j - 1) / (kPoints - 1);
+    records = bench::BenchRecords(kScans);
+    grid = bench::BenchRadii(kPoints);
     // D from s at f/f0 = 1.2: s = M (1 - vbar rho) / (N_A f), f = 1.2 x 6 pi eta R0,
     // R0 = (3 M vbar / (4 pi N_A))^(1/3), D = s R T / (M (1 - vbar rho)).
     const double NA = 6.02214e23, R = 8.31451e7, T = 293.15, eta = 0.01002, v = 0.73, rho = 0.9982;

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <vector>
 
+#include "bench_solver_scans.h"
 #include "data/scan_set.h"
 #include "fit/lamm_grid.h"
 #include "fit/model_params.h"
@@ -34,24 +35,9 @@ namespace {
 
 constexpr int kScans = 50, kPoints = 600;
 
-struct Data {
-  std::vector<ScanRecord> records;
-  std::vector<float> grid;
-  std::vector<std::vector<float>> out;
-  std::vector<float*> ptr;
+struct Data : bench::SolverObjectScans {
   LammSolverSettings st;
-  Data() {
-    records.assign(kScans + 1, ScanRecord{});
-    for (int k = 1; k <= kScans; ++k) {
-      records[k].rpm = 50000;
-      records[k].temperature = 20;
-      records[k].time = records[k].timeRead = 300.0 * k;
-    }
-    grid.assign(kPoints + 1, 0);
-    for (int j = 1; j <= kPoints; ++j) grid[j] = 6.0f + 1.2f * (j - 1) / (kPoints - 1);
-    out.assign(kScans + 1, std::vector<float>(kPoints + 1));
-    ptr.assign(kScans + 1, nullptr);
-    for (int k = 1; k <= kScans; ++k) ptr[k] = out[k].data();
+  Data() : SolverObjectScans(kScans, kPoints) {
     st.automaticGridSize = 0;
     st.feGridSize = 1000;
     st.automaticAlgorithm = 0;

@@ -4,6 +4,8 @@
 // 6.05 and 7.1 cm; and the bench species solved on them.
 #include <benchmark/benchmark.h>
 
+#include <vector>
+
 #include "data/scan_set.h"
 #include "fit/lamm_grid.h"
 #include "fit/model_params.h"
@@ -14,6 +16,38 @@
 #include "numerics/arrays.h"
 
 namespace bench {
+
+// For the solver objects: the records (1-based) of `scans` scans at 50000
+// rpm and 20 degC, one every 300 s, and `points` even radii (1-based) from
+// 6.0 to 7.2 cm.
+inline std::vector<ScanRecord> BenchRecords(int scans) {
+  std::vector<ScanRecord> records(scans + 1);
+  for (int k = 1; k <= scans; ++k) {
+    records[k].rpm = 50000;
+    records[k].temperature = 20;
+    records[k].time = records[k].timeRead = 300.0 * k;
+  }
+  return records;
+}
+
+inline std::vector<float> BenchRadii(int points) {
+  std::vector<float> grid(points + 1, 0);
+  for (int j = 1; j <= points; ++j) grid[j] = 6.0f + 1.2f * (j - 1) / (points - 1);
+  return grid;
+}
+
+// The records and radii above with an output row per scan.
+struct SolverObjectScans {
+  std::vector<ScanRecord> records;
+  std::vector<float> grid;
+  std::vector<std::vector<float>> out;
+  std::vector<float*> ptr;
+  SolverObjectScans(int scans, int points)
+      : records(BenchRecords(scans)), grid(BenchRadii(points)), out(scans + 1, std::vector<float>(points + 1)),
+        ptr(scans + 1, nullptr) {
+    for (int k = 1; k <= scans; ++k) ptr[k] = out[k].data();
+  }
+};
 
 inline void LoadSolverBenchScans() {
   ScanSet& ss = CurrentScanSet();
