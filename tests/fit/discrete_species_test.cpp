@@ -67,6 +67,17 @@ void AddNoiseToModel(unsigned seed) {
     for (int p = 1; p <= ss.points[j]; ++p) ss.signals[j][p] = ss.model[j][p] + noise(engine);
 }
 
+// A fit of both species' s by Marquardt-Levenberg from s1 and s2, the
+// amplitudes linear, D held at 6 and 4.
+void StartSFitByMarquardt(float s1, float s2, float total, float fraction2) {
+  fittest::SetTwoSpecies(s1, 6.0f, s2, 4.0f, total, fraction2);
+  gModelParams.concentrationsLinear = 1;
+  gModelParams.sFit[1] = gModelParams.sFit[2] = 1;
+  PackModelParameters();
+  gFitEngineState.useSimplex = 0;
+  gFitEngineState.useMarquardt = 1;
+}
+
 class DiscreteSpeciesTest : public ::testing::Test {
  protected:
   void SetUp() override { fittest::ResetFitState(); }
@@ -168,12 +179,7 @@ TEST_F(DiscreteSpeciesTest, TwoSpeciesFitRecoversSedimentationCoefficientsAndAmp
   SimulateModel(&host);
   AddNoiseToModel(20261207);
 
-  fittest::SetTwoSpecies(3.6f, 6.0f, 10.0f, 4.0f, 0.5f, 0.3f);
-  gModelParams.concentrationsLinear = 1;
-  gModelParams.sFit[1] = gModelParams.sFit[2] = 1;
-  PackModelParameters();
-  gFitEngineState.useSimplex = 0;
-  gFitEngineState.useMarquardt = 1;
+  StartSFitByMarquardt(3.6f, 10.0f, 0.5f, 0.3f);
   ASSERT_EQ(FitCurrentModel(&host), 1);
   const float* P = gModelParameterVector.P;
   EXPECT_NEAR(P[5], 4.0f, 0.04f);
@@ -277,14 +283,8 @@ TEST_F(DiscreteSpeciesTest, SimplexFromStartsNearTwoCloseSpeciesEndsAtTheMarquar
 TEST_F(DiscreteSpeciesTest, ScannedLimitsOfSAgreeWithTheLinearisedInterval) {
   LoadExperiment(10, 120);
   ModelHost host;
+  fittest::SetOneSpecies(4.0f, 6.0f, 1.0f);
   ModelParams& mp = gModelParams;
-  gModelSelectorFlags.LammDiscreteModel = 1;
-  gFitEngineState.molarMassParameters = 0;
-  mp.included[1] = 1;
-  mp.s[1] = 4.0f;
-  mp.massOrD[1] = 6.0f;
-  mp.concentration[1] = 1.0f;
-  PackModelParameters();
   SimulateModel(&host);
   ScanSet& ss = CurrentScanSet();
   AddNoiseToModel(7);
@@ -400,12 +400,7 @@ TEST_F(DiscreteSpeciesTest, FloatedLinearDriftOfTheSignalIsRecovered) {
   fds.linearDrift = 0.0f;
   fds.fitLinearDrift = 1;
   SetFitOptionProvider(ProvideFluorescenceFitOptions);
-  fittest::SetTwoSpecies(3.8f, 6.0f, 9.3f, 4.0f, 0.8f, 0.5f);
-  gModelParams.concentrationsLinear = 1;
-  gModelParams.sFit[1] = gModelParams.sFit[2] = 1;
-  PackModelParameters();
-  gFitEngineState.useSimplex = 0;
-  gFitEngineState.useMarquardt = 1;
+  StartSFitByMarquardt(3.8f, 9.3f, 0.8f, 0.5f);
   ASSERT_EQ(FitCurrentModel(&host), 1);
   EXPECT_NEAR(fds.linearDrift, 0.02f, 0.001f);
   EXPECT_NEAR(gModelParameterVector.P[5], 4.0f, 0.04f);

@@ -155,6 +155,19 @@ inline void LoadEvenScans(int scans, int points, double first, double interval) 
   LoadScansAtTimes(times, 50000, EvenRadii(points));
 }
 
+// The discrete-species model with one species (s in S, D in 1e-7 cm^2/s)
+// at concentration c.
+inline void SetOneSpecies(float s, float D, float c) {
+  ModelParams& mp = gModelParams;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gFitEngineState.molarMassParameters = 0;
+  mp.included[1] = 1;
+  mp.s[1] = s;
+  mp.massOrD[1] = D;
+  mp.concentration[1] = c;
+  PackModelParameters();
+}
+
 // The discrete-species model with two species (s in S, D in 1e-7 cm^2/s),
 // the total concentration and the second one's fraction.
 inline void SetTwoSpecies(float s1, float D1, float s2, float D2, float total, float fraction2) {

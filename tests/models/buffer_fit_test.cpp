@@ -94,14 +94,8 @@ TEST_F(BufferFit, DiscreteSpeciesFitFindsTheBufferAgain) {
   gModelParams.meniscus = gModelParameterVector.P[13] = 5.95f;
   ss.leftFitLimit = 6.02f;
   ss.rightFitLimit = 7.1f;
+  fittest::SetOneSpecies(4.3f, 6.0f, 1.0f);
   ModelParams& mp = gModelParams;
-  gModelSelectorFlags.LammDiscreteModel = 1;
-  gFitEngineState.molarMassParameters = 0;
-  mp.included[1] = 1;
-  mp.s[1] = 4.3f;
-  mp.massOrD[1] = 6.0f;
-  mp.concentration[1] = 1.0f;
-  PackModelParameters();
   BufferOn(kSignal, kBufferS);
   Host host;
   SimulateModel(&host);
