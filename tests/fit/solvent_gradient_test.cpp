@@ -354,11 +354,10 @@ TEST_F(SolventGradient, CosoluteFeelsTheRotorSpeedInsideEachRampStep) {
 
 namespace {
 
-TEST_F(SolventGradient, SolverObjectStepsItsCosoluteWithTheSpecies) {
-  // A water-like cosolute solution (no density or viscosity lists) whose
-  // ideal cosolute has the species' s and D: after the ramp-from-rest run
-  // of the reference, on either path, the cosolute is the reference too.
-  const lammtest::Reference R = lammtest::LoadReference("ramp-4.3S-200rpm-per-s.txt");
+// A water-like cosolute solution (no density or viscosity lists) whose
+// ideal cosolute, loaded at 1 and stepped on 400 nodes, has the reference
+// species' s and D.
+SolventGradientSettings CosoluteLikeTheSpecies(const lammtest::Reference& R) {
   SolventGradientSettings sg;
   sg.UseInhomogeneousSolvent = true;
   sg.StaticGradient = false;
@@ -367,6 +366,15 @@ TEST_F(SolventGradient, SolverObjectStepsItsCosoluteWithTheSpecies) {
   sg.CosoluteLoadingConcentration = 1.0;
   sg.CosoluteS = R.s;
   sg.CosoluteD = R.D;
+  return sg;
+}
+
+TEST_F(SolventGradient, SolverObjectStepsItsCosoluteWithTheSpecies) {
+  // A water-like cosolute solution (no density or viscosity lists) whose
+  // ideal cosolute has the species' s and D: after the ramp-from-rest run
+  // of the reference, on either path, the cosolute is the reference too.
+  const lammtest::Reference R = lammtest::LoadReference("ramp-4.3S-200rpm-per-s.txt");
+  SolventGradientSettings sg = CosoluteLikeTheSpecies(R);
   for (const bool movingFrame : {false, true}) {
     SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
     lammtest::Experiment x = lammtest::ExperimentFor(R, 6.0, 7.1);
@@ -519,14 +527,7 @@ struct Recorder {
 TEST_F(SolventGradient, SolverObjectShowsAndWritesItsCosoluteAtEveryScan) {
   namespace fs = std::filesystem;
   const lammtest::Reference R = lammtest::LoadReference("ramp-4.3S-200rpm-per-s.txt");
-  SolventGradientSettings sg;
-  sg.UseInhomogeneousSolvent = true;
-  sg.StaticGradient = false;
-  sg.DynamicGradient = sg.SedimentingCosolute = true;
-  sg.CosoluteGridSize = 400;
-  sg.CosoluteLoadingConcentration = 1.0;
-  sg.CosoluteS = R.s;
-  sg.CosoluteD = R.D;
+  SolventGradientSettings sg = CosoluteLikeTheSpecies(R);
   sg.PlotCosoluteData = sg.SaveCosoluteData = true;
   const fs::path dir = fs::temp_directory_path() / ("tarnel_cosolute_" + std::to_string(getpid()));
   for (const bool quiet : {false, true}) {
