@@ -30,6 +30,17 @@ class ScanOutput : public ::testing::Test {
     fittest::ClearLammRun();
     CurrentDataTypeFlags() = DataTypeFlags{};
   }
+  // One scan at 600 s on 50 radii, and 200 nodes of the moving frame
+  // holding 1; false where the grid cannot be made.
+  static bool UniformMovingFrame() {
+    Setup(600, 50, 200);
+    LammSettings().claverieAlgorithm = 0;
+    LammSettings().movingHatAlgorithm = 1;
+    if (!SetLammGridSize(200)) return false;
+    LammGrid& g = CurrentLammGrid();
+    for (int i = 1; i <= 200; ++i) g.Concentration[i] = 1.0;
+    return true;
+  }
   // One scan at time t with n radii from `from` (default the meniscus 6.0)
   // to 7.2 cm, and a grid of N nodes holding c(r) = r.
   static void Setup(double t, int n, int N, float from = 6.0f) {
@@ -161,12 +172,8 @@ TEST_F(ScanOutput, FiniteScanTimeAssemblesTheScanFromSlices) {
 }
 
 TEST_F(ScanOutput, NonFiniteConcentrationsAreAFailureNotAScan) {
-  Setup(600, 50, 200);
-  LammSettings().claverieAlgorithm = 0;
-  LammSettings().movingHatAlgorithm = 1;
-  ASSERT_TRUE(SetLammGridSize(200));
+  ASSERT_TRUE(UniformMovingFrame());
   LammGrid& g = CurrentLammGrid();
-  for (int i = 1; i <= 200; ++i) g.Concentration[i] = 1.0;
   g.Concentration[100] = std::numeric_limits<double>::quiet_NaN();
   LammRunState& rs = CurrentLammRunState();
   rs.s = 4.0;
@@ -179,12 +186,8 @@ TEST_F(ScanOutput, NonFiniteConcentrationsAreAFailureNotAScan) {
 }
 
 TEST_F(ScanOutput, ASingularSystemIsReportedAndKeepsTheOldProfile) {
-  Setup(600, 50, 200);
-  LammSettings().claverieAlgorithm = 0;
-  LammSettings().movingHatAlgorithm = 1;
-  ASSERT_TRUE(SetLammGridSize(200));
+  ASSERT_TRUE(UniformMovingFrame());
   LammGrid& g = CurrentLammGrid();
-  for (int i = 1; i <= 200; ++i) g.Concentration[i] = 1.0;
   LammRunState& rs = CurrentLammRunState();
   rs.s = 4.0;
   rs.D = std::numeric_limits<double>::infinity();
