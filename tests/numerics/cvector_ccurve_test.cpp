@@ -10,24 +10,17 @@
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 // Files of this test program, removed when it ends.
-struct TempFolder {
-  std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                              ("tarnel_cv_" + std::to_string(getpid()));
-  TempFolder() { std::filesystem::create_directories(dir); }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-} tempFolder;
+teststate::TempFolder tempFolder;
 
 std::string TempFile(const std::string& name, const std::string& text) {
-  const auto p = tempFolder.dir / name;
+  const std::string p = tempFolder / name;
   std::ofstream(p) << text;
-  return p.string();
+  return p;
 }
 
 CVector Make(std::initializer_list<float> v) {

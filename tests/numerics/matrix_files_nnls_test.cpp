@@ -13,20 +13,13 @@
 #include "numerics/nnls_lib.h"
 #include "numerics/upper_envelope.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
-struct TempFolder {
-  std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                              ("tarnel_mf_" + std::to_string(getpid()));
-  TempFolder() { std::filesystem::create_directories(dir); }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-} tempFolder;
+teststate::TempFolder tempFolder;
 
-std::string TempPath(const std::string& name) { return (tempFolder.dir / name).string(); }
+std::string TempPath(const std::string& name) { return tempFolder / name; }
 
 std::string Slurp(const std::string& p) {
   std::ifstream in(p);
