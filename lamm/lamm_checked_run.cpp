@@ -306,34 +306,28 @@ float* CLammIdeal::OutputRow(int scan, const float** radii, int* n) {
   return output_[scan];
 }
 
+// A scan's own radii are written into the solver's block first and added to
+// the caller's array from there.
+void CLammIdeal::FinishScanRow(float* row, const float* radii, int n, int scan) {
+  CorrectScan(row, radii, n, scan);
+  if (perScanMode_ && output_[scan])
+    for (int j = 1; j <= n; ++j) output_[scan][j] += row[j];
+}
+
 void CLammIdeal::SolveWithoutTransport() {
   // Neither sedimentation nor diffusion: every scan shows the loading.
-  for (int k = 1; k <= scanCount_; ++k) {
-    const int scan = indexMap_[k];
-    const float* radii = nullptr;
-    int n = 0;
-    float* row = OutputRow(scan, &radii, &n);
-    if (!row || !radii) continue;
+  ForEachOutputRow([&](int, int scan, float* row, const float* radii, int n) {
     if (perScanMode_) std::fill(row + 1, row + 1 + n, 0.0f);
     InterpolateOntoGridD(n, radii, row, N_, r_, c_);
-    CorrectScan(row, radii, n, scan);
-    if (perScanMode_ && output_[scan])
-      for (int j = 1; j <= n; ++j) output_[scan][j] += row[j];
-  }
+    FinishScanRow(row, radii, n, scan);
+  });
 }
 
 void CLammIdeal::SolveWithoutDiffusion() {
-  for (int k = 1; k <= scanCount_; ++k) {
-    const int scan = indexMap_[k];
+  ForEachOutputRow([&](int k, int scan, float* row, const float* radii, int n) {
     const ScanRecord& rec = records_[scan];
-    const float* radii = nullptr;
-    int n = 0;
-    float* row = OutputRow(scan, &radii, &n);
-    if (!row || !radii) continue;
     CLLammNoDiffvec(*this, static_cast<float>(c0_), ScanTime(k), rec.rpm, rec.w2t, radii, row,
                     n);
-    CorrectScan(row, radii, n, scan);
-    if (perScanMode_ && output_[scan])
-      for (int j = 1; j <= n; ++j) output_[scan][j] += row[j];
-  }
+    FinishScanRow(row, radii, n, scan);
+  });
 }

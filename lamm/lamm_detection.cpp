@@ -144,19 +144,14 @@ void CLammIdeal::CorrectScan(float* y, const float* radii, int n, int scan) {
 }
 
 void CLammIdeal::ApplyDetectionCorrections() {
-  for (int k = 1; k <= scanCount_; ++k) {
-    const int scan = indexMap_[k];
-    const float* radii = nullptr;
-    int n = 0;
-    float* row = OutputRow(scan, &radii, &n);
-    if (!row || !radii) continue;
+  ForEachOutputRow([&](int k, int scan, float* row, const float* radii, int n) {
     if (k >= outIndex_) {
       // Scans the run never reached (user abort, failure) hold nothing.
       std::fill(row + 1, row + 1 + n, 0.0f);
-      continue;
+      return;
     }
     CorrectScan(row, radii, n, scan);
-  }
+  });
 }
 
 void CLammIdeal::ApplyTimedProfiles(double t) {

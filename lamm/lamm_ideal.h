@@ -338,6 +338,21 @@ class CLammIdeal {
   void SolveWithoutTransport();
   void CorrectScan(float* y, const float* radii, int n, int scan);
   float* OutputRow(int scan, const float** radii, int* n);
+  // f(k, scan, row, radii, n) for the k-th scan in output order whose row
+  // and radii exist.
+  template <class F>
+  void ForEachOutputRow(F&& f) {
+    for (int k = 1; k <= scanCount_; ++k) {
+      const int scan = indexMap_[k];
+      const float* radii = nullptr;
+      int n = 0;
+      float* row = OutputRow(scan, &radii, &n);
+      if (row && radii) f(k, scan, row, radii, n);
+    }
+  }
+  // The detection corrections of a finished row, then (own radii) its sum
+  // into the caller's array.
+  void FinishScanRow(float* row, const float* radii, int n, int scan);
   // A profile on the nodes onto a scan's radii (InterpolateCellProfile);
   // on fixed nodes through the plan made for them.
   void InterpolateScan(int n, const float* radii, float* row, const double* nodeRadii,
