@@ -18,7 +18,7 @@ double CLammIdeal::ScanTime(int k) const {
   const ScanRecord& rec = records_[indexMap_[k]];
   // With a simulated acceleration the scans' real elapsed times apply; at
   // constant speed the time equivalent of their w^2 t.
-  const double t = (linearRamp_ || schedule_) ? rec.time : rec.timeRead;
+  const double t = (opt_.linearRamp || schedule_) ? rec.time : rec.timeRead;
   return startTimeOffset_ + t;
 }
 
@@ -123,8 +123,8 @@ LammOutcome CLammIdeal::CheckAndRun() {
     const double rate = first.acceleration;
     // A ramp in effect with no acceleration at all would leave the rotor at
     // rest for the whole ramp; it is refused like a too slow one.
-    const bool rampInEffect = linearRamp_ && !schedule_ && first.accelerationTime >= 10.0;
-    const bool tooSlow = checkAcceleration_ && linearRamp_ && rate > 0.0001 && rate < 150;
+    const bool rampInEffect = opt_.linearRamp && !schedule_ && first.accelerationTime >= 10.0;
+    const bool tooSlow = checkAcceleration_ && opt_.linearRamp && rate > 0.0001 && rate < 150;
     const bool none = rampInEffect && !(rate > 0.0001);
     if (tooSlow || none) {
       ShowRefusal("too slow rotor acceleration");
@@ -187,8 +187,8 @@ LammOutcome CLammIdeal::CheckAndRun() {
     Run();
     ApplyDetectionCorrections();
     if (errNonConvergence_ || errTridag_) {
-      const bool savedTruncation = truncateDynamically_;
-      truncateDynamically_ = false;
+      const bool savedTruncation = opt_.truncateDynamically;
+      opt_.truncateDynamically = false;
       auto again = [&]() {
         errNonConvergence_ = errTridag_ = 0;
         SetInitialConcentration();
@@ -202,33 +202,33 @@ LammOutcome CLammIdeal::CheckAndRun() {
         LimitAccelerationStep();
         again();
       }
-      if ((errNonConvergence_ || errTridag_) && staticGrid_ && !concDependentSolver_) {
-        staticGrid_ = false;
-        movingFrame_ = true;
+      if ((errNonConvergence_ || errTridag_) && opt_.staticGrid && !concDependentSolver_) {
+        opt_.staticGrid = false;
+        opt_.movingFrame = true;
         InitRotorRamp();
         LimitAccelerationStep();
         // Without an adaptive grid size no candidate was made: the grid
         // keeps its size rather than falling to the smallest allowed.
         int n = movingCandidate_ > 0 ? static_cast<int>(std::floor(movingCandidate_)) : N_;
-        n = std::clamp(n, minNodes_, maxNodes_);
+        n = std::clamp(n, opt_.minNodes, opt_.maxNodes);
         if (ResizeWorkMemory(n)) again();
-        staticGrid_ = true;
-        movingFrame_ = false;
-        fixedTimeStep_ = false;
+        opt_.staticGrid = true;
+        opt_.movingFrame = false;
+        opt_.fixedTimeStep = false;
       }
       if (errNonConvergence_ || errTridag_) {
         retry_ = true;
-        staticGrid_ = true;
-        movingFrame_ = false;
-        fixedTimeStep_ = false;
+        opt_.staticGrid = true;
+        opt_.movingFrame = false;
+        opt_.fixedTimeStep = false;
         InitRotorRamp();
         LimitAccelerationStep();
         // The candidate is clamped in both cases: without an adaptive grid
         // size it was never computed and would leave a grid of no nodes.
         const int n = std::clamp(
-            staticCandidate_ > 0 ? static_cast<int>(std::floor(staticCandidate_)) : N_, minNodes_,
-            maxNodes_);
-        if (optimiseGrid_ && IsGradientTooSteep(s_, D_) && !zoneLoading_) {
+            staticCandidate_ > 0 ? static_cast<int>(std::floor(staticCandidate_)) : N_, opt_.minNodes,
+            opt_.maxNodes);
+        if (opt_.optimiseGrid && IsGradientTooSteep(s_, D_) && !zoneLoading_) {
           FreeWorkMemory();
           N_ = n;
           AllocWorkMemory();
@@ -239,7 +239,7 @@ LammOutcome CLammIdeal::CheckAndRun() {
         if (allocated_) again();
         retry_ = false;
       }
-      truncateDynamically_ = savedTruncation;
+      opt_.truncateDynamically = savedTruncation;
     }
     // On per-scan radii the result is added to what the caller's arrays hold.
     if (perScanMode_ && ownMatrixBlock_) {
@@ -267,9 +267,9 @@ void CLammIdeal::Run() {
   ChooseScanSegments();
   abortRequest_ = false;
   dt_ = initialDt_;
-  stepTolerance_ = stepBase_;
-  stepLowerTolerance_ = 0.05 * stepBase_;
-  stepTarget_ = 0.2 * stepBase_;
+  opt_.stepTolerance = opt_.stepBase;
+  opt_.stepLowerTolerance = 0.05 * opt_.stepBase;
+  opt_.stepTarget = 0.2 * opt_.stepBase;
   // The first scan time is an event: the path ends a step exactly on it.
   pendingEvent_ = true;
   pendingTime_ = nextScanTime_;
@@ -284,9 +284,9 @@ void CLammIdeal::Run() {
   else if (accelerating_ && t_ >= accelDuration_) accelerating_ = false;
   if (concDependentSolver_) {
     SolveConcDependent();
-  } else if (staticGrid_) {
+  } else if (opt_.staticGrid) {
     SolveStaticGrid();
-  } else if (movingFrame_) {
+  } else if (opt_.movingFrame) {
     SolveMovingFrame();
     UpdateMovingGridRadii();
   }

@@ -90,8 +90,8 @@ void CLammIdeal::SetConcDependentModel(const ConcDependentModel& model) {
   cdModel_ = model;
   concDependentSolver_ = true;
   concDependentModel_ = true;
-  automaticGridSize_ = false;
-  optimiseGrid_ = false;
+  opt_.automaticGridSize = false;
+  opt_.optimiseGrid = false;
 }
 
 void CLammIdeal::SolveConcDependent() {
@@ -567,12 +567,12 @@ void CConcDependentPath::Run() {
     table_.Free();
     return;
   }
-  const double cap = L_.stepTolerance_ > kConcDependentMaxDc ? kConcDependentMaxDc / L_.stepTolerance_ : 1.0;
-  ctl_.Start(cap * L_.stepTolerance_, cap * L_.stepLowerTolerance_, cap * L_.stepTarget_, L_.stepFactor_,
-             L_.blend_);
+  const double cap = L_.opt_.stepTolerance > kConcDependentMaxDc ? kConcDependentMaxDc / L_.opt_.stepTolerance : 1.0;
+  ctl_.Start(cap * L_.opt_.stepTolerance, cap * L_.opt_.stepLowerTolerance, cap * L_.opt_.stepTarget, L_.opt_.stepFactor,
+             L_.opt_.blend);
   double cmax = 0;
   for (int i = 1; i <= N_; ++i) cmax = std::max(cmax, std::fabs(c[i]));
-  trimThreshold_ = L_.truncationSetting_ * cmax;
+  trimThreshold_ = L_.opt_.truncationSetting * cmax;
   closedBottom_ = L_.IsGradientTooSteep(L_.s_, L_.D_);
   const bool wiener = L_.wiener_;
   if (wiener) L_.AllocProfileBuffers(N_);
@@ -622,7 +622,7 @@ void CConcDependentPath::Run() {
     // Little change per second is not enough: a slow approach to equilibrium
     // must also have too little time left to move noticeably.
     const double remaining = std::max(0.0, lastScanTime - L_.t_);
-    if (quiet.Count(IsQuietStep(dtUsed, q, L_.steadyTolerance_, remaining))) {
+    if (quiet.Count(IsQuietStep(dtUsed, q, L_.opt_.steadyTolerance, remaining))) {
       L_.endCondition_ = true;
       L_.running_ = false;
     }

@@ -22,29 +22,29 @@ constexpr double kWidthShare = 0.75;
 
 void CLammIdeal::ChooseTimeStep() {
   if (concDependentModel_) {
-    staticGrid_ = true;
-    movingFrame_ = false;
-    fixedTimeStep_ = false;
-    optimiseGrid_ = false;
-    automaticGridSize_ = false;
+    opt_.staticGrid = true;
+    opt_.movingFrame = false;
+    opt_.fixedTimeStep = false;
+    opt_.optimiseGrid = false;
+    opt_.automaticGridSize = false;
     return;
   }
-  if (!automaticAlgorithm_) return;
-  double threshold = reducedSThreshold_;
-  if (optimiseGrid_ && automaticGridSize_ && !zoneLoading_) threshold = optimisedThreshold_;
+  if (!opt_.automaticAlgorithm) return;
+  double threshold = opt_.reducedSThreshold;
+  if (opt_.optimiseGrid && opt_.automaticGridSize && !zoneLoading_) threshold = opt_.optimisedThreshold;
   if (s_ < 0 && D_ < 1e-8) threshold *= 0.1;
   const double speed = records_[indexMap_[scanCount_]].rpm * 3.3333333333333335e-05;
   const double v = speed * speed;
   if (!schedule_ && threshold / v <= std::fabs(s_)) {
-    if (!movingFrame_) {
-      staticGrid_ = false;
-      movingFrame_ = true;
-      automaticSGrid_ = true;
+    if (!opt_.movingFrame) {
+      opt_.staticGrid = false;
+      opt_.movingFrame = true;
+      opt_.automaticSGrid = true;
     }
-  } else if (!staticGrid_) {
-    staticGrid_ = true;
-    fixedTimeStep_ = false;
-    movingFrame_ = false;
+  } else if (!opt_.staticGrid) {
+    opt_.staticGrid = true;
+    opt_.fixedTimeStep = false;
+    opt_.movingFrame = false;
   }
 }
 
@@ -55,13 +55,13 @@ void CLammIdeal::SetupGrid() {
   if (schedule_) {
     scheduleGrid_ = true;
     steep_ = false;
-    N_ = defaultNodes_;
-  } else if (!automaticGridSize_ || zoneLoading_ || D_ <= 0) {
-    N_ = defaultNodes_;
-  } else if (ff0_ < 0.5) {
+    N_ = opt_.defaultNodes;
+  } else if (!opt_.automaticGridSize || zoneLoading_ || D_ <= 0) {
+    N_ = opt_.defaultNodes;
+  } else if (opt_.ff0 < 0.5) {
     steep_ = false;
     defaultGrid_ = true;
-    N_ = defaultNodes_;
+    N_ = opt_.defaultNodes;
   } else {
     defaultGrid_ = false;
     // A sedimenting cosolute makes the solvent denser and more viscous
@@ -85,7 +85,7 @@ void CLammIdeal::SetupGrid() {
     // The boundary's width alone can leave the pile-up at the bottom to a
     // handful of nodes; where that pile-up reaches the fit range it must be
     // resolved too, or the solution rings there.
-    const double boundaryNodes = std::floor((bottom_ - meniscus_) * pointsPerWidth_ / w);
+    const double boundaryNodes = std::floor((bottom_ - meniscus_) * opt_.pointsPerWidth / w);
     const double cand = std::max(boundaryNodes, BottomLayerNodes());
     staticCandidate_ = static_cast<float>(cand);
     // The width at the right fit limit is the boundary's largest: at the
@@ -94,10 +94,10 @@ void CLammIdeal::SetupGrid() {
     // three elements (errors of 1e-2 of the loading). The layered grid
     // follows the width where the boundary passes, and a pile-up at the
     // bottom where there is one.
-    if (staticGrid_ && !movingFrame_ && (s_ > 0 || (s_ < 0 && LayeredGridRange()))) {
-      layeredRadii_ = LayeredNodes(std::max<double>(boundaryNodes, minNodes_));
+    if (opt_.staticGrid && !opt_.movingFrame && (s_ > 0 || (s_ < 0 && LayeredGridRange()))) {
+      layeredRadii_ = LayeredNodes(std::max<double>(boundaryNodes, opt_.minNodes));
       const int n = static_cast<int>(layeredRadii_.size()) - 1;
-      layered_ = n >= minNodes_ && n <= maxNodes_;
+      layered_ = n >= opt_.minNodes && n <= opt_.maxNodes;
       if (layered_) staticCandidate_ = static_cast<float>(n);
     }
     refineRadius_ = static_cast<float>(rR);
@@ -112,11 +112,11 @@ void CLammIdeal::SetupGrid() {
     if (first > 0 && first < T) wFrame = std::max(0.8 * std::sqrt(D_ * first), 0.001);
     // A sedimenting cosolute's gradient sharpens the boundary (see LayeredNodes).
     if (CosolutePilesUpAtTheBottom()) wFrame *= 0.7;
-    double c = std::max(cand, std::floor((bottom_ - meniscus_) * pointsPerWidth_ / wFrame));
-    c = std::min(c, static_cast<double>(maxNodes_) + 1);
+    double c = std::max(cand, std::floor((bottom_ - meniscus_) * opt_.pointsPerWidth / wFrame));
+    c = std::min(c, static_cast<double>(opt_.maxNodes) + 1);
     const double q = bottom_ / meniscus_;
-    while (c > minNodes_) {
-      if (wFrame / pointsPerWidth_ <
+    while (c > opt_.minNodes) {
+      if (wFrame / opt_.pointsPerWidth <
           meniscus_ * (std::pow(q, 1.5 / (c - 1)) - std::pow(q, 0.5 / (c - 1)))) {
         c = c + 1;
         break;
@@ -124,11 +124,11 @@ void CLammIdeal::SetupGrid() {
       c = c - 1;
     }
     movingCandidate_ = static_cast<float>(c);
-    const double chosen = movingFrame_ ? movingCandidate_ : staticCandidate_;
-    N_ = static_cast<int>(std::clamp<double>(chosen, minNodes_, maxNodes_));
-    refineRequested_ = staticGrid_ && optimiseGrid_ && steep_ && !zoneLoading_ && !layered_;
+    const double chosen = opt_.movingFrame ? movingCandidate_ : staticCandidate_;
+    N_ = static_cast<int>(std::clamp<double>(chosen, opt_.minNodes, opt_.maxNodes));
+    refineRequested_ = opt_.staticGrid && opt_.optimiseGrid && steep_ && !zoneLoading_ && !layered_;
   }
-  if (allocated_ && (allocatedCount_ != N_ || (movingFrame_ && !staticGrid_ && !frameBlock_)))
+  if (allocated_ && (allocatedCount_ != N_ || (opt_.movingFrame && !opt_.staticGrid && !frameBlock_)))
     FreeWorkMemory();
   AllocWorkMemory();
   if (D_ == 0) {
@@ -252,9 +252,9 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
     }
     return h;
   };
-  const double perWidth = std::max(1.0f, pointsPerWidth_);
+  const double perWidth = std::max(1.0f, opt_.pointsPerWidth);
   std::vector<double> x{0.0, 0.0};
-  while (x.back() < L && x.size() <= static_cast<size_t>(maxNodes_) + 1) {
+  while (x.back() < L && x.size() <= static_cast<size_t>(opt_.maxNodes) + 1) {
     const double d = x.back();
     // The boundary's leading part, a width ahead of its middle, reaches d
     // earlier and narrower than the middle does: for slow species near the
@@ -306,8 +306,8 @@ bool CLammIdeal::CosolutePilesUpAtTheBottom() const {
 }
 
 bool CLammIdeal::IsGradientTooSteep(double s, double D) const {
-  if (forceSteep_) return true;
-  if (!backDiffCheck_) return false;
+  if (opt_.forceSteep) return true;
+  if (!opt_.backDiffusionCheck) return false;
   if (s <= 0 || D <= 0) return false;
   const ScanRecord& last = records_[indexMap_[scanCount_]];
   const double T = last.temperature + 273.15;
@@ -321,7 +321,7 @@ bool CLammIdeal::IsGradientTooSteep(double s, double D) const {
   const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
                                (2 * A * Mb)) /
                               ((b * b - m * m) / 2));
-  return ratio < backDiffTolerance_;
+  return ratio < opt_.backDiffusionTolerance;
 }
 
 // The mirror of the test above for a floating species: its pile at the
@@ -344,13 +344,13 @@ bool CLammIdeal::IsFloatingPileTooSteep() const {
   // c(rL) / mean for c ~ exp(-k (r^2 - m^2)).
   const double ratio =
       k * (b * b - m * m) / (std::exp(k * (rL * rL - m * m)) - std::exp(k * (rL * rL - b * b)));
-  return ratio < backDiffTolerance_;
+  return ratio < opt_.backDiffusionTolerance;
 }
 
 bool CLammIdeal::NeedsBackDiffusionShutOff(double t, double rpm, double s, double D) const {
   if (!IsScheduleMonotonicAfter(t)) return false;
-  if (forceSteep_) return true;
-  if (!backDiffCheck_ || s <= 0 || D <= 0) return false;
+  if (opt_.forceSteep) return true;
+  if (!opt_.backDiffusionCheck || s <= 0 || D <= 0) return false;
   const ScanRecord& last = records_[indexMap_[scanCount_]];
   const double T = last.temperature + 273.15;
   const double w = RpmToOmega(rpm);
@@ -363,7 +363,7 @@ bool CLammIdeal::NeedsBackDiffusionShutOff(double t, double rpm, double s, doubl
   const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
                                (2 * A * Mb)) /
                               ((b * b - m * m) / 2));
-  return ratio < backDiffTolerance_;
+  return ratio < opt_.backDiffusionTolerance;
 }
 
 bool CLammIdeal::ShutOffNegligibleDiffusion() {

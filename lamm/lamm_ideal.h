@@ -17,6 +17,7 @@
 #include "lamm/conc_dependent_model.h"
 #include "lamm/lamm_debug_log.h"
 #include "lamm/lamm_outcome.h"
+#include "lamm/lamm_records.h"
 #include "lamm/moving_frame_core.h"
 #include "lamm/solvent_model.h"
 #include "numerics/regrid.h"
@@ -57,17 +58,7 @@ class CLammIdeal {
                     bool suppressText1, bool suppressText2, bool timeResolution,
                     float scanVelocity, bool radialResolution, float convolutionRange,
                     bool absorbanceData);
-  void SetModelOptions(int minNodes, int maxNodes, float pointsPerWidth, bool forceSteep,
-                       double backDiffusionTolerance, bool backDiffusionCheck,
-                       bool optimiseGrid, bool automaticGridSize, float ff0, bool linearRamp,
-                       bool fixedTimeStep, int solverSetting, double steadyTolerance,
-                       double sGridValue, bool automaticSGrid, bool solverSwitch,
-                       bool automaticAlgorithm, double stepTolerance,
-                       double stepLowerTolerance, double stepTarget, double stepBase,
-                       int defaultNodes, int gridSetting, bool movingFrame, bool staticGrid,
-                       float truncationSetting, double truncationLevel,
-                       bool truncateDynamically, double blend, double stepFactor,
-                       double reducedSThreshold, double optimisedThreshold);
+  void SetModelOptions(const LammModelOptions& options);
   void SetSolventAndComputeFrictionalRatio(double temperature, double vbar, double density,
                                            double viscosity);
   void SetGeometryFlags(bool zoneLoading, float lamellaWidth, bool inverse);
@@ -228,20 +219,20 @@ class CLammIdeal {
   double Time() const { return t_; }
   double S() const { return s_; }
   double D() const { return D_; }
-  bool StaticGridChosen() const { return staticGrid_; }
-  bool MovingFrameChosen() const { return movingFrame_; }
+  bool StaticGridChosen() const { return opt_.staticGrid; }
+  bool MovingFrameChosen() const { return opt_.movingFrame; }
   bool Steep() const { return steep_; }
   bool NonUniformGrid() const { return nonUniformGrid_; }
   bool AbortRequested() const { return abortRequest_; }
   bool WorkMemoryAllocated() const { return allocated_; }
-  double FrictionalRatio() const { return ff0_; }
+  double FrictionalRatio() const { return opt_.ff0; }
   double StartTimeOffset() const { return startTimeOffset_; }
   int DetailCode() const { return detailCode_; }
   bool GeometryValid() const { return geometryValid_; }
   float LeftFitLimit() const { return leftFitLimit_; }
   float RightFitLimit() const { return rightFitLimit_; }
   const int* IndexMap() const { return indexMap_; }
-  int MinNodes() const { return minNodes_; }
+  int MinNodes() const { return opt_.minNodes; }
   double BottomLayerNodes() const;
   // Radii m..b of a static grid for a boundary that needs boundaryNodes
   // even nodes and a pile-up at the bottom that needs finer ones there.
@@ -401,25 +392,7 @@ class CLammIdeal {
   void ChooseScanSegments();
 
   // ---- model options ----
-  int minNodes_ = 100, maxNodes_ = 2000;
-  float pointsPerWidth_ = 5.0f;
-  bool forceSteep_ = false;
-  double backDiffTolerance_ = 1e-4;
-  bool backDiffCheck_ = true, optimiseGrid_ = true, automaticGridSize_ = true;
-  double ff0_ = 1.0;
-  bool linearRamp_ = true, fixedTimeStep_ = false;
-  int solverSetting_ = 0;
-  double steadyTolerance_ = 1e-6;
-  double sGridValue_ = 0;
-  bool automaticSGrid_ = true, solverSwitch_ = false, automaticAlgorithm_ = true;
-  double stepTolerance_ = 1.0, stepLowerTolerance_ = 0.1, stepTarget_ = 0.3, stepBase_ = 1.0;
-  int defaultNodes_ = 1000, gridSetting_ = 0;
-  bool movingFrame_ = false, staticGrid_ = true;
-  float truncationSetting_ = 1e-4f;
-  double truncationLevel_ = 1e-6;
-  bool truncateDynamically_ = false;
-  double blend_ = 1.0, stepFactor_ = 2.0;
-  double reducedSThreshold_ = 5.0, optimisedThreshold_ = 60.0;
+  LammModelOptions opt_;
   bool parametersValid_ = true;
 
   // ---- solvent ----

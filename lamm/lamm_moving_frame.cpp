@@ -84,7 +84,7 @@ void CLammIdeal::AssembleMovingFrameMatrices() {
 void CLammIdeal::UpdateSedimentationTerms() { mf_.UpdateSedimentationTerms(rpm_); }
 
 void CLammIdeal::CrankNicolsonMovingFrameStep(double dt) {
-  if ((linearRamp_ || schedule_) && accelerating_) {
+  if ((opt_.linearRamp || schedule_) && accelerating_) {
     RotorOmegaInStep(t_, dt);
     UpdateSedimentationTerms();
   }
@@ -112,7 +112,7 @@ void CLammIdeal::FinishMovingFrameStep() {
     }
     UpdateSpeedStep(t_);
   }
-  if (solverSetting_ != 0 || massTracking_) totalAmount_ = MovingFrameTotalAmount();
+  if (opt_.solverSetting != 0 || massTracking_) totalAmount_ = MovingFrameTotalAmount();
 }
 
 double CLammIdeal::MovingFrameTotalAmount() const {
@@ -159,7 +159,7 @@ double CLammIdeal::TimeLoopMovingFrame() {
   };
   auto cuts = [&]() {
     if (pendingEvent_ && T < t_ + dt_) cut(T - t_);
-    if (linearRamp_ && accelerating_ && !schedule_) {
+    if (opt_.linearRamp && accelerating_ && !schedule_) {
       if (dt_ > maxStepAccelerating_) cut(maxStepAccelerating_);
       if (t_ + dt_ > accelDuration_) {
         cut(accelDuration_ - t_);
@@ -249,10 +249,10 @@ double CLammIdeal::TimeLoopMovingFrame() {
 }
 
 void CLammIdeal::SolveMovingFrame() {
-  fixedTimeStep_ = true;
+  opt_.fixedTimeStep = true;
   if (!allocated_ || !xi_) return;
-  sStar_ = automaticSGrid_ ? s_ : sGridValue_;
-  double phi = stepTolerance_;
+  sStar_ = opt_.automaticSGrid ? s_ : opt_.sGridValue;
+  double phi = opt_.stepTolerance;
   if (std::fabs(sStar_) < 1 && phi >= 1) phi = 0.1;
   double change = 1.0;
   errNonConvergence_ = errTridag_ = 0;
@@ -322,7 +322,7 @@ void CLammIdeal::SolveMovingFrame() {
     change /= before;
     if (IsBoundaryReached()) running_ = false;
     const double remaining = std::max(0.0, lastScanTime - t_);
-    if (quiet.Count(IsQuietStep(before, change, steadyTolerance_, remaining))) {
+    if (quiet.Count(IsQuietStep(before, change, opt_.steadyTolerance, remaining))) {
       endCondition_ = true;
       running_ = false;
     }

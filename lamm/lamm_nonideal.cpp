@@ -96,7 +96,7 @@ bool CLammNonIdeal::LoadCtotMatrix(int n, int m, const double* const* rows, cons
 void CLammNonIdeal::SetCtotNodeTable(int count, int nodeCount, float* const* profiles,
                                      const double* times) {
   nodeTableOn_ = false;
-  if (!profiles || !times || count < 1 || nodeCount < 1 || nodeCount != defaultNodes_) return;
+  if (!profiles || !times || count < 1 || nodeCount < 1 || nodeCount != opt_.defaultNodes) return;
   nodeTable_ = profiles;
   nodeTimes_ = times;
   nodeCount_ = count;
@@ -112,16 +112,16 @@ void CLammNonIdeal::SetCtotDump(bool on, int job, const char* prefix) {
 }
 
 void CLammNonIdeal::ChooseTimeStep() {
-  optimiseGrid_ = false;
-  automaticGridSize_ = false;
-  staticGrid_ = true;
-  fixedTimeStep_ = false;
+  opt_.optimiseGrid = false;
+  opt_.automaticGridSize = false;
+  opt_.staticGrid = true;
+  opt_.fixedTimeStep = false;
   concDependentSolver_ = true;
-  movingFrame_ = false;
+  opt_.movingFrame = false;
 }
 
 void CLammNonIdeal::SetupGrid() {
-  N_ = defaultNodes_;
+  N_ = opt_.defaultNodes;
   if (allocated_ && allocatedCount_ != N_) FreeWorkMemory();
   AllocWorkMemory();
   steep_ = IsGradientTooSteep(s_, D_);
@@ -457,12 +457,12 @@ void CLammNonIdeal::TimeLoop() {
     errConcDependent_ = 1;
     return;
   }
-  ctl_.Start(stepTolerance_, stepLowerTolerance_, stepTarget_, stepFactor_, blend_);
+  ctl_.Start(opt_.stepTolerance, opt_.stepLowerTolerance, opt_.stepTarget, opt_.stepFactor, opt_.blend);
   for (int i = 1; i <= N_; ++i) cPrev_[i] = c_[i];
   FindLinearRange();
   active_ = 1;
   trimming_ = s_ > 0;
-  trimThreshold_ = truncationSetting_ * c_[1];
+  trimThreshold_ = opt_.truncationSetting * c_[1];
   SetNodeCoefficients(0);
   if (maxTimeGiven_)
     ctl_.dtMax = maxTimeValue_;
@@ -504,7 +504,7 @@ void CLammNonIdeal::TimeLoop() {
       running_ = false;
     }
     const double remaining = std::max(0.0, lastScanTime - t_);
-    if (quiet.Count(IsQuietStep(dtUsed, q, steadyTolerance_, remaining))) {
+    if (quiet.Count(IsQuietStep(dtUsed, q, opt_.steadyTolerance, remaining))) {
       endCondition_ = true;
       running_ = false;
     }

@@ -82,7 +82,7 @@ void CLammIdeal::EachIterationOutput(double change) {
     running_ = false;
     abortRequest_ = true;
   }
-  if (movingFrame_ && !staticGrid_) UpdateMovingGridRadii();
+  if (opt_.movingFrame && !opt_.staticGrid) UpdateMovingGridRadii();
   const double* profile = c_;
   const double* nodeRadii = r_;
   if (FiniteScan()) {
@@ -132,7 +132,7 @@ void CLammIdeal::EachIterationOutput(double change) {
 // looked up once. Moving nodes differ at every scan.
 void CLammIdeal::InterpolateScan(int n, const float* radii, float* row, const double* nodeRadii,
                                  const double* profile) {
-  if (movingFrame_ && !staticGrid_) {
+  if (opt_.movingFrame && !opt_.staticGrid) {
     InterpolateCellProfile(n, radii, row, N_, nodeRadii, profile);
     return;
   }
@@ -230,7 +230,7 @@ void CLammIdeal::ChooseScanSegments() {
 // more (steady state) or the watched boundary has left the observed region:
 // the later scans show the final profile.
 void CLammIdeal::FillRemainingScansWithFinalProfile() {
-  if (movingFrame_ && !staticGrid_) UpdateMovingGridRadii();
+  if (opt_.movingFrame && !opt_.staticGrid) UpdateMovingGridRadii();
   while (outIndex_ <= scanCount_) {
     const int scan = indexMap_[outIndex_];
     const float* radii = nullptr;

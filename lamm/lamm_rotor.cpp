@@ -89,11 +89,11 @@ double CLammIdeal::RpmAtTime(double t) const {
 }
 
 void CLammIdeal::InitRotorRamp() {
-  accelerating_ = linearRamp_ || schedule_;
+  accelerating_ = opt_.linearRamp || schedule_;
   maxStepAccelerating_ = 10.0;
   const ScanRecord& first = records_[indexMap_[1]];
   const ScanRecord& last = records_[indexMap_[scanCount_]];
-  if (!linearRamp_) {
+  if (!opt_.linearRamp) {
     accelDuration_ = 0;
     accelRate_ = first.acceleration;
     finalRpm_ = last.rpm;
@@ -124,9 +124,9 @@ void CLammIdeal::InitRotorRamp() {
 }
 
 void CLammIdeal::LimitAccelerationStep() {
-  if (!(linearRamp_ && staticGrid_ && !automaticAlgorithm_)) return;
+  if (!(opt_.linearRamp && opt_.staticGrid && !opt_.automaticAlgorithm)) return;
   const double threshold =
-      (optimiseGrid_ && automaticGridSize_) ? optimisedThreshold_ : reducedSThreshold_;
+      (opt_.optimiseGrid && opt_.automaticGridSize) ? opt_.optimisedThreshold : opt_.reducedSThreshold;
   const double v = records_[indexMap_[scanCount_]].rpm * 3.3333333333333335e-05;
   if (std::fabs(s_) > threshold / (v * v)) maxStepAccelerating_ = 1.0;
 }
@@ -221,7 +221,7 @@ void CLammIdeal::UpdateSpeedStep(double t) {
 
 double CLammIdeal::LimitTimeStep(bool setFlag, bool& hit) {
   double dt = dt_;
-  if (linearRamp_ && accelerating_ && !schedule_) {
+  if (opt_.linearRamp && accelerating_ && !schedule_) {
     dt = std::min(dt, maxStepAccelerating_);
     // Only a limit that still lies ahead can end a step (a run may start
     // after the ramp).

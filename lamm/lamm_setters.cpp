@@ -136,56 +136,21 @@ void CLammIdeal::SetScanTimes(const ScanRecord* records, float** output, const f
   PrepareOutputStorage();
 }
 
-void CLammIdeal::SetModelOptions(int minNodes, int maxNodes, float pointsPerWidth,
-                                 bool forceSteep, double backDiffusionTolerance,
-                                 bool backDiffusionCheck, bool optimiseGrid,
-                                 bool automaticGridSize, float ff0, bool linearRamp,
-                                 bool fixedTimeStep, int solverSetting, double steadyTolerance,
-                                 double sGridValue, bool automaticSGrid, bool solverSwitch,
-                                 bool automaticAlgorithm, double stepTolerance,
-                                 double stepLowerTolerance, double stepTarget, double stepBase,
-                                 int defaultNodes, int gridSetting, bool movingFrame,
-                                 bool staticGrid, float truncationSetting,
-                                 double truncationLevel, bool truncateDynamically,
-                                 double blend, double stepFactor, double reducedSThreshold,
-                                 double optimisedThreshold) {
-  if (minNodes > 0) minNodes_ = minNodes;
-  if (maxNodes > 0) maxNodes_ = maxNodes;
-  if (pointsPerWidth > 0) pointsPerWidth_ = pointsPerWidth;
-  forceSteep_ = forceSteep;
-  if (backDiffusionTolerance > 0) backDiffTolerance_ = backDiffusionTolerance;
-  backDiffCheck_ = backDiffusionCheck;
-  optimiseGrid_ = optimiseGrid;
-  automaticGridSize_ = automaticGridSize;
-  ff0_ = ff0;
-  linearRamp_ = linearRamp;
-  fixedTimeStep_ = fixedTimeStep;
-  solverSetting_ = solverSetting;
-  steadyTolerance_ = steadyTolerance;
-  if (sGridValue > 0) sGridValue_ = sGridValue;
-  automaticSGrid_ = automaticSGrid;
-  solverSwitch_ = solverSwitch;
-  automaticAlgorithm_ = automaticAlgorithm;
-  stepTolerance_ = stepTolerance;
-  stepLowerTolerance_ = stepLowerTolerance;
-  stepTarget_ = stepTarget;
-  stepBase_ = stepBase;
-  defaultNodes_ = defaultNodes;
-  gridSetting_ = gridSetting;
-  movingFrame_ = movingFrame;
-  staticGrid_ = staticGrid;
-  if (movingFrame_ && staticGrid_) movingFrame_ = false;  // the static grid wins
-  truncationSetting_ = truncationSetting;
-  truncationLevel_ = truncationLevel;
-  truncateDynamically_ = truncateDynamically;
-  blend_ = blend;
-  stepFactor_ = stepFactor;
-  reducedSThreshold_ = reducedSThreshold;
-  optimisedThreshold_ = optimisedThreshold;
-  parametersValid_ = !(ff0_ <= 0 && D_ > 0);
+void CLammIdeal::SetModelOptions(const LammModelOptions& o) {
+  const LammModelOptions before = opt_;
+  opt_ = o;
+  // Sizes and tolerances that are not positive keep the values before.
+  if (!(o.minNodes > 0)) opt_.minNodes = before.minNodes;
+  if (!(o.maxNodes > 0)) opt_.maxNodes = before.maxNodes;
+  if (!(o.pointsPerWidth > 0)) opt_.pointsPerWidth = before.pointsPerWidth;
+  if (!(o.backDiffusionTolerance > 0))
+    opt_.backDiffusionTolerance = before.backDiffusionTolerance;
+  if (!(o.sGridValue > 0)) opt_.sGridValue = before.sGridValue;
+  if (opt_.movingFrame && opt_.staticGrid) opt_.movingFrame = false;  // the static grid wins
+  parametersValid_ = !(opt_.ff0 <= 0 && D_ > 0);
   // Settings the step control divides by or sizes arrays with.
-  if (!(stepBase_ > 0) || !(stepFactor_ > 0) || !(blend_ > 0) || defaultNodes_ < 3 ||
-      minNodes_ < 3 || maxNodes_ < minNodes_)
+  if (!(opt_.stepBase > 0) || !(opt_.stepFactor > 0) || !(opt_.blend > 0) ||
+      opt_.defaultNodes < 3 || opt_.minNodes < 3 || opt_.maxNodes < opt_.minNodes)
     parametersValid_ = false;
 }
 
@@ -209,9 +174,9 @@ void CLammIdeal::SetSolventAndComputeFrictionalRatio(double T, double vbar, doub
     f0 = viscosity * 0.018887255011800004 * R0 * 1000;
   }
   if (f0 > 0 && s_ != 0)
-    ff0_ = (1.6605392767355127e-24 * (1 - vbar * density) * M / (1e-13 * s_)) / f0;
+    opt_.ff0 = (1.6605392767355127e-24 * (1 - vbar * density) * M / (1e-13 * s_)) / f0;
   else
-    ff0_ = 0;
+    opt_.ff0 = 0;
 }
 
 void CLammIdeal::SetGeometryFlags(bool zoneLoading, float lamellaWidth, bool inverse) {
@@ -355,9 +320,9 @@ void CLammIdeal::SetSolventComponents(bool plain, bool model, bool concDependent
     if (!(compD_[k] > 0)) valid = false;
   concDependentModel_ = concDependentModel_ && valid;
   nonIdealValid_ = valid;
-  automaticGridSize_ = false;
-  optimiseGrid_ = false;
-  if (tableModel) forceSteep_ = true;
+  opt_.automaticGridSize = false;
+  opt_.optimiseGrid = false;
+  if (tableModel) opt_.forceSteep = true;
 }
 
 void CLammIdeal::SetReactionParameters(bool inhomogeneous, bool inhomogeneous2,

@@ -89,7 +89,7 @@ void CLammIdeal::LammTimeStep(double stepStart) {
   // Inside an acceleration the cosolute feels the mean speed of the step;
   // the species' own rotor state stays as the step left it.
   double rpm = rpm_;
-  if (schedule_ || (linearRamp_ && stepStart < accelDuration_)) {
+  if (schedule_ || (opt_.linearRamp && stepStart < accelDuration_)) {
     const double rpmSaved = rpm_;
     const bool acceleratingSaved = accelerating_;
     rpm = RotorOmegaInStep(stepStart, dt);

@@ -551,7 +551,7 @@ void CLammIdeal::StepStaticGrid() {
   }
   if (pendingEvent_ && t_ >= pendingTime_) pendingEvent_ = false;
   sw2Integral_ += w2sStep_ * dt_;
-  if (!schedule_ && linearRamp_ && t_ >= accelDuration_ && speedChanging_) {
+  if (!schedule_ && opt_.linearRamp && t_ >= accelDuration_ && speedChanging_) {
     RotorOmegaInStep(t_, dt_);
     BuildStaticMatrices(N_);
     MoveActiveEndRows(end_);
@@ -600,7 +600,7 @@ double CLammIdeal::StepChangeAtBottom() {
     for (int i = end_ - 1; i >= start_; --i) {
       if (c_[i] < -cThr_) {
         ++retryCounter_;
-        return 2 * stepTolerance_;
+        return 2 * opt_.stepTolerance;
       }
     }
   }
@@ -690,8 +690,8 @@ bool CLammIdeal::IsBoundaryReached() {
 // are equal, so that one factorisation serves them all, and the step after
 // a scan does not start from a remainder cut off before it.
 bool CLammIdeal::EvenStepsToEvents() const {
-  return layered_ && staticGrid_ && pendingEvent_ && !speedChanging_ && !schedule_ && !timed_ &&
-         !fixedTimeStep_ && N_ >= 2 &&
+  return layered_ && opt_.staticGrid && pendingEvent_ && !speedChanging_ && !schedule_ && !timed_ &&
+         !opt_.fixedTimeStep && N_ >= 2 &&
          layeredRadii_.size() == static_cast<size_t>(N_) + 1;
 }
 
@@ -728,7 +728,7 @@ double CLammIdeal::EvenStepToEvent(double dt) {
 
 double CLammIdeal::TimeLoopStaticGrid() {
   double prevDt = 1.0;
-  if (fixedTimeStep_) dt_ = stepTolerance_;
+  if (opt_.fixedTimeStep) dt_ = opt_.stepTolerance;
   const int from = start_ < 4 ? 1 : start_ - 2;
   std::copy(c_ + from, c_ + end_ + 1, cPrev_ + from);
   bool hit = false;
@@ -775,7 +775,7 @@ double CLammIdeal::TimeLoopStaticGrid() {
     return 1.0;
   }
   if (stepCount_ != 0 || (c_[1] <= 0 && !layered)) {
-    if (fixedTimeStep_) {
+    if (opt_.fixedTimeStep) {
       StepStaticGrid();
       return 1.0;
     }
@@ -795,16 +795,16 @@ double CLammIdeal::TimeLoopStaticGrid() {
       startChanged_ = false;
       return change;
     }
-    while (change > stepTolerance_) {
+    while (change > opt_.stepTolerance) {
       if (retryCounter_ > 10) {
         collapseFlag_ = true;
         break;
       }
       if (abortFlag_) break;
-      double x = change == 0 ? 0 : (stepTarget_ / change) * dt_;
-      const double y = dt_ / stepFactor_;
+      double x = change == 0 ? 0 : (opt_.stepTarget / change) * dt_;
+      const double y = dt_ / opt_.stepFactor;
       prevDt = dt_;
-      double dt = (x - y) * blend_ + y;
+      double dt = (x - y) * opt_.blend + y;
       if (dt >= 0.8 * prevDt && dt <= 1.2 * prevDt) dt /= 2;
       dt = std::min(dt, 10 * prevDt);
       dt = std::min(dt, dtMax_);
@@ -830,10 +830,10 @@ double CLammIdeal::TimeLoopStaticGrid() {
     double dt = dt_;
     if (change == 0) {
       dt = dt_ * 10;
-    } else if (change < stepLowerTolerance_) {
-      const double x = (stepTarget_ / change) * dt_;
-      const double y = dt_ * stepFactor_;
-      dt = (x - y) * blend_ + y;
+    } else if (change < opt_.stepLowerTolerance) {
+      const double x = (opt_.stepTarget / change) * dt_;
+      const double y = dt_ * opt_.stepFactor;
+      dt = (x - y) * opt_.blend + y;
       if (dt >= 0.9 * prevDt && dt <= 1.1 * prevDt) dt *= 2;
     }
     dt = std::min(dt, 10 * prevDt);
@@ -866,7 +866,7 @@ void CLammIdeal::SolveStaticGrid() {
   lastStart_ = 1;
   speedChanging_ = accelerating_ || schedule_;
   shutOff_ = steep_;
-  autoShutOff_ = backDiffCheck_;
+  autoShutOff_ = opt_.backDiffusionCheck;
   matrixExtent_ = builtExtent_ = 0;
   rpm_ = (accelerating_ || schedule_) ? RotorOmegaInStep(t_, 1.0) : finalRpm_;
 
@@ -890,13 +890,13 @@ void CLammIdeal::SolveStaticGrid() {
   BuildStaticMatrices(N_);
   maxStart_ = static_cast<int>(std::floor(0.95 * N_));
   const bool layered = zoneLoading_ || initialProfile_;
-  const double factor = truncationLevel_;
+  const double factor = opt_.truncationLevel;
   // Over a sedimenting cosolute the depleted region may fill again (the
   // solvent there changes as the cosolute leaves): no trimmed start, whose
   // check for a front that is no longer depleted would end the run late and
   // have it made again.
   const bool refill = localSolvent_ && solvent_.DynamicGradient && solvent_.SedimentingCosolute;
-  if (!truncateDynamically_ || s_ <= 0 || layered || refill) {
+  if (!opt_.truncateDynamically || s_ <= 0 || layered || refill) {
     if (c_[1] > 0) {
       cThr_ = factor * c_[1];
     } else {
@@ -969,7 +969,7 @@ void CLammIdeal::SolveStaticGrid() {
     }
     // The adaptive steps of a run take hundreds to some tens of thousands;
     // a step rule gone astray must not hold the caller for hours.
-    if (!fixedTimeStep_ && stepCount_ >= stepLimit_) collapseFlag_ = true;
+    if (!opt_.fixedTimeStep && stepCount_ >= stepLimit_) collapseFlag_ = true;
     if (abortFlag_ || collapseFlag_) break;
     EachIterationOutput(change);
     change = change / stepDt;
@@ -978,7 +978,7 @@ void CLammIdeal::SolveStaticGrid() {
     // noticeably before the last scan either; a slow approach to
     // equilibrium otherwise stops percents short of it.
     const double remaining = std::max(0.0, lastScanTime - t_);
-    if (quiet.Count(IsQuietStep(stepDt, change, steadyTolerance_, remaining))) {
+    if (quiet.Count(IsQuietStep(stepDt, change, opt_.steadyTolerance, remaining))) {
       endCondition_ = true;
       running_ = false;
     }

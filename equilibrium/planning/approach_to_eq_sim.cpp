@@ -302,13 +302,24 @@ void CApproachToEqSim::PrepareSolver(CLammIdeal& L, double s, double D) const {
   const int defaultNodes = gridPoints;
   L.MarkLoaded();
   L.SetOutputParameters(s, D, meniscus, bottom, 1.0, leftLimit, rightLimit);
-  L.SetModelOptions(lo, hi, 5.0f, false, 1e-8, st.shutOffBackDiffusion,
-                    st.optimiseTimeInvariantGrid, st.automaticGridSize, 1.0f, st.rampRotorSpeed,
-                    st.fixedTimeStep, 0, 1e-8, st.gridS, st.automaticSGrid, false,
-                    st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
-                    st.upperStepThreshold, st.workingMaxDcOverC, defaultNodes, 0, false, true,
-                    1e-4f, st.truncationLevel, st.truncateGrid, 1.0, 2.0, st.automaticSwitchS,
-                    st.automaticSwitchSOptimised);
+  L.SetModelOptions({.minNodes = lo, .maxNodes = hi, .pointsPerWidth = 5.0f, .forceSteep = false,
+                     .backDiffusionTolerance = 1e-8,
+                     .backDiffusionCheck = st.shutOffBackDiffusion != 0,
+                     .optimiseGrid = st.optimiseTimeInvariantGrid != 0,
+                     .automaticGridSize = st.automaticGridSize != 0, .ff0 = 1.0f,
+                     .linearRamp = st.rampRotorSpeed != 0, .fixedTimeStep = st.fixedTimeStep != 0,
+                     .solverSetting = 0, .steadyTolerance = 1e-8, .sGridValue = st.gridS,
+                     .automaticSGrid = st.automaticSGrid != 0, .solverSwitch = false,
+                     .automaticAlgorithm = st.automaticAlgorithm != 0,
+                     .stepTolerance = st.workingMaxDcOverC,
+                     .stepLowerTolerance = st.lowerStepThreshold,
+                     .stepTarget = st.upperStepThreshold, .stepBase = st.workingMaxDcOverC,
+                     .defaultNodes = defaultNodes, .gridSetting = 0, .movingFrame = false,
+                     .staticGrid = true, .truncationSetting = 1e-4f,
+                     .truncationLevel = st.truncationLevel,
+                     .truncateDynamically = st.truncateGrid != 0, .blend = 1.0, .stepFactor = 2.0,
+                     .reducedSThreshold = st.automaticSwitchS,
+                     .optimisedThreshold = st.automaticSwitchSOptimised});
   L.SetSolventAndComputeFrictionalRatio(temperature, vbar, density, relativeViscosity);
   L.SetMaxTime(100);
 }

@@ -151,9 +151,8 @@ TEST(LammValidation, SettersRecordWhatTheRunNeeds) {
   EXPECT_EQ(A->IndexMap()[5], 5);
 
   CLammIdeal B;
-  B.SetModelOptions(0, 0, 0, false, 0, true, true, true, 1.0f, true, false, 0, 1e-6, 0, true,
-                    false, true, 1, 0.1, 0.3, 1, 1000, 0, true, true, 1e-4f, 1e-6, true, 1, 2, 5,
-                    60);
+  B.SetModelOptions({.minNodes = 0, .maxNodes = 0, .pointsPerWidth = 0, .backDiffusionTolerance = 0,
+                     .movingFrame = true, .truncateDynamically = true});
   EXPECT_EQ(B.MinNodes(), 100);
   EXPECT_TRUE(B.StaticGridChosen());
   EXPECT_FALSE(B.MovingFrameChosen());
@@ -388,9 +387,8 @@ TEST(LammGridChoice, AdaptiveGridSizeIsClampedAndSkippedForSmallFrictionalRatios
 
   auto F = MakeSolver(e, LammSolverSettings{});
   F->SetSolventAndComputeFrictionalRatio(20, 0.73, 1, 1);
-  F->SetModelOptions(75, 2000, 5, false, 1e-4, true, true, true, 0.4f, true, false, 0, 1e-6, 0,
-                     true, false, true, 1, 0.05, 0.2, 1, 1000, 0, false, true, 1e-4f, 1e-6, true,
-                     1, 2, 5, 60);
+  F->SetModelOptions({.minNodes = 75, .ff0 = 0.4f, .stepLowerTolerance = 0.05, .stepTarget = 0.2,
+                      .truncateDynamically = true});
   F->SetSolventAndComputeFrictionalRatio(20, 0.73, 1, 1);
   F->SetOutputParameters(0.5, 2e-5, 6.0, 7.2, 1, 6.05f, 7.1f);  // a very small f/f0
   F->SetSolventAndComputeFrictionalRatio(20, 0.73, 1, 1);
