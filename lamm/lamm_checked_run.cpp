@@ -15,7 +15,7 @@
 #include "platform/program_paths.h"
 
 double CLammIdeal::ScanTime(int k) const {
-  const ScanRecord& rec = records_[indexMap_[k]];
+  const ScanRecord& rec = scans_.records[scans_.indexMap[k]];
   // With a simulated acceleration the scans' real elapsed times apply; at
   // constant speed the time equivalent of their w^2 t.
   const double t = (opt_.linearRamp || schedule_) ? rec.time : rec.timeRead;
@@ -30,10 +30,10 @@ void CLammIdeal::SetInitialConcentration() {
     loading = 0;
     for (int k = 1; k <= componentCount_; ++k) loading += compConc_[k] * compWeight_[k];
   }
-  if (zoneLoading_) {
-    const double edge = r_[1] + lamellaWidth_;
+  if (zone_.on) {
+    const double edge = r_[1] + zone_.lamellaWidth;
     for (int i = 1; i <= N_; ++i) {
-      const bool loaded = zoneInverse_ ? !(r_[i] < edge) : r_[i] <= edge;
+      const bool loaded = zone_.inverse ? !(r_[i] < edge) : r_[i] <= edge;
       c_[i] = loaded ? loading : 0.0;
     }
     return;
@@ -71,16 +71,16 @@ LammOutcome CLammIdeal::CheckAndRun() {
   }
   // The scans drive the time loop: their times must be finite, non-negative
   // and in order, and without a schedule their rotor speeds must be positive.
-  bool scansValid = outputValid_ && records_ && indexMap_;
+  bool scansValid = outputValid_ && scans_.records && scans_.indexMap;
   if (scansValid) {
     double previous = -1;
-    for (int k = 1; k <= scanCount_ && scansValid; ++k) {
-      const int idx = indexMap_[k];
+    for (int k = 1; k <= scans_.scanCount && scansValid; ++k) {
+      const int idx = scans_.indexMap[k];
       if (idx < 1) {
         scansValid = false;
         break;
       }
-      const ScanRecord& rec = records_[idx];
+      const ScanRecord& rec = scans_.records[idx];
       const double tk = ScanTime(k);
       if (!std::isfinite(tk) || tk < 0 || tk < previous) scansValid = false;
       if (!schedule_ && !(rec.rpm > 0 && std::isfinite(rec.rpm))) scansValid = false;
@@ -114,17 +114,17 @@ LammOutcome CLammIdeal::CheckAndRun() {
     ShowRefusal("Lamm discretization parameters not loaded in CLammIdeal");
     return kLammInvalidSettings;
   }
-  if (wienerConflict_) {
+  if (detection_.wienerConflict) {
     ShowRefusal("Wiener skewing correction incompatible with finite scan time resolution");
     return kLammNonidealOutOfRange;
   }
   {
-    const ScanRecord& first = records_[indexMap_[1]];
+    const ScanRecord& first = scans_.records[scans_.indexMap[1]];
     const double rate = first.acceleration;
     // A ramp in effect with no acceleration at all would leave the rotor at
     // rest for the whole ramp; it is refused like a too slow one.
     const bool rampInEffect = opt_.linearRamp && !schedule_ && first.accelerationTime >= 10.0;
-    const bool tooSlow = checkAcceleration_ && opt_.linearRamp && rate > 0.0001 && rate < 150;
+    const bool tooSlow = rotor_.checkAcceleration && opt_.linearRamp && rate > 0.0001 && rate < 150;
     const bool none = rampInEffect && !(rate > 0.0001);
     if (tooSlow || none) {
       ShowRefusal("too slow rotor acceleration");
@@ -228,7 +228,7 @@ LammOutcome CLammIdeal::CheckAndRun() {
         const int n = std::clamp(
             staticCandidate_ > 0 ? static_cast<int>(std::floor(staticCandidate_)) : N_, opt_.minNodes,
             opt_.maxNodes);
-        if (opt_.optimiseGrid && IsGradientTooSteep(s_, D_) && !zoneLoading_) {
+        if (opt_.optimiseGrid && IsGradientTooSteep(s_, D_) && !zone_.on) {
           FreeWorkMemory();
           N_ = n;
           AllocWorkMemory();
@@ -243,12 +243,12 @@ LammOutcome CLammIdeal::CheckAndRun() {
     }
     // On per-scan radii the result is added to what the caller's arrays hold.
     if (perScanMode_ && ownMatrixBlock_) {
-      for (int k = 1; k <= scanCount_; ++k) {
-        const int scan = indexMap_[k];
+      for (int k = 1; k <= scans_.scanCount; ++k) {
+        const int scan = scans_.indexMap[k];
         float* row = ownMatrixBlock_ + static_cast<size_t>(scan - 1) * ownCols_ - 1;
-        float* out = output_[scan];
+        float* out = scans_.output[scan];
         if (!out) continue;
-        for (int j = 1; j <= perScanCounts_[scan]; ++j) out[j] += row[j];
+        for (int j = 1; j <= scans_.perScanCounts[scan]; ++j) out[j] += row[j];
       }
     }
   }
@@ -275,13 +275,13 @@ void CLammIdeal::Run() {
   pendingTime_ = nextScanTime_;
   running_ = true;
   endCondition_ = false;
-  if (timed_) {
-    timedNext_ = 1;
-    timedNextTime_ = timedTimes_[1];
+  if (timed_.on) {
+    timed_.next = 1;
+    timed_.nextTime = timed_.times[1];
   }
   // A run that starts later than t = 0 starts in the rotor state of its time.
   if (schedule_) UpdateSpeedStep(t_);
-  else if (accelerating_ && t_ >= accelDuration_) accelerating_ = false;
+  else if (accelerating_ && t_ >= rotor_.accelDuration) accelerating_ = false;
   if (concDependentSolver_) {
     SolveConcDependent();
   } else if (opt_.staticGrid) {
@@ -296,22 +296,22 @@ void CLammIdeal::Run() {
 
 float* CLammIdeal::OutputRow(int scan, const float** radii, int* n) {
   if (perScanMode_) {
-    *radii = perScanRadii_[scan];
-    *n = perScanCounts_[scan];
+    *radii = scans_.perScanRadii[scan];
+    *n = scans_.perScanCounts[scan];
     return ownMatrixBlock_ ? ownMatrixBlock_ + static_cast<size_t>(scan - 1) * ownCols_ - 1
                            : nullptr;
   }
-  *radii = grid_;
-  *n = gridLength_;
-  return output_[scan];
+  *radii = scans_.grid;
+  *n = scans_.gridLength;
+  return scans_.output[scan];
 }
 
 // A scan's own radii are written into the solver's block first and added to
 // the caller's array from there.
 void CLammIdeal::FinishScanRow(float* row, const float* radii, int n, int scan) {
   CorrectScan(row, radii, n, scan);
-  if (perScanMode_ && output_[scan])
-    for (int j = 1; j <= n; ++j) output_[scan][j] += row[j];
+  if (perScanMode_ && scans_.output[scan])
+    for (int j = 1; j <= n; ++j) scans_.output[scan][j] += row[j];
 }
 
 void CLammIdeal::SolveWithoutTransport() {
@@ -325,7 +325,7 @@ void CLammIdeal::SolveWithoutTransport() {
 
 void CLammIdeal::SolveWithoutDiffusion() {
   ForEachOutputRow([&](int k, int scan, float* row, const float* radii, int n) {
-    const ScanRecord& rec = records_[scan];
+    const ScanRecord& rec = scans_.records[scan];
     CLLammNoDiffvec(*this, static_cast<float>(c0_), ScanTime(k), rec.rpm, rec.w2t, radii, row,
                     n);
     FinishScanRow(row, radii, n, scan);

@@ -79,10 +79,10 @@ NonidealityModel NonidealityFromSettings(const CLammIdeal& L) {
     n.ks = (m.signA ? 1.0 : -1.0) * std::pow(10.0, m.a) / n.scale;
     n.kd = (m.signB ? 1.0 : -1.0) * std::pow(10.0, m.b) / n.scale;
   }
-  n.vbar = static_cast<float>(L.vbar_);
-  n.rho = static_cast<float>(L.density_);
-  n.T = static_cast<float>(L.temperature_);
-  n.eta = static_cast<float>(L.viscosity_);
+  n.vbar = static_cast<float>(L.conditions_.vbar);
+  n.rho = static_cast<float>(L.conditions_.density);
+  n.T = static_cast<float>(L.conditions_.temperature);
+  n.eta = static_cast<float>(L.conditions_.viscosity);
   return n;
 }
 
@@ -134,7 +134,7 @@ void CConcDependentPath::AssembleNonidealMatrices() {
 }
 
 void CConcDependentPath::AssembleNonidealRHS(const double* s, const double* D, bool closedBottom) {
-  const double w2 = SvedbergOmega2(L_.rpm_);
+  const double w2 = SvedbergOmega2(L_.rotor_.rpm);
   const double *__restrict B0 = B_[0].data(), *__restrict B1 = B_[1].data(), *__restrict B2 = B_[2].data(),
                            *__restrict B3 = B_[3].data(), *__restrict B4 = B_[4].data(),
                            *__restrict B5 = B_[5].data(), *__restrict B6 = B_[6].data();
@@ -423,9 +423,9 @@ void CConcDependentPath::MeniscusCorrection() {
 void CConcDependentPath::AcceptStep() {
   ++L_.stepCount_;
   L_.t_ += L_.dt_;
-  if (!L_.schedule_ && L_.accelerating_ && L_.t_ >= L_.accelDuration_) {
+  if (!L_.schedule_ && L_.accelerating_ && L_.t_ >= L_.rotor_.accelDuration) {
     L_.accelerating_ = false;
-    L_.rpm_ = L_.finalRpm_;
+    L_.rotor_.rpm = L_.rotor_.finalRpm;
   }
   if (L_.schedule_ && !L_.scheduleFinished_) L_.UpdateSpeedStep(L_.t_);
   if (model_ != Model::Components && L_.cdModel_.meniscusCorrection) MeniscusCorrection();
@@ -574,7 +574,7 @@ void CConcDependentPath::Run() {
   for (int i = 1; i <= N_; ++i) cmax = std::max(cmax, std::fabs(c[i]));
   trimThreshold_ = L_.opt_.truncationSetting * cmax;
   closedBottom_ = L_.IsGradientTooSteep(L_.s_, L_.D_);
-  const bool wiener = L_.wiener_;
+  const bool wiener = L_.detection_.wiener;
   if (wiener) L_.AllocProfileBuffers(N_);
   for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
   for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
@@ -596,10 +596,10 @@ void CConcDependentPath::Run() {
       if (L_.r_[i] <= L_.leftFitLimit_) watch = i;
   }
   const double watchThreshold = L_.watchFraction_ * c[watch];
-  const bool watchOn = !L_.cdModel_.cleanUp && !L_.zoneLoading_ && !L_.initialProfile_;
+  const bool watchOn = !L_.cdModel_.cleanUp && !L_.zone_.on && !L_.initialProfile_;
 
   L_.endCondition_ = false;
-  const double lastScanTime = L_.ScanTime(L_.scanCount_);
+  const double lastScanTime = L_.ScanTime(L_.scans_.scanCount);
   CQuietSteps quiet;
   while (L_.running_) {
     if (L_.errNonConvergence_ || L_.errTridag_ || L_.errConcDependent_) break;

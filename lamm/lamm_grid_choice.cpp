@@ -31,9 +31,9 @@ void CLammIdeal::ChooseTimeStep() {
   }
   if (!opt_.automaticAlgorithm) return;
   double threshold = opt_.reducedSThreshold;
-  if (opt_.optimiseGrid && opt_.automaticGridSize && !zoneLoading_) threshold = opt_.optimisedThreshold;
+  if (opt_.optimiseGrid && opt_.automaticGridSize && !zone_.on) threshold = opt_.optimisedThreshold;
   if (s_ < 0 && D_ < 1e-8) threshold *= 0.1;
-  const double speed = records_[indexMap_[scanCount_]].rpm * 3.3333333333333335e-05;
+  const double speed = scans_.records[scans_.indexMap[scans_.scanCount]].rpm * 3.3333333333333335e-05;
   const double v = speed * speed;
   if (!schedule_ && threshold / v <= std::fabs(s_)) {
     if (!opt_.movingFrame) {
@@ -56,7 +56,7 @@ void CLammIdeal::SetupGrid() {
     scheduleGrid_ = true;
     steep_ = false;
     N_ = opt_.defaultNodes;
-  } else if (!opt_.automaticGridSize || zoneLoading_ || D_ <= 0) {
+  } else if (!opt_.automaticGridSize || zone_.on || D_ <= 0) {
     N_ = opt_.defaultNodes;
   } else if (opt_.ff0 < 0.5) {
     steep_ = false;
@@ -71,14 +71,14 @@ void CLammIdeal::SetupGrid() {
     // the bottom, right for the same species in water, would take away.
     steep_ = !CosolutePilesUpAtTheBottom() && IsGradientTooSteep(s_, D_);
     const double rR = std::max<double>(rightFitLimit_, meniscus_ + 0.001);
-    const double rate = accelRate_ * (1.0 / 60.0) * 2 * kPi;
+    const double rate = rotor_.accelRate * (1.0 / 60.0) * 2 * kPi;
     const double x = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * meniscus_ *
-                     accelDuration_ * accelDuration_ * accelDuration_;
-    const double sw2 = std::fabs(sw2Final_);
+                     rotor_.accelDuration * rotor_.accelDuration * rotor_.accelDuration;
+    const double sw2 = std::fabs(rotor_.sw2Final);
     if (rR - meniscus_ <= x)
       T = (rR - meniscus_) / (sw2 * rR);
     else
-      T = (rR - x - meniscus_) / (sw2 * rR) + accelDuration_;
+      T = (rR - x - meniscus_) / (sw2 * rR) + rotor_.accelDuration;
     double w = std::sqrt(D_ * T);
     if (!(w >= 0.001)) w = std::max(w, 0.001);  // also catches T = inf at s = 0
     if (!std::isfinite(w)) w = bottom_ - meniscus_;
@@ -126,7 +126,7 @@ void CLammIdeal::SetupGrid() {
     movingCandidate_ = static_cast<float>(c);
     const double chosen = opt_.movingFrame ? movingCandidate_ : staticCandidate_;
     N_ = static_cast<int>(std::clamp<double>(chosen, opt_.minNodes, opt_.maxNodes));
-    refineRequested_ = opt_.staticGrid && opt_.optimiseGrid && steep_ && !zoneLoading_ && !layered_;
+    refineRequested_ = opt_.staticGrid && opt_.optimiseGrid && steep_ && !zone_.on && !layered_;
   }
   if (allocated_ && (allocatedCount_ != N_ || (opt_.movingFrame && !opt_.staticGrid && !frameBlock_)))
     FreeWorkMemory();
@@ -145,7 +145,7 @@ void CLammIdeal::SetupGrid() {
 // (the bottom is then an outflow) or there is no pile-up.
 double CLammIdeal::BottomLayerNodes() const {
   if (steep_ || s_ <= 0 || D_ <= 0) return 0;
-  const double sw2 = std::fabs(sw2Final_);
+  const double sw2 = std::fabs(rotor_.sw2Final);
   if (!(sw2 > 0)) return 0;
   const double decay = D_ / (sw2 * bottom_);
   return std::floor((bottom_ - meniscus_) / (0.5 * decay)) + 1;
@@ -165,19 +165,19 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   const double share = ranged ? kWidthShare : 1.0;
   const double from = floating ? b : m, pile = floating ? m : b;
   auto radius = [&](double d) { return floating ? b - d : m + d; };
-  const double sw2 = std::fabs(sw2Final_);
-  const double rate = accelRate_ * (1.0 / 60.0) * 2 * kPi;
-  const double ramp = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * from * accelDuration_ *
-                      accelDuration_ * accelDuration_;
+  const double sw2 = std::fabs(rotor_.sw2Final);
+  const double rate = rotor_.accelRate * (1.0 / 60.0) * 2 * kPi;
+  const double ramp = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * from * rotor_.accelDuration *
+                      rotor_.accelDuration * rotor_.accelDuration;
   const double first = std::max(ScanTime(1), 1.0);
   auto arrival = [&](double d) {
     const double r = radius(d);
     if (d <= ramp) return d / (sw2 * r);
-    return (d - ramp) / (sw2 * r) + accelDuration_;
+    return (d - ramp) / (sw2 * r) + rotor_.accelDuration;
   };
   // Where the boundary's middle is at time t (the inverse of arrival).
   auto middle = [&](double t, double d) {
-    const double base = std::min(ramp, d), x = sw2 * std::max(0.0, t - accelDuration_);
+    const double base = std::min(ramp, d), x = sw2 * std::max(0.0, t - rotor_.accelDuration);
     return floating ? (L - base) * x / (1 + x) + base : (m + base) * x / std::max(1e-9, 1 - x) + base;
   };
   const double coarsest = L / std::max(2.0, boundaryNodes - 1);
@@ -209,7 +209,7 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
     const double c0 = solvent_.CosoluteLoadingConcentration;
     const double sc = solvent_.CsClAt25C ? CsClSedimentationCoefficient25C(c0) : solvent_.CosoluteS;
     const double Dc = solvent_.CsClAt25C ? CsClDiffusionCoefficient25C(c0) : solvent_.CosoluteD;
-    const double w = RpmToOmega(finalRpm_);
+    const double w = RpmToOmega(rotor_.finalRpm);
     const double v = std::fabs(sc) * 1e-13 * w * w * b;
     if (v > 0 && Dc > 0) {
       const double cosoluteDecay = std::min(Dc / v, L);
@@ -232,8 +232,8 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   struct Layer {
     double amplitude = 0, length = HUGE_VAL;
   } layers[2];
-  if (ranged && !outflow && scanCount_ > 0) {
-    const double last = ScanTime(scanCount_);
+  if (ranged && !outflow && scans_.scanCount > 0) {
+    const double last = ScanTime(scans_.scanCount);
     const double reached = floating ? std::expm1(std::min(2 * sw2 * last, 50.0)) * m
                                     : -std::expm1(-2 * sw2 * last) * b;
     layers[0].length = decay;
@@ -296,8 +296,8 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
 // where the layered grid's rules are checked against finite volumes.
 bool CLammIdeal::LayeredGridRange() const {
   const double s = std::fabs(s_);
-  if (!(s >= 0.1 && s <= 100) || !(finalRpm_ >= 3000 && finalRpm_ <= 60000)) return false;
-  return scanCount_ > 0 && ScanTime(scanCount_) <= 24 * 3600 + 1;
+  if (!(s >= 0.1 && s <= 100) || !(rotor_.finalRpm >= 3000 && rotor_.finalRpm <= 60000)) return false;
+  return scans_.scanCount > 0 && ScanTime(scans_.scanCount) <= 24 * 3600 + 1;
 }
 
 bool CLammIdeal::CosolutePilesUpAtTheBottom() const {
@@ -309,7 +309,7 @@ bool CLammIdeal::IsGradientTooSteep(double s, double D) const {
   if (opt_.forceSteep) return true;
   if (!opt_.backDiffusionCheck) return false;
   if (s <= 0 || D <= 0) return false;
-  const ScanRecord& last = records_[indexMap_[scanCount_]];
+  const ScanRecord& last = scans_.records[scans_.indexMap[scans_.scanCount]];
   const double T = last.temperature + 273.15;
   const double w = RpmToOmega(last.rpm);
   const double Mb = T * s * 1e-13 * kR / D;
@@ -332,7 +332,7 @@ bool CLammIdeal::IsGradientTooSteep(double s, double D) const {
 // can never be resolved.
 bool CLammIdeal::IsFloatingPileTooSteep() const {
   if (!(s_ < 0) || !(D_ > 0)) return false;
-  const ScanRecord& last = records_[indexMap_[scanCount_]];
+  const ScanRecord& last = scans_.records[scans_.indexMap[scans_.scanCount]];
   const double T = last.temperature + 273.15;
   const double w = RpmToOmega(last.rpm);
   const double Mb = T * -s_ * 1e-13 * kR / D_;
@@ -351,7 +351,7 @@ bool CLammIdeal::NeedsBackDiffusionShutOff(double t, double rpm, double s, doubl
   if (!IsScheduleMonotonicAfter(t)) return false;
   if (opt_.forceSteep) return true;
   if (!opt_.backDiffusionCheck || s <= 0 || D <= 0) return false;
-  const ScanRecord& last = records_[indexMap_[scanCount_]];
+  const ScanRecord& last = scans_.records[scans_.indexMap[scans_.scanCount]];
   const double T = last.temperature + 273.15;
   const double w = RpmToOmega(rpm);
   const double Mb = T * s * 1e-13 * kR / D;
@@ -369,8 +369,8 @@ bool CLammIdeal::NeedsBackDiffusionShutOff(double t, double rpm, double s, doubl
 bool CLammIdeal::ShutOffNegligibleDiffusion() {
   if (!(s_ > 0 && D_ != 0 && schedule_)) return false;
   int used = 0;
-  for (int k = 1; k <= scanCount_; ++k) {
-    const ScanRecord& rec = records_[indexMap_[k]];
+  for (int k = 1; k <= scans_.scanCount; ++k) {
+    const ScanRecord& rec = scans_.records[scans_.indexMap[k]];
     if (meniscus_ * std::exp(s_ * 1e-13 * rec.w2t) >= rightFitLimit_) break;
     used = k;
   }
@@ -378,7 +378,7 @@ bool CLammIdeal::ShutOffNegligibleDiffusion() {
     D_ = 0;
     return true;
   }
-  const double traw = records_[indexMap_[used]].timeRead;
+  const double traw = scans_.records[scans_.indexMap[used]].timeRead;
   if (10 * (bottom_ - meniscus_) / (N_ - 1) >= std::sqrt(D_ * traw)) {
     D_ = 0;
     return true;

@@ -50,14 +50,7 @@ class CLammIdeal {
                            float leftFitLimit, float rightFitLimit);
   void SetSpeciesAndOutput(double s, double D, float** output, const float* grid,
                            int gridLength, float** perScanRadii, const int* perScanCounts);
-  // records, output, perScanRadii, perScanCounts and indexMap are 1-based by
-  // scan; output[k] is the caller's array of scan k (common grid or own radii).
-  void SetScanTimes(const ScanRecord* records, float** output, const float* grid,
-                    int gridLength, float** perScanRadii, const int* perScanCounts,
-                    bool showProgress, const int* indexMap, int scanCount, int component,
-                    bool suppressText1, bool suppressText2, bool timeResolution,
-                    float scanVelocity, bool radialResolution, float convolutionRange,
-                    bool absorbanceData);
+  void SetScanTimes(const LammScanOutput& scans);
   void SetModelOptions(const LammModelOptions& options);
   void SetSolventAndComputeFrictionalRatio(double temperature, double vbar, double density,
                                            double viscosity);
@@ -198,7 +191,7 @@ class CLammIdeal {
   void DebugLog(const char* text) const;
   // Progress texts are drawn for this solver: it reports to the window and
   // neither a fit nor a silent run suppresses them.
-  bool ShowsProgressText() const { return showProgress_ && !suppress1_ && !suppress2_; }
+  bool ShowsProgressText() const { return scans_.showProgress && !scans_.suppressText1 && !scans_.suppressText2; }
 
   // Element integrals on the frame radii of the moving-frame path (with the
   // end terms of a steep gradient at the end the species moves to).
@@ -231,7 +224,7 @@ class CLammIdeal {
   bool GeometryValid() const { return geometryValid_; }
   float LeftFitLimit() const { return leftFitLimit_; }
   float RightFitLimit() const { return rightFitLimit_; }
-  const int* IndexMap() const { return indexMap_; }
+  const int* IndexMap() const { return scans_.indexMap; }
   int MinNodes() const { return opt_.minNodes; }
   double BottomLayerNodes() const;
   // Radii m..b of a static grid for a boundary that needs boundaryNodes
@@ -257,13 +250,13 @@ class CLammIdeal {
   // Worker identity (set by the list runner).
   void SetWorker(bool inWorker, int equation, int thread) {
     inWorker_ = inWorker;
-    component_ = equation;
+    scans_.component = equation;
     threadNumber_ = thread;
   }
-  double Temperature() const { return temperature_; }
-  double Vbar() const { return vbar_; }
-  double Density() const { return density_; }
-  double Viscosity() const { return viscosity_; }
+  double Temperature() const { return conditions_.temperature; }
+  double Vbar() const { return conditions_.vbar; }
+  double Density() const { return conditions_.density; }
+  double Viscosity() const { return conditions_.viscosity; }
 
  protected:
   friend class CConcDependentPath;
@@ -333,8 +326,8 @@ class CLammIdeal {
   // and radii exist.
   template <class F>
   void ForEachOutputRow(F&& f) {
-    for (int k = 1; k <= scanCount_; ++k) {
-      const int scan = indexMap_[k];
+    for (int k = 1; k <= scans_.scanCount; ++k) {
+      const int scan = scans_.indexMap[k];
       const float* radii = nullptr;
       int n = 0;
       float* row = OutputRow(scan, &radii, &n);
@@ -360,34 +353,22 @@ class CLammIdeal {
   int detailCode_ = 0;
   bool modelSet_ = false, loaded_ = false;
 
-  // ---- scan output ----
-  const ScanRecord* records_ = nullptr;
-  float** output_ = nullptr;
-  const float* grid_ = nullptr;
-  int gridLength_ = 0;
-  float** perScanRadii_ = nullptr;
-  const int* perScanCounts_ = nullptr;
+  // ---- scan output, with the scan-time and radial resolution ----
+  LammScanOutput scans_;  // indexMap: the caller's or ownedIndexMap_
   bool perScanMode_ = false;
   float* ownMatrixBlock_ = nullptr;  // rows x cols, row k at ownMatrixBlock_ + (k-1)*cols - 1
   int ownRows_ = 0, ownCols_ = 0;
-  int scanCount_ = 0;
-  const int* indexMap_ = nullptr;
   int* ownedIndexMap_ = nullptr;
-  int component_ = 1, threadNumber_ = 0;
-  bool showProgress_ = false, suppress1_ = false, suppress2_ = false;
+  int threadNumber_ = 0;
   bool outputValid_ = false;
   CCellProfilePlan outputPlan_;  // the last radii and nodes a scan was written for
-
-  // ---- scan-time and radial resolution ----
-  bool timeResolution_ = false, radialResolution_ = false, absorbanceData_ = false;
-  float scanVelocity_ = 0, convolutionRange_ = 0;
   double startTimeOffset_ = 0;
   // Finite scan: pieces per scan, and the state of the scan being assembled.
   int forcedSegments_ = 0, segments_ = 0;
   int segmentIndex_ = 0, scannedNodes_ = 0;
   double scanElapsed_ = 0;
   std::vector<double> scanRadii_;  // node radii when each piece was taken (the frame moves)
-  bool FiniteScan() const { return timeResolution_ && scanVelocity_ > 0 && segments_ > 2; }
+  bool FiniteScan() const { return scans_.timeResolution && scans_.scanVelocity > 0 && segments_ > 2; }
   bool AssembleScanSegment();
   void ChooseScanSegments();
 
@@ -395,18 +376,11 @@ class CLammIdeal {
   LammModelOptions opt_;
   bool parametersValid_ = true;
 
-  // ---- solvent ----
-  double temperature_ = 20.0, viscosity_ = 1.0, density_ = 1.0, vbar_ = 0.73,
-         vbarDensity_ = 0.73;
-
-  // ---- zone loading ----
-  bool zoneLoading_ = false, zoneInverse_ = false;
-  float lamellaWidth_ = 0.1f;
-
-  // ---- rotor ----
-  bool checkAcceleration_ = true, accelerating_ = false;
-  double maxStepAccelerating_ = 10.0, accelDuration_ = 0, accelRate_ = 0;
-  double finalRpm_ = 10000, rpm_ = 10000, sw2Final_ = 0;
+  // ---- solvent, zone loading, rotor ----
+  LammSolutionConditions conditions_;
+  LammZoneLoading zone_;
+  LammRotor rotor_;
+  bool accelerating_ = false;
 
   // ---- speed schedule ----
   bool schedule_ = false;
@@ -504,33 +478,22 @@ class CLammIdeal {
   bool massTracking_ = false;
 
   // ---- detection corrections ----
-  bool magnification_ = false;
-  double dadr_ = 0;
-  bool drift_ = false, driftLinear_ = false, driftExponential_ = false;
-  double driftLinearRate_ = 0, driftExpRate_ = 0, driftLevel_ = 1.0;
+  LammDetection detection_;
+  // The drift's factors at the scans of a run (not copied).
   std::unique_ptr<double[]> driftFactors_;
   int driftCount_ = 0;
   bool driftValid_ = false;
-  bool shadow_ = false;
-  double coneRadius_ = 0;
-  bool convolution_ = false;
-  double convWidth_ = 0, convRange_ = 0;
+  // The output grid's class and the convolution kernel made for it.
   int gridClass_ = -1;
   std::unique_ptr<float[]> kernel_;
   int kernelLength_ = 0, convFirst_ = 0, convLast_ = 0;
-  bool wiener_ = false, wienerConflict_ = false;
   bool specialGeometry_ = false;
-  double wienerGain_ = 0, wienerSecond_ = 0;
+
+  // ---- loaded and timed profiles ----
   bool initialProfile_ = false;
   int initialCount_ = 0;
   std::unique_ptr<double[]> initialRadii_, initialValues_;
-  bool timed_ = false, timedPerSpecies_ = false;
-  int timedCount_ = 0, timedLength_ = 0, timedNext_ = 0;
-  float** timedTable_ = nullptr;
-  float*** timedTables_ = nullptr;
-  const double* timedTimes_ = nullptr;
-  const float* timedRadii_ = nullptr;
-  double timedNextTime_ = 0;
+  LammTimedProfiles timed_;
 
   // ---- non-ideality and inhomogeneous solvent (read by derived solvers) ----
   bool nonIdealPlain_ = false, nonIdealModel_ = false, concDependentSolver_ = false,

@@ -198,7 +198,7 @@ void CLammNonIdeal::UpdateCtotFromNodeTable(double t) {
 }
 
 void CLammNonIdeal::DumpCtotVector(double t, int kind) {
-  if (component_ != dumpJob_ || !records_ || !indexMap_) return;
+  if (scans_.component != dumpJob_ || !scans_.records || !scans_.indexMap) return;
   ++dumpCount_;
   char name[400];
   std::snprintf(name, sizeof name, "%sit%dctot%3d.ip0", dumpPrefix_.c_str(), kind, dumpCount_);
@@ -211,8 +211,8 @@ void CLammNonIdeal::DumpCtotVector(double t, int kind) {
   }
   char description[80];
   std::snprintf(description, sizeof description, "ctotvec t=%.0f", t);
-  const int scan = indexMap_[std::clamp(outIndex_, 1, scanCount_)];
-  WriteScanFile(name, N_, radii.data(), values.data(), nullptr, description, 0, records_[scan]);
+  const int scan = scans_.indexMap[std::clamp(outIndex_, 1, scans_.scanCount)];
+  WriteScanFile(name, N_, radii.data(), values.data(), nullptr, description, 0, scans_.records[scan]);
 }
 
 // ------------------------------------------------------------ coefficients
@@ -345,7 +345,7 @@ void CLammNonIdeal::SpreadTrialNegatives() {
     c_[i + 1] += static_cast<float>(0.5 * c_[i] * r_[i] / r_[i + 1]);
     c_[i] = 0;
   };
-  if (t_ < 10 && (zoneLoading_ || initialProfile_ || cdModel_.cleanUp)) {
+  if (t_ < 10 && (zone_.on || initialProfile_ || cdModel_.cleanUp)) {
     for (int i = 2; i <= N_ - 1; ++i)
       if (c_[i] < 1e-10) spread(i);
   }
@@ -362,9 +362,9 @@ void CLammNonIdeal::SpreadTrialNegatives() {
 void CLammNonIdeal::AcceptStep() {
   ++stepCount_;
   t_ += dt_;
-  if (!schedule_ && accelerating_ && t_ >= accelDuration_) {
+  if (!schedule_ && accelerating_ && t_ >= rotor_.accelDuration) {
     accelerating_ = false;
-    rpm_ = finalRpm_;
+    rotor_.rpm = rotor_.finalRpm;
   }
   if (schedule_ && !scheduleFinished_) UpdateSpeedStep(t_);
   // A small undershoot at the meniscus is reflected into the second node
@@ -467,7 +467,7 @@ void CLammNonIdeal::TimeLoop() {
   if (maxTimeGiven_)
     ctl_.dtMax = maxTimeValue_;
   else
-    ctl_.dtMax = std::clamp(s_ != 0 ? 0.5 * rpm_ * rpm_ * D_ / s_ : 1000.0, 10.0, 1000.0);
+    ctl_.dtMax = std::clamp(s_ != 0 ? 0.5 * rotor_.rpm * rotor_.rpm * D_ / s_ : 1000.0, 10.0, 1000.0);
   int watch = N_;
   for (int i = 1; i <= N_; ++i)
     if (r_[i] > rightFitLimit_) {
@@ -475,9 +475,9 @@ void CLammNonIdeal::TimeLoop() {
       break;
     }
   const double watchThreshold = watchFraction_ * c_[watch];
-  const bool wiener = wiener_;
+  const bool wiener = detection_.wiener;
   if (wiener) AllocProfileBuffers(N_);
-  const double lastScanTime = ScanTime(scanCount_);
+  const double lastScanTime = ScanTime(scans_.scanCount);
   endCondition_ = false;
   int tiny = 0;
   CQuietSteps quiet;
@@ -498,7 +498,7 @@ void CLammNonIdeal::TimeLoop() {
     }
     EachIterationOutput(q);
     q /= dtUsed;
-    if (running_ && s_ > 0 && !zoneLoading_ && !initialProfile_ &&
+    if (running_ && s_ > 0 && !zone_.on && !initialProfile_ &&
         (c_[watch] < watchThreshold || watch < active_)) {
       endCondition_ = true;
       running_ = false;

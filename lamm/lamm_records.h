@@ -1,7 +1,8 @@
 #pragma once
-// The settings a CLammIdeal is loaded with, one record for each group the
-// solver takes and copies whole: what a caller fills and hands to the setter
-// is what the solver keeps (after the setter's checks).
+// The settings a CLammIdeal is loaded with, one record for each group; the
+// solver keeps each whole and a copy of the solver copies each whole. The
+// model options and the scan output are handed over as records; the others
+// are filled by their own setters.
 struct ScanRecord;
 
 // How the grid and the time steps are chosen. Sizes and tolerances that are
@@ -56,12 +57,49 @@ struct LammScanOutput {
 };
 
 // The solution conditions the frictional ratio is computed for.
-struct LammSolvent {
+struct LammSolutionConditions {
   double temperature = 20.0, viscosity = 1.0, density = 1.0, vbar = 0.73, vbarDensity = 0.73;
 };
 
-// A thin lamella loaded at the meniscus (or, inverse, at the bottom).
+// A thin lamella loaded at the meniscus (inverse: at the bottom).
 struct LammZoneLoading {
-  bool zoneLoading = false, zoneInverse = false;
+  bool on = false, inverse = false;
   float lamellaWidth = 0.1f;
+};
+
+// The rotor's speed (rpm) and the acceleration to it; whether the rotor is
+// accelerating at the moment belongs to a run, not to the settings.
+struct LammRotor {
+  bool checkAcceleration = true;
+  double maxStepAccelerating = 10.0, accelDuration = 0, accelRate = 0;
+  double finalRpm = 10000, rpm = 10000, sw2Final = 0;
+};
+
+// What the optical system does to the signal: the radial magnification, a
+// drift with time (rates per s), the shadow of the excitation cone, a radial
+// convolution and the Wiener skewing of interference profiles.
+struct LammDetection {
+  bool magnification = false;
+  double dadr = 0;
+  bool drift = false, driftLinear = false, driftExponential = false;
+  double driftLinearRate = 0, driftExpRate = 0, driftLevel = 1.0;
+  bool shadow = false;
+  double coneRadius = 0;
+  bool convolution = false;
+  double convWidth = 0, convRange = 0;
+  bool wiener = false, wienerConflict = false;
+  double wienerGain = 0, wienerSecond = 0;
+};
+
+// Profiles that replace the concentration at given times (the caller's
+// tables: one for all species or one per species, rows 1..count on `length`
+// radii), and the next one due.
+struct LammTimedProfiles {
+  bool on = false, perSpecies = false;
+  int count = 0, length = 0, next = 0;
+  float** table = nullptr;
+  float*** tables = nullptr;
+  const double* times = nullptr;
+  const float* radii = nullptr;
+  double nextTime = 0;
 };

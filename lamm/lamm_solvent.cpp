@@ -42,7 +42,7 @@ void CLammIdeal::InitLocalSolventFactors(const double* r) {
   factors_.eReference = SolventMeanViscosityFactor();
   factors_.qReference = SolventMeanBuoyancyRatio();
   if (!twoEnds_) {
-    factors_.Init(solvent_, solventVbar_, r, N_, meniscus_, solventRpm_ > 0 ? solventRpm_ : finalRpm_);
+    factors_.Init(solvent_, solventVbar_, r, N_, meniscus_, solventRpm_ > 0 ? solventRpm_ : rotor_.finalRpm);
     return;
   }
   const TwoEnds ends{solventCoef_[0], solventCoef_[1], solventCoef_[2], solventCoef_[3], meniscus_, bottom_};
@@ -74,7 +74,7 @@ std::string CosoluteProblem(const CosoluteState& cs, CosoluteState::Status statu
 
 bool CLammIdeal::LammInitLoading() {
   const auto status = cosolute_.Init(solvent_, cosoluteSCoef_, cosoluteDCoef_, meniscus_, bottom_,
-                                     rpm_, zoneLoading_ ? lamellaWidth_ : 0.0);
+                                     rotor_.rpm, zone_.on ? zone_.lamellaWidth : 0.0);
   if (status == CosoluteState::kOk) return true;
   // A run already stopped with a message (a list file missing) says no more.
   if (!platform::StopFlag()) ShowRefusal(CosoluteProblem(cosolute_, status).c_str());
@@ -88,12 +88,12 @@ void CLammIdeal::LammTimeStep(double stepStart) {
   if (dt <= 0) return;
   // Inside an acceleration the cosolute feels the mean speed of the step;
   // the species' own rotor state stays as the step left it.
-  double rpm = rpm_;
-  if (schedule_ || (opt_.linearRamp && stepStart < accelDuration_)) {
-    const double rpmSaved = rpm_;
+  double rpm = rotor_.rpm;
+  if (schedule_ || (opt_.linearRamp && stepStart < rotor_.accelDuration)) {
+    const double rpmSaved = rotor_.rpm;
     const bool acceleratingSaved = accelerating_;
     rpm = RotorOmegaInStep(stepStart, dt);
-    rpm_ = rpmSaved;
+    rotor_.rpm = rpmSaved;
     accelerating_ = acceleratingSaved;
   }
   const auto status = cosolute_.Advance(dt, rpm);

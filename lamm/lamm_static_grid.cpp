@@ -237,9 +237,9 @@ void CLammIdeal::SetStaticRow(int i, int n) {
 
 void CLammIdeal::BuildStaticMatrices(int n) {
   n = std::min(n, N_);
-  w2s_ = W2s(rpm_, s_);
+  w2s_ = W2s(rotor_.rpm, s_);
   if ((accelerating_ || schedule_) && autoShutOff_ && !shutOff_ &&
-      NeedsBackDiffusionShutOff(t_, rpm_, s_, D_))
+      NeedsBackDiffusionShutOff(t_, rotor_.rpm, s_, D_))
     shutOff_ = true;
   for (int i = 1; i <= n; ++i) SetStaticRow(i, n);
   matrixExtent_ = builtExtent_ = n;
@@ -551,7 +551,7 @@ void CLammIdeal::StepStaticGrid() {
   }
   if (pendingEvent_ && t_ >= pendingTime_) pendingEvent_ = false;
   sw2Integral_ += w2sStep_ * dt_;
-  if (!schedule_ && opt_.linearRamp && t_ >= accelDuration_ && speedChanging_) {
+  if (!schedule_ && opt_.linearRamp && t_ >= rotor_.accelDuration && speedChanging_) {
     RotorOmegaInStep(t_, dt_);
     BuildStaticMatrices(N_);
     MoveActiveEndRows(end_);
@@ -566,7 +566,7 @@ void CLammIdeal::StepStaticGrid() {
     UpdateSpeedStep(t_);
     if (scheduleFinished_) {
       // On the last plateau the speed is fixed: one last rebuild at it.
-      rpm_ = stepRpm_[steps_];
+      rotor_.rpm = stepRpm_[steps_];
       BuildStaticMatrices(N_);
       MoveActiveEndRows(end_);
       speedChanging_ = false;
@@ -595,7 +595,7 @@ double CLammIdeal::StepChangeAtBottom() {
   double change = 0;
   if (c_[end_] > floor && cPrev_[end_] >= floor)
     change = std::fabs((c_[end_] - cPrev_[end_]) / cPrev_[end_]);
-  const bool layered = zoneLoading_ || initialProfile_;
+  const bool layered = zone_.on || initialProfile_;
   if (!layered && t_ < 10 && DepletionLayerResolved()) {
     for (int i = end_ - 1; i >= start_; --i) {
       if (c_[i] < -cThr_) {
@@ -676,7 +676,7 @@ void CLammIdeal::FindBoundaryNode() {
 
 bool CLammIdeal::IsBoundaryReached() {
   // In a density gradient a depleted region may fill again.
-  if (zoneLoading_ || initialProfile_ || s_ == 0 || localSolvent_) return false;
+  if (zone_.on || initialProfile_ || s_ == 0 || localSolvent_) return false;
   if (c_[watchNode_] < watchThreshold_ || watchNode_ < start_) {
     endCondition_ = true;
     return true;
@@ -690,7 +690,7 @@ bool CLammIdeal::IsBoundaryReached() {
 // are equal, so that one factorisation serves them all, and the step after
 // a scan does not start from a remainder cut off before it.
 bool CLammIdeal::EvenStepsToEvents() const {
-  return layered_ && opt_.staticGrid && pendingEvent_ && !speedChanging_ && !schedule_ && !timed_ &&
+  return layered_ && opt_.staticGrid && pendingEvent_ && !speedChanging_ && !schedule_ && !timed_.on &&
          !opt_.fixedTimeStep && N_ >= 2 &&
          layeredRadii_.size() == static_cast<size_t>(N_) + 1;
 }
@@ -747,7 +747,7 @@ double CLammIdeal::TimeLoopStaticGrid() {
     collapseFlag_ = true;
     return 0;
   }
-  const bool layered = zoneLoading_ || initialProfile_;
+  const bool layered = zone_.on || initialProfile_;
   if (layered && t_ < 10) {
     for (int i = 2; i <= N_ - 1; ++i) {
       if (c_[i] < 1e-10) {
@@ -868,7 +868,7 @@ void CLammIdeal::SolveStaticGrid() {
   shutOff_ = steep_;
   autoShutOff_ = opt_.backDiffusionCheck;
   matrixExtent_ = builtExtent_ = 0;
-  rpm_ = (accelerating_ || schedule_) ? RotorOmegaInStep(t_, 1.0) : finalRpm_;
+  rotor_.rpm = (accelerating_ || schedule_) ? RotorOmegaInStep(t_, 1.0) : rotor_.finalRpm;
 
   bool anyLoaded = false;
   for (int i = 1; i <= N_; ++i)
@@ -889,7 +889,7 @@ void CLammIdeal::SolveStaticGrid() {
   if (cosolute && !LammInitLoading()) return;
   BuildStaticMatrices(N_);
   maxStart_ = static_cast<int>(std::floor(0.95 * N_));
-  const bool layered = zoneLoading_ || initialProfile_;
+  const bool layered = zone_.on || initialProfile_;
   const double factor = opt_.truncationLevel;
   // Over a sedimenting cosolute the depleted region may fill again (the
   // solvent there changes as the cosolute leaves): no trimmed start, whose
@@ -930,7 +930,7 @@ void CLammIdeal::SolveStaticGrid() {
   } else if (s_ == 0) {
     dtMax_ = 1000;
   } else {
-    dtMax_ = 0.5 * finalRpm_ * finalRpm_ * D_ / std::fabs(s_);
+    dtMax_ = 0.5 * rotor_.finalRpm * rotor_.finalRpm * D_ / std::fabs(s_);
     if (dtMax_ > 1000) dtMax_ = 1000;
     if (dtMax_ < 10) dtMax_ = 10;
   }
@@ -939,7 +939,7 @@ void CLammIdeal::SolveStaticGrid() {
 
   int collapse = 0;
   CQuietSteps quiet;
-  const double lastScanTime = ScanTime(scanCount_);
+  const double lastScanTime = ScanTime(scans_.scanCount);
   while (running_ && !abortFlag_ && !collapseFlag_) {
     const double stepDt = dt_ == 0 ? 1.0 : dt_;
     const double stepStart = t_;

@@ -332,8 +332,8 @@ FloatVec CApproachToEqSim::SimulateHistory(float c0, double s, double D) {
   ScanRecord records[2] = {ScanRecord{}, initialRecord};
   CLammIdeal L;
   PrepareSolver(L, s, D);
-  L.SetScanTimes(records, out, radius, nPoints, nullptr, nullptr, false, index, 1, 1,
-                 false, false, false, 0, false, 0, false);
+  L.SetScanTimes({.records = records, .output = out, .grid = radius, .gridLength = nPoints,
+                  .indexMap = index, .scanCount = 1, .absorbanceData = false});
   if (history && history->stepCount > 1) L.LoadFromThreadJob(*history);
   errorCode = L.CheckAndRun();
   if (errorCode > 0 && window) ReportSimulationError(window, errorCode);
@@ -364,8 +364,9 @@ bool CApproachToEqSim::Run() {
   if (!setUp_) return false;
   CLammIdeal L;
   PrepareSolver(L, sValue[1], dValue[1]);
-  L.SetScanTimes(scanRecords.data(), perSpecies[1], radius, nPoints, nullptr, nullptr, false,
-                 scanIndex, nScans, 1, false, false, false, 0, false, 0, false);
+  L.SetScanTimes({.records = scanRecords.data(), .output = perSpecies[1], .grid = radius,
+                  .gridLength = nPoints, .indexMap = scanIndex, .scanCount = nScans,
+                  .absorbanceData = false});
   if (hasInitialCondition && !L.LoadInitialDistribution(nPoints, radius, initial[1]))
     ErrorBox("\n\x07" "Attention: error loading initial distribution to CLammIdeal");
   if (hasSpeedSteps) L.LoadSpecies(nSteps, stepTime, stepRpm, stepAcc, stepMode);

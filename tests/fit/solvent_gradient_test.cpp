@@ -539,8 +539,9 @@ TEST_F(SolventGradient, SolverObjectShowsAndWritesItsCosoluteAtEveryScan) {
     st.rampRotorSpeed = 1;
     auto L = lammtest::MakeSolver(x, st);
     const int scans = static_cast<int>(x.times.size());
-    L->SetScanTimes(x.records.data(), x.outPtr.data(), x.grid.data(), static_cast<int>(x.grid.size()) - 1, nullptr,
-                    nullptr, true, nullptr, scans, 1, quiet, false, false, 0, false, 0, true);
+    L->SetScanTimes({.records = x.records.data(), .output = x.outPtr.data(), .grid = x.grid.data(),
+                     .gridLength = static_cast<int>(x.grid.size()) - 1, .showProgress = true,
+                     .scanCount = scans, .suppressText1 = quiet, .absorbanceData = true});
     L->SetReactionParameters(true, false, false, false, 0, 0.73f, 1, 0.99823f, 0.73f, 0.73f, 0, 0, 0, 0, 0, 0, 0, 0);
     L->SetSolventGradientParameters(sg, 0.73, R.rpm, {}, {});
     L->SetCosoluteBasePath(dir.string() + "/");

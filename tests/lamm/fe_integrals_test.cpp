@@ -136,7 +136,7 @@ class FrameProbe : public CLammIdeal {
     opt_.staticGrid = false;
     AllocWorkMemory();
     sStar_ = s;
-    rpm_ = 40000;
+    rotor_.rpm = 40000;
     SetupMovingFrameGrid();
     steep_ = steep;
   }

@@ -172,17 +172,17 @@ TEST(LammValidation, StartTimeOffsetIsTheScannerTravelInSeconds) {
   e.Build();
   CLammIdeal L;
   L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1, 6.1f, 7.1f);
-  L.SetScanTimes(e.records.data(), e.outPtr.data(), e.grid.data(),
-                 static_cast<int>(e.grid.size()) - 1, nullptr, nullptr, false, nullptr, 3, 1,
-                 false, false, true, 2.43f, false, 0, true);
+  L.SetScanTimes({.records = e.records.data(), .output = e.outPtr.data(), .grid = e.grid.data(),
+                  .gridLength = static_cast<int>(e.grid.size()) - 1, .scanCount = 3,
+                  .timeResolution = true, .scanVelocity = 2.43f, .absorbanceData = true});
   L.SetStartTimeOffset(5.9f);
   EXPECT_NEAR(L.StartTimeOffset(), (6.0 - 5.9f) * 60 / 2.43f, 1e-9);
   L.SetStartTimeOffset(6.2f);  // first radius beyond the meniscus
   EXPECT_EQ(L.StartTimeOffset(), 0.0);
   // Without absorbance data the scan time is not modelled at all.
-  L.SetScanTimes(e.records.data(), e.outPtr.data(), e.grid.data(),
-                 static_cast<int>(e.grid.size()) - 1, nullptr, nullptr, false, nullptr, 3, 1,
-                 false, false, true, 2.43f, false, 0, false);
+  L.SetScanTimes({.records = e.records.data(), .output = e.outPtr.data(), .grid = e.grid.data(),
+                  .gridLength = static_cast<int>(e.grid.size()) - 1, .scanCount = 3,
+                  .timeResolution = true, .scanVelocity = 2.43f, .absorbanceData = false});
   L.SetStartTimeOffset(5.9f);
   EXPECT_EQ(L.StartTimeOffset(), 0.0);
 }
@@ -209,8 +209,9 @@ TEST(LammRun, CommonGridReplacesAndScanRadiiAccumulate) {
     CLammIdeal L;
     L.MarkLoaded();
     L.SetOutputParameters(e.s, e.D, e.meniscus, e.bottom, e.c0, e.left, e.right);
-    L.SetScanTimes(e.records.data(), sumPtr.data(), nullptr, 0, radiiPtr.data(), counts.data(),
-                   false, nullptr, 3, 1, false, false, false, 0, false, 0, true);
+    L.SetScanTimes({.records = e.records.data(), .output = sumPtr.data(), .grid = nullptr,
+                    .gridLength = 0, .perScanRadii = radiiPtr.data(),
+                    .perScanCounts = counts.data(), .scanCount = 3, .absorbanceData = true});
     LoadOptions(L, LammSolverSettings{});
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1, 1);
     ASSERT_EQ(L.CheckAndRun(), 0);
