@@ -3,7 +3,6 @@
 #include "lamm/lamm_ideal.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -15,14 +14,7 @@
 #include "platform/input_events.h"
 #include "platform/program_paths.h"
 
-namespace {
-std::atomic<bool> gDiagnostics{false};
-}  // namespace
-
-void SetLammDiagnosticsOutput(bool on) { gDiagnostics = on; }
-bool LammDiagnosticsOutput() { return gDiagnostics; }
-
-CLammIdeal::CLammIdeal() : debug_(gDiagnostics) {}
+CLammIdeal::CLammIdeal() : debug_(LammDiagnosticsOutput()) {}
 
 CLammIdeal::~CLammIdeal() {
   FreeAllWorkMemory();

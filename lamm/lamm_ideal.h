@@ -26,11 +26,6 @@ struct ScanRecord;
 class CRotorSpeedProfile;
 struct NonidealityModel;
 
-// Program-wide switch "Diagnostics Output to Files": solvers made while it is
-// on write their debug files.
-void SetLammDiagnosticsOutput(bool on);
-bool LammDiagnosticsOutput();
-
 class CLammIdeal {
  public:
   CLammIdeal();
