@@ -490,12 +490,16 @@ double CConcDependentPath::AdaptiveStep() {
   for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
   for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
   bool hit = false;
-  L_.LimitTimeStep(true, hit);
-  CutAtNextScan();
-  if (L_.dt_ <= 0) {
+  // The step within the rotor's and the scans' limits; false (the step set
+  // to 1 s) when nothing of it is left.
+  auto limit = [&] {
+    L_.LimitTimeStep(true, hit);
+    CutAtNextScan();
+    if (L_.dt_ > 0) return true;
     L_.dt_ = 1.0;
-    return 1.0;
-  }
+    return false;
+  };
+  if (!limit()) return 1.0;
   auto trial = [&]() {
     TrialStep(L_.dt_);
     if (Diverged()) {
@@ -528,12 +532,7 @@ double CConcDependentPath::AdaptiveStep() {
       return 0;
     }
     L_.dt_ = ctl_.Shrink(err, L_.dt_);
-    L_.LimitTimeStep(true, hit);
-    CutAtNextScan();
-    if (L_.dt_ <= 0) {
-      L_.dt_ = 1.0;
-      return 1.0;
-    }
+    if (!limit()) return 1.0;
     if (!trial()) return 0;
     err = StepError();
   }

@@ -18,6 +18,23 @@ constexpr double kPileUp = 1.2e-3;
 // grid: that puts the boundary within 6e-4 of the loading at every scan
 // from the first (at the full count within 3.5e-4, at 1.75 times the cost).
 constexpr double kWidthShare = 0.75;
+
+// Whether the equilibrium-like layer a species of s and D (at T in K and w in
+// 1/s) builds against the bottom leaves less than `tolerance` of the mean at
+// the right fit limit rR, m..b the cell: back diffusion from the bottom is
+// then negligible there.
+bool BackDiffusionBelow(double T, double w, double s, double D, double m, double b, double rR,
+                        double tolerance) {
+  const double Mb = T * s * 1e-13 * kR / D;
+  const double A = static_cast<float>(w * w / (T * 1.6628944e8));
+  const double k = Mb * A;
+  if (k > 100) return true;
+  if ((b * b - rR * rR) * k > 100) return true;
+  const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
+                               (2 * A * Mb)) /
+                              ((b * b - m * m) / 2));
+  return ratio < tolerance;
+}
 }  // namespace
 
 void CLammIdeal::ChooseTimeStep() {
@@ -310,18 +327,8 @@ bool CLammIdeal::IsGradientTooSteep(double s, double D) const {
   if (!opt_.backDiffusionCheck) return false;
   if (s <= 0 || D <= 0) return false;
   const ScanRecord& last = scans_.records[scans_.indexMap[scans_.scanCount]];
-  const double T = last.temperature + 273.15;
-  const double w = RpmToOmega(last.rpm);
-  const double Mb = T * s * 1e-13 * kR / D;
-  const double A = static_cast<float>(w * w / (T * 1.6628944e8));
-  const double k = Mb * A;
-  if (k > 100) return true;
-  const double b = bottom_, m = meniscus_, rR = rightFitLimit_;
-  if ((b * b - rR * rR) * k > 100) return true;
-  const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
-                               (2 * A * Mb)) /
-                              ((b * b - m * m) / 2));
-  return ratio < opt_.backDiffusionTolerance;
+  return BackDiffusionBelow(last.temperature + 273.15, RpmToOmega(last.rpm), s, D, meniscus_,
+                            bottom_, rightFitLimit_, opt_.backDiffusionTolerance);
 }
 
 // The mirror of the test above for a floating species: its pile at the
@@ -352,18 +359,8 @@ bool CLammIdeal::NeedsBackDiffusionShutOff(double t, double rpm, double s, doubl
   if (opt_.forceSteep) return true;
   if (!opt_.backDiffusionCheck || s <= 0 || D <= 0) return false;
   const ScanRecord& last = scans_.records[scans_.indexMap[scans_.scanCount]];
-  const double T = last.temperature + 273.15;
-  const double w = RpmToOmega(rpm);
-  const double Mb = T * s * 1e-13 * kR / D;
-  const double A = static_cast<float>(w * w / (T * 1.6628944e8));
-  const double k = Mb * A;
-  if (k > 100) return true;
-  const double b = bottom_, m = meniscus_, rR = rightFitLimit_;
-  if ((b * b - rR * rR) * k > 100) return true;
-  const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
-                               (2 * A * Mb)) /
-                              ((b * b - m * m) / 2));
-  return ratio < opt_.backDiffusionTolerance;
+  return BackDiffusionBelow(last.temperature + 273.15, RpmToOmega(rpm), s, D, meniscus_, bottom_,
+                            rightFitLimit_, opt_.backDiffusionTolerance);
 }
 
 bool CLammIdeal::ShutOffNegligibleDiffusion() {

@@ -395,12 +395,16 @@ double CLammNonIdeal::AdaptiveStep() {
     if (nextScanTime_ > t_ && t_ + dt_ > nextScanTime_) dt_ = nextScanTime_ - t_;
   };
   bool hit = false;
-  LimitTimeStep(true, hit);
-  cut();
-  if (dt_ <= 0) {
+  // The step within the rotor's and the scans' limits; false (the step set
+  // to 1 s) when nothing of it is left.
+  auto limit = [&] {
+    LimitTimeStep(true, hit);
+    cut();
+    if (dt_ > 0) return true;
     dt_ = 1.0;
-    return 1.0;
-  }
+    return false;
+  };
+  if (!limit()) return 1.0;
   auto failed = [&] { return errNonConvergence_ || errTridag_ || errConcDependent_; };
   auto trial = [&] {
     if (!TrialStep(dt_) || failed()) return false;
@@ -424,12 +428,7 @@ double CLammNonIdeal::AdaptiveStep() {
       return 0;
     }
     dt_ = ctl_.Shrink(err, dt_);
-    LimitTimeStep(true, hit);
-    cut();
-    if (dt_ <= 0) {
-      dt_ = 1.0;
-      return 1.0;
-    }
+    if (!limit()) return 1.0;
     if (!trial()) return 0;
     err = StepChange();
   }
