@@ -64,8 +64,9 @@ LammOutcome CLammIdeal::CheckAndRun() {
     return kLammInvalidSettings;
   }
   // A solvent given at its ends divides by its viscosity and buoyancy there.
-  if (inhomogeneous_ && twoEnds_ && !(solventCoef_[2] > 0 && solventCoef_[3] > 0 &&
-                                      std::isfinite(SolventMeanScale()) && SolventMeanScale() != 0)) {
+  if (medium_.inhomogeneous && medium_.twoEnds &&
+      !(medium_.endCoefficients[2] > 0 && medium_.endCoefficients[3] > 0 &&
+        std::isfinite(SolventMeanScale()) && SolventMeanScale() != 0)) {
     ShowRefusal("the solvent at meniscus and bottom needs a positive viscosity and buoyancy");
     return kLammInvalidSettings;
   }
@@ -153,14 +154,15 @@ LammOutcome CLammIdeal::CheckAndRun() {
     double s, D;
     ~WaterValues() { L.s_ = s, L.D_ = D; }
   } water{*this, s_, D_};
-  if (inhomogeneous_) {
+  if (medium_.inhomogeneous) {
     s_ *= SolventMeanScale();
     D_ *= SolventMeanViscosityFactor();
   }
   // The static-grid and moving-frame paths weigh the buffer's s and D by
   // the local factors; the other paths run with the buffer's mean.
-  localSolvent_ = inhomogeneous_ &&
-                  (twoEnds_ || (solventGiven_ && (solvent_.StaticGradient || solvent_.DynamicGradient)));
+  localSolvent_ =
+      medium_.inhomogeneous &&
+      (medium_.twoEnds || (solventGiven_ && (solvent_.StaticGradient || solvent_.DynamicGradient)));
   // Unusable cosolute settings are refused once, before the run.
   if (localSolvent_ && solvent_.SedimentingCosolute && !LammInitLoading()) return kLammInvalidSettings;
 

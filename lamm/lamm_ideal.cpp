@@ -135,16 +135,7 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   }
   std::copy(o.nonIdealFurther_, o.nonIdealFurther_ + 8, nonIdealFurther_);
   cdModel_ = o.cdModel_;
-  inhomogeneous_ = o.inhomogeneous_;
-  staticGradient_ = o.staticGradient_;
-  twoEnds_ = o.twoEnds_;
-  compressibility_ = o.compressibility_;
-  gradientVbar_ = o.gradientVbar_;
-  bufferViscosityRatio_ = o.bufferViscosityRatio_;
-  bufferDensity_ = o.bufferDensity_;
-  bufferVbar_ = o.bufferVbar_;
-  std::copy(o.solventRef_, o.solventRef_ + 4, solventRef_);
-  std::copy(o.solventCoef_, o.solventCoef_ + 4, solventCoef_);
+  medium_ = o.medium_;
   solvent_ = o.solvent_;
   solventGiven_ = o.solventGiven_;
   cosoluteBase_ = o.cosoluteBase_;

@@ -85,15 +85,8 @@ class CLammIdeal {
   // of the table above); switches the object to that path.
   void SetConcDependentModel(const ConcDependentModel& model);
   const ConcDependentModel& ConcDependentSettings() const { return cdModel_; }
-  // Inhomogeneous solvent: the two inhomogeneous switches, static-gradient
-  // and two-end switches, compressibility, vbar in the gradient, solvent
-  // viscosity, density, vbar and vbar x density, four reference values and
-  // four end coefficients (density and viscosity at meniscus and bottom).
-  void SetReactionParameters(bool inhomogeneous, bool inhomogeneous2, bool staticGradient,
-                             bool twoEnds, double compressibility, float gradientVbar,
-                             float viscosity, float density, float vbar, float vbarDensity,
-                             float ref1, float ref2, float ref3, float ref4, double coef1,
-                             double coef2, double coef3, double coef4);
+  // The inhomogeneous solvent given by coefficients.
+  void SetReactionParameters(const LammInhomogeneousSolvent& solvent);
 
   // The buffer's mean buoyancy ratio over its viscosity ratio: s in the
   // buffer over s at 20 degC water (1 without the inhomogeneous solvent).
@@ -499,13 +492,7 @@ class CLammIdeal {
   double nonIdealFurther_[8] = {};
   ConcDependentModel cdModel_;
   bool positiveSOnly_ = false;  // the path also refuses s <= 0
-  bool inhomogeneous_ = false, staticGradient_ = false, twoEnds_ = false;
-  double compressibility_ = 0;
-  float gradientVbar_ = 0, solventRef_[4] = {0.99823f, 0.001f, 1.0f, 0.7287f};
-  double solventCoef_[4] = {};
-  // The buffer of the inhomogeneous solvent (its own copies: the solution
-  // conditions above are then those of water at 20 degC).
-  float bufferViscosityRatio_ = 1, bufferDensity_ = 0.99823f, bufferVbar_ = 0.73f;
+  LammInhomogeneousSolvent medium_;
   SolventGradientSettings solvent_;
   bool solventGiven_ = false, localSolvent_ = false;
   double solventVbar_ = 0.73, solventRpm_ = 0;

@@ -82,9 +82,10 @@ void CLLammNoDiffvec(const CLammIdeal& o, float c0, double t, double rpm, double
   }
   // A compressible solvent (without a zone loading): the profile along the
   // characteristics, at the time the boundary is seen.
-  const double kappa = o.compressibility_;  // 1/MPa
-  if (o.inhomogeneous_ && o.staticGradient_ && !o.twoEnds_ && kappa > 0 && !o.zone_.on && a != 0) {
-    const double rho0 = o.bufferDensity_, vbar = o.bufferVbar_;
+  const double kappa = o.medium_.compressibility;  // 1/MPa
+  if (o.medium_.inhomogeneous && o.medium_.staticGradient && !o.medium_.twoEnds && kappa > 0 &&
+      !o.zone_.on && a != 0) {
+    const double rho0 = o.medium_.bufferDensity, vbar = o.medium_.bufferVbar;
     CompressedSolvent cs;
     cs.kk = 1000 * rho0 * 0.5 * w2 * kappa * 1e-6 * 1e-4;  // 1/cm^2, as CompressibleSolventDensity
     cs.m2 = m * m;

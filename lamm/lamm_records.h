@@ -103,3 +103,19 @@ struct LammTimedProfiles {
   const float* radii = nullptr;
   double nextTime = 0;
 };
+
+// The inhomogeneous solvent given by coefficients: a static or compressed
+// density gradient (compressibility, the vbar in it), or density and
+// viscosity between the two ends (endCoefficients: density at the meniscus
+// and bottom, viscosity at the meniscus and bottom). The buffer's viscosity
+// ratio, density and vbar are its own copies: the solution conditions are
+// then those of water at 20 degC. reference: the four reference values the
+// caller gives with them.
+struct LammInhomogeneousSolvent {
+  bool inhomogeneous = false, staticGradient = false, twoEnds = false;
+  double compressibility = 0;
+  float gradientVbar = 0;
+  float bufferViscosityRatio = 1, bufferDensity = 0.99823f, bufferVbar = 0.73f;
+  float reference[4] = {0.99823f, 0.001f, 1.0f, 0.7287f};
+  double endCoefficients[4] = {};
+};

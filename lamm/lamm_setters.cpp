@@ -143,7 +143,7 @@ void CLammIdeal::SetSolventAndComputeFrictionalRatio(double T, double vbar, doub
   conditions_.vbar = vbar;
   // A species of its own vbar (a c(s) list copies its prototype's solvent)
   // floats by its own buoyancy in an inhomogeneous solvent too.
-  bufferVbar_ = static_cast<float>(vbar);
+  medium_.bufferVbar = static_cast<float>(vbar);
   solventVbar_ = vbar;
   conditions_.density = density;
   conditions_.viscosity = viscosity;
@@ -308,30 +308,8 @@ void CLammIdeal::SetSolventComponents(bool plain, bool model, bool concDependent
   if (tableModel) opt_.forceSteep = true;
 }
 
-void CLammIdeal::SetReactionParameters(bool inhomogeneous, bool inhomogeneous2,
-                                       bool staticGradient, bool twoEnds,
-                                       double compressibility, float gradientVbar,
-                                       float viscosity, float density, float vbar,
-                                       float vbarDensity, float ref1, float ref2, float ref3,
-                                       float ref4, double coef1, double coef2, double coef3,
-                                       double coef4) {
-  inhomogeneous_ = inhomogeneous || inhomogeneous2;
-  staticGradient_ = staticGradient;
-  twoEnds_ = twoEnds;
-  compressibility_ = compressibility;
-  gradientVbar_ = gradientVbar;
-  bufferViscosityRatio_ = viscosity;
-  bufferDensity_ = density;
-  bufferVbar_ = vbar;
-  (void)vbarDensity;
-  solventRef_[0] = ref1;
-  solventRef_[1] = ref2;
-  solventRef_[2] = ref3;
-  solventRef_[3] = ref4;
-  solventCoef_[0] = coef1;
-  solventCoef_[1] = coef2;
-  solventCoef_[2] = coef3;
-  solventCoef_[3] = coef4;
+void CLammIdeal::SetReactionParameters(const LammInhomogeneousSolvent& solvent) {
+  medium_ = solvent;
 }
 
 void CLammIdeal::SetSolventGradientParameters(const SolventGradientSettings& sg, double vbar,
