@@ -69,8 +69,8 @@ void SpeciesSolve(benchmark::State& state) {
     CLammIdeal L;
     L.MarkLoaded();
     L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
-    L.SetScanTimes(records.data(), ptr.data(), grid.data(), points, nullptr, nullptr, false, nullptr,
-                   scans, 1, false, false, false, 0.0f, false, 0, true);
+    L.SetScanTimes({.records = records.data(), .output = ptr.data(), .grid = grid.data(),
+                    .gridLength = points, .scanCount = scans, .absorbanceData = true});
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     benchmark::DoNotOptimize(L.CheckAndRun());

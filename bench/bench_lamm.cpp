@@ -60,9 +60,10 @@ void Solve(benchmark::State& state, Grid grid, double s = 4.3, double D = 6e-7) 
     L.MarkLoaded();
     L.SetOutputParameters(s, D, 6.0, 7.2, 1.0, 6.05f, 7.1f);
     const bool finite = grid == Grid::AutomaticFiniteScan;
-    L.SetScanTimes(d.records.data(), d.ptr.data(), d.grid.data(),
-                   static_cast<int>(d.grid.size()) - 1, nullptr, nullptr, false, nullptr, 50, 1,
-                   false, false, finite, finite ? 2.43f : 0.0f, false, 0, true);
+    L.SetScanTimes({.records = d.records.data(), .output = d.ptr.data(), .grid = d.grid.data(),
+                    .gridLength = static_cast<int>(d.grid.size()) - 1, .scanCount = 50,
+                    .timeResolution = finite, .scanVelocity = finite ? 2.43f : 0.0f,
+                    .absorbanceData = true});
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     benchmark::DoNotOptimize(L.CheckAndRun());
@@ -95,9 +96,9 @@ void BM_LammList100Species(benchmark::State& state) {
   CLammIdeal templ;
   templ.MarkLoaded();
   templ.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
-  templ.SetScanTimes(d.records.data(), d.ptr.data(), d.grid.data(),
-                     static_cast<int>(d.grid.size()) - 1, nullptr, nullptr, false, nullptr, 50, 1,
-                     false, false, false, 0, false, 0, true);
+  templ.SetScanTimes({.records = d.records.data(), .output = d.ptr.data(), .grid = d.grid.data(),
+                      .gridLength = static_cast<int>(d.grid.size()) - 1, .scanCount = 50,
+                      .absorbanceData = true});
   SetModelOptionsFromSettings(templ, st, st.workingMaxDcOverC, st.feGridSize);
   templ.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   const int n = 100;

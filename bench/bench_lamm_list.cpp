@@ -60,8 +60,8 @@ struct ListData {
   void Load(CLammIdeal& L, const LammSolverSettings& st, std::vector<std::vector<float>>&) {
     L.MarkLoaded();
     L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
-    L.SetScanTimes(records.data(), scans[1].data(), grid.data(), kPoints, nullptr, nullptr, false,
-                   nullptr, kScans, 1, false, false, false, 0, false, 0, true);
+    L.SetScanTimes({.records = records.data(), .output = scans[1].data(), .grid = grid.data(),
+                    .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 0.9982, 1.0);
   }

@@ -117,8 +117,8 @@ void BM_LowSpeedSpecies(benchmark::State& state) {
     CLammIdeal L;
     L.MarkLoaded();
     L.SetOutputParameters(s, 6e-7 * std::sqrt(4.5 / s), kMeniscus, kBottom, 1.0, 6.87f, 7.13f);
-    L.SetScanTimes(records.data(), ptr.data(), grid.data(), kPoints, nullptr, nullptr, false,
-                   nullptr, kScans, 1, false, false, false, 0, false, 0, true);
+    L.SetScanTimes({.records = records.data(), .output = ptr.data(), .grid = grid.data(),
+                    .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 0.99823, 1.0);
     benchmark::DoNotOptimize(L.CheckAndRun());

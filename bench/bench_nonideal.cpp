@@ -47,8 +47,8 @@ struct Data : bench::SolverObjectScans {
   void Load(CLammIdeal& L) {
     L.MarkLoaded();
     L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
-    L.SetScanTimes(records.data(), ptr.data(), grid.data(), kPoints, nullptr, nullptr, false, nullptr, kScans, 1,
-                   false, false, false, 0, false, 0, true);
+    L.SetScanTimes({.records = records.data(), .output = ptr.data(), .grid = grid.data(),
+                    .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   }

@@ -72,8 +72,8 @@ void RunObject(benchmark::State& state, Solvent solvent, bool movingFrame = fals
     CLammIdeal L;
     L.MarkLoaded();
     L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
-    L.SetScanTimes(ss.records.data(), ptr.data(), grid.data(), 600, nullptr, nullptr, false, nullptr, 50, 1,
-                   false, false, false, 0.0f, false, 0, true);
+    L.SetScanTimes({.records = ss.records.data(), .output = ptr.data(), .grid = grid.data(),
+                    .gridLength = 600, .scanCount = 50, .absorbanceData = true});
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     ApplySolventGradientToSolver(L, 0.73);

@@ -48,10 +48,14 @@ void Configure(CLammIdeal& L, int k, double s, double D, double vbar) {
   if (!st.checkRotorAcceleration) L.ClearRunFlag();
   const DataTypeFlags& df = CurrentDataTypeFlags();
   // The solvers report to the main window once it has been drawn.
-  L.SetScanTimes(sc.records.data(), WorkBlock().lammSolutions[k], sc.grid, sc.gridLength, nullptr,
-                 nullptr, ContiContext().drawingEnabled, sc.order.data(), sc.count, 1,
-                 gFitEngineState.fitRunning != 0, Conti().silent != 0, st.simulateTimeResolution != 0, st.scanVelocity,
-                 st.simulateRadialResolution != 0, st.convolutionRange, df.absorbance != 0);
+  L.SetScanTimes({.records = sc.records.data(), .output = WorkBlock().lammSolutions[k],
+                  .grid = sc.grid, .gridLength = sc.gridLength,
+                  .showProgress = ContiContext().drawingEnabled, .indexMap = sc.order.data(),
+                  .scanCount = sc.count, .suppressText1 = gFitEngineState.fitRunning != 0,
+                  .suppressText2 = Conti().silent != 0,
+                  .timeResolution = st.simulateTimeResolution != 0, .scanVelocity = st.scanVelocity,
+                  .radialResolution = st.simulateRadialResolution != 0,
+                  .convolutionRange = st.convolutionRange, .absorbanceData = df.absorbance != 0});
   SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
   const ModelSelectorFlags& f = gModelSelectorFlags;
   if (f.ZoneCentrifugationModel || f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel)

@@ -221,11 +221,15 @@ void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitud
   const bool onGrid = CurvesOnCommonGrid() && ss.gridLength > 0;
   if (onGrid) EnsureSpeciesCurves(k);
   const DataTypeFlags& data = CurrentDataTypeFlags();
-  L.SetScanTimes(ss.records.data(), onGrid ? ss.species[k].onGridPerScan.data() : ss.model.data(),
-                 onGrid ? ss.grid : nullptr, onGrid ? ss.gridLength : 0, ss.radii.data(), ss.points.data(),
-                 gSimulationSwitches.redrawDuringSimulation != 0, ss.order.data(), ss.count, k, false, false,
-                 st.simulateTimeResolution != 0, st.scanVelocity, st.simulateRadialResolution != 0,
-                 st.convolutionRange, data.absorbance != 0);
+  L.SetScanTimes({.records = ss.records.data(),
+                  .output = onGrid ? ss.species[k].onGridPerScan.data() : ss.model.data(),
+                  .grid = onGrid ? ss.grid : nullptr, .gridLength = onGrid ? ss.gridLength : 0,
+                  .perScanRadii = ss.radii.data(), .perScanCounts = ss.points.data(),
+                  .showProgress = gSimulationSwitches.redrawDuringSimulation != 0,
+                  .indexMap = ss.order.data(), .scanCount = ss.count, .component = k,
+                  .timeResolution = st.simulateTimeResolution != 0, .scanVelocity = st.scanVelocity,
+                  .radialResolution = st.simulateRadialResolution != 0,
+                  .convolutionRange = st.convolutionRange, .absorbanceData = data.absorbance != 0});
   SetModelOptionsFromSettings(L, st, st.maxDcOverC, st.gridSizeInUse);
   if (mp.startTimeFit || mp.startTime != 0.0f) L.SetInitialTime(mp.startTime);
   if (CurrentSpeedProfile.Active())

@@ -227,9 +227,11 @@ void ApplySolventGradientToSolver(CLammIdeal& L, double vbar) {
   const SolventGradientSettings& sg = CurrentSolventGradientSettings();
   if (!sg.UseInhomogeneousSolvent || !(sg.StaticGradient || sg.DynamicGradient)) return;
   const float v = static_cast<float>(vbar);
-  L.SetReactionParameters(true, false, sg.StaticGradient, false, sg.Compressibility, sg.EffectiveVbar,
-                          sg.ViscosityRatio, sg.BufferDensity1atm, v, v * sg.BufferDensity1atm,
-                          kWaterDensity20C, kWaterViscosity20C, 1.0f, v, 0, 0, 0, 0);
+  L.SetReactionParameters({.inhomogeneous = true, .staticGradient = sg.StaticGradient,
+                           .compressibility = sg.Compressibility, .gradientVbar = sg.EffectiveVbar,
+                           .bufferViscosityRatio = sg.ViscosityRatio,
+                           .bufferDensity = sg.BufferDensity1atm, .bufferVbar = v,
+                           .reference = {kWaterDensity20C, kWaterViscosity20C, 1.0f, v}});
   const CosoluteCoefficients& cc = CurrentCosoluteCoefficients();
   // The rotor speed of the first scan compresses the solvent.
   L.SetSolventGradientParameters(sg, vbar, FirstScanRpm(), cc.s, cc.D);

@@ -15,10 +15,10 @@
 #include "platform/program_paths.h"
 
 double CLammIdeal::ScanTime(int k) const {
-  const ScanRecord& rec = records_[indexMap_[k]];
+  const ScanRecord& rec = scans_.records[scans_.indexMap[k]];
   // With a simulated acceleration the scans' real elapsed times apply; at
   // constant speed the time equivalent of their w^2 t.
-  const double t = (linearRamp_ || schedule_) ? rec.time : rec.timeRead;
+  const double t = (opt_.linearRamp || schedule_) ? rec.time : rec.timeRead;
   return startTimeOffset_ + t;
 }
 
@@ -30,10 +30,10 @@ void CLammIdeal::SetInitialConcentration() {
     loading = 0;
     for (int k = 1; k <= componentCount_; ++k) loading += compConc_[k] * compWeight_[k];
   }
-  if (zoneLoading_) {
-    const double edge = r_[1] + lamellaWidth_;
+  if (zone_.on) {
+    const double edge = r_[1] + zone_.lamellaWidth;
     for (int i = 1; i <= N_; ++i) {
-      const bool loaded = zoneInverse_ ? !(r_[i] < edge) : r_[i] <= edge;
+      const bool loaded = zone_.inverse ? !(r_[i] < edge) : r_[i] <= edge;
       c_[i] = loaded ? loading : 0.0;
     }
     return;
@@ -64,23 +64,24 @@ LammOutcome CLammIdeal::CheckAndRun() {
     return kLammInvalidSettings;
   }
   // A solvent given at its ends divides by its viscosity and buoyancy there.
-  if (inhomogeneous_ && twoEnds_ && !(solventCoef_[2] > 0 && solventCoef_[3] > 0 &&
-                                      std::isfinite(SolventMeanScale()) && SolventMeanScale() != 0)) {
+  if (medium_.inhomogeneous && medium_.twoEnds &&
+      !(medium_.endCoefficients[2] > 0 && medium_.endCoefficients[3] > 0 &&
+        std::isfinite(SolventMeanScale()) && SolventMeanScale() != 0)) {
     ShowRefusal("the solvent at meniscus and bottom needs a positive viscosity and buoyancy");
     return kLammInvalidSettings;
   }
   // The scans drive the time loop: their times must be finite, non-negative
   // and in order, and without a schedule their rotor speeds must be positive.
-  bool scansValid = outputValid_ && records_ && indexMap_;
+  bool scansValid = outputValid_ && scans_.records && scans_.indexMap;
   if (scansValid) {
     double previous = -1;
-    for (int k = 1; k <= scanCount_ && scansValid; ++k) {
-      const int idx = indexMap_[k];
+    for (int k = 1; k <= scans_.scanCount && scansValid; ++k) {
+      const int idx = scans_.indexMap[k];
       if (idx < 1) {
         scansValid = false;
         break;
       }
-      const ScanRecord& rec = records_[idx];
+      const ScanRecord& rec = scans_.records[idx];
       const double tk = ScanTime(k);
       if (!std::isfinite(tk) || tk < 0 || tk < previous) scansValid = false;
       if (!schedule_ && !(rec.rpm > 0 && std::isfinite(rec.rpm))) scansValid = false;
@@ -114,17 +115,17 @@ LammOutcome CLammIdeal::CheckAndRun() {
     ShowRefusal("Lamm discretization parameters not loaded in CLammIdeal");
     return kLammInvalidSettings;
   }
-  if (wienerConflict_) {
+  if (detection_.wienerConflict) {
     ShowRefusal("Wiener skewing correction incompatible with finite scan time resolution");
     return kLammNonidealOutOfRange;
   }
   {
-    const ScanRecord& first = records_[indexMap_[1]];
+    const ScanRecord& first = scans_.records[scans_.indexMap[1]];
     const double rate = first.acceleration;
     // A ramp in effect with no acceleration at all would leave the rotor at
     // rest for the whole ramp; it is refused like a too slow one.
-    const bool rampInEffect = linearRamp_ && !schedule_ && first.accelerationTime >= 10.0;
-    const bool tooSlow = checkAcceleration_ && linearRamp_ && rate > 0.0001 && rate < 150;
+    const bool rampInEffect = opt_.linearRamp && !schedule_ && first.accelerationTime >= 10.0;
+    const bool tooSlow = rotor_.checkAcceleration && opt_.linearRamp && rate > 0.0001 && rate < 150;
     const bool none = rampInEffect && !(rate > 0.0001);
     if (tooSlow || none) {
       ShowRefusal("too slow rotor acceleration");
@@ -153,14 +154,15 @@ LammOutcome CLammIdeal::CheckAndRun() {
     double s, D;
     ~WaterValues() { L.s_ = s, L.D_ = D; }
   } water{*this, s_, D_};
-  if (inhomogeneous_) {
+  if (medium_.inhomogeneous) {
     s_ *= SolventMeanScale();
     D_ *= SolventMeanViscosityFactor();
   }
   // The static-grid and moving-frame paths weigh the buffer's s and D by
   // the local factors; the other paths run with the buffer's mean.
-  localSolvent_ = inhomogeneous_ &&
-                  (twoEnds_ || (solventGiven_ && (solvent_.StaticGradient || solvent_.DynamicGradient)));
+  localSolvent_ =
+      medium_.inhomogeneous &&
+      (medium_.twoEnds || (solventGiven_ && (solvent_.StaticGradient || solvent_.DynamicGradient)));
   // Unusable cosolute settings are refused once, before the run.
   if (localSolvent_ && solvent_.SedimentingCosolute && !LammInitLoading()) return kLammInvalidSettings;
 
@@ -187,8 +189,8 @@ LammOutcome CLammIdeal::CheckAndRun() {
     Run();
     ApplyDetectionCorrections();
     if (errNonConvergence_ || errTridag_) {
-      const bool savedTruncation = truncateDynamically_;
-      truncateDynamically_ = false;
+      const bool savedTruncation = opt_.truncateDynamically;
+      opt_.truncateDynamically = false;
       auto again = [&]() {
         errNonConvergence_ = errTridag_ = 0;
         SetInitialConcentration();
@@ -202,33 +204,33 @@ LammOutcome CLammIdeal::CheckAndRun() {
         LimitAccelerationStep();
         again();
       }
-      if ((errNonConvergence_ || errTridag_) && staticGrid_ && !concDependentSolver_) {
-        staticGrid_ = false;
-        movingFrame_ = true;
+      if ((errNonConvergence_ || errTridag_) && opt_.staticGrid && !concDependentSolver_) {
+        opt_.staticGrid = false;
+        opt_.movingFrame = true;
         InitRotorRamp();
         LimitAccelerationStep();
         // Without an adaptive grid size no candidate was made: the grid
         // keeps its size rather than falling to the smallest allowed.
         int n = movingCandidate_ > 0 ? static_cast<int>(std::floor(movingCandidate_)) : N_;
-        n = std::clamp(n, minNodes_, maxNodes_);
+        n = std::clamp(n, opt_.minNodes, opt_.maxNodes);
         if (ResizeWorkMemory(n)) again();
-        staticGrid_ = true;
-        movingFrame_ = false;
-        fixedTimeStep_ = false;
+        opt_.staticGrid = true;
+        opt_.movingFrame = false;
+        opt_.fixedTimeStep = false;
       }
       if (errNonConvergence_ || errTridag_) {
         retry_ = true;
-        staticGrid_ = true;
-        movingFrame_ = false;
-        fixedTimeStep_ = false;
+        opt_.staticGrid = true;
+        opt_.movingFrame = false;
+        opt_.fixedTimeStep = false;
         InitRotorRamp();
         LimitAccelerationStep();
         // The candidate is clamped in both cases: without an adaptive grid
         // size it was never computed and would leave a grid of no nodes.
         const int n = std::clamp(
-            staticCandidate_ > 0 ? static_cast<int>(std::floor(staticCandidate_)) : N_, minNodes_,
-            maxNodes_);
-        if (optimiseGrid_ && IsGradientTooSteep(s_, D_) && !zoneLoading_) {
+            staticCandidate_ > 0 ? static_cast<int>(std::floor(staticCandidate_)) : N_, opt_.minNodes,
+            opt_.maxNodes);
+        if (opt_.optimiseGrid && IsGradientTooSteep(s_, D_) && !zone_.on) {
           FreeWorkMemory();
           N_ = n;
           AllocWorkMemory();
@@ -239,16 +241,16 @@ LammOutcome CLammIdeal::CheckAndRun() {
         if (allocated_) again();
         retry_ = false;
       }
-      truncateDynamically_ = savedTruncation;
+      opt_.truncateDynamically = savedTruncation;
     }
     // On per-scan radii the result is added to what the caller's arrays hold.
     if (perScanMode_ && ownMatrixBlock_) {
-      for (int k = 1; k <= scanCount_; ++k) {
-        const int scan = indexMap_[k];
+      for (int k = 1; k <= scans_.scanCount; ++k) {
+        const int scan = scans_.indexMap[k];
         float* row = ownMatrixBlock_ + static_cast<size_t>(scan - 1) * ownCols_ - 1;
-        float* out = output_[scan];
+        float* out = scans_.output[scan];
         if (!out) continue;
-        for (int j = 1; j <= perScanCounts_[scan]; ++j) out[j] += row[j];
+        for (int j = 1; j <= scans_.perScanCounts[scan]; ++j) out[j] += row[j];
       }
     }
   }
@@ -267,26 +269,26 @@ void CLammIdeal::Run() {
   ChooseScanSegments();
   abortRequest_ = false;
   dt_ = initialDt_;
-  stepTolerance_ = stepBase_;
-  stepLowerTolerance_ = 0.05 * stepBase_;
-  stepTarget_ = 0.2 * stepBase_;
+  opt_.stepTolerance = opt_.stepBase;
+  opt_.stepLowerTolerance = 0.05 * opt_.stepBase;
+  opt_.stepTarget = 0.2 * opt_.stepBase;
   // The first scan time is an event: the path ends a step exactly on it.
   pendingEvent_ = true;
   pendingTime_ = nextScanTime_;
   running_ = true;
   endCondition_ = false;
-  if (timed_) {
-    timedNext_ = 1;
-    timedNextTime_ = timedTimes_[1];
+  if (timed_.on) {
+    timed_.next = 1;
+    timed_.nextTime = timed_.times[1];
   }
   // A run that starts later than t = 0 starts in the rotor state of its time.
   if (schedule_) UpdateSpeedStep(t_);
-  else if (accelerating_ && t_ >= accelDuration_) accelerating_ = false;
+  else if (accelerating_ && t_ >= rotor_.accelDuration) accelerating_ = false;
   if (concDependentSolver_) {
     SolveConcDependent();
-  } else if (staticGrid_) {
+  } else if (opt_.staticGrid) {
     SolveStaticGrid();
-  } else if (movingFrame_) {
+  } else if (opt_.movingFrame) {
     SolveMovingFrame();
     UpdateMovingGridRadii();
   }
@@ -296,44 +298,38 @@ void CLammIdeal::Run() {
 
 float* CLammIdeal::OutputRow(int scan, const float** radii, int* n) {
   if (perScanMode_) {
-    *radii = perScanRadii_[scan];
-    *n = perScanCounts_[scan];
+    *radii = scans_.perScanRadii[scan];
+    *n = scans_.perScanCounts[scan];
     return ownMatrixBlock_ ? ownMatrixBlock_ + static_cast<size_t>(scan - 1) * ownCols_ - 1
                            : nullptr;
   }
-  *radii = grid_;
-  *n = gridLength_;
-  return output_[scan];
+  *radii = scans_.grid;
+  *n = scans_.gridLength;
+  return scans_.output[scan];
+}
+
+// A scan's own radii are written into the solver's block first and added to
+// the caller's array from there.
+void CLammIdeal::FinishScanRow(float* row, const float* radii, int n, int scan) {
+  CorrectScan(row, radii, n, scan);
+  if (perScanMode_ && scans_.output[scan])
+    for (int j = 1; j <= n; ++j) scans_.output[scan][j] += row[j];
 }
 
 void CLammIdeal::SolveWithoutTransport() {
   // Neither sedimentation nor diffusion: every scan shows the loading.
-  for (int k = 1; k <= scanCount_; ++k) {
-    const int scan = indexMap_[k];
-    const float* radii = nullptr;
-    int n = 0;
-    float* row = OutputRow(scan, &radii, &n);
-    if (!row || !radii) continue;
+  ForEachOutputRow([&](int, int scan, float* row, const float* radii, int n) {
     if (perScanMode_) std::fill(row + 1, row + 1 + n, 0.0f);
     InterpolateOntoGridD(n, radii, row, N_, r_, c_);
-    CorrectScan(row, radii, n, scan);
-    if (perScanMode_ && output_[scan])
-      for (int j = 1; j <= n; ++j) output_[scan][j] += row[j];
-  }
+    FinishScanRow(row, radii, n, scan);
+  });
 }
 
 void CLammIdeal::SolveWithoutDiffusion() {
-  for (int k = 1; k <= scanCount_; ++k) {
-    const int scan = indexMap_[k];
-    const ScanRecord& rec = records_[scan];
-    const float* radii = nullptr;
-    int n = 0;
-    float* row = OutputRow(scan, &radii, &n);
-    if (!row || !radii) continue;
+  ForEachOutputRow([&](int k, int scan, float* row, const float* radii, int n) {
+    const ScanRecord& rec = scans_.records[scan];
     CLLammNoDiffvec(*this, static_cast<float>(c0_), ScanTime(k), rec.rpm, rec.w2t, radii, row,
                     n);
-    CorrectScan(row, radii, n, scan);
-    if (perScanMode_ && output_[scan])
-      for (int j = 1; j <= n; ++j) output_[scan][j] += row[j];
-  }
+    FinishScanRow(row, radii, n, scan);
+  });
 }

@@ -79,10 +79,10 @@ NonidealityModel NonidealityFromSettings(const CLammIdeal& L) {
     n.ks = (m.signA ? 1.0 : -1.0) * std::pow(10.0, m.a) / n.scale;
     n.kd = (m.signB ? 1.0 : -1.0) * std::pow(10.0, m.b) / n.scale;
   }
-  n.vbar = static_cast<float>(L.vbar_);
-  n.rho = static_cast<float>(L.density_);
-  n.T = static_cast<float>(L.temperature_);
-  n.eta = static_cast<float>(L.viscosity_);
+  n.vbar = static_cast<float>(L.conditions_.vbar);
+  n.rho = static_cast<float>(L.conditions_.density);
+  n.T = static_cast<float>(L.conditions_.temperature);
+  n.eta = static_cast<float>(L.conditions_.viscosity);
   return n;
 }
 
@@ -90,8 +90,8 @@ void CLammIdeal::SetConcDependentModel(const ConcDependentModel& model) {
   cdModel_ = model;
   concDependentSolver_ = true;
   concDependentModel_ = true;
-  automaticGridSize_ = false;
-  optimiseGrid_ = false;
+  opt_.automaticGridSize = false;
+  opt_.optimiseGrid = false;
 }
 
 void CLammIdeal::SolveConcDependent() {
@@ -134,7 +134,7 @@ void CConcDependentPath::AssembleNonidealMatrices() {
 }
 
 void CConcDependentPath::AssembleNonidealRHS(const double* s, const double* D, bool closedBottom) {
-  const double w2 = SvedbergOmega2(L_.rpm_);
+  const double w2 = SvedbergOmega2(L_.rotor_.rpm);
   const double *__restrict B0 = B_[0].data(), *__restrict B1 = B_[1].data(), *__restrict B2 = B_[2].data(),
                            *__restrict B3 = B_[3].data(), *__restrict B4 = B_[4].data(),
                            *__restrict B5 = B_[5].data(), *__restrict B6 = B_[6].data();
@@ -423,9 +423,9 @@ void CConcDependentPath::MeniscusCorrection() {
 void CConcDependentPath::AcceptStep() {
   ++L_.stepCount_;
   L_.t_ += L_.dt_;
-  if (!L_.schedule_ && L_.accelerating_ && L_.t_ >= L_.accelDuration_) {
+  if (!L_.schedule_ && L_.accelerating_ && L_.t_ >= L_.rotor_.accelDuration) {
     L_.accelerating_ = false;
-    L_.rpm_ = L_.finalRpm_;
+    L_.rotor_.rpm = L_.rotor_.finalRpm;
   }
   if (L_.schedule_ && !L_.scheduleFinished_) L_.UpdateSpeedStep(L_.t_);
   if (model_ != Model::Components && L_.cdModel_.meniscusCorrection) MeniscusCorrection();
@@ -490,12 +490,16 @@ double CConcDependentPath::AdaptiveStep() {
   for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
   for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
   bool hit = false;
-  L_.LimitTimeStep(true, hit);
-  CutAtNextScan();
-  if (L_.dt_ <= 0) {
+  // The step within the rotor's and the scans' limits; false (the step set
+  // to 1 s) when nothing of it is left.
+  auto limit = [&] {
+    L_.LimitTimeStep(true, hit);
+    CutAtNextScan();
+    if (L_.dt_ > 0) return true;
     L_.dt_ = 1.0;
-    return 1.0;
-  }
+    return false;
+  };
+  if (!limit()) return 1.0;
   auto trial = [&]() {
     TrialStep(L_.dt_);
     if (Diverged()) {
@@ -528,12 +532,7 @@ double CConcDependentPath::AdaptiveStep() {
       return 0;
     }
     L_.dt_ = ctl_.Shrink(err, L_.dt_);
-    L_.LimitTimeStep(true, hit);
-    CutAtNextScan();
-    if (L_.dt_ <= 0) {
-      L_.dt_ = 1.0;
-      return 1.0;
-    }
+    if (!limit()) return 1.0;
     if (!trial()) return 0;
     err = StepError();
   }
@@ -567,14 +566,14 @@ void CConcDependentPath::Run() {
     table_.Free();
     return;
   }
-  const double cap = L_.stepTolerance_ > kConcDependentMaxDc ? kConcDependentMaxDc / L_.stepTolerance_ : 1.0;
-  ctl_.Start(cap * L_.stepTolerance_, cap * L_.stepLowerTolerance_, cap * L_.stepTarget_, L_.stepFactor_,
-             L_.blend_);
+  const double cap = L_.opt_.stepTolerance > kConcDependentMaxDc ? kConcDependentMaxDc / L_.opt_.stepTolerance : 1.0;
+  ctl_.Start(cap * L_.opt_.stepTolerance, cap * L_.opt_.stepLowerTolerance, cap * L_.opt_.stepTarget, L_.opt_.stepFactor,
+             L_.opt_.blend);
   double cmax = 0;
   for (int i = 1; i <= N_; ++i) cmax = std::max(cmax, std::fabs(c[i]));
-  trimThreshold_ = L_.truncationSetting_ * cmax;
+  trimThreshold_ = L_.opt_.truncationSetting * cmax;
   closedBottom_ = L_.IsGradientTooSteep(L_.s_, L_.D_);
-  const bool wiener = L_.wiener_;
+  const bool wiener = L_.detection_.wiener;
   if (wiener) L_.AllocProfileBuffers(N_);
   for (int i = 1; i <= N_; ++i) cOld[i] = c[i];
   for (int k = 1; k <= nc_; ++k) old_[k] = acc_[k];
@@ -596,10 +595,10 @@ void CConcDependentPath::Run() {
       if (L_.r_[i] <= L_.leftFitLimit_) watch = i;
   }
   const double watchThreshold = L_.watchFraction_ * c[watch];
-  const bool watchOn = !L_.cdModel_.cleanUp && !L_.zoneLoading_ && !L_.initialProfile_;
+  const bool watchOn = !L_.cdModel_.cleanUp && !L_.zone_.on && !L_.initialProfile_;
 
   L_.endCondition_ = false;
-  const double lastScanTime = L_.ScanTime(L_.scanCount_);
+  const double lastScanTime = L_.ScanTime(L_.scans_.scanCount);
   CQuietSteps quiet;
   while (L_.running_) {
     if (L_.errNonConvergence_ || L_.errTridag_ || L_.errConcDependent_) break;
@@ -622,7 +621,7 @@ void CConcDependentPath::Run() {
     // Little change per second is not enough: a slow approach to equilibrium
     // must also have too little time left to move noticeably.
     const double remaining = std::max(0.0, lastScanTime - L_.t_);
-    if (quiet.Count(IsQuietStep(dtUsed, q, L_.steadyTolerance_, remaining))) {
+    if (quiet.Count(IsQuietStep(dtUsed, q, L_.opt_.steadyTolerance, remaining))) {
       L_.endCondition_ = true;
       L_.running_ = false;
     }

@@ -1,9 +1,17 @@
 #include "lamm/lamm_debug_log.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "platform/error_box.h"
 #include "platform/paths.h"
+
+namespace {
+std::atomic<bool> gDiagnostics{false};
+}  // namespace
+
+void SetLammDiagnosticsOutput(bool on) { gDiagnostics = on; }
+bool LammDiagnosticsOutput() { return gDiagnostics; }
 
 void CLammDebugLog::Start(const std::string& file, const char* header, bool reportFailure) {
   file_ = file;

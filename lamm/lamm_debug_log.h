@@ -5,6 +5,11 @@
 // made from it) can write it without the solver's own state changing.
 #include <string>
 
+// Program-wide switch "Diagnostics Output to Files": solvers made while it is
+// on write their debug files.
+void SetLammDiagnosticsOutput(bool on);
+bool LammDiagnosticsOutput();
+
 class CLammDebugLog {
  public:
   bool Started() const { return !file_.empty(); }

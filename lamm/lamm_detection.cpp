@@ -18,11 +18,11 @@ bool CLammIdeal::ComputeTimeDriftFactors(double t, int n, const float* radii) {
   driftFactors_.reset(new double[static_cast<size_t>(n) + 1]);
   driftCount_ = n;
   for (int j = 0; j <= n; ++j) driftFactors_[j] = 1.0;
-  if (!drift_) return false;
-  const double L = driftLinear_ ? 1 + t * driftLinearRate_ : 1.0;
-  if (driftExponential_) {
+  if (!detection_.drift) return false;
+  const double L = detection_.driftLinear ? 1 + t * detection_.driftLinearRate : 1.0;
+  if (detection_.driftExponential) {
     const double E =
-        std::max(0.0, (1 - driftLevel_) * std::exp(-std::fabs(driftExpRate_) * t) + driftLevel_);
+        std::max(0.0, (1 - detection_.driftLevel) * std::exp(-std::fabs(detection_.driftExpRate) * t) + detection_.driftLevel);
     for (int j = 1; j <= n; ++j) driftFactors_[j] = E;
   }
   for (int j = 1; j <= n; ++j) driftFactors_[j] *= L;
@@ -47,11 +47,11 @@ void CLammIdeal::ApplyExcitationShadow(float* y, const float* r, int n, double b
 
 void CLammIdeal::ClassifyOutputGrid() {
   gridClass_ = -1;
-  if (perScanMode_ || !grid_ || gridLength_ < 2) return;
-  const double d = grid_[2] - grid_[1];
+  if (perScanMode_ || !scans_.grid || scans_.gridLength < 2) return;
+  const double d = scans_.grid[2] - scans_.grid[1];
   gridClass_ = 1;
-  for (int j = 3; j <= gridLength_; ++j)
-    if (std::fabs((grid_[j] - grid_[j - 1]) - d) > 1e-5) {
+  for (int j = 3; j <= scans_.gridLength; ++j)
+    if (std::fabs((scans_.grid[j] - scans_.grid[j - 1]) - d) > 1e-5) {
       gridClass_ = 2;
       break;
     }
@@ -60,25 +60,25 @@ void CLammIdeal::ClassifyOutputGrid() {
 void CLammIdeal::BuildConvolutionKernel() {
   kernel_.reset();
   kernelLength_ = 0;
-  if (gridClass_ != 1 || !grid_ || gridLength_ < 2) return;
-  const double delta = grid_[2] - grid_[1];
+  if (gridClass_ != 1 || !scans_.grid || scans_.gridLength < 2) return;
+  const double delta = scans_.grid[2] - scans_.grid[1];
   if (!(delta > 0)) return;
-  int m = static_cast<int>(std::ceil(convRange_ * convWidth_ / delta)) + 1;
+  int m = static_cast<int>(std::ceil(detection_.convRange * detection_.convWidth / delta)) + 1;
   m = std::max(m, 1);
   kernel_.reset(new float[static_cast<size_t>(m) + 1]);
   kernel_[0] = 1;
   for (int i = 1; i <= m; ++i)
-    kernel_[i] = static_cast<float>(std::exp(-(i * delta) * (i * delta) / (convWidth_ * convWidth_)));
+    kernel_[i] = static_cast<float>(std::exp(-(i * delta) * (i * delta) / (detection_.convWidth * detection_.convWidth)));
   kernelLength_ = m;
   convFirst_ = 0;
-  for (int j = 1; j <= gridLength_; ++j)
-    if (grid_[j] >= meniscus_) {
+  for (int j = 1; j <= scans_.gridLength; ++j)
+    if (scans_.grid[j] >= meniscus_) {
       convFirst_ = j;
       break;
     }
   convLast_ = 0;
-  for (int j = gridLength_; j >= 1; --j)
-    if (grid_[j] <= bottom_) {
+  for (int j = scans_.gridLength; j >= 1; --j)
+    if (scans_.grid[j] <= bottom_) {
       convLast_ = j;
       break;
     }
@@ -113,19 +113,19 @@ void CLammIdeal::ConvolveRadiallyGeneral(float* y, const float* r, int n, double
 }
 
 void CLammIdeal::CorrectScan(float* y, const float* radii, int n, int scan) {
-  if (!(magnification_ || shadow_ || convolution_ || drift_)) return;
-  const ScanRecord& rec = records_[scan];
+  if (!(detection_.magnification || detection_.shadow || detection_.convolution || detection_.drift)) return;
+  const ScanRecord& rec = scans_.records[scan];
   ComputeTimeDriftFactors(startTimeOffset_ + rec.time, n, radii);
-  if (magnification_)
+  if (detection_.magnification)
     for (int j = 1; j <= n; ++j)
-      y[j] = static_cast<float>(((radii[j] - meniscus_) * dadr_ + 1) * y[j]);
+      y[j] = static_cast<float>(((radii[j] - meniscus_) * detection_.dadr + 1) * y[j]);
   if (driftValid_)
     for (int j = 1; j <= n; ++j) y[j] = static_cast<float>(y[j] * driftFactors_[j]);
-  if (shadow_) ApplyExcitationShadow(y, radii, n, bottom_, coneRadius_);
-  if (convolution_) {
+  if (detection_.shadow) ApplyExcitationShadow(y, radii, n, bottom_, detection_.coneRadius);
+  if (detection_.convolution) {
     if (!perScanMode_ && gridClass_ == 1 && kernel_ && convFirst_ && convLast_) {
       const double delta = (radii[n] - radii[1]) / (n - 1);
-      const int m = std::min(kernelLength_, static_cast<int>(std::floor(convRange_ * convWidth_ / delta)));
+      const int m = std::min(kernelLength_, static_cast<int>(std::floor(detection_.convRange * detection_.convWidth / delta)));
       std::unique_ptr<float[]> out(new float[static_cast<size_t>(n) + 1]);
       for (int j = 1; j <= n; ++j) {
         double num = y[j], den = 1;
@@ -138,53 +138,48 @@ void CLammIdeal::CorrectScan(float* y, const float* radii, int n, int scan) {
       }
       for (int j = 1; j <= n; ++j) y[j] = out[j];
     } else {
-      ConvolveRadiallyGeneral(y, radii, n, convWidth_, convRange_, meniscus_, bottom_);
+      ConvolveRadiallyGeneral(y, radii, n, detection_.convWidth, detection_.convRange, meniscus_, bottom_);
     }
   }
 }
 
 void CLammIdeal::ApplyDetectionCorrections() {
-  for (int k = 1; k <= scanCount_; ++k) {
-    const int scan = indexMap_[k];
-    const float* radii = nullptr;
-    int n = 0;
-    float* row = OutputRow(scan, &radii, &n);
-    if (!row || !radii) continue;
+  ForEachOutputRow([&](int k, int scan, float* row, const float* radii, int n) {
     if (k >= outIndex_) {
       // Scans the run never reached (user abort, failure) hold nothing.
       std::fill(row + 1, row + 1 + n, 0.0f);
-      continue;
+      return;
     }
     CorrectScan(row, radii, n, scan);
-  }
+  });
 }
 
 void CLammIdeal::ApplyTimedProfiles(double t) {
-  if (!timed_ || timedNext_ > timedCount_ || t < timedNextTime_) return;
-  if (timedNext_ < 1) {
-    timedNext_ = 1;
-    if (t != timedTimes_[1]) return;
+  if (!timed_.on || timed_.next > timed_.count || t < timed_.nextTime) return;
+  if (timed_.next < 1) {
+    timed_.next = 1;
+    if (t != timed_.times[1]) return;
   }
-  float** table = timedPerSpecies_ ? timedTables_[component_] : timedTable_;
-  if (table && table[timedNext_] && timedRadii_)
-    InterpolateOntoGridD(timedLength_, timedRadii_, table[timedNext_], N_, r_, c_);
-  ++timedNext_;
-  timedNextTime_ =
-      timedNext_ <= timedCount_ ? timedTimes_[timedNext_] : timedTimes_[timedCount_] + 1e10;
+  float** table = timed_.perSpecies ? timed_.tables[scans_.component] : timed_.table;
+  if (table && table[timed_.next] && timed_.radii)
+    InterpolateOntoGridD(timed_.length, timed_.radii, table[timed_.next], N_, r_, c_);
+  ++timed_.next;
+  timed_.nextTime =
+      timed_.next <= timed_.count ? timed_.times[timed_.next] : timed_.times[timed_.count] + 1e10;
 }
 
 void CLammIdeal::FinishTimedProfiles() {
-  if (!timed_) return;
-  float** table = timedPerSpecies_ ? timedTables_[component_] : timedTable_;
+  if (!timed_.on) return;
+  float** table = timed_.perSpecies ? timed_.tables[scans_.component] : timed_.table;
   if (!table) return;
-  if (timedNext_ <= 1) {
-    for (int i = 1; i <= timedCount_; ++i)
-      if (table[i]) std::fill(table[i] + 1, table[i] + 1 + timedLength_, 0.0f);
+  if (timed_.next <= 1) {
+    for (int i = 1; i <= timed_.count; ++i)
+      if (table[i]) std::fill(table[i] + 1, table[i] + 1 + timed_.length, 0.0f);
     return;
   }
-  const int last = timedNext_ - 1;
-  for (int i = timedNext_; i <= timedCount_; ++i)
-    if (table[i] && table[last]) std::copy(table[last] + 1, table[last] + 1 + timedLength_, table[i] + 1);
+  const int last = timed_.next - 1;
+  for (int i = timed_.next; i <= timed_.count; ++i)
+    if (table[i] && table[last]) std::copy(table[last] + 1, table[last] + 1 + timed_.length, table[i] + 1);
 }
 
 void CLammIdeal::AllocProfileBuffers(int n) {
@@ -203,9 +198,9 @@ void CLammIdeal::FreeProfileBuffers() {
 }
 
 void CLammIdeal::ApplyWienerSkewing(int n, const double* r, double* y, int m, const double* q) {
-  if ((timeResolution_ && scanVelocity_ > 0) || n != m || n < 2 || !wienerWork1_ ||
+  if ((scans_.timeResolution && scans_.scanVelocity > 0) || n != m || n < 2 || !wienerWork1_ ||
       wienerCount_ < n) {
-    wienerConflict_ = wienerConflict_ || (timeResolution_ && scanVelocity_ > 0);
+    detection_.wienerConflict = detection_.wienerConflict || (scans_.timeResolution && scans_.scanVelocity > 0);
     return;
   }
   double* rho = wienerWork1_.get();
@@ -218,7 +213,7 @@ void CLammIdeal::ApplyWienerSkewing(int n, const double* r, double* y, int m, co
       g = (q[i] - q[i - 1]) / (r[i] - r[i - 1]);
     else
       g = (q[i + 1] - q[i - 1]) / (r[i + 1] - r[i - 1]);
-    rho[i] = r[i] + wienerGain_ * g;
+    rho[i] = r[i] + detection_.wienerGain * g;
     if (i > 1 && !(rho[i] > rho[i - 1])) rho[i] = rho[i - 1] + 1e-6;
   }
   for (int i = 1; i <= n; ++i) out[i] = y[i];

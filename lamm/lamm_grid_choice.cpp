@@ -18,33 +18,50 @@ constexpr double kPileUp = 1.2e-3;
 // grid: that puts the boundary within 6e-4 of the loading at every scan
 // from the first (at the full count within 3.5e-4, at 1.75 times the cost).
 constexpr double kWidthShare = 0.75;
+
+// Whether the equilibrium-like layer a species of s and D (at T in K and w in
+// 1/s) builds against the bottom leaves less than `tolerance` of the mean at
+// the right fit limit rR, m..b the cell: back diffusion from the bottom is
+// then negligible there.
+bool BackDiffusionBelow(double T, double w, double s, double D, double m, double b, double rR,
+                        double tolerance) {
+  const double Mb = T * s * 1e-13 * kR / D;
+  const double A = static_cast<float>(w * w / (T * 1.6628944e8));
+  const double k = Mb * A;
+  if (k > 100) return true;
+  if ((b * b - rR * rR) * k > 100) return true;
+  const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
+                               (2 * A * Mb)) /
+                              ((b * b - m * m) / 2));
+  return ratio < tolerance;
+}
 }  // namespace
 
 void CLammIdeal::ChooseTimeStep() {
   if (concDependentModel_) {
-    staticGrid_ = true;
-    movingFrame_ = false;
-    fixedTimeStep_ = false;
-    optimiseGrid_ = false;
-    automaticGridSize_ = false;
+    opt_.staticGrid = true;
+    opt_.movingFrame = false;
+    opt_.fixedTimeStep = false;
+    opt_.optimiseGrid = false;
+    opt_.automaticGridSize = false;
     return;
   }
-  if (!automaticAlgorithm_) return;
-  double threshold = reducedSThreshold_;
-  if (optimiseGrid_ && automaticGridSize_ && !zoneLoading_) threshold = optimisedThreshold_;
+  if (!opt_.automaticAlgorithm) return;
+  double threshold = opt_.reducedSThreshold;
+  if (opt_.optimiseGrid && opt_.automaticGridSize && !zone_.on) threshold = opt_.optimisedThreshold;
   if (s_ < 0 && D_ < 1e-8) threshold *= 0.1;
-  const double speed = records_[indexMap_[scanCount_]].rpm * 3.3333333333333335e-05;
+  const double speed = scans_.records[scans_.indexMap[scans_.scanCount]].rpm * 3.3333333333333335e-05;
   const double v = speed * speed;
   if (!schedule_ && threshold / v <= std::fabs(s_)) {
-    if (!movingFrame_) {
-      staticGrid_ = false;
-      movingFrame_ = true;
-      automaticSGrid_ = true;
+    if (!opt_.movingFrame) {
+      opt_.staticGrid = false;
+      opt_.movingFrame = true;
+      opt_.automaticSGrid = true;
     }
-  } else if (!staticGrid_) {
-    staticGrid_ = true;
-    fixedTimeStep_ = false;
-    movingFrame_ = false;
+  } else if (!opt_.staticGrid) {
+    opt_.staticGrid = true;
+    opt_.fixedTimeStep = false;
+    opt_.movingFrame = false;
   }
 }
 
@@ -55,13 +72,13 @@ void CLammIdeal::SetupGrid() {
   if (schedule_) {
     scheduleGrid_ = true;
     steep_ = false;
-    N_ = defaultNodes_;
-  } else if (!automaticGridSize_ || zoneLoading_ || D_ <= 0) {
-    N_ = defaultNodes_;
-  } else if (ff0_ < 0.5) {
+    N_ = opt_.defaultNodes;
+  } else if (!opt_.automaticGridSize || zone_.on || D_ <= 0) {
+    N_ = opt_.defaultNodes;
+  } else if (opt_.ff0 < 0.5) {
     steep_ = false;
     defaultGrid_ = true;
-    N_ = defaultNodes_;
+    N_ = opt_.defaultNodes;
   } else {
     defaultGrid_ = false;
     // A sedimenting cosolute makes the solvent denser and more viscous
@@ -71,21 +88,21 @@ void CLammIdeal::SetupGrid() {
     // the bottom, right for the same species in water, would take away.
     steep_ = !CosolutePilesUpAtTheBottom() && IsGradientTooSteep(s_, D_);
     const double rR = std::max<double>(rightFitLimit_, meniscus_ + 0.001);
-    const double rate = accelRate_ * (1.0 / 60.0) * 2 * kPi;
+    const double rate = rotor_.accelRate * (1.0 / 60.0) * 2 * kPi;
     const double x = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * meniscus_ *
-                     accelDuration_ * accelDuration_ * accelDuration_;
-    const double sw2 = std::fabs(sw2Final_);
+                     rotor_.accelDuration * rotor_.accelDuration * rotor_.accelDuration;
+    const double sw2 = std::fabs(rotor_.sw2Final);
     if (rR - meniscus_ <= x)
       T = (rR - meniscus_) / (sw2 * rR);
     else
-      T = (rR - x - meniscus_) / (sw2 * rR) + accelDuration_;
+      T = (rR - x - meniscus_) / (sw2 * rR) + rotor_.accelDuration;
     double w = std::sqrt(D_ * T);
     if (!(w >= 0.001)) w = std::max(w, 0.001);  // also catches T = inf at s = 0
     if (!std::isfinite(w)) w = bottom_ - meniscus_;
     // The boundary's width alone can leave the pile-up at the bottom to a
     // handful of nodes; where that pile-up reaches the fit range it must be
     // resolved too, or the solution rings there.
-    const double boundaryNodes = std::floor((bottom_ - meniscus_) * pointsPerWidth_ / w);
+    const double boundaryNodes = std::floor((bottom_ - meniscus_) * opt_.pointsPerWidth / w);
     const double cand = std::max(boundaryNodes, BottomLayerNodes());
     staticCandidate_ = static_cast<float>(cand);
     // The width at the right fit limit is the boundary's largest: at the
@@ -94,10 +111,10 @@ void CLammIdeal::SetupGrid() {
     // three elements (errors of 1e-2 of the loading). The layered grid
     // follows the width where the boundary passes, and a pile-up at the
     // bottom where there is one.
-    if (staticGrid_ && !movingFrame_ && (s_ > 0 || (s_ < 0 && LayeredGridRange()))) {
-      layeredRadii_ = LayeredNodes(std::max<double>(boundaryNodes, minNodes_));
+    if (opt_.staticGrid && !opt_.movingFrame && (s_ > 0 || (s_ < 0 && LayeredGridRange()))) {
+      layeredRadii_ = LayeredNodes(std::max<double>(boundaryNodes, opt_.minNodes));
       const int n = static_cast<int>(layeredRadii_.size()) - 1;
-      layered_ = n >= minNodes_ && n <= maxNodes_;
+      layered_ = n >= opt_.minNodes && n <= opt_.maxNodes;
       if (layered_) staticCandidate_ = static_cast<float>(n);
     }
     refineRadius_ = static_cast<float>(rR);
@@ -112,11 +129,11 @@ void CLammIdeal::SetupGrid() {
     if (first > 0 && first < T) wFrame = std::max(0.8 * std::sqrt(D_ * first), 0.001);
     // A sedimenting cosolute's gradient sharpens the boundary (see LayeredNodes).
     if (CosolutePilesUpAtTheBottom()) wFrame *= 0.7;
-    double c = std::max(cand, std::floor((bottom_ - meniscus_) * pointsPerWidth_ / wFrame));
-    c = std::min(c, static_cast<double>(maxNodes_) + 1);
+    double c = std::max(cand, std::floor((bottom_ - meniscus_) * opt_.pointsPerWidth / wFrame));
+    c = std::min(c, static_cast<double>(opt_.maxNodes) + 1);
     const double q = bottom_ / meniscus_;
-    while (c > minNodes_) {
-      if (wFrame / pointsPerWidth_ <
+    while (c > opt_.minNodes) {
+      if (wFrame / opt_.pointsPerWidth <
           meniscus_ * (std::pow(q, 1.5 / (c - 1)) - std::pow(q, 0.5 / (c - 1)))) {
         c = c + 1;
         break;
@@ -124,11 +141,11 @@ void CLammIdeal::SetupGrid() {
       c = c - 1;
     }
     movingCandidate_ = static_cast<float>(c);
-    const double chosen = movingFrame_ ? movingCandidate_ : staticCandidate_;
-    N_ = static_cast<int>(std::clamp<double>(chosen, minNodes_, maxNodes_));
-    refineRequested_ = staticGrid_ && optimiseGrid_ && steep_ && !zoneLoading_ && !layered_;
+    const double chosen = opt_.movingFrame ? movingCandidate_ : staticCandidate_;
+    N_ = static_cast<int>(std::clamp<double>(chosen, opt_.minNodes, opt_.maxNodes));
+    refineRequested_ = opt_.staticGrid && opt_.optimiseGrid && steep_ && !zone_.on && !layered_;
   }
-  if (allocated_ && (allocatedCount_ != N_ || (movingFrame_ && !staticGrid_ && !frameBlock_)))
+  if (allocated_ && (allocatedCount_ != N_ || (opt_.movingFrame && !opt_.staticGrid && !frameBlock_)))
     FreeWorkMemory();
   AllocWorkMemory();
   if (D_ == 0) {
@@ -145,7 +162,7 @@ void CLammIdeal::SetupGrid() {
 // (the bottom is then an outflow) or there is no pile-up.
 double CLammIdeal::BottomLayerNodes() const {
   if (steep_ || s_ <= 0 || D_ <= 0) return 0;
-  const double sw2 = std::fabs(sw2Final_);
+  const double sw2 = std::fabs(rotor_.sw2Final);
   if (!(sw2 > 0)) return 0;
   const double decay = D_ / (sw2 * bottom_);
   return std::floor((bottom_ - meniscus_) / (0.5 * decay)) + 1;
@@ -165,19 +182,19 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   const double share = ranged ? kWidthShare : 1.0;
   const double from = floating ? b : m, pile = floating ? m : b;
   auto radius = [&](double d) { return floating ? b - d : m + d; };
-  const double sw2 = std::fabs(sw2Final_);
-  const double rate = accelRate_ * (1.0 / 60.0) * 2 * kPi;
-  const double ramp = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * from * accelDuration_ *
-                      accelDuration_ * accelDuration_;
+  const double sw2 = std::fabs(rotor_.sw2Final);
+  const double rate = rotor_.accelRate * (1.0 / 60.0) * 2 * kPi;
+  const double ramp = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * from * rotor_.accelDuration *
+                      rotor_.accelDuration * rotor_.accelDuration;
   const double first = std::max(ScanTime(1), 1.0);
   auto arrival = [&](double d) {
     const double r = radius(d);
     if (d <= ramp) return d / (sw2 * r);
-    return (d - ramp) / (sw2 * r) + accelDuration_;
+    return (d - ramp) / (sw2 * r) + rotor_.accelDuration;
   };
   // Where the boundary's middle is at time t (the inverse of arrival).
   auto middle = [&](double t, double d) {
-    const double base = std::min(ramp, d), x = sw2 * std::max(0.0, t - accelDuration_);
+    const double base = std::min(ramp, d), x = sw2 * std::max(0.0, t - rotor_.accelDuration);
     return floating ? (L - base) * x / (1 + x) + base : (m + base) * x / std::max(1e-9, 1 - x) + base;
   };
   const double coarsest = L / std::max(2.0, boundaryNodes - 1);
@@ -209,7 +226,7 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
     const double c0 = solvent_.CosoluteLoadingConcentration;
     const double sc = solvent_.CsClAt25C ? CsClSedimentationCoefficient25C(c0) : solvent_.CosoluteS;
     const double Dc = solvent_.CsClAt25C ? CsClDiffusionCoefficient25C(c0) : solvent_.CosoluteD;
-    const double w = RpmToOmega(finalRpm_);
+    const double w = RpmToOmega(rotor_.finalRpm);
     const double v = std::fabs(sc) * 1e-13 * w * w * b;
     if (v > 0 && Dc > 0) {
       const double cosoluteDecay = std::min(Dc / v, L);
@@ -232,8 +249,8 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   struct Layer {
     double amplitude = 0, length = HUGE_VAL;
   } layers[2];
-  if (ranged && !outflow && scanCount_ > 0) {
-    const double last = ScanTime(scanCount_);
+  if (ranged && !outflow && scans_.scanCount > 0) {
+    const double last = ScanTime(scans_.scanCount);
     const double reached = floating ? std::expm1(std::min(2 * sw2 * last, 50.0)) * m
                                     : -std::expm1(-2 * sw2 * last) * b;
     layers[0].length = decay;
@@ -252,9 +269,9 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
     }
     return h;
   };
-  const double perWidth = std::max(1.0f, pointsPerWidth_);
+  const double perWidth = std::max(1.0f, opt_.pointsPerWidth);
   std::vector<double> x{0.0, 0.0};
-  while (x.back() < L && x.size() <= static_cast<size_t>(maxNodes_) + 1) {
+  while (x.back() < L && x.size() <= static_cast<size_t>(opt_.maxNodes) + 1) {
     const double d = x.back();
     // The boundary's leading part, a width ahead of its middle, reaches d
     // earlier and narrower than the middle does: for slow species near the
@@ -296,8 +313,8 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
 // where the layered grid's rules are checked against finite volumes.
 bool CLammIdeal::LayeredGridRange() const {
   const double s = std::fabs(s_);
-  if (!(s >= 0.1 && s <= 100) || !(finalRpm_ >= 3000 && finalRpm_ <= 60000)) return false;
-  return scanCount_ > 0 && ScanTime(scanCount_) <= 24 * 3600 + 1;
+  if (!(s >= 0.1 && s <= 100) || !(rotor_.finalRpm >= 3000 && rotor_.finalRpm <= 60000)) return false;
+  return scans_.scanCount > 0 && ScanTime(scans_.scanCount) <= 24 * 3600 + 1;
 }
 
 bool CLammIdeal::CosolutePilesUpAtTheBottom() const {
@@ -306,22 +323,12 @@ bool CLammIdeal::CosolutePilesUpAtTheBottom() const {
 }
 
 bool CLammIdeal::IsGradientTooSteep(double s, double D) const {
-  if (forceSteep_) return true;
-  if (!backDiffCheck_) return false;
+  if (opt_.forceSteep) return true;
+  if (!opt_.backDiffusionCheck) return false;
   if (s <= 0 || D <= 0) return false;
-  const ScanRecord& last = records_[indexMap_[scanCount_]];
-  const double T = last.temperature + 273.15;
-  const double w = RpmToOmega(last.rpm);
-  const double Mb = T * s * 1e-13 * kR / D;
-  const double A = static_cast<float>(w * w / (T * 1.6628944e8));
-  const double k = Mb * A;
-  if (k > 100) return true;
-  const double b = bottom_, m = meniscus_, rR = rightFitLimit_;
-  if ((b * b - rR * rR) * k > 100) return true;
-  const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
-                               (2 * A * Mb)) /
-                              ((b * b - m * m) / 2));
-  return ratio < backDiffTolerance_;
+  const ScanRecord& last = scans_.records[scans_.indexMap[scans_.scanCount]];
+  return BackDiffusionBelow(last.temperature + 273.15, RpmToOmega(last.rpm), s, D, meniscus_,
+                            bottom_, rightFitLimit_, opt_.backDiffusionTolerance);
 }
 
 // The mirror of the test above for a floating species: its pile at the
@@ -332,7 +339,7 @@ bool CLammIdeal::IsGradientTooSteep(double s, double D) const {
 // can never be resolved.
 bool CLammIdeal::IsFloatingPileTooSteep() const {
   if (!(s_ < 0) || !(D_ > 0)) return false;
-  const ScanRecord& last = records_[indexMap_[scanCount_]];
+  const ScanRecord& last = scans_.records[scans_.indexMap[scans_.scanCount]];
   const double T = last.temperature + 273.15;
   const double w = RpmToOmega(last.rpm);
   const double Mb = T * -s_ * 1e-13 * kR / D_;
@@ -344,33 +351,23 @@ bool CLammIdeal::IsFloatingPileTooSteep() const {
   // c(rL) / mean for c ~ exp(-k (r^2 - m^2)).
   const double ratio =
       k * (b * b - m * m) / (std::exp(k * (rL * rL - m * m)) - std::exp(k * (rL * rL - b * b)));
-  return ratio < backDiffTolerance_;
+  return ratio < opt_.backDiffusionTolerance;
 }
 
 bool CLammIdeal::NeedsBackDiffusionShutOff(double t, double rpm, double s, double D) const {
   if (!IsScheduleMonotonicAfter(t)) return false;
-  if (forceSteep_) return true;
-  if (!backDiffCheck_ || s <= 0 || D <= 0) return false;
-  const ScanRecord& last = records_[indexMap_[scanCount_]];
-  const double T = last.temperature + 273.15;
-  const double w = RpmToOmega(rpm);
-  const double Mb = T * s * 1e-13 * kR / D;
-  const double A = static_cast<float>(w * w / (T * 1.6628944e8));
-  const double k = Mb * A;
-  if (k > 100) return true;
-  const double b = bottom_, m = meniscus_, rR = rightFitLimit_;
-  if ((b * b - rR * rR) * k > 100) return true;
-  const double ratio = 1.0 / (((std::exp((b * b - rR * rR) * k) - std::exp((m * m - rR * rR) * k)) /
-                               (2 * A * Mb)) /
-                              ((b * b - m * m) / 2));
-  return ratio < backDiffTolerance_;
+  if (opt_.forceSteep) return true;
+  if (!opt_.backDiffusionCheck || s <= 0 || D <= 0) return false;
+  const ScanRecord& last = scans_.records[scans_.indexMap[scans_.scanCount]];
+  return BackDiffusionBelow(last.temperature + 273.15, RpmToOmega(rpm), s, D, meniscus_, bottom_,
+                            rightFitLimit_, opt_.backDiffusionTolerance);
 }
 
 bool CLammIdeal::ShutOffNegligibleDiffusion() {
   if (!(s_ > 0 && D_ != 0 && schedule_)) return false;
   int used = 0;
-  for (int k = 1; k <= scanCount_; ++k) {
-    const ScanRecord& rec = records_[indexMap_[k]];
+  for (int k = 1; k <= scans_.scanCount; ++k) {
+    const ScanRecord& rec = scans_.records[scans_.indexMap[k]];
     if (meniscus_ * std::exp(s_ * 1e-13 * rec.w2t) >= rightFitLimit_) break;
     used = k;
   }
@@ -378,7 +375,7 @@ bool CLammIdeal::ShutOffNegligibleDiffusion() {
     D_ = 0;
     return true;
   }
-  const double traw = records_[indexMap_[used]].timeRead;
+  const double traw = scans_.records[scans_.indexMap[used]].timeRead;
   if (10 * (bottom_ - meniscus_) / (N_ - 1) >= std::sqrt(D_ * traw)) {
     D_ = 0;
     return true;

@@ -3,7 +3,6 @@
 #include "lamm/lamm_ideal.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -15,14 +14,7 @@
 #include "platform/input_events.h"
 #include "platform/program_paths.h"
 
-namespace {
-std::atomic<bool> gDiagnostics{false};
-}  // namespace
-
-void SetLammDiagnosticsOutput(bool on) { gDiagnostics = on; }
-bool LammDiagnosticsOutput() { return gDiagnostics; }
-
-CLammIdeal::CLammIdeal() : debug_(gDiagnostics) {}
+CLammIdeal::CLammIdeal() : debug_(LammDiagnosticsOutput()) {}
 
 CLammIdeal::~CLammIdeal() {
   FreeAllWorkMemory();
@@ -52,81 +44,21 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   modelSet_ = o.modelSet_;
   loaded_ = o.loaded_;
 
-  records_ = o.records_;
-  output_ = o.output_;
-  grid_ = o.grid_;
-  gridLength_ = o.gridLength_;
-  perScanRadii_ = o.perScanRadii_;
-  perScanCounts_ = o.perScanCounts_;
+  // The index map stays a reference: never owned by the copy.
+  scans_ = o.scans_;
   perScanMode_ = o.perScanMode_;
-  scanCount_ = o.scanCount_;
-  indexMap_ = o.indexMap_;  // a reference, never owned by the copy
-  component_ = o.component_;
   threadNumber_ = o.threadNumber_;
-  showProgress_ = o.showProgress_;
-  suppress1_ = o.suppress1_;
-  suppress2_ = o.suppress2_;
   outputValid_ = o.outputValid_;
   AllocPerScanBlock();
-
-  timeResolution_ = o.timeResolution_;
-  radialResolution_ = o.radialResolution_;
-  absorbanceData_ = o.absorbanceData_;
-  scanVelocity_ = o.scanVelocity_;
-  convolutionRange_ = o.convolutionRange_;
   startTimeOffset_ = o.startTimeOffset_;
 
-  minNodes_ = o.minNodes_;
-  maxNodes_ = o.maxNodes_;
-  pointsPerWidth_ = o.pointsPerWidth_;
-  forceSteep_ = o.forceSteep_;
-  backDiffTolerance_ = o.backDiffTolerance_;
-  backDiffCheck_ = o.backDiffCheck_;
-  optimiseGrid_ = o.optimiseGrid_;
-  automaticGridSize_ = o.automaticGridSize_;
-  ff0_ = o.ff0_;
-  linearRamp_ = o.linearRamp_;
-  fixedTimeStep_ = o.fixedTimeStep_;
-  solverSetting_ = o.solverSetting_;
-  steadyTolerance_ = o.steadyTolerance_;
-  sGridValue_ = o.sGridValue_;
-  automaticSGrid_ = o.automaticSGrid_;
-  solverSwitch_ = o.solverSwitch_;
-  automaticAlgorithm_ = o.automaticAlgorithm_;
-  stepTolerance_ = o.stepTolerance_;
+  opt_ = o.opt_;
   stepLimit_ = o.stepLimit_;
-  stepLowerTolerance_ = o.stepLowerTolerance_;
-  stepTarget_ = o.stepTarget_;
-  stepBase_ = o.stepBase_;
-  defaultNodes_ = o.defaultNodes_;
-  gridSetting_ = o.gridSetting_;
-  movingFrame_ = o.movingFrame_;
-  staticGrid_ = o.staticGrid_;
-  truncationSetting_ = o.truncationSetting_;
-  truncationLevel_ = o.truncationLevel_;
-  truncateDynamically_ = o.truncateDynamically_;
-  blend_ = o.blend_;
-  stepFactor_ = o.stepFactor_;
-  reducedSThreshold_ = o.reducedSThreshold_;
-  optimisedThreshold_ = o.optimisedThreshold_;
   parametersValid_ = o.parametersValid_;
 
-  temperature_ = o.temperature_;
-  viscosity_ = o.viscosity_;
-  density_ = o.density_;
-  vbar_ = o.vbar_;
-  vbarDensity_ = o.vbarDensity_;
-  zoneLoading_ = o.zoneLoading_;
-  zoneInverse_ = o.zoneInverse_;
-  lamellaWidth_ = o.lamellaWidth_;
-
-  checkAcceleration_ = o.checkAcceleration_;
-  maxStepAccelerating_ = o.maxStepAccelerating_;
-  accelDuration_ = o.accelDuration_;
-  accelRate_ = o.accelRate_;
-  finalRpm_ = o.finalRpm_;
-  rpm_ = o.rpm_;
-  sw2Final_ = o.sw2Final_;
+  conditions_ = o.conditions_;
+  zone_ = o.zone_;
+  rotor_ = o.rotor_;
 
   schedule_ = o.schedule_;
   steps_ = o.steps_;
@@ -156,19 +88,7 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   watchFraction_ = o.watchFraction_;
   massTracking_ = o.massTracking_;
 
-  magnification_ = o.magnification_;
-  dadr_ = o.dadr_;
-  drift_ = o.drift_;
-  driftLinear_ = o.driftLinear_;
-  driftExponential_ = o.driftExponential_;
-  driftLinearRate_ = o.driftLinearRate_;
-  driftExpRate_ = o.driftExpRate_;
-  driftLevel_ = o.driftLevel_;
-  shadow_ = o.shadow_;
-  coneRadius_ = o.coneRadius_;
-  convolution_ = o.convolution_;
-  convWidth_ = o.convWidth_;
-  convRange_ = o.convRange_;
+  detection_ = o.detection_;
   gridClass_ = o.gridClass_;
   kernelLength_ = o.kernelLength_;
   convFirst_ = o.convFirst_;
@@ -179,11 +99,7 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   } else {
     kernel_.reset();
   }
-  wiener_ = o.wiener_;
-  wienerConflict_ = o.wienerConflict_;
   specialGeometry_ = o.specialGeometry_;
-  wienerGain_ = o.wienerGain_;
-  wienerSecond_ = o.wienerSecond_;
   initialProfile_ = o.initialProfile_;
   initialCount_ = o.initialCount_;
   if (o.initialProfile_ && o.initialCount_ > 0) {
@@ -197,15 +113,6 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
     initialValues_.reset();
   }
   timed_ = o.timed_;
-  timedPerSpecies_ = o.timedPerSpecies_;
-  timedCount_ = o.timedCount_;
-  timedLength_ = o.timedLength_;
-  timedTable_ = o.timedTable_;
-  timedTables_ = o.timedTables_;
-  timedTimes_ = o.timedTimes_;
-  timedRadii_ = o.timedRadii_;
-  timedNext_ = o.timedNext_;
-  timedNextTime_ = o.timedNextTime_;
 
   nonIdealPlain_ = o.nonIdealPlain_;
   nonIdealModel_ = o.nonIdealModel_;
@@ -228,16 +135,7 @@ void CLammIdeal::CopySettings(const CLammIdeal& o) {
   }
   std::copy(o.nonIdealFurther_, o.nonIdealFurther_ + 8, nonIdealFurther_);
   cdModel_ = o.cdModel_;
-  inhomogeneous_ = o.inhomogeneous_;
-  staticGradient_ = o.staticGradient_;
-  twoEnds_ = o.twoEnds_;
-  compressibility_ = o.compressibility_;
-  gradientVbar_ = o.gradientVbar_;
-  bufferViscosityRatio_ = o.bufferViscosityRatio_;
-  bufferDensity_ = o.bufferDensity_;
-  bufferVbar_ = o.bufferVbar_;
-  std::copy(o.solventRef_, o.solventRef_ + 4, solventRef_);
-  std::copy(o.solventCoef_, o.solventCoef_ + 4, solventCoef_);
+  medium_ = o.medium_;
   solvent_ = o.solvent_;
   solventGiven_ = o.solventGiven_;
   cosoluteBase_ = o.cosoluteBase_;

@@ -17,6 +17,7 @@
 #include "lamm/conc_dependent_model.h"
 #include "lamm/lamm_debug_log.h"
 #include "lamm/lamm_outcome.h"
+#include "lamm/lamm_records.h"
 #include "lamm/moving_frame_core.h"
 #include "lamm/solvent_model.h"
 #include "numerics/regrid.h"
@@ -24,11 +25,6 @@
 struct ScanRecord;
 class CRotorSpeedProfile;
 struct NonidealityModel;
-
-// Program-wide switch "Diagnostics Output to Files": solvers made while it is
-// on write their debug files.
-void SetLammDiagnosticsOutput(bool on);
-bool LammDiagnosticsOutput();
 
 class CLammIdeal {
  public:
@@ -49,25 +45,8 @@ class CLammIdeal {
                            float leftFitLimit, float rightFitLimit);
   void SetSpeciesAndOutput(double s, double D, float** output, const float* grid,
                            int gridLength, float** perScanRadii, const int* perScanCounts);
-  // records, output, perScanRadii, perScanCounts and indexMap are 1-based by
-  // scan; output[k] is the caller's array of scan k (common grid or own radii).
-  void SetScanTimes(const ScanRecord* records, float** output, const float* grid,
-                    int gridLength, float** perScanRadii, const int* perScanCounts,
-                    bool showProgress, const int* indexMap, int scanCount, int component,
-                    bool suppressText1, bool suppressText2, bool timeResolution,
-                    float scanVelocity, bool radialResolution, float convolutionRange,
-                    bool absorbanceData);
-  void SetModelOptions(int minNodes, int maxNodes, float pointsPerWidth, bool forceSteep,
-                       double backDiffusionTolerance, bool backDiffusionCheck,
-                       bool optimiseGrid, bool automaticGridSize, float ff0, bool linearRamp,
-                       bool fixedTimeStep, int solverSetting, double steadyTolerance,
-                       double sGridValue, bool automaticSGrid, bool solverSwitch,
-                       bool automaticAlgorithm, double stepTolerance,
-                       double stepLowerTolerance, double stepTarget, double stepBase,
-                       int defaultNodes, int gridSetting, bool movingFrame, bool staticGrid,
-                       float truncationSetting, double truncationLevel,
-                       bool truncateDynamically, double blend, double stepFactor,
-                       double reducedSThreshold, double optimisedThreshold);
+  void SetScanTimes(const LammScanOutput& scans);
+  void SetModelOptions(const LammModelOptions& options);
   void SetSolventAndComputeFrictionalRatio(double temperature, double vbar, double density,
                                            double viscosity);
   void SetGeometryFlags(bool zoneLoading, float lamellaWidth, bool inverse);
@@ -106,15 +85,8 @@ class CLammIdeal {
   // of the table above); switches the object to that path.
   void SetConcDependentModel(const ConcDependentModel& model);
   const ConcDependentModel& ConcDependentSettings() const { return cdModel_; }
-  // Inhomogeneous solvent: the two inhomogeneous switches, static-gradient
-  // and two-end switches, compressibility, vbar in the gradient, solvent
-  // viscosity, density, vbar and vbar x density, four reference values and
-  // four end coefficients (density and viscosity at meniscus and bottom).
-  void SetReactionParameters(bool inhomogeneous, bool inhomogeneous2, bool staticGradient,
-                             bool twoEnds, double compressibility, float gradientVbar,
-                             float viscosity, float density, float vbar, float vbarDensity,
-                             float ref1, float ref2, float ref3, float ref4, double coef1,
-                             double coef2, double coef3, double coef4);
+  // The inhomogeneous solvent given by coefficients.
+  void SetReactionParameters(const LammInhomogeneousSolvent& solvent);
 
   // The buffer's mean buoyancy ratio over its viscosity ratio: s in the
   // buffer over s at 20 degC water (1 without the inhomogeneous solvent).
@@ -207,7 +179,7 @@ class CLammIdeal {
   void DebugLog(const char* text) const;
   // Progress texts are drawn for this solver: it reports to the window and
   // neither a fit nor a silent run suppresses them.
-  bool ShowsProgressText() const { return showProgress_ && !suppress1_ && !suppress2_; }
+  bool ShowsProgressText() const { return scans_.showProgress && !scans_.suppressText1 && !scans_.suppressText2; }
 
   // Element integrals on the frame radii of the moving-frame path (with the
   // end terms of a steep gradient at the end the species moves to).
@@ -228,20 +200,20 @@ class CLammIdeal {
   double Time() const { return t_; }
   double S() const { return s_; }
   double D() const { return D_; }
-  bool StaticGridChosen() const { return staticGrid_; }
-  bool MovingFrameChosen() const { return movingFrame_; }
+  bool StaticGridChosen() const { return opt_.staticGrid; }
+  bool MovingFrameChosen() const { return opt_.movingFrame; }
   bool Steep() const { return steep_; }
   bool NonUniformGrid() const { return nonUniformGrid_; }
   bool AbortRequested() const { return abortRequest_; }
   bool WorkMemoryAllocated() const { return allocated_; }
-  double FrictionalRatio() const { return ff0_; }
+  double FrictionalRatio() const { return opt_.ff0; }
   double StartTimeOffset() const { return startTimeOffset_; }
   int DetailCode() const { return detailCode_; }
   bool GeometryValid() const { return geometryValid_; }
   float LeftFitLimit() const { return leftFitLimit_; }
   float RightFitLimit() const { return rightFitLimit_; }
-  const int* IndexMap() const { return indexMap_; }
-  int MinNodes() const { return minNodes_; }
+  const int* IndexMap() const { return scans_.indexMap; }
+  int MinNodes() const { return opt_.minNodes; }
   double BottomLayerNodes() const;
   // Radii m..b of a static grid for a boundary that needs boundaryNodes
   // even nodes and a pile-up at the bottom that needs finer ones there.
@@ -266,13 +238,13 @@ class CLammIdeal {
   // Worker identity (set by the list runner).
   void SetWorker(bool inWorker, int equation, int thread) {
     inWorker_ = inWorker;
-    component_ = equation;
+    scans_.component = equation;
     threadNumber_ = thread;
   }
-  double Temperature() const { return temperature_; }
-  double Vbar() const { return vbar_; }
-  double Density() const { return density_; }
-  double Viscosity() const { return viscosity_; }
+  double Temperature() const { return conditions_.temperature; }
+  double Vbar() const { return conditions_.vbar; }
+  double Density() const { return conditions_.density; }
+  double Viscosity() const { return conditions_.viscosity; }
 
  protected:
   friend class CConcDependentPath;
@@ -338,6 +310,21 @@ class CLammIdeal {
   void SolveWithoutTransport();
   void CorrectScan(float* y, const float* radii, int n, int scan);
   float* OutputRow(int scan, const float** radii, int* n);
+  // f(k, scan, row, radii, n) for the k-th scan in output order whose row
+  // and radii exist.
+  template <class F>
+  void ForEachOutputRow(F&& f) {
+    for (int k = 1; k <= scans_.scanCount; ++k) {
+      const int scan = scans_.indexMap[k];
+      const float* radii = nullptr;
+      int n = 0;
+      float* row = OutputRow(scan, &radii, &n);
+      if (row && radii) f(k, scan, row, radii, n);
+    }
+  }
+  // The detection corrections of a finished row, then (own radii) its sum
+  // into the caller's array.
+  void FinishScanRow(float* row, const float* radii, int n, int scan);
   // A profile on the nodes onto a scan's radii (InterpolateCellProfile);
   // on fixed nodes through the plan made for them.
   void InterpolateScan(int n, const float* radii, float* row, const double* nodeRadii,
@@ -354,71 +341,34 @@ class CLammIdeal {
   int detailCode_ = 0;
   bool modelSet_ = false, loaded_ = false;
 
-  // ---- scan output ----
-  const ScanRecord* records_ = nullptr;
-  float** output_ = nullptr;
-  const float* grid_ = nullptr;
-  int gridLength_ = 0;
-  float** perScanRadii_ = nullptr;
-  const int* perScanCounts_ = nullptr;
+  // ---- scan output, with the scan-time and radial resolution ----
+  LammScanOutput scans_;  // indexMap: the caller's or ownedIndexMap_
   bool perScanMode_ = false;
   float* ownMatrixBlock_ = nullptr;  // rows x cols, row k at ownMatrixBlock_ + (k-1)*cols - 1
   int ownRows_ = 0, ownCols_ = 0;
-  int scanCount_ = 0;
-  const int* indexMap_ = nullptr;
   int* ownedIndexMap_ = nullptr;
-  int component_ = 1, threadNumber_ = 0;
-  bool showProgress_ = false, suppress1_ = false, suppress2_ = false;
+  int threadNumber_ = 0;
   bool outputValid_ = false;
   CCellProfilePlan outputPlan_;  // the last radii and nodes a scan was written for
-
-  // ---- scan-time and radial resolution ----
-  bool timeResolution_ = false, radialResolution_ = false, absorbanceData_ = false;
-  float scanVelocity_ = 0, convolutionRange_ = 0;
   double startTimeOffset_ = 0;
   // Finite scan: pieces per scan, and the state of the scan being assembled.
   int forcedSegments_ = 0, segments_ = 0;
   int segmentIndex_ = 0, scannedNodes_ = 0;
   double scanElapsed_ = 0;
   std::vector<double> scanRadii_;  // node radii when each piece was taken (the frame moves)
-  bool FiniteScan() const { return timeResolution_ && scanVelocity_ > 0 && segments_ > 2; }
+  bool FiniteScan() const { return scans_.timeResolution && scans_.scanVelocity > 0 && segments_ > 2; }
   bool AssembleScanSegment();
   void ChooseScanSegments();
 
   // ---- model options ----
-  int minNodes_ = 100, maxNodes_ = 2000;
-  float pointsPerWidth_ = 5.0f;
-  bool forceSteep_ = false;
-  double backDiffTolerance_ = 1e-4;
-  bool backDiffCheck_ = true, optimiseGrid_ = true, automaticGridSize_ = true;
-  double ff0_ = 1.0;
-  bool linearRamp_ = true, fixedTimeStep_ = false;
-  int solverSetting_ = 0;
-  double steadyTolerance_ = 1e-6;
-  double sGridValue_ = 0;
-  bool automaticSGrid_ = true, solverSwitch_ = false, automaticAlgorithm_ = true;
-  double stepTolerance_ = 1.0, stepLowerTolerance_ = 0.1, stepTarget_ = 0.3, stepBase_ = 1.0;
-  int defaultNodes_ = 1000, gridSetting_ = 0;
-  bool movingFrame_ = false, staticGrid_ = true;
-  float truncationSetting_ = 1e-4f;
-  double truncationLevel_ = 1e-6;
-  bool truncateDynamically_ = false;
-  double blend_ = 1.0, stepFactor_ = 2.0;
-  double reducedSThreshold_ = 5.0, optimisedThreshold_ = 60.0;
+  LammModelOptions opt_;
   bool parametersValid_ = true;
 
-  // ---- solvent ----
-  double temperature_ = 20.0, viscosity_ = 1.0, density_ = 1.0, vbar_ = 0.73,
-         vbarDensity_ = 0.73;
-
-  // ---- zone loading ----
-  bool zoneLoading_ = false, zoneInverse_ = false;
-  float lamellaWidth_ = 0.1f;
-
-  // ---- rotor ----
-  bool checkAcceleration_ = true, accelerating_ = false;
-  double maxStepAccelerating_ = 10.0, accelDuration_ = 0, accelRate_ = 0;
-  double finalRpm_ = 10000, rpm_ = 10000, sw2Final_ = 0;
+  // ---- solvent, zone loading, rotor ----
+  LammSolutionConditions conditions_;
+  LammZoneLoading zone_;
+  LammRotor rotor_;
+  bool accelerating_ = false;
 
   // ---- speed schedule ----
   bool schedule_ = false;
@@ -516,33 +466,22 @@ class CLammIdeal {
   bool massTracking_ = false;
 
   // ---- detection corrections ----
-  bool magnification_ = false;
-  double dadr_ = 0;
-  bool drift_ = false, driftLinear_ = false, driftExponential_ = false;
-  double driftLinearRate_ = 0, driftExpRate_ = 0, driftLevel_ = 1.0;
+  LammDetection detection_;
+  // The drift's factors at the scans of a run (not copied).
   std::unique_ptr<double[]> driftFactors_;
   int driftCount_ = 0;
   bool driftValid_ = false;
-  bool shadow_ = false;
-  double coneRadius_ = 0;
-  bool convolution_ = false;
-  double convWidth_ = 0, convRange_ = 0;
+  // The output grid's class and the convolution kernel made for it.
   int gridClass_ = -1;
   std::unique_ptr<float[]> kernel_;
   int kernelLength_ = 0, convFirst_ = 0, convLast_ = 0;
-  bool wiener_ = false, wienerConflict_ = false;
   bool specialGeometry_ = false;
-  double wienerGain_ = 0, wienerSecond_ = 0;
+
+  // ---- loaded and timed profiles ----
   bool initialProfile_ = false;
   int initialCount_ = 0;
   std::unique_ptr<double[]> initialRadii_, initialValues_;
-  bool timed_ = false, timedPerSpecies_ = false;
-  int timedCount_ = 0, timedLength_ = 0, timedNext_ = 0;
-  float** timedTable_ = nullptr;
-  float*** timedTables_ = nullptr;
-  const double* timedTimes_ = nullptr;
-  const float* timedRadii_ = nullptr;
-  double timedNextTime_ = 0;
+  LammTimedProfiles timed_;
 
   // ---- non-ideality and inhomogeneous solvent (read by derived solvers) ----
   bool nonIdealPlain_ = false, nonIdealModel_ = false, concDependentSolver_ = false,
@@ -553,13 +492,7 @@ class CLammIdeal {
   double nonIdealFurther_[8] = {};
   ConcDependentModel cdModel_;
   bool positiveSOnly_ = false;  // the path also refuses s <= 0
-  bool inhomogeneous_ = false, staticGradient_ = false, twoEnds_ = false;
-  double compressibility_ = 0;
-  float gradientVbar_ = 0, solventRef_[4] = {0.99823f, 0.001f, 1.0f, 0.7287f};
-  double solventCoef_[4] = {};
-  // The buffer of the inhomogeneous solvent (its own copies: the solution
-  // conditions above are then those of water at 20 degC).
-  float bufferViscosityRatio_ = 1, bufferDensity_ = 0.99823f, bufferVbar_ = 0.73f;
+  LammInhomogeneousSolvent medium_;
   SolventGradientSettings solvent_;
   bool solventGiven_ = false, localSolvent_ = false;
   double solventVbar_ = 0.73, solventRpm_ = 0;

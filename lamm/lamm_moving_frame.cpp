@@ -71,20 +71,20 @@ double CLammIdeal::FrameIntegralCombined(int i, int j) const {
 
 void CLammIdeal::SetupMovingFrameGrid() {
   BindFrameCore();
-  mf_.SetupGrid(rpm_, t_);
+  mf_.SetupGrid(rotor_.rpm, t_);
   nonUniformGrid_ = true;
 }
 
 void CLammIdeal::AssembleMovingFrameMatrices() {
   BindFrameCore();
-  mf_.Assemble(rpm_, t_);
+  mf_.Assemble(rotor_.rpm, t_);
   nonUniformGrid_ = true;
 }
 
-void CLammIdeal::UpdateSedimentationTerms() { mf_.UpdateSedimentationTerms(rpm_); }
+void CLammIdeal::UpdateSedimentationTerms() { mf_.UpdateSedimentationTerms(rotor_.rpm); }
 
 void CLammIdeal::CrankNicolsonMovingFrameStep(double dt) {
-  if ((linearRamp_ || schedule_) && accelerating_) {
+  if ((opt_.linearRamp || schedule_) && accelerating_) {
     RotorOmegaInStep(t_, dt);
     UpdateSedimentationTerms();
   }
@@ -100,7 +100,7 @@ void CLammIdeal::FinishMovingFrameStep() {
   t_ += dt_;
   if (pendingEvent_ && std::fabs(t_ - pendingTime_) <= 1e-9 * std::max(1.0, pendingTime_))
     t_ = pendingTime_;
-  if (!schedule_ && t_ >= accelDuration_ && accelerating_) {
+  if (!schedule_ && t_ >= rotor_.accelDuration && accelerating_) {
     RotorOmegaInStep(t_, dt_);
     UpdateSedimentationTerms();
     accelerating_ = false;
@@ -112,7 +112,7 @@ void CLammIdeal::FinishMovingFrameStep() {
     }
     UpdateSpeedStep(t_);
   }
-  if (solverSetting_ != 0 || massTracking_) totalAmount_ = MovingFrameTotalAmount();
+  if (opt_.solverSetting != 0 || massTracking_) totalAmount_ = MovingFrameTotalAmount();
 }
 
 double CLammIdeal::MovingFrameTotalAmount() const {
@@ -159,10 +159,10 @@ double CLammIdeal::TimeLoopMovingFrame() {
   };
   auto cuts = [&]() {
     if (pendingEvent_ && T < t_ + dt_) cut(T - t_);
-    if (linearRamp_ && accelerating_ && !schedule_) {
-      if (dt_ > maxStepAccelerating_) cut(maxStepAccelerating_);
-      if (t_ + dt_ > accelDuration_) {
-        cut(accelDuration_ - t_);
+    if (opt_.linearRamp && accelerating_ && !schedule_) {
+      if (dt_ > rotor_.maxStepAccelerating) cut(rotor_.maxStepAccelerating);
+      if (t_ + dt_ > rotor_.accelDuration) {
+        cut(rotor_.accelDuration - t_);
         hit = true;
       }
     }
@@ -173,14 +173,14 @@ double CLammIdeal::TimeLoopMovingFrame() {
           hit = true;
         }
       } else {
-        if (dt_ > maxStepAccelerating_) cut(maxStepAccelerating_);
+        if (dt_ > rotor_.maxStepAccelerating) cut(rotor_.maxStepAccelerating);
         if (!hit && stepEnd_[currentStep_] < t_ + dt_) {
           cut(stepEnd_[currentStep_] - t_);
           hit = true;
         }
       }
     }
-    if (timed_ && timedNextTime_ < t_ + dt_) cut(timedNextTime_ - t_);
+    if (timed_.on && timed_.nextTime < t_ + dt_) cut(timed_.nextTime - t_);
   };
   if (pendingEvent_ && T < t_ + dt_ && T <= mf_.t0 + mf_.period) {
     dt_ = stepCount_ <= 1 ? 1.0 : T - t_;
@@ -249,10 +249,10 @@ double CLammIdeal::TimeLoopMovingFrame() {
 }
 
 void CLammIdeal::SolveMovingFrame() {
-  fixedTimeStep_ = true;
+  opt_.fixedTimeStep = true;
   if (!allocated_ || !xi_) return;
-  sStar_ = automaticSGrid_ ? s_ : sGridValue_;
-  double phi = stepTolerance_;
+  sStar_ = opt_.automaticSGrid ? s_ : opt_.sGridValue;
+  double phi = opt_.stepTolerance;
   if (std::fabs(sStar_) < 1 && phi >= 1) phi = 0.1;
   double change = 1.0;
   errNonConvergence_ = errTridag_ = 0;
@@ -290,7 +290,7 @@ void CLammIdeal::SolveMovingFrame() {
   veryFirst_ = true;
   FindBoundaryNode();
   CQuietSteps quiet;
-  const double lastScanTime = ScanTime(scanCount_);
+  const double lastScanTime = ScanTime(scans_.scanCount);
   while (running_ && !errTridag_ && !errNonConvergence_) {
     const double before = dt_;
     const double stepStart = t_;
@@ -309,7 +309,7 @@ void CLammIdeal::SolveMovingFrame() {
         mf_.UpdateRadii(t_ + 0.5 * dt_);
         UpdateLocalSolventFactors(r_, xi_);
         mf_.UpdateRadii(t_);
-        mf_.UpdateSolventTerms(rpm_);
+        mf_.UpdateSolventTerms(rotor_.rpm);
       }
     }
     for (int i = 1; i <= N_; ++i)
@@ -322,7 +322,7 @@ void CLammIdeal::SolveMovingFrame() {
     change /= before;
     if (IsBoundaryReached()) running_ = false;
     const double remaining = std::max(0.0, lastScanTime - t_);
-    if (quiet.Count(IsQuietStep(before, change, steadyTolerance_, remaining))) {
+    if (quiet.Count(IsQuietStep(before, change, opt_.steadyTolerance, remaining))) {
       endCondition_ = true;
       running_ = false;
     }

@@ -40,7 +40,7 @@ void CLLammNoDiffvec(const CLammIdeal& o, float c0, double t, double rpm, double
   double te, a;
   if (!o.accelerating_ && !o.schedule_) {
     te = t;
-    a = o.sw2Final_;
+    a = o.rotor_.sw2Final;
   } else {
     te = w2 > 0 ? w2t / w2 : 0;
     a = w2 * o.s_ * 1e-13;
@@ -48,8 +48,8 @@ void CLLammNoDiffvec(const CLammIdeal& o, float c0, double t, double rpm, double
   float k = static_cast<float>(a * te);
   const double m = o.meniscus_, b = o.bottom_;
   double rb, p;
-  const bool finite = o.timeResolution_ && o.scanVelocity_ > 0;
-  const double v = o.scanVelocity_ / 60.0;  // cm/s
+  const bool finite = o.scans_.timeResolution && o.scans_.scanVelocity > 0;
+  const double v = o.scans_.scanVelocity / 60.0;  // cm/s
   if (!finite) {
     if (a > 0) {
       if (k <= 2) {
@@ -75,16 +75,17 @@ void CLLammNoDiffvec(const CLammIdeal& o, float c0, double t, double rpm, double
     rb = (a > 0 ? m : b) * std::exp(k2);
     p = c0 * std::exp(-2 * k2);
   }
-  double rl = (m + o.lamellaWidth_) * std::exp(k);
+  double rl = (m + o.zone_.lamellaWidth) * std::exp(k);
   if (finite) {
     const double tau = (rl - m) / v;
-    rl = (m + o.lamellaWidth_) * std::exp((te + tau) * a);
+    rl = (m + o.zone_.lamellaWidth) * std::exp((te + tau) * a);
   }
   // A compressible solvent (without a zone loading): the profile along the
   // characteristics, at the time the boundary is seen.
-  const double kappa = o.compressibility_;  // 1/MPa
-  if (o.inhomogeneous_ && o.staticGradient_ && !o.twoEnds_ && kappa > 0 && !o.zoneLoading_ && a != 0) {
-    const double rho0 = o.bufferDensity_, vbar = o.bufferVbar_;
+  const double kappa = o.medium_.compressibility;  // 1/MPa
+  if (o.medium_.inhomogeneous && o.medium_.staticGradient && !o.medium_.twoEnds && kappa > 0 &&
+      !o.zone_.on && a != 0) {
+    const double rho0 = o.medium_.bufferDensity, vbar = o.medium_.bufferVbar;
     CompressedSolvent cs;
     cs.kk = 1000 * rho0 * 0.5 * w2 * kappa * 1e-6 * 1e-4;  // 1/cm^2, as CompressibleSolventDensity
     cs.m2 = m * m;
@@ -123,12 +124,12 @@ void CLLammNoDiffvec(const CLammIdeal& o, float c0, double t, double rpm, double
     const double r = radii[j];
     const double f = finite ? std::exp(-2 * a * (r - m) / v) : 1.0;
     double y;
-    if (!o.zoneLoading_) {
+    if (!o.zone_.on) {
       if (a <= 0)
         y = r <= rb ? p * f : 0;
       else
         y = r >= rb ? p * f : 0;
-    } else if (!o.zoneInverse_) {
+    } else if (!o.zone_.inverse) {
       y = (r >= rb && r < rl) ? p * f : 0;
     } else {
       y = (r >= rl && r >= rb) ? p * f : 0;

@@ -96,7 +96,7 @@ bool CLammNonIdeal::LoadCtotMatrix(int n, int m, const double* const* rows, cons
 void CLammNonIdeal::SetCtotNodeTable(int count, int nodeCount, float* const* profiles,
                                      const double* times) {
   nodeTableOn_ = false;
-  if (!profiles || !times || count < 1 || nodeCount < 1 || nodeCount != defaultNodes_) return;
+  if (!profiles || !times || count < 1 || nodeCount < 1 || nodeCount != opt_.defaultNodes) return;
   nodeTable_ = profiles;
   nodeTimes_ = times;
   nodeCount_ = count;
@@ -112,16 +112,16 @@ void CLammNonIdeal::SetCtotDump(bool on, int job, const char* prefix) {
 }
 
 void CLammNonIdeal::ChooseTimeStep() {
-  optimiseGrid_ = false;
-  automaticGridSize_ = false;
-  staticGrid_ = true;
-  fixedTimeStep_ = false;
+  opt_.optimiseGrid = false;
+  opt_.automaticGridSize = false;
+  opt_.staticGrid = true;
+  opt_.fixedTimeStep = false;
   concDependentSolver_ = true;
-  movingFrame_ = false;
+  opt_.movingFrame = false;
 }
 
 void CLammNonIdeal::SetupGrid() {
-  N_ = defaultNodes_;
+  N_ = opt_.defaultNodes;
   if (allocated_ && allocatedCount_ != N_) FreeWorkMemory();
   AllocWorkMemory();
   steep_ = IsGradientTooSteep(s_, D_);
@@ -198,7 +198,7 @@ void CLammNonIdeal::UpdateCtotFromNodeTable(double t) {
 }
 
 void CLammNonIdeal::DumpCtotVector(double t, int kind) {
-  if (component_ != dumpJob_ || !records_ || !indexMap_) return;
+  if (scans_.component != dumpJob_ || !scans_.records || !scans_.indexMap) return;
   ++dumpCount_;
   char name[400];
   std::snprintf(name, sizeof name, "%sit%dctot%3d.ip0", dumpPrefix_.c_str(), kind, dumpCount_);
@@ -211,8 +211,8 @@ void CLammNonIdeal::DumpCtotVector(double t, int kind) {
   }
   char description[80];
   std::snprintf(description, sizeof description, "ctotvec t=%.0f", t);
-  const int scan = indexMap_[std::clamp(outIndex_, 1, scanCount_)];
-  WriteScanFile(name, N_, radii.data(), values.data(), nullptr, description, 0, records_[scan]);
+  const int scan = scans_.indexMap[std::clamp(outIndex_, 1, scans_.scanCount)];
+  WriteScanFile(name, N_, radii.data(), values.data(), nullptr, description, 0, scans_.records[scan]);
 }
 
 // ------------------------------------------------------------ coefficients
@@ -345,7 +345,7 @@ void CLammNonIdeal::SpreadTrialNegatives() {
     c_[i + 1] += static_cast<float>(0.5 * c_[i] * r_[i] / r_[i + 1]);
     c_[i] = 0;
   };
-  if (t_ < 10 && (zoneLoading_ || initialProfile_ || cdModel_.cleanUp)) {
+  if (t_ < 10 && (zone_.on || initialProfile_ || cdModel_.cleanUp)) {
     for (int i = 2; i <= N_ - 1; ++i)
       if (c_[i] < 1e-10) spread(i);
   }
@@ -362,9 +362,9 @@ void CLammNonIdeal::SpreadTrialNegatives() {
 void CLammNonIdeal::AcceptStep() {
   ++stepCount_;
   t_ += dt_;
-  if (!schedule_ && accelerating_ && t_ >= accelDuration_) {
+  if (!schedule_ && accelerating_ && t_ >= rotor_.accelDuration) {
     accelerating_ = false;
-    rpm_ = finalRpm_;
+    rotor_.rpm = rotor_.finalRpm;
   }
   if (schedule_ && !scheduleFinished_) UpdateSpeedStep(t_);
   // A small undershoot at the meniscus is reflected into the second node
@@ -395,12 +395,16 @@ double CLammNonIdeal::AdaptiveStep() {
     if (nextScanTime_ > t_ && t_ + dt_ > nextScanTime_) dt_ = nextScanTime_ - t_;
   };
   bool hit = false;
-  LimitTimeStep(true, hit);
-  cut();
-  if (dt_ <= 0) {
+  // The step within the rotor's and the scans' limits; false (the step set
+  // to 1 s) when nothing of it is left.
+  auto limit = [&] {
+    LimitTimeStep(true, hit);
+    cut();
+    if (dt_ > 0) return true;
     dt_ = 1.0;
-    return 1.0;
-  }
+    return false;
+  };
+  if (!limit()) return 1.0;
   auto failed = [&] { return errNonConvergence_ || errTridag_ || errConcDependent_; };
   auto trial = [&] {
     if (!TrialStep(dt_) || failed()) return false;
@@ -424,12 +428,7 @@ double CLammNonIdeal::AdaptiveStep() {
       return 0;
     }
     dt_ = ctl_.Shrink(err, dt_);
-    LimitTimeStep(true, hit);
-    cut();
-    if (dt_ <= 0) {
-      dt_ = 1.0;
-      return 1.0;
-    }
+    if (!limit()) return 1.0;
     if (!trial()) return 0;
     err = StepChange();
   }
@@ -457,17 +456,17 @@ void CLammNonIdeal::TimeLoop() {
     errConcDependent_ = 1;
     return;
   }
-  ctl_.Start(stepTolerance_, stepLowerTolerance_, stepTarget_, stepFactor_, blend_);
+  ctl_.Start(opt_.stepTolerance, opt_.stepLowerTolerance, opt_.stepTarget, opt_.stepFactor, opt_.blend);
   for (int i = 1; i <= N_; ++i) cPrev_[i] = c_[i];
   FindLinearRange();
   active_ = 1;
   trimming_ = s_ > 0;
-  trimThreshold_ = truncationSetting_ * c_[1];
+  trimThreshold_ = opt_.truncationSetting * c_[1];
   SetNodeCoefficients(0);
   if (maxTimeGiven_)
     ctl_.dtMax = maxTimeValue_;
   else
-    ctl_.dtMax = std::clamp(s_ != 0 ? 0.5 * rpm_ * rpm_ * D_ / s_ : 1000.0, 10.0, 1000.0);
+    ctl_.dtMax = std::clamp(s_ != 0 ? 0.5 * rotor_.rpm * rotor_.rpm * D_ / s_ : 1000.0, 10.0, 1000.0);
   int watch = N_;
   for (int i = 1; i <= N_; ++i)
     if (r_[i] > rightFitLimit_) {
@@ -475,9 +474,9 @@ void CLammNonIdeal::TimeLoop() {
       break;
     }
   const double watchThreshold = watchFraction_ * c_[watch];
-  const bool wiener = wiener_;
+  const bool wiener = detection_.wiener;
   if (wiener) AllocProfileBuffers(N_);
-  const double lastScanTime = ScanTime(scanCount_);
+  const double lastScanTime = ScanTime(scans_.scanCount);
   endCondition_ = false;
   int tiny = 0;
   CQuietSteps quiet;
@@ -498,13 +497,13 @@ void CLammNonIdeal::TimeLoop() {
     }
     EachIterationOutput(q);
     q /= dtUsed;
-    if (running_ && s_ > 0 && !zoneLoading_ && !initialProfile_ &&
+    if (running_ && s_ > 0 && !zone_.on && !initialProfile_ &&
         (c_[watch] < watchThreshold || watch < active_)) {
       endCondition_ = true;
       running_ = false;
     }
     const double remaining = std::max(0.0, lastScanTime - t_);
-    if (quiet.Count(IsQuietStep(dtUsed, q, steadyTolerance_, remaining))) {
+    if (quiet.Count(IsQuietStep(dtUsed, q, opt_.steadyTolerance, remaining))) {
       endCondition_ = true;
       running_ = false;
     }

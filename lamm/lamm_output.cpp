@@ -25,11 +25,11 @@ bool CLammIdeal::UserAbortRequested() {
 }
 
 void CLammIdeal::ShowSolvingProgress(int /*x*/, int /*y*/) {
-  if (inWorker_ || suppress1_ || suppress2_) return;
+  if (inWorker_ || scans_.suppressText1 || scans_.suppressText2) return;
   char text[200];
   std::snprintf(text, sizeof text,
                 "solving Lamm equation #%d for s = %.3f S, D=%1.3e cm^2/sec [Thread %d]      ",
-                component_, s_, D_, threadNumber_);
+                scans_.component, s_, D_, threadNumber_);
   platform::UI().StatusText(text);
 }
 
@@ -55,53 +55,53 @@ void CLammIdeal::ShowStepLines(double change) const {
 
 void CLammIdeal::ShowStoredScan(int scan, const float* row, const float* radii, int n) const {
   // Drawing and files belong to the user-interface thread.
-  if (inWorker_ || suppress1_ || suppress2_) return;
+  if (inWorker_ || scans_.suppressText1 || scans_.suppressText2) return;
   const LammSolverDisplay& display = CurrentLammSolverDisplay();
-  if (showProgress_ && row && radii && display.plotFloats) display.plotFloats(radii, row, n, EquationColour(component_));
+  if (scans_.showProgress && row && radii && display.plotFloats) display.plotFloats(radii, row, n, EquationColour(scans_.component));
   // The co-sedimenting solvent goes with the first equation.
-  if (component_ != 1 || !localSolvent_ || !solvent_.SedimentingCosolute || cosolute_.n < 1) return;
-  if (solvent_.PlotCosoluteData && showProgress_ && display.plotDoubles)
+  if (scans_.component != 1 || !localSolvent_ || !solvent_.SedimentingCosolute || cosolute_.n < 1) return;
+  if (solvent_.PlotCosoluteData && scans_.showProgress && display.plotDoubles)
     display.plotDoubles(cosolute_.r.data(), cosolute_.c.data(), cosolute_.n, kCosoluteColour);
-  if (solvent_.SaveCosoluteData && !cosoluteBase_.empty() && records_) {
+  if (solvent_.SaveCosoluteData && !cosoluteBase_.empty() && scans_.records) {
     char name[40];
     std::snprintf(name, sizeof name, "comp2_%d.r00", outIndex_);
     WriteCosoluteScan(CosoluteFolder(cosoluteBase_) + name, cosolute_.r.data(), cosolute_.c.data(), cosolute_.n,
-                      records_[scan]);
+                      scans_.records[scan]);
   }
 }
 
 void CLammIdeal::EachIterationOutput(double change) {
-  if (showProgress_ && !inWorker_ && !suppress1_ && !suppress2_) ShowStepLines(change);
+  if (scans_.showProgress && !inWorker_ && !scans_.suppressText1 && !scans_.suppressText2) ShowStepLines(change);
   if (t_ < nextScanTime_) {
     segmentIndex_ = scannedNodes_ = 0;
     scanElapsed_ = 0;
-    if (timed_) ApplyTimedProfiles(t_);
+    if (timed_.on) ApplyTimedProfiles(t_);
     return;
   }
   if (UserAbortRequested()) {
     running_ = false;
     abortRequest_ = true;
   }
-  if (movingFrame_ && !staticGrid_) UpdateMovingGridRadii();
+  if (opt_.movingFrame && !opt_.staticGrid) UpdateMovingGridRadii();
   const double* profile = c_;
   const double* nodeRadii = r_;
   if (FiniteScan()) {
     if (!AssembleScanSegment()) {
       // The path ends a step where the scanner reaches its next piece.
       pendingEvent_ = true;
-      const double segmentTime = (bottom_ - meniscus_) / (scanVelocity_ / 60.0) / segments_;
+      const double segmentTime = (bottom_ - meniscus_) / (scans_.scanVelocity / 60.0) / segments_;
       pendingTime_ = nextScanTime_ + scanElapsed_ + segmentTime;
-      if (timed_) ApplyTimedProfiles(t_);
+      if (timed_.on) ApplyTimedProfiles(t_);
       return;
     }
     profile = profile_;
     nodeRadii = scanRadii_.data();
   }
-  const int scan = indexMap_[outIndex_];
+  const int scan = scans_.indexMap[outIndex_];
   const float* radii = nullptr;
   int n = 0;
   float* row = OutputRow(scan, &radii, &n);
-  if (profile == c_ && wiener_ && wienerRef_ && wienerWork1_ && wienerWork2_) {
+  if (profile == c_ && detection_.wiener && wienerRef_ && wienerWork1_ && wienerWork2_) {
     for (int i = 1; i <= N_; ++i) profile_[i] = c_[i];
     ApplyWienerSkewing(N_, r_, profile_, wienerCount_, wienerRef_.get());
     profile = profile_;  // skewed back onto the node radii themselves
@@ -111,7 +111,7 @@ void CLammIdeal::EachIterationOutput(double change) {
 
   segmentIndex_ = scannedNodes_ = 0;
   scanElapsed_ = 0;
-  if (outIndex_ < scanCount_) {
+  if (outIndex_ < scans_.scanCount) {
     ++outIndex_;
     nextScanTime_ = ScanTime(outIndex_);
     pendingEvent_ = true;
@@ -124,7 +124,7 @@ void CLammIdeal::EachIterationOutput(double change) {
     nextScanTime_ = 1e8;
     pendingEvent_ = false;
   }
-  if (timed_) ApplyTimedProfiles(t_);
+  if (timed_.on) ApplyTimedProfiles(t_);
 }
 
 // The scans of a run on fixed nodes share their radii (a common grid) or
@@ -132,7 +132,7 @@ void CLammIdeal::EachIterationOutput(double change) {
 // looked up once. Moving nodes differ at every scan.
 void CLammIdeal::InterpolateScan(int n, const float* radii, float* row, const double* nodeRadii,
                                  const double* profile) {
-  if (movingFrame_ && !staticGrid_) {
+  if (opt_.movingFrame && !opt_.staticGrid) {
     InterpolateCellProfile(n, radii, row, N_, nodeRadii, profile);
     return;
   }
@@ -144,7 +144,7 @@ void CLammIdeal::InterpolateScan(int n, const float* radii, float* row, const do
 // and moves out at v; the nodes it has passed are taken piece by piece, each
 // piece at the time the scanner gets there. True when the last piece is in.
 bool CLammIdeal::AssembleScanSegment() {
-  const double v = scanVelocity_ / 60.0;  // cm/s
+  const double v = scans_.scanVelocity / 60.0;  // cm/s
   const double segmentTime = (bottom_ - meniscus_) / v / segments_;
   auto takeUpTo = [this](double radius) {
     int count = scannedNodes_;
@@ -212,27 +212,27 @@ void CLammIdeal::ChooseScanSegments() {
   segmentIndex_ = scannedNodes_ = 0;
   scanElapsed_ = 0;
   segments_ = 0;
-  if (!timeResolution_ || !(scanVelocity_ > 0)) return;
+  if (!scans_.timeResolution || !(scans_.scanVelocity > 0)) return;
   if (forcedSegments_ > 0) {
     segments_ = forcedSegments_;
     return;
   }
-  double rpm = finalRpm_;
-  for (int k = 1; k <= scanCount_; ++k) rpm = std::max(rpm, static_cast<double>(records_[indexMap_[k]].rpm));
+  double rpm = rotor_.finalRpm;
+  for (int k = 1; k <= scans_.scanCount; ++k) rpm = std::max(rpm, static_cast<double>(scans_.records[scans_.indexMap[k]].rpm));
   const double omega = rpm * kOmegaPerRpm;
   // The fitted range ends this far from the cell end the species moves to.
   const double distance = s_ >= 0 ? bottom_ - rightFitLimit_ : leftFitLimit_ - meniscus_;
-  segments_ = FiniteScanSegments(s_, D_, omega * omega, meniscus_, bottom_, scanVelocity_,
-                                 scanCount_ > 0 ? ScanTime(1) : 0.0, distance);
+  segments_ = FiniteScanSegments(s_, D_, omega * omega, meniscus_, bottom_, scans_.scanVelocity,
+                                 scans_.scanCount > 0 ? ScanTime(1) : 0.0, distance);
 }
 
 // The run ended before every scan was reached because nothing changes any
 // more (steady state) or the watched boundary has left the observed region:
 // the later scans show the final profile.
 void CLammIdeal::FillRemainingScansWithFinalProfile() {
-  if (movingFrame_ && !staticGrid_) UpdateMovingGridRadii();
-  while (outIndex_ <= scanCount_) {
-    const int scan = indexMap_[outIndex_];
+  if (opt_.movingFrame && !opt_.staticGrid) UpdateMovingGridRadii();
+  while (outIndex_ <= scans_.scanCount) {
+    const int scan = scans_.indexMap[outIndex_];
     const float* radii = nullptr;
     int n = 0;
     float* row = OutputRow(scan, &radii, &n);

@@ -43,18 +43,18 @@ void CLammIdeal::LoadSpecies(int n, const float* startTimes, const float* speeds
   for (int i = 1; i < n; ++i)
     if (stepStart_[i + 1] < stepEnd_[i]) stepEnd_[i] = stepStart_[i + 1] - 1.0;
   schedule_ = true;
-  checkAcceleration_ = false;
-  finalRpm_ = stepRpm_[n];
+  rotor_.checkAcceleration = false;
+  rotor_.finalRpm = stepRpm_[n];
   atPlateau_ = scheduleFinished_ = false;
   currentStep_ = 1;
 
   if (checkMode > 0) {
-    if (!geometryValid_ || !records_ || !indexMap_ || scanCount_ < 1) {
+    if (!geometryValid_ || !scans_.records || !scans_.indexMap || scans_.scanCount < 1) {
       if (!inWorker_) ErrorBox("can't check rotor speeds - data not loaded");
       return;
     }
-    for (int k = 1; k <= scanCount_; ++k) {
-      ScanRecord& rec = const_cast<ScanRecord&>(records_[indexMap_[k]]);
+    for (int k = 1; k <= scans_.scanCount; ++k) {
+      ScanRecord& rec = const_cast<ScanRecord&>(scans_.records[scans_.indexMap[k]]);
       const double predicted = RpmAtTime(rec.time);
       if (checkMode == 1) {
         if (std::fabs(rec.rpm - predicted) > 100 && !inWorker_) {
@@ -89,46 +89,46 @@ double CLammIdeal::RpmAtTime(double t) const {
 }
 
 void CLammIdeal::InitRotorRamp() {
-  accelerating_ = linearRamp_ || schedule_;
-  maxStepAccelerating_ = 10.0;
-  const ScanRecord& first = records_[indexMap_[1]];
-  const ScanRecord& last = records_[indexMap_[scanCount_]];
-  if (!linearRamp_) {
-    accelDuration_ = 0;
-    accelRate_ = first.acceleration;
-    finalRpm_ = last.rpm;
-    rpm_ = finalRpm_;
+  accelerating_ = opt_.linearRamp || schedule_;
+  rotor_.maxStepAccelerating = 10.0;
+  const ScanRecord& first = scans_.records[scans_.indexMap[1]];
+  const ScanRecord& last = scans_.records[scans_.indexMap[scans_.scanCount]];
+  if (!opt_.linearRamp) {
+    rotor_.accelDuration = 0;
+    rotor_.accelRate = first.acceleration;
+    rotor_.finalRpm = last.rpm;
+    rotor_.rpm = rotor_.finalRpm;
     accelerating_ = false;
   } else {
-    accelDuration_ = first.accelerationTime;
-    accelRate_ = first.acceleration;
-    finalRpm_ = last.rpm;
-    rpm_ = finalRpm_;
-    if (accelDuration_ < 10.0) {
-      accelDuration_ = 0;
+    rotor_.accelDuration = first.accelerationTime;
+    rotor_.accelRate = first.acceleration;
+    rotor_.finalRpm = last.rpm;
+    rotor_.rpm = rotor_.finalRpm;
+    if (rotor_.accelDuration < 10.0) {
+      rotor_.accelDuration = 0;
       accelerating_ = false;
     }
   }
   if (schedule_) {
-    accelDuration_ = stepEnd_[1];
-    accelRate_ = stepRate_[1];
-    finalRpm_ = stepRpm_[steps_];
+    rotor_.accelDuration = stepEnd_[1];
+    rotor_.accelRate = stepRate_[1];
+    rotor_.finalRpm = stepRpm_[steps_];
     currentStep_ = 1;
-    if (stepEnd_[1] - stepStart_[1] < 10.0) accelDuration_ = 0;
+    if (stepEnd_[1] - stepStart_[1] < 10.0) rotor_.accelDuration = 0;
     atPlateau_ = scheduleFinished_ = false;
     accelerating_ = true;
-    rpm_ = std::sqrt(RpmAtTime(10.0) * RpmAtTime(10.0) * 0.5);
+    rotor_.rpm = std::sqrt(RpmAtTime(10.0) * RpmAtTime(10.0) * 0.5);
   }
-  const double w = finalRpm_ * (1.0 / 60.0) * 2 * kPi;
-  sw2Final_ = w * w * s_ * 1e-13;
+  const double w = rotor_.finalRpm * (1.0 / 60.0) * 2 * kPi;
+  rotor_.sw2Final = w * w * s_ * 1e-13;
 }
 
 void CLammIdeal::LimitAccelerationStep() {
-  if (!(linearRamp_ && staticGrid_ && !automaticAlgorithm_)) return;
+  if (!(opt_.linearRamp && opt_.staticGrid && !opt_.automaticAlgorithm)) return;
   const double threshold =
-      (optimiseGrid_ && automaticGridSize_) ? optimisedThreshold_ : reducedSThreshold_;
-  const double v = records_[indexMap_[scanCount_]].rpm * 3.3333333333333335e-05;
-  if (std::fabs(s_) > threshold / (v * v)) maxStepAccelerating_ = 1.0;
+      (opt_.optimiseGrid && opt_.automaticGridSize) ? opt_.optimisedThreshold : opt_.reducedSThreshold;
+  const double v = scans_.records[scans_.indexMap[scans_.scanCount]].rpm * 3.3333333333333335e-05;
+  if (std::fabs(s_) > threshold / (v * v)) rotor_.maxStepAccelerating = 1.0;
 }
 
 // The mean of rpm^2 over [t, t + dt] of the piecewise linear speed course.
@@ -137,7 +137,7 @@ void CLammIdeal::LimitAccelerationStep() {
 // split there.
 double CLammIdeal::MeanSquareRpm(double t, double dt) const {
   if (dt <= 0) {
-    const double v = schedule_ ? RpmAtTime(t) : std::min(accelRate_ * t, finalRpm_);
+    const double v = schedule_ ? RpmAtTime(t) : std::min(rotor_.accelRate * t, rotor_.finalRpm);
     return v * v;
   }
   double cuts[64];
@@ -152,14 +152,14 @@ double CLammIdeal::MeanSquareRpm(double t, double dt) const {
       addCut(stepEnd_[i]);
     }
   } else {
-    addCut(accelDuration_);
-    if (accelRate_ > 0) addCut(finalRpm_ / accelRate_);
+    addCut(rotor_.accelDuration);
+    if (rotor_.accelRate > 0) addCut(rotor_.finalRpm / rotor_.accelRate);
   }
   cuts[n++] = t + dt;
   std::sort(cuts, cuts + n);
   auto speed = [&](double x) {
     if (schedule_) return RpmAtTime(x);
-    return x < accelDuration_ ? std::min(accelRate_ * x, finalRpm_) : finalRpm_;
+    return x < rotor_.accelDuration ? std::min(rotor_.accelRate * x, rotor_.finalRpm) : rotor_.finalRpm;
   };
   double sum = 0;
   for (int i = 0; i + 1 < n; ++i) {
@@ -177,16 +177,16 @@ double CLammIdeal::MeanSquareRpm(double t, double dt) const {
 double CLammIdeal::RotorOmegaInStep(double t, double dt) {
   double result;
   if (!schedule_) {
-    if (accelDuration_ < 10.0) {
+    if (rotor_.accelDuration < 10.0) {
       accelerating_ = false;
-      result = finalRpm_;
-    } else if (t < accelDuration_) {
+      result = rotor_.finalRpm;
+    } else if (t < rotor_.accelDuration) {
       result = std::sqrt(MeanSquareRpm(t, dt));
     } else {
-      result = finalRpm_;
+      result = rotor_.finalRpm;
       accelerating_ = false;
     }
-    result = std::min(result, finalRpm_);
+    result = std::min(result, rotor_.finalRpm);
   } else {
     const int i = std::clamp(currentStep_, 1, steps_);
     if (stepEnd_[i] - stepStart_[i] >= 10.0) {
@@ -202,7 +202,7 @@ double CLammIdeal::RotorOmegaInStep(double t, double dt) {
       result = stepRpm_[i];
     }
   }
-  rpm_ = result;
+  rotor_.rpm = result;
   return result;
 }
 
@@ -221,12 +221,12 @@ void CLammIdeal::UpdateSpeedStep(double t) {
 
 double CLammIdeal::LimitTimeStep(bool setFlag, bool& hit) {
   double dt = dt_;
-  if (linearRamp_ && accelerating_ && !schedule_) {
-    dt = std::min(dt, maxStepAccelerating_);
+  if (opt_.linearRamp && accelerating_ && !schedule_) {
+    dt = std::min(dt, rotor_.maxStepAccelerating);
     // Only a limit that still lies ahead can end a step (a run may start
     // after the ramp).
-    if (!hit && accelDuration_ < t_ + dt && accelDuration_ > t_) {
-      dt = accelDuration_ - t_;
+    if (!hit && rotor_.accelDuration < t_ + dt && rotor_.accelDuration > t_) {
+      dt = rotor_.accelDuration - t_;
       if (setFlag) hit = true;
     }
   }
@@ -238,14 +238,14 @@ double CLammIdeal::LimitTimeStep(bool setFlag, bool& hit) {
         if (setFlag) hit = true;
       }
     } else {
-      dt = std::min(dt, maxStepAccelerating_);
+      dt = std::min(dt, rotor_.maxStepAccelerating);
       if (!hit && stepEnd_[currentStep_] < t_ + dt && stepEnd_[currentStep_] > t_) {
         dt = stepEnd_[currentStep_] - t_;
         if (setFlag) hit = true;
       }
     }
   }
-  if (timed_ && timedNextTime_ < t_ + dt && timedNextTime_ > t_) dt = timedNextTime_ - t_;
+  if (timed_.on && timed_.nextTime < t_ + dt && timed_.nextTime > t_) dt = timed_.nextTime - t_;
   dt_ = dt;
   return dt;
 }

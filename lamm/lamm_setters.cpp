@@ -56,10 +56,10 @@ void CLammIdeal::AllocPerScanBlock() {
   delete[] ownMatrixBlock_;
   ownMatrixBlock_ = nullptr;
   ownRows_ = ownCols_ = 0;
-  if (perScanMode_ && perScanCounts_ && scanCount_ > 0) {
+  if (perScanMode_ && scans_.perScanCounts && scans_.scanCount > 0) {
     int cols = 0;
-    for (int k = 1; k <= scanCount_; ++k) cols = std::max(cols, perScanCounts_[k]);
-    ownRows_ = scanCount_;
+    for (int k = 1; k <= scans_.scanCount; ++k) cols = std::max(cols, scans_.perScanCounts[k]);
+    ownRows_ = scans_.scanCount;
     ownCols_ = cols;
     ownMatrixBlock_ = new float[static_cast<size_t>(ownRows_) * std::max(1, ownCols_)]();
   }
@@ -68,7 +68,7 @@ void CLammIdeal::AllocPerScanBlock() {
 // A radial convolution needs the output grid classified and its kernel built.
 void CLammIdeal::PrepareOutputStorage() {
   AllocPerScanBlock();
-  if (convolution_ && outputValid_) {
+  if (detection_.convolution && outputValid_) {
     ClassifyOutputGrid();
     BuildConvolutionKernel();
   }
@@ -84,122 +84,70 @@ void CLammIdeal::SetSpeciesAndOutput(double s, double D, float** output, const f
     geometryValid_ = false;
     detailCode_ = 3;
   }
-  output_ = output;
-  grid_ = grid;
-  gridLength_ = gridLength;
-  perScanRadii_ = perScanRadii;
-  perScanCounts_ = perScanCounts;
+  scans_.output = output;
+  scans_.grid = grid;
+  scans_.gridLength = gridLength;
+  scans_.perScanRadii = perScanRadii;
+  scans_.perScanCounts = perScanCounts;
   perScanMode_ = !grid || gridLength < 1;
-  outputValid_ = records_ && output_ && scanCount_ >= 1;
-  if (perScanMode_ && (!perScanRadii_ || !perScanCounts_)) outputValid_ = false;
+  outputValid_ = scans_.records && scans_.output && scans_.scanCount >= 1;
+  if (perScanMode_ && (!scans_.perScanRadii || !scans_.perScanCounts)) outputValid_ = false;
   PrepareOutputStorage();
 }
 
-void CLammIdeal::SetScanTimes(const ScanRecord* records, float** output, const float* grid,
-                              int gridLength, float** perScanRadii, const int* perScanCounts,
-                              bool showProgress, const int* indexMap, int scanCount,
-                              int component, bool suppressText1, bool suppressText2,
-                              bool timeResolution, float scanVelocity, bool radialResolution,
-                              float convolutionRange, bool absorbanceData) {
-  records_ = records;
-  output_ = output;
-  outputValid_ = records && output;
-  grid_ = grid;
-  gridLength_ = gridLength;
-  perScanMode_ = !grid || gridLength < 1;
-  perScanRadii_ = perScanRadii;
-  perScanCounts_ = perScanCounts;
-  if (perScanMode_ && (!perScanRadii || !perScanCounts)) outputValid_ = false;
-  showProgress_ = showProgress;
-  scanCount_ = scanCount;
-  if (scanCount < 1) outputValid_ = false;
+void CLammIdeal::SetScanTimes(const LammScanOutput& in) {
+  const LammScanOutput before = scans_;
+  scans_ = in;
+  outputValid_ = in.records && in.output;
+  perScanMode_ = !in.grid || in.gridLength < 1;
+  if (perScanMode_ && (!in.perScanRadii || !in.perScanCounts)) outputValid_ = false;
+  if (in.scanCount < 1) outputValid_ = false;
   delete[] ownedIndexMap_;
   ownedIndexMap_ = nullptr;
-  indexMap_ = indexMap;
-  if (!indexMap && scanCount > 0) {
-    ownedIndexMap_ = new int[static_cast<size_t>(scanCount) + 1];
+  if (!in.indexMap && in.scanCount > 0) {
+    ownedIndexMap_ = new int[static_cast<size_t>(in.scanCount) + 1];
     ownedIndexMap_[0] = 0;
-    for (int k = 1; k <= scanCount; ++k) ownedIndexMap_[k] = k;
-    indexMap_ = ownedIndexMap_;
+    for (int k = 1; k <= in.scanCount; ++k) ownedIndexMap_[k] = k;
+    scans_.indexMap = ownedIndexMap_;
   }
-  component_ = component;
-  suppress1_ = suppressText1;
-  suppress2_ = suppressText2;
-  timeResolution_ = timeResolution;
-  if (scanVelocity > 0) scanVelocity_ = scanVelocity;
-  if (scanVelocity_ <= 0) timeResolution_ = false;
-  radialResolution_ = radialResolution;
-  if (convolutionRange > 0) convolutionRange_ = convolutionRange;
-  if (convolutionRange_ <= 0) radialResolution_ = false;
-  absorbanceData_ = absorbanceData;
-  if (!absorbanceData) timeResolution_ = radialResolution_ = false;
+  // A velocity or range that is not positive keeps the one before.
+  if (!(in.scanVelocity > 0)) scans_.scanVelocity = before.scanVelocity;
+  if (scans_.scanVelocity <= 0) scans_.timeResolution = false;
+  if (!(in.convolutionRange > 0)) scans_.convolutionRange = before.convolutionRange;
+  if (scans_.convolutionRange <= 0) scans_.radialResolution = false;
+  if (!in.absorbanceData) scans_.timeResolution = scans_.radialResolution = false;
   PrepareOutputStorage();
 }
 
-void CLammIdeal::SetModelOptions(int minNodes, int maxNodes, float pointsPerWidth,
-                                 bool forceSteep, double backDiffusionTolerance,
-                                 bool backDiffusionCheck, bool optimiseGrid,
-                                 bool automaticGridSize, float ff0, bool linearRamp,
-                                 bool fixedTimeStep, int solverSetting, double steadyTolerance,
-                                 double sGridValue, bool automaticSGrid, bool solverSwitch,
-                                 bool automaticAlgorithm, double stepTolerance,
-                                 double stepLowerTolerance, double stepTarget, double stepBase,
-                                 int defaultNodes, int gridSetting, bool movingFrame,
-                                 bool staticGrid, float truncationSetting,
-                                 double truncationLevel, bool truncateDynamically,
-                                 double blend, double stepFactor, double reducedSThreshold,
-                                 double optimisedThreshold) {
-  if (minNodes > 0) minNodes_ = minNodes;
-  if (maxNodes > 0) maxNodes_ = maxNodes;
-  if (pointsPerWidth > 0) pointsPerWidth_ = pointsPerWidth;
-  forceSteep_ = forceSteep;
-  if (backDiffusionTolerance > 0) backDiffTolerance_ = backDiffusionTolerance;
-  backDiffCheck_ = backDiffusionCheck;
-  optimiseGrid_ = optimiseGrid;
-  automaticGridSize_ = automaticGridSize;
-  ff0_ = ff0;
-  linearRamp_ = linearRamp;
-  fixedTimeStep_ = fixedTimeStep;
-  solverSetting_ = solverSetting;
-  steadyTolerance_ = steadyTolerance;
-  if (sGridValue > 0) sGridValue_ = sGridValue;
-  automaticSGrid_ = automaticSGrid;
-  solverSwitch_ = solverSwitch;
-  automaticAlgorithm_ = automaticAlgorithm;
-  stepTolerance_ = stepTolerance;
-  stepLowerTolerance_ = stepLowerTolerance;
-  stepTarget_ = stepTarget;
-  stepBase_ = stepBase;
-  defaultNodes_ = defaultNodes;
-  gridSetting_ = gridSetting;
-  movingFrame_ = movingFrame;
-  staticGrid_ = staticGrid;
-  if (movingFrame_ && staticGrid_) movingFrame_ = false;  // the static grid wins
-  truncationSetting_ = truncationSetting;
-  truncationLevel_ = truncationLevel;
-  truncateDynamically_ = truncateDynamically;
-  blend_ = blend;
-  stepFactor_ = stepFactor;
-  reducedSThreshold_ = reducedSThreshold;
-  optimisedThreshold_ = optimisedThreshold;
-  parametersValid_ = !(ff0_ <= 0 && D_ > 0);
+void CLammIdeal::SetModelOptions(const LammModelOptions& o) {
+  const LammModelOptions before = opt_;
+  opt_ = o;
+  // Sizes and tolerances that are not positive keep the values before.
+  if (!(o.minNodes > 0)) opt_.minNodes = before.minNodes;
+  if (!(o.maxNodes > 0)) opt_.maxNodes = before.maxNodes;
+  if (!(o.pointsPerWidth > 0)) opt_.pointsPerWidth = before.pointsPerWidth;
+  if (!(o.backDiffusionTolerance > 0))
+    opt_.backDiffusionTolerance = before.backDiffusionTolerance;
+  if (!(o.sGridValue > 0)) opt_.sGridValue = before.sGridValue;
+  if (opt_.movingFrame && opt_.staticGrid) opt_.movingFrame = false;  // the static grid wins
+  parametersValid_ = !(opt_.ff0 <= 0 && D_ > 0);
   // Settings the step control divides by or sizes arrays with.
-  if (!(stepBase_ > 0) || !(stepFactor_ > 0) || !(blend_ > 0) || defaultNodes_ < 3 ||
-      minNodes_ < 3 || maxNodes_ < minNodes_)
+  if (!(opt_.stepBase > 0) || !(opt_.stepFactor > 0) || !(opt_.blend > 0) ||
+      opt_.defaultNodes < 3 || opt_.minNodes < 3 || opt_.maxNodes < opt_.minNodes)
     parametersValid_ = false;
 }
 
 void CLammIdeal::SetSolventAndComputeFrictionalRatio(double T, double vbar, double density,
                                                      double viscosity) {
-  temperature_ = T;
-  vbar_ = vbar;
+  conditions_.temperature = T;
+  conditions_.vbar = vbar;
   // A species of its own vbar (a c(s) list copies its prototype's solvent)
   // floats by its own buoyancy in an inhomogeneous solvent too.
-  bufferVbar_ = static_cast<float>(vbar);
+  medium_.bufferVbar = static_cast<float>(vbar);
   solventVbar_ = vbar;
-  density_ = density;
-  viscosity_ = viscosity;
-  vbarDensity_ = vbar * density;
+  conditions_.density = density;
+  conditions_.viscosity = viscosity;
+  conditions_.vbarDensity = vbar * density;
   double M = 0;
   if (D_ > 0) M = (T + 273.15) * 8.31451e7 * s_ * 1e-13 / ((1 - vbar * density) * D_);
   double f0 = 0;
@@ -209,15 +157,15 @@ void CLammIdeal::SetSolventAndComputeFrictionalRatio(double T, double vbar, doub
     f0 = viscosity * 0.018887255011800004 * R0 * 1000;
   }
   if (f0 > 0 && s_ != 0)
-    ff0_ = (1.6605392767355127e-24 * (1 - vbar * density) * M / (1e-13 * s_)) / f0;
+    opt_.ff0 = (1.6605392767355127e-24 * (1 - vbar * density) * M / (1e-13 * s_)) / f0;
   else
-    ff0_ = 0;
+    opt_.ff0 = 0;
 }
 
 void CLammIdeal::SetGeometryFlags(bool zoneLoading, float lamellaWidth, bool inverse) {
-  zoneLoading_ = zoneLoading;
-  lamellaWidth_ = zoneLoading ? lamellaWidth : 0.1f;
-  zoneInverse_ = zoneLoading && inverse;
+  zone_.on = zoneLoading;
+  zone_.lamellaWidth = zoneLoading ? lamellaWidth : 0.1f;
+  zone_.inverse = zoneLoading && inverse;
 }
 
 void CLammIdeal::SetInitialTime(double t0) { startTime_ = t0; }
@@ -233,69 +181,69 @@ void CLammIdeal::LoadFromThreadJob(const CRotorSpeedProfile& p, double, double) 
   LoadSpecies(p.stepCount, p.startTimes, p.speeds, p.accelerations, p.speedCheckMode);
 }
 
-void CLammIdeal::ClearRunFlag() { checkAcceleration_ = false; }
+void CLammIdeal::ClearRunFlag() { rotor_.checkAcceleration = false; }
 
 void CLammIdeal::SetStartTimeOffset(float r0) {
   // The scanner needs (meniscus - r0) / v to reach the meniscus; v is in
   // cm/min, so the offset in seconds carries the factor 60.
   startTimeOffset_ = 0;
-  if (absorbanceData_ && scanVelocity_ > 0 && timeResolution_) {
-    const double off = (meniscus_ - r0) * 60.0 / scanVelocity_;
+  if (scans_.absorbanceData && scans_.scanVelocity > 0 && scans_.timeResolution) {
+    const double off = (meniscus_ - r0) * 60.0 / scans_.scanVelocity;
     startTimeOffset_ = std::max(0.0, off);
   }
 }
 
 void CLammIdeal::SetStretchFactor(bool use, float onePlusDaDr) {
-  magnification_ = use;
-  dadr_ = use ? onePlusDaDr - 1.0 : 0.0;
+  detection_.magnification = use;
+  detection_.dadr = use ? onePlusDaDr - 1.0 : 0.0;
 }
 
 void CLammIdeal::SetTimeShiftOptions(bool use, bool linear, double linearRatePerHour,
                                      bool exponential, double exponentialRatePerHour,
                                      double level) {
-  drift_ = use;
-  driftLinear_ = use && linear;
-  driftLinearRate_ = driftLinear_ ? linearRatePerHour / 3600.0 : 0;
-  driftExponential_ = use && exponential;
-  driftExpRate_ = driftExponential_ ? exponentialRatePerHour / 3600.0 : 0;
-  driftLevel_ = driftExponential_ ? level : 1.0;
+  detection_.drift = use;
+  detection_.driftLinear = use && linear;
+  detection_.driftLinearRate = detection_.driftLinear ? linearRatePerHour / 3600.0 : 0;
+  detection_.driftExponential = use && exponential;
+  detection_.driftExpRate = detection_.driftExponential ? exponentialRatePerHour / 3600.0 : 0;
+  detection_.driftLevel = detection_.driftExponential ? level : 1.0;
 }
 
 void CLammIdeal::SetSecondCoefficient(bool use, float coneRadius) {
-  shadow_ = use;
-  coneRadius_ = use ? coneRadius : 0;
+  detection_.shadow = use;
+  detection_.coneRadius = use ? coneRadius : 0;
 }
 
 void CLammIdeal::SetRadialConvolution(bool use, float width, float rangeFactor) {
-  convolution_ = use && width > 0.001f;
-  convWidth_ = convolution_ ? width : 0;
-  convRange_ = convolution_ ? rangeFactor : 0;
-  if (convolution_ && outputValid_) {
+  detection_.convolution = use && width > 0.001f;
+  detection_.convWidth = detection_.convolution ? width : 0;
+  detection_.convRange = detection_.convolution ? rangeFactor : 0;
+  if (detection_.convolution && outputValid_) {
     ClassifyOutputGrid();
     BuildConvolutionKernel();
   }
 }
 
 void CLammIdeal::EnableOptionWithTwoValues(float gain, float second) {
-  wiener_ = true;
-  wienerGain_ = gain;
-  wienerSecond_ = second;
-  wienerConflict_ = false;
+  detection_.wiener = true;
+  detection_.wienerGain = gain;
+  detection_.wienerSecond = second;
+  detection_.wienerConflict = false;
 }
 
 void CLammIdeal::SetTimedProfiles(int count, int length, float** table,
                                   float*** perSpeciesTables, const double* times,
                                   const float* radii) {
-  timed_ = (table || perSpeciesTables) && times && count > 0 && length > 0;
-  timedPerSpecies_ = timed_ && perSpeciesTables;
-  timedCount_ = count;
-  timedLength_ = length;
-  timedTable_ = table;
-  timedTables_ = perSpeciesTables;
-  timedTimes_ = times;
-  timedRadii_ = radii;
-  timedNext_ = 1;
-  timedNextTime_ = times ? times[1] : 0;
+  timed_.on = (table || perSpeciesTables) && times && count > 0 && length > 0;
+  timed_.perSpecies = timed_.on && perSpeciesTables;
+  timed_.count = count;
+  timed_.length = length;
+  timed_.table = table;
+  timed_.tables = perSpeciesTables;
+  timed_.times = times;
+  timed_.radii = radii;
+  timed_.next = 1;
+  timed_.nextTime = times ? times[1] : 0;
 }
 
 bool CLammIdeal::LoadInitialDistribution(int n, const float* radii, const float* values) {
@@ -355,35 +303,13 @@ void CLammIdeal::SetSolventComponents(bool plain, bool model, bool concDependent
     if (!(compD_[k] > 0)) valid = false;
   concDependentModel_ = concDependentModel_ && valid;
   nonIdealValid_ = valid;
-  automaticGridSize_ = false;
-  optimiseGrid_ = false;
-  if (tableModel) forceSteep_ = true;
+  opt_.automaticGridSize = false;
+  opt_.optimiseGrid = false;
+  if (tableModel) opt_.forceSteep = true;
 }
 
-void CLammIdeal::SetReactionParameters(bool inhomogeneous, bool inhomogeneous2,
-                                       bool staticGradient, bool twoEnds,
-                                       double compressibility, float gradientVbar,
-                                       float viscosity, float density, float vbar,
-                                       float vbarDensity, float ref1, float ref2, float ref3,
-                                       float ref4, double coef1, double coef2, double coef3,
-                                       double coef4) {
-  inhomogeneous_ = inhomogeneous || inhomogeneous2;
-  staticGradient_ = staticGradient;
-  twoEnds_ = twoEnds;
-  compressibility_ = compressibility;
-  gradientVbar_ = gradientVbar;
-  bufferViscosityRatio_ = viscosity;
-  bufferDensity_ = density;
-  bufferVbar_ = vbar;
-  (void)vbarDensity;
-  solventRef_[0] = ref1;
-  solventRef_[1] = ref2;
-  solventRef_[2] = ref3;
-  solventRef_[3] = ref4;
-  solventCoef_[0] = coef1;
-  solventCoef_[1] = coef2;
-  solventCoef_[2] = coef3;
-  solventCoef_[3] = coef4;
+void CLammIdeal::SetReactionParameters(const LammInhomogeneousSolvent& solvent) {
+  medium_ = solvent;
 }
 
 void CLammIdeal::SetSolventGradientParameters(const SolventGradientSettings& sg, double vbar,

@@ -162,12 +162,24 @@ bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings&
 
 void SetModelOptionsFromSettings(CLammIdeal& L, const LammSolverSettings& st, double stepBase,
                                  int defaultNodes) {
-  L.SetModelOptions(st.gridSizeLowerLimit, st.gridSizeUpperLimit, st.pointsPerSigma, false,
-                    st.backDiffusionLevel, st.shutOffBackDiffusion, st.optimiseTimeInvariantGrid,
-                    st.automaticGridSize, 1.0f, st.rampRotorSpeed, st.fixedTimeStep, 0,
-                    st.equilibriumThreshold, st.gridS, st.automaticSGrid, false,
-                    st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
-                    st.upperStepThreshold, stepBase, defaultNodes, 0, st.movingHatAlgorithm,
-                    st.claverieAlgorithm, 1e-4f, st.truncationLevel, st.truncateGrid, 1.0, 2.0,
-                    st.automaticSwitchS, st.automaticSwitchSOptimised);
+  L.SetModelOptions({.minNodes = st.gridSizeLowerLimit, .maxNodes = st.gridSizeUpperLimit,
+                     .pointsPerWidth = st.pointsPerSigma, .forceSteep = false,
+                     .backDiffusionTolerance = st.backDiffusionLevel,
+                     .backDiffusionCheck = st.shutOffBackDiffusion != 0,
+                     .optimiseGrid = st.optimiseTimeInvariantGrid != 0,
+                     .automaticGridSize = st.automaticGridSize != 0, .ff0 = 1.0f,
+                     .linearRamp = st.rampRotorSpeed != 0, .fixedTimeStep = st.fixedTimeStep != 0,
+                     .solverSetting = 0, .steadyTolerance = st.equilibriumThreshold,
+                     .sGridValue = st.gridS, .automaticSGrid = st.automaticSGrid != 0,
+                     .solverSwitch = false, .automaticAlgorithm = st.automaticAlgorithm != 0,
+                     .stepTolerance = st.workingMaxDcOverC,
+                     .stepLowerTolerance = st.lowerStepThreshold,
+                     .stepTarget = st.upperStepThreshold, .stepBase = stepBase,
+                     .defaultNodes = defaultNodes, .gridSetting = 0,
+                     .movingFrame = st.movingHatAlgorithm != 0,
+                     .staticGrid = st.claverieAlgorithm != 0, .truncationSetting = 1e-4f,
+                     .truncationLevel = st.truncationLevel,
+                     .truncateDynamically = st.truncateGrid != 0, .blend = 1.0, .stepFactor = 2.0,
+                     .reducedSThreshold = st.automaticSwitchS,
+                     .optimisedThreshold = st.automaticSwitchSOptimised});
 }

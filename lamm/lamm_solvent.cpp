@@ -20,18 +20,21 @@ struct TwoEnds {
 // Mean factors of the buffer, which the run's s and D carry: those of the
 // buffer at 1 atm, or the mean of the two ends of a solvent given there.
 double CLammIdeal::SolventMeanViscosityFactor() const {
-  if (!inhomogeneous_) return 1.0;
-  if (twoEnds_) return 0.5 * (kWaterViscosity20C / solventCoef_[2] + kWaterViscosity20C / solventCoef_[3]);
-  return 1.0 / bufferViscosityRatio_;
+  if (!medium_.inhomogeneous) return 1.0;
+  if (medium_.twoEnds)
+    return 0.5 * (kWaterViscosity20C / medium_.endCoefficients[2] +
+                  kWaterViscosity20C / medium_.endCoefficients[3]);
+  return 1.0 / medium_.bufferViscosityRatio;
 }
 
 double CLammIdeal::SolventMeanBuoyancyRatio() const {
-  if (!inhomogeneous_) return 1.0;
-  if (twoEnds_)
-    return 0.5 * (BuoyancyRatio(bufferVbar_, solventCoef_[0], bufferVbar_) +
-                  BuoyancyRatio(bufferVbar_, solventCoef_[1], bufferVbar_));
-  const double v = staticGradient_ ? bufferVbar_ : gradientVbar_;
-  return BuoyancyRatio(v, bufferDensity_, bufferVbar_);
+  if (!medium_.inhomogeneous) return 1.0;
+  if (medium_.twoEnds)
+    return 0.5 *
+           (BuoyancyRatio(medium_.bufferVbar, medium_.endCoefficients[0], medium_.bufferVbar) +
+            BuoyancyRatio(medium_.bufferVbar, medium_.endCoefficients[1], medium_.bufferVbar));
+  const double v = medium_.staticGradient ? medium_.bufferVbar : medium_.gradientVbar;
+  return BuoyancyRatio(v, medium_.bufferDensity, medium_.bufferVbar);
 }
 
 double CLammIdeal::SolventMeanScale() const {
@@ -41,18 +44,20 @@ double CLammIdeal::SolventMeanScale() const {
 void CLammIdeal::InitLocalSolventFactors(const double* r) {
   factors_.eReference = SolventMeanViscosityFactor();
   factors_.qReference = SolventMeanBuoyancyRatio();
-  if (!twoEnds_) {
-    factors_.Init(solvent_, solventVbar_, r, N_, meniscus_, solventRpm_ > 0 ? solventRpm_ : finalRpm_);
+  if (!medium_.twoEnds) {
+    factors_.Init(solvent_, solventVbar_, r, N_, meniscus_, solventRpm_ > 0 ? solventRpm_ : rotor_.finalRpm);
     return;
   }
-  const TwoEnds ends{solventCoef_[0], solventCoef_[1], solventCoef_[2], solventCoef_[3], meniscus_, bottom_};
+  const double* e = medium_.endCoefficients;
+  const TwoEnds ends{e[0], e[1], e[2], e[3], meniscus_, bottom_};
   factors_.e.assign(N_ + 1, 1.0);
   factors_.q.assign(N_ + 1, 1.0);
   factors_.rhoWater.assign(N_ + 1, kWaterDensity20C);
   factors_.count = N_;
   for (int i = 1; i <= N_; ++i) {
     factors_.e[i] = kWaterViscosity20C / ends.Eta(r[i]) / factors_.eReference;
-    factors_.q[i] = BuoyancyRatio(bufferVbar_, ends.Rho(r[i]), bufferVbar_) / factors_.qReference;
+    factors_.q[i] =
+        BuoyancyRatio(medium_.bufferVbar, ends.Rho(r[i]), medium_.bufferVbar) / factors_.qReference;
   }
   factors_.PrepareMoments(r, N_);
 }
@@ -74,7 +79,7 @@ std::string CosoluteProblem(const CosoluteState& cs, CosoluteState::Status statu
 
 bool CLammIdeal::LammInitLoading() {
   const auto status = cosolute_.Init(solvent_, cosoluteSCoef_, cosoluteDCoef_, meniscus_, bottom_,
-                                     rpm_, zoneLoading_ ? lamellaWidth_ : 0.0);
+                                     rotor_.rpm, zone_.on ? zone_.lamellaWidth : 0.0);
   if (status == CosoluteState::kOk) return true;
   // A run already stopped with a message (a list file missing) says no more.
   if (!platform::StopFlag()) ShowRefusal(CosoluteProblem(cosolute_, status).c_str());
@@ -88,12 +93,12 @@ void CLammIdeal::LammTimeStep(double stepStart) {
   if (dt <= 0) return;
   // Inside an acceleration the cosolute feels the mean speed of the step;
   // the species' own rotor state stays as the step left it.
-  double rpm = rpm_;
-  if (schedule_ || (linearRamp_ && stepStart < accelDuration_)) {
-    const double rpmSaved = rpm_;
+  double rpm = rotor_.rpm;
+  if (schedule_ || (opt_.linearRamp && stepStart < rotor_.accelDuration)) {
+    const double rpmSaved = rotor_.rpm;
     const bool acceleratingSaved = accelerating_;
     rpm = RotorOmegaInStep(stepStart, dt);
-    rpm_ = rpmSaved;
+    rotor_.rpm = rpmSaved;
     accelerating_ = acceleratingSaved;
   }
   const auto status = cosolute_.Advance(dt, rpm);

@@ -237,9 +237,9 @@ void CLammIdeal::SetStaticRow(int i, int n) {
 
 void CLammIdeal::BuildStaticMatrices(int n) {
   n = std::min(n, N_);
-  w2s_ = W2s(rpm_, s_);
+  w2s_ = W2s(rotor_.rpm, s_);
   if ((accelerating_ || schedule_) && autoShutOff_ && !shutOff_ &&
-      NeedsBackDiffusionShutOff(t_, rpm_, s_, D_))
+      NeedsBackDiffusionShutOff(t_, rotor_.rpm, s_, D_))
     shutOff_ = true;
   for (int i = 1; i <= n; ++i) SetStaticRow(i, n);
   matrixExtent_ = builtExtent_ = n;
@@ -551,7 +551,7 @@ void CLammIdeal::StepStaticGrid() {
   }
   if (pendingEvent_ && t_ >= pendingTime_) pendingEvent_ = false;
   sw2Integral_ += w2sStep_ * dt_;
-  if (!schedule_ && linearRamp_ && t_ >= accelDuration_ && speedChanging_) {
+  if (!schedule_ && opt_.linearRamp && t_ >= rotor_.accelDuration && speedChanging_) {
     RotorOmegaInStep(t_, dt_);
     BuildStaticMatrices(N_);
     MoveActiveEndRows(end_);
@@ -566,7 +566,7 @@ void CLammIdeal::StepStaticGrid() {
     UpdateSpeedStep(t_);
     if (scheduleFinished_) {
       // On the last plateau the speed is fixed: one last rebuild at it.
-      rpm_ = stepRpm_[steps_];
+      rotor_.rpm = stepRpm_[steps_];
       BuildStaticMatrices(N_);
       MoveActiveEndRows(end_);
       speedChanging_ = false;
@@ -595,12 +595,12 @@ double CLammIdeal::StepChangeAtBottom() {
   double change = 0;
   if (c_[end_] > floor && cPrev_[end_] >= floor)
     change = std::fabs((c_[end_] - cPrev_[end_]) / cPrev_[end_]);
-  const bool layered = zoneLoading_ || initialProfile_;
+  const bool layered = zone_.on || initialProfile_;
   if (!layered && t_ < 10 && DepletionLayerResolved()) {
     for (int i = end_ - 1; i >= start_; --i) {
       if (c_[i] < -cThr_) {
         ++retryCounter_;
-        return 2 * stepTolerance_;
+        return 2 * opt_.stepTolerance;
       }
     }
   }
@@ -676,7 +676,7 @@ void CLammIdeal::FindBoundaryNode() {
 
 bool CLammIdeal::IsBoundaryReached() {
   // In a density gradient a depleted region may fill again.
-  if (zoneLoading_ || initialProfile_ || s_ == 0 || localSolvent_) return false;
+  if (zone_.on || initialProfile_ || s_ == 0 || localSolvent_) return false;
   if (c_[watchNode_] < watchThreshold_ || watchNode_ < start_) {
     endCondition_ = true;
     return true;
@@ -690,8 +690,8 @@ bool CLammIdeal::IsBoundaryReached() {
 // are equal, so that one factorisation serves them all, and the step after
 // a scan does not start from a remainder cut off before it.
 bool CLammIdeal::EvenStepsToEvents() const {
-  return layered_ && staticGrid_ && pendingEvent_ && !speedChanging_ && !schedule_ && !timed_ &&
-         !fixedTimeStep_ && N_ >= 2 &&
+  return layered_ && opt_.staticGrid && pendingEvent_ && !speedChanging_ && !schedule_ && !timed_.on &&
+         !opt_.fixedTimeStep && N_ >= 2 &&
          layeredRadii_.size() == static_cast<size_t>(N_) + 1;
 }
 
@@ -728,7 +728,7 @@ double CLammIdeal::EvenStepToEvent(double dt) {
 
 double CLammIdeal::TimeLoopStaticGrid() {
   double prevDt = 1.0;
-  if (fixedTimeStep_) dt_ = stepTolerance_;
+  if (opt_.fixedTimeStep) dt_ = opt_.stepTolerance;
   const int from = start_ < 4 ? 1 : start_ - 2;
   std::copy(c_ + from, c_ + end_ + 1, cPrev_ + from);
   bool hit = false;
@@ -747,7 +747,7 @@ double CLammIdeal::TimeLoopStaticGrid() {
     collapseFlag_ = true;
     return 0;
   }
-  const bool layered = zoneLoading_ || initialProfile_;
+  const bool layered = zone_.on || initialProfile_;
   if (layered && t_ < 10) {
     for (int i = 2; i <= N_ - 1; ++i) {
       if (c_[i] < 1e-10) {
@@ -775,7 +775,7 @@ double CLammIdeal::TimeLoopStaticGrid() {
     return 1.0;
   }
   if (stepCount_ != 0 || (c_[1] <= 0 && !layered)) {
-    if (fixedTimeStep_) {
+    if (opt_.fixedTimeStep) {
       StepStaticGrid();
       return 1.0;
     }
@@ -795,16 +795,16 @@ double CLammIdeal::TimeLoopStaticGrid() {
       startChanged_ = false;
       return change;
     }
-    while (change > stepTolerance_) {
+    while (change > opt_.stepTolerance) {
       if (retryCounter_ > 10) {
         collapseFlag_ = true;
         break;
       }
       if (abortFlag_) break;
-      double x = change == 0 ? 0 : (stepTarget_ / change) * dt_;
-      const double y = dt_ / stepFactor_;
+      double x = change == 0 ? 0 : (opt_.stepTarget / change) * dt_;
+      const double y = dt_ / opt_.stepFactor;
       prevDt = dt_;
-      double dt = (x - y) * blend_ + y;
+      double dt = (x - y) * opt_.blend + y;
       if (dt >= 0.8 * prevDt && dt <= 1.2 * prevDt) dt /= 2;
       dt = std::min(dt, 10 * prevDt);
       dt = std::min(dt, dtMax_);
@@ -830,10 +830,10 @@ double CLammIdeal::TimeLoopStaticGrid() {
     double dt = dt_;
     if (change == 0) {
       dt = dt_ * 10;
-    } else if (change < stepLowerTolerance_) {
-      const double x = (stepTarget_ / change) * dt_;
-      const double y = dt_ * stepFactor_;
-      dt = (x - y) * blend_ + y;
+    } else if (change < opt_.stepLowerTolerance) {
+      const double x = (opt_.stepTarget / change) * dt_;
+      const double y = dt_ * opt_.stepFactor;
+      dt = (x - y) * opt_.blend + y;
       if (dt >= 0.9 * prevDt && dt <= 1.1 * prevDt) dt *= 2;
     }
     dt = std::min(dt, 10 * prevDt);
@@ -866,9 +866,9 @@ void CLammIdeal::SolveStaticGrid() {
   lastStart_ = 1;
   speedChanging_ = accelerating_ || schedule_;
   shutOff_ = steep_;
-  autoShutOff_ = backDiffCheck_;
+  autoShutOff_ = opt_.backDiffusionCheck;
   matrixExtent_ = builtExtent_ = 0;
-  rpm_ = (accelerating_ || schedule_) ? RotorOmegaInStep(t_, 1.0) : finalRpm_;
+  rotor_.rpm = (accelerating_ || schedule_) ? RotorOmegaInStep(t_, 1.0) : rotor_.finalRpm;
 
   bool anyLoaded = false;
   for (int i = 1; i <= N_; ++i)
@@ -889,14 +889,14 @@ void CLammIdeal::SolveStaticGrid() {
   if (cosolute && !LammInitLoading()) return;
   BuildStaticMatrices(N_);
   maxStart_ = static_cast<int>(std::floor(0.95 * N_));
-  const bool layered = zoneLoading_ || initialProfile_;
-  const double factor = truncationLevel_;
+  const bool layered = zone_.on || initialProfile_;
+  const double factor = opt_.truncationLevel;
   // Over a sedimenting cosolute the depleted region may fill again (the
   // solvent there changes as the cosolute leaves): no trimmed start, whose
   // check for a front that is no longer depleted would end the run late and
   // have it made again.
   const bool refill = localSolvent_ && solvent_.DynamicGradient && solvent_.SedimentingCosolute;
-  if (!truncateDynamically_ || s_ <= 0 || layered || refill) {
+  if (!opt_.truncateDynamically || s_ <= 0 || layered || refill) {
     if (c_[1] > 0) {
       cThr_ = factor * c_[1];
     } else {
@@ -930,7 +930,7 @@ void CLammIdeal::SolveStaticGrid() {
   } else if (s_ == 0) {
     dtMax_ = 1000;
   } else {
-    dtMax_ = 0.5 * finalRpm_ * finalRpm_ * D_ / std::fabs(s_);
+    dtMax_ = 0.5 * rotor_.finalRpm * rotor_.finalRpm * D_ / std::fabs(s_);
     if (dtMax_ > 1000) dtMax_ = 1000;
     if (dtMax_ < 10) dtMax_ = 10;
   }
@@ -939,7 +939,7 @@ void CLammIdeal::SolveStaticGrid() {
 
   int collapse = 0;
   CQuietSteps quiet;
-  const double lastScanTime = ScanTime(scanCount_);
+  const double lastScanTime = ScanTime(scans_.scanCount);
   while (running_ && !abortFlag_ && !collapseFlag_) {
     const double stepDt = dt_ == 0 ? 1.0 : dt_;
     const double stepStart = t_;
@@ -969,7 +969,7 @@ void CLammIdeal::SolveStaticGrid() {
     }
     // The adaptive steps of a run take hundreds to some tens of thousands;
     // a step rule gone astray must not hold the caller for hours.
-    if (!fixedTimeStep_ && stepCount_ >= stepLimit_) collapseFlag_ = true;
+    if (!opt_.fixedTimeStep && stepCount_ >= stepLimit_) collapseFlag_ = true;
     if (abortFlag_ || collapseFlag_) break;
     EachIterationOutput(change);
     change = change / stepDt;
@@ -978,7 +978,7 @@ void CLammIdeal::SolveStaticGrid() {
     // noticeably before the last scan either; a slow approach to
     // equilibrium otherwise stops percents short of it.
     const double remaining = std::max(0.0, lastScanTime - t_);
-    if (quiet.Count(IsQuietStep(stepDt, change, steadyTolerance_, remaining))) {
+    if (quiet.Count(IsQuietStep(stepDt, change, opt_.steadyTolerance, remaining))) {
       endCondition_ = true;
       running_ = false;
     }

@@ -17,7 +17,6 @@
 #include "lamm/lamm_nonideal.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
-#include "platform/paths.h"
 #include "platform/worker_threads.h"
 
 int& LammThreadCount() {
@@ -115,18 +114,10 @@ class LammWorkerPool {
   bool quit_ = false;
 };
 
-void AppendToFile(const std::string& name, const char* text, bool& opened) {
-  std::FILE* f = platform::OpenRegularForAppend(name, !opened);
-  if (!f) return;  // workers never show boxes
-  opened = true;
-  std::fputs(text, f);
-  std::fclose(f);
-}
-
 }  // namespace
 
 MultiThreadCLammIdeal::~MultiThreadCLammIdeal() {
-  if (LammDiagnosticsOutput() && !debugFile_.empty()) DebugLog("\ndeleting MultiThreadCLammIdeal");
+  if (LammDiagnosticsOutput() && debugLog_.Started()) DebugLog("\ndeleting MultiThreadCLammIdeal");
 }
 
 void MultiThreadCLammIdeal::SetThreadIndex(int index) {
@@ -163,15 +154,15 @@ void MultiThreadCLammIdeal::SetExtraJobArrays(int count, const float* radii, flo
 
 void MultiThreadCLammIdeal::DebugLog(const char* text) {
   if (!LammDiagnosticsOutput()) return;
-  if (debugFile_.empty()) {
+  // Workers never show boxes: a file that cannot be opened is passed over.
+  if (!debugLog_.Started()) {
     char name[100];
     std::snprintf(name, sizeof name, "c:\\temp\\MTdebug_t%d_%ld.txt", index_, static_cast<long>(getpid()));
-    debugFile_ = name;
     char header[100];
     std::snprintf(header, sizeof header, "\nstarting new debugging session for thread #%d", index_);
-    AppendToFile(debugFile_, header, debugOpened_);
+    debugLog_.Start(name, header, false);
   }
-  if (text) AppendToFile(debugFile_, text, debugOpened_);
+  debugLog_.Append(text, false);
 }
 
 int MultiThreadCLammIdeal::Run(CLammIdeal& solver) {

@@ -9,7 +9,8 @@
 // next; every species is solved by the same arithmetic whatever the thread
 // count and whichever thread solves it.
 #include <atomic>
-#include <string>
+
+#include "lamm/lamm_debug_log.h"
 
 class CLammIdeal;
 
@@ -77,8 +78,7 @@ class MultiThreadCLammIdeal {
   int initialCount_ = 0;
   const float* initialRadii_ = nullptr;
   float** initialValues_ = nullptr;
-  std::string debugFile_;
-  bool debugOpened_ = false;
+  CLammDebugLog debugLog_;
   int count_ = 1;
   bool nonideal_ = false;
   LammSpeciesQueue* queue_ = nullptr;

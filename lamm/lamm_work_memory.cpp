@@ -51,7 +51,7 @@ bool CLammIdeal::AllocWorkMemory() {
                                 &Bdi_, &Bup_,   &gam_, &piv_, &profile_, &work_, &bottomPiv_,
                                 &bottomUp_, &bottomLo_, nullptr};
     for (int k = 0; k < kArrays && arrays[k]; ++k) *arrays[k] = p + stride * k;
-    if (movingFrame_ && !staticGrid_) {
+    if (opt_.movingFrame && !opt_.staticGrid) {
       frameBlock_.reset(new (std::nothrow) double[stride * 17]());
       if (!frameBlock_) {
         FreeWorkMemory();
@@ -104,16 +104,16 @@ void CLammIdeal::PlaceGridNodes() {
   if (!allocated_) return;
   nonUniformGrid_ = false;
   const double m = meniscus_, b = bottom_;
-  if (!movingFrame_ && !staticGrid_) {
+  if (!opt_.movingFrame && !opt_.staticGrid) {
     for (int i = 1; i <= N_; ++i)
       r_[i] = static_cast<float>(m + (i - 0.5) * (b - m) / N_);
-  } else if (staticGrid_ && grading_) {
+  } else if (opt_.staticGrid && grading_) {
     N_ = GradedNodes(m, b, gradingRadius_, gradingStep_, r_);
     nonUniformGrid_ = true;
-  } else if (staticGrid_ && layered_ && layeredRadii_.size() == static_cast<size_t>(N_) + 1) {
+  } else if (opt_.staticGrid && layered_ && layeredRadii_.size() == static_cast<size_t>(N_) + 1) {
     for (int i = 1; i <= N_; ++i) r_[i] = layeredRadii_[static_cast<size_t>(i)];
     nonUniformGrid_ = true;
-  } else if (staticGrid_) {
+  } else if (opt_.staticGrid) {
     // Nodes in double: the element integrals and the mass balance then see
     // exactly the grid the matrices were built for.
     for (int i = 1; i <= N_; ++i) r_[i] = m + (i - 1) * (b - m) / (N_ - 1);
@@ -121,7 +121,7 @@ void CLammIdeal::PlaceGridNodes() {
   } else {
     const double q = std::pow(b / m, 1.0 / (N_ - 1));
     r_[1] = m;
-    const double frameS = automaticSGrid_ ? s_ : sGridValue_;
+    const double frameS = opt_.automaticSGrid ? s_ : opt_.sGridValue;
     r_[2] = frameS >= 0 ? m * std::pow(b / m, 0.5 / (N_ - 1))
                              : m * std::pow(b / m, 1.5 / (N_ - 1));
     for (int i = 3; i <= N_ - 1; ++i) r_[i] = r_[i - 1] * q;
@@ -132,8 +132,8 @@ void CLammIdeal::PlaceGridNodes() {
 
 int CLammIdeal::SetupGradedGrid(float transitionRadius) {
   const double Rt = transitionRadius;
-  if (meniscus_ == 0 || bottom_ == 0 || Rt <= meniscus_ || N_ < 50 || !staticGrid_ ||
-      movingFrame_) {
+  if (meniscus_ == 0 || bottom_ == 0 || Rt <= meniscus_ || N_ < 50 || !opt_.staticGrid ||
+      opt_.movingFrame) {
     ResizeWorkMemory(N_);
     return N_;
   }

@@ -96,8 +96,8 @@ int main(int argc, char** argv) {
     L.MarkLoaded();
     L.SetOutputParameters(sp.s, DiffusionCoefficient(sp.s), meniscus, bottom, 1.0,
                           static_cast<float>(meniscus + 0.01), static_cast<float>(bottom - 0.01));
-    L.SetScanTimes(records.data(), outPtr.data(), radii.data(), points, nullptr, nullptr, false,
-                   nullptr, scans, 1, false, false, false, 0, false, 0, true);
+    L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = radii.data(),
+                    .gridLength = points, .scanCount = scans, .absorbanceData = true});
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, kVbar, kDensity, 1.0);
     const int error = L.CheckAndRun();

@@ -302,13 +302,24 @@ void CApproachToEqSim::PrepareSolver(CLammIdeal& L, double s, double D) const {
   const int defaultNodes = gridPoints;
   L.MarkLoaded();
   L.SetOutputParameters(s, D, meniscus, bottom, 1.0, leftLimit, rightLimit);
-  L.SetModelOptions(lo, hi, 5.0f, false, 1e-8, st.shutOffBackDiffusion,
-                    st.optimiseTimeInvariantGrid, st.automaticGridSize, 1.0f, st.rampRotorSpeed,
-                    st.fixedTimeStep, 0, 1e-8, st.gridS, st.automaticSGrid, false,
-                    st.automaticAlgorithm, st.workingMaxDcOverC, st.lowerStepThreshold,
-                    st.upperStepThreshold, st.workingMaxDcOverC, defaultNodes, 0, false, true,
-                    1e-4f, st.truncationLevel, st.truncateGrid, 1.0, 2.0, st.automaticSwitchS,
-                    st.automaticSwitchSOptimised);
+  L.SetModelOptions({.minNodes = lo, .maxNodes = hi, .pointsPerWidth = 5.0f, .forceSteep = false,
+                     .backDiffusionTolerance = 1e-8,
+                     .backDiffusionCheck = st.shutOffBackDiffusion != 0,
+                     .optimiseGrid = st.optimiseTimeInvariantGrid != 0,
+                     .automaticGridSize = st.automaticGridSize != 0, .ff0 = 1.0f,
+                     .linearRamp = st.rampRotorSpeed != 0, .fixedTimeStep = st.fixedTimeStep != 0,
+                     .solverSetting = 0, .steadyTolerance = 1e-8, .sGridValue = st.gridS,
+                     .automaticSGrid = st.automaticSGrid != 0, .solverSwitch = false,
+                     .automaticAlgorithm = st.automaticAlgorithm != 0,
+                     .stepTolerance = st.workingMaxDcOverC,
+                     .stepLowerTolerance = st.lowerStepThreshold,
+                     .stepTarget = st.upperStepThreshold, .stepBase = st.workingMaxDcOverC,
+                     .defaultNodes = defaultNodes, .gridSetting = 0, .movingFrame = false,
+                     .staticGrid = true, .truncationSetting = 1e-4f,
+                     .truncationLevel = st.truncationLevel,
+                     .truncateDynamically = st.truncateGrid != 0, .blend = 1.0, .stepFactor = 2.0,
+                     .reducedSThreshold = st.automaticSwitchS,
+                     .optimisedThreshold = st.automaticSwitchSOptimised});
   L.SetSolventAndComputeFrictionalRatio(temperature, vbar, density, relativeViscosity);
   L.SetMaxTime(100);
 }
@@ -321,8 +332,8 @@ FloatVec CApproachToEqSim::SimulateHistory(float c0, double s, double D) {
   ScanRecord records[2] = {ScanRecord{}, initialRecord};
   CLammIdeal L;
   PrepareSolver(L, s, D);
-  L.SetScanTimes(records, out, radius, nPoints, nullptr, nullptr, false, index, 1, 1,
-                 false, false, false, 0, false, 0, false);
+  L.SetScanTimes({.records = records, .output = out, .grid = radius, .gridLength = nPoints,
+                  .indexMap = index, .scanCount = 1, .absorbanceData = false});
   if (history && history->stepCount > 1) L.LoadFromThreadJob(*history);
   errorCode = L.CheckAndRun();
   if (errorCode > 0 && window) ReportSimulationError(window, errorCode);
@@ -353,8 +364,9 @@ bool CApproachToEqSim::Run() {
   if (!setUp_) return false;
   CLammIdeal L;
   PrepareSolver(L, sValue[1], dValue[1]);
-  L.SetScanTimes(scanRecords.data(), perSpecies[1], radius, nPoints, nullptr, nullptr, false,
-                 scanIndex, nScans, 1, false, false, false, 0, false, 0, false);
+  L.SetScanTimes({.records = scanRecords.data(), .output = perSpecies[1], .grid = radius,
+                  .gridLength = nPoints, .indexMap = scanIndex, .scanCount = nScans,
+                  .absorbanceData = false});
   if (hasInitialCondition && !L.LoadInitialDistribution(nPoints, radius, initial[1]))
     ErrorBox("\n\x07" "Attention: error loading initial distribution to CLammIdeal");
   if (hasSpeedSteps) L.LoadSpecies(nSteps, stepTime, stepRpm, stepAcc, stepMode);

@@ -143,8 +143,8 @@ class AutomationRun : public autotest::Scratch {
       CLammIdeal L;
       L.MarkLoaded();
       L.SetOutputParameters(s, DiffusionAtFf13(s), meniscus, bottom, 1.0, 6.01f, 7.19f);
-      L.SetScanTimes(records.data(), ptr.data(), radii.data(), points, nullptr, nullptr, false,
-                     nullptr, scans, 1, false, false, false, 0, false, 0, true);
+      L.SetScanTimes({.records = records.data(), .output = ptr.data(), .grid = radii.data(),
+                      .gridLength = points, .scanCount = scans, .absorbanceData = true});
       SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
       L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
       ASSERT_EQ(L.CheckAndRun(), 0);

@@ -145,8 +145,8 @@ TEST(SecondMoment, LammSolutionOfOneSpecies) {
   CLammIdeal L;
   L.MarkLoaded();
   L.SetOutputParameters(5.0, 5.9e-7, meniscus, bottom, 1.0, 6.01f, 7.19f);
-  L.SetScanTimes(records.data(), outPtr.data(), radii.data(), kPoints, nullptr, nullptr, false, nullptr, kScans, 1,
-                 false, false, false, 0, false, 0, true);
+  L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = radii.data(),
+                  .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
   SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
   L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   ASSERT_EQ(L.CheckAndRun(), 0);
@@ -203,8 +203,8 @@ struct LammScans {
     CLammIdeal L;
     L.MarkLoaded();
     L.SetOutputParameters(4.5, 6e-7, 6.0, 7.2, 1.0, 6.01f, 7.19f);
-    L.SetScanTimes(records.data(), outPtr.data(), radii.data(), kPoints, nullptr, nullptr, false, nullptr, kScans, 1,
-                   false, false, false, 0, false, 0, true);
+    L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = radii.data(),
+                    .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     EXPECT_EQ(L.CheckAndRun(), 0);
@@ -309,8 +309,8 @@ struct FineScans {
     CLammIdeal L;
     L.MarkLoaded();
     L.SetOutputParameters(4.5, 6e-7, 6.0, 7.2, 1.0, 6.0f, 7.2f);
-    L.SetScanTimes(records.data(), outPtr.data(), radii.data(), kPoints, nullptr, nullptr, false, nullptr, kScans, 1,
-                   false, false, false, 0, false, 0, true);
+    L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = radii.data(),
+                    .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
     SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, 3000);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     EXPECT_EQ(L.CheckAndRun(), 0);

@@ -306,8 +306,8 @@ TEST_F(SolventGradient, SolverObjectStopsOnACosoluteDThatTurnsNegative) {
     x.Build();
     auto L = lammtest::MakeSolver(x, lammtest::FixedGrid(200));
     L->SetSolventGradientParameters(sg, 0.73, 50000, {0, 0.5}, {0, 1e-5, -1e-5});
-    L->SetReactionParameters(true, false, false, false, 0, 0.73f, 1, 0.99823f, 0.73f, 0.73f, 0, 0, 0,
-                             0, 0, 0, 0, 0);
+    L->SetReactionParameters({.inhomogeneous = true, .gradientVbar = 0.73f, .bufferViscosityRatio = 1,
+                              .bufferDensity = 0.99823f, .bufferVbar = 0.73f, .reference = {0, 0, 0, 0}});
     L->SetWorker(worker, 1, worker ? 1 : 0);
     EXPECT_EQ(L->CheckAndRun(), 4);
     if (worker) {
@@ -382,8 +382,8 @@ TEST_F(SolventGradient, SolverObjectStepsItsCosoluteWithTheSpecies) {
     st.rampRotorSpeed = 1;
     if (movingFrame) st.claverieAlgorithm = 0, st.movingHatAlgorithm = 1;
     auto L = lammtest::MakeSolver(x, st);
-    L->SetReactionParameters(true, false, false, false, 0, 0.73f, 1, 0.99823f, 0.73f, 0.73f, 0, 0, 0,
-                             0, 0, 0, 0, 0);
+    L->SetReactionParameters({.inhomogeneous = true, .gradientVbar = 0.73f, .bufferViscosityRatio = 1,
+                              .bufferDensity = 0.99823f, .bufferVbar = 0.73f, .reference = {0, 0, 0, 0}});
     L->SetSolventGradientParameters(sg, 0.73, R.rpm, {}, {});
     ASSERT_EQ(L->CheckAndRun(), 0);
     ASSERT_EQ(L->Time(), R.times.back());
@@ -540,9 +540,11 @@ TEST_F(SolventGradient, SolverObjectShowsAndWritesItsCosoluteAtEveryScan) {
     st.rampRotorSpeed = 1;
     auto L = lammtest::MakeSolver(x, st);
     const int scans = static_cast<int>(x.times.size());
-    L->SetScanTimes(x.records.data(), x.outPtr.data(), x.grid.data(), static_cast<int>(x.grid.size()) - 1, nullptr,
-                    nullptr, true, nullptr, scans, 1, quiet, false, false, 0, false, 0, true);
-    L->SetReactionParameters(true, false, false, false, 0, 0.73f, 1, 0.99823f, 0.73f, 0.73f, 0, 0, 0, 0, 0, 0, 0, 0);
+    L->SetScanTimes({.records = x.records.data(), .output = x.outPtr.data(), .grid = x.grid.data(),
+                     .gridLength = static_cast<int>(x.grid.size()) - 1, .showProgress = true,
+                     .scanCount = scans, .suppressText1 = quiet, .absorbanceData = true});
+    L->SetReactionParameters({.inhomogeneous = true, .gradientVbar = 0.73f, .bufferViscosityRatio = 1,
+                              .bufferDensity = 0.99823f, .bufferVbar = 0.73f, .reference = {0, 0, 0, 0}});
     L->SetSolventGradientParameters(sg, 0.73, R.rpm, {}, {});
     L->SetCosoluteBasePath(dir.string() + "/");
     ASSERT_EQ(L->CheckAndRun(), 0);

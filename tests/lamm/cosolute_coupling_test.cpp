@@ -64,9 +64,11 @@ Outcome Compare(const LammSolverSettings& st, int cosoluteNodes,
   auto L = MakeSolver(e, st);
   const SolventGradientSettings sg = SedimentingCosolute(cosoluteNodes);
   const float v = static_cast<float>(kVbar);
-  L->SetReactionParameters(true, false, false, false, sg.Compressibility, sg.EffectiveVbar,
-                           sg.ViscosityRatio, sg.BufferDensity1atm, v, v * sg.BufferDensity1atm,
-                           kWaterDensity20C, kWaterViscosity20C, 1.0f, v, 0, 0, 0, 0);
+  L->SetReactionParameters({.inhomogeneous = true, .compressibility = sg.Compressibility,
+                            .gradientVbar = sg.EffectiveVbar,
+                            .bufferViscosityRatio = sg.ViscosityRatio,
+                            .bufferDensity = sg.BufferDensity1atm, .bufferVbar = v,
+                            .reference = {kWaterDensity20C, kWaterViscosity20C, 1.0f, v}});
   L->SetSolventGradientParameters(sg, kVbar, kRpm, {}, {});
   Outcome o;
   EXPECT_EQ(L->CheckAndRun(), 0);

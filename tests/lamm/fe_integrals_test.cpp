@@ -132,11 +132,11 @@ class FrameProbe : public CLammIdeal {
   explicit FrameProbe(double s, bool steep) {
     SetOutputParameters(s, 1e-7, 6.0, 7.2, 1, 6.1f, 7.1f);
     N_ = 9;
-    movingFrame_ = true;
-    staticGrid_ = false;
+    opt_.movingFrame = true;
+    opt_.staticGrid = false;
     AllocWorkMemory();
     sStar_ = s;
-    rpm_ = 40000;
+    rotor_.rpm = 40000;
     SetupMovingFrameGrid();
     steep_ = steep;
   }

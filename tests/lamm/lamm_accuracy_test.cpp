@@ -310,8 +310,9 @@ TEST(LammInhomogeneousSolvent, UniformBufferOnBothPathsIsTheReferenceOnce) {
     SCOPED_TRACE(movingFrame ? "moving frame" : "static grid");
     Experiment x;
     auto L = WaterSpeciesSolver(R, x, movingFrame);
-    L->SetReactionParameters(true, false, true, false, 0, 0.73f, 1.097804f, 1.05f, 0.73f, 0.73f * 1.05f,
-                             0.99823f, 0.001002f, 1.0f, 0.73f, 0, 0, 0, 0);
+    L->SetReactionParameters({.inhomogeneous = true, .staticGradient = true, .gradientVbar = 0.73f,
+                              .bufferViscosityRatio = 1.097804f, .bufferDensity = 1.05f,
+                              .bufferVbar = 0.73f, .reference = {0.99823f, 0.001002f, 1.0f, 0.73f}});
     EXPECT_NEAR(L->SolventMeanScale(), e * q, 1e-6);
     for (int run = 0; run < 2; ++run) {  // a second run starts from the water values again
       ASSERT_EQ(L->CheckAndRun(), 0);
@@ -335,8 +336,10 @@ TEST(LammInhomogeneousSolvent, SolventGivenAtBothEnds) {
   auto run = [&](bool movingFrame, const Ends& ends, int expectedCode) {
     Experiment x;
     auto L = WaterSpeciesSolver(R, x, movingFrame);
-    L->SetReactionParameters(true, false, false, true, 0, 0.73f, 1, 1, 0.73f, 0.73f, 0, 0, 0, 0,
-                             ends.rhoM, ends.rhoB, ends.etaM, ends.etaB);
+    L->SetReactionParameters({.inhomogeneous = true, .twoEnds = true, .gradientVbar = 0.73f,
+                              .bufferViscosityRatio = 1, .bufferDensity = 1, .bufferVbar = 0.73f,
+                              .reference = {0, 0, 0, 0},
+                              .endCoefficients = {ends.rhoM, ends.rhoB, ends.etaM, ends.etaB}});
     EXPECT_EQ(L->CheckAndRun(), expectedCode);
     std::vector<double> y;
     for (size_t k = 1; k < R.times.size(); ++k)

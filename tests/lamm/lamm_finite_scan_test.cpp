@@ -19,9 +19,10 @@ std::unique_ptr<CLammIdeal> FiniteScanSolver(Experiment& e, const LammSolverSett
   auto L = std::make_unique<CLammIdeal>();
   L->MarkLoaded();
   L->SetOutputParameters(e.s, e.D, e.meniscus, e.bottom, e.c0, e.left, e.right);
-  L->SetScanTimes(e.records.data(), e.outPtr.data(), e.grid.data(), static_cast<int>(e.grid.size()) - 1,
-                  nullptr, nullptr, false, nullptr, static_cast<int>(e.times.size()), 1, false, false, true,
-                  kVelocity, false, 0, true);
+  L->SetScanTimes({.records = e.records.data(), .output = e.outPtr.data(), .grid = e.grid.data(),
+                   .gridLength = static_cast<int>(e.grid.size()) - 1,
+                   .scanCount = static_cast<int>(e.times.size()), .timeResolution = true,
+                   .scanVelocity = kVelocity, .absorbanceData = true});
   LoadOptions(*L, st);
   L->SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   L->SetScanSegments(segments);

@@ -45,9 +45,10 @@ struct Compressed {
 
 std::unique_ptr<CLammIdeal> NoDiffusionSolver(Experiment& e, double kappa) {
   auto L = MakeSolver(e, LammSolverSettings{});
-  L->SetReactionParameters(true, false, true, false, kappa, 0.73f, 1, kWaterDensity20C, 0.73f,
-                           0.73f * kWaterDensity20C, kWaterDensity20C, kWaterViscosity20C, 1.0f, 0.73f, 0,
-                           0, 0, 0);
+  L->SetReactionParameters({.inhomogeneous = true, .staticGradient = true, .compressibility = kappa,
+                            .gradientVbar = 0.73f, .bufferViscosityRatio = 1,
+                            .bufferDensity = kWaterDensity20C, .bufferVbar = 0.73f,
+                            .reference = {kWaterDensity20C, kWaterViscosity20C, 1.0f, 0.73f}});
   SolventGradientSettings sg;
   sg.UseInhomogeneousSolvent = true;
   sg.StaticGradient = true;

@@ -182,8 +182,11 @@ TEST(LammThreads, AListRunIsTracedAndAnnounced) {
     drawn.clear();
     SetLammDiagnosticsOutput(c.diagnostics);
     auto templ = MakeSolver(e, LammSolverSettings{});
-    templ->SetScanTimes(e.records.data(), e.outPtr.data(), e.grid.data(), e.gridPoints, nullptr, nullptr, c.window,
-                        nullptr, static_cast<int>(e.times.size()), 1, c.fit, c.silent, false, 0, false, 0, true);
+    templ->SetScanTimes({.records = e.records.data(), .output = e.outPtr.data(),
+                         .grid = e.grid.data(), .gridLength = e.gridPoints,
+                         .showProgress = c.window, .scanCount = static_cast<int>(e.times.size()),
+                         .suppressText1 = c.fit, .suppressText2 = c.silent,
+                         .absorbanceData = true});
     SpeciesList list(3, 2, 60);
     platform::StopFlag() = false;
     EXPECT_EQ(RunWithThreads(2, list, e, *templ), 0);

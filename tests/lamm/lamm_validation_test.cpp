@@ -151,9 +151,8 @@ TEST(LammValidation, SettersRecordWhatTheRunNeeds) {
   EXPECT_EQ(A->IndexMap()[5], 5);
 
   CLammIdeal B;
-  B.SetModelOptions(0, 0, 0, false, 0, true, true, true, 1.0f, true, false, 0, 1e-6, 0, true,
-                    false, true, 1, 0.1, 0.3, 1, 1000, 0, true, true, 1e-4f, 1e-6, true, 1, 2, 5,
-                    60);
+  B.SetModelOptions({.minNodes = 0, .maxNodes = 0, .pointsPerWidth = 0, .backDiffusionTolerance = 0,
+                     .movingFrame = true, .truncateDynamically = true});
   EXPECT_EQ(B.MinNodes(), 100);
   EXPECT_TRUE(B.StaticGridChosen());
   EXPECT_FALSE(B.MovingFrameChosen());
@@ -173,17 +172,17 @@ TEST(LammValidation, StartTimeOffsetIsTheScannerTravelInSeconds) {
   e.Build();
   CLammIdeal L;
   L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1, 6.1f, 7.1f);
-  L.SetScanTimes(e.records.data(), e.outPtr.data(), e.grid.data(),
-                 static_cast<int>(e.grid.size()) - 1, nullptr, nullptr, false, nullptr, 3, 1,
-                 false, false, true, 2.43f, false, 0, true);
+  L.SetScanTimes({.records = e.records.data(), .output = e.outPtr.data(), .grid = e.grid.data(),
+                  .gridLength = static_cast<int>(e.grid.size()) - 1, .scanCount = 3,
+                  .timeResolution = true, .scanVelocity = 2.43f, .absorbanceData = true});
   L.SetStartTimeOffset(5.9f);
   EXPECT_NEAR(L.StartTimeOffset(), (6.0 - 5.9f) * 60 / 2.43f, 1e-9);
   L.SetStartTimeOffset(6.2f);  // first radius beyond the meniscus
   EXPECT_EQ(L.StartTimeOffset(), 0.0);
   // Without absorbance data the scan time is not modelled at all.
-  L.SetScanTimes(e.records.data(), e.outPtr.data(), e.grid.data(),
-                 static_cast<int>(e.grid.size()) - 1, nullptr, nullptr, false, nullptr, 3, 1,
-                 false, false, true, 2.43f, false, 0, false);
+  L.SetScanTimes({.records = e.records.data(), .output = e.outPtr.data(), .grid = e.grid.data(),
+                  .gridLength = static_cast<int>(e.grid.size()) - 1, .scanCount = 3,
+                  .timeResolution = true, .scanVelocity = 2.43f, .absorbanceData = false});
   L.SetStartTimeOffset(5.9f);
   EXPECT_EQ(L.StartTimeOffset(), 0.0);
 }
@@ -210,8 +209,9 @@ TEST(LammRun, CommonGridReplacesAndScanRadiiAccumulate) {
     CLammIdeal L;
     L.MarkLoaded();
     L.SetOutputParameters(e.s, e.D, e.meniscus, e.bottom, e.c0, e.left, e.right);
-    L.SetScanTimes(e.records.data(), sumPtr.data(), nullptr, 0, radiiPtr.data(), counts.data(),
-                   false, nullptr, 3, 1, false, false, false, 0, false, 0, true);
+    L.SetScanTimes({.records = e.records.data(), .output = sumPtr.data(), .grid = nullptr,
+                    .gridLength = 0, .perScanRadii = radiiPtr.data(),
+                    .perScanCounts = counts.data(), .scanCount = 3, .absorbanceData = true});
     LoadOptions(L, LammSolverSettings{});
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1, 1);
     ASSERT_EQ(L.CheckAndRun(), 0);
@@ -388,9 +388,8 @@ TEST(LammGridChoice, AdaptiveGridSizeIsClampedAndSkippedForSmallFrictionalRatios
 
   auto F = MakeSolver(e, LammSolverSettings{});
   F->SetSolventAndComputeFrictionalRatio(20, 0.73, 1, 1);
-  F->SetModelOptions(75, 2000, 5, false, 1e-4, true, true, true, 0.4f, true, false, 0, 1e-6, 0,
-                     true, false, true, 1, 0.05, 0.2, 1, 1000, 0, false, true, 1e-4f, 1e-6, true,
-                     1, 2, 5, 60);
+  F->SetModelOptions({.minNodes = 75, .ff0 = 0.4f, .stepLowerTolerance = 0.05, .stepTarget = 0.2,
+                      .truncateDynamically = true});
   F->SetSolventAndComputeFrictionalRatio(20, 0.73, 1, 1);
   F->SetOutputParameters(0.5, 2e-5, 6.0, 7.2, 1, 6.05f, 7.1f);  // a very small f/f0
   F->SetSolventAndComputeFrictionalRatio(20, 0.73, 1, 1);

@@ -358,8 +358,9 @@ TEST_F(NonidealRun, ANonidealSpeciesIsFoundAtItsOwnS) {
     CLammIdeal L;
     L.MarkLoaded();
     L.SetOutputParameters(s0, D0, e.meniscus, e.bottom, c0, e.left, e.right);
-    L.SetScanTimes(sc.records.data(), sc.gridSignals.data(), sc.grid, sc.gridLength, nullptr, nullptr, false,
-                   sc.order.data(), sc.count, 1, true, true, false, 0, false, 0, true);
+    L.SetScanTimes({.records = sc.records.data(), .output = sc.gridSignals.data(), .grid = sc.grid,
+                    .gridLength = sc.gridLength, .indexMap = sc.order.data(), .scanCount = sc.count,
+                    .suppressText1 = true, .suppressText2 = true, .absorbanceData = true});
     SetModelOptionsFromSettings(L, LammSettings(), LammSettings().workingMaxDcOverC, 1000);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 0.99823, 1.0);
     ConcDependentModel m;
