@@ -300,9 +300,12 @@ bool FactorRowBlocks(const CholeskyKernel& k, double** a, const int* held, doubl
 }
 
 bool CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l, int* held) {
+  // Only the lower triangle is read: row i up to the diagonal, column i
+  // below it.
   for (int i = 1; i <= n; ++i) {
     bool zero = true;
-    for (int j = 1; j <= n && zero; ++j) zero = a[i][j] == 0.0;
+    for (int j = 1; j <= i && zero; ++j) zero = a[i][j] == 0.0;
+    for (int j = i + 1; j <= n && zero; ++j) zero = a[j][i] == 0.0;
     held[i] = zero ? 1 : 0;
   }
   const CholeskyKernel& k = *ForActiveKernel(&kCholeskyGeneric, &kCholeskyAvx2, &kCholeskyAvx512);
@@ -430,23 +433,30 @@ int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g,
   double** a = me.apartRows.data();
   double* rhs = me.apartRhs.data();
   double* sol = me.apartSolution.data();
+  // The factorisation reads the lower triangle only.
   for (int p = 1; p <= m; ++p) {
     const double* Ai = A[index[p]];
     double* row = a[p];
-    for (int q = 1; q <= m; ++q) row[q] = Ai[index[q]];
+    for (int q = 1; q < p; ++q) row[q] = Ai[index[q]];
     row[p] = diagonal[index[p]] * f;
     rhs[p] = g[index[p]];
   }
   if (m > 0 && !CholeskySolveHeld(a, rhs, sol, m, me.apartFactorRows.data(), me.apartHeld.data()))
     return -1;
   for (int p = 1; p <= m; ++p) d[index[p]] = sol[p];
-  for (int i = 1; i <= n; ++i) {
-    if (!decoupled[i]) continue;
-    const double* Ai = A[i];
-    double s = g[i];
-    for (int p = 1; p <= m; ++p) s -= Ai[index[p]] * sol[p];
-    d[i] = s / (diagonal[i] * f);
+  // The decoupled ones, g_i - sum_p A_i,index(p) sol_p, summed in the order
+  // of p for all i at once along the (symmetric) matrix's rows, which lie
+  // contiguous in memory where its columns do not; the solved ones' entries
+  // are overwritten below.
+  double* r = me.work.data();
+  for (int i = 1; i <= n; ++i) r[i] = g[i];
+  for (int p = 1; p <= m; ++p) {
+    const double* Ap = A[index[p]];
+    const double sp = sol[p];
+    for (int i = 1; i <= n; ++i) r[i] -= Ap[i] * sp;
   }
+  for (int i = 1; i <= n; ++i)
+    if (decoupled[i]) d[i] = r[i] / (diagonal[i] * f);
   bool needBounds = me.pinnedSwitch;
   for (int i = 1; i <= n && !needBounds; ++i) needBounds = x[i] + d[i] <= 0.0;
   for (int i = 1; i <= n; ++i) me.freeFlags[i] = 1;
