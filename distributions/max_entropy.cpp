@@ -213,6 +213,12 @@ CHOLESKY_KERNEL(Avx512, TARNEL_TARGET_AVX512)
 
 // Below this size one factorisation takes less than handing it out.
 constexpr int kSharedCholeskyRows = 320;
+// Blocks that one worker takes at a time: each hand-over from one worker to
+// the next is a wait (a sleep and a wake-up when the processors are busy),
+// and two blocks per stage halve them; measured at 800 amplitudes on a
+// loaded machine (load 24 on 8 cores, 8 workers): median 0.215 s against
+// 0.255 s with one block, 0.23 s with four.
+constexpr int kStageBlocks = 2;
 
 int CholeskyWorkers() {
   const ContiSettings& cs = Conti();
@@ -220,10 +226,11 @@ int CholeskyWorkers() {
 }
 
 // The blocks of eight rows, factored in order on one thread, or by the
-// workers as a pipeline: each takes the next block and works through its
-// columns as far as the blocks before it have finished (a block finishes
-// only after the one before it). Every element is formed by the same
-// operations either way, so the factor does not depend on the workers.
+// workers as a pipeline of stages of kStageBlocks blocks: each worker takes
+// the next stage and works through its columns as far as the stages before
+// it have finished (a stage finishes only after the one before it). Every
+// element is formed by the same operations either way, so the factor does
+// not depend on the workers.
 // Rows i0..i1 of the lower triangle of a into l; held variables' rows and
 // columns become those of the unit matrix.
 void CopyHeldRows(double** a, const int* held, double** l, int i0, int i1) {
@@ -256,13 +263,15 @@ bool FactorRowBlocks(const CholeskyKernel& k, double** a, const int* held, doubl
   // done: the blocks finished, in order. A worker waiting for rows spins
   // briefly, then sleeps until done changes, so that a worker whose
   // processor is taken by other work does not have the others burn theirs.
+  const int stages = (blocks + kStageBlocks - 1) / kStageBlocks;
   std::atomic<int> next{0}, done{0}, ended{0}, sleepers{0};
   std::atomic<bool> failed{false};
   auto rowsReady = [&](int j) {  // rows 1..(result) finished, result >= j; -1 after a failure
     for (int spin = 0;; ++spin) {
       if (failed.load()) return -1;
       const int seen = done.load();
-      if (kRows * seen >= j) return kRows * seen;
+      const int rows = kRows * std::min(blocks, kStageBlocks * seen);
+      if (rows >= j) return rows;
       if (spin < 2000) {
         __builtin_ia32_pause();
         continue;
@@ -273,29 +282,37 @@ bool FactorRowBlocks(const CholeskyKernel& k, double** a, const int* held, doubl
     }
   };
   const std::function<void(int)> job = [&](int) {
-    for (int b = next++; b < blocks; b = next++) {
-      const int i0 = 1 + b * kRows;
-      CopyHeldRows(a, held, l, i0, i0 + kRows - 1);
+    for (int st = next++; st < stages; st = next++) {
+      const int first = st * kStageBlocks, last = std::min(blocks, first + kStageBlocks) - 1;
+      const int s0 = 1 + first * kRows;
+      CopyHeldRows(a, held, l, s0, kRows * (last + 1));
       bool ok = true;
-      for (int j = 1; j < i0 && ok;) {
+      for (int j = 1; j < s0 && ok;) {
         const int ready = rowsReady(j);
         ok = ready >= 0;
         if (!ok) break;
-        const int to = std::min(i0 - 1, ready);
-        k.blockColumns(l, i0, j, to);
+        const int to = std::min(s0 - 1, ready);
+        for (int b = first; b <= last; ++b) k.blockColumns(l, 1 + b * kRows, j, to);
         j = to + 1;
       }
-      if (ok && !failed.load() && finish(i0)) {
-        done.store(b + 1);
+      // The stage's own blocks, one after the other on this worker.
+      for (int b = first; b <= last && ok; ++b) {
+        const int i0 = 1 + b * kRows;
+        ok = !failed.load();
+        if (ok) k.blockColumns(l, i0, s0, i0 - 1);
+        ok = ok && finish(i0);
+      }
+      if (ok) {
+        done.store(st + 1);
       } else {
         failed = true;
-        done.fetch_add(blocks + 1);  // a change that wakes every sleeper
+        done.fetch_add(stages + 1);  // a change that wakes every sleeper
       }
       if (sleepers.load() > 0) done.notify_all();
       ++ended;
     }
   };
-  NeqThreadPool::Instance().Run(workers, job, [&] { return ended.load() == blocks; }, nullptr);
+  NeqThreadPool::Instance().Run(workers, job, [&] { return ended.load() == stages; }, nullptr);
   return !failed.load();
 }
 
