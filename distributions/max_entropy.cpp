@@ -462,18 +462,28 @@ int StepWithDecoupledBounds(double** A, const double* diagonal, const double* g,
     return -1;
   for (int p = 1; p <= m; ++p) d[index[p]] = sol[p];
   // The decoupled ones, g_i - sum_p A_i,index(p) sol_p, summed in the order
-  // of p for all i at once along the (symmetric) matrix's rows, which lie
-  // contiguous in memory where its columns do not; the solved ones' entries
-  // are overwritten below.
-  double* r = me.work.data();
-  for (int i = 1; i <= n; ++i) r[i] = g[i];
-  for (int p = 1; p <= m; ++p) {
-    const double* Ap = A[index[p]];
-    const double sp = sol[p];
-    for (int i = 1; i <= n; ++i) r[i] -= Ap[i] * sp;
+  // of p. Where they are many (a quarter of all or more), for all i at once
+  // along the (symmetric) matrix's rows, which lie contiguous in memory, the
+  // solved ones' sums unused; where they are few, one gather each.
+  if (4 * (n - m) >= n) {
+    double* r = me.work.data();
+    for (int i = 1; i <= n; ++i) r[i] = g[i];
+    for (int p = 1; p <= m; ++p) {
+      const double* Ap = A[index[p]];
+      const double sp = sol[p];
+      for (int i = 1; i <= n; ++i) r[i] -= Ap[i] * sp;
+    }
+    for (int i = 1; i <= n; ++i)
+      if (decoupled[i]) d[i] = r[i] / (diagonal[i] * f);
+  } else {
+    for (int i = 1; i <= n; ++i) {
+      if (!decoupled[i]) continue;
+      const double* Ai = A[i];
+      double s = g[i];
+      for (int p = 1; p <= m; ++p) s -= Ai[index[p]] * sol[p];
+      d[i] = s / (diagonal[i] * f);
+    }
   }
-  for (int i = 1; i <= n; ++i)
-    if (decoupled[i]) d[i] = r[i] / (diagonal[i] * f);
   bool needBounds = me.pinnedSwitch;
   for (int i = 1; i <= n && !needBounds; ++i) needBounds = x[i] + d[i] <= 0.0;
   for (int i = 1; i <= n; ++i) me.freeFlags[i] = 1;
