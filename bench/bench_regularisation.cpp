@@ -98,6 +98,7 @@ BENCHMARK(BM_RegularisedSolve)
     ->Args({100, 40, 350, 0})
     ->Args({200, 40, 350, 0})
     ->Args({400, 40, 350, 0})
+    ->Args({800, 40, 350, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);

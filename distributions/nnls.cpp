@@ -66,9 +66,52 @@ int SolvedAmplitudeCount() {
   return b.gridPoints;
 }
 
-bool NNLS() { return NNLS(NeqBlock(), SolvedAmplitudeCount()); }
+namespace {
 
-bool NNLS(NormalEquationBlock& b, int n) {
+// The passive set of the amplitudes in `solution` (their positive entries),
+// reduced until the solution over it is positive: a feasible point with
+// its factor in place, from which the iterations go on. Each round drops
+// at least one index, so at most m rounds. Returns the passive count; 0
+// (a cold start) when the factorisation fails.
+int WarmStart(NormalEquationBlock& b, int n) {
+  double* x = b.solution;
+  int* P = b.passiveSet;
+  int* order = b.passiveOrder;
+  const double* z = b.reducedSolution;
+  int m = 0;
+  for (int i = 1; i <= n; ++i) {
+    P[i] = x[i] > 0.0 ? 1 : 0;
+    if (P[i]) order[++m] = i;
+    x[i] = 0.0;
+  }
+  for (int from = 1; m > 0;) {
+    if (!FactorFrom(b, m, from)) {
+      for (int q = 1; q <= m; ++q) P[order[q]] = 0;
+      return 0;
+    }
+    SolvePassive(b, m);
+    int kept = 0;
+    from = 0;
+    for (int q = 1; q <= m; ++q) {
+      if (z[q] > 0.0 && from == 0) {
+        ++kept;  // unchanged position: its factor row stays
+      } else if (z[q] > 0.0) {
+        order[++kept] = order[q];
+      } else {
+        P[order[q]] = 0;
+        if (from == 0) from = q;
+      }
+    }
+    if (from == 0) {
+      for (int q = 1; q <= m; ++q) x[order[q]] = z[q];
+      return m;
+    }
+    m = kept;
+  }
+  return 0;
+}
+
+bool Solve(NormalEquationBlock& b, int n, bool warm) {
   double** M = b.regularizedMatrix;
   const double* rhs = b.rhs;
   double* x = b.solution;
@@ -77,11 +120,15 @@ bool NNLS(NormalEquationBlock& b, int n) {
   int* order = b.passiveOrder;
   double* trial = b.trialSolution;
   const double* z = b.reducedSolution;
-  for (int i = 1; i <= n; ++i) {
-    P[i] = 0;
-    x[i] = 0.0;
-  }
   int m = 0;
+  if (warm) {
+    m = WarmStart(b, n);
+  } else {
+    for (int i = 1; i <= n; ++i) {
+      P[i] = 0;
+      x[i] = 0.0;
+    }
+  }
   const double limit = static_cast<double>(n) * n;
   double counter = 0.0;
   for (;;) {
@@ -149,6 +196,13 @@ bool NNLS(NormalEquationBlock& b, int n) {
     }
   }
 }
+
+}  // namespace
+
+bool NNLS() { return NNLS(NeqBlock(), SolvedAmplitudeCount()); }
+bool NNLS(NormalEquationBlock& b, int n) { return Solve(b, n, false); }
+bool NNLSFromSolution() { return NNLSFromSolution(NeqBlock(), SolvedAmplitudeCount()); }
+bool NNLSFromSolution(NormalEquationBlock& b, int n) { return Solve(b, n, true); }
 
 double ChiSquareFromNormalEquations() {
   const NormalEquationBlock& b = NeqBlock();

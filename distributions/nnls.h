@@ -11,6 +11,13 @@ struct NormalEquationBlock;
 bool NNLS();
 // The same on any block and system size n (n <= the block's grid points).
 bool NNLS(NormalEquationBlock& block, int n);
+// The same minimum, started from the amplitudes now in `solution`: their
+// positive entries, less those whose passive solution is not positive,
+// form the first passive set. A system that changed little since (the next
+// trial of the regularisation parameter) then needs a few iterations
+// instead of one per passive amplitude.
+bool NNLSFromSolution();
+bool NNLSFromSolution(NormalEquationBlock& block, int n);
 
 // Chi-square of the amplitudes in `solution` from the unregularised normal
 // equations: S - 2 c'b + c'Ac over the solved amplitudes (N - 1 with the

@@ -75,7 +75,7 @@ float RegularizationChiSquareDeviation(float x) {
   const double alpha = std::exp(std::min(static_cast<double>(x), 100.0)) * st.scale;
   st.lastAlpha = static_cast<float>(alpha);
   AddRegularizationMatrix(alpha);
-  if (!NNLS()) {
+  if (!NNLSFromSolution()) {
     ZeroAmplitudes(st.amplitudes);
     st.lastDeviation = 1e10f;
     return 1e10f;

@@ -87,6 +87,15 @@ TEST(Nnls, SatisfiesOptimalityOnRandomProblems) {
       }
       EXPECT_GT(positive, 0);
       EXPECT_LT(positive, n);
+      // The next trial of a parameter search: a stiffer system started from
+      // this minimum reaches the minimum a cold start reaches.
+      for (int i = 1; i <= n; ++i) b.regularizedMatrix[i][i] *= 1.05;
+      ASSERT_TRUE(NNLSFromSolution());
+      const std::vector<double> warm(b.solution, b.solution + n + 1);
+      ASSERT_TRUE(NNLS());
+      for (int i = 1; i <= n; ++i)
+        EXPECT_NEAR(warm[i], b.solution[i], 1e-12 * (1.0 + std::fabs(b.solution[i])))
+            << "n " << n << " i " << i;
     }
   }
 }
@@ -102,6 +111,17 @@ TEST(Nnls, EqualsBruteForceEnumerationOfActiveSets) {
       for (int i = 1; i <= n; ++i)
         EXPECT_NEAR(b.solution[i], ref[i], 1e-9 * (1.0 + std::fabs(ref[i])))
             << "n " << n << " seed " << seed << " i " << i;
+      // Started from other amplitudes: from the minimum itself, from every
+      // amplitude passive, from every other one, from none.
+      const std::vector<double> found(b.solution, b.solution + n + 1);
+      for (int start = 0; start < 4; ++start) {
+        for (int i = 1; i <= n; ++i)
+          b.solution[i] = start == 0 ? found[i] : start == 1 ? 1.0 : start == 2 ? i % 2 : 0.0;
+        ASSERT_TRUE(NNLSFromSolution());
+        for (int i = 1; i <= n; ++i)
+          EXPECT_NEAR(b.solution[i], ref[i], 1e-9 * (1.0 + std::fabs(ref[i])))
+              << "n " << n << " seed " << seed << " start " << start << " i " << i;
+      }
     }
   }
 }
