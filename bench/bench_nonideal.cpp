@@ -16,9 +16,9 @@
 
 #include "data/scan_set.h"
 #include "fit/lamm_grid.h"
+#include "fit/lamm_start_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
-#include "fit/species_simulation.h"
 #include "lamm/global/conc_dependent_coefficients.h"
 #include "lamm/global/conc_dependent_lamm.h"
 #include "lamm/global/nonideal_moving_frame.h"
