@@ -12,7 +12,7 @@
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
-#include "distributions/conti_run.h"
+#include "distributions/conti_run_hooks.h"
 #include "distributions/conti_settings.h"
 #include "distributions/neq_threads.h"
 #include "distributions/work_blocks.h"

@@ -7,22 +7,9 @@
 #include <cstdint>
 #include <string>
 
-class FitHost;
+#include "distributions/conti_model_family.h"
 
-// ---- which model -----------------------------------------------------------
-bool DlsDistributionModel();      // DLS I(D), I(Rh) or the I(Rh) time course
-bool TwoDimensionalModel();       // c(s,f/f0), with or without discrete component
-bool LsgModel();                  // ls-g*(s), with 1 discrete, hybrid
-// Models whose grid is a grid of s-values (ModelSelectorFlags::GridIsS).
-bool SBasedModel();
-// c(M) and its variants: the grid holds molar masses
-// (ModelSelectorFlags::GridIsMass with the DLS data flag of the data loaded).
-bool MassGridModel();
-// Grid point 1 is no part of the distribution (a discrete species, a
-// leading term or the buffer's signal) for the model and corrections in use.
-bool LeadingTermModel();
-// Electrophoresis and zone models whose "molar mass" is a copy of the grid.
-bool GridIsOwnMass();
+class FitHost;
 
 // ---- Model menu commands ---------------------------------------------------
 // What the window must do after a command (menu marks are its business).

@@ -15,7 +15,7 @@
 #include "distributions/conti_detection.h"
 #include "distributions/conti_grid.h"
 #include "distributions/conti_lamm_list.h"
-#include "distributions/conti_models.h"
+#include "distributions/conti_model_family.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/distribution_loader.h"
@@ -482,11 +482,6 @@ void SolveWithChosenRegularization() {
 ContiRunTimings& LastContiRunTimings() {
   static ContiRunTimings t;
   return t;
-}
-
-ContiRunHooks& ContiHooks() {
-  static ContiRunHooks h;
-  return h;
 }
 
 bool ContiNormalEquations(int penColour) {

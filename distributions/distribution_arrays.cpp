@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "data/scan_set.h"
-#include "distributions/conti_models.h"
+#include "distributions/conti_model_family.h"
 #include "distributions/conti_settings.h"
 #include "distributions/prior_knowledge.h"
 #include "fit/model_selector.h"

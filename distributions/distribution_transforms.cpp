@@ -5,7 +5,7 @@
 
 #include "data/scan_set.h"
 #include "distributions/conti_detection.h"
-#include "distributions/conti_models.h"
+#include "distributions/conti_model_family.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/hydrodynamics.h"

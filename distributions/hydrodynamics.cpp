@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "distributions/brent_roots.h"
 #include "distributions/conti_settings.h"
-#include "distributions/regularization_scaling.h"
 #include "fit/model_params.h"
 #include "numerics/arrays.h"
 #include "platform/error_box.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "data/scan_set.h"
-#include "distributions/conti_models.h"
+#include "distributions/conti_model_family.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
 #include "fit/model_params.h"

@@ -8,7 +8,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_grid.h"
-#include "distributions/conti_models.h"
+#include "distributions/conti_model_family.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"

@@ -2,13 +2,13 @@
 
 #include <cmath>
 
+#include "distributions/brent_roots.h"
 #include "distributions/conti_context.h"
-#include "distributions/conti_models.h"
+#include "distributions/conti_model_family.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/integrate_distribution.h"
 #include "distributions/prior_knowledge.h"
-#include "distributions/regularization_scaling.h"
 #include "numerics/arrays.h"
 #include "numerics/matrix_files.h"
 #include "numerics/regrid.h"

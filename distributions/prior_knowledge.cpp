@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "distributions/conti_models.h"
+#include "distributions/brent_roots.h"
 #include "distributions/conti_settings.h"
-#include "distributions/distribution_loader.h"
-#include "distributions/regularization_scaling.h"
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
 #include "platform/error_box.h"

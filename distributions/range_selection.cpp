@@ -5,8 +5,8 @@
 
 #include "data/data_messages.h"
 #include "data/scan_set.h"
-#include "distributions/conti_models.h"
-#include "distributions/conti_run.h"
+#include "distributions/conti_model_family.h"
+#include "distributions/conti_run_hooks.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"

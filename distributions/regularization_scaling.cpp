@@ -3,13 +3,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "distributions/brent_roots.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
 #include "distributions/nnls.h"
 #include "distributions/regularization_matrix.h"
 #include "distributions/work_blocks.h"
-#include "fit/serial_fit_settings.h"
-#include "numerics/brent_root.h"
 #include "numerics/statistics.h"
 #include "platform/user_interface.h"
 
@@ -30,45 +29,7 @@ void ZeroAmplitudes(int m) {
   for (int i = 1; i <= m; ++i) x[i] = 0.0;
 }
 
-// Brent's root finder; a root not found in 200 steps is reported as the
-// run's error 4 and taken as 0.
-template <typename Real, typename F>
-Real Brent(const F& f, Real a, Real b, Real fa, Real fb, Real tol, Real eps) {
-  Real root;
-  if (BrentRoot(f, a, b, fa, fb, tol, eps, 200, &root)) return root;
-  ContiErrorOrCode("Maximum number of iterations exceeded in zbrent", 4);
-  return 0;
-}
-
 }  // namespace
-
-float zbrent(const std::function<float(float)>& f, float x1, float x2, float tol) {
-  float fa = f(x1), fb = f(x2);
-  for (int i = 0; i < 10 && ((fa > 0 && fb > 0) || (fa < 0 && fb < 0)); ++i) {
-    x2 = 2.0f * x2;
-    fb = f(x2);
-  }
-  if ((fa > 0 && fb > 0) || (fa < 0 && fb < 0)) {
-    ContiSettings& cs = Conti();
-    if (SerialFitRunning()) {
-      gSerialFitSettings.errorCode = 3;
-    } else if (!cs.wormLikeChain) {
-      ContiErrorOrCode("problem in regularization, cannot reach chi-square increase; try using fewer scans", 3);
-    } else if (!cs.wormLikeChainOnce) {
-      cs.wormLikeChainOnce = 1;
-    } else {
-      ContiErrorOrCode("problem in finding M(s) for low Mw in worm-like chain model", 3);
-    }
-  }
-  return Brent<float>(f, x1, x2, fa, fb, tol, 3.0e-8f);
-}
-
-double zbrentRoot(const std::function<double(double)>& f, double x1, double x2, double tol) {
-  const double fa = f(x1), fb = f(x2);
-  if ((fa > 0 && fb > 0) || (fa < 0 && fb < 0))
-    ContiErrorOrCode("too many iterations finding root", 5);
-  return Brent<double>(f, x1, x2, fa, fb, tol, 1e-16);
-}
 
 float RegularizationChiSquareDeviation(float x) {
   RegularizationState& st = Regularization();

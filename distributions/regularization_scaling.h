@@ -4,7 +4,6 @@
 // regularised non-negative solution exceeds the best chi-square chi0 by the
 // ratio F that P demands (F statistics with nu = nu1 = nu2), or by P itself
 // when P > 1.
-#include <functional>
 
 struct RegularizationState {
   double chiSquareReference = 0.0;  // chi0 of the unregularised solution
@@ -26,9 +25,3 @@ void ScaleRegularization();
 
 // chi2(alpha)/chi0 - target at alpha = exp(min(x, 100)) * scale.
 float RegularizationChiSquareDeviation(float x);
-
-// Brent's root finder in single precision; widens an unbracketed start by
-// doubling x2 up to ten times.
-float zbrent(const std::function<float(float)>& f, float x1, float x2, float tol);
-// Double-precision twin without widening.
-double zbrentRoot(const std::function<double(double)>& f, double x1, double x2, double tol);

@@ -5,7 +5,7 @@
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
-#include "fit/model_evaluation.h"
+#include "fit/model_evaluation_hooks.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/simulation_switches.h"

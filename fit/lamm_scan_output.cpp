@@ -4,12 +4,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "lamm/lamm_grid_arrays.h"
 #include "numerics/constants.h"
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
-#include "fit/fit_host.h"
-#include "fit/lamm_grid.h"
-#include "fit/model_evaluation.h"
+#include "fit/model_evaluation_hooks.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/signal_shapes.h"

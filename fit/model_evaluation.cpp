@@ -4,17 +4,14 @@
 #include <memory>
 #include <vector>
 
-#include "data/fluorescence_corrections.h"
 #include "data/load_hooks.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "fit/amplitudes.h"
 #include "fit/conc_dependent_evaluation.h"
 #include "fit/dls_kernels.h"
-#include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/fluorescence_options.h"
 #include "fit/lamm_grid.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_params.h"
@@ -24,12 +21,12 @@
 #include "fit/simulation_switches.h"
 #include "fit/solvent_gradient.h"
 #include "fit/species_simulation.h"
+#include "fit/species_slots.h"
 #include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_outcome.h"
 #include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
-#include "lamm/solver_display.h"
 #include "numerics/arrays.h"
 #include "platform/input_events.h"
 
@@ -37,41 +34,7 @@ unsigned char gModelEvaluated = 0;
 
 namespace {
 
-constexpr double kGasConstant = 8.31451e7;  // erg / (mol K)
 constexpr double kLn10 = 2.30258509;
-
-ModelEvaluationHooks MakeDefaultHooks() {
-  ModelEvaluationHooks h;
-  // While simulating, the data are shown transformed so the model is fitted
-  // in the space of the power law; afterwards the user's choice returns.
-  // The power is the entered (or floated) one, so that a fit of it moves
-  // the data it is judged against.
-  SetNonlinearDetectionScanSpan(RmsdScanSpan);
-  h.nonlinearTransform = [](int mode) {
-    const FdsSignalParams& fds = CurrentFdsSignalParams();
-    NonlinearDetectionTransformGuarded(fds.detectionPower, fds.detectionBaseline,
-                                       mode == 1 || fds.showTransformed != 0);
-  };
-  h.nonlinearInverse = [] { NonlinearDetectionInverse(); };
-  h.bufferSedimentationOn = [] { return false; };
-  h.bufferSignal = []() -> double& {
-    static double signal = 0.0;
-    return signal;
-  };
-  h.updateBufferSedimentation = [](FitHost*) {};
-  h.applySolverOptions = ApplyFluorescenceCorrections;
-  h.markPlotsForRefresh = [] {};
-  h.drawScanModel = [](int j, int k) {
-    const ScanSet& ss = CurrentScanSet();
-    const LammSolverDisplay& display = CurrentLammSolverDisplay();
-    if (display.plotFloats && j >= 1 && j <= ss.count && ss.model[j])
-      display.plotFloats(ss.radii[j], ss.model[j], ss.points[j], EquationColour(k));
-  };
-  h.simulateStaticGridLamm = RunStaticGridLammSpecies;
-  h.sharpBoundaryCurve = SharpBoundaryCurveSector;
-  h.frictionalRatio = FrictionalRatioFromSD;
-  return h;
-}
 
 void ApplyIntensityTransform() {
   ScanSet& ss = CurrentScanSet();
@@ -149,65 +112,6 @@ void SquareDlsIntensityModels() {
 }
 
 }  // namespace
-
-ModelEvaluationHooks& CurrentModelEvaluationHooks() {
-  static ModelEvaluationHooks hooks = MakeDefaultHooks();
-  return hooks;
-}
-
-double SpeciesDiffusion(float s, float massOrD) {
-  double D;
-  if (gFitEngineState.molarMassParameters) {
-    const double M = massOrD <= 0.0f ? 1e-10 : massOrD;
-    const double RT = kGasConstant * gSolutionConditions.temperature;
-    D = s * 1e-13 * RT / ((1.0 - gSolutionConditions.vbarRho) * M);
-  } else {
-    D = massOrD * 1e-7;
-  }
-  return std::fabs(D);
-}
-
-int FirstIncludedSpecies(int n) {
-  for (int k = 1; k <= n; ++k)
-    if (gModelParams.included[k]) return k;
-  return 0;
-}
-
-void ScaleBufferSpecies(FitHost* host, int n, bool algebraic) {
-  ModelParams& mp = gModelParams;
-  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
-  mp.included[n] = 1;
-  double& signal = hooks.bufferSignal();
-  if (!algebraic) {
-    mp.scaleFactor[n] = static_cast<float>(signal);
-  } else {
-    signal = 1.0;
-    mp.scaleFactor[n] = 1.0f;
-  }
-  hooks.updateBufferSedimentation(host);
-}
-
-double SpeciesFraction(int k, int first, int n, bool buffer) {
-  const ModelParams& mp = gModelParams;
-  double f;
-  if (k == first) {
-    f = 1.0;
-    const int last = buffer ? n - 1 : n;
-    for (int q = k + 1; q <= last; ++q)
-      if (mp.included[q]) f -= mp.concentration[q];
-  } else {
-    f = mp.concentration[k];
-  }
-  return f < 0.0 ? 0.0 : f;
-}
-
-double SpeciesAmplitude(int k, int first, double f, bool algebraic) {
-  ModelParams& mp = gModelParams;
-  double amplitude = f * mp.concentration[first];
-  if (algebraic && amplitude == 0.0) amplitude = 1.0;
-  mp.scaleFactor[k] = static_cast<float>(amplitude);
-  return amplitude;
-}
 
 void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitude) {
   ScanSet& ss = CurrentScanSet();

@@ -14,13 +14,15 @@
 #include "fit/fit_host.h"
 #include "fit/lamm_grid.h"
 #include "fit/lamm_scan_output.h"
-#include "fit/model_evaluation.h"
+#include "fit/lamm_start_state.h"
+#include "fit/model_evaluation_hooks.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/signal_shapes.h"
 #include "fit/simulation_errors.h"
 #include "fit/simulation_switches.h"
 #include "fit/solvent_gradient.h"
+#include "fit/species_slots.h"
 #include "lamm/global/global_moving_frame.h"
 #include "lamm/global/static_grid_lamm.h"
 #include "lamm/lamm_ideal.h"
@@ -37,8 +39,6 @@ int gDlsSpeciesCount = 0;
 
 namespace {
 constexpr double kGasConstant = 8.31451e7;  // erg / (mol K)
-constexpr double kAvogadro = 6.02214e23;
-constexpr double kWaterViscosity20 = 0.01002;  // poise
 
 // Start radius and boundary-width grid size of the automatic grid rule,
 // kept for the retry ladder.
@@ -48,22 +48,9 @@ double gWidthGridSize = 0;
 // the automatic grid.
 unsigned char gStaticGridDefault = 0;
 
-const ScanRecord& FirstScan() {
-  const ScanSet& ss = CurrentScanSet();
-  return ss.records[ss.order[1]];
-}
-const ScanRecord& LastScan() {
-  const ScanSet& ss = CurrentScanSet();
-  return ss.records[ss.order[ss.count]];
-}
-
 bool ZoneLoading() { return gModelSelectorFlags.ZoneCentrifugationModel != 0; }
 
-bool Experimental() {
-  return LammSettings().experimentalInitialDistribution && CurrentScanSet().initialData.points > 0;
-}
-
-bool PlainLoading() { return !ZoneLoading() && !Experimental(); }
+bool PlainLoading() { return !ZoneLoading() && !ExperimentalInitialDistributionInUse(); }
 
 void NotAvailable(FitHost* host, const char* text) {
   if (!host) return;
@@ -77,7 +64,7 @@ void SetGridInitialConcentration(double A, double fraction) {
   LammGrid& g = CurrentLammGrid();
   const ScanSet& ss = CurrentScanSet();
   const int N = g.AllocatedGridSize;
-  if (Experimental()) {
+  if (ExperimentalInitialDistributionInUse()) {
     const InitialDataScan& init = ss.initialData;
     for (int i = 1; i <= N; ++i) g.Concentration[i] = 0;
     InterpolateOntoGridDF(N, g.Radius, g.Concentration, init.points, init.radii, init.signals);
@@ -224,7 +211,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
   const double D = SpeciesDiffusion(static_cast<float>(s), static_cast<float>(Dentry));
   gSteepBoundary = SteepBoundaryTest(s, D) ? 1 : 0;
   if (!gSteepBoundary && PlainLoading() && s > 0) {
-    const ScanRecord& last = LastScan();
+    const ScanRecord& last = LastScanRecord();
     const double T = last.temperature + 273.15;
     const double w = RpmToOmega(last.rpm);
     const double sigma = w * w / (T * 1.6628944e8) * T * 1e-13 * s * kGasConstant / D;
@@ -240,7 +227,8 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
   RunChosenSolver(host, k, s, D);
 
   const DataTypeFlags& data = CurrentDataTypeFlags();
-  if (!Experimental() && PlainLoading() && !data.dls && !ss.equilibriumMode && SolverFlagRaised()) {
+  if (!ExperimentalInitialDistributionInUse() && PlainLoading() && !data.dls && !ss.equilibriumMode &&
+      SolverFlagRaised()) {
     const std::uint8_t truncate = st.truncateGrid;
     st.truncateGrid = 0;
     auto attempt = [&] {
@@ -378,80 +366,7 @@ void SimulateEquilibriumSpecies(FitHost* host) {
 
 }  // namespace
 
-// ------------------------------------------------------------ hook defaults
-
-void SharpBoundaryCurveSector(float c0, double t, double k, const float* r, float* out, int n) {
-  const double m = gModelParams.meniscus, b = gModelParams.bottom;
-  const double f = std::exp(k * t);
-  const float plateau = static_cast<float>(c0 * std::exp(-2 * k * t));
-  // Sedimentation leaves the meniscus, flotation leaves the bottom.
-  const double boundary = k >= 0 ? m * f : b * f;
-  for (int i = 1; i <= n; ++i) {
-    const bool inside = k >= 0 ? (r[i] >= boundary && r[i] <= b) : (r[i] <= boundary && r[i] >= m);
-    out[i] = inside ? plateau : 0.0f;
-  }
-}
-
-double FrictionalRatioFromSD(double s, double D) {
-  const SolutionConditions& sc = gSolutionConditions;
-  if (D <= 0 || s == 0) return 0;
-  const double RT = kGasConstant * sc.temperature;
-  const double buoyancy = 1.0 - sc.vbarRho;
-  const double M = s * 1e-13 * RT / (D * buoyancy);
-  if (!(M > 0) || sc.vbar <= 0) return 0;
-  const double f = M * buoyancy / kAvogadro / (1e-13 * s);
-  const double R0 = std::cbrt(3.0 * M * sc.vbar / (4.0 * kPi * kAvogadro));
-  const double f0 = 6.0 * kPi * kWaterViscosity20 * sc.viscosity * R0;
-  return f0 > 0 ? f / f0 : 0;
-}
-
 // ------------------------------------------------------------ set-up steps
-
-void SetAccelerationPhase() {
-  LammRunState& rs = CurrentLammRunState();
-  const ScanSet& ss = CurrentScanSet();
-  if (ss.count < 1) return;
-  rs.fullSpeed = LastScan().rpm;
-  rs.rpm = rs.fullSpeed;
-  rs.maxStepAccelerating = 10.0;
-  // The ramp is simulated only while scan times are elapsed times; with
-  // times from w^2 t the scans already stand for a rotor at full speed.
-  const ScanRecord& first = FirstScan();
-  if (LammSettings().rampRotorSpeed && first.accelerationTime >= 10.0 && first.acceleration > 0) {
-    rs.acceleration = first.acceleration;
-    rs.accelerationEnd = first.accelerationTime;
-    rs.accelerating = 1;
-  } else {
-    rs.acceleration = 0;
-    rs.accelerationEnd = 0;
-    rs.accelerating = 0;
-  }
-}
-
-void SetLammSolverStartState(FitHost* host, bool perSpecies) {
-  LammRunState& rs = CurrentLammRunState();
-  const ScanSet& ss = CurrentScanSet();
-  const ModelParams& mp = gModelParams;
-  rs.iteration = 1;
-  rs.t = 0;
-  if (Experimental()) {
-    const ScanRecord& rec = ss.initialData.record;
-    rs.t = LammSettings().rampRotorSpeed && !CurrentDataTypeFlags().dls ? rec.time : rec.timeRead;
-  }
-  else if (perSpecies && (mp.startTimeFit || mp.startTime != 0.0f)) rs.t = mp.startTime;
-  rs.dt = 1.0;
-  rs.scanCounter = gFirstSimulatedScan;
-  rs.nextScanTime = ScanTimeAt(gFirstSimulatedScan);
-  rs.pendingTime = rs.nextScanTime;
-  rs.pendingFlag = 1;
-  rs.running = 1;
-  rs.continueAfterLastScan = 0;
-  rs.solverValue = 500.0;
-  rs.sliceCount = rs.sliceNode = 0;
-  rs.sliceTime = 0;
-  rs.totalAmount = 0;
-  rs.progressWindow = gSimulationSwitches.redrawDuringSimulation ? host : nullptr;
-}
 
 void ChooseFiniteElementAlgorithm(double s, bool perSpecies) {
   LammSolverSettings& st = LammSettings();
@@ -460,7 +375,7 @@ void ChooseFiniteElementAlgorithm(double s, bool perSpecies) {
   double L1 = st.automaticSwitchS;
   if (perSpecies && st.optimiseTimeInvariantGrid && !ZoneLoading() && st.automaticGridSize)
     L1 = st.automaticSwitchSOptimised;
-  const double wr = LastScan().rpm / 30000.0;
+  const double wr = LastScanRecord().rpm / 30000.0;
   const double threshold = L1 / (wr * wr);
   if (std::fabs(s) < threshold && !st.claverieAlgorithm) {
     st.claverieAlgorithm = 1;
@@ -492,7 +407,7 @@ void ApplyAutomaticGridRule(double s, double D) {
   }
   gStaticGridDefault = 0;
   gSteepBoundary = SteepBoundaryTest(s, D) ? 1 : 0;
-  const ScanRecord& last = LastScan();
+  const ScanRecord& last = LastScanRecord();
   const double w = RpmToOmega(last.rpm);
   const double sw2 = w * w * std::fabs(s) * 1e-13;
   // First radius inside the fit limits of the first scan.
@@ -504,7 +419,7 @@ void ApplyAutomaticGridRule(double s, double D) {
       break;
     }
   if (r0 < m + 0.001) r0 = m + 0.001;
-  const ScanRecord& first = FirstScan();
+  const ScanRecord& first = FirstScanRecord();
   const double wa = RpmToOmega(first.acceleration);
   const double ta = first.accelerationTime;
   const double dra = std::fabs(s) * (1.0 / 3) * 1e-13 * wa * wa * m * ta * ta * ta;
@@ -569,7 +484,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
     if (!st.rampRotorSpeed && st.claverieAlgorithm && !st.automaticAlgorithm) {
       double L = st.automaticSwitchS;
       if (st.optimiseTimeInvariantGrid && st.automaticGridSize) L = st.automaticSwitchSOptimised;
-      const double wr = LastScan().rpm / 30000.0;
+      const double wr = LastScanRecord().rpm / 30000.0;
       rs.maxStepAccelerating = std::fabs(s) > L / (wr * wr) ? 1.0 : 10.0;
     }
     if (!mp.included[k]) {
@@ -617,7 +532,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
                            platform::BoxIcon::Warning);
         }
       }
-      const double w = RpmToOmega(LastScan().rpm);
+      const double w = RpmToOmega(LastScanRecord().rpm);
       const double sw2 = w * w * s * 1e-13;
       // The curve of a compressed solvent reads the species' own s here.
       rs.s = s;
@@ -626,7 +541,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
       });
     } else if (gFaxenApproximation) {
       gSimulationSwitches.constantSignal = 0;
-      const double w = RpmToOmega(LastScan().rpm);
+      const double w = RpmToOmega(LastScanRecord().rpm);
       const double sw2 = w * w * s * 1e-13;
       const double D = SpeciesDiffusion(mp.s[k], mp.massOrD[k]);
       AddClosedFormCurves(k, [&](double t, const float* r, float* out, int count) {

@@ -19,17 +19,7 @@ extern int gDlsSpeciesCount;
 // The per-species branch of the model evaluation.
 void SimulateSpeciesOnGlobalGrid(FitHost* host);
 
-// Solver start state before every global-array solve: clock at the start
-// time, first simulated scan as the next output, running.
-void SetLammSolverStartState(FitHost* host, bool perSpecies);
-// The rotor acceleration phase from the first scan's header (rate, duration)
-// and the last scan's speed; shorter than 10 s: full speed from the start.
-void SetAccelerationPhase();
 // Automatic choice between the static grid and the moving frame for s.
 void ChooseFiniteElementAlgorithm(double s, bool perSpecies);
 // Grid size for slot k from the boundary width at the start radius.
 void ApplyAutomaticGridRule(double s, double D);
-
-// Defaults of the model-evaluation hooks that the per-species branch uses.
-void SharpBoundaryCurveSector(float c0, double t, double k, const float* r, float* out, int n);
-double FrictionalRatioFromSD(double s, double D);

@@ -23,6 +23,7 @@
 #include "fit/marquardt.h"
 #include "fit/model_evaluation.h"
 #include "fit/simulation_errors.h"
+#include "fit/species_slots.h"
 #include "fit_test_support.h"
 #include "tests/support/data_state.h"
 #include "lamm/lamm_settings.h"

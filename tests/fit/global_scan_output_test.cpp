@@ -9,7 +9,7 @@
 
 #include "fit/lamm_grid.h"
 #include "fit/lamm_scan_output.h"
-#include "fit/species_simulation.h"
+#include "fit/lamm_start_state.h"
 #include "fit_test_support.h"
 #include "lamm/global/global_moving_frame.h"
 #include "lamm/lamm_run_state.h"

@@ -11,11 +11,11 @@
 
 #include "fit/fit_engine_state.h"
 #include "fit/lamm_grid.h"
+#include "fit/lamm_start_state.h"
 #include "fit/model_evaluation.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/simulation_switches.h"
-#include "fit/species_simulation.h"
 #include "lamm/global/conc_dependent_coefficients.h"
 #include "lamm/global/conc_dependent_lamm.h"
 #include "lamm/global/global_moving_frame.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fit/lamm_grid.h"
-#include "fit/species_simulation.h"
+#include "fit/lamm_start_state.h"
 #include "lamm/global/global_moving_frame.h"
 #include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"

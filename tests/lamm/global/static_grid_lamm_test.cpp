@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "fit/lamm_grid.h"
+#include "fit/lamm_start_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/solvent_gradient.h"
-#include "fit/species_simulation.h"
 #include "lamm/element_integrals.h"
 #include "lamm/global/global_moving_frame.h"
 #include "lamm/lamm_run_state.h"
