@@ -8,6 +8,7 @@
 
 #include "data/scan_set.h"
 #include "fit/lamm_grid.h"
+#include "fit/lamm_start_state.h"
 #include "fit/model_params.h"
 #include "fit/species_simulation.h"
 #include "lamm/global/static_grid_lamm.h"
