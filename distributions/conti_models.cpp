@@ -133,50 +133,7 @@ ContiModelStore& ContiStore() {
   return s;
 }
 
-namespace {
-
-// A c(s) of the plain family is chosen: its entries are the user's.
-bool CsEntriesInUse() {
-  const ModelSelectorFlags& f = F();
-  return f.DistributionModel && SBasedModel() && !LsgModel() && !f.SedTransformModel && !DlsDistributionModel() &&
-         !f.ElectrophoresisCVModel && !f.ZoneCentrifugationLsgModel && !f.ElectrophoresisLsgModel;
-}
-
-// Gives the plain c(s) its held entries back (the variants start from
-// entries of their own).
-void RestoreCsEntries() {
-  ContiModelStore::CsEntries& e = ContiStore().csEntries;
-  if (!e.held) return;
-  ContiSettings& cs = Conti();
-  ModelParameterVector& v = gModelParameterVector;
-  v.P[2 * kN + 1] = cs.resolution = e.resolution;
-  v.P[2] = cs.confidenceLevel = e.confidence;
-  cs.maxEntropy = e.maxEntropy;
-  cs.secondDerivative = e.secondDerivative;
-  cs.sMin = e.sMin;
-  cs.sMax = e.sMax;
-  e.held = false;
-}
-
-}  // namespace
-
-void HoldCsEntries() {
-  // The entries of the plain c(s) only: a variant's are its own, kept with
-  // its record, and would become another model's start.
-  if (ContiStore().csEntries.frozen || !CsEntriesInUse() || SelectedModelKey() != 275) return;
-  const ContiSettings& cs = Conti();
-  ContiModelStore::CsEntries& e = ContiStore().csEntries;
-  e.held = true;
-  e.resolution = cs.resolution;
-  e.sMin = cs.sMin;
-  e.sMax = cs.sMax;
-  e.confidence = cs.confidenceLevel;
-  e.maxEntropy = cs.maxEntropy;
-  e.secondDerivative = cs.secondDerivative;
-}
-
 void ResetDistributionEntriesForNewData() {
-  HoldCsEntries();
   ContiSettings& cs = Conti();
   const ContiSettings defaults;
   cs.resolution = defaults.resolution;
@@ -228,8 +185,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   DropDlsDistributionsWithoutDlsData(f, ctx);
   ClearVariantSwitches(f);
   // The variants lose their menu marks with their switches.
-  for (int item : {291, 501, 526, 503, 502, 522, 511, 510, 595, 598, 277, 278, 279, 288, 513, 514, 531, 587, 585,
-                   1100, 539, 521, 602, 872, 603, 548, 870, 887, 950})
+  for (int item : {kCmElectrophoresisLammModel, kCmElectrophoresisLsgModel, kCmCSInvariantDModel, kCmDlsIRhModel, kCmDlsIDModel, kCmDlsIRhTimeCourseModel, kCmZoneCentrifugationCSModel, kCmZoneCentrifugationLsgModel, kCmCSff0Model, kCmCSff0With1DiscreteModel, kCmCMInvariantDModel, kCmCMPowerLawModel, kCmCMPriorVbarModel, kCmLsgStarModel, kCmElectrophoresisCVModel, kCmConformationalChangeCSModel, kCmCSWith1DiscreteModel, kCmCSWithMsTableModel, kCmNonidealCSModel, kCmNonidealCSModel1100, kCmLsgStarWith1DiscreteModel, kCmCSModel521, kCmFixFF0FloatingVbarCSModel, kCmGeneralScalingLawCSModel, kCmWormlikeChainCSModel, kCmBimodalFF0CSModel, kCmBimodalFF0With1DiscreteCSModel, kCmFMScalingLawModel, kCmHybridCSLsgModel})
     CurrentModelSelectionHooks().checkMenuItem(item, false);
   // The extrapolation of ls-g*(s) area fractions raises the family switch
   // too, but is a boundary transform: leaving it is a change of family.
@@ -245,9 +201,6 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     r.reallocLamm = true;
     return r;
   }
-  // The species slots become the grid's; the species wait for the next
-  // discrete model (a boundary transform has put them aside already).
-  if (!f.SedTransformModel) HoldSpeciesEntries();
   ClearModelSelection();
   f.DistributionModel = 1;
   f.CSModel = 0;
@@ -301,7 +254,6 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
       cs.sMin = keptMin;
       cs.sMax = keptMax;
     }
-    RestoreCsEntries();
     StoreRange();
     r.invalidate = true;
     return r;
@@ -317,7 +269,6 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
   f.CSModel = 1;
   RebuildDistributionPlotKeepingRange(cs);
   SRangeFromPrevious(cs, ctx, 0.0f, 15.0f);
-  RestoreCsEntries();
   StoreRange();
   return r;
 }
@@ -334,28 +285,47 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
     if (ctx.fitMAndS) *ctx.fitMAndS = true;
   };
   unsigned char* own = nullptr;
+  int id = 0;  // the variant's command
   float lo = 2.0f, hi = 20.0f;
   switch (variant) {
-    case CsVariant::With1Discrete: own = mAndS ? &f.CSWith1DiscreteComponent : &f.CSWith1DiscreteModel; lo = 0; break;
-    case CsVariant::MsTable: own = &f.CSWithMsTableModel; break;
-    case CsVariant::ConformationalChange: own = &f.ConformationalChangeCSModel; lo = 0; break;
-    case CsVariant::BimodalFf0: own = &f.BimodalFF0CSModel; lo = 0; break;
-    case CsVariant::BimodalFf0With1Discrete: own = &f.BimodalFF0With1DiscreteCSModel; lo = 0; break;
-    case CsVariant::FixFf0FloatingVbar: own = &f.FixFF0FloatingVbarCSModel; break;
-    case CsVariant::GeneralScalingLaw: own = &f.GeneralScalingLawCSModel; lo = 0.5f; break;
-    case CsVariant::WormlikeChain: own = &f.WormlikeChainCSModel; break;
-    case CsVariant::CsFf0: own = &f.CSff0Model; break;
-    case CsVariant::CsFf0With1Discrete: own = &f.CSff0With1DiscreteModel; lo = 0.1f; break;
-    case CsVariant::InvariantD: own = &f.CSInvariantDModel; break;
-    case CsVariant::LinearRod521: own = &f.CSModel521; break;
+    case CsVariant::With1Discrete:
+      own = mAndS ? &f.CSWith1DiscreteComponent : &f.CSWith1DiscreteModel;
+      id = kCmCSWith1DiscreteModel;
+      lo = 0;
+      break;
+    case CsVariant::MsTable: own = &f.CSWithMsTableModel; id = kCmCSWithMsTableModel; break;
+    case CsVariant::ConformationalChange:
+      own = &f.ConformationalChangeCSModel;
+      id = kCmConformationalChangeCSModel;
+      lo = 0;
+      break;
+    case CsVariant::BimodalFf0: own = &f.BimodalFF0CSModel; id = kCmBimodalFF0CSModel; lo = 0; break;
+    case CsVariant::BimodalFf0With1Discrete:
+      own = &f.BimodalFF0With1DiscreteCSModel;
+      id = kCmBimodalFF0With1DiscreteCSModel;
+      lo = 0;
+      break;
+    case CsVariant::FixFf0FloatingVbar: own = &f.FixFF0FloatingVbarCSModel; id = kCmFixFF0FloatingVbarCSModel; break;
+    case CsVariant::GeneralScalingLaw:
+      own = &f.GeneralScalingLawCSModel;
+      id = kCmGeneralScalingLawCSModel;
+      lo = 0.5f;
+      break;
+    case CsVariant::WormlikeChain: own = &f.WormlikeChainCSModel; id = kCmWormlikeChainCSModel; break;
+    case CsVariant::CsFf0: own = &f.CSff0Model; id = kCmCSff0Model; break;
+    case CsVariant::CsFf0With1Discrete:
+      own = &f.CSff0With1DiscreteModel;
+      id = kCmCSff0With1DiscreteModel;
+      lo = 0.1f;
+      break;
+    case CsVariant::InvariantD: own = &f.CSInvariantDModel; id = kCmCSInvariantDModel; break;
+    case CsVariant::LinearRod521: own = &f.CSModel521; id = kCmCSModel521; break;
   }
   if (RefuseDls(ctx)) {
     r.refused = true;
     return r;
   }
-  if (variant == CsVariant::With1Discrete && (f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent))
-    return r;
-  if (*own) return r;
+  if (ModelChosen(id)) return r;
   const bool twoD = variant == CsVariant::CsFf0 || variant == CsVariant::CsFf0With1Discrete;
   if (twoD && !f.CSff0Model && !f.CSff0With1DiscreteModel &&
       CurrentScanSet().radialResolution <= 0.001f && MeanPointSpacing() < 0.0029f) {

@@ -58,8 +58,6 @@ void PutSpecies(const ModelEntryRecord* rec) {
     mp.extra[k] = v.P[SpeciesSlot(3, k)];
     mp.extraFit[k] = v.F[SpeciesSlot(3, k)];
   }
-  // The discrete-species command gives back what was held for it.
-  HoldSpeciesEntries();
 }
 
 void Restore(const ModelEntryRecord& r, bool sameData, int key) {
@@ -269,9 +267,6 @@ ModelEntryTrip BeginModelEntry(int id) {
     sh.bottomFit = gModelParams.bottomFit;
   }
   if (id == trip.before || !IsModelCommand(id)) return trip;
-  // The c(s) entries put aside for the next c(s) are those of the model left.
-  HoldCsEntries();
-  ContiStore().csEntries.frozen = true;
   // The model's own entries, or its start, are in place before its command
   // runs: what the command asks, it asks about them, and its answer is the
   // newest entry.
@@ -299,7 +294,6 @@ ModelEntryTrip BeginModelEntry(int id) {
 
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
-  ContiStore().csEntries.frozen = false;
   const int after = SelectedModelKey();
   if (after == trip.before) {
     // Refused or cancelled: the model keeps its slots.
