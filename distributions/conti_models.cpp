@@ -133,7 +133,50 @@ ContiModelStore& ContiStore() {
   return s;
 }
 
+namespace {
+
+// A c(s) of the plain family is chosen: its entries are the user's.
+bool CsEntriesInUse() {
+  const ModelSelectorFlags& f = F();
+  return f.DistributionModel && SBasedModel() && !LsgModel() && !f.SedTransformModel && !DlsDistributionModel() &&
+         !f.ElectrophoresisCVModel && !f.ZoneCentrifugationLsgModel && !f.ElectrophoresisLsgModel;
+}
+
+// Gives the plain c(s) its held entries back (the variants start from
+// entries of their own).
+void RestoreCsEntries() {
+  ContiModelStore::CsEntries& e = ContiStore().csEntries;
+  if (!e.held) return;
+  ContiSettings& cs = Conti();
+  ModelParameterVector& v = gModelParameterVector;
+  v.P[2 * kN + 1] = cs.resolution = e.resolution;
+  v.P[2] = cs.confidenceLevel = e.confidence;
+  cs.maxEntropy = e.maxEntropy;
+  cs.secondDerivative = e.secondDerivative;
+  cs.sMin = e.sMin;
+  cs.sMax = e.sMax;
+  e.held = false;
+}
+
+}  // namespace
+
+void HoldCsEntries() {
+  // The entries of the plain c(s) only: a variant's are its own, kept with
+  // its record, and would become another model's start.
+  if (ContiStore().csEntries.frozen || !CsEntriesInUse() || SelectedModelKey() != 275) return;
+  const ContiSettings& cs = Conti();
+  ContiModelStore::CsEntries& e = ContiStore().csEntries;
+  e.held = true;
+  e.resolution = cs.resolution;
+  e.sMin = cs.sMin;
+  e.sMax = cs.sMax;
+  e.confidence = cs.confidenceLevel;
+  e.maxEntropy = cs.maxEntropy;
+  e.secondDerivative = cs.secondDerivative;
+}
+
 void ResetDistributionEntriesForNewData() {
+  HoldCsEntries();
   ContiSettings& cs = Conti();
   const ContiSettings defaults;
   cs.resolution = defaults.resolution;
@@ -185,7 +228,14 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   DropDlsDistributionsWithoutDlsData(f, ctx);
   ClearVariantSwitches(f);
   // The variants lose their menu marks with their switches.
-  for (int item : {kCmElectrophoresisLammModel, kCmElectrophoresisLsgModel, kCmCSInvariantDModel, kCmDlsIRhModel, kCmDlsIDModel, kCmDlsIRhTimeCourseModel, kCmZoneCentrifugationCSModel, kCmZoneCentrifugationLsgModel, kCmCSff0Model, kCmCSff0With1DiscreteModel, kCmCMInvariantDModel, kCmCMPowerLawModel, kCmCMPriorVbarModel, kCmLsgStarModel, kCmElectrophoresisCVModel, kCmConformationalChangeCSModel, kCmCSWith1DiscreteModel, kCmCSWithMsTableModel, kCmNonidealCSModel, kCmNonidealCSModel1100, kCmLsgStarWith1DiscreteModel, kCmCSModel521, kCmFixFF0FloatingVbarCSModel, kCmGeneralScalingLawCSModel, kCmWormlikeChainCSModel, kCmBimodalFF0CSModel, kCmBimodalFF0With1DiscreteCSModel, kCmFMScalingLawModel, kCmHybridCSLsgModel})
+  for (int item : {kCmElectrophoresisLammModel, kCmElectrophoresisLsgModel, kCmCSInvariantDModel, kCmDlsIRhModel,
+                   kCmDlsIDModel, kCmDlsIRhTimeCourseModel, kCmZoneCentrifugationCSModel,
+                   kCmZoneCentrifugationLsgModel, kCmCSff0Model, kCmCSff0With1DiscreteModel, kCmCMInvariantDModel,
+                   kCmCMPowerLawModel, kCmCMPriorVbarModel, kCmLsgStarModel, kCmElectrophoresisCVModel,
+                   kCmConformationalChangeCSModel, kCmCSWith1DiscreteModel, kCmCSWithMsTableModel, kCmNonidealCSModel,
+                   kCmNonidealCSModel1100, kCmLsgStarWith1DiscreteModel, kCmCSModel521, kCmFixFF0FloatingVbarCSModel,
+                   kCmGeneralScalingLawCSModel, kCmWormlikeChainCSModel, kCmBimodalFF0CSModel,
+                   kCmBimodalFF0With1DiscreteCSModel, kCmFMScalingLawModel, kCmHybridCSLsgModel})
     CurrentModelSelectionHooks().checkMenuItem(item, false);
   // The extrapolation of ls-g*(s) area fractions raises the family switch
   // too, but is a boundary transform: leaving it is a change of family.
@@ -254,6 +304,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
       cs.sMin = keptMin;
       cs.sMax = keptMax;
     }
+    RestoreCsEntries();
     StoreRange();
     r.invalidate = true;
     return r;
@@ -269,6 +320,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
   f.CSModel = 1;
   RebuildDistributionPlotKeepingRange(cs);
   SRangeFromPrevious(cs, ctx, 0.0f, 15.0f);
+  RestoreCsEntries();
   StoreRange();
   return r;
 }

@@ -267,6 +267,9 @@ ModelEntryTrip BeginModelEntry(int id) {
     sh.bottomFit = gModelParams.bottomFit;
   }
   if (id == trip.before || !IsModelCommand(id)) return trip;
+  // The c(s) entries put aside for the next c(s) are those of the model left.
+  HoldCsEntries();
+  ContiStore().csEntries.frozen = true;
   // The model's own entries, or its start, are in place before its command
   // runs: what the command asks, it asks about them, and its answer is the
   // newest entry.
@@ -294,6 +297,7 @@ ModelEntryTrip BeginModelEntry(int id) {
 
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
+  ContiStore().csEntries.frozen = false;
   const int after = SelectedModelKey();
   if (after == trip.before) {
     // Refused or cancelled: the model keeps its slots.
