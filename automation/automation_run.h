@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/model_ids.h"
 #include "platform/bitmap.h"
 
 struct CIniCustomPars;
@@ -31,8 +32,8 @@ enum AutomationExitCode : int {
 
 // Menu commands the run sends, as the menu would.
 enum AutomationCommand : int {
-  kCmdContinuousCS = 275,  // "Continuous c(s) Distribution"
-  kCmdLsgStar = 288,       // "ls-g*(s)"
+  kCmdContinuousCS = kCmContinuousCSModel,  // "Continuous c(s) Distribution"
+  kCmdLsgStar = kCmLsgStarModel,            // "ls-g*(s)"
   kCmdRun = 213,
   kCmdFit = 215,
   kCmdSubtractTINoise = 508,

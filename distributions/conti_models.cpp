@@ -208,8 +208,14 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   DropDlsDistributionsWithoutDlsData(f, ctx);
   ClearVariantSwitches(f);
   // The variants lose their menu marks with their switches.
-  for (int item : {291, 501, 526, 503, 502, 522, 511, 510, 595, 598, 277, 278, 279, 288, 513, 514, 531, 587, 585,
-                   1100, 539, 521, 602, 872, 603, 548, 870, 887, 950})
+  for (int item : {kCmElectrophoresisLammModel, kCmElectrophoresisLsgModel, kCmCSInvariantDModel, kCmDlsIRhModel,
+                   kCmDlsIDModel, kCmDlsIRhTimeCourseModel, kCmZoneCentrifugationCSModel,
+                   kCmZoneCentrifugationLsgModel, kCmCSff0Model, kCmCSff0With1DiscreteModel, kCmCMInvariantDModel,
+                   kCmCMPowerLawModel, kCmCMPriorVbarModel, kCmLsgStarModel, kCmElectrophoresisCVModel,
+                   kCmConformationalChangeCSModel, kCmCSWith1DiscreteModel, kCmCSWithMsTableModel, kCmNonidealCSModel,
+                   kCmNonidealCSModel1100, kCmLsgStarWith1DiscreteModel, kCmCSModel521, kCmFixFF0FloatingVbarCSModel,
+                   kCmGeneralScalingLawCSModel, kCmWormlikeChainCSModel, kCmBimodalFF0CSModel,
+                   kCmBimodalFF0With1DiscreteCSModel, kCmFMScalingLawModel, kCmHybridCSLsgModel})
     CurrentModelSelectionHooks().checkMenuItem(item, false);
   // The extrapolation of ls-g*(s) area fractions raises the family switch
   // too, but is a boundary transform: leaving it is a change of family.
@@ -225,9 +231,6 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     r.reallocLamm = true;
     return r;
   }
-  // The species slots become the grid's; the species wait for the next
-  // discrete model (a boundary transform has put them aside already).
-  if (!f.SedTransformModel) HoldSpeciesEntries();
   ClearModelSelection();
   f.DistributionModel = 1;
   f.CSModel = 0;
@@ -314,28 +317,47 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
     if (ctx.fitMAndS) *ctx.fitMAndS = true;
   };
   unsigned char* own = nullptr;
+  int id = 0;  // the variant's command
   float lo = 2.0f, hi = 20.0f;
   switch (variant) {
-    case CsVariant::With1Discrete: own = mAndS ? &f.CSWith1DiscreteComponent : &f.CSWith1DiscreteModel; lo = 0; break;
-    case CsVariant::MsTable: own = &f.CSWithMsTableModel; break;
-    case CsVariant::ConformationalChange: own = &f.ConformationalChangeCSModel; lo = 0; break;
-    case CsVariant::BimodalFf0: own = &f.BimodalFF0CSModel; lo = 0; break;
-    case CsVariant::BimodalFf0With1Discrete: own = &f.BimodalFF0With1DiscreteCSModel; lo = 0; break;
-    case CsVariant::FixFf0FloatingVbar: own = &f.FixFF0FloatingVbarCSModel; break;
-    case CsVariant::GeneralScalingLaw: own = &f.GeneralScalingLawCSModel; lo = 0.5f; break;
-    case CsVariant::WormlikeChain: own = &f.WormlikeChainCSModel; break;
-    case CsVariant::CsFf0: own = &f.CSff0Model; break;
-    case CsVariant::CsFf0With1Discrete: own = &f.CSff0With1DiscreteModel; lo = 0.1f; break;
-    case CsVariant::InvariantD: own = &f.CSInvariantDModel; break;
-    case CsVariant::LinearRod521: own = &f.CSModel521; break;
+    case CsVariant::With1Discrete:
+      own = mAndS ? &f.CSWith1DiscreteComponent : &f.CSWith1DiscreteModel;
+      id = kCmCSWith1DiscreteModel;
+      lo = 0;
+      break;
+    case CsVariant::MsTable: own = &f.CSWithMsTableModel; id = kCmCSWithMsTableModel; break;
+    case CsVariant::ConformationalChange:
+      own = &f.ConformationalChangeCSModel;
+      id = kCmConformationalChangeCSModel;
+      lo = 0;
+      break;
+    case CsVariant::BimodalFf0: own = &f.BimodalFF0CSModel; id = kCmBimodalFF0CSModel; lo = 0; break;
+    case CsVariant::BimodalFf0With1Discrete:
+      own = &f.BimodalFF0With1DiscreteCSModel;
+      id = kCmBimodalFF0With1DiscreteCSModel;
+      lo = 0;
+      break;
+    case CsVariant::FixFf0FloatingVbar: own = &f.FixFF0FloatingVbarCSModel; id = kCmFixFF0FloatingVbarCSModel; break;
+    case CsVariant::GeneralScalingLaw:
+      own = &f.GeneralScalingLawCSModel;
+      id = kCmGeneralScalingLawCSModel;
+      lo = 0.5f;
+      break;
+    case CsVariant::WormlikeChain: own = &f.WormlikeChainCSModel; id = kCmWormlikeChainCSModel; break;
+    case CsVariant::CsFf0: own = &f.CSff0Model; id = kCmCSff0Model; break;
+    case CsVariant::CsFf0With1Discrete:
+      own = &f.CSff0With1DiscreteModel;
+      id = kCmCSff0With1DiscreteModel;
+      lo = 0.1f;
+      break;
+    case CsVariant::InvariantD: own = &f.CSInvariantDModel; id = kCmCSInvariantDModel; break;
+    case CsVariant::LinearRod521: own = &f.CSModel521; id = kCmCSModel521; break;
   }
   if (RefuseDls(ctx)) {
     r.refused = true;
     return r;
   }
-  if (variant == CsVariant::With1Discrete && (f.CSWith1DiscreteModel || f.CSWith1DiscreteComponent))
-    return r;
-  if (*own) return r;
+  if (ModelChosen(id)) return r;
   const bool twoD = variant == CsVariant::CsFf0 || variant == CsVariant::CsFf0With1Discrete;
   if (twoD && !f.CSff0Model && !f.CSff0With1DiscreteModel &&
       CurrentScanSet().radialResolution <= 0.001f && MeanPointSpacing() < 0.0029f) {

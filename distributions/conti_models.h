@@ -47,7 +47,10 @@ struct ContiModelStore {
   int wormPersistenceFit = 0;
   float worm[3] = {23.0f, 9000.0f, 0.4f};
   float ffDimension[3] = {1.0f, 2.0f, 10.0f};
-  float invariantD = 5e-7f;
+  // In 1e-7 cm^2/s, the unit of its field: 5e-7 cm^2/s, a protein's D (a
+  // start of 5e-7 in this unit, 5e-14 cm^2/s, is a species that does not
+  // diffuse, whose boundary needs the largest static grid on every Run).
+  float invariantD = 5.0f;
   float rodValue = 10000.0f;
   int savedLammGridSize = 0;
   int distributionGridSize = 500;

@@ -58,8 +58,6 @@ void PutSpecies(const ModelEntryRecord* rec) {
     mp.extra[k] = v.P[SpeciesSlot(3, k)];
     mp.extraFit[k] = v.F[SpeciesSlot(3, k)];
   }
-  // The discrete-species command gives back what was held for it.
-  HoldSpeciesEntries();
 }
 
 void Restore(const ModelEntryRecord& r, bool sameData, int key) {

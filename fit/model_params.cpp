@@ -211,54 +211,6 @@ void UnpackModelParameters() {
   DeriveModelFamilies(false);
 }
 
-namespace {
-
-struct HeldSpecies {
-  bool held = false;
-  float massOrD[kComponentSlots + 1] = {}, s[kComponentSlots + 1] = {}, concentration[kComponentSlots + 1] = {},
-        extra[kComponentSlots + 1] = {};
-  int included[kComponentSlots + 1] = {};
-};
-HeldSpecies& Held() {
-  static HeldSpecies h;
-  return h;
-}
-
-}  // namespace
-
-void HoldSpeciesEntries() {
-  const ModelParams& mp = gModelParams;
-  HeldSpecies& h = Held();
-  h.held = true;
-  for (int k = 1; k <= kComponentSlots; ++k) {
-    h.massOrD[k] = mp.massOrD[k];
-    h.s[k] = mp.s[k];
-    h.concentration[k] = mp.concentration[k];
-    h.extra[k] = mp.extra[k];
-    h.included[k] = mp.included[k];
-  }
-}
-
-void RestoreSpeciesEntries() {
-  ModelParams& mp = gModelParams;
-  HeldSpecies& h = Held();
-  for (int k = 1; k <= kComponentSlots; ++k) {
-    mp.massOrD[k] = h.held ? h.massOrD[k] : 0.0f;
-    mp.s[k] = h.held ? h.s[k] : 0.0f;
-    mp.concentration[k] = h.held ? h.concentration[k] : 0.0f;
-    mp.extra[k] = h.held ? h.extra[k] : 0.0f;
-    mp.included[k] = h.held ? h.included[k] : 0;
-  }
-  if (!h.held) {
-    mp.included[1] = 1;
-    mp.concentration[1] = 0.5f;
-    mp.massOrD[1] = gFitEngineState.molarMassParameters ? 50000.0f : 5.0f;
-    mp.s[1] = 4.0f;
-  }
-  h.held = false;
-  PackModelParameters();
-}
-
 void FixAllParameters() {
   PackModelParameters();
   for (int i = 1; i <= gModelParams.parameterCount; ++i) gModelParameterVector.F[i] = 0;

@@ -159,13 +159,6 @@ void PackModelParameters();
 void UnpackModelParameters();
 // Clears every fit flag, values unchanged.
 void FixAllParameters();
-// The species of the discrete models (M or D, s, loading, extra value and
-// inclusion of components 1..4) put aside when a distribution or a boundary
-// transform takes their slots over.
-void HoldSpeciesEntries();
-// The held species back into their slots; with none held, component 1
-// starts as at start-up and the others are left out.
-void RestoreSpeciesEntries();
 
 // Switches outside this record that the consistency rules read.
 struct ComponentDefaultsContext {

@@ -64,6 +64,9 @@ const ModelRow* FindModelRow(int id);
 
 // The command id of the model the switches select (0: none chosen yet).
 int SelectedModelKey();
+// The model of command `id` is the one chosen: the "already selected" test
+// of every model command.
+bool ModelChosen(int id);
 // Command ids of the models (the Model menu and the hidden model commands).
 bool IsModelCommand(int id);
 // Models whose slots hold the discrete species as such (0: the start-up entries).

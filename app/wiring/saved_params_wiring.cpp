@@ -9,6 +9,7 @@
 #include "data/scan_loading.h"
 #include "distributions/conti_models.h"
 #include "distributions/model_entries.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
@@ -18,14 +19,14 @@ namespace {
 // Model command of each distribution code of the saved file.
 int ModelCommandOfCode(int code) {
   switch (code) {
-    case 2: return 531;
-    case 3: return 595;
-    case 4: return 598;
-    case 5: return 872;
-    case 6: return 887;
-    case 7: return 585;
-    case 7001: return 1100;
-    default: return 275;  // "Continuous c(s) Distribution"
+    case 2: return kCmCSWith1DiscreteModel;
+    case 3: return kCmCSff0Model;
+    case 4: return kCmCSff0With1DiscreteModel;
+    case 5: return kCmGeneralScalingLawCSModel;
+    case 6: return kCmFMScalingLawModel;
+    case 7: return kCmNonidealCSModel;
+    case 7001: return kCmNonidealCSModel1100;
+    default: return kCmContinuousCSModel;  // "Continuous c(s) Distribution"
   }
 }
 

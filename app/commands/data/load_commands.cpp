@@ -32,6 +32,7 @@
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_models.h"
 #include "distributions/model_entries.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "plot/plot_window_set.h"
@@ -398,7 +399,7 @@ void TXLAWindow::CmReloadForFloTools() {
   CmLoadNewFiles();
   flags.ElectrophoresisLoad = false;
   // Chosen as from the menu: the model left keeps its entries.
-  RunModelCommand(*this, 291, [this] { CmElectrophoresisLammModel(); });
+  RunModelCommand(*this, kCmElectrophoresisLammModel, [this] { CmElectrophoresisLammModel(); });
   LammSettings().gridSizeInUse = 200;
   UpdateFloToolsMenu(*this);
 }

@@ -27,6 +27,7 @@
 #include "equilibrium/mstar/mstar_state.h"
 #include "equilibrium/mstar/mstar_transform.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
@@ -264,7 +265,7 @@ void MStarTransformationSetup(TXLAWindow& w) {
   ResetMStarAnalysis(w);
   st.analysisMade = false;
   // Chosen as from the menu: the model left keeps its entries.
-  RunModelCommand(w, 235, [&w] { w.CmContinuousCMModel(); });
+  RunModelCommand(w, kCmContinuousCMModel, [&w] { w.CmContinuousCMModel(); });
   cs.maxEntropy = false;
   cs.secondDerivative = true;
   cs.showBothRegularizations = false;

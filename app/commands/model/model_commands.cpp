@@ -80,13 +80,10 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
   ReleaseDistributionArrays();
   // Every other geometry (zone, DLS, linear, external loading, the
   // electrophoresis cell, 282) also raises the discrete-species switch.
-  if (SelectedModelKey() == kCmDiscreteSpeciesModel) return;
+  if (ModelChosen(kCmDiscreteSpeciesModel)) return;
   const bool fromCumulants = m.DlsCumulantModel;
   const bool fromStokesRadii = m.DlsStokesRadiiModel;
-  const bool fromGrid = m.DistributionModel || m.SedTransformModel;
   ClearModelSelection();
-  // The slots held a grid (s min as M, s max as s): the species come back.
-  if (fromGrid) RestoreSpeciesEntries();
   m.LammDiscreteModel = 1;
   SetLammAlgorithms(1, -1, -1);
   CheckMenuItem(kCmDiscreteSpeciesModel, true);
@@ -122,7 +119,7 @@ namespace {
 // chosen; otherwise the reset, the model's switch and its tick.
 bool EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ReleaseDistributionArrays();
-  if (gModelSelectorFlags.*own) return false;
+  if (ModelChosen(item)) return false;
   ClearModelSelection();
   gModelSelectorFlags.*own = 1;
   w.CheckMenuItem(item, true);
@@ -147,7 +144,7 @@ void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, 
 
 void TXLAWindow::CmLinearLammModel() {
   if (RefuseDlsData()) return;
-  if (gModelSelectorFlags.LinearLammModel && gModelSelectorFlags.LammDiscreteModel) return;
+  if (ModelChosen(kCmLinearLammModel)) return;
   SelectGeometryModel(*this, &ModelSelectorFlags::LinearLammModel, kCmLinearLammModel);
 }
 
@@ -160,12 +157,12 @@ void TXLAWindow::CmExternalLoadingCellModel() {
                           "EXTERNAL LOADING GEOMETRY"))
     answer = 0;
   volume = answer;
-  if (gModelSelectorFlags.ExternalLoadingCellModel && gModelSelectorFlags.LammDiscreteModel) return;
+  if (ModelChosen(kCmExternalLoadingCellModel)) return;
   SelectGeometryModel(*this, &ModelSelectorFlags::ExternalLoadingCellModel, kCmExternalLoadingCellModel);
 }
 
 void TXLAWindow::CmModel282() {
-  if (gModelSelectorFlags.Model282 && gModelSelectorFlags.LammDiscreteModel) return;
+  if (ModelChosen(kCmModel282)) return;
   SelectGeometryModel(*this, &ModelSelectorFlags::Model282, kCmModel282);
 }
 
@@ -192,7 +189,7 @@ void TXLAWindow::CmMonomerTrimerModel() {
 void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  if (m.LammDiscreteModel && m.ZoneCentrifugationModel) return;
+  if (ModelChosen(kCmZoneCentrifugationSpeciesModel)) return;
   ClearModelSelection();
   m.LammDiscreteModel = 1;
   m.ZoneCentrifugationModel = 1;
@@ -440,7 +437,7 @@ void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
   }
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  if (m.NonidealSingleSpeciesModel && (m.NonidealVariantModel != 0) == hindered) return;
+  if (ModelChosen(hindered ? kCmNonidealSingleSpeciesModel1099 : kCmNonidealSingleSpeciesModel)) return;
   ClearModelSelection();
   m.NonidealSingleSpeciesModel = 1;
   m.NonidealVariantModel = hindered ? 1 : 0;
@@ -465,7 +462,7 @@ void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  if (m.*own) return;
+  if (ModelChosen(item)) return;
   ClearModelSelection();
   m.*own = 1;
   SetLammAlgorithms(-1, 1, 0);
@@ -560,7 +557,7 @@ bool CommonContiSetup(TXLAWindow& w, bool nonideal = false, bool* rangeToMolarMa
 
 void SelectNonidealCS(TXLAWindow& w, bool alt) {
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.NonidealCSModel && (m.NonidealCSVariant != 0) == alt) return;
+  if (ModelChosen(alt ? kCmNonidealCSModel1100 : kCmNonidealCSModel)) return;
   if (!m.CSModel && (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)) {
     PlaySoundInfo();
     platform::Tell("ERROR", "you may need to run normal c(s) first, to get estimates for baselines",
@@ -611,7 +608,7 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
 void TXLAWindow::CmZoneCentrifugationCSModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.ZoneCentrifugationCSModel && m.DistributionModel && m.CSModel) return;
+  if (ModelChosen(kCmZoneCentrifugationCSModel)) return;
   ClearModelSelection();
   m.CSModel = 1;
   if (!CommonContiSetup(*this)) return;
@@ -677,7 +674,7 @@ void TXLAWindow::CmNonidealCSModel1100() {
 void TXLAWindow::CmFMScalingLawModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.FMScalingLawModel) return;
+  if (ModelChosen(kCmFMScalingLawModel)) return;
   // The molar-mass distribution keeps its plot through the set-up.
   RunState().KeepDistributionPlot = true;
   if (!CommonContiSetup(*this)) return;

@@ -12,6 +12,7 @@
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "platform/error_box.h"
 
 namespace {
@@ -84,8 +85,7 @@ void TXLAWindow::CmDlsStokesRadiiModel() {
                   "DISCRETE STOKES RADII"))
     return;
   sol.viscosity = 0.1f * poise / 0.001002f;
-  ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.DlsStokesRadiiModel) return;
+  if (ModelChosen(kCmDlsStokesRadiiModel)) return;
   SelectDiscreteDls(*this, &ModelSelectorFlags::DlsStokesRadiiModel);
   // Stokes-Einstein maps a diffusion coefficient (1e-7 cm^2/s) to a Stokes
   // radius (nm) by the same formula as the radius to the coefficient.
@@ -106,8 +106,7 @@ void TXLAWindow::CmDlsStokesRadiiModel() {
 
 void TXLAWindow::CmDlsCumulantModel() {
   if (RefuseWithoutDlsData()) return;
-  ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.DlsCumulantModel) return;
+  if (ModelChosen(kCmDlsCumulantModel)) return;
   SelectDiscreteDls(*this, &ModelSelectorFlags::DlsCumulantModel);
   // One set of cumulants: component 1 alone, its amplitude floating.
   ModelParams& mp = gModelParams;

@@ -7,6 +7,7 @@
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ void TXLAWindow::CmElectrophoresisLsgModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   m.ConcDependentLammModel = 0;
   ReleaseDistributionArrays();
-  if (m.ElectrophoresisLsgModel) return;
+  if (ModelChosen(kCmElectrophoresisLsgModel)) return;
   ClearModelSelection();
   CmLsgStarModel();
   CheckMenuItem(kCmElectrophoresisLsgModel, true);
@@ -41,7 +42,7 @@ void TXLAWindow::CmElectrophoresisLammModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   m.ConcDependentLammModel = 0;
   ReleaseDistributionArrays();
-  if (m.ElectrophoresisLammModel && m.LammDiscreteModel) return;
+  if (ModelChosen(kCmElectrophoresisLammModel)) return;
   ClearModelSelection();
   m.LammDiscreteModel = 1;
   m.ElectrophoresisLammModel = 1;

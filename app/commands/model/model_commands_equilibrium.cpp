@@ -14,6 +14,7 @@
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "models/reacting/mass_action.h"
 #include "platform/user_interface.h"
 
@@ -27,7 +28,7 @@ namespace {
 // The common part; false when the model was on already.
 bool SelectEquilibrium(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.*own) return false;
+  if (ModelChosen(item)) return false;
   if (!CurrentScanSet().equilibriumMode) platform::Tell("Equilibrium Analysis", "please load equilibrium data");
   ClearModelSelection();
   m.*own = 1;

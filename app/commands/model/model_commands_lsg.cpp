@@ -14,6 +14,7 @@
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "fit/scan_times.h"
 #include "lamm/lamm_settings.h"
 #include "platform/user_interface.h"
@@ -62,7 +63,6 @@ void SelectSingleSpeedLsgRange() {
 
 void TXLAWindow::CmLsgStarModel() {
   if (RefuseDlsData()) return;
-  HoldCsEntries();
   ModelSelectorFlags& m = gModelSelectorFlags;
   ContiSettings& cs = Conti();
   const bool multiSpeed = MultiSpeedData();
@@ -95,7 +95,6 @@ void TXLAWindow::CmLsgStarModel() {
 
 void TXLAWindow::CmLsgStarWith1DiscreteModel() {
   if (RefuseDlsData()) return;
-  HoldCsEntries();
   ModelSelectorFlags& m = gModelSelectorFlags;
   ContiSettings& cs = Conti();
   m.LsgStarWith1DiscreteModel = 1;
@@ -122,8 +121,7 @@ void TXLAWindow::CmLsgStarWith1DiscreteModel() {
 
 void TXLAWindow::CmHybridCSLsgModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.HybridCSLsgModel) return;
-  HoldCsEntries();
+  if (ModelChosen(kCmHybridCSLsgModel)) return;
   ContiSettings& cs = Conti();
   ModelParameterVector& v = gModelParameterVector;
   const bool maxEntropyBefore = cs.maxEntropy != 0;
@@ -157,7 +155,6 @@ void TXLAWindow::CmZoneCentrifugationLsgModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
   ContiSettings& cs = Conti();
-  HoldCsEntries();
   ReleaseDistributionArrays();
   ClearModelSelection();
   CmLsgStarModel();

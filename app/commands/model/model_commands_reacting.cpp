@@ -8,13 +8,14 @@
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "lamm/lamm_settings.h"
 #include "models/reacting/hetero_association.h"
 
 void TXLAWindow::CmModel267() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (!m.Model267) {
+  if (!ModelChosen(kCmModel267)) {
     ReleaseDistributionArrays();
     ClearModelSelection();
     if (!gFitEngineState.molarMassParameters) CmFitMAndS();

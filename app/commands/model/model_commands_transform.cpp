@@ -14,6 +14,7 @@
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "platform/error_box.h"
 #include "platform/user_interface.h"
 
@@ -50,15 +51,13 @@ bool AskResolution() {
 void TXLAWindow::CmExtrapolateLsgAreaFractions() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (m.LsgExtrapolationModel) return;
+  if (ModelChosen(kCmExtrapolateLsgAreaFractions)) return;
   platform::Tell("ATTENTION",
                  "This model has not been fully examined yet and can be unstable.\n"
                  "It works best after manual jitter alignment, with RI noise switched off, and with "
                  "data that show both the solvent and the solution plateau.\n"
                  "Usually, c(s) will give better results.",
                  platform::BoxIcon::Error);
-  HoldCsEntries();
-  if (!m.DistributionModel && !m.SedTransformModel) HoldSpeciesEntries();
   ClearModelSelection();
   m.SedTransformModel = 1;
   m.LsgExtrapolationModel = 1;
@@ -82,11 +81,8 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
 void TXLAWindow::CmVanHoldeWeischet() {
   if (RefuseDlsData()) return;
   FreeLsgsArrays();
-  // The transform's resolution is the c(s) grid's field.
-  HoldCsEntries();
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (!m.DistributionModel && !m.SedTransformModel) HoldSpeciesEntries();
-  if (m.SedTransformModel && !m.LsgExtrapolationModel) {
+  if (ModelChosen(kCmVanHoldeWeischet)) {
     // Already chosen: only the direction and the resolution change.
     AskDirection();
     AskResolution();
