@@ -146,6 +146,9 @@ float gGridMeniscus = 0.0f, gGridBottom = 0.0f;
 // Sum of squared residuals of the last evaluation.
 double gSumSquares = 1e10;
 
+// The points the Nelder-Mead restarts have evaluated (none outside them).
+EvaluatedPoints* gEvaluated = nullptr;
+
 std::vector<Entry> CollectEntries() {
   std::vector<Entry> list;
   ContiSettings& cs = Conti();
@@ -396,6 +399,35 @@ bool ContiRestartsConverged(const float* q, const float* p, int n, float r, floa
 
 namespace {
 
+// Steps to the minimum of a quadratic through the points evaluated so far,
+// while the model expects a fall of more than half the spread the runs end
+// at and each step finds a lower value: along the flat valley of f/f0 and
+// the meniscus a simplex creeps, where the quadratic sees its floor. An
+// accepted step replaces the best vertex; true when one was accepted.
+bool QuadraticModelSteps(FitHost* host, float** p, float* y, int n, int b, const EvaluatedPoints& evaluated) {
+  constexpr int kMaxSteps = 3;
+  FloatVec trial(1, n);
+  bool moved = false;
+  for (int step = 0; step < kMaxSteps && !FS().stopRequested; ++step) {
+    float drop = 0.0f;
+    if (!QuadraticModelMinimum(evaluated, trial, &drop) || drop <= 0.5f * kFitSimplexTolerance) break;
+    const float value = ContiSimplexSim(trial, host);
+    if (!(value < y[b])) break;
+    for (int i = 1; i <= n; ++i) p[b][i] = trial[i];
+    y[b] = value;
+    moved = true;
+  }
+  return moved;
+}
+
+// Records the points the restarts evaluate for as long as it lives.
+struct RecordEvaluations {
+  explicit RecordEvaluations(EvaluatedPoints* points) { gEvaluated = points; }
+  ~RecordEvaluations() { gEvaluated = nullptr; }
+  RecordEvaluations(const RecordEvaluations&) = delete;
+  RecordEvaluations& operator=(const RecordEvaluations&) = delete;
+};
+
 void StopEnd(FitHost* host) {
   RaiseInterruptFlags(host);
   FS().stopRequested = 0;
@@ -417,35 +449,52 @@ int NelderMeadRestarts(FitHost* host) {
   FloatVec y(1, n + 1), q(1, n);
   float** p = simplex;
   fs.stopRequested = 0;
+  EvaluatedPoints evaluated;
+  evaluated.n = n;
+  RecordEvaluations recording(&evaluated);
   ContiParametersToFitVector(n, p[1]);
   Scatter(p, n, 1, 1);
   EvaluateSimplexFromStart(host, p, y, n, ContiSimplexSim);
-  NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter);
+  NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter, &evaluated);
   int b = LowestVertex(y, n);
+  QuadraticModelSteps(host, p, y, n, b, evaluated);
   ContiFitVectorToParameters(p[b], host);
   ContiParametersToFitVector(n, q);
   float r = y[b];
   fs.startRmsd = fs.startRmsdCopy = r;
   // The restart is judged on the parameters as the model holds them, before
   // and after: both packed, so both within their limits.
-  FloatVec now(1, n), extent(1, n), spread(1, n);
+  FloatVec now(1, n), extent(1, n), spread(1, n), modelMinimum(1, n);
   SimplexExtents(p, n, b, extent);
   float endSpread = EndSpread(y, n);
   bool settled = false;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
     // The first restart scatters as widely as the start: along the flat
-    // direction of f/f0 and the meniscus it is what carries the fit to the
-    // minimum. Each later one starts at the size the run before ended with
-    // and ends after a few steps when it has nothing more to gain.
+    // valley of f/f0 and the meniscus it is what carries the fit to the
+    // minimum (a simplex shaped by the first run's points is too small where
+    // that run pressed the meniscus against its limit). Each later one is
+    // shaped by the curvature of the points seen so far, its values a spread
+    // at which the runs end apart, and ends after a few steps when it has
+    // nothing more to gain (at the size the run before ended with when the
+    // points show no curvature).
+    QuadraticCurvature curvature;
+    float drop = 0.0f;
     if (restart == 0) {
       Scatter(p, n, b, b);
+    } else if (QuadraticModelMinimum(evaluated, modelMinimum, &drop, &curvature)) {
+      if (b != 1) {
+        for (int i = 1; i <= n; ++i) std::swap(p[1][i], p[b][i]);
+        std::swap(y[1], y[b]);
+        b = 1;
+      }
+      ShapeSimplex(curvature, n, p, kFitSimplexTolerance);
     } else {
       for (int i = 1; i <= n; ++i) spread[i] = LearntSpread(extent[i], p[b][i], endSpread);
       ScatterLearnt(p, n, b, spread);
     }
     for (int j = 1; j <= n + 1; ++j)
       if (j != b) y[j] = ContiSimplexSim(p[j], host);
-    NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, ContiSimplexSim, &counter);
+    NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, ContiSimplexSim, &counter, &evaluated);
     b = LowestVertex(y, n);
     SimplexExtents(p, n, b, extent);
     endSpread = EndSpread(y, n);
@@ -456,6 +505,11 @@ int NelderMeadRestarts(FitHost* host) {
     // still improves is followed by another.
     settled = ContiRestartsConverged(q, now, n, r, y[b], fs.maxRelativeChange) &&
               !(y[b] < r * (1.0f - kFitSimplexTolerance));
+    // The next restart is judged from where the quadratic step took it.
+    if (!settled && QuadraticModelSteps(host, p, y, n, b, evaluated)) {
+      ContiFitVectorToParameters(p[b], host);
+      ContiParametersToFitVector(n, now);
+    }
     for (int i = 1; i <= n; ++i) q[i] = now[i];
     r = y[b];
     if (settled) break;
@@ -629,6 +683,7 @@ float ContiSimplexSim(float* p, FitHost* host) {
   const float rmsd = DetectionObjectiveRmsd(
       static_cast<float>(std::sqrt(std::fabs(gSumSquares) / (points > 0 ? points : 1.0))));
   fs.currentRmsd = rmsd;
+  if (gEvaluated && p) gEvaluated->Add(p, rmsd);
   ++fs.evaluationsThisRun;
   ++fs.evaluationsTotal;
   Trace("\n start info output  in ContiSimplexSim");

@@ -1,5 +1,6 @@
 #include "fit/nelder_mead.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -82,7 +83,7 @@ float TryNelderMeadPoint(FitHost* host, float** p, float* y, float* psum, int n,
 }
 
 void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
-                        int* nfunk) {
+                        int* nfunk, const EvaluatedPoints* seen) {
   FitEngineState& fs = gFitEngineState;
   fs.simplexCollapsed = 0;
   ++fs.minimiserRuns;
@@ -90,6 +91,8 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
   *nfunk = 0;
   FloatVec psum(1, n);
   ComputePsum(p, n, psum);
+  FloatVec modelTrial(1, n);
+  int nextModel = 0;
 
   for (;;) {
     if (fs.stopRequested) return;
@@ -113,6 +116,26 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
 
     fs.simplexCollapsed = SimplexCollapsed(p, n, ilo);
     if (fs.simplexCollapsed) return;
+
+    // With the points seen so far, the minimum of a quadratic through them
+    // replaces the worst vertex when it is lower than the best: a simplex
+    // crawling along a narrow valley is carried to where the valley's floor
+    // is lowest. Tried again after n + 1 further evaluations when it was not.
+    if (seen && seen->Count() >= nextModel) {
+      nextModel = seen->Count() + n + 1;
+      float drop = 0.0f;
+      if (QuadraticModelMinimum(*seen, modelTrial, &drop) && drop > 0.5f * ftol) {
+        const float ytry = target(modelTrial, host);
+        ++*nfunk;
+        if (ytry < y[ilo]) {
+          y[ihi] = ytry;
+          for (int j = 1; j <= n; ++j) p[ihi][j] = modelTrial[j];
+          ComputePsum(p, n, psum);
+          nextModel = 0;
+          continue;
+        }
+      }
+    }
 
     *nfunk += MoveSimplex(host, p, y, psum, n, target, ilo, ihi, inhi);
   }
@@ -295,5 +318,212 @@ void MakeInitialSimplex(int n, float** p, const float* heldScale, const float* s
         x = Clamp(draw(start, j), 0.0f, 1.0f);
       }
     }
+  }
+}
+
+void EvaluatedPoints::Add(const float* p, float value) {
+  for (int j = 1; j <= n; ++j) x.push_back(p[j]);
+  y.push_back(value);
+}
+
+namespace {
+
+// Least squares a c = b by Householder reflections (a is rows x cols, row
+// major, overwritten); false when a column is dependent on the others.
+bool LeastSquares(std::vector<double>& a, std::vector<double>& b, int rows, int cols, std::vector<double>& c) {
+  double largest = 0.0;
+  for (int k = 0; k < cols; ++k) {
+    double norm = 0.0;
+    for (int i = k; i < rows; ++i) norm += a[i * cols + k] * a[i * cols + k];
+    norm = std::sqrt(norm);
+    largest = std::max(largest, norm);
+    if (norm <= 1e-9 * largest || norm == 0.0) return false;
+    const double alpha = a[k * cols + k] > 0.0 ? -norm : norm;
+    a[k * cols + k] -= alpha;
+    double vv = 0.0;
+    for (int i = k; i < rows; ++i) vv += a[i * cols + k] * a[i * cols + k];
+    for (int j = k + 1; j < cols; ++j) {
+      double dot = 0.0;
+      for (int i = k; i < rows; ++i) dot += a[i * cols + k] * a[i * cols + j];
+      const double f = 2.0 * dot / vv;
+      for (int i = k; i < rows; ++i) a[i * cols + j] -= f * a[i * cols + k];
+    }
+    double dot = 0.0;
+    for (int i = k; i < rows; ++i) dot += a[i * cols + k] * b[i];
+    const double f = 2.0 * dot / vv;
+    for (int i = k; i < rows; ++i) b[i] -= f * a[i * cols + k];
+    a[k * cols + k] = alpha;
+  }
+  c.assign(static_cast<size_t>(cols), 0.0);
+  for (int k = cols - 1; k >= 0; --k) {
+    double sum = b[k];
+    for (int j = k + 1; j < cols; ++j) sum -= a[k * cols + j] * c[j];
+    c[k] = sum / a[k * cols + k];
+  }
+  return true;
+}
+
+// Solves h u = -g for a symmetric h (n x n, row major) by Cholesky; false
+// when h is not positive definite.
+bool NewtonStep(std::vector<double> h, const std::vector<double>& g, int n, std::vector<double>& u) {
+  for (int j = 0; j < n; ++j) {
+    double d = h[j * n + j];
+    for (int k = 0; k < j; ++k) d -= h[j * n + k] * h[j * n + k];
+    if (!(d > 0.0)) return false;
+    d = std::sqrt(d);
+    h[j * n + j] = d;
+    for (int i = j + 1; i < n; ++i) {
+      double s = h[i * n + j];
+      for (int k = 0; k < j; ++k) s -= h[i * n + k] * h[j * n + k];
+      h[i * n + j] = s / d;
+    }
+  }
+  u.assign(static_cast<size_t>(n), 0.0);
+  for (int i = 0; i < n; ++i) {
+    double s = -g[i];
+    for (int k = 0; k < i; ++k) s -= h[i * n + k] * u[k];
+    u[i] = s / h[i * n + i];
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    double s = u[i];
+    for (int k = i + 1; k < n; ++k) s -= h[k * n + i] * u[k];
+    u[i] = s / h[i * n + i];
+  }
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+bool QuadraticMinimumOfLowest(const EvaluatedPoints& points, int rowsWanted, float* trial, float* predictedDrop,
+                              QuadraticCurvature* curvature) {
+  const int n = points.n;
+  if (n < 1 || n > kQuadraticModelMaxN) return false;
+  const int terms = (n + 1) * (n + 2) / 2;
+  std::vector<int> order;
+  for (int k = 0; k < points.Count(); ++k)
+    if (std::isfinite(points.y[k]) && points.y[k] > 0.0f && points.y[k] < 1e9f) order.push_back(k);
+  if (static_cast<int>(order.size()) < terms + n) return false;
+  std::stable_sort(order.begin(), order.end(), [&points](int a, int b) { return points.y[a] < points.y[b]; });
+  const int rows = std::min(static_cast<int>(order.size()), rowsWanted);
+  const float* x0 = &points.x[static_cast<size_t>(order[0]) * n];
+  const double y0 = points.y[order[0]];
+  std::vector<double> scale(static_cast<size_t>(n), 0.0);
+  for (int r = 1; r < rows; ++r)
+    for (int j = 0; j < n; ++j)
+      scale[j] = std::max(scale[j], std::fabs(static_cast<double>(points.x[static_cast<size_t>(order[r]) * n + j]) - x0[j]));
+  for (int j = 0; j < n; ++j)
+    if (!(scale[j] > 0.0)) return false;
+  // Columns: 1, u_j, then u_i u_j for i <= j (halved on the diagonal, so that
+  // the coefficients are the entries of the Hessian).
+  std::vector<double> a(static_cast<size_t>(rows) * terms), b(static_cast<size_t>(rows)), c;
+  std::vector<double> u(static_cast<size_t>(n));
+  for (int r = 0; r < rows; ++r) {
+    const float* x = &points.x[static_cast<size_t>(order[r]) * n];
+    for (int j = 0; j < n; ++j) u[j] = (x[j] - x0[j]) / scale[j];
+    double* row = &a[static_cast<size_t>(r) * terms];
+    int col = 0;
+    row[col++] = 1.0;
+    for (int j = 0; j < n; ++j) row[col++] = u[j];
+    for (int i = 0; i < n; ++i)
+      for (int j = i; j < n; ++j) row[col++] = i == j ? 0.5 * u[i] * u[i] : u[i] * u[j];
+    const double v = points.y[order[r]] / y0;
+    b[r] = v * v;
+  }
+  if (!LeastSquares(a, b, rows, terms, c)) return false;
+  std::vector<double> g(c.begin() + 1, c.begin() + 1 + n), h(static_cast<size_t>(n) * n);
+  int col = 1 + n;
+  for (int i = 0; i < n; ++i)
+    for (int j = i; j < n; ++j) h[i * n + j] = h[j * n + i] = c[col++];
+  if (!NewtonStep(h, g, n, u)) return false;
+  double longest = 0.0;
+  for (int j = 0; j < n; ++j) longest = std::max(longest, std::fabs(u[j]));
+  if (longest > 2.0)
+    for (int j = 0; j < n; ++j) u[j] *= 2.0 / longest;
+  double drop = 0.0;
+  for (int i = 0; i < n; ++i) {
+    drop -= g[i] * u[i];
+    for (int j = 0; j < n; ++j) drop -= 0.5 * u[i] * h[i * n + j] * u[j];
+  }
+  // The model's value at the lowest point is c[0], near 1: the fall of the
+  // root is half the relative fall of the square.
+  *predictedDrop = static_cast<float>(0.5 * drop / std::max(c[0], 1e-30));
+  for (int j = 0; j < n; ++j) trial[j + 1] = static_cast<float>(x0[j] + u[j] * scale[j]);
+  if (curvature) {
+    curvature->scale = scale;
+    curvature->hessian = h;
+    for (double& e : curvature->hessian) e *= 0.5 / std::max(c[0], 1e-30);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool QuadraticModelMinimum(const EvaluatedPoints& points, float* trial, float* predictedDrop,
+                           QuadraticCurvature* curvature) {
+  const int n = points.n;
+  const int terms = (n + 1) * (n + 2) / 2;
+  // Far from the lowest point a sum of squares is no longer quadratic: with
+  // no minimum among the wider set, the nearer points alone may show one.
+  for (int rows : {2 * terms, terms + n + 1, terms + n})
+    if (QuadraticMinimumOfLowest(points, rows, trial, predictedDrop, curvature) && *predictedDrop > 0.0f) return true;
+  return false;
+}
+
+namespace {
+
+// Eigenvalues (into d) and eigenvectors (columns of v) of the symmetric a
+// (n x n, row major) by cyclic Jacobi rotations, at most 50 sweeps.
+void SymmetricEigen(std::vector<double> a, int n, std::vector<double>& d, std::vector<double>& v) {
+  v.assign(static_cast<size_t>(n) * n, 0.0);
+  for (int i = 0; i < n; ++i) v[i * n + i] = 1.0;
+  for (int sweep = 0; sweep < 50; ++sweep) {
+    double off = 0.0, diag = 0.0;
+    for (int i = 0; i < n; ++i) {
+      diag += a[i * n + i] * a[i * n + i];
+      for (int j = i + 1; j < n; ++j) off += a[i * n + j] * a[i * n + j];
+    }
+    if (off <= 1e-30 * diag) break;
+    for (int p = 0; p < n; ++p)
+      for (int q = p + 1; q < n; ++q) {
+        const double apq = a[p * n + q];
+        if (apq == 0.0) continue;
+        const double theta = (a[q * n + q] - a[p * n + p]) / (2.0 * apq);
+        const double t = (theta >= 0.0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+        const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
+        for (int k = 0; k < n; ++k) {
+          const double akp = a[k * n + p], akq = a[k * n + q];
+          a[k * n + p] = c * akp - s * akq;
+          a[k * n + q] = s * akp + c * akq;
+        }
+        for (int k = 0; k < n; ++k) {
+          const double apk = a[p * n + k], aqk = a[q * n + k];
+          a[p * n + k] = c * apk - s * aqk;
+          a[q * n + k] = s * apk + c * aqk;
+        }
+        for (int k = 0; k < n; ++k) {
+          const double vkp = v[k * n + p], vkq = v[k * n + q];
+          v[k * n + p] = c * vkp - s * vkq;
+          v[k * n + q] = s * vkp + c * vkq;
+        }
+      }
+  }
+  d.resize(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) d[i] = a[i * n + i];
+}
+
+}  // namespace
+
+void ShapeSimplex(const QuadraticCurvature& curvature, int n, float** p, float rise) {
+  std::vector<double> lambda, v;
+  SymmetricEigen(curvature.hessian, n, lambda, v);
+  for (int k = 0; k < n; ++k) {
+    // u^T H u / 2 = rise along axis k; never beyond twice the fitted scale.
+    double length = lambda[k] > 0.0 ? std::sqrt(2.0 * rise / lambda[k]) : 2.0;
+    length = std::min(length, 2.0);
+    if (GaussRandom(1.0f) < 0.0f) length = -length;
+    for (int j = 0; j < n; ++j)
+      p[k + 2][j + 1] = static_cast<float>(p[1][j + 1] + length * v[j * n + k] * curvature.scale[j]);
   }
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <vector>
+
 // Downhill-simplex minimisation of a target function over a simplex of n + 1
 // vertices p[1..n+1][1..n] with values y[1..n+1]. Used by the fit driver, the
 // continuous-model fits, the equilibrium fit and the error analysis.
@@ -13,8 +15,12 @@ using FitTarget = float (*)(float* v, FitHost* host);
 // best), a stop is requested, the simplex collapses, or 5000 evaluations
 // (counted in *nfunk) have been spent. All n + 1 values must be evaluated
 // before the call. With a host the best vertex is shown after each iteration.
+// With `seen` (the points the target has evaluated, kept by the caller), the
+// minimum of a quadratic through them is tried as a vertex now and then
+// (QuadraticModelMinimum) and kept when it is lower than the best vertex.
+struct EvaluatedPoints;
 void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
-                        int* nfunk);
+                        int* nfunk, const EvaluatedPoints* seen = nullptr);
 
 // Evaluates a fresh simplex p[1..n+1], the starting point p[1] first, and
 // returns its lowest vertex (LowestVertex). A fit stopped at once has then
@@ -101,3 +107,37 @@ float LearntSpread(float extent, float at, float endSpread);
 float LearntStep(float width);
 // The relative spread of the values y[1..n+1] of a simplex.
 float EndSpread(const float* y, int n);
+
+// The points a fit has evaluated, n coordinates each, with their values.
+struct EvaluatedPoints {
+  int n = 0;
+  std::vector<float> x;  // point k at x[k n .. k n + n - 1]
+  std::vector<float> y;
+  void Add(const float* p, float value);  // p one-based
+  int Count() const { return static_cast<int>(y.size()); }
+};
+
+// The minimum of a quadratic fitted by least squares to the squared values
+// of the 2 (n + 1)(n + 2) / 2 lowest points (fewer when fewer were seen, at
+// least (n + 1)(n + 2) / 2 + n): a sum of squares is close to quadratic over
+// a wider range than its root. Coordinates are scaled by how far the points
+// lie from the lowest one, and the step from it is at most twice that far.
+// False when there are too few points, when they do not determine the
+// quadratic, or when it has no minimum (n above kQuadraticModelMaxN too);
+// otherwise `trial` (one-based) holds the minimum and `predictedDrop` the
+// relative fall of the value from the lowest point the model expects there.
+constexpr int kQuadraticModelMaxN = 6;
+// The curvature the quadratic found: near its minimum the value changes
+// relatively by u^T hessian u / 2 for a step of u[j] scale[j] in coordinate j.
+struct QuadraticCurvature {
+  std::vector<double> scale, hessian;  // zero-based; hessian n x n, row major
+};
+bool QuadraticModelMinimum(const EvaluatedPoints& points, float* trial, float* predictedDrop,
+                           QuadraticCurvature* curvature = nullptr);
+
+// Vertices i = 2..n+1 of a simplex around vertex 1 placed along the principal
+// axes of the curvature, each where the value rises by `rise` (relative):
+// a simplex shaped like the valley it sits in, long along its floor and
+// narrow across it, whose values differ by about the spread a run ends at.
+// No axis is longer than twice the scale the curvature was fitted over.
+void ShapeSimplex(const QuadraticCurvature& curvature, int n, float** p, float rise);

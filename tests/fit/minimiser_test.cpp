@@ -2,6 +2,7 @@
 // fit driver, target function and scan set that the models use.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -54,21 +55,128 @@ float ShiftedRosenbrock(float* v, FitHost*) {
   return 1.0f + 100.0f * a * a + b * b;
 }
 
+// The points the recording target has evaluated.
+EvaluatedPoints* gSeen = nullptr;
+
+float RecordedShiftedRosenbrock(float* v, FitHost* host) {
+  const float value = ShiftedRosenbrock(v, host);
+  if (gSeen) gSeen->Add(v, value);
+  return value;
+}
+
+// Plain, and with the quadratic through the points seen tried as a vertex:
+// the same minimum along the curved valley, the best vertex in place 1.
 TEST_F(MinimiserTest, NelderMeadReachesTheShiftedRosenbrockMinimum) {
-  FloatMat simplex(1, 3, 1, 2);
-  FloatVec y(1, 3);
-  const float start[3][2] = {{-1.2f, 1.0f}, {-1.0f, 1.0f}, {-1.2f, 1.2f}};
-  for (int i = 1; i <= 3; ++i) {
-    simplex[i][1] = start[i - 1][0];
-    simplex[i][2] = start[i - 1][1];
-    y[i] = ShiftedRosenbrock(simplex[i], nullptr);
+  for (const bool withModel : {false, true}) {
+    SCOPED_TRACE(withModel ? "with the quadratic model" : "plain");
+    EvaluatedPoints seen;
+    seen.n = 2;
+    gSeen = withModel ? &seen : nullptr;
+    FloatMat simplex(1, 3, 1, 2);
+    FloatVec y(1, 3);
+    const float start[3][2] = {{-1.2f, 1.0f}, {-1.0f, 1.0f}, {-1.2f, 1.2f}};
+    for (int i = 1; i <= 3; ++i) {
+      simplex[i][1] = start[i - 1][0];
+      simplex[i][2] = start[i - 1][1];
+      y[i] = RecordedShiftedRosenbrock(simplex[i], nullptr);
+    }
+    int nfunk = 0;
+    gFitEngineState.minimiserRuns = 0;
+    NelderMeadMinimize(nullptr, simplex, y, 2, 1e-7f, RecordedShiftedRosenbrock, &nfunk, gSeen);
+    gSeen = nullptr;
+    EXPECT_NEAR(simplex[1][1], 1.0f, 2e-3f);
+    EXPECT_NEAR(simplex[1][2], 1.0f, 2e-3f);
+    EXPECT_EQ(y[1], ShiftedRosenbrock(simplex[1], nullptr));
+    for (int i = 2; i <= 3; ++i) EXPECT_LE(y[1], y[i]);
+    EXPECT_EQ(gFitEngineState.minimiserRuns, 1);
   }
-  int nfunk = 0;
-  NelderMeadMinimize(nullptr, simplex, y, 2, 1e-7f, ShiftedRosenbrock, &nfunk);
-  EXPECT_NEAR(simplex[1][1], 1.0f, 2e-3f);
-  EXPECT_NEAR(simplex[1][2], 1.0f, 2e-3f);
-  EXPECT_EQ(y[1], ShiftedRosenbrock(simplex[1], nullptr));
-  EXPECT_EQ(gFitEngineState.minimiserRuns, 1);
+}
+
+// Values whose squares are exactly quadratic, y = y* sqrt(1 + (x - x*)^T A
+// (x - x*)), sampled in a box beside the minimum: the model's minimum is x*,
+// its predicted fall that of the square's model, and a simplex shaped by its
+// curvature around x* rises by the asked amount at every vertex (to the
+// ratio of y* to the lowest point's value, which the curvature is taken at).
+TEST(QuadraticModel, RecoversTheMinimumAndCurvatureOfAnExactQuadratic) {
+  struct Row {
+    const char* name;
+    int n;
+    std::vector<double> minimum, a;  // a row major
+    double box;
+  };
+  const double c = std::cos(0.5), s = std::sin(0.5);
+  // A valley 1000 times narrower across than along, turned by 0.5 rad.
+  const double l1 = 1000.0, l2 = 1.0;
+  const std::vector<Row> rows = {
+      {"one parameter", 1, {2.5}, {3.0}, 0.2},
+      {"turned narrow valley", 2, {1.3, 6.02},
+       {l1 * c * c + l2 * s * s, (l1 - l2) * c * s, (l1 - l2) * c * s, l1 * s * s + l2 * c * c}, 0.02},
+      {"three coupled", 3, {1.0, -2.0, 0.5}, {4.0, 1.0, 0.0, 1.0, 3.0, 0.5, 0.0, 0.5, 2.0}, 0.05},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const int n = row.n;
+    const double ymin = 0.004;
+    auto value = [&](const float* x) {  // x one-based
+      double q = 0.0;
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) q += (x[i + 1] - row.minimum[i]) * row.a[i * n + j] * (x[j + 1] - row.minimum[j]);
+      return static_cast<float>(ymin * std::sqrt(1.0 + q));
+    };
+    EvaluatedPoints points;
+    points.n = n;
+    std::mt19937 gen(7);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::vector<float> x(n + 1);
+    const int terms = (n + 1) * (n + 2) / 2;
+    for (int k = 0; k < 2 * terms + 3; ++k) {
+      // The box's centre lies a third of its width from the minimum.
+      for (int j = 0; j < n; ++j) x[j + 1] = static_cast<float>(row.minimum[j] + row.box * (u(gen) + 0.3));
+      points.Add(x.data(), value(x.data()));
+    }
+    float lowest = 1e30f;
+    for (float v : points.y) lowest = std::min(lowest, v);
+    std::vector<float> trial(n + 1);
+    float drop = 0.0f;
+    QuadraticCurvature curvature;
+    ASSERT_TRUE(QuadraticModelMinimum(points, trial.data(), &drop, &curvature));
+    // Points and values are floats: a few roundings of the coordinates.
+    for (int j = 0; j < n; ++j)
+      EXPECT_NEAR(trial[j + 1], row.minimum[j], 1e-4 * row.box + 1e-6 * std::fabs(row.minimum[j])) << j;
+    const double ratio = ymin / lowest;
+    EXPECT_NEAR(drop, 0.5 * (1.0 - ratio * ratio), 1e-3 * drop);
+
+    FloatMat simplex(1, n + 1, 1, n);
+    for (int j = 1; j <= n; ++j) simplex[1][j] = static_cast<float>(row.minimum[j - 1]);
+    const float rise = 1e-3f;
+    ShapeSimplex(curvature, n, simplex, rise);
+    for (int i = 2; i <= n + 1; ++i)
+      EXPECT_NEAR(value(simplex[i]) / ymin - 1.0, rise / (ratio * ratio), 0.05 * rise) << i;
+  }
+}
+
+// Too few points, a value with no minimum, or too many parameters: no model.
+TEST(QuadraticModel, NoModelWithoutEnoughPointsOrAMinimum) {
+  EvaluatedPoints few;
+  few.n = 2;
+  const float p[4][3] = {{0, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 1, 1}};
+  for (const auto& x : p) few.Add(x, 1.0f + x[1] + x[2]);
+  std::vector<float> trial(8);
+  float drop = 0.0f;
+  EXPECT_FALSE(QuadraticModelMinimum(few, trial.data(), &drop));
+
+  EvaluatedPoints saddle;
+  saddle.n = 2;
+  for (int i = -2; i <= 2; ++i)
+    for (int j = -2; j <= 2; ++j) {
+      const float x[3] = {0.0f, 0.1f * i, 0.1f * j};
+      saddle.Add(x, std::sqrt(1.0f + x[1] * x[1] - x[2] * x[2]));
+    }
+  EXPECT_FALSE(QuadraticModelMinimum(saddle, trial.data(), &drop));
+
+  EvaluatedPoints wide;
+  wide.n = kQuadraticModelMaxN + 1;
+  EXPECT_FALSE(QuadraticModelMinimum(wide, trial.data(), &drop));
 }
 
 TEST_F(MinimiserTest, NelderMeadRestartsReachTheRosenbrockMinimum) {
