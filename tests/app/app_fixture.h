@@ -110,6 +110,11 @@ class AppTest : public ::testing::Test {
     WritePreferences({"1", "0.0010", "0", "0", "0", "0", "0", "1", "1", "1", "0", "2", "1", "1",
                       "2", "1.0", "0", "99", "99", "0", "1", "4.000e-01", "1.000e+02", "1"});
   }
+  // The window of a user who agreed the disclaimer and changed nothing.
+  std::unique_ptr<TXLAWindow> AgreedWindow() {
+    WriteAgreedDefaults();
+    return MakeWindow();
+  }
   // The window as the start-up builds it, created but not shown.
   std::unique_ptr<TXLAWindow> MakeWindow() {
     auto w = std::make_unique<TXLAWindow>(nullptr, "Sedimentation Analysis");
@@ -118,6 +123,11 @@ class AppTest : public ::testing::Test {
   }
   static platform::HeadlessFrameWindow& Headless(TXLAWindow& w) {
     return dynamic_cast<platform::HeadlessFrameWindow&>(w.Frame());
+  }
+  // The scripted user met no surprise and every answer scripted was taken.
+  void ExpectScriptMet() const {
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    EXPECT_TRUE(ui_->AllConsumed());
   }
   std::vector<std::string> Captions() const {
     std::vector<std::string> c;
