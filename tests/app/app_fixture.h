@@ -17,6 +17,7 @@
 #include "app/startup/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/startup/startup.h"
+#include "app/window/main_window_flags.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"
@@ -66,6 +67,8 @@ class AppTest : public ::testing::Test {
     CommandLineState() = CommandLineFlags{};
     MenuState() = DynamicMenuState{};
     MenuMarkers() = DynamicMenuMarkers{};
+    // A fit an earlier test left unsaved would make closing the window ask.
+    WindowFlags() = MainWindowFlags{};
     // The right-button band and the distribution's selection modes as a
     // fresh window has them.
     RangeSelection() = RangeSelectionState{};
