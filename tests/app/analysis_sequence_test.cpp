@@ -40,15 +40,10 @@ class AnalysisSequence : public RoadTest {
     }
     return paths;
   }
-  void LoadScans(const std::vector<std::string>& paths) {
-    ui_->ExpectFiles("select files to fit", Chosen(paths));
-    ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-    Window().Dispatch(200);
-  }
   FormDialog shown_;  // the c(s) dialog as it opened the last time
   // Load, "Continuous c(s) Distribution", the entries a user types, Run.
   CsResult RunCs(const std::string& name) {
-    LoadScans(CopyExample(name));
+    LoadChosen(CopyExample(name));
     const bool lenient = ui_->lenient;
     ui_->lenient = true;
     Window().Dispatch(275);
@@ -207,7 +202,7 @@ TEST_F(EarlierAnalyses, CsAfterAWholeSession) {
 // Another model takes the boundary transform's extrapolation plot away.
 TEST_F(EarlierAnalyses, AnotherModelTakesTheVanHoldeWeischetPlotAway) {
   for (int model : {275, 198}) {
-    LoadScans(CopyExample("scans" + std::to_string(model)));
+    LoadChosen(CopyExample("scans" + std::to_string(model)));
     Run(Earlier::VanHoldeWeischet);
     ui_->lenient = true;
     Window().Dispatch(model);
@@ -219,7 +214,7 @@ TEST_F(EarlierAnalyses, AnotherModelTakesTheVanHoldeWeischetPlotAway) {
 // Times from w^2t, switched on for ls-g*(s) and off again by the next
 // model, gives the scans their ramped run-up back.
 TEST_F(EarlierAnalyses, LeavingLsgStarRampsTheRotorAgain) {
-  LoadScans(CopyExample("scans"));
+  LoadChosen(CopyExample("scans"));
   ui_->lenient = true;
   Window().Dispatch(288);
   EXPECT_EQ(LammSettings().rampRotorSpeed, 0);
@@ -236,7 +231,7 @@ namespace {
 // discrete species (its s and amplitude); the graph draws the grid from
 // point 2, so no line runs from the species across the distribution.
 TEST_F(AnalysisSequence, TheDiscreteComponentIsNotJoinedToTheDistributionCurve) {
-  LoadScans(CopyExample("scans"));
+  LoadChosen(CopyExample("scans"));
   ui_->lenient = true;
   gFitEngineState.molarMassParameters = 0;
   Window().Dispatch(531);
@@ -271,7 +266,7 @@ namespace {
 // s max as s); the discrete species model gets its own species back, or the
 // start-up species when the session began with the distribution.
 TEST_F(AnalysisSequence, DiscreteSpeciesAfterCsStartFromTheirOwnEntries) {
-  LoadScans(CopyExample("scans"));
+  LoadChosen(CopyExample("scans"));
   gFitEngineState.molarMassParameters = 0;
   ui_->lenient = true;
   auto speciesShown = [&] {
@@ -308,7 +303,7 @@ namespace {
 // does not become the start of "Continuous c(s) With 1 Discrete Component".
 TEST_F(AnalysisSequence, NonidealCsStartsIdealAndLeavesTheOtherModelsDiscreteSpecies) {
   gAssociationModelParams = AssociationModelParams{};
-  LoadScans(CopyExample("scans"));
+  LoadChosen(CopyExample("scans"));
   ContiStore().discreteM = 20000.0f;
   ContiStore().discreteSecond = 2.0f;
   ui_->lenient = true;

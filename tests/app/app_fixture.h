@@ -17,6 +17,7 @@
 #include "app/startup/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/startup/startup.h"
+#include "app/window/main_window_flags.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"
@@ -66,6 +67,8 @@ class AppTest : public ::testing::Test {
     CommandLineState() = CommandLineFlags{};
     MenuState() = DynamicMenuState{};
     MenuMarkers() = DynamicMenuMarkers{};
+    // A fit an earlier test left unsaved would make closing the window ask.
+    WindowFlags() = MainWindowFlags{};
     // The right-button band and the distribution's selection modes as a
     // fresh window has them.
     RangeSelection() = RangeSelectionState{};
@@ -110,6 +113,11 @@ class AppTest : public ::testing::Test {
     WritePreferences({"1", "0.0010", "0", "0", "0", "0", "0", "1", "1", "1", "0", "2", "1", "1",
                       "2", "1.0", "0", "99", "99", "0", "1", "4.000e-01", "1.000e+02", "1"});
   }
+  // The window of a user who agreed the disclaimer and changed nothing.
+  std::unique_ptr<TXLAWindow> AgreedWindow() {
+    WriteAgreedDefaults();
+    return MakeWindow();
+  }
   // The window as the start-up builds it, created but not shown.
   std::unique_ptr<TXLAWindow> MakeWindow() {
     auto w = std::make_unique<TXLAWindow>(nullptr, "Sedimentation Analysis");
@@ -118,6 +126,11 @@ class AppTest : public ::testing::Test {
   }
   static platform::HeadlessFrameWindow& Headless(TXLAWindow& w) {
     return dynamic_cast<platform::HeadlessFrameWindow&>(w.Frame());
+  }
+  // The scripted user met no surprise and every answer scripted was taken.
+  void ExpectScriptMet() const {
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    EXPECT_TRUE(ui_->AllConsumed());
   }
   std::vector<std::string> Captions() const {
     std::vector<std::string> c;

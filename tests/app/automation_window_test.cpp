@@ -94,9 +94,7 @@ TEST_F(AutomationWindowTest, ALoadOffersTheSavedAnalysisOfItsData) {
   gModelParams.meniscus = gModelParams.bottom = 0;
   ui_->lenient = true;
   ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
   EXPECT_TRUE(ui_->AllConsumed());
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.97f);
   EXPECT_FLOAT_EQ(gModelParams.bottom, 7.15f);

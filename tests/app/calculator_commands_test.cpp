@@ -60,8 +60,7 @@ TEST_F(Calculator, EllipsoidAsksItsThreeNumbersAndAnswers) {
       .ExpectPrompt(kCaption, "enter hydration (g/g)", "0.3")
       .ExpectBox(kCaption, "a/b(oblate)=2.45\n a/b(prolate)=2.38");
   Window().Dispatch(547);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   // The defaults offered were the current settings.
   EXPECT_EQ(ui_->initialTexts[0], "1.200000");
   EXPECT_EQ(ui_->initialTexts[2], "0.300000");
@@ -75,8 +74,7 @@ TEST_F(Calculator, CancelledPromptsAndMissingScansEndSilently) {
   ui_->ExpectPrompt("", "enter s-value [S]", std::nullopt);
   Window().Dispatch(831);
   for (int id : {463, 461, 545, 462}) Window().Dispatch(id);  // no scans: nothing at all
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(std::count_if(ui_->transcript.begin(), ui_->transcript.end(),
                           [](const auto& e) { return e.kind == platform::InteractionKind::MessageBox; }),
             0);
@@ -150,8 +148,7 @@ TEST_F(Calculator, ProteinSequenceFromTheEditor) {
       .ExpectPrompt(kProtein, "enter wavelength (nm)", "580")
       .ExpectBox(kProtein, "6 amino acids read:\n");
   Window().Dispatch(895);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(ui_->initialTexts[0], "");  // the instructions are a placeholder, not text
   EXPECT_EQ(ui_->initialTexts[1], "50.000000");
   EXPECT_EQ(ui_->initialTexts[2], "20.000000");
@@ -169,8 +166,7 @@ TEST_F(Calculator, ProteinWindowCancelledEmptyOrWithOneCysteine) {
       .ExpectPrompt(kProtein, "enter wavelength", "580")
       .ExpectBox(kProtein, "3 amino acids read:\nmass = 235.2 Da\nmolar extinction coefficient: 0 OD280");
   Window().Dispatch(895);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 }
 
 TEST_F(Calculator, S20wKeepsTheVbarAt20AndConvertsMoreValues) {
@@ -187,15 +183,13 @@ TEST_F(Calculator, S20wKeepsTheVbarAt20AndConvertsMoreValues) {
       .ExpectBox(kShow, "s(xp) of 10.000 S converts to s(20,w) = 9.678 ")
       .ExpectBox("", "transform another s-value", platform::IDNO);
   Window().Dispatch(582);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_FLOAT_EQ(gSolutionConditions.vbar20, 0.74f);
   // A buffer the particle floats in has no s(20,w).
   ui_->ExpectPrompt(kAsk, "", "5").ExpectPrompt(kAsk, "", "0.8").ExpectPrompt(kAsk, "", "0.73")
       .ExpectPrompt(kAsk, "", "1.3").ExpectPrompt(kAsk, "", "0.01002").ExpectBox(kShow, "no s(20,w)");
   Window().Dispatch(582);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 }
 
 TEST_F(Calculator, VarianceRatioCountsThePointsInsideTheFitLimits) {

@@ -110,10 +110,8 @@ TEST_F(CopyCommands, ScanTablesOfDataFitsAndResiduals) {
 
 TEST_F(CopyCommands, InterferenceScansShareTheFirstScansRadiiAndAShortScanEndsEarly) {
   const auto paths = WriteRun(".ip1", 2, 'P');
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
   Window();
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
   ASSERT_TRUE(CurrentDataTypeFlags().interference);
   ScanSet& s = CurrentScanSet();
   const int first = s.firstFitPoint[1], last = s.lastFitPoint[1];

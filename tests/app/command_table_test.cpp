@@ -101,8 +101,7 @@ TEST_F(CommandTable, EveryMenuItemHasAnEntryExceptTheUseFullProgramHint) {
 }
 
 TEST_F(CommandTable, EveryCommandReachesItsHandler) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ui_->lenient = true;
   for (const auto& entry : TXLAWindow::CommandTable()) {
     SCOPED_TRACE(std::string("command ") + std::to_string(entry.id) + " " + entry.name);
@@ -142,8 +141,7 @@ TEST_F(CommandTable, EveryCommandReachesItsHandler) {
 }
 
 TEST_F(CommandTable, IdsWithoutEntryDoNothing) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   for (int id : {1114, 0, 99999}) w->Dispatch(id);
   EXPECT_TRUE(ui_->transcript.empty());
   EXPECT_TRUE(ui_->failures.empty());
@@ -167,8 +165,7 @@ TEST_F(CommandTable, ExitFreesRequestsQuitAndSaysGoodbye) {
 }
 
 TEST_F(CommandTable, F1OnAMarkedItemShowsTheHelpPromptInsteadOfActing) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ui_->ExpectBox("HELP", "Open it?", platform::IDNO);
   Headless(*w).PressF1InMenu(200);  // "&Load New Files\t^L"
   EXPECT_EQ(Captions(), std::vector<std::string>{"HELP"});
@@ -178,8 +175,7 @@ TEST_F(CommandTable, F1OnAMarkedItemShowsTheHelpPromptInsteadOfActing) {
 }
 
 TEST_F(CommandTable, F1OnAnUnmarkedItemActsAndTheNextMarkedCommandShowsHelp) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ui_->lenient = true;
   Headless(*w).PressF1InMenu(218);  // "Set &v*rho" has no help test
   EXPECT_EQ(Captions(), (std::vector<std::string>{"", "", ""}));
@@ -191,8 +187,7 @@ TEST_F(CommandTable, F1OnAnUnmarkedItemActsAndTheNextMarkedCommandShowsHelp) {
 }
 
 TEST_F(CommandTable, F1WithoutAnOpenMenuDoesNothingHere) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   Headless(*w).PressF1InMenu(0);
   w->EvEnterIdle(platform::MSGF_DIALOGBOX, true);
   w->EvEnterIdle(platform::MSGF_MENU, false);
@@ -201,8 +196,7 @@ TEST_F(CommandTable, F1WithoutAnOpenMenuDoesNothingHere) {
 }
 
 TEST_F(CommandTable, ExitWhileHelpIsRequestedShowsHelpAndKeepsRunning) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ui_->ExpectBox("HELP", "", platform::IDYES);
   Headless(*w).PressF1InMenu(230);
   EXPECT_FALSE(platform::QuitRequested());
@@ -212,8 +206,7 @@ TEST_F(CommandTable, ExitWhileHelpIsRequestedShowsHelpAndKeepsRunning) {
 }
 
 TEST_F(CommandTable, HelpOpensTheShippedReadmeOrSaysWhereItIs) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   std::filesystem::create_directories(dir_ / "build");
   platform::ProgramPaths.ProgramFolder = (dir_ / "build").string() + "/";
   std::ofstream(dir_ / "README.md") << "# help";
@@ -239,8 +232,7 @@ TEST_F(CommandTable, HelpOpensTheShippedReadmeOrSaysWhereItIs) {
 }
 
 TEST_F(CommandTable, AcceleratorsOfTheInteractiveTable) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ui_->lenient = true;
   struct Key {
     char key;

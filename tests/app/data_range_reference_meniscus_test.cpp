@@ -12,8 +12,7 @@
 using DataRangeReferenceMeniscus = AppTest;
 
 TEST_F(DataRangeReferenceMeniscus, TheRangeStartsLeftOfBothMenisci) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ScanSet& s = CurrentScanSet();
   std::vector<float> grid = {0, 6.0f, 6.1f, 6.2f, 6.3f, 6.4f};
   std::vector<float> scan = {0, 0.1f, 0.5f, 0.7f, 0.9f, 1.0f};

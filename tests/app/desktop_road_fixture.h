@@ -8,6 +8,7 @@
 
 #include "desktop_support.h"
 #include "distributions/distribution_arrays.h"
+#include "fit/fit_report.h"
 #include "platform/input_events.h"
 #include "platform/qt/frame_window.h"
 
@@ -35,6 +36,12 @@ class DesktopRoadTest : public RoadTest {
     gModelSelectorFlags = ModelSelectorFlags{};
     platform::SetFrameWindowFactory({});
     RoadTest::TearDown();
+  }
+  // The rmsd printed in the report's third line.
+  static double ReportedRmsd() {
+    const std::string& line = LastFitInfoLines().line[3];
+    EXPECT_EQ(line.rfind("rmsd=", 0), 0u) << line;
+    return std::atof(line.c_str() + 5);
   }
   platform::qt::QtFrameWindow& Qt() { return dynamic_cast<platform::qt::QtFrameWindow&>(Window().Frame()); }
 

@@ -137,8 +137,7 @@ TEST_F(DistributionCommands, RangesFromFileAreChosenKeptAsPreferenceAndIntegrate
   ui_->ExpectBox("SET INTEGRATION RANGE", "could not load distribution ranges from file " + ranges);
   ui_->ExpectBox("SET DISTRIBUTION RANGE", "could not load distribution ranges from file");
   W().Dispatch(644);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_FALSE(Options().IntegrationRangesFromFile);
 }
 
@@ -237,8 +236,7 @@ TEST_F(DistributionCommands, SelectionModesOfTheRescaleAndIntegrateCommands) {
   ui_->ExpectBox("SELECT INTEGRATION RANGE", "determine the range");
   W().Dispatch(456);
   EXPECT_TRUE(RangeSelection().active && RangeSelection().forIntegration);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 }
 
 TEST_F(DistributionCommands, IntegrationRemovesThePeakLabels) {
@@ -307,8 +305,7 @@ TEST_F(DistributionCommands, TransformToStandardConditionsOnceUntilTheNextRun) {
   }
   W().Dispatch(456);
   EXPECT_FALSE(RangeSelection().active);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 }
 
 TEST_F(DistributionCommands, StokesRadiusAndTheSignalCorrectionFile) {
@@ -338,8 +335,7 @@ TEST_F(DistributionCommands, TransformsWithoutADistributionSaySo) {
     SCOPED_TRACE(id);
     ui_->ExpectBox("ERROR", "no distribution to transform - compute one first (Run)");
     W().Dispatch(id);
-    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-    EXPECT_TRUE(ui_->AllConsumed());
+    ExpectScriptMet();
   }
 }
 
@@ -366,8 +362,7 @@ TEST_F(DistributionCommands, SavedDistributionReadsBack) {
     ui_->ExpectBox("Error", "Attention: could not write " + path);
     W().Dispatch(271);
   }));
-  EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ExpectScriptMet();
   EXPECT_EQ(Read(path), saved);
   // The size-and-shape models may save their two-dimensional table instead.
   gModelSelectorFlags.CSff0Model = 1;
@@ -394,8 +389,7 @@ TEST_F(DistributionCommands, SavedDistributionReadsBack) {
   // Without a distribution model nothing is asked.
   gModelSelectorFlags.DistributionModel = 0;
   W().Dispatch(271);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 }
 
 // A data and residual plot with unit transforms over one scan of points at

@@ -154,8 +154,7 @@ TEST_F(DlsCommandTest, AnUnreadableSetLeavesNothingLoaded) {
   ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
   ui_->ExpectBox("LOAD ERROR", bad + "\nrow 2 holds something that is not a number");
   Window().Dispatch(298);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(CurrentScanSet().count, 0);
   EXPECT_TRUE(CurrentScanSet().dlsRecords.empty());
   EXPECT_EQ(CurrentDataTypeFlags().dls, 0);
@@ -226,8 +225,7 @@ TEST_F(DlsCommandTest, SavedFitDataLoadBackAsTheModelInG2Form) {
     ui_->ExpectBox("SAVE DLS DATA", "add noise?", platform::IDNO);
     ui_->ExpectBox("SAVE DLS DATA", "add noise?", platform::IDNO);
     Window().Dispatch(203);
-    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-    EXPECT_TRUE(ui_->AllConsumed());
+    ExpectScriptMet();
     for (int i = 1; i <= 2; ++i) {
       const ReadBack r((dir_ / ("f000" + std::to_string(i) + ".dlsdat")).string());
       ASSERT_EQ(r.ok, 1) << i;
@@ -259,8 +257,7 @@ TEST_F(DlsCommandTest, ConversionsAskConfirmExportOutputAndValues) {
   ui_->ExpectPrompt("MAKE DLS DATA", "scattering angle (degrees)", std::string("90"));
   ui_->ExpectPrompt("MAKE DLS DATA", "wavelength (nm)", std::string("532"));
   Window().Dispatch(532);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   const ReadBack r(out);
   ASSERT_EQ(r.ok, 1);
   EXPECT_EQ(r.n, 3);
@@ -288,8 +285,7 @@ TEST_F(DlsCommandTest, CancelledOrFailedConversionsWriteNothing) {
   ui_->ExpectFiles("select filename for saving tarnel formatted data file", Chosen({out}));
   ui_->ExpectBox("Error", "could not convert " + in + ":\nno time \"hh:mm:ss\" after \"Time\"");
   Window().Dispatch(534);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_FALSE(std::filesystem::exists(out));
 }
 
@@ -327,8 +323,7 @@ TEST_F(DlsCommandTest, DynamicsAsksTheWavelengthTwiceAndOtherCommandsTheirQuesti
 
   ui_->ExpectBox("Format CD DATA", "not implemented yet", platform::IDYES);
   Window().Dispatch(528);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 }
 
 }  // namespace

@@ -124,9 +124,7 @@ TEST_F(DlsModels, TheDistributionsRunAndFitFromTheMenu) {
     EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
     const ContiSettings& cs = Conti();
     ASSERT_GT(cs.gridSize, 0);
-    int peak = 1;
-    for (int i = 2; i <= cs.gridSize; ++i)
-      if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+    const int peak = PeakIndex(cs);
     // log10 D of the peak within two grid steps of the data's.
     const double step = std::fabs(cs.molarMasses[2] - cs.molarMasses[1]);
     EXPECT_NEAR(cs.molarMasses[peak], std::log10(D), 2.5 * step);

@@ -160,8 +160,7 @@ TEST_F(EqTools, SortWritesTheLatestScansAndTheirXpFile) {
     ui_->ExpectBox("EQ Test", text, platform::IDYES);
   }
   Window().Dispatch(579);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   for (const char* name : {"eq10k_280.RA1", "eq15k_280.RA1", "eq20k_280.RA1"})
     EXPECT_TRUE(std::filesystem::exists(dir_ / "sorted" / name)) << name;
   std::ifstream xp(dir_ / "sorted" / "cell1_280.xp");
@@ -198,8 +197,7 @@ TEST_F(EqTools, SortRefusalsAndCancels) {
   platform::FileDialogResult cancelled;
   ui_->ExpectFiles("select filename for sorted eq data", cancelled);
   Window().Dispatch(579);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 }
 
 // Cancelled xp numbers keep what was offered, and the sort goes on.
@@ -227,8 +225,7 @@ TEST_F(EqTools, CancelledXpNumbersKeepTheirDefaults) {
   ui_->ExpectBox("EQ Test", "was equilibrium attained at 280 nm and 15000 rpm?", platform::IDYES);
   ui_->ExpectBox("EQ Test", "accept EQ scan at 280 nm and 15000 rpm to be included?", platform::IDYES);
   Window().Dispatch(579);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_TRUE(std::filesystem::exists(dir_ / "sorted" / "eq15k_280.RA1"));
   std::ifstream xp(dir_ / "sorted" / "cell1_280.xp");
   std::vector<std::string> lines;
@@ -269,8 +266,7 @@ TEST_F(EqTools, TestModeShowsTheSeriesSavesThemAndEndsWithAModelCommand) {
   ui_->ExpectFiles("", Chosen({chosen}));
   ui_->ExpectBox("EQ TEST", "realtime update?", platform::IDNO);
   Window().Dispatch(645);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   ASSERT_TRUE(EqTestModeOn());
   ASSERT_NE(EqTestPlot(), nullptr);
   const EqTestSeriesSet& t = EqTest();
@@ -291,8 +287,7 @@ TEST_F(EqTools, TestModeShowsTheSeriesSavesThemAndEndsWithAModelCommand) {
   // Run makes a test pass.
   ui_->ExpectBox("EQ TEST", "save approach to equilibrium data?", platform::IDNO);
   Window().Dispatch(213);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   // A model command leaves the mode and gives the plots back.
   ui_->lenient = true;
   Window().Dispatch(284);
@@ -322,8 +317,7 @@ TEST_F(EqTools, TestModeAsksPerCellAndALoadLeavesIt) {
   ui_->ExpectBox("EQ TEST", "save approach to equilibrium data?", platform::IDNO);
   ui_->ExpectBox("EQ TEST", "realtime update?", platform::IDNO);
   Window().Dispatch(645);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_FALSE(EqTest().included[1]);
   EXPECT_TRUE(EqTest().included[2]);
   EXPECT_EQ(CurrentPlotWindows().dataPlot->curveCount, 1);

@@ -80,21 +80,55 @@ class EquilibriumModels : public RoadTest {
     LoadEquilibriumFiles(WriteScans());
     ASSERT_EQ(CurrentScanSet().count, 3);
     ASSERT_TRUE(CurrentScanSet().equilibriumMode);
-    CurrentScanSet().leftFitLimit = 6.92f;
-    CurrentScanSet().rightFitLimit = 7.2f;
+    SetLimits(6.92f, 7.2f);
+  }
+
+  // c(r) = c0 x D e^{x (r^2 - b^2)} / (1 - e^{-x D}), x = Mb w^2 / (2RT),
+  // D = b^2 - m^2: the mean over r^2 between meniscus and bottom is c0.
+  static double ClosedForm(double mb, double c0, double rpm, double r) {
+    constexpr double kR = 8.31451e7, kT = 293.15;
+    const double m = kMeniscus, b = kBottom, D = b * b - m * m;
+    const double w = 2 * M_PI * rpm / 60, x = mb * w * w / (2 * kR * kT);
+    return c0 * x * D * std::exp(x * (r * r - b * b)) / -std::expm1(-x * D);
+  }
+
+  static void SetSolution(float vbar, float density, float vbarRho, float temperature) {
+    SolutionConditions& sol = gSolutionConditions;
+    sol.vbar = vbar;
+    sol.density = density;
+    sol.vbarRho = vbarRho;
+    sol.temperature = temperature;
+  }
+  static void SetSolution() {
+    const float vbar = static_cast<float>(kVbar), density = static_cast<float>(kRho);
+    SetSolution(vbar, density, vbar * density, 293.15f);
+  }
+
+  // The fit limits and the cell (meniscus and bottom) of the loaded scans.
+  static void SetLimits(float left, float right) {
+    CurrentScanSet().leftFitLimit = left;
+    CurrentScanSet().rightFitLimit = right;
     gModelParams.meniscus = gModelParameterVector.P[13] = kMeniscus;
     gModelParams.bottom = gModelParameterVector.P[14] = kBottom;
   }
 
   // One file a speed: the k-th taken on day k, points at 6.92 + 0.002 i cm
-  // (i = 0..140) holding signal(rpm, r).
+  // (i = 0..140) holding signal(rpm, r); the header's w^2 t that of day k
+  // where asked, else a placeholder.
   std::vector<std::string> WriteDayScans(const std::string& title, const std::vector<double>& speeds,
-                                         const std::function<double(double rpm, double r)>& signal) {
+                                         const std::function<double(double rpm, double r)>& signal,
+                                         bool omega2t = false) {
     std::vector<std::string> paths;
     int k = 0;
     for (const double rpm : speeds) {
       char line[160];
-      std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld 1.0e12 280 1\n", static_cast<long>(rpm), 86400L * ++k);
+      const double w = 2 * M_PI * rpm / 60;
+      ++k;
+      if (omega2t)
+        std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld %1.4e 280 1\n", static_cast<long>(rpm), 86400L * k,
+                      w * w * 86400 * k);
+      else
+        std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld 1.0e12 280 1\n", static_cast<long>(rpm), 86400L * k);
       std::string text = title + "\n" + line;
       for (int i = 0; i <= 140; ++i) {
         const double r = 6.92 + 0.002 * i;
@@ -122,9 +156,7 @@ class EquilibriumModels : public RoadTest {
   // Peak of the shown distribution and the M-grid step there.
   static std::pair<double, double> PeakMass() {
     const ContiSettings& cs = Conti();
-    int peak = 1;
-    for (int i = 2; i <= cs.gridSize; ++i)
-      if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+    const int peak = PeakIndex(cs);
     const int next = peak < cs.gridSize ? peak + 1 : peak - 1;
     return {cs.molarMasses[peak], std::fabs(cs.molarMasses[next] - cs.molarMasses[peak])};
   }
@@ -135,11 +167,7 @@ TEST_F(EquilibriumModels, DiscreteSpeciesFitFindsTheMolarMass) {
   Window().Dispatch(198);  // Non-Interacting Discrete Species
   if (!gFitEngineState.molarMassParameters) Window().Dispatch(217);  // Fit M and s
   ASSERT_EQ(gFitEngineState.molarMassParameters, 1);
-  SolutionConditions& sol = gSolutionConditions;
-  sol.vbar = static_cast<float>(kVbar);
-  sol.density = static_cast<float>(kRho);
-  sol.vbarRho = sol.vbar * sol.density;
-  sol.temperature = 293.15f;
+  SetSolution();
   ModelParams& mp = gModelParams;
   for (int k = 1; k <= 4; ++k) mp.included[k] = k == 1;
   mp.massOrD[1] = 40000;
@@ -162,44 +190,19 @@ TEST_F(EquilibriumModels, DiscreteSpeciesFitFindsTheMolarMass) {
 }
 
 // Scans of one species at three speeds written straight from the closed form
-// c(r) = c0 x D e^{x (r^2 - b^2)} / (1 - e^{-x D}), x = M (1 - vbar rho) w^2 / (2RT),
-// D = b^2 - m^2 (the mean over r^2 between meniscus and bottom is c0). Loaded
+// (the mean over r^2 between meniscus and bottom is c0). Loaded
 // as equilibrium data, the discrete-species model must give every scan the
 // curve of its own speed and keep the loading concentration the user typed,
 // whether c is fixed or solved as a linear amplitude.
 TEST_F(EquilibriumModels, DiscreteSpeciesRunGivesEachScanTheExponentialOfItsOwnSpeed) {
-  constexpr double kR = 8.31451e7, kC0 = 0.3, kT = 293.15;
-  const double m = kMeniscus, b = kBottom, D = b * b - m * m, Mb = (1 - kVbar * kRho) * kM;
-  auto closedForm = [&](double rpm, double r) {
-    const double w = 2 * M_PI * rpm / 60, x = Mb * w * w / (2 * kR * kT);
-    return kC0 * x * D * std::exp(x * (r * r - b * b)) / -std::expm1(-x * D);
-  };
-  const double speeds[] = {10000, 15000, 20000};
-  std::vector<std::string> paths;
-  for (int k = 0; k < 3; ++k) {
-    const double w = 2 * M_PI * speeds[k] / 60;
-    char line[160];
-    std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld %1.4e 280 1\n", static_cast<long>(speeds[k]),
-                  86400L * (k + 1), w * w * 86400 * (k + 1));
-    std::string text = std::string("equilibrium of one species\n") + line;
-    for (int i = 0; i <= 140; ++i) {
-      const double r = 6.92 + 0.002 * i;
-      std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r, closedForm(speeds[k], r));
-      text += line;
-    }
-    std::snprintf(line, sizeof line, "%05d.RA1", k + 1);
-    paths.push_back((dir_ / line).string());
-    std::ofstream(paths.back()) << text;
-  }
-  LoadEquilibriumFiles(paths);
+  constexpr double kC0 = 0.3;
+  const double Mb = (1 - kVbar * kRho) * kM;
+  auto closedForm = [&](double rpm, double r) { return ClosedForm(Mb, kC0, rpm, r); };
+  LoadEquilibriumFiles(WriteDayScans("equilibrium of one species", {10000, 15000, 20000}, closedForm, true));
   ASSERT_EQ(CurrentScanSet().count, 3);
   Window().Dispatch(198);  // Non-Interacting Discrete Species
   ASSERT_EQ(gFitEngineState.molarMassParameters, 1);
-  SolutionConditions& sol = gSolutionConditions;
-  sol.vbar = static_cast<float>(kVbar);
-  sol.density = static_cast<float>(kRho);
-  sol.vbarRho = sol.vbar * sol.density;
-  sol.temperature = static_cast<float>(kT);
+  SetSolution();
   for (const int cFit : {0, 1}) {
     SCOPED_TRACE(cFit ? "c solved as a linear amplitude" : "c fixed");
     forms_.Expect({"noninteracting species model",
@@ -265,12 +268,9 @@ TEST_F(EquilibriumModels, CofMAndCofSPeakAtTheMolarMass) {
 // or off, a Run at the true values meets every scan to the noise, and a fit
 // from elsewhere finds both species and a total of 0.6.
 TEST_F(EquilibriumModels, TwoSpeciesMeetEveryScanAtItsOwnSpeed) {
-  constexpr double kR = 8.31451e7, kT = 293.15, kEach = 0.3;
-  const double m = kMeniscus, b = kBottom, D = b * b - m * m, Mb = (1 - kVbar * kRho) * kM;
-  auto closedForm = [&](double mb, double rpm, double r) {
-    const double w = 2 * M_PI * rpm / 60, x = mb * w * w / (2 * kR * kT);
-    return kEach * x * D * std::exp(x * (r * r - b * b)) / -std::expm1(-x * D);
-  };
+  constexpr double kEach = 0.3;
+  const double Mb = (1 - kVbar * kRho) * kM;
+  auto closedForm = [&](double mb, double rpm, double r) { return ClosedForm(mb, kEach, rpm, r); };
   std::mt19937 gen(41);
   std::normal_distribution<double> noise(0.0, 0.005);
   const auto paths = WriteDayScans("equilibrium of two species", {10000.0, 15000.0, 20000.0}, [&](double rpm, double r) {
@@ -278,17 +278,10 @@ TEST_F(EquilibriumModels, TwoSpeciesMeetEveryScanAtItsOwnSpeed) {
   });
   LoadEquilibriumFiles(paths);
   ASSERT_EQ(CurrentScanSet().count, 3);
-  CurrentScanSet().leftFitLimit = 6.921f;
-  CurrentScanSet().rightFitLimit = 7.199f;
-  gModelParams.meniscus = gModelParameterVector.P[13] = kMeniscus;
-  gModelParams.bottom = gModelParameterVector.P[14] = kBottom;
+  SetLimits(6.921f, 7.199f);
   Window().Dispatch(198);  // Non-Interacting Discrete Species
   if (!gFitEngineState.molarMassParameters) Window().Dispatch(217);
-  SolutionConditions& sol = gSolutionConditions;
-  sol.vbar = static_cast<float>(kVbar);
-  sol.density = static_cast<float>(kRho);
-  sol.vbarRho = sol.vbar * sol.density;
-  sol.temperature = static_cast<float>(kT);
+  SetSolution();
   ModelParams& mp = gModelParams;
   // Slot 1 holds the total, slot 2 its fraction of it.
   auto set = [&](double m1, double m2, bool linear, bool ri, bool fit) {
@@ -365,12 +358,8 @@ TEST_F(EquilibriumModels, TwoSpeciesMeetEveryScanAtItsOwnSpeed) {
 // took up a third of the noise (0.0041 for 0.0050); the first scan taken
 // for a starting profile was modelled as its data plus its curve (0.35).
 TEST_F(EquilibriumModels, OneScanPerSpeedAtTheTruthLeavesTheNoise) {
-  constexpr double kR = 8.31451e7, kT = 293.15;
-  const double m = kMeniscus, b = kBottom, D = b * b - m * m, Mb = (1 - kVbar * kRho) * kM;
-  auto closedForm = [&](double rpm, double r) {
-    const double w = 2 * M_PI * rpm / 60, x = Mb * w * w / (2 * kR * kT);
-    return kLoading * x * D * std::exp(x * (r * r - b * b)) / -std::expm1(-x * D);
-  };
+  const double Mb = (1 - kVbar * kRho) * kM;
+  auto closedForm = [&](double rpm, double r) { return ClosedForm(Mb, kLoading, rpm, r); };
   std::mt19937 gen(53);
   std::normal_distribution<double> noise(0.0, 0.005);
   const auto paths = WriteDayScans("equilibrium of one species", {8000.0, 12000.0, 18000.0},
@@ -378,15 +367,8 @@ TEST_F(EquilibriumModels, OneScanPerSpeedAtTheTruthLeavesTheNoise) {
   LoadEquilibriumFiles(paths);
   ASSERT_EQ(CurrentScanSet().count, 3);
   const ScanSet& s = CurrentScanSet();
-  CurrentScanSet().leftFitLimit = 6.921f;
-  CurrentScanSet().rightFitLimit = 7.199f;
-  gModelParams.meniscus = gModelParameterVector.P[13] = kMeniscus;
-  gModelParams.bottom = gModelParameterVector.P[14] = kBottom;
-  SolutionConditions& sol = gSolutionConditions;
-  sol.vbar = static_cast<float>(kVbar);
-  sol.density = static_cast<float>(kRho);
-  sol.vbarRho = sol.vbar * sol.density;
-  sol.temperature = static_cast<float>(kT);
+  SetLimits(6.921f, 7.199f);
+  SetSolution();
   // The noise as written, less its mean over all scans or over each scan.
   auto noiseRmsd = [&](bool perScan) {
     std::vector<std::vector<double>> e(static_cast<size_t>(s.count) + 1);
@@ -444,8 +426,7 @@ TEST_F(EquilibriumModels, OneScanPerSpeedAtTheTruthLeavesTheNoise) {
     PackModelParameters();
     if (ti) ui_->ExpectBox("", "switching off TI noise - not implemented for sed eq data");
     Window().Dispatch(213);  // Run
-    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-    EXPECT_TRUE(ui_->AllConsumed());
+    ExpectScriptMet();
     EXPECT_EQ(gFitEngineState.fitTINoise, 0);
     const double expected = noiseRmsd(ri);
     EXPECT_NEAR(CalcRmsd(), expected, 0.005 * expected) << (ri ? "RI noise" : "baseline") << " solved";
@@ -496,11 +477,7 @@ class EquilibriumSets : public EquilibriumModels {
     CheckRightFitLimit();
     Window().Dispatch(198);  // Non-Interacting Discrete Species
     if (!gFitEngineState.molarMassParameters) Window().Dispatch(217);
-    SolutionConditions& sol = gSolutionConditions;
-    sol.vbar = 0.73f;
-    sol.density = 0.99823f;
-    sol.vbarRho = static_cast<float>(kVbarRho);
-    sol.temperature = static_cast<float>(kT);
+    SetSolution(0.73f, 0.99823f, static_cast<float>(kVbarRho), static_cast<float>(kT));
   }
   // The mean over r^2 in [m^2, b^2] of exp(x (r^2 - r0^2)).
   static double CellMean(double x, double m, double b, double r0) {

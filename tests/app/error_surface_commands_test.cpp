@@ -105,8 +105,7 @@ TEST_F(ErrorSurfaceCommands, RefusalsAndTheNoAnswerEndBeforeTheScan) {
                  platform::IDYES);
   ui_->ExpectBox("calculate error in M", "at least 2 data points inside the fit limits are needed");
   Window().Dispatch(286);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 }
 
 TEST_F(ErrorSurfaceCommands, ContourCommandsHandTheirGridToTheMaps) {
@@ -145,8 +144,7 @@ TEST_F(ErrorSurfaceCommands, ContourCommandsHandTheirGridToTheMaps) {
   ui_->ExpectPrompt("s1,s2 Contour", "maximum s1", std::string("1"));
   ui_->ExpectPrompt("s1,s2 Contour", "s1 increment", std::string("0.5"));
   Window().Dispatch(244);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 
   // Without a monomer-dimer or monomer-trimer model "K Contour" does nothing.
   ui_->transcript.clear();

@@ -101,24 +101,7 @@ class FitKeys : public DesktopRoadTest {
     return sent;
   }
 
-  static double ReportedRmsd() {
-    const std::string& line = LastFitInfoLines().line[3];
-    EXPECT_EQ(line.rfind("rmsd=", 0), 0u) << line;
-    return std::atof(line.c_str() + 5);
-  }
-  // The rmsd of data and model computed here, over the fit limits.
-  static double RmsdHere() {
-    const ScanSet& s = CurrentScanSet();
-    double sum = 0;
-    int n = 0;
-    for (int i = 1; i <= s.count; ++i)
-      for (int j = s.firstFitPoint[i]; j <= s.lastFitPoint[i]; ++j) {
-        const double d = s.signals[i][j] - s.model[i][j];
-        sum += d * d;
-        ++n;
-      }
-    return n ? std::sqrt(sum / n) : 0.0;
-  }
+  static double RmsdHere() { return FitLimitRmsd(0.0); }
 };
 
 class FitKeysTable : public FitKeys, public ::testing::WithParamInterface<KeyRun> {};

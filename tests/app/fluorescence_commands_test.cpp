@@ -39,8 +39,7 @@ class FluorescenceCommands : public AppTest {
   void Box(const char* caption, const char* text, int answer) { ui_->ExpectBox(caption, text, answer); }
   void Prompt(const char* caption, const char* prompt, const char* reply) { ui_->ExpectPrompt(caption, prompt, reply); }
   void Done() {
-    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-    EXPECT_TRUE(ui_->AllConsumed());
+    ExpectScriptMet();
     EXPECT_TRUE(forms_.failures.empty());
   }
   // The tool box with these entries typed in, confirmed.

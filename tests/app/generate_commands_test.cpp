@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "app/dialogs/params_dialog.h"
@@ -54,6 +55,29 @@ class Generate : public RoadTest {
                    {{405, "1.0"}, {406, "6.0"}, {407, s}, {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
                    {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, sFit}, {431, 0},
                     {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+  }
+  // The ls-g*(s) mode over a distribution of n points set by `fill`, its plot
+  // built; then a g(s*) file of `rows` rows (s = s0 + 0.5 k, g = 0.1 k) made
+  // the direct boundary model.
+  void DirectBoundaryFrom(int n, const std::function<void(ContiSettings&)>& fill, int rows, double s0) {
+    LoadRun(3);
+    gModelParams.meniscus = 5.95f;
+    gModelParams.bottom = 7.1f;
+    gModelSelectorFlags.DistributionModel = gModelSelectorFlags.LsgStarModel = 1;
+    InstallDistributionPlot();
+    AllocDistributionArrays(n, 0, 0);
+    fill(Conti());
+    BuildDistributionPlot();
+    ASSERT_TRUE(DistArrays().plotExists);
+    const std::string file = (dir_ / "gs.txt").string();
+    {
+      std::ofstream out(file);
+      for (int k = 1; k <= rows; ++k) out << s0 + 0.5 * k << " " << 0.1 * k << " 0 0 0 0\n";
+    }
+    ui_->ExpectBox("Make direct boundary model from g(s*)", "1) calculate g(s*) by dcdt")
+        .ExpectFiles("select g*(s) ASCII file from dcdt analysis", Chosen({file}));
+    ui_->lenient = true;
+    Window().Dispatch(533);
   }
   std::string ScanPath() const { return (dir_ / "gen" / "0000x.ra0").string(); }
   void ExpectNoFailures() {
@@ -482,28 +506,13 @@ TEST_F(Generate, DirectBoundaryModelTakesTheSystematicNoiseAroundIt) {
 // In the ls-g*(s) mode the shown distribution becomes the g(s*) curve, and
 // the plot draws the new arrays, not the released ones.
 TEST_F(Generate, DirectBoundaryModelShowsItsGsAsTheDistribution) {
-  LoadRun(3);
-  gModelParams.meniscus = 5.95f;
-  gModelParams.bottom = 7.1f;
-  gModelSelectorFlags.DistributionModel = gModelSelectorFlags.LsgStarModel = 1;
-  InstallDistributionPlot();
-  AllocDistributionArrays(10, 0, 0);
-  ContiSettings& cs = Conti();
-  for (int i = 1; i <= 10; ++i) {
-    cs.sValues[i] = 0.1f * i;
-    cs.distribution[i] = 1.0f;
-  }
-  BuildDistributionPlot();
-  ASSERT_TRUE(DistArrays().plotExists);
-  const std::string file = (dir_ / "gs.txt").string();
-  {
-    std::ofstream out(file);
-    for (int k = 1; k <= 5; ++k) out << 4.0 + 0.5 * k << " " << 0.1 * k << " 0 0 0 0\n";
-  }
-  ui_->ExpectBox("Make direct boundary model from g(s*)", "1) calculate g(s*) by dcdt")
-      .ExpectFiles("select g*(s) ASCII file from dcdt analysis", Chosen({file}));
-  ui_->lenient = true;
-  Window().Dispatch(533);
+  ASSERT_NO_FATAL_FAILURE(DirectBoundaryFrom(10, [](ContiSettings& cs) {
+    for (int i = 1; i <= 10; ++i) {
+      cs.sValues[i] = 0.1f * i;
+      cs.distribution[i] = 1.0f;
+    }
+  }, 5, 4.0));
+  const ContiSettings& cs = Conti();
   ASSERT_EQ(cs.gridSize, 5);
   EXPECT_FLOAT_EQ(cs.sValues[5], 6.5f);
   EXPECT_FLOAT_EQ(cs.distribution[5], 0.5f);
@@ -523,24 +532,10 @@ TEST_F(Generate, DirectBoundaryModelShowsItsGsAsTheDistribution) {
 // the distribution's length grows with it (a mass axis or the prior walked
 // the old, shorter arrays).
 TEST_F(Generate, DirectBoundaryModelGrowsEveryDistributionArray) {
-  LoadRun(3);
-  gModelParams.meniscus = 5.95f;
-  gModelParams.bottom = 7.1f;
-  gModelSelectorFlags.DistributionModel = gModelSelectorFlags.LsgStarModel = 1;
-  InstallDistributionPlot();
-  AllocDistributionArrays(3, 0, 0);
-  ContiSettings& cs = Conti();
-  for (int i = 1; i <= 3; ++i) cs.sValues[i] = 1.0f * i;
-  BuildDistributionPlot();
-  const std::string file = (dir_ / "gs.txt").string();
-  {
-    std::ofstream out(file);
-    for (int k = 1; k <= 8; ++k) out << 3.0 + 0.5 * k << " " << 0.1 * k << " 0 0 0 0\n";
-  }
-  ui_->ExpectBox("Make direct boundary model from g(s*)", "1) calculate g(s*) by dcdt")
-      .ExpectFiles("select g*(s) ASCII file from dcdt analysis", Chosen({file}));
-  ui_->lenient = true;
-  Window().Dispatch(533);
+  ASSERT_NO_FATAL_FAILURE(DirectBoundaryFrom(3, [](ContiSettings& cs) {
+    for (int i = 1; i <= 3; ++i) cs.sValues[i] = 1.0f * i;
+  }, 8, 3.0));
+  const ContiSettings& cs = Conti();
   ASSERT_EQ(cs.gridSize, 8);
   EXPECT_EQ(DistArrays().allocatedN, 8);
   EXPECT_EQ(DistArrays().allocatedPrior, 8);

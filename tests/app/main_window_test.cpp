@@ -44,8 +44,7 @@ TEST_F(MainWindow, DontAgreeAtStartEndsTheProgramBeforeItIsUsed) {
 }
 
 TEST_F(MainWindow, AboutClosedKeepsTheProgramAndDontAgreeClearsTheAgreementAndExits) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ui_->ExpectBox("About", "TARNEL", platform::IDOK);
   w->Dispatch(221);
   EXPECT_FALSE(platform::QuitRequested());
@@ -160,8 +159,7 @@ TEST_F(MainWindow, AutomationWaitsForTheDisclaimerToo) {
 }
 
 TEST_F(MainWindow, WizardMessagesSettingIsStoredOnLineNine) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ui_->ExpectBox("HELP MESSAGES", "Save Setting?", platform::IDYES);
   w->Dispatch(610);
   EXPECT_EQ(Options().InfoWizardMessages, 0);
@@ -179,8 +177,7 @@ TEST_F(MainWindow, WizardMessagesSettingIsStoredOnLineNine) {
 }
 
 TEST_F(MainWindow, KeyboardShortcutsShowsTheFixedList) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ui_->ExpectBox("KEYBOARD SHORTCUTS", "", platform::IDOK);
   w->Dispatch(869);
   ASSERT_EQ(ui_->transcript.size(), 1u);
@@ -199,8 +196,7 @@ TEST_F(MainWindow, KeyboardShortcutsShowsTheFixedList) {
 }
 
 TEST_F(MainWindow, TogglesAskTickAndStoreTheirLine) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ui_->ExpectBox("SET PREFERENCE", "Play Sounds?", platform::IDNO);
   ui_->ExpectBox("SET PREFERENCE", "save as default setting?", platform::IDYES);
   w->Dispatch(594);
@@ -240,8 +236,7 @@ TEST_F(MainWindow, TogglesAskTickAndStoreTheirLine) {
 }
 
 TEST_F(MainWindow, ExitReleasesTheLammAndExtrapolationArrays) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   const ShellServices shell = DefaultShellServices();
   Services().freeLammArrays = shell.freeLammArrays;
   Services().freeExtrapolationArrays = shell.freeExtrapolationArrays;

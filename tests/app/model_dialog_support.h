@@ -103,16 +103,7 @@ class ModelDialogTest : public RoadTest {
   // Run, and the rmsd of the model over the fitted points.
   static double RunRmsd(TXLAWindow& w) {
     w.Dispatch(213);
-    const ScanSet& s = CurrentScanSet();
-    double sum = 0;
-    int n = 0;
-    for (int i = 1; i <= s.count; ++i)
-      for (int j = s.firstFitPoint[i]; j <= s.lastFitPoint[i]; ++j) {
-        const double d = s.signals[i][j] - s.model[i][j];
-        sum += d * d;
-        ++n;
-      }
-    return n > 0 ? std::sqrt(sum / n) : -1.0;
+    return FitLimitRmsd(-1.0);
   }
 
   const std::set<int> kNotModel = {435, 437, 438, 439, 440};

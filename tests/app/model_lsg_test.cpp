@@ -19,10 +19,9 @@ class ModelLsg : public RoadTest {
   }
   // The synthetic 5 S boundary, with meniscus and bottom once a model is chosen.
   void Load() {
-    std::vector<std::string> names;
-    for (const auto& p : WriteRun(".ra1", 4)) names.push_back(std::filesystem::path(p).filename().string());
+    const auto paths = WriteRun(".ra1", 4);
     Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
     gFitEngineState.fitTINoise = 0;
   }
   static void SetCell() {
@@ -32,9 +31,7 @@ class ModelLsg : public RoadTest {
   }
   static float PeakOfDistribution() {
     const ContiSettings& cs = Conti();
-    int peak = 1;
-    for (int i = 1; i <= cs.gridSize; ++i)
-      if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+    const int peak = PeakIndex(cs);
     return cs.sValues[peak];
   }
   static float P(int i) { return gModelParameterVector.P[i]; }

@@ -185,8 +185,7 @@ TEST_F(MorleanExchange, ExportOfTheExampleCsTurnsItsThreePeaksIntoDiscreteSpecie
       .ExpectBox("", "launch MORLEAN with data?", platform::IDYES)
       .ExpectBox("", "convert all c(s) peaks to discrete species?", platform::IDYES);
   Window().Dispatch(577);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   const std::string config = (dir_ / "run_from_tarnel_c(s).morlean").string();
   ASSERT_EQ(processes_.calls.size(), 1u);
   EXPECT_EQ(processes_.calls[0], "start " + (dir_ / "morlean").string() + " " + config);

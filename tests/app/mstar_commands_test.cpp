@@ -249,9 +249,7 @@ TEST_F(MStarWindowTest, CofMSmoothingComputesTheCofMOfTheDataAndSwitchesOn) {
   ASSERT_GT(cs.gridSize, 2);
   EXPECT_FLOAT_EQ(cs.molarMasses[1], 20000.0f);
   EXPECT_FLOAT_EQ(cs.molarMasses[cs.gridSize], 100000.0f);
-  int peak = 1;
-  for (int i = 2; i <= cs.gridSize; ++i)
-    if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+  const int peak = PeakIndex(cs);
   EXPECT_NEAR(cs.molarMasses[peak], 50000.0, cs.molarMasses[peak + 1] - cs.molarMasses[peak]);
   EXPECT_NEAR(gModelParams.baseline, cell_.baseline, 1e-3);
 }
@@ -284,9 +282,7 @@ TEST_F(MStarWindowTest, CofMOfSeveralDataSetsIsFittedWithTheBottomAndSmoothingSw
   EXPECT_NEAR(gModelParams.bottom, cell_.bottom, 0.01);
   const ContiSettings& cs = Conti();
   ASSERT_GT(cs.gridSize, 2);
-  int peak = 1;
-  for (int i = 2; i <= cs.gridSize; ++i)
-    if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+  const int peak = PeakIndex(cs);
   EXPECT_NEAR(cs.molarMasses[peak], 50000.0, 2 * (cs.molarMasses[peak + 1] - cs.molarMasses[peak]));
 }
 

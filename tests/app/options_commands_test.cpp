@@ -20,10 +20,6 @@ class OptionsCommands : public RoadTest {
     CurrentPlotWindows().worstScan = 0;
     RoadTest::TearDown();
   }
-  void ExpectNoFailures() {
-    EXPECT_TRUE(ui_->failures.empty()) << (ui_->failures.empty() ? "" : ui_->failures.front());
-    EXPECT_TRUE(ui_->AllConsumed());
-  }
 };
 
 TEST_F(OptionsCommands, FitMAndSConvertsDiffusionToMolarMassAndBack) {
@@ -57,7 +53,7 @@ TEST_F(OptionsCommands, FitMAndSConvertsDiffusionToMolarMassAndBack) {
   Window().Dispatch(217);
   EXPECT_EQ(gFitEngineState.molarMassParameters, 0);
   EXPECT_NEAR(gModelParams.massOrD[1], 6.0, 5e-6);
-  ExpectNoFailures();
+  ExpectScriptMet();
 }
 
 TEST_F(OptionsCommands, RadialResolutionHasAFloorAndAsksOnlyWhenItChanges) {
@@ -78,7 +74,7 @@ TEST_F(OptionsCommands, RadialResolutionHasAFloorAndAsksOnlyWhenItChanges) {
 
   ui_->ExpectPrompt(caption, "defaut 0.001 (=all data):", std::string("0.002"));
   Window().Dispatch(590);
-  ExpectNoFailures();
+  ExpectScriptMet();
 }
 
 TEST_F(OptionsCommands, ChangeCellLoadsTheSameScansOfAnotherCell) {
@@ -120,7 +116,7 @@ TEST_F(OptionsCommands, ExcludeWorstScanNeedsARatingAndAScanLeftOver) {
   ui_->ExpectBox("REMOVING SCAN", "fit first");
   Window().Dispatch(591);
   EXPECT_EQ(CurrentScanSet().count, 3);
-  ExpectNoFailures();
+  ExpectScriptMet();
 }
 
 TEST_F(OptionsCommands, TheLastScanIsNeverExcluded) {
@@ -133,7 +129,7 @@ TEST_F(OptionsCommands, TheLastScanIsNeverExcluded) {
   ui_->ExpectBox("REMOVING SCAN", "cannot be removed");
   Window().Dispatch(591);
   EXPECT_EQ(CurrentScanSet().count, 1);
-  ExpectNoFailures();
+  ExpectScriptMet();
 }
 
 TEST_F(OptionsCommands, ScreeningSwitchesAskTheirLevelsWhenSwitchedOn) {
@@ -161,7 +157,7 @@ TEST_F(OptionsCommands, ScreeningSwitchesAskTheirLevelsWhenSwitchedOn) {
   ui_->ExpectBox("EXCLUDE SPIKES", "save current preferences?", platform::IDNO);
   Window().Dispatch(247);
   EXPECT_EQ(f.excludeSpikes, 0);
-  ExpectNoFailures();
+  ExpectScriptMet();
 }
 
 TEST_F(OptionsCommands, StartTimeOffsetAndItsFitGoTogether) {
@@ -182,7 +178,7 @@ TEST_F(OptionsCommands, StartTimeOffsetAndItsFitGoTogether) {
   EXPECT_EQ(mp.startTimeFit, 0);
   EXPECT_EQ(gModelParameterVector.F[24], 0);
   EXPECT_FLOAT_EQ(gModelParameterVector.P[24], 12.5f);
-  ExpectNoFailures();
+  ExpectScriptMet();
 }
 
 TEST_F(OptionsCommands, NumbersThatWouldBreakTheirUsersAreRefused) {
@@ -218,7 +214,7 @@ TEST_F(OptionsCommands, NumbersThatWouldBreakTheirUsersAreRefused) {
   CurrentDataPaths().notesFile = (dir_ / "notes.ra1").string();
   Window().Dispatch(216);
   EXPECT_EQ(processes_.calls, std::vector<std::string>{"edit " + (dir_ / "notes.ra1").string()});
-  ExpectNoFailures();
+  ExpectScriptMet();
 }
 
 }  // namespace

@@ -77,8 +77,7 @@ TEST_F(OwnFilesLoad, SelectAllAfterSavingAFitLoadsTheScansOnly) {
   ui_->lenient = false;
   ui_->initialTexts.clear();
   Window().Dispatch(200);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(LoadedNames(), before);
   // The count is offered as a count.
   EXPECT_EQ(ui_->initialTexts, std::vector<std::string>{"1"});
@@ -98,9 +97,7 @@ TEST_F(OwnFilesLoad, FittedDataChosenOnTheirOwnAreLoadedAsTheUserAsked) {
   for (const std::string& p : EveryFile())
     if (platform::SplitPath(p).name[0] == 'f') fits.push_back(p);
   ASSERT_EQ(fits.size(), 4u);
-  ui_->ExpectFiles("select files to fit", Chosen(fits));
-  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-  Window().Dispatch(200);
+  LoadChosen(fits);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_EQ(LoadedNames(), (std::vector<std::string>{"f0001.ra1", "f0002.ra1", "f0003.ra1", "f0004.ra1"}));
 }
@@ -136,8 +133,7 @@ TEST_F(OwnFilesLoad, OneChosenFileThatIsNoScanIsSaidToBeNoneAndTheModeStays) {
   ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
   ui_->ExpectBox("LOAD ERROR", "The file is not a scan file: nothing was loaded.\n" + text);
   Window().Dispatch(200);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(CurrentScanSet().equilibriumMode, 0);
   EXPECT_EQ(CurrentScanSet().count, 0);
   for (const auto& t : ui_->transcript) EXPECT_EQ(t.text.find("Equilibrium Data Mode"), std::string::npos);

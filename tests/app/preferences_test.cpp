@@ -6,8 +6,7 @@ using Preferences = AppTest;
 
 
 TEST_F(Preferences, FullFileRoundTripsEveryLine) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   // Non-default values on every line.
   Options().FitRedrawResidualsBitmap = true;
   Options().FitRedrawDistributionPlot = true;
@@ -84,8 +83,7 @@ TEST_F(Preferences, OnlyTheDisclaimerLineAsksForTheUpdatePreferencesAndCompletes
   ui_->ExpectBox("SET PREFERENCE", "update residuals bitmap during fit?", platform::IDYES);
   ui_->ExpectBox("SET PREFERENCE", "update residuals plot during fit?", platform::IDNO);
   auto w = MakeWindow();
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_TRUE(Options().DisclaimerAccepted);
   EXPECT_TRUE(Options().FitRedrawResidualsBitmap);
   EXPECT_FALSE(Options().FitRedrawResidualsPlot);
@@ -101,8 +99,7 @@ TEST_F(Preferences, OnlyTheDisclaimerLineAsksForTheUpdatePreferencesAndCompletes
 TEST_F(Preferences, ToleranceLinesAndTheirEdges) {
   auto check = [&](double tolerance, bool on, const std::string& line18,
                    const std::string& line19, bool onAfter, double toleranceAfter) {
-    WriteAgreedDefaults();
-    auto w = MakeWindow();
+    auto w = AgreedWindow();
     Options().TimeStampTolerance = tolerance;
     Options().TimeStampCheck = on;
     ASSERT_EQ(SaveParameterPreferences(*w), 1);
@@ -176,8 +173,7 @@ TEST_F(Preferences, TextInsteadOfANumberEndsReading) {
 }
 
 TEST_F(Preferences, SingleLineWriterStoresOnlyIntoALongEnoughFile) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   EXPECT_EQ(SetParameterPreference(*w, 6, 1), 1);
   auto lines = PreferenceLines();
   ASSERT_EQ(lines.size(), 24u);

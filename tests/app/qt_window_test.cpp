@@ -69,8 +69,7 @@ class QtWindow : public AppTest {
 }  // namespace
 
 TEST_F(QtWindow, RendersOffscreenWithTitleMenuBarAndScreenshotSize) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   auto& frame = Qt(*w);
   EXPECT_EQ(frame.windowTitle().toStdString(), "Sedimentation Analysis");
   EXPECT_FALSE(frame.windowIcon().isNull());
@@ -90,8 +89,7 @@ TEST_F(QtWindow, RendersOffscreenWithTitleMenuBarAndScreenshotSize) {
 }
 
 TEST_F(QtWindow, MenuItemsCarryTheirChecksAndDispatchTheirCommands) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   auto& frame = Qt(*w);
   auto actions = frame.MenuBuilder().Actions(927);
   ASSERT_EQ(actions.size(), 2u);
@@ -110,8 +108,7 @@ TEST_F(QtWindow, MenuItemsCarryTheirChecksAndDispatchTheirCommands) {
 }
 
 TEST_F(QtWindow, AcceleratorsComeBeforeMnemonicsAndF1GivesContextHelp) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   auto& frame = Qt(*w);
   ui_->lenient = true;
   frame.DeliverKey(Qt::Key_F, Qt::AltModifier);
@@ -209,8 +206,7 @@ TEST_F(QtWindow, ClosingByTheTitleBarSkipsTheExitSteps) {
 }
 
 TEST_F(QtWindow, F1PressedInAnOpenMenuAsksForHelpInsteadOfLoading) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   auto& frame = Qt(*w);
   frame.Show();
   Drain();

@@ -71,9 +71,7 @@ TEST_F(RoadCs, ContinuousDistributionRunDrawsDataResidualsAndDistribution) {
   ASSERT_GT(cs.gridSize, 2);
   ASSERT_NE(cs.distribution, nullptr);
   // The boundary of the synthetic run moves at 5 S: the distribution peaks there.
-  int peak = 1;
-  for (int i = 1; i <= cs.gridSize; ++i)
-    if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+  const int peak = PeakIndex(cs);
   EXPECT_GT(cs.distribution[peak], 0.0f);
   EXPECT_NEAR(cs.sValues[peak], 5.0, 0.5);
 
@@ -117,10 +115,8 @@ TEST_F(RoadCs, ContinuousDistributionRunDrawsDataResidualsAndDistribution) {
 // rotor-speed plot of a run under a speed profile shows the profile.
 TEST_F(RoadCs, TheFitReportStaysThroughARepaintUntilNewDataCome) {
   const auto paths = WriteRun(".ra1", 6);
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
   Window();
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
   gFitEngineState.fitTINoise = 0;
   Window().Dispatch(275);
   Window().Dispatch(213);
@@ -133,9 +129,7 @@ TEST_F(RoadCs, TheFitReportStaysThroughARepaintUntilNewDataCome) {
   EXPECT_GT(inkedReport(1400, 1000), 20);  // composed by this paint
   EXPECT_GT(inkedReport(1000, 700), 20);   // drawn again after the resize
   EXPECT_GT(inkedReport(1400, 1000), 20);
-  ui_->ExpectFiles("select files to fit", Chosen(paths));
-  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-  Window().Dispatch(200);
+  LoadChosen(paths);
   EXPECT_EQ(inkedReport(1400, 1000), 0);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }

@@ -66,10 +66,8 @@ class RoadDetectionCs : public RoadTest {
   }
   void LoadBentRun() {
     const auto paths = WriteRun(".ra1", 6);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
     Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
     measured_ = BendLoadedSignals();
     gFitEngineState.fitTINoise = 0;
     Window().Dispatch(275);  // "Continuous c(s) Distribution"
@@ -94,9 +92,7 @@ class RoadDetectionCs : public RoadTest {
   bool MeasuredOnView() const { return SignalsAre(measured_); }
   static double PeakS() {
     const ContiSettings& cs = Conti();
-    int peak = 1;
-    for (int i = 1; i <= cs.gridSize; ++i)
-      if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+    const int peak = PeakIndex(cs);
     return cs.sValues[peak];
   }
 

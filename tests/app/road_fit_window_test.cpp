@@ -46,13 +46,6 @@ class RoadFitWindow : public DesktopRoadTest {
         if ((image.pixel(x, y) & 0xffffff) != 0xffffff) ++n;
     return n;
   }
-
-  // The rmsd printed in the report's third line.
-  static double ReportedRmsd() {
-    const std::string& line = LastFitInfoLines().line[3];
-    EXPECT_EQ(line.rfind("rmsd=", 0), 0u) << line;
-    return std::atof(line.c_str() + 5);
-  }
 };
 
 TEST_F(RoadFitWindow, PlotsStayAfterAFitThatAPaintRequestInterrupted) {

@@ -54,9 +54,7 @@ TEST(RoadFormatField, ValuesThatDoNotFitKeepTheirMagnitude) {
 
 TEST_F(RoadTest, LoadNewFilesThroughTheDialogWritesTheListBesideTheScans) {
   const auto paths = WriteRun();
-  ui_->ExpectFiles("select files to fit", Chosen(paths));
-  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-  Window().Dispatch(200);
+  LoadChosen(paths);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_EQ(CurrentScanSet().count, 4);
   EXPECT_EQ(Window().Frame().Title(), "SEDIMENTATION ANALYSIS -> " + paths[0] + "...");
@@ -77,9 +75,7 @@ TEST_F(RoadTest, ReloadAfterAFitMovedTheMeniscusKeepsTheFitRange) {
   const auto paths = WriteRun();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.meniscusShift);
-    ui_->ExpectFiles("select files to fit", Chosen(paths));
-    ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-    Window().Dispatch(200);
+    LoadChosen(paths);
     ScanSet& s = CurrentScanSet();
     ASSERT_EQ(s.count, 4);
     gModelParams.meniscus = 5.95f;
@@ -91,9 +87,7 @@ TEST_F(RoadTest, ReloadAfterAFitMovedTheMeniscusKeepsTheFitRange) {
     // Where the fit left the meniscus.
     gModelParams.meniscus = 6.0f + c.meniscusShift;
     PackModelParameters();
-    ui_->ExpectFiles("select files to fit", Chosen(paths));
-    ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-    Window().Dispatch(200);
+    LoadChosen(paths);
     EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
     EXPECT_NEAR(s.leftFitLimit, 6.0f + c.left, 1e-6f);
     if (c.left == 0.0f) {
@@ -111,9 +105,7 @@ TEST_F(RoadTest, NoiseSwitchedOnByInterferenceDataGoesWithThem) {
   const auto absorbance = WriteRun(".ra1", 4);
   const auto interference = WriteRun(".ip1", 4, 'P');
   auto load = [&](const std::vector<std::string>& paths) {
-    ui_->ExpectFiles("select files to fit", Chosen(paths));
-    ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
-    Window().Dispatch(200);
+    LoadChosen(paths);
     ASSERT_EQ(CurrentScanSet().count, 4);
   };
   gFitEngineState.fitTINoise = 0;
@@ -147,8 +139,7 @@ TEST_F(RoadTest, EveryNthFileAndTheListFileRoundTrip) {
   FreeScanData();
   ui_->ExpectFiles("select files to fit", Chosen({(dir_ / "list.ra1").string()}));
   Window().Dispatch(200);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(CurrentScanSet().count, 2);
   EXPECT_EQ(CurrentScanSet().loadEvery, 2);
 }
@@ -219,8 +210,7 @@ TEST_F(RoadTest, DroppedParameterFileAsksBeforeSwitching) {
   Window();
   ui_->ExpectBox("DROPPING FILES", "switch to parameter file /d/~tmppars.ra1?", platform::IDNO);
   Window().EvDropFiles({"/d/~tmppars.ra1"});
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 }
 
 }  // namespace
@@ -376,8 +366,7 @@ TEST_F(RoadLoadFolder, ALoadThatReadsNothingKeepsTheSetShownAndItsMode) {
                                "None of the selected files can be loaded: nothing was loaded.\n"
                                "The data loaded before are kept.\n" + other);
   Window().Dispatch(200);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(CurrentScanSet().count, 4);
   EXPECT_EQ(ReadFile((dir_ / "list.ra1").string()), list);
 }
@@ -397,8 +386,7 @@ TEST_F(RoadLoadFolder, AnUnreadableListFileIsSaidAndTheLoadedSetStays) {
     ui_->ExpectFiles("select files to fit", Chosen({path}));
     ui_->ExpectBox("LOAD ERROR", path + " is not a regular file");
     Window().Dispatch(200);
-    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-    EXPECT_TRUE(ui_->AllConsumed());
+    ExpectScriptMet();
     EXPECT_EQ(CurrentScanSet().count, 4);
     EXPECT_NE(CurrentPlotWindows().dataPlot, nullptr);
   }

@@ -15,6 +15,7 @@
 #include "app_fixture.h"
 #include "data/load_hooks.h"
 #include "data/scan_loading.h"
+#include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -27,6 +28,21 @@ inline platform::FileDialogResult Chosen(std::vector<std::string> paths) {
   r.accepted = true;
   r.paths = std::move(paths);
   return r;
+}
+
+// Where the shown distribution is highest (the first such point).
+inline int PeakIndex(const ContiSettings& cs) {
+  int peak = 1;
+  for (int i = 2; i <= cs.gridSize; ++i)
+    if (cs.distribution[i] > cs.distribution[peak]) peak = i;
+  return peak;
+}
+
+// The loader's selection of these files of one folder.
+inline std::string PickedFiles(const std::filesystem::path& dir, const std::vector<std::string>& paths) {
+  std::vector<std::string> names;
+  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
+  return MakeSelection(dir.string(), names);
 }
 
 class RoadTest : public AppTest {
@@ -118,13 +134,33 @@ class RoadTest : public AppTest {
     return paths;
   }
 
+  // The rmsd of data and model over the fit limits, computed here; `none`
+  // where no point is fitted.
+  static double FitLimitRmsd(double none) {
+    const ScanSet& s = CurrentScanSet();
+    double sum = 0;
+    int n = 0;
+    for (int i = 1; i <= s.count; ++i)
+      for (int j = s.firstFitPoint[i]; j <= s.lastFitPoint[i]; ++j) {
+        const double d = s.signals[i][j] - s.model[i][j];
+        sum += d * d;
+        ++n;
+      }
+    return n ? std::sqrt(sum / n) : none;
+  }
+
+  // Load chosen in the menu: these files picked, every one of them loaded.
+  void LoadChosen(const std::vector<std::string>& paths) {
+    ui_->ExpectFiles("select files to fit", Chosen(paths));
+    ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+    Window().Dispatch(200);
+  }
+
   // The synthetic run of `scans` absorbance scans loaded as the window's data.
   void LoadRun(int scans) {
     const auto paths = WriteRun(".ra1", scans);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
     Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
     ASSERT_EQ(CurrentScanSet().count, scans);
   }
 

@@ -30,8 +30,7 @@ class SavedAnalysisReload : public ModelDialogTest {
     if (model == 1100)
       ui_->ExpectBox("NONIDEAL CTOT DATA", "also load mean field CTOT data from " + file + ".ctot ?", platform::IDNO);
     Window().Dispatch(1098);
-    EXPECT_TRUE(ui_->AllConsumed());
-    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    ExpectScriptMet();
     ui_->transcript.clear();
   }
   // The dialog as shown, without the grid size the solver chooses for each

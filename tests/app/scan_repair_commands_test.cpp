@@ -155,8 +155,7 @@ TEST_F(ScanRepair, FringeJumpInOneScanIsTakenOutBelowThePickedPoint) {
   ui_->ExpectBox("", "the fringe jump repair was applied to 00001.IP1\nsave scan data?", platform::IDNO);
   Char(platform::VK_RETURN);
   EXPECT_FALSE(mode.active);
-  EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ExpectScriptMet();
   for (int j = 1; j <= 101; ++j) {
     if (j < 51)
       EXPECT_NEAR(s.signals[1][j], Clean(1, s.radii[1][j]), 1e-6) << j;
@@ -239,8 +238,7 @@ TEST_F(ScanRepair, FringeJumpKeysMoveThroughPointsAndScans) {
   Char(platform::VK_ESCAPE);
   EXPECT_FALSE(mode.active);
   EXPECT_EQ(std::vector<float>(s.signals[2] + 1, s.signals[2] + 102), kept);
-  EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ExpectScriptMet();
 }
 
 class RadiusJumpRepair : public ScanRepair {
@@ -289,8 +287,7 @@ TEST_F(RadiusJumpRepair, EnterMovesTheScansWithAStepAboveHalfAFringe) {
   for (int i = 1; i <= 10; ++i)
     for (int j = 1; j <= 101; ++j)
       EXPECT_EQ(s.signals[i][j], before_[i - 1][j - 1] + static_cast<float>(j >= 52 ? moved[i] : 0)) << i << " " << j;
-  EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ExpectScriptMet();
 }
 
 TEST_F(RadiusJumpRepair, EscapeAndClicksBesideTheFitLimitsApplyNothing) {
@@ -393,8 +390,7 @@ TEST_F(ScratchTracking, TwoKeptScratchesAreWrittenToTheChosenFile) {
   ASSERT_NE(CurrentAdHocObject().adHocObject, nullptr);
   EXPECT_EQ(CurrentAdHocObject().adHocObject->plot->xLabel, "slopes (signal/cm)");
   EXPECT_EQ(CurrentAdHocObject().adHocObject->plot->curveCount, 2 + 12 + 2);
-  EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ExpectScriptMet();
 }
 
 TEST_F(ScratchTracking, CancelledDialogWritesNothingAndAFullStoreTakesNoMore) {
@@ -416,8 +412,7 @@ TEST_F(ScratchTracking, CancelledDialogWritesNothingAndAFullStoreTakesNoMore) {
   EXPECT_FALSE(mode.active);
   for (const auto& folder : {dir_, std::filesystem::current_path()})
     for (const auto& e : std::filesystem::directory_iterator(folder)) EXPECT_NE(e.path().extension(), ".scratch");
-  EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ExpectScriptMet();
 }
 
 TEST_F(ScratchTracking, OneScanIsRefusedAndNoScansStartNothing) {
@@ -429,8 +424,7 @@ TEST_F(ScratchTracking, OneScanIsRefusedAndNoScansStartNothing) {
   ui_->ExpectBox("Fix Fringe Jump", "", platform::IDOK);
   w_->Dispatch(1111);
   EXPECT_FALSE(MouseActions().entries[kFixPointScanFringeJumpAction]->active);
-  EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ExpectScriptMet();
 }
 
 }  // namespace
@@ -453,8 +447,7 @@ TEST_F(ScanRepair, TheSavedScanHoldsTheRepairReturnApplied) {
       .ExpectBox("", "save data with wavelength/speed information in filename", platform::IDNO)
       .ExpectFiles("save raw data in new directory", {true, {(out / "x.rxx").string()}});
   Char(platform::VK_RETURN);
-  EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ExpectScriptMet();
   std::ifstream in(out / ("x" + s.fileNames[1]));
   ASSERT_TRUE(in.good());
   std::string line;

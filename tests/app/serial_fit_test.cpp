@@ -129,8 +129,7 @@ TEST_F(SerialFit, ByCellFitsEachCellAndIntegratesItsRange) {
   AnswerByCell(1, 3, true, true);
   ui_->ExpectBox("SERIALIZE FIT", "serial fit: 3 analysed, 0 skipped, 0 failed");
   Window().Dispatch(593);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(gSerialFitSettings.running, 0);
 
   // The 5 S species carries 0.5 OD in cell 1.
@@ -193,8 +192,7 @@ TEST_F(SerialFit, CellsTheExtensionCannotCarryAreRefusedBeforeAnySet) {
         .ExpectPrompt("SERIALIZE FIT", "maximum cell number value", std::to_string(last))
         .ExpectBox("SERIALIZE FIT", "cell numbers must lie between 1 and 8");
     Window().Dispatch(593);
-    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-    EXPECT_TRUE(ui_->AllConsumed());
+    ExpectScriptMet();
   }
   EXPECT_FALSE(fs::exists(Sets() / "serialfit.log"));
   ui_->ExpectBox("SERIALIZE FIT", "incremental cell number?", platform::IDNO)
@@ -227,8 +225,7 @@ TEST_F(SerialFit, ListFilesRunInNameOrderAndASaturatedSetIsOnlyReported) {
       .ExpectBox("SERIALIZE FIT", "serial fit: 2 analysed, 1 skipped, 0 failed\n" +
                                       (Sets() / "list.RA2").string() + ": skipped (signal maxed out)");
   Window().Dispatch(904);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   const std::string summaryPath = (Sets() / "summary.txt").string();
   EXPECT_EQ(processes_.calls, std::vector<std::string>{"edit " + summaryPath});
 
@@ -271,8 +268,7 @@ TEST_F(SerialFit, ListFilesNoneToRunSaysSoInsteadOfOpeningAMissingSummary) {
       .ExpectBox("SERIALIZE FIT", "with Monte-Carlo error analysis?", platform::IDNO)
       .ExpectBox("SERIALIZE FIT", "no list.* file in " + Sets().string() + ": nothing to analyse");
   Window().Dispatch(904);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_TRUE(processes_.calls.empty());
 }
 
@@ -309,8 +305,7 @@ TEST_F(SerialFit, PeldoRowsOfOneExtensionEachGetTheirOwnListAndDistFinisEndsTheW
                                       ": failed (no distribution was computed for this set)");
   Window().Dispatch(923);
   platform::SetProcesses(&processes_);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(launcher.calls,
             std::vector<std::string>{"start " + (dir_ / "PELDO" / "PELDO").string() + " --cofs --watch " +
                                      Sets().string()});

@@ -86,9 +86,7 @@ TEST_F(WindowDrawing, ALoadDrawsItsProgressLineAndPutsBackWhatWasUnderIt) {
     if (fraction > 0.5 && redHalfway < 0) redHalfway = red;
   };
   const auto paths = WriteRun(".ra1", 4);
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
   // After two of four files half of the 100-pixel bar is red; at the end all of it.
   EXPECT_NEAR(redHalfway, 50, 1);
   EXPECT_EQ(redAtEnd, 100);

@@ -12,8 +12,7 @@
 using WindowServices = AppTest;
 
 TEST_F(WindowServices, LastDataFolderKeepsDriveAndFoldersOfTheChosenFile) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   SaveLastDataDirectory(*w, "/data/run 7/cell2/scan00012.RA2");
   std::ifstream in(LastFolderIniPath());
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -44,8 +43,7 @@ TEST_F(WindowServices, LastDataFolderKeepsDriveAndFoldersOfTheChosenFile) {
     SaveLastDataDirectory(*w, "/elsewhere/a.RA1");
     SaveLastDataDirectory(*w, "/elsewhere/b.RA1");
   }));
-  EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  ExpectScriptMet();
   LoadLastDataDirectory(*w, folder);
   EXPECT_EQ(folder, dir_.string() + "/");
 
@@ -56,8 +54,7 @@ TEST_F(WindowServices, LastDataFolderKeepsDriveAndFoldersOfTheChosenFile) {
 }
 
 TEST_F(WindowServices, RepaintRequestsPauseDuringASerialFitButResizingAlwaysInvalidates) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   auto& frame = Headless(*w);
   frame.Update();
   const int before = frame.invalidations;
@@ -93,8 +90,7 @@ TEST_F(WindowServices, LoadingReadsTheWindowsSwitchesUntilTheWindowGoes) {
 }
 
 TEST_F(WindowServices, FileDialogsCopyAtMostTheCapacityAndLeaveThePathOnCancel) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   platform::FileDialogResult chosen;
   chosen.accepted = true;
   chosen.paths = {"/data/abcdefghij.RA1"};
@@ -116,8 +112,7 @@ TEST_F(WindowServices, FileDialogsCopyAtMostTheCapacityAndLeaveThePathOnCancel) 
 }
 
 TEST_F(WindowServices, DataRangeSpansTheFittedGridAndStacksAtMostTenLevels) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   ScanSet& s = CurrentScanSet();
   std::vector<float> grid = {0, 6.0f, 6.1f, 6.2f, 6.3f, 6.4f};
   std::vector<float> scan1 = {0, 9.0f, 0.5f, 0.7f, 0.9f, -9.0f};
@@ -159,8 +154,7 @@ TEST_F(WindowServices, DataRangeSpansTheFittedGridAndStacksAtMostTenLevels) {
 }
 
 TEST_F(WindowServices, MenuItemsFollowTheLoadedData) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   platform::MenuModel& menu = w->Frame().Menu();
   // Nothing loaded: the menu stays as it is.
   DataTypeFlags& data = CurrentDataTypeFlags();
@@ -214,8 +208,7 @@ TEST_F(WindowServices, ScreenshotGoesToTheClipboardAsABitmap) {
 }
 
 TEST_F(WindowServices, OldFilenameConventionFlipsTheLoadersSwitch) {
-  WriteAgreedDefaults();
-  auto w = MakeWindow();
+  auto w = AgreedWindow();
   CurrentScanSet().oldFileNameConvention = 0;
   w->Dispatch(243);
   EXPECT_EQ(CurrentScanSet().oldFileNameConvention, 1);

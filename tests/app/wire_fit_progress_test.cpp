@@ -48,9 +48,7 @@ class WireFitProgressTest : public RoadTest {
   // One species at 4.6 S fitted to the synthetic 5 S run.
   void FitOneSpecies() {
     const auto paths = WriteRun(".ra1", 3);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
     OneSpecies("4.6", "5.0", 1);
     if (HasFatalFailure()) return;
     PlotHooks().paintDataPlot = [this] { ++redraws_; };
@@ -139,9 +137,7 @@ TEST_F(WireFitProgressTest, TheMarquardtListingHasAFileOfItsOwnInTheProgramFolde
 TEST_F(WireFitProgressTest, ACsRunShowsTheNormalEquationProgressLineAndErasesIt) {
   CountDataPlotRedraws();
   const auto paths = WriteRun(".ra1", 4);
-  std::vector<std::string> names;
-  for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
-  ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
   gFitEngineState.fitTINoise = 0;
   Window().Dispatch(275);  // "Continuous c(s) Distribution"
   surface_.ops.clear();

@@ -51,10 +51,8 @@ class WireMonteCarloTest : public RoadTest {
   // c(s) of the synthetic 5 S run, computed once by "Run".
   void RunCs() {
     const auto paths = WriteRun(".ra1", 4);
-    std::vector<std::string> names;
-    for (const auto& p : paths) names.push_back(std::filesystem::path(p).filename().string());
     Window();
-    ASSERT_TRUE(LoadAllData(MakeSelection(dir_.string(), names)));
+    ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
     gFitEngineState.fitTINoise = 0;
     Window().Dispatch(275);
     forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)",
@@ -96,8 +94,7 @@ TEST_F(WireMonteCarloTest, DistributionsAskTheirSettingsAndWriteLimitsForEachLev
   ui_->ExpectPrompt("Monte Carlo for Distributions", "change confidence level", std::string("0.8"));
   ui_->ExpectPrompt("Monte Carlo for Distributions", "change confidence level", std::nullopt);
   Window().Dispatch(296);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 
   // 6 iterations (the floor of 6.9) and the base solution, one file each.
   for (int k = 0; k <= 6; ++k) EXPECT_EQ(Columns(std::to_string(k)).size(), 30u) << k;
@@ -153,8 +150,7 @@ TEST_F(WireMonteCarloTest, IntegratedSwShowsTheStatisticsForEveryRangeAsked) {
   ui_->ExpectBox("Monte Carlo for Distributions", "average sw = ");
   ui_->ExpectBox("Monte Carlo for Distributions", "other integration limits?", platform::IDNO);
   Window().Dispatch(546);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
 
   // The whole boundary moves at 5 S; above 6 S there is next to nothing.
   std::vector<double> sw;
@@ -205,8 +201,7 @@ TEST_F(WireMonteCarloTest, AKeyStopsTheSeriesAndTheBestFitComesBack) {
   ui_->ExpectPrompt("Monte Carlo for Distributions", "change confidence level", std::nullopt);
   Window().Dispatch(296);
   display.drawText = shown;
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(iterations, 3);
   EXPECT_FALSE(platform::KeyDownPending());
   // The limits of the two members were written.
@@ -239,8 +234,7 @@ TEST_F(WireMonteCarloTest, AKeyStopsTheSeriesAndTheBestFitComesBack) {
   gModelParameterVector.P[5] = 1000;  // s max
   ui_->ExpectBox("", "is exceeding maximum observable s-values");
   Window().Dispatch(213);
-  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_TRUE(ui_->AllConsumed());
+  ExpectScriptMet();
   EXPECT_EQ(cs.lastRunFailed, 1);
   EXPECT_FALSE(WindowFlags().FitInfoPending);
   EXPECT_FALSE(WindowFlags().FitInfoShown);
