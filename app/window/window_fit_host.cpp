@@ -17,7 +17,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/model_selector.h"
 #include "fit/fit_driver.h"
-#include "fit/fit_report.h"
+#include "fit/fit_report_inputs.h"
 #include "fit/fluorescence_options.h"
 #include "fit/model_params.h"
 #include "fit/model_evaluation.h"
