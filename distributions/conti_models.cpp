@@ -4,6 +4,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/hydrodynamics.h"
+#include "fit/clear_model_selection.h"
 #include "fit/model_params.h"
 #include "fit/scan_times.h"
 #include "lamm/lamm_settings.h"

@@ -18,7 +18,7 @@
 #include "distributions/normal_equations.h"
 #include "distributions/regularization_scaling.h"
 #include "distributions/work_blocks.h"
-#include "fit/fit_driver.h"
+#include "fit/rmsd.h"
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
 #include "numerics/cvector.h"

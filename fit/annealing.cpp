@@ -4,10 +4,10 @@
 #include <utility>
 #include <vector>
 
-#include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_report.h"
+#include "fit/fit_target.h"
 #include "fit/fit_vector.h"
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
@@ -151,7 +151,7 @@ void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, 
   }
 }
 
-int SimulatedAnnealingFit(FitHost* host) {
+int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
   FitEngineState& fs = gFitEngineState;
   fs.annealTemperature = fs.annealStartTemperature;
   fs.minimiserRuns = 0;
@@ -208,7 +208,7 @@ int SimulatedAnnealingFit(FitHost* host) {
     host->RequestRepaint();
     ComposeFitInfoText(host);
   } else {
-    FitCurrentModel(host);
+    finishingPass(host);
   }
   fs.annealTemperature = fs.annealStartTemperature;
   return 1;

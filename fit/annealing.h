@@ -12,8 +12,11 @@ class FitHost;
 // schedule runs its step at t0.
 float AnnealingTemperature(int k, int steps, float t0);
 
-// 1 when done or nothing floated, 0 when refused.
-int SimulatedAnnealingFit(FitHost* host);
+// 1 when done or nothing floated, 0 when refused. finishingPass is the
+// driver's own fit, run from the best point found unless the user stopped
+// or no finishing refinement is chosen; the driver passes it in because it
+// dispatches to this schedule itself.
+int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host));
 
 // One annealing run at temperature t; *iter is the remaining evaluation
 // budget (negative when used up).

@@ -6,18 +6,6 @@
 
 class FitHost;
 
-// Scans that the rmsd takes in: the range of the time-dependent fits (by
-// time order) and the exclusion of the first scan.
-struct RmsdScanRange {
-  unsigned char rangeOn = 0;
-  int first = 1, last = 1;  // positions in time order
-  unsigned char firstScanExcluded = 0;
-};
-extern RmsdScanRange gRmsdScanRange;
-// The positions in time order, [first, last], that the rmsd and the
-// residual tests of the report take in.
-void RmsdScanSpan(int& first, int& last);
-
 // Nelder-Mead over the n floated quantities from their current values,
 // restarted around the best vertex until a restart changes the rmsd and
 // every quantity by at most maxRelativeChange and lowers the rmsd by less
@@ -33,16 +21,6 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
                          const std::function<void()>& beforeRestart = {});
 // 1 when done (also with nothing floated), 0 when refused.
 int FitCurrentModel(FitHost* host);
-// 1 when a fit may start; refuses without data or meniscus and bottom and
-// moves fit limits that lie outside the cell (with a message).
-int CheckFitLimitsBeforeFit(FitHost* host);
-// The target function of the discrete models: unpacks v into the model,
-// evaluates it over all scans and returns the rmsd; 1e10 after a stop.
-float SimplexSim(float* v, FitHost* host);
-// rmsd = sqrt(sum (signal - model)^2 / count) over every fitted point of
-// the scans in time order; stored in currentRmsd (count in rmsdPointCount).
-// 0 when no scans are loaded.
-float CalcRmsd();
 // Recomposes the fit report and redraws the fitted curves.
 void DrawFitCurvesDuringFit(FitHost* host);
 // Convergence test of a Nelder-Mead restart: converged unless the rmsd or
@@ -55,6 +33,3 @@ enum class FitEntryKind;
 bool RestartConverged(int n, const float* previous, const float* current, const FitEntryKind* kinds,
                       float previousRmsd, float rmsd, float maxRelativeChange,
                       const unsigned char* ignored = nullptr);
-// Polls a key press or click into the stop flag, and turns the stop flag
-// into stopRequested. True when a stop is now requested.
-bool PollFitStop();

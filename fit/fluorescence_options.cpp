@@ -1,7 +1,7 @@
 #include "fit/fluorescence_options.h"
 
 #include "data/fluorescence_corrections.h"
-#include "fit/fit_report.h"
+#include "fit/fit_report_inputs.h"
 #include "fit/fit_vector.h"
 #include "lamm/lamm_ideal.h"
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 
 #include "data/scan_set.h"
-#include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/fit_report.h"
+#include "fit/fit_target.h"
 #include "fit/fit_vector.h"
 #include "fit/serial_fit_settings.h"
 #include "platform/input_events.h"

@@ -4,9 +4,9 @@
 
 #include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
-#include "fit/fit_driver.h"
 #include "fit/fluorescence_options.h"
 #include "fit/model_params.h"
+#include "fit/rmsd.h"
 #include "lamm/global/static_grid_lamm.h"
 #include "lamm/solver_display.h"
 #include "numerics/constants.h"

@@ -1,10 +1,5 @@
 #include "fit/model_selector.h"
 
-#include "data/scan_set.h"
-#include "fit/model_table.h"
-#include "fit/scan_times.h"
-#include "lamm/lamm_settings.h"
-
 ModelSelectorFlags gModelSelectorFlags;
 
 void ModelSelectorFlags::ClearSwitches() {
@@ -16,7 +11,6 @@ void ModelSelectorFlags::ClearSwitches() {
   TimesFromW2tByModel = kept.TimesFromW2tByModel;
   GridSizeOverridden = kept.GridSizeOverridden;
 }
-
 
 ModelSelectionHooks& CurrentModelSelectionHooks() {
   static ModelSelectionHooks hooks = [] {
@@ -31,28 +25,4 @@ ModelSelectionHooks& CurrentModelSelectionHooks() {
     return h;
   }();
   return hooks;
-}
-
-void ClearModelSelection() {
-  ModelSelectorFlags& sel = gModelSelectorFlags;
-  ModelSelectionHooks& hooks = CurrentModelSelectionHooks();
-  LammSolverSettings& lamm = LammSettings();
-  if (sel.TimesFromW2tByModel) {
-    SwitchOffTimesFromW2t(nullptr);
-    sel.TimesFromW2tByModel = 0;
-    hooks.message("switching off times from w^2t option");
-  }
-  hooks.switchOffWienerSkewing();
-  CurrentScanSet().dataChanged = 1;
-  lamm.automaticAlgorithm = 1;
-  if (sel.GridSizeOverridden) {
-    lamm.gridSizeInUse = lamm.feGridSize;
-    sel.GridSizeOverridden = 0;
-  }
-  sel.LammDiscreteModel = 0;
-  sel.ConcDependentSolverSwitch = 0;
-  if (hooks.equilibriumTestMode()) hooks.exitEquilibriumTestMode();
-  sel.ClearSwitches();
-  if (hooks.mStarAnalysisActive()) hooks.closeMStarAnalysis();
-  for (const ModelRow& row : ModelTable()) hooks.checkMenuItem(row.id, false);
 }

@@ -160,8 +160,3 @@ struct ModelSelectionHooks {
   std::function<void(int command, bool checked)> checkMenuItem;
 };
 ModelSelectionHooks& CurrentModelSelectionHooks();
-
-// The common first step of every model command: undoes what the previous
-// model switched on outside the record, selects the automatic
-// finite-element algorithm, clears the switches and unticks the model items.
-void ClearModelSelection();

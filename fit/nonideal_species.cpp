@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "data/scan_set.h"
-#include "fit/fit_report.h"
+#include "fit/fit_report_inputs.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/coefficients/nonideal_coefficients.h"

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "data/scan_set.h"
-#include "fit/fit_driver.h"
+#include "fit/rmsd.h"
 #include "numerics/arrays.h"
 #include "numerics/regrid.h"
 #include "platform/clipboard.h"

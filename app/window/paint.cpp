@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fit/rmsd.h"
 #include "plot/text_in_place.h"
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/markers.h"
@@ -21,7 +22,6 @@
 #include "data/fluorescence_corrections.h"
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
-#include "fit/fit_driver.h"
 #include "fit/fit_report.h"
 #include "fit/model_selector.h"
 #include "plot/adhoc_plot_arrays.h"

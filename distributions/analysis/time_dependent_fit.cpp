@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "fit/rmsd.h"
 #include "numerics/constants.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"

@@ -10,7 +10,7 @@
 #include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
-#include "fit/fit_report.h"
+#include "fit/fit_report_inputs.h"
 #include "fit/fit_vector.h"
 #include "fit/lamm_scan_output.h"
 #include "fit/model_evaluation.h"

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "app/commands/equilibrium/eqtools_commands.h"
+#include "fit/rmsd.h"
 #include "plot/cwinplot.h"
 #include "equilibrium/eqtools/eq_test_mode.h"
 #include "equilibrium/eqtools/equilibrium_model.h"
-#include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "data/scan_grid.h"

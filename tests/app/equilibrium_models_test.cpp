@@ -16,9 +16,9 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "data/scan_grid.h"
+#include "fit/rmsd.h"
 #include "models/equilibrium_curves/equilibrium_curves.h"
 #include "road_support.h"
-#include "fit/fit_driver.h"
 #include "numerics/random.h"
 
 namespace {

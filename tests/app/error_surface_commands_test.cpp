@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/window/window_fit_host.h"
-#include "fit/fit_driver.h"
+#include "fit/rmsd.h"
 #include "numerics/statistics.h"
 #include "road_support.h"
 

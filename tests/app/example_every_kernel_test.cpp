@@ -23,7 +23,7 @@
 #include "app/startup/automation_window.h"
 #include "automation/automation_run.h"
 #include "distributions/conti_settings.h"
-#include "fit/fit_driver.h"
+#include "fit/rmsd.h"
 #include "numerics/random.h"
 #include "numerics/vector_kernel.h"
 #include "plot/plot_window_set.h"

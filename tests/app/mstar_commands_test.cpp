@@ -10,6 +10,7 @@
 #include "distributions/model_entries.h"
 #include "equilibrium/mstar/mstar_hinge.h"
 #include "equilibrium/mstar/mstar_state.h"
+#include "fit/clear_model_selection.h"
 #include "numerics/arrays.h"
 #include "platform/clipboard.h"
 #include "plot/cwinplot.h"

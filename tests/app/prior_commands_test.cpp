@@ -10,8 +10,8 @@
 #include "distributions/distribution_loader.h"
 #include "distributions/prior_knowledge.h"
 #include "data/scan_grid.h"
-#include "fit/fit_driver.h"
 #include "fit/fit_report.h"
+#include "fit/rmsd.h"
 #include "numerics/random.h"
 #include "road_support.h"
 

@@ -11,7 +11,7 @@
 #include "data/raw_data_workers.h"
 #include "data/scan_file.h"
 #include "data/wiener_skew.h"
-#include "fit/fit_report.h"
+#include "fit/fit_report_inputs.h"
 #include "fit/fit_vector.h"
 #include "numerics/arrays.h"
 #include "plot/cwinplot.h"

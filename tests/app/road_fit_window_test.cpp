@@ -10,8 +10,8 @@
 
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
-#include "fit/fit_driver.h"
 #include "fit/fit_report.h"
+#include "fit/rmsd.h"
 #include "numerics/statistics.h"
 #include "platform/input_events.h"
 #include "platform/qt/frame_window.h"

@@ -6,7 +6,7 @@
 
 #include "distributions/conti_settings.h"
 #include "data/scan_loading.h"
-#include "fit/fit_driver.h"
+#include "fit/rmsd.h"
 #include "fit/saved_params.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"

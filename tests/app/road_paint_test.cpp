@@ -5,7 +5,7 @@
 #include <QImage>
 
 #include "app/startup/program_options.h"
-#include "fit/fit_driver.h"
+#include "fit/rmsd.h"
 #include "platform/draw_context.h"
 #include "desktop_support.h"
 #include "plot/cwinplot.h"

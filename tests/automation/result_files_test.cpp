@@ -7,7 +7,7 @@
 #include "automation/ini_custom_pars.h"
 #include "automation/plot_exports.h"
 #include "automation/result_files.h"
-#include "fit/fit_driver.h"
+#include "fit/rmsd.h"
 #include "numerics/ccurve.h"
 #include "platform/bitmap.h"
 #include "plot/plot_window_set.h"

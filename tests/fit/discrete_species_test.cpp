@@ -22,6 +22,7 @@
 #include "fit/fluorescence_options.h"
 #include "fit/marquardt.h"
 #include "fit/model_evaluation.h"
+#include "fit/rmsd.h"
 #include "fit/simulation_errors.h"
 #include "fit/species_slots.h"
 #include "fit_test_support.h"

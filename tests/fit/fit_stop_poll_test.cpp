@@ -2,8 +2,8 @@
 // that is only waiting in the toolkit (the pump delivers it) stops the fit.
 #include <gtest/gtest.h>
 
-#include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"
+#include "fit/fit_target.h"
 #include "platform/input_events.h"
 
 namespace {

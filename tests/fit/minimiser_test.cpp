@@ -9,10 +9,12 @@
 
 #include "data/fluorescence_corrections.h"
 #include "fit/annealing.h"
+#include "fit/fit_target.h"
 #include "fit/fluorescence_options.h"
 #include "fit/fit_driver.h"
 #include "fit/marquardt.h"
 #include "fit/nelder_mead.h"
+#include "fit/rmsd.h"
 #include "fit/serial_fit_settings.h"
 #include "fit_test_support.h"
 #include "numerics/random.h"

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/clear_model_selection.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"

@@ -32,6 +32,7 @@
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_models.h"
 #include "distributions/model_entries.h"
+#include "fit/clear_model_selection.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"

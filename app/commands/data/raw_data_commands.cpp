@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "fit/fit_report_inputs.h"
 #include "numerics/constants.h"
 #include "app/dialogs/form_dialog.h"
 #include "app/dialogs/matrix_dialogs.h"
@@ -29,7 +30,6 @@
 #include "data/wiener_skew.h"
 #include "fit/amplitudes.h"
 #include "fit/fit_engine_state.h"
-#include "fit/fit_report.h"
 #include "fit/fit_vector.h"
 #include "fit/model_evaluation.h"
 #include "fit/model_selector.h"

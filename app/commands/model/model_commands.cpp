@@ -20,6 +20,7 @@
 #include "distributions/model_entries.h"
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
+#include "fit/clear_model_selection.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"

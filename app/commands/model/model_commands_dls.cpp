@@ -8,6 +8,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
+#include "fit/clear_model_selection.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"

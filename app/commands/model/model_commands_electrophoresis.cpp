@@ -3,6 +3,7 @@
 // column runs from the meniscus over the stored column length.
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
+#include "fit/clear_model_selection.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"

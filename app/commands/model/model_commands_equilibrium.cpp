@@ -10,6 +10,7 @@
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
 #include "data/scan_set.h"
+#include "fit/clear_model_selection.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"

@@ -4,6 +4,7 @@
 // Tikhonov-Phillips regularisation, and on single-speed data scan times from
 // omega^2 t, since its step functions carry no rotor acceleration.
 #include "app/commands/model/model_commands.h"
+#include "fit/clear_model_selection.h"
 
 #include "app/window/txla_window.h"
 #include "app/window/window_fit_host.h"

@@ -3,6 +3,7 @@
 // values are the last values the model held.
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
+#include "fit/clear_model_selection.h"
 #include "fit/fit_engine_state.h"
 #include "fit/lamm_grid.h"
 #include "fit/model_ids.h"

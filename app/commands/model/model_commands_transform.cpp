@@ -10,6 +10,7 @@
 #include "distributions/conti_models.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
+#include "fit/clear_model_selection.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"

@@ -23,6 +23,7 @@
 #include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
+#include "fit/rmsd.h"
 #include "lamm/lamm_settings.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_engine_state.h"

@@ -1,0 +1,102 @@
+#include "fit/fit_target.h"
+
+#include <cstdio>
+
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/fit_vector.h"
+#include "fit/model_params.h"
+#include "fit/rmsd.h"
+#include "fit/simulation_switches.h"
+#include "platform/input_events.h"
+
+int CheckFitLimitsBeforeFit(FitHost* host) {
+  ScanSet& ss = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  if (ss.count < 1 || !host->HasPlotWindows() || static_cast<int>(ss.firstFitPoint.size()) <= ss.count ||
+      static_cast<int>(ss.lastFitPoint.size()) <= ss.count) {
+    host->PlaySoundError();
+    host->MessageBox("ERROR", "load data first");
+    return 0;
+  }
+  const bool dls = CurrentDataTypeFlags().dls != 0;
+  if (!dls && (mp.meniscus == 0.0f || mp.bottom == 0.0f)) {
+    host->PlaySoundError();
+    host->MessageBox("ERROR", "set meniscus and bottom first");
+    return 0;
+  }
+  if (!dls && (ss.leftFitLimit == 0.0f || ss.leftFitLimit < mp.meniscus)) {
+    ss.leftFitLimit = mp.meniscus;
+    host->MessageBox("", "setting left fit limit to meniscus");
+    host->CheckLeftFitLimit();
+  }
+  if (dls) return 1;
+  if (ss.rightFitLimit == 0.0f || ss.rightFitLimit > mp.bottom) {
+    ss.rightFitLimit = mp.bottom;
+    host->MessageBox("", "setting right fit limit to bottom");
+    host->CheckRightFitLimit();
+  }
+  return 1;
+}
+
+float SimplexSim(float* v, FitHost* host) {
+  FitEngineState& fs = gFitEngineState;
+  ModelParams& mp = gModelParams;
+  if (host) host->WriteDiagnostics("\nEnter SimplexSim");
+  if (fs.stopRequested) return 1e10f;
+  if (fs.gridMeniscus == 0.0f) {
+    if (host) host->MakeRadialGrid();
+    fs.gridMeniscus = gModelParameterVector.P[13];
+  }
+  if (fs.gridBottom == 0.0f) {
+    if (host) host->MakeRadialGrid();
+    fs.gridBottom = gModelParameterVector.P[14];
+  }
+  UnpackFitVectorForEvaluation(v);
+  if ((mp.meniscus != fs.gridMeniscus || mp.bottom != fs.gridBottom) && host) host->MakeRadialGrid();
+  ++fs.evaluationsThisRun;
+  ++fs.evaluationsTotal;
+  if (host && host->DrawingEnabled()) {
+    const bool staticGrid = gSimulationSwitches.staticGridSolverRan != 0;
+    char text[200];
+    if (fs.useMarquardt)
+      std::snprintf(text, sizeof text,
+                    staticGrid ? "sim #%d, ML step #%d, step #%d    " : "sim #%d, ML step #%d, step #%d   ",
+                    fs.evaluationsTotal, fs.minimiserRuns, fs.evaluationsThisRun);
+    else if (fs.useAnnealing)
+      std::snprintf(text, sizeof text,
+                    staticGrid ? "sim #%d, SA step #%d, step#%d, T=%.3f    "
+                               : "sim #%d, SA step #%d, step#%d, T=%.3f     ",
+                    fs.evaluationsTotal, fs.minimiserRuns, fs.evaluationsThisRun, fs.annealTemperature);
+    else
+      std::snprintf(text, sizeof text, staticGrid ? "s%d, step #%d     " : "s%d, step #%d    ", fs.minimiserRuns,
+                    fs.evaluationsThisRun);
+    host->DrawText(10, 30, text);
+    if (fs.useMarquardt) {
+      std::snprintf(text, sizeof text, "testrmsd=%f (n=%.0f,lambda=%.1e          )", fs.mlTestRmsd,
+                    fs.mlPointCount, fs.mlLambda);
+      host->DrawText(10, 50, text);
+    }
+  }
+  if (host) host->SimulateModel();
+  // A stop taken here may have cut the simulation short: a part of a model
+  // has no misfit and must never count as the best vertex.
+  if (PollFitStop()) return 1e10f;
+  const float rmsd = CalcRmsd();
+  if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
+  return rmsd;
+}
+
+bool PollFitStop() {
+  // The window takes the presses that came meanwhile (no more often than the
+  // desktop allows).
+  platform::PumpEvents();
+  if (platform::TakeAnyInput()) platform::StopFlag() = true;
+  if (platform::StopFlag().exchange(false)) {
+    gFitEngineState.stopRequested = 1;
+    // The rest of the fit is its ending: further presses are no new stops.
+    platform::HoldInput();
+  }
+  return gFitEngineState.stopRequested != 0;
+}

@@ -1,0 +1,47 @@
+#include "fit/rmsd.h"
+
+#include <cmath>
+
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
+
+RmsdScanRange gRmsdScanRange;
+
+void RmsdScanSpan(int& first, int& last) {
+  const ScanSet& ss = CurrentScanSet();
+  first = 1;
+  last = ss.count;
+  if (gRmsdScanRange.rangeOn) {
+    first = gRmsdScanRange.first < 1 ? 1 : gRmsdScanRange.first;
+    last = gRmsdScanRange.last > ss.count ? ss.count : gRmsdScanRange.last;
+  } else if (gRmsdScanRange.firstScanExcluded) {
+    first = 2;
+  }
+}
+
+float CalcRmsd() {
+  const ScanSet& ss = CurrentScanSet();
+  FitEngineState& fs = gFitEngineState;
+  if (ss.count < 1 || static_cast<int>(ss.signals.size()) <= ss.count ||
+      static_cast<int>(ss.model.size()) <= ss.count)
+    return 0.0f;
+  int first = 1, last = ss.count;
+  RmsdScanSpan(first, last);
+  double sum = 0.0;
+  long count = 0;
+  for (int pos = first; pos <= last; ++pos) {
+    const int scan = static_cast<int>(ss.order.size()) > pos ? ss.order[pos] : pos;
+    const float* signal = ss.signals[scan];
+    const float* model = ss.model[scan];
+    if (!signal || !model) continue;
+    for (int k = ss.firstFitPoint[scan]; k <= ss.lastFitPoint[scan]; ++k) {
+      const float d = signal[k] - model[k];
+      sum += static_cast<double>(d) * d;
+      ++count;
+    }
+  }
+  const float rmsd = count > 0 ? static_cast<float>(std::sqrt(sum / static_cast<double>(count))) : 0.0f;
+  fs.currentRmsd = rmsd;
+  fs.rmsdPointCount = static_cast<float>(count);
+  return rmsd;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// The rmsd of the fitted points: the figure every fit minimises and the
+// report shows. Below the model evaluation, whose nonlinear-detection
+// transform takes in the same scans.
+
+// Scans that the rmsd takes in: the range of the time-dependent fits (by
+// time order) and the exclusion of the first scan.
+struct RmsdScanRange {
+  unsigned char rangeOn = 0;
+  int first = 1, last = 1;  // positions in time order
+  unsigned char firstScanExcluded = 0;
+};
+extern RmsdScanRange gRmsdScanRange;
+// The positions in time order, [first, last], that the rmsd and the
+// residual tests of the report take in.
+void RmsdScanSpan(int& first, int& last);
+// rmsd = sqrt(sum (signal - model)^2 / count) over every fitted point of
+// the scans in time order; stored in currentRmsd (count in rmsdPointCount).
+// 0 when no scans are loaded.
+float CalcRmsd();
