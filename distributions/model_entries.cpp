@@ -246,7 +246,21 @@ ModelEntryRecord StartUpEntries() {
   return r;
 }
 
+bool& EntriesInPlace() {
+  static bool inPlace = false;
+  return inPlace;
+}
+
+// The families whose commands write no start values over entries in
+// place: their records need not be put back after the command.
+bool CommandKeepsEntries(int key) {
+  const ModelRow* row = FindModelRow(key);
+  return row && row->family == ModelFamily::Species;
+}
+
 }  // namespace
+
+bool ModelEntriesInPlace() { return EntriesInPlace(); }
 
 ModelEntryTrip BeginModelEntry(int id) {
   ModelEntryBook& book = ModelEntries();
@@ -278,6 +292,7 @@ ModelEntryTrip BeginModelEntry(int id) {
   if (it != book.records.end()) {
     Restore(it->second, it->second.dataGeneration == book.dataGeneration, -1);
     trip.restored = true;
+    EntriesInPlace() = true;
     return trip;
   }
   Restore(StartUpEntries(), true, -1);
@@ -298,6 +313,7 @@ ModelEntryTrip BeginModelEntry(int id) {
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
   ContiStore().csEntries.frozen = false;
+  EntriesInPlace() = false;
   const int after = SelectedModelKey();
   if (after == trip.before) {
     // Refused or cancelled: the model keeps its slots.
@@ -326,7 +342,7 @@ bool FinishModelEntry(const ModelEntryTrip& trip) {
     v.F[14] = gModelParams.bottomFit = sh.bottomFit;
   }
   auto it = book.records.find(after);
-  if (it != book.records.end() && after == trip.id) {
+  if (it != book.records.end() && after == trip.id && !CommandKeepsEntries(after)) {
     // The command's own start values go under the entries again; what it
     // asked stays as answered.
     const ModelRow* row = FindModelRow(after);

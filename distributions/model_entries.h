@@ -77,6 +77,10 @@ struct ModelEntryTrip {
 ModelEntryTrip BeginModelEntry(int id);
 // True when the model changed.
 bool FinishModelEntry(const ModelEntryTrip& trip);
+// While a model command runs between the two halves: the model's own
+// entries are in place (it was chosen before), so its command sets its
+// switches and asks its questions but writes no start values over them.
+bool ModelEntriesInPlace();
 
 // A saved parameter file chooses the model it names: the model left is put
 // aside, and what the file gave is the chosen model's newest entries.

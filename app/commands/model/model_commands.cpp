@@ -68,6 +68,14 @@ bool RefuseDlsData() {
   return RefuseModelFor("this model is not implemented for DLS data");
 }
 
+void ClearSelectionForModel() {
+  // The reset starts the solver choice afresh; a model's entries in place
+  // keep the choice they were left with.
+  const std::uint8_t automatic = LammSettings().automaticAlgorithm;
+  ClearModelSelection();
+  if (ModelEntriesInPlace()) LammSettings().automaticAlgorithm = automatic;
+}
+
 void SetLammAlgorithms(int automatic, int claverie, int movingHat) {
   LammSolverSettings& l = LammSettings();
   if (automatic >= 0) l.automaticAlgorithm = static_cast<std::uint8_t>(automatic);
@@ -83,10 +91,16 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
   if (ModelChosen(kCmDiscreteSpeciesModel)) return;
   const bool fromCumulants = m.DlsCumulantModel;
   const bool fromStokesRadii = m.DlsStokesRadiiModel;
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.LammDiscreteModel = 1;
-  SetLammAlgorithms(1, -1, -1);
   CheckMenuItem(kCmDiscreteSpeciesModel, true);
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    if (gBufferSedSettings.BufferSedOn) CheckBufferSedimentationModel();
+    ReallocLammArraysIfPresent();
+    return;
+  }
+  SetLammAlgorithms(1, -1, -1);
   if (fromStokesRadii) {
     // The first quantity held each species' Stokes radius (nm); the species
     // model wants its diffusion coefficient (1e-7 cm^2/s).
@@ -120,7 +134,7 @@ namespace {
 bool EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ReleaseDistributionArrays();
   if (ModelChosen(item)) return false;
-  ClearModelSelection();
+  ClearSelectionForModel();
   gModelSelectorFlags.*own = 1;
   w.CheckMenuItem(item, true);
   return true;
@@ -129,13 +143,15 @@ bool EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item)
 void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   m.*own = 1;
-  SetLammAlgorithms(0, 1, 0);
   w.CheckMenuItem(item, true);
-  FixAllParameters();
-  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  if (!ModelEntriesInPlace()) {
+    SetLammAlgorithms(0, 1, 0);
+    FixAllParameters();
+    for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  }
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -190,14 +206,19 @@ void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
   if (ModelChosen(kCmZoneCentrifugationSpeciesModel)) return;
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   m.ZoneCentrifugationModel = 1;
+  CheckMenuItem(kCmZoneCentrifugationSpeciesModel, true);
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    ReallocLammArraysIfPresent();
+    return;
+  }
   LammSolverSettings& l = LammSettings();
   l.modelInitialDistribution = 1;
   l.experimentalInitialDistribution = 0;
   SetLammAlgorithms(0, 0, 1);
-  CheckMenuItem(kCmZoneCentrifugationSpeciesModel, true);
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   gModelParams.extra[4] = 0;
   FixAllParameters();
