@@ -255,7 +255,13 @@ bool& EntriesInPlace() {
 // place: their records need not be put back after the command.
 bool CommandKeepsEntries(int key) {
   const ModelRow* row = FindModelRow(key);
-  return row && row->family == ModelFamily::Species;
+  if (!row) return false;
+  switch (row->family) {
+    case ModelFamily::Species:
+    case ModelFamily::Association:
+    case ModelFamily::Nonideal: return true;
+    default: return false;
+  }
 }
 
 }  // namespace

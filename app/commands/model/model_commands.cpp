@@ -185,11 +185,13 @@ void TXLAWindow::CmModel282() {
 void TXLAWindow::CmMonomerDimerModel() {
   if (RefuseDlsData()) return;
   if (!EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, kCmMonomerDimerModel)) return;
-  FixAllParameters();
-  // The dimer's D (or M) follows from the monomer's.
-  gModelParameterVector.F[2 * n + 2] = 0;
-  gModelParams.extra[2] = 0;
-  FixAllParameters();
+  if (!ModelEntriesInPlace()) {
+    FixAllParameters();
+    // The dimer's D (or M) follows from the monomer's.
+    gModelParameterVector.F[2 * n + 2] = 0;
+    gModelParams.extra[2] = 0;
+    FixAllParameters();
+  }
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -197,7 +199,7 @@ void TXLAWindow::CmMonomerDimerModel() {
 void TXLAWindow::CmMonomerTrimerModel() {
   if (RefuseDlsData()) return;
   if (!EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, kCmMonomerTrimerModel)) return;
-  FixAllParameters();
+  if (!ModelEntriesInPlace()) FixAllParameters();
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -459,9 +461,17 @@ void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
   if (ModelChosen(hindered ? kCmNonidealSingleSpeciesModel1099 : kCmNonidealSingleSpeciesModel)) return;
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.NonidealSingleSpeciesModel = 1;
   m.NonidealVariantModel = hindered ? 1 : 0;
+  if (ModelEntriesInPlace()) {
+    SetFitMAndS(w, false);
+    w.CheckMenuItem(kCmNonidealSingleSpeciesModel, !hindered);
+    w.CheckMenuItem(kCmNonidealSingleSpeciesModel1099, hindered);
+    UnpackModelParameters();
+    ReallocLammArraysIfPresent();
+    return;
+  }
   AssociationModelParams& store = gAssociationModelParams;
   P(10) = store.logKs;
   P(11) = store.logKd;
@@ -484,12 +494,17 @@ void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
   if (ModelChosen(item)) return;
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.*own = 1;
-  SetLammAlgorithms(-1, 1, 0);
-  LammSettings().fixedTimeStep = 0;
   w.CheckMenuItem(item, true);
   if (!gFitEngineState.molarMassParameters) SetFitMAndS(w, true);
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    ReallocLammArraysIfPresent();
+    return;
+  }
+  SetLammAlgorithms(-1, 1, 0);
+  LammSettings().fixedTimeStep = 0;
   AssociationModelParams& st = gAssociationModelParams;
   ModelParameterVector& v = gModelParameterVector;
   v.P[1] = st.monomer3;
@@ -526,7 +541,7 @@ void TXLAWindow::CmNonidealMultipleSpeciesModel() {
   }
   if (!EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, kCmNonidealMultipleSpeciesModel)) return;
   SetFitMAndS(*this, false);
-  FixAllParameters();
+  if (!ModelEntriesInPlace()) FixAllParameters();
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
