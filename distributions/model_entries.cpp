@@ -255,13 +255,7 @@ bool& EntriesInPlace() {
 // place: their records need not be put back after the command.
 bool CommandKeepsEntries(int key) {
   const ModelRow* row = FindModelRow(key);
-  if (!row) return false;
-  switch (row->family) {
-    case ModelFamily::Species:
-    case ModelFamily::Association:
-    case ModelFamily::Nonideal: return true;
-    default: return false;
-  }
+  return row && row->family != ModelFamily::Distribution;
 }
 
 }  // namespace
@@ -348,16 +342,16 @@ bool FinishModelEntry(const ModelEntryTrip& trip) {
     v.F[14] = gModelParams.bottomFit = sh.bottomFit;
   }
   auto it = book.records.find(after);
-  if (it != book.records.end() && after == trip.id && !CommandKeepsEntries(after)) {
-    // The command's own start values go under the entries again; what it
-    // asked stays as answered.
-    const ModelRow* row = FindModelRow(after);
-    const unsigned asks = row ? row->asks : 0;
-    const float viscosity = gSolutionConditions.viscosity;
-    const float resolution = Conti().resolution;
-    Restore(it->second, it->second.dataGeneration == book.dataGeneration, after);
-    if (asks & kAsksViscosity) gSolutionConditions.viscosity = viscosity;
-    if (asks & kAsksResolution) Conti().resolution = resolution;
+  if (it != book.records.end() && after == trip.id) {
+    if (CommandKeepsEntries(after)) {
+      // The reset leaves the c(s) switch of the model left; the transforms'
+      // dialog reads the one their entries were made with.
+      gModelSelectorFlags.CSModel = it->second.csModel;
+    } else {
+      // The distributions' commands still write their start values: the
+      // entries go over them again.
+      Restore(it->second, it->second.dataGeneration == book.dataGeneration, after);
+    }
   }
   UnpackModelParameters();
   return true;
