@@ -246,7 +246,21 @@ ModelEntryRecord StartUpEntries() {
   return r;
 }
 
+bool& EntriesInPlace() {
+  static bool inPlace = false;
+  return inPlace;
+}
+
+// The families whose commands write no start values over entries in
+// place: their records need not be put back after the command.
+bool CommandKeepsEntries(int key) {
+  const ModelRow* row = FindModelRow(key);
+  return row && row->family != ModelFamily::Distribution;
+}
+
 }  // namespace
+
+bool ModelEntriesInPlace() { return EntriesInPlace(); }
 
 ModelEntryTrip BeginModelEntry(int id) {
   ModelEntryBook& book = ModelEntries();
@@ -278,6 +292,7 @@ ModelEntryTrip BeginModelEntry(int id) {
   if (it != book.records.end()) {
     Restore(it->second, it->second.dataGeneration == book.dataGeneration, -1);
     trip.restored = true;
+    EntriesInPlace() = true;
     return trip;
   }
   Restore(StartUpEntries(), true, -1);
@@ -298,6 +313,7 @@ ModelEntryTrip BeginModelEntry(int id) {
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
   ContiStore().csEntries.frozen = false;
+  EntriesInPlace() = false;
   const int after = SelectedModelKey();
   if (after == trip.before) {
     // Refused or cancelled: the model keeps its slots.
@@ -327,15 +343,15 @@ bool FinishModelEntry(const ModelEntryTrip& trip) {
   }
   auto it = book.records.find(after);
   if (it != book.records.end() && after == trip.id) {
-    // The command's own start values go under the entries again; what it
-    // asked stays as answered.
-    const ModelRow* row = FindModelRow(after);
-    const unsigned asks = row ? row->asks : 0;
-    const float viscosity = gSolutionConditions.viscosity;
-    const float resolution = Conti().resolution;
-    Restore(it->second, it->second.dataGeneration == book.dataGeneration, after);
-    if (asks & kAsksViscosity) gSolutionConditions.viscosity = viscosity;
-    if (asks & kAsksResolution) Conti().resolution = resolution;
+    if (CommandKeepsEntries(after)) {
+      // The reset leaves the c(s) switch of the model left; the transforms'
+      // dialog reads the one their entries were made with.
+      gModelSelectorFlags.CSModel = it->second.csModel;
+    } else {
+      // The distributions' commands still write their start values: the
+      // entries go over them again.
+      Restore(it->second, it->second.dataGeneration == book.dataGeneration, after);
+    }
   }
   UnpackModelParameters();
   return true;

@@ -63,10 +63,11 @@ ModelEntryRecord CaptureModelEntries();
 // The two halves of a model command. Begin runs before the command's own
 // set-up: the model about to be chosen gets its own last entries, or, the
 // first time, the start-up entries with the species it starts from. Finish
-// runs after it: when the model changed, the one left is put aside, the
-// borrowed f/f0, vbar and bottom go back, and the start values the command
-// wrote give way to the model's entries again, except what the command
-// asked (the answer is the newest entry).
+// runs after it: when the model changed, the one left is put aside and the
+// borrowed f/f0, vbar and bottom go back. A command finding its entries in
+// place writes no start values, so what it asks is the newest entry; only
+// the distributions' commands still write theirs, and their entries go
+// over them again.
 struct ModelEntryTrip {
   int id = 0;  // the command
   int before = 0;
@@ -77,6 +78,10 @@ struct ModelEntryTrip {
 ModelEntryTrip BeginModelEntry(int id);
 // True when the model changed.
 bool FinishModelEntry(const ModelEntryTrip& trip);
+// While a model command runs between the two halves: the model's own
+// entries are in place (it was chosen before), so its command sets its
+// switches and asks its questions but writes no start values over them.
+bool ModelEntriesInPlace();
 
 // A saved parameter file chooses the model it names: the model left is put
 // aside, and what the file gave is the chosen model's newest entries.

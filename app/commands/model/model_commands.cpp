@@ -69,6 +69,14 @@ bool RefuseDlsData() {
   return RefuseModelFor("this model is not implemented for DLS data");
 }
 
+void ClearSelectionForModel() {
+  // The reset starts the solver choice afresh; a model's entries in place
+  // keep the choice they were left with.
+  const std::uint8_t automatic = LammSettings().automaticAlgorithm;
+  ClearModelSelection();
+  if (ModelEntriesInPlace()) LammSettings().automaticAlgorithm = automatic;
+}
+
 void SetLammAlgorithms(int automatic, int claverie, int movingHat) {
   LammSolverSettings& l = LammSettings();
   if (automatic >= 0) l.automaticAlgorithm = static_cast<std::uint8_t>(automatic);
@@ -84,10 +92,16 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
   if (ModelChosen(kCmDiscreteSpeciesModel)) return;
   const bool fromCumulants = m.DlsCumulantModel;
   const bool fromStokesRadii = m.DlsStokesRadiiModel;
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.LammDiscreteModel = 1;
-  SetLammAlgorithms(1, -1, -1);
   CheckMenuItem(kCmDiscreteSpeciesModel, true);
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    if (gBufferSedSettings.BufferSedOn) CheckBufferSedimentationModel();
+    ReallocLammArraysIfPresent();
+    return;
+  }
+  SetLammAlgorithms(1, -1, -1);
   if (fromStokesRadii) {
     // The first quantity held each species' Stokes radius (nm); the species
     // model wants its diffusion coefficient (1e-7 cm^2/s).
@@ -121,7 +135,7 @@ namespace {
 bool EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ReleaseDistributionArrays();
   if (ModelChosen(item)) return false;
-  ClearModelSelection();
+  ClearSelectionForModel();
   gModelSelectorFlags.*own = 1;
   w.CheckMenuItem(item, true);
   return true;
@@ -130,13 +144,15 @@ bool EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item)
 void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   m.*own = 1;
-  SetLammAlgorithms(0, 1, 0);
   w.CheckMenuItem(item, true);
-  FixAllParameters();
-  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  if (!ModelEntriesInPlace()) {
+    SetLammAlgorithms(0, 1, 0);
+    FixAllParameters();
+    for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  }
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -170,11 +186,13 @@ void TXLAWindow::CmModel282() {
 void TXLAWindow::CmMonomerDimerModel() {
   if (RefuseDlsData()) return;
   if (!EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, kCmMonomerDimerModel)) return;
-  FixAllParameters();
-  // The dimer's D (or M) follows from the monomer's.
-  gModelParameterVector.F[2 * n + 2] = 0;
-  gModelParams.extra[2] = 0;
-  FixAllParameters();
+  if (!ModelEntriesInPlace()) {
+    FixAllParameters();
+    // The dimer's D (or M) follows from the monomer's.
+    gModelParameterVector.F[2 * n + 2] = 0;
+    gModelParams.extra[2] = 0;
+    FixAllParameters();
+  }
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -182,7 +200,7 @@ void TXLAWindow::CmMonomerDimerModel() {
 void TXLAWindow::CmMonomerTrimerModel() {
   if (RefuseDlsData()) return;
   if (!EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, kCmMonomerTrimerModel)) return;
-  FixAllParameters();
+  if (!ModelEntriesInPlace()) FixAllParameters();
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -191,14 +209,19 @@ void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
   if (ModelChosen(kCmZoneCentrifugationSpeciesModel)) return;
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   m.ZoneCentrifugationModel = 1;
+  CheckMenuItem(kCmZoneCentrifugationSpeciesModel, true);
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    ReallocLammArraysIfPresent();
+    return;
+  }
   LammSolverSettings& l = LammSettings();
   l.modelInitialDistribution = 1;
   l.experimentalInitialDistribution = 0;
   SetLammAlgorithms(0, 0, 1);
-  CheckMenuItem(kCmZoneCentrifugationSpeciesModel, true);
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   gModelParams.extra[4] = 0;
   FixAllParameters();
@@ -439,9 +462,17 @@ void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
   if (ModelChosen(hindered ? kCmNonidealSingleSpeciesModel1099 : kCmNonidealSingleSpeciesModel)) return;
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.NonidealSingleSpeciesModel = 1;
   m.NonidealVariantModel = hindered ? 1 : 0;
+  if (ModelEntriesInPlace()) {
+    SetFitMAndS(w, false);
+    w.CheckMenuItem(kCmNonidealSingleSpeciesModel, !hindered);
+    w.CheckMenuItem(kCmNonidealSingleSpeciesModel1099, hindered);
+    UnpackModelParameters();
+    ReallocLammArraysIfPresent();
+    return;
+  }
   AssociationModelParams& store = gAssociationModelParams;
   P(10) = store.logKs;
   P(11) = store.logKd;
@@ -464,12 +495,17 @@ void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
   if (ModelChosen(item)) return;
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.*own = 1;
-  SetLammAlgorithms(-1, 1, 0);
-  LammSettings().fixedTimeStep = 0;
   w.CheckMenuItem(item, true);
   if (!gFitEngineState.molarMassParameters) SetFitMAndS(w, true);
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    ReallocLammArraysIfPresent();
+    return;
+  }
+  SetLammAlgorithms(-1, 1, 0);
+  LammSettings().fixedTimeStep = 0;
   AssociationModelParams& st = gAssociationModelParams;
   ModelParameterVector& v = gModelParameterVector;
   v.P[1] = st.monomer3;
@@ -506,7 +542,7 @@ void TXLAWindow::CmNonidealMultipleSpeciesModel() {
   }
   if (!EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, kCmNonidealMultipleSpeciesModel)) return;
   SetFitMAndS(*this, false);
-  FixAllParameters();
+  if (!ModelEntriesInPlace()) FixAllParameters();
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }

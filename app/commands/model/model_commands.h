@@ -13,6 +13,8 @@ bool RefuseModelFor(const char* text);
 // are loaded; true when refused.
 bool RefuseDlsData();
 // Sets the finite-element algorithm switches; -1 leaves one as it is.
+// The reset of the model switches before a model command sets its own.
+void ClearSelectionForModel();
 void SetLammAlgorithms(int automatic, int claverie, int movingHat);
 
 // The stored zone-loading value of the zone-centrifugation models (the oil

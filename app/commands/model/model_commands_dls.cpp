@@ -9,6 +9,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
 #include "fit/clear_model_selection.h"
+#include "distributions/model_entries.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
@@ -55,10 +56,11 @@ void SelectDlsDistribution(TXLAWindow& w, unsigned char ModelSelectorFlags::*own
 void SelectDiscreteDls(TXLAWindow& w, unsigned char ModelSelectorFlags::*own) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   m.*own = 1;
   if (gFitEngineState.molarMassParameters) SetFitMAndS(w, false);
+  if (ModelEntriesInPlace()) return;
   FixAllParameters();
   gModelParameterVector.F[3 * n + 3] = 1;
 }
@@ -93,7 +95,7 @@ void TXLAWindow::CmDlsStokesRadiiModel() {
   ModelParams& mp = gModelParams;
   ModelParameterVector& v = gModelParameterVector;
   const float celsius = sol.temperature - kAbsoluteZero;
-  for (int k = 1; k <= n; ++k) {
+  for (int k = 1; k <= n && !ModelEntriesInPlace(); ++k) {
     if (v.P[k] > 0) {
       v.P[k] = mp.massOrD[k] = DFromStokesRadius2(v.P[k] * 1e-7f, celsius) * 1e9f;
     } else {
@@ -112,12 +114,14 @@ void TXLAWindow::CmDlsCumulantModel() {
   // One set of cumulants: component 1 alone, its amplitude floating.
   ModelParams& mp = gModelParams;
   ModelParameterVector& v = gModelParameterVector;
-  mp.included[1] = 1;
-  v.F[2 * n + 1] = 1;
-  for (int k = 2; k <= n; ++k) {
-    mp.included[k] = 0;
-    v.F[2 * n + k] = 0;
-    v.P[k] = 0;
+  if (!ModelEntriesInPlace()) {
+    mp.included[1] = 1;
+    v.F[2 * n + 1] = 1;
+    for (int k = 2; k <= n; ++k) {
+      mp.included[k] = 0;
+      v.F[2 * n + k] = 0;
+      v.P[k] = 0;
+    }
   }
   UnpackModelParameters();
   CheckMenuItem(kCmDlsCumulantModel, true);

@@ -4,6 +4,7 @@
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
 #include "fit/clear_model_selection.h"
+#include "distributions/model_entries.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
@@ -44,13 +45,16 @@ void TXLAWindow::CmElectrophoresisLammModel() {
   m.ConcDependentLammModel = 0;
   ReleaseDistributionArrays();
   if (ModelChosen(kCmElectrophoresisLammModel)) return;
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   m.ElectrophoresisLammModel = 1;
-  SetLammAlgorithms(0, 1, 0);
   CheckMenuItem(kCmElectrophoresisLammModel, true);
-  FixAllParameters();
-  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  if (!ModelEntriesInPlace()) {
+    SetLammAlgorithms(0, 1, 0);
+    FixAllParameters();
+    for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
+  }
+  // The cell ends where the data's column does.
   ModelParams& mp = gModelParams;
   P(14) = mp.bottom = mp.meniscus + mp.electrophoresisColumnLength;
   if (gFitEngineState.molarMassParameters) SetFitMAndS(*this, false);

@@ -9,6 +9,7 @@
 
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
+#include "distributions/model_entries.h"
 #include "data/scan_set.h"
 #include "fit/clear_model_selection.h"
 #include "fit/fit_engine_state.h"
@@ -31,11 +32,13 @@ bool SelectEquilibrium(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, in
   ModelSelectorFlags& m = gModelSelectorFlags;
   if (ModelChosen(item)) return false;
   if (!CurrentScanSet().equilibriumMode) platform::Tell("Equilibrium Analysis", "please load equilibrium data");
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.*own = 1;
-  gFitEngineState.fitTINoise = 1;
-  gModelParams.riNoiseFit = 1;
   w.CheckMenuItem(item, true);
+  if (!ModelEntriesInPlace()) {
+    gFitEngineState.fitTINoise = 1;
+    gModelParams.riNoiseFit = 1;
+  }
   return true;
 }
 
@@ -47,6 +50,10 @@ void TXLAWindow::CmEquilibriumModel284() {
 
 void TXLAWindow::CmEquilibriumModel523() {
   if (!SelectEquilibrium(*this, &ModelSelectorFlags::EquilibriumModel523, kCmEquilibriumModel523)) return;
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    return;
+  }
   const EquilibriumStartValues& st = StoredEquilibriumStartValues();
   ModelParameterVector& v = gModelParameterVector;
   float* P = v.P;

@@ -4,6 +4,7 @@
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
 #include "fit/clear_model_selection.h"
+#include "distributions/model_entries.h"
 #include "fit/fit_engine_state.h"
 #include "fit/lamm_grid.h"
 #include "fit/model_ids.h"
@@ -18,17 +19,26 @@ void TXLAWindow::CmModel267() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   if (!ModelChosen(kCmModel267)) {
     ReleaseDistributionArrays();
-    ClearModelSelection();
+    ClearSelectionForModel();
     if (!gFitEngineState.molarMassParameters) CmFitMAndS();
-    LammSolverSettings& l = LammSettings();
-    l.movingHatAlgorithm = 1;
-    l.modelInitialDistribution = 1;
-    l.experimentalInitialDistribution = 0;
+    const bool inPlace = ModelEntriesInPlace();
+    if (!inPlace) {
+      LammSolverSettings& l = LammSettings();
+      l.movingHatAlgorithm = 1;
+      l.modelInitialDistribution = 1;
+      l.experimentalInitialDistribution = 0;
+    }
     gModelParams.experimentalInitialDistribution = 0;
     gModelParams.concentrationsLinear = 0;
-    FixAllParameters();
+    if (!inPlace) FixAllParameters();
     m.Model267 = 1;
     CheckMenuItem(kCmModel267, true);
+    if (inPlace) {
+      UnpackModelParameters();
+      CurrentLammGrid().reactingSystem = true;
+      ReallocLammArraysIfPresent();
+      return;
+    }
   }
   const HeteroAssociationState& st = CurrentHeteroAssociationState();
   float* P = gModelParameterVector.P;

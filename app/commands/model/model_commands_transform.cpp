@@ -4,6 +4,7 @@
 #include "app/window/main_window_flags.h"
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
+#include "distributions/model_entries.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "distributions/analysis/extrapolation_plot.h"
@@ -59,20 +60,22 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
                  "data that show both the solvent and the solution plateau.\n"
                  "Usually, c(s) will give better results.",
                  platform::BoxIcon::Error);
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.SedTransformModel = 1;
   m.LsgExtrapolationModel = 1;
   m.DistributionModel = 1;
   ContiSettings& cs = Conti();
-  LsgExtrapolationSettings& x = LsgExtrapolation();
-  float* P = gModelParameterVector.P;
-  P[1] = 1.0f;
-  P[n + 1] = 10.0f;
-  P[2 * n + 1] = 50.0f;
-  P[11] = static_cast<float>(x.vhwResolution);
-  P[3] = static_cast<float>(x.scansPerGStar);
-  P[2] = 0.68f;
-  cs.confidenceLevel = 0.9f;
+  if (!ModelEntriesInPlace()) {
+    const LsgExtrapolationSettings& x = LsgExtrapolation();
+    float* P = gModelParameterVector.P;
+    P[1] = 1.0f;
+    P[n + 1] = 10.0f;
+    P[2 * n + 1] = 50.0f;
+    P[11] = static_cast<float>(x.vhwResolution);
+    P[3] = static_cast<float>(x.scansPerGStar);
+    P[2] = 0.68f;
+    cs.confidenceLevel = 0.9f;
+  }
   CheckMenuItem(kCmExtrapolateLsgAreaFractions, true);
   cs.showBothRegularizations = 0;
   CheckMenuItem(642, false);
@@ -89,7 +92,7 @@ void TXLAWindow::CmVanHoldeWeischet() {
     AskResolution();
     return;
   }
-  ClearModelSelection();
+  ClearSelectionForModel();
   AskDirection();
   m.SedTransformModel = 1;
   gFitEngineState.fitTINoise = 0;
