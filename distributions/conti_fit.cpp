@@ -1,5 +1,6 @@
 #include "distributions/conti_fit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -148,6 +149,37 @@ double gSumSquares = 1e10;
 
 // The points the Nelder-Mead restarts have evaluated (none outside them).
 EvaluatedPoints* gEvaluated = nullptr;
+
+// The residuals (data less model and noise at the scans' fitted points) of the
+// last evaluation, and those of the lowest one with its point, while the
+// Nelder-Mead restarts record them.
+struct ResidualMemory {
+  std::vector<float> last, best, bestPoint;
+  float bestValue = 1e30f;
+};
+ResidualMemory* gResiduals = nullptr;
+
+void RecordResiduals(const float* p, float rmsd) {
+  ResidualMemory& m = *gResiduals;
+  m.last.clear();
+  const ScanSet& s = CurrentScanSet();
+  for (int j = 1; j <= s.count; ++j) {
+    const size_t u = static_cast<size_t>(j);
+    if (u >= s.model.size() || u >= s.signals.size() || u >= s.firstFitPoint.size() || u >= s.lastFitPoint.size() ||
+        !s.model[j] || !s.signals[j]) {
+      m.last.clear();
+      return;
+    }
+    for (int i = std::max(1, s.firstFitPoint[j]); i <= std::min(s.points[j], s.lastFitPoint[j]); ++i)
+      m.last.push_back(s.signals[j][i] - s.model[j][i]);
+  }
+  if (rmsd < m.bestValue) {
+    m.bestValue = rmsd;
+    m.best = m.last;
+    const int n = gEvaluated ? gEvaluated->n : 0;
+    m.bestPoint.assign(p, p + n + 1);
+  }
+}
 
 std::vector<Entry> CollectEntries() {
   std::vector<Entry> list;
@@ -420,10 +452,148 @@ bool QuadraticModelSteps(FitHost* host, float** p, float* y, int n, int b, const
   return moved;
 }
 
+// Levenberg-Marquardt steps on the residuals from the lowest point seen,
+// the Jacobian by forward differences of the nonlinear parameters (the
+// linear amplitudes and the noise solved inside every evaluation): along a
+// narrow curved valley of f/f0 and the meniscus a simplex crawls, where a
+// step of the linearised residuals crosses it in n + 1 evaluations. Ends
+// when the step expected no fall above half the spread the runs end at, or
+// found none after a few tries. A coordinate at a meniscus or bottom limit
+// that the step would carry beyond it stays at the limit. The lowest point
+// replaces the best vertex; `curvature` receives J^T J at the last Jacobian
+// in the relative units of ShapeSimplex. True when a Jacobian was formed.
+bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMemory& memory,
+                    QuadraticCurvature* curvature, bool* held) {
+  *held = false;
+  constexpr int kMaxJacobians = 6, kMaxTries = 4;
+  if (memory.best.empty() || !(memory.bestValue <= y[b]) || static_cast<int>(memory.bestPoint.size()) != n + 1)
+    return false;
+  const FitEngineState& fs = FS();
+  const Positions at = gPositions;
+  FloatVec x(1, n), trial(1, n);
+  for (int i = 1; i <= n; ++i) x[i] = memory.bestPoint[i];
+  float fx = memory.bestValue;
+  std::vector<float> r0 = memory.best;
+  const size_t m = r0.size();
+  std::vector<double> jac(m * n), a(static_cast<size_t>(n) * n), g(static_cast<size_t>(n)), d, h(static_cast<size_t>(n));
+  std::vector<char> free(static_cast<size_t>(n));
+  double lambda = 1e-3;
+  bool formed = false;
+  // The first differences step a tenth of the starting simplex; later ones
+  // where the rmsd rises by kDifferenceRise alone: in a valley a hundred
+  // times narrower across than along, a step as long across as along
+  // measures the curvature instead of the slope.
+  constexpr double kDifferenceRise = 1e-4;
+  std::vector<double> next(static_cast<size_t>(n));
+  for (int i = 1; i <= n; ++i) next[i - 1] = 0.01 * ContiSimplexSpread(i) * (x[i] != 0.0f ? std::fabs(x[i]) : 0.1);
+  // A simplex vertex may lie a few roundings inside the limit it was pressed
+  // against; a held coordinate is stepped onto the limit itself.
+  auto near = [](float v, float limit) { return std::fabs(v - limit) <= 3e-7f * std::fabs(limit); };
+  auto limitOf = [&](int i, bool upper) {
+    return i == at.meniscus ? (upper ? fs.meniscusMax : fs.meniscusMin) : (upper ? fs.bottomMax : fs.bottomMin);
+  };
+  auto atUpper = [&](int i, float v) {
+    return (i == at.meniscus && (v >= fs.meniscusMax || near(v, fs.meniscusMax))) ||
+           (i == at.bottom && (v >= fs.bottomMax || near(v, fs.bottomMax)));
+  };
+  auto atLower = [&](int i, float v) {
+    return (i == at.meniscus && (v <= fs.meniscusMin || near(v, fs.meniscusMin))) ||
+           (i == at.bottom && (v <= fs.bottomMin || near(v, fs.bottomMin)));
+  };
+  for (int k = 0; k < kMaxJacobians && !fs.stopRequested; ++k) {
+    double s0 = 0.0;
+    for (float e : r0) s0 += static_cast<double>(e) * e;
+    if (!(s0 > 0.0)) break;
+    for (int i = 1; i <= n && !fs.stopRequested; ++i) {
+      const float step = static_cast<float>(next[i - 1]);
+      for (int l = 1; l <= n; ++l) trial[l] = x[l];
+      trial[i] = atUpper(i, x[i]) ? x[i] - step : x[i] + step;
+      // A failed or stopped evaluation leaves the residuals of an earlier one.
+      const float v = ContiSimplexSim(trial, host);
+      h[i - 1] = static_cast<double>(trial[i]) - x[i];
+      if (!(v < 1e9f) || memory.last.size() != m || h[i - 1] == 0.0) return formed;
+      for (size_t e = 0; e < m; ++e) jac[e * n + i - 1] = (static_cast<double>(memory.last[e]) - r0[e]) / h[i - 1];
+    }
+    if (fs.stopRequested) break;
+    for (int i = 0; i < n; ++i) {
+      double gi = 0.0;
+      for (size_t e = 0; e < m; ++e) gi += jac[e * n + i] * r0[e];
+      g[i] = gi;
+      for (int j = 0; j <= i; ++j) {
+        double aij = 0.0;
+        for (size_t e = 0; e < m; ++e) aij += jac[e * n + i] * jac[e * n + j];
+        a[i * n + j] = a[j * n + i] = aij;
+      }
+    }
+    formed = true;
+    for (int i = 0; i < n; ++i) {
+      const double rise = a[i * n + i] * h[i] * h[i] / (2.0 * s0);
+      const double factor = rise > 0.0 ? std::sqrt(kDifferenceRise / rise) : 10.0;
+      next[i] = std::fabs(h[i]) * std::clamp(factor, 0.1, 10.0);
+    }
+    if (curvature) {
+      curvature->scale = h;
+      curvature->hessian.assign(static_cast<size_t>(n) * n, 0.0);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) curvature->hessian[i * n + j] = a[i * n + j] * h[i] * h[j] / s0;
+    }
+    // A coordinate at a limit that the gradient pushes beyond it is held.
+    for (int i = 0; i < n; ++i)
+      free[i] = !((atUpper(i + 1, x[i + 1]) && g[i] < 0.0) || (atLower(i + 1, x[i + 1]) && g[i] > 0.0));
+    *held = std::find(free.begin(), free.end(), 0) != free.end();
+    bool accepted = false, done = false;
+    for (int t = 0; t < kMaxTries && !fs.stopRequested; ++t) {
+      if (!DampedGaussNewtonStep(a, g, n, lambda, free, d)) {
+        done = true;
+        break;
+      }
+      // The relative fall of the rmsd the linearised residuals expect.
+      double fall = 0.0;
+      for (int i = 0; i < n; ++i) {
+        fall -= 2.0 * g[i] * d[i];
+        for (int j = 0; j < n; ++j) fall -= d[i] * a[i * n + j] * d[j];
+      }
+      if (!(0.5 * fall / s0 > 0.5 * kFitSimplexTolerance)) {
+        done = true;
+        break;
+      }
+      for (int i = 1; i <= n; ++i)
+        trial[i] = free[i - 1] ? static_cast<float>(x[i] + d[i - 1]) : limitOf(i, atUpper(i, x[i]));
+      const float v = ContiSimplexSim(trial, host);
+      if (v < fx && memory.last.size() == m) {
+        for (int i = 1; i <= n; ++i) x[i] = trial[i];
+        fx = v;
+        r0 = memory.last;
+        lambda = std::max(lambda * 0.1, 1e-7);
+        accepted = true;
+        break;
+      }
+      lambda *= 10.0;
+    }
+    if (!accepted || done) break;
+  }
+  // A difference point may have been lower than the last step.
+  if (memory.bestValue < fx && static_cast<int>(memory.bestPoint.size()) == n + 1) {
+    for (int i = 1; i <= n; ++i) x[i] = memory.bestPoint[i];
+    fx = memory.bestValue;
+  }
+  if (fx < y[b]) {
+    for (int i = 1; i <= n; ++i) p[b][i] = x[i];
+    y[b] = fx;
+  }
+  return formed;
+}
+
 // Records the points the restarts evaluate for as long as it lives.
 struct RecordEvaluations {
-  explicit RecordEvaluations(EvaluatedPoints* points) { gEvaluated = points; }
-  ~RecordEvaluations() { gEvaluated = nullptr; }
+  explicit RecordEvaluations(EvaluatedPoints* points, ResidualMemory* residuals) {
+    gEvaluated = points;
+    gResiduals = residuals;
+  }
+  ~RecordEvaluations() {
+    gEvaluated = nullptr;
+    gResiduals = nullptr;
+  }
   RecordEvaluations(const RecordEvaluations&) = delete;
   RecordEvaluations& operator=(const RecordEvaluations&) = delete;
 };
@@ -451,13 +621,17 @@ int NelderMeadRestarts(FitHost* host) {
   fs.stopRequested = 0;
   EvaluatedPoints evaluated;
   evaluated.n = n;
-  RecordEvaluations recording(&evaluated);
+  ResidualMemory residuals;
+  RecordEvaluations recording(&evaluated, &residuals);
   ContiParametersToFitVector(n, p[1]);
   Scatter(p, n, 1, 1);
   EvaluateSimplexFromStart(host, p, y, n, ContiSimplexSim);
   NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter, &evaluated);
   int b = LowestVertex(y, n);
-  QuadraticModelSteps(host, p, y, n, b, evaluated);
+  QuadraticCurvature gaussNewton;
+  bool held = false;
+  bool haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held);
+  if (!haveGaussNewton) QuadraticModelSteps(host, p, y, n, b, evaluated);
   ContiFitVectorToParameters(p[b], host);
   ContiParametersToFitVector(n, q);
   float r = y[b];
@@ -469,18 +643,27 @@ int NelderMeadRestarts(FitHost* host) {
   float endSpread = EndSpread(y, n);
   bool settled = false;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
-    // The first restart scatters as widely as the start: along the flat
-    // valley of f/f0 and the meniscus it is what carries the fit to the
-    // minimum (a simplex shaped by the first run's points is too small where
-    // that run pressed the meniscus against its limit). Each later one is
-    // shaped by the curvature of the points seen so far, its values a spread
-    // at which the runs end apart, and ends after a few steps when it has
+    // The first restart scatters as widely as the start when the residual
+    // steps held a limit (a simplex shaped there stays on the slope where the
+    // first run pressed the meniscus against its limit) or could not be
+    // taken; it only approaches the minimum, and the residual steps go on
+    // from where it ended. Every other restart is shaped by the curvature of
+    // the residuals (else of the points seen so far), its values a spread at
+    // which the runs end apart, and ends after a few steps when it has
     // nothing more to gain (at the size the run before ended with when the
     // points show no curvature).
     QuadraticCurvature curvature;
     float drop = 0.0f;
-    if (restart == 0) {
+    const bool wide = restart == 0 && (!haveGaussNewton || held);
+    if (wide) {
       Scatter(p, n, b, b);
+    } else if (haveGaussNewton) {
+      if (b != 1) {
+        for (int i = 1; i <= n; ++i) std::swap(p[1][i], p[b][i]);
+        std::swap(y[1], y[b]);
+        b = 1;
+      }
+      ShapeSimplex(gaussNewton, n, p, kFitSimplexTolerance);
     } else if (QuadraticModelMinimum(evaluated, modelMinimum, &drop, &curvature)) {
       if (b != 1) {
         for (int i = 1; i <= n; ++i) std::swap(p[1][i], p[b][i]);
@@ -494,7 +677,10 @@ int NelderMeadRestarts(FitHost* host) {
     }
     for (int j = 1; j <= n + 1; ++j)
       if (j != b) y[j] = ContiSimplexSim(p[j], host);
-    NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, ContiSimplexSim, &counter, &evaluated);
+    // A restart around a point the residual steps settled in checks it: one
+    // that finds nothing lower by the tolerance is not shrunk to the spread.
+    NelderMeadMinimize(host, p, y, n, wide && haveGaussNewton ? tol : kFitSimplexTolerance, ContiSimplexSim,
+                       &counter, &evaluated, haveGaussNewton && !wide ? 3 * (n + 1) : 0);
     b = LowestVertex(y, n);
     SimplexExtents(p, n, b, extent);
     endSpread = EndSpread(y, n);
@@ -506,7 +692,13 @@ int NelderMeadRestarts(FitHost* host) {
     settled = ContiRestartsConverged(q, now, n, r, y[b], fs.maxRelativeChange) &&
               !(y[b] < r * (1.0f - kFitSimplexTolerance));
     // The next restart is judged from where the quadratic step took it.
-    if (!settled && QuadraticModelSteps(host, p, y, n, b, evaluated)) {
+    bool stepped = false;
+    if (!settled) {
+      const bool formed = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held);
+      haveGaussNewton = haveGaussNewton || formed;
+      stepped = formed || QuadraticModelSteps(host, p, y, n, b, evaluated);
+    }
+    if (stepped) {
       ContiFitVectorToParameters(p[b], host);
       ContiParametersToFitVector(n, now);
     }
@@ -684,6 +876,7 @@ float ContiSimplexSim(float* p, FitHost* host) {
       static_cast<float>(std::sqrt(std::fabs(gSumSquares) / (points > 0 ? points : 1.0))));
   fs.currentRmsd = rmsd;
   if (gEvaluated && p) gEvaluated->Add(p, rmsd);
+  if (gResiduals && gEvaluated && p) RecordResiduals(p, rmsd);
   ++fs.evaluationsThisRun;
   ++fs.evaluationsTotal;
   Trace("\n start info output  in ContiSimplexSim");

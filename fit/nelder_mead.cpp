@@ -83,7 +83,7 @@ float TryNelderMeadPoint(FitHost* host, float** p, float* y, float* psum, int n,
 }
 
 void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
-                        int* nfunk, const EvaluatedPoints* seen) {
+                        int* nfunk, const EvaluatedPoints* seen, int stall) {
   FitEngineState& fs = gFitEngineState;
   fs.simplexCollapsed = 0;
   ++fs.minimiserRuns;
@@ -93,6 +93,8 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
   ComputePsum(p, n, psum);
   FloatVec modelTrial(1, n);
   int nextModel = 0;
+  float stallBest = 0.0f;
+  int stallSince = -1;
 
   for (;;) {
     if (fs.stopRequested) return;
@@ -100,8 +102,12 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
     RankSimplex(y, n, &ilo, &ihi, &inhi);
     ShowBestVertex(host, p[ilo], y[ilo]);
 
+    if (stallSince < 0 || y[ilo] < stallBest - ftol * std::fabs(stallBest)) {
+      stallBest = y[ilo];
+      stallSince = *nfunk;
+    }
     const float rtol = RelativeSpread(y[ilo], y[ihi]);
-    if (rtol < ftol) {
+    if (rtol < ftol || (stall > 0 && *nfunk - stallSince >= stall)) {
       std::swap(y[1], y[ilo]);
       for (int j = 1; j <= n; ++j) std::swap(p[1][j], p[ilo][j]);
       return;
@@ -526,4 +532,23 @@ void ShapeSimplex(const QuadraticCurvature& curvature, int n, float** p, float r
     for (int j = 0; j < n; ++j)
       p[k + 2][j + 1] = static_cast<float>(p[1][j + 1] + length * v[j * n + k] * curvature.scale[j]);
   }
+}
+
+bool DampedGaussNewtonStep(const std::vector<double>& a, const std::vector<double>& g, int n, double lambda,
+                           const std::vector<char>& free, std::vector<double>& d) {
+  d.assign(static_cast<size_t>(n), 0.0);
+  std::vector<int> index;
+  for (int j = 0; j < n; ++j)
+    if (free[j]) index.push_back(j);
+  const int m = static_cast<int>(index.size());
+  if (m == 0) return false;
+  std::vector<double> h(static_cast<size_t>(m) * m), gg(static_cast<size_t>(m)), u;
+  for (int i = 0; i < m; ++i) {
+    gg[i] = g[index[i]];
+    for (int j = 0; j < m; ++j) h[i * m + j] = a[index[i] * n + index[j]];
+    h[i * m + i] *= 1.0 + lambda;
+  }
+  if (!NewtonStep(h, gg, m, u)) return false;
+  for (int i = 0; i < m; ++i) d[index[i]] = u[i];
+  return true;
 }

@@ -18,9 +18,13 @@ using FitTarget = float (*)(float* v, FitHost* host);
 // With `seen` (the points the target has evaluated, kept by the caller), the
 // minimum of a quadratic through them is tried as a vertex now and then
 // (QuadraticModelMinimum) and kept when it is lower than the best vertex.
+// With stall > 0 the run also ends (vertex 1 the best) once stall
+// evaluations in a row have not lowered the best value by more than ftol
+// relative: on an objective rough at the tolerance a simplex around a
+// minimum it cannot improve shrinks without end towards the roughness.
 struct EvaluatedPoints;
 void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, FitTarget target,
-                        int* nfunk, const EvaluatedPoints* seen = nullptr);
+                        int* nfunk, const EvaluatedPoints* seen = nullptr, int stall = 0);
 
 // Evaluates a fresh simplex p[1..n+1], the starting point p[1] first, and
 // returns its lowest vertex (LowestVertex). A fit stopped at once has then
@@ -141,3 +145,11 @@ bool QuadraticModelMinimum(const EvaluatedPoints& points, float* trial, float* p
 // narrow across it, whose values differ by about the spread a run ends at.
 // No axis is longer than twice the scale the curvature was fitted over.
 void ShapeSimplex(const QuadraticCurvature& curvature, int n, float** p, float rise);
+
+// The Levenberg-Marquardt step d of a sum of squares with Gauss-Newton matrix
+// a = J^T J (n x n, row major) and gradient g = J^T r: (a + lambda diag a) d
+// = -g over the coordinates with free[j], d[j] = 0 for the others (a
+// parameter held at a limit). False when that system is not positive
+// definite; d is then all 0.
+bool DampedGaussNewtonStep(const std::vector<double>& a, const std::vector<double>& g, int n, double lambda,
+                           const std::vector<char>& free, std::vector<double>& d);

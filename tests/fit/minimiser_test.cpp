@@ -154,6 +154,41 @@ TEST(QuadraticModel, RecoversTheMinimumAndCurvatureOfAnExactQuadratic) {
     ShapeSimplex(curvature, n, simplex, rise);
     for (int i = 2; i <= n + 1; ++i)
       EXPECT_NEAR(value(simplex[i]) / ymin - 1.0, rise / (ratio * ratio), 0.05 * rise) << i;
+
+    // The same misfit as residuals linear in x (J^T J = a): one undamped
+    // Gauss-Newton step lands on the minimum; with a coordinate held, on the
+    // minimum over the others (the gradient vanishes along them); a damped
+    // step solves its own system.
+    std::vector<double> start(n), g(n), d;
+    for (int j = 0; j < n; ++j) start[j] = row.minimum[j] + row.box * (0.7 - 0.4 * j);
+    auto gradientAt = [&](const std::vector<double>& at) {
+      std::vector<double> out(n, 0.0);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) out[i] += row.a[i * n + j] * (at[j] - row.minimum[j]);
+      return out;
+    };
+    g = gradientAt(start);
+    const std::vector<char> all(n, 1);
+    ASSERT_TRUE(DampedGaussNewtonStep(row.a, g, n, 0.0, all, d));
+    for (int j = 0; j < n; ++j) EXPECT_NEAR(start[j] + d[j], row.minimum[j], 1e-9 * row.box) << j;
+    ASSERT_TRUE(DampedGaussNewtonStep(row.a, g, n, 0.1, all, d));
+    for (int i = 0; i < n; ++i) {
+      double lhs = 0.1 * row.a[i * n + i] * d[i];
+      for (int j = 0; j < n; ++j) lhs += row.a[i * n + j] * d[j];
+      EXPECT_NEAR(lhs, -g[i], 1e-9 * (std::fabs(g[i]) + 1.0)) << i;
+    }
+    std::vector<char> held(n, 1);
+    held[0] = 0;
+    if (n == 1) {
+      EXPECT_FALSE(DampedGaussNewtonStep(row.a, g, n, 0.0, held, d));
+      continue;
+    }
+    ASSERT_TRUE(DampedGaussNewtonStep(row.a, g, n, 0.0, held, d));
+    EXPECT_EQ(d[0], 0.0);
+    std::vector<double> end(n);
+    for (int j = 0; j < n; ++j) end[j] = start[j] + d[j];
+    const std::vector<double> gEnd = gradientAt(end);
+    for (int j = 1; j < n; ++j) EXPECT_NEAR(gEnd[j], 0.0, 1e-9 * (std::fabs(g[j]) + 1.0)) << j;
   }
 }
 
