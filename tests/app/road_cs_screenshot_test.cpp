@@ -47,6 +47,16 @@ class RoadCs : public RoadTest {
   static int Inked(const QImage& image, const CWINPlot& p) {
     return Inked(image, p.plotLeft, p.plotTop, p.plotRight, p.plotBottom);
   }
+
+  // Six scans loaded, c(s) without TI noise chosen and run; its frame.
+  platform::IFrameWindow& CsRunOnSixScans() {
+    LoadRun(6);
+    gFitEngineState.fitTINoise = 0;
+    Window().Dispatch(275);
+    ui_->lenient = true;
+    Window().Dispatch(213);
+    return Window().Frame();
+  }
 };
 
 TEST_F(RoadCs, ContinuousDistributionRunDrawsDataResidualsAndDistribution) {
@@ -181,12 +191,7 @@ TEST_F(RoadCs, TheRotorSpeedPlotShowsTheSpeedProfile) {
 // The peak labels hold their whole caption however the window is shaped:
 // the letters follow the window's height, the label its width.
 TEST_F(RoadCs, PeakLabelsHoldTheirWholeCaptionAtEveryWindowSize) {
-  LoadRun(6);
-  gFitEngineState.fitTINoise = 0;
-  Window().Dispatch(275);
-  ui_->lenient = true;
-  Window().Dispatch(213);
-  auto& frame = Window().Frame();
+  auto& frame = CsRunOnSixScans();
   const struct {
     int width, height;
   } sizes[] = {{1400, 1000}, {800, 550}, {600, 900}};
@@ -259,12 +264,7 @@ TEST_F(RoadCs, TheTwoDimensionalMapStaysInsideItsFrame) {
 // above as laid out (20 pixels a line), in a lower window to the same share
 // of its height (at 800 x 550 it covered the data and residual plots).
 TEST_F(RoadCs, TheFitReportKeepsToItsShareOfTheWindowHeight) {
-  LoadRun(6);
-  gFitEngineState.fitTINoise = 0;
-  Window().Dispatch(275);
-  ui_->lenient = true;
-  Window().Dispatch(213);
-  auto& frame = Window().Frame();
+  auto& frame = CsRunOnSixScans();
   // The lowest row where the picture with the report differs from the one without.
   auto reportBottom = [&](int width, int height) {
     const std::string with = (dir_ / "with.png").string(), without = (dir_ / "without.png").string();
