@@ -27,7 +27,11 @@ def nm(path, *flags):
 edges = collections.defaultdict(lambda: collections.defaultdict(set))
 nodes = set()
 if mode in ("calls", "both"):
-    objects = {f[:-6]: os.path.join(objdir, f) for f in os.listdir(objdir) if f.endswith(".cpp.o")}
+    objects = {}
+    for root, _, names in os.walk(objdir):
+        for f in names:
+            if f.endswith(".cpp.o"):
+                objects[os.path.relpath(os.path.join(root, f), objdir)[:-6]] = os.path.join(root, f)
     nodes |= set(objects)
     defined = {}
     for name, path in objects.items():
@@ -42,14 +46,17 @@ if mode in ("calls", "both"):
             if target and target != name:
                 edges[name][target].add("calls " + symbol)
 if mode in ("includes", "both"):
-    files = [f for f in os.listdir(folder) if f.endswith((".cpp", ".h"))]
+    files = [os.path.relpath(os.path.join(root, f), folder) for root, _, names in os.walk(folder)
+             for f in names if f.endswith((".cpp", ".h"))]
     units = {f.rsplit(".", 1)[0] for f in files}
     nodes |= units
     for f in files:
         a = f.rsplit(".", 1)[0]
         for inc in re.findall(r'#include\s+"([^"]+)\.h"', open(os.path.join(folder, f)).read()):
-            d, b = os.path.split(inc)
-            if d == folder and b != a and b in units:
+            if not inc.startswith(folder + "/"):
+                continue
+            b = inc[len(folder) + 1:]
+            if b != a and b in units:
                 edges[a][b].add("includes " + f)
 
 index, low, stack, on, rings, counter = {}, {}, [], set(), [], [0]
