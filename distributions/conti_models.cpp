@@ -25,7 +25,6 @@ float MeanPointSpacing() {
   return (s.radii[i][s.points[i]] - s.radii[i][1]) / static_cast<float>(s.points[i] - 1);
 }
 
-const ModelSelectorFlags& F() { return gModelSelectorFlags; }
 }  // namespace
 
 // ---- Model menu commands -----------------------------------------------------
@@ -112,60 +111,6 @@ void SRangeFromPrevious(ContiSettings& cs, const ContiModelCommandContext& ctx, 
 ContiModelStore& ContiStore() {
   static ContiModelStore s;
   return s;
-}
-
-namespace {
-
-// A c(s) of the plain family is chosen: its entries are the user's.
-bool CsEntriesInUse() {
-  const ModelSelectorFlags& f = F();
-  return f.DistributionModel && SBasedModel() && !LsgModel() && !f.SedTransformModel && !DlsDistributionModel() &&
-         !f.ElectrophoresisCVModel && !f.ZoneCentrifugationLsgModel && !f.ElectrophoresisLsgModel;
-}
-
-// Gives the plain c(s) its held entries back (the variants start from
-// entries of their own).
-void RestoreCsEntries() {
-  ContiModelStore::CsEntries& e = ContiStore().csEntries;
-  if (!e.held) return;
-  ContiSettings& cs = Conti();
-  ModelParameterVector& v = gModelParameterVector;
-  v.P[2 * kN + 1] = cs.resolution = e.resolution;
-  v.P[2] = cs.confidenceLevel = e.confidence;
-  cs.maxEntropy = e.maxEntropy;
-  cs.secondDerivative = e.secondDerivative;
-  cs.sMin = e.sMin;
-  cs.sMax = e.sMax;
-  e.held = false;
-}
-
-}  // namespace
-
-void HoldCsEntries() {
-  // The entries of the plain c(s) only: a variant's are its own, kept with
-  // its record, and would become another model's start.
-  if (ContiStore().csEntries.frozen || !CsEntriesInUse() || SelectedModelKey() != 275) return;
-  const ContiSettings& cs = Conti();
-  ContiModelStore::CsEntries& e = ContiStore().csEntries;
-  e.held = true;
-  e.resolution = cs.resolution;
-  e.sMin = cs.sMin;
-  e.sMax = cs.sMax;
-  e.confidence = cs.confidenceLevel;
-  e.maxEntropy = cs.maxEntropy;
-  e.secondDerivative = cs.secondDerivative;
-}
-
-void ResetDistributionEntriesForNewData() {
-  HoldCsEntries();
-  ContiSettings& cs = Conti();
-  const ContiSettings defaults;
-  cs.resolution = defaults.resolution;
-  cs.confidenceLevel = defaults.confidenceLevel;
-  cs.maxEntropy = defaults.maxEntropy;
-  cs.secondDerivative = defaults.secondDerivative;
-  cs.sMin = defaults.sMin;
-  cs.sMax = defaults.sMax;
 }
 
 void SetSecondDerivativeRegularization(bool quiet, const std::string& caption) {
@@ -285,7 +230,6 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
       cs.sMin = keptMin;
       cs.sMax = keptMax;
     }
-    RestoreCsEntries();
     StoreRange();
     r.invalidate = true;
     return r;
@@ -301,7 +245,6 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
   f.CSModel = 1;
   RebuildDistributionPlotKeepingRange(cs);
   SRangeFromPrevious(cs, ctx, 0.0f, 15.0f);
-  RestoreCsEntries();
   StoreRange();
   return r;
 }

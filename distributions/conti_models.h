@@ -56,26 +56,8 @@ struct ContiModelStore {
   int distributionGridSize = 500;
   // "Nonideal c(s)" has been chosen once (its first start is the ideal limit).
   bool nonidealStartGiven = false;
-  // The c(s) entries put aside while ls-g*(s), a DLS distribution or a
-  // boundary transform uses the same fields of ContiSettings.
-  struct CsEntries {
-    bool held = false;
-    // Set while a model entry runs: what was held as the model was left
-    // stands (the entry may already have put the next model's start in place).
-    bool frozen = false;
-    float resolution = 100.0f, sMin = 0.0f, sMax = 15.0f, confidence = 0.95f;
-    std::uint8_t maxEntropy = 1, secondDerivative = 0;
-  } csEntries;
 };
 ContiModelStore& ContiStore();
-
-// Puts the c(s) entries (grid resolution and range, confidence level,
-// regularisation) aside when a c(s) model is the one chosen; the analysis
-// about to take over their fields calls it first.
-void HoldCsEntries();
-// Data of another kind: the c(s) entries are put aside and the shared
-// fields start from their defaults again.
-void ResetDistributionEntriesForNewData();
 
 // "Continuous c(M) Distribution": also the common set-up of the family.
 ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx);

@@ -1,8 +1,8 @@
 #include "distributions/model_entries.h"
 
 #include <algorithm>
+#include <utility>
 
-#include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
@@ -76,6 +76,8 @@ void Restore(const ModelEntryRecord& r, bool sameData, int key) {
     fs.meniscusMax = r.meniscusMax;
     fs.bottomMin = r.bottomMin;
     fs.bottomMax = r.bottomMax;
+    fs.fitTINoise = r.fitTINoise;
+    mp.riNoiseFit = r.riNoiseFit;
   } else {
     v.P[13] = menP13;
     v.P[14] = menP14;
@@ -86,8 +88,6 @@ void Restore(const ModelEntryRecord& r, bool sameData, int key) {
   }
   for (int k = 1; k <= kN; ++k) mp.included[k] = r.included[k];
   fs.molarMassParameters = r.molarMassParameters;
-  fs.fitTINoise = r.fitTINoise;
-  mp.riNoiseFit = r.riNoiseFit;
   cs.maxEntropy = r.maxEntropy;
   cs.secondDerivative = r.secondDerivative;
   cs.show2D = r.show2D;
@@ -281,9 +281,6 @@ ModelEntryTrip BeginModelEntry(int id) {
     sh.bottomFit = gModelParams.bottomFit;
   }
   if (id == trip.before || !IsModelCommand(id)) return trip;
-  // The c(s) entries put aside for the next c(s) are those of the model left.
-  HoldCsEntries();
-  ContiStore().csEntries.frozen = true;
   // The model's own entries, or its start, are in place before its command
   // runs: what the command asks, it asks about them, and its answer is the
   // newest entry.
@@ -312,7 +309,6 @@ ModelEntryTrip BeginModelEntry(int id) {
 
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
-  ContiStore().csEntries.frozen = false;
   EntriesInPlace() = false;
   const int after = SelectedModelKey();
   if (after == trip.before) {
@@ -374,10 +370,30 @@ void FinishReloadedModel(const ModelEntryTrip& trip) {
   book.records.erase(after);
 }
 
+void RecordModelInUse() {
+  ModelEntryBook& book = ModelEntries();
+  const int key = SelectedModelKey();
+  book.records[key] = CaptureModelEntries();
+  if (SpeciesModelKey(key)) book.lastSpeciesModel = key;
+}
+
 void NoteNewDataForModelEntries(bool otherKind) {
   ModelEntryBook& book = ModelEntries();
   ++book.dataGeneration;
-  if (!otherKind) return;
-  book.records.clear();
-  book.lastSpeciesModel = 0;
+  const unsigned kind = LoadedDataKind();
+  if (!otherKind && kind == book.dataKind) return;
+  ModelEntryShelf& shelf = book;
+  book.otherKinds[book.dataKind] = std::move(shelf);
+  const auto back = book.otherKinds.find(kind);
+  shelf = back == book.otherKinds.end() ? ModelEntryShelf{} : std::move(back->second);
+  if (back != book.otherKinds.end()) book.otherKinds.erase(back);
+  book.dataKind = kind;
+  if (!otherKind || SelectedModelKey() != 0) return;
+  // No model is chosen for the new data: the slots hold the start-up entries
+  // and the species of this kind's last species model, not what the model
+  // of the earlier data left in them.
+  Restore(StartUpEntries(), true, -1);
+  const auto last = book.records.find(book.lastSpeciesModel);
+  PutSpecies(last == book.records.end() ? nullptr : &last->second);
+  UnpackModelParameters();
 }

@@ -48,12 +48,20 @@ struct FamilySharedEntries {
   int bottomFit = 0;
 };
 
-struct ModelEntryBook {
+// The records of the models used on one kind of data.
+struct ModelEntryShelf {
   std::map<int, ModelEntryRecord> records;
   // The last model whose slots held plain species (0: the start-up entries).
   int lastSpeciesModel = 0;
+};
+
+struct ModelEntryBook : ModelEntryShelf {
   FamilySharedEntries shared;
   int dataGeneration = 0;
+  // The kind of data (a ModelData bit) the records above were made on; the
+  // records of the other kinds wait here until data of their kind return.
+  unsigned dataKind = kVelocityData;
+  std::map<unsigned, ModelEntryShelf> otherKinds;
 };
 ModelEntryBook& ModelEntries();
 
@@ -88,6 +96,12 @@ bool ModelEntriesInPlace();
 ModelEntryTrip BeginReloadedModel();
 void FinishReloadedModel(const ModelEntryTrip& trip);
 
-// Data were loaded: meniscus, bottom and limits of the entries put aside
-// are those of the earlier data; data of another kind start afresh.
+// Data of another kind are about to be loaded, and the model in use goes
+// with the data it was used on: its entries are recorded as they stand,
+// before the loader writes the new data's settings over them.
+void RecordModelInUse();
+// Data were loaded: meniscus, bottom, their limits and the noise choices of
+// the entries put aside are those of the earlier data. The records of the
+// models used on data of another kind are put aside under that kind, and
+// those made on data of the new kind come back.
 void NoteNewDataForModelEntries(bool otherKind);

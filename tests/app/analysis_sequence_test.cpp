@@ -41,9 +41,15 @@ class AnalysisSequence : public RoadTest {
     return paths;
   }
   FormDialog shown_;  // the c(s) dialog as it opened the last time
+  // Meniscus and noise choices as the last load left them.
+  float loadedMeniscus_ = 0;
+  int loadedTINoise_ = 0, loadedRINoise_ = 0;
   // Load, "Continuous c(s) Distribution", the entries a user types, Run.
   CsResult RunCs(const std::string& name) {
     LoadChosen(CopyExample(name));
+    loadedMeniscus_ = gModelParams.meniscus;
+    loadedTINoise_ = gFitEngineState.fitTINoise;
+    loadedRINoise_ = gModelParams.riNoiseFit;
     const bool lenient = ui_->lenient;
     ui_->lenient = true;
     Window().Dispatch(275);
@@ -90,7 +96,7 @@ std::vector<std::string> WriteDls(const std::filesystem::path& dir) {
 }
 
 // The analyses a session may run between two c(s) of the same data.
-enum class Earlier { LsgStar, VanHoldeWeischet, Equilibrium, Generate, DlsIRh, ExcludeRegion };
+enum class Earlier { LsgStar, VanHoldeWeischet, Equilibrium, Generate, DlsIRh, DlsStokesRadii, ExcludeRegion };
 
 class EarlierAnalyses : public AnalysisSequence {
  protected:
@@ -150,6 +156,16 @@ class EarlierAnalyses : public AnalysisSequence {
         EXPECT_EQ(gModelSelectorFlags.DlsIRhModel, 1);
         EXPECT_GT(Conti().gridSize, 0);
         break;
+      case Earlier::DlsStokesRadii:
+        // Discrete Stokes radii tick the baseline fit of light scattering.
+        ui_->ExpectFiles("select files in set 1 to fit", Chosen(WriteDls(dir_)));
+        Window().Dispatch(298);
+        ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", std::string("0.01002"));
+        Window().Dispatch(536);
+        Window().Dispatch(213);
+        EXPECT_EQ(gModelSelectorFlags.DlsStokesRadiiModel, 1);
+        EXPECT_EQ(gModelParams.baselineFit, 1);
+        break;
       case Earlier::ExcludeRegion:
         // The displayed radial range is what the command takes out.
         CurrentPlotWindows().dataPlot->SetRanges(6.5f, 6.6f, 0.0f, 1.0f);
@@ -178,6 +194,10 @@ class EarlierAnalyses : public AnalysisSequence {
       EXPECT_EQ(shown_.Find(id)->text, text) << id;
     }
     EXPECT_EQ(shown_.Find(432)->state, 0) << "baseline fit";
+    // Meniscus and noise choices are those of the scans loaded last.
+    EXPECT_NEAR(std::stof(shown_.Find(435)->text), loadedMeniscus_, 5e-5);
+    EXPECT_EQ(shown_.Find(431)->state, loadedTINoise_) << "TI noise";
+    EXPECT_EQ(shown_.Find(455)->state, loadedRINoise_) << "RI noise";
     EXPECT_NEAR(again.rmsd, first.rmsd, 1e-6);
     ASSERT_EQ(again.c.size(), first.c.size());
     for (size_t i = 0; i < first.c.size(); ++i) {
@@ -193,6 +213,7 @@ TEST_F(EarlierAnalyses, CsAfterVanHoldeWeischet) { ExpectTheSameCsAfter({Earlier
 TEST_F(EarlierAnalyses, CsAfterEquilibriumData) { ExpectTheSameCsAfter({Earlier::Equilibrium}); }
 TEST_F(EarlierAnalyses, CsAfterGenerate) { ExpectTheSameCsAfter({Earlier::Generate}); }
 TEST_F(EarlierAnalyses, CsAfterDlsIRh) { ExpectTheSameCsAfter({Earlier::DlsIRh}); }
+TEST_F(EarlierAnalyses, CsAfterDlsStokesRadii) { ExpectTheSameCsAfter({Earlier::DlsStokesRadii}); }
 TEST_F(EarlierAnalyses, CsAfterExcludeRegion) { ExpectTheSameCsAfter({Earlier::ExcludeRegion}); }
 TEST_F(EarlierAnalyses, CsAfterAWholeSession) {
   ExpectTheSameCsAfter({Earlier::LsgStar, Earlier::VanHoldeWeischet, Earlier::Equilibrium, Earlier::Generate,

@@ -195,16 +195,20 @@ TEST_P(ModelRoundTripEntry, KeepsItsEntriesAndRunAndOthersStartFromTheirOwn) {
   // another family, nothing of it put aside.
   const int start = kind == kDlsData ? 503 : a == 275 ? 235 : 275;
   std::map<int, ModelState> fresh;
+  // (Nothing put aside, as in a session that used no model on such data.)
+  const auto nothingPutAside = [] {
+    static_cast<ModelEntryShelf&>(ModelEntries()) = {};
+    NoteNewDataForModelEntries(false);
+  };
   for (int b : others) {
-    // (As data of another kind do it: nothing put aside is kept.)
-    NoteNewDataForModelEntries(true);
+    nothingPutAside();
     gSolutionConditions = solution;
     Choose(b == start ? 198 : start);
     Choose(b);
     ASSERT_EQ(SelectedModelKey(), b);
     fresh[b] = StateOfModel();
   }
-  NoteNewDataForModelEntries(true);
+  nothingPutAside();
   gSolutionConditions = solution;
   Choose(a);
   ASSERT_EQ(SelectedModelKey(), a);
@@ -404,6 +408,101 @@ TEST_F(ModelDataTest, TheFluorescenceReloadKeepsTheSpeciesEntries) {
   EXPECT_FLOAT_EQ(gModelParams.concentration[1], 0.45f);
 }
 
+// The entries of the models used on one kind of data wait while data of
+// another kind are analysed, and come back with data of their kind: those
+// of the model in use when the other data are loaded too. Meniscus, bottom
+// and the noise choices are the newly loaded data's, never those typed for
+// the data before.
+TEST_F(ModelDataTest, EachKindOfDataGetsItsModelsEntriesBack) {
+  struct Way {
+    unsigned kind;
+    int model;
+    unsigned between;  // the data analysed in between, with this model
+    int modelBetween;
+  };
+  const Way ways[] = {
+      {kVelocityData, 275, kDlsData, 503},
+      {kDlsData, 536, kVelocityData, 198},
+      {kVelocityData, 198, kEquilibriumData, 523},
+      {kEquilibriumData, 284, kElectrophoresisData, 513},
+      {kElectrophoresisData, 291, kVelocityData, 275},
+      {kDlsData, 503, kEquilibriumData, 198},
+  };
+  struct OfTheData {
+    float meniscus, bottom;
+    int tiNoise, riNoise;
+    bool operator==(const OfTheData&) const = default;
+  };
+  const auto ofTheData = [] {
+    return OfTheData{gModelParams.meniscus, gModelParams.bottom, gFitEngineState.fitTINoise, gModelParams.riNoiseFit};
+  };
+  // (The solver's tolerance and grid size are not the model's either.)
+  const auto withoutTheData = [&](Shown shown) {
+    std::erase_if(shown, [&](const auto& c) {
+      const int id = std::get<0>(c);
+      return id == 431 || id == 455 || kNotModel.count(id) > 0;
+    });
+    return shown;
+  };
+  // Every kind through the window's own load.
+  const auto load = [&](unsigned kind) {
+    if (kind != kVelocityData) return LoadData(kind);
+    ui_->lenient = true;
+    LoadChosen(WriteRun(".ra1", 2));
+    ui_->lenient = false;
+    ui_->transcript.clear();
+    ASSERT_EQ(LoadedDataKind(), kind);
+  };
+  for (const Way& w : ways) {
+    SCOPED_TRACE(std::to_string(w.model) + " on " + KindName(w.kind) + ", " + std::to_string(w.modelBetween) + " on " +
+                 KindName(w.between) + " in between");
+    load(w.kind);
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    // The user's own meniscus and TI noise choice for these data.
+    std::map<int, std::string> texts;
+    if (w.kind != kDlsData) {
+      char meniscus[32];
+      std::snprintf(meniscus, sizeof meniscus, "%.4f", gModelParams.meniscus - 0.005f);
+      texts[435] = meniscus;
+    }
+    gFitEngineState.fitTINoise = !gFitEngineState.fitTINoise;
+    Open(1.01, texts);
+    const Shown typed = withoutTheData(Open());
+    load(w.between);
+    Choose(w.modelBetween);
+    ASSERT_EQ(SelectedModelKey(), w.modelBetween);
+    Open(1.02);
+    load(w.kind);
+    const OfTheData loaded = ofTheData();
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    const Shown back = withoutTheData(Open());
+    EXPECT_EQ(back, typed) << Describe(back, typed);
+    const OfTheData now = ofTheData();
+    EXPECT_EQ(now, loaded) << "meniscus " << now.meniscus << " / " << loaded.meniscus << ", bottom " << now.bottom
+                           << " / " << loaded.bottom << ", noise " << now.tiNoise << now.riNoise << " / "
+                           << loaded.tiNoise << loaded.riNoise;
+  }
+  // A species model new to a kind of data starts from the species of the
+  // last species model used on such data, not from the grid that the model
+  // of the data before left in the slots (its command sets the
+  // concentrations of a first start).
+  load(kDlsData);
+  ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", std::string("0.01002"));
+  Choose(536);
+  ASSERT_EQ(SelectedModelKey(), 536);
+  Open(0, {{405, "0.3"}, {406, "4.5"}, {412, "0.2"}, {413, "12"}});
+  const ModelParameterVector species = gModelParameterVector;
+  load(kVelocityData);
+  Choose(275);
+  Open(0, {{406, "0.8"}, {407, "13"}});
+  load(kDlsData);
+  Choose(198);
+  ASSERT_EQ(SelectedModelKey(), 198);
+  for (int i : {1, 2, 5, 6}) EXPECT_FLOAT_EQ(gModelParameterVector.P[i], species.P[i]) << "slot " << i;
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, ModelRoundTripEntry, ::testing::ValuesIn(EveryModelOnItsData()),
                          [](const ::testing::TestParamInfo<TripCase>& info) {
                            return std::to_string(info.param.id) + "_" + KindName(info.param.kind);
@@ -511,8 +610,8 @@ TEST_F(ModelRoundTrip, DiscreteSpeciesAfterTheElectrophoresisCellAndInBufferMode
   EXPECT_EQ(gModelParams.included[4], 1);
 }
 
-// With no data every model can still be chosen and keeps its entries; the
-// entries of a data set go with new data of another kind.
+// With no data every model can still be chosen and keeps its entries; data
+// of another kind put them aside, and data of their kind bring them back.
 TEST_F(ModelRoundTrip, WithoutDataTheEntriesAreKeptToo) {
   Window();
   for (int id : {198, 275, 602, 531, 227}) {
@@ -526,8 +625,14 @@ TEST_F(ModelRoundTrip, WithoutDataTheEntriesAreKeptToo) {
   Choose(198);
   Choose(275);
   EXPECT_EQ(Open(), shown) << Describe(Open(), shown);
+  Choose(198);
+  CurrentDataTypeFlags().dls = 1;
   NoteNewDataForModelEntries(true);
   EXPECT_TRUE(ModelEntries().records.empty());
+  CurrentDataTypeFlags().dls = 0;
+  NoteNewDataForModelEntries(true);
+  Choose(275);
+  EXPECT_EQ(Open(), shown) << Describe(Open(), shown);
 }
 
 // A saved parameter file that names a model without menu item: loading it

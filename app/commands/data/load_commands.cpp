@@ -30,7 +30,6 @@
 #include "data/speed_steps_at_load.h"
 #include "data/time_stamps.h"
 #include "distributions/analysis/extrapolation_plot.h"
-#include "distributions/conti_models.h"
 #include "distributions/model_entries.h"
 #include "fit/clear_model_selection.h"
 #include "fit/model_ids.h"
@@ -146,26 +145,29 @@ DataKind KindRequested(LoadKind kind, bool electrophoresis) {
 
 // New data: what was computed for the data before (distribution, boundary
 // transform, range selection) leaves the screen with them. Data of another
-// kind also start without the model and the settings of the earlier kind,
-// as in a new session (the c(s) entries are put aside for the next c(s)).
+// kind also start without the model of the earlier kind, as in a new
+// session; the entries of the models used on the earlier data wait for data
+// of that kind, and those of the new kind's models come back.
 void ForgetPreviousAnalysis(TXLAWindow& w, bool otherKind) {
   if (PeakLabels().count > 0) DeletePeakLabels(w);
   RangeSelection() = RangeSelectionState{};
   WindowFlags().FitInfoShown = false;
-  NoteNewDataForModelEntries(otherKind);
-  if (otherKind) ResetDistributionEntriesForNewData();
   if (Road().freeDistributionArrays) Road().freeDistributionArrays();
   // The new data's plots were placed while the earlier distribution still
   // held the lower third (a loader that has already put its distribution
   // switch down is not relaid by the freeing): they take the whole area now.
   RelayoutAndRedrawPlots();
   FreeLsgsArrays();
-  if (!otherKind) return;
-  ClearModelSelection();
-  ModelParams& mp = gModelParams;
-  mp.baseline = 0;
-  mp.baselineFit = 0;
-  PackModelParameters();
+  if (otherKind) {
+    ClearModelSelection();
+    ModelParams& mp = gModelParams;
+    mp.baseline = 0;
+    mp.baselineFit = 0;
+    PackModelParameters();
+  }
+  // After the model is cleared: the slots the new kind's models start from
+  // keep nothing of the earlier data's model.
+  NoteNewDataForModelEntries(otherKind);
 }
 
 // Data of another kind: the loader puts meniscus, bottom and fit limits
@@ -334,6 +336,9 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   w.Frame().SetCursor(platform::CursorKind::Wait);
   const bool otherKind = before != DataKind::None && before != KindRequested(kind, types.electrophoresis != 0);
   const float leftBefore = s.leftFitLimit;
+  // The loader sets the new data's switches (a DLS load ticks the baseline
+  // fit), which belong to no model of the earlier data.
+  if (otherKind) RecordModelInUse();
   const PlaceOfData place = LeavePlaceToTheLoader(otherKind);
   PendingNewData() = {true, otherKind};
   bool loaded = true;

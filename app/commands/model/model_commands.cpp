@@ -49,8 +49,6 @@ void ReallocLammArraysIfPresent() {
 }
 
 void ReleaseDistributionArrays() {
-  // Another model takes over: the c(s) entries wait for the next c(s).
-  HoldCsEntries();
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if ((m.DistributionModel || m.SedTransformModel) && Road().freeDistributionArrays)
     Road().freeDistributionArrays();
@@ -277,8 +275,6 @@ void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const
 }
 
 void TXLAWindow::CmContinuousCMModel() {
-  // c(M), ls-g*(s) and the DLS distributions reuse the c(s) entries' fields.
-  HoldCsEntries();
   const ContiModelCommandContext ctx = ModelCommandContext();
   const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
   if (r.refused) return;
