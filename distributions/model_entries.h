@@ -33,8 +33,8 @@ struct ModelEntryRecord {
   // The solution as this model's dialog had it.
   float vbar = 0.73f, vbar20 = 0.73f, density = 1.0f, viscosity = 1.0f, hydration = 0.3f;
   std::uint8_t stickyHardSpheres = 0;  // the hindered models' option
-  // Meniscus, bottom and their limits belong to the data they were set
-  // for: entries of earlier data give them up.
+  // Meniscus, bottom, their limits and the noise choices belong to the data
+  // they were set for: entries of earlier data give them up.
   int dataGeneration = 0;
 };
 
