@@ -8,7 +8,6 @@
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
-#include "lamm/lamm_no_diffusion.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"
 #include "platform/program_paths.h"
@@ -47,21 +46,6 @@ void CLammIdeal::SetOutputParameters(double s, double D, double meniscus, double
   if (D < 0) {
     geometryValid_ = false;
     detailCode_ = 3;
-  }
-}
-
-// Per-scan output needs a block of its own, a row per scan as wide as the
-// longest scan (zeroed).
-void CLammIdeal::AllocPerScanBlock() {
-  delete[] ownMatrixBlock_;
-  ownMatrixBlock_ = nullptr;
-  ownRows_ = ownCols_ = 0;
-  if (perScanMode_ && scans_.perScanCounts && scans_.scanCount > 0) {
-    int cols = 0;
-    for (int k = 1; k <= scans_.scanCount; ++k) cols = std::max(cols, scans_.perScanCounts[k]);
-    ownRows_ = scans_.scanCount;
-    ownCols_ = cols;
-    ownMatrixBlock_ = new float[static_cast<size_t>(ownRows_) * std::max(1, ownCols_)]();
   }
 }
 
