@@ -74,13 +74,9 @@ class CLammIdeal {
   bool LoadFluorophoreTemplate(const CFluorophore* fluorophore, int wavelength);
   const CFluorophore* FluorophoreTemplate() const { return fluorophore_.get(); }
   int FluorophoreWavelength() const { return fluorophoreWavelength_; }
-  // Non-ideality: switches (plain model, model, concentration-dependent
-  // solver, third, table model), count components with concentrations, s, D
-  // and weights (null: 1.0), eight further values (may be null), then s, D, c0.
-  void SetSolventComponents(bool plain, bool model, bool concDependentSolver, bool third,
-                            bool tableModel, int count, const double* conc, const double* sValues,
-                            const double* dValues, const double* weights, const double* further,
-                            double s, double D, double c0);
+  // Non-ideality switches and the component table (trailing empty
+  // components dropped).
+  void SetSolventComponents(const LammSolventComponents& components);
   // The concentration-dependent path (association, nonideality, components
   // of the table above); switches the object to that path.
   void SetConcDependentModel(const ConcDependentModel& model);
