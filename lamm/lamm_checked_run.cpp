@@ -17,7 +17,7 @@
 // The destructor is the class's key function: the table of its virtual
 // functions, which names every stage of a run, is emitted with it here, on
 // top of the files that hold those stages.
-CLammIdeal::CLammIdeal() : debug_(LammDiagnosticsOutput()) {}
+CLammIdeal::CLammIdeal() { debug_ = LammDiagnosticsOutput(); }
 
 CLammIdeal::~CLammIdeal() {
   FreeAllWorkMemory();
