@@ -22,8 +22,9 @@ void LoadNonidealComponents(CLammIdeal& solver) {
   const double s[] = {0, s1, term[4], term[8]};
   const double D[] = {0, D1, std::fabs(term[5]) * 1e-7, std::fabs(term[9]) * 1e-7};
   const double weight[] = {0, as.extinction[1], as.extinction[2], as.extinction[3]};
-  solver.SetSolventComponents(false, true, true, false, true, one ? 1 : 3, conc, s, D, weight, nullptr, s1,
-                              D1, c1);
+  solver.SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true,
+                               .count = one ? 1 : 3, .concentrations = conc, .sValues = s,
+                               .dValues = D, .weights = weight, .s = s1, .D = D1, .c0 = c1});
   ConcDependentModel model;
   model.nonideality = true;
   model.a = as.logKs;

@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "lamm/fe_integrals.h"
-#include "lamm/moving_frame_core.h"
 
 // ---------------------------------------------------------------- Romberg
 
@@ -349,11 +348,28 @@ double CalcElementIntegral2K(const double* xi, int N, int i, int j) {
   return CalcElementIntegral2H(xi, N, i, j, N);
 }
 
+namespace {
+// Frame-motion velocity at node k: interior nodes move, the ends do not.
+double V(const double* xi, int N, int k) { return (k == 1 || k == N) ? 0.0 : xi[k]; }
+}  // namespace
+
 double CalcElementIntegral2L(const double* xi, int N, int i, int j) {
-  CMovingFrameCore frame;
-  frame.N = N;
-  frame.xi = const_cast<double*>(xi);
-  return frame.IntegralMotion(i, j);
+  if (i < 1 || j < 1 || i > N || j > N || std::abs(i - j) > 1) return 0;
+  // Sum over the elements [a, b] that carry both hats; i is the test hat,
+  // j the differentiated one.
+  double sum = 0;
+  for (int e = std::max(1, std::max(i, j) - 1); e <= std::min(i, j) && e < N; ++e) {
+    const double a = xi[e], b = xi[e + 1];
+    const double va = V(xi, N, e), vb = V(xi, N, e + 1);
+    const double pa = (va * (3 * a + b) + vb * (a + b)) / 12;
+    const double pb = (va * (a + b) + vb * (a + 3 * b)) / 12;
+    const bool ia = i == e, ja = j == e;
+    if (ia && ja) sum += pa;
+    else if (ia && !ja) sum -= pa;
+    else if (!ia && ja) sum += pb;
+    else sum -= pb;
+  }
+  return sum;
 }
 
 namespace {

@@ -1,4 +1,4 @@
-// Running a CLammIdeal: the settings checked once (with the outcome each
+// The lifetime of a CLammIdeal and its run: the settings checked once (with the outcome each
 // refusal ends in), the rotor, time step and grid set up, and the run
 // dispatched to the solver path that fits the species.
 #include "lamm/lamm_ideal.h"
@@ -14,12 +14,15 @@
 #include "platform/input_events.h"
 #include "platform/program_paths.h"
 
-double CLammIdeal::ScanTime(int k) const {
-  const ScanRecord& rec = scans_.records[scans_.indexMap[k]];
-  // With a simulated acceleration the scans' real elapsed times apply; at
-  // constant speed the time equivalent of their w^2 t.
-  const double t = (opt_.linearRamp || schedule_) ? rec.time : rec.timeRead;
-  return startTimeOffset_ + t;
+// The destructor is the class's key function: the table of its virtual
+// functions, which names every stage of a run, is emitted with it here, on
+// top of the files that hold those stages.
+CLammIdeal::CLammIdeal() { debug_ = LammDiagnosticsOutput(); }
+
+CLammIdeal::~CLammIdeal() {
+  FreeAllWorkMemory();
+  delete[] ownMatrixBlock_;
+  delete[] ownedIndexMap_;
 }
 
 void CLammIdeal::SetInitialConcentration() {
@@ -294,18 +297,6 @@ void CLammIdeal::Run() {
   }
   if (endCondition_ && !collapseFlag_ && !abortFlag_) FillRemainingScansWithFinalProfile();
   if (abortRequest_) platform::StopFlag() = true;
-}
-
-float* CLammIdeal::OutputRow(int scan, const float** radii, int* n) {
-  if (perScanMode_) {
-    *radii = scans_.perScanRadii[scan];
-    *n = scans_.perScanCounts[scan];
-    return ownMatrixBlock_ ? ownMatrixBlock_ + static_cast<size_t>(scan - 1) * ownCols_ - 1
-                           : nullptr;
-  }
-  *radii = scans_.grid;
-  *n = scans_.gridLength;
-  return scans_.output[scan];
 }
 
 // A scan's own radii are written into the solver's block first and added to

@@ -276,11 +276,3 @@ bool CLammIdeal::LoadFluorophoreTemplate(const CFluorophore* f, int wavelength) 
   fluorophoreWavelength_ = wavelength;
   return true;
 }
-
-void CLammIdeal::CopyFluorophoreFrom(const CLammIdeal& o) {
-  fluorophore_.reset();
-  fluorophoreWavelength_ = o.fluorophoreWavelength_;
-  if (!o.fluorophore_) return;
-  fluorophore_ = std::make_unique<CFluorophore>();
-  o.fluorophore_->CopyTo(fluorophore_.get());
-}

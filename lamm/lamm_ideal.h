@@ -13,20 +13,15 @@
 #include <vector>
 #include <string>
 
-#include "data/fluorophore.h"
-#include "lamm/conc_dependent_model.h"
 #include "lamm/lamm_debug_log.h"
+#include "lamm/lamm_ideal_state.h"
 #include "lamm/lamm_outcome.h"
-#include "lamm/lamm_records.h"
-#include "lamm/moving_frame_core.h"
-#include "lamm/solvent_model.h"
-#include "numerics/regrid.h"
 
 struct ScanRecord;
 class CRotorSpeedProfile;
 struct NonidealityModel;
 
-class CLammIdeal {
+class CLammIdeal : protected LammIdealState {
  public:
   CLammIdeal();
   virtual ~CLammIdeal();
@@ -74,13 +69,9 @@ class CLammIdeal {
   bool LoadFluorophoreTemplate(const CFluorophore* fluorophore, int wavelength);
   const CFluorophore* FluorophoreTemplate() const { return fluorophore_.get(); }
   int FluorophoreWavelength() const { return fluorophoreWavelength_; }
-  // Non-ideality: switches (plain model, model, concentration-dependent
-  // solver, third, table model), count components with concentrations, s, D
-  // and weights (null: 1.0), eight further values (may be null), then s, D, c0.
-  void SetSolventComponents(bool plain, bool model, bool concDependentSolver, bool third,
-                            bool tableModel, int count, const double* conc, const double* sValues,
-                            const double* dValues, const double* weights, const double* further,
-                            double s, double D, double c0);
+  // Non-ideality switches and the component table (trailing empty
+  // components dropped).
+  void SetSolventComponents(const LammSolventComponents& components);
   // The concentration-dependent path (association, nonideality, components
   // of the table above); switches the object to that path.
   void SetConcDependentModel(const ConcDependentModel& model);
@@ -228,7 +219,7 @@ class CLammIdeal {
   // Accepted adaptive steps after which the static-grid path gives up as not
   // converging (code 2) rather than run practically without end.
   void SetStepLimit(int n) { stepLimit_ = n; }
-  static constexpr int kDefaultStepLimit = 1000000;
+  static constexpr int kDefaultStepLimit = kLammDefaultStepLimit;
   bool EndedEarly() const { return endCondition_; }
   // Total amount in the sector (1.2 cm path, 2 degree sector).
   double CellContent() const;
@@ -334,185 +325,16 @@ class CLammIdeal {
   double MeanSquareRpm(double t, double dt) const;
   void ShowRefusal(const char* text);
 
-  // ---- species and geometry ----
-  double s_ = 0, D_ = 0, c0_ = 1.0, meniscus_ = 0, bottom_ = 0;
-  float leftFitLimit_ = 0, rightFitLimit_ = 0;
-  bool geometryValid_ = false, rightLimitInside_ = false;
-  int detailCode_ = 0;
-  bool modelSet_ = false, loaded_ = false;
-
-  // ---- scan output, with the scan-time and radial resolution ----
-  LammScanOutput scans_;  // indexMap: the caller's or ownedIndexMap_
-  bool perScanMode_ = false;
-  float* ownMatrixBlock_ = nullptr;  // rows x cols, row k at ownMatrixBlock_ + (k-1)*cols - 1
-  int ownRows_ = 0, ownCols_ = 0;
-  int* ownedIndexMap_ = nullptr;
-  int threadNumber_ = 0;
-  bool outputValid_ = false;
-  CCellProfilePlan outputPlan_;  // the last radii and nodes a scan was written for
-  double startTimeOffset_ = 0;
-  // Finite scan: pieces per scan, and the state of the scan being assembled.
-  int forcedSegments_ = 0, segments_ = 0;
-  int segmentIndex_ = 0, scannedNodes_ = 0;
-  double scanElapsed_ = 0;
-  std::vector<double> scanRadii_;  // node radii when each piece was taken (the frame moves)
+  // A scan of finite duration is taken in pieces (lamm_output.cpp).
   bool FiniteScan() const { return scans_.timeResolution && scans_.scanVelocity > 0 && segments_ > 2; }
   bool AssembleScanSegment();
   void ChooseScanSegments();
-
-  // ---- model options ----
-  LammModelOptions opt_;
-  bool parametersValid_ = true;
-
-  // ---- solvent, zone loading, rotor ----
-  LammSolutionConditions conditions_;
-  LammZoneLoading zone_;
-  LammRotor rotor_;
-  bool accelerating_ = false;
-
-  // ---- speed schedule ----
-  bool schedule_ = false;
-  int steps_ = 0;
-  std::unique_ptr<double[]> stepStart_, stepEnd_, stepRpm_, stepRate_;
-  int currentStep_ = 1;
-  bool atPlateau_ = false, scheduleFinished_ = false;
-
-  // ---- grid and algorithm ----
-  int N_ = 0;
-  float movingCandidate_ = 0, staticCandidate_ = 0, refineRadius_ = 0;
-  bool steep_ = false, scheduleGrid_ = false, defaultGrid_ = false, retry_ = false;
-  bool refineRequested_ = false;
-  bool noTransport_ = false;
-  bool nonUniformGrid_ = false;
-  bool grading_ = false;
-  double gradingRadius_ = 0, gradingStep_ = 0;
-  // The nodes of a layered static grid (LayeredNodes), 1-based; used while
-  // N_ matches them.
-  bool layered_ = false;
-  std::vector<double> layeredRadii_;
-  // The step that divides the time to the pending event evenly (0: none yet).
-  double evenDt_ = 0;
-
-  // ---- work memory (one zero-filled block carved into 1-based arrays) ----
-  std::unique_ptr<double[]> block_;
-  bool allocated_ = false;
-  int allocatedCount_ = 0;
-  double *c_ = nullptr, *cPrev_ = nullptr, *r_ = nullptr, *rhs_ = nullptr;
-  double *Mlo_ = nullptr, *Mdi_ = nullptr, *Mup_ = nullptr;
-  double *Klo_ = nullptr, *Kdi_ = nullptr, *Kup_ = nullptr;
-  double *Alo_ = nullptr, *Adi_ = nullptr, *Aup_ = nullptr;
-  double *Blo_ = nullptr, *Bdi_ = nullptr, *Bup_ = nullptr;
-  double *gam_ = nullptr, *piv_ = nullptr, *profile_ = nullptr, *work_ = nullptr;
-  // Factors of A eliminated from the last row up: 1/q_i, up_i/q_i, lo_i/q_i.
-  double *bottomPiv_ = nullptr, *bottomUp_ = nullptr, *bottomLo_ = nullptr;
-  bool bottomFactors_ = false;        // they belong to the kept factors of A
-  bool bottomFactorsFailed_ = false;  // a pivot of theirs vanished: not tried again
-  // Products of two neighbouring factors, which let the substitutions of
-  // StepFromBothEnds take two rows a pass: lo_i/p_i lo_{i-1}/p_{i-1},
-  // up_j/q_j up_{j+1}/q_{j+1}, gamma_i gamma_{i+1}, lo_j/q_j lo_{j-1}/q_{j-1}
-  // (four rows of N + 2).
-  std::vector<double> pairFactors_;
-
-  // ---- moving frame (a second block, only on that path) ----
-  std::unique_ptr<double[]> frameBlock_;
-  double *xi_ = nullptr, *Clo_ = nullptr, *Cdi_ = nullptr, *Cup_ = nullptr;
-  double *L0lo_ = nullptr, *L0di_ = nullptr, *L0up_ = nullptr;
-  double *L1lo_ = nullptr, *L1di_ = nullptr, *L1up_ = nullptr;
-  double *Tlo_ = nullptr, *Tdi_ = nullptr, *Tup_ = nullptr;
-  double *Slo_ = nullptr, *Spiv_ = nullptr, *Srat_ = nullptr;
-  double dtFixed_ = 1, sStar_ = 0;
-  mutable CMovingFrameCore mf_;  // frame clock, rates and matrices of the path
-  bool periodStepping_ = false, storedUse_ = false, firstRunStep_ = false, partial_ = false,
-       completeNext_ = false, veryFirst_ = false;
-  double totalAmount_ = 0;
-
-  // ---- time loop ----
-  double t_ = 0, dt_ = 1.0, initialDt_ = 1.0, startTime_ = 0;
-  bool maxTimeGiven_ = false;
-  double maxTimeValue_ = 0;
-  int outIndex_ = 1;
-  double nextScanTime_ = 0;
-  int iteration_ = 0;
-  bool abortRequest_ = false;
-  int errNonConvergence_ = 0, errTridag_ = 0, errConcDependent_ = 0;
-  bool inWorker_ = false, debug_ = false;
-  bool running_ = false, continueAfterLast_ = false;
-  bool pendingEvent_ = false;
-  double pendingTime_ = 0;
-
-  // ---- static path state ----
-  int stepLimit_ = kDefaultStepLimit;
-  int stepCount_ = 0, start_ = 1, end_ = 1, maxStart_ = 1, extensionStep_ = 1;
-  int widthMax_ = 0, widthMin_ = 0, lastStart_ = 1;
-  bool startChanged_ = false;
-  double cThr_ = 0, cPlateau0_ = 0, cPlateau_ = 0, tPlateau_ = 0, endThreshold_ = 0;
-  double sw2Integral_ = 0;  // s * integral of w^2 dt over the accepted steps
-  double w2s_ = 0, w2sStep_ = 0;
-  double cachedDt_ = 0;
-  bool matricesChanged_ = false, rebuilt_ = false;
-  int matrixExtent_ = 0, builtExtent_ = 0;
-  double dtMax_ = 1000;
-  int retryCounter_ = 0;
-  bool abortFlag_ = false, collapseFlag_ = false, pivotFailed_ = false;
-  bool endCondition_ = false;
-  bool tracking_ = false, startTrimming_ = false, endLimitation_ = false;
-  bool shutOff_ = false, autoShutOff_ = false;
-  bool speedChanging_ = false;
-  bool fullGrid_ = false;
-  int watchNode_ = 1;
-  double watchThreshold_ = 0;
-  double watchFraction_ = 1e-4;
-  double cellContent_ = 0;
-  bool massTracking_ = false;
-
-  // ---- detection corrections ----
-  LammDetection detection_;
-  // The drift's factors at the scans of a run (not copied).
-  std::unique_ptr<double[]> driftFactors_;
-  int driftCount_ = 0;
-  bool driftValid_ = false;
-  // The output grid's class and the convolution kernel made for it.
-  int gridClass_ = -1;
-  std::unique_ptr<float[]> kernel_;
-  int kernelLength_ = 0, convFirst_ = 0, convLast_ = 0;
-  bool specialGeometry_ = false;
-
-  // ---- loaded and timed profiles ----
-  bool initialProfile_ = false;
-  int initialCount_ = 0;
-  std::unique_ptr<double[]> initialRadii_, initialValues_;
-  LammTimedProfiles timed_;
-
-  // ---- non-ideality and inhomogeneous solvent (read by derived solvers) ----
-  bool nonIdealPlain_ = false, nonIdealModel_ = false, concDependentSolver_ = false,
-       nonIdealThird_ = false, tableModel_ = false, concDependentModel_ = false;
-  bool nonIdealValid_ = true;
-  int componentCount_ = 0;
-  std::unique_ptr<double[]> compConc_, compS_, compD_, compWeight_;
-  double nonIdealFurther_[8] = {};
-  ConcDependentModel cdModel_;
-  bool positiveSOnly_ = false;  // the path also refuses s <= 0
-  LammInhomogeneousSolvent medium_;
-  SolventGradientSettings solvent_;
-  bool solventGiven_ = false, localSolvent_ = false;
-  double solventVbar_ = 0.73, solventRpm_ = 0;
-  std::vector<double> cosoluteSCoef_, cosoluteDCoef_;
-  CosoluteState cosolute_;
-  LocalSolventFactors factors_;
-  std::unique_ptr<double[]> wienerRef_, wienerWork1_, wienerWork2_;
-  int wienerCount_ = 0;
-
-  std::unique_ptr<CFluorophore> fluorophore_;
-  int fluorophoreWavelength_ = 1;
-  void CopyFluorophoreFrom(const CLammIdeal& other);
-
-  // ---- diagnostics ----
   // The four progress lines of a step, and a stored scan drawn (with the
   // co-sedimenting solvent's profile, shown and written) on the
   // user-interface thread.
   void ShowStepLines(double change) const;
   void ShowStoredScan(int scan, const float* row, const float* radii, int n) const;
-  std::string cosoluteBase_;
+  void CopyFluorophoreFrom(const CLammIdeal& other);
 
   // Not part of the solver's state: a const solver still writes its log.
   std::unique_ptr<CLammDebugLog> debugLog_ = std::make_unique<CLammDebugLog>();

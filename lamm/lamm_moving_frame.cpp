@@ -12,34 +12,6 @@
 namespace {
 }  // namespace
 
-void CLammIdeal::BindFrameCore() const {
-  CMovingFrameCore& f = mf_;
-  f.N = N_;
-  f.meniscus = meniscus_;
-  f.bottom = bottom_;
-  f.s = s_;
-  f.D = D_;
-  f.sStar = sStar_;
-  f.steep = steep_;
-  f.quiet = inWorker_;
-  f.solvent = localSolvent_ ? &factors_ : nullptr;
-  f.xi = xi_;
-  f.r = r_;
-  f.c = c_;
-  f.cPrev = cPrev_;
-  f.rhs = rhs_;
-  f.gam = gam_;
-  f.Mlo = Mlo_, f.Mdi = Mdi_, f.Mup = Mup_;
-  f.Klo = Klo_, f.Kdi = Kdi_, f.Kup = Kup_;
-  f.Blo = Blo_, f.Bdi = Bdi_, f.Bup = Bup_;
-  f.Clo = Clo_, f.Cdi = Cdi_, f.Cup = Cup_;
-  f.L0lo = L0lo_, f.L0di = L0di_, f.L0up = L0up_;
-  f.L1lo = L1lo_, f.L1di = L1di_, f.L1up = L1up_;
-  f.Alo = Alo_, f.Adi = Adi_, f.Aup = Aup_;
-  f.Tlo = Tlo_, f.Tdi = Tdi_, f.Tup = Tup_;
-  f.Slo = Slo_, f.Spiv = Spiv_, f.Srat = Srat_;
-}
-
 // ------------------------------------------------------------ frame integrals
 
 double CLammIdeal::FrameIntegralMass(int i, int j) const {
@@ -121,12 +93,6 @@ double CLammIdeal::MovingFrameTotalAmount() const {
 }
 
 void CLammIdeal::ShiftMovingFrame() { mf_.ShiftFrame(t_); }
-
-void CLammIdeal::UpdateMovingGridRadii() {
-  if (!xi_) return;
-  BindFrameCore();
-  mf_.UpdateRadii(t_);
-}
 
 double CLammIdeal::TimeLoopMovingFrame() {
   bool hit = false;

@@ -510,11 +510,3 @@ void CLammNonIdeal::TimeLoop() {
   }
   if (wiener) FreeProfileBuffers();
 }
-
-// ------------------------------------------------------------ worker class
-
-MultiThreadCLammNonIdeal::MultiThreadCLammNonIdeal() { SetNonideal(true); }
-
-MultiThreadCLammNonIdeal::~MultiThreadCLammNonIdeal() {
-  DebugLog("\ndeleting MultiThreadCLammNonIdeal");
-}

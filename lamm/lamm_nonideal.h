@@ -19,7 +19,6 @@
 
 #include "lamm/lamm_conc_dependent.h"
 #include "lamm/lamm_ideal.h"
-#include "lamm/lamm_threads.h"
 
 // ctot(r, t) as level radii: radius[i][j] (cm) at which the total reaches
 // level j at rowTime[i] (s). 1-based; rows ascending in time.
@@ -109,12 +108,4 @@ class CLammNonIdeal : public CLammIdeal {
   bool trimming_ = false;
   double trimThreshold_ = 0;
   ConcStepControl ctl_;
-};
-
-// The worker class of the lists: every species gets its own copy of the
-// nonideal template.
-class MultiThreadCLammNonIdeal : public MultiThreadCLammIdeal {
- public:
-  MultiThreadCLammNonIdeal();
-  ~MultiThreadCLammNonIdeal() override;
 };

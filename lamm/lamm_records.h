@@ -104,6 +104,23 @@ struct LammTimedProfiles {
   double nextTime = 0;
 };
 
+// Non-ideality: the switches (plain model, model, concentration-dependent
+// solver, third, table model), `count` components with their concentrations,
+// s and D and weights (null: 1.0), eight further values (may be null), then
+// the species' s, D and c0. The component arrays are 1-based, `further`
+// 0-based; all stay the caller's.
+struct LammSolventComponents {
+  bool plainModel = false, model = false, concDependentSolver = false, third = false,
+       tableModel = false;
+  int count = 0;
+  const double* concentrations = nullptr;
+  const double* sValues = nullptr;
+  const double* dValues = nullptr;
+  const double* weights = nullptr;
+  const double* further = nullptr;
+  double s = 0, D = 0, c0 = 1.0;
+};
+
 // The inhomogeneous solvent given by coefficients: a static or compressed
 // density gradient (compressibility, the vbar in it), or density and
 // viscosity between the two ends (endCoefficients: density at the meniscus

@@ -8,7 +8,6 @@
 
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
-#include "lamm/lamm_no_diffusion.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"
 #include "platform/program_paths.h"
@@ -47,21 +46,6 @@ void CLammIdeal::SetOutputParameters(double s, double D, double meniscus, double
   if (D < 0) {
     geometryValid_ = false;
     detailCode_ = 3;
-  }
-}
-
-// Per-scan output needs a block of its own, a row per scan as wide as the
-// longest scan (zeroed).
-void CLammIdeal::AllocPerScanBlock() {
-  delete[] ownMatrixBlock_;
-  ownMatrixBlock_ = nullptr;
-  ownRows_ = ownCols_ = 0;
-  if (perScanMode_ && scans_.perScanCounts && scans_.scanCount > 0) {
-    int cols = 0;
-    for (int k = 1; k <= scans_.scanCount; ++k) cols = std::max(cols, scans_.perScanCounts[k]);
-    ownRows_ = scans_.scanCount;
-    ownCols_ = cols;
-    ownMatrixBlock_ = new float[static_cast<size_t>(ownRows_) * std::max(1, ownCols_)]();
   }
 }
 
@@ -265,21 +249,19 @@ bool CLammIdeal::LoadInitialDistribution(int n, const float* radii, const float*
   return true;
 }
 
-void CLammIdeal::SetSolventComponents(bool plain, bool model, bool concDependentSolver,
-                                      bool third, bool tableModel, int count, const double* conc,
-                                      const double* sValues, const double* dValues,
-                                      const double* weights, const double* further, double s,
-                                      double D, double c0) {
+void CLammIdeal::SetSolventComponents(const LammSolventComponents& in) {
   nonIdealValid_ = false;
-  nonIdealPlain_ = plain;
-  nonIdealModel_ = model;
-  concDependentSolver_ = concDependentSolver;
-  nonIdealThird_ = third;
-  tableModel_ = tableModel;
-  concDependentModel_ = !plain && (model || third || tableModel);
+  nonIdealPlain_ = in.plainModel;
+  nonIdealModel_ = in.model;
+  concDependentSolver_ = in.concDependentSolver;
+  nonIdealThird_ = in.third;
+  tableModel_ = in.tableModel;
+  concDependentModel_ = !in.plainModel && (in.model || in.third || in.tableModel);
   componentCount_ = 0;
-  if (count > 0) {
-    if (!conc || !sValues || !dValues) return;
+  if (in.count > 0) {
+    const double* conc = in.concentrations;
+    if (!conc || !in.sValues || !in.dValues) return;
+    int count = in.count;
     while (count > 0 && conc[count] == 0) --count;  // trailing empty components
     const size_t n = static_cast<size_t>(count) + 1;
     compConc_.reset(new double[n]());
@@ -288,24 +270,25 @@ void CLammIdeal::SetSolventComponents(bool plain, bool model, bool concDependent
     compWeight_.reset(new double[n]());
     for (int k = 1; k <= count; ++k) {
       compConc_[k] = conc[k];
-      compS_[k] = sValues[k];
-      compD_[k] = dValues[k];
-      compWeight_[k] = weights ? weights[k] : 1.0;
+      compS_[k] = in.sValues[k];
+      compD_[k] = in.dValues[k];
+      compWeight_[k] = in.weights ? in.weights[k] : 1.0;
     }
     componentCount_ = count;
   }
-  for (int k = 0; k < 8; ++k) nonIdealFurther_[k] = further ? further[k] : 0.0;
-  s_ = s;
-  D_ = D;
-  c0_ = c0;
-  bool valid = D != 0 && !plain && concDependentSolver && (!tableModel || componentCount_ > 0);
+  for (int k = 0; k < 8; ++k) nonIdealFurther_[k] = in.further ? in.further[k] : 0.0;
+  s_ = in.s;
+  D_ = in.D;
+  c0_ = in.c0;
+  bool valid = in.D != 0 && !in.plainModel && in.concDependentSolver &&
+               (!in.tableModel || componentCount_ > 0);
   for (int k = 1; k <= componentCount_; ++k)
     if (!(compD_[k] > 0)) valid = false;
   concDependentModel_ = concDependentModel_ && valid;
   nonIdealValid_ = valid;
   opt_.automaticGridSize = false;
   opt_.optimiseGrid = false;
-  if (tableModel) opt_.forceSteep = true;
+  if (in.tableModel) opt_.forceSteep = true;
 }
 
 void CLammIdeal::SetReactionParameters(const LammInhomogeneousSolvent& solvent) {

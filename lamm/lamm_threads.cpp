@@ -222,6 +222,12 @@ int MultiThreadCLammIdeal::Run(CLammIdeal& solver) {
   return 0;
 }
 
+MultiThreadCLammNonIdeal::MultiThreadCLammNonIdeal() { SetNonideal(true); }
+
+MultiThreadCLammNonIdeal::~MultiThreadCLammNonIdeal() {
+  DebugLog("\ndeleting MultiThreadCLammNonIdeal");
+}
+
 namespace {
 
 int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, const double* vbar,

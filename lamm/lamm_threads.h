@@ -84,6 +84,14 @@ class MultiThreadCLammIdeal {
   LammSpeciesQueue* queue_ = nullptr;
 };
 
+// The worker class of the lists: every species gets its own copy of the
+// nonideal template.
+class MultiThreadCLammNonIdeal : public MultiThreadCLammIdeal {
+ public:
+  MultiThreadCLammNonIdeal();
+  ~MultiThreadCLammNonIdeal() override;
+};
+
 // Solves species 1..n (s in Svedberg, D in cm^2/s, vbar for each species or null
 // for the template's) into results[k][scan]; returns the last positive error
 // code (0 when all were solved), after one "error #%d in simulation #%d" box

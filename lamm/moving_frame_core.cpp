@@ -5,15 +5,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "lamm/element_integrals.h"
 #include "lamm/fe_integrals.h"
 #include "lamm/solvent_model.h"
 #include "numerics/constants.h"
 #include "platform/error_box.h"
 
 namespace {
-
-// Frame-motion velocity at node k: interior nodes move, the ends do not.
-double V(const double* xi, int N, int k) { return (k == 1 || k == N) ? 0.0 : xi[k]; }
 
 // The eight boundary positions (1,1) (1,2) (2,1) (2,2) (N-1,N-1) (N-1,N)
 // (N,N-1) (N,N) as (row, column) pairs.
@@ -80,22 +78,7 @@ double CMovingFrameCore::IntegralSedimentation(int i, int j) const {
 }
 
 double CMovingFrameCore::IntegralMotion(int i, int j) const {
-  if (i < 1 || j < 1 || i > N || j > N || std::abs(i - j) > 1) return 0;
-  // Sum over the elements [a, b] that carry both hats; i is the test hat,
-  // j the differentiated one.
-  double sum = 0;
-  for (int e = std::max(1, std::max(i, j) - 1); e <= std::min(i, j) && e < N; ++e) {
-    const double a = xi[e], b = xi[e + 1];
-    const double va = V(xi, N, e), vb = V(xi, N, e + 1);
-    const double pa = (va * (3 * a + b) + vb * (a + b)) / 12;
-    const double pb = (va * (a + b) + vb * (a + 3 * b)) / 12;
-    const bool ia = i == e, ja = j == e;
-    if (ia && ja) sum += pa;
-    else if (ia && !ja) sum -= pa;
-    else if (!ia && ja) sum += pb;
-    else sum -= pb;
-  }
-  return sum;
+  return CalcElementIntegral2L(xi, N, i, j);
 }
 
 double CMovingFrameCore::IntegralCombined(int i, int j) const {

@@ -227,7 +227,9 @@ TEST(LammConcDependent, WeakNonidealityOfComponentsGivesTheSumOfIdealSpecies) {
   e.right = 6.9f;
   e.Build();
   auto L = MakeSolver(e, FixedGrid(1000));
-  L->SetSolventComponents(false, true, true, false, true, 2, conc, s, D, w, nullptr, s[1], D[1], 1.0);
+  L->SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 2,
+                           .concentrations = conc, .sValues = s, .dValues = D, .weights = w,
+                           .s = s[1], .D = D[1], .c0 = 1.0});
   L->SetConcDependentModel(Linear(-10, -10));
   ASSERT_EQ(L->CheckAndRun(), 0);
   std::vector<float> sum(e.grid.size() * 4, 0.0f);

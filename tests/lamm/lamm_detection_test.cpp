@@ -140,16 +140,18 @@ TEST(LammNonIdeality, ComponentTablesAreTrimmedAndValidated) {
   const double conc[5] = {0, 1.0, 0.5, 0, 0}, s[5] = {0, 4, 6, 8, 9},
                D[5] = {0, 6e-7, 5e-7, 4e-7, 3e-7};
   CLammIdeal L;
-  L.SetSolventComponents(false, true, true, false, true, 4, conc, s, D, nullptr, nullptr, 4,
-                         6e-7, 1.5);
+  L.SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 4,
+                          .concentrations = conc, .sValues = s, .dValues = D, .s = 4, .D = 6e-7,
+                          .c0 = 1.5});
   EXPECT_EQ(L.ComponentCount(), 2);
 
   const double badD[3] = {0, 6e-7, 0};
   Experiment e;
   e.Build();
   auto M = MakeSolver(e, LammSolverSettings{});
-  M->SetSolventComponents(false, true, true, false, false, 2, conc, s, badD, nullptr, nullptr,
-                          4.3, 6e-7, 1);
+  M->SetSolventComponents({.model = true, .concDependentSolver = true, .count = 2,
+                           .concentrations = conc, .sValues = s, .dValues = badD, .s = 4.3,
+                           .D = 6e-7, .c0 = 1});
   platform::ScriptedUserInterface ui;
   ui.ExpectBox("Error", "non-ideality parameters not loaded properly in CLammIdeal");
   platform::ScopedUI guard(ui);
@@ -174,7 +176,10 @@ TEST(LammDetection, AnInitialProfileMustCoverTheCellAndNeedsNoComponentTable) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto L = MakeSolver(e, LammSolverSettings{});
-    if (c.table) L->SetSolventComponents(false, true, true, false, true, 2, conc, s, D, nullptr, nullptr, 4, 6e-7, 1);
+    if (c.table)
+      L->SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true,
+                               .count = 2, .concentrations = conc, .sValues = s, .dValues = D,
+                               .s = 4, .D = 6e-7, .c0 = 1});
     const int n = 50;
     std::vector<float> r(n + 1), y(n + 1, 0.7f);
     for (int i = 1; i <= n; ++i) r[i] = c.from + (c.to - c.from) * (i - 1) / (n - 1);

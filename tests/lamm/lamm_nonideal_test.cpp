@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lamm/coefficients/nonideal_coefficients.h"
+#include "lamm/lamm_threads.h"
 #include "lamm_test_support.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
