@@ -29,6 +29,7 @@ struct Case {
   int n;
   float P;
   bool prior, leadingTerm;
+  double lnAlphaTolerance = 1e-6;  // relative
 };
 
 const Case kCases[] = {
@@ -36,6 +37,10 @@ const Case kCases[] = {
     {"peaks-100-p095", 22, 100, 0.95f, false, false},
     {"peaks-60-prior", 23, 60, 0.68f, true, false},
     {"peaks-80-leading", 24, 80, 0.68f, false, true},
+    // The Cholesky factor shared among workers, and hundreds of amplitudes
+    // that start coupled and fall by orders of magnitude in the first
+    // solve. Its alpha moves more with rounding (below).
+    {"peaks-400-p068", 26, 400, 0.68f, false, false, 3e-5},
 };
 
 // 20 scans x 300 points of boundaries that move with the amplitude index;
@@ -110,7 +115,10 @@ double Total(const std::vector<double>& x) {
 // Tolerances: about five times the largest difference from the recorded
 // results measured under the three kernels, each with the problems as
 // given and with their data and kernels perturbed by up to 4 ulps (8 seeds):
-//   ln alpha     2.1e-7 of its value (one ulp: it is held in single precision)
+//   ln alpha     2.1e-7 of its value (one ulp: it is held in single precision);
+//                at 400 amplitudes 6.2e-6, the spread of the secant steps of
+//                the search, whose end may lie anywhere within the ratio's
+//                tolerance
 //   ratio        7.1e-7
 //   peak shares  1.2e-8 (the amplitudes' share in each peak's band)
 //   total        2.1e-10 of its value
@@ -127,7 +135,7 @@ TEST(MaxEntropyRegression, SameAlphaRatioAndDistributionAsRecorded) {
       SCOPED_TRACE(c.name);
       const Outcome now = Solve(c);
       const Outcome then = Recorded(c.name);
-      EXPECT_NEAR(now.lnAlpha, then.lnAlpha, 1e-6 * std::fabs(then.lnAlpha));
+      EXPECT_NEAR(now.lnAlpha, then.lnAlpha, c.lnAlphaTolerance * std::fabs(then.lnAlpha));
       EXPECT_NEAR(now.ratio, then.ratio, 4e-6);
       ASSERT_EQ(now.x.size(), then.x.size());
       EXPECT_NEAR(Share(now.x, 0.2, 0.4), Share(then.x, 0.2, 0.4), 6e-8);
