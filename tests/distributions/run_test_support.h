@@ -150,6 +150,24 @@ struct Experiment {
 };
 
 // A linear c(s) grid from smin to smax of n points.
+// Amplitude of grid point i from the displayed density on a linear grid.
+inline double Amplitude(int i) {
+  const ContiSettings& cs = Conti();
+  const double h = cs.sValues[2] - cs.sValues[1];
+  return cs.distribution[i] * ((i == 1 || i == cs.gridSize) ? h / 2 : h);
+}
+
+// The amplitudes of grid points 1..n: each peak's amount at its point,
+// zero elsewhere, within tol.
+inline void ExpectGridAmplitudes(int n, const std::vector<std::pair<int, double>>& peaks, double tol) {
+  for (int i = 1; i <= n; ++i) {
+    double expected = 0.0;
+    for (const auto& [point, amount] : peaks)
+      if (point == i) expected = amount;
+    EXPECT_NEAR(Amplitude(i), expected, tol) << i;
+  }
+}
+
 inline void SetGrid(float smin, float smax, int n) {
   ContiSettings& cs = Conti();
   cs.sMin = smin;
