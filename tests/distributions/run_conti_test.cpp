@@ -228,12 +228,7 @@ TEST_F(RunTest, SizeAndShapeDistributionFindsTheFrictionalRatio) {
   Experiment e(6, 100);
   SetGrid(1.0f, 10.0f, 10);
   ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.6f}, {8, 0.3f}}));  // f/f0 1.2
-  gModelSelectorFlags.CSModel = 0;
-  gModelSelectorFlags.CSff0Model = 1;
-  ContiSettings& cs = Conti();
-  cs.ffMin = 1.0f;
-  cs.ffMax = 1.4f;
-  cs.ffResolution = 3.0f;
+  ContiSettings& cs = SizeAndShape();
   Unregularised();
   RunContiSed();
   ASSERT_EQ(cs.grid2DSize, 30);
@@ -274,12 +269,7 @@ TEST_F(RunTest, ExportedMatricesOfTheSizeAndShapeGridArePairs) {
   Experiment e(6, 100);
   SetGrid(1.0f, 10.0f, 10);
   ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.6f}}));
-  gModelSelectorFlags.CSModel = 0;
-  gModelSelectorFlags.CSff0Model = 1;
-  ContiSettings& cs = Conti();
-  cs.ffMin = 1.0f;
-  cs.ffMax = 1.4f;
-  cs.ffResolution = 3.0f;
+  ContiSettings& cs = SizeAndShape();
   cs.exportMatrices = 1;
   Unregularised();
   RunContiSed();

@@ -168,6 +168,17 @@ inline void ExpectGridAmplitudes(int n, const std::vector<std::pair<int, double>
   }
 }
 
+// The size-and-shape c(s, f/f0) with f/f0 1.0, 1.2 and 1.4.
+inline ContiSettings& SizeAndShape() {
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.CSff0Model = 1;
+  ContiSettings& cs = Conti();
+  cs.ffMin = 1.0f;
+  cs.ffMax = 1.4f;
+  cs.ffResolution = 3.0f;
+  return cs;
+}
+
 inline void SetGrid(float smin, float smax, int n) {
   ContiSettings& cs = Conti();
   cs.sMin = smin;
