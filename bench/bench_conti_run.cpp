@@ -40,19 +40,10 @@
 
 namespace {
 
-// m scans of r points at 50000 rpm every 120 s from 300 s; data from two
-// species (3 and 8 S) by the run's own synthetic path, plus TI and RI
-// offsets and noise 0.005.
+// m scans of r points every 120 s from 300 s: two species, TI and RI
+// offsets and noise, on the c(s) grid of 100 points.
 void MakeExperiment(int m, int r) {
-  bench::MakeCommonGridScans(m, r, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f,
-                             [](int j) { return 300 + 120.0 * (j - 1); });
-  gModelParams.meniscus = 6.0f;
-  gModelParams.bottom = 7.2f;
-  PackModelParameters();
-  ContiSettings& cs = bench::UseCs(100, 1.2f);
-  cs.logSpacedGrid = cs.gridFromFile = 0;
-  ContiContext().infoMessages = false;
-  bench::SimulateTwoSpeciesWithTiRiNoise(m, r);
+  bench::MakeTwoSpeciesCsExperiment(m, r, 100, [](int j) { return 300 + 120.0 * (j - 1); });
 }
 
 void BM_ContiRun(benchmark::State& state) {
@@ -85,10 +76,7 @@ void BM_ContiRun(benchmark::State& state) {
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
   SetLammListSolver(nullptr);
-  FreeDistributionArrays();
-  ScanSet& s = CurrentScanSet();
-  FreeScanGridArrays(s);
-  FreeScanSetArrays(s);
+  bench::FreeCommonGridScans();
 }
 
 BENCHMARK(BM_ContiRun)
@@ -160,11 +148,8 @@ void MakeDlsSets(int m, double interval) {
 }
 
 void FreeDlsSets() {
-  FreeDistributionArrays();
-  ScanSet& s = CurrentScanSet();
-  FreeScanGridArrays(s);
-  FreeScanSetArrays(s);
-  s.dlsRecords.clear();
+  bench::FreeCommonGridScans();
+  CurrentScanSet().dlsRecords.clear();
   CurrentDataTypeFlags().dls = 0;
   gModelSelectorFlags = ModelSelectorFlags{};
 }
@@ -231,12 +216,9 @@ void MakeEquilibriumScans(int r) {
 }
 
 void FreeEquilibriumScans() {
-  FreeDistributionArrays();
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
-  ScanSet& s = CurrentScanSet();
-  s.equilibriumMode = 0;
-  FreeScanGridArrays(s);
-  FreeScanSetArrays(s);
+  CurrentScanSet().equilibriumMode = 0;
+  bench::FreeCommonGridScans();
   ContiHooks().equilibriumKernels = nullptr;
 }
 
@@ -383,9 +365,6 @@ void BM_NonidealRunPerBatch(benchmark::State& state) {
   SetNonidealBatchRunner(nullptr);
   DeleteNonidealModel();
   gModelSelectorFlags = ModelSelectorFlags{};
-  FreeDistributionArrays();
-  ScanSet& s = CurrentScanSet();
-  FreeScanGridArrays(s);
-  FreeScanSetArrays(s);
+  bench::FreeCommonGridScans();
 }
 BENCHMARK(BM_NonidealRunPerBatch)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);

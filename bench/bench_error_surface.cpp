@@ -44,13 +44,7 @@ void LoadData() {
 }
 
 void Start() {
-  gModelParameterVector = ModelParameterVector{};
-  gModelParameterVector.P[13] = 6.0f;
-  gModelParameterVector.P[14] = 7.2f;
-  gModelParameterVector.P[5] = 0.8f;
-  gModelParameterVector.P[1] = 0.5f;
-  gModelParameterVector.P[7] = 0.1f;
-  gModelParameterVector.F[7] = 1;
+  bench::StartParameters({{5, 0.8f}, {1, 0.5f}, {7, 0.1f}}, {7});
   gFitEngineState = FitEngineState{};
 }
 
@@ -65,8 +59,7 @@ void BM_RasterTenByTen(benchmark::State& state) {
     ContourSM(&host, path.c_str(), {0.75f, 0.84f, 0.01f}, {0.45f, 0.54f, 0.01f}, 0.0f, 0.75f, 0.45f);
     evaluations += host.evaluations;
   }
-  state.counters["evaluations_per_map"] =
-      benchmark::Counter(static_cast<double>(evaluations) / static_cast<double>(state.iterations()));
+  state.counters["evaluations_per_map"] = bench::PerIteration(state, static_cast<double>(evaluations));
   FreeScanSetArrays(CurrentScanSet());
 }
 
@@ -84,8 +77,7 @@ void BM_HundredPlainFits(benchmark::State& state) {
     }
     evaluations += host.evaluations;
   }
-  state.counters["evaluations_per_100_fits"] =
-      benchmark::Counter(static_cast<double>(evaluations) / static_cast<double>(state.iterations()));
+  state.counters["evaluations_per_100_fits"] = bench::PerIteration(state, static_cast<double>(evaluations));
   FreeScanSetArrays(CurrentScanSet());
 }
 

@@ -5,14 +5,18 @@
 
 #include <chrono>
 #include <cmath>
+#include <initializer_list>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "data/scan_set.h"
+#include "distributions/conti_context.h"
 #include "distributions/conti_fit.h"
 #include "distributions/conti_grid.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/model_params.h"
@@ -47,6 +51,16 @@ void LoadSingleScan(int points, Signal signal) {
   ss.rightFitLimit = 7.2f;
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
+}
+
+// The parameter vector cleared to meniscus 6.0 and bottom 7.2 cm, then
+// P[k] = v for each {k, v} of `values` and the parameters `fitted` floated.
+inline void StartParameters(std::initializer_list<std::pair<int, float>> values, std::initializer_list<int> fitted) {
+  gModelParameterVector = ModelParameterVector{};
+  gModelParameterVector.P[13] = 6.0f;
+  gModelParameterVector.P[14] = 7.2f;
+  for (const auto& [k, v] : values) gModelParameterVector.P[k] = v;
+  for (int k : fitted) gModelParameterVector.F[k] = 1;
 }
 
 // A fit host whose model of scan 1 is Model{}(P, radius), and which counts
@@ -152,6 +166,37 @@ inline void SimulateTwoSpeciesWithTiRiNoise(int m, int r) {
     for (int i = 1; i <= r; ++i)
       s.signals[j][i] = s.gridSignals[j][i] =
           s.model[j][i] + 0.02f * std::sin(0.01f * i) + 0.01f * j + g(gen);
+}
+
+// m scans of r points in the cell 6.0-7.2 cm at 50000 rpm, scan j at
+// time(j) s, fitted over 6.05-7.1 cm without noise terms; the plain c(s)
+// on a linear grid at `resolution` and f/f0 1.2, and the data of
+// SimulateTwoSpeciesWithTiRiNoise.
+template <class ScanTime>
+void MakeTwoSpeciesCsExperiment(int m, int r, float resolution, ScanTime time) {
+  MakeCommonGridScans(m, r, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f, time);
+  gModelParams.meniscus = 6.0f;
+  gModelParams.bottom = 7.2f;
+  gFitEngineState.fitTINoise = 0;
+  gModelParams.riNoiseFit = 0;
+  PackModelParameters();
+  ContiSettings& cs = UseCs(resolution, 1.2f);
+  cs.logSpacedGrid = cs.gridFromFile = 0;
+  ContiContext().infoMessages = false;
+  SimulateTwoSpeciesWithTiRiNoise(m, r);
+}
+
+// The distribution arrays and the scans of MakeCommonGridScans released.
+inline void FreeCommonGridScans() {
+  FreeDistributionArrays();
+  ScanSet& s = CurrentScanSet();
+  FreeScanGridArrays(s);
+  FreeScanSetArrays(s);
+}
+
+// A counter of `total` per benchmark iteration.
+inline benchmark::Counter PerIteration(const benchmark::State& state, double total) {
+  return benchmark::Counter(total / static_cast<double>(state.iterations()));
 }
 
 // The split of the runs added (Lamm solutions, normal equations,

@@ -31,19 +31,6 @@ void LoadPolynomialData(int points) {
   });
 }
 
-void StartParameters() {
-  gModelParameterVector = ModelParameterVector{};
-  float* P = gModelParameterVector.P;
-  int* F = gModelParameterVector.F;
-  P[13] = 6.0f;
-  P[14] = 7.2f;
-  P[5] = 0.5f;
-  P[6] = 0.2f;
-  P[7] = -0.01f;
-  P[8] = 0.001f;
-  F[5] = F[6] = F[7] = F[8] = 1;
-}
-
 // The rmsd of the cubic through the scan, from the parameters P[5..8].
 double PolynomialRmsd(const double* c) {
   const ScanSet& ss = CurrentScanSet();
@@ -99,7 +86,7 @@ void RunMethod(benchmark::State& state, int method) {
   double excess = 0.0;
   const double least = LeastSquaresRmsd();
   for (auto _ : state) {
-    StartParameters();
+    bench::StartParameters({{5, 0.5f}, {6, 0.2f}, {7, -0.01f}, {8, 0.001f}}, {5, 6, 7, 8});
     gFitEngineState = FitEngineState{};
     gFitEngineState.useMarquardt = method == 1;
     gFitEngineState.useAnnealing = method == 2;
@@ -112,8 +99,7 @@ void RunMethod(benchmark::State& state, int method) {
     const double c[4] = {P[5], P[6], P[7], P[8]};
     excess += PolynomialRmsd(c) / least - 1.0;
   }
-  state.counters["evaluations_per_fit"] =
-      benchmark::Counter(static_cast<double>(evaluations) / static_cast<double>(state.iterations()));
+  state.counters["evaluations_per_fit"] = bench::PerIteration(state, static_cast<double>(evaluations));
   // How far above the least-squares rmsd the fits ended, on average.
   state.counters["rmsd_excess"] = benchmark::Counter(excess / static_cast<double>(state.iterations()));
   state.counters["time_per_evaluation"] =
@@ -220,8 +206,7 @@ void BM_DiscreteSpeciesFit(benchmark::State& state) {
     benchmark::DoNotOptimize(FitCurrentModel(&host));
     evaluations += host.evaluations;
   }
-  state.counters["evaluations_per_fit"] =
-      benchmark::Counter(static_cast<double>(evaluations) / static_cast<double>(state.iterations()));
+  state.counters["evaluations_per_fit"] = bench::PerIteration(state, static_cast<double>(evaluations));
   state.counters["evaluations_per_second"] =
       benchmark::Counter(static_cast<double>(evaluations), benchmark::Counter::kIsRate);
   FreeSpeciesScanArrays(ss);

@@ -14,9 +14,10 @@ namespace {
 
 class ParameterFile : public autotest::Scratch {
  protected:
-  bool Read(const std::string& text) {
-    const auto path = Put("params.xml", text);
-    return ReadAutomationParameterFile(record, path.string());
+  // The text as the parameter file, read into r (by default `record`).
+  bool Read(const std::string& text) { return Read(record, text); }
+  bool Read(CIniCustomPars& r, const std::string& text) {
+    return ReadAutomationParameterFile(r, Put("params.xml", text).string());
   }
   CIniCustomPars record;
 };
@@ -59,8 +60,7 @@ TEST_F(ParameterFile, EachMissingRequiredElementRejectsTheFile) {
     const std::size_t to = body.find('\n', from);
     body.erase(from, to - from + 1);
     CIniCustomPars r;
-    const auto path = Put("params.xml", Wrap(body));
-    EXPECT_FALSE(ReadAutomationParameterFile(r, path.string()));
+    EXPECT_FALSE(Read(r, Wrap(body)));
     EXPECT_EQ(r.valid, 0);
     EXPECT_EQ(r.rejection, std::string("element ") + key + " is missing");
   }
@@ -83,8 +83,7 @@ TEST_F(ParameterFile, RepeatedElementsRejectTheWholeFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.extra);
     CIniCustomPars r;
-    const auto path = Put("params.xml", Wrap(RequiredElements() + c.extra));
-    EXPECT_EQ(ReadAutomationParameterFile(r, path.string()), c.accepted);
+    EXPECT_EQ(Read(r, Wrap(RequiredElements() + c.extra)), c.accepted);
     EXPECT_EQ(r.valid, c.accepted ? 1 : 0);
   }
   // One rejected file does not spoil the next one.
@@ -102,9 +101,7 @@ TEST_F(ParameterFile, BooleansAreSubstringTestsInTheirOrder) {
     SCOPED_TRACE(c.value);
     CIniCustomPars r;
     r.BottomFitted = 7;  // marks "not touched"
-    const auto path = Put("params.xml", Wrap(RequiredElements() + "<BottomFitted>" +
-                                             c.value + "</BottomFitted>\n"));
-    ASSERT_TRUE(ReadAutomationParameterFile(r, path.string()));
+    ASSERT_TRUE(Read(r, Wrap(RequiredElements() + "<BottomFitted>" + c.value + "</BottomFitted>\n")));
     EXPECT_EQ(r.BottomFitted, c.expected < 0 ? 7 : c.expected);
   }
 }

@@ -1,4 +1,5 @@
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "automation/commands.h"
@@ -32,6 +33,13 @@ class SavedParams : public autotest::Scratch {
     std::istringstream in(ReadFile(path));
     for (std::string l; std::getline(in, l);) lines.push_back(l);
     return lines;
+  }
+
+  // The file cut to the first `count` of its lines.
+  void WriteFirst(const std::vector<std::string>& lines, std::size_t count) {
+    std::string text;
+    for (std::size_t k = 0; k < count; ++k) text += lines[k] + "\n";
+    autotest::WriteFile(path, text);
   }
 
   std::string path;
@@ -72,21 +80,14 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   ASSERT_TRUE(TmpSaveBestParams(path, false));
   const std::vector<std::string> lines = Lines();
   ASSERT_EQ(lines.size(), 208u);
-  EXPECT_EQ(lines[0], "1.000000");     // a finished save
-  EXPECT_EQ(lines[16 - 1], "4.500000");  // s of component 2
-  EXPECT_EQ(lines[40 - 1], "6.020000");
-  EXPECT_EQ(lines[73 - 1], "3.000000");  // c(s,ff0)
-  EXPECT_EQ(lines[85 - 1], "1.000000");
-  EXPECT_EQ(lines[86 - 1], "1.100000");
-  EXPECT_EQ(lines[200 - 1], "1.000000");
-  EXPECT_EQ(lines[193 - 1], "0.000000");  // attractive ks and kd
-  EXPECT_EQ(lines[195 - 1], "1.000000");
-  EXPECT_EQ(lines[197 - 1], "1.000000");
-  // Wiener skewing: on, magnitude in 1e-6 cm^2 ml/mg, signal per mg/ml, fit.
-  EXPECT_EQ(lines[204 - 1], "1.000000");
-  EXPECT_EQ(lines[205 - 1], "2.500000");
-  EXPECT_EQ(lines[206 - 1], "3.250000");
-  EXPECT_EQ(lines[207 - 1], "1.000000");
+  // Line 1: a finished save; 16: s of component 2; 73: c(s,ff0); 193 to 197:
+  // attractive ks and kd; 204 to 207: Wiener skewing on, its magnitude in
+  // 1e-6 cm^2 ml/mg, signal per mg/ml, fit.
+  const std::pair<int, const char*> expected[] = {
+      {1, "1.000000"},   {16, "4.500000"},  {40, "6.020000"},  {73, "3.000000"},  {85, "1.000000"},
+      {86, "1.100000"},  {200, "1.000000"}, {193, "0.000000"}, {195, "1.000000"}, {197, "1.000000"},
+      {204, "1.000000"}, {205, "2.500000"}, {206, "3.250000"}, {207, "1.000000"}};
+  for (const auto& [line, value] : expected) EXPECT_EQ(lines[line - 1], value) << "line " << line;
 
   autotest::ResetAnalysisState();
   CurrentWienerSkew() = WienerSkewSettings{};
@@ -128,17 +129,12 @@ TEST_F(SavedParams, ShortFilesGiveTheLaterValuesTheirDefaults) {
   std::vector<std::string> lines = Lines();
   lines[123 - 1] = "1.000000";  // a zone model, beyond what the short file keeps
   lines[73 - 1] = "7001.000000";
-  auto write = [&](std::size_t count) {
-    std::string text;
-    for (std::size_t k = 0; k < count; ++k) text += lines[k] + "\n";
-    autotest::WriteFile(path, text);
-  };
-  write(98);
+  WriteFirst(lines, 98);
   gModelParams.meniscus = 5.5f;
   EXPECT_EQ(ReloadParameters(path), 0);  // refused, nothing changed
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.5f);
 
-  write(99);
+  WriteFirst(lines, 99);
   gAssociationModelParams.repulsive = 0;
   gAssociationModelParams.csClSD = 1;
   LammSettings().scanVelocity = 9.0f;
@@ -170,9 +166,7 @@ TEST_F(SavedParams, TheStickySphereChoiceComesBack) {
     std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 208u);
     EXPECT_EQ(lines[130 - 1], c.saved ? "1.000000" : "0.000000");
-    std::string text;
-    for (std::size_t k = 0; k < c.lines; ++k) text += lines[k] + "\n";
-    autotest::WriteFile(path, text);
+    WriteFirst(lines, c.lines);
     StickyHardSphereFlag = c.saved ? 0 : 1;
     ASSERT_EQ(ReloadParameters(path), 1);
     EXPECT_EQ(StickyHardSphereFlag, c.restored) << int(c.saved) << " " << c.lines;

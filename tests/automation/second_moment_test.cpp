@@ -50,6 +50,63 @@ struct StepScans {
   }
 };
 
+// Scans of one ideal species (s in S, D in cm^2/s) at 50000 rpm and the
+// given times, solved by the program's Lamm solver (meniscus 6.0, bottom
+// 7.2 cm, the solver's fit limits left .. right, on `nodes` nodes, 0: the
+// default settings' own) and written every 0.001 cm from `from` cm, with no
+// signal before the meniscus.
+struct SolvedScans {
+  const int scans, points;
+  const double from;
+  std::vector<ScanRecord> records;
+  std::vector<float> radii;
+  std::vector<std::vector<float>> out;
+  SolvedScans(double s, double D, const std::vector<double>& times, double first, int n, float left, float right,
+              int nodes = 0)
+      : scans(static_cast<int>(times.size())), points(n), from(first), records(scans + 1), radii(n + 1),
+        out(scans + 1, std::vector<float>(n + 1)) {
+    for (int k = 1; k <= scans; ++k) {
+      records[k].rpm = 50000;
+      records[k].temperature = 20;
+      records[k].time = records[k].timeRead = times[k - 1];
+      records[k].w2t = kOmega2 * records[k].time;
+      records[k].points = points;
+    }
+    for (int j = 1; j <= points; ++j) radii[j] = static_cast<float>(from + 0.001 * (j - 1));
+    std::vector<float*> outPtr(scans + 1, nullptr);
+    for (int k = 1; k <= scans; ++k) outPtr[k] = out[k].data();
+    const LammSolverSettings st;
+    CLammIdeal L;
+    L.MarkLoaded();
+    L.SetOutputParameters(s, D, 6.0, 7.2, 1.0, left, right);
+    L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = radii.data(),
+                    .gridLength = points, .scanCount = scans, .absorbanceData = true});
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, nodes > 0 ? nodes : st.feGridSize);
+    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+    EXPECT_EQ(L.CheckAndRun(), 0);
+    for (int k = 1; k <= scans; ++k)
+      for (int j = 1; j <= points; ++j)
+        if (radii[j] < 6.0f) out[k][j] = 0;  // air before the meniscus
+  }
+  int Index(double r) const { return static_cast<int>(std::lround((r - from) / 0.001)) + 1; }
+  // Scan k on radii r and signals c of `n` points, points firstIn .. lastIn
+  // inside the fit limits; and all scans on their own radii.
+  MomentScan Moment(int k, const float* r, const float* c, int n, int firstIn, int lastIn) const {
+    return {.r = r, .c = c, .points = n, .firstInLimits = firstIn, .lastInLimits = lastIn, .rpm = 50000,
+            .elapsed = records[k].timeRead, .w2t = records[k].w2t};
+  }
+  std::vector<MomentScan> Moments(int firstIn, int lastIn) const {
+    std::vector<MomentScan> m;
+    for (int k = 1; k <= scans; ++k) m.push_back(Moment(k, radii.data(), out[k].data(), points, firstIn, lastIn));
+    return m;
+  }
+  std::vector<int> Order() const {
+    std::vector<int> order;
+    for (int k = 0; k < scans; ++k) order.push_back(k);
+    return order;
+  }
+};
+
 TEST(SecondMoment, DifferentialSecondMomentOfStepBoundaries) {
   StepScans d;
   const SecondMomentResult r = DifferentialSecondMomentSw(d.scans, d.order, 6.0f, 7.0f);
@@ -126,48 +183,14 @@ TEST(SecondMoment, DegenerateScansAreRefusedByName) {
 // without noise: diffusion spreads the boundary but leaves its second
 // moment where the step would be.
 TEST(SecondMoment, LammSolutionOfOneSpecies) {
-  constexpr int kScans = 10, kPoints = 1251;
-  const double meniscus = 6.0, bottom = 7.2;
-  std::vector<ScanRecord> records(kScans + 1);
-  for (int k = 1; k <= kScans; ++k) {
-    records[k].rpm = 50000;
-    records[k].temperature = 20;
-    records[k].time = records[k].timeRead = 600.0 * k;
-    records[k].w2t = kOmega2 * records[k].time;
-    records[k].points = kPoints;
-  }
-  std::vector<float> radii(kPoints + 1);
-  for (int j = 1; j <= kPoints; ++j) radii[j] = static_cast<float>(5.95 + 0.001 * (j - 1));
-  std::vector<std::vector<float>> out(kScans + 1, std::vector<float>(kPoints + 1, 0.0f));
-  std::vector<float*> outPtr(kScans + 1, nullptr);
-  for (int k = 1; k <= kScans; ++k) outPtr[k] = out[k].data();
-  const LammSolverSettings st;
-  CLammIdeal L;
-  L.MarkLoaded();
-  L.SetOutputParameters(5.0, 5.9e-7, meniscus, bottom, 1.0, 6.01f, 7.19f);
-  L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = radii.data(),
-                  .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
-  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
-  L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
-  ASSERT_EQ(L.CheckAndRun(), 0);
-
-  std::vector<MomentScan> scans;
-  std::vector<int> order;
-  for (int k = 1; k <= kScans; ++k) {
-    for (int j = 1; j <= kPoints; ++j)
-      if (radii[j] < meniscus) out[k][j] = 0;  // air above the meniscus
-    MomentScan m;
-    m.r = radii.data();
-    m.c = out[k].data();
-    m.points = kPoints;
-    m.firstInLimits = 101;  // 6.05 cm
-    m.lastInLimits = 1051;  // 7.0 cm
-    m.rpm = 50000;
-    m.elapsed = records[k].timeRead;
-    m.w2t = records[k].w2t;
-    scans.push_back(m);
-    order.push_back(k - 1);
-  }
+  std::vector<double> times;
+  for (int k = 1; k <= 10; ++k) times.push_back(600.0 * k);
+  const SolvedScans set(5.0, 5.9e-7, times, 5.95, 1251, 6.01f, 7.19f);
+  const std::vector<MomentScan> scans = set.Moments(101, 1051);  // 6.05 .. 7.0 cm
+  const std::vector<int> order = set.Order();
+  // Bounds of a step's analysis (s to 0.1 % by the differential form, s and
+  // the loading to 1 % by the integral one); every kernel comes within
+  // 2e-6 S and 1e-7 of the loading.
   const SecondMomentResult d = DifferentialSecondMomentSw(scans, order, 6.0f, 7.0f);
   ASSERT_TRUE(d.ok) << d.text;
   EXPECT_NEAR(d.sw, 5.0, 0.005) << d.text;
@@ -179,85 +202,28 @@ TEST(SecondMoment, LammSolutionOfOneSpecies) {
 
 }  // namespace
 
-namespace {
-
-// Scans of one 4.5 S species (D 6e-7 cm^2/s) at 50000 rpm from the
-// program's Lamm solver on a 0.001 cm grid from 5.90 cm, meniscus 6.0 cm.
-struct LammScans {
-  static constexpr int kScans = 8, kPoints = 1301;
-  std::vector<ScanRecord> records;
-  std::vector<float> radii;
-  std::vector<std::vector<float>> out;
-  LammScans() : records(kScans + 1), radii(kPoints + 1), out(kScans + 1, std::vector<float>(kPoints + 1)) {
-    for (int k = 1; k <= kScans; ++k) {
-      records[k].rpm = 50000;
-      records[k].temperature = 20;
-      records[k].time = records[k].timeRead = 500.0 * k + 500;
-      records[k].w2t = kOmega2 * records[k].time;
-      records[k].points = kPoints;
-    }
-    for (int j = 1; j <= kPoints; ++j) radii[j] = static_cast<float>(5.9 + 0.001 * (j - 1));
-    std::vector<float*> outPtr(kScans + 1, nullptr);
-    for (int k = 1; k <= kScans; ++k) outPtr[k] = out[k].data();
-    const LammSolverSettings st;
-    CLammIdeal L;
-    L.MarkLoaded();
-    L.SetOutputParameters(4.5, 6e-7, 6.0, 7.2, 1.0, 6.01f, 7.19f);
-    L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = radii.data(),
-                    .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
-    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
-    EXPECT_EQ(L.CheckAndRun(), 0);
-    for (int k = 1; k <= kScans; ++k)
-      for (int j = 1; j <= kPoints; ++j)
-        if (radii[j] < 6.0f) out[k][j] = 0;  // air before the meniscus
-  }
-  // The scans from radius `from` on, with `air` before the meniscus.
-  std::vector<MomentScan> From(float from, float air, std::vector<std::vector<float>>& keep, int firstInLimits) const {
-    int j0 = 1;
-    while (radii[j0] < from - 1e-5f) ++j0;
-    std::vector<MomentScan> scans;
-    keep.assign(kScans + 1, {});
-    for (int k = 1; k <= kScans; ++k) {
-      keep[k].assign(out[k].begin() + (j0 - 1), out[k].end());
-      for (int j = j0; j <= kPoints; ++j)
-        if (radii[j] < 6.0f) keep[k][j - j0 + 1] = air;
-      MomentScan m;
-      m.r = radii.data() + (j0 - 1);
-      m.c = keep[k].data();
-      m.points = kPoints - j0 + 1;
-      m.firstInLimits = firstInLimits;
-      m.lastInLimits = 1101 - j0 + 1;  // 7.0 cm
-      m.rpm = 50000;
-      m.elapsed = records[k].timeRead;
-      m.w2t = records[k].w2t;
-      scans.push_back(m);
-    }
-    return scans;
-  }
-};
-
-}  // namespace
-
 // The weight-average s by second moments does not depend on where the data
 // begin: before the meniscus (air of any signal), at it, or a little after it.
 TEST(SecondMoment, StartsAtTheMeniscusWhereverTheDataBegin) {
-  const LammScans d;
+  // One 4.5 S species (D 6e-7 cm^2/s), 8 scans from 1000 s, 0.001 cm apart
+  // from 5.90 cm.
+  std::vector<double> times;
+  for (int k = 1; k <= 8; ++k) times.push_back(500.0 * k + 500);
+  const SolvedScans d(4.5, 6e-7, times, 5.9, 1301, 6.01f, 7.19f);
   // Reference: the second moment of each scan integrated from the meniscus
   // on the solver's radii, r_w^2 = rb^2 - 2 int_m^rb c r dr / c_plateau with
   // the plateau diluted from the known loading, s = ln(r_w/m) / (w^2 t).
   double reference = 0;
-  for (int k = 1; k <= LammScans::kScans; ++k) {
+  for (int k = 1; k <= d.scans; ++k) {
     double I = 0;
     for (int j = 101; j < 1101; ++j)  // 6.0 .. 7.0 cm
       I += 0.5 * (d.out[k][j] + d.out[k][j + 1]) * 0.5 * (d.radii[j] + d.radii[j + 1]) * 0.001;
     const double x = 4.5e-13 * d.records[k].w2t;
     const double rw2 = 49.0 - 2 * I / std::exp(-2 * x);
-    reference += std::log(std::sqrt(rw2) / 6.0) / d.records[k].w2t * 1e13 / LammScans::kScans;
+    reference += std::log(std::sqrt(rw2) / 6.0) / d.records[k].w2t * 1e13 / d.scans;
   }
   EXPECT_NEAR(reference, 4.5, 0.03);
-  std::vector<int> order;
-  for (int k = 0; k < LammScans::kScans; ++k) order.push_back(k);
+  const std::vector<int> order = d.Order();
   struct Case {
     const char* what;
     float from, air;
@@ -269,9 +235,22 @@ TEST(SecondMoment, StartsAtTheMeniscusWhereverTheDataBegin) {
                         Case{"at the meniscus", 6.0f, 0, true}, Case{"0.01 cm after it", 6.01f, 0, true},
                         Case{"0.002 cm after it", 6.002f, 0, false}}) {
     SCOPED_TRACE(c.what);
-    std::vector<std::vector<float>> keep;
+    // The scans from radius c.from on, with c.air before the meniscus.
+    int j0 = 1;
+    while (d.radii[j0] < c.from - 1e-5f) ++j0;
     const int firstIn = c.limitsFromFirstPoint ? 0 : static_cast<int>(std::lround((6.05 - c.from) / 0.001)) + 1;
-    const std::vector<MomentScan> scans = d.From(c.from, c.air, keep, firstIn);
+    std::vector<std::vector<float>> keep(d.scans + 1);
+    std::vector<MomentScan> scans;
+    for (int k = 1; k <= d.scans; ++k) {
+      keep[k].assign(d.out[k].begin() + (j0 - 1), d.out[k].end());
+      for (int j = j0; j <= d.points; ++j)
+        if (d.radii[j] < 6.0f) keep[k][j - j0 + 1] = c.air;
+      scans.push_back(d.Moment(k, d.radii.data() + (j0 - 1), keep[k].data(), d.points - j0 + 1, firstIn,
+                               1101 - j0 + 1));  // 7.0 cm
+    }
+    // Bounds with a margin of ten over the worst row on every kernel (data
+    // starting 0.01 cm after the meniscus: 6e-4 S from the reference, 1e-3 S
+    // from 4.5 S for the differential form).
     const SecondMomentResult r = SecondMomentSw(scans, order, 6.0f, 7.0f);
     ASSERT_TRUE(r.ok) << r.text;
     EXPECT_NEAR(r.sw, reference, 0.01) << r.text;
@@ -284,48 +263,28 @@ TEST(SecondMoment, StartsAtTheMeniscusWhereverTheDataBegin) {
 
 namespace {
 
-// Twenty scans of one ideal 4.5 S species (D 6e-7 cm^2/s, 50000 rpm,
-// meniscus 6.0, bottom 7.2 cm) from 1500 to 4350 s, solved on 3000 nodes
-// and written every 0.001 cm from 5.97 cm with no signal in the air; with
-// `noise`, fixed Gaussian noise of that sd (Box-Muller over a fixed LCG).
-struct FineScans {
-  static constexpr int kScans = 20, kPoints = 1231;
-  std::vector<ScanRecord> records;
-  std::vector<float> radii;
-  std::vector<std::vector<float>> out;
-  explicit FineScans(double noise)
-      : records(kScans + 1), radii(kPoints + 1), out(kScans + 1, std::vector<float>(kPoints + 1)) {
-    for (int k = 1; k <= kScans; ++k) {
-      records[k].rpm = 50000;
-      records[k].temperature = 20;
-      records[k].time = records[k].timeRead = 1500.0 + 150.0 * (k - 1);
-      records[k].w2t = kOmega2 * records[k].time;
-      records[k].points = kPoints;
-    }
-    for (int j = 1; j <= kPoints; ++j) radii[j] = static_cast<float>(5.97 + 0.001 * (j - 1));
-    std::vector<float*> outPtr(kScans + 1, nullptr);
-    for (int k = 1; k <= kScans; ++k) outPtr[k] = out[k].data();
-    const LammSolverSettings st;
-    CLammIdeal L;
-    L.MarkLoaded();
-    L.SetOutputParameters(4.5, 6e-7, 6.0, 7.2, 1.0, 6.0f, 7.2f);
-    L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = radii.data(),
-                    .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, 3000);
-    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
-    EXPECT_EQ(L.CheckAndRun(), 0);
+// Twenty scans of one ideal 4.5 S species (D 6e-7 cm^2/s) from 1500 to
+// 4350 s, solved on 3000 nodes and written every 0.001 cm from 5.97 cm;
+// with `noise`, fixed Gaussian noise of that sd (Box-Muller over a fixed
+// LCG).
+struct FineScans : SolvedScans {
+  explicit FineScans(double noise) : SolvedScans(4.5, 6e-7, Times(), 5.97, 1231, 6.0f, 7.2f, 3000) {
     unsigned seed = 12345u;
     auto uniform = [&seed] {
       seed = seed * 1103515245u + 12345u;
       return (((seed >> 8) & 0xFFFFu) + 0.5) / 65536.0;
     };
-    for (int k = 1; k <= kScans; ++k)
-      for (int j = 1; j <= kPoints; ++j) {
+    for (int k = 1; k <= scans; ++k)
+      for (int j = 1; j <= points; ++j) {
         const double g = std::sqrt(-2.0 * std::log(uniform())) * std::cos(2.0 * M_PI * uniform());
         out[k][j] = radii[j] < 6.0f ? 0.0f : static_cast<float>(out[k][j] + noise * g);
       }
   }
-  int Index(double r) const { return static_cast<int>(std::lround((r - 5.97) / 0.001)) + 1; }
+  static std::vector<double> Times() {
+    std::vector<double> times;
+    for (int k = 1; k <= 20; ++k) times.push_back(1500.0 + 150.0 * (k - 1));
+    return times;
+  }
 };
 
 }  // namespace
@@ -339,7 +298,7 @@ TEST(SecondMoment, OneIdealSpeciesWhereverTheLastPointLies) {
   // from the meniscus to 7.05 cm with the plateau diluted from loading 1,
   // gives back the s the scans were made with.
   const FineScans clean(0.0);
-  for (int k = 1; k <= FineScans::kScans; ++k) {
+  for (int k = 1; k <= clean.scans; ++k) {
     double I = 0;
     for (int j = clean.Index(6.0); j < clean.Index(7.05); ++j)
       I += 0.5 * (clean.out[k][j] + clean.out[k][j + 1]) * 0.5 * (clean.radii[j] + clean.radii[j + 1]) * 0.001;
@@ -348,24 +307,11 @@ TEST(SecondMoment, OneIdealSpeciesWhereverTheLastPointLies) {
     EXPECT_NEAR(std::log(rw2 / 36.0) / (2 * w2t) * 1e13, 4.5, 4.5 * 1e-3) << k;
   }
   const FineScans noisy(0.002);
-  std::vector<int> order;
-  for (int k = 0; k < FineScans::kScans; ++k) order.push_back(k);
+  const std::vector<int> order = clean.Order();
   for (const FineScans* d : {&clean, &noisy})
     for (double gap : {0.0, 0.01, 0.02, 0.03}) {
       SCOPED_TRACE(testing::Message() << "noise " << (d == &noisy) << ", last point " << gap << " cm short");
-      std::vector<MomentScan> scans;
-      for (int k = 1; k <= FineScans::kScans; ++k) {
-        MomentScan m;
-        m.r = d->radii.data();
-        m.c = d->out[k].data();
-        m.points = FineScans::kPoints;
-        m.firstInLimits = d->Index(6.02);
-        m.lastInLimits = d->Index(7.05 - gap);
-        m.rpm = 50000;
-        m.elapsed = d->records[k].timeRead;
-        m.w2t = d->records[k].w2t;
-        scans.push_back(m);
-      }
+      const std::vector<MomentScan> scans = d->Moments(d->Index(6.02), d->Index(7.05 - gap));
       const SecondMomentResult i = SecondMomentSw(scans, order, 6.0f, 7.05f);
       ASSERT_TRUE(i.ok) << i.text;
       EXPECT_NEAR(i.sw, 4.5, 4.5 * 0.005) << i.text;

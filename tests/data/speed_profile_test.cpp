@@ -33,6 +33,18 @@ void Steps(CRotorSpeedProfile& p, std::vector<float> t, std::vector<float> s,
   p.SetSteps(static_cast<int>(t.size()) - 1, t.data(), s.data(), a.data());
 }
 
+// A folder of the test's own, a scripted user, and the speed-step file's
+// path in the folder.
+class SpeedProfileFiles : public ::testing::Test {
+ protected:
+  TempFolder dir;
+  platform::ScriptedUserInterface ui;
+  platform::ScopedUI scoped{ui};
+  const std::string path = dir / "speedsteps.txt";
+};
+using SpeedProfileFix = SpeedProfileFiles;
+using SpeedProfileMethod = SpeedProfileFiles;
+
 }  // namespace
 
 TEST(SpeedProfileRead, TwoSoundStepsWithOrWithoutFinalNewline) {
@@ -109,11 +121,7 @@ TEST(SpeedProfileRead, MissingFileAndSingleStep) {
 
 // Read beside the scans, an overlapping ramp is moved in memory and said;
 // nothing is written into the data folder.
-TEST(SpeedProfileFix, RampOverlapIsMovedInMemoryAndTheFolderIsLeftAsItWas) {
-  TempFolder dir;
-  platform::ScriptedUserInterface ui;
-  platform::ScopedUI scoped(ui);
-  const std::string path = dir / "speedsteps.txt";
+TEST_F(SpeedProfileFix, RampOverlapIsMovedInMemoryAndTheFolderIsLeftAsItWas) {
   const std::string original = "0 40000 200\n150 50000 200\n";
   WriteText(path, original);
   ui.ExpectBox("Error", "ERROR: rotor speed profile " + path + " fixed in memory (the file is unchanged)");
@@ -160,7 +168,7 @@ TEST(SpeedProfileRead, UnrepairableAndEndlessFilesLeaveNoSteps) {
   EXPECT_FALSE(platform::FileExists(path + "_fixed"));
 }
 
-TEST(SpeedProfileFix, SoundnessOfStartTimes) {
+TEST_F(SpeedProfileFix, SoundnessOfStartTimes) {
   CRotorSpeedProfile p;
   Steps(p, {0, 200, 250}, {40000, 50000, 30000}, {200, 200, 100});
   EXPECT_TRUE(p.FixFile(false));
@@ -235,10 +243,7 @@ TEST(SpeedProfileStretch, SpeedsFollowTheStretchFormula) {
   EXPECT_FLOAT_EQ(p.speeds[2], before);
 }
 
-TEST(SpeedProfileMethod, ThreeStepsWriteScanningHoldAndRestEntries) {
-  TempFolder dir;
-  platform::ScriptedUserInterface ui;
-  platform::ScopedUI scoped(ui);
+TEST_F(SpeedProfileMethod, ThreeStepsWriteScanningHoldAndRestEntries) {
   CRotorSpeedProfile p;
   // A trailing step at the last speed produces no entry.
   Steps(p, {0, 3600, 11220, 20000}, {10000, 30000, 40000, 40000}, {200, 200, 100, 100});
@@ -279,8 +284,7 @@ TEST(SpeedProfileMethod, ThreeStepsWriteScanningHoldAndRestEntries) {
   EXPECT_TRUE(ui.transcript.empty());
 }
 
-TEST(SpeedProfileMethod, RampJustUnderAnHourIsWrittenAsFiftyNineMinutes) {
-  TempFolder dir;
+TEST_F(SpeedProfileMethod, RampJustUnderAnHourIsWrittenAsFiftyNineMinutes) {
   CRotorSpeedProfile p;
   Steps(p, {0, 20000}, {7199.8f, 8000}, {3, 200});  // 7199.8 x 1.5 / 3 = 3599.9 s
   ASSERT_TRUE(p.WriteMethodRows(dir / "m.EQU", 60.0f, 4, 10, 50, false));
@@ -289,10 +293,7 @@ TEST(SpeedProfileMethod, RampJustUnderAnHourIsWrittenAsFiftyNineMinutes) {
   EXPECT_EQ(lines[2], "0:59");
 }
 
-TEST(SpeedProfileMethod, RefusalsAndConversionBack) {
-  TempFolder dir;
-  platform::ScriptedUserInterface ui;
-  platform::ScopedUI scoped(ui);
+TEST_F(SpeedProfileMethod, RefusalsAndConversionBack) {
   CRotorSpeedProfile empty;
   EXPECT_FALSE(empty.WriteMethodRows(dir / "e.EQU", 60, 20, 10, 10, false));
   EXPECT_FALSE(platform::FileExists(dir / "e.EQU"));
@@ -322,10 +323,7 @@ TEST(SpeedProfileMethod, RefusalsAndConversionBack) {
   EXPECT_TRUE(ui.failures.empty());
 }
 
-TEST(SpeedProfileMethod, ScanCycleTimeIsAskedWhenTheSecondEntryChangesSpeed) {
-  TempFolder dir;
-  platform::ScriptedUserInterface ui;
-  platform::ScopedUI scoped(ui);
+TEST_F(SpeedProfileMethod, ScanCycleTimeIsAskedWhenTheSecondEntryChangesSpeed) {
   const std::string method = dir / "hand.EQU";
   WriteText(method,
             "3000\n300\n1:00\n20\n10\nNO\n"

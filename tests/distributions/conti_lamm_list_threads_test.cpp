@@ -1,11 +1,14 @@
-// The c(s) run's own species list on worker threads: the species are handed
-// out slowest first, in an order and to threads that vary from run to run,
-// and the result must not show it.
+// The c(s) run's species list on worker threads, its own or the Lamm
+// solver's persistent pool: the species are handed out slowest first, in an
+// order and to threads that vary from run to run, and the result must not
+// show it.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "distributions/conti_lamm_list.h"
+#include "distributions/conti_lamm_pool.h"
+#include "lamm/lamm_threads.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
 
@@ -13,32 +16,44 @@ using namespace runtest;
 
 namespace {
 
-// Distribution and every scan's model of one maximum-entropy c(s) run with
-// the species list on `threads` workers (1: the calling thread).
-std::vector<float> RunOn(int threads) {
+// Distribution, then every scan's model on its own radii, of one
+// maximum-entropy c(s) run with the species list on `threads` workers of
+// the given list solver (the run's own: 1 is the calling thread).
+std::vector<float> RunOn(int threads, LammListSolver solver = nullptr) {
+  SetLammListSolver(solver);
   const int saved = LammListThreads();
   LammListThreads() = threads;
-  Conti().multipleThreads = threads > 1;
+  Conti().multipleThreads = solver != nullptr || threads > 1;
   RunContiSed();
   Conti().multipleThreads = 0;
   LammListThreads() = saved;
+  SetLammListSolver(nullptr);
   std::vector<float> r(Conti().distribution + 1, Conti().distribution + Conti().gridSize + 1);
   const ScanSet& s = CurrentScanSet();
   for (int j = 1; j <= s.count; ++j) r.insert(r.end(), s.model[j] + 1, s.model[j] + s.points[j] + 1);
   return r;
 }
 
+// Noisy two-species data on 5 scans x 90 points, a grid of 14 points.
+class SpeciesListThreads : public ::testing::Test {
+ protected:
+  void Make(unsigned noiseSeed) {
+    SetGrid(1.0f, 10.0f, 14);
+    ASSERT_TRUE(MakeSyntheticData(e_, {{4, 0.5f}, {10, 0.3f}}));
+    e_.AddGaussianNoise(0.003f, noiseSeed);
+    Conti().maxEntropy = 1;
+    Conti().confidenceLevel = 0.68f;
+  }
+  void TearDown() override { EXPECT_TRUE(ui_.failures.empty()) << ui_.failures[0]; }
+  platform::ScriptedUserInterface ui_;
+  platform::ScopedUI scope_{ui_};
+  Experiment e_{5, 90};
+};
+
 }  // namespace
 
-TEST(ContiSpeciesList, ResultsAreBitwiseThoseOfOneThreadForAnyWorkerCount) {
-  platform::ScriptedUserInterface ui;
-  platform::ScopedUI scope(ui);
-  Experiment e(5, 90);
-  SetGrid(1.0f, 10.0f, 14);
-  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.5f}, {10, 0.3f}}));
-  e.AddGaussianNoise(0.003f, 12);
-  Conti().maxEntropy = 1;
-  Conti().confidenceLevel = 0.68f;
+TEST_F(SpeciesListThreads, ResultsAreBitwiseThoseOfOneThreadForAnyWorkerCount) {
+  Make(12);
   const std::vector<float> single = RunOn(1);
   ASSERT_EQ(single.size(), 14u + 5u * 90u);
   for (int threads : {2, 3, 8, 20}) {
@@ -48,5 +63,22 @@ TEST(ContiSpeciesList, ResultsAreBitwiseThoseOfOneThreadForAnyWorkerCount) {
     for (size_t i = 0; i < single.size(); ++i) differing += pooled[i] != single[i];
     EXPECT_EQ(differing, 0) << threads << " threads";
   }
-  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+}
+
+// On the Lamm solver's pool: the kernels are those of the calling thread.
+TEST_F(SpeciesListThreads, OnTheLammPoolKernelsAreThoseOfTheCallingThreadForAnyWorkerCount) {
+  Make(11);
+  const std::vector<float> reference = RunOn(1);
+  ASSERT_EQ(reference.size(), 14u + 5u * 90u);
+  const int poolThreads = LammThreadCount();
+  for (int threads : {1, 2, 3, 5}) {
+    const std::vector<float> pooled = RunOn(threads, SolveContiSpeciesOnLammPool);
+    ASSERT_EQ(pooled.size(), reference.size());
+    for (size_t i = 0; i < 14; ++i)
+      EXPECT_EQ(pooled[i], reference[i]) << threads << " threads, point " << i + 1;
+    int differing = 0;
+    for (size_t i = 14; i < reference.size(); ++i) differing += pooled[i] != reference[i];
+    EXPECT_EQ(differing, 0) << threads << " threads";
+    EXPECT_EQ(LammThreadCount(), poolThreads);  // the pool's own setting is left as it was
+  }
 }

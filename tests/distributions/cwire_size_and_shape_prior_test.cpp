@@ -17,12 +17,7 @@ TEST(SizeAndShapePrior, RegularisedMapWithPriorKeepsTheLoading) {
   SetGrid(1.0f, 10.0f, 10);
   ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.6f}, {8, 0.3f}}));  // f/f0 1.2
   e.AddGaussianNoise(0.002f, 3);
-  gModelSelectorFlags.CSModel = 0;
-  gModelSelectorFlags.CSff0Model = 1;
-  ContiSettings& cs = Conti();
-  cs.ffMin = 1.0f;
-  cs.ffMax = 1.4f;
-  cs.ffResolution = 3.0f;
+  ContiSettings& cs = SizeAndShape();
   cs.maxEntropy = 0;
   cs.secondDerivative = 1;
   cs.confidenceLevel = 0.68f;

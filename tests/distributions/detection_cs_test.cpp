@@ -30,12 +30,6 @@ class Host : public FitHost {
   void SimulateModel() override {}
 };
 
-double Amplitude(int i) {
-  const ContiSettings& cs = Conti();
-  const double h = cs.sValues[2] - cs.sValues[1];
-  return cs.distribution[i] * ((i == 1 || i == cs.gridSize) ? h / 2 : h);
-}
-
 float TI(int i) { return 0.02f * std::sin(0.3f * i); }
 float RI(int j) { return 0.03f * j; }
 
@@ -101,10 +95,7 @@ TEST_F(DetectionRun, LinearisedScansGiveTheDistributionAndTheMeasuredOnesComeBac
   DetectionOn(false);
   RunContiSed();
   EXPECT_TRUE(ui.failures.empty());
-  for (int i = 1; i <= 16; ++i) {
-    const double expected = i == 4 ? 0.6 : i == 11 ? 0.3 : 0.0;
-    EXPECT_NEAR(Amplitude(i), expected, 2e-4) << i;
-  }
+  ExpectGridAmplitudes(16, {{4, 0.6}, {11, 0.3}}, 2e-4);
   const ScanSet& s = CurrentScanSet();
   // The measured signals exactly as loaded, the model mapped back beside them.
   EXPECT_EQ(Worst(s.signals.data(), measured), 0.0);
@@ -150,10 +141,7 @@ TEST_F(DetectionRun, ShownLinearisedScansKeepTheFittedNoise) {
   gModelParams.riNoiseFit = 1;
   PackModelParameters();
   RunContiSed();
-  for (int i = 1; i <= 16; ++i) {
-    const double expected = i == 4 ? 0.6 : i == 11 ? 0.3 : 0.0;
-    EXPECT_NEAR(Amplitude(i), expected, 5e-4) << i;
-  }
+  ExpectGridAmplitudes(16, {{4, 0.6}, {11, 0.3}}, 5e-4);
   const ScanSet& s = CurrentScanSet();
   EXPECT_EQ(CurrentFdsSignalParams().transformShown, 1);
   EXPECT_LT(Worst(s.signals.data(), straight), 1e-5);

@@ -23,15 +23,6 @@ using namespace runtest;
 
 namespace {
 
-// Amplitude of grid point i from the displayed density on a linear grid.
-double Amplitude(int i) {
-  const ContiSettings& cs = Conti();
-  const int n = cs.gridSize;
-  const double h = cs.sValues[2] - cs.sValues[1];
-  const double w = (i == 1 || i == n) ? h / 2 : h;
-  return cs.distribution[i] * w;
-}
-
 struct Moments {
   double area = 0, mean = 0;
 };
@@ -73,10 +64,7 @@ TEST_F(RunTest, NoiselessGridSpeciesAreRecoveredExactly) {
   Unregularised();
   RunContiSed();
   EXPECT_TRUE(ui.failures.empty()) << (ui.failures.empty() ? "" : ui.failures[0]);
-  for (int i = 1; i <= 16; ++i) {
-    const double expected = i == 4 ? 0.6 : i == 11 ? 0.3 : 0.0;
-    EXPECT_NEAR(Amplitude(i), expected, 1e-5 * 0.6) << i;
-  }
+  ExpectGridAmplitudes(16, {{4, 0.6}, {11, 0.3}}, 1e-5 * 0.6);
   // The model reproduces the data, the blocks are released.
   const ScanSet& s = CurrentScanSet();
   double worst = 0;
@@ -99,10 +87,7 @@ TEST_F(RunTest, TimeAndRadiallyInvariantNoiseIsEliminated) {
   NoiseModel(true, true);
   RunContiSed();
   NoiseModel(false, false);
-  for (int i = 1; i <= 16; ++i) {
-    const double expected = i == 4 ? 0.6 : i == 11 ? 0.3 : 0.0;
-    EXPECT_NEAR(Amplitude(i), expected, 1e-4) << i;
-  }
+  ExpectGridAmplitudes(16, {{4, 0.6}, {11, 0.3}}, 1e-4);
   // The noise found is the noise added, up to the constant that TI and RI share.
   const ScanSet& s = CurrentScanSet();
   const float offset = s.tiNoise[50] - TI(50);
@@ -243,12 +228,7 @@ TEST_F(RunTest, SizeAndShapeDistributionFindsTheFrictionalRatio) {
   Experiment e(6, 100);
   SetGrid(1.0f, 10.0f, 10);
   ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.6f}, {8, 0.3f}}));  // f/f0 1.2
-  gModelSelectorFlags.CSModel = 0;
-  gModelSelectorFlags.CSff0Model = 1;
-  ContiSettings& cs = Conti();
-  cs.ffMin = 1.0f;
-  cs.ffMax = 1.4f;
-  cs.ffResolution = 3.0f;
+  ContiSettings& cs = SizeAndShape();
   Unregularised();
   RunContiSed();
   ASSERT_EQ(cs.grid2DSize, 30);
@@ -289,12 +269,7 @@ TEST_F(RunTest, ExportedMatricesOfTheSizeAndShapeGridArePairs) {
   Experiment e(6, 100);
   SetGrid(1.0f, 10.0f, 10);
   ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.6f}}));
-  gModelSelectorFlags.CSModel = 0;
-  gModelSelectorFlags.CSff0Model = 1;
-  ContiSettings& cs = Conti();
-  cs.ffMin = 1.0f;
-  cs.ffMax = 1.4f;
-  cs.ffResolution = 3.0f;
+  ContiSettings& cs = SizeAndShape();
   cs.exportMatrices = 1;
   Unregularised();
   RunContiSed();
@@ -368,10 +343,7 @@ TEST_F(RunTest, LsgKernelsAreSharpBoundaries) {
   (void)rb;
   Unregularised();
   RunContiSed();
-  for (int i = 1; i <= 11; ++i) {
-    const double expected = i == 3 ? 0.4 : i == 8 ? 0.2 : 0.0;
-    EXPECT_NEAR(Amplitude(i), expected, 1e-4) << i;
-  }
+  ExpectGridAmplitudes(11, {{3, 0.4}, {8, 0.2}}, 1e-4);
   gModelSelectorFlags.LsgStarModel = 0;
 }
 

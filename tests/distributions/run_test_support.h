@@ -150,6 +150,35 @@ struct Experiment {
 };
 
 // A linear c(s) grid from smin to smax of n points.
+// Amplitude of grid point i from the displayed density on a linear grid.
+inline double Amplitude(int i) {
+  const ContiSettings& cs = Conti();
+  const double h = cs.sValues[2] - cs.sValues[1];
+  return cs.distribution[i] * ((i == 1 || i == cs.gridSize) ? h / 2 : h);
+}
+
+// The amplitudes of grid points 1..n: each peak's amount at its point,
+// zero elsewhere, within tol.
+inline void ExpectGridAmplitudes(int n, const std::vector<std::pair<int, double>>& peaks, double tol) {
+  for (int i = 1; i <= n; ++i) {
+    double expected = 0.0;
+    for (const auto& [point, amount] : peaks)
+      if (point == i) expected = amount;
+    EXPECT_NEAR(Amplitude(i), expected, tol) << i;
+  }
+}
+
+// The size-and-shape c(s, f/f0) with f/f0 1.0, 1.2 and 1.4.
+inline ContiSettings& SizeAndShape() {
+  gModelSelectorFlags.CSModel = 0;
+  gModelSelectorFlags.CSff0Model = 1;
+  ContiSettings& cs = Conti();
+  cs.ffMin = 1.0f;
+  cs.ffMax = 1.4f;
+  cs.ffResolution = 3.0f;
+  return cs;
+}
+
 inline void SetGrid(float smin, float smax, int n) {
   ContiSettings& cs = Conti();
   cs.sMin = smin;

@@ -99,31 +99,16 @@ class TimeDependence : public ::testing::Test {
   // Six scans 400 s apart from 600 s; the first a loading of 1, the others
   // the program's own solution for 4 S and 50 kDa started from it.
   void MakeScans() {
+    fittest::LoadEvenScans(kScans, kPoints, 600, 400);
     ScanSet& s = CurrentScanSet();
-    FreeScanGridArrays(s);
-    FreeScanSetArrays(s);
-    AllocateScanTables(s, kScans);
     s.dataFolder = ".";
     for (int j = 1; j <= kScans; ++j) {
-      s.radii[j] = vector(1, kPoints);
-      s.signals[j] = vector(1, kPoints);
-      s.model[j] = vector(1, kPoints);
       s.residuals[j] = vector(1, kPoints);
       for (int p = 1; p <= kPoints; ++p) {
-        s.radii[j][p] = 6.0f + 1.15f * (p - 1) / (kPoints - 1);
         s.signals[j][p] = 1.0f;
         s.model[j][p] = 0.0f;
       }
-      ScanRecord& r = s.records[j];
-      r.rpm = 50000;
-      r.temperature = 20;
-      r.time = r.timeRead = 600.0 + 400.0 * (j - 1);
-      s.points[j] = kPoints;
-      s.order[j] = j;
-      s.fileNames[j] = "scan" + std::to_string(j) + ".ra1";
     }
-    gModelParams.meniscus = 6.0f;
-    gModelParams.bottom = 7.2f;
     PrepareScanGrid();
     teststate::SetFitLimits(6.05f, 7.1f);
     Species(4.0f, 50000.0f, 0, 0);

@@ -23,17 +23,15 @@
 
 namespace {
 
-// The fit range of scan j from the first point at or beyond left to the last
-// at or before right.
-void SetFitLimitsOfScan(ScanSet& s, int j, float left, float right) {
-  s.firstFitPoint[j] = 1;
-  while (s.radii[j][s.firstFitPoint[j]] < left) ++s.firstFitPoint[j];
-  s.lastFitPoint[j] = s.points[j];
-  while (s.radii[j][s.lastFitPoint[j]] > right) --s.lastFitPoint[j];
-}
-
+// The fit range of every scan from the first point at or beyond left to the
+// last at or before right.
 void SetFitLimits(ScanSet& s, float left, float right) {
-  for (int j = 1; j <= s.count; ++j) SetFitLimitsOfScan(s, j, left, right);
+  for (int j = 1; j <= s.count; ++j) {
+    s.firstFitPoint[j] = 1;
+    while (s.radii[j][s.firstFitPoint[j]] < left) ++s.firstFitPoint[j];
+    s.lastFitPoint[j] = s.points[j];
+    while (s.radii[j][s.lastFitPoint[j]] > right) --s.lastFitPoint[j];
+  }
 }
 
 using Scans = boundary_test::Experiment;
@@ -53,14 +51,17 @@ class VanHoldeWeischet : public ::testing::Test {
     FreeLsgsArrays();
     FreeScanData();
   }
-  bool Analyse(const Scans& run, float resolution, VhwAnalysis& a, bool flotation = false) {
-    if (!boundary_test::WriteAndLoad(run)) return false;
+  // The analysis of the loaded scans in the cell meniscus .. 7.2 cm.
+  static bool Analyse(float resolution, VhwAnalysis& a, float meniscus = 6.0f, bool flotation = false) {
     VhwOptions o;
     o.resolution = resolution;
-    o.meniscus = 6.0f;
+    o.meniscus = meniscus;
     o.bottom = 7.2f;
     o.flotation = flotation;
     return AnalyseVanHoldeWeischet(CurrentScanSet(), o, a);
+  }
+  static bool Analyse(const Scans& run, float resolution, VhwAnalysis& a) {
+    return boundary_test::WriteAndLoad(run) && Analyse(resolution, a);
   }
   platform::ScriptedUserInterface ui_;
   platform::ScopedUI scope_{ui_};
@@ -170,19 +171,14 @@ TEST_F(VanHoldeWeischet, EveryFractionLiesBetweenTheSlowestAndFastestSpecies) {
     run.noise = c.noise;
     ASSERT_TRUE(boundary_test::WriteAndLoad(run));
     ScanSet& s = CurrentScanSet();
-    for (int j = 1; j <= s.count; ++j) {
+    for (int j = 1; j <= s.count; ++j)
       for (int p = 1; p <= s.points[j]; ++p) {
         const double r = s.radii[j][p];
         s.signals[j][p] += static_cast<float>(c.pattern * (std::sin(37.0 * r) + 0.6 * std::cos(113.0 * r + 0.4)));
       }
-      SetFitLimitsOfScan(s, j, c.left, c.right);
-    }
-    VhwOptions o;
-    o.resolution = c.resolution;
-    o.meniscus = 6.0f;
-    o.bottom = 7.2f;
+    SetFitLimits(s, c.left, c.right);
     VhwAnalysis a;
-    ASSERT_TRUE(AnalyseVanHoldeWeischet(s, o, a)) << a.failure;
+    ASSERT_TRUE(Analyse(c.resolution, a)) << a.failure;
     for (int j = 1; j <= a.fractions; ++j) {
       EXPECT_GE(a.intercepts[j], 2.5 * (1 - c.tolerance)) << j;
       EXPECT_LE(a.intercepts[j], 8.0 * (1 + c.tolerance)) << j;
@@ -219,12 +215,8 @@ TEST_F(VanHoldeWeischet, TheExampleHasNoStrayFraction) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.resolution << " " << c.left << " " << c.right);
     SetFitLimits(s, c.left, c.right);
-    VhwOptions o;
-    o.resolution = c.resolution;
-    o.meniscus = 6.02f;
-    o.bottom = 7.2f;
     VhwAnalysis a;
-    ASSERT_TRUE(AnalyseVanHoldeWeischet(s, o, a)) << a.failure;
+    ASSERT_TRUE(Analyse(c.resolution, a, 6.02f)) << a.failure;
     for (int j = 1; j <= a.fractions; ++j) {
       EXPECT_GE(a.intercepts[j], 1.9f) << j;
       EXPECT_LE(a.intercepts[j], 8.0f) << j;
@@ -246,13 +238,8 @@ TEST_F(VanHoldeWeischet, FlotationGivesNegativeApparentS) {
     for (int p = 1; p <= s.points[j]; ++p)
       s.signals[j][p] = static_cast<float>(0.5 * std::erfc((s.radii[j][p] - rb) / (2 * std::sqrt(4e-7 * t))));
   }
-  VhwOptions o;
-  o.resolution = 10;
-  o.meniscus = 6.0f;
-  o.bottom = 7.2f;
-  o.flotation = true;
   VhwAnalysis a;
-  ASSERT_TRUE(AnalyseVanHoldeWeischet(s, o, a)) << a.failure;
+  ASSERT_TRUE(Analyse(10, a, 6.0f, true)) << a.failure;
   for (float v : a.apparentS) EXPECT_LT(v, 0.0f);
   for (int j = 1; j <= a.fractions; ++j) EXPECT_NEAR(a.intercepts[j], -5.0, 0.25) << j;
 }
@@ -328,18 +315,11 @@ TEST_F(VanHoldeWeischet, RefusesWhatCannotGiveAResult) {
 
 TEST_F(VanHoldeWeischet, ResolutionIsClampedToThePointsInTheFitLimits) {
   VhwAnalysis a;
-  Scans run = OneSpecies();
-  ASSERT_TRUE(boundary_test::WriteAndLoad(run));
-  VhwOptions o;
-  o.meniscus = 6.0f;
-  o.bottom = 7.2f;
-  o.resolution = -3;
-  ASSERT_TRUE(AnalyseVanHoldeWeischet(CurrentScanSet(), o, a)) << a.failure;
+  ASSERT_TRUE(Analyse(OneSpecies(), -3, a)) << a.failure;
   EXPECT_EQ(a.fractions, 1);
   // Above the points of a scan: started at their count, lowered until no
   // fraction is empty.
-  o.resolution = 1e6f;
-  ASSERT_TRUE(AnalyseVanHoldeWeischet(CurrentScanSet(), o, a)) << a.failure;
+  ASSERT_TRUE(Analyse(1e6f, a)) << a.failure;
   EXPECT_TRUE(a.reduced);
   const ScanSet& s = CurrentScanSet();
   EXPECT_LT(a.fractions, s.lastFitPoint[1] - s.firstFitPoint[1] + 1);

@@ -67,9 +67,17 @@ AnalyticHost LineHost(double xbar) {
   return host;
 }
 
-TEST(ErrorSurface, SLimitsMatchTheClosedFormProfile) {
+// The line loaded, a host of its model, the scans cleared after the test.
+class LineProfile : public ::testing::Test {
+ protected:
+  void TearDown() override { fittest::ClearScans(); }
   const LineData d = LoadLine(kPoints);
   AnalyticHost host = LineHost(d.xbar);
+};
+using ErrorSurface = LineProfile;
+using ContourMaps = LineProfile;
+
+TEST_F(ErrorSurface, SLimitsMatchTheClosedFormProfile) {
   const double F = FRatioForConfidence(0.683, kPoints - 1, kPoints);
   EXPECT_NEAR(F, 1.100367, 1e-5);
   // Fifty points: F(0.683; 49, 50) and its critical-rmsd factor.
@@ -95,13 +103,10 @@ TEST(ErrorSurface, SLimitsMatchTheClosedFormProfile) {
   EXPECT_EQ(gModelParams.sFit[1], 0);
   EXPECT_EQ(gModelParameterVector.F[1], 1);
   for (int k = 1; k <= kParameterSlots; ++k) EXPECT_EQ(gModelParameterVector.P[k], before.P[k]) << k;
-  fittest::ClearScans();
 }
 
-TEST(ErrorSurface, MLimitsWithNothingElseFloatedCostOneEvaluationPerRefit) {
-  const LineData d = LoadLine(kPoints);
+TEST_F(ErrorSurface, MLimitsWithNothingElseFloatedCostOneEvaluationPerRefit) {
   gModelParameterVector.F[5] = gModelParams.sFit[1] = 0;
-  AnalyticHost host = LineHost(d.xbar);
   // With a fixed, the profile over b is r(b)^2 = rhat^2 + (Sxx/N)(b - bhat)^2.
   const double c = 1.2 * d.rhat;
   const double halfWidth = std::sqrt((c * c - d.rhat * d.rhat) * kPoints / d.sxx);
@@ -116,24 +121,18 @@ TEST(ErrorSurface, MLimitsWithNothingElseFloatedCostOneEvaluationPerRefit) {
   host.evaluations = 0;
   EXPECT_NEAR(FitWithFixedParameters(&host), d.rhat, 1e-6);
   EXPECT_EQ(host.evaluations, 1);
-  fittest::ClearScans();
 }
 
-TEST(ErrorSurface, AParameterTheModelIgnoresEndsNotDetermined) {
-  const LineData d = LoadLine(kPoints);
-  AnalyticHost host;
+TEST_F(ErrorSurface, AParameterTheModelIgnoresEndsNotDetermined) {
   const double xbar = d.xbar;
   host.model = [xbar](const float* P, float x, int) { return 0.8f + P[1] * static_cast<float>(x - xbar); };
   ScanLimit lower, upper;
   CalcErrorInS(&host, 0.01f, static_cast<float>(1.05 * d.rhat), &lower, &upper);
   EXPECT_EQ(lower.status, ScanLimitStatus::NotDetermined);
   EXPECT_EQ(upper.status, ScanLimitStatus::NotDetermined);
-  fittest::ClearScans();
 }
 
-TEST(ErrorSurface, AStepThatCannotMoveEndsAtOnce) {
-  const LineData d = LoadLine(kPoints);
-  AnalyticHost host = LineHost(d.xbar);
+TEST_F(ErrorSurface, AStepThatCannotMoveEndsAtOnce) {
   for (float step : {0.0f, std::nanf("")}) {
     host.evaluations = 0;
     ScanLimit lower, upper;
@@ -142,13 +141,10 @@ TEST(ErrorSurface, AStepThatCannotMoveEndsAtOnce) {
     EXPECT_EQ(upper.status, ScanLimitStatus::NotDetermined);
     EXPECT_EQ(host.evaluations, 1);  // only the model of the restored parameters
   }
-  fittest::ClearScans();
 }
 
-TEST(ErrorSurface, AStopRestoresEveryParameterAndEndsBothSides) {
-  const LineData d = LoadLine(kPoints);
+TEST_F(ErrorSurface, AStopRestoresEveryParameterAndEndsBothSides) {
   gModelParameterVector.F[1] = gModelParams.massOrDFit[1] = 0;
-  AnalyticHost host = LineHost(d.xbar);
   host.stopAfter = 3;  // with nothing else floated: during the third refit
   const ModelParameterVector before = gModelParameterVector;
   const float s1 = gModelParams.s[1];
@@ -160,13 +156,11 @@ TEST(ErrorSurface, AStopRestoresEveryParameterAndEndsBothSides) {
   EXPECT_EQ(gModelParams.s[1], s1);
   EXPECT_EQ(gFitEngineState.stopRequested, 0);
   EXPECT_NEAR(gFitEngineState.currentRmsd, d.rhat, 1e-6);
-  fittest::ClearScans();
 }
 
-TEST(ErrorSurface, RefusedFitLimitsReturnZero) {
+TEST_F(ErrorSurface, RefusedFitLimitsReturnZero) {
   fittest::ResetFitState();
   fittest::ClearScans();
-  AnalyticHost host;
   host.model = [](const float*, float, int) { return 0.0f; };
   EXPECT_EQ(FitWithFixedParameters(&host), 0.0f);
   gFitEngineState.stopRequested = 1;
@@ -198,7 +192,7 @@ std::string MapPath(const char* name) {
   return (std::filesystem::temp_directory_path() / (std::string("tarnel_error_surface_") + name)).string();
 }
 
-TEST(ContourMaps, NodeCounts) {
+TEST_F(ContourMaps, NodeCounts) {
   struct Case {
     float from, to, step;
     int count;
@@ -206,9 +200,7 @@ TEST(ContourMaps, NodeCounts) {
   for (const Case& c : cases) EXPECT_EQ(ContourNodeCount(c.from, c.to, c.step), c.count) << c.from << " " << c.step;
 }
 
-TEST(ContourMaps, RasterVisitsEveryNodeInSweepOrderWithTheProfileRmsd) {
-  const LineData d = LoadLine(kPoints);
-  AnalyticHost host = LineHost(d.xbar);
+TEST_F(ContourMaps, RasterVisitsEveryNodeInSweepOrderWithTheProfileRmsd) {
   const float relative = gFitEngineState.maxRelativeChange;
   const std::string path = MapPath("raster.dat");
   ASSERT_TRUE(ContourSM(&host, path.c_str(), {1, 3, 1}, {0, 2, 1}, 0.0f, 1, 1));
@@ -239,11 +231,9 @@ TEST(ContourMaps, RasterVisitsEveryNodeInSweepOrderWithTheProfileRmsd) {
   std::filesystem::remove(path);
   EXPECT_FALSE(ContourSM(&host, path.c_str(), {1, 3, -1}, {0, 2, 1}, 0.0f, 1, 1));
   EXPECT_FALSE(std::filesystem::exists(path));
-  fittest::ClearScans();
 }
 
-TEST(ContourMaps, ProgressLinesWrapAfterFifteen) {
-  AnalyticHost host;
+TEST_F(ContourMaps, ProgressLinesWrapAfterFifteen) {
   for (int i = 1; i <= 32; ++i) ShowContourProgress(&host, 1.5f, 2.25f, 0.01f, i);
   // Wherever the counter stood, line 16 lands where line 1 did.
   for (int i = 0; i + 15 < 32; ++i)
@@ -253,9 +243,7 @@ TEST(ContourMaps, ProgressLinesWrapAfterFifteen) {
   EXPECT_EQ(host.texts[0].rfind("350,", 0), 0u);
 }
 
-TEST(ContourMaps, BoundaryTracingFollowsTheProfileEllipse) {
-  const LineData d = LoadLine(kPoints);
-  AnalyticHost host = LineHost(d.xbar);
+TEST_F(ContourMaps, BoundaryTracingFollowsTheProfileEllipse) {
   const double level = 1.2 * d.rhat;
   const double ha = std::sqrt(level * level - d.rhat * d.rhat);
   const double hb = ha * std::sqrt(kPoints / d.sxx);
@@ -277,24 +265,18 @@ TEST(ContourMaps, BoundaryTracingFollowsTheProfileEllipse) {
   EXPECT_TRUE(ReadRows(path).empty());
   ASSERT_EQ(host.boxes.size(), 1u);
   EXPECT_EQ(host.boxes[0], "|the rmsd map found no crossing of the contour level");
-  fittest::ClearScans();
 }
 
-TEST(ContourMaps, StoppedNodesStayOutOfTheBoundary) {
-  const LineData d = LoadLine(kPoints);
-  AnalyticHost host = LineHost(d.xbar);
+TEST_F(ContourMaps, StoppedNodesStayOutOfTheBoundary) {
   host.stopAfter = 1;
   const std::string path = MapPath("stopped.dat");
   ASSERT_TRUE(ContourSM(&host, path.c_str(), {0, 2, 0.5f}, {0, 1, 0.5f}, static_cast<float>(1.2 * d.rhat), 0.5f,
                         0.5f));
   EXPECT_TRUE(ReadRows(path).empty());
   EXPECT_EQ(gFitEngineState.stopRequested, 0);
-  fittest::ClearScans();
 }
 
-TEST(ContourMaps, LogKProfileWritesOneRowPerNode) {
-  const LineData d = LoadLine(kPoints);
-  AnalyticHost host;
+TEST_F(ContourMaps, LogKProfileWritesOneRowPerNode) {
   const double xbar = d.xbar;
   // P[3] stands in for the intercept.
   host.model = [xbar](const float* P, float x, int) { return P[3] + P[1] * static_cast<float>(x - xbar); };
@@ -309,7 +291,6 @@ TEST(ContourMaps, LogKProfileWritesOneRowPerNode) {
     EXPECT_NEAR(rows[i][1], r, 1e-3 * r) << i;
   }
   EXPECT_EQ(gModelParameterVector.F[3], 0);
-  fittest::ClearScans();
 }
 
 }  // namespace

@@ -96,14 +96,20 @@ inline void ResetFitState() {
   SetFitOptionProvider(nullptr);
 }
 
-// Loads scans with the given x values and signals into the scan set; the
-// fit limits cover every point. Meniscus 6.0, bottom 7.2.
-inline void LoadScans(const std::vector<std::vector<float>>& x, const std::vector<std::vector<float>>& signal) {
+// Every scan array released, the scan set as new.
+inline void ClearScans() {
   ScanSet& ss = CurrentScanSet();
   FreeSpeciesScanArrays(ss);
   FreeScanGridArrays(ss);
   FreeScanSetArrays(ss);
   ss = ScanSet{};
+}
+
+// Loads scans with the given x values and signals into the scan set; the
+// fit limits cover every point. Meniscus 6.0, bottom 7.2.
+inline void LoadScans(const std::vector<std::vector<float>>& x, const std::vector<std::vector<float>>& signal) {
+  ClearScans();
+  ScanSet& ss = CurrentScanSet();
   const int count = static_cast<int>(x.size());
   AllocateScanTables(ss, count);
   for (int s = 1; s <= count; ++s) {
@@ -182,14 +188,6 @@ inline void SetTwoSpecies(float s1, float D1, float s2, float D2, float total, f
   mp.concentration[1] = total;
   mp.concentration[2] = fraction2;
   PackModelParameters();
-}
-
-inline void ClearScans() {
-  ScanSet& ss = CurrentScanSet();
-  FreeSpeciesScanArrays(ss);
-  FreeScanGridArrays(ss);
-  FreeScanSetArrays(ss);
-  ss = ScanSet{};
 }
 
 // The Lamm settings of a fixed grid of `nodes` nodes on the moving frame

@@ -52,7 +52,12 @@ class ParameterListing : public ::testing::Test {
     platform::SetClipboard(&clipboard_);
   }
   void TearDown() override {
+    // A case's experimental start left on made later tests' models the data.
+    gModelParams = ModelParams{};
+    gModelParameterVector = ModelParameterVector{};
     gModelSelectorFlags = ModelSelectorFlags{};
+    gFitEngineState = FitEngineState{};
+    LammSettings() = LammSolverSettings{};
     platform::SetClipboard(nullptr);
     ScanSet& s = CurrentScanSet();
     s.count = 0;

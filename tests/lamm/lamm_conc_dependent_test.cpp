@@ -41,6 +41,18 @@ ConcDependentModel Linear(float logKs, float logKd, float scheme = 2) {
   return m;
 }
 
+// Monomer 4.3 S and 6e-7 cm^2/s, dimer 6.5 S and 4.8e-7 cm^2/s, log10 K.
+ConcDependentModel Dimer(double logK) {
+  ConcDependentModel m;
+  m.dimer = true;
+  m.logK = logK;
+  m.s1 = 4.3f;
+  m.s2 = 6.5f;
+  m.D1 = 6e-7f;
+  m.D2 = 4.8e-7f;
+  return m;
+}
+
 }  // namespace
 
 TEST(LammConcDependent, VanishingInteractionsReproduceTheIdealReferences) {
@@ -50,13 +62,7 @@ TEST(LammConcDependent, VanishingInteractionsReproduceTheIdealReferences) {
     ConcDependentModel model;
     double from, to;
   };
-  ConcDependentModel dimer;
-  dimer.dimer = true;
-  dimer.logK = -10;
-  dimer.s1 = 4.3f;
-  dimer.s2 = 6.5f;
-  dimer.D1 = 6e-7f;
-  dimer.D2 = 4.8e-7f;
+  ConcDependentModel dimer = Dimer(-10);
   dimer.nonideality = true;
   dimer.a = dimer.b = -10;
   ConcDependentModel trimer = dimer;
@@ -119,15 +125,8 @@ TEST(LammConcDependent, AssociatingSystemKeepsItsMassInTheClosedCell) {
   e.times = {1500, 3000};
   e.right = 7.2f;
   e.Build();
-  ConcDependentModel m;
-  m.dimer = true;
-  m.logK = 0.5;
-  m.s1 = 4.3f;
-  m.s2 = 6.5f;
-  m.D1 = 6e-7f;
-  m.D2 = 4.8e-7f;
   auto L = MakeSolver(e, FixedGrid(600, 0.05));
-  L->SetConcDependentModel(m);
+  L->SetConcDependentModel(Dimer(0.5));
   ASSERT_EQ(L->CheckAndRun(), 0);
   const double loaded = e.c0 * (e.bottom * e.bottom - e.meniscus * e.meniscus) / 2 * 1.2 * 0.03490658503988659;
   EXPECT_NEAR(L->CellContent() / loaded, 1.0, 1e-6);
@@ -145,20 +144,13 @@ TEST(LammConcDependent, AssociatingSystemKeepsItsMassInTheClosedCell) {
 // 1e-3 of the loading against its own solution on 3000 nodes with steps of
 // dc/c 0.02.
 TEST(LammConcDependent, DefaultStepsMeetOneThousandthOfTheLoading) {
-  ConcDependentModel dimer;
-  dimer.dimer = true;
-  dimer.logK = 0;
-  dimer.s1 = 4.3f;
-  dimer.s2 = 6.5f;
-  dimer.D1 = 6e-7f;
-  dimer.D2 = 4.8e-7f;
   struct Case {
     const char* name;
     ConcDependentModel model;
     double s, c0;
   };
   for (const Case& c : {Case{"nonideal single species", Linear(std::log10(0.02f), std::log10(0.01f)), 5, 10},
-                        Case{"monomer-dimer", dimer, 4.3, 2}}) {
+                        Case{"monomer-dimer", Dimer(0), 4.3, 2}}) {
     SCOPED_TRACE(c.name);
     auto solve = [&](const LammSolverSettings& st) {
       Experiment e;

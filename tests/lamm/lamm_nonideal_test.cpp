@@ -42,18 +42,6 @@ Field Uniform(double level) {
   return f;
 }
 
-std::unique_ptr<CLammNonIdeal> MakeNonIdeal(Experiment& e, const LammSolverSettings& st) {
-  auto L = std::make_unique<CLammNonIdeal>();
-  L->MarkLoaded();
-  L->SetOutputParameters(e.s, e.D, e.meniscus, e.bottom, e.c0, e.left, e.right);
-  L->SetScanTimes({.records = e.records.data(), .output = e.outPtr.data(), .grid = e.grid.data(),
-                   .gridLength = static_cast<int>(e.grid.size()) - 1,
-                   .scanCount = static_cast<int>(e.times.size()), .absorbanceData = true});
-  LoadOptions(*L, st);
-  L->SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
-  return L;
-}
-
 double WorstDifference(const Experiment& a, const Experiment& b) {
   double worst = 0;
   for (size_t k = 1; k < a.out.size(); ++k)
@@ -84,7 +72,7 @@ TEST(LammNonIdeal, UniformTotalConcentrationActsLikeConstantCoefficients) {
     Experiment e;
     e.right = 7.15f;
     e.Build();
-    auto L = MakeNonIdeal(e, FixedGrid(800));
+    auto L = MakeSolver<CLammNonIdeal>(e, FixedGrid(800));
     L->SetNonidealParameters(c.a, c.b, 1.0, c.hardSphere, false);
     Field f = Uniform(5);
     ASSERT_TRUE(f.LoadInto(*L));
@@ -108,7 +96,7 @@ TEST(LammNonIdeal, UniformTotalConcentrationActsLikeConstantCoefficients) {
 TEST(LammNonIdeal, TotalConcentrationIsInterpolatedBetweenRowsAndLevels) {
   Experiment e;
   e.Build();
-  auto L = MakeNonIdeal(e, FixedGrid(121));  // nodes 0.01 cm apart: node 71 at 6.70 cm
+  auto L = MakeSolver<CLammNonIdeal>(e, FixedGrid(121));  // nodes 0.01 cm apart: node 71 at 6.70 cm
   L->SetNonidealParameters(-2, -2, 1.0, false, false);
   Field f(2, 3);
   f.times = {0, 100, 200};
@@ -133,7 +121,7 @@ TEST(LammNonIdeal, TotalConcentrationIsInterpolatedBetweenRowsAndLevels) {
 TEST(LammNonIdeal, UnusableFieldsAndSpeciesAreRefused) {
   Experiment e;
   e.Build();
-  auto L = MakeNonIdeal(e, FixedGrid(200));
+  auto L = MakeSolver<CLammNonIdeal>(e, FixedGrid(200));
   L->SetNonidealParameters(-2, -2, 1.0, false, false);
   Field equalTimes(2, 2);
   equalTimes.times = {0, 100, 100};
@@ -156,7 +144,7 @@ TEST(LammNonIdeal, UnusableFieldsAndSpeciesAreRefused) {
   // Species the nonideal solver cannot model say so by their code.
   for (double s : {0.0, -2.0}) {
     e.s = s;
-    auto bad = MakeNonIdeal(e, FixedGrid(200));
+    auto bad = MakeSolver<CLammNonIdeal>(e, FixedGrid(200));
     bad->SetNonidealParameters(-2, -2, 1.0, false, false);
     platform::ScriptedUserInterface ui;
     ui.ExpectBox("Error", "D = 0 or s <= 0 models are not implemented yet for concentration dependent sedimentation models");
@@ -171,7 +159,7 @@ TEST(LammNonIdeal, SpeciesListsDoNotDependOnTheThreadCount) {
   e.times = {600, 1500, 3000};
   e.gridPoints = 120;
   e.Build();
-  auto templ = MakeNonIdeal(e, FixedGrid(200));
+  auto templ = MakeSolver<CLammNonIdeal>(e, FixedGrid(200));
   templ->SetNonidealParameters(std::log10(0.01f), std::log10(0.005f), 1.0, false, false);
   // A boundary of the total moving outwards over time.
   Field f(200, 100);
@@ -214,7 +202,7 @@ TEST(LammNonIdeal, AnUnsolvableSpeciesInAListIsReportedByTheListRunner) {
   e.times = {600};
   e.gridPoints = 50;
   e.Build();
-  auto templ = MakeNonIdeal(e, FixedGrid(100));
+  auto templ = MakeSolver<CLammNonIdeal>(e, FixedGrid(100));
   templ->SetNonidealParameters(-2, -2, 1.0, false, false);
   Field f = Uniform(1);
   ASSERT_TRUE(f.LoadInto(*templ));
@@ -241,7 +229,7 @@ TEST(LammNonIdealDump, TheChosenJobWritesItsTotalConcentrationAtEveryRefresh) {
   Experiment e;
   e.times = {300};
   e.Build();
-  auto L = MakeNonIdeal(e, FixedGrid(100));
+  auto L = MakeSolver<CLammNonIdeal>(e, FixedGrid(100));
   L->SetNonidealParameters(-2, -2, 1.0, false, false);
   Field f = Uniform(2);
   ASSERT_TRUE(f.LoadInto(*L));
@@ -269,7 +257,7 @@ TEST(LammNonIdeal, ZoneLoadingIsCleanedUpLikeTheIdealStaticGrid) {
   e.times = {30, 300, 900};
   e.right = 7.15f;
   e.Build();
-  auto L = MakeNonIdeal(e, FixedGrid(800));
+  auto L = MakeSolver<CLammNonIdeal>(e, FixedGrid(800));
   L->SetGeometryFlags(true, 0.02f, false);
   L->SetNonidealParameters(0, 0, 1.0, true, false);
   Field f = Uniform(5);

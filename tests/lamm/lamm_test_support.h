@@ -106,8 +106,9 @@ inline LammSolverSettings FixedGrid(int n, double maxDc = 1.0) {
   return st;
 }
 
-inline std::unique_ptr<CLammIdeal> MakeSolver(Experiment& e, const LammSolverSettings& st) {
-  auto L = std::make_unique<CLammIdeal>();
+template <class Solver = CLammIdeal>
+std::unique_ptr<Solver> MakeSolver(Experiment& e, const LammSolverSettings& st) {
+  auto L = std::make_unique<Solver>();
   L->MarkLoaded();
   L->SetOutputParameters(e.s, e.D, e.meniscus, e.bottom, e.c0, e.left, e.right);
   L->SetScanTimes({.records = e.records.data(), .output = e.outPtr.data(), .grid = e.grid.data(),

@@ -40,6 +40,7 @@ TEST(LammValidation, InvalidSettingsAreRefusedWithTheirCodeAndMessages) {
     void (*scans)(Experiment&);       // edits of the scan records
     int code;
     std::vector<std::string> messages;
+    void (*solver)(CLammIdeal&) = nullptr;  // edits of the loaded solver
   };
   const std::string geometry = "invalid geometry or s, D parameters loaded in CLammIdeal";
   const std::string output = "invalid output parameters loaded in CLammIdeal";
@@ -78,6 +79,9 @@ TEST(LammValidation, InvalidSettingsAreRefusedWithTheirCodeAndMessages) {
          e.rampDuration = 300;
        },
        none, 5, {"too slow rotor acceleration"}},
+      // An invalid geometry too: the planar refusal comes first.
+      {"planar cell", [](Experiment& e) { e.meniscus = 7.3; }, none, 4,
+       {"can't do special geometries in CLammIdeal"}, [](CLammIdeal& L) { L.SetSpecialGeometry(true); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -90,26 +94,13 @@ TEST(LammValidation, InvalidSettingsAreRefusedWithTheirCodeAndMessages) {
     ui.lenient = true;
     platform::ScopedUI guard(ui);
     auto L = MakeSolver(e, LammSolverSettings{});
+    if (c.solver) c.solver(*L);
     EXPECT_EQ(L->CheckAndRun(), c.code);
     EXPECT_EQ(BoxTexts(ui), c.messages);
     EXPECT_TRUE(Untouched(e));
     EXPECT_EQ(platform::StopFlag().load(), c.code == 5);
     platform::StopFlag() = false;
   }
-}
-
-TEST(LammValidation, PlanarCellsAreRefusedBeforeAnyOtherCheck) {
-  Experiment e;
-  e.meniscus = 7.3;  // an invalid geometry too: the planar refusal comes first
-  e.Build();
-  platform::ScriptedUserInterface ui;
-  ui.lenient = true;
-  platform::ScopedUI guard(ui);
-  auto L = MakeSolver(e, LammSolverSettings{});
-  L->SetSpecialGeometry(true);
-  EXPECT_EQ(L->CheckAndRun(), 4);
-  EXPECT_EQ(BoxTexts(ui), std::vector<std::string>{"can't do special geometries in CLammIdeal"});
-  EXPECT_TRUE(Untouched(e));
 }
 
 TEST(LammValidation, AccelerationCheckCanBeSwitchedOff) {

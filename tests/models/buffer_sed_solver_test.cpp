@@ -37,15 +37,8 @@ Profiles Solve(const BufferSedPass& pass) {
 }
 
 BufferSedPass PassFor(const lammtest::Reference& R) {
-  BufferSedPass pass;
-  pass.D = R.D;
-  pass.s = R.s;
-  pass.amplitude = 1.0;
-  pass.meniscus = R.m;
-  pass.bottom = R.b;
-  pass.rpm = R.rpm;
-  pass.outputTimes = R.times;
-  return pass;
+  return {.D = R.D, .s = R.s, .amplitude = 1.0, .meniscus = R.m, .bottom = R.b, .rpm = R.rpm,
+          .outputTimes = R.times};
 }
 
 // Buffer equilibrium c = A e^{sigma (r^2 - m^2)/2} / (e^A - 1) of unit mean,
@@ -60,13 +53,7 @@ double Equilibrium(double s, double D, double rpm, double m, double b, double r)
 // The buffer of the closed-form checks: 0.21 S, 86e-7 cm^2/s, 50000 rpm,
 // column 6.8-7.2 cm.
 BufferSedPass ShortColumnBuffer() {
-  BufferSedPass pass;
-  pass.s = 0.21;
-  pass.D = 86e-7;
-  pass.rpm = 50000;
-  pass.meniscus = 6.8;
-  pass.bottom = 7.2;
-  return pass;
+  return {.D = 86e-7, .s = 0.21, .meniscus = 6.8, .bottom = 7.2, .rpm = 50000, .outputTimes = {}};
 }
 
 // The independent finite-volume solutions, unit amplitude: every listed
@@ -123,16 +110,9 @@ TEST(BufferSedSolver, ScansAfterTheSteadyStateGetTheFinalProfile) {
 }
 
 TEST(BufferSedSolver, ConservesTheLoadedMass) {
-  BufferSedPass pass;
-  pass.s = 0.5;
-  pass.D = 2e-6;
-  pass.rpm = 40000;
-  pass.meniscus = 6.0;
-  pass.bottom = 7.2;
-  pass.amplitude = 3.0;
-  pass.rampRate = 200;
-  pass.rampEnd = 200;  // 40000 rpm at 200 rpm/s
-  pass.outputTimes = {300, 1000, 5000};
+  // 40000 rpm reached at 200 rpm/s.
+  const BufferSedPass pass{.D = 2e-6, .s = 0.5, .amplitude = 3.0, .meniscus = 6.0, .bottom = 7.2, .rpm = 40000,
+                           .rampRate = 200, .rampEnd = 200, .outputTimes = {300, 1000, 5000}};
   const Profiles p = Solve(pass);
   EXPECT_EQ(p.outcome, BufferSedOutcome::Completed);
   // The trapezoid integral of r c over the sector, as the linear elements hold it.
@@ -146,14 +126,8 @@ TEST(BufferSedSolver, ConservesTheLoadedMass) {
 }
 
 TEST(BufferSedSolver, StillBufferAndEmptyPass) {
-  BufferSedPass pass;
-  pass.s = 0;
-  pass.D = 1e-5;
-  pass.rpm = 50000;
-  pass.meniscus = 6.0;
-  pass.bottom = 7.2;
-  pass.amplitude = 5.0;
-  pass.outputTimes = {0, 300, 300, 15000};
+  BufferSedPass pass{.D = 1e-5, .s = 0, .amplitude = 5.0, .meniscus = 6.0, .bottom = 7.2, .rpm = 50000,
+                     .outputTimes = {0, 300, 300, 15000}};
   const Profiles p = Solve(pass);
   ASSERT_EQ(p.order.size(), 4u);
   for (const std::vector<double>& c : p.c)

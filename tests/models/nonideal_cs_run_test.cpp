@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ class NonidealRun : public ::testing::Test {
     InstallMeanFieldHooks();
   }
   void TearDown() override {
+    e_.reset();
     SetNonidealBatchRunner(nullptr);
     DeleteNonidealModel();
     DeleteMeanFieldCtot();
@@ -67,6 +69,16 @@ class NonidealRun : public ::testing::Test {
     Nonideal(-2.0f, -2.3f);
     Conti().maxEntropy = 0;
     Conti().confidenceLevel = 0.5f;
+  }
+  // The experiment of Prepare on `scans` x `points`; Recorded also records
+  // the batches.
+  void Prepared(int scans, int points) {
+    e_.emplace(scans, points);
+    Prepare(*e_);
+  }
+  void Recorded(int scans = 8, int points = 120) {
+    Prepared(scans, points);
+    Record();
   }
   static void Nonideal(float logKs, float logKd) {
     gModelSelectorFlags = ModelSelectorFlags{};
@@ -112,15 +124,14 @@ class NonidealRun : public ::testing::Test {
     return peak;
   }
 
+  std::optional<Experiment> e_;
   std::vector<Batch> batches;
   platform::ScriptedUserInterface ui;
   platform::ScopedUI scope{ui};
 };
 
 TEST_F(NonidealRun, BestFitSimulatesTwiceThenReusesItsField) {
-  Experiment e(8, 120);
-  Prepare(e);
-  Record();
+  Recorded();
   auto first = Run();
   ASSERT_EQ(first.size(), 2u);
   EXPECT_TRUE(first[0].table);
@@ -150,9 +161,7 @@ TEST_F(NonidealRun, BestFitSimulatesTwiceThenReusesItsField) {
 // The silent runs of a fit check the field as a Run does; a Monte-Carlo
 // run (silent, no fit) runs with the passes it finds, unasked.
 TEST_F(NonidealRun, FitEvaluationsReuseTheFieldOfTheRun) {
-  Experiment e(8, 120);
-  Prepare(e);
-  Record();
+  Recorded();
   ASSERT_EQ(Run().size(), 2u);
   ASSERT_TRUE(SetupContiGrid());  // a fit's grid and blocks
   Conti().silent = 1;
@@ -170,9 +179,7 @@ TEST_F(NonidealRun, FitEvaluationsReuseTheFieldOfTheRun) {
 }
 
 TEST_F(NonidealRun, InterpolatedDataRunOnceOnTheTableAndMakeNoField) {
-  Experiment e(8, 120);
-  Prepare(e);
-  Record();
+  Recorded();
   MeanField().useInterpolatedData = true;
   for (int run = 1; run <= 2; ++run) {
     auto b = Run();
@@ -185,9 +192,7 @@ TEST_F(NonidealRun, InterpolatedDataRunOnceOnTheTableAndMakeNoField) {
 }
 
 TEST_F(NonidealRun, FreezeKeepsTheFieldAndRecordsNoProfiles) {
-  Experiment e(8, 120);
-  Prepare(e);
-  Record();
+  Recorded();
   Run();
   ASSERT_TRUE(ModelHoldsMeanField());
   const auto frames = Model()->regridded;
@@ -202,9 +207,7 @@ TEST_F(NonidealRun, FreezeKeepsTheFieldAndRecordsNoProfiles) {
 // "load external" without a field, also while a field from an earlier run
 // is held: the data themselves, as for a movie that does not fit.
 TEST_F(NonidealRun, LoadExternalWithoutAFieldRunsOnTheData) {
-  Experiment e(8, 120);
-  Prepare(e);
-  Record();
+  Recorded();
   for (bool earlierRun : {false, true}) {
     SCOPED_TRACE(earlierRun);
     DeleteNonidealModel();
@@ -222,9 +225,7 @@ TEST_F(NonidealRun, LoadExternalWithoutAFieldRunsOnTheData) {
 }
 
 TEST_F(NonidealRun, ALoadedFieldIsUsedAndBecomesTheStartOfBestFitWithNoise) {
-  Experiment e(8, 120);
-  Prepare(e);
-  Record();
+  Recorded();
   Run();
   ASSERT_TRUE(CopyMeanFieldToCtotMovie());
   DeleteNonidealModel();
@@ -263,8 +264,7 @@ TEST_F(NonidealRun, ALoadedFieldIsUsedAndBecomesTheStartOfBestFitWithNoise) {
 }
 
 TEST_F(NonidealRun, TheTableIsMadeOfANoiseCorrectedCopy) {
-  Experiment e(8, 120);
-  Prepare(e);
+  Prepared(8, 120);
   ScanSet& s = CurrentScanSet();
   s.tiNoise = vector(1, s.gridLength);
   for (int i = 1; i <= s.gridLength; ++i) s.tiNoise[i] = 0.3f;
@@ -283,8 +283,7 @@ TEST_F(NonidealRun, TheTableIsMadeOfANoiseCorrectedCopy) {
 }
 
 TEST_F(NonidealRun, TableFilesThatCannotBeWrittenAreToldOnce) {
-  Experiment e(4, 60);
-  Prepare(e);
+  Prepared(4, 60);
   platform::ProgramPathsRecord& paths = platform::ProgramPaths;
   const platform::ProgramPathsRecord saved = paths;
   paths.BoundaryFractsPath = "/nonexistent-folder/ppBoundaryFracts.dat";
@@ -300,9 +299,7 @@ TEST_F(NonidealRun, TableFilesThatCannotBeWrittenAreToldOnce) {
 }
 
 TEST_F(NonidealRun, InhomogeneousSolventAndBufferSignalsAreRefused) {
-  Experiment e(4, 60);
-  Prepare(e);
-  Record();
+  Recorded(4, 60);
   CurrentSolventGradientSettings().UseInhomogeneousSolvent = true;
   ui.ExpectBox("", "nonideal c(s) model not implemented yet for inhomogeneous solvent");
   EXPECT_TRUE(Run().empty());

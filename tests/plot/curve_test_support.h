@@ -24,6 +24,12 @@ struct Data {
   }
 };
 
+// The plot on its usual rectangle, (50, 10)-(950, 500), with d's curve.
+inline void ShowIn(CWINPlot& plot, Data& d) {
+  plot.SetPlotRect(50, 10, 950, 500);
+  plot.AddCurve(&d.curve);
+}
+
 // A plot whose transform is the identity over 0..1000 on both axes.
 inline void IdentityPlot(CWINPlot& plot) {
   plot.xScale = plot.yScale = 1;

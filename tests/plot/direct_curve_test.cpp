@@ -43,11 +43,16 @@ std::vector<int> DrawnPoints(CWINPlot& plot, Data& d, int first, int last) {
   return points;
 }
 
+// A plot whose transform is the identity over 0..1000 on both axes.
+class DirectCurve : public ::testing::Test {
+ protected:
+  DirectCurve() { IdentityPlot(plot); }
+  CWINPlot plot;
+};
+
 }  // namespace
 
-TEST(DirectCurve, CrossStyleRecordsTheExactStrokes) {
-  CWINPlot plot;
-  IdentityPlot(plot);
+TEST_F(DirectCurve, CrossStyleRecordsTheExactStrokes) {
   Data d({100}, {200});
   auto ops = Ops(DrawCurveInDC(&plot, &d.curve, 1, 1, 0x0000ff, 1, 3));
   EXPECT_EQ(ops, (std::vector<std::string>{
@@ -57,9 +62,7 @@ TEST(DirectCurve, CrossStyleRecordsTheExactStrokes) {
   EXPECT_EQ(plot.symbolSize, 10);  // put back after the call
 }
 
-TEST(DirectCurve, TriangleStyleWithoutConnectingLines) {
-  CWINPlot plot;
-  IdentityPlot(plot);
+TEST_F(DirectCurve, TriangleStyleWithoutConnectingLines) {
   Data d({100, 130}, {200, 200});
   EXPECT_EQ(Drawing(DrawCurveInDC(&plot, &d.curve, 1, 2, 0, 3, 6)),
             (std::vector<std::string>{"MoveTo(100,200)", "MoveTo(94,203)", "LineTo(106,203)", "LineTo(100,191)",
@@ -70,9 +73,7 @@ TEST(DirectCurve, TriangleStyleWithoutConnectingLines) {
   EXPECT_EQ(joined[6], "LineTo(130,200)");
 }
 
-TEST(DirectCurve, DashedStyleNeverDrawsSolidConnections) {
-  CWINPlot plot;
-  IdentityPlot(plot);
+TEST_F(DirectCurve, DashedStyleNeverDrawsSolidConnections) {
   plot.connectPoints = 1;
   DotPhase = 1;
   Data d({100, 130, 131}, {200, 200, 200});
@@ -83,9 +84,7 @@ TEST(DirectCurve, DashedStyleNeverDrawsSolidConnections) {
                                       "MoveTo(131,200)", "MoveTo(131,200)", "LineTo(132,201)", "MoveTo(131,200)"}));
 }
 
-TEST(DirectCurve, IndexRangeRule) {
-  CWINPlot plot;
-  IdentityPlot(plot);
+TEST_F(DirectCurve, IndexRangeRule) {
   std::vector<float> xs, ys;
   for (int k = 1; k <= 10; ++k) {
     xs.push_back(10.0f * k);
@@ -104,9 +103,7 @@ TEST(DirectCurve, IndexRangeRule) {
   EXPECT_EQ(DrawCurveInDC(&plot, &d.curve, 5, 3, 0, 7, 0), 0u);
 }
 
-TEST(DirectCurve, OutsideOrMissingPointsBreakTheLine) {
-  CWINPlot plot;
-  IdentityPlot(plot);
+TEST_F(DirectCurve, OutsideOrMissingPointsBreakTheLine) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   Data d({10, 20, 30, 40, 1000, 50}, {10, nan, 30, 40, 10, 50});
   d.y[4] = 1001;  // above yMax
@@ -118,9 +115,7 @@ TEST(DirectCurve, OutsideOrMissingPointsBreakTheLine) {
             (std::vector<std::string>{"MoveTo(0,0)", "LineTo(1000,1000)"}));
 }
 
-TEST(DirectCurve, ThickLineNeedsAPreviousPoint) {
-  CWINPlot plot;
-  IdentityPlot(plot);
+TEST_F(DirectCurve, ThickLineNeedsAPreviousPoint) {
   Data d({10, 20}, {10, 10});
   EXPECT_EQ(Drawing(DrawCurveInDC(&plot, &d.curve, 1, 2, 0, 12, 0)),
             (std::vector<std::string>{"MoveTo(10,10)", "MoveTo(20,10)", "MoveTo(10,9)", "LineTo(20,9)",
@@ -128,9 +123,7 @@ TEST(DirectCurve, ThickLineNeedsAPreviousPoint) {
                                       "MoveTo(11,10)", "LineTo(21,10)", "MoveTo(20,10)"}));
 }
 
-TEST(DirectCurve, PerPointColoursReachTheCentreLine) {
-  CWINPlot plot;
-  IdentityPlot(plot);
+TEST_F(DirectCurve, PerPointColoursReachTheCentreLine) {
   Data d({10, 20}, {10, 10});
   int** colours = imatrix(1, 2, 1, 3);
   colours[1][1] = 255, colours[1][2] = 0, colours[1][3] = 0;
@@ -151,9 +144,7 @@ TEST(DirectCurve, PerPointColoursReachTheCentreLine) {
   EXPECT_EQ(*(centre + 2), "LineTo(20,10)");
 }
 
-TEST(DirectCurve, ScaledWrappersDivideByTheLargestValueOrPeak) {
-  CWINPlot plot;
-  IdentityPlot(plot);
+TEST_F(DirectCurve, ScaledWrappersDivideByTheLargestValueOrPeak) {
   float* x = vector(1, 2);
   float* y = vector(1, 2);
   x[1] = 10, x[2] = 20;
@@ -174,9 +165,7 @@ TEST(DirectCurve, ScaledWrappersDivideByTheLargestValueOrPeak) {
   free_vector(y, 1, 2);
 }
 
-TEST(DirectCurve, ErrorBarsStopAtTheLastPoint) {
-  CWINPlot plot;
-  IdentityPlot(plot);
+TEST_F(DirectCurve, ErrorBarsStopAtTheLastPoint) {
   Data d({10, 20, 30}, {100, 100, 100});
   plot.AddCurve(&d.curve);
   IdentityPlot(plot);

@@ -104,8 +104,7 @@ TEST(PlotObject, HitTestConvertsBackToValues) {
   Data d({0, 10}, {0, 100});
   CWINPlot plot;
   EXPECT_FALSE(plot.HitTest(100, 100, nullptr, nullptr));
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   float x = 0, y = 0;
   ASSERT_TRUE(plot.HitTest(250, 500, &x, &y));
   EXPECT_NEAR(x, (350 - plot.xOffset) / plot.xScale, 1e-4f);
@@ -219,8 +218,7 @@ TEST(PlotClipboard, PictureAndValueLabels) {
   SetClipboard(&cb);
   Data d({1, 2}, {3.0f, 2.5f});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   ASSERT_TRUE(plot.Plot());
   EXPECT_TRUE(CopyMetafileToClipboard(&plot.lastMetafile));
   EXPECT_EQ(cb.picture.mapMode, MM_ISOTROPIC);

@@ -53,8 +53,7 @@ TEST(PlotRecord, NarrowMarginsDropTheYAxis) {
   Data d({0, 10}, {0, 100});
   CWINPlot plot;
   plot.narrowMargins = 1;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   ASSERT_TRUE(plot.Plot());
   const std::string yTick = "LineTo(" + std::to_string(plot.plotLeft - 8) + ",";
   for (const auto& op : Ops(plot.lastMetafile)) EXPECT_NE(op.rfind(yTick, 0), 0u) << op;
@@ -65,8 +64,7 @@ TEST(PlotRecord, NarrowMarginsDropTheYAxis) {
 TEST(PlotRecord, WidestYNumberWidensTheFrame) {
   Data d({0, 10}, {0, 100000});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   ASSERT_TRUE(plot.Plot());
   // "100000" has 6 characters: 17 x 6 = 102.
   EXPECT_EQ(plot.frameLeft, plot.plotLeft - 8 - 10 - 102);
@@ -75,8 +73,7 @@ TEST(PlotRecord, WidestYNumberWidensTheFrame) {
 TEST(PlotRecord, PointsAboveARangeThatCannotMoveDoNotLoopForever) {
   Data d({0, 10}, {0, 100});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   plot.SetRanges(0, 10, 0, 50);
   plot.xRangeFixed = 0;  // y stays fixed, so a rescale cannot bring 100 in
   EXPECT_TRUE(plot.Plot());
@@ -86,8 +83,7 @@ TEST(PlotRecord, PointsAboveARangeThatCannotMoveDoNotLoopForever) {
 TEST(PlotRecord, PointsOutsideAFreeRangeRescale) {
   Data d({0, 10}, {0, 100});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   d.y[1] = 300;  // the data changed behind the plot's back
   EXPECT_TRUE(plot.Plot());
   EXPECT_NEAR(plot.yMax, 315.0f, 1e-3f);
@@ -97,8 +93,7 @@ TEST(PlotRecord, PointsOutsideAFreeRangeRescale) {
 TEST(PlotRecord, MarkersAreSingleLines) {
   Data d({0, 10}, {0, 100});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   HMETAFILE mf = plot.RecordMarker(5, 0x0000ff);
   const int px = static_cast<int>(5.0 * plot.xScale + plot.xOffset);
   EXPECT_EQ(Ops(mf), (std::vector<std::string>{"SetWindowExt(1399,1000)", "SelectPen(0,0,0x0000ff)",

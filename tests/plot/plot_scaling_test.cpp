@@ -17,8 +17,7 @@ using plottest::Data;
 TEST(PlotScaling, SinglePointGetsUnitMarginsAroundIt) {
   Data d({5}, {5});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   EXPECT_FLOAT_EQ(plot.xMin, 3.9f);
   EXPECT_FLOAT_EQ(plot.xMax, 6.1f);
   EXPECT_FLOAT_EQ(plot.yMin, 3.895f);
@@ -40,8 +39,7 @@ TEST(PlotScaling, LowerYMarginOnlyForPositiveRanges) {
     Data d({0, 1}, {c.lo, c.hi});
     CWINPlot plot;
     plot.yIncludesZero = c.includesZero;
-    plot.SetPlotRect(50, 10, 950, 500);
-    plot.AddCurve(&d.curve);
+    plottest::ShowIn(plot, d);
     EXPECT_NEAR(plot.yMin, c.wantMin, 1e-5f) << c.lo << ".." << c.hi;
     EXPECT_NEAR(plot.yMax, c.wantMax, 1e-5f) << c.lo << ".." << c.hi;
   }
@@ -71,8 +69,7 @@ TEST(PlotScaling, TransformsMapTheRangeOntoThePlotRectangle) {
 TEST(PlotScaling, FixedRangesKeepTransformsUntilSetAgain) {
   Data d({0, 10}, {0, 100});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   plot.SetRanges(2, 8, 10, 90);
   const float xs = plot.xScale, ys = plot.yScale;
   plot.SetPlotRect(100, 100, 900, 900);
@@ -87,8 +84,7 @@ TEST(PlotScaling, FixedRangesKeepTransformsUntilSetAgain) {
 TEST(PlotScaling, SetRangesGuards) {
   Data d({0, 1}, {0, 1});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   plot.SetRanges(0, 1, 0, 5e10f);
   EXPECT_EQ(plot.yMax, 1.0f);
   EXPECT_EQ(plot.yRangeFixed, 1);
@@ -120,8 +116,7 @@ TEST(PlotScaling, EmptyIndexWindowContributesZero) {
   Data a({5, 6}, {5, 6});
   Data b({}, {});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&a.curve);
+  plottest::ShowIn(plot, a);
   plot.AddCurve(&b.curve);
   EXPECT_NEAR(plot.xMin, -0.3f, 1e-5f);  // 0 .. 6 with 5 % margins
   EXPECT_NEAR(plot.xMax, 6.3f, 1e-5f);
@@ -132,8 +127,7 @@ TEST(PlotScaling, NonFiniteValuesNeverReachRangesOrTransforms) {
   const float inf = std::numeric_limits<float>::infinity();
   Data d({nan, 1, 2, inf}, {nan, 3, inf, 5});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   for (float v : {plot.xMin, plot.xMax, plot.yMin, plot.yMax, plot.xScale, plot.xOffset, plot.yScale, plot.yOffset})
     EXPECT_TRUE(std::isfinite(v));
   EXPECT_NEAR(plot.xMin, 0.95f, 1e-5f);
@@ -148,8 +142,7 @@ TEST(PlotScaling, NonFiniteValuesNeverReachRangesOrTransforms) {
 TEST(PlotScaling, XWindowAutoscalesYWithoutMargins) {
   Data d({1, 2, 3, 4}, {5, 1, 7, 0});
   CWINPlot plot;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&d.curve);
+  plottest::ShowIn(plot, d);
   plot.SetXRangeAutoY(1.5f, 3.5f);
   EXPECT_EQ(plot.xRangeFixed, 1);
   EXPECT_EQ(plot.yRangeFixed, 0);
@@ -172,8 +165,7 @@ TEST(PlotScaling, LogarithmicAxisFallsBackWithoutPositiveValues) {
   CWINPlot plot;
   plot.logX = 1;
   plot.logY = 1;
-  plot.SetPlotRect(50, 10, 950, 500);
-  plot.AddCurve(&neg.curve);
+  plottest::ShowIn(plot, neg);
   EXPECT_EQ(plot.logX, 0);
   EXPECT_EQ(plot.logY, 1);
   // y decades 0..2 widened by 5 %: 10^-0.1 .. 10^2.1

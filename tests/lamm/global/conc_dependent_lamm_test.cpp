@@ -28,6 +28,8 @@
 
 namespace {
 
+using Kind = ConcDependentSpecies::Kind;
+
 // Scans at the given times (constant speed) on n radii from m to b.
 void LoadTimes(const std::vector<double>& times, double rpm, double m, double b, int n) {
   std::vector<float> r;
@@ -121,7 +123,6 @@ class ConcDependentLamm : public ::testing::Test {
 };
 
 TEST_F(ConcDependentLamm, SedimentationEquilibriaMatchTheirClosedForms) {
-  using Kind = ConcDependentSpecies::Kind;
   struct Case {
     const char* name;
     Kind kind;
@@ -159,7 +160,6 @@ TEST_F(ConcDependentLamm, SedimentationEquilibriaMatchTheirClosedForms) {
 }
 
 TEST_F(ConcDependentLamm, ThreeStateTablesAndHardSpheresAtEquilibrium) {
-  using Kind = ConcDependentSpecies::Kind;
   // Oligomers that never form leave the tabulated monomer; hard spheres
   // flatten the gradient without reversing it.
   const double ideal[3] = {8.54317, 9.93900, 11.61372};
@@ -288,7 +288,6 @@ TEST_F(ConcDependentLamm, MonomerDimerBoundaryAgreesOnBothGridsAndKeepsItsAmount
 }
 
 TEST_F(ConcDependentLamm, ParametersOutOfRangeAreRefused) {
-  using Kind = ConcDependentSpecies::Kind;
   struct Case {
     const char* name;
     bool moving;
@@ -483,7 +482,6 @@ TEST_F(ConcDependentLamm, InhomogeneousSolventIsMentionedOncePerFit) {
 // model evaluation's integration scheme) the static twin meets 1e-3 of the
 // loading against its own solution on 3000 nodes with steps of dc/c 0.02.
 TEST_F(ConcDependentLamm, StaticTwinAtItsDefaultsMeetsOneThousandthOfTheLoading) {
-  using Kind = ConcDependentSpecies::Kind;
   struct Case {
     const char* name;
     Kind kind;
