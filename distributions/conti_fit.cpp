@@ -457,8 +457,9 @@ bool QuadraticModelSteps(FitHost* host, float** p, float* y, int n, int b, const
 // linear amplitudes and the noise solved inside every evaluation): along a
 // narrow curved valley of f/f0 and the meniscus a simplex crawls, where a
 // step of the linearised residuals crosses it in n + 1 evaluations. Ends
-// when the step expected no fall above half the spread the runs end at, or
-// found none after a few tries. A coordinate at a meniscus or bottom limit
+// when the step expected no fall above half the spread the runs end at
+// (after an accepted step judged on the Jacobian carried over it), or found
+// none after a few tries. A coordinate at a meniscus or bottom limit
 // that the step would carry beyond it stays at the limit. The lowest point
 // replaces the best vertex; `curvature` receives J^T J at the last Jacobian
 // in the relative units of ShapeSimplex. True when a Jacobian was formed.
@@ -500,21 +501,9 @@ bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMe
     return (i == at.meniscus && (v <= fs.meniscusMin || near(v, fs.meniscusMin))) ||
            (i == at.bottom && (v <= fs.bottomMin || near(v, fs.bottomMin)));
   };
-  for (int k = 0; k < kMaxJacobians && !fs.stopRequested; ++k) {
-    double s0 = 0.0;
-    for (float e : r0) s0 += static_cast<double>(e) * e;
-    if (!(s0 > 0.0)) break;
-    for (int i = 1; i <= n && !fs.stopRequested; ++i) {
-      const float step = static_cast<float>(next[i - 1]);
-      for (int l = 1; l <= n; ++l) trial[l] = x[l];
-      trial[i] = atUpper(i, x[i]) ? x[i] - step : x[i] + step;
-      // A failed or stopped evaluation leaves the residuals of an earlier one.
-      const float v = ContiSimplexSim(trial, host);
-      h[i - 1] = static_cast<double>(trial[i]) - x[i];
-      if (!(v < 1e9f) || memory.last.size() != m || h[i - 1] == 0.0) return formed;
-      for (size_t e = 0; e < m; ++e) jac[e * n + i - 1] = (static_cast<double>(memory.last[e]) - r0[e]) / h[i - 1];
-    }
-    if (fs.stopRequested) break;
+  // The normal equations of the residuals r0 at x linearised with jac; a
+  // coordinate at a limit that the gradient pushes beyond it is held.
+  auto normalEquations = [&] {
     for (int i = 0; i < n; ++i) {
       double gi = 0.0;
       for (size_t e = 0; e < m; ++e) gi += jac[e * n + i] * r0[e];
@@ -525,6 +514,40 @@ bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMe
         a[i * n + j] = a[j * n + i] = aij;
       }
     }
+    for (int i = 0; i < n; ++i)
+      free[i] = !((atUpper(i + 1, x[i + 1]) && g[i] < 0.0) || (atLower(i + 1, x[i + 1]) && g[i] > 0.0));
+  };
+  // The relative fall of the rmsd the linearised residuals expect of step d.
+  auto expectedFall = [&](double s0) {
+    double fall = 0.0;
+    for (int i = 0; i < n; ++i) {
+      fall -= 2.0 * g[i] * d[i];
+      for (int j = 0; j < n; ++j) fall -= d[i] * a[i * n + j] * d[j];
+    }
+    return 0.5 * fall / s0;
+  };
+  auto sumSquares = [&] {
+    double s0 = 0.0;
+    for (float e : r0) s0 += static_cast<double>(e) * e;
+    return s0;
+  };
+  std::vector<float> previous;
+  std::vector<double> step(static_cast<size_t>(n));
+  for (int k = 0; k < kMaxJacobians && !fs.stopRequested; ++k) {
+    const double s0 = sumSquares();
+    if (!(s0 > 0.0)) break;
+    for (int i = 1; i <= n && !fs.stopRequested; ++i) {
+      const float length = static_cast<float>(next[i - 1]);
+      for (int l = 1; l <= n; ++l) trial[l] = x[l];
+      trial[i] = atUpper(i, x[i]) ? x[i] - length : x[i] + length;
+      // A failed or stopped evaluation leaves the residuals of an earlier one.
+      const float v = ContiSimplexSim(trial, host);
+      h[i - 1] = static_cast<double>(trial[i]) - x[i];
+      if (!(v < 1e9f) || memory.last.size() != m || h[i - 1] == 0.0) return formed;
+      for (size_t e = 0; e < m; ++e) jac[e * n + i - 1] = (static_cast<double>(memory.last[e]) - r0[e]) / h[i - 1];
+    }
+    if (fs.stopRequested) break;
+    normalEquations();
     formed = true;
     for (int i = 0; i < n; ++i) {
       const double rise = a[i * n + i] * h[i] * h[i] / (2.0 * s0);
@@ -537,23 +560,10 @@ bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMe
       for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) curvature->hessian[i * n + j] = a[i * n + j] * h[i] * h[j] / s0;
     }
-    // A coordinate at a limit that the gradient pushes beyond it is held.
-    for (int i = 0; i < n; ++i)
-      free[i] = !((atUpper(i + 1, x[i + 1]) && g[i] < 0.0) || (atLower(i + 1, x[i + 1]) && g[i] > 0.0));
     *held = std::find(free.begin(), free.end(), 0) != free.end();
     bool accepted = false, done = false;
     for (int t = 0; t < kMaxTries && !fs.stopRequested; ++t) {
-      if (!DampedGaussNewtonStep(a, g, n, lambda, free, d)) {
-        done = true;
-        break;
-      }
-      // The relative fall of the rmsd the linearised residuals expect.
-      double fall = 0.0;
-      for (int i = 0; i < n; ++i) {
-        fall -= 2.0 * g[i] * d[i];
-        for (int j = 0; j < n; ++j) fall -= d[i] * a[i * n + j] * d[j];
-      }
-      if (!(0.5 * fall / s0 > 0.5 * kFitSimplexTolerance)) {
+      if (!DampedGaussNewtonStep(a, g, n, lambda, free, d) || !(expectedFall(s0) > 0.5 * kFitSimplexTolerance)) {
         done = true;
         break;
       }
@@ -561,8 +571,12 @@ bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMe
         trial[i] = free[i - 1] ? static_cast<float>(x[i] + d[i - 1]) : limitOf(i, atUpper(i, x[i]));
       const float v = ContiSimplexSim(trial, host);
       if (v < fx && memory.last.size() == m) {
-        for (int i = 1; i <= n; ++i) x[i] = trial[i];
+        for (int i = 1; i <= n; ++i) {
+          step[i - 1] = static_cast<double>(trial[i]) - x[i];
+          x[i] = trial[i];
+        }
         fx = v;
+        previous.swap(r0);
         r0 = memory.last;
         lambda = std::max(lambda * 0.1, 1e-7);
         accepted = true;
@@ -571,6 +585,15 @@ bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMe
       lambda *= 10.0;
     }
     if (!accepted || done) break;
+    // The Jacobian carried over the step by Broyden's update (in the units
+    // of the difference steps), so that it reproduces the change of the
+    // residuals the step made: when the step it then proposes from the new
+    // point expects no fall above half the spread the runs end at, a fresh
+    // Jacobian would cost n evaluations to find that out.
+    if (!BroydenUpdate(jac, m, n, step, h, previous, r0)) continue;
+    normalEquations();
+    if (!DampedGaussNewtonStep(a, g, n, lambda, free, d) || !(expectedFall(sumSquares()) > 0.5 * kFitSimplexTolerance))
+      break;
   }
   // A difference point may have been lower than the last step.
   if (memory.bestValue < fx && static_cast<int>(memory.bestPoint.size()) == n + 1) {
@@ -610,8 +633,9 @@ int NelderMeadRestarts(FitHost* host) {
   if (!CommonStart(host, &redraw)) return 0;
   const int n = ContiParametersToFitVector(0, nullptr);
   if (n == 0) return NothingFloats(host, redraw);
-  // The first run only approaches the minimum; the restarts end where the
-  // values of the simplex agree to kFitSimplexTolerance.
+  // A first run (where the residual steps cannot be taken) and a wide first
+  // restart only approach the minimum; the restarts end where the values of
+  // the simplex agree to kFitSimplexTolerance.
   const float tol = 0.005f;
   fs.startRmsd = fs.startRmsdCopy = 1e10f;
   int counter = 0;
@@ -626,12 +650,20 @@ int NelderMeadRestarts(FitHost* host) {
   ContiParametersToFitVector(n, p[1]);
   Scatter(p, n, 1, 1);
   EvaluateSimplexFromStart(host, p, y, n, ContiSimplexSim);
-  NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter, &evaluated);
   int b = LowestVertex(y, n);
   QuadraticCurvature gaussNewton;
   bool held = false;
+  // The residual steps start from the best vertex of the starting simplex:
+  // damped, they find the valley from there at the cost of a few Jacobians,
+  // where a first simplex run spends as many evaluations to approach it. A
+  // simplex run approaches it when they cannot be taken there.
   bool haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held);
-  if (!haveGaussNewton) QuadraticModelSteps(host, p, y, n, b, evaluated);
+  if (!haveGaussNewton && !fs.stopRequested) {
+    NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter, &evaluated);
+    b = LowestVertex(y, n);
+    haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held);
+    if (!haveGaussNewton) QuadraticModelSteps(host, p, y, n, b, evaluated);
+  }
   ContiFitVectorToParameters(p[b], host);
   ContiParametersToFitVector(n, q);
   float r = y[b];

@@ -552,3 +552,16 @@ bool DampedGaussNewtonStep(const std::vector<double>& a, const std::vector<doubl
   for (int i = 0; i < m; ++i) d[index[i]] = u[i];
   return true;
 }
+
+bool BroydenUpdate(std::vector<double>& jac, std::size_t m, int n, const std::vector<double>& step,
+                   const std::vector<double>& unit, const std::vector<float>& before, const std::vector<float>& after) {
+  double norm = 0.0;
+  for (int i = 0; i < n; ++i) norm += (step[i] / unit[i]) * (step[i] / unit[i]);
+  if (!(norm > 0.0) || !std::isfinite(norm)) return false;
+  for (size_t e = 0; e < m; ++e) {
+    double miss = static_cast<double>(after[e]) - before[e];
+    for (int i = 0; i < n; ++i) miss -= jac[e * n + i] * step[i];
+    for (int i = 0; i < n; ++i) jac[e * n + i] += miss * step[i] / (unit[i] * unit[i] * norm);
+  }
+  return true;
+}

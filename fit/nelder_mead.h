@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <vector>
 
 // Downhill-simplex minimisation of a target function over a simplex of n + 1
@@ -153,3 +154,12 @@ void ShapeSimplex(const QuadraticCurvature& curvature, int n, float** p, float r
 // definite; d is then all 0.
 bool DampedGaussNewtonStep(const std::vector<double>& a, const std::vector<double>& g, int n, double lambda,
                            const std::vector<char>& free, std::vector<double>& d);
+
+// Broyden's update of the Jacobian jac (m x n, row major) of residuals over
+// a step `step` (n) that changed them from `before` to `after` (m each): the
+// smallest change, measured in the units unit[j] of coordinate j, after
+// which jac maps the step onto the change it made; a direction orthogonal
+// to the step in those units maps as before. False (jac unchanged) for a
+// step of length 0.
+bool BroydenUpdate(std::vector<double>& jac, std::size_t m, int n, const std::vector<double>& step,
+                   const std::vector<double>& unit, const std::vector<float>& before, const std::vector<float>& after);

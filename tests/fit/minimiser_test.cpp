@@ -171,12 +171,53 @@ TEST(QuadraticModel, RecoversTheMinimumAndCurvatureOfAnExactQuadratic) {
     const std::vector<char> all(n, 1);
     ASSERT_TRUE(DampedGaussNewtonStep(row.a, g, n, 0.0, all, d));
     for (int j = 0; j < n; ++j) EXPECT_NEAR(start[j] + d[j], row.minimum[j], 1e-9 * row.box) << j;
+    const std::vector<double> d0 = d;
     ASSERT_TRUE(DampedGaussNewtonStep(row.a, g, n, 0.1, all, d));
     for (int i = 0; i < n; ++i) {
       double lhs = 0.1 * row.a[i * n + i] * d[i];
       for (int j = 0; j < n; ++j) lhs += row.a[i * n + j] * d[j];
       EXPECT_NEAR(lhs, -g[i], 1e-9 * (std::fabs(g[i]) + 1.0)) << i;
     }
+
+    // Residuals a (x - minimum), a Jacobian guessed as the identity: after
+    // Broyden's update over the step d it maps d onto the change the step
+    // made, and a direction orthogonal to d in the units given as before
+    // (with one parameter, the true Jacobian itself).
+    std::vector<double> unit(n), guess(static_cast<size_t>(n) * n, 0.0);
+    std::vector<float> before(n), after(n);
+    for (int j = 0; j < n; ++j) {
+      unit[j] = row.box * (1.0 + j);
+      guess[j * n + j] = 1.0;
+      before[j] = static_cast<float>(g[j]);  // a (start - minimum)
+      after[j] = 0.0f;                         // a (start + d - minimum)
+    }
+    std::vector<double> jac = guess;
+    ASSERT_TRUE(BroydenUpdate(jac, static_cast<size_t>(n), n, d0, unit, before, after));
+    for (int e = 0; e < n; ++e) {
+      double mapped = 0.0;
+      for (int j = 0; j < n; ++j) mapped += jac[e * n + j] * d0[j];
+      EXPECT_NEAR(mapped, -static_cast<double>(before[e]), 1e-9 * (std::fabs(before[e]) + 1.0)) << e;
+    }
+    if (n >= 2) {
+      // v with sum v_j d_j / unit_j^2 = 0.
+      std::vector<double> v(n, 0.0);
+      v[0] = d0[1] / (unit[1] * unit[1]);
+      v[1] = -d0[0] / (unit[0] * unit[0]);
+      for (int e = 0; e < n; ++e) {
+        double now = 0.0, was = 0.0;
+        for (int j = 0; j < n; ++j) {
+          now += jac[e * n + j] * v[j];
+          was += guess[e * n + j] * v[j];
+        }
+        EXPECT_NEAR(now, was, 1e-9 * (std::fabs(was) + std::fabs(v[0]) + std::fabs(v[1]))) << e;
+      }
+    } else {
+      EXPECT_NEAR(jac[0], row.a[0], 1e-6 * row.a[0]);
+    }
+    jac = guess;
+    EXPECT_FALSE(BroydenUpdate(jac, static_cast<size_t>(n), n, std::vector<double>(n, 0.0), unit, before, after));
+    EXPECT_EQ(jac, guess);
+
     std::vector<char> held(n, 1);
     held[0] = 0;
     if (n == 1) {
