@@ -13,7 +13,7 @@
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/prior_knowledge.h"
-#include "distributions/conti_fit.h"
+#include "distributions/conti_fit_display.h"
 #include "distributions/conti_settings.h"
 #include "fit/model_selector.h"
 #include "fit/fit_report_inputs.h"
