@@ -24,7 +24,7 @@
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 #include "plot/plot_window_set.h"
-#include "plot/residual_bitmap.h"
+#include "plot/residual_statistics.h"
 
 const char* const kTarnelVersionText = "1.0 (December 2026)";
 

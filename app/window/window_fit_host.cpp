@@ -29,8 +29,9 @@
 #include "platform/paths.h"
 #include "platform/program_paths.h"
 #include "numerics/statistics.h"
+#include "plot/fit_redraw.h"
 #include "plot/plot_window_set.h"
-#include "plot/residual_bitmap.h"
+#include "plot/residual_statistics.h"
 #include "plot/progress_line.h"
 
 namespace {
