@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "automation/automation_run.h"
+#include "automation/automation_state.h"
 #include "automation/ini_custom_pars.h"
 #include "automation/plot_exports.h"
 #include "data/load_hooks.h"
