@@ -49,34 +49,20 @@ constexpr int kItemSimplex = 826;
 constexpr int kItemAnnealing = 825;
 constexpr int kItemMarquardt = 824;
 
-AutomationState g_state;
 // The step the run is in, for a fatal error that ends it.
 std::string g_step = "start-up";
 std::unique_ptr<CIniCustomPars> g_record;
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-std::unique_ptr<std::FILE, FileCloser> g_log;
 std::function<void(int)> g_wait = [](int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 };
+
+AutomationState& State() { return CurrentAutomationState(); }
 
 // Nobody can answer a box in an unattended run: each is logged and takes
 // its default button.
 platform::AutomaticUserInterface& UnattendedUI() {
   static platform::AutomaticUserInterface ui([](const std::string& line) { AutomationLog(line); });
   return ui;
-}
-
-void OpenLog(const CIniCustomPars& r) {
-  if (!r.OutputResultsDirectory[0]) return;
-  if (!platform::DirectoryExists(r.OutputResultsDirectory))
-    platform::CreateDirectory(r.OutputResultsDirectory);
-  const std::string path = platform::Combine(r.OutputResultsDirectory, "automation.log");
-  // A named pipe or a folder at the log's name must not hold the run: the
-  // log then goes to stderr only, and says so.
-  g_log.reset(platform::OpenRegularForAppend(path, true));
-  if (!g_log) AutomationLog("could not open " + path + " (not a writable regular file): logging to stderr only");
 }
 
 void Wait(int ms) {
@@ -108,54 +94,34 @@ void ApplyDistributionSettings(const CIniCustomPars& r) {
 
 }  // namespace
 
-AutomationState& CurrentAutomationState() { return g_state; }
 CIniCustomPars* CurrentIniCustomPars() { return g_record.get(); }
 
 void InstallUnattendedUserInterface() { platform::SetUI(&UnattendedUI()); }
 
 void SetAutomationWait(std::function<void(int)> wait) { g_wait = std::move(wait); }
 
-void AutomationLog(const std::string& line) {
-  std::fprintf(stderr, "tarnel: %s\n", line.c_str());
-  std::fflush(stderr);
-  if (g_log) {
-    std::fprintf(g_log.get(), "%s\n", line.c_str());
-    std::fflush(g_log.get());
-  }
-}
-
-void RecordAutomationFailure(int exitCode, const std::string& step, const std::string& reason) {
-  if (g_state.exitCode == kAutomationOk) {
-    g_state.exitCode = exitCode;
-    g_state.failedStep = step;
-  }
-  if (!g_state.failures.empty()) g_state.failures += "; ";
-  g_state.failures += reason;
-  AutomationLog("automation failed: " + reason);
-}
-
 int AutomationCutShort(bool outOfMemory) {
   // From the intake on: a parameter file too large for the memory counts too.
-  if (g_state.parameterFile.empty() || g_state.automationFinished) return 0;
+  if (State().parameterFile.empty() || State().automationFinished) return 0;
   // Whatever failed before, the set is not written: this status says so.
-  g_state.exitCode = outOfMemory ? kAutomationOutOfMemory : kAutomationStepFailed;
-  g_state.automationFinished = true;
+  State().exitCode = outOfMemory ? kAutomationOutOfMemory : kAutomationStepFailed;
+  State().automationFinished = true;
   const char* what = outOfMemory ? "out of memory" : "a fatal error";
   try {
-    g_state.failedStep = g_step;
+    State().failedStep = g_step;
     AutomationLog(std::string("automation failed: ") + what + " in " + g_step +
                   ": the run ends without result files and flag file");
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "tarnel: automation failed: %s\n", what);
   }
-  return g_state.exitCode;
+  return State().exitCode;
 }
 
 void ResetAutomation() {
   g_step = "start-up";
-  g_state = AutomationState{};
+  State() = AutomationState{};
   g_record.reset();
-  g_log.reset();
+  CloseAutomationLog();
   if (&platform::UI() == &UnattendedUI()) platform::SetUI(nullptr);
 }
 
@@ -340,10 +306,10 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
   std::signal(SIGXFSZ, SIG_IGN);
   ResetAutomation();
   InstallUnattendedUserInterface();
-  g_state.parameterFile = file;
+  State().parameterFile = file;
   g_record = std::make_unique<CIniCustomPars>();
   CIniCustomPars& r = *g_record;
-  ReadAutomationParameterFile(r, g_state.parameterFile);
+  ReadAutomationParameterFile(r, State().parameterFile);
 
   // Help messages off: the noise commands then show no notice.
   ContiContext().infoMessages = false;
@@ -357,7 +323,7 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
     r.handshakeLength = -1;
   }
   if (r.valid) {
-    std::string clash = OutputNamingAnInput(r, g_state.parameterFile);
+    std::string clash = OutputNamingAnInput(r, State().parameterFile);
     if (clash.empty()) clash = GridRefusal(r);
     if (!clash.empty()) {
       r.valid = 0;
@@ -366,20 +332,20 @@ bool TakeAutomationCommandLine(int argCount, char** argCopies) {
   }
   if (!r.valid) {
     platform::Tell("command line parameters found",
-                   "sorry, input from " + g_state.parameterFile + " could not be processed properly",
+                   "sorry, input from " + State().parameterFile + " could not be processed properly",
                    platform::BoxIcon::Error);
     RecordAutomationFailure(kAutomationRejectedFile, "parameter file",
-                            "parameter file " + g_state.parameterFile + " rejected: " +
+                            "parameter file " + State().parameterFile + " rejected: " +
                                 r.rejection);
     platform::RequestQuit(kAutomationRejectedFile);
     return false;
   }
-  OpenLog(r);
-  AutomationLog("parameter file " + g_state.parameterFile + " accepted");
+  OpenAutomationLog(r.OutputResultsDirectory);
+  AutomationLog("parameter file " + State().parameterFile + " accepted");
   for (const std::string& key : r.unreadElements)
-    AutomationLog("element " + key + " of " + g_state.parameterFile + " cannot be read: its default is used");
+    AutomationLog("element " + key + " of " + State().parameterFile + " cannot be read: its default is used");
   RemoveEarlierFlag(r);
-  g_state.automationMode = true;
+  State().automationMode = true;
   return true;
 }
 
@@ -586,7 +552,7 @@ void SubtractNoiseAsSwitched(const CIniCustomPars& r, IAutomationWindow& window)
 void ExitWithStatus(IAutomationWindow& window) {
   window.Exit();
   // Exit asks for status 0; the run's own status is what a pipeline must see.
-  platform::RequestQuit(g_state.exitCode);
+  platform::RequestQuit(State().exitCode);
 }
 
 }  // namespace
@@ -627,7 +593,7 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
   if (platform::QuitRequested()) {
     // Nothing more may run, but the pipeline still gets its set and flag.
     FinishAutomation(window, false);
-    platform::RequestQuit(g_state.exitCode);
+    platform::RequestQuit(State().exitCode);
     return true;
   }
   if (r.AutoExit) {
@@ -646,8 +612,8 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
 }
 
 void FinishAutomation(IAutomationWindow& window, bool exitAfter) {
-  if (!g_state.automationFinished) {
-    if (g_state.automationMode && g_record) {
+  if (!State().automationFinished) {
+    if (State().automationMode && g_record) {
       const CIniCustomPars& r = *g_record;
       ResultScreenshot shot;
       shot.wanted = !r.AutoExit;
@@ -672,7 +638,7 @@ void FinishAutomation(IAutomationWindow& window, bool exitAfter) {
       if (WriteAutomationResultFiles(r, shot, &failures))
         AutomationLog(std::string("result set written to ") + r.OutputResultsDirectory);
     }
-    g_state.automationFinished = true;
+    State().automationFinished = true;
   }
   Wait(1000);
   if (exitAfter) ExitWithStatus(window);

@@ -14,21 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "automation/automation_state.h"
 #include "fit/model_ids.h"
 #include "platform/bitmap.h"
 
 struct CIniCustomPars;
-
-// Exit statuses of an unattended run. The flag file is written, after a
-// complete result set, only with statuses 0, 3 and 4.
-enum AutomationExitCode : int {
-  kAutomationOk = 0,
-  kAutomationRejectedFile = 2,  // the parameter file was not accepted
-  kAutomationNoScans = 3,       // unusable scan range, or the scans could not be loaded
-  kAutomationStepFailed = 4,    // a model command, Run or Fit did not complete
-  kAutomationWriteFailed = 5,   // a result file could not be written
-  kAutomationOutOfMemory = 6,   // the memory ran out
-};
 
 // Menu commands the run sends, as the menu would.
 enum AutomationCommand : int {
@@ -68,15 +58,6 @@ class IAutomationWindow {
   virtual void Exit() = 0;
 };
 
-struct AutomationState {
-  bool automationMode = false;
-  bool automationFinished = false;
-  std::string parameterFile;
-  int exitCode = kAutomationOk;  // the first failure's status
-  std::string failedStep;        // the step of the first failure
-  std::string failures;          // every reason, "; "-separated
-};
-AutomationState& CurrentAutomationState();
 // The program-wide record; null outside automation mode.
 CIniCustomPars* CurrentIniCustomPars();
 
@@ -114,10 +95,6 @@ void FinishAutomation(IAutomationWindow& window, bool exitAfter);
 // a set can).
 std::vector<std::string> AutomationScanPaths(const CIniCustomPars& record);
 
-// Records a failure of the run: the first one decides the exit status and
-// the failed step "ResultParameters.xml" names; the reason goes to stderr
-// and the log.
-void RecordAutomationFailure(int exitCode, const std::string& step, const std::string& reason);
 // The end of a run that an exception cut short (the memory ran out, or a
 // fatal error outside a menu command reached the program's top): the state
 // is not known to be whole, so no result set and no flag are written; the
@@ -125,8 +102,6 @@ void RecordAutomationFailure(int exitCode, const std::string& step, const std::s
 // earlier one and the reason goes to stderr and the log. Returns the
 // status; outside automation mode it does nothing and returns 0.
 int AutomationCutShort(bool outOfMemory);
-// One line to stderr and the run's log file.
-void AutomationLog(const std::string& line);
 
 // Pauses of the run (1 s before Exit and after the results); tests replace it.
 void SetAutomationWait(std::function<void(int milliseconds)> wait);

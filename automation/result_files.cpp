@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "automation/automation_run.h"
+#include "automation/automation_state.h"
 #include "automation/ini_custom_pars.h"
 #include "automation/plot_exports.h"
 #include "data/load_hooks.h"
@@ -24,7 +24,7 @@
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 #include "plot/plot_window_set.h"
-#include "plot/residual_bitmap.h"
+#include "plot/residual_statistics.h"
 
 const char* const kTarnelVersionText = "1.0 (December 2026)";
 

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "data/fluorescence_corrections.h"
+#include "data/nonlinear_detection.h"
 #include "data/scan_set.h"
 #include "numerics/arrays.h"
 

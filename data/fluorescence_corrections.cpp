@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstddef>
 
-#include "data/load_hooks.h"
-#include "data/scan_grid.h"
 #include "data/scan_set.h"
 
 namespace {
@@ -142,7 +140,7 @@ void FreeNonlinearDetectionTables() {
   g_params.transformShown = 0;
 }
 
-bool NonlinearDetectionTransform(double power, double baseline, bool show) {
+bool NonlinearDetectionTransformScans(double power, double baseline, bool show) {
   ScanSet& s = CurrentScanSet();
   if (s.count < 1 || !g_params.useNonlinearDetection) return false;
   const double p = UsablePower(power);
@@ -167,37 +165,13 @@ bool NonlinearDetectionTransform(double power, double baseline, bool show) {
     if (static_cast<int>(s.model.size()) > i) CopyOut(model[i], s.model[i]);
   }
   UpdateRmsds();
-  if (!g_tables.skipRegrid) {
-    LoadHooks& hooks = CurrentLoadHooks();
-    // The grid preparation re-applies the stored transform; this one is it.
-    const std::uint8_t guard = g_tables.transformGuard;
-    g_tables.transformGuard = 1;
-    PrepareScanGrid();
-    g_tables.transformGuard = guard;
-    hooks.redrawDataPlot(true);
-    hooks.updateResidualsPlot();
-    hooks.updateResidualHistogram();
-    hooks.calcRmsd();
-  }
   return true;
 }
 
-bool NonlinearDetectionTransformGuarded(double power, double baseline, bool show) {
-  if (!g_params.useNonlinearDetection) return false;
-  g_tables.transformGuard = 1;
-  NonlinearDetectionTransform(power, baseline, show);
-  g_tables.transformGuard = 0;
-  return true;
-}
-
-bool ApplyNonlinearDetection(bool regrid) {
+bool ReapplyNonlinearDetection() {
   if (CurrentScanSet().count < 1 || !g_params.useNonlinearDetection || g_tables.transformGuard) return false;
-  const std::uint8_t before = g_tables.skipRegrid;
-  if (!regrid) g_tables.skipRegrid = 1;
-  const bool done =
-      NonlinearDetectionTransform(g_params.appliedPower, g_params.appliedBaseline, g_params.showTransformed != 0);
-  g_tables.skipRegrid = before;
-  return done;
+  return NonlinearDetectionTransformScans(g_params.appliedPower, g_params.appliedBaseline,
+                                          g_params.showTransformed != 0);
 }
 
 bool NonlinearDetectionInverse() {

@@ -66,13 +66,15 @@ double NonlinearDetectionMap(double x, double power, double baseline);
 // match them; false without scans.
 bool AllocNonlinearDetectionTables();
 void FreeNonlinearDetectionTables();
-// Transforms with power p (<= 0 taken as 0.01) and baseline b, and shows the
-// transformed (show) or measured pair; false without scans or when off.
-bool NonlinearDetectionTransform(double power, double baseline, bool show);
-// The same on behalf of a simulation: the automatic re-application is held off.
-bool NonlinearDetectionTransformGuarded(double power, double baseline, bool show);
-// Re-applies the stored transform (at each grid preparation, regrid false).
-bool ApplyNonlinearDetection(bool regrid);
+// Transforms the tables with power p (<= 0 taken as 0.01) and baseline b
+// and puts the transformed (show) or measured pair into the scan set; the
+// common grid and the plots are left as they are (nonlinear_detection.h
+// makes them follow). False without scans or when off.
+bool NonlinearDetectionTransformScans(double power, double baseline, bool show);
+// The stored transform applied again to the tables and the scans, as each
+// grid preparation does; false without scans, when off, or while a
+// transform is making the grid.
+bool ReapplyNonlinearDetection();
 // Maps a freshly simulated model into the other space.
 bool NonlinearDetectionInverse();
 // Rmsd in the space of the measured signals.

@@ -155,7 +155,7 @@ void ResetLoadHooks() {
   h.runModelFromTools = [] {};
   h.calcRmsd = [] { return 0.0; };
   h.checkTemperatureFluctuations = [](double) {};
-  h.applyNonlinearDetection = [] { ApplyNonlinearDetection(false); };
+  h.applyNonlinearDetection = [] { ReapplyNonlinearDetection(); };
   h.freeNonlinearDetectionTables = FreeNonlinearDetectionTables;
   h.computeTINoiseProfile = RefreshFitRangeProfile;
   h.pushDataPlotZoom = [](float, float, float, float) {};

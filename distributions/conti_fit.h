@@ -22,30 +22,8 @@ int ContiSimulatedAnnealingFit(FitHost* host);
 // and returns the rmsd; 1e10 without any work while a stop is requested.
 float ContiSimplexSim(float* p, FitHost* host);
 
-// The fit vector of the floated quantities in their fixed order. Counts
-// them; with p, writes entries 1..min(count, n) (packing limits applied to
-// the vector and the model).
-int ContiParametersToFitVector(int n, float* p);
-// Writes the entries back into the model with the unpacking limits (p takes
-// the values the model took), and rebuilds the radial grid when meniscus or
-// bottom moved.
-void ContiFitVectorToParameters(float* p, FitHost* host = nullptr);
-// Simplex spread factor of entry i: 0.01 meniscus and bottom, 0.1 lamella
-// thickness and f/f0, 0.2 the nonideality parameters, 1 otherwise.
-float ContiSimplexSpread(int i);
-// Marquardt-Levenberg derivative steps of the entries (relative factor and
-// absolute step) into the fit engine's arrays; returns the entry count.
-int ContiDerivativeSteps();
-
 // The end of the Nelder-Mead restarts: neither the rmsd (r before, y now)
 // nor any parameter (q before, p now, 1-based) moved by more than tol
 // relative to the magnitude of its previous value; a parameter that was 0
 // is judged by its magnitude now.
 bool ContiRestartsConverged(const float* q, const float* p, int n, float r, float y, float tol);
-
-// Progress block of a running continuous fit: the parameter, counter and
-// rmsd lines at x = 10, y = 70..210, and the distribution refreshed when the
-// current rmsd improves on the best one shown.
-void DisplayBestContiParams(FitHost* host);
-// The minimisers' display of their best vertex.
-void ShowBestContiVertex(FitHost* host, float* vertex);

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "data/fluorescence_corrections.h"
-#include "distributions/conti_fit.h"
+#include "distributions/conti_fit_vector.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/distribution_transforms.h"

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+class FitHost;
+
 struct ContiFitDisplayHooks {
   // The component line of the buffer-sedimentation correction, when it is on.
   std::function<std::string()> bufferComponentLine;
@@ -21,3 +23,10 @@ ContiFitDisplayHooks& ContiFitDisplay();
 // The eight lines at y = 70, 90, ..., 210: step, rmsd, model, bottom,
 // meniscus, component, vbar, signal corrections.
 std::array<std::string, 8> ComposeContiFitLines();
+
+// Progress block of a running continuous fit: the parameter, counter and
+// rmsd lines at x = 10, y = 70..210, and the distribution refreshed when the
+// current rmsd improves on the best one shown.
+void DisplayBestContiParams(FitHost* host);
+// The minimisers' display of their best vertex.
+void ShowBestContiVertex(FitHost* host, float* vertex);

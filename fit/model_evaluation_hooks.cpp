@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "data/fluorescence_corrections.h"
+#include "data/nonlinear_detection.h"
 #include "data/scan_set.h"
 #include "fit/fluorescence_options.h"
 #include "fit/model_params.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/user_interface.h"
+#include "platform/ui_backend.h"
 
 namespace platform {
 

@@ -21,21 +21,6 @@ IUserInterface& UI() {
 
 void SetUI(IUserInterface* ui) { g_ui = ui; }
 
-std::string StripBell(const std::string& text, bool* hadBell) {
-  std::string out;
-  out.reserve(text.size());
-  bool bell = false;
-  for (char c : text) {
-    if (c == '\a') {
-      bell = true;
-    } else {
-      out.push_back(c);
-    }
-  }
-  if (hadBell) *hadBell = bell;
-  return out;
-}
-
 bool AskYes(const std::string& caption, const std::string& text) {
   return UI().MessageBox(caption, text, BoxButtons::YesNo, BoxIcon::Question) == IDYES;
 }

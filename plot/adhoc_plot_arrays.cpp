@@ -13,7 +13,7 @@
 #include "plot/adhoc_plot.h"
 #include "plot/cwinplot.h"
 #include "plot/plot_window_set.h"
-#include "plot/residual_bitmap.h"
+#include "plot/residual_statistics.h"
 
 AdHocPlotArrays& CurrentAdHocPlot() {
   static AdHocPlotArrays arrays;

@@ -14,13 +14,6 @@ std::uint8_t DotPhase = 1;
 int AxisLogTicks = 0;
 int PointsOutsideYRange = 0;
 
-int PlotSpaceWidth() {
-  // Formed from the single-precision constants in wider precision: 1399.
-  return static_cast<int>(std::floor(static_cast<double>(PlotXStretch) * static_cast<double>(PlotUnits)));
-}
-
-int PlotSpaceHeight() { return static_cast<int>(std::floor(PlotUnits)); }
-
 int PixelTrunc(double v) {
   if (!std::isfinite(v)) return 0;
   constexpr double kLimit = 1.0e9;
@@ -44,52 +37,12 @@ std::string Slot(const char* text, size_t capacity) {
 
 CWINPlot::CWINPlot() { SetDefaultColors(); }
 
-CWINPlot::CWINPlot(const CCurve& curve) {
-  SetDefaultColors();
-  defaultStyle = 0;
-  ownedFirstCurve_ = std::make_unique<CCurve>(curve.x, curve.y);
-  curves.push_back(ownedFirstCurve_.get());
-  curveStyles.push_back(0);
-  curveColors.push_back(ColorForIndex(1));
-  curveColorSet.push_back(0);
-  curveNames.emplace_back();
-  curveRangeSet.assign(2, 0);
-  curveFrom.assign(2, 0);
-  curveTo.assign(2, 0);
-  curveCount = 1;
-  AutoScale();
-}
-
 CWINPlot::~CWINPlot() {
   buttons.clear();
   if (ownsMetafile && lastMetafile) DeleteMetaFile(lastMetafile);
 }
 
 // ---------------------------------------------------------------- curves
-
-void CWINPlot::AddCurve(CCurve* curve) {
-  const int n = curveCount;
-  curves.resize(static_cast<size_t>(n));
-  curves.push_back(curve);
-  curveNames.resize(static_cast<size_t>(n) + 1);
-  curveNames[static_cast<size_t>(n)].clear();
-  curveStyles.resize(static_cast<size_t>(n));
-  curveStyles.push_back(defaultStyle);
-  curveColors.resize(static_cast<size_t>(n));
-  // The first curve takes colour entry 1, like the second.
-  curveColors.push_back(ColorForIndex(n == 0 ? 1 : n));
-  curveColorSet.resize(static_cast<size_t>(n));
-  curveColorSet.push_back(0);
-  curveRangeSet.resize(static_cast<size_t>(n) + 2, 0);
-  curveFrom.resize(static_cast<size_t>(n) + 2, 0);
-  curveTo.resize(static_cast<size_t>(n) + 2, 0);
-  curveRangeSet[static_cast<size_t>(n)] = 0;
-  curveFrom[static_cast<size_t>(n)] = 0;
-  curveTo[static_cast<size_t>(n)] = 0;
-  curveCount = n + 1;
-  AutoScale();
-  if (scaleChanged == 0 && curveCount == 1) Plot();
-}
 
 void CWINPlot::RemoveLastCurve() {
   if (curveCount <= 0) return;
@@ -130,13 +83,6 @@ void CWINPlot::ClearCurves() {
 void CWINPlot::SetCurve(int i, CCurve* curve) {
   if (i < 0 || i >= curveCount) return;
   curves[static_cast<size_t>(i)] = curve;
-}
-
-void CWINPlot::ReplaceLastCurve(CCurve* curve) {
-  if (curveCount <= 0) return;
-  curves[static_cast<size_t>(curveCount - 1)] = curve;
-  AutoScale();
-  Plot();
 }
 
 void CWINPlot::SetCurveColor(int i, COLORREF color) {

@@ -284,3 +284,7 @@ class CWINPlot {
 // Smaller and larger of two floats; a tie gives the second argument.
 float PlotMin(float a, float b);
 float PlotMax(float a, float b);
+
+// Writes the value of point k of curve i (times the plot's value factor) at
+// (x, y) with the text alignment switched to the current position.
+void DrawValueLabel(const CWINPlot& plot, platform::DrawContext& dc, int x, int y, int i, int k);

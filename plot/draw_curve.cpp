@@ -1,5 +1,6 @@
 // Drawing one curve of a plot into a device context: visible runs,
-// connecting lines, symbols, error bars and colouring by extra values.
+// connecting lines, symbols, value labels, error bars and colouring by
+// extra values.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,7 +10,6 @@
 #include "numerics/upper_envelope.h"
 #include "plot/curve_strokes.h"
 #include "plot/cwinplot.h"
-#include "plot/plot_clipboard.h"
 
 using namespace platform;
 using namespace curve_strokes;
@@ -342,4 +342,15 @@ void CWINPlot::DrawCurve(DrawContext& dc, int i) {
   DeleteObject(whitePen);
   DeleteObject(curveBrush);
   DeleteObject(greyPen);
+}
+
+void DrawValueLabel(const CWINPlot& plot, DrawContext& dc, int x, int y, int i, int k) {
+  if (i < 0 || i >= plot.curveCount) return;
+  const CCurve* c = plot.curves[static_cast<size_t>(i)];
+  if (!c || !c->y) return;
+  char text[20] = {0};
+  c->y->FormatScaledElement(k, text, sizeof text, plot.valueFactor);
+  dc.MoveTo(x, y);
+  dc.SetTextAlign(TA_UPDATECP | TA_LEFT | TA_TOP);
+  dc.TextOut(x, y, text);
 }

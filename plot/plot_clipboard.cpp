@@ -20,17 +20,6 @@ bool CopyMetafileToClipboard(const HMETAFILE* metafile) {
   return Clipboard().SetPicture(p);
 }
 
-void DrawValueLabel(const CWINPlot& plot, DrawContext& dc, int x, int y, int i, int k) {
-  if (i < 0 || i >= plot.curveCount) return;
-  const CCurve* c = plot.curves[static_cast<size_t>(i)];
-  if (!c || !c->y) return;
-  char text[20] = {0};
-  c->y->FormatScaledElement(k, text, sizeof text, plot.valueFactor);
-  dc.MoveTo(x, y);
-  dc.SetTextAlign(TA_UPDATECP | TA_LEFT | TA_TOP);
-  dc.TextOut(x, y, text);
-}
-
 CWINPlotFrames::~CWINPlotFrames() {
   DeleteFrames();
   frameCount = 0;

@@ -1,7 +1,6 @@
 #pragma once
-// Around the metafile that CWINPlot::Plot records: the clipboard picture,
-// the numeric label that curve drawing writes beside a point, and a plot
-// that keeps a numbered series of recorded drawings.
+// Around the metafile that CWINPlot::Plot records: the clipboard picture and
+// a plot that keeps a numbered series of recorded drawings.
 #include <vector>
 
 #include "platform/clipboard.h"
@@ -14,10 +13,6 @@ platform::ClipboardPicture PlotClipboardPicture(HMETAFILE metafile);
 // Puts that picture on the clipboard; false when there is no metafile or
 // the clipboard cannot be opened.
 bool CopyMetafileToClipboard(const HMETAFILE* metafile);
-
-// Writes the value of point k of curve i (times the plot's value factor) at
-// (x, y) with the text alignment switched to the current position.
-void DrawValueLabel(const CWINPlot& plot, platform::DrawContext& dc, int x, int y, int i, int k);
 
 class CWINPlotFrames : public CWINPlot {
  public:

@@ -13,7 +13,7 @@
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 #include "plot/cwinplot.h"
-#include "plot/residual_bitmap.h"
+#include "plot/residual_statistics.h"
 
 using platform::COLORREF;
 
@@ -361,32 +361,6 @@ bool WriteScanRmsToFile(const std::string& path) {
   }
   if (!file.Commit()) return refuse("could not write ScanRms file");
   return true;
-}
-
-// ---------------------------------------------------------------- fit redraw
-
-void RedrawFitProgress() {
-  PlotWindowSet& w = CurrentPlotWindows();
-  if (!w.updateBitmapDuringFit && !w.updateResidualsDuringFit && !w.updateDataDuringFit &&
-      !w.updateDistributionDuringFit)
-    return;
-  const auto now = static_cast<std::uint32_t>(platform::Clock().TickCountMs());
-  const bool first = !w.fitRedrawStarted;
-  if (!first) {
-    const double interval = std::floor(static_cast<double>(w.fitRedrawInterval) * 1000.0);
-    // Modular difference: the tick count wraps after 49 days.
-    if (!(static_cast<double>(static_cast<std::uint32_t>(now - w.lastFitRedraw)) > interval)) return;
-  }
-  w.fitRedrawStarted = 1;
-  const PlotWindowHooks& h = PlotHooks();
-  if (w.updateDataDuringFit && h.paintDataPlot) h.paintDataPlot();
-  if (w.updateResidualsDuringFit && h.paintResidualPlots) h.paintResidualPlots();
-  if (w.updateBitmapDuringFit) {
-    if (platform::DrawSurface* surface = h.surface ? h.surface() : nullptr) DrawResidualsBitmap(*surface);
-  }
-  if (w.updateDistributionDuringFit && h.paintDistributionPlot) h.paintDistributionPlot();
-  if (h.flush) h.flush();
-  w.lastFitRedraw = first ? now : static_cast<std::uint32_t>(platform::Clock().TickCountMs());
 }
 
 // ---------------------------------------------------------------- colours

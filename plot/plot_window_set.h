@@ -129,10 +129,6 @@ void WriteScanRmsFile();
 std::string ScanRmsFilePath();
 bool WriteScanRmsToFile(const std::string& path);
 
-// Redraws the plots chosen by the update flags, at most once per
-// fitRedrawInterval (the first call always redraws).
-void RedrawFitProgress();
-
 // Ramp black - blue - cyan - green - yellow - red - dark red over i/n.
 platform::COLORREF ColorForFraction(int i, int n);
 // Colour of the i-th scan in time order (1-based).

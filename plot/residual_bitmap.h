@@ -1,9 +1,8 @@
 #pragma once
-// Two summaries of the residuals beside the residual plot: the residuals
-// bitmap, one pixel row per scan (time order) and one column per common-grid
-// point inside the fit limits, whose colour or grey level encodes sign and
-// size of the residual; and the residual statistics, a histogram over +-5
-// rmsd with the least-squares scaled Gaussian.
+// The residuals bitmap beside the residual plot: one pixel row per scan
+// (time order) and one column per common-grid point inside the fit limits,
+// whose colour or grey level encodes sign and size of the residual. The
+// other summary, the residual statistics: residual_statistics.h.
 #include <cstdint>
 #include <vector>
 
@@ -29,10 +28,3 @@ void DrawResidualsBitmap(platform::DrawSurface& window);
 // Renders without the tint and puts it on the clipboard; false when the
 // clipboard could not be opened.
 bool CopyResidualsBitmapToClipboard();
-
-// Histogram of the residuals inside the fit limits, bins over +-5 rmsd.
-// Each non-null output receives a new 1-based float array of n entries
-// (free_vector(p, 1, n)); returns n, or 0 (outputs untouched) for DLS data,
-// no scans or an rmsd of 0.
-int ComputeResidualStatistics(float** centres, float** lower, float** upper, float** counts, float** gauss,
-                              float* misfit);

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "platform/user_interface.h"
-#include "plot/cwinplot.h"
+#include "plot/plot_space.h"
 
 using namespace platform;
 

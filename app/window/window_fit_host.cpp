@@ -13,7 +13,7 @@
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/prior_knowledge.h"
-#include "distributions/conti_fit.h"
+#include "distributions/conti_fit_display.h"
 #include "distributions/conti_settings.h"
 #include "fit/model_selector.h"
 #include "fit/fit_report_inputs.h"
@@ -29,8 +29,9 @@
 #include "platform/paths.h"
 #include "platform/program_paths.h"
 #include "numerics/statistics.h"
+#include "plot/fit_redraw.h"
 #include "plot/plot_window_set.h"
-#include "plot/residual_bitmap.h"
+#include "plot/residual_statistics.h"
 #include "plot/progress_line.h"
 
 namespace {

@@ -16,6 +16,7 @@
 #include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
 #include "plot/direct_curve.h"
+#include "plot/fit_redraw.h"
 #include "plot/plot_window_set.h"
 #include "plot/residual_bitmap.h"
 

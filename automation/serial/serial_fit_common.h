@@ -8,6 +8,7 @@
 
 #include "automation/serial/serial_fit.h"
 #include "platform/automatic_ui.h"
+#include "platform/user_interface.h"
 
 namespace serial {
 

@@ -5,7 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "data/dls/dls_readers.h"
+#include "data/dls/dls_read_result.h"
+#include "data/dls/dlsdat_file.h"
 
 namespace dls_readers {
 

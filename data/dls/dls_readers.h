@@ -10,13 +10,8 @@
 // lag time <= 0 or fewer data rows than the channel count refuse the file.
 #include <string>
 
+#include "data/dls/dls_read_result.h"
 #include "data/dls/dlsdat_file.h"
-
-struct DlsReadResult {
-  int files = 0;       // measurements written (the multi-measurement readers), 1, or 0 on failure
-  std::string reason;  // why nothing was written
-  explicit operator bool() const { return files > 0; }
-};
 
 // Rows of tau (us) and g(2) after the line holding the first "Coef" (after
 // line 1 when there is none) up to an empty line; commas read as blanks.

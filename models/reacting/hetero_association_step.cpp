@@ -7,7 +7,8 @@
 #include "lamm/lamm_run_state.h"
 #include "lamm/element_integrals.h"
 #include "lamm/lamm_settings.h"
-#include "models/reacting/hetero_association.h"
+#include "models/reacting/hetero_association_flux_table.h"
+#include "models/reacting/hetero_association_state.h"
 #include "platform/error_box.h"
 
 namespace {

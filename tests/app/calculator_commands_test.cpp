@@ -12,6 +12,7 @@
 #include "fit/model_params.h"
 #include "platform/automatic_ui.h"
 #include "platform/clipboard.h"
+#include "platform/user_interface.h"
 #include "road_support.h"
 
 namespace {

@@ -19,6 +19,7 @@
 #include "platform/automatic_ui.h"
 #include "platform/draw_context.h"
 #include "platform/program_paths.h"
+#include "platform/user_interface.h"
 #include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
 

@@ -41,6 +41,7 @@
 #include "platform/automatic_ui.h"
 #include "platform/bitmap.h"
 #include "platform/paths.h"
+#include "platform/user_interface.h"
 
 namespace {
 

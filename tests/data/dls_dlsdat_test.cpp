@@ -14,6 +14,7 @@
 
 #include "data/dls/dlsdat_file.h"
 #include "platform/automatic_ui.h"
+#include "platform/user_interface.h"
 #include "dls_fixture.h"
 
 namespace {

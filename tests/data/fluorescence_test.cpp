@@ -5,6 +5,7 @@
 
 #include "data/fluorescence_corrections.h"
 #include "data/fluorophore.h"
+#include "data/nonlinear_detection.h"
 #include "data/scan_set.h"
 #include "numerics/arrays.h"
 #include "platform/scripted_ui.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "distributions/conti_fit.h"
+#include "distributions/conti_fit_vector.h"
 #include "distributions/conti_parameters.h"
 #include "distributions/electrophoresis_kernels.h"
 #include "fit/amplitudes.h"

@@ -11,6 +11,7 @@
 
 #include "distributions/conti_fit.h"
 #include "distributions/conti_fit_display.h"
+#include "distributions/conti_fit_vector.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
 #include "fit/marquardt.h"

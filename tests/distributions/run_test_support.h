@@ -17,6 +17,7 @@
 #include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_fit.h"
+#include "distributions/conti_fit_display.h"
 #include "distributions/conti_grid.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"

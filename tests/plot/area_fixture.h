@@ -17,8 +17,10 @@
 #include "platform/scripted_ui.h"
 #include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
+#include "plot/fit_redraw.h"
 #include "plot/plot_window_set.h"
 #include "plot/residual_bitmap.h"
+#include "plot/residual_statistics.h"
 
 namespace plottest {
 

@@ -8,6 +8,7 @@
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/fluorescence_corrections.h"
+#include "data/nonlinear_detection.h"
 #include "data/scan_set.h"
 #include "platform/error_box.h"
 #include "platform/user_interface.h"

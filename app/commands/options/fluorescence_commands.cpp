@@ -11,6 +11,7 @@
 #include "app/window/window_services.h"
 #include "automation/serial/fluorescence_correction_record.h"
 #include "data/fluorescence_corrections.h"
+#include "data/nonlinear_detection.h"
 #include "data/fluorescence_sort.h"
 #include "data/scan_set.h"
 #include "fit/saved_params.h"

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "data/scan_set.h"
-#include "models/nonideal/mean_field/mean_field.h"
 #include "platform/error_box.h"
 #include "platform/paths.h"
 
@@ -16,6 +16,11 @@ namespace {
 std::unique_ptr<CCtotMovie>& Movie() {
   static std::unique_ptr<CCtotMovie> movie;
   return movie;
+}
+
+std::function<bool()>& Refresh() {
+  static std::function<bool()> refresh;
+  return refresh;
 }
 
 // A cursor over the file's text with the reading rules of the format:
@@ -72,10 +77,9 @@ CCtotMovie& EnsureCtotMovie() {
   return *Movie();
 }
 
-void DeleteMeanFieldCtot() {
-  Movie().reset();
-  MeanField().displayCtot = false;
-}
+void DeleteCtotMovie() { Movie().reset(); }
+
+void SetCtotMovieRefresh(std::function<bool()> refresh) { Refresh() = std::move(refresh); }
 
 void CCtotMovie::Clear() {
   radii.clear();
@@ -132,7 +136,7 @@ bool CCtotMovie::ReadFile(const std::string& path) {
 
 bool CCtotMovie::WriteFile() {
   if (!loaded || fileName.empty()) return false;
-  if (!MeanField().freeze && ModelHoldsMeanField() && !CopyMeanFieldToCtotMovie()) return false;
+  if (Refresh() && !Refresh()()) return false;
   platform::CheckedOutputFile file(fileName);
   std::FILE* f = file.get();
   if (!f) {

@@ -10,6 +10,7 @@
 //
 // Values on disk times (signal per mg/ml) / scale are signal units. All
 // arrays are 1-based.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,12 @@ class CCtotMovie {
 // The process's movie (null when there is none).
 CCtotMovie* CurrentCtotMovie();
 CCtotMovie& EnsureCtotMovie();
-void DeleteMeanFieldCtot();
+// Deletes the process's movie.
+void DeleteCtotMovie();
+// What a write asks first of the model a field comes from: the movie
+// refreshed from it; false refuses the write. The mean-field model installs
+// it when it makes its object; before that no model holds a field.
+void SetCtotMovieRefresh(std::function<bool()> refresh);
 
 // Accepts the movie for scans whose last one in time order is
 // records[order[last]]: same rotor speed, times covered. Rejections tell why

@@ -206,6 +206,11 @@ MeanFieldSettings& MeanField() {
 
 void DeleteNonidealModel() { MeanField().pCContiNonidSim.reset(); }
 
+void DeleteMeanFieldCtot() {
+  DeleteCtotMovie();
+  MeanField().displayCtot = false;
+}
+
 void SetNonidealBatchRunner(NonidealBatchRunner runner) {
   BatchRunner() = runner ? std::move(runner) : NonidealBatchRunner(DefaultBatch);
 }
@@ -215,6 +220,8 @@ void CheckExternalMeanFieldForRun() {
   bool reuse = true;
   if (!mf.pCContiNonidSim) {
     mf.pCContiNonidSim = std::make_unique<CContiNonid>(mf.movieGridSize, mf.profileRadii);
+    // From now on a model may hold a field: a movie written takes it first.
+    SetCtotMovieRefresh([] { return MeanField().freeze || !ModelHoldsMeanField() || CopyMeanFieldToCtotMovie(); });
     reuse = false;
   }
   CContiNonid& o = *mf.pCContiNonidSim;

@@ -26,6 +26,8 @@ MeanFieldSettings& MeanField();
 
 // Deletes the model object (every data load does).
 void DeleteNonidealModel();
+// Deletes the process's ctot(r, t) movie and ends its display.
+void DeleteMeanFieldCtot();
 
 // Before every nonideal run or fit evaluation: makes the object and decides
 // whether the stored field is reused or the data table is made again.
