@@ -251,13 +251,6 @@ bool& EntriesInPlace() {
   return inPlace;
 }
 
-// The families whose commands write no start values over entries in
-// place: their records need not be put back after the command.
-bool CommandKeepsEntries(int key) {
-  const ModelRow* row = FindModelRow(key);
-  return row && row->family != ModelFamily::Distribution;
-}
-
 }  // namespace
 
 bool ModelEntriesInPlace() { return EntriesInPlace(); }
@@ -342,16 +335,11 @@ bool FinishModelEntry(const ModelEntryTrip& trip) {
     v.F[14] = gModelParams.bottomFit = sh.bottomFit;
   }
   auto it = book.records.find(after);
-  if (it != book.records.end() && after == trip.id) {
-    if (CommandKeepsEntries(after)) {
-      // The reset leaves the c(s) switch of the model left; the transforms'
-      // dialog reads the one their entries were made with.
-      gModelSelectorFlags.CSModel = it->second.csModel;
-    } else {
-      // The distributions' commands still write their start values: the
-      // entries go over them again.
-      Restore(it->second, it->second.dataGeneration == book.dataGeneration, after);
-    }
+  if (it != book.records.end() && after == trip.id && !DistributionKey(after)) {
+    // The reset leaves the c(s) switch of the model left; the transforms'
+    // dialog reads the one their entries were made with (the distributions'
+    // commands set their own).
+    gModelSelectorFlags.CSModel = it->second.csModel;
   }
   UnpackModelParameters();
   return true;

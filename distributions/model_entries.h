@@ -65,9 +65,7 @@ ModelEntryRecord CaptureModelEntries();
 // first time, the start-up entries with the species it starts from. Finish
 // runs after it: when the model changed, the one left is put aside and the
 // borrowed f/f0, vbar and bottom go back. A command finding its entries in
-// place writes no start values, so what it asks is the newest entry; only
-// the distributions' commands still write theirs, and their entries go
-// over them again.
+// place writes no start values, so what it asks is the newest entry.
 struct ModelEntryTrip {
   int id = 0;  // the command
   int before = 0;
