@@ -141,6 +141,31 @@ void FamilySlots(int key, const FamilySharedEntries& sh) {
   }
 }
 
+// The values a distribution's command takes as its start from stores that
+// other models' entries pass through (the discrete component of the c(s)
+// variants, the hybrid's threshold, the nonideality of the nonideal
+// species): a distribution chosen for the first time starts from their
+// defaults, not from what another model left there.
+void FamilyStores(int key) {
+  if (!DistributionKey(key)) return;
+  ContiSettings& cs = Conti();
+  const ContiSettings fresh;
+  cs.discreteS = fresh.discreteS;
+  cs.discreteM = fresh.discreteM;
+  cs.discreteD = fresh.discreteD;
+  cs.fitDiscreteS = fresh.fitDiscreteS;
+  cs.fitDiscreteM = fresh.fitDiscreteM;
+  cs.fitDiscreteD = fresh.fitDiscreteD;
+  cs.hybridThreshold = fresh.hybridThreshold;
+  cs.hybridDiscrete = fresh.hybridDiscrete;
+  if (key == kCmNonidealCSModel) {
+    // Its command gives the first start: the ideal limit.
+    ContiStore().nonidealStartGiven = false;
+    gAssociationModelParams.logKs = gAssociationModelParams.logKd = 0;
+    gAssociationModelParams.logKsFit = gAssociationModelParams.logKdFit = 0;
+  }
+}
+
 }  // namespace
 
 ModelEntryBook& ModelEntries() {
@@ -300,6 +325,7 @@ ModelEntryTrip BeginModelEntry(int id) {
     PutSpecies(species);
   }
   FamilySlots(id, sh);
+  FamilyStores(id);
   return trip;
 }
 
