@@ -141,29 +141,59 @@ void FamilySlots(int key, const FamilySharedEntries& sh) {
   }
 }
 
-// The values a distribution's command takes as its start from stores that
-// other models' entries pass through (the discrete component of the c(s)
-// variants, the hybrid's threshold, the nonideality of the nonideal
-// species): a distribution chosen for the first time starts from their
-// defaults, not from what another model left there.
-void FamilyStores(int key) {
-  if (!DistributionKey(key)) return;
-  ContiSettings& cs = Conti();
-  const ContiSettings fresh;
-  cs.discreteS = fresh.discreteS;
-  cs.discreteM = fresh.discreteM;
-  cs.discreteD = fresh.discreteD;
-  cs.fitDiscreteS = fresh.fitDiscreteS;
-  cs.fitDiscreteM = fresh.fitDiscreteM;
-  cs.fitDiscreteD = fresh.fitDiscreteD;
-  cs.hybridThreshold = fresh.hybridThreshold;
-  cs.hybridDiscrete = fresh.hybridDiscrete;
-  if (key == kCmNonidealCSModel) {
-    // Its command gives the first start: the ideal limit.
-    ContiStore().nonidealStartGiven = false;
-    gAssociationModelParams.logKs = gAssociationModelParams.logKd = 0;
-    gAssociationModelParams.logKsFit = gAssociationModelParams.logKdFit = 0;
+// The stores that a model's entries pass through (its unpack writes them),
+// kept from the last model whose entries do not, and given back when such a
+// model is left: the next model's command takes its start from them.
+void HoldStores(int key, FamilySharedEntries& sh) {
+  if (!ModelBorrowsSlot(key, kBorrowsDiscrete)) {
+    const ContiSettings& cs = Conti();
+    sh.discreteS = cs.discreteS;
+    sh.discreteM = cs.discreteM;
+    sh.discreteD = cs.discreteD;
+    sh.fitDiscreteS = cs.fitDiscreteS;
+    sh.fitDiscreteM = cs.fitDiscreteM;
+    sh.fitDiscreteD = cs.fitDiscreteD;
+    sh.hybridThreshold = cs.hybridThreshold;
+    sh.hybridDiscrete = cs.hybridDiscrete;
   }
+  if (!ModelBorrowsSlot(key, kBorrowsNonideality)) {
+    const AssociationModelParams& as = gAssociationModelParams;
+    sh.logKs = as.logKs;
+    sh.logKd = as.logKd;
+    sh.logKsFit = as.logKsFit;
+    sh.logKdFit = as.logKdFit;
+  }
+}
+
+void GiveBackStores(int key, const FamilySharedEntries& sh) {
+  if (ModelBorrowsSlot(key, kBorrowsDiscrete)) {
+    ContiSettings& cs = Conti();
+    cs.discreteS = sh.discreteS;
+    cs.discreteM = sh.discreteM;
+    cs.discreteD = sh.discreteD;
+    cs.fitDiscreteS = sh.fitDiscreteS;
+    cs.fitDiscreteM = sh.fitDiscreteM;
+    cs.fitDiscreteD = sh.fitDiscreteD;
+    cs.hybridThreshold = sh.hybridThreshold;
+    cs.hybridDiscrete = sh.hybridDiscrete;
+  }
+  if (ModelBorrowsSlot(key, kBorrowsNonideality)) {
+    AssociationModelParams& as = gAssociationModelParams;
+    as.logKs = sh.logKs;
+    as.logKd = sh.logKd;
+    as.logKsFit = sh.logKsFit;
+    as.logKdFit = sh.logKdFit;
+  }
+}
+
+// A nonideal c(s) chosen for the first time starts from the ideal limit,
+// log10 k = -6 (k in ml/mg), whatever nonideality was entered before; the
+// hard-sphere variant takes the absolute values.
+void FirstNonidealStart(int key) {
+  if (key != kCmNonidealCSModel && key != kCmNonidealCSModel1100) return;
+  AssociationModelParams& as = gAssociationModelParams;
+  as.logKs = as.logKd = -6.0f;
+  as.logKsFit = as.logKdFit = 0;
 }
 
 }  // namespace
@@ -298,7 +328,11 @@ ModelEntryTrip BeginModelEntry(int id) {
     sh.bottom = gModelParams.bottom;
     sh.bottomFit = gModelParams.bottomFit;
   }
+  HoldStores(trip.before, sh);
   if (id == trip.before || !IsModelCommand(id)) return trip;
+  // (Before the command: its first start reads them. A refusal unpacks
+  // the entries of the model left again.)
+  GiveBackStores(trip.before, sh);
   // The c(s) entries put aside for the next c(s) are those of the model left.
   HoldCsEntries();
   ContiStore().csEntries.frozen = true;
@@ -325,7 +359,7 @@ ModelEntryTrip BeginModelEntry(int id) {
     PutSpecies(species);
   }
   FamilySlots(id, sh);
-  FamilyStores(id);
+  FirstNonidealStart(id);
   return trip;
 }
 

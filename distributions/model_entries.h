@@ -46,6 +46,14 @@ struct FamilySharedEntries {
   float vbar = 0.73f;
   float bottom = 0;
   int bottomFit = 0;
+  // The distributions' discrete component and the nonideality, as the last
+  // model whose entries do not pass through them left them.
+  float discreteS = 0.34f, discreteM = 350.0f, discreteD = 0;
+  std::uint8_t fitDiscreteS = 0, fitDiscreteM = 0, fitDiscreteD = 0;
+  double hybridThreshold = 0;
+  std::uint8_t hybridDiscrete = 0;
+  float logKs = 0, logKd = 0;
+  int logKsFit = 0, logKdFit = 0;
 };
 
 struct ModelEntryBook {
