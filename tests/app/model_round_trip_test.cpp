@@ -321,6 +321,33 @@ TEST_F(ModelDataTest, TheViscosityAskedByTheStokesRadiiIsKept) {
   EXPECT_NEAR(gSolutionConditions.viscosity, 1.0, 1e-5);
 }
 
+// A model chosen again finds its own entries: the regularisation the user
+// chose for it stays, and its command says nothing of the one it switches
+// to on a first choice.
+TEST_F(ModelDataTest, AModelChosenAgainKeepsTheRegularisationChosenForIt) {
+  LoadData(kVelocityData);
+  for (int id : {288, 539, 511}) {
+    SCOPED_TRACE(id);
+    Choose(id);
+    ASSERT_EQ(SelectedModelKey(), id);
+    ASSERT_EQ(Conti().secondDerivative, 1);
+    ui_->ExpectBox("SET PREFERENCE", "save new regularization as default setting?", platform::IDNO);
+    Window().Dispatch(295);
+    EXPECT_TRUE(ui_->AllConsumed());
+    Choose(275);
+    ui_->transcript.clear();
+    ui_->lenient = true;
+    Window().Dispatch(id);
+    ui_->lenient = false;
+    EXPECT_EQ(SelectedModelKey(), id);
+    for (const auto& t : ui_->transcript) EXPECT_EQ(t.text.find("Regularization"), std::string::npos) << t.text;
+    EXPECT_EQ(Conti().maxEntropy, 1);
+    EXPECT_EQ(Conti().secondDerivative, 0);
+    EXPECT_TRUE(Window().IsMenuItemChecked(295));
+    EXPECT_FALSE(Window().IsMenuItemChecked(294));
+  }
+}
+
 // A model chosen for the first time shows its own start, the same as after
 // the discrete species with nothing put aside, whatever the model before it
 // was left with: an inverted s range, a molar-mass-like range, Tikhonov-
