@@ -4,7 +4,6 @@
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/hydrodynamics.h"
-#include "distributions/model_entries.h"
 #include "fit/clear_model_selection.h"
 #include "fit/model_params.h"
 #include "fit/scan_times.h"
@@ -197,7 +196,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   }
   // The model's own entries in place (chosen before): only its switches
   // are set, its regularisation, grid and range are the user's.
-  const bool inPlace = ModelEntriesInPlace();
+  const bool inPlace = ctx.entriesInPlace;
   if (!inPlace && !ctx.nonidealSetup &&
       (f.LsgStarModel || f.LsgStarWith1DiscreteModel || f.HybridCSLsgModel || f.CSModel ||
        f.DlsIRhModel || f.DlsIRhTimeCourseModel) &&
@@ -295,7 +294,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
     f.NonidealCSVariant = 0;
     f.CSModel = 1;
     r.invalidate = true;
-    if (ModelEntriesInPlace()) {
+    if (ctx.entriesInPlace) {
       RebuildDistributionPlotKeepingRange(cs);
       return r;
     }
@@ -320,7 +319,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
   if (r.refused) return r;
   f.CSModel = 1;
   RebuildDistributionPlotKeepingRange(cs);
-  if (ModelEntriesInPlace()) return r;
+  if (ctx.entriesInPlace) return r;
   SRangeFromPrevious(cs, ctx, 0.0f, 15.0f);
   RestoreCsEntries();
   StoreRange();
@@ -398,7 +397,7 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   f.CSModel = 0;
   *own = 1;
   RebuildDistributionPlotKeepingRange(cs);
-  if (ModelEntriesInPlace()) return r;
+  if (ctx.entriesInPlace) return r;
   if (variant == CsVariant::InvariantD) {
     if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
       cs.sMin = 1.0f;

@@ -270,6 +270,7 @@ ContiModelCommandContext ModelCommandContext() {
   fitMAndS = gFitEngineState.molarMassParameters != 0;
   ctx.fitMAndS = &fitMAndS;
   ctx.host = MainFitHost();
+  ctx.entriesInPlace = ModelEntriesInPlace();
   return ctx;
 }
 
