@@ -127,6 +127,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   ContiSettings& cs = Conti();
   LammSolverSettings& ls = LammSettings();
   ModelParameterVector& v = gModelParameterVector;
+  const std::uint8_t automatic = ls.automaticAlgorithm;
   if (ls.timesFromW2t) {
     SwitchOffTimesFromW2t(ctx.host);
     // Already off: the reset below must not switch it off a second time.
@@ -138,7 +139,10 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     r.refused = true;
     return r;
   }
-  if (!ctx.nonidealSetup &&
+  // The model's own entries in place (chosen before): only its switches
+  // are set, its regularisation, grid and range are the user's.
+  const bool inPlace = ctx.entriesInPlace;
+  if (!inPlace && !ctx.nonidealSetup &&
       (f.LsgStarModel || f.LsgStarWith1DiscreteModel || f.HybridCSLsgModel || f.CSModel ||
        f.DlsIRhModel || f.DlsIRhTimeCourseModel) &&
       cs.secondDerivative) {
@@ -147,10 +151,12 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     cs.secondDerivative = 0;
     cs.maxEntropy = 1;
   }
-  cs.gridFromFile = 0;
-  cs.logSpacedGrid = 0;
-  v.F[3] = v.F[4] = 0;
-  v.dialogF[3] = v.dialogF[4] = 0;
+  if (!inPlace) {
+    cs.gridFromFile = 0;
+    cs.logSpacedGrid = 0;
+    v.F[3] = v.F[4] = 0;
+    v.dialogF[3] = v.dialogF[4] = 0;
+  }
   DropDlsDistributionsWithoutDlsData(f, ctx);
   ClearVariantSwitches(f);
   // The variants lose their menu marks with their switches.
@@ -168,11 +174,13 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   if (f.DistributionModel && !f.SedTransformModel) {
     if (f.CSModel) {
       f.CSModel = 0;
-      MakeDistributionPlot();
-      if (!ctx.reducedLsgMenu) {
-        StoreRange();
-        r.invalidate = true;
+      if (inPlace) {
+        RebuildDistributionPlotKeepingRange(cs);
+      } else {
+        MakeDistributionPlot();
+        if (!ctx.reducedLsgMenu) StoreRange();
       }
+      if (!ctx.reducedLsgMenu) r.invalidate = true;
     }
     r.reallocLamm = true;
     return r;
@@ -180,6 +188,15 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   ClearModelSelection();
   f.DistributionModel = 1;
   f.CSModel = 0;
+  ContiModelStore& st = ContiStore();
+  r.reallocLamm = true;
+  if (inPlace) {
+    // The reset starts the solver choice afresh; the entries keep theirs.
+    ls.automaticAlgorithm = automatic;
+    st.savedLammGridSize = ls.feGridSize;
+    ls.feGridSize = st.distributionGridSize;
+    return r;
+  }
   ls.experimentalInitialDistribution = 0;
   ls.modelInitialDistribution = 1;
   if (cs.sMin < 100.0f && !ctx.dlsDataLoaded && !ctx.electrophoresisDataLoaded) {
@@ -198,14 +215,12 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   v.P[2 * kN + 4] = sol.viscosity * 0.01002f;
   v.P[4] = sol.hydration;  // read back as the hydration by every unpack
   v.P[2] = cs.confidenceLevel;
-  ContiModelStore& st = ContiStore();
   st.savedLammGridSize = ls.feGridSize;
   ls.feGridSize = st.distributionGridSize;
   ls.claverieAlgorithm = 0;
   ls.movingHatAlgorithm = 1;
   ls.automaticSGrid = 1;
   ls.automaticAlgorithm = 1;
-  r.reallocLamm = true;
   return r;
 }
 
@@ -223,6 +238,11 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
     ClearVariantSwitches(f);
     f.NonidealCSVariant = 0;
     f.CSModel = 1;
+    r.invalidate = true;
+    if (ctx.entriesInPlace) {
+      RebuildDistributionPlotKeepingRange(cs);
+      return r;
+    }
     const float keptMin = cs.sMin, keptMax = cs.sMax;
     const bool hadPlot = DistArrays().plotExists;
     RebuildDistributionPlot();
@@ -231,7 +251,6 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
       cs.sMax = keptMax;
     }
     StoreRange();
-    r.invalidate = true;
     return r;
   }
   ContiModelCommandResult r;
@@ -244,6 +263,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
   if (r.refused) return r;
   f.CSModel = 1;
   RebuildDistributionPlotKeepingRange(cs);
+  if (ctx.entriesInPlace) return r;
   SRangeFromPrevious(cs, ctx, 0.0f, 15.0f);
   StoreRange();
   return r;
@@ -320,6 +340,7 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   f.CSModel = 0;
   *own = 1;
   RebuildDistributionPlotKeepingRange(cs);
+  if (ctx.entriesInPlace) return r;
   if (variant == CsVariant::InvariantD) {
     if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
       cs.sMin = 1.0f;

@@ -29,6 +29,9 @@ struct ContiModelCommandContext {
   bool quiet = false;                 // the restore's quiet switch: no notes
   bool reducedLsgMenu = false;
   bool nonidealSetup = false;         // called by a nonideal c(s) command
+  // The model's own entries are in place (it was chosen before): the
+  // command sets its switches and writes no start values over them.
+  bool entriesInPlace = false;
   bool* fitMAndS = nullptr;           // the M-and-s parametrisation switch (in/out)
   FitHost* host = nullptr;            // for switching off times from w^2t
 };

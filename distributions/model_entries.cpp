@@ -141,6 +141,61 @@ void FamilySlots(int key, const FamilySharedEntries& sh) {
   }
 }
 
+// The stores that a model's entries pass through (its unpack writes them),
+// kept from the last model whose entries do not, and given back when such a
+// model is left: the next model's command takes its start from them.
+void HoldStores(int key, FamilySharedEntries& sh) {
+  if (!ModelBorrowsSlot(key, kBorrowsDiscrete)) {
+    const ContiSettings& cs = Conti();
+    sh.discreteS = cs.discreteS;
+    sh.discreteM = cs.discreteM;
+    sh.discreteD = cs.discreteD;
+    sh.fitDiscreteS = cs.fitDiscreteS;
+    sh.fitDiscreteM = cs.fitDiscreteM;
+    sh.fitDiscreteD = cs.fitDiscreteD;
+    sh.hybridThreshold = cs.hybridThreshold;
+    sh.hybridDiscrete = cs.hybridDiscrete;
+  }
+  if (!ModelBorrowsSlot(key, kBorrowsNonideality)) {
+    const AssociationModelParams& as = gAssociationModelParams;
+    sh.logKs = as.logKs;
+    sh.logKd = as.logKd;
+    sh.logKsFit = as.logKsFit;
+    sh.logKdFit = as.logKdFit;
+  }
+}
+
+void GiveBackStores(int key, const FamilySharedEntries& sh) {
+  if (ModelBorrowsSlot(key, kBorrowsDiscrete)) {
+    ContiSettings& cs = Conti();
+    cs.discreteS = sh.discreteS;
+    cs.discreteM = sh.discreteM;
+    cs.discreteD = sh.discreteD;
+    cs.fitDiscreteS = sh.fitDiscreteS;
+    cs.fitDiscreteM = sh.fitDiscreteM;
+    cs.fitDiscreteD = sh.fitDiscreteD;
+    cs.hybridThreshold = sh.hybridThreshold;
+    cs.hybridDiscrete = sh.hybridDiscrete;
+  }
+  if (ModelBorrowsSlot(key, kBorrowsNonideality)) {
+    AssociationModelParams& as = gAssociationModelParams;
+    as.logKs = sh.logKs;
+    as.logKd = sh.logKd;
+    as.logKsFit = sh.logKsFit;
+    as.logKdFit = sh.logKdFit;
+  }
+}
+
+// A nonideal c(s) chosen for the first time starts from the ideal limit,
+// log10 k = -6 (k in ml/mg), whatever nonideality was entered before; the
+// hard-sphere variant takes the absolute values.
+void FirstNonidealStart(int key) {
+  if (key != kCmNonidealCSModel && key != kCmNonidealCSModel1100) return;
+  AssociationModelParams& as = gAssociationModelParams;
+  as.logKs = as.logKd = -6.0f;
+  as.logKsFit = as.logKdFit = 0;
+}
+
 }  // namespace
 
 ModelEntryBook& ModelEntries() {
@@ -251,13 +306,6 @@ bool& EntriesInPlace() {
   return inPlace;
 }
 
-// The families whose commands write no start values over entries in
-// place: their records need not be put back after the command.
-bool CommandKeepsEntries(int key) {
-  const ModelRow* row = FindModelRow(key);
-  return row && row->family != ModelFamily::Distribution;
-}
-
 }  // namespace
 
 bool ModelEntriesInPlace() { return EntriesInPlace(); }
@@ -280,7 +328,11 @@ ModelEntryTrip BeginModelEntry(int id) {
     sh.bottom = gModelParams.bottom;
     sh.bottomFit = gModelParams.bottomFit;
   }
+  HoldStores(trip.before, sh);
   if (id == trip.before || !IsModelCommand(id)) return trip;
+  // (Before the command: its first start reads them. A refusal unpacks
+  // the entries of the model left again.)
+  GiveBackStores(trip.before, sh);
   // The model's own entries, or its start, are in place before its command
   // runs: what the command asks, it asks about them, and its answer is the
   // newest entry.
@@ -304,6 +356,7 @@ ModelEntryTrip BeginModelEntry(int id) {
     PutSpecies(species);
   }
   FamilySlots(id, sh);
+  FirstNonidealStart(id);
   return trip;
 }
 
@@ -338,16 +391,11 @@ bool FinishModelEntry(const ModelEntryTrip& trip) {
     v.F[14] = gModelParams.bottomFit = sh.bottomFit;
   }
   auto it = book.records.find(after);
-  if (it != book.records.end() && after == trip.id) {
-    if (CommandKeepsEntries(after)) {
-      // The reset leaves the c(s) switch of the model left; the transforms'
-      // dialog reads the one their entries were made with.
-      gModelSelectorFlags.CSModel = it->second.csModel;
-    } else {
-      // The distributions' commands still write their start values: the
-      // entries go over them again.
-      Restore(it->second, it->second.dataGeneration == book.dataGeneration, after);
-    }
+  if (it != book.records.end() && after == trip.id && !DistributionKey(after)) {
+    // The reset leaves the c(s) switch of the model left; the transforms'
+    // dialog reads the one their entries were made with (the distributions'
+    // commands set their own).
+    gModelSelectorFlags.CSModel = it->second.csModel;
   }
   UnpackModelParameters();
   return true;

@@ -46,6 +46,14 @@ struct FamilySharedEntries {
   float vbar = 0.73f;
   float bottom = 0;
   int bottomFit = 0;
+  // The distributions' discrete component and the nonideality, as the last
+  // model whose entries do not pass through them left them.
+  float discreteS = 0.34f, discreteM = 350.0f, discreteD = 0;
+  std::uint8_t fitDiscreteS = 0, fitDiscreteM = 0, fitDiscreteD = 0;
+  double hybridThreshold = 0;
+  std::uint8_t hybridDiscrete = 0;
+  float logKs = 0, logKd = 0;
+  int logKsFit = 0, logKdFit = 0;
 };
 
 // The records of the models used on one kind of data.
@@ -73,9 +81,7 @@ ModelEntryRecord CaptureModelEntries();
 // first time, the start-up entries with the species it starts from. Finish
 // runs after it: when the model changed, the one left is put aside and the
 // borrowed f/f0, vbar and bottom go back. A command finding its entries in
-// place writes no start values, so what it asks is the newest entry; only
-// the distributions' commands still write theirs, and their entries go
-// over them again.
+// place writes no start values, so what it asks is the newest entry.
 struct ModelEntryTrip {
   int id = 0;  // the command
   int before = 0;

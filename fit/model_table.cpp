@@ -15,6 +15,8 @@ constexpr unsigned kSed = kSedimentationData;
 constexpr unsigned kVelocityOnly = kVelocityData | kElectrophoresisData;
 // The discrete species also describe autocorrelation functions.
 constexpr unsigned kSedOrDls = kSedimentationData | kDlsData;
+constexpr unsigned kDiscrete = kBorrowsDiscrete;
+constexpr unsigned kNonideality = kBorrowsNonideality;
 
 // In the order of the menu marks the reset clears.
 constexpr ModelRow kRows[] = {
@@ -29,8 +31,8 @@ constexpr ModelRow kRows[] = {
     {kCmMonomerTrimerModel, F::Association, kSed, S::LastSpecies},
     {kCmMonomerTetramerOctamerModel, F::Association, kSed, S::StartUp},
     {kCmMonomerDimerTetramerModel, F::Association, kSed, S::StartUp},
-    {kCmNonidealSingleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies},
-    {kCmNonidealMultipleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, 0, 0, true},
+    {kCmNonidealSingleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality},
+    {kCmNonidealMultipleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, 0, true},
     {kCmContinuousCMModel, F::Distribution, kSed, S::StartUp},
     {kCmCSInvariantDModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
     {kCmContinuousCSModel, F::Distribution, kSed, S::StartUp},
@@ -39,8 +41,8 @@ constexpr ModelRow kRows[] = {
     {kCmCMPowerLawModel, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
     {kCmCMPriorVbarModel, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
     {kCmLsgStarModel, F::Distribution, kSed, S::StartUp},
-    {kCmLsgStarWith1DiscreteModel, F::Distribution, kSed, S::StartUp},
-    {kCmHybridCSLsgModel, F::Distribution, kSed, S::StartUp},
+    {kCmLsgStarWith1DiscreteModel, F::Distribution, kSed, S::StartUp, kDiscrete},
+    {kCmHybridCSLsgModel, F::Distribution, kSed, S::StartUp, kDiscrete},
     {kCmDlsIRhModel, F::Distribution, kDlsData, S::StartUp},
     {kCmDlsIRhTimeCourseModel, F::Distribution, kDlsData, S::StartUp, kBorrowsFfSlot},
     {kCmDlsIDModel, F::Distribution, kDlsData, S::StartUp},
@@ -53,20 +55,20 @@ constexpr ModelRow kRows[] = {
     {kCmZoneCentrifugationLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
     {kCmElectrophoresisCVModel, F::Distribution, kElectrophoresisData, S::StartUp, kBorrowsBottom},
     {kCmConformationalChangeCSModel, F::Distribution, kSed, S::StartUp},
-    {kCmCSWith1DiscreteModel, F::Distribution, kSed, S::StartUp},
+    {kCmCSWith1DiscreteModel, F::Distribution, kSed, S::StartUp, kDiscrete},
     {kCmCSModel521, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {kCmNonidealCSModel, F::Distribution, kSed, S::StartUp},
-    {kCmCSWithMsTableModel, F::Distribution, kSed, S::StartUp},
+    {kCmNonidealCSModel, F::Distribution, kSed, S::StartUp, kDiscrete | kNonideality},
+    {kCmCSWithMsTableModel, F::Distribution, kSed, S::StartUp, kDiscrete},
     {kCmCSff0Model, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {kCmCSff0With1DiscreteModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {kCmNonidealSingleSpeciesModel1099, F::Nonideal, kVelocityOnly, S::LastSpecies},
-    {kCmNonidealCSModel1100, F::Distribution, kSed, S::StartUp},
+    {kCmCSff0With1DiscreteModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kDiscrete},
+    {kCmNonidealSingleSpeciesModel1099, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality},
+    {kCmNonidealCSModel1100, F::Distribution, kSed, S::StartUp, kDiscrete | kNonideality},
     {kCmFixFF0FloatingVbarCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kBorrowsVbar},
     {kCmWormlikeChainCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
     {kCmGeneralScalingLawCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
     {kCmFMScalingLawModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
     {kCmBimodalFF0CSModel, F::Distribution, kSed, S::StartUp},
-    {kCmBimodalFF0With1DiscreteCSModel, F::Distribution, kSed, S::StartUp},
+    {kCmBimodalFF0With1DiscreteCSModel, F::Distribution, kSed, S::StartUp, kDiscrete},
     {kCmDlsCumulantModel, F::Species, kDlsData, S::LastSpecies, 0, 0, true},
 };
 

@@ -34,6 +34,11 @@ enum ModelBorrows : unsigned {
   kBorrowsFfSlot = 1,  // its own value in the f/f0 slot P[2n+3]
   kBorrowsVbar = 2,    // the floating vbar written over the solution's
   kBorrowsBottom = 4,  // the electrophoresis cell's end as the bottom
+  // Its entries pass through the discrete component of the distributions
+  // (s, M, D, the hybrid's threshold) or through the nonideality (log ks,
+  // log kd), stores that other models take their first start from.
+  kBorrowsDiscrete = 8,
+  kBorrowsNonideality = 16,
 };
 
 // What the model's command asks each time it is chosen (bits): the answer

@@ -325,6 +325,79 @@ TEST_F(ModelDataTest, TheViscosityAskedByTheStokesRadiiIsKept) {
   EXPECT_NEAR(gSolutionConditions.viscosity, 1.0, 1e-5);
 }
 
+// A model chosen again finds its own entries: the regularisation the user
+// chose for it stays, and its command says nothing of the one it switches
+// to on a first choice.
+TEST_F(ModelDataTest, AModelChosenAgainKeepsTheRegularisationChosenForIt) {
+  LoadData(kVelocityData);
+  for (int id : {288, 539, 511}) {
+    SCOPED_TRACE(id);
+    Choose(id);
+    ASSERT_EQ(SelectedModelKey(), id);
+    ASSERT_EQ(Conti().secondDerivative, 1);
+    ui_->ExpectBox("SET PREFERENCE", "save new regularization as default setting?", platform::IDNO);
+    Window().Dispatch(295);
+    EXPECT_TRUE(ui_->AllConsumed());
+    Choose(275);
+    ui_->transcript.clear();
+    ui_->lenient = true;
+    Window().Dispatch(id);
+    ui_->lenient = false;
+    EXPECT_EQ(SelectedModelKey(), id);
+    for (const auto& t : ui_->transcript) EXPECT_EQ(t.text.find("Regularization"), std::string::npos) << t.text;
+    EXPECT_EQ(Conti().maxEntropy, 1);
+    EXPECT_EQ(Conti().secondDerivative, 0);
+    EXPECT_TRUE(Window().IsMenuItemChecked(295));
+    EXPECT_FALSE(Window().IsMenuItemChecked(294));
+  }
+}
+
+// A model chosen for the first time shows its own start, the same as after
+// the discrete species with nothing put aside, whatever the model before it
+// was left with: an inverted s range, a molar-mass-like range, Tikhonov-
+// Phillips regularisation, a discrete component or nonideality of its own.
+TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
+  LoadData(kVelocityData);
+  const SolutionConditions solution = gSolutionConditions;
+  struct Case {
+    const char* what;
+    int before;
+    double factor;
+    std::map<int, std::string> typed;
+    int model;
+  };
+  const Case cases[] = {
+      {"c(s) with s min 8.26 above s max 6.50", 275, 0, {{406, "8.26"}, {407, "6.50"}}, 595},
+      {"c(s) with s min 8.26 above s max 6.50", 275, 0, {{406, "8.26"}, {407, "6.50"}}, 598},
+      {"c(s) with the range 1 to 12 S", 275, 0, {{406, "1"}, {407, "12"}}, 235},
+      {"ls-g*(s) with Tikhonov-Phillips", 288, 0, {}, 585},
+      {"ls-g*(s) with Tikhonov-Phillips", 288, 0, {}, 1100},
+      {"c(s) with a discrete component typed", 531, 1.5, {}, 950},
+      {"c(s) with a discrete component typed", 531, 1.5, {}, 539},
+      {"the c(s) conformational change typed", 514, 1.5, {}, 870},
+      {"the nonideal species with log ks and log kd typed", 227, 0, {{412, "-1.5"}, {419, "-2.5"}}, 585},
+  };
+  auto enter = [&](int before, double factor, const std::map<int, std::string>& typed, int model) {
+    // (Nothing put aside: the model left last is not the one entered.)
+    Choose(before == 198 ? 275 : 198);
+    NoteNewDataForModelEntries(true);
+    gSolutionConditions = solution;
+    Choose(before);
+    if (factor != 0 || !typed.empty()) Open(factor, typed);
+    gSolutionConditions = solution;
+    Choose(model);
+    EXPECT_EQ(SelectedModelKey(), model);
+    return std::make_pair(StateOfModel(), Open());
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.model) + " after " + c.what);
+    const auto own = enter(198, 0, {}, c.model);
+    const auto after = enter(c.before, c.factor, c.typed, c.model);
+    EXPECT_EQ(after.first, own.first) << DescribeState(after.first) << " vs " << DescribeState(own.first);
+    EXPECT_EQ(after.second, own.second) << Describe(after.second, own.second);
+  }
+}
+
 // Light-scattering data loaded while a model of sedimentation data is
 // chosen: a Run computes nothing and says why.
 TEST_F(ModelDataTest, ARunOfAModelThatCannotDescribeTheDataIsRefusedWithTheReason) {

@@ -230,9 +230,17 @@ void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
 }
 
 void RebuildDistributionPlot() {
+  // The plot's axis (or its default) stands in for the range only as a
+  // start: entries in place keep theirs.
+  ContiSettings& cs = Conti();
+  const float keptMin = cs.sMin, keptMax = cs.sMax;
   DistArrays().modelJustChosen = true;
   MakeDistributionPlot();
   DistArrays().modelJustChosen = false;
+  if (ModelEntriesInPlace()) {
+    cs.sMin = keptMin;
+    cs.sMax = keptMax;
+  }
 }
 
 void TXLAWindow::CmFaxenSimulation() {
@@ -260,6 +268,7 @@ ContiModelCommandContext ModelCommandContext() {
   fitMAndS = gFitEngineState.molarMassParameters != 0;
   ctx.fitMAndS = &fitMAndS;
   ctx.host = MainFitHost();
+  ctx.entriesInPlace = ModelEntriesInPlace();
   return ctx;
 }
 
@@ -609,6 +618,10 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
   RebuildDistributionPlot();
   Conti().sMin = keptMin;
   Conti().sMax = keptMax;
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    return;
+  }
   // The set-up's molar masses go back to S even where the low end (0.1 S is
   // some 200 Da) lies below the 1000 that otherwise tells the two apart.
   if (rangeToMolarMass || (Conti().sMin > 1000.0f && CurrentScanSet().count > 0)) MolarMassRangeToS();
@@ -642,7 +655,7 @@ void TXLAWindow::CmZoneCentrifugationCSModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
   if (ModelChosen(kCmZoneCentrifugationCSModel)) return;
-  ClearModelSelection();
+  ClearSelectionForModel();
   m.CSModel = 1;
   if (!CommonContiSetup(*this)) return;
   CheckMenuItem(kCmContinuousCMModel, false);
@@ -652,6 +665,10 @@ void TXLAWindow::CmZoneCentrifugationCSModel() {
   m.ZoneCentrifugationCSModel = 1;
   m.ZoneCentrifugationModel = 1;
   RebuildDistributionPlot();
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    return;
+  }
   RangeForSModel(2.0f, 20.0f);
   P(23) = StoredZoneLoadingValue();
   gModelParameterVector.F[23] = 1;
@@ -680,6 +697,12 @@ void TXLAWindow::CmElectrophoresisCVModel() {
   cs.constantDSwitch = 1;
   CheckMenuItem(kCmContinuousCMModel, false);
   CheckMenuItem(kCmElectrophoresisCVModel, true);
+  if (ModelEntriesInPlace()) {
+    LammSettings().gridSizeInUse = 200;
+    UnpackModelParameters();
+    RebuildDistributionPlot();
+    return;
+  }
   SetLammAlgorithms(0, 1, 0);
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   P(2) = cs.confidenceLevel = 0.683f;
@@ -716,22 +739,28 @@ void TXLAWindow::CmFMScalingLawModel() {
   m.CSModel = 0;
   m.FMScalingLawModel = 1;
   RebuildDistributionPlot();
+  const bool inPlace = ModelEntriesInPlace();
   ContiSettings& cs = Conti();
   const ContiModelStore& st = ContiStore();
   ModelParameterVector& v = gModelParameterVector;
-  v.P[1] = cs.sMin;
+  if (inPlace) {
+    UnpackModelParameters();
+  } else {
+    v.P[1] = cs.sMin;
   v.P[n + 1] = cs.sMax;
   cs.fitFfValue = 0;
   v.P[2 * n + 3] = cs.scalingKs = st.scalingPrefactor;
   v.F[2 * n + 3] = cs.fitScalingKs = static_cast<std::uint8_t>(st.scalingPrefactorFit);
-  v.P[18] = cs.scalingBs = st.scalingExponent;
-  v.F[18] = cs.fitScalingBs = static_cast<std::uint8_t>(st.scalingExponentFit);
-  UnpackModelParameters();
+    v.P[18] = cs.scalingBs = st.scalingExponent;
+    v.F[18] = cs.fitScalingBs = static_cast<std::uint8_t>(st.scalingExponentFit);
+    UnpackModelParameters();
+  }
   if (platform::UI().MessageBox("C(M) POWERLAW", "enter new s(M) power-law calibration?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) == platform::IDYES) {
     if (!Road().calibrateCMPowerLaw())
       platform::Tell("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!", platform::BoxIcon::Error);
   }
+  if (inPlace) return;
   SetSecondDerivativeRegularization(false, "ls-g(s)");
   CheckMenuItem(294, Conti().secondDerivative != 0);
   CheckMenuItem(295, !Conti().secondDerivative && Conti().maxEntropy);

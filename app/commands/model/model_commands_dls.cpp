@@ -40,12 +40,14 @@ void SelectDlsDistribution(TXLAWindow& w, unsigned char ModelSelectorFlags::*own
   m.DlsIRhModel = m.DlsIRhTimeCourseModel = m.DlsIDModel = 0;
   m.*own = 1;
   w.CheckMenuItem(kCmContinuousCMModel, false);
-  ContiSettings& cs = Conti();
-  ModelParameterVector& v = gModelParameterVector;
-  v.P[1] = cs.sMin = sMin;
-  v.P[n + 1] = cs.sMax = sMax;
-  v.P[2] = cs.confidenceLevel = 0.55f;
-  if (m.DlsIRhTimeCourseModel) v.P[2 * n + 3] = cs.ffValue;
+  if (!ModelEntriesInPlace()) {
+    ContiSettings& cs = Conti();
+    ModelParameterVector& v = gModelParameterVector;
+    v.P[1] = cs.sMin = sMin;
+    v.P[n + 1] = cs.sMax = sMax;
+    v.P[2] = cs.confidenceLevel = 0.55f;
+    if (m.DlsIRhTimeCourseModel) v.P[2 * n + 3] = cs.ffValue;
+  }
   UnpackModelParameters();
   for (int i : kDlsItems) w.CheckMenuItem(i, false);
   w.CheckMenuItem(item, true);

@@ -25,11 +25,16 @@ void TXLAWindow::CmElectrophoresisLsgModel() {
   m.ConcDependentLammModel = 0;
   ReleaseDistributionArrays();
   if (ModelChosen(kCmElectrophoresisLsgModel)) return;
-  ClearModelSelection();
+  ClearSelectionForModel();
   CmLsgStarModel();
   CheckMenuItem(kCmElectrophoresisLsgModel, true);
   m.LammDiscreteModel = 0;
   m.ElectrophoresisLsgModel = 1;
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    ReallocLammArraysIfPresent();
+    return;
+  }
   SetLammAlgorithms(0, 0, 0);
   FixAllParameters();
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;

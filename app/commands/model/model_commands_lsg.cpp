@@ -12,6 +12,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
+#include "distributions/model_entries.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -69,6 +70,15 @@ void TXLAWindow::CmLsgStarModel() {
   const bool multiSpeed = MultiSpeedData();
   m.LsgStarModel = 1;
   CmContinuousCMModel();
+  if (ModelEntriesInPlace()) {
+    // Scan times from omega^2 t belong to the data, not to the entries.
+    if (TimesFromW2tForLsg(!AutomationMode())) m.TimesFromW2tByModel = 1;
+    m.LsgStarModel = 1;
+    m.CSModel = 1;
+    CheckMenuItem(kCmLsgStarModel, true);
+    UnpackModelParameters();
+    return;
+  }
   if (cs.maxEntropy && !AutomationMode()) {
     if (!multiSpeed) TikhonovNote();
     UseSecondDerivative(*this);
@@ -102,6 +112,14 @@ void TXLAWindow::CmLsgStarWith1DiscreteModel() {
   CmContinuousCMModel();
   // The family's set-up clears every variant switch.
   m.LsgStarWith1DiscreteModel = 1;
+  if (ModelEntriesInPlace()) {
+    TimesFromW2tForLsg(true);
+    m.CSModel = 1;
+    CheckMenuItem(kCmLsgStarWith1DiscreteModel, true);
+    CheckMenuItem(kCmContinuousCMModel, false);
+    UnpackModelParameters();
+    return;
+  }
   if (!cs.showBothRegularizations) {
     if (!MultiSpeedData() && (cs.maxEntropy || !cs.secondDerivative)) TikhonovNote();
     UseSecondDerivative(*this);
@@ -137,6 +155,13 @@ void TXLAWindow::CmHybridCSLsgModel() {
   CheckMenuItem(kCmBimodalFF0With1DiscreteCSModel, false);
   AfterContiCommand(*this, ctx, r);
   m.BimodalFF0With1DiscreteCSModel = 0;
+  if (ModelEntriesInPlace()) {
+    m.ContiRegularizationSwitch = 0;
+    m.HybridCSLsgModel = 1;
+    CheckMenuItem(kCmHybridCSLsgModel, true);
+    UnpackModelParameters();
+    return;
+  }
   v.P[6] = 0;
   v.F[6] = 0;
   if (maxEntropyBefore && cs.maxEntropy && MultiSpeedData()) TikhonovNote();
@@ -157,15 +182,20 @@ void TXLAWindow::CmZoneCentrifugationLsgModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ContiSettings& cs = Conti();
   ReleaseDistributionArrays();
-  ClearModelSelection();
+  ClearSelectionForModel();
   CmLsgStarModel();
   if (!m.LsgStarModel) return;  // ls-g*(s) refused the data
   m.ZoneCentrifugationModel = 1;
   m.ZoneCentrifugationLsgModel = 1;
   m.LammDiscreteModel = 0;
-  SetLammAlgorithms(0, 0, 0);
   CheckMenuItem(kCmLsgStarModel, false);
   CheckMenuItem(kCmZoneCentrifugationLsgModel, true);
+  if (ModelEntriesInPlace()) {
+    UnpackModelParameters();
+    ReallocLammArraysIfPresent();
+    return;
+  }
+  SetLammAlgorithms(0, 0, 0);
   FixAllParameters();
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   P(2) = cs.confidenceLevel = 0.95f;
