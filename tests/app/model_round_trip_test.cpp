@@ -380,7 +380,8 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
   auto enter = [&](int before, double factor, const std::map<int, std::string>& typed, int model) {
     // (Nothing put aside: the model left last is not the one entered.)
     Choose(before == 198 ? 275 : 198);
-    NoteNewDataForModelEntries(true);
+    static_cast<ModelEntryShelf&>(ModelEntries()) = {};
+    NoteNewDataForModelEntries(false);
     gSolutionConditions = solution;
     Choose(before);
     if (factor != 0 || !typed.empty()) Open(factor, typed);
