@@ -3,6 +3,7 @@
 // and accelerators, the response table through which every command and
 // window message arrives, and the window-wide flags that commands share.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,17 @@ struct CommandEntry {
   void (TXLAWindow::*handler)();
   bool helpTest;  // answers a pending F1 request with the help prompt instead of acting
   const char* name;
+};
+
+// The entry of a table with the id; null when it has none.
+const CommandEntry* FindCommandEntry(const std::vector<CommandEntry>& table, int id);
+
+// What the window's dispatch needs from the commands above it: the response
+// table, and the head every model command runs through. The window is handed
+// them when it is made, so that it names no command itself.
+struct WindowCommands {
+  const std::vector<CommandEntry>* table = nullptr;
+  std::function<void(TXLAWindow&, int id, const std::function<void()>& handler)> runModelCommand;
 };
 
 // The command line as the start-up hands it on: the arguments after the
@@ -386,6 +398,7 @@ class TXLAWindow : public platform::IWindowEvents {
 
   std::unique_ptr<platform::IFrameWindow> frame_;
   WindowCommandLine commandLine_;
+  WindowCommands commands_;
   int dispatchDepth_ = 0;
 };
 
