@@ -17,7 +17,7 @@
 #include "app/commands/equilibrium/eqtools_commands.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
 #include "data/fluorescence_corrections.h"
 #include "data/realtime_update.h"

@@ -24,7 +24,7 @@
 #include "app/commands/data/scan_repair_commands.h"
 #include "app/wiring/screen_button_wiring.h"
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
 #include "data/load_hooks.h"
 #include "distributions/conti_run.h"
