@@ -347,8 +347,6 @@ void AskToSaveEqTestFiles(TXLAWindow& w) {
 
 }  // namespace
 
-bool EqTestModeOn() { return EqTest().testMode != 0; }
-
 void RunEqTest(TXLAWindow& w) {
   EqTestSeriesSet& t = EqTest();
   if (!t.testPlots || CurrentRealtimeState().running) PlotEqTestTimeCourse();

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/window/main_window_flags.h"
-#include "app/dialogs/params_dialog.h"
+#include "app/dialogs/params_fields.h"
 #include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"

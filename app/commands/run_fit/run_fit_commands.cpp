@@ -9,9 +9,8 @@
 
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/markers.h"
-#include "app/commands/model/model_commands.h"
 #include "app/startup/program_options.h"
-#include "app/commands/equilibrium/eqtools_commands.h"
+#include "app/commands/equilibrium/eq_test_mode.h"
 #include "app/window/road_services.h"
 #include "app/startup/startup.h"
 #include "app/window/txla_window.h"
