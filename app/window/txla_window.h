@@ -43,6 +43,10 @@ class TXLAWindow : public platform::IWindowEvents {
  public:
   TXLAWindow(TXLAWindow* parent, const std::string& title,
              WindowCommandLine commandLine = WindowCommandLine{});
+  // Defined with the constructor in app/wiring/main_window.cpp: as the first
+  // virtual member defined out of line it puts the class's event table, and
+  // the inline handlers below that forward to the plot input and the
+  // loaders, there rather than in the window's core.
   ~TXLAWindow() override;
   TXLAWindow(const TXLAWindow&) = delete;
   TXLAWindow& operator=(const TXLAWindow&) = delete;
