@@ -10,8 +10,10 @@
 
 #include "app/plot_input/marker_moves.h"
 #include "app/startup/parameter_preferences.h"
+#include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
+#include "app/wiring/window_wiring.h"
 #include "equilibrium/mstar/mstar_screen.h"
 #include "data/scan_set.h"
 #include "fit/model_params.h"
@@ -114,6 +116,8 @@ void BM_PointerMoveHover(benchmark::State& state) {
   p.dataBottom = 475;
   gModelParams.meniscus = 5.95f;
   gModelParams.bottom = 7.25f;
+  // The services the program installs at its start.
+  Services() = ProgramShellServices();
   {
     TXLAWindow w(nullptr, "bench");
     w.Create();

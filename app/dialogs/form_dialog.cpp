@@ -3,15 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-FormRunner& Installed() {
-  static FormRunner runner;
-  return runner;
-}
-
-}  // namespace
-
 const FormGroupBox* FormDialog::GroupBoxOf(const FormControl& c) const {
   for (const FormGroupBox& g : groupBoxes)
     if (g.Contains(c.row, c.column)) return &g;
@@ -50,19 +41,6 @@ double FormDialog::Value(int id) const {
   return c ? std::strtod(c->text.c_str(), nullptr) : 0.0;
 }
 
-bool RunFormDialog(FormDialog& dialog) {
-  if (Installed()) return Installed()(dialog);
-  if (FormRunner desktop = DesktopFormRunner()) return desktop(dialog);
-  // Nobody to ask: the entries stand as filled in.
-  return !dialog.canClose || dialog.canClose(dialog);
-}
-
-void SetFormRunner(FormRunner runner) { Installed() = std::move(runner); }
-
-#ifndef TARNEL_HAVE_QT
-FormRunner DesktopFormRunner() { return nullptr; }
-#endif
-
 bool ScriptedFormRunner::Run(FormDialog& dialog) {
   seen.push_back(dialog);
   if (expected.empty()) {
@@ -93,9 +71,3 @@ bool ScriptedFormRunner::Run(FormDialog& dialog) {
   }
   return true;
 }
-
-ScopedFormRunner::ScopedFormRunner(ScriptedFormRunner& runner) {
-  SetFormRunner([&runner](FormDialog& d) { return runner.Run(d); });
-}
-
-ScopedFormRunner::~ScopedFormRunner() { SetFormRunner(nullptr); }

@@ -2,7 +2,7 @@
 // The parameter dialog's share of the nonideal sedimentation models: the
 // values the hindered-sedimentation template shows next to its entries, and
 // the sticky-sphere switch its check boxes set.
-#include "app/dialogs/params_dialog.h"
+#include "app/dialogs/params_fields.h"
 
 // Template 1101: |reduced ks| and |Baxter t|, M implied by s0 and D0 at
 // 20 degC (kDa), f/f0 at standard conditions, the volume fraction of the

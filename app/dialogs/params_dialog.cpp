@@ -31,11 +31,6 @@
 
 namespace {
 
-// Edits 405-407, 412-414, 419-421, 426-428 hold slots 9, 1, 5 of component
-// 1, 10, 2, 6 of component 2, and so on; the box before each edit is the
-// fit flag of its slot, the box before a component's three is its inclusion.
-constexpr int kSlotOfEdit[][2] = {{405, 9},  {406, 1}, {407, 5}, {412, 10}, {413, 2}, {414, 6},
-                                  {419, 11}, {420, 3}, {421, 7}, {426, 12}, {427, 4}, {428, 8}};
 constexpr int kIncluded[] = {0, 401, 408, 415, 422};
 constexpr int kGridFromFile = 417, kLogGrid = 424;
 // Fields that some templates give a meaning of their own.
@@ -275,30 +270,6 @@ const TemplateOption* OptionOf(int templateId, int id) {
 }
 
 }  // namespace
-
-int EditForSlot(int slot) {
-  for (const auto& e : kSlotOfEdit)
-    if (e[1] == slot) return e[0];
-  return 0;
-}
-
-int SlotForEdit(int edit) {
-  for (const auto& e : kSlotOfEdit)
-    if (e[0] == edit) return e[1];
-  return 0;
-}
-
-std::string FormatField(const char* format, double value) {
-  char buffer[64];
-  const int n = std::snprintf(buffer, sizeof buffer, format, value);
-  if (n >= 0 && n <= 14) return buffer;
-  // A cut text would read back as another number: use a form that fits.
-  for (int digits = 8; digits >= 1; --digits) {
-    const int m = std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
-    if (m >= 0 && m <= 14) return buffer;
-  }
-  return "0";
-}
 
 ParamsTransfer& ParamsTransferBuffer() {
   static ParamsTransfer buffer = [] {

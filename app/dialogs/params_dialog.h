@@ -8,45 +8,19 @@
 #include <vector>
 
 #include "app/dialogs/form_dialog.h"
+#include "app/dialogs/params_fields.h"
 
 class TXLAWindow;
 
-struct TemplateLabel {
-  bool slot;       // true: number is a slot of the parameter vector; false: a control id
-  int number;
-  const char* text;
-};
-
-struct ParamsTemplate {
-  int id;
-  const char* caption;
-  std::vector<TemplateLabel> labels;
-};
-
-const std::vector<ParamsTemplate>& ParamsTemplates();
-const ParamsTemplate* FindParamsTemplate(int id);
 // The template of the chosen model; 0 when no model has one.
 int ChooseParamsTemplate();
 
-// Edit control that holds slot k of the vector (k = 1..12), and back.
-int EditForSlot(int slot);
-int SlotForEdit(int edit);
-
-// Check-box states (1 = ticked) and edit texts, by control id.
-struct ParamsTransfer {
-  std::map<int, int> states;
-  std::map<int, std::string> texts;
-};
 ParamsTransfer& ParamsTransferBuffer();
 // The last "Parameters" command ended with OK (the Series generator goes on
 // only then).
 bool& ParametersBoxAccepted();
 // The initial states of the buffer: all texts empty, the boxes as at start.
 void InitParamsTransfer(ParamsTransfer& buffer);
-
-// A value written into a 14-character edit: the format asked for when the
-// text fits, else the shortest general form that does.
-std::string FormatField(const char* format, double value);
 
 class TParamsBox {
  public:

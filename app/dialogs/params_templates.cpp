@@ -1,7 +1,7 @@
 // The parameter dialog's templates: for each model, the caption and the
 // label of every edit field it shows. An edit that a template does not
 // label is hidden but still carries its value.
-#include "app/dialogs/params_dialog.h"
+#include "app/dialogs/params_fields.h"
 
 namespace {
 

@@ -21,11 +21,6 @@ MarkerDragState& MarkerDrag() {
   return state;
 }
 
-MouseSlidingFlags& MouseSliding() {
-  static MouseSlidingFlags flags;
-  return flags;
-}
-
 int ReadSlideKey() {
   int c = 0;
   if (!ReadKey(&c)) return 0;

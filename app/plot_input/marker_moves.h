@@ -40,12 +40,6 @@ struct MarkerDragState {
 };
 MarkerDragState& MarkerDrag();
 
-struct MouseSlidingFlags {
-  std::uint8_t slidingOff = 1;
-  std::uint8_t bouncing = 1;
-};
-MouseSlidingFlags& MouseSliding();
-
 // The next key queued while the slide holds the window busy: its
 // character, -1 for a key without one, 0 when none.
 int ReadSlideKey();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/plot_input/marker_moves.h"
 #include "platform/clock.h"
 
 namespace {
@@ -15,6 +14,11 @@ constexpr std::size_t kMaxSlideSamples = 20000;
 bool SlidingOff() { return MouseSliding().slidingOff != 0; }
 
 }  // namespace
+
+MouseSlidingFlags& MouseSliding() {
+  static MouseSlidingFlags flags;
+  return flags;
+}
 
 MouseSlideState& MouseSlide() {
   static MouseSlideState state;

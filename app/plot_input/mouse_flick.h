@@ -6,6 +6,13 @@
 #include <cstdint>
 #include <vector>
 
+// Mouse sliding (the menu's toggle) and bouncing at a limit.
+struct MouseSlidingFlags {
+  std::uint8_t slidingOff = 1;
+  std::uint8_t bouncing = 1;
+};
+MouseSlidingFlags& MouseSliding();
+
 struct MouseSlideState {
   static constexpr int kMaxSamples = 8;
   int count = 0;

@@ -13,7 +13,7 @@
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"
 #include "app/window/shell_services.h"
-#include "app/startup/startup.h"
+#include "app/window/window_services.h"
 #include "app/window/txla_window.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"

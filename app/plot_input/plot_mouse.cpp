@@ -11,7 +11,7 @@
 
 #include "plot/text_in_place.h"
 #include "app/commands/distribution/distribution_commands.h"
-#include "app/commands/equilibrium/eqtools_commands.h"
+#include "app/commands/equilibrium/eq_test_mode.h"
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
@@ -19,7 +19,6 @@
 #include "app/plot_input/plot_mouse.h"
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"
-#include "app/startup/startup.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"

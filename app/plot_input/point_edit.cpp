@@ -6,7 +6,6 @@
 #include "app/window/road_services.h"
 #include "app/plot_input/scan_deletion.h"
 #include "app/plot_input/screen_buttons.h"
-#include "app/startup/startup.h"
 #include "app/window/txla_window.h"
 #include "app/window/wait_cursor.h"
 #include "app/window/window_services.h"

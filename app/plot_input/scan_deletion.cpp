@@ -1,6 +1,5 @@
 #include "app/plot_input/scan_deletion.h"
 
-#include "app/startup/startup.h"
 #include "app/window/txla_window.h"
 #include "app/window/wait_cursor.h"
 #include "app/window/window_services.h"

@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "app/startup/startup.h"
+#include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
+#include "app/wiring/window_wiring.h"
 #include "platform/fatal_error.h"
 
 #if defined(TARNEL_HAVE_QT)
@@ -41,6 +43,7 @@ class MainWindowHost : public IMainWindow {
 }  // namespace
 
 void RegisterMainWindow() {
+  Services() = ProgramShellServices();
 #if defined(TARNEL_HAVE_QT)
   if (QCoreApplication::instance()) platform::qt::InstallDesktop();
 #endif

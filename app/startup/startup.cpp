@@ -21,7 +21,6 @@
 #include "platform/user_interface.h"
 
 CommandLineArgsRecord CommandLineArgs;
-RangeHistoryRecord RangeHistory;
 std::string WizardFooter;
 
 namespace {

@@ -1,7 +1,6 @@
 #pragma once
 // Everything between the process start and the main window: the entry
 // OwlMain, the application object TXLAApp and the program paths.
-#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,13 +13,6 @@ struct CommandLineArgsRecord {
   char** ArgCopies = nullptr;
 };
 extern CommandLineArgsRecord CommandLineArgs;
-
-// Plot ranges of earlier zoom steps of the data plot.
-struct RangeHistoryRecord {
-  std::array<float, 10> xMin{}, xMax{}, yMin{}, yMax{};
-  int depth = 0;
-};
-extern RangeHistoryRecord RangeHistory;
 
 // Appended to wizard messages.
 extern std::string WizardFooter;

@@ -1,11 +1,5 @@
 #include "app/window/shell_services.h"
 
-#include "app/startup/automation_window.h"
-#include "app/commands/equilibrium/planning_commands.h"
-#include "app/wiring/plot_wiring.h"
-#include "app/commands/plot/plotter_commands.h"
-#include "app/window/txla_window.h"
-#include "data/mouse_actions.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
@@ -27,7 +21,6 @@ ShellServices DefaultShellServices() {
     ReadLammEqParameterPreferences(platform::ProgramPaths.LammParamsIniPath, LammSettings(),
                                    gFitEngineState.maxRelativeChange);
   };
-  s.createMouseActions = [](TXLAWindow& w) { CreateMouseActions(&w.Frame()); };
   s.loadedScanCount = [] { return CurrentScanSet().count; };
   s.checkScanTimeStamps = [](TXLAWindow&) { return CheckScanTimeStamps(); };
   s.loadIntegrationRanges = [] { LoadIntegrationRanges(); };
@@ -39,9 +32,5 @@ ShellServices DefaultShellServices() {
   s.playSoundInfo = [] { PlaySoundInfo(); };
   s.playSoundBye = [] { PlaySoundBye(); };
   s.playSoundBeer = [] { PlaySoundBeer(); };
-  InstallPlotShellServices(s);
-  InstallAutomationServices(s);
-  InstallPlanningShellServices(s);
-  InstallPlotterShellServices(s);
   return s;
 }

@@ -50,7 +50,9 @@ struct ShellServices {
 };
 
 ShellServices& Services();
-// The services of the subsystems built so far; the others stay empty.
+// The services of the layers below the window. Those that need the window
+// itself or the plots, the unattended run and the commands above it are
+// added by the program's start (ProgramShellServices); the others stay empty.
 ShellServices DefaultShellServices();
 
 // Calls a service when it is installed.

@@ -1,26 +1,23 @@
-#include "data/scan_set.h"
-#include "distributions/conti_settings.h"
-#include "fit/fit_engine_state.h"
-#include "platform/sounds.h"
+// The window's core: its menus' check marks, the dispatch through the table
+// it was handed, the help test, exit, and the window-wide records. It calls
+// nothing above it; the window as the program makes it (constructor, event
+// routing) is assembled in app/wiring/main_window.cpp.
 #include "app/window/txla_window.h"
 
 #include <algorithm>
 
-#include "app/commands/model/model_commands.h"
-#include "distributions/model_entries.h"
-#include "app/commands/help/help_menu.h"
-#include "app/window/menu_resources.h"
-#include "app/startup/parameter_preferences.h"
 #include "app/startup/program_options.h"
-#include "app/window/shell_services.h"
-#include "app/wiring/window_wiring.h"
-#include "platform/fatal_error.h"
 #include "app/window/main_window_flags.h"
+#include "app/window/shell_services.h"
+#include "data/scan_set.h"
+#include "distributions/conti_settings.h"
+#include "distributions/model_entries.h"
+#include "fit/fit_engine_state.h"
+#include "platform/fatal_error.h"
 #include "platform/input_events.h"
-#include "platform/process_launcher.h"
+#include "platform/sounds.h"
 #include "platform/window_messages.h"
 #include "plot/plot_window_set.h"
-
 
 CommandLineFlags& CommandLineState() {
   static CommandLineFlags flags;
@@ -30,117 +27,6 @@ CommandLineFlags& CommandLineState() {
 std::string& LastDataFolder() {
   static std::string folder;
   return folder;
-}
-
-namespace {
-
-const std::vector<std::pair<std::string, std::string>>& LoadFilters() {
-  static const std::vector<std::pair<std::string, std::string>> filters = [] {
-    std::vector<std::pair<std::string, std::string>> f = {
-        {"All AUC Files (*.IP*;*.RA*;*.RI*;*.R0*;*.FI*;*.xp;*list*.*)",
-         "*.IP*;*.RA*;*.RI*;*.R0*;*.FI*;*.xp;*list*.*"},
-        {"Previously Loaded Lists (list*.*)", "list*.*"},
-        {"MORLEAN Experiments (*.xp)", "*.xp"}};
-    for (int cell = 1; cell <= 8; ++cell) {
-      const std::string digit = std::to_string(cell);
-      f.push_back({"cell " + digit + " (*.*" + digit + ")", "*.*" + digit});
-    }
-    f.push_back({"Interference Files (*.IP*)", "*.IP*"});
-    f.push_back({"Absorbance Files (*.RA*)", "*.RA*"});
-    f.push_back({"Intensity Files (*.RI*)", "*.RI*"});
-    f.push_back({"Fluorescence Files (*.FI*)", "*.FI*"});
-    f.push_back({"All Files (*.*)", "*.*"});
-    return f;
-  }();
-  return filters;
-}
-
-}  // namespace
-
-TXLAWindow::TXLAWindow(TXLAWindow* parent, const std::string& title,
-                       WindowCommandLine commandLine)
-    : commandLine_(commandLine) {
-  (void)parent;  // the main window has none
-  frame_ = platform::CreateFrameWindow(*this);
-  frame_->SetTitle(title);
-  platform::SetMainFrame(frame_.get());
-  ConnectWindowToSubsystems(*this);
-
-  HelpRequested = false;
-  ZoomDragging = false;
-  ZoomDC = nullptr;
-
-  bool automation = false;
-  if (Services().takeAutomationCommandLine)
-    automation = Services().takeAutomationCommandLine(commandLine_.argCount, commandLine_.argCopies);
-  CommandLineState().AutomationMode = automation ? 1 : 0;
-
-  if (automation) {
-    frame_->SetMenu(BuildMenuIniCustom());
-    frame_->SetAccelerators(AcceleratorTable1112());
-  } else {
-    frame_->SetMenu(BuildMenu1());
-    frame_->SetAccelerators(AcceleratorTable303());
-  }
-  frame_->SetIcons(kIconGroupBig, kIconGroupSmall);
-
-  CallService(Services().initApproachToEqSim, *this);
-  PrinterCreated = false;
-  PrepareOpenFileDialog(LoadFileDialog);
-  PrepareOpenFileDialog(DropFileDialog);
-  RunBusy = false;
-  FitBusy = false;
-  DialogOpen = false;
-
-  LoadParameterPreferences(*this);
-  if (!automation) CallService(Services().readLammEqParameterPreferences, *this);
-  RunDisclaimer();
-  CallService(Services().createMouseActions, *this);
-  DiagBanner.clear();
-  DiagFileName.clear();
-  DiagLogOpened = false;
-
-  // The unattended analysis runs here, before the window is on the screen;
-  // it ends with Exit. After "don't agree" nothing more may run.
-  if (automation && !platform::QuitRequested())
-    CallService(Services().runAutomationAtStartup, *this);
-}
-
-TXLAWindow::~TXLAWindow() {
-  DisconnectWindowFromSubsystems();
-  if (platform::MainFrame() == frame_.get()) platform::SetMainFrame(nullptr);
-  DiagBanner.clear();
-  DiagFileName.clear();
-  frame_.reset();
-}
-
-void TXLAWindow::PrepareOpenFileDialog(platform::FileDialogRequest& dialog) {
-  dialog = platform::FileDialogRequest{};
-  dialog.save = false;
-  dialog.title = "select files";
-  dialog.filters = LoadFilters();
-  dialog.initialFolder = LastDataFolder();
-  dialog.defaultExtension = "*";
-  dialog.multiSelect = true;
-}
-
-void TXLAWindow::RunDisclaimer() {
-  if (Options().DisclaimerAccepted || platform::QuitRequested()) return;
-  // An unattended run has nobody to press a button: its user interface
-  // logs the question and answers it.
-  const int answer =
-      CommandLineState().AutomationMode
-          ? (platform::UI().MessageBox("About", AboutText(), platform::BoxButtons::OkCancel,
-                                       platform::BoxIcon::None) == platform::IDOK
-                 ? platform::IDOK
-                 : platform::IDCANCEL)
-          : frame_->RunTwoButtonDialog("About", AboutText(), "agree", "don't agree");
-  if (answer == platform::IDOK) {
-    Options().DisclaimerAccepted = true;
-    SaveParameterPreferences(*this);
-  } else {
-    ExitProgram();
-  }
 }
 
 void TXLAWindow::Create() {
@@ -226,22 +112,21 @@ void TXLAWindow::ExitProgram() {
   CallService(Services().playSoundBye);
 }
 
-const CommandEntry* TXLAWindow::Find(int id) {
-  const auto& table = CommandTable();
+const CommandEntry* FindCommandEntry(const std::vector<CommandEntry>& table, int id) {
   auto it = std::find_if(table.begin(), table.end(),
                          [id](const CommandEntry& e) { return e.id == id; });
   return it == table.end() ? nullptr : &*it;
 }
 
 void TXLAWindow::Dispatch(int id) {
-  const CommandEntry* entry = Find(id);
+  const CommandEntry* entry = commands_.table ? FindCommandEntry(*commands_.table, id) : nullptr;
   if (!entry) return;  // ids without an entry (1114) do nothing
   ++dispatchDepth_;
   frame_->SetBusy(true);
   try {
     if (!(entry->helpTest && HelpTest())) {
       if (IsModelCommand(id))
-        RunModelCommand(*this, id, [this, entry] { (this->*(entry->handler))(); });
+        commands_.runModelCommand(*this, id, [this, entry] { (this->*(entry->handler))(); });
       else
         (this->*(entry->handler))();
     }
@@ -259,7 +144,10 @@ void TXLAWindow::Dispatch(int id) {
 
 bool TXLAWindow::HelpTest() {
   if (!HelpRequested) return false;
-  CmHowToGetHelp();
+  // The help prompt is the table's own entry.
+  if (commands_.table)
+    if (const CommandEntry* help = FindCommandEntry(*commands_.table, cmd::HowToGetHelp))
+      (this->*(help->handler))();
   HelpRequested = false;
   return true;
 }
@@ -269,21 +157,6 @@ void TXLAWindow::EvEnterIdle(int source, bool f1Down) {
   HelpRequested = true;
   // The highlighted item is chosen as if Enter had been pressed.
   frame_->ChooseHighlightedMenuItem();
-}
-
-void TXLAWindow::CmHelp() { CmHowToGetHelp(); }
-
-void TXLAWindow::OnMouse(platform::MouseMessage message, unsigned modKeys, int x, int y) {
-  using platform::MouseMessage;
-  switch (message) {
-    case MouseMessage::LButtonDown: EvLButtonDown(modKeys, x, y); break;
-    case MouseMessage::LButtonUp: EvLButtonUp(modKeys, x, y); break;
-    case MouseMessage::RButtonDown: EvRButtonDown(modKeys, x, y); break;
-    case MouseMessage::RButtonUp: EvRButtonUp(modKeys, x, y); break;
-    case MouseMessage::MouseMove: EvMouseMove(modKeys, x, y); break;
-    case MouseMessage::LButtonDblClk: EvLButtonDblClk(modKeys, x, y); break;
-    case MouseMessage::RButtonDblClk: EvRButtonDblClk(modKeys, x, y); break;
-  }
 }
 
 void TXLAWindow::OnInputWhileBusy(bool key) {

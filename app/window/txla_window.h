@@ -3,6 +3,7 @@
 // and accelerators, the response table through which every command and
 // window message arrives, and the window-wide flags that commands share.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,17 @@ struct CommandEntry {
   const char* name;
 };
 
+// The entry of a table with the id; null when it has none.
+const CommandEntry* FindCommandEntry(const std::vector<CommandEntry>& table, int id);
+
+// What the window's dispatch needs from the commands above it: the response
+// table, and the head every model command runs through. The window is handed
+// them when it is made, so that it names no command itself.
+struct WindowCommands {
+  const std::vector<CommandEntry>* table = nullptr;
+  std::function<void(TXLAWindow&, int id, const std::function<void()>& handler)> runModelCommand;
+};
+
 // The command line as the start-up hands it on: the arguments after the
 // program name, element 0 unused.
 struct WindowCommandLine {
@@ -31,6 +43,10 @@ class TXLAWindow : public platform::IWindowEvents {
  public:
   TXLAWindow(TXLAWindow* parent, const std::string& title,
              WindowCommandLine commandLine = WindowCommandLine{});
+  // Defined with the constructor in app/wiring/main_window.cpp: as the first
+  // virtual member defined out of line it puts the class's event table, and
+  // the inline handlers below that forward to the plot input and the
+  // loaders, there rather than in the window's core.
   ~TXLAWindow() override;
   TXLAWindow(const TXLAWindow&) = delete;
   TXLAWindow& operator=(const TXLAWindow&) = delete;
@@ -386,6 +402,7 @@ class TXLAWindow : public platform::IWindowEvents {
 
   std::unique_ptr<platform::IFrameWindow> frame_;
   WindowCommandLine commandLine_;
+  WindowCommands commands_;
   int dispatchDepth_ = 0;
 };
 

@@ -7,8 +7,7 @@
 
 #include "app/startup/program_options.h"
 #include "app/window/shell_services.h"
-#include "app/startup/startup.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "data/scan_set.h"
 #include "fit/fit_report.h"
 #include "fit/model_params.h"
@@ -270,6 +269,8 @@ bool ComputeDataRange(const ScanSet& scans, float meniscus, DataRange& range) {
   range.yMax = hi + 0.1f;
   return true;
 }
+
+RangeHistoryRecord RangeHistory;
 
 void PushRangeHistory(const DataRange& range) {
   RangeHistoryRecord& h = RangeHistory;

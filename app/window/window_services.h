@@ -2,6 +2,7 @@
 // Services of the main window that many commands share: the repaint
 // request, the file dialogs, the last data folder in "tarnel.ini", and the
 // menu items that come and go with the loaded data.
+#include <array>
 #include <cstddef>
 #include <string>
 
@@ -62,6 +63,12 @@ struct DataRange {
   float xMin = 0, xMax = 0, yMin = 0, yMax = 0;
 };
 bool ComputeDataRange(const ScanSet& scans, float meniscus, DataRange& range);
+// Plot ranges of earlier zoom steps of the data plot.
+struct RangeHistoryRecord {
+  std::array<float, 10> xMin{}, xMax{}, yMin{}, yMax{};
+  int depth = 0;
+};
+extern RangeHistoryRecord RangeHistory;
 // Pushes a range onto the data plot's zoom history (at most ten levels; the
 // top one is overwritten when it is full).
 void PushRangeHistory(const DataRange& range);

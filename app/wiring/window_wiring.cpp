@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "app/commands/equilibrium/planning_commands.h"
 #include "app/commands/options/buffer_commands.h"
+#include "app/commands/plot/plotter_commands.h"
+#include "app/startup/automation_window.h"
+#include "app/window/shell_services.h"
 #include "app/wiring/data_wiring.h"
 #include "app/commands/equilibrium/eqtools_commands.h"
 #include "app/commands/options/fluorescence_commands.h"
@@ -24,9 +28,10 @@
 #include "app/commands/data/scan_repair_commands.h"
 #include "app/wiring/screen_button_wiring.h"
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
 #include "data/load_hooks.h"
+#include "data/mouse_actions.h"
 #include "distributions/conti_run.h"
 #include "distributions/conti_startup.h"
 #include "fit/global_lamm_connection.h"
@@ -183,4 +188,14 @@ void DisconnectWindowFromSubsystems() {
   CurrentLoadHooks() = Previous()->hooks;
   CurrentLoadTargets() = Previous()->targets;
   Previous().reset();
+}
+
+ShellServices ProgramShellServices() {
+  ShellServices s = DefaultShellServices();
+  s.createMouseActions = [](TXLAWindow& w) { CreateMouseActions(&w.Frame()); };
+  InstallPlotShellServices(s);
+  InstallAutomationServices(s);
+  InstallPlanningShellServices(s);
+  InstallPlotterShellServices(s);
+  return s;
 }

@@ -7,3 +7,9 @@ class TXLAWindow;
 
 void ConnectWindowToSubsystems(TXLAWindow& window);
 void DisconnectWindowFromSubsystems();
+
+struct ShellServices;
+// The shell services of the whole program: the window's own, its mouse
+// actions, then those of the plots, the unattended run, the equilibrium planning and the plot
+// programs above it. The start installs them before the window is made.
+ShellServices ProgramShellServices();

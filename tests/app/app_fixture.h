@@ -16,7 +16,6 @@
 #include "app/plot_input/plot_mouse.h"
 #include "app/startup/program_options.h"
 #include "app/window/shell_services.h"
-#include "app/startup/startup.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"

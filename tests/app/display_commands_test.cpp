@@ -3,7 +3,7 @@
 // curves' own styles and colours afterwards) and the hover switch.
 #include "app/commands/display/display_commands.h"
 #include "app/plot_input/plot_mouse.h"
-#include "app/startup/startup.h"
+#include "app/window/window_services.h"
 #include "data/load_hooks.h"
 #include "models/buffer/buffer_sedimentation.h"
 #include "platform/clipboard.h"

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "fit/rmsd.h"
 #include "numerics/statistics.h"
 #include "road_support.h"

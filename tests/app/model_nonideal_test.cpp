@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
 #include "distributions/conti_settings.h"
 #include "fit/fit_report.h"

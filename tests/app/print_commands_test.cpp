@@ -4,7 +4,7 @@
 #include "app/commands/display/print_commands.h"
 #include "platform/printer.h"
 #include "plot/cwinplot.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "fit/fit_report.h"
 #include "road_support.h"
 

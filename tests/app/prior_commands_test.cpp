@@ -3,7 +3,7 @@
 #include <regex>
 
 #include "app/commands/generate/generate_commands.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"

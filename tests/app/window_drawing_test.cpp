@@ -9,7 +9,7 @@
 
 #include "app/plot_input/markers.h"
 #include "app/startup/program_options.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/wiring/plot_wiring.h"
 #include "plot/cwinplot.h"
 #include "desktop_support.h"
@@ -135,7 +135,7 @@ TEST_F(WindowDrawing, TheResidualHistogramFollowsTheResidualsBetweenTheStepsOfAF
 TEST_F(WindowDrawing, ATextWrittenAgainAtItsPlaceLeavesNothingOfALongerOne) {
   Shown();
   LoadRun(3);
-  WindowFitHost& host = *MainFitHost();
+  FitHost& host = *MainFitHost();
   const std::string longer = "testrmsd=0.0123456789 (n=12024,lambda=1.0e-03)";
   const std::string shorter = "s1";
   host.DrawText(10, 30, longer);

@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "app/startup/startup.h"
+#include "app/window/window_services.h"
 #include "app_fixture.h"
 #include "data/load_hooks.h"
 #include "data/scan_set.h"

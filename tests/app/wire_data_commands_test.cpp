@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "app/commands/model/model_commands.h"
-#include "app/startup/startup.h"
+#include "app/window/window_services.h"
 #include "data/realtime_update.h"
 #include "lamm/lamm_ideal.h"
 #include "platform/diagnostics.h"

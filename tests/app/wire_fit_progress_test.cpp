@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "app/startup/startup.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "fit/fit_engine_state.h"
 #include "platform/clock.h"
 #include "platform/diagnostics.h"
@@ -65,7 +65,7 @@ class WireFitProgressTest : public RoadTest {
 
 TEST_F(WireFitProgressTest, RedrawsDuringAFitWaitForTheInterval) {
   CountDataPlotRedraws();
-  WindowFitHost& host = *MainFitHost();
+  FitHost& host = *MainFitHost();
   Options().FitUpdateInterval = 2.0f;
   // Without an update switch nothing is redrawn, however long it has been.
   clock_.ticks = 100000;

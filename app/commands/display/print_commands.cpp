@@ -9,7 +9,7 @@
 #include "app/window/plot_replay.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "data/scan_set.h"
 #include "fit/fit_report.h"
 #include "fit/model_params.h"

@@ -12,9 +12,8 @@
 #include "app/window/main_window_flags.h"
 #include "app/startup/program_options.h"
 #include "app/window/road_services.h"
-#include "app/startup/startup.h"
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
 #include "automation/exchange/xp_file.h"
 #include "data/scan_set.h"
@@ -347,8 +346,6 @@ void AskToSaveEqTestFiles(TXLAWindow& w) {
 }
 
 }  // namespace
-
-bool EqTestModeOn() { return EqTest().testMode != 0; }
 
 void RunEqTest(TXLAWindow& w) {
   EqTestSeriesSet& t = EqTest();

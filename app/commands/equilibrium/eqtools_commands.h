@@ -3,6 +3,8 @@
 // model, "Sort Eq Data to Disk" and the test of approach to equilibrium.
 #include <vector>
 
+#include "app/commands/equilibrium/eq_test_mode.h"
+
 class TXLAWindow;
 
 // Shows how the series' scans still differ from the latest and asks whether
@@ -15,8 +17,8 @@ void DisconnectEqTools();
 class CWINPlot;
 // The test of approach to equilibrium: one pass (Run and Fit while the mode
 // is on), leaving the mode (loads, model commands, the parameter dialog),
-// and the small third plot that the paint replays while it exists.
-bool EqTestModeOn();
+// and the small third plot that the paint replays while it exists (whether
+// it is on: eq_test_mode.h).
 void RunEqTest(TXLAWindow& w);
 void ExitEqTestMode(TXLAWindow& w);
 CWINPlot* EqTestPlot();

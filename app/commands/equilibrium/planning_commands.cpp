@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "app/window/main_window_flags.h"
-#include "app/dialogs/params_dialog.h"
+#include "app/dialogs/params_fields.h"
 #include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "distributions/hydrodynamics.h"

@@ -16,7 +16,7 @@
 #include "app/dialogs/params_dialog.h"
 #include "app/commands/run_fit/run_fit_commands.h"
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
 #include "automation/exchange/xp_file.h"
 #include "data/load_hooks.h"
@@ -276,7 +276,7 @@ void ConnectSyntheticDataToWindow(TXLAWindow& window) {
     gModelParams.baselineFit = 0;
   };
   h.simulateModel = [] {
-    if (WindowFitHost* host = MainFitHost()) SimulateModel(host);
+    if (FitHost* host = MainFitHost()) SimulateModel(host);
   };
   h.setSyntheticDistribution = [](bool on) { Conti().synthetic = on ? 1 : 0; };
   h.loadDistribution = [](const std::string& path, bool normalised) {
@@ -463,5 +463,5 @@ void TXLAWindow::CmTransformGsToDirectBoundary() {
   }
   free_matrix(m, 1, 6, 1, rows);
   CmDataRange();
-  if (WindowFitHost* host = MainFitHost()) ComposeFitInfoText(host);
+  if (FitHost* host = MainFitHost()) ComposeFitInfoText(host);
 }

@@ -124,6 +124,8 @@ void TXLAWindow::CmHowToGetHelp() {
   platform::Tell("HELP", "No browser could be started. Open this file to read the help:\n" + path);
 }
 
+void TXLAWindow::CmHelp() { CmHowToGetHelp(); }
+
 void TXLAWindow::CmDiagnosticsOutput() {
   // The data layer's log and the Lamm solvers' own logs follow one switch.
   if (!platform::ToggleDiagnosticsOutput()) return;

@@ -11,7 +11,7 @@
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_window_flags.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"

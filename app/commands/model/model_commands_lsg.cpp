@@ -7,7 +7,7 @@
 #include "fit/clear_model_selection.h"
 
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"

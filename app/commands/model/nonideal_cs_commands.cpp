@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dialogs/params_dialog.h"
+#include "app/dialogs/params_fields.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/scan_loading.h"

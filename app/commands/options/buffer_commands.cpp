@@ -7,7 +7,7 @@
 
 #include "app/commands/data/raw_data_commands.h"
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "distributions/conti_fit_display.h"

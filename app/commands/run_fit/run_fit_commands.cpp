@@ -9,13 +9,12 @@
 
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/markers.h"
-#include "app/commands/model/model_commands.h"
 #include "app/startup/program_options.h"
-#include "app/commands/equilibrium/eqtools_commands.h"
+#include "app/commands/equilibrium/eq_test_mode.h"
 #include "app/window/road_services.h"
 #include "app/startup/startup.h"
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
@@ -308,7 +307,7 @@ void TXLAWindow::CmRun() {
     work = r.runEquilibrium;
   } else if (m.SedTransformModel) {
     work = m.LsgExtrapolationModel ? r.runLsgs : r.runVanHoldeWeischet;
-  } else if (WindowFitHost* host = MainFitHost()) {
+  } else if (FitHost* host = MainFitHost()) {
     work = [host] { SimulateModel(host); };
   } else {
     return;
@@ -392,7 +391,7 @@ void TXLAWindow::CmFit() {
   Frame().SetCursor(platform::CursorKind::Wait);
   const unsigned long userStopsBefore = platform::UserStopRequests();
   RoadServices& r = Road();
-  WindowFitHost* host = MainFitHost();
+  FitHost* host = MainFitHost();
   if (EqTestModeOn()) {
     r.runEqTest();
   } else if (m.DistributionModel) {

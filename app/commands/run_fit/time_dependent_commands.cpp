@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "data/scan_set.h"
 #include "distributions/analysis/time_dependent_fit.h"
 #include "lamm/lamm_settings.h"

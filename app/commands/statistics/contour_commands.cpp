@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/window/txla_window.h"
-#include "app/window/window_fit_host.h"
+#include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
 #include "fit/error_surface.h"
 #include "fit/model_params.h"

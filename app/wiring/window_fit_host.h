@@ -44,7 +44,3 @@ class WindowFitHost : public FitHost {
 // The runs-test Z and the histogram measure H of the residuals of the
 // scans that the rmsd takes in (0 without a model), for the fit report.
 void FillResidualTests(FitReportInputs& inputs);
-
-// The host of the window that is connected to the subsystems (null without one).
-WindowFitHost* MainFitHost();
-void SetMainFitHost(WindowFitHost* host);

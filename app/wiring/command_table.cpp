@@ -278,3 +278,7 @@ const std::vector<CommandEntry>& TXLAWindow::CommandTable() {
   };
   return table;
 }
+
+const CommandEntry* TXLAWindow::Find(int id) {
+  return FindCommandEntry(CommandTable(), id);
+}

@@ -1,4 +1,4 @@
-#include "app/window/window_fit_host.h"
+#include "app/wiring/window_fit_host.h"
 #include "plot/text_in_place.h"
 
 #include "app/window/main_window_flags.h"
@@ -33,14 +33,6 @@
 #include "plot/plot_window_set.h"
 #include "plot/residual_statistics.h"
 #include "plot/progress_line.h"
-
-namespace {
-WindowFitHost* gHost = nullptr;
-
-}  // namespace
-
-WindowFitHost* MainFitHost() { return gHost; }
-void SetMainFitHost(WindowFitHost* host) { gHost = host; }
 
 WindowFitHost::WindowFitHost(TXLAWindow& window) : window_(window) {}
 WindowFitHost::~WindowFitHost() = default;
