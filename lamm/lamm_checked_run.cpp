@@ -42,8 +42,8 @@ void CLammIdeal::SetInitialConcentration() {
     return;
   }
   if (initialProfile_ && initialCount_ >= 2 && !tableModel_) {
-    InterpolateOntoGridMixed(N_, r_, c_, initialCount_, initialRadii_.get(),
-                             initialValues_.get());
+    InterpolateOntoGridMixed(N_, r_, c_, initialCount_, initialRadii_.data(),
+                             initialValues_.data());
     return;
   }
   for (int i = 1; i <= N_; ++i) c_[i] = loading;

@@ -58,14 +58,14 @@ void CLammIdeal::ClassifyOutputGrid() {
 }
 
 void CLammIdeal::BuildConvolutionKernel() {
-  kernel_.reset();
+  kernel_.clear();
   kernelLength_ = 0;
   if (gridClass_ != 1 || !scans_.grid || scans_.gridLength < 2) return;
   const double delta = scans_.grid[2] - scans_.grid[1];
   if (!(delta > 0)) return;
   int m = static_cast<int>(std::ceil(detection_.convRange * detection_.convWidth / delta)) + 1;
   m = std::max(m, 1);
-  kernel_.reset(new float[static_cast<size_t>(m) + 1]);
+  kernel_.assign(static_cast<size_t>(m) + 1, 0.0f);
   kernel_[0] = 1;
   for (int i = 1; i <= m; ++i)
     kernel_[i] = static_cast<float>(std::exp(-(i * delta) * (i * delta) / (detection_.convWidth * detection_.convWidth)));
@@ -123,16 +123,17 @@ void CLammIdeal::CorrectScan(float* y, const float* radii, int n, int scan) {
     for (int j = 1; j <= n; ++j) y[j] = static_cast<float>(y[j] * driftFactors_[j]);
   if (detection_.shadow) ApplyExcitationShadow(y, radii, n, bottom_, detection_.coneRadius);
   if (detection_.convolution) {
-    if (!perScanMode_ && gridClass_ == 1 && kernel_ && convFirst_ && convLast_) {
+    if (!perScanMode_ && gridClass_ == 1 && !kernel_.empty() && convFirst_ && convLast_) {
+      const float* kernel = kernel_.data();
       const double delta = (radii[n] - radii[1]) / (n - 1);
       const int m = std::min(kernelLength_, static_cast<int>(std::floor(detection_.convRange * detection_.convWidth / delta)));
       std::unique_ptr<float[]> out(new float[static_cast<size_t>(n) + 1]);
       for (int j = 1; j <= n; ++j) {
         double num = y[j], den = 1;
         for (int i = 1; i <= m; ++i) {
-          den += 2 * kernel_[i];
-          if (j - i >= convFirst_ && j - i <= convLast_) num += kernel_[i] * y[j - i];
-          if (j + i >= convFirst_ && j + i <= convLast_) num += kernel_[i] * y[j + i];
+          den += 2 * kernel[i];
+          if (j - i >= convFirst_ && j - i <= convLast_) num += kernel[i] * y[j - i];
+          if (j + i >= convFirst_ && j + i <= convLast_) num += kernel[i] * y[j + i];
         }
         out[j] = static_cast<float>(num / den);
       }

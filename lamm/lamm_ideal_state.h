@@ -1,9 +1,9 @@
 #pragma once
-// The state of a CLammIdeal: its loaded settings (the records of
-// lamm_records.h, kept whole), the work arrays and the state of a run,
-// grouped as the solver's files use them. CLammIdeal derives from it, so
-// its own declaration lists only what the solver does. All arrays are
-// 1-based.
+// The state of a CLammIdeal: its loaded settings (LammIdealSettings, of
+// the records of lamm_records.h kept whole), the work arrays and the state
+// of a run, grouped as the solver's files use them. CLammIdeal derives from
+// it, so its own declaration lists only what the solver does. All arrays
+// are 1-based.
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +19,12 @@
 // converging rather than run practically without end.
 inline constexpr int kLammDefaultStepLimit = 1000000;
 
-struct LammIdealState {
+// The settings a solver is loaded with, and the choices of the template's
+// last run that a reused solver starts from as a new copy would: a copy of
+// the solver assigns all of it whole (CLammIdeal::CopySettings), so a member
+// added here travels with the copy. Owned arrays are values (1-based, row 0
+// unused).
+struct LammIdealSettings {
   // ---- species and geometry ----
   double s_ = 0, D_ = 0, c0_ = 1.0, meniscus_ = 0, bottom_ = 0;
   float leftFitLimit_ = 0, rightFitLimit_ = 0;
@@ -28,46 +33,97 @@ struct LammIdealState {
   bool modelSet_ = false, loaded_ = false;
 
   // ---- scan output, with the scan-time and radial resolution ----
+  // The index map stays a reference: the copy never owns the template's.
   LammScanOutput scans_;  // indexMap: the caller's or ownedIndexMap_
   bool perScanMode_ = false;
+  int threadNumber_ = 0;
+  bool outputValid_ = false;
+  double startTimeOffset_ = 0;
+
+  // ---- model options ----
+  LammModelOptions opt_;
+  bool parametersValid_ = true;
+  int stepLimit_ = kLammDefaultStepLimit;
+
+  // ---- solvent, zone loading, rotor ----
+  LammSolutionConditions conditions_;
+  LammZoneLoading zone_;
+  LammRotor rotor_;
+
+  // ---- speed schedule ----
+  bool schedule_ = false;
+  int steps_ = 0;
+  std::vector<double> stepStart_, stepEnd_, stepRpm_, stepRate_;
+  int currentStep_ = 1;
+
+  // ---- grid and algorithm, as the template's last run chose them ----
+  float movingCandidate_ = 0, staticCandidate_ = 0, refineRadius_ = 0;
+  bool steep_ = false, scheduleGrid_ = false, defaultGrid_ = false, retry_ = false;
+  bool refineRequested_ = false;
+  bool grading_ = false;
+
+  // ---- time loop ----
+  double initialDt_ = 1.0, startTime_ = 0;
+  bool maxTimeGiven_ = false;
+  double maxTimeValue_ = 0;
+  bool continueAfterLast_ = false;
+  double watchFraction_ = 1e-4;
+  bool massTracking_ = false;
+
+  // ---- detection corrections ----
+  LammDetection detection_;
+  // The output grid's class and the convolution kernel made for it.
+  int gridClass_ = -1;
+  std::vector<float> kernel_;
+  int kernelLength_ = 0, convFirst_ = 0, convLast_ = 0;
+  bool specialGeometry_ = false;
+
+  // ---- loaded and timed profiles ----
+  bool initialProfile_ = false;
+  int initialCount_ = 0;
+  std::vector<double> initialRadii_, initialValues_;
+  LammTimedProfiles timed_;
+
+  // ---- non-ideality and inhomogeneous solvent (read by derived solvers) ----
+  bool nonIdealPlain_ = false, nonIdealModel_ = false, concDependentSolver_ = false,
+       nonIdealThird_ = false, tableModel_ = false, concDependentModel_ = false;
+  bool nonIdealValid_ = true;
+  int componentCount_ = 0;
+  std::vector<double> compConc_, compS_, compD_, compWeight_;
+  double nonIdealFurther_[8] = {};
+  ConcDependentModel cdModel_;
+  LammInhomogeneousSolvent medium_;
+  SolventGradientSettings solvent_;
+  bool solventGiven_ = false;
+  double solventVbar_ = 0.73, solventRpm_ = 0;
+  std::vector<double> cosoluteSCoef_, cosoluteDCoef_;
+
+  // ---- diagnostics ----
+  std::string cosoluteBase_;
+};
+
+// What a solver holds besides its settings: the state of a run, its work
+// memory and what belongs to the object itself (never copied).
+struct LammIdealState : LammIdealSettings {
+  // ---- scan output ----
   float* ownMatrixBlock_ = nullptr;  // rows x cols, row k at ownMatrixBlock_ + (k-1)*cols - 1
   int ownRows_ = 0, ownCols_ = 0;
   int* ownedIndexMap_ = nullptr;
-  int threadNumber_ = 0;
-  bool outputValid_ = false;
   CCellProfilePlan outputPlan_;  // the last radii and nodes a scan was written for
-  double startTimeOffset_ = 0;
   // Finite scan: pieces per scan, and the state of the scan being assembled.
   int forcedSegments_ = 0, segments_ = 0;
   int segmentIndex_ = 0, scannedNodes_ = 0;
   double scanElapsed_ = 0;
   std::vector<double> scanRadii_;  // node radii when each piece was taken (the frame moves)
 
-  // ---- model options ----
-  LammModelOptions opt_;
-  bool parametersValid_ = true;
-
-  // ---- solvent, zone loading, rotor ----
-  LammSolutionConditions conditions_;
-  LammZoneLoading zone_;
-  LammRotor rotor_;
+  // ---- rotor and speed schedule ----
   bool accelerating_ = false;
-
-  // ---- speed schedule ----
-  bool schedule_ = false;
-  int steps_ = 0;
-  std::unique_ptr<double[]> stepStart_, stepEnd_, stepRpm_, stepRate_;
-  int currentStep_ = 1;
   bool atPlateau_ = false, scheduleFinished_ = false;
 
   // ---- grid and algorithm ----
   int N_ = 0;
-  float movingCandidate_ = 0, staticCandidate_ = 0, refineRadius_ = 0;
-  bool steep_ = false, scheduleGrid_ = false, defaultGrid_ = false, retry_ = false;
-  bool refineRequested_ = false;
   bool noTransport_ = false;
   bool nonUniformGrid_ = false;
-  bool grading_ = false;
   double gradingRadius_ = 0, gradingStep_ = 0;
   // The nodes of a layered static grid (LayeredNodes), 1-based; used while
   // N_ matches them.
@@ -110,21 +166,18 @@ struct LammIdealState {
   double totalAmount_ = 0;
 
   // ---- time loop ----
-  double t_ = 0, dt_ = 1.0, initialDt_ = 1.0, startTime_ = 0;
-  bool maxTimeGiven_ = false;
-  double maxTimeValue_ = 0;
+  double t_ = 0, dt_ = 1.0;
   int outIndex_ = 1;
   double nextScanTime_ = 0;
   int iteration_ = 0;
   bool abortRequest_ = false;
   int errNonConvergence_ = 0, errTridag_ = 0, errConcDependent_ = 0;
   bool inWorker_ = false, debug_ = false;
-  bool running_ = false, continueAfterLast_ = false;
+  bool running_ = false;
   bool pendingEvent_ = false;
   double pendingTime_ = 0;
 
   // ---- static path state ----
-  int stepLimit_ = kLammDefaultStepLimit;
   int stepCount_ = 0, start_ = 1, end_ = 1, maxStart_ = 1, extensionStep_ = 1;
   int widthMax_ = 0, widthMin_ = 0, lastStart_ = 1;
   bool startChanged_ = false;
@@ -144,50 +197,23 @@ struct LammIdealState {
   bool fullGrid_ = false;
   int watchNode_ = 1;
   double watchThreshold_ = 0;
-  double watchFraction_ = 1e-4;
   double cellContent_ = 0;
-  bool massTracking_ = false;
 
   // ---- detection corrections ----
-  LammDetection detection_;
-  // The drift's factors at the scans of a run (not copied).
+  // The drift's factors at the scans of a run.
   std::unique_ptr<double[]> driftFactors_;
   int driftCount_ = 0;
   bool driftValid_ = false;
-  // The output grid's class and the convolution kernel made for it.
-  int gridClass_ = -1;
-  std::unique_ptr<float[]> kernel_;
-  int kernelLength_ = 0, convFirst_ = 0, convLast_ = 0;
-  bool specialGeometry_ = false;
-
-  // ---- loaded and timed profiles ----
-  bool initialProfile_ = false;
-  int initialCount_ = 0;
-  std::unique_ptr<double[]> initialRadii_, initialValues_;
-  LammTimedProfiles timed_;
 
   // ---- non-ideality and inhomogeneous solvent (read by derived solvers) ----
-  bool nonIdealPlain_ = false, nonIdealModel_ = false, concDependentSolver_ = false,
-       nonIdealThird_ = false, tableModel_ = false, concDependentModel_ = false;
-  bool nonIdealValid_ = true;
-  int componentCount_ = 0;
-  std::unique_ptr<double[]> compConc_, compS_, compD_, compWeight_;
-  double nonIdealFurther_[8] = {};
-  ConcDependentModel cdModel_;
-  bool positiveSOnly_ = false;  // the path also refuses s <= 0
-  LammInhomogeneousSolvent medium_;
-  SolventGradientSettings solvent_;
-  bool solventGiven_ = false, localSolvent_ = false;
-  double solventVbar_ = 0.73, solventRpm_ = 0;
-  std::vector<double> cosoluteSCoef_, cosoluteDCoef_;
+  bool positiveSOnly_ = false;  // the path also refuses s <= 0 (the class's own)
+  bool localSolvent_ = false;   // decided at each run
   CosoluteState cosolute_;
   LocalSolventFactors factors_;
   std::unique_ptr<double[]> wienerRef_, wienerWork1_, wienerWork2_;
   int wienerCount_ = 0;
 
+  // The solver's own copy (CFluorophore::CopyTo), copied beside the settings.
   std::unique_ptr<CFluorophore> fluorophore_;
   int fluorophoreWavelength_ = 1;
-
-  // ---- diagnostics ----
-  std::string cosoluteBase_;
 };

@@ -21,10 +21,10 @@ void CLammIdeal::LoadSpecies(int n, const float* startTimes, const float* speeds
   if (n < 1 || !startTimes || !speeds || !rates) return;
   steps_ = n;
   const size_t sz = static_cast<size_t>(n) + 1;
-  stepStart_.reset(new double[sz]());
-  stepEnd_.reset(new double[sz]());
-  stepRpm_.reset(new double[sz]());
-  stepRate_.reset(new double[sz]());
+  stepStart_.assign(sz, 0.0);
+  stepEnd_.assign(sz, 0.0);
+  stepRpm_.assign(sz, 0.0);
+  stepRate_.assign(sz, 0.0);
   for (int i = 1; i <= n; ++i) {
     stepStart_[i] = startTimes[i];
     stepRpm_[i] = speeds[i];

@@ -237,9 +237,8 @@ bool CLammIdeal::LoadInitialDistribution(int n, const float* radii, const float*
   if (!radii || !values || n < 2) return false;
   if (radii[1] > static_cast<float>(meniscus_) || radii[n] < static_cast<float>(bottom_))
     return false;
-  initialRadii_.reset(new double[static_cast<size_t>(n) + 1]);
-  initialValues_.reset(new double[static_cast<size_t>(n) + 1]);
-  initialRadii_[0] = initialValues_[0] = 0;
+  initialRadii_.assign(static_cast<size_t>(n) + 1, 0.0);
+  initialValues_.assign(static_cast<size_t>(n) + 1, 0.0);
   for (int i = 1; i <= n; ++i) {
     initialRadii_[i] = radii[i];
     initialValues_[i] = values[i];
@@ -264,10 +263,10 @@ void CLammIdeal::SetSolventComponents(const LammSolventComponents& in) {
     int count = in.count;
     while (count > 0 && conc[count] == 0) --count;  // trailing empty components
     const size_t n = static_cast<size_t>(count) + 1;
-    compConc_.reset(new double[n]());
-    compS_.reset(new double[n]());
-    compD_.reset(new double[n]());
-    compWeight_.reset(new double[n]());
+    compConc_.assign(n, 0.0);
+    compS_.assign(n, 0.0);
+    compD_.assign(n, 0.0);
+    compWeight_.assign(n, 0.0);
     for (int k = 1; k <= count; ++k) {
       compConc_[k] = conc[k];
       compS_[k] = in.sValues[k];
