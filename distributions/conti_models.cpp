@@ -251,6 +251,18 @@ void WriteDistributionStart(int id, const ContiModelCommandContext& ctx) {
 
 }  // namespace
 
+void WriteLsgGridStart(int id, bool multiSpeed) {
+  ContiSettings& cs = Conti();
+  ModelParameterVector& v = gModelParameterVector;
+  const bool zone = id == kCmZoneCentrifugationLsgModel;
+  const bool wide = multiSpeed && !zone;
+  v.P[2] = cs.confidenceLevel = wide || zone ? 0.95f : 0.683f;
+  v.P[2 * kN + 1] = cs.resolution = 100;
+  v.P[1] = cs.sMin = wide ? 100.0f : 1.0f;
+  v.P[kN + 1] = cs.sMax = wide ? 100000.0f : 20.0f;
+  if (wide) v.F[13] = 1;
+}
+
 ContiModelStore& ContiStore() {
   static ContiModelStore s;
   return s;
