@@ -108,6 +108,161 @@ void SRangeFromPrevious(ContiSettings& cs, const ContiModelCommandContext& ctx, 
 
 }  // namespace
 
+// ---- first starts ------------------------------------------------------------
+// What a member of the family shows when chosen for the first time (and when
+// a saved file or the unattended run chooses it, before the file's values
+// are read): the family's grid, solution and solver from the settings, and
+// the member's own range and values. The constant part is the member's row
+// in the model table; the rest depends on the data and the stored values.
+
+namespace {
+
+// The family's common start; true when the s range became molar masses.
+bool WriteFamilyStart(const ContiModelCommandContext& ctx) {
+  ContiSettings& cs = Conti();
+  LammSolverSettings& ls = LammSettings();
+  ModelParameterVector& v = gModelParameterVector;
+  bool toMolarMass = false;
+  ls.experimentalInitialDistribution = 0;
+  ls.modelInitialDistribution = 1;
+  if (cs.sMin < 100.0f && !ctx.dlsDataLoaded && !ctx.electrophoresisDataLoaded) {
+    cs.sMin = CalculateM(cs.sMin);
+    cs.sMax = CalculateM(cs.sMax);
+    toMolarMass = true;
+  }
+  const SolutionConditions& sol = gSolutionConditions;
+  v.P[1] = cs.sMin;
+  v.P[kN + 1] = cs.sMax;
+  v.P[2 * kN + 1] = cs.resolution;
+  v.P[2 * kN + 3] = cs.ffValue;
+  v.F[2 * kN + 3] = cs.fitFfValue;
+  v.P[3] = sol.vbar;
+  v.P[kN + 3] = sol.density;
+  v.P[2 * kN + 4] = sol.viscosity * 0.01002f;
+  v.P[4] = sol.hydration;  // read back as the hydration by every unpack
+  v.P[2] = cs.confidenceLevel;
+  ls.claverieAlgorithm = 0;
+  ls.movingHatAlgorithm = 1;
+  ls.automaticSGrid = 1;
+  ls.automaticAlgorithm = 1;
+  return toMolarMass;
+}
+
+// A c(s) member's range and own values, after the family's start (its range
+// is then one of molar masses for sedimentation data with scans).
+void WriteDistributionStart(int id, const ContiModelCommandContext& ctx) {
+  ContiSettings& cs = Conti();
+  ContiModelStore& st = ContiStore();
+  ModelParameterVector& v = gModelParameterVector;
+  const bool mAndS = ctx.fitMAndS && *ctx.fitMAndS;
+  auto setMAndS = [&] {
+    if (ctx.fitMAndS) *ctx.fitMAndS = true;
+  };
+  const StartSRange range = ModelStartSRange(id);
+  if (id == kCmCSInvariantDModel) {
+    if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
+      cs.sMin = 1.0f;
+      cs.sMax = 10.0f;
+    } else {
+      cs.sMin = range.lo;
+      cs.sMax = range.hi;
+    }
+  } else {
+    SRangeFromPrevious(cs, ctx, range.lo, range.hi);
+  }
+  StoreRange();
+  switch (id) {
+    case kCmCSWith1DiscreteModel:
+      v.P[10] = mAndS ? st.discreteM : st.discreteS;
+      v.P[6] = st.discreteSecond;
+      break;
+    case kCmCSWithMsTableModel:
+      setMAndS();
+      v.P[10] = st.discreteM;
+      v.P[6] = st.discreteSecond;
+      cs.fitFfValue = 0;
+      v.F[2 * kN + 3] = 0;
+      break;
+    case kCmConformationalChangeCSModel:
+      v.P[10] = st.conformation[0];
+      v.P[6] = st.conformation[1];
+      v.P[8] = st.conformation[2];
+      break;
+    case kCmBimodalFF0CSModel:
+    case kCmBimodalFF0With1DiscreteCSModel:
+      v.P[10] = st.bimodal[0];
+      v.P[6] = st.bimodal[1];
+      v.P[8] = st.bimodal[2];
+      v.F[6] = st.bimodalSecondFit;
+      if (id == kCmBimodalFF0With1DiscreteCSModel) {
+        v.P[16] = st.discreteM;
+        v.F[16] = st.discreteMFit;
+        v.P[17] = st.discreteSecond;
+        v.F[17] = st.discreteSecondFit;
+      }
+      break;
+    case kCmFixFF0FloatingVbarCSModel:
+      cs.fitFfValue = 0;
+      v.P[2 * kN + 3] = gSolutionConditions.vbar;
+      v.F[2 * kN + 3] = static_cast<int>(st.vbarFit);
+      v.P[3] = cs.ffValue;
+      break;
+    case kCmGeneralScalingLawCSModel:
+      cs.fitFfValue = 0;
+      v.P[2 * kN + 3] = st.scalingPrefactor;
+      v.F[2 * kN + 3] = st.scalingPrefactorFit;
+      v.P[18] = st.scalingExponent;
+      v.F[18] = st.scalingExponentFit;
+      break;
+    case kCmWormlikeChainCSModel:
+      cs.fitFfValue = 0;
+      v.P[2 * kN + 3] = st.wormPersistence;
+      v.F[2 * kN + 3] = st.wormPersistenceFit;
+      v.P[10] = st.worm[0];
+      v.P[6] = st.worm[1];
+      v.P[8] = st.worm[2];
+      break;
+    case kCmCSff0Model:
+    case kCmCSff0With1DiscreteModel:
+      setMAndS();
+      v.P[10] = st.ffDimension[0];
+      v.P[6] = st.ffDimension[1];
+      v.P[8] = st.ffDimension[2];
+      cs.fitFfValue = 0;
+      v.F[2 * kN + 3] = 0;
+      if (id == kCmCSff0With1DiscreteModel) {
+        v.P[16] = st.discreteM;
+        v.F[16] = st.discreteMFit;
+        v.P[17] = st.discreteSecond;
+        v.F[17] = st.discreteSecondFit;
+      }
+      break;
+    case kCmCSInvariantDModel:
+      v.P[2 * kN + 3] = st.invariantD;
+      v.F[2 * kN + 3] = 0;
+      break;
+    case kCmCSModel521:
+      v.P[2 * kN + 3] = st.rodValue;
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+void WriteLsgGridStart(int id, bool multiSpeed) {
+  ContiSettings& cs = Conti();
+  ModelParameterVector& v = gModelParameterVector;
+  const bool zone = id == kCmZoneCentrifugationLsgModel;
+  const bool wide = multiSpeed && !zone;
+  v.P[2] = cs.confidenceLevel = wide || zone ? 0.95f : 0.683f;
+  v.P[2 * kN + 1] = cs.resolution = 100;
+  v.P[1] = cs.sMin = wide ? 100.0f : 1.0f;
+  v.P[kN + 1] = cs.sMax = wide ? 100000.0f : 20.0f;
+  if (wide) v.F[13] = 1;
+}
+
 ContiModelStore& ContiStore() {
   static ContiModelStore s;
   return s;
@@ -197,30 +352,9 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     ls.feGridSize = st.distributionGridSize;
     return r;
   }
-  ls.experimentalInitialDistribution = 0;
-  ls.modelInitialDistribution = 1;
-  if (cs.sMin < 100.0f && !ctx.dlsDataLoaded && !ctx.electrophoresisDataLoaded) {
-    cs.sMin = CalculateM(cs.sMin);
-    cs.sMax = CalculateM(cs.sMax);
-    r.rangeToMolarMass = true;
-  }
-  const SolutionConditions& sol = gSolutionConditions;
-  v.P[1] = cs.sMin;
-  v.P[kN + 1] = cs.sMax;
-  v.P[2 * kN + 1] = cs.resolution;
-  v.P[2 * kN + 3] = cs.ffValue;
-  v.F[2 * kN + 3] = cs.fitFfValue;
-  v.P[3] = sol.vbar;
-  v.P[kN + 3] = sol.density;
-  v.P[2 * kN + 4] = sol.viscosity * 0.01002f;
-  v.P[4] = sol.hydration;  // read back as the hydration by every unpack
-  v.P[2] = cs.confidenceLevel;
+  r.rangeToMolarMass = WriteFamilyStart(ctx);
   st.savedLammGridSize = ls.feGridSize;
   ls.feGridSize = st.distributionGridSize;
-  ls.claverieAlgorithm = 0;
-  ls.movingHatAlgorithm = 1;
-  ls.automaticSGrid = 1;
-  ls.automaticAlgorithm = 1;
   return r;
 }
 
@@ -263,9 +397,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
   if (r.refused) return r;
   f.CSModel = 1;
   RebuildDistributionPlotKeepingRange(cs);
-  if (ctx.entriesInPlace) return r;
-  SRangeFromPrevious(cs, ctx, 0.0f, 15.0f);
-  StoreRange();
+  if (!ctx.entriesInPlace) WriteDistributionStart(kCmContinuousCSModel, ctx);
   return r;
 }
 
@@ -273,46 +405,34 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   ContiModelCommandResult r;
   ModelSelectorFlags& f = gModelSelectorFlags;
   ContiSettings& cs = Conti();
-  ContiModelStore& st = ContiStore();
-  ModelParameterVector& v = gModelParameterVector;
-  bool mAndS = ctx.fitMAndS ? *ctx.fitMAndS : false;
-  auto setMAndS = [&] {
-    mAndS = true;
-    if (ctx.fitMAndS) *ctx.fitMAndS = true;
-  };
+  const bool mAndS = ctx.fitMAndS && *ctx.fitMAndS;
   unsigned char* own = nullptr;
   int id = 0;  // the variant's command
-  float lo = 2.0f, hi = 20.0f;
   switch (variant) {
     case CsVariant::With1Discrete:
       own = mAndS ? &f.CSWith1DiscreteComponent : &f.CSWith1DiscreteModel;
       id = kCmCSWith1DiscreteModel;
-      lo = 0;
       break;
     case CsVariant::MsTable: own = &f.CSWithMsTableModel; id = kCmCSWithMsTableModel; break;
     case CsVariant::ConformationalChange:
       own = &f.ConformationalChangeCSModel;
       id = kCmConformationalChangeCSModel;
-      lo = 0;
       break;
-    case CsVariant::BimodalFf0: own = &f.BimodalFF0CSModel; id = kCmBimodalFF0CSModel; lo = 0; break;
+    case CsVariant::BimodalFf0: own = &f.BimodalFF0CSModel; id = kCmBimodalFF0CSModel; break;
     case CsVariant::BimodalFf0With1Discrete:
       own = &f.BimodalFF0With1DiscreteCSModel;
       id = kCmBimodalFF0With1DiscreteCSModel;
-      lo = 0;
       break;
     case CsVariant::FixFf0FloatingVbar: own = &f.FixFF0FloatingVbarCSModel; id = kCmFixFF0FloatingVbarCSModel; break;
     case CsVariant::GeneralScalingLaw:
       own = &f.GeneralScalingLawCSModel;
       id = kCmGeneralScalingLawCSModel;
-      lo = 0.5f;
       break;
     case CsVariant::WormlikeChain: own = &f.WormlikeChainCSModel; id = kCmWormlikeChainCSModel; break;
     case CsVariant::CsFf0: own = &f.CSff0Model; id = kCmCSff0Model; break;
     case CsVariant::CsFf0With1Discrete:
       own = &f.CSff0With1DiscreteModel;
       id = kCmCSff0With1DiscreteModel;
-      lo = 0.1f;
       break;
     case CsVariant::InvariantD: own = &f.CSInvariantDModel; id = kCmCSInvariantDModel; break;
     case CsVariant::LinearRod521: own = &f.CSModel521; id = kCmCSModel521; break;
@@ -341,92 +461,7 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   *own = 1;
   RebuildDistributionPlotKeepingRange(cs);
   if (ctx.entriesInPlace) return r;
-  if (variant == CsVariant::InvariantD) {
-    if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
-      cs.sMin = 1.0f;
-      cs.sMax = 10.0f;
-    } else {
-      cs.sMin = 2.0f;
-      cs.sMax = 20.0f;
-    }
-  } else {
-    SRangeFromPrevious(cs, ctx, lo, hi);
-  }
-  StoreRange();
-  switch (variant) {
-    case CsVariant::With1Discrete:
-      v.P[10] = mAndS ? st.discreteM : st.discreteS;
-      v.P[6] = st.discreteSecond;
-      break;
-    case CsVariant::MsTable:
-      setMAndS();
-      v.P[10] = st.discreteM;
-      v.P[6] = st.discreteSecond;
-      cs.fitFfValue = 0;
-      v.F[2 * kN + 3] = 0;
-      break;
-    case CsVariant::ConformationalChange:
-      v.P[10] = st.conformation[0];
-      v.P[6] = st.conformation[1];
-      v.P[8] = st.conformation[2];
-      break;
-    case CsVariant::BimodalFf0:
-    case CsVariant::BimodalFf0With1Discrete:
-      v.P[10] = st.bimodal[0];
-      v.P[6] = st.bimodal[1];
-      v.P[8] = st.bimodal[2];
-      v.F[6] = st.bimodalSecondFit;
-      if (variant == CsVariant::BimodalFf0With1Discrete) {
-        v.P[16] = st.discreteM;
-        v.F[16] = st.discreteMFit;
-        v.P[17] = st.discreteSecond;
-        v.F[17] = st.discreteSecondFit;
-      }
-      break;
-    case CsVariant::FixFf0FloatingVbar:
-      cs.fitFfValue = 0;
-      v.P[2 * kN + 3] = gSolutionConditions.vbar;
-      v.F[2 * kN + 3] = static_cast<int>(st.vbarFit);
-      v.P[3] = cs.ffValue;
-      break;
-    case CsVariant::GeneralScalingLaw:
-      cs.fitFfValue = 0;
-      v.P[2 * kN + 3] = st.scalingPrefactor;
-      v.F[2 * kN + 3] = st.scalingPrefactorFit;
-      v.P[18] = st.scalingExponent;
-      v.F[18] = st.scalingExponentFit;
-      break;
-    case CsVariant::WormlikeChain:
-      cs.fitFfValue = 0;
-      v.P[2 * kN + 3] = st.wormPersistence;
-      v.F[2 * kN + 3] = st.wormPersistenceFit;
-      v.P[10] = st.worm[0];
-      v.P[6] = st.worm[1];
-      v.P[8] = st.worm[2];
-      break;
-    case CsVariant::CsFf0:
-    case CsVariant::CsFf0With1Discrete:
-      setMAndS();
-      v.P[10] = st.ffDimension[0];
-      v.P[6] = st.ffDimension[1];
-      v.P[8] = st.ffDimension[2];
-      cs.fitFfValue = 0;
-      v.F[2 * kN + 3] = 0;
-      if (variant == CsVariant::CsFf0With1Discrete) {
-        f.CSff0Model = 0;
-        v.P[16] = st.discreteM;
-        v.F[16] = st.discreteMFit;
-        v.P[17] = st.discreteSecond;
-        v.F[17] = st.discreteSecondFit;
-      }
-      break;
-    case CsVariant::InvariantD:
-      v.P[2 * kN + 3] = st.invariantD;
-      v.F[2 * kN + 3] = 0;
-      break;
-    case CsVariant::LinearRod521:
-      v.P[2 * kN + 3] = st.rodValue;
-      break;
-  }
+  if (variant == CsVariant::CsFf0With1Discrete) f.CSff0Model = 0;
+  WriteDistributionStart(id, ctx);
   return r;
 }

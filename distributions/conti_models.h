@@ -83,5 +83,10 @@ enum class CsVariant {
 };
 ContiModelCommandResult CmContinuousCSVariant(CsVariant v, const ContiModelCommandContext& ctx);
 
+// The grid of an ls-g*(s) model chosen for the first time (`id`: its
+// command): confidence level, resolution and s range. Multi-speed runs span
+// a wide range of s and float the meniscus; the zone form keeps the narrow.
+void WriteLsgGridStart(int id, bool multiSpeed);
+
 // Regularisation choice: Tikhonov-Phillips (second derivative) or maximum entropy.
 void SetSecondDerivativeRegularization(bool quiet, const std::string& caption);

@@ -35,7 +35,7 @@ constexpr ModelRow kRows[] = {
     {kCmNonidealMultipleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, 0, true},
     {kCmContinuousCMModel, F::Distribution, kSed, S::StartUp},
     {kCmCSInvariantDModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {kCmContinuousCSModel, F::Distribution, kSed, S::StartUp},
+    {kCmContinuousCSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {0.0f, 15.0f}},
     {kCmModel267, F::Association, kSed, S::StartUp},
     {kCmCMInvariantDModel, F::Distribution, kSed, S::StartUp},
     {kCmCMPowerLawModel, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
@@ -54,21 +54,21 @@ constexpr ModelRow kRows[] = {
     {kCmZoneCentrifugationCSModel, F::Distribution, kSed, S::StartUp},
     {kCmZoneCentrifugationLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
     {kCmElectrophoresisCVModel, F::Distribution, kElectrophoresisData, S::StartUp, kBorrowsBottom},
-    {kCmConformationalChangeCSModel, F::Distribution, kSed, S::StartUp},
-    {kCmCSWith1DiscreteModel, F::Distribution, kSed, S::StartUp, kDiscrete},
+    {kCmConformationalChangeCSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {0.0f, 20.0f}},
+    {kCmCSWith1DiscreteModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {0.0f, 20.0f}},
     {kCmCSModel521, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
     {kCmNonidealCSModel, F::Distribution, kSed, S::StartUp, kDiscrete | kNonideality},
     {kCmCSWithMsTableModel, F::Distribution, kSed, S::StartUp, kDiscrete},
     {kCmCSff0Model, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {kCmCSff0With1DiscreteModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kDiscrete},
+    {kCmCSff0With1DiscreteModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kDiscrete, 0, false, {0.1f, 20.0f}},
     {kCmNonidealSingleSpeciesModel1099, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality},
     {kCmNonidealCSModel1100, F::Distribution, kSed, S::StartUp, kDiscrete | kNonideality},
     {kCmFixFF0FloatingVbarCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kBorrowsVbar},
     {kCmWormlikeChainCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {kCmGeneralScalingLawCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
+    {kCmGeneralScalingLawCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, 0, false, {0.5f, 20.0f}},
     {kCmFMScalingLawModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {kCmBimodalFF0CSModel, F::Distribution, kSed, S::StartUp},
-    {kCmBimodalFF0With1DiscreteCSModel, F::Distribution, kSed, S::StartUp, kDiscrete},
+    {kCmBimodalFF0CSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {0.0f, 20.0f}},
+    {kCmBimodalFF0With1DiscreteCSModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {0.0f, 20.0f}},
     {kCmDlsCumulantModel, F::Species, kDlsData, S::LastSpecies, 0, 0, true},
 };
 
@@ -161,6 +161,11 @@ bool ModelBorrowsSlot(int key, ModelBorrows what) {
 bool ModelAsksAgain(int key) {
   const ModelRow* r = FindModelRow(key);
   return r && r->asks != 0;
+}
+
+StartSRange ModelStartSRange(int key) {
+  const ModelRow* r = FindModelRow(key);
+  return r ? r->startS : StartSRange{};
 }
 
 unsigned LoadedDataKind() {

@@ -53,6 +53,12 @@ enum ModelAsks : unsigned {
 // start-up entries, or the species of the last species model.
 enum class ModelStart : std::uint8_t { StartUp, LastSpecies };
 
+// The s range (S) a member of the distribution family chosen for the first
+// time shows, unless the range before it was one of molar masses.
+struct StartSRange {
+  float lo = 2.0f, hi = 20.0f;
+};
+
 struct ModelRow {
   int id;  // the command id
   ModelFamily family;
@@ -61,6 +67,7 @@ struct ModelRow {
   unsigned borrows = 0;  // ModelBorrows bits
   unsigned asks = 0;     // ModelAsks bits
   bool holdsSpecies = false;  // the slots hold the discrete species as such
+  StartSRange startS = {};
 };
 
 std::span<const ModelRow> ModelTable();
@@ -82,6 +89,8 @@ bool DistributionKey(int key);
 bool ModelBorrowsSlot(int key, ModelBorrows what);
 // The model's command asks its values again when chosen once more.
 bool ModelAsksAgain(int key);
+// The first s range of a model (that of the row's default without a row).
+StartSRange ModelStartSRange(int key);
 
 // The kind of the loaded data (one ModelData bit; kVelocityData without data).
 unsigned LoadedDataKind();

@@ -669,7 +669,8 @@ void TXLAWindow::CmZoneCentrifugationCSModel() {
     UnpackModelParameters();
     return;
   }
-  RangeForSModel(2.0f, 20.0f);
+  const StartSRange range = ModelStartSRange(kCmZoneCentrifugationCSModel);
+  RangeForSModel(range.lo, range.hi);
   P(23) = StoredZoneLoadingValue();
   gModelParameterVector.F[23] = 1;
   LammSolverSettings& l = LammSettings();

@@ -59,6 +59,3 @@ ContiModelCommandContext ModelCommandContext();
 void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const ContiModelCommandResult& r);
 // The distribution plot made anew for a model just chosen.
 void RebuildDistributionPlot();
-// The range of the single-speed g*(s) in ContiSettings and P[]: smin 1 S,
-// smax 20 S, resolution 100, confidence level 0.683.
-void SelectSingleSpeedLsgRange();

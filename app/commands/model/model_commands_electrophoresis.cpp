@@ -4,6 +4,7 @@
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
 #include "fit/clear_model_selection.h"
+#include "distributions/conti_models.h"
 #include "distributions/model_entries.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
@@ -39,7 +40,7 @@ void TXLAWindow::CmElectrophoresisLsgModel() {
   FixAllParameters();
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   // The resolution is among them: without it the next run has no grid.
-  SelectSingleSpeedLsgRange();
+  WriteLsgGridStart(kCmElectrophoresisLsgModel, false);
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }

@@ -55,14 +55,6 @@ bool TimesFromW2tForLsg(bool tell) {
 
 }  // namespace
 
-void SelectSingleSpeedLsgRange() {
-  ContiSettings& cs = Conti();
-  P(2) = cs.confidenceLevel = 0.683f;
-  P(2 * n + 1) = cs.resolution = 100;
-  P(1) = cs.sMin = 1;
-  P(n + 1) = cs.sMax = 20;
-}
-
 void TXLAWindow::CmLsgStarModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
@@ -86,16 +78,7 @@ void TXLAWindow::CmLsgStarModel() {
   if (TimesFromW2tForLsg(!AutomationMode())) m.TimesFromW2tByModel = 1;
   m.LsgStarModel = 1;
   m.CSModel = 1;
-  if (!multiSpeed) {
-    SelectSingleSpeedLsgRange();
-  } else {
-    // Multi-speed runs span a wide range of s; the meniscus floats.
-    P(2) = cs.confidenceLevel = 0.95f;
-    P(2 * n + 1) = cs.resolution = 100;
-    P(1) = cs.sMin = 100;
-    P(n + 1) = cs.sMax = 100000;
-    gModelParameterVector.F[13] = 1;
-  }
+  WriteLsgGridStart(kCmLsgStarModel, multiSpeed);
   CheckMenuItem(kCmLsgStarModel, true);
   if (cs.maxEntropy) {
     if (multiSpeed) TikhonovNote();
@@ -126,7 +109,7 @@ void TXLAWindow::CmLsgStarWith1DiscreteModel() {
   }
   TimesFromW2tForLsg(true);
   m.CSModel = 1;
-  SelectSingleSpeedLsgRange();
+  WriteLsgGridStart(kCmLsgStarWith1DiscreteModel, false);
   P(10) = cs.discreteM;
   P(6) = cs.discreteS;
   CheckMenuItem(kCmLsgStarWith1DiscreteModel, true);
@@ -198,10 +181,7 @@ void TXLAWindow::CmZoneCentrifugationLsgModel() {
   SetLammAlgorithms(0, 0, 0);
   FixAllParameters();
   for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
-  P(2) = cs.confidenceLevel = 0.95f;
-  P(2 * n + 1) = cs.resolution = 100;
-  P(1) = cs.sMin = 1;
-  P(n + 1) = cs.sMax = 20;
+  WriteLsgGridStart(kCmZoneCentrifugationLsgModel, false);
   // The lamella loaded on top of the column is what the zone fit adjusts.
   P(23) = StoredZoneLoadingValue();
   gModelParameterVector.F[23] = 1;
