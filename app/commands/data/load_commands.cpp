@@ -504,11 +504,6 @@ void TXLAWindow::EvDropFiles(const std::vector<std::string>& paths) {
     LoadListedScans();
 }
 
-std::uint8_t& AutocorrectLoad() {
-  static std::uint8_t on = 0;
-  return on;
-}
-
 void TXLAWindow::CmLoadRawMultiSpeedDataAndAutocorrect() {
   MainWindowFlags& flags = WindowFlags();
   PlotWindowSet& plots = CurrentPlotWindows();
