@@ -77,6 +77,7 @@ void ConnectOnPlotButtons(TXLAWindow& window) {
     int c = 0;
     return ReadKey(&c) ? c : 0;
   });
+  FillIfEmpty(mouse.cursorEditKey, [](TXLAWindow& w, int key) { w.EvChar(key, 1, 0); });
   Road().paintScreenButtons = PaintScreenButtons;
 
   LoadHooks& load = CurrentLoadHooks();
