@@ -13,6 +13,7 @@
 
 #include "app/commands/equilibrium/mstar_screen.h"
 #include "app/plot_input/marker_moves.h"
+#include "app/plot_input/screen_buttons.h"
 #include "app/startup/main_window_host.h"
 #include "app/startup/startup.h"
 #include "app/window/road_services.h"
@@ -256,6 +257,10 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     Check<R>({"MStarScreenActions", MStarActions(), R{}, {
     H(runTransformation), H(transformationSetup), H(computeFitAndShow), H(resetAnalysis),
     H(showHingePointInfo)}, 0, {}}, faults);
+  }
+  {
+    using R = ScreenButtonActions;
+    Check<R>({"ScreenButtonActions", ButtonActions(), R{}, {H(clickIntegrate)}, 0, {}}, faults);
   }
   {
     using R = RoadServices;
