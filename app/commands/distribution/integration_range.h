@@ -3,6 +3,8 @@
 // sedimentation coefficients: points whose apparent s* = ln(r/m)/(w^2 t)
 // lies inside are red, the edges fade to grey over the diffusional
 // broadening sigma^2 = 4e7 D 1e19 / (w^4 t m^2) (S^2) of the range's species.
+// Below the distribution commands and the peak labels, which both draw a
+// range over the distribution plot and mark it on the scans.
 #include <string>
 
 #include "platform/draw_context.h"
