@@ -123,7 +123,7 @@ void DropRangeLimit(Lines& lines, float& dropped, float& partner, bool droppedIs
 void TXLAWindow::MoveMarkers(bool apply) {
   MarkerDisplaySettings& display = MarkerSettings();
   if (display.editMode != CursorEditMode::None) {
-    EvChar(apply ? 13 : 27, 1, 0);
+    MouseHooks().cursorEditKey(*this, apply ? 13 : 27);
     return;
   }
   MarkerDragState& d = MarkerDrag();

@@ -92,6 +92,9 @@ struct PlotMouseHooks {
   std::function<void(double seconds)> waitSeconds = WaitSlideStep;
   // Refreshes the M* results after a marker edit on the M* screen.
   std::function<void()> refreshMStar;
+  // Enter (13) or Esc (27) while a value is typed at the cursor: the
+  // window's own key handler ends the entry.
+  std::function<void(TXLAWindow& w, int key)> cursorEditKey;
 };
 PlotMouseHooks& MouseHooks();
 

@@ -11,6 +11,7 @@
 
 #include "plot/text_in_place.h"
 #include "app/commands/distribution/distribution_commands.h"
+#include "app/commands/distribution/integration_range.h"
 #include "app/commands/equilibrium/eq_test_mode.h"
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/marker_moves.h"

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/commands/distribution/distribution_commands.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
@@ -98,6 +97,11 @@ void ShowPressed(TXLAWindow& w, CScreenButton& b) {
 NoiseAndRangeButtons::NoiseAndRangeButtons() = default;
 NoiseAndRangeButtons::~NoiseAndRangeButtons() = default;
 
+ScreenButtonActions& ButtonActions() {
+  static ScreenButtonActions actions;
+  return actions;
+}
+
 NoiseAndRangeButtons& NoiseAndRange() {
   static NoiseAndRangeButtons slots;
   return slots;
@@ -172,7 +176,7 @@ bool PressNoiseAndRangeButtons(TXLAWindow& window, float bx, float by) {
   if (integrate && s.IntegrateButton) {
     // The hit test has flipped it: "select range" while a range is drawn.
     PaintButton(window, *s.IntegrateButton);
-    ClickIntegrateButton(window);
+    ButtonActions().clickIntegrate(window);
   }
   return remove || restore || integrate;
 }

@@ -6,6 +6,7 @@
 // slots, places them and carries out their clicks; it also holds the small
 // pieces that every on-plot button of the window shares (the logical frame,
 // the pressed look).
+#include <functional>
 #include <memory>
 
 class CScreenButton;
@@ -69,6 +70,13 @@ void DeleteIntegrateButton();
 void ToggleIntegrateButton(TXLAWindow& window);
 // The "remove TI and RI" button pressed for 0.1 s, when it exists.
 void AnimateRemoveNoiseButton(TXLAWindow& window);
+
+// What a press of the integrate button sets going: the distribution
+// commands' integration or range selection. The wiring installs it.
+struct ScreenButtonActions {
+  std::function<void(TXLAWindow&)> clickIntegrate;
+};
+ScreenButtonActions& ButtonActions();
 
 // A left click at (bx, by), thousandths of the client width and height, on
 // the three buttons: each one hit is pressed and acts. True when one was hit.

@@ -9,3 +9,8 @@ RunSwitches& RunState() {
   static RunSwitches state;
   return state;
 }
+
+std::uint8_t& AutocorrectLoad() {
+  static std::uint8_t on = 0;
+  return on;
+}

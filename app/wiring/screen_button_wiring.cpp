@@ -5,6 +5,7 @@
 #include "app/plot_input/marker_confirm.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/commands/equilibrium/mstar_screen.h"
+#include "app/commands/distribution/distribution_commands.h"
 #include "app/commands/distribution/peak_labels.h"
 #include "app/plot_input/point_edit.h"
 #include "app/plot_input/pointer_hit_tests.h"
@@ -60,6 +61,7 @@ void ConnectOnPlotButtons(TXLAWindow& window) {
     if (Window()) ShowMarkerConfirmButtons(*Window(), x, y, limits);
   });
   FillIfEmpty(mouse.noiseOrIntegrateButtonAt, NoiseOrRangeButtonAt);
+  FillIfEmpty(ButtonActions().clickIntegrate, ClickIntegrateButton);
   FillIfEmpty(mouse.deleteMarkerConfirmButtons, [] { DeleteMarkerConfirmButtons(Window()); });
   FillIfEmpty(mouse.pressPointEditCancel, [] { return Window() && CancelPointEdit(*Window()); });
   FillIfEmpty(mouse.showPointEditButtons, [](int x, int y, int i) {
@@ -77,6 +79,7 @@ void ConnectOnPlotButtons(TXLAWindow& window) {
     int c = 0;
     return ReadKey(&c) ? c : 0;
   });
+  FillIfEmpty(mouse.cursorEditKey, [](TXLAWindow& w, int key) { w.EvChar(key, 1, 0); });
   Road().paintScreenButtons = PaintScreenButtons;
 
   LoadHooks& load = CurrentLoadHooks();

@@ -11,7 +11,9 @@
 #include <typeinfo>
 #include <vector>
 
+#include "app/commands/equilibrium/mstar_screen.h"
 #include "app/plot_input/marker_moves.h"
+#include "app/plot_input/screen_buttons.h"
 #include "app/startup/main_window_host.h"
 #include "app/startup/startup.h"
 #include "app/window/road_services.h"
@@ -240,7 +242,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(showMarkerConfirmButtons), H(deleteMarkerConfirmButtons), H(noiseOrIntegrateButtonAt),
     H(pressPointEditCancel), H(showPointEditButtons), H(showScanNameButton), H(deleteScanNameButton),
     H(mStarRangeDrag), H(mouseTrackReset), H(mouseTrackAdd), H(mouseFlickContinue), H(readKey),
-    H(waitSeconds), H(refreshMStar)}, 0, {
+    H(waitSeconds), H(refreshMStar), H(cursorEditKey)}, 0, {
         {"pointerModeLButtonDown", kLayerDefault}, {"pointerModeLButtonUp", kLayerDefault},
         {"pointerModeLButtonDblClk", kLayerDefault}, {"pointerModeRButtonDown", kLayerDefault},
         {"pointerModeRButtonUp", kLayerDefault}, {"pointerModeRButtonDblClk", kLayerDefault},
@@ -249,6 +251,16 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
         {"mouseTrackReset", kLayerDefault}, {"mouseTrackAdd", kLayerDefault},
         {"mouseFlickContinue", kLayerDefault}, {"readKey", kLayerDefault}, {"waitSeconds", kLayerDefault},
     }}, faults);
+  }
+  {
+    using R = MStarScreenActions;
+    Check<R>({"MStarScreenActions", MStarActions(), R{}, {
+    H(runTransformation), H(transformationSetup), H(computeFitAndShow), H(resetAnalysis),
+    H(showHingePointInfo)}, 0, {}}, faults);
+  }
+  {
+    using R = ScreenButtonActions;
+    Check<R>({"ScreenButtonActions", ButtonActions(), R{}, {H(clickIntegrate)}, 0, {}}, faults);
   }
   {
     using R = RoadServices;

@@ -504,11 +504,6 @@ void TXLAWindow::EvDropFiles(const std::vector<std::string>& paths) {
     LoadListedScans();
 }
 
-std::uint8_t& AutocorrectLoad() {
-  static std::uint8_t on = 0;
-  return on;
-}
-
 void TXLAWindow::CmLoadRawMultiSpeedDataAndAutocorrect() {
   MainWindowFlags& flags = WindowFlags();
   PlotWindowSet& plots = CurrentPlotWindows();
@@ -534,6 +529,32 @@ void TXLAWindow::CmLoadRawMultiSpeedDataAndAutocorrect() {
   // Hundreds of scans make the bitmap strip too tall to be useful.
   plots.showBitmap = CurrentScanSet().count >= 200 ? 0 : bitmapShown;
   CheckMenuItem(cmd::ShowResidualsBitmap, plots.showBitmap);
+}
+
+void TXLAWindow::CmChangeCell() {
+  if (CurrentScanSet().count <= 0) CmLoadNewFiles();
+  const ScanSet& s = CurrentScanSet();
+  if (s.count <= 0) return;
+  BuildTmpFileList(0);
+  const float current = static_cast<float>(s.records[static_cast<std::size_t>(s.order[1])].cell);
+  float value = current;
+  {
+    Raised open(DialogOpen);
+    InputFloat(&value, current, true, "cell number:", "LOAD DATA");
+  }
+  // The cell is the last character of the extension: one digit.
+  if (!(value >= 1.0f && value < 9.0f)) {
+    platform::Tell("LOAD DATA", "the cell number must be 1 to 8", platform::BoxIcon::None);
+    return;
+  }
+  SetCellDigitOfListedFiles(static_cast<int>(std::floor(value)));
+  const FileNameList& list = CurrentFileNameList();
+  if (list.count > 0) Frame().SetTitle("SEDIMENTATION ANALYSIS -> " + list.names[1] + "...");
+  if (Services().loadListedScansAndSimulate)
+    Services().loadListedScansAndSimulate(*this);
+  else
+    LoadListedScans();
+  WriteFileNameList(false);
 }
 
 void TXLAWindow::CmFixIndividualScanJump199() { CmFixIndividualScanJump(); }

@@ -69,16 +69,6 @@ void LeaveRangeSelection(TXLAWindow& w) {
   w.Frame().SetCursor(platform::CursorKind::Arrow);
 }
 
-// Records a curve over the distribution plot and shows it at once.
-void ShowOverDistribution(TXLAWindow& w, platform::HMETAFILE mf) {
-  if (!mf) return;
-  if (platform::DrawSurface* surface = w.Frame().Surface()) {
-    ReplayPlotPicture(*surface, mf);
-    w.Frame().FlushCanvas();
-  }
-  platform::DeleteMetaFile(mf);
-}
-
 void SetPlotRanges(TXLAWindow& w, const ZoomRange& z) {
   CWINPlot* plot = DistributionPlot();
   if (!plot) return;
@@ -172,56 +162,6 @@ void StartRangeSelection(TXLAWindow& w) {
                    "determine the range by drawing a rectangle while the right mouse button is down");
   w.Frame().SetCursor(platform::CursorKind::Cross);
   RangeSelection().active = true;
-}
-
-void PlotIntegrationRange(TXLAWindow& w, float a, float b, int style, platform::COLORREF colour) {
-  CWINPlot* plot = DistributionPlot();
-  if (a == b || !plot || CurrentDataTypeFlags().dls || BoundaryExtrapolationMode()) return;
-  const RangePolyline p = DistributionRangePolyline(a, b);
-  if (p.x.empty()) return;
-  // One-based copies for the plot's array drawing.
-  std::vector<float> x(1, 0.0f), y(1, 0.0f);
-  x.insert(x.end(), p.x.begin(), p.x.end());
-  y.insert(y.end(), p.y.begin(), p.y.end());
-  ShowOverDistribution(w, PlotFloatArrays(plot, x.data(), y.data(), static_cast<int>(p.x.size()), colour, style,
-                                          plot->symbolSize));
-}
-
-std::string ShowRangeOnData(TXLAWindow& w, float lo, float hi, float total, float c, bool anySign) {
-  ScanSet& s = CurrentScanSet();
-  if (s.count < 1) return {};
-  const size_t n = static_cast<size_t>(s.count) + 1;
-  std::vector<int> first(n, 0), last(n, 0);
-  std::vector<float> transport(n, 0.0f);
-  // Boundaries of the nonideal c(s) models sediment slower than their s:
-  // the painted limits move with the concentration.
-  if (!CurrentDataTypeFlags().dls && (anySign || (lo > 0.0f && hi > 0.0f)))
-    PaintDistributionIntegrationRange(w, ConcentrationMovedLimit(lo, total), ConcentrationMovedLimit(hi, total),
-                                      first.data(), last.data(), transport.data());
-
-  PeakBandSelection& band = CurrentPeakBand();
-  if (CurrentPlotWindows().showBitmap) {
-    band.on = 1;
-    band.first = first;
-    band.last = last;
-    if (platform::DrawSurface* surface = w.Frame().Surface()) {
-      DrawResidualsBitmap(*surface);
-      w.Frame().FlushCanvas();
-    }
-  }
-  band.on = 0;
-  band.first.clear();
-  band.last.clear();
-
-  if (!Options().ErrorPropagationToSw || CurrentSpeedProfile.Active() || !(c / total > 0.05f) || !(c > 0.001f))
-    return {};
-  std::vector<double> R, t;
-  for (int k = 1; k <= s.count; ++k) {
-    const int i = s.order[k];
-    R.push_back(transport[static_cast<size_t>(i)]);
-    t.push_back(s.records[i].timeRead);
-  }
-  return SwErrorLine(EstimateSwError(R, t, c));
 }
 
 void IntegrateSelectedRange(TXLAWindow& w, float x1, float x2, float y1, float y2) {

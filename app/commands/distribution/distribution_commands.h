@@ -31,16 +31,8 @@ void ClickIntegrateButton(TXLAWindow& window);
 void ReleaseIntegrateButton(TXLAWindow& window);
 // Hint box (with the wizard messages on), cross cursor, selection active.
 void StartRangeSelection(TXLAWindow& window);
-// Draws the distribution between a and b over the distribution plot.
-void PlotIntegrationRange(TXLAWindow& window, float a, float b, int style, platform::COLORREF colour);
 // The integration report of x1..x2 (x1 the lower) with the rectangle's
 // ordinate limits y1, y2.
 void IntegrateSelectedRange(TXLAWindow& window, float x1, float x2, float y1, float y2);
 // Zooms the distribution plot to x1..x2 (either order).
 void MaxDistributionValueInRange(TXLAWindow& window, float x1, float x2);
-// Paints the radial stretch of lo..hi (S) into the scans and shades it on
-// the residual bitmap; returns the line of the sw error estimate that the
-// report appends (empty when there is none). c is the signal in the range,
-// total that of the distribution. The painting needs positive limits
-// unless anySign is set.
-std::string ShowRangeOnData(TXLAWindow& window, float lo, float hi, float total, float c, bool anySign);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "app/startup/program_options.h"
 #include "app/window/txla_window.h"
@@ -9,15 +11,19 @@
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
 #include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
 #include "distributions/hydrodynamics.h"
 #include "distributions/integrate_distribution.h"
+#include "distributions/range_selection.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "numerics/arrays.h"
 #include "numerics/constants.h"
+#include "plot/cwinplot.h"
 #include "plot/direct_curve.h"
 #include "plot/plot_window_set.h"
+#include "plot/residual_bitmap.h"
 #include "platform/draw_surface.h"
 
 namespace {
@@ -45,6 +51,23 @@ float MassAt(float s, float T) {
   if (m.CSInvariantDModel) return DFromSM(s, cs.invariantD * 1e-7f, T - 273.15f);
   if (m.CSModel521) return CalculateMofSforLinearRod(s, ContiStore().rodValue);
   return CalculateM(s);
+}
+
+CWINPlot* DistributionPlot() { return DistArrays().plotExists ? Conti().distributionPlot : nullptr; }
+
+// Boundary analyses over time, whose "distribution" is no density of s.
+bool BoundaryExtrapolationMode() {
+  return gModelSelectorFlags.SedTransformModel || gModelSelectorFlags.LsgExtrapolationModel;
+}
+
+// Records a curve over the distribution plot and shows it at once.
+void ShowOverDistribution(TXLAWindow& w, platform::HMETAFILE mf) {
+  if (!mf) return;
+  if (platform::DrawSurface* surface = w.Frame().Surface()) {
+    ReplayPlotPicture(*surface, mf);
+    w.Frame().FlushCanvas();
+  }
+  platform::DeleteMetaFile(mf);
 }
 
 }  // namespace
@@ -161,4 +184,54 @@ float ConcentrationMovedLimit(float s, float total) {
   return static_cast<float>(
       s * ConcentrationFactorSSimple(static_cast<float>(below / c0), P[20], P[21], Conti().ffValue,
                                      gSolutionConditions.vbar));
+}
+
+void PlotIntegrationRange(TXLAWindow& w, float a, float b, int style, platform::COLORREF colour) {
+  CWINPlot* plot = DistributionPlot();
+  if (a == b || !plot || CurrentDataTypeFlags().dls || BoundaryExtrapolationMode()) return;
+  const RangePolyline p = DistributionRangePolyline(a, b);
+  if (p.x.empty()) return;
+  // One-based copies for the plot's array drawing.
+  std::vector<float> x(1, 0.0f), y(1, 0.0f);
+  x.insert(x.end(), p.x.begin(), p.x.end());
+  y.insert(y.end(), p.y.begin(), p.y.end());
+  ShowOverDistribution(w, PlotFloatArrays(plot, x.data(), y.data(), static_cast<int>(p.x.size()), colour, style,
+                                          plot->symbolSize));
+}
+
+std::string ShowRangeOnData(TXLAWindow& w, float lo, float hi, float total, float c, bool anySign) {
+  ScanSet& s = CurrentScanSet();
+  if (s.count < 1) return {};
+  const size_t n = static_cast<size_t>(s.count) + 1;
+  std::vector<int> first(n, 0), last(n, 0);
+  std::vector<float> transport(n, 0.0f);
+  // Boundaries of the nonideal c(s) models sediment slower than their s:
+  // the painted limits move with the concentration.
+  if (!CurrentDataTypeFlags().dls && (anySign || (lo > 0.0f && hi > 0.0f)))
+    PaintDistributionIntegrationRange(w, ConcentrationMovedLimit(lo, total), ConcentrationMovedLimit(hi, total),
+                                      first.data(), last.data(), transport.data());
+
+  PeakBandSelection& band = CurrentPeakBand();
+  if (CurrentPlotWindows().showBitmap) {
+    band.on = 1;
+    band.first = first;
+    band.last = last;
+    if (platform::DrawSurface* surface = w.Frame().Surface()) {
+      DrawResidualsBitmap(*surface);
+      w.Frame().FlushCanvas();
+    }
+  }
+  band.on = 0;
+  band.first.clear();
+  band.last.clear();
+
+  if (!Options().ErrorPropagationToSw || CurrentSpeedProfile.Active() || !(c / total > 0.05f) || !(c > 0.001f))
+    return {};
+  std::vector<double> R, t;
+  for (int k = 1; k <= s.count; ++k) {
+    const int i = s.order[k];
+    R.push_back(transport[static_cast<size_t>(i)]);
+    t.push_back(s.records[i].timeRead);
+  }
+  return SwErrorLine(EstimateSwError(R, t, c));
 }

@@ -3,6 +3,12 @@
 // sedimentation coefficients: points whose apparent s* = ln(r/m)/(w^2 t)
 // lies inside are red, the edges fade to grey over the diffusional
 // broadening sigma^2 = 4e7 D 1e19 / (w^4 t m^2) (S^2) of the range's species.
+// Below the distribution commands and the peak labels, which both draw a
+// range over the distribution plot and mark it on the scans.
+#include <string>
+
+#include "platform/draw_context.h"
+
 class TXLAWindow;
 
 // Per-point colour and the index range of one scan (1-based points).
@@ -28,3 +34,12 @@ void PaintDistributionIntegrationRange(TXLAWindow& window, float s1, float s2, i
 // between 0.1 S and s. Other models, or no reference concentration c0 > 0,
 // keep s.
 float ConcentrationMovedLimit(float s, float total);
+
+// Draws the distribution between a and b over the distribution plot.
+void PlotIntegrationRange(TXLAWindow& window, float a, float b, int style, platform::COLORREF colour);
+// Paints the radial stretch of lo..hi (S) into the scans and shades it on
+// the residual bitmap; returns the line of the sw error estimate that the
+// report appends (empty when there is none). c is the signal in the range,
+// total that of the distribution. The painting needs positive limits
+// unless anySign is set.
+std::string ShowRangeOnData(TXLAWindow& window, float lo, float hi, float total, float c, bool anySign);

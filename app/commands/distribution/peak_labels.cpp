@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/commands/distribution/distribution_commands.h"
+#include "app/commands/distribution/integration_range.h"
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/plot_input/screen_buttons.h"
 #include "app/window/txla_window.h"

@@ -320,6 +320,12 @@ void ConnectMStarAnalysis(TXLAWindow& w) {
   RoadServices& r = Road();
   r.mStarScreenShown = [] { return State().screenShown; };
   r.paintMStarScreen = [window] { PaintScreen(*window); };
+  MStarScreenActions& actions = MStarActions();
+  actions.runTransformation = RunMStarTransformation;
+  actions.transformationSetup = MStarTransformationSetup;
+  actions.computeFitAndShow = ComputeMStarFitAndShow;
+  actions.resetAnalysis = ResetMStarAnalysis;
+  actions.showHingePointInfo = ShowMStarHingePointInfo;
   ModelSelectionHooks& sel = CurrentModelSelectionHooks();
   // A model command takes the screen away but leaves the results to copy;
   // the next load ends them.

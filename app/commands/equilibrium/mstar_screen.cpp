@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string>
 
-#include "app/commands/equilibrium/mstar_commands.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"
@@ -146,7 +145,7 @@ void SignalExtrapolation(TXLAWindow& w) {
   const bool wasStraightLine = s.straightLineBasis;
   s.straightLineBasis = false;
   WaitSeconds(0.1f);
-  ComputeMStarFitAndShow(w);
+  MStarActions().computeFitAndShow(w);
   ReleaseFixedMeniscusSignals(w, wasStraightLine);
   Press(w, MStarButton(1), false);
 }
@@ -207,7 +206,7 @@ void IndividualBaselines(TXLAWindow& w) {
   PackModelParameters();
   if (!st.settings.cmSmoothing) return;
   st.settings.askMRange = false;
-  MStarTransformationSetup(w);
+  MStarActions().transformationSetup(w);
   st.settings.askMRange = true;
 }
 
@@ -215,7 +214,7 @@ void CofMSmoothing(TXLAWindow& w) {
   MStarState& st = State();
   if (CScreenButton* b = MStarButton(6)) b->ToggleState();
   if (!st.settings.cmSmoothing) {
-    MStarTransformationSetup(w);
+    MStarActions().transformationSetup(w);
     return;
   }
   FreeMStarPlots();
@@ -224,13 +223,13 @@ void CofMSmoothing(TXLAWindow& w) {
   st.arraysExisted = false;
   st.settings.cmSmoothing = false;
   st.analysisMade = false;
-  RunMStarTransformation(w);
+  MStarActions().runTransformation(w);
 }
 
 void HingePoint(TXLAWindow& w) {
   if (CScreenButton* b = MStarButton(7)) b->ToggleState();
   w.Frame().Invalidate(true);
-  ShowMStarHingePointInfo(w);
+  MStarActions().showHingePointInfo(w);
   if (CScreenButton* b = MStarButton(7)) b->ToggleState();
   w.Frame().Invalidate(true);
 }
@@ -293,6 +292,11 @@ void MwappAbscissa() {
 
 }  // namespace
 
+MStarScreenActions& MStarActions() {
+  static MStarScreenActions actions;
+  return actions;
+}
+
 std::vector<std::unique_ptr<CScreenButton>>& MStarButtons() {
   static std::vector<std::unique_ptr<CScreenButton>> buttons;
   return buttons;
@@ -339,7 +343,7 @@ void MStarScreenButtonHandler(TXLAWindow& w, int slot) {
   }
   // An action may have ended the analysis (a c(M) set-up that failed).
   if (!State().screenShown || !State().HasData()) return;
-  ComputeMStarFitAndShow(w);
+  MStarActions().computeFitAndShow(w);
   SyncSwitches();
   WriteResultCaptions();
 }
@@ -360,7 +364,7 @@ void MStarRightMouseDrag(TXLAWindow& w, int which, int x1, int x2) {
     st.meniscusRange[2] = upper;
     const bool wasStraightLine = st.settings.straightLineBasis;
     st.settings.straightLineBasis = false;
-    ComputeMStarFitAndShow(w);
+    MStarActions().computeFitAndShow(w);
     ReleaseFixedMeniscusSignals(w, wasStraightLine);
     Press(w, MStarButton(1), false);
   } else if (which == 4 && req.bottomRange) {
@@ -370,7 +374,7 @@ void MStarRightMouseDrag(TXLAWindow& w, int which, int x1, int x2) {
     req.bottomRange = false;
     st.bottomRange[1] = lower;
     st.bottomRange[2] = upper;
-    ComputeMStarFitAndShow(w);
+    MStarActions().computeFitAndShow(w);
   }
   ShowRequestCursor(w);
 }
@@ -412,7 +416,7 @@ void MStarRangeDragEnded(TXLAWindow& w, int x1, int x2) {
 bool MStarLetsLoadGoAhead(TXLAWindow& w) {
   const MStarState& st = State();
   if (st.screenShown) return false;
-  if (st.analysisActive) ResetMStarAnalysis(w);
+  if (st.analysisActive) MStarActions().resetAnalysis(w);
   return true;
 }
 

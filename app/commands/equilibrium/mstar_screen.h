@@ -4,11 +4,24 @@
 // value or starts a right-drag range selection, and every change ends in a
 // recomputation and a repaint. The table itself is
 // equilibrium/mstar/mstar_screen.h's.
+#include <functional>
 #include <memory>
 #include <vector>
 
 class CScreenButton;
 class TXLAWindow;
+
+// What the buttons set going: the transformation, the c(M) set-up that
+// ends in it, the recomputation with its repaint, the end of the analysis
+// and the hinge-point dialogue. The analysis installs them when it joins the window.
+struct MStarScreenActions {
+  std::function<void(TXLAWindow&)> runTransformation;
+  std::function<void(TXLAWindow&)> transformationSetup;
+  std::function<void(TXLAWindow&)> computeFitAndShow;
+  std::function<void(TXLAWindow&)> resetAnalysis;
+  std::function<void(TXLAWindow&)> showHingePointInfo;
+};
+MStarScreenActions& MStarActions();
 
 // Slots 1..4N + 9 ([0] unused), null where a button does not apply.
 std::vector<std::unique_ptr<CScreenButton>>& MStarButtons();

@@ -150,32 +150,6 @@ void TXLAWindow::CmSetRadialResolution() {
     ReloadListedScans(0);
 }
 
-void TXLAWindow::CmChangeCell() {
-  if (CurrentScanSet().count <= 0) CmLoadNewFiles();
-  const ScanSet& s = CurrentScanSet();
-  if (s.count <= 0) return;
-  BuildTmpFileList(0);
-  const float current = static_cast<float>(s.records[static_cast<std::size_t>(s.order[1])].cell);
-  float value = current;
-  {
-    DialogScope open(*this);
-    InputFloat(&value, current, true, "cell number:", "LOAD DATA");
-  }
-  // The cell is the last character of the extension: one digit.
-  if (!(value >= 1.0f && value < 9.0f)) {
-    platform::Tell("LOAD DATA", "the cell number must be 1 to 8", platform::BoxIcon::None);
-    return;
-  }
-  SetCellDigitOfListedFiles(static_cast<int>(std::floor(value)));
-  const FileNameList& list = CurrentFileNameList();
-  if (list.count > 0) Frame().SetTitle("SEDIMENTATION ANALYSIS -> " + list.names[1] + "...");
-  if (Services().loadListedScansAndSimulate)
-    Services().loadListedScansAndSimulate(*this);
-  else
-    LoadListedScans();
-  WriteFileNameList(false);
-}
-
 void TXLAWindow::CmExcludeWorstScan() {
   DialogScope open(*this);
   const ScanSet& s = CurrentScanSet();
