@@ -41,6 +41,8 @@ class StartUp : public ::testing::Test {
     if (const char* h = std::getenv("TARNEL_HOME")) savedHome_ = h;
     setenv("TARNEL_HOME", home_.c_str(), 1);
     platform::ResetQuitRequest();
+    // No window of the program: each test installs the one it starts.
+    SetMainWindowFactory(nullptr);
     // Start-up points every program path into the folder that goes with the test.
     savedPaths_ = ProgramPaths;
   }

@@ -97,6 +97,9 @@ class Wiring : public AppTest {
  protected:
   void TearDown() override {
     platform::SetFrameWindowFactory({});
+    // The program's own window stays registered otherwise: a later start
+    // would open it and wait for a user.
+    SetMainWindowFactory(nullptr);
     AppTest::TearDown();
   }
 };
