@@ -36,6 +36,8 @@ struct LammIdealSettings {
   // The index map stays a reference: the copy never owns the template's.
   LammScanOutput scans_;  // indexMap: the caller's or ownedIndexMap_
   bool perScanMode_ = false;
+  // Pieces per finite scan as the caller fixed them (0: chosen by the rule).
+  int forcedSegments_ = 0;
   int threadNumber_ = 0;
   bool outputValid_ = false;
   double startTimeOffset_ = 0;
@@ -111,7 +113,7 @@ struct LammIdealState : LammIdealSettings {
   int* ownedIndexMap_ = nullptr;
   CCellProfilePlan outputPlan_;  // the last radii and nodes a scan was written for
   // Finite scan: pieces per scan, and the state of the scan being assembled.
-  int forcedSegments_ = 0, segments_ = 0;
+  int segments_ = 0;
   int segmentIndex_ = 0, scannedNodes_ = 0;
   double scanElapsed_ = 0;
   std::vector<double> scanRadii_;  // node radii when each piece was taken (the frame moves)
