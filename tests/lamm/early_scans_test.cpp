@@ -34,6 +34,18 @@ FvLamm SixS() {
 
 const std::vector<double> kTimes = {600, 1500, 2400, 3600, 5100};
 
+// The experiment of SixS(), fitted over 6.02-7.1 cm, its scans at `times`
+// on 1201 output radii.
+Experiment SixSExperiment(const std::vector<double>& times) {
+  Experiment e;
+  e.s = 6, e.D = 5e-7, e.rpm = 50000, e.meniscus = 6.0, e.bottom = 7.2;
+  e.left = 6.02f, e.right = 7.1f;
+  e.times = times;
+  e.gridPoints = 1201;
+  e.Build();
+  return e;
+}
+
 // Profiles of the finite-volume solution at kTimes on the experiment's
 // output radii.
 std::vector<std::vector<double>> FvProfiles(FvLamm f, const std::vector<double>& times,
@@ -91,12 +103,7 @@ TEST(EarlyScans, DefaultGridsResolveEveryScanFromTheFirst) {
   // On the grid sized for the boundary at the right fit limit alone (87
   // static nodes, 81 on the moving frame) the scan at 600 s was off by
   // 9e-3 to 1.1e-2 of the loading, at 1500 s by 4e-3.
-  Experiment e;
-  e.s = 6, e.D = 5e-7, e.rpm = 50000, e.meniscus = 6.0, e.bottom = 7.2;
-  e.left = 6.02f, e.right = 7.1f;
-  e.times = kTimes;
-  e.gridPoints = 1201;
-  e.Build();
+  const Experiment e = SixSExperiment(kTimes);
   const auto ref = FvProfiles(SixS(), kTimes, e.grid);
   struct Path {
     const char* name;
@@ -122,12 +129,7 @@ TEST(EarlyScans, EarlierFirstScansGetFinerGrids) {
   // moving frame with more nodes; the static grid's nodes follow the
   // boundary's width where it passes, wherever the scans are).
   const std::vector<double> times = {300, 900, 2400};
-  Experiment e;
-  e.s = 6, e.D = 5e-7, e.rpm = 50000, e.meniscus = 6.0, e.bottom = 7.2;
-  e.left = 6.02f, e.right = 7.1f;
-  e.times = times;
-  e.gridPoints = 1201;
-  e.Build();
+  const Experiment e = SixSExperiment(times);
   const auto ref = FvProfiles(SixS(), times, e.grid);
   for (const bool moving : {false, true}) {
     SCOPED_TRACE(moving ? "moving frame" : "automatic choice");

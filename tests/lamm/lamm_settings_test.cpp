@@ -27,6 +27,13 @@ void Write(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;
 }
 
+std::string Text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 const std::vector<std::string> kDefaultLines = {
     "5.000000", "1.000000", "0.000100", "1.000000", "1000.000000", "5.000000", "2000.000000",
     "75.000000", "0.000000", "1.000000", "0.000000", "0.000000", "1.000000", "1.000000",
@@ -95,10 +102,7 @@ TEST(LammPreferenceFile, SwitchesCountsAndExtraLinesAreReadAsWritten) {
   EXPECT_EQ(s.automaticGridSize, 0);
   EXPECT_EQ(s.feGridSize, 1999);
   EXPECT_DOUBLE_EQ(s.truncationLevel, 1e-6);
-  std::ifstream in(path);
-  std::stringstream again;
-  again << in.rdbuf();
-  EXPECT_EQ(again.str(), text);  // not rewritten
+  EXPECT_EQ(Text(path), text);  // not rewritten
 }
 
 TEST(LammPreferenceFile, TwentySixLinesAreAcceptedAndTheFileIsCompleted) {
@@ -141,10 +145,7 @@ TEST(LammPreferenceFile, UnreadableContentKeepsTheDefaultsAfterTheMessage) {
     EXPECT_FLOAT_EQ(tol, 0.01f);
     EXPECT_TRUE(ui.failures.empty());
     EXPECT_TRUE(ui.AllConsumed());
-    std::ifstream in(path);
-    std::stringstream again;
-    again << in.rdbuf();
-    EXPECT_EQ(again.str(), c.text);  // left alone
+    EXPECT_EQ(Text(path), c.text);  // left alone
   }
 }
 
