@@ -39,49 +39,35 @@ struct LineData {
   int n() const { return static_cast<int>(x.size()) - 1; }
 };
 
-TEST(Regrid, InnerPointsInterpolateAndOneSpacingLeftExtrapolates) {
-  LineData old(10);
-  auto xNew = OneBased(Steps(0.5f, 1, 10));
-  std::vector<float> yNew(11, 0);
-  InterpolateOntoGrid(10, xNew.data(), yNew.data(), old.n(), old.x.data(), old.y.data());
-  for (int i = 1; i <= 10; ++i) EXPECT_FLOAT_EQ(yNew[i], 10 * xNew[i]) << i;
-  EXPECT_EQ(yNew[0], 0.0f) << "element 0 is not touched";
-}
-
-TEST(Regrid, FarLeftPointsGetTheFirstValueOrTheMeanOfTen) {
-  LineData old(10);
-  auto xNew = OneBased(Steps(-5, 1, 10));
-  std::vector<float> yNew(11, -1);
-  InterpolateOntoGrid(10, xNew.data(), yNew.data(), old.n(), old.x.data(), old.y.data());
-  for (int i = 1; i <= 6; ++i) EXPECT_EQ(yNew[i], 10.0f);
-  for (int i = 7; i <= 10; ++i) EXPECT_FLOAT_EQ(yNew[i], 10 * xNew[i]);
-
-  LineData big(12);  // eleven or more points: the mean of the first ten
-  std::vector<float> y2(11, -1);
-  InterpolateOntoGrid(10, xNew.data(), y2.data(), big.n(), big.x.data(), big.y.data());
-  EXPECT_FLOAT_EQ(y2[1], 55.0f);
-}
-
-TEST(Regrid, FarRightPointsGetTheMeanOfTheLastTen) {
-  LineData old(12);
-  auto xNew = OneBased(Steps(1, 0.5f, 26));  // 1 .. 13.5
-  std::vector<float> yNew(27, -1);
-  InterpolateOntoGrid(26, xNew.data(), yNew.data(), old.n(), old.x.data(), old.y.data());
-  for (int i = 1; i <= 26; ++i) {
-    if (xNew[i] <= 12) {
-      EXPECT_FLOAT_EQ(yNew[i], 10 * xNew[i]);
-    } else {
-      EXPECT_FLOAT_EQ(yNew[i], 75.0f) << "mean of 30..120";
-    }
+// Onto new grids from the line y = 10 x on x = 1..n: inside and up to one
+// spacing beyond either end the line itself; farther left the first value
+// (the mean of the first ten from eleven points on), farther right the mean
+// of the last ten.
+TEST(Regrid, EachNewPointByWhereItLiesAgainstTheOldGrid) {
+  struct Case {
+    const char* name;
+    int oldPoints;
+    std::vector<float> x;
+    float (*want)(float x);
+  };
+  const Case cases[] = {
+      {"inside, one spacing left extrapolates", 10, Steps(0.5f, 1, 10), [](float x) { return 10 * x; }},
+      {"far left: the first value", 10, Steps(-5, 1, 10), [](float x) { return x <= 0 ? 10.0f : 10 * x; }},
+      {"far left of eleven or more: the mean of the first ten", 12, Steps(-5, 1, 10),
+       [](float x) { return x <= 0 ? 55.0f : 10 * x; }},
+      {"far right: the mean of 30..120", 12, Steps(1, 0.5f, 26), [](float x) { return x <= 12 ? 10 * x : 75.0f; }},
+      {"near right: up to one spacing", 10, {1, 2, 3, 4, 5, 9.5f, 10, 10.5f, 11}, [](float x) { return 10 * x; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LineData old(c.oldPoints);
+    const auto xNew = OneBased(c.x);
+    const int n = static_cast<int>(c.x.size());
+    std::vector<float> yNew(n + 1, -1);
+    InterpolateOntoGrid(n, xNew.data(), yNew.data(), old.n(), old.x.data(), old.y.data());
+    for (int i = 1; i <= n; ++i) EXPECT_FLOAT_EQ(yNew[i], c.want(xNew[i])) << xNew[i];
+    EXPECT_EQ(yNew[0], -1.0f) << "element 0 is not touched";
   }
-}
-
-TEST(Regrid, NearRightPointsExtrapolateUpToOneSpacing) {
-  LineData old(10);
-  auto xNew = OneBased(std::vector<float>{1, 2, 3, 4, 5, 9.5f, 10, 10.5f, 11});
-  std::vector<float> yNew(10, -1);
-  InterpolateOntoGrid(9, xNew.data(), yNew.data(), old.n(), old.x.data(), old.y.data());
-  for (int i = 1; i <= 9; ++i) EXPECT_FLOAT_EQ(yNew[i], 10 * xNew[i]) << xNew[i];
 }
 
 TEST(Regrid, RefusedGridsLeaveTheTargetUntouched) {

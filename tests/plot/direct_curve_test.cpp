@@ -62,28 +62,6 @@ TEST_F(DirectCurve, CrossStyleRecordsTheExactStrokes) {
   EXPECT_EQ(plot.symbolSize, 10);  // put back after the call
 }
 
-TEST_F(DirectCurve, TriangleStyleWithoutConnectingLines) {
-  Data d({100, 130}, {200, 200});
-  EXPECT_EQ(Drawing(DrawCurveInDC(&plot, &d.curve, 1, 2, 0, 3, 6)),
-            (std::vector<std::string>{"MoveTo(100,200)", "MoveTo(94,203)", "LineTo(106,203)", "LineTo(100,191)",
-                                      "LineTo(94,203)", "MoveTo(100,200)", "MoveTo(130,200)", "MoveTo(124,203)",
-                                      "LineTo(136,203)", "LineTo(130,191)", "LineTo(124,203)", "MoveTo(130,200)"}));
-  plot.connectPoints = 1;
-  auto joined = Drawing(DrawCurveInDC(&plot, &d.curve, 1, 2, 0, 3, 6));
-  EXPECT_EQ(joined[6], "LineTo(130,200)");
-}
-
-TEST_F(DirectCurve, DashedStyleNeverDrawsSolidConnections) {
-  plot.connectPoints = 1;
-  DotPhase = 1;
-  Data d({100, 130, 131}, {200, 200, 200});
-  EXPECT_EQ(Drawing(DrawCurveInDC(&plot, &d.curve, 1, 3, 0, 14, 0)),
-            (std::vector<std::string>{"MoveTo(100,200)", "MoveTo(100,200)", "LineTo(101,201)", "MoveTo(100,200)",
-                                      "MoveTo(130,200)", "MoveTo(100,200)", "LineTo(105,200)", "MoveTo(110,200)",
-                                      "LineTo(115,200)", "MoveTo(120,200)", "LineTo(125,200)", "MoveTo(130,200)",
-                                      "MoveTo(131,200)", "MoveTo(131,200)", "LineTo(132,201)", "MoveTo(131,200)"}));
-}
-
 TEST_F(DirectCurve, IndexRangeRule) {
   std::vector<float> xs, ys;
   for (int k = 1; k <= 10; ++k) {
@@ -103,24 +81,48 @@ TEST_F(DirectCurve, IndexRangeRule) {
   EXPECT_EQ(DrawCurveInDC(&plot, &d.curve, 5, 3, 0, 7, 0), 0u);
 }
 
-TEST_F(DirectCurve, OutsideOrMissingPointsBreakTheLine) {
+// The strokes between set-up and clean-up, point for point, for each style
+// and line rule.
+TEST_F(DirectCurve, EachStyleDrawsItsExactStrokes) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  Data d({10, 20, 30, 40, 1000, 50}, {10, nan, 30, 40, 10, 50});
-  d.y[4] = 1001;  // above yMax
-  auto ops = Drawing(DrawCurveInDC(&plot, &d.curve, 1, 6, 0, -1, 0));
-  EXPECT_EQ(ops, (std::vector<std::string>{"MoveTo(10,10)", "MoveTo(30,30)", "LineTo(40,40)", "MoveTo(50,50)"}));
-  // Points on the bounds are inside.
-  Data edge({0, 1000}, {0, 1000});
-  EXPECT_EQ(Drawing(DrawCurveInDC(&plot, &edge.curve, 1, 2, 0, -1, 0)),
-            (std::vector<std::string>{"MoveTo(0,0)", "LineTo(1000,1000)"}));
-}
-
-TEST_F(DirectCurve, ThickLineNeedsAPreviousPoint) {
-  Data d({10, 20}, {10, 10});
-  EXPECT_EQ(Drawing(DrawCurveInDC(&plot, &d.curve, 1, 2, 0, 12, 0)),
-            (std::vector<std::string>{"MoveTo(10,10)", "MoveTo(20,10)", "MoveTo(10,9)", "LineTo(20,9)",
-                                      "MoveTo(10,11)", "LineTo(20,11)", "MoveTo(9,10)", "LineTo(19,10)",
-                                      "MoveTo(11,10)", "LineTo(21,10)", "MoveTo(20,10)"}));
+  struct Case {
+    const char* name;
+    std::vector<float> x, y;
+    int style, size;
+    bool connect;
+    std::vector<std::string> strokes;
+  };
+  const Case cases[] = {
+      {"triangles without connecting lines", {100, 130}, {200, 200}, 3, 6, false,
+       {"MoveTo(100,200)", "MoveTo(94,203)", "LineTo(106,203)", "LineTo(100,191)", "LineTo(94,203)",
+        "MoveTo(100,200)", "MoveTo(130,200)", "MoveTo(124,203)", "LineTo(136,203)", "LineTo(130,191)",
+        "LineTo(124,203)", "MoveTo(130,200)"}},
+      {"triangles joined", {100, 130}, {200, 200}, 3, 6, true,
+       {"MoveTo(100,200)", "MoveTo(94,203)", "LineTo(106,203)", "LineTo(100,191)", "LineTo(94,203)",
+        "MoveTo(100,200)", "LineTo(130,200)", "MoveTo(124,203)", "LineTo(136,203)", "LineTo(130,191)",
+        "LineTo(124,203)", "MoveTo(130,200)"}},
+      // A point above yMax and a missing one break the line.
+      {"outside or missing points", {10, 20, 30, 40, 1000, 50}, {10, nan, 30, 40, 1001, 50}, -1, 0, false,
+       {"MoveTo(10,10)", "MoveTo(30,30)", "LineTo(40,40)", "MoveTo(50,50)"}},
+      {"points on the bounds are inside", {0, 1000}, {0, 1000}, -1, 0, false, {"MoveTo(0,0)", "LineTo(1000,1000)"}},
+      // The thick line needs a previous point.
+      {"thick line", {10, 20}, {10, 10}, 12, 0, false,
+       {"MoveTo(10,10)", "MoveTo(20,10)", "MoveTo(10,9)", "LineTo(20,9)", "MoveTo(10,11)", "LineTo(20,11)",
+        "MoveTo(9,10)", "LineTo(19,10)", "MoveTo(11,10)", "LineTo(21,10)", "MoveTo(20,10)"}},
+      // Dashed: never a solid connection, even asked to connect (dot phase 1).
+      {"dashed", {100, 130, 131}, {200, 200, 200}, 14, 0, true,
+       {"MoveTo(100,200)", "MoveTo(100,200)", "LineTo(101,201)", "MoveTo(100,200)", "MoveTo(130,200)",
+        "MoveTo(100,200)", "LineTo(105,200)", "MoveTo(110,200)", "LineTo(115,200)", "MoveTo(120,200)",
+        "LineTo(125,200)", "MoveTo(130,200)", "MoveTo(131,200)", "MoveTo(131,200)", "LineTo(132,201)",
+        "MoveTo(131,200)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    plot.connectPoints = c.connect;
+    DotPhase = 1;
+    Data d(c.x, c.y);
+    EXPECT_EQ(Drawing(DrawCurveInDC(&plot, &d.curve, 1, static_cast<int>(c.x.size()), 0, c.style, c.size)), c.strokes);
+  }
 }
 
 TEST_F(DirectCurve, PerPointColoursReachTheCentreLine) {
