@@ -120,26 +120,26 @@ class AutomationRun : public autotest::Scratch {
   // radial noise pattern, a baseline offset per scan and white noise.
   void WriteSyntheticScans(int scans, int points) {
     const double meniscus = 6.0, bottom = 7.2, rpm = 50000, w = 2 * kPi * rpm / 60;
-    std::vector<ScanRecord> records(static_cast<std::size_t>(scans) + 1);
-    for (int k = 1; k <= scans; ++k) {
-      ScanRecord& r = records[static_cast<std::size_t>(k)];
+    const std::size_t m = static_cast<std::size_t>(scans), n = static_cast<std::size_t>(points);
+    std::vector<ScanRecord> records(m + 1);
+    for (std::size_t k = 1; k <= m; ++k) {
+      ScanRecord& r = records[k];
       r.type = 'R';
       r.cell = 1;
       r.temperature = 20;
       r.rpm = static_cast<float>(rpm);
-      r.time = r.timeRead = 600.0 * k;
+      r.time = r.timeRead = 600.0 * static_cast<double>(k);
       r.w2t = w * w * r.time;
       r.wavelength = 280;
     }
-    std::vector<float> radii(static_cast<std::size_t>(points) + 1);
-    for (int j = 1; j <= points; ++j) radii[static_cast<std::size_t>(j)] = 5.98f + 0.006f * (j - 1);
-    std::vector<std::vector<float>> total(static_cast<std::size_t>(scans) + 1,
-                                          std::vector<float>(static_cast<std::size_t>(points) + 1));
+    std::vector<float> radii(n + 1);
+    for (std::size_t j = 1; j <= n; ++j) radii[j] = 5.98f + 0.006f * static_cast<float>(j - 1);
+    std::vector<std::vector<float>> total(m + 1, std::vector<float>(n + 1));
     const LammSolverSettings st;
     for (auto [s, c] : {std::pair<double, double>{4.0, 0.6}, {7.0, 0.2}}) {
       std::vector<std::vector<float>> out = total;
-      std::vector<float*> ptr(static_cast<std::size_t>(scans) + 1, nullptr);
-      for (int k = 1; k <= scans; ++k) ptr[static_cast<std::size_t>(k)] = out[static_cast<std::size_t>(k)].data();
+      std::vector<float*> ptr(m + 1, nullptr);
+      for (std::size_t k = 1; k <= m; ++k) ptr[k] = out[k].data();
       CLammIdeal L;
       L.MarkLoaded();
       L.SetOutputParameters(s, DiffusionAtFf13(s), meniscus, bottom, 1.0, 6.01f, 7.19f);
@@ -148,27 +148,21 @@ class AutomationRun : public autotest::Scratch {
       SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
       L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
       ASSERT_EQ(L.CheckAndRun(), 0);
-      for (int k = 1; k <= scans; ++k)
-        for (int j = 1; j <= points; ++j)
-          if (radii[static_cast<std::size_t>(j)] >= meniscus)
-            total[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] +=
-                static_cast<float>(c) * out[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)];
+      for (std::size_t k = 1; k <= m; ++k)
+        for (std::size_t j = 1; j <= n; ++j)
+          if (radii[j] >= meniscus) total[k][j] += static_cast<float>(c) * out[k][j];
     }
     std::mt19937 random(7);
     std::normal_distribution<double> white(0, 0.003), offset(0, 0.02);
-    for (int k = 1; k <= scans; ++k) {
+    for (std::size_t k = 1; k <= m; ++k) {
       const double ri = offset(random);
-      std::vector<float> y(static_cast<std::size_t>(points) + 1);
-      for (int j = 1; j <= points; ++j) {
-        const double r = radii[static_cast<std::size_t>(j)];
-        y[static_cast<std::size_t>(j)] = static_cast<float>(
-            total[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] +
-            0.01 * std::sin(41 * r) + ri + white(random));
-      }
+      std::vector<float> y(n + 1);
+      for (std::size_t j = 1; j <= n; ++j)
+        y[j] = static_cast<float>(total[k][j] + 0.01 * std::sin(41.0 * radii[j]) + ri + white(random));
       char name[16];
-      std::snprintf(name, sizeof name, "%05d.RA1", k);
-      ASSERT_TRUE(WriteScanFile((dir / "data" / name).string().c_str(), points, radii.data(),
-                                y.data(), nullptr, "test scan", 0, records[static_cast<std::size_t>(k)]));
+      std::snprintf(name, sizeof name, "%05zu.RA1", k);
+      ASSERT_TRUE(WriteScanFile((dir / "data" / name).string().c_str(), points, radii.data(), y.data(), nullptr,
+                                "test scan", 0, records[k]));
     }
   }
 
@@ -243,41 +237,47 @@ TEST_F(AutomationRun, ACofsRunRecoversTheMainPeakAndWritesTheSet) {
   EXPECT_NE(ReadFile(dir / "out" / "automation.log").find("Run: done"), std::string::npos);
 }
 
-TEST_F(AutomationRun, AMissingComputationEndsWithAFailureStatus) {
-  // The stand-in window answers ls-g*(s) as not available: the set is still written, the
-  // flag file keeps its content, and the status says what happened.
+// A step that cannot be done ends the run with the failure status; the flag
+// file still gets its content. The stand-in window answers ls-g*(s) and the
+// Fit as not available (the set is still written), or its Run meets a
+// fatal box (nothing comes after it).
+TEST_F(AutomationRun, AFailedStepEndsWithAFailureStatusAndStillFinishes) {
+  struct Case {
+    const char* name;
+    std::string run;
+    bool fatalOnRun;
+    std::vector<std::string> logged;
+    std::vector<int> commands;  // empty: not checked
+    bool resultsWritten;
+  };
+  std::string lsgofs = kCofsRun;
+  lsgofs.replace(lsgofs.find("cofs"), 4, "lsgofs");
+  const Case cases[] = {
+      {"a missing computation", lsgofs, false, {"automation failed: model lsgofs: not available"}, {}, true},
+      {"a fit outside the build", std::string(kCofsRun) + "<AutoFit>TRUE</AutoFit>\n", false,
+       {"Run: done", "automation failed: Fit: not available"}, {}, false},
+      {"a fatal error", kCofsRun, true, {}, {kCmdContinuousCS, kCmdRun}, false},
+  };
   WriteSyntheticScans(3, 40);
-  std::string run = kCofsRun;
-  run.replace(run.find("cofs"), 4, "lsgofs");
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(Start(Parameters(run, 3)));
-  const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed);
-  EXPECT_NE(log.find("automation failed: model lsgofs: not available"), std::string::npos) << log;
-  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
-  EXPECT_TRUE(std::filesystem::exists(dir / "out" / "ResultParameters.xml"));
-}
-
-TEST_F(AutomationRun, AFitOutsideTheBuildIsAFailedStep) {
-  WriteSyntheticScans(3, 40);
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(Start(Parameters(std::string(kCofsRun) + "<AutoFit>TRUE</AutoFit>\n", 3)));
-  const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed);
-  EXPECT_NE(log.find("Run: done"), std::string::npos) << log;
-  EXPECT_NE(log.find("automation failed: Fit: not available"), std::string::npos) << log;
-  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
-}
-
-TEST_F(AutomationRun, AFatalErrorStopsTheRunWithAFailureStatus) {
-  WriteSyntheticScans(3, 40);
-  window.fatalOnRun = true;
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(Start(Parameters(kCofsRun, 3)));
-  const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed) << log;
-  EXPECT_EQ(window.commands, (std::vector<int>{kCmdContinuousCS, kCmdRun}));  // nothing after
-  EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    autotest::ResetAnalysisState();
+    std::filesystem::remove_all(dir / "out");
+    window.commands.clear();
+    window.fatalOnRun = c.fatalOnRun;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(Start(Parameters(c.run, 3)));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(platform::QuitExitCode(), kAutomationStepFailed) << log;
+    for (const std::string& line : c.logged) EXPECT_NE(log.find(line), std::string::npos) << log;
+    if (!c.commands.empty()) {
+      EXPECT_EQ(window.commands, c.commands);
+    }
+    EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
+    if (c.resultsWritten) {
+      EXPECT_TRUE(std::filesystem::exists(dir / "out" / "ResultParameters.xml"));
+    }
+  }
 }
 
 TEST_F(AutomationRun, AnUnusableScanRangeFailsButStillFinishes) {
