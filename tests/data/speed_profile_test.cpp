@@ -33,15 +33,15 @@ void Steps(CRotorSpeedProfile& p, std::vector<float> t, std::vector<float> s,
   p.SetSteps(static_cast<int>(t.size()) - 1, t.data(), s.data(), a.data());
 }
 
-// A folder of the test's own, a scripted user, and the speed-step file's
-// path in the folder.
-class SpeedProfileFiles : public ::testing::Test {
- protected:
+// A folder of its own, a scripted user, and the speed-step file's path in
+// the folder: a test's, or a row's of a table.
+struct SpeedStepScene {
   TempFolder dir;
   platform::ScriptedUserInterface ui;
   platform::ScopedUI scoped{ui};
   const std::string path = dir / "speedsteps.txt";
 };
+class SpeedProfileFiles : public ::testing::Test, protected SpeedStepScene {};
 using SpeedProfileFix = SpeedProfileFiles;
 using SpeedProfileMethod = SpeedProfileFiles;
 
@@ -49,21 +49,18 @@ using SpeedProfileMethod = SpeedProfileFiles;
 
 TEST(SpeedProfileRead, TwoSoundStepsWithOrWithoutFinalNewline) {
   for (const char* text : {"0 40000 200\n600\t50000 200\n", "0 40000 200\n600 50000 200"}) {
-    TempFolder dir;
-    platform::ScriptedUserInterface ui;
-    platform::ScopedUI scoped(ui);
-    const std::string path = dir / "speedsteps.txt";
-    WriteText(path, text);
+    SpeedStepScene f;
+    WriteText(f.path, text);
     CRotorSpeedProfile p;
-    EXPECT_TRUE(p.ReadFile(path)) << text;
+    EXPECT_TRUE(p.ReadFile(f.path)) << text;
     ASSERT_EQ(p.stepCount, 2);
     EXPECT_TRUE(p.multiStep);
     EXPECT_FLOAT_EQ(p.startTimes[2], 600.0f);
     EXPECT_FLOAT_EQ(p.speeds[2], 50000.0f);
     EXPECT_FLOAT_EQ(p.accelerations[1], 200.0f);
-    EXPECT_EQ(p.fileName, path);
-    EXPECT_TRUE(ui.transcript.empty());
-    EXPECT_TRUE(ui.failures.empty());
+    EXPECT_EQ(p.fileName, f.path);
+    EXPECT_TRUE(f.ui.transcript.empty());
+    EXPECT_TRUE(f.ui.failures.empty());
   }
 }
 
@@ -87,18 +84,15 @@ TEST(SpeedProfileRead, BadFilesAreRefusedWithTheirMessage) {
       {"infinite acceleration", "0 50000 inf\n"},
   };
   for (const Case& c : cases) {
-    TempFolder dir;
-    platform::ScriptedUserInterface ui;
-    platform::ScopedUI scoped(ui);
-    const std::string path = dir / "speedsteps.txt";
-    WriteText(path, c.text);
-    ui.ExpectBox("Error", "Attention: bad speedstep data in " + path);
+    SpeedStepScene f;
+    WriteText(f.path, c.text);
+    f.ui.ExpectBox("Error", "Attention: bad speedstep data in " + f.path);
     CRotorSpeedProfile p;
-    EXPECT_FALSE(p.ReadFile(path)) << c.name;
+    EXPECT_FALSE(p.ReadFile(f.path)) << c.name;
     EXPECT_EQ(p.stepCount, 0) << c.name;
     EXPECT_FALSE(p.multiStep);
-    EXPECT_TRUE(ui.failures.empty()) << c.name << ": " << ui.failures.front();
-    EXPECT_EQ(ui.beeps, 1);
+    EXPECT_TRUE(f.ui.failures.empty()) << c.name << ": " << f.ui.failures.front();
+    EXPECT_EQ(f.ui.beeps, 1);
   }
 }
 
