@@ -64,10 +64,18 @@ inline void StartParameters(std::initializer_list<std::pair<int, float>> values,
   for (int k : fitted) gModelParameterVector.F[k] = 1;
 }
 
+// A fit host that shows no box and sounds no error.
+class SilentFitHost : public FitHost {
+ public:
+  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
+  void ErrorBox(const std::string&) override {}
+  void PlaySoundError() override {}
+};
+
 // A fit host whose model of scan 1 is Model{}(P, radius), and which counts
 // its evaluations and shows nothing.
 template <class Model>
-class ScanModelHost : public FitHost {
+class ScanModelHost : public SilentFitHost {
  public:
   long evaluations = 0;
   void SimulateModel() override {
@@ -76,19 +84,13 @@ class ScanModelHost : public FitHost {
     ++evaluations;
     for (int k = 1; k <= ss.points[1]; ++k) ss.model[1][k] = Model{}(P, ss.radii[1][k]);
   }
-  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
-  void ErrorBox(const std::string&) override {}
-  void PlaySoundError() override {}
 };
 
-class QuietFitHost : public FitHost {
+class QuietFitHost : public SilentFitHost {
  public:
   void SimulateModel() override {}
   void ShowBestContiVertex(float* vertex) override { ::ShowBestContiVertex(this, vertex); }
   bool DrawingEnabled() const override { return false; }
-  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
-  void ErrorBox(const std::string&) override {}
-  void PlaySoundError() override {}
 };
 
 // The current scan set replaced by m scans at rpm, scan j taken at

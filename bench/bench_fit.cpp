@@ -118,16 +118,13 @@ BENCHMARK(BM_SimulatedAnnealing)->Arg(10)->Arg(1000)->Unit(benchmark::kMilliseco
 // A three-parameter discrete-species fit (s of two species and D of the
 // first, amplitudes algebraic) on 50 scans of 500 points simulated by the
 // program's own solver: model evaluations per second inside the fit.
-class LammHost : public FitHost {
+class LammHost : public bench::SilentFitHost {
  public:
   long evaluations = 0;
   void SimulateModel() override {
     ++evaluations;
     ::SimulateModel(this);
   }
-  void MessageBox(const std::string&, const std::string&, platform::BoxIcon) override {}
-  void ErrorBox(const std::string&) override {}
-  void PlaySoundError() override {}
   void PlaySoundInfo() override {}
   void CheckLeftFitLimit() override {}
   void CheckRightFitLimit() override {}
