@@ -23,16 +23,12 @@
 #include "platform/fatal_error.h"
 #include "platform/scripted_ui.h"
 #include "tests/support/data_state.h"
+#include "tests/support/file_text.h"
 #include "tests/support/fit_state.h"
 
 namespace autotest {
 
-inline std::string ReadFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+inline std::string ReadFile(const std::filesystem::path& p) { return teststate::FileText(p); }
 
 inline void WriteFile(const std::filesystem::path& p, const std::string& text) {
   std::ofstream out(p, std::ios::binary);

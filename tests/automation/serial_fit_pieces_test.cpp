@@ -24,6 +24,7 @@
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -244,12 +245,7 @@ class StandInSeries : public ::testing::Test {
     gSerialFitSettings = SerialFitSettings{};
     fs::remove_all(root_);
   }
-  std::string Read(const fs::path& p) const {
-    std::ifstream in(p);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Read(const fs::path& p) const { return teststate::FileText(p); }
   // The answers to the questions of a series by folder.
   struct ByFolder {
     int first = 1, last = 1;

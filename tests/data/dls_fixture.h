@@ -15,6 +15,7 @@
 #include "data/dls/dlsdat_file.h"
 #include "numerics/arrays.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
 
 class DlsTest : public ::testing::Test {
  protected:
@@ -40,12 +41,7 @@ class DlsTest : public ::testing::Test {
     std::ofstream(Path(name), std::ios::binary) << text;
     return Path(name);
   }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Read(const std::string& name) const { return teststate::FileText(Path(name)); }
   bool Exists(const std::string& name) const { return std::filesystem::exists(dir_ / name); }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;

@@ -14,6 +14,7 @@
 #include "data/scan_set.h"
 #include "platform/paths.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
 
 namespace fs = std::filesystem;
 
@@ -27,12 +28,7 @@ ScanRecord Header(float voltage, int range, int gain) {
   return r;
 }
 
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using teststate::FileText;
 
 class FluorescenceSort : public ::testing::Test {
  protected:
@@ -163,7 +159,7 @@ TEST_F(FluorescenceSort, FolderSortTakesTheDetectorsScansWithTheirTimesAndWrites
   EXPECT_EQ(Sorted(), expected);
   const auto copyTime = fs::last_write_time(dir_ / "sorted" / "00002.FI1_A_PMV650_r2_g4");
   EXPECT_LT(std::chrono::abs(copyTime - written), std::chrono::seconds(1));
-  EXPECT_EQ(ReadText(dir_ / "sorted" / "list.FI1_A_PMV650_r2_g4"),
+  EXPECT_EQ(FileText(dir_ / "sorted" / "list.FI1_A_PMV650_r2_g4"),
             "newformat n=1\n" + (dir_ / "sorted").string() + "\n00001.FI1_A_PMV650_r2_g4\n00003.FI1_A_PMV650_r2_g4\n");
   EXPECT_EQ(CurrentSortedFileTable().groupCount, 0);  // freed after the run
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/file_text.h"
 #include "tests/support/temp_folder.h"
 
 namespace loading_test {
@@ -21,12 +22,7 @@ inline void WriteText(const std::string& path, const std::string& text) {
   out << text;
 }
 
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+inline std::string ReadText(const std::string& path) { return teststate::FileText(path); }
 
 // A scan file written as the instrument writes it.
 struct SyntheticScan {

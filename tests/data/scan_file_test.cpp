@@ -17,6 +17,7 @@
 #include "numerics/arrays.h"
 #include "platform/paths.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
 
 namespace fs = std::filesystem;
 
@@ -46,12 +47,7 @@ class ScanFileTest : public ::testing::Test {
     return p;
   }
 
-  static std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  static std::string ReadText(const std::string& path) { return teststate::FileText(path); }
 
   // Reads into the fixture's outputs; frees those of a previous read.
   int Read(const std::string& path, float bin = 0, bool wantThird = true) {

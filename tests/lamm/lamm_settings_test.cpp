@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -25,13 +26,6 @@ std::vector<std::string> Lines(const std::string& path) {
 
 void Write(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;
-}
-
-std::string Text(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 const std::vector<std::string> kDefaultLines = {
@@ -102,7 +96,7 @@ TEST(LammPreferenceFile, SwitchesCountsAndExtraLinesAreReadAsWritten) {
   EXPECT_EQ(s.automaticGridSize, 0);
   EXPECT_EQ(s.feGridSize, 1999);
   EXPECT_DOUBLE_EQ(s.truncationLevel, 1e-6);
-  EXPECT_EQ(Text(path), text);  // not rewritten
+  EXPECT_EQ(teststate::FileText(path), text);  // not rewritten
 }
 
 TEST(LammPreferenceFile, TwentySixLinesAreAcceptedAndTheFileIsCompleted) {
@@ -145,7 +139,7 @@ TEST(LammPreferenceFile, UnreadableContentKeepsTheDefaultsAfterTheMessage) {
     EXPECT_FLOAT_EQ(tol, 0.01f);
     EXPECT_TRUE(ui.failures.empty());
     EXPECT_TRUE(ui.AllConsumed());
-    EXPECT_EQ(Text(path), c.text);  // left alone
+    EXPECT_EQ(teststate::FileText(path), c.text);  // left alone
   }
 }
 

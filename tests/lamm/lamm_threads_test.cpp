@@ -20,6 +20,7 @@
 #include "platform/scripted_ui.h"
 #include "platform/worker_threads.h"
 #include "tests/support/address_space.h"
+#include "tests/support/file_text.h"
 
 using namespace lammtest;
 
@@ -198,10 +199,7 @@ TEST(LammThreads, AListRunIsTracedAndAnnounced) {
     }
   }
   SetLammDiagnosticsOutput(false);
-  std::ifstream in(dir / ("debug_t0_" + std::to_string(getpid()) + ".txt"));
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string log = text.str();
+  const std::string log = teststate::FileText(dir / ("debug_t0_" + std::to_string(getpid()) + ".txt"));
   EXPECT_EQ(log.rfind("starting new debugging session for Lamm equation s = ", 0), 0u) << log;
   size_t at = 0;
   for (const char* step : {"\nStarting CLRunMTList", " ... pLammThreads allocated", ", loaded", ", started ",

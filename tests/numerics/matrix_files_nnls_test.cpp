@@ -13,6 +13,7 @@
 #include "numerics/nnls_lib.h"
 #include "numerics/upper_envelope.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -21,12 +22,7 @@ teststate::TempFolder tempFolder;
 
 std::string TempPath(const std::string& name) { return tempFolder / name; }
 
-std::string Slurp(const std::string& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using teststate::FileText;
 
 }  // namespace
 
@@ -35,16 +31,16 @@ TEST(MatrixFilesTest, RowsAndColumnsLayouts) {
   m[1][1] = 1, m[1][2] = 2, m[2][1] = 3, m[2][2] = 4;
   const std::string p = TempPath("m.txt");
   ASSERT_TRUE(WriteMatrixFile(m, 1, 2, 1, 2, p.c_str()));
-  EXPECT_EQ(Slurp(p), "\t1.000000\t2.000000\n\t3.000000\t4.000000\n");
+  EXPECT_EQ(FileText(p), "\t1.000000\t2.000000\n\t3.000000\t4.000000\n");
   ASSERT_TRUE(WriteMatrixFileColumns(m, 1, 2, 1, 2, p.c_str()));
-  EXPECT_EQ(Slurp(p), "\t1.000000\t3.000000\n\t2.000000\t4.000000\n");
+  EXPECT_EQ(FileText(p), "\t1.000000\t3.000000\n\t2.000000\t4.000000\n");
   FloatMat f(1, 2, 1, 3);
   for (int i = 1; i <= 2; ++i)
     for (int j = 1; j <= 3; ++j) f[i][j] = static_cast<float>(10 * i + j);
   ASSERT_TRUE(WriteMatrixFileColumnsF(f, 1, 2, 1, 3, p.c_str()));
-  EXPECT_EQ(Slurp(p), "\t11.000000\t21.000000\n\t12.000000\t22.000000\n\t13.000000\t23.000000\n");
+  EXPECT_EQ(FileText(p), "\t11.000000\t21.000000\n\t12.000000\t22.000000\n\t13.000000\t23.000000\n");
   ASSERT_TRUE(WriteMatrixFile(m, 2, 1, 1, 2, p.c_str()));
-  EXPECT_EQ(Slurp(p), "");
+  EXPECT_EQ(FileText(p), "");
 
   // Three lines of two values, read both ways.
   ASSERT_TRUE(WriteMatrixFileT(f, 1, 2, 1, 3, p.c_str()));

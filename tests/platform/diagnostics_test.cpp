@@ -11,17 +11,13 @@
 #include <unistd.h>
 
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using teststate::FileText;
 
 // The log lives in the temporary folder; each test gets a folder of its own.
 class Diagnostics : public ::testing::Test {
@@ -69,11 +65,11 @@ TEST_F(Diagnostics, SwitchingOnEmptiesTheLogThenBannerAndTextsFollow) {
   std::ofstream(log_) << "old";
   ASSERT_TRUE(platform::ToggleDiagnosticsOutput());
   EXPECT_TRUE(platform::DiagnosticsState().DiagnosticsOn);
-  EXPECT_EQ(ReadAll(log_), "");
+  EXPECT_EQ(FileText(log_), "");
   platform::WriteDiagnostics("\nEnter LoadAllData");
   platform::WriteDiagnostics(" --> 100% done.");
   platform::WriteDiagnostics(nullptr);
-  EXPECT_EQ(ReadAll(log_), std::string(kBanner) + "\nEnter LoadAllData --> 100% done.");
+  EXPECT_EQ(FileText(log_), std::string(kBanner) + "\nEnter LoadAllData --> 100% done.");
 
   // Off and on again: emptied once more, no new banner, later texts appended.
   ASSERT_TRUE(platform::ToggleDiagnosticsOutput());
@@ -81,7 +77,7 @@ TEST_F(Diagnostics, SwitchingOnEmptiesTheLogThenBannerAndTextsFollow) {
   platform::WriteDiagnostics("\nlost while off");
   ASSERT_TRUE(platform::ToggleDiagnosticsOutput());
   platform::WriteDiagnostics("\nagain");
-  EXPECT_EQ(ReadAll(log_), "\nagain");
+  EXPECT_EQ(FileText(log_), "\nagain");
 }
 
 TEST_F(Diagnostics, AMissingFolderIsReportedAndNothingIsSwitched) {

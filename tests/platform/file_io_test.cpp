@@ -15,6 +15,7 @@
 
 #include "platform/paths.h"
 #include "platform/worker_threads.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -32,12 +33,7 @@ class FileIo : public ::testing::Test {
     std::ofstream(dir_ / name, std::ios::binary) << text;
     return (dir_ / name).string();
   }
-  static std::string Get(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Get(const fs::path& p) { return teststate::FileText(p); }
   // Names in the folder besides the given ones: temporary files left behind.
   std::size_t EntryCount() const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
