@@ -9,18 +9,13 @@
 #include "lamm/lamm_settings.h"
 #include "tests/automation/automation_test_support.h"
 #include "tests/support/file_size_limit.h"
+#include "tests/support/file_text.h"
 
 using autotest::ReadFile;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string l;
-  while (std::getline(in, l)) lines.push_back(l);
-  return lines;
-}
+using teststate::FileLines;
 
 // Scans with names and descriptions only: what the xp writer reads of them.
 class MorleanFiles : public autotest::Scratch {
@@ -47,7 +42,7 @@ class MorleanFiles : public autotest::Scratch {
   std::vector<std::string> Written(bool askNothing = true) {
     const std::string path = (dir / "data.xp").string();
     EXPECT_TRUE(WriteMorleanXpFile(path, askNothing));
-    return Lines(ReadFile(path));
+    return FileLines(path);
   }
   static std::string Find(const std::vector<std::string>& lines, const std::string& key) {
     for (const auto& l : lines)
@@ -293,7 +288,7 @@ class HybridFiles : public MorleanFiles {
   ~HybridFiles() override { Conti().hybridDiscrete = 0; }
   std::vector<std::string> Parameters(const MorleanPeakExport& peaks) {
     EXPECT_TRUE(WriteMorleanHybridParameterFile(config(), xp(), peaks));
-    return Lines(ReadFile(dir / "set1.morlean_PAR"));
+    return FileLines(dir / "set1.morlean_PAR");
   }
   std::string config() const { return (dir / "set1.cfg").string(); }
   std::string xp() const { return (dir / "set1.xp").string(); }
@@ -387,7 +382,7 @@ TEST_F(HybridFiles, TenPeaksBesideTheDiscreteSpeciesLeaveTheSmallestOut) {
 
 TEST_F(HybridFiles, ConfigurationNamesTheFilesTheSolverSettingsAndTwentyLinks) {
   Parameters(MorleanPeakExport{});
-  const auto lines = Lines(ReadFile(config()));
+  const auto lines = FileLines(config());
   EXPECT_EQ(MorleanParameterFilePath("C:\\runs\\set1.cfg"), "C:\\runs\\set1.morlean_PAR");
   ASSERT_EQ(lines.size(), 50u);
   EXPECT_EQ(lines[0], "experiments:");

@@ -8,6 +8,7 @@
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
 #include "tests/automation/automation_test_support.h"
+#include "tests/support/file_text.h"
 
 using autotest::ReadFile;
 
@@ -28,12 +29,7 @@ class SavedParams : public autotest::Scratch {
     CurrentWienerSkew() = WienerSkewSettings{};
   }
 
-  std::vector<std::string> Lines() {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFile(path));
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
+  std::vector<std::string> Lines() { return teststate::FileLines(path); }
 
   // The file cut to the first `count` of its lines.
   void WriteFirst(const std::vector<std::string>& lines, std::size_t count) {

@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "platform/scripted_ui.h"
 #include "tests/data/loading_test_support.h"
+#include "tests/support/file_text.h"
 
 using loading_test::ReadText;
 using loading_test::TempFolder;
@@ -17,13 +18,7 @@ using loading_test::WriteText;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
+using teststate::FileLines;
 
 void Steps(CRotorSpeedProfile& p, std::vector<float> t, std::vector<float> s,
            std::vector<float> a) {
@@ -243,7 +238,7 @@ TEST_F(SpeedProfileMethod, ThreeStepsWriteScanningHoldAndRestEntries) {
   Steps(p, {0, 3600, 11220, 20000}, {10000, 30000, 40000, 40000}, {200, 200, 100, 100});
   const std::string method = dir / "plan.EQU";
   ASSERT_TRUE(p.WriteMethodRows(method, 300.0f, 20, 30, 20, false));
-  const std::vector<std::string> lines = Lines(ReadText(method));
+  const std::vector<std::string> lines = FileLines(method);
   ASSERT_EQ(lines.size(), 600u);
   const std::vector<std::string> head = {
       "10000", "200", "0:01", "20", "9",  "NO",  // ramp 75 s -> 1 min; 3540 s / 390 s
@@ -282,7 +277,7 @@ TEST_F(SpeedProfileMethod, RampJustUnderAnHourIsWrittenAsFiftyNineMinutes) {
   CRotorSpeedProfile p;
   Steps(p, {0, 20000}, {7199.8f, 8000}, {3, 200});  // 7199.8 x 1.5 / 3 = 3599.9 s
   ASSERT_TRUE(p.WriteMethodRows(dir / "m.EQU", 60.0f, 4, 10, 50, false));
-  const auto lines = Lines(ReadText(dir / "m.EQU"));
+  const auto lines = FileLines(dir / "m.EQU");
   EXPECT_EQ(lines[0], "7199");
   EXPECT_EQ(lines[2], "0:59");
 }

@@ -17,12 +17,7 @@ std::string TempPath(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("lammprefs_" + name)).string();
 }
 
-std::vector<std::string> Lines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
+using teststate::FileLines;
 
 void Write(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;
@@ -45,7 +40,7 @@ std::string Join(const std::vector<std::string>& lines, size_t count) {
 TEST(LammPreferenceFile, DefaultRecordWritesTheTwentyEightDefaultLines) {
   const std::string path = TempPath("defaults.ini");
   ASSERT_TRUE(SaveLammEqParameterPreferences(path, LammSolverSettings{}, 0.01f));
-  EXPECT_EQ(Lines(path), kDefaultLines);
+  EXPECT_EQ(FileLines(path), kDefaultLines);
 }
 
 TEST(LammPreferenceFile, ChangedValuesSurviveTheRoundTrip) {
@@ -108,7 +103,7 @@ TEST(LammPreferenceFile, TwentySixLinesAreAcceptedAndTheFileIsCompleted) {
   ASSERT_TRUE(ReadLammEqParameterPreferences(path, s, tol));
   EXPECT_EQ(s.checkRotorAcceleration, 1);
   EXPECT_DOUBLE_EQ(s.variableSpeedDiffusionShutOff, 10.0);
-  EXPECT_EQ(Lines(path), kDefaultLines);
+  EXPECT_EQ(FileLines(path), kDefaultLines);
 }
 
 TEST(LammPreferenceFile, UnreadableContentKeepsTheDefaultsAfterTheMessage) {

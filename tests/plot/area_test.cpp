@@ -7,6 +7,7 @@
 #include "area_fixture.h"
 #include "platform/clock.h"
 #include "platform/metafile.h"
+#include "tests/support/file_text.h"
 
 using namespace plottest;
 using platform::RGB;
@@ -19,12 +20,7 @@ struct Rect {
 };
 Rect PlotRect(const CWINPlot* p) { return {p->plotTop, p->plotLeft, p->plotBottom, p->plotRight}; }
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using teststate::FileLines;
 
 const platform::MetafileData& Contents(platform::HMETAFILE mf) {
   static std::shared_ptr<const platform::MetafileData> keep;
@@ -200,7 +196,7 @@ TEST_F(PlotAreas, ScanRmsFileHoldsEachScansRmsdInTimeOrder) {
   LoadScans({.scans = 3, .points = 50, .left = 6.0f, .right = 7.0f}, signal);
   SetPlotAxisTitles();
   UpdateResidualsPlot(false);
-  const auto lines = ReadLines(Path("ScanRms.dat"));
+  const auto lines = FileLines(Path("ScanRms.dat"));
   ASSERT_EQ(lines.size(), 3u);
   // Scan 3 is the earliest.
   for (int i = 0; i < 3; ++i) {
@@ -220,7 +216,7 @@ TEST_F(PlotAreas, ScanRmsEdgeCases) {
             [](int, float) { return 0.5f; });
   SetPlotAxisTitles();
   UpdateResidualsPlot(true);  // all residuals exactly 0
-  auto lines = ReadLines(Path("ScanRms.dat"));
+  auto lines = FileLines(Path("ScanRms.dat"));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1], "00001.RA1 \t0.000000e+00");
   EXPECT_EQ(CurrentPlotWindows().worstScan, 0);
@@ -229,7 +225,7 @@ TEST_F(PlotAreas, ScanRmsEdgeCases) {
   CurrentScanSet().firstFitPoint[1] = 10;
   CurrentScanSet().lastFitPoint[1] = 9;
   WriteScanRmsFile();
-  EXPECT_EQ(ReadLines(Path("ScanRms.dat")).size(), 1u);
+  EXPECT_EQ(FileLines(Path("ScanRms.dat")).size(), 1u);
 
   // An unwritable file: one box, and the table is not written again.
   CurrentPlotWindows().scanRmsPath = Path("missing/ScanRms.dat");
@@ -263,7 +259,7 @@ TEST_F(PlotAreas, TheBareScanRmsNameGoesBesideTheData) {
   CurrentScanSet().dataFolder = data;
   SetPlotAxisTitles();
   UpdateResidualsPlot(false);
-  EXPECT_EQ(ReadLines(data + "/ScanRms.dat").size(), 2u);
+  EXPECT_EQ(FileLines(data + "/ScanRms.dat").size(), 2u);
   CurrentScanSet().dataFolder = savedFolder;
 }
 
