@@ -118,28 +118,11 @@ void BM_NonidealList100Species(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(n) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
-// 50 scans to 15000 s on 600 radii, 6.0-7.2 cm, 50000 rpm.
+// The solver bench scans (kScans x kPoints) with meniscus 6.0 and bottom
+// 7.2 cm, made once.
 void LoadGlobalScans() {
-  ScanSet& ss = CurrentScanSet();
-  if (ss.count == kScans) return;
-  ss = ScanSet{};
-  AllocateScanTables(ss, kScans);
-  for (int k = 1; k <= kScans; ++k) {
-    ss.radii[k] = vector(1, kPoints);
-    ss.signals[k] = vector(1, kPoints);
-    ss.model[k] = vector(1, kPoints);
-    for (int j = 1; j <= kPoints; ++j) {
-      ss.radii[k][j] = 6.0f + 1.2f * (j - 1) / (kPoints - 1);
-      ss.signals[k][j] = 0;
-    }
-    ss.points[k] = kPoints;
-    ss.order[k] = k;
-    ss.records[k].rpm = 50000;
-    ss.records[k].temperature = 20;
-    ss.records[k].time = ss.records[k].timeRead = 300.0 * k;
-  }
-  ss.leftFitLimit = 6.05f;
-  ss.rightFitLimit = 7.1f;
+  if (CurrentScanSet().count == kScans) return;
+  bench::LoadSolverBenchScans();
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
 }
