@@ -66,13 +66,7 @@ void BM_ContiRun(benchmark::State& state) {
   gFitEngineState.fitTINoise = 1;
   gModelParams.riNoiseFit = 1;
   PackModelParameters();
-  bench::RunSplit split;
-  for (auto _ : state) {
-    LammSettings() = LammSolverSettings{};
-    RunContiSed();
-    split.Add();
-  }
-  split.Report(state);
+  bench::TimeContiRuns(state, [] { LammSettings() = LammSolverSettings{}; });
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
   SetLammListSolver(nullptr);
@@ -159,12 +153,7 @@ void BM_DlsIRhRun(benchmark::State& state) {
   platform::ScopedUI scope(ui);
   MakeDlsSets(20, 30.0);
   gModelSelectorFlags.DlsIRhModel = 1;
-  bench::RunSplit split;
-  for (auto _ : state) {
-    RunContiSed();
-    split.Add();
-  }
-  split.Report(state);
+  bench::TimeContiRuns(state, [] {});
   FreeDlsSets();
 }
 BENCHMARK(BM_DlsIRhRun)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
@@ -247,12 +236,7 @@ void BM_EquilibriumCofMRun(benchmark::State& state) {
   gModelParameterVector.P[5] = 200000.0f;
   gModelParameterVector.P[9] = 100.0f;
   gModelParameterVector.P[2] = 0.68f;
-  bench::RunSplit split;
-  for (auto _ : state) {
-    RunContiSed();
-    split.Add();
-  }
-  split.Report(state);
+  bench::TimeContiRuns(state, [] {});
   gModelParams.baselineFit = 0;
   FreeEquilibriumScans();
 }

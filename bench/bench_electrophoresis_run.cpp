@@ -101,13 +101,7 @@ void BM_DistributionRun(benchmark::State& state) {
   cs.multipleThreads = threads > 1;
   cs.normalEquationThreads = threads;
   LammListThreads() = threads;
-  bench::RunSplit split;
-  for (auto _ : state) {
-    LammSettings() = LammSolverSettings{};
-    RunContiSed();
-    split.Add();
-  }
-  split.Report(state);
+  bench::TimeContiRuns(state, [] { LammSettings() = LammSolverSettings{}; });
   FreeDistributionArrays();
   FreeLammArrays();
   CurrentDataTypeFlags().electrophoresis = CurrentDataTypeFlags().absorbance = 0;

@@ -227,6 +227,19 @@ class RunSplit {
   int runs_ = 0;
 };
 
+// The c(s) run once per benchmark iteration after prepare(), the split of
+// the runs reported.
+template <class Prepare>
+void TimeContiRuns(benchmark::State& state, Prepare prepare) {
+  RunSplit split;
+  for (auto _ : state) {
+    prepare();
+    RunContiSed();
+    split.Add();
+  }
+  split.Report(state);
+}
+
 // The Fit command, once per benchmark iteration after start(); counters:
 // evaluations per fit and per second.
 template <class Start>
