@@ -16,6 +16,12 @@
 
 namespace {
 
+// The model left and its entries as a saved parameter file began to be read.
+ModelEntryTrip& FileTrip() {
+  static ModelEntryTrip trip;
+  return trip;
+}
+
 // Model command of each distribution code of the saved file.
 int ModelCommandOfCode(int code) {
   switch (code) {
@@ -54,16 +60,16 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
       if (code == 6) st.scalingExponentFit = mp.concentrationFit[2];
     }
     gModelSelectorFlags.ClearSwitches();
-    const ModelCommandsFromFile fromFile;
+    // Chosen as from the menu, from the model in use before the file.
+    const ModelCommandsFromFile fromFile(FileTrip());
     w->Dispatch(ModelCommandOfCode(code));
   };
   h.reloadModelEntry = [](bool read) {
-    static ModelEntryTrip trip;
     if (!read) {
-      trip = BeginReloadedModel();
+      FileTrip() = BeginReloadedModel();
       return;
     }
-    FinishReloadedModel(trip);
+    FinishReloadedModel(FileTrip());
   };
   h.checkFitLimits = [] {
     // The limits the analysis was fitted with, kept inside the data.

@@ -768,3 +768,58 @@ TEST_F(ModelRoundTrip, TheInvariantDIsShownSoThatItIsKept) {
 }
 
 }  // namespace
+
+namespace {
+
+// A saved parameter file (and the serial fits, which read one for each
+// set) chooses the model it names as the menu does: entered for the first
+// time after a model of the same family, the model starts from its own
+// start, not from the regularisation the model before left; the file's
+// values are then read over it.
+TEST_F(ModelDataTest, AModelNamedByASavedFileStartsAsFromTheMenu) {
+  LoadData(kVelocityData);
+  const SolutionConditions solution = gSolutionConditions;
+  const auto nothingPutAside = [&] {
+    static_cast<ModelEntryShelf&>(ModelEntries()) = {};
+    NoteNewDataForModelEntries(false);
+    gSolutionConditions = solution;
+  };
+  struct Case {
+    int before;  // the model in use when the file is read
+    int model;   // the file's
+  };
+  const Case cases[] = {{288, 275}, {288, 585}, {288, 1100}, {288, 595}, {539, 275}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.model) + " from a file read while " + std::to_string(c.before) + " is in use");
+    // The model's own start, from the menu, saved as it stands.
+    Choose(c.model == 198 ? 275 : 198);
+    nothingPutAside();
+    Choose(c.model);
+    ASSERT_EQ(SelectedModelKey(), c.model);
+    const ModelState own = StateOfModel();
+    const std::string file = (dir_ / ("~own" + std::to_string(c.model) + ".ra1")).string();
+    ui_->ExpectBox("SAVE PARAMETERS", "save in " + CurrentDataPaths().parameterFile + " ?", platform::IDNO)
+        .ExpectFiles("export parameter file", Chosen({file}));
+    Window().Dispatch(827);
+    ASSERT_TRUE(ui_->AllConsumed()) << (ui_->failures.empty() ? std::string() : ui_->failures.front());
+    // Read while another model of the family is in use, nothing put aside.
+    Choose(198);
+    nothingPutAside();
+    Choose(c.before);
+    ASSERT_EQ(SelectedModelKey(), c.before);
+    ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from", platform::IDNO)
+        .ExpectFiles("export parameter file", Chosen({file}));
+    ui_->lenient = true;
+    Window().Dispatch(1098);
+    ui_->lenient = false;
+    ui_->transcript.clear();
+    ASSERT_EQ(SelectedModelKey(), c.model);
+    // (The range passes through the file's text.)
+    ModelState read = StateOfModel();
+    for (auto [r, o] : {std::pair{&read.sMin, own.sMin}, {&read.sMax, own.sMax}})
+      if (std::fabs(*r - o) <= 1e-5f * std::fabs(o)) *r = o;
+    EXPECT_EQ(read, own) << DescribeState(read) << " vs " << DescribeState(own);
+  }
+}
+
+}  // namespace
