@@ -445,12 +445,15 @@ void FinishReloadedModel(const ModelEntryTrip& trip) {
   book.records.erase(after);
 }
 
-void RecordModelInUse() {
+ModelInUse TakeModelInUse() { return {SelectedModelKey(), CaptureModelEntries()}; }
+
+void RecordModelInUse(const ModelInUse& inUse) {
   ModelEntryBook& book = ModelEntries();
-  const int key = SelectedModelKey();
-  book.records[key] = CaptureModelEntries();
-  if (SpeciesModelKey(key)) book.lastSpeciesModel = key;
+  book.records[inUse.key] = inUse.entries;
+  if (SpeciesModelKey(inUse.key)) book.lastSpeciesModel = inUse.key;
 }
+
+void RecordModelInUse() { RecordModelInUse(TakeModelInUse()); }
 
 void NoteNewDataForModelEntries(bool otherKind) {
   ModelEntryBook& book = ModelEntries();

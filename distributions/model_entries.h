@@ -112,6 +112,15 @@ void FinishReloadedModel(const ModelEntryTrip& trip);
 // with the data it was used on: its entries are recorded as they stand,
 // before the loader writes the new data's settings over them.
 void RecordModelInUse();
+// The same in two steps, for a loader that knows the kind of the new data
+// only once they are in: the model in use and its entries taken before the
+// load, recorded if the data turn out to be of another kind.
+struct ModelInUse {
+  int key = 0;
+  ModelEntryRecord entries;
+};
+ModelInUse TakeModelInUse();
+void RecordModelInUse(const ModelInUse& inUse);
 // Data were loaded: meniscus, bottom, their limits and the noise choices of
 // the entries put aside are those of the earlier data. The records of the
 // models used on data of another kind are put aside under that kind, and

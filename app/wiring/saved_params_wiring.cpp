@@ -45,6 +45,8 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
     return OfferRestorePreviousAnalysis(CurrentDataPaths().parameterFile,
                                         CommandLineState().AutomationMode != 0);
   };
+  CurrentLoadHooks().newDataAboutToLoad = ModelsBeforeNewData;
+  CurrentLoadHooks().newDataLoaded = ModelsAfterNewData;
   SavedParamsHooks& h = CurrentSavedParamsHooks();
   h.reselectDistributionModel = [w](int code) {
     if (code == 5 || code == 6) {
@@ -79,6 +81,8 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
 }
 
 void DisconnectSavedParamsFromWindow() {
+  CurrentLoadHooks().newDataAboutToLoad = [] {};
+  CurrentLoadHooks().newDataLoaded = [] {};
   SavedParamsHooks& h = CurrentSavedParamsHooks();
   h.reselectDistributionModel = nullptr;
   h.reloadModelEntry = nullptr;

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "data/file_name_list.h"
 #include "distributions/conti_settings.h"
 #include "distributions/model_entries.h"
 #include "distributions/model_molar_mass.h"
@@ -819,6 +820,74 @@ TEST_F(ModelDataTest, AModelNamedByASavedFileStartsAsFromTheMenu) {
     for (auto [r, o] : {std::pair{&read.sMin, own.sMin}, {&read.sMax, own.sMax}})
       if (std::fabs(*r - o) <= 1e-5f * std::fabs(o)) *r = o;
     EXPECT_EQ(read, own) << DescribeState(read) << " vs " << DescribeState(own);
+  }
+}
+
+// Scans loaded by a list, as the serial fits, the unattended run and a
+// change of cell load them, put the models' entries with their data as the
+// window's load does: after data of another kind no model is chosen and
+// the entries of this kind come back; after data of the same kind a model
+// chosen again keeps what was typed for it but takes meniscus, bottom and
+// the noise choices of the new scans.
+TEST_F(ModelDataTest, ScansLoadedByAListPutTheEntriesWithTheirData) {
+  struct Way {
+    int model;           // used on velocity data, its entries typed
+    unsigned between;    // the data analysed in between (0: none)
+    int modelBetween;
+  };
+  const Way ways[] = {{275, kDlsData, 503}, {198, kDlsData, 536}, {275, 0, 198}, {198, 0, 531}};
+  const auto byList = [&] {
+    const std::vector<std::string> paths = WriteRun(".ra1", 2);
+    FileNameList& list = CurrentFileNameList();
+    list.names.assign(1, std::string());
+    list.names.insert(list.names.end(), paths.begin(), paths.end());
+    list.count = static_cast<int>(paths.size());
+    ui_->lenient = true;
+    ASSERT_TRUE(LoadListedScans());
+    ui_->lenient = false;
+    ui_->transcript.clear();
+    ASSERT_EQ(LoadedDataKind(), kVelocityData);
+  };
+  for (const Way& w : ways) {
+    SCOPED_TRACE(std::to_string(w.model) + ", " + std::to_string(w.modelBetween) + " in between" +
+                 (w.between ? std::string(" on ") + KindName(w.between) : std::string()));
+    LoadData(kVelocityData);
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    char meniscus[32];
+    std::snprintf(meniscus, sizeof meniscus, "%.4f", gModelParams.meniscus - 0.005f);
+    gFitEngineState.fitTINoise = !gFitEngineState.fitTINoise;
+    Open(1.01, {{435, meniscus}});
+    Shown typed = Open();
+    if (w.between) {
+      LoadData(w.between);
+      if (w.modelBetween == 536)
+        ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", std::string("0.01002"));
+    }
+    Choose(w.modelBetween);
+    ASSERT_EQ(SelectedModelKey(), w.modelBetween);
+    Open(1.02);
+    byList();
+    if (w.between) {
+      EXPECT_EQ(SelectedModelKey(), 0) << "the model of the data before stays chosen";
+    }
+    const float loadedMeniscus = gModelParams.meniscus;
+    const std::uint8_t loadedNoise = gFitEngineState.fitTINoise;
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    EXPECT_FLOAT_EQ(gModelParams.meniscus, loadedMeniscus);
+    EXPECT_EQ(gFitEngineState.fitTINoise, loadedNoise);
+    // Everything else as typed.
+    Shown back = Open();
+    const auto ofTheData = [&](Shown& shown) {
+      std::erase_if(shown, [&](const auto& c) {
+        const int id = std::get<0>(c);
+        return id == 431 || id == 455 || kNotModel.count(id) > 0;
+      });
+    };
+    ofTheData(back);
+    ofTheData(typed);
+    EXPECT_EQ(back, typed) << Describe(back, typed);
   }
 }
 
