@@ -151,6 +151,8 @@ void ResetLoadHooks() {
   h.setWindowTitle = [](const std::string&) {};
   h.drawText = [](const std::string&, int, int) {};
   h.offerRestorePreviousAnalysis = [] { return false; };
+  h.newDataAboutToLoad = [] {};
+  h.newDataLoaded = [] {};
   h.runModel = [] {};
   h.runModelFromTools = [] {};
   h.calcRmsd = [] { return 0.0; };

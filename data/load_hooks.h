@@ -104,6 +104,12 @@ struct LoadHooks {
   std::function<void(double fraction)> loadProgress;
   // Restores the previous analysis of the data folder when the user wants it.
   std::function<bool()> offerRestorePreviousAnalysis;
+  // A new set of scans is about to replace the data in memory (every loader
+  // of a new set, not the realtime update's growing set nor the reload of
+  // the same list), and it is in (before a saved analysis is restored): the
+  // models' entries follow the data they were made for.
+  std::function<void()> newDataAboutToLoad;
+  std::function<void()> newDataLoaded;
   std::function<void()> runModel;          // TXLAWindow::CmRun
   std::function<void()> runModelFromTools;
   std::function<double()> calcRmsd;

@@ -516,6 +516,8 @@ bool LoadAllData(const std::string& selection) {
   LoadHooks& h = CurrentLoadHooks();
   RealtimeState& rt = CurrentRealtimeState();
   h.writeDiagnostics("\nEnter LoadAllData");
+  // (Before the question of the equilibrium mode changes the kind.)
+  if (!rt.running) h.newDataAboutToLoad();
   LoadProgress(0.0);
   s.dataChanged = 1;
   float binWidth = BinWidth();
@@ -594,6 +596,7 @@ bool LoadAllData(const std::string& selection) {
   if (!LoadScans(paths, binWidth, LoadKind::Selection)) return false;
   mode.keep = true;
   s.dataFolder = g_paths.dataFolder;
+  if (!rt.running) h.newDataLoaded();
 
   bool restored = false;
   if (!rt.running) restored = h.offerRestorePreviousAnalysis();
@@ -633,6 +636,9 @@ bool LoadListed(LoadKind kind) {
   LoadProgress(0.0);
   s.dataChanged = 1;
   const float binWidth = BinWidth();
+  // (A reload reads the same list again.)
+  const bool newSet = kind != LoadKind::Reload && !CurrentRealtimeState().running;
+  if (newSet) h.newDataAboutToLoad();
   if (s.count > 0) {
     h.deleteNonidealModel();
     FreeScanData();
@@ -650,6 +656,7 @@ bool LoadListed(LoadKind kind) {
   g_paths.dataFolder = WithoutTrailingSep(first.drive + first.folder);
   if (!LoadScans(paths, binWidth, kind)) return false;
   s.dataFolder = g_paths.dataFolder;
+  if (newSet) h.newDataLoaded();
 
   const std::string title = "SEDIMENTATION ANALYSIS -> " + paths[0] + "...";
   if (kind == LoadKind::Listed) {

@@ -310,25 +310,45 @@ bool& EntriesInPlace() {
 
 bool ModelEntriesInPlace() { return EntriesInPlace(); }
 
-ModelEntryTrip BeginModelEntry(int id) {
-  ModelEntryBook& book = ModelEntries();
-  ModelEntryTrip trip;
-  trip.id = id;
-  trip.before = SelectedModelKey();
-  // The vector holds every entry as the dialog shows it (the unpack
-  // derives the rest from it).
-  trip.leaving = CaptureModelEntries();
-  FamilySharedEntries& sh = book.shared;
-  if (!BorrowsFfSlot(trip.before)) {
+namespace {
+
+// What the model being left shares with the others (the f/f0, the
+// solution's vbar, the bottom, the stores its entries do not pass through),
+// held as it stands.
+void HoldShared(int before) {
+  FamilySharedEntries& sh = ModelEntries().shared;
+  if (!BorrowsFfSlot(before)) {
     sh.ffValue = Conti().ffValue;
     sh.fitFfValue = Conti().fitFfValue;
   }
-  if (!BorrowsVbar(trip.before)) sh.vbar = gSolutionConditions.vbar;
-  if (!BorrowsBottom(trip.before)) {
+  if (!BorrowsVbar(before)) sh.vbar = gSolutionConditions.vbar;
+  if (!BorrowsBottom(before)) {
     sh.bottom = gModelParams.bottom;
     sh.bottomFit = gModelParams.bottomFit;
   }
-  HoldStores(trip.before, sh);
+  HoldStores(before, sh);
+}
+
+}  // namespace
+
+ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
+  ModelEntryBook& book = ModelEntries();
+  ModelEntryTrip trip;
+  trip.id = id;
+  if (file) {
+    // The model left and its entries are those before the file was read;
+    // what they share was held then.
+    trip.before = file->before;
+    trip.leaving = file->leaving;
+    trip.fromFile = true;
+  } else {
+    trip.before = SelectedModelKey();
+    // The vector holds every entry as the dialog shows it (the unpack
+    // derives the rest from it).
+    trip.leaving = CaptureModelEntries();
+    HoldShared(trip.before);
+  }
+  FamilySharedEntries& sh = book.shared;
   if (id == trip.before || !IsModelCommand(id)) return trip;
   // (Before the command: its first start reads them. A refusal unpacks
   // the entries of the model left again.)
@@ -363,6 +383,9 @@ ModelEntryTrip BeginModelEntry(int id) {
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
   EntriesInPlace() = false;
+  // The file's own entries follow; the model left is put aside when the
+  // file has been read.
+  if (trip.fromFile) return false;
   const int after = SelectedModelKey();
   if (after == trip.before) {
     // Refused or cancelled: the model keeps its slots.
@@ -405,6 +428,10 @@ ModelEntryTrip BeginReloadedModel() {
   ModelEntryTrip trip;
   trip.before = SelectedModelKey();
   trip.leaving = CaptureModelEntries();
+  trip.fromFile = true;
+  // What the model left shares is held as for a model command; it goes back
+  // when the file's model is entered (the file's values come after).
+  HoldShared(trip.before);
   return trip;
 }
 
@@ -418,12 +445,15 @@ void FinishReloadedModel(const ModelEntryTrip& trip) {
   book.records.erase(after);
 }
 
-void RecordModelInUse() {
+ModelInUse TakeModelInUse() { return {SelectedModelKey(), CaptureModelEntries()}; }
+
+void RecordModelInUse(const ModelInUse& inUse) {
   ModelEntryBook& book = ModelEntries();
-  const int key = SelectedModelKey();
-  book.records[key] = CaptureModelEntries();
-  if (SpeciesModelKey(key)) book.lastSpeciesModel = key;
+  book.records[inUse.key] = inUse.entries;
+  if (SpeciesModelKey(inUse.key)) book.lastSpeciesModel = inUse.key;
 }
+
+void RecordModelInUse() { RecordModelInUse(TakeModelInUse()); }
 
 void NoteNewDataForModelEntries(bool otherKind) {
   ModelEntryBook& book = ModelEntries();

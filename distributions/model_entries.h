@@ -88,8 +88,12 @@ struct ModelEntryTrip {
   ModelEntryRecord leaving;
   bool entered = false;   // Begin put the model's entries or start in place
   bool restored = false;  // they were its own entries
+  bool fromFile = false;  // a saved parameter file names the model
 };
-ModelEntryTrip BeginModelEntry(int id);
+// With `file` (the trip a saved parameter file began): the model the file
+// names is entered as from the menu, from the model in use before the file
+// was read; its finish leaves the putting aside to FinishReloadedModel.
+ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file = nullptr);
 // True when the model changed.
 bool FinishModelEntry(const ModelEntryTrip& trip);
 // While a model command runs between the two halves: the model's own
@@ -98,7 +102,9 @@ bool FinishModelEntry(const ModelEntryTrip& trip);
 bool ModelEntriesInPlace();
 
 // A saved parameter file chooses the model it names: the model left is put
-// aside, and what the file gave is the chosen model's newest entries.
+// aside (what it shares with the others held before the file's values are
+// read), the model the file names is entered through BeginModelEntry with
+// this trip, and what the file gave is the chosen model's newest entries.
 ModelEntryTrip BeginReloadedModel();
 void FinishReloadedModel(const ModelEntryTrip& trip);
 
@@ -106,6 +112,15 @@ void FinishReloadedModel(const ModelEntryTrip& trip);
 // with the data it was used on: its entries are recorded as they stand,
 // before the loader writes the new data's settings over them.
 void RecordModelInUse();
+// The same in two steps, for a loader that knows the kind of the new data
+// only once they are in: the model in use and its entries taken before the
+// load, recorded if the data turn out to be of another kind.
+struct ModelInUse {
+  int key = 0;
+  ModelEntryRecord entries;
+};
+ModelInUse TakeModelInUse();
+void RecordModelInUse(const ModelInUse& inUse);
 // Data were loaded: meniscus, bottom, their limits and the noise choices of
 // the entries put aside are those of the earlier data. The records of the
 // models used on data of another kind are put aside under that kind, and

@@ -513,6 +513,9 @@ int ReloadParameters(const std::string& path) {
                                 platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) == platform::IDYES)
     sc.vbar20 = sc.vbar;
+  // The nonideal c(s) packs its log ks from the nonideality's store: the
+  // file's is the newest entry, not the one its command started from.
+  if (sel.NonidealCSModel) as.logKs = mp.value20;
   PackModelParameters();
   if (hooks.checkFitLimits) hooks.checkFitLimits();
   if (hooks.checkCorrectionMenuItems) hooks.checkCorrectionMenuItems();

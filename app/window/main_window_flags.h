@@ -51,6 +51,16 @@ struct PendingNewDataState {
 };
 PendingNewDataState& PendingNewData();
 void ForgetPreviousAnalysisOfNewData(TXLAWindow& w);
+// The models' side of new data, for every loader: data of another kind
+// start without the model of the earlier kind, and the entries of the
+// models follow the kind of data they were made for.
+void NewDataForModels(bool otherKind);
+// The loaders' hooks around a new set that no load command announced (the
+// serial fits, the unattended run, a change of cell, an xp file, a list):
+// the model in use is taken before, and recorded when the new data are of
+// another kind.
+void ModelsBeforeNewData();
+void ModelsAfterNewData();
 
 // The load with automatic corrections is under way (time stamps, rotor
 // stretch and speed steps are corrected without asking).

@@ -16,6 +16,12 @@
 
 namespace {
 
+// The model left and its entries as a saved parameter file began to be read.
+ModelEntryTrip& FileTrip() {
+  static ModelEntryTrip trip;
+  return trip;
+}
+
 // Model command of each distribution code of the saved file.
 int ModelCommandOfCode(int code) {
   switch (code) {
@@ -39,6 +45,8 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
     return OfferRestorePreviousAnalysis(CurrentDataPaths().parameterFile,
                                         CommandLineState().AutomationMode != 0);
   };
+  CurrentLoadHooks().newDataAboutToLoad = ModelsBeforeNewData;
+  CurrentLoadHooks().newDataLoaded = ModelsAfterNewData;
   SavedParamsHooks& h = CurrentSavedParamsHooks();
   h.reselectDistributionModel = [w](int code) {
     if (code == 5 || code == 6) {
@@ -54,16 +62,16 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
       if (code == 6) st.scalingExponentFit = mp.concentrationFit[2];
     }
     gModelSelectorFlags.ClearSwitches();
-    const ModelCommandsFromFile fromFile;
+    // Chosen as from the menu, from the model in use before the file.
+    const ModelCommandsFromFile fromFile(FileTrip());
     w->Dispatch(ModelCommandOfCode(code));
   };
   h.reloadModelEntry = [](bool read) {
-    static ModelEntryTrip trip;
     if (!read) {
-      trip = BeginReloadedModel();
+      FileTrip() = BeginReloadedModel();
       return;
     }
-    FinishReloadedModel(trip);
+    FinishReloadedModel(FileTrip());
   };
   h.checkFitLimits = [] {
     // The limits the analysis was fitted with, kept inside the data.
@@ -73,6 +81,8 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
 }
 
 void DisconnectSavedParamsFromWindow() {
+  CurrentLoadHooks().newDataAboutToLoad = [] {};
+  CurrentLoadHooks().newDataLoaded = [] {};
   SavedParamsHooks& h = CurrentSavedParamsHooks();
   h.reselectDistributionModel = nullptr;
   h.reloadModelEntry = nullptr;

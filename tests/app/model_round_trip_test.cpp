@@ -17,6 +17,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "data/file_name_list.h"
 #include "distributions/conti_settings.h"
 #include "distributions/model_entries.h"
 #include "distributions/model_molar_mass.h"
@@ -765,6 +766,129 @@ TEST_F(ModelRoundTrip, TheInvariantDIsShownSoThatItIsKept) {
   const SolutionConditions& sol = gSolutionConditions;
   const double M = 4e-13 * 8.314462618e7 * sol.temperature / ((1.0 - sol.vbarRho) * 5e-7);
   EXPECT_NEAR(MolarMassUnderModel(4.0f), M, 1e-4 * M);
+}
+
+}  // namespace
+
+namespace {
+
+// A saved parameter file (and the serial fits, which read one for each
+// set) chooses the model it names as the menu does: entered for the first
+// time after a model of the same family, the model starts from its own
+// start, not from the regularisation the model before left; the file's
+// values are then read over it.
+TEST_F(ModelDataTest, AModelNamedByASavedFileStartsAsFromTheMenu) {
+  LoadData(kVelocityData);
+  const SolutionConditions solution = gSolutionConditions;
+  const auto nothingPutAside = [&] {
+    static_cast<ModelEntryShelf&>(ModelEntries()) = {};
+    NoteNewDataForModelEntries(false);
+    gSolutionConditions = solution;
+  };
+  struct Case {
+    int before;  // the model in use when the file is read
+    int model;   // the file's
+  };
+  const Case cases[] = {{288, 275}, {288, 585}, {288, 1100}, {288, 595}, {539, 275}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.model) + " from a file read while " + std::to_string(c.before) + " is in use");
+    // The model's own start, from the menu, saved as it stands.
+    Choose(c.model == 198 ? 275 : 198);
+    nothingPutAside();
+    Choose(c.model);
+    ASSERT_EQ(SelectedModelKey(), c.model);
+    const ModelState own = StateOfModel();
+    const std::string file = (dir_ / ("~own" + std::to_string(c.model) + ".ra1")).string();
+    ui_->ExpectBox("SAVE PARAMETERS", "save in " + CurrentDataPaths().parameterFile + " ?", platform::IDNO)
+        .ExpectFiles("export parameter file", Chosen({file}));
+    Window().Dispatch(827);
+    ASSERT_TRUE(ui_->AllConsumed()) << (ui_->failures.empty() ? std::string() : ui_->failures.front());
+    // Read while another model of the family is in use, nothing put aside.
+    Choose(198);
+    nothingPutAside();
+    Choose(c.before);
+    ASSERT_EQ(SelectedModelKey(), c.before);
+    ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from", platform::IDNO)
+        .ExpectFiles("export parameter file", Chosen({file}));
+    ui_->lenient = true;
+    Window().Dispatch(1098);
+    ui_->lenient = false;
+    ui_->transcript.clear();
+    ASSERT_EQ(SelectedModelKey(), c.model);
+    // (The range passes through the file's text.)
+    ModelState read = StateOfModel();
+    for (auto [r, o] : {std::pair{&read.sMin, own.sMin}, {&read.sMax, own.sMax}})
+      if (std::fabs(*r - o) <= 1e-5f * std::fabs(o)) *r = o;
+    EXPECT_EQ(read, own) << DescribeState(read) << " vs " << DescribeState(own);
+  }
+}
+
+// Scans loaded by a list, as the serial fits, the unattended run and a
+// change of cell load them, put the models' entries with their data as the
+// window's load does: after data of another kind no model is chosen and
+// the entries of this kind come back; after data of the same kind a model
+// chosen again keeps what was typed for it but takes meniscus, bottom and
+// the noise choices of the new scans.
+TEST_F(ModelDataTest, ScansLoadedByAListPutTheEntriesWithTheirData) {
+  struct Way {
+    int model;           // used on velocity data, its entries typed
+    unsigned between;    // the data analysed in between (0: none)
+    int modelBetween;
+  };
+  const Way ways[] = {{275, kDlsData, 503}, {198, kDlsData, 536}, {275, 0, 198}, {198, 0, 531}};
+  const auto byList = [&] {
+    const std::vector<std::string> paths = WriteRun(".ra1", 2);
+    FileNameList& list = CurrentFileNameList();
+    list.names.assign(1, std::string());
+    list.names.insert(list.names.end(), paths.begin(), paths.end());
+    list.count = static_cast<int>(paths.size());
+    ui_->lenient = true;
+    ASSERT_TRUE(LoadListedScans());
+    ui_->lenient = false;
+    ui_->transcript.clear();
+    ASSERT_EQ(LoadedDataKind(), kVelocityData);
+  };
+  for (const Way& w : ways) {
+    SCOPED_TRACE(std::to_string(w.model) + ", " + std::to_string(w.modelBetween) + " in between" +
+                 (w.between ? std::string(" on ") + KindName(w.between) : std::string()));
+    LoadData(kVelocityData);
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    char meniscus[32];
+    std::snprintf(meniscus, sizeof meniscus, "%.4f", gModelParams.meniscus - 0.005f);
+    gFitEngineState.fitTINoise = !gFitEngineState.fitTINoise;
+    Open(1.01, {{435, meniscus}});
+    Shown typed = Open();
+    if (w.between) {
+      LoadData(w.between);
+      if (w.modelBetween == 536)
+        ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", std::string("0.01002"));
+    }
+    Choose(w.modelBetween);
+    ASSERT_EQ(SelectedModelKey(), w.modelBetween);
+    Open(1.02);
+    byList();
+    if (w.between) {
+      EXPECT_EQ(SelectedModelKey(), 0) << "the model of the data before stays chosen";
+    }
+    const float loadedMeniscus = gModelParams.meniscus;
+    const std::uint8_t loadedNoise = gFitEngineState.fitTINoise;
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    EXPECT_FLOAT_EQ(gModelParams.meniscus, loadedMeniscus);
+    EXPECT_EQ(gFitEngineState.fitTINoise, loadedNoise);
+    // Everything else as typed.
+    Shown back = Open();
+    const auto ofTheData = [&](Shown& shown) {
+      std::erase_if(shown, [&](const auto& c) {
+        const int id = std::get<0>(c);
+        return id == 431 || id == 455 || kNotModel.count(id) > 0;
+      });
+    };
+    ofTheData(back);
+    ofTheData(typed);
+    EXPECT_EQ(back, typed) << Describe(back, typed);
+  }
 }
 
 }  // namespace

@@ -63,7 +63,9 @@ TEST_F(SavedAnalysisReload, TheFilesEntriesAndResultComeBackWhateverModelWasChos
       {595, {{405, "21"}, {406, "0.6"}, {407, "11"}, {413, "0.72"}}},
       {1100, {{405, "55"}, {406, "0.7"}, {407, "13"}, {413, "0.7"}, {419, "1.35"}}},
   };
-  const std::map<int, std::string> other = {{405, "50"}, {406, "0.9"}, {407, "9"}, {413, "0.8"}, {419, "1.1"}};
+  // (443: the log ks of the nonideal c(s).)
+  const std::map<int, std::string> other = {{405, "50"}, {406, "0.9"}, {407, "9"}, {413, "0.8"}, {419, "1.1"},
+                                            {443, "-3.5"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.model);
     Choose(c.model);

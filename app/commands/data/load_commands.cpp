@@ -158,16 +158,19 @@ void ForgetPreviousAnalysis(TXLAWindow& w, bool otherKind) {
   // switch down is not relaid by the freeing): they take the whole area now.
   RelayoutAndRedrawPlots();
   FreeLsgsArrays();
-  if (otherKind) {
-    ClearModelSelection();
-    ModelParams& mp = gModelParams;
-    mp.baseline = 0;
-    mp.baselineFit = 0;
-    PackModelParameters();
-  }
-  // After the model is cleared: the slots the new kind's models start from
-  // keep nothing of the earlier data's model.
-  NoteNewDataForModelEntries(otherKind);
+  NewDataForModels(otherKind);
+}
+
+// What a load of new data outside the window's load commands found before
+// it: the kind of the data in memory and the model in use.
+struct DataBeforeLoad {
+  bool taken = false;
+  DataKind kind = DataKind::None;
+  ModelInUse inUse;
+};
+DataBeforeLoad& BeforeLoad() {
+  static DataBeforeLoad before;
+  return before;
 }
 
 // Data of another kind: the loader puts meniscus, bottom and fit limits
@@ -375,6 +378,37 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
 PendingNewDataState& PendingNewData() {
   static PendingNewDataState state;
   return state;
+}
+
+void NewDataForModels(bool otherKind) {
+  if (otherKind) {
+    ClearModelSelection();
+    ModelParams& mp = gModelParams;
+    mp.baseline = 0;
+    mp.baselineFit = 0;
+    PackModelParameters();
+  }
+  // After the model is cleared: the slots the new kind's models start from
+  // keep nothing of the earlier data's model.
+  NoteNewDataForModelEntries(otherKind);
+}
+
+// The window's load commands tell the models themselves (they know the kind
+// they load before the loader runs).
+void ModelsBeforeNewData() {
+  if (PendingNewData().pending) return;
+  BeforeLoad() = {true, KindInMemory(), TakeModelInUse()};
+}
+
+void ModelsAfterNewData() {
+  DataBeforeLoad& before = BeforeLoad();
+  if (PendingNewData().pending || !before.taken) return;
+  before.taken = false;
+  // Scans read from files replace the generated set.
+  GeneratedDataInMemory() = false;
+  const bool otherKind = before.kind != DataKind::None && before.kind != KindInMemory();
+  if (otherKind) RecordModelInUse(before.inUse);
+  NewDataForModels(otherKind);
 }
 
 void ForgetPreviousAnalysisOfNewData(TXLAWindow& w) {

@@ -405,16 +405,24 @@ void SetFitMAndS(TXLAWindow& w, bool on) {
 namespace {
 
 // A model command is running (one that calls another as its first step is
-// one choice), or the saved parameters are being reloaded.
+// one choice).
 bool& ModelCommandRunning() {
   static bool inside = false;
   return inside;
 }
 
+// The trip of the saved parameter file being read (nullptr: none).
+const ModelEntryTrip*& FileTrip() {
+  static const ModelEntryTrip* trip = nullptr;
+  return trip;
+}
+
 }  // namespace
 
-ModelCommandsFromFile::ModelCommandsFromFile() : was_(ModelCommandRunning()) { ModelCommandRunning() = true; }
-ModelCommandsFromFile::~ModelCommandsFromFile() { ModelCommandRunning() = was_; }
+ModelCommandsFromFile::ModelCommandsFromFile(const ModelEntryTrip& fileTrip) : was_(FileTrip()) {
+  FileTrip() = &fileTrip;
+}
+ModelCommandsFromFile::~ModelCommandsFromFile() { FileTrip() = was_; }
 
 void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command) {
   bool& inside = ModelCommandRunning();
@@ -422,13 +430,15 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
     command();
     return;
   }
-  const int before = SelectedModelKey();
-  if (before == id && !ModelAsksAgain(id)) return;
+  // (A file's model is set up again even where it was the model in use:
+  // the file cleared the switches.)
+  const ModelEntryTrip* file = FileTrip();
+  if (!file && SelectedModelKey() == id && !ModelAsksAgain(id)) return;
   struct Inside {
     Inside() { ModelCommandRunning() = true; }
     ~Inside() { ModelCommandRunning() = false; }
   } scope;
-  const ModelEntryTrip trip = BeginModelEntry(id);
+  const ModelEntryTrip trip = BeginModelEntry(id, file);
   // A model of its own start entered for the first time is set up as from
   // no model at all: its command takes its whole way and writes all its
   // start values (from another model of the family it would keep that
@@ -446,7 +456,7 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   if (fromNoModel && SelectedModelKey() != id) {
     // Refused or cancelled after all: the model before is chosen again.
     gModelSelectorFlags = switchesBefore;
-    w.CheckMenuItem(trip.before, true);
+    if (!file) w.CheckMenuItem(trip.before, true);
   }
   if (!FinishModelEntry(trip)) return;
   w.CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);

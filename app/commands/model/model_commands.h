@@ -1,6 +1,7 @@
 #pragma once
 // Shared steps of the Model menu commands.
 #include "distributions/conti_models.h"
+#include "distributions/model_entries.h"
 #include "lamm/element_integrals.h"
 
 #include <functional>
@@ -37,20 +38,24 @@ void ConvertSpeciesMassAndD(float RT, float buoyancy);
 // A model command as the menu gives it: nothing when the model is already
 // the one selected; otherwise the entries of the model left are put aside,
 // the command sets its model up, and the model chosen gets back what the
-// user last entered for it.
+// user last entered for it (the first time: its own start). Every way into
+// a model passes here: the window's dispatch, the unattended run's model,
+// the saved parameter files (and the serial fits that read them), the M*
+// screen and the fluorescence tools.
 void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command);
-// While it lives, model commands set their model up as they stand: the
-// entries of a saved parameter file are in the slots already and are the
-// model's, nothing is put aside or given back.
+// While it lives, model commands choose their model for a saved parameter
+// file being read: the model left is the one before the file (`fileTrip`,
+// begun by BeginReloadedModel), and the file's values are read over what
+// the command set up.
 class ModelCommandsFromFile {
  public:
-  ModelCommandsFromFile();
+  explicit ModelCommandsFromFile(const ModelEntryTrip& fileTrip);
   ~ModelCommandsFromFile();
   ModelCommandsFromFile(const ModelCommandsFromFile&) = delete;
   ModelCommandsFromFile& operator=(const ModelCommandsFromFile&) = delete;
 
  private:
-  bool was_;
+  const ModelEntryTrip* was_;
 };
 // The distribution family's view of the loaded data and of the window.
 ContiModelCommandContext ModelCommandContext();
