@@ -306,9 +306,16 @@ bool& EntriesInPlace() {
   return inPlace;
 }
 
+ModelStartNotes& StartJustWritten() {
+  static ModelStartNotes notes;
+  return notes;
+}
+
 }  // namespace
 
 bool ModelEntriesInPlace() { return EntriesInPlace(); }
+
+const ModelStartNotes& ModelStartJustWritten() { return StartJustWritten(); }
 
 ModelEntryTrip BeginModelEntry(int id) {
   ModelEntryBook& book = ModelEntries();
@@ -337,6 +344,7 @@ ModelEntryTrip BeginModelEntry(int id) {
   // runs: what the command asks, it asks about them, and its answer is the
   // newest entry.
   trip.entered = true;
+  StartJustWritten() = {};
   const auto it = book.records.find(id);
   if (it != book.records.end()) {
     Restore(it->second, it->second.dataGeneration == book.dataGeneration, -1);
@@ -357,12 +365,22 @@ ModelEntryTrip BeginModelEntry(int id) {
   }
   FamilySlots(id, sh);
   FirstNonidealStart(id);
+  // The start of the model's row: its command finds it in place and
+  // writes nothing over it.
+  ModelStartData data = LoadedModelStartData();
+  trip.start = WriteModelStart(id, data);
+  if (trip.start.written) {
+    gFitEngineState.molarMassParameters = data.fitMAndS ? 1 : 0;
+    StartJustWritten() = trip.start;
+    EntriesInPlace() = true;
+  }
   return trip;
 }
 
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
   EntriesInPlace() = false;
+  StartJustWritten() = {};
   const int after = SelectedModelKey();
   if (after == trip.before) {
     // Refused or cancelled: the model keeps its slots.

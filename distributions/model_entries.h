@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 
+#include "distributions/conti_models.h"
 #include "fit/model_params.h"
 #include "fit/model_table.h"
 
@@ -78,7 +79,8 @@ ModelEntryRecord CaptureModelEntries();
 
 // The two halves of a model command. Begin runs before the command's own
 // set-up: the model about to be chosen gets its own last entries, or, the
-// first time, the start-up entries with the species it starts from. Finish
+// first time, the start-up entries with the species it starts from and the
+// start of its row in the table of models. Finish
 // runs after it: when the model changed, the one left is put aside and the
 // borrowed f/f0, vbar and bottom go back. A command finding its entries in
 // place writes no start values, so what it asks is the newest entry.
@@ -88,14 +90,19 @@ struct ModelEntryTrip {
   ModelEntryRecord leaving;
   bool entered = false;   // Begin put the model's entries or start in place
   bool restored = false;  // they were its own entries
+  ModelStartNotes start;  // the first start the table gave it
 };
 ModelEntryTrip BeginModelEntry(int id);
 // True when the model changed.
 bool FinishModelEntry(const ModelEntryTrip& trip);
 // While a model command runs between the two halves: the model's own
-// entries are in place (it was chosen before), so its command sets its
-// switches and asks its questions but writes no start values over them.
+// entries are in place (it was chosen before), or the start of its row
+// (chosen for the first time), so its command sets its switches and asks
+// its questions but writes no start values over them.
 bool ModelEntriesInPlace();
+// What the first start of the model being entered changed (nothing when
+// its own entries came back): the command tells the user of it.
+const ModelStartNotes& ModelStartJustWritten();
 
 // A saved parameter file chooses the model it names: the model left is put
 // aside, and what the file gave is the chosen model's newest entries.

@@ -250,7 +250,7 @@ void TXLAWindow::CmFaxenSimulation() {
 }
 
 float& StoredZoneLoadingValue() {
-  static float value = 0.1f;
+  static float value = FindModelRow(kCmZoneCentrifugationCSModel)->startValues.loading;
   return value;
 }
 
@@ -439,7 +439,10 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   const ModelSelectorFlags switchesBefore = gModelSelectorFlags;
   if (fromNoModel) {
     ReleaseDistributionArrays();
+    // (The reset starts the solver choice afresh: the start in place has its own.)
+    const std::uint8_t automatic = LammSettings().automaticAlgorithm;
     ClearModelSelection();
+    if (ModelEntriesInPlace()) LammSettings().automaticAlgorithm = automatic;
     gModelSelectorFlags.CSModel = 0;
   }
   command();
@@ -573,18 +576,6 @@ void MolarMassRangeToS() {
   for (float* v : {&cs.sMin, &cs.sMax}) *v = SFromMD(*v, DFromMGlobalFf0(*v, t), t);
 }
 
-void RangeForSModel(float lo, float hi) {
-  ContiSettings& cs = Conti();
-  if (CurrentScanSet().count > 0 && cs.sMin > 1000.0f) {
-    MolarMassRangeToS();
-  } else {
-    cs.sMin = lo;
-    cs.sMax = hi;
-  }
-  P(1) = cs.sMin;
-  P(n + 1) = cs.sMax;
-}
-
 // The common set-up of the distribution family with the window's share;
 // false when it refused.
 bool CommonContiSetup(TXLAWindow& w, bool nonideal = false, bool* rangeToMolarMass = nullptr) {
@@ -665,22 +656,8 @@ void TXLAWindow::CmZoneCentrifugationCSModel() {
   m.ZoneCentrifugationCSModel = 1;
   m.ZoneCentrifugationModel = 1;
   RebuildDistributionPlot();
-  if (ModelEntriesInPlace()) {
-    UnpackModelParameters();
-    return;
-  }
-  const StartSRange range = ModelStartSRange(kCmZoneCentrifugationCSModel);
-  RangeForSModel(range.lo, range.hi);
-  P(23) = StoredZoneLoadingValue();
-  gModelParameterVector.F[23] = 1;
-  LammSolverSettings& l = LammSettings();
-  l.modelInitialDistribution = 1;
-  l.experimentalInitialDistribution = 0;
-  SetSecondDerivativeRegularization(false, "ls-g(s)");
-  CheckMenuItem(294, Conti().secondDerivative != 0);
-  CheckMenuItem(295, !Conti().secondDerivative && Conti().maxEntropy);
-  P(2) = Conti().confidenceLevel = 0.99f;
-  SetLammAlgorithms(0, 0, 1);
+  if (ModelStartJustWritten().toSecondDerivative)
+    platform::Tell("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");
   UnpackModelParameters();
 }
 
