@@ -1,5 +1,7 @@
 #include "distributions/conti_models.h"
 
+#include <cmath>
+
 #include "data/scan_set.h"
 #include "data/rotor_speed_profile.h"
 #include "distributions/conti_parameters.h"
@@ -10,6 +12,7 @@
 #include "fit/clear_model_selection.h"
 #include "fit/model_params.h"
 #include "fit/scan_times.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
 #include "platform/sounds.h"
 #include "platform/user_interface.h"
@@ -130,6 +133,22 @@ void SRangeFromPrevious(ContiSettings& cs, const ModelStartData& data, float lo,
 // in the model table; the rest depends on the data and the stored values.
 
 namespace {
+
+// The family's grid as the settings make it, and its regularisation:
+// maximum entropy for the members that show c(s).
+void WriteFamilyGridStart(bool maxEntropy, ModelStartNotes& notes) {
+  ContiSettings& cs = Conti();
+  ModelParameterVector& v = gModelParameterVector;
+  if (maxEntropy && cs.secondDerivative) {
+    cs.secondDerivative = 0;
+    cs.maxEntropy = 1;
+    notes.toMaxEntropy = true;
+  }
+  cs.gridFromFile = 0;
+  cs.logSpacedGrid = 0;
+  v.F[3] = v.F[4] = 0;
+  v.dialogF[3] = v.dialogF[4] = 0;
+}
 
 // The family's common start; true when the s range became molar masses.
 bool WriteFamilyStart(const ModelStartData& data) {
@@ -290,18 +309,8 @@ void PlainGeometryStart(int automatic, int claverie, int movingHat) {
 // The start of the family with the member's regularisation after it. The
 // family itself goes to maximum entropy for the members that show c(s).
 void WriteFamilyStartOf(const ModelRow& row, ModelStartData& data, ModelStartNotes& notes) {
-  ContiSettings& cs = Conti();
-  ModelParameterVector& v = gModelParameterVector;
-  if (row.startValues.regularisation != StartRegularisation::Kept && row.id != kCmFMScalingLawModel &&
-      cs.secondDerivative) {
-    cs.secondDerivative = 0;
-    cs.maxEntropy = 1;
-    notes.toMaxEntropy = true;
-  }
-  cs.gridFromFile = 0;
-  cs.logSpacedGrid = 0;
-  v.F[3] = v.F[4] = 0;
-  v.dialogF[3] = v.dialogF[4] = 0;
+  WriteFamilyGridStart(row.startValues.regularisation != StartRegularisation::Kept && row.id != kCmFMScalingLawModel,
+                       notes);
   notes.rangeToMolarMass = WriteFamilyStart(data);
 }
 
@@ -440,6 +449,51 @@ ModelStartNotes WriteModelStart(int id, ModelStartData& data) {
       v.P[2] = cs.confidenceLevel = own.confidence;
       if (id == kCmDlsIRhTimeCourseModel) v.P[2 * kN + 3] = cs.ffValue;
       break;
+    case kCmNonidealCSModel:
+    case kCmNonidealCSModel1100: {
+      WriteFamilyStartOf(*row, data, notes);
+      // The family's molar masses go back to S even where the low end (0.1 S
+      // is some 200 Da) lies below the 1000 that otherwise tells the two apart.
+      if (notes.rangeToMolarMass || (cs.sMin > 1000.0f && data.scanCount > 0)) {
+        cs.sMin = SFromMass(cs.sMin, data.lastScanTemperature);
+        cs.sMax = SFromMass(cs.sMax, data.lastScanTemperature);
+      }
+      StoreRange();
+      ContiModelStore& st = ContiStore();
+      AssociationModelParams& nonideal = gAssociationModelParams;
+      if (id == kCmNonidealCSModel1100) {
+        nonideal.logKs = std::fabs(nonideal.logKs);
+        nonideal.logKd = std::fabs(nonideal.logKd);
+      } else if (!st.nonidealStartGiven && nonideal.logKs == 0.0f && nonideal.logKd == 0.0f) {
+        // log10 k = 0 is k = 1 ml/mg, a strong concentration dependence that
+        // would bend the distribution unasked: the first start is the ideal
+        // limit, k = 1e-6 ml/mg.
+        nonideal.logKs = nonideal.logKd = -6.0f;
+      }
+      st.nonidealStartGiven = true;
+      v.P[20] = nonideal.logKs;
+      v.P[21] = nonideal.logKd;
+      // The discrete component starts as a small buffer-like species; the one
+      // of "Continuous c(s) With 1 Discrete Component" keeps its own entries.
+      v.P[10] = own.discreteM;
+      v.P[6] = own.discreteS;
+      v.F[10] = v.F[6] = 0;
+      break;
+    }
+    case kCmElectrophoresisCVModel:
+      WriteFamilyStartOf(*row, data, notes);
+      ls.automaticAlgorithm = 0;
+      ls.claverieAlgorithm = 1;
+      ls.movingHatAlgorithm = 0;
+      for (int k = 2 * kN + 1; k <= 3 * kN; ++k) v.P[k] = 0;
+      v.P[2] = cs.confidenceLevel = own.confidence;
+      v.P[2 * kN + 1] = cs.resolution = own.resolution;
+      range(row->startS.lo, row->startS.hi);
+      // The constant D of the velocity distribution, as last entered.
+      if (cs.constantD <= 0) cs.constantD = own.constantD;
+      v.P[3] = cs.constantD;
+      v.F[3] = cs.fitConstantD;
+      break;
     case kCmExtrapolateLsgAreaFractions: {
       const LsgExtrapolationSettings& x = LsgExtrapolation();
       v.P[1] = row->startS.lo;
@@ -475,7 +529,6 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   ModelSelectorFlags& f = gModelSelectorFlags;
   ContiSettings& cs = Conti();
   LammSolverSettings& ls = LammSettings();
-  ModelParameterVector& v = gModelParameterVector;
   const std::uint8_t automatic = ls.automaticAlgorithm;
   if (ls.timesFromW2t) {
     SwitchOffTimesFromW2t(ctx.host);
@@ -488,24 +541,19 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     r.refused = true;
     return r;
   }
-  // The model's own entries in place (chosen before): only its switches
-  // are set, its regularisation, grid and range are the user's.
+  // The model's own entries or the start of its row in place: only its
+  // switches are set, its regularisation, grid and range are in place.
+  // Without, the family's start is written here (the members that show
+  // c(s) go to maximum entropy).
   const bool inPlace = ctx.entriesInPlace;
-  if (!inPlace && !ctx.nonidealSetup &&
-      (f.LsgStarModel || f.LsgStarWith1DiscreteModel || f.HybridCSLsgModel || f.CSModel ||
-       f.DlsIRhModel || f.DlsIRhTimeCourseModel) &&
-      cs.secondDerivative) {
-    if (!ctx.reducedLsgMenu && !ctx.quiet)
-      platform::Tell("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
-    cs.secondDerivative = 0;
-    cs.maxEntropy = 1;
-  }
-  if (!inPlace) {
-    cs.gridFromFile = 0;
-    cs.logSpacedGrid = 0;
-    v.F[3] = v.F[4] = 0;
-    v.dialogF[3] = v.dialogF[4] = 0;
-  }
+  ModelStartNotes start;
+  start.toMaxEntropy = inPlace && ctx.startToMaxEntropy;
+  if (!inPlace)
+    WriteFamilyGridStart(!ctx.nonidealSetup && (f.LsgStarModel || f.LsgStarWith1DiscreteModel || f.HybridCSLsgModel ||
+                                                f.CSModel || f.DlsIRhModel || f.DlsIRhTimeCourseModel),
+                         start);
+  if (start.toMaxEntropy && !ctx.reducedLsgMenu && !ctx.quiet)
+    platform::Tell("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
   DropDlsDistributionsWithoutDlsData(f, ctx);
   ClearVariantSwitches(f);
   // The variants lose their menu marks with their switches.

@@ -33,6 +33,7 @@ struct ContiModelCommandContext {
   // the command sets its switches and writes no start values over them
   // (without, it writes the start of its row itself).
   bool entriesInPlace = false;
+  bool startToMaxEntropy = false;     // the start in place left Tikhonov-Phillips
   bool* fitMAndS = nullptr;           // the M-and-s parametrisation switch (in/out)
   FitHost* host = nullptr;            // for switching off times from w^2t
 };

@@ -311,6 +311,23 @@ ModelStartNotes& StartJustWritten() {
   return notes;
 }
 
+// Between the two halves of an entry.
+bool& EntryOpen() {
+  static bool open = false;
+  return open;
+}
+
+// The start of model `id`'s row in place; false when it has none.
+bool PutStartInPlace(int id) {
+  ModelStartData data = LoadedModelStartData();
+  const ModelStartNotes notes = WriteModelStart(id, data);
+  if (!notes.written) return false;
+  gFitEngineState.molarMassParameters = data.fitMAndS ? 1 : 0;
+  StartJustWritten() = notes;
+  EntriesInPlace() = true;
+  return true;
+}
+
 }  // namespace
 
 bool ModelEntriesInPlace() { return EntriesInPlace(); }
@@ -322,6 +339,7 @@ ModelEntryTrip BeginModelEntry(int id) {
   ModelEntryTrip trip;
   trip.id = id;
   trip.before = SelectedModelKey();
+  EntryOpen() = true;
   // The vector holds every entry as the dialog shows it (the unpack
   // derives the rest from it).
   trip.leaving = CaptureModelEntries();
@@ -367,13 +385,7 @@ ModelEntryTrip BeginModelEntry(int id) {
   FirstNonidealStart(id);
   // The start of the model's row: its command finds it in place and
   // writes nothing over it.
-  ModelStartData data = LoadedModelStartData();
-  trip.start = WriteModelStart(id, data);
-  if (trip.start.written) {
-    gFitEngineState.molarMassParameters = data.fitMAndS ? 1 : 0;
-    StartJustWritten() = trip.start;
-    EntriesInPlace() = true;
-  }
+  if (PutStartInPlace(id)) trip.start = StartJustWritten();
   return trip;
 }
 
@@ -381,6 +393,7 @@ bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
   EntriesInPlace() = false;
   StartJustWritten() = {};
+  EntryOpen() = false;
   const int after = SelectedModelKey();
   if (after == trip.before) {
     // Refused or cancelled: the model keeps its slots.
@@ -417,6 +430,16 @@ bool FinishModelEntry(const ModelEntryTrip& trip) {
   }
   UnpackModelParameters();
   return true;
+}
+
+bool BeginModelStartWithoutEntry(int id) {
+  if (EntryOpen() || EntriesInPlace()) return false;
+  return PutStartInPlace(id);
+}
+
+void EndModelStartWithoutEntry() {
+  EntriesInPlace() = false;
+  StartJustWritten() = {};
 }
 
 ModelEntryTrip BeginReloadedModel() {

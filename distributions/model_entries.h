@@ -104,6 +104,12 @@ bool ModelEntriesInPlace();
 // its own entries came back): the command tells the user of it.
 const ModelStartNotes& ModelStartJustWritten();
 
+// A model chosen outside an entry (a saved file's): the start of its row is
+// in place for its command all the same. True when there is one, and End
+// then follows the command.
+bool BeginModelStartWithoutEntry(int id);
+void EndModelStartWithoutEntry();
+
 // A saved parameter file chooses the model it names: the model left is put
 // aside, and what the file gave is the chosen model's newest entries.
 ModelEntryTrip BeginReloadedModel();

@@ -73,6 +73,8 @@ struct StartValues {
   float ffValue = 0;          // the f/f0 in its slot
   float loading = 0;          // the zone's lamella (its fit box ticked)
   StartRegularisation regularisation = StartRegularisation::Kept;
+  float discreteM = 0, discreteS = 0;  // the discrete component (not floated)
+  float constantD = 0;        // D (1e-7 cm^2/s) of a velocity distribution without one
 };
 
 struct ModelRow {

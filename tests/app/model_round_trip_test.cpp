@@ -388,6 +388,9 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
       {"ls-g*(s) with its grid scaled", 288, 1.5, {}, 235, 0, 0, massTop},
       {"the radius distribution scaled", 503, 1.5, {}, 502, 0, 0.55f, 10, kDlsData},
       {"the diffusion distribution scaled", 502, 1.5, {}, 522, 0, 0.55f, 50, kDlsData},
+      {"ls-g*(v) scaled", 501, 1.5, {}, 513, 100, 0.683f, 20, kElectrophoresisData},
+      {"c(s) with its grid typed", 275, 0, {{405, "50"}, {407, "12"}, {413, "0.9"}}, 501, 100, 0.683f, 20,
+       kElectrophoresisData},
   };
   unsigned loaded = 0;
   SolutionConditions solution;
