@@ -449,6 +449,22 @@ ModelStartNotes WriteModelStart(int id, ModelStartData& data) {
       v.P[2] = cs.confidenceLevel = own.confidence;
       if (id == kCmDlsIRhTimeCourseModel) v.P[2 * kN + 3] = cs.ffValue;
       break;
+    case kCmFMScalingLawModel: {
+      WriteFamilyStartOf(*row, data, notes);
+      range(row->startS.lo, row->startS.hi);
+      // The scaling law as last stored (a saved file stores its own first).
+      const ContiModelStore& st = ContiStore();
+      cs.fitFfValue = 0;
+      v.P[2 * kN + 3] = cs.scalingKs = st.scalingPrefactor;
+      v.F[2 * kN + 3] = cs.fitScalingKs = static_cast<std::uint8_t>(st.scalingPrefactorFit);
+      v.P[18] = cs.scalingBs = st.scalingExponent;
+      v.F[18] = cs.fitScalingBs = static_cast<std::uint8_t>(st.scalingExponentFit);
+      if (!cs.secondDerivative && !cs.showBothRegularizations) {
+        UseSecondDerivative(cs);
+        notes.toSecondDerivative = true;
+      }
+      break;
+    }
     case kCmNonidealCSModel:
     case kCmNonidealCSModel1100: {
       WriteFamilyStartOf(*row, data, notes);

@@ -86,7 +86,8 @@ constexpr ModelRow kRows[] = {
      {.regularisation = R::MaxEntropy}},
     {kCmGeneralScalingLawCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, 0, false, {0.5f, 20.0f},
      {.regularisation = R::MaxEntropy}},
-    {kCmFMScalingLawModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, 0, false, {},
+    // (Its range is one of molar masses.)
+    {kCmFMScalingLawModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, 0, false, {10000.0f, 500000.0f},
      {.regularisation = R::SecondDerivative}},
     {kCmBimodalFF0CSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {0.0f, 20.0f},
      {.regularisation = R::MaxEntropy}},

@@ -668,29 +668,12 @@ void TXLAWindow::CmFMScalingLawModel() {
   m.CSModel = 0;
   m.FMScalingLawModel = 1;
   RebuildDistributionPlot();
-  const bool inPlace = ModelEntriesInPlace();
-  ContiSettings& cs = Conti();
-  const ContiModelStore& st = ContiStore();
-  ModelParameterVector& v = gModelParameterVector;
-  if (inPlace) {
-    UnpackModelParameters();
-  } else {
-    v.P[1] = cs.sMin;
-  v.P[n + 1] = cs.sMax;
-  cs.fitFfValue = 0;
-  v.P[2 * n + 3] = cs.scalingKs = st.scalingPrefactor;
-  v.F[2 * n + 3] = cs.fitScalingKs = static_cast<std::uint8_t>(st.scalingPrefactorFit);
-    v.P[18] = cs.scalingBs = st.scalingExponent;
-    v.F[18] = cs.fitScalingBs = static_cast<std::uint8_t>(st.scalingExponentFit);
-    UnpackModelParameters();
-  }
+  UnpackModelParameters();
   if (platform::UI().MessageBox("C(M) POWERLAW", "enter new s(M) power-law calibration?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) == platform::IDYES) {
     if (!Road().calibrateCMPowerLaw())
       platform::Tell("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!", platform::BoxIcon::Error);
   }
-  if (inPlace) return;
-  SetSecondDerivativeRegularization(false, "ls-g(s)");
-  CheckMenuItem(294, Conti().secondDerivative != 0);
-  CheckMenuItem(295, !Conti().secondDerivative && Conti().maxEntropy);
+  if (ModelStartJustWritten().toSecondDerivative)
+    platform::Tell("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");
 }
