@@ -45,7 +45,8 @@ constexpr ModelRow kRows[] = {
     {kCmLsgStarModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {1.0f, 20.0f}, {100.0f, 0.683f, 0, 0, R::SecondDerivative}},
     {kCmLsgStarWith1DiscreteModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {1.0f, 20.0f},
      {100.0f, 0.683f, 0, 0, R::SecondDerivative}},
-    {kCmHybridCSLsgModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {0.0f, 20.0f},
+    // (It starts from the bimodal c(s) with one discrete component, range included.)
+    {kCmHybridCSLsgModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {},
      {.resolution = 101.0f, .regularisation = R::SecondDerivative}},
     {kCmDlsIRhModel, F::Distribution, kDlsData, S::StartUp, 0, 0, false, {1.0f, 50.0f},
      {.confidence = 0.55f, .regularisation = R::MaxEntropy}},

@@ -54,7 +54,8 @@ enum ModelAsks : unsigned {
 enum class ModelStart : std::uint8_t { StartUp, LastSpecies };
 
 // The s range (S) a member of the distribution family chosen for the first
-// time shows, unless the range before it was one of molar masses.
+// time shows, unless the range before it was one of molar masses (that of
+// the f(M) scaling law is one of molar masses itself).
 struct StartSRange {
   float lo = 2.0f, hi = 20.0f;
 };
