@@ -1,12 +1,18 @@
 #include "distributions/conti_models.h"
 
+#include <cmath>
+
 #include "data/scan_set.h"
+#include "data/rotor_speed_profile.h"
+#include "distributions/conti_parameters.h"
 #include "distributions/conti_settings.h"
+#include "fit/fit_engine_state.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/hydrodynamics.h"
 #include "fit/clear_model_selection.h"
 #include "fit/model_params.h"
 #include "fit/scan_times.h"
+#include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
 #include "platform/sounds.h"
 #include "platform/user_interface.h"
@@ -68,6 +74,17 @@ void DropDlsDistributionsWithoutDlsData(ModelSelectorFlags& f, const ContiModelC
   if (!ctx.dlsDataLoaded) f.DlsIRhModel = f.DlsIRhTimeCourseModel = f.DlsIDModel = 0;
 }
 
+// The data of a command's context as a first start reads them.
+ModelStartData StartDataOf(const ContiModelCommandContext& ctx) {
+  ModelStartData d;
+  d.dls = ctx.dlsDataLoaded;
+  d.electrophoresis = ctx.electrophoresisDataLoaded;
+  d.scanCount = ctx.scanCount;
+  d.lastScanTemperature = ctx.lastScanTemperature;
+  d.fitMAndS = ctx.fitMAndS && *ctx.fitMAndS;
+  return d;
+}
+
 void StoreRange() {
   ModelParameterVector& v = gModelParameterVector;
   v.P[1] = Conti().sMin;
@@ -96,10 +113,10 @@ void RebuildDistributionPlotKeepingRange(ContiSettings& cs) {
 
 // An s range from the previous model's: a molar-mass range (of a data set
 // with scans) converted to s, else lo to hi.
-void SRangeFromPrevious(ContiSettings& cs, const ContiModelCommandContext& ctx, float lo, float hi) {
-  if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
-    cs.sMin = SFromMass(cs.sMin, ctx.lastScanTemperature);
-    cs.sMax = SFromMass(cs.sMax, ctx.lastScanTemperature);
+void SRangeFromPrevious(ContiSettings& cs, const ModelStartData& data, float lo, float hi) {
+  if (data.scanCount > 0 && cs.sMin > 1000.0f) {
+    cs.sMin = SFromMass(cs.sMin, data.lastScanTemperature);
+    cs.sMax = SFromMass(cs.sMax, data.lastScanTemperature);
   } else {
     cs.sMin = lo;
     cs.sMax = hi;
@@ -117,15 +134,31 @@ void SRangeFromPrevious(ContiSettings& cs, const ContiModelCommandContext& ctx, 
 
 namespace {
 
+// The family's grid as the settings make it, and its regularisation:
+// maximum entropy for the members that show c(s).
+void WriteFamilyGridStart(bool maxEntropy, ModelStartNotes& notes) {
+  ContiSettings& cs = Conti();
+  ModelParameterVector& v = gModelParameterVector;
+  if (maxEntropy && cs.secondDerivative) {
+    cs.secondDerivative = 0;
+    cs.maxEntropy = 1;
+    notes.toMaxEntropy = true;
+  }
+  cs.gridFromFile = 0;
+  cs.logSpacedGrid = 0;
+  v.F[3] = v.F[4] = 0;
+  v.dialogF[3] = v.dialogF[4] = 0;
+}
+
 // The family's common start; true when the s range became molar masses.
-bool WriteFamilyStart(const ContiModelCommandContext& ctx) {
+bool WriteFamilyStart(const ModelStartData& data) {
   ContiSettings& cs = Conti();
   LammSolverSettings& ls = LammSettings();
   ModelParameterVector& v = gModelParameterVector;
   bool toMolarMass = false;
   ls.experimentalInitialDistribution = 0;
   ls.modelInitialDistribution = 1;
-  if (cs.sMin < 100.0f && !ctx.dlsDataLoaded && !ctx.electrophoresisDataLoaded) {
+  if (cs.sMin < 100.0f && !data.dls && !data.electrophoresis) {
     cs.sMin = CalculateM(cs.sMin);
     cs.sMax = CalculateM(cs.sMax);
     toMolarMass = true;
@@ -150,17 +183,15 @@ bool WriteFamilyStart(const ContiModelCommandContext& ctx) {
 
 // A c(s) member's range and own values, after the family's start (its range
 // is then one of molar masses for sedimentation data with scans).
-void WriteDistributionStart(int id, const ContiModelCommandContext& ctx) {
+void WriteDistributionStart(int id, ModelStartData& data) {
   ContiSettings& cs = Conti();
   ContiModelStore& st = ContiStore();
   ModelParameterVector& v = gModelParameterVector;
-  const bool mAndS = ctx.fitMAndS && *ctx.fitMAndS;
-  auto setMAndS = [&] {
-    if (ctx.fitMAndS) *ctx.fitMAndS = true;
-  };
+  const bool mAndS = data.fitMAndS;
+  auto setMAndS = [&] { data.fitMAndS = true; };
   const StartSRange range = ModelStartSRange(id);
   if (id == kCmCSInvariantDModel) {
-    if (ctx.scanCount > 0 && cs.sMin > 1000.0f) {
+    if (data.scanCount > 0 && cs.sMin > 1000.0f) {
       cs.sMin = 1.0f;
       cs.sMax = 10.0f;
     } else {
@@ -168,7 +199,7 @@ void WriteDistributionStart(int id, const ContiModelCommandContext& ctx) {
       cs.sMax = range.hi;
     }
   } else {
-    SRangeFromPrevious(cs, ctx, range.lo, range.hi);
+    SRangeFromPrevious(cs, data, range.lo, range.hi);
   }
   StoreRange();
   switch (id) {
@@ -249,18 +280,251 @@ void WriteDistributionStart(int id, const ContiModelCommandContext& ctx) {
   }
 }
 
+// The same for a command run outside a model's entry (its caller wrote no
+// start): the M-and-s switch goes back through the context.
+void WriteDistributionStartOf(int id, const ContiModelCommandContext& ctx) {
+  ModelStartData data = StartDataOf(ctx);
+  WriteDistributionStart(id, data);
+  if (ctx.fitMAndS) *ctx.fitMAndS = data.fitMAndS;
+}
+
+void UseSecondDerivative(ContiSettings& cs) {
+  cs.secondDerivative = 1;
+  cs.maxEntropy = 0;
+}
+
+// The Lamm solver of a model of its own geometry: its switches, nothing
+// floated and the third block of slots empty (the grid's resolution and
+// the f/f0 are written after).
+void PlainGeometryStart(int automatic, int claverie, int movingHat) {
+  LammSolverSettings& ls = LammSettings();
+  ls.automaticAlgorithm = static_cast<std::uint8_t>(automatic);
+  ls.claverieAlgorithm = static_cast<std::uint8_t>(claverie);
+  ls.movingHatAlgorithm = static_cast<std::uint8_t>(movingHat);
+  ModelParameterVector& v = gModelParameterVector;
+  for (int i = 1; i <= kParameterSlots; ++i) v.F[i] = 0;
+  for (int k = 2 * kN + 1; k <= 3 * kN; ++k) v.P[k] = 0;
+}
+
+// The start of the family with the member's regularisation after it. The
+// family itself goes to maximum entropy for the members that show c(s).
+void WriteFamilyStartOf(const ModelRow& row, ModelStartData& data, ModelStartNotes& notes) {
+  WriteFamilyGridStart(row.startValues.regularisation != StartRegularisation::Kept && row.id != kCmFMScalingLawModel,
+                       notes);
+  notes.rangeToMolarMass = WriteFamilyStart(data);
+}
+
+// The ls-g*(s) start the zone and electrophoresis forms stand on.
+void WriteLsgStart(int id, ModelStartData& data, ModelStartNotes& notes) {
+  ContiSettings& cs = Conti();
+  WriteFamilyStartOf(*FindModelRow(kCmLsgStarModel), data, notes);
+  if (cs.maxEntropy) {
+    UseSecondDerivative(cs);
+    notes.toSecondDerivative = true;
+  }
+  WriteLsgGridStart(id, id == kCmLsgStarModel && data.multiSpeed);
+}
+
 }  // namespace
 
 void WriteLsgGridStart(int id, bool multiSpeed) {
   ContiSettings& cs = Conti();
   ModelParameterVector& v = gModelParameterVector;
-  const bool zone = id == kCmZoneCentrifugationLsgModel;
-  const bool wide = multiSpeed && !zone;
-  v.P[2] = cs.confidenceLevel = wide || zone ? 0.95f : 0.683f;
-  v.P[2 * kN + 1] = cs.resolution = 100;
-  v.P[1] = cs.sMin = wide ? 100.0f : 1.0f;
-  v.P[kN + 1] = cs.sMax = wide ? 100000.0f : 20.0f;
+  const StartValues& own = FindModelRow(id)->startValues;
+  const StartSRange range = ModelStartSRange(id);
+  const bool wide = multiSpeed && id != kCmZoneCentrifugationLsgModel;
+  v.P[2] = cs.confidenceLevel = wide ? 0.95f : own.confidence;
+  v.P[2 * kN + 1] = cs.resolution = own.resolution;
+  v.P[1] = cs.sMin = wide ? 100.0f : range.lo;
+  v.P[kN + 1] = cs.sMax = wide ? 100000.0f : range.hi;
   if (wide) v.F[13] = 1;
+}
+
+ModelStartData LoadedModelStartData() {
+  ModelStartData d;
+  const ScanSet& s = CurrentScanSet();
+  d.dls = CurrentDataTypeFlags().dls != 0;
+  d.electrophoresis = CurrentDataTypeFlags().electrophoresis != 0;
+  d.scanCount = s.count;
+  if (s.count > 0 && static_cast<int>(s.order.size()) > s.count)
+    d.lastScanTemperature = s.records[s.order[s.count]].temperature;
+  d.multiSpeed = CurrentSpeedProfile.Active();
+  d.fitMAndS = gFitEngineState.molarMassParameters != 0;
+  return d;
+}
+
+ModelStartNotes WriteModelStart(int id, ModelStartData& data) {
+  ModelStartNotes notes;
+  const ModelRow* row = FindModelRow(id);
+  if (!row) return notes;
+  ContiSettings& cs = Conti();
+  ModelParameterVector& v = gModelParameterVector;
+  LammSolverSettings& ls = LammSettings();
+  const StartValues& own = row->startValues;
+  auto range = [&](float lo, float hi) {
+    v.P[1] = cs.sMin = lo;
+    v.P[kN + 1] = cs.sMax = hi;
+  };
+  switch (id) {
+    case kCmContinuousCMModel:
+    case kCmCMInvariantDModel:
+    case kCmCMPowerLawModel:
+    case kCmCMPriorVbarModel:
+      WriteFamilyStartOf(*row, data, notes);
+      break;
+    case kCmContinuousCSModel:
+    case kCmCSWith1DiscreteModel:
+    case kCmCSWithMsTableModel:
+    case kCmConformationalChangeCSModel:
+    case kCmBimodalFF0CSModel:
+    case kCmBimodalFF0With1DiscreteCSModel:
+    case kCmFixFF0FloatingVbarCSModel:
+    case kCmGeneralScalingLawCSModel:
+    case kCmWormlikeChainCSModel:
+    case kCmCSff0Model:
+    case kCmCSff0With1DiscreteModel:
+    case kCmCSInvariantDModel:
+    case kCmCSModel521:
+      WriteFamilyStartOf(*row, data, notes);
+      WriteDistributionStart(id, data);
+      break;
+    case kCmHybridCSLsgModel: {
+      // It stands on the bimodal c(s) with one discrete component; its
+      // discrete component is the one the distributions keep.
+      WriteFamilyStartOf(*row, data, notes);
+      WriteDistributionStart(kCmBimodalFF0With1DiscreteCSModel, data);
+      notes.toSecondDerivative = cs.maxEntropy != 0;
+      UseSecondDerivative(cs);
+      v.P[2 * kN + 1] = cs.resolution = own.resolution;
+      v.F[10] = v.F[6] = 0;
+      v.P[10] = cs.discreteM;
+      v.P[6] = cs.discreteS;
+      break;
+    }
+    case kCmLsgStarModel:
+      WriteLsgStart(id, data, notes);
+      break;
+    case kCmLsgStarWith1DiscreteModel:
+      WriteFamilyStartOf(*row, data, notes);
+      if (!cs.showBothRegularizations) {
+        notes.toSecondDerivative = cs.maxEntropy || !cs.secondDerivative;
+        UseSecondDerivative(cs);
+      }
+      WriteLsgGridStart(id, false);
+      v.P[10] = cs.discreteM;
+      v.P[6] = cs.discreteS;
+      break;
+    case kCmZoneCentrifugationLsgModel:
+    case kCmElectrophoresisLsgModel:
+      WriteLsgStart(kCmLsgStarModel, data, notes);
+      PlainGeometryStart(0, 0, 0);
+      WriteLsgGridStart(id, false);
+      if (own.loading > 0) {
+        // The lamella loaded on top of the column is what the zone fit adjusts.
+        v.P[23] = own.loading;
+        v.F[23] = 1;
+      }
+      if (own.ffValue > 0) v.P[2 * kN + 3] = cs.ffValue = own.ffValue;
+      break;
+    case kCmZoneCentrifugationCSModel:
+      WriteFamilyStartOf(*row, data, notes);
+      range(row->startS.lo, row->startS.hi);
+      v.P[23] = own.loading;
+      v.F[23] = 1;
+      ls.modelInitialDistribution = 1;
+      ls.experimentalInitialDistribution = 0;
+      if (!cs.secondDerivative && !cs.showBothRegularizations) {
+        UseSecondDerivative(cs);
+        notes.toSecondDerivative = true;
+      }
+      v.P[2] = cs.confidenceLevel = own.confidence;
+      ls.automaticAlgorithm = ls.claverieAlgorithm = 0;
+      ls.movingHatAlgorithm = 1;
+      break;
+    case kCmDlsIRhModel:
+    case kCmDlsIRhTimeCourseModel:
+    case kCmDlsIDModel:
+      WriteFamilyStartOf(*row, data, notes);
+      range(row->startS.lo, row->startS.hi);
+      v.P[2] = cs.confidenceLevel = own.confidence;
+      if (id == kCmDlsIRhTimeCourseModel) v.P[2 * kN + 3] = cs.ffValue;
+      break;
+    case kCmFMScalingLawModel: {
+      WriteFamilyStartOf(*row, data, notes);
+      range(row->startS.lo, row->startS.hi);
+      // The scaling law as last stored (a saved file stores its own first).
+      const ContiModelStore& st = ContiStore();
+      cs.fitFfValue = 0;
+      v.P[2 * kN + 3] = cs.scalingKs = st.scalingPrefactor;
+      v.F[2 * kN + 3] = cs.fitScalingKs = static_cast<std::uint8_t>(st.scalingPrefactorFit);
+      v.P[18] = cs.scalingBs = st.scalingExponent;
+      v.F[18] = cs.fitScalingBs = static_cast<std::uint8_t>(st.scalingExponentFit);
+      if (!cs.secondDerivative && !cs.showBothRegularizations) {
+        UseSecondDerivative(cs);
+        notes.toSecondDerivative = true;
+      }
+      break;
+    }
+    case kCmNonidealCSModel:
+    case kCmNonidealCSModel1100: {
+      WriteFamilyStartOf(*row, data, notes);
+      // The family's molar masses go back to S even where the low end (0.1 S
+      // is some 200 Da) lies below the 1000 that otherwise tells the two apart.
+      if (notes.rangeToMolarMass || (cs.sMin > 1000.0f && data.scanCount > 0)) {
+        cs.sMin = SFromMass(cs.sMin, data.lastScanTemperature);
+        cs.sMax = SFromMass(cs.sMax, data.lastScanTemperature);
+      }
+      StoreRange();
+      ContiModelStore& st = ContiStore();
+      AssociationModelParams& nonideal = gAssociationModelParams;
+      if (id == kCmNonidealCSModel1100) {
+        nonideal.logKs = std::fabs(nonideal.logKs);
+        nonideal.logKd = std::fabs(nonideal.logKd);
+      } else if (!st.nonidealStartGiven && nonideal.logKs == 0.0f && nonideal.logKd == 0.0f) {
+        // log10 k = 0 is k = 1 ml/mg, a strong concentration dependence that
+        // would bend the distribution unasked: the first start is the ideal
+        // limit, k = 1e-6 ml/mg.
+        nonideal.logKs = nonideal.logKd = -6.0f;
+      }
+      st.nonidealStartGiven = true;
+      v.P[20] = nonideal.logKs;
+      v.P[21] = nonideal.logKd;
+      // The discrete component starts as a small buffer-like species; the one
+      // of "Continuous c(s) With 1 Discrete Component" keeps its own entries.
+      v.P[10] = own.discreteM;
+      v.P[6] = own.discreteS;
+      v.F[10] = v.F[6] = 0;
+      break;
+    }
+    case kCmElectrophoresisCVModel:
+      WriteFamilyStartOf(*row, data, notes);
+      ls.automaticAlgorithm = 0;
+      ls.claverieAlgorithm = 1;
+      ls.movingHatAlgorithm = 0;
+      for (int k = 2 * kN + 1; k <= 3 * kN; ++k) v.P[k] = 0;
+      v.P[2] = cs.confidenceLevel = own.confidence;
+      v.P[2 * kN + 1] = cs.resolution = own.resolution;
+      range(row->startS.lo, row->startS.hi);
+      // The constant D of the velocity distribution, as last entered.
+      if (cs.constantD <= 0) cs.constantD = own.constantD;
+      v.P[3] = cs.constantD;
+      v.F[3] = cs.fitConstantD;
+      break;
+    case kCmExtrapolateLsgAreaFractions: {
+      const LsgExtrapolationSettings& x = LsgExtrapolation();
+      v.P[1] = row->startS.lo;
+      v.P[kN + 1] = row->startS.hi;
+      v.P[2 * kN + 1] = own.resolution;
+      v.P[11] = static_cast<float>(x.vhwResolution);
+      v.P[3] = static_cast<float>(x.scansPerGStar);
+      v.P[2] = cs.confidenceLevel = own.confidence;
+      break;
+    }
+    default:
+      return notes;
+  }
+  notes.written = true;
+  return notes;
 }
 
 ContiModelStore& ContiStore() {
@@ -281,7 +545,6 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   ModelSelectorFlags& f = gModelSelectorFlags;
   ContiSettings& cs = Conti();
   LammSolverSettings& ls = LammSettings();
-  ModelParameterVector& v = gModelParameterVector;
   const std::uint8_t automatic = ls.automaticAlgorithm;
   if (ls.timesFromW2t) {
     SwitchOffTimesFromW2t(ctx.host);
@@ -294,24 +557,19 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     r.refused = true;
     return r;
   }
-  // The model's own entries in place (chosen before): only its switches
-  // are set, its regularisation, grid and range are the user's.
+  // The model's own entries or the start of its row in place: only its
+  // switches are set, its regularisation, grid and range are in place.
+  // Without, the family's start is written here (the members that show
+  // c(s) go to maximum entropy).
   const bool inPlace = ctx.entriesInPlace;
-  if (!inPlace && !ctx.nonidealSetup &&
-      (f.LsgStarModel || f.LsgStarWith1DiscreteModel || f.HybridCSLsgModel || f.CSModel ||
-       f.DlsIRhModel || f.DlsIRhTimeCourseModel) &&
-      cs.secondDerivative) {
-    if (!ctx.reducedLsgMenu && !ctx.quiet)
-      platform::Tell("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
-    cs.secondDerivative = 0;
-    cs.maxEntropy = 1;
-  }
-  if (!inPlace) {
-    cs.gridFromFile = 0;
-    cs.logSpacedGrid = 0;
-    v.F[3] = v.F[4] = 0;
-    v.dialogF[3] = v.dialogF[4] = 0;
-  }
+  ModelStartNotes start;
+  start.toMaxEntropy = inPlace && ctx.startToMaxEntropy;
+  if (!inPlace)
+    WriteFamilyGridStart(!ctx.nonidealSetup && (f.LsgStarModel || f.LsgStarWith1DiscreteModel || f.HybridCSLsgModel ||
+                                                f.CSModel || f.DlsIRhModel || f.DlsIRhTimeCourseModel),
+                         start);
+  if (start.toMaxEntropy && !ctx.reducedLsgMenu && !ctx.quiet)
+    platform::Tell("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
   DropDlsDistributionsWithoutDlsData(f, ctx);
   ClearVariantSwitches(f);
   // The variants lose their menu marks with their switches.
@@ -352,7 +610,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     ls.feGridSize = st.distributionGridSize;
     return r;
   }
-  r.rangeToMolarMass = WriteFamilyStart(ctx);
+  r.rangeToMolarMass = WriteFamilyStart(StartDataOf(ctx));
   st.savedLammGridSize = ls.feGridSize;
   ls.feGridSize = st.distributionGridSize;
   return r;
@@ -397,7 +655,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
   if (r.refused) return r;
   f.CSModel = 1;
   RebuildDistributionPlotKeepingRange(cs);
-  if (!ctx.entriesInPlace) WriteDistributionStart(kCmContinuousCSModel, ctx);
+  if (!ctx.entriesInPlace) WriteDistributionStartOf(kCmContinuousCSModel, ctx);
   return r;
 }
 
@@ -462,6 +720,6 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   RebuildDistributionPlotKeepingRange(cs);
   if (ctx.entriesInPlace) return r;
   if (variant == CsVariant::CsFf0With1Discrete) f.CSff0Model = 0;
-  WriteDistributionStart(id, ctx);
+  WriteDistributionStartOf(id, ctx);
   return r;
 }

@@ -29,9 +29,11 @@ struct ContiModelCommandContext {
   bool quiet = false;                 // the restore's quiet switch: no notes
   bool reducedLsgMenu = false;
   bool nonidealSetup = false;         // called by a nonideal c(s) command
-  // The model's own entries are in place (it was chosen before): the
-  // command sets its switches and writes no start values over them.
+  // The model's own entries, or the first start of its row, are in place:
+  // the command sets its switches and writes no start values over them
+  // (without, it writes the start of its row itself).
   bool entriesInPlace = false;
+  bool startToMaxEntropy = false;     // the start in place left Tikhonov-Phillips
   bool* fitMAndS = nullptr;           // the M-and-s parametrisation switch (in/out)
   FitHost* host = nullptr;            // for switching off times from w^2t
 };
@@ -82,6 +84,31 @@ enum class CsVariant {
   LinearRod521,             // the linear-rod c(s) model without menu item
 };
 ContiModelCommandResult CmContinuousCSVariant(CsVariant v, const ContiModelCommandContext& ctx);
+
+// ---- first starts -----------------------------------------------------------
+// The loaded data as a first start reads them.
+struct ModelStartData {
+  bool dls = false, electrophoresis = false;
+  int scanCount = 0;
+  float lastScanTemperature = 20.0f;  // C
+  bool multiSpeed = false;
+  bool fitMAndS = false;  // the M-and-s parametrisation switch (in/out)
+};
+ModelStartData LoadedModelStartData();
+
+// What a first start changed that the model's command tells the user.
+struct ModelStartNotes {
+  bool written = false;             // the model's start is the table's
+  bool rangeToMolarMass = false;    // the S range became molar masses
+  bool toMaxEntropy = false;        // from Tikhonov-Phillips
+  bool toSecondDerivative = false;  // from maximum entropy
+};
+
+// The first start of model `id` from its row of the model table and the
+// data: the entries a model chosen for the first time shows, written before
+// its command runs. Models whose start is not the table's are left alone
+// (`written` false).
+ModelStartNotes WriteModelStart(int id, ModelStartData& data);
 
 // The grid of an ls-g*(s) model chosen for the first time (`id`: its
 // command): confidence level, resolution and s range. Multi-speed runs span

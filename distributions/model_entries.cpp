@@ -306,9 +306,27 @@ bool& EntriesInPlace() {
   return inPlace;
 }
 
+ModelStartNotes& StartJustWritten() {
+  static ModelStartNotes notes;
+  return notes;
+}
+
+// The start of model `id`'s row in place; false when it has none.
+bool PutStartInPlace(int id) {
+  ModelStartData data = LoadedModelStartData();
+  const ModelStartNotes notes = WriteModelStart(id, data);
+  if (!notes.written) return false;
+  gFitEngineState.molarMassParameters = data.fitMAndS ? 1 : 0;
+  StartJustWritten() = notes;
+  EntriesInPlace() = true;
+  return true;
+}
+
 }  // namespace
 
 bool ModelEntriesInPlace() { return EntriesInPlace(); }
+
+const ModelStartNotes& ModelStartJustWritten() { return StartJustWritten(); }
 
 namespace {
 
@@ -357,6 +375,7 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
   // runs: what the command asks, it asks about them, and its answer is the
   // newest entry.
   trip.entered = true;
+  StartJustWritten() = {};
   const auto it = book.records.find(id);
   if (it != book.records.end()) {
     Restore(it->second, it->second.dataGeneration == book.dataGeneration, -1);
@@ -377,12 +396,16 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
   }
   FamilySlots(id, sh);
   FirstNonidealStart(id);
+  // The start of the model's row: its command finds it in place and
+  // writes nothing over it.
+  if (PutStartInPlace(id)) trip.start = StartJustWritten();
   return trip;
 }
 
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
   EntriesInPlace() = false;
+  StartJustWritten() = {};
   // The file's own entries follow; the model left is put aside when the
   // file has been read.
   if (trip.fromFile) return false;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 
+#include "distributions/conti_models.h"
 #include "fit/model_params.h"
 #include "fit/model_table.h"
 
@@ -78,7 +79,8 @@ ModelEntryRecord CaptureModelEntries();
 
 // The two halves of a model command. Begin runs before the command's own
 // set-up: the model about to be chosen gets its own last entries, or, the
-// first time, the start-up entries with the species it starts from. Finish
+// first time, the start-up entries with the species it starts from and the
+// start of its row in the table of models. Finish
 // runs after it: when the model changed, the one left is put aside and the
 // borrowed f/f0, vbar and bottom go back. A command finding its entries in
 // place writes no start values, so what it asks is the newest entry.
@@ -89,6 +91,7 @@ struct ModelEntryTrip {
   bool entered = false;   // Begin put the model's entries or start in place
   bool restored = false;  // they were its own entries
   bool fromFile = false;  // a saved parameter file names the model
+  ModelStartNotes start;  // the first start the table gave it
 };
 // With `file` (the trip a saved parameter file began): the model the file
 // names is entered as from the menu, from the model in use before the file
@@ -97,9 +100,13 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file = nullptr);
 // True when the model changed.
 bool FinishModelEntry(const ModelEntryTrip& trip);
 // While a model command runs between the two halves: the model's own
-// entries are in place (it was chosen before), so its command sets its
-// switches and asks its questions but writes no start values over them.
+// entries are in place (it was chosen before), or the start of its row
+// (chosen for the first time), so its command sets its switches and asks
+// its questions but writes no start values over them.
 bool ModelEntriesInPlace();
+// What the first start of the model being entered changed (nothing when
+// its own entries came back): the command tells the user of it.
+const ModelStartNotes& ModelStartJustWritten();
 
 // A saved parameter file chooses the model it names: the model left is put
 // aside (what it shares with the others held before the file's values are

@@ -54,9 +54,28 @@ enum ModelAsks : unsigned {
 enum class ModelStart : std::uint8_t { StartUp, LastSpecies };
 
 // The s range (S) a member of the distribution family chosen for the first
-// time shows, unless the range before it was one of molar masses.
+// time shows, unless the range before it was one of molar masses (that of
+// the f(M) scaling law is one of molar masses itself).
 struct StartSRange {
   float lo = 2.0f, hi = 20.0f;
+};
+
+// The regularisation a model chosen for the first time starts with.
+enum class StartRegularisation : std::uint8_t {
+  Kept,              // as the start-up entries have it
+  MaxEntropy,        // the c(s) family's
+  SecondDerivative,  // Tikhonov-Phillips, as the step functions of ls-g*(s) want
+};
+
+// The constant part of a model's first start (0: none of its own).
+struct StartValues {
+  float resolution = 0;       // grid points of the distribution
+  float confidence = 0;       // the regularisation's confidence level
+  float ffValue = 0;          // the f/f0 in its slot
+  float loading = 0;          // the zone's lamella (its fit box ticked)
+  StartRegularisation regularisation = StartRegularisation::Kept;
+  float discreteM = 0, discreteS = 0;  // the discrete component (not floated)
+  float constantD = 0;        // D (1e-7 cm^2/s) of a velocity distribution without one
 };
 
 struct ModelRow {
@@ -68,6 +87,7 @@ struct ModelRow {
   unsigned asks = 0;     // ModelAsks bits
   bool holdsSpecies = false;  // the slots hold the discrete species as such
   StartSRange startS = {};
+  StartValues startValues = {};
 };
 
 std::span<const ModelRow> ModelTable();

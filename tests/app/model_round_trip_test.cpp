@@ -19,6 +19,7 @@
 
 #include "data/file_name_list.h"
 #include "distributions/conti_settings.h"
+#include "distributions/hydrodynamics.h"
 #include "distributions/model_entries.h"
 #include "distributions/model_molar_mass.h"
 #include "fit/model_table.h"
@@ -358,29 +359,50 @@ TEST_F(ModelDataTest, AModelChosenAgainKeepsTheRegularisationChosenForIt) {
 // was left with: an inverted s range, a molar-mass-like range, Tikhonov-
 // Phillips regularisation, a discrete component or nonideality of its own.
 TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
-  LoadData(kVelocityData);
-  const SolutionConditions solution = gSolutionConditions;
   struct Case {
     const char* what;
     int before;
     double factor;
     std::map<int, std::string> typed;
     int model;
+    // The start of the model's own (0: not checked): its grid, its
+    // confidence level, the top of its range.
+    float resolution = 0, confidence = 0, top = 0;
+    unsigned kind = kVelocityData;
   };
+  // c(M) starts from the start-up range, in molar masses.
+  constexpr float massTop = -1;
   const Case cases[] = {
       {"c(s) with s min 8.26 above s max 6.50", 275, 0, {{406, "8.26"}, {407, "6.50"}}, 595},
       {"c(s) with s min 8.26 above s max 6.50", 275, 0, {{406, "8.26"}, {407, "6.50"}}, 598},
-      {"c(s) with the range 1 to 12 S", 275, 0, {{406, "1"}, {407, "12"}}, 235},
+      {"c(s) with the range 1 to 12 S", 275, 0, {{406, "1"}, {407, "12"}}, 235, 0, 0, massTop},
       {"ls-g*(s) with Tikhonov-Phillips", 288, 0, {}, 585},
       {"ls-g*(s) with Tikhonov-Phillips", 288, 0, {}, 1100},
-      {"c(s) with a discrete component typed", 531, 1.5, {}, 950},
-      {"c(s) with a discrete component typed", 531, 1.5, {}, 539},
+      {"c(s) with a discrete component typed", 531, 1.5, {}, 950, 101},
+      {"c(s) with a discrete component typed", 531, 1.5, {}, 539, 100, 0.683f, 20},
       {"the c(s) conformational change typed", 514, 1.5, {}, 870},
       {"the nonideal species with log ks and log kd typed", 227, 0, {{412, "-1.5"}, {419, "-2.5"}}, 585},
+      {"c(s) with every entry scaled", 275, 1.5, {}, 950, 101},
+      {"c(s) with every entry scaled", 275, 1.5, {}, 293, 50, 0.68f, 10},
+      {"c(s) with every entry scaled", 275, 1.5, {}, 511, 0, 0.99f, 20},
+      {"c(s) with every entry scaled", 275, 1.5, {}, 510, 100, 0.95f, 20},
+      {"ls-g*(s) with its grid scaled", 288, 1.5, {}, 235, 0, 0, massTop},
+      {"c(M) with its range typed", 235, 0, {{406, "2000"}, {407, "90000"}}, 887, 0, 0, 500000},
+      {"c(s) with every entry scaled", 275, 1.5, {}, 887, 0, 0, 500000},
+      {"c(s) with a discrete component typed", 531, 1.5, {}, 585, 0, 0, 20},
+      {"c(s) with a discrete component typed", 531, 1.5, {}, 1100, 0, 0, 20},
+      {"the radius distribution scaled", 503, 1.5, {}, 502, 0, 0.55f, 10, kDlsData},
+      {"the diffusion distribution scaled", 502, 1.5, {}, 522, 0, 0.55f, 50, kDlsData},
+      {"ls-g*(v) scaled", 501, 1.5, {}, 513, 100, 0.683f, 20, kElectrophoresisData},
+      {"c(s) with its grid typed", 275, 0, {{405, "50"}, {407, "12"}, {413, "0.9"}}, 501, 100, 0.683f, 20,
+       kElectrophoresisData},
   };
+  unsigned loaded = 0;
+  SolutionConditions solution;
   auto enter = [&](int before, double factor, const std::map<int, std::string>& typed, int model) {
     // (Nothing put aside: the model left last is not the one entered.)
-    Choose(before == 198 ? 275 : 198);
+    const int other = LoadedDataKind() == kDlsData ? 890 : 275;
+    Choose(before == 198 ? other : 198);
     static_cast<ModelEntryShelf&>(ModelEntries()) = {};
     NoteNewDataForModelEntries(false);
     gSolutionConditions = solution;
@@ -393,10 +415,27 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.model) + " after " + c.what);
+    if (c.kind != loaded) {
+      LoadData(c.kind);
+      loaded = c.kind;
+      solution = gSolutionConditions;
+    }
     const auto own = enter(198, 0, {}, c.model);
     const auto after = enter(c.before, c.factor, c.typed, c.model);
     EXPECT_EQ(after.first, own.first) << DescribeState(after.first) << " vs " << DescribeState(own.first);
     EXPECT_EQ(after.second, own.second) << Describe(after.second, own.second);
+    if (c.resolution != 0) {
+      EXPECT_FLOAT_EQ(after.first.resolution, c.resolution);
+    }
+    if (c.confidence != 0) {
+      EXPECT_FLOAT_EQ(after.first.confidence, c.confidence);
+    }
+    if (c.top > 0) {
+      // (A range that went to molar masses and back to S within 0.1 %.)
+      EXPECT_NEAR(after.first.sMax, c.top, 1e-3 * c.top);
+    } else if (c.top == massTop) {
+      EXPECT_FLOAT_EQ(after.first.sMax, CalculateM(ModelEntryRecord{}.sMax));
+    }
   }
 }
 

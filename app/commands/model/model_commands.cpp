@@ -250,7 +250,7 @@ void TXLAWindow::CmFaxenSimulation() {
 }
 
 float& StoredZoneLoadingValue() {
-  static float value = 0.1f;
+  static float value = FindModelRow(kCmZoneCentrifugationCSModel)->startValues.loading;
   return value;
 }
 
@@ -269,6 +269,7 @@ ContiModelCommandContext ModelCommandContext() {
   ctx.fitMAndS = &fitMAndS;
   ctx.host = MainFitHost();
   ctx.entriesInPlace = ModelEntriesInPlace();
+  ctx.startToMaxEntropy = ModelStartJustWritten().toMaxEntropy;
   return ctx;
 }
 
@@ -449,7 +450,10 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   const ModelSelectorFlags switchesBefore = gModelSelectorFlags;
   if (fromNoModel) {
     ReleaseDistributionArrays();
+    // (The reset starts the solver choice afresh: the start in place has its own.)
+    const std::uint8_t automatic = LammSettings().automaticAlgorithm;
     ClearModelSelection();
+    if (ModelEntriesInPlace()) LammSettings().automaticAlgorithm = automatic;
     gModelSelectorFlags.CSModel = 0;
   }
   command();
@@ -574,36 +578,14 @@ void TXLAWindow::CmMonomerDimerTetramerModel() {
 
 namespace {
 
-// A stored range in molar masses becomes one in S at the temperature of the
-// last scan; without scans the model's default range applies.
-void MolarMassRangeToS() {
-  ContiSettings& cs = Conti();
-  const ScanSet& s = CurrentScanSet();
-  const float t = s.count > 0 ? s.records[s.order[s.count]].temperature : 20.0f;
-  for (float* v : {&cs.sMin, &cs.sMax}) *v = SFromMD(*v, DFromMGlobalFf0(*v, t), t);
-}
-
-void RangeForSModel(float lo, float hi) {
-  ContiSettings& cs = Conti();
-  if (CurrentScanSet().count > 0 && cs.sMin > 1000.0f) {
-    MolarMassRangeToS();
-  } else {
-    cs.sMin = lo;
-    cs.sMax = hi;
-  }
-  P(1) = cs.sMin;
-  P(n + 1) = cs.sMax;
-}
-
 // The common set-up of the distribution family with the window's share;
 // false when it refused.
-bool CommonContiSetup(TXLAWindow& w, bool nonideal = false, bool* rangeToMolarMass = nullptr) {
+bool CommonContiSetup(TXLAWindow& w, bool nonideal = false) {
   ContiModelCommandContext ctx = ModelCommandContext();
   ctx.nonidealSetup = nonideal;
   const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
   if (r.refused) return false;
   AfterContiCommand(w, ctx, r);
-  if (rangeToMolarMass) *rangeToMolarMass = r.rangeToMolarMass;
   return true;
 }
 
@@ -615,8 +597,7 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
     platform::Tell("ERROR", "you may need to run normal c(s) first, to get estimates for baselines",
                    platform::BoxIcon::Warning);
   }
-  bool rangeToMolarMass = false;
-  if (!CommonContiSetup(w, true, &rangeToMolarMass)) return;
+  if (!CommonContiSetup(w, true)) return;
   for (int item : {kCmContinuousCMModel, kCmContinuousCSModel, kCmCSWith1DiscreteModel, kCmCSWithMsTableModel,
                    kCmNonidealCSModel, kCmNonidealCSModel1100})
     w.CheckMenuItem(item, false);
@@ -628,34 +609,6 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
   RebuildDistributionPlot();
   Conti().sMin = keptMin;
   Conti().sMax = keptMax;
-  if (ModelEntriesInPlace()) {
-    UnpackModelParameters();
-    return;
-  }
-  // The set-up's molar masses go back to S even where the low end (0.1 S is
-  // some 200 Da) lies below the 1000 that otherwise tells the two apart.
-  if (rangeToMolarMass || (Conti().sMin > 1000.0f && CurrentScanSet().count > 0)) MolarMassRangeToS();
-  P(1) = Conti().sMin;
-  P(n + 1) = Conti().sMax;
-  ContiModelStore& st = ContiStore();
-  AssociationModelParams& nonideal = gAssociationModelParams;
-  if (alt) {
-    nonideal.logKs = std::fabs(nonideal.logKs);
-    nonideal.logKd = std::fabs(nonideal.logKd);
-  } else if (!st.nonidealStartGiven && nonideal.logKs == 0.0f && nonideal.logKd == 0.0f) {
-    // log10 k = 0 is k = 1 ml/mg, a strong concentration dependence that
-    // would bend the distribution unasked: the first start is the ideal
-    // limit, k = 1e-6 ml/mg.
-    nonideal.logKs = nonideal.logKd = -6.0f;
-  }
-  st.nonidealStartGiven = true;
-  P(20) = nonideal.logKs;
-  P(21) = nonideal.logKd;
-  // The discrete component starts as a small buffer-like species; the one
-  // of "Continuous c(s) With 1 Discrete Component" keeps its own entries.
-  P(10) = 350.0f;
-  P(6) = 0.34f;
-  gModelParameterVector.F[10] = gModelParameterVector.F[6] = 0;
   UnpackModelParameters();
 }
 
@@ -675,22 +628,8 @@ void TXLAWindow::CmZoneCentrifugationCSModel() {
   m.ZoneCentrifugationCSModel = 1;
   m.ZoneCentrifugationModel = 1;
   RebuildDistributionPlot();
-  if (ModelEntriesInPlace()) {
-    UnpackModelParameters();
-    return;
-  }
-  const StartSRange range = ModelStartSRange(kCmZoneCentrifugationCSModel);
-  RangeForSModel(range.lo, range.hi);
-  P(23) = StoredZoneLoadingValue();
-  gModelParameterVector.F[23] = 1;
-  LammSolverSettings& l = LammSettings();
-  l.modelInitialDistribution = 1;
-  l.experimentalInitialDistribution = 0;
-  SetSecondDerivativeRegularization(false, "ls-g(s)");
-  CheckMenuItem(294, Conti().secondDerivative != 0);
-  CheckMenuItem(295, !Conti().secondDerivative && Conti().maxEntropy);
-  P(2) = Conti().confidenceLevel = 0.99f;
-  SetLammAlgorithms(0, 0, 1);
+  if (ModelStartJustWritten().toSecondDerivative)
+    platform::Tell("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");
   UnpackModelParameters();
 }
 
@@ -708,21 +647,6 @@ void TXLAWindow::CmElectrophoresisCVModel() {
   cs.constantDSwitch = 1;
   CheckMenuItem(kCmContinuousCMModel, false);
   CheckMenuItem(kCmElectrophoresisCVModel, true);
-  if (ModelEntriesInPlace()) {
-    LammSettings().gridSizeInUse = 200;
-    UnpackModelParameters();
-    RebuildDistributionPlot();
-    return;
-  }
-  SetLammAlgorithms(0, 1, 0);
-  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
-  P(2) = cs.confidenceLevel = 0.683f;
-  P(2 * n + 1) = cs.resolution = 100;
-  P(1) = cs.sMin = 1;
-  P(n + 1) = cs.sMax = 20;
-  if (cs.constantD <= 0) cs.constantD = 5;
-  P(3) = cs.constantD;
-  gModelParameterVector.F[3] = cs.fitConstantD;
   LammSettings().gridSizeInUse = 200;
   UnpackModelParameters();
   RebuildDistributionPlot();
@@ -750,29 +674,12 @@ void TXLAWindow::CmFMScalingLawModel() {
   m.CSModel = 0;
   m.FMScalingLawModel = 1;
   RebuildDistributionPlot();
-  const bool inPlace = ModelEntriesInPlace();
-  ContiSettings& cs = Conti();
-  const ContiModelStore& st = ContiStore();
-  ModelParameterVector& v = gModelParameterVector;
-  if (inPlace) {
-    UnpackModelParameters();
-  } else {
-    v.P[1] = cs.sMin;
-  v.P[n + 1] = cs.sMax;
-  cs.fitFfValue = 0;
-  v.P[2 * n + 3] = cs.scalingKs = st.scalingPrefactor;
-  v.F[2 * n + 3] = cs.fitScalingKs = static_cast<std::uint8_t>(st.scalingPrefactorFit);
-    v.P[18] = cs.scalingBs = st.scalingExponent;
-    v.F[18] = cs.fitScalingBs = static_cast<std::uint8_t>(st.scalingExponentFit);
-    UnpackModelParameters();
-  }
+  UnpackModelParameters();
   if (platform::UI().MessageBox("C(M) POWERLAW", "enter new s(M) power-law calibration?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) == platform::IDYES) {
     if (!Road().calibrateCMPowerLaw())
       platform::Tell("C(M) POWERLAW", "sorry, s(M) power-law calibration failed!", platform::BoxIcon::Error);
   }
-  if (inPlace) return;
-  SetSecondDerivativeRegularization(false, "ls-g(s)");
-  CheckMenuItem(294, Conti().secondDerivative != 0);
-  CheckMenuItem(295, !Conti().secondDerivative && Conti().maxEntropy);
+  if (ModelStartJustWritten().toSecondDerivative)
+    platform::Tell("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");
 }

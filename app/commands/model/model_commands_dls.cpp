@@ -29,7 +29,8 @@ bool RefuseWithoutDlsData() {
   return RefuseModelFor("need DLS data for this analysis");
 }
 
-void SelectDlsDistribution(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item, float sMin, float sMax) {
+// (Its range and confidence level start from the model's row.)
+void SelectDlsDistribution(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   if (RefuseWithoutDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
   // Raised before the family's set-up, which refuses DLS data otherwise,
@@ -40,14 +41,6 @@ void SelectDlsDistribution(TXLAWindow& w, unsigned char ModelSelectorFlags::*own
   m.DlsIRhModel = m.DlsIRhTimeCourseModel = m.DlsIDModel = 0;
   m.*own = 1;
   w.CheckMenuItem(kCmContinuousCMModel, false);
-  if (!ModelEntriesInPlace()) {
-    ContiSettings& cs = Conti();
-    ModelParameterVector& v = gModelParameterVector;
-    v.P[1] = cs.sMin = sMin;
-    v.P[n + 1] = cs.sMax = sMax;
-    v.P[2] = cs.confidenceLevel = 0.55f;
-    if (m.DlsIRhTimeCourseModel) v.P[2 * n + 3] = cs.ffValue;
-  }
   UnpackModelParameters();
   for (int i : kDlsItems) w.CheckMenuItem(i, false);
   w.CheckMenuItem(item, true);
@@ -70,15 +63,15 @@ void SelectDiscreteDls(TXLAWindow& w, unsigned char ModelSelectorFlags::*own) {
 }  // namespace
 
 void TXLAWindow::CmDlsIRhModel() {
-  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIRhModel, kCmDlsIRhModel, 1.0f, 50.0f);
+  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIRhModel, kCmDlsIRhModel);
 }
 
 void TXLAWindow::CmDlsIRhTimeCourseModel() {
-  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIRhTimeCourseModel, kCmDlsIRhTimeCourseModel, 1.0f, 50.0f);
+  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIRhTimeCourseModel, kCmDlsIRhTimeCourseModel);
 }
 
 void TXLAWindow::CmDlsIDModel() {
-  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIDModel, kCmDlsIDModel, 0.1f, 10.0f);
+  SelectDlsDistribution(*this, &ModelSelectorFlags::DlsIDModel, kCmDlsIDModel);
 }
 
 void TXLAWindow::CmDlsStokesRadiiModel() {

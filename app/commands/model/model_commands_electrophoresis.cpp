@@ -31,16 +31,6 @@ void TXLAWindow::CmElectrophoresisLsgModel() {
   CheckMenuItem(kCmElectrophoresisLsgModel, true);
   m.LammDiscreteModel = 0;
   m.ElectrophoresisLsgModel = 1;
-  if (ModelEntriesInPlace()) {
-    UnpackModelParameters();
-    ReallocLammArraysIfPresent();
-    return;
-  }
-  SetLammAlgorithms(0, 0, 0);
-  FixAllParameters();
-  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
-  // The resolution is among them: without it the next run has no grid.
-  WriteLsgGridStart(kCmElectrophoresisLsgModel, false);
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }

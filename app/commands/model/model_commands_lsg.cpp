@@ -23,23 +23,10 @@
 
 namespace {
 
-constexpr int n = kComponentSlots;
-
-float& P(int i) { return gModelParameterVector.P[i]; }
-
 bool AutomationMode() { return CommandLineState().AutomationMode != 0; }
 bool MultiSpeedData() { return CurrentSpeedProfile.Active(); }
 
 void TikhonovNote() { platform::Tell("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization"); }
-
-// Tikhonov-Phillips (second-derivative) regularisation, with its marks.
-void UseSecondDerivative(TXLAWindow& w) {
-  ContiSettings& cs = Conti();
-  cs.secondDerivative = 1;
-  cs.maxEntropy = 0;
-  w.CheckMenuItem(294, true);
-  w.CheckMenuItem(295, false);
-}
 
 // Scan times from omega^2 t for single-speed sedimentation-velocity data;
 // true when this switched them on.
@@ -58,75 +45,40 @@ bool TimesFromW2tForLsg(bool tell) {
 void TXLAWindow::CmLsgStarModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  ContiSettings& cs = Conti();
   const bool multiSpeed = MultiSpeedData();
   m.LsgStarModel = 1;
   CmContinuousCMModel();
-  if (ModelEntriesInPlace()) {
-    // Scan times from omega^2 t belong to the data, not to the entries.
-    if (TimesFromW2tForLsg(!AutomationMode())) m.TimesFromW2tByModel = 1;
-    m.LsgStarModel = 1;
-    m.CSModel = 1;
-    CheckMenuItem(kCmLsgStarModel, true);
-    UnpackModelParameters();
-    return;
-  }
-  if (cs.maxEntropy && !AutomationMode()) {
-    if (!multiSpeed) TikhonovNote();
-    UseSecondDerivative(*this);
-  }
+  // The start switched to Tikhonov-Phillips: said before the scan times
+  // change, unattended only for multi-speed runs.
+  const bool toSecondDerivative = ModelStartJustWritten().toSecondDerivative;
+  if (toSecondDerivative && !AutomationMode() && !multiSpeed) TikhonovNote();
+  // Scan times from omega^2 t belong to the data, not to the entries.
   if (TimesFromW2tForLsg(!AutomationMode())) m.TimesFromW2tByModel = 1;
   m.LsgStarModel = 1;
   m.CSModel = 1;
-  WriteLsgGridStart(kCmLsgStarModel, multiSpeed);
   CheckMenuItem(kCmLsgStarModel, true);
-  if (cs.maxEntropy) {
-    if (multiSpeed) TikhonovNote();
-    UseSecondDerivative(*this);
-  }
+  if (toSecondDerivative && AutomationMode() && multiSpeed) TikhonovNote();
   UnpackModelParameters();
 }
 
 void TXLAWindow::CmLsgStarWith1DiscreteModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  ContiSettings& cs = Conti();
   m.LsgStarWith1DiscreteModel = 1;
   CmContinuousCMModel();
   // The family's set-up clears every variant switch.
   m.LsgStarWith1DiscreteModel = 1;
-  if (ModelEntriesInPlace()) {
-    TimesFromW2tForLsg(true);
-    m.CSModel = 1;
-    CheckMenuItem(kCmLsgStarWith1DiscreteModel, true);
-    CheckMenuItem(kCmContinuousCMModel, false);
-    UnpackModelParameters();
-    return;
-  }
-  if (!cs.showBothRegularizations) {
-    if (!MultiSpeedData() && (cs.maxEntropy || !cs.secondDerivative)) TikhonovNote();
-    UseSecondDerivative(*this);
-  }
+  if (ModelStartJustWritten().toSecondDerivative && !MultiSpeedData()) TikhonovNote();
   TimesFromW2tForLsg(true);
   m.CSModel = 1;
-  WriteLsgGridStart(kCmLsgStarWith1DiscreteModel, false);
-  P(10) = cs.discreteM;
-  P(6) = cs.discreteS;
   CheckMenuItem(kCmLsgStarWith1DiscreteModel, true);
   CheckMenuItem(kCmContinuousCMModel, false);
-  if (!cs.secondDerivative && !cs.showBothRegularizations) {
-    platform::Tell("ls-g(s)", "Please Note: Switching now on Tikhonov-Phillips Regularization");
-    UseSecondDerivative(*this);
-  }
   UnpackModelParameters();
 }
 
 void TXLAWindow::CmHybridCSLsgModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   if (ModelChosen(kCmHybridCSLsgModel)) return;
-  ContiSettings& cs = Conti();
-  ModelParameterVector& v = gModelParameterVector;
-  const bool maxEntropyBefore = cs.maxEntropy != 0;
   // The bimodal c(s) with one discrete component lays the ground; its
   // regularisation note would only be taken back below.
   ContiModelCommandContext ctx = ModelCommandContext();
@@ -138,32 +90,16 @@ void TXLAWindow::CmHybridCSLsgModel() {
   CheckMenuItem(kCmBimodalFF0With1DiscreteCSModel, false);
   AfterContiCommand(*this, ctx, r);
   m.BimodalFF0With1DiscreteCSModel = 0;
-  if (ModelEntriesInPlace()) {
-    m.ContiRegularizationSwitch = 0;
-    m.HybridCSLsgModel = 1;
-    CheckMenuItem(kCmHybridCSLsgModel, true);
-    UnpackModelParameters();
-    return;
-  }
-  v.P[6] = 0;
-  v.F[6] = 0;
-  if (maxEntropyBefore && cs.maxEntropy && MultiSpeedData()) TikhonovNote();
-  UseSecondDerivative(*this);
-  v.P[2 * n + 1] = cs.resolution = 101;
-  v.P[10] = v.P[6] = 0;
-  v.F[10] = v.F[6] = 0;
+  if (ModelStartJustWritten().toSecondDerivative && MultiSpeedData()) TikhonovNote();
   m.ContiRegularizationSwitch = 0;
   m.HybridCSLsgModel = 1;
   CheckMenuItem(kCmHybridCSLsgModel, true);
-  v.P[10] = cs.discreteM;
-  v.P[6] = cs.discreteS;
   UnpackModelParameters();
 }
 
 void TXLAWindow::CmZoneCentrifugationLsgModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  ContiSettings& cs = Conti();
   ReleaseDistributionArrays();
   ClearSelectionForModel();
   CmLsgStarModel();
@@ -173,19 +109,6 @@ void TXLAWindow::CmZoneCentrifugationLsgModel() {
   m.LammDiscreteModel = 0;
   CheckMenuItem(kCmLsgStarModel, false);
   CheckMenuItem(kCmZoneCentrifugationLsgModel, true);
-  if (ModelEntriesInPlace()) {
-    UnpackModelParameters();
-    ReallocLammArraysIfPresent();
-    return;
-  }
-  SetLammAlgorithms(0, 0, 0);
-  FixAllParameters();
-  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
-  WriteLsgGridStart(kCmZoneCentrifugationLsgModel, false);
-  // The lamella loaded on top of the column is what the zone fit adjusts.
-  P(23) = StoredZoneLoadingValue();
-  gModelParameterVector.F[23] = 1;
-  P(2 * n + 3) = cs.ffValue = 1.0f;
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }

@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr int n = kComponentSlots;
 constexpr const char* kVhwCaption = "Van Holde Weischet Analysis";
 
 void AskForExtrapolationPlot() {
@@ -65,17 +64,6 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
   m.LsgExtrapolationModel = 1;
   m.DistributionModel = 1;
   ContiSettings& cs = Conti();
-  if (!ModelEntriesInPlace()) {
-    const LsgExtrapolationSettings& x = LsgExtrapolation();
-    float* P = gModelParameterVector.P;
-    P[1] = 1.0f;
-    P[n + 1] = 10.0f;
-    P[2 * n + 1] = 50.0f;
-    P[11] = static_cast<float>(x.vhwResolution);
-    P[3] = static_cast<float>(x.scansPerGStar);
-    P[2] = 0.68f;
-    cs.confidenceLevel = 0.9f;
-  }
   CheckMenuItem(kCmExtrapolateLsgAreaFractions, true);
   cs.showBothRegularizations = 0;
   CheckMenuItem(642, false);
