@@ -31,32 +31,27 @@ double Equilibrium(double s, double D, double rpm, double m, double b, double r)
   return A * std::exp(sigma * (r * r - m * m) / 2) / std::expm1(A);
 }
 
-class Host : public fittest::AnalyticHost {
+class Host : public fittest::ModelHost {
  public:
-  void SimulateModel() override { ::SimulateModel(this); }
   void ReportFill(FitReportInputs& in) { FillBufferReportInputs(in); }
   void FillFitReportInputs(FitReportInputs& in) override { FillBufferReportInputs(in); }
 };
 
-class BufferSedimentation : public ::testing::Test {
+class BufferSedimentation : public fittest::FitStateTest {
  protected:
   void SetUp() override {
-    fittest::ResetFitState();
+    FitStateTest::SetUp();
     gBufferSedSettings = BufferSedSettings{};
     ContiHooks() = ContiRunHooks{};
-    LammSettings() = LammSolverSettings{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
     CurrentDataTypeFlags().interference = 1;
     ui_.lenient = true;
     scope_ = std::make_unique<platform::ScopedUI>(ui_);
   }
   void TearDown() override {
     scope_.reset();
-    fittest::ClearScans();
-    fittest::ResetFitState();
+    FitStateTest::TearDown();
     gBufferSedSettings = BufferSedSettings{};
     ContiHooks() = ContiRunHooks{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
     CurrentSavedParamsHooks() = SavedParamsHooks{};
   }
 
