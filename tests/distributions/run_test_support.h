@@ -201,6 +201,16 @@ inline bool MakeSyntheticData(Experiment& e, const std::vector<std::pair<int, fl
   return true;
 }
 
+// The same on a linear grid from smin to smax of n points, with Gaussian
+// noise of sd sigma from the seed (none for sigma 0).
+inline bool MakeSyntheticData(Experiment& e, float smin, float smax, int n,
+                              const std::vector<std::pair<int, float>>& peaks, float sigma = 0, unsigned seed = 0) {
+  SetGrid(smin, smax, n);
+  if (!MakeSyntheticData(e, peaks)) return false;
+  if (sigma > 0) e.AddGaussianNoise(sigma, seed);
+  return true;
+}
+
 // Two scans of 30 points with the answers scripted; the distribution's
 // arrays freed and the model flags cleared after the test.
 struct SmallRunTest : ::testing::Test {
