@@ -43,15 +43,7 @@ class LsgsExtrapolation : public ::testing::Test {
     AllocParameterArrays();
     gFitEngineState.fitTINoise = 0;
     LammSettings() = LammSolverSettings{};
-    ContiSettings& cs = Conti();
-    cs.gridFromFile = cs.logSpacedGrid = 0;
-    cs.useMinimumS = 0;
-    cs.multipleThreads = 0;
-    cs.silent = cs.synthetic = 0;
-    Priors().use = false;
-    cs.maxEntropy = 0;
-    ContiContext().infoMessages = false;
-    ContiContext().drawingEnabled = false;
+    teststate::QuietContiRun().maxEntropy = 0;
     ui_.lenient = true;
   }
   void TearDown() override {
