@@ -38,9 +38,7 @@ std::vector<float> RunOn(int threads, LammListSolver solver = nullptr) {
 class SpeciesListThreads : public ::testing::Test {
  protected:
   void Make(unsigned noiseSeed) {
-    SetGrid(1.0f, 10.0f, 14);
-    ASSERT_TRUE(MakeSyntheticData(e_, {{4, 0.5f}, {10, 0.3f}}));
-    e_.AddGaussianNoise(0.003f, noiseSeed);
+    ASSERT_TRUE(MakeSyntheticData(e_, 1.0f, 10.0f, 14, {{4, 0.5f}, {10, 0.3f}}, 0.003f, noiseSeed));
     Conti().maxEntropy = 1;
     Conti().confidenceLevel = 0.68f;
   }

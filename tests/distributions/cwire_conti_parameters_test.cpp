@@ -14,6 +14,7 @@
 #include "fit/model_selector.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
+#include "tests/support/fit_state.h"
 
 namespace {
 
@@ -53,21 +54,13 @@ struct ContiParametersTest : ::testing::Test {
   ContiSettings savedConti = Conti();
 
   void SetUp() override {
-    ClearParameterDerivations();
+    teststate::ResetFitState();
     RegisterContiParameterDerivation();
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gModelParams = ModelParams{};
-    gModelParameterVector = ModelParameterVector{};
-    gSolutionConditions = SolutionConditions{};
     ContiSolventGradient() = false;
   }
   void TearDown() override {
-    ClearParameterDerivations();
+    teststate::ResetFitState();
     ContiSolventGradient() = false;
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gModelParams = ModelParams{};
-    gModelParameterVector = ModelParameterVector{};
-    gSolutionConditions = SolutionConditions{};
     RestoreContiValues(savedConti);
   }
 
@@ -404,8 +397,7 @@ TEST_F(ContiParametersTest, MeniscusAndFrictionalRatioInTheVectorReachTheRun) {
   gModelParams.meniscus = 6.02f;
   PackModelParameters();
   Conti().ffValue = 1.5f;
-  SetGrid(1.0f, 10.0f, 16);
-  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {11, 0.3f}}));
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 16, {{4, 0.6f}, {11, 0.3f}}));
 
   RegisterContiParameterDerivation();
   gModelParams.meniscus = 6.0f;

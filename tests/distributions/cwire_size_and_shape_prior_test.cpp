@@ -14,9 +14,7 @@ TEST(SizeAndShapePrior, RegularisedMapWithPriorKeepsTheLoading) {
   platform::ScriptedUserInterface ui;
   platform::ScopedUI scope(ui);
   Experiment e(6, 100);
-  SetGrid(1.0f, 10.0f, 10);
-  ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.6f}, {8, 0.3f}}));  // f/f0 1.2
-  e.AddGaussianNoise(0.002f, 3);
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 10, {{3, 0.6f}, {8, 0.3f}}, 0.002f, 3));  // f/f0 1.2
   ContiSettings& cs = SizeAndShape();
   cs.maxEntropy = 0;
   cs.secondDerivative = 1;

@@ -42,6 +42,7 @@ struct DetectionRun : ::testing::Test {
   void SetUp() override {
     FreeNonlinearDetectionTables();
     CurrentFdsSignalParams() = FdsSignalParams{};
+    CurrentDataTypeFlags() = DataTypeFlags{};  // whatever an earlier test loaded
     SetGrid(1.0f, 10.0f, 16);
     Conti().maxEntropy = 0;
     Conti().confidenceLevel = 0.5f;

@@ -20,6 +20,7 @@
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
 #include "platform/input_events.h"
+#include "tests/support/distribution_state.h"
 
 namespace dlsrun {
 
@@ -111,22 +112,15 @@ inline void SelectIRh(float rmin, float rmax, int n, bool timeCourse = false) {
   gSolutionConditions = SolutionConditions{};
   gSolutionConditions.temperature = 293.15f;
   gSolutionConditions.viscosity = 1.0f;
-  ContiSettings& cs = Conti();
+  ContiSettings& cs = teststate::QuietContiRun();
   cs.sMin = rmin;
   cs.sMax = rmax;
   cs.resolution = static_cast<float>(n);
   cs.confidenceLevel = 0.55f;
   cs.maxEntropy = 0;  // second-derivative regularisation
-  cs.logSpacedGrid = cs.gridFromFile = cs.useMinimumS = 0;
   cs.dlsSpacingLinear = cs.dlsSpacingLog = cs.dlsSpacingMixed = 0;
-  cs.showBothRegularizations = 0;
-  cs.silent = cs.synthetic = 0;
-  Priors().use = false;
-  cs.multipleThreads = 0;
   cs.ownLagTimes = 0;
   cs.timeCourseFirstScan = cs.timeCourseLastScan = 1;
-  ContiContext().infoMessages = false;
-  ContiContext().drawingEnabled = false;
   platform::StopFlag() = false;
   platform::ClearInput();
 }

@@ -115,7 +115,7 @@ TEST_F(FirstPointTest, DensityIntegralAndRunningIntegralKeepPointOneApart) {
   }
 }
 
-// The buffer's term of the example: grid 1, 2, 3 S with amplitudes
+// The buffer's term on the smallest grid: 1, 2, 3 S with amplitudes
 // 2 (the buffer), 1, 1: the buffer stays 2 and the first s point becomes
 // 2 c / (s3 - s2) = 2.
 TEST_F(FirstPointTest, BufferTermOfASmallGrid) {

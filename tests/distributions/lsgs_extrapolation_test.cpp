@@ -43,24 +43,18 @@ class LsgsExtrapolation : public ::testing::Test {
     AllocParameterArrays();
     gFitEngineState.fitTINoise = 0;
     LammSettings() = LammSolverSettings{};
-    ContiSettings& cs = Conti();
-    cs.gridFromFile = cs.logSpacedGrid = 0;
-    cs.useMinimumS = 0;
-    cs.multipleThreads = 0;
-    cs.silent = cs.synthetic = 0;
-    Priors().use = false;
-    cs.maxEntropy = 0;
-    ContiContext().infoMessages = false;
-    ContiContext().drawingEnabled = false;
+    teststate::QuietContiRun().maxEntropy = 0;
     ui_.lenient = true;
   }
+  // The data state goes too: the kind of data the scans were loaded as
+  // stayed behind and bent a later c(s) run of another test.
   void TearDown() override {
     FreeDistributionArrays();
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
     FreeNormalEquationBlock();
     FreeLsgsArrays();
-    FreeScanData();
     ClearParameterDerivations();
+    teststate::ResetDataState();
   }
   // The dialog's entries: 1..10 S at 50 points, P 0.68, N fractions, g scans per group.
   static void Enter(int fractions, int groupSize) {

@@ -59,8 +59,7 @@ struct RunTest : ::testing::Test {
 
 TEST_F(RunTest, NoiselessGridSpeciesAreRecoveredExactly) {
   Experiment e(6, 100);
-  SetGrid(1.0f, 10.0f, 16);
-  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {11, 0.3f}}));
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 16, {{4, 0.6f}, {11, 0.3f}}));
   Unregularised();
   RunContiSed();
   EXPECT_TRUE(ui.failures.empty()) << (ui.failures.empty() ? "" : ui.failures[0]);
@@ -80,8 +79,7 @@ TEST_F(RunTest, NoiselessGridSpeciesAreRecoveredExactly) {
 
 TEST_F(RunTest, TimeAndRadiallyInvariantNoiseIsEliminated) {
   Experiment e(6, 100);
-  SetGrid(1.0f, 10.0f, 16);
-  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {11, 0.3f}}));
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 16, {{4, 0.6f}, {11, 0.3f}}));
   e.AddToData(TI, RI);
   Unregularised();
   NoiseModel(true, true);
@@ -99,9 +97,7 @@ TEST_F(RunTest, TimeAndRadiallyInvariantNoiseIsEliminated) {
 TEST_F(RunTest, OffGridSpeciesGivePeaksInPlace) {
   Experiment e(8, 120);
   // Data from a fine grid (0.1 S): species at 3.3 S and 7.6 S.
-  SetGrid(1.0f, 10.0f, 91);
-  ASSERT_TRUE(MakeSyntheticData(e, {{24, 0.5f}, {67, 0.5f}}));
-  e.AddGaussianNoise(0.002f, 7);
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 91, {{24, 0.5f}, {67, 0.5f}}, 0.002f, 7));
   // Analysis on a coarse grid of 0.45 S with maximum entropy at P = 0.68.
   SetGrid(1.0f, 10.0f, 21);
   Conti().maxEntropy = 1;
@@ -124,9 +120,7 @@ TEST_F(RunTest, OffGridSpeciesGivePeaksInPlace) {
 
 TEST_F(RunTest, TikhonovRegularisationReachesItsChiSquareRatio) {
   Experiment e(6, 100);
-  SetGrid(1.0f, 10.0f, 16);
-  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {11, 0.3f}}));
-  e.AddGaussianNoise(0.003f, 11);
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 16, {{4, 0.6f}, {11, 0.3f}}, 0.003f, 11));
   Conti().maxEntropy = 0;
   Conti().confidenceLevel = 0.95f;
   RunContiSed();
@@ -226,8 +220,7 @@ TEST_F(RunTest, KeyPressDuringTheNormalEquationsIsAUserInterrupt) {
 
 TEST_F(RunTest, SizeAndShapeDistributionFindsTheFrictionalRatio) {
   Experiment e(6, 100);
-  SetGrid(1.0f, 10.0f, 10);
-  ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.6f}, {8, 0.3f}}));  // f/f0 1.2
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 10, {{3, 0.6f}, {8, 0.3f}}));  // f/f0 1.2
   ContiSettings& cs = SizeAndShape();
   Unregularised();
   RunContiSed();
@@ -267,8 +260,7 @@ TEST_F(RunTest, ExportedMatricesOfTheSizeAndShapeGridArePairs) {
   const std::string savedTmp = oldTmp ? oldTmp : "";
   setenv("TMPDIR", folder.c_str(), 1);
   Experiment e(6, 100);
-  SetGrid(1.0f, 10.0f, 10);
-  ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.6f}}));
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 10, {{3, 0.6f}}));
   ContiSettings& cs = SizeAndShape();
   cs.exportMatrices = 1;
   Unregularised();
@@ -303,8 +295,7 @@ TEST_F(RunTest, ExportedMatricesOfTheSizeAndShapeGridArePairs) {
 TEST_F(RunTest, MassDistributionOnItsMassGrid) {
   Experiment e(6, 100);
   gModelSelectorFlags.CSModel = 0;
-  SetGrid(20000.0f, 400000.0f, 12);
-  ASSERT_TRUE(MakeSyntheticData(e, {{5, 0.5f}}));
+  ASSERT_TRUE(MakeSyntheticData(e, 20000.0f, 400000.0f, 12, {{5, 0.5f}}));
   Unregularised();
   RunContiSed();
   const ContiSettings& cs = Conti();
@@ -330,17 +321,15 @@ TEST_F(RunTest, LsgKernelsAreSharpBoundaries) {
   gModelSelectorFlags.CSModel = 0;
   gModelSelectorFlags.LsgStarModel = 1;
   CurrentScanSet().fitLimitQuestionAsked = 1;
-  SetGrid(2.0f, 12.0f, 11);
-  ASSERT_TRUE(MakeSyntheticData(e, {{3, 0.4f}, {8, 0.2f}}));
+  ASSERT_TRUE(MakeSyntheticData(e, 2.0f, 12.0f, 11, {{3, 0.4f}, {8, 0.2f}}));
   // A 4 S step diluted radially, in the last scan.
   const ScanSet& s = CurrentScanSet();
   const double k = 4e-13 * s.records[5].w2t;
-  const double rb = 6.0 * std::exp(k), plateau = 0.4 * std::exp(-2 * k);
+  const double plateau = 0.4 * std::exp(-2 * k);
   const int inside = 100;  // well behind both boundaries
   ASSERT_GT(s.grid[inside], 6.0 * std::exp(12e-13 * s.records[5].w2t) + 0.02);
   EXPECT_NEAR(s.gridSignals[5][inside], plateau + 0.2 * std::exp(-2 * 9e-13 * s.records[5].w2t), 2e-3);
   EXPECT_NEAR(s.gridSignals[5][10], 0.0, 1e-3);  // ahead of every boundary
-  (void)rb;
   Unregularised();
   RunContiSed();
   ExpectGridAmplitudes(11, {{3, 0.4}, {8, 0.2}}, 1e-4);
@@ -349,9 +338,7 @@ TEST_F(RunTest, LsgKernelsAreSharpBoundaries) {
 
 TEST_F(RunTest, ResultsDoNotDependOnTheThreadCount) {
   Experiment e(4, 80);
-  SetGrid(1.0f, 10.0f, 12);
-  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {9, 0.3f}}));
-  e.AddGaussianNoise(0.003f, 5);
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 12, {{4, 0.6f}, {9, 0.3f}}, 0.003f, 5));
   Conti().maxEntropy = 1;
   Conti().confidenceLevel = 0.68f;
   RunContiSed();
@@ -457,9 +444,7 @@ TEST_F(RunTest, RefusedSpeciesGiveNoDistributionAndNoMisfit) {
 
 TEST_F(RunTest, BothRegularisationsAreShown) {
   Experiment e(5, 80);
-  SetGrid(1.0f, 10.0f, 12);
-  ASSERT_TRUE(MakeSyntheticData(e, {{4, 0.6f}, {9, 0.3f}}));
-  e.AddGaussianNoise(0.003f, 9);
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 12, {{4, 0.6f}, {9, 0.3f}}, 0.003f, 9));
   ContiSettings& cs = Conti();
   cs.showBothRegularizations = 1;
   cs.confidenceLevel = 0.9f;

@@ -31,6 +31,7 @@
 #include "numerics/arrays.h"
 #include "platform/paths.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/distribution_state.h"
 
 namespace runtest {
 
@@ -110,17 +111,7 @@ struct Experiment {
     gModelSelectorFlags = ModelSelectorFlags{};
     gModelSelectorFlags.DistributionModel = 1;
     gModelSelectorFlags.CSModel = 1;
-    ContiSettings& cs = Conti();
-    cs.ffValue = 1.2f;
-    cs.logSpacedGrid = 0;
-    cs.gridFromFile = 0;
-    cs.useMinimumS = 0;
-    cs.showBothRegularizations = 0;
-    cs.silent = cs.synthetic = 0;
-    Priors().use = false;
-    cs.multipleThreads = 0;
-    ContiContext().infoMessages = false;
-    ContiContext().drawingEnabled = false;
+    teststate::QuietContiRun().ffValue = 1.2f;
     LammSettings() = LammSolverSettings{};
   }
 
@@ -198,6 +189,16 @@ inline bool MakeSyntheticData(Experiment& e, const std::vector<std::pair<int, fl
   RunContiSed();
   cs.synthetic = 0;
   e.ModelToData();
+  return true;
+}
+
+// The same on a linear grid from smin to smax of n points, with Gaussian
+// noise of sd sigma from the seed (none for sigma 0).
+inline bool MakeSyntheticData(Experiment& e, float smin, float smax, int n,
+                              const std::vector<std::pair<int, float>>& peaks, float sigma = 0, unsigned seed = 0) {
+  SetGrid(smin, smax, n);
+  if (!MakeSyntheticData(e, peaks)) return false;
+  if (sigma > 0) e.AddGaussianNoise(sigma, seed);
   return true;
 }
 

@@ -29,25 +29,15 @@ constexpr float kAmplitude = 0.8f;
 constexpr float kS = 6.0f;
 const double kW2 = std::pow(kRpm * 2 * kPi / 60, 2);
 
-class Host : public fittest::AnalyticHost {
- public:
-  void SimulateModel() override { ::SimulateModel(this); }
-};
+using Host = fittest::ModelHost;
 
-class SpeciesSharpBoundary : public ::testing::Test {
+class SpeciesSharpBoundary : public fittest::FitStateTest {
  protected:
   void SetUp() override {
-    fittest::ResetFitState();
-    FreeLammArrays();
+    FitStateTest::SetUp();
     savedHooks_ = CurrentModelEvaluationHooks();
     savedSolvent_ = CurrentSolventGradientSettings();
-    LammSolverSettings& st = LammSettings();
-    st = LammSolverSettings{};
-    st.rampRotorSpeed = 0;
-    st.automaticAlgorithm = 0;
-    st.movingHatAlgorithm = 1;
-    st.automaticGridSize = 0;
-    st.feGridSize = st.gridSizeInUse = 400;
+    fittest::FixedGrid(true, 400);
     ConnectContinuousDistributions();
     // The buffer slot sends the discrete model down the per-species branch.
     CurrentModelEvaluationHooks().bufferSedimentationOn = [] { return true; };
@@ -63,8 +53,7 @@ class SpeciesSharpBoundary : public ::testing::Test {
     PackModelParameters();
   }
   void TearDown() override {
-    fittest::ClearLammRun();
-    CurrentDataTypeFlags() = DataTypeFlags{};
+    FitStateTest::TearDown();
     CurrentModelEvaluationHooks() = savedHooks_;
     CurrentSolventGradientSettings() = savedSolvent_;
   }

@@ -63,17 +63,12 @@ constexpr int kPoints = 230;
 class TimeDependence : public ::testing::Test {
  protected:
   void SetUp() override {
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gModelParams = ModelParams{};
-    gModelParameterVector = ModelParameterVector{};
-    gFitEngineState = FitEngineState{};
-    gSolutionConditions = SolutionConditions{};
+    teststate::ResetFitState();
     gSolutionConditions.temperature = 293.15f;
     gSolutionConditions.vbar = 0.73f;
     gSolutionConditions.density = 0.99823f;
     gSolutionConditions.vbarRho = 0.73f * 0.99823f;
     gSolutionConditions.viscosity = 1.0f;
-    ClearParameterDerivations();
     // Nothing of an earlier load: no speed profile, plain absorbance.
     CurrentSpeedProfile.Clear();
     CurrentDataTypeFlags() = DataTypeFlags{};

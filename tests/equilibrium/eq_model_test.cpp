@@ -18,6 +18,7 @@
 #include "numerics/random.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/fit_state.h"
 
 namespace {
 
@@ -57,11 +58,7 @@ void LoadClosedForm(double noise = 0, unsigned seed = 1) {
 
 struct ModelFixture : ::testing::Test {
   void SetUp() override {
-    gModelParams = ModelParams{};
-    gModelParameterVector = ModelParameterVector{};
-    gSolutionConditions = SolutionConditions{};
-    gFitEngineState = FitEngineState{};
-    gModelSelectorFlags = ModelSelectorFlags{};
+    teststate::ResetFitState();
     gSolutionConditions.vbarRho = 0.73f;
     SetMass(50000);
     gModelParameterVector.F[1] = 1;

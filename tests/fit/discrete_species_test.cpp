@@ -33,13 +33,7 @@
 
 namespace {
 
-class ModelHost : public fittest::AnalyticHost {
- public:
-  void SimulateModel() override {
-    ++evaluations;
-    ::SimulateModel(this);
-  }
-};
+using fittest::ModelHost;
 
 // Scans at 50000 rpm, meniscus 6.0 cm, bottom 7.2 cm, equal radii (the
 // common grid is the radii of the first scan), from `first` seconds every
@@ -80,17 +74,7 @@ void StartSFitByMarquardt(float s1, float s2, float total, float fraction2) {
   gFitEngineState.useMarquardt = 1;
 }
 
-class DiscreteSpeciesTest : public ::testing::Test {
- protected:
-  void SetUp() override { fittest::ResetFitState(); }
-  void TearDown() override {
-    FreeScanGridArrays(CurrentScanSet());
-    FreeSpeciesScanArrays(CurrentScanSet());
-    fittest::ClearScans();
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-  }
-};
+using DiscreteSpeciesTest = fittest::FitStateTest;
 
 TEST_F(DiscreteSpeciesTest, AlgebraicAmplitudesReproduceTheDirectSimulation) {
   LoadExperiment(8, 200);
@@ -251,14 +235,14 @@ TEST_F(DiscreteSpeciesTest, SimplexFromStartsNearTwoCloseSpeciesEndsAtTheMarquar
   // that resolves the pile-up at the bottom), which says nothing of where the
   // minimum is; the rmsd is smooth in s there (second differences even to
   // 1e-3 of s).
-  const Start issue{3.03f, 26000.0f, 2.88f, 36000.0f, 1};
+  const Start swapped{3.03f, 26000.0f, 2.88f, 36000.0f, 1};
   const std::array<double, 4> reference = fit({2.6f, 33000.0f, 3.5f, 45000.0f, 1}, true);
   const double referenceRmsd = CalcRmsd();
   EXPECT_NEAR(reference[0], 2.41, 0.05);
   EXPECT_NEAR(reference[2], 3.84, 0.05);
   EXPECT_NEAR(referenceRmsd, 0.005, 0.0003);
   const Start starts[] = {
-      issue,
+      swapped,
       {3.03f, 26000.0f, 2.88f, 36000.0f, 2},
       {3.03f, 26000.0f, 2.88f, 36000.0f, 3},
       {3.03f, 26000.0f, 2.88f, 36000.0f, 4},

@@ -22,10 +22,7 @@ constexpr double kD2nm = kD5nm * 2.5;
 
 double G1(double D, double tau) { return std::exp(-1e-4 * D * kQ2 * tau); }
 
-class Host : public fittest::AnalyticHost {
- public:
-  void SimulateModel() override { ::SimulateModel(this); }
-};
+using Host = fittest::ModelHost;
 
 class DlsSpecies : public ::testing::Test {
  protected:

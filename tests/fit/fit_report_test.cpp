@@ -7,20 +7,7 @@
 
 namespace {
 
-class FitReportTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
-  }
-  void TearDown() override {
-    fittest::ClearScans();
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-  }
-  float* P = gModelParameterVector.P;
-};
+using FitReportTest = fittest::FitStateTest;
 
 TEST_F(FitReportTest, WithoutDataOnlyTheHeaderAndTheCommonLines) {
   fittest::ClearScans();

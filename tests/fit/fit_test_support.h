@@ -1,6 +1,8 @@
 #pragma once
 // An analytic model behind the fit engine: one or more "scans" whose points
 // are x values, signals given by the test, and a model computed from P[].
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "fit/lamm_grid.h"
 #include "fit/marquardt.h"
 #include "fit/model_params.h"
+#include "fit/model_evaluation.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
@@ -80,6 +83,16 @@ class AnalyticHost : public FitHost {
   void CheckRightFitLimit() override {}
   void DrawText(int x, int y, const std::string& text) override {
     texts.push_back(std::to_string(x) + "," + std::to_string(y) + ":" + text);
+  }
+};
+
+// The analytic host's boxes, answers and texts around the program's own
+// model evaluation; every evaluation is counted.
+class ModelHost : public AnalyticHost {
+ public:
+  void SimulateModel() override {
+    ++evaluations;
+    ::SimulateModel(this);
   }
 };
 
@@ -214,5 +227,15 @@ inline void ClearLammRun() {
   LammSettings() = LammSolverSettings{};
   CurrentLammRunState() = LammRunState{};
 }
+
+// A test of the fit engine on the program-wide records: it starts from them
+// as new and leaves them so.
+class FitStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ClearLammRun(); }
+  void TearDown() override { ClearLammRun(); }
+  float* P = gModelParameterVector.P;
+  int* F = gModelParameterVector.F;
+};
 
 }  // namespace fittest

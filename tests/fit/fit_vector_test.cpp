@@ -31,16 +31,13 @@ void ProvideOptions(FitOptionEntries& e) {
   e.entry[kFitOptionRelativeConcentration] = conc;
 }
 
-class FitVectorTest : public ::testing::Test {
+class FitVectorTest : public fittest::FitStateTest {
  protected:
   void SetUp() override {
-    fittest::ResetFitState();
+    FitStateTest::SetUp();
     gStore = OptionStore{};
     gFitEngineState.molarMassParameters = 0;
   }
-  void TearDown() override { fittest::ResetFitState(); }
-  float* P = gModelParameterVector.P;
-  int* F = gModelParameterVector.F;
 };
 
 TEST_F(FitVectorTest, CountingChangesNothing) {

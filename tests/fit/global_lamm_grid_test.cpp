@@ -12,21 +12,16 @@
 
 namespace {
 
-class LammGridTest : public ::testing::Test {
+class LammGridTest : public fittest::FitStateTest {
  protected:
   void SetUp() override {
-    fittest::ResetFitState();
-    FreeLammArrays();
-    LammSettings() = LammSolverSettings{};
+    FitStateTest::SetUp();
     gModelParams.meniscus = 6.0f;
     gModelParams.bottom = 7.2f;
   }
   void TearDown() override {
-    FreeLammArrays();
     FreeCosoluteArrays();
-    LammSettings() = LammSolverSettings{};
-    CurrentLammRunState() = LammRunState{};
-    fittest::ResetFitState();
+    FitStateTest::TearDown();
   }
   static void Algorithm(bool movingHat, bool claverie) {
     LammSettings().movingHatAlgorithm = movingHat;

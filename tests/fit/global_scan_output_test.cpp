@@ -18,17 +18,11 @@
 
 namespace {
 
-class ScanOutput : public ::testing::Test {
+class ScanOutput : public fittest::FitStateTest {
  protected:
   void SetUp() override {
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
+    FitStateTest::SetUp();
     LammSettings().rampRotorSpeed = 0;
-    CurrentLammRunState() = LammRunState{};
-  }
-  void TearDown() override {
-    fittest::ClearLammRun();
-    CurrentDataTypeFlags() = DataTypeFlags{};
   }
   // One scan at 600 s on 50 radii, and 200 nodes of the moving frame
   // holding 1; false where the grid cannot be made.

@@ -10,19 +10,13 @@
 #include "fit/model_selector.h"
 #include "fit/model_table.h"
 #include "lamm/lamm_settings.h"
+#include "tests/support/fit_state.h"
 
 namespace {
 
 class ModelParamsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    gModelParams = ModelParams{};
-    gModelParameterVector = ModelParameterVector{};
-    gAssociationModelParams = AssociationModelParams{};
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gFitEngineState = FitEngineState{};
-    ClearParameterDerivations();
-  }
+  void SetUp() override { teststate::ResetFitState(); }
   float* P = gModelParameterVector.P;
   int* F = gModelParameterVector.F;
 };

@@ -15,16 +15,14 @@
 #include "lamm/lamm_settings.h"
 #include "platform/clipboard.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/fit_state.h"
 
 namespace {
 
 class ParameterListing : public ::testing::Test {
  protected:
   void SetUp() override {
-    gModelParams = ModelParams{};
-    gModelParameterVector = ModelParameterVector{};
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gFitEngineState = FitEngineState{};
+    teststate::ResetFitState();
     LammSettings() = LammSolverSettings{};
     // Component 1: D 6.1 fixed, s 4.25 floated, loading 0.8; meniscus
     // floated, bottom and baseline fixed; rmsd 0.00456 over 2000 points.
@@ -53,10 +51,7 @@ class ParameterListing : public ::testing::Test {
   }
   void TearDown() override {
     // A case's experimental start left on made later tests' models the data.
-    gModelParams = ModelParams{};
-    gModelParameterVector = ModelParameterVector{};
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gFitEngineState = FitEngineState{};
+    teststate::ResetFitState();
     LammSettings() = LammSolverSettings{};
     platform::SetClipboard(nullptr);
     ScanSet& s = CurrentScanSet();

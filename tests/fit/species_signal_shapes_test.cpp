@@ -13,16 +13,7 @@
 
 namespace {
 
-class SignalShapes : public ::testing::Test {
- protected:
-  void SetUp() override { fittest::ResetFitState(); }
-  void TearDown() override {
-    fittest::ClearScans();
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
-  }
-};
+using SignalShapes = fittest::FitStateTest;
 
 TEST_F(SignalShapes, ErfcFitMatchesTheLibraryFunction) {
   // The fit's fractional error is below 1.2e-7; the result is then rounded

@@ -27,10 +27,7 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
-class Host : public fittest::AnalyticHost {
- public:
-  void SimulateModel() override { ::SimulateModel(this); }
-};
+using Host = fittest::ModelHost;
 
 double Ti(double r) { return 0.02 * std::sin(7 * r); }
 double Ri(int j) { return 0.01 * j - 0.03; }
@@ -43,28 +40,20 @@ void LoadExperiment(int scans, int points) {
   teststate::SetFitLimits(6.05f, 7.1f);
 }
 
-class SpeciesSimulation : public ::testing::Test {
+class SpeciesSimulation : public fittest::FitStateTest {
  protected:
   void SetUp() override {
-    fittest::ResetFitState();
-    FreeLammArrays();
+    FitStateTest::SetUp();
     fittest::FixedGrid(true, 400);
   }
   void TearDown() override {
-    FreeLammArrays();
     ScanSet& ss = CurrentScanSet();
     if (ss.initialData.points) {
       free_vector(ss.initialData.radii, 1, ss.initialData.points);
       free_vector(ss.initialData.signals, 1, ss.initialData.points);
       ss.initialData = InitialDataScan{};
     }
-    FreeScanGridArrays(ss);
-    FreeSpeciesScanArrays(ss);
-    fittest::ClearScans();
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-    CurrentLammRunState() = LammRunState{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
+    FitStateTest::TearDown();
     CurrentModelEvaluationHooks().bufferSedimentationOn = [] { return false; };
     gFaxenApproximation = 0;
   }

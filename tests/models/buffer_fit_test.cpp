@@ -24,10 +24,7 @@ namespace {
 
 constexpr double kSignal = 5.0, kBufferS = 0.21;
 
-class Host : public fittest::AnalyticHost {
- public:
-  void SimulateModel() override { ::SimulateModel(this); }
-};
+using Host = fittest::ModelHost;
 
 void WireBufferCorrection() {
   InstallBufferSedimentationHooks(nullptr);
@@ -65,22 +62,17 @@ void AddNoise(unsigned seed) {
     }
 }
 
-class BufferFit : public ::testing::Test {
+class BufferFit : public fittest::FitStateTest {
  protected:
   void SetUp() override {
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
+    FitStateTest::SetUp();
     CurrentDataTypeFlags().interference = 1;
     ui_.lenient = true;
     WireBufferCorrection();
   }
   void TearDown() override {
     UnwireBufferCorrection();
-    FreeLammArrays();
-    fittest::ClearScans();
-    fittest::ResetFitState();
-    CurrentDataTypeFlags() = DataTypeFlags{};
+    FitStateTest::TearDown();
   }
   platform::ScriptedUserInterface ui_;
   platform::ScopedUI scope_{ui_};

@@ -31,32 +31,27 @@ double Equilibrium(double s, double D, double rpm, double m, double b, double r)
   return A * std::exp(sigma * (r * r - m * m) / 2) / std::expm1(A);
 }
 
-class Host : public fittest::AnalyticHost {
+class Host : public fittest::ModelHost {
  public:
-  void SimulateModel() override { ::SimulateModel(this); }
   void ReportFill(FitReportInputs& in) { FillBufferReportInputs(in); }
   void FillFitReportInputs(FitReportInputs& in) override { FillBufferReportInputs(in); }
 };
 
-class BufferSedimentation : public ::testing::Test {
+class BufferSedimentation : public fittest::FitStateTest {
  protected:
   void SetUp() override {
-    fittest::ResetFitState();
+    FitStateTest::SetUp();
     gBufferSedSettings = BufferSedSettings{};
     ContiHooks() = ContiRunHooks{};
-    LammSettings() = LammSolverSettings{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
     CurrentDataTypeFlags().interference = 1;
     ui_.lenient = true;
     scope_ = std::make_unique<platform::ScopedUI>(ui_);
   }
   void TearDown() override {
     scope_.reset();
-    fittest::ClearScans();
-    fittest::ResetFitState();
+    FitStateTest::TearDown();
     gBufferSedSettings = BufferSedSettings{};
     ContiHooks() = ContiRunHooks{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
     CurrentSavedParamsHooks() = SavedParamsHooks{};
   }
 
@@ -80,6 +75,10 @@ class BufferSedimentation : public ::testing::Test {
     gModelSelectorFlags.LammDiscreteModel = 1;
     gFitEngineState.molarMassParameters = 0;
   }
+  static BufferSedSettings& SwitchedOn() {
+    gBufferSedSettings.BufferSedOn = true;
+    return gBufferSedSettings;
+  }
   static double ModelAt(int j, double r) {
     const ScanSet& ss = CurrentScanSet();
     int p = 1;
@@ -95,8 +94,7 @@ class BufferSedimentation : public ::testing::Test {
 // of two closed-form profiles, the reference column 0.05 cm longer.
 TEST_F(BufferSedimentation, MeniscusMismatchAtEquilibriumGivesTheClosedFormTerm) {
   Scans({2e5}, 6.8, 7.2);
-  BufferSedSettings& b = gBufferSedSettings;
-  b.BufferSedOn = true;
+  BufferSedSettings& b = SwitchedOn();
   b.MeniscusMismatch = true;
   b.MeniscusDifference = 0.05;
   b.BufferSignal = 30;
@@ -120,8 +118,7 @@ TEST_F(BufferSedimentation, StillBufferAndZeroAmplitudeInTheBufferSlot) {
   Scans({300, 600, 900}, 6.0, 7.2, 121);
   PrepareScanGrid();
   gFitEngineState.fitTINoise = 1;  // the species go to their curves on the grid
-  BufferSedSettings& b = gBufferSedSettings;
-  b.BufferSedOn = true;
+  BufferSedSettings& b = SwitchedOn();
   b.SampleBufferS = 0;
   b.BufferSignal = 5;
   Host host;
@@ -140,8 +137,7 @@ TEST_F(BufferSedimentation, StillBufferAndZeroAmplitudeInTheBufferSlot) {
 
 TEST_F(BufferSedimentation, SubtractionTakesTheSignalOutOnce) {
   Scans({300, 600}, 6.0, 7.2, 61);
-  BufferSedSettings& b = gBufferSedSettings;
-  b.BufferSedOn = true;
+  BufferSedSettings& b = SwitchedOn();
   b.SampleBufferS = 0;
   b.BufferSignal = 2;
   ScanSet& ss = CurrentScanSet();
@@ -160,8 +156,7 @@ TEST_F(BufferSedimentation, SubtractionTakesTheSignalOutOnce) {
 
 TEST_F(BufferSedimentation, ConsistencyOfSizesAndPassValues) {
   Scans({300}, 6.0, 7.2, 61);
-  BufferSedSettings& b = gBufferSedSettings;
-  b.BufferSedOn = true;
+  BufferSedSettings& b = SwitchedOn();
   Host host;
   struct Case {
     const char* name;
@@ -193,8 +188,7 @@ TEST_F(BufferSedimentation, ConsistencyOfSizesAndPassValues) {
 
 TEST_F(BufferSedimentation, ChecksAgainstTheModel) {
   Scans({300}, 6.0, 7.2, 61);
-  BufferSedSettings& b = gBufferSedSettings;
-  b.BufferSedOn = true;
+  BufferSedSettings& b = SwitchedOn();
   // Component 4 of the discrete model is the buffer's.
   gModelParams.massOrD[4] = 5;
   gModelParams.s[4] = 2;
@@ -294,8 +288,7 @@ TEST_F(BufferSedimentation, FitEntriesFollowTheSwitches) {
 
 TEST_F(BufferSedimentation, ReportLine) {
   Scans({300}, 6.0, 7.2, 61);
-  BufferSedSettings& b = gBufferSedSettings;
-  b.BufferSedOn = true;
+  BufferSedSettings& b = SwitchedOn();
   b.BufferSignal = 12.5;
   b.ExcessInSample = false;
   b.ExcessInReference = true;
@@ -315,8 +308,7 @@ TEST_F(BufferSedimentation, SavedLinesRoundTrip) {
   h.setBufferValue = SetBufferSavedValue;
   h.afterReload = AfterBufferReload;
   const std::string path = (std::filesystem::temp_directory_path() / "tarnel_buffer_saved.txt").string();
-  BufferSedSettings& b = gBufferSedSettings;
-  b.BufferSedOn = true;
+  BufferSedSettings& b = SwitchedOn();
   b.ExcessInSample = false;
   b.ExcessInReference = true;
   b.SignalSign = -1;

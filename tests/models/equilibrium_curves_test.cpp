@@ -58,12 +58,10 @@ double MeanOverRSquared(int j) {
   return sum / span;
 }
 
-class EquilibriumCurves : public ::testing::Test {
+class EquilibriumCurves : public fittest::FitStateTest {
  protected:
   void SetUp() override {
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
+    FitStateTest::SetUp();
     CurrentModelCurveTarget() = ModelCurveTarget{};
     SetModelCurveCorrectionsSource(nullptr);
   }
@@ -71,9 +69,7 @@ class EquilibriumCurves : public ::testing::Test {
     SetModelCurveCorrectionsSource(nullptr);
     CurrentModelCurveTarget() = ModelCurveTarget{};
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
-    FreeLammArrays();
-    fittest::ClearScans();
-    fittest::ResetFitState();
+    FitStateTest::TearDown();
     ContiHooks() = ContiRunHooks{};
     CurrentModelEvaluationHooks().equilibriumCurves = nullptr;
   }

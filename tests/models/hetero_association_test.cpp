@@ -27,13 +27,7 @@ namespace {
 
 constexpr float kMeniscus = 6.0f, kBottom = 7.2f;
 
-class Host : public fittest::AnalyticHost {
- public:
-  void SimulateModel() override {
-    ++evaluations;
-    ::SimulateModel(this);
-  }
-};
+using Host = fittest::ModelHost;
 
 struct Mixture {
   double logK = 0.5;
@@ -82,16 +76,15 @@ void Simulate(FitHost* host, const Mixture& r) {
 
 double ModelAt(int scan, int point) { return CurrentScanSet().model[scan][point]; }
 
-class HeteroAssociation : public ::testing::Test {
+class HeteroAssociation : public fittest::FitStateTest {
  protected:
-  void SetUp() override { ui_.lenient = true; }
+  void SetUp() override {
+    FitStateTest::SetUp();
+    ui_.lenient = true;
+  }
   void TearDown() override {
-    FreeLammArrays();
+    FitStateTest::TearDown();
     CurrentLammGrid().reactingSystem = false;
-    fittest::ClearScans();
-    fittest::ResetFitState();
-    LammSettings() = LammSolverSettings{};
-    CurrentLammRunState() = LammRunState{};
     CurrentHeteroAssociationState() = HeteroAssociationState{};
   }
   platform::ScriptedUserInterface ui_;

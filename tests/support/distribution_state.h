@@ -28,4 +28,19 @@ inline void ResetDistributionState() {
   ModelEntries() = ModelEntryBook{};
 }
 
+// The switches of a c(s) run as the tests want them: a linear grid made
+// anew, one thread, one regularisation shown, no prior, neither messages nor
+// drawing.
+inline ContiSettings& QuietContiRun() {
+  ContiSettings& cs = Conti();
+  cs.logSpacedGrid = cs.gridFromFile = cs.useMinimumS = 0;
+  cs.multipleThreads = 0;
+  cs.showBothRegularizations = 0;
+  cs.silent = cs.synthetic = 0;
+  Priors().use = false;
+  ContiContext().infoMessages = false;
+  ContiContext().drawingEnabled = false;
+  return cs;
+}
+
 }  // namespace teststate
