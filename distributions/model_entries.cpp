@@ -384,12 +384,6 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
     return trip;
   }
   Restore(StartUpEntries(), true, -1);
-  if (BorrowsBottom(trip.before)) {
-    // The model left had its own bottom (an electrophoresis column's end):
-    // a first start begins from the data's.
-    gModelParameterVector.P[14] = gModelParams.bottom = sh.bottom;
-    gModelParameterVector.F[14] = gModelParams.bottomFit = sh.bottomFit;
-  }
   if (TakesSpeciesKey(id)) {
     // Species models hand their species on to one another; after any other
     // model the species come from the last species model.

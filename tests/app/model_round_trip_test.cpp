@@ -396,9 +396,6 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
       {"ls-g*(v) scaled", 501, 1.5, {}, 513, 100, 0.683f, 20, kElectrophoresisData},
       {"c(s) with its grid typed", 275, 0, {{405, "50"}, {407, "12"}, {413, "0.9"}}, 501, 100, 0.683f, 20,
        kElectrophoresisData},
-      // (The c(v) cell ends a column length below the meniscus; ls-g*(v)
-      // has no column and starts from the data's bottom.)
-      {"c(v) scaled", 513, 1.5, {}, 501, 100, 0.683f, 20, kElectrophoresisData},
   };
   unsigned loaded = 0;
   SolutionConditions solution;
