@@ -384,9 +384,10 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
     return trip;
   }
   Restore(StartUpEntries(), true, -1);
-  if (BorrowsBottom(trip.before)) {
+  if (BorrowsBottom(trip.before) && sh.bottom > gModelParams.meniscus) {
     // The model left had its own bottom (an electrophoresis column's end):
-    // a first start begins from the data's.
+    // a first start begins from the data's, where the data have one beyond
+    // the meniscus (scans of a column without a cell bottom keep the end).
     gModelParameterVector.P[14] = gModelParams.bottom = sh.bottom;
     gModelParameterVector.F[14] = gModelParams.bottomFit = sh.bottomFit;
   }
