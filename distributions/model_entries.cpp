@@ -367,7 +367,13 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
     HoldShared(trip.before);
   }
   FamilySharedEntries& sh = book.shared;
-  if (id == trip.before || !IsModelCommand(id)) return trip;
+  const ModelRow* row = FindModelRow(id);
+  const bool ownSpeciesStart = row && row->startValues.species.Any();
+  if (id == trip.before || !IsModelCommand(id)) {
+    // (A file's model is set up afresh even where it was the one in use.)
+    trip.speciesStart = file && ownSpeciesStart;
+    return trip;
+  }
   // (Before the command: its first start reads them. A refusal unpacks
   // the entries of the model left again.)
   GiveBackStores(trip.before, sh);
@@ -384,6 +390,13 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
     return trip;
   }
   Restore(StartUpEntries(), true, -1);
+  if (BorrowsBottom(trip.before) && sh.bottom > gModelParams.meniscus) {
+    // The model left had its own bottom (an electrophoresis column's end):
+    // a first start begins from the data's, where the data have one beyond
+    // the meniscus (scans of a column without a cell bottom keep the end).
+    gModelParameterVector.P[14] = gModelParams.bottom = sh.bottom;
+    gModelParameterVector.F[14] = gModelParams.bottomFit = sh.bottomFit;
+  }
   if (TakesSpeciesKey(id)) {
     // Species models hand their species on to one another; after any other
     // model the species come from the last species model.
@@ -399,6 +412,12 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
   // The start of the model's row: its command finds it in place and
   // writes nothing over it.
   if (PutStartInPlace(id)) trip.start = StartJustWritten();
+  if (ownSpeciesStart) {
+    // The rest of its start is written when its command has set the
+    // switches; the command writes none of it.
+    trip.speciesStart = true;
+    EntriesInPlace() = true;
+  }
   return trip;
 }
 
@@ -406,6 +425,7 @@ bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
   EntriesInPlace() = false;
   StartJustWritten() = {};
+  if (trip.speciesStart && SelectedModelKey() == trip.id) WriteSpeciesStart(trip.id);
   // The file's own entries follow; the model left is put aside when the
   // file has been read.
   if (trip.fromFile) return false;

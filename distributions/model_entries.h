@@ -92,6 +92,9 @@ struct ModelEntryTrip {
   bool restored = false;  // they were its own entries
   bool fromFile = false;  // a saved parameter file names the model
   ModelStartNotes start;  // the first start the table gave it
+  // The rest of its first start follows the switches its command sets:
+  // the finish writes it (WriteSpeciesStart).
+  bool speciesStart = false;
 };
 // With `file` (the trip a saved parameter file began): the model the file
 // names is entered as from the menu, from the model in use before the file

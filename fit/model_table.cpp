@@ -18,23 +18,28 @@ constexpr unsigned kVelocityOnly = kVelocityData | kElectrophoresisData;
 constexpr unsigned kSedOrDls = kSedimentationData | kDlsData;
 constexpr unsigned kDiscrete = kBorrowsDiscrete;
 constexpr unsigned kNonideality = kBorrowsNonideality;
+// The species in a Lamm geometry of their own start on the finite-element
+// solver with nothing floated and the third slots empty.
+constexpr StartValues kGeometryStart = {.species = {0, 1, 0, true, true}};
+constexpr StartValues kNothingFloated = {.species = {.fixAll = true}};
 
 // In the order of the menu marks the reset clears.
 constexpr ModelRow kRows[] = {
     {kCmDiscreteSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
-    {kCmLinearLammModel, F::Species, kSed, S::LastSpecies, 0, 0, true},
-    {kCmExternalLoadingCellModel, F::Species, kSed, S::LastSpecies, 0, kAsksOwnValues, true},
-    {kCmModel282, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
-    {kCmElectrophoresisLammModel, F::Species, kSed, S::LastSpecies, kBorrowsBottom, 0, true},
+    {kCmLinearLammModel, F::Species, kSed, S::LastSpecies, 0, 0, true, {}, kGeometryStart},
+    {kCmExternalLoadingCellModel, F::Species, kSed, S::LastSpecies, 0, kAsksOwnValues, true, {}, kGeometryStart},
+    {kCmModel282, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true, {}, kGeometryStart},
+    {kCmElectrophoresisLammModel, F::Species, kSed, S::LastSpecies, kBorrowsBottom, 0, true, {}, kGeometryStart},
     {kCmElectrophoresisLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsBottom | kBorrowsFfSlot, 0, false, {1.0f, 20.0f},
      {100.0f, 0.683f, 0, 0, R::SecondDerivative}},
     {kCmDlsStokesRadiiModel, F::Species, kDlsData, S::LastSpecies, 0, kAsksViscosity, true},
     {kCmMonomerDimerModel, F::Association, kSed, S::LastSpecies},
-    {kCmMonomerTrimerModel, F::Association, kSed, S::LastSpecies},
+    {kCmMonomerTrimerModel, F::Association, kSed, S::LastSpecies, 0, 0, false, {}, kNothingFloated},
     {kCmMonomerTetramerOctamerModel, F::Association, kSed, S::StartUp},
     {kCmMonomerDimerTetramerModel, F::Association, kSed, S::StartUp},
     {kCmNonidealSingleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality},
-    {kCmNonidealMultipleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, 0, true},
+    {kCmNonidealMultipleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, 0, true, {},
+     kNothingFloated},
     {kCmContinuousCMModel, F::Distribution, kSed, S::StartUp},
     {kCmCSInvariantDModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
     {kCmContinuousCSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {0.0f, 15.0f}, {.regularisation = R::MaxEntropy}},

@@ -67,6 +67,15 @@ enum class StartRegularisation : std::uint8_t {
   SecondDerivative,  // Tikhonov-Phillips, as the step functions of ls-g*(s) want
 };
 
+// The part of a species model's first start that follows its switches (the
+// pack of its parameters reads them): written once its command has run.
+struct SpeciesStart {
+  std::int8_t automatic = -1, claverie = -1, movingHat = -1;  // the Lamm solver (-1: as the reset leaves it)
+  bool fixAll = false;           // every fit box cleared
+  bool emptyThirdSlots = false;  // the slots 2n+1..3n emptied
+  constexpr bool Any() const { return automatic >= 0 || claverie >= 0 || movingHat >= 0 || fixAll || emptyThirdSlots; }
+};
+
 // The constant part of a model's first start (0: none of its own).
 struct StartValues {
   float resolution = 0;       // grid points of the distribution
@@ -76,6 +85,7 @@ struct StartValues {
   StartRegularisation regularisation = StartRegularisation::Kept;
   float discreteM = 0, discreteS = 0;  // the discrete component (not floated)
   float constantD = 0;        // D (1e-7 cm^2/s) of a velocity distribution without one
+  SpeciesStart species = {};
 };
 
 struct ModelRow {

@@ -24,6 +24,7 @@
 #include "distributions/model_molar_mass.h"
 #include "fit/model_table.h"
 #include "fit/fit_engine_state.h"
+#include "lamm/lamm_settings.h"
 #include "models/buffer/buffer_sed_settings.h"
 
 namespace {
@@ -369,7 +370,13 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
     // confidence level, the top of its range.
     float resolution = 0, confidence = 0, top = 0;
     unsigned kind = kVelocityData;
+    // A species model's own start (0: not checked): nothing floated, and
+    // with kOnFiniteElements the finite-element solver and the third slots
+    // empty. After a species model its species come from that model, and
+    // only this start is compared.
+    unsigned species = 0;
   };
+  constexpr unsigned kNothingFloated = 1, kOnFiniteElements = 2;
   // c(M) starts from the start-up range, in molar masses.
   constexpr float massTop = -1;
   const Case cases[] = {
@@ -391,11 +398,24 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
       {"c(s) with every entry scaled", 275, 1.5, {}, 887, 0, 0, 500000},
       {"c(s) with a discrete component typed", 531, 1.5, {}, 585, 0, 0, 20},
       {"c(s) with a discrete component typed", 531, 1.5, {}, 1100, 0, 0, 20},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 280, 0, 0, 0, kVelocityData,
+       kNothingFloated | kOnFiniteElements},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 281, 0, 0, 0, kVelocityData,
+       kNothingFloated | kOnFiniteElements},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 282, 0, 0, 0, kVelocityData,
+       kNothingFloated | kOnFiniteElements},
+      {"the linear geometry scaled, fit boxes ticked", 280, 1.5, {}, 229, 0, 0, 0, kVelocityData, kNothingFloated},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 893, 0, 0, 0, kVelocityData, kNothingFloated},
       {"the radius distribution scaled", 503, 1.5, {}, 502, 0, 0.55f, 10, kDlsData},
       {"the diffusion distribution scaled", 502, 1.5, {}, 522, 0, 0.55f, 50, kDlsData},
       {"ls-g*(v) scaled", 501, 1.5, {}, 513, 100, 0.683f, 20, kElectrophoresisData},
       {"c(s) with its grid typed", 275, 0, {{405, "50"}, {407, "12"}, {413, "0.9"}}, 501, 100, 0.683f, 20,
        kElectrophoresisData},
+      // (The c(v) cell ends a column length below the meniscus; ls-g*(v)
+      // has no column and starts from the data's bottom.)
+      {"c(v) scaled", 513, 1.5, {}, 501, 100, 0.683f, 20, kElectrophoresisData},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 291, 0, 0, 0, kElectrophoresisData,
+       kNothingFloated | kOnFiniteElements},
   };
   unsigned loaded = 0;
   SolutionConditions solution;
@@ -422,6 +442,18 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
     }
     const auto own = enter(198, 0, {}, c.model);
     const auto after = enter(c.before, c.factor, c.typed, c.model);
+    if (c.species & kNothingFloated) {
+      const ModelParameterVector& v = gModelParameterVector;
+      for (int i = 1; i <= gModelParams.parameterCount; ++i) EXPECT_EQ(v.F[i], 0) << "slot " << i;
+    }
+    if (c.species & kOnFiniteElements) {
+      const LammSolverSettings& l = LammSettings();
+      EXPECT_EQ(std::make_tuple(int(l.automaticAlgorithm), int(l.claverieAlgorithm), int(l.movingHatAlgorithm)),
+                std::make_tuple(0, 1, 0));
+      for (int k = 2 * kComponentSlots + 1; k <= 3 * kComponentSlots; ++k)
+        EXPECT_EQ(gModelParameterVector.P[k], 0.0f) << "slot " << k;
+    }
+    if (c.species != 0) continue;
     EXPECT_EQ(after.first, own.first) << DescribeState(after.first) << " vs " << DescribeState(own.first);
     EXPECT_EQ(after.second, own.second) << Describe(after.second, own.second);
     if (c.resolution != 0) {

@@ -146,11 +146,6 @@ void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, 
   m.LammDiscreteModel = 1;
   m.*own = 1;
   w.CheckMenuItem(item, true);
-  if (!ModelEntriesInPlace()) {
-    SetLammAlgorithms(0, 1, 0);
-    FixAllParameters();
-    for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
-  }
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -198,7 +193,6 @@ void TXLAWindow::CmMonomerDimerModel() {
 void TXLAWindow::CmMonomerTrimerModel() {
   if (RefuseDlsData()) return;
   if (!EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, kCmMonomerTrimerModel)) return;
-  if (!ModelEntriesInPlace()) FixAllParameters();
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -462,7 +456,11 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
     gModelSelectorFlags = switchesBefore;
     if (!file) w.CheckMenuItem(trip.before, true);
   }
-  if (!FinishModelEntry(trip)) return;
+  // (The solver of a species start decides the Lamm grid.)
+  const bool speciesStart = trip.speciesStart && SelectedModelKey() == id;
+  const bool changed = FinishModelEntry(trip);
+  if (speciesStart) ReallocLammArraysIfPresent();
+  if (!changed) return;
   w.CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
   w.CheckMenuItem(294, Conti().secondDerivative != 0);
   w.CheckMenuItem(295, Conti().maxEntropy != 0 && !Conti().secondDerivative);
@@ -561,7 +559,6 @@ void TXLAWindow::CmNonidealMultipleSpeciesModel() {
   }
   if (!EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, kCmNonidealMultipleSpeciesModel)) return;
   SetFitMAndS(*this, false);
-  if (!ModelEntriesInPlace()) FixAllParameters();
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }

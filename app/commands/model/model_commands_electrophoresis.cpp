@@ -45,11 +45,6 @@ void TXLAWindow::CmElectrophoresisLammModel() {
   m.LammDiscreteModel = 1;
   m.ElectrophoresisLammModel = 1;
   CheckMenuItem(kCmElectrophoresisLammModel, true);
-  if (!ModelEntriesInPlace()) {
-    SetLammAlgorithms(0, 1, 0);
-    FixAllParameters();
-    for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
-  }
   // The cell ends where the data's column does.
   ModelParams& mp = gModelParams;
   P(14) = mp.bottom = mp.meniscus + mp.electrophoresisColumnLength;
