@@ -13,6 +13,7 @@
 
 #include "app/commands/distribution/distribution_commands.h"
 #include "app/startup/parameter_preferences.h"
+#include "app/plot_input/marker_moves.h"
 #include "app/plot_input/plot_mouse.h"
 #include "app/startup/program_options.h"
 #include "app/window/shell_services.h"
@@ -73,6 +74,9 @@ class AppTest : public ::testing::Test {
     RangeSelection() = RangeSelectionState{};
     CurrentZoomBand() = ZoomBand{};
     RangeHistory = RangeHistoryRecord{};
+    // No marker picked up or dropped: a release would move it.
+    MarkerDrag() = MarkerDragState{};
+    MarkerHover() = MarkerHoverState{};
     platform::ResetQuitRequest();
     platform::SetRepaintsMuted(false);
     platform::SetProcesses(&processes_);
