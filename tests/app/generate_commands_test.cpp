@@ -51,10 +51,8 @@ class Generate : public RoadTest {
   }
   // One species of 4 S, D 6e-7 cm^2/s and concentration 1, meniscus 6.2 cm.
   void OneSpeciesDialog(const char* s = "4.0", int sFit = 0) {
-    forms_.Expect({"noninteracting species model",
-                   {{405, "1.0"}, {406, "6.0"}, {407, s}, {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
-                   {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, sFit}, {431, 0},
-                    {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+    forms_.Expect(
+        OneSpeciesForm({.D = "6.0", .s = s, .meniscus = "6.2000", .bottom = "7.2000", .cFit = 0, .sFit = sFit}));
   }
   // The ls-g*(s) mode over a distribution of n points set by `fill`, its plot
   // built; then a g(s*) file of `rows` rows (s = s0 + 0.5 k, g = 0.1 k) made
