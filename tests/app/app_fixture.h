@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "app/commands/distribution/distribution_commands.h"
+#include "app/commands/generate/generate_commands.h"
 #include "app/startup/parameter_preferences.h"
+#include "app/plot_input/marker_moves.h"
 #include "app/plot_input/plot_mouse.h"
 #include "app/startup/program_options.h"
 #include "app/window/shell_services.h"
@@ -73,6 +75,12 @@ class AppTest : public ::testing::Test {
     RangeSelection() = RangeSelectionState{};
     CurrentZoomBand() = ZoomBand{};
     RangeHistory = RangeHistoryRecord{};
+    // No marker picked up or dropped: a release would move it.
+    MarkerDrag() = MarkerDragState{};
+    MarkerHover() = MarkerHoverState{};
+    // Generated data an earlier test left would make this test's first
+    // load one of another kind, which clears the model chosen.
+    GeneratedDataInMemory() = false;
     platform::ResetQuitRequest();
     platform::SetRepaintsMuted(false);
     platform::SetProcesses(&processes_);

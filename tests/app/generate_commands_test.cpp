@@ -51,10 +51,49 @@ class Generate : public RoadTest {
   }
   // One species of 4 S, D 6e-7 cm^2/s and concentration 1, meniscus 6.2 cm.
   void OneSpeciesDialog(const char* s = "4.0", int sFit = 0) {
-    forms_.Expect({"noninteracting species model",
-                   {{405, "1.0"}, {406, "6.0"}, {407, s}, {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
-                   {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, sFit}, {431, 0},
-                    {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+    forms_.Expect(
+        OneSpeciesForm({.D = "6.0", .s = s, .meniscus = "6.2000", .bottom = "7.2000", .cFit = 0, .sFit = sFit}));
+  }
+  // "Single" of that species in the discrete model, 0.01 cm apart, saved as
+  // `path` in the folder gen.
+  void GenerateSingle(const char* scans, const char* noise, const std::string& path, bool ramp = false) {
+    fs::create_directories(dir_ / "gen");
+    DiscreteModel();
+    SingleAnswers("0.01", scans, noise, ramp);
+    OneSpeciesDialog();
+    ui_->ExpectFiles("save generated data as", Chosen({path}));
+    Window().Dispatch(214);
+    ExpectNoFailures();
+  }
+  // The answers of "Series" of a species of s (S) in the discrete model,
+  // saved as 0000x.ra0: the values of each list, the run-up, the scans'
+  // interval and count, and the folder offset.
+  struct SeriesLists {
+    std::vector<const char*> dr, rpm;
+    bool ramp;
+    const char *interval, *scans;
+    std::vector<const char*> noise, menisci, traces;
+    const char* offset;
+  };
+  void SeriesAnswers(const SeriesLists& l, const char* s = "4.0") {
+    DiscreteModel();
+    OneSpeciesDialog(s);
+    ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.ra0").string()}));
+    auto list = [&](const char* count, const char* value, const std::vector<const char*>& values) {
+      ui_->ExpectPrompt("GENERATE DATA", count, std::to_string(values.size()));
+      for (std::size_t i = 0; i < values.size(); ++i)
+        ui_->ExpectPrompt("GENERATE DATA", std::to_string(i + 1) + " - " + value, values[i]);
+    };
+    list("# radial increments?", "density of points dr (cm)", l.dr);
+    list("# rotor speeds?", "rotor speed (rpm)?", l.rpm);
+    ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", l.ramp ? platform::IDYES : platform::IDNO);
+    if (l.ramp) ui_->ExpectPrompt("GENERATE DATA", "acceleration (rpm/sec)", "200");
+    ui_->ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", l.interval)
+        .ExpectPrompt("GENERATE DATA", "number of simulated scans (0 for auto)", l.scans);
+    list("# noise levels?", "noise level?", l.noise);
+    list("# menisci?", "meniscus (cm)?", l.menisci);
+    list("# trace concentrations?", "2nd species concentration (%)?", l.traces);
+    ui_->ExpectPrompt("GENERATE DATA", "directory # offset", l.offset);
   }
   // The ls-g*(s) mode over a distribution of n points set by `fill`, its plot
   // built; then a g(s*) file of `rows` rows (s = s0 + 0.5 k, g = 0.1 k) made
@@ -107,13 +146,7 @@ TEST_F(Generate, SingleSimulatesThePlateauDilutionWithAndWithoutTheRunUp) {
     double time, plateau;
   };
   for (const Case c : {Case{false, 3000, 0.936321}, Case{true, 3250, 0.934611}}) {
-    fs::create_directories(dir_ / "gen");
-    DiscreteModel();
-    SingleAnswers("0.01", "10", "0", c.ramp);
-    OneSpeciesDialog();
-    ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}));
-    Window().Dispatch(214);
-    ExpectNoFailures();
+    GenerateSingle("10", "0", ScanPath(), c.ramp);
     const ScanSet& s = CurrentScanSet();
     ASSERT_EQ(s.count, 10);
     EXPECT_EQ(s.points[1], 101);
@@ -130,13 +163,7 @@ TEST_F(Generate, SingleSimulatesThePlateauDilutionWithAndWithoutTheRunUp) {
 }
 
 TEST_F(Generate, SingleOffersTheFolderOfTheDataLoadedAndDropsTheReportOfTheDataBefore) {
-  fs::create_directories(dir_ / "gen");
-  DiscreteModel();
-  SingleAnswers("0.01", "3", "0", false);
-  OneSpeciesDialog();
-  ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}));
-  Window().Dispatch(214);
-  ExpectNoFailures();
+  GenerateSingle("3", "0", ScanPath());
   ASSERT_EQ(CurrentScanSet().count, 3);
   // A report of a fit to these data is on the screen; an earlier dialog
   // left its folder elsewhere.
@@ -152,13 +179,7 @@ TEST_F(Generate, SingleOffersTheFolderOfTheDataLoadedAndDropsTheReportOfTheDataB
 }
 
 TEST_F(Generate, TheScansTakeTheExtensionOfTheChosenName) {
-  fs::create_directories(dir_ / "gen");
-  DiscreteModel();
-  SingleAnswers("0.01", "3", "0", false);
-  OneSpeciesDialog();
-  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "gen" / "0000x.RA3").string()}));
-  Window().Dispatch(214);
-  ExpectNoFailures();
+  GenerateSingle("3", "0", (dir_ / "gen" / "0000x.RA3").string());
   ASSERT_EQ(CurrentScanSet().count, 3);
   EXPECT_EQ(CurrentScanSet().fileNames[1], "00001.RA3");
   EXPECT_TRUE(fs::exists(dir_ / "gen" / "00003.RA3"));
@@ -195,14 +216,8 @@ TEST_F(Generate, SingleWithADistributionSimulatesTheDistributionFile) {
 }
 
 TEST_F(Generate, ANoisySetIsRefittedToItsOwnSedimentationCoefficient) {
-  fs::create_directories(dir_ / "gen");
   SeedGaussRandom(3);
-  DiscreteModel();
-  SingleAnswers("0.01", "8", "0.005", false);
-  OneSpeciesDialog();
-  ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}));
-  Window().Dispatch(214);
-  ExpectNoFailures();
+  GenerateSingle("8", "0.005", ScanPath());
   ASSERT_EQ(CurrentScanSet().count, 8);
   // The fit starts 5 % off and floats s only.
   DiscreteModel();
@@ -305,23 +320,8 @@ TEST_F(Generate, AutomaticScanCountTakesTheTimeToTheRightFitLimit) {
 }
 
 TEST_F(Generate, SeriesWritesOneNumberedFolderPerCombination) {
-  DiscreteModel();
-  OneSpeciesDialog();
-  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.ra0").string()}));
-  auto list = [&](const char* count, const char* value, const char* first, const char* second) {
-    ui_->ExpectPrompt("GENERATE DATA", count, "2")
-        .ExpectPrompt("GENERATE DATA", std::string("1 - ") + value, first)
-        .ExpectPrompt("GENERATE DATA", std::string("2 - ") + value, second);
-  };
-  list("# radial increments?", "density of points dr (cm)", "0.05", "0.02");
-  list("# rotor speeds?", "rotor speed (rpm)?", "50000", "40000");
-  ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
-      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "600")
-      .ExpectPrompt("GENERATE DATA", "number of simulated scans (0 for auto)", "2");
-  list("# noise levels?", "noise level?", "0", "0.01");
-  list("# menisci?", "meniscus (cm)?", "6.2", "6.1");
-  list("# trace concentrations?", "2nd species concentration (%)?", "1", "2");
-  ui_->ExpectPrompt("GENERATE DATA", "directory # offset", "0");
+  SeriesAnswers({{"0.05", "0.02"}, {"50000", "40000"}, false, "600", "2", {"0", "0.01"}, {"6.2", "6.1"},
+                 {"1", "2"}, "0"});
   Window().Dispatch(647);
   ExpectNoFailures();
   EXPECT_TRUE(ui_->AllConsumed());
@@ -349,23 +349,8 @@ TEST_F(Generate, SeriesWritesOneNumberedFolderPerCombination) {
 }
 
 TEST_F(Generate, SeriesCountsScansItselfAndAsksWhenItCannot) {
-  auto one = [&](const char* count, const char* value, const char* v) {
-    ui_->ExpectPrompt("GENERATE DATA", count, "1").ExpectPrompt("GENERATE DATA", value, v);
-  };
   auto run = [&](const char* s) {
-    DiscreteModel();
-    OneSpeciesDialog(s);
-    ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.ra0").string()}));
-    one("# radial increments?", "1 - density of points dr (cm)", "0.05");
-    one("# rotor speeds?", "1 - rotor speed (rpm)?", "50000");
-    ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDYES)
-        .ExpectPrompt("GENERATE DATA", "acceleration (rpm/sec)", "200")
-        .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "3000")
-        .ExpectPrompt("GENERATE DATA", "number of simulated scans (0 for auto)", "0");
-    one("# noise levels?", "1 - noise level?", "0");
-    one("# menisci?", "1 - meniscus (cm)?", "6.2");
-    one("# trace concentrations?", "1 - 2nd species concentration (%)?", "1");
-    ui_->ExpectPrompt("GENERATE DATA", "directory # offset", "4");
+    SeriesAnswers({{"0.05"}, {"50000"}, true, "3000", "0", {"0"}, {"6.2"}, {"1"}, "4"}, s);
   };
   // 4 S to the right limit 7.19 cm takes 13508.9 s: 4 scans 3000 s apart,
   // after a run-up of 250 s and 10 s more.
@@ -387,23 +372,7 @@ TEST_F(Generate, SeriesCountsScansItselfAndAsksWhenItCannot) {
 
 TEST_F(Generate, AFolderThatCannotBeMadeSkipsTheRestOfItsMeniscus) {
   std::ofstream(dir_ / "1") << "in the way\n";
-  DiscreteModel();
-  OneSpeciesDialog();
-  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.ra0").string()}));
-  auto list = [&](const char* count, const char* value, std::vector<const char*> values) {
-    ui_->ExpectPrompt("GENERATE DATA", count, std::to_string(values.size()));
-    for (std::size_t i = 0; i < values.size(); ++i)
-      ui_->ExpectPrompt("GENERATE DATA", std::to_string(i + 1) + " - " + value, values[i]);
-  };
-  list("# radial increments?", "density of points dr (cm)", {"0.05"});
-  list("# rotor speeds?", "rotor speed (rpm)?", {"50000"});
-  ui_->ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
-      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "600")
-      .ExpectPrompt("GENERATE DATA", "number of simulated scans (0 for auto)", "2");
-  list("# noise levels?", "noise level?", {"0"});
-  list("# menisci?", "meniscus (cm)?", {"6.2", "6.1"});
-  list("# trace concentrations?", "2nd species concentration (%)?", {"1", "2"});
-  ui_->ExpectPrompt("GENERATE DATA", "directory # offset", "0");
+  SeriesAnswers({{"0.05"}, {"50000"}, false, "600", "2", {"0"}, {"6.2", "6.1"}, {"1", "2"}, "0"});
   ui_->ExpectBox("", "could not create new directory");
   Window().Dispatch(647);
   ExpectNoFailures();

@@ -54,4 +54,8 @@ inline void TearDownMarkerPlot() {
   FreeScanSetArrays(CurrentScanSet());
   CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
   MouseHooks() = PlotMouseHooks{};
+  // A test that ends mid-drag or with a drop awaiting its question would
+  // have the next window's first release move a marker.
+  MarkerDrag() = MarkerDragState{};
+  MouseSliding() = MouseSlidingFlags{};
 }

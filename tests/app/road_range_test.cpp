@@ -94,6 +94,8 @@ TEST(RoadRange, TheHardSphereVariantMovesEachLimitByTheMaterialBelowIt) {
   const ContiSettings saved = cs;
   const SolutionConditions savedConditions = gSolutionConditions;
   const unsigned char savedSticky = StickyHardSphereFlag;
+  const DataTypeFlags savedTypes = CurrentDataTypeFlags();
+  CurrentDataTypeFlags() = DataTypeFlags{};  // light-scattering data integrate from the first point
   f = ModelSelectorFlags{};
   StickyHardSphereFlag = 0;
   cs = ContiSettings{};
@@ -128,4 +130,5 @@ TEST(RoadRange, TheHardSphereVariantMovesEachLimitByTheMaterialBelowIt) {
   cs = saved;
   gSolutionConditions = savedConditions;
   StickyHardSphereFlag = savedSticky;
+  CurrentDataTypeFlags() = savedTypes;
 }

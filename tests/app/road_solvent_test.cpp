@@ -29,13 +29,7 @@ class RoadSolvent : public RoadTest {
 TEST_F(RoadSolvent, ConversionCancelsInAStillBufferAndSedimentingCsClActs) {
   ui_->lenient = true;
   LoadRun(3);
-  gFitEngineState.molarMassParameters = 0;
-  Window().Dispatch(198);
-  forms_.Expect({"noninteracting species model",
-                 {{405, "1.0"}, {406, "5.0"}, {407, "5.0"}, {435, "5.9500"}, {437, "7.1800"}, {433, "0"}},
-                 {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 1}, {403, 0}, {404, 0}, {431, 0},
-                  {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
-  Window().Dispatch(212);
+  OneSpecies("5.0", "5.0");
   const std::vector<float> water = RunModel();
 
   // 1.5 M of a cosolute that does not sediment: its density list makes the

@@ -45,6 +45,29 @@ inline std::string PickedFiles(const std::filesystem::path& dir, const std::vect
   return MakeSelection(dir.string(), names);
 }
 
+// The "noninteracting species model" dialog answered for one species: its
+// concentration, D (1e-7 cm^2/s) and s (S), meniscus and bottom (cm) as the
+// dialog shows them, concentration and s floated or fixed; `more` adds
+// switches of other entries.
+struct OneSpeciesEntry {
+  const char* c = "1.0";
+  const char* D = "5.0";
+  const char* s = "5.0";
+  const char* meniscus = "5.9500";
+  const char* bottom = "7.1800";
+  int cFit = 1, sFit = 0;
+};
+inline ScriptedFormRunner::Expectation OneSpeciesForm(const OneSpeciesEntry& e,
+                                                      std::vector<std::pair<int, int>> more = {}) {
+  ScriptedFormRunner::Expectation x{
+      "noninteracting species model",
+      {{405, e.c}, {406, e.D}, {407, e.s}, {435, e.meniscus}, {437, e.bottom}, {433, "0"}},
+      {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, e.cFit}, {403, 0}, {404, e.sFit}, {431, 0},
+       {455, 0}, {432, 0}, {434, 0}, {436, 0}}};
+  x.states.insert(x.states.end(), more.begin(), more.end());
+  return x;
+}
+
 class RoadTest : public AppTest {
  protected:
   void SetUp() override {
@@ -84,10 +107,7 @@ class RoadTest : public AppTest {
   void OneSpecies(const char* s, const char* D, int sFit = 0) {
     gFitEngineState.molarMassParameters = 0;
     Window().Dispatch(198);
-    forms_.Expect({"noninteracting species model",
-                   {{405, "1.0"}, {406, D}, {407, s}, {435, "5.9500"}, {437, "7.1800"}, {433, "0"}},
-                   {{401, 1}, {408, 0}, {415, 0}, {422, 0}, {402, 1}, {403, 0}, {404, sFit}, {431, 0},
-                    {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+    forms_.Expect(OneSpeciesForm({.D = D, .s = s, .sFit = sFit}));
     Window().Dispatch(212);
     ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
   }

@@ -180,9 +180,10 @@ namespace {
 // limits come from the two simulations completed before, and the distribution shown afterwards is the best fit
 // again, not the last synthetic data set's.
 TEST_F(WireMonteCarloTest, AKeyStopsTheSeriesAndTheBestFitComesBack) {
-  RunCs();
+  ASSERT_NO_FATAL_FAILURE(RunCs());
   std::filesystem::create_directories(dir_ / "mc");
   const ContiSettings& cs = Conti();
+  ASSERT_NE(cs.distribution, nullptr);
   const std::vector<float> best(cs.distribution + 1, cs.distribution + 1 + cs.gridSize);
   MonteCarloDisplayHooks& display = MonteCarloDisplay();
   const auto shown = display.drawText;
@@ -225,6 +226,7 @@ TEST_F(WireMonteCarloTest, AKeyStopsTheSeriesAndTheBestFitComesBack) {
   for (const auto& shown : ui_->transcript) EXPECT_NE(shown.icon, platform::BoxIcon::Error) << shown.text;
   EXPECT_EQ(cs.lastRunFailed, 0);
   EXPECT_TRUE(WindowFlags().FitInfoPending);
+  ASSERT_NE(cs.distribution, nullptr) << "the reload kept the c(s) model";
   for (int i = 1; i <= cs.gridSize; ++i)
     EXPECT_NEAR(cs.distribution[i], best[static_cast<size_t>(i) - 1], 1e-3f * peak) << i;
 

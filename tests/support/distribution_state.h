@@ -17,6 +17,9 @@ namespace teststate {
 
 inline void ResetDistributionState() {
   FreeDistributionArrays();
+  // A transform an earlier test left would refuse this test's integration
+  // range (a run clears it; a test that builds its plot by hand does not).
+  DistArrays().transformedToR = DistArrays().transformedToS20 = false;
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
   FreeNormalEquationBlock();
   Conti() = ContiSettings{};
