@@ -189,6 +189,13 @@ void WriteDistributionStart(int id, ModelStartData& data) {
   ModelParameterVector& v = gModelParameterVector;
   const bool mAndS = data.fitMAndS;
   auto setMAndS = [&] { data.fitMAndS = true; };
+  // The one discrete component of the variants that have it.
+  auto putDiscrete = [&] {
+    v.P[16] = st.discreteM;
+    v.F[16] = st.discreteMFit;
+    v.P[17] = st.discreteSecond;
+    v.F[17] = st.discreteSecondFit;
+  };
   const StartSRange range = ModelStartSRange(id);
   if (id == kCmCSInvariantDModel) {
     if (data.scanCount > 0 && cs.sMin > 1000.0f) {
@@ -226,10 +233,7 @@ void WriteDistributionStart(int id, ModelStartData& data) {
       v.P[8] = st.bimodal[2];
       v.F[6] = st.bimodalSecondFit;
       if (id == kCmBimodalFF0With1DiscreteCSModel) {
-        v.P[16] = st.discreteM;
-        v.F[16] = st.discreteMFit;
-        v.P[17] = st.discreteSecond;
-        v.F[17] = st.discreteSecondFit;
+        putDiscrete();
       }
       break;
     case kCmFixFF0FloatingVbarCSModel:
@@ -262,10 +266,7 @@ void WriteDistributionStart(int id, ModelStartData& data) {
       cs.fitFfValue = 0;
       v.F[2 * kN + 3] = 0;
       if (id == kCmCSff0With1DiscreteModel) {
-        v.P[16] = st.discreteM;
-        v.F[16] = st.discreteMFit;
-        v.P[17] = st.discreteSecond;
-        v.F[17] = st.discreteSecondFit;
+        putDiscrete();
       }
       break;
     case kCmCSInvariantDModel:
