@@ -354,22 +354,6 @@ ModelStartData LoadedModelStartData() {
   return d;
 }
 
-bool WriteSpeciesStart(int id) {
-  const ModelRow* row = FindModelRow(id);
-  if (!row || !row->startValues.species.Any()) return false;
-  const SpeciesStart& own = row->startValues.species;
-  LammSolverSettings& ls = LammSettings();
-  if (own.automatic >= 0) ls.automaticAlgorithm = static_cast<std::uint8_t>(own.automatic);
-  if (own.claverie >= 0) ls.claverieAlgorithm = static_cast<std::uint8_t>(own.claverie);
-  if (own.movingHat >= 0) ls.movingHatAlgorithm = static_cast<std::uint8_t>(own.movingHat);
-  if (own.fixAll) FixAllParameters();
-  if (own.emptyThirdSlots) {
-    for (int k = 2 * kN + 1; k <= 3 * kN; ++k) gModelParameterVector.P[k] = 0;
-  }
-  UnpackModelParameters();
-  return true;
-}
-
 ModelStartNotes WriteModelStart(int id, ModelStartData& data) {
   ModelStartNotes notes;
   const ModelRow* row = FindModelRow(id);

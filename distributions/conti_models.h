@@ -110,11 +110,6 @@ struct ModelStartNotes {
 // (`written` false).
 ModelStartNotes WriteModelStart(int id, ModelStartData& data);
 
-// The part of a species model's first start that its switches decide (the
-// pack reads them): written when its command has set them. False when the
-// row of `id` has none.
-bool WriteSpeciesStart(int id);
-
 // The grid of an ls-g*(s) model chosen for the first time (`id`: its
 // command): confidence level, resolution and s range. Multi-speed runs span
 // a wide range of s and float the meniscus; the zone form keeps the narrow.

@@ -269,6 +269,7 @@ ModelEntryRecord StartUpEntries() {
     r.F[i] = r.dialogF[i] = 0;
   }
   std::fill(std::begin(r.included), std::end(r.included), 0);
+  for (int j = 1; j <= kNonidealTerms; ++j) r.P[24 + j] = kInitialNonidealTerms[j];
   // Meniscus and bottom as the data have them (a load sets them without
   // writing the vector).
   const ModelParams& mp = gModelParams;
@@ -372,6 +373,7 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
   if (id == trip.before || !IsModelCommand(id)) {
     // (A file's model is set up afresh even where it was the one in use.)
     trip.speciesStart = file && ownSpeciesStart;
+    trip.speciesFrom = id;
     return trip;
   }
   // (Before the command: its first start reads them. A refusal unpacks
@@ -386,6 +388,7 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
   if (it != book.records.end()) {
     Restore(it->second, it->second.dataGeneration == book.dataGeneration, -1);
     trip.restored = true;
+    trip.speciesFrom = id;
     EntriesInPlace() = true;
     return trip;
   }
@@ -401,11 +404,15 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
     // Species models hand their species on to one another; after any other
     // model the species come from the last species model.
     const ModelEntryRecord* species = &trip.leaving;
+    trip.speciesFrom = trip.before;
     if (!SpeciesModelKey(trip.before)) {
       const auto last = book.records.find(book.lastSpeciesModel);
       species = last == book.records.end() ? nullptr : &last->second;
+      trip.speciesFrom = species ? book.lastSpeciesModel : 0;
     }
     PutSpecies(species);
+  } else {
+    trip.speciesFrom = id;
   }
   FamilySlots(id, sh);
   FirstNonidealStart(id);
@@ -425,7 +432,6 @@ bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
   EntriesInPlace() = false;
   StartJustWritten() = {};
-  if (trip.speciesStart && SelectedModelKey() == trip.id) WriteSpeciesStart(trip.id);
   // The file's own entries follow; the model left is put aside when the
   // file has been read.
   if (trip.fromFile) return false;

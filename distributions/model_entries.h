@@ -93,8 +93,11 @@ struct ModelEntryTrip {
   bool fromFile = false;  // a saved parameter file names the model
   ModelStartNotes start;  // the first start the table gave it
   // The rest of its first start follows the switches its command sets:
-  // the finish writes it (WriteSpeciesStart).
+  // the model command writes it before the finish (with the values its
+  // stores keep put in place before the command).
   bool speciesStart = false;
+  // The model whose species the slots took (the model's own when none).
+  int speciesFrom = 0;
 };
 // With `file` (the trip a saved parameter file began): the model the file
 // names is entered as from the menu, from the model in use before the file

@@ -232,10 +232,8 @@ void AllocParameterArrays() {
   }
   for (int j = 1; j <= kNonidealTerms; ++j) {
     mp.nonidealTermFit[j] = 0;
-    mp.nonidealTerm[j] = 0;
+    mp.nonidealTerm[j] = kInitialNonidealTerms[j];
   }
-  mp.nonidealTerm[1] = 6.5f;
-  mp.nonidealTerm[4] = mp.nonidealTerm[5] = mp.nonidealTerm[8] = mp.nonidealTerm[9] = 1.0f;
   mp.included[1] = 1;
   mp.concentrationFit[1] = 1;
   mp.concentration[1] = 0.5f;

@@ -20,6 +20,8 @@
 constexpr int kComponentSlots = 4;
 constexpr int kParameterSlots = 34;
 constexpr int kNonidealTerms = 10;
+// The nonideal terms as the program starts (one-based).
+constexpr float kInitialNonidealTerms[kNonidealTerms + 1] = {0, 6.5f, 0, 0, 1.0f, 1.0f, 0, 0, 1.0f, 1.0f, 0};
 
 struct ModelParams {
   int componentCount = kComponentSlots;

@@ -20,30 +20,66 @@ constexpr unsigned kDiscrete = kBorrowsDiscrete;
 constexpr unsigned kNonideality = kBorrowsNonideality;
 // The species in a Lamm geometry of their own start on the finite-element
 // solver with nothing floated and the third slots empty.
-constexpr StartValues kGeometryStart = {.species = {0, 1, 0, true, true}};
+constexpr StartValues kGeometryStart = {
+    .species = {.automatic = 0, .claverie = 1, .movingHat = 0, .fixAll = true, .emptyThirdSlots = true}};
 constexpr StartValues kNothingFloated = {.species = {.fixAll = true}};
+// The discrete species: the automatic choice of solver, nothing floated,
+// no fourth quantity and the third slots empty.
+constexpr StartValues kDiscreteStart = {
+    .species = {.automatic = 1, .emptyExtras = 0xF, .fixAll = true, .emptyThirdSlots = true}};
+// The dimer's fourth quantity follows from the monomer's.
+constexpr StartValues kMonomerDimerStart = {.species = {.emptyExtras = 0x2, .fixAll = true}};
+// The zone's species sediment from a lamella on the moving frame.
+constexpr StartValues kZoneSpeciesStart = {.species = {.automatic = 0,
+                                                       .claverie = 0,
+                                                       .movingHat = 1,
+                                                       .modelInitial = true,
+                                                       .emptyExtras = 0x8,
+                                                       .fixAll = true,
+                                                       .zoneLoading = true}};
+constexpr SpeciesStart ThreeStateStart(float a, float b) {
+  return {.claverie = 1,
+          .movingHat = 0,
+          .fixedTimeStep = 0,
+          .stored = StoredStart::ThreeStateAssociation,
+          .oligomerA = a,
+          .oligomerB = b};
+}
+constexpr StartValues kReactingStart = {
+    .species = {.movingHat = 1, .modelInitial = true, .fixAll = true, .stored = StoredStart::ReactingSystem}};
+constexpr StartValues kNonidealSpeciesStart = {.species = {.fixAll = true, .stored = StoredStart::NonidealSpecies}};
+constexpr StartValues kEquilibriumStart = {.species = {.fitNoise = true}};
+constexpr StartValues kEquilibriumAssociationStart = {
+    .species = {.fitNoise = true, .stored = StoredStart::EquilibriumAssociation}};
+// The light-scattering species start with nothing floated but the baseline.
+constexpr StartValues kStokesRadiiStart = {
+    .species = {.fixAll = true, .floatBaseline = true, .quantity = SpeciesQuantity::StokesRadius}};
+constexpr StartValues kCumulantStart = {.species = {.fixAll = true, .floatBaseline = true, .oneSpecies = true}};
 
 // In the order of the menu marks the reset clears.
 constexpr ModelRow kRows[] = {
-    {kCmDiscreteSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
+    {kCmDiscreteSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true, {}, kDiscreteStart},
     {kCmLinearLammModel, F::Species, kSed, S::LastSpecies, 0, 0, true, {}, kGeometryStart},
     {kCmExternalLoadingCellModel, F::Species, kSed, S::LastSpecies, 0, kAsksOwnValues, true, {}, kGeometryStart},
     {kCmModel282, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true, {}, kGeometryStart},
     {kCmElectrophoresisLammModel, F::Species, kSed, S::LastSpecies, kBorrowsBottom, 0, true, {}, kGeometryStart},
     {kCmElectrophoresisLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsBottom | kBorrowsFfSlot, 0, false, {1.0f, 20.0f},
      {100.0f, 0.683f, 0, 0, R::SecondDerivative}},
-    {kCmDlsStokesRadiiModel, F::Species, kDlsData, S::LastSpecies, 0, kAsksViscosity, true},
-    {kCmMonomerDimerModel, F::Association, kSed, S::LastSpecies},
+    {kCmDlsStokesRadiiModel, F::Species, kDlsData, S::LastSpecies, 0, kAsksViscosity, true, {}, kStokesRadiiStart},
+    {kCmMonomerDimerModel, F::Association, kSed, S::LastSpecies, 0, 0, false, {}, kMonomerDimerStart},
     {kCmMonomerTrimerModel, F::Association, kSed, S::LastSpecies, 0, 0, false, {}, kNothingFloated},
-    {kCmMonomerTetramerOctamerModel, F::Association, kSed, S::StartUp},
-    {kCmMonomerDimerTetramerModel, F::Association, kSed, S::StartUp},
-    {kCmNonidealSingleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality},
+    {kCmMonomerTetramerOctamerModel, F::Association, kSed, S::StartUp, 0, 0, false, {},
+     {.species = ThreeStateStart(4.0f, 8.0f)}},
+    {kCmMonomerDimerTetramerModel, F::Association, kSed, S::StartUp, 0, 0, false, {},
+     {.species = ThreeStateStart(2.0f, 4.0f)}},
+    {kCmNonidealSingleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, 0, false, {},
+     kNonidealSpeciesStart},
     {kCmNonidealMultipleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, 0, true, {},
      kNothingFloated},
     {kCmContinuousCMModel, F::Distribution, kSed, S::StartUp},
     {kCmCSInvariantDModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
     {kCmContinuousCSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {0.0f, 15.0f}, {.regularisation = R::MaxEntropy}},
-    {kCmModel267, F::Association, kSed, S::StartUp},
+    {kCmModel267, F::Association, kSed, S::StartUp, 0, 0, false, {}, kReactingStart},
     {kCmCMInvariantDModel, F::Distribution, kSed, S::StartUp},
     {kCmCMPowerLawModel, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
     {kCmCMPriorVbarModel, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
@@ -61,9 +97,9 @@ constexpr ModelRow kRows[] = {
     {kCmVanHoldeWeischet, F::Transform, kSed, S::StartUp, 0, kAsksResolution},
     {kCmExtrapolateLsgAreaFractions, F::Transform, kSed, S::StartUp, 0, 0, false, {1.0f, 10.0f},
      {.resolution = 50.0f, .confidence = 0.68f}},
-    {kCmEquilibriumModel284, F::Equilibrium, kSed, S::StartUp},
-    {kCmEquilibriumModel523, F::Equilibrium, kSed, S::StartUp},
-    {kCmZoneCentrifugationSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true},
+    {kCmEquilibriumModel284, F::Equilibrium, kSed, S::StartUp, 0, 0, false, {}, kEquilibriumStart},
+    {kCmEquilibriumModel523, F::Equilibrium, kSed, S::StartUp, 0, 0, false, {}, kEquilibriumAssociationStart},
+    {kCmZoneCentrifugationSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true, {}, kZoneSpeciesStart},
     {kCmZoneCentrifugationCSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {},
      {.confidence = 0.99f, .loading = 0.1f, .regularisation = R::SecondDerivative}},
     {kCmZoneCentrifugationLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, 0, false, {1.0f, 20.0f},
@@ -83,7 +119,8 @@ constexpr ModelRow kRows[] = {
      {.regularisation = R::MaxEntropy}},
     {kCmCSff0With1DiscreteModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kDiscrete, 0, false, {0.1f, 20.0f},
      {.regularisation = R::MaxEntropy}},
-    {kCmNonidealSingleSpeciesModel1099, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality},
+    {kCmNonidealSingleSpeciesModel1099, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, 0, false, {},
+     kNonidealSpeciesStart},
     {kCmNonidealCSModel1100, F::Distribution, kSed, S::StartUp, kDiscrete | kNonideality, 0, false, {},
      {.discreteM = 350.0f, .discreteS = 0.34f}},
     {kCmFixFF0FloatingVbarCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kBorrowsVbar, 0, false, {},
@@ -99,7 +136,7 @@ constexpr ModelRow kRows[] = {
      {.regularisation = R::MaxEntropy}},
     {kCmBimodalFF0With1DiscreteCSModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {0.0f, 20.0f},
      {.regularisation = R::MaxEntropy}},
-    {kCmDlsCumulantModel, F::Species, kDlsData, S::LastSpecies, 0, 0, true},
+    {kCmDlsCumulantModel, F::Species, kDlsData, S::LastSpecies, 0, 0, true, {}, kCumulantStart},
 };
 
 }  // namespace
@@ -176,6 +213,11 @@ bool SpeciesModelKey(int key) {
 bool TakesSpeciesKey(int key) {
   const ModelRow* r = FindModelRow(key);
   return r && r->start == ModelStart::LastSpecies;
+}
+
+SpeciesQuantity SpeciesQuantityOf(int key) {
+  const ModelRow* r = FindModelRow(key);
+  return r ? r->startValues.species.quantity : SpeciesQuantity::MassOrD;
 }
 
 bool DistributionKey(int key) {

@@ -67,13 +67,43 @@ enum class StartRegularisation : std::uint8_t {
   SecondDerivative,  // Tikhonov-Phillips, as the step functions of ls-g*(s) want
 };
 
-// The part of a species model's first start that follows its switches (the
-// pack of its parameters reads them): written once its command has run.
+// What the first quantity of a species model's slots holds: M or D, as the
+// M-and-s switch says, or the Stokes radius (nm) of the light-scattering
+// species.
+enum class SpeciesQuantity : std::uint8_t { MassOrD, StokesRadius };
+
+// Values a first start reads from a store kept outside the entries (the
+// last values the model held, or the values its tools keep).
+enum class StoredStart : std::uint8_t {
+  None,
+  ThreeStateAssociation,   // monomer, constants and s; the n-mers' masses from the monomer's
+  ReactingSystem,          // A + B <-> AB as the model last held it
+  EquilibriumAssociation,  // A + B <-> AB at equilibrium, the complex from the mass action
+  NonidealSpecies,         // log ks and log kd, species 1's s and D
+};
+
+// The part of a model's first start that follows its switches (the pack of
+// its parameters reads them): written once its command has run. The species
+// it takes from the last species model are converted to its own quantity.
 struct SpeciesStart {
   std::int8_t automatic = -1, claverie = -1, movingHat = -1;  // the Lamm solver (-1: as the reset leaves it)
+  std::int8_t fixedTimeStep = -1;
+  bool modelInitial = false;     // the loading mixture as the initial distribution
+  std::uint8_t emptyExtras = 0;  // bit k-1: species k's fourth quantity emptied
   bool fixAll = false;           // every fit box cleared
   bool emptyThirdSlots = false;  // the slots 2n+1..3n emptied
-  constexpr bool Any() const { return automatic >= 0 || claverie >= 0 || movingHat >= 0 || fixAll || emptyThirdSlots; }
+  bool floatBaseline = false;    // the baseline of the autocorrelation floats
+  bool oneSpecies = false;       // component 1 alone, its amplitude floating
+  bool zoneLoading = false;      // the stored lamella loading, its fit box ticked
+  bool fitNoise = false;         // time- and radially-invariant noise fitted
+  StoredStart stored = StoredStart::None;
+  float oligomerA = 0, oligomerB = 0;  // the three-state n-mers as multiples of the monomer
+  SpeciesQuantity quantity = SpeciesQuantity::MassOrD;
+  constexpr bool Any() const {
+    return automatic >= 0 || claverie >= 0 || movingHat >= 0 || fixedTimeStep >= 0 || modelInitial ||
+           emptyExtras != 0 || fixAll || emptyThirdSlots || floatBaseline || oneSpecies || zoneLoading || fitNoise ||
+           stored != StoredStart::None || quantity != SpeciesQuantity::MassOrD;
+  }
 };
 
 // The constant part of a model's first start (0: none of its own).
@@ -115,6 +145,9 @@ bool IsModelCommand(int id);
 bool SpeciesModelKey(int key);
 // Models that start from the discrete species in the slots.
 bool TakesSpeciesKey(int key);
+// What the first quantity of the species of model `key` holds (M or D for
+// every model that does not hold species).
+SpeciesQuantity SpeciesQuantityOf(int key);
 bool DistributionKey(int key);
 bool ModelBorrowsSlot(int key, ModelBorrows what);
 // The model's command asks its values again when chosen once more.

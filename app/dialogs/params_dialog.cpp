@@ -482,7 +482,21 @@ bool TParamsBox::Execute() {
 namespace {
 
 // The buffer from the model (step "fill").
-void FillTransfer(ParamsTransfer& b) {
+// The zone species model carries its lamella in the component-4 s field
+// (hidden in its box), so that confirming the box keeps it.
+bool ZoneSpeciesLamella() { return gModelSelectorFlags.ZoneCentrifugationModel && !ContinuousFamily(); }
+
+// Slot `slot` holds a molar mass in template `templateId` (the association
+// models keep their log K in the same slots).
+bool ShowsMolarMass(int templateId, int slot) {
+  const ParamsTemplate* t = FindParamsTemplate(templateId);
+  if (!t) return true;
+  for (const TemplateLabel& l : t->labels)
+    if (l.slot && l.number == slot) return l.text[0] == 'M';
+  return true;
+}
+
+void FillTransfer(ParamsTransfer& b, int templateId) {
   const ModelParams& mp = gModelParams;
   const ModelParameterVector& v = gModelParameterVector;
   const LammSolverSettings& l = LammSettings();
@@ -493,10 +507,15 @@ void FillTransfer(ParamsTransfer& b) {
     const int edit = e[0], slot = e[1];
     const double value = v.P[slot];
     const char* format = "%.5f";
-    if (slot >= 1 && slot <= 4 && MMode() && !continuous) format = "%.0f";
+    // (Whole grams per mole; a log K shown so would lose its decimals.)
+    if (slot >= 1 && slot <= 4 && MMode() && !continuous && ShowsMolarMass(templateId, slot)) format = "%.0f";
     if (continuous && cs && slot == 5) format = value > 1000 ? "%.0f" : "%.1f";
     b.texts[edit] = FormatField(format, value);
     if (!(continuous && (edit - 3 == kGridFromFile || edit - 3 == kLogGrid))) b.states[edit - 3] = v.F[slot] != 0;
+  }
+  if (ZoneSpeciesLamella()) {
+    b.texts[EditForSlot(8)] = FormatField("%.5f", mp.zoneValue);
+    b.states[EditForSlot(8) - 3] = mp.zoneFit != 0;
   }
   if (mp.concentrationsLinear)
     for (int k = 1; k <= 4; ++k)
@@ -587,6 +606,13 @@ void ApplyTransfer(const ParamsTransfer& b) {
     const bool borrowedS = continuous && (sEdit - 3 == kGridFromFile || sEdit - 3 == kLogGrid);
     if (!borrowedS) mp.sFit[k] = State(b, sEdit - 3);
   }
+  if (ZoneSpeciesLamella()) {
+    // The component-4 s field is the lamella's: species 4 keeps its s.
+    mp.s[4] = gModelParameterVector.P[8];
+    mp.sFit[4] = gModelParameterVector.F[8];
+    mp.zoneValue = Value(b, EditForSlot(8));
+    mp.zoneFit = State(b, EditForSlot(8) - 3);
+  }
   if (continuous) {
     Conti().gridFromFile =
         gModelSelectorFlags.ElectrophoresisCVModel ? 0 : static_cast<std::uint8_t>(State(b, kGridFromFile));
@@ -613,7 +639,6 @@ void ApplyTransfer(const ParamsTransfer& b) {
   } else {
     mp.bottom = Value(b, 437);
   }
-  if (gModelSelectorFlags.ZoneCentrifugationModel && !continuous) mp.zoneValue = Value(b, EditForSlot(8));
   if (mp.meniscus != oldMeniscus || mp.bottom != oldBottom) CurrentScanSet().dataChanged = 1;
   gFitEngineState.fitTINoise = static_cast<unsigned char>(State(b, 431));
   mp.riNoiseFit = static_cast<unsigned char>(State(b, 455));
@@ -774,7 +799,7 @@ void TXLAWindow::CmParameters() {
     UnpackModelParameters();
     ParamsTransfer& buffer = ParamsTransferBuffer();
     const int templateId = ChooseParamsTemplate();
-    FillTransfer(buffer);
+    FillTransfer(buffer, templateId);
     FillTemplateFields(buffer, templateId);
     if (templateId == 400) buffer.states[450] = gModelSelectorFlags.ConcDependentSolverSwitch != 0;
     if (templateId == 1101) ShowHinderedSedimentationFields(buffer);

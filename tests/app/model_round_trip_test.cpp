@@ -7,6 +7,7 @@
 #include "model_dialog_support.h"
 #include "dls_set_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -305,6 +306,45 @@ TEST_F(ModelDataTest, TheAnswerToTheCommandsQuestionWinsOverTheStoredEntries) {
   EXPECT_FLOAT_EQ(Conti().resolution, 100.0f);
 }
 
+// The light-scattering species keep their size from model to model: the
+// Stokes radius typed for the Stokes radii model is, in the models of D,
+// the diffusion coefficient of that radius (Stokes-Einstein, D = kT / (6 pi
+// eta R)), and a coefficient is the radius of it, also when a distribution
+// was chosen in between.
+TEST_F(ModelDataTest, LightScatteringSpeciesKeepTheirSizeFromModelToModel) {
+  LoadData(kDlsData);
+  const SolutionConditions solution = gSolutionConditions;
+  // D in 1e-7 cm^2/s of a sphere of radius R in nm, and back.
+  const double kT = 1.380649e-23 * solution.temperature, sixPiEta = 6 * M_PI * 1.002e-3 * solution.viscosity;
+  const auto d = [&](double nm) { return kT / (sixPiEta * nm * 1e-9) * 1e11; };
+  const auto radius = [&](double D) { return kT / (sixPiEta * D * 1e-11) * 1e9; };
+  struct Way {
+    std::vector<int> models;  // the first has its species 1 typed
+    double typed;
+    int model;
+    double expected;
+  };
+  const Way ways[] = {
+      {{536}, 3.5, 198, d(3.5)},      {{536, 503}, 3.5, 198, d(3.5)}, {{536}, 3.5, 890, d(3.5)},
+      {{536, 502}, 3.5, 246, d(3.5)}, {{198}, 60, 536, radius(60)},   {{890, 503}, 60, 536, radius(60)},
+  };
+  for (const Way& w : ways) {
+    std::string way;
+    for (int m : w.models) way += std::to_string(m) + " ";
+    SCOPED_TRACE(way + "-> " + std::to_string(w.model));
+    Choose(w.models.front() == 503 ? 502 : 503);
+    static_cast<ModelEntryShelf&>(ModelEntries()) = {};
+    NoteNewDataForModelEntries(false);
+    gSolutionConditions = solution;
+    Choose(w.models.front());
+    Open(0, {{406, std::to_string(w.typed)}});
+    for (std::size_t i = 1; i < w.models.size(); ++i) Choose(w.models[i]);
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    EXPECT_NEAR(gModelParameterVector.P[1], w.expected, 2e-3 * w.expected);
+  }
+}
+
 TEST_F(ModelDataTest, TheViscosityAskedByTheStokesRadiiIsKept) {
   LoadData(kDlsData);
   auto stokes = [&](const char* poise) {
@@ -370,13 +410,39 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
     // confidence level, the top of its range.
     float resolution = 0, confidence = 0, top = 0;
     unsigned kind = kVelocityData;
-    // A species model's own start (0: not checked): nothing floated, and
-    // with kOnFiniteElements the finite-element solver and the third slots
-    // empty. After a species model its species come from that model, and
-    // only this start is compared.
+    // A species model's own start (0: not checked): nothing floated but
+    // `boxes`, and with kOnFiniteElements the finite-element solver and the
+    // third slots empty. After a species model its species come from that
+    // model, and only this start is compared, with the `slots` it reads
+    // from the stores below.
     unsigned species = 0;
+    std::map<int, float> slots = {};
+    std::set<int> boxes = {};
   };
   constexpr unsigned kNothingFloated = 1, kOnFiniteElements = 2;
+  // The association's and the nonideality's stores, and the slots a start
+  // takes from them (the n-mers at 4 and 8, or 2 and 4 monomers).
+  const auto stores = [] {
+    AssociationModelParams& as = gAssociationModelParams;
+    as.monomer3 = 30000;
+    as.s3[1] = 3;
+    as.s3[2] = 6;
+    as.s3[3] = 9;
+    as.logK3a = 4.5f;
+    as.logK3b = 9;
+    as.totalConcentration = 0.8f;
+    as.monomer3Fit = as.logK3aFit = as.logK3bFit = as.totalConcentrationFit = 0;
+    std::fill(std::begin(as.s3Fit), std::end(as.s3Fit), 0);
+    as.logKs = -1.5f;
+    as.logKd = -2.5f;
+  };
+  const auto threeState = [](float a, float b) {
+    return std::map<int, float>{{1, 30000}, {2, a * 30000}, {12, b * 30000}, {5, 3}, {6, 6},
+                                {8, 9},     {3, 4.5f},      {7, 9},          {11, 0.8f}};
+  };
+  // The terms of the nonideal species as the program starts.
+  const std::map<int, float> terms = {{25, 6.5f}, {26, 0}, {27, 0}, {28, 1}, {29, 1},
+                                      {30, 0},    {31, 0}, {32, 1}, {33, 1}, {34, 0}};
   // c(M) starts from the start-up range, in molar masses.
   constexpr float massTop = -1;
   const Case cases[] = {
@@ -406,8 +472,29 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
        kNothingFloated | kOnFiniteElements},
       {"the linear geometry scaled, fit boxes ticked", 280, 1.5, {}, 229, 0, 0, 0, kVelocityData, kNothingFloated},
       {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 893, 0, 0, 0, kVelocityData, kNothingFloated},
+      // The dimer's fourth quantity follows from the monomer's; the zone's
+      // lamella floats; the associations and the nonideal species start
+      // from their stores; the nonideal terms from the program's start.
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 197, 0, 0, 0, kVelocityData, kNothingFloated,
+       {{17, 0}}},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 246, 0, 0, 0, kVelocityData, kNothingFloated,
+       {{23, 0.1f}}, {23}},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 520, 0, 0, 0, kVelocityData, kNothingFloated,
+       threeState(4, 8)},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 228, 0, 0, 0, kVelocityData, kNothingFloated,
+       threeState(2, 4)},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 227, 0, 0, 0, kVelocityData, kNothingFloated,
+       {{10, -1.5f}, {11, -2.5f}}},
+      // (The hindered form shows them as magnitudes.)
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 1099, 0, 0, 0, kVelocityData, kNothingFloated,
+       {{10, 1.5f}, {11, 2.5f}}},
+      {"c(s) with every entry scaled", 275, 1.5, {}, 893, 0, 0, 0, kVelocityData, kNothingFloated, terms},
       {"the radius distribution scaled", 503, 1.5, {}, 502, 0, 0.55f, 10, kDlsData},
       {"the diffusion distribution scaled", 502, 1.5, {}, 522, 0, 0.55f, 50, kDlsData},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 536, 0, 0, 0, kDlsData, kNothingFloated, {},
+       {15}},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 890, 0, 0, 0, kDlsData, kNothingFloated, {},
+       {9, 15}},
       {"ls-g*(v) scaled", 501, 1.5, {}, 513, 100, 0.683f, 20, kElectrophoresisData},
       {"c(s) with its grid typed", 275, 0, {{405, "50"}, {407, "12"}, {413, "0.9"}}, 501, 100, 0.683f, 20,
        kElectrophoresisData},
@@ -419,10 +506,13 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
   };
   unsigned loaded = 0;
   SolutionConditions solution;
+  int boxes[kParameterSlots + 1] = {};
   auto enter = [&](int before, double factor, const std::map<int, std::string>& typed, int model) {
     // (Nothing put aside: the model left last is not the one entered.)
-    const int other = LoadedDataKind() == kDlsData ? 890 : 275;
-    Choose(before == 198 ? other : 198);
+    const bool dls = LoadedDataKind() == kDlsData;
+    int away = before == 198 ? (dls ? 890 : 275) : 198;
+    if (away == model) away = dls ? 503 : 288;
+    Choose(away);
     static_cast<ModelEntryShelf&>(ModelEntries()) = {};
     NoteNewDataForModelEntries(false);
     gSolutionConditions = solution;
@@ -431,6 +521,9 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
     gSolutionConditions = solution;
     Choose(model);
     EXPECT_EQ(SelectedModelKey(), model);
+    // (The fit boxes as chosen: a confirmed box turns floated
+    // concentrations and baseline into linear amplitudes.)
+    std::copy(std::begin(gModelParameterVector.F), std::end(gModelParameterVector.F), std::begin(boxes));
     return std::make_pair(StateOfModel(), Open());
   };
   for (const Case& c : cases) {
@@ -440,12 +533,16 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
       loaded = c.kind;
       solution = gSolutionConditions;
     }
+    stores();
     const auto own = enter(198, 0, {}, c.model);
+    stores();
     const auto after = enter(c.before, c.factor, c.typed, c.model);
     if (c.species & kNothingFloated) {
-      const ModelParameterVector& v = gModelParameterVector;
-      for (int i = 1; i <= gModelParams.parameterCount; ++i) EXPECT_EQ(v.F[i], 0) << "slot " << i;
+      for (int i = 1; i <= gModelParams.parameterCount; ++i)
+        EXPECT_EQ(boxes[i], static_cast<int>(c.boxes.count(i))) << "slot " << i;
     }
+    // (Kept through a confirmation of the model's box.)
+    for (const auto& [i, value] : c.slots) EXPECT_FLOAT_EQ(gModelParameterVector.P[i], value) << "slot " << i;
     if (c.species & kOnFiniteElements) {
       const LammSolverSettings& l = LammSettings();
       EXPECT_EQ(std::make_tuple(int(l.automaticAlgorithm), int(l.claverieAlgorithm), int(l.movingHatAlgorithm)),

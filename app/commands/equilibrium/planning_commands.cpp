@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/commands/model/model_commands.h"
 #include "app/window/main_window_flags.h"
 #include "app/dialogs/params_fields.h"
 #include "app/window/shell_services.h"
@@ -632,7 +633,10 @@ void TXLAWindow::CmMinimizeTimeToEquilibrium() {
     platform::Tell(kPlanningCaption,
                    "switching to non-interacting species model\n(the model in use comes back when the planning ends)");
     borrowed.emplace(*this);
+    const int before = SelectedModelKey();
     CmDiscreteSpeciesModel();
+    // (Borrowed without an entry: the species start is written here.)
+    WriteSpeciesStart(kCmDiscreteSpeciesModel, before);
   }
   ResultPath().clear();
   TimeToEqParams& p = CurrentTimeToEqParams();

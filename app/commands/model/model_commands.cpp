@@ -36,8 +36,6 @@ namespace {
 
 constexpr int n = kComponentSlots;
 
-float& P(int i) { return gModelParameterVector.P[i]; }
-
 }  // namespace
 
 void ReallocLammArraysIfPresent() {
@@ -88,37 +86,9 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
   // Every other geometry (zone, DLS, linear, external loading, the
   // electrophoresis cell, 282) also raises the discrete-species switch.
   if (ModelChosen(kCmDiscreteSpeciesModel)) return;
-  const bool fromCumulants = m.DlsCumulantModel;
-  const bool fromStokesRadii = m.DlsStokesRadiiModel;
   ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   CheckMenuItem(kCmDiscreteSpeciesModel, true);
-  if (ModelEntriesInPlace()) {
-    UnpackModelParameters();
-    if (gBufferSedSettings.BufferSedOn) CheckBufferSedimentationModel();
-    ReallocLammArraysIfPresent();
-    return;
-  }
-  SetLammAlgorithms(1, -1, -1);
-  if (fromStokesRadii) {
-    // The first quantity held each species' Stokes radius (nm); the species
-    // model wants its diffusion coefficient (1e-7 cm^2/s).
-    const float celsius = gSolutionConditions.temperature - kAbsoluteZero;
-    for (int k = 1; k <= n; ++k) {
-      const float radius = P(k);
-      P(k) = gModelParams.massOrD[k] = radius > 0 ? DFromStokesRadius(radius * 1e-9f, celsius) * 1e7f : 0.0f;
-    }
-  }
-  if (fromCumulants) {
-    // Back to one species.
-    for (int k = 2; k <= n; ++k) {
-      gModelParams.included[k] = 0;
-      P(k) = P(n + k) = P(2 * n + k) = 0;
-    }
-  }
-  for (int k = 1; k <= n; ++k) gModelParams.extra[k] = 0;
-  FixAllParameters();
-  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
   UnpackModelParameters();
   if (gBufferSedSettings.BufferSedOn) CheckBufferSedimentationModel();
   ReallocLammArraysIfPresent();
@@ -179,13 +149,6 @@ void TXLAWindow::CmModel282() {
 void TXLAWindow::CmMonomerDimerModel() {
   if (RefuseDlsData()) return;
   if (!EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, kCmMonomerDimerModel)) return;
-  if (!ModelEntriesInPlace()) {
-    FixAllParameters();
-    // The dimer's D (or M) follows from the monomer's.
-    gModelParameterVector.F[2 * n + 2] = 0;
-    gModelParams.extra[2] = 0;
-    FixAllParameters();
-  }
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -205,20 +168,6 @@ void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
   m.LammDiscreteModel = 1;
   m.ZoneCentrifugationModel = 1;
   CheckMenuItem(kCmZoneCentrifugationSpeciesModel, true);
-  if (ModelEntriesInPlace()) {
-    UnpackModelParameters();
-    ReallocLammArraysIfPresent();
-    return;
-  }
-  LammSolverSettings& l = LammSettings();
-  l.modelInitialDistribution = 1;
-  l.experimentalInitialDistribution = 0;
-  SetLammAlgorithms(0, 0, 1);
-  for (int k = 2 * n + 1; k <= 3 * n; ++k) P(k) = 0;
-  gModelParams.extra[4] = 0;
-  FixAllParameters();
-  P(23) = StoredZoneLoadingValue();
-  gModelParameterVector.F[23] = 1;
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -442,6 +391,7 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   const bool fromNoModel = trip.entered && !trip.restored && row && row->start == ModelStart::StartUp &&
                            (CurrentScanSet().count < 1 || (row->accepts & LoadedDataKind()));
   const ModelSelectorFlags switchesBefore = gModelSelectorFlags;
+  const StoredStartValues stored = trip.speciesStart ? TakeStoredStart(id) : StoredStartValues{};
   if (fromNoModel) {
     ReleaseDistributionArrays();
     // (The reset starts the solver choice afresh: the start in place has its own.)
@@ -458,6 +408,7 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   }
   // (The solver of a species start decides the Lamm grid.)
   const bool speciesStart = trip.speciesStart && SelectedModelKey() == id;
+  if (speciesStart) WriteSpeciesStart(id, trip.speciesFrom, stored);
   const bool changed = FinishModelEntry(trip);
   if (speciesStart) ReallocLammArraysIfPresent();
   if (!changed) return;
@@ -482,32 +433,16 @@ void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
   ClearSelectionForModel();
   m.NonidealSingleSpeciesModel = 1;
   m.NonidealVariantModel = hindered ? 1 : 0;
-  if (ModelEntriesInPlace()) {
-    SetFitMAndS(w, false);
-    w.CheckMenuItem(kCmNonidealSingleSpeciesModel, !hindered);
-    w.CheckMenuItem(kCmNonidealSingleSpeciesModel1099, hindered);
-    UnpackModelParameters();
-    ReallocLammArraysIfPresent();
-    return;
-  }
-  AssociationModelParams& store = gAssociationModelParams;
-  P(10) = store.logKs;
-  P(11) = store.logKd;
-  UnpackModelParameters();
   SetFitMAndS(w, false);
   w.CheckMenuItem(kCmNonidealSingleSpeciesModel, !hindered);
   w.CheckMenuItem(kCmNonidealSingleSpeciesModel1099, hindered);
-  FixAllParameters();
-  // The species takes component 1's s and D.
-  P(n + 1) = store.nonidealS = gModelParams.s[1];
-  P(1) = store.nonidealD = gModelParams.massOrD[1];
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
 
-// The rapid self-association of three states: the oligomers' masses follow
-// from the monomer's (factors a and b), the others come from the store.
-void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item, float a, float b) {
+// The rapid self-association of three states (its start, from the store
+// of its values, is its row's).
+void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
@@ -516,32 +451,6 @@ void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags
   m.*own = 1;
   w.CheckMenuItem(item, true);
   if (!gFitEngineState.molarMassParameters) SetFitMAndS(w, true);
-  if (ModelEntriesInPlace()) {
-    UnpackModelParameters();
-    ReallocLammArraysIfPresent();
-    return;
-  }
-  SetLammAlgorithms(-1, 1, 0);
-  LammSettings().fixedTimeStep = 0;
-  AssociationModelParams& st = gAssociationModelParams;
-  ModelParameterVector& v = gModelParameterVector;
-  v.P[1] = st.monomer3;
-  v.F[1] = st.monomer3Fit;
-  v.P[2] = st.nmer3a = a * st.monomer3;
-  v.P[2 * n + 4] = st.nmer3b = b * st.monomer3;
-  v.F[2] = v.F[2 * n + 4] = 0;
-  v.P[3] = st.logK3a;
-  v.F[3] = st.logK3aFit;
-  v.P[n + 1] = st.s3[1];
-  v.F[n + 1] = st.s3Fit[1];
-  v.P[n + 2] = st.s3[2];
-  v.F[n + 2] = st.s3Fit[2];
-  v.P[n + 3] = st.logK3b;
-  v.F[n + 3] = st.logK3bFit;
-  v.P[n + 4] = st.s3[3];
-  v.F[n + 4] = st.s3Fit[3];
-  v.P[2 * n + 3] = st.totalConcentration;
-  v.F[2 * n + 3] = st.totalConcentrationFit;
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -564,13 +473,11 @@ void TXLAWindow::CmNonidealMultipleSpeciesModel() {
 }
 
 void TXLAWindow::CmMonomerTetramerOctamerModel() {
-  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerTetramerOctamerModel, kCmMonomerTetramerOctamerModel,
-                              4.0f, 8.0f);
+  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerTetramerOctamerModel, kCmMonomerTetramerOctamerModel);
 }
 
 void TXLAWindow::CmMonomerDimerTetramerModel() {
-  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerDimerTetramerModel, kCmMonomerDimerTetramerModel,
-                              2.0f, 4.0f);
+  SelectThreeStateAssociation(*this, &ModelSelectorFlags::MonomerDimerTetramerModel, kCmMonomerDimerTetramerModel);
 }
 
 namespace {

@@ -46,8 +46,8 @@ void SelectDlsDistribution(TXLAWindow& w, unsigned char ModelSelectorFlags::*own
   w.CheckMenuItem(item, true);
 }
 
-// The discrete DLS models start from the discrete-species slots with all
-// fit flags off and the baseline floating.
+// The discrete DLS models use the discrete-species slots, in D (their
+// start, with the baseline floating, is their row's).
 void SelectDiscreteDls(TXLAWindow& w, unsigned char ModelSelectorFlags::*own) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
@@ -55,9 +55,6 @@ void SelectDiscreteDls(TXLAWindow& w, unsigned char ModelSelectorFlags::*own) {
   m.LammDiscreteModel = 1;
   m.*own = 1;
   if (gFitEngineState.molarMassParameters) SetFitMAndS(w, false);
-  if (ModelEntriesInPlace()) return;
-  FixAllParameters();
-  gModelParameterVector.F[3 * n + 3] = 1;
 }
 
 }  // namespace
@@ -85,18 +82,6 @@ void TXLAWindow::CmDlsStokesRadiiModel() {
   sol.viscosity = 0.1f * poise / 0.001002f;
   if (ModelChosen(kCmDlsStokesRadiiModel)) return;
   SelectDiscreteDls(*this, &ModelSelectorFlags::DlsStokesRadiiModel);
-  // Stokes-Einstein maps a diffusion coefficient (1e-7 cm^2/s) to a Stokes
-  // radius (nm) by the same formula as the radius to the coefficient.
-  ModelParams& mp = gModelParams;
-  ModelParameterVector& v = gModelParameterVector;
-  const float celsius = sol.temperature - kAbsoluteZero;
-  for (int k = 1; k <= n && !ModelEntriesInPlace(); ++k) {
-    if (v.P[k] > 0) {
-      v.P[k] = mp.massOrD[k] = DFromStokesRadius2(v.P[k] * 1e-7f, celsius) * 1e9f;
-    } else {
-      mp.included[k] = 0;
-    }
-  }
   UnpackModelParameters();
   for (int i : kDlsItems) CheckMenuItem(i, false);
   CheckMenuItem(kCmDlsStokesRadiiModel, true);
@@ -106,18 +91,6 @@ void TXLAWindow::CmDlsCumulantModel() {
   if (RefuseWithoutDlsData()) return;
   if (ModelChosen(kCmDlsCumulantModel)) return;
   SelectDiscreteDls(*this, &ModelSelectorFlags::DlsCumulantModel);
-  // One set of cumulants: component 1 alone, its amplitude floating.
-  ModelParams& mp = gModelParams;
-  ModelParameterVector& v = gModelParameterVector;
-  if (!ModelEntriesInPlace()) {
-    mp.included[1] = 1;
-    v.F[2 * n + 1] = 1;
-    for (int k = 2; k <= n; ++k) {
-      mp.included[k] = 0;
-      v.F[2 * n + k] = 0;
-      v.P[k] = 0;
-    }
-  }
   UnpackModelParameters();
   CheckMenuItem(kCmDlsCumulantModel, true);
 }

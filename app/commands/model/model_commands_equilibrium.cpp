@@ -1,7 +1,7 @@
 // The sedimentation-equilibrium models of the Model menu (no menu items):
-// the equilibrium analysis, and the hetero-association A + B <-> AB with
-// start values derived from the mass action. Both fit the time-invariant
-// and the radially-invariant noise.
+// the equilibrium analysis, and the hetero-association A + B <-> AB (their
+// starts, which fit the time-invariant and the radially-invariant noise and
+// derive the complex from the mass action, are their rows').
 #include "app/commands/model/model_commands_equilibrium.h"
 
 #include <algorithm>
@@ -35,10 +35,6 @@ bool SelectEquilibrium(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, in
   ClearSelectionForModel();
   m.*own = 1;
   w.CheckMenuItem(item, true);
-  if (!ModelEntriesInPlace()) {
-    gFitEngineState.fitTINoise = 1;
-    gModelParams.riNoiseFit = 1;
-  }
   return true;
 }
 
@@ -50,28 +46,5 @@ void TXLAWindow::CmEquilibriumModel284() {
 
 void TXLAWindow::CmEquilibriumModel523() {
   if (!SelectEquilibrium(*this, &ModelSelectorFlags::EquilibriumModel523, kCmEquilibriumModel523)) return;
-  if (ModelEntriesInPlace()) {
-    UnpackModelParameters();
-    return;
-  }
-  const EquilibriumStartValues& st = StoredEquilibriumStartValues();
-  ModelParameterVector& v = gModelParameterVector;
-  float* P = v.P;
-  P[9] = st.concentration1;
-  P[10] = st.concentration2;
-  P[4] = st.massOrD4;
-  P[12] = st.concentration4;
-  P[1] = st.massOrD1;
-  P[2] = st.massOrD2;
-  for (int i = 5; i <= 7; ++i) {
-    P[i] = 1.0f;
-    v.F[i] = 0;
-  }
-  P[8] = st.s4;
-  P[3] = P[1] + P[2];
-  // A zero divisor gives no complex rather than a NaN start value.
-  const double a = P[4] != 0 ? static_cast<double>(P[9]) / P[4] : 0.0;
-  const double b = P[12] != 0 ? static_cast<double>(P[10]) / P[12] : 0.0;
-  P[11] = static_cast<float>(SmallerComplexRoot(a, b, std::pow(10.0, static_cast<double>(P[8]))));
   UnpackModelParameters();
 }

@@ -1,6 +1,6 @@
 // The reacting system A + B <-> AB in local equilibrium (hidden command 267):
-// a Lamm model of its own, parametrised by molar masses and s, whose start
-// values are the last values the model held.
+// a Lamm model of its own, parametrised by molar masses and s (its start,
+// the last values the model held, is its row's).
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
 #include "fit/clear_model_selection.h"
@@ -16,43 +16,14 @@
 
 void TXLAWindow::CmModel267() {
   if (RefuseDlsData()) return;
-  ModelSelectorFlags& m = gModelSelectorFlags;
-  if (!ModelChosen(kCmModel267)) {
-    ReleaseDistributionArrays();
-    ClearSelectionForModel();
-    if (!gFitEngineState.molarMassParameters) CmFitMAndS();
-    const bool inPlace = ModelEntriesInPlace();
-    if (!inPlace) {
-      LammSolverSettings& l = LammSettings();
-      l.movingHatAlgorithm = 1;
-      l.modelInitialDistribution = 1;
-      l.experimentalInitialDistribution = 0;
-    }
-    gModelParams.experimentalInitialDistribution = 0;
-    gModelParams.concentrationsLinear = 0;
-    if (!inPlace) FixAllParameters();
-    m.Model267 = 1;
-    CheckMenuItem(kCmModel267, true);
-    if (inPlace) {
-      UnpackModelParameters();
-      CurrentLammGrid().reactingSystem = true;
-      ReallocLammArraysIfPresent();
-      return;
-    }
-  }
-  const HeteroAssociationState& st = CurrentHeteroAssociationState();
-  float* P = gModelParameterVector.P;
-  P[1] = st.DA;
-  P[2] = st.DB;
-  P[4] = st.epsA;
-  P[5] = st.sA;
-  P[6] = st.sB;
-  P[7] = st.sAB;
-  P[8] = st.logK;
-  P[9] = st.loadA;
-  P[10] = st.loadB;
-  P[12] = st.epsB;
-  // The complex (slot 3) follows from the mass action.
+  if (ModelChosen(kCmModel267)) return;
+  ReleaseDistributionArrays();
+  ClearSelectionForModel();
+  if (!gFitEngineState.molarMassParameters) CmFitMAndS();
+  gModelParams.experimentalInitialDistribution = 0;
+  gModelParams.concentrationsLinear = 0;
+  gModelSelectorFlags.Model267 = 1;
+  CheckMenuItem(kCmModel267, true);
   UnpackModelParameters();
   CurrentLammGrid().reactingSystem = true;
   ReallocLammArraysIfPresent();
