@@ -74,17 +74,6 @@ void DropDlsDistributionsWithoutDlsData(ModelSelectorFlags& f, const ContiModelC
   if (!ctx.dlsDataLoaded) f.DlsIRhModel = f.DlsIRhTimeCourseModel = f.DlsIDModel = 0;
 }
 
-// The data of a command's context as a first start reads them.
-ModelStartData StartDataOf(const ContiModelCommandContext& ctx) {
-  ModelStartData d;
-  d.dls = ctx.dlsDataLoaded;
-  d.electrophoresis = ctx.electrophoresisDataLoaded;
-  d.scanCount = ctx.scanCount;
-  d.lastScanTemperature = ctx.lastScanTemperature;
-  d.fitMAndS = ctx.fitMAndS && *ctx.fitMAndS;
-  return d;
-}
-
 void StoreRange() {
   ModelParameterVector& v = gModelParameterVector;
   v.P[1] = Conti().sMin;
@@ -279,14 +268,6 @@ void WriteDistributionStart(int id, ModelStartData& data) {
     default:
       break;
   }
-}
-
-// The same for a command run outside a model's entry (its caller wrote no
-// start): the M-and-s switch goes back through the context.
-void WriteDistributionStartOf(int id, const ContiModelCommandContext& ctx) {
-  ModelStartData data = StartDataOf(ctx);
-  WriteDistributionStart(id, data);
-  if (ctx.fitMAndS) *ctx.fitMAndS = data.fitMAndS;
 }
 
 void UseSecondDerivative(ContiSettings& cs) {
@@ -558,18 +539,9 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     r.refused = true;
     return r;
   }
-  // The model's own entries or the start of its row in place: only its
+  // The model's own entries or the start of its row are in place: only its
   // switches are set, its regularisation, grid and range are in place.
-  // Without, the family's start is written here (the members that show
-  // c(s) go to maximum entropy).
-  const bool inPlace = ctx.entriesInPlace;
-  ModelStartNotes start;
-  start.toMaxEntropy = inPlace && ctx.startToMaxEntropy;
-  if (!inPlace)
-    WriteFamilyGridStart(!ctx.nonidealSetup && (f.LsgStarModel || f.LsgStarWith1DiscreteModel || f.HybridCSLsgModel ||
-                                                f.CSModel || f.DlsIRhModel || f.DlsIRhTimeCourseModel),
-                         start);
-  if (start.toMaxEntropy && !ctx.reducedLsgMenu && !ctx.quiet)
+  if (ctx.startToMaxEntropy && !ctx.reducedLsgMenu && !ctx.quiet)
     platform::Tell("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
   DropDlsDistributionsWithoutDlsData(f, ctx);
   ClearVariantSwitches(f);
@@ -588,12 +560,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   if (f.DistributionModel && !f.SedTransformModel) {
     if (f.CSModel) {
       f.CSModel = 0;
-      if (inPlace) {
-        RebuildDistributionPlotKeepingRange(cs);
-      } else {
-        MakeDistributionPlot();
-        if (!ctx.reducedLsgMenu) StoreRange();
-      }
+      RebuildDistributionPlotKeepingRange(cs);
       if (!ctx.reducedLsgMenu) r.invalidate = true;
     }
     r.reallocLamm = true;
@@ -604,14 +571,8 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   f.CSModel = 0;
   ContiModelStore& st = ContiStore();
   r.reallocLamm = true;
-  if (inPlace) {
-    // The reset starts the solver choice afresh; the entries keep theirs.
-    ls.automaticAlgorithm = automatic;
-    st.savedLammGridSize = ls.feGridSize;
-    ls.feGridSize = st.distributionGridSize;
-    return r;
-  }
-  r.rangeToMolarMass = WriteFamilyStart(StartDataOf(ctx));
+  // The reset starts the solver choice afresh; the entries keep theirs.
+  ls.automaticAlgorithm = automatic;
   st.savedLammGridSize = ls.feGridSize;
   ls.feGridSize = st.distributionGridSize;
   return r;
@@ -632,18 +593,7 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
     f.NonidealCSVariant = 0;
     f.CSModel = 1;
     r.invalidate = true;
-    if (ctx.entriesInPlace) {
-      RebuildDistributionPlotKeepingRange(cs);
-      return r;
-    }
-    const float keptMin = cs.sMin, keptMax = cs.sMax;
-    const bool hadPlot = DistArrays().plotExists;
-    RebuildDistributionPlot();
-    if (!hadPlot) {
-      cs.sMin = keptMin;
-      cs.sMax = keptMax;
-    }
-    StoreRange();
+    RebuildDistributionPlotKeepingRange(cs);
     return r;
   }
   ContiModelCommandResult r;
@@ -656,7 +606,6 @@ ContiModelCommandResult CmContinuousCSModel(const ContiModelCommandContext& ctx)
   if (r.refused) return r;
   f.CSModel = 1;
   RebuildDistributionPlotKeepingRange(cs);
-  if (!ctx.entriesInPlace) WriteDistributionStartOf(kCmContinuousCSModel, ctx);
   return r;
 }
 
@@ -719,8 +668,5 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   f.CSModel = 0;
   *own = 1;
   RebuildDistributionPlotKeepingRange(cs);
-  if (ctx.entriesInPlace) return r;
-  if (variant == CsVariant::CsFf0With1Discrete) f.CSff0Model = 0;
-  WriteDistributionStartOf(id, ctx);
   return r;
 }

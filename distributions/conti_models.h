@@ -28,11 +28,8 @@ struct ContiModelCommandContext {
   float lastScanTemperature = 20.0f;  // C
   bool quiet = false;                 // the restore's quiet switch: no notes
   bool reducedLsgMenu = false;
-  bool nonidealSetup = false;         // called by a nonideal c(s) command
-  // The model's own entries, or the first start of its row, are in place:
-  // the command sets its switches and writes no start values over them
-  // (without, it writes the start of its row itself).
-  bool entriesInPlace = false;
+  // The commands set their switches only: the model's own entries, or the
+  // first start of its row, were put in place before (the model entries').
   bool startToMaxEntropy = false;     // the start in place left Tikhonov-Phillips
   bool* fitMAndS = nullptr;           // the M-and-s parametrisation switch (in/out)
   FitHost* host = nullptr;            // for switching off times from w^2t

@@ -371,9 +371,15 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
   const ModelRow* row = FindModelRow(id);
   const bool ownSpeciesStart = row && row->startValues.species.Any();
   if (id == trip.before || !IsModelCommand(id)) {
-    // (A file's model is set up afresh even where it was the one in use.)
-    trip.speciesStart = file && ownSpeciesStart;
     trip.speciesFrom = id;
+    if (file && row) {
+      // A file's model is set up afresh even where it was the one in use:
+      // its start in place, the file's values read over it.
+      StartJustWritten() = {};
+      if (PutStartInPlace(id)) trip.start = StartJustWritten();
+      trip.speciesStart = ownSpeciesStart;
+      EntriesInPlace() = true;
+    }
     return trip;
   }
   // (Before the command: its first start reads them. A refusal unpacks

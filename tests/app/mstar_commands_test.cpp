@@ -213,7 +213,7 @@ TEST_F(MStarWindowTest, CofMSmoothingComputesTheCofMOfTheDataAndSwitchesOn) {
   TXLAWindow& w = Window();
   w.OnCommand(896);
   ResetMStarAnalysis(w);
-  w.CmContinuousCMModel();
+  w.OnCommand(kCmContinuousCMModel);
   ui_->transcript.clear();
   // No c(M) of these data yet: Yes goes through the set-up, which computes it.
   ui_->ExpectBox("M* transformation", "use c(M) smoothing?", platform::IDYES);

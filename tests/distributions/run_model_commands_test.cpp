@@ -27,6 +27,17 @@ struct ModelCommands : ::testing::Test {
     Conti().maxEntropy = 1;
   }
   void TearDown() override { FreeDistributionArrays(); }
+  // The first start of model `id`, as its entry puts it in place before
+  // the command runs.
+  void Start(int id) {
+    ModelStartData data;
+    data.dls = ctx.dlsDataLoaded;
+    data.scanCount = ctx.scanCount;
+    data.lastScanTemperature = ctx.lastScanTemperature;
+    data.fitMAndS = mAndS;
+    ctx.startToMaxEntropy = WriteModelStart(id, data).toMaxEntropy;
+    mAndS = data.fitMAndS;
+  }
 };
 
 }  // namespace
@@ -36,6 +47,7 @@ TEST_F(ModelCommands, FromAnotherFamilyToCMAndOnToAVariant) {
   cs.sMin = 1.0f;
   cs.sMax = 10.0f;
   gModelSelectorFlags.LammDiscreteModel = 1;
+  Start(kCmContinuousCMModel);
   const ContiModelCommandResult r = CmContinuousCMModel(ctx);
   EXPECT_FALSE(r.refused);
   EXPECT_TRUE(gModelSelectorFlags.DistributionModel);
@@ -49,6 +61,7 @@ TEST_F(ModelCommands, FromAnotherFamilyToCMAndOnToAVariant) {
   // A variant converts the mass range back to s at the last scan's temperature.
   cs.sMin = 10000.0f;
   cs.sMax = 500000.0f;
+  Start(kCmBimodalFF0CSModel);
   CmContinuousCSVariant(CsVariant::BimodalFf0, ctx);
   EXPECT_TRUE(gModelSelectorFlags.BimodalFF0CSModel);
   EXPECT_FALSE(gModelSelectorFlags.CSModel);
@@ -65,10 +78,12 @@ TEST_F(ModelCommands, FromAnotherFamilyToCMAndOnToAVariant) {
 
 TEST_F(ModelCommands, VariantWithoutScansTakesItsDefaultRange) {
   ctx.scanCount = 0;
+  Start(kCmGeneralScalingLawCSModel);
   CmContinuousCSVariant(CsVariant::GeneralScalingLaw, ctx);
   EXPECT_EQ(Conti().sMin, 0.5f);
   EXPECT_EQ(Conti().sMax, 20.0f);
   EXPECT_EQ(gModelParameterVector.P[11], 0.003f);  // P[2n+3], the prefactor
+  Start(kCmCSff0With1DiscreteModel);
   CmContinuousCSVariant(CsVariant::CsFf0With1Discrete, ctx);
   EXPECT_TRUE(gModelSelectorFlags.CSff0With1DiscreteModel);
   EXPECT_FALSE(gModelSelectorFlags.GeneralScalingLawCSModel);
@@ -116,22 +131,23 @@ TEST_F(ModelCommands, SedimentationScansDropAnEarlierDlsDistribution) {
   EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
 }
 
-TEST_F(ModelCommands, LeavingCsWithSecondDerivativeSwitchesToMaximumEntropy) {
+// c(s) started from ls-g*(s) with Tikhonov-Phillips goes to maximum
+// entropy and says so.
+TEST_F(ModelCommands, AStartThatLeavesSecondDerivativeSwitchesToMaximumEntropy) {
   ContiSettings& cs = Conti();
-  gModelSelectorFlags.DistributionModel = 1;
-  gModelSelectorFlags.CSModel = 1;
-  cs.secondDerivative = 1;
-  cs.maxEntropy = 0;
-  ui.ExpectBox("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
-  CmContinuousCMModel(ctx);
-  EXPECT_EQ(cs.secondDerivative, 0);
-  EXPECT_EQ(cs.maxEntropy, 1);
-  // Quietly when asked to.
-  gModelSelectorFlags.CSModel = 1;
-  cs.secondDerivative = 1;
-  ctx.quiet = true;
-  CmContinuousCMModel(ctx);
-  EXPECT_EQ(cs.maxEntropy, 1);
+  for (bool quiet : {false, true}) {
+    gModelSelectorFlags.DistributionModel = 1;
+    gModelSelectorFlags.LsgStarModel = 1;
+    cs.secondDerivative = 1;
+    cs.maxEntropy = 0;
+    ctx.quiet = quiet;
+    if (!quiet)
+      ui.ExpectBox("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
+    Start(kCmContinuousCSModel);
+    CmContinuousCSModel(ctx);
+    EXPECT_EQ(cs.secondDerivative, 0);
+    EXPECT_EQ(cs.maxEntropy, 1);
+  }
   // And the other way for the models that want Tikhonov-Phillips.
   ui.ExpectBox("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");
   SetSecondDerivativeRegularization(false, "ls-g(s)");

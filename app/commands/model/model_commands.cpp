@@ -173,17 +173,15 @@ void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
 }
 
 void RebuildDistributionPlot() {
-  // The plot's axis (or its default) stands in for the range only as a
-  // start: entries in place keep theirs.
+  // The plot's axis must not stand in for the range: the model's entries,
+  // or its first start, are in place.
   ContiSettings& cs = Conti();
   const float keptMin = cs.sMin, keptMax = cs.sMax;
   DistArrays().modelJustChosen = true;
   MakeDistributionPlot();
   DistArrays().modelJustChosen = false;
-  if (ModelEntriesInPlace()) {
-    cs.sMin = keptMin;
-    cs.sMax = keptMax;
-  }
+  cs.sMin = keptMin;
+  cs.sMax = keptMax;
 }
 
 void TXLAWindow::CmFaxenSimulation() {
@@ -211,7 +209,6 @@ ContiModelCommandContext ModelCommandContext() {
   fitMAndS = gFitEngineState.molarMassParameters != 0;
   ctx.fitMAndS = &fitMAndS;
   ctx.host = MainFitHost();
-  ctx.entriesInPlace = ModelEntriesInPlace();
   ctx.startToMaxEntropy = ModelStartJustWritten().toMaxEntropy;
   return ctx;
 }
@@ -484,9 +481,8 @@ namespace {
 
 // The common set-up of the distribution family with the window's share;
 // false when it refused.
-bool CommonContiSetup(TXLAWindow& w, bool nonideal = false) {
-  ContiModelCommandContext ctx = ModelCommandContext();
-  ctx.nonidealSetup = nonideal;
+bool CommonContiSetup(TXLAWindow& w) {
+  const ContiModelCommandContext ctx = ModelCommandContext();
   const ContiModelCommandResult r = ::CmContinuousCMModel(ctx);
   if (r.refused) return false;
   AfterContiCommand(w, ctx, r);
@@ -501,18 +497,14 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
     platform::Tell("ERROR", "you may need to run normal c(s) first, to get estimates for baselines",
                    platform::BoxIcon::Warning);
   }
-  if (!CommonContiSetup(w, true)) return;
+  if (!CommonContiSetup(w)) return;
   for (int item : {kCmContinuousCMModel, kCmContinuousCSModel, kCmCSWith1DiscreteModel, kCmCSWithMsTableModel,
                    kCmNonidealCSModel, kCmNonidealCSModel1100})
     w.CheckMenuItem(item, false);
   w.CheckMenuItem(alt ? kCmNonidealCSModel1100 : kCmNonidealCSModel, true);
   m.NonidealCSModel = 1;
   m.NonidealCSVariant = alt ? 1 : 0;
-  // The plot's axis must not stand in for the range.
-  const float keptMin = Conti().sMin, keptMax = Conti().sMax;
   RebuildDistributionPlot();
-  Conti().sMin = keptMin;
-  Conti().sMax = keptMax;
   UnpackModelParameters();
 }
 
