@@ -545,16 +545,11 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
     platform::Tell("continuous distribution", "Please Note: Switching now to Maximum Entropy Regularization");
   DropDlsDistributionsWithoutDlsData(f, ctx);
   ClearVariantSwitches(f);
-  // The variants lose their menu marks with their switches.
-  for (int item : {kCmElectrophoresisLammModel, kCmElectrophoresisLsgModel, kCmCSInvariantDModel, kCmDlsIRhModel,
-                   kCmDlsIDModel, kCmDlsIRhTimeCourseModel, kCmZoneCentrifugationCSModel,
-                   kCmZoneCentrifugationLsgModel, kCmCSff0Model, kCmCSff0With1DiscreteModel, kCmCMInvariantDModel,
-                   kCmCMPowerLawModel, kCmCMPriorVbarModel, kCmLsgStarModel, kCmElectrophoresisCVModel,
-                   kCmConformationalChangeCSModel, kCmCSWith1DiscreteModel, kCmCSWithMsTableModel, kCmNonidealCSModel,
-                   kCmNonidealCSModel1100, kCmLsgStarWith1DiscreteModel, kCmCSModel521, kCmFixFF0FloatingVbarCSModel,
-                   kCmGeneralScalingLawCSModel, kCmWormlikeChainCSModel, kCmBimodalFF0CSModel,
-                   kCmBimodalFF0With1DiscreteCSModel, kCmFMScalingLawModel, kCmHybridCSLsgModel})
-    CurrentModelSelectionHooks().checkMenuItem(item, false);
+  // The variants lose their menu marks with their switches (the window
+  // marks c(M) or c(s) after).
+  for (const ModelRow& row : ModelTable())
+    if (row.id != kCmContinuousCMModel && row.id != kCmContinuousCSModel)
+      CurrentModelSelectionHooks().checkMenuItem(row.id, false);
   // The extrapolation of ls-g*(s) area fractions raises the family switch
   // too, but is a boundary transform: leaving it is a change of family.
   if (f.DistributionModel && !f.SedTransformModel) {

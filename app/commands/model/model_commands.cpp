@@ -238,14 +238,8 @@ void TXLAWindow::CmContinuousCSModel() {
   const ContiModelCommandContext ctx = ModelCommandContext();
   const ContiModelCommandResult r = ::CmContinuousCSModel(ctx);
   if (r.refused) return;
-  for (int item : {kCmCMInvariantDModel, kCmCMPowerLawModel, kCmCMPriorVbarModel, kCmHybridCSLsgModel,
-                   kCmLsgStarModel, kCmContinuousCMModel, kCmFMScalingLawModel, kCmNonidealCSModel,
-                   kCmNonidealCSModel1100, kCmCSWithMsTableModel, kCmCSWith1DiscreteModel,
-                   kCmConformationalChangeCSModel, kCmBimodalFF0CSModel, kCmBimodalFF0With1DiscreteCSModel,
-                   kCmFixFF0FloatingVbarCSModel, kCmGeneralScalingLawCSModel, kCmWormlikeChainCSModel, kCmCSff0Model,
-                   kCmCSff0With1DiscreteModel, kCmCSInvariantDModel, kCmCSModel521, kCmDlsIRhModel,
-                   kCmDlsIRhTimeCourseModel, kCmDlsIDModel})
-    CheckMenuItem(item, false);
+  for (const ModelRow& row : ModelTable())
+    if (row.id != kCmContinuousCSModel) CheckMenuItem(row.id, false);
   CheckMenuItem(kCmContinuousCSModel, gModelSelectorFlags.CSModel != 0);
   AfterContiCommand(*this, ctx, r);
 }
