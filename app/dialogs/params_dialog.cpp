@@ -540,7 +540,10 @@ void FillTransfer(ParamsTransfer& b, int templateId) {
   b.states[430] = l.experimentalInitialDistribution == 0;
   b.states[431] = gFitEngineState.fitTINoise != 0;
   b.states[455] = mp.riNoiseFit != 0;
-  b.states[432] = mp.baselineFit != 0;
+  // A floated baseline is solved as a linear amplitude once the box is
+  // confirmed (its fit flag cleared): the box the user ticked stays ticked
+  // while it is so solved.
+  b.states[432] = mp.baselineFit != 0 || (v.dialogF[15] != 0 && mp.baselineLinear != 0);
   b.texts[433] = FormatField("%.5f", mp.baseline);
   b.states[434] = mp.meniscusFit != 0;
   b.texts[435] = FormatField("%.4f", mp.meniscus);
@@ -630,6 +633,7 @@ void ApplyTransfer(const ParamsTransfer& b) {
   }
   mp.baseline = Value(b, 433);
   mp.baselineFit = State(b, 432);
+  gModelParameterVector.dialogF[15] = mp.baselineFit;
   mp.meniscus = Value(b, 435);
   mp.meniscusFit = State(b, 434);
   mp.bottomFit = State(b, 436);

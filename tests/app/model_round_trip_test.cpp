@@ -358,6 +358,10 @@ TEST_F(ModelDataTest, TheViscosityAskedByTheStokesRadiiIsKept) {
   Open(0, {{406, "5"}});
   const float radius = gModelParameterVector.P[1];
   EXPECT_FLOAT_EQ(radius, 5.0f);
+  // The baseline the start floats stays floated through confirmations (as
+  // a linear amplitude).
+  Open();
+  EXPECT_EQ(gModelParams.baselineLinear, 1);
   Choose(503);
   EXPECT_NEAR(stokes("0.02"), 0.01002, 1e-7);
   // Relative to water at 20 degC: 0.02 P / 0.01002 P.
