@@ -46,6 +46,10 @@ void ReallocLammArraysIfPresent() {
   }
 }
 
+void MarkChosenModel(TXLAWindow& w, int item) {
+  for (const ModelRow& row : ModelTable()) w.CheckMenuItem(row.id, row.id == item);
+}
+
 void ReleaseDistributionArrays() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if ((m.DistributionModel || m.SedTransformModel) && Road().freeDistributionArrays)
@@ -492,10 +496,7 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
                    platform::BoxIcon::Warning);
   }
   if (!CommonContiSetup(w)) return;
-  for (int item : {kCmContinuousCMModel, kCmContinuousCSModel, kCmCSWith1DiscreteModel, kCmCSWithMsTableModel,
-                   kCmNonidealCSModel, kCmNonidealCSModel1100})
-    w.CheckMenuItem(item, false);
-  w.CheckMenuItem(alt ? kCmNonidealCSModel1100 : kCmNonidealCSModel, true);
+  MarkChosenModel(w, alt ? kCmNonidealCSModel1100 : kCmNonidealCSModel);
   m.NonidealCSModel = 1;
   m.NonidealCSVariant = alt ? 1 : 0;
   RebuildDistributionPlot();

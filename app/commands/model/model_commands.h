@@ -24,6 +24,8 @@ void SetLammAlgorithms(int automatic, int claverie, int movingHat);
 // volume of the external loading cell lives with its geometry).
 float& StoredZoneLoadingValue();
 
+// The menu mark of the model chosen, every other model's cleared.
+void MarkChosenModel(TXLAWindow& w, int item);
 // The distribution arrays go when a distribution or a boundary transform
 // was the model.
 void ReleaseDistributionArrays();

@@ -19,10 +19,6 @@
 
 namespace {
 
-constexpr int n = kComponentSlots;
-constexpr int kDlsItems[] = {kCmDlsCumulantModel,      kCmDiscreteSpeciesModel, kCmDlsStokesRadiiModel,
-                             kCmDlsIRhTimeCourseModel, kCmDlsIRhModel,          kCmDlsIDModel};
-
 // True (after the refusal box) when no DLS data are loaded.
 bool RefuseWithoutDlsData() {
   if (CurrentDataTypeFlags().dls) return false;
@@ -40,10 +36,8 @@ void SelectDlsDistribution(TXLAWindow& w, unsigned char ModelSelectorFlags::*own
   w.CmContinuousCMModel();
   m.DlsIRhModel = m.DlsIRhTimeCourseModel = m.DlsIDModel = 0;
   m.*own = 1;
-  w.CheckMenuItem(kCmContinuousCMModel, false);
   UnpackModelParameters();
-  for (int i : kDlsItems) w.CheckMenuItem(i, false);
-  w.CheckMenuItem(item, true);
+  MarkChosenModel(w, item);
 }
 
 // The discrete DLS models use the discrete-species slots, in D (their
@@ -83,8 +77,7 @@ void TXLAWindow::CmDlsStokesRadiiModel() {
   if (ModelChosen(kCmDlsStokesRadiiModel)) return;
   SelectDiscreteDls(*this, &ModelSelectorFlags::DlsStokesRadiiModel);
   UnpackModelParameters();
-  for (int i : kDlsItems) CheckMenuItem(i, false);
-  CheckMenuItem(kCmDlsStokesRadiiModel, true);
+  MarkChosenModel(*this, kCmDlsStokesRadiiModel);
 }
 
 void TXLAWindow::CmDlsCumulantModel() {
@@ -92,5 +85,5 @@ void TXLAWindow::CmDlsCumulantModel() {
   if (ModelChosen(kCmDlsCumulantModel)) return;
   SelectDiscreteDls(*this, &ModelSelectorFlags::DlsCumulantModel);
   UnpackModelParameters();
-  CheckMenuItem(kCmDlsCumulantModel, true);
+  MarkChosenModel(*this, kCmDlsCumulantModel);
 }

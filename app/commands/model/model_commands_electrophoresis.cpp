@@ -28,7 +28,7 @@ void TXLAWindow::CmElectrophoresisLsgModel() {
   if (ModelChosen(kCmElectrophoresisLsgModel)) return;
   ClearSelectionForModel();
   CmLsgStarModel();
-  CheckMenuItem(kCmElectrophoresisLsgModel, true);
+  MarkChosenModel(*this, kCmElectrophoresisLsgModel);
   m.LammDiscreteModel = 0;
   m.ElectrophoresisLsgModel = 1;
   UnpackModelParameters();

@@ -56,7 +56,7 @@ void TXLAWindow::CmLsgStarModel() {
   if (TimesFromW2tForLsg(!AutomationMode())) m.TimesFromW2tByModel = 1;
   m.LsgStarModel = 1;
   m.CSModel = 1;
-  CheckMenuItem(kCmLsgStarModel, true);
+  MarkChosenModel(*this, kCmLsgStarModel);
   if (toSecondDerivative && AutomationMode() && multiSpeed) TikhonovNote();
   UnpackModelParameters();
 }
@@ -107,8 +107,7 @@ void TXLAWindow::CmZoneCentrifugationLsgModel() {
   m.ZoneCentrifugationModel = 1;
   m.ZoneCentrifugationLsgModel = 1;
   m.LammDiscreteModel = 0;
-  CheckMenuItem(kCmLsgStarModel, false);
-  CheckMenuItem(kCmZoneCentrifugationLsgModel, true);
+  MarkChosenModel(*this, kCmZoneCentrifugationLsgModel);
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
