@@ -94,7 +94,7 @@ struct ModelEntryTrip {
   ModelStartNotes start;  // the first start the table gave it
   // The rest of its first start follows the switches its command sets:
   // the model command writes it before the finish (with the values its
-  // stores keep put in place before the command).
+  // stores kept, read before the command).
   bool speciesStart = false;
   // The model whose species the slots took (the model's own when none).
   int speciesFrom = 0;

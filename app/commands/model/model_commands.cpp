@@ -77,13 +77,6 @@ void ClearSelectionForModel() {
   if (ModelEntriesInPlace()) LammSettings().automaticAlgorithm = automatic;
 }
 
-void SetLammAlgorithms(int automatic, int claverie, int movingHat) {
-  LammSolverSettings& l = LammSettings();
-  if (automatic >= 0) l.automaticAlgorithm = static_cast<std::uint8_t>(automatic);
-  if (claverie >= 0) l.claverieAlgorithm = static_cast<std::uint8_t>(claverie);
-  if (movingHat >= 0) l.movingHatAlgorithm = static_cast<std::uint8_t>(movingHat);
-}
-
 void TXLAWindow::CmDiscreteSpeciesModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();

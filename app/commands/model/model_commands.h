@@ -15,10 +15,8 @@ bool RefuseModelFor(const char* text);
 // Refuses with "this model is not implemented for DLS data" when DLS data
 // are loaded; true when refused.
 bool RefuseDlsData();
-// Sets the finite-element algorithm switches; -1 leaves one as it is.
 // The reset of the model switches before a model command sets its own.
 void ClearSelectionForModel();
-void SetLammAlgorithms(int automatic, int claverie, int movingHat);
 
 // The stored zone-loading value of the zone-centrifugation models (the oil
 // volume of the external loading cell lives with its geometry).
