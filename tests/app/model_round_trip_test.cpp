@@ -27,6 +27,7 @@
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
 #include "models/buffer/buffer_sed_settings.h"
+#include "models/reacting/hetero_association_state.h"
 
 namespace {
 
@@ -446,6 +447,7 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
     std::fill(std::begin(as.s3Fit), std::end(as.s3Fit), 0);
     as.logKs = -1.5f;
     as.logKd = -2.5f;
+    CurrentHeteroAssociationState().epsA = 1.5f;
   };
   const auto threeState = [](float a, float b) {
     return std::map<int, float>{{1, 30000}, {2, a * 30000}, {12, b * 30000}, {5, 3}, {6, 6},
@@ -494,6 +496,8 @@ TEST_F(ModelDataTest, AModelChosenForTheFirstTimeShowsItsOwnStart) {
        threeState(4, 8)},
       {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 228, 0, 0, 0, kVelocityData, kNothingFloated,
        threeState(2, 4)},
+      {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 267, 0, 0, 0, kVelocityData, kNothingFloated,
+       {{4, 1.5f}}},
       {"the discrete species scaled, fit boxes ticked", 198, 1.5, {}, 227, 0, 0, 0, kVelocityData, kNothingFloated,
        {{10, -1.5f}, {11, -2.5f}}},
       // (The hindered form shows them as magnitudes.)
