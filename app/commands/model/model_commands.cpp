@@ -196,14 +196,14 @@ float& StoredZoneLoadingValue() {
 
 ContiModelCommandContext ModelCommandContext() {
   ContiModelCommandContext ctx;
-  const ScanSet& s = CurrentScanSet();
-  ctx.dlsDataLoaded = CurrentDataTypeFlags().dls != 0;
-  ctx.electrophoresisDataLoaded = CurrentDataTypeFlags().electrophoresis != 0;
-  ctx.scanCount = s.count;
-  if (s.count > 0 && static_cast<int>(s.order.size()) > s.count)
-    ctx.lastScanTemperature = s.records[s.order[s.count]].temperature;
+  // The loaded data as a first start reads them.
+  const ModelStartData data = LoadedModelStartData();
+  ctx.dlsDataLoaded = data.dls;
+  ctx.electrophoresisDataLoaded = data.electrophoresis;
+  ctx.scanCount = data.scanCount;
+  ctx.lastScanTemperature = data.lastScanTemperature;
   static bool fitMAndS = false;
-  fitMAndS = gFitEngineState.molarMassParameters != 0;
+  fitMAndS = data.fitMAndS;
   ctx.fitMAndS = &fitMAndS;
   ctx.host = MainFitHost();
   ctx.startToMaxEntropy = ModelStartJustWritten().toMaxEntropy;
