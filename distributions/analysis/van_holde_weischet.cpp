@@ -273,19 +273,71 @@ void ComputeApparentS(VhwAnalysis& a) {
 }
 
 void ExtrapolateToInfiniteTime(VhwAnalysis& a) {
+  const int n = a.fractions;
   std::vector<float> x(static_cast<size_t>(a.scans) + 1), y(x.size());
   const bool masked = a.observed.size() == a.apparentS.size();
-  for (int j = 1; j <= a.fractions; ++j) {
+  // Per line its sums over the scans it took, for the refit below.
+  struct Line {
+    double m = 0, sx = 0, sxx = 0, sxy = 0;
+  };
+  std::vector<Line> lines(static_cast<size_t>(n) + 1);
+  std::vector<double> intercept(static_cast<size_t>(n)), weight(static_cast<size_t>(n));
+  // Lower fractions lie further from the moving front at every time (for
+  // flotation further towards the bottom): their s-values at infinite time
+  // cannot exceed those of higher fractions.
+  const double sign = a.options.flotation ? -1.0 : 1.0;
+  for (int j = 1; j <= n; ++j) {
     // Through the scans that saw the fraction whole (all without a record).
     int m = 0;
+    Line& l = lines[j];
     for (int i = 1; i <= a.scans; ++i) {
       if (masked && !a.At(a.observed, i, j)) continue;
       ++m;
       x[m] = 1.0f / std::sqrt(a.times[i]);
       y[m] = a.At(a.apparentS, i, j);
+      l.sx += x[m];
+      l.sxx += static_cast<double>(x[m]) * x[m];
+      l.sxy += static_cast<double>(x[m]) * y[m];
     }
+    l.m = m;
     FitStraightLine(&a.intercepts[j], &a.slopes[j], x.data(), y.data(), m);
+    intercept[j - 1] = sign * a.intercepts[j];
+    // The residual sum of a line held at intercept c (slope refitted) rises
+    // as weight (c - intercept)^2: weight = (m Sxx - Sx^2) / Sxx, small for
+    // a line through few scans close in time.
+    weight[j - 1] = l.sxx > 0.0 ? std::max((l.m * l.sxx - l.sx * l.sx) / l.sxx, 0.0) : 0.0;
   }
+  // The least-squares lines whose intercepts keep the fractions' order:
+  // adjacent fractions out of order share the weighted mean of their
+  // intercepts (pooling adjacent violators), their slopes refitted to it.
+  std::vector<double> mean;
+  std::vector<double> mass;
+  std::vector<int> size;
+  for (int j = 0; j < n; ++j) {
+    mean.push_back(intercept[j]);
+    mass.push_back(std::max(weight[j], 1e-12));
+    size.push_back(1);
+    while (mean.size() > 1 && mean[mean.size() - 2] > mean.back()) {
+      const double v = mean.back(), w = mass.back();
+      const int k = size.back();
+      mean.pop_back();
+      mass.pop_back();
+      size.pop_back();
+      mean.back() = (mean.back() * mass.back() + v * w) / (mass.back() + w);
+      mass.back() += w;
+      size.back() += k;
+    }
+  }
+  int j = 1;
+  for (size_t b = 0; b < mean.size(); ++b)
+    for (int k = 0; k < size[b]; ++k, ++j) {
+      if (size[b] == 1) continue;
+      const Line& l = lines[j];
+      const double c = sign * mean[b];
+      a.intercepts[j] = static_cast<float>(c);
+      // sum of x (y - c) over sum of x^2
+      a.slopes[j] = l.sxx > 0.0 ? static_cast<float>((l.sxy - c * l.sx) / l.sxx) : 0.0f;
+    }
 }
 
 bool AnalyseVanHoldeWeischet(const ScanSet& s, const VhwOptions& o, VhwAnalysis& a) {
