@@ -111,22 +111,73 @@ bool CheckInputs(const ScanSet& s, VhwAnalysis& a) {
   return true;
 }
 
+// Least-squares slope of the signal of scan j over the points within width
+// of `end` (walking in `direction`), and its standard error from the
+// scatter about the line. False with fewer than three points.
+bool SlopeNearEnd(const ScanSet& s, int j, int end, int direction, float width, double& slope, double& error) {
+  const float* r = s.radii[j];
+  const float* y = s.signals[j];
+  double sr = 0, sy = 0;
+  int n = 0;
+  for (int p = end; p >= 1 && p <= s.points[j] && std::fabs(r[p] - r[end]) <= width; p += direction) {
+    sr += r[p];
+    sy += y[p];
+    ++n;
+  }
+  if (n < 3) return false;
+  const double rm = sr / n, ym = sy / n;
+  double srr = 0, sry = 0;
+  for (int k = 0, p = end; k < n; ++k, p += direction) {
+    srr += (r[p] - rm) * (r[p] - rm);
+    sry += (r[p] - rm) * (y[p] - ym);
+  }
+  if (!(srr > 0.0)) return false;
+  slope = sry / srr;
+  double rss = 0;
+  for (int k = 0, p = end; k < n; ++k, p += direction) {
+    const double e = y[p] - ym - slope * (r[p] - rm);
+    rss += e * e;
+  }
+  error = std::sqrt(rss / (n - 2) / srr);
+  return true;
+}
+
 // Positions (time order) of the scans whose plateau still holds the whole
 // loading: the loading of each scan against the median of the first third,
-// which the fastest species cannot yet have left.
+// which the fastest species cannot yet have left; and whose outer end is
+// still flat. Once the fastest boundary nears the end of the fit range its
+// rising foot lies under the plateau window: the mean there falls short of
+// the plateau and every fraction level of the scan with it, long before
+// the loading shows it. The rise across the window, beyond that of the
+// earliest scan (a fixed radial pattern rises alike in every scan), may be
+// half a band, or three standard errors where noise hides less.
 std::vector<int> ScansWithWholeLoading(const ScanSet& s, const VhwAnalysis& a) {
   std::vector<double> loading(static_cast<size_t>(a.scans) + 1, 0.0);
+  std::vector<float> plateau(loading.size(), 0.0f);
   for (int i = 1; i <= a.scans; ++i) {
     const int j = a.scanIndex[i];
-    const float plateau = MeanNearEnd(s, j, OuterEnd(s, a, j), -1, kEndWidth) - a.baseline;
-    loading[i] = VhwScanLoading(s, j, a.options.meniscus, a.baseline, plateau);
+    plateau[i] = MeanNearEnd(s, j, OuterEnd(s, a, j), -1, kEndWidth) - a.baseline;
+    loading[i] = VhwScanLoading(s, j, a.options.meniscus, a.baseline, plateau[i]);
   }
   std::vector<double> early(loading.begin() + 1, loading.begin() + 1 + std::max(1, a.scans / 3));
   std::sort(early.begin(), early.end());
   const double reference = early[early.size() / 2];
+  double slope0 = 0.0, error0 = 0.0;
+  const int first = a.scanIndex[1];
+  const bool flatReference = SlopeNearEnd(s, first, OuterEnd(s, a, first), -1, kEndWidth, slope0, error0);
   std::vector<int> kept;
-  for (int i = 1; i <= a.scans; ++i)
-    if (!(reference > 0.0) || loading[i] >= (1.0 - kLostLoading) * reference) kept.push_back(i);
+  for (int i = 1; i <= a.scans; ++i) {
+    if (reference > 0.0 && loading[i] < (1.0 - kLostLoading) * reference) continue;
+    const int j = a.scanIndex[i];
+    double slope = 0.0, error = 0.0;
+    if (i > 1 && flatReference && SlopeNearEnd(s, j, OuterEnd(s, a, j), -1, kEndWidth, slope, error)) {
+      const double rise = (slope - slope0) * kEndWidth;
+      const double band = plateau[i] / (a.resolution + 1.0);
+      const double allowed = std::max(0.5 * band, 3.0 * kEndWidth * std::sqrt(error * error + error0 * error0));
+      if (rise > allowed) continue;
+    }
+    kept.push_back(i);
+  }
   return kept;
 }
 
@@ -515,7 +566,8 @@ bool RunVanHoldeWeischet() {
   ComputeVhwModel(s, a);
   CalcRmsd();
   if (LsgExtrapolation().plotExtrapolation)
-    ShowExtrapolationPlot(a.times.data(), a.apparentS, a.scans, n, a.intercepts.data(), a.slopes.data());
+    ShowExtrapolationPlot(a.times.data(), a.apparentS, a.scans, n, a.intercepts.data(), a.slopes.data(),
+                          &a.observed);
   RedrawDistributionPlot();
   if (host) host->RequestRepaint();
   return true;

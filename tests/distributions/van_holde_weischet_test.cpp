@@ -272,6 +272,53 @@ TEST_F(VanHoldeWeischet, RunShowsTheDistributionAndAStepModelOfTheScans) {
   EXPECT_FALSE(ExtrapolationPlot().shown);
 }
 
+// A fit range that starts well beyond the meniscus (6.10 of 6.02 cm) cuts
+// the lower fractions' bands in the early scans, and their lines leave
+// those scans out: the plot draws only the points each line took, all of
+// them close to it. It once drew every scan's s(app) of every fraction,
+// the cut ones several S off their lines.
+TEST_F(VanHoldeWeischet, TheExtrapolationPlotDrawsOnlyThePointsItsLinesTook) {
+  Scans run;
+  run.species = {{2.5, 7e-7, 0.25}, {5.0, 5e-7, 0.5}, {8.0, 4e-7, 0.2}};
+  run.times = boundary_test::Times(20, 600, 300);
+  run.meniscus = 6.02;
+  ASSERT_TRUE(boundary_test::WriteAndLoad(run));
+  SetFitLimits(CurrentScanSet(), 6.10f, 6.90f);
+  Conti().resolution = 20;
+  LsgExtrapolation().plotExtrapolation = 1;
+  ASSERT_TRUE(RunVanHoldeWeischet());
+  const VhwAnalysis& a = LastVhwAnalysis();
+  const ExtrapolationPlotData& d = ExtrapolationPlot();
+  ASSERT_TRUE(d.shown);
+  ASSERT_EQ(d.rows, a.scans);
+  ASSERT_EQ(d.fractions, a.fractions);
+  int drawn = 0, leftOut = 0;
+  float farthestLeftOut = 0.0f;
+  std::vector<float> x, y;
+  for (int k = 1; k <= d.rows; ++k) {
+    ExtrapolationPlotRowPoints(d, k, x, y);
+    size_t next = 0;
+    for (int j = 1; j <= d.fractions; ++j) {
+      const float line = d.Line(j, 1.0f / std::sqrt(a.times[k]));
+      if (!a.At(a.observed, k, j)) {
+        ++leftOut;
+        farthestLeftOut = std::max(farthestLeftOut, std::fabs(a.At(a.apparentS, k, j) - line));
+        continue;
+      }
+      ASSERT_LT(next, x.size()) << k << " " << j;
+      EXPECT_FLOAT_EQ(x[next], 1.0f / std::sqrt(a.times[k]));
+      EXPECT_FLOAT_EQ(y[next], a.At(a.apparentS, k, j));
+      EXPECT_NEAR(y[next], line, 0.35) << k << " " << j;
+      ++next;
+      ++drawn;
+    }
+    EXPECT_EQ(next, x.size()) << k;
+  }
+  EXPECT_GT(drawn, 0);
+  EXPECT_GT(leftOut, 0);
+  EXPECT_GT(farthestLeftOut, 1.0f);
+}
+
 TEST_F(VanHoldeWeischet, NoisyBoundariesLowerTheResolutionAndSaySo) {
   Scans run = OneSpecies();
   run.noise = 0.01;
