@@ -150,7 +150,7 @@ bool SlopeNearEnd(const ScanSet& s, int j, int end, int direction, float width, 
 // the plateau and every fraction level of the scan with it, long before
 // the loading shows it. The rise across the window, beyond that of the
 // earliest scan (a fixed radial pattern rises alike in every scan), may be
-// half a band, or three standard errors where noise hides less.
+// a tenth of a band, or three standard errors where noise hides less.
 std::vector<int> ScansWithWholeLoading(const ScanSet& s, const VhwAnalysis& a) {
   std::vector<double> loading(static_cast<size_t>(a.scans) + 1, 0.0);
   std::vector<float> plateau(loading.size(), 0.0f);
@@ -173,7 +173,7 @@ std::vector<int> ScansWithWholeLoading(const ScanSet& s, const VhwAnalysis& a) {
     if (i > 1 && flatReference && SlopeNearEnd(s, j, OuterEnd(s, a, j), -1, kEndWidth, slope, error)) {
       const double rise = (slope - slope0) * kEndWidth;
       const double band = plateau[i] / (a.resolution + 1.0);
-      const double allowed = std::max(0.5 * band, 3.0 * kEndWidth * std::sqrt(error * error + error0 * error0));
+      const double allowed = std::max(0.1 * band, 3.0 * kEndWidth * std::sqrt(error * error + error0 * error0));
       if (rise > allowed) continue;
     }
     kept.push_back(i);
@@ -218,6 +218,70 @@ std::vector<double> MonotoneBoundary(const ScanSet& s, const VhwAnalysis& a, int
   return fitted;
 }
 
+// The plateau of the whole loading at the times of the scans that lack it,
+// from the plateaus of the complete scans (positions `kept`): ln plateau
+// against t, a parabola from six scans on while it stays convex and falling
+// (a sum of decaying exponentials), else a line. Empty when the complete
+// scans cannot give it (fewer than three, a non-positive plateau, one
+// time) or it does not fall with time.
+std::vector<float> PredictPlateaus(const ScanSet& s, const VhwAnalysis& a, const std::vector<int>& kept) {
+  if (kept.size() < 3) return {};
+  std::vector<double> u, v;
+  double t0 = 0.0, span = 0.0;
+  for (int i : kept) t0 += a.times[i] / static_cast<double>(kept.size());
+  for (int i : kept) span = std::max(span, std::fabs(a.times[i] - t0));
+  if (!(span > 0.0)) return {};
+  for (int i : kept) {
+    const int j = a.scanIndex[i];
+    const double p = MeanNearEnd(s, j, OuterEnd(s, a, j), -1, kEndWidth) - a.baseline;
+    if (!(p > 0.0)) return {};
+    u.push_back((a.times[i] - t0) / span);
+    v.push_back(std::log(p));
+  }
+  std::vector<bool> missing(static_cast<size_t>(a.scans) + 1, true);
+  for (int i : kept) missing[static_cast<size_t>(i)] = false;
+  double latest = -1e300;
+  for (int i = 1; i <= a.scans; ++i)
+    if (missing[static_cast<size_t>(i)]) latest = std::max(latest, (a.times[i] - t0) / span);
+  // Least squares of v = c0 + c1 u (+ c2 u^2) by the normal equations.
+  auto fit = [&](int terms, double c[3]) {
+    double A[3][4] = {};
+    for (size_t k = 0; k < u.size(); ++k) {
+      const double f[3] = {1.0, u[k], u[k] * u[k]};
+      for (int r = 0; r < terms; ++r) {
+        for (int q = 0; q < terms; ++q) A[r][q] += f[r] * f[q];
+        A[r][3] += f[r] * v[k];
+      }
+    }
+    for (int r = 0; r < terms; ++r) {
+      if (!(std::fabs(A[r][r]) > 1e-12)) return false;
+      for (int q = r + 1; q < terms; ++q) {
+        const double m = A[q][r] / A[r][r];
+        for (int k = r; k <= 3; ++k) A[q][k] -= m * A[r][k];
+      }
+    }
+    for (int r = terms - 1; r >= 0; --r) {
+      double sum = A[r][3];
+      for (int q = r + 1; q < terms; ++q) sum -= A[r][q] * c[q];
+      c[r] = sum / A[r][r];
+    }
+    return true;
+  };
+  double c[3] = {0.0, 0.0, 0.0};
+  const bool parabola = u.size() >= 6 && fit(3, c) && c[2] >= 0.0 && c[1] + 2.0 * c[2] * latest <= 0.0;
+  if (!parabola) {
+    c[2] = 0.0;
+    if (!fit(2, c) || !(c[1] < 0.0)) return {};
+  }
+  std::vector<float> predicted(static_cast<size_t>(a.scans) + 1, 0.0f);
+  for (int i = 1; i <= a.scans; ++i) {
+    if (!missing[static_cast<size_t>(i)]) continue;
+    const double x = (a.times[i] - t0) / span;
+    predicted[static_cast<size_t>(i)] = static_cast<float>(std::exp(c[0] + c[1] * x + c[2] * x * x));
+  }
+  return predicted;
+}
+
 }  // namespace
 
 double VhwScanLoading(const ScanSet& s, int scan, float meniscus, float baseline, float plateau) {
@@ -242,9 +306,12 @@ float EstimateVhwBaseline(const ScanSet& s, const VhwAnalysis& a, float toleranc
 
 void EstimateVhwPlateaus(const ScanSet& s, VhwAnalysis& a, float tolerance) {
   a.plateaus.assign(static_cast<size_t>(a.scans) + 1, 0.0f);
+  const bool predicted = a.predictedPlateaus.size() == a.plateaus.size();
   for (int i = 1; i <= a.scans; ++i) {
     const int j = a.scanIndex[i];
-    a.plateaus[i] = MeanNearEnd(s, j, OuterEnd(s, a, j), a.options.flotation ? 1 : -1, tolerance) - a.baseline;
+    a.plateaus[i] = predicted && a.predictedPlateaus[i] > 0.0f
+                        ? a.predictedPlateaus[i]
+                        : MeanNearEnd(s, j, OuterEnd(s, a, j), a.options.flotation ? 1 : -1, tolerance) - a.baseline;
   }
 }
 
@@ -419,7 +486,12 @@ bool AnalyseVanHoldeWeischet(const ScanSet& s, const VhwOptions& o, VhwAnalysis&
   a.baseline = EstimateVhwBaseline(s, a, kEndWidth);
   if (!o.flotation && a.scans > 2) {
     const std::vector<int> kept = ScansWithWholeLoading(s, a);
-    if (static_cast<int>(kept.size()) < a.scans) {
+    std::vector<float> predicted;
+    if (static_cast<int>(kept.size()) < a.scans) predicted = PredictPlateaus(s, a, kept);
+    if (!predicted.empty()) {
+      a.predictedPlateaus = std::move(predicted);
+      a.predicted = a.scans - static_cast<int>(kept.size());
+    } else if (static_cast<int>(kept.size()) < a.scans) {
       std::vector<int> index(1, 0);
       std::vector<float> times(1, 0.0f);
       size_t next = 0;
@@ -535,10 +607,20 @@ bool RunVanHoldeWeischet() {
     platform::Tell(kCaption, a.failure, platform::BoxIcon::Error);
     return false;
   }
+  if (a.predicted > 0) {
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "%d of %d scans hold less than the loading or no plateau at the end of the fit range: the fastest "
+                  "material has reached it. Their plateaus follow from the radial dilution in the other scans, and "
+                  "they enter only the boundary fractions they hold whole.",
+                  a.predicted, a.scans);
+    platform::Tell(kCaption, text);
+  }
   if (a.leftOut > 0) {
     char text[300];
     std::snprintf(text, sizeof text,
-                  "%d of %d scans hold less than the loading: material has passed the end of the fit range, and "
+                  "%d of %d scans hold less than the loading or no plateau at the end of the fit range: the fastest "
+                  "material has reached it, and "
                   "their boundary fractions would miss it. The analysis uses the other %d scans.",
                   a.leftOut, a.leftOut + a.scans, a.scans);
     platform::Tell(kCaption, text);

@@ -38,6 +38,14 @@ struct VhwAnalysis {
   // numbers of those left out.
   int leftOut = 0;
   std::vector<int> leftOutScans;
+  // Such scans are kept instead, whenever at least three complete ones give
+  // the plateau's radial dilution (ln plateau against t, a parabola from
+  // six scans on, else a line): the plateau of the whole loading at their
+  // time is that prediction ([1..N], 0 for a scan with its own plateau).
+  // Only the fractions below their outer end are seen whole in them, and
+  // the lower fractions gain the late scans for their lines.
+  std::vector<float> predictedPlateaus;
+  int predicted = 0;
   float baseline = 0.0f;
   double omega = 0.0;         // rad/s
   std::vector<int> scanIndex;       // [1..N] scan number of position i
