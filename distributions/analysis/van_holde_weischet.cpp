@@ -335,7 +335,18 @@ bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a) {
     double qInner = 0.0, qOuter = 0.0;
     if (w != 0.0) {
       const std::vector<double> boundary = MonotoneBoundary(s, a, j);
-      qInner = (boundary[static_cast<size_t>(InnerEnd(s, a, j))] - a.baseline) / w;
+      // Points beyond the cell (inside the meniscus, or the bottom for
+      // flotation) hold no solution: the boundary is seen from the first
+      // point in it. Otherwise a boundary still attached to the meniscus
+      // would look whole above the empty points before it.
+      int inner = InnerEnd(s, a, j);
+      const float* r = s.radii[j];
+      if (!a.options.flotation) {
+        while (inner < last && r[inner] < a.options.meniscus) ++inner;
+      } else if (a.options.bottom > a.options.meniscus) {
+        while (inner > first && r[inner] > a.options.bottom) --inner;
+      }
+      qInner = (boundary[static_cast<size_t>(inner)] - a.baseline) / w;
       qOuter = (boundary[static_cast<size_t>(OuterEnd(s, a, j))] - a.baseline) / w;
       for (int p = first; p <= last; ++p) {
         // Band k holds q in [k - 1/2, k + 1/2]; a point on a shared edge goes
@@ -399,7 +410,8 @@ void ExtrapolateToInfiniteTime(VhwAnalysis& a) {
     double m = 0, sx = 0, sxx = 0, sxy = 0;
   };
   std::vector<Line> lines(static_cast<size_t>(n) + 1);
-  std::vector<double> intercept(static_cast<size_t>(n)), weight(static_cast<size_t>(n));
+  std::vector<double> intercept(static_cast<size_t>(n)), weight(static_cast<size_t>(n)),
+      lever(static_cast<size_t>(n)), variance(static_cast<size_t>(n));
   // Lower fractions lie further from the moving front at every time (for
   // flotation further towards the bottom): their s-values at infinite time
   // cannot exceed those of higher fractions.
@@ -421,13 +433,36 @@ void ExtrapolateToInfiniteTime(VhwAnalysis& a) {
     FitStraightLine(&a.intercepts[j], &a.slopes[j], x.data(), y.data(), m);
     intercept[j - 1] = sign * a.intercepts[j];
     // The residual sum of a line held at intercept c (slope refitted) rises
-    // as weight (c - intercept)^2: weight = (m Sxx - Sx^2) / Sxx, small for
-    // a line through few scans close in time.
-    weight[j - 1] = l.sxx > 0.0 ? std::max((l.m * l.sxx - l.sx * l.sx) / l.sxx, 0.0) : 0.0;
+    // as (m Sxx - Sx^2) / Sxx (c - intercept)^2, little for a line through
+    // few scans close in time; over the scatter of its points about it.
+    lever[j - 1] = l.sxx > 0.0 ? std::max((l.m * l.sxx - l.sx * l.sx) / l.sxx, 0.0) : 0.0;
+    double rss = 0.0;
+    for (int k = 1; k <= m; ++k) {
+      const double e = y[k] - a.intercepts[j] - a.slopes[j] * x[k];
+      rss += e * e;
+    }
+    variance[j - 1] = m > 2 ? rss / (m - 2) : -1.0;
+  }
+  // A line's scatter, never taken below the median of all (a line through
+  // two scans, or a few that happen to align, says little about it).
+  std::vector<double> known;
+  for (double v : variance)
+    if (v >= 0.0) known.push_back(v);
+  double floor = 0.0;
+  if (!known.empty()) {
+    std::nth_element(known.begin(), known.begin() + known.size() / 2, known.end());
+    floor = known[known.size() / 2];
+  }
+  for (int j = 0; j < n; ++j) {
+    const double v = std::max(variance[j], floor);
+    weight[j] = v > 0.0 ? lever[j] / v : lever[j];
   }
   // The least-squares lines whose intercepts keep the fractions' order:
-  // adjacent fractions out of order share the weighted mean of their
-  // intercepts (pooling adjacent violators), their slopes refitted to it.
+  // adjacent fractions out of order share the mean of their intercepts
+  // weighted by how well each line fixes its own (pooling adjacent
+  // violators), their slopes refitted to it. A line bent by a fraction
+  // whose place in the boundary moves with time (its share of the plateau
+  // dilutes at a different rate) or by noise gives way to straight ones.
   std::vector<double> mean;
   std::vector<double> mass;
   std::vector<int> size;
