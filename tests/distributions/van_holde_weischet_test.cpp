@@ -119,6 +119,33 @@ TEST_F(VanHoldeWeischet, OneSpeciesAtEveryResolutionAndFitRange) {
   }
 }
 
+// A fit range that starts inside the meniscus: the empty points there are
+// no baseline of the boundary. A slow, broad boundary still rises from the
+// meniscus in the first scans, where its lowest fractions' bands are cut
+// by the meniscus; they enter the lines only once it has cleared.
+TEST_F(VanHoldeWeischet, ABoundaryStillAtTheMeniscusIsNotSeenWholeThere) {
+  Scans run;
+  run.species = {{2.0, 3e-7, 1.0}};
+  run.times = boundary_test::Times(24, 900, 300);
+  ASSERT_TRUE(boundary_test::WriteAndLoad(run));
+  SetFitLimits(CurrentScanSet(), 5.97f, 7.15f);
+  VhwAnalysis a;
+  ASSERT_TRUE(Analyse(20, a)) << a.failure;
+  const double w2 = std::pow(50000 * M_PI / 30.0, 2);
+  for (int i = 1; i <= a.scans; ++i) {
+    const double t = a.times[i];
+    const double atMeniscus = 0.5 * std::exp(-2 * w2 * 2e-13 * t) *
+                              std::erfc((6.0 * std::exp(w2 * 2e-13 * t) - 6.0) / (2 * std::sqrt(3e-7 * t)));
+    const double band = a.plateaus[i] / 21.0;
+    for (int j = 1; j <= a.fractions; ++j) {
+      if (atMeniscus > (j - 0.5) * band + 1e-3) {
+        EXPECT_EQ(a.At(a.observed, i, j), 0) << t << " " << j;
+      }
+    }
+  }
+  for (int j = 1; j <= a.fractions; ++j) EXPECT_NEAR(a.intercepts[j], 2.0, 2.0 * 0.06) << j;
+}
+
 // Three well separated species (2, 6 and 12 S): the fractions' s fall in
 // steps at the species' shares of the plateau. Those shares move with the
 // radial dilution (the fastest dilutes most): 0.3 of the plateau at the
