@@ -9,9 +9,12 @@
 // (r_ref the meniscus, or the bottom for flotation; dt the scanning delay
 // (r - meniscus) 60 / v with the time-resolution option), and s*_j is
 // extrapolated linearly against 1/sqrt(t) to infinite time, where diffusion
-// no longer broadens the boundary: s*_ij = a_j + b_j / sqrt(t_i). The
-// intercepts a_j against the boundary fraction j/(R + 1) are the integral
-// distribution G(s). Radii in cm, times in s, rotor speed in rpm.
+// no longer broadens the boundary: s*_ij = a_j + b_j / sqrt(t_i), each
+// line through the scans that saw its fraction whole. The intercepts a_j
+// against the boundary fraction j/(R + 1) are the integral distribution
+// G(s), so they never fall with j (for flotation never rise): lines out of
+// order are fitted under that constraint. Radii in cm, times in s, rotor
+// speed in rpm.
 #include <string>
 #include <vector>
 
@@ -80,6 +83,10 @@ void EstimateVhwPlateaus(const ScanSet& s, VhwAnalysis& a, float tolerance);
 // was seen whole at fewer than two times.
 bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a);
 void ComputeApparentS(VhwAnalysis& a);
+// The lines of the fractions (through the scans marked observed, all when
+// there is no record), their intercepts kept in the order of the fractions:
+// the least-squares lines under that constraint, each line's residual sum
+// weighted by the inverse of its scatter (never below the median).
 void ExtrapolateToInfiniteTime(VhwAnalysis& a);
 
 // The loading of a sedimentation scan by mass balance in the sector from the
