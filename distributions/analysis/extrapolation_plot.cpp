@@ -19,7 +19,8 @@ void Changed() {
 }  // namespace
 
 void ShowExtrapolationPlot(const float* times, const std::vector<float>& s, int rows, int fractions,
-                           const float* intercepts, const float* slopes) {
+                           const float* intercepts, const float* slopes,
+                           const std::vector<unsigned char>* taken) {
   ExtrapolationPlotData& d = ExtrapolationPlot();
   d = ExtrapolationPlotData{};
   if (rows < 1 || fractions < 1 || s.size() < static_cast<size_t>(rows) * fractions) {
@@ -33,8 +34,21 @@ void ShowExtrapolationPlot(const float* times, const std::vector<float>& s, int 
   d.s.assign(s.begin(), s.begin() + static_cast<long>(rows) * fractions);
   d.intercepts.assign(intercepts, intercepts + fractions + 1);
   d.slopes.assign(slopes, slopes + fractions + 1);
+  if (taken && taken->size() >= d.s.size()) d.taken.assign(taken->begin(), taken->begin() + static_cast<long>(d.s.size()));
   d.shown = true;
   Changed();
+}
+
+void ExtrapolationPlotRowPoints(const ExtrapolationPlotData& d, int k, std::vector<float>& x,
+                                std::vector<float>& y) {
+  x.clear();
+  y.clear();
+  if (k < 1 || k > d.rows) return;
+  for (int j = 1; j <= d.fractions; ++j) {
+    if (!d.Taken(k, j)) continue;
+    x.push_back(d.x[k]);
+    y.push_back(d.S(k, j));
+  }
 }
 
 void FreeLsgsArrays() {

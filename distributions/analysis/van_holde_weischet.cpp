@@ -111,22 +111,73 @@ bool CheckInputs(const ScanSet& s, VhwAnalysis& a) {
   return true;
 }
 
+// Least-squares slope of the signal of scan j over the points within width
+// of `end` (walking in `direction`), and its standard error from the
+// scatter about the line. False with fewer than three points.
+bool SlopeNearEnd(const ScanSet& s, int j, int end, int direction, float width, double& slope, double& error) {
+  const float* r = s.radii[j];
+  const float* y = s.signals[j];
+  double sr = 0, sy = 0;
+  int n = 0;
+  for (int p = end; p >= 1 && p <= s.points[j] && std::fabs(r[p] - r[end]) <= width; p += direction) {
+    sr += r[p];
+    sy += y[p];
+    ++n;
+  }
+  if (n < 3) return false;
+  const double rm = sr / n, ym = sy / n;
+  double srr = 0, sry = 0;
+  for (int k = 0, p = end; k < n; ++k, p += direction) {
+    srr += (r[p] - rm) * (r[p] - rm);
+    sry += (r[p] - rm) * (y[p] - ym);
+  }
+  if (!(srr > 0.0)) return false;
+  slope = sry / srr;
+  double rss = 0;
+  for (int k = 0, p = end; k < n; ++k, p += direction) {
+    const double e = y[p] - ym - slope * (r[p] - rm);
+    rss += e * e;
+  }
+  error = std::sqrt(rss / (n - 2) / srr);
+  return true;
+}
+
 // Positions (time order) of the scans whose plateau still holds the whole
 // loading: the loading of each scan against the median of the first third,
-// which the fastest species cannot yet have left.
+// which the fastest species cannot yet have left; and whose outer end is
+// still flat. Once the fastest boundary nears the end of the fit range its
+// rising foot lies under the plateau window: the mean there falls short of
+// the plateau and every fraction level of the scan with it, long before
+// the loading shows it. The rise across the window, beyond that of the
+// earliest scan (a fixed radial pattern rises alike in every scan), may be
+// a tenth of a band, or three standard errors where noise hides less.
 std::vector<int> ScansWithWholeLoading(const ScanSet& s, const VhwAnalysis& a) {
   std::vector<double> loading(static_cast<size_t>(a.scans) + 1, 0.0);
+  std::vector<float> plateau(loading.size(), 0.0f);
   for (int i = 1; i <= a.scans; ++i) {
     const int j = a.scanIndex[i];
-    const float plateau = MeanNearEnd(s, j, OuterEnd(s, a, j), -1, kEndWidth) - a.baseline;
-    loading[i] = VhwScanLoading(s, j, a.options.meniscus, a.baseline, plateau);
+    plateau[i] = MeanNearEnd(s, j, OuterEnd(s, a, j), -1, kEndWidth) - a.baseline;
+    loading[i] = VhwScanLoading(s, j, a.options.meniscus, a.baseline, plateau[i]);
   }
   std::vector<double> early(loading.begin() + 1, loading.begin() + 1 + std::max(1, a.scans / 3));
   std::sort(early.begin(), early.end());
   const double reference = early[early.size() / 2];
+  double slope0 = 0.0, error0 = 0.0;
+  const int first = a.scanIndex[1];
+  const bool flatReference = SlopeNearEnd(s, first, OuterEnd(s, a, first), -1, kEndWidth, slope0, error0);
   std::vector<int> kept;
-  for (int i = 1; i <= a.scans; ++i)
-    if (!(reference > 0.0) || loading[i] >= (1.0 - kLostLoading) * reference) kept.push_back(i);
+  for (int i = 1; i <= a.scans; ++i) {
+    if (reference > 0.0 && loading[i] < (1.0 - kLostLoading) * reference) continue;
+    const int j = a.scanIndex[i];
+    double slope = 0.0, error = 0.0;
+    if (i > 1 && flatReference && SlopeNearEnd(s, j, OuterEnd(s, a, j), -1, kEndWidth, slope, error)) {
+      const double rise = (slope - slope0) * kEndWidth;
+      const double band = plateau[i] / (a.resolution + 1.0);
+      const double allowed = std::max(0.1 * band, 3.0 * kEndWidth * std::sqrt(error * error + error0 * error0));
+      if (rise > allowed) continue;
+    }
+    kept.push_back(i);
+  }
   return kept;
 }
 
@@ -167,6 +218,70 @@ std::vector<double> MonotoneBoundary(const ScanSet& s, const VhwAnalysis& a, int
   return fitted;
 }
 
+// The plateau of the whole loading at the times of the scans that lack it,
+// from the plateaus of the complete scans (positions `kept`): ln plateau
+// against t, a parabola from six scans on while it stays convex and falling
+// (a sum of decaying exponentials), else a line. Empty when the complete
+// scans cannot give it (fewer than three, a non-positive plateau, one
+// time) or it does not fall with time.
+std::vector<float> PredictPlateaus(const ScanSet& s, const VhwAnalysis& a, const std::vector<int>& kept) {
+  if (kept.size() < 3) return {};
+  std::vector<double> u, v;
+  double t0 = 0.0, span = 0.0;
+  for (int i : kept) t0 += a.times[i] / static_cast<double>(kept.size());
+  for (int i : kept) span = std::max(span, std::fabs(a.times[i] - t0));
+  if (!(span > 0.0)) return {};
+  for (int i : kept) {
+    const int j = a.scanIndex[i];
+    const double p = MeanNearEnd(s, j, OuterEnd(s, a, j), -1, kEndWidth) - a.baseline;
+    if (!(p > 0.0)) return {};
+    u.push_back((a.times[i] - t0) / span);
+    v.push_back(std::log(p));
+  }
+  std::vector<bool> missing(static_cast<size_t>(a.scans) + 1, true);
+  for (int i : kept) missing[static_cast<size_t>(i)] = false;
+  double latest = -1e300;
+  for (int i = 1; i <= a.scans; ++i)
+    if (missing[static_cast<size_t>(i)]) latest = std::max(latest, (a.times[i] - t0) / span);
+  // Least squares of v = c0 + c1 u (+ c2 u^2) by the normal equations.
+  auto fit = [&](int terms, double c[3]) {
+    double A[3][4] = {};
+    for (size_t k = 0; k < u.size(); ++k) {
+      const double f[3] = {1.0, u[k], u[k] * u[k]};
+      for (int r = 0; r < terms; ++r) {
+        for (int q = 0; q < terms; ++q) A[r][q] += f[r] * f[q];
+        A[r][3] += f[r] * v[k];
+      }
+    }
+    for (int r = 0; r < terms; ++r) {
+      if (!(std::fabs(A[r][r]) > 1e-12)) return false;
+      for (int q = r + 1; q < terms; ++q) {
+        const double m = A[q][r] / A[r][r];
+        for (int k = r; k <= 3; ++k) A[q][k] -= m * A[r][k];
+      }
+    }
+    for (int r = terms - 1; r >= 0; --r) {
+      double sum = A[r][3];
+      for (int q = r + 1; q < terms; ++q) sum -= A[r][q] * c[q];
+      c[r] = sum / A[r][r];
+    }
+    return true;
+  };
+  double c[3] = {0.0, 0.0, 0.0};
+  const bool parabola = u.size() >= 6 && fit(3, c) && c[2] >= 0.0 && c[1] + 2.0 * c[2] * latest <= 0.0;
+  if (!parabola) {
+    c[2] = 0.0;
+    if (!fit(2, c) || !(c[1] < 0.0)) return {};
+  }
+  std::vector<float> predicted(static_cast<size_t>(a.scans) + 1, 0.0f);
+  for (int i = 1; i <= a.scans; ++i) {
+    if (!missing[static_cast<size_t>(i)]) continue;
+    const double x = (a.times[i] - t0) / span;
+    predicted[static_cast<size_t>(i)] = static_cast<float>(std::exp(c[0] + c[1] * x + c[2] * x * x));
+  }
+  return predicted;
+}
+
 }  // namespace
 
 double VhwScanLoading(const ScanSet& s, int scan, float meniscus, float baseline, float plateau) {
@@ -191,9 +306,12 @@ float EstimateVhwBaseline(const ScanSet& s, const VhwAnalysis& a, float toleranc
 
 void EstimateVhwPlateaus(const ScanSet& s, VhwAnalysis& a, float tolerance) {
   a.plateaus.assign(static_cast<size_t>(a.scans) + 1, 0.0f);
+  const bool predicted = a.predictedPlateaus.size() == a.plateaus.size();
   for (int i = 1; i <= a.scans; ++i) {
     const int j = a.scanIndex[i];
-    a.plateaus[i] = MeanNearEnd(s, j, OuterEnd(s, a, j), a.options.flotation ? 1 : -1, tolerance) - a.baseline;
+    a.plateaus[i] = predicted && a.predictedPlateaus[i] > 0.0f
+                        ? a.predictedPlateaus[i]
+                        : MeanNearEnd(s, j, OuterEnd(s, a, j), a.options.flotation ? 1 : -1, tolerance) - a.baseline;
   }
 }
 
@@ -217,7 +335,18 @@ bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a) {
     double qInner = 0.0, qOuter = 0.0;
     if (w != 0.0) {
       const std::vector<double> boundary = MonotoneBoundary(s, a, j);
-      qInner = (boundary[static_cast<size_t>(InnerEnd(s, a, j))] - a.baseline) / w;
+      // Points beyond the cell (inside the meniscus, or the bottom for
+      // flotation) hold no solution: the boundary is seen from the first
+      // point in it. Otherwise a boundary still attached to the meniscus
+      // would look whole above the empty points before it.
+      int inner = InnerEnd(s, a, j);
+      const float* r = s.radii[j];
+      if (!a.options.flotation) {
+        while (inner < last && r[inner] < a.options.meniscus) ++inner;
+      } else if (a.options.bottom > a.options.meniscus) {
+        while (inner > first && r[inner] > a.options.bottom) --inner;
+      }
+      qInner = (boundary[static_cast<size_t>(inner)] - a.baseline) / w;
       qOuter = (boundary[static_cast<size_t>(OuterEnd(s, a, j))] - a.baseline) / w;
       for (int p = first; p <= last; ++p) {
         // Band k holds q in [k - 1/2, k + 1/2]; a point on a shared edge goes
@@ -273,19 +402,95 @@ void ComputeApparentS(VhwAnalysis& a) {
 }
 
 void ExtrapolateToInfiniteTime(VhwAnalysis& a) {
+  const int n = a.fractions;
   std::vector<float> x(static_cast<size_t>(a.scans) + 1), y(x.size());
   const bool masked = a.observed.size() == a.apparentS.size();
-  for (int j = 1; j <= a.fractions; ++j) {
+  // Per line its sums over the scans it took, for the refit below.
+  struct Line {
+    double m = 0, sx = 0, sxx = 0, sxy = 0;
+  };
+  std::vector<Line> lines(static_cast<size_t>(n) + 1);
+  std::vector<double> intercept(static_cast<size_t>(n)), weight(static_cast<size_t>(n)),
+      lever(static_cast<size_t>(n)), variance(static_cast<size_t>(n));
+  // Lower fractions lie further from the moving front at every time (for
+  // flotation further towards the bottom): their s-values at infinite time
+  // cannot exceed those of higher fractions.
+  const double sign = a.options.flotation ? -1.0 : 1.0;
+  for (int j = 1; j <= n; ++j) {
     // Through the scans that saw the fraction whole (all without a record).
     int m = 0;
+    Line& l = lines[j];
     for (int i = 1; i <= a.scans; ++i) {
       if (masked && !a.At(a.observed, i, j)) continue;
       ++m;
       x[m] = 1.0f / std::sqrt(a.times[i]);
       y[m] = a.At(a.apparentS, i, j);
+      l.sx += x[m];
+      l.sxx += static_cast<double>(x[m]) * x[m];
+      l.sxy += static_cast<double>(x[m]) * y[m];
     }
+    l.m = m;
     FitStraightLine(&a.intercepts[j], &a.slopes[j], x.data(), y.data(), m);
+    intercept[j - 1] = sign * a.intercepts[j];
+    // The residual sum of a line held at intercept c (slope refitted) rises
+    // as (m Sxx - Sx^2) / Sxx (c - intercept)^2, little for a line through
+    // few scans close in time; over the scatter of its points about it.
+    lever[j - 1] = l.sxx > 0.0 ? std::max((l.m * l.sxx - l.sx * l.sx) / l.sxx, 0.0) : 0.0;
+    double rss = 0.0;
+    for (int k = 1; k <= m; ++k) {
+      const double e = y[k] - a.intercepts[j] - a.slopes[j] * x[k];
+      rss += e * e;
+    }
+    variance[j - 1] = m > 2 ? rss / (m - 2) : -1.0;
   }
+  // A line's scatter, never taken below the median of all (a line through
+  // two scans, or a few that happen to align, says little about it).
+  std::vector<double> known;
+  for (double v : variance)
+    if (v >= 0.0) known.push_back(v);
+  double floor = 0.0;
+  if (!known.empty()) {
+    std::nth_element(known.begin(), known.begin() + known.size() / 2, known.end());
+    floor = known[known.size() / 2];
+  }
+  for (int j = 0; j < n; ++j) {
+    const double v = std::max(variance[j], floor);
+    weight[j] = v > 0.0 ? lever[j] / v : lever[j];
+  }
+  // The least-squares lines whose intercepts keep the fractions' order:
+  // adjacent fractions out of order share the mean of their intercepts
+  // weighted by how well each line fixes its own (pooling adjacent
+  // violators), their slopes refitted to it. A line bent by a fraction
+  // whose place in the boundary moves with time (its share of the plateau
+  // dilutes at a different rate) or by noise gives way to straight ones.
+  std::vector<double> mean;
+  std::vector<double> mass;
+  std::vector<int> size;
+  for (int j = 0; j < n; ++j) {
+    mean.push_back(intercept[j]);
+    mass.push_back(std::max(weight[j], 1e-12));
+    size.push_back(1);
+    while (mean.size() > 1 && mean[mean.size() - 2] > mean.back()) {
+      const double v = mean.back(), w = mass.back();
+      const int k = size.back();
+      mean.pop_back();
+      mass.pop_back();
+      size.pop_back();
+      mean.back() = (mean.back() * mass.back() + v * w) / (mass.back() + w);
+      mass.back() += w;
+      size.back() += k;
+    }
+  }
+  int j = 1;
+  for (size_t b = 0; b < mean.size(); ++b)
+    for (int k = 0; k < size[b]; ++k, ++j) {
+      if (size[b] == 1) continue;
+      const Line& l = lines[j];
+      const double c = sign * mean[b];
+      a.intercepts[j] = static_cast<float>(c);
+      // sum of x (y - c) over sum of x^2
+      a.slopes[j] = l.sxx > 0.0 ? static_cast<float>((l.sxy - c * l.sx) / l.sxx) : 0.0f;
+    }
 }
 
 bool AnalyseVanHoldeWeischet(const ScanSet& s, const VhwOptions& o, VhwAnalysis& a) {
@@ -316,7 +521,12 @@ bool AnalyseVanHoldeWeischet(const ScanSet& s, const VhwOptions& o, VhwAnalysis&
   a.baseline = EstimateVhwBaseline(s, a, kEndWidth);
   if (!o.flotation && a.scans > 2) {
     const std::vector<int> kept = ScansWithWholeLoading(s, a);
-    if (static_cast<int>(kept.size()) < a.scans) {
+    std::vector<float> predicted;
+    if (static_cast<int>(kept.size()) < a.scans) predicted = PredictPlateaus(s, a, kept);
+    if (!predicted.empty()) {
+      a.predictedPlateaus = std::move(predicted);
+      a.predicted = a.scans - static_cast<int>(kept.size());
+    } else if (static_cast<int>(kept.size()) < a.scans) {
       std::vector<int> index(1, 0);
       std::vector<float> times(1, 0.0f);
       size_t next = 0;
@@ -432,10 +642,20 @@ bool RunVanHoldeWeischet() {
     platform::Tell(kCaption, a.failure, platform::BoxIcon::Error);
     return false;
   }
+  if (a.predicted > 0) {
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "%d of %d scans hold less than the loading or no plateau at the end of the fit range: the fastest "
+                  "material has reached it. Their plateaus follow from the radial dilution in the other scans, and "
+                  "they enter only the boundary fractions they hold whole.",
+                  a.predicted, a.scans);
+    platform::Tell(kCaption, text);
+  }
   if (a.leftOut > 0) {
     char text[300];
     std::snprintf(text, sizeof text,
-                  "%d of %d scans hold less than the loading: material has passed the end of the fit range, and "
+                  "%d of %d scans hold less than the loading or no plateau at the end of the fit range: the fastest "
+                  "material has reached it, and "
                   "their boundary fractions would miss it. The analysis uses the other %d scans.",
                   a.leftOut, a.leftOut + a.scans, a.scans);
     platform::Tell(kCaption, text);
@@ -463,7 +683,8 @@ bool RunVanHoldeWeischet() {
   ComputeVhwModel(s, a);
   CalcRmsd();
   if (LsgExtrapolation().plotExtrapolation)
-    ShowExtrapolationPlot(a.times.data(), a.apparentS, a.scans, n, a.intercepts.data(), a.slopes.data());
+    ShowExtrapolationPlot(a.times.data(), a.apparentS, a.scans, n, a.intercepts.data(), a.slopes.data(),
+                          &a.observed);
   RedrawDistributionPlot();
   if (host) host->RequestRepaint();
   return true;

@@ -9,9 +9,12 @@
 // (r_ref the meniscus, or the bottom for flotation; dt the scanning delay
 // (r - meniscus) 60 / v with the time-resolution option), and s*_j is
 // extrapolated linearly against 1/sqrt(t) to infinite time, where diffusion
-// no longer broadens the boundary: s*_ij = a_j + b_j / sqrt(t_i). The
-// intercepts a_j against the boundary fraction j/(R + 1) are the integral
-// distribution G(s). Radii in cm, times in s, rotor speed in rpm.
+// no longer broadens the boundary: s*_ij = a_j + b_j / sqrt(t_i), each
+// line through the scans that saw its fraction whole. The intercepts a_j
+// against the boundary fraction j/(R + 1) are the integral distribution
+// G(s), so they never fall with j (for flotation never rise): lines out of
+// order are fitted under that constraint. Radii in cm, times in s, rotor
+// speed in rpm.
 #include <string>
 #include <vector>
 
@@ -38,6 +41,14 @@ struct VhwAnalysis {
   // numbers of those left out.
   int leftOut = 0;
   std::vector<int> leftOutScans;
+  // Such scans are kept instead, whenever at least three complete ones give
+  // the plateau's radial dilution (ln plateau against t, a parabola from
+  // six scans on, else a line): the plateau of the whole loading at their
+  // time is that prediction ([1..N], 0 for a scan with its own plateau).
+  // Only the fractions below their outer end are seen whole in them, and
+  // the lower fractions gain the late scans for their lines.
+  std::vector<float> predictedPlateaus;
+  int predicted = 0;
   float baseline = 0.0f;
   double omega = 0.0;         // rad/s
   std::vector<int> scanIndex;       // [1..N] scan number of position i
@@ -72,6 +83,10 @@ void EstimateVhwPlateaus(const ScanSet& s, VhwAnalysis& a, float tolerance);
 // was seen whole at fewer than two times.
 bool DivideIntoBoundaryFractions(const ScanSet& s, VhwAnalysis& a);
 void ComputeApparentS(VhwAnalysis& a);
+// The lines of the fractions (through the scans marked observed, all when
+// there is no record), their intercepts kept in the order of the fractions:
+// the least-squares lines under that constraint, each line's residual sum
+// weighted by the inverse of its scatter (never below the median).
 void ExtrapolateToInfiniteTime(VhwAnalysis& a);
 
 // The loading of a sedimentation scan by mass balance in the sector from the

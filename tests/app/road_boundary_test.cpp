@@ -11,7 +11,9 @@
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"
+#include "numerics/ccurve.h"
 #include "platform/clipboard.h"
+#include "plot/cwinplot.h"
 
 namespace {
 
@@ -51,7 +53,22 @@ TEST_F(RoadBoundary, VanHoldeWeischetRunShowsItsDistributionAndExtrapolation) {
   ASSERT_LT(cs.gridSize, 10);
   for (int j = 1; j <= cs.gridSize; ++j) EXPECT_NEAR(cs.sValues[j], 5.0, 0.5) << j;
   ASSERT_TRUE(Road().extrapolationPlot);
-  EXPECT_NE(Road().extrapolationPlot(), nullptr);
+  const CWINPlot* plot = Road().extrapolationPlot();
+  ASSERT_NE(plot, nullptr);
+  // The graph: the points the lines took, row by row, then one line per
+  // fraction.
+  const ExtrapolationPlotData& d = ExtrapolationPlot();
+  int taken = 0, rows = 0;
+  for (int k = 1; k <= d.rows; ++k) {
+    int inRow = 0;
+    for (int j = 1; j <= d.fractions; ++j) inRow += d.Taken(k, j) ? 1 : 0;
+    taken += inRow;
+    rows += inRow > 0 ? 1 : 0;
+  }
+  ASSERT_EQ(plot->curveCount, rows + d.fractions);
+  int drawn = 0;
+  for (int c = 0; c < rows; ++c) drawn += plot->curves[c]->Count();
+  EXPECT_EQ(drawn, taken);
   // Choosing the transform again takes the extrapolation plot away.
   ui_->lenient = true;
   Window().Dispatch(292);

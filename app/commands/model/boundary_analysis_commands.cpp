@@ -30,7 +30,8 @@ ExtrapolationGraph& Graph() {
   return *g;
 }
 
-// Per row its fraction s-values at x = 1/sqrt(t), coloured as the scans;
+// Per row the fraction s-values at x = 1/sqrt(t) that their lines took,
+// coloured as the scans;
 // then per fraction its line down to x = 0 in the colour of the first row.
 void RebuildExtrapolationGraph() {
   ExtrapolationGraph& g = Graph();
@@ -41,18 +42,16 @@ void RebuildExtrapolationGraph() {
   g.plot = std::make_unique<CWINPlot>();
   g.plot->SetPlotRect(w.dataTop, w.layoutLeft, w.dataBottom, w.layoutRight);
   g.plot->symbolSize = 5;
-  std::vector<float> x(static_cast<size_t>(d.fractions)), y(x.size());
+  std::vector<float> x, y;
   for (int k = 1; k <= d.rows; ++k) {
-    for (int j = 1; j <= d.fractions; ++j) {
-      x[j - 1] = d.x[k];
-      y[j - 1] = d.S(k, j);
-    }
-    g.curves.push_back(std::make_unique<CCurve>(x.data(), y.data(), d.fractions, 0, 0));
+    ExtrapolationPlotRowPoints(d, k, x, y);
+    if (x.empty()) continue;
+    g.curves.push_back(std::make_unique<CCurve>(x.data(), y.data(), static_cast<int>(x.size()), 0, 0));
     g.plot->AddCurve(g.curves.back().get());
-    g.plot->SetCurveColor(k - 1, ScanColor(k));
-    g.plot->SetCurveStyle(k - 1, 2);
+    g.plot->SetCurveColor(g.plot->curveCount - 1, ScanColor(k));
+    g.plot->SetCurveStyle(g.plot->curveCount - 1, 2);
   }
-  const platform::COLORREF lineColour = g.plot->GetCurveColor(0);
+  const platform::COLORREF lineColour = ScanColor(1);
   std::vector<float> lx(static_cast<size_t>(d.rows) + 1), ly(lx.size());
   for (int j = 1; j <= d.fractions; ++j) {
     for (int k = 0; k <= d.rows; ++k) {
