@@ -65,14 +65,10 @@ void SetGridInitialConcentration(double A, double fraction) {
   const ScanSet& ss = CurrentScanSet();
   const int N = g.AllocatedGridSize;
   if (ExperimentalInitialDistributionInUse()) {
-    const InitialDataScan& init = ss.initialData;
-    for (int i = 1; i <= N; ++i) g.Concentration[i] = 0;
-    InterpolateOntoGridDF(N, g.Radius, g.Concentration, init.points, init.radii, init.signals);
-    for (int i = 1; i <= N; ++i) {
-      double c = g.Concentration[i] - gModelParams.baseline;
-      if (c < 0) c = 0;
-      g.Concentration[i] = c * fraction;
-    }
+    // The first component with its own nonideality needs a concentration
+    // of no less than 0.
+    const bool nonideal = gModelSelectorFlags.ConcDependentSolverSwitch && CurrentLammRunState().species == 1;
+    ExperimentalInitialProfileOnGrid(fraction, nonideal);
     return;
   }
   const DataTypeFlags& data = CurrentDataTypeFlags();

@@ -43,6 +43,7 @@ struct StaticGridState {
   double boundaryDt = 0;  // last step of the boundary rule before output limits
   double loaded = 0;      // the solve's start: the boundary's age counts from it
   bool zone = false;
+  bool layered = false;   // the start is no uniform loading
 };
 
 struct DepletionStop {
@@ -439,7 +440,9 @@ double EstimateStepError() {
   double err = 0;
   const int e = st.end;
   if (c[e] > floor && p[e] >= floor) err = std::fabs(c[e] - p[e]) / p[e];
-  if (RS().t < 10 && !st.zone)
+  // A loading's step at the meniscus rings below zero at first; a layered
+  // start undershoots beside its depleted points as the solution should.
+  if (RS().t - st.loaded < 10 && !st.zone && !st.layered)
     for (i = e - 1; i >= st.start; --i)
       if (c[i] < -st.threshold) {
         ++gState.reductions;
@@ -578,7 +581,7 @@ double StaticGridLammStep() {
     set.discretizationError = 1;
     return 0;
   }
-  if (st.zone && rs.t < 10) {
+  if (st.zone && rs.t - st.loaded < 10) {
     double* c = g.Concentration;
     const double* r = g.Radius;
     for (int i = 2; i <= st.N - 1; ++i)
@@ -667,7 +670,8 @@ void ExtendActiveEnd(double t) {
     st.plateau *= std::exp(-2 * st.sw2 * (t - st.plateauTime));
     st.plateauTime = t;
   } else {
-    st.plateau = st.cRef * std::exp(-2 * st.sw2 * t);
+    // Diluted since the solve started, not since t = 0 (a start time).
+    st.plateau = st.cRef * std::exp(-2 * st.sw2 * (t - st.loaded));
   }
   const double level = (1 - st.threshold) * st.plateau;
   const double* c = G().Concentration;
@@ -844,7 +848,18 @@ void SimulateStaticGridLamm() {
     }
     return;
   }
-  st.cRef = g.Concentration[1];
+  // The truncated regions stand for a uniform loading: a depleted start and
+  // a plateau that only dilutes. A layered start (a measured scan, a zone)
+  // has neither, and its reference level is its highest value, not the
+  // meniscus value, which may be depleted already.
+  double top = g.Concentration[1], low = g.Concentration[1];
+  for (int i = 2; i <= N; ++i) {
+    top = std::max(top, g.Concentration[i]);
+    low = std::min(low, g.Concentration[i]);
+  }
+  const bool uniform = top - low <= 1e-12 * top;
+  st.cRef = uniform ? g.Concentration[1] : top;
+  st.layered = !uniform;
   const auto& hooks = CurrentStaticGridSolventHooks();
   if (Solvent() && hooks.initLocalSDFactors) hooks.initLocalSDFactors(r, N);
   if (Cosolute() && hooks.initCosoluteGradient) hooks.initCosoluteGradient();
@@ -857,14 +872,14 @@ void SimulateStaticGridLamm() {
   const double s = rs.s;
   st.threshold = set.truncationLevel * st.cRef;
   st.start = 1;
-  if (!set.truncateGrid || s <= 0 || st.zone) {
+  if (!set.truncateGrid || s <= 0 || st.zone || !uniform) {
     st.startTruncation = st.endTruncation = false;
     st.end = N;
   } else {
     st.startTruncation = true;
     st.sw2 = DrivingRate(rs.rpm, s);
     st.plateau = st.cRef;
-    st.plateauTime = 0;
+    st.plateauTime = rs.t;
     st.extension = std::max(1, static_cast<int>(std::floor(0.1 * N)));
     st.endTruncation = st.openEnd && !Solvent() && !st.geometry;
     if (st.endTruncation) {

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "data/rotor_speed_profile.h"
@@ -365,3 +366,111 @@ TEST_F(SpeciesSimulation, LoadingOfAPileUpAtTheBottomFromScansThroughTheCommonGr
     TearDown();
   }
 }
+
+namespace {
+
+// A measured first scan as the initial distribution, carried forward at the
+// automatic grid and time steps the settings choose: against finite volumes
+// started from the same scan, sedimenting and floating, on the static grid
+// and on the moving frame (the choice without the optimised grid, as far as
+// the frictional ratio leaves it to the threshold). The measured profiles
+// are a loading, boundaries at 20, 50 and 80 % of their travel, and the 50 %
+// profile with noise of 0.005.
+TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomaticGrid) {
+  constexpr double m = 6.0, b = 7.2, rpm = 50000, D = 5e-7, interval = 400;
+  constexpr int later = 5, points = 400;
+  const std::vector<float> radii = fittest::EvenRadii(points);
+  const double w2 = std::pow(rpm * 2 * kPi / 60, 2);
+  struct Case {
+    const char* name;
+    double s;       // S
+    double travel;  // of the boundary across the column at the first scan; < 0: a loading
+    bool noise;
+  };
+  const Case cases[] = {
+      {"sedimenting, loading", 5, -1, false},       {"sedimenting, 20 %", 5, 0.2, false},
+      {"sedimenting, 50 %", 5, 0.5, false},         {"sedimenting, 80 %", 5, 0.8, false},
+      {"sedimenting, 50 % with noise", 5, 0.5, true}, {"floating, loading", -5, -1, false},
+      {"floating, 20 %", -5, 0.2, false},           {"floating, 50 %", -5, 0.5, false},
+      {"floating, 80 %", -5, 0.8, false},           {"floating, 50 % with noise", -5, 0.5, true},
+  };
+  // Only makes the measured profiles: it need not be exact.
+  lammtest::FvLamm f;
+  f.D = D, f.rpm = rpm, f.m = m, f.b = b, f.cells = 800, f.dt = 2;
+  for (const Case& c : cases) {
+    // The first scan: the loading, or finite volumes from the loading until
+    // the boundary has crossed the fraction of the column.
+    double t0 = 300;
+    std::vector<float> first(points, 1.0f);
+    if (c.travel > 0) {
+      const double rb = c.s > 0 ? m + c.travel * (b - m) : b - c.travel * (b - m);
+      t0 = std::round(std::log(c.s > 0 ? rb / m : b / rb) / (std::fabs(c.s) * 1e-13 * w2));
+      if (f.s != c.s || f.t > t0) {
+        f.s = c.s;
+        f.Start(1.0);
+      }
+      f.AdvanceTo(t0);
+      for (int p = 0; p < points; ++p) first[p] = static_cast<float>(f.At(radii[p]));
+    }
+    if (c.noise) {
+      std::mt19937 gen(7);
+      std::normal_distribution<double> noise(0.0, 0.005);
+      for (float& v : first) v = static_cast<float>(v + noise(gen));
+    }
+    // The reference: finite volumes from the scan as measured (straight
+    // between its points, its last value on to the bottom).
+    lammtest::FvLamm g = f;
+    g.s = c.s, g.cells = 2400, g.dt = 0.5;
+    g.Start(1.0);
+    for (int i = 0; i < g.cells; ++i) {
+      const double r = g.x[i];
+      int p = 0;
+      while (p + 2 < points && radii[p + 1] < r) ++p;
+      const double u = std::min((r - radii[p]) / (radii[p + 1] - radii[p]), 1.0);
+      g.c[i] = first[p] + (first[p + 1] - first[p]) * u;
+    }
+    g.t = t0;
+    std::vector<double> times{t0};
+    std::vector<std::vector<double>> reference(1);
+    for (int k = 1; k <= later; ++k) {
+      times.push_back(t0 + interval * k);
+      g.AdvanceTo(times.back());
+      reference.emplace_back();
+      for (float r : radii) reference.back().push_back(g.At(r));
+    }
+    for (const bool movingFrame : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (movingFrame ? ", moving frame" : ", static grid"));
+      fittest::ResetFitState();
+      LammSettings() = LammSolverSettings{};
+      if (movingFrame) LammSettings().optimiseTimeInvariantGrid = 0;
+      LammSettings().experimentalInitialDistribution = 1;
+      fittest::LoadScansAtTimes(times, rpm, radii);
+      PrepareScanGrid();
+      teststate::SetFitLimits(6.05f, 7.1f);
+      ScanSet& ss = CurrentScanSet();
+      for (int p = 1; p <= points; ++p) ss.signals[1][p] = first[p - 1];
+      fittest::SetOneSpecies(static_cast<float>(c.s), static_cast<float>(D * 1e7), 1.0f);
+      gModelParams.componentCount = 1;  // the algorithm chosen for it stays
+      Host host;
+      SimulateModel(&host);
+      ASSERT_TRUE(host.boxes.empty()) << host.boxes[0];
+      // Floating, the frictional ratio from a negative s takes the default
+      // grid and leaves the choice to the threshold alone.
+      EXPECT_EQ(LammSettings().movingHatAlgorithm, movingFrame ? 1 : 0);
+      double worst = 0;
+      std::string where;
+      for (int j = 2; j <= ss.count; ++j)
+        for (int p = ss.firstFitPoint[j]; p <= ss.lastFitPoint[j]; ++p) {
+          const double e = std::fabs(ss.model[j][p] - reference[j - 1][p - 1]);
+          if (e > worst) {
+            worst = e;
+            where = "scan " + std::to_string(j) + " at " + std::to_string(ss.radii[j][p]);
+          }
+        }
+      EXPECT_LT(worst, 1e-3) << where << ", " << LammSettings().gridSizeInUse << " nodes";
+      TearDown();
+    }
+  }
+}
+
+}  // namespace
