@@ -344,10 +344,33 @@ bool ProjectOntoHatFunctions(int nNew, const double* xNew, double* yNew, int nOl
     const double next = k < nNew ? off[k] * consistent[k + 1] : 0;
     consistent[k] = pivot[k] != 0 ? (z[k] - next) / pivot[k] : atNode[k];
   }
-  for (int k = 1; k <= nNew; ++k) {
-    const double lump = lumped[k] > 0 ? rhs[k] / lumped[k] : atNode[k];
-    yNew[k] = 0.5 * (consistent[k] + lump);
+  // The lumped projection is the hat's weighted mean of the profile: off by
+  // the slope times the hat's first moment where the hat is lopsided (at
+  // the ends, on uneven nodes, under the radial weight). The slope of the
+  // consistent projection, which takes straight lines exactly, corrects it.
+  std::vector<double> moment(size, 0.0);
+  for (int k = 1; k < nNew; ++k) {
+    const double h = xNew[k + 1] - xNew[k], wm = HatWeight(0.5 * (xNew[k] + xNew[k + 1]), sectorWeight);
+    moment[k] += h * h * wm / 6;
+    moment[k + 1] -= h * h * wm / 6;
   }
+  std::vector<double> taken(size, 0.0);
+  double amount = 0, kept = 0, moved = 0;
+  for (int k = 1; k <= nNew; ++k) {
+    const int lo = k > 1 ? k - 1 : k, hi = k < nNew ? k + 1 : k;
+    const double slope = xNew[hi] > xNew[lo] ? (consistent[hi] - consistent[lo]) / (xNew[hi] - xNew[lo]) : 0;
+    taken[k] = lumped[k] > 0 ? std::fabs(slope * moment[k]) : 0;
+    const double lump = lumped[k] > 0 ? (rhs[k] - slope * moment[k]) / lumped[k] : atNode[k];
+    yNew[k] = 0.5 * (consistent[k] + lump);
+    amount += rhs[k];
+    kept += yNew[k] * lumped[k];
+    moved += taken[k];
+  }
+  // The corrections do not quite cancel (a few 1e-6 of the amount): the
+  // rest goes back where they were made, in proportion to them.
+  if (moved > 0)
+    for (int k = 1; k <= nNew; ++k)
+      if (taken[k] > 0) yNew[k] += (amount - kept) * taken[k] / (moved * lumped[k]);
   return true;
 }
 
