@@ -474,3 +474,42 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
 }
 
 }  // namespace
+
+namespace {
+
+// A static-grid solve whose amount drifts from the measured profile's (here
+// half of it gone by the end) says so instead of handing its scans on.
+TEST_F(SpeciesSimulation, ASolveThatLosesItsLoadingSaysSo) {
+  LammSettings() = LammSolverSettings{};
+  LammSettings().experimentalInitialDistribution = 1;
+  fittest::LoadScansAtTimes({1200, 1600, 2000}, 50000, fittest::EvenRadii(300));
+  PrepareScanGrid();
+  teststate::SetFitLimits(6.05f, 7.1f);
+  ScanSet& ss = CurrentScanSet();
+  for (int p = 1; p <= ss.points[1]; ++p) ss.signals[1][p] = ss.radii[1][p] > 6.1f ? 1.0f : 0.0f;
+  fittest::SetOneSpecies(5.0f, 5.0f, 1.0f);
+  gModelParams.componentCount = 1;
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  const auto solve = hooks.simulateStaticGridLamm;
+  for (const double kept : {1.0, 0.5}) {
+    SCOPED_TRACE(kept);
+    hooks.simulateStaticGridLamm = [&] {
+      const int code = solve();
+      LammGrid& g = CurrentLammGrid();
+      for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] *= kept;
+      return code;
+    };
+    Host host;
+    SimulateModel(&host);
+    EXPECT_EQ(LammSettings().claverieAlgorithm, 1);
+    if (kept == 1.0) {
+      EXPECT_TRUE(host.boxes.empty());
+    } else {
+      ASSERT_EQ(host.boxes.size(), 1u);
+      EXPECT_EQ(host.boxes[0], "DISCRETIZATION ERROR|change grid size and readjust max dc/c");
+    }
+  }
+  hooks.simulateStaticGridLamm = solve;
+}
+
+}  // namespace
