@@ -70,11 +70,7 @@ void SetInitialProfile(double loading) {
   const ScanSet& ss = CurrentScanSet();
   const int N = g.AllocatedGridSize;
   if (LammSettings().experimentalInitialDistribution && ss.initialData.points > 0) {
-    const InitialDataScan& init = ss.initialData;
-    for (int i = 1; i <= N; ++i) g.Concentration[i] = 0;
-    InterpolateOntoGridDF(N, g.Radius, g.Concentration, init.points, init.radii, init.signals);
-    for (int i = 1; i <= N; ++i)
-      g.Concentration[i] = std::fmax(g.Concentration[i] - gModelParams.baseline, 0.0);
+    ExperimentalInitialProfileOnGrid(1.0, true);
     return;
   }
   for (int i = 1; i <= N; ++i) g.Concentration[i] = loading;

@@ -1,6 +1,8 @@
 #include "fit/lamm_start_state.h"
 
 #include "data/scan_set.h"
+#include "fit/lamm_grid.h"
+#include "fit/model_selector.h"
 #include "fit/amplitudes.h"
 #include "fit/fit_host.h"
 #include "fit/lamm_scan_output.h"
@@ -8,6 +10,7 @@
 #include "fit/simulation_switches.h"
 #include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/regrid.h"
 
 const ScanRecord& FirstScanRecord() {
   const ScanSet& ss = CurrentScanSet();
@@ -66,4 +69,19 @@ void SetLammSolverStartState(FitHost* host, bool perSpecies) {
   rs.sliceTime = 0;
   rs.totalAmount = 0;
   rs.progressWindow = gSimulationSwitches.redrawDuringSimulation ? host : nullptr;
+}
+
+void ExperimentalInitialProfileOnGrid(double fraction, bool clearNegatives) {
+  LammGrid& g = CurrentLammGrid();
+  const InitialDataScan& init = CurrentScanSet().initialData;
+  const int N = g.AllocatedGridSize;
+  const bool sector = !gModelSelectorFlags.AnyPlanarGeometryModel();
+  for (int i = 1; i <= N; ++i) g.Concentration[i] = 0;
+  // Point values at a grid coarser than the scan would keep the noise that
+  // happens to lie on the nodes and lose what lies between them: the amount
+  // of the scan goes onto the grid.
+  ProjectOntoHatFunctions(N, g.Radius, g.Concentration, init.points, init.radii, init.signals, sector);
+  for (int i = 1; i <= N; ++i) g.Concentration[i] -= gModelParams.baseline;
+  if (clearNegatives) ClearNegativesKeepingAmount(N, g.Radius, g.Concentration, sector);
+  for (int i = 1; i <= N; ++i) g.Concentration[i] *= fraction;
 }

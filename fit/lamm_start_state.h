@@ -19,3 +19,12 @@ const ScanRecord& LastScanRecord();
 // The first scan serves as the experimental initial distribution and its
 // data have been captured.
 bool ExperimentalInitialDistributionInUse();
+// The captured initial distribution on the grid's nodes: the scan's profile
+// projected onto the hat functions of the nodes (its amount kept, noise finer
+// than the nodes taken as its mean), less the baseline, times `fraction`.
+// With clearNegatives, negative values become 0 and their amount is taken
+// from their neighbours (for coefficients that depend on the concentration);
+// else the noise of a depleted region stays about zero as measured: set to 0
+// where it is negative it would raise the region by a fraction of the noise
+// in every later scan.
+void ExperimentalInitialProfileOnGrid(double fraction, bool clearNegatives);

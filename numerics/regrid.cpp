@@ -277,3 +277,138 @@ void polint(float* xa, float* ya, int n, float x, float* y, float* dy) {
     *y += *dy;
   }
 }
+
+namespace {
+
+double HatWeight(double r, bool sector) { return sector ? r : 1.0; }
+
+// The integral of each hat function times the weight (the lumped mass).
+std::vector<double> HatIntegrals(int n, const double* x, bool sector) {
+  std::vector<double> w(static_cast<std::size_t>(n) + 1, 0.0);
+  for (int k = 1; k < n; ++k) {
+    const double h = x[k + 1] - x[k], mid = HatWeight(0.5 * (x[k] + x[k + 1]), sector);
+    w[k] += h / 6 * (HatWeight(x[k], sector) + 2 * mid);
+    w[k + 1] += h / 6 * (HatWeight(x[k + 1], sector) + 2 * mid);
+  }
+  return w;
+}
+
+}  // namespace
+
+bool ProjectOntoHatFunctions(int nNew, const double* xNew, double* yNew, int nOld, const float* xOld,
+                             const float* yOld, bool sectorWeight) {
+  if (nNew < 2) return false;
+  const std::size_t size = static_cast<std::size_t>(nNew) + 1;
+  // The profile at the nodes, with the end rules where the data stop short.
+  std::vector<double> atNode(size, std::nan(""));
+  InterpolateOntoGridDF(nNew, xNew, atNode.data(), nOld, xOld, yOld);
+  if (std::isnan(atNode[1])) return false;
+  std::vector<double> rhs(size, 0.0), diag(size, 0.0), off(size, 0.0);
+  int q = 1;
+  for (int k = 1; k < nNew; ++k) {
+    const double x0 = xNew[k], x1 = xNew[k + 1], h = x1 - x0;
+    if (!(h > 0)) continue;
+    // Hats, profile and weight are straight on each piece between the nodes
+    // and the data points: Simpson's rule is exact for their cubic products.
+    double a = x0, fa = atNode[k];
+    while (q <= nOld && xOld[q] <= x0) ++q;
+    auto piece = [&](double b, double fb) {
+      if (b <= a) return;
+      const double m = 0.5 * (a + b), fm = 0.5 * (fa + fb), len = (b - a) / 6;
+      const double ga = fa * HatWeight(a, sectorWeight), gm = fm * HatWeight(m, sectorWeight),
+                   gb = fb * HatWeight(b, sectorWeight);
+      rhs[k] += len * ((x1 - a) * ga + 4 * (x1 - m) * gm + (x1 - b) * gb) / h;
+      rhs[k + 1] += len * ((a - x0) * ga + 4 * (m - x0) * gm + (b - x0) * gb) / h;
+      a = b;
+      fa = fb;
+    };
+    for (; q <= nOld && xOld[q] < x1; ++q) piece(xOld[q], yOld[q]);
+    piece(x1, atNode[k + 1]);
+    const double wm = HatWeight(0.5 * (x0 + x1), sectorWeight);
+    diag[k] += h / 6 * (HatWeight(x0, sectorWeight) + wm);
+    diag[k + 1] += h / 6 * (HatWeight(x1, sectorWeight) + wm);
+    off[k] = h / 6 * wm;  // between nodes k and k + 1
+  }
+  const std::vector<double> lumped = HatIntegrals(nNew, xNew, sectorWeight);
+  // The consistent projection: the tridiagonal mass system, by elimination.
+  std::vector<double> pivot(size, 0.0), z(size, 0.0);
+  pivot[1] = diag[1];
+  z[1] = rhs[1];
+  for (int k = 2; k <= nNew; ++k) {
+    const double l = pivot[k - 1] != 0 ? off[k - 1] / pivot[k - 1] : 0;
+    pivot[k] = diag[k] - l * off[k - 1];
+    z[k] = rhs[k] - l * z[k - 1];
+  }
+  std::vector<double> consistent(size, 0.0);
+  for (int k = nNew; k >= 1; --k) {
+    const double next = k < nNew ? off[k] * consistent[k + 1] : 0;
+    consistent[k] = pivot[k] != 0 ? (z[k] - next) / pivot[k] : atNode[k];
+  }
+  // The lumped projection is the hat's weighted mean of the profile: off by
+  // the slope times the hat's first moment where the hat is lopsided (at
+  // the ends, on uneven nodes, under the radial weight). The slope of the
+  // consistent projection, which takes straight lines exactly, corrects it.
+  std::vector<double> moment(size, 0.0);
+  for (int k = 1; k < nNew; ++k) {
+    const double h = xNew[k + 1] - xNew[k], wm = HatWeight(0.5 * (xNew[k] + xNew[k + 1]), sectorWeight);
+    moment[k] += h * h * wm / 6;
+    moment[k + 1] -= h * h * wm / 6;
+  }
+  std::vector<double> taken(size, 0.0);
+  double amount = 0, kept = 0, moved = 0;
+  for (int k = 1; k <= nNew; ++k) {
+    const int lo = k > 1 ? k - 1 : k, hi = k < nNew ? k + 1 : k;
+    const double slope = xNew[hi] > xNew[lo] ? (consistent[hi] - consistent[lo]) / (xNew[hi] - xNew[lo]) : 0;
+    taken[k] = lumped[k] > 0 ? std::fabs(slope * moment[k]) : 0;
+    const double lump = lumped[k] > 0 ? (rhs[k] - slope * moment[k]) / lumped[k] : atNode[k];
+    yNew[k] = 0.5 * (consistent[k] + lump);
+    amount += rhs[k];
+    kept += yNew[k] * lumped[k];
+    moved += taken[k];
+  }
+  // The corrections do not quite cancel (a few 1e-6 of the amount): the
+  // rest goes back where they were made, in proportion to them.
+  if (moved > 0)
+    for (int k = 1; k <= nNew; ++k)
+      if (taken[k] > 0) yNew[k] += (amount - kept) * taken[k] / (moved * lumped[k]);
+  return true;
+}
+
+void ClearNegativesKeepingAmount(int n, const double* x, double* y, bool sectorWeight) {
+  if (n < 1) return;
+  const std::vector<double> w = HatIntegrals(n, x, sectorWeight);
+  // The amount of a negative node goes half to either neighbour, sweep after
+  // sweep, as diffusion would spread it: the noise about zero of a depleted
+  // region ends near zero where it was, not piled up to one side.
+  const int bound = 200;
+  bool negative = true;
+  for (int sweep = 0; sweep < bound && negative && n > 1; ++sweep) {
+    negative = false;
+    for (int i = 1; i <= n; ++i) {
+      if (!(y[i] < 0)) continue;
+      const double owed = y[i] * w[i];
+      y[i] = 0;
+      const int left = i > 1 ? i - 1 : 0, right = i < n ? i + 1 : 0;
+      const double share = left && right ? 0.5 * owed : owed;
+      if (left) y[left] += share / w[left];
+      if (right) y[right] += share / w[right];
+      negative = negative || (left && y[left] < 0) || (right && y[right] < 0);
+    }
+  }
+  // What is still owed after the bound: from the next nodes on, then back.
+  double carry = 0;
+  auto visit = [&](int i) {
+    const double v = y[i] * w[i] + carry;
+    if (v < 0 || !(w[i] > 0)) {
+      y[i] = 0;
+      carry = v;
+    } else {
+      y[i] = v / w[i];
+      carry = 0;
+    }
+  };
+  for (int i = 1; i <= n; ++i) visit(i);
+  for (int i = n; i >= 1 && carry < 0; --i) visit(i);
+  if (carry < 0)
+    for (int i = 1; i <= n; ++i) y[i] = 0;
+}

@@ -88,3 +88,20 @@ void InterpolateOntoGridDD(int nNew, const double* xNew, double* yNew, int nOld,
 // dy = the last correction, an error estimate. Two equal abscissae are fatal
 // ("Error in routine polint").
 void polint(float* xa, float* ya, int n, float x, float* y, float* dy);
+
+// A sampled profile yOld(xOld) (straight between its points, beyond them the
+// end rules of the InterpolateOntoGrid family) as the node values yNew of the
+// hat functions on the nodes xNew: the mean of its consistent and its lumped
+// projection, weighted by the radius (sector) or by 1. Both keep the profile's
+// amount, the integral of y w over [xNew[1], xNew[nNew]], and take noise finer
+// than the nodes as its mean where point values alias it; their mean is exact
+// for straight lines and, on even nodes, errs by O(h^4) where either alone
+// errs by h^2 y''/12. False, and nothing written, where InterpolateOntoGridDF
+// writes nothing.
+bool ProjectOntoHatFunctions(int nNew, const double* xNew, double* yNew, int nOld, const float* xOld,
+                             const float* yOld, bool sectorWeight);
+
+// Negative node values of hat functions on the nodes x set to 0, their amount
+// taken from the next nodes on (and back from the last), so that the amount of
+// the whole profile stays; all 0 when it is not positive.
+void ClearNegativesKeepingAmount(int n, const double* x, double* y, bool sectorWeight);

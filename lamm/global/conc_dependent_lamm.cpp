@@ -340,7 +340,11 @@ int SimulateConcDependentLamm() {
   T.s2 = sp.s2;
   MakeGridUniform();
   st.singularMatrixError = st.discretizationError = st.nonidealityOutOfRange = 0;
-  if (T.coef.linear && T.coef.ks * T.c[1] > 1) {
+  // The highest concentration decides: a measured start may be depleted
+  // at the meniscus where a loading is not.
+  double top = T.c[1];
+  for (int i = 2; i <= T.N; ++i) top = std::max(top, T.c[i]);
+  if (T.coef.linear && T.coef.ks * top > 1) {
     st.nonidealityOutOfRange = 1;
     return 0;
   }

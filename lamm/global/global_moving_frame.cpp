@@ -24,6 +24,7 @@ struct FrameStepControl {
   int shifts = 0;
   int steps = 0;  // steps taken in this run
   double worstShiftChange = 0;  // largest relative change of the amount at a shift
+  double amount0 = 0;           // at the start of the run
 };
 
 CMovingFrameCore gCore;
@@ -280,8 +281,18 @@ int GlobalMovingFrameShifts() { return gControl.shifts; }
 
 double GlobalMovingFrameShiftAmountChange() { return gControl.worstShiftChange; }
 
+double GlobalMovingFrameAmountImbalance() {
+  const LammGrid& g = CurrentLammGrid();
+  // Only the frame of the grid it ran on, in a plain closed sector.
+  if (!(std::fabs(gControl.amount0) > 0) || gCore.solvent || !g.GridAllocated || gCore.xi != g.FrameRadius ||
+      gCore.N != g.AllocatedGridSize)
+    return 0;
+  return std::fabs(gCore.TotalAmount(CurrentLammRunState().t) - gControl.amount0) / std::fabs(gControl.amount0);
+}
+
 void SimulateMovingFrameLamm() {
   LammGrid& g = CurrentLammGrid();
+  gControl.amount0 = 0;
   if (CurrentSpeedProfile.Active() || !g.GridAllocated || !g.FrameRadius) return;
   LammSolverSettings& st = LammSettings();
   LammRunState& rs = CurrentLammRunState();
@@ -308,6 +319,7 @@ void SimulateMovingFrameLamm() {
     hooks.initFrameSolventFactors(gCore.xi, gCore.N);
   }
   gCore.Assemble(rs.rpm, rs.t);
+  gControl.amount0 = gCore.TotalAmount(rs.t);
   if (cosolute && !hooks.initCosolute()) return;
   rs.dt = 1.0;
   gControl.initialStep = rs.sStar != 0 ? maxDc * gCore.period : maxDc;

@@ -78,6 +78,12 @@ void AssembleStaticGridMatrices(int n);
 void ReassembleSolventStiffness(int n);
 void AssembleStaticGridMatricesRomberg();
 double TotalAmountStaticGrid();
+// After a solve of the plain sector cell without a cut plateau: the relative
+// difference between the amount at its start and the amount now plus what
+// left through an open bottom (0 where the solve keeps no such balance).
+double StaticGridAmountImbalance();
+// No balance until the next solve (before a solve that may not run).
+void ForgetStaticGridAmountBalance();
 double TotalAmountStaticGridRomberg();
 // Accepted steps, depletion-stop node and active region of the last run.
 int StaticGridStepCount();

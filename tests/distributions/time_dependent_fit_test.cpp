@@ -25,6 +25,7 @@
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
 #include "tests/fit/fit_test_support.h"
+#include "tests/lamm/fv_reference.h"
 #include "tests/support/data_state.h"
 
 namespace {
@@ -169,6 +170,45 @@ TEST_F(TimeDependence, IncreasingSetsRecoverSAndMAtEveryTime) {
   EXPECT_FLOAT_EQ(gFitEngineState.maxRelativeChange, 0.001f);
   EXPECT_EQ(gFitEngineState.saveBestDuringFit, 1);
   EXPECT_EQ(CurrentScanSet().count, kScans);
+}
+
+// A series the program did not make (finite volumes, noise 0.005) of 5 S
+// and 100 kDa from the first scan at 1200 s, fitted from 4.5 S and 90 kDa
+// at the grid and time steps the Lamm settings choose themselves.
+TEST_F(TimeDependence, IndependentSeriesAtTheAutomaticGrid) {
+  constexpr int scans = 5, points = 300;
+  constexpr double s0 = 5.0, M0 = 100000.0;
+  const double RT = 8.31451e7 * 293.15;
+  lammtest::FvLamm f;
+  f.s = s0, f.D = s0 * 1e-13 * RT / (M0 * (1 - 0.73 * 0.99823)), f.rpm = 50000, f.cells = 2400, f.dt = 0.5;
+  fittest::LoadEvenScans(scans, points, 1200, 400);
+  ScanSet& s = CurrentScanSet();
+  s.dataFolder = ".";
+  f.Start(1.0);
+  std::mt19937 gen(17);
+  std::normal_distribution<double> noise(0.0, 0.005);
+  for (int j = 1; j <= scans; ++j) {
+    f.AdvanceTo(s.records[j].time);
+    s.residuals[j] = vector(1, points);
+    for (int p = 1; p <= points; ++p) s.signals[j][p] = static_cast<float>(f.At(s.radii[j][p]) + noise(gen));
+  }
+  PrepareScanGrid();
+  teststate::SetFitLimits(6.05f, 7.1f);
+  LammSettings() = LammSolverSettings{};
+  LammSettings().experimentalInitialDistribution = 1;
+  LammSettings().modelInitialDistribution = 0;
+  Species(4.5f, 90000.0f, 1, 1);
+  gFitEngineState.maxRelativeChange = 0.05f;
+  Host host;
+  ASSERT_TRUE(FitTimeDependentScanByScan(&host));
+  EXPECT_TRUE(host.boxes.empty()) << host.boxes[0];
+  EXPECT_LT(LammSettings().gridSizeInUse, 400);  // the automatic grid, not a fine one
+  const TimeDependentFitState& st = TimeDependentFit();
+  ASSERT_EQ(st.entries, scans - 1);
+  for (int k = 1; k <= st.entries; ++k) {
+    EXPECT_NEAR(st.sedimentation[k], s0, 0.05) << k;
+    EXPECT_NEAR(st.molarMasses[k], M0, 0.1 * M0) << k;
+  }
 }
 
 TEST_F(TimeDependence, MovingSetsStartFromTheirFirstScan) {

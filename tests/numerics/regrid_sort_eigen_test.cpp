@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "numerics/arrays.h"
@@ -400,4 +402,133 @@ TEST(Regrid, CellProfilePlanAgreesWithTheDirectInterpolation) {
   xo[75] += 1e-9;
   EXPECT_FALSE(plan.MadeFor(100, x.data(), nOld, xo.data()));
   EXPECT_FALSE(plan.MadeFor(99, x.data(), nOld, xo.data()));
+}
+
+namespace {
+
+// The integral of w y over [a, b] for y straight between the points
+// (x, y), by the midpoint rule on a fine partition.
+double Amount(const std::vector<float>& x, const std::vector<float>& y, double a, double b, bool sector) {
+  const int n = 400000;
+  double sum = 0;
+  std::size_t p = 0;
+  for (int k = 0; k < n; ++k) {
+    const double r = a + (k + 0.5) * (b - a) / n;
+    while (p + 2 < x.size() && x[p + 1] < r) ++p;
+    const double v = y[p] + (y[p + 1] - y[p]) * (r - x[p]) / (x[p + 1] - x[p]);
+    sum += v * (sector ? r : 1.0);
+  }
+  return sum * (b - a) / n;
+}
+
+// The amount of hat functions with node values y: sum of y_i int phi_i w.
+double HatAmount(const std::vector<double>& x, const std::vector<double>& y, bool sector) {
+  double sum = 0;
+  for (std::size_t k = 1; k + 1 < x.size(); ++k) {
+    const double h = x[k + 1] - x[k];
+    const double w0 = sector ? x[k] : 1, w1 = sector ? x[k + 1] : 1;
+    sum += h / 6 * (y[k] * (2 * w0 + w1) + y[k + 1] * (w0 + 2 * w1));
+  }
+  return sum;
+}
+
+}  // namespace
+
+// A scan onto the nodes of a Lamm grid: straight lines come through exactly
+// on any nodes, a smooth boundary at fourth order where either projection
+// alone would be off by h^2 y''/12, the amount of a noisy scan is kept and
+// its noise averaged, not sampled.
+TEST(Regrid, ProjectionOntoHatFunctions) {
+  const double m = 6.0, b = 7.2;
+  // Data beyond both ends, 0.003 cm apart.
+  const std::vector<float> x = Steps(5.99f, 0.003f, 411);
+  auto even = [&](int n) {
+    std::vector<double> r(n + 1, 0.0);
+    for (int i = 1; i <= n; ++i) r[i] = m + (b - m) * (i - 1) / (n - 1);
+    return r;
+  };
+  std::vector<double> geometric(61, 0.0);
+  for (int i = 1; i <= 60; ++i) geometric[i] = m * std::pow(b / m, (i - 1) / 59.0);
+  std::mt19937 gen(3);
+  std::normal_distribution<double> noise(0.0, 0.005);
+  struct Row {
+    const char* name;
+    std::vector<double> nodes;
+    std::function<double(double)> y;
+    bool noisy;
+    // Largest |yNew - y| at the nodes (noise-free rows); either projection
+    // alone errs by h^2 y''/12, 3.6e-3 on the boundary.
+    double nodeError;
+  };
+  const Row rows[] = {
+      {"line, geometric nodes", geometric, [](double r) { return 2 + 0.5 * r; }, false, 1e-5},
+      {"boundary, 132 even nodes", even(132), [](double r) { return 0.5 * std::erfc((r - 6.6) / 0.03); }, false,
+       5e-4},
+      {"noise on a plateau, 132 even nodes", even(132), [](double) { return 1.0; }, true, 0},
+  };
+  for (const Row& row : rows) {
+    for (const bool sector : {true, false}) {
+      SCOPED_TRACE(std::string(row.name) + (sector ? ", sector" : ", planar"));
+      std::vector<float> y;
+      for (float r : x) y.push_back(static_cast<float>(row.y(r) + (row.noisy ? noise(gen) : 0.0)));
+      const std::vector<float> x1 = OneBased(x), y1 = OneBased(y);
+      const int n = static_cast<int>(row.nodes.size()) - 1;
+      std::vector<double> out(n + 1, 0.0);
+      ASSERT_TRUE(ProjectOntoHatFunctions(n, row.nodes.data(), out.data(), static_cast<int>(x.size()), x1.data(),
+                                          y1.data(), sector));
+      const double amount = Amount(x, y, m, b, sector);
+      EXPECT_NEAR(HatAmount(row.nodes, out, sector), amount, 1e-7 * amount);
+      if (!row.noisy) {
+        for (int i = 1; i <= n; ++i) ASSERT_NEAR(out[i], row.y(row.nodes[i]), row.nodeError) << i;
+      } else {
+        // About three scan points to a node: the noise drops well below its
+        // own size (point values would keep all of it).
+        double var = 0;
+        for (int i = 1; i <= n; ++i) var += (out[i] - 1) * (out[i] - 1);
+        EXPECT_LT(std::sqrt(var / n), 0.7 * 0.005);
+      }
+    }
+  }
+  // Data that do not reach the nodes: nothing written.
+  std::vector<double> out(61, -5.0);
+  const std::vector<float> shortX = OneBased(Steps(6.5f, 0.003f, 4)), shortY = OneBased(std::vector<float>(4, 1.0f));
+  EXPECT_FALSE(ProjectOntoHatFunctions(60, geometric.data(), out.data(), 4, shortX.data(), shortY.data(), true));
+  EXPECT_EQ(out[7], -5.0);
+}
+
+// Negative node values go to 0 and their amount to their neighbours: the
+// noise about zero of a depleted region stays near zero, the amount whole.
+TEST(Regrid, NegativesClearedKeepingTheAmount) {
+  const int n = 120;
+  std::vector<double> r(n + 1, 0.0);
+  for (int i = 1; i <= n; ++i) r[i] = 6.0 + 1.2 * (i - 1) / (n - 1);
+  std::mt19937 gen(5);
+  std::normal_distribution<double> noise(0.0, 0.003);
+  struct Row {
+    const char* name;
+    std::function<double(int)> y;
+  };
+  const Row rows[] = {
+      {"noise about zero before a plateau", [&](int i) { return (i > 60 ? 1.0 : 0.0) + noise(gen); }},
+      {"one negative node at each end", [](int i) { return i == 1 || i == n ? -0.2 : 0.5; }},
+      {"nothing positive in all", [](int i) { return i % 2 ? -0.1 : 0.05; }},
+  };
+  for (const Row& row : rows) {
+    for (const bool sector : {true, false}) {
+      SCOPED_TRACE(std::string(row.name) + (sector ? ", sector" : ", planar"));
+      std::vector<double> y(n + 1, 0.0);
+      for (int i = 1; i <= n; ++i) y[i] = row.y(i);
+      const double before = HatAmount(r, y, sector);
+      const std::vector<double> original = y;
+      ClearNegativesKeepingAmount(n, r.data(), y.data(), sector);
+      for (int i = 1; i <= n; ++i) ASSERT_GE(y[i], 0.0) << i;
+      if (before <= 0) {
+        for (int i = 1; i <= n; ++i) EXPECT_EQ(y[i], 0.0);
+        continue;
+      }
+      EXPECT_NEAR(HatAmount(r, y, sector), before, 1e-12 * std::fabs(before));
+      // Nothing moves far: the plateau away from the noise keeps its values.
+      for (int i = 70; i < n - 5; ++i) EXPECT_NEAR(y[i], original[i], 0.02) << i;
+    }
+  }
 }

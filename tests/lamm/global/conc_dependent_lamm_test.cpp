@@ -77,7 +77,8 @@ double WorstDifference(const std::vector<std::vector<float>>& a, const std::vect
 
 // Runs the species record from a uniform loading c0 with the moving frame
 // or the static twin on N nodes.
-int Solve(bool movingFrame, int N, double c0, double rpm) {
+// c0 from `depleted` (cm) on, 0 before it (a measured start).
+int Solve(bool movingFrame, int N, double c0, double rpm, double depleted = 0) {
   LammSolverSettings& st = LammSettings();
   st.automaticAlgorithm = 0;
   st.claverieAlgorithm = movingFrame ? 0 : 1;
@@ -91,7 +92,7 @@ int Solve(bool movingFrame, int N, double c0, double rpm) {
   FreeLammArrays();
   EXPECT_TRUE(AllocLammArrays());
   LammGrid& g = CurrentLammGrid();
-  for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = c0;
+  for (int i = 1; i <= g.AllocatedGridSize; ++i) g.Concentration[i] = g.Radius[i] < depleted ? 0 : c0;
   SetAccelerationPhase();
   rs.rpm = rs.fullSpeed = rpm;
   SetLammSolverStartState(nullptr, false);
@@ -294,6 +295,7 @@ TEST_F(ConcDependentLamm, ParametersOutOfRangeAreRefused) {
     int code;        // result of the run
     bool outOfRange;  // "nonideality out of range"
     void (*set)(ConcDependentSpecies&);
+    double depleted = 0;  // cm: nothing loaded before it
   };
   const Case cases[] = {
       // 1 + ks c = 1 - 2 at c = 10: the pole of s0/(1 + ks c) lies inside.
@@ -308,6 +310,8 @@ TEST_F(ConcDependentLamm, ParametersOutOfRangeAreRefused) {
          sp.logKs = static_cast<float>(std::log10(0.2));
        }},
       {"ks c beyond 1", false, 0, true, [](ConcDependentSpecies& sp) { sp.logKs = -0.5f; }},
+      {"ks c beyond 1 behind a depleted meniscus", false, 0, true,
+       [](ConcDependentSpecies& sp) { sp.logKs = -0.5f; }, 6.3},
       {"scheme 4", false, 4, false, [](ConcDependentSpecies& sp) { sp.scheme = 4.0f; }},
   };
   for (const Case& c : cases) {
@@ -320,7 +324,7 @@ TEST_F(ConcDependentLamm, ParametersOutOfRangeAreRefused) {
     sp.D1 = 6e-7;
     sp.logKs = sp.logKd = -3;
     c.set(sp);
-    EXPECT_EQ(Solve(c.moving, 200, 10.0, 50000), c.code);
+    EXPECT_EQ(Solve(c.moving, 200, 10.0, 50000, c.depleted), c.code);
     EXPECT_EQ(LammSettings().nonidealityOutOfRange != 0, c.outOfRange);
     fittest::ClearScans();
   }
