@@ -1,6 +1,7 @@
 #include "lamm/global/static_grid_lamm.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -182,42 +183,131 @@ struct TwoEndedFactors {
   std::vector<double> pivot, pivotB;
   int n = 0;
 };
-thread_local TwoEndedFactors gTwoEnded;
 
-// False (and nothing kept) when a pivot from the bottom vanishes.
-bool KeepTwoEndedFactors(const double* a, const double* b, const double* c, int n) {
-  TwoEndedFactors& f = gTwoEnded;
+// The systems of the steps by the boundary rule, kept for a few step
+// lengths: the rule's step and the remainders cut at the scan times take
+// turns (a slow boundary's remainder is the same at every scan), and each
+// return to a length factorised before finds its system as it was left.
+// Every system is that of the matrices in place; a change of them forgets
+// all. Factors, decomposition and results are those of a fresh elimination,
+// bit for bit.
+struct KeptSystem {
+  double dt = 0;
+  int n = 0;              // rows 1..n; 0: nothing kept
+  int lastZeroPivot = 0;  // the last row whose pivot from the top vanished (0: none)
+  unsigned long used = 0;
+  std::vector<double> aSub, aDiag, aSuper;  // M - dt/2 K
+  std::vector<double> bSub, bDiag, bSuper;  // M + dt/2 K
+  std::vector<double> gam, bet;             // decomposition from the top
+  TwoEndedFactors factors;
+};
+struct KeptSystems {
+  std::array<KeptSystem, 3> systems;
+  KeptSystem* current = nullptr;  // the system of the last step
+  unsigned long clock = 0;
+};
+thread_local KeptSystems gKept;
+
+void ForgetKeptSystems() {
+  for (KeptSystem& k : gKept.systems) k.n = 0;
+  gKept.current = nullptr;
+}
+
+// The kept system for step dt over rows 1..n, or nullptr.
+KeptSystem* FindKeptSystem(double dt, int n) {
+  for (KeptSystem& k : gKept.systems)
+    if (k.n == n && k.dt == dt) return &k;
+  return nullptr;
+}
+
+// The two eliminations of A = (a, b, c) over rows 1..n, from the top as
+// TridagStaticGridLamm and from the bottom, in one loop: the two chains of
+// divisions are independent and overlap. The multipliers of both ends go to
+// k.factors (k.factors.n stays 0 when a pivot from the bottom vanishes).
+// False, with the error of TridagStaticGridLamm, for a vanishing pivot from
+// the top at row 1 or at a row from lo on.
+bool EliminateFromBothEnds(KeptSystem& k, int n, int lo) {
+  const double *a = k.aSub.data(), *b = k.aDiag.data(), *c = k.aSuper.data();
+  double *gam = k.gam.data(), *bet = k.bet.data();
+  TwoEndedFactors& f = k.factors;
   f.n = 0;
-  const double* bet = G().FactorPivot;
-  const size_t size = static_cast<size_t>(n) + 2;
-  for (auto* v : {&f.lower, &f.inverse, &f.upper, &f.lowerB, &f.inverseB, &f.upperB, &f.pivot, &f.pivotB})
-    v->assign(size, 0.0);
+  k.lastZeroPivot = 0;
+  if (b[1] == 0) {
+    if (!RS().worker) ErrorBox("Error 1 in tridag", false);
+    LammSettings().singularMatrixError = 1;
+    return false;
+  }
+  double* pivotB = f.pivotB.data();
+  double* lowerB = f.lowerB.data();
+  bet[1] = b[1];
+  pivotB[n] = b[n];
+  bool zeroFromBottom = false;
+  for (int j = 2, i = n - 1; j <= n; ++j, --i) {
+    gam[j] = c[j - 1] / bet[j - 1];
+    bet[j] = b[j] - a[j] * gam[j];
+    zeroFromBottom = zeroFromBottom || pivotB[i + 1] == 0;
+    lowerB[i] = c[i] / pivotB[i + 1];
+    pivotB[i] = b[i] - lowerB[i] * a[i + 1];
+  }
+  for (int j = n; j >= 2; --j)
+    if (bet[j] == 0) {
+      k.lastZeroPivot = j;
+      break;
+    }
+  if (k.lastZeroPivot >= lo) {
+    if (!RS().worker) ErrorBox("Error 2 in tridag", false);
+    LammSettings().singularMatrixError = 1;
+    return false;
+  }
   for (int j = 1; j <= n; ++j) {
     f.pivot[j] = bet[j];
     f.inverse[j] = 1 / bet[j];
     f.upper[j] = j < n ? c[j] * f.inverse[j] : 0;
-    if (j > 1) f.lower[j] = a[j] * f.inverse[j - 1];
+    f.lower[j] = j > 1 ? a[j] * f.inverse[j - 1] : 0;
   }
-  f.pivotB[n] = b[n];
-  for (int j = n - 1; j >= 1; --j) {
-    if (f.pivotB[j + 1] == 0) return false;
-    f.lowerB[j] = c[j] / f.pivotB[j + 1];
-    f.pivotB[j] = b[j] - f.lowerB[j] * a[j + 1];
-  }
-  for (int j = 1; j <= n; ++j) {
-    if (f.pivotB[j] == 0) return false;
-    f.inverseB[j] = 1 / f.pivotB[j];
+  for (int j = 1; j <= n && !zeroFromBottom; ++j) {
+    if (pivotB[j] == 0) zeroFromBottom = true;
+    f.inverseB[j] = 1 / pivotB[j];
     f.upperB[j] = j > 1 ? a[j] * f.inverseB[j] : 0;
   }
-  f.n = n;
+  if (!zeroFromBottom) f.n = n;
   return true;
+}
+
+// The system of step dt over rows 1..n formed and factorised in the least
+// recently used place; nullptr (nothing kept) when a pivot vanishes.
+KeptSystem* FactoriseKeptSystem(double dt, int n, int lo) {
+  KeptSystem* k = &gKept.systems[0];
+  for (KeptSystem& s : gKept.systems)
+    if (s.n == 0 || s.used < k->used) k = &s;
+  k->n = 0;
+  const size_t size = static_cast<size_t>(n) + 2;
+  for (auto* v : {&k->aSub, &k->aDiag, &k->aSuper, &k->bSub, &k->bDiag, &k->bSuper, &k->gam, &k->bet})
+    if (v->size() < size) v->resize(size);
+  TwoEndedFactors& f = k->factors;
+  for (auto* v : {&f.lower, &f.inverse, &f.upper, &f.lowerB, &f.inverseB, &f.upperB, &f.pivot, &f.pivotB})
+    if (v->size() < size) v->resize(size);
+  const LammGrid& g = G();
+  const double h = 0.5 * dt;
+  for (int i = 1; i <= n; ++i) {
+    k->aSub[i] = g.MassSub[i] - h * g.StiffnessNewSub[i];
+    k->aDiag[i] = g.MassDiag[i] - h * g.StiffnessNewDiag[i];
+    k->aSuper[i] = g.MassSuper[i] - h * g.StiffnessNewSuper[i];
+    k->bSub[i] = g.MassSub[i] + h * g.StiffnessNewSub[i];
+    k->bDiag[i] = g.MassDiag[i] + h * g.StiffnessNewDiag[i];
+    k->bSuper[i] = g.MassSuper[i] + h * g.StiffnessNewSuper[i];
+  }
+  k->aSuper[n] = k->bSuper[n] = 0;
+  if (!EliminateFromBothEnds(*k, n, lo)) return nullptr;
+  k->dt = dt;
+  k->n = n;
+  return k;
 }
 
 // Solves rows lo..n for the right-hand side (oa, ob, oc) x, formed row by
 // row as the eliminations reach it (as TridiagMatVecActiveStart forms it).
-void ResolveTwoEnded(const double* a, const double* c, const double* oa, const double* ob, const double* oc,
-                     const double* x, double* u, int n, int lo) {
-  const TwoEndedFactors& f = gTwoEnded;
+void ResolveTwoEnded(const TwoEndedFactors& f, const double* a, const double* c, const double* oa,
+                     const double* ob, const double* oc, const double* x, double* u, int n, int lo) {
   auto rhs = [&](int i) {
     double v = ob[i] * x[i];
     if (i > 1) v += oa[i] * x[i - 1];
@@ -348,6 +438,46 @@ void LimitForOutput(double& dt) {
   if (rs.pendingFlag && rs.t + dt > rs.pendingTime) dt = rs.pendingTime - rs.t;
 }
 
+// A step of the boundary rule over rows lo..e from x to u with the kept
+// system of its length: the system of the step before solves from both ends
+// (or from the top when the bottom's factors are missing), a system kept
+// from earlier or formed now solves as the fresh elimination does. False
+// for a vanishing pivot.
+bool StepByKeptSystem(double dt, int e, int lo, const double* x, double* u) {
+  StaticGridState& st = gState;
+  LammGrid& g = G();
+  if (st.matricesChanged || st.rebuild || Ramping()) ForgetKeptSystems();
+  st.matricesChanged = false;
+  st.rebuild = false;
+  KeptSystem* k = FindKeptSystem(dt, e);
+  if (k && k == gKept.current && k->factors.n == e) {
+    k->used = ++gKept.clock;
+    ResolveTwoEnded(k->factors, k->aSub.data(), k->aSuper.data(), k->bSub.data(), k->bDiag.data(),
+                    k->bSuper.data(), x, u, e, lo);
+    return true;
+  }
+  if (k && k != gKept.current && k->lastZeroPivot >= lo) {
+    if (!RS().worker) ErrorBox("Error 2 in tridag", false);
+    LammSettings().singularMatrixError = 1;
+    k = nullptr;
+  } else if (!k) {
+    k = FactoriseKeptSystem(dt, e, lo);
+  }
+  gKept.current = k;
+  if (!k) return false;
+  k->used = ++gKept.clock;
+  TridiagMatVecActiveStart(k->bSub.data(), k->bDiag.data(), k->bSuper.data(), x, g.RightHandSide, e);
+  const double* a = k->aSub.data();
+  const double* gam = k->gam.data();
+  const double* bet = k->bet.data();
+  const double* rr = g.RightHandSide;
+  for (int j = 1; j < lo; ++j) u[j] = 0;
+  u[lo] = rr[lo] / bet[lo];
+  for (int j = lo + 1; j <= e; ++j) u[j] = (rr[j] - a[j] * u[j - 1]) / bet[j];
+  for (int j = e - 1; j >= lo; --j) u[j] -= gam[j + 1] * u[j + 1];
+  return true;
+}
+
 void TrialStaticGridStep(double dt) {
   StaticGridState& st = gState;
   LammRunState& rs = RS();
@@ -363,11 +493,9 @@ void TrialStaticGridStep(double dt) {
   const double* cOld = g.PreviousConcentration;
   bool ok = true;
   const bool byBoundary = rs.boundaryStepFraction > 0;
-  const bool reuse = dt == st.storedDt && !st.rebuild && !Ramping() && !st.matricesChanged;
-  if (reuse && byBoundary && gTwoEnded.n == e) {
-    ResolveTwoEnded(g.SystemSub, g.SystemSuper, g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld, c,
-                    e, lo);
-  } else if (reuse) {
+  if (byBoundary) {
+    ok = StepByKeptSystem(dt, e, lo, cOld, c);
+  } else if (dt == st.storedDt && !st.rebuild && !Ramping() && !st.matricesChanged) {
     TridiagMatVecActiveStart(g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld,
                              g.RightHandSide, e);
     TridagStaticGridResolve(g.SystemSub, g.RightHandSide, c, e, lo);
@@ -377,8 +505,6 @@ void TrialStaticGridStep(double dt) {
     TridiagMatVecActiveStart(g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld,
                              g.RightHandSide, e);
     ok = TridagStaticGridLamm(g.SystemSub, g.SystemDiag, g.SystemSuper, g.RightHandSide, c, e, lo);
-    gTwoEnded.n = 0;
-    if (byBoundary && ok) KeepTwoEndedFactors(g.SystemSub, g.SystemDiag, g.SystemSuper, e);
     st.matricesChanged = false;
     st.rebuild = false;
     if (!ok) st.storedDt = 0;
@@ -814,6 +940,7 @@ void SimulateStaticGridLamm() {
   if (CurrentSpeedProfile.Active() || !g.GridAllocated) return;
   StaticGridState& st = gState;
   st = StaticGridState{};
+  ForgetKeptSystems();
   gStop = DepletionStop{};
   const int N = g.AllocatedGridSize;
   const double* r = g.Radius;
