@@ -38,6 +38,7 @@ struct StaticGridState {
   int reductions = 0;
   double dtMax = 1000;
   int steps = 0;
+  int factorisations = 0;  // of the steps by the boundary rule
   bool geometry = false;
   ElementIntegralContext planar;
   double eHi = 1.0, eLo = 0.05, eTarget = 0.2;
@@ -181,6 +182,10 @@ struct TwoEndedFactors {
   std::vector<double> lower, inverse, upper;        // from the top: a_j/bet_(j-1), 1/bet_j, c_j/bet_j
   std::vector<double> lowerB, inverseB, upperB;     // from the bottom: c_j/bet'_(j+1), 1/bet'_j, a_j/bet'_j
   std::vector<double> pivot, pivotB;
+  // Products of neighbouring multipliers for two rows at a time:
+  // lower_j lower_(j-1), lowerB_j lowerB_(j+1), upper_j upper_(j+1),
+  // upperB_j upperB_(j-1).
+  std::vector<double> lowerPairs, lowerPairsB, upperPairs, upperPairsB;
   int n = 0;
 };
 
@@ -270,7 +275,12 @@ bool EliminateFromBothEnds(KeptSystem& k, int n, int lo) {
     f.inverseB[j] = 1 / pivotB[j];
     f.upperB[j] = j > 1 ? a[j] * f.inverseB[j] : 0;
   }
-  if (!zeroFromBottom) f.n = n;
+  if (zeroFromBottom) return true;
+  for (int j = 2; j <= n; ++j) f.lowerPairs[j] = f.lower[j] * f.lower[j - 1];
+  for (int j = 1; j + 2 <= n; ++j) f.lowerPairsB[j] = lowerB[j] * lowerB[j + 1];
+  for (int j = 1; j < n; ++j) f.upperPairs[j] = f.upper[j] * f.upper[j + 1];
+  for (int j = 2; j <= n; ++j) f.upperPairsB[j] = f.upperB[j] * f.upperB[j - 1];
+  f.n = n;
   return true;
 }
 
@@ -285,7 +295,8 @@ KeptSystem* FactoriseKeptSystem(double dt, int n, int lo) {
   for (auto* v : {&k->aSub, &k->aDiag, &k->aSuper, &k->bSub, &k->bDiag, &k->bSuper, &k->gam, &k->bet})
     if (v->size() < size) v->resize(size);
   TwoEndedFactors& f = k->factors;
-  for (auto* v : {&f.lower, &f.inverse, &f.upper, &f.lowerB, &f.inverseB, &f.upperB, &f.pivot, &f.pivotB})
+  for (auto* v : {&f.lower, &f.inverse, &f.upper, &f.lowerB, &f.inverseB, &f.upperB, &f.pivot, &f.pivotB,
+                  &f.lowerPairs, &f.lowerPairsB, &f.upperPairs, &f.upperPairsB})
     if (v->size() < size) v->resize(size);
   const LammGrid& g = G();
   const double h = 0.5 * dt;
@@ -298,6 +309,7 @@ KeptSystem* FactoriseKeptSystem(double dt, int n, int lo) {
     k->bSuper[i] = g.MassSuper[i] + h * g.StiffnessNewSuper[i];
   }
   k->aSuper[n] = k->bSuper[n] = 0;
+  ++gState.factorisations;
   if (!EliminateFromBothEnds(*k, n, lo)) return nullptr;
   k->dt = dt;
   k->n = n;
@@ -341,10 +353,22 @@ void ResolveTwoEnded(const TwoEndedFactors& f, const double* a, const double* c,
   double y = rhs(lo), z = rhs(n);
   u[lo] = y;
   u[n] = z;
+  // Two rows at a time, y_(i+1) = (r_(i+1) - l_(i+1) r_i) + l_(i+1) l_i y_(i-1)
+  // beside y_i: each chain has half the links, each waiting on one
+  // product and one sum.
+  const double* l2 = f.lowerPairs.data();
+  const double* lB2 = f.lowerPairsB.data();
   int top = lo + 1, bottom = n - 1;
-  for (; top < k && bottom > k; ++top, --bottom) {
-    u[top] = y = inner(top) - l[top] * y;
-    u[bottom] = z = inner(bottom) - lB[bottom] * z;
+  for (; top + 1 < k && bottom - 1 > k; top += 2, bottom -= 2) {
+    const double a0 = inner(top), a1 = inner(top + 1);
+    const double b0 = inner(bottom), b1 = inner(bottom - 1);
+    const double yi = a0 - l[top] * y, zj = b0 - lB[bottom] * z;
+    y = (a1 - l[top + 1] * a0) + l2[top + 1] * y;
+    z = (b1 - lB[bottom - 1] * b0) + lB2[bottom - 1] * z;
+    u[top] = yi;
+    u[top + 1] = y;
+    u[bottom] = zj;
+    u[bottom - 1] = z;
   }
   for (; top < k; ++top) u[top] = y = inner(top) - l[top] * y;
   for (; bottom > k; --bottom) u[bottom] = z = inner(bottom) - lB[bottom] * z;
@@ -355,11 +379,20 @@ void ResolveTwoEnded(const TwoEndedFactors& f, const double* a, const double* c,
   const double* qB = f.inverseB.data();
   const double* dn = f.upperB.data();
   double xu = xk, xd = xk;
+  const double* up2 = f.upperPairs.data();
+  const double* dn2 = f.upperPairsB.data();
   top = k - 1;
   bottom = k + 1;
-  for (; top >= lo && bottom <= n; --top, ++bottom) {
-    u[top] = xu = u[top] * q[top] - up[top] * xu;
-    u[bottom] = xd = u[bottom] * qB[bottom] - dn[bottom] * xd;
+  for (; top - 1 >= lo && bottom + 1 <= n; top -= 2, bottom += 2) {
+    const double p0 = u[top] * q[top], p1 = u[top - 1] * q[top - 1];
+    const double d0 = u[bottom] * qB[bottom], d1 = u[bottom + 1] * qB[bottom + 1];
+    const double ui = p0 - up[top] * xu, vj = d0 - dn[bottom] * xd;
+    xu = (p1 - up[top - 1] * p0) + up2[top - 1] * xu;
+    xd = (d1 - dn[bottom + 1] * d0) + dn2[bottom + 1] * xd;
+    u[top] = ui;
+    u[top - 1] = xu;
+    u[bottom] = vj;
+    u[bottom + 1] = xd;
   }
   for (; top >= lo; --top) u[top] = xu = u[top] * q[top] - up[top] * xu;
   for (; bottom <= n; ++bottom) u[bottom] = xd = u[bottom] * qB[bottom] - dn[bottom] * xd;
@@ -450,12 +483,6 @@ bool StepByKeptSystem(double dt, int e, int lo, const double* x, double* u) {
   st.matricesChanged = false;
   st.rebuild = false;
   KeptSystem* k = FindKeptSystem(dt, e);
-  if (k && k == gKept.current && k->factors.n == e) {
-    k->used = ++gKept.clock;
-    ResolveTwoEnded(k->factors, k->aSub.data(), k->aSuper.data(), k->bSub.data(), k->bDiag.data(),
-                    k->bSuper.data(), x, u, e, lo);
-    return true;
-  }
   if (k && k != gKept.current && k->lastZeroPivot >= lo) {
     if (!RS().worker) ErrorBox("Error 2 in tridag", false);
     LammSettings().singularMatrixError = 1;
@@ -466,6 +493,11 @@ bool StepByKeptSystem(double dt, int e, int lo, const double* x, double* u) {
   gKept.current = k;
   if (!k) return false;
   k->used = ++gKept.clock;
+  if (k->factors.n == e) {
+    ResolveTwoEnded(k->factors, k->aSub.data(), k->aSuper.data(), k->bSub.data(), k->bDiag.data(),
+                    k->bSuper.data(), x, u, e, lo);
+    return true;
+  }
   TridiagMatVecActiveStart(k->bSub.data(), k->bDiag.data(), k->bSuper.data(), x, g.RightHandSide, e);
   const double* a = k->aSub.data();
   const double* gam = k->gam.data();
@@ -930,6 +962,7 @@ void StopAndDeliverRemainingScans() {
 }
 
 int StaticGridStepCount() { return gState.steps; }
+int StaticGridFactorisationCount() { return gState.factorisations; }
 int StaticGridStopNode() { return gStop.node; }
 bool StaticGridStoppedEarly() { return gStop.stopped; }
 

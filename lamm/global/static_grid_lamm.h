@@ -81,5 +81,7 @@ double TotalAmountStaticGrid();
 double TotalAmountStaticGridRomberg();
 // Accepted steps, depletion-stop node and active region of the last run.
 int StaticGridStepCount();
+// Systems factorised by the steps of the boundary rule in the last run.
+int StaticGridFactorisationCount();
 int StaticGridStopNode();
 bool StaticGridStoppedEarly();
