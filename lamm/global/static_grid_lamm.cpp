@@ -39,6 +39,12 @@ struct StaticGridState {
   double dtMax = 1000;
   int steps = 0;
   int factorisations = 0;  // of the steps by the boundary rule
+  // Rows heldFrom..heldTo (none while heldFrom is 0) hold the loading
+  // untouched between the travelling boundary and the layer at the far end
+  // (steps by the boundary rule from an even loading).
+  int heldFrom = 0, heldTo = 0, heldStep = 0;
+  long solvedRows = 0;  // rows solved by the steps of the boundary rule
+  double heldValue = 0;
   bool geometry = false;
   ElementIntegralContext planar;
   double eHi = 1.0, eLo = 0.05, eTarget = 0.2;
@@ -471,6 +477,111 @@ void LimitForOutput(double& dt) {
   if (rs.pendingFlag && rs.t + dt > rs.pendingTime) dt = rs.pendingTime - rs.t;
 }
 
+// Deviation from the loading below which rows count as untouched: the
+// loading's own rounding, far below what a kernel keeps (single precision).
+constexpr double kHeldDeviation = 1e-10;
+
+// The step over rows lo..n with rows h0..h1 (lo < h0 <= h1 < n) held at
+// the value p: the rows above them solve with the factors from the top (an
+// elimination from the top never reaches below its last row), the rows
+// below with those from the bottom, each next to the held value as a known
+// one. Each substitution two rows at a time, as ResolveTwoEnded.
+void ResolveAroundHeldRows(const TwoEndedFactors& f, const double* a, const double* c, const double* oa,
+                           const double* ob, const double* oc, const double* x, double* u, int n, int lo,
+                           int h0, int h1, double p) {
+  auto rhs = [&](int i) {
+    double v = ob[i] * x[i];
+    if (i > 1) v += oa[i] * x[i - 1];
+    if (i < n) v += oc[i] * x[i + 1];
+    return v;
+  };
+  for (int j = 1; j < lo; ++j) u[j] = 0;
+  for (int j = h0; j <= h1; ++j) u[j] = p;
+  // Above: rows lo..e, row e next to the held row e + 1.
+  {
+    const double* l = f.lower.data();
+    const double* l2 = f.lowerPairs.data();
+    const double* q = f.inverse.data();
+    const double* up = f.upper.data();
+    const double* up2 = f.upperPairs.data();
+    const int e = h0 - 1;
+    auto r = [&](int i) { return i == e ? rhs(i) - c[i] * p : rhs(i); };
+    double y = r(lo);
+    u[lo] = y;
+    int i = lo + 1;
+    for (; i + 1 <= e; i += 2) {
+      const double a0 = r(i), a1 = r(i + 1);
+      const double yi = a0 - l[i] * y;
+      y = (a1 - l[i + 1] * a0) + l2[i + 1] * y;
+      u[i] = yi;
+      u[i + 1] = y;
+    }
+    for (; i <= e; ++i) u[i] = y = r(i) - l[i] * y;
+    double xu = u[e] * q[e];
+    u[e] = xu;
+    i = e - 1;
+    for (; i - 1 >= lo; i -= 2) {
+      const double p0 = u[i] * q[i], p1 = u[i - 1] * q[i - 1];
+      const double ui = p0 - up[i] * xu;
+      xu = (p1 - up[i - 1] * p0) + up2[i - 1] * xu;
+      u[i] = ui;
+      u[i - 1] = xu;
+    }
+    for (; i >= lo; --i) u[i] = xu = u[i] * q[i] - up[i] * xu;
+  }
+  // Below: rows b..n, row b next to the held row b - 1.
+  {
+    const double* l = f.lowerB.data();
+    const double* l2 = f.lowerPairsB.data();
+    const double* q = f.inverseB.data();
+    const double* dn = f.upperB.data();
+    const double* dn2 = f.upperPairsB.data();
+    const int b = h1 + 1;
+    auto r = [&](int i) { return i == b ? rhs(i) - a[i] * p : rhs(i); };
+    double z = r(n);
+    u[n] = z;
+    int j = n - 1;
+    for (; j - 1 >= b; j -= 2) {
+      const double b0 = r(j), b1 = r(j - 1);
+      const double zj = b0 - l[j] * z;
+      z = (b1 - l[j - 1] * b0) + l2[j - 1] * z;
+      u[j] = zj;
+      u[j - 1] = z;
+    }
+    for (; j >= b; --j) u[j] = z = r(j) - l[j] * z;
+    double xd = u[b] * q[b];
+    u[b] = xd;
+    j = b + 1;
+    for (; j + 1 <= n; j += 2) {
+      const double d0 = u[j] * q[j], d1 = u[j + 1] * q[j + 1];
+      const double vj = d0 - dn[j] * xd;
+      xd = (d1 - dn[j + 1] * d0) + dn2[j + 1] * xd;
+      u[j] = vj;
+      u[j + 1] = xd;
+    }
+    for (; j <= n; ++j) u[j] = xd = u[j] * q[j] - dn[j] * xd;
+  }
+}
+
+// After a step: the held rows give way where the boundary or the far layer
+// come near them (a row next to them has left the loading), and are given
+// up once few remain.
+void MoveHeldRows(int lo) {
+  StaticGridState& st = gState;
+  if (st.heldFrom == 0) return;
+  const double* c = G().Concentration;
+  const double tolerance = kHeldDeviation * std::fabs(st.heldValue);
+  auto touched = [&](int from, int to) {
+    for (int i = std::max(from, 1); i <= std::min(to, st.N); ++i)
+      if (!(std::fabs(c[i] - st.heldValue) <= tolerance)) return true;
+    return false;
+  };
+  while (st.heldFrom != 0 && (touched(st.heldFrom - 3, st.heldFrom - 1) || st.heldFrom - lo < 8))
+    st.heldFrom += st.heldStep;
+  while (touched(st.heldTo + 1, st.heldTo + 3)) st.heldTo -= st.heldStep;
+  if (st.heldTo - st.heldFrom < st.heldStep) st.heldFrom = st.heldTo = 0;
+}
+
 // A step of the boundary rule over rows lo..e from x to u with the kept
 // system of its length: the system of the step before solves from both ends
 // (or from the top when the bottom's factors are missing), a system kept
@@ -493,6 +604,14 @@ bool StepByKeptSystem(double dt, int e, int lo, const double* x, double* u) {
   gKept.current = k;
   if (!k) return false;
   k->used = ++gKept.clock;
+  if (k->factors.n == e && st.heldFrom > lo && st.heldTo < e) {
+    st.solvedRows += e - lo + 1 - (st.heldTo - st.heldFrom + 1);
+    ResolveAroundHeldRows(k->factors, k->aSub.data(), k->aSuper.data(), k->bSub.data(), k->bDiag.data(),
+                          k->bSuper.data(), x, u, e, lo, st.heldFrom, st.heldTo, st.heldValue);
+    return true;
+  }
+  st.heldFrom = st.heldTo = 0;
+  st.solvedRows += e - lo + 1;
   if (k->factors.n == e) {
     ResolveTwoEnded(k->factors, k->aSub.data(), k->aSuper.data(), k->bSub.data(), k->bDiag.data(),
                     k->bSuper.data(), x, u, e, lo);
@@ -527,6 +646,7 @@ void TrialStaticGridStep(double dt) {
   const bool byBoundary = rs.boundaryStepFraction > 0;
   if (byBoundary) {
     ok = StepByKeptSystem(dt, e, lo, cOld, c);
+    if (ok) MoveHeldRows(lo);
   } else if (dt == st.storedDt && !st.rebuild && !Ramping() && !st.matricesChanged) {
     TridiagMatVecActiveStart(g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld,
                              g.RightHandSide, e);
@@ -963,6 +1083,7 @@ void StopAndDeliverRemainingScans() {
 
 int StaticGridStepCount() { return gState.steps; }
 int StaticGridFactorisationCount() { return gState.factorisations; }
+long StaticGridSolvedRowCount() { return gState.solvedRows; }
 int StaticGridStopNode() { return gStop.node; }
 bool StaticGridStoppedEarly() { return gStop.stopped; }
 
@@ -1039,6 +1160,18 @@ void SimulateStaticGridLamm() {
   }
   SetupDepletionStopTest();
   if (st.zone) rs.dt = 0.1;
+  // Steps by the boundary rule from an even loading: the rows between the
+  // boundary and the far end keep the loading until either comes near; they
+  // are held out of the solve meanwhile.
+  bool even = rs.boundaryStepFraction > 0 && rs.D > 0 && s != 0 && !st.zone && !Solvent() && !Cosolute() &&
+              N >= 60 && st.cRef != 0;
+  for (int i = 2; i <= N && even; ++i) even = g.Concentration[i] == st.cRef;
+  if (even) {
+    st.heldStep = std::max(8, N / 20);
+    st.heldFrom = st.heldStep + 1;
+    st.heldTo = N - st.heldStep;
+    st.heldValue = st.cRef;
+  }
 
   const ScanSet& ss = CurrentScanSet();
   double lastScan = rs.t;

@@ -83,5 +83,7 @@ double TotalAmountStaticGridRomberg();
 int StaticGridStepCount();
 // Systems factorised by the steps of the boundary rule in the last run.
 int StaticGridFactorisationCount();
+// Rows solved by the steps of the boundary rule in the last run, summed.
+long StaticGridSolvedRowCount();
 int StaticGridStopNode();
 bool StaticGridStoppedEarly();
