@@ -576,9 +576,9 @@ void MoveHeldRows(int lo) {
       if (!(std::fabs(c[i] - st.heldValue) <= tolerance)) return true;
     return false;
   };
-  while (st.heldFrom != 0 && (touched(st.heldFrom - 3, st.heldFrom - 1) || st.heldFrom - lo < 8))
+  while (st.heldFrom <= st.heldTo && (touched(st.heldFrom - 3, st.heldFrom - 1) || st.heldFrom - lo < 8))
     st.heldFrom += st.heldStep;
-  while (touched(st.heldTo + 1, st.heldTo + 3)) st.heldTo -= st.heldStep;
+  while (st.heldFrom <= st.heldTo && touched(st.heldTo + 1, st.heldTo + 3)) st.heldTo -= st.heldStep;
   if (st.heldTo - st.heldFrom < st.heldStep) st.heldFrom = st.heldTo = 0;
 }
 
