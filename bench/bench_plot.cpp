@@ -1,5 +1,6 @@
 // Recording plots: a data plot of many scans, and one extra curve drawn over
-// it; the pointer over the plots; the M* screen's button faces replayed.
+// it; the data plot of n scans built curve by curve; the pointer over the
+// plots; the M* screen's button faces replayed.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -61,6 +62,28 @@ void BM_PlotRecord(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0) * 1500);
 }
 BENCHMARK(BM_PlotRecord)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
+
+// The data plot of n scans of 1000 points made as the program makes it:
+// each scan's curve added, styled and coloured in turn, then the plot
+// scaled. The time per plot grows with the points added, n x 1000.
+void BM_AddScanCurves(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  Scans scans(n, 1000);
+  for (auto _ : state) {
+    CWINPlot plot;
+    plot.SetPlotRect(50, 10, 475, 990);
+    for (auto& c : scans.curves) {
+      plot.AddCurve(c.get());
+      plot.SetCurveStyle(plot.curveCount - 1, 6);
+      plot.SetCurveColor(plot.curveCount - 1, 0x0000ff);
+    }
+    plot.Rescale();
+    benchmark::DoNotOptimize(plot.yScale);
+  }
+  state.SetItemsProcessed(state.iterations() * n * 1000);
+  state.SetComplexityN(n);
+}
+BENCHMARK(BM_AddScanCurves)->RangeMultiplier(2)->Range(25, 400)->Unit(benchmark::kMillisecond)->Complexity();
 
 void BM_DirectCurve(benchmark::State& state) {
   Scans scans(1, static_cast<int>(state.range(0)));

@@ -41,7 +41,8 @@ void CWINPlot::AddCurve(CCurve* curve) {
   curveFrom[static_cast<size_t>(n)] = 0;
   curveTo[static_cast<size_t>(n)] = 0;
   curveCount = n + 1;
-  AutoScale();
+  // The new curve is merged into the extents of those before it.
+  ScaleOverCurves();
   if (scaleChanged == 0 && curveCount == 1) Plot();
 }
 

@@ -46,6 +46,7 @@ CWINPlot::~CWINPlot() {
 
 void CWINPlot::RemoveLastCurve() {
   if (curveCount <= 0) return;
+  running_ = RunningExtents{};
   --curveCount;
   const auto n = static_cast<size_t>(curveCount);
   curves.resize(n);
@@ -64,6 +65,7 @@ void CWINPlot::RemoveLastCurve() {
 
 void CWINPlot::ClearCurves() {
   if (curveCount <= 0) return;
+  running_ = RunningExtents{};
   attachedX.clear();
   attachedY.clear();
   hasAttached = 0;
@@ -82,6 +84,7 @@ void CWINPlot::ClearCurves() {
 
 void CWINPlot::SetCurve(int i, CCurve* curve) {
   if (i < 0 || i >= curveCount) return;
+  running_ = RunningExtents{};
   curves[static_cast<size_t>(i)] = curve;
 }
 
@@ -110,6 +113,7 @@ void CWINPlot::SetDefaultStyle(int v) { defaultStyle = v < 5 ? v : v % 4; }
 
 void CWINPlot::SetCurveRange(int i, int from, int to) {
   if (i < 0 || i >= curveCount) return;
+  running_ = RunningExtents{};
   const CCurve* c = curves[static_cast<size_t>(i)];
   const int length = (c && c->x) ? static_cast<int>(c->x->count) : 0;
   if (from < 0) from = 0;
@@ -167,6 +171,7 @@ void CWINPlot::AttachExtraY(int i, float* array, int n) {
 }
 
 void CWINPlot::SetCurveMask(const int* mask, int n, int style, COLORREF color, int size) {
+  running_ = RunningExtents{};
   greyMask.assign(static_cast<size_t>(std::max(n, 0)) + 1, 0);
   for (int k = 1; k <= n && mask; ++k) greyMask[static_cast<size_t>(k)] = mask[k];
   greyMaskCount = std::max(n, 0);

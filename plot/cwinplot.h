@@ -278,6 +278,26 @@ class CWINPlot {
   void ComputeTransforms(bool doX = true, bool doY = true);
   void NoCurveRanges();
   void IndexWindows(std::vector<int>& from, std::vector<int>& to) const;
+  void IndexWindow(int i, int& from, int& to) const;
+  // The scaling over the curves with the running extents as they stand
+  // (AutoScale starts them afresh, AddCurve goes on from them).
+  void ScaleOverCurves();
+  // Extremes of one axis over curves 0..count-1 in one mode (every value, or
+  // the positive ones of a logarithmic axis), folded in curve order.
+  struct RunningExtent {
+    int count = 0;
+    bool first = true, anyPositive = false;
+    float lo = 0, hi = 0;
+  };
+  // The extents of the curves as added: a curve added is merged into them,
+  // so that adding n curves reads each curve once. Any other change of the
+  // curves, their index windows or the point mask starts them afresh.
+  struct RunningExtents {
+    RunningExtent extent[2][2];  // [x axis][positive only]
+    const std::vector<int>* mask = nullptr;
+    int maskCount = 0;
+  };
+  RunningExtents running_;
   std::unique_ptr<CCurve> ownedFirstCurve_;
 };
 

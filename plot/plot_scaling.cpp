@@ -46,21 +46,22 @@ void CWINPlot::NoCurveRanges() {
   xMax = yMax = 1;
 }
 
+void CWINPlot::IndexWindow(int i, int& from, int& to) const {
+  const CCurve* c = curves[static_cast<size_t>(i)];
+  const int last = (c && c->x) ? static_cast<int>(c->x->count) - 1 : -1;
+  from = 0;
+  to = last;
+  if (curveRangeSet[static_cast<size_t>(i)]) {
+    const int rf = curveFrom[static_cast<size_t>(i)], rt = curveTo[static_cast<size_t>(i)];
+    if (rf >= 0 && rf <= last) from = rf;
+    if (rt >= 0 && rt <= last) to = rt;
+  }
+}
+
 void CWINPlot::IndexWindows(std::vector<int>& from, std::vector<int>& to) const {
   from.assign(static_cast<size_t>(curveCount) + 1, 0);
   to.assign(static_cast<size_t>(curveCount) + 1, 0);
-  for (int i = 0; i < curveCount; ++i) {
-    const CCurve* c = curves[static_cast<size_t>(i)];
-    const int last = (c && c->x) ? static_cast<int>(c->x->count) - 1 : -1;
-    int f = 0, t = last;
-    if (curveRangeSet[static_cast<size_t>(i)]) {
-      const int rf = curveFrom[static_cast<size_t>(i)], rt = curveTo[static_cast<size_t>(i)];
-      if (rf >= 0 && rf <= last) f = rf;
-      if (rt >= 0 && rt <= last) t = rt;
-    }
-    from[static_cast<size_t>(i)] = f;
-    to[static_cast<size_t>(i)] = t;
-  }
+  for (int i = 0; i < curveCount; ++i) IndexWindow(i, from[static_cast<size_t>(i)], to[static_cast<size_t>(i)]);
 }
 
 void CWINPlot::ComputeTransforms(bool doX, bool doY) {
@@ -91,36 +92,55 @@ void CWINPlot::ComputeTransforms(bool doX, bool doY) {
 }
 
 void CWINPlot::AutoScale() {
+  running_ = RunningExtents{};
+  ScaleOverCurves();
+}
+
+void CWINPlot::ScaleOverCurves() {
   if (curveCount == 0) {
     NoCurveRanges();
     return;
   }
   if (xRangeFixed && yRangeFixed) return;
-  std::vector<int> from, to;
-  IndexWindows(from, to);
   const std::vector<int>* mask = (hideMarked && greyMaskCount > 0) ? &greyMask : nullptr;
+  // Extents folded under another mask hold for none of the curves now.
+  if (mask != running_.mask || greyMaskCount != running_.maskCount) {
+    running_ = RunningExtents{};
+    running_.mask = mask;
+    running_.maskCount = greyMaskCount;
+  }
 
+  // The curves not yet in the axis's running extent are folded into it, in
+  // curve order, as one pass over all of them folds.
   auto range = [&](bool xAxis, bool positiveOnly, float& lo, float& hi, bool& anyPositive) {
-    bool first = true;
-    anyPositive = false;
-    for (int i = 0; i < curveCount; ++i) {
+    RunningExtent& r = running_.extent[xAxis ? 0 : 1][positiveOnly ? 1 : 0];
+    if (r.count > curveCount) r = RunningExtent{};
+    for (int i = r.count; i < curveCount; ++i) {
       const CCurve* c = curves[static_cast<size_t>(i)];
       const CVector* v = c ? (xAxis ? c->x : c->y) : nullptr;
-      Extremes e = ExtremesOf(v, from[static_cast<size_t>(i)], to[static_cast<size_t>(i)], positiveOnly,
-                              mask, greyMaskCount);
-      anyPositive = anyPositive || e.found;
+      int from = 0, to = -1;
+      IndexWindow(i, from, to);
+      Extremes e = ExtremesOf(v, from, to, positiveOnly, mask, greyMaskCount);
+      r.anyPositive = r.anyPositive || e.found;
       if (positiveOnly && !e.found) continue;  // only positive values count on a log axis
       // An empty window contributes 0, as an empty vector's extremes do.
-      if (first) {
-        lo = e.lo;
-        hi = e.hi;
-        first = false;
+      if (r.first) {
+        r.lo = e.lo;
+        r.hi = e.hi;
+        r.first = false;
       } else {
-        lo = PlotMin(lo, e.lo);
-        hi = PlotMax(hi, e.hi);
+        r.lo = PlotMin(r.lo, e.lo);
+        r.hi = PlotMax(r.hi, e.hi);
       }
     }
-    if (first) lo = hi = 0;
+    r.count = curveCount;
+    anyPositive = r.anyPositive;
+    if (r.first) {
+      lo = hi = 0;
+    } else {
+      lo = r.lo;
+      hi = r.hi;
+    }
   };
 
   const float margin = 0.05f;

@@ -1,6 +1,7 @@
 #include "lamm/global/static_grid_lamm.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -37,6 +38,13 @@ struct StaticGridState {
   int reductions = 0;
   double dtMax = 1000;
   int steps = 0;
+  int factorisations = 0;  // of the steps by the boundary rule
+  // Rows heldFrom..heldTo (none while heldFrom is 0) hold the loading
+  // untouched between the travelling boundary and the layer at the far end
+  // (steps by the boundary rule from an even loading).
+  int heldFrom = 0, heldTo = 0, heldStep = 0;
+  long solvedRows = 0;  // rows solved by the steps of the boundary rule
+  double heldValue = 0;
   bool geometry = false;
   ElementIntegralContext planar;
   double eHi = 1.0, eLo = 0.05, eTarget = 0.2;
@@ -195,44 +203,144 @@ struct TwoEndedFactors {
   std::vector<double> lower, inverse, upper;        // from the top: a_j/bet_(j-1), 1/bet_j, c_j/bet_j
   std::vector<double> lowerB, inverseB, upperB;     // from the bottom: c_j/bet'_(j+1), 1/bet'_j, a_j/bet'_j
   std::vector<double> pivot, pivotB;
+  // Products of neighbouring multipliers for two rows at a time:
+  // lower_j lower_(j-1), lowerB_j lowerB_(j+1), upper_j upper_(j+1),
+  // upperB_j upperB_(j-1).
+  std::vector<double> lowerPairs, lowerPairsB, upperPairs, upperPairsB;
   int n = 0;
 };
-thread_local TwoEndedFactors gTwoEnded;
 
-// False (and nothing kept) when a pivot from the bottom vanishes.
-bool KeepTwoEndedFactors(const double* a, const double* b, const double* c, int n) {
-  TwoEndedFactors& f = gTwoEnded;
+// The systems of the steps by the boundary rule, kept for a few step
+// lengths: the rule's step and the remainders cut at the scan times take
+// turns (a slow boundary's remainder is the same at every scan), and each
+// return to a length factorised before finds its system as it was left.
+// Every system is that of the matrices in place; a change of them forgets
+// all. Factors, decomposition and results are those of a fresh elimination,
+// bit for bit.
+struct KeptSystem {
+  double dt = 0;
+  int n = 0;              // rows 1..n; 0: nothing kept
+  int lastZeroPivot = 0;  // the last row whose pivot from the top vanished (0: none)
+  unsigned long used = 0;
+  std::vector<double> aSub, aDiag, aSuper;  // M - dt/2 K
+  std::vector<double> bSub, bDiag, bSuper;  // M + dt/2 K
+  std::vector<double> gam, bet;             // decomposition from the top
+  TwoEndedFactors factors;
+};
+struct KeptSystems {
+  std::array<KeptSystem, 3> systems;
+  KeptSystem* current = nullptr;  // the system of the last step
+  unsigned long clock = 0;
+};
+thread_local KeptSystems gKept;
+
+void ForgetKeptSystems() {
+  for (KeptSystem& k : gKept.systems) k.n = 0;
+  gKept.current = nullptr;
+}
+
+// The kept system for step dt over rows 1..n, or nullptr.
+KeptSystem* FindKeptSystem(double dt, int n) {
+  for (KeptSystem& k : gKept.systems)
+    if (k.n == n && k.dt == dt) return &k;
+  return nullptr;
+}
+
+// The two eliminations of A = (a, b, c) over rows 1..n, from the top as
+// TridagStaticGridLamm and from the bottom, in one loop: the two chains of
+// divisions are independent and overlap. The multipliers of both ends go to
+// k.factors (k.factors.n stays 0 when a pivot from the bottom vanishes).
+// False, with the error of TridagStaticGridLamm, for a vanishing pivot from
+// the top at row 1 or at a row from lo on.
+bool EliminateFromBothEnds(KeptSystem& k, int n, int lo) {
+  const double *a = k.aSub.data(), *b = k.aDiag.data(), *c = k.aSuper.data();
+  double *gam = k.gam.data(), *bet = k.bet.data();
+  TwoEndedFactors& f = k.factors;
   f.n = 0;
-  const double* bet = G().FactorPivot;
-  const size_t size = static_cast<size_t>(n) + 2;
-  for (auto* v : {&f.lower, &f.inverse, &f.upper, &f.lowerB, &f.inverseB, &f.upperB, &f.pivot, &f.pivotB})
-    v->assign(size, 0.0);
+  k.lastZeroPivot = 0;
+  if (b[1] == 0) {
+    if (!RS().worker) ErrorBox("Error 1 in tridag", false);
+    LammSettings().singularMatrixError = 1;
+    return false;
+  }
+  double* pivotB = f.pivotB.data();
+  double* lowerB = f.lowerB.data();
+  bet[1] = b[1];
+  pivotB[n] = b[n];
+  bool zeroFromBottom = false;
+  for (int j = 2, i = n - 1; j <= n; ++j, --i) {
+    gam[j] = c[j - 1] / bet[j - 1];
+    bet[j] = b[j] - a[j] * gam[j];
+    zeroFromBottom = zeroFromBottom || pivotB[i + 1] == 0;
+    lowerB[i] = c[i] / pivotB[i + 1];
+    pivotB[i] = b[i] - lowerB[i] * a[i + 1];
+  }
+  for (int j = n; j >= 2; --j)
+    if (bet[j] == 0) {
+      k.lastZeroPivot = j;
+      break;
+    }
+  if (k.lastZeroPivot >= lo) {
+    if (!RS().worker) ErrorBox("Error 2 in tridag", false);
+    LammSettings().singularMatrixError = 1;
+    return false;
+  }
   for (int j = 1; j <= n; ++j) {
     f.pivot[j] = bet[j];
     f.inverse[j] = 1 / bet[j];
     f.upper[j] = j < n ? c[j] * f.inverse[j] : 0;
-    if (j > 1) f.lower[j] = a[j] * f.inverse[j - 1];
+    f.lower[j] = j > 1 ? a[j] * f.inverse[j - 1] : 0;
   }
-  f.pivotB[n] = b[n];
-  for (int j = n - 1; j >= 1; --j) {
-    if (f.pivotB[j + 1] == 0) return false;
-    f.lowerB[j] = c[j] / f.pivotB[j + 1];
-    f.pivotB[j] = b[j] - f.lowerB[j] * a[j + 1];
-  }
-  for (int j = 1; j <= n; ++j) {
-    if (f.pivotB[j] == 0) return false;
-    f.inverseB[j] = 1 / f.pivotB[j];
+  for (int j = 1; j <= n && !zeroFromBottom; ++j) {
+    if (pivotB[j] == 0) zeroFromBottom = true;
+    f.inverseB[j] = 1 / pivotB[j];
     f.upperB[j] = j > 1 ? a[j] * f.inverseB[j] : 0;
   }
+  if (zeroFromBottom) return true;
+  for (int j = 2; j <= n; ++j) f.lowerPairs[j] = f.lower[j] * f.lower[j - 1];
+  for (int j = 1; j + 2 <= n; ++j) f.lowerPairsB[j] = lowerB[j] * lowerB[j + 1];
+  for (int j = 1; j < n; ++j) f.upperPairs[j] = f.upper[j] * f.upper[j + 1];
+  for (int j = 2; j <= n; ++j) f.upperPairsB[j] = f.upperB[j] * f.upperB[j - 1];
   f.n = n;
   return true;
 }
 
+// The system of step dt over rows 1..n formed and factorised in the least
+// recently used place; nullptr (nothing kept) when a pivot vanishes.
+KeptSystem* FactoriseKeptSystem(double dt, int n, int lo) {
+  KeptSystem* k = &gKept.systems[0];
+  for (KeptSystem& s : gKept.systems)
+    if (s.n == 0 || s.used < k->used) k = &s;
+  k->n = 0;
+  const size_t size = static_cast<size_t>(n) + 2;
+  for (auto* v : {&k->aSub, &k->aDiag, &k->aSuper, &k->bSub, &k->bDiag, &k->bSuper, &k->gam, &k->bet})
+    if (v->size() < size) v->resize(size);
+  TwoEndedFactors& f = k->factors;
+  for (auto* v : {&f.lower, &f.inverse, &f.upper, &f.lowerB, &f.inverseB, &f.upperB, &f.pivot, &f.pivotB,
+                  &f.lowerPairs, &f.lowerPairsB, &f.upperPairs, &f.upperPairsB})
+    if (v->size() < size) v->resize(size);
+  const LammGrid& g = G();
+  const double h = 0.5 * dt;
+  for (int i = 1; i <= n; ++i) {
+    k->aSub[i] = g.MassSub[i] - h * g.StiffnessNewSub[i];
+    k->aDiag[i] = g.MassDiag[i] - h * g.StiffnessNewDiag[i];
+    k->aSuper[i] = g.MassSuper[i] - h * g.StiffnessNewSuper[i];
+    k->bSub[i] = g.MassSub[i] + h * g.StiffnessNewSub[i];
+    k->bDiag[i] = g.MassDiag[i] + h * g.StiffnessNewDiag[i];
+    k->bSuper[i] = g.MassSuper[i] + h * g.StiffnessNewSuper[i];
+  }
+  k->aSuper[n] = k->bSuper[n] = 0;
+  ++gState.factorisations;
+  if (!EliminateFromBothEnds(*k, n, lo)) return nullptr;
+  k->dt = dt;
+  k->n = n;
+  return k;
+}
+
 // Solves rows lo..n for the right-hand side (oa, ob, oc) x, formed row by
 // row as the eliminations reach it (as TridiagMatVecActiveStart forms it).
-void ResolveTwoEnded(const double* a, const double* c, const double* oa, const double* ob, const double* oc,
-                     const double* x, double* u, int n, int lo) {
-  const TwoEndedFactors& f = gTwoEnded;
+void ResolveTwoEnded(const TwoEndedFactors& f, const double* a, const double* c, const double* oa,
+                     const double* ob, const double* oc, const double* x, double* u, int n, int lo) {
   auto rhs = [&](int i) {
     double v = ob[i] * x[i];
     if (i > 1) v += oa[i] * x[i - 1];
@@ -266,10 +374,22 @@ void ResolveTwoEnded(const double* a, const double* c, const double* oa, const d
   double y = rhs(lo), z = rhs(n);
   u[lo] = y;
   u[n] = z;
+  // Two rows at a time, y_(i+1) = (r_(i+1) - l_(i+1) r_i) + l_(i+1) l_i y_(i-1)
+  // beside y_i: each chain has half the links, each waiting on one
+  // product and one sum.
+  const double* l2 = f.lowerPairs.data();
+  const double* lB2 = f.lowerPairsB.data();
   int top = lo + 1, bottom = n - 1;
-  for (; top < k && bottom > k; ++top, --bottom) {
-    u[top] = y = inner(top) - l[top] * y;
-    u[bottom] = z = inner(bottom) - lB[bottom] * z;
+  for (; top + 1 < k && bottom - 1 > k; top += 2, bottom -= 2) {
+    const double a0 = inner(top), a1 = inner(top + 1);
+    const double b0 = inner(bottom), b1 = inner(bottom - 1);
+    const double yi = a0 - l[top] * y, zj = b0 - lB[bottom] * z;
+    y = (a1 - l[top + 1] * a0) + l2[top + 1] * y;
+    z = (b1 - lB[bottom - 1] * b0) + lB2[bottom - 1] * z;
+    u[top] = yi;
+    u[top + 1] = y;
+    u[bottom] = zj;
+    u[bottom - 1] = z;
   }
   for (; top < k; ++top) u[top] = y = inner(top) - l[top] * y;
   for (; bottom > k; --bottom) u[bottom] = z = inner(bottom) - lB[bottom] * z;
@@ -280,11 +400,20 @@ void ResolveTwoEnded(const double* a, const double* c, const double* oa, const d
   const double* qB = f.inverseB.data();
   const double* dn = f.upperB.data();
   double xu = xk, xd = xk;
+  const double* up2 = f.upperPairs.data();
+  const double* dn2 = f.upperPairsB.data();
   top = k - 1;
   bottom = k + 1;
-  for (; top >= lo && bottom <= n; --top, ++bottom) {
-    u[top] = xu = u[top] * q[top] - up[top] * xu;
-    u[bottom] = xd = u[bottom] * qB[bottom] - dn[bottom] * xd;
+  for (; top - 1 >= lo && bottom + 1 <= n; top -= 2, bottom += 2) {
+    const double p0 = u[top] * q[top], p1 = u[top - 1] * q[top - 1];
+    const double d0 = u[bottom] * qB[bottom], d1 = u[bottom + 1] * qB[bottom + 1];
+    const double ui = p0 - up[top] * xu, vj = d0 - dn[bottom] * xd;
+    xu = (p1 - up[top - 1] * p0) + up2[top - 1] * xu;
+    xd = (d1 - dn[bottom + 1] * d0) + dn2[bottom + 1] * xd;
+    u[top] = ui;
+    u[top - 1] = xu;
+    u[bottom] = vj;
+    u[bottom + 1] = xd;
   }
   for (; top >= lo; --top) u[top] = xu = u[top] * q[top] - up[top] * xu;
   for (; bottom <= n; ++bottom) u[bottom] = xd = u[bottom] * qB[bottom] - dn[bottom] * xd;
@@ -363,6 +492,158 @@ void LimitForOutput(double& dt) {
   if (rs.pendingFlag && rs.t + dt > rs.pendingTime) dt = rs.pendingTime - rs.t;
 }
 
+// Deviation from the loading below which rows count as untouched: the
+// loading's own rounding, far below what a kernel keeps (single precision).
+constexpr double kHeldDeviation = 1e-10;
+
+// The step over rows lo..n with rows h0..h1 (lo < h0 <= h1 < n) held at
+// the value p: the rows above them solve with the factors from the top (an
+// elimination from the top never reaches below its last row), the rows
+// below with those from the bottom, each next to the held value as a known
+// one. Each substitution two rows at a time, as ResolveTwoEnded.
+void ResolveAroundHeldRows(const TwoEndedFactors& f, const double* a, const double* c, const double* oa,
+                           const double* ob, const double* oc, const double* x, double* u, int n, int lo,
+                           int h0, int h1, double p) {
+  auto rhs = [&](int i) {
+    double v = ob[i] * x[i];
+    if (i > 1) v += oa[i] * x[i - 1];
+    if (i < n) v += oc[i] * x[i + 1];
+    return v;
+  };
+  for (int j = 1; j < lo; ++j) u[j] = 0;
+  for (int j = h0; j <= h1; ++j) u[j] = p;
+  // Above: rows lo..e, row e next to the held row e + 1.
+  {
+    const double* l = f.lower.data();
+    const double* l2 = f.lowerPairs.data();
+    const double* q = f.inverse.data();
+    const double* up = f.upper.data();
+    const double* up2 = f.upperPairs.data();
+    const int e = h0 - 1;
+    auto r = [&](int i) { return i == e ? rhs(i) - c[i] * p : rhs(i); };
+    double y = r(lo);
+    u[lo] = y;
+    int i = lo + 1;
+    for (; i + 1 <= e; i += 2) {
+      const double a0 = r(i), a1 = r(i + 1);
+      const double yi = a0 - l[i] * y;
+      y = (a1 - l[i + 1] * a0) + l2[i + 1] * y;
+      u[i] = yi;
+      u[i + 1] = y;
+    }
+    for (; i <= e; ++i) u[i] = y = r(i) - l[i] * y;
+    double xu = u[e] * q[e];
+    u[e] = xu;
+    i = e - 1;
+    for (; i - 1 >= lo; i -= 2) {
+      const double p0 = u[i] * q[i], p1 = u[i - 1] * q[i - 1];
+      const double ui = p0 - up[i] * xu;
+      xu = (p1 - up[i - 1] * p0) + up2[i - 1] * xu;
+      u[i] = ui;
+      u[i - 1] = xu;
+    }
+    for (; i >= lo; --i) u[i] = xu = u[i] * q[i] - up[i] * xu;
+  }
+  // Below: rows b..n, row b next to the held row b - 1.
+  {
+    const double* l = f.lowerB.data();
+    const double* l2 = f.lowerPairsB.data();
+    const double* q = f.inverseB.data();
+    const double* dn = f.upperB.data();
+    const double* dn2 = f.upperPairsB.data();
+    const int b = h1 + 1;
+    auto r = [&](int i) { return i == b ? rhs(i) - a[i] * p : rhs(i); };
+    double z = r(n);
+    u[n] = z;
+    int j = n - 1;
+    for (; j - 1 >= b; j -= 2) {
+      const double b0 = r(j), b1 = r(j - 1);
+      const double zj = b0 - l[j] * z;
+      z = (b1 - l[j - 1] * b0) + l2[j - 1] * z;
+      u[j] = zj;
+      u[j - 1] = z;
+    }
+    for (; j >= b; --j) u[j] = z = r(j) - l[j] * z;
+    double xd = u[b] * q[b];
+    u[b] = xd;
+    j = b + 1;
+    for (; j + 1 <= n; j += 2) {
+      const double d0 = u[j] * q[j], d1 = u[j + 1] * q[j + 1];
+      const double vj = d0 - dn[j] * xd;
+      xd = (d1 - dn[j + 1] * d0) + dn2[j + 1] * xd;
+      u[j] = vj;
+      u[j + 1] = xd;
+    }
+    for (; j <= n; ++j) u[j] = xd = u[j] * q[j] - dn[j] * xd;
+  }
+}
+
+// After a step: the held rows give way where the boundary or the far layer
+// come near them (a row next to them has left the loading), and are given
+// up once few remain.
+void MoveHeldRows(int lo) {
+  StaticGridState& st = gState;
+  if (st.heldFrom == 0) return;
+  const double* c = G().Concentration;
+  const double tolerance = kHeldDeviation * std::fabs(st.heldValue);
+  auto touched = [&](int from, int to) {
+    for (int i = std::max(from, 1); i <= std::min(to, st.N); ++i)
+      if (!(std::fabs(c[i] - st.heldValue) <= tolerance)) return true;
+    return false;
+  };
+  while (st.heldFrom <= st.heldTo && (touched(st.heldFrom - 3, st.heldFrom - 1) || st.heldFrom - lo < 8))
+    st.heldFrom += st.heldStep;
+  while (st.heldFrom <= st.heldTo && touched(st.heldTo + 1, st.heldTo + 3)) st.heldTo -= st.heldStep;
+  if (st.heldTo - st.heldFrom < st.heldStep) st.heldFrom = st.heldTo = 0;
+}
+
+// A step of the boundary rule over rows lo..e from x to u with the kept
+// system of its length: the system of the step before solves from both ends
+// (or from the top when the bottom's factors are missing), a system kept
+// from earlier or formed now solves as the fresh elimination does. False
+// for a vanishing pivot.
+bool StepByKeptSystem(double dt, int e, int lo, const double* x, double* u) {
+  StaticGridState& st = gState;
+  LammGrid& g = G();
+  if (st.matricesChanged || st.rebuild || Ramping()) ForgetKeptSystems();
+  st.matricesChanged = false;
+  st.rebuild = false;
+  KeptSystem* k = FindKeptSystem(dt, e);
+  if (k && k != gKept.current && k->lastZeroPivot >= lo) {
+    if (!RS().worker) ErrorBox("Error 2 in tridag", false);
+    LammSettings().singularMatrixError = 1;
+    k = nullptr;
+  } else if (!k) {
+    k = FactoriseKeptSystem(dt, e, lo);
+  }
+  gKept.current = k;
+  if (!k) return false;
+  k->used = ++gKept.clock;
+  if (k->factors.n == e && st.heldFrom > lo && st.heldTo < e) {
+    st.solvedRows += e - lo + 1 - (st.heldTo - st.heldFrom + 1);
+    ResolveAroundHeldRows(k->factors, k->aSub.data(), k->aSuper.data(), k->bSub.data(), k->bDiag.data(),
+                          k->bSuper.data(), x, u, e, lo, st.heldFrom, st.heldTo, st.heldValue);
+    return true;
+  }
+  st.heldFrom = st.heldTo = 0;
+  st.solvedRows += e - lo + 1;
+  if (k->factors.n == e) {
+    ResolveTwoEnded(k->factors, k->aSub.data(), k->aSuper.data(), k->bSub.data(), k->bDiag.data(),
+                    k->bSuper.data(), x, u, e, lo);
+    return true;
+  }
+  TridiagMatVecActiveStart(k->bSub.data(), k->bDiag.data(), k->bSuper.data(), x, g.RightHandSide, e);
+  const double* a = k->aSub.data();
+  const double* gam = k->gam.data();
+  const double* bet = k->bet.data();
+  const double* rr = g.RightHandSide;
+  for (int j = 1; j < lo; ++j) u[j] = 0;
+  u[lo] = rr[lo] / bet[lo];
+  for (int j = lo + 1; j <= e; ++j) u[j] = (rr[j] - a[j] * u[j - 1]) / bet[j];
+  for (int j = e - 1; j >= lo; --j) u[j] -= gam[j + 1] * u[j + 1];
+  return true;
+}
+
 void TrialStaticGridStep(double dt) {
   StaticGridState& st = gState;
   LammRunState& rs = RS();
@@ -378,11 +659,10 @@ void TrialStaticGridStep(double dt) {
   const double* cOld = g.PreviousConcentration;
   bool ok = true;
   const bool byBoundary = rs.boundaryStepFraction > 0;
-  const bool reuse = dt == st.storedDt && !st.rebuild && !Ramping() && !st.matricesChanged;
-  if (reuse && byBoundary && gTwoEnded.n == e) {
-    ResolveTwoEnded(g.SystemSub, g.SystemSuper, g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld, c,
-                    e, lo);
-  } else if (reuse) {
+  if (byBoundary) {
+    ok = StepByKeptSystem(dt, e, lo, cOld, c);
+    if (ok) MoveHeldRows(lo);
+  } else if (dt == st.storedDt && !st.rebuild && !Ramping() && !st.matricesChanged) {
     TridiagMatVecActiveStart(g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld,
                              g.RightHandSide, e);
     TridagStaticGridResolve(g.SystemSub, g.RightHandSide, c, e, lo);
@@ -392,8 +672,6 @@ void TrialStaticGridStep(double dt) {
     TridiagMatVecActiveStart(g.StiffnessOldSub, g.StiffnessOldDiag, g.StiffnessOldSuper, cOld,
                              g.RightHandSide, e);
     ok = TridagStaticGridLamm(g.SystemSub, g.SystemDiag, g.SystemSuper, g.RightHandSide, c, e, lo);
-    gTwoEnded.n = 0;
-    if (byBoundary && ok) KeepTwoEndedFactors(g.SystemSub, g.SystemDiag, g.SystemSuper, e);
     st.matricesChanged = false;
     st.rebuild = false;
     if (!ok) st.storedDt = 0;
@@ -841,6 +1119,9 @@ double StaticGridAmountImbalance() {
   const double now = TotalAmountStaticGrid() / kSectorFactor;
   return std::fabs(now + st.outflow - st.amount0) / std::fabs(st.amount0);
 }
+
+int StaticGridFactorisationCount() { return gState.factorisations; }
+long StaticGridSolvedRowCount() { return gState.solvedRows; }
 int StaticGridStopNode() { return gStop.node; }
 bool StaticGridStoppedEarly() { return gStop.stopped; }
 
@@ -851,6 +1132,7 @@ void SimulateStaticGridLamm() {
   if (CurrentSpeedProfile.Active() || !g.GridAllocated) return;
   StaticGridState& st = gState;
   st = StaticGridState{};
+  ForgetKeptSystems();
   gStop = DepletionStop{};
   const int N = g.AllocatedGridSize;
   const double* r = g.Radius;
@@ -933,6 +1215,18 @@ void SimulateStaticGridLamm() {
   }
   SetupDepletionStopTest();
   if (st.zone) rs.dt = 0.1;
+  // Steps by the boundary rule from an even loading: the rows between the
+  // boundary and the far end keep the loading until either comes near; they
+  // are held out of the solve meanwhile.
+  bool even = rs.boundaryStepFraction > 0 && rs.D > 0 && s != 0 && !st.zone && !Solvent() && !Cosolute() &&
+              N >= 60 && st.cRef != 0;
+  for (int i = 2; i <= N && even; ++i) even = g.Concentration[i] == st.cRef;
+  if (even) {
+    st.heldStep = std::max(8, N / 20);
+    st.heldFrom = st.heldStep + 1;
+    st.heldTo = N - st.heldStep;
+    st.heldValue = st.cRef;
+  }
 
   const ScanSet& ss = CurrentScanSet();
   double lastScan = rs.t;

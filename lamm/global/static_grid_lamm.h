@@ -14,7 +14,11 @@
 // the constant velocity s' = s 1e-4 cm/s. Crank-Nicolson steps with an
 // adaptive length; while the species sediments the depleted region at the
 // meniscus and (with an open end) the undisturbed plateau are cut from the
-// solve. No flux at meniscus and bottom.
+// solve. Steps by the travelling boundary (LammRunState::boundaryStepFraction)
+// keep the systems of their last few step lengths, and from an even loading
+// hold the rows between the boundary and the layer at the far end, which keep
+// the loading, out of the solve until either comes near. No flux at meniscus
+// and bottom.
 //
 // Error flags: LammSettings().singularMatrixError (zero pivot, or a cut
 // start region that filled up again) and LammSettings().discretizationError
@@ -87,5 +91,9 @@ void ForgetStaticGridAmountBalance();
 double TotalAmountStaticGridRomberg();
 // Accepted steps, depletion-stop node and active region of the last run.
 int StaticGridStepCount();
+// Systems factorised by the steps of the boundary rule in the last run.
+int StaticGridFactorisationCount();
+// Rows solved by the steps of the boundary rule in the last run, summed.
+long StaticGridSolvedRowCount();
 int StaticGridStopNode();
 bool StaticGridStoppedEarly();

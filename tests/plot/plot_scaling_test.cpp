@@ -173,3 +173,91 @@ TEST(PlotScaling, LogarithmicAxisFallsBackWithoutPositiveValues) {
   EXPECT_NEAR(plot.ToPixelY(1.0f), 950 - 900 * 0.1f / 2.2f, 1.0f);
   EXPECT_EQ(plot.ToPixelY(0.0f), plot.plotBottom - plot.offPlotDistance);
 }
+
+namespace {
+
+struct Scaling {
+  float xMin, xMax, yMin, yMax, xScale, xOffset, yScale, yOffset;
+  int logX, logY;
+  bool operator==(const Scaling&) const = default;
+};
+
+Scaling ScalingOf(const CWINPlot& p) {
+  return {p.xMin, p.xMax, p.yMin, p.yMax, p.xScale, p.xOffset, p.yScale, p.yOffset, p.logX, p.logY};
+}
+
+}  // namespace
+
+TEST(PlotScaling, CurvesAddedOneByOneScaleAsAWholeRescale) {
+  // After every addition the ranges and transforms are, to the bit, those
+  // of a rescale over all curves, whatever came between the additions:
+  // index windows, a point mask, a replaced or removed curve, logarithmic
+  // axes with curves that have no positive values.
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::vector<Data> data;
+  data.reserve(12);
+  data.emplace_back(std::vector<float>{1, 2, 3}, std::vector<float>{0.5f, 4, 2});
+  data.emplace_back(std::vector<float>{-3, 0.1f, 9}, std::vector<float>{-1, 3, 7});
+  data.emplace_back(std::vector<float>{}, std::vector<float>{});
+  data.emplace_back(std::vector<float>{2, nan, 12}, std::vector<float>{nan, 0.25f, 30});
+  data.emplace_back(std::vector<float>{-5, -4}, std::vector<float>{-8, -2});
+  data.emplace_back(std::vector<float>{4, 5, 6, 7}, std::vector<float>{100, 0.01f, 5, 6});
+  struct Case {
+    const char* what;
+    int logX, logY, hideMarked;
+    bool windows, replace, remove;
+  } cases[] = {
+      {"plain", 0, 0, 0, false, false, false},
+      {"index windows set after each addition", 0, 0, 0, true, false, false},
+      {"point mask", 0, 0, 1, false, false, false},
+      {"logarithmic axes", 1, 1, 0, false, false, false},
+      {"curve replaced and removed between additions", 0, 1, 0, false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CWINPlot plot, whole;
+    for (CWINPlot* p : {&plot, &whole}) {
+      p->SetPlotRect(50, 10, 950, 500);
+      p->logX = static_cast<std::uint8_t>(c.logX);
+      p->logY = static_cast<std::uint8_t>(c.logY);
+      if (c.hideMarked) {
+        const int mask[] = {0, 1, 0, 1, 1};
+        p->SetCurveMask(mask, 4, 0, 0, 1);
+        p->hideMarked = 1;
+      }
+    }
+    for (size_t k = 0; k < data.size(); ++k) {
+      SCOPED_TRACE(k);
+      plot.AddCurve(&data[k].curve);
+      whole.AddCurve(&data[k].curve);
+      whole.Rescale();
+      EXPECT_EQ(ScalingOf(plot), ScalingOf(whole));
+      if (c.windows) {
+        plot.SetCurveRange(static_cast<int>(k), 1, 2);
+        whole.SetCurveRange(static_cast<int>(k), 1, 2);
+      }
+      if (c.replace && k == 1) {
+        plot.SetCurve(0, &data[5].curve);
+        whole.SetCurve(0, &data[5].curve);
+      }
+      if (c.remove && k == 3) {
+        plot.RemoveLastCurve();
+        whole.RemoveLastCurve();
+      }
+    }
+  }
+}
+
+TEST(PlotScaling, AnAddedCurveMergesIntoTheExtentsOfTheLastScaling) {
+  // Values changed in place after their curve was scaled count from the
+  // next rescale on (the additions before it read each curve once).
+  Data a({1, 2}, {1, 2});
+  Data b({3, 4}, {3, 4});
+  CWINPlot plot;
+  plottest::ShowIn(plot, a);
+  a.x[1] = 20;
+  plot.AddCurve(&b.curve);
+  EXPECT_NEAR(plot.xMax, 4.15f, 1e-5f);  // 1 .. 4 with 5 % margins
+  plot.Rescale();
+  EXPECT_NEAR(plot.xMax, 20.95f, 1e-5f);
+}
