@@ -105,6 +105,32 @@ TEST_F(DlsModels, ASavedStokesRadiusFitIsFoundAgainByRadiusAndByCumulants) {
   }
 }
 
+// The cumulants keep their second and third moments in the slots of
+// species 2 and 3, which the evaluation reads whether or not the species are
+// included: a moment floated with its species off keeps its fit box.
+TEST_F(DlsModels, ACumulantMomentFloatedWithItsSpeciesOffKeepsItsFitBox) {
+  Window();
+  Options().AlwaysLoadG2m1 = false;
+  Load(WriteSets("start"));
+  Window().Dispatch(890);
+  ASSERT_EQ(gModelSelectorFlags.DlsCumulantModel, 1);
+  // mu2 is species 2's first entry (413) with its fit box (410); 408 includes species 2.
+  forms_.Expect({"Cumulant Analysis", {{413, "0.3"}}, {{408, 0}, {410, 1}}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  EXPECT_EQ(gModelParams.included[2], 0);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[2], 0.3f);
+  EXPECT_EQ(gModelParameterVector.F[2], 1);
+  // Shown again as the user left it.
+  forms_.Expect({"Cumulant Analysis", {}, {}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  const FormControl* box = forms_.seen.back().Find(410);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->state, 1);
+  EXPECT_EQ(gModelParameterVector.F[2], 1);
+}
+
 TEST_F(DlsModels, TheDistributionsRunAndFitFromTheMenu) {
   Window();
   Options().AlwaysLoadG2m1 = false;
