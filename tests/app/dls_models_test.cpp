@@ -131,6 +131,35 @@ TEST_F(DlsModels, ACumulantMomentFloatedWithItsSpeciesOffKeepsItsFitBox) {
   EXPECT_EQ(gModelParameterVector.F[2], 1);
 }
 
+// The Stokes radii read their first quantity as a radius (nm). Chosen first
+// on light-scattering data, they start from a species of a few nm, whose
+// model decays within the lag times (a mass read as a radius decays before
+// the first one: a flat model); after discrete species they take the
+// radius of each species' D.
+TEST_F(DlsModels, TheStokesRadiiStartFromASpeciesOfAFewNanometres) {
+  Window();
+  Options().AlwaysLoadG2m1 = false;
+  Load(WriteSets("start"));
+  StokesRadiiModel();
+  ASSERT_EQ(gModelSelectorFlags.DlsStokesRadiiModel, 1);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[1], 3.0f);
+  EXPECT_EQ(gModelParams.included[1], 1);
+  Window().Dispatch(213);  // Run
+  const ScanSet& s = CurrentScanSet();
+  const int last = s.points[1];
+  EXPECT_GT(s.model[1][1] - s.model[1][last], 0.1);
+}
+
+TEST_F(DlsModels, TheStokesRadiiAfterDiscreteSpeciesTakeTheRadiusOfTheirD) {
+  Window();
+  Options().AlwaysLoadG2m1 = false;
+  Load(WriteSets("start"));
+  Window().Dispatch(198);
+  OneSlot(static_cast<float>(kD5nm * 1e7), false);
+  StokesRadiiModel();
+  EXPECT_NEAR(gModelParameterVector.P[1], 5.0, 0.005);
+}
+
 TEST_F(DlsModels, TheDistributionsRunAndFitFromTheMenu) {
   Window();
   Options().AlwaysLoadG2m1 = false;
