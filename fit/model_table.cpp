@@ -51,10 +51,9 @@ constexpr StartValues kNonidealSpeciesStart = {.species = {.fixAll = true, .stor
 constexpr StartValues kEquilibriumStart = {.species = {.fitNoise = true}};
 constexpr StartValues kEquilibriumAssociationStart = {
     .species = {.fitNoise = true, .stored = StoredStart::EquilibriumAssociation}};
-// The light-scattering species start with nothing floated but the baseline;
-// a first species of 3 nm where none came from a species model.
+// The light-scattering species start with nothing floated but the baseline.
 constexpr StartValues kStokesRadiiStart = {
-    .species = {.fixAll = true, .floatBaseline = true, .quantity = SpeciesQuantity::StokesRadius, .firstQuantity = 3.0f}};
+    .species = {.fixAll = true, .floatBaseline = true, .quantity = SpeciesQuantity::StokesRadius}};
 constexpr StartValues kCumulantStart = {.species = {.fixAll = true, .floatBaseline = true, .oneSpecies = true}};
 
 // In the order of the menu marks the reset clears.

@@ -99,14 +99,10 @@ struct SpeciesStart {
   StoredStart stored = StoredStart::None;
   float oligomerA = 0, oligomerB = 0;  // the three-state n-mers as multiples of the monomer
   SpeciesQuantity quantity = SpeciesQuantity::MassOrD;
-  // Species 1's first quantity where no species model came before (the
-  // start-up entries hold a mass or D, no quantity of this model's; 0: as
-  // converted).
-  float firstQuantity = 0;
   constexpr bool Any() const {
     return automatic >= 0 || claverie >= 0 || movingHat >= 0 || fixedTimeStep >= 0 || modelInitial ||
            emptyExtras != 0 || fixAll || emptyThirdSlots || floatBaseline || oneSpecies || zoneLoading || fitNoise ||
-           stored != StoredStart::None || quantity != SpeciesQuantity::MassOrD || firstQuantity != 0;
+           stored != StoredStart::None || quantity != SpeciesQuantity::MassOrD;
   }
 };
 

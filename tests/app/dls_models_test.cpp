@@ -131,23 +131,33 @@ TEST_F(DlsModels, ACumulantMomentFloatedWithItsSpeciesOffKeepsItsFitBox) {
   EXPECT_EQ(gModelParameterVector.F[2], 1);
 }
 
-// The Stokes radii read their first quantity as a radius (nm). Chosen first
-// on light-scattering data, they start from a species of a few nm, whose
-// model decays within the lag times (a mass read as a radius decays before
-// the first one: a flat model); after discrete species they take the
-// radius of each species' D.
+// The Stokes radii read the species' D as a radius (nm). Light-scattering
+// data loaded while the species are in the M-and-s form turn them into D:
+// the first start is then a species of a few nm, whose model decays within
+// the lag times (a mass read as D is a radius of 1e-4 nm, a flat model).
 TEST_F(DlsModels, TheStokesRadiiStartFromASpeciesOfAFewNanometres) {
   Window();
   Options().AlwaysLoadG2m1 = false;
+  gFitEngineState.molarMassParameters = 1;
+  gModelParameterVector.P[1] = 50000;  // M (Da), s 4 S
+  gModelParameterVector.P[5] = 4;
+  UnpackModelParameters();
   Load(WriteSets("start"));
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 0);
+  EXPECT_FALSE(Window().Frame().Menu().IsChecked(217));
   StokesRadiiModel();
   ASSERT_EQ(gModelSelectorFlags.DlsStokesRadiiModel, 1);
-  EXPECT_FLOAT_EQ(gModelParameterVector.P[1], 3.0f);
+  // D = s R T / (M (1 - vbar rho)), R = k T / (6 pi eta D) at 20 C in water.
+  const double T = 293.15, buoyancy = 1.0 - gSolutionConditions.vbarRho;
+  const double D = 4e-13 * 8.31451e7 * T / (50000 * buoyancy);
+  const double R = 1.380649e-16 * T / (6 * M_PI * 0.01002 * D) * 1e7;
+  ASSERT_GT(R, 1.0);
+  ASSERT_LT(R, 10.0);
+  EXPECT_NEAR(gModelParameterVector.P[1], R, 0.01 * R);
   EXPECT_EQ(gModelParams.included[1], 1);
   Window().Dispatch(213);  // Run
   const ScanSet& s = CurrentScanSet();
-  const int last = s.points[1];
-  EXPECT_GT(s.model[1][1] - s.model[1][last], 0.1);
+  EXPECT_GT(s.model[1][1] - s.model[1][s.points[1]], 0.1);
 }
 
 TEST_F(DlsModels, TheStokesRadiiAfterDiscreteSpeciesTakeTheRadiusOfTheirD) {

@@ -140,12 +140,6 @@ void WriteSpeciesStart(int id, int speciesFrom, const StoredStartValues& stored)
   ModelParams& mp = gModelParams;
   ModelParameterVector& v = gModelParameterVector;
   if (TakesSpeciesKey(id)) ConvertSpecies(id, speciesFrom);
-  if (speciesFrom == 0 && own->firstQuantity > 0) {
-    // The start-up entries hold no species of this quantity (a mass read as
-    // a radius would start from a flat model).
-    v.P[1] = mp.massOrD[1] = own->firstQuantity;
-    mp.included[1] = 1;
-  }
   for (int k = 1; k <= n; ++k)
     if (own->emptyExtras & (1u << (k - 1))) v.P[15 + k] = mp.extra[k] = 0;
   if (own->fixAll) FixAllParameters();
