@@ -450,9 +450,9 @@ void TXLAWindow::CmLoadDlsData() {
   ExitEqTestMode(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Dls);
   // The discrete species of light scattering are never in the M-and-s form:
-  // the toggle converts the species' masses into diffusion coefficients, which
-  // the Stokes radii read (a mass read as D is a radius of 1e-4 nm).
-  if (outcome.chosen && gFitEngineState.molarMassParameters) CmFitMAndS();
+  // their masses become diffusion coefficients, as with the menu toggle,
+  // which the Stokes radii read (a mass read as D is a radius of 1e-4 nm).
+  if (outcome.chosen && gFitEngineState.molarMassParameters) SetFitMAndS(*this, false);
   WindowFlags().FileDialogOpen = false;
   if (outcome.finished) UpdateFloToolsMenu(*this);
 }
