@@ -1,5 +1,7 @@
 #include "automation/commands.h"
 
+#include <cmath>
+
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
@@ -36,7 +38,7 @@ void ConnectSavedParamsToDistributions() {
       case 90: return c.discreteM;
       case 91: return c.discreteS;
       case 200: return c.logSpacedGrid ? 1.0f : 0.0f;
-      case 201: return static_cast<float>(static_cast<int>(c.minimumSValue));
+      case 201: return std::trunc(c.minimumSValue);
       case 202: return c.useMinimumS ? 1.0f : 0.0f;
       case 203: return c.gridFromFile ? 1.0f : 0.0f;
       default: return 0.0f;

@@ -103,6 +103,16 @@ void RemakeFromShownScans() {
 }  // namespace
 
 FdsSignalParams& CurrentFdsSignalParams() { return g_params; }
+
+void SwitchOffFluorescenceCorrections(FdsSignalParams& p) {
+  p.useConvolution = p.fitConvolutionWidth = 0;
+  p.useDepletion = p.fitDepletionS = p.fitDepletionD = p.fitDepletionAmplitude = p.fitDepletionKs = 0;
+  p.useShadow = p.fitConeRadius = 0;
+  p.useDrift = p.useExponentialDrift = p.fitDriftRate = p.fitLimitingLevel = 0;
+  p.useLinearDrift = p.fitLinearDrift = 0;
+  p.useRadialGradient = p.fitRadialGradient = 0;
+  p.useNonlinearDetection = p.fitDetectionPower = 0;
+}
 NonlinearDetectionTables& CurrentNonlinearDetectionTables() { return g_tables; }
 
 double NonlinearDetectionMap(double x, double power, double baseline) {

@@ -43,10 +43,16 @@ struct FdsSignalParams {
   std::uint8_t fitDetectionPower = 0;
   std::uint8_t showTransformed = 0;
   std::uint8_t transformShown = 0;  // the scan set holds the transformed pair
+  // The last data loaded were fluorescence data: the corrections are theirs
+  // and go off when data of another kind are loaded.
+  std::uint8_t ofFluorescenceData = 0;
   double appliedPower = 1.0;        // of the transformed copies now held
   double appliedBaseline = 0.0;
 };
 FdsSignalParams& CurrentFdsSignalParams();
+// Every correction off, with its fit switches; the values stay for the next
+// time a correction is switched on.
+void SwitchOffFluorescenceCorrections(FdsSignalParams& p);
 
 struct NonlinearDetectionTables {
   // Per scan [1..n], each [1..points of that scan when made]; empty = missing.

@@ -142,6 +142,7 @@ void ResetLoadHooks() {
   h.cancelTimesFromW2t = [] { *CurrentLoadTargets().timesFromW2tPending = 0; };
   h.createNoiseButtons = [] {};
   h.removeNoiseButtons = [] {};
+  h.checkCorrectionMenuItems = [] {};
   h.buildPlotCurves = [] {};
   h.deletePlots = [] {};
   h.setPlotAxisTitles = [] {};

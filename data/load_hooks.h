@@ -90,6 +90,8 @@ struct LoadHooks {
   std::function<void()> cancelTimesFromW2t;
   std::function<void()> createNoiseButtons;
   std::function<void()> removeNoiseButtons;
+  // Ticks the menu items of the fluorescence corrections by their switches.
+  std::function<void()> checkCorrectionMenuItems;
   std::function<void()> buildPlotCurves;
   // Deletes the plot objects, whose curves view the scans about to be freed.
   std::function<void()> deletePlots;

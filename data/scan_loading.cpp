@@ -14,6 +14,7 @@
 #include "numerics/constants.h"
 #include "data/data_messages.h"
 #include "data/file_name_list.h"
+#include "data/fluorescence_corrections.h"
 #include "data/list_file_text.h"
 #include "data/load_hooks.h"
 #include "data/realtime_state.h"
@@ -218,6 +219,22 @@ void NoiseSwitches(bool changeSwitches) {
     h.removeNoiseButtons();
 }
 
+// The fluorescence corrections belong to fluorescence data (the tool box's
+// data among them): data of another kind loaded after them start without
+// them, as the noise switches above go with the data that turned them on.
+// Corrections switched on for other data (after the question whether to
+// proceed anyway) stay with data of that kind.
+void CorrectionsFollowTheData() {
+  const DataTypeFlags& flags = CurrentDataTypeFlags();
+  FdsSignalParams& p = CurrentFdsSignalParams();
+  const bool fluorescence = flags.fluorescence || flags.floToolsData;
+  const bool before = p.ofFluorescenceData != 0;
+  p.ofFluorescenceData = fluorescence ? 1 : 0;
+  if (fluorescence || !before) return;
+  SwitchOffFluorescenceCorrections(p);
+  CurrentLoadHooks().checkCorrectionMenuItems();
+}
+
 // Steps 5 to 22 common to all loaders once the names are known. paths are
 // full paths [0..count-1].
 enum class LoadKind { Selection, Listed, Reload };
@@ -333,12 +350,14 @@ bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind k
     CurrentDataTypeFlags().interference = 0;
     CurrentDataTypeFlags().absorbance = 1;
   }
+  const bool changeSwitches =
+      !rt.running && !(kind == LoadKind::Reload && *t.automationRun);
+  // (Before the grid: nonlinear detection transforms the scans as it is made.)
+  if (changeSwitches) CorrectionsFollowTheData();
   GridAndLimits();
   // The ranges of meniscus and bottom keep clear of the fit limits as the
   // grid has settled them.
   h.setDefaultMeniscusBottomLimits();
-  const bool changeSwitches =
-      !rt.running && !(kind == LoadKind::Reload && *t.automationRun);
   if (kind == LoadKind::Reload || changeSwitches) NoiseSwitches(changeSwitches);
   s.signalPerConcentration = CurrentDataTypeFlags().interference ? 3.3 : 1.0;
   h.buildPlotCurves();

@@ -285,7 +285,10 @@ void CheckComponentDefaults(ComponentDefaultsContext& context) {
   }
 
   if (sel.LammDiscreteModel) {
-    if (!context.cumulantMode) {
+    // The cumulants keep their moments in the slots of species 2 and 3,
+    // which the evaluation reads whether or not those species are included:
+    // a moment the user floats stays floated.
+    if (!sel.DlsCumulantModel) {
       for (int k = 1; k <= 3; ++k) {
         if (mp.included[k]) continue;
         mp.concentrationFit[k] = 0;

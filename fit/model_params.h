@@ -165,7 +165,6 @@ void FixAllParameters();
 // Switches outside this record that the consistency rules read.
 struct ComponentDefaultsContext {
   bool equilibriumMode = false;
-  bool cumulantMode = false;
   bool dlsData = false;
   bool dlsDataSetSwitch = false;
   bool bufferSedimentation = false;     // buffer-sedimentation correction on

@@ -14,9 +14,11 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "fit/serial_fit_settings.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
+#include "numerics/whole_number.h"
 #include "platform/error_box.h"
 #include "platform/diagnostics.h"
 #include "platform/paths.h"
@@ -33,6 +35,10 @@ std::vector<float>& KeptLines() {
 }
 
 constexpr int kBufferFirstLine = 96, kBufferLastLine = 118;
+// The model in use when the file was written (its command id): the switches
+// of the lines above name only some models, and a reload that cannot choose
+// the one saved says so.
+constexpr int kModelInUseLine = 208;
 
 bool IsContiLine(int line) {
   return (line >= 86 && line <= 91) || (line >= 200 && line <= 203);
@@ -40,6 +46,7 @@ bool IsContiLine(int line) {
 
 float Flag(bool on) { return on ? 1.0f : 0.0f; }
 bool On(float v) { return v == 1.0f; }
+// (Only for the lines RefusedValue has checked: every int they hold.)
 int Int(float v) { return static_cast<int>(v); }
 
 // Model code of line 72.
@@ -252,6 +259,7 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
   v[205] = 1e6f * w.magnitude;
   v[206] = w.signalPerConcentration;
   v[207] = static_cast<float>(w.fit);
+  v[kModelInUseLine] = static_cast<float>(SelectedModelKey());
   return v;
 }
 
@@ -298,10 +306,9 @@ bool IsCarriedSavedParamsLine(int line) {
   // 126: a parameter-box switch that no record here keeps;
   // 151-153: model values no record here keeps; 188-191: values and
   // switches of a dialog this program lacks; 192: a scan-set value nothing
-  // here uses; 198-199: two mean-field integers no record here keeps;
-  // 208: written, never read.
+  // here uses; 198-199: two mean-field integers no record here keeps.
   return line == 126 || (line >= 151 && line <= 153) || (line >= 188 && line <= 192) ||
-         line == 198 || line == 199 || line == 208;
+         line == 198 || line == 199;
 }
 
 std::vector<int> SavedParamsOwnershipFaults() {
@@ -409,6 +416,70 @@ void ReadModelLines(const At& at) {
 
 }  // namespace
 
+namespace {
+
+// The lines read as whole numbers: the components' inclusion and fit flags,
+// the baseline fit, the grid size, the meniscus and bottom fits, the
+// distribution code, the grid-size limits, the zone fit, the fits of the
+// nonideal terms, the minimum s of the logarithmic grid and the skew fit.
+std::vector<int> WholeNumberLines() {
+  std::vector<int> lines;
+  for (int k = 1; k <= kComponentSlots; ++k) {
+    const int b = 2 + 9 * (k - 1);
+    for (int offset : {0, 2, 4, 6, 8}) lines.push_back(b + offset);
+  }
+  for (int line : {39, 44, 46, 48, 73, 94, 95, 128}) lines.push_back(line);
+  for (int t = 1; t <= kNonidealTerms; ++t) lines.push_back(131 + 2 * (t - 1));
+  lines.push_back(201);
+  lines.push_back(207);
+  return lines;
+}
+
+bool KnownDistributionCode(int code) { return (code >= 0 && code <= 7) || code == 7001; }
+
+// Why the values cannot be restored (empty: they can): a whole-number line
+// that no int holds, or a distribution model the program does not know.
+std::string RefusedValue(const std::vector<float>& v) {
+  const int n = static_cast<int>(v.size()) - 1;
+  char text[200];
+  for (int line : WholeNumberLines()) {
+    if (line > n) continue;
+    const float value = v[static_cast<std::size_t>(line)];
+    const std::optional<std::int32_t> whole = WholeNumberOf(value);
+    if (!whole) {
+      std::snprintf(text, sizeof text, "line %d holds %g, which is no whole number", line,
+                    static_cast<double>(value));
+      return text;
+    }
+    if (line == 73 && !KnownDistributionCode(*whole)) {
+      std::snprintf(text, sizeof text, "line 73 holds %d, which is no distribution model", *whole);
+      return text;
+    }
+  }
+  return {};
+}
+
+std::string ModelNameOf(int key) {
+  const SavedParamsHooks& hooks = CurrentSavedParamsHooks();
+  std::string name = hooks.modelName ? hooks.modelName(key) : std::string();
+  if (name.empty()) name = "model " + std::to_string(key);
+  return "\"" + name + "\"";
+}
+
+// The file was written with a model its switches cannot name: the user is
+// told which, and where its entries went.
+void TellModelNotRestored(const std::string& path, float savedLine) {
+  const std::optional<std::int32_t> saved = WholeNumberOf(savedLine);
+  const int loaded = SelectedModelKey();
+  if (!saved || *saved == loaded || !IsModelCommand(*saved)) return;
+  std::string text = "the model of " + path + ", " + ModelNameOf(*saved) + ", cannot be restored from it:\n";
+  text += loaded ? "its entries were loaded into " + ModelNameOf(loaded)
+                 : "its entries were loaded, but no model is chosen (choose one in the Model menu)";
+  platform::UI().MessageBox("reload parameters", text, platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+}
+
+}  // namespace
+
 int ReloadParameters(const std::string& path) {
   std::vector<float> v;
   if (!ReadValues(path, v)) return 0;
@@ -416,6 +487,12 @@ int ReloadParameters(const std::string& path) {
   if (n < kSavedParamsMinimumLines) return 0;
   auto has = [&](int line) { return line <= n; };
   auto at = [&](int line) { return v[static_cast<std::size_t>(line)]; };
+  // Refused before anything is taken: the model and its settings stay.
+  if (const std::string why = RefusedValue(v); !why.empty()) {
+    platform::UI().MessageBox("reload parameters", "cannot restore parameters from " + path + ":\n" + why,
+                              platform::BoxButtons::Ok, platform::BoxIcon::Warning);
+    return -1;
+  }
 
   ModelParams& mp = gModelParams;
   FitEngineState& fs = gFitEngineState;
@@ -522,6 +599,7 @@ int ReloadParameters(const std::string& path) {
   if (hooks.afterReload && !gSerialFitSettings.running) hooks.afterReload();
   if (sel.NonidealCSModel && hooks.reloadedNonidealModel) hooks.reloadedNonidealModel(path);
   if (hooks.reloadModelEntry) hooks.reloadModelEntry(true);
+  if (has(kModelInUseLine)) TellModelNotRestored(path, at(kModelInUseLine));
   return 1;
 }
 

@@ -40,6 +40,9 @@ struct SavedParamsHooks {
   std::function<void()> afterReload;
   // Ticks the menu items of the fluorescence corrections after a reload.
   std::function<void()> checkCorrectionMenuItems;
+  // The name the user knows a model by (its command id; empty: none), for
+  // the note on a saved model that could not be restored.
+  std::function<std::string(int modelKey)> modelName;
   // "Nonideal c(s)": its mean field saved beside the parameter file, and
   // offered again when that file is reloaded.
   std::function<void(const std::string& path)> savedNonidealModel;
@@ -60,8 +63,12 @@ std::vector<int> SavedParamsOwnershipFaults();
 // written (reported with "Attention: could not open %s").
 bool TmpSaveBestParams(const std::string& path, bool intermediate);
 
-// Restores the state from the file: 1 restored, 0 refused (missing file
-// or fewer than 99 values; nothing changed).
+// Restores the state from the file: 1 restored; 0 refused without a word
+// (missing file or fewer than 99 values); -1 refused after a message naming
+// the file and the line (a whole-number line that no int holds, or an unknown
+// distribution model). A refused file changes nothing. A file written with a
+// model that its switches cannot name (line 208 keeps the model in use) is
+// restored into the model they do name, and the user is told.
 int ReloadParameters(const std::string& path);
 
 // After a load: offers the saved analysis of the data ("restore previous

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lamm/lamm_ideal.h"
+#include "numerics/whole_number.h"
 #include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
@@ -127,14 +128,32 @@ bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings&
     platform::Tell("LAMM EQUATION PARAMETERS", text, platform::BoxIcon::None);
     return false;
   }
+  // The grid size and its limits are whole numbers: a line no int holds
+  // refuses the file, before anything of it is taken.
+  std::int32_t grid[3] = {};
+  const int gridLines[3] = {5, 7, 8};
+  for (int k = 0; k < 3; ++k) {
+    const float value = v[static_cast<std::size_t>(gridLines[k] - 1)];
+    const std::optional<std::int32_t> whole = WholeNumberOf(value);
+    if (!whole) {
+      char text[1300];
+      std::snprintf(text, sizeof text,
+                    "cannot use %s to initialize Lamm eq. preferences: line %d holds %g, which is no grid size\n"
+                    " -> using defaults now",
+                    path.c_str(), gridLines[k], static_cast<double>(value));
+      platform::Tell("LAMM EQUATION PARAMETERS", text, platform::BoxIcon::None);
+      return false;
+    }
+    grid[k] = *whole;
+  }
   s.automaticSwitchS = v[0];
   s.shutOffBackDiffusion = SwitchFrom(v[1]);
   s.backDiffusionLevel = v[2];
   s.automaticGridSize = SwitchFrom(v[3]);
-  s.feGridSize = static_cast<std::int32_t>(v[4]);
+  s.feGridSize = grid[0];
   s.pointsPerSigma = v[5];
-  s.gridSizeUpperLimit = static_cast<std::int32_t>(v[6]);
-  s.gridSizeLowerLimit = static_cast<std::int32_t>(v[7]);
+  s.gridSizeUpperLimit = grid[1];
+  s.gridSizeLowerLimit = grid[2];
   s.timesFromW2t = SwitchFrom(v[8]);
   s.rampRotorSpeed = s.timesFromW2t ? 0 : 1;
   s.automaticAlgorithm = SwitchFrom(v[9]);

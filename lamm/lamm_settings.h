@@ -75,8 +75,9 @@ bool SaveLammEqParameterPreferences(const std::string& path, const LammSolverSet
                                     float fitTolerance);
 
 // Reads the file into settings (and line 16 into fitTolerance). A missing
-// file is silently ignored; fewer than 26 values keep the defaults after a
-// message; 26 or 27 values are applied and the file is rewritten complete.
+// file is silently ignored; fewer than 26 values, or a grid size or limit
+// that no int holds, keep the defaults after a message naming the file; 26
+// or 27 values are applied and the file is rewritten complete.
 // True when at least 26 values were read.
 bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings& settings,
                                     float& fitTolerance);

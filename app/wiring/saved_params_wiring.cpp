@@ -13,6 +13,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
+#include "platform/menu_model.h"
 
 namespace {
 
@@ -33,6 +34,23 @@ int ModelCommandOfCode(int code) {
     case 7: return kCmNonidealCSModel;
     case 7001: return kCmNonidealCSModel1100;
     default: return kCmContinuousCSModel;  // "Continuous c(s) Distribution"
+  }
+}
+
+// The models without a menu item, by what their parameter box calls them.
+std::string HiddenModelName(int key) {
+  switch (key) {
+    case kCmMonomerDimerModel: return "rapid monomer-dimer self-association";
+    case kCmMonomerTrimerModel: return "rapid monomer-trimer self-association";
+    case kCmMonomerTetramerOctamerModel: return "1-4-8 rapid self-association";
+    case kCmMonomerDimerTetramerModel: return "1-2-4 rapid self-association";
+    case kCmModel267: return "A + B <--> AB";
+    case kCmEquilibriumModel523: return "A + B <--> AB at sedimentation equilibrium";
+    case kCmEquilibriumModel284: return "noninteracting species at sedimentation equilibrium";
+    case kCmCSModel521: return "Continuous c(s) for linear rods";
+    case kCmNonidealSingleSpeciesModel1099: return "Hindered Sedimentation";
+    case kCmNonidealCSModel1100: return "Hindered Sedimentation Coefficient Distribution c(s)";
+    default: return {};
   }
 }
 
@@ -73,6 +91,10 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
     }
     FinishReloadedModel(FileTrip());
   };
+  h.modelName = [w](int key) {
+    const platform::MenuNode* item = w->Frame().Menu().Find(key);
+    return item ? platform::PlainMenuText(item->text) : HiddenModelName(key);
+  };
   h.checkFitLimits = [] {
     // The limits the analysis was fitted with, kept inside the data.
     CheckLeftFitLimit(0.0f);
@@ -86,5 +108,6 @@ void DisconnectSavedParamsFromWindow() {
   SavedParamsHooks& h = CurrentSavedParamsHooks();
   h.reselectDistributionModel = nullptr;
   h.reloadModelEntry = nullptr;
+  h.modelName = nullptr;
   h.checkFitLimits = nullptr;
 }

@@ -6,11 +6,13 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <variant>
 
 #include "distributions/hydrodynamics.h"
 #include "fit/model_params.h"
 #include "numerics/cvector.h"
+#include "numerics/whole_number.h"
 #include "platform/error_box.h"
 #include "platform/paths.h"
 
@@ -25,28 +27,14 @@ namespace {
 
 float Switch(std::uint8_t b) { return b ? 1.0f : 0.0f; }
 std::uint8_t SwitchFrom(float v) { return v > 0 ? 1 : 0; }
-std::int32_t CountFrom(float v) { return static_cast<std::int32_t>(std::floor(v)); }
+// Counts are read rounded down; nothing when no int holds the value.
+std::optional<std::int32_t> CountFrom(float v) { return WholeNumberOf(std::floor(static_cast<double>(v))); }
 
 std::string Formatted(const char* format, const std::string& path) {
   char text[1200];
   std::snprintf(text, sizeof text, format, path.c_str());
   return text;
 }
-
-// Values the planning divides by or loops over.
-bool UsableLines(const std::vector<float>& v) {
-  for (int i = 0; i < kTimeToEqLines; ++i)
-    if (!std::isfinite(v[static_cast<size_t>(i)])) return false;
-  auto line = [&](int n) { return v[static_cast<size_t>(n - 1)]; };
-  if (!(line(3) > 0) || !(line(4) > 0) || !(line(5) > 0)) return false;
-  const std::int32_t parameters = CountFrom(line(15));
-  if (parameters < 1 || parameters > kMaxProfileParameters) return false;
-  return line(19) >= 0;
-}
-
-}  // namespace
-
-namespace {
 
 using FloatField = float TimeToEqParams::*;
 using CountField = std::int32_t TimeToEqParams::*;
@@ -73,6 +61,19 @@ const std::array<Line, kTimeToEqLines> kLines = {{
     {&P::optimisedTime},   {&P::rpmStep},        {&P::exponential},    {&P::continueHistory},
     {&P::initialStep},
 }};
+
+// Values the planning divides by or loops over, and counts an int holds.
+bool UsableLines(const std::vector<float>& v) {
+  for (int i = 0; i < kTimeToEqLines; ++i)
+    if (!std::isfinite(v[static_cast<size_t>(i)])) return false;
+  for (size_t i = 0; i < kLines.size(); ++i)
+    if (std::holds_alternative<CountField>(kLines[i].field) && !CountFrom(v[i])) return false;
+  auto line = [&](int n) { return v[static_cast<size_t>(n - 1)]; };
+  if (!(line(3) > 0) || !(line(4) > 0) || !(line(5) > 0)) return false;
+  const std::int32_t parameters = *CountFrom(line(15));
+  if (parameters < 1 || parameters > kMaxProfileParameters) return false;
+  return line(19) >= 0;
+}
 
 }  // namespace
 
@@ -129,7 +130,7 @@ bool LoadTimeToEqPreferences(TimeToEqParams& p, const std::string& path) {
   for (size_t i = 0; i < kLines.size(); ++i) {
     const Line& line = kLines[i];
     if (auto f = std::get_if<FloatField>(&line.field)) p.**f = l[i] / line.scale;
-    if (auto c = std::get_if<CountField>(&line.field)) p.**c = CountFrom(l[i]);
+    if (auto c = std::get_if<CountField>(&line.field)) p.**c = *CountFrom(l[i]);
     if (auto b = std::get_if<SwitchField>(&line.field)) p.**b = SwitchFrom(l[i]);
   }
   // A new count makes the optimiser start a vector of that length.

@@ -105,6 +105,71 @@ TEST_F(DlsModels, ASavedStokesRadiusFitIsFoundAgainByRadiusAndByCumulants) {
   }
 }
 
+// The cumulants keep their second and third moments in the slots of
+// species 2 and 3, which the evaluation reads whether or not the species are
+// included: a moment floated with its species off keeps its fit box.
+TEST_F(DlsModels, ACumulantMomentFloatedWithItsSpeciesOffKeepsItsFitBox) {
+  Window();
+  Options().AlwaysLoadG2m1 = false;
+  Load(WriteSets("start"));
+  Window().Dispatch(890);
+  ASSERT_EQ(gModelSelectorFlags.DlsCumulantModel, 1);
+  // mu2 is species 2's first entry (413) with its fit box (410); 408 includes species 2.
+  forms_.Expect({"Cumulant Analysis", {{413, "0.3"}}, {{408, 0}, {410, 1}}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  EXPECT_EQ(gModelParams.included[2], 0);
+  EXPECT_FLOAT_EQ(gModelParameterVector.P[2], 0.3f);
+  EXPECT_EQ(gModelParameterVector.F[2], 1);
+  // Shown again as the user left it.
+  forms_.Expect({"Cumulant Analysis", {}, {}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  const FormControl* box = forms_.seen.back().Find(410);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->state, 1);
+  EXPECT_EQ(gModelParameterVector.F[2], 1);
+}
+
+// The Stokes radii read the species' D as a radius (nm). Light-scattering
+// data loaded while the species are in the M-and-s form turn them into D:
+// the first start is then a species of a few nm, whose model decays within
+// the lag times (a mass read as D is a radius of 1e-4 nm, a flat model).
+TEST_F(DlsModels, TheStokesRadiiStartFromASpeciesOfAFewNanometres) {
+  Window();
+  Options().AlwaysLoadG2m1 = false;
+  gFitEngineState.molarMassParameters = 1;
+  gModelParameterVector.P[1] = 50000;  // M (Da), s 4 S
+  gModelParameterVector.P[5] = 4;
+  UnpackModelParameters();
+  Load(WriteSets("start"));
+  EXPECT_EQ(gFitEngineState.molarMassParameters, 0);
+  EXPECT_FALSE(Window().Frame().Menu().IsChecked(217));
+  StokesRadiiModel();
+  ASSERT_EQ(gModelSelectorFlags.DlsStokesRadiiModel, 1);
+  // D = s R T / (M (1 - vbar rho)), R = k T / (6 pi eta D) at 20 C in water.
+  const double T = 293.15, buoyancy = 1.0 - gSolutionConditions.vbarRho;
+  const double D = 4e-13 * 8.31451e7 * T / (50000 * buoyancy);
+  const double R = 1.380649e-16 * T / (6 * M_PI * 0.01002 * D) * 1e7;
+  ASSERT_GT(R, 1.0);
+  ASSERT_LT(R, 10.0);
+  EXPECT_NEAR(gModelParameterVector.P[1], R, 0.01 * R);
+  EXPECT_EQ(gModelParams.included[1], 1);
+  Window().Dispatch(213);  // Run
+  const ScanSet& s = CurrentScanSet();
+  EXPECT_GT(s.model[1][1] - s.model[1][s.points[1]], 0.1);
+}
+
+TEST_F(DlsModels, TheStokesRadiiAfterDiscreteSpeciesTakeTheRadiusOfTheirD) {
+  Window();
+  Options().AlwaysLoadG2m1 = false;
+  Load(WriteSets("start"));
+  Window().Dispatch(198);
+  OneSlot(static_cast<float>(kD5nm * 1e7), false);
+  StokesRadiiModel();
+  EXPECT_NEAR(gModelParameterVector.P[1], 5.0, 0.005);
+}
+
 TEST_F(DlsModels, TheDistributionsRunAndFitFromTheMenu) {
   Window();
   Options().AlwaysLoadG2m1 = false;

@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include "app/commands/data/list_file.h"
+#include "data/fluorescence_corrections.h"
 #include "data/scan_grid.h"
 #include "fit/fit_engine_state.h"
 #include "fit/saved_params.h"
@@ -125,6 +126,57 @@ TEST_F(RoadTest, NoiseSwitchedOnByInterferenceDataGoesWithThem) {
   load(absorbance);
   EXPECT_EQ(gFitEngineState.fitTINoise, 1);
   EXPECT_EQ(gModelParams.riNoiseFit, 0);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+// The fluorescence corrections belong to fluorescence data: absorbance data
+// loaded next are computed without them (the same rmsd as before they were
+// set) and their menu items go unticked; a correction the user set for
+// absorbance data, after the question, stays with absorbance data.
+TEST_F(RoadTest, FluorescenceCorrectionsGoWithTheFluorescenceData) {
+  const auto absorbance = WriteRun(".ra1", 4);
+  const auto fluorescence = WriteRun(".fa1", 4, 'F');
+  const char* caption = "Signal Amplitude Change With Radius";
+  auto load = [&](const std::vector<std::string>& paths) {
+    LoadChosen(paths);
+    ASSERT_EQ(CurrentScanSet().count, 4);
+  };
+  auto gradient = [&](bool fluorescenceData) {
+    if (!fluorescenceData)
+      ui_->ExpectBox(caption, "this is intended for fluorescence data - proceed anyway?", platform::IDYES);
+    ui_->ExpectBox(caption, "use radial magnification gradient?", platform::IDYES);
+    ui_->ExpectPrompt(caption, "1+da/dr", std::string("1.02"));
+    ui_->ExpectBox(caption, "fit radial magnification gradient?", platform::IDYES);
+    Window().Dispatch(907);
+    ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    ASSERT_EQ(CurrentFdsSignalParams().useRadialGradient, 1);
+    ASSERT_TRUE(Window().Frame().Menu().IsChecked(907));
+  };
+  auto run = [&] {
+    Window().Dispatch(213);
+    return FitLimitRmsd(-1.0);
+  };
+  load(absorbance);
+  OneSpecies("5.0", "4.0");
+  const double plain = run();
+  load(fluorescence);
+  ASSERT_EQ(CurrentDataTypeFlags().fluorescence, 1);
+  gradient(true);
+  load(absorbance);
+  const FdsSignalParams& p = CurrentFdsSignalParams();
+  EXPECT_EQ(p.useRadialGradient, 0);
+  EXPECT_EQ(p.fitRadialGradient, 0);
+  EXPECT_FLOAT_EQ(p.radialGradient, 1.02f);  // kept for the next time it is switched on
+  EXPECT_FALSE(Window().Frame().Menu().IsChecked(907));
+  EXPECT_FALSE(Window().Frame().Menu().IsChecked(905));
+  // (A new load may settle the solver's grid a little differently: 1e-5.)
+  EXPECT_NEAR(run(), plain, 1e-5 * plain);
+  // Set for absorbance data, it outlives a load of absorbance data.
+  gradient(false);
+  load(absorbance);
+  EXPECT_EQ(p.useRadialGradient, 1);
+  EXPECT_TRUE(Window().Frame().Menu().IsChecked(907));
+  EXPECT_GT(std::fabs(run() - plain), 0.01 * plain);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 

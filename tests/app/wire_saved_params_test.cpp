@@ -3,6 +3,7 @@
 // was saved with, the scans' times follow the reloaded time switches, and
 // the fit range is the one the analysis was fitted with.
 #include "distributions/conti_models.h"
+#include "fit/model_table.h"
 #include "fit/saved_params.h"
 #include "fit/scan_times.h"
 #include "data/scan_grid.h"
@@ -145,6 +146,90 @@ TEST_F(SavedAnalysis, TheFitRangeComesBackAsItWasFitted) {
       EXPECT_EQ(s.firstFitPoint[1], firstPoint);
     }
   }
+}
+
+// A fit saves the model in use; the file's switches name only some models.
+// Reloaded through Data > Reload Saved Fit Parameters, a model they cannot
+// name is said, with the model its entries were loaded into (or that none
+// is chosen); a model they name comes back without a word.
+TEST_F(SavedAnalysis, AModelTheFileCannotNameIsSaidWhenItIsReloaded) {
+  LoadRun(3);
+  const std::string file = CurrentDataPaths().parameterFile;
+  ASSERT_FALSE(file.empty());
+  const std::string discrete = "its entries were loaded into \"Non-Interacting Discrete Species\"";
+  const std::string none = "its entries were loaded, but no model is chosen (choose one in the Model menu)";
+  const struct {
+    int command;
+    const char* name;  // nullptr: restored
+    int loaded;
+    std::string into;
+  } cases[] = {
+      {280, "linear Lamm Equation", 198, discrete},
+      {281, "External Loading Cell", 198, discrete},
+      {282, "model 282", 198, discrete},
+      {291, "Electrophoresis: Lamm Equation For Discrete Species", 198, discrete},
+      {267, "A + B <--> AB", 0, none},
+      {523, "A + B <--> AB at sedimentation equilibrium", 0, none},
+      {235, "Continuous c(M) Distribution", 275, "its entries were loaded into \"Continuous c(s) Distribution\""},
+      {198, nullptr, 198, ""},
+      {197, nullptr, 197, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    ui_->lenient = true;  // the model commands' own questions
+    Window().Dispatch(c.command);
+    ASSERT_EQ(SelectedModelKey(), c.command);
+    ASSERT_TRUE(TmpSaveBestParams(file, false));  // as a fit saves
+    Window().Dispatch(198);  // another model chosen since
+    ui_->lenient = false;
+    ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from " + file + " ?", platform::IDYES);
+    if (c.name)
+      ui_->ExpectBox("reload parameters", "the model of " + file + ", \"" + c.name +
+                                              "\", cannot be restored from it:\n" + c.into);
+    Window().Dispatch(1098);
+    EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+    EXPECT_TRUE(ui_->AllConsumed());
+    EXPECT_EQ(SelectedModelKey(), c.loaded);
+    ui_->failures.clear();
+  }
+}
+
+// A reload that fails says so; a refused value leaves the model in use.
+TEST_F(SavedAnalysis, AFailedReloadIsSaid) {
+  LoadRun(3);
+  const std::string file = CurrentDataPaths().parameterFile;
+  Window().Dispatch(198);
+  ASSERT_TRUE(TmpSaveBestParams(file, false));
+  std::vector<std::string> lines;
+  {
+    std::ifstream in(file);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+  }
+  lines[44 - 1] = "nan";  // the Lamm grid size
+  {
+    std::ofstream out(file);
+    for (const std::string& l : lines) out << l << "\n";
+  }
+  ui_->lenient = true;
+  Window().Dispatch(235);
+  ASSERT_EQ(SelectedModelKey(), 235);
+  ui_->lenient = false;
+  ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from " + file + " ?", platform::IDYES)
+      .ExpectBox("reload parameters",
+                 "cannot restore parameters from " + file + ":\nline 44 holds nan, which is no whole number");
+  Window().Dispatch(1098);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(SelectedModelKey(), 235);
+
+  std::filesystem::remove(file);
+  ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from " + file + " ?", platform::IDYES)
+      .ExpectBox("LOAD PARAMETERS", "sorry could not restore fit parameters from " + file +
+                                        "\n(no such file, or fewer than 99 values in it)");
+  Window().Dispatch(1098);
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(SelectedModelKey(), 235);
 }
 
 }  // namespace

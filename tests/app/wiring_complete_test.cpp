@@ -124,7 +124,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     using R = LoadHooks;
     Check<R>({"LoadHooks", CurrentLoadHooks(), loadDefaults, {
     H(writeDiagnostics), H(deleteNonidealModel), H(setDefaultMeniscusBottomLimits), H(restoreScanTimes),
-    H(cancelTimesFromW2t), H(createNoiseButtons), H(removeNoiseButtons), H(buildPlotCurves), H(deletePlots),
+    H(cancelTimesFromW2t), H(createNoiseButtons), H(removeNoiseButtons), H(checkCorrectionMenuItems), H(buildPlotCurves), H(deletePlots),
     H(setPlotAxisTitles), H(clearComputedFlag), H(redrawDataPlot), H(requestRepaint), H(setWindowTitle),
     H(drawText), H(loadProgress), H(offerRestorePreviousAnalysis), H(newDataAboutToLoad), H(newDataLoaded),
     H(runModel), H(runModelFromTools), H(calcRmsd),
@@ -143,7 +143,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
   {
     using R = SavedParamsHooks;
     Check<R>({"SavedParamsHooks", CurrentSavedParamsHooks(), R{}, {
-    H(getContiValue), H(setContiValue), H(reselectDistributionModel), H(reloadModelEntry), H(checkFitLimits), H(getBufferValue),
+    H(getContiValue), H(setContiValue), H(reselectDistributionModel), H(reloadModelEntry), H(modelName), H(checkFitLimits), H(getBufferValue),
     H(setBufferValue), H(afterReload), H(checkCorrectionMenuItems), H(savedNonidealModel),
     H(reloadedNonidealModel)}, 0, {}}, faults);
   }

@@ -149,6 +149,112 @@ TEST_F(SavedParams, ShortFilesGiveTheLaterValuesTheirDefaults) {
   EXPECT_EQ(ReloadParameters((dir / "none").string()), 0);
 }
 
+// Codes, counts, switches and fit flags are read as whole numbers: a value
+// that no int holds (its cast would be undefined) or a distribution model
+// the program does not know refuses the file, which is named with the line,
+// and nothing of it is taken.
+TEST_F(SavedParams, ValuesNoLineCanHoldRefuseTheFileAndChangeNothing) {
+  ASSERT_TRUE(TmpSaveBestParams(path, false));
+  const std::vector<std::string> saved = Lines();
+  const struct {
+    int line;
+    const char* value;
+    const char* why;
+  } cases[] = {
+      {2, "nan", "line 2 holds nan, which is no whole number"},  // component 1 included
+      {4, "inf", "line 4 holds inf, which is no whole number"},  // its concentration fit
+      {33, "-inf", "line 33 holds -inf, which is no whole number"},  // component 4's s fit
+      {39, "1e30", "line 39 holds 1e+30, which is no whole number"},  // baseline fit
+      {44, "2147483648", "line 44 holds 2.14748e+09, which is no whole number"},  // Lamm grid size
+      {46, "-3e9", "line 46 holds -3e+09, which is no whole number"},  // meniscus fit
+      {73, "99", "line 73 holds 99, which is no distribution model"},
+      {73, "-2", "line 73 holds -2, which is no distribution model"},
+      {73, "nan", "line 73 holds nan, which is no whole number"},
+      {94, "1e30", "line 94 holds 1e+30, which is no whole number"},  // grid-size upper limit
+      {128, "inf", "line 128 holds inf, which is no whole number"},   // zone fit
+      {149, "nan", "line 149 holds nan, which is no whole number"},   // tenth nonideal term's fit
+      {201, "1e20", "line 201 holds 1e+20, which is no whole number"},  // minimum s of the log grid
+      {207, "nan", "line 207 holds nan, which is no whole number"},   // skew fit
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.line) + " " + c.value);
+    std::vector<std::string> lines = saved;
+    lines[static_cast<std::size_t>(c.line - 1)] = c.value;
+    WriteFirst(lines, lines.size());
+    autotest::ResetAnalysisState();
+    gModelSelectorFlags.MonomerDimerModel = 1;
+    gModelParams.meniscus = 5.5f;
+    gModelParams.included[3] = 1;
+    LammSettings().feGridSize = 777;
+    Conti().minimumSValue = 3.0f;
+    ui.lenient = false;
+    ui.ExpectBox("reload parameters", "cannot restore parameters from " + path + ":\n" + c.why);
+    EXPECT_EQ(ReloadParameters(path), -1);
+    EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+    EXPECT_TRUE(ui.AllConsumed());
+    EXPECT_EQ(gModelSelectorFlags.MonomerDimerModel, 1);
+    EXPECT_EQ(gModelSelectorFlags.LammDiscreteModel + gModelSelectorFlags.DistributionModel, 0);
+    EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.5f);
+    EXPECT_EQ(gModelParams.included[3], 1);
+    EXPECT_EQ(LammSettings().feGridSize, 777);
+    EXPECT_FLOAT_EQ(Conti().minimumSValue, 3.0f);
+    ui.lenient = true;
+  }
+  // Whole numbers beyond the written ones are still whole numbers; an
+  // integer part is what is read.
+  std::vector<std::string> lines = saved;
+  lines[44 - 1] = "2147483520.000000";
+  lines[73 - 1] = "7001.9";
+  WriteFirst(lines, lines.size());
+  ASSERT_EQ(ReloadParameters(path), 1);
+  EXPECT_EQ(LammSettings().feGridSize, 2147483520);
+  EXPECT_EQ(gModelSelectorFlags.NonidealCSVariant, 1);
+}
+
+// The file keeps the model in use in its last line; a model that the
+// switches of the other lines cannot name is restored into the one they
+// name, and the reload says so.
+TEST_F(SavedParams, AModelTheSwitchesCannotNameIsSaidAtTheReload) {
+  const struct {
+    std::uint8_t ModelSelectorFlags::*own;
+    int saved;
+    const char* note;
+  } cases[] = {
+      {&ModelSelectorFlags::LinearLammModel, 280, "its entries were loaded into \"model 198\""},
+      {&ModelSelectorFlags::Model267, 267,
+       "its entries were loaded, but no model is chosen (choose one in the Model menu)"},
+      {&ModelSelectorFlags::MonomerDimerModel, 197, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.saved);
+    autotest::ResetAnalysisState();
+    gModelSelectorFlags.LammDiscreteModel = c.saved == 280;
+    gModelSelectorFlags.*c.own = 1;
+    ASSERT_TRUE(TmpSaveBestParams(path, false));
+    EXPECT_EQ(Lines()[208 - 1], std::to_string(c.saved) + ".000000");
+    ui.lenient = false;
+    if (c.note)
+      ui.ExpectBox("reload parameters", "the model of " + path + ", \"model " + std::to_string(c.saved) +
+                                            "\", cannot be restored from it:\n" + c.note);
+    ASSERT_EQ(ReloadParameters(path), 1);
+    EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();
+    EXPECT_TRUE(ui.AllConsumed());
+    ui.lenient = true;
+  }
+  // Files of before, whose last line held no model, are read without a note.
+  std::vector<std::string> lines = Lines();
+  ui.transcript.clear();
+  for (const char* last : {"0.000000", "12345.000000", "nan"}) {
+    lines[208 - 1] = last;
+    WriteFirst(lines, lines.size());
+    ui.lenient = false;
+    EXPECT_EQ(ReloadParameters(path), 1) << last;
+    EXPECT_TRUE(ui.transcript.empty()) << last;
+    ui.transcript.clear();
+    ui.lenient = true;
+  }
+}
+
 TEST_F(SavedParams, TheStickySphereChoiceComesBack) {
   // (saved choice, lines kept in the file, restored choice)
   const struct {

@@ -120,7 +120,9 @@ TEST_F(PlanningFiles, ShortOrUnusableFilesLeaveTheRecord) {
     bool message;
   } cases[] = {{0, "", false},     {1, "nan", true}, {3, "0", true},  {4, "-280", true},
                {5, "0", true},      {15, "0.5", true}, {15, "1e6", true}, {19, "-1", true},
-               {14, "inf", true}};
+               {14, "inf", true},
+               // Counts no int holds (a cast of them is undefined).
+               {11, "1e30", true},  {15, "1e30", true}, {19, "2147483648", true}, {11, "-3e9", true}};
   for (const Case& c : cases) {
     std::vector<std::string> lines = good;
     if (c.line == 0)

@@ -138,6 +138,50 @@ TEST(LammPreferenceFile, UnreadableContentKeepsTheDefaultsAfterTheMessage) {
   }
 }
 
+// The grid size and its limits are whole numbers: a value no int holds (a
+// cast of it is undefined) refuses the whole file, which is named.
+TEST(LammPreferenceFile, GridSizesNoIntHoldsKeepTheDefaultsAfterTheMessage) {
+  const struct {
+    int line;
+    const char* value;
+    const char* shown;
+  } cases[] = {{5, "nan", "nan"},        {5, "inf", "inf"},          {5, "1e30", "1e+30"},
+               {7, "2147483648", "2.14748e+09"}, {8, "-1e10", "-1e+10"}, {7, "-inf", "-inf"}};
+  const std::string path = TempPath("gridsize.ini");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.line) + " " + c.value);
+    std::vector<std::string> lines = kDefaultLines;
+    lines[static_cast<size_t>(c.line - 1)] = c.value;
+    lines[0] = "7.5";  // a value before the bad line is not taken either
+    const std::string text = Join(lines, lines.size());
+    Write(path, text);
+    platform::ScriptedUserInterface ui;
+    ui.ExpectBox("LAMM EQUATION PARAMETERS", "cannot use " + path +
+                                                 " to initialize Lamm eq. preferences: line " +
+                                                 std::to_string(c.line) + " holds " + c.shown +
+                                                 ", which is no grid size\n -> using defaults now");
+    platform::ScopedUI guard(ui);
+    LammSolverSettings s;
+    float tol = 0.01f;
+    EXPECT_FALSE(ReadLammEqParameterPreferences(path, s, tol));
+    EXPECT_EQ(s.feGridSize, 1000);
+    EXPECT_EQ(s.gridSizeUpperLimit, 2000);
+    EXPECT_EQ(s.gridSizeLowerLimit, 75);
+    EXPECT_EQ(s.automaticSwitchS, 5.0f);
+    EXPECT_TRUE(ui.failures.empty());
+    EXPECT_TRUE(ui.AllConsumed());
+    EXPECT_EQ(teststate::FileText(path), text);  // left alone
+  }
+  // The largest grid an int holds is still a grid size.
+  std::vector<std::string> lines = kDefaultLines;
+  lines[6] = "2147483520";  // the float below 2^31
+  Write(path, Join(lines, lines.size()));
+  LammSolverSettings s;
+  float tol = 0;
+  ASSERT_TRUE(ReadLammEqParameterPreferences(path, s, tol));
+  EXPECT_EQ(s.gridSizeUpperLimit, 2147483520);
+}
+
 TEST(LammPreferenceFile, MissingFileIsSilentAndCreatesNothing) {
   const std::string path = TempPath("absent.ini");
   std::filesystem::remove(path);

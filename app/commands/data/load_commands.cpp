@@ -449,11 +449,10 @@ void TXLAWindow::CmLoadDlsData() {
   if (HelpTest()) return;
   ExitEqTestMode(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Dls);
-  // The discrete species of light scattering are never in the M-and-s form.
-  if (outcome.chosen && gFitEngineState.molarMassParameters) {
-    gFitEngineState.molarMassParameters = 0;
-    CheckMenuItem(kFitMAndSItem, false);
-  }
+  // The discrete species of light scattering are never in the M-and-s form:
+  // their masses become diffusion coefficients, as with the menu toggle,
+  // which the Stokes radii read (a mass read as D is a radius of 1e-4 nm).
+  if (outcome.chosen && gFitEngineState.molarMassParameters) SetFitMAndS(*this, false);
   WindowFlags().FileDialogOpen = false;
   if (outcome.finished) UpdateFloToolsMenu(*this);
 }

@@ -589,7 +589,13 @@ void TXLAWindow::CmReloadSavedFitParameters() {
       return;
     }
   }
-  WithParameterFile(source, [&] { ReloadParameters(source); });
+  int restored = 0;
+  WithParameterFile(source, [&] { restored = ReloadParameters(source); });
+  // (A refused value was said, with its line.)
+  if (restored == 0)
+    platform::Tell(caption, data_messages::Format("sorry could not restore fit parameters from %s\n"
+                                                  "(no such file, or fewer than 99 values in it)",
+                                                  source.c_str()));
   DialogOpen = wasOpen;
   RequestRepaint(*this);
 }

@@ -314,8 +314,10 @@ void SetFitMAndS(TXLAWindow& w, bool on) {
   gFitEngineState.molarMassParameters = on ? 1 : 0;
   w.CheckMenuItem(217, on);
   // Only the species models hold species in the slots (the association
-  // models load their own start values over them).
-  if (was == on || !TakesSpeciesKey(SelectedModelKey())) return;
+  // models load their own start values over them), and so do the start-up
+  // entries while no model is chosen.
+  const int key = SelectedModelKey();
+  if (was == on || (key != 0 && !TakesSpeciesKey(key))) return;
   const float buoyancy = 1.0f - gSolutionConditions.vbarRho;
   const float* rt = CurrentLoadTargets().RT;
   // Without a loaded run the temperature is taken as 20 degC.

@@ -31,7 +31,8 @@ void ReleaseDistributionArrays();
 void ReallocLammArraysIfPresent();
 // The M-and-s parametrisation of the discrete species, with its menu mark.
 // A change of form converts each species' M into D or back, as the menu
-// toggle does, while the slots hold species (not a distribution's grid).
+// toggle does, while the slots hold species (not a distribution's grid):
+// those of a species model, or the start-up species with no model chosen.
 void SetFitMAndS(TXLAWindow& w, bool on);
 // The species' second quantity from M to D or back (D = s RT / (M (1 - vbar
 // rho)) has the same form both ways); RT in erg/mol. The reacting system

@@ -11,6 +11,7 @@
 #include "app/window/window_services.h"
 #include "automation/serial/fluorescence_correction_record.h"
 #include "data/fluorescence_corrections.h"
+#include "data/load_hooks.h"
 #include "data/nonlinear_detection.h"
 #include "data/fluorescence_sort.h"
 #include "data/scan_set.h"
@@ -111,6 +112,9 @@ ModelCurveCorrections CurveCorrections() {
   return c;
 }
 
+// Without the window the loaders' corrections have no menu.
+void NoMenuToTick() {}
+
 }  // namespace
 
 void CheckMenuPair(TXLAWindow& w, int first, int second, bool on) {
@@ -124,6 +128,7 @@ void ConnectFluorescenceCorrections(TXLAWindow& window) {
   SetFluorescenceCorrections(&gSerialFitView);
   SetModelCurveCorrectionsSource(CurveCorrections);
   CurrentSavedParamsHooks().checkCorrectionMenuItems = [w] { CheckFluorescenceMenuItems(*w); };
+  CurrentLoadHooks().checkCorrectionMenuItems = [w] { CheckFluorescenceMenuItems(*w); };
 }
 
 void DisconnectFluorescenceCorrections() {
@@ -131,6 +136,7 @@ void DisconnectFluorescenceCorrections() {
   SetFluorescenceCorrections(nullptr);
   SetModelCurveCorrectionsSource(nullptr);
   CurrentSavedParamsHooks().checkCorrectionMenuItems = nullptr;
+  CurrentLoadHooks().checkCorrectionMenuItems = NoMenuToTick;
 }
 
 float DepletionLogKsOfEntry(double ks) { return ks > 1e-8 ? static_cast<float>(std::log10(ks)) : -8.0f; }
