@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "numerics/constants.h"
@@ -472,6 +473,11 @@ void TellModelNotRestored(const std::string& path, float savedLine) {
   const std::optional<std::int32_t> saved = WholeNumberOf(savedLine);
   const int loaded = SelectedModelKey();
   if (!saved || *saved == loaded || !IsModelCommand(*saved)) return;
+  // A serial fit reloads a file for every set: the same news is told once.
+  static std::pair<int, int> toldInSeries{0, 0};
+  const std::pair<int, int> news{*saved, loaded};
+  if (gSerialFitSettings.running && news == toldInSeries) return;
+  toldInSeries = gSerialFitSettings.running ? news : std::pair<int, int>{0, 0};
   std::string text = "the model of " + path + ", " + ModelNameOf(*saved) + ", cannot be restored from it:\n";
   text += loaded ? "its entries were loaded into " + ModelNameOf(loaded)
                  : "its entries were loaded, but no model is chosen (choose one in the Model menu)";

@@ -5,6 +5,7 @@
 #include "automation/commands.h"
 #include "data/wiener_skew.h"
 #include "fit/saved_params.h"
+#include "fit/serial_fit_settings.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_settings.h"
 #include "tests/automation/automation_test_support.h"
@@ -253,6 +254,17 @@ TEST_F(SavedParams, AModelTheSwitchesCannotNameIsSaidAtTheReload) {
     ui.transcript.clear();
     ui.lenient = true;
   }
+  // A serial fit reloads its file for every set: the note comes once, not once a set.
+  autotest::ResetAnalysisState();
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  gModelSelectorFlags.LinearLammModel = 1;
+  ASSERT_TRUE(TmpSaveBestParams(path, false));
+  gSerialFitSettings.running = 1;
+  ui.transcript.clear();
+  for (int set = 0; set < 3; ++set) EXPECT_EQ(ReloadParameters(path), 1);
+  gSerialFitSettings.running = 0;
+  EXPECT_EQ(ui.transcript.size(), 1u);
+  ui.transcript.clear();
 }
 
 TEST_F(SavedParams, TheStickySphereChoiceComesBack) {
