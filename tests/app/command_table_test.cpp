@@ -1,5 +1,9 @@
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <regex>
 #include <set>
 
 #include "app/plot_input/marker_moves.h"
@@ -229,6 +233,21 @@ TEST_F(CommandTable, HelpOpensTheShippedReadmeOrSaysWhereItIs) {
   w->Dispatch(268);
   EXPECT_EQ(processes_.calls.size(), 2u);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+// The help the Help menu opens sends readers to source files by path: each
+// one named must be there.
+TEST(ReadmeHelp, EverySourceFileItNamesExists) {
+  std::ifstream in(TARNEL_SOURCE_DIR "/README.md");
+  ASSERT_TRUE(in);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::regex path("`([a-z_]+/[A-Za-z0-9_/]+\\.(cpp|h))`");
+  int named = 0;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), path); it != std::sregex_iterator(); ++it) {
+    ++named;
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(TARNEL_SOURCE_DIR) / (*it)[1].str())) << (*it)[1];
+  }
+  EXPECT_GE(named, 4);
 }
 
 TEST_F(CommandTable, AcceleratorsOfTheInteractiveTable) {
