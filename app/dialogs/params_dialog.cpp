@@ -522,11 +522,15 @@ void FillTransfer(ParamsTransfer& b, int templateId) {
       if (mp.included[k]) b.states[EditForSlot(8 + k) - 3] = 1;
   if (BufferSlot()) b.texts[EditForSlot(12)] = "buffer";
   if (continuous) {
+    const bool massGrid = gModelSelectorFlags.GridIsMass(CurrentDataTypeFlags().dls != 0);
     b.states[kGridFromFile] = Conti().gridFromFile;
     b.states[kLogGrid] = Conti().logSpacedGrid;
     for (const ContiField& f : ContiFields()) {
       const double shown = static_cast<double>(*f.value) * f.scale;
       const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
+      // A molar-mass grid's ends are converted from s and would show
+      // fractions of a dalton nobody typed.
+      if (massGrid && (f.slot == 1 || f.slot == 5)) format = shown >= 100 ? "%.0f" : "%.3g";
       // The resolutions are counts of grid points.
       if (f.slot == 9 || f.value == &Conti().ffResolution) format = "%.0f";
       // A diffusion coefficient in cm^2/s would show as 0.00000 and be

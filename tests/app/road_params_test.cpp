@@ -119,6 +119,26 @@ TEST_F(RoadParams, TheDiscreteSpeciesOfTheDistributionModelsIsKept) {
   EXPECT_FLOAT_EQ(Conti().discreteS, 4.1f);
 }
 
+// The ends of the c(M) grid, converted from the s range, are shown as the
+// whole daltons a user would type; what is typed comes back as typed.
+TEST_F(RoadParams, TheMolarMassGridShowsWholeDaltons) {
+  Load();
+  Choose(235);
+  Reopen();
+  for (int id : {406, 407}) {
+    const std::string text = ShownText(id);
+    EXPECT_EQ(text.find('.'), std::string::npos) << text;
+    EXPECT_GT(std::atof(text.c_str()), 100.0) << text;
+  }
+  forms_.Expect({"", {{406, "2000"}, {407, "514287"}}, {}});
+  ui_->lenient = true;
+  Window().Dispatch(212);
+  ui_->lenient = false;
+  Reopen();
+  EXPECT_EQ(ShownText(406), "2000");
+  EXPECT_EQ(ShownText(407), "514287");
+}
+
 TEST_F(RoadParams, TheSizeAndShapeDisplayChoiceIsWrittenAndShown) {
   Load();
   Choose(595);
