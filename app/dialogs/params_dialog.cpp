@@ -104,30 +104,31 @@ const std::vector<ControlSpec>& Controls() {
 }
 
 // Row and column of a control in the dialog's grid: the four components
-// side by side (fit box, label, edit), the common entries below them.
+// side by side (label, edit, and the fit box right beside the value it
+// fits), the common entries below them.
 void Place(FormControl& c) {
   if (c.id >= 401 && c.id <= 428) {
     const int comp = (c.id - 401) / 7, k = (c.id - 401) % 7;
-    const int base = 4 * comp;
+    const int base = 3 * comp;
     if (k == 0) {
       c.row = 1;
-      c.column = base + 1;
+      c.column = base;
     } else if (k <= 3) {
       c.row = 1 + k;
-      c.column = base;
+      c.column = base + 2;
     } else {
       c.row = k - 2;
-      c.column = base + 1;
+      c.column = base;
     }
     return;
   }
   struct Cell {
     int id, row, column;
   };
-  static const Cell cells[] = {{429, 6, 0},  {430, 6, 4},  {431, 7, 0},  {455, 7, 4},  {432, 8, 0},
-                               {433, 8, 1},  {434, 8, 4},  {435, 8, 5},  {436, 8, 8},  {437, 8, 9},
-                               {438, 9, 1},  {439, 9, 5},  {440, 9, 9},  {443, 9, 13}, {441, 10, 0},
-                               {442, 10, 4}};
+  static const Cell cells[] = {{429, 6, 0},  {430, 6, 3},  {431, 7, 0},  {455, 7, 3},  {432, 8, 2},
+                               {433, 8, 0},  {434, 8, 5},  {435, 8, 3},  {436, 8, 8},  {437, 8, 6},
+                               {438, 9, 0},  {439, 9, 3},  {440, 9, 6},  {443, 9, 9},  {441, 10, 0},
+                               {442, 10, 3}};
   for (const Cell& cell : cells)
     if (cell.id == c.id) {
       c.row = cell.row;
@@ -135,7 +136,7 @@ void Place(FormControl& c) {
       return;
     }
   c.row = 11 + (c.id - 444) / 4;
-  c.column = 4 * ((c.id - 444) % 4);
+  c.column = 3 * ((c.id - 444) % 4);
 }
 
 // The quantities of the distribution family behind the vector slots the
