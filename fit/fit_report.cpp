@@ -185,6 +185,8 @@ void ProgressLine(std::string& s, bool print) {
     Appendf(s, "s%d, step #%d     ", fs.minimiserRuns, fs.evaluationsThisRun);
     return;
   }
+  // No fit has counted a step since the last Run: no counter to show.
+  if (fs.minimiserRuns == 0 && fs.evaluationsThisRun == 0 && fs.evaluationsTotal == 0) return;
   const bool staticGrid = gSimulationSwitches.staticGridSolverRan != 0;
   if (fs.useMarquardt)
     Appendf(s, "sim #%d, ML step #%d, step #%d%s", fs.evaluationsTotal, fs.minimiserRuns,
