@@ -83,13 +83,19 @@ TEST_F(RoadFitWindow, TheProgressOfAFitTakesThePlaceOfTheLastReport) {
   ContinuousAnalysis();
   Drain();
   EXPECT_EQ(LastFitInfoLines().line[2], "");
+  // Without the scans drawn, whatever stands where the report stood is text.
+  CurrentPlotWindows().showData = 0;
+  Qt().Invalidate(true);
+  Drain();
   const QImage& image = Qt().Canvas().Image();
   // The report's last lines (runs test, vbar) lie below the eight lines of
-  // progress (y = 70 .. 210), left of the data plot's axis label.
+  // progress (y = 70 .. 210), at the left end of the data plot.
+  ASSERT_NE(CurrentPlotWindows().dataPlot, nullptr);
+  const int left = CurrentPlotWindows().dataPlot->plotLeft * image.width() / 1400 + 4;
   auto lowerLinesInk = [&] {
     int n = 0;
     for (int y = 226; y < 270; ++y)
-      for (int x = 8; x < 48; ++x)
+      for (int x = left; x < left + 40; ++x)
         if ((image.pixel(x, y) & 0xffffff) != 0xffffff) ++n;
     return n;
   };

@@ -101,4 +101,29 @@ TEST_F(WindowLayout, LightScatteringDataAfterADistributionTakeTheWholePlotArea) 
   EXPECT_EQ(InkIn(width / 10, height * 510 / 1000, width * 9 / 10, height * 525 / 1000), 0);
 }
 
+// At the plots' own size the report stands right of the data plot's frame:
+// the axis label and the tick values left of it read as without a report.
+TEST_F(WindowLayout, TheReportLeavesTheDataPlotsAxisLabelUncovered) {
+  Shown(1400, 1000);
+  ContinuousRun();
+  Repainted();
+  const CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  ASSERT_NE(plot, nullptr);
+  ASSERT_TRUE(WindowFlags().FitInfoShown);
+  const QImage& canvas = Qt().Canvas().Image();
+  const int frame = plot->plotLeft * canvas.width() / 1400;
+  ASSERT_GT(frame, 40);
+  const QImage withReport = canvas.copy(0, 0, frame - 1, plot->plotBottom);
+  // The report is there, right of the frame.
+  EXPECT_GT(InkIn(frame, 8, frame + 300, 30), 20);
+  WindowFlags().FitInfoShown = false;
+  Repainted();
+  const QImage without = Qt().Canvas().Image().copy(0, 0, frame - 1, plot->plotBottom);
+  int differing = 0;
+  for (int y = 0; y < without.height(); ++y)
+    for (int x = 0; x < without.width(); ++x)
+      if (withReport.pixel(x, y) != without.pixel(x, y)) ++differing;
+  EXPECT_EQ(differing, 0);
+}
+
 }  // namespace
