@@ -203,6 +203,23 @@ std::vector<ContiField> ContiFields() {
   return f;
 }
 
+// A distribution quantity as its field shows it.
+std::string ContiFieldText(const ContiField& f) {
+  const bool cs = gModelSelectorFlags.CSModel != 0;
+  const bool massGrid = gModelSelectorFlags.GridIsMass(CurrentDataTypeFlags().dls != 0);
+  const double shown = static_cast<double>(*f.value) * f.scale;
+  const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
+  // A molar-mass grid's ends are converted from s and would show
+  // fractions of a dalton nobody typed.
+  if (massGrid && (f.slot == 1 || f.slot == 5)) format = shown >= 100 ? "%.0f" : "%.3g";
+  // The resolutions are counts of grid points.
+  if (f.slot == 9 || f.value == &Conti().ffResolution) format = "%.0f";
+  // A diffusion coefficient in cm^2/s would show as 0.00000 and be
+  // taken back as 0.
+  if (f.value == &gModelParams.extra[3] || f.value == &Conti().invariantD) format = "%.3e";
+  return FormatField(format, shown);
+}
+
 // In the distribution models only some quantities can float; the others
 // show no fit box.
 bool ContiFieldIsFitted(int slot) {
@@ -523,21 +540,10 @@ void FillTransfer(ParamsTransfer& b, int templateId) {
       if (mp.included[k]) b.states[EditForSlot(8 + k) - 3] = 1;
   if (BufferSlot()) b.texts[EditForSlot(12)] = "buffer";
   if (continuous) {
-    const bool massGrid = gModelSelectorFlags.GridIsMass(CurrentDataTypeFlags().dls != 0);
     b.states[kGridFromFile] = Conti().gridFromFile;
     b.states[kLogGrid] = Conti().logSpacedGrid;
     for (const ContiField& f : ContiFields()) {
-      const double shown = static_cast<double>(*f.value) * f.scale;
-      const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
-      // A molar-mass grid's ends are converted from s and would show
-      // fractions of a dalton nobody typed.
-      if (massGrid && (f.slot == 1 || f.slot == 5)) format = shown >= 100 ? "%.0f" : "%.3g";
-      // The resolutions are counts of grid points.
-      if (f.slot == 9 || f.value == &Conti().ffResolution) format = "%.0f";
-      // A diffusion coefficient in cm^2/s would show as 0.00000 and be
-      // taken back as 0.
-      if (f.value == &gModelParams.extra[3] || f.value == &Conti().invariantD) format = "%.3e";
-      b.texts[EditForSlot(f.slot)] = FormatField(format, shown);
+      b.texts[EditForSlot(f.slot)] = ContiFieldText(f);
       if (f.fit) b.states[EditForSlot(f.slot) - 3] = *f.fit != 0;
     }
   }
@@ -631,7 +637,16 @@ void ApplyTransfer(const ParamsTransfer& b) {
     mp.massOrDFit[4] = State(b, kLogGrid);
     for (const ContiField& f : ContiFields()) {
       const int edit = EditForSlot(f.slot);
-      *f.value = Value(b, edit) / f.scale;
+      // A field left as shown keeps the value behind it, digits the field
+      // does not show included.
+      if (Text(b, edit) != ContiFieldText(f)) {
+        *f.value = Value(b, edit) / f.scale;
+      } else if (f.slot >= 1 && f.slot <= 12) {
+        // So does the species entry the same field was read into above.
+        const int k = (f.slot - 1) % 4 + 1;
+        float& entry = f.slot <= 4 ? mp.massOrD[k] : f.slot <= 8 ? mp.s[k] : mp.concentration[k];
+        entry = *f.value * f.scale;
+      }
       if (f.fit) *f.fit = static_cast<std::uint8_t>(State(b, edit - 3));
     }
     gSolutionConditions.vbarRho = gSolutionConditions.vbar * gSolutionConditions.density;

@@ -84,6 +84,10 @@ TEST_F(RoadFitWindow, TheProgressOfAFitTakesThePlaceOfTheLastReport) {
   Drain();
   EXPECT_EQ(LastFitInfoLines().line[2], "");
   // Without the scans drawn, whatever stands where the report stood is text.
+  // (The display switch outlives the test: it is put back at its end.)
+  struct DataShownAgain {
+    ~DataShownAgain() { CurrentPlotWindows().showData = 1; }
+  } shownAgain;
   CurrentPlotWindows().showData = 0;
   Qt().Invalidate(true);
   Drain();

@@ -13,6 +13,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "plot/cwinplot.h"
+#include "plot/distribution_plot.h"
 #include "plot/plot_window_set.h"
 #include "platform/qt/frame_window.h"
 #include "desktop_support.h"
@@ -124,6 +125,29 @@ TEST_F(WindowLayout, TheReportLeavesTheDataPlotsAxisLabelUncovered) {
     for (int x = 0; x < without.width(); ++x)
       if (withReport.pixel(x, y) != without.pixel(x, y)) ++differing;
   EXPECT_EQ(differing, 0);
+}
+
+// c(M) takes values like 5e-05 per dalton: the labels of its right axis end
+// inside the window, clear of its right edge.
+TEST_F(WindowLayout, TheMolarMassDistributionsRightLabelsEndInsideTheWindow) {
+  Shown(1400, 1000);
+  LoadRun(5);
+  gFitEngineState.fitTINoise = 0;
+  ui_->lenient = true;
+  Window().Dispatch(235);
+  forms_.Expect({"", {{405, "30"}}, {{431, 0}, {455, 0}, {434, 0}, {436, 0}}});
+  Window().Dispatch(212);
+  Window().Dispatch(213);
+  Drain();
+  Repainted();
+  const CWINPlot* plot = DistributionPlotWindow().Plot();
+  ASSERT_NE(plot, nullptr);
+  ASSERT_LT(plot->yMax, 1e-3f) << "not a c(M) per dalton";
+  const int width = Qt().Canvas().Image().width();
+  // The labels are there, right of the frame...
+  EXPECT_GT(InkIn(plot->plotRight * width / 1400 + 12, plot->plotTop, width - 4, plot->plotBottom), 100);
+  // ...and none reaches the window's last columns.
+  EXPECT_EQ(InkIn(width - 4, plot->plotTop - 10, width, plot->plotBottom + 10), 0);
 }
 
 }  // namespace
