@@ -6,6 +6,7 @@
 
 #include "app/window/main_window_flags.h"
 #include "models/buffer/buffer_sedimentation.h"
+#include "models/nonideal/mean_field/mean_field.h"
 #include "app/plot_input/markers.h"
 #include "app/window/plot_replay.h"
 #include "app/wiring/plot_wiring.h"
@@ -156,6 +157,7 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.discreteByD = gModelSelectorFlags.CSWith1DiscreteModel && !gModelSelectorFlags.CSWith1DiscreteComponent;
   c.discreteD = cs.discreteD;
   c.hybridDiscreteOff = cs.hybridDiscrete == 0;
+  c.nonidealExtraDiscrete = MeanField().extraDiscreteExcluded;
   FillNonidealReportInputs(in);
   FillFluorescenceReportInputs(in);
   FillWienerReportInputs(in);
