@@ -116,6 +116,12 @@ bool CWINPlot::PlotOnce() {
 
   bool drewCurve = false;
   if (!suppressCurves) {
+    // The curves end at the frame: a zoom leaves points and symbols beside it.
+    const bool framed = plotRight > plotLeft && plotBottom > plotTop;
+    if (framed) {
+      dc.SaveDC();
+      dc.IntersectClipRect(plotLeft, plotTop, plotRight + 1, plotBottom + 1);
+    }
     const int step = std::max(curveStep, 1);
     int counter = step;
     for (int i = 0; i < curveCount; ++i) {
@@ -127,6 +133,7 @@ bool CWINPlot::PlotOnce() {
       DrawCurve(dc, i);
       drewCurve = true;
     }
+    if (framed) dc.RestoreDC(-1);
   }
   // The frame's interior takes the brush then in force: hollow after curves.
   dc.SelectObject(drewCurve ? GetStockObject(NULL_BRUSH) : (bandBrushes.empty() ? background : bandBrushes.back()));

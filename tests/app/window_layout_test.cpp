@@ -12,6 +12,10 @@
 
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "app/plot_input/plot_mouse.h"
+#include "app/window/window_services.h"
+#include "platform/frame_window.h"
+#include "platform/window_messages.h"
 #include "plot/cwinplot.h"
 #include "plot/distribution_plot.h"
 #include "plot/plot_window_set.h"
@@ -148,6 +152,55 @@ TEST_F(WindowLayout, TheMolarMassDistributionsRightLabelsEndInsideTheWindow) {
   EXPECT_GT(InkIn(plot->plotRight * width / 1400 + 12, plot->plotTop, width - 4, plot->plotBottom), 100);
   // ...and none reaches the window's last columns.
   EXPECT_EQ(InkIn(width - 4, plot->plotTop - 10, width, plot->plotBottom + 10), 0);
+}
+
+// A zoomed data plot shows nothing beside its frame: no data symbols, model
+// curves or marker lines of values the zoom left out. A new load starts a
+// new zoom history: zoom back does not return to a range of the data before.
+TEST_F(WindowLayout, AZoomDrawsNothingBesideTheFrameAndALoadStartsANewHistory) {
+  Shown(1400, 1000);
+  ContinuousRun();
+  CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  ASSERT_NE(plot, nullptr);
+  ASSERT_GT(gModelParams.meniscus, 5.9f);
+  // A band drawn from 6.2 to 6.5 cm and over the middle of the boundaries.
+  PushRangeHistory(DataRange{6.2f, 6.5f, 0.2f, 0.7f});
+  CurrentZoomBand().zoomed = 1;
+  plot->SetRanges(6.2f, 6.5f, 0.2f, 0.7f);
+  RedrawDataPlot(false);
+  Repainted();
+  const QImage& image = Qt().Canvas().Image();
+  const int left = plot->plotLeft * image.width() / 1400, right = plot->plotRight * image.width() / 1400;
+  const int top = plot->plotTop * image.height() / 1000, bottom = plot->plotBottom * image.height() / 1000;
+  // Coloured pixels (scans, models, markers; the frame, ticks and labels are
+  // black or grey) in the strips left and right of the frame and above it.
+  auto coloured = [&](int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = std::max(0, y0); y < std::min(image.height(), y1); ++y)
+      for (int x = std::max(0, x0); x < std::min(image.width(), x1); ++x) {
+        const QRgb p = image.pixel(x, y);
+        const int r = qRed(p), g = qGreen(p), b = qBlue(p);
+        if (std::max({r, g, b}) - std::min({r, g, b}) > 40) ++n;
+      }
+    return n;
+  };
+  ASSERT_GT(coloured(left + 2, top + 2, right - 1, bottom - 1), 500) << "the zoomed scans are not drawn";
+  EXPECT_EQ(coloured(0, top - 2, left - 1, bottom + 2), 0);
+  EXPECT_EQ(coloured(right + 2, top - 2, image.width(), bottom + 2), 0);
+  EXPECT_EQ(coloured(left, top - 12, right, top - 1), 0);
+  ASSERT_EQ(RangeHistory.depth, 1);
+
+  // Other data: zoom back has nothing of the earlier set's to go to.
+  LoadRun(4);
+  EXPECT_EQ(RangeHistory.depth, 0);
+  plot = CurrentPlotWindows().dataPlot;
+  ASSERT_NE(plot, nullptr);
+  const float xMin = plot->xMin, xMax = plot->xMax;
+  Window().OnMouse(platform::MouseMessage::RButtonDblClk, platform::MK_RBUTTON, image.width() / 2,
+                   (plot->plotTop + plot->plotBottom) / 2 * image.height() / 1000);
+  EXPECT_FLOAT_EQ(CurrentPlotWindows().dataPlot->xMin, xMin);
+  EXPECT_FLOAT_EQ(CurrentPlotWindows().dataPlot->xMax, xMax);
+  EXPECT_EQ(RangeHistory.depth, 0);
 }
 
 }  // namespace
