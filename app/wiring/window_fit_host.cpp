@@ -70,6 +70,9 @@ int ReportColumn(const TXLAWindow& w, int x) {
 void WindowFitHost::DrawText(int x, int y, const std::string& text) {
   platform::DrawSurface* surface = window_.Frame().Surface();
   if (!surface || !WindowFlags().WindowPainted) return;
+  // The M* screen has its plots where the report would stand and shows its
+  // own results (the buttons' values, the c(M) summary).
+  if (Road().mStarScreenShown && Road().mStarScreenShown()) return;
   {
     auto dc = surface->ClientDC();
     DrawReportTextInPlace(*dc, surface->ClientHeight(), ReportColumn(window_, x), y, text);
