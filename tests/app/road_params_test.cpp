@@ -222,6 +222,11 @@ TEST_F(RoadParamsDesktop, TheDialogFitsALaptopScreenWithEachFitBoxBesideItsField
   // c(s), c(s,f/f0) with a discrete species, the scaling-law c(s), the
   // discrete species, and the Stokes radii (the light scattering model's
   // template, chosen here without light scattering data).
+  // (The parametrisation outlives the test: it is put back at its end.)
+  struct MolarMassParametersKept {
+    unsigned char kept = gFitEngineState.molarMassParameters;
+    ~MolarMassParametersKept() { gFitEngineState.molarMassParameters = kept; }
+  } keptParametrisation;
   for (int command : {275, 598, 887, 198, 536}) {
     SCOPED_TRACE(command);
     if (command == 536) {
