@@ -154,6 +154,7 @@ void ResetLoadHooks() {
   h.offerRestorePreviousAnalysis = [] { return false; };
   h.newDataAboutToLoad = [] {};
   h.newDataLoaded = [] {};
+  h.startZoomHistory = [] {};
   h.runModel = [] {};
   h.runModelFromTools = [] {};
   h.calcRmsd = [] { return 0.0; };

@@ -112,6 +112,9 @@ struct LoadHooks {
   // models' entries follow the data they were made for.
   std::function<void()> newDataAboutToLoad;
   std::function<void()> newDataLoaded;
+  // The plots of a new set (any load but the reload of the same list and
+  // the realtime update's) start without zoom levels to step back to.
+  std::function<void()> startZoomHistory;
   std::function<void()> runModel;          // TXLAWindow::CmRun
   std::function<void()> runModelFromTools;
   std::function<double()> calcRmsd;

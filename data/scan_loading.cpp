@@ -360,6 +360,7 @@ bool LoadScans(const std::vector<std::string>& paths, float binWidth, LoadKind k
   h.setDefaultMeniscusBottomLimits();
   if (kind == LoadKind::Reload || changeSwitches) NoiseSwitches(changeSwitches);
   s.signalPerConcentration = CurrentDataTypeFlags().interference ? 3.3 : 1.0;
+  if (kind != LoadKind::Reload && !rt.running) h.startZoomHistory();
   h.buildPlotCurves();
   return true;
 }

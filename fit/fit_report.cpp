@@ -185,6 +185,8 @@ void ProgressLine(std::string& s, bool print) {
     Appendf(s, "s%d, step #%d     ", fs.minimiserRuns, fs.evaluationsThisRun);
     return;
   }
+  // No fit has counted a step since the last Run: no counter to show.
+  if (fs.minimiserRuns == 0 && fs.evaluationsThisRun == 0 && fs.evaluationsTotal == 0) return;
   const bool staticGrid = gSimulationSwitches.staticGridSolverRan != 0;
   if (fs.useMarquardt)
     Appendf(s, "sim #%d, ML step #%d, step #%d%s", fs.evaluationsTotal, fs.minimiserRuns,
@@ -229,7 +231,8 @@ void DiscreteSpeciesLines(std::string& l4, std::string& l5, std::string& l6, boo
   }
   if (cumulant) {
     Appendf(l5, "mu2/(mu1^2) (polydispersity) = %.3f", P[2] / (P[1] * P[1]));
-  } else {
+  } else if (!CurrentDataTypeFlags().dls) {
+    // Light scattering sees no sedimentation: its species have no s.
     l5 += "s = ";
     for (int i = 1; i <= 4; ++i) {
       if (!mp.included[i]) continue;
@@ -371,8 +374,8 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
     Appendf(l5, "frict ratio = %f        ", c.ffValue);
   }
   const bool discrete = sel.BimodalFF0With1DiscreteCSModel || (sel.HybridCSLsgModel && !c.hybridDiscreteOff) ||
-                        sel.CSWith1DiscreteModel || sel.CSWith1DiscreteComponent || sel.NonidealCSModel ||
-                        sel.CSff0With1DiscreteModel;
+                        sel.CSWith1DiscreteModel || sel.CSWith1DiscreteComponent ||
+                        (sel.NonidealCSModel && c.nonidealExtraDiscrete) || sel.CSff0With1DiscreteModel;
   if (discrete && c.discreteByD)
     Appendf(l5, " - [s1 = %.3f, D1 = %.3f]", c.discreteS, c.discreteD);
   else if (discrete)
@@ -432,7 +435,8 @@ bool ComposeFitInfoLines(FitHost* host, FitInfoLines& out) {
   const LammSolverSettings& lamm = LammSettings();
 
   if (in.buffer.on) out.line[14] = BufferLine(in.buffer);
-  out.line[13] = VbarLine(in.solvent);
+  // Light scattering data take no partial-specific volume.
+  if (!CurrentDataTypeFlags().dls) out.line[13] = VbarLine(in.solvent);
   AppendFluorescence(out.line[14], in.fds, false);
 
   std::string& l1 = out.line[1];
@@ -563,7 +567,7 @@ bool ComposePrintFitInfoLines(FitHost* host, PrintFitInfoLines& out) {
   Appendf(out.line[8], "Bottom = %f  ", P[14]);
   Appendf(out.line[9], "fitting %1.4f - %1.4f", ss.leftFitLimit, ss.rightFitLimit);
   Appendf(out.line[10], "Baseline = %f  ", P[15]);
-  out.line[11] = VbarLine(in.solvent);
+  if (!CurrentDataTypeFlags().dls) out.line[11] = VbarLine(in.solvent);
   if (in.buffer.on) out.line[12] = BufferLine(in.buffer);
   AppendFluorescence(out.line[12], in.fds, true);
   return true;

@@ -68,6 +68,9 @@ struct FitReportInputs {
     float scalingKs = 0.003f, scalingBs = 0.667f;
     float vbar = 0.73f;
     bool hybridDiscreteOff = false;
+    // Nonideal c(s): its extra discrete species is ticked (and then kept
+    // out of the total concentration).
+    bool nonidealExtraDiscrete = false;
     float discreteS = 0, discreteM = 0;
     // The plain one-discrete c(s) takes the component's diffusion
     // coefficient (1e-7 cm^2/s) instead of its molar mass.

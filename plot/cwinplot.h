@@ -158,6 +158,12 @@ class CWINPlot {
 
   // ---- drawing and recording (plot_record.cpp, draw_curve.cpp)
   bool Plot();
+  // The width, in plot units, that the widest value label of the y axis
+  // takes beside the frame (an estimate from its character count).
+  int YLabelWidth() const;
+  // Moves the right edge of the plot in, when needed, so that the value
+  // labels of the right axis end inside the picture.
+  void KeepRightLabelsInside();
   void DrawCurve(platform::DrawContext& dc, int i);
   void PlotFunction(platform::DrawContext& dc, float (*f)(float), int n, COLORREF color) const;
   // Opens a recording with the plot's extent and background; the caller

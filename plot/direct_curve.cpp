@@ -141,6 +141,13 @@ HMETAFILE Record(CWINPlot* plot, CCurve* curve, int first, int last, COLORREF co
   const int keptSize = plot->symbolSize;
   plot->symbolSize = size;
 
+  // Symbols of points at the edge would reach over the frame: the curve is
+  // cut at it.
+  const bool framed = plot->plotRight > plot->plotLeft && plot->plotBottom > plot->plotTop;
+  if (framed) {
+    dc.SaveDC();
+    dc.IntersectClipRect(plot->plotLeft, plot->plotTop, plot->plotRight + 1, plot->plotBottom + 1);
+  }
   HPEN pointPen = curvePen;
   FormContext f{dc, *plot, whitePen, &pointPen};
   const Range r = IndexRange(first, last, n);
@@ -176,6 +183,7 @@ HMETAFILE Record(CWINPlot* plot, CCurve* curve, int first, int last, COLORREF co
     qy = py;
   }
 
+  if (framed) dc.RestoreDC(-1);
   dc.SelectObject(oldPen);
   dc.SelectObject(oldBrush);
   DeleteObject(pointPen);  // the curve pen itself when no point pen replaced it

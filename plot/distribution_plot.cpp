@@ -96,6 +96,9 @@ long CDistributionPlot::Redraw() {
   plot_->yRangeFixed = 0;
   plot_->Rescale();
   if (fixedY_) plot_->SetYScale(yMin_, yMax_);
+  // Values like 5e-05 (a c(M) per dalton) are wider than the room beside
+  // the right frame.
+  plot_->KeepRightLabelsInside();
   plot_->Plot();
   return static_cast<long>(plot_->lastMetafile);
 }

@@ -1,6 +1,7 @@
 // Recording a whole plot (background, highlight bands, curves, frame, axes,
 // colour scale, labels) into a metafile in the 1399 x 1000 plot space, and
 // the small marker recorders.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -27,6 +28,55 @@ std::unique_ptr<MetafileDC> CWINPlot::OpenRecording() {
   auto dc = std::make_unique<MetafileDC>();
   dc->SetWindowExt(PlotSpaceWidth(), PlotSpaceHeight());
   return dc;
+}
+
+int CWINPlot::YLabelWidth() const {
+  CVector* ticks = nullptr;
+  AxisLogTicks = (yAxisOption || logY) ? 1 : 0;
+  if (logY)
+    DrawAxis(1, std::log10(yMin), std::log10(yMax), &ticks);
+  else
+    DrawAxis(1, yMin, yMax, &ticks);
+  AxisLogTicks = 0;
+  int widest = 0;
+  char buffer[25];
+  for (int k = 0; ticks && k < static_cast<int>(ticks->count); ++k) {
+    std::memset(buffer, 0, sizeof buffer);
+    if (logY)
+      ticks->FormatPow10Element(k, buffer, 20, valueFactor);
+    else
+      ticks->FormatScaledElement(k, buffer, 20, valueFactor);
+    // A digit of the axis font is a little over half its height wide; a
+    // point or a minus sign about a quarter.
+    int width = 0;
+    for (const char* c = buffer; *c; ++c) width += (*c == '.' || *c == '-') ? AxisFontHeight / 4 + 1 : AxisFontHeight * 53 / 100;
+    widest = std::max(widest, width);
+  }
+  delete ticks;
+  return widest;
+}
+
+void CWINPlot::KeepRightLabelsInside() {
+  if (!MirrorTicks || narrowMargins || !showYAxisTitle || compactAxes || plotRight <= plotLeft) return;
+  const int end = plotRight + PlotFrameMargin + LabelGap + YLabelWidth();
+  const int over = end - (PlotSpaceWidth() - 2);
+  if (over <= 0) return;
+  // Layout units, rounded up: the rectangle is kept in them.
+  const int inLayout = static_cast<int>(std::ceil(over / static_cast<double>(PlotXStretch))) + 1;
+  const int left = static_cast<int>(std::lround(plotLeft / static_cast<double>(PlotXStretch)));
+  const int right = static_cast<int>(std::lround(plotRight / static_cast<double>(PlotXStretch))) - inLayout;
+  if (right - left < 100) return;
+  const int xFixed = xRangeFixed, yFixed = yRangeFixed;
+  const float x0 = xMin, x1 = xMax, y0 = yMin, y1 = yMax;
+  SetPlotRect(plotTop, left, plotBottom, right);
+  // The ranges stay as they were; only the rectangle is narrower.
+  xMin = x0;
+  xMax = x1;
+  yMin = y0;
+  yMax = y1;
+  xRangeFixed = xFixed;
+  yRangeFixed = yFixed;
+  ComputeTransforms();
 }
 
 bool CWINPlot::Plot() {
@@ -66,6 +116,12 @@ bool CWINPlot::PlotOnce() {
 
   bool drewCurve = false;
   if (!suppressCurves) {
+    // The curves end at the frame: a zoom leaves points and symbols beside it.
+    const bool framed = plotRight > plotLeft && plotBottom > plotTop;
+    if (framed) {
+      dc.SaveDC();
+      dc.IntersectClipRect(plotLeft, plotTop, plotRight + 1, plotBottom + 1);
+    }
     const int step = std::max(curveStep, 1);
     int counter = step;
     for (int i = 0; i < curveCount; ++i) {
@@ -77,6 +133,7 @@ bool CWINPlot::PlotOnce() {
       DrawCurve(dc, i);
       drewCurve = true;
     }
+    if (framed) dc.RestoreDC(-1);
   }
   // The frame's interior takes the brush then in force: hollow after curves.
   dc.SelectObject(drewCurve ? GetStockObject(NULL_BRUSH) : (bandBrushes.empty() ? background : bandBrushes.back()));

@@ -7,11 +7,18 @@
 
 namespace {
 
-// The last text written at each place of the window (device pixels).
-std::map<std::pair<int, int>, std::string>& Written() {
-  static std::map<std::pair<int, int>, std::string> texts;
+// The last text written at each place of the window (device pixels), and
+// the pixel size of the report font it was written in (0: the window's font).
+struct WrittenText {
+  std::string text;
+  int fontPixels = 0;
+};
+std::map<std::pair<int, int>, WrittenText>& Written() {
+  static std::map<std::pair<int, int>, WrittenText> texts;
   return texts;
 }
+
+platform::HFONT ReportFont(int pixels);
 
 // The window writes at a few dozen places; more mean positions that move
 // (a readout following the pointer), whose old texts a repaint removes.
@@ -19,26 +26,50 @@ constexpr std::size_t kMostPlaces = 256;
 
 }  // namespace
 
-void DrawTextInPlace(platform::DrawContext& dc, int x, int y, const std::string& text) {
+namespace {
+
+// The older text written again in the background colour on its own
+// background: exactly its cells become blank.
+void Blank(platform::DrawContext& dc, int x, int y, const std::string& text) {
+  if (text.empty()) return;
+  const platform::COLORREF ink = dc.SetTextColor(0xffffff);
+  const platform::COLORREF paper = dc.SetBkColor(0xffffff);
+  const int mode = dc.SetBkMode(platform::OPAQUE);
+  dc.TextOut(x, y, text);
+  dc.SetBkMode(mode);
+  dc.SetBkColor(paper);
+  dc.SetTextColor(ink);
+}
+
+}  // namespace
+
+namespace {
+
+void WriteInPlace(platform::DrawContext& dc, int x, int y, const std::string& text, int fontPixels) {
   auto& written = Written();
   const auto at = written.find({x, y});
-  if (at != written.end() && !at->second.empty()) {
-    // The older text written again in the background colour on its own
-    // background: exactly its cells become blank.
-    const platform::COLORREF ink = dc.SetTextColor(0xffffff);
-    const platform::COLORREF paper = dc.SetBkColor(0xffffff);
-    const int mode = dc.SetBkMode(platform::OPAQUE);
-    dc.TextOut(x, y, at->second);
-    dc.SetBkMode(mode);
-    dc.SetBkColor(paper);
-    dc.SetTextColor(ink);
-  }
+  if (at != written.end()) Blank(dc, x, y, at->second.text);
   dc.TextOut(x, y, text);
   if (written.size() >= kMostPlaces && at == written.end()) written.clear();
-  written[{x, y}] = text;
+  written[{x, y}] = {text, fontPixels};
+}
+
+}  // namespace
+
+void DrawTextInPlace(platform::DrawContext& dc, int x, int y, const std::string& text) {
+  WriteInPlace(dc, x, y, text, 0);
 }
 
 void ForgetTextsInPlace() { Written().clear(); }
+
+void EraseTextsInPlace(platform::DrawContext& dc) {
+  for (const auto& [place, written] : Written()) {
+    const platform::HGDIOBJ font = written.fontPixels ? dc.SelectObject(ReportFont(written.fontPixels)) : 0;
+    Blank(dc, place.first, place.second, written.text);
+    if (font) dc.SelectObject(font);
+  }
+  Written().clear();
+}
 
 namespace {
 
@@ -68,7 +99,8 @@ int ReportTextRow(int clientHeight, int y) {
 void DrawReportTextInPlace(platform::DrawContext& dc, int clientHeight, int x, int y, const std::string& text) {
   const double step = ReportLineStep(clientHeight);
   platform::HGDIOBJ font = 0;
-  if (step < 20.0) font = dc.SelectObject(ReportFont(std::max(10, static_cast<int>(std::lround(12.0 * step / 20.0)))));
-  DrawTextInPlace(dc, x, ReportTextRow(clientHeight, y), text);
+  const int pixels = step < 20.0 ? std::max(10, static_cast<int>(std::lround(12.0 * step / 20.0))) : 0;
+  if (pixels) font = dc.SelectObject(ReportFont(pixels));
+  WriteInPlace(dc, x, ReportTextRow(clientHeight, y), text, pixels);
   if (font) dc.SelectObject(font);
 }

@@ -20,3 +20,6 @@ int ReportTextRow(int clientHeight, int y);
 // A repaint has drawn the window anew: nothing of the texts written before
 // is left to erase.
 void ForgetTextsInPlace();
+// Blanks every text written in place since the last repaint (a result's
+// report, before a fit writes its progress where it stood) and forgets them.
+void EraseTextsInPlace(platform::DrawContext& dc);

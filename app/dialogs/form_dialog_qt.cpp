@@ -19,6 +19,8 @@
 #include <QVBoxLayout>
 
 #include <map>
+#include <set>
+#include <utility>
 #include <memory>
 
 #include "app/dialogs/form_dialog.h"
@@ -38,19 +40,26 @@ QLabel* WrappedLabel(const std::string& text) {
   return label;
 }
 
-// A check box after another control of its row belongs to the field that
-// follows it ("fit" before "meniscus"): a gap this wide keeps it away from
-// the field on its left, which a click meant for that field would tick.
+// A check box in the cell right after an edit belongs to that edit's value
+// ("meniscus" [5.95] [fit]) and sits beside it; a gap on its right keeps it
+// apart from the next field's label. Any other check box after a
+// control of its row belongs to the field that follows it: the gap on its
+// left keeps it away from the field there, which a click meant for that
+// field would tick.
 constexpr int kCheckGap = 24;
+constexpr int kValueCheckGap = 12;
 
 // A check box, its text wrapping when long: the box and a label beside it.
-QCheckBox* WrappedCheck(const FormControl& c, QGridLayout* grid) {
+QCheckBox* WrappedCheck(const FormControl& c, QGridLayout* grid, bool besideValue) {
   auto* box = new QCheckBox;
   box->setChecked(c.state != 0);
   box->setEnabled(c.enabled);
   auto* cell = new QWidget;
   auto* row = new QHBoxLayout(cell);
-  row->setContentsMargins(c.column > 0 ? kCheckGap : 0, 0, 0, 0);
+  if (besideValue)
+    row->setContentsMargins(0, 0, kValueCheckGap, 0);
+  else
+    row->setContentsMargins(c.column > 0 ? kCheckGap : 0, 0, 0, 0);
   row->setSpacing(4);
   row->addWidget(box);
   if (c.label.size() <= 12) {
@@ -94,10 +103,15 @@ std::unique_ptr<QDialog> BuildQtForm(FormDialog& form, QWidget* parent) {
     boxGrids.push_back(inner);
   }
   QGridLayout* const mainGrid = grid;
+  // The cells that hold the value of an edit with a place of its own.
+  std::set<std::pair<int, int>> valueCells;
+  for (const FormControl& c : form.controls)
+    if (c.visible && c.kind == FormControl::Kind::Edit && c.row > 0) valueCells.insert({c.row, c.column + 1});
   int autoRow = 0;
   for (FormControl c : form.controls) {
     if (!c.visible) continue;
     if (c.row <= 0) c.row = ++autoRow;
+    const bool besideValue = c.kind == FormControl::Kind::Check && valueCells.count({c.row, c.column - 1}) > 0;
     QGridLayout* grid = mainGrid;
     if (const FormGroupBox* g = form.GroupBoxOf(c)) {
       grid = boxGrids[static_cast<size_t>(g - form.groupBoxes.data())];
@@ -105,7 +119,7 @@ std::unique_ptr<QDialog> BuildQtForm(FormDialog& form, QWidget* parent) {
       c.column -= g->column;
     }
     switch (c.kind) {
-      case FormControl::Kind::Check: (*checks)[c.id] = WrappedCheck(c, grid); break;
+      case FormControl::Kind::Check: (*checks)[c.id] = WrappedCheck(c, grid, besideValue); break;
       case FormControl::Kind::Radio: {
         auto* box = new QRadioButton(QString::fromStdString(c.label));
         box->setAutoExclusive(true);

@@ -184,7 +184,8 @@ struct Row {
 
 constexpr int kSpeedSteps = 944;
 
-// Transfer order; left half columns 0-2, right half 3-5.
+// Transfer order; three columns of groups (columns 0-2, 3-5 and 6-8), so
+// that the form is low enough for a laptop screen.
 const Row kRows[] = {
     {612, Kind::Edit, "normalized s for automatic change", "%f", 2, 0, 0, Check::NonNegative,
      [](const Shown& s) -> double { return s.l.automaticSwitchS; },
@@ -210,21 +211,21 @@ const Row kRows[] = {
     {618, Kind::Edit, "lower limit", nullptr, 5, 3, 0, Check::GridSize,
      [](const Shown& s) -> double { return s.l.gridSizeLowerLimit; },
      [](const Entries& in, int id, Taken& t) { in.ReadCount(id, t.l.gridSizeLowerLimit); }},
-    {620, Kind::Radio, "times from wwt", nullptr, 8, 3, kTemporalGroup, Check::None,
+    {620, Kind::Radio, "times from wwt", nullptr, 1, 6, kTemporalGroup, Check::None,
      [](const Shown& s) -> double { return s.l.timesFromW2t; },
      [](const Entries& in, int id, Taken& t) { t.l.timesFromW2t = in.State(id); }},
-    {621, Kind::Radio, "ramp rotor speed", nullptr, 9, 3, kTemporalGroup, Check::None,
+    {621, Kind::Radio, "ramp rotor speed", nullptr, 2, 6, kTemporalGroup, Check::None,
      [](const Shown& s) -> double { return !s.l.timesFromW2t; },
      [](const Entries& in, int id, Taken& t) { t.l.rampRotorSpeed = in.State(id); }},
-    {924, Kind::Check, "check rotor acceleration", nullptr, 11, 3, 0, Check::None,
+    {924, Kind::Check, "check rotor acceleration", nullptr, 4, 6, 0, Check::None,
      [](const Shown& s) -> double { return s.profile ? 0 : s.l.checkRotorAcceleration; },
      [](const Entries& in, int id, Taken& t) { t.l.checkRotorAcceleration = in.State(id); }},
-    {kSpeedSteps, Kind::Radio, "using speedsteps", nullptr, 10, 3, kTemporalGroup, Check::None,
+    {kSpeedSteps, Kind::Radio, "using speedsteps", nullptr, 3, 6, kTemporalGroup, Check::None,
      [](const Shown& s) -> double { return s.profile; }, nullptr},
     {622, Kind::Radio, "automatic finite element algorithm", nullptr, 1, 0, kAlgorithmGroup, Check::None,
      [](const Shown& s) -> double { return s.l.automaticAlgorithm; },
      [](const Entries& in, int id, Taken& t) { t.l.automaticAlgorithm = in.State(id); }},
-    {623, Kind::Check, "fix Lamm Eq. simulation timestep", nullptr, 12, 3, 0, Check::None,
+    {623, Kind::Check, "fix Lamm Eq. simulation timestep", nullptr, 5, 6, 0, Check::None,
      [](const Shown& s) -> double { return s.l.fixedTimeStep; },
      [](const Entries& in, int id, Taken& t) { t.l.fixedTimeStep = in.State(id); }},
     {624, Kind::Radio, "Claverie algorithm", nullptr, 4, 0, kAlgorithmGroup, Check::None,
@@ -238,13 +239,13 @@ const Row kRows[] = {
     {627, Kind::Edit, "", "%.2f", 6, 0, 0, Check::NonNegative,
      [](const Shown& s) -> double { return s.l.gridS; },
      [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.gridS); }},
-    {628, Kind::Edit, "Tolerance", "%.3f", 14, 0, 0, Check::NonNegative,
+    {628, Kind::Edit, "Tolerance", "%.3f", 8, 3, 0, Check::NonNegative,
      [](const Shown& s) -> double { return 100.0 * s.fitTolerance; },
      [](const Entries& in, int id, Taken& t) { in.Read(id, t.fs.maxRelativeChange, 0.01); }},
-    {629, Kind::Edit, "max dc/c", "%.2f", 13, 3, 0, Check::StepControl,
+    {629, Kind::Edit, "max dc/c", "%.2f", 6, 6, 0, Check::StepControl,
      [](const Shown& s) -> double { return s.l.maxDcOverC; },
      [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.maxDcOverC); }},
-    {630, Kind::Check, "Experimental Initial Distribution", nullptr, 14, 3, 0, Check::None,
+    {630, Kind::Check, "Experimental Initial Distribution", nullptr, 9, 3, 0, Check::None,
      [](const Shown& s) -> double { return s.l.experimentalInitialDistribution; },
      [](const Entries& in, int id, Taken& t) { t.l.experimentalInitialDistribution = in.State(id); }},
     {639, Kind::Edit, "when optimized", "%.2f", 3, 0, 0, Check::Finite,
@@ -259,16 +260,16 @@ const Row kRows[] = {
     {643, Kind::Edit, "", "%.2f", 7, 3, 0, Check::Number,
      [](const Shown& s) -> double { return std::log10(s.l.truncationLevel); },
      [](const Entries& in, int id, Taken& t) { in.ReadLog(id, t.l.truncationLevel); }},
-    {832, Kind::Check, "simulate time resolution", nullptr, 10, 0, 0, Check::None,
+    {832, Kind::Check, "simulate time resolution", nullptr, 7, 6, 0, Check::None,
      [](const Shown& s) -> double { return s.l.simulateTimeResolution; },
      [](const Entries& in, int id, Taken& t) { t.l.simulateTimeResolution = in.State(id); }},
-    {833, Kind::Check, "simulate radial resolution", nullptr, 11, 0, 0, Check::None,
+    {833, Kind::Check, "simulate radial resolution", nullptr, 8, 6, 0, Check::None,
      [](const Shown& s) -> double { return s.l.simulateRadialResolution; },
      [](const Entries& in, int id, Taken& t) { t.l.simulateRadialResolution = in.State(id); }},
-    {834, Kind::Edit, "radial range of convolution (cm)", "%.4f", 12, 0, 0, Check::NonNegative,
+    {834, Kind::Edit, "radial range of convolution (cm)", "%.4f", 9, 6, 0, Check::NonNegative,
      [](const Shown& s) -> double { return s.l.convolutionRange; },
      [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.convolutionRange); }},
-    {835, Kind::Edit, "scan velocity (cm/min)", "%.2f", 13, 0, 0, Check::NonNegative,
+    {835, Kind::Edit, "scan velocity (cm/min)", "%.2f", 10, 6, 0, Check::NonNegative,
      [](const Shown& s) -> double { return s.l.scanVelocity; },
      [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.scanVelocity); }},
     {948, Kind::Edit, "Variable Speed D shut off at x-fold grid dist", "%.4f", 9, 0, 0, Check::Finite,
@@ -313,13 +314,13 @@ LammPBox::LammPBox(const LammSolverSettings& l, float fitTolerance, bool profile
   const Shown shown{l, fitTolerance, profile};
   for (const Row& r : kRows) form.controls.push_back(Control(r, shown));
   // The five headed groups of the form; tolerance and the experimental
-  // initial distribution stand below them.
+  // initial distribution stand below the spatial group.
   form.groupBoxes = {
       {"Finite Element Algorithm", 1, 0, 6, 3},
       {"Shut Off Diffusion", 7, 0, 3, 3},
-      {"Account for Finite Resolution in ABS", 10, 0, 4, 3},
       {"Finite Element Spatial Discretization", 1, 3, 7, 3},
-      {"Temporal Discretization", 8, 3, 6, 3},
+      {"Temporal Discretization", 1, 6, 6, 3},
+      {"Account for Finite Resolution in ABS", 7, 6, 4, 3},
   };
   form.canClose = &LammPBox::CanClose;
 }

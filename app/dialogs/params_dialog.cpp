@@ -104,30 +104,31 @@ const std::vector<ControlSpec>& Controls() {
 }
 
 // Row and column of a control in the dialog's grid: the four components
-// side by side (fit box, label, edit), the common entries below them.
+// side by side (label, edit, and the fit box right beside the value it
+// fits), the common entries below them.
 void Place(FormControl& c) {
   if (c.id >= 401 && c.id <= 428) {
     const int comp = (c.id - 401) / 7, k = (c.id - 401) % 7;
-    const int base = 4 * comp;
+    const int base = 3 * comp;
     if (k == 0) {
       c.row = 1;
-      c.column = base + 1;
+      c.column = base;
     } else if (k <= 3) {
       c.row = 1 + k;
-      c.column = base;
+      c.column = base + 2;
     } else {
       c.row = k - 2;
-      c.column = base + 1;
+      c.column = base;
     }
     return;
   }
   struct Cell {
     int id, row, column;
   };
-  static const Cell cells[] = {{429, 6, 0},  {430, 6, 4},  {431, 7, 0},  {455, 7, 4},  {432, 8, 0},
-                               {433, 8, 1},  {434, 8, 4},  {435, 8, 5},  {436, 8, 8},  {437, 8, 9},
-                               {438, 9, 1},  {439, 9, 5},  {440, 9, 9},  {443, 9, 13}, {441, 10, 0},
-                               {442, 10, 4}};
+  static const Cell cells[] = {{429, 6, 0},  {430, 6, 3},  {431, 7, 0},  {455, 7, 3},  {432, 8, 2},
+                               {433, 8, 0},  {434, 8, 5},  {435, 8, 3},  {436, 8, 8},  {437, 8, 6},
+                               {438, 9, 0},  {439, 9, 3},  {440, 9, 6},  {443, 9, 9},  {441, 10, 0},
+                               {442, 10, 3}};
   for (const Cell& cell : cells)
     if (cell.id == c.id) {
       c.row = cell.row;
@@ -135,7 +136,7 @@ void Place(FormControl& c) {
       return;
     }
   c.row = 11 + (c.id - 444) / 4;
-  c.column = 4 * ((c.id - 444) % 4);
+  c.column = 3 * ((c.id - 444) % 4);
 }
 
 // The quantities of the distribution family behind the vector slots the
@@ -200,6 +201,23 @@ std::vector<ContiField> ContiFields() {
     }
   }
   return f;
+}
+
+// A distribution quantity as its field shows it.
+std::string ContiFieldText(const ContiField& f) {
+  const bool cs = gModelSelectorFlags.CSModel != 0;
+  const bool massGrid = gModelSelectorFlags.GridIsMass(CurrentDataTypeFlags().dls != 0);
+  const double shown = static_cast<double>(*f.value) * f.scale;
+  const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
+  // A molar-mass grid's ends are converted from s and would show
+  // fractions of a dalton nobody typed.
+  if (massGrid && (f.slot == 1 || f.slot == 5)) format = shown >= 100 ? "%.0f" : "%.3g";
+  // The resolutions are counts of grid points.
+  if (f.slot == 9 || f.value == &Conti().ffResolution) format = "%.0f";
+  // A diffusion coefficient in cm^2/s would show as 0.00000 and be
+  // taken back as 0.
+  if (f.value == &gModelParams.extra[3] || f.value == &Conti().invariantD) format = "%.3e";
+  return FormatField(format, shown);
 }
 
 // In the distribution models only some quantities can float; the others
@@ -525,14 +543,7 @@ void FillTransfer(ParamsTransfer& b, int templateId) {
     b.states[kGridFromFile] = Conti().gridFromFile;
     b.states[kLogGrid] = Conti().logSpacedGrid;
     for (const ContiField& f : ContiFields()) {
-      const double shown = static_cast<double>(*f.value) * f.scale;
-      const char* format = f.slot == 5 && cs ? (shown > 1000 ? "%.0f" : "%.1f") : "%.5f";
-      // The resolutions are counts of grid points.
-      if (f.slot == 9 || f.value == &Conti().ffResolution) format = "%.0f";
-      // A diffusion coefficient in cm^2/s would show as 0.00000 and be
-      // taken back as 0.
-      if (f.value == &gModelParams.extra[3] || f.value == &Conti().invariantD) format = "%.3e";
-      b.texts[EditForSlot(f.slot)] = FormatField(format, shown);
+      b.texts[EditForSlot(f.slot)] = ContiFieldText(f);
       if (f.fit) b.states[EditForSlot(f.slot) - 3] = *f.fit != 0;
     }
   }
@@ -626,7 +637,16 @@ void ApplyTransfer(const ParamsTransfer& b) {
     mp.massOrDFit[4] = State(b, kLogGrid);
     for (const ContiField& f : ContiFields()) {
       const int edit = EditForSlot(f.slot);
-      *f.value = Value(b, edit) / f.scale;
+      // A field left as shown keeps the value behind it, digits the field
+      // does not show included.
+      if (Text(b, edit) != ContiFieldText(f)) {
+        *f.value = Value(b, edit) / f.scale;
+      } else if (f.slot >= 1 && f.slot <= 12) {
+        // So does the species entry the same field was read into above.
+        const int k = (f.slot - 1) % 4 + 1;
+        float& entry = f.slot <= 4 ? mp.massOrD[k] : f.slot <= 8 ? mp.s[k] : mp.concentration[k];
+        entry = *f.value * f.scale;
+      }
       if (f.fit) *f.fit = static_cast<std::uint8_t>(State(b, edit - 3));
     }
     gSolutionConditions.vbarRho = gSolutionConditions.vbar * gSolutionConditions.density;

@@ -69,11 +69,22 @@ void SolidLine(platform::DrawContext& dc, int x, int y1, int y2, platform::COLOR
   platform::DeleteObject(pen);
 }
 
+// A marker whose value lies outside the plot's x range (a zoom left it
+// out) stays undrawn: nothing is drawn beside a plot's frame.
+bool InsideFrame(const TXLAWindow& window, int x) {
+  const CWINPlot* plot = MarkerPlot();
+  if (!plot) return false;
+  const auto column = [&window](int logical) {
+    return static_cast<int>(std::floor(static_cast<double>(logical) * window.ClientWidthF / 1400.0));
+  };
+  return x >= column(plot->plotLeft) && x <= column(plot->plotRight);
+}
+
 }  // namespace
 
 void DrawVerticalMarker(platform::DrawContext& dc, TXLAWindow& window, int x, platform::COLORREF colour) {
   double top, bottom;
-  if (!Extent(top, bottom)) return;
+  if (!Extent(top, bottom) || !InsideFrame(window, x)) return;
   SolidLine(dc, x, ToPixelY(window, top), ToPixelY(window, bottom), colour);
 }
 
@@ -84,7 +95,7 @@ void DrawLimitMarkers(platform::DrawContext& dc, TXLAWindow& window, int x, plat
     return;
   }
   double top, bottom;
-  if (!Extent(top, bottom)) return;
+  if (!Extent(top, bottom) || !InsideFrame(window, x)) return;
   const double seg = (bottom - top) / (2.0 * n + 1.0);
   for (int i = 1; i <= n; ++i) {
     const double y1 = top + (2.0 * i - 2.0) * seg;

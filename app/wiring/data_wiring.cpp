@@ -1,6 +1,7 @@
 #include "app/wiring/data_wiring.h"
 
 #include "app/commands/distribution/distribution_commands.h"
+#include "app/plot_input/plot_mouse.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
@@ -25,6 +26,12 @@ void ConnectDataLayerToWindow(TXLAWindow& window) {
     PushRangeHistory(DataRange{xMin, xMax, yMin, yMax});
     if (CWINPlot* plot = CurrentPlotWindows().dataPlot) plot->SetRanges(xMin, xMax, yMin, yMax);
     RedrawDataPlot(false);
+  };
+
+  // Zoom back after a load must not return to a range of the data before.
+  h.startZoomHistory = [] {
+    RangeHistory = RangeHistoryRecord{};
+    CurrentZoomBand().zoomed = 0;
   };
 
   // The buffer-mismatch subtraction shows the changed data as "Data Range" does.

@@ -1,8 +1,12 @@
 #include "app/wiring/window_fit_host.h"
 #include "plot/text_in_place.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "app/window/main_window_flags.h"
 #include "models/buffer/buffer_sedimentation.h"
+#include "models/nonideal/mean_field/mean_field.h"
 #include "app/plot_input/markers.h"
 #include "app/window/plot_replay.h"
 #include "app/wiring/plot_wiring.h"
@@ -29,6 +33,7 @@
 #include "platform/paths.h"
 #include "platform/program_paths.h"
 #include "numerics/statistics.h"
+#include "plot/cwinplot.h"
 #include "plot/fit_redraw.h"
 #include "plot/plot_window_set.h"
 #include "plot/residual_statistics.h"
@@ -48,12 +53,29 @@ bool WindowFitHost::HasPlotWindows() const {
 
 bool WindowFitHost::DrawingEnabled() const { return true; }
 
+namespace {
+
+// The report and the progress stand at the left of the window: they begin
+// right of the data plot's frame, so that its axis label and tick values
+// beside the frame stay readable.
+int ReportColumn(const TXLAWindow& w, int x) {
+  const CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  if (!plot || w.ClientWidthF <= 0 || plot->plotLeft <= 0) return x;
+  const int frame = static_cast<int>(std::lround((plot->plotLeft + 6) * w.ClientWidthF / (1000.0 * PlotXStretch)));
+  return std::max(x, x - 10 + frame);
+}
+
+}  // namespace
+
 void WindowFitHost::DrawText(int x, int y, const std::string& text) {
   platform::DrawSurface* surface = window_.Frame().Surface();
   if (!surface || !WindowFlags().WindowPainted) return;
+  // The M* screen has its plots where the report would stand and shows its
+  // own results (the buttons' values, the c(M) summary).
+  if (Road().mStarScreenShown && Road().mStarScreenShown()) return;
   {
     auto dc = surface->ClientDC();
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), x, y, text);
+    DrawReportTextInPlace(*dc, surface->ClientHeight(), ReportColumn(window_, x), y, text);
   }
   window_.Frame().FlushCanvas();
 }
@@ -138,6 +160,7 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.discreteByD = gModelSelectorFlags.CSWith1DiscreteModel && !gModelSelectorFlags.CSWith1DiscreteComponent;
   c.discreteD = cs.discreteD;
   c.hybridDiscreteOff = cs.hybridDiscrete == 0;
+  c.nonidealExtraDiscrete = MeanField().extraDiscreteExcluded;
   FillNonidealReportInputs(in);
   FillFluorescenceReportInputs(in);
   FillWienerReportInputs(in);

@@ -124,23 +124,32 @@ bool ShowHingePointInfo(MStarState& st, const std::function<void(int d)>& drawMa
   for (int d = 1; d <= st.count; ++d) {
     bool ok = false;
     float c0 = MStarLoadingSignal(st, d, &ok);
-    char text[300];
+    // Each data set is asked for in turn: every question names the one it is about.
+    const ScanSet& scans = CurrentScanSet();
+    const std::string name = d <= scans.count && d < static_cast<int>(scans.fileNames.size())
+                                 ? " (" + scans.fileNames[static_cast<size_t>(d)] + ")"
+                                 : std::string();
+    char which[400];
+    std::snprintf(which, sizeof which, "data set %d of %d%s: ", d, st.count, name.c_str());
+    char text[800];
     std::snprintf(text, sizeof text,
-                  "estimated loading signal from meniscus (%.3f) to bottom (%.3f) = %.3f \n\tmanual override?",
-                  gModelParams.meniscus, gModelParams.bottom, c0);
+                  "%sestimated loading signal from meniscus (%.3f) to bottom (%.3f) = %.3f \n\tmanual override?",
+                  which, gModelParams.meniscus, gModelParams.bottom, c0);
     if (platform::UI().MessageBox(kHingeTitle, text, platform::BoxButtons::YesNo, platform::BoxIcon::Question) ==
         platform::IDYES) {
       float typed = c0;
-      if (!InputFloat(&typed, c0, true, "new total signal", kHingeTitle)) return false;
+      if (!InputFloat(&typed, c0, true, (which + std::string("new total signal")).c_str(), kHingeTitle))
+        return false;
       c0 = typed;
     }
     float interval = 0.01f;
-    if (!InputFloat(&interval, 0.01f, true, "radial interval for smoothing Mapp(r_hinge)", kHingeTitle))
+    if (!InputFloat(&interval, 0.01f, true, (which + std::string("radial interval for smoothing Mapp(r_hinge)")).c_str(),
+                    kHingeTitle))
       return false;
     st.hinge[static_cast<size_t>(d)] = FindHingePoint(st, d, c0, interval);
     if (drawMarks) drawMarks(d);
     const MStarHinge& h = st.hinge[static_cast<size_t>(d)];
-    std::snprintf(text, sizeof text, "Mwapp(rhinge=%.3f cm) = %.3f kDa", h.radius, h.mwapp);
+    std::snprintf(text, sizeof text, "%sMwapp(rhinge=%.3f cm) = %.3f kDa", which, h.radius, h.mwapp);
     platform::Tell(kHingeTitle, text);
   }
   return true;

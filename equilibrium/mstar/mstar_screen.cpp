@@ -139,8 +139,9 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
     }
     if (!smoothing && k < texts.linearFit.size()) {
       const std::string& c = texts.linearFit[k];
-      put(8 + N + i, c, c, 450 - (11 - fi) * h, 450 - (10 - fi) * h, 1225, 1225 + width(c, 2.5f) + 60, kWhite,
-          kWhite);
+      // Wide enough for its caption to be read (about seven units a
+      // character), ending at the ln c plot's right edge.
+      put(8 + N + i, c, c, 450 - (11 - fi) * h, 450 - (10 - fi) * h, 1360 - width(c, 7.0f), 1360, kWhite, kWhite);
     }
     if (k < texts.baseline.size()) {
       const std::string& c = texts.baseline[k];

@@ -1,5 +1,9 @@
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <regex>
 #include <set>
 
 #include "app/plot_input/marker_moves.h"
@@ -62,7 +66,7 @@ const std::map<int, std::string> kFirstBoxOfBuiltCommands = {
     {828, "select files to fit"}, {591, "REMOVING SCAN"}, {868, "EXCLUDE EXCESS GRADIENTS"},
     {247, "EXCLUDE SPIKES"}, {219, ""}, {255, "SET SIMULATION START TIME"},
     {256, "SET SIMULATION START TIME"}, {224, ""}, {225, "save equilibrium data as"}, {234, "Printing"}, {241, "s and M Contour"}, {244, "s1,s2 Contour"},
-    {199, "Fix Fringe Jump"}, {1111, "Fix Fringe Jump"}, {1110, "Fix Scratch Jump"}, {1109, "Track Scratch"}};
+    {199, "Fix Fringe Jump"}, {1111, "Fix Fringe Jump"}, {1110, "FIX SCRATCH JUMP"}, {1109, "Track Scratch"}};
 // Built commands that show no box of their own (the bitmap switches start
 // on and are switched off; without scans there is nothing to plot).
 const std::set<int> kSilentBuiltCommands = {233, 267, 205, 206, 945, 208, 257, 211, 232, 209, 210, 220, 545, 542, 462, 461, 463, 582, 647, 223, 533, 529, 633, 230, 597, 646, 243, 518, 504, 505, 506, 507, 537, 946, 1113,
@@ -229,6 +233,21 @@ TEST_F(CommandTable, HelpOpensTheShippedReadmeOrSaysWhereItIs) {
   w->Dispatch(268);
   EXPECT_EQ(processes_.calls.size(), 2u);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+// The help the Help menu opens sends readers to source files by path: each
+// one named must be there.
+TEST(ReadmeHelp, EverySourceFileItNamesExists) {
+  std::ifstream in(TARNEL_SOURCE_DIR "/README.md");
+  ASSERT_TRUE(in);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::regex path("`([a-z_]+/[A-Za-z0-9_/]+\\.(cpp|h))`");
+  int named = 0;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), path); it != std::sregex_iterator(); ++it) {
+    ++named;
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(TARNEL_SOURCE_DIR) / (*it)[1].str())) << (*it)[1];
+  }
+  EXPECT_GE(named, 4);
 }
 
 TEST_F(CommandTable, AcceleratorsOfTheInteractiveTable) {

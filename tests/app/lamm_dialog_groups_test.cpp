@@ -1,10 +1,12 @@
 // The Lamm-equation dialog shows its controls in five headed groups; the
-// desktop form draws each group as a framed box holding exactly its controls.
+// desktop form draws each group as a framed box holding exactly its controls,
+// and the whole form fits a laptop screen.
 // The program's headers first: Qt's keyword macros would clash with them.
 #include "road_support.h"
 #include "app/dialogs/lamm_params_dialog.h"
 
 #include <QGroupBox>
+#include <QScrollArea>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <map>
@@ -87,6 +89,14 @@ TEST_F(LammDialogDesktop, TheFormDrawsTheGroupsAroundTheirControls) {
     const bool algorithm = label.find("algorithm") != std::string::npos;
     EXPECT_EQ(groupOf(r), algorithm ? kAlgorithm : kTemporal) << label;
   }
+  // The whole form, buttons and margins with it, fits a 1280 x 800 screen
+  // below the window's title bar, without scrolling.
+  auto* scroll = dialog->findChild<QScrollArea*>();
+  ASSERT_NE(scroll, nullptr);
+  scroll->widget()->adjustSize();
+  const QSize body = scroll->widget()->sizeHint();
+  EXPECT_LE(body.height() + 80, 720);
+  EXPECT_LE(body.width() + 40, 1280);
 }
 
 }  // namespace

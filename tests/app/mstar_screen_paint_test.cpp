@@ -49,4 +49,30 @@ TEST_F(MStarScreenPaint, FacesShowTheirFillsAndAClickShowsThePressedOne) {
   ExpectNoFailures();
 }
 
+// The M* screen of two data sets: no fit report stands over its signal plot
+// (the screen shows its own results), and the linear-fit values on the ln c
+// plot are written in a font that can be read.
+TEST_F(MStarScreenPaint, NoReportOverThePlotsAndTheLinearFitsReadable) {
+  LoadEquilibrium({SingleSpecies(), SingleSpecies()});
+  TXLAWindow& w = Window();
+  w.Frame().Resize(1400, 1000);
+  Shot();
+  w.OnCommand(896);
+  ASSERT_NE(MStarButton(2), nullptr);
+  const QImage image = Shot();
+  // Above the signal plot (and its ticks), left of the baseline buttons:
+  // where the report's first lines stood.
+  int inked = 0;
+  for (int y = 4; y < 38; ++y)
+    for (int x = 100; x < 480; ++x) inked += (image.pixel(x, y) & 0xffffff) != 0xffffff;
+  EXPECT_EQ(inked, 0);
+  const int n = 2;
+  for (int i = 1; i <= n; ++i) {
+    const CScreenButton* fit = MStarButton(8 + n + i);
+    ASSERT_NE(fit, nullptr);
+    EXPECT_GE(fit->captionHeight, 12) << fit->caption;
+    EXPECT_LE(fit->right, 1365);
+  }
+}
+
 }  // namespace

@@ -291,11 +291,16 @@ TEST_F(MStarScreenTest, HingeAndViewSwitches) {
   {
     WatchingUI watching;
     platform::ScopedUI scope(watching);
-    watching.ExpectBox("HINGE POINT INFO", "manual override?", platform::IDNO);
-    watching.ExpectPrompt("HINGE POINT INFO", "radial interval for smoothing Mapp(r_hinge)", "0.01");
-    watching.ExpectBox("HINGE POINT INFO", "Mwapp(rhinge=");
+    // Each question names the data set it is about.
+    watching.ExpectBox("HINGE POINT INFO", "data set 1 of 1 (", platform::IDNO);
+    watching.ExpectPrompt("HINGE POINT INFO", "data set 1 of 1 (", "0.01");
+    watching.ExpectBox("HINGE POINT INFO", "data set 1 of 1 (");
     Click(7);
     EXPECT_TRUE(watching.AllConsumed());
+    ASSERT_EQ(watching.transcript.size(), 3u);
+    EXPECT_NE(watching.transcript[0].text.find("manual override?"), std::string::npos);
+    EXPECT_NE(watching.transcript[1].text.find("radial interval for smoothing Mapp(r_hinge)"), std::string::npos);
+    EXPECT_NE(watching.transcript[2].text.find("Mwapp(rhinge="), std::string::npos);
     EXPECT_EQ(watching.pressedDuringDialogue, std::vector<int>({1, 1}));
     EXPECT_TRUE(watching.failures.empty());
   }

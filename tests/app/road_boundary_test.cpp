@@ -39,6 +39,7 @@ class RoadBoundary : public RoadTest {
 
 TEST_F(RoadBoundary, VanHoldeWeischetRunShowsItsDistributionAndExtrapolation) {
   Load(5);
+  Conti().resolution = 100;
   ui_->ExpectBox("Van Holde Weischet Analysis", "for sedimentation", platform::IDYES);
   ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", "10");
   ui_->ExpectBox("", "show plot with extrapolation", platform::IDYES);
@@ -46,6 +47,9 @@ TEST_F(RoadBoundary, VanHoldeWeischetRunShowsItsDistributionAndExtrapolation) {
   // bands empty at 10 fractions.
   ui_->ExpectBox("Van Holde Weischet Analysis", "resolution was reduced to");
   Window().Dispatch(292);
+  // The number of fractions is offered as the count it is.
+  ASSERT_FALSE(ui_->initialTexts.empty());
+  EXPECT_EQ(ui_->initialTexts.front(), "100");
   Window().Dispatch(213);
   ExpectScriptMet();
   const ContiSettings& cs = Conti();

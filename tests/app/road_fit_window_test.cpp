@@ -76,6 +76,50 @@ TEST_F(RoadFitWindow, PlotsStayAfterAFitThatAPaintRequestInterrupted) {
   EXPECT_NEAR(ReportedRmsd(), reported, 5e-7);
 }
 
+// After a Run the report shows no step counter; a Fit then writes its
+// progress where the last report stood, with none of that report's lines
+// (its header, its rmsd) left standing above the progress.
+TEST_F(RoadFitWindow, TheProgressOfAFitTakesThePlaceOfTheLastReport) {
+  ContinuousAnalysis();
+  Drain();
+  EXPECT_EQ(LastFitInfoLines().line[2], "");
+  // Without the scans drawn, whatever stands where the report stood is text.
+  // (The display switch outlives the test: it is put back at its end.)
+  struct DataShownAgain {
+    ~DataShownAgain() { CurrentPlotWindows().showData = 1; }
+  } shownAgain;
+  CurrentPlotWindows().showData = 0;
+  Qt().Invalidate(true);
+  Drain();
+  const QImage& image = Qt().Canvas().Image();
+  // The report's last lines (runs test, vbar) lie below the eight lines of
+  // progress (y = 70 .. 210), at the left end of the data plot.
+  ASSERT_NE(CurrentPlotWindows().dataPlot, nullptr);
+  const int left = CurrentPlotWindows().dataPlot->plotLeft * image.width() / 1400 + 4;
+  auto lowerLinesInk = [&] {
+    int n = 0;
+    for (int y = 226; y < 270; ++y)
+      for (int x = left; x < left + 40; ++x)
+        if ((image.pixel(x, y) & 0xffffff) != 0xffffff) ++n;
+    return n;
+  };
+  ASSERT_GT(lowerLinesInk(), 50) << "the report of the Run is not shown";
+  int during = -1;
+  platform::SetEventPump([&] {
+    if (during < 0 && gFitEngineState.evaluationsThisRun >= 2) during = lowerLinesInk();
+  });
+  Window().Dispatch(215);
+  platform::SetEventPump({});
+  Drain();
+  EXPECT_EQ(during, 0);
+  EXPECT_NE(LastFitInfoLines().line[2], "");
+  // A Run after the fit shows the counters of none.
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  Drain();
+  EXPECT_EQ(LastFitInfoLines().line[2], "");
+}
+
 TEST_F(RoadFitWindow, AFitStoppedByAKeyReportsTheStateItShows) {
   ContinuousAnalysis();
   const float runRmsd = CalcRmsd();

@@ -117,7 +117,15 @@ TEST_F(RoadPaintQt, MarkersFollowTheirValuesAndTheCursorLineUndoesItself) {
   EXPECT_GT(InColumn(image, MarkerColumn(w, mp.meniscus), kMeniscusColor), 100);
   EXPECT_GT(InColumn(image, MarkerColumn(w, mp.bottom), kBottomColor), 100);
   EXPECT_GT(InColumn(image, MarkerColumn(w, CurrentScanSet().rightFitLimit), kFitLimitColor), 100);
-  EXPECT_GT(InColumn(image, MarkerColumn(w, gFitEngineState.bottomMax), kFitRangeColor), 50);
+  EXPECT_GT(InColumn(image, MarkerColumn(w, gFitEngineState.bottomMin), kFitRangeColor), 50);
+  // A range limit beyond the plot's radii would stand beside its frame: it
+  // is not drawn.
+  const CWINPlot& plot = *CurrentPlotWindows().dataPlot;
+  if (gFitEngineState.bottomMax > plot.xMax) {
+    EXPECT_EQ(InColumn(image, MarkerColumn(w, gFitEngineState.bottomMax), kFitRangeColor), 0);
+  } else {
+    EXPECT_GT(InColumn(image, MarkerColumn(w, gFitEngineState.bottomMax), kFitRangeColor), 50);
+  }
 
   // A meniscus of 0 takes the dashed ranges with it, not the bottom.
   const float menMax = gFitEngineState.meniscusMax;

@@ -248,6 +248,12 @@ class RadiusJumpRepair : public ScanRepair {
         [this](int i, double r) { return r > 6.5 ? steps_[i] : 0.0; });
     CurrentScanSet().leftFitLimit = 6.05f;
     CurrentScanSet().rightFitLimit = 6.95f;
+    // The model of a fit: the data less their residuals.
+    ScanSet& s = CurrentScanSet();
+    for (int i = 1; i <= 10; ++i) {
+      s.model[i] = vector(1, s.points[i]);
+      for (int j = 1; j <= s.points[i]; ++j) s.model[i][j] = s.signals[i][j] - s.residuals[i][j];
+    }
     before_.clear();
     for (int i = 1; i <= 10; ++i) before_.emplace_back(CurrentScanSet().signals[i] + 1, CurrentScanSet().signals[i] + 102);
   }
@@ -287,6 +293,20 @@ TEST_F(RadiusJumpRepair, EnterMovesTheScansWithAStepAboveHalfAFringe) {
   for (int i = 1; i <= 10; ++i)
     for (int j = 1; j <= 101; ++j)
       EXPECT_EQ(s.signals[i][j], before_[i - 1][j - 1] + static_cast<float>(j >= 52 ? moved[i] : 0)) << i << " " << j;
+  ExpectScriptMet();
+}
+
+// Before a Run or Fit the residuals are the data: the command says why it
+// does not start.
+TEST_F(RadiusJumpRepair, WithoutAFitTheCommandSaysWhyItDoesNotStart) {
+  Make();
+  ScanSet& s = CurrentScanSet();
+  for (int i = 1; i <= 10; ++i)
+    for (int j = 1; j <= s.points[i]; ++j) s.model[i][j] = 0;
+  ui_->ExpectBox("FIX SCRATCH JUMP", "no fit has been made: the jumps are found in the residuals of a fit");
+  w_->Dispatch(1110);
+  const CMouseAction* mode = MouseActions().entries[kFixScratchJumpAction].get();
+  EXPECT_TRUE(!mode || !mode->active);
   ExpectScriptMet();
 }
 

@@ -12,7 +12,12 @@
 
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "app/plot_input/plot_mouse.h"
+#include "app/window/window_services.h"
+#include "platform/frame_window.h"
+#include "platform/window_messages.h"
 #include "plot/cwinplot.h"
+#include "plot/distribution_plot.h"
 #include "plot/plot_window_set.h"
 #include "platform/qt/frame_window.h"
 #include "desktop_support.h"
@@ -99,6 +104,103 @@ TEST_F(WindowLayout, LightScatteringDataAfterADistributionTakeTheWholePlotArea) 
   // Nothing is drawn between the data plot's axis labels and the residual
   // plot's frame, where the compressed residual plot stood.
   EXPECT_EQ(InkIn(width / 10, height * 510 / 1000, width * 9 / 10, height * 525 / 1000), 0);
+}
+
+// At the plots' own size the report stands right of the data plot's frame:
+// the axis label and the tick values left of it read as without a report.
+TEST_F(WindowLayout, TheReportLeavesTheDataPlotsAxisLabelUncovered) {
+  Shown(1400, 1000);
+  ContinuousRun();
+  Repainted();
+  const CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  ASSERT_NE(plot, nullptr);
+  ASSERT_TRUE(WindowFlags().FitInfoShown);
+  const QImage& canvas = Qt().Canvas().Image();
+  const int frame = plot->plotLeft * canvas.width() / 1400;
+  ASSERT_GT(frame, 40);
+  const QImage withReport = canvas.copy(0, 0, frame - 1, plot->plotBottom);
+  // The report is there, right of the frame.
+  EXPECT_GT(InkIn(frame, 8, frame + 300, 30), 20);
+  WindowFlags().FitInfoShown = false;
+  Repainted();
+  const QImage without = Qt().Canvas().Image().copy(0, 0, frame - 1, plot->plotBottom);
+  int differing = 0;
+  for (int y = 0; y < without.height(); ++y)
+    for (int x = 0; x < without.width(); ++x)
+      if (withReport.pixel(x, y) != without.pixel(x, y)) ++differing;
+  EXPECT_EQ(differing, 0);
+}
+
+// c(M) takes values like 5e-05 per dalton: the labels of its right axis end
+// inside the window, clear of its right edge.
+TEST_F(WindowLayout, TheMolarMassDistributionsRightLabelsEndInsideTheWindow) {
+  Shown(1400, 1000);
+  LoadRun(5);
+  gFitEngineState.fitTINoise = 0;
+  ui_->lenient = true;
+  Window().Dispatch(235);
+  forms_.Expect({"", {{405, "30"}}, {{431, 0}, {455, 0}, {434, 0}, {436, 0}}});
+  Window().Dispatch(212);
+  Window().Dispatch(213);
+  Drain();
+  Repainted();
+  const CWINPlot* plot = DistributionPlotWindow().Plot();
+  ASSERT_NE(plot, nullptr);
+  ASSERT_LT(plot->yMax, 1e-3f) << "not a c(M) per dalton";
+  const int width = Qt().Canvas().Image().width();
+  // The labels are there, right of the frame...
+  EXPECT_GT(InkIn(plot->plotRight * width / 1400 + 12, plot->plotTop, width - 4, plot->plotBottom), 100);
+  // ...and none reaches the window's last columns.
+  EXPECT_EQ(InkIn(width - 4, plot->plotTop - 10, width, plot->plotBottom + 10), 0);
+}
+
+// A zoomed data plot shows nothing beside its frame: no data symbols, model
+// curves or marker lines of values the zoom left out. A new load starts a
+// new zoom history: zoom back does not return to a range of the data before.
+TEST_F(WindowLayout, AZoomDrawsNothingBesideTheFrameAndALoadStartsANewHistory) {
+  Shown(1400, 1000);
+  ContinuousRun();
+  CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  ASSERT_NE(plot, nullptr);
+  ASSERT_GT(gModelParams.meniscus, 5.9f);
+  // A band drawn from 6.2 to 6.5 cm and over the middle of the boundaries.
+  PushRangeHistory(DataRange{6.2f, 6.5f, 0.2f, 0.7f});
+  CurrentZoomBand().zoomed = 1;
+  plot->SetRanges(6.2f, 6.5f, 0.2f, 0.7f);
+  RedrawDataPlot(false);
+  Repainted();
+  const QImage& image = Qt().Canvas().Image();
+  const int left = plot->plotLeft * image.width() / 1400, right = plot->plotRight * image.width() / 1400;
+  const int top = plot->plotTop * image.height() / 1000, bottom = plot->plotBottom * image.height() / 1000;
+  // Coloured pixels (scans, models, markers; the frame, ticks and labels are
+  // black or grey) in the strips left and right of the frame and above it.
+  auto coloured = [&](int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = std::max(0, y0); y < std::min(image.height(), y1); ++y)
+      for (int x = std::max(0, x0); x < std::min(image.width(), x1); ++x) {
+        const QRgb p = image.pixel(x, y);
+        const int r = qRed(p), g = qGreen(p), b = qBlue(p);
+        if (std::max({r, g, b}) - std::min({r, g, b}) > 40) ++n;
+      }
+    return n;
+  };
+  ASSERT_GT(coloured(left + 2, top + 2, right - 1, bottom - 1), 500) << "the zoomed scans are not drawn";
+  EXPECT_EQ(coloured(0, top - 2, left - 1, bottom + 2), 0);
+  EXPECT_EQ(coloured(right + 2, top - 2, image.width(), bottom + 2), 0);
+  EXPECT_EQ(coloured(left, top - 12, right, top - 1), 0);
+  ASSERT_EQ(RangeHistory.depth, 1);
+
+  // Other data: zoom back has nothing of the earlier set's to go to.
+  LoadRun(4);
+  EXPECT_EQ(RangeHistory.depth, 0);
+  plot = CurrentPlotWindows().dataPlot;
+  ASSERT_NE(plot, nullptr);
+  const float xMin = plot->xMin, xMax = plot->xMax;
+  Window().OnMouse(platform::MouseMessage::RButtonDblClk, platform::MK_RBUTTON, image.width() / 2,
+                   (plot->plotTop + plot->plotBottom) / 2 * image.height() / 1000);
+  EXPECT_FLOAT_EQ(CurrentPlotWindows().dataPlot->xMin, xMin);
+  EXPECT_FLOAT_EQ(CurrentPlotWindows().dataPlot->xMax, xMax);
+  EXPECT_EQ(RangeHistory.depth, 0);
 }
 
 }  // namespace

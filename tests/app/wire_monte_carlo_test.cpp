@@ -162,16 +162,28 @@ TEST_F(WireMonteCarloTest, IntegratedSwShowsTheStatisticsForEveryRangeAsked) {
   EXPECT_EQ(MonteCarlo().upperCurve, nullptr);
 }
 
-TEST_F(WireMonteCarloTest, WithoutADistributionModelNothingIsAsked) {
-  WriteRun();
+// Without data, or with a model that is no distribution, each command says
+// why it does nothing and asks nothing more.
+TEST_F(WireMonteCarloTest, WithoutADistributionModelTheCommandsSayWhy) {
+  const auto paths = WriteRun(".ra1", 4);
   Window();
+  ui_->ExpectBox("Monte Carlo for Distributions", "load data first");
   Window().Dispatch(296);
-  EXPECT_TRUE(ui_->transcript.empty());
+  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
+  ui_->lenient = true;
+  Window().Dispatch(198);  // non-interacting discrete species
+  ui_->lenient = false;
+  ui_->transcript.clear();
+  const char* why = "the Monte-Carlo statistics are those of a continuous distribution";
+  ui_->ExpectBox("Monte Carlo for Distributions", why);
+  Window().Dispatch(296);
   // The integrated statistics explain themselves first.
   ui_->ExpectBox("Monte Carlo for Distributions", " - continue?", platform::IDYES);
+  ui_->ExpectBox("Monte Carlo for Distributions", why);
   Window().Dispatch(546);
-  EXPECT_EQ(ui_->transcript.size(), 1u);
+  EXPECT_EQ(ui_->transcript.size(), 3u);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(ui_->AllConsumed());
 }
 
 namespace {

@@ -126,7 +126,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(writeDiagnostics), H(deleteNonidealModel), H(setDefaultMeniscusBottomLimits), H(restoreScanTimes),
     H(cancelTimesFromW2t), H(createNoiseButtons), H(removeNoiseButtons), H(checkCorrectionMenuItems), H(buildPlotCurves), H(deletePlots),
     H(setPlotAxisTitles), H(clearComputedFlag), H(redrawDataPlot), H(requestRepaint), H(setWindowTitle),
-    H(drawText), H(loadProgress), H(offerRestorePreviousAnalysis), H(newDataAboutToLoad), H(newDataLoaded),
+    H(drawText), H(loadProgress), H(offerRestorePreviousAnalysis), H(newDataAboutToLoad), H(newDataLoaded), H(startZoomHistory),
     H(runModel), H(runModelFromTools), H(calcRmsd),
     H(checkTemperatureFluctuations), H(applyNonlinearDetection), H(freeNonlinearDetectionTables),
     H(computeTINoiseProfile), H(pushDataPlotZoom), H(animateNoiseButton), H(writeDlsdatSet),

@@ -74,7 +74,7 @@ TEST(MStarScreen, RectanglesAtAFullSizeClientArea) {
       {7, " hinge point info ", 13, 30, 747, 842, 0xf0f0f0, 0xc8c8ff},
       {8, " toggle to dlnc/dr2", 556, 574, 665, 805, 0xffd2d2, 0xffdcdc},
       {9, "Mwavg(1) = 51.0 (kDa)", 561, 579, 487, 600, 0xffffff, 0xffffff},
-      {12, "linear fit to lnc(r^2)(2) --> 51.0 (kDa)", 288, 306, 1225, 1385, 0xffffff, 0xffffff},
+      {12, "linear fit to lnc(r^2)(2) --> 51.0 (kDa)", 288, 306, 1080, 1360, 0xffffff, 0xffffff},
       {13, "Baseline = 0.0100", 13, 32, 509, 620, 0xffc796, 0x9696ff},
       {16, "A0(2) = 0.2468", 77, 95, 110, 205, 0xf0f0ff, 0xc8c8ff},
       {17, "go to Mwapp(r)", 534, 552, 665, 760, 0xffd2d2, 0xffdcdc},

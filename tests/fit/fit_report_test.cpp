@@ -96,7 +96,8 @@ TEST_F(FitReportTest, TheCsVariantsReportAsTheCsFamily) {
     unsigned char ModelSelectorFlags::*flag;
     bool discrete;  // the discrete component closes line 5
   };
-  for (const Variant v : {Variant{&ModelSelectorFlags::NonidealCSModel, true},
+  // (The nonideal c(s) names its discrete species only when that is ticked.)
+  for (const Variant v : {Variant{&ModelSelectorFlags::NonidealCSModel, false},
                           Variant{&ModelSelectorFlags::CSWith1DiscreteModel, true},
                           Variant{&ModelSelectorFlags::CSWith1DiscreteComponent, true},
                           Variant{&ModelSelectorFlags::WormlikeChainCSModel, false}}) {
@@ -108,6 +109,14 @@ TEST_F(FitReportTest, TheCsVariantsReportAsTheCsFamily) {
     EXPECT_EQ(lines.line[5].find(" - [s1 = ") != std::string::npos, v.discrete) << lines.line[5];
     gModelSelectorFlags.*v.flag = 0;
   }
+  struct TickedHost : fittest::AnalyticHost {
+    void FillFitReportInputs(FitReportInputs& in) override { in.conti.nonidealExtraDiscrete = true; }
+  } ticked;
+  gModelSelectorFlags.NonidealCSModel = 1;
+  FitInfoLines lines;
+  ASSERT_TRUE(ComposeFitInfoLines(&ticked, lines));
+  EXPECT_NE(lines.line[5].find(" - [s1 = "), std::string::npos) << lines.line[5];
+  gModelSelectorFlags.NonidealCSModel = 0;
 }
 
 // The species caption stands only before species: with no model chosen, or
@@ -142,6 +151,20 @@ TEST_F(FitReportTest, CumulantsAndSelfAssociation) {
   EXPECT_EQ(lines.line[1], "fitting file scan1.ra1");
   EXPECT_EQ(lines.line[4], "D or mu = 2.000e+00 | 1.000e+00 | 0.000e+00 | 0.000e+00 | ");
   EXPECT_EQ(lines.line[5], "mu2/(mu1^2) (polydispersity) = 0.250");
+  // Light scattering data take neither s nor vbar: the Stokes radii show
+  // their radii and amplitudes only.
+  gModelSelectorFlags.DlsCumulantModel = 0;
+  gModelSelectorFlags.DlsStokesRadiiModel = 1;
+  gModelParams.included[1] = 1;
+  P[5] = 4.0f;
+  ComposeFitInfoLines(&host, lines);
+  EXPECT_EQ(lines.line[4], "R(nm) = 2.000 | ");
+  EXPECT_EQ(lines.line[5], "");
+  EXPECT_EQ(lines.line[13], "");
+  PrintFitInfoLines print;
+  ComposePrintFitInfoLines(&host, print);
+  for (const std::string& line : print.line) EXPECT_EQ(line.find("vbar"), std::string::npos) << line;
+  gModelParams.included[1] = 0;
 
   gModelSelectorFlags = ModelSelectorFlags{};
   gModelSelectorFlags.MonomerDimerModel = 1;

@@ -232,6 +232,17 @@ void PlotScratches(TXLAWindow& w, const CScratchTracker& t) {
   ShowAdHocPlot(w, adHoc);
 }
 
+// A Run or a Fit has left a model in some scan: before one the residuals are
+// the data themselves, and no jump can be told from the boundary.
+bool ModelComputed(const ScanSet& s) {
+  for (int i = 1; i <= s.count; ++i) {
+    if (!s.model[i]) continue;
+    for (int j = 1; j <= s.points[i]; ++j)
+      if (s.model[i][j] != 0.0f) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void ConnectScanRepairs(TXLAWindow& window) {
@@ -277,6 +288,12 @@ void TXLAWindow::CmFixIndividualScanJump() {
 }
 
 void TXLAWindow::CmFixScratchJump() {
+  if (!ModelComputed(CurrentScanSet())) {
+    platform::Tell("FIX SCRATCH JUMP",
+                   "no fit has been made: the jumps are found in the residuals of a fit - "
+                   "please Run or Fit first");
+    return;
+  }
   if (Frame().RunTwoButtonDialog(
           "Fix Scratch Jump",
           "Remove a jump at one radius from all scans?\n\n"

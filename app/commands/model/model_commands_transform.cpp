@@ -41,9 +41,10 @@ void AskDirection() {
 
 bool AskResolution() {
   ContiSettings& cs = Conti();
-  float answer = cs.resolution;
-  if (!InputFloat(&answer, cs.resolution, true, "enter resolution", kVhwCaption)) return false;
-  cs.resolution = answer;
+  // The resolution is a number of boundary fractions.
+  int answer = static_cast<int>(cs.resolution);
+  if (!InputCount(&answer, answer, "enter resolution", kVhwCaption)) return false;
+  cs.resolution = static_cast<float>(answer);
   return true;
 }
 

@@ -33,7 +33,10 @@
 #include "fit/model_table.h"
 #include "fit/serial_fit_settings.h"
 #include "models/buffer/buffer_sed_settings.h"
+#include "plot/text_in_place.h"
 #include "platform/sounds.h"
+#include "platform/draw_surface.h"
+#include "platform/frame_window.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 
@@ -178,6 +181,28 @@ bool DistributionRefused() {
   return false;
 }
 
+
+// A fit writes its progress where the report of the last result stood: that
+// report goes first, so that no stale line (its rmsd, its step counter)
+// stands among the progress lines.
+void EraseLastReport(TXLAWindow& w) {
+  platform::DrawSurface* surface = w.Frame().Surface();
+  if (!surface) return;
+  {
+    auto dc = surface->ClientDC();
+    EraseTextsInPlace(*dc);
+  }
+  w.Frame().FlushCanvas();
+}
+
+// The step counters belong to the fit that counted them; a Run shows none.
+void ClearStepCounters() {
+  FitEngineState& fs = gFitEngineState;
+  fs.minimiserRuns = 0;
+  fs.evaluationsThisRun = 0;
+  fs.evaluationsTotal = 0;
+}
+
 }  // namespace
 
 void PrepareContiContext(TXLAWindow& w) {
@@ -318,6 +343,7 @@ void TXLAWindow::CmRun() {
     return;
   }
   RunBusy = true;
+  ClearStepCounters();
   if (DropOneShotPrior()) CheckMenuItem(529, PriorMenuChecked());
   // A Monte-Carlo series leaves its runs' silent mark set; a Run sets up its
   // own grid, which a load may have freed since.
@@ -389,6 +415,7 @@ void TXLAWindow::CmFit() {
   }
   PrepareContiContext(*this);
   Frame().SetCursor(platform::CursorKind::Wait);
+  EraseLastReport(*this);
   const unsigned long userStopsBefore = platform::UserStopRequests();
   RoadServices& r = Road();
   FitHost* host = MainFitHost();

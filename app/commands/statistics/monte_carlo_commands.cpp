@@ -23,9 +23,21 @@ constexpr const char* kExplanation =
     "regularization.\n";
 
 
+// The statistics are those of a regularized distribution; without data or
+// with another model chosen the user is told why nothing is done.
 bool DistributionModelOn() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
-  return CurrentScanSet().count > 0 && m.DistributionModel && !m.SedTransformModel;
+  if (CurrentScanSet().count <= 0) {
+    platform::Tell(kTitle, "load data first");
+    return false;
+  }
+  if (!m.DistributionModel || m.SedTransformModel) {
+    platform::Tell(kTitle,
+                   "the Monte-Carlo statistics are those of a continuous distribution - "
+                   "please choose c(s) or another distribution model in the Model menu");
+    return false;
+  }
+  return true;
 }
 
 bool Ask(TXLAWindow& w, float& value, const char* prompt) {
