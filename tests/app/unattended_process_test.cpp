@@ -463,6 +463,37 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
        "rejected: Smin (0.5) must be below Smax (0.5)"},
       {"no viscosity", "<BufferViscosity>0</BufferViscosity>\n", nullptr, 2, false,
        "rejected: BufferViscosity (0) must be above 0"},
+      // Numbers no sample or rotor can have: refused by name before anything
+      // is written (a NaN Vbar once ran to a status 0 with a wandering fit).
+      {"Vbar not a number", "<Vbar>nan</Vbar>\n", nullptr, 2, false, "rejected: Vbar (nan) must be above 0"},
+      {"Vbar 0", "<Vbar>0</Vbar>\n", nullptr, 2, false, "rejected: Vbar (0) must be above 0"},
+      {"negative Vbar", "<Vbar>-0.5</Vbar>\n", nullptr, 2, false, "rejected: Vbar (-0.5) must be above 0"},
+      {"Vbar of -1e38", "<Vbar>-1e38</Vbar>\n", nullptr, 2, false, "rejected: Vbar (-1e+38) must be above 0"},
+      {"Vbar of 1e38", "<Vbar>1e38</Vbar>\n", nullptr, 2, false, "rejected: Vbar (1e+38) must be at most 10"},
+      {"confidence level not a number", "<RegularizationPvalue>nan</RegularizationPvalue>\n", nullptr, 2, false,
+       "rejected: RegularizationPvalue (nan) must be at least 0"},
+      {"infinite confidence level", "<RegularizationPvalue>inf</RegularizationPvalue>\n", nullptr, 2, false,
+       "rejected: RegularizationPvalue (inf) must be at least 0"},
+      {"confidence level of -1e38", "<RegularizationPvalue>-1e38</RegularizationPvalue>\n", nullptr, 2, false,
+       "rejected: RegularizationPvalue (-1e+38) must be at least 0"},
+      {"confidence level above 1", "<RegularizationPvalue>1.5</RegularizationPvalue>\n", nullptr, 2, false,
+       "rejected: RegularizationPvalue (1.5) must be at most 1"},
+      {"meniscus beyond the bottom", "<Bottom>5.9</Bottom>\n", nullptr, 2, false,
+       "rejected: Meniscus (6.01) must be below Bottom (5.9)"},
+      {"meniscus limits crossed", "<MeniscusLowerLimit>6.1</MeniscusLowerLimit>\n<MeniscusUpperLimit>6.0</MeniscusUpperLimit>\n",
+       nullptr, 2, false, "rejected: MeniscusLowerLimit (6.1) must not be above MeniscusUpperLimit (6)"},
+      {"infinite fit limit", "", [](const fs::path& d) { EditParameters(d, "<RightFitLimit>7.1<", "<RightFitLimit>inf<"); },
+       2, false, "rejected: RightFitLimit (inf) must be at least 0"},
+      {"spike threshold not a number", "<DataSpikeThreshold>nan</DataSpikeThreshold>\n", nullptr, 2, false,
+       "rejected: DataSpikeThreshold (nan) must be above 0"},
+      {"viscosity of 1e30 poise", "<BufferViscosity>1e30</BufferViscosity>\n", nullptr, 2, false,
+       "rejected: BufferViscosity (1e+30) must be at most 100"},
+      {"s beyond any molar mass", "<Smax>1e30</Smax>\n", nullptr, 2, false,
+       "rejected: Smax (1e+30 S) gives no finite molar mass"},
+      // A model the run does not know once ran, wrote a set and ended with 4.
+      {"unknown model", "",
+       [](const fs::path& d) { EditParameters(d, "<Model>cofs<", "<Model>COFS<"); }, 2, false,
+       "rejected: Model (\"COFS\") must be cofs or lsgofs"},
       {"flag names a scan", "",
        [](const fs::path& d) {
          std::string p = ReadAll(d / "params.xml");
@@ -647,6 +678,35 @@ TEST_F(UnattendedProcess, InputsStayUntouchedAndUnusableGridsAreRefusedFirst) {
        0, true, "", 0, 0, true,
        [](const fs::path& d) {
          EXPECT_EQ(fs::status(d / "out" / "distribution.dat").permissions(), fs::perms::owner_read);
+       }},
+      // What the result file encodes is read back decoded: a text and a path
+      // with & and < keep their characters across a reuse of the file.
+      {"entities in the parameter file", "",
+       [](const fs::path& d) {
+         fs::create_directories(d / "out");
+         EditParameters(d, "<PassThrough>table<", "<PassThrough>a &amp; b &lt;c&gt; &amp;amp;<");
+         EditParameters(d, "<OutputResultsDirectory>out<", "<OutputResultsDirectory>out &amp; &lt;more&gt;<");
+       },
+       0, true, "", 0, 0, false,
+       [](const fs::path& d) {
+         EXPECT_EQ(ReadAll(d / "out & <more>" / "distribution.dat"),
+                   ReadAll(d.parent_path() / "plain" / "out" / "distribution.dat"));
+         const std::string xml = ReadAll(d / "out & <more>" / "ResultParameters.xml");
+         EXPECT_NE(xml.find("<PassThrough>a &amp; b &lt;c&gt; &amp;amp;</PassThrough>"), std::string::npos) << xml;
+         EXPECT_NE(xml.find("<CofsDataPath>out &amp; &lt;more&gt;/distribution.dat</CofsDataPath>"), std::string::npos)
+             << xml;
+       }},
+      // ls-g*(s) has no f/f0: the summary says what was done, not what was asked.
+      {"ls-g*(s) with the f/f0 switch on", "",
+       [](const fs::path& d) {
+         EditParameters(d, "<Model>cofs<", "<Model>lsgofs<");
+         EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
+       },
+       0, true, "Run: done", 0, 0, false,
+       [](const fs::path& d) {
+         const std::string xml = ReadAll(d / "out" / "ResultParameters.xml");
+         EXPECT_NE(xml.find("<Model>lsgofs</Model>"), std::string::npos) << xml;
+         EXPECT_NE(xml.find("<FrictionalRatioFitted>FALSE</FrictionalRatioFitted>"), std::string::npos) << xml;
        }},
       // A speed no rotor reaches, on a step after the last scan: refused by
       // the loader like any file that does not fit.
