@@ -28,6 +28,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/conti_startup.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -35,6 +36,7 @@
 #include "lamm/lamm_settings.h"
 #include "platform/automatic_ui.h"
 #include "platform/fatal_error.h"
+#include "platform/machine_memory.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 #include "platform/worker_threads.h"
@@ -304,7 +306,8 @@ std::string GridRefusal(const CIniCustomPars& r) {
         return text;
       }
   }
-  const std::string tooLarge = WorkStorageRefusal(points, static_cast<int>(scans.size()), 0);
+  const std::string tooLarge = WorkStorageRefusal(points, static_cast<int>(scans.size()), 0,
+                                                  platform::CapWorkerThreads(r.NumberComputationThreads));
   if (!tooLarge.empty()) return (r.GridfromFile ? "GridfromFile: " : "Resolution: ") + tooLarge;
   return {};
 }
@@ -598,6 +601,26 @@ void SubtractNoiseAsSwitched(const CIniCustomPars& r, IAutomationWindow& window)
     Step("TI noise subtraction", [&](std::string*) { return SendCommand(window, kCmdSubtractTINoise); });
 }
 
+// The storage judged for the grid the Run set up, beside the memory the
+// program may have: a job's memory request can be sized from it.
+void LogWorkStorage() {
+  const int n = Conti().gridSize;
+  const ScanSet& s = CurrentScanSet();
+  if (!gModelSelectorFlags.DistributionModel || n < 1 || s.count < 1 || s.gridLength < 1) return;
+  const int fitted = s.firstGridPoint >= 1 && s.lastGridPoint >= s.firstGridPoint && s.lastGridPoint <= s.gridLength
+                         ? s.lastGridPoint - s.firstGridPoint + 1
+                         : s.gridLength;
+  char text[300];
+  std::snprintf(text, sizeof text,
+                "work storage of the analysis: %.1f MB for %d grid points over %d scans of %d points (%d fitted); "
+                "the program may have %.1f MB",
+                DistributionWorkStorageBytes(n, s.count, s.gridLength, fitted) / 1e6, n, s.count, s.gridLength, fitted,
+                (platform::MemoryForTheProgram(std::max(static_cast<int>(Conti().normalEquationThreads), 1)) +
+                 DistributionWorkStorageHeld()) /
+                    1e6);
+  AutomationLog(text);
+}
+
 void ExitWithStatus(IAutomationWindow& window) {
   window.Exit();
   // Exit asks for status 0; the run's own status is what a pipeline must see.
@@ -635,7 +658,10 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
     return true;
   };
   if (loaded && !fatal()) {
-    if (r.AutoRun) Step("Run", [&](std::string* said) { return ComputeStep(window, kCmdRun, said); });
+    if (r.AutoRun) {
+      Step("Run", [&](std::string* said) { return ComputeStep(window, kCmdRun, said); });
+      LogWorkStorage();
+    }
     if (!fatal()) SubtractNoiseAsSwitched(r, window);
     if (!fatal() && r.AutoFit) Step("Fit", [&](std::string* said) { return ComputeStep(window, kCmdFit, said); });
     if (!fatal()) SubtractNoiseAsSwitched(r, window);
