@@ -717,6 +717,74 @@ TEST_F(UnattendedProcess, InputsStayUntouchedAndUnusableGridsAreRefusedFirst) {
   RunTable(cases);
 }
 
+// The work storage a Run and a Fit are judged by is what they take: the
+// peak resident memory of runs over a range of grids and scan counts, less
+// that of a run of 10 grid points over as many scans (the program, its
+// plots and the scans), is within a quarter of the storage the run's log
+// gives, less that of the small run. Maximum entropy with the meniscus
+// fitted by Levenberg-Marquardt, and Tikhonov with f/f0 by Simplex.
+TEST_F(UnattendedProcess, TheWorkStorageJudgedIsWhatARunAndAFitTakeAtTheirPeak) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory is no storage of the analysis";
+#else
+  struct Size {
+    int points, scans;
+    bool tikhonov;
+  };
+  const std::vector<Size> sizes = {{10, 8, false},  {300, 8, false}, {900, 8, false}, {10, 30, false},
+                                   {400, 30, false}, {900, 30, false}, {10, 20, true}, {700, 20, true}};
+  std::vector<pid_t> pids;
+  for (const Size& z : sizes) {
+    const std::string name = std::to_string(z.points) + "x" + std::to_string(z.scans) + (z.tikhonov ? "T" : "");
+    const fs::path d = root_ / name;
+    fs::create_directories(d / "data");
+    fs::create_directories(Home(d));
+    for (int k = 1; k <= z.scans; ++k) {
+      char scan[16];
+      std::snprintf(scan, sizeof scan, "%05d.RA1", k);
+      fs::copy_file(fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs" / scan, d / "data" / scan);
+    }
+    std::string p = Parameters("<Resolution>" + std::to_string(z.points) + "</Resolution>\n<LastScan>" +
+                               std::to_string(z.scans) + "</LastScan>\n<AutoFit>TRUE</AutoFit>\n" +
+                               (z.tikhonov ? "<RegularizationType>Tikhonov</RegularizationType>\n"
+                                             "<FittingAlgorithm>Simplex</FittingAlgorithm>\n"
+                                           : "<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n"));
+    p.replace(p.find(z.tikhonov ? "<FrictionalRatioFitted>FALSE" : "<MeniscusFitted>FALSE"), 21,
+              z.tikhonov ? "<FrictionalRatioFitted>TRUE" : "<MeniscusFitted>TRUE");
+    WriteAll(d / "params.xml", p);
+    pids.push_back(StartProgram(d, Home(d), root_ / (name + ".stderr"), "job 7", "params.xml"));
+  }
+  std::vector<double> peak, judged;
+  for (std::size_t k = 0; k < sizes.size(); ++k) {
+    int status = 0;
+    rusage use{};
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+    while (wait4(pids[k], &status, WNOHANG, &use) == 0) {
+      if (std::chrono::steady_clock::now() > until) kill(pids[k], SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string name =
+        std::to_string(sizes[k].points) + "x" + std::to_string(sizes[k].scans) + (sizes[k].tikhonov ? "T" : "");
+    const std::string said = ReadAll(root_ / (name + ".stderr"));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name << "\n" << said;
+    EXPECT_NE(said.find("Fit: done"), std::string::npos) << name << "\n" << said;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(said, m, std::regex("work storage of the analysis: ([0-9.]+) MB"))) << said;
+    peak.push_back(static_cast<double>(use.ru_maxrss) * 1024.0);
+    judged.push_back(std::stod(m[1].str()) * 1e6);
+  }
+  for (std::size_t k = 0; k < sizes.size(); ++k) {
+    if (sizes[k].points == 10) continue;
+    std::size_t base = 0;
+    while (!(sizes[base].points == 10 && sizes[base].scans == sizes[k].scans)) ++base;
+    const double taken = peak[k] - peak[base], counted = judged[k] - judged[base];
+    EXPECT_NEAR(taken / counted, 1.0, 0.25)
+        << sizes[k].points << " points, " << sizes[k].scans << " scans: " << taken / 1e6 << " MB taken, " << counted / 1e6
+        << " MB judged";
+  }
+#endif
+}
+
 // Many data sets as independent runs under a scheduler: one parameter file
 // per data folder made from a template by scripts/make-batch-params.sh, all
 // runs started at once on one program folder, each judged by its status.
