@@ -785,6 +785,47 @@ TEST_F(UnattendedProcess, TheWorkStorageJudgedIsWhatARunAndAFitTakeAtTheirPeak) 
 #endif
 }
 
+// Under a limit on the address space, grids from well within to far beyond
+// it: each either runs to its end or is refused with its figures before
+// anything is allocated; none passes the check and then fails on an
+// allocation (status 6, or a work block that could not be had). A Fit
+// holds what its Runs hold (the peak test above).
+TEST_F(UnattendedProcess, AGridThatPassesTheMemoryCheckNeverFailsOnAnAllocation) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer reserves terabytes of address space: no limit on it can hold";
+#else
+  const std::vector<int> grids = {600, 1200, 1800, 2400, 3000};
+  std::vector<pid_t> pids;
+  for (int n : grids) {
+    const fs::path d = root_ / ("grid" + std::to_string(n));
+    fs::create_directories(d / "data");
+    fs::create_directories(Home(d));
+    for (int k = 1; k <= kScans; ++k) {
+      char scan[16];
+      std::snprintf(scan, sizeof scan, "%05d.RA1", k);
+      fs::copy_file(fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs" / scan, d / "data" / scan);
+    }
+    WriteAll(d / "params.xml", Parameters("<Resolution>" + std::to_string(n) + "</Resolution>\n"));
+    pids.push_back(StartProgram(d, Home(d), d.string() + ".stderr", "job 7", "params.xml", 900ull << 20));
+  }
+  int ran = 0, refused = 0;
+  for (std::size_t k = 0; k < grids.size(); ++k) {
+    const int status = Wait(pids[k]);
+    const std::string said = ReadAll(root_ / ("grid" + std::to_string(grids[k]) + ".stderr"));
+    SCOPED_TRACE(grids[k]);
+    const bool refusal = said.find("take fewer grid points") != std::string::npos;
+    EXPECT_TRUE(status == 0 || ((status == 2 || status == 4) && refusal)) << status << "\n" << said;
+    EXPECT_EQ(said.find("allocation failure"), std::string::npos) << said;
+    EXPECT_EQ(said.find("out of memory"), std::string::npos) << said;
+    ran += status == 0;
+    refused += refusal;
+  }
+  // The sizes reach from one side of the bound to the other.
+  EXPECT_GT(ran, 0);
+  EXPECT_GT(refused, 0);
+#endif
+}
+
 // Many data sets as independent runs under a scheduler: one parameter file
 // per data folder made from a template by scripts/make-batch-params.sh, all
 // runs started at once on one program folder, each judged by its status.
