@@ -306,8 +306,8 @@ std::string GridRefusal(const CIniCustomPars& r) {
         return text;
       }
   }
-  const std::string tooLarge = WorkStorageRefusal(points, static_cast<int>(scans.size()), 0,
-                                                  platform::CapWorkerThreads(r.NumberComputationThreads));
+  // The least the grid needs: its threads are counted when the Run judges it again.
+  const std::string tooLarge = WorkStorageRefusal(points, static_cast<int>(scans.size()), 0, 0);
   if (!tooLarge.empty()) return (r.GridfromFile ? "GridfromFile: " : "Resolution: ") + tooLarge;
   return {};
 }
