@@ -732,7 +732,7 @@ TEST_F(UnattendedProcess, TheWorkStorageJudgedIsWhatARunAndAFitTakeAtTheirPeak) 
     bool tikhonov;
   };
   const std::vector<Size> sizes = {{10, 8, false},  {300, 8, false}, {900, 8, false}, {10, 30, false},
-                                   {400, 30, false}, {900, 30, false}, {10, 20, true}, {700, 20, true}};
+                                   {400, 30, false}, {900, 30, false}, {10, 30, true}, {700, 30, true}};
   std::vector<pid_t> pids;
   for (const Size& z : sizes) {
     const std::string name = std::to_string(z.points) + "x" + std::to_string(z.scans) + (z.tikhonov ? "T" : "");
@@ -776,7 +776,9 @@ TEST_F(UnattendedProcess, TheWorkStorageJudgedIsWhatARunAndAFitTakeAtTheirPeak) 
   for (std::size_t k = 0; k < sizes.size(); ++k) {
     if (sizes[k].points == 10) continue;
     std::size_t base = 0;
-    while (!(sizes[base].points == 10 && sizes[base].scans == sizes[k].scans)) ++base;
+    while (!(sizes[base].points == 10 && sizes[base].scans == sizes[k].scans &&
+             sizes[base].tikhonov == sizes[k].tikhonov))
+      ++base;
     const double taken = peak[k] - peak[base], counted = judged[k] - judged[base];
     EXPECT_NEAR(taken / counted, 1.0, 0.25)
         << sizes[k].points << " points, " << sizes[k].scans << " scans: " << taken / 1e6 << " MB taken, " << counted / 1e6
