@@ -1,5 +1,8 @@
 #include "automation/automation_run.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -25,6 +28,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/conti_startup.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/work_blocks.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -32,6 +36,7 @@
 #include "lamm/lamm_settings.h"
 #include "platform/automatic_ui.h"
 #include "platform/fatal_error.h"
+#include "platform/machine_memory.h"
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 #include "platform/worker_threads.h"
@@ -52,6 +57,11 @@ constexpr int kItemMarquardt = 824;
 // The step the run is in, for a fatal error that ends it.
 std::string g_step = "start-up";
 std::unique_ptr<CIniCustomPars> g_record;
+// The per-scan rmsd file the plots rewrite while the run goes on, as it
+// stood before the run (no entry: st_nlink 0), so that a run cut short can
+// take back the file it wrote.
+struct stat g_scanRmsBefore {};
+bool g_scanRmsWatched = false;  // the path is the run's own
 std::function<void(int)> g_wait = [](int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 };
@@ -69,8 +79,10 @@ void Wait(int ms) {
   if (g_wait) g_wait(ms);
 }
 
-// The analysis settings that follow the model commands.
-void ApplyDistributionSettings(const CIniCustomPars& r) {
+// The analysis settings that follow the model commands. ls-g*(s) has no
+// diffusion, so no f/f0 to fit: a fitted f/f0 there would only be a
+// parameter without effect.
+void ApplyDistributionSettings(const CIniCustomPars& r, bool cofs) {
   ModelParameterVector& pv = gModelParameterVector;
   ContiSettings& c = Conti();
   const int n = gModelParams.componentCount;
@@ -82,8 +94,8 @@ void ApplyDistributionSettings(const CIniCustomPars& r) {
   c.sMax = r.Smax;
   pv.P[2 * n + 3] = r.StartingFrictionalRatio;
   c.ffValue = r.StartingFrictionalRatio;
-  c.fitFfValue = r.FrictionalRatioFitted;
-  pv.F[2 * n + 3] = r.FrictionalRatioFitted;
+  c.fitFfValue = cofs ? r.FrictionalRatioFitted : 0;
+  pv.F[2 * n + 3] = c.fitFfValue;
   pv.P[2] = r.RegularizationPvalue;
   c.confidenceLevel = r.RegularizationPvalue;
   pv.F[3] = r.GridfromFile;
@@ -107,6 +119,16 @@ int AutomationCutShort(bool outOfMemory) {
   State().exitCode = outOfMemory ? kAutomationOutOfMemory : kAutomationStepFailed;
   State().automationFinished = true;
   const char* what = outOfMemory ? "out of memory" : "a fatal error";
+  // A run cut short leaves no result file: the per-scan rmsd file the plots
+  // wrote on the way describes a state that was never finished. Plain calls
+  // that take no memory; an entry that is no regular file is not the run's.
+  const char* scanRms = CurrentPlotWindows().scanRmsPath.c_str();
+  struct stat now {};
+  if (g_scanRmsWatched && lstat(scanRms, &now) == 0 && S_ISREG(now.st_mode) &&
+      (g_scanRmsBefore.st_nlink == 0 || now.st_ino != g_scanRmsBefore.st_ino ||
+       now.st_dev != g_scanRmsBefore.st_dev || now.st_mtim.tv_sec != g_scanRmsBefore.st_mtim.tv_sec ||
+       now.st_mtim.tv_nsec != g_scanRmsBefore.st_mtim.tv_nsec))
+    unlink(scanRms);
   try {
     State().failedStep = g_step;
     AutomationLog(std::string("automation failed: ") + what + " in " + g_step +
@@ -119,6 +141,8 @@ int AutomationCutShort(bool outOfMemory) {
 
 void ResetAutomation() {
   g_step = "start-up";
+  g_scanRmsBefore = {};
+  g_scanRmsWatched = false;
   State() = AutomationState{};
   g_record.reset();
   CloseAutomationLog();
@@ -159,11 +183,22 @@ namespace {
 
 bool StartsWith(const std::string& text, const char* start) { return text.rfind(start, 0) == 0; }
 
+// An error box of a computation, not a notice about a file (those begin
+// "Attention:" and the run goes on without the file).
+bool ComputationError(const std::string& line) {
+  if (!StartsWith(line, "[Error] ")) return false;
+  const std::size_t text = line.find_first_not_of(" \n\t", 8);
+  return text == std::string::npos || line.compare(text, 10, "Attention:") != 0;
+}
+
 // Sends a menu command and tells whether it was there to run and ran: a
 // command of a subsystem outside this build answers with its "not
 // available" box, a simulation that failed with its error box (the command
-// itself goes on with what it has, a distribution of zeros).
-CommandStatus SendCommand(IAutomationWindow& window, int id) {
+// itself goes on with what it has, a distribution of zeros). With
+// computation, any error the command reports fails it, and the first
+// goes to firstError.
+CommandStatus SendCommand(IAutomationWindow& window, int id, bool computation = false,
+                          std::string* firstError = nullptr) {
   const std::size_t before = UnattendedUI().Log().size();
   window.Command(id);
   const std::vector<std::string> log = UnattendedUI().Log();
@@ -171,9 +206,13 @@ CommandStatus SendCommand(IAutomationWindow& window, int id) {
   for (std::size_t k = before; k < log.size(); ++k) {
     const std::string& line = log[k];
     if (StartsWith(line, "[NOT AVAILABLE]")) return CommandStatus::NotAvailable;
-    if (StartsWith(line, "[ERROR in simulation]") ||
-        (StartsWith(line, "[Error] error #") && line.find(" in simulation #") != std::string::npos))
+    const bool failed = StartsWith(line, "[ERROR in simulation]") ||
+                        (StartsWith(line, "[Error] error #") && line.find(" in simulation #") != std::string::npos) ||
+                        (computation && ComputationError(line));
+    if (failed && status == CommandStatus::Done) {
       status = CommandStatus::Failed;
+      if (firstError) *firstError = line;
+    }
   }
   return status;
 }
@@ -187,10 +226,11 @@ CommandStatus SelectModel(IAutomationWindow& window, bool cofs) {
 }
 
 // Run or Fit: a distribution model has run when its computation reached
-// its end and left a distribution.
-CommandStatus ComputeStep(IAutomationWindow& window, int id) {
+// its end, left a distribution and reported no error on the way (an error
+// box answered with OK lets the computation go on with what it has).
+CommandStatus ComputeStep(IAutomationWindow& window, int id, std::string* firstError) {
   LastContiRunTimings() = ContiRunTimings{};
-  CommandStatus status = SendCommand(window, id);
+  CommandStatus status = SendCommand(window, id, true, firstError);
   if (status == CommandStatus::Done && gModelSelectorFlags.DistributionModel &&
       !(LastContiRunTimings().total > 0 && Conti().distribution))
     status = CommandStatus::Failed;
@@ -236,6 +276,15 @@ std::string GridRefusal(const CIniCustomPars& r) {
   if (std::strcmp(r.Model, "cofs") != 0 && std::strcmp(r.Model, "lsgofs") != 0) return {};
   const std::vector<std::string> scans = AutomationScanPaths(r);
   double points = r.Resolution;
+  // The molar mass of each point as the run will compute it (c(s): with
+  // the starting f/f0; the same relation holds the ls-g*(s) masses).
+  const double etaR = r.BufferViscosity * 99.8004, buoyancy = 1.0 - static_cast<double>(r.Vbar) * r.BufferDensity;
+  auto massOf = [&](float s) -> double {
+    if (!(r.Vbar > 0.0f) || buoyancy == 0.0) return s;
+    const float x = buoyancy >= 0.0 ? std::fabs(s) : s;
+    return CalculateMassFromSedcoeffSphere(x * r.StartingFrictionalRatio, static_cast<float>(etaR), r.Vbar,
+                                           r.BufferDensity);
+  };
   if (r.GridfromFile) {
     // Without a scan range the run fails on its scans (status 3).
     if (scans.empty()) return {};
@@ -244,20 +293,21 @@ std::string GridRefusal(const CIniCustomPars& r) {
     std::vector<float> values;
     std::string reason;
     if (!ReadGridFile(path, values, &reason)) return "GridfromFile: cannot read the grid " + path + ": " + reason;
-    // The molar mass of each point as the run will compute it (c(s): with
-    // the starting f/f0; the same relation holds the ls-g*(s) masses).
-    const double etaR = r.BufferViscosity * 99.8004, buoyancy = 1.0 - static_cast<double>(r.Vbar) * r.BufferDensity;
-    auto massOf = [&](float s) -> double {
-      if (!(r.Vbar > 0.0f) || buoyancy == 0.0) return s;
-      const float x = buoyancy >= 0.0 ? std::fabs(s) : s;
-      return CalculateMassFromSedcoeffSphere(x * r.StartingFrictionalRatio, static_cast<float>(etaR), r.Vbar,
-                                             r.BufferDensity);
-    };
     if (const std::string fault = GridValuesFault(values, massOf); !fault.empty())
       return "GridfromFile: the grid " + path + " cannot be used: " + fault;
     points = static_cast<double>(values.size());
+  } else {
+    // The grid's ends carry its largest masses: beyond every float the
+    // analysis would divide inf by inf.
+    for (const auto& [name, s] : {std::pair<const char*, float>{"Smin", r.Smin}, {"Smax", r.Smax}})
+      if (!std::isfinite(massOf(s))) {
+        char text[120];
+        std::snprintf(text, sizeof text, "%s (%g S) gives no finite molar mass", name, static_cast<double>(s));
+        return text;
+      }
   }
-  const std::string tooLarge = WorkStorageRefusal(points, static_cast<int>(scans.size()), 0);
+  // The least the grid needs: its threads are counted when the Run judges it again.
+  const std::string tooLarge = WorkStorageRefusal(points, static_cast<int>(scans.size()), 0, 0);
   if (!tooLarge.empty()) return (r.GridfromFile ? "GridfromFile: " : "Resolution: ") + tooLarge;
   return {};
 }
@@ -455,7 +505,7 @@ bool ApplyAutomationParameters(const CIniCustomPars& r, IAutomationWindow& windo
     if (status != CommandStatus::Done)
       RecordAutomationFailure(kAutomationStepFailed, std::string("model ") + r.Model,
                               std::string("model ") + r.Model + ": " + CommandStatusText(status));
-    ApplyDistributionSettings(r);
+    ApplyDistributionSettings(r, cofs);
   } else if (r.Model[0]) {
     AutomationLog(std::string("model \"") + r.Model + "\" is none of cofs, lsgofs: the model "
                   "settings stay as they are");
@@ -528,25 +578,47 @@ bool ApplyAutomationParameters(const CIniCustomPars& r, IAutomationWindow& windo
 
 namespace {
 
-// Runs one step of the analysis and logs how it went.
+// Runs one step of the analysis and logs how it went; what the step said
+// of its failure, when anything, goes with the reason.
 template <typename Command>
 void Step(const char* what, Command command) {
   g_step = what;
-  const CommandStatus status = command();
+  std::string said;
+  const CommandStatus status = command(&said);
   if (status == CommandStatus::Done) {
     AutomationLog(std::string(what) + ": done");
     return;
   }
   RecordAutomationFailure(kAutomationStepFailed, what,
-                          std::string(what) + ": " + CommandStatusText(status));
+                          std::string(what) + ": " + CommandStatusText(status) + (said.empty() ? "" : " (" + said + ")"));
 }
 
 void SubtractNoiseAsSwitched(const CIniCustomPars& r, IAutomationWindow& window) {
   if (!r.AutoSubtractSystematicNoise) return;
   if (r.RINoiseFitted)
-    Step("RI noise subtraction", [&] { return SendCommand(window, kCmdSubtractRINoise); });
+    Step("RI noise subtraction", [&](std::string*) { return SendCommand(window, kCmdSubtractRINoise); });
   if (r.TINoiseFitted)
-    Step("TI noise subtraction", [&] { return SendCommand(window, kCmdSubtractTINoise); });
+    Step("TI noise subtraction", [&](std::string*) { return SendCommand(window, kCmdSubtractTINoise); });
+}
+
+// The storage judged for the grid the Run set up, beside the memory the
+// program may have: a job's memory request can be sized from it.
+void LogWorkStorage() {
+  const int n = Conti().gridSize;
+  const ScanSet& s = CurrentScanSet();
+  if (!gModelSelectorFlags.DistributionModel || n < 1 || s.count < 1 || s.gridLength < 1) return;
+  const int fitted = s.firstGridPoint >= 1 && s.lastGridPoint >= s.firstGridPoint && s.lastGridPoint <= s.gridLength
+                         ? s.lastGridPoint - s.firstGridPoint + 1
+                         : s.gridLength;
+  char text[300];
+  std::snprintf(text, sizeof text,
+                "work storage of the analysis: %.1f MB for %d grid points over %d scans of %d points (%d fitted); "
+                "the program may have %.1f MB",
+                DistributionWorkStorageBytes(n, s.count, s.gridLength, fitted) / 1e6, n, s.count, s.gridLength, fitted,
+                (platform::MemoryForTheProgram(std::max(static_cast<int>(Conti().normalEquationThreads), 1)) +
+                 DistributionWorkStorageHeld()) /
+                    1e6);
+  AutomationLog(text);
 }
 
 void ExitWithStatus(IAutomationWindow& window) {
@@ -570,6 +642,8 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
   // The per-scan rmsd file of the plots is a result too: it goes with the set.
   CurrentPlotWindows().scanRmsPath =
       platform::ToNative(platform::Combine(r.OutputResultsDirectory, "ScanRms.dat"));
+  if (lstat(CurrentPlotWindows().scanRmsPath.c_str(), &g_scanRmsBefore) != 0) g_scanRmsBefore = {};
+  g_scanRmsWatched = true;
 
   g_step = "scan loading";
   const bool loaded = LoadAutomationScanList(r, window);
@@ -584,9 +658,12 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
     return true;
   };
   if (loaded && !fatal()) {
-    if (r.AutoRun) Step("Run", [&] { return ComputeStep(window, kCmdRun); });
+    if (r.AutoRun) {
+      Step("Run", [&](std::string* said) { return ComputeStep(window, kCmdRun, said); });
+      LogWorkStorage();
+    }
     if (!fatal()) SubtractNoiseAsSwitched(r, window);
-    if (!fatal() && r.AutoFit) Step("Fit", [&] { return ComputeStep(window, kCmdFit); });
+    if (!fatal() && r.AutoFit) Step("Fit", [&](std::string* said) { return ComputeStep(window, kCmdFit, said); });
     if (!fatal()) SubtractNoiseAsSwitched(r, window);
     if (!fatal() && r.ShowResidualsHistogram) window.RelayoutAndRedrawPlots();
   }

@@ -53,6 +53,32 @@ double LeadingNumber(const std::string& value) {
   return end == begin ? 0.0 : v;
 }
 
+// The five entities of XML replaced by their characters, in one pass (so
+// "&amp;lt;" stays "&lt;"): the result file writes & and < so, and a value
+// read back from it must not grow at each reuse. Anything else stays as
+// written, a bare & included.
+std::string DecodeXmlEntities(const std::string& value) {
+  static const struct {
+    const char* entity;
+    char c;
+  } kEntities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string out;
+  out.reserve(value.size());
+  for (std::size_t i = 0; i < value.size();) {
+    bool replaced = false;
+    if (value[i] == '&')
+      for (const auto& e : kEntities)
+        if (value.compare(i, std::strlen(e.entity), e.entity) == 0) {
+          out.push_back(e.c);
+          i += std::strlen(e.entity);
+          replaced = true;
+          break;
+        }
+    if (!replaced) out.push_back(value[i++]);
+  }
+  return out;
+}
+
 int32_t TruncatedInteger(double v) {
   if (!(v == v)) return 0;
   if (v >= 2147483647.0) return 2147483647;
@@ -80,25 +106,79 @@ std::string Number(double v) {
 
 // Values no analysis can start from: an empty s-range divides by zero into
 // a distribution of inf, a medium without viscosity or density has no
-// sedimentation, and a grid needs two points. NaN fails every test here.
+// sedimentation, and a grid needs two points. Every other number must lie
+// where real samples and rotors do: a Vbar of 0 or NaN gives no molar mass
+// and the fit wanders off, a NaN confidence level changes the result. NaN
+// fails every test here.
 bool ValuesArePhysical(CIniCustomPars& r) {
   if (!(r.Smin < r.Smax) || !std::isfinite(r.Smin) || !std::isfinite(r.Smax)) {
     r.rejection = "Smin (" + Number(r.Smin) + ") must be below Smax (" + Number(r.Smax) + ")";
     return false;
   }
+  // Upper bounds no sample reaches: a partial-specific volume of 10 ml/g is
+  // a particle lighter than 0.1 g/ml, a density of 10 g/ml a liquid heavier
+  // than any gradient medium, 100 poise thicker than honey, 100 cm a rotor
+  // larger than any centrifuge's.
+  constexpr double kRadiusLimit = 100.0;
   const struct {
     const char* name;
     float value;
-  } positive[] = {{"BufferViscosity", r.BufferViscosity},
-                  {"BufferDensity", r.BufferDensity},
-                  {"StartingFrictionalRatio", r.StartingFrictionalRatio}};
-  for (const auto& p : positive)
-    if (!(p.value > 0) || !std::isfinite(p.value)) {
-      r.rejection = std::string(p.name) + " (" + Number(p.value) + ") must be above 0";
+    double below;     // the value must be above this (or at least, with orEqual)
+    bool orEqual;
+    double atMost;
+  } ranges[] = {{"BufferViscosity", r.BufferViscosity, 0, false, 100},
+                {"BufferDensity", r.BufferDensity, 0, false, 10},
+                {"StartingFrictionalRatio", r.StartingFrictionalRatio, 0, false, 100},
+                {"Vbar", r.Vbar, 0, false, 10},
+                {"RegularizationPvalue", r.RegularizationPvalue, 0, true, 1},
+                {"Meniscus", r.Meniscus, 0, false, kRadiusLimit},
+                {"MeniscusLowerLimit", r.MeniscusLowerLimit, 0, false, kRadiusLimit},
+                {"MeniscusUpperLimit", r.MeniscusUpperLimit, 0, false, kRadiusLimit},
+                {"Bottom", r.Bottom, 0, false, kRadiusLimit},
+                {"BottomLowerLimit", r.BottomLowerLimit, 0, false, kRadiusLimit},
+                {"BottomUpperLimit", r.BottomUpperLimit, 0, false, kRadiusLimit},
+                // 0 leaves the fit range at the data's ends.
+                {"LeftFitLimit", r.LeftFitLimit, 0, true, kRadiusLimit},
+                {"RightFitLimit", r.RightFitLimit, 0, true, kRadiusLimit},
+                {"DataSpikeThreshold", r.DataSpikeThreshold, 0, false, HUGE_VAL}};
+  for (const auto& p : ranges) {
+    const double v = p.value;
+    const bool low = p.orEqual ? !(v >= p.below) : !(v > p.below);
+    if (low || !std::isfinite(v)) {
+      r.rejection = std::string(p.name) + " (" + Number(v) + ") must be " + (p.orEqual ? "at least " : "above ") +
+                    Number(p.below);
+      return false;
+    }
+    if (v > p.atMost) {
+      r.rejection = std::string(p.name) + " (" + Number(v) + ") must be at most " + Number(p.atMost);
+      return false;
+    }
+  }
+  // A fit limit may pin its value; a cell needs room between meniscus and bottom.
+  const struct {
+    const char* lowName;
+    float low;
+    const char* highName;
+    float high;
+    bool mayEqual;
+  } ordered[] = {{"Meniscus", r.Meniscus, "Bottom", r.Bottom, false},
+                 {"MeniscusLowerLimit", r.MeniscusLowerLimit, "MeniscusUpperLimit", r.MeniscusUpperLimit, true},
+                 {"BottomLowerLimit", r.BottomLowerLimit, "BottomUpperLimit", r.BottomUpperLimit, true}};
+  for (const auto& o : ordered)
+    if (o.mayEqual ? !(o.low <= o.high) : !(o.low < o.high)) {
+      r.rejection = std::string(o.lowName) + " (" + Number(o.low) + ") must " +
+                    (o.mayEqual ? "not be above " : "be below ") + o.highName + " (" +
+                    Number(o.high) + ")";
       return false;
     }
   if (r.Resolution < 2) {
     r.rejection = "Resolution (" + std::to_string(r.Resolution) + ") must be at least 2";
+    return false;
+  }
+  // Any other model would leave the analysis unchosen and fail only after a
+  // result set was written; no model named keeps the settings as they are.
+  if (r.Model[0] && std::strcmp(r.Model, "cofs") != 0 && std::strcmp(r.Model, "lsgofs") != 0) {
+    r.rejection = std::string("Model (\"") + r.Model + "\") must be cofs or lsgofs";
     return false;
   }
   return true;
@@ -178,7 +258,7 @@ bool ReadXmlElement(const std::string* text, const std::string& path, const char
       return false;
     }
   }
-  if (textOut) *textOut = value;
+  if (textOut) *textOut = DecodeXmlEntities(value);
   const double number = (floatOut || intOut) ? LeadingNumber(value) : 0.0;
   if (floatOut) *floatOut = static_cast<float>(number);
   if (intOut) *intOut = TruncatedInteger(number);

@@ -85,7 +85,8 @@ enum class ElementOutcome { kRead, kAbsent, kUnreadable, kRepeated };
 
 // One element looked up in text (or, when text is null, in the file at
 // path). The opening tag may carry attributes; the value runs from the
-// first ">" behind it to the closing tag. Every non-null out argument receives the value; the boolean
+// first ">" behind it to the closing tag. Every non-null out argument receives the value (the text
+// with the XML entities &amp; &lt; &gt; &quot; &apos; decoded); the boolean
 // conversion fails for a value holding none of TRUE, true, FALSE, false.
 // An opening tag found again behind the element's closing tag makes the
 // element repeated, and the lookup fails. outcome, when given, says which.

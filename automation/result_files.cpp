@@ -233,7 +233,9 @@ std::string ComposeResultParametersXml(const CIniCustomPars& r, bool screenshotW
   Element(x, "RegularizationPvalue", Format("%f", c.confidenceLevel));
   Element(x, "StartingFrictionalRatio", Format("%f", r.StartingFrictionalRatio));
   Element(x, "FrictionalRatio", Format("%f", c.ffValue));
-  Element(x, "FrictionalRatioFitted", Bool(c.fitFfValue != 0));
+  // What the fit did: ls-g*(s) has no f/f0 to fit, whatever the switch says.
+  const bool lsg = sel.DistributionModel && (sel.LsgStarModel || sel.LsgStarWith1DiscreteModel);
+  Element(x, "FrictionalRatioFitted", Bool(c.fitFfValue != 0 && !lsg));
   Element(x, "Resolution", Format("%.0f", c.resolution));
   Element(x, "Smin", Format("%f", c.sMin));
   Element(x, "Smax", Format("%f", c.sMax));

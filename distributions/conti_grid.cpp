@@ -20,6 +20,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
+#include "lamm/lamm_threads.h"
 #include "numerics/constants.h"
 #include "platform/machine_memory.h"
 #include "platform/error_box.h"
@@ -275,9 +276,18 @@ float GridPointMass(float s) {
   return CalculateM(gSolutionConditions.vbarRho <= 1.0f ? std::fabs(s) : s);
 }
 
-std::string WorkStorageRefusal(double points, int scans, int gridLength) {
-  const double bytes = DistributionWorkStorageBytes(points, std::max(1, scans), std::max(0, gridLength));
-  const double available = platform::MemoryForTheProgram();
+std::string WorkStorageRefusal(double points, int scans, int gridLength, int threads) {
+  // The fitted points of the scans loaded, when their fit limits are set.
+  const ScanSet& sc = CurrentScanSet();
+  const int fitted = sc.count == scans && sc.gridLength == gridLength && sc.firstGridPoint >= 1 &&
+                             sc.lastGridPoint >= sc.firstGridPoint && sc.lastGridPoint <= gridLength
+                         ? sc.lastGridPoint - sc.firstGridPoint + 1
+                         : gridLength;
+  const double bytes = DistributionWorkStorageBytes(points, std::max(1, scans), std::max(0, gridLength), fitted);
+  // What the last run kept for reuse is given up for this one.
+  if (threads < 0) threads = std::max(Conti().multipleThreads ? static_cast<int>(Conti().normalEquationThreads) : 1,
+                                      LammThreadCount());
+  const double available = platform::MemoryForTheProgram(threads) + DistributionWorkStorageHeld();
   // (Past the largest int no grid index exists, whatever the memory.)
   if (bytes <= available && points <= std::numeric_limits<int>::max()) return {};
   char over[80] = "";

@@ -27,6 +27,7 @@ float GridPointMass(float s);
 // Bytes of work storage a distribution of points grid points (s x f/f0
 // points for the two-dimensional models) takes over scans scans of
 // gridLength points; the refusal text when that is more than the program
-// may have, "" when it fits.
-std::string WorkStorageRefusal(double points, int scans, int gridLength);
+// may have, "" when it fits. threads: the computation's worker count (the
+// settings' when negative).
+std::string WorkStorageRefusal(double points, int scans, int gridLength, int threads = -1);
 bool WriteGridFile(const float* values, int n);

@@ -463,6 +463,37 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
        "rejected: Smin (0.5) must be below Smax (0.5)"},
       {"no viscosity", "<BufferViscosity>0</BufferViscosity>\n", nullptr, 2, false,
        "rejected: BufferViscosity (0) must be above 0"},
+      // Numbers no sample or rotor can have: refused by name before anything
+      // is written (a NaN Vbar once ran to a status 0 with a wandering fit).
+      {"Vbar not a number", "<Vbar>nan</Vbar>\n", nullptr, 2, false, "rejected: Vbar (nan) must be above 0"},
+      {"Vbar 0", "<Vbar>0</Vbar>\n", nullptr, 2, false, "rejected: Vbar (0) must be above 0"},
+      {"negative Vbar", "<Vbar>-0.5</Vbar>\n", nullptr, 2, false, "rejected: Vbar (-0.5) must be above 0"},
+      {"Vbar of -1e38", "<Vbar>-1e38</Vbar>\n", nullptr, 2, false, "rejected: Vbar (-1e+38) must be above 0"},
+      {"Vbar of 1e38", "<Vbar>1e38</Vbar>\n", nullptr, 2, false, "rejected: Vbar (1e+38) must be at most 10"},
+      {"confidence level not a number", "<RegularizationPvalue>nan</RegularizationPvalue>\n", nullptr, 2, false,
+       "rejected: RegularizationPvalue (nan) must be at least 0"},
+      {"infinite confidence level", "<RegularizationPvalue>inf</RegularizationPvalue>\n", nullptr, 2, false,
+       "rejected: RegularizationPvalue (inf) must be at least 0"},
+      {"confidence level of -1e38", "<RegularizationPvalue>-1e38</RegularizationPvalue>\n", nullptr, 2, false,
+       "rejected: RegularizationPvalue (-1e+38) must be at least 0"},
+      {"confidence level above 1", "<RegularizationPvalue>1.5</RegularizationPvalue>\n", nullptr, 2, false,
+       "rejected: RegularizationPvalue (1.5) must be at most 1"},
+      {"meniscus beyond the bottom", "<Bottom>5.9</Bottom>\n", nullptr, 2, false,
+       "rejected: Meniscus (6.01) must be below Bottom (5.9)"},
+      {"meniscus limits crossed", "<MeniscusLowerLimit>6.1</MeniscusLowerLimit>\n<MeniscusUpperLimit>6.0</MeniscusUpperLimit>\n",
+       nullptr, 2, false, "rejected: MeniscusLowerLimit (6.1) must not be above MeniscusUpperLimit (6)"},
+      {"infinite fit limit", "", [](const fs::path& d) { EditParameters(d, "<RightFitLimit>7.1<", "<RightFitLimit>inf<"); },
+       2, false, "rejected: RightFitLimit (inf) must be at least 0"},
+      {"spike threshold not a number", "<DataSpikeThreshold>nan</DataSpikeThreshold>\n", nullptr, 2, false,
+       "rejected: DataSpikeThreshold (nan) must be above 0"},
+      {"viscosity of 1e30 poise", "<BufferViscosity>1e30</BufferViscosity>\n", nullptr, 2, false,
+       "rejected: BufferViscosity (1e+30) must be at most 100"},
+      {"s beyond any molar mass", "<Smax>1e30</Smax>\n", nullptr, 2, false,
+       "rejected: Smax (1e+30 S) gives no finite molar mass"},
+      // A model the run does not know once ran, wrote a set and ended with 4.
+      {"unknown model", "",
+       [](const fs::path& d) { EditParameters(d, "<Model>cofs<", "<Model>COFS<"); }, 2, false,
+       "rejected: Model (\"COFS\") must be cofs or lsgofs"},
       {"flag names a scan", "",
        [](const fs::path& d) {
          std::string p = ReadAll(d / "params.xml");
@@ -623,7 +654,7 @@ TEST_F(UnattendedProcess, InputsStayUntouchedAndUnusableGridsAreRefusedFirst) {
       // Sizes whose work storage no computer here has: refused with the
       // figures before anything is allocated.
       {"resolution beyond any computer", "<Resolution>1000000</Resolution>\n", nullptr, 2, false,
-       "rejected: Resolution: 1000000 grid points need 40000"},
+       "rejected: Resolution: 1000000 grid points need 80004"},
       {"resolution beyond a 3 GB limit", "<Resolution>20000</Resolution>\n", nullptr, 2, false,
        "GB of work storage over 8 scans, more than the", 3ull << 30},
       {"grid file beyond a 3 GB limit", "<GridfromFile>TRUE</GridfromFile>\n",
@@ -648,6 +679,35 @@ TEST_F(UnattendedProcess, InputsStayUntouchedAndUnusableGridsAreRefusedFirst) {
        [](const fs::path& d) {
          EXPECT_EQ(fs::status(d / "out" / "distribution.dat").permissions(), fs::perms::owner_read);
        }},
+      // What the result file encodes is read back decoded: a text and a path
+      // with & and < keep their characters across a reuse of the file.
+      {"entities in the parameter file", "",
+       [](const fs::path& d) {
+         fs::create_directories(d / "out");
+         EditParameters(d, "<PassThrough>table<", "<PassThrough>a &amp; b &lt;c&gt; &amp;amp;<");
+         EditParameters(d, "<OutputResultsDirectory>out<", "<OutputResultsDirectory>out &amp; &lt;more&gt;<");
+       },
+       0, true, "", 0, 0, false,
+       [](const fs::path& d) {
+         EXPECT_EQ(ReadAll(d / "out & <more>" / "distribution.dat"),
+                   ReadAll(d.parent_path() / "plain" / "out" / "distribution.dat"));
+         const std::string xml = ReadAll(d / "out & <more>" / "ResultParameters.xml");
+         EXPECT_NE(xml.find("<PassThrough>a &amp; b &lt;c&gt; &amp;amp;</PassThrough>"), std::string::npos) << xml;
+         EXPECT_NE(xml.find("<CofsDataPath>out &amp; &lt;more&gt;/distribution.dat</CofsDataPath>"), std::string::npos)
+             << xml;
+       }},
+      // ls-g*(s) has no f/f0: the summary says what was done, not what was asked.
+      {"ls-g*(s) with the f/f0 switch on", "",
+       [](const fs::path& d) {
+         EditParameters(d, "<Model>cofs<", "<Model>lsgofs<");
+         EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
+       },
+       0, true, "Run: done", 0, 0, false,
+       [](const fs::path& d) {
+         const std::string xml = ReadAll(d / "out" / "ResultParameters.xml");
+         EXPECT_NE(xml.find("<Model>lsgofs</Model>"), std::string::npos) << xml;
+         EXPECT_NE(xml.find("<FrictionalRatioFitted>FALSE</FrictionalRatioFitted>"), std::string::npos) << xml;
+       }},
       // A speed no rotor reaches, on a step after the last scan: refused by
       // the loader like any file that does not fit.
       {"speed steps at 1e38 rpm", "",
@@ -655,6 +715,117 @@ TEST_F(UnattendedProcess, InputsStayUntouchedAndUnusableGridsAreRefusedFirst) {
        true, "bad speedstep data in data/speedsteps.txt"},
   };
   RunTable(cases);
+}
+
+// The work storage a Run and a Fit are judged by is what they take: the
+// peak resident memory of runs over a range of grids and scan counts, less
+// that of a run of 10 grid points over as many scans (the program, its
+// plots and the scans), is within a quarter of the storage the run's log
+// gives, less that of the small run. Maximum entropy with the meniscus
+// fitted by Levenberg-Marquardt, and Tikhonov with f/f0 by Simplex.
+TEST_F(UnattendedProcess, TheWorkStorageJudgedIsWhatARunAndAFitTakeAtTheirPeak) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory is no storage of the analysis";
+#else
+  struct Size {
+    int points, scans;
+    bool tikhonov;
+  };
+  const std::vector<Size> sizes = {{10, 8, false},  {300, 8, false}, {900, 8, false}, {10, 30, false},
+                                   {400, 30, false}, {900, 30, false}, {10, 30, true}, {700, 30, true}};
+  std::vector<pid_t> pids;
+  for (const Size& z : sizes) {
+    const std::string name = std::to_string(z.points) + "x" + std::to_string(z.scans) + (z.tikhonov ? "T" : "");
+    const fs::path d = root_ / name;
+    fs::create_directories(d / "data");
+    fs::create_directories(Home(d));
+    for (int k = 1; k <= z.scans; ++k) {
+      char scan[16];
+      std::snprintf(scan, sizeof scan, "%05d.RA1", k);
+      fs::copy_file(fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs" / scan, d / "data" / scan);
+    }
+    std::string p = Parameters("<Resolution>" + std::to_string(z.points) + "</Resolution>\n<LastScan>" +
+                               std::to_string(z.scans) + "</LastScan>\n<AutoFit>TRUE</AutoFit>\n" +
+                               (z.tikhonov ? "<RegularizationType>Tikhonov</RegularizationType>\n"
+                                             "<FittingAlgorithm>Simplex</FittingAlgorithm>\n"
+                                           : "<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n"));
+    p.replace(p.find(z.tikhonov ? "<FrictionalRatioFitted>FALSE" : "<MeniscusFitted>FALSE"), 21,
+              z.tikhonov ? "<FrictionalRatioFitted>TRUE" : "<MeniscusFitted>TRUE");
+    WriteAll(d / "params.xml", p);
+    pids.push_back(StartProgram(d, Home(d), root_ / (name + ".stderr"), "job 7", "params.xml"));
+  }
+  std::vector<double> peak, judged;
+  for (std::size_t k = 0; k < sizes.size(); ++k) {
+    int status = 0;
+    rusage use{};
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+    while (wait4(pids[k], &status, WNOHANG, &use) == 0) {
+      if (std::chrono::steady_clock::now() > until) kill(pids[k], SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string name =
+        std::to_string(sizes[k].points) + "x" + std::to_string(sizes[k].scans) + (sizes[k].tikhonov ? "T" : "");
+    const std::string said = ReadAll(root_ / (name + ".stderr"));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name << "\n" << said;
+    EXPECT_NE(said.find("Fit: done"), std::string::npos) << name << "\n" << said;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(said, m, std::regex("work storage of the analysis: ([0-9.]+) MB"))) << said;
+    peak.push_back(static_cast<double>(use.ru_maxrss) * 1024.0);
+    judged.push_back(std::stod(m[1].str()) * 1e6);
+  }
+  for (std::size_t k = 0; k < sizes.size(); ++k) {
+    if (sizes[k].points == 10) continue;
+    std::size_t base = 0;
+    while (!(sizes[base].points == 10 && sizes[base].scans == sizes[k].scans &&
+             sizes[base].tikhonov == sizes[k].tikhonov))
+      ++base;
+    const double taken = peak[k] - peak[base], counted = judged[k] - judged[base];
+    EXPECT_NEAR(taken / counted, 1.0, 0.25)
+        << sizes[k].points << " points, " << sizes[k].scans << " scans: " << taken / 1e6 << " MB taken, " << counted / 1e6
+        << " MB judged";
+  }
+#endif
+}
+
+// Under a limit on the address space, grids from well within to far beyond
+// it: each either runs to its end or is refused with its figures before
+// anything is allocated; none passes the check and then fails on an
+// allocation (status 6, or a work block that could not be had). A Fit
+// holds what its Runs hold (the peak test above).
+TEST_F(UnattendedProcess, AGridThatPassesTheMemoryCheckNeverFailsOnAnAllocation) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer reserves terabytes of address space: no limit on it can hold";
+#else
+  const std::vector<int> grids = {600, 1200, 1800, 2400, 3000};
+  std::vector<pid_t> pids;
+  for (int n : grids) {
+    const fs::path d = root_ / ("grid" + std::to_string(n));
+    fs::create_directories(d / "data");
+    fs::create_directories(Home(d));
+    for (int k = 1; k <= kScans; ++k) {
+      char scan[16];
+      std::snprintf(scan, sizeof scan, "%05d.RA1", k);
+      fs::copy_file(fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs" / scan, d / "data" / scan);
+    }
+    WriteAll(d / "params.xml", Parameters("<Resolution>" + std::to_string(n) + "</Resolution>\n"));
+    pids.push_back(StartProgram(d, Home(d), d.string() + ".stderr", "job 7", "params.xml", 900ull << 20));
+  }
+  int ran = 0, refused = 0;
+  for (std::size_t k = 0; k < grids.size(); ++k) {
+    const int status = Wait(pids[k]);
+    const std::string said = ReadAll(root_ / ("grid" + std::to_string(grids[k]) + ".stderr"));
+    SCOPED_TRACE(grids[k]);
+    const bool refusal = said.find("take fewer grid points") != std::string::npos;
+    EXPECT_TRUE(status == 0 || ((status == 2 || status == 4) && refusal)) << status << "\n" << said;
+    EXPECT_EQ(said.find("allocation failure"), std::string::npos) << said;
+    EXPECT_EQ(said.find("out of memory"), std::string::npos) << said;
+    ran += status == 0;
+    refused += refusal;
+  }
+  // The sizes reach from one side of the bound to the other.
+  EXPECT_GT(ran, 0);
+  EXPECT_GT(refused, 0);
+#endif
 }
 
 // Many data sets as independent runs under a scheduler: one parameter file

@@ -15,6 +15,7 @@
 #include "distributions/conti_run.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
+#include "platform/error_box.h"
 #include "platform/user_interface.h"
 #include "platform/worker_threads.h"
 #include "plot/plot_window_set.h"
@@ -49,6 +50,8 @@ class RecordingWindow : public IAutomationWindow {
           break;
         }
         if (gModelSelectorFlags.DistributionModel) RunContiSed();
+        // As a computation that reports an error and goes on with what it has.
+        if (!runErrorBox.empty()) ErrorBox(runErrorBox.c_str());
         // As a solver that failed says so (the command itself goes on).
         if (simulationFails)
           platform::UI().MessageBox("ERROR in simulation", "singular tridiagonal matrix!",
@@ -88,6 +91,7 @@ class RecordingWindow : public IAutomationWindow {
   std::map<int, bool> checks;
   std::vector<int> commands;
   bool fatalOnRun = false, simulationFails = false;
+  std::string runErrorBox;  // text of an error box the Run shows
   bool helpOff = false, histogram = false;
   int repaints = 0, relayouts = 0, exits = 0, lammThreads = 0;
 };
@@ -433,6 +437,62 @@ TEST_F(AutomationRun, AFailedSimulationIsAFailedStepAndTheSummarySaysSo) {
   const std::size_t at = xml.find("<RMSD>");
   ASSERT_NE(at, std::string::npos);
   EXPECT_GT(std::stod(xml.substr(at + 6)), 0.001);
+}
+
+// An error a computation reports (and goes on from, with what it has) never
+// ends the run with 0; a notice about a file the run could not write beside
+// the scans is no error of the analysis.
+TEST_F(AutomationRun, AnErrorTheComputationReportsFailsItsStep) {
+  const struct {
+    const char* box;
+    int status;
+    const char* said;
+  } cases[] = {
+      {"VBAR <= 0 in function CalculateM", kAutomationStepFailed,
+       "automation failed: Run: failed ([Error] VBAR <= 0 in function CalculateM -> OK)"},
+      {"max #iteration exceeded in NNLS", kAutomationStepFailed, "automation failed: Run: failed ([Error] max #iteration"},
+      {"\n\aAttention: could not write /data/sdist.RA1", kAutomationOk, "Run: done"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.box);
+    autotest::ResetAnalysisState();
+    WriteSyntheticScans(3, 40);
+    window.runErrorBox = c.box;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(Start(Parameters(kCofsRun, 3)));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(platform::QuitExitCode(), c.status) << log;
+    EXPECT_NE(log.find(c.said), std::string::npos) << log;
+    const std::string xml = ReadFile(dir / "out" / "ResultParameters.xml");
+    EXPECT_EQ(xml.find("<Failure>Run; exit status 4</Failure>") != std::string::npos, c.status != 0) << xml;
+  }
+}
+
+// A run cut short (the memory ran out) leaves no result file: the per-scan
+// rmsd file the plots wrote on the way goes, one the run never touched stays.
+TEST_F(AutomationRun, ARunCutShortTakesBackThePerScanRmsdFileItWrote) {
+  WriteSyntheticScans(3, 40);
+  for (const bool rewritten : {true, false}) {
+    SCOPED_TRACE(rewritten);
+    autotest::ResetAnalysisState();
+    std::filesystem::create_directories(dir / "out");
+    autotest::WriteFile(dir / "out" / "ScanRms.dat", "of the run before\n");
+    std::string p = Parameters(kCofsRun, 3);
+    p.replace(p.find("<AutoExit>TRUE"), 14, "<AutoExit>FALSE");
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(Start(p));
+    // The window waits for "Done"; meanwhile the plots rewrite their file.
+    if (rewritten) {
+      ASSERT_TRUE(WriteScanRmsToFile(CurrentPlotWindows().scanRmsPath));
+    }
+    EXPECT_EQ(AutomationCutShort(true), kAutomationOutOfMemory);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::filesystem::exists(dir / "out" / "ScanRms.dat"), !rewritten);
+    if (!rewritten) {
+      EXPECT_EQ(ReadFile(dir / "out" / "ScanRms.dat"), "of the run before\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "out" / "ResultParameters.xml"));
+  }
 }
 
 TEST_F(AutomationRun, TheRunsOwnFilesNeverReplaceItsInputs) {

@@ -239,6 +239,34 @@ TEST_F(ParameterFile, ElementsWithAttributesAreReadAndUnreadableOnesNamed) {
   EXPECT_EQ(record.rejection, "element LastScan cannot be read");
 }
 
+// Text values are read as the result file writes them: the five entities
+// decoded once, anything else (a bare &, an unknown entity) as written.
+TEST_F(ParameterFile, TextValuesAreReadWithTheirEntitiesDecoded) {
+  const struct {
+    const char* written;
+    const char* read;
+  } cases[] = {
+      {"a &amp; b", "a & b"},
+      {"&lt;x&gt; &quot;q&quot; &apos;", "<x> \"q\" '"},
+      {"&amp;amp; &amp;lt;", "&amp; &lt;"},
+      {"a & b &unknown; &#38; &amp", "a & b &unknown; &#38; &amp"},
+      {"&", "&"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written);
+    const std::string text = std::string("<PassThrough>") + c.written + "</PassThrough>";
+    std::string value;
+    ASSERT_TRUE(ReadXmlElement(&text, "", "PassThrough", &value, nullptr, nullptr, nullptr));
+    EXPECT_EQ(value, c.read);
+  }
+  // A path into a buffer: its length is that of the decoded value.
+  std::string body = RequiredElements();
+  body.replace(body.find("<DataDirectory>data<"), 20, "<DataDirectory>" + std::string(255, 'a') + "&amp;&lt;<");
+  ASSERT_TRUE(Read(Wrap(body))) << record.rejection;
+  EXPECT_EQ(std::string(record.DataDirectory), std::string(255, 'a') + "&<");
+}
+
 TEST_F(ParameterFile, TextValuesAreNeverCutShort) {
   // A value that does not fit its buffer rejects the file instead of being
   // shortened; the longest that fits is taken whole.
@@ -336,6 +364,18 @@ TEST_F(ParameterFile, ValuesNoAnalysisCanStartFromAreRefusedByName) {
        "StartingFrictionalRatio (-1) must be above 0"},
       {"<Resolution>1</Resolution>\n", "Resolution (1) must be at least 2"},
       {"<Resolution>-3.7</Resolution>\n", "Resolution (-3) must be at least 2"},
+      {"<Vbar>nan</Vbar>\n", "Vbar (nan) must be above 0"},
+      {"<Vbar>abc</Vbar>\n", "Vbar (0) must be above 0"},
+      {"<Vbar>10.5</Vbar>\n", "Vbar (10.5) must be at most 10"},
+      {"<BufferDensity>inf</BufferDensity>\n", "BufferDensity (inf) must be above 0"},
+      {"<RegularizationPvalue>-0.1</RegularizationPvalue>\n", "RegularizationPvalue (-0.1) must be at least 0"},
+      {"<Meniscus>-6</Meniscus>\n", "Meniscus (-6) must be above 0"},
+      {"<BottomUpperLimit>1e3</BottomUpperLimit>\n", "BottomUpperLimit (1000) must be at most 100"},
+      {"<LeftFitLimit>-1</LeftFitLimit>\n", "LeftFitLimit (-1) must be at least 0"},
+      {"<Meniscus>7.2</Meniscus>\n", "Meniscus (7.2) must be below Bottom (7.2)"},
+      {"<BottomLowerLimit>7.3</BottomLowerLimit>\n", "BottomLowerLimit (7.3) must not be above BottomUpperLimit (7.25)"},
+      {"<DataSpikeThreshold>0</DataSpikeThreshold>\n", "DataSpikeThreshold (0) must be above 0"},
+      {"<Model>COFS</Model>\n", "Model (\"COFS\") must be cofs or lsgofs"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.elements);
@@ -344,11 +384,21 @@ TEST_F(ParameterFile, ValuesNoAnalysisCanStartFromAreRefusedByName) {
     EXPECT_EQ(record.valid, 0);
     EXPECT_EQ(record.rejection, c.rejection);
   }
-  // The smallest usable values pass.
+  // The smallest usable values pass, and the ends of each range.
   record = CIniCustomPars{};
   EXPECT_TRUE(Read(Wrap(RequiredElements() +
                         "<Smin>4.99</Smin>\n<Smax>5</Smax>\n<Resolution>2</Resolution>\n"
                         "<BufferDensity>1e-6</BufferDensity>\n")));
+  record = CIniCustomPars{};
+  EXPECT_TRUE(Read(Wrap(RequiredElements() +
+                        "<Vbar>10</Vbar>\n<RegularizationPvalue>0</RegularizationPvalue>\n"
+                        "<LeftFitLimit>0</LeftFitLimit>\n<RightFitLimit>0</RightFitLimit>\n"
+                        "<MeniscusLowerLimit>6</MeniscusLowerLimit>\n<MeniscusUpperLimit>6</MeniscusUpperLimit>\n"
+                        "<Model>lsgofs</Model>\n")))
+      << record.rejection;
+  record = CIniCustomPars{};
+  EXPECT_TRUE(Read(Wrap(RequiredElements() + "<RegularizationPvalue>1</RegularizationPvalue>\n<Model></Model>\n")))
+      << record.rejection;
 }
 
 TEST_F(ParameterFile, AFifoIsRefusedWithoutWaitingForAWriter) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/machine_memory.h"
 #include "platform/paths.h"
 #include "platform/worker_threads.h"
 #include "tests/support/file_text.h"
@@ -407,3 +409,47 @@ TEST(WorkerThreads, CountsStayBetweenOneAndTheCap) {
 }
 
 }  // namespace
+
+// The memory a job's control group allows, read from a fake hierarchy: the
+// smallest limit along the process's group and the groups above it, v2's
+// memory.max beside v1's memory.limit_in_bytes, "max" and missing files no
+// limit, and every other controller passed over.
+TEST_F(FileIo, TheControlGroupsMemoryLimitIsTheSmallestAlongTheGroupsPath) {
+  const fs::path root = dir_ / "cgroup";
+  auto limit = [&](const std::string& folder, const char* file, const std::string& value) {
+    fs::create_directories(root / folder);
+    std::ofstream(root / folder / file) << value << "\n";
+  };
+  limit("job.slice/step_0", "memory.max", "max");
+  limit("job.slice", "memory.max", "629145600");  // 600 MB requested for the job
+  limit("", "memory.max", "8000000000");
+  limit("memory/batch/job7", "memory.limit_in_bytes", "9223372036854771712");  // v1's "unlimited"
+  limit("memory/batch", "memory.limit_in_bytes", "400000000");
+  limit("memory/other", "memory.limit_in_bytes", "1000");
+  const struct {
+    const char* cgroup;
+    double expected;
+  } cases[] = {
+      {"0::/job.slice/step_0\n", 629145600.0},
+      {"0::/job.slice/step_0/\n", 629145600.0},
+      {"0::/\n", 8000000000.0},
+      {"0::/elsewhere/deeper\n", 8000000000.0},  // groups not mounted here: the root's limit holds
+      {"4:memory:/batch/job7\n0::/\n", 400000000.0},
+      {"4:cpu,memory,pids:/batch/job7\n", 400000000.0},
+      {"4:memory:/batch/job7\n0::/job.slice/step_0\n", 400000000.0},
+      {"3:cpuset:/other\n2:cpu:/other\n", HUGE_VAL},
+      {"4:memory:/batch/job7:with:colons\n", 400000000.0},
+      {"garbage\n\n4:memory\n", HUGE_VAL},
+      {"", HUGE_VAL},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cgroup);
+    EXPECT_EQ(platform::ControlGroupMemoryLimit(Put("cgroup.txt", c.cgroup), root.string()), c.expected);
+  }
+  // No hierarchy at all, or no /proc entry: no limit.
+  EXPECT_EQ(platform::ControlGroupMemoryLimit(Put("cgroup.txt", "0::/job.slice\n"), (dir_ / "none").string()),
+            HUGE_VAL);
+  EXPECT_EQ(platform::ControlGroupMemoryLimit((dir_ / "missing").string(), root.string()), HUGE_VAL);
+  // The program's bound never exceeds what its own groups allow.
+  EXPECT_LE(platform::MemoryForTheProgram(), platform::ControlGroupMemoryLimit());
+}
