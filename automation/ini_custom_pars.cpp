@@ -120,6 +120,9 @@ bool ValuesArePhysical(CIniCustomPars& r) {
   // than any gradient medium, 100 poise thicker than honey, 100 cm a rotor
   // larger than any centrifuge's.
   constexpr double kRadiusLimit = 100.0;
+  // Above 1 the confidence level is read as the chi-square ratio itself; a fit
+  // allowed a hundred times the best chi-square is no fit any more.
+  constexpr double kChiSquareRatioLimit = 100.0;
   const struct {
     const char* name;
     float value;
@@ -130,7 +133,7 @@ bool ValuesArePhysical(CIniCustomPars& r) {
                 {"BufferDensity", r.BufferDensity, 0, false, 10},
                 {"StartingFrictionalRatio", r.StartingFrictionalRatio, 0, false, 100},
                 {"Vbar", r.Vbar, 0, false, 10},
-                {"RegularizationPvalue", r.RegularizationPvalue, 0, true, 1},
+                {"RegularizationPvalue", r.RegularizationPvalue, 0, true, kChiSquareRatioLimit},
                 {"Meniscus", r.Meniscus, 0, false, kRadiusLimit},
                 {"MeniscusLowerLimit", r.MeniscusLowerLimit, 0, false, kRadiusLimit},
                 {"MeniscusUpperLimit", r.MeniscusUpperLimit, 0, false, kRadiusLimit},

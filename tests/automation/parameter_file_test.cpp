@@ -399,6 +399,10 @@ TEST_F(ParameterFile, ValuesNoAnalysisCanStartFromAreRefusedByName) {
   record = CIniCustomPars{};
   EXPECT_TRUE(Read(Wrap(RequiredElements() + "<RegularizationPvalue>1</RegularizationPvalue>\n<Model></Model>\n")))
       << record.rejection;
+  // Above 1 the value is a chi-square ratio, which the regularisation takes as it stands.
+  record = CIniCustomPars{};
+  EXPECT_TRUE(Read(Wrap(RequiredElements() + "<RegularizationPvalue>1.2</RegularizationPvalue>\n")))
+      << record.rejection;
 }
 
 TEST_F(ParameterFile, AFifoIsRefusedWithoutWaitingForAWriter) {
