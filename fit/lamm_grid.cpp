@@ -220,7 +220,8 @@ bool StretchTwoZoneGrid(double x) {
     return b - R;
   };
   double q = 1.0;
-  if (!BrentRoot(f, 0.0, 10.0, f(0.0), f(10.0), 1e-6, 2.2204460492503131e-16, 100, &q))
+  if (!BrentRoot(f, 0.0, 10.0, f(0.0), f(10.0), 1e-6, std::numeric_limits<double>::epsilon(), 100,
+                 &q))
     return false;
   g.stretchRatio = q;
   double step = h;
