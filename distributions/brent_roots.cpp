@@ -21,11 +21,11 @@ Real Brent(const F& f, Real a, Real b, Real fa, Real fb, Real tol, Real eps) {
 
 float zbrent(const std::function<float(float)>& f, float x1, float x2, float tol) {
   float fa = f(x1), fb = f(x2);
-  for (int i = 0; i < 10 && ((fa > 0 && fb > 0) || (fa < 0 && fb < 0)); ++i) {
+  for (int i = 0; i < 10 && SameSign(fa, fb); ++i) {
     x2 = 2.0f * x2;
     fb = f(x2);
   }
-  if ((fa > 0 && fb > 0) || (fa < 0 && fb < 0)) {
+  if (SameSign(fa, fb)) {
     ContiSettings& cs = Conti();
     if (SerialFitRunning()) {
       gSerialFitSettings.errorCode = 3;
@@ -42,7 +42,7 @@ float zbrent(const std::function<float(float)>& f, float x1, float x2, float tol
 
 double zbrentRoot(const std::function<double(double)>& f, double x1, double x2, double tol) {
   const double fa = f(x1), fb = f(x2);
-  if ((fa > 0 && fb > 0) || (fa < 0 && fb < 0))
+  if (SameSign(fa, fb))
     ContiErrorOrCode("too many iterations finding root", 5);
   return Brent<double>(f, x1, x2, fa, fb, tol, 1e-16);
 }

@@ -509,11 +509,6 @@ ModelStartNotes WriteModelStart(int id, ModelStartData& data) {
   return notes;
 }
 
-ContiModelStore& ContiStore() {
-  static ContiModelStore s;
-  return s;
-}
-
 void SetSecondDerivativeRegularization(bool quiet, const std::string& caption) {
   ContiSettings& cs = Conti();
   if (cs.secondDerivative || cs.showBothRegularizations) return;

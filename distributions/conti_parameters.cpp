@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "distributions/conti_models.h"
+#include "distributions/conti_model_store.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/model_params.h"

@@ -11,6 +11,7 @@
 #include "fit/model_selector.h"
 #include "lamm/lamm_run_state.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/radial_nodes.h"
 #include "numerics/brent_root.h"
 
 namespace {
@@ -46,32 +47,6 @@ double** FrameArray(LammGrid& g, int k) {
                          &g.PeriodLhsDiag,             &g.PeriodLhsSuper,
                          &g.FactorRatio};
   return arrays[k];
-}
-
-// Radii of the two-zone grid: even spacing dr up to the first node beyond
-// rc, then dr sqrt(((r - m)/(rc - m)) (rc / r)), which keeps the spacing fine
-// where an equilibrium gradient at the bottom is steep.
-void BuildTwoZoneGrid(LammGrid& g, int N, double m, double b) {
-  const double rc = g.TwoZoneBoundary, dr = g.TwoZoneSpacing;
-  double* r = g.Radius;
-  r[1] = m;
-  int i = 1;
-  while (i < N) {
-    ++i;
-    r[i] = m + (i - 1) * dr;
-    if (r[i] > rc) break;
-  }
-  if (i < N) {
-    double x = r[i];
-    while (true) {
-      const double step = dr * std::sqrt(((x - m) / (rc - m)) * (rc / x));
-      if (x + step >= b || i == N - 1) break;
-      x += step;
-      r[++i] = x;
-    }
-    r[i + 1] = b;
-  }
-  g.TwoZoneGridBuilt = 1;
 }
 
 }  // namespace
@@ -170,18 +145,16 @@ void MakeRadialGrid() {
   const double m = gModelParams.meniscus, b = gModelParams.bottom;
   double* r = g.Radius;
   if (st.movingHatAlgorithm) {
-    const double q = std::pow(b / m, 1.0 / (N - 1));
-    r[1] = m;
-    r[2] = CurrentLammRunState().sStar >= 0 ? m * std::pow(b / m, 0.5 / (N - 1))
-                                             : m * std::pow(b / m, 1.5 / (N - 1));
-    for (int i = 3; i <= N - 1; ++i) r[i] = r[i - 1] * q;
-    r[N] = b;
+    MovingFrameNodes(m, b, N, CurrentLammRunState().sStar >= 0, r);
   } else if (st.claverieAlgorithm && !g.TwoZoneGridRequested) {
-    for (int i = 1; i <= N; ++i) r[i] = m + (i - 1) * (b - m) / (N - 1);
+    EvenNodes(m, b, N, r);
   } else if (st.claverieAlgorithm) {
-    BuildTwoZoneGrid(g, N, m, b);
+    // The count came from the same rule (SetTwoZoneGridSize): the grid fills
+    // the arrays exactly.
+    if (GradedNodes(m, b, g.TwoZoneBoundary, g.TwoZoneSpacing, N, r) == 0) EvenNodes(m, b, N, r);
+    g.TwoZoneGridBuilt = 1;
   } else {
-    for (int i = 1; i <= N; ++i) r[i] = m + (i - 0.5) * (b - m) / N;
+    CellCentredNodes(m, b, N, r);
   }
 }
 
@@ -195,23 +168,9 @@ std::int32_t SetTwoZoneGridSize(float rc) {
     return st.gridSizeInUse;
   }
   const float dr = (b - m) / static_cast<float>(N - 1);
-  int index = 2;
-  double r = m + dr;
-  while (r <= rc && index <= N) {
-    ++index;
-    r = m + (index - 1) * static_cast<double>(dr);
-  }
-  std::int32_t count = N;
-  while (true) {
-    const double step = dr * std::sqrt((rc / r) * ((r - m) / (rc - m)));
-    if (r + step >= b) {
-      count = index + 1;
-      break;
-    }
-    r += step;
-    ++index;
-    if (index > std::numeric_limits<std::int32_t>::max() / 2) break;  // never reaches b
-  }
+  std::int32_t count =
+      GradedNodes(m, b, rc, dr, std::numeric_limits<std::int32_t>::max() / 2, nullptr);
+  if (count == 0) count = N;  // a spacing that never reaches the bottom
   if (g.GridAllocated) FreeLammArrays();
   if (count < 50) {
     st.gridSizeInUse = 50;
@@ -261,7 +220,8 @@ bool StretchTwoZoneGrid(double x) {
     return b - R;
   };
   double q = 1.0;
-  if (!BrentRoot(f, 0.0, 10.0, f(0.0), f(10.0), 1e-6, 2.2204460492503131e-16, 100, &q))
+  if (!BrentRoot(f, 0.0, 10.0, f(0.0), f(10.0), 1e-6, std::numeric_limits<double>::epsilon(), 100,
+                 &q))
     return false;
   g.stretchRatio = q;
   double step = h;

@@ -4,6 +4,7 @@
 // equilibrium gradient at the bottom too steep for a coarse grid.
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
@@ -34,6 +35,205 @@ bool BackDiffusionBelow(double T, double w, double s, double D, double m, double
                                (2 * A * Mb)) /
                               ((b * b - m * m) / 2));
   return ratio < tolerance;
+}
+
+// ---- the layered grid's fixed factors ----------------------------------------
+// A first scan at 0 s would leave the early-width rule without a scale.
+constexpr double kEarliestFirstScan = 1.0;  // s
+// Even spacing at the end: half the pile-up's decay length, the same half
+// that BottomLayerNodes counts with; where the layer stands high the
+// pile-up rule (kPileUp) refines it further.
+constexpr double kLayerSpacingDecays = 0.5;
+// The pile-up falls off as exp(-e / decay) from up to a hundred times the
+// loading: twelve decay lengths take it below 1e-3 of the loading.
+constexpr double kPileUpDepthDecays = 12;
+// Beyond the fit range the spacing is fine again this many decay lengths
+// outside the fit limit: the pile-up there is still at exp(-4), 2 % of its
+// height at that point, when it reaches the fitted data.
+constexpr double kFitMarginDecays = 4;
+// Away from the end the spacing is (layer + kGrowth g) / (1 + kGrowth), g the
+// graded distance: it grows from the layer's by a sixth of that distance.
+constexpr double kGrowth = 0.2;
+// A sedimenting cosolute sharpens the boundary (the species behind it, in
+// lighter solvent, catches up): widths count at 0.7. Under it the species
+// piles up over three of the cosolute's decay lengths from the bottom, with
+// a twentieth of that length as spacing there.
+constexpr double kCosoluteSharpening = 0.7;
+constexpr double kCosoluteDepthDecays = 3;
+constexpr double kCosoluteSpacingDecays = 0.05;
+// exp(50) is beyond any loading a floating pile can reach: the exponent is
+// capped there so that expm1 does not overflow.
+constexpr double kLargestExponent = 50.0;
+// Bisection steps for the leading edge's arrival: 2^-30 of the interval.
+constexpr int kArrivalBisections = 30;
+// The early scans see the boundary narrow and steep: up to twice the first
+// scan's time only half the time counts (a spacing 0.7 of the rule's),
+// going over to the full rule by eight times the first scan's time.
+constexpr double kEarlyTimeShare = 0.5;
+constexpr double kEarlyUntil = 2, kEarlyRamp = 6;  // in first-scan times
+
+// How far a species of s (S) travels from r during the linear acceleration
+// to full speed: the integral of s (a t)^2 r over the ramp, s a^2 r T^3 / 3.
+double RampDistance(double s, const LammRotor& rotor, double r) {
+  const double rate = rotor.accelRate * (1.0 / 60.0) * 2 * kPi;
+  return std::fabs(s) * (1.0 / 3.0) * 1e-13 * rate * rate * r * rotor.accelDuration *
+         rotor.accelDuration * rotor.accelDuration;
+}
+
+// The boundary's middle on its way from the end it leaves: distance d from
+// that end at time t, after the ramp (which carries it `ramp` far).
+struct BoundaryPath {
+  bool floating = false;
+  double m = 0, b = 0, L = 0, sw2 = 0, ramp = 0, accelDuration = 0;
+  double Radius(double d) const { return floating ? b - d : m + d; }
+  // When the middle reaches d.
+  double Arrival(double d) const {
+    const double r = Radius(d);
+    if (d <= ramp) return d / (sw2 * r);
+    return (d - ramp) / (sw2 * r) + accelDuration;
+  }
+  // Where the middle is at time t (the inverse of Arrival).
+  double Middle(double t, double d) const {
+    const double base = std::min(ramp, d), x = sw2 * std::max(0.0, t - accelDuration);
+    return floating ? (L - base) * x / (1 + x) + base : (m + base) * x / std::max(1e-9, 1 - x) + base;
+  }
+};
+
+BoundaryPath TravelPath(bool floating, double m, double b, double sw2, double ramp,
+                        double accelDuration) {
+  BoundaryPath p;
+  p.floating = floating;
+  p.m = m;
+  p.b = b;
+  p.L = b - m;
+  p.sw2 = sw2;
+  p.ramp = ramp;
+  p.accelDuration = accelDuration;
+  return p;
+}
+
+// The boundary's leading part, a width ahead of its middle, reaches d
+// earlier and narrower than the middle does: for slow species near the
+// meniscus the middle's time made the spacing twice too coarse.
+double LeadingEdgeArrival(const BoundaryPath& path, double D, double first, double d) {
+  double t = std::max(path.Arrival(d), first);
+  if (t > first) {
+    double lo = first, hi = t;
+    for (int k = 0; k < kArrivalBisections; ++k) {
+      const double mid = 0.5 * (lo + hi);
+      (path.Middle(mid, d) + std::sqrt(2 * D * mid) >= d ? hi : lo) = mid;
+    }
+    t = hi;
+  }
+  return t;
+}
+
+// The share of the time t that counts for the boundary's width.
+double EarlyScanShare(double t, double first) {
+  return kEarlyTimeShare +
+         (1 - kEarlyTimeShare) * std::clamp((t / first - kEarlyUntil) / kEarlyRamp, 0.0, 1.0);
+}
+
+// Even spacing over the pile-up at the end: inside the fit range it reaches
+// kPileUpDepthDecays from the end; beyond the fit range it only has to be
+// resolved at the end, the elements growing from there and shrinking again
+// towards the fit limit.
+struct EndGrading {
+  double layer = 0, depth = 0, fit = 0;
+  double Graded(double e) const {
+    if (fit >= depth) return e;
+    return e < fit ? std::min(e, fit - e) : std::max(0.0, e - depth);
+  }
+  double Spacing(double e) const { return (layer + kGrowth * Graded(e)) / (1 + kGrowth); }
+};
+static_assert(1 + kGrowth == 1.2);
+
+EndGrading GradingAtTheEnd(double decay, double fitEdge) {
+  EndGrading g;
+  g.layer = kLayerSpacingDecays * decay;
+  g.depth = kPileUpDepthDecays * decay;
+  g.fit = std::max(0.0, fitEdge - kFitMarginDecays * decay);
+  return g;
+}
+
+// Where a sedimenting cosolute piles up at the bottom the species does too.
+struct CosoluteZone {
+  double depth = 0, spacing = HUGE_VAL, sharpening = 1.0;
+};
+
+CosoluteZone CosoluteRefinement(const SolventGradientSettings& solvent, double finalRpm, double b,
+                                double L) {
+  CosoluteZone z;
+  z.sharpening = kCosoluteSharpening;
+  const double c0 = solvent.CosoluteLoadingConcentration;
+  const double sc = solvent.CsClAt25C ? CsClSedimentationCoefficient25C(c0) : solvent.CosoluteS;
+  const double Dc = solvent.CsClAt25C ? CsClDiffusionCoefficient25C(c0) : solvent.CosoluteD;
+  const double w = RpmToOmega(finalRpm);
+  const double v = std::fabs(sc) * 1e-13 * w * w * b;
+  if (v > 0 && Dc > 0) {
+    const double cosoluteDecay = std::min(Dc / v, L);
+    z.depth = kCosoluteDepthDecays * cosoluteDecay;
+    z.spacing = kCosoluteSpacingDecays * cosoluteDecay;
+  }
+  return z;
+}
+
+// The pile-up itself, about A exp(-e / l) at the distance e from the end:
+// the straight lines between nodes and the elements' own error both go as
+// h^2 c'' = (h / l)^2 c, so the spacing that keeps them within a few 1e-4
+// of the loading is l sqrt(kPileUp / c). Beyond the fit limit the spacing
+// stays that of the limit: the layer's content there sets the level inside
+// the range (spacings growing to 3.5 times towards the bottom put 1.6 S to
+// 3 S off by up to 4.5e-3 inside it).
+struct PileUpLayers {
+  struct Layer {
+    double amplitude = 0, length = HUGE_VAL;
+  } layers[2];
+  double fitEdge = 0;
+  double Spacing(double e) const {
+    double h = HUGE_VAL;
+    for (const Layer& y : layers) {
+      const double c = y.amplitude * std::exp(-std::max(e, fitEdge) / y.length);
+      if (c > kPileUp) h = std::min(h, y.length * std::sqrt(kPileUp / c));
+    }
+    return h;
+  }
+};
+
+// By the last scan the layer has its decay length and holds what has
+// reached the end, b (1 - exp(-2 s w^2 t)) / 2 per unit of b at the bottom,
+// m (exp(2 |s| w^2 t) - 1) / 2 per unit of m at the meniscus (at most all
+// there is); at the first scan of a slow species it is still the diffusion
+// layer, sqrt(D t) thick and 2 v sqrt(t / (pi D)) high.
+PileUpLayers PileUpAtTheEnd(bool floating, double m, double b, double pile, double sw2,
+                            double decay, double D, double first, double last, double fitEdge) {
+  PileUpLayers p;
+  p.fitEdge = fitEdge;
+  const double reached = floating ? std::expm1(std::min(2 * sw2 * last, kLargestExponent)) * m
+                                  : -std::expm1(-2 * sw2 * last) * b;
+  p.layers[0].length = decay;
+  p.layers[0].amplitude = std::min(reached, (b * b - m * m) / pile) / (2 * decay);
+  const double early = std::sqrt(D * first);
+  if (early < decay) {
+    p.layers[1].length = early;
+    p.layers[1].amplitude = 2 * sw2 * pile * std::sqrt(first / (kPi * D));
+  }
+  return p;
+}
+
+// The radii from the walked distances x[1..]: the last node on the far end,
+// the elements shrunk in proportion; 1-based, meniscus first.
+std::vector<double> NodesFromSpacings(const std::vector<double>& x, const BoundaryPath& path) {
+  const double scale = path.L / x.back();
+  const size_t n = x.size() - 1;
+  std::vector<double> r(n + 1, 0.0);
+  for (size_t i = 1; i <= n; ++i) {
+    const double d = x[i] * scale;
+    r[path.floating ? n + 1 - i : i] = path.Radius(d);
+  }
+  r[1] = path.m;
+  r[n] = path.b;
+  return r;
 }
 }  // namespace
 
@@ -88,9 +288,7 @@ void CLammIdeal::SetupGrid() {
     // the bottom, right for the same species in water, would take away.
     steep_ = !CosolutePilesUpAtTheBottom() && IsGradientTooSteep(s_, D_);
     const double rR = std::max<double>(rightFitLimit_, meniscus_ + 0.001);
-    const double rate = rotor_.accelRate * (1.0 / 60.0) * 2 * kPi;
-    const double x = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * meniscus_ *
-                     rotor_.accelDuration * rotor_.accelDuration * rotor_.accelDuration;
+    const double x = RampDistance(s_, rotor_, meniscus_);
     const double sw2 = std::fabs(rotor_.sw2Final);
     if (rR - meniscus_ <= x)
       T = (rR - meniscus_) / (sw2 * rR);
@@ -128,7 +326,7 @@ void CLammIdeal::SetupGrid() {
     const double first = ScanTime(1);
     if (first > 0 && first < T) wFrame = std::max(0.8 * std::sqrt(D_ * first), 0.001);
     // A sedimenting cosolute's gradient sharpens the boundary (see LayeredNodes).
-    if (CosolutePilesUpAtTheBottom()) wFrame *= 0.7;
+    if (CosolutePilesUpAtTheBottom()) wFrame *= kCosoluteSharpening;
     double c = std::max(cand, std::floor((bottom_ - meniscus_) * opt_.pointsPerWidth / wFrame));
     c = std::min(c, static_cast<double>(opt_.maxNodes) + 1);
     const double q = bottom_ / meniscus_;
@@ -168,6 +366,7 @@ double CLammIdeal::BottomLayerNodes() const {
   return std::floor((bottom_ - meniscus_) / (0.5 * decay)) + 1;
 }
 
+// ---- the layered static grid ------------------------------------------------
 // Spacing at r: the boundary's width sqrt(D t) over pointsPerWidth when it
 // passes r at time t (not before the first scan), at most that of
 // boundaryNodes even nodes; near the end the species piles up at (the bottom,
@@ -180,133 +379,42 @@ std::vector<double> CLammIdeal::LayeredNodes(double boundaryNodes) const {
   // the boundary's middle, all of the width rule's nodes, no pile-up rule.
   const bool ranged = LayeredGridRange();
   const double share = ranged ? kWidthShare : 1.0;
-  const double from = floating ? b : m, pile = floating ? m : b;
-  auto radius = [&](double d) { return floating ? b - d : m + d; };
   const double sw2 = std::fabs(rotor_.sw2Final);
-  const double rate = rotor_.accelRate * (1.0 / 60.0) * 2 * kPi;
-  const double ramp = std::fabs(s_) * (1.0 / 3.0) * 1e-13 * rate * rate * from * rotor_.accelDuration *
-                      rotor_.accelDuration * rotor_.accelDuration;
-  const double first = std::max(ScanTime(1), 1.0);
-  auto arrival = [&](double d) {
-    const double r = radius(d);
-    if (d <= ramp) return d / (sw2 * r);
-    return (d - ramp) / (sw2 * r) + rotor_.accelDuration;
-  };
-  // Where the boundary's middle is at time t (the inverse of arrival).
-  auto middle = [&](double t, double d) {
-    const double base = std::min(ramp, d), x = sw2 * std::max(0.0, t - rotor_.accelDuration);
-    return floating ? (L - base) * x / (1 + x) + base : (m + base) * x / std::max(1e-9, 1 - x) + base;
-  };
+  const double first = std::max(ScanTime(1), kEarliestFirstScan);
+  const BoundaryPath path = TravelPath(floating, m, b, sw2, RampDistance(s_, rotor_, floating ? b : m),
+                                       rotor_.accelDuration);
   const double coarsest = L / std::max(2.0, boundaryNodes - 1);
-  // The pile-up falls off as exp(-e / decay) from up to a hundred times the
-  // loading: inside the fit range the even spacing reaches twelve decay
-  // lengths from the end; beyond the fit range it only has to be resolved at
-  // the end, the elements growing from there.
   // Where the gradient at the end is steep the end is an outflow: no pile-up
   // to resolve there.
   const bool outflow = floating ? IsFloatingPileTooSteep() : steep_;
+  const double pile = floating ? m : b;
   const double decay = outflow ? HUGE_VAL : D_ / (sw2 * pile);
-  const double layer = 0.5 * decay, depth = 12 * decay;
   const double fitEdge = std::max(0.0, floating ? static_cast<double>(leftFitLimit_) - m
                                                 : b - static_cast<double>(rightFitLimit_));
-  const double fit = std::max(0.0, fitEdge - 4 * decay);
-  auto graded = [&](double e) {
-    if (fit >= depth) return e;
-    return e < fit ? std::min(e, fit - e) : std::max(0.0, e - depth);
-  };
-  // Over a sedimenting cosolute the species piles up where the cosolute
-  // does, over a few of the cosolute's decay lengths from the bottom: a
-  // twentieth of that length there.
-  // The cosolute's gradient also sharpens the boundary (the species behind
-  // it, in lighter solvent, catches up): its widths count at 0.7 (the
-  // moving frame's grid takes the same factor).
-  double cosoluteDepth = 0, cosoluteSpacing = HUGE_VAL, sharpening = 1.0;
-  if (!floating && CosolutePilesUpAtTheBottom()) {
-    sharpening = 0.7;
-    const double c0 = solvent_.CosoluteLoadingConcentration;
-    const double sc = solvent_.CsClAt25C ? CsClSedimentationCoefficient25C(c0) : solvent_.CosoluteS;
-    const double Dc = solvent_.CsClAt25C ? CsClDiffusionCoefficient25C(c0) : solvent_.CosoluteD;
-    const double w = RpmToOmega(rotor_.finalRpm);
-    const double v = std::fabs(sc) * 1e-13 * w * w * b;
-    if (v > 0 && Dc > 0) {
-      const double cosoluteDecay = std::min(Dc / v, L);
-      cosoluteDepth = 3 * cosoluteDecay;
-      cosoluteSpacing = 0.05 * cosoluteDecay;
-    }
-  }
-  // The pile-up itself, about A exp(-e / l) at the distance e from the end:
-  // the straight lines between nodes and the elements' own error both go as
-  // h^2 c'' = (h / l)^2 c, so the spacing that keeps them within a few 1e-4
-  // of the loading is l sqrt(kPileUp / c). By the last scan the layer has its
-  // decay length and holds what has reached the end, b (1 - exp(-2 s w^2 t))
-  // / 2 per unit of b at the bottom, m (exp(2 |s| w^2 t) - 1) / 2 per unit of
-  // m at the meniscus (at most all there is); at the first scan of a slow
-  // species it is still the diffusion layer, sqrt(D t) thick and
-  // 2 v sqrt(t / (pi D)) high. Beyond the fit limit the spacing stays that of
-  // the limit: the layer's content there sets the level inside the range
-  // (spacings growing to 3.5 times towards the bottom put 1.6 S to 3 S off
-  // by up to 4.5e-3 inside it).
-  struct Layer {
-    double amplitude = 0, length = HUGE_VAL;
-  } layers[2];
-  if (ranged && !outflow && scans_.scanCount > 0) {
-    const double last = ScanTime(scans_.scanCount);
-    const double reached = floating ? std::expm1(std::min(2 * sw2 * last, 50.0)) * m
-                                    : -std::expm1(-2 * sw2 * last) * b;
-    layers[0].length = decay;
-    layers[0].amplitude = std::min(reached, (b * b - m * m) / pile) / (2 * decay);
-    const double early = std::sqrt(D_ * first);
-    if (early < decay) {
-      layers[1].length = early;
-      layers[1].amplitude = 2 * sw2 * pile * std::sqrt(first / (kPi * D_));
-    }
-  }
-  auto pileUp = [&](double e) {
-    double h = HUGE_VAL;
-    for (const Layer& y : layers) {
-      const double c = y.amplitude * std::exp(-std::max(e, fitEdge) / y.length);
-      if (c > kPileUp) h = std::min(h, y.length * std::sqrt(kPileUp / c));
-    }
-    return h;
-  };
+  const EndGrading grading = GradingAtTheEnd(decay, fitEdge);
+  const CosoluteZone cosolute = !floating && CosolutePilesUpAtTheBottom()
+                                    ? CosoluteRefinement(solvent_, rotor_.finalRpm, b, L)
+                                    : CosoluteZone{};
+  PileUpLayers layers;
+  layers.fitEdge = fitEdge;
+  if (ranged && !outflow && scans_.scanCount > 0)
+    layers = PileUpAtTheEnd(floating, m, b, pile, sw2, decay, D_, first, ScanTime(scans_.scanCount),
+                            fitEdge);
+
   const double perWidth = std::max(1.0f, opt_.pointsPerWidth);
   std::vector<double> x{0.0, 0.0};
   while (x.back() < L && x.size() <= static_cast<size_t>(opt_.maxNodes) + 1) {
     const double d = x.back();
-    // The boundary's leading part, a width ahead of its middle, reaches d
-    // earlier and narrower than the middle does: for slow species near the
-    // meniscus the middle's time made the spacing twice too coarse.
-    double t = std::max(arrival(d), first);
-    if (ranged && t > first) {
-      double lo = first, hi = t;
-      for (int k = 0; k < 30; ++k) {
-        const double mid = 0.5 * (lo + hi);
-        (middle(mid, d) + std::sqrt(2 * D_ * mid) >= d ? hi : lo) = mid;
-      }
-      t = hi;
-    }
-    // The early scans see the boundary narrow and steep: there half the
-    // time (a spacing 0.7 of the rule's), going over to the rule by eight
-    // times the first scan's time.
-    const double early = 0.5 + 0.5 * std::clamp((t / first - 2) / 6, 0.0, 1.0);
-    const double width = std::sqrt(D_ * early * t) / (perWidth * share);
+    const double t = ranged ? LeadingEdgeArrival(path, D_, first, d) : std::max(path.Arrival(d), first);
+    const double width = std::sqrt(D_ * EarlyScanShare(t, first) * t) / (perWidth * share);
     const double e = L - d;
-    double h = std::min({sharpening * width, sharpening * coarsest, (layer + 0.2 * graded(e)) / 1.2});
-    if (e < cosoluteDepth) h = std::min(h, cosoluteSpacing);
-    h = std::min(h, pileUp(e));
+    double h = std::min(
+        {cosolute.sharpening * width, cosolute.sharpening * coarsest, grading.Spacing(e)});
+    if (e < cosolute.depth) h = std::min(h, cosolute.spacing);
+    h = std::min(h, layers.Spacing(e));
     x.push_back(d + h);
   }
-  // The last node on the far end: the elements shrink in proportion.
-  const double scale = L / x.back();
-  const size_t n = x.size() - 1;
-  std::vector<double> r(n + 1, 0.0);
-  for (size_t i = 1; i <= n; ++i) {
-    const double d = x[i] * scale;
-    r[floating ? n + 1 - i : i] = radius(d);
-  }
-  r[1] = m;
-  r[n] = b;
-  return r;
+  return NodesFromSpacings(x, path);
 }
 
 // 0.1 to 100 S either way, 3000 to 60000 rpm, the last scan within 24 h:

@@ -2,39 +2,15 @@
 // into 1-based node arrays, the placement of the node radii, and the
 // moving-frame core pointed at the object's storage.
 #include <algorithm>
-#include <cmath>
+#include <limits>
 #include <new>
 
 #include "lamm/lamm_ideal.h"
+#include "lamm/radial_nodes.h"
 
 namespace {
 constexpr int kArrays = 24;  // c, c_prev, r, rhs, M/K/A/B bands, gam, piv, profile, work,
                              // factors from the bottom
-
-// Graded static grid: spacing h0 from the meniscus up to the transition
-// radius Rt, then r -> r + h0 sqrt((Rt/r)(r - m)/(Rt - m)), which keeps the
-// spacing fine where the equilibrium gradient at the bottom is steep; the
-// bottom is the last node. Writes out[1..] when given; returns the count.
-int GradedNodes(double m, double b, double Rt, double h0, double* out) {
-  int count = 1;
-  double r = m;
-  if (out) out[1] = m;
-  while (r <= Rt && r + h0 < b) {
-    r = m + count * h0;
-    ++count;
-    if (out) out[count] = r;
-  }
-  while (true) {
-    const double next = r + h0 * std::sqrt((Rt / r) * ((r - m) / (Rt - m)));
-    if (next >= b) break;
-    r = next;
-    ++count;
-    if (out) out[count] = r;
-  }
-  ++count;
-  if (out) out[count] = b;
-  return count;
-}
 }
 
 bool CLammIdeal::AllocWorkMemory() {
@@ -106,10 +82,11 @@ void CLammIdeal::PlaceGridNodes() {
   nonUniformGrid_ = false;
   const double m = meniscus_, b = bottom_;
   if (!opt_.movingFrame && !opt_.staticGrid) {
-    for (int i = 1; i <= N_; ++i)
-      r_[i] = static_cast<float>(m + (i - 0.5) * (b - m) / N_);
+    // Radii in single precision on this grid, as it has always had them.
+    CellCentredNodes(m, b, N_, r_);
+    for (int i = 1; i <= N_; ++i) r_[i] = static_cast<float>(r_[i]);
   } else if (opt_.staticGrid && grading_) {
-    N_ = GradedNodes(m, b, gradingRadius_, gradingStep_, r_);
+    N_ = GradedNodes(m, b, gradingRadius_, gradingStep_, N_, r_);
     nonUniformGrid_ = true;
   } else if (opt_.staticGrid && layered_ && layeredRadii_.size() == static_cast<size_t>(N_) + 1) {
     for (int i = 1; i <= N_; ++i) r_[i] = layeredRadii_[static_cast<size_t>(i)];
@@ -117,16 +94,11 @@ void CLammIdeal::PlaceGridNodes() {
   } else if (opt_.staticGrid) {
     // Nodes in double: the element integrals and the mass balance then see
     // exactly the grid the matrices were built for.
-    for (int i = 1; i <= N_; ++i) r_[i] = m + (i - 1) * (b - m) / (N_ - 1);
+    EvenNodes(m, b, N_, r_);
     r_[N_] = b;
   } else {
-    const double q = std::pow(b / m, 1.0 / (N_ - 1));
-    r_[1] = m;
     const double frameS = opt_.automaticSGrid ? s_ : opt_.sGridValue;
-    r_[2] = frameS >= 0 ? m * std::pow(b / m, 0.5 / (N_ - 1))
-                             : m * std::pow(b / m, 1.5 / (N_ - 1));
-    for (int i = 3; i <= N_ - 1; ++i) r_[i] = r_[i - 1] * q;
-    r_[N_] = b;
+    MovingFrameNodes(m, b, N_, frameS >= 0, r_);
     nonUniformGrid_ = true;
   }
 }
@@ -140,7 +112,7 @@ int CLammIdeal::SetupGradedGrid(float transitionRadius) {
   }
   const double m = meniscus_, b = bottom_;
   const double h0 = (b - m) / (N_ - 1);
-  const int count = GradedNodes(m, b, Rt, h0, nullptr);
+  const int count = GradedNodes(m, b, Rt, h0, std::numeric_limits<int>::max(), nullptr);
   if (allocated_) FreeWorkMemory();
   if (count < 50) {
     N_ = 50;

@@ -7,12 +7,18 @@
 // maxIter steps without convergence (*root untouched).
 #include <cmath>
 
+// f(a) and f(b) of one sign: [a, b] brackets no root (a zero at an end does).
+template <typename Real>
+bool SameSign(Real fa, Real fb) {
+  return (fa > 0 && fb > 0) || (fa < 0 && fb < 0);
+}
+
 template <typename Real, typename F>
 bool BrentRoot(const F& f, Real a, Real b, Real fa, Real fb, Real tol, Real eps, int maxIter,
                Real* root) {
   Real c = b, fc = fb, d = 0, e = 0;
   for (int iter = 1; iter <= maxIter; ++iter) {
-    if ((fb > 0 && fc > 0) || (fb < 0 && fc < 0)) {
+    if (SameSign(fb, fc)) {
       c = a;
       fc = fa;
       e = d = b - a;

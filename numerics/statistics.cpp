@@ -134,7 +134,7 @@ double statzbrent(double (*f)(double), double x1, double x2, double tol) {
   constexpr int ITMAX = 100;
   constexpr double EPS = 3.0e-8;
   const double fa = f(x1), fb = f(x2);
-  if ((fa > 0 && fb > 0) || (fa < 0 && fb < 0)) ErrorBox("Root must be bracketed in statzbrent");
+  if (SameSign(fa, fb)) ErrorBox("Root must be bracketed in statzbrent");
   double root;
   if (BrentRoot(f, x1, x2, fa, fb, tol, EPS, ITMAX, &root)) return root;
   ErrorBox("Maximum number of iterations exceeded in statzbrent");

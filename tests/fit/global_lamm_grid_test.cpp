@@ -9,6 +9,7 @@
 #include "lamm/lamm_run_state.h"
 #include "fit_test_support.h"
 #include "lamm/lamm_settings.h"
+#include "lamm/radial_nodes.h"
 
 namespace {
 
@@ -111,6 +112,17 @@ TEST_F(LammGridTest, TwoZoneGrid) {
   EXPECT_EQ(SetTwoZoneGridSize(6.05f), 50);
   EXPECT_EQ(g.TwoZoneGridBuilt, 0);
   EXPECT_NEAR(g.Radius[2] - g.Radius[1], 1.2 / 49, 1e-6);
+  // A spacing that never advances, or a bottom that is not a number, gives
+  // no grid instead of a loop without end.
+  EXPECT_EQ(GradedNodes(6.0, 7.2, 6.6, 0.0, 1000, nullptr), 0);
+  EXPECT_EQ(GradedNodes(6.0, std::nan(""), 6.6, 0.01, 1000, nullptr), 0);
+  // Beyond the transition the spacing follows h0 sqrt((Rt/r)(r - m)/(Rt - m)):
+  // at the bottom of a 6.0..7.2 cell with Rt = 6.6 it has grown by
+  // sqrt((6.6/7.2)(1.2/0.6)) = 1.354, so the fine zone of 0.6 cm at h0 = 0.01
+  // holds 60 elements and the graded zone between 60/1.354 and 60 of them.
+  const int graded = GradedNodes(6.0, 7.2, 6.6, 0.01, 1000, nullptr);
+  EXPECT_GT(graded, 61 + 44);
+  EXPECT_LT(graded, 61 + 60);
 }
 
 TEST_F(LammGridTest, StretchedTwoZoneGridEndsAtTheBottom) {
