@@ -521,7 +521,18 @@ void NoteNewDataForModelEntries(bool otherKind) {
   shelf = back == book.otherKinds.end() ? ModelEntryShelf{} : std::move(back->second);
   if (back != book.otherKinds.end()) book.otherKinds.erase(back);
   book.dataKind = kind;
-  if (!otherKind || SelectedModelKey() != 0) return;
+  if (!otherKind) return;
+  if (const int key = SelectedModelKey(); key != 0) {
+    // The model kept for the new data takes the entries it had on data of
+    // their kind (their meniscus, bottom and noise choices stay the new
+    // data's).
+    const auto own = book.records.find(key);
+    if (own != book.records.end()) {
+      Restore(own->second, false, -1);
+      UnpackModelParameters();
+    }
+    return;
+  }
   // No model is chosen for the new data: the slots hold the start-up entries
   // and the species of this kind's last species model, not what the model
   // of the earlier data left in them.

@@ -598,13 +598,32 @@ TEST_F(ModelDataTest, ARunOfAModelThatCannotDescribeTheDataIsRefusedWithTheReaso
   };
   // Light-scattering data after a model of sedimentation data: the load
   // leaves no model chosen.
-  for (int id : {275, 198, 531, 288}) {
+  for (int id : {275, 531, 288}) {
     SCOPED_TRACE(id);
     LoadData(kVelocityData);
     Choose(id);
     LoadData(kDlsData);
+    EXPECT_EQ(SelectedModelKey(), 0);
     EXPECT_EQ(refusal(), "no model is chosen for the DLS data loaded\n"
                          "Nothing was computed: choose a model for the data loaded.");
+  }
+  // Sedimentation scans after a model of light scattering only: no model,
+  // and no figure of the noise terms alone either.
+  for (int id : {536, 503, 890}) {
+    SCOPED_TRACE(id);
+    LoadData(kDlsData);
+    Choose(id);
+    ASSERT_EQ(SelectedModelKey(), id);
+    ui_->lenient = true;
+    LoadChosen(WriteRun(".ra1", 2));
+    ui_->lenient = false;
+    ASSERT_EQ(LoadedDataKind(), kVelocityData);
+    EXPECT_EQ(SelectedModelKey(), 0);
+    for (const ModelRow& row : ModelTable()) EXPECT_FALSE(Window().IsMenuItemChecked(row.id)) << row.id;
+    EXPECT_EQ(refusal(), "no model is chosen for the data loaded\n"
+                         "Nothing was computed: choose a model for the data loaded.");
+    for (int j = CurrentScanSet().firstFitPoint[1]; j <= CurrentScanSet().lastFitPoint[1]; ++j)
+      ASSERT_EQ(CurrentScanSet().model[1][j], 0.0f) << j;
   }
   // Every model of the table on data it does not compute.
   for (const ModelRow& row : ModelTable()) {
@@ -624,6 +643,99 @@ TEST_F(ModelDataTest, ARunOfAModelThatCannotDescribeTheDataIsRefusedWithTheReaso
           << text;
     }
   }
+}
+
+// Data of another kind that the model in use also computes keep it, with
+// the entries it had on data of that kind; a Run computes it or says why not.
+TEST_F(ModelDataTest, ALoadOfAnotherKindKeepsTheModelThatComputesTheNewData) {
+  struct Way {
+    unsigned from, to;
+    int model;
+  };
+  const Way ways[] = {{kEquilibriumData, kVelocityData, 198}, {kVelocityData, kEquilibriumData, 198},
+                      {kVelocityData, kDlsData, 198},         {kDlsData, kVelocityData, 198},
+                      {kVelocityData, kEquilibriumData, 275}, {kEquilibriumData, kVelocityData, 275}};
+  // Every kind through the window's own load.
+  const auto load = [&](unsigned kind) {
+    if (kind != kVelocityData) return LoadData(kind);
+    ui_->lenient = true;
+    LoadChosen(WriteRun(".ra1", 2));
+    ui_->lenient = false;
+    ui_->transcript.clear();
+  };
+  for (const Way& w : ways) {
+    SCOPED_TRACE(std::to_string(w.model) + " from " + KindName(w.from) + " to " + KindName(w.to));
+    load(w.from);
+    ASSERT_EQ(LoadedDataKind(), w.from);
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    Open(0, {{405, w.model == 198 ? "0.4" : "12"}});
+    // (A Run may choose the solver it needs.)
+    Run();
+    const Shown typed = Open();
+    load(w.to);
+    ASSERT_EQ(LoadedDataKind(), w.to);
+    EXPECT_EQ(SelectedModelKey(), w.model);
+    for (const ModelRow& row : ModelTable())
+      EXPECT_EQ(Window().IsMenuItemChecked(row.id), row.id == w.model) << row.id;
+    if (w.model == 198) {
+      EXPECT_FLOAT_EQ(gModelParams.concentration[1], 0.4f);
+    }
+    const RunResult run = Run();
+    EXPECT_TRUE(run.shownOrSaid);
+    // Back on data of the first kind the model has what was typed there.
+    load(w.from);
+    EXPECT_EQ(SelectedModelKey(), w.model);
+    const Shown back = Open();
+    for (std::size_t i = 0; i < std::min(back.size(), typed.size()); ++i)
+      if (!kNotModel.count(std::get<0>(typed[i])) && std::get<0>(typed[i]) != 431 && std::get<0>(typed[i]) != 455) {
+        EXPECT_EQ(back[i], typed[i]) << "control " << std::get<0>(typed[i]);
+      }
+  }
+}
+
+// A refused Run leaves no curve or residual of an earlier run on the plot:
+// they would read as those of the model now chosen.
+TEST_F(ModelDataTest, ARefusedRunShowsNoEarlierResult) {
+  LoadData(kVelocityData);
+  const auto anyModel = [] {
+    const ScanSet& s = CurrentScanSet();
+    for (int i = 1; i <= s.count; ++i)
+      for (int j = 1; j <= s.points[i]; ++j)
+        if (s.model[i][j] != 0.0f) return true;
+    return false;
+  };
+  // c(s), then the discrete species with no concentration; c(s), then data
+  // of light scattering loaded with the distribution's curves on them.
+  Choose(275);
+  Open(0, {{405, "12"}});
+  Run();
+  ASSERT_TRUE(anyModel());
+  Choose(198);
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  ui_->lenient = false;
+  EXPECT_FALSE(anyModel());
+  EXPECT_FALSE(WindowFlags().FitInfoPending);
+  EXPECT_FALSE(WindowFlags().FitInfoShown);
+  Choose(275);
+  Run();
+  ASSERT_TRUE(anyModel());
+  // (The distribution's range running backwards is refused too.)
+  Open(0, {{406, "9"}, {407, "3"}});
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  ui_->lenient = false;
+  EXPECT_FALSE(anyModel());
+  // And a refused Fit.
+  Open(0, {{406, "1"}, {407, "12"}});
+  Run();
+  ASSERT_TRUE(anyModel());
+  Open(0, {{406, "9"}, {407, "3"}});
+  ui_->lenient = true;
+  Window().Dispatch(215);
+  ui_->lenient = false;
+  EXPECT_FALSE(anyModel());
 }
 
 // A discrete species model with no fit box ticked describes the data by
@@ -680,11 +792,11 @@ TEST_F(ModelDataTest, EachKindOfDataGetsItsModelsEntriesBack) {
   };
   const Way ways[] = {
       {kVelocityData, 275, kDlsData, 503},
-      {kDlsData, 536, kVelocityData, 198},
+      {kDlsData, 536, kVelocityData, 197},
       {kVelocityData, 198, kEquilibriumData, 523},
       {kEquilibriumData, 284, kElectrophoresisData, 513},
       {kElectrophoresisData, 291, kVelocityData, 275},
-      {kDlsData, 503, kEquilibriumData, 198},
+      {kDlsData, 503, kEquilibriumData, 284},
   };
   struct OfTheData {
     float meniscus, bottom;

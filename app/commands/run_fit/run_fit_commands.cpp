@@ -3,6 +3,7 @@
 // review of the residuals afterwards.
 #include "app/commands/run_fit/run_fit_commands.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -125,6 +126,22 @@ double DistributionArea(const float* s, const float* c, int n, double s1, double
   if (Road().integrateDistribution) return Road().integrateDistribution(s1, s2, total);
   if (total) *total = GridArea(s, c, n, s[1], s[n]);
   return GridArea(s, c, n, s1, s2);
+}
+
+// A refused computation shows no result: the model curves and residuals of
+// an earlier run, and its fit information, would read as those of the
+// model now chosen. The scans show as loaded.
+void ForgetShownResult(TXLAWindow& window) {
+  ScanSet& s = CurrentScanSet();
+  for (int i = 1; i <= s.count; ++i) {
+    if (static_cast<int>(s.points.size()) <= i) break;
+    const int n = s.points[i];
+    for (auto* table : {&s.model, &s.model2, &s.residuals})
+      if (static_cast<int>(table->size()) > i && (*table)[i]) std::fill((*table)[i] + 1, (*table)[i] + n + 1, 0.0f);
+  }
+  WindowFlags().FitInfoPending = false;
+  WindowFlags().FitInfoShown = false;
+  RequestRepaint(window);
 }
 
 bool StopRunHere() {
@@ -282,13 +299,18 @@ void TXLAWindow::CmRun() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
   rs.TransformAwaitsRun = false;
-  if (StopRunHere() || DistributionRefused()) return;
+  if (StopRunHere()) return;
+  if (DistributionRefused()) {
+    ForgetShownResult(*this);
+    return;
+  }
   if (SpeciesWithoutConcentration()) {
     PlaySoundError();
     platform::Tell("ERROR",
                    "The species entered have no concentration, and no concentration is fitted.\n"
                    "Nothing was computed: enter a concentration or tick its fit box in the model's parameters.",
                    platform::BoxIcon::Error);
+    ForgetShownResult(*this);
     return;
   }
   const ModelSelectorFlags& m = gModelSelectorFlags;
@@ -351,7 +373,11 @@ void RunModelFromTools(TXLAWindow& window) { window.CmRun(); }
 void TXLAWindow::CmFit() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
-  if (StopRunHere() || DistributionRefused()) return;
+  if (StopRunHere()) return;
+  if (DistributionRefused()) {
+    ForgetShownResult(*this);
+    return;
+  }
   FitBusy = true;
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.SedTransformModel) {
