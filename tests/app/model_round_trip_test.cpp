@@ -314,6 +314,47 @@ TEST_F(ModelDataTest, TheAnswerToTheCommandsQuestionWinsOverTheStoredEntries) {
   EXPECT_FLOAT_EQ(Conti().resolution, 100.0f);
 }
 
+// A question of a model's command that is cancelled changes nothing: the
+// model in use, its menu mark, its noise fits and its entries stay, chosen
+// for the first time or again.
+TEST_F(ModelDataTest, ACancelledQuestionOfAModelCommandChangesNothing) {
+  LoadData(kVelocityData);
+  constexpr const char* kVhw = "Van Holde Weischet Analysis";
+  Choose(275);
+  gFitEngineState.fitTINoise = 1;
+  gModelParams.riNoiseFit = 1;
+  // (A confirmation settles the solver the distributions use.)
+  Open();
+  const Shown before = Open();
+  const float resolution = Conti().resolution;
+  const auto cancel = [&] {
+    ui_->ExpectPrompt(kVhw, "enter resolution", std::nullopt);
+    Window().Dispatch(292);
+    EXPECT_TRUE(ui_->AllConsumed());
+  };
+  cancel();
+  EXPECT_EQ(SelectedModelKey(), 275);
+  for (const ModelRow& row : ModelTable()) EXPECT_EQ(Window().IsMenuItemChecked(row.id), row.id == 275) << row.id;
+  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
+  EXPECT_EQ(gModelParams.riNoiseFit, 1);
+  EXPECT_FLOAT_EQ(Conti().resolution, resolution);
+  EXPECT_EQ(Open(), before) << Describe(Open(), before);
+  // The transform chosen once and left: the same on its second visit.
+  ui_->ExpectPrompt(kVhw, "enter resolution", std::string("30"));
+  Choose(292);
+  ASSERT_EQ(SelectedModelKey(), 292);
+  Choose(275);
+  cancel();
+  EXPECT_EQ(SelectedModelKey(), 275);
+  for (const ModelRow& row : ModelTable()) EXPECT_EQ(Window().IsMenuItemChecked(row.id), row.id == 275) << row.id;
+  EXPECT_EQ(Open(), before) << Describe(Open(), before);
+  // Cancelled while chosen: its resolution stays.
+  Choose(292);
+  cancel();
+  EXPECT_EQ(SelectedModelKey(), 292);
+  EXPECT_FLOAT_EQ(Conti().resolution, 30.0f);
+}
+
 // The light-scattering species keep their size from model to model: the
 // Stokes radius typed for the Stokes radii model is, in the models of D,
 // the diffusion coefficient of that radius (Stokes-Einstein, D = kT / (6 pi

@@ -33,18 +33,16 @@ void AskForExtrapolationPlot() {
 }
 
 // Sedimentation (yes) or flotation (no).
-void AskDirection() {
-  gModelSelectorFlags.VanHoldeWeischetFlotation =
-      platform::UI().MessageBox(kVhwCaption, "van Holde-Weischet for sedimentation? ('no' for flotation)",
-                                platform::BoxButtons::YesNo, platform::BoxIcon::Question) == platform::IDNO;
+bool AskFlotation() {
+  return platform::UI().MessageBox(kVhwCaption, "van Holde-Weischet for sedimentation? ('no' for flotation)",
+                                   platform::BoxButtons::YesNo, platform::BoxIcon::Question) == platform::IDNO;
 }
 
-bool AskResolution() {
-  ContiSettings& cs = Conti();
-  float answer = cs.resolution;
-  if (!InputFloat(&answer, cs.resolution, true, "enter resolution", kVhwCaption)) return false;
-  cs.resolution = answer;
-  return true;
+// False when cancelled.
+bool AskResolution(float* answer) {
+  const ContiSettings& cs = Conti();
+  *answer = cs.resolution;
+  return InputFloat(answer, cs.resolution, true, "enter resolution", kVhwCaption);
 }
 
 }  // namespace
@@ -72,20 +70,24 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
 
 void TXLAWindow::CmVanHoldeWeischet() {
   if (RefuseDlsData()) return;
-  FreeLsgsArrays();
   ModelSelectorFlags& m = gModelSelectorFlags;
+  // Both questions come before anything changes: a cancel leaves the model
+  // in use as it was.
+  const bool flotation = AskFlotation();
+  float resolution = 0;
+  if (!AskResolution(&resolution)) return;
+  FreeLsgsArrays();
+  Conti().resolution = resolution;
   if (ModelChosen(kCmVanHoldeWeischet)) {
     // Already chosen: only the direction and the resolution change.
-    AskDirection();
-    AskResolution();
+    m.VanHoldeWeischetFlotation = flotation;
     return;
   }
   ClearSelectionForModel();
-  AskDirection();
+  m.VanHoldeWeischetFlotation = flotation;
   m.SedTransformModel = 1;
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
-  if (!AskResolution()) return;
   CheckMenuItem(kCmVanHoldeWeischet, true);
   // Choosing the transform computes nothing; the screen says how to.
   RunState().TransformAwaitsRun = true;
