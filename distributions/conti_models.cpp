@@ -568,7 +568,10 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   r.reallocLamm = true;
   // The reset starts the solver choice afresh; the entries keep theirs.
   ls.automaticAlgorithm = automatic;
-  st.savedLammGridSize = ls.feGridSize;
+  // (The reset above gave back a size replaced before.)
+  f.GridSizeOverridden = 1;
+  f.ReplacedGridSize = ls.feGridSize;
+  f.ReplacedGridSizeInUse = ls.gridSizeInUse;
   ls.feGridSize = st.distributionGridSize;
   return r;
 }

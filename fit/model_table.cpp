@@ -235,6 +235,11 @@ bool ModelAsksAgain(int key) {
   return r && r->asks != 0;
 }
 
+int ModelMarkedBeside(int key) {
+  const bool cmOption = key == kCmCMInvariantDModel || key == kCmCMPowerLawModel || key == kCmCMPriorVbarModel;
+  return cmOption ? kCmContinuousCMModel : 0;
+}
+
 StartSRange ModelStartSRange(int key) {
   const ModelRow* r = FindModelRow(key);
   return r ? r->startS : StartSRange{};

@@ -24,10 +24,12 @@
 #include "distributions/model_entries.h"
 #include "distributions/model_molar_mass.h"
 #include "fit/model_table.h"
+#include "fit/saved_params.h"
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
 #include "models/buffer/buffer_sed_settings.h"
 #include "models/reacting/hetero_association_state.h"
+#include "platform/input_events.h"
 
 namespace {
 
@@ -353,6 +355,59 @@ TEST_F(ModelDataTest, ACancelledQuestionOfAModelCommandChangesNothing) {
   cancel();
   EXPECT_EQ(SelectedModelKey(), 292);
   EXPECT_FLOAT_EQ(Conti().resolution, 30.0f);
+}
+
+// The fit boxes ticked for a model stay through a Fit stopped by a key and
+// first visits to several other models in a row.
+TEST_F(ModelDataTest, FitBoxesStayThroughAStoppedFitAndFirstVisitsToOtherModels) {
+  struct Way {
+    unsigned kind;
+    int model;
+    std::vector<int> visits;  // each visited for the first time
+  };
+  const Way ways[] = {
+      {kVelocityData, 198, {275, 288, 235, 197, 227, 246, 280}},
+      {kDlsData, 536, {890, 503}},
+      {kDlsData, 536, {890, 503, 502, 522, 198}},
+  };
+  for (const Way& w : ways) {
+    SCOPED_TRACE(std::to_string(w.model) + " on " + KindName(w.kind));
+    LoadData(w.kind);
+    static_cast<ModelEntryShelf&>(ModelEntries()) = {};
+    NoteNewDataForModelEntries(false);
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    // Every number scaled and every other fit box beside one ticked, a
+    // concentration to fit.
+    Open(1.01, {{405, "0.4"}});
+    Open();
+    Shown entries = Open();
+    int ticked = 0;
+    for (const auto& c : entries) ticked += std::get<3>(c) == 1 && std::get<0>(c) < 430;
+    ASSERT_GT(ticked, 1);
+    // A Fit stopped by a key from its third evaluation on.
+    int posted = 0;
+    platform::SetEventPump([&] {
+      if (gFitEngineState.evaluationsThisRun < 3 || posted >= 4) return;
+      platform::PostKeyDown(' ');
+      ++posted;
+    });
+    ui_->lenient = true;
+    Window().Dispatch(215);
+    ui_->lenient = false;
+    platform::SetEventPump({});
+    ui_->transcript.clear();
+    Open();
+    entries = Open();
+    for (int b : w.visits) {
+      Choose(b);
+      ASSERT_EQ(SelectedModelKey(), b);
+    }
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    const Shown back = Open();
+    EXPECT_EQ(back, entries) << Describe(back, entries);
+  }
 }
 
 // The light-scattering species keep their size from model to model: the
@@ -1157,6 +1212,108 @@ TEST_F(ModelDataTest, AModelNamedByASavedFileStartsAsFromTheMenu) {
     for (auto [r, o] : {std::pair{&read.sMin, own.sMin}, {&read.sMax, own.sMax}})
       if (std::fabs(*r - o) <= 1e-5f * std::fabs(o)) *r = o;
     EXPECT_EQ(read, own) << DescribeState(read) << " vs " << DescribeState(own);
+  }
+}
+
+// The Lamm grid size a distribution replaces with its own comes back when
+// the distribution is left, also when the distribution came from a saved
+// parameter file or the model left was saved after a visit to it; and a
+// saved analysis read back marks the model it chooses and no other.
+TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTheFilesModel) {
+  const std::vector<std::string> paths = WriteRun(".ra1", 2);
+  ui_->lenient = true;
+  LoadChosen(paths);
+  ui_->lenient = false;
+  ui_->acceptPrompts = true;
+  const LammSolverSettings& l = LammSettings();
+  // (The distributions build their own grids from the setting.)
+  const auto size = [&](int expected) {
+    EXPECT_EQ(l.feGridSize, expected);
+    if (!DistributionKey(SelectedModelKey())) {
+      EXPECT_EQ(l.gridSizeInUse, expected);
+    }
+  };
+  const auto marked = [&](int model, int beside = 0) {
+    for (const ModelRow& row : ModelTable())
+      EXPECT_EQ(Window().IsMenuItemChecked(row.id), row.id == model || row.id == beside) << row.id << " beside " << model;
+  };
+  Choose(198);
+  const int lamm = l.feGridSize;
+  Choose(275);
+  size(500);
+  Choose(198);
+  size(lamm);
+  // The user's own size for the species, through c(s), ls-g*(s), c(M) and
+  // the van Holde-Weischet transform.
+  LammSettings().feGridSize = LammSettings().gridSizeInUse = 800;
+  for (int m : {275, 198, 288, 235, 275, 292, 198}) {
+    SCOPED_TRACE(m);
+    Choose(m);
+    ASSERT_EQ(SelectedModelKey(), m);
+    size(DistributionKey(m) ? 500 : 800);
+  }
+  // Saved parameter files (as a fit saves them): the model in use, the
+  // file's, and back.
+  const auto save = [&](const std::string& name) {
+    const std::string file = name.empty() ? CurrentDataPaths().parameterFile : (dir_ / name).string();
+    PackModelParameters();
+    EXPECT_TRUE(TmpSaveBestParams(file, false));
+    return file;
+  };
+  const auto reload = [&](const std::string& file) {
+    ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from", platform::IDNO)
+        .ExpectFiles("export parameter file", Chosen({file}));
+    ui_->lenient = true;
+    Window().Dispatch(1098);
+    ui_->lenient = false;
+    ui_->transcript.clear();
+  };
+  const std::string species = save("~species.ra1");
+  Choose(275);
+  reload(species);
+  ASSERT_EQ(SelectedModelKey(), 198);
+  marked(198);
+  size(800);
+  Choose(275);
+  size(500);
+  const std::string cs = save("~cs.ra1");
+  Choose(198);
+  size(800);
+  reload(cs);
+  ASSERT_EQ(SelectedModelKey(), 275);
+  marked(275);
+  size(500);
+  Choose(198);
+  size(800);
+  // The analysis saved beside the data and offered when they are loaded again.
+  save("");
+  Choose(275);
+  ui_->lenient = true;
+  ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
+  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
+  ui_->lenient = false;
+  EXPECT_TRUE(ui_->AllConsumed());
+  ASSERT_EQ(SelectedModelKey(), 198);
+  marked(198);
+  size(800);
+  // Every model the file names, read while ls-g*(s) is marked.
+  // (The marks are those the model's own command leaves.)
+  const auto marks = [&] {
+    std::vector<int> on;
+    for (const ModelRow& row : ModelTable())
+      if (Window().IsMenuItemChecked(row.id)) on.push_back(row.id);
+    return on;
+  };
+  for (int m : {198, 197, 229, 228, 520, 227, 893, 246, 511, 275, 585}) {
+    SCOPED_TRACE(m);
+    Choose(m);
+    ASSERT_EQ(SelectedModelKey(), m);
+    const std::vector<int> own = marks();
+    const std::string file = save("~model" + std::to_string(m) + ".ra1");
+    Choose(288);
+    reload(file);
+    EXPECT_EQ(SelectedModelKey(), m);
+    EXPECT_EQ(marks(), own);
   }
 }
 

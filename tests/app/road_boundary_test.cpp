@@ -52,8 +52,13 @@ TEST_F(RoadBoundary, VanHoldeWeischetRunShowsItsDistributionAndExtrapolation) {
   for (int j = 1; j <= cs.gridSize; ++j) EXPECT_NEAR(cs.sValues[j], 5.0, 0.5) << j;
   ASSERT_TRUE(Road().extrapolationPlot);
   EXPECT_NE(Road().extrapolationPlot(), nullptr);
-  // Choosing the transform again takes the extrapolation plot away.
+  // Choosing the transform again takes the extrapolation plot away (a
+  // cancel at its questions leaves it).
   ui_->lenient = true;
+  ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", std::nullopt);
+  Window().Dispatch(292);
+  EXPECT_NE(Road().extrapolationPlot(), nullptr);
+  ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", "10");
   Window().Dispatch(292);
   EXPECT_EQ(Road().extrapolationPlot(), nullptr);
 }

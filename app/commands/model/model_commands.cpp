@@ -50,6 +50,12 @@ void MarkChosenModel(TXLAWindow& w, int item) {
   for (const ModelRow& row : ModelTable()) w.CheckMenuItem(row.id, row.id == item);
 }
 
+void MarkSelectedModel(TXLAWindow& w) {
+  const int key = SelectedModelKey();
+  const int beside = ModelMarkedBeside(key);
+  for (const ModelRow& row : ModelTable()) w.CheckMenuItem(row.id, row.id == key || (beside && row.id == beside));
+}
+
 void ReleaseDistributionArrays() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if ((m.DistributionModel || m.SedTransformModel) && Road().freeDistributionArrays)

@@ -165,7 +165,10 @@ bool SpeciesWithoutConcentration() {
 // A model that cannot be computed for the data, or a distribution for the
 // range entered, is refused with its reason; computed all the same it would
 // show an rmsd with no model, or a grid running backwards.
-bool DistributionRefused() {
+// `asked`: Run or Fit was chosen by the user; computed on the way of
+// another command (a load, a data edit, the real-time update) data without
+// a model stay as loaded without a word.
+bool DistributionRefused(bool asked) {
   auto refuse = [](const std::string& text) {
     PlaySoundError();
     platform::Tell("ERROR", text, platform::BoxIcon::Error);
@@ -179,8 +182,10 @@ bool DistributionRefused() {
         "Nothing was computed: choose one of the distributions for light scattering data.");
   // Any model: data it cannot describe give no result, however long it runs.
   if (!EqTestModeOn())
-    if (const char* reason = ModelDataRefusal())
+    if (const char* reason = ModelDataRefusal()) {
+      if (!asked && SelectedModelKey() == 0 && LoadedDataKind() != kDlsData) return true;
       return refuse(std::string(reason) + "\nNothing was computed: choose a model for the data loaded.");
+    }
   if (!distribution) return false;
   // The run takes its range from the parameters entered.
   const float low = gModelParameterVector.P[1], high = gModelParameterVector.P[5];
@@ -300,7 +305,7 @@ void TXLAWindow::CmRun() {
   rs.KeepDistributionPlot = false;
   rs.TransformAwaitsRun = false;
   if (StopRunHere()) return;
-  if (DistributionRefused()) {
+  if (DistributionRefused(CommandInHand() == 213)) {
     ForgetShownResult(*this);
     return;
   }
@@ -374,7 +379,7 @@ void TXLAWindow::CmFit() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
   if (StopRunHere()) return;
-  if (DistributionRefused()) {
+  if (DistributionRefused(CommandInHand() == 215)) {
     ForgetShownResult(*this);
     return;
   }
