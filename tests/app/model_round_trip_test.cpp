@@ -71,16 +71,19 @@ const char* KindName(unsigned kind) {
 struct ModelState {
   std::uint8_t maxEntropy, secondDerivative, show2D;
   float resolution, sMin, sMax, confidence;
+  int lammGridSize;  // the setting (a distribution puts its own in place)
   bool operator==(const ModelState&) const = default;
 };
 ModelState StateOfModel() {
   const ContiSettings& cs = Conti();
-  return {cs.maxEntropy, cs.secondDerivative, cs.show2D, cs.resolution, cs.sMin, cs.sMax, cs.confidenceLevel};
+  return {cs.maxEntropy, cs.secondDerivative, cs.show2D,      cs.resolution,
+          cs.sMin,       cs.sMax,            cs.confidenceLevel, LammSettings().feGridSize};
 }
 std::string DescribeState(const ModelState& a) {
   std::ostringstream out;
   out << "maxEnt " << int(a.maxEntropy) << " 2nd " << int(a.secondDerivative) << " 2D " << int(a.show2D)
-      << " resolution " << a.resolution << " range " << a.sMin << ".." << a.sMax << " P " << a.confidence;
+      << " resolution " << a.resolution << " range " << a.sMin << ".." << a.sMax << " P " << a.confidence
+      << " Lamm grid " << a.lammGridSize;
   return out.str();
 }
 
@@ -249,9 +252,19 @@ TEST_P(ModelRoundTripEntry, KeepsItsEntriesAndRunAndOthersStartFromTheirOwn) {
 
   // The entries as the last Run left them (a Run may choose the solver).
   Shown entries = afterRun;
+  const ModelState own = StateOfModel();
+  const std::vector<bool> marks = [&] {
+    std::vector<bool> m;
+    for (const ModelRow& row : ModelTable()) m.push_back(Window().IsMenuItemChecked(row.id));
+    return m;
+  }();
   auto back = [&](const std::string& trip) {
     Choose(a);
     ASSERT_EQ(SelectedModelKey(), a);
+    EXPECT_EQ(StateOfModel().lammGridSize, own.lammGridSize) << "model " << a << " back from " << trip;
+    std::size_t i = 0;
+    for (const ModelRow& row : ModelTable())
+      EXPECT_EQ(Window().IsMenuItemChecked(row.id), marks[i++]) << row.id << ": model " << a << " back from " << trip;
     const Shown shown = Open();
     EXPECT_EQ(shown, entries) << "model " << a << " back from " << trip << ": " << Describe(shown, entries);
     const RunResult run = Run();
@@ -292,6 +305,34 @@ TEST_P(ModelRoundTripEntry, KeepsItsEntriesAndRunAndOthersStartFromTheirOwn) {
       way += std::to_string(b) + " ";
     }
   back(way);
+  // Data of another kind analysed in between, and data of this kind loaded
+  // again: what was entered for the model comes back, meniscus, bottom and
+  // noise choices are those of the data loaded.
+  const auto withoutTheData = [&](Shown shown) {
+    std::erase_if(shown, [&](const auto& c) {
+      const int id = std::get<0>(c);
+      return id == 431 || id == 455 || kNotModel.count(id) > 0;
+    });
+    return shown;
+  };
+  const auto load = [&](unsigned k) {
+    if (k != kVelocityData) return LoadData(k);
+    ui_->lenient = true;
+    LoadChosen(WriteRun(".ra1", 2));
+    ui_->lenient = false;
+    ui_->transcript.clear();
+  };
+  const unsigned other = kind == kDlsData ? kVelocityData : kDlsData;
+  load(other);
+  Choose(other == kDlsData ? 503 : 275);
+  Open(1.02);
+  load(kind);
+  ASSERT_EQ(LoadedDataKind(), kind);
+  Choose(a);
+  ASSERT_EQ(SelectedModelKey(), a);
+  const Shown reloaded = withoutTheData(Open());
+  EXPECT_EQ(reloaded, withoutTheData(entries)) << "model " << a << " after data of another kind: "
+                                               << Describe(reloaded, withoutTheData(entries));
 }
 
 // The answer to a question the command asks is the model's newest entry:
@@ -365,8 +406,17 @@ TEST_F(ModelDataTest, FitBoxesStayThroughAStoppedFitAndFirstVisitsToOtherModels)
     int model;
     std::vector<int> visits;  // each visited for the first time
   };
+  std::vector<int> everyOther, everyOtherDls;
+  for (const ModelRow& row : ModelTable()) {
+    if (row.id != 198 && (row.accepts & kVelocityData)) everyOther.push_back(row.id);
+    if (row.id != 536 && (row.accepts & kDlsData)) everyOtherDls.push_back(row.id);
+  }
   const Way ways[] = {
       {kVelocityData, 198, {275, 288, 235, 197, 227, 246, 280}},
+      {kVelocityData, 198, {275, 267, 288}},
+      {kVelocityData, 198, everyOther},
+      {kDlsData, 536, everyOtherDls},
+      {kDlsData, 198, {890, 536, 503, 502, 522, 246}},
       {kDlsData, 536, {890, 503}},
       {kDlsData, 536, {890, 503, 502, 522, 198}},
   };
@@ -380,6 +430,10 @@ TEST_F(ModelDataTest, FitBoxesStayThroughAStoppedFitAndFirstVisitsToOtherModels)
     // Every number scaled and every other fit box beside one ticked, a
     // concentration to fit.
     Open(1.01, {{405, "0.4"}});
+    // (The concentrations and the baseline floated as well.)
+    for (int k = 1; k <= kComponentSlots; ++k) gModelParams.concentrationFit[k] = gModelParams.included[k] ? 1 : 0;
+    gModelParams.baselineFit = 1;
+    PackModelParameters();
     Open();
     Shown entries = Open();
     int ticked = 0;
@@ -396,6 +450,7 @@ TEST_F(ModelDataTest, FitBoxesStayThroughAStoppedFitAndFirstVisitsToOtherModels)
     Window().Dispatch(215);
     ui_->lenient = false;
     platform::SetEventPump({});
+    ASSERT_GT(posted, 0);
     ui_->transcript.clear();
     Open();
     entries = Open();

@@ -405,6 +405,9 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   if (speciesStart) WriteSpeciesStart(id, trip.speciesFrom, stored);
   const bool changed = FinishModelEntry(trip);
   if (speciesStart) ReallocLammArraysIfPresent();
+  // The marks are the table's: the model chosen (or kept), and no other
+  // that a command of the same family left marked.
+  if (!file) MarkSelectedModel(w);
   if (!changed) return;
   w.CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
   w.CheckMenuItem(294, Conti().secondDerivative != 0);
