@@ -1369,6 +1369,17 @@ TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTh
     reload(file);
     EXPECT_EQ(SelectedModelKey(), m);
     EXPECT_EQ(marks(), own);
+    // The same analysis saved beside the data, offered when they are
+    // loaded again.
+    save("");
+    Choose(288);
+    ui_->lenient = true;
+    ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
+    ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
+    ui_->lenient = false;
+    EXPECT_TRUE(ui_->AllConsumed());
+    EXPECT_EQ(SelectedModelKey(), m);
+    EXPECT_EQ(marks(), own);
   }
 }
 
