@@ -572,7 +572,7 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   f.GridSizeOverridden = 1;
   f.ReplacedGridSize = ls.feGridSize;
   f.ReplacedGridSizeInUse = ls.gridSizeInUse;
-  ls.feGridSize = st.distributionGridSize;
+  ls.feGridSize = f.DistributionGridSize > 0 ? f.DistributionGridSize : st.distributionGridSize;
   return r;
 }
 

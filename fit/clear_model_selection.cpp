@@ -10,6 +10,8 @@ void GiveBackReplacedGridSize() {
   ModelSelectorFlags& sel = gModelSelectorFlags;
   if (!sel.GridSizeOverridden) return;
   LammSolverSettings& lamm = LammSettings();
+  // (What the user set while the distribution was in use is theirs.)
+  sel.DistributionGridSize = lamm.feGridSize;
   if (sel.ReplacedGridSize > 0) lamm.feGridSize = sel.ReplacedGridSize;
   lamm.gridSizeInUse = sel.ReplacedGridSizeInUse > 0 ? sel.ReplacedGridSizeInUse : lamm.feGridSize;
   sel.GridSizeOverridden = 0;

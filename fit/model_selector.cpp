@@ -12,6 +12,7 @@ void ModelSelectorFlags::ClearSwitches() {
   GridSizeOverridden = kept.GridSizeOverridden;
   ReplacedGridSize = kept.ReplacedGridSize;
   ReplacedGridSizeInUse = kept.ReplacedGridSizeInUse;
+  DistributionGridSize = kept.DistributionGridSize;
 }
 
 ModelSelectionHooks& CurrentModelSelectionHooks() {

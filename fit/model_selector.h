@@ -76,6 +76,8 @@ struct ModelSelectorFlags {
   // The Lamm grid size setting and the size in use that the distributions'
   // own replaced: the models left for them get them back.
   std::int32_t ReplacedGridSize = 0, ReplacedGridSizeInUse = 0;
+  // The distributions' own grid size as they were left (0: none yet).
+  std::int32_t DistributionGridSize = 0;
 
   // Clears every switch of the first group; CSModel, ConcDependentLammModel
   // and NonidealCSVariant keep their values.

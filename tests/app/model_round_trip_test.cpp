@@ -1307,6 +1307,14 @@ TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTh
     ASSERT_EQ(SelectedModelKey(), m);
     size(DistributionKey(m) ? 500 : 800);
   }
+  // And a size of the distributions' own, set while c(s) is in use.
+  Choose(275);
+  LammSettings().feGridSize = LammSettings().gridSizeInUse = 700;
+  for (int m : {198, 288, 198, 275, 198}) {
+    SCOPED_TRACE(m);
+    Choose(m);
+    size(DistributionKey(m) ? 700 : 800);
+  }
   // Saved parameter files (as a fit saves them): the model in use, the
   // file's, and back.
   const auto save = [&](const std::string& name) {
@@ -1330,14 +1338,14 @@ TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTh
   marked(198);
   size(800);
   Choose(275);
-  size(500);
+  size(700);
   const std::string cs = save("~cs.ra1");
   Choose(198);
   size(800);
   reload(cs);
   ASSERT_EQ(SelectedModelKey(), 275);
   marked(275);
-  size(500);
+  size(700);
   Choose(198);
   size(800);
   // The analysis saved beside the data and offered when they are loaded again.
