@@ -563,8 +563,11 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   r.reallocLamm = true;
   // The reset starts the solver choice afresh; the entries keep theirs.
   ls.automaticAlgorithm = automatic;
-  st.savedLammGridSize = ls.feGridSize;
-  ls.feGridSize = st.distributionGridSize;
+  // (The reset above gave back a size replaced before.)
+  f.GridSizeOverridden = 1;
+  f.ReplacedGridSize = ls.feGridSize;
+  f.ReplacedGridSizeInUse = ls.gridSizeInUse;
+  ls.feGridSize = f.DistributionGridSize > 0 ? f.DistributionGridSize : st.distributionGridSize;
   return r;
 }
 

@@ -87,6 +87,8 @@ void Restore(const ModelEntryRecord& r, bool sameData, int key) {
     v.dialogF[14] = dF14;
   }
   for (int k = 1; k <= kN; ++k) mp.included[k] = r.included[k];
+  mp.concentrationsLinear = r.concentrationsLinear;
+  mp.baselineLinear = r.baselineLinear;
   fs.molarMassParameters = r.molarMassParameters;
   cs.maxEntropy = r.maxEntropy;
   cs.secondDerivative = r.secondDerivative;
@@ -213,6 +215,8 @@ ModelEntryRecord CaptureModelEntries() {
   std::copy(std::begin(v.F), std::end(v.F), std::begin(r.F));
   std::copy(std::begin(v.dialogF), std::end(v.dialogF), std::begin(r.dialogF));
   for (int k = 1; k <= kN; ++k) r.included[k] = mp.included[k];
+  r.concentrationsLinear = mp.concentrationsLinear;
+  r.baselineLinear = mp.baselineLinear;
   r.molarMassParameters = fs.molarMassParameters;
   r.fitTINoise = fs.fitTINoise;
   r.riNoiseFit = mp.riNoiseFit;
@@ -269,6 +273,8 @@ ModelEntryRecord StartUpEntries() {
     r.F[i] = r.dialogF[i] = 0;
   }
   std::fill(std::begin(r.included), std::end(r.included), 0);
+  r.concentrationsLinear = fresh.concentrationsLinear;
+  r.baselineLinear = fresh.baselineLinear;
   for (int j = 1; j <= kNonidealTerms; ++j) r.P[24 + j] = kInitialNonidealTerms[j];
   // Meniscus and bottom as the data have them (a load sets them without
   // writing the vector).
@@ -521,7 +527,18 @@ void NoteNewDataForModelEntries(bool otherKind) {
   shelf = back == book.otherKinds.end() ? ModelEntryShelf{} : std::move(back->second);
   if (back != book.otherKinds.end()) book.otherKinds.erase(back);
   book.dataKind = kind;
-  if (!otherKind || SelectedModelKey() != 0) return;
+  if (!otherKind) return;
+  if (const int key = SelectedModelKey(); key != 0) {
+    // The model kept for the new data takes the entries it had on data of
+    // their kind (their meniscus, bottom and noise choices stay the new
+    // data's).
+    const auto own = book.records.find(key);
+    if (own != book.records.end()) {
+      Restore(own->second, false, -1);
+      UnpackModelParameters();
+    }
+    return;
+  }
   // No model is chosen for the new data: the slots hold the start-up entries
   // and the species of this kind's last species model, not what the model
   // of the earlier data left in them.

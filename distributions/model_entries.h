@@ -18,6 +18,9 @@ struct ModelEntryRecord {
   int F[kParameterSlots + 1] = {};
   int dialogF[kParameterSlots + 1] = {};
   int included[kComponentSlots + 1] = {};
+  // Concentrations and baseline floated as linear amplitudes (their fit
+  // boxes show ticked, the vector's flags are clear).
+  std::uint8_t concentrationsLinear = 0, baselineLinear = 0;
   std::uint8_t molarMassParameters = 0;  // "Fit M and s"
   std::uint8_t fitTINoise = 0, riNoiseFit = 0;
   float meniscusMin = 0, meniscusMax = 0, bottomMin = 0, bottomMax = 0;

@@ -10,6 +10,9 @@ void ModelSelectorFlags::ClearSwitches() {
   NonidealCSVariant = kept.NonidealCSVariant;
   TimesFromW2tByModel = kept.TimesFromW2tByModel;
   GridSizeOverridden = kept.GridSizeOverridden;
+  ReplacedGridSize = kept.ReplacedGridSize;
+  ReplacedGridSizeInUse = kept.ReplacedGridSizeInUse;
+  DistributionGridSize = kept.DistributionGridSize;
 }
 
 ModelSelectionHooks& CurrentModelSelectionHooks() {

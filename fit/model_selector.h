@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 // The model switches of the Model menu: one byte per model family or variant
@@ -72,6 +73,11 @@ struct ModelSelectorFlags {
   // size in use replaced.
   unsigned char TimesFromW2tByModel = 0;
   unsigned char GridSizeOverridden = 0;
+  // The Lamm grid size setting and the size in use that the distributions'
+  // own replaced: the models left for them get them back.
+  std::int32_t ReplacedGridSize = 0, ReplacedGridSizeInUse = 0;
+  // The distributions' own grid size as they were left (0: none yet).
+  std::int32_t DistributionGridSize = 0;
 
   // Clears every switch of the first group; CSModel, ConcDependentLammModel
   // and NonidealCSVariant keep their values.

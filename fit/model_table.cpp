@@ -235,6 +235,11 @@ bool ModelAsksAgain(int key) {
   return r && r->asks != 0;
 }
 
+int ModelMarkedBeside(int key) {
+  const bool cmOption = key == kCmCMInvariantDModel || key == kCmCMPowerLawModel || key == kCmCMPriorVbarModel;
+  return cmOption ? kCmContinuousCMModel : 0;
+}
+
 StartSRange ModelStartSRange(int key) {
   const ModelRow* r = FindModelRow(key);
   return r ? r->startS : StartSRange{};
@@ -252,8 +257,9 @@ const char* ModelDataRefusal() {
   if (CurrentScanSet().count < 1) return nullptr;
   const int key = SelectedModelKey();
   const unsigned kind = LoadedDataKind();
-  // Without a model chosen the start-up species are sedimenting species.
-  if (key == 0) return kind == kDlsData ? "no model is chosen for the DLS data loaded" : nullptr;
+  // Without a model nothing but the noise and baseline terms would be
+  // computed: an rmsd of the data against nothing.
+  if (key == 0) return kind == kDlsData ? "no model is chosen for the DLS data loaded" : "no model is chosen for the data loaded";
   const ModelRow* r = FindModelRow(key);
   if (!r || (r->accepts & kind)) return nullptr;
   if (kind == kDlsData) return "this model is not implemented for DLS data";

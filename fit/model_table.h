@@ -152,6 +152,9 @@ bool DistributionKey(int key);
 bool ModelBorrowsSlot(int key, ModelBorrows what);
 // The model's command asks its values again when chosen once more.
 bool ModelAsksAgain(int key);
+// The Model menu item marked beside the model's own (0: none): the c(M)
+// forms with prior knowledge are c(M) with an option.
+int ModelMarkedBeside(int key);
 // The first s range of a model (that of the row's default without a row).
 StartSRange ModelStartSRange(int key);
 

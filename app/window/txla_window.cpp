@@ -122,6 +122,8 @@ void TXLAWindow::Dispatch(int id) {
   const CommandEntry* entry = commands_.table ? FindCommandEntry(*commands_.table, id) : nullptr;
   if (!entry) return;  // ids without an entry (1114) do nothing
   ++dispatchDepth_;
+  const int outer = commandInHand_;
+  commandInHand_ = id;
   frame_->SetBusy(true);
   try {
     if (!(entry->helpTest && HelpTest())) {
@@ -134,6 +136,7 @@ void TXLAWindow::Dispatch(int id) {
     // The fatal box has been shown and the quit requested; the failed
     // command ends here.
   }
+  commandInHand_ = outer;
   if (--dispatchDepth_ == 0) {
     frame_->SetBusy(false);
     // Presses queued for a computation that did not take them are stale now.

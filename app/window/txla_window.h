@@ -60,6 +60,9 @@ class TXLAWindow : public platform::IWindowEvents {
   static const CommandEntry* Find(int id);
   // Dispatches a command as a menu choice or an accelerator would.
   void Dispatch(int id);
+  // The command being dispatched, innermost (0: none): a handler called on
+  // the way of another command was not chosen by the user.
+  int CommandInHand() const { return commandInHand_; }
 
   // The help test of the marked handlers: when F1 was pressed on the chosen
   // menu item, shows the help prompt, clears the flag and answers true.
@@ -404,6 +407,7 @@ class TXLAWindow : public platform::IWindowEvents {
   WindowCommandLine commandLine_;
   WindowCommands commands_;
   int dispatchDepth_ = 0;
+  int commandInHand_ = 0;
 };
 
 // Program-wide switches set from the command line.

@@ -13,6 +13,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/rmsd.h"
 #include "numerics/ccurve.h"
+#include "fit/model_table.h"
 #include "numerics/cvector.h"
 #include "plot/cwinplot.h"
 #include "road_support.h"
@@ -123,7 +124,10 @@ class EarlierAnalyses : public AnalysisSequence {
         // The c(s) or the boundary transform of the earlier data left with them.
         EXPECT_FALSE(DistArrays().plotExists);
         EXPECT_FALSE(ExtrapolationPlot().shown);
-        EXPECT_EQ(gModelSelectorFlags.DistributionModel, 0);
+        // The model stays only where it computes equilibrium data.
+        if (const ModelRow* kept = FindModelRow(SelectedModelKey())) {
+          EXPECT_NE(kept->accepts & kEquilibriumData, 0u) << kept->id;
+        }
         Window().Dispatch(198);
         Window().Dispatch(213);
         Window().Dispatch(215);

@@ -24,10 +24,12 @@
 #include "distributions/model_entries.h"
 #include "distributions/model_molar_mass.h"
 #include "fit/model_table.h"
+#include "fit/saved_params.h"
 #include "fit/fit_engine_state.h"
 #include "lamm/lamm_settings.h"
 #include "models/buffer/buffer_sed_settings.h"
 #include "models/reacting/hetero_association_state.h"
+#include "platform/input_events.h"
 
 namespace {
 
@@ -69,16 +71,19 @@ const char* KindName(unsigned kind) {
 struct ModelState {
   std::uint8_t maxEntropy, secondDerivative, show2D;
   float resolution, sMin, sMax, confidence;
+  int lammGridSize;  // the setting (a distribution puts its own in place)
   bool operator==(const ModelState&) const = default;
 };
 ModelState StateOfModel() {
   const ContiSettings& cs = Conti();
-  return {cs.maxEntropy, cs.secondDerivative, cs.show2D, cs.resolution, cs.sMin, cs.sMax, cs.confidenceLevel};
+  return {cs.maxEntropy, cs.secondDerivative, cs.show2D,      cs.resolution,
+          cs.sMin,       cs.sMax,            cs.confidenceLevel, LammSettings().feGridSize};
 }
 std::string DescribeState(const ModelState& a) {
   std::ostringstream out;
   out << "maxEnt " << int(a.maxEntropy) << " 2nd " << int(a.secondDerivative) << " 2D " << int(a.show2D)
-      << " resolution " << a.resolution << " range " << a.sMin << ".." << a.sMax << " P " << a.confidence;
+      << " resolution " << a.resolution << " range " << a.sMin << ".." << a.sMax << " P " << a.confidence
+      << " Lamm grid " << a.lammGridSize;
   return out.str();
 }
 
@@ -247,9 +252,19 @@ TEST_P(ModelRoundTripEntry, KeepsItsEntriesAndRunAndOthersStartFromTheirOwn) {
 
   // The entries as the last Run left them (a Run may choose the solver).
   Shown entries = afterRun;
+  const ModelState own = StateOfModel();
+  const std::vector<bool> marks = [&] {
+    std::vector<bool> m;
+    for (const ModelRow& row : ModelTable()) m.push_back(Window().IsMenuItemChecked(row.id));
+    return m;
+  }();
   auto back = [&](const std::string& trip) {
     Choose(a);
     ASSERT_EQ(SelectedModelKey(), a);
+    EXPECT_EQ(StateOfModel().lammGridSize, own.lammGridSize) << "model " << a << " back from " << trip;
+    std::size_t i = 0;
+    for (const ModelRow& row : ModelTable())
+      EXPECT_EQ(Window().IsMenuItemChecked(row.id), marks[i++]) << row.id << ": model " << a << " back from " << trip;
     const Shown shown = Open();
     EXPECT_EQ(shown, entries) << "model " << a << " back from " << trip << ": " << Describe(shown, entries);
     const RunResult run = Run();
@@ -290,6 +305,34 @@ TEST_P(ModelRoundTripEntry, KeepsItsEntriesAndRunAndOthersStartFromTheirOwn) {
       way += std::to_string(b) + " ";
     }
   back(way);
+  // Data of another kind analysed in between, and data of this kind loaded
+  // again: what was entered for the model comes back, meniscus, bottom and
+  // noise choices are those of the data loaded.
+  const auto withoutTheData = [&](Shown shown) {
+    std::erase_if(shown, [&](const auto& c) {
+      const int id = std::get<0>(c);
+      return id == 431 || id == 455 || kNotModel.count(id) > 0;
+    });
+    return shown;
+  };
+  const auto load = [&](unsigned k) {
+    if (k != kVelocityData) return LoadData(k);
+    ui_->lenient = true;
+    LoadChosen(WriteRun(".ra1", 2));
+    ui_->lenient = false;
+    ui_->transcript.clear();
+  };
+  const unsigned other = kind == kDlsData ? kVelocityData : kDlsData;
+  load(other);
+  Choose(other == kDlsData ? 503 : 275);
+  Open(1.02);
+  load(kind);
+  ASSERT_EQ(LoadedDataKind(), kind);
+  Choose(a);
+  ASSERT_EQ(SelectedModelKey(), a);
+  const Shown reloaded = withoutTheData(Open());
+  EXPECT_EQ(reloaded, withoutTheData(entries)) << "model " << a << " after data of another kind: "
+                                               << Describe(reloaded, withoutTheData(entries));
 }
 
 // The answer to a question the command asks is the model's newest entry:
@@ -312,6 +355,114 @@ TEST_F(ModelDataTest, TheAnswerToTheCommandsQuestionWinsOverTheStoredEntries) {
   Choose(198);
   EXPECT_DOUBLE_EQ(vhw("100"), 50.0);
   EXPECT_FLOAT_EQ(Conti().resolution, 100.0f);
+}
+
+// A question of a model's command that is cancelled changes nothing: the
+// model in use, its menu mark, its noise fits and its entries stay, chosen
+// for the first time or again.
+TEST_F(ModelDataTest, ACancelledQuestionOfAModelCommandChangesNothing) {
+  LoadData(kVelocityData);
+  constexpr const char* kVhw = "Van Holde Weischet Analysis";
+  Choose(275);
+  gFitEngineState.fitTINoise = 1;
+  gModelParams.riNoiseFit = 1;
+  // (A confirmation settles the solver the distributions use.)
+  Open();
+  const Shown before = Open();
+  const float resolution = Conti().resolution;
+  const auto cancel = [&] {
+    ui_->ExpectPrompt(kVhw, "enter resolution", std::nullopt);
+    Window().Dispatch(292);
+    EXPECT_TRUE(ui_->AllConsumed());
+  };
+  cancel();
+  EXPECT_EQ(SelectedModelKey(), 275);
+  for (const ModelRow& row : ModelTable()) EXPECT_EQ(Window().IsMenuItemChecked(row.id), row.id == 275) << row.id;
+  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
+  EXPECT_EQ(gModelParams.riNoiseFit, 1);
+  EXPECT_FLOAT_EQ(Conti().resolution, resolution);
+  EXPECT_EQ(Open(), before) << Describe(Open(), before);
+  // The transform chosen once and left: the same on its second visit.
+  ui_->ExpectPrompt(kVhw, "enter resolution", std::string("30"));
+  Choose(292);
+  ASSERT_EQ(SelectedModelKey(), 292);
+  Choose(275);
+  cancel();
+  EXPECT_EQ(SelectedModelKey(), 275);
+  for (const ModelRow& row : ModelTable()) EXPECT_EQ(Window().IsMenuItemChecked(row.id), row.id == 275) << row.id;
+  EXPECT_EQ(Open(), before) << Describe(Open(), before);
+  // Cancelled while chosen: its resolution stays.
+  Choose(292);
+  cancel();
+  EXPECT_EQ(SelectedModelKey(), 292);
+  EXPECT_FLOAT_EQ(Conti().resolution, 30.0f);
+}
+
+// The fit boxes ticked for a model stay through a Fit stopped by a key and
+// first visits to several other models in a row.
+TEST_F(ModelDataTest, FitBoxesStayThroughAStoppedFitAndFirstVisitsToOtherModels) {
+  struct Way {
+    unsigned kind;
+    int model;
+    std::vector<int> visits;  // each visited for the first time
+  };
+  std::vector<int> everyOther, everyOtherDls;
+  for (const ModelRow& row : ModelTable()) {
+    if (row.id != 198 && (row.accepts & kVelocityData)) everyOther.push_back(row.id);
+    if (row.id != 536 && (row.accepts & kDlsData)) everyOtherDls.push_back(row.id);
+  }
+  const Way ways[] = {
+      {kVelocityData, 198, {275, 288, 235, 197, 227, 246, 280}},
+      {kVelocityData, 198, {275, 267, 288}},
+      {kVelocityData, 198, everyOther},
+      {kDlsData, 536, everyOtherDls},
+      {kDlsData, 198, {890, 536, 503, 502, 522, 246}},
+      {kDlsData, 536, {890, 503}},
+      {kDlsData, 536, {890, 503, 502, 522, 198}},
+  };
+  for (const Way& w : ways) {
+    SCOPED_TRACE(std::to_string(w.model) + " on " + KindName(w.kind));
+    LoadData(w.kind);
+    static_cast<ModelEntryShelf&>(ModelEntries()) = {};
+    NoteNewDataForModelEntries(false);
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    // Every number scaled and every other fit box beside one ticked, a
+    // concentration to fit.
+    Open(1.01, {{405, "0.4"}});
+    // (The concentrations and the baseline floated as well.)
+    for (int k = 1; k <= kComponentSlots; ++k) gModelParams.concentrationFit[k] = gModelParams.included[k] ? 1 : 0;
+    gModelParams.baselineFit = 1;
+    PackModelParameters();
+    Open();
+    Shown entries = Open();
+    int ticked = 0;
+    for (const auto& c : entries) ticked += std::get<3>(c) == 1 && std::get<0>(c) < 430;
+    ASSERT_GT(ticked, 1);
+    // A Fit stopped by a key from its third evaluation on.
+    int posted = 0;
+    platform::SetEventPump([&] {
+      if (gFitEngineState.evaluationsThisRun < 3 || posted >= 4) return;
+      platform::PostKeyDown(' ');
+      ++posted;
+    });
+    ui_->lenient = true;
+    Window().Dispatch(215);
+    ui_->lenient = false;
+    platform::SetEventPump({});
+    ASSERT_GT(posted, 0);
+    ui_->transcript.clear();
+    Open();
+    entries = Open();
+    for (int b : w.visits) {
+      Choose(b);
+      ASSERT_EQ(SelectedModelKey(), b);
+    }
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    const Shown back = Open();
+    EXPECT_EQ(back, entries) << Describe(back, entries);
+  }
 }
 
 // The light-scattering species keep their size from model to model: the
@@ -598,13 +749,32 @@ TEST_F(ModelDataTest, ARunOfAModelThatCannotDescribeTheDataIsRefusedWithTheReaso
   };
   // Light-scattering data after a model of sedimentation data: the load
   // leaves no model chosen.
-  for (int id : {275, 198, 531, 288}) {
+  for (int id : {275, 531, 288}) {
     SCOPED_TRACE(id);
     LoadData(kVelocityData);
     Choose(id);
     LoadData(kDlsData);
+    EXPECT_EQ(SelectedModelKey(), 0);
     EXPECT_EQ(refusal(), "no model is chosen for the DLS data loaded\n"
                          "Nothing was computed: choose a model for the data loaded.");
+  }
+  // Sedimentation scans after a model of light scattering only: no model,
+  // and no figure of the noise terms alone either.
+  for (int id : {536, 503, 890}) {
+    SCOPED_TRACE(id);
+    LoadData(kDlsData);
+    Choose(id);
+    ASSERT_EQ(SelectedModelKey(), id);
+    ui_->lenient = true;
+    LoadChosen(WriteRun(".ra1", 2));
+    ui_->lenient = false;
+    ASSERT_EQ(LoadedDataKind(), kVelocityData);
+    EXPECT_EQ(SelectedModelKey(), 0);
+    for (const ModelRow& row : ModelTable()) EXPECT_FALSE(Window().IsMenuItemChecked(row.id)) << row.id;
+    EXPECT_EQ(refusal(), "no model is chosen for the data loaded\n"
+                         "Nothing was computed: choose a model for the data loaded.");
+    for (int j = CurrentScanSet().firstFitPoint[1]; j <= CurrentScanSet().lastFitPoint[1]; ++j)
+      ASSERT_EQ(CurrentScanSet().model[1][j], 0.0f) << j;
   }
   // Every model of the table on data it does not compute.
   for (const ModelRow& row : ModelTable()) {
@@ -624,6 +794,99 @@ TEST_F(ModelDataTest, ARunOfAModelThatCannotDescribeTheDataIsRefusedWithTheReaso
           << text;
     }
   }
+}
+
+// Data of another kind that the model in use also computes keep it, with
+// the entries it had on data of that kind; a Run computes it or says why not.
+TEST_F(ModelDataTest, ALoadOfAnotherKindKeepsTheModelThatComputesTheNewData) {
+  struct Way {
+    unsigned from, to;
+    int model;
+  };
+  const Way ways[] = {{kEquilibriumData, kVelocityData, 198}, {kVelocityData, kEquilibriumData, 198},
+                      {kVelocityData, kDlsData, 198},         {kDlsData, kVelocityData, 198},
+                      {kVelocityData, kEquilibriumData, 275}, {kEquilibriumData, kVelocityData, 275}};
+  // Every kind through the window's own load.
+  const auto load = [&](unsigned kind) {
+    if (kind != kVelocityData) return LoadData(kind);
+    ui_->lenient = true;
+    LoadChosen(WriteRun(".ra1", 2));
+    ui_->lenient = false;
+    ui_->transcript.clear();
+  };
+  for (const Way& w : ways) {
+    SCOPED_TRACE(std::to_string(w.model) + " from " + KindName(w.from) + " to " + KindName(w.to));
+    load(w.from);
+    ASSERT_EQ(LoadedDataKind(), w.from);
+    Choose(w.model);
+    ASSERT_EQ(SelectedModelKey(), w.model);
+    Open(0, {{405, w.model == 198 ? "0.4" : "12"}});
+    // (A Run may choose the solver it needs.)
+    Run();
+    const Shown typed = Open();
+    load(w.to);
+    ASSERT_EQ(LoadedDataKind(), w.to);
+    EXPECT_EQ(SelectedModelKey(), w.model);
+    for (const ModelRow& row : ModelTable())
+      EXPECT_EQ(Window().IsMenuItemChecked(row.id), row.id == w.model) << row.id;
+    if (w.model == 198) {
+      EXPECT_FLOAT_EQ(gModelParams.concentration[1], 0.4f);
+    }
+    const RunResult run = Run();
+    EXPECT_TRUE(run.shownOrSaid);
+    // Back on data of the first kind the model has what was typed there.
+    load(w.from);
+    EXPECT_EQ(SelectedModelKey(), w.model);
+    const Shown back = Open();
+    for (std::size_t i = 0; i < std::min(back.size(), typed.size()); ++i)
+      if (!kNotModel.count(std::get<0>(typed[i])) && std::get<0>(typed[i]) != 431 && std::get<0>(typed[i]) != 455) {
+        EXPECT_EQ(back[i], typed[i]) << "control " << std::get<0>(typed[i]);
+      }
+  }
+}
+
+// A refused Run leaves no curve or residual of an earlier run on the plot:
+// they would read as those of the model now chosen.
+TEST_F(ModelDataTest, ARefusedRunShowsNoEarlierResult) {
+  LoadData(kVelocityData);
+  const auto anyModel = [] {
+    const ScanSet& s = CurrentScanSet();
+    for (int i = 1; i <= s.count; ++i)
+      for (int j = 1; j <= s.points[i]; ++j)
+        if (s.model[i][j] != 0.0f) return true;
+    return false;
+  };
+  // c(s), then the discrete species with no concentration; c(s), then data
+  // of light scattering loaded with the distribution's curves on them.
+  Choose(275);
+  Open(0, {{405, "12"}});
+  Run();
+  ASSERT_TRUE(anyModel());
+  Choose(198);
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  ui_->lenient = false;
+  EXPECT_FALSE(anyModel());
+  EXPECT_FALSE(WindowFlags().FitInfoPending);
+  EXPECT_FALSE(WindowFlags().FitInfoShown);
+  Choose(275);
+  Run();
+  ASSERT_TRUE(anyModel());
+  // (The distribution's range running backwards is refused too.)
+  Open(0, {{406, "9"}, {407, "3"}});
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  ui_->lenient = false;
+  EXPECT_FALSE(anyModel());
+  // And a refused Fit.
+  Open(0, {{406, "1"}, {407, "12"}});
+  Run();
+  ASSERT_TRUE(anyModel());
+  Open(0, {{406, "9"}, {407, "3"}});
+  ui_->lenient = true;
+  Window().Dispatch(215);
+  ui_->lenient = false;
+  EXPECT_FALSE(anyModel());
 }
 
 // A discrete species model with no fit box ticked describes the data by
@@ -680,11 +943,11 @@ TEST_F(ModelDataTest, EachKindOfDataGetsItsModelsEntriesBack) {
   };
   const Way ways[] = {
       {kVelocityData, 275, kDlsData, 503},
-      {kDlsData, 536, kVelocityData, 198},
+      {kDlsData, 536, kVelocityData, 197},
       {kVelocityData, 198, kEquilibriumData, 523},
       {kEquilibriumData, 284, kElectrophoresisData, 513},
       {kElectrophoresisData, 291, kVelocityData, 275},
-      {kDlsData, 503, kEquilibriumData, 198},
+      {kDlsData, 503, kEquilibriumData, 284},
   };
   struct OfTheData {
     float meniscus, bottom;
@@ -1004,6 +1267,127 @@ TEST_F(ModelDataTest, AModelNamedByASavedFileStartsAsFromTheMenu) {
     for (auto [r, o] : {std::pair{&read.sMin, own.sMin}, {&read.sMax, own.sMax}})
       if (std::fabs(*r - o) <= 1e-5f * std::fabs(o)) *r = o;
     EXPECT_EQ(read, own) << DescribeState(read) << " vs " << DescribeState(own);
+  }
+}
+
+// The Lamm grid size a distribution replaces with its own comes back when
+// the distribution is left, also when the distribution came from a saved
+// parameter file or the model left was saved after a visit to it; and a
+// saved analysis read back marks the model it chooses and no other.
+TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTheFilesModel) {
+  const std::vector<std::string> paths = WriteRun(".ra1", 2);
+  ui_->lenient = true;
+  LoadChosen(paths);
+  ui_->lenient = false;
+  ui_->acceptPrompts = true;
+  const LammSolverSettings& l = LammSettings();
+  // (The distributions build their own grids from the setting.)
+  const auto size = [&](int expected) {
+    EXPECT_EQ(l.feGridSize, expected);
+    if (!DistributionKey(SelectedModelKey())) {
+      EXPECT_EQ(l.gridSizeInUse, expected);
+    }
+  };
+  const auto marked = [&](int model, int beside = 0) {
+    for (const ModelRow& row : ModelTable())
+      EXPECT_EQ(Window().IsMenuItemChecked(row.id), row.id == model || row.id == beside) << row.id << " beside " << model;
+  };
+  Choose(198);
+  const int lamm = l.feGridSize;
+  Choose(275);
+  size(500);
+  Choose(198);
+  size(lamm);
+  // The user's own size for the species, through c(s), ls-g*(s), c(M) and
+  // the van Holde-Weischet transform.
+  LammSettings().feGridSize = LammSettings().gridSizeInUse = 800;
+  for (int m : {275, 198, 288, 235, 275, 292, 198}) {
+    SCOPED_TRACE(m);
+    Choose(m);
+    ASSERT_EQ(SelectedModelKey(), m);
+    size(DistributionKey(m) ? 500 : 800);
+  }
+  // And a size of the distributions' own, set while c(s) is in use.
+  Choose(275);
+  LammSettings().feGridSize = LammSettings().gridSizeInUse = 700;
+  for (int m : {198, 288, 198, 275, 198}) {
+    SCOPED_TRACE(m);
+    Choose(m);
+    size(DistributionKey(m) ? 700 : 800);
+  }
+  // Saved parameter files (as a fit saves them): the model in use, the
+  // file's, and back.
+  const auto save = [&](const std::string& name) {
+    const std::string file = name.empty() ? CurrentDataPaths().parameterFile : (dir_ / name).string();
+    PackModelParameters();
+    EXPECT_TRUE(TmpSaveBestParams(file, false));
+    return file;
+  };
+  const auto reload = [&](const std::string& file) {
+    ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from", platform::IDNO)
+        .ExpectFiles("export parameter file", Chosen({file}));
+    ui_->lenient = true;
+    Window().Dispatch(1098);
+    ui_->lenient = false;
+    ui_->transcript.clear();
+  };
+  const std::string species = save("~species.ra1");
+  Choose(275);
+  reload(species);
+  ASSERT_EQ(SelectedModelKey(), 198);
+  marked(198);
+  size(800);
+  Choose(275);
+  size(700);
+  const std::string cs = save("~cs.ra1");
+  Choose(198);
+  size(800);
+  reload(cs);
+  ASSERT_EQ(SelectedModelKey(), 275);
+  marked(275);
+  size(700);
+  Choose(198);
+  size(800);
+  // The analysis saved beside the data and offered when they are loaded again.
+  save("");
+  Choose(275);
+  ui_->lenient = true;
+  ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
+  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
+  ui_->lenient = false;
+  EXPECT_TRUE(ui_->AllConsumed());
+  ASSERT_EQ(SelectedModelKey(), 198);
+  marked(198);
+  size(800);
+  // Every model the file names, read while ls-g*(s) is marked.
+  // (The marks are those the model's own command leaves.)
+  const auto marks = [&] {
+    std::vector<int> on;
+    for (const ModelRow& row : ModelTable())
+      if (Window().IsMenuItemChecked(row.id)) on.push_back(row.id);
+    return on;
+  };
+  for (int m : {198, 197, 229, 228, 520, 227, 893, 246, 511, 275, 585}) {
+    SCOPED_TRACE(m);
+    Choose(m);
+    ASSERT_EQ(SelectedModelKey(), m);
+    const std::vector<int> own = marks();
+    const std::string file = save("~model" + std::to_string(m) + ".ra1");
+    Choose(288);
+    reload(file);
+    EXPECT_EQ(SelectedModelKey(), m);
+    EXPECT_EQ(marks(), own);
+    // The same analysis saved beside the data, offered when they are
+    // loaded again.
+    save("");
+    Choose(288);
+    ui_->lenient = true;
+    ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
+    ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
+    ui_->lenient = false;
+    EXPECT_TRUE(ui_->AllConsumed());
+    EXPECT_EQ(SelectedModelKey(), m);
+    EXPECT_EQ(marks(), own);
   }
 }
 

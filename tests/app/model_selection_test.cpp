@@ -226,20 +226,29 @@ TEST_F(ModelChoice, BoundaryTransformsAskTheirQuestions) {
   Window().Dispatch(213);
 
   // van Holde-Weischet of interference data, first for flotation and the
-  // resolution cancelled, then chosen again for sedimentation.
+  // resolution cancelled (the extrapolation stays, its noise fit too),
+  // then chosen again for sedimentation.
   CurrentDataTypeFlags().interference = 1;
   gFitEngineState.fitTINoise = 1;
   ui_->ExpectBox("Van Holde Weischet Analysis", "van Holde-Weischet for sedimentation?", platform::IDNO);
   ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", std::nullopt);
   Window().Dispatch(292);
-  EXPECT_EQ(m.LsgExtrapolationModel, 0);
-  EXPECT_EQ(m.SedTransformModel + m.VanHoldeWeischetFlotation, 2);
-  EXPECT_EQ(gFitEngineState.fitTINoise, 0);
+  EXPECT_EQ(m.LsgExtrapolationModel, 1);
+  EXPECT_EQ(m.SedTransformModel, 1);
+  EXPECT_EQ(m.VanHoldeWeischetFlotation, 0);
+  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
   EXPECT_FALSE(Window().IsMenuItemChecked(292));
+  EXPECT_TRUE(Window().IsMenuItemChecked(293));
   ui_->ExpectBox("Van Holde Weischet Analysis", "for sedimentation?", platform::IDYES);
   ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", "40");
+  ui_->ExpectBox("Van Holde Weischet Analysis", "this function is only for absorbance data");
+  ui_->ExpectBox("", "show plot with extrapolation", platform::IDNO);
   Window().Dispatch(292);
   EXPECT_EQ(m.VanHoldeWeischetFlotation, 0);
+  EXPECT_EQ(m.LsgExtrapolationModel, 0);
+  EXPECT_EQ(gFitEngineState.fitTINoise, 0);
+  EXPECT_TRUE(Window().IsMenuItemChecked(292));
+  EXPECT_FALSE(Window().IsMenuItemChecked(293));
   EXPECT_FLOAT_EQ(Conti().resolution, 40.0f);
 
   Window().Dispatch(198);

@@ -73,8 +73,13 @@ TEST_F(RoadBoundary, VanHoldeWeischetRunShowsItsDistributionAndExtrapolation) {
   int drawn = 0;
   for (int c = 0; c < rows; ++c) drawn += plot->curves[c]->Count();
   EXPECT_EQ(drawn, taken);
-  // Choosing the transform again takes the extrapolation plot away.
+  // Choosing the transform again takes the extrapolation plot away (a
+  // cancel at its questions leaves it).
   ui_->lenient = true;
+  ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", std::nullopt);
+  Window().Dispatch(292);
+  EXPECT_NE(Road().extrapolationPlot(), nullptr);
+  ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", "10");
   Window().Dispatch(292);
   EXPECT_EQ(Road().extrapolationPlot(), nullptr);
 }

@@ -32,6 +32,7 @@
 #include "distributions/analysis/extrapolation_plot.h"
 #include "distributions/model_entries.h"
 #include "fit/clear_model_selection.h"
+#include "fit/model_table.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -382,7 +383,10 @@ PendingNewDataState& PendingNewData() {
 
 void NewDataForModels(bool otherKind) {
   if (otherKind) {
-    ClearModelSelection();
+    // The model in use stays where it computes the new data; a model that
+    // cannot is no model of them (a Run says so rather than computing it).
+    const ModelRow* row = FindModelRow(SelectedModelKey());
+    if (!row || !(row->accepts & LoadedDataKind())) ClearModelSelection();
     ModelParams& mp = gModelParams;
     mp.baseline = 0;
     mp.baselineFit = 0;

@@ -50,6 +50,12 @@ void MarkChosenModel(TXLAWindow& w, int item) {
   for (const ModelRow& row : ModelTable()) w.CheckMenuItem(row.id, row.id == item);
 }
 
+void MarkSelectedModel(TXLAWindow& w) {
+  const int key = SelectedModelKey();
+  const int beside = ModelMarkedBeside(key);
+  for (const ModelRow& row : ModelTable()) w.CheckMenuItem(row.id, row.id == key || (beside && row.id == beside));
+}
+
 void ReleaseDistributionArrays() {
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if ((m.DistributionModel || m.SedTransformModel) && Road().freeDistributionArrays)
@@ -401,6 +407,9 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   if (speciesStart) WriteSpeciesStart(id, trip.speciesFrom, stored);
   const bool changed = FinishModelEntry(trip);
   if (speciesStart) ReallocLammArraysIfPresent();
+  // The marks are the table's: the model chosen (or kept), and no other
+  // that a command of the same family left marked.
+  if (!file) MarkSelectedModel(w);
   if (!changed) return;
   w.CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
   w.CheckMenuItem(294, Conti().secondDerivative != 0);

@@ -24,6 +24,9 @@ float& StoredZoneLoadingValue();
 
 // The menu mark of the model chosen, every other model's cleared.
 void MarkChosenModel(TXLAWindow& w, int item);
+// The menu marks as the switches select the model (after a saved analysis
+// set the switches itself).
+void MarkSelectedModel(TXLAWindow& w);
 // The distribution arrays go when a distribution or a boundary transform
 // was the model.
 void ReleaseDistributionArrays();

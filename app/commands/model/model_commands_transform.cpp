@@ -33,18 +33,17 @@ void AskForExtrapolationPlot() {
 }
 
 // Sedimentation (yes) or flotation (no).
-void AskDirection() {
-  gModelSelectorFlags.VanHoldeWeischetFlotation =
-      platform::UI().MessageBox(kVhwCaption, "van Holde-Weischet for sedimentation? ('no' for flotation)",
-                                platform::BoxButtons::YesNo, platform::BoxIcon::Question) == platform::IDNO;
+bool AskFlotation() {
+  return platform::UI().MessageBox(kVhwCaption, "van Holde-Weischet for sedimentation? ('no' for flotation)",
+                                   platform::BoxButtons::YesNo, platform::BoxIcon::Question) == platform::IDNO;
 }
 
-bool AskResolution() {
-  ContiSettings& cs = Conti();
-  // The resolution is a number of boundary fractions.
-  int answer = static_cast<int>(cs.resolution);
-  if (!InputCount(&answer, answer, "enter resolution", kVhwCaption)) return false;
-  cs.resolution = static_cast<float>(answer);
+// The resolution is a number of boundary fractions; false when cancelled.
+bool AskResolution(float* answer) {
+  const ContiSettings& cs = Conti();
+  int count = static_cast<int>(cs.resolution);
+  if (!InputCount(&count, count, "enter resolution", kVhwCaption)) return false;
+  *answer = static_cast<float>(count);
   return true;
 }
 
@@ -73,20 +72,24 @@ void TXLAWindow::CmExtrapolateLsgAreaFractions() {
 
 void TXLAWindow::CmVanHoldeWeischet() {
   if (RefuseDlsData()) return;
-  FreeLsgsArrays();
   ModelSelectorFlags& m = gModelSelectorFlags;
+  // Both questions come before anything changes: a cancel leaves the model
+  // in use as it was.
+  const bool flotation = AskFlotation();
+  float resolution = 0;
+  if (!AskResolution(&resolution)) return;
+  FreeLsgsArrays();
+  Conti().resolution = resolution;
   if (ModelChosen(kCmVanHoldeWeischet)) {
     // Already chosen: only the direction and the resolution change.
-    AskDirection();
-    AskResolution();
+    m.VanHoldeWeischetFlotation = flotation;
     return;
   }
   ClearSelectionForModel();
-  AskDirection();
+  m.VanHoldeWeischetFlotation = flotation;
   m.SedTransformModel = 1;
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
-  if (!AskResolution()) return;
   CheckMenuItem(kCmVanHoldeWeischet, true);
   // Choosing the transform computes nothing; the screen says how to.
   RunState().TransformAwaitsRun = true;

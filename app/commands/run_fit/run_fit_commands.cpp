@@ -3,6 +3,7 @@
 // review of the residuals afterwards.
 #include "app/commands/run_fit/run_fit_commands.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -130,6 +131,22 @@ double DistributionArea(const float* s, const float* c, int n, double s1, double
   return GridArea(s, c, n, s1, s2);
 }
 
+// A refused computation shows no result: the model curves and residuals of
+// an earlier run, and its fit information, would read as those of the
+// model now chosen. The scans show as loaded.
+void ForgetShownResult(TXLAWindow& window) {
+  ScanSet& s = CurrentScanSet();
+  for (int i = 1; i <= s.count; ++i) {
+    if (static_cast<int>(s.points.size()) <= i) break;
+    const int n = s.points[i];
+    for (auto* table : {&s.model, &s.model2, &s.residuals})
+      if (static_cast<int>(table->size()) > i && (*table)[i]) std::fill((*table)[i] + 1, (*table)[i] + n + 1, 0.0f);
+  }
+  WindowFlags().FitInfoPending = false;
+  WindowFlags().FitInfoShown = false;
+  RequestRepaint(window);
+}
+
 bool StopRunHere() {
   return CurrentDataTypeFlags().flagTooStrongGradients && !CheckExcessGradients();
 }
@@ -151,7 +168,10 @@ bool SpeciesWithoutConcentration() {
 // A model that cannot be computed for the data, or a distribution for the
 // range entered, is refused with its reason; computed all the same it would
 // show an rmsd with no model, or a grid running backwards.
-bool DistributionRefused() {
+// `asked`: Run or Fit was chosen by the user; computed on the way of
+// another command (a load, a data edit, the real-time update) data without
+// a model stay as loaded without a word.
+bool DistributionRefused(bool asked) {
   auto refuse = [](const std::string& text) {
     PlaySoundError();
     platform::Tell("ERROR", text, platform::BoxIcon::Error);
@@ -165,8 +185,10 @@ bool DistributionRefused() {
         "Nothing was computed: choose one of the distributions for light scattering data.");
   // Any model: data it cannot describe give no result, however long it runs.
   if (!EqTestModeOn())
-    if (const char* reason = ModelDataRefusal())
+    if (const char* reason = ModelDataRefusal()) {
+      if (!asked && SelectedModelKey() == 0 && LoadedDataKind() != kDlsData) return true;
       return refuse(std::string(reason) + "\nNothing was computed: choose a model for the data loaded.");
+    }
   if (!distribution) return false;
   // The run takes its range from the parameters entered.
   const float low = gModelParameterVector.P[1], high = gModelParameterVector.P[5];
@@ -307,13 +329,18 @@ void TXLAWindow::CmRun() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
   rs.TransformAwaitsRun = false;
-  if (StopRunHere() || DistributionRefused()) return;
+  if (StopRunHere()) return;
+  if (DistributionRefused(CommandInHand() == 213)) {
+    ForgetShownResult(*this);
+    return;
+  }
   if (SpeciesWithoutConcentration()) {
     PlaySoundError();
     platform::Tell("ERROR",
                    "The species entered have no concentration, and no concentration is fitted.\n"
                    "Nothing was computed: enter a concentration or tick its fit box in the model's parameters.",
                    platform::BoxIcon::Error);
+    ForgetShownResult(*this);
     return;
   }
   const ModelSelectorFlags& m = gModelSelectorFlags;
@@ -377,7 +404,11 @@ void RunModelFromTools(TXLAWindow& window) { window.CmRun(); }
 void TXLAWindow::CmFit() {
   RunSwitches& rs = RunState();
   rs.KeepDistributionPlot = false;
-  if (StopRunHere() || DistributionRefused()) return;
+  if (StopRunHere()) return;
+  if (DistributionRefused(CommandInHand() == 215)) {
+    ForgetShownResult(*this);
+    return;
+  }
   FitBusy = true;
   const ModelSelectorFlags& m = gModelSelectorFlags;
   if (m.SedTransformModel) {
