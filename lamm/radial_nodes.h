@@ -22,5 +22,6 @@ void MovingFrameNodes(double m, double b, int N, bool towardsBottom, double* r);
 // radius Rt, then r -> r + h0 sqrt((Rt/r)(r - m)/(Rt - m)), fine where the
 // gradient is steep; the bottom is the last node. Returns the number of
 // nodes and writes them to r when given; 0 when more than maxNodes would be
-// needed (a spacing that does not advance).
+// needed (a spacing that does not advance). No element is shorter than
+// h0 / 100: a last node closer to b than that is moved onto b.
 int GradedNodes(double m, double b, double Rt, double h0, int maxNodes, double* r);

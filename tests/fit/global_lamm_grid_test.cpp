@@ -3,6 +3,7 @@
 // cosolute arrays.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "fit/lamm_grid.h"
@@ -123,6 +124,19 @@ TEST_F(LammGridTest, TwoZoneGrid) {
   const int graded = GradedNodes(6.0, 7.2, 6.6, 0.01, 1000, nullptr);
   EXPECT_GT(graded, 61 + 44);
   EXPECT_LT(graded, 61 + 60);
+  // A spacing that puts a node a hair short of the bottom (in the even zone,
+  // Rt in its last interval, or in the graded one) leaves no sliver there.
+  double r[1000];
+  for (const double Rt : {7.199, 6.6})
+    for (const double shortBy : {1e-12, 1e-8, 1e-6, 3e-5}) {
+      const double h0 = (1.2 - shortBy) / 200;
+      const int n = GradedNodes(6.0, 7.2, Rt, h0, 1000, r);
+      ASSERT_GT(n, 2);
+      EXPECT_EQ(r[n], 7.2);
+      double shortest = 1;
+      for (int i = 2; i <= n; ++i) shortest = std::min(shortest, r[i] - r[i - 1]);
+      EXPECT_GE(shortest, 0.01 * h0) << "Rt " << Rt << ", short by " << shortBy;
+    }
 }
 
 TEST_F(LammGridTest, StretchedTwoZoneGridEndsAtTheBottom) {
