@@ -336,90 +336,201 @@ bool CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l
   return true;
 }
 
-// w = A^-1 e_k (1-based, n) from the factor A = L L' that CholeskySolveHeld
-// left in l; the unit rows of variables held there give w_i = 0.
-__attribute__((always_inline)) inline void UnitColumnSolveBody(double** l, int n, int k,
-                                                              double* w) {
-  for (int i = 1; i < k; ++i) w[i] = 0.0;
-  w[k] = 1.0 / l[k][k];
-  for (int i = k + 1; i <= n; ++i) w[i] = -Dot(l[i] + k - 1, w + k - 1, i - k) / l[i][i];
+// Columns w_c = A^-1 e_{k_c} (1-based, n; c < count) from the factor
+// A = L L' that CholeskySolveHeld left in l; the unit rows of variables held
+// there give w_i = 0. Each column is formed by the same operations in the
+// same order as it would be alone: the columns only go side by side, so
+// that their sums, each a chain of dependent additions, overlap.
+__attribute__((always_inline)) inline void UnitColumnsBody(double** l, int n, const int* ks,
+                                                          int count, double* const* ws) {
+  int first = n;
+  for (int c = 0; c < count; ++c) {
+    const int k = ks[c];
+    double* w = ws[c];
+    for (int i = 1; i < k; ++i) w[i] = 0.0;
+    w[k] = 1.0 / l[k][k];
+    first = std::min(first, k);
+  }
+  for (int i = first + 1; i <= n; ++i) {
+    const double* li = l[i];
+    for (int c = 0; c < count; ++c) {
+      const int k = ks[c];
+      if (k >= i) continue;
+      double* w = ws[c];
+      w[i] = -Dot(li + k - 1, w + k - 1, i - k) / li[i];
+    }
+  }
   // L' w = y by columns of L', i.e. along the rows of L.
   for (int i = n; i >= 1; --i) {
     const double* li = l[i];
-    const double wi = w[i] / li[i];
-    w[i] = wi;
-    for (int m = 1; m < i; ++m) w[m] -= li[m] * wi;
+    for (int c = 0; c < count; ++c) {
+      double* w = ws[c];
+      const double wi = w[i] / li[i];
+      w[i] = wi;
+      for (int m = 1; m < i; ++m) w[m] -= li[m] * wi;
+    }
   }
 }
 
 // Each kernel's copy of the unit-column solve, chosen by the active kernel.
-__attribute__((optimize("O3"))) void UnitColumnSolveGeneric(double** l, int n, int k, double* w) {
-  UnitColumnSolveBody(l, n, k, w);
+__attribute__((optimize("O3"))) void UnitColumnsGeneric(double** l, int n, const int* ks,
+                                                        int count, double* const* ws) {
+  UnitColumnsBody(l, n, ks, count, ws);
 }
-__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 void UnitColumnSolveAvx2(double** l, int n,
-                                                                          int k, double* w) {
-  UnitColumnSolveBody(l, n, k, w);
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 void UnitColumnsAvx2(double** l, int n,
+                                                                      const int* ks, int count,
+                                                                      double* const* ws) {
+  UnitColumnsBody(l, n, ks, count, ws);
 }
-__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 void UnitColumnSolveAvx512(double** l, int n,
-                                                                              int k, double* w) {
-  UnitColumnSolveBody(l, n, k, w);
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 void UnitColumnsAvx512(double** l, int n,
+                                                                          const int* ks,
+                                                                          int count,
+                                                                          double* const* ws) {
+  UnitColumnsBody(l, n, ks, count, ws);
 }
-void UnitColumnSolve(double** l, int n, int k, double* w) {
-  ForActiveKernel(UnitColumnSolveGeneric, UnitColumnSolveAvx2, UnitColumnSolveAvx512)(l, n, k, w);
+void UnitColumns(double** l, int n, const int* ks, int count, double* const* ws) {
+  ForActiveKernel(UnitColumnsGeneric, UnitColumnsAvx2, UnitColumnsAvx512)(l, n, ks, count, ws);
 }
 
-// Holds variable k at its bound in the step d of A d = g (A = L L' in l):
-// with d0 the step with none held, E the unit columns of the held
-// variables, W = A^-1 E and G = E' A^-1 E,
-//   d = d0 - W G^-1 E' d0
+// y_j -= a x_j for j in [from, to); each element on its own, so that its
+// vectors give what one element at a time gives.
+__attribute__((optimize("O3"))) void SubtractScaled(double* __restrict y, double a,
+                                                   const double* __restrict x, int from,
+                                                   int to) {
+  for (int j = from; j < to; ++j) y[j] -= a * x[j];
+}
+
+// Holding variables at their bound in the step d of A d = g (A = L L' in
+// l): with d0 the step with none held, E the unit columns of the held
+// variables, W = A^-1 E and G = E' A^-1 E = R R',
+//   d = d0 - W z,  z = G^-1 E' d0,
 // is the solution of the system whose held rows and columns are removed.
-// A hold thus costs two triangular solves and one row of G's Cholesky factor
-// instead of a new factorisation of A. False, with nothing changed, when G
-// is not safely positive definite.
-bool HoldInStep(double** l, int n, int k, double* d, int& count) {
+// A hold thus costs a row of R and the new z instead of a new
+// factorisation of A. Which variable is held next depends on d only where
+// a variable may be held (the candidates, at their bound or pinned), so
+// d is formed there after each hold and everywhere once at the end.
+//
+// At the start: d0, the candidates in ascending order and their steps.
+void BeginHolds(const double* x, const double* d, int n) {
   MaxEntState& me = MaxEnt();
-  const int stride = n + 1;
+  std::copy(d + 1, d + n + 1, me.freeStep.begin() + 1);
+  int count = 0;
+  for (int i = 1; i <= n; ++i) {
+    me.unitReady[i] = 0;
+    if (x[i] < 1e-14 || me.pinned[i]) {
+      me.candidates[count] = i;
+      me.candidateStep[count] = d[i];
+      ++count;
+    }
+  }
+  me.candidateCount = count;
+}
+
+// The first candidate that is free and that the step would push below its
+// bound; 0 when there is none.
+int FirstHoldingCandidate() {
+  const MaxEntState& me = MaxEnt();
+  for (int j = 0; j < me.candidateCount; ++j) {
+    const int i = me.candidates[j];
+    if (me.freeFlags[i] && me.candidateStep[j] < 0.0) return i;
+  }
+  return 0;
+}
+
+// The column of A^-1 for variable k, together with those of the other free
+// candidates that the step now pushes below their bound (most of which are
+// held next).
+void PrepareUnitColumns(double** l, int n, int k) {
+  MaxEntState& me = MaxEnt();
+  const size_t stride = static_cast<size_t>(n) + 1;
+  int* ks = me.unitBatch.data();
+  double** ws = me.unitBatchColumns.data();
+  int count = 0;
+  auto add = [&](int i) {
+    ks[count] = i;
+    ws[count] = me.unitColumns.data() + static_cast<size_t>(i) * stride;
+    me.unitReady[i] = 1;
+    ++count;
+  };
+  add(k);
+  for (int j = 0; j < me.candidateCount; ++j) {
+    const int i = me.candidates[j];
+    if (i != k && me.freeFlags[i] && !me.unitReady[i] && me.candidateStep[j] < 0.0) add(i);
+  }
+  UnitColumns(l, n, ks, count, ws);
+}
+
+// Holds variable k: a new row of R, z anew and the candidates' steps.
+// False, with the held set unchanged, when G is not safely positive
+// definite.
+bool HoldInStep(double** l, int n, int k, int& count) {
+  MaxEntState& me = MaxEnt();
+  const size_t stride = static_cast<size_t>(n) + 1;
   const int p = count + 1;
   const double* d0 = me.freeStep.data();
   int* order = me.heldOrder.data();
-  double* w = me.heldColumns.data() + static_cast<size_t>(p - 1) * stride;
+  if (!me.unitReady[k]) PrepareUnitColumns(l, n, k);
+  const double* w = me.unitColumns.data() + static_cast<size_t>(k) * stride;
+  // Row p of R by forward substitution, its columns taken in turn: each
+  // element still subtracts its terms in ascending order. R' is kept
+  // beside R so that its columns lie contiguous.
   double* R = me.heldFactor.data();
+  double* Rt = me.heldFactorTransposed.data();
   double* Rp = R + static_cast<size_t>(p) * stride;
-  UnitColumnSolve(l, n, k, w);
-  double sum = 0.0;
-  for (int q = 1; q < p; ++q) {
-    const double* Rq = R + static_cast<size_t>(q) * stride;
-    double v = w[order[q]];
-    for (int m = 1; m < q; ++m) v -= Rp[m] * Rq[m];
-    Rp[q] = v / Rq[q];
-    sum += Rp[q] * Rp[q];
+  for (int q = 1; q < p; ++q) Rp[q] = w[order[q]];
+  for (int m = 1; m < p; ++m) {
+    const double* Rtm = Rt + static_cast<size_t>(m) * stride;
+    const double r = Rp[m] / Rtm[m];
+    Rp[m] = r;
+    SubtractScaled(Rp, r, Rtm, m + 1, p);
   }
+  double sum = 0.0;
+  for (int q = 1; q < p; ++q) sum += Rp[q] * Rp[q];
   const double pivot = w[k] - sum;
   if (!(pivot > 1e-12 * w[k])) return false;
   Rp[p] = std::sqrt(pivot);
+  for (int q = 1; q <= p; ++q) Rt[static_cast<size_t>(q) * stride + p] = Rp[q];
   order[p] = k;
   count = p;
-  // z = G^-1 E' d0 through the factor, held in the trial row (free here).
-  double* z = me.trial.data();
-  for (int a = 1; a <= p; ++a) {
-    const double* Ra = R + static_cast<size_t>(a) * stride;
-    double v = d0[order[a]];
-    for (int m = 1; m < a; ++m) v -= Ra[m] * z[m];
-    z[a] = v / Ra[a];
+  // z = G^-1 E' d0: the forward half gains one element per hold, the rest
+  // of it unchanged; the backward half is formed anew.
+  double* v = me.heldForward.data();
+  double* z = me.heldMultipliers.data();
+  {
+    double s = d0[k];
+    for (int m = 1; m < p; ++m) s -= Rp[m] * v[m];
+    v[p] = s / Rp[p];
   }
   for (int a = p; a >= 1; --a) {
-    double v = z[a];
-    for (int m = a + 1; m <= p; ++m) v -= R[static_cast<size_t>(m) * stride + a] * z[m];
-    z[a] = v / R[static_cast<size_t>(a) * stride + a];
+    const double* Rta = Rt + static_cast<size_t>(a) * stride;
+    double s = v[a];
+    for (int m = a + 1; m <= p; ++m) s -= Rta[m] * z[m];
+    z[a] = s / Rta[a];
   }
-  std::copy(d0 + 1, d0 + n + 1, d + 1);
-  for (int a = 1; a <= p; ++a) {
-    const double* wa = me.heldColumns.data() + static_cast<size_t>(a - 1) * stride;
-    const double za = z[a];
-    for (int i = 1; i <= n; ++i) d[i] -= za * wa[i];
-  }
-  for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
+  // The candidates' steps d0 - W z, W's rows gathered at the candidates.
+  const int nc = me.candidateCount;
+  const int* cand = me.candidates.data();
+  double* wc = me.candidateColumns.data() + static_cast<size_t>(p - 1) * stride;
+  for (int j = 0; j < nc; ++j) wc[j] = w[cand[j]];
+  double* dc = me.candidateStep.data();
+  for (int j = 0; j < nc; ++j) dc[j] = d0[cand[j]];
+  for (int a = 1; a <= p; ++a)
+    SubtractScaled(dc, z[a], me.candidateColumns.data() + static_cast<size_t>(a - 1) * stride, 0,
+                   nc);
   return true;
+}
+
+// The step with the p held variables: d0 - W z everywhere, 0 where held.
+void FinishHolds(int n, int p, double* d) {
+  MaxEntState& me = MaxEnt();
+  const size_t stride = static_cast<size_t>(n) + 1;
+  const int* order = me.heldOrder.data();
+  const double* z = me.heldMultipliers.data();
+  std::copy(me.freeStep.begin() + 1, me.freeStep.begin() + n + 1, d + 1);
+  for (int a = 1; a <= p; ++a)
+    SubtractScaled(d, z[a], me.unitColumns.data() + static_cast<size_t>(order[a]) * stride, 1,
+                   n + 1);
+  for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
 }
 
 // The Marquardt step d of (C + lambda diag C) d = g when variables sit at
@@ -542,14 +653,18 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     // free system serves, each hold updates the step through it.
     bool update = factored;
     int heldCount = 0;
-    if (update) std::copy(d + 1, d + n + 1, me.freeStep.begin() + 1);
+    if (update) BeginHolds(x, d, n);
     for (;;) {
       int first = 0;
-      for (int i = 1; i <= n && !first; ++i)
-        if (me.freeFlags[i] && d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i])) first = i;
+      if (update) {
+        first = FirstHoldingCandidate();
+      } else {
+        for (int i = 1; i <= n && !first; ++i)
+          if (me.freeFlags[i] && d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i])) first = i;
+      }
       if (!first) break;
       me.freeFlags[first] = 0;
-      if (update && HoldInStep(b.reducedMatrix, n, first, d, heldCount)) continue;
+      if (update && HoldInStep(b.reducedMatrix, n, first, heldCount)) continue;
       if (update) {
         // Solve the reduced system outright from here on.
         update = false;
@@ -561,6 +676,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
       }
       solve();
     }
+    if (update && heldCount > 0) FinishHolds(n, heldCount, d);
   }
   if (bounds) {
     for (int i = 1; i <= n; ++i) y[i] = x[i] + d[i];
@@ -684,11 +800,20 @@ void MaxEntSolve(double alpha) {
   me.alpha = alpha;
   const size_t square = static_cast<size_t>(me.n + 1) * (me.n + 1);
   const size_t n1 = static_cast<size_t>(me.n) + 1;
-  if (me.heldColumns.size() < square || me.freeStep.size() < n1) {
+  if (me.unitColumns.size() < square || me.freeStep.size() < n1) {
     me.freeStep.assign(n1, 0.0);
-    me.heldColumns.assign(square, 0.0);
+    me.unitColumns.assign(square, 0.0);
+    me.candidateColumns.assign(square, 0.0);
     me.heldFactor.assign(square, 0.0);
+    me.heldFactorTransposed.assign(square, 0.0);
+    me.heldForward.assign(n1, 0.0);
+    me.heldMultipliers.assign(n1, 0.0);
     me.heldOrder.assign(n1, 0);
+    me.candidates.assign(n1, 0);
+    me.candidateStep.assign(n1, 0.0);
+    me.unitReady.assign(n1, 0);
+    me.unitBatch.assign(n1, 0);
+    me.unitBatchColumns.assign(n1, nullptr);
   }
   if (me.apartMatrix.size() < square || me.apartRows.size() < n1) {
     me.apartMatrix.assign(square, 0.0);
