@@ -407,9 +407,19 @@ __attribute__((optimize("O3"))) void SubtractScaled(double* __restrict y, double
 // is the solution of the system whose held rows and columns are removed.
 // A hold thus costs a row of R and the new z instead of a new
 // factorisation of A. Which variable is held next depends on d only where
-// a variable may be held (the candidates, at their bound or pinned), so
-// d is formed there after each hold and everywhere once at the end.
-//
+// a variable may be held (the candidates, at their bound or pinned), and
+// there only through its sign. With Q = W R'^-1 and u = R^-1 E' d0,
+//   d = d0 - Q u,
+// where a hold adds one column to Q and one element to u, so the
+// candidates' steps follow each hold at the cost of one column. The sign
+// of such a step is taken from it where it is clear by a wide margin of
+// the terms' size; elsewhere, and when some held variable's column lost
+// much of its size to the others before (G ill-conditioned), d is formed
+// there as d0 - W z. d is formed everywhere once at the end, as d0 - W z,
+// so that the step is the same as with d formed in full after each hold.
+constexpr double kSignMargin = 1e-8;      // of the sum of the terms' sizes
+constexpr double kConditionedPivot = 1e-2;  // of the diagonal of G
+
 // At the start: d0, the candidates in ascending order and their steps.
 void BeginHolds(const double* x, const double* d, int n) {
   MaxEntState& me = MaxEnt();
@@ -420,19 +430,56 @@ void BeginHolds(const double* x, const double* d, int n) {
     if (x[i] < 1e-14 || me.pinned[i]) {
       me.candidates[count] = i;
       me.candidateStep[count] = d[i];
+      me.candidateScale[count] = std::fabs(d[i]);
       ++count;
     }
   }
   me.candidateCount = count;
+  me.holdCount = 0;
+  me.multipliersCurrent = true;
+  me.holdsConditioned = true;
+}
+
+// z = G^-1 E' d0 from the forward half u, when the last hold changed it.
+void HeldMultipliers(int n) {
+  MaxEntState& me = MaxEnt();
+  if (me.multipliersCurrent) return;
+  const size_t stride = static_cast<size_t>(n) + 1;
+  const double* Rt = me.heldFactorTransposed.data();
+  const double* v = me.heldForward.data();
+  double* z = me.heldMultipliers.data();
+  for (int a = me.holdCount; a >= 1; --a) {
+    const double* Rta = Rt + static_cast<size_t>(a) * stride;
+    double s = v[a];
+    for (int m = a + 1; m <= me.holdCount; ++m) s -= Rta[m] * z[m];
+    z[a] = s / Rta[a];
+  }
+  me.multipliersCurrent = true;
+}
+
+// Whether candidate j's step d0 - W z is below 0.
+bool CandidateStepNegative(int n, int j) {
+  MaxEntState& me = MaxEnt();
+  const double estimate = me.candidateStep[j];
+  const double margin = kSignMargin * me.candidateScale[j];
+  if (me.holdsConditioned && estimate >= margin) return false;
+  if (me.holdsConditioned && estimate < -margin) return true;
+  HeldMultipliers(n);
+  const size_t stride = static_cast<size_t>(n) + 1;
+  const double* z = me.heldMultipliers.data();
+  double s = me.freeStep[me.candidates[j]];
+  for (int a = 1; a <= me.holdCount; ++a)
+    s -= z[a] * me.candidateColumns[static_cast<size_t>(a - 1) * stride + j];
+  return s < 0.0;
 }
 
 // The first candidate that is free and that the step would push below its
 // bound; 0 when there is none.
-int FirstHoldingCandidate() {
+int FirstHoldingCandidate(int n) {
   const MaxEntState& me = MaxEnt();
   for (int j = 0; j < me.candidateCount; ++j) {
     const int i = me.candidates[j];
-    if (me.freeFlags[i] && me.candidateStep[j] < 0.0) return i;
+    if (me.freeFlags[i] && CandidateStepNegative(n, j)) return i;
   }
   return 0;
 }
@@ -492,31 +539,35 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   for (int q = 1; q <= p; ++q) Rt[static_cast<size_t>(q) * stride + p] = Rp[q];
   order[p] = k;
   count = p;
-  // z = G^-1 E' d0: the forward half gains one element per hold, the rest
-  // of it unchanged; the backward half is formed anew.
+  me.holdCount = p;
+  me.multipliersCurrent = false;
+  if (pivot < kConditionedPivot * w[k]) me.holdsConditioned = false;
+  // u gains one element per hold, the others unchanged; z follows when
+  // asked for.
   double* v = me.heldForward.data();
-  double* z = me.heldMultipliers.data();
   {
     double s = d0[k];
     for (int m = 1; m < p; ++m) s -= Rp[m] * v[m];
     v[p] = s / Rp[p];
   }
-  for (int a = p; a >= 1; --a) {
-    const double* Rta = Rt + static_cast<size_t>(a) * stride;
-    double s = v[a];
-    for (int m = a + 1; m <= p; ++m) s -= Rta[m] * z[m];
-    z[a] = s / Rta[a];
-  }
-  // The candidates' steps d0 - W z, W's rows gathered at the candidates.
+  // W's and Q's new columns at the candidates, and their steps.
   const int nc = me.candidateCount;
   const int* cand = me.candidates.data();
   double* wc = me.candidateColumns.data() + static_cast<size_t>(p - 1) * stride;
   for (int j = 0; j < nc; ++j) wc[j] = w[cand[j]];
+  double* qc = me.candidateOrthogonal.data() + static_cast<size_t>(p - 1) * stride;
+  std::copy(wc, wc + nc, qc);
+  for (int a = 1; a < p; ++a)
+    SubtractScaled(qc, Rp[a], me.candidateOrthogonal.data() + static_cast<size_t>(a - 1) * stride,
+                   0, nc);
   double* dc = me.candidateStep.data();
-  for (int j = 0; j < nc; ++j) dc[j] = d0[cand[j]];
-  for (int a = 1; a <= p; ++a)
-    SubtractScaled(dc, z[a], me.candidateColumns.data() + static_cast<size_t>(a - 1) * stride, 0,
-                   nc);
+  double* scale = me.candidateScale.data();
+  for (int j = 0; j < nc; ++j) {
+    qc[j] /= Rp[p];
+    const double t = v[p] * qc[j];
+    dc[j] -= t;
+    scale[j] += std::fabs(t);
+  }
   return true;
 }
 
@@ -525,6 +576,7 @@ void FinishHolds(int n, int p, double* d) {
   MaxEntState& me = MaxEnt();
   const size_t stride = static_cast<size_t>(n) + 1;
   const int* order = me.heldOrder.data();
+  HeldMultipliers(n);
   const double* z = me.heldMultipliers.data();
   std::copy(me.freeStep.begin() + 1, me.freeStep.begin() + n + 1, d + 1);
   for (int a = 1; a <= p; ++a)
@@ -657,7 +709,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     for (;;) {
       int first = 0;
       if (update) {
-        first = FirstHoldingCandidate();
+        first = FirstHoldingCandidate(n);
       } else {
         for (int i = 1; i <= n && !first; ++i)
           if (me.freeFlags[i] && d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i])) first = i;
@@ -811,6 +863,8 @@ void MaxEntSolve(double alpha) {
     me.heldOrder.assign(n1, 0);
     me.candidates.assign(n1, 0);
     me.candidateStep.assign(n1, 0.0);
+    me.candidateScale.assign(n1, 0.0);
+    me.candidateOrthogonal.assign(square, 0.0);
     me.unitReady.assign(n1, 0);
     me.unitBatch.assign(n1, 0);
     me.unitBatchColumns.assign(n1, nullptr);

@@ -36,14 +36,18 @@ struct MaxEntState {
   // formed in this step and the batch being formed; the Cholesky factor of
   // the held ones' block of A^-1 (and its transpose), the two halves of
   // its solve for their multipliers, and their indices in order; the
-  // variables that may be held (ascending), their steps, and the columns
-  // of the held ones at them, in order of holding.
+  // variables that may be held (ascending), their steps as followed from
+  // hold to hold and the size of their terms, and the held ones' columns of
+  // A^-1 and of its part orthogonal to the columns before at them, in order
+  // of holding.
   std::vector<double> freeStep, unitColumns, heldFactor, heldFactorTransposed;
-  std::vector<double> heldForward, heldMultipliers, candidateStep, candidateColumns;
+  std::vector<double> heldForward, heldMultipliers, candidateStep, candidateScale;
+  std::vector<double> candidateColumns, candidateOrthogonal;
   std::vector<int> heldOrder, candidates, unitBatch;
   std::vector<char> unitReady;
   std::vector<double*> unitBatchColumns;
-  int candidateCount = 0;
+  int candidateCount = 0, holdCount = 0;
+  bool multipliersCurrent = true, holdsConditioned = true;
   // The step solved apart from the variables at their bound whose entropy
   // curvature decouples them: the others' system (rows, factor, right-hand
   // side, solution) and their indices; the largest diagonal of the normal
