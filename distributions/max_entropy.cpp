@@ -405,10 +405,10 @@ __attribute__((optimize("O3"))) void SubtractScaled(double* __restrict y, double
 // variables, W = A^-1 E and G = E' A^-1 E = R R',
 //   d = d0 - W z,  z = G^-1 E' d0,
 // is the solution of the system whose held rows and columns are removed.
-// A hold thus costs a row of R and the new z instead of a new
-// factorisation of A. Which variable is held next depends on d only where
-// a variable may be held (the candidates, at their bound or pinned), and
-// there only through its sign. With Q = W R'^-1 and u = R^-1 E' d0,
+// A hold thus costs a row of R instead of a new factorisation of A.
+// Which variable is held next depends on d only where a variable may be
+// held (the candidates, at their bound or pinned), and there only through
+// its sign. With Q = W R'^-1 and u = R^-1 E' d0,
 //   d = d0 - Q u,
 // where a hold adds one column to Q and one element to u, so the
 // candidates' steps follow each hold at the cost of one column. The sign
@@ -507,7 +507,8 @@ void PrepareUnitColumns(double** l, int n, int k) {
   UnitColumns(l, n, ks, count, ws);
 }
 
-// Holds variable k: a new row of R, z anew and the candidates' steps.
+// Holds variable k: a new row of R, a new element of u, a new column of Q
+// and the candidates' steps.
 // False, with the held set unchanged, when G is not safely positive
 // definite.
 bool HoldInStep(double** l, int n, int k, int& count) {
