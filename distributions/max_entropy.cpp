@@ -336,90 +336,254 @@ bool CholeskySolveHeld(double** a, const double* g, double* x, int n, double** l
   return true;
 }
 
-// w = A^-1 e_k (1-based, n) from the factor A = L L' that CholeskySolveHeld
-// left in l; the unit rows of variables held there give w_i = 0.
-__attribute__((always_inline)) inline void UnitColumnSolveBody(double** l, int n, int k,
-                                                              double* w) {
-  for (int i = 1; i < k; ++i) w[i] = 0.0;
-  w[k] = 1.0 / l[k][k];
-  for (int i = k + 1; i <= n; ++i) w[i] = -Dot(l[i] + k - 1, w + k - 1, i - k) / l[i][i];
+// Columns w_c = A^-1 e_{k_c} (1-based, n; c < count) from the factor
+// A = L L' that CholeskySolveHeld left in l; the unit rows of variables held
+// there give w_i = 0. Each column is formed by the same operations in the
+// same order as it would be alone: the columns only go side by side, so
+// that their sums, each a chain of dependent additions, overlap.
+__attribute__((always_inline)) inline void UnitColumnsBody(double** l, int n, const int* ks,
+                                                          int count, double* const* ws) {
+  int first = n;
+  for (int c = 0; c < count; ++c) {
+    const int k = ks[c];
+    double* w = ws[c];
+    for (int i = 1; i < k; ++i) w[i] = 0.0;
+    w[k] = 1.0 / l[k][k];
+    first = std::min(first, k);
+  }
+  for (int i = first + 1; i <= n; ++i) {
+    const double* li = l[i];
+    for (int c = 0; c < count; ++c) {
+      const int k = ks[c];
+      if (k >= i) continue;
+      double* w = ws[c];
+      w[i] = -Dot(li + k - 1, w + k - 1, i - k) / li[i];
+    }
+  }
   // L' w = y by columns of L', i.e. along the rows of L.
   for (int i = n; i >= 1; --i) {
     const double* li = l[i];
-    const double wi = w[i] / li[i];
-    w[i] = wi;
-    for (int m = 1; m < i; ++m) w[m] -= li[m] * wi;
+    for (int c = 0; c < count; ++c) {
+      double* w = ws[c];
+      const double wi = w[i] / li[i];
+      w[i] = wi;
+      for (int m = 1; m < i; ++m) w[m] -= li[m] * wi;
+    }
   }
 }
 
 // Each kernel's copy of the unit-column solve, chosen by the active kernel.
-__attribute__((optimize("O3"))) void UnitColumnSolveGeneric(double** l, int n, int k, double* w) {
-  UnitColumnSolveBody(l, n, k, w);
+__attribute__((optimize("O3"))) void UnitColumnsGeneric(double** l, int n, const int* ks,
+                                                        int count, double* const* ws) {
+  UnitColumnsBody(l, n, ks, count, ws);
 }
-__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 void UnitColumnSolveAvx2(double** l, int n,
-                                                                          int k, double* w) {
-  UnitColumnSolveBody(l, n, k, w);
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX2 void UnitColumnsAvx2(double** l, int n,
+                                                                      const int* ks, int count,
+                                                                      double* const* ws) {
+  UnitColumnsBody(l, n, ks, count, ws);
 }
-__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 void UnitColumnSolveAvx512(double** l, int n,
-                                                                              int k, double* w) {
-  UnitColumnSolveBody(l, n, k, w);
+__attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 void UnitColumnsAvx512(double** l, int n,
+                                                                          const int* ks,
+                                                                          int count,
+                                                                          double* const* ws) {
+  UnitColumnsBody(l, n, ks, count, ws);
 }
-void UnitColumnSolve(double** l, int n, int k, double* w) {
-  ForActiveKernel(UnitColumnSolveGeneric, UnitColumnSolveAvx2, UnitColumnSolveAvx512)(l, n, k, w);
+void UnitColumns(double** l, int n, const int* ks, int count, double* const* ws) {
+  ForActiveKernel(UnitColumnsGeneric, UnitColumnsAvx2, UnitColumnsAvx512)(l, n, ks, count, ws);
 }
 
-// Holds variable k at its bound in the step d of A d = g (A = L L' in l):
-// with d0 the step with none held, E the unit columns of the held
-// variables, W = A^-1 E and G = E' A^-1 E,
-//   d = d0 - W G^-1 E' d0
+// y_j -= a x_j for j in [from, to); each element on its own, so that its
+// vectors give what one element at a time gives.
+__attribute__((optimize("O3"))) void SubtractScaled(double* __restrict y, double a,
+                                                   const double* __restrict x, int from,
+                                                   int to) {
+  for (int j = from; j < to; ++j) y[j] -= a * x[j];
+}
+
+// Holding variables at their bound in the step d of A d = g (A = L L' in
+// l): with d0 the step with none held, E the unit columns of the held
+// variables, W = A^-1 E and G = E' A^-1 E = R R',
+//   d = d0 - W z,  z = G^-1 E' d0,
 // is the solution of the system whose held rows and columns are removed.
-// A hold thus costs two triangular solves and one row of G's Cholesky factor
-// instead of a new factorisation of A. False, with nothing changed, when G
-// is not safely positive definite.
-bool HoldInStep(double** l, int n, int k, double* d, int& count) {
+// A hold thus costs a row of R instead of a new factorisation of A.
+// Which variable is held next depends on d only where a variable may be
+// held (the candidates, at their bound or pinned), and there only through
+// its sign. With Q = W R'^-1 and u = R^-1 E' d0,
+//   d = d0 - Q u,
+// where a hold adds one column to Q and one element to u, so the
+// candidates' steps follow each hold at the cost of one column. The sign
+// of such a step is taken from it where it is clear by a wide margin of
+// the terms' size; elsewhere, and when some held variable's column lost
+// much of its size to the others before (G ill-conditioned), d is formed
+// there as d0 - W z. d is formed everywhere once at the end, as d0 - W z,
+// so that the step is the same as with d formed in full after each hold.
+constexpr double kSignMargin = 1e-8;      // of the sum of the terms' sizes
+constexpr double kConditionedPivot = 1e-2;  // of the diagonal of G
+
+// At the start: d0, the candidates in ascending order and their steps.
+void BeginHolds(const double* x, const double* d, int n) {
   MaxEntState& me = MaxEnt();
-  const int stride = n + 1;
+  std::copy(d + 1, d + n + 1, me.freeStep.begin() + 1);
+  int count = 0;
+  for (int i = 1; i <= n; ++i) {
+    me.unitReady[i] = 0;
+    if (x[i] < 1e-14 || me.pinned[i]) {
+      me.candidates[count] = i;
+      me.candidateStep[count] = d[i];
+      me.candidateScale[count] = std::fabs(d[i]);
+      ++count;
+    }
+  }
+  me.candidateCount = count;
+  me.holdCount = 0;
+  me.multipliersCurrent = true;
+  me.holdsConditioned = true;
+}
+
+// z = G^-1 E' d0 from the forward half u, when the last hold changed it.
+void HeldMultipliers(int n) {
+  MaxEntState& me = MaxEnt();
+  if (me.multipliersCurrent) return;
+  const size_t stride = static_cast<size_t>(n) + 1;
+  const double* Rt = me.heldFactorTransposed.data();
+  const double* v = me.heldForward.data();
+  double* z = me.heldMultipliers.data();
+  for (int a = me.holdCount; a >= 1; --a) {
+    const double* Rta = Rt + static_cast<size_t>(a) * stride;
+    double s = v[a];
+    for (int m = a + 1; m <= me.holdCount; ++m) s -= Rta[m] * z[m];
+    z[a] = s / Rta[a];
+  }
+  me.multipliersCurrent = true;
+}
+
+// Whether candidate j's step d0 - W z is below 0.
+bool CandidateStepNegative(int n, int j) {
+  MaxEntState& me = MaxEnt();
+  const double estimate = me.candidateStep[j];
+  const double margin = kSignMargin * me.candidateScale[j];
+  if (me.holdsConditioned && estimate >= margin) return false;
+  if (me.holdsConditioned && estimate < -margin) return true;
+  HeldMultipliers(n);
+  const size_t stride = static_cast<size_t>(n) + 1;
+  const double* z = me.heldMultipliers.data();
+  double s = me.freeStep[me.candidates[j]];
+  for (int a = 1; a <= me.holdCount; ++a)
+    s -= z[a] * me.candidateColumns[static_cast<size_t>(a - 1) * stride + j];
+  return s < 0.0;
+}
+
+// The first candidate that is free and that the step would push below its
+// bound; 0 when there is none.
+int FirstHoldingCandidate(int n) {
+  const MaxEntState& me = MaxEnt();
+  for (int j = 0; j < me.candidateCount; ++j) {
+    const int i = me.candidates[j];
+    if (me.freeFlags[i] && CandidateStepNegative(n, j)) return i;
+  }
+  return 0;
+}
+
+// The column of A^-1 for variable k, together with those of the other free
+// candidates that the step now pushes below their bound (most of which are
+// held next).
+void PrepareUnitColumns(double** l, int n, int k) {
+  MaxEntState& me = MaxEnt();
+  const size_t stride = static_cast<size_t>(n) + 1;
+  int* ks = me.unitBatch.data();
+  double** ws = me.unitBatchColumns.data();
+  int count = 0;
+  auto add = [&](int i) {
+    ks[count] = i;
+    ws[count] = me.unitColumns.data() + static_cast<size_t>(i) * stride;
+    me.unitReady[i] = 1;
+    ++count;
+  };
+  add(k);
+  for (int j = 0; j < me.candidateCount; ++j) {
+    const int i = me.candidates[j];
+    if (i != k && me.freeFlags[i] && !me.unitReady[i] && me.candidateStep[j] < 0.0) add(i);
+  }
+  UnitColumns(l, n, ks, count, ws);
+}
+
+// Holds variable k: a new row of R, a new element of u, a new column of Q
+// and the candidates' steps.
+// False, with the held set unchanged, when G is not safely positive
+// definite.
+bool HoldInStep(double** l, int n, int k, int& count) {
+  MaxEntState& me = MaxEnt();
+  const size_t stride = static_cast<size_t>(n) + 1;
   const int p = count + 1;
   const double* d0 = me.freeStep.data();
   int* order = me.heldOrder.data();
-  double* w = me.heldColumns.data() + static_cast<size_t>(p - 1) * stride;
+  if (!me.unitReady[k]) PrepareUnitColumns(l, n, k);
+  const double* w = me.unitColumns.data() + static_cast<size_t>(k) * stride;
+  // Row p of R by forward substitution, its columns taken in turn: each
+  // element still subtracts its terms in ascending order. R' is kept
+  // beside R so that its columns lie contiguous.
   double* R = me.heldFactor.data();
+  double* Rt = me.heldFactorTransposed.data();
   double* Rp = R + static_cast<size_t>(p) * stride;
-  UnitColumnSolve(l, n, k, w);
-  double sum = 0.0;
-  for (int q = 1; q < p; ++q) {
-    const double* Rq = R + static_cast<size_t>(q) * stride;
-    double v = w[order[q]];
-    for (int m = 1; m < q; ++m) v -= Rp[m] * Rq[m];
-    Rp[q] = v / Rq[q];
-    sum += Rp[q] * Rp[q];
+  for (int q = 1; q < p; ++q) Rp[q] = w[order[q]];
+  for (int m = 1; m < p; ++m) {
+    const double* Rtm = Rt + static_cast<size_t>(m) * stride;
+    const double r = Rp[m] / Rtm[m];
+    Rp[m] = r;
+    SubtractScaled(Rp, r, Rtm, m + 1, p);
   }
+  double sum = 0.0;
+  for (int q = 1; q < p; ++q) sum += Rp[q] * Rp[q];
   const double pivot = w[k] - sum;
   if (!(pivot > 1e-12 * w[k])) return false;
   Rp[p] = std::sqrt(pivot);
+  for (int q = 1; q <= p; ++q) Rt[static_cast<size_t>(q) * stride + p] = Rp[q];
   order[p] = k;
   count = p;
-  // z = G^-1 E' d0 through the factor, held in the trial row (free here).
-  double* z = me.trial.data();
-  for (int a = 1; a <= p; ++a) {
-    const double* Ra = R + static_cast<size_t>(a) * stride;
-    double v = d0[order[a]];
-    for (int m = 1; m < a; ++m) v -= Ra[m] * z[m];
-    z[a] = v / Ra[a];
+  me.holdCount = p;
+  me.multipliersCurrent = false;
+  if (pivot < kConditionedPivot * w[k]) me.holdsConditioned = false;
+  // u gains one element per hold, the others unchanged; z follows when
+  // asked for.
+  double* v = me.heldForward.data();
+  {
+    double s = d0[k];
+    for (int m = 1; m < p; ++m) s -= Rp[m] * v[m];
+    v[p] = s / Rp[p];
   }
-  for (int a = p; a >= 1; --a) {
-    double v = z[a];
-    for (int m = a + 1; m <= p; ++m) v -= R[static_cast<size_t>(m) * stride + a] * z[m];
-    z[a] = v / R[static_cast<size_t>(a) * stride + a];
+  // W's and Q's new columns at the candidates, and their steps.
+  const int nc = me.candidateCount;
+  const int* cand = me.candidates.data();
+  double* wc = me.candidateColumns.data() + static_cast<size_t>(p - 1) * stride;
+  for (int j = 0; j < nc; ++j) wc[j] = w[cand[j]];
+  double* qc = me.candidateOrthogonal.data() + static_cast<size_t>(p - 1) * stride;
+  std::copy(wc, wc + nc, qc);
+  for (int a = 1; a < p; ++a)
+    SubtractScaled(qc, Rp[a], me.candidateOrthogonal.data() + static_cast<size_t>(a - 1) * stride,
+                   0, nc);
+  double* dc = me.candidateStep.data();
+  double* scale = me.candidateScale.data();
+  for (int j = 0; j < nc; ++j) {
+    qc[j] /= Rp[p];
+    const double t = v[p] * qc[j];
+    dc[j] -= t;
+    scale[j] += std::fabs(t);
   }
-  std::copy(d0 + 1, d0 + n + 1, d + 1);
-  for (int a = 1; a <= p; ++a) {
-    const double* wa = me.heldColumns.data() + static_cast<size_t>(a - 1) * stride;
-    const double za = z[a];
-    for (int i = 1; i <= n; ++i) d[i] -= za * wa[i];
-  }
-  for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
   return true;
+}
+
+// The step with the p held variables: d0 - W z everywhere, 0 where held.
+void FinishHolds(int n, int p, double* d) {
+  MaxEntState& me = MaxEnt();
+  const size_t stride = static_cast<size_t>(n) + 1;
+  const int* order = me.heldOrder.data();
+  HeldMultipliers(n);
+  const double* z = me.heldMultipliers.data();
+  std::copy(me.freeStep.begin() + 1, me.freeStep.begin() + n + 1, d + 1);
+  for (int a = 1; a <= p; ++a)
+    SubtractScaled(d, z[a], me.unitColumns.data() + static_cast<size_t>(order[a]) * stride, 1,
+                   n + 1);
+  for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
 }
 
 // The Marquardt step d of (C + lambda diag C) d = g when variables sit at
@@ -542,14 +706,18 @@ void MaxEntMarquardtStep(double alpha, double* x) {
     // free system serves, each hold updates the step through it.
     bool update = factored;
     int heldCount = 0;
-    if (update) std::copy(d + 1, d + n + 1, me.freeStep.begin() + 1);
+    if (update) BeginHolds(x, d, n);
     for (;;) {
       int first = 0;
-      for (int i = 1; i <= n && !first; ++i)
-        if (me.freeFlags[i] && d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i])) first = i;
+      if (update) {
+        first = FirstHoldingCandidate(n);
+      } else {
+        for (int i = 1; i <= n && !first; ++i)
+          if (me.freeFlags[i] && d[i] < 0.0 && (x[i] < 1e-14 || me.pinned[i])) first = i;
+      }
       if (!first) break;
       me.freeFlags[first] = 0;
-      if (update && HoldInStep(b.reducedMatrix, n, first, d, heldCount)) continue;
+      if (update && HoldInStep(b.reducedMatrix, n, first, heldCount)) continue;
       if (update) {
         // Solve the reduced system outright from here on.
         update = false;
@@ -561,6 +729,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
       }
       solve();
     }
+    if (update && heldCount > 0) FinishHolds(n, heldCount, d);
   }
   if (bounds) {
     for (int i = 1; i <= n; ++i) y[i] = x[i] + d[i];
@@ -684,11 +853,22 @@ void MaxEntSolve(double alpha) {
   me.alpha = alpha;
   const size_t square = static_cast<size_t>(me.n + 1) * (me.n + 1);
   const size_t n1 = static_cast<size_t>(me.n) + 1;
-  if (me.heldColumns.size() < square || me.freeStep.size() < n1) {
+  if (me.unitColumns.size() < square || me.freeStep.size() < n1) {
     me.freeStep.assign(n1, 0.0);
-    me.heldColumns.assign(square, 0.0);
+    me.unitColumns.assign(square, 0.0);
+    me.candidateColumns.assign(square, 0.0);
     me.heldFactor.assign(square, 0.0);
+    me.heldFactorTransposed.assign(square, 0.0);
+    me.heldForward.assign(n1, 0.0);
+    me.heldMultipliers.assign(n1, 0.0);
     me.heldOrder.assign(n1, 0);
+    me.candidates.assign(n1, 0);
+    me.candidateStep.assign(n1, 0.0);
+    me.candidateScale.assign(n1, 0.0);
+    me.candidateOrthogonal.assign(square, 0.0);
+    me.unitReady.assign(n1, 0);
+    me.unitBatch.assign(n1, 0);
+    me.unitBatchColumns.assign(n1, nullptr);
   }
   if (me.apartMatrix.size() < square || me.apartRows.size() < n1) {
     me.apartMatrix.assign(square, 0.0);

@@ -32,10 +32,22 @@ struct MaxEntState {
   std::vector<double> best, previous, work, trial, step, prior;
   std::vector<int> freeFlags, pinned;
   // Holding variables at their bound inside one Marquardt step: the step
-  // before any was held, the columns A^-1 e_k of the held ones, the
-  // Cholesky factor of their block of A^-1, and their indices in order.
-  std::vector<double> freeStep, heldColumns, heldFactor;
-  std::vector<int> heldOrder;
+  // before any was held; the columns A^-1 e_k by k, with flags for those
+  // formed in this step and the batch being formed; the Cholesky factor of
+  // the held ones' block of A^-1 (and its transpose), the two halves of
+  // its solve for their multipliers, and their indices in order; the
+  // variables that may be held (ascending), their steps as followed from
+  // hold to hold and the size of their terms, and the held ones' columns of
+  // A^-1 and of its part orthogonal to the columns before at them, in order
+  // of holding.
+  std::vector<double> freeStep, unitColumns, heldFactor, heldFactorTransposed;
+  std::vector<double> heldForward, heldMultipliers, candidateStep, candidateScale;
+  std::vector<double> candidateColumns, candidateOrthogonal;
+  std::vector<int> heldOrder, candidates, unitBatch;
+  std::vector<char> unitReady;
+  std::vector<double*> unitBatchColumns;
+  int candidateCount = 0, holdCount = 0;
+  bool multipliersCurrent = true, holdsConditioned = true;
   // The step solved apart from the variables at their bound whose entropy
   // curvature decouples them: the others' system (rows, factor, right-hand
   // side, solution) and their indices; the largest diagonal of the normal
