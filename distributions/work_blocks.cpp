@@ -166,10 +166,12 @@ double DistributionWorkStorageBytes(double n, double m, double r, double fitted)
   const double rows = std::ceil((n + 1) / PackedDesign::kPad) * PackedDesign::kPad;
   const double chunks = std::max(1.0, std::ceil(fitted * m / PackedDesign::kChunk));
   const double design = rows * (chunks * PackedDesign::kChunk + 16) * sizeof(float) + rows * rows * sizeof(double);
-  // The maximum-entropy solution's held and apart systems and their
-  // factors, and its vectors.
+  // The maximum-entropy solution's seven square arrays (the unit and
+  // candidate columns and the candidates' orthogonal columns, the held
+  // factor and its transpose, the apart system and its factor), and its
+  // vectors.
   const double side = n + 1;
-  const double maxEnt = 4 * side * side * sizeof(double) + 16 * side * sizeof(double);
+  const double maxEnt = 7 * side * side * sizeof(double) + 16 * side * sizeof(double);
   // The distribution's own arrays (s, M, c, companion as float; prior and
   // its companion as double), and the scans' model and residual values.
   const double distribution = n * (4 * sizeof(float) + 2 * sizeof(double));
@@ -183,9 +185,10 @@ double DistributionWorkStorageHeld() {
   const PackedDesign& d = Design();
   const MaxEntState& me = MaxEnt();
   double held = static_cast<double>(d.capacity) * sizeof(float) + static_cast<double>(d.productCapacity) * sizeof(double);
-  held += static_cast<double>(me.heldColumns.capacity() + me.heldFactor.capacity() + me.apartMatrix.capacity() +
-                              me.apartFactor.capacity()) *
-          sizeof(double);
+  for (const std::vector<double>* square :
+       {&me.unitColumns, &me.candidateColumns, &me.candidateOrthogonal, &me.heldFactor, &me.heldFactorTransposed,
+        &me.apartMatrix, &me.apartFactor})
+    held += static_cast<double>(square->capacity()) * sizeof(double);
   if (w.block) held += KernelBlockBytes(w.gridPoints, w.scans, w.gridLength);
   if (b.block) held += NormalEquationBlockBytes(b.gridPoints, b.scans, b.gridLength);
   return held;

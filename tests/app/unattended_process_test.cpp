@@ -654,7 +654,7 @@ TEST_F(UnattendedProcess, InputsStayUntouchedAndUnusableGridsAreRefusedFirst) {
       // Sizes whose work storage no computer here has: refused with the
       // figures before anything is allocated.
       {"resolution beyond any computer", "<Resolution>1000000</Resolution>\n", nullptr, 2, false,
-       "rejected: Resolution: 1000000 grid points need 80004"},
+       "rejected: Resolution: 1000000 grid points need 104004"},
       {"resolution beyond a 3 GB limit", "<Resolution>20000</Resolution>\n", nullptr, 2, false,
        "GB of work storage over 8 scans, more than the", 3ull << 30},
       {"grid file beyond a 3 GB limit", "<GridfromFile>TRUE</GridfromFile>\n",
