@@ -376,6 +376,12 @@ struct RecordEvaluations {
 };
 
 void StopEnd(FitHost* host) {
+  // The budget refuses an evaluation before it starts: nothing was cut
+  // short, and a series goes on.
+  if (FitStoppedByBudget()) {
+    FS().stopRequested = 0;
+    return;
+  }
   RaiseInterruptFlags(host);
   FS().stopRequested = 0;
   SetupContiGrid();
@@ -517,7 +523,7 @@ int NelderMeadRestarts(FitHost* host) {
 float ContiSimplexSim(float* p, FitHost* host) {
   FitEngineState& fs = FS();
   ContiSettings& cs = Conti();
-  if (fs.stopRequested) return 1e10f;
+  if (fs.stopRequested || !FitEvaluationAllowed()) return 1e10f;
   Trace("\nEntering ContiSimplexSim");
   ++fs.evaluationsThisRun;
   if (p) ContiFitVectorToParameters(p, host);
@@ -590,6 +596,7 @@ float ContiSimplexSim(float* p, FitHost* host) {
 
 int ContiFit(FitHost* host) {
   const FitEngineState& fs = FS();
+  FitBudgetScope budget(host);
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return ContiSimulatedAnnealingFit(host);
   if (fs.useMarquardt) return MLContiFit(host);
   if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f)
@@ -599,6 +606,7 @@ int ContiFit(FitHost* host) {
 
 int ContiSimulatedAnnealingFit(FitHost* host) {
   FitEngineState& fs = FS();
+  FitBudgetScope budget(host);
   unsigned char redraw = 0;
   if (!CommonStart(host, &redraw)) return 0;
   const int n = ContiParametersToFitVector(0, nullptr);
@@ -689,6 +697,7 @@ void WriteMarquardtListing(FitHost* host, int n) {
 
 int MLContiFit(FitHost* host) {
   FitEngineState& fs = FS();
+  FitBudgetScope budget(host);
   unsigned char redraw = 0;
   if (!CommonStart(host, &redraw)) return 0;
   Trace("\nEntering MLContiFit");
@@ -749,6 +758,12 @@ int MLContiFit(FitHost* host) {
       DisplayBestContiParams(host);
     }
     completed = !fs.stopRequested && !fs.mlError;
+  }
+  // A fit ended by its budget ends as a completed one, at its last
+  // accepted point (a trial cut short was not taken).
+  if (FitStoppedByBudget() && !fs.mlError) {
+    completed = true;
+    fs.stopRequested = 0;
   }
   // The covariance pass and the evaluation of the result are the ending:
   // no press cuts them short.

@@ -8,6 +8,10 @@
 
 class CProgressLine;  // on-plot progress indicator, owned by the plot layer
 
+// The evaluations one Fit may spend as a whole (FitBudgetScope in
+// fit/nelder_mead.h tells why).
+constexpr int kMaxFitEvaluations = 4000;
+
 // Work arrays of one Marquardt-Levenberg run, one-based, n = fit-vector
 // length; per-scan arrays cover the points inside the fit limits.
 struct MarquardtWorkArrays {
@@ -64,6 +68,13 @@ struct FitEngineState {
   int evaluationsThisRun = 0;
   int evaluationsTotal = 0;
   int minimiserRuns = 0;
+  // The whole fit's count of evaluations against maxFitEvaluations, over
+  // every minimiser, restart and finishing pass of one Fit (FitBudgetScope);
+  // budgetSpent tells that the fit was ended by it.
+  int maxFitEvaluations = kMaxFitEvaluations;
+  int fitEvaluations = 0;
+  int fitScopeDepth = 0;
+  unsigned char budgetSpent = 0;
   unsigned char useSimplex = 1;
   unsigned char useAnnealing = 0;
   unsigned char useMarquardt = 0;

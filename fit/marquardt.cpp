@@ -318,6 +318,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
 
 int MLOptimize(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
+  FitBudgetScope budget(host);
   if (host) host->WriteDiagnostics("\nEnter MLOptimize");
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
@@ -388,11 +389,14 @@ int MLOptimize(FitHost* host) {
     }
   }
 
-  const bool completed = !fs.stopRequested && !fs.mlError;
+  // A fit ended by its budget ends as a completed one, at its last
+  // accepted point (a trial cut short was not taken).
+  const bool completed = (!fs.stopRequested || FitStoppedByBudget()) && !fs.mlError;
   // The covariance pass and the evaluation of the result are the ending:
   // no press cuts them short.
   platform::InputHold hold;
   if (completed) {
+    fs.stopRequested = 0;
     lambda = 0.0;
     mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
     float* v = ToModelUnits(a, n);

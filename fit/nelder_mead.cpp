@@ -157,6 +157,43 @@ void ReportRestartsExhausted(FitHost* host) {
                              " restarts: the best parameters found are kept");
 }
 
+FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
+  FitEngineState& fs = gFitEngineState;
+  if (fs.fitScopeDepth++ == 0) {
+    fs.fitEvaluations = 0;
+    fs.budgetSpent = 0;
+  }
+}
+
+FitBudgetScope::~FitBudgetScope() {
+  FitEngineState& fs = gFitEngineState;
+  if (--fs.fitScopeDepth == 0 && fs.budgetSpent) ReportFitBudgetSpent(host_);
+}
+
+bool FitEvaluationAllowed() {
+  FitEngineState& fs = gFitEngineState;
+  if (fs.fitScopeDepth == 0 || !fs.fitRunning) return true;
+  if (fs.fitEvaluations >= fs.maxFitEvaluations) {
+    fs.budgetSpent = 1;
+    fs.stopRequested = 1;
+    return false;
+  }
+  ++fs.fitEvaluations;
+  return true;
+}
+
+bool FitStoppedByBudget() { return gFitEngineState.budgetSpent != 0; }
+
+void ReportFitBudgetSpent(FitHost* host) {
+  if (gSerialFitSettings.running) {
+    gSerialFitSettings.errorCode = 10;
+    return;
+  }
+  if (host)
+    host->MessageBox("", "the fit did not settle in " + std::to_string(gFitEngineState.maxFitEvaluations) +
+                             " evaluations: the best parameters found are kept");
+}
+
 void ShrinkSimplex(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target, int ilo) {
   for (int i = 1; i <= n + 1; ++i) {
     if (i == ilo) continue;

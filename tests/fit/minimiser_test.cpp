@@ -275,6 +275,52 @@ TEST_F(MinimiserTest, RestartsThatNeverSettleEndAtTheirBoundWithTheBestVertex) {
   gSerialFitSettings = SerialFitSettings{};
 }
 
+// The whole fit is bounded, not each kind of step: with a budget of 60
+// evaluations (the default is kMaxFitEvaluations) the simplex restarts,
+// Marquardt-Levenberg and annealing with either finishing pass end on the
+// Rosenbrock valley once it is spent, at a point no worse than the start,
+// with one note that the fit did not settle, and no interruption passed on.
+TEST_F(MinimiserTest, EveryMethodEndsWhenTheWholeFitHasSpentItsBudget) {
+  struct Case {
+    const char* name;
+    unsigned char marquardt, annealing, finalSimplex, finalMarquardt;
+  };
+  const Case cases[] = {{"simplex", 0, 0, 0, 0},
+                        {"marquardt", 1, 0, 0, 0},
+                        {"annealing, then simplex", 0, 1, 1, 0},
+                        {"annealing, then marquardt", 0, 1, 0, 1}};
+  EXPECT_EQ(FitEngineState{}.maxFitEvaluations, kMaxFitEvaluations);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AnalyticHost host;
+    SetUpRosenbrock(host, true);
+    host.stopAfter = 200000;
+    FitEngineState& fs = gFitEngineState;
+    fs.maxFitEvaluations = 60;
+    fs.useMarquardt = c.marquardt;
+    fs.useAnnealing = c.annealing;
+    fs.annealFinalSimplex = c.finalSimplex;
+    fs.annealFinalMarquardt = c.finalMarquardt;
+    fs.annealSteps = 10;
+    fs.annealIterations = 500;
+    fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+    gSerialFitSettings.abortRequest = 0;
+    ASSERT_EQ(FitCurrentModel(&host), 1);
+    EXPECT_EQ(fs.budgetSpent, 1);
+    EXPECT_LE(fs.fitEvaluations, 60);
+    // The evaluations the fit made, and the one of its result.
+    EXPECT_LE(host.evaluations, 61);
+    EXPECT_EQ(host.boxes, std::vector<std::string>{"|the fit did not settle in 60 evaluations: the best parameters found are kept"});
+    EXPECT_EQ(fs.stopRequested, 0);
+    EXPECT_EQ(fs.fitRunning, 0);
+    EXPECT_EQ(gSerialFitSettings.abortRequest, 0);
+    // Rosenbrock at the start (-1.2, 1) has rmsd sqrt((5.8^2 + 2.2^2 + 1) / 3).
+    EXPECT_LT(fs.currentRmsd, 3.7f);
+    const ScanSet& ss = CurrentScanSet();
+    EXPECT_FLOAT_EQ(ss.model[1][2], P[5]);
+  }
+}
+
 // A exp(-k t) on noiseless data, A = P[5], k = P[6].
 void SetUpExponential(AnalyticHost& host, float a0, float k0) {
   host.model = [](const float* P, float t, int) { return P[5] * std::exp(-P[6] * t); };
