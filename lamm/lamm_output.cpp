@@ -20,7 +20,10 @@
 #include "platform/user_interface.h"
 
 bool CLammIdeal::UserAbortRequested() {
-  if (inWorker_) return false;
+  // A worker takes no keys: the thread that does turns a press into the
+  // stop flag, which ends the species under way at its next scan instead
+  // of after the whole species (minutes on a fine static grid).
+  if (inWorker_) return platform::StopFlag().load(std::memory_order_relaxed);
   return platform::TakeKeyDown();
 }
 
