@@ -24,6 +24,9 @@ bool CLammIdeal::UserAbortRequested() {
   // stop flag, which ends the species under way at its next scan instead
   // of after the whole species (minutes on a fine static grid).
   if (inWorker_) return platform::StopFlag().load(std::memory_order_relaxed);
+  // A press reaches the queue only when the window's events are delivered
+  // (the pump is throttled, so a scan's poll stays cheap).
+  platform::PumpEvents();
   return platform::TakeKeyDown();
 }
 

@@ -203,6 +203,44 @@ int KeyAfterKernels(const LammListJob& job) {
 }
 }  // namespace
 
+namespace {
+bool gStoppedAfterList = false;
+int ListThenLook(const LammListJob& job) {
+  const int code = DefaultLammListSolver()(job);
+  gStoppedAfterList = platform::StopFlag().load();
+  return code;
+}
+}  // namespace
+
+// In the window a press reaches the key queue only when its events are
+// delivered: the species list delivers them (one thread or several), so
+// the key stops the kernels instead of waiting for the normal equations.
+TEST_F(RunTest, AKeyDeliveredByTheEventPumpStopsTheSpeciesList) {
+  Experiment e(3, 50);
+  SetGrid(1.0f, 5.0f, 6);
+  Unregularised();
+  for (const bool threads : {false, true}) {
+    SCOPED_TRACE(threads ? "on workers" : "on the calling thread");
+    bool delivered = false;
+    platform::SetEventPump([&] {
+      if (!delivered) platform::PostKeyDown('x');
+      delivered = true;
+    });
+    Conti().multipleThreads = threads ? 1 : 0;
+    gStoppedAfterList = false;
+    SetLammListSolver(ListThenLook);
+    RunContiSed();
+    SetLammListSolver(nullptr);
+    platform::SetEventPump({});
+    Conti().multipleThreads = 0;
+    EXPECT_TRUE(delivered);
+    EXPECT_TRUE(gStoppedAfterList);
+    EXPECT_TRUE(ui.transcript.empty());
+    EXPECT_FALSE(platform::StopFlag().load());
+    platform::ClearInput();
+  }
+}
+
 // A stop is what the user asked for: no error box, and the distribution of
 // the Run before stays on the screen (not the cleared arrays of the new one),
 // whether the key came during the kernels or during the normal equations.
