@@ -596,7 +596,7 @@ float ContiSimplexSim(float* p, FitHost* host) {
 
 int ContiFit(FitHost* host) {
   const FitEngineState& fs = FS();
-  FitBudgetScope budget(host);
+  FitBudgetScope wholeFit(host);
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return ContiSimulatedAnnealingFit(host);
   if (fs.useMarquardt) return MLContiFit(host);
   if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f)
@@ -606,7 +606,7 @@ int ContiFit(FitHost* host) {
 
 int ContiSimulatedAnnealingFit(FitHost* host) {
   FitEngineState& fs = FS();
-  FitBudgetScope budget(host);
+  FitBudgetScope wholeFit(host);
   unsigned char redraw = 0;
   if (!CommonStart(host, &redraw)) return 0;
   const int n = ContiParametersToFitVector(0, nullptr);
@@ -697,7 +697,7 @@ void WriteMarquardtListing(FitHost* host, int n) {
 
 int MLContiFit(FitHost* host) {
   FitEngineState& fs = FS();
-  FitBudgetScope budget(host);
+  FitBudgetScope wholeFit(host);
   unsigned char redraw = 0;
   if (!CommonStart(host, &redraw)) return 0;
   Trace("\nEntering MLContiFit");
@@ -733,6 +733,8 @@ int MLContiFit(FitHost* host) {
   fs.mlChiSquare = chisq;
   if (fs.saveBestDuringFit) SaveBest(host);
   bool completed = !fs.stopRequested && !fs.mlError;
+  // The curvature of the start is whole: the covariance pass can use it.
+  const bool started = completed;
   if (completed) {
     fs.minimiserRuns = 0;
     bool pending = false, done = false;
@@ -761,7 +763,8 @@ int MLContiFit(FitHost* host) {
   }
   // A fit ended by its budget ends as a completed one, at its last
   // accepted point (a trial cut short was not taken).
-  if (FitStoppedByBudget() && !fs.mlError) {
+  const bool budget = FitStoppedByBudget() && !fs.mlError;
+  if (budget && started) {
     completed = true;
     fs.stopRequested = 0;
   }
@@ -783,7 +786,9 @@ int MLContiFit(FitHost* host) {
     Trace(" --> MLContiFit done.");
     return 1;
   }
-  RaiseInterruptFlags(host);
+  // A budget spent before the first curvature was whole ends without the
+  // covariance pass, but as no interruption.
+  if (!budget) RaiseInterruptFlags(host);
   fs.stopRequested = 0;
   SetupContiGrid();
   MarquardtEvaluateAt(host, a, n);
@@ -794,5 +799,5 @@ int MLContiFit(FitHost* host) {
   gSimulationSwitches.redrawDuringSimulation = redraw;
   if (fs.saveBestDuringFit) SaveBest(host);
   host->EraseFitProgressIndicator();
-  return 0;
+  return budget ? 1 : 0;
 }

@@ -153,7 +153,7 @@ void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, 
 
 int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
   FitEngineState& fs = gFitEngineState;
-  FitBudgetScope budget(host);
+  FitBudgetScope wholeFit(host);
   fs.annealTemperature = fs.annealStartTemperature;
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;

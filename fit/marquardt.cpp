@@ -318,7 +318,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
 
 int MLOptimize(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
-  FitBudgetScope budget(host);
+  FitBudgetScope wholeFit(host);
   if (host) host->WriteDiagnostics("\nEnter MLOptimize");
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
@@ -360,7 +360,9 @@ int MLOptimize(FitHost* host) {
   fs.mlChiSquare = chisq;
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
 
-  if (!fs.stopRequested && !fs.mlError) {
+  // The curvature of the start is whole: the covariance pass can use it.
+  const bool started = !fs.stopRequested && !fs.mlError;
+  if (started) {
     fs.minimiserRuns = 0;
     bool armed = false, done = false;
     while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
@@ -391,7 +393,8 @@ int MLOptimize(FitHost* host) {
 
   // A fit ended by its budget ends as a completed one, at its last
   // accepted point (a trial cut short was not taken).
-  const bool completed = (!fs.stopRequested || FitStoppedByBudget()) && !fs.mlError;
+  const bool budget = FitStoppedByBudget() && !fs.mlError;
+  const bool completed = started && (!fs.stopRequested || budget) && !fs.mlError;
   // The covariance pass and the evaluation of the result are the ending:
   // no press cuts them short.
   platform::InputHold hold;
@@ -431,6 +434,7 @@ int MLOptimize(FitHost* host) {
   } else {
     float* v = ToModelUnits(a, n);
     fs.stopRequested = 0;
+    fs.fitRunning = 0;
     SimplexSim(v, host);
   }
   FreeMarquardtArrays();
@@ -441,5 +445,5 @@ int MLOptimize(FitHost* host) {
   if (completed) host->WriteDiagnostics(" --> MLOptimize DONE");
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
-  return completed ? 1 : 0;
+  return completed || budget ? 1 : 0;
 }

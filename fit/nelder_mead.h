@@ -55,12 +55,14 @@ void ReportRestartsExhausted(FitHost* host);
 // runs x residual steps, Marquardt iterations x derivatives, annealing
 // steps x iterations and its finishing fit): a fit whose objective never
 // settles, on featureless or pure-noise data, would run for hours. So one
-// Fit as a whole evaluates its model at most this often; the evaluation
-// after that is refused like a stopped one, the fit ends with the best
-// state it found and says that it did not settle (error code 10 in a
-// serial fit). The evaluation of the result at the end is not counted.
-// The bound is kMaxFitEvaluations (fit/fit_engine_state.h), held in the
-// engine's maxFitEvaluations.
+// Fit as a whole evaluates its model at most kMaxFitEvaluations times and
+// starts no evaluation once it has run for kMaxFitSeconds (an evaluation
+// may take minutes where a trial step makes the species hard to solve):
+// the evaluation after that is refused like a stopped one, the fit ends
+// with the best state it found and says that it did not settle (error
+// code 10 in a serial fit). The evaluation of the result at the end is
+// not counted. The bounds are held in the engine's maxFitEvaluations and
+// maxFitSeconds (fit/fit_engine_state.h).
 // Marks one Fit for as long as it lives: the outermost scope starts the
 // count, nested ones (a finishing pass) share it; when the outermost ends
 // after the budget was spent, it tells so (ReportFitBudgetSpent).

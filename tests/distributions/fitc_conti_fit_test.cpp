@@ -228,22 +228,25 @@ TEST_F(ContiFitTest, AnOptimumBeyondAMeniscusLimitEndsAtTheLimitInBoundedEvaluat
 // method, with either regularisation, ends once the whole fit has spent its
 // budget of evaluations (lowered here so that each row ends quickly), at the
 // best point it found, says once that it did not settle (error code 10 in
-// a series), and passes no interruption on.
+// a series), and passes no interruption on. So does a fit whose time bound
+// has passed (0 s here): it starts no evaluation and ends at its start.
 TEST_F(ContiFitTest, AFitThatCannotSettleEndsWithinItsBudgetAtItsBestPoint) {
   constexpr int kBudget = 12;
   struct Case {
     const char* name;
     unsigned char marquardt, annealing, finalSimplex, finalMarquardt, maxEntropy;
-    bool serial;
+    bool serial, outOfTime;
   };
   const Case cases[] = {
-      {"simplex, Tikhonov", 0, 0, 0, 0, 0, false},
-      {"simplex, maximum entropy", 0, 0, 0, 0, 1, false},
-      {"marquardt, Tikhonov", 1, 0, 0, 0, 0, false},
-      {"marquardt, maximum entropy", 1, 0, 0, 0, 1, false},
-      {"annealing, then simplex", 0, 1, 1, 0, 0, false},
-      {"annealing, then marquardt", 0, 1, 0, 1, 1, false},
-      {"simplex in a series", 0, 0, 0, 0, 0, true},
+      {"simplex, Tikhonov", 0, 0, 0, 0, 0, false, false},
+      {"simplex, maximum entropy", 0, 0, 0, 0, 1, false, false},
+      {"marquardt, Tikhonov", 1, 0, 0, 0, 0, false, false},
+      {"marquardt, maximum entropy", 1, 0, 0, 0, 1, false, false},
+      {"annealing, then simplex", 0, 1, 1, 0, 0, false, false},
+      {"annealing, then marquardt", 0, 1, 0, 1, 1, false, false},
+      {"simplex in a series", 0, 0, 0, 0, 0, true, false},
+      {"simplex, out of time", 0, 0, 0, 0, 0, false, true},
+      {"marquardt, out of time", 1, 0, 0, 0, 1, false, true},
   };
   std::mt19937 random(11);
   std::normal_distribution<float> noise(0.0f, 0.01f);
@@ -254,6 +257,7 @@ TEST_F(ContiFitTest, AFitThatCannotSettleEndsWithinItsBudgetAtItsBestPoint) {
     SCOPED_TRACE(c.name);
     FitEngineState& fs = gFitEngineState;
     fs.maxFitEvaluations = kBudget;
+    fs.maxFitSeconds = c.outOfTime ? 0.0 : kMaxFitSeconds;
     fs.useSimplex = !c.marquardt && !c.annealing;
     fs.useMarquardt = c.marquardt;
     fs.useAnnealing = c.annealing;
@@ -274,14 +278,19 @@ TEST_F(ContiFitTest, AFitThatCannotSettleEndsWithinItsBudgetAtItsBestPoint) {
     Float(6.012f, 1.4f);
     ContiHost host;
     EXPECT_EQ(ContiFit(&host), 1);
-    EXPECT_LE(fs.fitEvaluations, kBudget);
-    EXPECT_EQ(fs.budgetSpent, 1);
+    EXPECT_LE(fs.fitEvaluations, c.outOfTime ? 0 : kBudget);
+    EXPECT_EQ(fs.budgetSpent, c.outOfTime ? 2 : 1);
     if (c.serial) {
       EXPECT_TRUE(host.messages.empty()) << host.messages.front();
       EXPECT_EQ(gSerialFitSettings.errorCode, 10);
     } else {
-      EXPECT_EQ(host.messages, std::vector<std::string>{"the fit did not settle in 12 evaluations: the best "
-                                                        "parameters found are kept"});
+      EXPECT_EQ(host.messages, std::vector<std::string>{std::string("the fit did not settle in ") +
+                                                        (c.outOfTime ? "0 minutes" : "12 evaluations") +
+                                                        ": the best parameters found are kept"});
+    }
+    if (c.outOfTime) {
+      EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.012f);
+      EXPECT_FLOAT_EQ(Conti().ffValue, 1.4f);
     }
     EXPECT_EQ(gSerialFitSettings.abortRequest, 0);
     EXPECT_EQ(host.realtimeInterrupts, 0);
