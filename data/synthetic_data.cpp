@@ -276,14 +276,6 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   ScanSet& s = CurrentScanSet();
   const LoadTargets& t = CurrentLoadTargets();
   LoadHooks& h = CurrentLoadHooks();
-  s.dataChanged = 1;
-  *t.experimentalInitialDistribution = 0;
-  *t.initialDistributionCompanion = 1;
-  *t.tiNoiseFitted = 0;
-  *t.riNoiseFitted = 0;
-  *t.fittedBaseline = 0;
-  g_hooks.clearNoiseSwitches();
-
   const float meniscus = *t.meniscus, bottom = *t.bottom;
   const int n = SyntheticPointCount(meniscus, bottom, run.radialStep);
   if (n == 0) return SyntheticOutcome::Refused;
@@ -311,6 +303,15 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   bool normalised = false;
   if (distribution && !DistributionReadable(&normalised)) return SyntheticOutcome::Stopped;
   if (!ReplaceExistingScans(run, folder)) return SyntheticOutcome::Stopped;
+  // The switches of the model and the loaded data change only for a set
+  // that is made.
+  s.dataChanged = 1;
+  *t.experimentalInitialDistribution = 0;
+  *t.initialDistributionCompanion = 1;
+  *t.tiNoiseFitted = 0;
+  *t.riNoiseFitted = 0;
+  *t.fittedBaseline = 0;
+  g_hooks.clearNoiseSwitches();
   TakeDataFolder(run.path);
   if (!run.reuse || s.count < 1) {
     float* grid = vector(1, n);
