@@ -239,6 +239,23 @@ TEST_F(SyntheticDataTest, InputsThatCannotMakeARunLeaveTheLoadedSetOrSayWhy) {
   ExpectNoFailures();
 }
 
+// A folder that cannot be written is said once, before anything changes:
+// the loaded set, its folder and the model's switches stay as they were.
+TEST_F(SyntheticDataTest, AFolderThatCannotBeWrittenStopsBeforeAnythingChanges) {
+  ASSERT_EQ(MakeSyntheticDataSet(Run(2)), SyntheticOutcome::Made);
+  *CurrentLoadTargets().tiNoiseFitted = 1;
+  const std::string folder = CurrentScanSet().dataFolder;
+  SyntheticRun r = Run(3);
+  r.path = dir / "missing/0000x.ra0";
+  ui.ExpectBox("GENERATE DATA", "the folder " + (dir / "missing") + " cannot be written: no scans were generated");
+  EXPECT_EQ(MakeSyntheticDataSet(r), SyntheticOutcome::Stopped);
+  EXPECT_EQ(CurrentScanSet().count, 2);
+  EXPECT_EQ(CurrentScanSet().dataFolder, folder);
+  EXPECT_EQ(*CurrentLoadTargets().tiNoiseFitted, 1);
+  EXPECT_TRUE(ui.AllConsumed());
+  ExpectNoFailures();
+}
+
 TEST_F(SyntheticDataTest, TheDistributionPathAsksForItsFileAndRunsOnScanOnesRadii) {
   SyntheticDataHooks& h = CurrentSyntheticDataHooks();
   std::vector<std::string> calls;
