@@ -1,5 +1,7 @@
 #include "data/synthetic_data.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -153,14 +155,72 @@ void MakeScans(const SyntheticRun& run, const float* grid, int n, float meniscus
   }
 }
 
-void SimulateDistribution() {
+std::string DistributionFile() {
+  return platform::Combine(platform::ProgramPaths.ProgramFolder, "distrib.dat");
+}
+
+// The distribution file is named and read before any scan is replaced: a
+// file that cannot be read stops the command (the reader says why; a file
+// without a pair of values is said here). The answer to the normalisation
+// question is kept in *normalised.
+bool DistributionReadable(bool* normalised) {
+  const std::string file = DistributionFile();
+  data_messages::Box("", Format("put synthetic distribution in %s", file.c_str()));
+  *normalised = data_messages::AskYesNo("ATTENTION", "is synthetic distribution normalized?");
+  CCurve c;
+  if (!c.ReadFromFile(platform::ToNative(file).c_str(), 1, 2)) return false;
+  if (c.Count() < 1) {
+    data_messages::Box(kCaption, Format("%s holds no distribution: no scans were generated", file.c_str()));
+    return false;
+  }
+  return true;
+}
+
+// The folder the scans go to, without its trailing separator ("." for none).
+std::string ScanFolderOf(const std::string& path) {
+  const platform::PathParts p = platform::SplitPath(path);
+  std::string folder = p.drive + p.folder;
+  while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+  return folder.empty() ? std::string(".") : folder;
+}
+
+bool FolderWritable(const std::string& folder) {
+  const std::string native = platform::ToNative(folder);
+  return platform::DirectoryExists(native) && ::access(native.c_str(), W_OK | X_OK) == 0;
+}
+
+// The name scan i is written under.
+std::string ScanFileName(const SyntheticRun& run, int i) {
+  const ScanSet& s = CurrentScanSet();
+  if (run.reuse && s.count >= 1 && static_cast<size_t>(i) < s.fileNames.size()) return s.fileNames[i];
+  return Format("%05d", i) + ScanExtensionOf(run.path);
+}
+
+// Scans of the names to be written already in the folder are replaced only
+// when the user agrees; true to go on.
+bool ReplaceExistingScans(const SyntheticRun& run, const std::string& folder) {
+  if (g_hooks.seriesRunning()) return true;
+  const int count = run.reuse && CurrentScanSet().count >= 1 ? CurrentScanSet().count : run.scanCount;
+  int existing = 0;
+  std::string first;
+  for (int i = 1; i <= count; ++i) {
+    const std::string name = ScanFileName(run, i);
+    if (::access(platform::ToNative(platform::Combine(folder, name)).c_str(), F_OK) != 0) continue;
+    if (existing++ == 0) first = name;
+  }
+  if (existing == 0) return true;
+  return data_messages::AskYesNo(
+      kCaption, Format("%s already holds %d of the scans to be written (%s%s): replace them?", folder.c_str(),
+                       existing, first.c_str(), existing > 1 ? ", ..." : ""));
+}
+
+// False when the distribution could not be loaded: no scan was simulated.
+bool SimulateDistribution(bool normalised) {
   ScanSet& s = CurrentScanSet();
   DataTypeFlags& flags = CurrentDataTypeFlags();
   g_hooks.setSyntheticDistribution(true);
-  const std::string file = platform::Combine(platform::ProgramPaths.ProgramFolder, "distrib.dat");
-  data_messages::Box("", Format("put synthetic distribution in %s", file.c_str()));
-  const bool normalised = data_messages::AskYesNo("ATTENTION", "is synthetic distribution normalized?");
-  if (g_hooks.loadDistribution(file, normalised)) {
+  const bool loaded = g_hooks.loadDistribution(DistributionFile(), normalised);
+  if (loaded) {
     // Without the absorbance switch the common grid is scan 1's own radii
     // and the distribution's model lands on them point by point.
     flags.absorbance = 0;
@@ -170,6 +230,7 @@ void SimulateDistribution() {
     flags.absorbance = 1;
   }
   g_hooks.setSyntheticDistribution(false);
+  return loaded;
 }
 
 void SortByTime(ScanSet& s) {
@@ -215,15 +276,6 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   ScanSet& s = CurrentScanSet();
   const LoadTargets& t = CurrentLoadTargets();
   LoadHooks& h = CurrentLoadHooks();
-  s.dataChanged = 1;
-  *t.experimentalInitialDistribution = 0;
-  *t.initialDistributionCompanion = 1;
-  *t.tiNoiseFitted = 0;
-  *t.riNoiseFitted = 0;
-  *t.fittedBaseline = 0;
-  g_hooks.clearNoiseSwitches();
-  TakeDataFolder(run.path);
-
   const float meniscus = *t.meniscus, bottom = *t.bottom;
   const int n = SyntheticPointCount(meniscus, bottom, run.radialStep);
   if (n == 0) return SyntheticOutcome::Refused;
@@ -240,6 +292,27 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
     data_messages::Box(kCaption, "the rotor speed must be above 0 rpm");
     return SyntheticOutcome::Refused;
   }
+  // Nothing is replaced (neither the loaded data nor a file) before the
+  // scans can be made and written.
+  const std::string folder = ScanFolderOf(run.path);
+  if (!FolderWritable(folder)) {
+    data_messages::Box(kCaption, Format("the folder %s cannot be written: no scans were generated", folder.c_str()));
+    return SyntheticOutcome::Stopped;
+  }
+  const bool distribution = g_hooks.distributionModel();
+  bool normalised = false;
+  if (distribution && !DistributionReadable(&normalised)) return SyntheticOutcome::Stopped;
+  if (!ReplaceExistingScans(run, folder)) return SyntheticOutcome::Stopped;
+  // The switches of the model and the loaded data change only for a set
+  // that is made.
+  s.dataChanged = 1;
+  *t.experimentalInitialDistribution = 0;
+  *t.initialDistributionCompanion = 1;
+  *t.tiNoiseFitted = 0;
+  *t.riNoiseFitted = 0;
+  *t.fittedBaseline = 0;
+  g_hooks.clearNoiseSwitches();
+  TakeDataFolder(run.path);
   if (!run.reuse || s.count < 1) {
     float* grid = vector(1, n);
     for (int k = 1; k <= n; ++k) grid[k] = meniscus + (k - 1) * run.radialStep;
@@ -264,12 +337,15 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   const bool ramp = g_hooks.rampRotorSpeed();
   g_hooks.setRampRotorSpeed(run.acceleration >= 0);
   if (run.acceleration >= 0) *t.timesFromW2t = 0;
-  if (g_hooks.distributionModel())
-    SimulateDistribution();
+  bool simulated = true;
+  if (distribution)
+    simulated = SimulateDistribution(normalised);
   else
     g_hooks.simulateModel();
   *t.timesFromW2t = timesFromW2t;
   g_hooks.setRampRotorSpeed(ramp);
+  // Without a distribution the scans would be noise alone: none is written.
+  if (!simulated) return SyntheticOutcome::Stopped;
   for (int i = 1; i <= s.count; ++i) {
     ScanRecord& r = s.records[i];
     if (timesFromW2t && r.rpm > 0) {
@@ -289,12 +365,13 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   if (s.rightFitLimit != 0.0f) CheckRightFitLimit();
   AllocExtraScanArrays();
 
+  // The first file that cannot be written ends the writing (said once,
+  // by the writer): the others would fail alike.
   bool written = true;
-  for (int i = 1; i <= s.count; ++i) {
+  for (int i = 1; i <= s.count && written; ++i) {
     const std::string file = platform::Combine(s.dataFolder, s.fileNames[i]);
     written = WriteScanFile(platform::ToNative(file).c_str(), s.points[i], s.radii[i], s.signals[i],
-                            nullptr, kDescription, 1, s.records[i]) &&
-              written;
+                            nullptr, kDescription, 1, s.records[i]);
   }
   if (run.noise > 0) g_rmsdText = Format("mean dev = %f  ", h.calcRmsd());
 

@@ -68,7 +68,11 @@ enum class SyntheticOutcome {
   Made,            // scans simulated and written
   NothingToDo,     // scan count < 1
   Refused,         // inputs that cannot make a grid or a time; said why
-  Unwritten,       // simulated, but a scan file could not be written
+  Unwritten,       // simulated, but a scan file could not be written (said once)
+  // Stopped before the loaded data or any file was replaced: the folder
+  // cannot be written, the distribution file could not be read (said), or
+  // the user kept the scans already in the folder.
+  Stopped,
 };
 
 // Number of grid points from the meniscus to the bottom in steps of dr; 0
@@ -86,4 +90,10 @@ SyntheticTime SyntheticScanTime(const SyntheticRun& run, int i);
 // empty without noise.
 const std::string& SyntheticRmsdText();
 
+// Before anything is replaced: the folder of the path must be writable, a
+// c(s) distribution must be readable from "distrib.dat" of the program
+// folder, and scans of the names to be written that are already in the
+// folder are replaced only when the user says so (unless a series runs,
+// which asks nothing). The scans are written until the first file that
+// cannot be; that failure is said once.
 SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run);

@@ -376,6 +376,12 @@ struct RecordEvaluations {
 };
 
 void StopEnd(FitHost* host) {
+  // The budget refuses an evaluation before it starts: nothing was cut
+  // short, and a series goes on.
+  if (FitStoppedByBudget()) {
+    FS().stopRequested = 0;
+    return;
+  }
   RaiseInterruptFlags(host);
   FS().stopRequested = 0;
   SetupContiGrid();
@@ -517,7 +523,7 @@ int NelderMeadRestarts(FitHost* host) {
 float ContiSimplexSim(float* p, FitHost* host) {
   FitEngineState& fs = FS();
   ContiSettings& cs = Conti();
-  if (fs.stopRequested) return 1e10f;
+  if (fs.stopRequested || !FitEvaluationAllowed()) return 1e10f;
   Trace("\nEntering ContiSimplexSim");
   ++fs.evaluationsThisRun;
   if (p) ContiFitVectorToParameters(p, host);
@@ -590,6 +596,7 @@ float ContiSimplexSim(float* p, FitHost* host) {
 
 int ContiFit(FitHost* host) {
   const FitEngineState& fs = FS();
+  FitBudgetScope wholeFit(host);
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return ContiSimulatedAnnealingFit(host);
   if (fs.useMarquardt) return MLContiFit(host);
   if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f)
@@ -599,6 +606,7 @@ int ContiFit(FitHost* host) {
 
 int ContiSimulatedAnnealingFit(FitHost* host) {
   FitEngineState& fs = FS();
+  FitBudgetScope wholeFit(host);
   unsigned char redraw = 0;
   if (!CommonStart(host, &redraw)) return 0;
   const int n = ContiParametersToFitVector(0, nullptr);
@@ -689,6 +697,7 @@ void WriteMarquardtListing(FitHost* host, int n) {
 
 int MLContiFit(FitHost* host) {
   FitEngineState& fs = FS();
+  FitBudgetScope wholeFit(host);
   unsigned char redraw = 0;
   if (!CommonStart(host, &redraw)) return 0;
   Trace("\nEntering MLContiFit");
@@ -724,6 +733,8 @@ int MLContiFit(FitHost* host) {
   fs.mlChiSquare = chisq;
   if (fs.saveBestDuringFit) SaveBest(host);
   bool completed = !fs.stopRequested && !fs.mlError;
+  // The curvature of the start is whole: the covariance pass can use it.
+  const bool started = completed;
   if (completed) {
     fs.minimiserRuns = 0;
     bool pending = false, done = false;
@@ -750,6 +761,13 @@ int MLContiFit(FitHost* host) {
     }
     completed = !fs.stopRequested && !fs.mlError;
   }
+  // A fit ended by its budget ends as a completed one, at its last
+  // accepted point (a trial cut short was not taken).
+  const bool budget = FitStoppedByBudget() && !fs.mlError;
+  if (budget && started) {
+    completed = true;
+    fs.stopRequested = 0;
+  }
   // The covariance pass and the evaluation of the result are the ending:
   // no press cuts them short.
   platform::InputHold hold;
@@ -768,7 +786,9 @@ int MLContiFit(FitHost* host) {
     Trace(" --> MLContiFit done.");
     return 1;
   }
-  RaiseInterruptFlags(host);
+  // A budget spent before the first curvature was whole ends without the
+  // covariance pass, but as no interruption.
+  if (!budget) RaiseInterruptFlags(host);
   fs.stopRequested = 0;
   SetupContiGrid();
   MarquardtEvaluateAt(host, a, n);
@@ -779,5 +799,5 @@ int MLContiFit(FitHost* host) {
   gSimulationSwitches.redrawDuringSimulation = redraw;
   if (fs.saveBestDuringFit) SaveBest(host);
   host->EraseFitProgressIndicator();
-  return 0;
+  return budget ? 1 : 0;
 }

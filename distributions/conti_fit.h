@@ -11,8 +11,9 @@ class FitHost;
 // The Fit command for a continuous model. 1 when a fit ran to its end or
 // was interrupted, or nothing floats; 0 when the set-up checks fail.
 int ContiFit(FitHost* host);
-// Marquardt-Levenberg: 1 on a normal end or nothing floated; 0 on an
-// interruption, an error or arrays that could not be had.
+// Marquardt-Levenberg: 1 on a normal end, an end by the whole fit's bound
+// or nothing floated; 0 on an interruption, an error or arrays that could
+// not be had.
 int MLContiFit(FitHost* host);
 // Simulated annealing with the optional finishing fit: 1, or 0 when the
 // set-up checks fail.

@@ -89,7 +89,11 @@ int SolveSpeciesList(const LammListJob& job) {
   };
   const int threads = std::max(1, std::min(job.threads, job.n));
   if (threads == 1) {
+    // A press reaches the queue only when the window's events are delivered
+    // (throttled by the pump): without them a key pressed during the list
+    // was taken only by the normal equations, minutes later.
     for (int k = 1; k <= job.n && !stop.load(); ++k) {
+      platform::PumpEvents();
       if (platform::TakeKeyDown()) {
         stop = true;
         break;
@@ -112,6 +116,7 @@ int SolveSpeciesList(const LammListJob& job) {
       for (int q = next++; q < count && !stop.load(); q = next++) solveOne(order[q], t);
     };
     std::function<void()> poll = [&] {
+      platform::PumpEvents();
       if (platform::TakeKeyDown()) stop = true;
     };
     NeqThreadPool::Instance().Run(threads, work, poll);

@@ -93,6 +93,27 @@ void FillRunInputs() {
 }
 
 // Interruption of the kernels: no result, the kernels go.
+// The distribution on the screen before a Run sets its grid up again: a
+// Run the user stops shows it again rather than the cleared arrays.
+struct ShownDistribution {
+  std::vector<float> s, c;
+  void Keep() {
+    const ContiSettings& cs = Conti();
+    s.clear();
+    c.clear();
+    if (!cs.sValues || !cs.distribution || cs.gridSize < 1) return;
+    s.assign(cs.sValues + 1, cs.sValues + cs.gridSize + 1);
+    c.assign(cs.distribution + 1, cs.distribution + cs.gridSize + 1);
+  }
+  // Only onto a grid of the same length (the arrays are the display's).
+  void PutBack() const {
+    ContiSettings& cs = Conti();
+    if (c.empty() || !cs.sValues || !cs.distribution || static_cast<size_t>(cs.gridSize) != c.size()) return;
+    std::copy(s.begin(), s.end(), cs.sValues + 1);
+    std::copy(c.begin(), c.end(), cs.distribution + 1);
+  }
+};
+
 void InterruptedKernels() {
   ContiSettings& cs = Conti();
   CurrentScanSet().dataChanged = 1;
@@ -583,6 +604,8 @@ void RunContiSed() {
   if (f.NonidealCSModel && !cs.synthetic && (!cs.silent || gFitEngineState.fitRunning) &&
       ContiHooks().checkMeanField)
     ContiHooks().checkMeanField();
+  ShownDistribution shownBefore;
+  if (!cs.silent && !cs.synthetic && !twoD) shownBefore.Keep();
   if (!cs.silent && !cs.synthetic) {
     if (!twoD) {
       if (!SetupContiGrid()) return;
@@ -676,6 +699,7 @@ void RunContiSed() {
     }
     if (Stopped()) {
       InterruptedKernels();
+      if (!cs.silent) shownBefore.PutBack();
       return;
     }
     if (ls.discretizationError) {
@@ -731,9 +755,10 @@ void RunContiSed() {
       if (hooks.bufferConcentrationSolved) hooks.bufferConcentrationSolved(hooks.bufferConcentration);
     }
   } else {
+    // A stop is what the user asked for: no error box, and the
+    // distribution shown before stays (put back below).
     sc.dataChanged = 1;
     PlaySoundOk();
-    platform::Tell("ERROR", "user interrupt", platform::BoxIcon::Error);
     platform::StopFlag() = false;
   }
   timing.regularization = Since(tReg);
@@ -742,10 +767,14 @@ void RunContiSed() {
   if (!interrupted) detection.HandOn();
   if (!cs.silent) {
     if (interrupted) {
-      // The amplitudes of an interrupted run are no result: nothing is shown.
+      // The amplitudes of an interrupted run are no result: the
+      // distribution shown before it is shown again.
       if (!twoD) {
         FreeDistributionWorkArrays(WorkBlock().gridPoints);
         FreeNormalEquationBlock();
+        shownBefore.PutBack();
+        DistributionPlotHost* h = GetDistributionPlotHost();
+        if (cs.runCommand && h) h->RequestRepaint();
       }
     } else {
       ShowContiSolution();

@@ -153,6 +153,7 @@ void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, 
 
 int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
   FitEngineState& fs = gFitEngineState;
+  FitBudgetScope wholeFit(host);
   fs.annealTemperature = fs.annealStartTemperature;
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
@@ -203,7 +204,8 @@ int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
 
   fs.annealTemperature = 0.0f;
-  // A fit the user stopped is not started again for its finishing pass.
+  // A fit the user stopped, or one that spent its budget, is not started
+  // again for its finishing pass.
   if (interrupted || (!fs.annealFinalMarquardt && !fs.annealFinalSimplex)) {
     host->RequestRepaint();
     ComposeFitInfoText(host);

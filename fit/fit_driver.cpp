@@ -202,6 +202,7 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 
 int FitCurrentModel(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
+  FitBudgetScope wholeFit(host);
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host, FitCurrentModel);
   if (fs.useMarquardt) return MLOptimize(host);
   if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f) return MLOptimize(host);
@@ -250,11 +251,12 @@ int FitCurrentModel(FitHost* host) {
       });
 
   fs.fitRunning = 0;
-  if (fs.stopRequested) {
+  // A fit ended by its budget was not interrupted: a series goes on.
+  if (fs.stopRequested && !FitStoppedByBudget()) {
     host->RaiseRealtimeInterrupt();
     gSerialFitSettings.abortRequest = 1;
-    fs.stopRequested = 0;
   }
+  fs.stopRequested = 0;
   {
     platform::InputHold hold;
     SimplexSim(p[best], host);

@@ -7,6 +7,7 @@
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
 #include "fit/model_params.h"
+#include "fit/nelder_mead.h"
 #include "fit/rmsd.h"
 #include "fit/simulation_switches.h"
 #include "platform/input_events.h"
@@ -44,7 +45,7 @@ float SimplexSim(float* v, FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   ModelParams& mp = gModelParams;
   if (host) host->WriteDiagnostics("\nEnter SimplexSim");
-  if (fs.stopRequested) return 1e10f;
+  if (fs.stopRequested || !FitEvaluationAllowed()) return 1e10f;
   if (fs.gridMeniscus == 0.0f) {
     if (host) host->MakeRadialGrid();
     fs.gridMeniscus = gModelParameterVector.P[13];

@@ -318,6 +318,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
 
 int MLOptimize(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
+  FitBudgetScope wholeFit(host);
   if (host) host->WriteDiagnostics("\nEnter MLOptimize");
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;
@@ -359,7 +360,9 @@ int MLOptimize(FitHost* host) {
   fs.mlChiSquare = chisq;
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
 
-  if (!fs.stopRequested && !fs.mlError) {
+  // The curvature of the start is whole: the covariance pass can use it.
+  const bool started = !fs.stopRequested && !fs.mlError;
+  if (started) {
     fs.minimiserRuns = 0;
     bool armed = false, done = false;
     while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
@@ -388,11 +391,15 @@ int MLOptimize(FitHost* host) {
     }
   }
 
-  const bool completed = !fs.stopRequested && !fs.mlError;
+  // A fit ended by its budget ends as a completed one, at its last
+  // accepted point (a trial cut short was not taken).
+  const bool budget = FitStoppedByBudget() && !fs.mlError;
+  const bool completed = started && (!fs.stopRequested || budget) && !fs.mlError;
   // The covariance pass and the evaluation of the result are the ending:
   // no press cuts them short.
   platform::InputHold hold;
   if (completed) {
+    fs.stopRequested = 0;
     lambda = 0.0;
     mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
     float* v = ToModelUnits(a, n);
@@ -427,6 +434,7 @@ int MLOptimize(FitHost* host) {
   } else {
     float* v = ToModelUnits(a, n);
     fs.stopRequested = 0;
+    fs.fitRunning = 0;
     SimplexSim(v, host);
   }
   FreeMarquardtArrays();
@@ -437,5 +445,5 @@ int MLOptimize(FitHost* host) {
   if (completed) host->WriteDiagnostics(" --> MLOptimize DONE");
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
-  return completed ? 1 : 0;
+  return completed || budget ? 1 : 0;
 }

@@ -23,7 +23,8 @@ struct MarquardtResult {
 };
 const MarquardtResult& LastMarquardtResult();
 
-// 1 when done or nothing floated; 0 when refused, stopped or failed.
+// 1 when done (also when ended by the whole fit's bound) or nothing
+// floated; 0 when refused, stopped or failed.
 int MLOptimize(FitHost* host);
 // One iteration (lambda < 0 initialises, lambda = 0 is the covariance pass).
 // The target evaluates the model for a vector in model units and fills the

@@ -1,6 +1,7 @@
 #include "fit/nelder_mead.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -155,6 +156,54 @@ void ReportRestartsExhausted(FitHost* host) {
   if (host)
     host->MessageBox("", "the fit did not settle in " + std::to_string(kMaxNelderMeadRestarts) +
                              " restarts: the best parameters found are kept");
+}
+
+namespace {
+double SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+}  // namespace
+
+FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
+  FitEngineState& fs = gFitEngineState;
+  if (fs.fitScopeDepth++ == 0) {
+    fs.fitEvaluations = 0;
+    fs.budgetSpent = 0;
+    fs.fitStartSeconds = SteadySeconds();
+  }
+}
+
+FitBudgetScope::~FitBudgetScope() {
+  FitEngineState& fs = gFitEngineState;
+  if (--fs.fitScopeDepth == 0 && fs.budgetSpent) ReportFitBudgetSpent(host_);
+}
+
+bool FitEvaluationAllowed() {
+  FitEngineState& fs = gFitEngineState;
+  if (fs.fitScopeDepth == 0 || !fs.fitRunning) return true;
+  const bool counted = fs.fitEvaluations >= fs.maxFitEvaluations;
+  if (counted || !(SteadySeconds() - fs.fitStartSeconds < fs.maxFitSeconds)) {
+    fs.budgetSpent = counted ? 1 : 2;
+    fs.stopRequested = 1;
+    return false;
+  }
+  ++fs.fitEvaluations;
+  return true;
+}
+
+bool FitStoppedByBudget() { return gFitEngineState.budgetSpent != 0; }
+
+void ReportFitBudgetSpent(FitHost* host) {
+  if (gSerialFitSettings.running) {
+    gSerialFitSettings.errorCode = 10;
+    return;
+  }
+  if (!host) return;
+  const FitEngineState& fs = gFitEngineState;
+  const std::string bound = fs.budgetSpent == 2
+                                ? std::to_string(static_cast<long long>(fs.maxFitSeconds / 60.0)) + " minutes"
+                                : std::to_string(fs.maxFitEvaluations) + " evaluations";
+  host->MessageBox("", "the fit did not settle in " + bound + ": the best parameters found are kept");
 }
 
 void ShrinkSimplex(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target, int ilo) {

@@ -51,6 +51,41 @@ constexpr int kMaxNelderMeadRestarts = 50;
 // serial fit, a message otherwise).
 void ReportRestartsExhausted(FitHost* host);
 
+// The caps above bound each kind of step, not their product (restarts x
+// runs x residual steps, Marquardt iterations x derivatives, annealing
+// steps x iterations and its finishing fit): a fit whose objective never
+// settles, on featureless or pure-noise data, would run for hours. So one
+// Fit as a whole evaluates its model at most kMaxFitEvaluations times and
+// starts no evaluation once it has run for kMaxFitSeconds (an evaluation
+// may take minutes where a trial step makes the species hard to solve):
+// the evaluation after that is refused like a stopped one, the fit ends
+// with the best state it found and says that it did not settle (error
+// code 10 in a serial fit). The evaluation of the result at the end is
+// not counted. The bounds are held in the engine's maxFitEvaluations and
+// maxFitSeconds (fit/fit_engine_state.h).
+// Marks one Fit for as long as it lives: the outermost scope starts the
+// count, nested ones (a finishing pass) share it; when the outermost ends
+// after the budget was spent, it tells so (ReportFitBudgetSpent).
+class FitBudgetScope {
+ public:
+  explicit FitBudgetScope(FitHost* host);
+  ~FitBudgetScope();
+  FitBudgetScope(const FitBudgetScope&) = delete;
+  FitBudgetScope& operator=(const FitBudgetScope&) = delete;
+
+ private:
+  FitHost* host_;
+};
+// Asked by a target before it evaluates: true while the fit may evaluate
+// (always outside a Fit and in its ending, when fitRunning is off). The
+// first refusal marks the budget spent and raises the fit's stop.
+bool FitEvaluationAllowed();
+// The stop the drivers see came from the budget, not from the user: the
+// fit ends as a settled one would (its result evaluated, no interruption
+// passed on), only said not to have settled.
+bool FitStoppedByBudget();
+void ReportFitBudgetSpent(FitHost* host);
+
 // Reflection (fac -1), expansion (2) or contraction (0.5) of the worst vertex
 // ihi through the centroid of the others; replaces it when strictly better.
 float TryNelderMeadPoint(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target,

@@ -20,7 +20,13 @@
 #include "platform/user_interface.h"
 
 bool CLammIdeal::UserAbortRequested() {
-  if (inWorker_) return false;
+  // A worker takes no keys: the thread that does turns a press into the
+  // stop flag, which ends the species under way at its next scan instead
+  // of after the whole species (minutes on a fine static grid).
+  if (inWorker_) return platform::StopFlag().load(std::memory_order_relaxed);
+  // A press reaches the queue only when the window's events are delivered
+  // (the pump is throttled, so a scan's poll stays cheap).
+  platform::PumpEvents();
   return platform::TakeKeyDown();
 }
 

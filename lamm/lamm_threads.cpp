@@ -263,12 +263,14 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
     workers[i]->SetQueue(&queue);
   }
   log(", loaded");
+  platform::PumpEvents();
   if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
   const std::function<void(int, CLammIdeal&)> job = [&](int index, CLammIdeal& solver) {
     workers[index]->Run(solver);
   };
   log(", started ");
   LammWorkerPool::Instance().Run(count, job);
+  platform::PumpEvents();
   if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
   log(", exited ");
   int result = 0;

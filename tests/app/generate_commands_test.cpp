@@ -21,6 +21,7 @@
 #include "distributions/direct_boundary.h"
 #include "numerics/random.h"
 #include "road_support.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -146,6 +147,7 @@ TEST_F(Generate, SingleSimulatesThePlateauDilutionWithAndWithoutTheRunUp) {
     double time, plateau;
   };
   for (const Case c : {Case{false, 3000, 0.936321}, Case{true, 3250, 0.934611}}) {
+    fs::remove_all(dir_ / "gen");
     GenerateSingle("10", "0", ScanPath(), c.ramp);
     const ScanSet& s = CurrentScanSet();
     ASSERT_EQ(s.count, 10);
@@ -213,6 +215,72 @@ TEST_F(Generate, SingleWithADistributionSimulatesTheDistributionFile) {
   EXPECT_EQ(Conti().synthetic, 0);
   EXPECT_EQ(CurrentDataTypeFlags().absorbance, 1);
   EXPECT_TRUE(fs::exists(dir_ / "gen" / "00010.ra0"));
+}
+
+// Nothing that stands is replaced by a command that cannot finish or that
+// the user stops: a distribution file that cannot be read, scans of the
+// names to be written already in the folder (replaced only on Yes), a
+// folder that cannot be written (said once). The loaded set and its title
+// stay as they were whenever nothing new was written.
+TEST_F(Generate, SingleReplacesNothingItCannotFinishOrTheUserKeeps) {
+  struct Case {
+    const char* name;
+    bool distribution;  // c(s) without a distrib.dat, else the discrete model
+    bool missingFolder;
+    int replaceAnswer;  // to "replace them?" (0: no question)
+    int countAfter;     // scans loaded after the command
+  };
+  const Case cases[] = {
+      {"an unreadable distribution", true, false, 0, 3},
+      {"existing scans kept", false, false, platform::IDNO, 3},
+      {"existing scans replaced", false, false, platform::IDYES, 5},
+      {"a missing folder", false, true, 0, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir_ / "gen");
+    GenerateSingle("3", "0", ScanPath());
+    ASSERT_EQ(CurrentScanSet().count, 3);
+    const std::string before = teststate::FileText(dir_ / "gen" / "00001.ra0");
+    const std::string title = Window().Frame().Title();
+    const std::string path = c.missingFolder ? (dir_ / "missing" / "0000x.ra0").string() : ScanPath();
+    if (c.distribution) {
+      Window().Dispatch(275);  // "Continuous c(s) Distribution"
+      ui_->ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
+          .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
+          .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
+          .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
+          .ExpectPrompt("GENERATE DATA", "number of simulated scans", "5")
+          .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0.01");
+      forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {}, {}});
+    } else {
+      DiscreteModel();
+      SingleAnswers("0.01", "5", "0.01", false);
+      OneSpeciesDialog();
+    }
+    ui_->ExpectFiles("save generated data as", Chosen({path}));
+    if (c.missingFolder)
+      ui_->ExpectBox("GENERATE DATA",
+                     "the folder " + (dir_ / "missing").string() + " cannot be written: no scans were generated");
+    if (c.distribution)
+      ui_->ExpectBox("", "put synthetic distribution in " + (dir_ / "distrib.dat").string())
+          .ExpectBox("ATTENTION", "is synthetic distribution normalized?", platform::IDNO)
+          .ExpectBox("", "could not open " + (dir_ / "distrib.dat").string());
+    if (c.replaceAnswer)
+      ui_->ExpectBox("GENERATE DATA",
+                     (dir_ / "gen").string() + " already holds 3 of the scans to be written (00001.ra0, ...): "
+                     "replace them?", c.replaceAnswer);
+    Window().Dispatch(214);
+    ExpectNoFailures();
+    EXPECT_TRUE(ui_->AllConsumed());
+    EXPECT_EQ(CurrentScanSet().count, c.countAfter);
+    const bool replaced = c.countAfter == 5;
+    EXPECT_EQ(fs::exists(dir_ / "gen" / "00005.ra0"), replaced);
+    EXPECT_EQ(teststate::FileText(dir_ / "gen" / "00001.ra0") == before, !replaced);
+    EXPECT_EQ(Window().Frame().Title(), title);  // the same folder and first name when replaced
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+    gModelSelectorFlags = ModelSelectorFlags{};
+  }
 }
 
 TEST_F(Generate, ANoisySetIsRefittedToItsOwnSedimentationCoefficient) {

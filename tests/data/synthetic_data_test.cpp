@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "numerics/arrays.h"
 #include "numerics/random.h"
 #include "platform/diagnostics.h"
+#include "platform/program_paths.h"
 #include "tests/data/loading_fixture.h"
 
 namespace {
@@ -193,10 +195,15 @@ TEST_F(SyntheticDataTest, NoiseIsAddedToTheModelAndItsDeviationReported) {
   for (const bool on : {false, true}) {
     drawn.clear();
     platform::DiagnosticsState().DiagnosticsOn = on;
+    // The scans written before are replaced only on Yes.
+    ui.ExpectBox("GENERATE DATA", " already holds 20 of the scans to be written (00001.ra0, ...): replace them?",
+                 platform::IDYES);
     ASSERT_EQ(MakeSyntheticDataSet(r), SyntheticOutcome::Made);
     platform::DiagnosticsState().DiagnosticsOn = false;
     EXPECT_EQ(drawn, on ? std::vector<std::string>{SyntheticRmsdText()} : std::vector<std::string>{});
   }
+  EXPECT_TRUE(ui.AllConsumed());
+  ExpectNoFailures();
 }
 
 TEST_F(SyntheticDataTest, InputsThatCannotMakeARunLeaveTheLoadedSetOrSayWhy) {
@@ -232,6 +239,23 @@ TEST_F(SyntheticDataTest, InputsThatCannotMakeARunLeaveTheLoadedSetOrSayWhy) {
   ExpectNoFailures();
 }
 
+// A folder that cannot be written is said once, before anything changes:
+// the loaded set, its folder and the model's switches stay as they were.
+TEST_F(SyntheticDataTest, AFolderThatCannotBeWrittenStopsBeforeAnythingChanges) {
+  ASSERT_EQ(MakeSyntheticDataSet(Run(2)), SyntheticOutcome::Made);
+  *CurrentLoadTargets().tiNoiseFitted = 1;
+  const std::string folder = CurrentScanSet().dataFolder;
+  SyntheticRun r = Run(3);
+  r.path = dir / "missing/0000x.ra0";
+  ui.ExpectBox("GENERATE DATA", "the folder " + (dir / "missing") + " cannot be written: no scans were generated");
+  EXPECT_EQ(MakeSyntheticDataSet(r), SyntheticOutcome::Stopped);
+  EXPECT_EQ(CurrentScanSet().count, 2);
+  EXPECT_EQ(CurrentScanSet().dataFolder, folder);
+  EXPECT_EQ(*CurrentLoadTargets().tiNoiseFitted, 1);
+  EXPECT_TRUE(ui.AllConsumed());
+  ExpectNoFailures();
+}
+
 TEST_F(SyntheticDataTest, TheDistributionPathAsksForItsFileAndRunsOnScanOnesRadii) {
   SyntheticDataHooks& h = CurrentSyntheticDataHooks();
   std::vector<std::string> calls;
@@ -247,9 +271,16 @@ TEST_F(SyntheticDataTest, TheDistributionPathAsksForItsFileAndRunsOnScanOnesRadi
     for (int i = 1; i <= s.count; ++i)
       for (int k = 1; k <= s.points[i]; ++k) s.model[i][k] = 0.5f;
   };
+  // The file is read before anything is replaced (here once more by the
+  // stand-in loader).
+  const std::string folder = platform::ProgramPaths.ProgramFolder;
+  platform::ProgramPaths.ProgramFolder = dir.path() + "/";
+  { std::ofstream(dir / "distrib.dat") << "2.0 0\n4.0 1\n6.0 0\n"; }
   ui.ExpectBox("", "put synthetic distribution in").ExpectBox("ATTENTION", "is synthetic distribution normalized?",
                                                                 platform::IDYES);
-  ASSERT_EQ(MakeSyntheticDataSet(Run(2)), SyntheticOutcome::Made);
+  const SyntheticOutcome made = MakeSyntheticDataSet(Run(2));
+  platform::ProgramPaths.ProgramFolder = folder;
+  ASSERT_EQ(made, SyntheticOutcome::Made);
   const std::vector<std::string> expected = {"synthetic on", "distrib.dat normalised", "run on scan 1",
                                              "synthetic off"};
   EXPECT_EQ(calls, expected);

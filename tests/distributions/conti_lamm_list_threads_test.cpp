@@ -4,11 +4,15 @@
 // show it.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "distributions/conti_lamm_list.h"
 #include "distributions/conti_lamm_pool.h"
+#include "lamm/lamm_ideal.h"
+#include "lamm/lamm_settings.h"
 #include "lamm/lamm_threads.h"
+#include "platform/input_events.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
 
@@ -78,5 +82,40 @@ TEST_F(SpeciesListThreads, OnTheLammPoolKernelsAreThoseOfTheCallingThreadForAnyW
     for (size_t i = 14; i < reference.size(); ++i) differing += pooled[i] != reference[i];
     EXPECT_EQ(differing, 0) << threads << " threads";
     EXPECT_EQ(LammThreadCount(), poolThreads);  // the pool's own setting is left as it was
+  }
+}
+
+// A worker takes no keys; the stop flag the polling thread raises on a press
+// ends the species it is solving at its next scan, not after the whole
+// species.
+TEST_F(SpeciesListThreads, AWorkerEndsItsSpeciesWhenTheStopFlagIsRaised) {
+  Make(12);
+  const ScanSet& sc = CurrentScanSet();
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stop raised" : "no stop");
+    std::vector<std::vector<float>> rows(static_cast<size_t>(sc.count) + 1,
+                                         std::vector<float>(static_cast<size_t>(sc.gridLength) + 1, 0.0f));
+    std::vector<float*> out(rows.size(), nullptr);
+    for (int j = 1; j <= sc.count; ++j) out[static_cast<size_t>(j)] = rows[static_cast<size_t>(j)].data();
+    CLammIdeal L;
+    L.MarkLoaded();
+    L.SetOutputParameters(4.0, 6e-7, gModelParams.meniscus, gModelParams.bottom, 1.0, sc.leftFitLimit,
+                          sc.rightFitLimit);
+    L.SetScanTimes({.records = sc.records.data(), .output = out.data(), .grid = sc.grid,
+                    .gridLength = sc.gridLength, .indexMap = sc.order.data(), .scanCount = sc.count,
+                    .absorbanceData = true});
+    const LammSolverSettings& st = LammSettings();
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
+    L.SetWorker(true, 4, 1);
+    platform::StopFlag() = stop;
+    L.CheckAndRun();
+    EXPECT_EQ(L.AbortRequested(), stop);
+    EXPECT_EQ(platform::StopFlag().load(), stop);
+    platform::StopFlag() = false;
+    // Stopped at its first scan, the last one is never reached.
+    double last = 0;
+    for (int i = 1; i <= sc.gridLength; ++i) last += std::fabs(rows[static_cast<size_t>(sc.count)][static_cast<size_t>(i)]);
+    EXPECT_EQ(last > 0, !stop);
   }
 }

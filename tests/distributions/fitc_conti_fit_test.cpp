@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,9 @@ TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
     if (m.annealing) {
       EXPECT_EQ(fs.annealTemperature, 0.5f);
     }
+    // Settled well within the whole fit's budget.
+    EXPECT_EQ(fs.budgetSpent, 0);
+    EXPECT_LT(fs.fitEvaluations, 400);
   }
 }
 
@@ -217,6 +221,93 @@ TEST_F(ContiFitTest, AnOptimumBeyondAMeniscusLimitEndsAtTheLimitInBoundedEvaluat
     while (platform::TakeKeyDown()) {
     }
   }
+}
+
+// Featureless scans (0.5 + noise of 0.01) give a fit nothing to settle on:
+// meniscus, bottom, f/f0 and baseline float over a flat misfit. Every
+// method, with either regularisation, ends once the whole fit has spent its
+// budget of evaluations (lowered here so that each row ends quickly), at the
+// best point it found, says once that it did not settle (error code 10 in
+// a series), and passes no interruption on. So does a fit whose time bound
+// has passed (0 s here): it starts no evaluation and ends at its start.
+TEST_F(ContiFitTest, AFitThatCannotSettleEndsWithinItsBudgetAtItsBestPoint) {
+  constexpr int kBudget = 12;
+  struct Case {
+    const char* name;
+    unsigned char marquardt, annealing, finalSimplex, finalMarquardt, maxEntropy;
+    bool serial, outOfTime;
+  };
+  const Case cases[] = {
+      {"simplex, Tikhonov", 0, 0, 0, 0, 0, false, false},
+      {"simplex, maximum entropy", 0, 0, 0, 0, 1, false, false},
+      {"marquardt, Tikhonov", 1, 0, 0, 0, 0, false, false},
+      {"marquardt, maximum entropy", 1, 0, 0, 0, 1, false, false},
+      {"annealing, then simplex", 0, 1, 1, 0, 0, false, false},
+      {"annealing, then marquardt", 0, 1, 0, 1, 1, false, false},
+      {"simplex in a series", 0, 0, 0, 0, 0, true, false},
+      {"simplex, out of time", 0, 0, 0, 0, 0, false, true},
+      {"marquardt, out of time", 1, 0, 0, 0, 1, false, true},
+  };
+  std::mt19937 random(11);
+  std::normal_distribution<float> noise(0.0f, 0.01f);
+  ScanSet& scans = CurrentScanSet();
+  for (int j = 1; j <= e_.scans; ++j)
+    for (int i = 1; i <= e_.points; ++i) scans.signals[j][i] = scans.gridSignals[j][i] = 0.5f + noise(random);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FitEngineState& fs = gFitEngineState;
+    fs.maxFitEvaluations = kBudget;
+    fs.maxFitSeconds = c.outOfTime ? 0.0 : kMaxFitSeconds;
+    fs.useSimplex = !c.marquardt && !c.annealing;
+    fs.useMarquardt = c.marquardt;
+    fs.useAnnealing = c.annealing;
+    fs.annealFinalSimplex = c.finalSimplex;
+    fs.annealFinalMarquardt = c.finalMarquardt;
+    fs.annealSteps = 3;
+    fs.annealIterations = 20;
+    fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+    fs.bottomMin = 7.11f;
+    fs.bottomMax = 7.6f;
+    Conti().maxEntropy = c.maxEntropy;
+    gSerialFitSettings = SerialFitSettings{};
+    gSerialFitSettings.running = c.serial ? 1 : 0;
+    gModelParams.bottom = 7.2f;
+    gModelParams.bottomFit = 1;
+    gModelParams.baseline = 0.0f;
+    gModelParams.baselineFit = 1;
+    Float(6.012f, 1.4f);
+    ContiHost host;
+    EXPECT_EQ(ContiFit(&host), 1);
+    EXPECT_LE(fs.fitEvaluations, c.outOfTime ? 0 : kBudget);
+    EXPECT_EQ(fs.budgetSpent, c.outOfTime ? 2 : 1);
+    if (c.serial) {
+      EXPECT_TRUE(host.messages.empty()) << host.messages.front();
+      EXPECT_EQ(gSerialFitSettings.errorCode, 10);
+    } else {
+      EXPECT_EQ(host.messages, std::vector<std::string>{std::string("the fit did not settle in ") +
+                                                        (c.outOfTime ? "0 minutes" : "12 evaluations") +
+                                                        ": the best parameters found are kept"});
+    }
+    if (c.outOfTime) {
+      EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.012f);
+      EXPECT_FLOAT_EQ(Conti().ffValue, 1.4f);
+    }
+    EXPECT_EQ(gSerialFitSettings.abortRequest, 0);
+    EXPECT_EQ(host.realtimeInterrupts, 0);
+    EXPECT_EQ(fs.stopRequested, 0);
+    EXPECT_EQ(fs.fitRunning, 0);
+    EXPECT_EQ(Conti().finalEvaluation, 0);
+    // The result is evaluated at a point within the limits: its misfit is
+    // about the noise, not the mark of a refused evaluation.
+    EXPECT_GE(gModelParams.meniscus, fs.meniscusMin);
+    EXPECT_LE(gModelParams.meniscus, fs.meniscusMax);
+    EXPECT_GE(gModelParams.bottom, fs.bottomMin);
+    EXPECT_LE(gModelParams.bottom, fs.bottomMax);
+    EXPECT_GT(fs.currentRmsd, 0.008f);
+    EXPECT_LT(fs.currentRmsd, 0.02f);
+  }
+  gModelParams.baselineFit = 0;
+  gSerialFitSettings = SerialFitSettings{};
 }
 
 TEST_F(ContiFitTest, NothingFloatedRunsNoOptimiserButShowsTheDistribution) {

@@ -203,19 +203,70 @@ int KeyAfterKernels(const LammListJob& job) {
 }
 }  // namespace
 
-TEST_F(RunTest, KeyPressDuringTheNormalEquationsIsAUserInterrupt) {
+namespace {
+bool gStoppedAfterList = false;
+int ListThenLook(const LammListJob& job) {
+  const int code = DefaultLammListSolver()(job);
+  gStoppedAfterList = platform::StopFlag().load();
+  return code;
+}
+}  // namespace
+
+// In the window a press reaches the key queue only when its events are
+// delivered: the species list delivers them (one thread or several), so
+// the key stops the kernels instead of waiting for the normal equations.
+TEST_F(RunTest, AKeyDeliveredByTheEventPumpStopsTheSpeciesList) {
   Experiment e(3, 50);
   SetGrid(1.0f, 5.0f, 6);
   Unregularised();
-  SetLammListSolver(KeyAfterKernels);
-  ui.ExpectBox("ERROR", "user interrupt");
+  for (const bool threads : {false, true}) {
+    SCOPED_TRACE(threads ? "on workers" : "on the calling thread");
+    bool delivered = false;
+    platform::SetEventPump([&] {
+      if (!delivered) platform::PostKeyDown('x');
+      delivered = true;
+    });
+    Conti().multipleThreads = threads ? 1 : 0;
+    gStoppedAfterList = false;
+    SetLammListSolver(ListThenLook);
+    RunContiSed();
+    SetLammListSolver(nullptr);
+    platform::SetEventPump({});
+    Conti().multipleThreads = 0;
+    EXPECT_TRUE(delivered);
+    EXPECT_TRUE(gStoppedAfterList);
+    EXPECT_TRUE(ui.transcript.empty());
+    EXPECT_FALSE(platform::StopFlag().load());
+    platform::ClearInput();
+  }
+}
+
+// A stop is what the user asked for: no error box, and the distribution of
+// the Run before stays on the screen (not the cleared arrays of the new one),
+// whether the key came during the kernels or during the normal equations.
+TEST_F(RunTest, KeyPressDuringTheNormalEquationsKeepsTheDistributionBefore) {
+  Experiment e(3, 50);
+  ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 5.0f, 6, {{3, 0.6f}}));
+  Unregularised();
   RunContiSed();
-  SetLammListSolver(nullptr);
-  EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
-  EXPECT_TRUE(ui.AllConsumed());
-  EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
-  EXPECT_FALSE(platform::StopFlag().load());
-  platform::ClearInput();
+  ASSERT_EQ(Conti().gridSize, 6);
+  const std::vector<float> before(Conti().distribution + 1, Conti().distribution + 7);
+  ASSERT_GT(before[2], 0.5f);
+  for (const bool duringKernels : {false, true}) {
+    SCOPED_TRACE(duringKernels ? "during the kernels" : "during the normal equations");
+    if (duringKernels)
+      platform::PostKeyDown('x');
+    else
+      SetLammListSolver(KeyAfterKernels);
+    RunContiSed();
+    SetLammListSolver(nullptr);
+    EXPECT_TRUE(ui.failures.empty()) << ui.failures[0];
+    EXPECT_TRUE(ui.transcript.empty());
+    EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
+    EXPECT_FALSE(platform::StopFlag().load());
+    EXPECT_EQ(std::vector<float>(Conti().distribution + 1, Conti().distribution + 7), before);
+    platform::ClearInput();
+  }
 }
 
 TEST_F(RunTest, SizeAndShapeDistributionFindsTheFrictionalRatio) {
@@ -469,7 +520,6 @@ TEST_F(RunTest, InterruptedRunLeavesTheBufferConcentrationAlone) {
   ContiHooks().bufferCorrection = true;
   ContiHooks().bufferConcentration = 0.77;
   SetLammListSolver(KeyAfterKernels);
-  ui.ExpectBox("ERROR", "user interrupt");
   RunContiSed();
   SetLammListSolver(nullptr);
   EXPECT_EQ(ContiHooks().bufferConcentration, 0.77);

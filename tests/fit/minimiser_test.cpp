@@ -275,6 +275,69 @@ TEST_F(MinimiserTest, RestartsThatNeverSettleEndAtTheirBoundWithTheBestVertex) {
   gSerialFitSettings = SerialFitSettings{};
 }
 
+// The whole fit is bounded, not each kind of step: with a budget of 60
+// evaluations (the default is kMaxFitEvaluations) the simplex restarts,
+// Marquardt-Levenberg and annealing with either finishing pass end on the
+// Rosenbrock valley once it is spent, at a point no worse than the start,
+// with one note that the fit did not settle, and no interruption passed on.
+// A time bound already passed (0 s) lets no evaluation start: the fit ends
+// at its start, said the same way.
+TEST_F(MinimiserTest, EveryMethodEndsWhenTheWholeFitHasSpentItsBudget) {
+  struct Case {
+    const char* name;
+    unsigned char marquardt, annealing, finalSimplex, finalMarquardt;
+    double seconds;
+  };
+  const Case cases[] = {{"simplex", 0, 0, 0, 0, kMaxFitSeconds},
+                        {"marquardt", 1, 0, 0, 0, kMaxFitSeconds},
+                        {"annealing, then simplex", 0, 1, 1, 0, kMaxFitSeconds},
+                        {"annealing, then marquardt", 0, 1, 0, 1, kMaxFitSeconds},
+                        {"simplex, out of time", 0, 0, 0, 0, 0.0},
+                        {"marquardt, out of time", 1, 0, 0, 0, 0.0}};
+  EXPECT_EQ(FitEngineState{}.maxFitEvaluations, kMaxFitEvaluations);
+  EXPECT_EQ(FitEngineState{}.maxFitSeconds, kMaxFitSeconds);
+  // Rosenbrock at the start (-1.2, 1): residuals -4.4, 2.2 and 1.
+  const float startRmsd = std::sqrt((4.4f * 4.4f + 2.2f * 2.2f + 1.0f) / 3.0f);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AnalyticHost host;
+    SetUpRosenbrock(host, true);
+    host.stopAfter = 200000;
+    FitEngineState& fs = gFitEngineState;
+    fs.maxFitEvaluations = 60;
+    fs.maxFitSeconds = c.seconds;
+    fs.useMarquardt = c.marquardt;
+    fs.useAnnealing = c.annealing;
+    fs.annealFinalSimplex = c.finalSimplex;
+    fs.annealFinalMarquardt = c.finalMarquardt;
+    fs.annealSteps = 10;
+    fs.annealIterations = 500;
+    fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+    gSerialFitSettings.abortRequest = 0;
+    ASSERT_EQ(FitCurrentModel(&host), 1);
+    const bool outOfTime = c.seconds == 0.0;
+    EXPECT_EQ(fs.budgetSpent, outOfTime ? 2 : 1);
+    EXPECT_LE(fs.fitEvaluations, outOfTime ? 0 : 60);
+    // The evaluations the fit made, and the one of its result.
+    EXPECT_LE(host.evaluations, outOfTime ? 1 : 61);
+    EXPECT_EQ(host.boxes, std::vector<std::string>{std::string("|the fit did not settle in ") +
+                                                   (outOfTime ? "0 minutes" : "60 evaluations") +
+                                                   ": the best parameters found are kept"});
+    EXPECT_EQ(fs.stopRequested, 0);
+    EXPECT_EQ(fs.fitRunning, 0);
+    EXPECT_EQ(gSerialFitSettings.abortRequest, 0);
+    if (outOfTime) {
+      EXPECT_FLOAT_EQ(P[5], -1.2f);
+      EXPECT_FLOAT_EQ(P[6], 1.0f);
+      EXPECT_NEAR(fs.currentRmsd, startRmsd, 1e-5f);
+    } else {
+      EXPECT_LE(fs.currentRmsd, startRmsd);
+    }
+    const ScanSet& ss = CurrentScanSet();
+    EXPECT_FLOAT_EQ(ss.model[1][2], P[5]);
+  }
+}
+
 // A exp(-k t) on noiseless data, A = P[5], k = P[6].
 void SetUpExponential(AnalyticHost& host, float a0, float k0) {
   host.model = [](const float* P, float t, int) { return P[5] * std::exp(-P[6] * t); };

@@ -124,9 +124,10 @@ void Generate(TXLAWindow& w, const SyntheticRun& run) {
   w.Frame().SetCursor(platform::CursorKind::Arrow);
   rs.RunProgressDisplay = false;
   // New scans are the loaded data now: the title names them as a load does.
+  // Scans that could not be written are no data in that folder: the title
+  // never names it.
   const ScanSet& s = CurrentScanSet();
-  if (!run.reuse && (outcome == SyntheticOutcome::Made || outcome == SyntheticOutcome::Unwritten) &&
-      s.count > 0 && s.fileNames.size() > 1)
+  if (!run.reuse && outcome == SyntheticOutcome::Made && s.count > 0 && s.fileNames.size() > 1)
     w.Frame().SetTitle("SEDIMENTATION ANALYSIS -> " + platform::Combine(s.dataFolder, s.fileNames[1]) + "...");
   // The report of the fit to the data before is no report of the new set.
   if (!run.reuse && outcome == SyntheticOutcome::Made) {
