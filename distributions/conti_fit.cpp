@@ -538,6 +538,13 @@ float ContiSimplexSim(float* p, FitHost* host) {
   const unsigned char changed = sc.dataChanged;
   sc.dataChanged = 0;
   RunContiSed();
+  // Cut short because the fit's time ran out: refused like the evaluation
+  // after it would be, no interruption passed on.
+  if (FitEvaluationOutOfTime()) {
+    sc.dataChanged = changed;
+    cs.silent = 0;
+    return 1e10f;
+  }
   const bool interrupted = sc.dataChanged != 0 || platform::StopFlag().load();
   sc.dataChanged = changed || sc.dataChanged;
   Trace("\n start CalculateppAFit in ContiSimplexSim");

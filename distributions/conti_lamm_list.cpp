@@ -94,7 +94,7 @@ int SolveSpeciesList(const LammListJob& job) {
     // was taken only by the normal equations, minutes later.
     for (int k = 1; k <= job.n && !stop.load(); ++k) {
       platform::PumpEvents();
-      if (platform::TakeKeyDown()) {
+      if (platform::TakeKeyDown() || platform::StopDeadlinePassed()) {
         stop = true;
         break;
       }
@@ -117,7 +117,7 @@ int SolveSpeciesList(const LammListJob& job) {
     };
     std::function<void()> poll = [&] {
       platform::PumpEvents();
-      if (platform::TakeKeyDown()) stop = true;
+      if (platform::TakeKeyDown() || platform::StopDeadlinePassed()) stop = true;
     };
     NeqThreadPool::Instance().Run(threads, work, poll);
   }

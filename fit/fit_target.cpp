@@ -83,7 +83,7 @@ float SimplexSim(float* v, FitHost* host) {
   if (host) host->SimulateModel();
   // A stop taken here may have cut the simulation short: a part of a model
   // has no misfit and must never count as the best vertex.
-  if (PollFitStop()) return 1e10f;
+  if (FitEvaluationOutOfTime() || PollFitStop()) return 1e10f;
   const float rmsd = CalcRmsd();
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
   return rmsd;

@@ -17,6 +17,7 @@
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"
+#include "platform/input_events.h"
 
 int EvaluateSimplexFromStart(FitHost* host, float** p, float* y, int n, FitTarget target) {
   for (int i = 1; i <= n + 1; ++i) y[i] = target(p[i], host);
@@ -158,36 +159,46 @@ void ReportRestartsExhausted(FitHost* host) {
                              " restarts: the best parameters found are kept");
 }
 
-namespace {
-double SteadySeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-}  // namespace
-
 FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
   FitEngineState& fs = gFitEngineState;
   if (fs.fitScopeDepth++ == 0) {
     fs.fitEvaluations = 0;
     fs.budgetSpent = 0;
-    fs.fitStartSeconds = SteadySeconds();
+    fs.fitStartSeconds = platform::SteadyClockSeconds();
   }
 }
 
 FitBudgetScope::~FitBudgetScope() {
   FitEngineState& fs = gFitEngineState;
-  if (--fs.fitScopeDepth == 0 && fs.budgetSpent) ReportFitBudgetSpent(host_);
+  if (--fs.fitScopeDepth != 0) return;
+  platform::ArmStopDeadline(0);
+  if (fs.budgetSpent) ReportFitBudgetSpent(host_);
 }
 
 bool FitEvaluationAllowed() {
   FitEngineState& fs = gFitEngineState;
   if (fs.fitScopeDepth == 0 || !fs.fitRunning) return true;
   const bool counted = fs.fitEvaluations >= fs.maxFitEvaluations;
-  if (counted || !(SteadySeconds() - fs.fitStartSeconds < fs.maxFitSeconds)) {
+  if (counted || !(platform::SteadyClockSeconds() - fs.fitStartSeconds < fs.maxFitSeconds)) {
+    platform::ArmStopDeadline(0);
     fs.budgetSpent = counted ? 1 : 2;
     fs.stopRequested = 1;
     return false;
   }
   ++fs.fitEvaluations;
+  // The kernels' polls end this evaluation if the fit's time runs out in it.
+  platform::ArmStopDeadline(fs.fitStartSeconds + fs.maxFitSeconds);
+  return true;
+}
+
+bool FitEvaluationOutOfTime() {
+  const bool passed = platform::StopDeadlinePassed();
+  platform::ArmStopDeadline(0);
+  if (!passed) return false;
+  FitEngineState& fs = gFitEngineState;
+  fs.budgetSpent = 2;
+  fs.stopRequested = 1;
+  platform::StopFlag() = false;
   return true;
 }
 

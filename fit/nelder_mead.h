@@ -85,6 +85,11 @@ bool FitEvaluationAllowed();
 // passed on), only said not to have settled.
 bool FitStoppedByBudget();
 void ReportFitBudgetSpent(FitHost* host);
+// Asked by a target once its model is computed: true when the fit's time
+// ran out during the evaluation and a kernel's poll cut it short (the
+// budget is then spent and the fit stopped, as by FitEvaluationAllowed).
+// Disarms the deadline the evaluation was allowed with.
+bool FitEvaluationOutOfTime();
 
 // Reflection (fac -1), expansion (2) or contraction (0.5) of the worst vertex
 // ihi through the centroid of the others; replaces it when strictly better.

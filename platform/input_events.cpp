@@ -1,5 +1,6 @@
 #include "platform/input_events.h"
 
+#include <chrono>
 #include <deque>
 #include <mutex>
 
@@ -19,6 +20,7 @@ std::atomic<bool> g_interrupt{false};
 std::atomic<bool> g_held{false};
 std::function<void()> g_pump;
 std::function<void()> g_flushPump;
+std::atomic<double> g_deadline{0.0};
 
 bool TakeOne(std::atomic<int>& counter) {
   int n = counter.load();
@@ -49,6 +51,17 @@ void PostMouseClick() {
 }
 
 unsigned long UserStopRequests() { return g_userStops.load(); }
+
+double SteadyClockSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void ArmStopDeadline(double steadySeconds) { g_deadline.store(steadySeconds, std::memory_order_relaxed); }
+
+bool StopDeadlinePassed() {
+  const double deadline = g_deadline.load(std::memory_order_relaxed);
+  return deadline > 0 && SteadyClockSeconds() >= deadline;
+}
 
 bool TakeKeyDown(int* character) {
   if (!TakeOne(g_keys)) return false;

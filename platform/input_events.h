@@ -32,6 +32,14 @@ void ClearInput();
 // The program-wide stop request that worker threads and fits read.
 std::atomic<bool>& StopFlag();
 
+// A fit bounded in time arms a deadline (seconds of the steady clock) for
+// each evaluation it starts: the kernels' polls then end the evaluation
+// under way once it has passed, as a key would, instead of finishing a
+// solve that may take minutes. 0 disarms it. Passed: armed and reached.
+void ArmStopDeadline(double steadySeconds);
+bool StopDeadlinePassed();
+double SteadyClockSeconds();
+
 // A fit that has taken the user's stop finishes with one more evaluation,
 // of the best parameters found: presses arriving meanwhile (the user goes on
 // typing, or the keys sat queued) must not cut that evaluation short and

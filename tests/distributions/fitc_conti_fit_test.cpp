@@ -13,6 +13,7 @@
 #include "distributions/conti_fit.h"
 #include "distributions/conti_fit_display.h"
 #include "distributions/conti_fit_vector.h"
+#include "distributions/conti_lamm_list.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
 #include "fit/marquardt.h"
@@ -308,6 +309,58 @@ TEST_F(ContiFitTest, AFitThatCannotSettleEndsWithinItsBudgetAtItsBestPoint) {
   }
   gModelParams.baselineFit = 0;
   gSerialFitSettings = SerialFitSettings{};
+}
+
+namespace {
+// The fit's clock jumps past its bound while the kernels of the third
+// evaluation are being solved, as on a solve that takes minutes.
+int gListsSolved = 0;
+bool gListCutShort = false;
+int ListWhoseTimeRunsOut(const LammListJob& job) {
+  if (++gListsSolved == 3) {
+    FitEngineState& fs = gFitEngineState;
+    fs.fitStartSeconds -= fs.maxFitSeconds + 1;
+    platform::ArmStopDeadline(fs.fitStartSeconds + fs.maxFitSeconds);
+  }
+  const int code = DefaultLammListSolver()(job);
+  if (gListsSolved == 3) gListCutShort = platform::StopFlag().load();
+  return code;
+}
+}  // namespace
+
+// The time bound also ends the evaluation under way: the kernels' polls cut
+// it short (it never counts as a misfit), and the fit ends at its best point
+// as out of time, not as stopped by the user.
+TEST_F(ContiFitTest, TheTimeBoundCutsShortTheEvaluationUnderWay) {
+  for (const int threads : {1, 3}) {
+    SCOPED_TRACE(threads);
+    FitEngineState& fs = gFitEngineState;
+    fs.maxFitSeconds = kMaxFitSeconds;
+    fs.useSimplex = 1;
+    fs.useMarquardt = fs.useAnnealing = 0;
+    Conti().multipleThreads = threads > 1;
+    LammListThreads() = threads;
+    Float(6.012f, 1.4f);
+    gListsSolved = 0;
+    gListCutShort = false;
+    SetLammListSolver(ListWhoseTimeRunsOut);
+    ContiHost host;
+    EXPECT_EQ(ContiFit(&host), 1);
+    SetLammListSolver(nullptr);
+    EXPECT_TRUE(gListCutShort);
+    EXPECT_EQ(fs.budgetSpent, 2);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"the fit did not settle in 30 minutes: the best parameters "
+                                                      "found are kept"});
+    EXPECT_EQ(host.realtimeInterrupts, 0);
+    EXPECT_EQ(fs.stopRequested, 0);
+    EXPECT_FALSE(platform::StopFlag().load());
+    EXPECT_FALSE(platform::StopDeadlinePassed());
+    // The result is the best point's evaluation, not the cut one.
+    EXPECT_GT(gListsSolved, 3);
+    EXPECT_LT(fs.currentRmsd, 0.05f);
+  }
+  Conti().multipleThreads = 0;
+  LammListThreads() = 1;
 }
 
 TEST_F(ContiFitTest, NothingFloatedRunsNoOptimiserButShowsTheDistribution) {
