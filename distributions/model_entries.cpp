@@ -313,6 +313,12 @@ bool& EntriesInPlace() {
   return inPlace;
 }
 
+// The command whose model was in use and whose options alone change (0: none).
+int& OptionsOnlyFor() {
+  static int id = 0;
+  return id;
+}
+
 ModelStartNotes& StartJustWritten() {
   static ModelStartNotes notes;
   return notes;
@@ -332,6 +338,8 @@ bool PutStartInPlace(int id) {
 }  // namespace
 
 bool ModelEntriesInPlace() { return EntriesInPlace(); }
+
+bool ModelOptionsOnly(int id) { return id != 0 && OptionsOnlyFor() == id; }
 
 const ModelStartNotes& ModelStartJustWritten() { return StartJustWritten(); }
 
@@ -378,6 +386,7 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
   const bool ownSpeciesStart = row && row->startValues.species.Any();
   if (id == trip.before || !IsModelCommand(id)) {
     trip.speciesFrom = id;
+    if (!file && id == trip.before && ModelInUseAgain(id) == InUseAgain::OptionsOnly) OptionsOnlyFor() = id;
     if (file && row) {
       // A file's model is set up afresh even where it was the one in use:
       // its start in place, the file's values read over it.
@@ -443,6 +452,7 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
   EntriesInPlace() = false;
+  OptionsOnlyFor() = 0;
   StartJustWritten() = {};
   // The file's own entries follow; the model left is put aside when the
   // file has been read.

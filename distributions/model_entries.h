@@ -113,6 +113,10 @@ bool FinishModelEntry(const ModelEntryTrip& trip);
 // (chosen for the first time), so its command sets its switches and asks
 // its questions but writes no start values over them.
 bool ModelEntriesInPlace();
+// While the command of model `id` runs with that model in use and its row
+// lets only its options change: it asks its question, takes the answer and
+// leaves the model as it is.
+bool ModelOptionsOnly(int id);
 // What the first start of the model being entered changed (nothing when
 // its own entries came back): the command tells the user of it.
 const ModelStartNotes& ModelStartJustWritten();

@@ -287,6 +287,19 @@ TEST_F(ModelChoice, BoundaryTransformsAskTheirQuestions) {
     EXPECT_TRUE(Clean()) << k.kind << ": " << ui_->failures.front();
   }
   CurrentDataTypeFlags() = DataTypeFlags{};
+
+  // Chosen again while in use: the direction and the resolution are the
+  // newest entries; nothing else is asked, switched off or unmarked.
+  gFitEngineState.fitTINoise = 1;
+  ui_->ExpectBox("Van Holde Weischet Analysis", "for sedimentation?", platform::IDNO);
+  ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", "35");
+  Window().Dispatch(292);
+  EXPECT_EQ(m.VanHoldeWeischetFlotation, 1);
+  EXPECT_FLOAT_EQ(Conti().resolution, 35.0f);
+  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
+  EXPECT_EQ(SelectedModelKey(), kCmVanHoldeWeischet);
+  EXPECT_TRUE(Window().IsMenuItemChecked(292));
+  EXPECT_TRUE(Clean()) << ui_->failures.front();
 }
 
 TEST_F(ModelChoice, ElectrophoresisModelsUseTheColumn) {

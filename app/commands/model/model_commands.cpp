@@ -140,7 +140,7 @@ void TXLAWindow::CmExternalLoadingCellModel() {
                           "EXTERNAL LOADING GEOMETRY"))
     answer = 0;
   volume = answer;
-  if (ModelChosen(kCmExternalLoadingCellModel)) return;
+  if (ModelOptionsOnly(kCmExternalLoadingCellModel)) return;
   SelectGeometryModel(*this, &ModelSelectorFlags::ExternalLoadingCellModel, kCmExternalLoadingCellModel);
 }
 
@@ -373,7 +373,8 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   // (A file's model is set up again even where it was the model in use:
   // the file cleared the switches.)
   const ModelEntryTrip* file = FileTrip();
-  if (!file && SelectedModelKey() == id && !ModelAsksAgain(id)) return;
+  // The model in use chosen again: its row says what its command does.
+  if (!file && SelectedModelKey() == id && ModelInUseAgain(id) == InUseAgain::Nothing) return;
   struct Inside {
     Inside() { ModelCommandRunning() = true; }
     ~Inside() { ModelCommandRunning() = false; }

@@ -74,7 +74,7 @@ void TXLAWindow::CmDlsStokesRadiiModel() {
                   "DISCRETE STOKES RADII"))
     return;
   sol.viscosity = 0.1f * poise / 0.001002f;
-  if (ModelChosen(kCmDlsStokesRadiiModel)) return;
+  if (ModelOptionsOnly(kCmDlsStokesRadiiModel)) return;
   SelectDiscreteDls(*this, &ModelSelectorFlags::DlsStokesRadiiModel);
   UnpackModelParameters();
   MarkChosenModel(*this, kCmDlsStokesRadiiModel);

@@ -80,8 +80,7 @@ void TXLAWindow::CmVanHoldeWeischet() {
   if (!AskResolution(&resolution)) return;
   FreeLsgsArrays();
   Conti().resolution = resolution;
-  if (ModelChosen(kCmVanHoldeWeischet)) {
-    // Already chosen: only the direction and the resolution change.
+  if (ModelOptionsOnly(kCmVanHoldeWeischet)) {
     m.VanHoldeWeischetFlotation = flotation;
     return;
   }
