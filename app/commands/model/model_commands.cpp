@@ -86,9 +86,6 @@ void ClearSelectionForModel() {
 void TXLAWindow::CmDiscreteSpeciesModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  // Every other geometry (zone, DLS, linear, external loading, the
-  // electrophoresis cell, 282) also raises the discrete-species switch.
-  if (ModelChosen(kCmDiscreteSpeciesModel)) return;
   ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   CheckMenuItem(kCmDiscreteSpeciesModel, true);
@@ -127,7 +124,6 @@ void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, 
 
 void TXLAWindow::CmLinearLammModel() {
   if (RefuseDlsData()) return;
-  if (ModelChosen(kCmLinearLammModel)) return;
   SelectGeometryModel(*this, &ModelSelectorFlags::LinearLammModel, kCmLinearLammModel);
 }
 
@@ -145,7 +141,6 @@ void TXLAWindow::CmExternalLoadingCellModel() {
 }
 
 void TXLAWindow::CmModel282() {
-  if (ModelChosen(kCmModel282)) return;
   SelectGeometryModel(*this, &ModelSelectorFlags::Model282, kCmModel282);
 }
 
@@ -166,7 +161,6 @@ void TXLAWindow::CmMonomerTrimerModel() {
 void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  if (ModelChosen(kCmZoneCentrifugationSpeciesModel)) return;
   ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   m.ZoneCentrifugationModel = 1;

@@ -82,7 +82,6 @@ void TXLAWindow::CmDlsStokesRadiiModel() {
 
 void TXLAWindow::CmDlsCumulantModel() {
   if (RefuseWithoutDlsData()) return;
-  if (ModelChosen(kCmDlsCumulantModel)) return;
   SelectDiscreteDls(*this, &ModelSelectorFlags::DlsCumulantModel);
   UnpackModelParameters();
   MarkChosenModel(*this, kCmDlsCumulantModel);

@@ -40,7 +40,6 @@ void TXLAWindow::CmElectrophoresisLammModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   m.ConcDependentLammModel = 0;
   ReleaseDistributionArrays();
-  if (ModelChosen(kCmElectrophoresisLammModel)) return;
   ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   m.ElectrophoresisLammModel = 1;
