@@ -96,19 +96,17 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
 
 namespace {
 
-// The discrete species in a Lamm geometry of their own: linear, external
-// loading cell, and the static-grid variant without menu item.
-// The shared head of a model command: nothing when the model is already
-// chosen; otherwise the reset, the model's switch and its tick.
-bool EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
+// The shared head of a model command: the reset, the model's switch and
+// its tick.
+void EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ReleaseDistributionArrays();
-  if (ModelChosen(item)) return false;
   ClearSelectionForModel();
   gModelSelectorFlags.*own = 1;
   w.CheckMenuItem(item, true);
-  return true;
 }
 
+// The discrete species in a Lamm geometry of their own: linear, external
+// loading cell, and the static-grid variant without menu item.
 void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
@@ -146,14 +144,14 @@ void TXLAWindow::CmModel282() {
 
 void TXLAWindow::CmMonomerDimerModel() {
   if (RefuseDlsData()) return;
-  if (!EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, kCmMonomerDimerModel)) return;
+  EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, kCmMonomerDimerModel);
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
 
 void TXLAWindow::CmMonomerTrimerModel() {
   if (RefuseDlsData()) return;
-  if (!EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, kCmMonomerTrimerModel)) return;
+  EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, kCmMonomerTrimerModel);
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -423,7 +421,6 @@ void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
   }
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  if (ModelChosen(hindered ? kCmNonidealSingleSpeciesModel1099 : kCmNonidealSingleSpeciesModel)) return;
   ClearSelectionForModel();
   m.NonidealSingleSpeciesModel = 1;
   m.NonidealVariantModel = hindered ? 1 : 0;
@@ -440,7 +437,6 @@ void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  if (ModelChosen(item)) return;
   ClearSelectionForModel();
   m.*own = 1;
   w.CheckMenuItem(item, true);
@@ -460,7 +456,7 @@ void TXLAWindow::CmNonidealMultipleSpeciesModel() {
     RefuseModelFor("this model is not implemented for equilibrium data");
     return;
   }
-  if (!EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, kCmNonidealMultipleSpeciesModel)) return;
+  EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, kCmNonidealMultipleSpeciesModel);
   SetFitMAndS(*this, false);
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
