@@ -484,7 +484,6 @@ bool CommonContiSetup(TXLAWindow& w) {
 
 void SelectNonidealCS(TXLAWindow& w, bool alt) {
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (ModelChosen(alt ? kCmNonidealCSModel1100 : kCmNonidealCSModel)) return;
   if (!m.CSModel && (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)) {
     PlaySoundInfo();
     platform::Tell("ERROR", "you may need to run normal c(s) first, to get estimates for baselines",
@@ -503,7 +502,6 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
 void TXLAWindow::CmZoneCentrifugationCSModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (ModelChosen(kCmZoneCentrifugationCSModel)) return;
   ClearSelectionForModel();
   m.CSModel = 1;
   if (!CommonContiSetup(*this)) return;
@@ -551,7 +549,6 @@ void TXLAWindow::CmNonidealCSModel1100() {
 void TXLAWindow::CmFMScalingLawModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (ModelChosen(kCmFMScalingLawModel)) return;
   // The molar-mass distribution keeps its plot through the set-up.
   RunState().KeepDistributionPlot = true;
   if (!CommonContiSetup(*this)) return;

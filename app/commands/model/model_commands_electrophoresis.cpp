@@ -25,7 +25,6 @@ void TXLAWindow::CmElectrophoresisLsgModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   m.ConcDependentLammModel = 0;
   ReleaseDistributionArrays();
-  if (ModelChosen(kCmElectrophoresisLsgModel)) return;
   ClearSelectionForModel();
   CmLsgStarModel();
   MarkChosenModel(*this, kCmElectrophoresisLsgModel);
