@@ -201,8 +201,6 @@ int SelectedModelKey() {
   return 0;
 }
 
-bool ModelChosen(int id) { return id != 0 && SelectedModelKey() == id; }
-
 bool IsModelCommand(int id) { return FindModelRow(id) != nullptr; }
 
 bool SpeciesModelKey(int key) {

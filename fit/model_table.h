@@ -2,7 +2,7 @@
 // The models of the program, one row each: what the Model menu and the
 // hidden model commands choose. Every question of the kind "which models
 // ..." (is it a distribution, does it hold the discrete species, which
-// data can it compute, does its command ask again when chosen once more)
+// data can it compute, what does its command do when its model is in use)
 // is answered from this table, so that a model added here is covered by
 // the model entries, the refusals of Run and Fit and the round-trip test.
 #include <cstdint>
@@ -142,8 +142,6 @@ const ModelRow* FindModelRow(int id);
 
 // The command id of the model the switches select (0: none chosen yet).
 int SelectedModelKey();
-// The model of command `id` is the one chosen.
-bool ModelChosen(int id);
 // Command ids of the models (the Model menu and the hidden model commands).
 bool IsModelCommand(int id);
 // Models whose slots hold the discrete species as such (0: the start-up entries).
