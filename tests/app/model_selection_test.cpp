@@ -83,6 +83,19 @@ TEST_F(ModelChoice, DlsModelsTakeTheirRangesAndStokesRadii) {
   EXPECT_EQ(gModelParams.included[2], 0);
   EXPECT_EQ(F(15), 1);  // the baseline floats, nothing else
   EXPECT_EQ(F(1), 0);
+  // Chosen again while in use: the viscosity is the newest entry, the radius
+  // typed stays, and a cancel changes nothing.
+  gModelParameterVector.P[1] = 3.5f;
+  UnpackModelParameters();
+  ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", "0.03006");
+  Window().Dispatch(536);
+  ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", std::nullopt);
+  Window().Dispatch(536);
+  EXPECT_NEAR(gSolutionConditions.viscosity, 3.0, 1e-5);
+  EXPECT_FLOAT_EQ(P(1), 3.5f);
+  EXPECT_EQ(F(15), 1);
+  EXPECT_EQ(m.LammDiscreteModel + m.DlsStokesRadiiModel, 2);
+  EXPECT_TRUE(Window().IsMenuItemChecked(536));
 
   Window().Dispatch(890);
   EXPECT_EQ(m.DlsCumulantModel, 1);
