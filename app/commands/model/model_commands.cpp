@@ -383,10 +383,8 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   const StoredStartValues stored = trip.speciesStart ? TakeStoredStart(id) : StoredStartValues{};
   if (fromNoModel) {
     ReleaseDistributionArrays();
-    // (The reset starts the solver choice afresh: the start in place has its own.)
-    const std::uint8_t automatic = LammSettings().automaticAlgorithm;
-    ClearModelSelection();
-    if (ModelEntriesInPlace()) LammSettings().automaticAlgorithm = automatic;
+    // (The start in place keeps its own solver choice through the reset.)
+    ClearSelectionForModel();
     gModelSelectorFlags.CSModel = 0;
   }
   command();
