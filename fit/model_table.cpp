@@ -30,8 +30,10 @@ constexpr StartValues kDiscreteStart = {
     .species = {.automatic = 1, .emptyExtras = 0xF, .fixAll = true, .emptyThirdSlots = true}};
 // The dimer's fourth quantity follows from the monomer's.
 constexpr StartValues kMonomerDimerStart = {.species = {.emptyExtras = 0x2, .fixAll = true}};
-// The zone's species sediment from a lamella on the moving frame.
-constexpr StartValues kZoneSpeciesStart = {.species = {.automatic = 0,
+// The zone's species sediment from a lamella on the moving frame (the
+// lamella's loading as the zone c(s) starts it).
+constexpr StartValues kZoneSpeciesStart = {.loading = 0.1f,
+                                           .species = {.automatic = 0,
                                                        .claverie = 0,
                                                        .movingHat = 1,
                                                        .modelInitial = true,

@@ -100,7 +100,7 @@ struct SpeciesStart {
   bool emptyThirdSlots = false;  // the slots 2n+1..3n emptied
   bool floatBaseline = false;    // the baseline of the autocorrelation floats
   bool oneSpecies = false;       // component 1 alone, its amplitude floating
-  bool zoneLoading = false;      // the stored lamella loading, its fit box ticked
+  bool zoneLoading = false;      // the row's lamella loading, its fit box ticked
   bool fitNoise = false;         // time- and radially-invariant noise fitted
   StoredStart stored = StoredStart::None;
   float oligomerA = 0, oligomerB = 0;  // the three-state n-mers as multiples of the monomer

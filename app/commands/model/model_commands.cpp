@@ -185,11 +185,6 @@ void TXLAWindow::CmFaxenSimulation() {
   RunState().FaxenSimulation = false;
 }
 
-float& StoredZoneLoadingValue() {
-  static float value = FindModelRow(kCmZoneCentrifugationCSModel)->startValues.loading;
-  return value;
-}
-
 // ---- the distribution family ------------------------------------------------
 
 ContiModelCommandContext ModelCommandContext() {

@@ -18,10 +18,6 @@ bool RefuseDlsData();
 // The reset of the model switches before a model command sets its own.
 void ClearSelectionForModel();
 
-// The stored zone-loading value of the zone-centrifugation models (the oil
-// volume of the external loading cell lives with its geometry).
-float& StoredZoneLoadingValue();
-
 // The menu mark of the model chosen, every other model's cleared.
 void MarkChosenModel(TXLAWindow& w, int item);
 // The menu marks as the switches select the model (after a saved analysis
