@@ -608,41 +608,24 @@ ContiModelCommandResult CmContinuousCSVariant(CsVariant variant, const ContiMode
   ContiSettings& cs = Conti();
   const bool mAndS = ctx.fitMAndS && *ctx.fitMAndS;
   unsigned char* own = nullptr;
-  int id = 0;  // the variant's command
   switch (variant) {
-    case CsVariant::With1Discrete:
-      own = mAndS ? &f.CSWith1DiscreteComponent : &f.CSWith1DiscreteModel;
-      id = kCmCSWith1DiscreteModel;
-      break;
-    case CsVariant::MsTable: own = &f.CSWithMsTableModel; id = kCmCSWithMsTableModel; break;
-    case CsVariant::ConformationalChange:
-      own = &f.ConformationalChangeCSModel;
-      id = kCmConformationalChangeCSModel;
-      break;
-    case CsVariant::BimodalFf0: own = &f.BimodalFF0CSModel; id = kCmBimodalFF0CSModel; break;
-    case CsVariant::BimodalFf0With1Discrete:
-      own = &f.BimodalFF0With1DiscreteCSModel;
-      id = kCmBimodalFF0With1DiscreteCSModel;
-      break;
-    case CsVariant::FixFf0FloatingVbar: own = &f.FixFF0FloatingVbarCSModel; id = kCmFixFF0FloatingVbarCSModel; break;
-    case CsVariant::GeneralScalingLaw:
-      own = &f.GeneralScalingLawCSModel;
-      id = kCmGeneralScalingLawCSModel;
-      break;
-    case CsVariant::WormlikeChain: own = &f.WormlikeChainCSModel; id = kCmWormlikeChainCSModel; break;
-    case CsVariant::CsFf0: own = &f.CSff0Model; id = kCmCSff0Model; break;
-    case CsVariant::CsFf0With1Discrete:
-      own = &f.CSff0With1DiscreteModel;
-      id = kCmCSff0With1DiscreteModel;
-      break;
-    case CsVariant::InvariantD: own = &f.CSInvariantDModel; id = kCmCSInvariantDModel; break;
-    case CsVariant::LinearRod521: own = &f.CSModel521; id = kCmCSModel521; break;
+    case CsVariant::With1Discrete: own = mAndS ? &f.CSWith1DiscreteComponent : &f.CSWith1DiscreteModel; break;
+    case CsVariant::MsTable: own = &f.CSWithMsTableModel; break;
+    case CsVariant::ConformationalChange: own = &f.ConformationalChangeCSModel; break;
+    case CsVariant::BimodalFf0: own = &f.BimodalFF0CSModel; break;
+    case CsVariant::BimodalFf0With1Discrete: own = &f.BimodalFF0With1DiscreteCSModel; break;
+    case CsVariant::FixFf0FloatingVbar: own = &f.FixFF0FloatingVbarCSModel; break;
+    case CsVariant::GeneralScalingLaw: own = &f.GeneralScalingLawCSModel; break;
+    case CsVariant::WormlikeChain: own = &f.WormlikeChainCSModel; break;
+    case CsVariant::CsFf0: own = &f.CSff0Model; break;
+    case CsVariant::CsFf0With1Discrete: own = &f.CSff0With1DiscreteModel; break;
+    case CsVariant::InvariantD: own = &f.CSInvariantDModel; break;
+    case CsVariant::LinearRod521: own = &f.CSModel521; break;
   }
   if (RefuseDls(ctx)) {
     r.refused = true;
     return r;
   }
-  if (ModelChosen(id)) return r;
   const bool twoD = variant == CsVariant::CsFf0 || variant == CsVariant::CsFf0With1Discrete;
   if (twoD && !f.CSff0Model && !f.CSff0With1DiscreteModel &&
       CurrentScanSet().radialResolution <= 0.001f && MeanPointSpacing() < 0.0029f) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "distributions/conti_settings.h"
+#include "fit/clear_model_selection.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
 #include "fit/model_selector.h"
@@ -313,6 +314,12 @@ bool& EntriesInPlace() {
   return inPlace;
 }
 
+// The command whose model was in use and whose options alone change (0: none).
+int& OptionsOnlyFor() {
+  static int id = 0;
+  return id;
+}
+
 ModelStartNotes& StartJustWritten() {
   static ModelStartNotes notes;
   return notes;
@@ -332,6 +339,8 @@ bool PutStartInPlace(int id) {
 }  // namespace
 
 bool ModelEntriesInPlace() { return EntriesInPlace(); }
+
+bool ModelOptionsOnly(int id) { return id != 0 && OptionsOnlyFor() == id; }
 
 const ModelStartNotes& ModelStartJustWritten() { return StartJustWritten(); }
 
@@ -378,6 +387,7 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
   const bool ownSpeciesStart = row && row->startValues.species.Any();
   if (id == trip.before || !IsModelCommand(id)) {
     trip.speciesFrom = id;
+    if (!file && id == trip.before && ModelInUseAgain(id) == InUseAgain::OptionsOnly) OptionsOnlyFor() = id;
     if (file && row) {
       // A file's model is set up afresh even where it was the one in use:
       // its start in place, the file's values read over it.
@@ -443,6 +453,7 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
 bool FinishModelEntry(const ModelEntryTrip& trip) {
   ModelEntryBook& book = ModelEntries();
   EntriesInPlace() = false;
+  OptionsOnlyFor() = 0;
   StartJustWritten() = {};
   // The file's own entries follow; the model left is put aside when the
   // file has been read.
@@ -493,6 +504,10 @@ ModelEntryTrip BeginReloadedModel() {
   // What the model left shares is held as for a model command; it goes back
   // when the file's model is entered (the file's values come after).
   HoldShared(trip.before);
+  // The model in use is left: a grid size it replaced goes back first.
+  GiveBackReplacedGridSize();
+  trip.gridSizeBefore = LammSettings().feGridSize;
+  trip.gridSizeInUseBefore = LammSettings().gridSizeInUse;
   return trip;
 }
 
@@ -504,6 +519,11 @@ void FinishReloadedModel(const ModelEntryTrip& trip) {
     if (SpeciesModelKey(trip.before)) book.lastSpeciesModel = trip.before;
   }
   book.records.erase(after);
+  ModelSelectorFlags& sel = gModelSelectorFlags;
+  if (sel.GridSizeOverridden) {
+    sel.ReplacedGridSize = trip.gridSizeBefore;
+    sel.ReplacedGridSizeInUse = trip.gridSizeInUseBefore;
+  }
 }
 
 ModelInUse TakeModelInUse() { return {SelectedModelKey(), CaptureModelEntries()}; }

@@ -11,6 +11,7 @@ namespace {
 using F = ModelFamily;
 using S = ModelStart;
 using R = StartRegularisation;
+using I = InUseAgain;
 constexpr unsigned kSed = kSedimentationData;
 // The concentration-dependent models have no equilibrium form.
 constexpr unsigned kVelocityOnly = kVelocityData | kElectrophoresisData;
@@ -29,8 +30,10 @@ constexpr StartValues kDiscreteStart = {
     .species = {.automatic = 1, .emptyExtras = 0xF, .fixAll = true, .emptyThirdSlots = true}};
 // The dimer's fourth quantity follows from the monomer's.
 constexpr StartValues kMonomerDimerStart = {.species = {.emptyExtras = 0x2, .fixAll = true}};
-// The zone's species sediment from a lamella on the moving frame.
-constexpr StartValues kZoneSpeciesStart = {.species = {.automatic = 0,
+// The zone's species sediment from a lamella on the moving frame (the
+// lamella's loading as the zone c(s) starts it).
+constexpr StartValues kZoneSpeciesStart = {.loading = 0.1f,
+                                           .species = {.automatic = 0,
                                                        .claverie = 0,
                                                        .movingHat = 1,
                                                        .modelInitial = true,
@@ -58,85 +61,85 @@ constexpr StartValues kCumulantStart = {.species = {.fixAll = true, .floatBaseli
 
 // In the order of the menu marks the reset clears.
 constexpr ModelRow kRows[] = {
-    {kCmDiscreteSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true, {}, kDiscreteStart},
-    {kCmLinearLammModel, F::Species, kSed, S::LastSpecies, 0, 0, true, {}, kGeometryStart},
-    {kCmExternalLoadingCellModel, F::Species, kSed, S::LastSpecies, 0, kAsksOwnValues, true, {}, kGeometryStart},
-    {kCmModel282, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true, {}, kGeometryStart},
-    {kCmElectrophoresisLammModel, F::Species, kSed, S::LastSpecies, kBorrowsBottom, 0, true, {}, kGeometryStart},
-    {kCmElectrophoresisLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsBottom | kBorrowsFfSlot, 0, false, {1.0f, 20.0f},
+    {kCmDiscreteSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, I::Nothing, true, {}, kDiscreteStart},
+    {kCmLinearLammModel, F::Species, kSed, S::LastSpecies, 0, I::Nothing, true, {}, kGeometryStart},
+    {kCmExternalLoadingCellModel, F::Species, kSed, S::LastSpecies, 0, I::OptionsOnly, true, {}, kGeometryStart},
+    {kCmModel282, F::Species, kSedOrDls, S::LastSpecies, 0, I::Nothing, true, {}, kGeometryStart},
+    {kCmElectrophoresisLammModel, F::Species, kSed, S::LastSpecies, kBorrowsBottom, I::Nothing, true, {}, kGeometryStart},
+    {kCmElectrophoresisLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsBottom | kBorrowsFfSlot, I::Nothing, false, {1.0f, 20.0f},
      {100.0f, 0.683f, 0, 0, R::SecondDerivative}},
-    {kCmDlsStokesRadiiModel, F::Species, kDlsData, S::LastSpecies, 0, kAsksViscosity, true, {}, kStokesRadiiStart},
-    {kCmMonomerDimerModel, F::Association, kSed, S::LastSpecies, 0, 0, false, {}, kMonomerDimerStart},
-    {kCmMonomerTrimerModel, F::Association, kSed, S::LastSpecies, 0, 0, false, {}, kNothingFloated},
-    {kCmMonomerTetramerOctamerModel, F::Association, kSed, S::StartUp, 0, 0, false, {},
+    {kCmDlsStokesRadiiModel, F::Species, kDlsData, S::LastSpecies, 0, I::OptionsOnly, true, {}, kStokesRadiiStart},
+    {kCmMonomerDimerModel, F::Association, kSed, S::LastSpecies, 0, I::Nothing, false, {}, kMonomerDimerStart},
+    {kCmMonomerTrimerModel, F::Association, kSed, S::LastSpecies, 0, I::Nothing, false, {}, kNothingFloated},
+    {kCmMonomerTetramerOctamerModel, F::Association, kSed, S::StartUp, 0, I::Nothing, false, {},
      {.species = ThreeStateStart(4.0f, 8.0f)}},
-    {kCmMonomerDimerTetramerModel, F::Association, kSed, S::StartUp, 0, 0, false, {},
+    {kCmMonomerDimerTetramerModel, F::Association, kSed, S::StartUp, 0, I::Nothing, false, {},
      {.species = ThreeStateStart(2.0f, 4.0f)}},
-    {kCmNonidealSingleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, 0, false, {},
+    {kCmNonidealSingleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, I::Nothing, false, {},
      kNonidealSpeciesStart},
-    {kCmNonidealMultipleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, 0, true, {},
+    {kCmNonidealMultipleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, I::Nothing, true, {},
      kNothingFloated},
     {kCmContinuousCMModel, F::Distribution, kSed, S::StartUp},
     {kCmCSInvariantDModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {kCmContinuousCSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {0.0f, 15.0f}, {.regularisation = R::MaxEntropy}},
-    {kCmModel267, F::Association, kSed, S::StartUp, 0, 0, false, {}, kReactingStart},
+    {kCmContinuousCSModel, F::Distribution, kSed, S::StartUp, 0, I::Nothing, false, {0.0f, 15.0f}, {.regularisation = R::MaxEntropy}},
+    {kCmModel267, F::Association, kSed, S::StartUp, 0, I::Nothing, false, {}, kReactingStart},
     {kCmCMInvariantDModel, F::Distribution, kSed, S::StartUp},
-    {kCmCMPowerLawModel, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
-    {kCmCMPriorVbarModel, F::Distribution, kSed, S::StartUp, 0, kAsksOwnValues},
-    {kCmLsgStarModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {1.0f, 20.0f}, {100.0f, 0.683f, 0, 0, R::SecondDerivative}},
-    {kCmLsgStarWith1DiscreteModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {1.0f, 20.0f},
+    {kCmCMPowerLawModel, F::Distribution, kSed, S::StartUp, 0, I::AsksAgain},
+    {kCmCMPriorVbarModel, F::Distribution, kSed, S::StartUp, 0, I::AsksAgain},
+    {kCmLsgStarModel, F::Distribution, kSed, S::StartUp, 0, I::Nothing, false, {1.0f, 20.0f}, {100.0f, 0.683f, 0, 0, R::SecondDerivative}},
+    {kCmLsgStarWith1DiscreteModel, F::Distribution, kSed, S::StartUp, kDiscrete, I::Nothing, false, {1.0f, 20.0f},
      {100.0f, 0.683f, 0, 0, R::SecondDerivative}},
     // (It starts from the bimodal c(s) with one discrete component, range included.)
-    {kCmHybridCSLsgModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {},
+    {kCmHybridCSLsgModel, F::Distribution, kSed, S::StartUp, kDiscrete, I::Nothing, false, {},
      {.resolution = 101.0f, .regularisation = R::SecondDerivative}},
-    {kCmDlsIRhModel, F::Distribution, kDlsData, S::StartUp, 0, 0, false, {1.0f, 50.0f},
+    {kCmDlsIRhModel, F::Distribution, kDlsData, S::StartUp, 0, I::Nothing, false, {1.0f, 50.0f},
      {.confidence = 0.55f, .regularisation = R::MaxEntropy}},
-    {kCmDlsIRhTimeCourseModel, F::Distribution, kDlsData, S::StartUp, kBorrowsFfSlot, 0, false, {1.0f, 50.0f},
+    {kCmDlsIRhTimeCourseModel, F::Distribution, kDlsData, S::StartUp, kBorrowsFfSlot, I::Nothing, false, {1.0f, 50.0f},
      {.confidence = 0.55f, .regularisation = R::MaxEntropy}},
-    {kCmDlsIDModel, F::Distribution, kDlsData, S::StartUp, 0, 0, false, {0.1f, 10.0f}, {.confidence = 0.55f}},
-    {kCmVanHoldeWeischet, F::Transform, kSed, S::StartUp, 0, kAsksResolution},
-    {kCmExtrapolateLsgAreaFractions, F::Transform, kSed, S::StartUp, 0, 0, false, {1.0f, 10.0f},
+    {kCmDlsIDModel, F::Distribution, kDlsData, S::StartUp, 0, I::Nothing, false, {0.1f, 10.0f}, {.confidence = 0.55f}},
+    {kCmVanHoldeWeischet, F::Transform, kSed, S::StartUp, 0, I::OptionsOnly},
+    {kCmExtrapolateLsgAreaFractions, F::Transform, kSed, S::StartUp, 0, I::Nothing, false, {1.0f, 10.0f},
      {.resolution = 50.0f, .confidence = 0.68f}},
-    {kCmEquilibriumModel284, F::Equilibrium, kSed, S::StartUp, 0, 0, false, {}, kEquilibriumStart},
-    {kCmEquilibriumModel523, F::Equilibrium, kSed, S::StartUp, 0, 0, false, {}, kEquilibriumAssociationStart},
-    {kCmZoneCentrifugationSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, 0, true, {}, kZoneSpeciesStart},
-    {kCmZoneCentrifugationCSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {},
+    {kCmEquilibriumModel284, F::Equilibrium, kSed, S::StartUp, 0, I::Nothing, false, {}, kEquilibriumStart},
+    {kCmEquilibriumModel523, F::Equilibrium, kSed, S::StartUp, 0, I::Nothing, false, {}, kEquilibriumAssociationStart},
+    {kCmZoneCentrifugationSpeciesModel, F::Species, kSedOrDls, S::LastSpecies, 0, I::Nothing, true, {}, kZoneSpeciesStart},
+    {kCmZoneCentrifugationCSModel, F::Distribution, kSed, S::StartUp, 0, I::Nothing, false, {},
      {.confidence = 0.99f, .loading = 0.1f, .regularisation = R::SecondDerivative}},
-    {kCmZoneCentrifugationLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, 0, false, {1.0f, 20.0f},
+    {kCmZoneCentrifugationLsgModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, I::Nothing, false, {1.0f, 20.0f},
      {100.0f, 0.95f, 1.0f, 0.1f, R::SecondDerivative}},
-    {kCmElectrophoresisCVModel, F::Distribution, kElectrophoresisData, S::StartUp, kBorrowsBottom, 0, false, {1.0f, 20.0f},
+    {kCmElectrophoresisCVModel, F::Distribution, kElectrophoresisData, S::StartUp, kBorrowsBottom, I::Nothing, false, {1.0f, 20.0f},
      {.resolution = 100.0f, .confidence = 0.683f, .constantD = 5.0f}},
-    {kCmConformationalChangeCSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {0.0f, 20.0f},
+    {kCmConformationalChangeCSModel, F::Distribution, kSed, S::StartUp, 0, I::Nothing, false, {0.0f, 20.0f},
      {.regularisation = R::MaxEntropy}},
-    {kCmCSWith1DiscreteModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {0.0f, 20.0f},
+    {kCmCSWith1DiscreteModel, F::Distribution, kSed, S::StartUp, kDiscrete, I::Nothing, false, {0.0f, 20.0f},
      {.regularisation = R::MaxEntropy}},
     {kCmCSModel521, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
-    {kCmNonidealCSModel, F::Distribution, kSed, S::StartUp, kDiscrete | kNonideality, 0, false, {},
+    {kCmNonidealCSModel, F::Distribution, kSed, S::StartUp, kDiscrete | kNonideality, I::Nothing, false, {},
      {.discreteM = 350.0f, .discreteS = 0.34f}},
-    {kCmCSWithMsTableModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {},
+    {kCmCSWithMsTableModel, F::Distribution, kSed, S::StartUp, kDiscrete, I::Nothing, false, {},
      {.regularisation = R::MaxEntropy}},
-    {kCmCSff0Model, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, 0, false, {},
+    {kCmCSff0Model, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, I::Nothing, false, {},
      {.regularisation = R::MaxEntropy}},
-    {kCmCSff0With1DiscreteModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kDiscrete, 0, false, {0.1f, 20.0f},
+    {kCmCSff0With1DiscreteModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kDiscrete, I::Nothing, false, {0.1f, 20.0f},
      {.regularisation = R::MaxEntropy}},
-    {kCmNonidealSingleSpeciesModel1099, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, 0, false, {},
+    {kCmNonidealSingleSpeciesModel1099, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, I::Nothing, false, {},
      kNonidealSpeciesStart},
-    {kCmNonidealCSModel1100, F::Distribution, kSed, S::StartUp, kDiscrete | kNonideality, 0, false, {},
+    {kCmNonidealCSModel1100, F::Distribution, kSed, S::StartUp, kDiscrete | kNonideality, I::Nothing, false, {},
      {.discreteM = 350.0f, .discreteS = 0.34f}},
-    {kCmFixFF0FloatingVbarCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kBorrowsVbar, 0, false, {},
+    {kCmFixFF0FloatingVbarCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot | kBorrowsVbar, I::Nothing, false, {},
      {.regularisation = R::MaxEntropy}},
-    {kCmWormlikeChainCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, 0, false, {},
+    {kCmWormlikeChainCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, I::Nothing, false, {},
      {.regularisation = R::MaxEntropy}},
-    {kCmGeneralScalingLawCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, 0, false, {0.5f, 20.0f},
+    {kCmGeneralScalingLawCSModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, I::Nothing, false, {0.5f, 20.0f},
      {.regularisation = R::MaxEntropy}},
     // (Its range is one of molar masses.)
-    {kCmFMScalingLawModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, 0, false, {10000.0f, 500000.0f},
+    {kCmFMScalingLawModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot, I::Nothing, false, {10000.0f, 500000.0f},
      {.regularisation = R::SecondDerivative}},
-    {kCmBimodalFF0CSModel, F::Distribution, kSed, S::StartUp, 0, 0, false, {0.0f, 20.0f},
+    {kCmBimodalFF0CSModel, F::Distribution, kSed, S::StartUp, 0, I::Nothing, false, {0.0f, 20.0f},
      {.regularisation = R::MaxEntropy}},
-    {kCmBimodalFF0With1DiscreteCSModel, F::Distribution, kSed, S::StartUp, kDiscrete, 0, false, {0.0f, 20.0f},
+    {kCmBimodalFF0With1DiscreteCSModel, F::Distribution, kSed, S::StartUp, kDiscrete, I::Nothing, false, {0.0f, 20.0f},
      {.regularisation = R::MaxEntropy}},
-    {kCmDlsCumulantModel, F::Species, kDlsData, S::LastSpecies, 0, 0, true, {}, kCumulantStart},
+    {kCmDlsCumulantModel, F::Species, kDlsData, S::LastSpecies, 0, I::Nothing, true, {}, kCumulantStart},
 };
 
 }  // namespace
@@ -200,8 +203,6 @@ int SelectedModelKey() {
   return 0;
 }
 
-bool ModelChosen(int id) { return id != 0 && SelectedModelKey() == id; }
-
 bool IsModelCommand(int id) { return FindModelRow(id) != nullptr; }
 
 bool SpeciesModelKey(int key) {
@@ -230,9 +231,9 @@ bool ModelBorrowsSlot(int key, ModelBorrows what) {
   return r && (r->borrows & what) != 0;
 }
 
-bool ModelAsksAgain(int key) {
+InUseAgain ModelInUseAgain(int key) {
   const ModelRow* r = FindModelRow(key);
-  return r && r->asks != 0;
+  return r ? r->again : InUseAgain::Nothing;
 }
 
 int ModelMarkedBeside(int key) {

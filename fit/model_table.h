@@ -2,7 +2,7 @@
 // The models of the program, one row each: what the Model menu and the
 // hidden model commands choose. Every question of the kind "which models
 // ..." (is it a distribution, does it hold the discrete species, which
-// data can it compute, does its command ask again when chosen once more)
+// data can it compute, what does its command do when its model is in use)
 // is answered from this table, so that a model added here is covered by
 // the model entries, the refusals of Run and Fit and the round-trip test.
 #include <cstdint>
@@ -41,12 +41,18 @@ enum ModelBorrows : unsigned {
   kBorrowsNonideality = 16,
 };
 
-// What the model's command asks each time it is chosen (bits): the answer
-// is the newest entry of that field and wins over the model's record.
-enum ModelAsks : unsigned {
-  kAsksViscosity = 1,   // the solvent's viscosity
-  kAsksResolution = 2,  // the transform's resolution
-  kAsksOwnValues = 4,   // values kept outside the model's entries (oil volume, priors)
+// What a model's command does when its model is already the one in use:
+// the model entry decides it from this column, and no command tests for
+// itself whether it is chosen.
+enum class InUseAgain : std::uint8_t {
+  Nothing,      // nothing at all: the model, its entries and its marks stay
+  // It asks its own question again (the solvent's viscosity, the oil
+  // volume, the transform's direction and resolution); the answer is the
+  // newest entry of that option, the model's switches and entries stay.
+  OptionsOnly,
+  // It runs again as chosen from another model of its family, over its own
+  // entries, and asks for the values kept outside them (the c(M) priors).
+  AsksAgain,
 };
 
 // Where a model chosen for the first time starts from: the program's
@@ -94,7 +100,7 @@ struct SpeciesStart {
   bool emptyThirdSlots = false;  // the slots 2n+1..3n emptied
   bool floatBaseline = false;    // the baseline of the autocorrelation floats
   bool oneSpecies = false;       // component 1 alone, its amplitude floating
-  bool zoneLoading = false;      // the stored lamella loading, its fit box ticked
+  bool zoneLoading = false;      // the row's lamella loading, its fit box ticked
   bool fitNoise = false;         // time- and radially-invariant noise fitted
   StoredStart stored = StoredStart::None;
   float oligomerA = 0, oligomerB = 0;  // the three-state n-mers as multiples of the monomer
@@ -124,7 +130,7 @@ struct ModelRow {
   unsigned accepts;  // ModelData bits
   ModelStart start;
   unsigned borrows = 0;  // ModelBorrows bits
-  unsigned asks = 0;     // ModelAsks bits
+  InUseAgain again = InUseAgain::Nothing;
   bool holdsSpecies = false;  // the slots hold the discrete species as such
   StartSRange startS = {};
   StartValues startValues = {};
@@ -136,9 +142,6 @@ const ModelRow* FindModelRow(int id);
 
 // The command id of the model the switches select (0: none chosen yet).
 int SelectedModelKey();
-// The model of command `id` is the one chosen: the "already selected" test
-// of every model command.
-bool ModelChosen(int id);
 // Command ids of the models (the Model menu and the hidden model commands).
 bool IsModelCommand(int id);
 // Models whose slots hold the discrete species as such (0: the start-up entries).
@@ -150,8 +153,8 @@ bool TakesSpeciesKey(int key);
 SpeciesQuantity SpeciesQuantityOf(int key);
 bool DistributionKey(int key);
 bool ModelBorrowsSlot(int key, ModelBorrows what);
-// The model's command asks its values again when chosen once more.
-bool ModelAsksAgain(int key);
+// What the command of model `key` does when that model is in use.
+InUseAgain ModelInUseAgain(int key);
 // The Model menu item marked beside the model's own (0: none): the c(M)
 // forms with prior knowledge are c(M) with an option.
 int ModelMarkedBeside(int key);

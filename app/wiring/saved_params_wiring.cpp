@@ -1,8 +1,5 @@
 #include "app/wiring/saved_params_wiring.h"
 
-#include <tuple>
-#include <utility>
-
 #include "app/commands/model/model_commands.h"
 #include "app/window/main_window_flags.h"
 
@@ -12,12 +9,10 @@
 #include "data/scan_loading.h"
 #include "distributions/conti_models.h"
 #include "distributions/model_entries.h"
-#include "fit/clear_model_selection.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/saved_params.h"
-#include "lamm/lamm_settings.h"
 #include "platform/menu_model.h"
 
 namespace {
@@ -26,13 +21,6 @@ namespace {
 ModelEntryTrip& FileTrip() {
   static ModelEntryTrip trip;
   return trip;
-}
-
-// The Lamm grid size setting and size in use before a saved parameter file
-// was read: what a distribution the file chooses replaced.
-std::pair<std::int32_t, std::int32_t>& GridSizeBeforeFile() {
-  static std::pair<std::int32_t, std::int32_t> size;
-  return size;
 }
 
 // Model command of each distribution code of the saved file.
@@ -99,16 +87,9 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
   h.reloadModelEntry = [w](bool read) {
     if (!read) {
       FileTrip() = BeginReloadedModel();
-      // The model in use is left: a grid size it replaced goes back first.
-      GiveBackReplacedGridSize();
-      GridSizeBeforeFile() = {LammSettings().feGridSize, LammSettings().gridSizeInUse};
       return;
     }
     FinishReloadedModel(FileTrip());
-    // A distribution the file chose replaced the size in use before the
-    // file, not the file's own.
-    ModelSelectorFlags& sel = gModelSelectorFlags;
-    if (sel.GridSizeOverridden) std::tie(sel.ReplacedGridSize, sel.ReplacedGridSizeInUse) = GridSizeBeforeFile();
     // The file set the switches without the reset that unmarks the menu.
     MarkSelectedModel(*w);
   };

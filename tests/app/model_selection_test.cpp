@@ -83,6 +83,19 @@ TEST_F(ModelChoice, DlsModelsTakeTheirRangesAndStokesRadii) {
   EXPECT_EQ(gModelParams.included[2], 0);
   EXPECT_EQ(F(15), 1);  // the baseline floats, nothing else
   EXPECT_EQ(F(1), 0);
+  // Chosen again while in use: the viscosity is the newest entry, the radius
+  // typed stays, and a cancel changes nothing.
+  gModelParameterVector.P[1] = 3.5f;
+  UnpackModelParameters();
+  ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", "0.03006");
+  Window().Dispatch(536);
+  ui_->ExpectPrompt("DISCRETE STOKES RADII", "absolute viscosity of solvent (Poise)", std::nullopt);
+  Window().Dispatch(536);
+  EXPECT_NEAR(gSolutionConditions.viscosity, 3.0, 1e-5);
+  EXPECT_FLOAT_EQ(P(1), 3.5f);
+  EXPECT_EQ(F(15), 1);
+  EXPECT_EQ(m.LammDiscreteModel + m.DlsStokesRadiiModel, 2);
+  EXPECT_TRUE(Window().IsMenuItemChecked(536));
 
   Window().Dispatch(890);
   EXPECT_EQ(m.DlsCumulantModel, 1);
@@ -287,6 +300,19 @@ TEST_F(ModelChoice, BoundaryTransformsAskTheirQuestions) {
     EXPECT_TRUE(Clean()) << k.kind << ": " << ui_->failures.front();
   }
   CurrentDataTypeFlags() = DataTypeFlags{};
+
+  // Chosen again while in use: the direction and the resolution are the
+  // newest entries; nothing else is asked, switched off or unmarked.
+  gFitEngineState.fitTINoise = 1;
+  ui_->ExpectBox("Van Holde Weischet Analysis", "for sedimentation?", platform::IDNO);
+  ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", "35");
+  Window().Dispatch(292);
+  EXPECT_EQ(m.VanHoldeWeischetFlotation, 1);
+  EXPECT_FLOAT_EQ(Conti().resolution, 35.0f);
+  EXPECT_EQ(gFitEngineState.fitTINoise, 1);
+  EXPECT_EQ(SelectedModelKey(), kCmVanHoldeWeischet);
+  EXPECT_TRUE(Window().IsMenuItemChecked(292));
+  EXPECT_TRUE(Clean()) << ui_->failures.front();
 }
 
 TEST_F(ModelChoice, ElectrophoresisModelsUseTheColumn) {

@@ -338,7 +338,7 @@ TEST_F(DataCommands, ZoneCentrifugationLsgSelectsTheZoneGeometryOnTopOfLsg) {
   EXPECT_FLOAT_EQ(v.P[1], 1.0f);
   EXPECT_FLOAT_EQ(v.P[5], 20.0f);
   EXPECT_FLOAT_EQ(v.P[9], 100.0f);
-  EXPECT_FLOAT_EQ(v.P[23], StoredZoneLoadingValue());
+  EXPECT_FLOAT_EQ(v.P[23], 0.1f);
   EXPECT_EQ(v.F[23], 1);
   EXPECT_EQ(v.F[13], 0);
   EXPECT_FLOAT_EQ(Conti().ffValue, 1.0f);

@@ -589,23 +589,21 @@ bool SetupTimeToEqFromScans(TXLAWindow& window) {
 namespace {
 
 // The model in use while the planning switches to the non-interacting
-// species: the planning simulates its own species, so the user's model,
-// its entries and its menu marks come back when the planning ends.
+// species: the planning simulates its own species, so the user's model and
+// its entries come back when the planning ends, and the menu marks are the
+// table's for it.
 class BorrowedModel {
  public:
   explicit BorrowedModel(TXLAWindow& w)
       : w_(w), flags_(gModelSelectorFlags), params_(gModelParams), vector_(gModelParameterVector),
-        lamm_(LammSettings()), fitTINoise_(gFitEngineState.fitTINoise) {
-    for (const ModelRow& row : ModelTable()) checks_.push_back(w.IsMenuItemChecked(row.id));
-  }
+        lamm_(LammSettings()), fitTINoise_(gFitEngineState.fitTINoise) {}
   ~BorrowedModel() {
     gModelSelectorFlags = flags_;
     gModelParams = params_;
     gModelParameterVector = vector_;
     LammSettings() = lamm_;
     gFitEngineState.fitTINoise = fitTINoise_;
-    std::size_t i = 0;
-    for (const ModelRow& row : ModelTable()) w_.CheckMenuItem(row.id, checks_[i++]);
+    MarkSelectedModel(w_);
   }
   BorrowedModel(const BorrowedModel&) = delete;
   BorrowedModel& operator=(const BorrowedModel&) = delete;
@@ -617,7 +615,6 @@ class BorrowedModel {
   ModelParameterVector vector_;
   LammSolverSettings lamm_;
   unsigned char fitTINoise_;
-  std::vector<bool> checks_;
 };
 
 }  // namespace

@@ -86,9 +86,6 @@ void ClearSelectionForModel() {
 void TXLAWindow::CmDiscreteSpeciesModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  // Every other geometry (zone, DLS, linear, external loading, the
-  // electrophoresis cell, 282) also raises the discrete-species switch.
-  if (ModelChosen(kCmDiscreteSpeciesModel)) return;
   ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   CheckMenuItem(kCmDiscreteSpeciesModel, true);
@@ -99,19 +96,17 @@ void TXLAWindow::CmDiscreteSpeciesModel() {
 
 namespace {
 
-// The discrete species in a Lamm geometry of their own: linear, external
-// loading cell, and the static-grid variant without menu item.
-// The shared head of a model command: nothing when the model is already
-// chosen; otherwise the reset, the model's switch and its tick.
-bool EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
+// The shared head of a model command: the reset, the model's switch and
+// its tick.
+void EnterModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ReleaseDistributionArrays();
-  if (ModelChosen(item)) return false;
   ClearSelectionForModel();
   gModelSelectorFlags.*own = 1;
   w.CheckMenuItem(item, true);
-  return true;
 }
 
+// The discrete species in a Lamm geometry of their own: linear, external
+// loading cell, and the static-grid variant without menu item.
 void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
@@ -127,7 +122,6 @@ void SelectGeometryModel(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, 
 
 void TXLAWindow::CmLinearLammModel() {
   if (RefuseDlsData()) return;
-  if (ModelChosen(kCmLinearLammModel)) return;
   SelectGeometryModel(*this, &ModelSelectorFlags::LinearLammModel, kCmLinearLammModel);
 }
 
@@ -140,25 +134,24 @@ void TXLAWindow::CmExternalLoadingCellModel() {
                           "EXTERNAL LOADING GEOMETRY"))
     answer = 0;
   volume = answer;
-  if (ModelChosen(kCmExternalLoadingCellModel)) return;
+  if (ModelOptionsOnly(kCmExternalLoadingCellModel)) return;
   SelectGeometryModel(*this, &ModelSelectorFlags::ExternalLoadingCellModel, kCmExternalLoadingCellModel);
 }
 
 void TXLAWindow::CmModel282() {
-  if (ModelChosen(kCmModel282)) return;
   SelectGeometryModel(*this, &ModelSelectorFlags::Model282, kCmModel282);
 }
 
 void TXLAWindow::CmMonomerDimerModel() {
   if (RefuseDlsData()) return;
-  if (!EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, kCmMonomerDimerModel)) return;
+  EnterModel(*this, &ModelSelectorFlags::MonomerDimerModel, kCmMonomerDimerModel);
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
 
 void TXLAWindow::CmMonomerTrimerModel() {
   if (RefuseDlsData()) return;
-  if (!EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, kCmMonomerTrimerModel)) return;
+  EnterModel(*this, &ModelSelectorFlags::MonomerTrimerModel, kCmMonomerTrimerModel);
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
 }
@@ -166,7 +159,6 @@ void TXLAWindow::CmMonomerTrimerModel() {
 void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  if (ModelChosen(kCmZoneCentrifugationSpeciesModel)) return;
   ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   m.ZoneCentrifugationModel = 1;
@@ -191,11 +183,6 @@ void TXLAWindow::CmFaxenSimulation() {
   RunState().FaxenSimulation = true;
   CmRun();
   RunState().FaxenSimulation = false;
-}
-
-float& StoredZoneLoadingValue() {
-  static float value = FindModelRow(kCmZoneCentrifugationCSModel)->startValues.loading;
-  return value;
 }
 
 // ---- the distribution family ------------------------------------------------
@@ -373,7 +360,8 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   // (A file's model is set up again even where it was the model in use:
   // the file cleared the switches.)
   const ModelEntryTrip* file = FileTrip();
-  if (!file && SelectedModelKey() == id && !ModelAsksAgain(id)) return;
+  // The model in use chosen again: its row says what its command does.
+  if (!file && SelectedModelKey() == id && ModelInUseAgain(id) == InUseAgain::Nothing) return;
   struct Inside {
     Inside() { ModelCommandRunning() = true; }
     ~Inside() { ModelCommandRunning() = false; }
@@ -390,10 +378,8 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   const StoredStartValues stored = trip.speciesStart ? TakeStoredStart(id) : StoredStartValues{};
   if (fromNoModel) {
     ReleaseDistributionArrays();
-    // (The reset starts the solver choice afresh: the start in place has its own.)
-    const std::uint8_t automatic = LammSettings().automaticAlgorithm;
-    ClearModelSelection();
-    if (ModelEntriesInPlace()) LammSettings().automaticAlgorithm = automatic;
+    // (The start in place keeps its own solver choice through the reset.)
+    ClearSelectionForModel();
     gModelSelectorFlags.CSModel = 0;
   }
   command();
@@ -428,7 +414,6 @@ void SelectNonidealSingleSpecies(TXLAWindow& w, bool hindered) {
   }
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  if (ModelChosen(hindered ? kCmNonidealSingleSpeciesModel1099 : kCmNonidealSingleSpeciesModel)) return;
   ClearSelectionForModel();
   m.NonidealSingleSpeciesModel = 1;
   m.NonidealVariantModel = hindered ? 1 : 0;
@@ -445,7 +430,6 @@ void SelectThreeStateAssociation(TXLAWindow& w, unsigned char ModelSelectorFlags
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
   ReleaseDistributionArrays();
-  if (ModelChosen(item)) return;
   ClearSelectionForModel();
   m.*own = 1;
   w.CheckMenuItem(item, true);
@@ -465,7 +449,7 @@ void TXLAWindow::CmNonidealMultipleSpeciesModel() {
     RefuseModelFor("this model is not implemented for equilibrium data");
     return;
   }
-  if (!EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, kCmNonidealMultipleSpeciesModel)) return;
+  EnterModel(*this, &ModelSelectorFlags::NonidealMultipleSpeciesModel, kCmNonidealMultipleSpeciesModel);
   SetFitMAndS(*this, false);
   UnpackModelParameters();
   ReallocLammArraysIfPresent();
@@ -493,7 +477,6 @@ bool CommonContiSetup(TXLAWindow& w) {
 
 void SelectNonidealCS(TXLAWindow& w, bool alt) {
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (ModelChosen(alt ? kCmNonidealCSModel1100 : kCmNonidealCSModel)) return;
   if (!m.CSModel && (gFitEngineState.fitTINoise || gModelParams.riNoiseFit)) {
     PlaySoundInfo();
     platform::Tell("ERROR", "you may need to run normal c(s) first, to get estimates for baselines",
@@ -512,7 +495,6 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
 void TXLAWindow::CmZoneCentrifugationCSModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (ModelChosen(kCmZoneCentrifugationCSModel)) return;
   ClearSelectionForModel();
   m.CSModel = 1;
   if (!CommonContiSetup(*this)) return;
@@ -560,7 +542,6 @@ void TXLAWindow::CmNonidealCSModel1100() {
 void TXLAWindow::CmFMScalingLawModel() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (ModelChosen(kCmFMScalingLawModel)) return;
   // The molar-mass distribution keeps its plot through the set-up.
   RunState().KeepDistributionPlot = true;
   if (!CommonContiSetup(*this)) return;

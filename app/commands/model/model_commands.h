@@ -18,10 +18,6 @@ bool RefuseDlsData();
 // The reset of the model switches before a model command sets its own.
 void ClearSelectionForModel();
 
-// The stored zone-loading value of the zone-centrifugation models (the oil
-// volume of the external loading cell lives with its geometry).
-float& StoredZoneLoadingValue();
-
 // The menu mark of the model chosen, every other model's cleared.
 void MarkChosenModel(TXLAWindow& w, int item);
 // The menu marks as the switches select the model (after a saved analysis
@@ -41,8 +37,9 @@ void SetFitMAndS(TXLAWindow& w, bool on);
 // rho)) has the same form both ways); RT in erg/mol. The reacting system
 // converts its two components only.
 void ConvertSpeciesMassAndD(float RT, float buoyancy);
-// A model command as the menu gives it: nothing when the model is already
-// the one selected; otherwise the entries of the model left are put aside,
+// A model command as the menu gives it: when the model is already the one
+// in use, what its row in the table of models says (nothing, its options
+// asked again, or its command run again); otherwise the entries of the model left are put aside,
 // the command sets its model up, and the model chosen gets back what the
 // user last entered for it (the first time: its own start). Every way into
 // a model passes here: the window's dispatch, the unattended run's model,

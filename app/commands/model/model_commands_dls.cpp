@@ -74,7 +74,7 @@ void TXLAWindow::CmDlsStokesRadiiModel() {
                   "DISCRETE STOKES RADII"))
     return;
   sol.viscosity = 0.1f * poise / 0.001002f;
-  if (ModelChosen(kCmDlsStokesRadiiModel)) return;
+  if (ModelOptionsOnly(kCmDlsStokesRadiiModel)) return;
   SelectDiscreteDls(*this, &ModelSelectorFlags::DlsStokesRadiiModel);
   UnpackModelParameters();
   MarkChosenModel(*this, kCmDlsStokesRadiiModel);
@@ -82,7 +82,6 @@ void TXLAWindow::CmDlsStokesRadiiModel() {
 
 void TXLAWindow::CmDlsCumulantModel() {
   if (RefuseWithoutDlsData()) return;
-  if (ModelChosen(kCmDlsCumulantModel)) return;
   SelectDiscreteDls(*this, &ModelSelectorFlags::DlsCumulantModel);
   UnpackModelParameters();
   MarkChosenModel(*this, kCmDlsCumulantModel);

@@ -25,7 +25,6 @@ void TXLAWindow::CmElectrophoresisLsgModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   m.ConcDependentLammModel = 0;
   ReleaseDistributionArrays();
-  if (ModelChosen(kCmElectrophoresisLsgModel)) return;
   ClearSelectionForModel();
   CmLsgStarModel();
   MarkChosenModel(*this, kCmElectrophoresisLsgModel);
@@ -40,7 +39,6 @@ void TXLAWindow::CmElectrophoresisLammModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
   m.ConcDependentLammModel = 0;
   ReleaseDistributionArrays();
-  if (ModelChosen(kCmElectrophoresisLammModel)) return;
   ClearSelectionForModel();
   m.LammDiscreteModel = 1;
   m.ElectrophoresisLammModel = 1;

@@ -27,15 +27,13 @@ EquilibriumStartValues& StoredEquilibriumStartValues() {
 
 namespace {
 
-// The common part; false when the model was on already.
-bool SelectEquilibrium(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
+// The common part.
+void SelectEquilibrium(TXLAWindow& w, unsigned char ModelSelectorFlags::*own, int item) {
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (ModelChosen(item)) return false;
   if (!CurrentScanSet().equilibriumMode) platform::Tell("Equilibrium Analysis", "please load equilibrium data");
   ClearSelectionForModel();
   m.*own = 1;
   w.CheckMenuItem(item, true);
-  return true;
 }
 
 }  // namespace
@@ -45,6 +43,6 @@ void TXLAWindow::CmEquilibriumModel284() {
 }
 
 void TXLAWindow::CmEquilibriumModel523() {
-  if (!SelectEquilibrium(*this, &ModelSelectorFlags::EquilibriumModel523, kCmEquilibriumModel523)) return;
+  SelectEquilibrium(*this, &ModelSelectorFlags::EquilibriumModel523, kCmEquilibriumModel523);
   UnpackModelParameters();
 }

@@ -78,7 +78,6 @@ void TXLAWindow::CmLsgStarWith1DiscreteModel() {
 
 void TXLAWindow::CmHybridCSLsgModel() {
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (ModelChosen(kCmHybridCSLsgModel)) return;
   // The bimodal c(s) with one discrete component lays the ground; its
   // regularisation note would only be taken back below.
   ContiModelCommandContext ctx = ModelCommandContext();

@@ -16,7 +16,6 @@
 
 void TXLAWindow::CmModel267() {
   if (RefuseDlsData()) return;
-  if (ModelChosen(kCmModel267)) return;
   ReleaseDistributionArrays();
   ClearSelectionForModel();
   if (!gFitEngineState.molarMassParameters) CmFitMAndS();

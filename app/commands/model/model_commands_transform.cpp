@@ -52,7 +52,6 @@ bool AskResolution(float* answer) {
 void TXLAWindow::CmExtrapolateLsgAreaFractions() {
   if (RefuseDlsData()) return;
   ModelSelectorFlags& m = gModelSelectorFlags;
-  if (ModelChosen(kCmExtrapolateLsgAreaFractions)) return;
   platform::Tell("ATTENTION",
                  "This model has not been fully examined yet and can be unstable.\n"
                  "It works best after manual jitter alignment, with RI noise switched off, and with "
@@ -80,8 +79,7 @@ void TXLAWindow::CmVanHoldeWeischet() {
   if (!AskResolution(&resolution)) return;
   FreeLsgsArrays();
   Conti().resolution = resolution;
-  if (ModelChosen(kCmVanHoldeWeischet)) {
-    // Already chosen: only the direction and the resolution change.
+  if (ModelOptionsOnly(kCmVanHoldeWeischet)) {
     m.VanHoldeWeischetFlotation = flotation;
     return;
   }

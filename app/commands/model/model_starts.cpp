@@ -159,7 +159,7 @@ void WriteSpeciesStart(int id, int speciesFrom, const StoredStartValues& stored)
   }
   if (own->zoneLoading) {
     // The lamella loaded on top of the column is what the zone fit adjusts.
-    v.P[23] = StoredZoneLoadingValue();
+    v.P[23] = FindModelRow(id)->startValues.loading;
     v.F[23] = 1;
   }
   if (own->fitNoise) {
