@@ -45,8 +45,6 @@
 
 namespace {
 
-constexpr int kFitMAndSItem = 217;
-
 // Raises a flag for the lifetime of the guard.
 class Raised {
  public:
@@ -470,7 +468,7 @@ void TXLAWindow::CmLoadEquilibriumData() {
   // Equilibrium analyses work with molar masses, also after a cancelled dialog.
   if (!gFitEngineState.molarMassParameters) {
     gFitEngineState.molarMassParameters = 1;
-    CheckMenuItem(kFitMAndSItem, true);
+    CheckMenuItem(cmd::FitMAndS, true);
   }
   if (outcome.finished) UpdateFloToolsMenu(*this);
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/startup/program_options.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_window_flags.h"
@@ -219,12 +220,12 @@ ContiModelCommandContext ModelCommandContext() {
 void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const ContiModelCommandResult& r) {
   if (!gModelSelectorFlags.SedTransformModel) FreeLsgsArrays();
   gFitEngineState.molarMassParameters = *ctx.fitMAndS ? 1 : 0;
-  w.CheckMenuItem(217, *ctx.fitMAndS);
+  w.CheckMenuItem(cmd::FitMAndS, *ctx.fitMAndS);
   if (r.reallocLamm) ReallocLammArraysIfPresent();
   if (r.invalidate) w.Frame().Invalidate(true);
   // The family's set-up may have switched the regularisation.
-  w.CheckMenuItem(294, Conti().secondDerivative != 0);
-  w.CheckMenuItem(295, Conti().maxEntropy != 0 && !Conti().secondDerivative);
+  w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative != 0);
+  w.CheckMenuItem(cmd::RegularizationMaxEnt, Conti().maxEntropy != 0 && !Conti().secondDerivative);
 }
 
 void TXLAWindow::CmContinuousCMModel() {
@@ -318,7 +319,7 @@ void ConvertSpeciesMassAndD(float RT, float buoyancy) {
 void SetFitMAndS(TXLAWindow& w, bool on) {
   const bool was = gFitEngineState.molarMassParameters != 0;
   gFitEngineState.molarMassParameters = on ? 1 : 0;
-  w.CheckMenuItem(217, on);
+  w.CheckMenuItem(cmd::FitMAndS, on);
   // Only the species models hold species in the slots (the association
   // models load their own start values over them), and so do the start-up
   // entries while no model is chosen.
@@ -411,9 +412,9 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   // that a command of the same family left marked.
   if (!file) MarkSelectedModel(w);
   if (!changed) return;
-  w.CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
-  w.CheckMenuItem(294, Conti().secondDerivative != 0);
-  w.CheckMenuItem(295, Conti().maxEntropy != 0 && !Conti().secondDerivative);
+  w.CheckMenuItem(cmd::FitMAndS, gFitEngineState.molarMassParameters != 0);
+  w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative != 0);
+  w.CheckMenuItem(cmd::RegularizationMaxEnt, Conti().maxEntropy != 0 && !Conti().secondDerivative);
   // The buffer's slot is set up again for the species given back.
   if (SelectedModelKey() == kCmDiscreteSpeciesModel && gBufferSedSettings.BufferSedOn) CheckBufferSedimentationModel();
 }

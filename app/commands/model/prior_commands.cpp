@@ -369,8 +369,8 @@ void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() {
   }
   if (TwoDimensionalPriorModel()) AskFfGaussians();
   CheckMenuItem(529, true);
-  CheckMenuItem(294, false);
-  CheckMenuItem(295, true);
+  CheckMenuItem(cmd::Regularization2ndDerivative, false);
+  CheckMenuItem(cmd::RegularizationMaxEnt, true);
   Conti().secondDerivative = 0;
   Conti().maxEntropy = 1;
   if (collect) return;
