@@ -23,7 +23,7 @@
 namespace {
 
 // The model left and its entries as a saved parameter file began to be read.
-ModelEntryTrip& FileTrip() {
+ModelEntryTrip& ModelLeftForFile() {
   static ModelEntryTrip trip;
   return trip;
 }
@@ -93,18 +93,18 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
     }
     gModelSelectorFlags.ClearSwitches();
     // Chosen as from the menu, from the model in use before the file.
-    const ModelCommandsFromFile fromFile(FileTrip());
+    const ModelCommandsFromFile fromFile(ModelLeftForFile());
     w->Dispatch(ModelCommandOfCode(code));
   };
   h.reloadModelEntry = [w](bool read) {
     if (!read) {
-      FileTrip() = BeginReloadedModel();
+      ModelLeftForFile() = BeginReloadedModel();
       // The model in use is left: a grid size it replaced goes back first.
       GiveBackReplacedGridSize();
       GridSizeBeforeFile() = {LammSettings().feGridSize, LammSettings().gridSizeInUse};
       return;
     }
-    FinishReloadedModel(FileTrip());
+    FinishReloadedModel(ModelLeftForFile());
     // A distribution the file chose replaced the size in use before the
     // file, not the file's own.
     ModelSelectorFlags& sel = gModelSelectorFlags;

@@ -176,18 +176,6 @@ void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
   ReallocLammArraysIfPresent();
 }
 
-void RebuildDistributionPlot() {
-  // The plot's axis must not stand in for the range: the model's entries,
-  // or its first start, are in place.
-  ContiSettings& cs = Conti();
-  const float keptMin = cs.sMin, keptMax = cs.sMax;
-  DistArrays().modelJustChosen = true;
-  MakeDistributionPlot();
-  DistArrays().modelJustChosen = false;
-  cs.sMin = keptMin;
-  cs.sMax = keptMax;
-}
-
 void TXLAWindow::CmFaxenSimulation() {
   RunState().FaxenSimulation = true;
   CmRun();
@@ -353,17 +341,17 @@ bool& ModelCommandRunning() {
 }
 
 // The trip of the saved parameter file being read (nullptr: none).
-const ModelEntryTrip*& FileTrip() {
+const ModelEntryTrip*& TripOfFileBeingRead() {
   static const ModelEntryTrip* trip = nullptr;
   return trip;
 }
 
 }  // namespace
 
-ModelCommandsFromFile::ModelCommandsFromFile(const ModelEntryTrip& fileTrip) : was_(FileTrip()) {
-  FileTrip() = &fileTrip;
+ModelCommandsFromFile::ModelCommandsFromFile(const ModelEntryTrip& fileTrip) : was_(TripOfFileBeingRead()) {
+  TripOfFileBeingRead() = &fileTrip;
 }
-ModelCommandsFromFile::~ModelCommandsFromFile() { FileTrip() = was_; }
+ModelCommandsFromFile::~ModelCommandsFromFile() { TripOfFileBeingRead() = was_; }
 
 void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command) {
   bool& inside = ModelCommandRunning();
@@ -373,7 +361,7 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   }
   // (A file's model is set up again even where it was the model in use:
   // the file cleared the switches.)
-  const ModelEntryTrip* file = FileTrip();
+  const ModelEntryTrip* file = TripOfFileBeingRead();
   if (!file && SelectedModelKey() == id && !ModelAsksAgain(id)) return;
   struct Inside {
     Inside() { ModelCommandRunning() = true; }
@@ -504,7 +492,7 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
   MarkChosenModel(w, alt ? kCmNonidealCSModel1100 : kCmNonidealCSModel);
   m.NonidealCSModel = 1;
   m.NonidealCSVariant = alt ? 1 : 0;
-  RebuildDistributionPlot();
+  RebuildDistributionPlotKeepingRange(Conti());
   UnpackModelParameters();
 }
 
@@ -523,7 +511,7 @@ void TXLAWindow::CmZoneCentrifugationCSModel() {
   m.CSModel = 1;
   m.ZoneCentrifugationCSModel = 1;
   m.ZoneCentrifugationModel = 1;
-  RebuildDistributionPlot();
+  RebuildDistributionPlotKeepingRange(Conti());
   if (ModelStartJustWritten().toSecondDerivative)
     platform::Tell("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");
   UnpackModelParameters();
@@ -545,7 +533,7 @@ void TXLAWindow::CmElectrophoresisCVModel() {
   CheckMenuItem(kCmElectrophoresisCVModel, true);
   LammSettings().gridSizeInUse = 200;
   UnpackModelParameters();
-  RebuildDistributionPlot();
+  RebuildDistributionPlotKeepingRange(Conti());
 }
 
 void TXLAWindow::CmNonidealCSModel() {
@@ -569,7 +557,7 @@ void TXLAWindow::CmFMScalingLawModel() {
   CheckMenuItem(kCmFMScalingLawModel, true);
   m.CSModel = 0;
   m.FMScalingLawModel = 1;
-  RebuildDistributionPlot();
+  RebuildDistributionPlotKeepingRange(Conti());
   UnpackModelParameters();
   if (platform::UI().MessageBox("C(M) POWERLAW", "enter new s(M) power-law calibration?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) == platform::IDYES) {
