@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "app/window/main_window_flags.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/startup/thread_counts.h"
 #include "app/window/txla_window.h"

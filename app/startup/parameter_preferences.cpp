@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/startup/thread_counts.h"
 #include "app/window/txla_window.h"

@@ -13,7 +13,7 @@
 #include "app/plot_input/markers.h"
 #include "app/commands/model/nonideal_cs_commands.h"
 #include "app/window/plot_replay.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/commands/equilibrium/eq_test_mode.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"

@@ -1,6 +1,6 @@
 // The response table of the main window: command id, handler, and whether
 // the handler first answers a pending F1 request with the help prompt.
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/txla_window.h"
 #include "fit/model_ids.h"
 

@@ -22,7 +22,7 @@
 #include "app/commands/equilibrium/mstar_commands.h"
 #include "app/commands/model/nonideal_cs_commands.h"
 #include "app/wiring/plot_wiring.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/wiring/road_wiring.h"
 #include "app/wiring/saved_params_wiring.h"
 #include "app/commands/data/scan_repair_commands.h"

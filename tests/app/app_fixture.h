@@ -16,7 +16,7 @@
 #include "app/startup/parameter_preferences.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/plot_mouse.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/txla_window.h"

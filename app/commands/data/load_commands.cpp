@@ -15,7 +15,7 @@
 #include "app/commands/equilibrium/mstar_screen.h"
 #include "app/commands/model/nonideal_cs_commands.h"
 #include "app/commands/distribution/peak_labels.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/commands/equilibrium/eqtools_commands.h"
 #include "app/commands/generate/generate_commands.h"
 #include "app/window/road_services.h"

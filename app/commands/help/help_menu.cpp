@@ -10,7 +10,7 @@
 #include "app/commands/help/help_menu.h"
 
 #include "app/startup/parameter_preferences.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
 #include "lamm/lamm_ideal.h"

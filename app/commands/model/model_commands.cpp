@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_window_flags.h"

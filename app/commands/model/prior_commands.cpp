@@ -13,7 +13,7 @@
 
 #include "app/dialogs/form_dialog.h"
 #include "app/window/main_window_flags.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/txla_window.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"

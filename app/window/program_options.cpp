@@ -1,4 +1,4 @@
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 
 ProgramOptions& Options() {
   static ProgramOptions options;
