@@ -8,7 +8,7 @@
 #include "app/window/main_window_flags.h"
 #include "app/window/program_options.h"
 #include "app/window/shell_services.h"
-#include "app/startup/thread_counts.h"
+#include "app/window/thread_counts.h"
 #include "app/window/txla_window.h"
 #include "automation/automation_run.h"
 #include "automation/commands.h"

@@ -13,7 +13,7 @@
 
 #include "app/commands/distribution/distribution_commands.h"
 #include "app/commands/generate/generate_commands.h"
-#include "app/startup/parameter_preferences.h"
+#include "app/window/parameter_preferences.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/plot_mouse.h"
 #include "app/window/program_options.h"

@@ -1,4 +1,4 @@
-#include "app/startup/thread_counts.h"
+#include "app/window/thread_counts.h"
 
 #include "app/window/program_options.h"
 #include "distributions/conti_lamm_list.h"
