@@ -14,7 +14,7 @@
 #include "app/commands/model/nonideal_cs_commands.h"
 #include "app/window/plot_replay.h"
 #include "app/window/program_options.h"
-#include "app/commands/equilibrium/eq_test_mode.h"
+#include "equilibrium/eqtools/eq_test_mode.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"

@@ -11,7 +11,7 @@
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/markers.h"
 #include "app/window/program_options.h"
-#include "app/commands/equilibrium/eq_test_mode.h"
+#include "equilibrium/eqtools/eq_test_mode.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"
