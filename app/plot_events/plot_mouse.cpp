@@ -17,7 +17,7 @@
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
 #include "app/commands/equilibrium/mstar_screen.h"
-#include "app/plot_input/plot_mouse.h"
+#include "app/plot_events/plot_mouse.h"
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
@@ -221,11 +221,6 @@ bool PressBlocked(const TXLAWindow& w) {
     return true;
   }
   return false;
-}
-
-ZoomBand& CurrentZoomBand() {
-  static ZoomBand band;
-  return band;
 }
 
 void TXLAWindow::EvLButtonDown(unsigned, int x, int y) {
