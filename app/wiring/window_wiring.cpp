@@ -13,7 +13,7 @@
 #include "app/commands/equilibrium/planning_commands.h"
 #include "app/commands/options/buffer_commands.h"
 #include "app/commands/plot/plotter_commands.h"
-#include "app/startup/automation_window.h"
+#include "app/wiring/automation_window.h"
 #include "app/window/shell_services.h"
 #include "app/wiring/data_wiring.h"
 #include "app/commands/equilibrium/eqtools_commands.h"

@@ -1,4 +1,4 @@
-#include "app/startup/automation_window.h"
+#include "app/wiring/automation_window.h"
 
 #include <stdlib.h>
 #include <unistd.h>
