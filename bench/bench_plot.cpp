@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "app/plot_input/marker_moves.h"
-#include "app/startup/parameter_preferences.h"
+#include "app/window/parameter_preferences.h"
 #include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"

@@ -36,6 +36,7 @@ set(_ranks
   app/wiring=11
   app/dialogs=11
   app/plot_input=11
+  app/plot_events=11
   app/commands=11)
 
 # Libraries whose listed subfolders are one library, and the files that may

@@ -84,22 +84,6 @@ void StoreRange() {
 // the Svedberg relation.
 float SFromMass(float M, float t) { return SFromMD(M, DFromMGlobalFf0(M, t), t); }
 
-// The graph rebuilt for the model just chosen.
-void RebuildDistributionPlot() {
-  DistArrays().modelJustChosen = true;
-  MakeDistributionPlot();
-  DistArrays().modelJustChosen = false;
-}
-
-// The same, with the range as the previous model left it: the rebuild would
-// otherwise replace a mass range before it is converted.
-void RebuildDistributionPlotKeepingRange(ContiSettings& cs) {
-  const float keptMin = cs.sMin, keptMax = cs.sMax;
-  RebuildDistributionPlot();
-  cs.sMin = keptMin;
-  cs.sMax = keptMax;
-}
-
 // An s range from the previous model's: a molar-mass range (of a data set
 // with scans) converted to s, else lo to hi.
 void SRangeFromPrevious(ContiSettings& cs, const ModelStartData& data, float lo, float hi) {

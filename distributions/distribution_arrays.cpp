@@ -373,6 +373,15 @@ void BuildDistributionPlot() {
 
 void RebuildDistributionCurves() { BuildDistributionPlot(); }
 
+void RebuildDistributionPlotKeepingRange(ContiSettings& cs) {
+  const float keptMin = cs.sMin, keptMax = cs.sMax;
+  DistArrays().modelJustChosen = true;
+  MakeDistributionPlot();
+  DistArrays().modelJustChosen = false;
+  cs.sMin = keptMin;
+  cs.sMax = keptMax;
+}
+
 bool MakeDistributionPlot() {
   DistributionArrays& a = DistArrays();
   ContiSettings& cs = Conti();

@@ -11,6 +11,7 @@
 
 class CVector;
 class CCurve;
+struct ContiSettings;
 
 // One distribution graph as the host must draw it.
 struct DistributionPlotSpec {
@@ -131,6 +132,11 @@ void AllocDistributionArrays2D(int n2, int ffCount);
 void BuildDistributionPlot();
 // The model commands' plot; returns whether a plot exists afterwards.
 bool MakeDistributionPlot();
+// The plot made anew for the model just chosen. The range of `cs` (the
+// distribution settings) stays as it was: the model's entries (or its first
+// start, or a mass range not yet converted to s) are in place, and the
+// plot's axis must not stand in for it.
+void RebuildDistributionPlotKeepingRange(ContiSettings& cs);
 void TransformDistributionPlotToCM();
 void PlotHydrodynamicRelation();
 long RedrawDistributionPlot();

@@ -235,7 +235,6 @@ struct TemplateOption {
 };
 constexpr TemplateOption kOptions[] = {
     {400, 450, "c1 nonideal"},
-    {573, 450, "c1 nonideal"},
     {1101, 441, "Wiener skew"},
     {892, 441, "Wiener skew"},
     {586, 441, "Wiener skew"},

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "app/window/program_options.h"
 #include "app/window/window_services.h"
 #include "automation/automation_run.h"
 #include "data/scan_loading.h"
@@ -21,7 +22,6 @@
 #include "platform/user_interface.h"
 
 CommandLineArgsRecord CommandLineArgs;
-std::string WizardFooter;
 
 namespace {
 

@@ -14,9 +14,6 @@ struct CommandLineArgsRecord {
 };
 extern CommandLineArgsRecord CommandLineArgs;
 
-// Appended to wizard messages.
-extern std::string WizardFooter;
-
 // The main window as the application object sees it.
 class IMainWindow {
  public:

@@ -1,7 +1,7 @@
 #include "app/window/plot_replay.h"
 
-#include "app/commands/equilibrium/eq_test_mode.h"
-#include "app/startup/program_options.h"
+#include "equilibrium/eqtools/eq_test_mode.h"
+#include "app/window/program_options.h"
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"

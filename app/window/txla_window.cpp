@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "app/startup/program_options.h"
 #include "app/window/main_window_flags.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/window/main_fit_host.h"
 #include "data/scan_set.h"

@@ -1,7 +1,7 @@
 #include "app/wiring/data_wiring.h"
 
 #include "app/commands/distribution/distribution_commands.h"
-#include "app/plot_input/plot_mouse.h"
+#include "app/plot_events/plot_mouse.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"

@@ -10,9 +10,9 @@
 
 #include "app/commands/help/help_menu.h"
 #include "app/commands/model/model_commands.h"
-#include "app/startup/parameter_preferences.h"
-#include "app/startup/program_options.h"
 #include "app/window/menu_resources.h"
+#include "app/window/parameter_preferences.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/wiring/window_wiring.h"
 #include "platform/fatal_error.h"

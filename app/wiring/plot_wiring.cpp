@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "app/window/main_window_flags.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/road_services.h"
 #include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
@@ -49,19 +49,6 @@ void DrawSpeedProfileOverlay(platform::DrawSurface& surface) {
 }
 
 }  // namespace
-
-void SyncPlotPreferences() {
-  const ProgramOptions& o = Options();
-  PlotWindowSet& w = CurrentPlotWindows();
-  w.updateBitmapDuringFit = o.FitRedrawResidualsBitmap;
-  w.updateResidualsDuringFit = o.FitRedrawResidualsPlot;
-  w.updateDataDuringFit = o.FitRedrawDataPlot;
-  w.updateDistributionDuringFit = o.FitRedrawDistributionPlot;
-  w.fitRedrawInterval = o.FitUpdateInterval > 0 ? o.FitUpdateInterval : 1.0f;
-  w.colorByTime = o.ScanColorFromTime;
-  w.showHistogram = o.ShowResidualsHistogram;
-  CurrentPeakBand().errorPropagation = o.ErrorPropagationToSw;
-}
 
 void ConnectPlotsToWindow(TXLAWindow& window) {
   if (!Saved()) Saved() = std::make_unique<SavedPlotWiring>(SavedPlotWiring{PlotHooks(), CurrentLoadHooks()});

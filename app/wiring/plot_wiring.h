@@ -9,9 +9,6 @@ class TXLAWindow;
 
 void ConnectPlotsToWindow(TXLAWindow& window);
 void DisconnectPlotsFromWindow();
-// Copies the window's preferences that the plots read (redraw during fits,
-// scan colours by time, band tint) into the plot record.
-void SyncPlotPreferences();
 
 struct ShellServices;
 // The plot services of the shell: layout, axis titles, redraws, ranges.

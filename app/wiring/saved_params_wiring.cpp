@@ -2,7 +2,6 @@
 
 #include "app/commands/model/model_commands.h"
 #include "app/window/main_window_flags.h"
-
 #include "app/window/txla_window.h"
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
@@ -18,7 +17,7 @@
 namespace {
 
 // The model left and its entries as a saved parameter file began to be read.
-ModelEntryTrip& FileTrip() {
+ModelEntryTrip& ModelLeftForFile() {
   static ModelEntryTrip trip;
   return trip;
 }
@@ -81,15 +80,15 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
     }
     gModelSelectorFlags.ClearSwitches();
     // Chosen as from the menu, from the model in use before the file.
-    const ModelCommandsFromFile fromFile(FileTrip());
+    const ModelCommandsFromFile fromFile(ModelLeftForFile());
     w->Dispatch(ModelCommandOfCode(code));
   };
   h.reloadModelEntry = [w](bool read) {
     if (!read) {
-      FileTrip() = BeginReloadedModel();
+      ModelLeftForFile() = BeginReloadedModel();
       return;
     }
-    FinishReloadedModel(FileTrip());
+    FinishReloadedModel(ModelLeftForFile());
     // The file set the switches without the reset that unmarks the menu.
     MarkSelectedModel(*w);
   };

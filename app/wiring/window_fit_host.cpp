@@ -9,6 +9,7 @@
 #include "models/nonideal/mean_field/mean_field.h"
 #include "app/plot_input/markers.h"
 #include "app/window/plot_replay.h"
+#include "app/window/program_options.h"
 #include "app/wiring/plot_wiring.h"
 #include "app/commands/data/raw_data_commands.h"
 #include "app/window/road_services.h"

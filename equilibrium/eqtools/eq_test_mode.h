@@ -46,6 +46,9 @@ struct EqTestSeriesSet {
   void Reserve(int n);
 };
 EqTestSeriesSet& EqTest();
+// Whether the test is on (the paint, the plot input, Run and the parameter
+// dialog ask it).
+inline bool EqTestModeOn() { return EqTest().testMode != 0; }
 
 bool IsExcludedEqTestSeries(int scan);
 bool IsAcceptedEqTestSeries(int scan);

@@ -13,10 +13,10 @@
 
 #include "app/commands/distribution/distribution_commands.h"
 #include "app/commands/generate/generate_commands.h"
-#include "app/startup/parameter_preferences.h"
+#include "app/window/parameter_preferences.h"
 #include "app/plot_input/marker_moves.h"
-#include "app/plot_input/plot_mouse.h"
-#include "app/startup/program_options.h"
+#include "app/plot_events/plot_mouse.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/txla_window.h"

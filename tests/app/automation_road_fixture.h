@@ -2,7 +2,7 @@
 // A road test that runs the unattended analysis in the window: the
 // automation's services installed, its waits skipped, and the run's plots
 // and state gone afterwards.
-#include "app/startup/automation_window.h"
+#include "app/wiring/automation_window.h"
 #include "automation/automation_run.h"
 #include "plot/plot_window_set.h"
 #include "road_support.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <map>
 
-#include "app/startup/automation_window.h"
+#include "app/wiring/automation_window.h"
 #include "app/window/main_window_flags.h"
 #include "automation/automation_run.h"
 #include "fit/saved_params.h"

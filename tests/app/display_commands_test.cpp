@@ -2,7 +2,7 @@
 // history, the data marks, the plot pictures on the clipboard (with the
 // curves' own styles and colours afterwards) and the hover switch.
 #include "app/commands/display/display_commands.h"
-#include "app/plot_input/plot_mouse.h"
+#include "app/plot_events/plot_mouse.h"
 #include "app/window/window_services.h"
 #include "data/load_hooks.h"
 #include "models/buffer/buffer_sedimentation.h"

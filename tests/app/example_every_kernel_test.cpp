@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/startup/automation_window.h"
+#include "app/wiring/automation_window.h"
 #include "automation/automation_run.h"
 #include "distributions/conti_settings.h"
 #include "fit/rmsd.h"

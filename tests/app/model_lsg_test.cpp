@@ -1,7 +1,7 @@
 // ls-g*(s) and its variants chosen from the Model menu and run through the
 // window, interactively and unattended.
 #include "distributions/model_entries.h"
-#include "app/startup/automation_window.h"
+#include "app/wiring/automation_window.h"
 #include "automation/automation_run.h"
 #include "data/rotor_speed_profile.h"
 #include "distributions/conti_settings.h"

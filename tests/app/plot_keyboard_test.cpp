@@ -9,7 +9,7 @@
 #include "app/commands/run_fit/fit_limits.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
-#include "app/plot_input/plot_mouse.h"
+#include "app/plot_events/plot_mouse.h"
 #include "app/commands/distribution/peak_labels.h"
 #include "app/startup/startup.h"
 #include "app_fixture.h"

@@ -7,7 +7,7 @@
 #include "app/commands/distribution/distribution_commands.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
-#include "app/plot_input/plot_mouse.h"
+#include "app/plot_events/plot_mouse.h"
 #include "app/window/window_services.h"
 #include "app/window/road_services.h"
 #include "app_fixture.h"

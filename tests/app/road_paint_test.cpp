@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <QImage>
 
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "fit/rmsd.h"
 #include "platform/draw_context.h"
 #include "desktop_support.h"

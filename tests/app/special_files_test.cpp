@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "app/commands/data/list_file.h"
-#include "app/startup/parameter_preferences.h"
+#include "app/window/parameter_preferences.h"
 #include "automation/exchange/xp_file.h"
 #include "automation/ini_custom_pars.h"
 #include "data/dls/dls_readers.h"

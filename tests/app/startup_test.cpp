@@ -1,4 +1,5 @@
 #include "app/startup/startup.h"
+#include "app/window/program_options.h"
 
 #include <gtest/gtest.h>
 

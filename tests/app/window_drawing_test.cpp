@@ -8,8 +8,8 @@
 #include <QImage>
 
 #include "app/plot_input/markers.h"
-#include "app/startup/program_options.h"
 #include "app/window/main_fit_host.h"
+#include "app/window/program_options.h"
 #include "app/wiring/plot_wiring.h"
 #include "plot/cwinplot.h"
 #include "desktop_support.h"

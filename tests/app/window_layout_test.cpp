@@ -12,7 +12,7 @@
 
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
-#include "app/plot_input/plot_mouse.h"
+#include "app/plot_events/plot_mouse.h"
 #include "app/window/window_services.h"
 #include "platform/frame_window.h"
 #include "platform/window_messages.h"

@@ -1,7 +1,7 @@
 // The thread counts chosen by the user or by the unattended run reach the
 // Lamm-equation lists and the normal equations, and change nothing but the
 // number of workers.
-#include "app/startup/automation_window.h"
+#include "app/wiring/automation_window.h"
 #include "automation/automation_run.h"
 #include "distributions/conti_lamm_list.h"
 #include "distributions/distribution_arrays.h"

@@ -15,7 +15,7 @@
 #include "app/commands/equilibrium/mstar_screen.h"
 #include "app/commands/model/nonideal_cs_commands.h"
 #include "app/commands/distribution/peak_labels.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/commands/equilibrium/eqtools_commands.h"
 #include "app/commands/generate/generate_commands.h"
 #include "app/window/road_services.h"
@@ -44,8 +44,6 @@
 #include "platform/user_interface.h"
 
 namespace {
-
-constexpr int kFitMAndSItem = 217;
 
 // Raises a flag for the lifetime of the guard.
 class Raised {
@@ -221,18 +219,14 @@ struct LoadOutcome {
   bool finished = true;  // false: the command ended early (no menu refresh)
 };
 
-// The shared body of "Load New Files", "load DLS Data" and "load
-// sedimentation equilibrium data".
-LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
-  ScanSet& s = CurrentScanSet();
+// Asks for the files of `kind`. The data-kind switches are set for the kind
+// asked for; when nothing is chosen they are given back, as the data in
+// memory still are of the kind they name.
+bool AskForDataFiles(TXLAWindow& w, LoadKind kind, platform::FileDialogResult& result) {
   DataTypeFlags& types = CurrentDataTypeFlags();
   MainWindowFlags& flags = WindowFlags();
-  LoadOutcome outcome;
-  const DataKind before = KindInMemory();
-
   platform::FileDialogRequest& dialog = w.LoadFileDialog;
   const auto scanFilters = dialog.filters;
-  // The kind of the data in memory, kept when no files are chosen.
   const std::uint8_t electrophoresisData = types.electrophoresis, floToolsData = types.floToolsData;
   if (kind == LoadKind::Scans) {
     types.electrophoresis = flags.ElectrophoresisLoad ? 1 : 0;
@@ -244,13 +238,12 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
                       {"Previously Loaded Lists (list*.*)", "list*.*"},
                       {"All Files (*.*)", "*.*"}};
   }
-  s.equilibriumMode = 0;
+  CurrentScanSet().equilibriumMode = 0;
   LoadLastDataDirectory(w, dialog.initialFolder);
   dialog.presetName.clear();
   dialog.title = kind == LoadKind::Scans ? "select files to fit" : "select files in set 1 to fit";
   dialog.save = false;
   dialog.multiSelect = true;
-  platform::FileDialogResult result;
   {
     Raised open(flags.FileDialogOpen);
     result = platform::UI().FileDialog(dialog);
@@ -259,21 +252,38 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
   if (!result.accepted || result.paths.empty()) {
     types.electrophoresis = electrophoresisData;
     types.floToolsData = floToolsData;
-    return outcome;
+    return false;
   }
-  outcome.chosen = true;
-  if (kind == LoadKind::Equilibrium) s.equilibriumMode = 1;
+  return true;
+}
 
-  std::string selection = SelectionFromDialog(result);
-  std::vector<std::string> entries = SelectionEntries(selection);
-  const platform::PathParts first = platform::SplitPath(entries[0]);
-  const std::string chosenFolder = first.drive + first.folder;
-
+// What the chosen files name: the scans of a list file, or the files
+// themselves (less the program's own) and the list to write beside them.
+struct DataSelection {
+  std::string selection;
+  std::vector<std::string> entries;
+  std::string chosenFolder;
   bool isList = false;
   std::string listText;
+};
+
+enum class SelectionRead {
+  Entries,     // the entries name the data to load
+  HandedOver,  // a file of another format went to its own loader
+  Unreadable,  // a list that could not be read (the user was told)
+};
+
+SelectionRead ReadSelection(TXLAWindow& w, LoadKind kind, const platform::FileDialogResult& result,
+                            DataSelection& chosen) {
+  ScanSet& s = CurrentScanSet();
+  chosen.selection = SelectionFromDialog(result);
+  chosen.entries = SelectionEntries(chosen.selection);
+  std::vector<std::string>& entries = chosen.entries;
+  const platform::PathParts first = platform::SplitPath(entries[0]);
+  chosen.chosenFolder = first.drive + first.folder;
   if (kind == LoadKind::Scans && first.extension == ".xp" && first.name.rfind('_', 0) != 0) {
     Road().loadXpFile(entries[0]);
-    return outcome;
+    return SelectionRead::HandedOver;
   }
   if (NameIs(first.name, "list") || (kind == LoadKind::Scans && NameIs(first.name, "list_corr"))) {
     ListFileSelection list;
@@ -281,63 +291,75 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
     if (!ReadListFile(entries[0], list, &reason)) {
       // Nothing was loaded: the scans already there stay as they were.
       platform::Tell("LOAD ERROR", reason, platform::BoxIcon::Error);
-      outcome.finished = false;
-      return outcome;
+      return SelectionRead::Unreadable;
     }
-    isList = true;
-    selection = list.selection;
-    entries = SelectionEntries(selection);
+    chosen.isList = true;
+    chosen.selection = list.selection;
+    entries = SelectionEntries(chosen.selection);
     s.loadEvery = kind == LoadKind::Scans ? list.every : 1;
     if (!entries.empty()) SaveLastDataDirectory(w, entries[0]);
-  } else {
-    if (kind == LoadKind::Scans)
-      s.loadEvery = AskEveryNth(s.loadEvery);
-    else
-      s.loadEvery = 1;
-    SaveLastDataDirectory(w, entries[0]);
-    // The list names the scans only, not the program's files beside them.
-    if (entries.size() > 1) {
-      entries.erase(std::remove_if(entries.begin() + 1, entries.end(), IsProgramOwnFile), entries.end());
-      // Beside scans, fitted data and residuals came with a select-all.
-      const std::string folder = entries[0];
-      const auto output = [&folder](const std::string& name) {
-        return IsProgramOutputFile(platform::Combine(folder, name));
-      };
-      if (!std::all_of(entries.begin() + 1, entries.end(), output))
-        entries.erase(std::remove_if(entries.begin() + 1, entries.end(), output), entries.end());
-    }
-    listText = ComposeListText(kind == LoadKind::Scans ? s.loadEvery : 1, entries);
+    return SelectionRead::Entries;
   }
-  if (entries.empty()) return outcome;
+  if (kind == LoadKind::Scans)
+    s.loadEvery = AskEveryNth(s.loadEvery);
+  else
+    s.loadEvery = 1;
+  SaveLastDataDirectory(w, entries[0]);
+  // The list names the scans only, not the program's files beside them.
+  if (entries.size() > 1) {
+    entries.erase(std::remove_if(entries.begin() + 1, entries.end(), IsProgramOwnFile), entries.end());
+    // Beside scans, fitted data and residuals came with a select-all.
+    const std::string folder = entries[0];
+    const auto output = [&folder](const std::string& name) {
+      return IsProgramOutputFile(platform::Combine(folder, name));
+    };
+    if (!std::all_of(entries.begin() + 1, entries.end(), output))
+      entries.erase(std::remove_if(entries.begin() + 1, entries.end(), output), entries.end());
+  }
+  chosen.listText = ComposeListText(kind == LoadKind::Scans ? s.loadEvery : 1, entries);
+  return SelectionRead::Entries;
+}
 
-  std::string firstFile = FirstFilePath(entries);
-  std::string titlePath = firstFile;
+// Tells the loader where the files are and returns the path the title
+// shows: the scans of a list that are not where it names them may be taken
+// from the folder the list was chosen in, if the user says so.
+std::string PlaceTheFilesForTheLoader(TXLAWindow& w, LoadKind kind, const DataSelection& chosen,
+                                      const std::string& firstFile) {
+  MainWindowFlags& flags = WindowFlags();
   LoadTargets& targets = CurrentLoadTargets();
-  if (isList && kind == LoadKind::Scans && !platform::FileExists(firstFile)) {
+  std::string titlePath = firstFile;
+  if (chosen.isList && kind == LoadKind::Scans && !platform::FileExists(firstFile)) {
     const std::string question = "could not find files in " + firstFile + " - use file from " +
-                                 chosenFolder + " ?";
+                                 chosen.chosenFolder + " ?";
     const int answer = platform::UI().MessageBox("LOAD ERROR", question, platform::BoxButtons::YesNo,
                                                  platform::BoxIcon::Question);
     flags.ListFolder = answer == platform::IDYES;
     if (flags.ListFolder) {
-      SaveLastDataDirectory(w, chosenFolder);
+      SaveLastDataDirectory(w, chosen.chosenFolder);
       const platform::PathParts f = platform::SplitPath(firstFile);
-      titlePath = platform::Combine(chosenFolder, f.name + f.extension);
+      titlePath = platform::Combine(chosen.chosenFolder, f.name + f.extension);
     }
   }
   *targets.useOtherFolder = flags.ListFolder ? 1 : 0;
-  *targets.otherFolder = chosenFolder;
+  *targets.otherFolder = chosen.chosenFolder;
+  return titlePath;
+}
 
-  std::string word = "SEDIMENTATION ANALYSIS -> ";
-  if (kind == LoadKind::Dls)
-    word = "LIGHT SCATTERING ANALYSIS -> ";
-  else if (kind == LoadKind::Equilibrium)
-    word = "SEDIMENTATION EQUILIBRIUM ANALYSIS -> ";
-  else if (types.electrophoresis)
-    word = "ELECTROPHORESIS ANALYSIS -> ";
-  const std::string titleBefore = w.Frame().Title();
-  w.Frame().SetTitle(word + titlePath + "...");
-  w.Frame().SetCursor(platform::CursorKind::Wait);
+// The start of the window's title while data of `kind` are analysed.
+std::string AnalysisTitle(LoadKind kind, bool electrophoresis) {
+  if (kind == LoadKind::Dls) return "LIGHT SCATTERING ANALYSIS -> ";
+  if (kind == LoadKind::Equilibrium) return "SEDIMENTATION EQUILIBRIUM ANALYSIS -> ";
+  if (electrophoresis) return "ELECTROPHORESIS ANALYSIS -> ";
+  return "SEDIMENTATION ANALYSIS -> ";
+}
+
+// Reads the selection; true when data were read. The earlier analysis goes
+// when the new scans are read (before a saved analysis of their folder is
+// restored); a failed load keeps it, and the place of the data before.
+bool ReadChosenData(TXLAWindow& w, LoadKind kind, DataKind before, const std::string& selection,
+                    const std::string& titleBefore) {
+  ScanSet& s = CurrentScanSet();
+  DataTypeFlags& types = CurrentDataTypeFlags();
   const bool otherKind = before != DataKind::None && before != KindRequested(kind, types.electrophoresis != 0);
   const float leftBefore = s.leftFitLimit;
   // The loader sets the new data's switches (a DLS load ticks the baseline
@@ -354,23 +376,52 @@ LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
     if (!loaded && s.count > 0) w.Frame().SetTitle(titleBefore);
   }
   if (kind == LoadKind::Dls) loaded = s.count > 0 && types.dls;
-  // The earlier analysis went when the new scans were read (before a saved
-  // analysis of their folder is restored); a failed load keeps it.
   if (loaded) {
     KeepFitRangeOfTheMeniscus(leftBefore, otherKind || kind == LoadKind::Dls);
     // The fit of the data before went with them.
-    flags.UnsavedFit = false;
+    WindowFlags().UnsavedFit = false;
     ForgetPreviousAnalysisOfNewData(w);
     GeneratedDataInMemory() = false;
   } else {
     PendingNewData().pending = false;
     place.Restore();
   }
-  flags.ListFolder = false;
-  *targets.useOtherFolder = 0;
+  return loaded;
+}
+
+// The shared body of "Load New Files", "load DLS Data" and "load
+// sedimentation equilibrium data".
+LoadOutcome RunLoad(TXLAWindow& w, LoadKind kind) {
+  LoadOutcome outcome;
+  const DataKind before = KindInMemory();
+  platform::FileDialogResult result;
+  if (!AskForDataFiles(w, kind, result)) return outcome;
+  outcome.chosen = true;
+  if (kind == LoadKind::Equilibrium) CurrentScanSet().equilibriumMode = 1;
+
+  DataSelection chosen;
+  switch (ReadSelection(w, kind, result, chosen)) {
+    case SelectionRead::Entries:
+      break;
+    case SelectionRead::HandedOver:
+      return outcome;
+    case SelectionRead::Unreadable:
+      outcome.finished = false;
+      return outcome;
+  }
+  if (chosen.entries.empty()) return outcome;
+
+  const std::string firstFile = FirstFilePath(chosen.entries);
+  const std::string titlePath = PlaceTheFilesForTheLoader(w, kind, chosen, firstFile);
+  const std::string titleBefore = w.Frame().Title();
+  w.Frame().SetTitle(AnalysisTitle(kind, CurrentDataTypeFlags().electrophoresis != 0) + titlePath + "...");
+  w.Frame().SetCursor(platform::CursorKind::Wait);
+  const bool loaded = ReadChosenData(w, kind, before, chosen.selection, titleBefore);
+  WindowFlags().ListFolder = false;
+  *CurrentLoadTargets().useOtherFolder = 0;
   w.Frame().SetCursor(platform::CursorKind::Arrow);
   // The list remembers a selection that was loaded, not one that failed.
-  if (loaded && !isList && !WriteListBeside(firstFile, listText)) outcome.finished = false;
+  if (loaded && !chosen.isList && !WriteListBeside(firstFile, chosen.listText)) outcome.finished = false;
   return outcome;
 }
 
@@ -470,7 +521,7 @@ void TXLAWindow::CmLoadEquilibriumData() {
   // Equilibrium analyses work with molar masses, also after a cancelled dialog.
   if (!gFitEngineState.molarMassParameters) {
     gFitEngineState.molarMassParameters = 1;
-    CheckMenuItem(kFitMAndSItem, true);
+    CheckMenuItem(cmd::FitMAndS, true);
   }
   if (outcome.finished) UpdateFloToolsMenu(*this);
 }

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "app/window/main_window_flags.h"
-#include "app/plot_input/plot_mouse.h"
-#include "app/startup/program_options.h"
+#include "app/plot_input/zoom_band.h"
+#include "app/window/program_options.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "app/commands/distribution/integration_range.h"
-#include "app/startup/parameter_preferences.h"
+#include "app/window/parameter_preferences.h"
 #include "app/commands/distribution/peak_labels.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/plot_input/screen_buttons.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_window_flags.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/txla_window.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"

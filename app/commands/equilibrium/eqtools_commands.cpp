@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "app/window/main_window_flags.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"

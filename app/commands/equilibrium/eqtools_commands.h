@@ -3,7 +3,7 @@
 // model, "Sort Eq Data to Disk" and the test of approach to equilibrium.
 #include <vector>
 
-#include "app/commands/equilibrium/eq_test_mode.h"
+#include "equilibrium/eqtools/eq_test_mode.h"
 
 class TXLAWindow;
 

@@ -15,7 +15,7 @@
 #include "app/commands/model/model_commands.h"
 #include "app/commands/equilibrium/mstar_screen.h"
 #include "app/window/plot_replay.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"

@@ -9,8 +9,8 @@
 #include "platform/sounds.h"
 #include "app/commands/help/help_menu.h"
 
-#include "app/startup/parameter_preferences.h"
-#include "app/startup/program_options.h"
+#include "app/window/parameter_preferences.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
 #include "lamm/lamm_ideal.h"

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/window/program_options.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_window_flags.h"
@@ -167,18 +168,6 @@ void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
   ReallocLammArraysIfPresent();
 }
 
-void RebuildDistributionPlot() {
-  // The plot's axis must not stand in for the range: the model's entries,
-  // or its first start, are in place.
-  ContiSettings& cs = Conti();
-  const float keptMin = cs.sMin, keptMax = cs.sMax;
-  DistArrays().modelJustChosen = true;
-  MakeDistributionPlot();
-  DistArrays().modelJustChosen = false;
-  cs.sMin = keptMin;
-  cs.sMax = keptMax;
-}
-
 void TXLAWindow::CmFaxenSimulation() {
   RunState().FaxenSimulation = true;
   CmRun();
@@ -206,12 +195,12 @@ ContiModelCommandContext ModelCommandContext() {
 void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const ContiModelCommandResult& r) {
   if (!gModelSelectorFlags.SedTransformModel) FreeLsgsArrays();
   gFitEngineState.molarMassParameters = *ctx.fitMAndS ? 1 : 0;
-  w.CheckMenuItem(217, *ctx.fitMAndS);
+  w.CheckMenuItem(cmd::FitMAndS, *ctx.fitMAndS);
   if (r.reallocLamm) ReallocLammArraysIfPresent();
   if (r.invalidate) w.Frame().Invalidate(true);
   // The family's set-up may have switched the regularisation.
-  w.CheckMenuItem(294, Conti().secondDerivative != 0);
-  w.CheckMenuItem(295, Conti().maxEntropy != 0 && !Conti().secondDerivative);
+  w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative != 0);
+  w.CheckMenuItem(cmd::RegularizationMaxEnt, Conti().maxEntropy != 0 && !Conti().secondDerivative);
 }
 
 void TXLAWindow::CmContinuousCMModel() {
@@ -305,7 +294,7 @@ void ConvertSpeciesMassAndD(float RT, float buoyancy) {
 void SetFitMAndS(TXLAWindow& w, bool on) {
   const bool was = gFitEngineState.molarMassParameters != 0;
   gFitEngineState.molarMassParameters = on ? 1 : 0;
-  w.CheckMenuItem(217, on);
+  w.CheckMenuItem(cmd::FitMAndS, on);
   // Only the species models hold species in the slots (the association
   // models load their own start values over them), and so do the start-up
   // entries while no model is chosen.
@@ -339,17 +328,17 @@ bool& ModelCommandRunning() {
 }
 
 // The trip of the saved parameter file being read (nullptr: none).
-const ModelEntryTrip*& FileTrip() {
+const ModelEntryTrip*& TripOfFileBeingRead() {
   static const ModelEntryTrip* trip = nullptr;
   return trip;
 }
 
 }  // namespace
 
-ModelCommandsFromFile::ModelCommandsFromFile(const ModelEntryTrip& fileTrip) : was_(FileTrip()) {
-  FileTrip() = &fileTrip;
+ModelCommandsFromFile::ModelCommandsFromFile(const ModelEntryTrip& fileTrip) : was_(TripOfFileBeingRead()) {
+  TripOfFileBeingRead() = &fileTrip;
 }
-ModelCommandsFromFile::~ModelCommandsFromFile() { FileTrip() = was_; }
+ModelCommandsFromFile::~ModelCommandsFromFile() { TripOfFileBeingRead() = was_; }
 
 void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command) {
   bool& inside = ModelCommandRunning();
@@ -359,7 +348,7 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   }
   // (A file's model is set up again even where it was the model in use:
   // the file cleared the switches.)
-  const ModelEntryTrip* file = FileTrip();
+  const ModelEntryTrip* file = TripOfFileBeingRead();
   // The model in use chosen again: its row says what its command does.
   if (!file && SelectedModelKey() == id && ModelInUseAgain(id) == InUseAgain::Nothing) return;
   struct Inside {
@@ -397,9 +386,9 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   // that a command of the same family left marked.
   if (!file) MarkSelectedModel(w);
   if (!changed) return;
-  w.CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
-  w.CheckMenuItem(294, Conti().secondDerivative != 0);
-  w.CheckMenuItem(295, Conti().maxEntropy != 0 && !Conti().secondDerivative);
+  w.CheckMenuItem(cmd::FitMAndS, gFitEngineState.molarMassParameters != 0);
+  w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative != 0);
+  w.CheckMenuItem(cmd::RegularizationMaxEnt, Conti().maxEntropy != 0 && !Conti().secondDerivative);
   // The buffer's slot is set up again for the species given back.
   if (SelectedModelKey() == kCmDiscreteSpeciesModel && gBufferSedSettings.BufferSedOn) CheckBufferSedimentationModel();
 }
@@ -486,7 +475,7 @@ void SelectNonidealCS(TXLAWindow& w, bool alt) {
   MarkChosenModel(w, alt ? kCmNonidealCSModel1100 : kCmNonidealCSModel);
   m.NonidealCSModel = 1;
   m.NonidealCSVariant = alt ? 1 : 0;
-  RebuildDistributionPlot();
+  RebuildDistributionPlotKeepingRange(Conti());
   UnpackModelParameters();
 }
 
@@ -504,7 +493,7 @@ void TXLAWindow::CmZoneCentrifugationCSModel() {
   m.CSModel = 1;
   m.ZoneCentrifugationCSModel = 1;
   m.ZoneCentrifugationModel = 1;
-  RebuildDistributionPlot();
+  RebuildDistributionPlotKeepingRange(Conti());
   if (ModelStartJustWritten().toSecondDerivative)
     platform::Tell("ls-g(s)", "Please Note: Switching now to Tikhonov-Phillips Regularization");
   UnpackModelParameters();
@@ -526,7 +515,7 @@ void TXLAWindow::CmElectrophoresisCVModel() {
   CheckMenuItem(kCmElectrophoresisCVModel, true);
   LammSettings().gridSizeInUse = 200;
   UnpackModelParameters();
-  RebuildDistributionPlot();
+  RebuildDistributionPlotKeepingRange(Conti());
 }
 
 void TXLAWindow::CmNonidealCSModel() {
@@ -549,7 +538,7 @@ void TXLAWindow::CmFMScalingLawModel() {
   CheckMenuItem(kCmFMScalingLawModel, true);
   m.CSModel = 0;
   m.FMScalingLawModel = 1;
-  RebuildDistributionPlot();
+  RebuildDistributionPlotKeepingRange(Conti());
   UnpackModelParameters();
   if (platform::UI().MessageBox("C(M) POWERLAW", "enter new s(M) power-law calibration?", platform::BoxButtons::YesNo,
                                 platform::BoxIcon::Question) == platform::IDYES) {

@@ -77,5 +77,3 @@ ContiModelCommandContext ModelCommandContext();
 // The window's share after a command of the family: the M-and-s switch, the
 // Lamm arrays and the repaint it asked for, the regularisation marks.
 void AfterContiCommand(TXLAWindow& w, const ContiModelCommandContext& ctx, const ContiModelCommandResult& r);
-// The distribution plot made anew for a model just chosen.
-void RebuildDistributionPlot();

@@ -13,7 +13,7 @@
 
 #include "app/dialogs/form_dialog.h"
 #include "app/window/main_window_flags.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/txla_window.h"
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
@@ -369,8 +369,8 @@ void TXLAWindow::CmPriorKnowledgeDiscreteSpecies() {
   }
   if (TwoDimensionalPriorModel()) AskFfGaussians();
   CheckMenuItem(529, true);
-  CheckMenuItem(294, false);
-  CheckMenuItem(295, true);
+  CheckMenuItem(cmd::Regularization2ndDerivative, false);
+  CheckMenuItem(cmd::RegularizationMaxEnt, true);
   Conti().secondDerivative = 0;
   Conti().maxEntropy = 1;
   if (collect) return;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"

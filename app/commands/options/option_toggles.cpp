@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/startup/parameter_preferences.h"
-#include "app/startup/program_options.h"
-#include "app/startup/thread_counts.h"
+#include "app/window/parameter_preferences.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
+#include "app/window/thread_counts.h"
 #include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/commands/model/model_commands.h"
-#include "app/startup/parameter_preferences.h"
+#include "app/window/parameter_preferences.h"
 #include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"

@@ -1,6 +1,5 @@
 // The main window's commands of the residuals bitmap and the ad-hoc plots.
-#include "app/wiring/plot_wiring.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/txla_window.h"
 #include "data/scan_set.h"
 #include "platform/error_box.h"

@@ -10,10 +10,9 @@
 
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/markers.h"
-#include "app/startup/program_options.h"
-#include "app/commands/equilibrium/eq_test_mode.h"
+#include "app/window/program_options.h"
+#include "equilibrium/eqtools/eq_test_mode.h"
 #include "app/window/road_services.h"
-#include "app/startup/startup.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"

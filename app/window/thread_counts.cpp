@@ -1,6 +1,6 @@
-#include "app/startup/thread_counts.h"
+#include "app/window/thread_counts.h"
 
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "distributions/conti_lamm_list.h"
 #include "lamm/lamm_threads.h"
 #include "platform/worker_threads.h"

@@ -1,24 +1,13 @@
 #pragma once
-// The rubber band that the right button stretches over the plots, the text
-// readouts at the top left of the window and the marker hover state.
+// The pointer's events on the plots, the text readouts at the top left of
+// the window and the marker hover state.
 #include <cstdint>
 #include <string>
 
+#include "app/plot_input/zoom_band.h"
+
 class TXLAWindow;
 class CWINPlot;
-
-struct ZoomPoint {
-  std::int32_t x = 0, y = 0;
-};
-
-struct ZoomBand {
-  ZoomPoint previous, start, current, rightmost, leftmost;
-  std::uint8_t started = 0;   // capture taken, the band is drawn
-  std::uint8_t dataZoom = 0;  // the band zooms the data plot
-  std::uint8_t distributionSelection = 0;
-  std::uint8_t zoomed = 0;  // a band was accepted once
-};
-ZoomBand& CurrentZoomBand();
 
 // The two lines written at (10, 50) and (10, 70) of the window.
 struct PointerReadout {

@@ -13,7 +13,7 @@
 #include "app/commands/equilibrium/mstar_commands.h"
 #include "app/commands/model/nonideal_cs_commands.h"
 #include "app/commands/distribution/peak_labels.h"
-#include "app/plot_input/plot_mouse.h"
+#include "app/plot_events/plot_mouse.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "data/data_messages.h"

@@ -9,7 +9,7 @@
 #include "plot/text_in_place.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
-#include "app/plot_input/plot_mouse.h"
+#include "app/plot_events/plot_mouse.h"
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"
 #include "app/window/shell_services.h"

@@ -1,4 +1,4 @@
-#include "app/startup/automation_window.h"
+#include "app/wiring/automation_window.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #include "app/window/main_window_flags.h"
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
-#include "app/startup/thread_counts.h"
+#include "app/window/thread_counts.h"
 #include "app/window/txla_window.h"
 #include "automation/automation_run.h"
 #include "automation/commands.h"

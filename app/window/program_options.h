@@ -4,6 +4,7 @@
 // marks the window keeps. The other preferences live in their owners'
 // records (distribution settings, fit engine, data kinds, sounds).
 #include <cstdint>
+#include <string>
 
 struct ProgramOptions {
   bool DisclaimerAccepted = false;
@@ -25,6 +26,13 @@ struct ProgramOptions {
 };
 
 ProgramOptions& Options();
+
+// Copies the switches that the plots read (redraw during fits, scan colours
+// by time, the histogram, the band tint) into the plot record.
+void SyncPlotPreferences();
+
+// Appended to wizard messages (start-up sets it).
+extern std::string WizardFooter;
 
 // Command ids of the items that show these switches.
 namespace cmd {

@@ -12,19 +12,18 @@
 #include "plot/text_in_place.h"
 #include "app/commands/distribution/distribution_commands.h"
 #include "app/commands/distribution/integration_range.h"
-#include "app/commands/equilibrium/eq_test_mode.h"
+#include "equilibrium/eqtools/eq_test_mode.h"
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
 #include "app/commands/equilibrium/mstar_screen.h"
-#include "app/plot_input/plot_mouse.h"
+#include "app/plot_events/plot_mouse.h"
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
-#include "equilibrium/eqtools/eq_test_mode.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
@@ -222,11 +221,6 @@ bool PressBlocked(const TXLAWindow& w) {
     return true;
   }
   return false;
-}
-
-ZoomBand& CurrentZoomBand() {
-  static ZoomBand band;
-  return band;
 }
 
 void TXLAWindow::EvLButtonDown(unsigned, int x, int y) {

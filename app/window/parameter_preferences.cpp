@@ -2,7 +2,7 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "platform/sounds.h"
-#include "app/startup/parameter_preferences.h"
+#include "app/window/parameter_preferences.h"
 
 #include <cmath>
 #include <cstdio>
@@ -10,9 +10,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/startup/program_options.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
-#include "app/startup/thread_counts.h"
+#include "app/window/thread_counts.h"
 #include "app/window/txla_window.h"
 #include "platform/paths.h"
 #include "platform/program_paths.h"
