@@ -53,6 +53,14 @@ bool AskPreference(const char* question) {
   return platform::AskYes("SET PREFERENCE", question);
 }
 
+int CurrentFitMethod() {
+  if (gFitEngineState.useAnnealing) return 2;
+  if (gFitEngineState.useMarquardt) return 3;
+  return 1;
+}
+
+}  // namespace
+
 void SelectRegularization(TXLAWindow& w, int kind) {
   Conti().maxEntropy = kind == 1;
   Conti().secondDerivative = kind == 2;
@@ -61,14 +69,6 @@ void SelectRegularization(TXLAWindow& w, int kind) {
   w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative);
   w.CheckMenuItem(cmd::ShowBothRegularizations, Conti().showBothRegularizations);
 }
-
-int CurrentFitMethod() {
-  if (gFitEngineState.useAnnealing) return 2;
-  if (gFitEngineState.useMarquardt) return 3;
-  return 1;
-}
-
-}  // namespace
 
 std::vector<double> ReadPreferenceNumbers(const std::string& path, bool* opened,
                                           std::string* refusal) {

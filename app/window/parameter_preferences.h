@@ -17,6 +17,9 @@ int SaveParameterPreferences(TXLAWindow& window);
 // Stores value as 0-based entry index; 0 when the file is missing, empty or
 // shorter than index + 1 entries.
 int SetParameterPreference(TXLAWindow& window, int index, int value);
+// The regularisation of the c(s) family (1 maximum entropy, 2 Tikhonov-
+// Phillips, 3 both shown) and its menu marks.
+void SelectRegularization(TXLAWindow& window, int kind);
 
 // Integer part of a count, at least 1 and at most largest (a thread count
 // by default).

@@ -158,6 +158,22 @@ class ModelDataTest : public ModelDialogTest {
     ui_->failures.clear();
     ui_->transcript.clear();
   }
+  // Every kind through the window's own load, velocity scans as a chosen list.
+  void LoadThroughTheWindow(unsigned kind) {
+    if (kind != kVelocityData) return LoadData(kind);
+    ui_->lenient = true;
+    LoadChosen(WriteRun(".ra1", 2));
+    ui_->lenient = false;
+    ui_->transcript.clear();
+  }
+  // The entries of the model, without those of the data (meniscus, bottom).
+  Shown WithoutTheData(Shown shown) const {
+    std::erase_if(shown, [&](const auto& c) {
+      const int id = std::get<0>(c);
+      return id == 431 || id == 455 || kNotModel.count(id) > 0;
+    });
+    return shown;
+  }
   // Run: its rmsd, whether it showed a model or said why it did not, and
   // what it said.
   struct RunResult {
@@ -308,20 +324,7 @@ TEST_P(ModelRoundTripEntry, KeepsItsEntriesAndRunAndOthersStartFromTheirOwn) {
   // Data of another kind analysed in between, and data of this kind loaded
   // again: what was entered for the model comes back, meniscus, bottom and
   // noise choices are those of the data loaded.
-  const auto withoutTheData = [&](Shown shown) {
-    std::erase_if(shown, [&](const auto& c) {
-      const int id = std::get<0>(c);
-      return id == 431 || id == 455 || kNotModel.count(id) > 0;
-    });
-    return shown;
-  };
-  const auto load = [&](unsigned k) {
-    if (k != kVelocityData) return LoadData(k);
-    ui_->lenient = true;
-    LoadChosen(WriteRun(".ra1", 2));
-    ui_->lenient = false;
-    ui_->transcript.clear();
-  };
+  const auto load = [&](unsigned k) { LoadThroughTheWindow(k); };
   const unsigned other = kind == kDlsData ? kVelocityData : kDlsData;
   load(other);
   Choose(other == kDlsData ? 503 : 275);
@@ -330,9 +333,9 @@ TEST_P(ModelRoundTripEntry, KeepsItsEntriesAndRunAndOthersStartFromTheirOwn) {
   ASSERT_EQ(LoadedDataKind(), kind);
   Choose(a);
   ASSERT_EQ(SelectedModelKey(), a);
-  const Shown reloaded = withoutTheData(Open());
-  EXPECT_EQ(reloaded, withoutTheData(entries)) << "model " << a << " after data of another kind: "
-                                               << Describe(reloaded, withoutTheData(entries));
+  const Shown reloaded = WithoutTheData(Open());
+  EXPECT_EQ(reloaded, WithoutTheData(entries)) << "model " << a << " after data of another kind: "
+                                               << Describe(reloaded, WithoutTheData(entries));
 }
 
 // The answer to a question the command asks is the model's newest entry:
@@ -806,14 +809,7 @@ TEST_F(ModelDataTest, ALoadOfAnotherKindKeepsTheModelThatComputesTheNewData) {
   const Way ways[] = {{kEquilibriumData, kVelocityData, 198}, {kVelocityData, kEquilibriumData, 198},
                       {kVelocityData, kDlsData, 198},         {kDlsData, kVelocityData, 198},
                       {kVelocityData, kEquilibriumData, 275}, {kEquilibriumData, kVelocityData, 275}};
-  // Every kind through the window's own load.
-  const auto load = [&](unsigned kind) {
-    if (kind != kVelocityData) return LoadData(kind);
-    ui_->lenient = true;
-    LoadChosen(WriteRun(".ra1", 2));
-    ui_->lenient = false;
-    ui_->transcript.clear();
-  };
+  const auto load = [&](unsigned kind) { LoadThroughTheWindow(kind); };
   for (const Way& w : ways) {
     SCOPED_TRACE(std::to_string(w.model) + " from " + KindName(w.from) + " to " + KindName(w.to));
     load(w.from);
@@ -958,20 +954,8 @@ TEST_F(ModelDataTest, EachKindOfDataGetsItsModelsEntriesBack) {
     return OfTheData{gModelParams.meniscus, gModelParams.bottom, gFitEngineState.fitTINoise, gModelParams.riNoiseFit};
   };
   // (The solver's tolerance and grid size are not the model's either.)
-  const auto withoutTheData = [&](Shown shown) {
-    std::erase_if(shown, [&](const auto& c) {
-      const int id = std::get<0>(c);
-      return id == 431 || id == 455 || kNotModel.count(id) > 0;
-    });
-    return shown;
-  };
-  // Every kind through the window's own load.
   const auto load = [&](unsigned kind) {
-    if (kind != kVelocityData) return LoadData(kind);
-    ui_->lenient = true;
-    LoadChosen(WriteRun(".ra1", 2));
-    ui_->lenient = false;
-    ui_->transcript.clear();
+    LoadThroughTheWindow(kind);
     ASSERT_EQ(LoadedDataKind(), kind);
   };
   for (const Way& w : ways) {
@@ -989,7 +973,7 @@ TEST_F(ModelDataTest, EachKindOfDataGetsItsModelsEntriesBack) {
     }
     gFitEngineState.fitTINoise = !gFitEngineState.fitTINoise;
     Open(1.01, texts);
-    const Shown typed = withoutTheData(Open());
+    const Shown typed = WithoutTheData(Open());
     load(w.between);
     Choose(w.modelBetween);
     ASSERT_EQ(SelectedModelKey(), w.modelBetween);
@@ -998,7 +982,7 @@ TEST_F(ModelDataTest, EachKindOfDataGetsItsModelsEntriesBack) {
     const OfTheData loaded = ofTheData();
     Choose(w.model);
     ASSERT_EQ(SelectedModelKey(), w.model);
-    const Shown back = withoutTheData(Open());
+    const Shown back = WithoutTheData(Open());
     EXPECT_EQ(back, typed) << Describe(back, typed);
     const OfTheData now = ofTheData();
     EXPECT_EQ(now, loaded) << "meniscus " << now.meniscus << " / " << loaded.meniscus << ", bottom " << now.bottom

@@ -31,12 +31,7 @@ void ToggleWithPreference(TXLAWindow& w, const char* question, Switch& sw, int c
 void ChooseRegularization(TXLAWindow& w, int kind) {
   const bool on = kind == 1 ? Conti().maxEntropy : kind == 2 ? Conti().secondDerivative : Conti().showBothRegularizations;
   if (on) return;
-  Conti().maxEntropy = kind == 1;
-  Conti().secondDerivative = kind == 2;
-  Conti().showBothRegularizations = kind == 3;
-  w.CheckMenuItem(cmd::RegularizationMaxEnt, Conti().maxEntropy);
-  w.CheckMenuItem(cmd::Regularization2ndDerivative, Conti().secondDerivative);
-  w.CheckMenuItem(cmd::ShowBothRegularizations, Conti().showBothRegularizations);
+  SelectRegularization(w, kind);
   if (platform::AskYes("SET PREFERENCE", "save new regularization as default setting?"))
     SetParameterPreference(w, 9, kind);
 }
