@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/clock.h"
 
@@ -77,29 +78,32 @@ bool SlideMotion(double v, int lower, int upper, int start, bool bouncing, const
     if (step < 1e-6) step = 0;
     const int prev = positions.back();
     const double move = v > 0 ? std::ceil(v * step) : std::floor(v * step);
-    // Compared in floating point: a huge step must not overflow the pixels.
-    int d = 0;
+    // Compared in floating point and moved in 64 bits: a huge step, or limits
+    // wider apart than an int spans, must not overflow the pixels.
+    long long d = 0;
     bool hit = false;
     if (prev + move < lower) {
-      d = lower - prev;
+      d = static_cast<long long>(lower) - prev;
       if (!touched) touched = true, limit = lower, spring = bouncing ? -s.bounceSpring : 0;
       hit = true;
       v = -(1 - s.bounceLoss) * v;
     } else if (prev + move > upper) {
-      d = upper - prev;
+      d = static_cast<long long>(upper) - prev;
       if (!touched) touched = true, limit = upper, spring = bouncing ? s.bounceSpring : 0;
       hit = true;
       v = -(1 - s.bounceLoss) * v;
     } else {
-      d = static_cast<int>(move);
+      d = static_cast<long long>(move);
     }
-    positions.push_back(prev + d);
+    // Within [lower, upper], so an int again.
+    positions.push_back(static_cast<int>(prev + d));
     steps.push_back(step);
     a = v > 0 ? -std::fabs(a) : std::fabs(a);
     v += (a + spring) * step;
     if (!bouncing || !touched) {
       if ((!hit && d == 0) || std::fabs(v) <= 1.0) break;
-    } else if (std::abs(positions.back() - limit) < 3 && std::abs(d) < 2 && std::fabs(v) <= 10) {
+    } else if (std::llabs(static_cast<long long>(positions.back()) - limit) < 3 && std::llabs(d) < 2 &&
+               std::fabs(v) <= 10) {
       break;
     }
   }

@@ -176,6 +176,11 @@ TEST(SlideMotion, NoMotionFromBadInput) {
   // A finite but absurd speed is cut at 20,000 samples.
   ASSERT_TRUE(SlideMotion(1e12, -2000000000, 2000000000, 0, false, s, pos, dt));
   EXPECT_LE(pos.size(), 20000u);
+  // Limits further apart than an int spans: every position stays between them.
+  for (const double v : {1e12, -1e12, 3.5e9, -3.5e9}) {
+    ASSERT_TRUE(SlideMotion(v, -2000000000, 2000000000, 1999999999, true, s, pos, dt)) << v;
+    for (const int p : pos) ASSERT_TRUE(p >= -2000000000 && p <= 2000000000) << v << ": " << p;
+  }
 }
 
 }  // namespace
