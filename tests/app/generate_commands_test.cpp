@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/dialogs/params_dialog.h"
+#include "app/commands/model/params_dialog.h"
 #include "data/synthetic_data.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"

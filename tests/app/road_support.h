@@ -11,7 +11,7 @@
 #include "app/dialogs/form_dialog.h"
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/markers.h"
-#include "app/dialogs/params_dialog.h"
+#include "app/commands/model/params_dialog.h"
 #include "app_fixture.h"
 #include "data/load_hooks.h"
 #include "data/scan_loading.h"

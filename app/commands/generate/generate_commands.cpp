@@ -13,7 +13,7 @@
 #include "app/commands/run_fit/fit_limits.h"
 #include "app/window/main_window_flags.h"
 #include "app/commands/model/model_commands.h"
-#include "app/dialogs/params_dialog.h"
+#include "app/commands/model/params_dialog.h"
 #include "app/commands/run_fit/run_fit_commands.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"

@@ -1,5 +1,6 @@
 #pragma once
 // Shared steps of the Model menu commands.
+#include "app/commands/model/model_starts.h"
 #include "distributions/conti_models.h"
 #include "distributions/model_entries.h"
 #include "lamm/element_integrals.h"
@@ -60,18 +61,6 @@ class ModelCommandsFromFile {
  private:
   const ModelEntryTrip* was_;
 };
-// The first start of model `id` that its row's species start gives,
-// written once its command has set its switches: the species taken from
-// model `speciesFrom` converted to the model's own quantities, the solver,
-// the fit boxes, and the values its stores kept, read before the command
-// (whose unpack writes the slots into those stores). Nothing for a model
-// without one.
-struct StoredStartValues {
-  std::vector<std::pair<int, float>> P;  // slot, value
-  std::vector<std::pair<int, int>> F;    // slot, fit box
-};
-StoredStartValues TakeStoredStart(int id);
-void WriteSpeciesStart(int id, int speciesFrom, const StoredStartValues& stored = {});
 // The distribution family's view of the loaded data and of the window.
 ContiModelCommandContext ModelCommandContext();
 // The window's share after a command of the family: the M-and-s switch, the

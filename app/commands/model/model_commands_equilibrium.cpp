@@ -20,11 +20,6 @@
 #include "models/reacting/mass_action.h"
 #include "platform/user_interface.h"
 
-EquilibriumStartValues& StoredEquilibriumStartValues() {
-  static EquilibriumStartValues v;
-  return v;
-}
-
 namespace {
 
 // The common part.

@@ -4,8 +4,7 @@
 // values kept outside their entries. The stored values are read before the
 // command, whose unpack reads the slots into those stores, and are written
 // with the rest once the command has set its switches.
-#include "app/commands/model/model_commands.h"
-#include "app/commands/model/model_commands_equilibrium.h"
+#include "app/commands/model/model_starts.h"
 #include "distributions/hydrodynamics.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
@@ -58,6 +57,11 @@ void ConvertSpecies(int id, int from) {
 }
 
 }  // namespace
+
+EquilibriumStartValues& StoredEquilibriumStartValues() {
+  static EquilibriumStartValues v;
+  return v;
+}
 
 StoredStartValues TakeStoredStart(int id) {
   StoredStartValues out;

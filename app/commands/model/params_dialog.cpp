@@ -1,4 +1,4 @@
-#include "app/dialogs/params_dialog.h"
+#include "app/commands/model/params_dialog.h"
 #include "app/commands/model/nonideal_cs_commands.h"
 #include "models/nonideal/mean_field/mean_field.h"
 
