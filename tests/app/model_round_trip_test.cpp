@@ -852,6 +852,13 @@ TEST_F(ModelDataTest, ARefusedRunShowsNoEarlierResult) {
         if (s.model[i][j] != 0.0f) return true;
     return false;
   };
+  // Run (213) or Fit (215) refused: the plot keeps nothing of the run before.
+  const auto refused = [&](int command) {
+    ui_->lenient = true;
+    Window().Dispatch(command);
+    ui_->lenient = false;
+    EXPECT_FALSE(anyModel()) << command;
+  };
   // c(s), then the discrete species with no concentration; c(s), then data
   // of light scattering loaded with the distribution's curves on them.
   Choose(275);
@@ -859,10 +866,7 @@ TEST_F(ModelDataTest, ARefusedRunShowsNoEarlierResult) {
   Run();
   ASSERT_TRUE(anyModel());
   Choose(198);
-  ui_->lenient = true;
-  Window().Dispatch(213);
-  ui_->lenient = false;
-  EXPECT_FALSE(anyModel());
+  refused(213);
   EXPECT_FALSE(WindowFlags().FitInfoPending);
   EXPECT_FALSE(WindowFlags().FitInfoShown);
   Choose(275);
@@ -870,19 +874,13 @@ TEST_F(ModelDataTest, ARefusedRunShowsNoEarlierResult) {
   ASSERT_TRUE(anyModel());
   // (The distribution's range running backwards is refused too.)
   Open(0, {{406, "9"}, {407, "3"}});
-  ui_->lenient = true;
-  Window().Dispatch(213);
-  ui_->lenient = false;
-  EXPECT_FALSE(anyModel());
+  refused(213);
   // And a refused Fit.
   Open(0, {{406, "1"}, {407, "12"}});
   Run();
   ASSERT_TRUE(anyModel());
   Open(0, {{406, "9"}, {407, "3"}});
-  ui_->lenient = true;
-  Window().Dispatch(215);
-  ui_->lenient = false;
-  EXPECT_FALSE(anyModel());
+  refused(215);
 }
 
 // A discrete species model with no fit box ticked describes the data by
