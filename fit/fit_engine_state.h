@@ -76,7 +76,7 @@ struct FitEngineState {
   double maxFitSeconds = kMaxFitSeconds;
   int fitEvaluations = 0;
   int fitScopeDepth = 0;
-  double fitStartSeconds = 0;      // steady clock, at the outermost scope's start
+  double fitStartSeconds = 0;      // the program's clock, at the outermost scope's start
   unsigned char budgetSpent = 0;   // 1: the evaluations, 2: the time
   unsigned char useSimplex = 1;
   unsigned char useAnnealing = 0;

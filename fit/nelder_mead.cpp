@@ -1,7 +1,6 @@
 #include "fit/nelder_mead.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -17,6 +16,7 @@
 #include "fit/serial_fit_settings.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"
+#include "platform/clock.h"
 #include "platform/input_events.h"
 
 int EvaluateSimplexFromStart(FitHost* host, float** p, float* y, int n, FitTarget target) {
@@ -164,7 +164,7 @@ FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
   if (fs.fitScopeDepth++ == 0) {
     fs.fitEvaluations = 0;
     fs.budgetSpent = 0;
-    fs.fitStartSeconds = platform::SteadyClockSeconds();
+    fs.fitStartSeconds = static_cast<double>(platform::Clock().TickCountMs()) / 1000.0;
   }
 }
 
@@ -179,7 +179,7 @@ bool FitEvaluationAllowed() {
   FitEngineState& fs = gFitEngineState;
   if (fs.fitScopeDepth == 0 || !fs.fitRunning) return true;
   const bool counted = fs.fitEvaluations >= fs.maxFitEvaluations;
-  if (counted || !(platform::SteadyClockSeconds() - fs.fitStartSeconds < fs.maxFitSeconds)) {
+  if (counted || !(static_cast<double>(platform::Clock().TickCountMs()) / 1000.0 - fs.fitStartSeconds < fs.maxFitSeconds)) {
     platform::ArmStopDeadline(0);
     fs.budgetSpent = counted ? 1 : 2;
     fs.stopRequested = 1;

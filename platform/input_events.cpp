@@ -1,8 +1,9 @@
 #include "platform/input_events.h"
 
-#include <chrono>
 #include <deque>
 #include <mutex>
+
+#include "platform/clock.h"
 
 namespace platform {
 
@@ -52,15 +53,11 @@ void PostMouseClick() {
 
 unsigned long UserStopRequests() { return g_userStops.load(); }
 
-double SteadyClockSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-void ArmStopDeadline(double steadySeconds) { g_deadline.store(steadySeconds, std::memory_order_relaxed); }
+void ArmStopDeadline(double seconds) { g_deadline.store(seconds, std::memory_order_relaxed); }
 
 bool StopDeadlinePassed() {
   const double deadline = g_deadline.load(std::memory_order_relaxed);
-  return deadline > 0 && SteadyClockSeconds() >= deadline;
+  return deadline > 0 && static_cast<double>(Clock().TickCountMs()) / 1000.0 >= deadline;
 }
 
 bool TakeKeyDown(int* character) {

@@ -32,13 +32,13 @@ void ClearInput();
 // The program-wide stop request that worker threads and fits read.
 std::atomic<bool>& StopFlag();
 
-// A fit bounded in time arms a deadline (seconds of the steady clock) for
-// each evaluation it starts: the kernels' polls then end the evaluation
-// under way once it has passed, as a key would, instead of finishing a
-// solve that may take minutes. 0 disarms it. Passed: armed and reached.
-void ArmStopDeadline(double steadySeconds);
+// A fit bounded in time arms a deadline (seconds of the program's clock,
+// Clock().TickCountMs() / 1000) for each evaluation it starts: the kernels'
+// polls then end the evaluation under way once it has passed, as a key
+// would, instead of finishing a solve that may take minutes. 0 disarms it.
+// Passed: armed and reached.
+void ArmStopDeadline(double seconds);
 bool StopDeadlinePassed();
-double SteadyClockSeconds();
 
 // A fit that has taken the user's stop finishes with one more evaluation,
 // of the best parameters found: presses arriving meanwhile (the user goes on
