@@ -4,8 +4,9 @@
 # folder; two different folders of one rank (sibling libraries) may not
 # include each other. The deepest listed folder that holds a file decides.
 # The folders of one library (the window program in app/) are its parts:
-# they may include one another, and a file of the library lies in one of
-# its listed subfolders, so that the folders keep showing the parts.
+# a file of the library lies in one of its listed subfolders, so that the
+# folders keep showing the parts, and the parts stand in ranks of their own
+# (the window at the bottom, its start-up at the top).
 #   cmake -DROOT=<source folder> -P cmake/CheckLayers.cmake
 if(NOT ROOT)
   message(FATAL_ERROR "usage: cmake -DROOT=<source folder> -P CheckLayers.cmake")
@@ -30,14 +31,25 @@ set(_ranks
   plot=8
   automation=9
   platform/qt=10
-  app=11
-  app/startup=11
   app/window=11
-  app/wiring=11
-  app/dialogs=11
-  app/plot_input=11
-  app/plot_events=11
-  app/commands=11)
+  app/dialogs=12
+  app/screens=12
+  app/plot_input=12
+  app/commands/help=12
+  app/commands/plot=12
+  app/commands/distribution=13
+  app/commands/run_fit=13
+  app/commands/model=14
+  app/commands/statistics=14
+  app/commands/display=14
+  app/commands/options=15
+  app/commands/generate=15
+  app/commands/data=16
+  app/commands/equilibrium=17
+  app/plot_events=18
+  app/wiring=19
+  app/startup=20
+  app=21)
 
 # Libraries whose listed subfolders are one library, and the files that may
 # stand directly in such a folder.
@@ -70,22 +82,6 @@ function(_owner path out)
   set(${out} "${_best}" PARENT_SCOPE)
 endfunction()
 
-# The library of _one_library that a folder belongs to, or "" for none.
-function(_library folder out)
-  set(_found "")
-  foreach(_root IN LISTS _one_library)
-    if(folder STREQUAL _root)
-      set(_found ${_root})
-    else()
-      string(FIND "${folder}" "${_root}/" _at)
-      if(_at EQUAL 0)
-        set(_found ${_root})
-      endif()
-    endif()
-  endforeach()
-  set(${out} "${_found}" PARENT_SCOPE)
-endfunction()
-
 set(_globs "")
 foreach(_folder platform numerics data lamm fit distributions models equilibrium plot automation app)
   list(APPEND _globs ${ROOT}/${_folder}/*.h ${ROOT}/${_folder}/*.cpp)
@@ -100,7 +96,6 @@ foreach(_file IN LISTS _files)
     math(EXPR _violations "${_violations} + 1")
     continue()
   endif()
-  _library("${_from}" _from_library)
   list(FIND _one_library "${_from}" _is_library)
   list(FIND _library_entries "${_file}" _is_entry)
   if(_is_library GREATER -1 AND _is_entry EQUAL -1)
@@ -112,10 +107,6 @@ foreach(_file IN LISTS _files)
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" _header "${_line}")
     _owner("${_header}" _to)
     if(_to STREQUAL "" OR _to STREQUAL _from)
-      continue()
-    endif()
-    _library("${_to}" _to_library)
-    if(NOT _from_library STREQUAL "" AND _from_library STREQUAL _to_library)
       continue()
     endif()
     if(_rank_of_${_to} GREATER_EQUAL _rank_of_${_from})

@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
 """Rings of files inside one folder of the house.
 
-  scripts/file_rings.py <folder> [build] [calls|includes|both] [-v]
+  scripts/file_rings.py <folder> [build] [calls|includes|both] [-v] [--folders|--subfolders]
 
 A file points at another of the same folder when its object calls a symbol
 the other's object defines (nm: undefined against strongly defined), or when
 its .cpp or .h includes the other's header. Prints the number of files and
 arrows and every strongly connected component of more than one file (a ring:
 files that reach each other); -v adds the arrows inside each ring and what
-makes them. A folder that reads top-down prints "0 ring(s)".
+makes them. --folders draws the same arrows between the folder's top subfolders
+instead of its files; --subfolders between every folder under it. A folder that reads top-down prints "0 ring(s)".
 """
 import collections, os, re, subprocess, sys
 
 args = [a for a in sys.argv[1:] if not a.startswith("-")]
 verbose = "-v" in sys.argv
+by_folder = "--folders" in sys.argv or "--subfolders" in sys.argv
+whole_paths = "--subfolders" in sys.argv
 if not args:
     sys.exit(__doc__)
 folder = os.path.normpath(args[0])
@@ -58,6 +61,18 @@ if mode in ("includes", "both"):
             b = inc[len(folder) + 1:]
             if b != a and b in units:
                 edges[a][b].add("includes " + f)
+
+if by_folder:
+    def home(f):
+        if whole_paths:
+            return os.path.dirname(f) or "."
+        return f.split("/")[0] if "/" in f else "."
+    folded = collections.defaultdict(lambda: collections.defaultdict(set))
+    for a, targets in list(edges.items()):
+        for b, why in targets.items():
+            if home(a) != home(b):
+                folded[home(a)][home(b)] |= {f"{a} -> {b}: {w}" for w in why}
+    edges, nodes = folded, {home(f) for f in nodes}
 
 index, low, stack, on, rings, counter = {}, {}, [], set(), [], [0]
 sys.setrecursionlimit(10000)

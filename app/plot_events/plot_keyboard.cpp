@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/commands/equilibrium/eqtools_commands.h"
+#include "app/screens/eq_test_screen.h"
 #include "app/commands/distribution/distribution_commands.h"
 #include "app/commands/run_fit/fit_limits.h"
 #include "app/plot_input/marker_moves.h"

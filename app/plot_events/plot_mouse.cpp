@@ -16,7 +16,7 @@
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/markers.h"
-#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/screens/mstar_screen.h"
 #include "app/plot_events/plot_mouse.h"
 #include "app/plot_input/pointer_hit_tests.h"
 #include "app/window/road_services.h"

@@ -57,6 +57,33 @@ float MarkerValue(MarkerKind kind) {
   return 0;
 }
 
+void DrawDataScreenMarkers(platform::DrawContext& dc, TXLAWindow& window, bool fitRanges) {
+  const ScanSet& s = CurrentScanSet();
+  const ModelParams& mp = gModelParams;
+  const FitEngineState& fs = gFitEngineState;
+  const MarkerDisplaySettings& ms = MarkerSettings();
+  const bool dls = CurrentDataTypeFlags().dls != 0;
+  auto col = [&](float v) { return MarkerColumn(window, v); };
+  // The M* screen has no fit range: its plot shows meniscus and bottom only.
+  const bool mStar = Road().mStarScreenShown && Road().mStarScreenShown();
+  const bool meniscusDrawn = mp.meniscus != 0 && ms.editMode != CursorEditMode::MeniscusOrBottom && !dls;
+  if (meniscusDrawn) DrawVerticalMarker(dc, window, col(mp.meniscus), kMeniscusColor);
+  // The reference meniscus of a buffer-mismatch correction belongs with the
+  // meniscus, not only with its drag.
+  const BufferSedSettings& b = gBufferSedSettings;
+  if (meniscusDrawn && b.BufferSedOn && b.MeniscusMismatch && ms.editMode != CursorEditMode::ReferenceMeniscus)
+    DrawVerticalMarker(dc, window, col(MarkerValue(MarkerKind::ReferenceMeniscus)), kReferenceMeniscusColor);
+  if (meniscusDrawn && fitRanges && !mStar) {
+    for (float v : {fs.meniscusMax, fs.meniscusMin, fs.bottomMax, fs.bottomMin})
+      if (v != 0) DrawLimitMarkers(dc, window, col(v), kFitRangeColor, 30);
+  }
+  if (mp.bottom != 0 && !dls) DrawVerticalMarker(dc, window, col(mp.bottom), kBottomColor);
+  if (s.leftFitLimit != 0 && !mStar && ms.editMode != CursorEditMode::FitLimits)
+    DrawVerticalMarker(dc, window, col(s.leftFitLimit), kFitLimitColor);
+  if (s.rightFitLimit != 0 && !mStar) DrawVerticalMarker(dc, window, col(s.rightFitLimit), kFitLimitColor);
+  if (ms.cursorLineShown) DrawCursorMarker(dc, window, col(ms.cursorRadius), false);
+}
+
 namespace {
 
 bool OnMStarScreen() { return Road().mStarScreenShown && Road().mStarScreenShown(); }

@@ -9,6 +9,7 @@
 
 #include "app/plot_input/mouse_flick.h"
 #include "data/mouse_actions.h"
+#include "platform/draw_context.h"
 
 class TXLAWindow;
 
@@ -103,3 +104,7 @@ PlotMouseHooks& MouseHooks();
 float RadiusAtColumn(TXLAWindow& window, int x);
 // The marker's value (cm) as stored.
 float MarkerValue(MarkerKind kind);
+
+// The radius markers of the data screen on a context in pixels; the
+// meniscus and bottom ranges of a fit only when fitRanges.
+void DrawDataScreenMarkers(platform::DrawContext& dc, TXLAWindow& window, bool fitRanges);

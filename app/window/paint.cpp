@@ -10,8 +10,6 @@
 #include "fit/rmsd.h"
 #include "plot/text_in_place.h"
 #include "app/window/main_window_flags.h"
-#include "app/plot_input/markers.h"
-#include "app/commands/model/nonideal_cs_commands.h"
 #include "app/window/plot_replay.h"
 #include "app/window/program_options.h"
 #include "equilibrium/eqtools/eq_test_mode.h"
@@ -159,14 +157,14 @@ void TXLAWindow::Paint(bool erase) {
       if (showData) Replay(*dc, dataPlot);
     }
     if (dataPlot && showData && !eqTest) {
-      {
+      if (r.drawDataScreenMarkers) {
         auto dc = surface->ClientDC();
-        DrawDataScreenMarkers(*dc, *this, true);
+        r.drawDataScreenMarkers(*dc, true);
       }
       auto dc = surface->ClientDC();
       SetCanvasMapping(*dc, width, height);
       DrawDataPlotOverlays(*dc);
-      DrawCtotMovie(*this, dataPlot, *dc);
+      if (r.drawDataPlotMovie) r.drawDataPlotMovie(dataPlot, *dc);
     }
     if (dataPlot && On(r.showResiduals)) {
       if (r.updateResidualsPlot && !eqTest) r.updateResidualsPlot(true);

@@ -3,8 +3,6 @@
 #include "equilibrium/eqtools/eq_test_mode.h"
 #include "app/window/program_options.h"
 #include "app/window/main_window_flags.h"
-#include "app/plot_input/marker_moves.h"
-#include "app/plot_input/markers.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "data/scan_set.h"
@@ -12,7 +10,6 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
-#include "models/buffer/buffer_sed_settings.h"
 #include "plot/cwinplot.h"
 #include "plot/direct_curve.h"
 #include "plot/plot_window_set.h"
@@ -80,40 +77,14 @@ void DrawDataPlotOverlays(platform::DrawContext& dc) {
                                     0x00FF00, -1, plot->symbolSize));
 }
 
-void DrawDataScreenMarkers(platform::DrawContext& dc, TXLAWindow& window, bool fitRanges) {
-  const ScanSet& s = CurrentScanSet();
-  const ModelParams& mp = gModelParams;
-  const FitEngineState& fs = gFitEngineState;
-  const MarkerDisplaySettings& ms = MarkerSettings();
-  const bool dls = CurrentDataTypeFlags().dls != 0;
-  auto col = [&](float v) { return MarkerColumn(window, v); };
-  // The M* screen has no fit range: its plot shows meniscus and bottom only.
-  const bool mStar = Road().mStarScreenShown && Road().mStarScreenShown();
-  const bool meniscusDrawn = mp.meniscus != 0 && ms.editMode != CursorEditMode::MeniscusOrBottom && !dls;
-  if (meniscusDrawn) DrawVerticalMarker(dc, window, col(mp.meniscus), kMeniscusColor);
-  // The reference meniscus of a buffer-mismatch correction belongs with the
-  // meniscus, not only with its drag.
-  const BufferSedSettings& b = gBufferSedSettings;
-  if (meniscusDrawn && b.BufferSedOn && b.MeniscusMismatch && ms.editMode != CursorEditMode::ReferenceMeniscus)
-    DrawVerticalMarker(dc, window, col(MarkerValue(MarkerKind::ReferenceMeniscus)), kReferenceMeniscusColor);
-  if (meniscusDrawn && fitRanges && !mStar) {
-    for (float v : {fs.meniscusMax, fs.meniscusMin, fs.bottomMax, fs.bottomMin})
-      if (v != 0) DrawLimitMarkers(dc, window, col(v), kFitRangeColor, 30);
-  }
-  if (mp.bottom != 0 && !dls) DrawVerticalMarker(dc, window, col(mp.bottom), kBottomColor);
-  if (s.leftFitLimit != 0 && !mStar && ms.editMode != CursorEditMode::FitLimits)
-    DrawVerticalMarker(dc, window, col(s.leftFitLimit), kFitLimitColor);
-  if (s.rightFitLimit != 0 && !mStar) DrawVerticalMarker(dc, window, col(s.rightFitLimit), kFitLimitColor);
-  if (ms.cursorLineShown) DrawCursorMarker(dc, window, col(ms.cursorRadius), false);
-}
-
 void PaintDataPlot(TXLAWindow& window) {
   CWINPlot* plot = Road().dataPlot ? Road().dataPlot() : nullptr;
   if (!plot || !On(Road().showData)) return;
   OnMappedClient(window, [&](platform::DrawContext& dc) {
     if (plot->lastMetafile) platform::PlayMetaFile(dc, plot->lastMetafile);
   });
-  OnPixelClient(window, [&](platform::DrawContext& dc) { DrawDataScreenMarkers(dc, window, false); });
+  if (Road().drawDataScreenMarkers)
+    OnPixelClient(window, [&](platform::DrawContext& dc) { Road().drawDataScreenMarkers(dc, false); });
   OnMappedClient(window, [&](platform::DrawContext& dc) { DrawDataPlotOverlays(dc); });
 }
 

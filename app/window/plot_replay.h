@@ -17,5 +17,3 @@ void PaintDistributionPlot(TXLAWindow& window);
 // The overlays of the data plot on a mapped context: each scan's model curve
 // in its colour, the TI noise, and the measured initial profile.
 void DrawDataPlotOverlays(platform::DrawContext& dc);
-// The radius markers of the data screen on a context in pixels.
-void DrawDataScreenMarkers(platform::DrawContext& dc, TXLAWindow& window, bool fitRanges);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/draw_context.h"
 #include "platform/metafile.h"
 
 class CWINPlot;
@@ -74,6 +75,12 @@ struct RoadServices {
   std::function<CWINPlot*()> extrapolationPlot;
   // The test of approach to equilibrium's third plot while it exists.
   std::function<CWINPlot*()> eqTestPlot;
+  // What the commands draw over the painted data plot: the radius markers
+  // (on a context in pixels; the meniscus and bottom ranges of a fit only
+  // when fitRanges) and the nonideal c(s) total-concentration movie (on the
+  // mapped context).
+  std::function<void(platform::DrawContext& dc, bool fitRanges)> drawDataScreenMarkers;
+  std::function<void(CWINPlot* dataPlot, platform::DrawContext& dc)> drawDataPlotMovie;
 };
 
 RoadServices& Road();

@@ -9,6 +9,8 @@
 #include "app/commands/run_fit/fit_limits.h"
 #include "app/window/main_window_flags.h"
 #include "app/commands/data/morlean_commands.h"
+#include "app/commands/model/nonideal_cs_commands.h"
+#include "app/plot_input/marker_moves.h"
 #include "app/window/plot_replay.h"
 #include "app/commands/data/raw_data_commands.h"
 #include "app/window/road_services.h"
@@ -82,6 +84,9 @@ void InstallRoadServices(TXLAWindow& window) {
   r.redrawDistributionPlot = [] {
     return DistArrays().plotExists ? static_cast<platform::HMETAFILE>(RedrawDistributionPlot()) : 0u;
   };
+
+  r.drawDataScreenMarkers = [w](platform::DrawContext& dc, bool fitRanges) { DrawDataScreenMarkers(dc, *w, fitRanges); };
+  r.drawDataPlotMovie = [w](CWINPlot* plot, platform::DrawContext& dc) { DrawCtotMovie(*w, plot, dc); };
 
   InstallBoundaryAnalyses(window);
 

@@ -4,7 +4,7 @@
 
 #include "app/plot_input/marker_confirm.h"
 #include "app/plot_input/marker_moves.h"
-#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/screens/mstar_screen.h"
 #include "app/commands/distribution/distribution_commands.h"
 #include "app/commands/distribution/peak_labels.h"
 #include "app/plot_input/point_edit.h"

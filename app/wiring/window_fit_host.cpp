@@ -11,7 +11,7 @@
 #include "app/window/plot_replay.h"
 #include "app/window/program_options.h"
 #include "app/wiring/plot_wiring.h"
-#include "app/commands/data/raw_data_commands.h"
+#include "app/commands/model/wiener_skew_entries.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/commands/equilibrium/eqtools_commands.h"
+#include "app/screens/eq_test_screen.h"
 #include "fit/rmsd.h"
 #include "plot/cwinplot.h"
 #include "equilibrium/eqtools/eq_test_mode.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/commands/equilibrium/mstar_commands.h"
-#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/screens/mstar_screen.h"
 #include "distributions/model_entries.h"
 #include "equilibrium/mstar/mstar_hinge.h"
 #include "equilibrium/mstar/mstar_state.h"

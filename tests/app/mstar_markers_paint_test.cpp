@@ -1,7 +1,7 @@
 // The M* screen shows meniscus and bottom over its plot, never the fit
 // limits of the velocity analysis.
 // The program's headers come first: Qt's keyword macros must not reach them.
-#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/screens/mstar_screen.h"
 #include "app/plot_input/markers.h"
 #include "mstar_paint_support.h"
 

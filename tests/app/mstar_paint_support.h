@@ -3,7 +3,7 @@
 #pragma once
 
 // The program's headers come first: Qt's keyword macros must not reach them.
-#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/screens/mstar_screen.h"
 #include "mstar_window_support.h"
 
 #include <QImage>

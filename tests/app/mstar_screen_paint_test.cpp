@@ -1,7 +1,7 @@
 // The M* screen's button faces as the window paints them, on the desktop's
 // canvas offscreen.
 // The program's headers come first: Qt's keyword macros must not reach them.
-#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/screens/mstar_screen.h"
 #include "mstar_paint_support.h"
 #include "plot/screen_button.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/plot_input/markers.h"
-#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/screens/mstar_screen.h"
 #include "app/plot_events/plot_mouse.h"
 #include "app/plot_input/marker_moves.h"
 #include "equilibrium/mstar/mstar_screen.h"

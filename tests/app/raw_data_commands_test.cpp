@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/commands/data/raw_data_commands.h"
+#include "app/commands/model/wiener_skew_entries.h"
 #include "app/dialogs/matrix_dialogs.h"
 #include "data/data_messages.h"
 #include "data/raw_data_workers.h"

@@ -11,7 +11,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/screens/mstar_screen.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/plot_input/screen_buttons.h"
 #include "app/startup/main_window_host.h"
@@ -277,7 +277,8 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
     H(dataPlot), H(residualPlot), H(residualBitmapPlot), H(redrawDistributionPlot), H(showData),
     H(showResiduals), H(showModelCurves), H(showResidualsBitmap), H(updateResidualsPlot),
     H(drawResidualsBitmap), H(scanColor), H(paintScreenButtons), H(otherScreenShown), H(paintOtherScreen),
-    H(mStarScreenShown), H(paintMStarScreen), H(extrapolationPlot), H(eqTestPlot)}, 0, {
+    H(mStarScreenShown), H(paintMStarScreen), H(extrapolationPlot), H(eqTestPlot),
+    H(drawDataScreenMarkers), H(drawDataPlotMovie)}, 0, {
         {"integrateDistribution", "the window integrates the plotted grid itself"},
     }}, faults);
   }

@@ -8,10 +8,8 @@
 #include <cstdlib>
 #include <functional>
 
-#include "fit/fit_report_inputs.h"
 #include "numerics/constants.h"
 #include "app/dialogs/form_dialog.h"
-#include "app/dialogs/matrix_dialogs.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/road_services.h"
 #include "app/window/txla_window.h"
@@ -135,34 +133,6 @@ void WithParameterFile(const std::string& path, F f) {
 
 }  // namespace
 
-void ProvideWienerFitOptions(FitOptionEntries& entries) {
-  WienerSkewSettings& w = CurrentWienerSkew();
-  if (w.use && w.fit) entries.entry[kFitOptionWienerMagnitude] = {true, &w.magnitude};
-}
-
-bool AskWienerSkewingParameters(TXLAWindow& window) {
-  (void)window;
-  WienerSkewSettings& w = CurrentWienerSkew();
-  const std::vector<std::string> labels = {"mag (dr/(dw/dr)) (1e-6cm^2ml/mg):", "signal per mg/ml:"};
-  for (;;) {
-    // Two rows of one cell: the magnitude with its fit switch, the signal
-    // per concentration without one.
-    float magnitude[2] = {0, 1e6f * w.magnitude}, signal[2] = {0, w.signalPerConcentration};
-    float* values[3] = {nullptr, magnitude, signal};
-    int fitMagnitude[2] = {0, w.fit ? 1 : 0}, fitSignal[2] = {0, 0};
-    int* fitFlags[3] = {nullptr, fitMagnitude, fitSignal};
-    int hasFitMagnitude[2] = {0, 1}, hasFitSignal[2] = {0, 0};
-    int* hasFit[3] = {nullptr, hasFitMagnitude, hasFitSignal};
-    if (GetMatrixFitBox::Run(2, 1, values, nullptr, fitFlags, hasFit, labels, "Wiener skewing parameters:") &&
-        TakeWienerSkewEntries(magnitude[1], fitMagnitude[1] != 0, signal[1]))
-      return true;
-    if (!platform::AskYes("Error", "sorry: Wiener skewing parameter error - try again?")) {
-      w.use = 0;
-      return false;
-    }
-  }
-}
-
 namespace {
 
 // The solver options of the other corrections, kept while ours are added.
@@ -200,14 +170,6 @@ void UninstallRawDataCommands() {
   if (!saved.installed) return;
   CurrentModelEvaluationHooks().applySolverOptions = saved.others;
   saved = SavedSolverOptions{};
-}
-
-void FillWienerReportInputs(FitReportInputs& in) {
-  const WienerSkewSettings& w = CurrentWienerSkew();
-  in.fds.wienerOn = w.use != 0;
-  in.fds.wienerFit = w.fit != 0;
-  in.fds.wienerMagnitude = w.magnitude;
-  in.fds.wienerSignal = w.signalPerConcentration;
 }
 
 void TXLAWindow::CmInvertRawData() {

@@ -15,6 +15,7 @@
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"
 #include "app/window/window_services.h"
+#include "app/screens/eq_test_screen.h"
 #include "automation/exchange/xp_file.h"
 #include "data/scan_set.h"
 #include "data/realtime_update.h"
@@ -149,30 +150,6 @@ namespace {
 
 constexpr const char* kEqTest = "EQ TEST";
 
-// The test plot and the curves that the three plots show.
-struct EqTestPlots {
-  std::unique_ptr<CWINPlot> testPlot;
-  std::vector<std::unique_ptr<CCurve>> curves;
-};
-EqTestPlots& Plots() {
-  static EqTestPlots p;
-  return p;
-}
-
-void FreeEqTestCurves() {
-  PlotWindowSet& w = CurrentPlotWindows();
-  for (CWINPlot* p : {w.dataPlot, w.residualPlot, Plots().testPlot.get()})
-    if (p && EqTest().testPlots) p->ClearCurves();
-  Plots().curves.clear();
-}
-
-CCurve* Curve(const std::vector<float>& x, const std::vector<float>& y) {
-  const int n = static_cast<int>(std::min(x.size(), y.size())) - 1;
-  Plots().curves.push_back(std::make_unique<CCurve>(const_cast<float*>(x.data()), const_cast<float*>(y.data()),
-                                                    std::max(n, 0), 1, 1));
-  return Plots().curves.back().get();
-}
-
 int Krpm(float rpm) { return static_cast<int>(std::floor(rpm / 1000.0f)); }
 
 bool AutomaticRealtime() {
@@ -267,8 +244,8 @@ bool PlotEqTestTimeCourse() {
   data->ToggleDisplayOption();
   residuals->SetYLabel("difference last 2 scans");
   residuals->SetXLabel("radius (cm)");
-  Plots().testPlot = std::make_unique<CWINPlot>();
-  CWINPlot& test = *Plots().testPlot;
+  EqTestPlotSet().testPlot = std::make_unique<CWINPlot>();
+  CWINPlot& test = *EqTestPlotSet().testPlot;
   test.SetPlotRect(60, 650, 300, 965);
   test.SetYLabel("relative signal of last scan");
   test.SetXLabel("radius");
@@ -286,7 +263,7 @@ void DrawEqTestCurves() {
   FreeEqTestCurves();
   CWINPlot* data = w.dataPlot;
   CWINPlot* residuals = w.residualPlot;
-  CWINPlot* test = Plots().testPlot.get();
+  CWINPlot* test = EqTestPlotSet().testPlot.get();
   if (!data || !residuals || !test) return;
   ProgramOptions& o = Options();
   const bool colourFromTime = o.ScanColorFromTime;
@@ -305,7 +282,7 @@ void DrawEqTestCurves() {
     char name[200];
     std::snprintf(name, sizeof name, "cell %d, %.0f nm, %d krpm (>= %s)", r.cell, static_cast<double>(r.wavelength),
                   Krpm(r.rpm), s.fileNames[e.First()].c_str());
-    data->AddCurve(Curve(e.dt, e.rmsd));
+    data->AddCurve(EqTestCurve(e.dt, e.rmsd));
     data->SetCurveName(data->curveCount - 1, name);
     data->SetCurveStyle(data->curveCount - 1, e.lastSpeed ? 6 : -1);
     data->SetCurveColor(data->curveCount - 1, colour);
@@ -313,7 +290,7 @@ void DrawEqTestCurves() {
     std::snprintf(name, sizeof name, "c%d-%.0fnm-%.0dk: rmsd=%.4f", r.cell, static_cast<double>(r.wavelength),
                   Krpm(r.rpm), static_cast<double>(e.rmsdLastTwo));
     const platform::COLORREF side = interference ? ScanColor(r.cell) : colour;
-    for (auto [plot, curve] : {std::pair{residuals, Curve(e.diffR, e.diff)}, std::pair{test, Curve(e.relR, e.rel)}}) {
+    for (auto [plot, curve] : {std::pair{residuals, EqTestCurve(e.diffR, e.diff)}, std::pair{test, EqTestCurve(e.relR, e.rel)}}) {
       plot->AddCurve(curve);
       plot->SetCurveName(plot->curveCount - 1, name);
       plot->SetCurveStyle(plot->curveCount - 1, e.lastSpeed ? 12 : -1);
@@ -365,26 +342,6 @@ void RunEqTest(TXLAWindow& w) {
   AskToSaveEqTestFiles(w);
 }
 
-void ExitEqTestMode(TXLAWindow& w) {
-  EqTestSeriesSet& t = EqTest();
-  t.testMode = 0;
-  t.selecting = false;
-  if (!t.testPlots) return;
-  FreeEqTestCurves();
-  t.series.clear();
-  t.curveCount = -1;
-  Plots().testPlot.reset();
-  t.testPlots = false;
-  // The data and residual plots anew, titled by the kind of data.
-  SetPlotAxisTitles();
-  UpdateResidualsPlot(true);
-  UpdateResidualHistogram();
-  RedrawDataPlot(true);
-  RequestRepaint(w);
-}
-
-CWINPlot* EqTestPlot() { return EqTest().testPlots ? Plots().testPlot.get() : nullptr; }
-
 void TXLAWindow::CmTestApproachToEquilibrium() {
   if (CurrentScanSet().count < 1) {
     platform::Tell(kEqTest, "please load data first");
@@ -426,8 +383,8 @@ void ConnectEqTools(TXLAWindow& w) {
 
 void DisconnectEqTools() {
   FreeEquilibriumWorkArrays();
-  Plots().curves.clear();
-  Plots().testPlot.reset();
+  EqTestPlotSet().curves.clear();
+  EqTestPlotSet().testPlot.reset();
   EqTestSeriesSet& t = EqTest();
   t.series.clear();
   t.testMode = 0;

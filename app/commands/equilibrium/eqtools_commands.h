@@ -14,11 +14,6 @@ bool TestEquilibriumAttained(TXLAWindow& w, const std::vector<int>& list, int la
 void ConnectEqTools(TXLAWindow& w);
 void DisconnectEqTools();
 
-class CWINPlot;
 // The test of approach to equilibrium: one pass (Run and Fit while the mode
-// is on), leaving the mode (loads, model commands, the parameter dialog),
-// and the small third plot that the paint replays while it exists (whether
-// it is on: eq_test_mode.h).
+// is on). Leaving it and its third plot: app/screens/eq_test_screen.h.
 void RunEqTest(TXLAWindow& w);
-void ExitEqTestMode(TXLAWindow& w);
-CWINPlot* EqTestPlot();

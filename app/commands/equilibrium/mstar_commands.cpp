@@ -13,7 +13,7 @@
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/marker_moves.h"
 #include "app/commands/model/model_commands.h"
-#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/screens/mstar_screen.h"
 #include "app/window/plot_replay.h"
 #include "app/window/program_options.h"
 #include "app/window/road_services.h"

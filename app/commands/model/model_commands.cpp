@@ -36,6 +36,8 @@
 namespace {
 
 constexpr int n = kComponentSlots;
+// Without a loaded run the temperature is taken as 20 degC (erg/mol).
+constexpr float kRT20 = 2.436002e10f;
 
 }  // namespace
 
@@ -302,8 +304,6 @@ void SetFitMAndS(TXLAWindow& w, bool on) {
   if (was == on || (key != 0 && !TakesSpeciesKey(key))) return;
   const float buoyancy = 1.0f - gSolutionConditions.vbarRho;
   const float* rt = CurrentLoadTargets().RT;
-  // Without a loaded run the temperature is taken as 20 degC.
-  constexpr float kRT20 = 2.436002e10f;
   const float RT = CurrentScanSet().count > 0 && rt ? *rt : kRT20;
   if (buoyancy == 0.0f) return;
   // Slot by slot, without the model's derivations (an unpack would read
@@ -316,6 +316,26 @@ void SetFitMAndS(TXLAWindow& w, bool on) {
   }
   ConvertSpeciesMassAndD(RT, buoyancy);
   for (int k = 1; k <= n; ++k) P[k] = mp.massOrD[k];
+}
+
+void TXLAWindow::CmFitMAndS() {
+  float& RT = *CurrentLoadTargets().RT;
+  if (CurrentScanSet().count <= 0) {
+    RT = kRT20;
+    platform::Tell("", "assuming t = 20 'C", platform::BoxIcon::None);
+  }
+  const float buoyancy = 1.0f - gSolutionConditions.vbarRho;
+  if (buoyancy == 0.0f) {
+    // Neither form can be converted into the other without buoyancy.
+    platform::Tell("FIT M AND S", "v*rho is 1: molar mass and diffusion coefficient cannot be converted",
+                   platform::BoxIcon::None);
+    return;
+  }
+  gFitEngineState.molarMassParameters = gFitEngineState.molarMassParameters ? 0 : 1;
+  CheckMenuItem(cmd::FitMAndS, gFitEngineState.molarMassParameters != 0);
+  UnpackModelParameters();
+  ConvertSpeciesMassAndD(RT, buoyancy);
+  PackModelParameters();
 }
 
 namespace {

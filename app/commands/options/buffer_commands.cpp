@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/commands/data/raw_data_commands.h"
+#include "app/commands/model/wiener_skew_entries.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"
 #include "data/load_hooks.h"

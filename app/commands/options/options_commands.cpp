@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/commands/model/model_commands.h"
 #include "app/window/parameter_preferences.h"
+#include "app/window/program_options.h"
 #include "app/window/shell_services.h"
 #include "app/window/txla_window.h"
 #include "app/window/window_services.h"
@@ -33,7 +33,6 @@
 namespace {
 
 constexpr int kStartTimeSlot = 24;
-constexpr float kUnloadedRT = 2.436002e10f;  // 20 degC, erg/mol
 constexpr int kLargestPolynomialOrder = 10;
 
 // Sets DialogOpen for the lifetime of the guard.
@@ -110,26 +109,6 @@ void TXLAWindow::CmSetVRho() {
   gFitEngineState.fitVbar = sg.FitVbar ? 1 : 0;
 }
 
-void TXLAWindow::CmFitMAndS() {
-  float& RT = *CurrentLoadTargets().RT;
-  if (CurrentScanSet().count <= 0) {
-    RT = kUnloadedRT;
-    platform::Tell("", "assuming t = 20 'C", platform::BoxIcon::None);
-  }
-  const float buoyancy = 1.0f - gSolutionConditions.vbarRho;
-  if (buoyancy == 0.0f) {
-    // Neither form can be converted into the other without buoyancy.
-    platform::Tell("FIT M AND S", "v*rho is 1: molar mass and diffusion coefficient cannot be converted",
-                   platform::BoxIcon::None);
-    return;
-  }
-  gFitEngineState.molarMassParameters = gFitEngineState.molarMassParameters ? 0 : 1;
-  CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
-  UnpackModelParameters();
-  ConvertSpeciesMassAndD(RT, buoyancy);
-  PackModelParameters();
-}
-
 void TXLAWindow::CmSetRadialResolution() {
   DialogScope open(*this);
   const char* caption = "SET RADIAL RESOLUTION";
@@ -183,7 +162,7 @@ void TXLAWindow::CmFlagTooStrongGradients() {
     }
     f.flagTooStrongGradients = 1;
   }
-  CheckMenuItem(868, f.flagTooStrongGradients != 0);
+  CheckMenuItem(cmd::FlagTooStrongGradients, f.flagTooStrongGradients != 0);
   if (platform::AskYes(caption, "save current preferences?")) SaveParameterPreferences(*this);
 }
 
@@ -204,7 +183,7 @@ void TXLAWindow::CmDontLoadSpikes() {
   } else {
     askLevels();
   }
-  CheckMenuItem(247, f.excludeSpikes != 0);
+  CheckMenuItem(cmd::DontLoadSpikes, f.excludeSpikes != 0);
   if (platform::AskYes(caption, "save current preferences?")) SaveParameterPreferences(*this);
 }
 

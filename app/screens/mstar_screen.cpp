@@ -1,4 +1,4 @@
-#include "app/commands/equilibrium/mstar_screen.h"
+#include "app/screens/mstar_screen.h"
 
 #include <algorithm>
 #include <cstdio>
