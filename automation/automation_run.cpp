@@ -29,6 +29,7 @@
 #include "distributions/conti_startup.h"
 #include "distributions/hydrodynamics.h"
 #include "distributions/work_blocks.h"
+#include "distributions/work_storage.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"

@@ -17,6 +17,7 @@
 #include "distributions/ms_table.h"
 #include "distributions/prior_assembly.h"
 #include "distributions/work_blocks.h"
+#include "distributions/work_storage.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"

@@ -79,19 +79,9 @@ void FreeNormalEquationBlock();
 // points, as the two allocators lay them out (in double, so that any size
 // asked for can be judged before it is allocated).
 double DistributionWorkBlockBytes(double n, double m, double r);
-
-// Bytes a Run or Fit of such a distribution holds at its peak: both blocks,
-// the centred design of the normal equations over the fitted points
-// (fitted of the r points per scan; r when not known or negative), the
-// maximum-entropy systems, the distribution's arrays and the scans' model
-// and residual values. A size judged by it does not fail on an allocation
-// where the memory it is compared with is free.
-double DistributionWorkStorageBytes(double n, double m, double r, double fitted = -1);
-
-// Bytes of that storage the program holds now (blocks allocated, the
-// design and the maximum-entropy systems kept from one run to the next for
-// reuse): a new size replaces them, so they count as free when it is judged.
-double DistributionWorkStorageHeld();
+// Each block's share of that.
+double KernelBlockBytes(double n, double m, double r);
+double NormalEquationBlockBytes(double n, double m, double r);
 
 // Pointer to kernel k's values in scan j, indexed by common-grid point r.
 inline float* KernelRow(int k, int j) { return WorkBlock().lammSolutions[k][j]; }

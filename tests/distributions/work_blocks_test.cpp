@@ -1,4 +1,5 @@
 #include "distributions/work_blocks.h"
+#include "distributions/work_storage.h"
 
 #include <gtest/gtest.h>
 #include <malloc.h>

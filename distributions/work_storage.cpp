@@ -1,0 +1,45 @@
+#include "distributions/work_storage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "distributions/max_entropy.h"
+#include "distributions/neq_kernel.h"
+#include "distributions/work_blocks.h"
+
+double DistributionWorkStorageBytes(double n, double m, double r, double fitted) {
+  if (!(fitted >= 0) || fitted > r) fitted = r;
+  // The centred design the normal equations are summed from: a float row
+  // per kernel and one for the data over every fitted point, padded to
+  // whole chunks and to whole row blocks, and its product of doubles.
+  const double rows = std::ceil((n + 1) / PackedDesign::kPad) * PackedDesign::kPad;
+  const double chunks = std::max(1.0, std::ceil(fitted * m / PackedDesign::kChunk));
+  const double design = rows * (chunks * PackedDesign::kChunk + 16) * sizeof(float) + rows * rows * sizeof(double);
+  // The maximum-entropy solution's seven square arrays (the unit and
+  // candidate columns and the candidates' orthogonal columns, the held
+  // factor and its transpose, the apart system and its factor), and its
+  // vectors.
+  const double side = n + 1;
+  const double maxEnt = 7 * side * side * sizeof(double) + 16 * side * sizeof(double);
+  // The distribution's own arrays (s, M, c, companion as float; prior and
+  // its companion as double), and the scans' model and residual values.
+  const double distribution = n * (4 * sizeof(float) + 2 * sizeof(double));
+  const double scans = 2 * m * (r + 1) * sizeof(float);
+  return DistributionWorkBlockBytes(n, m, r) + design + maxEnt + distribution + scans;
+}
+
+double DistributionWorkStorageHeld() {
+  const DistributionWorkBlock& w = WorkBlock();
+  const NormalEquationBlock& b = NeqBlock();
+  const PackedDesign& d = Design();
+  const MaxEntState& me = MaxEnt();
+  double held = static_cast<double>(d.capacity) * sizeof(float) + static_cast<double>(d.productCapacity) * sizeof(double);
+  for (const std::vector<double>* square :
+       {&me.unitColumns, &me.candidateColumns, &me.candidateOrthogonal, &me.heldFactor, &me.heldFactorTransposed,
+        &me.apartMatrix, &me.apartFactor})
+    held += static_cast<double>(square->capacity()) * sizeof(double);
+  if (w.block) held += KernelBlockBytes(w.gridPoints, w.scans, w.gridLength);
+  if (b.block) held += NormalEquationBlockBytes(b.gridPoints, b.scans, b.gridLength);
+  return held;
+}
