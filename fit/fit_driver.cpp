@@ -21,8 +21,24 @@
 namespace {
 
 constexpr float kNelderMeadTolerance = 0.0005f;
-// The relative width a restart draws the s and M of an absent species with.
+// The relative width a restart draws the s and M of an absent species with:
+// as widely as a start may lie from the truth.
 constexpr float kAbsentSpeciesSpread = 0.3f;
+// The end spread LearntSpread is given for a restart: none, so the restart
+// keeps the size the run before ended with (see RestartSpread).
+constexpr float kUnscaledEndSpread = 0.0f;
+// The part of the way a quantity has come from its start that the widened
+// probe before the end draws it with (see TravelSpread).
+constexpr float kProbeTravelFraction = 0.1f;
+// The scale of a quantity held at 0 whose start lies at or beyond the clamp:
+// an absolute spread, where a relative one would vanish.
+constexpr float kHeldScaleAtClamp = 1.0f;
+// Where a quantity was 0 before a restart, the convergence test takes its
+// magnitude now: the buffer s and the meniscus difference are offsets with
+// no scale of their own, judged at a tenth of the tolerance; the Wiener
+// magnitude is judged absolutely.
+constexpr float kOffsetZeroThresholdFactor = 0.1f;
+constexpr float kWienerZeroThreshold = 1e-5f;
 constexpr int kLargestGrid = 2147483646;
 
 void SetGrid(FitHost* host, long long size) {
@@ -33,8 +49,8 @@ void SetGrid(FitHost* host, long long size) {
 float ZeroThreshold(FitEntryKind kind, float maxRelativeChange) {
   switch (kind) {
     case FitEntryKind::BufferS:
-    case FitEntryKind::MeniscusDifference: return 0.1f * maxRelativeChange;
-    case FitEntryKind::WienerMagnitude: return 1e-5f;
+    case FitEntryKind::MeniscusDifference: return kOffsetZeroThresholdFactor * maxRelativeChange;
+    case FitEntryKind::WienerMagnitude: return kWienerZeroThreshold;
     default: return maxRelativeChange;
   }
 }
@@ -46,10 +62,95 @@ bool Changed(float previous, float current, float threshold, float maxRelativeCh
   return std::fabs(previous - current) / std::fabs(previous) > maxRelativeChange;
 }
 
-// A tenth of the way coordinate j has come from `start`, where that is
-// more than the starting spread of a simplex around `at`; 0 elsewhere.
+// Scale of the quantities held at 0 (0 for the others, see
+// MakeInitialSimplex): the restarts draw a quantity held at 0 with at least
+// the spread of its start (the absolute spread of a start at or beyond the
+// clamp). Relative to a point near the clamp the spread would vanish: a run
+// that ended near it, for a narrow valley flattening there, would restart in
+// a simplex too small to see the slope, and settle where it stopped.
+void HeldAtZeroScale(int n, const float* start, float* heldScale) {
+  std::unique_ptr<unsigned char[]> held(new unsigned char[n + 1]);
+  FitVectorEntriesHeldAtZero(n, held.get());
+  for (int j = 1; j <= n; ++j) heldScale[j] = !held[j] ? 0.0f : (start[j] > 0.0f ? start[j] : kHeldScaleAtClamp);
+}
+
+// The end of a run: its best vertex shown, the size per quantity the
+// simplex ended with kept for the next restart, and the quantities of the
+// best vertex packed into `at` for the convergence test. Returns the best.
+int EndRun(int n, float** p, const float* y, float* extent, float* at) {
+  const int best = LowestVertex(y, n);
+  SimplexExtents(p, n, best, extent);
+  UnpackFitVectorForDisplay(p[best]);
+  PackFitVectorUnclamped(n, at);
+  return best;
+}
+
+// Restart around the best vertex found so far (vertex 1 after a converged
+// run, but not after a collapse or the evaluation limit).
+void RestartAroundBest(int n, float** p, int best) {
+  if (best != 1)
+    for (int j = 1; j <= n; ++j) p[1][j] = p[best][j];
+}
+
+// The width a restart draws a quantity with: the size the run before ended
+// with, not scaled down to where values agree to the tolerance (along the
+// narrow curved valleys of these models, a photobleaching rate and level
+// with the loading, a restart that small creeps and settles on the slope).
+// An absent species comes back only from where it has an amplitude: its s
+// and M are drawn as widely as a start may lie from the truth.
+float RestartSpread(bool absentSpecies, float extent, float at) {
+  return absentSpecies ? kAbsentSpeciesSpread * std::fabs(at) : LearntSpread(extent, at, kUnscaledEndSpread);
+}
+
+// The species whose amplitude is 0 at the best vertex, before and after a
+// restart: their s and M do not change the rmsd, so neither they nor a
+// restart's draws of them tell whether the fit has settled.
+class AbsentSpecies {
+ public:
+  explicit AbsentSpecies(int n)
+      : n_(n), before_(new unsigned char[n + 1]), now_(new unsigned char[n + 1]), ignored_(new unsigned char[n + 1]) {
+    for (int j = 1; j <= n; ++j) before_[j] = 0;
+  }
+  // After the best vertex was evaluated for a restart.
+  void MarkAtBest() { FitVectorEntriesOfAbsentSpecies(n_, now_.get()); }
+  bool Absent(int j) const { return now_[j] != 0; }
+  // The entries the convergence test leaves out: absent before and after.
+  const unsigned char* Ignored() {
+    for (int j = 1; j <= n_; ++j) ignored_[j] = before_[j] && now_[j];
+    return ignored_.get();
+  }
+  void NextRestart() {
+    for (int j = 1; j <= n_; ++j) before_[j] = now_[j];
+  }
+
+ private:
+  int n_;
+  std::unique_ptr<unsigned char[]> before_, now_, ignored_;
+};
+
+// The point reached from `at` by the step from `from` to `at` once more:
+// at + (at - from), written with one rounding instead of two.
+float StepOnceMore(float at, float from) { return 2.0f * at - from; }
+
+// The step the run before made, once more: along a valley the runs creep,
+// each a little further, and settle on its slope. The last vertex goes there
+// when the run before moved some quantity further than the restart's spread
+// (a shorter step lies within the simplex already).
+void RepeatLastStep(int n, float** p, const float* runStart, const float* spread) {
+  bool far = false;
+  for (int j = 1; j <= n; ++j) far = far || std::fabs(p[1][j] - runStart[j]) > spread[j];
+  if (far)
+    for (int j = 1; j <= n; ++j) p[n + 1][j] = StepOnceMore(p[1][j], runStart[j]);
+}
+
+// A restart is still improving while it lowers the rmsd by more than the
+// spread its runs end at.
+bool StillImproving(float previousRmsd, float rmsd) { return rmsd < previousRmsd * (1.0f - kFitSimplexTolerance); }
+
+// kProbeTravelFraction of the way coordinate j has come from `start`, where
+// that is more than the starting spread of a simplex around `at`; 0 elsewhere.
 float TravelSpread(const float* at, const float* start, int j) {
-  const float spread = 0.1f * std::fabs(at[j] - start[j]);
+  const float spread = kProbeTravelFraction * std::fabs(at[j] - start[j]);
   return spread > gFitEngineState.initialRandomization * std::fabs(at[j]) ? spread : 0.0f;
 }
 
@@ -67,6 +168,25 @@ void WidenSimplex(int n, float** p, const float* start) {
       for (int i = 2; i <= n + 1; ++i) p[i][j] += GaussRandom(spread);
   }
 }
+
+// A restart that converged was one of the size the run before it ended
+// with; before the fit ends, one restart widened by the travel spread tries
+// again (once per fit, when the fit has come far enough for that to be wider
+// than the starting spread). Along a narrow valley, or with a quantity near
+// a clamp at 0, a small simplex settles where a wider one walks on.
+struct WidenedProbe {
+  bool made = false;     // the probe has run or was found not needed
+  bool running = false;  // the restart about to start is the probe
+  // After each restart: true when the probe runs next instead of the fit ending.
+  bool Follows(bool converged, int n, const float* best, const float* start) {
+    running = false;
+    if (converged && !made) {
+      made = true;
+      running = Travelled(n, best, start);
+    }
+    return running;
+  }
+};
 
 }  // namespace
 
@@ -97,102 +217,49 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   PackFitVectorUnclamped(n, p[1]);
   FloatVec start(1, n);
   for (int j = 1; j <= n; ++j) start[j] = p[1][j];
-  // The restarts draw a quantity held at 0 with at least the spread of its
-  // start (the absolute spread of a start at or beyond the clamp). Relative
-  // to a point near the clamp the spread would vanish: a run that ended near
-  // it, for a narrow valley flattening there, would restart in a simplex
-  // too small to see the slope, and settle where it stopped.
   FloatVec heldScale(1, n);
-  {
-    std::unique_ptr<unsigned char[]> held(new unsigned char[n + 1]);
-    FitVectorEntriesHeldAtZero(n, held.get());
-    for (int j = 1; j <= n; ++j) heldScale[j] = !held[j] ? 0.0f : (start[j] > 0.0f ? start[j] : 1.0f);
-  }
+  HeldAtZeroScale(n, start, heldScale);
   MakeInitialSimplex(n, p);
   EvaluateSimplexFromStart(host, p, y, n, SimplexSim);
   // The first run approaches the minimum; the restarts end where the values
   // of the simplex agree to kFitSimplexTolerance.
   NelderMeadMinimize(host, p, y, n, kNelderMeadTolerance, SimplexSim, &nfunk);
-  int best = LowestVertex(y, n);
   FloatVec extent(1, n), spread(1, n), runStart(1, n);
-  SimplexExtents(p, n, best, extent);
-  UnpackFitVectorForDisplay(p[best]);
-  PackFitVectorUnclamped(n, previous);
+  int best = EndRun(n, p, y, extent, previous);
   float previousRmsd = y[best];
   if (afterFirstRun) afterFirstRun();
 
-  // Species whose amplitude is 0 at the best vertex, before and after a
-  // restart: their s and M do not change the rmsd, so neither they nor a
-  // restart's draws of them tell whether the fit has settled.
-  std::unique_ptr<unsigned char[]> absentBefore(new unsigned char[n + 1]);
-  std::unique_ptr<unsigned char[]> absent(new unsigned char[n + 1]);
-  std::unique_ptr<unsigned char[]> ignored(new unsigned char[n + 1]);
-  for (int j = 1; j <= n; ++j) absentBefore[j] = 0;
-
+  AbsentSpecies absent(n);
+  WidenedProbe probe;
   bool settled = false;
-  // A restart that settled was one of the size the run before it ended with;
-  // before the fit ends, one restart spread by a tenth of the way the fit has
-  // come tries again (when that is wider than the starting spread). Along a
-  // narrow valley, or with a quantity near a clamp at 0, a small simplex
-  // settles where a wider one walks on.
-  bool probed = false, probing = false;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
     if (beforeRestart) beforeRestart();
-    // Restart around the best vertex found so far (vertex 1 after a
-    // converged run, but not after a collapse or the evaluation limit).
-    if (best != 1)
-      for (int j = 1; j <= n; ++j) p[1][j] = p[best][j];
+    RestartAroundBest(n, p, best);
     // The best vertex first: its evaluation tells which species are absent there.
     y[1] = SimplexSim(p[1], host);
-    FitVectorEntriesOfAbsentSpecies(n, absent.get());
-    // The size the run before ended with, not scaled down to where values
-    // agree to the tolerance: along the narrow curved valleys of these
-    // models (a photobleaching rate and level with the loading) a restart
-    // that small creeps and settles on the slope.
-    for (int j = 1; j <= n; ++j) {
-      // An absent species comes back only from where it has an amplitude:
-      // its s and M are drawn as widely as a start may lie from the truth.
-      spread[j] = absent[j] ? kAbsentSpeciesSpread * std::fabs(p[1][j]) : LearntSpread(extent[j], p[1][j], 0.0f);
-    }
+    absent.MarkAtBest();
+    for (int j = 1; j <= n; ++j) spread[j] = RestartSpread(absent.Absent(j), extent[j], p[1][j]);
     MakeInitialSimplex(n, p, heldScale, spread);
-    if (probing) WidenSimplex(n, p, start);
-    // The step the run before made, once more: along a valley the runs
-    // creep, each a little further, and settle on its slope.
-    if (restart > 0) {
-      bool far = false;
-      for (int j = 1; j <= n; ++j) far = far || std::fabs(p[1][j] - runStart[j]) > spread[j];
-      if (far)
-        for (int j = 1; j <= n; ++j) p[n + 1][j] = 2.0f * p[1][j] - runStart[j];
-    }
+    if (probe.running) WidenSimplex(n, p, start);
+    if (restart > 0) RepeatLastStep(n, p, runStart, spread);
     for (int j = 1; j <= n; ++j) runStart[j] = p[1][j];
     for (int i = 2; i <= n + 1; ++i) y[i] = SimplexSim(p[i], host);
     NelderMeadMinimize(host, p, y, n, kFitSimplexTolerance, SimplexSim, &nfunk);
-    best = LowestVertex(y, n);
-    SimplexExtents(p, n, best, extent);
-    UnpackFitVectorForDisplay(p[best]);
-    PackFitVectorUnclamped(n, current);
+    best = EndRun(n, p, y, extent, current);
 
-    for (int j = 1; j <= n; ++j) ignored[j] = absentBefore[j] && absent[j];
     // Settled when the restart moved nothing by more than the tolerance and
-    // found no lower rmsd than the spread its runs end at: one that still
-    // improves is followed by another, of the size this one ended with (or
-    // by the widened one, which then confirms the end).
+    // was no longer improving: one that still improves is followed by
+    // another, of the size this one ended with (or by the widened probe,
+    // which then confirms the end).
     const bool converged = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best],
-                                            maxRelativeChange, ignored.get());
-    settled = converged && !(y[best] < previousRmsd * (1.0f - kFitSimplexTolerance));
-    for (int j = 1; j <= n; ++j) {
-      previous[j] = current[j];
-      absentBefore[j] = absent[j];
-    }
+                                            maxRelativeChange, absent.Ignored());
+    settled = converged && !StillImproving(previousRmsd, y[best]);
+    for (int j = 1; j <= n; ++j) previous[j] = current[j];
+    absent.NextRestart();
     previousRmsd = y[best];
-    probing = false;
-    if (converged && !probed) {
-      probed = true;
-      if (Travelled(n, p[best], start)) {
-        probing = true;
-        settled = false;
-        continue;
-      }
+    if (probe.Follows(converged, n, p[best], start)) {
+      settled = false;
+      continue;
     }
     if (settled) break;
   }

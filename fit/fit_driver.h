@@ -12,7 +12,12 @@ class FitHost;
 // than kFitSimplexTolerance of itself, a stop is requested, or
 // kMaxNelderMeadRestarts restarts did not settle (said, best vertex kept).
 // Each restart starts with the size per quantity the run before ended with
-// (LearntSpread), and the s and M of a species without amplitude widely.
+// (LearntSpread), and the s and M of a species without amplitude widely;
+// from the second restart on, its last vertex repeats the step the run
+// before made where that step was longer than the spread. Once per fit, the
+// restart after the first that converged is widened by a tenth of the way
+// the fit has come from its start, where that is wider than the starting
+// spread, and the fit ends only after it.
 // p[1..n+1][1..n] and y[1..n+1] are the caller's work arrays; afterFirstRun
 // runs once after the first minimisation, beforeRestart before each
 // restart. The best vertex is written back for display; returns its index.
