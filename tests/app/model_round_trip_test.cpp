@@ -805,8 +805,11 @@ TEST_F(ModelDataTest, ALoadOfAnotherKindKeepsTheModelThatComputesTheNewData) {
   struct Way {
     unsigned from, to;
     int model;
+    bool withD = false;  // the species entered with D rather than M
   };
-  const Way ways[] = {{kEquilibriumData, kVelocityData, 198}, {kVelocityData, kEquilibriumData, 198},
+  // (The model's first visit to equilibrium data is the one with D.)
+  const Way ways[] = {{kVelocityData, kEquilibriumData, 198, true},
+                      {kEquilibriumData, kVelocityData, 198}, {kVelocityData, kEquilibriumData, 198},
                       {kVelocityData, kDlsData, 198},         {kDlsData, kVelocityData, 198},
                       {kVelocityData, kEquilibriumData, 275}, {kEquilibriumData, kVelocityData, 275}};
   const auto load = [&](unsigned kind) { LoadThroughTheWindow(kind); };
@@ -816,13 +819,22 @@ TEST_F(ModelDataTest, ALoadOfAnotherKindKeepsTheModelThatComputesTheNewData) {
     ASSERT_EQ(LoadedDataKind(), w.from);
     Choose(w.model);
     ASSERT_EQ(SelectedModelKey(), w.model);
+    if (w.withD && gFitEngineState.molarMassParameters) Window().CmFitMAndS();
     Open(0, {{405, w.model == 198 ? "0.4" : "12"}});
     // (A Run may choose the solver it needs.)
     Run();
     const Shown typed = Open();
+    const double s = gModelParams.s[1] * 1e-13, D = gModelParams.massOrD[1] * 1e-7;
     load(w.to);
     ASSERT_EQ(LoadedDataKind(), w.to);
     EXPECT_EQ(SelectedModelKey(), w.model);
+    // Equilibrium data take molar masses: a species entered with D is the
+    // same species by the Svedberg equation, not D read as a mass.
+    if (w.withD) {
+      ASSERT_EQ(gFitEngineState.molarMassParameters, 1);
+      const double M = s * *CurrentLoadTargets().RT / (D * (1 - gSolutionConditions.vbarRho));
+      EXPECT_NEAR(gModelParams.massOrD[1] / M, 1.0, 1e-4) << M;
+    }
     for (const ModelRow& row : ModelTable())
       EXPECT_EQ(Window().IsMenuItemChecked(row.id), row.id == w.model) << row.id;
     if (w.model == 198) {

@@ -519,11 +519,10 @@ void TXLAWindow::CmLoadEquilibriumData() {
   ExitEqTestMode(*this);
   const LoadOutcome outcome = RunLoad(*this, LoadKind::Equilibrium);
   WindowFlags().FileDialogOpen = false;
-  // Equilibrium analyses work with molar masses, also after a cancelled dialog.
-  if (!gFitEngineState.molarMassParameters) {
-    gFitEngineState.molarMassParameters = 1;
-    CheckMenuItem(cmd::FitMAndS, true);
-  }
+  // Equilibrium analyses work with molar masses, also after a cancelled
+  // dialog. The switch converts the species entered with D, so that they
+  // stay the species the user entered rather than D read as a molar mass.
+  if (!gFitEngineState.molarMassParameters) SetFitMAndS(*this, true);
   if (outcome.finished) UpdateFloToolsMenu(*this);
 }
 
