@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-#include "data/dls/dlsdat_file.h"
+#include "data/dlsdat_file.h"
 #include "data/fluorescence_corrections.h"
 #include "data/scan_set.h"
 

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "data/dls/dls_header.h"
+#include "data/dls_header.h"
 
 class CVector;
 class CCurve;

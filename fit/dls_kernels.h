@@ -14,7 +14,7 @@
 // D <= 0 stands for a constant term: A at the first lag time, 0 after it.
 // The lag times are held as log10 tau in the x arrays of the sets (and of
 // the common grid); q comes from each set's DlsHeaderRecord.
-#include "data/dls/dls_header.h"
+#include "data/dls_header.h"
 
 // What the caller sets before each computation.
 struct DlsKernelInputs {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "data/data_messages.h"
-#include "data/dls/dlsdat_file.h"
+#include "data/dlsdat_file.h"
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "data/scan_loading.h"

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "data/data_messages.h"
-#include "data/dls/dls_text.h"
+#include "data/dls_text.h"
 #include "platform/paths.h"
 
 using data_messages::Format;

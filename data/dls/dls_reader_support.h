@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "data/dls/dls_read_result.h"
-#include "data/dls/dlsdat_file.h"
+#include "data/dlsdat_file.h"
 
 namespace dls_readers {
 

@@ -8,7 +8,7 @@
 
 #include "data/data_messages.h"
 #include "data/dls/dls_reader_support.h"
-#include "data/dls/dls_text.h"
+#include "data/dls_text.h"
 #include "numerics/sorting.h"
 
 using data_messages::Format;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "data/dls/dls_read_result.h"
-#include "data/dls/dlsdat_file.h"
+#include "data/dlsdat_file.h"
 
 // Rows of tau (us) and g(2) after the line holding the first "Coef" (after
 // line 1 when there is none) up to an empty line; commas read as blanks.

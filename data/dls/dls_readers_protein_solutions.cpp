@@ -6,7 +6,7 @@
 #include "data/data_messages.h"
 #include "data/dls/dls_reader_support.h"
 #include "data/dls/dls_readers.h"
-#include "data/dls/dls_text.h"
+#include "data/dls_text.h"
 
 using data_messages::Format;
 using namespace dls_readers;

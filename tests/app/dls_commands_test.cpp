@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "data/dls/dls_loading.h"
-#include "data/dls/dlsdat_file.h"
+#include "data/dlsdat_file.h"
 #include "fit/fit_engine_state.h"
 #include "numerics/arrays.h"
 #include "plot/cwinplot.h"

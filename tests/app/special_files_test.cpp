@@ -25,7 +25,7 @@
 #include "automation/exchange/xp_file.h"
 #include "automation/ini_custom_pars.h"
 #include "data/dls/dls_readers.h"
-#include "data/dls/dlsdat_file.h"
+#include "data/dlsdat_file.h"
 #include "data/rotor_speed_profile.h"
 #include "data/scan_file.h"
 #include "data/scan_loading.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "data/dls/dlsdat_file.h"
+#include "data/dlsdat_file.h"
 #include "platform/automatic_ui.h"
 #include "platform/user_interface.h"
 #include "dls_fixture.h"

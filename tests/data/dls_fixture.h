@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "data/dls/dlsdat_file.h"
+#include "data/dlsdat_file.h"
 #include "numerics/arrays.h"
 #include "platform/scripted_ui.h"
 #include "tests/support/file_text.h"

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string>
 
-#include "data/dls/dls_header.h"
+#include "data/dls_header.h"
 
 class CCurve;
 

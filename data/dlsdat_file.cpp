@@ -1,4 +1,4 @@
-#include "data/dls/dlsdat_file.h"
+#include "data/dlsdat_file.h"
 
 #include <cmath>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "data/data_messages.h"
-#include "data/dls/dls_text.h"
+#include "data/dls_text.h"
 #include "numerics/arrays.h"
 #include "numerics/ccurve.h"
 #include "platform/error_box.h"

@@ -1,4 +1,4 @@
-#include "data/dls/dls_text.h"
+#include "data/dls_text.h"
 
 #include <cmath>
 #include <cstdlib>
