@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include "platform/clipboard.h"
 
@@ -49,7 +50,7 @@ std::string ColumnsTableText(const float* x, const float* const* y, int first, i
       const int k = order ? order[j] : j;
       const float* column = y ? y[k] : nullptr;
       out.Put('\t');
-      if (column && (!columnLast || i <= columnLast[k])) out.Cell(column[i]);
+      if (column && (!columnLast || i <= columnLast[k]) && !std::isnan(column[i])) out.Cell(column[i]);
     }
     out.Put('\n');
   }

@@ -12,7 +12,8 @@
 // y[n][i] LF. y holds the n column arrays at y[1..n]; with an order list,
 // column j is the array y[order[j]] (order 1-based too). With columnLast,
 // the array y[k] holds values only up to index columnLast[k]; below and
-// beyond its range, and for a null array, the cell stays empty.
+// beyond its range, for a null array and for a value that is no number,
+// the cell stays empty.
 std::string ColumnsTableText(const float* x, const float* const* y, int first, int last, int n,
                              const int* order = nullptr, const int* columnLast = nullptr);
 // The same table onto the program's clipboard; false when the clipboard

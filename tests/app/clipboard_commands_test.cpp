@@ -226,6 +226,14 @@ TEST_F(CopyCommands, LsgsExtrapolationCopiesGroupsOrTheIntegralWithinTheGrid) {
             "0.05\t3\t6\t3\t5\n"
             "0.025\t4\t6.5\t4\t6\n"
             "0\t5\t7\t0\t0\n");
+  // A point that a fraction's line left out is not drawn and not copied.
+  const std::vector<unsigned char> taken = {1, 0, 1, 1};
+  ShowExtrapolationPlot(times, s, 2, 2, intercepts, slopes, &taken);
+  Window().Dispatch(258);
+  EXPECT_EQ(clipboard_.text,
+            "0.05\t3\t6\t3\t\n"
+            "0.025\t4\t6.5\t4\t6\n"
+            "0\t5\t7\t0\t0\n");
 }
 
 TEST_F(CopyCommands, DistributionPlotAsAPicture) {

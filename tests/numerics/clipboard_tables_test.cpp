@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "numerics/clipboard_tables.h"
+
+#include <cmath>
 #include "platform/clipboard.h"
 
 namespace {
@@ -45,6 +47,10 @@ TEST(ClipboardTables, ColumnsOfDifferentLengthsLeaveEmptyCellsBeyondTheirEnd) {
   const float* y[] = {nullptr, a, b};
   const int last[] = {0, 3, 2};
   EXPECT_EQ(ColumnsTableText(x, y, 1, 3, 2, nullptr, last), "6\t1\t4\n6.1\t2\t5\n6.2\t3\t\n");
+  // A value that is no number (a point left out) is an empty cell too.
+  const float c[] = {0, 7, std::nanf(""), 9};
+  const float* z[] = {nullptr, a, c};
+  EXPECT_EQ(ColumnsTableText(x, z, 1, 3, 2), "6\t1\t7\n6.1\t2\t\n6.2\t3\t9\n");
 }
 
 TEST(ClipboardTables, ScanTablesKeepTheirColumnsAlignedAndMatchPrintf) {

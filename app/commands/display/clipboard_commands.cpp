@@ -1,6 +1,7 @@
 #include "app/commands/display/clipboard_commands.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "app/window/txla_window.h"
@@ -47,7 +48,8 @@ void RepairFitLimits() {
 
 // The columns of the extrapolation plot of the boundary analyses: the m
 // fitted lines at every abscissa including 0, then the m fractions' s at
-// the p rows (0 at the extra point).
+// the p rows, as the plot draws them: empty where a fraction's line left
+// the row out (0 at the extra point).
 bool CopyExtrapolationTable() {
   const ExtrapolationPlotData& e = ExtrapolationPlot();
   const int p = e.rows, m = e.fractions;
@@ -57,7 +59,7 @@ bool CopyExtrapolationTable() {
   for (int j = 1; j <= m; ++j)
     for (int i = 1; i <= p + 1; ++i) {
       columns[j][i] = e.Line(j, e.x[i]);
-      if (i <= p) columns[m + j][i] = e.S(i, j);
+      if (i <= p) columns[m + j][i] = e.Taken(i, j) ? e.S(i, j) : std::numeric_limits<float>::quiet_NaN();
     }
   std::vector<const float*> y(columns.size());
   for (std::size_t k = 1; k < columns.size(); ++k) y[k] = columns[k].data();
