@@ -11,7 +11,7 @@
 #include "fit/model_table.h"
 #include "lamm/lamm_settings.h"
 #include "models/reacting/hetero_association_state.h"
-#include "models/reacting/mass_action.h"
+#include "lamm/coefficients/mass_action.h"
 
 #include <cmath>
 
