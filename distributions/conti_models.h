@@ -57,35 +57,5 @@ enum class CsVariant {
 };
 ContiModelCommandResult CmContinuousCSVariant(CsVariant v, const ContiModelCommandContext& ctx);
 
-// ---- first starts -----------------------------------------------------------
-// The loaded data as a first start reads them.
-struct ModelStartData {
-  bool dls = false, electrophoresis = false;
-  int scanCount = 0;
-  float lastScanTemperature = 20.0f;  // C
-  bool multiSpeed = false;
-  bool fitMAndS = false;  // the M-and-s parametrisation switch (in/out)
-};
-ModelStartData LoadedModelStartData();
-
-// What a first start changed that the model's command tells the user.
-struct ModelStartNotes {
-  bool written = false;             // the model's start is the table's
-  bool rangeToMolarMass = false;    // the S range became molar masses
-  bool toMaxEntropy = false;        // from Tikhonov-Phillips
-  bool toSecondDerivative = false;  // from maximum entropy
-};
-
-// The first start of model `id` from its row of the model table and the
-// data: the entries a model chosen for the first time shows, written before
-// its command runs. Models whose start is not the table's are left alone
-// (`written` false).
-ModelStartNotes WriteModelStart(int id, ModelStartData& data);
-
-// The grid of an ls-g*(s) model chosen for the first time (`id`: its
-// command): confidence level, resolution and s range. Multi-speed runs span
-// a wide range of s and float the meniscus; the zone form keeps the narrow.
-void WriteLsgGridStart(int id, bool multiSpeed);
-
 // Regularisation choice: Tikhonov-Phillips (second derivative) or maximum entropy.
 void SetSecondDerivativeRegularization(bool quiet, const std::string& caption);

@@ -42,13 +42,7 @@ void PutSpecies(const ModelEntryRecord* rec) {
     }
     mp.included[k] = rec ? rec->included[k] : 0;
   }
-  if (!rec) {
-    // The start-up species: one component, nothing floated.
-    mp.included[1] = 1;
-    v.P[SpeciesSlot(2, 1)] = 0.5f;
-    v.P[SpeciesSlot(0, 1)] = fs.molarMassParameters ? 50000.0f : 5.0f;
-    v.P[SpeciesSlot(1, 1)] = 4.0f;
-  }
+  if (!rec) WriteStartUpSpecies();
   for (int k = 1; k <= kN; ++k) {
     mp.massOrD[k] = v.P[SpeciesSlot(0, k)];
     mp.massOrDFit[k] = v.F[SpeciesSlot(0, k)];
@@ -125,25 +119,6 @@ void Restore(const ModelEntryRecord& r, bool sameData, int key) {
   StickyHardSphereFlag = r.stickyHardSpheres;
 }
 
-// A distribution chosen for the first time starts from its start-up f/f0
-// and the solution's vbar, not from a value another model left in the slots.
-void FamilySlots(int key, const FamilySharedEntries& sh) {
-  if (!DistributionKey(key)) return;
-  ModelParameterVector& v = gModelParameterVector;
-  const ContiSettings& cs = Conti();
-  const int ffSlot = 2 * kN + 3;
-  if (key == kCmFixFF0FloatingVbarCSModel) {
-    v.P[3] = cs.ffValue;
-    v.P[ffSlot] = sh.vbar;
-    return;
-  }
-  if (key != kCmElectrophoresisCVModel) v.P[3] = sh.vbar;
-  if (!BorrowsFfSlot(key)) {
-    v.P[ffSlot] = cs.ffValue;
-    v.F[ffSlot] = cs.fitFfValue;
-  }
-}
-
 // The stores that a model's entries pass through (its unpack writes them),
 // kept from the last model whose entries do not, and given back when such a
 // model is left: the next model's command takes its start from them.
@@ -187,16 +162,6 @@ void GiveBackStores(int key, const FamilySharedEntries& sh) {
     as.logKsFit = sh.logKsFit;
     as.logKdFit = sh.logKdFit;
   }
-}
-
-// A nonideal c(s) chosen for the first time starts from the ideal limit,
-// log10 k = -6 (k in ml/mg), whatever nonideality was entered before; the
-// hard-sphere variant takes the absolute values.
-void FirstNonidealStart(int key) {
-  if (key != kCmNonidealCSModel && key != kCmNonidealCSModel1100) return;
-  AssociationModelParams& as = gAssociationModelParams;
-  as.logKs = as.logKd = -6.0f;
-  as.logKsFit = as.logKdFit = 0;
 }
 
 }  // namespace
@@ -436,8 +401,8 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
   } else {
     trip.speciesFrom = id;
   }
-  FamilySlots(id, sh);
-  FirstNonidealStart(id);
+  WriteFamilySlotsStart(id, sh.vbar);
+  WriteNonidealLimitStart(id);
   // The start of the model's row: its command finds it in place and
   // writes nothing over it.
   if (PutStartInPlace(id)) trip.start = StartJustWritten();

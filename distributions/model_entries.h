@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <map>
 
-#include "distributions/conti_models.h"
+#include "distributions/model_starts.h"
 #include "fit/model_params.h"
 #include "fit/model_table.h"
 

@@ -112,7 +112,9 @@ struct SpeciesStart {
   }
 };
 
-// The constant part of a model's first start (0: none of its own).
+// The constant part of a model's first start (0: none of its own); the
+// rules that write it with what follows from the data are the first starts
+// of distributions/model_starts.h.
 struct StartValues {
   float resolution = 0;       // grid points of the distribution
   float confidence = 0;       // the regularisation's confidence level

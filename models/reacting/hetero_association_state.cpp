@@ -4,11 +4,6 @@
 #include "lamm/element_integrals.h"
 #include "numerics/constants.h"
 
-HeteroAssociationState& CurrentHeteroAssociationState() {
-  static HeteroAssociationState state;
-  return state;
-}
-
 bool BindHeteroAssociationArrays(HeteroAssociationArrays& out) {
   LammGrid& g = CurrentLammGrid();
   if (!g.GridAllocated || !g.ReactingArrays[0] || !g.ReactingArrays[33]) return false;

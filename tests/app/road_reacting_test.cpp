@@ -8,9 +8,9 @@
 #include "fit/lamm_grid.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "lamm/coefficients/mass_action.h"
 #include "lamm/lamm_settings.h"
 #include "models/reacting/hetero_association.h"
-#include "models/reacting/mass_action.h"
 #include "road_support.h"
 
 namespace {

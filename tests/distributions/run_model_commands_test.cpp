@@ -2,6 +2,7 @@
 
 #include "distributions/conti_models.h"
 #include "distributions/hydrodynamics.h"
+#include "distributions/model_starts.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
 #include "tests/support/distribution_state.h"

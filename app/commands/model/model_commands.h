@@ -1,8 +1,8 @@
 #pragma once
 // Shared steps of the Model menu commands.
-#include "app/commands/model/model_starts.h"
 #include "distributions/conti_models.h"
 #include "distributions/model_entries.h"
+#include "distributions/model_starts.h"
 #include "lamm/element_integrals.h"
 
 #include <functional>

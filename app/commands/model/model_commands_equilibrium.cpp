@@ -17,7 +17,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/model_table.h"
-#include "models/reacting/mass_action.h"
+#include "lamm/coefficients/mass_action.h"
 #include "platform/user_interface.h"
 
 namespace {

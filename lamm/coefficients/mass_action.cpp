@@ -1,4 +1,4 @@
-#include "models/reacting/mass_action.h"
+#include "lamm/coefficients/mass_action.h"
 
 #include <algorithm>
 #include <cmath>
