@@ -179,6 +179,9 @@ void Labels(const MStarPlotSet& p, const MStarState& st) {
 void Apply(CWINPlot* plot, const MStarAxisRange& r) {
   if (!plot) return;
   plot->SetRanges(r.xMin, r.xMax, r.yMin, r.yMax);
+  // The right column's value labels (50.005 kDa on the Mwapp plot) are wider
+  // than the room between its frame and the window's edge.
+  plot->KeepRightLabelsInside();
   plot->Plot();
 }
 

@@ -50,8 +50,9 @@ TEST_F(MStarScreenPaint, FacesShowTheirFillsAndAClickShowsThePressedOne) {
 }
 
 // The M* screen of two data sets: no fit report stands over its signal plot
-// (the screen shows its own results), and the linear-fit values on the ln c
-// plot are written in a font that can be read.
+// (the screen shows its own results), the linear-fit values on the ln c
+// plot are written in a font that can be read, and the right axis's values
+// of the Mwapp plot (50.015 kDa) end inside the window.
 TEST_F(MStarScreenPaint, NoReportOverThePlotsAndTheLinearFitsReadable) {
   LoadEquilibrium({SingleSpecies(), SingleSpecies()});
   TXLAWindow& w = Window();
@@ -73,6 +74,10 @@ TEST_F(MStarScreenPaint, NoReportOverThePlotsAndTheLinearFitsReadable) {
     EXPECT_GE(fit->captionHeight, 12) << fit->caption;
     EXPECT_LE(fit->right, 1365);
   }
+  int atTheEdge = 0;
+  for (int y = 520; y < 960; ++y)
+    for (int x = image.width() - 2; x < image.width(); ++x) atTheEdge += (image.pixel(x, y) & 0xffffff) != 0xffffff;
+  EXPECT_EQ(atTheEdge, 0);
 }
 
 }  // namespace
