@@ -40,9 +40,10 @@ class Generate : public RoadTest {
     Window().Dispatch(198);
   }
   // The answers of "Single" up to the parameter dialog.
-  void SingleAnswers(const char* dr, const char* scans, const char* noise, bool ramp) {
-    ui_->ExpectBox("GENERATE DATA", "Fit with M and s instead D and s?", platform::IDNO)
-        .ExpectPrompt("GENERATE DATA", "density of points dr (cm)", dr)
+  // (A distribution model is not asked for M and s.)
+  void SingleAnswers(const char* dr, const char* scans, const char* noise, bool ramp, bool asksMAndS = true) {
+    if (asksMAndS) ui_->ExpectBox("GENERATE DATA", "Fit with M and s instead D and s?", platform::IDNO);
+    ui_->ExpectPrompt("GENERATE DATA", "density of points dr (cm)", dr)
         .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
         .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", ramp ? platform::IDYES : platform::IDNO);
     if (ramp) ui_->ExpectPrompt("GENERATE DATA", "acceleration (rpm/sec)", "200");
@@ -196,12 +197,7 @@ TEST_F(Generate, SingleWithADistributionSimulatesTheDistributionFile) {
   }
   fs::create_directories(dir_ / "gen");
   Window().Dispatch(275);  // "Continuous c(s) Distribution"
-  ui_->ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
-      .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
-      .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
-      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
-      .ExpectPrompt("GENERATE DATA", "number of simulated scans", "10")
-      .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0");
+  SingleAnswers("0.01", "10", "0", false, false);
   forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {}, {}});
   ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}))
       .ExpectBox("", "put synthetic distribution in " + (dir_ / "distrib.dat").string())
@@ -246,12 +242,7 @@ TEST_F(Generate, SingleReplacesNothingItCannotFinishOrTheUserKeeps) {
     const std::string path = c.missingFolder ? (dir_ / "missing" / "0000x.ra0").string() : ScanPath();
     if (c.distribution) {
       Window().Dispatch(275);  // "Continuous c(s) Distribution"
-      ui_->ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
-          .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
-          .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
-          .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
-          .ExpectPrompt("GENERATE DATA", "number of simulated scans", "5")
-          .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0.01");
+      SingleAnswers("0.01", "5", "0.01", false, false);
       forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {}, {}});
     } else {
       DiscreteModel();

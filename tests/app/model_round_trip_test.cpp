@@ -1345,11 +1345,16 @@ TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTh
   // The analysis saved beside the data and offered when they are loaded again.
   save("");
   Choose(275);
-  ui_->lenient = true;
-  ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
-  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
-  ui_->lenient = false;
-  EXPECT_TRUE(ui_->AllConsumed());
+  // The data loaded again, the saved analysis taken when it is offered.
+  const auto offered = [&] {
+    ui_->lenient = true;
+    ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
+    const bool loaded = LoadAllData(PickedFiles(dir_, paths));
+    ui_->lenient = false;
+    EXPECT_TRUE(ui_->AllConsumed());
+    return loaded;
+  };
+  ASSERT_TRUE(offered());
   ASSERT_EQ(SelectedModelKey(), 198);
   marked(198);
   size(800);
@@ -1375,11 +1380,7 @@ TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTh
     // loaded again.
     save("");
     Choose(288);
-    ui_->lenient = true;
-    ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
-    ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
-    ui_->lenient = false;
-    EXPECT_TRUE(ui_->AllConsumed());
+    ASSERT_TRUE(offered());
     EXPECT_EQ(SelectedModelKey(), m);
     EXPECT_EQ(marks(), own);
   }
