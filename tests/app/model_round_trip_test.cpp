@@ -74,13 +74,13 @@ const char* KindName(unsigned kind) {
 struct ModelState {
   std::uint8_t maxEntropy, secondDerivative, show2D;
   float resolution, sMin, sMax, confidence;
-  int lammGridSize;  // in use (a distribution puts its own in place)
+  int lammGridSize;  // the model's: the default, or a distribution's own
   bool operator==(const ModelState&) const = default;
 };
 ModelState StateOfModel() {
   const ContiSettings& cs = Conti();
   return {cs.maxEntropy, cs.secondDerivative, cs.show2D,      cs.resolution,
-          cs.sMin,       cs.sMax,            cs.confidenceLevel, LammSettings().gridSize.inUse};
+          cs.sMin,       cs.sMax,            cs.confidenceLevel, SavedGridSize(LammSettings().gridSize)};
 }
 std::string DescribeState(const ModelState& a) {
   std::ostringstream out;

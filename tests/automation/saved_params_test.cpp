@@ -107,7 +107,9 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 5.99f);
   EXPECT_EQ(gFitEngineState.fitTINoise, 1);
   EXPECT_FLOAT_EQ(gSolutionConditions.vbarRho, 0.74f * 1.01f);
-  EXPECT_EQ(LammSettings().gridSize.setting, 600);
+  // The distribution's own size is in use; the default is not the file's.
+  EXPECT_EQ(LammSettings().gridSize.inUse, 600);
+  EXPECT_TRUE(DistributionGridSizeInUse(LammSettings().gridSize));
   EXPECT_FLOAT_EQ(LammSettings().scanVelocity, 3.5f);
   EXPECT_EQ(gModelSelectorFlags.DistributionModel, 1);
   EXPECT_EQ(gModelSelectorFlags.CSff0Model, 1);
@@ -208,7 +210,7 @@ TEST_F(SavedParams, ValuesNoLineCanHoldRefuseTheFileAndChangeNothing) {
   lines[73 - 1] = "7001.9";
   WriteFirst(lines, lines.size());
   ASSERT_EQ(ReloadParameters(path), 1);
-  EXPECT_EQ(LammSettings().gridSize.setting, 2147483520);
+  EXPECT_EQ(LammSettings().gridSize.inUse, 2147483520);
   EXPECT_EQ(gModelSelectorFlags.NonidealCSVariant, 1);
 }
 
