@@ -308,14 +308,13 @@ class LammGridSizeDesktop : public DesktopRoadTest {
  protected:
   void SetUp() override {
     DesktopRoadTest::SetUp();
-    savedPath_ = platform::ProgramPaths.LammParamsIniPath;
+    // (The fixture puts the program's paths back after the test.)
     platform::ProgramPaths.LammParamsIniPath = (dir_ / "tarnellammparams.ini").string();
     formScope_.reset();
     SetFormRunner([this](FormDialog& form) { return Answer(form); });
   }
   void TearDown() override {
     SetFormRunner(nullptr);
-    platform::ProgramPaths.LammParamsIniPath = savedPath_;
     DesktopRoadTest::TearDown();
   }
   // The next dialog: what it shows is kept by caption, `typed` goes into the
@@ -396,7 +395,6 @@ class LammGridSizeDesktop : public DesktopRoadTest {
     return lines;
   }
 
-  std::string savedPath_;
   std::map<std::string, std::string> typed_;
   std::map<std::string, FormDialog> shown_;
 };
