@@ -71,7 +71,7 @@ void SpeciesSolve(benchmark::State& state) {
     L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
     L.SetScanTimes({.records = records.data(), .output = ptr.data(), .grid = grid.data(),
                     .gridLength = points, .scanCount = scans, .absorbanceData = true});
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     benchmark::DoNotOptimize(L.CheckAndRun());
   }

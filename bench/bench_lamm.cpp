@@ -55,7 +55,7 @@ void Solve(benchmark::State& state, Grid grid, double s = 4.3, double D = 6e-7) 
     // Without the automatic grid size the algorithm choice takes the reduced-s
     // threshold: 4.3 S at 50000 rpm goes to the moving frame.
     st.automaticGridSize = 0;
-    st.feGridSize = 1000;
+    st.gridSize.setting = 1000;
   }
   if (grid == Grid::N1000Static) {
     st.automaticAlgorithm = 0;
@@ -72,7 +72,7 @@ void Solve(benchmark::State& state, Grid grid, double s = 4.3, double D = 6e-7) 
                     .gridLength = static_cast<int>(d.grid.size()) - 1, .scanCount = 50,
                     .timeResolution = finite, .scanVelocity = finite ? 2.43f : 0.0f,
                     .absorbanceData = true});
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     benchmark::DoNotOptimize(L.CheckAndRun());
     state.counters["moving_frame"] = L.MovingFrameChosen() && !L.StaticGridChosen();
@@ -107,7 +107,7 @@ void BM_LammList100Species(benchmark::State& state) {
   templ.SetScanTimes({.records = d.records.data(), .output = d.ptr.data(), .grid = d.grid.data(),
                       .gridLength = static_cast<int>(d.grid.size()) - 1, .scanCount = 50,
                       .absorbanceData = true});
-  SetModelOptionsFromSettings(templ, st, st.workingMaxDcOverC, st.feGridSize);
+  SetModelOptionsFromSettings(templ, st, st.workingMaxDcOverC, st.gridSize.setting);
   templ.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   const int n = 100;
   std::vector<double> s(n + 1), D(n + 1);
@@ -210,11 +210,11 @@ void BM_MeasuredInitialProfile(benchmark::State& state) {
     st.automaticAlgorithm = st.automaticGridSize = 0;
     st.claverieAlgorithm = 1;
     st.movingHatAlgorithm = 0;
-    st.feGridSize = st.gridSizeInUse = static_cast<int>(state.range(0));
+    st.gridSize.setting = st.gridSize.inUse = static_cast<int>(state.range(0));
   }
   FreeLammArrays();
   for (auto _ : state) SimulateModel(nullptr);
-  state.counters["N"] = st.gridSizeInUse;
+  state.counters["N"] = st.gridSize.inUse;
   FreeLammArrays();
   FreeInitialDataScan(ss);
   FreeScanSetArrays(ss);
@@ -229,7 +229,7 @@ void PrepareReactingSystem() {
   gModelParams.meniscus = 6.0f;
   gModelParams.bottom = 7.2f;
   LammSolverSettings& st = LammSettings();
-  st.gridSizeInUse = 1000;
+  st.gridSize.inUse = 1000;
   CurrentLammGrid().reactingSystem = true;
   FreeLammArrays();
   AllocLammArrays();

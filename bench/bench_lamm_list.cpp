@@ -62,7 +62,7 @@ struct ListData {
     L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
     L.SetScanTimes({.records = records.data(), .output = scans[1].data(), .grid = grid.data(),
                     .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 0.9982, 1.0);
   }
 };

@@ -119,7 +119,7 @@ void BM_LowSpeedSpecies(benchmark::State& state) {
     L.SetOutputParameters(s, 6e-7 * std::sqrt(4.5 / s), kMeniscus, kBottom, 1.0, 6.87f, 7.13f);
     L.SetScanTimes({.records = records.data(), .output = ptr.data(), .grid = grid.data(),
                     .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 0.99823, 1.0);
     benchmark::DoNotOptimize(L.CheckAndRun());
     nodes = L.NodeCount();

@@ -39,7 +39,7 @@ struct Data : bench::SolverObjectScans {
   LammSolverSettings st;
   Data() : SolverObjectScans(kScans, kPoints) {
     st.automaticGridSize = 0;
-    st.feGridSize = 1000;
+    st.gridSize.setting = 1000;
     st.automaticAlgorithm = 0;
     st.claverieAlgorithm = 1;
     st.movingHatAlgorithm = 0;
@@ -49,7 +49,7 @@ struct Data : bench::SolverObjectScans {
     L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
     L.SetScanTimes({.records = records.data(), .output = ptr.data(), .grid = grid.data(),
                     .gridLength = kPoints, .scanCount = kScans, .absorbanceData = true});
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   }
 };
@@ -143,7 +143,7 @@ void GlobalDimer(benchmark::State& state, bool moving, float scheme = 1.0f) {
   st.automaticAlgorithm = 0;
   st.claverieAlgorithm = moving ? 0 : 1;
   st.movingHatAlgorithm = moving ? 1 : 0;
-  st.gridSizeInUse = st.feGridSize = 1000;
+  st.gridSize.inUse = st.gridSize.setting = 1000;
   st.workingMaxDcOverC = moving ? 1.0 : scheme == 1.0f ? 0.01 : 0.1;
   gModelSelectorFlags.MonomerDimerModel = 1;
   FreeLammArrays();

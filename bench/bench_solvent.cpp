@@ -63,7 +63,7 @@ void RunObject(benchmark::State& state, Solvent solvent, bool movingFrame = fals
   for (int j = 1; j <= 50; ++j) ptr[j] = out[j].data();
   LammSolverSettings st;
   st.automaticGridSize = 0;
-  st.feGridSize = 1000;
+  st.gridSize.setting = 1000;
   st.automaticAlgorithm = 0;
   st.claverieAlgorithm = movingFrame ? 0 : 1;
   st.movingHatAlgorithm = movingFrame ? 1 : 0;
@@ -74,7 +74,7 @@ void RunObject(benchmark::State& state, Solvent solvent, bool movingFrame = fals
     L.SetOutputParameters(4.3, 6e-7, 6.0, 7.2, 1.0, 6.05f, 7.1f);
     L.SetScanTimes({.records = ss.records.data(), .output = ptr.data(), .grid = grid.data(),
                     .gridLength = 600, .scanCount = 50, .absorbanceData = true});
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     ApplySolventGradientToSolver(L, 0.73);
     benchmark::DoNotOptimize(L.CheckAndRun());

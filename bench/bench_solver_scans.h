@@ -84,7 +84,7 @@ void TimeStaticGridSpecies(benchmark::State& state, Prepare prepare, Each each) 
   st.automaticAlgorithm = 0;
   st.claverieAlgorithm = 1;
   st.movingHatAlgorithm = 0;
-  st.gridSizeInUse = st.feGridSize = 1000;
+  st.gridSize.inUse = st.gridSize.setting = 1000;
   prepare();
   FreeLammArrays();
   AllocLammArrays();

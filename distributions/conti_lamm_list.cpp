@@ -56,7 +56,7 @@ void Configure(CLammIdeal& L, int k, double s, double D, double vbar) {
                   .timeResolution = st.simulateTimeResolution != 0, .scanVelocity = st.scanVelocity,
                   .radialResolution = st.simulateRadialResolution != 0,
                   .convolutionRange = st.convolutionRange, .absorbanceData = df.absorbance != 0});
-  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.inUse);
   const ModelSelectorFlags& f = gModelSelectorFlags;
   if (f.ZoneCentrifugationModel || f.ZoneCentrifugationCSModel || f.ZoneCentrifugationLsgModel)
     L.SetGeometryFlags(true, gModelParams.zoneValue, false);

@@ -22,7 +22,6 @@ struct ContiModelStore {
   // diffuse, whose boundary needs the largest static grid on every Run).
   float invariantD = 5.0f;
   float rodValue = 10000.0f;
-  int distributionGridSize = 500;
   // "Nonideal c(s)" has been chosen once (its first start is the ideal limit).
   bool nonidealStartGiven = false;
 };

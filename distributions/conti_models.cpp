@@ -116,15 +116,11 @@ ContiModelCommandResult CmContinuousCMModel(const ContiModelCommandContext& ctx)
   ClearModelSelection();
   f.DistributionModel = 1;
   f.CSModel = 0;
-  ContiModelStore& st = ContiStore();
   r.reallocLamm = true;
   // The reset starts the solver choice afresh; the entries keep theirs.
   ls.automaticAlgorithm = automatic;
   // (The reset above gave back a size replaced before.)
-  f.GridSizeOverridden = 1;
-  f.ReplacedGridSize = ls.feGridSize;
-  f.ReplacedGridSizeInUse = ls.gridSizeInUse;
-  ls.feGridSize = f.DistributionGridSize > 0 ? f.DistributionGridSize : st.distributionGridSize;
+  PutDistributionGridSize(ls.gridSize);
   return r;
 }
 

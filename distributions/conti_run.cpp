@@ -251,11 +251,11 @@ bool EquilibriumGridPointKernels(int i, const Species& sp, double vbar) {
     char text[160];
     if (MassGridModel())
       std::snprintf(text, sizeof text, "solving Lamm equation for M = %.0f Da (D=%1.3e cm^2/sec, s=%.3fS), n=%d    ",
-                    sp.M, sp.D, sp.s, LammSettings().gridSizeInUse);
+                    sp.M, sp.D, sp.s, LammSettings().gridSize.inUse);
     else
       std::snprintf(text, sizeof text,
                     "solving Lamm equation for s = %.3f S (D=%1.3e cm^2/sec, M=%.0f), n=%d    ", sp.s, sp.D, sp.M,
-                    LammSettings().gridSizeInUse);
+                    LammSettings().gridSize.inUse);
     Text(30, text);
   }
   hooks.equilibriumKernels(i, (1.0 - gSolutionConditions.density * vbar) * sp.M);
@@ -681,7 +681,7 @@ void RunContiSed() {
         // Its species are solved together afterwards: the grid is what can be shown.
         char text[160];
         std::snprintf(text, sizeof text, "solving Lamm equation for s = %.3f S (D=%1.3e cm^2/sec, M=%.0f), n=%d    ",
-                      sp.s, sp.D, sp.M, ls.gridSizeInUse);
+                      sp.s, sp.D, sp.M, ls.gridSize.inUse);
         Text(30, text);
       }
     }

@@ -28,7 +28,6 @@ struct ContiSettings {
   uint8_t ownEquilibriumRadii = 0;  // equilibrium kernels on each scan's own radii
   int32_t amplitudeCount = 0;       // m, set by the run driver
   int32_t lastGridSize = 0;         // copy of the grid of the last set-up
-  int32_t lammGridSizeCopy = 0;     // finite-element grid size the grid was built for
 
   // ---- f/f0 axis and the 2-D grid
   float ffValue = 1.2f;             // f/f0 (D for "c(M) With Invariant D ")

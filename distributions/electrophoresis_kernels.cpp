@@ -92,7 +92,7 @@ class InstalledSolverState {
 
 }  // namespace
 
-CMobilityKernels::CMobilityKernels(double D) : D_(D), gridSizeInUse_(LammSettings().gridSizeInUse) {
+CMobilityKernels::CMobilityKernels(double D) : D_(D), gridSizeInUse_(LammSettings().gridSize.inUse) {
   electrophoresis_ = gModelSelectorFlags.ElectrophoresisLammModel;
   // The planar solver is the static grid's; the grid is even from the
   // meniscus to the bottom.
@@ -125,7 +125,7 @@ int CMobilityKernels::SolveOn(Solver& solver, int i, double v, bool worker, int&
   const int n = static_cast<int>(radii.size()) - 1;
   if (!g.GridAllocated || g.AllocatedGridSize != n) {
     FreeLammArrays();
-    st.gridSizeInUse = n;
+    st.gridSize.inUse = n;
     if (!AllocLammArrays()) return 1;
   }
   std::copy(radii.begin() + 1, radii.end(), g.Radius + 1);

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "distributions/conti_settings.h"
-#include "fit/clear_model_selection.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_ids.h"
 #include "fit/model_selector.h"
@@ -469,10 +468,6 @@ ModelEntryTrip BeginReloadedModel() {
   // What the model left shares is held as for a model command; it goes back
   // when the file's model is entered (the file's values come after).
   HoldShared(trip.before);
-  // The model in use is left: a grid size it replaced goes back first.
-  GiveBackReplacedGridSize();
-  trip.gridSizeBefore = LammSettings().feGridSize;
-  trip.gridSizeInUseBefore = LammSettings().gridSizeInUse;
   return trip;
 }
 
@@ -484,11 +479,6 @@ void FinishReloadedModel(const ModelEntryTrip& trip) {
     if (SpeciesModelKey(trip.before)) book.lastSpeciesModel = trip.before;
   }
   book.records.erase(after);
-  ModelSelectorFlags& sel = gModelSelectorFlags;
-  if (sel.GridSizeOverridden) {
-    sel.ReplacedGridSize = trip.gridSizeBefore;
-    sel.ReplacedGridSizeInUse = trip.gridSizeInUseBefore;
-  }
 }
 
 ModelInUse TakeModelInUse() { return {SelectedModelKey(), CaptureModelEntries()}; }

@@ -101,11 +101,6 @@ struct ModelEntryTrip {
   bool speciesStart = false;
   // The model whose species the slots took (the model's own when none).
   int speciesFrom = 0;
-  // A saved parameter file's trip: the Lamm grid size setting and size in
-  // use before the file was read, once the model left gave back a size it
-  // had replaced. A distribution the file chooses replaced these, not the
-  // file's own.
-  std::int32_t gridSizeBefore = 0, gridSizeInUseBefore = 0;
 };
 // With `file` (the trip a saved parameter file began): the model the file
 // names is entered as from the menu, from the model in use before the file
@@ -127,8 +122,8 @@ bool ModelOptionsOnly(int id);
 const ModelStartNotes& ModelStartJustWritten();
 
 // A saved parameter file chooses the model it names: the model left is put
-// aside (what it shares with the others and the Lamm grid size it replaced
-// held before the file's values are read), the model the file names is
+// aside (what it shares with the others held before the file's values are
+// read), the model the file names is
 // entered through BeginModelEntry with this trip, and what the file gave is
 // the chosen model's newest entries.
 ModelEntryTrip BeginReloadedModel();

@@ -6,18 +6,6 @@
 #include "fit/scan_times.h"
 #include "lamm/lamm_settings.h"
 
-void GiveBackReplacedGridSize() {
-  ModelSelectorFlags& sel = gModelSelectorFlags;
-  if (!sel.GridSizeOverridden) return;
-  LammSolverSettings& lamm = LammSettings();
-  // (What the user set while the distribution was in use is theirs.)
-  sel.DistributionGridSize = lamm.feGridSize;
-  if (sel.ReplacedGridSize > 0) lamm.feGridSize = sel.ReplacedGridSize;
-  lamm.gridSizeInUse = sel.ReplacedGridSizeInUse > 0 ? sel.ReplacedGridSizeInUse : lamm.feGridSize;
-  sel.GridSizeOverridden = 0;
-  sel.ReplacedGridSize = sel.ReplacedGridSizeInUse = 0;
-}
-
 void ClearModelSelection() {
   ModelSelectorFlags& sel = gModelSelectorFlags;
   ModelSelectionHooks& hooks = CurrentModelSelectionHooks();
@@ -30,7 +18,7 @@ void ClearModelSelection() {
   hooks.switchOffWienerSkewing();
   CurrentScanSet().dataChanged = 1;
   lamm.automaticAlgorithm = 1;
-  GiveBackReplacedGridSize();
+  GiveBackGridSize(lamm.gridSize);
   sel.LammDiscreteModel = 0;
   sel.ConcDependentSolverSwitch = 0;
   if (hooks.equilibriumTestMode()) hooks.exitEquilibriumTestMode();

@@ -6,6 +6,3 @@
 // model switched on outside the record, selects the automatic
 // finite-element algorithm, clears the switches and unticks the model items.
 void ClearModelSelection();
-// The Lamm grid size setting and size in use that a distribution replaced
-// come back (nothing when none was replaced).
-void GiveBackReplacedGridSize();

@@ -98,7 +98,7 @@ void ChooseAlgorithmForModel(double s) {
     st.movingHatAlgorithm = 1;
     st.claverieAlgorithm = 0;
   }
-  SetLammGridSize(st.gridSizeInUse);
+  SetLammGridSize(st.gridSize.inUse);
 }
 
 // The solver of the chosen algorithm; a result code of the static twin.
@@ -193,7 +193,7 @@ void SimulateConcDependentModel(FitHost* host) {
   const ConcDependentSpecies& sp = CurrentConcDependentSpecies();
   ChooseAlgorithmForModel(sp.s1);
   if (!CurrentLammGrid().GridAllocated || !CurrentLammGrid().ConcDependentArrays[0]) {
-    if (!SetLammGridSize(st.gridSizeInUse) && !AllocLammArrays()) {
+    if (!SetLammGridSize(st.gridSize.inUse) && !AllocLammArrays()) {
       if (host) ReportSimulationError(host, kLammNoWorkMemory);
       return;
     }

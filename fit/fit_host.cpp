@@ -32,9 +32,9 @@ void FitHost::CheckRightFitLimit() { ::CheckRightFitLimit(); }
 
 void FitHost::MakeRadialGrid() { ::MakeRadialGrid(); }
 
-int FitHost::LammGridSize() const { return LammSettings().gridSizeInUse; }
+int FitHost::LammGridSize() const { return LammSettings().gridSize.inUse; }
 
 void FitHost::SetLammGridSize(int n) {
   // The largest size is kept one below the integer limit.
-  LammSettings().gridSizeInUse = n == 2147483647 ? 2147483646 : n;
+  LammSettings().gridSize.inUse = n == 2147483647 ? 2147483646 : n;
 }

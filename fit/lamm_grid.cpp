@@ -75,7 +75,7 @@ bool AllocLammArrays() {
   const bool movingHat = st.movingHatAlgorithm != 0;
   const bool concDependent = ConcDependentFamily();
   if (!g.GridAllocated) {
-    const int N = st.gridSizeInUse;
+    const int N = st.gridSize.inUse;
     if (N < 2) return false;
     const std::size_t n1 = static_cast<std::size_t>(N) + 1;
     for (int k = 0; k < 15; ++k) {
@@ -130,7 +130,7 @@ bool SetLammGridSize(std::int32_t n) {
   if (!g.GridAllocated) return false;
   FreeLammArrays();
   LammSolverSettings& st = LammSettings();
-  st.gridSizeInUse = st.gridSizeInUse == std::numeric_limits<std::int32_t>::max()
+  st.gridSize.inUse = st.gridSize.inUse == std::numeric_limits<std::int32_t>::max()
                          ? std::numeric_limits<std::int32_t>::max() - 1
                          : n;
   return AllocLammArrays();
@@ -162,10 +162,10 @@ std::int32_t SetTwoZoneGridSize(float rc) {
   LammGrid& g = CurrentLammGrid();
   LammSolverSettings& st = LammSettings();
   const float m = gModelParams.meniscus, b = gModelParams.bottom;
-  const std::int32_t N = st.gridSizeInUse;
+  const std::int32_t N = st.gridSize.inUse;
   if (m == 0 || b == 0 || rc <= m || N < 50 || st.movingHatAlgorithm || !st.claverieAlgorithm) {
     SetLammGridSize(N);
-    return st.gridSizeInUse;
+    return st.gridSize.inUse;
   }
   const float dr = (b - m) / static_cast<float>(N - 1);
   std::int32_t count =
@@ -173,11 +173,11 @@ std::int32_t SetTwoZoneGridSize(float rc) {
   if (count == 0) count = N;  // a spacing that never reaches the bottom
   if (g.GridAllocated) FreeLammArrays();
   if (count < 50) {
-    st.gridSizeInUse = 50;
+    st.gridSize.inUse = 50;
     g.TwoZoneGridRequested = 0;
     AllocLammArrays();
   } else {
-    st.gridSizeInUse =
+    st.gridSize.inUse =
         N == std::numeric_limits<std::int32_t>::max() ? N - 1 : count;
     g.TwoZoneGridRequested = 1;
     g.TwoZoneBoundary = rc;
@@ -185,7 +185,7 @@ std::int32_t SetTwoZoneGridSize(float rc) {
     AllocLammArrays();
     g.TwoZoneGridRequested = 0;
   }
-  return st.gridSizeInUse;
+  return st.gridSize.inUse;
 }
 
 bool StretchTwoZoneGrid(double x) {

@@ -1,7 +1,7 @@
 #pragma once
 // Allocation of the radial-grid arrays (LammGrid) of the global-array Lamm
 // solvers for the model evaluation, alive until FreeLammArrays. N is
-// LammSettings().gridSizeInUse; meniscus m and bottom b (cm) come from
+// LammSettings().gridSize.inUse; meniscus m and bottom b (cm) come from
 // gModelParams. Also the rules that size the grid and place its nodes
 // (equidistant, cell-centred, geometric moving frame, two-zone and
 // stretched static grids), and the cosolute arrays' allocation.

@@ -134,7 +134,7 @@ void LoadSpeciesSolver(CLammIdeal& L, int k, double s, double D, double amplitud
                   .timeResolution = st.simulateTimeResolution != 0, .scanVelocity = st.scanVelocity,
                   .radialResolution = st.simulateRadialResolution != 0,
                   .convolutionRange = st.convolutionRange, .absorbanceData = data.absorbance != 0});
-  SetModelOptionsFromSettings(L, st, st.maxDcOverC, st.gridSizeInUse);
+  SetModelOptionsFromSettings(L, st, st.maxDcOverC, st.gridSize.inUse);
   if (mp.startTimeFit || mp.startTime != 0.0f) L.SetInitialTime(mp.startTime);
   if (CurrentSpeedProfile.Active())
     L.LoadFromThreadJob(*CurrentSpeedProfile.profile, 0.0, st.variableSpeedDiffusionShutOff);
@@ -253,8 +253,8 @@ void SimulateModel(FitHost* host) {
     const LammSolverSettings& st = LammSettings();
     if (!g.GridAllocated) {
       AllocLammArrays();
-    } else if (g.AllocatedGridSize != st.gridSizeInUse || (st.movingHatAlgorithm && !g.FrameRadius)) {
-      SetLammGridSize(st.gridSizeInUse);
+    } else if (g.AllocatedGridSize != st.gridSize.inUse || (st.movingHatAlgorithm && !g.FrameRadius)) {
+      SetLammGridSize(st.gridSize.inUse);
     } else if (std::fabs(g.Radius[1] - gModelParams.meniscus) > 1e-5) {
       MakeRadialGrid();
     }

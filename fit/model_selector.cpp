@@ -9,10 +9,6 @@ void ModelSelectorFlags::ClearSwitches() {
   ConcDependentLammModel = kept.ConcDependentLammModel;
   NonidealCSVariant = kept.NonidealCSVariant;
   TimesFromW2tByModel = kept.TimesFromW2tByModel;
-  GridSizeOverridden = kept.GridSizeOverridden;
-  ReplacedGridSize = kept.ReplacedGridSize;
-  ReplacedGridSizeInUse = kept.ReplacedGridSizeInUse;
-  DistributionGridSize = kept.DistributionGridSize;
 }
 
 ModelSelectionHooks& CurrentModelSelectionHooks() {

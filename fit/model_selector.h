@@ -68,16 +68,10 @@ struct ModelSelectorFlags {
   unsigned char CSModel = 0;
   unsigned char ConcDependentLammModel = 0;
   unsigned char NonidealCSVariant = 0;
-  // Markers of what a model command changed outside this record, undone by
-  // the next model selection: "times from w^2t" switched on, and the grid
-  // size in use replaced.
+  // Marker of what a model command changed outside this record, undone by
+  // the next model selection: "times from w^2t" switched on. (The grid
+  // size a distribution replaced is kept by the grid size's own record.)
   unsigned char TimesFromW2tByModel = 0;
-  unsigned char GridSizeOverridden = 0;
-  // The Lamm grid size setting and the size in use that the distributions'
-  // own replaced: the models left for them get them back.
-  std::int32_t ReplacedGridSize = 0, ReplacedGridSizeInUse = 0;
-  // The distributions' own grid size as they were left (0: none yet).
-  std::int32_t DistributionGridSize = 0;
 
   // Clears every switch of the first group; CSModel, ConcDependentLammModel
   // and NonidealCSVariant keep their values.

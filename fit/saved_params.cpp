@@ -74,6 +74,7 @@ void DefaultReselect(int code) {
   ModelSelectorFlags& sel = gModelSelectorFlags;
   sel.ClearSwitches();
   sel.DistributionModel = 1;
+  PutDistributionGridSize(LammSettings().gridSize);
   switch (code) {
     case 2: sel.CSWith1DiscreteComponent = 1; break;
     case 3: sel.CSff0Model = 1; break;
@@ -176,7 +177,7 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
   v[41] = mp.bottom;
   v[42] = s.leftFitLimit;
   v[43] = s.rightFitLimit;
-  v[44] = static_cast<float>(ls.feGridSize);
+  v[44] = static_cast<float>(SavedGridSize(ls.gridSize));
   v[45] = mp.value20;
   v[46] = static_cast<float>(mp.meniscusFit);
   v[47] = sc.vbar20;
@@ -362,6 +363,7 @@ namespace {
 // solver choices. Read before the model's own command, which needs them, and
 // again after it: what the command sets up from the current settings (its
 // range, resolution and solver defaults) must not stand over the file's.
+// (Line 44, the grid size, is taken once, after the model is chosen.)
 template <typename At>
 void ReadModelLines(const At& at) {
   ModelParams& mp = gModelParams;
@@ -387,8 +389,6 @@ void ReadModelLines(const At& at) {
   mp.bottom = at(41);
   s.leftFitLimit = at(42);
   s.rightFitLimit = at(43);
-  ls.feGridSize = Int(at(44));
-  ls.gridSizeInUse = ls.feGridSize;
   mp.value20 = at(45);
   mp.meniscusFit = Int(at(46));
   sc.vbar20 = at(47);
@@ -512,6 +512,8 @@ int ReloadParameters(const std::string& path) {
   for (int line = 1; line <= kSavedParamsLines; ++line)
     kept[static_cast<std::size_t>(line)] = has(line) ? at(line) : 0.0f;
 
+  // The model in use is left: a grid size it replaced goes back.
+  GiveBackGridSize(ls.gridSize);
   sel.ClearSwitches();
   ReadModelLines(at);
   sel.LammDiscreteModel = On(at(68));
@@ -532,6 +534,8 @@ int ReloadParameters(const std::string& path) {
     ReadModelLines(at);
     if (code >= 2) fs.molarMassParameters = 1;
   }
+  // Once the model is chosen: a distribution's grid size is its own.
+  TakeSavedGridSize(ls.gridSize, Int(at(44)));
   ls.modelInitialDistribution = On(at(74));
   ls.experimentalInitialDistribution = On(at(75));
   fs.fitTINoise = On(at(76));

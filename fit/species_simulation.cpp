@@ -281,15 +281,15 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
         const double x = (gModelParams.bottom - gModelParams.meniscus) / gWidthGridSize;
         SetLammGridSize(ClampGridSize(MovingHatGridSize(x, gWidthGridSize)));
       } else {
-        SetLammGridSize(st.gridSizeInUse);
+        SetLammGridSize(st.gridSize.inUse);
       }
       attempt();
       st.claverieAlgorithm = 1;
       st.movingHatAlgorithm = 0;
       st.fixedTimeStep = 0;
-      const int size = gWidthGridSize > 0 ? ClampGridSize(gWidthGridSize) : st.feGridSize;
+      const int size = gWidthGridSize > 0 ? ClampGridSize(gWidthGridSize) : st.gridSize.setting;
       if (st.optimiseTimeInvariantGrid && gSteepBoundary && !ZoneLoading()) {
-        st.gridSizeInUse = size;
+        st.gridSize.inUse = size;
         SetTwoZoneGridSize(gStartRadius);
       } else {
         SetLammGridSize(size);
@@ -397,11 +397,11 @@ void ChooseFiniteElementAlgorithm(double s, bool perSpecies) {
     st.claverieAlgorithm = 1;
     st.fixedTimeStep = 0;
     st.movingHatAlgorithm = 0;
-    SetLammGridSize(st.gridSizeInUse);
+    SetLammGridSize(st.gridSize.inUse);
   } else if (std::fabs(s) > threshold && !st.movingHatAlgorithm) {
     st.movingHatAlgorithm = 1;
     st.claverieAlgorithm = 0;
-    SetLammGridSize(st.gridSizeInUse);
+    SetLammGridSize(st.gridSize.inUse);
   }
 }
 
@@ -409,7 +409,7 @@ void ApplyAutomaticGridRule(double s, double D) {
   LammSolverSettings& st = LammSettings();
   if (gModelSelectorFlags.ElectrophoresisLammModel) {
     // The rule below is the sector cell's; s is a velocity here.
-    SetLammGridSize(ElectrophoresisGridSize(s, D, st.feGridSize));
+    SetLammGridSize(ElectrophoresisGridSize(s, D, st.gridSize.setting));
     return;
   }
   const ScanSet& ss = CurrentScanSet();
@@ -418,7 +418,7 @@ void ApplyAutomaticGridRule(double s, double D) {
   if (ff0 < 0.5) {
     gSteepBoundary = 0;
     gStaticGridDefault = 1;
-    SetLammGridSize(st.feGridSize);
+    SetLammGridSize(st.gridSize.setting);
     return;
   }
   gStaticGridDefault = 0;
@@ -450,7 +450,7 @@ void ApplyAutomaticGridRule(double s, double D) {
   if (st.claverieAlgorithm && st.optimiseTimeInvariantGrid && gSteepBoundary && !ZoneLoading()) {
     // The two-zone grid starts from the rule's size, not from the last
     // two-zone grid, which would shrink it at every evaluation.
-    st.gridSizeInUse = size;
+    st.gridSize.inUse = size;
     SetTwoZoneGridSize(gStartRadius);
   } else {
     SetLammGridSize(size);
@@ -493,7 +493,7 @@ void SimulateSpeciesOnGlobalGrid(FitHost* host) {
     if (st.automaticAlgorithm) ChooseFiniteElementAlgorithm(s, true);
     if (mp.included[k]) {
       if (!st.automaticGridSize || ZoneLoading() || Dentry <= 0)
-        SetLammGridSize(st.feGridSize);
+        SetLammGridSize(st.gridSize.setting);
       else
         ApplyAutomaticGridRule(s, SpeciesDiffusion(mp.s[k], mp.massOrD[k]));
     }

@@ -61,7 +61,7 @@ bool SaveLammEqParameterPreferences(const std::string& path, const LammSolverSet
       Switch(s.shutOffBackDiffusion),
       static_cast<float>(s.backDiffusionLevel),
       Switch(s.automaticGridSize),
-      static_cast<float>(s.feGridSize),
+      static_cast<float>(s.gridSize.setting),
       s.pointsPerSigma,
       static_cast<float>(s.gridSizeUpperLimit),
       static_cast<float>(s.gridSizeLowerLimit),
@@ -150,7 +150,8 @@ bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings&
   s.shutOffBackDiffusion = SwitchFrom(v[1]);
   s.backDiffusionLevel = v[2];
   s.automaticGridSize = SwitchFrom(v[3]);
-  s.feGridSize = grid[0];
+  // (At start-up: the default is also the size in use.)
+  SetGridSizeSetting(s.gridSize, grid[0]);
   s.pointsPerSigma = v[5];
   s.gridSizeUpperLimit = grid[1];
   s.gridSizeLowerLimit = grid[2];

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "lamm/lamm_grid_size.h"
+
 class CLammIdeal;
 
 struct LammSolverSettings {
@@ -14,7 +16,9 @@ struct LammSolverSettings {
   std::uint8_t shutOffBackDiffusion = 1;   // 2
   double backDiffusionLevel = 0.0001;      // 3
   std::uint8_t automaticGridSize = 1;      // 4: "automatic dynamic grid size"
-  std::int32_t feGridSize = 1000;          // 5: "default FE grid size"
+  // 5: "default FE grid size" is gridSize.setting; the record also holds
+  // the size in use and the size a distribution replaced.
+  LammGridSize gridSize;
   float pointsPerSigma = 5.0f;             // 6
   std::int32_t gridSizeUpperLimit = 2000;  // 7
   std::int32_t gridSizeLowerLimit = 75;    // 8
@@ -42,7 +46,6 @@ struct LammSolverSettings {
   // --- not stored in the file -------------------------------------------
   std::uint8_t rampRotorSpeed = 1;               // opposite of timesFromW2t
   std::uint8_t modelInitialDistribution = 1;     // opposite of line 20
-  std::int32_t gridSizeInUse = 1000;             // the N the solvers allocate for
   double workingMaxDcOverC = 1.0;                // what the step control uses
   double lowerStepThreshold = 0.1;
   double upperStepThreshold = 0.5;

@@ -9,7 +9,6 @@
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "data/speed_steps_at_load.h"
-#include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/lamm_grid.h"
 #include "fit/model_selector.h"
@@ -67,7 +66,7 @@ struct Compared {
     const LammSolverSettings& b = o.s;
     return a.automaticSwitchS == b.automaticSwitchS && a.shutOffBackDiffusion == b.shutOffBackDiffusion &&
            a.backDiffusionLevel == b.backDiffusionLevel && a.automaticGridSize == b.automaticGridSize &&
-           a.feGridSize == b.feGridSize && a.pointsPerSigma == b.pointsPerSigma &&
+           a.gridSize.setting == b.gridSize.setting && a.pointsPerSigma == b.pointsPerSigma &&
            a.gridSizeUpperLimit == b.gridSizeUpperLimit && a.gridSizeLowerLimit == b.gridSizeLowerLimit &&
            a.timesFromW2t == b.timesFromW2t && a.automaticAlgorithm == b.automaticAlgorithm &&
            a.fixedTimeStep == b.fixedTimeStep && a.claverieAlgorithm == b.claverieAlgorithm &&
@@ -200,8 +199,8 @@ const Row kRows[] = {
      [](const Shown& s) -> double { return s.l.automaticGridSize; },
      [](const Entries& in, int id, Taken& t) { t.l.automaticGridSize = in.State(id); }},
     {616, Kind::Edit, "default FE grid size", nullptr, 2, 3, 0, Check::GridSize,
-     [](const Shown& s) -> double { return s.l.feGridSize; },
-     [](const Entries& in, int id, Taken& t) { in.ReadCount(id, t.l.feGridSize); }},
+     [](const Shown& s) -> double { return s.l.gridSize.setting; },
+     [](const Entries& in, int id, Taken& t) { in.ReadCount(id, t.l.gridSize.setting); }},
     {617, Kind::Edit, "points per sigma", "%.1f", 3, 3, 0, Check::NonNegative,
      [](const Shown& s) -> double { return s.l.pointsPerSigma; },
      [](const Entries& in, int id, Taken& t) { in.Read(id, t.l.pointsPerSigma); }},
@@ -355,9 +354,13 @@ void TXLAWindow::CmLammEquationParameters() {
         kAppCaption,
         "make sure Lamm equation option 'dyanmically trucate grid' \nis not used when macromolecular flotation "
         "near meniscus can occur");
-  l.gridSizeInUse = l.feGridSize;
-  Conti().lammGridSizeCopy = l.feGridSize;
-  if (l.feGridSize != before.gridSizeInUse) SetLammGridSize(l.feGridSize);
+  // The field is the default: a size typed there is also the size in use
+  // (the distribution's own while one is in use); a field left as shown
+  // leaves the size in use, the distribution's too.
+  const std::int32_t typedSize = l.gridSize.setting;
+  l.gridSize = before.gridSize;
+  if (typedSize != before.gridSize.setting) SetGridSizeSetting(l.gridSize, typedSize);
+  if (l.gridSize.inUse != before.gridSize.inUse) SetLammGridSize(l.gridSize.inUse);
 
   // The rotor-speed profile: read for the data when asked for, dropped when
   // deselected. While it is in use the scan times come from the ramps.

@@ -133,7 +133,7 @@ bool WriteMorleanHybridParameterFile(const std::string& configPath, const std::s
   Appendf(t, "%d %f\n", 1, 0.000459);
   Appendf(t, "%f (CompressLimit)\n", 40000.0);
   Appendf(t, "%f (threshold s for switching algorithms)\n", static_cast<double>(lamm.automaticSwitchS));
-  Appendf(t, "%f (nGridSize)\n", static_cast<double>(lamm.feGridSize));
+  Appendf(t, "%f (nGridSize)\n", static_cast<double>(SavedGridSize(lamm.gridSize)));
   Appendf(t, "%f (adjust dt with max relative increase)\n", lamm.maxDcOverC);
   Appendf(t, "%f (SRMAXSED)\n", 0.1);
   Appendf(t, "%f (SRMAXREACT)\n", 0.1);

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   // pile-up at the bottom kept (a coarse grid rings there).
   LammSolverSettings st;
   st.automaticGridSize = 0;
-  st.feGridSize = 2000;
+  st.gridSize.setting = 2000;
   st.automaticAlgorithm = 0;
   st.claverieAlgorithm = 1;
   st.movingHatAlgorithm = 0;
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
                           static_cast<float>(meniscus + 0.01), static_cast<float>(bottom - 0.01));
     L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = radii.data(),
                     .gridLength = points, .scanCount = scans, .absorbanceData = true});
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
     L.SetSolventAndComputeFrictionalRatio(20, kVbar, kDensity, 1.0);
     const int error = L.CheckAndRun();
     if (error != 0) {

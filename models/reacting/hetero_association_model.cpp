@@ -21,7 +21,7 @@ namespace {
 
 bool ReactingArraysReady() {
   const LammGrid& g = CurrentLammGrid();
-  return g.GridAllocated && g.ReactingArrays[0] && g.AllocatedGridSize == LammSettings().gridSizeInUse;
+  return g.GridAllocated && g.ReactingArrays[0] && g.AllocatedGridSize == LammSettings().gridSize.inUse;
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ void SimulateHeteroAssociationModel(FitHost* host) {
   LammGrid& g = CurrentLammGrid();
   g.reactingSystem = true;
   if (!ReactingArraysReady()) {
-    const bool made = g.GridAllocated ? SetLammGridSize(settings.gridSizeInUse) : AllocLammArrays();
+    const bool made = g.GridAllocated ? SetLammGridSize(settings.gridSize.inUse) : AllocLammArrays();
     if (!made || !ReactingArraysReady()) {
       if (host) ReportConcDependentErrors(host, 1);
       return;

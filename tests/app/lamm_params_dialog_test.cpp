@@ -4,6 +4,7 @@
 // times from w^2t, warnings, and the offer to keep the values as defaults.
 #include <cmath>
 #include <fstream>
+#include <map>
 
 #include "app/dialogs/lamm_params_dialog.h"
 #include "data/rotor_speed_profile.h"
@@ -12,6 +13,19 @@
 #include "fit/lamm_grid.h"
 #include "platform/program_paths.h"
 #include "road_support.h"
+// Qt's headers last: its keyword macros must not reach the program's.
+#include "desktop_road_fixture.h"
+
+#include <QAbstractButton>
+#include <QPushButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+
+#include "app/dialogs/form_dialog_qt.h"
 
 namespace {
 
@@ -39,7 +53,7 @@ class LammParameters : public RoadTest {
     SaveLammEqParameterPreferences(path, LammSettings(), gFitEngineState.maxRelativeChange);
     const LammSolverSettings& l = LammSettings();
     return ReadFile(path) + std::to_string(l.rampRotorSpeed) + std::to_string(l.modelInitialDistribution) + " " +
-           std::to_string(l.gridSizeInUse) + " " + std::to_string(l.workingMaxDcOverC) + " " +
+           std::to_string(l.gridSize.inUse) + " " + std::to_string(l.workingMaxDcOverC) + " " +
            std::to_string(l.lowerStepThreshold) + " " + std::to_string(l.upperStepThreshold) + " " +
            std::to_string(l.checkRotorAcceleration);
   }
@@ -153,9 +167,8 @@ TEST_F(LammParameters, GridSizeTakenDownToAnIntegerReallocatesOnce) {
   ui_->ExpectBox("LAMM EQUATION PARAMETERS", kSave, platform::IDNO);
   Open({"", {{616, "750.9"}}, {}});
   const LammSolverSettings& l = LammSettings();
-  EXPECT_EQ(l.feGridSize, 750);
-  EXPECT_EQ(l.gridSizeInUse, 750);
-  EXPECT_EQ(Conti().lammGridSizeCopy, 750);
+  EXPECT_EQ(l.gridSize.setting, 750);
+  EXPECT_EQ(l.gridSize.inUse, 750);
   ASSERT_EQ(CurrentLammGrid().AllocatedGridSize, 750);
   EXPECT_EQ(CurrentLammGrid().Radius[750], gModelParams.bottom);
 }
@@ -286,6 +299,144 @@ TEST_F(LammParameters, WarningsAndForcedInitialDistribution) {
   EXPECT_EQ(l.workingMaxDcOverC, 0.5);
   EXPECT_DOUBLE_EQ(l.lowerStepThreshold, 0.025);
   EXPECT_DOUBLE_EQ(l.upperStepThreshold, 0.1);
+}
+
+// The window on the desktop, its dialogs the desktop's own forms: the
+// commands are reached by their menu items and keys, the entries typed
+// into the fields and confirmed by a click on OK.
+class LammGridSizeDesktop : public DesktopRoadTest {
+ protected:
+  void SetUp() override {
+    DesktopRoadTest::SetUp();
+    // (The fixture puts the program's paths back after the test.)
+    platform::ProgramPaths.LammParamsIniPath = (dir_ / "tarnellammparams.ini").string();
+    formScope_.reset();
+    SetFormRunner([this](FormDialog& form) { return Answer(form); });
+  }
+  void TearDown() override {
+    SetFormRunner(nullptr);
+    DesktopRoadTest::TearDown();
+  }
+  // The next dialog: what it shows is kept by caption, `typed` goes into the
+  // fields by their labels, key by key, and OK is clicked.
+  void Next(std::map<std::string, std::string> typed) { typed_ = std::move(typed); }
+  bool Answer(FormDialog& form) {
+    std::unique_ptr<QDialog> dialog = BuildQtForm(form, nullptr);
+    dialog->show();
+    QCoreApplication::processEvents();
+    for (const auto& [label, text] : typed_) {
+      QLineEdit* edit = EditBeside(*dialog, label);
+      EXPECT_NE(edit, nullptr) << label;
+      if (!edit) continue;
+      Click(edit);
+      Key(edit, Qt::Key_A, Qt::ControlModifier);
+      for (char c : text) Key(edit, c, Qt::NoModifier, QString(QChar(c)));
+    }
+    typed_.clear();
+    auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    Click(buttons->button(QDialogButtonBox::Ok));
+    QCoreApplication::processEvents();
+    shown_[form.caption] = form;
+    return dialog->result() == QDialog::Accepted;
+  }
+  // The edit on the row of the label, to its right.
+  static QLineEdit* EditBeside(QDialog& dialog, const std::string& label) {
+    QLabel* name = nullptr;
+    for (QLabel* l : dialog.findChildren<QLabel*>())
+      if (l->text().toStdString() == label) name = l;
+    if (!name) return nullptr;
+    const QPoint at = name->mapTo(&dialog, name->rect().center());
+    QLineEdit* nearest = nullptr;
+    int distance = 1 << 20;
+    for (QLineEdit* e : dialog.findChildren<QLineEdit*>()) {
+      const QPoint p = e->mapTo(&dialog, e->rect().center());
+      if (std::abs(p.y() - at.y()) < 12 && p.x() > at.x() && p.x() - at.x() < distance) {
+        distance = p.x() - at.x();
+        nearest = e;
+      }
+    }
+    return nearest;
+  }
+  static void Click(QWidget* w) {
+    const QPointF at = QRectF(w->rect()).center();
+    QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &release);
+  }
+  static void Key(QWidget* w, int key, Qt::KeyboardModifiers modifiers, const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QCoreApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QCoreApplication::sendEvent(w, &release);
+  }
+  // A model chosen by a click on its menu item.
+  void Menu(int command) {
+    const auto actions = Qt().MenuBuilder().Actions(command);
+    ASSERT_FALSE(actions.empty()) << command;
+    actions.front()->trigger();
+    Drain();
+  }
+  void Keys(int key, Qt::KeyboardModifiers modifiers) {
+    Qt().DeliverKey(key, modifiers);
+    Drain();
+  }
+  std::string Shown(const std::string& caption, int id) {
+    const auto it = shown_.find(caption);
+    if (it == shown_.end() || !it->second.Find(id)) return "(not shown)";
+    return it->second.Find(id)->text;
+  }
+  std::vector<std::string> SavedLines() {
+    std::ifstream in(platform::ProgramPaths.LammParamsIniPath);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  }
+
+  std::map<std::string, std::string> typed_;
+  std::map<std::string, FormDialog> shown_;
+};
+
+// The distribution's own grid size is in use while it is chosen: the
+// parameter box shows the size it computes on, before and after its Run,
+// and the Lamm dialog the user's default, which a change of another entry
+// saves as it was and which the discrete species get back.
+TEST_F(LammGridSizeDesktop, ADistributionsGridSizeIsInUseButNeverTheDefault) {
+  Qt().Resize(1000, 700);
+  Qt().Show();
+  LoadRun(3);
+  ui_->lenient = true;  // the models' notes
+  Menu(198);
+  Menu(275);
+  const std::string params = "Continuous Sedimentation Coefficient Distribution c(s)";
+  Keys(Qt::Key_P, Qt::ControlModifier);
+  EXPECT_EQ(Shown(params, 439), "500");
+  Keys(Qt::Key_R, Qt::ControlModifier);
+  Keys(Qt::Key_P, Qt::ControlModifier);
+  EXPECT_EQ(Shown(params, 439), "500");
+  ui_->lenient = false;
+
+  ui_->ExpectBox("LAMM EQUATION PARAMETERS", kSave, platform::IDYES);
+  Next({{"max dc/c", "0.5"}});
+  Keys(Qt::Key_G, Qt::AltModifier);
+  ExpectScriptMet();
+  EXPECT_EQ(Shown(kCaption, 616), "1000");
+  EXPECT_DOUBLE_EQ(LammSettings().maxDcOverC, 0.5);
+  const std::vector<std::string> lines = SavedLines();
+  ASSERT_EQ(lines.size(), 28u);
+  EXPECT_EQ(lines[4], "1000.000000");
+  EXPECT_EQ(lines[16], "0.500000");
+  // Still the distribution's size in use.
+  ui_->lenient = true;
+  Keys(Qt::Key_P, Qt::ControlModifier);
+  EXPECT_EQ(Shown(params, 439), "500");
+  // The discrete species get the default back.
+  Menu(198);
+  ui_->lenient = false;
+  Keys(Qt::Key_G, Qt::AltModifier);
+  EXPECT_EQ(Shown(kCaption, 616), "1000");
 }
 
 }  // namespace

@@ -240,7 +240,7 @@ TEST_F(MainWindow, ExitReleasesTheLammAndExtrapolationArrays) {
   const ShellServices shell = DefaultShellServices();
   Services().freeLammArrays = shell.freeLammArrays;
   Services().freeExtrapolationArrays = shell.freeExtrapolationArrays;
-  LammSettings().gridSizeInUse = 50;
+  LammSettings().gridSize.inUse = 50;
   ASSERT_TRUE(AllocLammArrays());
   ScanSet& s = CurrentScanSet();
   s.initialData.radii = vector(1, 10);

@@ -12,11 +12,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iomanip>
 #include <map>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <tuple>
+
+#include <unistd.h>
 
 #include "data/file_name_list.h"
 #include "distributions/conti_settings.h"
@@ -71,13 +74,13 @@ const char* KindName(unsigned kind) {
 struct ModelState {
   std::uint8_t maxEntropy, secondDerivative, show2D;
   float resolution, sMin, sMax, confidence;
-  int lammGridSize;  // the setting (a distribution puts its own in place)
+  int lammGridSize;  // the model's: the default, or a distribution's own
   bool operator==(const ModelState&) const = default;
 };
 ModelState StateOfModel() {
   const ContiSettings& cs = Conti();
   return {cs.maxEntropy, cs.secondDerivative, cs.show2D,      cs.resolution,
-          cs.sMin,       cs.sMax,            cs.confidenceLevel, LammSettings().feGridSize};
+          cs.sMin,       cs.sMax,            cs.confidenceLevel, SavedGridSize(LammSettings().gridSize)};
 }
 std::string DescribeState(const ModelState& a) {
   std::ostringstream out;
@@ -1275,36 +1278,46 @@ TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTh
   ui_->lenient = false;
   ui_->acceptPrompts = true;
   const LammSolverSettings& l = LammSettings();
-  // (The distributions build their own grids from the setting.)
+  // The size in use is the distribution's own while one is chosen; the
+  // default stays the user's throughout.
+  int userDefault = l.gridSize.setting;
   const auto size = [&](int expected) {
-    EXPECT_EQ(l.feGridSize, expected);
-    if (!DistributionKey(SelectedModelKey())) {
-      EXPECT_EQ(l.gridSizeInUse, expected);
-    }
+    EXPECT_EQ(l.gridSize.inUse, expected);
+    EXPECT_EQ(l.gridSize.setting, userDefault);
   };
   const auto marked = [&](int model, int beside = 0) {
     for (const ModelRow& row : ModelTable())
       EXPECT_EQ(Window().IsMenuItemChecked(row.id), row.id == model || row.id == beside) << row.id << " beside " << model;
   };
   Choose(198);
-  const int lamm = l.feGridSize;
+  const int lamm = l.gridSize.setting;
   Choose(275);
   size(500);
   Choose(198);
   size(lamm);
-  // The user's own size for the species, through c(s), ls-g*(s), c(M) and
-  // the van Holde-Weischet transform.
-  LammSettings().feGridSize = LammSettings().gridSizeInUse = 800;
+  // The user's own default (as the Lamm dialog sets it) for the species,
+  // through c(s), ls-g*(s), c(M) and the van Holde-Weischet transform.
+  SetGridSizeSetting(LammSettings().gridSize, 800);
+  userDefault = 800;
   for (int m : {275, 198, 288, 235, 275, 292, 198}) {
     SCOPED_TRACE(m);
     Choose(m);
     ASSERT_EQ(SelectedModelKey(), m);
     size(DistributionKey(m) ? 500 : 800);
   }
-  // And a size of the distributions' own, set while c(s) is in use.
+  // A default typed while c(s) is in use is also the distributions' own
+  // from then on; typed again for the species, it leaves theirs.
   Choose(275);
-  LammSettings().feGridSize = LammSettings().gridSizeInUse = 700;
+  SetGridSizeSetting(LammSettings().gridSize, 700);
+  userDefault = 700;
   for (int m : {198, 288, 198, 275, 198}) {
+    SCOPED_TRACE(m);
+    Choose(m);
+    size(700);
+  }
+  SetGridSizeSetting(LammSettings().gridSize, 800);
+  userDefault = 800;
+  for (int m : {275, 198}) {
     SCOPED_TRACE(m);
     Choose(m);
     size(DistributionKey(m) ? 700 : 800);
@@ -1452,6 +1465,112 @@ TEST_F(ModelDataTest, ScansLoadedByAListPutTheEntriesWithTheirData) {
     ofTheData(typed);
     EXPECT_EQ(back, typed) << Describe(back, typed);
   }
+}
+
+// What a saved analysis is read into by the program started anew, through
+// the window: the Lamm grid size the model shows and the default the Lamm
+// dialog shows, each after a Run, whose rmsd comes with them.
+class SavedAnalysisInANewProcess : public ModelDataTest {
+ protected:
+  static constexpr const char* kFolder = "TARNEL_SAVED_ANALYSIS_FOLDER";
+  struct Seen {
+    std::string gridSize, defaultSize;
+    double rmsd = 0;
+    int model = 0;
+  };
+  std::string ShownBy(int command, int id) {
+    wantBox_ = true;
+    ui_->lenient = true;
+    Window().Dispatch(command);
+    ui_->lenient = false;
+    wantBox_ = false;
+    for (const auto& c : shown_)
+      if (std::get<0>(c) == id) return std::get<4>(c);
+    return "(not shown)";
+  }
+  Seen Look() {
+    Seen seen;
+    seen.rmsd = Run().rmsd;
+    seen.model = SelectedModelKey();
+    seen.gridSize = ShownBy(212, 439);
+    seen.defaultSize = ShownBy(611, 616);
+    return seen;
+  }
+  // The user's own default, kept in the program folder.
+  void WriteLammDefaults(const std::filesystem::path& folder, int gridSize) {
+    platform::ProgramPaths.LammParamsIniPath = (folder / "tarnellammparams.ini").string();
+    LammSolverSettings l;
+    l.gridSize.setting = gridSize;
+    ASSERT_TRUE(SaveLammEqParameterPreferences(platform::ProgramPaths.LammParamsIniPath, l, 0.01f));
+    ReadLammDefaultsAtStart();
+  }
+  // As the program does when it starts.
+  static void ReadLammDefaultsAtStart() {
+    Services().readLammEqParameterPreferences = DefaultShellServices().readLammEqParameterPreferences;
+  }
+  // This test program started again on its own, with the program folder and
+  // data of this one: its second half reads what the first saved.
+  Seen InANewProcess() {
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    EXPECT_GT(n, 0);
+    const std::filesystem::path out = dir_ / "seen.txt";
+    std::filesystem::remove(out);
+    const std::string line = std::string(kFolder) + "='" + dir_.string() + "' timeout 300 '" + self +
+                             "' --gtest_also_run_disabled_tests "
+                             "--gtest_filter=SavedAnalysisInANewProcess.DISABLED_SecondHalf > '" +
+                             (dir_ / "second.log").string() + "' 2>&1";
+    EXPECT_EQ(std::system(line.c_str()), 0) << ReadFile((dir_ / "second.log").string());
+    Seen seen;
+    std::ifstream in(out);
+    in >> seen.model >> std::quoted(seen.gridSize) >> std::quoted(seen.defaultSize) >> seen.rmsd;
+    return seen;
+  }
+};
+
+TEST_F(SavedAnalysisInANewProcess, TheModelsGridSizeComesBackAndTheDefaultStaysTheUsers) {
+  WriteLammDefaults(dir_, 800);
+  LoadThroughTheWindow(kVelocityData);
+  // The analysis the update command saves, chosen after the discrete species.
+  for (int m : {275}) {
+    SCOPED_TRACE(m);
+    Choose(198);
+    Choose(m);
+    const Seen before = Look();
+    ASSERT_EQ(before.model, m);
+    EXPECT_EQ(before.defaultSize, "800");
+    ui_->ExpectBox("SAVE PARAMETERS", "save in " + CurrentDataPaths().parameterFile + " ?", platform::IDYES);
+    Window().Dispatch(827);
+    ExpectScriptMet();
+    const Seen after = InANewProcess();
+    EXPECT_EQ(after.model, m);
+    EXPECT_EQ(after.gridSize, before.gridSize);
+    EXPECT_EQ(after.defaultSize, "800");
+    EXPECT_NEAR(after.rmsd, before.rmsd, 1e-6 * before.rmsd);
+  }
+}
+
+// The second half, run only by the test above in a process of its own.
+TEST_F(SavedAnalysisInANewProcess, DISABLED_SecondHalf) {
+  const char* folder = std::getenv(kFolder);
+  ASSERT_NE(folder, nullptr);
+  platform::ProgramPaths.LammParamsIniPath = (std::filesystem::path(folder) / "tarnellammparams.ini").string();
+  ReadLammDefaultsAtStart();
+  std::vector<std::string> paths;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (e.path().extension() == ".ra1" && e.path().filename().string()[0] != '~') paths.push_back(e.path().string());
+  std::sort(paths.begin(), paths.end());
+  ui_->acceptPrompts = true;
+  ui_->lenient = true;
+  ui_->ExpectFiles("select files to fit", Chosen(paths));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
+  Window().Dispatch(200);
+  ui_->lenient = false;
+  ExpectScriptMet();
+  const Seen seen = Look();
+  std::ofstream((std::filesystem::path(folder) / "seen.txt"))
+      << std::setprecision(17) << seen.model << " " << std::quoted(seen.gridSize) << " " << std::quoted(seen.defaultSize) << " " << seen.rmsd << "\n";
 }
 
 }  // namespace

@@ -157,7 +157,7 @@ TEST_F(RoadBoundary, TimeDependentSeriesWritesItsFilesAndPicture) {
   Window().Dispatch(266);
 
   LammSettings().experimentalInitialDistribution = 1;
-  LammSettings().gridSizeInUse = LammSettings().feGridSize = 200;
+  LammSettings().gridSize.inUse = LammSettings().gridSize.setting = 200;
   LammSettings().automaticGridSize = 0;
   platform::MemoryClipboard clipboard;
   platform::SetClipboard(&clipboard);

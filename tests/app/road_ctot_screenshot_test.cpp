@@ -54,7 +54,7 @@ TEST_F(RoadCtot, TheFieldIsDrawnOverTheDataUntilAKey) {
   P[9] = 20;
   P[20] = P[21] = -2;
   UnpackModelParameters();
-  LammSettings().feGridSize = 200;
+  LammSettings().gridSize.setting = 200;
   MeanField().movieGridSize = 200;
   Window().Dispatch(213);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();

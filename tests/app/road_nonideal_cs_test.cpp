@@ -43,7 +43,7 @@ class RoadNonidealCs : public RoadTest {
     P[20] = -10;  // log10 ks
     P[21] = -10;  // log10 kd
     UnpackModelParameters();
-    LammSettings().feGridSize = 300;
+    LammSettings().gridSize.setting = 300;
     MeanField().movieGridSize = 300;
   }
   static int Peak() {
@@ -84,7 +84,7 @@ TEST_F(RoadNonidealCs, FitFloatsTheFrictionalRatioInTheFrozenField) {
   P[11] = 1.5f;
   gModelParameterVector.F[11] = 1;
   UnpackModelParameters();
-  LammSettings().feGridSize = 200;
+  LammSettings().gridSize.setting = 200;
   MeanField().movieGridSize = 200;
   Window().Dispatch(213);
   const float before = CalcRmsd();

@@ -27,7 +27,7 @@ TEST_F(RoadReacting, RunAndFitRecoverTheAssociationConstant) {
   LoadRun(4);
   LammSolverSettings& st = LammSettings();
   st.automaticGridSize = 0;
-  st.feGridSize = st.gridSizeInUse = 150;
+  st.gridSize.setting = st.gridSize.inUse = 150;
   gFitEngineState.molarMassParameters = 1;
   Window().Dispatch(267);
   ASSERT_EQ(gModelSelectorFlags.Model267, 1);
@@ -74,7 +74,7 @@ TEST_F(RoadReacting, SwitchingBetweenMassesAndDiffusionCoefficients) {
   LoadRun(2);
   LammSolverSettings& st = LammSettings();
   st.automaticGridSize = 0;
-  st.feGridSize = st.gridSizeInUse = 150;
+  st.gridSize.setting = st.gridSize.inUse = 150;
   st.workingMaxDcOverC = 20;
   gFitEngineState.molarMassParameters = 1;
   Window().Dispatch(267);
@@ -117,7 +117,7 @@ TEST_F(RoadReacting, ModelCommandReallocatesLammArraysThatExist) {
     gModelSelectorFlags = ModelSelectorFlags{};
     LammSolverSettings& st = LammSettings();
     st.movingHatAlgorithm = 0;
-    st.gridSizeInUse = 120;
+    st.gridSize.inUse = 120;
     LammGrid& g = CurrentLammGrid();
     FreeLammArrays();
     g.reactingSystem = false;

@@ -19,7 +19,7 @@ class RoadSelfAssociation : public RoadTest {
   static void SmallGrid() {
     LammSolverSettings& st = LammSettings();
     st.automaticGridSize = 0;
-    st.feGridSize = st.gridSizeInUse = 300;
+    st.gridSize.setting = st.gridSize.inUse = 300;
   }
 };
 

@@ -149,7 +149,7 @@ class AutomationRun : public autotest::Scratch {
       L.SetOutputParameters(s, DiffusionAtFf13(s), meniscus, bottom, 1.0, 6.01f, 7.19f);
       L.SetScanTimes({.records = records.data(), .output = ptr.data(), .grid = radii.data(),
                       .gridLength = points, .scanCount = scans, .absorbanceData = true});
-      SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+      SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
       L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
       ASSERT_EQ(L.CheckAndRun(), 0);
       for (std::size_t k = 1; k <= m; ++k)

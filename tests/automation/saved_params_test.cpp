@@ -61,7 +61,7 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   gSolutionConditions.vbar = 0.74f;
   gSolutionConditions.vbar20 = 0.74f;
   gSolutionConditions.density = 1.01f;
-  LammSettings().feGridSize = 600;
+  LammSettings().gridSize.setting = 600;
   LammSettings().scanVelocity = 3.5f;
   gModelSelectorFlags.DistributionModel = 1;
   gModelSelectorFlags.CSff0Model = 1;
@@ -107,7 +107,9 @@ TEST_F(SavedParams, AnAnalysisComesBackAsItWasSaved) {
   EXPECT_FLOAT_EQ(gFitEngineState.meniscusMin, 5.99f);
   EXPECT_EQ(gFitEngineState.fitTINoise, 1);
   EXPECT_FLOAT_EQ(gSolutionConditions.vbarRho, 0.74f * 1.01f);
-  EXPECT_EQ(LammSettings().feGridSize, 600);
+  // The distribution's own size is in use; the default is not the file's.
+  EXPECT_EQ(LammSettings().gridSize.inUse, 600);
+  EXPECT_TRUE(DistributionGridSizeInUse(LammSettings().gridSize));
   EXPECT_FLOAT_EQ(LammSettings().scanVelocity, 3.5f);
   EXPECT_EQ(gModelSelectorFlags.DistributionModel, 1);
   EXPECT_EQ(gModelSelectorFlags.CSff0Model, 1);
@@ -186,7 +188,7 @@ TEST_F(SavedParams, ValuesNoLineCanHoldRefuseTheFileAndChangeNothing) {
     gModelSelectorFlags.MonomerDimerModel = 1;
     gModelParams.meniscus = 5.5f;
     gModelParams.included[3] = 1;
-    LammSettings().feGridSize = 777;
+    LammSettings().gridSize.setting = 777;
     Conti().minimumSValue = 3.0f;
     ui.lenient = false;
     ui.ExpectBox("reload parameters", "cannot restore parameters from " + path + ":\n" + c.why);
@@ -197,7 +199,7 @@ TEST_F(SavedParams, ValuesNoLineCanHoldRefuseTheFileAndChangeNothing) {
     EXPECT_EQ(gModelSelectorFlags.LammDiscreteModel + gModelSelectorFlags.DistributionModel, 0);
     EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.5f);
     EXPECT_EQ(gModelParams.included[3], 1);
-    EXPECT_EQ(LammSettings().feGridSize, 777);
+    EXPECT_EQ(LammSettings().gridSize.setting, 777);
     EXPECT_FLOAT_EQ(Conti().minimumSValue, 3.0f);
     ui.lenient = true;
   }
@@ -208,7 +210,7 @@ TEST_F(SavedParams, ValuesNoLineCanHoldRefuseTheFileAndChangeNothing) {
   lines[73 - 1] = "7001.9";
   WriteFirst(lines, lines.size());
   ASSERT_EQ(ReloadParameters(path), 1);
-  EXPECT_EQ(LammSettings().feGridSize, 2147483520);
+  EXPECT_EQ(LammSettings().gridSize.inUse, 2147483520);
   EXPECT_EQ(gModelSelectorFlags.NonidealCSVariant, 1);
 }
 

@@ -81,7 +81,7 @@ struct SolvedScans {
     L.SetOutputParameters(s, D, 6.0, 7.2, 1.0, left, right);
     L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = radii.data(),
                     .gridLength = points, .scanCount = scans, .absorbanceData = true});
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, nodes > 0 ? nodes : st.feGridSize);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, nodes > 0 ? nodes : st.gridSize.setting);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     EXPECT_EQ(L.CheckAndRun(), 0);
     for (int k = 1; k <= scans; ++k)

@@ -105,7 +105,7 @@ TEST_F(SpeciesListThreads, AWorkerEndsItsSpeciesWhenTheStopFlagIsRaised) {
                     .gridLength = sc.gridLength, .indexMap = sc.order.data(), .scanCount = sc.count,
                     .absorbanceData = true});
     const LammSolverSettings& st = LammSettings();
-    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+    SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
     L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
     L.SetWorker(true, 4, 1);
     platform::StopFlag() = stop;

@@ -89,7 +89,7 @@ struct ElectrophoresisRun : Experiment {
     st.automaticAlgorithm = st.movingHatAlgorithm = 0;
     st.claverieAlgorithm = 1;
     st.automaticGridSize = 0;
-    st.feGridSize = st.gridSizeInUse = 2000;
+    st.gridSize.setting = st.gridSize.inUse = 2000;
     float* P = gModelParameterVector.P;
     ModelParams& mp = gModelParams;
     mp.concentrationsLinear = 0;
@@ -243,7 +243,7 @@ TEST_F(ElectrophoresisTest, MobilityKernelFollowsTheTravellingBoundary) {
   const LammSolverSettings& st = LammSettings();
   EXPECT_TRUE(st.movingHatAlgorithm && !st.claverieAlgorithm && st.automaticAlgorithm);
   EXPECT_EQ(st.workingMaxDcOverC, 1.0);
-  EXPECT_EQ(st.gridSizeInUse, 1000);
+  EXPECT_EQ(st.gridSize.inUse, 1000);
 }
 
 TEST_F(ElectrophoresisTest, MobilityKernelsDoNotDependOnTheModelSimulatedBefore) {

@@ -58,7 +58,9 @@ TEST_F(ModelCommands, FromAnotherFamilyToCMAndOnToAVariant) {
   EXPECT_FLOAT_EQ(cs.sMin, CalculateM(1.0f));
   EXPECT_EQ(gModelParameterVector.P[1], cs.sMin);
   EXPECT_EQ(gModelParameterVector.P[5], cs.sMax);
-  EXPECT_EQ(LammSettings().feGridSize, 500);
+  // The distribution's own grid size is in use; the default is not its.
+  EXPECT_EQ(LammSettings().gridSize.inUse, 500);
+  EXPECT_EQ(LammSettings().gridSize.setting, LammSolverSettings{}.gridSize.setting);
   // A variant converts the mass range back to s at the last scan's temperature.
   cs.sMin = 10000.0f;
   cs.sMax = 500000.0f;

@@ -52,8 +52,8 @@ class Host : public CModelFitHost {
   void MessageBox(const std::string& caption, const std::string& text, platform::BoxIcon) override {
     boxes.push_back(caption + "|" + text);
   }
-  int LammGridSize() const override { return LammSettings().gridSizeInUse; }
-  void SetLammGridSize(int n) override { LammSettings().gridSizeInUse = n; }
+  int LammGridSize() const override { return LammSettings().gridSize.inUse; }
+  void SetLammGridSize(int n) override { LammSettings().gridSize.inUse = n; }
   void CheckLeftFitLimit() override {}
   void CheckRightFitLimit() override {}
 };
@@ -202,7 +202,7 @@ TEST_F(TimeDependence, IndependentSeriesAtTheAutomaticGrid) {
   Host host;
   ASSERT_TRUE(FitTimeDependentScanByScan(&host));
   EXPECT_TRUE(host.boxes.empty()) << host.boxes[0];
-  EXPECT_LT(LammSettings().gridSizeInUse, 400);  // the automatic grid, not a fine one
+  EXPECT_LT(LammSettings().gridSize.inUse, 400);  // the automatic grid, not a fine one
   const TimeDependentFitState& st = TimeDependentFit();
   ASSERT_EQ(st.entries, scans - 1);
   for (int k = 1; k <= st.entries; ++k) {

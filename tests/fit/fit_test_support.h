@@ -213,7 +213,7 @@ inline LammSolverSettings& FixedGrid(bool movingFrame, int nodes) {
   st.movingHatAlgorithm = movingFrame ? 1 : 0;
   st.claverieAlgorithm = movingFrame ? 0 : 1;
   st.automaticGridSize = 0;
-  st.feGridSize = st.gridSizeInUse = nodes;
+  st.gridSize.setting = st.gridSize.inUse = nodes;
   return st;
 }
 

@@ -32,9 +32,9 @@ class LammGridTest : public fittest::FitStateTest {
 };
 
 TEST_F(LammGridTest, SizingBeforeAndAfterAllocation) {
-  LammSettings().gridSizeInUse = 321;
+  LammSettings().gridSize.inUse = 321;
   EXPECT_FALSE(SetLammGridSize(500));  // nothing allocated: no change
-  EXPECT_EQ(LammSettings().gridSizeInUse, 321);
+  EXPECT_EQ(LammSettings().gridSize.inUse, 321);
   ASSERT_TRUE(AllocLammArrays());
   const LammGrid& g = CurrentLammGrid();
   EXPECT_EQ(g.AllocatedGridSize, 321);
@@ -57,7 +57,7 @@ TEST_F(LammGridTest, SizingBeforeAndAfterAllocation) {
 
 TEST_F(LammGridTest, NodePlacementRules) {
   const double m = 6.0, b = 7.2;
-  LammSettings().gridSizeInUse = 11;
+  LammSettings().gridSize.inUse = 11;
   const LammGrid& g = CurrentLammGrid();
   // Equidistant (static grid).
   Algorithm(false, true);
@@ -90,7 +90,7 @@ TEST_F(LammGridTest, NodePlacementRules) {
 
 TEST_F(LammGridTest, TwoZoneGrid) {
   Algorithm(false, true);
-  LammSettings().gridSizeInUse = 200;
+  LammSettings().gridSize.inUse = 200;
   ASSERT_TRUE(AllocLammArrays());
   LammGrid& g = CurrentLammGrid();
   // rc at or below the meniscus: a reallocation at the same size.
@@ -108,7 +108,7 @@ TEST_F(LammGridTest, TwoZoneGrid) {
   // Beyond rc the spacing grows.
   EXPECT_GT(g.Radius[n - 1] - g.Radius[n - 2], 1.2 * dr);
   // Too few nodes: an equidistant grid of 50.
-  LammSettings().gridSizeInUse = 60;
+  LammSettings().gridSize.inUse = 60;
   ASSERT_TRUE(SetLammGridSize(60));
   EXPECT_EQ(SetTwoZoneGridSize(6.05f), 50);
   EXPECT_EQ(g.TwoZoneGridBuilt, 0);
@@ -141,7 +141,7 @@ TEST_F(LammGridTest, TwoZoneGrid) {
 
 TEST_F(LammGridTest, StretchedTwoZoneGridEndsAtTheBottom) {
   Algorithm(false, true);
-  LammSettings().gridSizeInUse = 300;
+  LammSettings().gridSize.inUse = 300;
   ASSERT_TRUE(AllocLammArrays());
   EXPECT_FALSE(StretchTwoZoneGrid(5.0));  // no two-zone grid yet
   const int n = SetTwoZoneGridSize(6.9f);

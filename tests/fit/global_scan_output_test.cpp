@@ -49,7 +49,7 @@ class ScanOutput : public fittest::FitStateTest {
     ss.records[1].rpm = 40000;
     LammSettings().movingHatAlgorithm = 0;
     LammSettings().claverieAlgorithm = 1;
-    LammSettings().gridSizeInUse = N;
+    LammSettings().gridSize.inUse = N;
     FreeLammArrays();
     ASSERT_TRUE(AllocLammArrays());
     LammGrid& g = CurrentLammGrid();

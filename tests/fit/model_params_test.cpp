@@ -272,11 +272,13 @@ TEST(ModelSelection, ResetUnticksEveryModelAndUndoesTheModelsChanges) {
   gModelSelectorFlags = ModelSelectorFlags{};
   ModelSelectorFlags& sel = gModelSelectorFlags;
   sel.LammDiscreteModel = sel.DistributionModel = sel.LsgStarModel = sel.CSModel = 1;
-  sel.TimesFromW2tByModel = sel.GridSizeOverridden = 1;
+  sel.TimesFromW2tByModel = 1;
   LammSettings() = LammSolverSettings{};
+  // A distribution's own size in use, which replaced 700.
+  LammSettings().gridSize.replaced = 700;
   LammSettings().automaticAlgorithm = 0;
   LammSettings().timesFromW2t = 1;
-  LammSettings().gridSizeInUse = 300;
+  LammSettings().gridSize.inUse = 300;
   std::set<int> ticked;
   for (const ModelRow& row : ModelTable()) ticked.insert(row.id);
   std::vector<std::string> messages;
@@ -294,10 +296,12 @@ TEST(ModelSelection, ResetUnticksEveryModelAndUndoesTheModelsChanges) {
   EXPECT_TRUE(ticked.empty());
   EXPECT_EQ(sel.LammDiscreteModel + sel.DistributionModel + sel.LsgStarModel, 0);
   EXPECT_EQ(sel.CSModel, 1);
-  EXPECT_EQ(sel.TimesFromW2tByModel + sel.GridSizeOverridden, 0);
+  EXPECT_EQ(sel.TimesFromW2tByModel, 0);
   EXPECT_EQ(LammSettings().automaticAlgorithm, 1);
   EXPECT_EQ(LammSettings().timesFromW2t, 0);
-  EXPECT_EQ(LammSettings().gridSizeInUse, LammSettings().feGridSize);
+  EXPECT_EQ(LammSettings().gridSize.inUse, 700);
+  EXPECT_FALSE(DistributionGridSizeInUse(LammSettings().gridSize));
+  EXPECT_EQ(LammSettings().gridSize.setting, 1000);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0], "switching off times from w^2t option");
   EXPECT_TRUE(exited);

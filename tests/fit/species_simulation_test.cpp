@@ -259,18 +259,18 @@ TEST_F(SpeciesSimulation, AutomaticGridRule) {
   const double w = 50000 * 2 * kPi / 60;
   const double t = (r0 - 6.0) / (w * w * s * 1e-13 * r0);
   const double expected = std::floor(1.2f * 5.0 / std::sqrt(D * t));
-  EXPECT_EQ(st.gridSizeInUse, static_cast<int>(expected));
-  EXPECT_EQ(CurrentLammGrid().AllocatedGridSize, st.gridSizeInUse);
+  EXPECT_EQ(st.gridSize.inUse, static_cast<int>(expected));
+  EXPECT_EQ(CurrentLammGrid().AllocatedGridSize, st.gridSize.inUse);
   // Clamped to the limits of the settings.
   ApplyAutomaticGridRule(s, 1e-9);
-  EXPECT_EQ(st.gridSizeInUse, st.gridSizeUpperLimit);
+  EXPECT_EQ(st.gridSize.inUse, st.gridSizeUpperLimit);
   st.gridSizeLowerLimit = static_cast<int>(expected) + 100;
   ApplyAutomaticGridRule(s, D);
-  EXPECT_EQ(st.gridSizeInUse, st.gridSizeLowerLimit);
+  EXPECT_EQ(st.gridSize.inUse, st.gridSizeLowerLimit);
   // A frictional ratio below 0.5: the default grid size.
   ASSERT_LT(FrictionalRatioFromSD(s, 1e-4), 0.5);
   ApplyAutomaticGridRule(s, 1e-4);
-  EXPECT_EQ(st.gridSizeInUse, st.feGridSize);
+  EXPECT_EQ(st.gridSize.inUse, st.gridSize.setting);
 }
 
 }  // namespace
@@ -494,7 +494,7 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
             where = "scan " + std::to_string(j) + " at " + std::to_string(ss.radii[j][p]);
           }
         }
-      EXPECT_LT(worst, c.tolerance) << where << ", " << LammSettings().gridSizeInUse << " nodes";
+      EXPECT_LT(worst, c.tolerance) << where << ", " << LammSettings().gridSize.inUse << " nodes";
       TearDown();
     }
   }

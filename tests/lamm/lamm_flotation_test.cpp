@@ -32,7 +32,7 @@ TEST(LammFlotation, SlowFloatingSpeciesOnTheStaticGridAtEverySpeed) {
     for (const double rpm : {10000.0, 30000.0, 50000.0, 60000.0}) {
       for (const LammSolverSettings& st : {StaticGridWithoutTruncation(), FixedGrid(2000)}) {
         SCOPED_TRACE(testing::Message() << "s " << sp.s << " D " << sp.D << " rpm " << rpm << " N "
-                                        << st.feGridSize);
+                                        << st.gridSize.setting);
         Experiment e;
         e.s = sp.s;
         e.D = sp.D;

@@ -63,7 +63,7 @@ std::vector<Case> Cases() {
     // the outflow row at the end of the active region.
     LammSolverSettings trimmed;
     trimmed.automaticGridSize = 0;
-    trimmed.feGridSize = 1000;
+    trimmed.gridSize.setting = 1000;
     trimmed.automaticAlgorithm = 0;
     trimmed.claverieAlgorithm = 1;
     trimmed.movingHatAlgorithm = 0;

@@ -48,7 +48,7 @@ TEST(LammPreferenceFile, ChangedValuesSurviveTheRoundTrip) {
   LammSolverSettings out;
   out.automaticSwitchS = 7.5f;
   out.shutOffBackDiffusion = 0;
-  out.feGridSize = 321;
+  out.gridSize.setting = 321;
   out.timesFromW2t = 1;
   out.rampRotorSpeed = 0;
   out.gridS = 12.25;
@@ -63,7 +63,7 @@ TEST(LammPreferenceFile, ChangedValuesSurviveTheRoundTrip) {
   ASSERT_TRUE(ReadLammEqParameterPreferences(path, in, tol));
   EXPECT_FLOAT_EQ(in.automaticSwitchS, 7.5f);
   EXPECT_EQ(in.shutOffBackDiffusion, 0);
-  EXPECT_EQ(in.feGridSize, 321);
+  EXPECT_EQ(in.gridSize.setting, 321);
   EXPECT_EQ(in.timesFromW2t, 1);
   EXPECT_EQ(in.rampRotorSpeed, 0);
   EXPECT_DOUBLE_EQ(in.gridS, 12.25);
@@ -89,7 +89,7 @@ TEST(LammPreferenceFile, SwitchesCountsAndExtraLinesAreReadAsWritten) {
   ASSERT_TRUE(ReadLammEqParameterPreferences(path, s, tol));
   EXPECT_EQ(s.shutOffBackDiffusion, 1);
   EXPECT_EQ(s.automaticGridSize, 0);
-  EXPECT_EQ(s.feGridSize, 1999);
+  EXPECT_EQ(s.gridSize.setting, 1999);
   EXPECT_DOUBLE_EQ(s.truncationLevel, 1e-6);
   EXPECT_EQ(teststate::FileText(path), text);  // not rewritten
 }
@@ -126,10 +126,10 @@ TEST(LammPreferenceFile, UnreadableContentKeepsTheDefaultsAfterTheMessage) {
                  "cannot find " + path + " to initialize Lamm eq. preferences\n -> using defaults now");
     platform::ScopedUI guard(ui);
     LammSolverSettings s;
-    s.feGridSize = 1000;
+    s.gridSize.setting = 1000;
     float tol = 0.01f;
     EXPECT_FALSE(ReadLammEqParameterPreferences(path, s, tol));
-    EXPECT_EQ(s.feGridSize, 1000);
+    EXPECT_EQ(s.gridSize.setting, 1000);
     EXPECT_EQ(s.automaticSwitchS, 5.0f);
     EXPECT_FLOAT_EQ(tol, 0.01f);
     EXPECT_TRUE(ui.failures.empty());
@@ -164,7 +164,7 @@ TEST(LammPreferenceFile, GridSizesNoIntHoldsKeepTheDefaultsAfterTheMessage) {
     LammSolverSettings s;
     float tol = 0.01f;
     EXPECT_FALSE(ReadLammEqParameterPreferences(path, s, tol));
-    EXPECT_EQ(s.feGridSize, 1000);
+    EXPECT_EQ(s.gridSize.setting, 1000);
     EXPECT_EQ(s.gridSizeUpperLimit, 2000);
     EXPECT_EQ(s.gridSizeLowerLimit, 75);
     EXPECT_EQ(s.automaticSwitchS, 5.0f);

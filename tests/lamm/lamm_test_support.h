@@ -88,7 +88,7 @@ struct Experiment {
 
 // Loads the model options from settings the way the model evaluation does.
 inline void LoadOptions(CLammIdeal& L, const LammSolverSettings& st) {
-  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
 }
 
 // Settings for the accuracy studies: a fixed grid of n nodes on the static
@@ -96,7 +96,7 @@ inline void LoadOptions(CLammIdeal& L, const LammSolverSettings& st) {
 inline LammSolverSettings FixedGrid(int n, double maxDc = 1.0) {
   LammSolverSettings st;
   st.automaticGridSize = 0;
-  st.feGridSize = n;
+  st.gridSize.setting = n;
   st.automaticAlgorithm = 0;
   st.claverieAlgorithm = 1;
   st.movingHatAlgorithm = 0;

@@ -44,7 +44,7 @@ struct Mixture {
 void Prepare(const Mixture& r) {
   fittest::ResetFitState();
   LammSettings() = LammSolverSettings{};
-  LammSettings().gridSizeInUse = r.N;
+  LammSettings().gridSize.inUse = r.N;
   LammSettings().workingMaxDcOverC = r.dt;
   std::vector<float> radii;
   for (int i = 0; i <= 240; ++i) radii.push_back(kMeniscus + 0.005f * i);
@@ -115,7 +115,7 @@ TEST_F(HeteroAssociation, LoadingEquilibriumFollowsTheMassAction) {
     EXPECT_TRUE(std::isfinite(st.K) && st.K > 0 && st.K <= 1e30);
   }
   // On the grid: free 0.366025 each and a signal of 1.0 on every node.
-  LammSettings().gridSizeInUse = 20;
+  LammSettings().gridSize.inUse = 20;
   gModelParams.meniscus = kMeniscus, gModelParams.bottom = kBottom;
   CurrentLammGrid().reactingSystem = true;
   ASSERT_TRUE(AllocLammArrays());
@@ -143,7 +143,7 @@ TEST_F(HeteroAssociation, LoadingEquilibriumFollowsTheMassAction) {
 
 TEST_F(HeteroAssociation, MatricesSumToTheirIntegrals) {
   const int N = 25;
-  LammSettings().gridSizeInUse = N;
+  LammSettings().gridSize.inUse = N;
   gModelParams.meniscus = kMeniscus, gModelParams.bottom = kBottom;
   CurrentLammGrid().reactingSystem = true;
   ASSERT_TRUE(AllocLammArrays());
@@ -198,7 +198,7 @@ TEST_F(HeteroAssociation, MatricesSumToTheirIntegrals) {
 }
 
 TEST_F(HeteroAssociation, EveryZeroOrNonFinitePivotIsCaught) {
-  LammSettings().gridSizeInUse = 4;
+  LammSettings().gridSize.inUse = 4;
   gModelParams.meniscus = kMeniscus, gModelParams.bottom = kBottom;
   CurrentLammGrid().reactingSystem = true;
   ASSERT_TRUE(AllocLammArrays());

@@ -324,7 +324,7 @@ TEST_F(NonidealRun, NegligibleNonidealityGivesTheIdealDistribution) {
     LammSolverSettings& ls = LammSettings();
     ls.automaticGridSize = 0;
     ls.automaticAlgorithm = 0;
-    ls.feGridSize = 2000;
+    ls.gridSize.setting = 2000;
   };
   converged();
   ASSERT_TRUE(runtest::MakeSyntheticData(e, {{4, 0.6f}, {7, 0.3f}}));
@@ -375,7 +375,7 @@ TEST_F(NonidealRun, ANonidealSpeciesIsFoundAtItsOwnS) {
   Conti().maxEntropy = 0;
   Conti().confidenceLevel = 0.5f;
   sc.signalPerConcentration = 1.0;
-  LammSettings().feGridSize = 500;
+  LammSettings().gridSize.setting = 500;
   Nonideal(logKs, logKd);
   RunContiSed();
   EXPECT_TRUE(ui.failures.empty()) << ui.failures.front();

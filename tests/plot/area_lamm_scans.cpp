@@ -30,7 +30,7 @@ std::vector<std::vector<float>> Simulate(double s, std::vector<ScanRecord>& reco
   L.SetOutputParameters(s, 6e-7, meniscus, bottom, 1.0, grid[1], grid[static_cast<size_t>(points)]);
   L.SetScanTimes({.records = records.data(), .output = outPtr.data(), .grid = grid.data(),
                   .gridLength = points, .scanCount = scans, .absorbanceData = true});
-  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.feGridSize);
+  SetModelOptionsFromSettings(L, st, st.workingMaxDcOverC, st.gridSize.setting);
   L.SetSolventAndComputeFrictionalRatio(20, 0.73, 1.0, 1.0);
   if (L.CheckAndRun() != 0) out.clear();
   return out;

@@ -496,7 +496,7 @@ void TXLAWindow::CmReloadForFloTools() {
   flags.ElectrophoresisLoad = false;
   // Chosen as from the menu: the model left keeps its entries.
   RunModelCommand(*this, kCmElectrophoresisLammModel, [this] { CmElectrophoresisLammModel(); });
-  LammSettings().gridSizeInUse = 200;
+  LammSettings().gridSize.inUse = 200;
   UpdateFloToolsMenu(*this);
 }
 

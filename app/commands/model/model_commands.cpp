@@ -384,6 +384,7 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   const bool fromNoModel = trip.entered && !trip.restored && row && row->start == ModelStart::StartUp &&
                            (CurrentScanSet().count < 1 || (row->accepts & LoadedDataKind()));
   const ModelSelectorFlags switchesBefore = gModelSelectorFlags;
+  const LammGridSize gridSizeBefore = LammSettings().gridSize;
   const StoredStartValues stored = trip.speciesStart ? TakeStoredStart(id) : StoredStartValues{};
   if (fromNoModel) {
     ReleaseDistributionArrays();
@@ -395,6 +396,7 @@ void RunModelCommand(TXLAWindow& w, int id, const std::function<void()>& command
   if (fromNoModel && SelectedModelKey() != id) {
     // Refused or cancelled after all: the model before is chosen again.
     gModelSelectorFlags = switchesBefore;
+    LammSettings().gridSize = gridSizeBefore;
     if (!file) w.CheckMenuItem(trip.before, true);
   }
   // (The solver of a species start decides the Lamm grid.)
@@ -533,7 +535,7 @@ void TXLAWindow::CmElectrophoresisCVModel() {
   cs.constantDSwitch = 1;
   CheckMenuItem(kCmContinuousCMModel, false);
   CheckMenuItem(kCmElectrophoresisCVModel, true);
-  LammSettings().gridSizeInUse = 200;
+  LammSettings().gridSize.inUse = 200;
   UnpackModelParameters();
   RebuildDistributionPlotKeepingRange(Conti());
 }

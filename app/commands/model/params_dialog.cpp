@@ -562,7 +562,7 @@ void FillTransfer(ParamsTransfer& b, int templateId) {
   const bool electrophoresis = gModelSelectorFlags.ElectrophoresisLammModel != 0;
   b.texts[437] = FormatField("%.4f", electrophoresis ? mp.bottom - mp.meniscus : mp.bottom);
   b.texts[438] = FormatField("%g", l.tolerance);
-  b.texts[439] = FormatField("%.0f", l.gridSizeInUse);
+  b.texts[439] = FormatField("%.0f", l.gridSize.inUse);
   b.texts[440] = FormatField("%g", l.maxDcOverC);
   // The model-specific field carries a number even where no model uses it.
   if (!IsNumber(Text(b, 443).c_str())) b.texts[443] = "0";

@@ -134,7 +134,7 @@ void BuildDataTable(CContiNonid& o) {
   in.last = sc.lastGridPoint >= in.first ? sc.lastGridPoint : sc.gridLength;
   in.meniscus = mp.meniscus;
   in.bottom = mp.bottom;
-  in.lammGridPoints = LammSettings().feGridSize;
+  in.lammGridPoints = LammSettings().gridSize.inUse;
   if (o.AllocExtrapolationWorkspace(sc.count, in.lammGridPoints) && o.ExtrapolateFromData(in)) WriteTableFiles(o);
 }
 

@@ -84,7 +84,7 @@ int Solve(bool movingFrame, int N, double c0, double rpm, double depleted = 0) {
   st.claverieAlgorithm = movingFrame ? 0 : 1;
   st.movingHatAlgorithm = movingFrame ? 1 : 0;
   st.fixedTimeStep = 0;
-  st.gridSizeInUse = st.feGridSize = N;
+  st.gridSize.inUse = st.gridSize.setting = N;
   gModelSelectorFlags.NonidealSingleSpeciesModel = 1;
   LammRunState& rs = CurrentLammRunState();
   rs = LammRunState{};
@@ -405,7 +405,7 @@ TEST_F(ConcDependentLamm, ModelEvaluationRunsTheModelsToTheirEquilibria) {
     st = LammSolverSettings{};
     st.rampRotorSpeed = 0;
     st.automaticGridSize = 0;
-    st.feGridSize = st.gridSizeInUse = c.moving ? 200 : 400;
+    st.gridSize.setting = st.gridSize.inUse = c.moving ? 200 : 400;
     st.automaticAlgorithm = c.dimerModel && !c.moving;
     st.claverieAlgorithm = c.moving ? 0 : 1;
     st.movingHatAlgorithm = c.moving ? 1 : 0;
@@ -455,7 +455,7 @@ TEST_F(ConcDependentLamm, InhomogeneousSolventIsMentionedOncePerFit) {
   st.automaticAlgorithm = 0;
   st.claverieAlgorithm = 1;
   st.movingHatAlgorithm = 0;
-  st.feGridSize = st.gridSizeInUse = 100;
+  st.gridSize.setting = st.gridSize.inUse = 100;
   LoadTimes({600, 1200}, 50000, 6.0, 7.2, 101);
   gModelSelectorFlags.NonidealSingleSpeciesModel = 1;
   float* P = gModelParameterVector.P;

@@ -14,7 +14,7 @@
 namespace {
 
 TEST(GlobalLammHooks, TheFirstAllocationConnectsTheLiveModelAndNothingReplacesIt) {
-  LammSettings().gridSizeInUse = 50;
+  LammSettings().gridSize.inUse = 50;
   ASSERT_TRUE(AllocLammArrays());
   const GlobalLammHooks& h = CurrentGlobalLammHooks();
   ASSERT_NE(h.meniscus, nullptr);

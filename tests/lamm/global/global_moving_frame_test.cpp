@@ -24,7 +24,7 @@ LammSolverSettings MovingFrameSettings(int n) {
   LammSolverSettings st = lammtest::FixedGrid(n);
   st.claverieAlgorithm = 0;
   st.movingHatAlgorithm = 1;
-  st.gridSizeInUse = n;
+  st.gridSize.inUse = n;
   return st;
 }
 
@@ -86,7 +86,7 @@ TEST_F(GlobalMovingFrame, AgreesWithTheSolverObjectsMovingFrame) {
     const int N = L->NodeCount();
 
     LammSettings() = st;
-    LammSettings().gridSizeInUse = N;
+    LammSettings().gridSize.inUse = N;
     LoadTimes(times, e.rpm);
     RunGlobal(c.s, c.D, e.rpm, 1.0);
     ASSERT_EQ(LammSettings().singularMatrixError, 0);

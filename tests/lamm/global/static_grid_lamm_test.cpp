@@ -65,7 +65,7 @@ void Solve(const Cell& run) {
   st.automaticAlgorithm = 0;
   st.claverieAlgorithm = run.movingFrame ? 0 : 1;
   st.movingHatAlgorithm = run.movingFrame ? 1 : 0;
-  st.gridSizeInUse = st.feGridSize = run.N;
+  st.gridSize.inUse = st.gridSize.setting = run.N;
   LammRunState& rs = CurrentLammRunState();
   rs = LammRunState{};
   rs.s = run.s;
@@ -318,7 +318,7 @@ TEST_F(StaticGridLamm, RefusedGridsAndStopNodesWithoutATest) {
   run.radii = Radii(6.0, 7.2, 50);
   run.N = 50;
   LoadRun(run);
-  LammSettings().gridSizeInUse = 50;
+  LammSettings().gridSize.inUse = 50;
   FreeLammArrays();
   ASSERT_TRUE(AllocLammArrays());
   LammGrid& g = CurrentLammGrid();
