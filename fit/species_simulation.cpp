@@ -405,6 +405,35 @@ void ChooseFiniteElementAlgorithm(double s, bool perSpecies) {
   }
 }
 
+namespace {
+
+// What a measured start already holds, which a loading grows only later:
+// a boundary as wide as its age gives it, wherever the fit range begins;
+// and, where the fit range comes within a few layer widths of the end the
+// species collects at, that layer, D / (s w^2 r) thick (a slow species piles
+// up over a few of them and its back-diffusion reaches the fit range). The
+// narrower of the two, for the rule's boundary width.
+constexpr double kLayersToTheFitRange = 10;  // a layer further out leaves the fit range alone
+constexpr double kWidthsPerLayer = 5;         // with the rule's points per width: 25 per layer
+
+double MeasuredStartWidth(double s, double D, double sw2) {
+  const ScanSet& ss = CurrentScanSet();
+  const double m = gModelParams.meniscus, b = gModelParams.bottom;
+  double width = HUGE_VAL;
+  const ScanRecord& start = ss.initialData.record;
+  const double t0 = LammSettings().rampRotorSpeed ? start.time : start.timeRead;
+  if (t0 > 0) width = std::sqrt(D * t0);
+  if (sw2 > 0) {
+    const double end = s > 0 ? b : m;
+    const double gap = s > 0 ? b - ss.rightFitLimit : ss.leftFitLimit - m;
+    const double layer = D / (sw2 * end);
+    if (gap < kLayersToTheFitRange * layer) width = std::min(width, layer / kWidthsPerLayer);
+  }
+  return width;
+}
+
+}  // namespace
+
 void ApplyAutomaticGridRule(double s, double D) {
   LammSolverSettings& st = LammSettings();
   if (gModelSelectorFlags.ElectrophoresisLammModel) {
@@ -440,7 +469,9 @@ void ApplyAutomaticGridRule(double s, double D) {
   const double ta = first.accelerationTime;
   const double dra = std::fabs(s) * (1.0 / 3) * 1e-13 * wa * wa * m * ta * ta * ta;
   const double t = r0 - m <= dra ? (r0 - m) / (sw2 * r0) : (r0 - dra - m) / (sw2 * r0) + ta;
-  const double width = std::max(std::sqrt(D * t), 0.001);
+  double width = std::sqrt(D * t);
+  if (ExperimentalInitialDistributionInUse()) width = std::min(width, MeasuredStartWidth(s, D, sw2));
+  width = std::max(width, 0.001);
   const double x = width / st.pointsPerSigma;
   const double Nw = std::floor((b - m) * st.pointsPerSigma / width);
   gStartRadius = static_cast<float>(r0);
