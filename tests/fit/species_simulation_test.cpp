@@ -392,6 +392,10 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
     double left, right;  // fit limits from the meniscus and the bottom (cm)
     bool noise = false;
     int cells = 2400;  // of the reference, converged to 1e-4
+    // The moving frame's nodes at the meniscus hold the floating species'
+    // layer there (5e-4 cm) only roughly: it loses 1 % of its amount (0.4 %
+    // on 2000 nodes) and says so, though the fit range is not touched.
+    bool movingFrameSaysSo = false;
   };
   const Case cases[] = {
       {"5 S, 20 %", 5, 5e-7, 50000, 0.2, 0.05, 0.1},
@@ -405,7 +409,7 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
       {"30 S, 5 %, fit range 0.3 cm out", 30, 2.5e-7, 50000, 0.05, 0.3, 0.1, false, 12000},
       {"30 S, 90 %, 0.02 cm before the bottom", 30, 2.5e-7, 50000, 0.9, 0.05, 0.02, false, 12000},
       {"-5 S, 50 %", -5, 5e-7, 50000, 0.5, 0.05, 0.1},
-      {"-40 S, 50 %", -40, 2e-7, 40000, 0.5, 0.05, 0.1, false, 12000},
+      {"-40 S, 50 %", -40, 2e-7, 40000, 0.5, 0.05, 0.1, false, 12000, true},
   };
   for (const Case& c : cases) {
     const double w2 = std::pow(c.rpm * 2 * kPi / 60, 2);
@@ -460,7 +464,10 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
       host.boxes.clear();
       SimulateModel(&host);
       ResetLoadTargets();
-      EXPECT_TRUE(host.boxes.empty()) << host.boxes[0];
+      if (movingFrame && c.movingFrameSaysSo)
+        EXPECT_EQ(host.boxes, std::vector<std::string>{"DISCRETIZATION ERROR|change grid size and readjust max dc/c"});
+      else
+        EXPECT_TRUE(host.boxes.empty()) << host.boxes[0];
       if (reference.empty()) {
         // Finite volumes from the initial-data scan, straight between its points.
         const InitialDataScan& init = ss.initialData;
