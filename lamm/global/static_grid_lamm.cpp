@@ -23,7 +23,7 @@ unsigned char gSteepBoundary = 0;
 namespace {
 constexpr double kControlA = 2.0, kControlB = 1.0;   // step controller
 constexpr double kDepletionFraction = 1e-4;
-constexpr double kLayeredStartChange = 0.1;  // largest step change from a measured start
+constexpr double kLayeredStartChange = 0.5;  // largest step change from a measured start
 
 struct StaticGridState {
   int N = 0;
