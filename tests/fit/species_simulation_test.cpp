@@ -13,6 +13,7 @@
 #include "data/load_hooks.h"
 #include "data/scan_grid.h"
 #include "fit/amplitudes.h"
+#include "fit/fit_driver.h"
 #include "fit/lamm_grid.h"
 #include "fit/rmsd.h"
 #include "lamm/lamm_run_state.h"
@@ -392,10 +393,6 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
     double left, right;  // fit limits from the meniscus and the bottom (cm)
     bool noise = false;
     int cells = 2400;  // of the reference, converged to 1e-4
-    // The moving frame's nodes at the meniscus hold the floating species'
-    // layer there (5e-4 cm) only roughly: it loses 1 % of its amount (0.4 %
-    // on 2000 nodes) and says so, though the fit range is not touched.
-    bool movingFrameSaysSo = false;
   };
   const Case cases[] = {
       {"5 S, 20 %", 5, 5e-7, 50000, 0.2, 0.05, 0.1},
@@ -409,7 +406,7 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
       {"30 S, 5 %, fit range 0.3 cm out", 30, 2.5e-7, 50000, 0.05, 0.3, 0.1, false, 12000},
       {"30 S, 90 %, 0.02 cm before the bottom", 30, 2.5e-7, 50000, 0.9, 0.05, 0.02, false, 12000},
       {"-5 S, 50 %", -5, 5e-7, 50000, 0.5, 0.05, 0.1},
-      {"-40 S, 50 %", -40, 2e-7, 40000, 0.5, 0.05, 0.1, false, 12000, true},
+      {"-40 S, 50 %", -40, 2e-7, 40000, 0.5, 0.05, 0.1, false, 12000},
   };
   for (const Case& c : cases) {
     const double w2 = std::pow(c.rpm * 2 * kPi / 60, 2);
@@ -464,10 +461,7 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
       host.boxes.clear();
       SimulateModel(&host);
       ResetLoadTargets();
-      if (movingFrame && c.movingFrameSaysSo)
-        EXPECT_EQ(host.boxes, std::vector<std::string>{"DISCRETIZATION ERROR|change grid size and readjust max dc/c"});
-      else
-        EXPECT_TRUE(host.boxes.empty()) << host.boxes[0];
+      EXPECT_TRUE(host.boxes.empty()) << host.boxes[0];
       if (reference.empty()) {
         // Finite volumes from the initial-data scan, straight between its points.
         const InitialDataScan& init = ss.initialData;
@@ -502,6 +496,103 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
       EXPECT_LT(worst, 1e-3) << where << ", " << LammSettings().gridSizeInUse << " nodes";
       TearDown();
     }
+  }
+}
+
+// Fits of s and M from a measured first scan: the data finite volumes from a
+// loading with noise of 0.005 (the first scan one of them), the fit limits
+// 0.03-0.05 cm inside the meniscus and 0.1 cm before the bottom, from s 10 %
+// above and M 15 % below the truth. The amplitude is algebraic, so the
+// first scan, which is data and not model, must not count: its model stayed
+// its data only while the amplitudes were not solved (the rmsd was 0.27).
+// The start is the first scan as the evaluation captures it, or, where the
+// fit limits were set afterwards, with its ends extrapolated from them. A
+// slow species' pile-up is gone from an extrapolated start: 2 S then end at
+// M -8.6 % (rmsd 1.2 times the noise) and 1 S at s +6 %, M -24 %, from the
+// start as captured within 0.5 %.
+TEST_F(SpeciesSimulation, FitsFromAMeasuredStart) {
+  constexpr double m = 6.0, b = 7.2, noise = 0.005;
+  constexpr int later = 8, points = 400;
+  std::vector<float> radii;
+  for (int i = 0; i < points; ++i) radii.push_back(static_cast<float>(m + (b - m) * i / (points - 1)));
+  gSolutionConditions.temperature = 293.15f;
+  gSolutionConditions.vbar = 0.73f;
+  gSolutionConditions.density = 0.99823f;
+  gSolutionConditions.vbarRho = 0.73f * 0.99823f;
+  gSolutionConditions.viscosity = 1.0f;
+  const double RT = 8.31451e7 * 293.15, buoyancy = 1 - 0.73 * 0.99823;
+  struct Case {
+    const char* name;
+    double s, M, rpm;
+    double travel;  // of the boundary across the column at the first scan
+    double left;    // fit limit from the meniscus (cm)
+    bool extrapolated;
+    int cells = 2400;  // of the data
+  };
+  const Case cases[] = {
+      {"1 S", 1, 10000, 60000, 0.3, 0.05, false},
+      {"2 S", 2, 17170, 60000, 0.2, 0.03, false},
+      {"5 S", 5, 100000, 50000, 0.2, 0.05, true},
+      {"12 S", 12, 300000, 50000, 0.2, 0.05, true},
+      {"30 S", 30, 1000000, 50000, 0.2, 0.05, true, 6000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const double w2 = std::pow(c.rpm * 2 * kPi / 60, 2);
+    auto travelTime = [&](double f) { return std::log(1 + f * (b - m) / m) / (c.s * 1e-13 * w2); };
+    const double t0 = std::round(travelTime(c.travel)), tEnd = travelTime(std::min(c.travel + 0.5, 1.0));
+    const double interval = std::round((tEnd - t0) / later);
+    std::vector<double> times{t0};
+    for (int k = 1; k <= later; ++k) times.push_back(t0 + interval * k);
+    lammtest::FvLamm f;
+    f.rpm = c.rpm, f.m = m, f.b = b, f.cells = c.cells, f.s = c.s, f.D = c.s * 1e-13 * RT / (buoyancy * c.M);
+    f.dt = tEnd / 8000;
+    f.Start(1.0);
+    fittest::ResetFitState();
+    LammSettings() = LammSolverSettings{};
+    LammSettings().experimentalInitialDistribution = 1;
+    fittest::LoadScansAtTimes(times, c.rpm, radii);
+    PrepareScanGrid();
+    teststate::SetFitLimits(static_cast<float>(m + c.left), static_cast<float>(b - 0.1));
+    ScanSet& ss = CurrentScanSet();
+    std::mt19937 gen(11);
+    std::normal_distribution<double> draw(0.0, noise);
+    for (int j = 1; j <= ss.count; ++j) {
+      f.AdvanceTo(times[j - 1]);
+      for (int p = 1; p <= points; ++p) ss.signals[j][p] = static_cast<float>(f.At(radii[p - 1]) + draw(gen));
+    }
+    ModelParams& mp = gModelParams;
+    gModelSelectorFlags.LammDiscreteModel = 1;
+    gFitEngineState.molarMassParameters = 1;
+    mp.componentCount = 1;
+    mp.included[1] = 1;
+    mp.s[1] = static_cast<float>(c.s * 1.1);
+    mp.massOrD[1] = static_cast<float>(c.M * 0.85);
+    mp.sFit[1] = mp.massOrDFit[1] = 1;
+    mp.concentration[1] = 1.0f;
+    mp.concentrationsLinear = 1;
+    PackModelParameters();
+    Host host;
+    SimulateModel(&host);
+    if (c.extrapolated) {
+      LoadTargets& targets = CurrentLoadTargets();
+      *targets.meniscus = static_cast<float>(m);
+      *targets.bottom = static_cast<float>(b);
+      *targets.experimentalInitialDistribution = 1;
+      *targets.baseline = 0;
+      MakeLeftExtrapolation();
+      MakeRightExtrapolation();
+      ResetLoadTargets();
+    }
+    gFitEngineState.useSimplex = 0;
+    gFitEngineState.useMarquardt = 1;
+    ASSERT_EQ(FitCurrentModel(&host), 1);
+    const float* P = gModelParameterVector.P;
+    EXPECT_NEAR(P[5], c.s, 0.01 * c.s);
+    EXPECT_NEAR(P[1], c.M, 0.05 * c.M);
+    SimulateModel(&host);
+    EXPECT_LT(CalcRmsd(), 1.1 * noise);
+    TearDown();
   }
 }
 
