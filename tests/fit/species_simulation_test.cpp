@@ -393,6 +393,7 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
     double left, right;  // fit limits from the meniscus and the bottom (cm)
     bool noise = false;
     int cells = 2400;  // of the reference, converged to 1e-4
+    int nodes = 0;     // a fixed grid instead of the automatic one
   };
   const Case cases[] = {
       {"5 S, 20 %", 5, 5e-7, 50000, 0.2, 0.05, 0.1},
@@ -407,6 +408,9 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
       {"30 S, 90 %, 0.02 cm before the bottom", 30, 2.5e-7, 50000, 0.9, 0.05, 0.02, false, 12000},
       {"-5 S, 50 %", -5, 5e-7, 50000, 0.5, 0.05, 0.1},
       {"-40 S, 50 %", -40, 2e-7, 40000, 0.5, 0.05, 0.1, false, 12000},
+      // The frame's period is 1.11 s here: after the first step of 1 s the
+      // second, of a tenth of it, ran past its end (a miss of 4e-3).
+      {"30 S, 90 %, on 2000 nodes", 30, 2.5e-7, 50000, 0.9, 0.05, 0.02, false, 12000, 2000},
   };
   for (const Case& c : cases) {
     const double w2 = std::pow(c.rpm * 2 * kPi / 60, 2);
@@ -440,6 +444,10 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
       st.movingHatAlgorithm = movingFrame ? 1 : 0;
       st.claverieAlgorithm = movingFrame ? 0 : 1;
       st.experimentalInitialDistribution = 1;
+      if (c.nodes) {
+        st.automaticGridSize = 0;
+        st.feGridSize = st.gridSizeInUse = c.nodes;
+      }
       fittest::LoadScansAtTimes(times, c.rpm, radii);
       PrepareScanGrid();
       teststate::SetFitLimits(static_cast<float>(m + c.left), static_cast<float>(b - c.right));
