@@ -438,16 +438,11 @@ TEST_F(SpeciesSimulation, MeasuredInitialProfilesAreCarriedForwardAtTheAutomatic
     for (const bool movingFrame : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (movingFrame ? ", moving frame" : ", static grid"));
       fittest::ResetFitState();
-      LammSolverSettings& st = LammSettings();
-      st = LammSolverSettings{};
-      st.automaticAlgorithm = 0;
-      st.movingHatAlgorithm = movingFrame ? 1 : 0;
-      st.claverieAlgorithm = movingFrame ? 0 : 1;
+      // The algorithm chosen, the grid automatic unless the row fixes it.
+      LammSolverSettings& st = fittest::FixedGrid(movingFrame, c.nodes ? c.nodes : 1000);
+      st.rampRotorSpeed = 1;
+      st.automaticGridSize = c.nodes ? 0 : 1;
       st.experimentalInitialDistribution = 1;
-      if (c.nodes) {
-        st.automaticGridSize = 0;
-        st.feGridSize = st.gridSizeInUse = c.nodes;
-      }
       fittest::LoadScansAtTimes(times, c.rpm, radii);
       PrepareScanGrid();
       teststate::SetFitLimits(static_cast<float>(m + c.left), static_cast<float>(b - c.right));
