@@ -90,10 +90,14 @@ void StoreAmplitudes(const double* v) {
   }
 }
 
+// A measured first scan that starts the simulation keeps its data as its
+// model: the curves hold nothing for it.
 void AddRINoiseToModels() {
   ScanSet& ss = SS();
-  for (int j = 1; j <= ss.count; ++j)
+  for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {
+    const int j = ss.order[pos];
     for (int k = 1; k <= ss.points[j]; ++k) ss.model[j][k] += ss.riNoise[j];
+  }
 }
 
 double FitPointsPerScan() {
@@ -395,7 +399,7 @@ void ComputeRINoise() {
 void AssembleModelFromCurves() {
   ScanSet& ss = SS();
   EnsureNoiseArrays();
-  for (int pos = 1; pos <= ss.count; ++pos) {
+  for (int pos = gFirstSimulatedScan; pos <= ss.count; ++pos) {
     const int j = ss.order[pos];
     const int n = ss.points[j];
     float* model = ss.model[j];

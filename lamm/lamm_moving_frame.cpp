@@ -166,7 +166,9 @@ double CLammIdeal::TimeLoopMovingFrame() {
     } else {
       firstRunStep_ = false;
       partial_ = true;
-      dt_ = 0.1 * mf_.period;
+      // After a first step of 1 s a period of less than 1.11 s ends within
+      // this one: past its end the nodes would run on unshifted.
+      dt_ = std::min(0.1 * mf_.period, mf_.t0 + mf_.period - t_);
     }
     dt_ = LimitTimeStep(true, hit);
   } else if (partial_) {

@@ -182,7 +182,9 @@ double StoredModeStep() {
     } else {
       p.start = false;
       p.remainder = true;
-      dt = 0.1 * P;
+      // After a first step of 1 s a period of less than 1.11 s ends within
+      // this one: past its end the nodes would run on unshifted.
+      dt = std::min(0.1 * P, gCore.t0 + P - rs.t);
     }
     LimitForAcceleration(dt, true);
   } else if (p.remainder) {
