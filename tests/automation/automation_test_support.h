@@ -35,7 +35,7 @@ inline void WriteFile(const std::filesystem::path& p, const std::string& text) {
   out << text;
 }
 
-// The eight required elements, each on its own line.
+// The required elements, each on its own line.
 inline std::string RequiredElements(const std::string& out = "out", const std::string& data = "data") {
   return "<AllDoneFlagFile>" + out + "/done.flag</AllDoneFlagFile>\n"
          "<OutputResultsDirectory>" + out + "</OutputResultsDirectory>\n"
@@ -44,7 +44,15 @@ inline std::string RequiredElements(const std::string& out = "out", const std::s
          "<Channel>RA1</Channel>\n"
          "<FirstScan>1</FirstScan>\n"
          "<LastScan>10</LastScan>\n"
-         "<ScanInterval>1</ScanInterval>\n";
+         "<ScanInterval>1</ScanInterval>\n"
+         "<Model>cofs</Model>\n";
+}
+
+// The required elements with the Model line replaced by line ("" drops it).
+inline std::string RequiredElementsWithModel(const std::string& line) {
+  std::string body = RequiredElements();
+  const std::size_t at = body.find("<Model>");
+  return body.replace(at, body.find('\n', at) + 1 - at, line);
 }
 
 inline std::string Wrap(const std::string& body) {
