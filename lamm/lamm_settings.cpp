@@ -146,6 +146,17 @@ bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings&
     }
     grid[k] = *whole;
   }
+  // Nor is a NaN or infinite value of any other line taken as a setting.
+  for (int k = 0; k < n; ++k)
+    if (!std::isfinite(v[static_cast<std::size_t>(k)])) {
+      char text[1300];
+      std::snprintf(text, sizeof text,
+                    "cannot use %s to initialize Lamm eq. preferences: line %d holds %g, which is no number\n"
+                    " -> using defaults now",
+                    path.c_str(), k + 1, static_cast<double>(v[static_cast<std::size_t>(k)]));
+      platform::Tell("LAMM EQUATION PARAMETERS", text, platform::BoxIcon::None);
+      return false;
+    }
   s.automaticSwitchS = v[0];
   s.shutOffBackDiffusion = SwitchFrom(v[1]);
   s.backDiffusionLevel = v[2];
