@@ -16,6 +16,7 @@
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -87,9 +88,10 @@ class Scratch : public ::testing::Test {
 inline void ResetAnalysisState() {
   teststate::ResetDataState();
   teststate::ResetFitState();
+  // Every array of the run before (the prior's too), not only the two the
+  // tests read: a run of the next test would leave them unreachable.
+  FreeDistributionArrays();
   ContiSettings& c = Conti();
-  if (c.sValues) free_vector(c.sValues, 1, c.gridSize);
-  if (c.distribution) free_vector(c.distribution, 1, c.gridSize);
   c.sValues = c.distribution = nullptr;
   c.gridSize = 0;
   // The scalar settings the tests read; the arrays of a run stay allocated.
