@@ -178,9 +178,9 @@ bool ValuesArePhysical(CIniCustomPars& r) {
     r.rejection = "Resolution (" + std::to_string(r.Resolution) + ") must be at least 2";
     return false;
   }
-  // Any other model would leave the analysis unchosen and fail only after a
-  // result set was written; no model named keeps the settings as they are.
-  if (r.Model[0] && std::strcmp(r.Model, "cofs") != 0 && std::strcmp(r.Model, "lsgofs") != 0) {
+  // Any other model (or none) would leave the analysis unchosen and fail
+  // only after a result set was written.
+  if (std::strcmp(r.Model, "cofs") != 0 && std::strcmp(r.Model, "lsgofs") != 0) {
     r.rejection = std::string("Model (\"") + r.Model + "\") must be cofs or lsgofs";
     return false;
   }
@@ -362,7 +362,16 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
   b("BottomFitted", r.BottomFitted);
   f("LeftFitLimit", r.LeftFitLimit);
   f("RightFitLimit", r.RightFitLimit);
-  word("Model", r.Model);
+  // The analysis to run: without it a run would end with a result set of
+  // nothing, so a Model that is not there or cannot be read refuses the file.
+  std::string modelFault;
+  if (!read("Model", &value, nullptr, nullptr, nullptr)) {
+    if (met != ElementOutcome::kRepeated)
+      modelFault = met == ElementOutcome::kUnreadable ? "element Model cannot be read" : "element Model is missing";
+  } else if (!CopyIntoBuffer(r.Model, CIniCustomPars::kWordCapacity, value)) {
+    overlong = true;
+    tooLong("Model");
+  }
   word("RegularizationType", r.RegularizationType);
   f("RegularizationPvalue", r.RegularizationPvalue);
   f("StartingFrictionalRatio", r.StartingFrictionalRatio);
@@ -395,6 +404,10 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
   if (overlong) return false;
   if (repeated) {
     r.rejection = "an element occurs twice";
+    return false;
+  }
+  if (!modelFault.empty()) {
+    r.rejection = modelFault;
     return false;
   }
   if (!ValuesArePhysical(r)) return false;

@@ -161,15 +161,18 @@ std::string DistributionFile() {
 
 // The distribution file is named and read before any scan is replaced: a
 // file that cannot be read stops the command (the reader says why; a file
-// without a pair of values is said here). The answer to the normalisation
+// without a pair of values, or with a line that is none, is said here). The answer to the normalisation
 // question is kept in *normalised.
 bool DistributionReadable(bool* normalised) {
   const std::string file = DistributionFile();
   data_messages::Box("", Format("put synthetic distribution in %s", file.c_str()));
   *normalised = data_messages::AskYesNo("ATTENTION", "is synthetic distribution normalized?");
   CCurve c;
-  if (!c.ReadFromFile(platform::ToNative(file).c_str(), 1, 2)) return false;
-  if (c.Count() < 1) {
+  const bool read = c.ReadFromFile(platform::ToNative(file).c_str(), 1, 2);
+  // The reader says why it could not open a file, not a line that is no
+  // pair of numbers.
+  if (!read && !platform::FileExists(platform::ToNative(file))) return false;
+  if (!read || c.Count() < 1) {
     data_messages::Box(kCaption, Format("%s holds no distribution: no scans were generated", file.c_str()));
     return false;
   }
@@ -373,7 +376,14 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
     written = WriteScanFile(platform::ToNative(file).c_str(), s.points[i], s.radii[i], s.signals[i],
                             nullptr, kDescription, 1, s.records[i]);
   }
-  if (run.noise > 0) g_rmsdText = Format("mean dev = %f  ", h.calcRmsd());
+  if (!written && !run.reuse) {
+    // Scans no file holds are not left loaded as if they had been written
+    // (the writer said why).
+    FreeExtrapolationArrays();
+    FreeScanData();
+    FreeScanGridArrays(s);
+  }
+  if (written && run.noise > 0) g_rmsdText = Format("mean dev = %f  ", h.calcRmsd());
 
   g_hooks.clearDistributionDisplay();
   h.setPlotAxisTitles();

@@ -288,9 +288,26 @@ std::string WorkStorageRefusal(double points, int scans, int gridLength, int thr
   // What the last run kept for reuse is given up for this one.
   if (threads < 0) threads = std::max(Conti().multipleThreads ? static_cast<int>(Conti().normalEquationThreads) : 1,
                                       LammThreadCount());
-  const double available = platform::MemoryForTheProgram(threads) + DistributionWorkStorageHeld();
+  const double free = platform::MemoryForTheProgram(threads);
+  double available = free + DistributionWorkStorageHeld();
+  // A Run leaves mapped, beside the storage it keeps for reuse, heap and
+  // arena pages its freed arrays came from, which no count of held arrays
+  // sees: the same analysis judged again (the Fit after its Run) has the
+  // memory it was granted then, so a grid the Run took is fitted. Memory
+  // gone since by more than the analysis takes went elsewhere: the grant
+  // no longer holds.
+  static struct {
+    double bytes = 0, available = 0;
+    int scans = 0, gridLength = 0, fitted = 0, threads = 0;
+  } granted;
+  const bool same = gridLength > 0 && bytes <= granted.bytes && scans == granted.scans &&
+                    gridLength == granted.gridLength && fitted == granted.fitted && threads == granted.threads;
+  if (same && granted.available - free <= granted.bytes) available = std::max(available, granted.available);
   // (Past the largest int no grid index exists, whatever the memory.)
-  if (bytes <= available && points <= std::numeric_limits<int>::max()) return {};
+  if (bytes <= available && points <= std::numeric_limits<int>::max()) {
+    if (gridLength > 0 && !same) granted = {bytes, available, scans, gridLength, fitted, threads};
+    return {};
+  }
   char over[80] = "";
   if (gridLength > 0) std::snprintf(over, sizeof over, " of %d points", gridLength);
   char text[400];

@@ -262,6 +262,7 @@ void FreeDistributionArrays() {
   FreeF(cs.sValues, n);
   FreeF(cs.distribution, n);
   FreeF(cs.companionDistribution, n);
+  FreeF(cs.unitWeights, n);  // made by the direct boundary model
   DeleteViews();
   const int n2 = a.allocated2D, nf = a.allocatedFf;
   FreeF(cs.grid2DAmplitude, n2);

@@ -64,6 +64,8 @@ std::string SolventGradientProblem(const SolventGradientSettings& sg, double vba
   if (!(sg.Compressibility >= 0)) return "the compressibility must not be negative";
   if (sg.DynamicGradient) {
     if (sg.CosoluteGridSize < 3) return "the cosolute grid needs at least 3 points";
+    if (sg.CosoluteGridSize > kMaxCosoluteGridPoints)
+      return "the cosolute grid takes at most " + std::to_string(kMaxCosoluteGridPoints) + " points";
     if (!(sg.CosoluteLoadingConcentration >= 0))
       return "the cosolute loading concentration must not be negative";
     if (!sg.NonidealCosolute && !(sg.CosoluteD > 0)) return "the cosolute's D must be positive";

@@ -1,5 +1,6 @@
 #include "lamm/lamm_settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -128,10 +129,24 @@ bool ReadLammEqParameterPreferences(const std::string& path, LammSolverSettings&
     platform::Tell("LAMM EQUATION PARAMETERS", text, platform::BoxIcon::None);
     return false;
   }
+  // A NaN or infinite value is no setting either: it refuses the file, before
+  // anything of it is taken (the grid lines are judged below as grid sizes).
+  const int gridLines[3] = {5, 7, 8};
+  for (int k = 0; k < n; ++k) {
+    const int line = k + 1;
+    const float value = v[static_cast<std::size_t>(k)];
+    if (std::isfinite(value) || std::find(gridLines, gridLines + 3, line) != gridLines + 3) continue;
+    char text[1300];
+    std::snprintf(text, sizeof text,
+                  "cannot use %s to initialize Lamm eq. preferences: line %d holds %g, which is no number\n"
+                  " -> using defaults now",
+                  path.c_str(), line, static_cast<double>(value));
+    platform::Tell("LAMM EQUATION PARAMETERS", text, platform::BoxIcon::None);
+    return false;
+  }
   // The grid size and its limits are whole numbers: a line no int holds
   // refuses the file, before anything of it is taken.
   std::int32_t grid[3] = {};
-  const int gridLines[3] = {5, 7, 8};
   for (int k = 0; k < 3; ++k) {
     const float value = v[static_cast<std::size_t>(gridLines[k] - 1)];
     const std::optional<std::int32_t> whole = WholeNumberOf(value);

@@ -18,6 +18,10 @@
 inline constexpr float kWaterDensity20C = 0.99823f;     // g/ml
 inline constexpr float kWaterViscosity20C = 0.001002f;  // Pa s
 
+// Nodes of the cosolute's radial grid: vectors of this length are made for
+// each of its profiles; a million would be far finer than any scan.
+constexpr int kMaxCosoluteGridPoints = 1000000;
+
 struct SolventGradientSettings {
   bool UseInhomogeneousSolvent = false;
   bool FitVbar = false;
@@ -32,7 +36,7 @@ struct SolventGradientSettings {
   float ViscosityRatio = 1.0f;
   float VbarSolvated = 0;
   float EffectiveVbar = 0.73f;
-  int CosoluteGridSize = 0;
+  int CosoluteGridSize = 0;  // at most kMaxCosoluteGridPoints
   int CosoluteGridSizeEntry = 50;
   double CosoluteLoadingConcentration = 1.5;  // M
   bool NonidealCosolute = false;

@@ -52,7 +52,8 @@ bool WaitUntil(long long ms, Stop stop) {
 }
 
 // Full parse in the C locale: optional blanks and '+', the number, blanks.
-std::optional<float> ParseFloat(const char* text) {
+template <typename T>
+std::optional<T> ParseNumber(const char* text) {
   if (!text) return std::nullopt;
   const char* p = text;
   const char* end = text + std::strlen(text);
@@ -60,11 +61,13 @@ std::optional<float> ParseFloat(const char* text) {
   while (end > p && std::isspace(static_cast<unsigned char>(end[-1]))) --end;
   if (p < end && *p == '+' && (end - p) > 1 && p[1] != '-' && p[1] != '+') ++p;
   if (p == end) return std::nullopt;
-  float value = 0;
+  T value = 0;
   const auto [ptr, ec] = std::from_chars(p, end, value, std::chars_format::general);
   if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
   return value;
 }
+
+std::optional<float> ParseFloat(const char* text) { return ParseNumber<float>(text); }
 
 // Initial text of the prompt: "%f" above 0.01, else "%e" (formatted without
 // the locale, so that the decimal point stays a point).
@@ -183,23 +186,49 @@ bool InputPositiveFloatEx(WindowHolder, float* value, float current, bool showCu
   return AskNumber(value, current, showCurrent, prompt, title, true);
 }
 
-bool InputCount(int* value, int current, const char* prompt, const char* title) {
+namespace {
+
+// The whole number below the text's value, parsed in double so that one
+// no int can hold is still read (to be refused with its range); none for a
+// text that is no number by IsNumber's rule, or a negative one where only
+// non-negative ones count.
+std::optional<double> ParseWhole(const char* text, bool nonNegative) {
+  const std::optional<double> value = ParseNumber<double>(text);
+  if (!value || (*value == 0 && text[0] != '0') || (nonNegative && *value < 0)) return std::nullopt;
+  return std::floor(*value);
+}
+
+// The prompt loop of the whole-number prompts; sayRange: an entry outside
+// low..high is refused in a box naming the range (else with the beep alone).
+bool AskWhole(int* value, int current, int low, int high, const char* prompt, const char* title, bool sayRange) {
   PlaySoundQuestion();
   std::string text = std::to_string(current);
+  const std::string shownTitle = title ? title : "enter number";
   // Bounded like every prompt loop: a script that keeps answering wrongly ends it.
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    std::optional<std::string> reply =
-        platform::UI().PromptText(title ? title : "enter number", prompt ? prompt : "", text, 14);
+    std::optional<std::string> reply = platform::UI().PromptText(shownTitle, prompt ? prompt : "", text, 14);
     if (!reply) return false;
     text = *reply;
-    const std::optional<float> number = IsNonNegativeNumber(text.c_str()) ? ParseFloat(text.c_str()) : std::nullopt;
-    if (number && *number <= 2.0e9f) {
-      *value = static_cast<int>(std::floor(*number));
+    const std::optional<double> number = ParseWhole(text.c_str(), low >= 0);
+    if (number && *number >= low && *number <= high) {
+      *value = static_cast<int>(*number);
       return true;
     }
     platform::UI().Beep();
+    if (number && sayRange)
+      platform::Tell(shownTitle, "enter a whole number from " + std::to_string(low) + " to " + std::to_string(high));
   }
   return false;
+}
+
+}  // namespace
+
+bool InputCount(int* value, int current, const char* prompt, const char* title) {
+  return AskWhole(value, current, 0, 2000000000, prompt, title, false);
+}
+
+bool InputWholeNumber(int* value, int current, int low, int high, const char* prompt, const char* title) {
+  return AskWhole(value, current, low, high, prompt, title, true);
 }
 
 bool InputText(std::string* text, const char* prompt, const char* title) {

@@ -60,6 +60,11 @@ bool InputPositiveFloatEx(WindowHolder window, float* value, float current, bool
 // cut to the whole number below it; a negative or unreadable entry beeps
 // and asks again. False on Cancel (value unchanged).
 bool InputCount(int* value, int current, const char* prompt, const char* title);
+// A prompt for a whole number from low to high, shown and cut as a count is
+// (a negative entry is one when low is below 0). An entry outside the range,
+// however large, is refused in a box that names the range, and the prompt
+// asks again. False on Cancel (value unchanged).
+bool InputWholeNumber(int* value, int current, int low, int high, const char* prompt, const char* title);
 
 // One line of text (up to 9,999 characters), no test. The text is copied into
 // the caller's buffer of bufferSize bytes, cut to fit and always terminated.

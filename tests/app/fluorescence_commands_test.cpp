@@ -270,7 +270,12 @@ TEST_F(FluorescenceCommands, SortingAsksForListsAndFiltersBeforeCopying) {
   Box(caption, "make list files?", IDYES);
   Prompt(caption, "t min [sec]", "0");
   Prompt(caption, "t max [sec]", "36000");
+  // Counts no int holds are refused where typed, with their range.
+  Prompt(caption, "target # of scans", "1e30");
+  Box(caption, "enter a whole number from 0 to 100000", platform::IDOK);
   Prompt(caption, "target # of scans", "360.7");  // 100 s apart
+  Prompt(caption, "exclude fluorescence reference in cell#", "3e9");
+  Box(caption, "enter a whole number from 0 to 99", platform::IDOK);
   Prompt(caption, "exclude fluorescence reference in cell#", "4");
   Box(caption, "exclude files with signal below thresold in [rmin rmax] interval?", IDNO);
   window_->Dispatch(903);

@@ -1,6 +1,7 @@
 #include "app/commands/generate/generate_commands.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -370,12 +371,55 @@ TEST_F(Generate, AZeroExtinctionCoefficientIsRefusedBeforeAnyLogarithm) {
   ExpectNoFailures();
 }
 
+// Speeds and counts are whole numbers within what they can be: 3e9 rpm or
+// 1e30 scans (no int holds them) are refused where typed, with the range,
+// and asked again; the set is made with the answers given then.
+TEST_F(Generate, WholeNumbersBeyondTheirRangeAreRefusedWhereTyped) {
+  fs::create_directories(dir_ / "gen");
+  DiscreteModel();
+  ui_->ExpectBox("GENERATE DATA", "Fit with M and s instead D and s?", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
+      .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "3e9")
+      .ExpectBox("GENERATE DATA", "enter a whole number from 1 to 200000")
+      .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "40000")
+      .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
+      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
+      .ExpectPrompt("GENERATE DATA", "number of simulated scans", "1e30")
+      .ExpectBox("GENERATE DATA", "enter a whole number from 0 to 10000")
+      .ExpectPrompt("GENERATE DATA", "number of simulated scans", "3e9")
+      .ExpectBox("GENERATE DATA", "enter a whole number from 0 to 10000")
+      .ExpectPrompt("GENERATE DATA", "number of simulated scans", "2.7")
+      .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0");
+  OneSpeciesDialog();
+  ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}));
+  Window().Dispatch(214);
+  ExpectNoFailures();
+  EXPECT_TRUE(ui_->AllConsumed());
+  ASSERT_EQ(CurrentScanSet().count, 2);
+  EXPECT_EQ(CurrentScanSet().records[1].rpm, 40000.0f);
+
+  // A list of Series as long as no int holds ends with Cancel: nothing is made.
+  fs::remove_all(dir_ / "1");
+  DiscreteModel();
+  OneSpeciesDialog();
+  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "0000x.ra0").string()}))
+      .ExpectPrompt("GENERATE DATA", "# radial increments?", "1e30")
+      .ExpectBox("GENERATE DATA", "enter a whole number from 0 to 1000")
+      .ExpectPrompt("GENERATE DATA", "# radial increments?", std::nullopt);
+  Window().Dispatch(647);
+  ExpectNoFailures();
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_FALSE(fs::exists(dir_ / "1"));
+}
+
 TEST_F(Generate, AutomaticScanCountTakesTheTimeToTheRightFitLimit) {
   // ln(7.19 / 6.2) / (4e-13 (2 pi 50000 / 60)^2) = 13508.9 s.
   EXPECT_EQ(AutomaticScanCount(6.2f, 7.19f, 7.2f, 4, 50000, 300), 45);
   EXPECT_EQ(AutomaticScanCount(6.2f, 0.0f, 7.2f, 4, 50000, 300), 45);
   EXPECT_EQ(AutomaticScanCount(6.2f, 7.19f, 7.2f, 0, 50000, 300), 0);
   EXPECT_EQ(AutomaticScanCount(6.2f, 7.19f, 7.2f, -2, 50000, 300), 0);
+  // A time no int counts in scans is the largest count (refused by the simulation).
+  EXPECT_EQ(AutomaticScanCount(6.2f, 7.19f, 7.2f, 1e-30f, 50000, 300), INT_MAX);
 }
 
 TEST_F(Generate, SeriesWritesOneNumberedFolderPerCombination) {

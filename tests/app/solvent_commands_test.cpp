@@ -73,9 +73,12 @@ TEST_F(SolventCommands, CancelAndRefusedEntriesChangeNothing) {
     forms_.Expect({kCaption, {{id, text}}, {}, true});
     Open({}, {}, false);
   }
-  forms_.Expect({kCaption, {{851, "2"}}, {{844, 1}, {840, 0}}, true});
-  Open({}, {}, false);
-  EXPECT_EQ(forms_.canCloseRefusals, 5);
+  // Too small a cosolute grid, and grids no int can count.
+  for (const char* grid : {"2", "3e9", "1e30"}) {
+    forms_.Expect({kCaption, {{851, grid}}, {{844, 1}, {840, 0}}, true});
+    Open({}, {}, false);
+  }
+  EXPECT_EQ(forms_.canCloseRefusals, 7);
   EXPECT_TRUE(forms_.failures.empty());
   const SolventGradientSettings& sg = CurrentSolventGradientSettings();
   EXPECT_FALSE(sg.UseInhomogeneousSolvent);

@@ -208,7 +208,7 @@ TEST_F(StartUp, AnUnattendedRunCutShortByAnExceptionEndsWithAFailureStatus) {
         << "<OutputResultsDirectory>" << out.string() << "</OutputResultsDirectory>\n"
         << "<DataDirectory>" << home_.string() << "</DataDirectory>\n<PassThrough></PassThrough>\n"
         << "<Channel>RA1</Channel>\n<FirstScan>1</FirstScan>\n<LastScan>3</LastScan>\n"
-        << "<ScanInterval>1</ScanInterval>\n";
+        << "<ScanInterval>1</ScanInterval>\n<Model>cofs</Model>\n";
     SetMainWindowFactory([&](const std::string&) -> std::unique_ptr<IMainWindow> {
       EXPECT_TRUE(TakeAutomationCommandLine(CommandLineArgs.ArgCount, CommandLineArgs.ArgCopies));
       c.raise();

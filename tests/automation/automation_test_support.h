@@ -16,6 +16,7 @@
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -35,7 +36,7 @@ inline void WriteFile(const std::filesystem::path& p, const std::string& text) {
   out << text;
 }
 
-// The eight required elements, each on its own line.
+// The required elements, each on its own line.
 inline std::string RequiredElements(const std::string& out = "out", const std::string& data = "data") {
   return "<AllDoneFlagFile>" + out + "/done.flag</AllDoneFlagFile>\n"
          "<OutputResultsDirectory>" + out + "</OutputResultsDirectory>\n"
@@ -44,7 +45,15 @@ inline std::string RequiredElements(const std::string& out = "out", const std::s
          "<Channel>RA1</Channel>\n"
          "<FirstScan>1</FirstScan>\n"
          "<LastScan>10</LastScan>\n"
-         "<ScanInterval>1</ScanInterval>\n";
+         "<ScanInterval>1</ScanInterval>\n"
+         "<Model>cofs</Model>\n";
+}
+
+// The required elements with the Model line replaced by line ("" drops it).
+inline std::string RequiredElementsWithModel(const std::string& line) {
+  std::string body = RequiredElements();
+  const std::size_t at = body.find("<Model>");
+  return body.replace(at, body.find('\n', at) + 1 - at, line);
 }
 
 inline std::string Wrap(const std::string& body) {
@@ -79,9 +88,10 @@ class Scratch : public ::testing::Test {
 inline void ResetAnalysisState() {
   teststate::ResetDataState();
   teststate::ResetFitState();
+  // Every array of the run before (the prior's too), not only the two the
+  // tests read: a run of the next test would leave them unreachable.
+  FreeDistributionArrays();
   ContiSettings& c = Conti();
-  if (c.sValues) free_vector(c.sValues, 1, c.gridSize);
-  if (c.distribution) free_vector(c.distribution, 1, c.gridSize);
   c.sValues = c.distribution = nullptr;
   c.gridSize = 0;
   // The scalar settings the tests read; the arrays of a run stay allocated.

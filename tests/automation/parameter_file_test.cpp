@@ -24,7 +24,7 @@ class ParameterFile : public autotest::Scratch {
 
 }  // namespace
 
-TEST_F(ParameterFile, OnlyTheEightRequiredElementsIsAcceptedWithEveryDefault) {
+TEST_F(ParameterFile, OnlyTheRequiredElementsIsAcceptedWithEveryDefault) {
   ASSERT_TRUE(Read(Wrap(RequiredElements())));
   EXPECT_EQ(record.valid, 1);
   EXPECT_STREQ(record.AllDoneFlagFile, "out/done.flag");
@@ -44,14 +44,14 @@ TEST_F(ParameterFile, OnlyTheEightRequiredElementsIsAcceptedWithEveryDefault) {
   EXPECT_EQ(record.Resolution, 50);
   EXPECT_EQ(record.BufferViscosity, 0.01002f);
   EXPECT_EQ(record.NumberComputationThreads, 2);
-  EXPECT_STREQ(record.Model, "");
+  EXPECT_STREQ(record.Model, "cofs");
   EXPECT_EQ(record.AutoExit, 0);
 }
 
 TEST_F(ParameterFile, EachMissingRequiredElementRejectsTheFile) {
   const char* required[] = {"AllDoneFlagFile", "OutputResultsDirectory", "DataDirectory",
                             "PassThrough",     "Channel",                "FirstScan",
-                            "LastScan",        "ScanInterval"};
+                            "LastScan",        "ScanInterval",           "Model"};
   for (const char* key : required) {
     SCOPED_TRACE(key);
     std::string body = RequiredElements();
@@ -143,7 +143,7 @@ TEST_F(ParameterFile, ElementsAreFoundByTheirWholeTagsInAnyOrder) {
   // An element name inside another element's value is just text.
   std::string body = RequiredElements();
   body.replace(body.find("<DataDirectory>data<"), 20, "<DataDirectory>runs/Model/Smax<");
-  ASSERT_TRUE(Read(Wrap(body + "<Model>cofs</Model>\n<Smax>12</Smax>\n")));
+  ASSERT_TRUE(Read(Wrap(body + "<Smax>12</Smax>\n")));
   EXPECT_STREQ(record.DataDirectory, "runs/Model/Smax");
   EXPECT_STREQ(record.Model, "cofs");
   EXPECT_FLOAT_EQ(record.Smax, 12.0f);
@@ -280,7 +280,7 @@ TEST_F(ParameterFile, TextValuesAreNeverCutShort) {
   EXPECT_EQ(std::strlen(record.DataDirectory), 259u);
   EXPECT_FALSE(Read(withDataDirectory(tooLong)));
   EXPECT_EQ(record.rejection, "value of DataDirectory is too long");
-  EXPECT_FALSE(Read(Wrap(RequiredElements() + "<Model>" + std::string(100, 'c') + "</Model>\n")));
+  EXPECT_FALSE(Read(Wrap(autotest::RequiredElementsWithModel("<Model>" + std::string(100, 'c') + "</Model>\n"))));
   EXPECT_EQ(record.rejection, "value of Model is too long");
 }
 
@@ -294,7 +294,7 @@ TEST_F(ParameterFile, AChannelIsAnExtensionNotAPath) {
 }
 
 TEST_F(ParameterFile, WindowsLineEndsReadAsLineFeeds) {
-  std::string text = Wrap(RequiredElements() + "<Model>cofs</Model>\n");
+  std::string text = Wrap(RequiredElements());
   std::string crlf;
   for (char c : text) {
     if (c == '\n') crlf += '\r';
@@ -376,11 +376,16 @@ TEST_F(ParameterFile, ValuesNoAnalysisCanStartFromAreRefusedByName) {
       {"<BottomLowerLimit>7.3</BottomLowerLimit>\n", "BottomLowerLimit (7.3) must not be above BottomUpperLimit (7.25)"},
       {"<DataSpikeThreshold>0</DataSpikeThreshold>\n", "DataSpikeThreshold (0) must be above 0"},
       {"<Model>COFS</Model>\n", "Model (\"COFS\") must be cofs or lsgofs"},
+      {"<Model></Model>\n", "Model (\"\") must be cofs or lsgofs"},
+      {"<Model>  </Model>\n", "Model (\"  \") must be cofs or lsgofs"},
+      {"<Model/>\n", "element Model cannot be read"},
+      {"<Model>cofs\n", "element Model cannot be read"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.elements);
     record = CIniCustomPars{};
-    EXPECT_FALSE(Read(Wrap(RequiredElements() + c.elements)));
+    const bool model = std::strstr(c.elements, "<Model") != nullptr;
+    EXPECT_FALSE(Read(Wrap((model ? autotest::RequiredElementsWithModel("") : RequiredElements()) + c.elements)));
     EXPECT_EQ(record.valid, 0);
     EXPECT_EQ(record.rejection, c.rejection);
   }
@@ -390,14 +395,14 @@ TEST_F(ParameterFile, ValuesNoAnalysisCanStartFromAreRefusedByName) {
                         "<Smin>4.99</Smin>\n<Smax>5</Smax>\n<Resolution>2</Resolution>\n"
                         "<BufferDensity>1e-6</BufferDensity>\n")));
   record = CIniCustomPars{};
-  EXPECT_TRUE(Read(Wrap(RequiredElements() +
+  EXPECT_TRUE(Read(Wrap(autotest::RequiredElementsWithModel("") +
                         "<Vbar>10</Vbar>\n<RegularizationPvalue>0</RegularizationPvalue>\n"
                         "<LeftFitLimit>0</LeftFitLimit>\n<RightFitLimit>0</RightFitLimit>\n"
                         "<MeniscusLowerLimit>6</MeniscusLowerLimit>\n<MeniscusUpperLimit>6</MeniscusUpperLimit>\n"
                         "<Model>lsgofs</Model>\n")))
       << record.rejection;
   record = CIniCustomPars{};
-  EXPECT_TRUE(Read(Wrap(RequiredElements() + "<RegularizationPvalue>1</RegularizationPvalue>\n<Model></Model>\n")))
+  EXPECT_TRUE(Read(Wrap(RequiredElements() + "<RegularizationPvalue>1</RegularizationPvalue>\n")))
       << record.rejection;
   // Above 1 the value is a chi-square ratio, which the regularisation takes as it stands.
   record = CIniCustomPars{};

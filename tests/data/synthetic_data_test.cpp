@@ -14,6 +14,7 @@
 #include "platform/diagnostics.h"
 #include "platform/program_paths.h"
 #include "tests/data/loading_fixture.h"
+#include "tests/support/file_size_limit.h"
 
 namespace {
 
@@ -252,6 +253,39 @@ TEST_F(SyntheticDataTest, AFolderThatCannotBeWrittenStopsBeforeAnythingChanges) 
   EXPECT_EQ(CurrentScanSet().count, 2);
   EXPECT_EQ(CurrentScanSet().dataFolder, folder);
   EXPECT_EQ(*CurrentLoadTargets().tiNoiseFitted, 1);
+  EXPECT_TRUE(ui.AllConsumed());
+  ExpectNoFailures();
+}
+
+// A folder whose disk is full takes no scan: the writer says so once, and
+// the generated scans are not left loaded as if they had been written.
+TEST_F(SyntheticDataTest, ScansAFullDiskCannotTakeAreNotLeftLoaded) {
+  ui.lenient = true;
+  SyntheticOutcome made = SyntheticOutcome::Made;
+  ASSERT_TRUE(testsupport::WithFileSizeLimit(100, [&] { made = MakeSyntheticDataSet(Run(3)); }));
+  EXPECT_EQ(made, SyntheticOutcome::Unwritten);
+  EXPECT_EQ(CurrentScanSet().count, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / "00002.ra0"));
+}
+
+// A distribution file that holds no distribution stops the command with a
+// word, before the loaded set is replaced.
+TEST_F(SyntheticDataTest, ADistributionFileOfGarbageIsSaidAndReplacesNothing) {
+  ASSERT_EQ(MakeSyntheticDataSet(Run(2)), SyntheticOutcome::Made);
+  CurrentSyntheticDataHooks().distributionModel = [] { return true; };
+  const std::string folder = platform::ProgramPaths.ProgramFolder;
+  platform::ProgramPaths.ProgramFolder = dir.path() + "/";
+  const std::string file = dir / "distrib.dat";
+  for (const std::string& text : {std::string("garbage \x01\x02 here\nmore of it\n"), std::string("\n\n")}) {
+    SCOPED_TRACE(text);
+    { std::ofstream(file, std::ios::binary) << text; }
+    ui.ExpectBox("", "put synthetic distribution in")
+        .ExpectBox("ATTENTION", "is synthetic distribution normalized?", platform::IDNO)
+        .ExpectBox("GENERATE DATA", file + " holds no distribution: no scans were generated");
+    EXPECT_EQ(MakeSyntheticDataSet(Run(3)), SyntheticOutcome::Stopped);
+    EXPECT_EQ(CurrentScanSet().count, 2);
+  }
+  platform::ProgramPaths.ProgramFolder = folder;
   EXPECT_TRUE(ui.AllConsumed());
   ExpectNoFailures();
 }

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "distributions/conti_grid.h"
 #include "distributions/conti_settings.h"
 #include "distributions/ms_table.h"
+#include "platform/machine_memory.h"
 #include "platform/paths.h"
 #include "platform/scripted_ui.h"
 
@@ -70,6 +74,26 @@ TEST(WorkBlocks, TheStorageJudgedIsTheStorageTaken) {
   // arrays of the maximum-entropy solution (56 n^2): 104 n^2 bytes.
   EXPECT_NEAR(DistributionWorkStorageBytes(1e9, 10, 1000) / (104.0 * 1e18), 1.0, 1e-3);
 #endif
+}
+
+// A Run leaves memory mapped beside the storage it keeps for reuse (heap
+// its freed arrays came from): the Fit of the same analysis is judged
+// against the memory the Run was granted and is not refused for what its
+// own Run took; an analysis of other scans is judged afresh.
+TEST(WorkBlocks, TheSameAnalysisKeepsTheMemoryItsRunWasGranted) {
+  const int threads = 1, scans = 8, points = 1000;
+  const double available = platform::MemoryForTheProgram(threads) + DistributionWorkStorageHeld();
+  // The grid whose storage comes 8 MB short of the memory there is.
+  double lo = 2, hi = 1e7;
+  while (hi - lo > 1) {
+    const double mid = std::floor((lo + hi) / 2);
+    (DistributionWorkStorageBytes(mid, scans, points) < available - 8e6 ? lo : hi) = mid;
+  }
+  ASSERT_EQ(WorkStorageRefusal(lo, scans, points, threads), "");
+  std::vector<char> taken(64u << 20, 1);  // what a Run leaves mapped, touched
+  EXPECT_EQ(WorkStorageRefusal(lo, scans, points, threads), "");
+  EXPECT_NE(WorkStorageRefusal(lo, scans, points - 1, threads), "");
+  EXPECT_EQ(taken[12345], 1);
 }
 
 TEST(MsTable, InterpolatesThroughOriginAndExtrapolatesLastSegment) {

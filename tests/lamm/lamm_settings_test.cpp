@@ -139,14 +139,18 @@ TEST(LammPreferenceFile, UnreadableContentKeepsTheDefaultsAfterTheMessage) {
 }
 
 // The grid size and its limits are whole numbers: a value no int holds (a
-// cast of it is undefined) refuses the whole file, which is named.
+// cast of it is undefined) refuses the whole file, which is named; so does a
+// NaN or infinite value of any other line.
 TEST(LammPreferenceFile, GridSizesNoIntHoldsKeepTheDefaultsAfterTheMessage) {
   const struct {
     int line;
     const char* value;
     const char* shown;
+    const char* kind = "grid size";
   } cases[] = {{5, "nan", "nan"},        {5, "inf", "inf"},          {5, "1e30", "1e+30"},
-               {7, "2147483648", "2.14748e+09"}, {8, "-1e10", "-1e+10"}, {7, "-inf", "-inf"}};
+               {7, "2147483648", "2.14748e+09"}, {8, "-1e10", "-1e+10"}, {7, "-inf", "-inf"},
+               {3, "nan", "nan", "number"}, {16, "inf", "inf", "number"}, {26, "-nan", "-nan", "number"},
+               {6, "nan", "nan", "number"}};
   const std::string path = TempPath("gridsize.ini");
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.line) + " " + c.value);
@@ -158,8 +162,8 @@ TEST(LammPreferenceFile, GridSizesNoIntHoldsKeepTheDefaultsAfterTheMessage) {
     platform::ScriptedUserInterface ui;
     ui.ExpectBox("LAMM EQUATION PARAMETERS", "cannot use " + path +
                                                  " to initialize Lamm eq. preferences: line " +
-                                                 std::to_string(c.line) + " holds " + c.shown +
-                                                 ", which is no grid size\n -> using defaults now");
+                                                 std::to_string(c.line) + " holds " + c.shown + ", which is no " +
+                                                 c.kind + "\n -> using defaults now");
     platform::ScopedUI guard(ui);
     LammSolverSettings s;
     float tol = 0.01f;

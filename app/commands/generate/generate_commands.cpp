@@ -4,6 +4,7 @@
 // with their xp experiment files and files that name their settings.
 #include "app/commands/generate/generate_commands.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "app/window/window_services.h"
 #include "automation/exchange/xp_file.h"
 #include "data/load_hooks.h"
+#include "data/rotor_speed_profile.h"
 #include "data/scan_grid.h"
 #include "data/scan_set.h"
 #include "data/synthetic_data.h"
@@ -51,6 +53,16 @@ constexpr const char* kCaption = "GENERATE DATA";
 bool Ask(TXLAWindow& w, float& value, float initial, const char* prompt) {
   return InputPositiveFloatEx(&w, &value, initial, true, prompt, kCaption);
 }
+
+// Whole numbers (speeds, counts) are asked within what they can be.
+bool AskWhole(int& value, int low, int high, const char* prompt) {
+  return InputWholeNumber(&value, value, low, high, prompt, kCaption);
+}
+
+constexpr int kMaxRpm = static_cast<int>(kMaxRotorSpeedRpm);
+// Values of one list of Series: each one is asked for.
+constexpr int kMaxSeriesValues = 1000;
+constexpr int kMaxDirectoryOffset = 1000000000;
 
 bool YesNo(const char* text) {
   return platform::AskYes(kCaption, text);
@@ -136,19 +148,20 @@ void Generate(TXLAWindow& w, const SyntheticRun& run) {
   }
 }
 
-// A list of values of Series: its count, then each value; false on Cancel.
+// A list of values of Series: its count, then each value (whole numbers
+// from 1 to wholeHigh when wholeHigh > 0); false on Cancel.
 bool AskList(TXLAWindow& w, std::vector<float>& values, const char* countPrompt, const char* valuePrompt,
-             float initial) {
-  float count = 2;
-  if (!Ask(w, count, 2, countPrompt)) return false;
-  const int n = static_cast<int>(std::floor(count));
+             float initial, int wholeHigh = 0) {
+  int n = 2;
+  if (!AskWhole(n, 0, kMaxSeriesValues, countPrompt)) return false;
   values.clear();
   for (int i = 1; i <= n; ++i) {
     char prompt[80];
     std::snprintf(prompt, sizeof prompt, valuePrompt, i);
     float v = initial;
-    if (!Ask(w, v, initial, prompt)) return false;
-    values.push_back(v);
+    int whole = static_cast<int>(initial);
+    if (wholeHigh > 0 ? !AskWhole(whole, 1, wholeHigh, prompt) : !Ask(w, v, initial, prompt)) return false;
+    values.push_back(wholeHigh > 0 ? static_cast<float>(whole) : v);
   }
   return true;
 }
@@ -182,7 +195,9 @@ int AutomaticScanCount(float meniscus, float rightFitLimit, float bottom, float 
   if (!(right > meniscus)) return 0;
   const double omega = RpmToOmega(rpm);
   const double t = std::log(right / meniscus) / (s1 * 1e-13 * omega * omega);
-  return static_cast<int>(std::floor(t / interval));
+  // (A count no int holds is more scans than can be simulated anyway.)
+  const double count = std::floor(t / interval);
+  return count < INT_MAX ? static_cast<int>(count) : INT_MAX;
 }
 
 SelfAssociationEntries SelfAssociationParameters(double eps, double microMolar, double k1, double k2) {
@@ -317,12 +332,13 @@ void TXLAWindow::CmSingle() {
     CheckMenuItem(217, gFitEngineState.molarMassParameters != 0);
   }
   SyntheticRun run;
-  float dr = 0.001f, rpm = 50000, interval = 300, scans = 50, noise = 0.01f;
+  float dr = 0.001f, interval = 300, noise = 0.01f;
+  int rpm = 50000, scans = 50;
   if (!Ask(*this, dr, dr, "density of points dr (cm)")) return;
-  if (!Ask(*this, rpm, rpm, "rotor speed (rpm)")) return;
+  if (!AskWhole(rpm, 1, kMaxRpm, "rotor speed (rpm)")) return;
   run.acceleration = AskAcceleration(*this);
   if (!Ask(*this, interval, interval, "time interval of scans (sec)")) return;
-  if (!Ask(*this, scans, scans, "number of simulated scans")) return;
+  if (!AskWhole(scans, 0, kMaxSyntheticScans, "number of simulated scans")) return;
   if (!Ask(*this, noise, noise, "std of noise (OD)")) return;
   SetCellGeometry(0);
   if (m.AnySelfAssociationModel() && !AskSelfAssociation(*this)) return;
@@ -330,11 +346,11 @@ void TXLAWindow::CmSingle() {
   const std::string path = AskScanPath(*this);
   if (path.empty()) return;
   run.radialStep = dr;
-  run.rpm = static_cast<int>(rpm);
+  run.rpm = rpm;
   run.noise = noise;
   run.timeStep = interval;
   run.firstTime = 0;
-  run.scanCount = static_cast<int>(std::floor(scans));
+  run.scanCount = scans;
   run.path = path;
   Generate(*this, run);
   if (CurrentScanSet().count > 0) GeneratedDataInMemory() = true;
@@ -357,21 +373,23 @@ void TXLAWindow::CmSeries() {
   const std::string scanName = parts.name + parts.extension;
 
   std::vector<float> steps, speeds, noises, menisci, traces;
-  float interval = 300, scans = 0, offset = 0;
+  float interval = 300;
+  int scans = 0, offset = 0;
   if (!AskList(*this, steps, "# radial increments?", "%d - density of points dr (cm)", 0.001f)) return;
-  if (!AskList(*this, speeds, "# rotor speeds?", "%d - rotor speed (rpm)?", 50000)) return;
+  if (!AskList(*this, speeds, "# rotor speeds?", "%d - rotor speed (rpm)?", 50000, kMaxRpm)) return;
   const float acceleration = AskAcceleration(*this);
   if (!Ask(*this, interval, interval, "time interval of scans (sec)")) return;
-  if (!Ask(*this, scans, scans, "number of simulated scans (0 for auto)")) return;
+  if (!AskWhole(scans, 0, kMaxSyntheticScans, "number of simulated scans (0 for auto)")) return;
   if (!AskList(*this, noises, "# noise levels?", "%d - noise level?", 0.01f)) return;
   if (!AskList(*this, menisci, "# menisci?", "%d - meniscus (cm)?", 6.2f)) return;
   if (!AskList(*this, traces, "# trace concentrations?", "%d - 2nd species concentration (%)?", 1)) return;
-  if (!Ask(*this, offset, offset, "directory # offset")) return;
+  if (!AskWhole(offset, 0, kMaxDirectoryOffset, "directory # offset")) return;
   for (float& c : traces) c *= 0.01f;
 
   SeriesGenerationRunning() = true;
-  const int first = static_cast<int>(std::floor(offset));
-  int k = 0;
+  // Numbers of the folders: past what an int holds when the lists are long.
+  const long long first = offset;
+  long long k = 0;
   bool stop = false;
   for (float dr : steps)
     for (float rpm : speeds)
@@ -412,17 +430,17 @@ void TXLAWindow::CmSeries() {
             run.noise = noise;
             run.timeStep = interval;
             run.firstTime = acceleration > 0 ? rpm / acceleration + 10.0f : 0.0f;
-            run.scanCount = static_cast<int>(std::floor(scans));
+            run.scanCount = scans;
             if (run.scanCount <= 0) {
               run.scanCount = AutomaticScanCount(meniscus, s.rightFitLimit, gModelParams.bottom,
                                                  gModelParams.s[1], rpm, interval);
               // Without a positive s1 there is no time to count from.
-              float asked = 50;
-              if (run.scanCount <= 0 && !Ask(*this, asked, asked, "number of simulated scans")) {
+              int asked = 50;
+              if (run.scanCount <= 0 && !AskWhole(asked, 1, kMaxSyntheticScans, "number of simulated scans")) {
                 stop = true;
                 break;
               }
-              if (run.scanCount <= 0) run.scanCount = static_cast<int>(std::floor(asked));
+              if (run.scanCount <= 0) run.scanCount = asked;
             }
             run.path = folder + scanName;
             Generate(*this, run);

@@ -40,6 +40,11 @@ void AskValue(float& value, const char* prompt, const char* caption) {
 
 std::uint8_t Flag(bool on) { return on ? 1 : 0; }
 
+// Bounds of the sort's whole numbers: a list of more scans than a run
+// records, a cell number beyond any rotor's holes.
+constexpr int kMaxTargetScans = 100000;
+constexpr int kMaxCellNumber = 99;
+
 // Steps shared by the one-correction commands: true when the correction is
 // to be on.
 bool WantCorrection(const char* caption, const char* question) {
@@ -295,14 +300,13 @@ void TXLAWindow::CmSortFluorescenceDataToDisk() {
     return;
   }
   FluorescenceSortOptions o;
-  float target = static_cast<float>(o.targetScans);
-  float excluded = static_cast<float>(o.excludedCell);
   if (platform::AskYes(caption, "make list files?")) {
     o.makeLists = true;
     AskValue(o.tMin, "t min [sec]", caption);
     AskValue(o.tMax, "t max [sec]", caption);
-    AskValue(target, "target # of scans", caption);
-    AskValue(excluded, "exclude fluorescence reference in cell#", caption);
+    InputWholeNumber(&o.targetScans, o.targetScans, 0, kMaxTargetScans, "target # of scans", caption);
+    InputWholeNumber(&o.excludedCell, o.excludedCell, 0, kMaxCellNumber, "exclude fluorescence reference in cell#",
+                     caption);
   }
   if (platform::AskYes(caption, "exclude files with signal below thresold in [rmin rmax] interval?")) {
     o.thresholdFilter = true;
@@ -311,8 +315,6 @@ void TXLAWindow::CmSortFluorescenceDataToDisk() {
     AskValue(o.minSignal, "minimal signal", caption);
     AskValue(o.maxNoise, "maximal noise", caption);
   }
-  o.targetScans = static_cast<int>(std::floor(target));
-  o.excludedCell = static_cast<int>(std::floor(excluded));
   CopySortedFluorescenceFiles(o);
   PlaySoundOk();
 }

@@ -1,5 +1,6 @@
 #include "app/commands/options/solvent_commands.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -112,7 +113,9 @@ SolventGradientSettings Candidate(const FormDialog& d, double& vbar) {
   sg.CosoluteS = d.Value(864);
   sg.CosoluteD = d.Value(865) * 1e-7;
   sg.CsClAt25C = d.Ticked(850);
-  sg.CosoluteGridSize = sg.CosoluteGridSizeEntry = static_cast<int>(std::floor(d.Value(851)));
+  // A size no int holds is held as the largest, which the check refuses.
+  const double grid = std::floor(d.Value(851));
+  sg.CosoluteGridSize = sg.CosoluteGridSizeEntry = grid < INT_MAX ? static_cast<int>(grid) : INT_MAX;
   sg.PlotCosoluteData = d.Ticked(852);
   sg.SaveCosoluteData = d.Ticked(853);
   sg.AddWaterCompressibility = d.Ticked(856);
