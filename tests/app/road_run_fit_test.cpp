@@ -329,7 +329,7 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   platform::FileDialogResult chosen;
   chosen.accepted = true;
   chosen.paths = {fits};
-  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
+  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model");
   ui_->ExpectFiles("save fitted data as", chosen);
   ui_->ExpectFiles("save residuals as", platform::FileDialogResult{});
   ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});
@@ -363,7 +363,7 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   chosen.paths = {(elsewhere / "f0000x.rxx").string()};
   ui_->transcript.clear();
   ui_->fileRequests.clear();
-  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
+  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model");
   ui_->ExpectFiles("save fitted data as", chosen);
   ui_->ExpectFiles("save residuals as", platform::FileDialogResult{});
   ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});
