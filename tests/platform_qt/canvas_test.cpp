@@ -11,6 +11,7 @@
 #include "platform/metafile.h"
 #include "platform/qt/qt_canvas.h"
 #include "platform/qt/qt_svg.h"
+#include "plot/text_in_place.h"
 
 using namespace platform;
 using platform::qt::QtCanvas;
@@ -238,3 +239,35 @@ TEST(Canvas, PictureFilesAreWritten) {
   DeleteMetaFile(mf);
 }
 
+
+// Lines written in place over a plot, and written again, leave no white
+// bar of their cells across the plot: only the strokes of the line before
+// are blanked.
+TEST(Canvas, TextWrittenAgainInPlaceBlanksOnlyTheStrokesBefore) {
+  QtCanvas canvas(240, 40);
+  ForgetTextsInPlace();
+  auto dc = canvas.ClientDC();
+  HBRUSH blue = CreateSolidBrush(0xff0000);
+  HGDIOBJ old = dc->SelectObject(blue);
+  dc->SelectObject(GetStockObject(NULL_PEN));
+  dc->Rectangle(0, 0, 241, 41);  // a plot's colour under the text
+  DrawTextInPlace(*dc, 10, 10, "Meniscus = 6.012345");
+  const Bitmap written = canvas.ToBitmap();
+  int inked = 0;
+  for (COLORREF p : written.Pixels()) inked += p != 0xff0000;
+  EXPECT_GT(inked, 20);
+  EXPECT_LT(inked, 600);  // strokes of 19 characters, no cells
+  DrawTextInPlace(*dc, 10, 10, "s");
+  const Bitmap rewritten = canvas.ToBitmap();
+  int blanked = 0, stray = 0;
+  for (std::size_t i = 0; i < rewritten.Pixels().size(); ++i) {
+    if (rewritten.Pixels()[i] != 0xffffff) continue;
+    ++blanked;
+    stray += written.Pixels()[i] == 0xff0000;  // white where the plot showed
+  }
+  EXPECT_GT(blanked, 20);
+  EXPECT_EQ(stray, 0);
+  dc->SelectObject(old);
+  DeleteObject(blue);
+  ForgetTextsInPlace();
+}
