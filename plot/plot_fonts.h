@@ -14,3 +14,9 @@ extern platform::HFONT VerticalLabelFont;  // y label, rising vertically
 extern platform::HFONT TitleFont;          // third annotation
 
 void CreatePlotFonts();
+// The y label's font at a smaller height, for a label longer than its plot
+// is high; kept for the program's life.
+platform::HFONT VerticalLabelFontOfHeight(int height);
+// Estimated width of an axis number in the axis font, in logical units:
+// digits as wide as the widest serif faces draw them (0.65 of the height).
+int AxisNumberWidth(const char* text);
