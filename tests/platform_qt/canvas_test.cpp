@@ -11,6 +11,10 @@
 #include "platform/metafile.h"
 #include "platform/qt/qt_canvas.h"
 #include "platform/qt/qt_svg.h"
+#include "numerics/ccurve.h"
+#include "numerics/cvector.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
 #include "plot/text_in_place.h"
 
 using namespace platform;
@@ -270,4 +274,35 @@ TEST(Canvas, TextWrittenAgainInPlaceBlanksOnlyTheStrokesBefore) {
   dc->SelectObject(old);
   DeleteObject(blue);
   ForgetTextsInPlace();
+}
+
+// A plot drawn straight over another at its place (the optimiser's progress
+// over the simulation's profiles) shows as if alone: the labels of the one
+// below ("radius" under "time (h)") do not show through.
+TEST(Canvas, APlotReplayedOnWhiteHidesTheLabelsOfThePlotBelow) {
+  std::vector<float> x{0, 1, 2, 3}, y{0, 1, 4, 9}, y2{1, 2, 3, 3};
+  CVector vx, vy, vy2;
+  vx.AttachData(x.data(), 4);
+  vy.AttachData(y.data(), 4);
+  vy2.AttachData(y2.data(), 4);
+  CCurve below(&vx, &vy), above(&vx, &vy2);
+  CWINPlot profiles, progress;
+  profiles.SetPlotRect(50, 75, 475, 975);
+  profiles.SetXLabel("radius");
+  profiles.SetYLabel("signal");
+  profiles.AddCurve(&below);
+  progress.SetPlotRect(50, 75, 475, 975);
+  progress.SetXLabel("time (h)");
+  progress.SetYLabel("difference to eq");
+  progress.AddCurve(&above);
+  ASSERT_TRUE(profiles.Plot());
+  ASSERT_TRUE(progress.Plot());
+  QtCanvas over(1000, 700), alone(1000, 700);
+  ASSERT_TRUE(ReplayPlotPicture(over, profiles.lastMetafile));
+  ASSERT_TRUE(ReplayPlotPictureOnWhite(over, progress));
+  ASSERT_TRUE(ReplayPlotPicture(alone, progress.lastMetafile));
+  const Bitmap a = over.ToBitmap(), b = alone.ToBitmap();
+  int differ = 0;
+  for (std::size_t i = 0; i < a.Pixels().size(); ++i) differ += a.Pixels()[i] != b.Pixels()[i];
+  EXPECT_EQ(differ, 0);
 }

@@ -554,7 +554,8 @@ void DrawProgressPlot(TXLAWindow& window, const CApproachToEqSim& trial, float h
     plot.SetCurveColor(1, 0xF00000);
     plot.SetRanges(0, hours, 0, kProgressRange);
     plot.Plot();
-    ReplayPlotPicture(*surface, plot.lastMetafile);
+    // Over the simulation's profiles: their "radius" stood where "time (h)" goes.
+    ReplayPlotPictureOnWhite(*surface, plot);
   }
   free_vector(ct, 1, m);
   free_vector(crpm, 1, m);
