@@ -100,6 +100,7 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
     b.offFill = offFill;
     b.onFill = onFill;
     b.pressed = pressed;
+    b.aspect = (H / kScreenHeight) / (W / kScreenWidth);
   };
   constexpr std::uint32_t kGrey = 0xf0f0f0, kBlue = 0xffe6e6, kPressed = 0xc8c8ff, kWhite = 0xffffff;
   constexpr std::uint32_t kViewOff = 0xffd2d2, kViewOn = 0xffdcdc;
