@@ -43,8 +43,9 @@ HFONT VerticalLabelFontOfHeight(int height) {
   return font;
 }
 
-int AxisNumberWidth(const char* text) {
+int AxisNumberWidth(const char* text, int digitPercent) {
   int width = 0;
-  for (const char* c = text; *c; ++c) width += (*c == '.' || *c == '-') ? AxisFontHeight / 4 + 1 : AxisFontHeight * 65 / 100;
+  for (const char* c = text; *c; ++c)
+    width += (*c == '.' || *c == '-') ? AxisFontHeight / 4 + 1 : AxisFontHeight * digitPercent / 100;
   return width;
 }

@@ -46,7 +46,7 @@ int CWINPlot::YLabelWidth() const {
       ticks->FormatPow10Element(k, buffer, 20, valueFactor);
     else
       ticks->FormatScaledElement(k, buffer, 20, valueFactor);
-    widest = std::max(widest, AxisNumberWidth(buffer));
+    widest = std::max(widest, AxisNumberWidth(buffer, 53));
   }
   delete ticks;
   return widest;
@@ -219,8 +219,7 @@ bool CWINPlot::PlotOnce() {
           dc.LineTo(plotRight + len, py);
           // A number that the window's edge would cut ("1000" read as
           // "100") is left out: the left axis shows it.
-          const bool fits =
-              plotRight + PlotFrameMargin + LabelGap + AxisNumberWidth(buffer) <= PlotSpaceWidth() - 2;
+          const bool fits = plotRight + PlotFrameMargin + LabelGap + AxisNumberWidth(buffer, 53) <= PlotSpaceWidth();
           if (major && showYAxisTitle && !compactAxes && fits) {
             dc.SetTextAlign(TA_LEFT | TA_BASELINE);
             dc.TextOut(plotRight + PlotFrameMargin + LabelGap, py + AxisFontHeight / 3, buffer);
