@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "data/fluorescence_corrections.h"
+#include "data/scan_set.h"
 #include "distributions/conti_fit_vector.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
@@ -187,6 +188,8 @@ std::array<std::string, 8> ComposeContiFitLines() {
   lines[3] = zone ? Format("Lamella thickness = %f             ", P[23])
                   : Format("Bottom = %f             ", P[14]);
   lines[4] = Format("Meniscus = %f           ", P[13]);
+  // Light-scattering data have no cell: their log time axis ends there.
+  if (CurrentDataTypeFlags().dls) lines[3] = lines[4] = "";
   lines[5] = ComponentLine();
   lines[6] = VbarLine();
   lines[7] = SignalCorrectionLine();

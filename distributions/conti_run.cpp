@@ -114,6 +114,14 @@ struct ShownDistribution {
   }
 };
 
+// A Run the user stopped says so; the fits and series that run it quietly
+// have their own word for a stop.
+void SayUserInterrupt() {
+  const ContiSettings& cs = Conti();
+  if (cs.silent || !cs.runCommand || gFitEngineState.fitRunning) return;
+  platform::Tell("ERROR", "user interrupt", platform::BoxIcon::Information);
+}
+
 void InterruptedKernels() {
   ContiSettings& cs = Conti();
   CurrentScanSet().dataChanged = 1;
@@ -700,6 +708,7 @@ void RunContiSed() {
     if (Stopped()) {
       InterruptedKernels();
       if (!cs.silent) shownBefore.PutBack();
+      SayUserInterrupt();
       return;
     }
     if (ls.discretizationError) {
@@ -776,6 +785,7 @@ void RunContiSed() {
         DistributionPlotHost* h = GetDistributionPlotHost();
         if (cs.runCommand && h) h->RequestRepaint();
       }
+      SayUserInterrupt();
     } else {
       ShowContiSolution();
     }

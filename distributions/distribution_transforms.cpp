@@ -51,11 +51,12 @@ double GridAmplitude(const NormalEquationBlock& b, const double* v, int i) {
   return hooks.bufferSignal ? hooks.bufferSignal() : 1.0;
 }
 
-void Redraw(const char* xTitle = nullptr) {
+void Redraw(const char* xTitle = nullptr, const char* yTitle = nullptr) {
   DistributionArrays& a = DistArrays();
   if (xTitle) a.lastSpec.xTitle = xTitle;
+  if (yTitle) a.lastSpec.yTitle = yTitle;
   if (a.plotExists && GetDistributionPlotHost()) {
-    if (xTitle) GetDistributionPlotHost()->Build(a.lastSpec);
+    if (xTitle || yTitle) GetDistributionPlotHost()->Build(a.lastSpec);
     GetDistributionPlotHost()->Redraw();
   }
 }
@@ -247,5 +248,7 @@ void DifferentialToIntegralDistribution() {
     previous = ci;
     c[i] = static_cast<float>(G);
   }
-  Redraw();
+  // The curve is the running integral now, no longer the density.
+  const std::string below = DistArrays().lastSpec.yTitle;
+  Redraw(nullptr, below.empty() ? nullptr : ("integral of " + below).c_str());
 }

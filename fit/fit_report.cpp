@@ -495,11 +495,16 @@ bool ComposeFitInfoLines(FitHost* host, FitInfoLines& out) {
   // chosen) is no line.
   if (out.line[4] == SpeciesCaption()) out.line[4].clear();
 
-  Appendf(out.line[7], "Meniscus = %f  ", P[13]);
-  AppendAtLimit(out.line[7], 13, fs.meniscusMin, fs.meniscusMax);
+  // Light-scattering data hold the ends of their log time axis where a cell
+  // has meniscus and bottom: no line of a cell for them.
+  const bool dls = CurrentDataTypeFlags().dls != 0;
+  if (!dls) {
+    Appendf(out.line[7], "Meniscus = %f  ", P[13]);
+    AppendAtLimit(out.line[7], 13, fs.meniscusMin, fs.meniscusMax);
+  }
   if (sel.ZoneCentrifugationModel) {
     Appendf(out.line[8], "Lamella thickness = %f  ", P[23]);
-  } else {
+  } else if (!dls) {
     Appendf(out.line[8], "Bottom = %f  ", P[14]);
     AppendAtLimit(out.line[8], 14, fs.bottomMin, fs.bottomMax);
   }
@@ -563,8 +568,10 @@ bool ComposePrintFitInfoLines(FitHost* host, PrintFitInfoLines& out) {
   } else {
     SelfAssociationLines(out.line[4], out.line[5], out.line[6]);
   }
-  Appendf(out.line[7], "Meniscus = %f  ", P[13]);
-  Appendf(out.line[8], "Bottom = %f  ", P[14]);
+  if (!CurrentDataTypeFlags().dls) {
+    Appendf(out.line[7], "Meniscus = %f  ", P[13]);
+    Appendf(out.line[8], "Bottom = %f  ", P[14]);
+  }
   Appendf(out.line[9], "fitting %1.4f - %1.4f", ss.leftFitLimit, ss.rightFitLimit);
   Appendf(out.line[10], "Baseline = %f  ", P[15]);
   if (!CurrentDataTypeFlags().dls) out.line[11] = VbarLine(in.solvent);

@@ -230,10 +230,11 @@ void SimulateModel(FitHost* host) {
   // An equilibrium scan is no starting profile of the others: every scan
   // is modelled by its own speed.
   const bool experimental = LammSettings().experimentalInitialDistribution != 0 && !equilibrium;
-  // The planar cells have their own element integrals on the global arrays.
+  // The planar cells have their own element integrals on the global arrays;
+  // the Faxen curves are formed species by species there too.
   const bool plainDiscrete = sel.LammDiscreteModel && !hooks.bufferSedimentationOn() && !data.dls &&
                              !ss.equilibriumMode && !experimental && !sel.ConcDependentSolverSwitch &&
-                             !sel.AnyPlanarGeometryModel();
+                             !sel.AnyPlanarGeometryModel() && !gFaxenApproximation;
   if (plainDiscrete || sel.NonidealMultipleSpeciesModel) {
     SimulateDiscreteSpecies(host);
     hooks.nonlinearInverse();

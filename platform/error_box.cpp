@@ -75,6 +75,9 @@ std::string FormatCurrent(float current) {
   if (!std::isfinite(current)) return {};  // nothing sensible to offer
   char buffer[64];
   const double v = current;
+  // A whole number (a count, an order, a speed) is offered as one, not as
+  // "20.000000" or "0.000000e+00".
+  if (std::fabs(v) < 1e7 && v == std::floor(v)) return std::to_string(static_cast<long>(v));
   const auto format = v > 0.01 ? std::chars_format::fixed : std::chars_format::scientific;
   const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, v, format, 6);
   if (ec != std::errc()) return {};

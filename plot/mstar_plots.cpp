@@ -355,6 +355,7 @@ std::unique_ptr<CScreenButton> MakeMStarButton(const MStarButtonSpec& spec) {
   b->SetText(spec.caption.c_str(), static_cast<int>(spec.caption.size()), spec.onCaption.c_str(),
              static_cast<int>(spec.onCaption.size()));
   b->on = spec.pressed ? 1 : 0;
+  b->pixelAspect = spec.aspect;
   b->FitCaption();
   b->Redraw();
   return b;

@@ -1,5 +1,7 @@
 #include "plot/plot_fonts.h"
 
+#include <map>
+
 using namespace platform;
 
 HFONT AxisFont = 0;
@@ -31,4 +33,19 @@ void CreatePlotFonts() {
   LabelFont = PlotFont(LabelFontHeight, 0);
   VerticalLabelFont = PlotFont(LabelFontHeight, 900);
   TitleFont = PlotFont(TitleFontHeight, 0);
+}
+
+HFONT VerticalLabelFontOfHeight(int height) {
+  if (height >= LabelFontHeight) return VerticalLabelFont;
+  static std::map<int, HFONT> fonts;
+  HFONT& font = fonts[height];
+  if (!font) font = PlotFont(height, 900);
+  return font;
+}
+
+int AxisNumberWidth(const char* text, int digitPercent) {
+  int width = 0;
+  for (const char* c = text; *c; ++c)
+    width += (*c == '.' || *c == '-') ? AxisFontHeight / 4 + 1 : AxisFontHeight * digitPercent / 100;
+  return width;
 }

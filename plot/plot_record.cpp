@@ -46,11 +46,7 @@ int CWINPlot::YLabelWidth() const {
       ticks->FormatPow10Element(k, buffer, 20, valueFactor);
     else
       ticks->FormatScaledElement(k, buffer, 20, valueFactor);
-    // A digit of the axis font is a little over half its height wide; a
-    // point or a minus sign about a quarter.
-    int width = 0;
-    for (const char* c = buffer; *c; ++c) width += (*c == '.' || *c == '-') ? AxisFontHeight / 4 + 1 : AxisFontHeight * 53 / 100;
-    widest = std::max(widest, width);
+    widest = std::max(widest, AxisNumberWidth(buffer, 53));
   }
   delete ticks;
   return widest;
@@ -149,6 +145,7 @@ bool CWINPlot::PlotOnce() {
   dc.SelectObject(AxisFont);
   char buffer[25];
   int w = 0;
+  int leftNumbers = 0;  // the widest number left of the y axis
 
   auto tickLabel = [&](const CVector& ticks, int k, bool pow10, float scale) {
     std::memset(buffer, 0, sizeof buffer);
@@ -212,12 +209,18 @@ bool CWINPlot::PlotOnce() {
         if (major) {
           const int chars = tickLabel(*ticks, k, logY, valueFactor);
           w = std::max(w, AxisFontHeight * chars);
-          if (!compactAxes) dc.TextOut(plotLeft - PlotFrameMargin - LabelGap, py + AxisFontHeight / 3, buffer);
+          if (!compactAxes) {
+            dc.TextOut(plotLeft - PlotFrameMargin - LabelGap, py + AxisFontHeight / 3, buffer);
+            leftNumbers = std::max(leftNumbers, AxisNumberWidth(buffer));
+          }
         }
         if (MirrorTicks) {
           dc.MoveTo(plotRight, py);
           dc.LineTo(plotRight + len, py);
-          if (major && showYAxisTitle && !compactAxes) {
+          // A number that the window's edge would cut ("1000" read as
+          // "100") is left out: the left axis shows it.
+          const bool fits = plotRight + PlotFrameMargin + LabelGap + AxisNumberWidth(buffer, 53) <= PlotSpaceWidth();
+          if (major && showYAxisTitle && !compactAxes && fits) {
             dc.SetTextAlign(TA_LEFT | TA_BASELINE);
             dc.TextOut(plotRight + PlotFrameMargin + LabelGap, py + AxisFontHeight / 3, buffer);
             dc.SetTextAlign(TA_RIGHT | TA_BASELINE);
@@ -306,9 +309,15 @@ bool CWINPlot::PlotOnce() {
   if (hasAnnotation1) dc.TextOut(xa, plotBottom, annotation1);
   if (hasAnnotation2) dc.TextOut(xa, plotTop, annotation2);
   if (hasYLabel) {
+    // Left of the axis numbers with a gap, and no longer than the plot is
+    // high: a long label (the Mwapp forms) in a smaller font.
+    const int xy = std::min(xa, plotLeft - PlotFrameMargin - 3 * LabelGap - leftNumbers - yLabelOption);
+    const int length = static_cast<int>(yLabel.size()) * LabelFontHeight * 55 / 100;
+    const int high = plotBottom - plotTop;
+    const int height = length > high && high > 0 ? std::max(11, LabelFontHeight * high / length) : LabelFontHeight;
     dc.SetTextAlign(TA_BOTTOM | TA_CENTER);
-    dc.SelectObject(VerticalLabelFont);
-    dc.TextOut(xa, static_cast<int>(plotBottom + (plotTop - plotBottom) * 0.5), yLabel);
+    dc.SelectObject(VerticalLabelFontOfHeight(height));
+    dc.TextOut(xy, static_cast<int>(plotBottom + (plotTop - plotBottom) * 0.5), yLabel);
     dc.SetTextAlign(TA_CENTER);
   }
   if (hasAnnotation3) {

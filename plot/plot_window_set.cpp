@@ -13,6 +13,7 @@
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 #include "plot/cwinplot.h"
+#include "plot/plot_fonts.h"
 #include "plot/residual_statistics.h"
 
 using platform::COLORREF;
@@ -307,6 +308,26 @@ bool ReplayPlotPicture(platform::DrawSurface& window, platform::HMETAFILE pictur
   dc->SetWindowExt(PlotSpaceWidth(), PlotSpaceHeight());
   dc->SetViewportExt(window.ClientWidth(), window.ClientHeight());
   return platform::PlayMetaFile(*dc, picture);
+}
+
+bool ReplayPlotPictureOnWhite(platform::DrawSurface& window, const CWINPlot& plot) {
+  if (!plot.lastMetafile) return false;
+  {
+    auto dc = window.ClientDC();
+    dc->SetMapMode(platform::MM_ANISOTROPIC);
+    dc->SetWindowExt(PlotSpaceWidth(), PlotSpaceHeight());
+    dc->SetViewportExt(window.ClientWidth(), window.ClientHeight());
+    platform::HBRUSH white = platform::CreateSolidBrush(0xffffff);
+    platform::HGDIOBJ oldBrush = dc->SelectObject(white);
+    platform::HGDIOBJ oldPen = dc->SelectObject(platform::GetStockObject(platform::NULL_PEN));
+    const int top = plot.plotTop - PlotFrameMargin - 6;
+    const int bottom = plot.plotBottom + PlotFrameMargin + AxisFontHeight + LabelFontHeight + 10;
+    dc->Rectangle(0, top, PlotSpaceWidth() + 1, bottom);
+    dc->SelectObject(oldPen);
+    dc->SelectObject(oldBrush);
+    platform::DeleteObject(white);
+  }
+  return ReplayPlotPicture(window, plot.lastMetafile);
 }
 
 // ---------------------------------------------------------------- rmsd file

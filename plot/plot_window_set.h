@@ -119,6 +119,10 @@ inline platform::HMETAFILE GetResidualBitmapMetafile() { return GetResidualHisto
 // Replays a plot picture stretched over the whole client area (the plots'
 // 1399 x 1000 space onto the client rectangle).
 bool ReplayPlotPicture(platform::DrawSurface& window, platform::HMETAFILE picture);
+// The same for a plot drawn over whatever stood at its place: the band of
+// the window from above its frame to below its x label is wiped first
+// (another plot's numbers and labels there would show through).
+bool ReplayPlotPictureOnWhite(platform::DrawSurface& window, const CWINPlot& plot);
 
 // The per-scan rmsd file: "name \trmsd" per scan in time order. False (told
 // in a box, and the file switched off) when it cannot be opened or written

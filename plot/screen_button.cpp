@@ -264,7 +264,8 @@ void CScreenButton::FitCaption() {
   // The caption font's characters are about half its height wide.
   constexpr double kCharWidth = 0.5;
   const size_t length = std::max<size_t>(1, std::max(caption.size(), onCaption.size()));
-  const double fit = (std::abs(right - left) - 4) / (kCharWidth * static_cast<double>(length));
+  const double aspect = pixelAspect > 0 ? pixelAspect : 1.0;
+  const double fit = (std::abs(right - left) - 4) / (kCharWidth * aspect * static_cast<double>(length));
   const int tallest = std::min(16, std::abs(bottom - top));
   captionHeight = std::max(7, std::min(tallest, static_cast<int>(std::floor(fit))));
 }

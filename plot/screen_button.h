@@ -61,6 +61,10 @@ class CScreenButton {
   // Shrinks the caption font until the longer caption fits the button's width.
   void FitCaption();
   int captionHeight = 16;  // plot-space units; long captions in small buttons take less
+  // Pixels a plot-space unit down over pixels a unit across on the window
+  // the face is shown in: the caption's characters, whose width follows the
+  // font's height in pixels, take that much less of the width in units.
+  float pixelAspect = 1;
   std::uint8_t pressed = 0;
   platform::HMETAFILE face = 0;
   std::uint8_t ownsFace = 0;

@@ -28,16 +28,15 @@ constexpr std::size_t kMostPlaces = 256;
 
 namespace {
 
-// The older text written again in the background colour on its own
-// background: exactly its cells become blank.
+// The older text written again in the background colour, without a
+// background: exactly its strokes become blank. Blanking its whole cells
+// left white bars across the scans and plot lines under the report.
 void Blank(platform::DrawContext& dc, int x, int y, const std::string& text) {
   if (text.empty()) return;
   const platform::COLORREF ink = dc.SetTextColor(0xffffff);
-  const platform::COLORREF paper = dc.SetBkColor(0xffffff);
-  const int mode = dc.SetBkMode(platform::OPAQUE);
+  const int mode = dc.SetBkMode(platform::TRANSPARENT);
   dc.TextOut(x, y, text);
   dc.SetBkMode(mode);
-  dc.SetBkColor(paper);
   dc.SetTextColor(ink);
 }
 
@@ -49,7 +48,10 @@ void WriteInPlace(platform::DrawContext& dc, int x, int y, const std::string& te
   auto& written = Written();
   const auto at = written.find({x, y});
   if (at != written.end()) Blank(dc, x, y, at->second.text);
+  // No background either: the lines stand over the plots.
+  const int mode = dc.SetBkMode(platform::TRANSPARENT);
   dc.TextOut(x, y, text);
+  dc.SetBkMode(mode);
   if (written.size() >= kMostPlaces && at == written.end()) written.clear();
   written[{x, y}] = {text, fontPixels};
 }

@@ -415,7 +415,11 @@ void MStarRangeDragEnded(TXLAWindow& w, int x1, int x2) {
 
 bool MStarLetsLoadGoAhead(TXLAWindow& w) {
   const MStarState& st = State();
-  if (st.screenShown) return false;
+  if (st.screenShown) {
+    // The screen's plots hold the loaded data: new files would pull them away.
+    platform::Tell(kTitle, "the M* screen shows the loaded data:\npress Esc to end the M* analysis, then load");
+    return false;
+  }
   if (st.analysisActive) MStarActions().resetAnalysis(w);
   return true;
 }

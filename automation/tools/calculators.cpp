@@ -35,6 +35,21 @@ CalculatorAnswer FrictionForceAnswer(float s, float radius, float ff0, float rpm
       M, vbar, ff0, s, etaRel, rpm, radius, v * f, r0 * 1e9, v, f));
 }
 
+namespace {
+
+// The hydrated sphere itself has a frictional ratio above 1: a smaller one
+// fits no ellipsoid of that hydration, and the ratios come out 0.
+std::string NoEllipsoidReason(float ff0, float vbar, float hydration, float density, float oblate, float prolate) {
+  if (oblate > 0.0f && prolate > 0.0f) return {};
+  const double x = (vbar + static_cast<double>(hydration) * density) / vbar;
+  if (!(x > 0.0)) return {};
+  return Format("\n(a/b = 0: f/f0 = %.3f is not above %.3f, that of the hydrated sphere;\n no ellipsoid with %.2f g/g "
+                "hydration is as compact)",
+                ff0, std::cbrt(x), hydration);
+}
+
+}  // namespace
+
 CalculatorAnswer FrictionalRatiosAnswer(float M, float s, float vbar, float hydration, float T,
                                         float density, float etaRel) {
   const float r0 = CalculateRadius(M, vbar);
@@ -45,7 +60,8 @@ CalculatorAnswer FrictionalRatiosAnswer(float M, float s, float vbar, float hydr
   return Answer(Format(
       "for M=%.0f Da, s=%.4f S, v=%.3f ml/g, hydration = %.3f g/g, density=%.4f g/ml, rel. viscosity=%.4f:\n"
       " r0 = %.2f nm, rh = %.2f nm\n D= %.3e cm^2/sec\n f/f0 = %.2f \n a/b(oblate)=%.2f\n a/b(prolate)=%.2f",
-      M, s, vbar, hydration, density, etaRel, r0 * 1e9, r0 * ff0 * 1e9, D, ff0, oblate, prolate));
+      M, s, vbar, hydration, density, etaRel, r0 * 1e9, r0 * ff0 * 1e9, D, ff0, oblate, prolate) +
+                NoEllipsoidReason(ff0, vbar, hydration, density, oblate, prolate));
 }
 
 CalculatorAnswer BoundaryBroadeningAnswer(float meniscus, float bottom, float rpm, float MkDa, float vbar,
@@ -168,7 +184,9 @@ CalculatorAnswer VarianceRatioAnswer(float confidence, float n1, float n2, float
 
 CalculatorAnswer EllipsoidAnswer(float ff0, float vbar, float hydration, float density) {
   if (!(vbar > 0.0f)) return Refusal("the partial specific volume must be positive");
+  const float oblate = CalculateOblateRatioFromFf0(ff0, vbar, hydration, density);
+  const float prolate = CalculateProlateRatioFromFf0(ff0, vbar, hydration, density);
   return Answer(Format("for f/fo =%.3f, v-bar =%.3f ml/g, hydration =%.2f g/g:\n a/b(oblate)=%.2f\n a/b(prolate)=%.2f",
-                       ff0, vbar, hydration, CalculateOblateRatioFromFf0(ff0, vbar, hydration, density),
-                       CalculateProlateRatioFromFf0(ff0, vbar, hydration, density)));
+                       ff0, vbar, hydration, oblate, prolate) +
+                NoEllipsoidReason(ff0, vbar, hydration, density, oblate, prolate));
 }

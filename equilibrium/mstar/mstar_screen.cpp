@@ -76,9 +76,13 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
   if (N < 1 || !st.HasData()) return table;
   const float W = clientWidth > 0 ? clientWidth : kScreenWidth;
   const float H = clientHeight > 0 ? clientHeight : kScreenHeight;
-  const float h = 18.0f * H / 1000.0f;
+  // A button keeps its size in pixels, whatever the window: 18 px high and
+  // k px a character of its caption (plus a margin in screen units). Sized
+  // in screen units they shrank with the window until their captions were a
+  // few pixels high on a laptop screen.
+  const float h = 18.0f * kScreenHeight / H;
   auto width = [W](const std::string& caption, float k) {
-    return k * static_cast<float>(caption.size()) * W / kScreenWidth;
+    return k * static_cast<float>(caption.size()) * kScreenWidth / W;
   };
   const MStarSettings& set = st.settings;
   const bool smoothing = set.cmSmoothing;
@@ -96,37 +100,47 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
     b.offFill = offFill;
     b.onFill = onFill;
     b.pressed = pressed;
+    b.aspect = (H / kScreenHeight) / (W / kScreenWidth);
   };
   constexpr std::uint32_t kGrey = 0xf0f0f0, kBlue = 0xffe6e6, kPressed = 0xc8c8ff, kWhite = 0xffffff;
   constexpr std::uint32_t kViewOff = 0xffd2d2, kViewOn = 0xffdcdc;
 
+  // The signal plot's column of A0 buttons and the Mwapp plot's view switch
+  // stand where the buttons beside them would begin; those move on past them.
+  float a0Right = 0;
+  for (int i = 1; i <= N; ++i)
+    a0Right = std::max(a0Right, 110 + width(MStarMeniscusSignalCaption(i, st.ca[static_cast<size_t>(i)],
+                                                                       interference, false), 5.0f) + 60);
+  const float viewRight = 665 + width("go to Mwapp(r)", 5.0f) + 60;
   if (!smoothing) {
-    const float w = width("extrap.", 2.5f);
-    put(1, "extrap.", "extrap.", 50 + 0.5f * h, 50 + 1.5f * h, 205, 205 + w + 30, kGrey, kPressed);
+    const float w = width("extrap.", 5.0f);
+    const float left = std::max(205.0f, a0Right + 5);
+    put(1, "extrap.", "extrap.", 50 + 0.5f * h, 50 + 1.5f * h, left, left + w + 30, kGrey, kPressed);
   }
   {
     const std::string c = MStarSgCaption(set);
-    put(2, c, c, 50 + 0.5f * h, 50 + 1.5f * h, 785, 785 + width(c, 2.5f) + 60, kBlue, kPressed);
+    put(2, c, c, 50 + 0.5f * h, 50 + 1.5f * h, 785, 785 + width(c, 5.0f) + 60, kBlue, kPressed);
   }
   {
     const std::string c = MStarMwappMeanCaption(set);
-    put(3, c, c, 525 + 0.5f * h, 525 + 1.5f * h, 785, 785 + width(c, 2.5f) + 60, kBlue, kPressed);
+    const float left = std::max(785.0f, viewRight + 5);
+    put(3, c, c, 525 + 0.5f * h, 525 + 1.5f * h, left, left + width(c, 5.0f) + 60, kBlue, kPressed);
   }
   if (!smoothing) {
-    const float w = width("extrap.", 2.5f);
+    const float w = width("extrap.", 5.0f);
     put(4, "extrap.", "extrap.", 525 + 0.5f * h, 525 + 1.5f * h, 600 - w - 30, 600, kGrey, kPressed);
   }
   if (N >= 2)
-    put(5, "RI off", "RI on ", 49 - h, 48, 622, 622 + width("RI off", 2.5f) + 50, kGrey, 0xc8faff, riNoise);
-  put(6, "c(M) off", "c(M) on ", 49 - 2 * h, 48 - h, 622, 622 + width("c(M) off", 2.5f) + 100, kGrey, kPressed,
+    put(5, "RI off", "RI on ", 49 - h, 48, 622, 622 + width("RI off", 5.0f) + 50, kGrey, 0xc8faff, riNoise);
+  put(6, "c(M) off", "c(M) on ", 49 - 2 * h, 48 - h, 622, 622 + width("c(M) off", 5.0f) + 100, kGrey, kPressed,
       smoothing);
   {
     const std::string c = " hinge point info ";
-    put(7, c, c, 49 - 2 * h, 48 - h, 747, 747 + width(c, 2.5f) + 50, kGrey, kPressed);
+    put(7, c, c, 49 - 2 * h, 48 - h, 747, 747 + width(c, 5.0f) + 50, kGrey, kPressed);
   }
   {
     const std::string off = " toggle to dlnc/dr2", on = " toggle to (1/2)(1/(c*r))(dc/dr)";
-    put(8, off, on, 525 + 1.75f * h, 525 + 2.75f * h, 665, 665 + width(on, 2.5f) + 60, kViewOff, kViewOn,
+    put(8, off, on, 525 + 1.75f * h, 525 + 2.75f * h, 665, 665 + width(on, 5.0f) + 60, kViewOff, kViewOn,
         set.dlncForm);
   }
   const MStarResultTexts texts = ComposeMStarResultTexts(st);
@@ -135,26 +149,25 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
     const float fi = static_cast<float>(i);
     if (k < texts.mwavg.size()) {
       const std::string& c = texts.mwavg[k];
-      put(8 + i, c, c, 525 + (fi + 1) * h, 525 + (fi + 2) * h, 600 - width(c, 2.5f) - 60, 600, kWhite, kWhite);
+      put(8 + i, c, c, 525 + (fi + 1) * h, 525 + (fi + 2) * h, 600 - width(c, 5.0f) - 60, 600, kWhite, kWhite);
     }
     if (!smoothing && k < texts.linearFit.size()) {
       const std::string& c = texts.linearFit[k];
-      // Wide enough for its caption to be read (about seven units a
-      // character), ending at the ln c plot's right edge.
+      // Ending at the ln c plot's right edge.
       put(8 + N + i, c, c, 450 - (11 - fi) * h, 450 - (10 - fi) * h, 1360 - width(c, 7.0f), 1360, kWhite, kWhite);
     }
     if (k < texts.baseline.size()) {
       const std::string& c = texts.baseline[k];
-      put(8 + 2 * N + i, c, "set", 49 - (3 - fi) * h, 50 - (2 - fi) * h, 620 - width(c, 3.0f) - 60, 620, 0xffc796,
+      put(8 + 2 * N + i, c, "set", 49 - (3 - fi) * h, 50 - (2 - fi) * h, 620 - width(c, 6.0f) - 60, 620, 0xffc796,
           0x9696ff);
     }
     const std::string c = MStarMeniscusSignalCaption(i, st.ca[static_cast<size_t>(i)], interference, false);
-    put(8 + 3 * N + i, c, c, 50 + (fi - 0.5f) * h, 50 + (fi + 0.5f) * h, 110, 110 + width(c, 2.5f) + 60, 0xf0f0ff,
+    put(8 + 3 * N + i, c, c, 50 + (fi - 0.5f) * h, 50 + (fi + 0.5f) * h, 110, 110 + width(c, 5.0f) + 60, 0xf0f0ff,
         kPressed);
   }
   {
     const std::string off = "go to Mwapp(r)", on = "go to Mwapp(c)";
-    put(MStarSlotCount(N), off, on, 525 + 0.5f * h, 525 + 1.5f * h, 665, 665 + width(off, 2.5f) + 60, kViewOff,
+    put(MStarSlotCount(N), off, on, 525 + 0.5f * h, 525 + 1.5f * h, 665, viewRight, kViewOff,
         kViewOn, set.mwappAgainstRadius);
   }
   return table;

@@ -58,6 +58,9 @@ struct MStarButtonSpec {
   std::uint32_t offFill = 0, onFill = 0;  // 0x00bbggrr
   float top = 0, left = 0, bottom = 0, right = 0;
   bool pressed = false;
+  // Pixels a unit down over pixels a unit across, of the window the table
+  // is made for: the captions' characters are that much narrower in units.
+  float aspect = 1;
 };
 
 // The table for the current analysis, [0] unused. riNoise: the individual

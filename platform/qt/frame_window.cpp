@@ -391,6 +391,9 @@ bool QtFrameWindow::BelongsToThisWindow(QObject* object) const {
 
 bool QtFrameWindow::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
+  if (type == QEvent::KeyPress && (watched == menuBar() || qobject_cast<QMenu*>(watched)) &&
+      menuBuilder_->WalkKey(static_cast<QWidget*>(watched), static_cast<QKeyEvent*>(event)->key()))
+    return true;
   if (auto* menu = qobject_cast<QMenu*>(watched)) {
     if (type != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_F1)
       return false;

@@ -1,6 +1,8 @@
 #include "platform/qt/menu_bar.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <cctype>
 
@@ -65,6 +67,44 @@ int MenuBarBuilder::CommandOf(const QAction* action) {
   if (!action || action->menu() || action->isSeparator()) return 0;
   const QVariant v = action->data();
   return v.isValid() ? v.toInt() : 0;
+}
+
+bool MenuBarBuilder::WalkKey(QWidget* target, int key) {
+  if (key != Qt::Key_Left && key != Qt::Key_Right) return false;
+  const QList<QAction*> bar = bar_->actions();
+  const qsizetype n = bar.size();
+  qsizetype at = -1;
+  auto* menu = qobject_cast<QMenu*>(target);
+  if (menu) {
+    at = bar.indexOf(menu->menuAction());
+    if (at < 0) return false;  // a submenu: Left closes it
+    QAction* active = menu->activeAction();
+    if (key == Qt::Key_Right && active && active->menu() && active->isEnabled()) return false;
+  } else if (target == bar_) {
+    // Only a walk that stands on a command: from a title Qt walks on its own.
+    QAction* active = bar_->activeAction();
+    if (!active || active->menu()) return false;
+    at = bar.indexOf(active);
+  }
+  if (at < 0 || n < 2) return false;
+  const qsizetype step = (key == Qt::Key_Right) == (bar_->layoutDirection() == Qt::LeftToRight) ? 1 : n - 1;
+  QAction* next = nullptr;
+  for (qsizetype i = (at + step) % n; i != at; i = (i + step) % n) {
+    QAction* a = bar[i];
+    if (a->isSeparator() || !a->isVisible() || !a->isEnabled()) continue;
+    next = a;
+    break;
+  }
+  if (!next) return false;
+  if (menu) {
+    if (next->menu()) return false;  // menu to menu is Qt's own walk
+    // Escape closes the menu and leaves the bar walking from its title.
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(menu, &escape);
+  }
+  // On a menu title this opens the menu, as the walk came with menus open.
+  bar_->setActiveAction(next);
+  return true;
 }
 
 std::vector<QAction*> MenuBarBuilder::Actions(int id) const {

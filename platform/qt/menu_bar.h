@@ -30,6 +30,10 @@ class MenuBarBuilder {
   std::vector<QAction*> Actions(int id) const;
   // The command of an action, 0 for popups and separators.
   static int CommandOf(const QAction* action);
+  // Left or Right pressed in an open menu of the bar (or on the bar itself):
+  // Qt's walk passes over the bar's own commands, this one stops on them and
+  // goes on from them. True when it took the key.
+  bool WalkKey(QWidget* target, int key);
 
  private:
   void Rebuild(const MenuModel& model, const std::vector<Accelerator>& accelerators);

@@ -151,8 +151,8 @@ TEST_F(Calculator, ProteinSequenceFromTheEditor) {
   Window().Dispatch(895);
   ExpectScriptMet();
   EXPECT_EQ(ui_->initialTexts[0], "");  // the instructions are a placeholder, not text
-  EXPECT_EQ(ui_->initialTexts[1], "50.000000");
-  EXPECT_EQ(ui_->initialTexts[2], "20.000000");
+  EXPECT_EQ(ui_->initialTexts[1], "50");
+  EXPECT_EQ(ui_->initialTexts[2], "20");
 }
 
 TEST_F(Calculator, ProteinWindowCancelledEmptyOrWithOneCysteine) {
@@ -206,7 +206,7 @@ TEST_F(Calculator, VarianceRatioCountsThePointsInsideTheFitLimits) {
       .ExpectBox("CALCULATE SOSQ RATIO", "for current rmsd (0.010000): critical value is 0.0116");
   Window().Dispatch(272);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_EQ(ui_->initialTexts[1], std::to_string(points) + ".000000");
+  EXPECT_EQ(ui_->initialTexts[1], std::to_string(points));  // a count, offered as one
   EXPECT_EQ(points, 3 * 111);  // 6.00 .. 7.10 cm every 0.01 cm
 }
 
@@ -215,7 +215,7 @@ TEST_F(Calculator, BroadeningAsksForTheCellOnlyWhenTheModelHasNone) {
   struct Case {
     float meniscus, bottom;
     std::vector<std::string> offered;  // meniscus and bottom prompts, when asked
-  } cases[] = {{0, 0, {"6.200000", "7.200000"}}, {0, 7.0f, {"6.200000", "7.000000"}}, {6.1f, 7.1f, {}}};
+  } cases[] = {{0, 0, {"6.200000", "7.200000"}}, {0, 7.0f, {"6.200000", "7"}}, {6.1f, 7.1f, {}}};
   for (const Case& c : cases) {
     gModelParams.meniscus = c.meniscus;
     gModelParams.bottom = c.bottom;

@@ -219,7 +219,7 @@ TEST_F(DlsCommandTest, SavedFitDataLoadBackAsTheModelInG2Form) {
     for (int i = 1; i <= 2; ++i)
       for (int k = 1; k <= 5; ++k) s.model[i][k] = 0.2f * k - 0.5f * i;
     // Saved fit parameters belong to the c(s) models only.
-    ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
+    ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model");
     ui_->ExpectFiles("save fitted data as", Chosen({(dir_ / "f0000x.dlsdat").string()}));
     if (keepG2) ui_->ExpectBox("ERROR", "already exists!\nOverwrite all?", platform::IDYES);
     ui_->ExpectBox("SAVE DLS DATA", "add noise?", platform::IDNO);

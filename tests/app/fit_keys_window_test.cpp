@@ -5,6 +5,7 @@
 #include "desktop_road_fixture.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <cmath>
@@ -193,6 +194,35 @@ TEST_F(FitKeys, TheNextFitStopsAtTheNextKey) {
   ASSERT_GT(evaluations, 0);
   // A stopped simplex ends within the evaluation it was in and the final one.
   EXPECT_LE(gFitEngineState.evaluationsThisRun, evaluations + 6);
+}
+
+// A key during the Lamm solutions of a c(s) Run stops it: a box says so,
+// the distribution shown before comes back, and the progress text goes.
+TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
+  ContinuousAnalysis();
+  const ContiSettings& cs = Conti();
+  ASSERT_GT(cs.gridSize, 2);
+  const std::vector<float> before(cs.distribution + 1, cs.distribution + cs.gridSize + 1);
+  int typed = 0;
+  platform::SetEventPump([&] {
+    if (typed < 3) {
+      ++typed;
+      Type(Qt::Key_X, "x");
+    }
+  });
+  ui_->ExpectBox("ERROR", "user interrupt");
+  Window().Dispatch(213);
+  platform::SetEventPump({});
+  Drain();
+  EXPECT_TRUE(ui_->AllConsumed());
+  ASSERT_EQ(cs.gridSize, static_cast<int>(before.size()));
+  for (int i = 1; i <= cs.gridSize; ++i) EXPECT_EQ(cs.distribution[i], before[static_cast<size_t>(i - 1)]) << i;
+  // Left of the data plot, where "solving Lamm equations..." was written.
+  const QImage shown = Qt().Grab().toImage();
+  int ink = 0;
+  for (int y = 18; y < 34; ++y)
+    for (int x = 8; x < 60; ++x) ink += qGray(shown.pixel(x, y)) < 128;
+  EXPECT_EQ(ink, 0);
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ TEST_F(FluorescenceCommands, DepletionEntersDInUnitsOf1e7AndKsAsItsLogarithm) {
     EXPECT_NEAR(P().depletionLogKs, c.logKs, 1e-5) << c.ks;
   }
   // The offered D is the stored one in the entry's units.
-  EXPECT_EQ(ui_->initialTexts[5].substr(0, 4), "5.00");
+  EXPECT_NEAR(std::stod(ui_->initialTexts[5]), 5.0, 1e-4) << ui_->initialTexts[5];
   Box("Johnston Ogston Signal Depletion", "account for Johnston Ogston anomaly of moving signal depletion?", IDNO);
   window_->Dispatch(925);
   Done();

@@ -92,11 +92,16 @@ TEST_F(MStarWindowTest, LoadersWaitWhileShownAndLoadAfterAModelCommandClosedTheS
   TXLAWindow& w = Window();
   CWINPlot* const dataPlot = CurrentPlotWindows().dataPlot;
   w.OnCommand(896);
-  // No file dialog opens while the screen is shown (an unexpected one fails).
+  // No file dialog opens while the screen is shown (an unexpected one
+  // fails); a box says what to do first.
+  for (int i = 0; i < 3; ++i)
+    ui_->ExpectBox("M* transformation",
+                   "the M* screen shows the loaded data:\npress Esc to end the M* analysis, then load");
   w.CmLoadNewFiles();
   w.CmAddMoreFiles();
   w.CmLoadEquilibriumData();
-  EXPECT_TRUE(ui_->transcript.empty());
+  EXPECT_TRUE(ui_->AllConsumed());
+  ui_->transcript.clear();
   EXPECT_EQ(CurrentScanSet().count, 1);
   // A model command takes the screen away and leaves the results to copy.
   ClearModelSelection();

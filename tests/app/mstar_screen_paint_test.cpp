@@ -65,7 +65,7 @@ TEST_F(MStarScreenPaint, NoReportOverThePlotsAndTheLinearFitsReadable) {
   // where the report's first lines stood.
   int inked = 0;
   for (int y = 4; y < 38; ++y)
-    for (int x = 100; x < 480; ++x) inked += (image.pixel(x, y) & 0xffffff) != 0xffffff;
+    for (int x = 100; x < 450; ++x) inked += (image.pixel(x, y) & 0xffffff) != 0xffffff;
   EXPECT_EQ(inked, 0);
   const int n = 2;
   for (int i = 1; i <= n; ++i) {
@@ -78,6 +78,39 @@ TEST_F(MStarScreenPaint, NoReportOverThePlotsAndTheLinearFitsReadable) {
   for (int y = 520; y < 960; ++y)
     for (int x = image.width() - 2; x < image.width(); ++x) atTheEdge += (image.pixel(x, y) & 0xffffff) != 0xffffff;
   EXPECT_EQ(atTheEdge, 0);
+}
+
+// On a laptop's window (1280 x 800) and on a large screen the result labels
+// and the switches are written in letters that can be read: the rows of
+// dark caption pixels inside each button.
+TEST_F(MStarScreenPaint, CaptionsReadableOnASmallWindow) {
+  LoadEquilibrium({SingleSpecies(), SingleSpecies()});
+  TXLAWindow& w = Window();
+  const std::string path = (dir_ / "small.png").string();
+  for (auto [W, H] : {std::pair{1280, 778}, std::pair{1920, 1058}}) {
+    w.Frame().Resize(W, H);
+    ASSERT_TRUE(w.Frame().SaveClientImage(path, W, H));
+    // The buttons take their sizes from the window they are made for.
+    if (MStarButton(2)) DrawMStarScreen(w);
+    else w.OnCommand(896);
+    ASSERT_TRUE(w.Frame().SaveClientImage(path, W, H));
+    const QImage image(QString::fromStdString(path));
+    for (int slot : {2, 7, 8, 9, 10, 11, 12, 13, 14, 15}) {
+      const CScreenButton* b = MStarButton(slot);
+      ASSERT_NE(b, nullptr) << slot;
+      const int x0 = b->left * W / 1400 + 3, x1 = b->right * W / 1400 - 3;
+      const int y0 = b->top * H / 1000 + 3, y1 = b->bottom * H / 1000 - 3;
+      int rows = 0;
+      for (int y = y0; y <= y1; ++y) {
+        bool ink = false;
+        for (int x = x0; x <= x1 && !ink; ++x) ink = qGray(image.pixel(x, y)) < 110;
+        rows += ink;
+      }
+      // About 11 px letters on the laptop, 15 px on the large screen.
+      EXPECT_GE(rows, W < 1500 ? 8 : 10) << W << " " << b->caption;
+    }
+  }
+  ExpectNoFailures();
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST_F(MStarScreenTest, TheTableHasItsSlotsAndAClickReachesTheButtonUnderIt) {
   EXPECT_EQ(sg.caption, "SG smooth = 2.0 %(1)");
   EXPECT_EQ(sg.kind, 1);
   EXPECT_EQ(sg.raisedText, 1);
-  EXPECT_EQ(std::vector<int>({sg.top, sg.bottom, sg.left, sg.right}), std::vector<int>({59, 77, 785, 895}));
+  EXPECT_EQ(std::vector<int>({sg.top, sg.bottom, sg.left, sg.right}), std::vector<int>({59, 77, 785, 945}));
   EXPECT_NE(sg.face, 0u);
   EXPECT_EQ(Button(9).caption, "Mwavg(1) = 50.0 (kDa)");
 

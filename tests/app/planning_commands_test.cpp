@@ -234,17 +234,36 @@ TEST_F(Planning, RotorSpeedEstimateRefusesAndSaysWhatItCannotFind) {
   ui_->ExpectPrompt("ESTIMATE EQ ROTOR SPEED", "lowest Mw of interest (Da)", std::nullopt);
   Window().Dispatch(875);
   EXPECT_FALSE(CurrentAdHocPlot().adHocPlot);
-  // The defaults of 0 Da: refused.
-  Estimate("0", "0", "7.2", "6.7");
-  ui_->ExpectBox("ESTIMATE EQ ROTOR SPEED", "molar masses must be above 0");
+  // Each entry is checked as it is given: the default 0 Da is refused at
+  // once and asked for again, a meniscus beyond the bottom likewise; the
+  // entries given before stay.
+  const char* c = "ESTIMATE EQ ROTOR SPEED";
+  ui_->ExpectPrompt(c, "lowest Mw of interest (Da)", "0")
+      .ExpectBox(c, "molar masses must be above 0")
+      .ExpectPrompt(c, "lowest Mw of interest (Da)", "20000")
+      .ExpectPrompt(c, "highest Mw of interest (Da)", "-5")
+      .ExpectBox(c, "molar masses must be above 0")
+      .ExpectPrompt(c, "highest Mw of interest (Da)", "200000")
+      .ExpectPrompt(c, "bottom (cm)", "7.2")
+      .ExpectBox(c, "130 ul -> ~6.8 cm")
+      .ExpectPrompt(c, "meniscus (cm)", "7.3")
+      .ExpectBox(c, "meniscus must lie below the bottom")
+      .ExpectPrompt(c, "meniscus (cm)", "6.8")
+      .ExpectBox(c, "first rotor speed of 4700 rpm");
   Window().Dispatch(875);
-  EXPECT_FALSE(CurrentAdHocPlot().adHocPlot);
-  Estimate("20000", "200000", "7.2", "7.3");
-  ui_->ExpectBox("ESTIMATE EQ ROTOR SPEED", "meniscus must lie below the bottom");
+  ASSERT_TRUE(ui_->AllConsumed());
+  ASSERT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_TRUE(CurrentAdHocPlot().adHocPlot);
+  // The same refused entry twice ends the command.
+  ui_->ExpectPrompt(c, "lowest Mw of interest (Da)", "0")
+      .ExpectBox(c, "molar masses must be above 0")
+      .ExpectPrompt(c, "lowest Mw of interest (Da)", "0")
+      .ExpectBox(c, "molar masses must be above 0");
   Window().Dispatch(875);
+  ASSERT_TRUE(ui_->AllConsumed());
+  // A solvent that floats everything is said before anything is asked.
   gSolutionConditions.vbar = 1.1f;
-  Estimate("20000", "200000", "7.2", "6.8");
-  ui_->ExpectBox("ESTIMATE EQ ROTOR SPEED", "1 - vbar * density must be above 0");
+  ui_->ExpectBox(c, "1 - vbar * density must be above 0");
   Window().Dispatch(875);
   gSolutionConditions.vbar = 0.73f;
   // Too light to be depleted: no third speed, and none of its curves.

@@ -225,3 +225,61 @@ TEST_F(QtWindow, F1PressedInAnOpenMenuAsksForHelpInsteadOfLoading) {
   EXPECT_TRUE(ui_->failures.empty());
   EXPECT_FALSE(w->HelpRequested);
 }
+
+// Alt and a title's letter opens its menu; from there the arrows walk the
+// whole bar, its own commands included, and Enter on a command gives it.
+TEST_F(QtWindow, ArrowsWalkTheWholeMenuBarThroughItsOwnCommands) {
+  auto w = AgreedWindow();
+  auto& frame = Qt(*w);
+  frame.Show();
+  Drain();
+  QMenuBar* bar = frame.menuBar();
+  const QList<QAction*> titles = bar->actions();
+  bar->setActiveAction(titles.at(0));  // as Alt+D leaves it: the Data menu open
+  Drain();
+  auto press = [&](int key) {
+    // The key goes where the keyboard is: the open menu, else the focus.
+    QWidget* target = QApplication::activePopupWidget();
+    if (!target) target = QApplication::focusWidget();
+    ASSERT_NE(target, nullptr);
+    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &e);
+    Drain();
+  };
+  auto where = [&] {
+    QAction* a = bar->activeAction();
+    std::string s = a ? a->text().toStdString() : "none";
+    auto* open = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (open) s += open->menuAction() == a ? " open" : " other menu open";
+    return s;
+  };
+  std::vector<std::string> right{where()};
+  for (int i = 0; i < titles.size(); ++i) {
+    press(Qt::Key_Right);
+    right.push_back(where());
+  }
+  EXPECT_EQ(right, (std::vector<std::string>{"&Data open", "&Copy open", "Display open", "M&odel open",
+                                             "&Parameters", "&Run", "Fit", "Generate open", "Statistics open",
+                                             "&Options open", "Plot open", "&Help open", "&Data open"}));
+  press(Qt::Key_Left);
+  press(Qt::Key_Left);
+  press(Qt::Key_Left);
+  press(Qt::Key_Left);
+  press(Qt::Key_Left);
+  press(Qt::Key_Left);
+  EXPECT_EQ(where(), "Fit");
+  press(Qt::Key_Left);
+  press(Qt::Key_Left);
+  EXPECT_EQ(where(), "&Parameters");
+  press(Qt::Key_Left);
+  EXPECT_EQ(where(), "M&odel open");
+  press(Qt::Key_Right);
+  press(Qt::Key_Right);
+  ASSERT_EQ(where(), "&Run");
+  ui_->lenient = true;
+  press(Qt::Key_Return);
+  ASSERT_FALSE(ui_->transcript.empty());
+  EXPECT_EQ(ui_->transcript[0].text, "load data first");
+  EXPECT_EQ(bar->activeAction(), nullptr);
+  EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+}

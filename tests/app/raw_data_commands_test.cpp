@@ -300,6 +300,8 @@ TEST_F(RawDataCommands, SavedFitParametersOnlyForTheCsModelsAndTheyComeBack) {
   ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model");
   Window().Dispatch(827);
   ExpectAllAnswered();
+  // A notice with OK only: no Yes or No that would change nothing.
+  EXPECT_EQ(ui_->transcript.back().buttons, platform::BoxButtons::Ok);
 
   gModelSelectorFlags.LsgStarModel = 0;
   gModelSelectorFlags.CSModel = 1;

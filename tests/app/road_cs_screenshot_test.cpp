@@ -286,4 +286,28 @@ TEST_F(RoadCs, TheFitReportKeepsToItsShareOfTheWindowHeight) {
   EXPECT_LE(small, 0.36 * 550);
 }
 
+// Choosing van Holde-Weischet after a c(s) Run computes nothing: the data
+// plot shows the scans without the c(s) model's curves over them.
+TEST_F(RoadCs, ChoosingVanHoldeWeischetTakesAwayTheCurvesOfTheModelBefore) {
+  platform::IFrameWindow& frame = CsRunOnSixScans();
+  const std::string path = (dir_ / "shot.png").string();
+  ASSERT_TRUE(frame.SaveClientImage(path, 1000, 700));
+  const CWINPlot& data = *CurrentPlotWindows().dataPlot;
+  const int x0 = data.plotLeft * 1000 / 1400, x1 = data.plotRight * 1000 / 1400;
+  const int y0 = data.plotTop * 700 / 1000, y1 = data.plotBottom * 700 / 1000;
+  const int withModel = Inked(QImage(QString::fromStdString(path)), x0 + 2, y0 + 2, x1 - 2, y1 - 2);
+  ui_->ExpectBox("Van Holde Weischet Analysis", "van Holde-Weischet for sedimentation? ('no' for flotation)",
+                 platform::IDYES);
+  ui_->ExpectPrompt("Van Holde Weischet Analysis", "enter resolution", std::string("20"));
+  Window().Dispatch(292);
+  const ScanSet& s = CurrentScanSet();
+  for (int i = 1; i <= s.count; ++i)
+    EXPECT_EQ(*std::max_element(s.model[i] + 1, s.model[i] + s.points[i] + 1), 0.0f) << i;
+  ASSERT_TRUE(frame.SaveClientImage(path, 1000, 700));
+  const int scansOnly = Inked(QImage(QString::fromStdString(path)), x0 + 2, y0 + 2, x1 - 2, y1 - 2);
+  // The model's six lines went; the scans' points and the markers stay.
+  EXPECT_LT(scansOnly, withModel * 3 / 4);
+  EXPECT_GT(scansOnly, withModel / 10);
+}
+
 }  // namespace

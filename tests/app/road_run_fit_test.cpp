@@ -124,6 +124,37 @@ TEST_F(RoadRun, ParameterDialogShowsTheTemplateAndWritesTheModelBack) {
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
 }
 
+// The Faxen command runs the species in the approximation (close to the
+// Lamm solution, not the same) and leaves the next Run exact; with a model
+// of no discrete species it says why it does nothing.
+TEST_F(RoadRun, FaxenSimulationApproximatesTheSpeciesAndSaysWhenItCannot) {
+  Load(3);
+  OneSpecies("5.0", "5.0");
+  const ScanSet& s = CurrentScanSet();
+  auto model = [&] { return std::vector<float>(s.model[3] + 1, s.model[3] + s.points[3] + 1); };
+  Window().Dispatch(213);
+  const std::vector<float> lamm = model();
+  Window().Dispatch(530);
+  const std::vector<float> faxen = model();
+  double largest = 0;
+  for (size_t j = 0; j < lamm.size(); ++j) largest = std::max(largest, std::fabs(static_cast<double>(faxen[j] - lamm[j])));
+  EXPECT_GT(largest, 1e-4);
+  EXPECT_LT(largest, 0.05);
+  Window().Dispatch(213);
+  const std::vector<float> again = model();
+  for (size_t j = 0; j < lamm.size(); ++j) EXPECT_NEAR(again[j], lamm[j], 1e-6) << j;
+
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.CSModel = 1;
+  ui_->ExpectBox("FAXEN APPROXIMATION",
+                 "the Faxen approximation simulates non-interacting species:\nchoose Model > Non-Interacting "
+                 "Discrete Species first",
+                 platform::IDOK);
+  Window().Dispatch(530);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
 TEST_F(RoadRun, RunFillsTheModelAndFitRecoversTheSedimentationCoefficient) {
   Load(3);
   OneSpecies("5.0", "5.0");
@@ -298,7 +329,7 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   platform::FileDialogResult chosen;
   chosen.accepted = true;
   chosen.paths = {fits};
-  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
+  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model");
   ui_->ExpectFiles("save fitted data as", chosen);
   ui_->ExpectFiles("save residuals as", platform::FileDialogResult{});
   ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});
@@ -332,7 +363,7 @@ TEST_F(RoadRun, SaveFitDataOffersThreeDialogsWithThePresetNames) {
   chosen.paths = {(elsewhere / "f0000x.rxx").string()};
   ui_->transcript.clear();
   ui_->fileRequests.clear();
-  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model", platform::IDNO);
+  ui_->ExpectBox("SAVE PARAMETERS", "cannot save fit parameters of current model");
   ui_->ExpectFiles("save fitted data as", chosen);
   ui_->ExpectFiles("save residuals as", platform::FileDialogResult{});
   ui_->ExpectFiles("save some fit parameters as", platform::FileDialogResult{});

@@ -131,7 +131,9 @@ TEST_F(Calculators, EllipsoidAxialRatios) {
   } cases[] = {
       {1.2f, "for f/fo =1.200, v-bar =0.730 ml/g, hydration =0.30 g/g:\n a/b(oblate)=2.45\n a/b(prolate)=2.38"},
       {1.5f, "for f/fo =1.500, v-bar =0.730 ml/g, hydration =0.30 g/g:\n a/b(oblate)=6.99\n a/b(prolate)=6.37"},
-      {1.12f, "for f/fo =1.120, v-bar =0.730 ml/g, hydration =0.30 g/g:\n a/b(oblate)=0.00\n a/b(prolate)=0.00"},
+      {1.12f, "for f/fo =1.120, v-bar =0.730 ml/g, hydration =0.30 g/g:\n a/b(oblate)=0.00\n a/b(prolate)=0.00"
+              "\n(a/b = 0: f/f0 = 1.120 is not above 1.121, that of the hydrated sphere;\n no ellipsoid with 0.30 g/g "
+              "hydration is as compact)"},
   };
   for (const auto& c : cases) EXPECT_EQ(EllipsoidAnswer(c.ff0, 0.73f, 0.3f, 0.99823f).text, c.text);
 }

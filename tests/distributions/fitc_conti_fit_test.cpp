@@ -624,6 +624,11 @@ TEST_F(ContiFitVectorTest, ProgressLinesOfTheModels) {
   EXPECT_EQ(l[4], "Meniscus = 6.010000           ");
   EXPECT_EQ(l[5], "");
   EXPECT_EQ(l[6], "vbar = 0.7300 (fix)");
+  CurrentDataTypeFlags().dls = 1;
+  l = ComposeContiFitLines();
+  EXPECT_EQ(l[3], "");
+  EXPECT_EQ(l[4], "");
+  CurrentDataTypeFlags().dls = 0;
   gModelSelectorFlags.CSWith1DiscreteModel = 1;  // discrete component by s and D
   cs.discreteS = 1.5f;
   cs.discreteD = 6.0f;

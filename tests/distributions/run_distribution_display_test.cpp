@@ -66,10 +66,13 @@ TEST_F(DisplayTest, AmplitudesBecomeDensitiesPerGridWidth) {
   ConvertAmplitudesToDensity();
   EXPECT_FLOAT_EQ(cs.distribution[1], 1.0f);
   EXPECT_FLOAT_EQ(cs.distribution[2], 2.0f);
+  DistArrays().lastSpec.yTitle = "c(s)";
   DifferentialToIntegralDistribution();
   EXPECT_FLOAT_EQ(cs.distribution[1], 1.0f);
   EXPECT_FLOAT_EQ(cs.distribution[2], 0.0f);
   EXPECT_FLOAT_EQ(cs.distribution[3], 1.5f);
+  // The axis says what the curve is now.
+  EXPECT_EQ(DistArrays().lastSpec.yTitle, "integral of c(s)");
   // One point: nothing to convert.
   cs.gridSize = 1;
   cs.distribution[1] = 3.0f;

@@ -63,21 +63,21 @@ TEST(MStarScreen, RectanglesAtAFullSizeClientArea) {
     int top, bottom, left, right;
     std::uint32_t offFill, onFill;
   };
-  // h = 18; w = 2.5 L (3 L for the baselines).
+  // h = 18; w = 5 L (6 L for the baselines).
   const Case cases[] = {
-      {1, "extrap.", 59, 77, 205, 252, 0xf0f0f0, 0xc8c8ff},
-      {2, "SG smooth = 2.0 %(1)", 59, 77, 785, 895, 0xffe6e6, 0xc8c8ff},
-      {3, "SG smooth = 1.0 %(box)", 534, 552, 785, 900, 0xffe6e6, 0xc8c8ff},
-      {4, "extrap.", 534, 552, 552, 600, 0xf0f0f0, 0xc8c8ff},
-      {5, "RI off", 31, 48, 622, 687, 0xf0f0f0, 0xc8faff},
-      {6, "c(M) off", 13, 30, 622, 742, 0xf0f0f0, 0xc8c8ff},
-      {7, " hinge point info ", 13, 30, 747, 842, 0xf0f0f0, 0xc8c8ff},
-      {8, " toggle to dlnc/dr2", 556, 574, 665, 805, 0xffd2d2, 0xffdcdc},
-      {9, "Mwavg(1) = 51.0 (kDa)", 561, 579, 487, 600, 0xffffff, 0xffffff},
+      {1, "extrap.", 59, 77, 245, 310, 0xf0f0f0, 0xc8c8ff},
+      {2, "SG smooth = 2.0 %(1)", 59, 77, 785, 945, 0xffe6e6, 0xc8c8ff},
+      {3, "SG smooth = 1.0 %(box)", 534, 552, 800, 970, 0xffe6e6, 0xc8c8ff},
+      {4, "extrap.", 534, 552, 535, 600, 0xf0f0f0, 0xc8c8ff},
+      {5, "RI off", 31, 48, 622, 702, 0xf0f0f0, 0xc8faff},
+      {6, "c(M) off", 13, 30, 622, 762, 0xf0f0f0, 0xc8c8ff},
+      {7, " hinge point info ", 13, 30, 747, 887, 0xf0f0f0, 0xc8c8ff},
+      {8, " toggle to dlnc/dr2", 556, 574, 665, 885, 0xffd2d2, 0xffdcdc},
+      {9, "Mwavg(1) = 51.0 (kDa)", 561, 579, 435, 600, 0xffffff, 0xffffff},
       {12, "linear fit to lnc(r^2)(2) --> 51.0 (kDa)", 288, 306, 1080, 1360, 0xffffff, 0xffffff},
-      {13, "Baseline = 0.0100", 13, 32, 509, 620, 0xffc796, 0x9696ff},
-      {16, "A0(2) = 0.2468", 77, 95, 110, 205, 0xf0f0ff, 0xc8c8ff},
-      {17, "go to Mwapp(r)", 534, 552, 665, 760, 0xffd2d2, 0xffdcdc},
+      {13, "Baseline = 0.0100", 13, 32, 458, 620, 0xffc796, 0x9696ff},
+      {16, "A0(2) = 0.2468", 77, 95, 110, 240, 0xf0f0ff, 0xc8c8ff},
+      {17, "go to Mwapp(r)", 534, 552, 665, 795, 0xffd2d2, 0xffdcdc},
   };
   for (const Case& c : cases) {
     const MStarButtonSpec& b = table[static_cast<size_t>(c.slot)];
@@ -96,18 +96,19 @@ TEST(MStarScreen, RectanglesAtAFullSizeClientArea) {
   EXPECT_EQ(table[17].onCaption, "go to Mwapp(c)");
 }
 
-TEST(MStarScreen, SizesFollowTheClientAreaAndSwitchesShowWhatIsInForce) {
+TEST(MStarScreen, SizesKeepTheirPixelsAndSwitchesShowWhatIsInForce) {
   gModelParams = ModelParams{};
   gModelParams.riNoiseFit = 1;
   MStarState st = Analysis(2, false);
   st.settings.dlncForm = true;
   st.settings.mwappAgainstRadius = true;
-  // Half the height, half the width: h = 9, w = 1.25 L; the places stay.
+  // Half the height, half the width: the buttons keep their pixels, so
+  // h = 36 and w = 10 L in screen units; the places stay.
   const auto table = MStarButtonLayout(st, true, true, 700, 500);
-  EXPECT_FLOAT_EQ(table[2].top, 54.5f);
-  EXPECT_FLOAT_EQ(table[2].bottom, 63.5f);
+  EXPECT_FLOAT_EQ(table[2].top, 68.0f);
+  EXPECT_FLOAT_EQ(table[2].bottom, 104.0f);
   EXPECT_FLOAT_EQ(table[2].left, 785.0f);
-  EXPECT_FLOAT_EQ(table[2].right, 785.0f + 25.0f + 60.0f);
+  EXPECT_FLOAT_EQ(table[2].right, 785.0f + 200.0f + 60.0f);
   // Before the first paint the client area counts as 1400 x 1000.
   EXPECT_FLOAT_EQ(MStarButtonLayout(st, true, true, 0, 0)[2].bottom, 77.0f);
   for (int slot : {5, 8, 17}) EXPECT_TRUE(table[static_cast<size_t>(slot)].pressed) << slot;

@@ -151,6 +151,12 @@ TEST_F(FitReportTest, CumulantsAndSelfAssociation) {
   EXPECT_EQ(lines.line[1], "fitting file scan1.ra1");
   EXPECT_EQ(lines.line[4], "D or mu = 2.000e+00 | 1.000e+00 | 0.000e+00 | 0.000e+00 | ");
   EXPECT_EQ(lines.line[5], "mu2/(mu1^2) (polydispersity) = 0.250");
+  // The ends of the log time axis are no meniscus and bottom.
+  P[13] = -7.0f;
+  P[14] = 0.0f;
+  ComposeFitInfoLines(&host, lines);
+  EXPECT_EQ(lines.line[7], "");
+  EXPECT_EQ(lines.line[8], "");
   // Light scattering data take neither s nor vbar: the Stokes radii show
   // their radii and amplitudes only.
   gModelSelectorFlags.DlsCumulantModel = 0;
@@ -163,7 +169,11 @@ TEST_F(FitReportTest, CumulantsAndSelfAssociation) {
   EXPECT_EQ(lines.line[13], "");
   PrintFitInfoLines print;
   ComposePrintFitInfoLines(&host, print);
-  for (const std::string& line : print.line) EXPECT_EQ(line.find("vbar"), std::string::npos) << line;
+  for (const std::string& line : print.line) {
+    EXPECT_EQ(line.find("vbar"), std::string::npos) << line;
+    EXPECT_EQ(line.find("Meniscus"), std::string::npos) << line;
+    EXPECT_EQ(line.find("Bottom"), std::string::npos) << line;
+  }
   gModelParams.included[1] = 0;
 
   gModelSelectorFlags = ModelSelectorFlags{};

@@ -68,8 +68,9 @@ TEST(NumberPrompts, InitialTextFollowsTheCurrentValue) {
     float current;
     const char* text;
   };
-  const Case cases[] = {{0.01f, "1.000000e-02"}, {0.5f, "0.500000"},    {-5, "-5.000000e+00"},
-                        {0, "0.000000e+00"},     {123.25f, "123.250000"}};
+  const Case cases[] = {{0.01f, "1.000000e-02"}, {0.5f, "0.500000"}, {-5, "-5"},        {0, "0"},
+                        {123.25f, "123.250000"},   {20, "20"},         {-0.25f, "-2.500000e-01"},
+                        {5e7f, "50000000.000000"}};
   for (const Case& c : cases) {
     ScriptedUserInterface ui;
     ui.ExpectPrompt("", "", std::nullopt);

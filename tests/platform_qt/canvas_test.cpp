@@ -11,6 +11,11 @@
 #include "platform/metafile.h"
 #include "platform/qt/qt_canvas.h"
 #include "platform/qt/qt_svg.h"
+#include "numerics/ccurve.h"
+#include "numerics/cvector.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
+#include "plot/text_in_place.h"
 
 using namespace platform;
 using platform::qt::QtCanvas;
@@ -238,3 +243,66 @@ TEST(Canvas, PictureFilesAreWritten) {
   DeleteMetaFile(mf);
 }
 
+
+// Lines written in place over a plot, and written again, leave no white
+// bar of their cells across the plot: only the strokes of the line before
+// are blanked.
+TEST(Canvas, TextWrittenAgainInPlaceBlanksOnlyTheStrokesBefore) {
+  QtCanvas canvas(240, 40);
+  ForgetTextsInPlace();
+  auto dc = canvas.ClientDC();
+  HBRUSH blue = CreateSolidBrush(0xff0000);
+  HGDIOBJ old = dc->SelectObject(blue);
+  dc->SelectObject(GetStockObject(NULL_PEN));
+  dc->Rectangle(0, 0, 241, 41);  // a plot's colour under the text
+  DrawTextInPlace(*dc, 10, 10, "Meniscus = 6.012345");
+  const Bitmap written = canvas.ToBitmap();
+  int inked = 0;
+  for (COLORREF p : written.Pixels()) inked += p != 0xff0000;
+  EXPECT_GT(inked, 20);
+  EXPECT_LT(inked, 600);  // strokes of 19 characters, no cells
+  DrawTextInPlace(*dc, 10, 10, "s");
+  const Bitmap rewritten = canvas.ToBitmap();
+  int blanked = 0, stray = 0;
+  for (std::size_t i = 0; i < rewritten.Pixels().size(); ++i) {
+    if (rewritten.Pixels()[i] != 0xffffff) continue;
+    ++blanked;
+    stray += written.Pixels()[i] == 0xff0000;  // white where the plot showed
+  }
+  EXPECT_GT(blanked, 20);
+  EXPECT_EQ(stray, 0);
+  dc->SelectObject(old);
+  DeleteObject(blue);
+  ForgetTextsInPlace();
+}
+
+// A plot drawn straight over another at its place (the optimiser's progress
+// over the simulation's profiles) shows as if alone: the labels of the one
+// below ("radius" under "time (h)") do not show through.
+TEST(Canvas, APlotReplayedOnWhiteHidesTheLabelsOfThePlotBelow) {
+  std::vector<float> x{0, 1, 2, 3}, y{0, 1, 4, 9}, y2{1, 2, 3, 3};
+  CVector vx, vy, vy2;
+  vx.AttachData(x.data(), 4);
+  vy.AttachData(y.data(), 4);
+  vy2.AttachData(y2.data(), 4);
+  CCurve below(&vx, &vy), above(&vx, &vy2);
+  CWINPlot profiles, progress;
+  profiles.SetPlotRect(50, 75, 475, 975);
+  profiles.SetXLabel("radius");
+  profiles.SetYLabel("signal");
+  profiles.AddCurve(&below);
+  progress.SetPlotRect(50, 75, 475, 975);
+  progress.SetXLabel("time (h)");
+  progress.SetYLabel("difference to eq");
+  progress.AddCurve(&above);
+  ASSERT_TRUE(profiles.Plot());
+  ASSERT_TRUE(progress.Plot());
+  QtCanvas over(1000, 700), alone(1000, 700);
+  ASSERT_TRUE(ReplayPlotPicture(over, profiles.lastMetafile));
+  ASSERT_TRUE(ReplayPlotPictureOnWhite(over, progress));
+  ASSERT_TRUE(ReplayPlotPicture(alone, progress.lastMetafile));
+  const Bitmap a = over.ToBitmap(), b = alone.ToBitmap();
+  int differ = 0;
+  for (std::size_t i = 0; i < a.Pixels().size(); ++i) differ += a.Pixels()[i] != b.Pixels()[i];
+  EXPECT_EQ(differ, 0);
+}

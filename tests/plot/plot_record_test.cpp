@@ -6,6 +6,7 @@
 
 #include "platform/metafile.h"
 #include "plot/cwinplot.h"
+#include "plot/plot_fonts.h"
 
 #include "curve_test_support.h"
 
@@ -68,6 +69,51 @@ TEST(PlotRecord, WidestYNumberWidensTheFrame) {
   ASSERT_TRUE(plot.Plot());
   // "100000" has 6 characters: 17 x 6 = 102.
   EXPECT_EQ(plot.frameLeft, plot.plotLeft - 8 - 10 - 102);
+}
+
+// The y axis's numbers and label as a window shows them: a mirrored number
+// that the window's edge would cut is left out, the label stands left of
+// the widest number, and a label longer than the plot is high is written
+// smaller.
+TEST(PlotRecord, AxisNumbersAndLabelKeepClearOfTheEdgeAndOfEachOther) {
+  Data d({0, 10}, {0, 1200});
+  CWINPlot plot;
+  plot.SetPlotRect(50, 75, 475, 975);  // the data plot's place, ending at x = 1365
+  plot.ShowYAxisTitle();
+  plot.SetYLabel("fluorescence (counts)");
+  plot.AddCurve(&d.curve);
+  plot.SetRanges(0, 10, 0, 1200);
+  ASSERT_TRUE(plot.Plot());
+  const auto ops = Ops(plot.lastMetafile);
+  const std::string right = "TextOut(" + std::to_string(plot.plotRight + 10) + ",";
+  const std::string left = "TextOut(" + std::to_string(plot.plotLeft - 10) + ",";
+  int rightNumbers = 0, leftThousands = 0, labelX = 0;
+  for (const auto& op : ops) {
+    if (op.rfind(right, 0) == 0) {
+      ++rightNumbers;
+      EXPECT_EQ(op.find("000\""), std::string::npos) << op;
+    }
+    if (op.rfind(left, 0) == 0 && op.find("\"1000\"") != std::string::npos) ++leftThousands;
+    if (op.find("fluorescence (counts)") != std::string::npos) labelX = std::stoi(op.substr(8));
+  }
+  EXPECT_GT(rightNumbers, 0);  // the short ones stay
+  EXPECT_EQ(leftThousands, 1);
+  EXPECT_LE(labelX, plot.plotLeft - 8 - 6 - AxisNumberWidth("1000"));
+
+  // 48 characters beside a plot 375 units high.
+  CWINPlot tall;
+  tall.SetPlotRect(525, 550, 925, 975);
+  tall.SetYLabel("Mwapp(c) [=(1/k)*{(1/2)(1/(c*r))*(dc/dr)}] (kDa)");
+  tall.AddCurve(&d.curve);
+  ASSERT_TRUE(tall.Plot());
+  std::string font;
+  for (const auto& op : Ops(tall.lastMetafile)) {
+    if (op.rfind("SelectFont(", 0) == 0) font = op;
+    if (op.find("Mwapp(c)") != std::string::npos) break;
+  }
+  const int height = std::stoi(font.substr(11));
+  EXPECT_LT(height, LabelFontHeight);
+  EXPECT_LE(48 * height * 55 / 100, 400);
 }
 
 TEST(PlotRecord, PointsAboveARangeThatCannotMoveDoNotLoopForever) {

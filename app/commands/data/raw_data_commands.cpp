@@ -520,8 +520,8 @@ void TXLAWindow::CmUpdateSavedFitParameters() {
   if (!HaveScans()) return;
   const char* caption = "SAVE PARAMETERS";
   if (!SavedParametersApply()) {
-    platform::UI().MessageBox(caption, "cannot save fit parameters of current model", platform::BoxButtons::YesNo,
-                              platform::BoxIcon::Information);
+    // A notice: no answer would change what follows.
+    platform::Tell(caption, "cannot save fit parameters of current model");
     return;
   }
   const std::string current = CurrentDataPaths().parameterFile;

@@ -288,6 +288,23 @@ bool AskEstimate(float& value, const char* prompt) {
   return InputFloat(&value, value, true, prompt, kEstimateCaption);
 }
 
+// Asks for one entry and checks it at once: a refused entry is said and
+// asked for again, the others already given kept. The same refused value
+// given twice (as an unattended answer does) ends the command.
+bool AskEstimateChecked(float& value, const char* prompt, const std::function<std::string(float)>& refusal) {
+  constexpr int kMaxTries = 10;
+  float refused = std::nanf("");
+  for (int attempt = 0; attempt < kMaxTries; ++attempt) {
+    if (!AskEstimate(value, prompt)) return false;
+    const std::string why = refusal(value);
+    if (why.empty()) return true;
+    platform::Tell(kEstimateCaption, why, platform::BoxIcon::Warning);
+    if (value == refused) return false;
+    refused = value;
+  }
+  return false;
+}
+
 // The nine profiles as the extra plot: radius against each curve, the
 // masses in red and blue, their mean in black; a speed that was not found
 // shows no curves.
@@ -328,20 +345,25 @@ void ShowEstimatePlot(TXLAWindow& window, const RotorSpeedEstimate& e, float men
 
 void TXLAWindow::CmEstimateEquilibriumRotorSpeeds() {
   float lo = 0, hi = 0, bottom = 7.2f, meniscus = 6.7f;
-  if (!AskEstimate(lo, "lowest Mw of interest (Da)") || !AskEstimate(hi, "highest Mw of interest (Da)") ||
+  const SolutionConditions& sc = gSolutionConditions;
+  // Each entry is checked as it is given; the solvent before any is asked.
+  const auto check = [&](float l, float h, float m, float b) {
+    return RotorSpeedEstimateRefusal(l, h, m, b, sc.vbar, sc.density);
+  };
+  const std::string solvent = check(1, 1, 1, 2);
+  if (!solvent.empty()) {
+    platform::Tell(kEstimateCaption, solvent, platform::BoxIcon::Warning);
+    return;
+  }
+  if (!AskEstimateChecked(lo, "lowest Mw of interest (Da)", [&](float v) { return check(v, 1, 1, 2); }) ||
+      !AskEstimateChecked(hi, "highest Mw of interest (Da)", [&](float v) { return check(lo, v, 1, 2); }) ||
       !AskEstimate(bottom, "bottom (cm)"))
     return;
   // The boxes of the estimate carry its own title, as its prompts do.
   platform::Tell(kEstimateCaption,
                  "for predicting meniscus position, consider in 12 mm centerpieces\n130 ul -> "
                  "~6.8 cm\n170 ul -> ~6.65 cm\n200 ul -> ~6.55");
-  if (!AskEstimate(meniscus, "meniscus (cm)")) return;
-  const SolutionConditions& sc = gSolutionConditions;
-  const std::string refusal = RotorSpeedEstimateRefusal(lo, hi, meniscus, bottom, sc.vbar, sc.density);
-  if (!refusal.empty()) {
-    platform::Tell(kEstimateCaption, refusal, platform::BoxIcon::Warning);
-    return;
-  }
+  if (!AskEstimateChecked(meniscus, "meniscus (cm)", [&](float v) { return check(lo, hi, v, bottom); })) return;
   RotorSpeedEstimate e;
   EstimateEquilibriumRotorSpeeds(lo, hi, meniscus, bottom, sc.vbar, sc.density, e);
   ShowEstimatePlot(*this, e, meniscus, bottom);
@@ -532,7 +554,8 @@ void DrawProgressPlot(TXLAWindow& window, const CApproachToEqSim& trial, float h
     plot.SetCurveColor(1, 0xF00000);
     plot.SetRanges(0, hours, 0, kProgressRange);
     plot.Plot();
-    ReplayPlotPicture(*surface, plot.lastMetafile);
+    // Over the simulation's profiles: their "radius" stood where "time (h)" goes.
+    ReplayPlotPictureOnWhite(*surface, plot);
   }
   free_vector(ct, 1, m);
   free_vector(crpm, 1, m);

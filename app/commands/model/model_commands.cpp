@@ -27,6 +27,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/model_table.h"
+#include "fit/species_simulation.h"
 #include "lamm/lamm_settings.h"
 #include "models/buffer/buffer_sedimentation.h"
 #include "platform/error_box.h"
@@ -171,8 +172,20 @@ void TXLAWindow::CmZoneCentrifugationSpeciesModel() {
 }
 
 void TXLAWindow::CmFaxenSimulation() {
+  // The approximation forms the boundaries of discrete species one by one;
+  // a distribution or an association has none that it could form.
+  if (!gModelSelectorFlags.LammDiscreteModel || gModelSelectorFlags.AnySelfAssociationModel() ||
+      gModelSelectorFlags.NonidealSingleSpeciesModel || gModelSelectorFlags.Model267) {
+    platform::Tell("FAXEN APPROXIMATION",
+                   "the Faxen approximation simulates non-interacting species:\nchoose Model > Non-Interacting "
+                   "Discrete Species first",
+                   platform::BoxIcon::Information);
+    return;
+  }
   RunState().FaxenSimulation = true;
+  gFaxenApproximation = 1;
   CmRun();
+  gFaxenApproximation = 0;
   RunState().FaxenSimulation = false;
 }
 

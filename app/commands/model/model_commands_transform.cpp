@@ -1,6 +1,7 @@
 // The boundary transforms of the Model menu: the van Holde-Weischet
 // analysis and the extrapolation of ls-g*(s) area fractions against
 // 1/sqrt(t). Both may also plot the apparent s against 1/sqrt(t).
+#include "app/commands/run_fit/run_fit_commands.h"
 #include "app/window/main_window_flags.h"
 #include "app/commands/model/model_commands.h"
 #include "app/window/txla_window.h"
@@ -89,9 +90,10 @@ void TXLAWindow::CmVanHoldeWeischet() {
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
   CheckMenuItem(kCmVanHoldeWeischet, true);
-  // Choosing the transform computes nothing; the screen says how to.
+  // Choosing the transform computes nothing; the screen says how to, and
+  // shows no curves of the model before it.
   RunState().TransformAwaitsRun = true;
-  RequestRepaint(*this);
+  ForgetShownResult(*this);
   // Fluorescence data also carry the absorbance mark: the signal kind decides.
   const DataTypeFlags& data = CurrentDataTypeFlags();
   if (data.interference || data.intensity || data.fluorescence)

@@ -130,6 +130,8 @@ double DistributionArea(const float* s, const float* c, int n, double s1, double
   return GridArea(s, c, n, s1, s2);
 }
 
+}  // namespace
+
 // A refused computation shows no result: the model curves and residuals of
 // an earlier run, and its fit information, would read as those of the
 // model now chosen. The scans show as loaded.
@@ -145,6 +147,8 @@ void ForgetShownResult(TXLAWindow& window) {
   WindowFlags().FitInfoShown = false;
   RequestRepaint(window);
 }
+
+namespace {
 
 bool StopRunHere() {
   return CurrentDataTypeFlags().flagTooStrongGradients && !CheckExcessGradients();

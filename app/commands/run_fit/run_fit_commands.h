@@ -9,6 +9,9 @@ bool CheckExcessGradients();
 // Advice boxes of the "Help Wizard" when residuals or fitted values look
 // suspicious after a run or fit.
 void CheckResidualSize();
+// Clears the model curves, residuals and fit information that an earlier
+// computation left, for a model that has computed nothing yet.
+void ForgetShownResult(TXLAWindow& window);
 // Runs the model once as "Run" would.
 void RunModelFromTools(TXLAWindow& window);
 // Tells the distributions whether they may draw into the window and show
