@@ -1,5 +1,6 @@
 #include "fit/fit_target.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "data/scan_set.h"
@@ -9,7 +10,9 @@
 #include "fit/model_params.h"
 #include "fit/nelder_mead.h"
 #include "fit/rmsd.h"
+#include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 int CheckFitLimitsBeforeFit(FitHost* host) {
@@ -40,6 +43,50 @@ int CheckFitLimitsBeforeFit(FitHost* host) {
   }
   return 1;
 }
+
+namespace {
+
+struct FitNotices {
+  int depth = 0;
+  bool stoppedByUser = false;
+  bool lastRejected = false;
+};
+
+FitNotices& Notices() {
+  static FitNotices notices;
+  return notices;
+}
+
+// The model over all scans, with the solvers' boxes counted inside a Fit:
+// true when none failed.
+bool EvaluateCounted(FitHost* host) {
+  platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
+  const bool counting = Notices().depth > 0;
+  const long before = gate.counted;
+  gate.counting = counting;
+  host->SimulateModel();
+  gate.counting = false;
+  return !counting || gate.counted == before;
+}
+
+}  // namespace
+
+FitNoticeScope::FitNoticeScope(FitHost* host) : host_(host) {
+  FitNotices& n = Notices();
+  if (n.depth++ != 0) return;
+  n.stoppedByUser = false;
+  platform::CurrentErrorBoxGate().oneShown = false;
+}
+
+FitNoticeScope::~FitNoticeScope() {
+  FitNotices& n = Notices();
+  if (--n.depth != 0) return;
+  if (!n.stoppedByUser || gSerialFitSettings.running || !host_) return;
+  n.stoppedByUser = false;
+  host_->MessageBox("", "the fit was stopped: the best parameters found are kept");
+}
+
+bool LastTrialRejected() { return Notices().lastRejected; }
 
 float SimplexSim(float* v, FitHost* host) {
   FitEngineState& fs = gFitEngineState;
@@ -80,12 +127,19 @@ float SimplexSim(float* v, FitHost* host) {
       host->DrawText(10, 50, text);
     }
   }
-  if (host) host->SimulateModel();
+  FitNotices& notices = Notices();
+  notices.lastRejected = false;
+  const bool computed = !host || EvaluateCounted(host);
   // A stop taken here may have cut the simulation short: a part of a model
   // has no misfit and must never count as the best vertex.
   if (FitEvaluationOutOfTime() || PollFitStop()) return 1e10f;
   const float rmsd = CalcRmsd();
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
+  // A step the solvers could not compute is a rejected step, never a result.
+  if (!computed || !std::isfinite(rmsd)) {
+    notices.lastRejected = true;
+    return kRejectedTrial;
+  }
   return rmsd;
 }
 
@@ -96,6 +150,7 @@ bool PollFitStop() {
   if (platform::TakeAnyInput()) platform::StopFlag() = true;
   if (platform::StopFlag().exchange(false)) {
     gFitEngineState.stopRequested = 1;
+    Notices().stoppedByUser = true;
     // The rest of the fit is its ending: further presses are no new stops.
     platform::HoldInput();
   }

@@ -14,7 +14,31 @@
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 
+namespace platform {
+
+ErrorBoxGate& CurrentErrorBoxGate() {
+  static ErrorBoxGate gate;
+  return gate;
+}
+
+bool ShowCountedFailure() {
+  ErrorBoxGate& gate = CurrentErrorBoxGate();
+  if (!gate.counting) return true;
+  ++gate.counted;
+  if (gate.oneShown) return false;
+  gate.oneShown = true;
+  return true;
+}
+
+void CountFailure() {
+  ErrorBoxGate& gate = CurrentErrorBoxGate();
+  if (gate.counting) ++gate.counted;
+}
+
+}  // namespace platform
+
 int ErrorBox(const char* text, bool fatal) {
+  if (!fatal && !platform::ShowCountedFailure()) return platform::IDOK;
   PlaySoundError();
   bool bell = false;
   const std::string shown = platform::StripBell(text ? text : "", &bell);

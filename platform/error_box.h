@@ -15,6 +15,24 @@ using WindowHolder = const void*;
 // failed operation (nrerror throws platform::FatalError for them).
 int ErrorBox(const char* text, bool fatal = false);
 
+namespace platform {
+// A fit evaluates its model at every trial step, and a step the solvers
+// cannot compute fails there again and again: while a fit evaluates (the
+// gate is counting), each non-fatal error box is counted, and only the
+// first of the fit is shown. The fit reads the count to reject the step.
+struct ErrorBoxGate {
+  bool counting = false;  // a fit's model evaluation is running
+  bool oneShown = false;  // the fit has shown its one box
+  long counted = 0;       // error boxes asked for while counting
+};
+ErrorBoxGate& CurrentErrorBoxGate();
+// While counting: counts one failure. True when its box is to be shown
+// (outside a fit's evaluation always, inside it only for the fit's first).
+bool ShowCountedFailure();
+// While counting: counts one failure that shows no box of its own.
+void CountFailure();
+}  // namespace platform
+
 // Waits until the clock has advanced by (int)(seconds x 1000) ms; returns at
 // once for 0, negative or NaN.
 void WaitSeconds(float seconds);
