@@ -10,7 +10,6 @@
 #include "fit/model_params.h"
 #include "fit/nelder_mead.h"
 #include "fit/rmsd.h"
-#include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
@@ -46,47 +45,42 @@ int CheckFitLimitsBeforeFit(FitHost* host) {
 
 namespace {
 
-struct FitNotices {
-  int depth = 0;
-  bool stoppedByUser = false;
-  bool lastRejected = false;
-};
-
-FitNotices& Notices() {
-  static FitNotices notices;
-  return notices;
+// Nested FitSolverBoxScopes.
+int& ScopeDepth() {
+  static int depth = 0;
+  return depth;
 }
+
+// The gate counts for as long as the evaluation runs, also when a fatal
+// error ends it.
+class CountingWhile {
+ public:
+  CountingWhile() { platform::CurrentErrorBoxGate().counting = true; }
+  ~CountingWhile() { platform::CurrentErrorBoxGate().counting = false; }
+};
 
 // The model over all scans, with the solvers' boxes counted inside a Fit:
 // true when none failed.
 bool EvaluateCounted(FitHost* host) {
-  platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
-  const bool counting = Notices().depth > 0;
-  const long before = gate.counted;
-  gate.counting = counting;
-  host->SimulateModel();
-  gate.counting = false;
-  return !counting || gate.counted == before;
+  if (ScopeDepth() == 0) {
+    host->SimulateModel();
+    return true;
+  }
+  const long before = platform::CurrentErrorBoxGate().counted;
+  {
+    CountingWhile counting;
+    host->SimulateModel();
+  }
+  return platform::CurrentErrorBoxGate().counted == before;
 }
 
 }  // namespace
 
-FitNoticeScope::FitNoticeScope(FitHost* host) : host_(host) {
-  FitNotices& n = Notices();
-  if (n.depth++ != 0) return;
-  n.stoppedByUser = false;
-  platform::CurrentErrorBoxGate().oneShown = false;
+FitSolverBoxScope::FitSolverBoxScope() {
+  if (ScopeDepth()++ == 0) platform::CurrentErrorBoxGate().oneShown = false;
 }
 
-FitNoticeScope::~FitNoticeScope() {
-  FitNotices& n = Notices();
-  if (--n.depth != 0) return;
-  if (!n.stoppedByUser || gSerialFitSettings.running || !host_) return;
-  n.stoppedByUser = false;
-  host_->MessageBox("", "the fit was stopped: the best parameters found are kept");
-}
-
-bool LastTrialRejected() { return Notices().lastRejected; }
+FitSolverBoxScope::~FitSolverBoxScope() { --ScopeDepth(); }
 
 float SimplexSim(float* v, FitHost* host) {
   FitEngineState& fs = gFitEngineState;
@@ -127,8 +121,6 @@ float SimplexSim(float* v, FitHost* host) {
       host->DrawText(10, 50, text);
     }
   }
-  FitNotices& notices = Notices();
-  notices.lastRejected = false;
   const bool computed = !host || EvaluateCounted(host);
   // A stop taken here may have cut the simulation short: a part of a model
   // has no misfit and must never count as the best vertex.
@@ -136,10 +128,7 @@ float SimplexSim(float* v, FitHost* host) {
   const float rmsd = CalcRmsd();
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
   // A step the solvers could not compute is a rejected step, never a result.
-  if (!computed || !std::isfinite(rmsd)) {
-    notices.lastRejected = true;
-    return kRejectedTrial;
-  }
+  if (!computed || !std::isfinite(rmsd)) return kRejectedTrial;
   return rmsd;
 }
 
@@ -150,7 +139,6 @@ bool PollFitStop() {
   if (platform::TakeAnyInput()) platform::StopFlag() = true;
   if (platform::StopFlag().exchange(false)) {
     gFitEngineState.stopRequested = 1;
-    Notices().stoppedByUser = true;
     // The rest of the fit is its ending: further presses are no new stops.
     platform::HoldInput();
   }

@@ -18,21 +18,16 @@ constexpr float kRejectedTrial = 1e10f;
 // evaluates it over all scans and returns the rmsd; kRejectedTrial after a
 // stop and for a trial that cannot be computed.
 float SimplexSim(float* v, FitHost* host);
-// Whether the last evaluation of SimplexSim could not be computed.
-bool LastTrialRejected();
 
 // Marks one Fit for as long as it lives (nested ones, a finishing pass,
-// share it): the solvers' error boxes of its evaluations are counted and
-// only its first is shown, and a fit the user stopped says so at its end.
-class FitNoticeScope {
+// share it): the solvers' error boxes of its evaluations are counted, each
+// rejects its trial, and only the fit's first is shown.
+class FitSolverBoxScope {
  public:
-  explicit FitNoticeScope(FitHost* host);
-  ~FitNoticeScope();
-  FitNoticeScope(const FitNoticeScope&) = delete;
-  FitNoticeScope& operator=(const FitNoticeScope&) = delete;
-
- private:
-  FitHost* host_;
+  FitSolverBoxScope();
+  ~FitSolverBoxScope();
+  FitSolverBoxScope(const FitSolverBoxScope&) = delete;
+  FitSolverBoxScope& operator=(const FitSolverBoxScope&) = delete;
 };
 // Polls a key press or click into the stop flag, and turns the stop flag
 // into stopRequested. True when a stop is now requested.

@@ -376,7 +376,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
 int MLOptimize(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
-  FitNoticeScope notices(host);
+  FitSolverBoxScope solverBoxes;
   if (host) host->WriteDiagnostics("\nEnter MLOptimize");
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;

@@ -107,8 +107,8 @@ std::string NonidealityRangeNotice() {
   const bool kd = !as.repulsive && as.logKd > as.logKs;
   char text[400];
   std::snprintf(text, sizeof text,
-                "nonideality out of range: %s = %.3g, but %s times the loading concentration (%.3g mg/ml) "
-                "must stay below 1, so %s must stay below %.3g",
+                "nonideality out of range: %s = %.4g, but %s times the loading concentration (%.3g mg/ml) "
+                "must stay below 1, so %s must stay below %.4g",
                 kd ? "log10(kd)" : "log10(ks)", kd ? as.logKd : as.logKs, kd ? "kd" : "ks", c,
                 kd ? "log10(kd)" : "log10(ks)", limit);
   return std::string(text) + kRejected;
