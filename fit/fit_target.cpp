@@ -59,19 +59,19 @@ class CountingWhile {
   ~CountingWhile() { platform::CurrentErrorBoxGate().counting = false; }
 };
 
-// The model over all scans, with the solvers' boxes counted inside a Fit:
-// true when none failed.
+// The model over all scans, inside a Fit with the solvers' boxes gated and
+// their failures counted: true when none was reported.
 bool EvaluateCounted(FitHost* host) {
   if (ScopeDepth() == 0) {
     host->SimulateModel();
     return true;
   }
-  const long before = platform::CurrentErrorBoxGate().counted;
+  const long before = platform::CurrentErrorBoxGate().failures;
   {
     CountingWhile counting;
     host->SimulateModel();
   }
-  return platform::CurrentErrorBoxGate().counted == before;
+  return platform::CurrentErrorBoxGate().failures == before;
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ constexpr float kRejectedTrial = 1e10f;
 float SimplexSim(float* v, FitHost* host);
 
 // Marks one Fit for as long as it lives (nested ones, a finishing pass,
-// share it): the solvers' error boxes of its evaluations are counted, each
-// rejects its trial, and only the fit's first is shown.
+// share it): of the solvers' error boxes of its evaluations only the fit's
+// first is shown, and a failure they report rejects the trial.
 class FitSolverBoxScope {
  public:
   FitSolverBoxScope();

@@ -21,10 +21,9 @@ ErrorBoxGate& CurrentErrorBoxGate() {
   return gate;
 }
 
-bool ShowCountedFailure() {
+bool ShowWhileCounting() {
   ErrorBoxGate& gate = CurrentErrorBoxGate();
   if (!gate.counting) return true;
-  ++gate.counted;
   if (gate.oneShown) return false;
   gate.oneShown = true;
   return true;
@@ -32,13 +31,18 @@ bool ShowCountedFailure() {
 
 void CountFailure() {
   ErrorBoxGate& gate = CurrentErrorBoxGate();
-  if (gate.counting) ++gate.counted;
+  if (gate.counting) ++gate.failures;
+}
+
+bool ShowCountedFailure() {
+  CountFailure();
+  return ShowWhileCounting();
 }
 
 }  // namespace platform
 
 int ErrorBox(const char* text, bool fatal) {
-  if (!fatal && !platform::ShowCountedFailure()) return platform::IDOK;
+  if (!fatal && !platform::ShowWhileCounting()) return platform::IDOK;
   PlaySoundError();
   bool bell = false;
   const std::string shown = platform::StripBell(text ? text : "", &bell);

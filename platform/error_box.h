@@ -18,16 +18,19 @@ int ErrorBox(const char* text, bool fatal = false);
 namespace platform {
 // A fit evaluates its model at every trial step, and a step the solvers
 // cannot compute fails there again and again: while a fit evaluates (the
-// gate is counting), each non-fatal error box is counted, and only the
-// first of the fit is shown. The fit reads the count to reject the step.
+// gate is counting), only the fit's first error box is shown, and the
+// failures its evaluation reports are counted for the fit to reject the
+// step. A solver's box alone is no failure: a retry may still succeed.
 struct ErrorBoxGate {
   bool counting = false;  // a fit's model evaluation is running
   bool oneShown = false;  // the fit has shown its one box
-  long counted = 0;       // error boxes asked for while counting
+  long failures = 0;      // failures reported while counting
 };
 ErrorBoxGate& CurrentErrorBoxGate();
-// While counting: counts one failure. True when its box is to be shown
-// (outside a fit's evaluation always, inside it only for the fit's first).
+// True when a box is to be shown: always outside a fit's evaluation, and
+// inside it only for the fit's first.
+bool ShowWhileCounting();
+// While counting: counts one failure. Then as ShowWhileCounting.
 bool ShowCountedFailure();
 // While counting: counts one failure that shows no box of its own.
 void CountFailure();
