@@ -281,6 +281,11 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
         if (sk != 0.0) w.alpha[j][k] /= sk;
       }
     }
+    if (!AllFinite(w.alpha, nullptr, n)) {
+      for (int j = 1; j <= n; ++j)
+        for (int k = 1; k <= n; ++k) w.covariance[j][k] = 0.0;
+      return;
+    }
     Invert(w.alpha, w.covariance, n);
     return;
   }
