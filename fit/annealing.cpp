@@ -154,6 +154,7 @@ void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, 
 int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
+  FitSolverBoxScope solverBoxes;
   fs.annealTemperature = fs.annealStartTemperature;
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;

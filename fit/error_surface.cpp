@@ -116,6 +116,7 @@ void ScanParameter(FitHost* host, const ScannedParameter& sp, float step, float 
 
 float FitWithFixedParameters(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
+  FitSolverBoxScope solverBoxes;
   if (fs.stopRequested) return -1.0f;
   fs.minimiserRuns = 0;
   if (!host || !CheckFitLimitsBeforeFit(host)) return 0.0f;

@@ -270,6 +270,7 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
 int FitCurrentModel(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
+  FitSolverBoxScope solverBoxes;
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host, FitCurrentModel);
   if (fs.useMarquardt) return MLOptimize(host);
   if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f) return MLOptimize(host);

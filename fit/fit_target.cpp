@@ -1,5 +1,6 @@
 #include "fit/fit_target.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "data/scan_set.h"
@@ -10,6 +11,7 @@
 #include "fit/nelder_mead.h"
 #include "fit/rmsd.h"
 #include "fit/simulation_switches.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 
 int CheckFitLimitsBeforeFit(FitHost* host) {
@@ -40,6 +42,45 @@ int CheckFitLimitsBeforeFit(FitHost* host) {
   }
   return 1;
 }
+
+namespace {
+
+// Nested FitSolverBoxScopes.
+int& ScopeDepth() {
+  static int depth = 0;
+  return depth;
+}
+
+// The gate counts for as long as the evaluation runs, also when a fatal
+// error ends it.
+class CountingWhile {
+ public:
+  CountingWhile() { platform::CurrentErrorBoxGate().counting = true; }
+  ~CountingWhile() { platform::CurrentErrorBoxGate().counting = false; }
+};
+
+// The model over all scans, inside a Fit with the solvers' boxes gated and
+// their failures counted: true when none was reported.
+bool EvaluateCounted(FitHost* host) {
+  if (ScopeDepth() == 0) {
+    host->SimulateModel();
+    return true;
+  }
+  const long before = platform::CurrentErrorBoxGate().failures;
+  {
+    CountingWhile counting;
+    host->SimulateModel();
+  }
+  return platform::CurrentErrorBoxGate().failures == before;
+}
+
+}  // namespace
+
+FitSolverBoxScope::FitSolverBoxScope() {
+  if (ScopeDepth()++ == 0) platform::CurrentErrorBoxGate().oneShown = false;
+}
+
+FitSolverBoxScope::~FitSolverBoxScope() { --ScopeDepth(); }
 
 float SimplexSim(float* v, FitHost* host) {
   FitEngineState& fs = gFitEngineState;
@@ -80,12 +121,14 @@ float SimplexSim(float* v, FitHost* host) {
       host->DrawText(10, 50, text);
     }
   }
-  if (host) host->SimulateModel();
+  const bool computed = !host || EvaluateCounted(host);
   // A stop taken here may have cut the simulation short: a part of a model
   // has no misfit and must never count as the best vertex.
   if (FitEvaluationOutOfTime() || PollFitStop()) return 1e10f;
   const float rmsd = CalcRmsd();
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
+  // A step the solvers could not compute is a rejected step, never a result.
+  if (!computed || !std::isfinite(rmsd)) return kRejectedTrial;
   return rmsd;
 }
 

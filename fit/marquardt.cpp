@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
@@ -40,6 +41,19 @@ double TakenValue(const double* a, int j) {
   if (w.scale[j] != 0.0f) asked *= w.scale[j];
   if (w.simulation[j] == asked) return a[j];
   return w.scale[j] != 0.0f ? static_cast<double>(w.simulation[j]) / w.scale[j] : w.simulation[j];
+}
+
+// A target's value for a trial it could compute (a rejected one, or one
+// whose misfit is not a number, is not).
+bool Scored(float value) { return value < kRejectedTrial; }
+
+bool AllFinite(double** m, const double* v, int n) {
+  for (int j = 1; j <= n; ++j) {
+    if (v && !std::isfinite(v[j])) return false;
+    for (int k = 1; k <= n && m; ++k)
+      if (!std::isfinite(m[j][k])) return false;
+  }
+  return true;
 }
 
 // Inverse of the symmetric matrix m, column by column.
@@ -137,8 +151,14 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
   }
   *chisq = 0.0;
 
-  target(ToModelUnits(a, n), host);
+  const float atA = target(ToModelUnits(a, n), host);
   if (fs.stopRequested) return;
+  // A point the model cannot be computed at has no curvature: its sum of
+  // squares is infinite, so that a trial step there is rejected.
+  if (!Scored(atA)) {
+    *chisq = std::numeric_limits<double>::infinity();
+    return;
+  }
   // A trial step beyond a limit is taken as the point at the limit.
   for (int j = 1; j <= n; ++j) a[j] = TakenValue(a, j);
   double points = 0;
@@ -159,34 +179,46 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
     for (int j = 1; j <= n; ++j) w.derivativePoint[j] = a[j];
     w.derivativePoint[i] = w.perturbed[i];
     double h = w.perturbed[i] - a[i];
+    bool computed = true;
     if (h != 0.0) {
-      target(ToModelUnits(w.derivativePoint, n), host);
+      computed = Scored(target(ToModelUnits(w.derivativePoint, n), host));
       if (fs.stopRequested) return;
-      // At a limit the step outwards goes nowhere: the derivative is taken
+      // At a limit the step outwards goes nowhere, and beside a region the
+      // model cannot be computed in it fails: the derivative is taken
       // inwards, over the step the target actually made.
-      h = TakenValue(w.derivativePoint, i) - a[i];
+      h = computed ? TakenValue(w.derivativePoint, i) - a[i] : 0.0;
       if (h == 0.0) {
         w.derivativePoint[i] = a[i] - (w.perturbed[i] - a[i]);
-        target(ToModelUnits(w.derivativePoint, n), host);
+        computed = Scored(target(ToModelUnits(w.derivativePoint, n), host));
         if (fs.stopRequested) return;
-        h = TakenValue(w.derivativePoint, i) - a[i];
+        h = computed ? TakenValue(w.derivativePoint, i) - a[i] : 0.0;
       }
     }
-    if (h == 0.0) {
+    // A derivative that cannot be formed holds the entry for this step (the
+    // solver has said why already).
+    if (h != 0.0 && computed) {
+      for (int s = 1; s <= ss.count && computed; ++s) {
+        if (!w.derivatives[s]) continue;
+        for (int k = w.first[s]; k <= w.last[s]; ++k) {
+          const float d = static_cast<float>((ss.model[s][k] - w.modelCopy[s][k]) / h);
+          if (!std::isfinite(d)) {
+            computed = false;
+            break;
+          }
+          w.derivatives[s][i][k] = d;
+        }
+      }
+      if (computed) continue;
+    }
+    if (computed) {
       if (gSerialFitSettings.running)
         gSerialFitSettings.errorCode = 9;
       else if (host)
         host->ErrorBox("zero differential in mlcof");
-      for (int s = 1; s <= ss.count; ++s)
-        if (w.derivatives[s])
-          for (int k = w.first[s]; k <= w.last[s]; ++k) w.derivatives[s][i][k] = 0.0f;
-      continue;
     }
-    for (int s = 1; s <= ss.count; ++s) {
-      if (!w.derivatives[s]) continue;
-      for (int k = w.first[s]; k <= w.last[s]; ++k)
-        w.derivatives[s][i][k] = static_cast<float>((ss.model[s][k] - w.modelCopy[s][k]) / h);
-    }
+    for (int s = 1; s <= ss.count; ++s)
+      if (w.derivatives[s])
+        for (int k = w.first[s]; k <= w.last[s]; ++k) w.derivatives[s][i][k] = 0.0f;
   }
 
   double sum = 0.0;
@@ -222,6 +254,11 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     *lambda = 0.01;
     mlcof(host, a, flags, n, w.alpha, w.beta, chisq, target);
     if (fs.stopRequested) return;
+    // Nowhere to step from: the fit ends where it started.
+    if (!std::isfinite(*chisq)) {
+      fs.mlError = 1;
+      return;
+    }
     w.acceptedChiSquare = *chisq;
     for (int j = 1; j <= n; ++j) w.trial[j] = a[j];
   }
@@ -229,6 +266,11 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
   if (*lambda == 0.0) {
     // Covariance pass: invert alpha in normalised units, convert alpha and
     // beta to model units and invert again.
+    if (!AllFinite(w.alpha, w.beta, n)) {
+      for (int j = 1; j <= n; ++j)
+        for (int k = 1; k <= n; ++k) w.inverse[j][k] = w.covariance[j][k] = 0.0;
+      return;
+    }
     Invert(w.alpha, w.inverse, n);
     for (int j = 1; j <= n; ++j) {
       const double sj = w.scale[j];
@@ -239,6 +281,11 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
         if (sk != 0.0) w.alpha[j][k] /= sk;
       }
     }
+    if (!AllFinite(w.alpha, nullptr, n)) {
+      for (int j = 1; j <= n; ++j)
+        for (int k = 1; k <= n; ++k) w.covariance[j][k] = 0.0;
+      return;
+    }
     Invert(w.alpha, w.covariance, n);
     return;
   }
@@ -247,6 +294,12 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
   for (int j = 1; j <= n; ++j) {
     for (int k = 1; k <= n; ++k) w.covariance[j][k] = w.alpha[j][k];
     w.covariance[j][j] = w.alpha[j][j] * damping;
+  }
+  // Only computed points enter alpha and beta; should they still not be
+  // finite, no step can be solved for and the steps end at the best point.
+  if (!AllFinite(w.covariance, w.beta, n)) {
+    fs.mlError = 1;
+    return;
   }
   SolveNormalEquationsD(w.covariance, w.beta, n, w.delta, w.work);
   // An entry held at a limit takes no step beyond it (the target would put
@@ -271,6 +324,14 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     SolveNormalEquationsD(w.covariance, b, n, w.delta, w.work);
   }
 
+  // A curvature so near singular that no step comes out: a shorter one is
+  // tried, as after a rejected step.
+  if (!AllFinite(nullptr, w.delta, n)) {
+    fs.mlStepNegligible = 0;
+    *lambda *= 10.0;
+    *chisq = w.acceptedChiSquare;
+    return;
+  }
   fs.mlStepNegligible = 1;
   for (int j = 1; j <= n; ++j) {
     if (!flags[j]) continue;
@@ -299,7 +360,8 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     if (w.trial[j] != asked[j] && std::fabs(w.trial[j] - a[j]) <= 1e-6 * std::fabs(a[j]))
       w.blocked[j] = asked[j] > a[j] ? 1 : -1;
   if (!fs.stopRequested) {
-    if (w.acceptedChiSquare <= trialChisq) {
+    // A trial the model cannot be computed at has an infinite sum.
+    if (!(trialChisq < w.acceptedChiSquare)) {
       *lambda *= 10.0;
       *chisq = w.acceptedChiSquare;
     } else {
@@ -319,6 +381,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
 int MLOptimize(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
+  FitSolverBoxScope solverBoxes;
   if (host) host->WriteDiagnostics("\nEnter MLOptimize");
   fs.minimiserRuns = 0;
   const unsigned char redraw = gSimulationSwitches.redrawDuringSimulation;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -10,9 +11,12 @@
 #include "data/speed_steps_at_load.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "fit/simulation_switches.h"
 #include "lamm/lamm_outcome.h"
 #include "lamm/lamm_settings.h"
+#include "platform/error_box.h"
 #include "platform/paths.h"
 #include "platform/sounds.h"
 
@@ -84,12 +88,39 @@ void LowSpeedPhaseDialogue(FitHost* host) {
   CreateLowSpeedPhaseSpeedSteps(t, rpm, first, acceleration);
 }
 
+// During a fit: which parameter left the linear nonideality's range, and
+// the range, taken at the loading concentration (the cell's concentration
+// rises above it toward the bottom, so the range there is narrower still).
+// 1 + ks c must stay positive for an attractive ks, and ks c at or below 1
+// for a repulsive one: both keep 10^log10(ks) c below 1, as for kd when it
+// is attractive.
+std::string NonidealityRangeNotice() {
+  const char* const kRejected = "\nthe fit rejects such steps and keeps the best parameters found";
+  const AssociationModelParams& as = gAssociationModelParams;
+  const double scale = CurrentScanSet().signalPerConcentration > 0 ? CurrentScanSet().signalPerConcentration : 1.0;
+  const double c = as.nonidealConcentration / scale;
+  if (!gModelSelectorFlags.NonidealSingleSpeciesModel || gModelSelectorFlags.NonidealVariantModel ||
+      as.hardSphere || as.polynomialSD || as.csClSD || !(c > 0))
+    return std::string("nonideality out of range") + kRejected;
+  const double limit = -std::log10(c);
+  // A repulsive kd never leaves it; of two attractive ones the larger does first.
+  const bool kd = !as.repulsive && as.logKd > as.logKs;
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "nonideality out of range: %s = %.4g, but %s times the loading concentration (%.3g mg/ml) "
+                "must stay below 1, so %s must stay below %.4g",
+                kd ? "log10(kd)" : "log10(ks)", kd ? as.logKd : as.logKs, kd ? "kd" : "ks", c,
+                kd ? "log10(kd)" : "log10(ks)", limit);
+  return std::string(text) + kRejected;
+}
+
 }  // namespace
 
 void ReportSimulationError(FitHost* host, int code) {
   LammSolverSettings& lamm = LammSettings();
   switch (code) {
     case kLammNoWorkMemory:
+      if (!platform::ShowCountedFailure()) break;
       host->PlaySoundError();
       host->MessageBox("ERROR in simulation", "could not allocate Lamm simulation arrays",
                        platform::BoxIcon::None);
@@ -109,6 +140,7 @@ void ReportSimulationError(FitHost* host, int code) {
     }
     case kLammSingularMatrix:
       lamm.singularMatrixError = 1;
+      if (!platform::ShowCountedFailure()) break;
       host->PlaySoundError();
       host->MessageBox("ERROR in simulation", "singular tridiagonal matrix!", platform::BoxIcon::None);
       SoundStub();
@@ -117,15 +149,24 @@ void ReportSimulationError(FitHost* host, int code) {
       host->PlaySoundError();
       LowSpeedPhaseDialogue(host);
       break;
+    case kLammInvalidSettings:
+      // The solver refused with its own box (or, on a worker, silently):
+      // during a fit the trial is rejected all the same.
+      platform::CountFailure();
+      break;
     case kLammNonidealSetup:
+      if (!platform::ShowCountedFailure()) break;
       host->PlaySoundError();
       host->MessageBox("ERROR in simulation", "possible error in setupof Lamm eq. solution, nonideal parameters",
                        platform::BoxIcon::Warning);
       break;
     case kLammNonidealOutOfRange:
       lamm.nonidealityOutOfRange = 1;
+      if (!platform::ShowCountedFailure()) break;
       host->PlaySoundError();
-      host->MessageBox("ERROR in simulation", "nonideality out of range", platform::BoxIcon::None);
+      host->MessageBox("ERROR in simulation",
+                       platform::CurrentErrorBoxGate().counting ? NonidealityRangeNotice() : "nonideality out of range",
+                       platform::BoxIcon::None);
       SoundStub();
       break;
     default:

@@ -14,7 +14,35 @@
 #include "platform/paths.h"
 #include "platform/user_interface.h"
 
+namespace platform {
+
+ErrorBoxGate& CurrentErrorBoxGate() {
+  static ErrorBoxGate gate;
+  return gate;
+}
+
+bool ShowWhileCounting() {
+  ErrorBoxGate& gate = CurrentErrorBoxGate();
+  if (!gate.counting) return true;
+  if (gate.oneShown) return false;
+  gate.oneShown = true;
+  return true;
+}
+
+void CountFailure() {
+  ErrorBoxGate& gate = CurrentErrorBoxGate();
+  if (gate.counting) ++gate.failures;
+}
+
+bool ShowCountedFailure() {
+  CountFailure();
+  return ShowWhileCounting();
+}
+
+}  // namespace platform
+
 int ErrorBox(const char* text, bool fatal) {
+  if (!fatal && !platform::ShowWhileCounting()) return platform::IDOK;
   PlaySoundError();
   bool bell = false;
   const std::string shown = platform::StripBell(text ? text : "", &bell);

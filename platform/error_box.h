@@ -15,6 +15,27 @@ using WindowHolder = const void*;
 // failed operation (nrerror throws platform::FatalError for them).
 int ErrorBox(const char* text, bool fatal = false);
 
+namespace platform {
+// A fit evaluates its model at every trial step, and a step the solvers
+// cannot compute fails there again and again: while a fit evaluates (the
+// gate is counting), only the fit's first error box is shown, and the
+// failures its evaluation reports are counted for the fit to reject the
+// step. A solver's box alone is no failure: a retry may still succeed.
+struct ErrorBoxGate {
+  bool counting = false;  // a fit's model evaluation is running
+  bool oneShown = false;  // the fit has shown its one box
+  long failures = 0;      // failures reported while counting
+};
+ErrorBoxGate& CurrentErrorBoxGate();
+// True when a box is to be shown: always outside a fit's evaluation, and
+// inside it only for the fit's first.
+bool ShowWhileCounting();
+// While counting: counts one failure. Then as ShowWhileCounting.
+bool ShowCountedFailure();
+// While counting: counts one failure that shows no box of its own.
+void CountFailure();
+}  // namespace platform
+
 // Waits until the clock has advanced by (int)(seconds x 1000) ms; returns at
 // once for 0, negative or NaN.
 void WaitSeconds(float seconds);

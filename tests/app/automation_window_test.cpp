@@ -8,8 +8,10 @@
 #include "app/wiring/automation_window.h"
 #include "app/window/main_window_flags.h"
 #include "automation/automation_run.h"
+#include "fit/fit_engine_state.h"
 #include "fit/saved_params.h"
 #include "plot/plot_window_set.h"
+#include "platform/input_events.h"
 #include "automation_road_fixture.h"
 #include "road_support.h"
 
@@ -99,6 +101,28 @@ TEST_F(AutomationWindowTest, ALoadOffersTheSavedAnalysisOfItsData) {
   EXPECT_FLOAT_EQ(gModelParams.meniscus, 5.97f);
   EXPECT_FLOAT_EQ(gModelParams.bottom, 7.15f);
   (void)w;
+}
+
+// A key during the unattended fit stops it as in the window: the best state
+// is kept, the log says so, and the run goes on to its end with its status.
+TEST_F(AutomationWindowTest, AFitStoppedByAKeySaysSoInTheLog) {
+  WriteRun();
+  platform::SetEventPump([] {
+    if (gFitEngineState.fitRunning && gFitEngineState.evaluationsThisRun == 3) platform::PostKeyDown('x');
+  });
+  {
+    auto w = StartWith(Parameters(
+        "<Meniscus>5.95</Meniscus><MeniscusFitted>TRUE</MeniscusFitted><Bottom>7.2</Bottom>"
+        "<LeftFitLimit>5.97</LeftFitLimit><RightFitLimit>7.1</RightFitLimit><Model>cofs</Model>"
+        "<Resolution>50</Resolution><Smin>1</Smin><Smax>10</Smax><TINoiseFitted>FALSE</TINoiseFitted>"
+        "<AutoRun>TRUE</AutoRun><AutoFit>TRUE</AutoFit><AutoExit>TRUE</AutoExit>"));
+    platform::SetEventPump({});
+    EXPECT_TRUE(platform::QuitRequested());
+    EXPECT_EQ(platform::QuitExitCode(), kAutomationOk);
+  }
+  const std::string log = ReadFile((dir_ / "out" / "automation.log").string());
+  EXPECT_NE(log.find("[FIT] fit stopped by the user: the best fit found so far is kept (rmsd = "), std::string::npos)
+      << log;
 }
 
 // With a window to look at, the screenshot of the result set is the picture

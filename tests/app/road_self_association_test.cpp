@@ -3,12 +3,14 @@
 // association constant recovers, and "c1 nonideal" of the discrete model
 // runs component 1 with the nonideality asked after the parameter dialog.
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
+#include "platform/input_events.h"
 #include "road_support.h"
 
 namespace {
@@ -90,6 +92,83 @@ TEST_F(RoadSelfAssociation, FirstComponentNonidealIsAskedForAndRun) {
   EXPECT_GT(s.model[3][mid], ideal[mid - 1] + 0.05);
   EXPECT_GT(s.model[3][s.points[3] / 2], ideal[s.points[3] / 2 - 1] + 0.002);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+}
+
+// The nonideal single species on the static grid, where ks times the
+// concentration must stay at or below 1: with a loading of 0.5 mg/ml,
+// log10(ks) below log10(2) = 0.30103. Data made just inside the range,
+// fitted (loading, D, s and log10(ks)) by the simplex and by Marquardt-
+// Levenberg from starts whose steps cross it: a step across is rejected
+// inside the fit, which says so once, naming the parameter and its range,
+// and ends inside the range no worse than it started. A key stops the fit
+// with the best state kept, and the window says that it was stopped.
+TEST_F(RoadSelfAssociation, NonidealFitRejectsStepsOutsideTheModelsRange) {
+  LoadRun(12);
+  SmallGrid();
+  Window().Dispatch(227);  // nonideal sedimentation, single species
+  ASSERT_EQ(gModelSelectorFlags.NonidealSingleSpeciesModel, 1);
+  LammSolverSettings& st = LammSettings();
+  st.automaticAlgorithm = st.movingHatAlgorithm = 0;
+  st.claverieAlgorithm = 1;
+  CurrentScanSet().signalPerConcentration = 1;
+  ModelParameterVector& v = gModelParameterVector;
+  auto startAt = [&v](float logKs) {
+    v.P[1] = 4;     // D, 1e-7 cm^2/s
+    v.P[5] = 5;     // s
+    v.P[9] = 0.5f;  // loading
+    v.P[10] = logKs;
+    v.P[13] = 5.95f;
+    v.P[14] = 7.18f;
+    UnpackModelParameters();
+  };
+  startAt(0.29f);
+  Window().Dispatch(213);  // Run
+  ModelsPlusNoiseAsData(0.005, 12345);
+  v.F[1] = v.F[5] = v.F[9] = v.F[10] = 1;
+  ui_->lenient = true;
+  // The range follows the loading of the trial, which the fit moves too.
+  const std::string range = "so log10(ks) must stay below 0.";
+  struct Case {
+    const char* name;
+    unsigned char marquardt;
+    float logKs;
+    bool stopped;
+  };
+  for (const Case& c : {Case{"simplex", 0, 0.3f, false}, Case{"Marquardt-Levenberg", 1, 0.28f, false},
+                        Case{"simplex, stopped by a key", 0, 0.3f, true}}) {
+    SCOPED_TRACE(c.name);
+    gFitEngineState.useMarquardt = c.marquardt;
+    startAt(c.logKs);
+    Window().Dispatch(213);
+    const double before = FitLimitRmsd(-1);
+    ui_->transcript.clear();
+    if (c.stopped)
+      platform::SetEventPump([] {
+        if (gFitEngineState.evaluationsTotal == 60) platform::PostKeyDown('x');
+      });
+    Window().Dispatch(215);  // Fit
+    platform::SetEventPump({});
+    int outOfRange = 0, named = 0, stopped = 0;
+    for (const platform::TranscriptEntry& e : ui_->transcript) {
+      outOfRange += e.text.find("nonideality out of range") != std::string::npos;
+      named += e.text.find(range) != std::string::npos;
+      stopped += e.text.rfind("fit stopped by the user", 0) == 0;
+    }
+    EXPECT_LE(outOfRange, 1);
+    EXPECT_EQ(named, outOfRange);
+    if (!c.stopped) {
+      EXPECT_EQ(outOfRange, 1) << "no step crossed the range";
+    }
+    EXPECT_EQ(stopped, c.stopped ? 1 : 0);
+    EXPECT_LT(v.P[10], -std::log10(v.P[9]));
+    for (int i : {1, 5, 9, 10}) EXPECT_TRUE(std::isfinite(v.P[i])) << i;
+    const double after = FitLimitRmsd(-1);
+    EXPECT_LE(after, before);
+    if (!c.stopped) {
+      EXPECT_LT(after, 0.0052);  // the noise, 0.005
+    }
+    EXPECT_FALSE(Window().FitBusy);
+  }
 }
 
 }  // namespace
