@@ -91,20 +91,27 @@ TEST(LammThreads, AFailedSpeciesStopsItsWorkerAndIsReportedOnce) {
   e.gridPoints = 100;
   e.Build();
   auto templ = MakeSolver(e, LammSolverSettings{});
-  SpeciesList list(8, 2, 100);
-  list.D[4] = -1e-7;  // refused with code 4
-  platform::StopFlag() = false;
-  platform::ScriptedUserInterface ui;
-  ui.ExpectBox("Error", "error #4 in simulation #4");
-  platform::ScopedUI guard(ui);
-  EXPECT_EQ(RunWithThreads(2, list, e, *templ), 4);
-  EXPECT_TRUE(ui.failures.empty());
-  EXPECT_TRUE(ui.AllConsumed());
-  EXPECT_TRUE(platform::StopFlag().load());
-  // Worker 1 holds the even species: 2 was solved, 6 and 8 were never taken.
-  EXPECT_NE(list.store[2][1][50], -7.0f);
-  EXPECT_EQ(list.store[6][1][50], -7.0f);
-  EXPECT_EQ(list.store[8][1][50], -7.0f);
+  // The workers share one queue, so which species the others take while the
+  // failing one is refused depends on the scheduler: with two threads only
+  // the code, the single report and the stop are fixed; one thread shows that
+  // nothing after the failed species is taken.
+  for (int threads : {2, 1}) {
+    SCOPED_TRACE(threads);
+    SpeciesList list(8, 2, 100);
+    list.D[4] = -1e-7;  // refused with code 4
+    platform::StopFlag() = false;
+    platform::ScriptedUserInterface ui;
+    ui.ExpectBox("Error", "error #4 in simulation #4");
+    platform::ScopedUI guard(ui);
+    EXPECT_EQ(RunWithThreads(threads, list, e, *templ), 4);
+    EXPECT_TRUE(ui.failures.empty());
+    EXPECT_TRUE(ui.AllConsumed());
+    EXPECT_TRUE(platform::StopFlag().load());
+    if (threads == 1) {
+      for (int k : {1, 2, 3}) EXPECT_NE(list.store[k][1][50], -7.0f) << k;
+      for (int k : {5, 6, 7, 8}) EXPECT_EQ(list.store[k][1][50], -7.0f) << k;
+    }
+  }
   platform::StopFlag() = false;
   LammThreadCount() = 2;
 }
