@@ -303,6 +303,29 @@ void FitVectorDerivativeSteps(int n, double* factor, double* absolute) {
     if (gModelParameterVector.F[k]) put(gFitEngineState.mlParamStepFactor, gFitEngineState.mlParamStepAbsolute);
 }
 
+std::string FitVectorEntryName(int k) {
+  static const char* const kOptionNames[kFitOptionCount + 1] = {
+      "", "vbar", "excit. cone", "W-skew", "kbleach", "Alim", "drift", "convolution", "radial mag factor",
+      "nonlin coeff", "JO-s", "JO-D", "JO-amp", "JO-Ks", "buffer signal", "buffer D or Mb", "buffer s",
+      "meniscus diff (s-r)", "conc. ratio (s/r)", "reference D or Mb", "reference s"};
+  const FitOptionEntries options = CurrentFitOptions();
+  int count = 0;
+  for (int i = 1; i <= kFitOptionCount; ++i)
+    if (options.entry[i].present && ++count == k) return kOptionNames[i];
+  for (int slot = 1; slot <= kParameterSlots; ++slot) {
+    if (!gModelParameterVector.F[slot] || ++count != k) continue;
+    const std::string species = std::to_string((slot - 1) % 4 + 1);
+    if (slot <= 4) return (gFitEngineState.molarMassParameters ? "M" : "D") + species;
+    if (slot <= 8) return "s" + species;
+    if (slot <= 12) return "c" + species;
+    if (slot == 13) return "meniscus";
+    if (slot == 14) return "bottom";
+    if (slot == 15) return "baseline";
+    return "P[" + std::to_string(slot) + "]";
+  }
+  return {};
+}
+
 void FitVectorEntryKinds(int n, FitEntryKind* kinds) {
   const FitOptionEntries options = CurrentFitOptions();
   int count = 0;

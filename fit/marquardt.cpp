@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
@@ -10,6 +12,7 @@
 #include "fit/fit_target.h"
 #include "fit/fit_vector.h"
 #include "fit/serial_fit_settings.h"
+#include "fit/stalled_steps.h"
 #include "platform/input_events.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
@@ -362,12 +365,16 @@ int MLOptimize(FitHost* host) {
 
   // The curvature of the start is whole: the covariance pass can use it.
   const bool started = !fs.stopRequested && !fs.mlError;
+  StalledSteps stalled(n);
+  bool undetermined = false;
   if (started) {
     fs.minimiserRuns = 0;
     bool armed = false, done = false;
+    DoubleVec before(1, n);
     while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
       ++fs.minimiserRuns;
       const double oldLambda = lambda, oldChisq = chisq;
+      for (int j = 1; j <= n; ++j) before[j] = a[j];
       mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
       fs.mlChiSquare = chisq;
       if (fs.mlError) break;
@@ -379,6 +386,10 @@ int MLOptimize(FitHost* host) {
       }
       if (fs.stopRequested || done) break;
       const bool rejected = chisq > oldChisq || lambda > oldLambda || chisq == oldChisq;
+      if (!rejected && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a), std::sqrt(oldChisq), std::sqrt(chisq), fs.maxRelativeChange)) {
+        undetermined = true;
+        break;
+      }
       const bool clearFall =
           oldChisq > 0.0 && (oldChisq - chisq) / oldChisq >= fs.mlSmallChange && chisq >= fs.mlTinyChiSquare;
       if (rejected || clearFall) continue;
@@ -445,5 +456,10 @@ int MLOptimize(FitHost* host) {
   if (completed) host->WriteDiagnostics(" --> MLOptimize DONE");
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
+  if (undetermined && completed) {
+    std::vector<std::string> names;
+    for (int j : stalled.Moved()) names.push_back(FitVectorEntryName(j));
+    ReportUndetermined(host, names);
+  }
   return completed || budget ? 1 : 0;
 }
