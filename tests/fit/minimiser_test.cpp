@@ -352,6 +352,36 @@ TEST_F(MinimiserTest, ASimplexRunInsideAFitSpendsItsOwnEvaluations) {
   EXPECT_EQ(host.boxes, std::vector<std::string>{"Error|Nelder-Mead not converged"});
 }
 
+// A quantity the data barely see: y = a x + 0.004 b / (1 + b) over the line
+// 2 x + 0.004 with noise of 0.01, a = P[5], b = P[6] (s of species 2 by its
+// slot), from b = 1: the misfit falls ever more slowly as b grows without
+// bound, and each Marquardt-Levenberg step takes b ten times further for a
+// fall of the rmsd far below what tells a minimum. The fit ends where its
+// steps stall, with a at the slope and b finite, and names b, instead of
+// walking b on for its 100 iterations, beyond every float.
+TEST_F(MinimiserTest, AQuantityTheDataDoNotDetermineEndsTheFitWhereItsStepsStall) {
+  AnalyticHost host;
+  host.model = [](const float* P, float x, int) { return P[5] * x + 0.004f * P[6] / (1.0f + P[6]); };
+  std::mt19937 random(3);
+  std::normal_distribution<float> noise(0.0f, 0.01f);
+  std::vector<float> x, y;
+  for (int i = 0; i < 50; ++i) {
+    x.push_back(0.1f * i);
+    y.push_back(2.0f * 0.1f * i + 0.004f + noise(random));
+  }
+  fittest::LoadScans({x}, {y});
+  P[5] = 1.5f;
+  P[6] = 1.0f;
+  F[5] = F[6] = 1;
+  gFitEngineState.useMarquardt = 1;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_NEAR(P[5], 2.0f, 0.01f);
+  EXPECT_TRUE(std::isfinite(P[6]));
+  EXPECT_TRUE(std::isfinite(gFitEngineState.currentRmsd));
+  EXPECT_EQ(host.boxes, std::vector<std::string>{"|the data do not determine s2: the fit ended where the rmsd "
+                                                 "stopped improving; the best parameters found are kept"});
+}
+
 // A exp(-k t) on noiseless data, A = P[5], k = P[6].
 void SetUpExponential(AnalyticHost& host, float a0, float k0) {
   host.model = [](const float* P, float t, int) { return P[5] * std::exp(-P[6] * t); };
