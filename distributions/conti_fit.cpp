@@ -225,13 +225,14 @@ bool QuadraticModelSteps(FitHost* host, float** p, float* y, int n, int b, const
 // that the step would carry beyond it stays at the limit. The lowest point
 // replaces the best vertex; `curvature` receives J^T J at the last Jacobian
 // in the relative units of ShapeSimplex. Two accepted steps in a row that
-// move an entry for almost no fall (StalledSteps) end them, the entries
-// they moved in `undetermined`. True when a Jacobian was formed.
+// move an entry for almost no fall (StalledSteps, against the values the
+// fit started from, `start`) end them, the entries they moved in
+// `undetermined`. True when a Jacobian was formed.
 bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMemory& memory,
-                    QuadraticCurvature* curvature, bool* held, std::vector<int>* undetermined) {
+                    QuadraticCurvature* curvature, bool* held, const float* start, std::vector<int>* undetermined) {
   *held = false;
   undetermined->clear();
-  StalledSteps stalled(n);
+  StalledSteps stalled(n, start);
   constexpr int kMaxJacobians = 6, kMaxTries = 4;
   if (memory.best.empty() || !(memory.bestValue <= y[b]) || static_cast<int>(memory.bestPoint.size()) != n + 1)
     return false;
@@ -423,6 +424,8 @@ int NelderMeadRestarts(FitHost* host) {
   ResidualMemory residuals;
   RecordEvaluations recording(&evaluated, &residuals);
   ContiParametersToFitVector(n, p[1]);
+  FloatVec start(1, n);
+  for (int i = 1; i <= n; ++i) start[i] = p[1][i];
   Scatter(p, n, 1, 1);
   EvaluateSimplexFromStart(host, p, y, n, ContiSimplexSim);
   int b = LowestVertex(y, n);
@@ -435,11 +438,11 @@ int NelderMeadRestarts(FitHost* host) {
   // damped, they find the valley from there at the cost of a few Jacobians,
   // where a first simplex run spends as many evaluations to approach it. A
   // simplex run approaches it when they cannot be taken there.
-  bool haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, &undetermined);
+  bool haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
   if (!haveGaussNewton && !fs.stopRequested) {
     NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter, &evaluated);
     b = LowestVertex(y, n);
-    haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, &undetermined);
+    haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
     if (!haveGaussNewton) QuadraticModelSteps(host, p, y, n, b, evaluated);
   }
   ContiFitVectorToParameters(p[b], host);
@@ -452,7 +455,7 @@ int NelderMeadRestarts(FitHost* host) {
   SimplexExtents(p, n, b, extent);
   float endSpread = EndSpread(y, n);
   bool settled = false;
-  StalledSteps stalledRestarts(n);
+  StalledSteps stalledRestarts(n, start);
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested && undetermined.empty(); ++restart) {
     // The first restart scatters as widely as the start when the residual
     // steps held a limit (a simplex shaped there stays on the slope where the
@@ -510,7 +513,7 @@ int NelderMeadRestarts(FitHost* host) {
     // The next restart is judged from where the quadratic step took it.
     bool stepped = false;
     if (!settled && undetermined.empty()) {
-      const bool formed = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, &undetermined);
+      const bool formed = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
       haveGaussNewton = haveGaussNewton || formed;
       stepped = formed || QuadraticModelSteps(host, p, y, n, b, evaluated);
     }
@@ -767,7 +770,10 @@ int MLContiFit(FitHost* host) {
   bool completed = !fs.stopRequested && !fs.mlError;
   // The curvature of the start is whole: the covariance pass can use it.
   const bool started = completed;
-  StalledSteps stalled(n);
+  // The normalised entries start at 1, those that started at 0 at 0.
+  FloatVec unit(1, n);
+  for (int i = 1; i <= n; ++i) unit[i] = w.scale[i] != 0.0f ? 1.0f : 0.0f;
+  StalledSteps stalled(n, unit);
   bool undetermined = false;
   if (completed) {
     fs.minimiserRuns = 0;

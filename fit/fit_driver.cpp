@@ -235,7 +235,7 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   AbsentSpecies absent(n);
   WidenedProbe probe;
   bool settled = false;
-  StalledSteps stalled(n);
+  StalledSteps stalled(n, start);
   FloatVec judged(1, n);
   std::vector<int> undetermined;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {

@@ -314,10 +314,12 @@ std::string FitVectorEntryName(int k) {
     if (options.entry[i].present && ++count == k) return kOptionNames[i];
   for (int slot = 1; slot <= kParameterSlots; ++slot) {
     if (!gModelParameterVector.F[slot] || ++count != k) continue;
+    // The species table of the discrete species; other models keep other
+    // quantities in these slots.
     const std::string species = std::to_string((slot - 1) % 4 + 1);
-    if (slot <= 4) return (gFitEngineState.molarMassParameters ? "M" : "D") + species;
-    if (slot <= 8) return "s" + species;
-    if (slot <= 12) return "c" + species;
+    if (gModelSelectorFlags.LammDiscreteModel && slot <= 12)
+      return slot <= 4 ? (gFitEngineState.molarMassParameters ? "M" : "D") + species
+                       : (slot <= 8 ? "s" : "c") + species;
     if (slot == 13) return "meniscus";
     if (slot == 14) return "bottom";
     if (slot == 15) return "baseline";

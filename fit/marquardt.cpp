@@ -365,7 +365,10 @@ int MLOptimize(FitHost* host) {
 
   // The curvature of the start is whole: the covariance pass can use it.
   const bool started = !fs.stopRequested && !fs.mlError;
-  StalledSteps stalled(n);
+  // The normalised entries start at 1, those that started at 0 at 0.
+  FloatVec unit(1, n);
+  for (int j = 1; j <= n; ++j) unit[j] = w.scale[j] != 0.0f ? 1.0f : 0.0f;
+  StalledSteps stalled(n, unit);
   bool undetermined = false;
   if (started) {
     fs.minimiserRuns = 0;

@@ -9,7 +9,9 @@
 // stalled when it lowers the rmsd by less than kStalledRmsdFall (relative;
 // the spread at which the fit driver's simplex runs end) and moves some
 // entry by more than
-// kStalledMove of its value (absolutely where that is 0), or by more than
+// kStalledMove of its value or of its start, whichever is larger in
+// magnitude (absolutely where both are 0: a quantity near 0, such as a
+// log10 K, has no scale of its own there), or by more than
 // maxRelativeChange when that is larger: a quantity the data determine to
 // a few per cent has a misfit far steeper than that (two close species'
 // M, known to 2.5 %, raise the rmsd by 1.3e-4 of itself there), and a
@@ -28,7 +30,11 @@ constexpr double kStalledMove = 0.1;
 
 class StalledSteps {
  public:
-  explicit StalledSteps(int n) : n_(n), moved_(static_cast<size_t>(n) + 1, 0), now_(moved_) {}
+  // start[1..n]: the values the fit started from (null: none, the values
+  // themselves are the scale).
+  StalledSteps(int n, const float* start) : n_(n), moved_(static_cast<size_t>(n) + 1, 0), now_(moved_), start_(moved_.size(), 0.0) {
+    for (int j = 1; j <= n && start; ++j) start_[static_cast<size_t>(j)] = std::fabs(start[j]);
+  }
   // After an accepted step (or a restart) from before[1..n] to after[1..n]
   // that took the rmsd from oldRmsd to newRmsd. True when it is the second
   // stalled step in a row: the fit ends.
@@ -37,7 +43,8 @@ class StalledSteps {
     const double move = maxRelativeChange > kStalledMove ? maxRelativeChange : kStalledMove;
     for (int j = 1; j <= n_; ++j) {
       const double b = before[j], a = after[j];
-      now_[static_cast<size_t>(j)] = (b != 0.0 ? std::fabs(a - b) / std::fabs(b) : std::fabs(a)) > move;
+      const double scale = std::fabs(b) > start_[static_cast<size_t>(j)] ? std::fabs(b) : start_[static_cast<size_t>(j)];
+      now_[static_cast<size_t>(j)] = (scale != 0.0 ? std::fabs(a - b) / scale : std::fabs(a)) > move;
     }
     return Judge(oldRmsd, newRmsd);
   }
@@ -49,6 +56,7 @@ class StalledSteps {
   int n_;
   int inRow_ = 0;
   std::vector<char> moved_, now_;  // [1..n]
+  std::vector<double> start_;      // [1..n], magnitudes
 };
 
 // Tells that the fit ended because the data do not determine the named

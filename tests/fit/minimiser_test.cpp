@@ -353,8 +353,8 @@ TEST_F(MinimiserTest, ASimplexRunInsideAFitSpendsItsOwnEvaluations) {
 }
 
 // A quantity the data barely see: y = a x + 0.004 b / (1 + b) over the line
-// 2 x + 0.004 with noise of 0.01, a = P[5], b = P[6] (s of species 2 by its
-// slot), from b = 1: the misfit falls ever more slowly as b grows without
+// 2 x + 0.004 with noise of 0.01, a = P[5], b = P[6] (no model chosen: the
+// slot is named), from b = 1: the misfit falls ever more slowly as b grows without
 // bound, and each Marquardt-Levenberg step takes b ten times further for a
 // fall of the rmsd far below what tells a minimum. The fit ends where its
 // steps stall, with a at the slope and b finite, and names b, instead of
@@ -378,7 +378,7 @@ TEST_F(MinimiserTest, AQuantityTheDataDoNotDetermineEndsTheFitWhereItsStepsStall
   EXPECT_NEAR(P[5], 2.0f, 0.01f);
   EXPECT_TRUE(std::isfinite(P[6]));
   EXPECT_TRUE(std::isfinite(gFitEngineState.currentRmsd));
-  EXPECT_EQ(host.boxes, std::vector<std::string>{"|the data do not determine s2: the fit ended where the rmsd "
+  EXPECT_EQ(host.boxes, std::vector<std::string>{"|the data do not determine P[6]: the fit ended where the rmsd "
                                                  "stopped improving; the best parameters found are kept"});
 }
 
