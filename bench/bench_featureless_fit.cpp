@@ -18,6 +18,8 @@
 #include <sstream>
 #include <string>
 
+#include "bench_child_run.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -81,16 +83,7 @@ void BM_FeaturelessFit(benchmark::State& state, const std::string& method) {
   double seconds = 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(folder.c_str()) != 0) _exit(120);
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      setenv("TARNEL_HOME", home.c_str(), 1);
-      std::freopen("run.stderr", "w", stderr);
-      std::freopen("run.stdout", "w", stdout);
-      execl(TARNEL_PROGRAM, TARNEL_PROGRAM, "bench", "params.xml", static_cast<char*>(nullptr));
-      _exit(122);
-    }
+    const pid_t pid = StartUnattendedRun(folder, home);
     int status = 0;
     waitpid(pid, &status, 0);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

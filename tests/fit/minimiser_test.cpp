@@ -60,6 +60,16 @@ float RecordedShiftedRosenbrock(float* v, FitHost* host) {
   return value;
 }
 
+// The simplex around the valley's usual start (-1.2, 1), evaluated.
+void StartRosenbrockSimplex(float** simplex, float* y, FitTarget target, FitHost* host) {
+  const float start[3][2] = {{-1.2f, 1.0f}, {-1.0f, 1.0f}, {-1.2f, 1.2f}};
+  for (int i = 1; i <= 3; ++i) {
+    simplex[i][1] = start[i - 1][0];
+    simplex[i][2] = start[i - 1][1];
+    y[i] = target(simplex[i], host);
+  }
+}
+
 // Plain, and with the quadratic through the points seen tried as a vertex:
 // the same minimum along the curved valley, the best vertex in place 1.
 TEST_F(MinimiserTest, NelderMeadReachesTheShiftedRosenbrockMinimum) {
@@ -70,12 +80,7 @@ TEST_F(MinimiserTest, NelderMeadReachesTheShiftedRosenbrockMinimum) {
     gSeen = withModel ? &seen : nullptr;
     FloatMat simplex(1, 3, 1, 2);
     FloatVec y(1, 3);
-    const float start[3][2] = {{-1.2f, 1.0f}, {-1.0f, 1.0f}, {-1.2f, 1.2f}};
-    for (int i = 1; i <= 3; ++i) {
-      simplex[i][1] = start[i - 1][0];
-      simplex[i][2] = start[i - 1][1];
-      y[i] = RecordedShiftedRosenbrock(simplex[i], nullptr);
-    }
+    StartRosenbrockSimplex(simplex, y, RecordedShiftedRosenbrock, nullptr);
     int nfunk = 0;
     gFitEngineState.minimiserRuns = 0;
     NelderMeadMinimize(nullptr, simplex, y, 2, 1e-7f, RecordedShiftedRosenbrock, &nfunk, gSeen);
@@ -336,12 +341,7 @@ TEST_F(MinimiserTest, ASimplexRunInsideAFitSpendsItsOwnEvaluations) {
     fs.fitRunning = 1;
     FloatMat simplex(1, 3, 1, 2);
     FloatVec y(1, 3);
-    const float start[3][2] = {{-1.2f, 1.0f}, {-1.0f, 1.0f}, {-1.2f, 1.2f}};
-    for (int i = 1; i <= 3; ++i) {
-      simplex[i][1] = start[i - 1][0];
-      simplex[i][2] = start[i - 1][1];
-      y[i] = SimplexSim(simplex[i], &host);
-    }
+    StartRosenbrockSimplex(simplex, y, SimplexSim, &host);
     NelderMeadMinimize(&host, simplex, y, 2, 0.0f, SimplexSim, &nfunk);
     fs.fitRunning = 0;
   }
