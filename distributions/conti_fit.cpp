@@ -793,7 +793,8 @@ int MLContiFit(FitHost* host) {
         continue;
       }
       const bool fell = chisq < oldChisq && fs.mlLambda <= oldLambda;
-      if (fell && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a), std::sqrt(oldChisq), std::sqrt(chisq), fs.maxRelativeChange)) {
+      if (fell && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),
+                                   std::sqrt(oldChisq), std::sqrt(chisq), fs.maxRelativeChange)) {
         undetermined = true;
         break;
       }

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <functional>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "fit/annealing.h"
@@ -278,13 +277,10 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     }
     if (settled) break;
   }
-  if (!undetermined.empty()) {
-    std::vector<std::string> names;
-    for (int j : undetermined) names.push_back(FitVectorEntryName(j));
-    ReportUndetermined(host, names);
-  } else if (!settled && !fs.stopRequested) {
+  if (!undetermined.empty())
+    ReportUndetermined(host, FitVectorEntryNames(undetermined));
+  else if (!settled && !fs.stopRequested)
     ReportRestartsExhausted(host);
-  }
   return best;
 }
 

@@ -328,6 +328,12 @@ std::string FitVectorEntryName(int k) {
   return {};
 }
 
+std::vector<std::string> FitVectorEntryNames(const std::vector<int>& entries) {
+  std::vector<std::string> names;
+  for (int k : entries) names.push_back(FitVectorEntryName(k));
+  return names;
+}
+
 void FitVectorEntryKinds(int n, FitEntryKind* kinds) {
   const FitOptionEntries options = CurrentFitOptions();
   int count = 0;

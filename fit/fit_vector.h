@@ -8,6 +8,7 @@
 // their values are), and the clamps applied on the way in and out are here.
 
 #include <string>
+#include <vector>
 
 enum FitOptionIndex {
   kFitOptionVbar = 1,
@@ -86,8 +87,10 @@ void FitVectorDerivativeSteps(int n, double* factor, double* absolute);
 // quantity whose previous value was 0 is judged against (relative to
 // maxRelativeChange for the buffer s and meniscus difference, absolute for
 // the Wiener magnitude). One-based, length n.
-// The name of entry k (one-based) as the fit report calls the quantity.
+// The name of entry k (one-based) as the fit report calls the quantity,
+// and those of a list of entries.
 std::string FitVectorEntryName(int k);
+std::vector<std::string> FitVectorEntryNames(const std::vector<int>& entries);
 
 enum class FitEntryKind { General, BufferS, MeniscusDifference, WienerMagnitude, ParameterP };
 void FitVectorEntryKinds(int n, FitEntryKind* kinds);

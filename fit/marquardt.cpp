@@ -2,8 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
@@ -389,7 +387,8 @@ int MLOptimize(FitHost* host) {
       }
       if (fs.stopRequested || done) break;
       const bool rejected = chisq > oldChisq || lambda > oldLambda || chisq == oldChisq;
-      if (!rejected && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a), std::sqrt(oldChisq), std::sqrt(chisq), fs.maxRelativeChange)) {
+      if (!rejected && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),
+                                        std::sqrt(oldChisq), std::sqrt(chisq), fs.maxRelativeChange)) {
         undetermined = true;
         break;
       }
@@ -459,10 +458,6 @@ int MLOptimize(FitHost* host) {
   if (completed) host->WriteDiagnostics(" --> MLOptimize DONE");
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
-  if (undetermined && completed) {
-    std::vector<std::string> names;
-    for (int j : stalled.Moved()) names.push_back(FitVectorEntryName(j));
-    ReportUndetermined(host, names);
-  }
+  if (undetermined && completed) ReportUndetermined(host, FitVectorEntryNames(stalled.Moved()));
   return completed || budget ? 1 : 0;
 }

@@ -12,7 +12,7 @@ bool StalledSteps::Judge(double oldRmsd, double newRmsd) {
     for (char& m : moved_) m = 0;
     return false;
   }
-  for (int j = 1; j <= n_; ++j) moved_[static_cast<size_t>(j)] = moved_[static_cast<size_t>(j)] || now_[static_cast<size_t>(j)];
+  for (size_t j = 1; j <= static_cast<size_t>(n_); ++j) moved_[j] = moved_[j] || now_[j];
   return ++inRow_ >= 2;
 }
 
@@ -26,7 +26,8 @@ std::vector<int> StalledSteps::Moved() const {
 void ReportUndetermined(FitHost* host, const std::vector<std::string>& names) {
   if (!host || gSerialFitSettings.running || names.empty()) return;
   std::string list;
-  for (size_t k = 0; k < names.size(); ++k) list += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+  for (size_t k = 0; k < names.size(); ++k)
+    list += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
   host->MessageBox("", "the data do not determine " + list +
                            ": the fit ended where the rmsd stopped improving; the best parameters found are kept");
 }
