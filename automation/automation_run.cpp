@@ -664,7 +664,11 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
       LogWorkStorage();
     }
     if (!fatal()) SubtractNoiseAsSwitched(r, window);
-    if (!fatal() && r.AutoFit) Step("Fit", [&](std::string* said) { return ComputeStep(window, kCmdFit, said); });
+    if (!fatal() && r.AutoFit) {
+      Step("Fit", [&](std::string* said) { return ComputeStep(window, kCmdFit, said); });
+      // Nobody sees the window's report and warnings: the log says them.
+      for (const std::string& line : window.FitNotes()) AutomationLog("Fit: " + line);
+    }
     if (!fatal()) SubtractNoiseAsSwitched(r, window);
     if (!fatal() && r.ShowResidualsHistogram) window.RelayoutAndRedrawPlots();
   }

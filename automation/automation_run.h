@@ -51,6 +51,11 @@ class IAutomationWindow {
   // (TXLAWindow::CmShowLastFitInfo), before the screenshot.
   virtual void ShowDataRange() = 0;
   virtual void ShowLastFitInfo() = 0;
+  // What the window says after a Fit: the lines of its fit report (values
+  // on their fit limits marked) and, as "[Help Wizard] " and the text, the
+  // wizard's notes on the state reached, which it shows as boxes only while
+  // "Info and Wizard Messages" is on (an unattended run switches it off).
+  virtual std::vector<std::string> FitNotes() = 0;
   // Paints the client area and hands its pixels over; false when the window
   // cannot be painted (out stays empty).
   virtual bool CaptureClientArea(platform::Bitmap& out) = 0;

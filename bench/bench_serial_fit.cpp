@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "automation/automation_run.h"
+#include "bench_child_run.h"
 #include "automation/ini_custom_pars.h"
 #include "automation/serial/serial_fit.h"
 #include "data/load_hooks.h"
@@ -82,6 +83,7 @@ class WindowStandIn : public ISerialFitWindow, public IAutomationWindow {
   void RelayoutAndRedrawPlots() override {}
   void ShowDataRange() override {}
   void ShowLastFitInfo() override {}
+  std::vector<std::string> FitNotes() override { return {}; }
   bool CaptureClientArea(platform::Bitmap&) override { return false; }
   void Exit() override {}
 };
@@ -161,19 +163,7 @@ void BM_SingleRuns(benchmark::State& state) {
 }
 
 pid_t StartRun(int k) {
-  const std::string folder = (Root() / std::to_string(k)).string();
-  const std::string home = (Root() / "home").string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(folder.c_str()) != 0) _exit(120);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("TARNEL_HOME", home.c_str(), 1);
-    std::freopen("run.stderr", "w", stderr);
-    std::freopen("run.stdout", "w", stdout);
-    execl(TARNEL_PROGRAM, TARNEL_PROGRAM, "bench", "params.xml", static_cast<char*>(nullptr));
-    _exit(122);
-  }
-  return pid;
+  return StartUnattendedRun((Root() / std::to_string(k)).string(), (Root() / "home").string());
 }
 
 // Wall seconds of runs 1..n started together.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "data/scan_set.h"
@@ -26,6 +27,7 @@
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
 #include "fit/serial_fit_settings.h"
+#include "fit/stalled_steps.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
 #include "platform/error_box.h"
@@ -85,6 +87,12 @@ void RecordResiduals(const float* p, float rmsd) {
 // ---- the drivers' shared steps ------------------------------------------------
 
 void Trace(const char* text) { platform::WriteDiagnostics(text); }
+
+std::vector<std::string> ContiEntryNames(const std::vector<int>& entries) {
+  std::vector<std::string> names;
+  for (int i : entries) names.push_back(ContiFitVectorEntryName(i));
+  return names;
+}
 
 // TmpSaveBestParams is kept for the models whose saved parameter set can
 // be restored; `smallStep` is the Marquardt-Levenberg save after a small
@@ -216,10 +224,15 @@ bool QuadraticModelSteps(FitHost* host, float** p, float* y, int n, int b, const
 // none after a few tries. A coordinate at a meniscus or bottom limit
 // that the step would carry beyond it stays at the limit. The lowest point
 // replaces the best vertex; `curvature` receives J^T J at the last Jacobian
-// in the relative units of ShapeSimplex. True when a Jacobian was formed.
+// in the relative units of ShapeSimplex. Two accepted steps in a row that
+// move an entry for almost no fall (StalledSteps, against the values the
+// fit started from, `start`) end them, the entries they moved in
+// `undetermined`. True when a Jacobian was formed.
 bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMemory& memory,
-                    QuadraticCurvature* curvature, bool* held) {
+                    QuadraticCurvature* curvature, bool* held, const float* start, std::vector<int>* undetermined) {
   *held = false;
+  undetermined->clear();
+  StalledSteps stalled(n, start);
   constexpr int kMaxJacobians = 6, kMaxTries = 4;
   if (memory.best.empty() || !(memory.bestValue <= y[b]) || static_cast<int>(memory.bestPoint.size()) != n + 1)
     return false;
@@ -325,6 +338,9 @@ bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMe
         trial[i] = free[i - 1] ? static_cast<float>(x[i] + d[i - 1]) : limitOf(i, atUpper(i, x[i]));
       const float v = ContiSimplexSim(trial, host);
       if (v < fx && memory.last.size() == m) {
+        if (stalled.Accepted(static_cast<const float*>(x), static_cast<const float*>(trial), fx, v,
+                             fs.maxRelativeChange))
+          *undetermined = stalled.Moved();
         for (int i = 1; i <= n; ++i) {
           step[i - 1] = static_cast<double>(trial[i]) - x[i];
           x[i] = trial[i];
@@ -338,7 +354,7 @@ bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMe
       }
       lambda *= 10.0;
     }
-    if (!accepted || done) break;
+    if (!accepted || done || !undetermined->empty()) break;
     // The Jacobian carried over the step by Broyden's update (in the units
     // of the difference steps), so that it reproduces the change of the
     // residuals the step made: when the step it then proposes from the new
@@ -408,20 +424,25 @@ int NelderMeadRestarts(FitHost* host) {
   ResidualMemory residuals;
   RecordEvaluations recording(&evaluated, &residuals);
   ContiParametersToFitVector(n, p[1]);
+  FloatVec start(1, n);
+  for (int i = 1; i <= n; ++i) start[i] = p[1][i];
   Scatter(p, n, 1, 1);
   EvaluateSimplexFromStart(host, p, y, n, ContiSimplexSim);
   int b = LowestVertex(y, n);
   QuadraticCurvature gaussNewton;
   bool held = false;
+  // The entries the residual steps or the restarts found the data not to
+  // determine (see StalledSteps): the fit ends where they stalled.
+  std::vector<int> undetermined;
   // The residual steps start from the best vertex of the starting simplex:
   // damped, they find the valley from there at the cost of a few Jacobians,
   // where a first simplex run spends as many evaluations to approach it. A
   // simplex run approaches it when they cannot be taken there.
-  bool haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held);
+  bool haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
   if (!haveGaussNewton && !fs.stopRequested) {
     NelderMeadMinimize(host, p, y, n, tol, ContiSimplexSim, &counter, &evaluated);
     b = LowestVertex(y, n);
-    haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held);
+    haveGaussNewton = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
     if (!haveGaussNewton) QuadraticModelSteps(host, p, y, n, b, evaluated);
   }
   ContiFitVectorToParameters(p[b], host);
@@ -434,7 +455,8 @@ int NelderMeadRestarts(FitHost* host) {
   SimplexExtents(p, n, b, extent);
   float endSpread = EndSpread(y, n);
   bool settled = false;
-  for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
+  StalledSteps stalledRestarts(n, start);
+  for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested && undetermined.empty(); ++restart) {
     // The first restart scatters as widely as the start when the residual
     // steps held a limit (a simplex shaped there stays on the slope where the
     // first run pressed the meniscus against its limit) or could not be
@@ -483,10 +505,15 @@ int NelderMeadRestarts(FitHost* host) {
     // still improves is followed by another.
     settled = ContiRestartsConverged(q, now, n, r, y[b], fs.maxRelativeChange) &&
               !(y[b] < r * (1.0f - kFitSimplexTolerance));
+    // A restart that moves a quantity for almost nothing is no step towards
+    // a minimum the data determine.
+    if (!settled && stalledRestarts.Accepted(static_cast<const float*>(q), static_cast<const float*>(now), r, y[b],
+                                             fs.maxRelativeChange))
+      undetermined = stalledRestarts.Moved();
     // The next restart is judged from where the quadratic step took it.
     bool stepped = false;
-    if (!settled) {
-      const bool formed = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held);
+    if (!settled && undetermined.empty()) {
+      const bool formed = MarquardtSteps(host, p, y, n, b, residuals, &gaussNewton, &held, start, &undetermined);
       haveGaussNewton = haveGaussNewton || formed;
       stepped = formed || QuadraticModelSteps(host, p, y, n, b, evaluated);
     }
@@ -499,7 +526,7 @@ int NelderMeadRestarts(FitHost* host) {
     if (settled) break;
   }
   // The best vertex is never given up by a restart, so p[b] is the best point seen.
-  if (!settled && !fs.stopRequested) ReportRestartsExhausted(host);
+  if (!settled && undetermined.empty() && !fs.stopRequested) ReportRestartsExhausted(host);
   if (fs.stopRequested) StopEnd(host);
   fs.fitRunning = 0;
   Conti().finalEvaluation = 1;
@@ -513,6 +540,7 @@ int NelderMeadRestarts(FitHost* host) {
   FinishDistribution();
   gSimulationSwitches.redrawDuringSimulation = redraw;
   SaveBest(host);
+  if (!undetermined.empty()) ReportUndetermined(host, ContiEntryNames(undetermined));
   return 1;
 }
 
@@ -742,12 +770,19 @@ int MLContiFit(FitHost* host) {
   bool completed = !fs.stopRequested && !fs.mlError;
   // The curvature of the start is whole: the covariance pass can use it.
   const bool started = completed;
+  // The normalised entries start at 1, those that started at 0 at 0.
+  FloatVec unit(1, n);
+  for (int i = 1; i <= n; ++i) unit[i] = w.scale[i] != 0.0f ? 1.0f : 0.0f;
+  StalledSteps stalled(n, unit);
+  bool undetermined = false;
   if (completed) {
     fs.minimiserRuns = 0;
     bool pending = false, done = false;
+    DoubleVec before(1, n);
     while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
       const double oldChisq = fs.mlChiSquare, oldLambda = fs.mlLambda;
       ++fs.minimiserRuns;
+      for (int i = 1; i <= n; ++i) before[i] = a[i];
       mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
       fs.mlChiSquare = chisq;
       if (fs.mlError || fs.stopRequested) break;
@@ -758,6 +793,11 @@ int MLContiFit(FitHost* host) {
         continue;
       }
       const bool fell = chisq < oldChisq && fs.mlLambda <= oldLambda;
+      if (fell && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),
+                                   std::sqrt(oldChisq), std::sqrt(chisq), fs.maxRelativeChange)) {
+        undetermined = true;
+        break;
+      }
       const bool small =
           fell && ((oldChisq - chisq) / oldChisq < fs.mlSmallChange || chisq < fs.mlTinyChiSquare);
       if (!small) continue;
@@ -791,6 +831,7 @@ int MLContiFit(FitHost* host) {
     gSimulationSwitches.redrawDuringSimulation = redraw;
     SaveBest(host);
     Trace(" --> MLContiFit done.");
+    if (undetermined) ReportUndetermined(host, ContiEntryNames(stalled.Moved()));
     return 1;
   }
   // A budget spent before the first curvature was whole ends without the

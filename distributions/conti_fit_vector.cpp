@@ -320,6 +320,47 @@ void ContiFitVectorToParameters(float* p, FitHost* host) {
   }
 }
 
+std::string ContiFitVectorEntryName(int k) {
+  const std::vector<Entry> list = CollectEntries();
+  if (k < 1 || k > static_cast<int>(list.size())) return {};
+  switch (list[static_cast<size_t>(k - 1)].id) {
+    case kVbar: return "vbar";
+    case kCone: return "excit. cone";
+    case kBleachRate: return "kbleach";
+    case kBleachLimit: return "Alim";
+    case kDrift: return "drift";
+    case kConvolution: return "convolution";
+    case kMagnification: return "radial mag factor";
+    case kNonlinear: return "nonlin coeff";
+    case kDepletionS: return "JO-s";
+    case kDepletionD: return "JO-D";
+    case kDepletionAmplitude: return "JO-amp";
+    case kBufferAmplitude: return "buffer signal";
+    case kBufferSize: return "buffer D or Mb";
+    case kBufferS: return "buffer s";
+    case kMeniscusDifference: return "meniscus diff (s-r)";
+    case kConcentrationRatio: return "conc. ratio (s/r)";
+    case kReferenceSize: return "reference D or Mb";
+    case kReferenceS: return "reference s";
+    case kFf0: return "f/f0";
+    case kSecondFf0: return "second f/f0";
+    case kFloatingVbar: return "vbar";
+    case kScalingKs: return "Ks";
+    case kScalingBs: return "bs";
+    case kPersistenceLength: return "persistence length";
+    case kInvariantD: return "D";
+    case kNonideal1: return "first nonideality parameter";
+    case kNonideal2: return "second nonideality parameter";
+    case kDiscreteS: return "discrete s";
+    case kDiscreteSize: return "discrete M or D";
+    case kMeniscus: return "meniscus";
+    case kBottom: return "bottom";
+    case kLamella: return "lamella thickness";
+    case kConstantD: return "constant D";
+    default: return {};
+  }
+}
+
 float ContiSimplexSpread(int i) {
   const Positions& at = gPositions;
   if (i == at.meniscus || i == at.bottom) return 0.01f;

@@ -2,6 +2,8 @@
 // The fit vector of the continuous models: the floated quantities in their
 // fixed order, packed from the model and written back into it, each within
 // its own limits.
+#include <string>
+
 class FitHost;
 
 // The fit vector of the floated quantities in their fixed order. Counts
@@ -15,6 +17,8 @@ void ContiFitVectorToParameters(float* p, FitHost* host = nullptr);
 // Simplex spread factor of entry i: 0.01 meniscus and bottom, 0.1 lamella
 // thickness and f/f0, 0.2 the nonideality parameters, 1 otherwise.
 float ContiSimplexSpread(int i);
+// The name of entry k (one-based) as the fit report calls the quantity.
+std::string ContiFitVectorEntryName(int k);
 // Marquardt-Levenberg derivative steps of the entries (relative factor and
 // absolute step) into the fit engine's arrays; returns the entry count.
 int ContiDerivativeSteps();

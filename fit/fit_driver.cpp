@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "fit/annealing.h"
 #include "fit/fit_engine_state.h"
@@ -14,6 +15,7 @@
 #include "fit/nelder_mead.h"
 #include "fit/serial_fit_settings.h"
 #include "fit/simulation_switches.h"
+#include "fit/stalled_steps.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"
@@ -232,6 +234,9 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   AbsentSpecies absent(n);
   WidenedProbe probe;
   bool settled = false;
+  StalledSteps stalled(n, start);
+  FloatVec judged(1, n);
+  std::vector<int> undetermined;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
     if (beforeRestart) beforeRestart();
     RestartAroundBest(n, p, best);
@@ -254,6 +259,15 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     const bool converged = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best],
                                             maxRelativeChange, absent.Ignored());
     settled = converged && !StillImproving(previousRmsd, y[best]);
+    // A restart that moves a quantity for almost nothing is no step towards
+    // a minimum the data determine; an absent species' s and M move freely.
+    const unsigned char* ignored = absent.Ignored();
+    for (int j = 1; j <= n; ++j) judged[j] = ignored[j] ? previous[j] : current[j];
+    if (!converged && stalled.Accepted(static_cast<const float*>(previous), static_cast<const float*>(judged),
+                                       previousRmsd, y[best], maxRelativeChange)) {
+      undetermined = stalled.Moved();
+      break;
+    }
     for (int j = 1; j <= n; ++j) previous[j] = current[j];
     absent.NextRestart();
     previousRmsd = y[best];
@@ -263,7 +277,10 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     }
     if (settled) break;
   }
-  if (!settled && !fs.stopRequested) ReportRestartsExhausted(host);
+  if (!undetermined.empty())
+    ReportUndetermined(host, FitVectorEntryNames(undetermined));
+  else if (!settled && !fs.stopRequested)
+    ReportRestartsExhausted(host);
   return best;
 }
 

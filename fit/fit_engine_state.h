@@ -8,9 +8,8 @@
 
 class CProgressLine;  // on-plot progress indicator, owned by the plot layer
 
-// The evaluations one Fit may spend as a whole, and the time after which
-// it starts no further one (FitBudgetScope in fit/nelder_mead.h tells why).
-constexpr int kMaxFitEvaluations = 4000;
+// The time after which a Fit starts no further evaluation (FitBudgetScope
+// in fit/nelder_mead.h tells why).
 constexpr double kMaxFitSeconds = 1800.0;
 
 // Work arrays of one Marquardt-Levenberg run, one-based, n = fit-vector
@@ -69,15 +68,14 @@ struct FitEngineState {
   int evaluationsThisRun = 0;
   int evaluationsTotal = 0;
   int minimiserRuns = 0;
-  // The whole fit's count of evaluations against maxFitEvaluations, over
-  // every minimiser, restart and finishing pass of one Fit (FitBudgetScope);
-  // budgetSpent tells that the fit was ended by it.
-  int maxFitEvaluations = kMaxFitEvaluations;
+  // The whole fit's time bound over every minimiser, restart and finishing
+  // pass of one Fit (FitBudgetScope), and its count of evaluations;
+  // budgetSpent tells that the fit was ended by the time bound.
   double maxFitSeconds = kMaxFitSeconds;
   int fitEvaluations = 0;
   int fitScopeDepth = 0;
   double fitStartSeconds = 0;      // the program's clock, at the outermost scope's start
-  unsigned char budgetSpent = 0;   // 1: the evaluations, 2: the time
+  unsigned char budgetSpent = 0;   // 2: the fit was ended by its time bound
   unsigned char useSimplex = 1;
   unsigned char useAnnealing = 0;
   unsigned char useMarquardt = 0;

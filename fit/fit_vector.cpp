@@ -303,6 +303,37 @@ void FitVectorDerivativeSteps(int n, double* factor, double* absolute) {
     if (gModelParameterVector.F[k]) put(gFitEngineState.mlParamStepFactor, gFitEngineState.mlParamStepAbsolute);
 }
 
+std::string FitVectorEntryName(int k) {
+  static const char* const kOptionNames[kFitOptionCount + 1] = {
+      "", "vbar", "excit. cone", "W-skew", "kbleach", "Alim", "drift", "convolution", "radial mag factor",
+      "nonlin coeff", "JO-s", "JO-D", "JO-amp", "JO-Ks", "buffer signal", "buffer D or Mb", "buffer s",
+      "meniscus diff (s-r)", "conc. ratio (s/r)", "reference D or Mb", "reference s"};
+  const FitOptionEntries options = CurrentFitOptions();
+  int count = 0;
+  for (int i = 1; i <= kFitOptionCount; ++i)
+    if (options.entry[i].present && ++count == k) return kOptionNames[i];
+  for (int slot = 1; slot <= kParameterSlots; ++slot) {
+    if (!gModelParameterVector.F[slot] || ++count != k) continue;
+    // The species table of the discrete species; other models keep other
+    // quantities in these slots.
+    const std::string species = std::to_string((slot - 1) % 4 + 1);
+    if (gModelSelectorFlags.LammDiscreteModel && slot <= 12)
+      return slot <= 4 ? (gFitEngineState.molarMassParameters ? "M" : "D") + species
+                       : (slot <= 8 ? "s" : "c") + species;
+    if (slot == 13) return "meniscus";
+    if (slot == 14) return "bottom";
+    if (slot == 15) return "baseline";
+    return "P[" + std::to_string(slot) + "]";
+  }
+  return {};
+}
+
+std::vector<std::string> FitVectorEntryNames(const std::vector<int>& entries) {
+  std::vector<std::string> names;
+  for (int k : entries) names.push_back(FitVectorEntryName(k));
+  return names;
+}
+
 void FitVectorEntryKinds(int n, FitEntryKind* kinds) {
   const FitOptionEntries options = CurrentFitOptions();
   int count = 0;

@@ -7,6 +7,9 @@
 // describe them through a provider (which entries are present and where
 // their values are), and the clamps applied on the way in and out are here.
 
+#include <string>
+#include <vector>
+
 enum FitOptionIndex {
   kFitOptionVbar = 1,
   kFitOptionConeRadius,
@@ -84,6 +87,11 @@ void FitVectorDerivativeSteps(int n, double* factor, double* absolute);
 // quantity whose previous value was 0 is judged against (relative to
 // maxRelativeChange for the buffer s and meniscus difference, absolute for
 // the Wiener magnitude). One-based, length n.
+// The name of entry k (one-based) as the fit report calls the quantity,
+// and those of a list of entries.
+std::string FitVectorEntryName(int k);
+std::vector<std::string> FitVectorEntryNames(const std::vector<int>& entries);
+
 enum class FitEntryKind { General, BufferS, MeniscusDifference, WienerMagnitude, ParameterP };
 void FitVectorEntryKinds(int n, FitEntryKind* kinds);
 

@@ -11,6 +11,7 @@
 #include "fit/fit_target.h"
 #include "fit/fit_vector.h"
 #include "fit/serial_fit_settings.h"
+#include "fit/stalled_steps.h"
 #include "platform/input_events.h"
 #include "fit/simulation_switches.h"
 #include "numerics/arrays.h"
@@ -425,12 +426,19 @@ int MLOptimize(FitHost* host) {
 
   // The curvature of the start is whole: the covariance pass can use it.
   const bool started = !fs.stopRequested && !fs.mlError;
+  // The normalised entries start at 1, those that started at 0 at 0.
+  FloatVec unit(1, n);
+  for (int j = 1; j <= n; ++j) unit[j] = w.scale[j] != 0.0f ? 1.0f : 0.0f;
+  StalledSteps stalled(n, unit);
+  bool undetermined = false;
   if (started) {
     fs.minimiserRuns = 0;
     bool armed = false, done = false;
+    DoubleVec before(1, n);
     while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
       ++fs.minimiserRuns;
       const double oldLambda = lambda, oldChisq = chisq;
+      for (int j = 1; j <= n; ++j) before[j] = a[j];
       mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
       fs.mlChiSquare = chisq;
       if (fs.mlError) break;
@@ -442,6 +450,11 @@ int MLOptimize(FitHost* host) {
       }
       if (fs.stopRequested || done) break;
       const bool rejected = chisq > oldChisq || lambda > oldLambda || chisq == oldChisq;
+      if (!rejected && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),
+                                        std::sqrt(oldChisq), std::sqrt(chisq), fs.maxRelativeChange)) {
+        undetermined = true;
+        break;
+      }
       const bool clearFall =
           oldChisq > 0.0 && (oldChisq - chisq) / oldChisq >= fs.mlSmallChange && chisq >= fs.mlTinyChiSquare;
       if (rejected || clearFall) continue;
@@ -508,5 +521,6 @@ int MLOptimize(FitHost* host) {
   if (completed) host->WriteDiagnostics(" --> MLOptimize DONE");
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
+  if (undetermined && completed) ReportUndetermined(host, FitVectorEntryNames(stalled.Moved()));
   return completed || budget ? 1 : 0;
 }

@@ -178,10 +178,9 @@ FitBudgetScope::~FitBudgetScope() {
 bool FitEvaluationAllowed() {
   FitEngineState& fs = gFitEngineState;
   if (fs.fitScopeDepth == 0 || !fs.fitRunning) return true;
-  const bool counted = fs.fitEvaluations >= fs.maxFitEvaluations;
-  if (counted || !(static_cast<double>(platform::Clock().TickCountMs()) / 1000.0 - fs.fitStartSeconds < fs.maxFitSeconds)) {
+  if (!(static_cast<double>(platform::Clock().TickCountMs()) / 1000.0 - fs.fitStartSeconds < fs.maxFitSeconds)) {
     platform::ArmStopDeadline(0);
-    fs.budgetSpent = counted ? 1 : 2;
+    fs.budgetSpent = 2;
     fs.stopRequested = 1;
     return false;
   }
@@ -210,11 +209,8 @@ void ReportFitBudgetSpent(FitHost* host) {
     return;
   }
   if (!host) return;
-  const FitEngineState& fs = gFitEngineState;
-  const std::string bound = fs.budgetSpent == 2
-                                ? std::to_string(static_cast<long long>(fs.maxFitSeconds / 60.0)) + " minutes"
-                                : std::to_string(fs.maxFitEvaluations) + " evaluations";
-  host->MessageBox("", "the fit did not settle in " + bound + ": the best parameters found are kept");
+  const std::string minutes = std::to_string(static_cast<long long>(gFitEngineState.maxFitSeconds / 60.0));
+  host->MessageBox("", "the fit did not settle in " + minutes + " minutes: the best parameters found are kept");
 }
 
 void ShrinkSimplex(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target, int ilo) {

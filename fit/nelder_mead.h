@@ -51,21 +51,26 @@ constexpr int kMaxNelderMeadRestarts = 50;
 // serial fit, a message otherwise).
 void ReportRestartsExhausted(FitHost* host);
 
-// The caps above bound each kind of step, not their product (restarts x
-// runs x residual steps, Marquardt iterations x derivatives, annealing
-// steps x iterations and its finishing fit): a fit whose objective never
-// settles, on featureless or pure-noise data, would run for hours. So one
-// Fit as a whole evaluates its model at most kMaxFitEvaluations times and
-// starts no evaluation once it has run for kMaxFitSeconds (an evaluation
-// may take minutes where a trial step makes the species hard to solve):
-// the evaluation after that is refused like a stopped one, the fit ends
-// with the best state it found and says that it did not settle (error
-// code 10 in a serial fit). The evaluation of the result at the end is
-// not counted. The bounds are held in the engine's maxFitEvaluations and
-// maxFitSeconds (fit/fit_engine_state.h).
+// Each minimiser keeps to its own cap: a Nelder-Mead run to 5000
+// evaluations, an annealing step to its iterations, Marquardt-Levenberg to
+// mlMaxIterations, the restarts to kMaxNelderMeadRestarts; a finishing pass
+// is a minimiser of its own. Their product (restarts x runs, Marquardt
+// iterations x derivatives) is bounded, but on a model whose evaluation
+// grows slow where a trial step leads (a species hard to solve) it could
+// take hours. So one Fit as a whole starts no evaluation once it has run
+// for kMaxFitSeconds (an evaluation may take minutes where a trial step
+// makes the species hard to solve): the evaluation after that is refused
+// like a stopped one, the fit ends with the best state it found and says
+// that it did not settle (error code 10 in a serial fit). A count of the
+// whole fit's evaluations would cut what its minimisers do at their own
+// defaults (annealing's 10 x 500 iterations and its finishing pass), so
+// the evaluations are only counted (fitEvaluations), not capped. The
+// evaluation of the result at the end is not counted. The bound is held in
+// the engine's maxFitSeconds (fit/fit_engine_state.h).
 // Marks one Fit for as long as it lives: the outermost scope starts the
-// count, nested ones (a finishing pass) share it; when the outermost ends
-// after the budget was spent, it tells so (ReportFitBudgetSpent).
+// clock and the count, nested ones (a finishing pass) share them; when the
+// outermost ends after the bound was reached, it tells so
+// (ReportFitBudgetSpent).
 class FitBudgetScope {
  public:
   explicit FitBudgetScope(FitHost* host);

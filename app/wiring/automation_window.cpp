@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "app/commands/run_fit/run_fit_commands.h"
 #include "app/window/main_window_flags.h"
 #include "app/window/program_options.h"
 #include "app/window/shell_services.h"
@@ -12,6 +15,7 @@
 #include "app/window/txla_window.h"
 #include "automation/automation_run.h"
 #include "automation/commands.h"
+#include "fit/fit_report.h"
 #include "platform/bitmap.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
@@ -40,6 +44,15 @@ class WindowForAutomation : public IAutomationWindow {
   void RelayoutAndRedrawPlots() override { CallService(Services().relayoutAndRedrawPlots); }
   void ShowDataRange() override { w_.Dispatch(kCmdDataRange); }
   void ShowLastFitInfo() override { w_.Dispatch(kCmdShowLastFitInfo); }
+  std::vector<std::string> FitNotes() override {
+    std::vector<std::string> notes;
+    for (std::string line : LastFitInfoLines().line) {
+      line.erase(line.find_last_not_of(' ') + 1);
+      if (!line.empty()) notes.push_back(line);
+    }
+    for (const std::string& note : ResidualNotes()) notes.push_back("[Help Wizard] " + note);
+    return notes;
+  }
   bool CaptureClientArea(platform::Bitmap& out) override {
     platform::IFrameWindow& frame = w_.Frame();
     const int width = frame.ClientWidth() > 0 ? frame.ClientWidth() : 1000;

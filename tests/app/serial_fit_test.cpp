@@ -30,6 +30,7 @@ class Commands : public IAutomationWindow {
   void RelayoutAndRedrawPlots() override {}
   void ShowDataRange() override {}
   void ShowLastFitInfo() override {}
+  std::vector<std::string> FitNotes() override { return {}; }
   bool CaptureClientArea(platform::Bitmap&) override { return false; }
   void Exit() override {}
 

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -164,6 +165,30 @@ void ForEachScan(const fs::path& dir, const std::function<std::string(const std:
     std::snprintf(name, sizeof name, "%05d.RA1", k);
     WriteAll(dir / "data" / name, change(ReadAll(dir / "data" / name)));
   }
+}
+
+// Every data row (radius, signal, third column) of every scan rewritten.
+void ForEachRow(const fs::path& dir, const std::function<void(double& r, double& signal)>& change) {
+  ForEachScan(dir, [&change](const std::string& s) {
+    int row = 0;
+    return Rewritten(s, [&](const std::string& l) {
+      if (++row <= 2) return l;
+      std::istringstream in(l);
+      double r = 0, v = 0;
+      std::string third;
+      in >> r >> v >> third;
+      change(r, v);
+      char text[96];
+      std::snprintf(text, sizeof text, "   %.4f  %.5e   %s ", r, v, third.c_str());
+      return std::string(text);
+    }, "\n");
+  });
+}
+
+// The run's log holds the text.
+void LogHolds(const fs::path& dir, const std::string& text) {
+  const std::string log = ReadAll(dir / "out" / "automation.log");
+  EXPECT_NE(log.find(text), std::string::npos) << text << "\n--- log:\n" << log;
 }
 
 // A header field of line 2 (0: type letter, 3: rpm, 4: time) replaced.
@@ -437,6 +462,38 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
          ASSERT_EQ(mkfifo((d / "out" / "ScanRms.dat").c_str(), 0644), 0);
        },
        5, false, "no flag file written: could not write out/ScanRms.dat"},
+
+      // Featureless scans (0.5 + noise of 0.01) with f/f0, meniscus, bottom
+      // and baseline floated by Levenberg-Marquardt on one thread: f/f0
+      // walks up for almost no fall of the rmsd, every evaluation slower
+      // than the last. The fit ends where its steps stall and says so.
+      {"featureless scans", "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n"
+       "<NumberComputationThreads>1</NumberComputationThreads>\n<MeniscusLowerLimit>5.8</MeniscusLowerLimit>\n"
+       "<MeniscusUpperLimit>6.04</MeniscusUpperLimit>\n<Bottom>7.2</Bottom>\n<BottomLowerLimit>7.11</BottomLowerLimit>\n"
+       "<BottomUpperLimit>7.6</BottomUpperLimit>\n<BottomFitted>TRUE</BottomFitted>\n<BaselineFitted>TRUE</BaselineFitted>\n",
+       [](const fs::path& d) {
+         EditParameters(d, "<MeniscusFitted>FALSE", "<MeniscusFitted>TRUE");
+         EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
+         std::mt19937 random(5);
+         std::normal_distribution<double> noise(0.0, 0.01);
+         ForEachRow(d, [&](double&, double& signal) { signal = 0.5 + noise(random); });
+       },
+       0, true, "the data do not determine f/f0: the fit ended where the rmsd stopped improving"},
+      // Scans of a cell whose meniscus lies at 6.08 cm fitted within 6.00 to
+      // 6.04 cm: the window's report and its wizard's notes go to the log.
+      {"meniscus beyond its limits", "<AutoFit>TRUE</AutoFit>\n<MeniscusLowerLimit>6.00</MeniscusLowerLimit>\n"
+       "<MeniscusUpperLimit>6.04</MeniscusUpperLimit>\n",
+       [](const fs::path& d) {
+         EditParameters(d, "<MeniscusFitted>FALSE", "<MeniscusFitted>TRUE");
+         ForEachRow(d, [](double& r, double&) { r += 0.06; });
+       },
+       0, true, "Fit: done", 0, 0, false,
+       [](const fs::path& d) {
+         LogHolds(d, "\nFit: Meniscus = 6.040000  (at its upper fit limit 6.0400)\n");
+         LogHolds(d, "\nFit: Runs test Z (#stddev) = ");
+         LogHolds(d, "\nFit: [Help Wizard] Meniscus estimate has reached max/min value.");
+         LogHolds(d, "\nFit: [Help Wizard] Residuals close to meniscus are significantly larger than elsewhere.");
+       }},
 
       // The program folder's preference and table files: whatever stands
       // there, the run goes on with the defaults and says which it passed over.

@@ -75,6 +75,7 @@ class RecordingWindow : public IAutomationWindow {
   void RelayoutAndRedrawPlots() override { ++relayouts; }
   void ShowDataRange() override { calls += "range "; }
   void ShowLastFitInfo() override { calls += "info "; }
+  std::vector<std::string> FitNotes() override { return {}; }
   bool CaptureClientArea(platform::Bitmap& out) override {
     calls += "capture ";
     out = platform::Bitmap(20, 10, 0x00336699);

@@ -225,30 +225,28 @@ TEST_F(ContiFitTest, AnOptimumBeyondAMeniscusLimitEndsAtTheLimitInBoundedEvaluat
 }
 
 // Featureless scans (0.5 + noise of 0.01) give a fit nothing to settle on:
-// meniscus, bottom, f/f0 and baseline float over a flat misfit. Every
-// method, with either regularisation, ends once the whole fit has spent its
-// budget of evaluations (lowered here so that each row ends quickly), at the
-// best point it found, says once that it did not settle (error code 10 in
-// a series), and passes no interruption on. So does a fit whose time bound
-// has passed (0 s here): it starts no evaluation and ends at its start.
-// Marquardt-Levenberg's first steps here take f/f0 where the distribution
-// cannot be computed (12 and 9 from 1.4): they are rejected, and at the
-// point its third, shorter step reaches no parameter changes the model any
-// more (every derivative is 0): its steps are nothing, and it ends there
-// after 10 evaluations, settled.
-TEST_F(ContiFitTest, AFitThatCannotSettleEndsWithinItsBudgetAtItsBestPoint) {
-  constexpr int kBudget = 12;
+// meniscus, bottom, f/f0 and baseline float over a flat misfit, and a
+// frictional ratio walked far up makes every evaluation slow. Every method,
+// with either regularisation, ends by itself at the defaults of its
+// minimisers, once its steps move a quantity for almost no fall of the
+// rmsd: at a point within the limits whose misfit is about the noise,
+// saying which quantities the data do not determine (nothing in a series,
+// which asks nothing), and passes no interruption on. A key press beyond
+// the bound stops a fit that would run on, so that it fails here instead of
+// hanging. A fit whose time bound has passed (0 s here) starts no
+// evaluation, ends at its start and says that it did not settle.
+TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsWhereItsStepsStallAtItsBestPoint) {
+  constexpr int kBound = 1500;
   struct Case {
     const char* name;
     unsigned char marquardt, annealing, finalSimplex, finalMarquardt, maxEntropy;
     bool serial, outOfTime;
-    bool settles = false;  // ends before its budget
   };
   const Case cases[] = {
       {"simplex, Tikhonov", 0, 0, 0, 0, 0, false, false},
       {"simplex, maximum entropy", 0, 0, 0, 0, 1, false, false},
-      {"marquardt, Tikhonov", 1, 0, 0, 0, 0, false, false, true},
-      {"marquardt, maximum entropy", 1, 0, 0, 0, 1, false, false, true},
+      {"marquardt, Tikhonov", 1, 0, 0, 0, 0, false, false},
+      {"marquardt, maximum entropy", 1, 0, 0, 0, 1, false, false},
       {"annealing, then simplex", 0, 1, 1, 0, 0, false, false},
       {"annealing, then marquardt", 0, 1, 0, 1, 1, false, false},
       {"simplex in a series", 0, 0, 0, 0, 0, true, false},
@@ -263,7 +261,6 @@ TEST_F(ContiFitTest, AFitThatCannotSettleEndsWithinItsBudgetAtItsBestPoint) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FitEngineState& fs = gFitEngineState;
-    fs.maxFitEvaluations = kBudget;
     fs.maxFitSeconds = c.outOfTime ? 0.0 : kMaxFitSeconds;
     fs.useSimplex = !c.marquardt && !c.annealing;
     fs.useMarquardt = c.marquardt;
@@ -284,22 +281,29 @@ TEST_F(ContiFitTest, AFitThatCannotSettleEndsWithinItsBudgetAtItsBestPoint) {
     gModelParams.baselineFit = 1;
     Float(6.012f, 1.4f);
     ContiHost host;
+    host.drawing = true;
+    host.keyAtEvaluation = kBound + 1;
     EXPECT_EQ(ContiFit(&host), 1);
-    EXPECT_LE(fs.fitEvaluations, c.outOfTime ? 0 : kBudget);
-    EXPECT_EQ(fs.budgetSpent, c.outOfTime ? 2 : c.settles ? 0 : 1);
-    if (c.settles) {
-      EXPECT_TRUE(host.messages.empty()) << host.messages.front();
-    } else if (c.serial) {
-      EXPECT_TRUE(host.messages.empty()) << host.messages.front();
-      EXPECT_EQ(gSerialFitSettings.errorCode, 10);
-    } else {
-      EXPECT_EQ(host.messages, std::vector<std::string>{std::string("the fit did not settle in ") +
-                                                        (c.outOfTime ? "0 minutes" : "12 evaluations") +
-                                                        ": the best parameters found are kept"});
-    }
+    EXPECT_LE(host.evaluationsDrawn, kBound);
+    std::printf("%s: %d evaluations, f/f0 %g, meniscus %g, bottom %g: %s\n", c.name, host.evaluationsDrawn,
+                Conti().ffValue, gModelParams.meniscus, gModelParams.bottom,
+                host.messages.empty() ? "" : host.messages.front().c_str());
     if (c.outOfTime) {
+      EXPECT_EQ(fs.fitEvaluations, 0);
+      EXPECT_EQ(fs.budgetSpent, 2);
+      EXPECT_EQ(host.messages,
+                std::vector<std::string>{"the fit did not settle in 0 minutes: the best parameters found are kept"});
       EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.012f);
       EXPECT_FLOAT_EQ(Conti().ffValue, 1.4f);
+    } else {
+      EXPECT_EQ(fs.budgetSpent, 0);
+      // A fit whose restarts settled says nothing.
+      if (c.serial) {
+        EXPECT_TRUE(host.messages.empty()) << host.messages.front();
+      } else {
+        ASSERT_LE(host.messages.size(), 1u);
+        for (const std::string& m : host.messages) EXPECT_EQ(m.rfind("the data do not determine ", 0), 0u) << m;
+      }
     }
     EXPECT_EQ(gSerialFitSettings.abortRequest, 0);
     EXPECT_EQ(host.realtimeInterrupts, 0);
@@ -308,12 +312,15 @@ TEST_F(ContiFitTest, AFitThatCannotSettleEndsWithinItsBudgetAtItsBestPoint) {
     EXPECT_EQ(Conti().finalEvaluation, 0);
     // The result is evaluated at a point within the limits: its misfit is
     // about the noise, not the mark of a refused evaluation.
+    EXPECT_TRUE(std::isfinite(Conti().ffValue));
     EXPECT_GE(gModelParams.meniscus, fs.meniscusMin);
     EXPECT_LE(gModelParams.meniscus, fs.meniscusMax);
     EXPECT_GE(gModelParams.bottom, fs.bottomMin);
     EXPECT_LE(gModelParams.bottom, fs.bottomMax);
     EXPECT_GT(fs.currentRmsd, 0.008f);
     EXPECT_LT(fs.currentRmsd, 0.02f);
+    while (platform::TakeKeyDown()) {
+    }
   }
   gModelParams.baselineFit = 0;
   gSerialFitSettings = SerialFitSettings{};

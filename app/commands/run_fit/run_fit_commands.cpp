@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "app/window/main_window_flags.h"
 #include "app/plot_input/markers.h"
@@ -97,10 +99,6 @@ std::string Unescape(const char* text) {
   return out;
 }
 
-void ShowAdvice(int k) {
-  PlaySoundError();
-  platform::Tell("Help Wizard", Unescape(kAdvice[k]) + WizardFooter);
-}
 
 // The plain distributions that get the checks of the grid ends.
 bool PlainDistribution() {
@@ -271,13 +269,18 @@ bool CheckExcessGradients() {
   return true;
 }
 
-void CheckResidualSize() {
+namespace {
+
+// The advice (indices into kAdvice) the residuals and fitted values call
+// for, in the order the boxes come.
+std::vector<int> ResidualAdvice() {
+  std::vector<int> advice;
   const ScanSet& s = CurrentScanSet();
   if (EqTestModeOn() || CurrentRealtimeState().running || CurrentDataTypeFlags().dls ||
       RunState().DistributionQuietPass || gSerialFitSettings.running)
-    return;
+    return advice;
   const float rmsd = CalcRmsd();
-  if (rmsd > 0.02f) ShowAdvice(1);
+  if (rmsd > 0.02f) advice.push_back(1);
 
   double menSum = 0, botSum = 0;
   int menCount = 0, botCount = 0;
@@ -302,29 +305,45 @@ void CheckResidualSize() {
   }
   const double menRms = std::sqrt(menCount > 0 ? menSum / menCount : menSum);
   const double botRms = std::sqrt(botCount > 0 ? botSum / botCount : botSum);
-  if (menRms > 1.5 * rmsd) ShowAdvice(2);
-  if (botRms > 1.5 * rmsd) ShowAdvice(3);
+  if (menRms > 1.5 * rmsd) advice.push_back(2);
+  if (botRms > 1.5 * rmsd) advice.push_back(3);
 
   const FitEngineState& fs = gFitEngineState;
   const ModelParameterVector& v = gModelParameterVector;
-  if (v.F[13] && (v.P[13] == fs.meniscusMax || v.P[13] == fs.meniscusMin)) ShowAdvice(4);
-  if (v.F[14] && (v.P[14] == fs.bottomMax || v.P[14] == fs.bottomMin)) ShowAdvice(5);
+  if (v.F[13] && (v.P[13] == fs.meniscusMax || v.P[13] == fs.meniscusMin)) advice.push_back(4);
+  if (v.F[14] && (v.P[14] == fs.bottomMax || v.P[14] == fs.bottomMin)) advice.push_back(5);
 
-  if (!PlainDistribution()) return;
+  if (!PlainDistribution()) return advice;
   const ContiSettings& cs = Conti();
   const float* c = cs.distribution;
   const float* sg = cs.sValues;
   const int n = cs.gridSize;
-  if (!c || !sg || n <= 2) return;
+  if (!c || !sg || n <= 2) return advice;
   if (c[1] > c[2]) {
     double total = 0;
     const double area = DistributionArea(sg, c, n, sg[1], sg[2], &total);
-    if (area > 0.01 * total) ShowAdvice(6);
+    if (area > 0.01 * total) advice.push_back(6);
   }
   if (c[n] > c[n - 1]) {
     const double last = DistributionArea(sg, c, n, sg[n - 1], sg[n], nullptr);
     const double rest = DistributionArea(sg, c, n, sg[2], sg[n], nullptr);
-    if (last > 0.01 * rest) ShowAdvice(7);
+    if (last > 0.01 * rest) advice.push_back(7);
+  }
+  return advice;
+}
+
+}  // namespace
+
+std::vector<std::string> ResidualNotes() {
+  std::vector<std::string> notes;
+  for (int k : ResidualAdvice()) notes.push_back(Unescape(kAdvice[k]));
+  return notes;
+}
+
+void CheckResidualSize() {
+  for (const std::string& note : ResidualNotes()) {
+    PlaySoundError();
+    platform::Tell("Help Wizard", note + WizardFooter);
   }
 }
 

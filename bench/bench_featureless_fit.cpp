@@ -1,0 +1,108 @@
+// An unattended c(s) fit on featureless scans: the bundled example's 36
+// scans with every signal replaced by 0.5 + noise of 0.01, f/f0, meniscus
+// (5.8 to 6.04 cm), bottom (7.11 to 7.6 cm) and baseline floated, one
+// computation thread, by Levenberg-Marquardt and by the simplex. Nothing in
+// the data settles f/f0: the fit must end where its steps stall. Wall
+// seconds of the whole run (loading, Run, noise, Fit, results and the two
+// pauses of 1 s of an unattended run), and whether the fit said which
+// quantities the data leave undetermined.
+#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "bench_child_run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path Root() { return fs::temp_directory_path() / "tarnel_bench_featureless"; }
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+}
+
+// The scans once, the parameter file per method.
+void MakeSet(const std::string& method) {
+  const fs::path example = fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs";
+  const fs::path set = Root() / method;
+  fs::remove_all(set);
+  fs::create_directories(set / "data");
+  std::mt19937 random(7);
+  std::normal_distribution<double> noise(0.0, 0.01);
+  for (const auto& e : fs::directory_iterator(example)) {
+    if (e.path().extension() != ".RA1") continue;
+    std::istringstream in(ReadAll(e.path()));
+    std::ofstream out(set / "data" / e.path().filename(), std::ios::binary);
+    std::string line;
+    for (int row = 1; std::getline(in, line); ++row) {
+      if (row <= 2) {
+        out << line << "\n";
+        continue;
+      }
+      double r = 0, v = 0, third = 0;
+      if (!(std::istringstream(line) >> r >> v >> third)) continue;
+      char text[96];
+      std::snprintf(text, sizeof text, "   %.4f  %.5e   %.5e \n", r, 0.5 + noise(random), third);
+      out << text;
+    }
+  }
+  std::string p = ReadAll(example / "params.xml");
+  Replace(p, "<MeniscusLowerLimit>6.00", "<MeniscusLowerLimit>5.8");
+  Replace(p, "<BottomLowerLimit>7.18", "<BottomLowerLimit>7.11");
+  Replace(p, "<BottomUpperLimit>7.25", "<BottomUpperLimit>7.6");
+  Replace(p, "<BottomFitted>FALSE", "<BottomFitted>TRUE");
+  Replace(p, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
+  Replace(p, "<BaselineFitted>FALSE", "<BaselineFitted>TRUE");
+  Replace(p, "<FittingAlgorithm>Simplex", "<FittingAlgorithm>" + method);
+  Replace(p, "<NumberComputationThreads>2", "<NumberComputationThreads>1");
+  std::ofstream(set / "params.xml") << p;
+}
+
+void BM_FeaturelessFit(benchmark::State& state, const std::string& method) {
+  MakeSet(method);
+  const std::string folder = (Root() / method).string();
+  const std::string home = (Root() / "home").string();
+  fs::create_directories(home);
+  double seconds = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = StartUnattendedRun(folder, home);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("the run did not end with status 0");
+  }
+  const std::string log = ReadAll(Root() / method / "automation.log");
+  state.counters["seconds"] = seconds;
+  state.counters["said_undetermined"] = log.find("the data do not determine") != std::string::npos ? 1 : 0;
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(BM_FeaturelessFit, marquardt, std::string("Levenberg-Marquardt"))
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessFit, simplex, std::string("Simplex"))
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_MAIN();
