@@ -162,7 +162,9 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
     const int b = 2 + 9 * (k - 1);
     v[b] = static_cast<float>(mp.included[k]);
     v[b + 1] = mp.concentration[k];
-    v[b + 2] = static_cast<float>(mp.concentrationFit[k]);
+    // Concentrations solved as linear amplitudes carry clear fit flags: the
+    // file says they are floated, so that the reload solves them again.
+    v[b + 2] = mp.concentrationsLinear && mp.included[k] ? 1.0f : static_cast<float>(mp.concentrationFit[k]);
     v[b + 3] = mp.massOrD[k];
     v[b + 4] = static_cast<float>(mp.massOrDFit[k]);
     v[b + 5] = mp.s[k];
@@ -264,6 +266,18 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
   return v;
 }
 
+// "%f", or where its six decimals would read back as another float, as
+// many digits as read back to the value itself: a fit limit a hair beyond a
+// radius must not take that radius into the restored fit range, nor a
+// fitted value give another rmsd.
+void WriteValue(std::FILE* f, float value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
+  if (std::strtof(text, nullptr) != value && std::isfinite(value))
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+  std::fprintf(f, "%s\n", text);
+}
+
 // Reads "%f" values one a line, stopping at the first line without one.
 bool ReadValues(const std::string& path, std::vector<float>& values) {
   const platform::CheckedInputFile in(platform::ToNative(path), platform::kTableFileLimit);
@@ -329,10 +343,6 @@ SavedParamsHooks& CurrentSavedParamsHooks() {
 bool TmpSaveBestParams(const std::string& path, bool intermediate) {
   platform::WriteDiagnostics("\nEnter TmpSaveBestParams");
   if (path.empty()) return false;
-  ModelParams& mp = gModelParams;
-  if (mp.concentrationsLinear)
-    for (int k = 1; k <= kComponentSlots; ++k)
-      if (mp.included[k]) mp.concentrationFit[k] = 1;
   UnpackModelParameters();
   const std::vector<float> v = Compose(intermediate, KeptLines());
   // Whole or not at all: a failed write keeps the analysis saved before.
@@ -343,8 +353,7 @@ bool TmpSaveBestParams(const std::string& path, bool intermediate) {
     ErrorBox(text.c_str());
     return false;
   }
-  for (int line = 1; line <= kSavedParamsLines; ++line)
-    std::fprintf(f, "%f\n", static_cast<double>(v[static_cast<std::size_t>(line)]));
+  for (int line = 1; line <= kSavedParamsLines; ++line) WriteValue(f, v[static_cast<std::size_t>(line)]);
   const bool written = file.Commit();
   if (!written) {
     const std::string text = "Attention: could not write " + path;

@@ -1455,3 +1455,53 @@ TEST_F(ModelDataTest, ScansLoadedByAListPutTheEntriesWithTheirData) {
 }
 
 }  // namespace
+
+namespace {
+TEST_F(ModelDataTest, ReproSavedDiscreteAnalysis) {
+  auto copyExample = [&] {
+    const auto folder = dir_ / "example";
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> paths;
+    for (int k = 1; k <= 36; k += 1) {
+      char file[16];
+      std::snprintf(file, sizeof file, "%05d.RA1", k);
+      std::filesystem::copy_file(std::filesystem::path(TARNEL_SOURCE_DIR) / "examples/cofs" / file, folder / file,
+                                 std::filesystem::copy_options::overwrite_existing);
+      paths.push_back((folder / file).string());
+    }
+    return paths;
+  };
+  const auto paths = copyExample();
+  Window();
+  Options().TimeStampCheck = 1;
+  ui_->lenient = true;
+  LoadChosen(paths);
+  gFitEngineState.molarMassParameters = 0;
+  Choose(198);
+  SetFormRunner([this](FormDialog& d) { return forms_.Run(d); });
+  forms_.Expect({"", {{405, "0.3"}, {406, "5"}, {407, "3"}, {412, "0.3"}, {413, "3"}, {414, "6"}, {435, "6.01"}},
+                 {{401, 1}, {402, 1}, {404, 1}, {408, 1}, {409, 1}, {411, 1}, {431, 1}, {455, 1}}});
+  ui_->lenient = true;
+  Window().Dispatch(212);
+  auto count = [] { const ScanSet& s = CurrentScanSet(); int n = 0; for (int i = 1; i <= s.count; ++i) n += s.lastFitPoint[i] - s.firstFitPoint[i] + 1; return n; };
+  Window().Dispatch(215);
+  const double fitted = FitLimitRmsd(-1);
+  const int n = count();
+  std::cerr << "fitted " << fitted << " n " << n << " left " << CurrentScanSet().leftFitLimit << " right " << CurrentScanSet().rightFitLimit << " linear " << int(gModelParams.concentrationsLinear) << "\n";
+  StartAgain();
+  Window();
+  Options().TimeStampCheck = 1;
+  SetFormRunner([this](FormDialog& d) { return forms_.Run(d); });
+  ui_->lenient = true;
+  ui_->ExpectFiles("select files to fit", Chosen(paths));
+  ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
+  ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
+  Window().Dispatch(200);
+  std::cerr << "reloaded " << FitLimitRmsd(-1) << " n " << count() << " left " << CurrentScanSet().leftFitLimit << " right " << CurrentScanSet().rightFitLimit << " model " << SelectedModelKey() << " linear " << int(gModelParams.concentrationsLinear) << "\n";
+  for (auto& t : ui_->transcript) std::cerr << t.caption << ": " << t.text.substr(0, 80) << "\n";
+  forms_.Expect({"", {}, {}});
+  Window().Dispatch(212);
+  for (const FormControl& c : forms_.seen.back().controls) if (c.id >= 401 && c.id <= 414) std::cerr << c.id << "=" << c.state << "'" << c.text << "' ";
+  std::cerr << "\n";
+}
+}  // namespace

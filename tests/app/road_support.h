@@ -72,6 +72,11 @@ class RoadTest : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
+    ResetRoadRecords();
+    WriteAgreedDefaults();
+    formScope_ = std::make_unique<ScopedFormRunner>(forms_);
+  }
+  void ResetRoadRecords() {
     FreeScanData();
     FreeFileNameList();
     gModelSelectorFlags = ModelSelectorFlags{};
@@ -91,8 +96,13 @@ class RoadTest : public AppTest {
     // An unattended run moves the rmsd file into its output folder, which
     // goes with its test.
     CurrentPlotWindows().scanRmsPath = (dir_ / "ScanRms.dat").string();
-    WriteAgreedDefaults();
-    formScope_ = std::make_unique<ScopedFormRunner>(forms_);
+  }
+  // The program ended and started again from the same program folder: a new
+  // window, every record as a new process has it.
+  void StartAgain() {
+    window_.reset();
+    ResetProgramRecords();
+    ResetRoadRecords();
   }
   void TearDown() override {
     formScope_.reset();
