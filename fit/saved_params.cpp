@@ -70,9 +70,10 @@ float DistributionCode() {
   return 1;
 }
 
+// The switches of the distribution model of line 73 (none for 0).
 void DefaultReselect(int code) {
+  if (code <= 0) return;
   ModelSelectorFlags& sel = gModelSelectorFlags;
-  sel.ClearSwitches();
   sel.DistributionModel = 1;
   switch (code) {
     case 2: sel.CSWith1DiscreteComponent = 1; break;
@@ -87,6 +88,30 @@ void DefaultReselect(int code) {
       break;
     default: sel.CSModel = 1; break;
   }
+}
+
+// The discrete models' switches of lines 68-72.
+template <typename Has, typename At>
+void ReadModelSwitches(const Has&, const At& at) {
+  ModelSelectorFlags& sel = gModelSelectorFlags;
+  sel.LammDiscreteModel = On(at(68));
+  sel.MonomerDimerModel = On(at(69));
+  sel.MonomerTrimerModel = On(at(70));
+  sel.MonomerDimerTetramerModel = On(at(71));
+  sel.NonidealSingleSpeciesModel = at(72) >= 1.0f;
+  sel.NonidealVariantModel = at(72) == 1001.0f;
+}
+
+// The model switches appended later (absent: off, or unchanged).
+template <typename Has, typename At>
+void ReadLaterModelSwitches(const Has& has, const At& at) {
+  ModelSelectorFlags& sel = gModelSelectorFlags;
+  if (has(83)) sel.MonomerTetramerOctamerModel = On(at(83));
+  if (has(84)) sel.EquilibriumModel284 = On(at(84));
+  sel.ZoneCentrifugationModel = has(123) && On(at(123));
+  sel.ZoneCentrifugationLsgModel = has(124) && On(at(124));
+  sel.ZoneCentrifugationCSModel = has(125) && On(at(125));
+  sel.NonidealMultipleSpeciesModel = has(129) && On(at(129));
 }
 
 // Lines 154-187, the fluorescence signal corrections (173 belongs to the
@@ -235,6 +260,9 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
   v[123] = Flag(sel.ZoneCentrifugationModel);
   v[124] = Flag(sel.ZoneCentrifugationLsgModel);
   v[125] = Flag(sel.ZoneCentrifugationCSModel);
+  // The nonideal c(s) shows its log kd in component 4's second field, and
+  // a fit of kd moves it there only through its store.
+  if (sel.NonidealCSModel) v[32] = gAssociationModelParams.logKd;
   v[127] = mp.zoneValue;
   v[128] = static_cast<float>(mp.zoneFit);
   v[129] = Flag(sel.NonidealMultipleSpeciesModel);
@@ -521,26 +549,23 @@ int ReloadParameters(const std::string& path) {
   for (int line = 1; line <= kSavedParamsLines; ++line)
     kept[static_cast<std::size_t>(line)] = has(line) ? at(line) : 0.0f;
 
+  // The model the file names is chosen by its own command, as from the
+  // menu; the file's values are then read over what the command set up.
+  const int code = Int(at(73));
   sel.ClearSwitches();
   ReadModelLines(at);
-  sel.LammDiscreteModel = On(at(68));
-  sel.MonomerDimerModel = On(at(69));
-  sel.MonomerTrimerModel = On(at(70));
-  sel.MonomerDimerTetramerModel = On(at(71));
-  sel.NonidealSingleSpeciesModel = at(72) >= 1.0f;
-  sel.NonidealVariantModel = at(72) == 1001.0f;
-  // The distribution model is chosen again by its own command, at this point
-  // of the file: what the command sets may be overwritten by the lines after.
-  const int code = Int(at(73));
-  if (code > 0) {
+  ReadModelSwitches(has, at);
+  DefaultReselect(code);
+  ReadLaterModelSwitches(has, at);
+  const int key = SelectedModelKey();
+  if (key != 0 && hooks.reselectModel) {
     if (code >= 2) fs.molarMassParameters = 1;
-    if (hooks.reselectDistributionModel)
-      hooks.reselectDistributionModel(code);
-    else
-      DefaultReselect(code);
+    sel.ClearSwitches();
+    hooks.reselectModel(key);
     ReadModelLines(at);
-    if (code >= 2) fs.molarMassParameters = 1;
   }
+  if (code >= 2) fs.molarMassParameters = 1;
+  ReadLaterModelSwitches(has, at);
   ls.modelInitialDistribution = On(at(74));
   ls.experimentalInitialDistribution = On(at(75));
   fs.fitTINoise = On(at(76));
@@ -553,8 +578,6 @@ int ReloadParameters(const std::string& path) {
     ls.rampRotorSpeed = On(at(82));
     ls.timesFromW2t = !ls.rampRotorSpeed;
   }
-  if (has(83)) sel.MonomerTetramerOctamerModel = On(at(83));
-  if (has(84)) sel.EquilibriumModel284 = On(at(84));
   if (has(92)) ls.automaticGridSize = On(at(92));
   if (has(93)) ls.maxDcOverC = at(93);
   if (has(94)) ls.gridSizeUpperLimit = Int(at(94));
@@ -566,12 +589,8 @@ int ReloadParameters(const std::string& path) {
   if (has(120)) ls.convolutionRange = at(120);
   ls.simulateTimeResolution = has(121) && On(at(121));
   ls.simulateRadialResolution = has(122) && On(at(122));
-  sel.ZoneCentrifugationModel = has(123) && On(at(123));
-  sel.ZoneCentrifugationLsgModel = has(124) && On(at(124));
-  sel.ZoneCentrifugationCSModel = has(125) && On(at(125));
   if (has(127)) mp.zoneValue = at(127);
   if (has(128)) mp.zoneFit = Int(at(128));
-  sel.NonidealMultipleSpeciesModel = has(129) && On(at(129));
   StickyHardSphereFlag = has(130) && On(at(130)) ? 1 : 0;
   for (int t = 1; t <= kNonidealTerms; ++t) {
     const int line = 131 + 2 * (t - 1);
@@ -607,7 +626,10 @@ int ReloadParameters(const std::string& path) {
     sc.vbar20 = sc.vbar;
   // The nonideal c(s) packs its log ks from the nonideality's store: the
   // file's is the newest entry, not the one its command started from.
-  if (sel.NonidealCSModel) as.logKs = mp.value20;
+  if (sel.NonidealCSModel) {
+    as.logKs = mp.value20;
+    as.logKd = mp.value21 = mp.massOrD[4];
+  }
   PackModelParameters();
   if (hooks.checkFitLimits) hooks.checkFitLimits();
   if (hooks.checkCorrectionMenuItems) hooks.checkCorrectionMenuItems();

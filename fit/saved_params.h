@@ -21,11 +21,10 @@ struct SavedParamsHooks {
   // Lines 86-91 and 200-203: read (get) when saving, written (set) when reloading.
   std::function<float(int line)> getContiValue;
   std::function<void(int line, float value)> setContiValue;
-  // Line 73 > 0: the distribution model of that code is chosen again
-  // (1 c(s), 2 c(s) with one discrete component, 3 c(s,ff0), 4 c(s,ff0)
-  // with one discrete component, 5 general scaling law, 6 c(M) power law,
-  // 7 non-ideal c(s), 7001 with its variant).
-  std::function<void(int code)> reselectDistributionModel;
+  // The model the file's switches name (its command id): chosen again by
+  // its own command, as from the menu, before the file's values are read
+  // over what the command set up. Unset: the switches alone are set.
+  std::function<void(int key)> reselectModel;
   // The reload chooses a model as a model command does: called before the
   // file is read (false) and when it is read (true), so that the model left
   // keeps its entries and the file's entries are those of the model read.

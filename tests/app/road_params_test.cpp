@@ -87,6 +87,37 @@ TEST_F(RoadParams, ANewMeniscusMovesTheFitLimitAndTheAutomaticRangesFollow) {
   EXPECT_FLOAT_EQ(fs.meniscusMin, 5.99f);
 }
 
+// OK without an edit keeps every value behind the fields, digits the box
+// does not show included: a meniscus a stopped fit left, a species' s, the
+// baseline, the bottom; a field typed over takes the typed value.
+TEST_F(RoadParams, OKWithoutAnEditKeepsTheDigitsTheBoxDoesNotShow) {
+  Load();
+  for (int command : {275, 198}) {
+    SCOPED_TRACE(command);
+    Choose(command);
+    ModelParameterVector& v = gModelParameterVector;
+    v.P[13] = gModelParams.meniscus = 6.012088f;
+    v.F[13] = gModelParams.meniscusFit = 1;
+    gModelParams.parametersEntered = 1;  // (its ranges were set)
+    v.P[14] = gModelParams.bottom = 7.1512345f;
+    v.P[15] = gModelParams.baseline = 0.00123456f;
+    if (command == 198) v.P[5] = 4.7778012f;
+    const ModelParameterVector before = v;
+    Reopen();
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+    ASSERT_FALSE(forms_.seen.empty());
+    ASSERT_NE(Shown().Find(435), nullptr);
+    ASSERT_EQ(ShownText(435), "6.0121");
+    for (int i : {5, 13, 14, 15}) EXPECT_EQ(v.P[i], before.P[i]) << "slot " << i;
+    EXPECT_EQ(gModelParams.meniscus, 6.012088f);
+    forms_.Expect({"", {{435, "6.0125"}}, {}});
+    ui_->lenient = true;
+    Window().Dispatch(212);
+    ui_->lenient = false;
+    EXPECT_EQ(v.P[13], 6.0125f);
+  }
+}
+
 TEST_F(RoadParams, TheDiscreteSpeciesOfTheDistributionModelsIsKept) {
   Load();
   struct Case {
