@@ -25,6 +25,7 @@
 #include "fit/model_params.h"
 #include "models/buffer/buffer_sed_settings.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "lamm/lamm_settings.h"
 #include "platform/error_box.h"
 #include "platform/sounds.h"
@@ -837,6 +838,12 @@ void TXLAWindow::CmParameters() {
     UnpackModelParameters();
     ParamsTransfer& buffer = ParamsTransferBuffer();
     const int templateId = ChooseParamsTemplate();
+    if (templateId == 0 && SelectedModelKey() == 0) {
+      // No model, no parameters: a box that never opens would say nothing.
+      DialogOpen = false;
+      platform::Tell("PARAMETERS", "choose a model first");
+      return;
+    }
     FillTransfer(buffer, templateId);
     FillTemplateFields(buffer, templateId);
     ShownTransfer() = buffer;
