@@ -491,8 +491,10 @@ TEST_F(ModelDataTest, LightScatteringSpeciesKeepTheirSizeFromModelToModel) {
       {{536}, 3.5, 198, d(3.5)},      {{536, 503}, 3.5, 198, d(3.5)}, {{536}, 3.5, 890, d(3.5)},
       {{536, 502}, 3.5, 246, d(3.5)}, {{198}, 60, 536, radius(60)},   {{890, 503}, 60, 536, radius(60)},
   };
+  // (Fitted: a fit leaves the radius it found.)
+  for (bool fitted : {false, true})
   for (const Way& w : ways) {
-    std::string way;
+    std::string way = fitted ? "fitted " : "";
     for (int m : w.models) way += std::to_string(m) + " ";
     SCOPED_TRACE(way + "-> " + std::to_string(w.model));
     Choose(w.models.front() == 503 ? 502 : 503);
@@ -501,11 +503,60 @@ TEST_F(ModelDataTest, LightScatteringSpeciesKeepTheirSizeFromModelToModel) {
     gSolutionConditions = solution;
     Choose(w.models.front());
     Open(0, {{406, std::to_string(w.typed)}});
+    double expected = w.expected;
+    if (fitted) {
+      gModelParameterVector.F[1] = 1;
+      Choose(215);
+      expected *= w.typed / gModelParameterVector.P[1];
+      if (w.models.front() == 536) expected = d(gModelParameterVector.P[1]);
+    }
     for (std::size_t i = 1; i < w.models.size(); ++i) Choose(w.models[i]);
     Choose(w.model);
     ASSERT_EQ(SelectedModelKey(), w.model);
-    EXPECT_NEAR(gModelParameterVector.P[1], w.expected, 2e-3 * w.expected);
+    EXPECT_NEAR(gModelParameterVector.P[1], expected, 2e-3 * expected);
   }
+}
+
+// Three discrete species (a total and two fractions of it) become the
+// multiple non-ideal species: species 2 and 3 go into the non-ideal terms
+// with their loadings by weight, log ks and kd come from the non-ideality
+// last entered, not from the fractions left in their slots; and back.
+TEST_F(ModelDataTest, DiscreteSpeciesBecomeTheMultipleNonidealSpeciesAndBack) {
+  LoadData(kVelocityData);
+  gFitEngineState.molarMassParameters = 0;
+  Choose(198);
+  SetFormRunner([this](FormDialog& d) { return forms_.Run(d); });
+  forms_.Expect({"",
+                 {{405, "0.8"}, {406, "6"}, {407, "5"}, {412, "0.5"}, {413, "4"}, {414, "7"}, {419, "0.25"},
+                  {420, "3"}, {421, "9"}},
+                 {{401, 1}, {408, 1}, {415, 1}}});
+  ui_->lenient = true;
+  Window().Dispatch(212);
+  ui_->lenient = false;
+  SetFormRunner([this](FormDialog& d) { return Answer(d); });
+  gAssociationModelParams.logKs = -2.5f;
+  gAssociationModelParams.logKd = -3.5f;
+  Choose(893);
+  ASSERT_EQ(SelectedModelKey(), 893);
+  // (Fields of the species 2 and 3 hold the non-ideal terms.)
+  const std::map<int, double> shown = {{405, 0.2},  {406, 6.0},  {407, 5.0}, {443, 0.4}, {414, 7.0},
+                                       {413, 4.0},  {426, 0.2},  {421, 9.0}, {427, 3.0}, {412, -2.5},
+                                       {419, -3.5}};
+  const auto near = [](const Shown& dialog, const std::map<int, double>& expected) {
+    for (const auto& [id, value] : expected) {
+      const auto it = std::find_if(dialog.begin(), dialog.end(), [id](const auto& c) { return std::get<0>(c) == id; });
+      ASSERT_NE(it, dialog.end()) << id;
+      EXPECT_NEAR(std::atof(std::get<4>(*it).c_str()), value, 1e-4) << "field " << id;
+    }
+  };
+  near(Open(), shown);
+  // Back to a first start of the discrete species: the three species (whose
+  // concentrations such a start empties).
+  ModelEntries().records.erase(198);
+  Choose(198);
+  ASSERT_EQ(SelectedModelKey(), 198);
+  near(Open(), {{405, 0}, {406, 6}, {407, 5}, {412, 0}, {413, 4}, {414, 7}, {419, 0}, {420, 3}, {421, 9}});
+  for (int k = 1; k <= 3; ++k) EXPECT_EQ(gModelParams.included[k], 1) << k;
 }
 
 TEST_F(ModelDataTest, TheViscosityAskedByTheStokesRadiiIsKept) {
