@@ -1594,28 +1594,44 @@ TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
   ASSERT_GT(saved.points, 0);
 
   const std::string parameterFile = CurrentDataPaths().parameterFile;
-  StartAgain();
-  ui_->ExpectBox("", "load previous analysis?", platform::IDYES);
-  // (The run before saving used the best fit's own mean field.)
-  if (model == 585 || model == 1100)
-    ui_->ExpectBox("NONIDEAL CTOT DATA",
-                   "also load mean field CTOT data from " + parameterFile + ".ctot ?", platform::IDNO);
-  load();
-  EXPECT_TRUE(ui_->AllConsumed());
-  ASSERT_EQ(SelectedModelKey(), model);
-  const double rmsd = FitLimitRmsd(-1);
-  const Saved restored = Now();
-  EXPECT_EQ(restored.points, saved.points);
-  EXPECT_NEAR(rmsd, saved.rmsd, 1e-6 + 1e-5 * saved.rmsd);
-  EXPECT_EQ(restored.gridSize, saved.gridSize);
-  Shown restoredDialog = restored.dialog, savedDialog = saved.dialog;
-  if (DistributionKey(model)) {
-    // (The size a distribution computes on has its own owner.)
-    for (Shown* d : {&restoredDialog, &savedDialog}) std::erase_if(*d, [](const auto& c) { return std::get<0>(c) == 439; });
-  } else {
-    EXPECT_EQ(restored.gridSizeInUse, saved.gridSizeInUse);
+  const auto ctotOffered = [&] {
+    // (The run before saving used the best fit's own mean field.)
+    if (model == 585 || model == 1100)
+      ui_->ExpectBox("NONIDEAL CTOT DATA",
+                     "also load mean field CTOT data from " + parameterFile + ".ctot ?", platform::IDNO);
+  };
+  // The program started again, the data loaded: the analysis restored as
+  // offered (and computed), or through Data > Reload Saved Fit Parameters
+  // and Run.
+  for (bool offered : {true, false}) {
+    SCOPED_TRACE(offered ? "offered" : "reloaded");
+    StartAgain();
+    ui_->ExpectBox("", "load previous analysis?", offered ? platform::IDYES : platform::IDNO);
+    if (offered) ctotOffered();
+    load();
+    if (!offered) {
+      ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from " + parameterFile + " ?", platform::IDYES);
+      ctotOffered();
+      Window().Dispatch(1098);
+      Run();
+    }
+    EXPECT_TRUE(ui_->AllConsumed());
+    ASSERT_EQ(SelectedModelKey(), model);
+    const double rmsd = FitLimitRmsd(-1);
+    const Saved restored = Now();
+    EXPECT_EQ(restored.points, saved.points);
+    EXPECT_NEAR(rmsd, saved.rmsd, 1e-6 + 1e-5 * saved.rmsd);
+    EXPECT_EQ(restored.gridSize, saved.gridSize);
+    Shown restoredDialog = restored.dialog, savedDialog = saved.dialog;
+    if (DistributionKey(model)) {
+      // (The size a distribution computes on has its own owner.)
+      for (Shown* d : {&restoredDialog, &savedDialog})
+        std::erase_if(*d, [](const auto& c) { return std::get<0>(c) == 439; });
+    } else {
+      EXPECT_EQ(restored.gridSizeInUse, saved.gridSizeInUse);
+    }
+    EXPECT_EQ(restoredDialog, savedDialog) << Describe(restoredDialog, savedDialog);
   }
-  EXPECT_EQ(restoredDialog, savedDialog) << Describe(restoredDialog, savedDialog);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModelTheFileNames, SavedAnalysisInANewProgram,
