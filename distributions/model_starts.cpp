@@ -510,11 +510,13 @@ void SpeciesIntoNonidealTerms() {
   const float total = P[2 * kN + 1];
   float rest = 1.0f;
   for (int k = 2; k <= 3; ++k) {
+    // (A species not included leaves its terms' start, without loading.)
     const float fraction = mp.included[k] ? P[2 * kN + k] : 0.0f;
     rest -= fraction;
     P[TermSlot(k, 0)] = total * fraction;
-    P[TermSlot(k, 1)] = mp.included[k] ? P[kN + k] : 0.0f;
-    P[TermSlot(k, 2)] = mp.included[k] ? P[k] : 0.0f;
+    if (!mp.included[k]) continue;
+    P[TermSlot(k, 1)] = P[kN + k];
+    P[TermSlot(k, 2)] = P[k];
   }
   P[2 * kN + 1] = total * std::max(rest, 0.0f);
   // (The model's record follows: the start's next steps pack it.)
