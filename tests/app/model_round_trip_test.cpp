@@ -1532,17 +1532,7 @@ class SavedAnalysisInANewProgram : public ModelDataTest, public ::testing::WithP
   // Two species of the example, c and s fitted: concentrations solved as
   // linear amplitudes with the noise, a fit range that ends a hair beyond a
   // radius (meniscus 6.01 and the load's 0.01 cm).
-  std::vector<std::string> Example() {
-    const auto folder = dir_;
-    std::vector<std::string> paths;
-    for (int k = 1; k <= 36; k += 5) {
-      char file[16];
-      std::snprintf(file, sizeof file, "%05d.RA1", k);
-      std::filesystem::copy_file(std::filesystem::path(TARNEL_SOURCE_DIR) / "examples/cofs" / file, folder / file);
-      paths.push_back((folder / file).string());
-    }
-    return paths;
-  }
+  std::vector<std::string> Example() { return CopyExampleScans(dir_, 5); }
   struct Saved {
     Shown dialog;
     int points = 0, gridSizeInUse = 0, gridSize = 0;

@@ -179,6 +179,19 @@ class RoadTest : public AppTest {
     return n ? std::sqrt(sum / n) : none;
   }
 
+  // Every `step`th scan of the bundled example, copied into `folder`.
+  static std::vector<std::string> CopyExampleScans(const std::filesystem::path& folder, int step) {
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> paths;
+    for (int k = 1; k <= 36; k += step) {
+      char file[16];
+      std::snprintf(file, sizeof file, "%05d.RA1", k);
+      std::filesystem::copy_file(std::filesystem::path(TARNEL_SOURCE_DIR) / "examples/cofs" / file, folder / file);
+      paths.push_back((folder / file).string());
+    }
+    return paths;
+  }
+
   // Load chosen in the menu: these files picked, every one of them loaded.
   void LoadChosen(const std::vector<std::string>& paths) {
     ui_->ExpectFiles("select files to fit", Chosen(paths));
