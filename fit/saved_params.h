@@ -62,6 +62,16 @@ std::vector<int> SavedParamsOwnershipFaults();
 // written (reported with "Attention: could not open %s").
 bool TmpSaveBestParams(const std::string& path, bool intermediate);
 
+// A reload, in this order (both ways in, the offer after a load and the
+// Data menu's command, pass here): a file that cannot be restored is refused
+// before anything changes; the model in use is put aside with its entries;
+// the model the file's switches name is chosen by its own command, as from
+// the menu; the file's values (entries, fit boxes, fit range, Lamm grid
+// size) are read over what the command set up; the defaults of the
+// components are checked and the vector packed; the fit limits are checked
+// against the data; the file's values become the chosen model's newest
+// entries; a model the switches cannot name is told.
+//
 // Restores the state from the file: 1 restored; 0 refused without a word
 // (missing file or fewer than 99 values); -1 refused after a message naming
 // the file and the line (a whole-number line that no int holds, or an unknown
