@@ -397,6 +397,10 @@ ModelEntryTrip BeginModelEntry(int id, const ModelEntryTrip* file) {
       trip.speciesFrom = species ? book.lastSpeciesModel : 0;
     }
     PutSpecies(species);
+    // The multiple non-ideal species keep species 2 and 3 in their terms:
+    // the first start converts them from there.
+    if (species && trip.speciesFrom == kCmNonidealMultipleSpeciesModel)
+      for (int j = 1; j <= kNonidealTerms; ++j) gModelParameterVector.P[24 + j] = species->P[24 + j];
   } else {
     trip.speciesFrom = id;
   }

@@ -7,6 +7,7 @@
 // stored values), read before the command and written after it.
 #include "distributions/model_starts.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -18,6 +19,7 @@
 #include "distributions/hydrodynamics.h"
 #include "fit/fit_engine_state.h"
 #include "fit/hetero_association_record.h"
+#include "fit/model_ids.h"
 #include "fit/model_params.h"
 #include "fit/model_table.h"
 #include "lamm/coefficients/mass_action.h"
@@ -495,11 +497,57 @@ const SpeciesStart* StartOf(int id) {
   return row && row->startValues.species.Any() ? &row->startValues.species : nullptr;
 }
 
+// The non-ideal term of species 2 and 3 (quantity 0 loading, 1 s, 2 D).
+constexpr int TermSlot(int species, int quantity) { return 24 + (species == 2 ? 3 : 7) + quantity; }
+
+// The multiple non-ideal species keep species 2 and 3 in non-ideal terms
+// (loading by weight, s, D) and their log ks and kd where the other species
+// models keep the fractions of species 2 and 3: species 1's concentration
+// is the total, the others' are fractions of it.
+void SpeciesIntoNonidealTerms() {
+  const ModelParams& mp = gModelParams;
+  float* P = gModelParameterVector.P;
+  const float total = P[2 * kN + 1];
+  float rest = 1.0f;
+  for (int k = 2; k <= 3; ++k) {
+    // (A species not included leaves its terms' start, without loading.)
+    const float fraction = mp.included[k] ? P[2 * kN + k] : 0.0f;
+    rest -= fraction;
+    P[TermSlot(k, 0)] = total * fraction;
+    if (!mp.included[k]) continue;
+    P[TermSlot(k, 1)] = P[kN + k];
+    P[TermSlot(k, 2)] = P[k];
+  }
+  P[2 * kN + 1] = total * std::max(rest, 0.0f);
+  // (The model's record follows: the start's next steps pack it.)
+  UnpackModelParameters();
+}
+
+void SpeciesFromNonidealTerms() {
+  ModelParams& mp = gModelParams;
+  float* P = gModelParameterVector.P;
+  float total = P[2 * kN + 1];
+  for (int k = 2; k <= 3; ++k) total += std::max(P[TermSlot(k, 0)], 0.0f);
+  for (int k = 2; k <= 3; ++k) {
+    const float loading = std::max(P[TermSlot(k, 0)], 0.0f);
+    mp.included[k] = loading > 0 ? 1 : 0;
+    P[2 * kN + k] = mp.concentration[k] = total > 0 ? loading / total : 0.0f;
+    P[kN + k] = mp.s[k] = loading > 0 ? P[TermSlot(k, 1)] : 0.0f;
+    P[k] = mp.massOrD[k] = loading > 0 ? P[TermSlot(k, 2)] : 0.0f;
+  }
+  P[2 * kN + 1] = mp.concentration[1] = total;
+  for (int j = 1; j <= kNonidealTerms; ++j) P[24 + j] = kInitialNonidealTerms[j];
+  UnpackModelParameters();
+}
+
 // The species the slots took from model `from`, in the quantities of model
-// `id`: a Stokes radius is no diffusion coefficient, and a model of one set
-// of cumulants hands on one species.
+// `id`: a Stokes radius is no diffusion coefficient, a model of one set of
+// cumulants hands on one species, and the multiple non-ideal species keep
+// species 2 and 3 in their non-ideal terms.
 void ConvertSpecies(int id, int from) {
   if (from == id || !SpeciesModelKey(from)) return;
+  if (id == kCmNonidealMultipleSpeciesModel) SpeciesIntoNonidealTerms();
+  if (from == kCmNonidealMultipleSpeciesModel) SpeciesFromNonidealTerms();
   ModelParams& mp = gModelParams;
   float* P = gModelParameterVector.P;
   const float celsius = gSolutionConditions.temperature - kAbsoluteZero;

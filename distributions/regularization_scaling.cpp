@@ -1,5 +1,6 @@
 #include "distributions/regularization_scaling.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -104,12 +105,18 @@ void ScaleRegularization() {
   float x1 = std::log(1e-7f), f1 = f(x1);
   float x2 = x1 + 1.0f, f2 = f(x2);
   float step = 1.0f;
-  int repeats = 0;
+  int repeats = 0, turns = 0;
+  // The trial nearest the target, for a ratio that never reaches it.
+  float best = std::fabs(f1) <= std::fabs(f2) ? x1 : x2, bestF = std::min(std::fabs(f1), std::fabs(f2));
   while (f1 * f2 > 0.0f) {
     x1 = x2;
     f1 = f2;
     x2 = x1 + step;
     f2 = f(x2);
+    if (std::fabs(f2) < bestF) {
+      best = x2;
+      bestF = std::fabs(f2);
+    }
     repeats = (f2 == f1) ? repeats + 1 : 0;
     if (repeats >= 10) {
       // The ratio stalled: the last trial's solution stays, with its chi-square.
@@ -117,6 +124,15 @@ void ScaleRegularization() {
       return;
     }
     if ((f1 > 0 && f2 > f1) || (f1 < 0 && f2 < f1)) {
+      // Turned back a second time: the ratio has an extremum short of the
+      // target on both sides, and no root to bracket. The trial nearest it
+      // stays (without this the search would turn back and forth forever).
+      if (++turns >= 2) {
+        if (best != x2) f(best);
+        st.alphaFactor = best >= 100.0f ? std::exp(100.0f) : std::exp(best);
+        st.chiSquareCurrent = ChiSquareFromNormalEquations();
+        return;
+      }
       std::swap(x1, x2);
       std::swap(f1, f2);
       step = -step;

@@ -78,7 +78,7 @@ constexpr ModelRow kRows[] = {
     {kCmNonidealSingleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, I::Nothing, false, {},
      kNonidealSpeciesStart},
     {kCmNonidealMultipleSpeciesModel, F::Nonideal, kVelocityOnly, S::LastSpecies, kNonideality, I::Nothing, true, {},
-     kNothingFloated},
+     kNonidealSpeciesStart},
     {kCmContinuousCMModel, F::Distribution, kSed, S::StartUp},
     {kCmCSInvariantDModel, F::Distribution, kSed, S::StartUp, kBorrowsFfSlot},
     {kCmContinuousCSModel, F::Distribution, kSed, S::StartUp, 0, I::Nothing, false, {0.0f, 15.0f}, {.regularisation = R::MaxEntropy}},

@@ -70,9 +70,10 @@ float DistributionCode() {
   return 1;
 }
 
+// The switches of the distribution model of line 73 (none for 0).
 void DefaultReselect(int code) {
+  if (code <= 0) return;
   ModelSelectorFlags& sel = gModelSelectorFlags;
-  sel.ClearSwitches();
   sel.DistributionModel = 1;
   PutDistributionGridSize(LammSettings().gridSize);
   switch (code) {
@@ -88,6 +89,30 @@ void DefaultReselect(int code) {
       break;
     default: sel.CSModel = 1; break;
   }
+}
+
+// The discrete models' switches of lines 68-72.
+template <typename Has, typename At>
+void ReadModelSwitches(const Has&, const At& at) {
+  ModelSelectorFlags& sel = gModelSelectorFlags;
+  sel.LammDiscreteModel = On(at(68));
+  sel.MonomerDimerModel = On(at(69));
+  sel.MonomerTrimerModel = On(at(70));
+  sel.MonomerDimerTetramerModel = On(at(71));
+  sel.NonidealSingleSpeciesModel = at(72) >= 1.0f;
+  sel.NonidealVariantModel = at(72) == 1001.0f;
+}
+
+// The model switches appended later (absent: off, or unchanged).
+template <typename Has, typename At>
+void ReadLaterModelSwitches(const Has& has, const At& at) {
+  ModelSelectorFlags& sel = gModelSelectorFlags;
+  if (has(83)) sel.MonomerTetramerOctamerModel = On(at(83));
+  if (has(84)) sel.EquilibriumModel284 = On(at(84));
+  sel.ZoneCentrifugationModel = has(123) && On(at(123));
+  sel.ZoneCentrifugationLsgModel = has(124) && On(at(124));
+  sel.ZoneCentrifugationCSModel = has(125) && On(at(125));
+  sel.NonidealMultipleSpeciesModel = has(129) && On(at(129));
 }
 
 // Lines 154-187, the fluorescence signal corrections (173 belongs to the
@@ -163,7 +188,9 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
     const int b = 2 + 9 * (k - 1);
     v[b] = static_cast<float>(mp.included[k]);
     v[b + 1] = mp.concentration[k];
-    v[b + 2] = static_cast<float>(mp.concentrationFit[k]);
+    // Concentrations solved as linear amplitudes carry clear fit flags: the
+    // file says they are floated, so that the reload solves them again.
+    v[b + 2] = mp.concentrationsLinear && mp.included[k] ? 1.0f : static_cast<float>(mp.concentrationFit[k]);
     v[b + 3] = mp.massOrD[k];
     v[b + 4] = static_cast<float>(mp.massOrDFit[k]);
     v[b + 5] = mp.s[k];
@@ -234,6 +261,9 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
   v[123] = Flag(sel.ZoneCentrifugationModel);
   v[124] = Flag(sel.ZoneCentrifugationLsgModel);
   v[125] = Flag(sel.ZoneCentrifugationCSModel);
+  // The nonideal c(s) shows its log kd in component 4's second field, and
+  // a fit of kd moves it there only through its store.
+  if (sel.NonidealCSModel) v[32] = gAssociationModelParams.logKd;
   v[127] = mp.zoneValue;
   v[128] = static_cast<float>(mp.zoneFit);
   v[129] = Flag(sel.NonidealMultipleSpeciesModel);
@@ -263,6 +293,18 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
   v[207] = static_cast<float>(w.fit);
   v[kModelInUseLine] = static_cast<float>(SelectedModelKey());
   return v;
+}
+
+// "%f", or where its six decimals would read back as another float, as
+// many digits as read back to the value itself: a fit limit a hair beyond a
+// radius must not take that radius into the restored fit range, nor a
+// fitted value give another rmsd.
+void WriteValue(std::FILE* f, float value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
+  if (std::strtof(text, nullptr) != value && std::isfinite(value))
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+  std::fprintf(f, "%s\n", text);
 }
 
 // Reads "%f" values one a line, stopping at the first line without one.
@@ -330,10 +372,6 @@ SavedParamsHooks& CurrentSavedParamsHooks() {
 bool TmpSaveBestParams(const std::string& path, bool intermediate) {
   platform::WriteDiagnostics("\nEnter TmpSaveBestParams");
   if (path.empty()) return false;
-  ModelParams& mp = gModelParams;
-  if (mp.concentrationsLinear)
-    for (int k = 1; k <= kComponentSlots; ++k)
-      if (mp.included[k]) mp.concentrationFit[k] = 1;
   UnpackModelParameters();
   const std::vector<float> v = Compose(intermediate, KeptLines());
   // Whole or not at all: a failed write keeps the analysis saved before.
@@ -344,8 +382,7 @@ bool TmpSaveBestParams(const std::string& path, bool intermediate) {
     ErrorBox(text.c_str());
     return false;
   }
-  for (int line = 1; line <= kSavedParamsLines; ++line)
-    std::fprintf(f, "%f\n", static_cast<double>(v[static_cast<std::size_t>(line)]));
+  for (int line = 1; line <= kSavedParamsLines; ++line) WriteValue(f, v[static_cast<std::size_t>(line)]);
   const bool written = file.Commit();
   if (!written) {
     const std::string text = "Attention: could not write " + path;
@@ -514,26 +551,23 @@ int ReloadParameters(const std::string& path) {
 
   // The model in use is left: a grid size it replaced goes back.
   GiveBackGridSize(ls.gridSize);
+  // The model the file names is chosen by its own command, as from the
+  // menu; the file's values are then read over what the command set up.
+  const int code = Int(at(73));
   sel.ClearSwitches();
   ReadModelLines(at);
-  sel.LammDiscreteModel = On(at(68));
-  sel.MonomerDimerModel = On(at(69));
-  sel.MonomerTrimerModel = On(at(70));
-  sel.MonomerDimerTetramerModel = On(at(71));
-  sel.NonidealSingleSpeciesModel = at(72) >= 1.0f;
-  sel.NonidealVariantModel = at(72) == 1001.0f;
-  // The distribution model is chosen again by its own command, at this point
-  // of the file: what the command sets may be overwritten by the lines after.
-  const int code = Int(at(73));
-  if (code > 0) {
+  ReadModelSwitches(has, at);
+  DefaultReselect(code);
+  ReadLaterModelSwitches(has, at);
+  const int key = SelectedModelKey();
+  if (key != 0 && hooks.reselectModel) {
     if (code >= 2) fs.molarMassParameters = 1;
-    if (hooks.reselectDistributionModel)
-      hooks.reselectDistributionModel(code);
-    else
-      DefaultReselect(code);
+    sel.ClearSwitches();
+    hooks.reselectModel(key);
     ReadModelLines(at);
-    if (code >= 2) fs.molarMassParameters = 1;
   }
+  if (code >= 2) fs.molarMassParameters = 1;
+  ReadLaterModelSwitches(has, at);
   // Once the model is chosen: a distribution's grid size is its own.
   TakeSavedGridSize(ls.gridSize, Int(at(44)));
   ls.modelInitialDistribution = On(at(74));
@@ -548,8 +582,6 @@ int ReloadParameters(const std::string& path) {
     ls.rampRotorSpeed = On(at(82));
     ls.timesFromW2t = !ls.rampRotorSpeed;
   }
-  if (has(83)) sel.MonomerTetramerOctamerModel = On(at(83));
-  if (has(84)) sel.EquilibriumModel284 = On(at(84));
   if (has(92)) ls.automaticGridSize = On(at(92));
   if (has(93)) ls.maxDcOverC = at(93);
   if (has(94)) ls.gridSizeUpperLimit = Int(at(94));
@@ -561,12 +593,8 @@ int ReloadParameters(const std::string& path) {
   if (has(120)) ls.convolutionRange = at(120);
   ls.simulateTimeResolution = has(121) && On(at(121));
   ls.simulateRadialResolution = has(122) && On(at(122));
-  sel.ZoneCentrifugationModel = has(123) && On(at(123));
-  sel.ZoneCentrifugationLsgModel = has(124) && On(at(124));
-  sel.ZoneCentrifugationCSModel = has(125) && On(at(125));
   if (has(127)) mp.zoneValue = at(127);
   if (has(128)) mp.zoneFit = Int(at(128));
-  sel.NonidealMultipleSpeciesModel = has(129) && On(at(129));
   StickyHardSphereFlag = has(130) && On(at(130)) ? 1 : 0;
   for (int t = 1; t <= kNonidealTerms; ++t) {
     const int line = 131 + 2 * (t - 1);
@@ -602,7 +630,10 @@ int ReloadParameters(const std::string& path) {
     sc.vbar20 = sc.vbar;
   // The nonideal c(s) packs its log ks from the nonideality's store: the
   // file's is the newest entry, not the one its command started from.
-  if (sel.NonidealCSModel) as.logKs = mp.value20;
+  if (sel.NonidealCSModel) {
+    as.logKs = mp.value20;
+    as.logKd = mp.value21 = mp.massOrD[4];
+  }
   PackModelParameters();
   if (hooks.checkFitLimits) hooks.checkFitLimits();
   if (hooks.checkCorrectionMenuItems) hooks.checkCorrectionMenuItems();

@@ -21,11 +21,10 @@ struct SavedParamsHooks {
   // Lines 86-91 and 200-203: read (get) when saving, written (set) when reloading.
   std::function<float(int line)> getContiValue;
   std::function<void(int line, float value)> setContiValue;
-  // Line 73 > 0: the distribution model of that code is chosen again
-  // (1 c(s), 2 c(s) with one discrete component, 3 c(s,ff0), 4 c(s,ff0)
-  // with one discrete component, 5 general scaling law, 6 c(M) power law,
-  // 7 non-ideal c(s), 7001 with its variant).
-  std::function<void(int code)> reselectDistributionModel;
+  // The model the file's switches name (its command id): chosen again by
+  // its own command, as from the menu, before the file's values are read
+  // over what the command set up. Unset: the switches alone are set.
+  std::function<void(int key)> reselectModel;
   // The reload chooses a model as a model command does: called before the
   // file is read (false) and when it is read (true), so that the model left
   // keeps its entries and the file's entries are those of the model read.
@@ -63,6 +62,16 @@ std::vector<int> SavedParamsOwnershipFaults();
 // written (reported with "Attention: could not open %s").
 bool TmpSaveBestParams(const std::string& path, bool intermediate);
 
+// A reload, in this order (both ways in, the offer after a load and the
+// Data menu's command, pass here): a file that cannot be restored is refused
+// before anything changes; the model in use is put aside with its entries;
+// the model the file's switches name is chosen by its own command, as from
+// the menu; the file's values (entries, fit boxes, fit range, Lamm grid
+// size) are read over what the command set up; the defaults of the
+// components are checked and the vector packed; the fit limits are checked
+// against the data; the file's values become the chosen model's newest
+// entries; a model the switches cannot name is told.
+//
 // Restores the state from the file: 1 restored; 0 refused without a word
 // (missing file or fewer than 99 values); -1 refused after a message naming
 // the file and the line (a whole-number line that no int holds, or an unknown

@@ -7,6 +7,7 @@
 #include "data/scan_grid.h"
 #include "data/scan_loading.h"
 #include "distributions/conti_models.h"
+#include "distributions/conti_settings.h"
 #include "distributions/model_entries.h"
 #include "fit/model_ids.h"
 #include "fit/model_params.h"
@@ -20,20 +21,6 @@ namespace {
 ModelEntryTrip& ModelLeftForFile() {
   static ModelEntryTrip trip;
   return trip;
-}
-
-// Model command of each distribution code of the saved file.
-int ModelCommandOfCode(int code) {
-  switch (code) {
-    case 2: return kCmCSWith1DiscreteModel;
-    case 3: return kCmCSff0Model;
-    case 4: return kCmCSff0With1DiscreteModel;
-    case 5: return kCmGeneralScalingLawCSModel;
-    case 6: return kCmFMScalingLawModel;
-    case 7: return kCmNonidealCSModel;
-    case 7001: return kCmNonidealCSModel1100;
-    default: return kCmContinuousCSModel;  // "Continuous c(s) Distribution"
-  }
 }
 
 // The models without a menu item, by what their parameter box calls them.
@@ -65,8 +52,8 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
   CurrentLoadHooks().newDataAboutToLoad = ModelsBeforeNewData;
   CurrentLoadHooks().newDataLoaded = ModelsAfterNewData;
   SavedParamsHooks& h = CurrentSavedParamsHooks();
-  h.reselectDistributionModel = [w](int code) {
-    if (code == 5 || code == 6) {
+  h.reselectModel = [w](int key) {
+    if (key == kCmGeneralScalingLawCSModel || key == kCmFMScalingLawModel) {
       // The scaling-law commands start from the stored law: store the saved
       // one first (Ks in component 3's concentration, bs in its extra value).
       const ModelParams& mp = gModelParams;
@@ -76,18 +63,20 @@ void ConnectSavedParamsToWindow(TXLAWindow& window) {
       st.scalingPrefactor = mp.concentration[3];
       st.scalingPrefactorFit = mp.concentrationFit[3];
       // f(M) keeps the fit of bs beside component 2's concentration.
-      if (code == 6) st.scalingExponentFit = mp.concentrationFit[2];
+      if (key == kCmFMScalingLawModel) st.scalingExponentFit = mp.concentrationFit[2];
     }
-    gModelSelectorFlags.ClearSwitches();
     // Chosen as from the menu, from the model in use before the file.
     const ModelCommandsFromFile fromFile(ModelLeftForFile());
-    w->Dispatch(ModelCommandOfCode(code));
+    w->Dispatch(key);
   };
   h.reloadModelEntry = [w](bool read) {
     if (!read) {
       ModelLeftForFile() = BeginReloadedModel();
       return;
     }
+    // c(s,f/f0) keeps the weight of its f/f0 direction in slot 11, which
+    // the file carries as component 3's concentration.
+    if (gModelSelectorFlags.AnyCsff0Model()) Conti().ffDirectionWeight = gModelParams.concentration[3];
     FinishReloadedModel(ModelLeftForFile());
     // The file set the switches without the reset that unmarks the menu.
     MarkSelectedModel(*w);
@@ -107,7 +96,7 @@ void DisconnectSavedParamsFromWindow() {
   CurrentLoadHooks().newDataAboutToLoad = [] {};
   CurrentLoadHooks().newDataLoaded = [] {};
   SavedParamsHooks& h = CurrentSavedParamsHooks();
-  h.reselectDistributionModel = nullptr;
+  h.reselectModel = nullptr;
   h.reloadModelEntry = nullptr;
   h.modelName = nullptr;
   h.checkFitLimits = nullptr;

@@ -29,18 +29,7 @@ struct CsResult {
 class AnalysisSequence : public RoadTest {
  protected:
   // A fresh copy of the example's scans in a folder of its own.
-  std::vector<std::string> CopyExample(const std::string& name) {
-    const auto folder = dir_ / name;
-    std::filesystem::create_directories(folder);
-    std::vector<std::string> paths;
-    for (int k = 1; k <= 36; k += 3) {
-      char file[16];
-      std::snprintf(file, sizeof file, "%05d.RA1", k);
-      std::filesystem::copy_file(std::filesystem::path(TARNEL_SOURCE_DIR) / "examples/cofs" / file, folder / file);
-      paths.push_back((folder / file).string());
-    }
-    return paths;
-  }
+  std::vector<std::string> CopyExample(const std::string& name) { return CopyExampleScans(dir_ / name, 3); }
   FormDialog shown_;  // the c(s) dialog as it opened the last time
   // Meniscus and noise choices as the last load left them.
   float loadedMeniscus_ = 0;

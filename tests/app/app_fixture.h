@@ -51,6 +51,21 @@ class AppTest : public ::testing::Test {
     std::filesystem::create_directories(dir_);
     ParamsIniPath() = (dir_ / "tarnelparams.ini").string();
     LastFolderIniPath() = (dir_ / "tarnel.ini").string();
+    ResetProgramRecords();
+    platform::SetProcesses(&processes_);
+    // The start-up a test runs points every path into that test's folder,
+    // which goes with it: the next test starts from the paths it found.
+    savedProgramPaths_ = platform::ProgramPaths;
+    // The program folder holds the documentation the help command opens.
+    platform::ProgramPaths.ProgramFolder = dir_.string() + "/";
+    std::ofstream(dir_ / "README.md") << "# help\n";
+    ui_ = std::make_unique<platform::ScriptedUserInterface>();
+    scope_ = std::make_unique<platform::ScopedUI>(*ui_);
+  }
+
+  // Every program-wide record as a fresh process has it (the files in the
+  // test's folder stay as they are).
+  void ResetProgramRecords() {
     teststate::ResetDataState();
     teststate::ResetFitState();
     teststate::ResetPlotState();
@@ -83,15 +98,6 @@ class AppTest : public ::testing::Test {
     GeneratedDataInMemory() = false;
     platform::ResetQuitRequest();
     platform::SetRepaintsMuted(false);
-    platform::SetProcesses(&processes_);
-    // The start-up a test runs points every path into that test's folder,
-    // which goes with it: the next test starts from the paths it found.
-    savedProgramPaths_ = platform::ProgramPaths;
-    // The program folder holds the documentation the help command opens.
-    platform::ProgramPaths.ProgramFolder = dir_.string() + "/";
-    std::ofstream(dir_ / "README.md") << "# help\n";
-    ui_ = std::make_unique<platform::ScriptedUserInterface>();
-    scope_ = std::make_unique<platform::ScopedUI>(*ui_);
   }
 
   void TearDown() override {

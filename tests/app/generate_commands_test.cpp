@@ -251,6 +251,8 @@ TEST_F(Generate, SingleReplacesNothingItCannotFinishOrTheUserKeeps) {
       OneSpeciesDialog();
     }
     ui_->ExpectFiles("save generated data as", Chosen({path}));
+    // (The cell of data loaded before: a set not made leaves it.)
+    gModelParameterVector.P[14] = gModelParams.bottom = 7.151f;
     if (c.missingFolder)
       ui_->ExpectBox("GENERATE DATA",
                      "the folder " + (dir_ / "missing").string() + " cannot be written: no scans were generated");
@@ -271,6 +273,9 @@ TEST_F(Generate, SingleReplacesNothingItCannotFinishOrTheUserKeeps) {
     EXPECT_EQ(teststate::FileText(dir_ / "gen" / "00001.ra0") == before, !replaced);
     EXPECT_EQ(Window().Frame().Title(), title);  // the same folder and first name when replaced
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
+    const float bottom = replaced ? 7.2f : 7.151f;
+    EXPECT_EQ(gModelParams.bottom, bottom);
+    EXPECT_EQ(gModelParameterVector.P[14], bottom);
     gModelSelectorFlags = ModelSelectorFlags{};
   }
 }
@@ -289,6 +294,14 @@ TEST_F(Generate, ANoisySetIsRefittedToItsOwnSedimentationCoefficient) {
 }
 
 TEST_F(Generate, SingleRefusesBoundaryTransformsAndTakesMAndSForDistributions) {
+  // Without a model there is nothing to simulate, nor parameters to show.
+  ui_->ExpectBox("GENERATE DATA", "choose a model first");
+  Window().Dispatch(214);
+  ui_->ExpectBox("PARAMETERS", "choose a model first");
+  Window().Dispatch(212);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_EQ(CurrentScanSet().count, 0);
+
   gModelSelectorFlags.SedTransformModel = 1;
   ui_->ExpectBox("GENERATE DATA", "no simulation for van Holde-Weischet boundaries implemented");
   Window().Dispatch(214);

@@ -21,6 +21,7 @@
 
 #include <unistd.h>
 
+#include "automation/commands.h"
 #include "data/file_name_list.h"
 #include "distributions/conti_settings.h"
 #include "distributions/hydrodynamics.h"
@@ -493,8 +494,10 @@ TEST_F(ModelDataTest, LightScatteringSpeciesKeepTheirSizeFromModelToModel) {
       {{536}, 3.5, 198, d(3.5)},      {{536, 503}, 3.5, 198, d(3.5)}, {{536}, 3.5, 890, d(3.5)},
       {{536, 502}, 3.5, 246, d(3.5)}, {{198}, 60, 536, radius(60)},   {{890, 503}, 60, 536, radius(60)},
   };
+  // (Fitted: a fit leaves the radius it found.)
+  for (bool fitted : {false, true})
   for (const Way& w : ways) {
-    std::string way;
+    std::string way = fitted ? "fitted " : "";
     for (int m : w.models) way += std::to_string(m) + " ";
     SCOPED_TRACE(way + "-> " + std::to_string(w.model));
     Choose(w.models.front() == 503 ? 502 : 503);
@@ -503,11 +506,60 @@ TEST_F(ModelDataTest, LightScatteringSpeciesKeepTheirSizeFromModelToModel) {
     gSolutionConditions = solution;
     Choose(w.models.front());
     Open(0, {{406, std::to_string(w.typed)}});
+    double expected = w.expected;
+    if (fitted) {
+      gModelParameterVector.F[1] = 1;
+      Choose(215);
+      expected *= w.typed / gModelParameterVector.P[1];
+      if (w.models.front() == 536) expected = d(gModelParameterVector.P[1]);
+    }
     for (std::size_t i = 1; i < w.models.size(); ++i) Choose(w.models[i]);
     Choose(w.model);
     ASSERT_EQ(SelectedModelKey(), w.model);
-    EXPECT_NEAR(gModelParameterVector.P[1], w.expected, 2e-3 * w.expected);
+    EXPECT_NEAR(gModelParameterVector.P[1], expected, 2e-3 * expected);
   }
+}
+
+// Three discrete species (a total and two fractions of it) become the
+// multiple non-ideal species: species 2 and 3 go into the non-ideal terms
+// with their loadings by weight, log ks and kd come from the non-ideality
+// last entered, not from the fractions left in their slots; and back.
+TEST_F(ModelDataTest, DiscreteSpeciesBecomeTheMultipleNonidealSpeciesAndBack) {
+  LoadData(kVelocityData);
+  gFitEngineState.molarMassParameters = 0;
+  Choose(198);
+  SetFormRunner([this](FormDialog& d) { return forms_.Run(d); });
+  forms_.Expect({"",
+                 {{405, "0.8"}, {406, "6"}, {407, "5"}, {412, "0.5"}, {413, "4"}, {414, "7"}, {419, "0.25"},
+                  {420, "3"}, {421, "9"}},
+                 {{401, 1}, {408, 1}, {415, 1}}});
+  ui_->lenient = true;
+  Window().Dispatch(212);
+  ui_->lenient = false;
+  SetFormRunner([this](FormDialog& d) { return Answer(d); });
+  gAssociationModelParams.logKs = -2.5f;
+  gAssociationModelParams.logKd = -3.5f;
+  Choose(893);
+  ASSERT_EQ(SelectedModelKey(), 893);
+  // (Fields of the species 2 and 3 hold the non-ideal terms.)
+  const std::map<int, double> shown = {{405, 0.2},  {406, 6.0},  {407, 5.0}, {443, 0.4}, {414, 7.0},
+                                       {413, 4.0},  {426, 0.2},  {421, 9.0}, {427, 3.0}, {412, -2.5},
+                                       {419, -3.5}};
+  const auto near = [](const Shown& dialog, const std::map<int, double>& expected) {
+    for (const auto& [id, value] : expected) {
+      const auto it = std::find_if(dialog.begin(), dialog.end(), [id](const auto& c) { return std::get<0>(c) == id; });
+      ASSERT_NE(it, dialog.end()) << id;
+      EXPECT_NEAR(std::atof(std::get<4>(*it).c_str()), value, 1e-4) << "field " << id;
+    }
+  };
+  near(Open(), shown);
+  // Back to a first start of the discrete species: the three species (whose
+  // concentrations such a start empties).
+  ModelEntries().records.erase(198);
+  Choose(198);
+  ASSERT_EQ(SelectedModelKey(), 198);
+  near(Open(), {{405, 0}, {406, 6}, {407, 5}, {412, 0}, {413, 4}, {414, 7}, {419, 0}, {420, 3}, {421, 9}});
+  for (int k = 1; k <= 3; ++k) EXPECT_EQ(gModelParams.included[k], 1) << k;
 }
 
 TEST_F(ModelDataTest, TheViscosityAskedByTheStokesRadiiIsKept) {
@@ -1572,5 +1624,128 @@ TEST_F(SavedAnalysisInANewProcess, DISABLED_SecondHalf) {
   std::ofstream((std::filesystem::path(folder) / "seen.txt"))
       << std::setprecision(17) << seen.model << " " << std::quoted(seen.gridSize) << " " << std::quoted(seen.defaultSize) << " " << seen.rmsd << "\n";
 }
+
+}  // namespace
+
+namespace {
+
+// An analysis saved as a fit saves it, the program ended and started again
+// from the same program folder, the data loaded and "load previous
+// analysis?" answered Yes: the model comes back with its entries and fit
+// boxes, the fit range counts the same points, the Lamm grid size is the
+// same, and the automatic Run gives the saved rmsd. One row for every model
+// the file can name.
+class SavedAnalysisInANewProgram : public ModelDataTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    ModelDataTest::SetUp();
+    // (As the program's start connects them.)
+    ConnectSavedParamsToDistributions();
+  }
+  static int FitRangePoints() {
+    const ScanSet& s = CurrentScanSet();
+    int n = 0;
+    for (int i = 1; i <= s.count; ++i) n += s.lastFitPoint[i] - s.firstFitPoint[i] + 1;
+    return n;
+  }
+  // Two species of the example, c and s fitted: concentrations solved as
+  // linear amplitudes with the noise, a fit range that ends a hair beyond a
+  // radius (meniscus 6.01 and the load's 0.01 cm).
+  std::vector<std::string> Example() { return CopyExampleScans(dir_, 5); }
+  struct Saved {
+    Shown dialog;
+    int points = 0, gridSizeInUse = 0, gridSize = 0;
+    double rmsd = 0;
+  };
+  Saved Now() {
+    Saved now;
+    now.points = FitRangePoints();
+    now.rmsd = FitLimitRmsd(-1);
+    now.gridSizeInUse = LammSettings().gridSizeInUse;
+    now.gridSize = LammSettings().feGridSize;
+    now.dialog = Open();
+    return now;
+  }
+};
+
+TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
+  const int model = GetParam();
+  const std::vector<std::string> paths = model == 198 ? Example() : WriteRun(".ra1", 2);
+  const auto load = [&] {
+    Window();
+    ui_->lenient = true;
+    ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
+    ui_->lenient = false;
+  };
+  load();
+  if (model == 198) {
+    gFitEngineState.molarMassParameters = 0;
+    Choose(198);
+    SetFormRunner([this](FormDialog& d) { return forms_.Run(d); });
+    forms_.Expect({"",
+                   {{405, "0.3"}, {406, "5"}, {407, "3"}, {412, "0.3"}, {413, "3"}, {414, "6"}, {435, "6.01"}},
+                   {{401, 1}, {402, 1}, {404, 1}, {408, 1}, {409, 1}, {411, 1}, {431, 1}, {455, 1}}});
+    ui_->lenient = true;
+    Window().Dispatch(212);
+    Window().Dispatch(213);
+    ui_->lenient = false;
+    SetFormRunner([this](FormDialog& d) { return Answer(d); });
+  } else {
+    Choose(model);
+    ASSERT_EQ(SelectedModelKey(), model);
+    Open(1.1);
+    Run();
+  }
+  ASSERT_EQ(SelectedModelKey(), model);
+  PackModelParameters();
+  ASSERT_TRUE(TmpSaveBestParams(CurrentDataPaths().parameterFile, false));
+  const Saved saved = Now();
+  ASSERT_GT(saved.points, 0);
+
+  const std::string parameterFile = CurrentDataPaths().parameterFile;
+  const auto ctotOffered = [&] {
+    // (The run before saving used the best fit's own mean field.)
+    if (model == 585 || model == 1100)
+      ui_->ExpectBox("NONIDEAL CTOT DATA",
+                     "also load mean field CTOT data from " + parameterFile + ".ctot ?", platform::IDNO);
+  };
+  // The program started again, the data loaded: the analysis restored as
+  // offered (and computed), or through Data > Reload Saved Fit Parameters
+  // and Run.
+  for (bool offered : {true, false}) {
+    SCOPED_TRACE(offered ? "offered" : "reloaded");
+    StartAgain();
+    ui_->ExpectBox("", "load previous analysis?", offered ? platform::IDYES : platform::IDNO);
+    if (offered) ctotOffered();
+    load();
+    if (!offered) {
+      ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from " + parameterFile + " ?", platform::IDYES);
+      ctotOffered();
+      Window().Dispatch(1098);
+      Run();
+    }
+    EXPECT_TRUE(ui_->AllConsumed());
+    ASSERT_EQ(SelectedModelKey(), model);
+    const double rmsd = FitLimitRmsd(-1);
+    const Saved restored = Now();
+    EXPECT_EQ(restored.points, saved.points);
+    EXPECT_NEAR(rmsd, saved.rmsd, 1e-6 + 1e-5 * saved.rmsd);
+    EXPECT_EQ(restored.gridSize, saved.gridSize);
+    Shown restoredDialog = restored.dialog, savedDialog = saved.dialog;
+    if (DistributionKey(model)) {
+      // (The size a distribution computes on has its own owner.)
+      for (Shown* d : {&restoredDialog, &savedDialog})
+        std::erase_if(*d, [](const auto& c) { return std::get<0>(c) == 439; });
+    } else {
+      EXPECT_EQ(restored.gridSizeInUse, saved.gridSizeInUse);
+    }
+    EXPECT_EQ(restoredDialog, savedDialog) << Describe(restoredDialog, savedDialog);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryModelTheFileNames, SavedAnalysisInANewProgram,
+                         ::testing::Values(198, 197, 229, 228, 520, 227, 1099, 893, 246, 510, 511, 275, 531, 595,
+                                           598, 872, 887, 585, 1100),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param); });
 
 }  // namespace

@@ -7,7 +7,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QDialogButtonBox>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QScrollArea>
+#include <QTimer>
 
 #include "app/dialogs/form_dialog_qt.h"
 #include "app/window/road_services.h"
@@ -85,6 +89,37 @@ TEST_F(RoadParams, ANewMeniscusMovesTheFitLimitAndTheAutomaticRangesFollow) {
   EXPECT_FLOAT_EQ(s.leftFitLimit, 6.02f);
   EXPECT_FLOAT_EQ(fs.meniscusMax, 6.019f);
   EXPECT_FLOAT_EQ(fs.meniscusMin, 5.99f);
+}
+
+// OK without an edit keeps every value behind the fields, digits the box
+// does not show included: a meniscus a stopped fit left, a species' s, the
+// baseline, the bottom; a field typed over takes the typed value.
+TEST_F(RoadParams, OKWithoutAnEditKeepsTheDigitsTheBoxDoesNotShow) {
+  Load();
+  for (int command : {275, 198}) {
+    SCOPED_TRACE(command);
+    Choose(command);
+    ModelParameterVector& v = gModelParameterVector;
+    v.P[13] = gModelParams.meniscus = 6.012088f;
+    v.F[13] = gModelParams.meniscusFit = 1;
+    gModelParams.parametersEntered = 1;  // (its ranges were set)
+    v.P[14] = gModelParams.bottom = 7.1512345f;
+    v.P[15] = gModelParams.baseline = 0.00123456f;
+    if (command == 198) v.P[5] = 4.7778012f;
+    const ModelParameterVector before = v;
+    Reopen();
+    ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+    ASSERT_FALSE(forms_.seen.empty());
+    ASSERT_NE(Shown().Find(435), nullptr);
+    ASSERT_EQ(ShownText(435), "6.0121");
+    for (int i : {5, 13, 14, 15}) EXPECT_EQ(v.P[i], before.P[i]) << "slot " << i;
+    EXPECT_EQ(gModelParams.meniscus, 6.012088f);
+    forms_.Expect({"", {{435, "6.0125"}}, {}});
+    ui_->lenient = true;
+    Window().Dispatch(212);
+    ui_->lenient = false;
+    EXPECT_EQ(v.P[13], 6.0125f);
+  }
 }
 
 TEST_F(RoadParams, TheDiscreteSpeciesOfTheDistributionModelsIsKept) {
@@ -291,6 +326,84 @@ TEST_F(RoadParamsDesktop, TheDialogFitsALaptopScreenWithEachFitBoxBesideItsField
       }
     }
   }
+}
+
+// The species' box of a program started from a new program folder, as the
+// user meets it in the window: c, M and s typed, no fit box ticked, OK:
+// Run computes the species. With its "included" box cleared, Run says that
+// no species is included instead of showing an empty model.
+TEST_F(RoadParamsDesktop, ASpeciesEnteredWithoutAFitBoxIsComputedAndOneNotIncludedIsNamed) {
+  Load();
+  gFitEngineState.molarMassParameters = 1;  // the form a new program folder starts in
+  Choose(198);
+  // The box is the desktop's own; the user types into it and clicks.
+  std::function<void(QDialog&, const FormDialog&)> user;
+  SetFormRunner([&user](FormDialog& form) {
+    std::unique_ptr<QDialog> dialog = BuildQtForm(form, nullptr);
+    QDialog* d = dialog.get();
+    QTimer::singleShot(0, d, [&user, d, &form] { user(*d, form); });
+    return dialog->exec() == QDialog::Accepted;
+  });
+  // The widget of control `id` (the desktop makes them in the form's order).
+  const auto widget = [](QDialog& d, const FormDialog& form, int id, FormControl::Kind kind) -> QWidget* {
+    int index = 0;
+    for (const FormControl& c : form.controls) {
+      if (!c.visible || c.kind != kind) continue;
+      if (c.id == id) {
+        if (kind == FormControl::Kind::Edit) return d.findChildren<QLineEdit*>().value(index);
+        return d.findChildren<QCheckBox*>().value(index);
+      }
+      ++index;
+    }
+    return nullptr;
+  };
+  const auto type = [&](QDialog& d, const FormDialog& form, int id, const char* text) {
+    auto* edit = static_cast<QLineEdit*>(widget(d, form, id, FormControl::Kind::Edit));
+    ASSERT_NE(edit, nullptr) << id;
+    edit->setFocus();
+    edit->selectAll();
+    for (const char* c = text; *c; ++c) {
+      const QString key(QChar::fromLatin1(*c));
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, key);
+      QCoreApplication::sendEvent(edit, &press);
+      QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, key);
+      QCoreApplication::sendEvent(edit, &release);
+    }
+    EXPECT_EQ(edit->text().toStdString(), text);
+  };
+  const auto ok = [](QDialog& d) { d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click(); };
+  user = [&](QDialog& d, const FormDialog& form) {
+    type(d, form, 405, "0.8");
+    type(d, form, 406, "60000");
+    type(d, form, 407, "5");
+    ok(d);
+  };
+  Window().Dispatch(212);
+  ASSERT_EQ(gModelParams.included[1], 1);
+  ui_->lenient = true;
+  Window().Dispatch(213);
+  ui_->lenient = false;
+  // Beyond the boundary the plateau is 0.8 diluted radially by
+  // exp(-2 w^2 s t): at most 4 % at these times.
+  const ScanSet& s = CurrentScanSet();
+  EXPECT_NEAR(s.model[1][s.lastFitPoint[1]], 0.8, 0.8 * 0.05);
+
+  user = [&](QDialog& d, const FormDialog& form) {
+    auto* included = static_cast<QCheckBox*>(widget(d, form, 401, FormControl::Kind::Check));
+    ASSERT_NE(included, nullptr);
+    ASSERT_TRUE(included->isChecked());
+    included->click();
+    ok(d);
+  };
+  Window().Dispatch(212);
+  ASSERT_EQ(gModelParams.included[1], 0);
+  ui_->transcript.clear();
+  ui_->ExpectBox("ERROR", "No species is included in the model.\n"
+                          "Nothing was computed: tick \"included\" beside a species in the model's parameters.");
+  Window().Dispatch(213);
+  EXPECT_TRUE(ui_->AllConsumed());
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  SetFormRunner(nullptr);
 }
 
 }  // namespace

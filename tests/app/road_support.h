@@ -72,6 +72,11 @@ class RoadTest : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
+    ResetRoadRecords();
+    WriteAgreedDefaults();
+    formScope_ = std::make_unique<ScopedFormRunner>(forms_);
+  }
+  void ResetRoadRecords() {
     FreeScanData();
     FreeFileNameList();
     gModelSelectorFlags = ModelSelectorFlags{};
@@ -91,8 +96,13 @@ class RoadTest : public AppTest {
     // An unattended run moves the rmsd file into its output folder, which
     // goes with its test.
     CurrentPlotWindows().scanRmsPath = (dir_ / "ScanRms.dat").string();
-    WriteAgreedDefaults();
-    formScope_ = std::make_unique<ScopedFormRunner>(forms_);
+  }
+  // The program ended and started again from the same program folder: a new
+  // window, every record as a new process has it.
+  void StartAgain() {
+    window_.reset();
+    ResetProgramRecords();
+    ResetRoadRecords();
   }
   void TearDown() override {
     formScope_.reset();
@@ -167,6 +177,19 @@ class RoadTest : public AppTest {
         ++n;
       }
     return n ? std::sqrt(sum / n) : none;
+  }
+
+  // Every `step`th scan of the bundled example, copied into `folder`.
+  static std::vector<std::string> CopyExampleScans(const std::filesystem::path& folder, int step) {
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> paths;
+    for (int k = 1; k <= 36; k += step) {
+      char file[16];
+      std::snprintf(file, sizeof file, "%05d.RA1", k);
+      std::filesystem::copy_file(std::filesystem::path(TARNEL_SOURCE_DIR) / "examples/cofs" / file, folder / file);
+      paths.push_back((folder / file).string());
+    }
+    return paths;
   }
 
   // Load chosen in the menu: these files picked, every one of them loaded.

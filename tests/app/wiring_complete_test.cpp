@@ -143,7 +143,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
   {
     using R = SavedParamsHooks;
     Check<R>({"SavedParamsHooks", CurrentSavedParamsHooks(), R{}, {
-    H(getContiValue), H(setContiValue), H(reselectDistributionModel), H(reloadModelEntry), H(modelName), H(checkFitLimits), H(getBufferValue),
+    H(getContiValue), H(setContiValue), H(reselectModel), H(reloadModelEntry), H(modelName), H(checkFitLimits), H(getBufferValue),
     H(setBufferValue), H(afterReload), H(checkCorrectionMenuItems), H(savedNonidealModel),
     H(reloadedNonidealModel)}, 0, {}}, faults);
   }

@@ -128,7 +128,7 @@ void SetCellGeometry(float meniscus) {
   SetDefaultMeniscusBottomLimits();
 }
 
-void Generate(TXLAWindow& w, const SyntheticRun& run) {
+bool Generate(TXLAWindow& w, const SyntheticRun& run) {
   RunSwitches& rs = RunState();
   rs.RunProgressDisplay = true;
   w.Frame().SetCursor(platform::CursorKind::Wait);
@@ -146,7 +146,30 @@ void Generate(TXLAWindow& w, const SyntheticRun& run) {
     WindowFlags().FitInfoShown = false;
     RequestRepaint(w);
   }
+  return outcome == SyntheticOutcome::Made;
 }
+
+// The cell of the loaded data, as it was before the generated cell took its
+// place: a Generate that made nothing puts it back (the next Run computes
+// the data loaded, not a cell that was never generated).
+struct LoadedCell {
+  ModelParams entries = gModelParams;
+  float P13 = gModelParameterVector.P[13], P14 = gModelParameterVector.P[14];
+  FitEngineState limits = gFitEngineState;
+  void PutBackUnlessChanged(float meniscus, float bottom) const {
+    ModelParams& mp = gModelParams;
+    if (mp.meniscus != meniscus || mp.bottom != bottom) return;  // the user's own entries
+    mp.meniscus = entries.meniscus;
+    mp.bottom = entries.bottom;
+    gModelParameterVector.P[13] = P13;
+    gModelParameterVector.P[14] = P14;
+    FitEngineState& fs = gFitEngineState;
+    fs.meniscusMin = limits.meniscusMin;
+    fs.meniscusMax = limits.meniscusMax;
+    fs.bottomMin = limits.bottomMin;
+    fs.bottomMax = limits.bottomMax;
+  }
+};
 
 // A list of values of Series: its count, then each value (whole numbers
 // from 1 to wholeHigh when wholeHigh > 0); false on Cancel.
@@ -323,6 +346,11 @@ void TXLAWindow::CmSingle() {
     platform::Tell(kCaption, "no simulation for van Holde-Weischet boundaries implemented");
     return;
   }
+  if (SelectedModelKey() == 0) {
+    // Without a model the scans would be pure noise.
+    platform::Tell(kCaption, "choose a model first");
+    return;
+  }
   if (m.DistributionModel) {
     SetFitMAndS(*this, true);
   } else {
@@ -340,11 +368,14 @@ void TXLAWindow::CmSingle() {
   if (!Ask(*this, interval, interval, "time interval of scans (sec)")) return;
   if (!AskWhole(scans, 0, kMaxSyntheticScans, "number of simulated scans")) return;
   if (!Ask(*this, noise, noise, "std of noise (OD)")) return;
+  const LoadedCell loaded;
   SetCellGeometry(0);
-  if (m.AnySelfAssociationModel() && !AskSelfAssociation(*this)) return;
+  const float meniscus = gModelParams.meniscus, bottom = gModelParams.bottom;
+  const auto nothingMade = [&] { loaded.PutBackUnlessChanged(meniscus, bottom); };
+  if (m.AnySelfAssociationModel() && !AskSelfAssociation(*this)) return nothingMade();
   CmParameters();
   const std::string path = AskScanPath(*this);
-  if (path.empty()) return;
+  if (path.empty()) return nothingMade();
   run.radialStep = dr;
   run.rpm = rpm;
   run.noise = noise;
@@ -352,7 +383,7 @@ void TXLAWindow::CmSingle() {
   run.firstTime = 0;
   run.scanCount = scans;
   run.path = path;
-  Generate(*this, run);
+  if (!Generate(*this, run)) return nothingMade();
   if (CurrentScanSet().count > 0) GeneratedDataInMemory() = true;
 }
 

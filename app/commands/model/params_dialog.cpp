@@ -25,6 +25,7 @@
 #include "fit/model_params.h"
 #include "models/buffer/buffer_sed_settings.h"
 #include "fit/model_selector.h"
+#include "fit/model_table.h"
 #include "lamm/lamm_settings.h"
 #include "platform/error_box.h"
 #include "platform/sounds.h"
@@ -60,6 +61,19 @@ int State(const ParamsTransfer& b, int id) {
 }
 
 float Value(const ParamsTransfer& b, int id) { return static_cast<float>(std::atof(Text(b, id).c_str())); }
+
+// The box as it was filled, before the user typed.
+ParamsTransfer& ShownTransfer() {
+  static ParamsTransfer shown;
+  return shown;
+}
+
+// A field's entry: the value behind it while its text is the one shown (the
+// box shows fewer digits than the value has; OK without an edit must not
+// round a fitted meniscus), else the value typed.
+float Entry(const ParamsTransfer& b, int id, float behind) {
+  return Text(b, id) == Text(ShownTransfer(), id) ? behind : Value(b, id);
+}
 
 // Component 4 of the discrete species is the buffer of the buffer correction.
 bool BufferSlot() { return gBufferSedSettings.BufferSedOn && gModelSelectorFlags.LammDiscreteModel; }
@@ -611,10 +625,11 @@ void ApplyTransfer(const ParamsTransfer& b) {
   for (int k = 1; k <= 4; ++k) mp.included[k] = State(b, kIncluded[k]);
   for (int k = 1; k <= 4; ++k) {
     const int cEdit = EditForSlot(8 + k), mEdit = EditForSlot(k), sEdit = EditForSlot(4 + k);
-    if (k != 4 || !BufferSlot()) mp.concentration[k] = Value(b, cEdit);
+    const ModelParameterVector& v = gModelParameterVector;
+    if (k != 4 || !BufferSlot()) mp.concentration[k] = Entry(b, cEdit, v.P[8 + k]);
     mp.concentrationFit[k] = State(b, cEdit - 3);
-    mp.massOrD[k] = Value(b, mEdit);
-    mp.s[k] = Value(b, sEdit);
+    mp.massOrD[k] = Entry(b, mEdit, v.P[k]);
+    mp.s[k] = Entry(b, sEdit, v.P[4 + k]);
     const bool borrowedFit = continuous && (mEdit - 3 == kGridFromFile || mEdit - 3 == kLogGrid);
     if (!borrowedFit) mp.massOrDFit[k] = State(b, mEdit - 3);
     const bool borrowedS = continuous && (sEdit - 3 == kGridFromFile || sEdit - 3 == kLogGrid);
@@ -651,17 +666,17 @@ void ApplyTransfer(const ParamsTransfer& b) {
     }
     gSolutionConditions.vbarRho = gSolutionConditions.vbar * gSolutionConditions.density;
   }
-  mp.baseline = Value(b, 433);
+  mp.baseline = Entry(b, 433, mp.baseline);
   mp.baselineFit = State(b, 432);
   gModelParameterVector.dialogF[15] = mp.baselineFit;
-  mp.meniscus = Value(b, 435);
+  mp.meniscus = Entry(b, 435, oldMeniscus);
   mp.meniscusFit = State(b, 434);
   mp.bottomFit = State(b, 436);
   if (gModelSelectorFlags.ElectrophoresisLammModel) {
-    mp.electrophoresisColumnLength = Value(b, 437);
+    mp.electrophoresisColumnLength = Entry(b, 437, oldBottom - oldMeniscus);
     mp.bottom = mp.meniscus + mp.electrophoresisColumnLength;
   } else {
-    mp.bottom = Value(b, 437);
+    mp.bottom = Entry(b, 437, oldBottom);
   }
   if (mp.meniscus != oldMeniscus || mp.bottom != oldBottom) CurrentScanSet().dataChanged = 1;
   gFitEngineState.fitTINoise = static_cast<unsigned char>(State(b, 431));
@@ -823,8 +838,15 @@ void TXLAWindow::CmParameters() {
     UnpackModelParameters();
     ParamsTransfer& buffer = ParamsTransferBuffer();
     const int templateId = ChooseParamsTemplate();
+    if (templateId == 0 && SelectedModelKey() == 0) {
+      // No model, no parameters: a box that never opens would say nothing.
+      DialogOpen = false;
+      platform::Tell("PARAMETERS", "choose a model first");
+      return;
+    }
     FillTransfer(buffer, templateId);
     FillTemplateFields(buffer, templateId);
+    ShownTransfer() = buffer;
     if (templateId == 400) buffer.states[450] = gModelSelectorFlags.ConcDependentSolverSwitch != 0;
     if (templateId == 1101) ShowHinderedSedimentationFields(buffer);
     if (templateId == 892) ShowNonidealTerms(buffer);

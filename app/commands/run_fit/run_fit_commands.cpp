@@ -4,6 +4,7 @@
 #include "app/commands/run_fit/run_fit_commands.h"
 
 #include <algorithm>
+#include <string>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -152,18 +153,27 @@ bool StopRunHere() {
   return CurrentDataTypeFlags().flagTooStrongGradients && !CheckExcessGradients();
 }
 
-// The discrete species of a species model, none with a concentration
-// entered or fitted: their sum is zero everywhere.
-bool SpeciesWithoutConcentration() {
-  if (CurrentScanSet().count < 1) return false;
+// Why the discrete species of a species model give no model (empty: they
+// give one): none is included, or none has a concentration entered or
+// fitted. Their sum would be zero everywhere.
+std::string SpeciesGiveNoModel() {
+  if (CurrentScanSet().count < 1) return {};
   const ModelRow* row = FindModelRow(SelectedModelKey());
-  if (!row || !row->holdsSpecies || row->family != ModelFamily::Species) return false;
-  if (gBufferSedSettings.BufferSedOn) return false;
+  if (!row || !row->holdsSpecies || row->family != ModelFamily::Species) return {};
+  if (gBufferSedSettings.BufferSedOn) return {};
   UnpackModelParameters();
   const ModelParams& mp = gModelParams;
-  for (int k = 1; k <= kComponentSlots; ++k)
-    if (mp.included[k] && (mp.concentration[k] != 0.0f || mp.concentrationFit[k])) return false;
-  return true;
+  bool included = false;
+  for (int k = 1; k <= kComponentSlots; ++k) {
+    if (!mp.included[k]) continue;
+    included = true;
+    if (mp.concentration[k] != 0.0f || mp.concentrationFit[k]) return {};
+  }
+  if (!included)
+    return "No species is included in the model.\n"
+           "Nothing was computed: tick \"included\" beside a species in the model's parameters.";
+  return "The species entered have no concentration, and no concentration is fitted.\n"
+         "Nothing was computed: enter a concentration or tick its fit box in the model's parameters.";
 }
 
 // A model that cannot be computed for the data, or a distribution for the
@@ -356,12 +366,9 @@ void TXLAWindow::CmRun() {
     ForgetShownResult(*this);
     return;
   }
-  if (SpeciesWithoutConcentration()) {
+  if (const std::string why = SpeciesGiveNoModel(); !why.empty()) {
     PlaySoundError();
-    platform::Tell("ERROR",
-                   "The species entered have no concentration, and no concentration is fitted.\n"
-                   "Nothing was computed: enter a concentration or tick its fit box in the model's parameters.",
-                   platform::BoxIcon::Error);
+    platform::Tell("ERROR", why, platform::BoxIcon::Error);
     ForgetShownResult(*this);
     return;
   }
