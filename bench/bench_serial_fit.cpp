@@ -166,9 +166,10 @@ void BM_SingleRuns(benchmark::State& state) {
   PerSet(state);
 }
 
-pid_t StartRun(int k) {
-  const std::string folder = (Root() / std::to_string(k)).string();
+// The program on the parameter file of `folder`, started there.
+pid_t StartRunIn(const fs::path& folder) {
   const std::string home = (Root() / "home").string();
+  fs::create_directories(home);
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(folder.c_str()) != 0) _exit(120);
@@ -181,6 +182,8 @@ pid_t StartRun(int k) {
   }
   return pid;
 }
+
+pid_t StartRun(int k) { return StartRunIn(Root() / std::to_string(k)); }
 
 // Wall seconds of runs 1..n started together.
 double Together(int n) {
@@ -266,18 +269,7 @@ fs::path MakeLargeSet(int m) {
 
 // The program's CPU seconds (user + system) and peak resident kB.
 std::pair<double, long> RunProgramIn(const fs::path& folder) {
-  const std::string home = (Root() / "home").string();
-  fs::create_directories(home);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(folder.c_str()) != 0) _exit(120);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("TARNEL_HOME", home.c_str(), 1);
-    std::freopen("run.stderr", "w", stderr);
-    std::freopen("run.stdout", "w", stdout);
-    execl(TARNEL_PROGRAM, TARNEL_PROGRAM, "bench", "params.xml", static_cast<char*>(nullptr));
-    _exit(122);
-  }
+  const pid_t pid = StartRunIn(folder);
   int status = 0;
   rusage use{};
   wait4(pid, &status, 0, &use);
