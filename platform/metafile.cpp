@@ -50,14 +50,24 @@ void MetafileData::Append(const DrawOp& op) {
   const std::uint32_t values[6] = {static_cast<std::uint32_t>(op.a), static_cast<std::uint32_t>(op.b),
                                    static_cast<std::uint32_t>(op.c), static_cast<std::uint32_t>(op.d), op.flags,
                                    op.handle};
-  std::uint32_t head = static_cast<std::uint32_t>(op.kind) & kKindMask;
+  const bool whole = !op.points.empty() || !op.text.empty() || op.object || op.bitmap;
+  Store(op.kind, values, whole ? &op : nullptr);
+}
+
+void MetafileData::AppendValues(DrawOp::Kind kind, int a, int b, int c, int d, unsigned flags, HGDIOBJ handle) {
+  const std::uint32_t values[6] = {static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b),
+                                   static_cast<std::uint32_t>(c), static_cast<std::uint32_t>(d), flags, handle};
+  Store(kind, values, nullptr);
+}
+
+void MetafileData::Store(DrawOp::Kind kind, const std::uint32_t (&values)[6], const DrawOp* whole) {
+  std::uint32_t head = static_cast<std::uint32_t>(kind) & kKindMask;
   std::size_t words = 1;
   for (int v = 0; v < 6; ++v)
     if (values[v] != 0) {
       head |= 1u << (kValuesShift + v);
       ++words;
     }
-  const bool whole = !op.points.empty() || !op.text.empty() || op.object || op.bitmap;
   if (whole) {
     head |= kWholeBit;
     ++words;
@@ -72,7 +82,7 @@ void MetafileData::Append(const DrawOp& op) {
     if (values[v] != 0) block.push_back(values[v]);
   if (whole) {
     block.push_back(static_cast<std::uint32_t>(whole_.size()));
-    whole_.push_back(op);
+    whole_.push_back(*whole);
   }
   ++count_;
 }

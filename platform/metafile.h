@@ -28,6 +28,8 @@ class MetafileData {
   explicit MetafileData(const std::vector<DrawOp>& ops);
 
   void Append(const DrawOp& op);
+  // The same for a call of values alone.
+  void AppendValues(DrawOp::Kind kind, int a, int b, int c, int d, unsigned flags = 0, HGDIOBJ handle = 0);
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
   // All calls as recorded, in order (tests and tools).
@@ -51,6 +53,8 @@ class MetafileData {
 
  private:
   using Block = std::vector<std::uint32_t>;
+  // Writes a call's words; `whole`, when not null, is kept beside them.
+  void Store(DrawOp::Kind kind, const std::uint32_t (&values)[6], const DrawOp* whole);
   const DrawOp& Decode(const Block& block, std::size_t& at, DrawOp& light) const;
   std::vector<Block> blocks_;
   std::vector<DrawOp> whole_;
@@ -69,6 +73,9 @@ class MetafileDC : public DrawContext {
  protected:
   void Execute(const DrawOp& op) override {
     if (!closed_) data_->Append(op);
+  }
+  void ExecuteValues(DrawOp::Kind kind, int a, int b, int c, int d) override {
+    if (!closed_) data_->AppendValues(kind, a, b, c, d);
   }
 
  private:
