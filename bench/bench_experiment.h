@@ -2,6 +2,7 @@
 // What the c(s) benchmarks share: a scan set on a common radial grid, a
 // fit host that shows nothing, the split of runs and the Fit command timed.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cmath>
@@ -202,16 +203,29 @@ inline benchmark::Counter PerIteration(const benchmark::State& state, double tot
   return benchmark::Counter(total / static_cast<double>(state.iterations()));
 }
 
+// The process's CPU seconds (every thread) and minor page faults so far.
+inline std::pair<double, double> ProcessCpuAndFaults() {
+  rusage use{};
+  getrusage(RUSAGE_SELF, &use);
+  return {use.ru_utime.tv_sec + use.ru_stime.tv_sec + 1e-6 * (use.ru_utime.tv_usec + use.ru_stime.tv_usec),
+          static_cast<double>(use.ru_minflt)};
+}
+
 // The split of the runs added (Lamm solutions, normal equations,
-// regularised solve, whole run), reported per run in seconds.
+// regularised solve, whole run), reported per run in seconds, with the CPU
+// seconds of all threads and the page faults per run.
 class RunSplit {
  public:
+  void Start() { start_ = ProcessCpuAndFaults(); }
   void Add() {
     const ContiRunTimings& t = LastContiRunTimings();
     sum_.lamm += t.lamm;
     sum_.normalEquations += t.normalEquations;
     sum_.regularization += t.regularization;
     sum_.total += t.total;
+    const auto now = ProcessCpuAndFaults();
+    cpu_ += now.first - start_.first;
+    faults_ += now.second - start_.second;
     ++runs_;
   }
   void Report(benchmark::State& state) const {
@@ -220,20 +234,27 @@ class RunSplit {
     state.counters["neq_s"] = sum_.normalEquations / n;
     state.counters["reg_s"] = sum_.regularization / n;
     state.counters["total_s"] = sum_.total / n;
+    state.counters["cpu_s"] = cpu_ / n;
+    state.counters["faults"] = faults_ / n;
   }
 
  private:
   ContiRunTimings sum_;
+  std::pair<double, double> start_{0, 0};
+  double cpu_ = 0, faults_ = 0;
   int runs_ = 0;
 };
 
 // The c(s) run once per benchmark iteration after prepare(), the split of
-// the runs reported.
+// the runs reported. One Run before the timed ones: a Run follows a Run.
 template <class Prepare>
 void TimeContiRuns(benchmark::State& state, Prepare prepare) {
   RunSplit split;
+  prepare();
+  RunContiSed();
   for (auto _ : state) {
     prepare();
+    split.Start();
     RunContiSed();
     split.Add();
   }

@@ -18,12 +18,40 @@ NormalEquationBlock& NeqBlock() {
   return block;
 }
 
+namespace {
+
+// The kernel block last released, kept for the next allocation of its
+// shape: the next Run on the same grid and scans would otherwise get tens of
+// MB of fresh pages that its solvers fault in one by one.
+DistributionWorkBlock& KeptBlock() {
+  static DistributionWorkBlock kept;
+  return kept;
+}
+
+void ReleaseBlock(DistributionWorkBlock& w) {
+  if (!w.lammSolutions || !w.block) return;
+  std::free(w.block);
+  for (int k = 1; k <= w.gridPoints; ++k) delete[] w.lammSolutions[k];
+  delete[] w.lammSolutions;
+  w = DistributionWorkBlock{};
+}
+
+}  // namespace
+
 bool AllocDistributionWorkArrays(int n, int m, int r) {
   DistributionWorkBlock& w = WorkBlock();
   if (w.lammSolutions) FreeDistributionWorkArrays(w.gridPoints);
   if (n < 1 || m < 1 || r < 0) return false;
   const size_t rowLength = static_cast<size_t>(r) + 1;
   const size_t total = static_cast<size_t>(n) * static_cast<size_t>(m) * rowLength;
+  DistributionWorkBlock& kept = KeptBlock();
+  if (kept.block && kept.gridPoints == n && kept.scans == m && kept.gridLength == r) {
+    std::fill(kept.block, kept.block + total, 0.0f);
+    w = kept;
+    kept = DistributionWorkBlock{};
+    return true;
+  }
+  ReleaseBlock(kept);
   auto* data = static_cast<float*>(std::calloc(total, sizeof(float)));
   if (!data) return false;
   auto* top = new (std::nothrow) float**[static_cast<size_t>(n) + 1];
@@ -55,10 +83,22 @@ bool AllocDistributionWorkArrays(int n, int m, int r) {
 void FreeDistributionWorkArrays(int n) {
   DistributionWorkBlock& w = WorkBlock();
   if (!w.lammSolutions || !w.block) return;
-  std::free(w.block);
-  for (int k = 1; k <= n; ++k) delete[] w.lammSolutions[k];
-  delete[] w.lammSolutions;
+  // A count other than the block's own leaves the block unknown to reuse.
+  if (n != w.gridPoints) {
+    std::free(w.block);
+    for (int k = 1; k <= n; ++k) delete[] w.lammSolutions[k];
+    delete[] w.lammSolutions;
+    w = DistributionWorkBlock{};
+    return;
+  }
+  ReleaseBlock(KeptBlock());
+  KeptBlock() = w;
   w = DistributionWorkBlock{};
+}
+
+double KeptKernelBlockBytes() {
+  const DistributionWorkBlock& kept = KeptBlock();
+  return kept.block ? KernelBlockBytes(kept.gridPoints, kept.scans, kept.gridLength) : 0.0;
 }
 
 namespace {

@@ -65,10 +65,14 @@ struct NormalEquationBlock {
 DistributionWorkBlock& WorkBlock();
 NormalEquationBlock& NeqBlock();
 
-// Kernel block of N grid points, M scans, R common-grid points. An existing
-// block is released first; false (no message) when memory is short.
+// Kernel block of N grid points, M scans, R common-grid points, zero-filled.
+// An existing block is released first; false (no message) when memory is
+// short. The block released last is kept (not in WorkBlock()) and cleared
+// for the next allocation of its shape; one of another shape frees it.
 bool AllocDistributionWorkArrays(int n, int m, int r);
 void FreeDistributionWorkArrays(int n);
+// Bytes of that kept block, 0 when none is kept.
+double KeptKernelBlockBytes();
 
 // Normal-equation block; an existing one is released first. On failure:
 // "could not allocate arrays, increase memory or take fewer scans", false.

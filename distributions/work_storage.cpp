@@ -40,6 +40,7 @@ double DistributionWorkStorageHeld() {
         &me.apartMatrix, &me.apartFactor})
     held += static_cast<double>(square->capacity()) * sizeof(double);
   if (w.block) held += KernelBlockBytes(w.gridPoints, w.scans, w.gridLength);
+  held += KeptKernelBlockBytes();
   if (b.block) held += NormalEquationBlockBytes(b.gridPoints, b.scans, b.gridLength);
   return held;
 }

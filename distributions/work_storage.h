@@ -12,6 +12,7 @@
 double DistributionWorkStorageBytes(double n, double m, double r, double fitted = -1);
 
 // Bytes of that storage the program holds now (blocks allocated, the
-// design and the maximum-entropy systems kept from one run to the next for
-// reuse): a new size replaces them, so they count as free when it is judged.
+// released kernel block, the design and the maximum-entropy systems kept
+// from one run to the next for reuse): a new size replaces them, so they
+// count as free when it is judged.
 double DistributionWorkStorageHeld();

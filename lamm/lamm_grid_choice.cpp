@@ -118,10 +118,24 @@ BoundaryPath TravelPath(bool floating, double m, double b, double sw2, double ra
 double LeadingEdgeArrival(const BoundaryPath& path, double D, double first, double d) {
   double t = std::max(path.Arrival(d), first);
   if (t > first) {
+    auto ahead = [&](double at) { return path.Middle(at, d) + std::sqrt(2 * D * at) >= d; };
     double lo = first, hi = t;
-    for (int k = 0; k < kArrivalBisections; ++k) {
+    // Two halvings a round: the middle and both quarter points are judged
+    // at once (their divisions and roots overlap instead of waiting on one
+    // another), then the two halvings are taken as one after the other
+    // would take them.
+    static_assert(kArrivalBisections % 2 == 0);
+    for (int k = 0; k < kArrivalBisections; k += 2) {
       const double mid = 0.5 * (lo + hi);
-      (path.Middle(mid, d) + std::sqrt(2 * D * mid) >= d ? hi : lo) = mid;
+      const double left = 0.5 * (lo + mid), right = 0.5 * (mid + hi);
+      const bool atMid = ahead(mid), atLeft = ahead(left), atRight = ahead(right);
+      if (atMid) {
+        hi = mid;
+        (atLeft ? hi : lo) = left;
+      } else {
+        lo = mid;
+        (atRight ? hi : lo) = right;
+      }
     }
     t = hi;
   }

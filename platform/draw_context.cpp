@@ -265,6 +265,10 @@ std::string DescribeOp(const DrawOp& op) {
   return "?";
 }
 
+void DrawContext::ExecuteValues(DrawOp::Kind kind, int a, int b, int c, int d) {
+  Execute(Call(kind, a, b, c, d));
+}
+
 DrawContext::DrawContext() {
   // A fresh context holds the stock white brush, black pen and system font.
   state_.pen = GetStockObject(BLACK_PEN);
@@ -296,33 +300,33 @@ int DrawContext::SetMapMode(int mode) {
     state_.windowExt = {1, 1};
     state_.viewportExt = {1, 1};
   }
-  Execute(Call(DrawOp::Kind::SetMapMode, mode));
+  ExecuteValues(DrawOp::Kind::SetMapMode, mode);
   return old;
 }
 
 Size DrawContext::SetWindowExt(int cx, int cy) {
   Size old = state_.windowExt;
   if (ExtentCounts(state_.mapMode, cx, cy)) state_.windowExt = {cx, cy};
-  Execute(Call(DrawOp::Kind::SetWindowExt, cx, cy));
+  ExecuteValues(DrawOp::Kind::SetWindowExt, cx, cy);
   return old;
 }
 
 Size DrawContext::SetViewportExt(int cx, int cy) {
   Size old = state_.viewportExt;
   if (ExtentCounts(state_.mapMode, cx, cy)) state_.viewportExt = {cx, cy};
-  Execute(Call(DrawOp::Kind::SetViewportExt, cx, cy));
+  ExecuteValues(DrawOp::Kind::SetViewportExt, cx, cy);
   return old;
 }
 
 Point DrawContext::SetWindowOrg(int x, int y) {
   Point old = std::exchange(state_.windowOrg, Point{x, y});
-  Execute(Call(DrawOp::Kind::SetWindowOrg, x, y));
+  ExecuteValues(DrawOp::Kind::SetWindowOrg, x, y);
   return old;
 }
 
 Point DrawContext::SetViewportOrg(int x, int y) {
   Point old = std::exchange(state_.viewportOrg, Point{x, y});
-  Execute(Call(DrawOp::Kind::SetViewportOrg, x, y));
+  ExecuteValues(DrawOp::Kind::SetViewportOrg, x, y);
   return old;
 }
 
@@ -344,23 +348,23 @@ Point DrawContext::LogicalToDevice(Point p) const {
 
 Point DrawContext::MoveTo(int x, int y) {
   Point old = std::exchange(state_.position, Point{x, y});
-  Execute(Call(DrawOp::Kind::MoveTo, x, y));
+  ExecuteValues(DrawOp::Kind::MoveTo, x, y);
   return old;
 }
 
 bool DrawContext::LineTo(int x, int y) {
-  Execute(Call(DrawOp::Kind::LineTo, x, y, state_.position.x, state_.position.y));
+  ExecuteValues(DrawOp::Kind::LineTo, x, y, state_.position.x, state_.position.y);
   state_.position = {x, y};
   return true;
 }
 
 bool DrawContext::Rectangle(int left, int top, int right, int bottom) {
-  Execute(Call(DrawOp::Kind::Rectangle, left, top, right, bottom));
+  ExecuteValues(DrawOp::Kind::Rectangle, left, top, right, bottom);
   return true;
 }
 
 bool DrawContext::Ellipse(int left, int top, int right, int bottom) {
-  Execute(Call(DrawOp::Kind::Ellipse, left, top, right, bottom));
+  ExecuteValues(DrawOp::Kind::Ellipse, left, top, right, bottom);
   return true;
 }
 
@@ -418,13 +422,13 @@ COLORREF DrawContext::SetBkColor(COLORREF color) {
 
 int DrawContext::SetBkMode(int mode) {
   int old = std::exchange(state_.bkMode, mode);
-  Execute(Call(DrawOp::Kind::SetBkMode, mode));
+  ExecuteValues(DrawOp::Kind::SetBkMode, mode);
   return old;
 }
 
 int DrawContext::SetROP2(int mode) {
   int old = std::exchange(state_.rop2, mode);
-  Execute(Call(DrawOp::Kind::SetROP2, mode));
+  ExecuteValues(DrawOp::Kind::SetROP2, mode);
   return old;
 }
 
@@ -467,7 +471,7 @@ HGDIOBJ DrawContext::SelectObject(HGDIOBJ object) {
 
 int DrawContext::SaveDC() {
   saved_.push_back(state_);
-  Execute(Call(DrawOp::Kind::SaveDC));
+  ExecuteValues(DrawOp::Kind::SaveDC);
   return static_cast<int>(saved_.size());
 }
 
@@ -479,7 +483,7 @@ bool DrawContext::RestoreDC(int level) {
   state_ = saved_[static_cast<size_t>(target - 1)];
   saved_.resize(static_cast<size_t>(target - 1));
   AcquireSelections(state_);
-  Execute(Call(DrawOp::Kind::RestoreDC, level));
+  ExecuteValues(DrawOp::Kind::RestoreDC, level);
   return true;
 }
 
@@ -497,13 +501,13 @@ bool DrawContext::IntersectClipRect(int left, int top, int right, int bottom) {
   }
   state_.clipped = true;
   state_.clip = r;
-  Execute(Call(DrawOp::Kind::IntersectClipRect, left, top, right, bottom));
+  ExecuteValues(DrawOp::Kind::IntersectClipRect, left, top, right, bottom);
   return true;
 }
 
 void DrawContext::ResetClip() {
   state_.clipped = false;
-  Execute(Call(DrawOp::Kind::ResetClip));
+  ExecuteValues(DrawOp::Kind::ResetClip);
 }
 
 bool DrawContext::DrawBitmap(int left, int top, int width, int height,

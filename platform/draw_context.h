@@ -293,6 +293,10 @@ class DrawContext {
   // Called after the shared state has been updated; backends record or
   // draw. `op` carries the call's arguments.
   virtual void Execute(const DrawOp& op) = 0;
+  // A call of values alone (no points, text, object or bitmap), the most
+  // frequent by far; by default handed to Execute as a DrawOp. A recorder
+  // takes the values as they are, without making a DrawOp of them.
+  virtual void ExecuteValues(DrawOp::Kind kind, int a = 0, int b = 0, int c = 0, int d = 0);
   // Width of a text in logical units with the selected font, for the
   // current position of TA_UPDATECP; recorders cannot know it and say 0.
   virtual int TextWidth(std::string_view /*text*/) const { return 0; }

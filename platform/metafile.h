@@ -5,8 +5,10 @@
 // for: 0 is none, a handle stays valid until DeleteMetaFile, copies are
 // independent handles. Handles are never reused, so deleting one twice is
 // detected (and counted) instead of hitting another picture.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "platform/draw_context.h"
@@ -15,12 +17,52 @@ namespace platform {
 
 using HMETAFILE = std::uint32_t;
 
-struct MetafileData {
-  std::vector<DrawOp> ops;
+// The calls of a picture. A plot of many points records millions of moves,
+// lines and ellipses, so each call is kept as a few words: its kind and its
+// values other than 0, in blocks that are filled and never moved. The few
+// calls that carry points, a text, an object or a bitmap are kept whole
+// beside them.
+class MetafileData {
+ public:
+  MetafileData() = default;
+  explicit MetafileData(const std::vector<DrawOp>& ops);
+
+  void Append(const DrawOp& op);
+  // The same for a call of values alone.
+  void AppendValues(DrawOp::Kind kind, int a, int b, int c, int d, unsigned flags = 0, HGDIOBJ handle = 0);
+  std::size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  // All calls as recorded, in order (tests and tools).
+  std::vector<DrawOp> Ops() const;
+  // f(const DrawOp&) for every call in order; an f that returns bool stops
+  // the walk by returning false.
+  template <typename F>
+  void ForEach(F&& f) const {
+    DrawOp light;
+    for (const auto& block : blocks_) {
+      for (std::size_t at = 0; at < block.size();) {
+        const DrawOp& op = Decode(block, at, light);
+        if constexpr (std::is_same_v<decltype(f(op)), bool>) {
+          if (!f(op)) return;
+        } else {
+          f(op);
+        }
+      }
+    }
+  }
+
+ private:
+  using Block = std::vector<std::uint32_t>;
+  // Writes a call's words; `whole`, when not null, is kept beside them.
+  void Store(DrawOp::Kind kind, const std::uint32_t (&values)[6], const DrawOp* whole);
+  const DrawOp& Decode(const Block& block, std::size_t& at, DrawOp& light) const;
+  std::vector<Block> blocks_;
+  std::vector<DrawOp> whole_;
+  std::size_t count_ = 0;
 };
 
 // Records into a new metafile; Close hands it out as a handle.
-class MetafileDC : public RecordingDC {
+class MetafileDC : public DrawContext {
  public:
   MetafileDC();
   // Ends the recording; the context records nothing afterwards. Returns 0
@@ -30,10 +72,14 @@ class MetafileDC : public RecordingDC {
 
  protected:
   void Execute(const DrawOp& op) override {
-    if (!closed_) ops_.push_back(op);
+    if (!closed_) data_->Append(op);
+  }
+  void ExecuteValues(DrawOp::Kind kind, int a, int b, int c, int d) override {
+    if (!closed_) data_->AppendValues(kind, a, b, c, d);
   }
 
  private:
+  std::shared_ptr<MetafileData> data_;
   bool closed_ = false;
 };
 

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "platform/bitmap.h"
@@ -58,10 +60,61 @@ TEST(Metafile, RecordsCallsWithObjectDescriptions) {
   auto data = MetafileContents(mf);
   ASSERT_TRUE(data);
   std::vector<std::string> got;
-  for (const auto& op : data->ops) got.push_back(DescribeOp(op));
+  for (const auto& op : data->Ops()) got.push_back(DescribeOp(op));
   EXPECT_EQ(got, (std::vector<std::string>{"SetWindowExt(1399,1000)", "SelectBrush(0x0000ff)", "Ellipse(1,2,3,4)",
                                            "SelectBrush(null)", "TextOut(5,6,\"2.5\")"}));
   EXPECT_EQ(MetafileWindowExt(*data), (Size{1399, 1000}));
+  DeleteMetaFile(mf);
+}
+
+// A picture far larger than one storage block, of calls with values of
+// every sign, zero and extreme, and calls that carry points, texts, objects
+// and clip rectangles between them: the metafile gives back every call as
+// a plain recording saw it, and replays it call for call.
+TEST(Metafile, LargePictureKeepsEveryCallExactly) {
+  MetafileDC rec;
+  RecordingDC plain;
+  HPEN pen = CreatePen(PS_DOT, 2, 0x0a0b0c);
+  auto both = [&](auto call) {
+    call(static_cast<DrawContext&>(rec));
+    call(static_cast<DrawContext&>(plain));
+  };
+  both([](DrawContext& dc) { dc.SetWindowExt(1399, 1000); });
+  for (int k = 0; k < 60000; ++k) {
+    const int x = (k * 7919) % 3001 - 1500, y = k % 5 == 0 ? 0 : -k;
+    both([&](DrawContext& dc) { dc.MoveTo(x, y); });
+    both([&](DrawContext& dc) { dc.Ellipse(x - 3, y - 3, x + 3, 0); });
+    both([&](DrawContext& dc) { dc.LineTo(k % 3 == 0 ? INT_MIN : x + 1, k % 4 == 0 ? INT_MAX : y); });
+    if (k % 9999 == 0) {
+      both([&](DrawContext& dc) { dc.SelectObject(pen); });
+      both([&](DrawContext& dc) { dc.TextOut(x, y, std::to_string(k)); });
+      both([&](DrawContext& dc) { dc.Polyline({{x, y}, {0, 0}, {-x, y}}); });
+      const Rect clip{1, -2, 3, 4};
+      both([&](DrawContext& dc) { dc.ExtTextOut(x, y, ETO_CLIPPED, &clip, "clipped"); });
+      both([&](DrawContext& dc) { dc.SetTextColor(0xffffff); });
+      both([&](DrawContext& dc) { dc.SelectObject(GetStockObject(BLACK_PEN)); });
+    }
+  }
+  HMETAFILE mf = rec.Close();
+  DeleteObject(pen);
+  auto data = MetafileContents(mf);
+  ASSERT_TRUE(data);
+  const std::vector<DrawOp> got = data->Ops();
+  ASSERT_EQ(got.size(), plain.Ops().size());
+  ASSERT_EQ(data->size(), got.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    const DrawOp& a = got[i];
+    const DrawOp& b = plain.Ops()[i];
+    ASSERT_TRUE(a.kind == b.kind && a.a == b.a && a.b == b.b && a.c == b.c && a.d == b.d && a.flags == b.flags &&
+                a.handle == b.handle && a.points == b.points && a.text == b.text)
+        << i << ": " << DescribeOp(a) << " against " << DescribeOp(b);
+    ASSERT_EQ(DescribeOp(a), DescribeOp(b)) << i;
+  }
+  RecordingDC target;
+  ASSERT_TRUE(PlayMetaFile(target, mf));
+  const std::vector<std::string> replayed = target.Describe();
+  ASSERT_EQ(replayed.size(), got.size() + 2);  // inside SaveDC and RestoreDC
+  for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(replayed[i + 1], DescribeOp(got[i])) << i;
   DeleteMetaFile(mf);
 }
 
@@ -78,7 +131,7 @@ TEST(Metafile, CopiesAreIndependentAndDoubleDeletesAreCaught) {
   EXPECT_FALSE(DeleteMetaFile(0));
   EXPECT_EQ(InvalidMetafileDeletes(), invalid + 2);
   ASSERT_TRUE(MetafileContents(b));
-  EXPECT_EQ(MetafileContents(b)->ops.size(), 1u);
+  EXPECT_EQ(MetafileContents(b)->size(), 1u);
   EXPECT_TRUE(DeleteMetaFile(b));
   EXPECT_EQ(CopyMetaFile(b), 0u);
 }

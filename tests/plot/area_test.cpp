@@ -316,7 +316,7 @@ TEST_F(PlotAreas, HistogramPlotBesideTheResiduals) {
   // One bar per bin with counts, between the bin's edges, as high as its count.
   const CWINPlot& h = *w.histogramPlot;
   std::vector<platform::DrawOp> bars;
-  for (const auto& op : Contents(GetResidualHistogramMetafile()).ops)
+  for (const auto& op : Contents(GetResidualHistogramMetafile()).Ops())
     if (op.kind == platform::DrawOp::Kind::Rectangle && op.a != h.plotLeft && op.b != op.d && op.b == h.ToPixelY(0))
       bars.push_back(op);
   std::vector<int> filled;
@@ -343,7 +343,7 @@ TEST_F(PlotAreas, TicksAndFrameOfTheDataPlot) {
   const CWINPlot& p = *CurrentPlotWindows().dataPlot;
   std::vector<std::string> xNumbers;
   size_t widest = 0;
-  for (const auto& op : Contents(GetDataPlotMetafile()).ops) {
+  for (const auto& op : Contents(GetDataPlotMetafile()).Ops()) {
     if (op.kind != platform::DrawOp::Kind::TextOut) continue;
     if (op.b == p.plotBottom + 10) xNumbers.push_back(op.text);
     if (op.a == p.plotLeft - 10) widest = std::max(widest, op.text.size());
@@ -391,7 +391,7 @@ TEST_F(PlotAreas, ColourBarBoxCount) {
     ASSERT_TRUE(p.Plot());
     const int x0 = p.plotRight + p.colorBarOffset;
     int boxes = 0;
-    for (const auto& op : Contents(p.lastMetafile).ops)
+    for (const auto& op : Contents(p.lastMetafile).Ops())
       if (op.kind == platform::DrawOp::Kind::Rectangle && op.a == x0 && op.c == x0 + 21) ++boxes;
     EXPECT_EQ(boxes, c.boxes) << c.bottom - c.top;
   }

@@ -42,7 +42,7 @@ inline void IdentityPlot(CWINPlot& plot) {
 inline std::vector<std::string> Ops(platform::HMETAFILE mf) {
   std::vector<std::string> out;
   if (auto data = platform::MetafileContents(mf))
-    for (const auto& op : data->ops) out.push_back(platform::DescribeOp(op));
+    for (const auto& op : data->Ops()) out.push_back(platform::DescribeOp(op));
   return out;
 }
 

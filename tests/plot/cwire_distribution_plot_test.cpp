@@ -51,7 +51,7 @@ struct DistributionPlotTest : ::testing::Test {
     std::set<std::pair<int, int>> ends;
     auto data = platform::MetafileContents(mf);
     if (!data) return ends;
-    for (const platform::DrawOp& op : data->ops)
+    for (const platform::DrawOp& op : data->Ops())
       if (op.kind == platform::DrawOp::Kind::LineTo) ends.insert({op.a, op.b});
     return ends;
   }

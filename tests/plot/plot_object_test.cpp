@@ -190,7 +190,7 @@ TEST(ScreenButton, FaceIsRecordedInPlotSpaceAndReplaced) {
   auto data = MetafileContents(b.face);
   ASSERT_TRUE(data);
   std::vector<std::string> ops;
-  for (const auto& op : data->ops) ops.push_back(DescribeOp(op));
+  for (const auto& op : data->Ops()) ops.push_back(DescribeOp(op));
   EXPECT_EQ(ops.front(), "SetWindowExt(1399,1000)");
   EXPECT_NE(std::find(ops.begin(), ops.end(), "SelectBrush(0xe6e6e6)"), ops.end());  // on face
   EXPECT_NE(std::find(ops.begin(), ops.end(), "Rectangle(21,31,120,10)"), ops.end());
