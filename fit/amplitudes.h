@@ -35,7 +35,7 @@ void BuildAmplitudeSpeciesList();
 void NormalizeSpeciesCurves(int count, const int* list);
 // Concentration entries as first = total, further = fractions of it, also in P[8+k].
 void ConcentrationsToTotalAndFractions();
-// Ybar, S_tot and N_tot of the gridded data.
+// Ybar, S_tot and N_tot of the gridded data, every scan of it.
 void ComputeTINoiseProfile();
 void CenterScansForRINoise();
 void UncenterScansForRINoise();
@@ -52,7 +52,9 @@ int AmplitudeSpeciesCount();
 const int* AmplitudeSpeciesList();
 
 // First scan (in time order) that the model evaluation simulates: 1, or 2
-// when the first scan serves as the experimental initial distribution.
+// when the first scan serves as the experimental initial distribution. The
+// linear terms are found from the simulated scans only; a scan before them
+// keeps its model (its data) and has no RI offset.
 extern int gFirstSimulatedScan;
 
 // x >= 0 minimising x^T M x / 2 - v^T x for m <= 4 (exact, by the passive set

@@ -227,6 +227,9 @@ float LsgsExtrapolatedModel(const float* slopes, const float* intercepts) {
   const double m = mp.meniscus;
   const double L = st.loadingSignal;
   EnsureSpeciesCurves(1);
+  // Every scan is modelled here, the first too, whatever start the last
+  // evaluation simulated from.
+  gFirstSimulatedScan = 1;
   std::vector<double> bump(static_cast<size_t>(s.gridLength) + 2);
   for (int j = 1; j <= s.count; ++j) {
     for (int p = 1; p <= s.points[j]; ++p) s.model[j][p] = 0.0f;

@@ -10,6 +10,7 @@
 #include "app/commands/model/params_dialog.h"
 #include "data/synthetic_data.h"
 #include "distributions/distribution_arrays.h"
+#include "fit/amplitudes.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_selector.h"
 #include "distributions/conti_settings.h"
@@ -563,9 +564,12 @@ TEST_F(Generate, DirectBoundaryModelTakesTheSystematicNoiseAroundIt) {
   struct Case {
     const char* noise;
     bool ri;
+    int firstSimulatedScan = 1;  // as the last model evaluation left it
   };
-  for (const Case c : {Case{"TI", false}, Case{"TI and RI", true}}) {
+  for (const Case c : {Case{"TI", false}, Case{"TI and RI", true},
+                       Case{"TI and RI after an evaluation from a measured start", true, 2}}) {
     SCOPED_TRACE(c.noise);
+    gFirstSimulatedScan = c.firstSimulatedScan;
     auto beta = [&c](int j) { return c.ri ? 0.01 * j : 0.0; };
     for (int j = 1; j <= s.count; ++j)
       for (int r = 1; r <= s.gridLength; ++r)
@@ -586,6 +590,7 @@ TEST_F(Generate, DirectBoundaryModelTakesTheSystematicNoiseAroundIt) {
   }
   gFitEngineState.fitTINoise = 0;
   gModelParams.riNoiseFit = 0;
+  gFirstSimulatedScan = 1;
 }
 
 // In the ls-g*(s) mode the shown distribution becomes the g(s*) curve, and

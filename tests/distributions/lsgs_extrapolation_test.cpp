@@ -14,6 +14,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/work_blocks.h"
+#include "fit/amplitudes.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -74,6 +75,9 @@ class LsgsExtrapolation : public ::testing::Test {
 TEST_F(LsgsExtrapolation, OneSpeciesGivesItsSedimentationCoefficientAndLoading) {
   ASSERT_TRUE(boundary_test::WriteAndLoad(OneSpecies()));
   Enter(20, 3);
+  // Left by an evaluation from a measured start: the boundary model still
+  // covers the first scan.
+  gFirstSimulatedScan = 2;
   LsgExtrapolation().plotExtrapolation = 1;
   ASSERT_TRUE(RunLsgs());
   LsgsRunState& st = Lsgs();

@@ -98,54 +98,83 @@ class AmplitudeVariants : public ::testing::TestWithParam<Variant> {
   }
 };
 
+// A measured first scan that starts the simulation is data with no curves;
+// its model is its data. The terms come from the later scans alone, as if
+// the first were not there.
+void MakeFirstScanTheMeasuredStart() {
+  ScanSet& ss = CurrentScanSet();
+  const int j = ss.order[1];
+  for (int i = 1; i <= kGrid; ++i) {
+    ss.signals[j][i] = ss.gridSignals[j][i] = static_cast<float>(0.7 + 0.3 * std::sin(20.0 * Grid(i)));
+    ss.model[j][i] = ss.signals[j][i];
+    for (int k : {1, 3}) ss.species[k].onGridPerScan[j][i] = 0.0f;
+  }
+  gFirstSimulatedScan = 2;
+}
+
 TEST_P(AmplitudeVariants, RecoverAmplitudesNoiseAndTheData) {
   const Variant& v = GetParam();
-  // Solved amplitudes start from curves simulated at arbitrary loading
-  // concentrations; fixed ones must be the true ones.
-  if (v.solvesAmplitudes)
-    BuildScans(v.data, 2.0, 0.5);
-  else
-    BuildScans(v.data, kA1, kA3);
-  gFitEngineState.fitTINoise = v.ti;
-  gModelParams.concentrationsLinear = v.amplitudes;
-  gModelParams.riNoiseFit = v.ri;
-  gModelParams.baselineLinear = v.baseline;
-  if (!v.baseline) gModelParams.baseline = static_cast<float>(v.data.baseline);
-  ScanSet& ss = CurrentScanSet();
-  // Variants without amplitudes or noise of their own work on models the
-  // solver wrote straight into the scans.
-  if (!v.ti && !v.amplitudes && !v.ri)
+  for (const bool measuredStart : {false, true}) {
+    SCOPED_TRACE(measuredStart ? "measured start" : "every scan simulated");
+    // Solved amplitudes start from curves simulated at arbitrary loading
+    // concentrations; fixed ones must be the true ones.
+    if (v.solvesAmplitudes)
+      BuildScans(v.data, 2.0, 0.5);
+    else
+      BuildScans(v.data, kA1, kA3);
+    gFitEngineState.fitTINoise = v.ti;
+    gModelParams.concentrationsLinear = v.amplitudes;
+    gModelParams.riNoiseFit = v.ri;
+    gModelParams.baselineLinear = v.baseline;
+    if (!v.baseline) gModelParams.baseline = static_cast<float>(v.data.baseline);
+    ScanSet& ss = CurrentScanSet();
+    const int first = measuredStart ? 2 : 1;
+    // Variants without amplitudes or noise of their own work on models the
+    // solver wrote straight into the scans.
+    if (!v.ti && !v.amplitudes && !v.ri)
+      for (int j = first; j <= kScans; ++j)
+        for (int i = 1; i <= kGrid; ++i)
+          ss.model[j][i] = static_cast<float>(kA1 * Curve(1, j, i) + kA3 * Curve(3, j, i));
+    if (measuredStart) MakeFirstScanTheMeasuredStart();
+    std::vector<float> before(ss.gridSignals[3] + 1, ss.gridSignals[3] + kGrid + 1);
+
+    SolveAmplitudesAndNoise();
+    gFirstSimulatedScan = 1;
+
+    const float* P = gModelParameterVector.P;
+    if (v.solvesAmplitudes) {
+      EXPECT_NEAR(P[9], kA1 + kA3, 1e-5 * (kA1 + kA3));
+      EXPECT_NEAR(P[11], kA3 / (kA1 + kA3), 1e-5 * kA3 / (kA1 + kA3));
+      EXPECT_NEAR(gModelParams.scaleFactor[1], kA1, 1e-5 * kA1);
+      EXPECT_NEAR(gModelParams.scaleFactor[3], kA3, 1e-5 * kA3);
+    }
     for (int j = 1; j <= kScans; ++j)
-      for (int i = 1; i <= kGrid; ++i) ss.model[j][i] = static_cast<float>(kA1 * Curve(1, j, i) + kA3 * Curve(3, j, i));
-  std::vector<float> before(ss.gridSignals[3] + 1, ss.gridSignals[3] + kGrid + 1);
-
-  SolveAmplitudesAndNoise();
-
-  const float* P = gModelParameterVector.P;
-  if (v.solvesAmplitudes) {
-    EXPECT_NEAR(P[9], kA1 + kA3, 1e-5 * (kA1 + kA3));
-    EXPECT_NEAR(P[11], kA3 / (kA1 + kA3), 1e-5 * kA3 / (kA1 + kA3));
-    EXPECT_NEAR(gModelParams.scaleFactor[1], kA1, 1e-5 * kA1);
-    EXPECT_NEAR(gModelParams.scaleFactor[3], kA3, 1e-5 * kA3);
+      for (int i = kFirst; i <= kLast; ++i)
+        ASSERT_NEAR(ss.model[j][i], ss.signals[j][i], 2e-6) << "scan " << j << " point " << i;
+    if (v.ti) {
+      double mean = 0;
+      for (int i = kFirst; i <= kLast; ++i) mean += TI(i);
+      mean /= (kLast - kFirst + 1);
+      const double shift = v.ri ? mean : 0.0;  // RI noise absorbs the mean of b(r)
+      for (int i = kFirst; i <= kLast; ++i) ASSERT_NEAR(ss.tiNoise[i], TI(i) - shift, 2e-6) << i;
+    }
+    if (v.ri && !v.ti) {
+      for (int j = first; j <= kScans; ++j) EXPECT_NEAR(ss.riNoise[j], RI(j), 2e-6);
+    }
+    if (v.baseline && !v.ti && !v.ri) {
+      EXPECT_NEAR(P[15], v.data.baseline, 2e-6);
+    }
+    // The centring is undone (up to single-precision rounding), and the mean
+    // profile is again that of every scan.
+    for (int i = 1; i <= kGrid; ++i) ASSERT_NEAR(ss.gridSignals[3][i], before[i - 1], 1e-7);
+    for (int i = 1; i <= kGrid && measuredStart; ++i) {
+      double sum = 0;
+      for (int j = 1; j <= kScans; ++j) sum += ss.gridSignals[j][i];
+      ASSERT_NEAR(ss.meanProfile[i], sum / kScans, 1e-6) << i;
+    }
+    TearDown();
+    SetUp();
   }
-  for (int j = 1; j <= kScans; ++j)
-    for (int i = kFirst; i <= kLast; ++i)
-      ASSERT_NEAR(ss.model[j][i], ss.signals[j][i], 2e-6) << "scan " << j << " point " << i;
-  if (v.ti) {
-    double mean = 0;
-    for (int i = kFirst; i <= kLast; ++i) mean += TI(i);
-    mean /= (kLast - kFirst + 1);
-    const double shift = v.ri ? mean : 0.0;  // RI noise absorbs the mean of b(r)
-    for (int i = kFirst; i <= kLast; ++i) ASSERT_NEAR(ss.tiNoise[i], TI(i) - shift, 2e-6) << i;
-  }
-  if (v.ri && !v.ti) {
-    for (int j = 1; j <= kScans; ++j) EXPECT_NEAR(ss.riNoise[j], RI(j), 2e-6);
-  }
-  if (v.baseline && !v.ti && !v.ri) {
-    EXPECT_NEAR(P[15], v.data.baseline, 2e-6);
-  }
-  // The centring is undone (up to single-precision rounding).
-  for (int i = 1; i <= kGrid; ++i) ASSERT_NEAR(ss.gridSignals[3][i], before[i - 1], 1e-7);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -266,6 +266,9 @@ void FixedBoundaryNoise() {
     AllocExtraScanArrays();
   }
   if (curvesMissing()) return;
+  // The model covers every scan, the first too, whatever start the last
+  // evaluation simulated from.
+  gFirstSimulatedScan = 1;
   for (int j = 1; j <= s.count; ++j) {
     float* curve = s.species[1].onGridPerScan[j];
     const bool have = static_cast<size_t>(j) < s.gridModel.size() && s.gridModel[j];
