@@ -83,6 +83,7 @@ void CLammIdeal::ShowStoredScan(int scan, const float* row, const float* radii, 
 }
 
 void CLammIdeal::EachIterationOutput(double change) {
+  if (reachedTime_) reachedTime_->store(t_, std::memory_order_relaxed);
   if (scans_.showProgress && !inWorker_ && !scans_.suppressText1 && !scans_.suppressText2) ShowStepLines(change);
   if (t_ < nextScanTime_) {
     segmentIndex_ = scannedNodes_ = 0;
