@@ -80,6 +80,8 @@ int SolveSpeciesList(const LammListJob& job) {
     Configure(L, k, job.s[k], job.D[k], job.vbar[k]);
     L.SetWorker(thread > 0, k, thread);
     if (k == 1) ShowSolvingLammEquations(L);
+    // On this thread each species says which it is: how far the list is.
+    if (thread == 0) L.ShowSolvingProgress(10, 30);
     const int code = L.CheckAndRun();
     errors[k] = code;
     if (code != kLammSolved) {

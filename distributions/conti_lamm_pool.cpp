@@ -30,6 +30,19 @@ class ScopedLammThreadCount {
   int saved_;
 };
 
+// Species 2..n go to the pool as a list of their own, shown with their
+// numbers in the whole list.
+class ScopedFirstEquation {
+ public:
+  explicit ScopedFirstEquation(int first) : saved_(LammListFirstEquation()) { LammListFirstEquation() = first; }
+  ~ScopedFirstEquation() { LammListFirstEquation() = saved_; }
+  ScopedFirstEquation(const ScopedFirstEquation&) = delete;
+  ScopedFirstEquation& operator=(const ScopedFirstEquation&) = delete;
+
+ private:
+  int saved_;
+};
+
 }  // namespace
 
 int SolveContiSpeciesOnLammPool(const LammListJob& job) {
@@ -48,6 +61,7 @@ int SolveContiSpeciesOnLammPool(const LammListJob& job) {
   CLammIdeal templ;
   ConfigureContiLammSpecies(templ, 2, job.s[2], job.D[2], job.vbar[2]);
   ScopedLammThreadCount count(threads);
+  ScopedFirstEquation numbers(2);
   const int rest = CLRunMTList(&templ, job.n - 1, job.s + 1, job.D + 1, job.vbar + 1, kernels + 1,
                                sc.grid, sc.gridLength, nullptr, nullptr);
   return code != 0 ? code : rest;

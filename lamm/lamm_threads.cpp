@@ -28,6 +28,11 @@ int& LammThreadCount() {
   return count;
 }
 
+int& LammListFirstEquation() {
+  static int first = 1;
+  return first;
+}
+
 namespace {
 
 // Persistent worker threads, numbered 1..; thread i keeps one solver (and
@@ -269,8 +274,8 @@ void ShowLammListProgress(const CLammIdeal& templ, const double* s, const double
   char text[200];
   if (k != shown.species) {
     std::snprintf(text, sizeof text,
-                  "solving Lamm equation #%d for s = %.3f S, D=%1.3e cm^2/sec [Thread %d]      ", k,
-                  s[k], D[k], thread);
+                  "solving Lamm equation #%d for s = %.3f S, D=%1.3e cm^2/sec [Thread %d]      ",
+                  k + LammListFirstEquation() - 1, s[k], D[k], thread);
     platform::UI().StatusText(text);
     shown.species = k;
   }

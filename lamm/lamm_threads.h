@@ -43,6 +43,11 @@ struct LammListProgress {
 // as 1.
 int& LammThreadCount();
 
+// The number the window shows for the first species of a list: a list that
+// goes on with the species of one begun elsewhere numbers them as there.
+// 1 unless a caller sets it.
+int& LammListFirstEquation();
+
 // "solving Lamm equations..." in the main window at the start of a list,
 // when the template reports progress text.
 void ShowSolvingLammEquations(const CLammIdeal& templ);

@@ -4,10 +4,14 @@
 // show it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "distributions/conti_lamm_list.h"
+#include "distributions/conti_context.h"
 #include "distributions/conti_lamm_pool.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
@@ -67,14 +71,38 @@ TEST_F(SpeciesListThreads, ResultsAreBitwiseThoseOfOneThreadForAnyWorkerCount) {
   }
 }
 
-// On the Lamm solver's pool: the kernels are those of the calling thread.
+// The species numbers a Run shows (the status line of each species solved on
+// the calling thread; the last one the pool's workers took, as they go and at
+// their end), in order and ending at the grid's last point.
+std::vector<int> ShownSpecies(const std::vector<std::string>& texts) {
+  std::vector<int> shown;
+  for (const std::string& text : texts) {
+    int k = 0;
+    if (std::sscanf(text.c_str(), "solving Lamm equation #%d for s = ", &k) == 1) shown.push_back(k);
+  }
+  return shown;
+}
+
+// On the Lamm solver's pool: the kernels are those of the calling thread,
+// and the window shows how far the list is.
 TEST_F(SpeciesListThreads, OnTheLammPoolKernelsAreThoseOfTheCallingThreadForAnyWorkerCount) {
   Make(11);
+  ContiContext().drawingEnabled = true;
+  ui_.statusTexts.clear();
   const std::vector<float> reference = RunOn(1);
   ASSERT_EQ(reference.size(), 14u + 5u * 90u);
+  std::vector<int> all(14);
+  for (int k = 1; k <= 14; ++k) all[static_cast<size_t>(k - 1)] = k;
+  EXPECT_EQ(ShownSpecies(ui_.statusTexts), all);
   const int poolThreads = LammThreadCount();
   for (int threads : {1, 2, 3, 5}) {
+    ui_.statusTexts.clear();
     const std::vector<float> pooled = RunOn(threads, SolveContiSpeciesOnLammPool);
+    const std::vector<int> shown = ShownSpecies(ui_.statusTexts);
+    ASSERT_GE(shown.size(), 2u) << threads << " threads";
+    EXPECT_EQ(shown.front(), 1);
+    EXPECT_EQ(shown.back(), 14) << threads << " threads";
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
     ASSERT_EQ(pooled.size(), reference.size());
     for (size_t i = 0; i < 14; ++i)
       EXPECT_EQ(pooled[i], reference[i]) << threads << " threads, point " << i + 1;
@@ -82,7 +110,9 @@ TEST_F(SpeciesListThreads, OnTheLammPoolKernelsAreThoseOfTheCallingThreadForAnyW
     for (size_t i = 14; i < reference.size(); ++i) differing += pooled[i] != reference[i];
     EXPECT_EQ(differing, 0) << threads << " threads";
     EXPECT_EQ(LammThreadCount(), poolThreads);  // the pool's own setting is left as it was
+    EXPECT_EQ(LammListFirstEquation(), 1);
   }
+  ContiContext().drawingEnabled = false;
 }
 
 // A worker takes no keys; the stop flag the polling thread raises on a press
