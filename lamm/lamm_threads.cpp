@@ -20,7 +20,6 @@
 #include "platform/error_box.h"
 #include "lamm/solver_display.h"
 #include "platform/input_events.h"
-#include "platform/user_interface.h"
 #include "platform/worker_threads.h"
 
 int& LammThreadCount() {
@@ -260,7 +259,7 @@ struct LammProgressShown {
 };
 
 // The species taken last, and the time its solver has reached, in the texts
-// that a list solved on the calling thread shows.
+// and at the places that a list solved on the calling thread shows them.
 void ShowLammListProgress(const CLammIdeal& templ, const double* s, const double* D,
                           const LammListProgress& progress, LammProgressShown& shown) {
   if (!templ.ShowsProgressText()) return;
@@ -271,14 +270,11 @@ void ShowLammListProgress(const CLammIdeal& templ, const double* s, const double
   }
   if (k == 0) return;
   const double t = progress.time[thread].load(std::memory_order_relaxed);
-  char text[200];
   if (k != shown.species) {
-    std::snprintf(text, sizeof text,
-                  "solving Lamm equation #%d for s = %.3f S, D=%1.3e cm^2/sec [Thread %d]      ",
-                  k + LammListFirstEquation() - 1, s[k], D[k], thread);
-    platform::UI().StatusText(text);
+    ShowSolvingLammEquation(k + LammListFirstEquation() - 1, s[k], D[k], thread, 10, 30);
     shown.species = k;
   }
+  char text[200];
   const LammSolverDisplay& display = CurrentLammSolverDisplay();
   std::snprintf(text, sizeof text, "t = %.0f sec  ", t);
   if (text == shown.time || !display.drawText) return;

@@ -51,6 +51,9 @@ int& LammListFirstEquation();
 // "solving Lamm equations..." in the main window at the start of a list,
 // when the template reports progress text.
 void ShowSolvingLammEquations(const CLammIdeal& templ);
+// "solving Lamm equation #k for s = ..." at (x, y) of the main window: the
+// species a list is at.
+void ShowSolvingLammEquation(int equation, double s, double D, int thread, int x, int y);
 
 class MultiThreadCLammIdeal {
  public:

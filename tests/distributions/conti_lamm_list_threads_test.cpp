@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "distributions/conti_lamm_list.h"
+#include "data/load_hooks.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_lamm_pool.h"
 #include "lamm/lamm_ideal.h"
@@ -71,34 +73,46 @@ TEST_F(SpeciesListThreads, ResultsAreBitwiseThoseOfOneThreadForAnyWorkerCount) {
   }
 }
 
-// The species numbers a Run shows (the status line of each species solved on
-// the calling thread; the last one the pool's workers took, as they go and at
-// their end), in order and ending at the grid's last point.
-std::vector<int> ShownSpecies(const std::vector<std::string>& texts) {
-  std::vector<int> shown;
-  for (const std::string& text : texts) {
-    int k = 0;
-    if (std::sscanf(text.c_str(), "solving Lamm equation #%d for s = ", &k) == 1) shown.push_back(k);
+// The species numbers a Run shows in the window (each species solved on the
+// calling thread; the last one the pool's workers took, as they go and at
+// their end).
+class ShownSpecies {
+ public:
+  ShownSpecies() : saved_(CurrentLoadHooks().drawText) {
+    CurrentLoadHooks().drawText = [this](const std::string& text, int x, int y) {
+      int k = 0;
+      if (x == 10 && y == 30 && std::sscanf(text.c_str(), "solving Lamm equation #%d for s = ", &k) == 1)
+        numbers.push_back(k);
+    };
   }
-  return shown;
-}
+  ~ShownSpecies() { CurrentLoadHooks().drawText = saved_; }
+  ShownSpecies(const ShownSpecies&) = delete;
+  ShownSpecies& operator=(const ShownSpecies&) = delete;
+  std::vector<int> numbers;
+
+ private:
+  std::function<void(const std::string&, int, int)> saved_;
+};
 
 // On the Lamm solver's pool: the kernels are those of the calling thread,
 // and the window shows how far the list is.
 TEST_F(SpeciesListThreads, OnTheLammPoolKernelsAreThoseOfTheCallingThreadForAnyWorkerCount) {
   Make(11);
   ContiContext().drawingEnabled = true;
-  ui_.statusTexts.clear();
-  const std::vector<float> reference = RunOn(1);
+  std::vector<float> reference;
+  {
+    ShownSpecies shown;
+    reference = RunOn(1);
+    std::vector<int> all(14);
+    for (int k = 1; k <= 14; ++k) all[static_cast<size_t>(k - 1)] = k;
+    EXPECT_EQ(shown.numbers, all);
+  }
   ASSERT_EQ(reference.size(), 14u + 5u * 90u);
-  std::vector<int> all(14);
-  for (int k = 1; k <= 14; ++k) all[static_cast<size_t>(k - 1)] = k;
-  EXPECT_EQ(ShownSpecies(ui_.statusTexts), all);
   const int poolThreads = LammThreadCount();
   for (int threads : {1, 2, 3, 5}) {
-    ui_.statusTexts.clear();
+    ShownSpecies shownSpecies;
     const std::vector<float> pooled = RunOn(threads, SolveContiSpeciesOnLammPool);
-    const std::vector<int> shown = ShownSpecies(ui_.statusTexts);
+    const std::vector<int>& shown = shownSpecies.numbers;
     ASSERT_GE(shown.size(), 2u) << threads << " threads";
     EXPECT_EQ(shown.front(), 1);
     EXPECT_EQ(shown.back(), 14) << threads << " threads";
