@@ -17,8 +17,8 @@
 #include "data/load_hooks.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_nonideal.h"
-#include "platform/error_box.h"
 #include "lamm/solver_display.h"
+#include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/worker_threads.h"
 
