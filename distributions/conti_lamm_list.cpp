@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -75,11 +76,19 @@ int SolveSpeciesList(const LammListJob& job) {
   std::atomic<int> firstError{0};
   std::atomic<bool>& stop = platform::StopFlag();
   std::vector<int> errors(static_cast<size_t>(job.n) + 1, 0);
+  // On this thread the species say which they are, how far the list is: the
+  // first, the last and at most ten a second (each one shown is painted).
+  auto lastShown = std::chrono::steady_clock::now();
   auto solveOne = [&](int k, int thread) {
     CLammIdeal L;
     Configure(L, k, job.s[k], job.D[k], job.vbar[k]);
     L.SetWorker(thread > 0, k, thread);
     if (k == 1) ShowSolvingLammEquations(L);
+    const auto now = std::chrono::steady_clock::now();
+    if (thread == 0 && (k == 1 || k == job.n || now - lastShown >= std::chrono::milliseconds(100))) {
+      L.ShowSolvingProgress(10, 30);
+      lastShown = now;
+    }
     const int code = L.CheckAndRun();
     errors[k] = code;
     if (code != kLammSolved) {

@@ -18,15 +18,17 @@ bool SharedSettingsRefused(int code) {
   return code == kLammInvalidSettings || code == kLammNonidealSetup || code == kLammNonidealOutOfRange;
 }
 
-// The pool's worker count for one list, restored afterwards.
-class ScopedLammThreadCount {
+// A pool setting for one list (its worker count; the number its first
+// species is shown with), restored afterwards.
+class ScopedPoolSetting {
  public:
-  explicit ScopedLammThreadCount(int count) : saved_(LammThreadCount()) { LammThreadCount() = count; }
-  ~ScopedLammThreadCount() { LammThreadCount() = saved_; }
-  ScopedLammThreadCount(const ScopedLammThreadCount&) = delete;
-  ScopedLammThreadCount& operator=(const ScopedLammThreadCount&) = delete;
+  ScopedPoolSetting(int& setting, int value) : setting_(setting), saved_(setting) { setting = value; }
+  ~ScopedPoolSetting() { setting_ = saved_; }
+  ScopedPoolSetting(const ScopedPoolSetting&) = delete;
+  ScopedPoolSetting& operator=(const ScopedPoolSetting&) = delete;
 
  private:
+  int& setting_;
   int saved_;
 };
 
@@ -47,7 +49,10 @@ int SolveContiSpeciesOnLammPool(const LammListJob& job) {
   float*** kernels = WorkBlock().lammSolutions;
   CLammIdeal templ;
   ConfigureContiLammSpecies(templ, 2, job.s[2], job.D[2], job.vbar[2]);
-  ScopedLammThreadCount count(threads);
+  ScopedPoolSetting count(LammThreadCount(), threads);
+  // Species 2..n go to the pool as a list of their own, shown with their
+  // numbers in the whole list.
+  ScopedPoolSetting numbers(LammListFirstEquation(), 2);
   const int rest = CLRunMTList(&templ, job.n - 1, job.s + 1, job.D + 1, job.vbar + 1, kernels + 1,
                                sc.grid, sc.gridLength, nullptr, nullptr);
   return code != 0 ? code : rest;

@@ -8,6 +8,7 @@
 // (w = 2 pi rpm / 60). The object is loaded through its setters, run once by
 // CheckAndRun and writes the simulated signal at the radii and times of the
 // loaded scans into arrays the caller owns. All arrays are 1-based.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -232,6 +233,9 @@ class CLammIdeal : protected LammIdealState {
     scans_.component = equation;
     threadNumber_ = thread;
   }
+  // A worker's solver stores the time it has reached here at every step,
+  // for the calling thread to show; null: nowhere.
+  void PublishTimeTo(std::atomic<double>* reached) { reachedTime_ = reached; }
   double Temperature() const { return conditions_.temperature; }
   double Vbar() const { return conditions_.vbar; }
   double Density() const { return conditions_.density; }

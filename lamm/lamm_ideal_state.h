@@ -4,6 +4,7 @@
 // of a run, grouped as the solver's files use them. CLammIdeal derives from
 // it, so its own declaration lists only what the solver does. All arrays
 // are 1-based.
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -175,6 +176,7 @@ struct LammIdealState : LammIdealSettings {
   bool abortRequest_ = false;
   int errNonConvergence_ = 0, errTridag_ = 0, errConcDependent_ = 0;
   bool inWorker_ = false, debug_ = false;
+  std::atomic<double>* reachedTime_ = nullptr;
   bool running_ = false;
   bool pendingEvent_ = false;
   double pendingTime_ = 0;

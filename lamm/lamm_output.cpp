@@ -9,15 +9,16 @@
 #include <cstdio>
 
 #include "data/fluorophore.h"
+#include "data/load_hooks.h"
 #include "data/scan_set.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/lamm_threads.h"
 #include "lamm/solver_display.h"
 #include "numerics/constants.h"
 #include "numerics/regrid.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/paths.h"
-#include "platform/user_interface.h"
 
 bool CLammIdeal::UserAbortRequested() {
   // A worker takes no keys: the thread that does turns a press into the
@@ -36,13 +37,19 @@ bool CLammIdeal::UserAbortRequested() {
   return platform::TakeKeyDown();
 }
 
-void CLammIdeal::ShowSolvingProgress(int /*x*/, int /*y*/) {
-  if (inWorker_ || scans_.suppressText1 || scans_.suppressText2) return;
+void ShowSolvingLammEquation(int equation, double s, double D, int thread, int x, int y) {
+  const LoadHooks& h = CurrentLoadHooks();
+  if (!h.drawText) return;
   char text[200];
   std::snprintf(text, sizeof text,
-                "solving Lamm equation #%d for s = %.3f S, D=%1.3e cm^2/sec [Thread %d]      ",
-                scans_.component, s_, D_, threadNumber_);
-  platform::UI().StatusText(text);
+                "solving Lamm equation #%d for s = %.3f S, D=%1.3e cm^2/sec [Thread %d]      ", equation, s, D,
+                thread);
+  h.drawText(text, x, y);
+}
+
+void CLammIdeal::ShowSolvingProgress(int x, int y) {
+  if (inWorker_ || !ShowsProgressText()) return;
+  ShowSolvingLammEquation(scans_.component, s_, D_, threadNumber_, x, y);
 }
 
 void CLammIdeal::ShowStepLines(double change) const {
@@ -83,6 +90,7 @@ void CLammIdeal::ShowStoredScan(int scan, const float* row, const float* radii, 
 }
 
 void CLammIdeal::EachIterationOutput(double change) {
+  if (reachedTime_) reachedTime_->store(t_, std::memory_order_relaxed);
   if (scans_.showProgress && !inWorker_ && !scans_.suppressText1 && !scans_.suppressText2) ShowStepLines(change);
   if (t_ < nextScanTime_) {
     segmentIndex_ = scannedNodes_ = 0;

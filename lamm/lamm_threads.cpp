@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "data/load_hooks.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_nonideal.h"
+#include "lamm/solver_display.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
 #include "platform/worker_threads.h"
@@ -22,6 +25,11 @@
 int& LammThreadCount() {
   static int count = 2;
   return count;
+}
+
+int& LammListFirstEquation() {
+  static int first = 1;
+  return first;
 }
 
 namespace {
@@ -38,7 +46,9 @@ class LammWorkerPool {
   // Runs job(i, solver) for i = 1..count and waits for all. Thread w runs
   // the parts w, w + threads, ...: fewer threads than parts (the system
   // refused one) still run every part once.
-  void Run(int count, const std::function<void(int, CLammIdeal&)>& job) {
+  // While they work, the calling thread runs tick every tenth of a second.
+  void Run(int count, const std::function<void(int, CLammIdeal&)>& job,
+           const std::function<void()>& tick = {}) {
     std::unique_lock<std::mutex> lock(mutex_);
     while (static_cast<int>(threads_.size()) < count) {
       const int index = static_cast<int>(threads_.size()) + 1;
@@ -66,7 +76,13 @@ class LammWorkerPool {
     remaining_ = threads;
     ++generation_;
     wake_.notify_all();
-    done_.wait(lock, [this] { return remaining_ == 0; });
+    const auto finished = [this] { return remaining_ == 0; };
+    while (!done_.wait_for(lock, std::chrono::milliseconds(100), finished)) {
+      if (!tick) continue;
+      lock.unlock();
+      tick();
+      lock.lock();
+    }
     job_ = nullptr;
   }
 
@@ -200,6 +216,11 @@ int MultiThreadCLammIdeal::Run(CLammIdeal& solver) {
         solver.CopySettings(*template_);
       }
       L->SetWorker(true, k, index_);
+      if (progress_) {
+        progress_->time[index_].store(0, std::memory_order_relaxed);
+        progress_->species[index_].store(k, std::memory_order_relaxed);
+      }
+      L->PublishTimeTo(progress_ ? &progress_->time[index_] : nullptr);
       L->SetSpeciesAndOutput(s_[k], D_[k], results_[k], grid_, gridLength_, perScanRadii_,
                              perScanCounts_);
       L->SetSolventAndComputeFrictionalRatio(template_->Temperature(),
@@ -208,6 +229,7 @@ int MultiThreadCLammIdeal::Run(CLammIdeal& solver) {
       if (initialCount_ > 0 && initialRadii_ && initialValues_)
         L->LoadInitialDistribution(initialCount_, initialRadii_, initialValues_[k]);
       const int code = L->CheckAndRun();
+      L->PublishTimeTo(nullptr);
       if (code > 0) {
         if (errorCodes_) errorCodes_[index_] = code;
         if (failingSpecies_) failingSpecies_[index_] = k;
@@ -230,6 +252,36 @@ MultiThreadCLammNonIdeal::~MultiThreadCLammNonIdeal() {
 
 namespace {
 
+// What the window shows of a list's progress, drawn again only on a change.
+struct LammProgressShown {
+  int species = 0;
+  std::string time;
+};
+
+// The species taken last, and the time its solver has reached, in the texts
+// and at the places that a list solved on the calling thread shows them.
+void ShowLammListProgress(const CLammIdeal& templ, const double* s, const double* D,
+                          const LammListProgress& progress, LammProgressShown& shown) {
+  if (!templ.ShowsProgressText()) return;
+  int thread = 0, k = 0;
+  for (int i = 1; i < static_cast<int>(progress.species.size()); ++i) {
+    const int taken = progress.species[i].load(std::memory_order_relaxed);
+    if (taken > k) k = taken, thread = i;
+  }
+  if (k == 0) return;
+  const double t = progress.time[thread].load(std::memory_order_relaxed);
+  if (k != shown.species) {
+    ShowSolvingLammEquation(k + LammListFirstEquation() - 1, s[k], D[k], thread, 10, 30);
+    shown.species = k;
+  }
+  char text[200];
+  const LammSolverDisplay& display = CurrentLammSolverDisplay();
+  std::snprintf(text, sizeof text, "t = %.0f sec  ", t);
+  if (text == shown.time || !display.drawText) return;
+  display.drawText(10, 110, text);
+  shown.time = text;
+}
+
 int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, const double* vbar,
             float*** results, const float* grid, int gridLength, float** perScanRadii,
             const int* perScanCounts, int initialCount, const float* initialRadii,
@@ -244,6 +296,7 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
   log("\nStarting CLRunMTList");
   if (templ) ShowSolvingLammEquations(*templ);
   LammSpeciesQueue queue(n);
+  LammListProgress progress(count);
   std::vector<std::unique_ptr<MultiThreadCLammIdeal>> workers;
   const bool nonideal = dynamic_cast<const CLammNonIdeal*>(templ) != nullptr;
   for (int i = 0; i <= count; ++i) {
@@ -261,6 +314,7 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
     if (initialCount > 0) workers[i]->SetExtraJobArrays(initialCount, initialRadii, initialValues);
     workers[i]->SetJobContext(errorCodes.data(), failing.data());
     workers[i]->SetQueue(&queue);
+    workers[i]->SetProgress(&progress);
   }
   log(", loaded");
   platform::PumpEvents();
@@ -269,9 +323,16 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
     workers[index]->Run(solver);
   };
   log(", started ");
-  LammWorkerPool::Instance().Run(count, job);
-  platform::PumpEvents();
-  if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
+  // The window stays alive while the list runs: it shows how far the
+  // workers are and takes a key that stops them.
+  LammProgressShown shown;
+  const std::function<void()> tick = [&] {
+    platform::PumpEvents();
+    if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
+    if (templ && s && D) ShowLammListProgress(*templ, s, D, progress, shown);
+  };
+  LammWorkerPool::Instance().Run(count, job, tick);
+  tick();
   log(", exited ");
   int result = 0;
   for (int i = 1; i <= count; ++i) {

@@ -9,6 +9,7 @@
 // next; every species is solved by the same arithmetic whatever the thread
 // count and whichever thread solves it.
 #include <atomic>
+#include <vector>
 
 #include "lamm/lamm_debug_log.h"
 
@@ -29,13 +30,30 @@ class LammSpeciesQueue {
   std::atomic<int> next_{1};
 };
 
+// What the workers of a list have reached, for the calling thread to show
+// while it waits: per worker the species it took last and the time its
+// solver has reached. Workers only store; they never draw.
+struct LammListProgress {
+  explicit LammListProgress(int workers) : species(workers + 1), time(workers + 1) {}
+  std::vector<std::atomic<int>> species;
+  std::vector<std::atomic<double>> time;
+};
+
 // "number of threads for Lamm equations" (default 2); values below 1 count
 // as 1.
 int& LammThreadCount();
 
+// The number the window shows for the first species of a list: a list that
+// goes on with the species of one begun elsewhere numbers them as there.
+// 1 unless a caller sets it.
+int& LammListFirstEquation();
+
 // "solving Lamm equations..." in the main window at the start of a list,
 // when the template reports progress text.
 void ShowSolvingLammEquations(const CLammIdeal& templ);
+// "solving Lamm equation #k for s = ..." at (x, y) of the main window: the
+// species a list is at.
+void ShowSolvingLammEquation(int equation, double s, double D, int thread, int x, int y);
 
 class MultiThreadCLammIdeal {
  public:
@@ -57,6 +75,7 @@ class MultiThreadCLammIdeal {
   void SetQueue(LammSpeciesQueue* queue) { queue_ = queue; }
   // The number of working threads the species are dealt to.
   void SetWorkerCount(int count) { count_ = count < 1 ? 1 : count; }
+  void SetProgress(LammListProgress* progress) { progress_ = progress; }
   void DebugLog(const char* text);
   // The thread body, run with the worker thread's own solver.
   int Run(CLammIdeal& solver);
@@ -82,6 +101,7 @@ class MultiThreadCLammIdeal {
   int count_ = 1;
   bool nonideal_ = false;
   LammSpeciesQueue* queue_ = nullptr;
+  LammListProgress* progress_ = nullptr;
 };
 
 // The worker class of the lists: every species gets its own copy of the

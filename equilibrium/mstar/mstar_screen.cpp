@@ -111,7 +111,11 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
   for (int i = 1; i <= N; ++i)
     a0Right = std::max(a0Right, 110 + width(MStarMeniscusSignalCaption(i, st.ca[static_cast<size_t>(i)],
                                                                        interference, false), 5.0f) + 60);
-  const float viewRight = 665 + width("go to Mwapp(r)", 5.0f) + 60;
+  // The Mwapp plot's view switch begins inside its frame (at 770), in the
+  // column of the smoothing button of the ln c plot above: left of the frame
+  // stand the axis numbers and the long Mwapp label, which ran under it.
+  constexpr float kViewLeft = 785;
+  const float viewRight = kViewLeft + width("go to Mwapp(r)", 5.0f) + 60;
   if (!smoothing) {
     const float w = width("extrap.", 5.0f);
     const float left = std::max(205.0f, a0Right + 5);
@@ -140,7 +144,7 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
   }
   {
     const std::string off = " toggle to dlnc/dr2", on = " toggle to (1/2)(1/(c*r))(dc/dr)";
-    put(8, off, on, 525 + 1.75f * h, 525 + 2.75f * h, 665, 665 + width(on, 5.0f) + 60, kViewOff, kViewOn,
+    put(8, off, on, 525 + 1.75f * h, 525 + 2.75f * h, kViewLeft, kViewLeft + width(on, 5.0f) + 60, kViewOff, kViewOn,
         set.dlncForm);
   }
   const MStarResultTexts texts = ComposeMStarResultTexts(st);
@@ -167,7 +171,7 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
   }
   {
     const std::string off = "go to Mwapp(r)", on = "go to Mwapp(c)";
-    put(MStarSlotCount(N), off, on, 525 + 0.5f * h, 525 + 1.5f * h, 665, viewRight, kViewOff,
+    put(MStarSlotCount(N), off, on, 525 + 0.5f * h, 525 + 1.5f * h, kViewLeft, viewRight, kViewOff,
         kViewOn, set.mwappAgainstRadius);
   }
   return table;

@@ -3,9 +3,11 @@
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "app/screens/mstar_screen.h"
 #include "mstar_paint_support.h"
+#include "equilibrium/mstar/mstar_screen.h"
 #include "plot/screen_button.h"
 
 #include <QImage>
+#include <algorithm>
 #include <map>
 
 #include "desktop_support.h"
@@ -81,8 +83,9 @@ TEST_F(MStarScreenPaint, NoReportOverThePlotsAndTheLinearFitsReadable) {
 }
 
 // On a laptop's window (1280 x 800) and on a large screen the result labels
-// and the switches are written in letters that can be read: the rows of
-// dark caption pixels inside each button.
+// and the switches are written in letters that can be read (the rows of
+// dark caption pixels inside each button), and the Mwapp plot's switches
+// leave its label and numbers clear.
 TEST_F(MStarScreenPaint, CaptionsReadableOnASmallWindow) {
   LoadEquilibrium({SingleSpecies(), SingleSpecies()});
   TXLAWindow& w = Window();
@@ -109,6 +112,23 @@ TEST_F(MStarScreenPaint, CaptionsReadableOnASmallWindow) {
       // About 11 px letters on the laptop, 15 px on the large screen.
       EXPECT_GE(rows, W < 1500 ? 8 : 10) << W << " " << b->caption;
     }
+    // Left of the Mwapp plot's frame (at 55 % of the width), right of the
+    // M* plot's numbers, stand the Mwapp plot's numbers and its long label:
+    // in the rows of the view switches they show, and no switch over them.
+    const CScreenButton* go = MStarButton(MStarSlotCount(2));
+    const CScreenButton* form = MStarButton(8);
+    ASSERT_NE(go, nullptr);
+    ASSERT_NE(form, nullptr);
+    const int top = std::min(go->top, form->top) * H / 1000, bottom = std::max(go->bottom, form->bottom) * H / 1000;
+    int switchFill = 0, label = 0;
+    for (int y = top; y <= bottom; ++y)
+      for (int x = W * 47 / 100; x < W * 55 / 100; ++x) {
+        const QRgb p = image.pixel(x, y) & 0xffffff;
+        switchFill += p == 0xd2d2ff || p == 0xdcdcff;
+        label += qGray(p) < 110;
+      }
+    EXPECT_EQ(switchFill, 0) << W;
+    EXPECT_GT(label, 20) << W;
   }
   ExpectNoFailures();
 }

@@ -4,10 +4,16 @@
 // show it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "distributions/conti_lamm_list.h"
+#include "data/load_hooks.h"
+#include "distributions/conti_context.h"
 #include "distributions/conti_lamm_pool.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_settings.h"
@@ -67,14 +73,51 @@ TEST_F(SpeciesListThreads, ResultsAreBitwiseThoseOfOneThreadForAnyWorkerCount) {
   }
 }
 
-// On the Lamm solver's pool: the kernels are those of the calling thread.
+// The species numbers a Run shows in the window (each species solved on the
+// calling thread; the last one the pool's workers took, as they go and at
+// their end).
+class ShownSpecies {
+ public:
+  ShownSpecies() : saved_(CurrentLoadHooks().drawText) {
+    CurrentLoadHooks().drawText = [this](const std::string& text, int x, int y) {
+      int k = 0;
+      if (x == 10 && y == 30 && std::sscanf(text.c_str(), "solving Lamm equation #%d for s = ", &k) == 1)
+        numbers.push_back(k);
+    };
+  }
+  ~ShownSpecies() { CurrentLoadHooks().drawText = saved_; }
+  ShownSpecies(const ShownSpecies&) = delete;
+  ShownSpecies& operator=(const ShownSpecies&) = delete;
+  std::vector<int> numbers;
+
+ private:
+  std::function<void(const std::string&, int, int)> saved_;
+};
+
+// On the Lamm solver's pool: the kernels are those of the calling thread,
+// and the window shows how far the list is.
 TEST_F(SpeciesListThreads, OnTheLammPoolKernelsAreThoseOfTheCallingThreadForAnyWorkerCount) {
   Make(11);
-  const std::vector<float> reference = RunOn(1);
+  ContiContext().drawingEnabled = true;
+  std::vector<float> reference;
+  {
+    ShownSpecies shown;
+    reference = RunOn(1);
+    ASSERT_GE(shown.numbers.size(), 2u);
+    EXPECT_EQ(shown.numbers.front(), 1);
+    EXPECT_EQ(shown.numbers.back(), 14);
+    EXPECT_TRUE(std::is_sorted(shown.numbers.begin(), shown.numbers.end()));
+  }
   ASSERT_EQ(reference.size(), 14u + 5u * 90u);
   const int poolThreads = LammThreadCount();
   for (int threads : {1, 2, 3, 5}) {
+    ShownSpecies shownSpecies;
     const std::vector<float> pooled = RunOn(threads, SolveContiSpeciesOnLammPool);
+    const std::vector<int>& shown = shownSpecies.numbers;
+    ASSERT_GE(shown.size(), 2u) << threads << " threads";
+    EXPECT_EQ(shown.front(), 1);
+    EXPECT_EQ(shown.back(), 14) << threads << " threads";
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
     ASSERT_EQ(pooled.size(), reference.size());
     for (size_t i = 0; i < 14; ++i)
       EXPECT_EQ(pooled[i], reference[i]) << threads << " threads, point " << i + 1;
@@ -82,7 +125,9 @@ TEST_F(SpeciesListThreads, OnTheLammPoolKernelsAreThoseOfTheCallingThreadForAnyW
     for (size_t i = 14; i < reference.size(); ++i) differing += pooled[i] != reference[i];
     EXPECT_EQ(differing, 0) << threads << " threads";
     EXPECT_EQ(LammThreadCount(), poolThreads);  // the pool's own setting is left as it was
+    EXPECT_EQ(LammListFirstEquation(), 1);
   }
+  ContiContext().drawingEnabled = false;
 }
 
 // A worker takes no keys; the stop flag the polling thread raises on a press

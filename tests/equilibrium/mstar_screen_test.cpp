@@ -67,17 +67,17 @@ TEST(MStarScreen, RectanglesAtAFullSizeClientArea) {
   const Case cases[] = {
       {1, "extrap.", 59, 77, 245, 310, 0xf0f0f0, 0xc8c8ff},
       {2, "SG smooth = 2.0 %(1)", 59, 77, 785, 945, 0xffe6e6, 0xc8c8ff},
-      {3, "SG smooth = 1.0 %(box)", 534, 552, 800, 970, 0xffe6e6, 0xc8c8ff},
+      {3, "SG smooth = 1.0 %(box)", 534, 552, 920, 1090, 0xffe6e6, 0xc8c8ff},
       {4, "extrap.", 534, 552, 535, 600, 0xf0f0f0, 0xc8c8ff},
       {5, "RI off", 31, 48, 622, 702, 0xf0f0f0, 0xc8faff},
       {6, "c(M) off", 13, 30, 622, 762, 0xf0f0f0, 0xc8c8ff},
       {7, " hinge point info ", 13, 30, 747, 887, 0xf0f0f0, 0xc8c8ff},
-      {8, " toggle to dlnc/dr2", 556, 574, 665, 885, 0xffd2d2, 0xffdcdc},
+      {8, " toggle to dlnc/dr2", 556, 574, 785, 1005, 0xffd2d2, 0xffdcdc},
       {9, "Mwavg(1) = 51.0 (kDa)", 561, 579, 435, 600, 0xffffff, 0xffffff},
       {12, "linear fit to lnc(r^2)(2) --> 51.0 (kDa)", 288, 306, 1080, 1360, 0xffffff, 0xffffff},
       {13, "Baseline = 0.0100", 13, 32, 458, 620, 0xffc796, 0x9696ff},
       {16, "A0(2) = 0.2468", 77, 95, 110, 240, 0xf0f0ff, 0xc8c8ff},
-      {17, "go to Mwapp(r)", 534, 552, 665, 795, 0xffd2d2, 0xffdcdc},
+      {17, "go to Mwapp(r)", 534, 552, 785, 915, 0xffd2d2, 0xffdcdc},
   };
   for (const Case& c : cases) {
     const MStarButtonSpec& b = table[static_cast<size_t>(c.slot)];

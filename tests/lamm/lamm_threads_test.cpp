@@ -8,13 +8,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "data/load_hooks.h"
 #include "lamm/lamm_ideal.h"
+#include "lamm/solver_display.h"
 #include "lamm_test_support.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
@@ -157,7 +160,9 @@ TEST(LammThreads, RefusedAndExcessThreadsGiveTheSameSolutions) {
 
 // With "Diagnostics Output to Files" on, a list run leaves its trace in the
 // template's debug file; a template that reports to the window announces the
-// run there, unless a fit or a silent run suppresses progress texts.
+// run there and shows how far its workers are (the species taken last and the
+// time its solver reached, in the texts of a list on one thread), unless a fit
+// or a silent run suppresses progress texts.
 TEST(LammThreads, AListRunIsTracedAndAnnounced) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("tarnel_list_trace_" + std::to_string(getpid()));
@@ -170,6 +175,12 @@ TEST(LammThreads, AListRunIsTracedAndAnnounced) {
   std::vector<std::string> drawn;
   hooks.drawText = [&](const std::string& text, int x, int y) {
     drawn.push_back(std::to_string(x) + "," + std::to_string(y) + ":" + text);
+  };
+  LammSolverDisplay& display = CurrentLammSolverDisplay();
+  const auto savedLines = display.drawText;
+  std::vector<std::string> lines;
+  display.drawText = [&](int x, int y, const std::string& text) {
+    if (x == 10 && y == 110) lines.push_back(text);
   };
 
   Experiment e;
@@ -195,16 +206,46 @@ TEST(LammThreads, AListRunIsTracedAndAnnounced) {
                          .showProgress = c.window, .scanCount = static_cast<int>(e.times.size()),
                          .suppressText1 = c.fit, .suppressText2 = c.silent,
                          .absorbanceData = true});
-    SpeciesList list(3, 2, 60);
+    // The time lines species 3 shows when the list runs on this thread.
+    SpeciesList alone(3, 2, 60);
     platform::StopFlag() = false;
+    lines.clear();
+    ASSERT_EQ(RunLammListSingleThread(templ.get(), 3, alone.s.data(), alone.D.data(), nullptr,
+                                      alone.results.data(), e.grid.data(), 60, nullptr, nullptr),
+              0);
+    const std::string lastLine = lines.empty() ? "" : lines.back();
+    EXPECT_EQ(lastLine.empty(), !c.announced);
+
+    SpeciesList list(3, 2, 60);
+    drawn.clear();
+    lines.clear();
     EXPECT_EQ(RunWithThreads(2, list, e, *templ), 0);
+    EXPECT_EQ(list.store, alone.store);
     if (c.announced) {
-      ASSERT_EQ(drawn.size(), 1u);
+      ASSERT_GE(drawn.size(), 2u);
       EXPECT_EQ(drawn[0], "10,30:solving Lamm equations...       ");
+      // Then in its place the species taken, in list order, the last one
+      // with its time at the end.
+      int before = 0;
+      for (size_t i = 1; i < drawn.size(); ++i) {
+        int k = 0, thread = 0;
+        ASSERT_EQ(std::sscanf(drawn[i].c_str(), "10,30:solving Lamm equation #%d for s = %*f S, D=%*e cm^2/sec [Thread %d]",
+                              &k, &thread), 2) << drawn[i];
+        EXPECT_GT(k, before) << drawn[i];
+        EXPECT_TRUE(thread == 1 || thread == 2) << drawn[i];
+        before = k;
+      }
+      EXPECT_EQ(drawn.back().substr(0, 70),
+                "10,30:solving Lamm equation #3 for s = 5.600 S, D=6.154e-07 cm^2/sec [");
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines.back(), lastLine);
+      EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size());  // only changes
     } else {
       EXPECT_TRUE(drawn.empty());
+      EXPECT_TRUE(lines.empty());
     }
   }
+  display.drawText = savedLines;
   SetLammDiagnosticsOutput(false);
   const std::string log = teststate::FileText(dir / ("debug_t0_" + std::to_string(getpid()) + ".txt"));
   EXPECT_EQ(log.rfind("starting new debugging session for Lamm equation s = ", 0), 0u) << log;
