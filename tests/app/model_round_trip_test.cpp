@@ -563,6 +563,32 @@ TEST_F(ModelDataTest, DiscreteSpeciesBecomeTheMultipleNonidealSpeciesAndBack) {
     ASSERT_NE(it, nonideal.end()) << id;
     EXPECT_EQ(std::get<3>(*it), 0) << "box " << id;
   }
+  // Each term's fit box stands beside its field, the only box of that cell.
+  std::vector<FormControl> laidOut;
+  SetFormRunner([&](FormDialog& d) {
+    laidOut = d.controls;
+    return false;
+  });
+  Window().Dispatch(212);
+  SetFormRunner([this](FormDialog& d) { return Answer(d); });
+  const auto at = [&](int id) {
+    const auto it = std::find_if(laidOut.begin(), laidOut.end(), [id](const FormControl& c) { return c.id == id; });
+    return it == laidOut.end() ? FormControl{} : *it;
+  };
+  for (const auto& [field, box] : std::vector<std::pair<int, int>>{
+           {439, 401}, {443, 442}, {414, 411}, {413, 418}, {426, 422}, {421, 445}, {427, 415}, {438, 408}}) {
+    SCOPED_TRACE("field " + std::to_string(field));
+    ASSERT_TRUE(at(field).visible);
+    EXPECT_TRUE(at(box).visible);
+    EXPECT_EQ(at(box).label, "fit");
+    EXPECT_EQ(std::make_pair(at(box).row, at(box).column), std::make_pair(at(field).row, at(field).column + 2));
+    EXPECT_EQ(std::count_if(laidOut.begin(), laidOut.end(), [&](const FormControl& c) {
+                return c.visible && c.kind == FormControl::Kind::Check && c.row == at(box).row &&
+                       c.column == at(box).column;
+              }),
+              1);
+  }
+  EXPECT_EQ(at(424).label, "with synthetic boundary");
   // Back to a first start of the discrete species: the three species (whose
   // concentrations such a start empties).
   ModelEntries().records.erase(198);
