@@ -1,5 +1,6 @@
 #include "app/dialogs/nonideal_params.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -57,6 +58,7 @@ namespace {
 // Term j (1-based): its edit and its check box.
 constexpr int kTermEdit[11] = {0, 439, 420, 443, 414, 413, 428, 426, 421, 427, 438};
 constexpr int kTermBox[11] = {0, 401, 423, 442, 411, 418, 446, 422, 445, 415, 408};
+constexpr int kSyntheticBoundaryBox = 424;
 
 std::map<int, int>& KeptBoxStates() {
   static std::map<int, int> kept;
@@ -77,6 +79,35 @@ void ShowNonidealTerms(ParamsTransfer& b) {
     kept[kTermBox[j]] = State(b, kTermBox[j]);
     b.texts[kTermEdit[j]] = FormatField("%.5f", mp.nonidealTerm[j]);
     b.states[kTermBox[j]] = mp.nonidealTermFit[j] != 0;
+  }
+}
+
+void PlaceNonidealTermBoxes(std::vector<FormControl>& controls) {
+  auto find = [&](int id) -> FormControl* {
+    for (FormControl& c : controls)
+      if (c.id == id) return &c;
+    return nullptr;
+  };
+  auto isTermBox = [](int id) { return std::find(std::begin(kTermBox) + 1, std::end(kTermBox), id) != std::end(kTermBox); };
+  for (int j = 1; j <= kNonidealTerms; ++j) {
+    FormControl* edit = find(kTermEdit[j]);
+    FormControl* box = find(kTermBox[j]);
+    if (!edit || !box) continue;
+    box->visible = edit->visible;
+    box->row = edit->row;
+    box->column = edit->column + 2;
+    box->label = "fit";
+    for (FormControl& c : controls)
+      if (c.visible && c.kind == FormControl::Kind::Check && !isTermBox(c.id) && c.row == box->row &&
+          c.column == box->column)
+        c.visible = false;
+  }
+  if (FormControl* synthetic = find(kSyntheticBoundaryBox)) {
+    // (The first row, which the term boxes left.)
+    synthetic->visible = true;
+    synthetic->label = "with synthetic boundary";
+    synthetic->row = 1;
+    synthetic->column = 0;
   }
 }
 

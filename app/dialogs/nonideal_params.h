@@ -2,6 +2,9 @@
 // The parameter dialog's share of the nonideal sedimentation models: the
 // values the hindered-sedimentation template shows next to its entries, and
 // the sticky-sphere switch its check boxes set.
+#include <vector>
+
+#include "app/dialogs/form_dialog.h"
 #include "app/dialogs/params_fields.h"
 
 // Template 1101: |reduced ks| and |Baxter t|, M implied by s0 and D0 at
@@ -20,3 +23,7 @@ void ShowNonidealTerms(ParamsTransfer& buffer);
 // ... and after OK they are read back, the boxes get their own states again,
 // and each present component's extinction is asked for.
 void TakeNonidealTerms(ParamsTransfer& buffer);
+// The borrowed boxes stand beside the terms they fit (hidden with a hidden
+// term), displacing the box of that cell; 424 is the synthetic-boundary
+// switch.
+void PlaceNonidealTermBoxes(std::vector<FormControl>& controls);

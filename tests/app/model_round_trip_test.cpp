@@ -542,9 +542,11 @@ TEST_F(ModelDataTest, DiscreteSpeciesBecomeTheMultipleNonidealSpeciesAndBack) {
   Choose(893);
   ASSERT_EQ(SelectedModelKey(), 893);
   // (Fields of the species 2 and 3 hold the non-ideal terms.)
+  // (438 and 439 hold the third species' overlay fraction and the synthetic
+  // boundary's position, at their first start.)
   const std::map<int, double> shown = {{405, 0.2},  {406, 6.0},  {407, 5.0}, {443, 0.4}, {414, 7.0},
                                        {413, 4.0},  {426, 0.2},  {421, 9.0}, {427, 3.0}, {412, -2.5},
-                                       {419, -3.5}};
+                                       {419, -3.5}, {438, 0.0},  {439, 6.5}};
   const auto near = [](const Shown& dialog, const std::map<int, double>& expected) {
     for (const auto& [id, value] : expected) {
       const auto it = std::find_if(dialog.begin(), dialog.end(), [id](const auto& c) { return std::get<0>(c) == id; });
@@ -552,7 +554,41 @@ TEST_F(ModelDataTest, DiscreteSpeciesBecomeTheMultipleNonidealSpeciesAndBack) {
       EXPECT_NEAR(std::atof(std::get<4>(*it).c_str()), value, 1e-4) << "field " << id;
     }
   };
-  near(Open(), shown);
+  const Shown nonideal = Open();
+  near(nonideal, shown);
+  // The species' included boxes carry the terms' fits here, all fixed at
+  // the first start: none of the discrete species' ticks.
+  for (int id : {401, 408, 415, 422, 442}) {
+    const auto it = std::find_if(nonideal.begin(), nonideal.end(), [id](const auto& c) { return std::get<0>(c) == id; });
+    ASSERT_NE(it, nonideal.end()) << id;
+    EXPECT_EQ(std::get<3>(*it), 0) << "box " << id;
+  }
+  // Each term's fit box stands beside its field, the only box of that cell.
+  std::vector<FormControl> laidOut;
+  SetFormRunner([&](FormDialog& d) {
+    laidOut = d.controls;
+    return false;
+  });
+  Window().Dispatch(212);
+  SetFormRunner([this](FormDialog& d) { return Answer(d); });
+  const auto at = [&](int id) {
+    const auto it = std::find_if(laidOut.begin(), laidOut.end(), [id](const FormControl& c) { return c.id == id; });
+    return it == laidOut.end() ? FormControl{} : *it;
+  };
+  for (const auto& [field, box] : std::vector<std::pair<int, int>>{
+           {439, 401}, {443, 442}, {414, 411}, {413, 418}, {426, 422}, {421, 445}, {427, 415}, {438, 408}}) {
+    SCOPED_TRACE("field " + std::to_string(field));
+    ASSERT_TRUE(at(field).visible);
+    EXPECT_TRUE(at(box).visible);
+    EXPECT_EQ(at(box).label, "fit");
+    EXPECT_EQ(std::make_pair(at(box).row, at(box).column), std::make_pair(at(field).row, at(field).column + 2));
+    EXPECT_EQ(std::count_if(laidOut.begin(), laidOut.end(), [&](const FormControl& c) {
+                return c.visible && c.kind == FormControl::Kind::Check && c.row == at(box).row &&
+                       c.column == at(box).column;
+              }),
+              1);
+  }
+  EXPECT_EQ(at(424).label, "with synthetic boundary");
   // Back to a first start of the discrete species: the three species (whose
   // concentrations such a start empties).
   ModelEntries().records.erase(198);
@@ -1526,7 +1562,7 @@ class SavedAnalysisInANewProcess : public ModelDataTest {
  protected:
   static constexpr const char* kFolder = "TARNEL_SAVED_ANALYSIS_FOLDER";
   struct Seen {
-    std::string gridSize, defaultSize;
+    std::string gridSize, defaultSize, ticks;
     double rmsd = 0;
     int model = 0;
   };
@@ -1545,6 +1581,8 @@ class SavedAnalysisInANewProcess : public ModelDataTest {
     seen.rmsd = Run().rmsd;
     seen.model = SelectedModelKey();
     seen.gridSize = ShownBy(212, 439);
+    for (const auto& c : shown_)
+      if (std::get<4>(c).empty()) seen.ticks += std::to_string(std::get<0>(c)) + "=" + std::to_string(std::get<3>(c)) + " ";
     seen.defaultSize = ShownBy(611, 616);
     return seen;
   }
@@ -1575,7 +1613,7 @@ class SavedAnalysisInANewProcess : public ModelDataTest {
     EXPECT_EQ(std::system(line.c_str()), 0) << ReadFile((dir_ / "second.log").string());
     Seen seen;
     std::ifstream in(out);
-    in >> seen.model >> std::quoted(seen.gridSize) >> std::quoted(seen.defaultSize) >> seen.rmsd;
+    in >> seen.model >> std::quoted(seen.gridSize) >> std::quoted(seen.defaultSize) >> seen.rmsd >> std::quoted(seen.ticks);
     return seen;
   }
 };
@@ -1598,6 +1636,7 @@ TEST_F(SavedAnalysisInANewProcess, TheModelsGridSizeComesBackAndTheDefaultStaysT
     EXPECT_EQ(after.model, m);
     EXPECT_EQ(after.gridSize, before.gridSize);
     EXPECT_EQ(after.defaultSize, "800");
+    EXPECT_EQ(after.ticks, before.ticks);
     EXPECT_NEAR(after.rmsd, before.rmsd, 1e-6 * before.rmsd);
   }
 }
@@ -1622,7 +1661,7 @@ TEST_F(SavedAnalysisInANewProcess, DISABLED_SecondHalf) {
   ExpectScriptMet();
   const Seen seen = Look();
   std::ofstream((std::filesystem::path(folder) / "seen.txt"))
-      << std::setprecision(17) << seen.model << " " << std::quoted(seen.gridSize) << " " << std::quoted(seen.defaultSize) << " " << seen.rmsd << "\n";
+      << std::setprecision(17) << seen.model << " " << std::quoted(seen.gridSize) << " " << std::quoted(seen.defaultSize) << " " << seen.rmsd << " " << std::quoted(seen.ticks) << "\n";
 }
 
 }  // namespace

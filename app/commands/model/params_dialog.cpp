@@ -443,6 +443,7 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
     }
     form_.controls.push_back(c);
   }
+  if (templateId == 892) PlaceNonidealTermBoxes(form_.controls);
   form_.canClose = [this](const FormDialog& entries) { return CanClose(entries); };
 }
 
