@@ -694,7 +694,7 @@ namespace {
 // compute, and the solutions it gave there (less than no material, or
 // many times the loading) were accepted, until the fit ended on one that
 // came out not a number: NaN loadings and rmsd. Those runs are failed now,
-// and the fit ends on a point whose model can be computed again.
+// and a fit ends on a point whose model can be computed again.
 TEST_F(RoadRun, TwoSpeciesFromAPoorStartByMarquardtEndOnAComputedModel) {
   namespace fs = std::filesystem;
   fs::create_directories(dir_ / "gen");
@@ -736,6 +736,14 @@ TEST_F(RoadRun, TwoSpeciesFromAPoorStartByMarquardtEndOnAComputedModel) {
   for (float v : {mp.s[1], mp.s[2], mp.massOrD[1], mp.massOrD[2], mp.concentration[1], mp.concentration[2]})
     EXPECT_TRUE(std::isfinite(v)) << v;
   ASSERT_TRUE(std::isfinite(fitted));
+  // Without those runs the steps find the two species the data were made of.
+  EXPECT_NEAR(mp.s[1], 3.0, 0.03);
+  EXPECT_NEAR(mp.s[2], 9.0, 0.09);
+  EXPECT_NEAR(mp.massOrD[1], 35564, 1000);
+  EXPECT_NEAR(mp.massOrD[2], 184796, 5000);
+  EXPECT_NEAR(mp.concentration[1], 0.5, 0.01);
+  EXPECT_NEAR(mp.concentration[2], 0.5, 0.01);
+  EXPECT_NEAR(fitted, 0.003, 3e-4);
   // The model shown is the one the end parameters give.
   Window().Dispatch(213);
   EXPECT_NEAR(Rmsd(), fitted, 1e-6);
