@@ -696,26 +696,9 @@ namespace {
 // came out not a number: NaN loadings and rmsd. Those runs are failed now,
 // and a fit ends on a point whose model can be computed again.
 TEST_F(RoadRun, TwoSpeciesFromAPoorStartByMarquardtEndOnAComputedModel) {
-  namespace fs = std::filesystem;
-  fs::create_directories(dir_ / "gen");
   SeedGaussRandom(5);
-  gFitEngineState.molarMassParameters = 1;
-  Window().Dispatch(198);
-  ui_->ExpectBox("GENERATE DATA", "Fit with M and s", platform::IDYES)
-      .ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.005")
-      .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "45000")
-      .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
-      .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "600")
-      .ExpectPrompt("GENERATE DATA", "number of simulated scans", "16")
-      .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0.003");
   // M of a sphere of v-bar 0.73 at f/f0 1.3 in water at 20 degrees.
-  forms_.Expect({"noninteracting species model",
-                 {{405, "0.5"}, {406, "35564"}, {407, "3.0"}, {412, "0.5"}, {413, "184796"}, {414, "9.0"},
-                  {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
-                 {{401, 1}, {408, 1}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, 0}, {409, 0},
-                  {410, 0}, {411, 0}, {431, 0}, {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
-  ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "gen" / "0000x.ra0").string()}));
-  Window().Dispatch(214);
+  GenerateTwoSpecies({true, "0.005", "45000", "600", "16", "0.003", "0.5", "35564", "3.0", "0.5", "184796", "9.0"});
   ASSERT_EQ(CurrentScanSet().count, 16);
   CurrentScanSet().rightFitLimit = 7.05f;
   CheckRightFitLimit();
