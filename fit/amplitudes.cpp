@@ -83,6 +83,10 @@ void SetBaseline(float value) {
 }
 
 void StoreAmplitudes(const double* v) {
+  // Curves the solver could not compute give no amplitudes: the loadings
+  // stay as they were, so that the next evaluation starts from numbers.
+  for (int l = 1; l <= gSpeciesCount; ++l)
+    if (!std::isfinite(v[l])) return;
   for (int l = 1; l <= gSpeciesCount; ++l) {
     const int k = gSpeciesList[l];
     gModelParameterVector.P[8 + k] = static_cast<float>(v[l]);

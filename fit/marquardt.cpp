@@ -1,8 +1,10 @@
 #include "fit/marquardt.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
@@ -66,6 +68,21 @@ void Invert(double** m, double** result, int n) {
     SolveNormalEquationsD(m, w.delta, n, column, w.work);
     for (int i = 1; i <= n; ++i) result[i][j] = column[i];
   }
+}
+
+// Evaluates the fit's result, the model left holding its curves. A point
+// whose model cannot be computed again (the solver gave a trial a misfit it
+// does not give twice) is no result: the steps are retraced to the last
+// point that can be, the start at the latest. True when it went back.
+bool EndAtComputedPoint(FitHost* host, double* a, int n, std::vector<std::vector<double>>& trail) {
+  bool back = false;
+  while (!Scored(SimplexSim(ToModelUnits(a, n), host)) && !gFitEngineState.stopRequested) {
+    while (!trail.empty() && std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.pop_back();
+    if (trail.empty()) break;
+    std::copy(trail.back().begin(), trail.back().end(), &a[1]);
+    back = true;
+  }
+  return back;
 }
 
 }  // namespace
@@ -420,8 +437,12 @@ int MLOptimize(FitHost* host) {
   double& lambda = fs.mlLambda;
   lambda = -1.0;
   fs.mlError = 0;
+  // The points the steps went through, the start first: the fit ends at the
+  // last of them whose model can be computed again.
+  std::vector<std::vector<double>> trail(1, std::vector<double>(&a[1], &a[1] + n));
   mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
   fs.mlChiSquare = chisq;
+  if (!std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.emplace_back(&a[1], &a[1] + n);
   if (fs.saveBestDuringFit) host->TmpSaveBestParams(0);
 
   // The curvature of the start is whole: the covariance pass can use it.
@@ -441,6 +462,7 @@ int MLOptimize(FitHost* host) {
       for (int j = 1; j <= n; ++j) before[j] = a[j];
       mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
       fs.mlChiSquare = chisq;
+      if (!std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.emplace_back(&a[1], &a[1] + n);
       if (fs.mlError) break;
       if (fs.mlStepNegligible) {
         // A negligible step changes nothing, so a second one in a row would
@@ -478,9 +500,10 @@ int MLOptimize(FitHost* host) {
     fs.stopRequested = 0;
     lambda = 0.0;
     mlmin(host, a, w.fitFlags, n, &chisq, &lambda);
-    float* v = ToModelUnits(a, n);
     fs.fitRunning = 0;
-    SimplexSim(v, host);
+    if (EndAtComputedPoint(host, a, n, trail))
+      for (int i = 1; i <= n; ++i)
+        for (int j = 1; j <= n; ++j) w.covariance[i][j] = 0.0;
 
     gLastResult = MarquardtResult{};
     for (int i = 1; i <= n; ++i) {
@@ -508,10 +531,9 @@ int MLOptimize(FitHost* host) {
         ErrorBox(("\n\aAttention: could not write " + path).c_str());
     }
   } else {
-    float* v = ToModelUnits(a, n);
     fs.stopRequested = 0;
     fs.fitRunning = 0;
-    SimplexSim(v, host);
+    EndAtComputedPoint(host, a, n, trail);
   }
   FreeMarquardtArrays();
   gSimulationSwitches.redrawDuringSimulation = redraw;

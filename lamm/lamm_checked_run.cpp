@@ -10,6 +10,7 @@
 #include "data/rotor_speed_profile.h"
 #include "data/scan_set.h"
 #include "lamm/lamm_no_diffusion.h"
+#include "numerics/constants.h"
 #include "numerics/regrid.h"
 #include "platform/input_events.h"
 #include "platform/program_paths.h"
@@ -190,6 +191,7 @@ LammOutcome CLammIdeal::CheckAndRun() {
     SolveWithoutDiffusion();
   } else {
     Run();
+    CheckAmountKept();
     ApplyDetectionCorrections();
     if (errNonConvergence_ || errTridag_) {
       const bool savedTruncation = opt_.truncateDynamically;
@@ -198,6 +200,7 @@ LammOutcome CLammIdeal::CheckAndRun() {
         errNonConvergence_ = errTridag_ = 0;
         SetInitialConcentration();
         Run();
+        CheckAmountKept();
         ApplyDetectionCorrections();
       };
       // The concentration-dependent paths keep their uniform grid: only the
@@ -262,6 +265,22 @@ LammOutcome CLammIdeal::CheckAndRun() {
   if (errTridag_) return kLammSingularMatrix;
   if (errConcDependent_) return kLammNonidealOutOfRange;
   return kLammSolved;
+}
+
+// The Lamm equation neither makes nor destroys material, and from a loading
+// of one sign no part of the cell turns negative: a run that ends with
+// clearly less than nothing (more than the few undershoots of a pelleted
+// species can add up to) or more than twice what was loaded has lost the
+// solution to rounding (a diffusion so large that the time step's mass term
+// vanishes beside it: the system is singular in all but name) and was not
+// computed, whatever its pivots said.
+void CLammIdeal::CheckAmountKept() {
+  if (errNonConvergence_ || errTridag_ || concDependentSolver_ || zone_.on || initialProfile_ || tableModel_ ||
+      localSolvent_ || !allocated_ || !(c0_ > 0))
+    return;
+  const double loaded = c0_ * (bottom_ * bottom_ - meniscus_ * meniscus_) / 2 * kSectorFactor;
+  const double kept = opt_.movingFrame && !opt_.staticGrid ? MovingFrameTotalAmount() : CellContent();
+  if (!(kept >= -0.01 * loaded && kept <= 2 * loaded)) errTridag_ = 1;
 }
 
 void CLammIdeal::Run() {

@@ -224,6 +224,9 @@ class CLammIdeal : protected LammIdealState {
   bool EndedEarly() const { return endCondition_; }
   // Total amount in the sector (1.2 cm path, 2 degree sector).
   double CellContent() const;
+  // A run that ended with clearly less than nothing or more than twice its
+  // loading was not computed (code 3).
+  void CheckAmountKept();
   // Node weight  int r phi_i dr  on the node radii.
   double NodeWeight(int i) const;
 

@@ -41,24 +41,8 @@ class Prior : public RoadTest {
   // 3 S (60 %) and 7 S (40 % of the total 1.0) simulated with noise and
   // analysed by c(s) (Run), with TI and RI noise when noise is 1.
   void GenerateTwoSpeciesAndRunCs(int noise = 0) {
-    fs::create_directories(dir_ / "gen");
     SeedGaussRandom(5);
-    gFitEngineState.molarMassParameters = 0;
-    Window().Dispatch(198);
-    ui_->ExpectBox("GENERATE DATA", "Fit with M and s", platform::IDNO)
-        .ExpectPrompt("GENERATE DATA", "density of points dr (cm)", "0.01")
-        .ExpectPrompt("GENERATE DATA", "rotor speed (rpm)", "50000")
-        .ExpectBox("GENERATE DATA", "simulate with rotor acceleration phase?", platform::IDNO)
-        .ExpectPrompt("GENERATE DATA", "time interval of scans (sec)", "300")
-        .ExpectPrompt("GENERATE DATA", "number of simulated scans", "20")
-        .ExpectPrompt("GENERATE DATA", "std of noise (OD)", "0.002");
-    forms_.Expect({"noninteracting species model",
-                   {{405, "1.0"}, {406, "7.6"}, {407, "3.0"}, {412, "0.4"}, {413, "5.1"}, {414, "7.0"},
-                    {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
-                   {{401, 1}, {408, 1}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, 0}, {409, 0},
-                    {410, 0}, {411, 0}, {431, 0}, {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
-    ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "gen" / "0000x.ra0").string()}));
-    Window().Dispatch(214);
+    GenerateTwoSpecies({false, "0.01", "50000", "300", "20", "0.002", "1.0", "7.6", "3.0", "0.4", "5.1", "7.0"});
     ASSERT_EQ(CurrentScanSet().count, 20);
     gFitEngineState.fitTINoise = 0;
     // Clear of the material packed at the bottom, as one analyses real data.

@@ -199,6 +199,35 @@ class RoadTest : public AppTest {
     Window().Dispatch(200);
   }
 
+  // Generate answered as a user would: two non-interacting species (c, D or
+  // M, s of each: 405-407 and 412-414), meniscus 6.2 and bottom 7.2 cm, the
+  // scans saved into gen/ under the test folder and loaded.
+  struct TwoSpeciesRun {
+    bool massAndS;
+    const char *dr, *rpm, *interval, *scans, *noise;
+    const char *c1, *mOrD1, *s1, *c2, *mOrD2, *s2;
+  };
+  void GenerateTwoSpecies(const TwoSpeciesRun& r) {
+    std::filesystem::create_directories(dir_ / "gen");
+    gFitEngineState.molarMassParameters = r.massAndS ? 1 : 0;
+    Window().Dispatch(198);
+    const char* caption = "GENERATE DATA";
+    ui_->ExpectBox(caption, "Fit with M and s", r.massAndS ? platform::IDYES : platform::IDNO)
+        .ExpectPrompt(caption, "density of points dr (cm)", std::string(r.dr))
+        .ExpectPrompt(caption, "rotor speed (rpm)", std::string(r.rpm))
+        .ExpectBox(caption, "simulate with rotor acceleration phase?", platform::IDNO)
+        .ExpectPrompt(caption, "time interval of scans (sec)", std::string(r.interval))
+        .ExpectPrompt(caption, "number of simulated scans", std::string(r.scans))
+        .ExpectPrompt(caption, "std of noise (OD)", std::string(r.noise));
+    forms_.Expect({"noninteracting species model",
+                   {{405, r.c1}, {406, r.mOrD1}, {407, r.s1}, {412, r.c2}, {413, r.mOrD2}, {414, r.s2},
+                    {435, "6.2000"}, {437, "7.2000"}, {433, "0"}},
+                   {{401, 1}, {408, 1}, {415, 0}, {422, 0}, {402, 0}, {403, 0}, {404, 0}, {409, 0},
+                    {410, 0}, {411, 0}, {431, 0}, {455, 0}, {432, 0}, {434, 0}, {436, 0}}});
+    ui_->ExpectFiles("save generated data as", Chosen({(dir_ / "gen" / "0000x.ra0").string()}));
+    Window().Dispatch(214);
+  }
+
   // The synthetic run of `scans` absorbance scans loaded as the window's data.
   void LoadRun(int scans) {
     const auto paths = WriteRun(".ra1", scans);
