@@ -1730,8 +1730,18 @@ TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
     ui_->lenient = false;
     SetFormRunner([this](FormDialog& d) { return Answer(d); });
   } else {
+    // (The mean field of the nonideal c(s) solves a concentration-dependent
+    // equation for every point of the distribution, three times in this
+    // row: a coarse distribution keeps it quick. Unoptimised and under the
+    // sanitizer it still takes over ten minutes, and its memory use is the
+    // same as the other c(s) rows'.)
+    const bool meanField = model == 585 || model == 1100;
+#if defined(__SANITIZE_ADDRESS__)
+    if (meanField) GTEST_SKIP() << "the nonideal mean field is too slow unoptimised";
+#endif
     Choose(model);
     ASSERT_EQ(SelectedModelKey(), model);
+    if (meanField) Conti().resolution = 10;
     Open(1.1);
     Run();
   }
