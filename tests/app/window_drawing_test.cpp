@@ -11,6 +11,9 @@
 #include "app/window/main_fit_host.h"
 #include "app/window/program_options.h"
 #include "app/wiring/plot_wiring.h"
+#include "data/load_hooks.h"
+#include "distributions/distribution_arrays.h"
+#include "lamm/solver_display.h"
 #include "plot/cwinplot.h"
 #include "desktop_support.h"
 #include "models/buffer/buffer_sed_settings.h"
@@ -160,6 +163,41 @@ TEST_F(WindowDrawing, ATextWrittenAgainAtItsPlaceLeavesNothingOfALongerOne) {
     for (int y = 30; y < 45; ++y)
       if (Pixel(x, y) == 0) ++inkedAfter;
   EXPECT_EQ(inkedAfter, 0);
+}
+
+// A Run writes its progress through several routines (the distribution's
+// steps, the Lamm list, the solver's step lines, the fit report): a line
+// written at a place by one of them is replaced by the next line written
+// there by any other, in the same font and column.
+TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
+  Shown();
+  LoadRun(3);
+  DistributionPlotHost* plot = GetDistributionPlotHost();
+  ASSERT_NE(plot, nullptr);
+  using Writer = std::function<void(int y, const std::string&)>;
+  const std::vector<std::pair<const char*, Writer>> writers = {
+      {"distribution", [&](int y, const std::string& t) { plot->DrawText(10, y, t); }},
+      {"Lamm list", [](int y, const std::string& t) { CurrentLoadHooks().drawText(t, 10, y); }},
+      {"Lamm steps", [](int y, const std::string& t) { CurrentLammSolverDisplay().drawText(10, y, t); }},
+      {"fit report", [](int y, const std::string& t) { MainFitHost()->DrawText(10, y, t); }}};
+  auto ink = [&] {
+    int n = 0;
+    for (int x = 0; x < 700; ++x)
+      for (int y = 15; y < 140; ++y)
+        if (Pixel(x, y) == 0) ++n;
+    return n;
+  };
+  const int blank = ink();
+  for (const auto& [first, write] : writers)
+    for (const auto& [second, replace] : writers) {
+      SCOPED_TRACE(std::string(first) + " then " + second);
+      for (const int y : {30, 70}) {
+        write(y, "allocating memory space...    ");
+        ASSERT_GT(ink(), blank + 20);
+        replace(y, "");
+        EXPECT_LE(ink(), blank);
+      }
+    }
 }
 
 }  // namespace
