@@ -12,6 +12,7 @@
 #include "app/window/program_options.h"
 #include "app/wiring/plot_wiring.h"
 #include "data/load_hooks.h"
+#include "distributions/conti_context.h"
 #include "distributions/distribution_arrays.h"
 #include "lamm/solver_display.h"
 #include "plot/cwinplot.h"
@@ -166,7 +167,8 @@ TEST_F(WindowDrawing, ATextWrittenAgainAtItsPlaceLeavesNothingOfALongerOne) {
 }
 
 // A Run writes its progress through several routines (the distribution's
-// steps, the Lamm list, the solver's step lines, the fit report): a line
+// steps, the Lamm list, the solver's step lines, the fit report, the status
+// lines of the regularisation): each shows in the window, and a line
 // written at a place by one of them is replaced by the next line written
 // there by any other, in the same font and column.
 TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
@@ -179,7 +181,10 @@ TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
       {"distribution", [&](int y, const std::string& t) { plot->DrawText(10, y, t); }},
       {"Lamm list", [](int y, const std::string& t) { CurrentLoadHooks().drawText(t, 10, y); }},
       {"Lamm steps", [](int y, const std::string& t) { CurrentLammSolverDisplay().drawText(10, y, t); }},
-      {"fit report", [](int y, const std::string& t) { MainFitHost()->DrawText(10, y, t); }}};
+      {"fit report", [](int y, const std::string& t) { MainFitHost()->DrawText(10, y, t); }},
+      {"regularisation status", [](int y, const std::string& t) { ContiStatusLine(y, t); }}};
+  const bool drawing = ContiContext().drawingEnabled;
+  ContiContext().drawingEnabled = true;
   auto ink = [&] {
     int n = 0;
     for (int x = 0; x < 700; ++x)
@@ -198,6 +203,7 @@ TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
         EXPECT_LE(ink(), blank);
       }
     }
+  ContiContext().drawingEnabled = drawing;
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
+#include "plot/text_in_place.h"
+#include "platform/draw_surface.h"
 #include "platform/fatal_error.h"
 #include "platform/input_events.h"
 
@@ -74,10 +76,17 @@ void TXLAWindow::EvTimer(int id) {
   // clear of the fit report in the top left corner.
   Frame().Update();
   Frame().SetCursor(platform::CursorKind::Wait);
+  // Where the screen paint writes them, in the window's font: the report's
+  // rows, scaled to a lower window, would put them across the plots.
+  platform::DrawSurface* surface = Frame().Surface();
+  if (!surface) return;
   const int bottom = Frame().ClientHeight();
-  LoadHooks& h = CurrentLoadHooks();
-  h.drawText(rt.statusLine1, 10, bottom - 40);
-  h.drawText(rt.statusLine2, 10, bottom - 22);
+  {
+    auto dc = surface->ClientDC();
+    DrawTextInPlace(*dc, 10, bottom - 40, rt.statusLine1);
+    DrawTextInPlace(*dc, 10, bottom - 22, rt.statusLine2);
+  }
+  Frame().FlushCanvas();
 }
 
 void TXLAWindow::CmRestoreTimeAndW2t() { ::CmRestoreTimeAndW2t(); }
