@@ -206,31 +206,33 @@ TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
   ContiContext().drawingEnabled = drawing;
 }
 
-// The real-time update's two status lines stand under the plots, where the
-// screen paint writes them, also in a window lower than 1000 pixels.
-TEST_F(WindowDrawing, TheRealtimeStatusLinesStandUnderThePlots) {
+// The real-time update's two status lines are written in the fit report's
+// first two rows, right of it, and leave the plots below alone, also in a
+// window lower than 1000 pixels.
+TEST_F(WindowDrawing, TheRealtimeStatusLinesStandInTheReportsFirstRows) {
   Shown();
   LoadRun(3);
   TXLAWindow& w = Window();
+  Qt().Invalidate(true);
+  Drain();
+  // Right of the fit report's column: in the report's first rows and below them.
   auto ink = [&](int top, int bottom) {
     int n = 0;
-    for (int x = 0; x < 700; ++x)
+    for (int x = 480; x < 1000; ++x)
       for (int y = top; y < bottom; ++y)
         if (Pixel(x, y) == 0) ++n;
     return n;
   };
-  Qt().Invalidate(true);
-  Drain();
-  // The rows of the residual plot where the report's scaled rows put them.
-  const int plotsBefore = ink(440, 500);
-  ASSERT_GT(plotsBefore, 10);
+  const int plotsBefore = ink(60, 700);
+  ASSERT_GT(plotsBefore, 100);
+  const int topBefore = ink(15, 55);
   ui_->ExpectPrompt("REALTIME MODE", "maximal total number of files to load at once", std::string("20"));
   w.Dispatch(540);
   w.EvTimer(13);
   Drain();
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  EXPECT_GT(ink(700 - 45, 700), 50);
-  EXPECT_EQ(ink(440, 500), plotsBefore);
+  EXPECT_GT(ink(15, 55), topBefore + 50);
+  EXPECT_EQ(ink(60, 700), plotsBefore);
   w.Dispatch(541);
 }
 

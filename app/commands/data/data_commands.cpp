@@ -72,19 +72,17 @@ void TXLAWindow::EvTimer(int id) {
     CmStopRealtimeUpdate();
     return;
   }
-  // The rerun's picture first, then the two status lines under the plots,
-  // clear of the fit report in the top left corner.
+  // The rerun's picture first, then the two status lines right of the fit
+  // report.
   Frame().Update();
   Frame().SetCursor(platform::CursorKind::Wait);
-  // Where the screen paint writes them, in the window's font: the report's
-  // rows, scaled to a lower window, would put them across the plots.
+  // Where the screen paint writes them.
   platform::DrawSurface* surface = Frame().Surface();
   if (!surface) return;
-  const int bottom = Frame().ClientHeight();
   {
     auto dc = surface->ClientDC();
-    DrawTextInPlace(*dc, 10, bottom - 40, rt.statusLine1);
-    DrawTextInPlace(*dc, 10, bottom - 22, rt.statusLine2);
+    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 30, rt.statusLine1);
+    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 50, rt.statusLine2);
   }
   Frame().FlushCanvas();
 }
