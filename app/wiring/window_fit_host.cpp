@@ -70,10 +70,10 @@ int ReportColumn(const TXLAWindow& w, int x) {
 
 void DrawProgressText(TXLAWindow& window, int x, int y, const std::string& text, bool flush) {
   platform::DrawSurface* surface = window.Frame().Surface();
-  if (!surface || !WindowFlags().WindowPainted) return;
+  if (!surface) return;
   {
     auto dc = surface->ClientDC();
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), ReportColumn(window, x), y, text);
+    DrawReportTextInPlace(*dc, surface->ClientHeight(), x, y, text);
   }
   if (flush) window.Frame().FlushCanvas();
 }
@@ -81,8 +81,8 @@ void DrawProgressText(TXLAWindow& window, int x, int y, const std::string& text,
 void WindowFitHost::DrawText(int x, int y, const std::string& text) {
   // The M* screen has its plots where the report would stand and shows its
   // own results (the buttons' values, the c(M) summary).
-  if (Road().mStarScreenShown && Road().mStarScreenShown()) return;
-  DrawProgressText(window_, x, y, text);
+  if (!WindowFlags().WindowPainted || (Road().mStarScreenShown && Road().mStarScreenShown())) return;
+  DrawProgressText(window_, ReportColumn(window_, x), y, text);
 }
 
 void WindowFitHost::RedrawFitProgress() {

@@ -167,8 +167,8 @@ TEST_F(WindowDrawing, ATextWrittenAgainAtItsPlaceLeavesNothingOfALongerOne) {
 }
 
 // A Run writes its progress through several routines (the distribution's
-// steps, the Lamm list, the solver's step lines, the fit report, the status
-// lines of the regularisation): each shows in the window, and a line
+// steps, the Lamm list, the solver's step lines, the status lines of the
+// regularisation): each shows in the window, and a line
 // written at a place by one of them is replaced by the next line written
 // there by any other, in the same font and column.
 TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
@@ -181,7 +181,6 @@ TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
       {"distribution", [&](int y, const std::string& t) { plot->DrawText(10, y, t); }},
       {"Lamm list", [](int y, const std::string& t) { CurrentLoadHooks().drawText(t, 10, y); }},
       {"Lamm steps", [](int y, const std::string& t) { CurrentLammSolverDisplay().drawText(10, y, t); }},
-      {"fit report", [](int y, const std::string& t) { MainFitHost()->DrawText(10, y, t); }},
       {"regularisation status", [](int y, const std::string& t) { ContiStatusLine(y, t); }}};
   const bool drawing = ContiContext().drawingEnabled;
   ContiContext().drawingEnabled = true;
