@@ -1,6 +1,7 @@
 #include "distributions/conti_context.h"
 
 #include "distributions/conti_settings.h"
+#include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
@@ -36,6 +37,8 @@ void ContiErrorOrCode(const std::string& text, int serialCode) {
   ErrorBox(text.c_str(), false);
 }
 
-void ContiStatusLine(const std::string& text) {
-  if (ContiContext().drawingEnabled) platform::UI().StatusText(text);
+void ContiStatusLine(int y, const std::string& text) {
+  if (!ContiContext().drawingEnabled) return;
+  if (DistributionPlotHost* host = GetDistributionPlotHost()) host->DrawText(10, y, text);
+  platform::UI().StatusText(text);
 }

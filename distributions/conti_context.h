@@ -38,5 +38,7 @@ bool FitRunning();
 // Non-fatal guard message of a numerical routine, or the serial-fit error
 // code instead while a serial fit runs.
 void ContiErrorOrCode(const std::string& text, int serialCode);
-// A progress or status line of the regularisation, when drawing is enabled.
-void ContiStatusLine(const std::string& text);
+// A progress or status line of the regularisation, when drawing is enabled:
+// written at (10, y) of the window, over the line that stood there, and kept
+// as the status text (where no window shows it).
+void ContiStatusLine(int y, const std::string& text);

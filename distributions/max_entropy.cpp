@@ -799,7 +799,7 @@ void ProgressLine(double deviation, bool first) {
     std::snprintf(line, sizeof line,
                   "Regularization:  entropy = %f, alpha=%e, P = %f, F = %f (please wait...)",
                   me.entropy, me.alpha, p, Conti().confidenceLevel + deviation);
-  ContiStatusLine(line);
+  ContiStatusLine(70, line);
 }
 
 }  // namespace

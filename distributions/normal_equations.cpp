@@ -63,7 +63,7 @@ void ShowNormalEquationProgress(float fraction) {
   std::snprintf(line, sizeof line,
                 "calculating normal equations (%2.0f percent done - hit any key to interrupt...)",
                 100.0 * fraction);
-  ContiStatusLine(line);
+  ContiStatusLine(50, line);
 }
 
 namespace {

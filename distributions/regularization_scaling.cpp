@@ -56,7 +56,7 @@ float RegularizationChiSquareDeviation(float x) {
     else
       std::snprintf(line, sizeof line,
                     "Scaling regularization alpha=%f, ratio = %f (please wait...)", alpha, ratio);
-    ContiStatusLine(line);
+    ContiStatusLine(70, line);
   }
   return dev;
 }

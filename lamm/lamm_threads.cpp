@@ -270,12 +270,16 @@ void ShowLammListProgress(const CLammIdeal& templ, const double* s, const double
   }
   if (k == 0) return;
   const double t = progress.time[thread].load(std::memory_order_relaxed);
+  const LammSolverDisplay& display = CurrentLammSolverDisplay();
   if (k != shown.species) {
     ShowSolvingLammEquation(k + LammListFirstEquation() - 1, s[k], D[k], thread, 10, 30);
+    // The step lines of a species solved on this thread before the workers
+    // took over would stand beside the workers' time: they go.
+    if (shown.species == 0 && display.drawText)
+      for (const int y : {70, 90, 130}) display.drawText(10, y, "");
     shown.species = k;
   }
   char text[200];
-  const LammSolverDisplay& display = CurrentLammSolverDisplay();
   std::snprintf(text, sizeof text, "t = %.0f sec  ", t);
   if (text == shown.time || !display.drawText) return;
   display.drawText(10, 110, text);

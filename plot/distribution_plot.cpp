@@ -138,6 +138,7 @@ void CDistributionPlot::RequestRepaint() {
 void CDistributionPlot::DrawText(int x, int y, const std::string& text) {
   const PlotWindowHooks& h = PlotHooks();
   if (!h.surface || (h.painted && !h.painted())) return;
+  if (h.drawText) return h.drawText(x, y, text);
   platform::DrawSurface* surface = h.surface();
   if (!surface) return;
   {

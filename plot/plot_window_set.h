@@ -80,6 +80,9 @@ struct PlotWindowHooks {
   std::function<void()> flush;
   // The window has been painted once (direct drawing waits for it).
   std::function<bool()> painted;
+  // A line of progress at (x, y), over the line that stood at that place
+  // (the window writes all its progress lines in one font and column).
+  std::function<void(int x, int y, const std::string& text)> drawText;
   std::function<void()> requestRepaint;          // unless a serial fit runs
   std::function<void(bool erase)> invalidate;    // the whole client area
   std::function<void(int id, bool checked)> checkMenuItem;

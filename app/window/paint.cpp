@@ -204,12 +204,14 @@ void TXLAWindow::Paint(bool erase) {
   }
   if (!On(r.otherScreenShown) && !On(r.mStarScreenShown) && r.paintScreenButtons) r.paintScreenButtons();
   const bool dataScreen = !On(r.otherScreenShown) && !On(r.mStarScreenShown) && !EqTestModeOn();
-  // The status of the real-time update stays under the plots.
+  // The status of the real-time update stands in the fit report's first two
+  // rows, right of it, in the report's font: under the plots it covered the
+  // lowest plot's axis labels.
   const RealtimeState& rt = CurrentRealtimeState();
   if (rt.running && dataScreen && surface) {
     auto dc = surface->ClientDC();
-    dc->TextOut(10, height - 40, rt.statusLine1);
-    dc->TextOut(10, height - 22, rt.statusLine2);
+    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 30, rt.statusLine1);
+    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 50, rt.statusLine2);
   }
   if (RunState().TransformAwaitsRun && gModelSelectorFlags.SedTransformModel && surface) {
     auto dc = surface->ClientDC();

@@ -1,4 +1,5 @@
 #include "app/wiring/plot_wiring.h"
+#include "app/wiring/window_fit_host.h"
 
 #include <memory>
 
@@ -58,6 +59,7 @@ void ConnectPlotsToWindow(TXLAWindow& window) {
   p.surface = [w] { return w->Frame().Surface(); };
   p.flush = [w] { w->Frame().FlushCanvas(); };
   p.painted = [] { return WindowFlags().WindowPainted; };
+  p.drawText = [w](int x, int y, const std::string& text) { DrawProgressText(*w, x, y, text); };
   p.requestRepaint = [w] { RequestRepaint(*w); };
   p.invalidate = [w](bool erase) { w->Frame().Invalidate(erase); };
   p.checkMenuItem = [w](int id, bool checked) { w->CheckMenuItem(id, checked); };

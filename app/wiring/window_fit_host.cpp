@@ -68,17 +68,21 @@ int ReportColumn(const TXLAWindow& w, int x) {
 
 }  // namespace
 
-void WindowFitHost::DrawText(int x, int y, const std::string& text) {
-  platform::DrawSurface* surface = window_.Frame().Surface();
-  if (!surface || !WindowFlags().WindowPainted) return;
-  // The M* screen has its plots where the report would stand and shows its
-  // own results (the buttons' values, the c(M) summary).
-  if (Road().mStarScreenShown && Road().mStarScreenShown()) return;
+void DrawProgressText(TXLAWindow& window, int x, int y, const std::string& text, bool flush) {
+  platform::DrawSurface* surface = window.Frame().Surface();
+  if (!surface) return;
   {
     auto dc = surface->ClientDC();
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), ReportColumn(window_, x), y, text);
+    DrawReportTextInPlace(*dc, surface->ClientHeight(), x, y, text);
   }
-  window_.Frame().FlushCanvas();
+  if (flush) window.Frame().FlushCanvas();
+}
+
+void WindowFitHost::DrawText(int x, int y, const std::string& text) {
+  // The M* screen has its plots where the report would stand and shows its
+  // own results (the buttons' values, the c(M) summary).
+  if (!WindowFlags().WindowPainted || (Road().mStarScreenShown && Road().mStarScreenShown())) return;
+  DrawProgressText(window_, ReportColumn(window_, x), y, text);
 }
 
 void WindowFitHost::RedrawFitProgress() {

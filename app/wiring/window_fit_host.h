@@ -41,6 +41,12 @@ class WindowFitHost : public FitHost {
   std::unique_ptr<CProgressLine> mlProgress_;
 };
 
+// A line of progress or report at (x, y) of the window, in the report's font
+// and rows, over whatever line stood at that place before. Every routine
+// that writes progress into the window comes here, so that a later line at
+// one place replaces the earlier one. flush: show it at once.
+void DrawProgressText(TXLAWindow& window, int x, int y, const std::string& text, bool flush = true);
+
 // The runs-test Z and the histogram measure H of the residuals of the
 // scans that the rmsd takes in (0 without a model), for the fit report.
 void FillResidualTests(FitReportInputs& inputs);

@@ -29,6 +29,7 @@
 #include "app/wiring/screen_button_wiring.h"
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"
+#include "app/wiring/window_fit_host.h"
 #include "app/window/window_services.h"
 #include "data/load_hooks.h"
 #include "data/mouse_actions.h"
@@ -70,14 +71,11 @@ void ConnectLammSolverDisplay(TXLAWindow& window) {
   // The time of the last flush belongs to this connection, not to the process.
   auto shown = std::make_shared<std::atomic<std::chrono::steady_clock::rep>>(0);
   d.drawText = [w, shown](int x, int y, const std::string& text) {
-    platform::DrawSurface* surface = w->Frame().Surface();
-    if (!surface) return;
-    surface->ClientDC()->TextOut(x, y, text);
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     const auto last = std::chrono::steady_clock::duration(shown->load(std::memory_order_relaxed));
-    if (now - last < std::chrono::milliseconds(100)) return;
-    shown->store(now.count(), std::memory_order_relaxed);
-    w->Frame().FlushCanvas();
+    const bool flush = now - last >= std::chrono::milliseconds(100);
+    if (flush) shown->store(now.count(), std::memory_order_relaxed);
+    DrawProgressText(*w, x, y, text, flush);
   };
   auto over = [w](std::vector<float>& x, std::vector<float>& y, int n, unsigned colour) {
     CWINPlot* plot = CurrentPlotWindows().dataPlot;
@@ -120,15 +118,7 @@ void ConnectWindowToSubsystems(TXLAWindow& window) {
   hooks.requestRepaint = [w] { RequestRepaint(*w); };
   hooks.invalidateWindow = [w] { w->Frame().Invalidate(true); };
   hooks.setWindowTitle = [w](const std::string& title) { w->Frame().SetTitle(title); };
-  hooks.drawText = [w](const std::string& text, int x, int y) {
-    platform::DrawSurface* surface = w->Frame().Surface();
-    if (!surface) return;
-    {
-      auto dc = surface->ClientDC();
-      DrawReportTextInPlace(*dc, surface->ClientHeight(), x, y, text);
-    }
-    w->Frame().FlushCanvas();
-  };
+  hooks.drawText = [w](const std::string& text, int x, int y) { DrawProgressText(*w, x, y, text); };
   // The scan set holds the line while a load runs; the line restores the
   // pixels under it when it goes.
   hooks.loadProgress = [w](double fraction) {

@@ -11,6 +11,10 @@
 #include "app/window/main_fit_host.h"
 #include "app/window/program_options.h"
 #include "app/wiring/plot_wiring.h"
+#include "data/load_hooks.h"
+#include "distributions/conti_context.h"
+#include "distributions/distribution_arrays.h"
+#include "lamm/solver_display.h"
 #include "plot/cwinplot.h"
 #include "desktop_support.h"
 #include "models/buffer/buffer_sed_settings.h"
@@ -160,6 +164,75 @@ TEST_F(WindowDrawing, ATextWrittenAgainAtItsPlaceLeavesNothingOfALongerOne) {
     for (int y = 30; y < 45; ++y)
       if (Pixel(x, y) == 0) ++inkedAfter;
   EXPECT_EQ(inkedAfter, 0);
+}
+
+// A Run writes its progress through several routines (the distribution's
+// steps, the Lamm list, the solver's step lines, the status lines of the
+// regularisation): each shows in the window, and a line
+// written at a place by one of them is replaced by the next line written
+// there by any other, in the same font and column.
+TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
+  Shown();
+  LoadRun(3);
+  DistributionPlotHost* plot = GetDistributionPlotHost();
+  ASSERT_NE(plot, nullptr);
+  using Writer = std::function<void(int y, const std::string&)>;
+  const std::vector<std::pair<const char*, Writer>> writers = {
+      {"distribution", [&](int y, const std::string& t) { plot->DrawText(10, y, t); }},
+      {"Lamm list", [](int y, const std::string& t) { CurrentLoadHooks().drawText(t, 10, y); }},
+      {"Lamm steps", [](int y, const std::string& t) { CurrentLammSolverDisplay().drawText(10, y, t); }},
+      {"regularisation status", [](int y, const std::string& t) { ContiStatusLine(y, t); }}};
+  const bool drawing = ContiContext().drawingEnabled;
+  ContiContext().drawingEnabled = true;
+  auto ink = [&] {
+    int n = 0;
+    for (int x = 0; x < 700; ++x)
+      for (int y = 15; y < 140; ++y)
+        if (Pixel(x, y) == 0) ++n;
+    return n;
+  };
+  const int blank = ink();
+  for (const auto& [first, write] : writers)
+    for (const auto& [second, replace] : writers) {
+      SCOPED_TRACE(std::string(first) + " then " + second);
+      for (const int y : {30, 70}) {
+        write(y, "allocating memory space...    ");
+        ASSERT_GT(ink(), blank + 20);
+        replace(y, "");
+        EXPECT_LE(ink(), blank);
+      }
+    }
+  ContiContext().drawingEnabled = drawing;
+}
+
+// The real-time update's two status lines are written in the fit report's
+// first two rows, right of it, and leave the plots below alone, also in a
+// window lower than 1000 pixels.
+TEST_F(WindowDrawing, TheRealtimeStatusLinesStandInTheReportsFirstRows) {
+  Shown();
+  LoadRun(3);
+  TXLAWindow& w = Window();
+  Qt().Invalidate(true);
+  Drain();
+  // Right of the fit report's column: in the report's first rows and below them.
+  auto ink = [&](int top, int bottom) {
+    int n = 0;
+    for (int x = 480; x < 1000; ++x)
+      for (int y = top; y < bottom; ++y)
+        if (Pixel(x, y) == 0) ++n;
+    return n;
+  };
+  const int plotsBefore = ink(60, 700);
+  ASSERT_GT(plotsBefore, 100);
+  const int topBefore = ink(15, 55);
+  ui_->ExpectPrompt("REALTIME MODE", "maximal total number of files to load at once", std::string("20"));
+  w.Dispatch(540);
+  w.EvTimer(13);
+  Drain();
+  EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
+  EXPECT_GT(ink(15, 55), topBefore + 50);
+  EXPECT_EQ(ink(60, 700), plotsBefore);
+  w.Dispatch(541);
 }
 
 }  // namespace

@@ -233,7 +233,7 @@ TEST_F(Wiring, TheProgramsOwnStartUpConnectsEveryHook) {
   {
     using R = PlotWindowHooks;
     Check<R>({"PlotWindowHooks", PlotHooks(), R{}, {
-    H(surface), H(flush), H(painted), H(requestRepaint), H(invalidate), H(checkMenuItem), H(paintDataPlot),
+    H(surface), H(flush), H(painted), H(drawText), H(requestRepaint), H(invalidate), H(checkMenuItem), H(paintDataPlot),
     H(paintResidualPlots), H(paintDistributionPlot), H(createIntegrateButton), H(deleteIntegrateButton),
     H(dlsFieldAutocorrelation)}, 0, {}}, faults);
   }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -179,8 +180,10 @@ TEST(LammThreads, AListRunIsTracedAndAnnounced) {
   LammSolverDisplay& display = CurrentLammSolverDisplay();
   const auto savedLines = display.drawText;
   std::vector<std::string> lines;
+  std::map<int, std::string> lastAt;
   display.drawText = [&](int x, int y, const std::string& text) {
     if (x == 10 && y == 110) lines.push_back(text);
+    if (x == 10) lastAt[y] = text;
   };
 
   Experiment e;
@@ -239,6 +242,12 @@ TEST(LammThreads, AListRunIsTracedAndAnnounced) {
                 "10,30:solving Lamm equation #3 for s = 5.600 S, D=6.154e-07 cm^2/sec [");
       ASSERT_FALSE(lines.empty());
       EXPECT_EQ(lines.back(), lastLine);
+      // The step lines of the list on one thread do not stand beside the
+      // workers' time.
+      for (const int y : {70, 90, 130}) {
+        ASSERT_TRUE(lastAt.count(y)) << y;
+        EXPECT_EQ(lastAt[y], "") << y;
+      }
       EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size());  // only changes
     } else {
       EXPECT_TRUE(drawn.empty());

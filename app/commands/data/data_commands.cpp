@@ -8,6 +8,8 @@
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
 #include "data/time_stamps.h"
+#include "plot/text_in_place.h"
+#include "platform/draw_surface.h"
 #include "platform/fatal_error.h"
 #include "platform/input_events.h"
 
@@ -70,14 +72,19 @@ void TXLAWindow::EvTimer(int id) {
     CmStopRealtimeUpdate();
     return;
   }
-  // The rerun's picture first, then the two status lines under the plots,
-  // clear of the fit report in the top left corner.
+  // The rerun's picture first, then the two status lines right of the fit
+  // report.
   Frame().Update();
   Frame().SetCursor(platform::CursorKind::Wait);
-  const int bottom = Frame().ClientHeight();
-  LoadHooks& h = CurrentLoadHooks();
-  h.drawText(rt.statusLine1, 10, bottom - 40);
-  h.drawText(rt.statusLine2, 10, bottom - 22);
+  // Where the screen paint writes them.
+  platform::DrawSurface* surface = Frame().Surface();
+  if (!surface) return;
+  {
+    auto dc = surface->ClientDC();
+    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 30, rt.statusLine1);
+    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 50, rt.statusLine2);
+  }
+  Frame().FlushCanvas();
 }
 
 void TXLAWindow::CmRestoreTimeAndW2t() { ::CmRestoreTimeAndW2t(); }
