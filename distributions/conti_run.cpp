@@ -593,7 +593,10 @@ void EndStoppedRun(const ShownDistribution& shownBefore) {
   shownBefore.PutBack();
   DistributionPlotHost* h = GetDistributionPlotHost();
   if (cs.runCommand && h) h->RequestRepaint();
-  SayUserInterrupt();
+  if (platform::StopDeadlinePassed() && cs.runCommand && !gFitEngineState.fitRunning)
+    platform::Tell("ERROR", kRunTimeBoundText, platform::BoxIcon::Error);
+  else
+    SayUserInterrupt();
 }
 
 void RunContiSedSteps();
