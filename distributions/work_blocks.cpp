@@ -111,7 +111,8 @@ void FreeDistributionWorkArrays(int n) {
   // A count other than the block's own leaves the block unknown to reuse.
   if (n != w.gridPoints) {
     std::free(w.block);
-    for (int k = 1; k <= n; ++k) delete[] w.lammSolutions[k];
+    // The block's own rows, whatever count the caller gave.
+    for (int k = 1; k <= w.gridPoints; ++k) delete[] w.lammSolutions[k];
     delete[] w.lammSolutions;
     w = DistributionWorkBlock{};
     return;
