@@ -372,6 +372,12 @@ TEST_F(PlotAreas, PointsBeyondTheRangeCauseExactlyOneReplot) {
   ASSERT_TRUE(p.Plot());
   EXPECT_EQ(p.lastMetafile - before, 2u);
   EXPECT_EQ(p.yMax, 1.0f);
+  // A picture nobody will see is not recorded.
+  platform::SetDrawingUnseen(true);
+  before = p.lastMetafile;
+  EXPECT_TRUE(p.Plot());
+  platform::SetDrawingUnseen(false);
+  EXPECT_EQ(p.lastMetafile, before);
 }
 
 // The colour scale of per-point extra values: one box per 10 rows, at
