@@ -6,6 +6,7 @@
 
 #include "area_fixture.h"
 #include "platform/clock.h"
+#include "platform/user_interface.h"
 #include "platform/metafile.h"
 #include "tests/support/file_text.h"
 
