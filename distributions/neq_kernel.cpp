@@ -131,74 +131,7 @@ TARNEL_TARGET_AVX512 void TileAvx512(const float* const* xi, const float* const*
                                          Sum4x8(c[i][0], c[i][1], c[i][2], c[i][3])));
 }
 
-// TileAvx512 on rows already widened to double: the same products, summed
-// in the same order, without the ten conversions an eight-wide step takes
-// beside its 24 FMAs (they share the two ports the FMAs run on).
-TARNEL_TARGET_AVX512 void TileAvx512Wide(const double* const* xi, const double* const* xj, size_t len,
-                                         double* const* p) {
-  __m512d c[6][4];
-#pragma GCC unroll 6
-  for (int i = 0; i < 6; ++i)
-#pragma GCC unroll 4
-    for (int j = 0; j < 4; ++j) c[i][j] = _mm512_setzero_pd();
-  const double *b0 = xj[0], *b1 = xj[1], *b2 = xj[2], *b3 = xj[3];
-#pragma GCC unroll 2
-  for (size_t q = 0; q < len; q += 8) {
-    const __m512d y0 = _mm512_load_pd(b0 + q);
-    const __m512d y1 = _mm512_load_pd(b1 + q);
-    const __m512d y2 = _mm512_load_pd(b2 + q);
-    const __m512d y3 = _mm512_load_pd(b3 + q);
-#pragma GCC unroll 6
-    for (int i = 0; i < 6; ++i) {
-      const __m512d x = _mm512_load_pd(xi[i] + q);
-      c[i][0] = _mm512_fmadd_pd(x, y0, c[i][0]);
-      c[i][1] = _mm512_fmadd_pd(x, y1, c[i][1]);
-      c[i][2] = _mm512_fmadd_pd(x, y2, c[i][2]);
-      c[i][3] = _mm512_fmadd_pd(x, y3, c[i][3]);
-    }
-  }
-#pragma GCC unroll 6
-  for (int i = 0; i < 6; ++i)
-    _mm256_storeu_pd(p[i], _mm256_add_pd(_mm256_loadu_pd(p[i]),
-                                         Sum4x8(c[i][0], c[i][1], c[i][2], c[i][3])));
-}
-
-// Rows from..to-1 of chunk `off` widened to double, row i at wide + i kChunk.
-TARNEL_TARGET_AVX512 void WidenRowsAvx512(const PackedDesign& d, size_t off, int from, int to, double* wide) {
-  for (int i = from; i < to; ++i) {
-    const float* r = d.data + static_cast<size_t>(i) * d.ld + off;
-    double* w = wide + static_cast<size_t>(i) * PackedDesign::kChunk;
-    for (int q = 0; q < PackedDesign::kChunk; q += 8) _mm512_store_pd(w + q, _mm512_cvtps_pd(_mm256_load_ps(r + q)));
-  }
-}
-
 #pragma GCC diagnostic pop
-
-using WideTileKernel = void (*)(const double* const* xi, const double* const* xj, size_t len, double* const* p);
-
-// The kernel that works on widened rows, or none (the others convert as
-// they go).
-WideTileKernel ActiveWideTile() {
-  return ForActiveKernel<WideTileKernel>(nullptr, nullptr, TileAvx512Wide);
-}
-
-// A worker's rows of one chunk in double: as many rows as the design has,
-// 64-byte aligned, grown when needed and kept.
-double* WideRows(int rows) {
-  struct Buffer {
-    double* data = nullptr;
-    size_t size = 0;
-    ~Buffer() { std::free(data); }
-  };
-  thread_local Buffer buffer;
-  const size_t need = static_cast<size_t>(rows) * PackedDesign::kChunk;
-  if (need > buffer.size) {
-    std::free(buffer.data);
-    buffer.data = Aligned<double>(need);
-    buffer.size = need;
-  }
-  return buffer.data;
-}
 
 TileKernel ActiveTile() { return ForActiveKernel<TileKernel>(TileGeneric, TileAvx2, TileAvx512); }
 
@@ -274,47 +207,18 @@ inline void AccumulateBlockTiles(PackedDesign& d, TileKernel tile, size_t off, i
   }
 }
 
-// The same for rows widened to double, row i at wide + i kChunk.
-inline void AccumulateWideBlockTiles(PackedDesign& d, WideTileKernel tile, const double* wide, int ib, int jb0,
-                                     int jb1) {
-  const size_t len = PackedDesign::kChunk;
-  const double* xi[PackedDesign::kBlock];
-  const double* xj[PackedDesign::kColumns];
-  double* p[PackedDesign::kBlock];
-  const int i0 = ib * PackedDesign::kBlock;
-  for (int ii = 0; ii < PackedDesign::kBlock; ++ii) xi[ii] = wide + static_cast<size_t>(i0 + ii) * len;
-  for (int jb = jb0; jb < jb1; ++jb) {
-    const int j0 = jb * PackedDesign::kColumns;
-    for (int jj = 0; jj < PackedDesign::kColumns; ++jj) xj[jj] = wide + static_cast<size_t>(j0 + jj) * len;
-    for (int ii = 0; ii < PackedDesign::kBlock; ++ii)
-      p[ii] = d.product + static_cast<size_t>(i0 + ii) * d.rows + j0;
-    tile(xi, xj, len, p);
-  }
-}
-
 }  // namespace
 
 void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
                              const std::atomic<bool>& stop, std::atomic<long>* done) {
   const TileKernel tile = ActiveTile();
-  const WideTileKernel wideTile = ActiveWideTile();
-  // The rows the blocks reach: their own and every column tile up to them.
-  int rows = 0;
-  for (int n = 0; n < count; ++n)
-    rows = std::max({rows, (blocks[n] + 1) * PackedDesign::kBlock,
-                     ProductBlockTiles(blocks[n]) * PackedDesign::kColumns});
-  double* wide = wideTile ? WideRows(rows) : nullptr;
   for (int c = 0; c < d.chunks; ++c) {
     if (stop.load(std::memory_order_relaxed)) return;
     const size_t off = static_cast<size_t>(c) * PackedDesign::kChunk;
-    if (wide) WidenRowsAvx512(d, off, 0, rows, wide);
     for (int n = 0; n < count; ++n) {
       const int ib = blocks[n];
       const int tiles = ProductBlockTiles(ib);
-      if (wide)
-        AccumulateWideBlockTiles(d, wideTile, wide, ib, 0, tiles);
-      else
-        AccumulateBlockTiles(d, tile, off, ib, 0, tiles);
+      AccumulateBlockTiles(d, tile, off, ib, 0, tiles);
       if (done) done->fetch_add(tiles, std::memory_order_relaxed);
     }
   }
@@ -323,27 +227,13 @@ void AccumulateProductBlocks(PackedDesign& d, const int* blocks, int count,
 void AccumulateProductRegion(PackedDesign& d, int b0, int b1, int c0, int c1,
                              const std::atomic<bool>& stop, std::atomic<long>* done) {
   const TileKernel tile = ActiveTile();
-  const WideTileKernel wideTile = ActiveWideTile();
-  // Its row blocks and its column tiles, which may overlap.
-  const int rowFrom = b0 * PackedDesign::kBlock, rowTo = b1 * PackedDesign::kBlock;
-  const int colFrom = c0 * PackedDesign::kColumns;
-  const int colTo = std::min(c1, ProductBlockTiles(b1 - 1)) * PackedDesign::kColumns;
-  double* wide = wideTile ? WideRows(std::max(rowTo, colTo)) : nullptr;
   for (int c = 0; c < d.chunks; ++c) {
     if (stop.load(std::memory_order_relaxed)) return;
     const size_t off = static_cast<size_t>(c) * PackedDesign::kChunk;
-    if (wide) {
-      WidenRowsAvx512(d, off, rowFrom, rowTo, wide);
-      if (colFrom < rowFrom) WidenRowsAvx512(d, off, colFrom, std::min(colTo, rowFrom), wide);
-      if (colTo > rowTo) WidenRowsAvx512(d, off, std::max(colFrom, rowTo), colTo, wide);
-    }
     long count = 0;
     for (int ib = b0; ib < b1; ++ib) {
       const int end = std::min(c1, ProductBlockTiles(ib));
-      if (wide)
-        AccumulateWideBlockTiles(d, wideTile, wide, ib, c0, end);
-      else
-        AccumulateBlockTiles(d, tile, off, ib, c0, end);
+      AccumulateBlockTiles(d, tile, off, ib, c0, end);
       if (end > c0) count += end - c0;
     }
     if (done) done->fetch_add(count, std::memory_order_relaxed);
