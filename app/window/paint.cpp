@@ -210,8 +210,8 @@ void TXLAWindow::Paint(bool erase) {
   const RealtimeState& rt = CurrentRealtimeState();
   if (rt.running && dataScreen && surface) {
     auto dc = surface->ClientDC();
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 30, rt.statusLine1);
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 50, rt.statusLine2);
+    DrawReportTextInPlace(*surface, *dc, 500, 30, rt.statusLine1);
+    DrawReportTextInPlace(*surface, *dc, 500, 50, rt.statusLine2);
   }
   if (RunState().TransformAwaitsRun && gModelSelectorFlags.SedTransformModel && surface) {
     auto dc = surface->ClientDC();

@@ -1,6 +1,7 @@
 #include "app/window/window_services.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,8 +19,17 @@
 #include "platform/error_box.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
+#include "plot/cwinplot.h"
+#include "plot/plot_window_set.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"
+
+int ReportTextColumn(const TXLAWindow& w, int x) {
+  const CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  if (!plot || w.ClientWidthF <= 0 || plot->plotLeft <= 0) return x;
+  const int frame = static_cast<int>(std::lround((plot->plotLeft + 6) * w.ClientWidthF / (1000.0 * PlotXStretch)));
+  return std::max(x, x - 10 + frame);
+}
 
 void RequestRepaint(TXLAWindow& window) {
   // A serial fit redraws on its own schedule.

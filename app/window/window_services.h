@@ -14,6 +14,12 @@ struct ScanSet;
 // Invalidates the whole client area with erase, unless a serial fit runs.
 void RequestRepaint(TXLAWindow& window);
 
+// The column at which a line of the fit report or of the progress shown in
+// its rows, meant for column x of the window, begins: right of the data
+// plot's frame, so that its axis label and tick values stay readable, and
+// one column for every writer, so that a line replaces the one at its row.
+int ReportTextColumn(const TXLAWindow& window, int x);
+
 // The path of "tarnel.ini" (set by the start-up; tests point it elsewhere).
 std::string& LastFolderIniPath();
 // Writes text as "tarnel.ini" (whole, under a temporary name); a failure

@@ -215,16 +215,13 @@ bool DistributionRefused(bool asked) {
 }
 
 
-// A fit writes its progress where the report of the last result stood: that
-// report goes first, so that no stale line (its rmsd, its step counter)
+// A Run or a fit writes its progress where the report of the last result
+// stood: that report goes first, so that no stale line (its rmsd, its step counter)
 // stands among the progress lines.
 void EraseLastReport(TXLAWindow& w) {
   platform::DrawSurface* surface = w.Frame().Surface();
   if (!surface) return;
-  {
-    auto dc = surface->ClientDC();
-    EraseTextsInPlace(*dc);
-  }
+  EraseTextsInPlace(*surface);
   w.Frame().FlushCanvas();
 }
 
@@ -409,6 +406,7 @@ void TXLAWindow::CmRun() {
   LammSettings().liveDisplay = 1;
   PrepareContiContext(*this);
   Frame().SetCursor(platform::CursorKind::Wait);
+  EraseLastReport(*this);
   const bool distribution = m.DistributionModel && !m.SedTransformModel && !EqTestModeOn();
   work();
   Frame().SetCursor(platform::CursorKind::Arrow);
