@@ -108,14 +108,60 @@ int ReportTextRow(int clientHeight, int y) {
   return 10 + static_cast<int>(std::lround((y - 10) * ReportLineStep(clientHeight) / 20.0));
 }
 
+int ReportTextStep(int clientHeight) { return static_cast<int>(ReportLineStep(clientHeight)); }
+
+namespace {
+
+int ReportFontPixels(double step) {
+  return step < 20.0 ? std::max(10, static_cast<int>(std::lround(12.0 * step / 20.0))) : 0;
+}
+
+}  // namespace
+
+int ReportTextWidth(platform::DrawContext& dc, int clientHeight, const std::string& text) {
+  const int pixels = ReportFontPixels(ReportLineStep(clientHeight));
+  const platform::HGDIOBJ font = pixels ? dc.SelectObject(ReportFont(pixels)) : 0;
+  const int width = dc.MeasureText(text);
+  if (font) dc.SelectObject(font);
+  return width;
+}
+
 void DrawReportTextInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int x, int y,
                            const std::string& text) {
   const int clientHeight = surface.ClientHeight();
   const double step = ReportLineStep(clientHeight);
   platform::HGDIOBJ font = 0;
-  const int pixels = step < 20.0 ? std::max(10, static_cast<int>(std::lround(12.0 * step / 20.0))) : 0;
+  const int pixels = ReportFontPixels(step);
   if (pixels) font = dc.SelectObject(ReportFont(pixels));
   // A line's cell reaches to the next row: the rows' cells do not overlap.
   WriteInPlace(surface, dc, x, ReportTextRow(clientHeight, y), text, static_cast<int>(step));
   if (font) dc.SelectObject(font);
+}
+
+std::vector<std::string> WrapTextToWidth(const std::string& text, int maxWidth,
+                                         const std::function<int(std::string_view)>& width) {
+  std::vector<std::string> lines;
+  const std::string_view all(text);
+  std::size_t start = 0;
+  while (start < all.size()) {
+    const std::string_view rest = all.substr(start);
+    if (width(rest) <= maxWidth) {
+      lines.emplace_back(rest);
+      break;
+    }
+    // The longest head that fits, at the best kind of break it has.
+    std::size_t comma = 0, separator = 0, character = 0;
+    for (std::size_t end = 1; end < rest.size(); ++end) {
+      if (width(rest.substr(0, end)) > maxWidth) break;
+      character = end;
+      const char last = rest[end - 1];
+      if (last == ' ' && end >= 2 && rest[end - 2] == ',') comma = end;
+      if (last == '/' || last == '\\' || last == ' ') separator = end;
+    }
+    std::size_t end = comma ? comma : separator ? separator : character;
+    if (end == 0) end = 1;  // not even one character fits: one a line
+    lines.emplace_back(rest.substr(0, end));
+    start += end;
+  }
+  return lines;
 }

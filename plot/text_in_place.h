@@ -7,7 +7,10 @@
 // text away puts back the pixels it covered where its strokes still stand:
 // the scans and plot lines under it come back as they were, and what was
 // drawn over it since stays.
+#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/draw_context.h"
 #include "platform/draw_surface.h"
@@ -22,8 +25,11 @@ void DrawTextInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, 
 // covered the data and the residuals plots).
 void DrawReportTextInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int x, int y,
                            const std::string& text);
-// The row at which such a line of y is drawn.
+// The row at which such a line of y is drawn, the rows' spacing in pixels,
+// and the width of a text in the report's font.
 int ReportTextRow(int clientHeight, int y);
+int ReportTextStep(int clientHeight);
+int ReportTextWidth(platform::DrawContext& dc, int clientHeight, const std::string& text);
 // A repaint has drawn the window anew: nothing of the texts written before
 // is left to erase.
 void ForgetTextsInPlace();
@@ -31,3 +37,10 @@ void ForgetTextsInPlace();
 // report, before a Run or a fit writes its progress where it stood) and
 // forgets them.
 void EraseTextsInPlace(platform::DrawSurface& surface);
+
+// A text in lines no wider than maxWidth as `width` measures them, broken
+// after ", " where it can, else after a path separator or a blank, else
+// between characters; joined, the lines give the text back. A line that
+// would run past the window's right edge is cut there.
+std::vector<std::string> WrapTextToWidth(const std::string& text, int maxWidth,
+                                         const std::function<int(std::string_view)>& width);

@@ -71,6 +71,11 @@ void WindowFitHost::DrawText(int x, int y, const std::string& text) {
   DrawProgressText(window_, x, y, text);
 }
 
+void WindowFitHost::PlaceReport(const std::vector<std::string>& lines) {
+  if (!WindowFlags().WindowPainted || (Road().mStarScreenShown && Road().mStarScreenShown())) return;
+  PlaceReportClearOfTheData(window_, lines);
+}
+
 void WindowFitHost::RedrawFitProgress() {
   // The update switches and the interval may have changed since the last fit.
   SyncPlotPreferences();

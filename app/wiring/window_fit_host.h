@@ -17,6 +17,8 @@ class WindowFitHost : public FitHost {
   bool HasPlotWindows() const override;
   bool DrawingEnabled() const override;
   void DrawText(int x, int y, const std::string& text) override;
+  // In the rows of the data plot where the report covers the fewest scans.
+  void PlaceReport(const std::vector<std::string>& lines) override;
   // The window's diagnostics log.
   void WriteDiagnostics(const std::string& text) override;
   // During a fit: the plots chosen for updates, at most once per interval.

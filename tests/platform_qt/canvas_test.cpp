@@ -305,6 +305,49 @@ TEST(Canvas, TextWrittenAgainInPlaceGivesBackThePixelsUnderTheOlderOne) {
   ForgetTextsInPlace();
 }
 
+// A line too wide for the window is broken where it reads best: after a
+// comma, else after a folder of a path, else between characters; each part
+// fits, and together they are the line.
+TEST(Canvas, ALineWiderThanTheWindowBreaksIntoPartsThatFit) {
+  QtCanvas canvas(1280, 100);
+  auto dc = canvas.ClientDC();
+  auto width = [&dc](std::string_view t) { return dc->MeasureText(t); };
+  const std::string path = "/home/someone/experiments/2026-12-08 equilibrium of the dimer/planning/speedsteps.txt";
+  struct Case {
+    const char* name;
+    std::string text;
+    int maxWidth;
+    std::string firstLine;  // empty: whatever fits
+  };
+  const Case cases[] = {
+      {"fits", "t(const) = 38 h", 1220, "t(const) = 38 h"},
+      {"after a comma", "epsilon = 0.0010: t(const) = 38 h, t(opt) = 21 h, saved in " + path,
+       width("epsilon = 0.0010: t(const) = 38 h, t(opt) = 21 h, saved in " + path) - 10,
+       "epsilon = 0.0010: t(const) = 38 h, t(opt) = 21 h, "},
+      {"after a folder", path + path, width(path) + 5, ""},
+      {"between characters", std::string(300, 'W'), 200, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> lines = WrapTextToWidth(c.text, c.maxWidth, width);
+    ASSERT_FALSE(lines.empty());
+    std::string joined;
+    for (const std::string& line : lines) {
+      EXPECT_LE(width(line), c.maxWidth) << line;
+      EXPECT_FALSE(line.empty());
+      joined += line;
+    }
+    EXPECT_EQ(joined, c.text);
+    if (!c.firstLine.empty()) {
+      EXPECT_EQ(lines.front(), c.firstLine);
+    }
+    if (std::string(c.name) == "after a folder") {
+      for (std::size_t k = 0; k + 1 < lines.size(); ++k) EXPECT_EQ(lines[k].back(), '/') << lines[k];
+    }
+  }
+  EXPECT_EQ(WrapTextToWidth("", 100, width).size(), 0u);
+}
+
 // A plot drawn straight over another at its place (the optimiser's progress
 // over the simulation's profiles) shows as if alone: the labels of the one
 // below ("radius" under "time (h)") do not show through.
