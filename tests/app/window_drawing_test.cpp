@@ -170,9 +170,13 @@ TEST_F(WindowDrawing, ATextWrittenAgainAtItsPlaceLeavesNothingOfALongerOne) {
 
 // A Run writes its progress through several routines (the distribution's
 // steps, the Lamm list, the solver's step lines, the status lines of the
-// regularisation): each shows in the window, and a line
-// written at a place by one of them is replaced by the next line written
-// there by any other, in the same font and column.
+// regularisation) where the report of the last result stood: each shows in
+// the window, and a line written at a place by one of them (or by the
+// report) is replaced by the next line written there by any other, in the
+// same font and column, right of the data plot's frame (its axis label and
+// tick values stay clear); taken away, each gives back the scans it covered,
+// pixel for pixel.
+
 TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
   Shown();
   LoadRun(3);
@@ -183,26 +187,40 @@ TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
       {"distribution", [&](int y, const std::string& t) { plot->DrawText(10, y, t); }},
       {"Lamm list", [](int y, const std::string& t) { CurrentLoadHooks().drawText(t, 10, y); }},
       {"Lamm steps", [](int y, const std::string& t) { CurrentLammSolverDisplay().drawText(10, y, t); }},
-      {"regularisation status", [](int y, const std::string& t) { ContiStatusLine(y, t); }}};
+      {"regularisation status", [](int y, const std::string& t) { ContiStatusLine(y, t); }},
+      {"fit report", [](int y, const std::string& t) { MainFitHost()->DrawText(10, y, t); }}};
   const bool drawing = ContiContext().drawingEnabled;
   ContiContext().drawingEnabled = true;
   auto ink = [&] {
     int n = 0;
     for (int x = 0; x < 700; ++x)
-      for (int y = 15; y < 140; ++y)
+      for (int y = 15; y < 300; ++y)
         if (Pixel(x, y) == 0) ++n;
     return n;
   };
   const int blank = ink();
+  const platform::Bitmap picture = Qt().Canvas().ToBitmap();
+  const int frame = ReportTextColumn(Window(), 10);
+  ASSERT_GT(frame, 40);
+  auto inkLeftOfFrame = [&] {
+    int n = 0;
+    for (int x = 0; x < frame; ++x)
+      for (int y = 15; y < 300; ++y) n += Pixel(x, y) != 0xffffff;
+    return n;
+  };
+  const int axis = inkLeftOfFrame();
   for (const auto& [first, write] : writers)
     for (const auto& [second, replace] : writers) {
       SCOPED_TRACE(std::string(first) + " then " + second);
-      for (const int y : {30, 70}) {
-        write(y, "allocating memory space...    ");
+      // Above the data plot and in its rows, over the scans.
+      for (const int y : {30, 70, 150, 230}) {
+        write(y, "allocating memory space...    t = 3164 sec");
         ASSERT_GT(ink(), blank + 20);
+        EXPECT_EQ(inkLeftOfFrame(), axis);
         replace(y, "");
         EXPECT_LE(ink(), blank);
       }
+      EXPECT_TRUE(Qt().Canvas().ToBitmap() == picture);
     }
   ContiContext().drawingEnabled = drawing;
 }
