@@ -261,6 +261,8 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
   v[123] = Flag(sel.ZoneCentrifugationModel);
   v[124] = Flag(sel.ZoneCentrifugationLsgModel);
   v[125] = Flag(sel.ZoneCentrifugationCSModel);
+  // The parameter box's "with synthetic boundary" of the multiple species.
+  v[126] = Flag(mp.syntheticBoundary);
   // The nonideal c(s) shows its log kd in component 4's second field, and
   // a fit of kd moves it there only through its store.
   if (sel.NonidealCSModel) v[32] = gAssociationModelParams.logKd;
@@ -347,11 +349,10 @@ void FollowReloadedTimeSwitches() {
 }  // namespace
 
 bool IsCarriedSavedParamsLine(int line) {
-  // 126: a parameter-box switch that no record here keeps;
   // 151-153: model values no record here keeps; 188-191: values and
   // switches of a dialog this program lacks; 192: a scan-set value nothing
   // here uses; 198-199: two mean-field integers no record here keeps.
-  return line == 126 || (line >= 151 && line <= 153) || (line >= 188 && line <= 192) ||
+  return (line >= 151 && line <= 153) || (line >= 188 && line <= 192) ||
          line == 198 || line == 199;
 }
 
@@ -475,6 +476,19 @@ std::vector<int> WholeNumberLines() {
 
 bool KnownDistributionCode(int code) { return (code >= 0 && code <= 7) || code == 7001; }
 
+// Models the switches of the file cannot name but whose every value the
+// component lines hold: the light-scattering species (Stokes radii or the
+// cumulants in the discrete species' slots) come back by the model in use
+// the file names, not as the discrete species of their switches, which
+// would read a radius as a diffusion coefficient.
+int ModelNamedInUse(const std::vector<float>& v, int fromSwitches) {
+  if (fromSwitches != kCmDiscreteSpeciesModel || static_cast<int>(v.size()) - 1 < kModelInUseLine)
+    return fromSwitches;
+  const std::optional<std::int32_t> saved = WholeNumberOf(v[kModelInUseLine]);
+  if (saved && (*saved == kCmDlsStokesRadiiModel || *saved == kCmDlsCumulantModel)) return *saved;
+  return fromSwitches;
+}
+
 // Why the values cannot be restored (empty: they can): a whole-number line
 // that no int holds, or a distribution model the program does not know.
 std::string RefusedValue(const std::vector<float>& v) {
@@ -559,7 +573,7 @@ int ReloadParameters(const std::string& path) {
   ReadModelSwitches(has, at);
   DefaultReselect(code);
   ReadLaterModelSwitches(has, at);
-  const int key = SelectedModelKey();
+  const int key = ModelNamedInUse(v, SelectedModelKey());
   if (key != 0 && hooks.reselectModel) {
     if (code >= 2) fs.molarMassParameters = 1;
     sel.ClearSwitches();
@@ -593,6 +607,7 @@ int ReloadParameters(const std::string& path) {
   if (has(120)) ls.convolutionRange = at(120);
   ls.simulateTimeResolution = has(121) && On(at(121));
   ls.simulateRadialResolution = has(122) && On(at(122));
+  mp.syntheticBoundary = has(126) && On(at(126)) ? 1 : 0;
   if (has(127)) mp.zoneValue = at(127);
   if (has(128)) mp.zoneFit = Int(at(128));
   StickyHardSphereFlag = has(130) && On(at(130)) ? 1 : 0;
