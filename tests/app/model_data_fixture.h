@@ -93,9 +93,15 @@ inline std::string DescribeState(const ModelState& a) {
 // answered as offered.
 class ModelDataTest : public ModelDialogTest {
  protected:
+  // (A file already there is the same: programs that load it side by side
+  // never see it half written.)
+  static void WriteOnce(const std::string& path, const std::string& text) {
+    if (!std::filesystem::exists(path)) std::ofstream(path) << text;
+  }
   void LoadData(unsigned kind) { LoadData(kind, dir_); }
-  // The data written into `folder` (the same every time) and loaded.
-  void LoadData(unsigned kind, const std::filesystem::path& folder) {
+  // The data written into `folder` (the same every time) and loaded;
+  // `afterChoice` expects what the load asks once the files are chosen.
+  void LoadData(unsigned kind, const std::filesystem::path& folder, const std::function<void()>& afterChoice = {}) {
     Window();
     // The questions a model's command asks are answered as offered.
     ui_->acceptPrompts = true;
@@ -104,9 +110,10 @@ class ModelDataTest : public ModelDialogTest {
       std::vector<std::string> paths;
       for (int k = 1; k <= 2; ++k) {
         paths.push_back((folder / ("set" + std::to_string(k) + ".dlsdat")).string());
-        std::ofstream(paths.back()) << apptest::DlsSetText(k, 40, [] { return 0.0; });
+        WriteOnce(paths.back(), apptest::DlsSetText(k, 40, [] { return 0.0; }));
       }
       ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+      if (afterChoice) afterChoice();
       Window().Dispatch(298);
     } else if (kind == kElectrophoresisData) {
       std::vector<std::string> paths;
@@ -123,7 +130,7 @@ class ModelDataTest : public ModelDialogTest {
           text += line;
         }
         paths.push_back((folder / name).string());
-        std::ofstream(paths.back()) << text;
+        WriteOnce(paths.back(), text);
       }
       ui_->ExpectFiles("select files to fit", Chosen(paths));
       ui_->ExpectPrompt("LOAD FILES", "load every n'th file:", std::string("1"));
@@ -148,10 +155,11 @@ class ModelDataTest : public ModelDialogTest {
         char name[32];
         std::snprintf(name, sizeof name, "%05d.RA1", k);
         paths.push_back((folder / name).string());
-        std::ofstream(paths.back()) << text;
+        WriteOnce(paths.back(), text);
       }
       ui_->lenient = true;  // the loader's advice
       ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+      if (afterChoice) afterChoice();
       Window().Dispatch(515);
       ui_->lenient = false;
     } else {
