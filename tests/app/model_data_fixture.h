@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <iomanip>
 #include <map>
@@ -93,10 +94,12 @@ inline std::string DescribeState(const ModelState& a) {
 // answered as offered.
 class ModelDataTest : public ModelDialogTest {
  protected:
-  // (A file already there is the same: programs that load it side by side
-  // never see it half written.)
+  // (A file already there with this text is left: programs that load it
+  // side by side never see it half written.)
   static void WriteOnce(const std::string& path, const std::string& text) {
-    if (!std::filesystem::exists(path)) std::ofstream(path) << text;
+    std::ifstream in(path, std::ios::binary);
+    const std::string there((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.is_open() || there != text) std::ofstream(path, std::ios::binary) << text;
   }
   void LoadData(unsigned kind) { LoadData(kind, dir_); }
   // The data written into `folder` (the same every time) and loaded;
