@@ -533,6 +533,7 @@ void ComposeFitInfoText(FitHost* host) {
 
 void DrawFitInfoLines(FitHost* host, const FitInfoLines& lines) {
   if (!host) return;
+  host->PlaceReport(std::vector<std::string>(std::begin(lines.line), std::end(lines.line)));
   const bool line11 = gModelSelectorFlags.NonidealMultipleSpeciesModel || !lines.line[11].empty();
   for (int k = 1; k <= 14; ++k) {
     if (k == 11 && !line11) continue;
