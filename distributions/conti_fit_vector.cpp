@@ -5,6 +5,7 @@
 
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
+#include "fit/stalled_steps.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
 #include "fit/model_params.h"
@@ -224,13 +225,16 @@ double PackValue(const Entry& e) {
 double UnpackValue(const Entry& e, double x) {
   const FitEngineState& fs = FS();
   switch (e.id) {
+    case kFf0:
+    case kSecondFf0:
+      if (x < 0.0) x = 0.0;
+      if (x > kMaxFrictionalRatio) x = kMaxFrictionalRatio;
+      break;
     case kVbar:
     case kBleachRate:
     case kBleachLimit:
     case kDepletionAmplitude:
     case kBufferAmplitude:
-    case kFf0:
-    case kSecondFf0:
     case kInvariantD:
     case kLamella:
       if (x < 0.0) x = 0.0;

@@ -478,7 +478,7 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
          std::normal_distribution<double> noise(0.0, 0.01);
          ForEachRow(d, [&](double&, double& signal) { signal = 0.5 + noise(random); });
        },
-       0, true, "the data do not determine f/f0: the fit ended where the rmsd stopped improving"},
+       0, true, "the data do not determine f/f0: moving it changes chi-square by less than the noise"},
       // Scans of a cell whose meniscus lies at 6.08 cm fitted within 6.00 to
       // 6.04 cm: the window's report and its wizard's notes go to the log.
       {"meniscus beyond its limits", "<AutoFit>TRUE</AutoFit>\n<MeniscusLowerLimit>6.00</MeniscusLowerLimit>\n"
