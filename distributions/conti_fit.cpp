@@ -14,6 +14,7 @@
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_transforms.h"
+#include "distributions/hydrodynamics.h"
 #include "distributions/nnls.h"
 #include "distributions/normal_equations.h"
 #include "distributions/work_blocks.h"
@@ -121,6 +122,40 @@ void RaiseInterruptFlags(FitHost* host) {
   if (host) host->RaiseRealtimeInterrupt();
 }
 
+// The largest f/f0 at which the data can still tell f/f0 apart: with D
+// falling as f/f0^-3/2 at a given s, the boundaries of every species grow
+// narrower, until even the broadest, of the smallest s of the grid, spreads
+// by diffusion over less than the spacing of the radii by the last scan
+// (sqrt(2 D t) below dr). Beyond, a larger f/f0 only steepens boundaries the
+// data cannot resolve, while the solver's grid and time steps follow them,
+// and each evaluation grows slower without bound. Never above
+// kMaxFrictionalRatio, never below the value the fit starts from.
+float FrictionalRatioCeiling() {
+  const ScanSet& ss = CurrentScanSet();
+  const ContiSettings& cs = Conti();
+  float ceiling = kMaxFrictionalRatio;
+  if (ss.count < 1 || static_cast<int>(ss.radii.size()) <= 1 || !ss.radii[1] || !cs.sValues) return ceiling;
+  double tLast = 0.0;
+  for (int j = 1; j <= ss.count && j < static_cast<int>(ss.records.size()); ++j)
+    tLast = std::max(tLast, ss.records[j].time);
+  const int first = std::max(1, ss.firstFitPoint[1]), last = std::min(ss.points[1], ss.lastFitPoint[1]);
+  if (!(tLast > 0.0) || last <= first) return ceiling;
+  const double dr = (static_cast<double>(ss.radii[1][last]) - ss.radii[1][first]) / (last - first);
+  float sLeast = 0.0f;
+  for (int i = 1; i <= cs.gridSize; ++i)
+    if (cs.sValues[i] > 0.0f && (sLeast == 0.0f || cs.sValues[i] < sLeast)) sLeast = cs.sValues[i];
+  if (!(sLeast > 0.0f) || !(dr > 0.0)) return ceiling;
+  const float T = ss.records[ss.count].temperature;
+  const double dAtOne = SvedbergD(CalculateMff02(sLeast, 1.0f), sLeast, T);
+  const double dLeast = dr * dr / (2.0 * tLast);
+  if (!(dAtOne > dLeast)) return ceiling;
+  const double resolved = std::pow(dAtOne / dLeast, 2.0 / 3.0);
+  if (resolved < ceiling) ceiling = static_cast<float>(resolved);
+  if (cs.ffValue > ceiling) ceiling = cs.ffValue;
+  if (cs.secondFf > ceiling) ceiling = cs.secondFf;
+  return std::min(ceiling, kMaxFrictionalRatio);
+}
+
 // The common start of the three drivers; false when a check fails.
 bool CommonStart(FitHost* host, unsigned char* redraw) {
   FitEngineState& fs = FS();
@@ -134,6 +169,7 @@ bool CommonStart(FitHost* host, unsigned char* redraw) {
   fs.fitRunning = 1;
   fs.evaluationsThisRun = 0;
   fs.evaluationsTotal = 0;
+  SetContiFrictionalRatioCeiling(FrictionalRatioCeiling());
   DisplayBestContiParams(host);
   return true;
 }

@@ -221,6 +221,8 @@ double PackValue(const Entry& e) {
   return c;
 }
 
+float gFrictionalRatioCeiling = kMaxFrictionalRatio;
+
 // Unpacking limits; returns the value written into the model.
 double UnpackValue(const Entry& e, double x) {
   const FitEngineState& fs = FS();
@@ -228,7 +230,7 @@ double UnpackValue(const Entry& e, double x) {
     case kFf0:
     case kSecondFf0:
       if (x < 0.0) x = 0.0;
-      if (x > kMaxFrictionalRatio) x = kMaxFrictionalRatio;
+      if (x > gFrictionalRatioCeiling) x = gFrictionalRatioCeiling;
       break;
     case kVbar:
     case kBleachRate:
@@ -280,6 +282,9 @@ double UnpackValue(const Entry& e, double x) {
   return x;
 }
 }  // namespace
+
+void SetContiFrictionalRatioCeiling(float ceiling) { gFrictionalRatioCeiling = ceiling; }
+float ContiFrictionalRatioCeilingInUse() { return gFrictionalRatioCeiling; }
 
 const conti_fit_vector::Positions& conti_fit_vector::EntryPositions() { return gPositions; }
 

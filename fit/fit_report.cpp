@@ -374,8 +374,8 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
   } else {
     Appendf(l5, "frict ratio = %f        ", c.ffValue);
     // Where a fit pressed it against the end of its range.
-    if (c.ffValue >= kMaxFrictionalRatio)
-      Appendf(l5, "(at its upper limit %.0f)  ", static_cast<double>(kMaxFrictionalRatio));
+    if (c.ffCeiling > 0.0f && c.ffValue >= c.ffCeiling)
+      Appendf(l5, "(at its upper limit %.2f)  ", static_cast<double>(c.ffCeiling));
   }
   const bool discrete = sel.BimodalFF0With1DiscreteCSModel || (sel.HybridCSLsgModel && !c.hybridDiscreteOff) ||
                         sel.CSWith1DiscreteModel || sel.CSWith1DiscreteComponent ||

@@ -151,7 +151,13 @@ bool MarquardtStepShrunkByRejections(const double* a, const int* flags, int n, d
   if (!(lambda > kMarquardtStartLambda)) return false;
   MarquardtWorkArrays& w = Work();
   if (!SolveDampedStep(kMarquardtStartLambda, n) || !AllFinite(nullptr, w.delta, n)) return false;
-  return !StepNegligible(a, flags, n);
+  if (StepNegligible(a, flags, n)) return false;
+  // A point whose linearised misfit lies within a unit of chi-square of its
+  // minimum is one as far as the data tell (sigma from the rmsd there).
+  const double points = std::max(gFitEngineState.mlPointCount, 1.0);
+  const double sigma2 = std::max(w.acceptedChiSquare / points, RmsdResolution() * RmsdResolution());
+  const double expected = MarquardtExpectedFall(n);
+  return !(expected >= 0.0 && expected < kStalledChiSquare * sigma2);
 }
 
 void ScaleFitParameters(float* v, int n) {
