@@ -131,8 +131,12 @@ bool Solve(NormalEquationBlock& b, int n, bool warm) {
   }
   const double limit = static_cast<double>(n) * n;
   double counter = 0.0;
+  // The solve of a large system can take long: a Run command takes the
+  // user's key between its iterations (the feasible point reached stays).
+  const bool poll = RunCommandSolving();
   for (;;) {
     counter += 1.0;
+    if (poll && RunStopRequested()) return true;
     // w = b - M x; x vanishes outside the passive set.
     for (int i = 1; i <= n; ++i) {
       double s = rhs[i];
