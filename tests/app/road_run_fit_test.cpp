@@ -7,7 +7,6 @@
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
 #include "fit/fit_report.h"
-#include "fit/rmsd.h"
 #include "numerics/random.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
@@ -732,80 +731,6 @@ TEST_F(RoadRun, TwoSpeciesFromAPoorStartByMarquardtEndOnAComputedModel) {
   Window().Dispatch(213);
   EXPECT_NEAR(Rmsd(), fitted, 1e-6);
   EXPECT_FALSE(platform::QuitRequested());
-}
-
-}  // namespace
-
-namespace {
-
-// The example's scans by Non-Interacting Discrete Species with TI and RI
-// noise, the meniscus fixed at 6.0201 cm, fitted over 6.0457 to 7.001 cm,
-// every c, M and s floated, by Marquardt-Levenberg from a start a new user
-// would type: three species from 0.9/20000/2, 0.5/80000/5.5 and
-// 0.2/200000/9, and two from 0.9/30000/3 and 0.5/100000/7. Each reaches the
-// rmsd the simplex reaches from the same start (0.00496 for three species),
-// or says that it stopped away from a minimum; at most one box.
-class ExampleMarquardt : public RoadTest {
- protected:
-  struct Species {
-    float c, M, s;
-  };
-  void Fit(const std::vector<Species>& start, bool marquardt) {
-    namespace fs = std::filesystem;
-    const fs::path example = fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs";
-    std::vector<std::string> paths;
-    for (int k = 1; k <= 36; ++k) {
-      char name[32];
-      std::snprintf(name, sizeof name, "%05d.RA1", k);
-      if (!fs::exists(dir_ / name)) fs::copy_file(example / name, dir_ / name);
-      paths.push_back((dir_ / name).string());
-    }
-    Window();
-    ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
-    gFitEngineState.molarMassParameters = 1;
-    Window().Dispatch(198);
-    ModelParams& mp = gModelParams;
-    for (int k = 1; k <= 4; ++k) mp.included[k] = 0;
-    for (int k = 1; k <= static_cast<int>(start.size()); ++k) {
-      mp.included[k] = 1;
-      mp.concentration[k] = start[k - 1].c;
-      mp.massOrD[k] = start[k - 1].M;
-      mp.s[k] = start[k - 1].s;
-      mp.concentrationFit[k] = mp.sFit[k] = mp.massOrDFit[k] = 1;
-    }
-    mp.concentrationsLinear = 0;
-    mp.meniscus = 6.0201f;
-    mp.meniscusFit = 0;
-    mp.bottom = 7.2f;
-    gFitEngineState.fitTINoise = 1;
-    mp.riNoiseFit = 1;
-    PackModelParameters();
-    CurrentScanSet().leftFitLimit = 6.0457f;
-    CurrentScanSet().rightFitLimit = 7.001f;
-    CheckLeftFitLimit();
-    CheckRightFitLimit();
-    Window().Dispatch(213);
-    gFitEngineState.useSimplex = marquardt ? 0 : 1;
-    gFitEngineState.useMarquardt = marquardt ? 1 : 0;
-    ui_->lenient = true;
-    Window().Dispatch(215);
-  }
-};
-
-TEST_F(ExampleMarquardt, ThreeSpecies) {
-  Fit({{0.9f, 20000, 2}, {0.5f, 80000, 5.5f}, {0.2f, 200000, 9}}, true);
-  const ModelParams& mp = gModelParams;
-  std::printf("rmsd %g  s %g %g %g  M %g %g %g  c %g %g %g\n", CalcRmsd(), mp.s[1], mp.s[2], mp.s[3], mp.massOrD[1],
-              mp.massOrD[2], mp.massOrD[3], mp.concentration[1], mp.concentration[2], mp.concentration[3]);
-  for (const auto& t : ui_->transcript) std::printf("box: %s\n", t.text.c_str());
-}
-
-TEST_F(ExampleMarquardt, TwoSpecies) {
-  Fit({{0.9f, 30000, 3}, {0.5f, 100000, 7}}, true);
-  const ModelParams& mp = gModelParams;
-  std::printf("rmsd %g  s %g %g  M %g %g  c %g %g\n", CalcRmsd(), mp.s[1], mp.s[2], mp.massOrD[1], mp.massOrD[2],
-              mp.concentration[1], mp.concentration[2]);
-  for (const auto& t : ui_->transcript) std::printf("box: %s\n", t.text.c_str());
 }
 
 }  // namespace
