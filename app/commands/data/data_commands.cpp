@@ -64,6 +64,9 @@ void TXLAWindow::EvTimer(int id) {
     } catch (const platform::FatalError&) {
       // The fatal box has been shown and the quit requested, as for a command.
       goesOn = false;
+    } catch (const platform::CommandFailure&) {
+      // A routine failed on the new scans: the update ends, its box shown.
+      goesOn = false;
     }
   }
   if (!goesOn) {
