@@ -84,8 +84,8 @@ void TXLAWindow::EvTimer(int id) {
   if (!surface) return;
   {
     auto dc = surface->ClientDC();
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 30, rt.statusLine1);
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 50, rt.statusLine2);
+    DrawReportTextInPlace(*surface, *dc, 500, 30, rt.statusLine1);
+    DrawReportTextInPlace(*surface, *dc, 500, 50, rt.statusLine2);
   }
   Frame().FlushCanvas();
 }
