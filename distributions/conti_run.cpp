@@ -39,6 +39,7 @@
 #include "numerics/regrid.h"
 #include "platform/sounds.h"
 #include "platform/diagnostics.h"
+#include "platform/fatal_error.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 
@@ -608,7 +609,25 @@ void RunContiSed() {
   const ContiSettings& cs = Conti();
   if (!cs.silent && !cs.synthetic) shownBefore.Keep();
   gRunStopped = false;
-  RunContiSedSteps();
+  try {
+    RunContiSedSteps();
+  } catch (const platform::CommandFailure&) {
+    // A routine failed on what the data gave it (its box has been shown):
+    // the Run ends as a stopped one does, without a result and with the
+    // distribution from before it, and the command ends.
+    gRunStopped = false;
+    Conti().lastRunFailed = 1;
+    DistArrays().kernelsWhole = false;
+    CurrentScanSet().dataChanged = 1;
+    platform::StopFlag() = false;
+    if (!cs.silent) {
+      FreeDistributionWorkArrays(WorkBlock().gridPoints);
+      FreeNormalEquationBlock();
+      shownBefore.PutBack();
+      if (DistributionPlotHost* h = GetDistributionPlotHost()) h->RequestRepaint();
+    }
+    throw;
+  }
   if (gRunStopped) EndStoppedRun(shownBefore);
   gRunStopped = false;
 }

@@ -56,7 +56,9 @@ void SolvePassive(NormalEquationBlock& b, int m) {
 
 bool Fallback(NormalEquationBlock& b, int n, const char* message, int serialCode) {
   ContiErrorOrCode(message, serialCode);
-  return dcholsolve(b.regularizedMatrix, b.rhs, n, b.solution, b.choleskyDiagonal);
+  // Rows of amplitudes whose kernels vanish over the data carry nothing and
+  // would make the matrix singular: the solve leaves them at 0.
+  return SolveNormalEquationsD(b.regularizedMatrix, b.rhs, n, b.solution, b.choleskyDiagonal);
 }
 
 }  // namespace

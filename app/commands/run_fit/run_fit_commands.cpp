@@ -217,16 +217,13 @@ bool DistributionRefused(bool asked) {
 }
 
 
-// A fit writes its progress where the report of the last result stood: that
-// report goes first, so that no stale line (its rmsd, its step counter)
+// A Run or a fit writes its progress where the report of the last result
+// stood: that report goes first, so that no stale line (its rmsd, its step counter)
 // stands among the progress lines.
 void EraseLastReport(TXLAWindow& w) {
   platform::DrawSurface* surface = w.Frame().Surface();
   if (!surface) return;
-  {
-    auto dc = surface->ClientDC();
-    EraseTextsInPlace(*dc);
-  }
+  EraseTextsInPlace(*surface);
   w.Frame().FlushCanvas();
 }
 
@@ -411,6 +408,7 @@ void TXLAWindow::CmRun() {
   LammSettings().liveDisplay = 1;
   PrepareContiContext(*this);
   Frame().SetCursor(platform::CursorKind::Wait);
+  EraseLastReport(*this);
   const bool distribution = m.DistributionModel && !m.SedTransformModel && !EqTestModeOn();
   // A distribution Run is bounded in time as a fit is: past the bound its
   // polls end it as a key would, and it says so.
