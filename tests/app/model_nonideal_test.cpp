@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <tuple>
 
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"
@@ -91,6 +92,15 @@ TEST_F(NonidealModels, TheSyntheticBoundaryBoxLayersTheStartAndTheReportSaysWher
       EXPECT_TRUE(box->visible) << id;
     }
     EXPECT_EQ(shown.Find(424)->label, "with synthetic boundary");
+    // The overlay fractions stand where the user enters them, by name, with
+    // their fit boxes.
+    for (const auto& [edit, box, label] : {std::tuple{420, 423, "overlay fraction 1"},
+                                           std::tuple{428, 446, "overlay fraction 2"},
+                                           std::tuple{438, 408, "overlay fraction 3"}}) {
+      EXPECT_TRUE(shown.Find(edit)->visible) << edit;
+      EXPECT_EQ(shown.Find(edit)->label, label);
+      EXPECT_TRUE(shown.Find(box)->visible) << box;
+    }
     EXPECT_EQ(shown.Find(424)->state, 1 - synthetic);  // as the switch was left
     EXPECT_EQ(gModelParams.syntheticBoundary, synthetic);
     // Its own state, not a fit flag of the slot whose box it borrows.
