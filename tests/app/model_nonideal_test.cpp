@@ -276,6 +276,25 @@ TEST_F(NonidealModels, HinderedSedimentationShowsWhatItsParametersImply) {
   EXPECT_NEAR(in.nonideal.ksLoad, 6.513, 0.005);
   EXPECT_NEAR(in.nonideal.kdLoad, 2.415, 0.005);
   EXPECT_NEAR(in.nonideal.volumeFraction, 0.089242, 2e-5);
+
+  // The same species in the M-and-s form: its entry is M0, shown and taken
+  // as the molar mass, and the values it implies are those of D0 above.
+  gFitEngineState.molarMassParameters = 1;
+  P[1] = 64388.0f;
+  UnpackModelParameters();
+  forms_.Expect({"Hindered Sedimentation", {}, {{411, 0}}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  const FormDialog& massForm = forms_.seen.back();
+  EXPECT_EQ(massForm.Find(EditForSlot(1))->label, "M0 (Da)");
+  EXPECT_EQ(massForm.Find(EditForSlot(1))->text, "64388");
+  EXPECT_EQ(massForm.Find(EditForSlot(7))->text, "64.4");
+  EXPECT_EQ(massForm.Find(EditForSlot(12))->text, "1.347");
+  MainFitHost()->FillFitReportInputs(in);
+  EXPECT_FLOAT_EQ(in.nonideal.impliedM, 64388.0f);
+  EXPECT_NEAR(in.nonideal.D, 6.0, 1e-3);
+  EXPECT_NEAR(in.nonideal.impliedFf0, 1.3472, 2e-4);
+  gFitEngineState.molarMassParameters = 0;
 }
 
 }  // namespace
