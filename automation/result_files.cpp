@@ -19,6 +19,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/stalled_steps.h"
 #include "numerics/ccurve.h"
 #include "platform/error_box.h"
 #include "numerics/statistics.h"
@@ -186,6 +187,12 @@ std::string ComposeResultParametersXml(const CIniCustomPars& r, bool screenshotW
     x += "\n  " + XmlEscape(list.names[static_cast<std::size_t>(k)]);
   x += "\n</ScanDataFilesLoaded>";
   x += "\n<FittingStepsText>" + FittingStepsText() + "</FittingStepsText>";
+  // How the Fit ended, when one ran: a limit or an undetermined quantity
+  // leaves status 0, and a reader learns of it here.
+  if (LastFitEnd().kind != FitEndKind::None) {
+    Element(x, "FitEnd", FitEndKindName(LastFitEnd().kind));
+    Element(x, "FitEndNote", XmlEscape(LastFitEnd().text));
+  }
 
   const double rmsd = fs.currentRmsd, points = fs.rmsdPointCount;
   Element(x, "RMSD", Format("%f", rmsd));
