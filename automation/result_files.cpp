@@ -15,6 +15,7 @@
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
+#include "distributions/regularization_scaling.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -169,6 +170,10 @@ std::string ComposeResultParametersXml(const CIniCustomPars& r, bool screenshotW
   if (state.exitCode != kAutomationOk)
     Element(x, "Failure",
             XmlEscape(state.failedStep) + "; exit status " + std::to_string(state.exitCode));
+  // A regularisation that ended at a limit of its own rather than at its
+  // chi-square ratio: the distribution is the one nearest to it.
+  if (!Regularization().limitNote.empty())
+    Element(x, "RegularizationLimit", XmlEscape(Regularization().limitNote));
   Element(x, "ScreenShotPath",
           screenshotWritten ? XmlEscape(ResultPath(r, "screenshot.bmp")) : std::string());
   Element(x, "CofsDataPath", XmlEscape(ResultPath(r, "distribution.dat")));
