@@ -125,11 +125,13 @@ void RaiseInterruptFlags(FitHost* host) {
 // The largest f/f0 at which the data can still tell f/f0 apart: with D
 // falling as f/f0^-3/2 at a given s, the boundaries of every species grow
 // narrower, until even the broadest, of the smallest s of the grid, spreads
-// by diffusion over less than the spacing of the radii by the last scan
-// (sqrt(2 D t) below dr). Beyond, a larger f/f0 only steepens boundaries the
-// data cannot resolve, while the solver's grid and time steps follow them,
-// and each evaluation grows slower without bound. Never above
-// kMaxFrictionalRatio, never below the value the fit starts from.
+// by diffusion over less than two spacings of the radii by the last scan
+// (sqrt(2 D t) below 2 dr: a feature narrower than two samples is not
+// resolved). Beyond, a larger f/f0 only steepens boundaries the data cannot
+// resolve (over featureless scans it fits the noise a little better, step by
+// step), while the solver's grid and time steps follow them and each
+// evaluation grows slower without bound. Never above kMaxFrictionalRatio,
+// never below the value the fit starts from.
 float FrictionalRatioCeiling() {
   const ScanSet& ss = CurrentScanSet();
   const ContiSettings& cs = Conti();
@@ -147,7 +149,7 @@ float FrictionalRatioCeiling() {
   if (!(sLeast > 0.0f) || !(dr > 0.0)) return ceiling;
   const float T = ss.records[ss.count].temperature;
   const double dAtOne = SvedbergD(CalculateMff02(sLeast, 1.0f), sLeast, T);
-  const double dLeast = dr * dr / (2.0 * tLast);
+  const double dLeast = 4.0 * dr * dr / (2.0 * tLast);
   if (!(dAtOne > dLeast)) return ceiling;
   const double resolved = std::pow(dAtOne / dLeast, 2.0 / 3.0);
   if (resolved < ceiling) ceiling = static_cast<float>(resolved);
