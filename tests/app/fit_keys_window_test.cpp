@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -236,6 +237,53 @@ TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
   EXPECT_EQ(ink, 0);
 }
 
+
+// Ctrl+R typed during a Run is its stop, whether the toolkit delivers it at
+// once or it still waits in the queue when the Run ends: no second Run
+// starts after it, and the next Ctrl+R runs again.
+TEST_F(FitKeys, KeysTypedDuringARunStartNoCommandAfterIt) {
+  ContinuousAnalysis();
+  // As the desktop session delivers what waits before the next question.
+  platform::SetEventFlush([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
+  int polls = 0;
+  platform::SetEventPump([&] { ++polls; });
+  Window().Dispatch(213);
+  const int whole = polls;
+  ASSERT_GT(whole, 2);
+  struct Moment {
+    int poll;
+    bool delivered;  // the toolkit hands the key over at once
+  };
+  for (const Moment m : {Moment{1, true}, Moment{whole / 2, true}, Moment{whole, false}}) {
+    SCOPED_TRACE(m.poll);
+    polls = 0;
+    platform::SetEventPump([&] {
+      if (++polls != m.poll) return;
+      QCoreApplication::postEvent(&Qt(), new QKeyEvent(QEvent::KeyPress, Qt::Key_R, Qt::ControlModifier));
+      QCoreApplication::postEvent(&Qt(), new QKeyEvent(QEvent::KeyRelease, Qt::Key_R, Qt::ControlModifier));
+      if (m.delivered) QCoreApplication::processEvents();
+    });
+    Window().Dispatch(213);
+    const int atEnd = polls;
+    for (int k = 0; k < 4; ++k) {
+      Drain();
+      // A command the key had queued would be re-posted after 20 ms.
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    EXPECT_EQ(polls, atEnd) << "a Run started after the one the key stopped";
+    EXPECT_FALSE(platform::StopFlag().load());
+  }
+  // The keyboard is the user's again: Ctrl+R now starts a Run.
+  polls = 0;
+  Qt().DeliverKey(Qt::Key_R, Qt::ControlModifier);
+  for (int k = 0; k < 4; ++k) {
+    Drain();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  platform::SetEventPump({});
+  platform::SetEventFlush({});
+  EXPECT_GT(polls, 2);
+}
 
 // A Run of each distribution model stopped by a key at several of its polls
 // of the keyboard (from the first to its last), then run again: the
