@@ -166,6 +166,9 @@ struct LammIdealState : LammIdealSettings {
   mutable CMovingFrameCore mf_;  // frame clock, rates and matrices of the path
   bool periodStepping_ = false, storedUse_ = false, firstRunStep_ = false, partial_ = false,
        completeNext_ = false, veryFirst_ = false;
+  // From a measured start: the first graded step (0 once the grading is
+  // over) and the time the run started.
+  double graded_ = 0, layeredStart_ = 0;
   double totalAmount_ = 0;
 
   // ---- time loop ----
