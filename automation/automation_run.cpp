@@ -638,6 +638,9 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
   ConnectContinuousDistributions();
   InstallDistributionPlot();
   *CurrentLoadTargets().automationRun = 1;
+  // Without a display and ending by itself, the run shows its window to
+  // nobody and takes no screenshot of it: no plot needs a picture.
+  if (platform::Headless() && r.AutoExit) platform::SetDrawingUnseen(true);
   // A previous analysis of the same data is never restored unasked.
   CurrentLoadHooks().offerRestorePreviousAnalysis = [] { return false; };
   // The per-scan rmsd file of the plots is a result too: it goes with the set.

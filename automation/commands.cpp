@@ -6,6 +6,7 @@
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
 #include "fit/model_params.h"
+#include "fit/model_selector.h"
 #include "fit/saved_params.h"
 
 const char* CommandStatusText(CommandStatus status) {
@@ -25,6 +26,13 @@ CommandStatus LoadListedScansAndSimulate() {
   if (s.dataFolder.empty()) s.dataFolder = CurrentDataPaths().dataFolder;
   return s.count > 0 ? CommandStatus::Done : CommandStatus::Failed;
 }
+
+namespace {
+bool DiscreteInSecondSlots() {
+  const ModelSelectorFlags& f = gModelSelectorFlags;
+  return f.CSff0With1DiscreteModel || f.BimodalFF0With1DiscreteCSModel || f.HybridCSLsgModel;
+}
+}  // namespace
 
 void ConnectSavedParamsToDistributions() {
   SavedParamsHooks& h = CurrentSavedParamsHooks();
@@ -53,8 +61,17 @@ void ConnectSavedParamsToDistributions() {
       case 87: c.ffMax = v; break;
       case 88: c.ffResolution = v; break;
       case 89: c.ffValue = v; break;
-      case 90: c.discreteM = mp.extra[1] = pv.P[16] = v; break;
-      case 91: c.discreteS = mp.extra[2] = pv.P[17] = v; break;
+      // Only the models that keep their discrete species in slots 16 and 17
+      // take them there; every other model keeps the file's own extra
+      // values (lines 9 and 18), which a Run of it may read.
+      case 90:
+        c.discreteM = v;
+        if (DiscreteInSecondSlots()) mp.extra[1] = pv.P[16] = v;
+        break;
+      case 91:
+        c.discreteS = v;
+        if (DiscreteInSecondSlots()) mp.extra[2] = pv.P[17] = v;
+        break;
       case 200: c.logSpacedGrid = v == 1.0f; break;
       case 201: c.minimumSValue = static_cast<float>(static_cast<int>(v)); break;
       case 202: c.useMinimumS = v == 1.0f; break;

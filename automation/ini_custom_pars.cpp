@@ -178,9 +178,10 @@ bool ValuesArePhysical(CIniCustomPars& r) {
     r.rejection = "Resolution (" + std::to_string(r.Resolution) + ") must be at least 2";
     return false;
   }
-  // Any other model (or none) would leave the analysis unchosen and fail
-  // only after a result set was written.
-  if (std::strcmp(r.Model, "cofs") != 0 && std::strcmp(r.Model, "lsgofs") != 0) {
+  // Any other model would leave the analysis unchosen and fail only after a
+  // result set was written. None named is the user's to choose in the window
+  // when no step of the run needs one (judged by the reader).
+  if (r.Model[0] && std::strcmp(r.Model, "cofs") != 0 && std::strcmp(r.Model, "lsgofs") != 0) {
     r.rejection = std::string("Model (\"") + r.Model + "\") must be cofs or lsgofs";
     return false;
   }
@@ -362,12 +363,16 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
   b("BottomFitted", r.BottomFitted);
   f("LeftFitLimit", r.LeftFitLimit);
   f("RightFitLimit", r.RightFitLimit);
-  // The analysis to run: without it a run would end with a result set of
-  // nothing, so a Model that is not there or cannot be read refuses the file.
+  // The analysis to run. A run that runs, fits or exits by itself would end
+  // with a result set of nothing without it; a file that only loads the data
+  // leaves the choice to the user in the window (judged below, once the
+  // switches are read).
   std::string modelFault;
+  bool modelUnreadable = false;
   if (!read("Model", &value, nullptr, nullptr, nullptr)) {
+    modelUnreadable = met == ElementOutcome::kUnreadable;
     if (met != ElementOutcome::kRepeated)
-      modelFault = met == ElementOutcome::kUnreadable ? "element Model cannot be read" : "element Model is missing";
+      modelFault = modelUnreadable ? "element Model cannot be read" : "element Model is missing";
   } else if (!CopyIntoBuffer(r.Model, CIniCustomPars::kWordCapacity, value)) {
     overlong = true;
     tooLong("Model");
@@ -406,8 +411,12 @@ bool ReadAutomationParameterFile(CIniCustomPars& r, const std::string& path) {
     r.rejection = "an element occurs twice";
     return false;
   }
-  if (!modelFault.empty()) {
+  // An element that cannot be read is a fault of the file whatever runs.
+  const char* stepNeedingModel = r.AutoRun ? "AutoRun" : r.AutoFit ? "AutoFit" : r.AutoExit ? "AutoExit" : nullptr;
+  if (modelUnreadable || (!r.Model[0] && stepNeedingModel)) {
+    if (modelFault.empty()) modelFault = "Model (\"\") must be cofs or lsgofs";
     r.rejection = modelFault;
+    if (!modelUnreadable) r.rejection += std::string(" (") + stepNeedingModel + " needs a model)";
     return false;
   }
   if (!ValuesArePhysical(r)) return false;

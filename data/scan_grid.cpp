@@ -259,6 +259,14 @@ void PolynomialFill(InitialDataScan& d, int start, int dir, int m, int first, in
     std::reverse(xs.get() + 1, xs.get() + segments + 1);
     std::reverse(ys.get() + 1, ys.get() + segments + 1);
   }
+  // Segments at one radius (scans that repeat a radius) give no polynomial:
+  // said before any value is changed.
+  for (int a = 1; a <= segments; ++a)
+    for (int b = a + 1; b <= segments; ++b)
+      if (xs[a] == xs[b]) {
+        data_messages::Box("ERROR", "the initial data repeat their radii: no polynomial for the extrapolation");
+        return;
+      }
   for (int i = first; i <= last; ++i) {
     float y = 0, dy = 0;
     polint(xs, ys, segments, d.radii[i], &y, &dy);

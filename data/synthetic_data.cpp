@@ -366,6 +366,14 @@ SyntheticOutcome MakeSyntheticDataSet(const SyntheticRun& run) {
   PrepareScanGrid();
   if (s.leftFitLimit != 0.0f) CheckLeftFitLimit();
   if (s.rightFitLimit != 0.0f) CheckRightFitLimit();
+  if (!run.reuse) {
+    // A new set is loaded data: the ranges of meniscus and bottom stand
+    // around the cell it was made in and clear of its fit limits, as after
+    // a load (the ranges set before it was made were around the cell and
+    // limits of the data before).
+    *t.meniscusBottomLimitsFixed = 0;
+    h.setDefaultMeniscusBottomLimits();
+  }
   AllocExtraScanArrays();
 
   // The first file that cannot be written ends the writing (said once,

@@ -1,5 +1,8 @@
 #include "distributions/conti_context.h"
 
+#include <atomic>
+#include <limits>
+
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_engine_state.h"
@@ -7,6 +10,7 @@
 #include "fit/serial_fit_settings.h"
 
 #include "platform/error_box.h"
+#include "platform/input_events.h"
 #include "platform/user_interface.h"
 
 ContiRunContext& ContiContext() {
@@ -41,4 +45,22 @@ void ContiStatusLine(int y, const std::string& text) {
   if (!ContiContext().drawingEnabled) return;
   if (DistributionPlotHost* host = GetDistributionPlotHost()) host->DrawText(10, y, text);
   platform::UI().StatusText(text);
+}
+
+bool RunCommandSolving() {
+  const ContiSettings& cs = Conti();
+  return cs.runCommand && !cs.silent && !cs.monteCarloRun && !gFitEngineState.fitRunning && !SerialFitRunning();
+}
+
+bool RunStopRequested() {
+  if (!RunCommandSolving()) return false;
+  std::atomic<bool>& stop = platform::StopFlag();
+  if (stop.load()) return true;
+  if (KeyPressed() || platform::StopDeadlinePassed()) stop = true;
+  return stop.load();
+}
+
+double ChiSquareRatio(double chi, double chi0) {
+  if (chi0 > 0.0) return chi / chi0;
+  return chi <= 0.0 ? 1.0 : std::numeric_limits<double>::infinity();
 }

@@ -42,3 +42,15 @@ void ContiErrorOrCode(const std::string& text, int serialCode);
 // written at (10, y) of the window, over the line that stood there, and kept
 // as the status text (where no window shows it).
 void ContiStatusLine(int y, const std::string& text);
+
+// The user's stop during the solves of a Run command (not of a fit, a
+// Monte-Carlo series or a serial fit, which take their stops themselves):
+// looks at the keyboard, and true once a key, a click or the Run's time
+// bound has asked the Run to stop (the stop flag is then set).
+bool RunCommandSolving();
+bool RunStopRequested();
+
+// chi2 / chi0 of a solution against the best one, with an exact best fit
+// (chi0 = 0) read as no increase when chi2 is 0 too and as an unbounded one
+// otherwise; never 0/0.
+double ChiSquareRatio(double chi, double chi0);

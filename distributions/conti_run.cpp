@@ -39,6 +39,7 @@
 #include "numerics/regrid.h"
 #include "platform/sounds.h"
 #include "platform/diagnostics.h"
+#include "platform/fatal_error.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 
@@ -92,25 +93,72 @@ void FillRunInputs() {
   in.timeCourseLast = std::max(in.timeCourseFirst, static_cast<int>(cs.timeCourseLastScan));
 }
 
-// Interruption of the kernels: no result, the kernels go.
-// The distribution on the screen before a Run sets its grid up again: a
-// Run the user stops shows it again rather than the cleared arrays.
+// The distribution on the screen before a Run sets its grid up again, 1-D
+// and c(s,f/f0) alike: a Run the user stops shows it again, on the grid it
+// had, rather than the cleared arrays of the new set-up.
 struct ShownDistribution {
-  std::vector<float> s, c;
+  bool kept = false;
+  int n = 0, n2 = 0, nf = 0;
+  uint8_t show2D = 0;
+  std::vector<float> s, M, c, companion;
+  std::vector<float> amplitude2D, M2D, s2D, ff2D, D2D, stokes2D, ff;
+  static void Copy(std::vector<float>& to, const float* from, int count) {
+    to.clear();
+    if (from && count > 0) to.assign(from + 1, from + count + 1);
+  }
+  static void Back(const std::vector<float>& from, float* to) {
+    if (to && !from.empty()) std::copy(from.begin(), from.end(), to + 1);
+  }
   void Keep() {
     const ContiSettings& cs = Conti();
-    s.clear();
-    c.clear();
-    if (!cs.sValues || !cs.distribution || cs.gridSize < 1) return;
-    s.assign(cs.sValues + 1, cs.sValues + cs.gridSize + 1);
-    c.assign(cs.distribution + 1, cs.distribution + cs.gridSize + 1);
+    const DistributionArrays& a = DistArrays();
+    kept = false;
+    if (!cs.sValues || !cs.distribution || cs.gridSize < 1 || cs.gridSize > a.allocatedN) return;
+    n = cs.gridSize;
+    Copy(s, cs.sValues, n);
+    Copy(M, cs.molarMasses, n);
+    Copy(c, cs.distribution, n);
+    Copy(companion, cs.companionDistribution, n);
+    n2 = cs.grid2DAmplitude && cs.grid2DSize <= a.allocated2D ? cs.grid2DSize : 0;
+    nf = cs.ffValues && cs.ffCount <= a.allocatedFf ? cs.ffCount : 0;
+    show2D = cs.show2D;
+    Copy(amplitude2D, cs.grid2DAmplitude, n2);
+    Copy(M2D, cs.grid2DM, n2);
+    Copy(s2D, cs.grid2DS, n2);
+    Copy(ff2D, cs.grid2DFf, n2);
+    Copy(D2D, cs.grid2DD, n2);
+    Copy(stokes2D, cs.grid2DStokes, n2);
+    Copy(ff, cs.ffValues, nf);
+    kept = true;
   }
-  // Only onto a grid of the same length (the arrays are the display's).
+  // The arrays of the kept grid (made again when the Run replaced them),
+  // their values and the plot drawn from them.
   void PutBack() const {
+    if (!kept) return;
     ContiSettings& cs = Conti();
-    if (c.empty() || !cs.sValues || !cs.distribution || static_cast<size_t>(cs.gridSize) != c.size()) return;
-    std::copy(s.begin(), s.end(), cs.sValues + 1);
-    std::copy(c.begin(), c.end(), cs.distribution + 1);
+    const DistributionArrays& a = DistArrays();
+    const bool sameArrays = cs.sValues && cs.distribution && cs.gridSize == n && a.allocatedN == n &&
+                            (n2 == 0 || (cs.grid2DAmplitude && cs.grid2DSize == n2 && a.allocated2D == n2)) &&
+                            (nf == 0 || (cs.ffValues && a.allocatedFf == nf));
+    if (!sameArrays) {
+      FreeDistributionArrays();
+      AllocDistributionArrays(n, n2, nf);
+      if (n2 == 0) cs.grid2DSize = 0;
+    }
+    if (nf > 0) cs.ffCount = nf;
+    Back(s, cs.sValues);
+    Back(M, cs.molarMasses);
+    Back(c, cs.distribution);
+    Back(companion, cs.companionDistribution);
+    Back(amplitude2D, cs.grid2DAmplitude);
+    Back(M2D, cs.grid2DM);
+    Back(s2D, cs.grid2DS);
+    Back(ff2D, cs.grid2DFf);
+    Back(D2D, cs.grid2DD);
+    Back(stokes2D, cs.grid2DStokes);
+    Back(ff, cs.ffValues);
+    cs.show2D = show2D;
+    if (!sameArrays) BuildDistributionPlot();
   }
 };
 
@@ -122,13 +170,20 @@ void SayUserInterrupt() {
   platform::Tell("ERROR", "user interrupt", platform::BoxIcon::Information);
 }
 
+// Set when the Run under way was stopped by the user (or its time bound):
+// whichever way it leaves, it leaves as a stopped Run.
+bool gRunStopped = false;
+
+// Interruption of the kernels: no result, the kernels go.
 void InterruptedKernels() {
   ContiSettings& cs = Conti();
   CurrentScanSet().dataChanged = 1;
+  gRunStopped = true;
   if (!cs.silent) {
     DistributionPlotHost* h = GetDistributionPlotHost();
     if (cs.runCommand && h) h->RequestRepaint();
     FreeDistributionWorkArrays(WorkBlock().gridPoints);
+    FreeNormalEquationBlock();
   }
   platform::StopFlag() = false;
 }
@@ -524,7 +579,62 @@ bool ContiNormalEquations(int penColour) {
   return built;
 }
 
+namespace {
+
+// The end of a Run that was stopped, whichever step it was in: nothing it
+// made is a result or is taken by the next Run, and the distribution shown
+// before it is shown again.
+void EndStoppedRun(const ShownDistribution& shownBefore) {
+  ContiSettings& cs = Conti();
+  DistArrays().kernelsWhole = false;
+  CurrentScanSet().dataChanged = 1;
+  if (cs.silent) return;
+  FreeDistributionWorkArrays(WorkBlock().gridPoints);
+  FreeNormalEquationBlock();
+  shownBefore.PutBack();
+  DistributionPlotHost* h = GetDistributionPlotHost();
+  if (cs.runCommand && h) h->RequestRepaint();
+  if (platform::StopDeadlinePassed() && cs.runCommand && !gFitEngineState.fitRunning)
+    platform::Tell("ERROR", kRunTimeBoundText, platform::BoxIcon::Error);
+  else
+    SayUserInterrupt();
+}
+
+void RunContiSedSteps();
+
+}  // namespace
+
 void RunContiSed() {
+  ShownDistribution shownBefore;
+  const ContiSettings& cs = Conti();
+  if (!cs.silent && !cs.synthetic) shownBefore.Keep();
+  gRunStopped = false;
+  try {
+    RunContiSedSteps();
+  } catch (const platform::CommandFailure&) {
+    // A routine failed on what the data gave it (its box has been shown):
+    // the Run ends as a stopped one does, without a result and with the
+    // distribution from before it, and the command ends.
+    gRunStopped = false;
+    Conti().lastRunFailed = 1;
+    DistArrays().kernelsWhole = false;
+    CurrentScanSet().dataChanged = 1;
+    platform::StopFlag() = false;
+    if (!cs.silent) {
+      FreeDistributionWorkArrays(WorkBlock().gridPoints);
+      FreeNormalEquationBlock();
+      shownBefore.PutBack();
+      if (DistributionPlotHost* h = GetDistributionPlotHost()) h->RequestRepaint();
+    }
+    throw;
+  }
+  if (gRunStopped) EndStoppedRun(shownBefore);
+  gRunStopped = false;
+}
+
+namespace {
+
+void RunContiSedSteps() {
   const auto t0 = SteadyClock::now();
   ContiRunTimings& timing = LastContiRunTimings();
   timing = ContiRunTimings{};
@@ -612,8 +722,6 @@ void RunContiSed() {
   if (f.NonidealCSModel && !cs.synthetic && (!cs.silent || gFitEngineState.fitRunning) &&
       ContiHooks().checkMeanField)
     ContiHooks().checkMeanField();
-  ShownDistribution shownBefore;
-  if (!cs.silent && !cs.synthetic && !twoD) shownBefore.Keep();
   if (!cs.silent && !cs.synthetic) {
     if (!twoD) {
       if (!SetupContiGrid()) return;
@@ -651,6 +759,7 @@ void RunContiSed() {
   std::vector<double> sList(static_cast<size_t>(n) + 1), dList(sList.size()), vbarList(sList.size());
   da.transformedToR = da.transformedToS20 = false;
   const bool compute = !twoD || cs.csffRecompute;
+  if (compute) da.kernelsWhole = false;
   const auto tLamm = SteadyClock::now();
   // Equilibrium data have no Lamm solutions: each grid point's kernel is
   // the Boltzmann curve of its buoyant mass.
@@ -707,8 +816,6 @@ void RunContiSed() {
     }
     if (Stopped()) {
       InterruptedKernels();
-      if (!cs.silent) shownBefore.PutBack();
-      SayUserInterrupt();
       return;
     }
     if (ls.discretizationError) {
@@ -744,17 +851,24 @@ void RunContiSed() {
       CurrentModelEvaluationHooks().nonlinearInverse();
       return;
     }
-    ContiNormalEquations(1);
+    const bool built = ContiNormalEquations(1);
     if (f.NonidealCSModel && ContiHooks().refineMeanField) ContiHooks().refineMeanField();
+    // Only kernels and normal equations computed whole are there for the
+    // next Run of an unchanged c(s,f/f0) grid to take.
+    da.kernelsWhole = built && !Stopped();
   }
   timing.normalEquations = Since(tNeq);
   if (!gFitEngineState.fitRunning) Text(70, "calculating distribution, adjusting variance ratio  ");
 
   const auto tReg = SteadyClock::now();
   const bool line = ShowProgressLine(1);
-  const bool interrupted = Stopped();
+  bool interrupted = Stopped();
   if (!interrupted) {
     Regularize();
+    // The regularisation of a Run takes the user's key too.
+    interrupted = Stopped();
+  }
+  if (!interrupted) {
     cs.lastRunFailed = 0;
     // A fixed buffer concentration stays what it was: its kernel is not
     // among the solved amplitudes.
@@ -767,6 +881,7 @@ void RunContiSed() {
     // A stop is what the user asked for: no error box, and the
     // distribution shown before stays (put back below).
     sc.dataChanged = 1;
+    gRunStopped = true;
     PlaySoundOk();
     platform::StopFlag() = false;
   }
@@ -774,22 +889,7 @@ void RunContiSed() {
   Trace("\n RunContiSed cleanup start");
   if (line) EraseProgressLine();
   if (!interrupted) detection.HandOn();
-  if (!cs.silent) {
-    if (interrupted) {
-      // The amplitudes of an interrupted run are no result: the
-      // distribution shown before it is shown again.
-      if (!twoD) {
-        FreeDistributionWorkArrays(WorkBlock().gridPoints);
-        FreeNormalEquationBlock();
-        shownBefore.PutBack();
-        DistributionPlotHost* h = GetDistributionPlotHost();
-        if (cs.runCommand && h) h->RequestRepaint();
-      }
-      SayUserInterrupt();
-    } else {
-      ShowContiSolution();
-    }
-  }
+  if (!cs.silent && !interrupted) ShowContiSolution();
   if (f.CSWithMsTableModel) FreeSMTable();
   ls.automaticAlgorithm = 1;
   ls.fixedTimeStep = 0;
@@ -800,6 +900,8 @@ void RunContiSed() {
   Trace(" --> cleanup done.");
   timing.total = Since(t0);
 }
+
+}  // namespace
 
 bool RunContiSedQuiet() {
   if (gFitEngineState.stopRequested) return false;

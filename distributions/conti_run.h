@@ -20,6 +20,11 @@ struct ContiRunTimings {
 ContiRunTimings& LastContiRunTimings();
 
 void RunContiSed();
+// The time a Run command may take (s): past it the Run ends as if stopped,
+// shows the distribution from before it and says so.
+constexpr double kRunTimeBoundSeconds = 1800.0;
+constexpr const char* kRunTimeBoundText =
+    "the Run did not end in 30 minutes and was stopped: the distribution shown before it is kept";
 // Distributions of DLS data are sums of g(1) kernels: when the sets hold
 // g(2)-1 the user is asked to convert them; false when not converted.
 bool DlsDataAsFieldAutocorrelation();

@@ -113,6 +113,9 @@ struct DistributionArrays {
   bool normaliseOnLoad = true;
   float normalisationFactor = 1.0f;
   bool kernelRebuild = true;
+  // The kernels and normal equations in the work blocks were computed whole
+  // for the grid set up last (a stopped or failed Run leaves them partial).
+  bool kernelsWhole = false;
   bool plotRebuildPending = false;  // the M(s)-table run rebuilds the plot first
   bool modelJustChosen = false;     // suppresses the "recalculate" note
   bool transformedToR = false, transformedToS20 = false;

@@ -66,6 +66,6 @@ bool ContiFF0GridChanged() {
                     cs.ffMax != a.lastFfMax ||
                     static_cast<int>(std::floor(cs.resolution)) * static_cast<int>(cs.ffResolution) !=
                         a.lastGrid2DSize ||
-                    CurrentScanSet().dataChanged;
+                    CurrentScanSet().dataChanged || !a.kernelsWhole;
   return a.kernelRebuild;
 }

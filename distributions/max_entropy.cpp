@@ -909,7 +909,7 @@ double MaxEntChiSquareDeviation(double u) {
   MaxEntSolve(alphaPrime * me.scale);
   const double chi = ChiSquareFromNormalEquations();
   me.chiSquareCurrent = chi;
-  return chi / me.chiSquareReference - me.targetRatio;
+  return ChiSquareRatio(chi, me.chiSquareReference) - me.targetRatio;
 }
 
 double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, double s0, double t,
@@ -930,7 +930,7 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
   int k = 1;
   double y = f(u);
   ProgressLine(y, true);
-  if (std::fabs(y) <= t) return u;
+  if (std::fabs(y) <= t || RunStopRequested()) return u;
   int d = y > t ? 1 : 0;
   double yBest = y, uBest = u;
   keepBest();
@@ -983,6 +983,8 @@ double MaxEntAlphaSearch(const std::function<double(double)>& f, double x0, doub
   int sinceProgress = 0;
   for (;;) {
     if (std::fabs(y) < t) return u;
+    // A Run the user stopped discards what the search leaves.
+    if (RunStopRequested()) return u;
     if (std::fabs(yBest) < std::fabs(yBestSeen)) {
       yBestSeen = yBest;
       sinceProgress = 0;
@@ -1108,10 +1110,15 @@ void RegularizeDistribution() {
     return;
   }
   if (cs.silent && !cs.finalEvaluation && !cs.monteCarloRun) return;
+  // An exact fit (the noise terms take the data whole) has no chi-square
+  // to raise by a ratio: the unregularised solution is the result.
+  if (!(me.chiSquareReference > 0.0)) return;
   const int scansInUse = ctx.timeCourse ? ctx.timeCourseScans : ctx.scanCount;
   const double points = static_cast<double>(ctx.fitRangePoints) * scansInUse;
   const double nu = ctx.dlsData ? points : points - n;
   me.nu1 = me.nu2 = static_cast<float>(nu);
+  // No more points than amplitudes: no F ratio, no regularisation.
+  if (P < 1.0f && !(nu > 0.0)) return;
   if (P > 1.0f) {
     if (!SerialFitRunning()) platform::Tell("", "P > 1 => interpreting P value as chi-square ratio");
     me.targetRatio = P;
@@ -1138,5 +1145,7 @@ void RegularizeDistribution() {
   me.finalLnAlpha = static_cast<float>(
       MaxEntAlphaSearch(MaxEntChiSquareDeviation, std::log(0.0001), 0.01, me.tolerance, 0.005));
   me.chiSquareCurrent = ChiSquareFromNormalEquations();
-  platform::StopFlag() = false;
+  // The stop of a Run command is the Run's to take; other stops that came
+  // during the search (its own polls) end here.
+  if (!(RunCommandSolving() && platform::StopFlag().load())) platform::StopFlag() = false;
 }

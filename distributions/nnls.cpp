@@ -56,7 +56,9 @@ void SolvePassive(NormalEquationBlock& b, int m) {
 
 bool Fallback(NormalEquationBlock& b, int n, const char* message, int serialCode) {
   ContiErrorOrCode(message, serialCode);
-  return dcholsolve(b.regularizedMatrix, b.rhs, n, b.solution, b.choleskyDiagonal);
+  // Rows of amplitudes whose kernels vanish over the data carry nothing and
+  // would make the matrix singular: the solve leaves them at 0.
+  return SolveNormalEquationsD(b.regularizedMatrix, b.rhs, n, b.solution, b.choleskyDiagonal);
 }
 
 }  // namespace
@@ -131,8 +133,12 @@ bool Solve(NormalEquationBlock& b, int n, bool warm) {
   }
   const double limit = static_cast<double>(n) * n;
   double counter = 0.0;
+  // The solve of a large system can take long: a Run command takes the
+  // user's key between its iterations (the feasible point reached stays).
+  const bool poll = RunCommandSolving();
   for (;;) {
     counter += 1.0;
+    if (poll && RunStopRequested()) return true;
     // w = b - M x; x vanishes outside the passive set.
     for (int i = 1; i <= n; ++i) {
       double s = rhs[i];

@@ -508,6 +508,12 @@ float* EnsureArray(float*& a, int n) {
   return a;
 }
 
+// The work rows of one thread that forms scan models.
+struct ModelRows {
+  std::vector<double> sum;
+  std::vector<float> value;
+};
+
 // Model of scan j on the common grid: noise(r) + sum_k c_k a_k(j, r).
 void GridModel(const ScanSet& s, int j, const float* ti, double ri, double constant,
                std::vector<double>& out) {
@@ -524,20 +530,41 @@ void GridModel(const ScanSet& s, int j, const float* ti, double ri, double const
   }
 }
 
-void StoreScanModel(ScanSet& s, int j, const std::vector<double>& gm) {
+void StoreScanModel(ScanSet& s, int j, ModelRows& rows) {
   const int R = s.gridLength;
-  std::vector<float> g(static_cast<size_t>(R) + 1);
-  for (int r = 1; r <= R; ++r) g[r] = static_cast<float>(gm[r]);
+  std::vector<float>& g = rows.value;
+  g.resize(static_cast<size_t>(R) + 1);
+  for (int r = 1; r <= R; ++r) g[r] = static_cast<float>(rows.sum[r]);
   if (static_cast<size_t>(j) < s.gridModel.size() && s.gridModel[j])
     std::copy(g.begin() + 1, g.end(), s.gridModel[j] + 1);
   if (static_cast<size_t>(j) < s.model.size() && s.model[j] && s.radii[j])
     InterpolateOntoGrid(s.points[j], s.radii[j], s.model[j], R, s.grid, g.data());
 }
 
-// Scan j's model (GridModel) stored into the scan; gm is the work row.
-void FillScanModel(ScanSet& s, int j, const float* ti, double ri, double constant, std::vector<double>& gm) {
-  GridModel(s, j, ti, ri, constant, gm);
-  StoreScanModel(s, j, gm);
+// Scan j's model (GridModel) stored into the scan.
+void FillScanModel(ScanSet& s, int j, const float* ti, double ri, double constant, ModelRows& rows) {
+  GridModel(s, j, ti, ri, constant, rows.sum);
+  StoreScanModel(s, j, rows);
+}
+
+// model(j, rows) for j = 1..count: on the normal equations' workers when the
+// run uses several, else on this thread. Each scan's sums and its rows are
+// its own, so the models do not depend on which thread formed them.
+template <class Model>
+void ForEachScanModel(int count, Model model) {
+  const ContiSettings& cs = Conti();
+  const int threads = cs.multipleThreads ? std::min(count, static_cast<int>(cs.normalEquationThreads)) : 1;
+  if (threads <= 1) {
+    ModelRows rows;
+    for (int j = 1; j <= count; ++j) model(j, rows);
+    return;
+  }
+  std::atomic<int> next{1};
+  std::function<void(int)> job = [&](int) {
+    ModelRows rows;
+    for (int j = next++; j <= count; j = next++) model(j, rows);
+  };
+  NeqThreadPool::Instance().Run(threads, job, nullptr);
 }
 
 }  // namespace
@@ -566,7 +593,6 @@ NoiseFill CalculateppAFit(ScanSet& s, NoiseModel model) {
   const int kFirst = fixed ? 2 : 1;
   float* ti = EnsureArray(s.tiNoise, R);
   float* ri = EnsureArray(s.riNoise, s.count);
-  std::vector<double> gm;
   auto sumOver = [&](auto term) {
     double t = 0.0;
     for (int k = kFirst; k <= N; ++k) {
@@ -585,7 +611,7 @@ NoiseFill CalculateppAFit(ScanSet& s, NoiseModel model) {
       for (int r = 1; r <= R; ++r)
         ti[r] = static_cast<float>(b.dataRadialMean[r] -
                                    sumOver([&](int k) { return b.kernelRadialMean[k][r]; }));
-      for (int j = 1; j <= s.count; ++j) FillScanModel(s, j, ti, 0.0, 0.0, gm);
+      ForEachScanModel(s.count, [&](int j, ModelRows& rows) { FillScanModel(s, j, ti, 0.0, 0.0, rows); });
       break;
     case NoiseModel::TIRI:
     case NoiseModel::TIRIFixedComponent:
@@ -593,28 +619,30 @@ NoiseFill CalculateppAFit(ScanSet& s, NoiseModel model) {
         ti[r] = static_cast<float>(
             b.dataRadialMean[r] - b.dataMean -
             sumOver([&](int k) { return b.kernelRadialMean[k][r] - b.kernelMean[k]; }));
-      for (int j = 1; j <= s.count; ++j) {
+      ForEachScanModel(s.count, [&](int j, ModelRows& rows) {
         ri[j] = scanOffset(j);
-        FillScanModel(s, j, ti, ri[j], 0.0, gm);
-      }
+        FillScanModel(s, j, ti, ri[j], 0.0, rows);
+      });
       break;
     case NoiseModel::RI:
       for (int r = 1; r <= R; ++r) ti[r] = 0.0f;
-      for (int j = 1; j <= s.count; ++j) {
+      ForEachScanModel(s.count, [&](int j, ModelRows& rows) {
         ri[j] = scanOffset(j);
-        FillScanModel(s, j, nullptr, ri[j], 0.0, gm);
-      }
+        FillScanModel(s, j, nullptr, ri[j], 0.0, rows);
+      });
       break;
     case NoiseModel::Baseline:
     case NoiseModel::BaselineScanRange: {
       const double base = b.dataMean - sumOver([&](int k) { return b.kernelMean[k]; });
       fill.baseline = static_cast<float>(base);
-      for (int j = 1; j <= s.count; ++j) FillScanModel(s, j, nullptr, 0.0, base, gm);
+      ForEachScanModel(s.count, [&](int j, ModelRows& rows) { FillScanModel(s, j, nullptr, 0.0, base, rows); });
       break;
     }
     case NoiseModel::Plain:
       fill.baseline = NeqInputs().baselineValue;
-      for (int j = 1; j <= s.count; ++j) FillScanModel(s, j, nullptr, 0.0, fill.baseline, gm);
+      ForEachScanModel(s.count, [&](int j, ModelRows& rows) {
+        FillScanModel(s, j, nullptr, 0.0, fill.baseline, rows);
+      });
       break;
   }
   return fill;
@@ -632,11 +660,11 @@ NoiseFill FillModelBaselineScanRange() {
   gModelParams.baseline = fill.baseline;
   gModelParameterVector.P[15] = fill.baseline;
   const NormalEquationInputs& in = NeqInputs();
-  std::vector<double> gm;
+  ModelRows rows;
   for (int pos = std::max(1, in.timeCourseFirst); pos <= std::min(s.count, in.timeCourseLast);
        ++pos) {
     const int j = static_cast<size_t>(pos) < s.order.size() && s.order[pos] > 0 ? s.order[pos] : pos;
-    FillScanModel(s, j, nullptr, 0.0, base, gm);
+    FillScanModel(s, j, nullptr, 0.0, base, rows);
   }
   return fill;
 }

@@ -34,6 +34,9 @@ void ZeroAmplitudes(int m) {
 
 float RegularizationChiSquareDeviation(float x) {
   RegularizationState& st = Regularization();
+  // A Run the user stopped: every trial reads as the root, so that the
+  // searches end at once; the Run discards what they leave.
+  if (RunStopRequested()) return 0.0f;
   const double alpha = std::exp(std::min(static_cast<double>(x), 100.0)) * st.scale;
   st.lastAlpha = static_cast<float>(alpha);
   AddRegularizationMatrix(alpha);
@@ -42,7 +45,7 @@ float RegularizationChiSquareDeviation(float x) {
     st.lastDeviation = 1e10f;
     return 1e10f;
   }
-  const double ratio = ChiSquareFromNormalEquations() / st.chiSquareReference;
+  const double ratio = ChiSquareRatio(ChiSquareFromNormalEquations(), st.chiSquareReference);
   const float dev = static_cast<float>(ratio - st.targetRatio);
   st.lastDeviation = dev;
   if (!Conti().monteCarloRun) {
@@ -53,6 +56,7 @@ float RegularizationChiSquareDeviation(float x) {
                     alpha,
                     1.0 - FDistributionProbability(ratio, st.degreesOfFreedom,
                                                           st.degreesOfFreedom));
+    // (An unbounded ratio, of an exact best fit, has the probability 0.)
     else
       std::snprintf(line, sizeof line,
                     "Scaling regularization alpha=%f, ratio = %f (please wait...)", alpha, ratio);
@@ -68,6 +72,7 @@ void ScaleRegularization() {
   NormalEquationBlock& b = NeqBlock();
   const int m = AmplitudeCount();
   st.amplitudes = m;
+  st.limitNote.clear();
   AddRegularizationMatrix(0.0);
   if (!NNLS()) {
     ZeroAmplitudes(m);
@@ -82,6 +87,10 @@ void ScaleRegularization() {
     return;
   }
   if (cs.silent && !cs.finalEvaluation && !cs.monteCarloRun) return;
+  // An exact fit (the noise terms take the data whole): no solution but the
+  // exact ones keeps the chi-square within any ratio of 0, and the search
+  // would divide 0 by 0. The unregularised solution is the result.
+  if (!(st.chiSquareReference > 0.0)) return;
   if (P > 1.0f) {
     if (!SerialFitRunning()) platform::Tell("", "P > 1 => interpreting P value as chi-square ratio");
     st.targetRatio = P;
@@ -94,7 +103,11 @@ void ScaleRegularization() {
     else
       nu = static_cast<double>(ctx.fitRangePoints) * ctx.scanCount;
     st.degreesOfFreedom = static_cast<float>(nu);
+    // Without degrees of freedom (no more points than amplitudes) there is
+    // no F ratio to search for: the unregularised solution stays.
+    if (!(nu > 0.0)) return;
     st.targetRatio = static_cast<float>(FRatioForConfidence(P, nu, nu));
+    if (!(st.targetRatio > 1.0f)) return;
   }
   float trace = 0.0f;
   for (int i = 1; i <= m; ++i) trace += static_cast<float>(b.normalMatrix[i][i]);
@@ -105,10 +118,34 @@ void ScaleRegularization() {
   float x1 = std::log(1e-7f), f1 = f(x1);
   float x2 = x1 + 1.0f, f2 = f(x2);
   float step = 1.0f;
-  int repeats = 0, turns = 0;
+  int repeats = 0, turns = 0, steps = 0;
   // The trial nearest the target, for a ratio that never reaches it.
   float best = std::fabs(f1) <= std::fabs(f2) ? x1 : x2, bestF = std::min(std::fabs(f1), std::fabs(f2));
+  float bestDev = std::fabs(f1) <= std::fabs(f2) ? f1 : f2;
+  // The search ends at the trial nearest the target, saying so.
+  auto endAtLimit = [&](const char* why) {
+    if (best != x2) f(best);
+    st.alphaFactor = best >= 100.0f ? std::exp(100.0f) : std::exp(best);
+    st.chiSquareCurrent = ChiSquareFromNormalEquations();
+    if (RunStopRequested()) return;
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  "the regularization did not reach the chi-square ratio %.5f of P = %.3f: %s; the solution "
+                  "nearest to it (ratio %.5f) is kept",
+                  st.targetRatio, P, why, st.targetRatio + bestDev);
+    st.limitNote = text;
+    if (!cs.silent && !cs.monteCarloRun && !SerialFitRunning()) platform::Tell("REGULARIZATION", text);
+  };
   while (f1 * f2 > 0.0f) {
+    if (RunStopRequested()) return;
+    if (++steps > kRegularizationBracketSteps || x2 + step > kRegularizationHighestX ||
+        x2 + step < kRegularizationLowestX) {
+      char why[120];
+      std::snprintf(why, sizeof why, "its search of alpha ended at its limit (%d steps, ln(alpha/scale) %.0f to %.0f)",
+                    kRegularizationBracketSteps, kRegularizationLowestX, kRegularizationHighestX);
+      endAtLimit(why);
+      return;
+    }
     x1 = x2;
     f1 = f2;
     x2 = x1 + step;
@@ -116,6 +153,7 @@ void ScaleRegularization() {
     if (std::fabs(f2) < bestF) {
       best = x2;
       bestF = std::fabs(f2);
+      bestDev = f2;
     }
     repeats = (f2 == f1) ? repeats + 1 : 0;
     if (repeats >= 10) {
@@ -128,9 +166,7 @@ void ScaleRegularization() {
       // target on both sides, and no root to bracket. The trial nearest it
       // stays (without this the search would turn back and forth forever).
       if (++turns >= 2) {
-        if (best != x2) f(best);
-        st.alphaFactor = best >= 100.0f ? std::exp(100.0f) : std::exp(best);
-        st.chiSquareCurrent = ChiSquareFromNormalEquations();
+        endAtLimit("the ratio turns back short of it on both sides");
         return;
       }
       std::swap(x1, x2);

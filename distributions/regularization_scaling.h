@@ -1,4 +1,6 @@
 #pragma once
+#include <string>
+
 // Tikhonov-Phillips regularisation at a confidence level P: the parameter
 // alpha is searched (on x = ln(alpha/scale)) so that the chi-square of the
 // regularised non-negative solution exceeds the best chi-square chi0 by the
@@ -15,7 +17,18 @@ struct RegularizationState {
   float lastDeviation = 0.0f;
   float alphaFactor = 0.0f;         // exp(root)
   int amplitudes = 0;               // m
+  // Said when the last search ended at a limit of its own rather than at
+  // the ratio it looked for (empty otherwise).
+  std::string limitNote;
 };
+
+// The bracket of the search on x = ln(alpha/scale): alpha*H vanishes against
+// A in double precision below the lowest x, alpha is capped at exp(100)*scale
+// above the highest, and the search (steps of 1 from ln(1e-7), turning back
+// once) needs at most the steps to cross that range twice.
+constexpr float kRegularizationLowestX = -40.0f;
+constexpr float kRegularizationHighestX = 101.0f;
+constexpr int kRegularizationBracketSteps = 2 * 141 + 10;
 
 RegularizationState& Regularization();
 

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <new>
 
+#include "distributions/conti_settings.h"
+#include "distributions/neq_threads.h"
 #include "numerics/arrays.h"
 #include "platform/error_box.h"
 
@@ -28,6 +31,28 @@ DistributionWorkBlock& KeptBlock() {
   return kept;
 }
 
+// Zeroes count floats from p: on the normal equations' workers when the
+// runs use several (the main thread alone is bound by one core's share of
+// the memory bandwidth: milliseconds for a large block, every Run).
+void ClearKernels(float* p, size_t count) {
+  const ContiSettings& cs = Conti();
+  const int threads = cs.multipleThreads ? std::max(1, static_cast<int>(cs.normalEquationThreads)) : 1;
+  // Parts of whole cache lines, each well above a thread's start-up.
+  constexpr size_t kLeast = size_t{1} << 18;
+  const int parts = static_cast<int>(std::min<size_t>(static_cast<size_t>(threads), count / kLeast));
+  if (parts <= 1) {
+    std::fill(p, p + count, 0.0f);
+    return;
+  }
+  const size_t step = (count / parts + 15) / 16 * 16;
+  std::function<void(int)> part = [&](int t) {
+    const size_t from = std::min(count, static_cast<size_t>(t - 1) * step);
+    const size_t to = t == parts ? count : std::min(count, from + step);
+    std::fill(p + from, p + to, 0.0f);
+  };
+  NeqThreadPool::Instance().Run(parts, part, nullptr);
+}
+
 void ReleaseBlock(DistributionWorkBlock& w) {
   if (!w.lammSolutions || !w.block) return;
   std::free(w.block);
@@ -46,7 +71,7 @@ bool AllocDistributionWorkArrays(int n, int m, int r) {
   const size_t total = static_cast<size_t>(n) * static_cast<size_t>(m) * rowLength;
   DistributionWorkBlock& kept = KeptBlock();
   if (kept.block && kept.gridPoints == n && kept.scans == m && kept.gridLength == r) {
-    std::fill(kept.block, kept.block + total, 0.0f);
+    ClearKernels(kept.block, total);
     w = kept;
     kept = DistributionWorkBlock{};
     return true;
@@ -86,7 +111,8 @@ void FreeDistributionWorkArrays(int n) {
   // A count other than the block's own leaves the block unknown to reuse.
   if (n != w.gridPoints) {
     std::free(w.block);
-    for (int k = 1; k <= n; ++k) delete[] w.lammSolutions[k];
+    // The block's own rows, whatever count the caller gave.
+    for (int k = 1; k <= w.gridPoints; ++k) delete[] w.lammSolutions[k];
     delete[] w.lammSolutions;
     w = DistributionWorkBlock{};
     return;

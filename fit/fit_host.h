@@ -6,6 +6,7 @@
 // for "no main window": the fit drivers then refuse, and the minimisers skip
 // their display of the best vertex.
 #include <string>
+#include <vector>
 
 #include "lamm/lamm_run_state.h"
 #include "platform/fit_progress.h"
@@ -32,6 +33,10 @@ class FitHost : public LammProgressWindow {
   virtual bool HasPlotWindows() const { return true; }
   // Main window drawing switch: progress lines and the fit report are drawn.
   virtual bool DrawingEnabled() const { return true; }
+  // The fit report's lines (line k at y = 10 + 20 (k - 1), index 0 unused)
+  // are about to be drawn: the window may choose the column where they
+  // stand clear of the data.
+  virtual void PlaceReport(const std::vector<std::string>& lines) { (void)lines; }
   // Text straight into the main window's client area at pixel (x, y).
   void DrawText(int x, int y, const std::string& text) override {
     (void)x;

@@ -318,8 +318,11 @@ void NonidealSingleLines(FitInfoLines& out, const FitReportInputs& in) {
   const float* P = gModelParameterVector.P;
   const FitReportInputs::Nonideal& n = in.nonideal;
   for (int k = 4; k <= 6; ++k) out.line[k].clear();
-  Appendf(out.line[4], "s = %.3f, D = %.3f, implies M= %.1f, ff0 = %.3f                                    ", P[5],
-          P[1], n.impliedM, n.impliedFf0);
+  Appendf(out.line[4], "s = %.3f, D = %.3f, implies M= %.1f, ff0 = %.3f", P[5], n.D, n.impliedM, n.impliedFf0);
+  // No particle has less friction than the sphere of its mass: a fit that
+  // ended there (stopped, or run into it) is said to be off.
+  if (n.impliedFf0 < 1.0f) out.line[4] += " (below 1: not physical)";
+  out.line[4] += "                                    ";
   if (n.hardSphere) {
     if (n.sticky)
       Appendf(out.line[5],
@@ -530,6 +533,7 @@ void ComposeFitInfoText(FitHost* host) {
 
 void DrawFitInfoLines(FitHost* host, const FitInfoLines& lines) {
   if (!host) return;
+  host->PlaceReport(std::vector<std::string>(std::begin(lines.line), std::end(lines.line)));
   const bool line11 = gModelSelectorFlags.NonidealMultipleSpeciesModel || !lines.line[11].empty();
   for (int k = 1; k <= 14; ++k) {
     if (k == 11 && !line11) continue;

@@ -86,7 +86,9 @@ struct FitReportInputs {
   struct Nonideal {
     bool syntheticBoundary = false;
     bool hardSphere = false, sticky = false;
-    float impliedM = 0, impliedFf0 = 0;
+    // The species' D (1e-7 cm^2/s) and M (Da) as the solver takes them:
+    // the one entered, the other implied (P[1] holds M in the M-and-s form).
+    float D = 0, impliedM = 0, impliedFf0 = 0;
     float reducedB2 = 0;
     float ks1 = 0, ksLoad = 0, kd1 = 0, kdLoad = 0;
     float volumeFraction = 0;  // of the loading concentration

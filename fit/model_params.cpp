@@ -42,6 +42,9 @@ void DeriveModelFamilies(bool packing) {
       F[20] = as.logKsFit;
       P[21] = as.logKd;
       F[21] = as.logKdFit;
+      // The nonideal c(s) shows its log kd in component 4's second field,
+      // and a saved analysis keeps it there: one value, whichever way in.
+      if (sel.NonidealCSModel) P[4] = mp.massOrD[4] = as.logKd;
     } else {
       as.logKs = P[20];
       as.logKsFit = F[20];

@@ -56,6 +56,9 @@ struct ModelParams {
   unsigned char experimentalInitialDistribution = 0;
   int nonidealTermFit[kNonidealTerms + 1] = {};
   float nonidealTerm[kNonidealTerms + 1] = {};
+  // "with synthetic boundary": the multiple species start layered at
+  // nonideal term 1 (cm) under overlays of their fractions (terms 2, 6, 10).
+  unsigned char syntheticBoundary = 0;
   unsigned char reloadGridFlag = 0;        // next pack takes the log-grid switch from the grid settings
   unsigned char parametersEntered = 0;
   // Set by the parameter box and a reloaded analysis: grid point 1 of

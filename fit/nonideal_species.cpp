@@ -3,9 +3,11 @@
 #include <cmath>
 
 #include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
 #include "fit/fit_report_inputs.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/species_slots.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "lamm/lamm_ideal.h"
 
@@ -22,9 +24,12 @@ void LoadNonidealComponents(CLammIdeal& solver) {
   const double s[] = {0, s1, term[4], term[8]};
   const double D[] = {0, D1, std::fabs(term[5]) * 1e-7, std::fabs(term[9]) * 1e-7};
   const double weight[] = {0, as.extinction[1], as.extinction[2], as.extinction[3]};
+  const double overlay[] = {0, term[2], term[6], term[10]};
   solver.SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true,
                                .count = one ? 1 : 3, .concentrations = conc, .sValues = s,
-                               .dValues = D, .weights = weight, .s = s1, .D = D1, .c0 = c1});
+                               .dValues = D, .weights = weight, .s = s1, .D = D1, .c0 = c1,
+                               .syntheticBoundary = mp.syntheticBoundary != 0,
+                               .boundaryPosition = term[1], .overlayFractions = overlay});
   ConcDependentModel model;
   model.nonideality = true;
   model.a = as.logKs;
@@ -39,8 +44,15 @@ void FillNonidealReportInputs(FitReportInputs& in) {
   const float* P = gModelParameterVector.P;
   const SolutionConditions& sc = gSolutionConditions;
   n.hardSphere = gModelSelectorFlags.NonidealVariantModel != 0;
+  n.syntheticBoundary = gModelSelectorFlags.NonidealMultipleSpeciesModel && gModelParams.syntheticBoundary;
   n.sticky = StickyHardSphereFlag != 0;
-  n.impliedM = MolarMassFromSAndD(P[5], P[1], sc.vbar * sc.density, sc.temperature);
+  if (gFitEngineState.molarMassParameters) {
+    n.impliedM = P[1];
+    n.D = static_cast<float>(SpeciesDiffusion(P[5], P[1]) * 1e7);
+  } else {
+    n.D = P[1];
+    n.impliedM = MolarMassFromSAndD(P[5], P[1], sc.vbar * sc.density, sc.temperature);
+  }
   n.impliedFf0 = FrictionalRatioFromMassAndS(n.impliedM, P[5], sc.vbar, sc.density, sc.viscosity);
   const double signal = CurrentScanSet().signalPerConcentration;
   const float load = static_cast<float>(signal > 0 ? P[9] / signal : P[9]);

@@ -199,7 +199,14 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
     v[b + 8] = static_cast<float>(mp.extraFit[k]);
   }
   v[38] = mp.baseline;
-  v[39] = mp.baselineLinear ? 1.0f : static_cast<float>(mp.baselineFit);
+  // The baseline box as the user left it: a baseline solved as a linear
+  // amplitude has its fit flag cleared and keeps the tick beside it. With
+  // the noise fitted the linear solve takes the baseline anyway, ticked or
+  // not; without, it is there only because the box was ticked.
+  const bool noiseTakesBaseline = fs.fitTINoise || mp.riNoiseFit;
+  const bool baselineTicked = mp.baselineFit != 0 ||
+                              (mp.baselineLinear && (gModelParameterVector.dialogF[15] != 0 || !noiseTakesBaseline));
+  v[39] = Flag(baselineTicked);
   v[40] = mp.meniscus;
   v[41] = mp.bottom;
   v[42] = s.leftFitLimit;
@@ -261,6 +268,8 @@ std::vector<float> Compose(bool intermediate, std::vector<float> v) {
   v[123] = Flag(sel.ZoneCentrifugationModel);
   v[124] = Flag(sel.ZoneCentrifugationLsgModel);
   v[125] = Flag(sel.ZoneCentrifugationCSModel);
+  // The parameter box's "with synthetic boundary" of the multiple species.
+  v[126] = Flag(mp.syntheticBoundary);
   // The nonideal c(s) shows its log kd in component 4's second field, and
   // a fit of kd moves it there only through its store.
   if (sel.NonidealCSModel) v[32] = gAssociationModelParams.logKd;
@@ -307,18 +316,41 @@ void WriteValue(std::FILE* f, float value) {
   std::fprintf(f, "%s\n", text);
 }
 
-// Reads "%f" values one a line, stopping at the first line without one.
-bool ReadValues(const std::string& path, std::vector<float>& values) {
+// The solver's double values (lines 63-65 and 93): written with as many
+// digits as read back to the double itself, which a reader of floats takes
+// as the float it always took. Read back as floats they would give a
+// restored analysis another rmsd (1e-4 is no float).
+bool IsSolverDoubleLine(int line) { return (line >= 63 && line <= 65) || line == 93; }
+double SolverDouble(int line) {
+  const LammSolverSettings& ls = LammSettings();
+  switch (line) {
+    case 63: return ls.backDiffusionLevel;
+    case 64: return ls.gridS;
+    default: return ls.maxDcOverC;
+  }
+}
+void WriteDouble(std::FILE* f, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", value);
+  if (std::strtod(text, nullptr) != value && std::isfinite(value)) std::snprintf(text, sizeof text, "%.17g", value);
+  std::fprintf(f, "%s\n", text);
+}
+
+// Reads "%f" values one a line, stopping at the first line without one;
+// `exact` gets each as a double too.
+bool ReadValues(const std::string& path, std::vector<float>& values, std::vector<double>* exact = nullptr) {
   const platform::CheckedInputFile in(platform::ToNative(path), platform::kTableFileLimit);
   if (!in) return false;
   std::FILE* f = in.get();
   values.assign(1, 0.0f);
+  if (exact) exact->assign(1, 0.0);
   char line[1000];
   while (std::fgets(line, sizeof line, f)) {
     char* end = nullptr;
     const float v = std::strtof(line, &end);
     if (end == line) break;
     values.push_back(v);
+    if (exact) exact->push_back(std::strtod(line, nullptr));
   }
   return true;
 }
@@ -327,11 +359,15 @@ bool ReadValues(const std::string& path, std::vector<float>& values) {
 // omega^2 t while "times from w^2t" is on, their elapsed times again with
 // "ramp rotor speed". Without this the times of the switches saved with the
 // analysis would not be the times the scans carry.
-void FollowReloadedTimeSwitches() {
+// Times that already follow omega^2 t (the switch was on before the file's
+// was read, or the model's command switched it on) stay as they are: taken
+// again they could come out a rounding apart, and the restored analysis
+// with them.
+void FollowReloadedTimeSwitches(bool alreadyFromW2t) {
   LammSolverSettings& ls = LammSettings();
   const DataTypeFlags& df = CurrentDataTypeFlags();
   ScanSet& s = CurrentScanSet();
-  if (ls.timesFromW2t && !df.dls && !df.floToolsData) {
+  if (ls.timesFromW2t && !alreadyFromW2t && !df.dls && !df.floToolsData) {
     for (int i = 1; i <= s.count; ++i) {
       ScanRecord& r = s.records[i];
       const double omega = r.rpm * kOmegaPerRpm8;
@@ -347,11 +383,10 @@ void FollowReloadedTimeSwitches() {
 }  // namespace
 
 bool IsCarriedSavedParamsLine(int line) {
-  // 126: a parameter-box switch that no record here keeps;
   // 151-153: model values no record here keeps; 188-191: values and
   // switches of a dialog this program lacks; 192: a scan-set value nothing
   // here uses; 198-199: two mean-field integers no record here keeps.
-  return line == 126 || (line >= 151 && line <= 153) || (line >= 188 && line <= 192) ||
+  return (line >= 151 && line <= 153) || (line >= 188 && line <= 192) ||
          line == 198 || line == 199;
 }
 
@@ -382,7 +417,12 @@ bool TmpSaveBestParams(const std::string& path, bool intermediate) {
     ErrorBox(text.c_str());
     return false;
   }
-  for (int line = 1; line <= kSavedParamsLines; ++line) WriteValue(f, v[static_cast<std::size_t>(line)]);
+  for (int line = 1; line <= kSavedParamsLines; ++line) {
+    if (IsSolverDoubleLine(line))
+      WriteDouble(f, SolverDouble(line));
+    else
+      WriteValue(f, v[static_cast<std::size_t>(line)]);
+  }
   const bool written = file.Commit();
   if (!written) {
     const std::string text = "Attention: could not write " + path;
@@ -445,9 +485,9 @@ void ReadModelLines(const At& at) {
   fs.molarMassParameters = On(at(60));
   ls.movingHatAlgorithm = On(at(61));
   ls.claverieAlgorithm = On(at(62));
-  ls.backDiffusionLevel = at(63);
-  ls.gridS = at(64);
-  ls.maxDcOverC = at(65);
+  ls.backDiffusionLevel = at.Exact(63);
+  ls.gridS = at.Exact(64);
+  ls.maxDcOverC = at.Exact(65);
   ls.pointsPerSigma = at(66);
   ls.fixedTimeStep = On(at(67));
 }
@@ -474,6 +514,19 @@ std::vector<int> WholeNumberLines() {
 }
 
 bool KnownDistributionCode(int code) { return (code >= 0 && code <= 7) || code == 7001; }
+
+// Models the switches of the file cannot name but whose every value the
+// component lines hold: the light-scattering species (Stokes radii or the
+// cumulants in the discrete species' slots) come back by the model in use
+// the file names, not as the discrete species of their switches, which
+// would read a radius as a diffusion coefficient.
+int ModelNamedInUse(const std::vector<float>& v, int fromSwitches) {
+  if (fromSwitches != kCmDiscreteSpeciesModel || static_cast<int>(v.size()) - 1 < kModelInUseLine)
+    return fromSwitches;
+  const std::optional<std::int32_t> saved = WholeNumberOf(v[kModelInUseLine]);
+  if (saved && (*saved == kCmDlsStokesRadiiModel || *saved == kCmDlsCumulantModel)) return *saved;
+  return fromSwitches;
+}
 
 // Why the values cannot be restored (empty: they can): a whole-number line
 // that no int holds, or a distribution model the program does not know.
@@ -525,11 +578,18 @@ void TellModelNotRestored(const std::string& path, float savedLine) {
 
 int ReloadParameters(const std::string& path) {
   std::vector<float> v;
-  if (!ReadValues(path, v)) return 0;
+  std::vector<double> exact;
+  if (!ReadValues(path, v, &exact)) return 0;
   const int n = static_cast<int>(v.size()) - 1;
   if (n < kSavedParamsMinimumLines) return 0;
   auto has = [&](int line) { return line <= n; };
-  auto at = [&](int line) { return v[static_cast<std::size_t>(line)]; };
+  // A line's value, and (for the solver's doubles) the double written.
+  struct {
+    const std::vector<float>& v;
+    const std::vector<double>& exact;
+    float operator()(int line) const { return v[static_cast<std::size_t>(line)]; }
+    double Exact(int line) const { return exact[static_cast<std::size_t>(line)]; }
+  } at{v, exact};
   // Refused before anything is taken: the model and its settings stay.
   if (const std::string why = RefusedValue(v); !why.empty()) {
     platform::UI().MessageBox("reload parameters", "cannot restore parameters from " + path + ":\n" + why,
@@ -559,7 +619,7 @@ int ReloadParameters(const std::string& path) {
   ReadModelSwitches(has, at);
   DefaultReselect(code);
   ReadLaterModelSwitches(has, at);
-  const int key = SelectedModelKey();
+  const int key = ModelNamedInUse(v, SelectedModelKey());
   if (key != 0 && hooks.reselectModel) {
     if (code >= 2) fs.molarMassParameters = 1;
     sel.ClearSwitches();
@@ -578,12 +638,13 @@ int ReloadParameters(const std::string& path) {
   mp.startTimeFit = On(at(79));
   mp.startTime = at(80);
   mp.riNoiseFit = On(at(81));
+  const bool alreadyFromW2t = ls.timesFromW2t != 0;
   if (has(82)) {
     ls.rampRotorSpeed = On(at(82));
     ls.timesFromW2t = !ls.rampRotorSpeed;
   }
   if (has(92)) ls.automaticGridSize = On(at(92));
-  if (has(93)) ls.maxDcOverC = at(93);
+  if (has(93)) ls.maxDcOverC = at.Exact(93);
   if (has(94)) ls.gridSizeUpperLimit = Int(at(94));
   if (has(95)) ls.gridSizeLowerLimit = Int(at(95));
   if (hooks.setBufferValue)
@@ -593,6 +654,7 @@ int ReloadParameters(const std::string& path) {
   if (has(120)) ls.convolutionRange = at(120);
   ls.simulateTimeResolution = has(121) && On(at(121));
   ls.simulateRadialResolution = has(122) && On(at(122));
+  mp.syntheticBoundary = has(126) && On(at(126)) ? 1 : 0;
   if (has(127)) mp.zoneValue = at(127);
   if (has(128)) mp.zoneFit = Int(at(128));
   StickyHardSphereFlag = has(130) && On(at(130)) ? 1 : 0;
@@ -620,9 +682,12 @@ int ReloadParameters(const std::string& path) {
   mp.reloadGridFlag = 1;
   mp.parametersReloaded = 1;
 
+  // The box ticked stays ticked while its baseline is solved as a linear
+  // amplitude (the check below clears its fit flag).
+  gModelParameterVector.dialogF[15] = mp.baselineFit;
   ComponentDefaultsContext context;
   CheckComponentDefaults(context);
-  FollowReloadedTimeSwitches();
+  FollowReloadedTimeSwitches(alreadyFromW2t);
   if (sc.vbar20 == 0.0f &&
       platform::UI().MessageBox("reload parameters", "VBAR20 is 0.0 ... adjust to VBAR20=VBAR?",
                                 platform::BoxButtons::YesNo,

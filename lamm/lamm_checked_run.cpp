@@ -47,7 +47,24 @@ void CLammIdeal::SetInitialConcentration() {
                              initialValues_.data());
     return;
   }
+  if (syntheticBoundary_) {
+    for (int i = 1; i <= N_; ++i) c_[i] = SyntheticBoundaryLoading(0, r_[i]);
+    return;
+  }
   for (int i = 1; i <= N_; ++i) c_[i] = loading;
+}
+
+double CLammIdeal::SyntheticBoundaryLoading(int component, double r) const {
+  const bool overlay = r < boundaryPosition_;
+  auto part = [&](int k, double load) {
+    const size_t at = static_cast<size_t>(k);
+    return overlay && at < overlayFraction_.size() ? overlayFraction_[at] * load : load;
+  };
+  if (!(tableModel_ && componentCount_ > 0)) return part(1, c0_);
+  if (component > 0) return part(component, compConc_[static_cast<size_t>(component)]);
+  double c = 0;
+  for (int k = 1; k <= componentCount_; ++k) c += compWeight_[static_cast<size_t>(k)] * part(k, compConc_[static_cast<size_t>(k)]);
+  return c;
 }
 
 LammOutcome CLammIdeal::CheckAndRun() {

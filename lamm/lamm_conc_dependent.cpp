@@ -369,6 +369,7 @@ void CConcDependentPath::TrialStep(double dt) {
       AssembleNonidealRHS(sK_[k].data(), DK_[k].data(), closedBottom_);
       NonidealCrankNicolsonMatrices(dt);
       if (!SolveCrankNicolson(old_[k].data(), trial_[k].data(), 1)) trial_[k] = old_[k];
+      CleanUpLayeredStart(trial_[k].data());
       const double w = L_.compWeight_[k];
       for (int i = 1; i <= N_; ++i) cTrial[i] += w * trial_[k][i];
     }
@@ -392,6 +393,7 @@ void CConcDependentPath::Corrector() {
         AssembleNonidealRHS(sK_[k].data(), DK_[k].data(), closedBottom_);
         NonidealCrankNicolsonMatrices(dtStored_);
         if (!SolveCrankNicolson(old_[k].data(), acc_[k].data(), 1)) acc_[k] = old_[k];
+        CleanUpLayeredStart(acc_[k].data());
       }
       const double w = L_.compWeight_[k];
       for (int i = 1; i <= N_; ++i) c[i] += w * acc_[k][i];
@@ -475,6 +477,28 @@ void CConcDependentPath::CutAtNextScan() {
   if (next > t && t + L_.dt_ > next) L_.dt_ = next - t;
 }
 
+// A synthetic boundary starts each component as a step, which the first
+// seconds of Crank-Nicolson steps answer with undershoots beside it (of the
+// order of the step's length times D/h^2): as for a zone's lamella, they are
+// given to their neighbours, so that no part of the cell holds less than
+// nothing and the amount stays.
+void CConcDependentPath::CleanUpLayeredStart(double* c) {
+  if (!L_.syntheticBoundary_ || !(L_.t_ < 10)) return;
+  const double* r = L_.r_;
+  // (A node given a share can turn negative itself: a few passes.)
+  for (int pass = 0; pass < 4; ++pass) {
+    bool moved = false;
+    for (int i = 2; i < N_; ++i) {
+      if (!(c[i] < 0)) continue;
+      c[i - 1] += 0.5 * c[i] * r[i] / r[i - 1];
+      c[i + 1] += 0.5 * c[i] * r[i] / r[i + 1];
+      c[i] = 0;
+      moved = true;
+    }
+    if (!moved) break;
+  }
+}
+
 void CConcDependentPath::CleanUpNegatives() {
   const double* r = L_.r_;
   for (int i = 2; i < N_; ++i) {
@@ -556,9 +580,11 @@ void CConcDependentPath::Run() {
   if (components) {
     double loading = 0;
     for (int k = 1; k <= nc_; ++k) loading += L_.compConc_[k] * L_.compWeight_[k];
+    // Under a synthetic boundary each component has an overlay of its own.
     for (int k = 1; k <= nc_; ++k)
       for (int i = 1; i <= N_; ++i)
-        acc_[k][i] = L_.compConc_[k] * (loading > 0 ? c[i] / loading : 1.0);
+        acc_[k][i] = L_.syntheticBoundary_ ? L_.SyntheticBoundaryLoading(k, L_.r_[i])
+                                           : L_.compConc_[k] * (loading > 0 ? c[i] / loading : 1.0);
   }
   L_.errNonConvergence_ = L_.errTridag_ = L_.errConcDependent_ = 0;
   if (!PrepareModel()) {
@@ -595,7 +621,7 @@ void CConcDependentPath::Run() {
       if (L_.r_[i] <= L_.leftFitLimit_) watch = i;
   }
   const double watchThreshold = L_.watchFraction_ * c[watch];
-  const bool watchOn = !L_.cdModel_.cleanUp && !L_.zone_.on && !L_.initialProfile_;
+  const bool watchOn = !L_.cdModel_.cleanUp && !L_.zone_.on && !L_.initialProfile_ && !L_.syntheticBoundary_;
 
   L_.endCondition_ = false;
   const double lastScanTime = L_.ScanTime(L_.scans_.scanCount);

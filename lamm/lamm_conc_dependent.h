@@ -89,6 +89,7 @@ class CConcDependentPath {
   double StepError();
   void CutAtNextScan();
   void CleanUpNegatives();
+  void CleanUpLayeredStart(double* c);
   void MeniscusCorrection();
   bool Diverged() const;
 

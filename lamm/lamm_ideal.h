@@ -305,6 +305,9 @@ class CLammIdeal : protected LammIdealState {
   void LammTimeStep(double stepStart);
 
   void SetInitialConcentration();
+  // The loading at r with a synthetic boundary: of component k (k > 0) or
+  // the signal of them all (k = 0).
+  double SyntheticBoundaryLoading(int component, double r) const;
   void SolveWithoutDiffusion();
   void SolveWithoutTransport();
   void CorrectScan(float* y, const float* radii, int n, int scan);

@@ -93,6 +93,11 @@ struct LammIdealSettings {
   bool nonIdealValid_ = true;
   int componentCount_ = 0;
   std::vector<double> compConc_, compS_, compD_, compWeight_;
+  // The synthetic boundary: position (cm) and each component's overlay
+  // fraction (1-based; one for a run without a table).
+  bool syntheticBoundary_ = false;
+  double boundaryPosition_ = 0;
+  std::vector<double> overlayFraction_;
   double nonIdealFurther_[8] = {};
   ConcDependentModel cdModel_;
   LammInhomogeneousSolvent medium_;

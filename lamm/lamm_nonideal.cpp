@@ -345,7 +345,7 @@ void CLammNonIdeal::SpreadTrialNegatives() {
     c_[i + 1] += static_cast<float>(0.5 * c_[i] * r_[i] / r_[i + 1]);
     c_[i] = 0;
   };
-  if (t_ < 10 && (zone_.on || initialProfile_ || cdModel_.cleanUp)) {
+  if (t_ < 10 && (zone_.on || initialProfile_ || syntheticBoundary_ || cdModel_.cleanUp)) {
     for (int i = 2; i <= N_ - 1; ++i)
       if (c_[i] < 1e-10) spread(i);
   }
@@ -497,7 +497,7 @@ void CLammNonIdeal::TimeLoop() {
     }
     EachIterationOutput(q);
     q /= dtUsed;
-    if (running_ && s_ > 0 && !zone_.on && !initialProfile_ &&
+    if (running_ && s_ > 0 && !zone_.on && !initialProfile_ && !syntheticBoundary_ &&
         (c_[watch] < watchThreshold || watch < active_)) {
       endCondition_ = true;
       running_ = false;

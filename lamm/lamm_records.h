@@ -119,6 +119,13 @@ struct LammSolventComponents {
   const double* weights = nullptr;
   const double* further = nullptr;
   double s = 0, D = 0, c0 = 1.0;
+  // A synthetic boundary: the solution loaded from `boundaryPosition` (cm)
+  // to the bottom, the layer above it holding overlayFractions[k] of each
+  // component's loading (1-based, `count` of them; the one component of a
+  // run without a table: overlayFractions[1]).
+  bool syntheticBoundary = false;
+  double boundaryPosition = 0;
+  const double* overlayFractions = nullptr;
 };
 
 // The inhomogeneous solvent given by coefficients: a static or compressed

@@ -276,6 +276,11 @@ void CLammIdeal::SetSolventComponents(const LammSolventComponents& in) {
     componentCount_ = count;
   }
   for (int k = 0; k < 8; ++k) nonIdealFurther_[k] = in.further ? in.further[k] : 0.0;
+  syntheticBoundary_ = in.syntheticBoundary && in.overlayFractions;
+  boundaryPosition_ = in.boundaryPosition;
+  overlayFraction_.assign(static_cast<size_t>(std::max(in.count, 1)) + 1, 1.0);
+  if (syntheticBoundary_)
+    for (int k = 1; k <= std::max(in.count, 1); ++k) overlayFraction_[static_cast<size_t>(k)] = in.overlayFractions[k];
   s_ = in.s;
   D_ = in.D;
   c0_ = in.c0;

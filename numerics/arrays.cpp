@@ -13,6 +13,11 @@ void nrerror(const char* text) {
   throw platform::FatalError(text ? text : "fatal error");
 }
 
+void nrfail(const char* text) {
+  ErrorBox(text, false);
+  throw platform::CommandFailure(text ? text : "numerical failure");
+}
+
 namespace {
 // Sizes whose byte count does not fit are failures too, never a wrapped,
 // too small block.

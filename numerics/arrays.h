@@ -6,6 +6,10 @@
 // The numerical library's fatal error exit: the fatal error box, then the
 // failed operation is abandoned (platform::FatalError is thrown).
 [[noreturn]] void nrerror(const char* text);
+// The error exit of a routine that data can bring to fail: the (not fatal)
+// error box, then the command under way is ended
+// (platform::CommandFailure is thrown); the program goes on.
+[[noreturn]] void nrfail(const char* text);
 
 float* vector(long nl, long nh);
 int* ivector(long nl, long nh);

@@ -85,7 +85,7 @@ void Jacobi(T** a, int n, T* d, T** v, int* nrot, const char* failure) {
       z[ip] = 0;
     }
   }
-  nrerror(failure);
+  nrfail(failure);
 }
 
 template <typename T>

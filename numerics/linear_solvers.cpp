@@ -43,7 +43,7 @@ void LuDecompose(T** a, int n, int* indx, T* d) {
       const T temp = std::fabs(a[i][j]);
       if (temp > big) big = temp;
     }
-    if (big == 0) nrerror("Singular matrix in routine ludcmp");
+    if (big == 0) nrfail("Singular matrix in routine ludcmp");
     vv[i] = 1 / big;
   }
   for (int j = 1; j <= n; ++j) {
@@ -320,7 +320,7 @@ void SolveNormalEquations(float** a, float* b, int n, bool keepA) {
 }
 
 void savgol(float* c, int np, int nl, int nr, int ld, int m) {
-  if (np < nl + nr + 1 || nl < 0 || nr < 0 || ld > m || nl + nr < m) nrerror("bad args in savgol");
+  if (np < nl + nr + 1 || nl < 0 || nr < 0 || ld > m || nl + nr < m) nrfail("bad args in savgol");
   const int size = m + 1;
   IntVec indx(1, size);
   FloatMat a(1, size, 1, size);

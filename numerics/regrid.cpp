@@ -268,7 +268,7 @@ void polint(float* xa, float* ya, int n, float x, float* y, float* dy) {
       const float hp = xa[i + m] - x;
       const float w = c[i + 1] - d[i];
       float den = ho - hp;
-      if (den == 0.0f) nrerror("Error in routine polint");
+      if (den == 0.0f) nrfail("Error in routine polint");
       den = w / den;
       d[i] = hp * den;
       c[i] = ho * den;

@@ -1,6 +1,7 @@
 #include "numerics/statistics.h"
 
 #include <cmath>
+#include <limits>
 
 #include "numerics/arrays.h"
 #include "numerics/brent_root.h"
@@ -47,6 +48,8 @@ float RunsTestZ(float** data, float** model, int from, int to, int* order, int* 
 double FDistributionProbability(double F, double nu1, double nu2) {
   // Without degrees of freedom on either side there is no distribution.
   if (!(nu1 > 0) || !(nu2 > 0)) return 0.0;
+  // An undefined ratio (0/0) has no probability; it never reaches betai.
+  if (std::isnan(F)) return F;
   if (F < 0) F = 0;
   return betai(nu2 / 2, nu1 / 2, nu2 / (nu1 * F + nu2));
 }
@@ -64,7 +67,9 @@ double FRatioForConfidence(double P, double nu1, double nu2) {
   // confidence it lies outside, and the bracket is widened until it holds
   // the root (the residual falls monotonically with F).
   double lo = 1.0, hi = 2.0;
-  if (nu1 > 0 && nu2 > 0 && P > 0 && P < 1) {
+  // Without degrees of freedom, or outside 0 < P < 1, there is no ratio.
+  if (!(nu1 > 0 && nu2 > 0 && P > 0 && P < 1)) return std::numeric_limits<double>::quiet_NaN();
+  {
     while (FRatioResidual(hi) > 0 && hi < 1e12) {
       lo = hi;
       hi *= 2;
@@ -116,11 +121,11 @@ double betacf(double a, double b, double x) {
     h *= del;
     if (std::fabs(del - 1) < EPS) return h;
   }
-  nrerror("a or b too big, or MAXIT too small in betacf");
+  nrfail("a or b too big, or MAXIT too small in betacf");
 }
 
 double betai(double a, double b, double x) {
-  if (!(x >= 0 && x <= 1)) nrerror("Bad x in routine betai");
+  if (!(x >= 0 && x <= 1)) nrfail("Bad x in routine betai");
   double bt;
   if (x == 0 || x == 1)
     bt = 0;

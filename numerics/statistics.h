@@ -15,7 +15,8 @@ float RunsTestZ(float** data, float** model, int from, int to, int* order, int* 
 // freedom exceeds F.
 double FDistributionProbability(double F, double nu1, double nu2);
 // The F with Q(F; nu1, nu2) = 1 - P: the factor by which a fit may be
-// worse than the best one at confidence P.
+// worse than the best one at confidence P; NaN (no box) without degrees of
+// freedom on either side or outside 0 < P < 1.
 double FRatioForConfidence(double P, double nu1, double nu2);
 // Q(F; nu1, nu2) - (1 - P) with the values of the last FRatioForConfidence.
 double FRatioResidual(double F);

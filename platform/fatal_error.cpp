@@ -21,6 +21,8 @@ bool RunGuarded(const std::function<void()>& command) {
     return true;
   } catch (const FatalError&) {
     return false;
+  } catch (const CommandFailure&) {
+    return false;
   }
 }
 

@@ -13,6 +13,16 @@ class FatalError : public std::runtime_error {
   explicit FatalError(const std::string& what) : std::runtime_error(what) {}
 };
 
+// A numerical routine that cannot go on with what the data gave it (a
+// singular matrix, an argument out of its range, a series that does not
+// converge) ends the command it runs in by this exception: its error box
+// has been shown, the command loop catches it, and the program goes on.
+// Only allocation failures end the program (FatalError).
+class CommandFailure : public std::runtime_error {
+ public:
+  explicit CommandFailure(const std::string& what) : std::runtime_error(what) {}
+};
+
 // The quit request (PostQuitMessage): latched, read by the event loop.
 void RequestQuit(int exitCode = 0);
 bool QuitRequested();

@@ -55,6 +55,8 @@ unsigned long UserStopRequests() { return g_userStops.load(); }
 
 void ArmStopDeadline(double seconds) { g_deadline.store(seconds, std::memory_order_relaxed); }
 
+double ArmedStopDeadline() { return g_deadline.load(std::memory_order_relaxed); }
+
 bool StopDeadlinePassed() {
   const double deadline = g_deadline.load(std::memory_order_relaxed);
   return deadline > 0 && static_cast<double>(Clock().TickCountMs()) / 1000.0 >= deadline;

@@ -39,6 +39,8 @@ std::atomic<bool>& StopFlag();
 // Passed: armed and reached.
 void ArmStopDeadline(double seconds);
 bool StopDeadlinePassed();
+// The deadline armed now (0 when none), to be armed again after a nested one.
+double ArmedStopDeadline();
 
 // A fit that has taken the user's stop finishes with one more evaluation,
 // of the best parameters found: presses arriving meanwhile (the user goes on

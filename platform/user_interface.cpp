@@ -9,10 +9,14 @@ namespace platform {
 namespace {
 IUserInterface* g_ui = nullptr;
 std::atomic<bool> g_headless{false};
+std::atomic<bool> g_unseen{false};
 }  // namespace
 
 void SetHeadless(bool headless) { g_headless = headless; }
 bool Headless() { return g_headless; }
+
+void SetDrawingUnseen(bool unseen) { g_unseen = unseen; }
+bool DrawingUnseen() { return g_unseen; }
 
 IUserInterface& UI() {
   static AutomaticUserInterface fallback;

@@ -26,4 +26,10 @@ void SetUI(IUserInterface* ui);
 void SetHeadless(bool headless);
 bool Headless();
 
+// Nothing the program draws from now on is shown or kept: an unattended run
+// without a display that ends by itself (no screenshot). Plots then record
+// no pictures; every number and file stays as it is.
+void SetDrawingUnseen(bool unseen);
+bool DrawingUnseen();
+
 }  // namespace platform

@@ -143,7 +143,7 @@ void CDistributionPlot::DrawText(int x, int y, const std::string& text) {
   if (!surface) return;
   {
     auto dc = surface->ClientDC();
-    DrawTextInPlace(*dc, x, y, text);
+    DrawTextInPlace(*surface, *dc, x, y, text);
   }
   if (h.flush) h.flush();
 }

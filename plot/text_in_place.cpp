@@ -2,16 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <map>
 #include <utility>
 
+#include "platform/bitmap.h"
+
 namespace {
 
-// The last text written at each place of the window (device pixels), and
-// the pixel size of the report font it was written in (0: the window's font).
+// The last text written at each place of the window (device pixels), with
+// the pixels of its cell before and after it was written.
 struct WrittenText {
   std::string text;
-  int fontPixels = 0;
+  int left = 0, top = 0;
+  platform::Bitmap under, drawn;
 };
 std::map<std::pair<int, int>, WrittenText>& Written() {
   static std::map<std::pair<int, int>, WrittenText> texts;
@@ -24,52 +28,58 @@ platform::HFONT ReportFont(int pixels);
 // (a readout following the pointer), whose old texts a repaint removes.
 constexpr std::size_t kMostPlaces = 256;
 
-}  // namespace
-
-namespace {
-
-// The older text written again in the background colour, without a
-// background: exactly its strokes become blank. Blanking its whole cells
-// left white bars across the scans and plot lines under the report.
-void Blank(platform::DrawContext& dc, int x, int y, const std::string& text) {
-  if (text.empty()) return;
-  const platform::COLORREF ink = dc.SetTextColor(0xffffff);
-  const int mode = dc.SetBkMode(platform::TRANSPARENT);
-  dc.TextOut(x, y, text);
-  dc.SetBkMode(mode);
-  dc.SetTextColor(ink);
+// Puts back the pixels under a text where its strokes still stand. A pixel
+// drawn over since (a plot redrawn, a newer line) keeps what was drawn:
+// writing the old text again in white left white strokes across the scans.
+void TakeAway(platform::DrawSurface& surface, const WrittenText& w) {
+  if (w.under.Empty() || w.drawn.Empty()) return;
+  platform::Bitmap now = surface.CopyPixels(w.left, w.top, w.under.Width(), w.under.Height());
+  bool changed = false;
+  std::vector<platform::COLORREF>& px = now.Pixels();
+  const std::vector<platform::COLORREF>& under = w.under.Pixels();
+  const std::vector<platform::COLORREF>& drawn = w.drawn.Pixels();
+  for (std::size_t i = 0; i < px.size() && i < under.size() && i < drawn.size(); ++i) {
+    if (drawn[i] != under[i] && px[i] == drawn[i]) {
+      px[i] = under[i];
+      changed = true;
+    }
+  }
+  if (changed) surface.PastePixels(now, w.left, w.top);
 }
 
-}  // namespace
-
-namespace {
-
-void WriteInPlace(platform::DrawContext& dc, int x, int y, const std::string& text, int fontPixels) {
+// cellHeight: the height of a line of the font the text is written in.
+void WriteInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int x, int y, const std::string& text,
+                  int cellHeight) {
   auto& written = Written();
   const auto at = written.find({x, y});
-  if (at != written.end()) Blank(dc, x, y, at->second.text);
-  // No background either: the lines stand over the plots.
+  if (at != written.end()) TakeAway(surface, at->second);
+  if (written.size() >= kMostPlaces && at == written.end()) written.clear();
+  WrittenText& w = written[{x, y}];
+  w.text = text;
+  w.left = x - 1;
+  w.top = y;
+  // The cell of the text with a pixel's margin for overhanging strokes.
+  const int measured = dc.MeasureText(text);
+  const int width = text.empty() ? 0 : (measured > 0 ? measured : static_cast<int>(text.size()) * 8) + 3;
+  w.under = width > 0 ? surface.CopyPixels(w.left, w.top, width, cellHeight) : platform::Bitmap();
+  // No background: the lines stand over the plots.
   const int mode = dc.SetBkMode(platform::TRANSPARENT);
   dc.TextOut(x, y, text);
   dc.SetBkMode(mode);
-  if (written.size() >= kMostPlaces && at == written.end()) written.clear();
-  written[{x, y}] = {text, fontPixels};
+  w.drawn = width > 0 ? surface.CopyPixels(w.left, w.top, width, cellHeight) : platform::Bitmap();
 }
 
 }  // namespace
 
-void DrawTextInPlace(platform::DrawContext& dc, int x, int y, const std::string& text) {
-  WriteInPlace(dc, x, y, text, 0);
+void DrawTextInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int x, int y,
+                     const std::string& text) {
+  WriteInPlace(surface, dc, x, y, text, 20);
 }
 
 void ForgetTextsInPlace() { Written().clear(); }
 
-void EraseTextsInPlace(platform::DrawContext& dc) {
-  for (const auto& [place, written] : Written()) {
-    const platform::HGDIOBJ font = written.fontPixels ? dc.SelectObject(ReportFont(written.fontPixels)) : 0;
-    Blank(dc, place.first, place.second, written.text);
-    if (font) dc.SelectObject(font);
-  }
+void EraseTextsInPlace(platform::DrawSurface& surface) {
+  for (const auto& [place, written] : Written()) TakeAway(surface, written);
   Written().clear();
 }
 
@@ -98,11 +108,60 @@ int ReportTextRow(int clientHeight, int y) {
   return 10 + static_cast<int>(std::lround((y - 10) * ReportLineStep(clientHeight) / 20.0));
 }
 
-void DrawReportTextInPlace(platform::DrawContext& dc, int clientHeight, int x, int y, const std::string& text) {
+int ReportTextStep(int clientHeight) { return static_cast<int>(ReportLineStep(clientHeight)); }
+
+namespace {
+
+int ReportFontPixels(double step) {
+  return step < 20.0 ? std::max(10, static_cast<int>(std::lround(12.0 * step / 20.0))) : 0;
+}
+
+}  // namespace
+
+int ReportTextWidth(platform::DrawContext& dc, int clientHeight, const std::string& text) {
+  const int pixels = ReportFontPixels(ReportLineStep(clientHeight));
+  const platform::HGDIOBJ font = pixels ? dc.SelectObject(ReportFont(pixels)) : 0;
+  const int width = dc.MeasureText(text);
+  if (font) dc.SelectObject(font);
+  return width;
+}
+
+void DrawReportTextInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int x, int y,
+                           const std::string& text) {
+  const int clientHeight = surface.ClientHeight();
   const double step = ReportLineStep(clientHeight);
   platform::HGDIOBJ font = 0;
-  const int pixels = step < 20.0 ? std::max(10, static_cast<int>(std::lround(12.0 * step / 20.0))) : 0;
+  const int pixels = ReportFontPixels(step);
   if (pixels) font = dc.SelectObject(ReportFont(pixels));
-  WriteInPlace(dc, x, ReportTextRow(clientHeight, y), text, pixels);
+  // A line's cell reaches to the next row: the rows' cells do not overlap.
+  WriteInPlace(surface, dc, x, ReportTextRow(clientHeight, y), text, static_cast<int>(step));
   if (font) dc.SelectObject(font);
+}
+
+std::vector<std::string> WrapTextToWidth(const std::string& text, int maxWidth,
+                                         const std::function<int(std::string_view)>& width) {
+  std::vector<std::string> lines;
+  const std::string_view all(text);
+  std::size_t start = 0;
+  while (start < all.size()) {
+    const std::string_view rest = all.substr(start);
+    if (width(rest) <= maxWidth) {
+      lines.emplace_back(rest);
+      break;
+    }
+    // The longest head that fits, at the best kind of break it has.
+    std::size_t comma = 0, separator = 0, character = 0;
+    for (std::size_t end = 1; end < rest.size(); ++end) {
+      if (width(rest.substr(0, end)) > maxWidth) break;
+      character = end;
+      const char last = rest[end - 1];
+      if (last == ' ' && end >= 2 && rest[end - 2] == ',') comma = end;
+      if (last == '/' || last == '\\' || last == ' ') separator = end;
+    }
+    std::size_t end = comma ? comma : separator ? separator : character;
+    if (end == 0) end = 1;  // not even one character fits: one a line
+    lines.emplace_back(rest.substr(0, end));
+    start += end;
+  }
+  return lines;
 }

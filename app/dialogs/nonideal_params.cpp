@@ -7,6 +7,7 @@
 
 #include "data/scan_set.h"
 #include "distributions/hydrodynamics.h"
+#include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "platform/error_box.h"
@@ -27,8 +28,9 @@ void ShowHinderedSedimentationFields(ParamsTransfer& b) {
   const float k = std::fabs(P[10]), tau = std::fabs(P[11]);
   b.texts[EditForSlot(10)] = FormatField("%.3f", k);
   b.texts[EditForSlot(11)] = FormatField("%.3f", tau);
-  // The Svedberg relation is symmetric in D and M: given D0 it yields M.
-  const float M = DFromSM(P[5], P[1] * 1e-7f, 20.0f);
+  // The Svedberg relation is symmetric in D and M: given D0 it yields M
+  // (in the M-and-s form the entry is M0 itself).
+  const float M = gFitEngineState.molarMassParameters ? P[1] : DFromSM(P[5], P[1] * 1e-7f, 20.0f);
   b.texts[EditForSlot(7)] = FormatField("%.1f", M / 1000.0);
   const float ff0 = Ff0FromMS(M, P[5], sc.vbar, sc.density, sc.viscosity);
   b.texts[EditForSlot(12)] = FormatField("%.3f", ff0);
@@ -80,6 +82,8 @@ void ShowNonidealTerms(ParamsTransfer& b) {
     b.texts[kTermEdit[j]] = FormatField("%.5f", mp.nonidealTerm[j]);
     b.states[kTermBox[j]] = mp.nonidealTermFit[j] != 0;
   }
+  kept[kSyntheticBoundaryBox] = State(b, kSyntheticBoundaryBox);
+  b.states[kSyntheticBoundaryBox] = mp.syntheticBoundary != 0;
 }
 
 void PlaceNonidealTermBoxes(std::vector<FormControl>& controls) {
@@ -117,6 +121,7 @@ void TakeNonidealTerms(ParamsTransfer& b) {
     mp.nonidealTerm[j] = Value(b, kTermEdit[j]);
     mp.nonidealTermFit[j] = static_cast<unsigned char>(State(b, kTermBox[j]));
   }
+  mp.syntheticBoundary = State(b, kSyntheticBoundaryBox) ? 1 : 0;
   for (const auto& [box, state] : KeptBoxStates()) b.states[box] = state;
   AssociationModelParams& as = gAssociationModelParams;
   auto ask = [&](int k, const char* prompt, const char* title) {

@@ -43,7 +43,7 @@ bool MolarMassModelChosen() {
 
 void WriteText(TXLAWindow& w, int x, int y, const char* text) {
   if (platform::DrawSurface* surface = w.Frame().Surface())
-    DrawReportTextInPlace(*surface->ClientDC(), surface->ClientHeight(), x, y, text);
+    DrawReportTextInPlace(*surface, *surface->ClientDC(), x, y, text);
 }
 
 }  // namespace

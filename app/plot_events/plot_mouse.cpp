@@ -157,8 +157,8 @@ void PointReadout(TXLAWindow& w, int x, int y) {
     std::snprintf(r.lines[1], sizeof r.lines[1], "%14s", "");
     if (platform::DrawSurface* surface = w.Frame().Surface()) {
       auto dc = surface->ClientDC();
-      DrawReportTextInPlace(*dc, surface->ClientHeight(), 10, 50, r.lines[0]);
-      DrawReportTextInPlace(*dc, surface->ClientHeight(), 10, 70, r.lines[1]);
+      DrawReportTextInPlace(*surface, *dc, ReportTextColumn(w, 10), 50, r.lines[0]);
+      DrawReportTextInPlace(*surface, *dc, ReportTextColumn(w, 10), 70, r.lines[1]);
     }
     if (hooks.pressPointEditCancel) hooks.pressPointEditCancel();
     return;
@@ -197,8 +197,8 @@ void ShowPointerReadout(TXLAWindow& w, const char* format1, float value1, const 
   platform::DrawSurface* surface = w.Frame().Surface();
   if (!surface) return;
   auto dc = surface->ClientDC();
-  DrawReportTextInPlace(*dc, surface->ClientHeight(), 10, 50, r.lines[0]);
-  DrawReportTextInPlace(*dc, surface->ClientHeight(), 10, 70, r.lines[1]);
+  DrawReportTextInPlace(*surface, *dc, ReportTextColumn(w, 10), 50, r.lines[0]);
+  DrawReportTextInPlace(*surface, *dc, ReportTextColumn(w, 10), 70, r.lines[1]);
 }
 
 void ShowCursorRadiusReadout(TXLAWindow& w, float radius) {
@@ -206,7 +206,7 @@ void ShowCursorRadiusReadout(TXLAWindow& w, float radius) {
   r.values[0] = radius;
   std::snprintf(r.lines[0], sizeof r.lines[0], "%1.4f    ", radius);
   if (platform::DrawSurface* surface = w.Frame().Surface())
-    DrawReportTextInPlace(*surface->ClientDC(), surface->ClientHeight(), 10, 50, r.lines[0]);
+    DrawReportTextInPlace(*surface, *surface->ClientDC(), ReportTextColumn(w, 10), 50, r.lines[0]);
 }
 
 MarkerHoverState& MarkerHover() {

@@ -135,6 +135,8 @@ void TXLAWindow::Paint(bool erase) {
   flags.EraseRepaintPending = false;
   // The picture is drawn anew: the texts written over the old one went with it.
   ForgetTextsInPlace();
+  // A report drawn on this picture finds its own place in it.
+  ReportShift() = 0;
   // Whatever this painting draws replaces an ad-hoc picture on the screen.
   CurrentAdHocPlot().adHocShown = 0;
 
@@ -210,8 +212,8 @@ void TXLAWindow::Paint(bool erase) {
   const RealtimeState& rt = CurrentRealtimeState();
   if (rt.running && dataScreen && surface) {
     auto dc = surface->ClientDC();
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 30, rt.statusLine1);
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 50, rt.statusLine2);
+    DrawReportTextInPlace(*surface, *dc, 500, 30, rt.statusLine1);
+    DrawReportTextInPlace(*surface, *dc, 500, 50, rt.statusLine2);
   }
   if (RunState().TransformAwaitsRun && gModelSelectorFlags.SedTransformModel && surface) {
     auto dc = surface->ClientDC();
@@ -219,7 +221,11 @@ void TXLAWindow::Paint(bool erase) {
   }
   if (flags.TimeToEqSummaryPending && surface) {
     auto dc = surface->ClientDC();
-    dc->TextOut(50, 10, flags.TimeToEqSummary);
+    // The line ends with the file the speed steps went to: it breaks where
+    // it would run past the window's right edge.
+    const auto lines = WrapTextToWidth(flags.TimeToEqSummary, surface->ClientWidth() - 60,
+                                       [&dc](std::string_view t) { return dc->MeasureText(t); });
+    for (std::size_t k = 0; k < lines.size(); ++k) dc->TextOut(50, 10 + 18 * static_cast<int>(k), lines[k]);
     flags.TimeToEqSummaryPending = false;
   }
   UpdateFloToolsMenu(*this);

@@ -13,6 +13,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/model_entries.h"
 #include "fit/fit_engine_state.h"
+#include "fit/model_params.h"
 #include "platform/fatal_error.h"
 #include "platform/input_events.h"
 #include "platform/sounds.h"
@@ -125,6 +126,11 @@ void TXLAWindow::Dispatch(int id) {
   const int outer = commandInHand_;
   commandInHand_ = id;
   frame_->SetBusy(true);
+  // What the user entered and the model stand as they were when a command
+  // ends on a routine's failure.
+  const ModelParams modelBefore = gModelParams;
+  const ModelParameterVector entriesBefore = gModelParameterVector;
+  const SolutionConditions conditionsBefore = gSolutionConditions;
   try {
     if (!(entry->helpTest && HelpTest())) {
       if (IsModelCommand(id))
@@ -135,6 +141,13 @@ void TXLAWindow::Dispatch(int id) {
   } catch (const platform::FatalError&) {
     // The fatal box has been shown and the quit requested; the failed
     // command ends here.
+  } catch (const platform::CommandFailure&) {
+    // A numerical routine could not go on with what the data gave it: its
+    // box has been shown, the command ends here and the program goes on.
+    gModelParams = modelBefore;
+    gModelParameterVector = entriesBefore;
+    gSolutionConditions = conditionsBefore;
+    platform::StopFlag() = false;
   }
   commandInHand_ = outer;
   if (--dispatchDepth_ == 0) {

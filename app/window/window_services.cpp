@@ -1,6 +1,7 @@
 #include "app/window/window_services.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,8 +19,85 @@
 #include "platform/error_box.h"
 #include "platform/frame_window.h"
 #include "platform/paths.h"
+#include "platform/bitmap.h"
+#include "platform/draw_surface.h"
+#include "plot/cwinplot.h"
+#include "plot/text_in_place.h"
+#include "plot/plot_window_set.h"
 #include "platform/program_paths.h"
 #include "platform/user_interface.h"
+
+namespace {
+
+// A column of the data plot's space in window pixels.
+int PlotColumnPixels(const TXLAWindow& w, int column) {
+  return static_cast<int>(std::lround(column * w.ClientWidthF / (1000.0 * PlotXStretch)));
+}
+
+}  // namespace
+
+int& ReportShift() {
+  static int shift = 0;
+  return shift;
+}
+
+int ReportTextColumn(const TXLAWindow& w, int x) {
+  const CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  if (!plot || w.ClientWidthF <= 0 || plot->plotLeft <= 0) return x;
+  const int frame = PlotColumnPixels(w, plot->plotLeft + 6);
+  return std::max(x, x - 10 + frame) + ReportShift();
+}
+
+bool PlaceReportClearOfTheData(TXLAWindow& w, const std::vector<std::string>& lines) {
+  const int before = ReportShift();
+  ReportShift() = 0;
+  platform::DrawSurface* surface = w.Frame().Surface();
+  const CWINPlot* plot = CurrentPlotWindows().dataPlot;
+  if (!surface || !plot || w.ClientWidthF <= 0 || plot->plotRight <= plot->plotLeft) return before != 0;
+  const int height = surface->ClientHeight(), step = ReportTextStep(height);
+  const int left = ReportTextColumn(w, 10), right = PlotColumnPixels(w, plot->plotRight) - 6;
+  struct Band {
+    int top, width;
+    std::vector<int> inkBefore;  // drawn pixels in the band left of each column
+  };
+  std::vector<Band> bands;
+  int widest = 0;
+  {
+    auto dc = surface->ClientDC();
+    for (std::size_t k = 1; k < lines.size(); ++k) {
+      if (lines[k].empty()) continue;
+      const int width = ReportTextWidth(*dc, height, lines[k]);
+      if (width <= 0) continue;
+      bands.push_back({ReportTextRow(height, 10 + 20 * static_cast<int>(k - 1)), width, {}});
+      widest = std::max(widest, width);
+    }
+  }
+  if (bands.empty() || right - left <= widest) return before != 0;
+  for (Band& b : bands) {
+    const platform::Bitmap pixels = surface->CopyPixels(left, b.top, right - left, step);
+    b.inkBefore.assign(static_cast<std::size_t>(right - left) + 1, 0);
+    for (int x = 0; x < right - left; ++x) {
+      int n = 0;
+      for (int y = 0; y < step; ++y) n += pixels.GetPixel(x, y) != 0xffffff;
+      b.inkBefore[static_cast<std::size_t>(x) + 1] = b.inkBefore[static_cast<std::size_t>(x)] + n;
+    }
+  }
+  // Columns 10 pixels apart: the report moves by whole steps, not by a
+  // pixel that a scan's noise would decide.
+  int best = 0;
+  long bestInk = -1;
+  for (int shift = 0; shift + widest <= right - left; shift += 10) {
+    long ink = 0;
+    for (const Band& b : bands)
+      ink += b.inkBefore[static_cast<std::size_t>(shift + b.width)] - b.inkBefore[static_cast<std::size_t>(shift)];
+    if (bestInk < 0 || ink < bestInk) {
+      bestInk = ink;
+      best = shift;
+    }
+  }
+  ReportShift() = best;
+  return best != before;
+}
 
 void RequestRepaint(TXLAWindow& window) {
   // A serial fit redraws on its own schedule.

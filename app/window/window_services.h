@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "platform/user_interface.h"
 
@@ -13,6 +14,21 @@ struct ScanSet;
 
 // Invalidates the whole client area with erase, unless a serial fit runs.
 void RequestRepaint(TXLAWindow& window);
+
+// The column at which a line of the fit report or of the progress shown in
+// its rows, meant for column x of the window, begins: right of the data
+// plot's frame, so that its axis label and tick values stay readable, and
+// one column for every writer, so that a line replaces the one at its row.
+// The report may stand further right (ReportShift): every writer follows.
+int ReportTextColumn(const TXLAWindow& window, int x);
+// Pixels the report and the lines in its rows stand right of the frame's
+// column: 0 until a report is placed clear of the data.
+int& ReportShift();
+// Places the report of these lines (line k at y = 10 + 20 (k - 1)) in the
+// rows of the data plot where it covers the fewest drawn pixels, leftmost
+// among equals, from what the window shows now (the picture without the
+// report); sets ReportShift and tells whether it changed.
+bool PlaceReportClearOfTheData(TXLAWindow& window, const std::vector<std::string>& lines);
 
 // The path of "tarnel.ini" (set by the start-up; tests point it elsewhere).
 std::string& LastFolderIniPath();

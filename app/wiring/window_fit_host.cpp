@@ -54,26 +54,12 @@ bool WindowFitHost::HasPlotWindows() const {
 
 bool WindowFitHost::DrawingEnabled() const { return true; }
 
-namespace {
-
-// The report and the progress stand at the left of the window: they begin
-// right of the data plot's frame, so that its axis label and tick values
-// beside the frame stay readable.
-int ReportColumn(const TXLAWindow& w, int x) {
-  const CWINPlot* plot = CurrentPlotWindows().dataPlot;
-  if (!plot || w.ClientWidthF <= 0 || plot->plotLeft <= 0) return x;
-  const int frame = static_cast<int>(std::lround((plot->plotLeft + 6) * w.ClientWidthF / (1000.0 * PlotXStretch)));
-  return std::max(x, x - 10 + frame);
-}
-
-}  // namespace
-
 void DrawProgressText(TXLAWindow& window, int x, int y, const std::string& text, bool flush) {
   platform::DrawSurface* surface = window.Frame().Surface();
   if (!surface) return;
   {
     auto dc = surface->ClientDC();
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), x, y, text);
+    DrawReportTextInPlace(*surface, *dc, ReportTextColumn(window, x), y, text);
   }
   if (flush) window.Frame().FlushCanvas();
 }
@@ -82,7 +68,12 @@ void WindowFitHost::DrawText(int x, int y, const std::string& text) {
   // The M* screen has its plots where the report would stand and shows its
   // own results (the buttons' values, the c(M) summary).
   if (!WindowFlags().WindowPainted || (Road().mStarScreenShown && Road().mStarScreenShown())) return;
-  DrawProgressText(window_, ReportColumn(window_, x), y, text);
+  DrawProgressText(window_, x, y, text);
+}
+
+void WindowFitHost::PlaceReport(const std::vector<std::string>& lines) {
+  if (!WindowFlags().WindowPainted || (Road().mStarScreenShown && Road().mStarScreenShown())) return;
+  PlaceReportClearOfTheData(window_, lines);
 }
 
 void WindowFitHost::RedrawFitProgress() {

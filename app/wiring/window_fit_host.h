@@ -17,6 +17,8 @@ class WindowFitHost : public FitHost {
   bool HasPlotWindows() const override;
   bool DrawingEnabled() const override;
   void DrawText(int x, int y, const std::string& text) override;
+  // In the rows of the data plot where the report covers the fewest scans.
+  void PlaceReport(const std::vector<std::string>& lines) override;
   // The window's diagnostics log.
   void WriteDiagnostics(const std::string& text) override;
   // During a fit: the plots chosen for updates, at most once per interval.
@@ -41,8 +43,8 @@ class WindowFitHost : public FitHost {
   std::unique_ptr<CProgressLine> mlProgress_;
 };
 
-// A line of progress or report at (x, y) of the window, in the report's font
-// and rows, over whatever line stood at that place before. Every routine
+// A line of progress or report at (x, y) of the window, in the report's font,
+// rows and column, over whatever line stood at that place before. Every routine
 // that writes progress into the window comes here, so that a later line at
 // one place replaces the earlier one. flush: show it at once.
 void DrawProgressText(TXLAWindow& window, int x, int y, const std::string& text, bool flush = true);

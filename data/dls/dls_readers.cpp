@@ -201,6 +201,14 @@ DlsReadResult ReadDls2ColumnG2(const std::string& in, const std::string& out, fl
   if (!TwoColumns(text, tau, g2, reason)) return Failed(reason);
   const int n = static_cast<int>(tau.size());
   if (n == 0) return Failed("no data rows");
+  // An intensity autocorrelation decays to the baseline from above: values
+  // that all lie below it are some other quantity (most often g(2)-1 already
+  // normalised), which this conversion would turn into -1 in every row.
+  if (std::all_of(g2.begin(), g2.end(), [baseline](double v) { return v < baseline; }))
+    return Failed(Format("every value lies below the measured baseline count rate %g, so the data are no "
+                         "intensity autocorrelation g(2); normalised g(2)-1 data are converted by "
+                         "\"2 Column ASCII g(2)-1\"",
+                         baseline));
   std::vector<float> a(static_cast<std::size_t>(n) + 1), b(static_cast<std::size_t>(n) + 1);
   for (int k = 1; k <= n; ++k) {
     a[static_cast<std::size_t>(k)] = static_cast<float>(tau[static_cast<std::size_t>(k) - 1] * timeUnit);

@@ -69,6 +69,40 @@ std::string MStarMeniscusSignalCaption(int d, float ca, bool interference, bool 
   return std::string(text) + (fixed ? " (fix)" : "");
 }
 
+namespace {
+
+// Down: top = topAt + topRows h, bottom = bottomAt + bottomRows h, h the
+// height of a button in screen units.
+struct Down {
+  float topAt, topRows, bottomAt, bottomRows;
+};
+
+// Across: from `at` to the right (left edge) or ending at `at` (right edge),
+// as wide as the caption at perChar units a character, plus margin. The
+// switch of the derivative's form is as wide as its longer "on" caption.
+enum class Edge { Left, Right };
+struct Across {
+  Edge edge;
+  float at, perChar, margin;
+  bool byOnCaption = false;
+};
+
+// One button of the table.
+struct Row {
+  int slot;
+  std::string caption, onCaption;
+  Down down;
+  Across across;
+  std::uint32_t offFill, onFill;
+  bool pressed = false;
+};
+
+constexpr std::uint32_t kGrey = 0xf0f0f0, kBlue = 0xffe6e6, kPressed = 0xc8c8ff, kWhite = 0xffffff;
+constexpr std::uint32_t kViewOff = 0xffd2d2, kViewOn = 0xffdcdc, kRiOn = 0xc8faff;
+constexpr std::uint32_t kBaselineOff = 0xffc796, kBaselineOn = 0x9696ff, kMeniscusOff = 0xf0f0ff;
+
+}  // namespace
+
 std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNoise, bool interference,
                                                float clientWidth, float clientHeight) {
   const int N = st.count;
@@ -86,24 +120,6 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
   };
   const MStarSettings& set = st.settings;
   const bool smoothing = set.cmSmoothing;
-  // Rectangles as top, bottom, left, right.
-  auto put = [&](int slot, std::string caption, std::string onCaption, float top, float bottom, float left,
-                 float right, std::uint32_t offFill, std::uint32_t onFill, bool pressed = false) {
-    MStarButtonSpec& b = table[static_cast<size_t>(slot)];
-    b.exists = true;
-    b.caption = std::move(caption);
-    b.onCaption = std::move(onCaption);
-    b.top = top;
-    b.bottom = bottom;
-    b.left = left;
-    b.right = right;
-    b.offFill = offFill;
-    b.onFill = onFill;
-    b.pressed = pressed;
-    b.aspect = (H / kScreenHeight) / (W / kScreenWidth);
-  };
-  constexpr std::uint32_t kGrey = 0xf0f0f0, kBlue = 0xffe6e6, kPressed = 0xc8c8ff, kWhite = 0xffffff;
-  constexpr std::uint32_t kViewOff = 0xffd2d2, kViewOn = 0xffdcdc;
 
   // The signal plot's column of A0 buttons and the Mwapp plot's view switch
   // stand where the buttons beside them would begin; those move on past them.
@@ -116,63 +132,65 @@ std::vector<MStarButtonSpec> MStarButtonLayout(const MStarState& st, bool riNois
   // stand the axis numbers and the long Mwapp label, which ran under it.
   constexpr float kViewLeft = 785;
   const float viewRight = kViewLeft + width("go to Mwapp(r)", 5.0f) + 60;
-  if (!smoothing) {
-    const float w = width("extrap.", 5.0f);
-    const float left = std::max(205.0f, a0Right + 5);
-    put(1, "extrap.", "extrap.", 50 + 0.5f * h, 50 + 1.5f * h, left, left + w + 30, kGrey, kPressed);
-  }
-  {
-    const std::string c = MStarSgCaption(set);
-    put(2, c, c, 50 + 0.5f * h, 50 + 1.5f * h, 785, 785 + width(c, 5.0f) + 60, kBlue, kPressed);
-  }
-  {
-    const std::string c = MStarMwappMeanCaption(set);
-    const float left = std::max(785.0f, viewRight + 5);
-    put(3, c, c, 525 + 0.5f * h, 525 + 1.5f * h, left, left + width(c, 5.0f) + 60, kBlue, kPressed);
-  }
-  if (!smoothing) {
-    const float w = width("extrap.", 5.0f);
-    put(4, "extrap.", "extrap.", 525 + 0.5f * h, 525 + 1.5f * h, 600 - w - 30, 600, kGrey, kPressed);
-  }
+  const float signalExtrapLeft = std::max(205.0f, a0Right + 5);
+  const float mwappMeanLeft = std::max(785.0f, viewRight + 5);
+  const std::string sg = MStarSgCaption(set), mean = MStarMwappMeanCaption(set);
+
+  // Fixed buttons, one a row: slot, captions off and on, down, across,
+  // fills off and on, pressed.
+  std::vector<Row> rows;
+  if (!smoothing)
+    rows.push_back({1, "extrap.", "extrap.", {50, 0.5f, 50, 1.5f}, {Edge::Left, signalExtrapLeft, 5, 30}, kGrey, kPressed});
+  rows.push_back({2, sg, sg, {50, 0.5f, 50, 1.5f}, {Edge::Left, 785, 5, 60}, kBlue, kPressed});
+  rows.push_back({3, mean, mean, {525, 0.5f, 525, 1.5f}, {Edge::Left, mwappMeanLeft, 5, 60}, kBlue, kPressed});
+  if (!smoothing)
+    rows.push_back({4, "extrap.", "extrap.", {525, 0.5f, 525, 1.5f}, {Edge::Right, 600, 5, 30}, kGrey, kPressed});
   if (N >= 2)
-    put(5, "RI off", "RI on ", 49 - h, 48, 622, 622 + width("RI off", 5.0f) + 50, kGrey, 0xc8faff, riNoise);
-  put(6, "c(M) off", "c(M) on ", 49 - 2 * h, 48 - h, 622, 622 + width("c(M) off", 5.0f) + 100, kGrey, kPressed,
-      smoothing);
-  {
-    const std::string c = " hinge point info ";
-    put(7, c, c, 49 - 2 * h, 48 - h, 747, 747 + width(c, 5.0f) + 50, kGrey, kPressed);
-  }
-  {
-    const std::string off = " toggle to dlnc/dr2", on = " toggle to (1/2)(1/(c*r))(dc/dr)";
-    put(8, off, on, 525 + 1.75f * h, 525 + 2.75f * h, kViewLeft, kViewLeft + width(on, 5.0f) + 60, kViewOff, kViewOn,
-        set.dlncForm);
-  }
+    rows.push_back({5, "RI off", "RI on ", {49, -1, 48, 0}, {Edge::Left, 622, 5, 50}, kGrey, kRiOn, riNoise});
+  rows.push_back({6, "c(M) off", "c(M) on ", {49, -2, 48, -1}, {Edge::Left, 622, 5, 100}, kGrey, kPressed, smoothing});
+  rows.push_back({7, " hinge point info ", " hinge point info ", {49, -2, 48, -1}, {Edge::Left, 747, 5, 50}, kGrey,
+                  kPressed});
+  rows.push_back({8, " toggle to dlnc/dr2", " toggle to (1/2)(1/(c*r))(dc/dr)", {525, 1.75f, 525, 2.75f},
+                  {Edge::Left, kViewLeft, 5, 60, true}, kViewOff, kViewOn, set.dlncForm});
+  rows.push_back({MStarSlotCount(N), "go to Mwapp(r)", "go to Mwapp(c)", {525, 0.5f, 525, 1.5f},
+                  {Edge::Left, kViewLeft, 5, 60}, kViewOff, kViewOn, set.mwappAgainstRadius});
+
+  // A row per data set i of each kind: the Mwavg texts (under the M* plot's
+  // top), the linear fits (ending at the ln c plot's right edge), the
+  // baselines and the meniscus signals.
   const MStarResultTexts texts = ComposeMStarResultTexts(st);
   for (int i = 1; i <= N; ++i) {
     const size_t k = static_cast<size_t>(i - 1);
     const float fi = static_cast<float>(i);
-    if (k < texts.mwavg.size()) {
-      const std::string& c = texts.mwavg[k];
-      put(8 + i, c, c, 525 + (fi + 1) * h, 525 + (fi + 2) * h, 600 - width(c, 5.0f) - 60, 600, kWhite, kWhite);
-    }
-    if (!smoothing && k < texts.linearFit.size()) {
-      const std::string& c = texts.linearFit[k];
-      // Ending at the ln c plot's right edge.
-      put(8 + N + i, c, c, 450 - (11 - fi) * h, 450 - (10 - fi) * h, 1360 - width(c, 7.0f), 1360, kWhite, kWhite);
-    }
-    if (k < texts.baseline.size()) {
-      const std::string& c = texts.baseline[k];
-      put(8 + 2 * N + i, c, "set", 49 - (3 - fi) * h, 50 - (2 - fi) * h, 620 - width(c, 6.0f) - 60, 620, 0xffc796,
-          0x9696ff);
-    }
-    const std::string c = MStarMeniscusSignalCaption(i, st.ca[static_cast<size_t>(i)], interference, false);
-    put(8 + 3 * N + i, c, c, 50 + (fi - 0.5f) * h, 50 + (fi + 0.5f) * h, 110, 110 + width(c, 5.0f) + 60, 0xf0f0ff,
-        kPressed);
+    if (k < texts.mwavg.size())
+      rows.push_back({8 + i, texts.mwavg[k], texts.mwavg[k], {525, fi + 1, 525, fi + 2}, {Edge::Right, 600, 5, 60},
+                      kWhite, kWhite});
+    if (!smoothing && k < texts.linearFit.size())
+      rows.push_back({8 + N + i, texts.linearFit[k], texts.linearFit[k], {450, fi - 11, 450, fi - 10},
+                      {Edge::Right, 1360, 7, 0}, kWhite, kWhite});
+    if (k < texts.baseline.size())
+      rows.push_back({8 + 2 * N + i, texts.baseline[k], "set", {49, fi - 3, 50, fi - 2}, {Edge::Right, 620, 6, 60},
+                      kBaselineOff, kBaselineOn});
+    const std::string a0 = MStarMeniscusSignalCaption(i, st.ca[static_cast<size_t>(i)], interference, false);
+    rows.push_back({8 + 3 * N + i, a0, a0, {50, fi - 0.5f, 50, fi + 0.5f}, {Edge::Left, 110, 5, 60}, kMeniscusOff,
+                    kPressed});
   }
-  {
-    const std::string off = "go to Mwapp(r)", on = "go to Mwapp(c)";
-    put(MStarSlotCount(N), off, on, 525 + 0.5f * h, 525 + 1.5f * h, kViewLeft, viewRight, kViewOff,
-        kViewOn, set.mwappAgainstRadius);
+
+  for (Row& row : rows) {
+    MStarButtonSpec& b = table[static_cast<size_t>(row.slot)];
+    const Across& x = row.across;
+    const float w = width(x.byOnCaption ? row.onCaption : row.caption, x.perChar);
+    b.exists = true;
+    b.top = row.down.topAt + row.down.topRows * h;
+    b.bottom = row.down.bottomAt + row.down.bottomRows * h;
+    b.left = x.edge == Edge::Left ? x.at : x.at - w - x.margin;
+    b.right = x.edge == Edge::Left ? x.at + w + x.margin : x.at;
+    b.caption = std::move(row.caption);
+    b.onCaption = std::move(row.onCaption);
+    b.offFill = row.offFill;
+    b.onFill = row.onFill;
+    b.pressed = row.pressed;
+    b.aspect = (H / kScreenHeight) / (W / kScreenWidth);
   }
   return table;
 }

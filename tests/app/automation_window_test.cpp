@@ -86,6 +86,30 @@ TEST_F(AutomationWindowTest, DoneWritesTheSetAndExitsWithTheStatus) {
   for (const auto& t : ui_->transcript) EXPECT_NE(t.caption, "NOT AVAILABLE") << t.text;
 }
 
+// A file that names no model and runs nothing by itself only loads the
+// data: the window opens with them, the user chooses the model, runs it and
+// ends with "Done", which writes the set of what was chosen.
+TEST_F(AutomationWindowTest, AFileWithoutAModelLoadsTheDataForTheUsersChoice) {
+  WriteRun();
+  auto w = StartWith(Parameters("<Meniscus>5.95</Meniscus><Bottom>7.2</Bottom><Resolution>50</Resolution>"
+                                "<Smin>1</Smin><Smax>10</Smax><TINoiseFitted>FALSE</TINoiseFitted>"));
+  ASSERT_FALSE(platform::QuitRequested());  // not refused: the window opens for a person
+  EXPECT_EQ(CommandLineState().AutomationMode, 1);
+  EXPECT_EQ(CurrentScanSet().count, 4);
+  EXPECT_EQ(gModelSelectorFlags.DistributionModel, 0);  // no model chosen for the user
+  w->Create();
+  ui_->lenient = true;
+  w->Dispatch(kCmdContinuousCS);
+  ASSERT_EQ(gModelSelectorFlags.CSModel, 1);
+  w->Dispatch(213);  // Run
+  w->Dispatch(1113);  // "Done"
+  EXPECT_TRUE(platform::QuitRequested());
+  EXPECT_EQ(platform::QuitExitCode(), kAutomationOk);
+  EXPECT_EQ(ReadFile((dir_ / "out" / "flag").string()), "pipeline 3");
+  EXPECT_NE(ReadFile((dir_ / "out" / "ResultParameters.xml").string()).find("<Model>cofs</Model>"),
+            std::string::npos);
+}
+
 TEST_F(AutomationWindowTest, ALoadOffersTheSavedAnalysisOfItsData) {
   const std::vector<std::string> paths = WriteRun();
   TXLAWindow& w = Window();

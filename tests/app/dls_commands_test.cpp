@@ -287,6 +287,26 @@ TEST_F(DlsCommandTest, CancelledOrFailedConversionsWriteNothing) {
   Window().Dispatch(534);
   ExpectScriptMet();
   EXPECT_FALSE(std::filesystem::exists(out));
+
+  // Normalised g(2)-1 given to the conversion of g(2): every value lies
+  // below the baseline count rate; refused with the name of the converter
+  // that takes them, and nothing written.
+  const std::string g2m1 = (dir_ / "zetasizer.txt").string();
+  std::ofstream(g2m1) << "0.5 0.92\n1 0.85\n2 0.71\n4 0.50\n8 0.25\n16 0.06\n32 0.003\n";
+  ui_->ExpectBox("MAKE DLS DATA", "needs two-column ASCII data of intensity autocorrelation g(2)", platform::IDYES);
+  ui_->ExpectFiles("select data file", Chosen({g2m1}));
+  ui_->ExpectFiles("select filename for saving tarnel formatted data file", Chosen({out}));
+  for (const char* prompt : {"unit of correlation times (*sec)", "measured baseline countrate", "temperature (C)",
+                             "time (sec)", "count rate (cps)", "refractive index",
+                             "absolute viscosity of solvent (Poise)", "scattering angle (degrees)", "wavelength (nm)"})
+    ui_->ExpectPrompt("MAKE DLS DATA", prompt, std::nullopt);
+  ui_->ExpectBox("Error", "could not convert " + g2m1 +
+                              ":\nevery value lies below the measured baseline count rate 100000, so the data are no "
+                              "intensity autocorrelation g(2); normalised g(2)-1 data are converted by \"2 Column "
+                              "ASCII g(2)-1\"");
+  Window().Dispatch(532);
+  ExpectScriptMet();
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 TEST_F(DlsCommandTest, DynamicsAsksTheWavelengthTwiceAndOtherCommandsTheirQuestions) {

@@ -10,14 +10,21 @@
 #include <QMouseEvent>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "fit/model_params.h"
+#include "platform/fatal_error.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
 #include "platform/input_events.h"
 #include "platform/qt/frame_window.h"
 #include "desktop_support.h"
+#include "dls_set_file.h"
 
 // The scan set has a member of that name.
 #undef signals
@@ -224,5 +231,122 @@ TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
     for (int x = 8; x < 60; ++x) ink += qGray(shown.pixel(x, y)) < 128;
   EXPECT_EQ(ink, 0);
 }
+
+
+// A Run of each distribution model stopped by a key at several of its polls
+// of the keyboard (from the first to its last), then run again: the
+// distribution shown after the stop is the one from before, bit for bit,
+// and the next Run equals the Run of a new program on the same entries.
+struct StopCase {
+  const char* name;
+  int model;
+  bool dls;
+  std::vector<std::pair<int, std::string>> entries;
+};
+
+class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCase> {
+ protected:
+  struct Shown {
+    std::vector<float> s, c, map;
+    bool operator==(const Shown&) const = default;
+  };
+  static Shown Now() {
+    const ContiSettings& cs = Conti();
+    Shown r;
+    if (cs.sValues && cs.distribution)
+      for (int i = 1; i <= cs.gridSize; ++i) {
+        r.s.push_back(cs.sValues[i]);
+        r.c.push_back(cs.distribution[i]);
+      }
+    if (TwoDimensionalModel() && cs.grid2DAmplitude)
+      r.map.assign(cs.grid2DAmplitude + 1, cs.grid2DAmplitude + cs.grid2DSize + 1);
+    return r;
+  }
+  void Analysis(const StopCase& c) {
+    Shown();
+    if (c.dls) {
+      Window();
+      Options().AlwaysLoadG2m1 = true;
+      std::vector<std::string> paths;
+      std::mt19937 gen(11);
+      std::normal_distribution<double> noise(0.0, 1e-4);
+      for (int k = 1; k <= 2; ++k) {
+        const std::string path = (dir_ / ("set" + std::to_string(k) + ".dlsdat")).string();
+        std::ofstream(path) << apptest::DlsSetText(k, 80, [&] { return noise(gen); });
+        paths.push_back(path);
+      }
+      ui_->ExpectFiles("select files in set 1 to fit", Chosen(paths));
+      Window().Dispatch(298);
+    } else {
+      LoadRun(4);
+    }
+    gFitEngineState.fitTINoise = 0;
+    ui_->lenient = true;
+    Window().Dispatch(c.model);
+    forms_.Expect({"", c.entries, {}});
+    Window().Dispatch(212);
+  }
+  // A Run with a key typed at the nth poll of the keyboard (0: none);
+  // returns the polls it made.
+  int RunStoppedAt(int n) {
+    int polls = 0;
+    platform::SetEventPump([&] {
+      if (++polls == n) Type(Qt::Key_X, "x");
+    });
+    Window().Dispatch(213);
+    platform::SetEventPump({});
+    Drain();
+    return polls;
+  }
+  static bool SaidUserInterrupt(const std::vector<platform::TranscriptEntry>& t) {
+    for (const auto& e : t)
+      if (e.text == "user interrupt") return true;
+    return false;
+  }
+};
+
+TEST_P(StoppedRuns, AStopShowsTheDistributionBeforeAndTheNextRunIsAsInANewProgram) {
+  const StopCase& c = GetParam();
+  Analysis(c);
+  RunStoppedAt(0);
+  // The polls of a Run after a whole one (which for c(s,f/f0) on an
+  // unchanged grid takes the kernels computed before).
+  const int polls = RunStoppedAt(0);
+  ASSERT_GT(polls, 2) << "the Run never looked at the keyboard";
+  ASSERT_EQ(Conti().lastRunFailed, 0);
+  const Shown first = Now();
+  ASSERT_FALSE(first.c.empty());
+  std::vector<Shown> again;
+  std::vector<int> moments = {1, polls / 3, 2 * polls / 3, polls * 9 / 10};
+  for (int n : moments) {
+    SCOPED_TRACE(n);
+    ui_->transcript.clear();
+    RunStoppedAt(n);
+    ASSERT_TRUE(SaidUserInterrupt(ui_->transcript)) << "not stopped at poll " << n << " of " << polls;
+    EXPECT_EQ(Conti().lastRunFailed, 1);
+    EXPECT_TRUE(Now() == first) << "the distribution shown after the stop is not the one before";
+    EXPECT_FALSE(platform::QuitRequested());
+    RunStoppedAt(0);
+    EXPECT_EQ(Conti().lastRunFailed, 0);
+    again.push_back(Now());
+  }
+  // The same entries in a new program.
+  StartAgain();
+  Analysis(c);
+  RunStoppedAt(0);
+  const Shown fresh = Now();
+  EXPECT_TRUE(fresh == first);
+  for (std::size_t k = 0; k < again.size(); ++k) EXPECT_TRUE(again[k] == fresh) << "after the stop at poll " << moments[k];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryDistribution, StoppedRuns,
+    ::testing::Values(StopCase{"cs", 275, false, {{405, "30"}, {406, "1"}, {407, "10"}}},
+                      StopCase{"csff0", 595, false, {{405, "15"}, {406, "1"}, {407, "10"}, {428, "4"}}},
+                      StopCase{"cM", 235, false, {{405, "30"}}},
+                      StopCase{"IRh", 503, true, {{405, "30"}}},
+                      StopCase{"ID", 502, true, {{405, "30"}}}),
+    [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.name); });
+
 
 }  // namespace

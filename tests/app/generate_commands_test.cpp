@@ -281,6 +281,62 @@ TEST_F(Generate, SingleReplacesNothingItCannotFinishOrTheUserKeeps) {
   }
 }
 
+// The ranges of meniscus and bottom of a generated set stand around the
+// cell it was made in, as after a load: a meniscus fit of c(s) chosen next
+// asks nothing, and the command that sets them offers the meniscus between
+// its limits, clear of the left fit limit. Rows: a program without data, data
+// at another meniscus loaded before, and ranges the user had set for them.
+TEST_F(Generate, TheMeniscusRangesOfAGeneratedSetStandAroundItsMeniscus) {
+  struct Case {
+    const char* name;
+    bool loadedBefore, userRanges;
+  };
+  for (const Case& c : {Case{"no data before", false, false}, Case{"other data loaded", true, false},
+                        Case{"the user's ranges of other data", true, true}}) {
+    SCOPED_TRACE(c.name);
+    window_.reset();
+    ResetRoadRecords();
+    fs::remove_all(dir_ / "gen");
+    fs::create_directories(dir_ / "gen");
+    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;  // as in a new program
+    if (c.loadedBefore) LoadRun(3);  // meniscus 5.95 cm
+    if (c.userRanges) {
+      forms_.Expect({"set meniscus+limits", {{988, "5.9"}, {987, "5.96"}}, {}});
+      Window().Dispatch(240);
+      ASSERT_EQ(UserFitLimitsSet(), 1);
+    }
+    DiscreteModel();
+    SingleAnswers("0.01", "3", "0", false);
+    forms_.Expect(OneSpeciesForm({.D = "6.0", .s = "4.0", .meniscus = "6.0000", .bottom = "7.2000", .cFit = 0}));
+    ui_->ExpectFiles("save generated data as", Chosen({ScanPath()}));
+    Window().Dispatch(214);
+    ASSERT_EQ(CurrentScanSet().count, 3);
+    ASSERT_FLOAT_EQ(gModelParams.meniscus, 6.0f);
+    ui_->lenient = true;
+    Window().Dispatch(275);  // "Continuous c(s) Distribution"
+    ui_->lenient = false;
+    const std::size_t shown = forms_.seen.size();
+    forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {}, {{434, 1}}});
+    ui_->lenient = true;
+    Window().Dispatch(212);
+    ui_->lenient = false;
+    EXPECT_EQ(forms_.seen.size(), shown + 1) << "asked for ranges that were already around the meniscus";
+    EXPECT_EQ(gModelParams.meniscusFit, 1);
+    forms_.Expect({"set meniscus+limits", {}, {}, false});
+    Window().Dispatch(240);
+    ExpectNoFailures();
+    forms_.failures.clear();
+    ASSERT_EQ(forms_.seen.back().caption, "set meniscus+limits");
+    const float low = std::stof(forms_.seen.back().Find(988)->text);
+    const float up = std::stof(forms_.seen.back().Find(987)->text);
+    EXPECT_NEAR(low, 5.98f, 1e-4f);
+    EXPECT_NEAR(up, 6.009f, 1e-4f);  // 0.001 cm inside the left fit limit 6.01
+    EXPECT_LT(up, CurrentScanSet().leftFitLimit);
+    EXPECT_EQ(UserFitLimitsSet(), 0);
+    gModelSelectorFlags = ModelSelectorFlags{};
+  }
+}
+
 TEST_F(Generate, ANoisySetIsRefittedToItsOwnSedimentationCoefficient) {
   SeedGaussRandom(3);
   GenerateSingle("8", "0.005", ScanPath());

@@ -77,6 +77,8 @@ class ModelDialogTest : public RoadTest {
     }
     for (const auto& [id, text] : texts_)
       if (FormControl* c = d.Find(id)) c->text = text;
+    for (const auto& [id, state] : states_)
+      if (FormControl* c = d.Find(id)) c->state = state;
     return true;
   }
 
@@ -88,15 +90,17 @@ class ModelDialogTest : public RoadTest {
   }
   // Opens the parameter box (typing scaled entries with a factor) and
   // returns what it showed.
-  Shown Open(double factor = 0, std::map<int, std::string> texts = {}) {
+  Shown Open(double factor = 0, std::map<int, std::string> texts = {}, std::map<int, int> states = {}) {
     factor_ = factor;
     texts_ = std::move(texts);
+    states_ = std::move(states);
     wantBox_ = true;
     ui_->lenient = true;
     Window().Dispatch(212);
     ui_->lenient = false;
     ui_->transcript.clear();
     factor_ = 0;
+    states_.clear();
     wantBox_ = false;
     return shown_;
   }
@@ -110,6 +114,7 @@ class ModelDialogTest : public RoadTest {
   bool wantBox_ = false;
   double factor_ = 0;
   std::map<int, std::string> texts_;
+  std::map<int, int> states_;
   Shown shown_;
   int templateId_ = 0;
 };

@@ -104,6 +104,12 @@ class PlotPointer : public AppTest {
     AppTest::TearDown();
   }
   static int Column(float r) { return static_cast<int>(std::lround(100 * r - 400)); }
+  // A readout line in the rows and the column of the fit report (right of
+  // the data plot's frame), over whatever line stood there.
+  bool ReadOut(int y, const std::string& text) const {
+    return surface_.Drew("TextOut(" + std::to_string(ReportTextColumn(*w_, 10)) + "," + std::to_string(y) + ",\"" +
+                         text + "\")");
+  }
   // Two scans of 120 points from 5.95 cm in steps of 0.01 cm; scan 2 was
   // taken first. Scan k's signal is 0.5 k, at row 400 - 50 k.
   void LoadScans() {
@@ -187,7 +193,7 @@ TEST_F(PlotPointer, LeftDoubleClickPlacesTheRadialCursorInTheModeOfTheKeys) {
     EXPECT_EQ(m.cursorLineShown, c.cursorShown) << c.keys;
     EXPECT_FLOAT_EQ(m.cursorRadius, 6.5f);
     EXPECT_EQ(MarkerDrag().awaitingConfirmation, 1);
-    EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"6.5000    \")"));
+    EXPECT_TRUE(ReadOut(50, "6.5000    "));
     EXPECT_EQ(confirmAt_, std::vector<int>{Column(6.5f)});
   }
   // A second double click while the edit waits only moves the cursor.
@@ -382,8 +388,8 @@ TEST_F(PlotPointer, OverTheEquilibriumTestTimeCourseThePointerIsReadOut) {
   Move(350, 400);
   EqTest().selecting = false;
   CurrentAdHocPlot().adHocPlot = nullptr;
-  EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"25.000    \")"));
-  EXPECT_TRUE(surface_.Drew("TextOut(10,70,\"5.000    \")"));
+  EXPECT_TRUE(ReadOut(50, "25.000    "));
+  EXPECT_TRUE(ReadOut(70, "5.000    "));
 }
 
 // An ad-hoc plot (the residual histogram, a temperature plot) fills the
@@ -475,14 +481,14 @@ TEST_F(PlotPointer, PressOnAPointReadsItOut) {
   MouseHooks().pressPointEditCancel = [&] { return ++cancels > 0; };
   w_->OnMouse(MouseMessage::LButtonDown, 0, Column(6.5f), 350);
   // The box reaches 3 plot units (0.03 cm) each way: the first point inside it is read.
-  EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"r = 6.4800    \")"));
-  EXPECT_TRUE(surface_.Drew("TextOut(10,70,\"a = 0.5000    \")"));
+  EXPECT_TRUE(ReadOut(50, "r = 6.4800    "));
+  EXPECT_TRUE(ReadOut(70, "a = 0.5000    "));
   EXPECT_EQ(editButtons, std::vector<int>{2});
   EXPECT_EQ(cancels, 1);
   // A press on no point blanks the readout.
   surface_.ops.clear();
   w_->OnMouse(MouseMessage::LButtonDown, 0, Column(6.5f), 200);
-  EXPECT_TRUE(surface_.Drew("TextOut(10,50,\"              \")"));
+  EXPECT_TRUE(ReadOut(50, "              "));
   EXPECT_EQ(editButtons.size(), 1u);
   EXPECT_EQ(cancels, 2);
   // Any character withdraws the offer too.

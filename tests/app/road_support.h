@@ -138,6 +138,11 @@ class RoadTest : public AppTest {
   // s = 5 S, D = 4e-7 cm^2/s, the plateau diluted as exp(-2 omega^2 s t),
   // written as absorbance scans of cell 1.
   std::vector<std::string> WriteRun(const std::string& ext = ".ra1", int scans = 4, char type = 'R') {
+    return WriteRun(dir_, ext, scans, type);
+  }
+  // The same run written into `folder`.
+  static std::vector<std::string> WriteRun(const std::filesystem::path& folder, const std::string& ext, int scans = 4,
+                                           char type = 'R') {
     std::vector<std::string> paths;
     const double rpm = 50000, omega = rpm * M_PI / 30.0, m = 5.95, s = 5e-13;
     for (int k = 1; k <= scans; ++k) {
@@ -145,7 +150,7 @@ class RoadTest : public AppTest {
       const double rb = m * std::exp(omega * omega * s * t);
       char name[32];
       std::snprintf(name, sizeof name, "%05d%s", k, ext.c_str());
-      const std::string path = (dir_ / name).string();
+      const std::string path = (folder / name).string();
       std::string text = "synthetic velocity run\n";
       char line[160];
       std::snprintf(line, sizeof line, "%c %d %2.1f %ld %ld %1.4e %d %d\n", type, 1, 20.0, 50000L,

@@ -710,11 +710,12 @@ TEST_F(UnattendedProcess, InputsStayUntouchedAndUnusableGridsAreRefusedFirst) {
        "data/sdist.RA1 is not a regular file"},
       {"grid file of increasing values", "<GridfromFile>TRUE</GridfromFile>\n",
        [](const fs::path& d) { WriteAll(d / "data" / "sdist.RA1", GridText(kResolution, 0.5, 12)); }, 0, true},
-      // A run without its analysis is refused before the output folder is made.
+      // A run that runs by itself without its analysis is refused before the
+      // output folder is made.
       {"no model", "", [](const fs::path& d) { EditParameters(d, "<Model>cofs</Model>\n", ""); }, 2, false,
-       "rejected: element Model is missing", 0, 0, false, NoOutputFolder},
+       "rejected: element Model is missing (AutoRun needs a model)", 0, 0, false, NoOutputFolder},
       {"empty model", "", [](const fs::path& d) { EditParameters(d, "<Model>cofs</Model>", "<Model></Model>"); }, 2,
-       false, "rejected: Model (\"\") must be cofs or lsgofs", 0, 0, false, NoOutputFolder},
+       false, "rejected: Model (\"\") must be cofs or lsgofs (AutoRun needs a model)", 0, 0, false, NoOutputFolder},
       {"model without a value", "", [](const fs::path& d) { EditParameters(d, "<Model>cofs</Model>", "<Model/>"); },
        2, false, "rejected: element Model cannot be read", 0, 0, false, NoOutputFolder},
       // Sizes whose work storage no computer here has: refused with the

@@ -9,6 +9,8 @@
 
 #include "app/plot_input/markers.h"
 #include "app/window/main_fit_host.h"
+#include "app/window/main_window_flags.h"
+#include "app/window/window_services.h"
 #include "app/window/program_options.h"
 #include "app/wiring/plot_wiring.h"
 #include "data/load_hooks.h"
@@ -168,9 +170,13 @@ TEST_F(WindowDrawing, ATextWrittenAgainAtItsPlaceLeavesNothingOfALongerOne) {
 
 // A Run writes its progress through several routines (the distribution's
 // steps, the Lamm list, the solver's step lines, the status lines of the
-// regularisation): each shows in the window, and a line
-// written at a place by one of them is replaced by the next line written
-// there by any other, in the same font and column.
+// regularisation) where the report of the last result stood: each shows in
+// the window, and a line written at a place by one of them (or by the
+// report) is replaced by the next line written there by any other, in the
+// same font and column, right of the data plot's frame (its axis label and
+// tick values stay clear); taken away, each gives back the scans it covered,
+// pixel for pixel.
+
 TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
   Shown();
   LoadRun(3);
@@ -181,26 +187,40 @@ TEST_F(WindowDrawing, ProgressLinesOfEveryWriterReplaceEachOtherAtTheirPlace) {
       {"distribution", [&](int y, const std::string& t) { plot->DrawText(10, y, t); }},
       {"Lamm list", [](int y, const std::string& t) { CurrentLoadHooks().drawText(t, 10, y); }},
       {"Lamm steps", [](int y, const std::string& t) { CurrentLammSolverDisplay().drawText(10, y, t); }},
-      {"regularisation status", [](int y, const std::string& t) { ContiStatusLine(y, t); }}};
+      {"regularisation status", [](int y, const std::string& t) { ContiStatusLine(y, t); }},
+      {"fit report", [](int y, const std::string& t) { MainFitHost()->DrawText(10, y, t); }}};
   const bool drawing = ContiContext().drawingEnabled;
   ContiContext().drawingEnabled = true;
   auto ink = [&] {
     int n = 0;
     for (int x = 0; x < 700; ++x)
-      for (int y = 15; y < 140; ++y)
+      for (int y = 15; y < 300; ++y)
         if (Pixel(x, y) == 0) ++n;
     return n;
   };
   const int blank = ink();
+  const platform::Bitmap picture = Qt().Canvas().ToBitmap();
+  const int frame = ReportTextColumn(Window(), 10);
+  ASSERT_GT(frame, 40);
+  auto inkLeftOfFrame = [&] {
+    int n = 0;
+    for (int x = 0; x < frame; ++x)
+      for (int y = 15; y < 300; ++y) n += Pixel(x, y) != 0xffffff;
+    return n;
+  };
+  const int axis = inkLeftOfFrame();
   for (const auto& [first, write] : writers)
     for (const auto& [second, replace] : writers) {
       SCOPED_TRACE(std::string(first) + " then " + second);
-      for (const int y : {30, 70}) {
-        write(y, "allocating memory space...    ");
+      // Above the data plot and in its rows, over the scans.
+      for (const int y : {30, 70, 150, 230}) {
+        write(y, "allocating memory space...    t = 3164 sec");
         ASSERT_GT(ink(), blank + 20);
+        EXPECT_EQ(inkLeftOfFrame(), axis);
         replace(y, "");
         EXPECT_LE(ink(), blank);
       }
+      EXPECT_TRUE(Qt().Canvas().ToBitmap() == picture);
     }
   ContiContext().drawingEnabled = drawing;
 }
@@ -233,6 +253,102 @@ TEST_F(WindowDrawing, TheRealtimeStatusLinesStandInTheReportsFirstRows) {
   EXPECT_GT(ink(15, 55), topBefore + 50);
   EXPECT_EQ(ink(60, 700), plotsBefore);
   w.Dispatch(541);
+}
+
+// The fit report stands in the rows of the data plot where it covers the
+// fewest drawn pixels, leftmost among equals: long lines (three species'
+// values) move clear of scans that fill the left part of its rows, and the
+// lines written in its rows afterwards (progress, the pointer readout)
+// follow it to its column. Rows: scans filling the left part, the right
+// part, and none.
+TEST_F(WindowDrawing, TheFitReportStandsWhereTheDataAreNot) {
+  Shown();
+  LoadRun(3);
+  Qt().Resize(1280, 800);
+  Qt().Invalidate(true);
+  Drain();
+  std::vector<std::string> lines(15);
+  lines[3] = "rmsd=0.018661 (n=12024,SSR=4.187205)";
+  lines[4] = "M =  20000.000 | 60000.000 | 150000.000 |";
+  lines[5] = "s = 2.400 | 5.100 | 7.900 |";
+  lines[6] = "c = 0.918 | 0.561 | 0.262 | (first is total, not component #1)";
+  const int base = ReportTextColumn(Window(), 10);
+  struct Case {
+    const char* name;
+    int inkLeft, inkRight;  // columns of a block of dark pixels over the report's rows
+    bool moves;
+  };
+  for (const Case& c : {Case{"scans at the left", base, base + 300, true},
+                        Case{"scans at the right", base + 450, base + 900, false}, Case{"no scans", 0, 0, false}}) {
+    SCOPED_TRACE(c.name);
+    ReportShift() = 0;
+    Qt().Invalidate(true);
+    Drain();
+    if (c.inkRight > c.inkLeft) {
+      auto dc = Qt().Surface()->ClientDC();
+      dc->SelectObject(platform::GetStockObject(platform::BLACK_BRUSH));
+      dc->Rectangle(c.inkLeft, 30, c.inkRight, 130);
+    }
+    // Dark pixels under the report's rows from a column on, as wide as
+    // its widest line.
+    auto under = [&](int column) {
+      int n = 0;
+      for (int y = ReportTextRow(800, 50); y < ReportTextRow(800, 130); ++y)
+        for (int x = column; x < column + 330; ++x) n += Pixel(x, y) != 0xffffff;
+      return n;
+    };
+    MainFitHost()->PlaceReport(lines);
+    const int placed = ReportTextColumn(Window(), 10);
+    EXPECT_LE(under(placed), under(base));
+    if (c.moves) {
+      EXPECT_GE(placed, c.inkRight);
+    } else if (c.inkRight > c.inkLeft) {
+      EXPECT_LT(placed, c.inkLeft);
+    }
+    // The report's lines and a line of progress written after them stand
+    // in the chosen column.
+    MainFitHost()->DrawText(10, 70, lines[4]);
+    int leftOfColumn = 0, inColumn = 0;
+    const int column = ReportTextColumn(Window(), 10);
+    for (int y = ReportTextRow(800, 70); y < ReportTextRow(800, 90); ++y) {
+      for (int x = column - 40; x < column; ++x) leftOfColumn += Pixel(x, y) == 0 && (x < c.inkLeft || x >= c.inkRight);
+      for (int x = column; x < column + 200; ++x) inColumn += Pixel(x, y) == 0;
+    }
+    EXPECT_GT(inColumn, 50);
+    EXPECT_EQ(leftOfColumn, 0);
+  }
+  ReportShift() = 0;
+}
+
+// The result line of the time to equilibrium ends with the file the speed
+// steps were saved in: at 1280 x 800 it breaks before the window's right
+// edge, and every part of it is written.
+TEST_F(WindowDrawing, TheTimeToEquilibriumResultBreaksBeforeTheRightEdge) {
+  Shown();
+  LoadRun(3);
+  Qt().Resize(1280, 800);
+  Qt().Invalidate(true);
+  Drain();
+  auto ink = [&](int left, int right, int top, int bottom) {
+    int n = 0;
+    for (int x = left; x < right; ++x)
+      for (int y = top; y < bottom; ++y)
+        if (Pixel(x, y) == 0) ++n;
+    return n;
+  };
+  const int secondRowBefore = ink(50, 1262, 28, 44), edgeBefore = ink(1262, 1280, 10, 44);
+  const std::string folder =
+      "/home/someone/experiments/2026-12-08 sedimentation equilibrium of the dimer at three loadings and four "
+      "speeds/planning of the speed steps/";
+  MainWindowFlags& flags = WindowFlags();
+  flags.TimeToEqSummary = "epsilon = 0.0010: t(const) = 38 h, t(opt) = 21 h, saved in " + folder + "speedsteps.txt";
+  flags.TimeToEqSummaryPending = true;
+  Qt().Invalidate(true);
+  Drain();
+  EXPECT_FALSE(flags.TimeToEqSummaryPending);
+  EXPECT_GT(ink(50, 600, 10, 26), 100);                     // the first line
+  EXPECT_GT(ink(50, 1262, 28, 44), secondRowBefore + 100);  // the rest of it below
+  EXPECT_EQ(ink(1262, 1280, 10, 44), edgeBefore);  // nothing runs to the edge
 }
 
 }  // namespace

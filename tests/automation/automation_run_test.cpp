@@ -375,6 +375,40 @@ TEST_F(AutomationRun, WithoutADisplayTheRunFinishesByItself) {
   EXPECT_EQ(ReadFile(dir / "out" / "done.flag"), "job-17");
 }
 
+// Without a display a run that ends by itself is seen by nobody and takes
+// no screenshot: its plots record no pictures (PlotAreas tests that), and
+// its set is the one a run with a display writes, file for file.
+TEST_F(AutomationRun, WithoutADisplayAndEndingByItselfNoPictureIsRecorded) {
+  WriteSyntheticScans(4, 60);
+  auto files = [this] {
+    std::vector<std::string> set;
+    for (const char* name : {"distribution.dat", "ResultParameters.xml", "ScanRms.dat", "TInoise.dat", "RInoise.dat"})
+      set.push_back(ReadFile(dir / "out" / name));
+    return set;
+  };
+  std::vector<std::string> shown;
+  for (const bool headless : {false, true}) {
+    SCOPED_TRACE(headless ? "headless" : "display");
+    autotest::ResetAnalysisState();
+    platform::SetHeadless(headless);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(Start(Parameters(kCofsRun, 4)));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(platform::QuitExitCode(), kAutomationOk) << log;
+    EXPECT_EQ(platform::DrawingUnseen(), headless);
+    if (headless)
+      EXPECT_TRUE(files() == shown);
+    else
+      shown = files();
+  }
+  // Ending at "Done", the run without a display keeps its pictures for the screenshot.
+  autotest::ResetAnalysisState();
+  std::string run = kCofsRun;
+  run.replace(run.find("<AutoExit>TRUE"), 14, "<AutoExit>FALSE");
+  ASSERT_TRUE(Start(Parameters(run, 4)));
+  EXPECT_FALSE(platform::DrawingUnseen());
+}
+
 TEST_F(AutomationRun, ParametersReachTheAnalysisSettings) {
   CIniCustomPars r;
   std::strcpy(r.Model, "cofs");

@@ -112,6 +112,7 @@ inline void ResetAnalysisState() {
   c.normalEquationThreads = fresh.normalEquationThreads;
   ResetAutomation();
   platform::ResetQuitRequest();
+  platform::SetDrawingUnseen(false);
 }
 
 // Scan i (1-based) with n points from r0 in steps dr, its signal and model

@@ -48,21 +48,41 @@ TEST_F(ParameterFile, OnlyTheRequiredElementsIsAcceptedWithEveryDefault) {
   EXPECT_EQ(record.AutoExit, 0);
 }
 
+// Model is needed only by a step that runs by itself: without AutoRun,
+// AutoFit and AutoExit the window opens with the data and the user chooses.
 TEST_F(ParameterFile, EachMissingRequiredElementRejectsTheFile) {
-  const char* required[] = {"AllDoneFlagFile", "OutputResultsDirectory", "DataDirectory",
-                            "PassThrough",     "Channel",                "FirstScan",
-                            "LastScan",        "ScanInterval",           "Model"};
-  for (const char* key : required) {
-    SCOPED_TRACE(key);
+  const struct {
+    const char* key;
+    const char* steps;
+    const char* rejection;  // "" accepted
+  } cases[] = {{"AllDoneFlagFile", "", "element AllDoneFlagFile is missing"},
+               {"OutputResultsDirectory", "", "element OutputResultsDirectory is missing"},
+               {"DataDirectory", "", "element DataDirectory is missing"},
+               {"PassThrough", "", "element PassThrough is missing"},
+               {"Channel", "", "element Channel is missing"},
+               {"FirstScan", "", "element FirstScan is missing"},
+               {"LastScan", "", "element LastScan is missing"},
+               {"ScanInterval", "", "element ScanInterval is missing"},
+               {"Model", "", ""},
+               {"Model", "<AutoRun>FALSE</AutoRun><AutoFit>FALSE</AutoFit><AutoExit>FALSE</AutoExit>\n", ""},
+               {"Model", "<AutoRun>TRUE</AutoRun>\n", "element Model is missing (AutoRun needs a model)"},
+               {"Model", "<AutoFit>TRUE</AutoFit>\n", "element Model is missing (AutoFit needs a model)"},
+               {"Model", "<AutoExit>TRUE</AutoExit>\n", "element Model is missing (AutoExit needs a model)"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + " " + c.steps);
     std::string body = RequiredElements();
-    const std::string open = std::string("<") + key + ">";
+    const std::string open = std::string("<") + c.key + ">";
     const std::size_t from = body.find(open);
     const std::size_t to = body.find('\n', from);
     body.erase(from, to - from + 1);
     CIniCustomPars r;
-    EXPECT_FALSE(Read(r, Wrap(body)));
-    EXPECT_EQ(r.valid, 0);
-    EXPECT_EQ(r.rejection, std::string("element ") + key + " is missing");
+    const bool accepted = !*c.rejection;
+    EXPECT_EQ(Read(r, Wrap(body + c.steps)), accepted);
+    EXPECT_EQ(r.valid, accepted ? 1 : 0);
+    EXPECT_EQ(r.rejection, c.rejection);
+    if (accepted) {
+      EXPECT_STREQ(r.Model, "");
+    }
   }
 }
 
@@ -376,7 +396,7 @@ TEST_F(ParameterFile, ValuesNoAnalysisCanStartFromAreRefusedByName) {
       {"<BottomLowerLimit>7.3</BottomLowerLimit>\n", "BottomLowerLimit (7.3) must not be above BottomUpperLimit (7.25)"},
       {"<DataSpikeThreshold>0</DataSpikeThreshold>\n", "DataSpikeThreshold (0) must be above 0"},
       {"<Model>COFS</Model>\n", "Model (\"COFS\") must be cofs or lsgofs"},
-      {"<Model></Model>\n", "Model (\"\") must be cofs or lsgofs"},
+      {"<Model></Model>\n<AutoFit>TRUE</AutoFit>\n", "Model (\"\") must be cofs or lsgofs (AutoFit needs a model)"},
       {"<Model>  </Model>\n", "Model (\"  \") must be cofs or lsgofs"},
       {"<Model/>\n", "element Model cannot be read"},
       {"<Model>cofs\n", "element Model cannot be read"},
@@ -389,6 +409,10 @@ TEST_F(ParameterFile, ValuesNoAnalysisCanStartFromAreRefusedByName) {
     EXPECT_EQ(record.valid, 0);
     EXPECT_EQ(record.rejection, c.rejection);
   }
+  // An empty Model names none: the user chooses it when nothing runs by itself.
+  record = CIniCustomPars{};
+  EXPECT_TRUE(Read(Wrap(autotest::RequiredElementsWithModel("<Model></Model>\n"))));
+  EXPECT_STREQ(record.Model, "");
   // The smallest usable values pass, and the ends of each range.
   record = CIniCustomPars{};
   EXPECT_TRUE(Read(Wrap(RequiredElements() +

@@ -327,6 +327,11 @@ TEST_F(DlsReaderTest, TruncatedExportsWriteNothing) {
        "row 2: the value 1e+39 is outside the range a dlsdat file can hold"},
       {"baseline zero", [&] { return ReadDls2ColumnG2(Write("b.txt", "1 5\n"), Path("o.dlsdat"), 1e-6f, 0, Asked()); },
        "the baseline 0 is not positive"},
+      // g(2)-1 already normalised would come out -1 in every row.
+      {"normalised g2-1 to the g2 conversion",
+       [&] { return ReadDls2ColumnG2(Write("n.txt", "1 0.81\n2 0.64\n4 0.25\n8 0.04\n"), Path("o.dlsdat"), 1e-6f, 100000, Asked()); },
+       "every value lies below the measured baseline count rate 100000, so the data are no intensity "
+       "autocorrelation g(2); normalised g(2)-1 data are converted by \"2 Column ASCII g(2)-1\""},
       {"asked wavelength zero",
        [&] {
          DlsConditions c = Asked();

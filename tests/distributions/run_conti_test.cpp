@@ -392,16 +392,35 @@ TEST_F(RunTest, ResultsDoNotDependOnTheThreadCount) {
   ASSERT_TRUE(MakeSyntheticData(e, 1.0f, 10.0f, 12, {{4, 0.6f}, {9, 0.3f}}, 0.003f, 5));
   Conti().maxEntropy = 1;
   Conti().confidenceLevel = 0.68f;
-  RunContiSed();
-  std::vector<float> one(Conti().distribution + 1, Conti().distribution + 13);
-  const int saved = LammListThreads();
-  LammListThreads() = 3;
-  Conti().multipleThreads = 1;
-  Conti().normalEquationThreads = 3;
-  RunContiSed();
-  Conti().multipleThreads = 0;
-  LammListThreads() = saved;
-  for (int i = 1; i <= 12; ++i) EXPECT_EQ(Conti().distribution[i], one[i - 1]) << i;
+  // The models of the scans too: they are formed on the workers, a scan each.
+  const ScanSet& s = CurrentScanSet();
+  auto models = [&s] {
+    std::vector<float> m;
+    for (int j = 1; j <= s.count; ++j) {
+      m.insert(m.end(), s.model[j] + 1, s.model[j] + 1 + s.points[j]);
+      m.insert(m.end(), s.gridModel[j] + 1, s.gridModel[j] + 1 + s.gridLength);
+    }
+    return m;
+  };
+  for (const bool noise : {false, true}) {
+    NoiseModel(noise, noise);
+    RunContiSed();
+    std::vector<float> one(Conti().distribution + 1, Conti().distribution + 13);
+    const std::vector<float> oneModels = models();
+    const int saved = LammListThreads();
+    for (const int threads : {2, 3, 8}) {
+      LammListThreads() = threads;
+      Conti().multipleThreads = 1;
+      Conti().normalEquationThreads = threads;
+      RunContiSed();
+      Conti().multipleThreads = 0;
+      LammListThreads() = saved;
+      for (int i = 1; i <= 12; ++i)
+        EXPECT_EQ(Conti().distribution[i], one[i - 1]) << noise << ", " << threads << " threads, " << i;
+      EXPECT_TRUE(models() == oneModels) << noise << ", " << threads << " threads";
+    }
+  }
+  NoiseModel(false, false);
 }
 
 namespace {

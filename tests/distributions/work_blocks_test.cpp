@@ -45,6 +45,14 @@ TEST(WorkBlocks, LayoutIsContiguousZeroFilledAndReallocatable) {
   FreeDistributionWorkArrays(4);
   EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
   FreeDistributionWorkArrays(4);  // nothing left to free
+  // A count other than the block's own frees the block's own rows, neither
+  // more (past the row table) nor fewer, and keeps nothing for reuse.
+  for (const int count : {2, 7}) {
+    ASSERT_TRUE(AllocDistributionWorkArrays(4, 3, 5));
+    FreeDistributionWorkArrays(count);
+    EXPECT_EQ(WorkBlock().lammSolutions, nullptr);
+    EXPECT_EQ(KeptKernelBlockBytes(), 0.0);
+  }
 
   ASSERT_TRUE(AllocNormalEquationBlock(5, 3, 7));
   NormalEquationBlock& b = NeqBlock();

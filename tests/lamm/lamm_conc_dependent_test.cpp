@@ -216,35 +216,67 @@ TEST(LammConcDependent, BadSettingsAreRefusedWithTheirCodes) {
 }
 
 // Components that share a vanishing nonideality sediment independently: the
-// weighted sum of two ideal runs on the static grid.
+// weighted sum of two ideal runs on the static grid, each from its own
+// start: the uniform loading, or under a synthetic boundary the overlay of
+// its own fraction above the boundary and its loading below (the ideal run
+// starts from that step as a measured initial distribution).
 TEST(LammConcDependent, WeakNonidealityOfComponentsGivesTheSumOfIdealSpecies) {
   const double conc[] = {0, 0.6, 0.4}, s[] = {0, 4.3, 8.0}, D[] = {0, 6e-7, 4.5e-7}, w[] = {0, 1, 2};
-  Experiment e;
-  e.right = 6.9f;
-  e.Build();
-  auto L = MakeSolver(e, FixedGrid(1000));
-  L->SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 2,
-                           .concentrations = conc, .sValues = s, .dValues = D, .weights = w,
-                           .s = s[1], .D = D[1], .c0 = 1.0});
-  L->SetConcDependentModel(Linear(-10, -10));
-  ASSERT_EQ(L->CheckAndRun(), 0);
-  std::vector<float> sum(e.grid.size() * 4, 0.0f);
-  for (int k = 1; k <= 2; ++k) {
-    Experiment one = e;
-    one.s = s[k];
-    one.D = D[k];
-    one.c0 = conc[k] * w[k];
-    one.Build();
-    auto ideal = MakeSolver(one, FixedGrid(1000));
-    ASSERT_EQ(ideal->CheckAndRun(), 0);
-    for (int t = 1; t <= 3; ++t)
-      for (size_t j = 1; j < e.grid.size(); ++j) sum[t * e.grid.size() + j] += one.out[t][j];
-  }
-  for (int t = 1; t <= 3; ++t)
-    for (size_t j = 1; j < e.grid.size(); ++j) {
-      if (e.grid[j] > 6.9f) continue;
-      EXPECT_NEAR(e.out[t][j], sum[t * e.grid.size() + j], 2e-3) << t << " " << e.grid[j];
+  struct Case {
+    const char* what;
+    bool synthetic;
+    double position;
+    double overlay[3];
+  };
+  const Case cases[] = {
+      {"uniform loading", false, 0, {0, 1, 1}},
+      {"synthetic boundary, buffer over the solution", true, 6.3, {0, 0, 0}},
+      {"synthetic boundary, overlays of their own", true, 6.45, {0, 0.2, 0.7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Experiment e;
+    e.right = 6.9f;
+    e.Build();
+    auto L = MakeSolver(e, FixedGrid(1000));
+    L->SetSolventComponents({.model = true, .concDependentSolver = true, .tableModel = true, .count = 2,
+                             .concentrations = conc, .sValues = s, .dValues = D, .weights = w,
+                             .s = s[1], .D = D[1], .c0 = 1.0, .syntheticBoundary = c.synthetic,
+                             .boundaryPosition = c.position, .overlayFractions = c.overlay});
+    L->SetConcDependentModel(Linear(-10, -10));
+    ASSERT_EQ(L->CheckAndRun(), 0);
+    std::vector<float> sum(e.grid.size() * 4, 0.0f);
+    for (int k = 1; k <= 2; ++k) {
+      Experiment one = e;
+      one.s = s[k];
+      one.D = D[k];
+      one.c0 = conc[k] * w[k];
+      one.Build();
+      auto ideal = MakeSolver(one, FixedGrid(1000));
+      if (c.synthetic) {
+        // The step on a fine table: its edge 1e-4 cm wide.
+        std::vector<float> r(2001), v(2001);
+        for (int j = 1; j <= 2000; ++j) {
+          r[j] = static_cast<float>(one.meniscus + (one.bottom - one.meniscus) * (j - 1) / 1999.0);
+          v[j] = static_cast<float>(one.c0 * (r[j] < c.position ? c.overlay[k] : 1.0));
+        }
+        ASSERT_TRUE(ideal->LoadInitialDistribution(2000, r.data(), v.data()));
+      }
+      ASSERT_EQ(ideal->CheckAndRun(), 0);
+      for (int t = 1; t <= 3; ++t)
+        for (size_t j = 1; j < e.grid.size(); ++j) sum[t * e.grid.size() + j] += one.out[t][j];
     }
+    double worst = 0;
+    for (int t = 1; t <= 3; ++t)
+      for (size_t j = 1; j < e.grid.size(); ++j)
+        if (e.grid[j] <= 6.9f) worst = std::max(worst, std::fabs(double(e.out[t][j]) - sum[t * e.grid.size() + j]));
+    EXPECT_LT(worst, 2e-3);
+    // Under a buffer overlay nothing is left far above the boundary.
+    if (c.synthetic && c.overlay[1] == 0 && c.overlay[2] == 0) {
+      for (size_t j = 1; j < e.grid.size() && e.grid[j] < c.position - 0.15; ++j)
+        EXPECT_LT(std::fabs(e.out[1][j]), 1e-3) << e.grid[j];
+    }
+  }
 }
 
 // The step-length rules with the default weight 1 and growth factor 2:

@@ -247,33 +247,105 @@ TEST(Canvas, PictureFilesAreWritten) {
 // Lines written in place over a plot, and written again, leave no white
 // bar of their cells across the plot: only the strokes of the line before
 // are blanked.
-TEST(Canvas, TextWrittenAgainInPlaceBlanksOnlyTheStrokesBefore) {
-  QtCanvas canvas(240, 40);
-  ForgetTextsInPlace();
-  auto dc = canvas.ClientDC();
-  HBRUSH blue = CreateSolidBrush(0xff0000);
-  HGDIOBJ old = dc->SelectObject(blue);
-  dc->SelectObject(GetStockObject(NULL_PEN));
-  dc->Rectangle(0, 0, 241, 41);  // a plot's colour under the text
-  DrawTextInPlace(*dc, 10, 10, "Meniscus = 6.012345");
-  const Bitmap written = canvas.ToBitmap();
-  int inked = 0;
-  for (COLORREF p : written.Pixels()) inked += p != 0xff0000;
-  EXPECT_GT(inked, 20);
-  EXPECT_LT(inked, 600);  // strokes of 19 characters, no cells
-  DrawTextInPlace(*dc, 10, 10, "s");
-  const Bitmap rewritten = canvas.ToBitmap();
-  int blanked = 0, stray = 0;
-  for (std::size_t i = 0; i < rewritten.Pixels().size(); ++i) {
-    if (rewritten.Pixels()[i] != 0xffffff) continue;
-    ++blanked;
-    stray += written.Pixels()[i] == 0xff0000;  // white where the plot showed
+// A text written again at its place takes the older one away by giving back
+// the pixels it covered: the picture is the one the newer text alone would
+// make on the plot (no white strokes of the older text across its colour),
+// and what was drawn over the older text after it (a plot line redrawn
+// across it) stays.
+TEST(Canvas, TextWrittenAgainInPlaceGivesBackThePixelsUnderTheOlderOne) {
+  for (const bool lineAcross : {false, true}) {
+    SCOPED_TRACE(lineAcross ? "a line drawn across the older text" : "the older text alone");
+    auto paint = [&](QtCanvas& canvas, const std::vector<std::string>& texts, bool line) {
+      ForgetTextsInPlace();
+      auto dc = canvas.ClientDC();
+      HBRUSH blue = CreateSolidBrush(0xff0000);
+      HGDIOBJ old = dc->SelectObject(blue);
+      dc->SelectObject(GetStockObject(NULL_PEN));
+      dc->Rectangle(0, 0, 241, 41);  // a plot's colour under the text
+      dc->SelectObject(old);
+      DeleteObject(blue);
+      for (std::size_t k = 0; k < texts.size(); ++k) {
+        if (k == 1 && line) {
+          HPEN red = CreatePen(PS_SOLID, 1, 0x0000ff);
+          HGDIOBJ pen = dc->SelectObject(red);
+          dc->MoveTo(0, 16);
+          dc->LineTo(240, 16);
+          dc->SelectObject(pen);
+          DeleteObject(red);
+        }
+        DrawTextInPlace(canvas, *dc, 10, 10, texts[k]);
+      }
+    };
+    QtCanvas written(240, 40), rewritten(240, 40), alone(240, 40);
+    const std::vector<std::string> first = {"Meniscus = 6.012345"};
+    paint(written, first, false);
+    int inked = 0;
+    const Bitmap once = written.ToBitmap();
+    for (COLORREF p : once.Pixels()) inked += p != 0xff0000;
+    EXPECT_GT(inked, 20);
+    EXPECT_LT(inked, 600);  // strokes of 19 characters, no cells
+    const std::vector<std::string> both = {"Meniscus = 6.012345", "s"}, last = {"s"};
+    paint(rewritten, both, lineAcross);
+    paint(alone, last, false);
+    Bitmap expected = alone.ToBitmap();
+    if (lineAcross)
+      for (int x = 0; x < 240; ++x) expected.SetPixel(x, 16, rewritten.ToBitmap().GetPixel(x, 16));
+    const Bitmap got = rewritten.ToBitmap();
+    int differing = 0, red = 0;
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 240; ++x) {
+        differing += got.GetPixel(x, y) != expected.GetPixel(x, y);
+        red += y == 16 && got.GetPixel(x, y) == 0x0000ff;
+      }
+    EXPECT_EQ(differing, 0);
+    if (lineAcross) {
+      EXPECT_GT(red, 200);  // the line is whole where "s" does not stand
+    }
   }
-  EXPECT_GT(blanked, 20);
-  EXPECT_EQ(stray, 0);
-  dc->SelectObject(old);
-  DeleteObject(blue);
   ForgetTextsInPlace();
+}
+
+// A line too wide for the window is broken where it reads best: after a
+// comma, else after a folder of a path, else between characters; each part
+// fits, and together they are the line.
+TEST(Canvas, ALineWiderThanTheWindowBreaksIntoPartsThatFit) {
+  QtCanvas canvas(1280, 100);
+  auto dc = canvas.ClientDC();
+  auto width = [&dc](std::string_view t) { return dc->MeasureText(t); };
+  const std::string path = "/home/someone/experiments/2026-12-08 equilibrium of the dimer/planning/speedsteps.txt";
+  struct Case {
+    const char* name;
+    std::string text;
+    int maxWidth;
+    std::string firstLine;  // empty: whatever fits
+  };
+  const Case cases[] = {
+      {"fits", "t(const) = 38 h", 1220, "t(const) = 38 h"},
+      {"after a comma", "epsilon = 0.0010: t(const) = 38 h, t(opt) = 21 h, saved in " + path,
+       width("epsilon = 0.0010: t(const) = 38 h, t(opt) = 21 h, saved in " + path) - 10,
+       "epsilon = 0.0010: t(const) = 38 h, t(opt) = 21 h, "},
+      {"after a folder", path + path, width(path) + 5, ""},
+      {"between characters", std::string(300, 'W'), 200, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> lines = WrapTextToWidth(c.text, c.maxWidth, width);
+    ASSERT_FALSE(lines.empty());
+    std::string joined;
+    for (const std::string& line : lines) {
+      EXPECT_LE(width(line), c.maxWidth) << line;
+      EXPECT_FALSE(line.empty());
+      joined += line;
+    }
+    EXPECT_EQ(joined, c.text);
+    if (!c.firstLine.empty()) {
+      EXPECT_EQ(lines.front(), c.firstLine);
+    }
+    if (std::string(c.name) == "after a folder") {
+      for (std::size_t k = 0; k + 1 < lines.size(); ++k) EXPECT_EQ(lines[k].back(), '/') << lines[k];
+    }
+  }
+  EXPECT_EQ(WrapTextToWidth("", 100, width).size(), 0u);
 }
 
 // A plot drawn straight over another at its place (the optimiser's progress

@@ -6,6 +6,7 @@
 
 #include "area_fixture.h"
 #include "platform/clock.h"
+#include "platform/user_interface.h"
 #include "platform/metafile.h"
 #include "tests/support/file_text.h"
 
@@ -372,6 +373,12 @@ TEST_F(PlotAreas, PointsBeyondTheRangeCauseExactlyOneReplot) {
   ASSERT_TRUE(p.Plot());
   EXPECT_EQ(p.lastMetafile - before, 2u);
   EXPECT_EQ(p.yMax, 1.0f);
+  // A picture nobody will see is not recorded.
+  platform::SetDrawingUnseen(true);
+  before = p.lastMetafile;
+  EXPECT_TRUE(p.Plot());
+  platform::SetDrawingUnseen(false);
+  EXPECT_EQ(p.lastMetafile, before);
 }
 
 // The colour scale of per-point extra values: one box per 10 rows, at

@@ -64,6 +64,9 @@ void TXLAWindow::EvTimer(int id) {
     } catch (const platform::FatalError&) {
       // The fatal box has been shown and the quit requested, as for a command.
       goesOn = false;
+    } catch (const platform::CommandFailure&) {
+      // A routine failed on the new scans: the update ends, its box shown.
+      goesOn = false;
     }
   }
   if (!goesOn) {
@@ -81,8 +84,8 @@ void TXLAWindow::EvTimer(int id) {
   if (!surface) return;
   {
     auto dc = surface->ClientDC();
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 30, rt.statusLine1);
-    DrawReportTextInPlace(*dc, surface->ClientHeight(), 500, 50, rt.statusLine2);
+    DrawReportTextInPlace(*surface, *dc, 500, 30, rt.statusLine1);
+    DrawReportTextInPlace(*surface, *dc, 500, 50, rt.statusLine2);
   }
   Frame().FlushCanvas();
 }

@@ -50,6 +50,19 @@ bool ContinuousFamily() {
 
 bool MMode() { return gFitEngineState.molarMassParameters != 0; }
 
+// The nonideal species' templates show D, but in the M-and-s form the
+// species' second value, and so the solver's, is its molar mass.
+const char* MassFormLabel(int templateId, int slot) {
+  static constexpr struct {
+    int templateId, slot;
+    const char* label;
+  } kLabels[] = {{325, 1, "M"}, {1101, 1, "M0 (Da)"}};
+  if (!MMode()) return nullptr;
+  for (const auto& l : kLabels)
+    if (l.templateId == templateId && l.slot == slot) return l.label;
+  return nullptr;
+}
+
 std::string Text(const ParamsTransfer& b, int id) {
   auto it = b.texts.find(id);
   return it == b.texts.end() ? std::string() : it->second;
@@ -397,7 +410,9 @@ TParamsBox::TParamsBox(TXLAWindow* parent, int templateId, ParamsTransfer& buffe
   const bool continuous = ContinuousFamily();
   std::map<int, std::string> labels;
   if (t)
-    for (const TemplateLabel& l : t->labels) labels[l.slot ? EditForSlot(l.number) : l.number] = l.text;
+    for (const TemplateLabel& l : t->labels)
+      labels[l.slot ? EditForSlot(l.number) : l.number] =
+          l.slot && MassFormLabel(templateId, l.number) ? MassFormLabel(templateId, l.number) : l.text;
   for (const ControlSpec& spec : Controls()) {
     FormControl c;
     c.id = spec.id;
@@ -522,6 +537,7 @@ bool ZoneSpeciesLamella() { return gModelSelectorFlags.ZoneCentrifugationModel &
 // Slot `slot` holds a molar mass in template `templateId` (the association
 // models keep their log K in the same slots).
 bool ShowsMolarMass(int templateId, int slot) {
+  if (MassFormLabel(templateId, slot)) return true;
   const ParamsTemplate* t = FindParamsTemplate(templateId);
   if (!t) return true;
   for (const TemplateLabel& l : t->labels)

@@ -31,8 +31,10 @@ void SetDefaultMeniscusBottomLimits() {
   fs.meniscusMin = static_cast<float>(mp.meniscus - mStep);
   fs.bottomMax = static_cast<float>(mp.bottom + bStep);
   fs.bottomMin = static_cast<float>(mp.bottom - bStep);
-  if (fs.meniscusMax >= s.leftFitLimit) fs.meniscusMax = s.leftFitLimit - 0.001f;
-  if (fs.bottomMin <= s.rightFitLimit) fs.bottomMin = s.rightFitLimit + 0.001f;
+  // Only a fit limit the data have moves a range (without data the limits
+  // are 0, and an upper meniscus limit of -0.001 would lie below the lower).
+  if (s.leftFitLimit > 0 && fs.meniscusMax >= s.leftFitLimit) fs.meniscusMax = s.leftFitLimit - 0.001f;
+  if (s.rightFitLimit > 0 && fs.bottomMin <= s.rightFitLimit) fs.bottomMin = s.rightFitLimit + 0.001f;
 }
 
 namespace {

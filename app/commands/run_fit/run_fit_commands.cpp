@@ -22,6 +22,7 @@
 #include "data/realtime_update.h"
 #include "data/scan_set.h"
 #include "distributions/conti_models.h"
+#include "distributions/conti_run.h"
 #include "distributions/prior_knowledge.h"
 #include "distributions/conti_context.h"
 #include "distributions/conti_settings.h"
@@ -40,6 +41,7 @@
 #include "platform/sounds.h"
 #include "platform/draw_surface.h"
 #include "platform/frame_window.h"
+#include "platform/clock.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
 
@@ -215,16 +217,13 @@ bool DistributionRefused(bool asked) {
 }
 
 
-// A fit writes its progress where the report of the last result stood: that
-// report goes first, so that no stale line (its rmsd, its step counter)
+// A Run or a fit writes its progress where the report of the last result
+// stood: that report goes first, so that no stale line (its rmsd, its step counter)
 // stands among the progress lines.
 void EraseLastReport(TXLAWindow& w) {
   platform::DrawSurface* surface = w.Frame().Surface();
   if (!surface) return;
-  {
-    auto dc = surface->ClientDC();
-    EraseTextsInPlace(*dc);
-  }
+  EraseTextsInPlace(*surface);
   w.Frame().FlushCanvas();
 }
 
@@ -409,8 +408,20 @@ void TXLAWindow::CmRun() {
   LammSettings().liveDisplay = 1;
   PrepareContiContext(*this);
   Frame().SetCursor(platform::CursorKind::Wait);
+  EraseLastReport(*this);
   const bool distribution = m.DistributionModel && !m.SedTransformModel && !EqTestModeOn();
+  // A distribution Run is bounded in time as a fit is: past the bound its
+  // polls end it as a key would, and it says so.
+  const double deadlineBefore = platform::ArmedStopDeadline();
+  if (distribution)
+    platform::ArmStopDeadline(static_cast<double>(platform::Clock().TickCountMs()) / 1000.0 + kRunTimeBoundSeconds);
   work();
+  platform::ArmStopDeadline(deadlineBefore);
+  // Keys typed during the Run asked it to stop: those still on their way
+  // are taken while the window counts as busy, so that none starts a
+  // command after it.
+  platform::FlushTypedInput();
+  platform::StopFlag() = false;
   Frame().SetCursor(platform::CursorKind::Arrow);
   rs.RunProgressDisplay = false;
   LammSettings().liveDisplay = 0;

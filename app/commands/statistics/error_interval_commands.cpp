@@ -79,6 +79,11 @@ void CalculateError(TXLAWindow& w, const ErrorCommand& cmd, const char* resultFo
   w.Frame().SetCursor(platform::CursorKind::Wait);
   const double dn = static_cast<double>(n);
   const double f = FRatioForConfidence(level, dn - 1.0, dn);
+  if (!std::isfinite(f)) {
+    w.Frame().SetCursor(platform::CursorKind::Arrow);
+    platform::Tell(cmd.title, "the confidence level must lie between 0 and 1", platform::BoxIcon::Error);
+    return;
+  }
   const float critical = static_cast<float>(std::sqrt(dn / (dn - 1.0) * f) * gFitEngineState.currentRmsd);
   ScanLimit lower, upper;
   cmd.scan(MainFitHost(), step, critical, &lower, &upper);

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The figures of the c(s) speed goals for two builds side by side, each the
+# least of several alternating repeats (other work on the machine only ever
+# adds time), and their ratio:
+#   1  c(s) at resolution 200, 100 scans x 1000 points, 8 threads (wall s)
+#   2  c(v) beside c(s), 30 x 400 points, 8 threads (wall s of each, c(v)/c(s))
+#   3  one species at the default settings (ms)
+#   4  the unattended Run of 400 x 1000 (CPU s), against four c(s) Runs of
+#      100 x 1000 at resolution 100 on one thread (CPU s)
+# usage: bench/side_by_side.sh BEFORE_BUILD [AFTER_BUILD] [REPEATS]
+# BEFORE_BUILD is a build folder of the state to compare with, e.g.
+#   git worktree add /tmp/before <commit> && cmake -S /tmp/before -B /tmp/before/build -G Ninja \
+#     -DCMAKE_BUILD_TYPE=Release && cmake --build /tmp/before/build --target tarnel bench_conti_run \
+#     bench_electrophoresis_run bench_lamm
+# (or a folder holding those four programs). Nothing is asserted.
+set -uo pipefail
+before=${1:?usage: side_by_side.sh BEFORE_BUILD [AFTER_BUILD] [REPEATS]}
+after=${2:-$(cd "$(dirname "$0")/.." && pwd)/build}
+repeats=${3:-5}
+before=$(cd "$before" && pwd) && after=$(cd "$after" && pwd) || exit 2
+export QT_QPA_PLATFORM=offscreen
+program() {  # build folder, program name
+  for p in "$1/bench/$2" "$1/$2"; do [ -x "$p" ] && { echo "$p"; return; }; done
+  echo "missing: $1 $2" >&2; exit 2
+}
+# The least value of counter $3 (or the time when $3 is "time") over the
+# repeats of benchmark $2 of program $1.
+least() {
+  "$1" --benchmark_filter="$2\$" --benchmark_repetitions="$repeats" --benchmark_report_aggregates_only=false 2>/dev/null |
+    awk -v c="$3" '$1 ~ /^BM_/ && $1 !~ /_(mean|median|stddev|cv)$/ {
+      v = ""; if (c == "time") v = $2; else for (i = 1; i <= NF; i++) if (index($i, c "=") == 1) v = substr($i, length(c) + 2)
+      if (v != "" && (m == "" || v + 0 < m + 0)) m = v } END { print m }'
+}
+row() { printf '%-58s %12s %12s %8s\n' "$1" "$2" "$3" "$(awk -v a="$2" -v b="$3" 'BEGIN { if (a > 0) printf "%.3f", b / a }')"; }
+
+cs=BM_ContiRun/res:200/scans:100/points:1000/threads:8/pool:0/iterations:2/real_time
+cs1=BM_ContiRun/res:100/scans:100/points:1000/threads:1/pool:0/iterations:2/real_time
+ep=BM_DistributionRun/kind:%d/threads:8/iterations:2/real_time
+one=BM_LammStaticDefaultSettings
+declare -A v
+for side in before after; do
+  dir=${!side}
+  v[$side.cs]=$(least "$(program "$dir" bench_conti_run)" "$cs" total_s)
+  v[$side.cs1]=$(least "$(program "$dir" bench_conti_run)" "$cs1" cpu_s)
+  v[$side.ecs]=$(least "$(program "$dir" bench_electrophoresis_run)" "$(printf "$ep" 0)" total_s)
+  v[$side.ecv]=$(least "$(program "$dir" bench_electrophoresis_run)" "$(printf "$ep" 1)" total_s)
+  v[$side.one]=$(least "$(program "$dir" bench_lamm)" "$one" time)
+done
+# The unattended Run: the set bench_serial_fit makes, each program alternately.
+set400=${TMPDIR:-/tmp}/tarnel_bench_serial/large400
+if [ ! -f "$set400/params.xml" ]; then
+  "$(program "$after" bench_serial_fit)" --benchmark_filter='BM_UnattendedRun/scans:400' >/dev/null 2>&1
+fi
+home=${TMPDIR:-/tmp}/tarnel_bench_serial/home
+mkdir -p "$home"
+for ((k = 0; k < repeats; ++k)); do
+  for side in before after; do
+    t=$( (cd "$set400" && TARNEL_HOME=$home /usr/bin/time -f '%U %S' "$(program "${!side}" tarnel)" bench params.xml \
+          >/dev/null 2>"$home/time.$side") ; tail -1 "$home/time.$side" | awk '{ print $1 + $2 }')
+    cur=${v[$side.run]:-}
+    if [ -z "$cur" ] || awk -v a="$t" -v b="$cur" 'BEGIN { exit !(a < b) }'; then v[$side.run]=$t; fi
+  done
+done
+for side in before after; do
+  v[$side.cvcs]=$(awk -v a="${v[$side.ecv]}" -v b="${v[$side.ecs]}" 'BEGIN { printf "%.3f", a / b }')
+  v[$side.runratio]=$(awk -v a="${v[$side.run]}" -v b="${v[$side.cs1]}" 'BEGIN { printf "%.3f", a / (4 * b) }')
+done
+printf '%-58s %12s %12s %8s\n' "least of $repeats" before after ratio
+row "1 c(s) res 200, 100 x 1000, 8 threads (s)" "${v[before.cs]}" "${v[after.cs]}"
+row "2 c(s) 30 x 400, 8 threads (s)" "${v[before.ecs]}" "${v[after.ecs]}"
+row "2 c(v) 30 x 400, 8 threads (s)" "${v[before.ecv]}" "${v[after.ecv]}"
+row "2 c(v) / c(s)" "${v[before.cvcs]}" "${v[after.cvcs]}"
+row "3 one species, default settings (ms)" "${v[before.one]}" "${v[after.one]}"
+row "4 c(s) res 100, 100 x 1000, 1 thread (CPU s)" "${v[before.cs1]}" "${v[after.cs1]}"
+row "4 unattended Run 400 x 1000 (CPU s)" "${v[before.run]}" "${v[after.run]}"
+row "4 unattended Run / four c(s) Runs" "${v[before.runratio]}" "${v[after.runratio]}"
