@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "data/fluorophore.h"
+#include "lamm/amount_kept.h"
 #include "lamm/conc_dependent_model.h"
 #include "lamm/lamm_records.h"
 #include "lamm/moving_frame_core.h"
@@ -183,6 +184,9 @@ struct LammIdealState : LammIdealSettings {
   int iteration_ = 0;
   bool abortRequest_ = false;
   int errNonConvergence_ = 0, errTridag_ = 0, errConcDependent_ = 0;
+  // The solution lost or created material (CheckAmountKept), and by how much.
+  int errAmount_ = 0;
+  AmountNotKept amountNotKept_;
   bool inWorker_ = false, debug_ = false;
   std::atomic<double>* reachedTime_ = nullptr;
   bool running_ = false;

@@ -311,7 +311,7 @@ double GlobalMovingFrameAmountImbalance() {
   if (!(std::fabs(gControl.amount0) > 0) || gCore.solvent || !g.GridAllocated || gCore.xi != g.FrameRadius ||
       gCore.N != g.AllocatedGridSize)
     return 0;
-  return std::fabs(gCore.TotalAmount(CurrentLammRunState().t) - gControl.amount0) / std::fabs(gControl.amount0);
+  return (gCore.TotalAmount(CurrentLammRunState().t) - gControl.amount0) / std::fabs(gControl.amount0);
 }
 
 void SimulateMovingFrameLamm() {
