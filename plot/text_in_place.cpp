@@ -16,6 +16,7 @@ struct WrittenText {
   std::string text;
   int left = 0, top = 0;
   platform::Bitmap under, drawn;
+  bool opaque = false;
 };
 std::map<std::pair<int, int>, WrittenText>& Written() {
   static std::map<std::pair<int, int>, WrittenText> texts;
@@ -43,7 +44,9 @@ bool GiveBackUnder(platform::Bitmap& now, int left, int top, const WrittenText& 
   for (int y = 0; y < w.drawn.Height(); ++y)
     for (int x = 0; x < w.drawn.Width(); ++x) {
       const platform::COLORREF d = w.drawn.GetPixel(x, y);
-      if (d == background || d == w.under.GetPixel(x, y)) continue;
+      // The strokes: on its own white every dark pixel of the text, else
+      // those it changed.
+      if (d == background || (!w.opaque && d == w.under.GetPixel(x, y))) continue;
       const int nx = x + dx, ny = y + dy;
       if (nx < 0 || ny < 0 || nx >= now.Width() || ny >= now.Height()) continue;
       ++strokes;
@@ -81,6 +84,7 @@ void WriteInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int
   if (written.size() >= kMostPlaces && at == written.end()) written.clear();
   WrittenText& w = written[{x, y}];
   w.text = text;
+  w.opaque = opaque;
   w.left = x - 1;
   w.top = y;
   // The cell of the text with a pixel's margin for overhanging strokes.
