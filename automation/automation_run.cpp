@@ -31,6 +31,7 @@
 #include "distributions/work_blocks.h"
 #include "distributions/work_storage.h"
 #include "fit/fit_engine_state.h"
+#include "fit/stalled_steps.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/rmsd.h"
@@ -668,7 +669,12 @@ bool RunAutomationAtStartup(IAutomationWindow& window) {
     }
     if (!fatal()) SubtractNoiseAsSwitched(r, window);
     if (!fatal() && r.AutoFit) {
+      LastFitEnd() = FitEndRecord{};
       Step("Fit", [&](std::string* said) { return ComputeStep(window, kCmdFit, said); });
+      // Which of its ends the fit met: a limit or an undetermined quantity
+      // keeps the status, and is said here and in the result file.
+      if (LastFitEnd().kind != FitEndKind::None)
+        AutomationLog("Fit ended (" + FitEndKindName(LastFitEnd().kind) + "): " + LastFitEnd().text);
       // Nobody sees the window's report and warnings: the log says them.
       for (const std::string& line : window.FitNotes()) AutomationLog("Fit: " + line);
     }

@@ -15,9 +15,11 @@
 #include "data/scan_loading.h"
 #include "data/scan_set.h"
 #include "distributions/conti_settings.h"
+#include "distributions/regularization_scaling.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
+#include "fit/stalled_steps.h"
 #include "numerics/ccurve.h"
 #include "platform/error_box.h"
 #include "numerics/statistics.h"
@@ -168,6 +170,10 @@ std::string ComposeResultParametersXml(const CIniCustomPars& r, bool screenshotW
   if (state.exitCode != kAutomationOk)
     Element(x, "Failure",
             XmlEscape(state.failedStep) + "; exit status " + std::to_string(state.exitCode));
+  // A regularisation that ended at a limit of its own rather than at its
+  // chi-square ratio: the distribution is the one nearest to it.
+  if (!Regularization().limitNote.empty())
+    Element(x, "RegularizationLimit", XmlEscape(Regularization().limitNote));
   Element(x, "ScreenShotPath",
           screenshotWritten ? XmlEscape(ResultPath(r, "screenshot.bmp")) : std::string());
   Element(x, "CofsDataPath", XmlEscape(ResultPath(r, "distribution.dat")));
@@ -181,6 +187,12 @@ std::string ComposeResultParametersXml(const CIniCustomPars& r, bool screenshotW
     x += "\n  " + XmlEscape(list.names[static_cast<std::size_t>(k)]);
   x += "\n</ScanDataFilesLoaded>";
   x += "\n<FittingStepsText>" + FittingStepsText() + "</FittingStepsText>";
+  // How the Fit ended, when one ran: a limit or an undetermined quantity
+  // leaves status 0, and a reader learns of it here.
+  if (LastFitEnd().kind != FitEndKind::None) {
+    Element(x, "FitEnd", FitEndKindName(LastFitEnd().kind));
+    Element(x, "FitEndNote", XmlEscape(LastFitEnd().text));
+  }
 
   const double rmsd = fs.currentRmsd, points = fs.rmsdPointCount;
   Element(x, "RMSD", Format("%f", rmsd));

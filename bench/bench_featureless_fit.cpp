@@ -1,11 +1,15 @@
 // An unattended c(s) fit on featureless scans: the bundled example's 36
 // scans with every signal replaced by 0.5 + noise of 0.01, f/f0, meniscus
 // (5.8 to 6.04 cm), bottom (7.11 to 7.6 cm) and baseline floated, one
-// computation thread, by Levenberg-Marquardt and by the simplex. Nothing in
-// the data settles f/f0: the fit must end where its steps stall. Wall
-// seconds of the whole run (loading, Run, noise, Fit, results and the two
-// pauses of 1 s of an unattended run), and whether the fit said which
-// quantities the data leave undetermined.
+// computation thread, by Levenberg-Marquardt and by the simplex; the first
+// two scans alone (600 and 900 s) with f/f0 and the meniscus floated; and,
+// beside them, the example's own fit (its scans and parameter file, one
+// thread). Nothing in featureless data settles f/f0: the fit must end by
+// itself. Wall seconds of the whole run (loading, Run, noise, Fit, results
+// and the two pauses of 1 s of an unattended run), how the fit ended
+// (FitEnd of ResultParameters.xml: 1 reached, 2 a limit, 3 undetermined,
+// 4 not reached) and whether it said which quantities the data leave
+// undetermined.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,10 +42,16 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
   if (at != std::string::npos) text.replace(at, from.size(), to);
 }
 
+enum class Variant { Featureless, TwoScans, Example };
+
+std::string SetName(const std::string& method, Variant v) {
+  return method + (v == Variant::TwoScans ? "_two_scans" : v == Variant::Example ? "_example" : "");
+}
+
 // The scans once, the parameter file per method.
-void MakeSet(const std::string& method) {
+void MakeSet(const std::string& method, Variant variant) {
   const fs::path example = fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs";
-  const fs::path set = Root() / method;
+  const fs::path set = Root() / SetName(method, variant);
   fs::remove_all(set);
   fs::create_directories(set / "data");
   std::mt19937 random(7);
@@ -56,6 +66,10 @@ void MakeSet(const std::string& method) {
         out << line << "\n";
         continue;
       }
+      if (variant == Variant::Example) {
+        out << line << "\n";
+        continue;
+      }
       double r = 0, v = 0, third = 0;
       if (!(std::istringstream(line) >> r >> v >> third)) continue;
       char text[96];
@@ -64,6 +78,18 @@ void MakeSet(const std::string& method) {
     }
   }
   std::string p = ReadAll(example / "params.xml");
+  Replace(p, "<NumberComputationThreads>2", "<NumberComputationThreads>1");
+  if (variant == Variant::Example) {
+    std::ofstream(set / "params.xml") << p;
+    return;
+  }
+  if (variant == Variant::TwoScans) {
+    Replace(p, "<LastScan>36", "<LastScan>2");
+    Replace(p, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
+    Replace(p, "<FittingAlgorithm>Simplex", "<FittingAlgorithm>" + method);
+    std::ofstream(set / "params.xml") << p;
+    return;
+  }
   Replace(p, "<MeniscusLowerLimit>6.00", "<MeniscusLowerLimit>5.8");
   Replace(p, "<BottomLowerLimit>7.18", "<BottomLowerLimit>7.11");
   Replace(p, "<BottomUpperLimit>7.25", "<BottomUpperLimit>7.6");
@@ -71,13 +97,12 @@ void MakeSet(const std::string& method) {
   Replace(p, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
   Replace(p, "<BaselineFitted>FALSE", "<BaselineFitted>TRUE");
   Replace(p, "<FittingAlgorithm>Simplex", "<FittingAlgorithm>" + method);
-  Replace(p, "<NumberComputationThreads>2", "<NumberComputationThreads>1");
   std::ofstream(set / "params.xml") << p;
 }
 
-void BM_FeaturelessFit(benchmark::State& state, const std::string& method) {
-  MakeSet(method);
-  const std::string folder = (Root() / method).string();
+void BM_FeaturelessFit(benchmark::State& state, const std::string& method, Variant variant) {
+  MakeSet(method, variant);
+  const std::string folder = (Root() / SetName(method, variant)).string();
   const std::string home = (Root() / "home").string();
   fs::create_directories(home);
   double seconds = 0;
@@ -90,18 +115,36 @@ void BM_FeaturelessFit(benchmark::State& state, const std::string& method) {
     state.SetIterationTime(seconds);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("the run did not end with status 0");
   }
-  const std::string log = ReadAll(Root() / method / "automation.log");
+  const std::string log = ReadAll(Root() / SetName(method, variant) / "automation.log");
+  const std::string result = ReadAll(Root() / SetName(method, variant) / "ResultParameters.xml");
+  const char* ends[] = {"<FitEnd>reached", "<FitEnd>limit", "<FitEnd>undetermined", "<FitEnd>not reached"};
+  int end = 0;
+  for (int k = 0; k < 4; ++k)
+    if (result.find(ends[k]) != std::string::npos) end = k + 1;
+  state.counters["fit_end"] = end;
   state.counters["seconds"] = seconds;
   state.counters["said_undetermined"] = log.find("the data do not determine") != std::string::npos ? 1 : 0;
 }
 
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_FeaturelessFit, marquardt, std::string("Levenberg-Marquardt"))
+BENCHMARK_CAPTURE(BM_FeaturelessFit, marquardt, std::string("Levenberg-Marquardt"), Variant::Featureless)
     ->Unit(benchmark::kSecond)
     ->Iterations(1)
     ->UseManualTime();
-BENCHMARK_CAPTURE(BM_FeaturelessFit, simplex, std::string("Simplex"))
+BENCHMARK_CAPTURE(BM_FeaturelessFit, simplex, std::string("Simplex"), Variant::Featureless)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessFit, two_scans_marquardt, std::string("Levenberg-Marquardt"), Variant::TwoScans)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessFit, two_scans_simplex, std::string("Simplex"), Variant::TwoScans)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessFit, example_simplex, std::string("Simplex"), Variant::Example)
     ->Unit(benchmark::kSecond)
     ->Iterations(1)
     ->UseManualTime();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The figures of the c(s) speed goals for two builds side by side, each the
-# least of several alternating repeats (other work on the machine only ever
+# least of several repeats, the builds taking turns (other work on the machine only ever
 # adds time), and their ratio:
 #   1  c(s) at resolution 200, 100 scans x 1000 points, 8 threads (wall s)
 #   2  c(v) beside c(s), 30 x 400 points, 8 threads (wall s of each, c(v)/c(s))
@@ -23,13 +23,18 @@ program() {  # build folder, program name
   for p in "$1/bench/$2" "$1/$2"; do [ -x "$p" ] && { echo "$p"; return; }; done
   echo "missing: $1 $2" >&2; exit 2
 }
-# The least value of counter $3 (or the time when $3 is "time") over the
-# repeats of benchmark $2 of program $1.
-least() {
-  "$1" --benchmark_filter="$2\$" --benchmark_repetitions="$repeats" --benchmark_report_aggregates_only=false 2>/dev/null |
-    awk -v c="$3" '$1 ~ /^BM_/ && $1 !~ /_(mean|median|stddev|cv)$/ {
-      v = ""; if (c == "time") v = $2; else for (i = 1; i <= NF; i++) if (index($i, c "=") == 1) v = substr($i, length(c) + 2)
-      if (v != "" && (m == "" || v + 0 < m + 0)) m = v } END { print m }'
+# Counter $3 (or the time when $3 is "time") of one repetition of
+# benchmark $2 of program $1.
+figure() {
+  "$1" --benchmark_filter="$2\$" 2>/dev/null |
+    awk -v c="$3" '$1 ~ /^BM_/ {
+      if (c == "time") v = $2; else for (i = 1; i <= NF; i++) if (index($i, c "=") == 1) v = substr($i, length(c) + 2)
+    } END { print v }'
+}
+# v[side.key] becomes the lesser of itself and $2.
+keep() {
+  local cur=${v[$1]:-}
+  if [ -n "$2" ] && { [ -z "$cur" ] || awk -v a="$2" -v b="$cur" 'BEGIN { exit !(a < b) }'; }; then v[$1]=$2; fi
 }
 row() { printf '%-58s %12s %12s %8s\n' "$1" "$2" "$3" "$(awk -v a="$2" -v b="$3" 'BEGIN { if (a > 0) printf "%.3f", b / a }')"; }
 
@@ -38,13 +43,16 @@ cs1=BM_ContiRun/res:100/scans:100/points:1000/threads:1/pool:0/iterations:2/real
 ep=BM_DistributionRun/kind:%d/threads:8/iterations:2/real_time
 one=BM_LammStaticDefaultSettings
 declare -A v
-for side in before after; do
-  dir=${!side}
-  v[$side.cs]=$(least "$(program "$dir" bench_conti_run)" "$cs" total_s)
-  v[$side.cs1]=$(least "$(program "$dir" bench_conti_run)" "$cs1" cpu_s)
-  v[$side.ecs]=$(least "$(program "$dir" bench_electrophoresis_run)" "$(printf "$ep" 0)" total_s)
-  v[$side.ecv]=$(least "$(program "$dir" bench_electrophoresis_run)" "$(printf "$ep" 1)" total_s)
-  v[$side.one]=$(least "$(program "$dir" bench_lamm)" "$one" time)
+# The two builds take turns, so that the load of the machine falls on both.
+for ((k = 0; k < repeats; ++k)); do
+  for side in before after; do
+    dir=${!side}
+    keep "$side.cs" "$(figure "$(program "$dir" bench_conti_run)" "$cs" total_s)"
+    keep "$side.cs1" "$(figure "$(program "$dir" bench_conti_run)" "$cs1" cpu_s)"
+    keep "$side.ecs" "$(figure "$(program "$dir" bench_electrophoresis_run)" "$(printf "$ep" 0)" total_s)"
+    keep "$side.ecv" "$(figure "$(program "$dir" bench_electrophoresis_run)" "$(printf "$ep" 1)" total_s)"
+    keep "$side.one" "$(figure "$(program "$dir" bench_lamm)" "$one" time)"
+  done
 done
 # The unattended Run: the set bench_serial_fit makes, each program alternately.
 set400=${TMPDIR:-/tmp}/tarnel_bench_serial/large400
@@ -57,8 +65,7 @@ for ((k = 0; k < repeats; ++k)); do
   for side in before after; do
     t=$( (cd "$set400" && TARNEL_HOME=$home /usr/bin/time -f '%U %S' "$(program "${!side}" tarnel)" bench params.xml \
           >/dev/null 2>"$home/time.$side") ; tail -1 "$home/time.$side" | awk '{ print $1 + $2 }')
-    cur=${v[$side.run]:-}
-    if [ -z "$cur" ] || awk -v a="$t" -v b="$cur" 'BEGIN { exit !(a < b) }'; then v[$side.run]=$t; fi
+    keep "$side.run" "$t"
   done
 done
 for side in before after; do

@@ -14,6 +14,7 @@
 #include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_transforms.h"
+#include "distributions/hydrodynamics.h"
 #include "distributions/nnls.h"
 #include "distributions/normal_equations.h"
 #include "distributions/work_blocks.h"
@@ -47,8 +48,9 @@ using conti_fit_vector::Positions;
 using conti_fit_vector::TwoDimensional;
 using conti_fit_vector::ZoneGeometry;
 
-// Sum of squared residuals of the last evaluation.
+// Sum of squared residuals of the last evaluation, and its number of points.
 double gSumSquares = 1e10;
+double gFittedPoints = 0;
 
 // The points the Nelder-Mead restarts have evaluated (none outside them).
 EvaluatedPoints* gEvaluated = nullptr;
@@ -120,6 +122,42 @@ void RaiseInterruptFlags(FitHost* host) {
   if (host) host->RaiseRealtimeInterrupt();
 }
 
+// The largest f/f0 at which the data can still tell f/f0 apart: with D
+// falling as f/f0^-3/2 at a given s, the boundaries of every species grow
+// narrower, until even the broadest, of the smallest s of the grid, spreads
+// by diffusion over less than two spacings of the radii by the last scan
+// (sqrt(2 D t) below 2 dr: a feature narrower than two samples is not
+// resolved). Beyond, a larger f/f0 only steepens boundaries the data cannot
+// resolve (over featureless scans it fits the noise a little better, step by
+// step), while the solver's grid and time steps follow them and each
+// evaluation grows slower without bound. Never above kMaxFrictionalRatio,
+// never below the value the fit starts from.
+float FrictionalRatioCeiling() {
+  const ScanSet& ss = CurrentScanSet();
+  const ContiSettings& cs = Conti();
+  float ceiling = kMaxFrictionalRatio;
+  if (ss.count < 1 || static_cast<int>(ss.radii.size()) <= 1 || !ss.radii[1] || !cs.sValues) return ceiling;
+  double tLast = 0.0;
+  for (int j = 1; j <= ss.count && j < static_cast<int>(ss.records.size()); ++j)
+    tLast = std::max(tLast, ss.records[j].time);
+  const int first = std::max(1, ss.firstFitPoint[1]), last = std::min(ss.points[1], ss.lastFitPoint[1]);
+  if (!(tLast > 0.0) || last <= first) return ceiling;
+  const double dr = (static_cast<double>(ss.radii[1][last]) - ss.radii[1][first]) / (last - first);
+  float sLeast = 0.0f;
+  for (int i = 1; i <= cs.gridSize; ++i)
+    if (cs.sValues[i] > 0.0f && (sLeast == 0.0f || cs.sValues[i] < sLeast)) sLeast = cs.sValues[i];
+  if (!(sLeast > 0.0f) || !(dr > 0.0)) return ceiling;
+  const float T = ss.records[ss.count].temperature;
+  const double dAtOne = SvedbergD(CalculateMff02(sLeast, 1.0f), sLeast, T);
+  const double dLeast = 4.0 * dr * dr / (2.0 * tLast);
+  if (!(dAtOne > dLeast)) return ceiling;
+  const double resolved = std::pow(dAtOne / dLeast, 2.0 / 3.0);
+  if (resolved < ceiling) ceiling = static_cast<float>(resolved);
+  if (cs.ffValue > ceiling) ceiling = cs.ffValue;
+  if (cs.secondFf > ceiling) ceiling = cs.secondFf;
+  return std::min(ceiling, kMaxFrictionalRatio);
+}
+
 // The common start of the three drivers; false when a check fails.
 bool CommonStart(FitHost* host, unsigned char* redraw) {
   FitEngineState& fs = FS();
@@ -133,6 +171,7 @@ bool CommonStart(FitHost* host, unsigned char* redraw) {
   fs.fitRunning = 1;
   fs.evaluationsThisRun = 0;
   fs.evaluationsTotal = 0;
+  SetContiFrictionalRatioCeiling(FrictionalRatioCeiling());
   DisplayBestContiParams(host);
   return true;
 }
@@ -339,7 +378,7 @@ bool MarquardtSteps(FitHost* host, float** p, float* y, int n, int b, ResidualMe
       const float v = ContiSimplexSim(trial, host);
       if (v < fx && memory.last.size() == m) {
         if (stalled.Accepted(static_cast<const float*>(x), static_cast<const float*>(trial), fx, v,
-                             fs.maxRelativeChange))
+                             fs.maxRelativeChange, gFittedPoints))
           *undetermined = stalled.Moved();
         for (int i = 1; i <= n; ++i) {
           step[i - 1] = static_cast<double>(trial[i]) - x[i];
@@ -398,6 +437,7 @@ void StopEnd(FitHost* host) {
     FS().stopRequested = 0;
     return;
   }
+  RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
   RaiseInterruptFlags(host);
   FS().stopRequested = 0;
   SetupContiGrid();
@@ -456,6 +496,7 @@ int NelderMeadRestarts(FitHost* host) {
   float endSpread = EndSpread(y, n);
   bool settled = false;
   StalledSteps stalledRestarts(n, start);
+  const double resolution = RmsdResolution();
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested && undetermined.empty(); ++restart) {
     // The first restart scatters as widely as the start when the residual
     // steps held a limit (a simplex shaped there stays on the slope where the
@@ -503,12 +544,14 @@ int NelderMeadRestarts(FitHost* host) {
     // Settled when nothing moved by more than the tolerance and the rmsd
     // came down by less than the spread the runs end at: a restart that
     // still improves is followed by another.
-    settled = ContiRestartsConverged(q, now, n, r, y[b], fs.maxRelativeChange) &&
-              !(y[b] < r * (1.0f - kFitSimplexTolerance));
+    // An rmsd within the rounding of 0 (an exact fit) changes by rounding alone.
+    const bool exact = r <= resolution && y[b] <= resolution;
+    settled = ContiRestartsConverged(q, now, n, exact ? 0.0f : r, exact ? 0.0f : y[b], fs.maxRelativeChange) &&
+              (exact || !(y[b] < r * (1.0f - kFitSimplexTolerance)));
     // A restart that moves a quantity for almost nothing is no step towards
     // a minimum the data determine.
     if (!settled && stalledRestarts.Accepted(static_cast<const float*>(q), static_cast<const float*>(now), r, y[b],
-                                             fs.maxRelativeChange))
+                                             fs.maxRelativeChange, gFittedPoints))
       undetermined = stalledRestarts.Moved();
     // The next restart is judged from where the quadratic step took it.
     bool stepped = false;
@@ -594,6 +637,7 @@ float ContiSimplexSim(float* p, FitHost* host) {
   if (cs.lastRunFailed) return 1e10f;
   const double points = static_cast<double>(sc.lastGridPoint - sc.firstGridPoint + 1) * sc.count;
   if (NeqBlock().block && points > 0) gSumSquares = ChiSquareFromNormalEquations();
+  gFittedPoints = points;
   const float rmsd = DetectionObjectiveRmsd(
       static_cast<float>(std::sqrt(std::fabs(gSumSquares) / (points > 0 ? points : 1.0))));
   fs.currentRmsd = rmsd;
@@ -688,6 +732,7 @@ int ContiSimulatedAnnealingFit(FitHost* host) {
     SaveBest(host);
     host->RequestRepaint();
     DisplayBestContiParams(host);
+    if (!FitStoppedByBudget() && !interrupted) ReportAnnealingEnd(host, false);
   }
   fs.annealTemperature = t0;
   return 1;
@@ -774,10 +819,10 @@ int MLContiFit(FitHost* host) {
   FloatVec unit(1, n);
   for (int i = 1; i <= n; ++i) unit[i] = w.scale[i] != 0.0f ? 1.0f : 0.0f;
   StalledSteps stalled(n, unit);
-  bool undetermined = false;
+  bool undetermined = false, shrunk = false, done = false;
   if (completed) {
     fs.minimiserRuns = 0;
-    bool pending = false, done = false;
+    bool pending = false;
     DoubleVec before(1, n);
     while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
       const double oldChisq = fs.mlChiSquare, oldLambda = fs.mlLambda;
@@ -787,20 +832,31 @@ int MLContiFit(FitHost* host) {
       fs.mlChiSquare = chisq;
       if (fs.mlError || fs.stopRequested) break;
       if (fs.mlStepNegligible) {
+        // A step the rejections before it shrank is no end by small change.
+        if (MarquardtStepShrunkByRejections(a, w.fitFlags, n, fs.mlLambda)) {
+          shrunk = true;
+          break;
+        }
         // Nothing moves any more: a second negligible step would repeat it.
-        if (pending) break;
+        if (pending) {
+          done = true;
+          break;
+        }
         pending = true;
         continue;
       }
       const bool fell = chisq < oldChisq && fs.mlLambda <= oldLambda;
       if (fell && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),
-                                   std::sqrt(oldChisq), std::sqrt(chisq), fs.maxRelativeChange)) {
+                                   std::sqrt(oldChisq / std::max(fs.mlPointCount, 1.0)), std::sqrt(chisq / std::max(fs.mlPointCount, 1.0)),
+                                   fs.maxRelativeChange, fs.mlPointCount, MarquardtExpectedFall(n))) {
         undetermined = true;
         break;
       }
       const bool small =
           fell && ((oldChisq - chisq) / oldChisq < fs.mlSmallChange || chisq < fs.mlTinyChiSquare);
       if (!small) continue;
+      // A small fall of a step the damping shrank tells nothing of a minimum.
+      if (chisq >= fs.mlTinyChiSquare && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
       if (pending) done = true;
       pending = true;
       if (fs.saveBestDuringFit) SaveBest(host, true);
@@ -831,11 +887,23 @@ int MLContiFit(FitHost* host) {
     gSimulationSwitches.redrawDuringSimulation = redraw;
     SaveBest(host);
     Trace(" --> MLContiFit done.");
-    if (undetermined) ReportUndetermined(host, ContiEntryNames(stalled.Moved()));
+    if (!budget) {
+      if (undetermined)
+        ReportUndetermined(host, ContiEntryNames(stalled.Moved()));
+      else if (shrunk)
+        ReportStoppedAwayFromMinimum(host, "every step from there was rejected (the model could not be computed "
+                                           "along it, or was no lower)");
+      else if (!done)
+        ReportIterationLimit(host);
+    }
     return 1;
   }
   // A budget spent before the first curvature was whole ends without the
   // covariance pass, but as no interruption.
+  if (!budget && started && fs.mlError)
+    ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
+  else if (!budget && started)
+    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
   if (!budget) RaiseInterruptFlags(host);
   fs.stopRequested = 0;
   SetupContiGrid();

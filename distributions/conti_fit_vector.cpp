@@ -5,6 +5,7 @@
 
 #include "distributions/conti_settings.h"
 #include "fit/fit_engine_state.h"
+#include "fit/stalled_steps.h"
 #include "fit/fit_host.h"
 #include "fit/fit_vector.h"
 #include "fit/model_params.h"
@@ -220,17 +221,22 @@ double PackValue(const Entry& e) {
   return c;
 }
 
+float gFrictionalRatioCeiling = kMaxFrictionalRatio;
+
 // Unpacking limits; returns the value written into the model.
 double UnpackValue(const Entry& e, double x) {
   const FitEngineState& fs = FS();
   switch (e.id) {
+    case kFf0:
+    case kSecondFf0:
+      if (x < 0.0) x = 0.0;
+      if (x > gFrictionalRatioCeiling) x = gFrictionalRatioCeiling;
+      break;
     case kVbar:
     case kBleachRate:
     case kBleachLimit:
     case kDepletionAmplitude:
     case kBufferAmplitude:
-    case kFf0:
-    case kSecondFf0:
     case kInvariantD:
     case kLamella:
       if (x < 0.0) x = 0.0;
@@ -276,6 +282,9 @@ double UnpackValue(const Entry& e, double x) {
   return x;
 }
 }  // namespace
+
+void SetContiFrictionalRatioCeiling(float ceiling) { gFrictionalRatioCeiling = ceiling; }
+float ContiFrictionalRatioCeilingInUse() { return gFrictionalRatioCeiling; }
 
 const conti_fit_vector::Positions& conti_fit_vector::EntryPositions() { return gPositions; }
 

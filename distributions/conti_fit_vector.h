@@ -14,6 +14,11 @@ int ContiParametersToFitVector(int n, float* p);
 // the values the model took), and rebuilds the radial grid when meniscus or
 // bottom moved.
 void ContiFitVectorToParameters(float* p, FitHost* host = nullptr);
+// The largest f/f0 a fit may take (kMaxFrictionalRatio until set): the
+// fits set it at their start (ContiFrictionalRatioCeiling) and the
+// unpacking holds f/f0 and the second f/f0 at it.
+void SetContiFrictionalRatioCeiling(float ceiling);
+float ContiFrictionalRatioCeilingInUse();
 // Simplex spread factor of entry i: 0.01 meniscus and bottom, 0.1 lamella
 // thickness and f/f0, 0.2 the nonideality parameters, 1 otherwise.
 float ContiSimplexSpread(int i);

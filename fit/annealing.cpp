@@ -12,6 +12,7 @@
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
 #include "fit/simulation_switches.h"
+#include "fit/stalled_steps.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"
@@ -151,6 +152,13 @@ void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, 
   }
 }
 
+void ReportAnnealingEnd(FitHost* host, bool interrupted) {
+  if (interrupted)
+    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
+  else
+    RecordFitEnd(host, FitEndKind::Limit, LimitEndText("the annealing schedule ended the fit"));
+}
+
 int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
@@ -210,6 +218,7 @@ int SimulatedAnnealingFit(FitHost* host, int (*finishingPass)(FitHost* host)) {
   if (interrupted || (!fs.annealFinalMarquardt && !fs.annealFinalSimplex)) {
     host->RequestRepaint();
     ComposeFitInfoText(host);
+    if (!FitStoppedByBudget()) ReportAnnealingEnd(host, interrupted);
   } else {
     finishingPass(host);
   }

@@ -44,3 +44,7 @@ int MoveAnnealingSimplex(float tt, FitHost* host, float** p, float* y, float* ps
 // Trial step of the annealing simplex; returns the fluctuated trial value.
 float TryAnnealingPoint(float tt, FitHost* host, float** p, float* y, float* psum, int n, float* pb, float* yb,
                         FitTarget target, int ihi, float* yhi, float fac);
+
+// The end of an annealing fit without a finishing pass: its schedule is the
+// limit that ended it (or the user stopped it).
+void ReportAnnealingEnd(FitHost* host, bool interrupted);

@@ -146,8 +146,15 @@ void RepeatLastStep(int n, float** p, const float* runStart, const float* spread
 }
 
 // A restart is still improving while it lowers the rmsd by more than the
-// spread its runs end at.
-bool StillImproving(float previousRmsd, float rmsd) { return rmsd < previousRmsd * (1.0f - kFitSimplexTolerance); }
+// spread its runs end at, and by more than its rounding (an exact fit's
+// rmsd wanders among roundings, relatively far).
+bool StillImproving(float previousRmsd, float rmsd, double resolution) {
+  return rmsd < previousRmsd * (1.0f - kFitSimplexTolerance) && previousRmsd > resolution;
+}
+
+// An rmsd within the rounding of the signals of 0 is that of an exact fit:
+// what is left of it says nothing of a change.
+float Resolved(float rmsd, double resolution) { return rmsd > resolution ? rmsd : 0.0f; }
 
 // kProbeTravelFraction of the way coordinate j has come from `start`, where
 // that is more than the starting spread of a simplex around `at`; 0 elsewhere.
@@ -235,6 +242,7 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
   WidenedProbe probe;
   bool settled = false;
   StalledSteps stalled(n, start);
+  const double resolution = RmsdResolution();
   FloatVec judged(1, n);
   std::vector<int> undetermined;
   for (int restart = 0; restart < kMaxNelderMeadRestarts && !fs.stopRequested; ++restart) {
@@ -256,15 +264,16 @@ int MinimizeWithRestarts(FitHost* host, int n, float** p, float* y, float maxRel
     // was no longer improving: one that still improves is followed by
     // another, of the size this one ended with (or by the widened probe,
     // which then confirms the end).
-    const bool converged = RestartConverged(n, previous, current, kinds.get(), previousRmsd, y[best],
-                                            maxRelativeChange, absent.Ignored());
-    settled = converged && !StillImproving(previousRmsd, y[best]);
+    const bool converged =
+        RestartConverged(n, previous, current, kinds.get(), Resolved(previousRmsd, resolution),
+                         Resolved(y[best], resolution), maxRelativeChange, absent.Ignored());
+    settled = converged && !StillImproving(previousRmsd, y[best], resolution);
     // A restart that moves a quantity for almost nothing is no step towards
     // a minimum the data determine; an absent species' s and M move freely.
     const unsigned char* ignored = absent.Ignored();
     for (int j = 1; j <= n; ++j) judged[j] = ignored[j] ? previous[j] : current[j];
     if (!converged && stalled.Accepted(static_cast<const float*>(previous), static_cast<const float*>(judged),
-                                       previousRmsd, y[best], maxRelativeChange)) {
+                                       previousRmsd, y[best], maxRelativeChange, fs.rmsdPointCount)) {
       undetermined = stalled.Moved();
       break;
     }
@@ -338,6 +347,7 @@ int FitCurrentModel(FitHost* host) {
   fs.fitRunning = 0;
   // A fit ended by its budget was not interrupted: a series goes on.
   if (fs.stopRequested && !FitStoppedByBudget()) {
+    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
     host->RaiseRealtimeInterrupt();
     gSerialFitSettings.abortRequest = 1;
   }

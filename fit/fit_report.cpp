@@ -6,6 +6,7 @@
 
 #include "data/scan_set.h"
 #include "fit/fit_engine_state.h"
+#include "fit/stalled_steps.h"
 #include "fit/fit_host.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -375,6 +376,9 @@ void ContinuousLine5(std::string& l5, const FitReportInputs::Conti& c) {
     Appendf(l5, "frict ratio = %f, vbar = %.4f     ", c.ffValue, c.vbar);
   } else {
     Appendf(l5, "frict ratio = %f        ", c.ffValue);
+    // Where a fit pressed it against the end of its range.
+    if (c.ffCeiling > 0.0f && c.ffValue >= c.ffCeiling)
+      Appendf(l5, "(at its upper limit %.2f)  ", static_cast<double>(c.ffCeiling));
   }
   const bool discrete = sel.BimodalFF0With1DiscreteCSModel || (sel.HybridCSLsgModel && !c.hybridDiscreteOff) ||
                         sel.CSWith1DiscreteModel || sel.CSWith1DiscreteComponent ||

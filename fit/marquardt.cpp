@@ -85,9 +85,80 @@ bool EndAtComputedPoint(FitHost* host, double* a, int n, std::vector<std::vector
   return back;
 }
 
+// The step (alpha + lambda diag alpha) delta = beta into w.delta, the
+// damped curvature in w.covariance; false when alpha or beta are not finite.
+// An entry held at a limit takes no step beyond it (the target would put it
+// back, and the others' steps, solved with it, would be off): the others are
+// solved without it. A step away from the limit frees it.
+bool SolveDampedStep(double lambda, int n) {
+  MarquardtWorkArrays& w = Work();
+  const float damping = static_cast<float>(1.0 + lambda);
+  for (int j = 1; j <= n; ++j) {
+    for (int k = 1; k <= n; ++k) w.covariance[j][k] = w.alpha[j][k];
+    w.covariance[j][j] = w.alpha[j][j] * damping;
+  }
+  if (!AllFinite(w.covariance, w.beta, n)) return false;
+  SolveNormalEquationsD(w.covariance, w.beta, n, w.delta, w.work);
+  bool held = false;
+  for (int j = 1; j <= n; ++j) {
+    if (w.blocked[j] == 0) continue;
+    if (w.delta[j] * w.blocked[j] > 0.0)
+      held = true;
+    else
+      w.blocked[j] = 0;
+  }
+  if (held) {
+    DoubleVec b(1, n);
+    for (int j = 1; j <= n; ++j) b[j] = w.beta[j];
+    for (int j = 1; j <= n; ++j) {
+      if (w.blocked[j] == 0) continue;
+      b[j] = 0.0;
+      for (int k = 1; k <= n; ++k) w.covariance[j][k] = w.covariance[k][j] = 0.0;
+    }
+    SolveNormalEquationsD(w.covariance, b, n, w.delta, w.work);
+  }
+  return true;
+}
+
+// No fitted entry of the step in w.delta moves by more than mlNegligibleStep
+// (relative to a nonzero entry, absolutely where it is 0).
+bool StepNegligible(const double* a, const int* flags, int n) {
+  const MarquardtWorkArrays& w = Work();
+  for (int j = 1; j <= n; ++j) {
+    if (!flags[j]) continue;
+    const double rel = a[j] != 0.0 ? std::fabs(w.delta[j] / a[j]) : std::fabs(w.delta[j]);
+    if (!(rel <= gFitEngineState.mlNegligibleStep)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const MarquardtResult& LastMarquardtResult() { return gLastResult; }
+
+double MarquardtExpectedFall(int n) {
+  MarquardtWorkArrays& w = Work();
+  if (!SolveDampedStep(kMarquardtStartLambda, n) || !AllFinite(nullptr, w.delta, n)) return -1.0;
+  double fall = 0.0;
+  for (int j = 1; j <= n; ++j) {
+    fall += 2.0 * w.beta[j] * w.delta[j];
+    for (int k = 1; k <= n; ++k) fall -= w.delta[j] * w.alpha[j][k] * w.delta[k];
+  }
+  return std::isfinite(fall) ? std::max(fall, 0.0) : -1.0;
+}
+
+bool MarquardtStepShrunkByRejections(const double* a, const int* flags, int n, double lambda) {
+  if (!(lambda > kMarquardtStartLambda)) return false;
+  MarquardtWorkArrays& w = Work();
+  if (!SolveDampedStep(kMarquardtStartLambda, n) || !AllFinite(nullptr, w.delta, n)) return false;
+  if (StepNegligible(a, flags, n)) return false;
+  // A point whose linearised misfit lies within a unit of chi-square of its
+  // minimum is one as far as the data tell (sigma from the rmsd there).
+  const double points = std::max(gFitEngineState.mlPointCount, 1.0);
+  const double sigma2 = std::max(w.acceptedChiSquare / points, RmsdResolution() * RmsdResolution());
+  const double expected = MarquardtExpectedFall(n);
+  return !(expected >= 0.0 && expected < kStalledChiSquare * sigma2);
+}
 
 void ScaleFitParameters(float* v, int n) {
   const float* scale = Work().scale;
@@ -269,7 +340,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
   fs.evaluationsThisRun = 0;
 
   if (*lambda < 0.0) {
-    *lambda = 0.01;
+    *lambda = kMarquardtStartLambda;
     mlcof(host, a, flags, n, w.alpha, w.beta, chisq, target);
     if (fs.stopRequested) return;
     // Nowhere to step from: the fit ends where it started.
@@ -308,38 +379,11 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     return;
   }
 
-  const float damping = static_cast<float>(1.0 + *lambda);
-  for (int j = 1; j <= n; ++j) {
-    for (int k = 1; k <= n; ++k) w.covariance[j][k] = w.alpha[j][k];
-    w.covariance[j][j] = w.alpha[j][j] * damping;
-  }
   // Only computed points enter alpha and beta; should they still not be
   // finite, no step can be solved for and the steps end at the best point.
-  if (!AllFinite(w.covariance, w.beta, n)) {
+  if (!SolveDampedStep(*lambda, n)) {
     fs.mlError = 1;
     return;
-  }
-  SolveNormalEquationsD(w.covariance, w.beta, n, w.delta, w.work);
-  // An entry held at a limit takes no step beyond it (the target would put
-  // it back, and the others' steps, solved with it, would be off): the
-  // others are solved without it. A step away from the limit frees it.
-  bool held = false;
-  for (int j = 1; j <= n; ++j) {
-    if (w.blocked[j] == 0) continue;
-    if (w.delta[j] * w.blocked[j] > 0.0)
-      held = true;
-    else
-      w.blocked[j] = 0;
-  }
-  if (held) {
-    DoubleVec b(1, n);
-    for (int j = 1; j <= n; ++j) b[j] = w.beta[j];
-    for (int j = 1; j <= n; ++j) {
-      if (w.blocked[j] == 0) continue;
-      b[j] = 0.0;
-      for (int k = 1; k <= n; ++k) w.covariance[j][k] = w.covariance[k][j] = 0.0;
-    }
-    SolveNormalEquationsD(w.covariance, b, n, w.delta, w.work);
   }
 
   // A curvature so near singular that no step comes out: a shorter one is
@@ -350,15 +394,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     *chisq = w.acceptedChiSquare;
     return;
   }
-  fs.mlStepNegligible = 1;
-  for (int j = 1; j <= n; ++j) {
-    if (!flags[j]) continue;
-    const double rel = a[j] != 0.0 ? std::fabs(w.delta[j] / a[j]) : std::fabs(w.delta[j]);
-    if (rel > fs.mlNegligibleStep) {
-      fs.mlStepNegligible = 0;
-      break;
-    }
-  }
+  fs.mlStepNegligible = StepNegligible(a, flags, n) ? 1 : 0;
   if (fs.mlStepNegligible) return;
 
   for (int j = 1; j <= n; ++j) {
@@ -451,10 +487,10 @@ int MLOptimize(FitHost* host) {
   FloatVec unit(1, n);
   for (int j = 1; j <= n; ++j) unit[j] = w.scale[j] != 0.0f ? 1.0f : 0.0f;
   StalledSteps stalled(n, unit);
-  bool undetermined = false;
+  bool undetermined = false, shrunk = false, done = false;
   if (started) {
     fs.minimiserRuns = 0;
-    bool armed = false, done = false;
+    bool armed = false;
     DoubleVec before(1, n);
     while (!fs.stopRequested && !done && fs.minimiserRuns < fs.mlMaxIterations) {
       ++fs.minimiserRuns;
@@ -465,6 +501,12 @@ int MLOptimize(FitHost* host) {
       if (!std::equal(&a[1], &a[1] + n, trail.back().begin())) trail.emplace_back(&a[1], &a[1] + n);
       if (fs.mlError) break;
       if (fs.mlStepNegligible) {
+        // A step the rejections before it shrank is no end by small change:
+        // every trial from here was rejected, the point is no minimum.
+        if (MarquardtStepShrunkByRejections(a, w.fitFlags, n, lambda)) {
+          shrunk = true;
+          break;
+        }
         // A negligible step changes nothing, so a second one in a row would
         // only repeat it: two of them (or one after an armed fall) end the fit.
         if (armed) done = true;
@@ -473,13 +515,16 @@ int MLOptimize(FitHost* host) {
       if (fs.stopRequested || done) break;
       const bool rejected = chisq > oldChisq || lambda > oldLambda || chisq == oldChisq;
       if (!rejected && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),
-                                        std::sqrt(oldChisq), std::sqrt(chisq), fs.maxRelativeChange)) {
+                                        std::sqrt(oldChisq / std::max(fs.mlPointCount, 1.0)), std::sqrt(chisq / std::max(fs.mlPointCount, 1.0)),
+                                        fs.maxRelativeChange, fs.mlPointCount, MarquardtExpectedFall(n))) {
         undetermined = true;
         break;
       }
       const bool clearFall =
           oldChisq > 0.0 && (oldChisq - chisq) / oldChisq >= fs.mlSmallChange && chisq >= fs.mlTinyChiSquare;
       if (rejected || clearFall) continue;
+      // A small fall of a step the damping shrank tells nothing of a minimum.
+      if (chisq >= fs.mlTinyChiSquare && MarquardtStepShrunkByRejections(a, w.fitFlags, n, oldLambda)) continue;
       if (armed)
         done = true;
       else
@@ -543,6 +588,18 @@ int MLOptimize(FitHost* host) {
   if (completed) host->WriteDiagnostics(" --> MLOptimize DONE");
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
-  if (undetermined && completed) ReportUndetermined(host, FitVectorEntryNames(stalled.Moved()));
+  if (completed && !budget) {
+    if (undetermined)
+      ReportUndetermined(host, FitVectorEntryNames(stalled.Moved()));
+    else if (shrunk)
+      ReportStoppedAwayFromMinimum(host, "every step from there was rejected (the model could not be computed "
+                                         "along it, or was no lower)");
+    else if (!done)
+      ReportIterationLimit(host);
+  } else if (!completed && !budget && started && fs.mlError) {
+    ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
+  } else if (!completed && !budget && started) {
+    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
+  }
   return completed || budget ? 1 : 0;
 }

@@ -39,3 +39,17 @@ int AllocMarquardtArrays(int n);
 void FreeMarquardtArrays();
 // Normalised units into model units: v[j] *= scale[j] where scale[j] != 0.
 void ScaleFitParameters(float* v, int n);
+
+// The damping a run starts with.
+constexpr double kMarquardtStartLambda = 0.01;
+// After mlmin found the step at lambda negligible (or an accepted step's
+// fall small): true when the rejections before it raised lambda above its
+// start and the step at the starting damping is not negligible. The end by
+// small change is then no minimum: rejected trials shrank the steps.
+// Overwrites the scratch step of the work arrays (w.delta, w.covariance).
+bool MarquardtStepShrunkByRejections(const double* a, const int* flags, int n, double lambda);
+// The fall of the sum of squares the linearised model expects of the step
+// at the starting damping from the current point (2 beta.delta -
+// delta.alpha.delta); -1 when it cannot be solved for. Overwrites the scratch
+// step like MarquardtStepShrunkByRejections.
+double MarquardtExpectedFall(int n);

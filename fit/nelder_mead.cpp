@@ -14,6 +14,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
+#include "fit/stalled_steps.h"
 #include "numerics/arrays.h"
 #include "numerics/random.h"
 #include "platform/clock.h"
@@ -150,13 +151,9 @@ void NelderMeadMinimize(FitHost* host, float** p, float* y, int n, float ftol, F
 }
 
 void ReportRestartsExhausted(FitHost* host) {
-  if (gSerialFitSettings.running) {
-    gSerialFitSettings.errorCode = 10;
-    return;
-  }
-  if (host)
-    host->MessageBox("", "the fit did not settle in " + std::to_string(kMaxNelderMeadRestarts) +
-                             " restarts: the best parameters found are kept");
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+  RecordFitEnd(host, FitEndKind::Limit,
+               LimitEndText("the fit did not settle in " + std::to_string(kMaxNelderMeadRestarts) + " restarts"));
 }
 
 FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
@@ -164,6 +161,8 @@ FitBudgetScope::FitBudgetScope(FitHost* host) : host_(host) {
   if (fs.fitScopeDepth++ == 0) {
     fs.fitEvaluations = 0;
     fs.budgetSpent = 0;
+    // Reached unless the fit says otherwise on its way out.
+    LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
     fs.fitStartSeconds = static_cast<double>(platform::Clock().TickCountMs()) / 1000.0;
   }
 }
@@ -204,13 +203,9 @@ bool FitEvaluationOutOfTime() {
 bool FitStoppedByBudget() { return gFitEngineState.budgetSpent != 0; }
 
 void ReportFitBudgetSpent(FitHost* host) {
-  if (gSerialFitSettings.running) {
-    gSerialFitSettings.errorCode = 10;
-    return;
-  }
-  if (!host) return;
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
   const std::string minutes = std::to_string(static_cast<long long>(gFitEngineState.maxFitSeconds / 60.0));
-  host->MessageBox("", "the fit did not settle in " + minutes + " minutes: the best parameters found are kept");
+  RecordFitEnd(host, FitEndKind::Limit, LimitEndText("the fit did not settle in " + minutes + " minutes"));
 }
 
 void ShrinkSimplex(FitHost* host, float** p, float* y, float* psum, int n, FitTarget target, int ilo) {

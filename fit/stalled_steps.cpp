@@ -1,13 +1,47 @@
 #include "fit/stalled_steps.h"
 
+#include <algorithm>
+#include <cfloat>
+
+#include "data/scan_set.h"
+#include "fit/fit_engine_state.h"
 #include "fit/fit_host.h"
 #include "fit/serial_fit_settings.h"
 
-bool StalledSteps::Judge(double oldRmsd, double newRmsd) {
-  const double fall = oldRmsd > 0.0 ? 1.0 - newRmsd / oldRmsd : 1.0;
+double RmsdResolution() {
+  const ScanSet& ss = CurrentScanSet();
+  double sum = 0.0;
+  long count = 0;
+  for (int s = 1; s <= ss.count && s < static_cast<int>(ss.signals.size()); ++s) {
+    const float* signal = ss.signals[s];
+    if (!signal || s >= static_cast<int>(ss.firstFitPoint.size()) || s >= static_cast<int>(ss.lastFitPoint.size()))
+      continue;
+    for (int k = ss.firstFitPoint[s]; k <= ss.lastFitPoint[s]; ++k) {
+      sum += static_cast<double>(signal[k]) * signal[k];
+      ++count;
+    }
+  }
+  const double rms = count > 0 ? std::sqrt(sum / static_cast<double>(count)) : 0.0;
+  return rms > 0.0 ? 4.0 * FLT_EPSILON * rms : 1e-30;
+}
+
+double ChiSquareFall(double oldRmsd, double newRmsd, double points, double resolution) {
+  const double sigma = newRmsd > resolution ? newRmsd : resolution;
+  const double o = oldRmsd > resolution ? oldRmsd : resolution;
+  const double n = newRmsd > resolution ? newRmsd : resolution;
+  return points * (o * o - n * n) / (sigma * sigma);
+}
+
+bool StalledSteps::Judge(double oldRmsd, double newRmsd, double points, double expected) {
+  const double n = points > 1.0 ? points : 1.0;
+  double fall = ChiSquareFall(oldRmsd, newRmsd, n, resolution_);
+  if (expected >= 0.0) {
+    const double sigma = newRmsd > resolution_ ? newRmsd : resolution_;
+    fall = std::max(fall, expected / (sigma * sigma));
+  }
   bool any = false;
   for (int j = 1; j <= n_; ++j) any = any || now_[static_cast<size_t>(j)];
-  if (!(fall < kStalledRmsdFall) || !any) {
+  if (!(fall < kStalledChiSquare) || !any) {
     inRow_ = 0;
     for (char& m : moved_) m = 0;
     return false;
@@ -23,11 +57,53 @@ std::vector<int> StalledSteps::Moved() const {
   return out;
 }
 
+std::string FitEndKindName(FitEndKind kind) {
+  switch (kind) {
+    case FitEndKind::Reached: return "reached";
+    case FitEndKind::Limit: return "limit";
+    case FitEndKind::Undetermined: return "undetermined";
+    case FitEndKind::NotReached: return "not reached";
+    case FitEndKind::Stopped: return "stopped";
+    default: return "";
+  }
+}
+
+std::string LimitEndText(const std::string& what) {
+  return what + ": the best parameters found are kept; a second Fit continues from there";
+}
+
+FitEndRecord& LastFitEnd() {
+  static FitEndRecord record;
+  return record;
+}
+
+void RecordFitEnd(FitHost* host, FitEndKind kind, const std::string& text) {
+  LastFitEnd() = FitEndRecord{kind, text};
+  if (kind == FitEndKind::Reached || kind == FitEndKind::Stopped) return;
+  if (gSerialFitSettings.running || !host) return;
+  host->MessageBox("", text);
+}
+
 void ReportUndetermined(FitHost* host, const std::vector<std::string>& names) {
-  if (!host || gSerialFitSettings.running || names.empty()) return;
+  if (names.empty()) return;
   std::string list;
   for (size_t k = 0; k < names.size(); ++k)
     list += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
-  host->MessageBox("", "the data do not determine " + list +
-                           ": the fit ended where the rmsd stopped improving; the best parameters found are kept");
+  RecordFitEnd(host, FitEndKind::Undetermined,
+               "the data do not determine " + list +
+                   ": moving it changes chi-square by less than the noise; the best parameters found are kept");
+}
+
+void ReportIterationLimit(FitHost* host) {
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+  RecordFitEnd(host, FitEndKind::Limit,
+               LimitEndText("the fit did not settle in " + std::to_string(gFitEngineState.mlMaxIterations) +
+                            " Marquardt-Levenberg iterations"));
+}
+
+void ReportStoppedAwayFromMinimum(FitHost* host, const std::string& why) {
+  if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+  RecordFitEnd(host, FitEndKind::NotReached,
+               "the fit stopped away from a minimum: " + why +
+                   "; the best parameters found are kept; a second Fit, or the simplex, continues from there");
 }

@@ -1,47 +1,86 @@
 #pragma once
-// Steps of a fit (Marquardt-Levenberg steps, simplex restarts) that no
-// longer lower the rmsd while they still move a parameter. Where the data
-// do not determine a quantity (an f/f0 over featureless scans) every step
-// takes it further for a fall of the sum of squares far above the
-// iterations' own small change, 1e-7 relative, but far below what tells a
-// minimum: the fit would walk on to its iteration limit, and a frictional
-// ratio walked to 100 makes each evaluation take minutes.
+// Steps of a fit (Marquardt-Levenberg steps, simplex restarts) that move a
+// parameter for a fall of the misfit the noise cannot tell from none: where
+// the data do not determine a quantity (an f/f0 over featureless scans, the
+// s and M of a species with no amplitude) every step takes it further, for
+// a fall of the sum of squares far above the iterations' own small change
+// but below what the data can tell.
 //
-// Such a step is stalled when it lowers the rmsd by less than
-// kStalledRmsdFall (relative; the spread at which the fit driver's simplex
-// runs end) and moves some entry by more than kStalledMove of its value or
-// of its start, whichever is larger in magnitude (absolutely where both
-// are 0; a quantity near 0, such as a log10 K, has no scale of its own
-// there), or by more than maxRelativeChange when that is larger. A
-// quantity the data determine to a few per cent has a misfit far steeper
-// than that (two close species' M, known to 2.5 %, raise the rmsd by
-// 1.3e-4 of itself there); a stricter tolerance asks the fit to settle
-// more closely, it does not make a step of the fit's ordinary end a
-// stalled one. Two accepted stalled steps in a row end the fit at its best
-// point, and the entries they moved are named as not determined by the
-// data.
+// The test is statistical, so that it means the same at 300 points as at
+// 40 000: with sigma the noise, taken from the fit's rmsd (never below the
+// resolution of single-precision signals, RmsdResolution), a fall of the
+// sum of squares S of N points by dS is dS / sigma^2 = N dS / S units of
+// chi-square. A step is stalled when that is below kStalledChiSquare (one
+// unit) while it moves some entry by more than kStalledMove of its value or
+// of its start, whichever is larger in magnitude (absolutely where both are
+// 0: a quantity near 0, such as a log10 K, has no scale of its own there),
+// or by more than maxRelativeChange when that is larger. Moving a quantity
+// the data determine that far raises chi-square by far more than a unit;
+// one they do not determine moves that far for less than the noise tells.
+// Two accepted stalled steps in a row end the fit at its best point, and
+// the entries they moved are named as not determined by the data.
 #include <cmath>
 #include <string>
 #include <vector>
 
 class FitHost;
 
-constexpr double kStalledRmsdFall = 0.0005;
+// How a Fit ended. Every end is one of three: the method's own criteria met
+// (Reached), a named limit (its count of evaluations, restarts or
+// iterations, the annealing schedule, the time bound), or a quantity the data
+// do not determine (Undetermined); besides those a Fit can be stopped by the
+// user, or end away from a minimum where no step from its best point could
+// be taken (NotReached: the model could not be computed, or was not lower,
+// along every step tried).
+enum class FitEndKind : unsigned char { None, Reached, Limit, Undetermined, NotReached, Stopped };
+// The end of the last Fit (None before the first) and what was said of it:
+// the window's note, the unattended run's log and result file.
+struct FitEndRecord {
+  FitEndKind kind = FitEndKind::None;
+  std::string text;
+};
+FitEndRecord& LastFitEnd();
+
+// The largest frictional ratio a fit takes (the parameter file's limit):
+// beyond it D is so small that the boundaries steepen past what the grid
+// resolves, and each evaluation grows slower without telling the data apart.
+// A fit that presses against it stays there and the report says so.
+constexpr float kMaxFrictionalRatio = 100.0f;
+
+constexpr double kStalledChiSquare = 1.0;
 constexpr double kStalledMove = 0.1;
+
+// The smallest rmsd the fit can tell from 0: a few roundings of the
+// single-precision signals inside the fit limits (their rms, relative 4
+// float epsilons; 1e-30 without signals). An rmsd below it is an exact fit,
+// and changes of it are rounding.
+double RmsdResolution();
+
+// Units of chi-square by which a step from oldRmsd to newRmsd over `points`
+// points lowered the misfit, sigma from newRmsd (at least `resolution`).
+double ChiSquareFall(double oldRmsd, double newRmsd, double points, double resolution);
 
 class StalledSteps {
  public:
   // start[1..n]: the values the fit started from (null: none, the values
   // themselves are the scale).
   StalledSteps(int n, const float* start)
-      : n_(n), moved_(static_cast<size_t>(n) + 1, 0), now_(moved_), start_(moved_.size(), 0.0) {
+      : n_(n), moved_(static_cast<size_t>(n) + 1, 0), now_(moved_), start_(moved_.size(), 0.0),
+        resolution_(RmsdResolution()) {
     for (int j = 1; j <= n && start; ++j) start_[static_cast<size_t>(j)] = std::fabs(start[j]);
   }
   // After an accepted step (or a restart) from before[1..n] to after[1..n]
-  // that took the rmsd from oldRmsd to newRmsd. True when it is the second
-  // stalled step in a row: the fit ends.
+  // that took the rmsd of `points` points from oldRmsd to newRmsd. True
+  // when it is the second stalled step in a row: the fit ends.
+  // A minimiser that knows the fall its next full step expects (the
+  // Gauss-Newton step's, as a sum of squares) passes it as `expected`: the
+  // step is stalled only when that fall too is below a unit of chi-square
+  // (a fit still far from its minimum falls slowly along a valley, yet its
+  // linearised misfit still sees the minimum many units below; sigma is not
+  // yet the noise there). A negative `expected` is not known.
   template <typename T>
-  bool Accepted(const T* before, const T* after, double oldRmsd, double newRmsd, double maxRelativeChange) {
+  bool Accepted(const T* before, const T* after, double oldRmsd, double newRmsd, double maxRelativeChange,
+                double points, double expected = -1.0) {
     const double move = maxRelativeChange > kStalledMove ? maxRelativeChange : kStalledMove;
     for (int j = 1; j <= n_; ++j) {
       const size_t u = static_cast<size_t>(j);
@@ -49,19 +88,37 @@ class StalledSteps {
       const double scale = std::fabs(b) > start_[u] ? std::fabs(b) : start_[u];
       now_[u] = (scale != 0.0 ? std::fabs(a - b) / scale : std::fabs(a)) > move;
     }
-    return Judge(oldRmsd, newRmsd);
+    return Judge(oldRmsd, newRmsd, points, expected);
   }
   // The entries (one-based) that the stalled steps moved.
   std::vector<int> Moved() const;
 
  private:
-  bool Judge(double oldRmsd, double newRmsd);
+  bool Judge(double oldRmsd, double newRmsd, double points, double expected);
   int n_;
   int inRow_ = 0;
   std::vector<char> moved_, now_;  // [1..n]
   std::vector<double> start_;      // [1..n], magnitudes
+  double resolution_;
 };
 
+// The end of a Fit, told once: recorded in LastFitEnd()
+// for the unattended run's log and result file, and, unless a
+// serial fit is running (which asks nothing and has its error codes) or the
+// end was reached, shown in a box. The ends that leave work undone say that
+// a second Fit continues from there.
+void RecordFitEnd(FitHost* host, FitEndKind kind, const std::string& text);
+// "reached", "limit", "undetermined", "not reached", "stopped" ("" for None).
+std::string FitEndKindName(FitEndKind kind);
+// The text that goes with a fit ended by a limit: "<what>: the best
+// parameters found are kept; a second Fit continues from there".
+std::string LimitEndText(const std::string& what);
+
 // Tells that the fit ended because the data do not determine the named
-// quantities (nothing in a serial fit, which asks nothing).
+// quantities.
 void ReportUndetermined(FitHost* host, const std::vector<std::string>& names);
+// Tells that Marquardt-Levenberg ran its iterations out.
+void ReportIterationLimit(FitHost* host);
+// Tells that no step from the best point could be taken: it is no minimum
+// the fit found, and why.
+void ReportStoppedAwayFromMinimum(FitHost* host, const std::string& why);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <utility>
 
 #include "data/scan_set.h"
 #include "distributions/hydrodynamics.h"
@@ -93,6 +94,15 @@ void PlaceNonidealTermBoxes(std::vector<FormControl>& controls) {
     return nullptr;
   };
   auto isTermBox = [](int id) { return std::find(std::begin(kTermBox) + 1, std::end(kTermBox), id) != std::end(kTermBox); };
+  // The overlay fractions of the synthetic boundary borrow fields no label
+  // of the template names (one of them the solver's "Tolerance"): they are
+  // shown, and named, for the user to enter.
+  for (const auto& [term, label] : {std::pair{2, "overlay fraction 1"}, std::pair{6, "overlay fraction 2"},
+                                    std::pair{10, "overlay fraction 3"}})
+    if (FormControl* edit = find(kTermEdit[term])) {
+      edit->visible = true;
+      edit->label = label;
+    }
   for (int j = 1; j <= kNonidealTerms; ++j) {
     FormControl* edit = find(kTermEdit[j]);
     FormControl* box = find(kTermBox[j]);

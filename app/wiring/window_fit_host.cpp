@@ -19,6 +19,7 @@
 #include "data/scan_set.h"
 #include "distributions/prior_knowledge.h"
 #include "distributions/conti_fit_display.h"
+#include "distributions/conti_fit_vector.h"
 #include "distributions/conti_settings.h"
 #include "fit/model_selector.h"
 #include "fit/fit_report_inputs.h"
@@ -137,6 +138,7 @@ void WindowFitHost::FillFitReportInputs(FitReportInputs& in) {
   c.ffResolution = cs.ffResolution;
   // The report's D of c(v) stands where c(M) with invariant D keeps its D.
   c.ffValue = gModelSelectorFlags.ElectrophoresisCVModel ? cs.constantD : cs.ffValue;
+  c.ffCeiling = cs.fitFfValue && !gModelSelectorFlags.ElectrophoresisCVModel ? ContiFrictionalRatioCeilingInUse() : 0.0f;
   c.invariantD = cs.invariantD;
   c.secondFf = cs.secondFf;
   c.secondSMin = cs.secondFfSMin;

@@ -9,15 +9,20 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <cmath>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
+#include "distributions/regularization_scaling.h"
 #include "fit/model_params.h"
+#include "fit/rmsd.h"
 #include "platform/fatal_error.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
@@ -233,6 +238,53 @@ TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
 }
 
 
+// Ctrl+R typed during a Run is its stop, whether the toolkit delivers it at
+// once or it still waits in the queue when the Run ends: no second Run
+// starts after it, and the next Ctrl+R runs again.
+TEST_F(FitKeys, KeysTypedDuringARunStartNoCommandAfterIt) {
+  ContinuousAnalysis();
+  // As the desktop session delivers what waits before the next question.
+  platform::SetEventFlush([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
+  int polls = 0;
+  platform::SetEventPump([&] { ++polls; });
+  Window().Dispatch(213);
+  const int whole = polls;
+  ASSERT_GT(whole, 2);
+  struct Moment {
+    int poll;
+    bool delivered;  // the toolkit hands the key over at once
+  };
+  for (const Moment m : {Moment{1, true}, Moment{whole / 2, true}, Moment{whole, false}}) {
+    SCOPED_TRACE(m.poll);
+    polls = 0;
+    platform::SetEventPump([&] {
+      if (++polls != m.poll) return;
+      QCoreApplication::postEvent(&Qt(), new QKeyEvent(QEvent::KeyPress, Qt::Key_R, Qt::ControlModifier));
+      QCoreApplication::postEvent(&Qt(), new QKeyEvent(QEvent::KeyRelease, Qt::Key_R, Qt::ControlModifier));
+      if (m.delivered) QCoreApplication::processEvents();
+    });
+    Window().Dispatch(213);
+    const int atEnd = polls;
+    for (int k = 0; k < 4; ++k) {
+      Drain();
+      // A command the key had queued would be re-posted after 20 ms.
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    EXPECT_EQ(polls, atEnd) << "a Run started after the one the key stopped";
+    EXPECT_FALSE(platform::StopFlag().load());
+  }
+  // The keyboard is the user's again: Ctrl+R now starts a Run.
+  polls = 0;
+  Qt().DeliverKey(Qt::Key_R, Qt::ControlModifier);
+  for (int k = 0; k < 4; ++k) {
+    Drain();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  platform::SetEventPump({});
+  platform::SetEventFlush({});
+  EXPECT_GT(polls, 2);
+}
+
 // A Run of each distribution model stopped by a key at several of its polls
 // of the keyboard (from the first to its last), then run again: the
 // distribution shown after the stop is the one from before, bit for bit,
@@ -348,5 +400,140 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"ID", 502, true, {{405, "30"}}}),
     [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.name); });
 
+
+
+// Scans of a featureless cell written as files: every value `level` plus
+// normal noise of `noise` (seeded), `scans` scans from 1200 s, `apart`
+// seconds apart.
+class FeaturelessRuns : public FitKeys {
+ protected:
+  std::vector<std::string> WriteFlat(double level, double noise, int scans, double apart, unsigned seed) {
+    std::vector<std::string> paths;
+    std::mt19937 gen(seed);
+    std::normal_distribution<double> n01(0.0, 1.0);
+    const double omega = 50000 * M_PI / 30.0;
+    for (int k = 1; k <= scans; ++k) {
+      const double t = 1200.0 + apart * (k - 1);
+      char name[32];
+      std::snprintf(name, sizeof name, "%05d.ra1", k);
+      const std::string path = (dir_ / name).string();
+      std::string text = "featureless cell\n";
+      char line[160];
+      std::snprintf(line, sizeof line, "R 1 20.0 50000 %ld %1.4e 280 1\n", static_cast<long>(t), omega * omega * t);
+      text += line;
+      for (int j = 0; j < 120; ++j) {
+        std::snprintf(line, sizeof line, "   %1.4f  %1.5e   %1.5e \n", 5.95 + 0.01 * j, level + noise * n01(gen), 0.0);
+        text += line;
+      }
+      std::ofstream(path) << text;
+      paths.push_back(path);
+    }
+    return paths;
+  }
+  // The model chosen with its entries and the TI noise fitted, then Run.
+  void RunOn(const std::vector<std::string>& paths, int model, const std::vector<std::pair<int, std::string>>& entries,
+             bool maxEntropy) {
+    Shown();
+    ASSERT_TRUE(LoadAllData(PickedFiles(std::filesystem::path(paths.front()).parent_path(), paths)));
+    ui_->lenient = true;
+    Window().Dispatch(model);
+    forms_.Expect({"", entries, {{431, 1}}});
+    Window().Dispatch(212);
+    Conti().maxEntropy = maxEntropy;
+    ui_->transcript.clear();
+    Window().Dispatch(213);
+    Drain();
+  }
+};
+
+// An exact fit (every value 0.5, which the TI noise takes whole: chi^2 = 0)
+// is a result of every regularisation: rmsd 0, a finite distribution, no
+// box, and the program goes on.
+TEST_F(FeaturelessRuns, AnExactFitIsAResultOfEveryRegularization) {
+  struct Row {
+    int model;
+    bool maxEntropy;
+    std::vector<std::pair<int, std::string>> entries;
+  };
+  for (const Row& row : {Row{275, true, {{405, "30"}}}, Row{275, false, {{405, "30"}}},
+                         Row{595, false, {{405, "15"}, {428, "4"}}}}) {
+    SCOPED_TRACE(row.model * 10 + row.maxEntropy);
+    StartAgain();
+    RunOn(WriteFlat(0.5, 0.0, 4, 600, 1), row.model, row.entries, row.maxEntropy);
+    for (const auto& shown : ui_->transcript) ADD_FAILURE() << shown.caption << ": " << shown.text;
+    EXPECT_FALSE(platform::QuitRequested());
+    EXPECT_EQ(Conti().lastRunFailed, 0);
+    EXPECT_LT(CalcRmsd(), 1e-6f);
+    const ContiSettings& cs = Conti();
+    for (int i = 1; i <= cs.gridSize; ++i) EXPECT_TRUE(std::isfinite(cs.distribution[i])) << i;
+  }
+}
+
+
+// The example's scans with every value replaced by `level` + N(0, noise):
+// the first `scans` of them, their headers (times) kept.
+std::vector<std::string> FeaturelessExample(const std::filesystem::path& folder, int scans, double level,
+                                            double noise, unsigned seed) {
+  std::filesystem::create_directories(folder);
+  std::mt19937 gen(seed);
+  std::normal_distribution<double> n01(0.0, 1.0);
+  std::vector<std::string> paths;
+  for (int k = 1; k <= scans; ++k) {
+    char file[16];
+    std::snprintf(file, sizeof file, "%05d.RA1", k);
+    std::ifstream in(std::filesystem::path(TARNEL_SOURCE_DIR) / "examples/cofs" / file);
+    std::string line, text;
+    for (int n = 0; std::getline(in, line); ++n) {
+      if (n < 2) {
+        text += line + "\n";
+        continue;
+      }
+      double r = 0;
+      if (std::sscanf(line.c_str(), "%lf", &r) != 1) continue;
+      char row[80];
+      std::snprintf(row, sizeof row, "   %1.4f  %1.5e   %1.5e \n", r, level + noise * n01(gen), 0.0);
+      text += row;
+    }
+    const std::string path = (folder / file).string();
+    std::ofstream(path) << text;
+    paths.push_back(path);
+  }
+  return paths;
+}
+
+// Featureless scans (0.5 + N(0, 0.01), pure noise, two scans) through the
+// Runs of c(s) and c(s,f/f0) at their defaults on one thread end by
+// themselves, finite, and say what they did. (The draw of seed 3 made the
+// active set of NNLS cycle for hours under the regularisation of c(s,f/f0).)
+TEST_F(FeaturelessRuns, FeaturelessExampleScansEndByThemselves) {
+  struct Row {
+    const char* name;
+    int model;
+    int scans;
+    double level;
+    unsigned seed;
+    bool maxEntropy;
+  };
+  for (const Row& row : {Row{"cs-maxent", 275, 36, 0.5, 7, true}, Row{"cs-tikhonov", 275, 36, 0.5, 7, false},
+                         Row{"cs-noise", 275, 36, 0.0, 5, false}, Row{"csff0-7", 595, 36, 0.5, 7, false},
+                         Row{"csff0-3", 595, 36, 0.5, 3, false}, Row{"csff0-two", 595, 2, 0.5, 3, false}}) {
+    SCOPED_TRACE(row.name);
+    StartAgain();
+    Conti().multipleThreads = 0;
+    RunOn(FeaturelessExample(dir_ / row.name, row.scans, row.level, 0.01, row.seed), row.model, {}, row.maxEntropy);
+    EXPECT_FALSE(platform::QuitRequested());
+    const ContiSettings& cs = Conti();
+    ASSERT_GT(cs.gridSize, 0);
+    for (int i = 1; i <= cs.gridSize; ++i) EXPECT_TRUE(std::isfinite(cs.distribution[i])) << i;
+    const float rmsd = CalcRmsd();
+    EXPECT_TRUE(std::isfinite(rmsd) && rmsd < 0.02f) << rmsd;
+    // A regularisation that did not reach its ratio says so.
+    if (!Regularization().limitNote.empty()) {
+      bool said = false;
+      for (const auto& shown : ui_->transcript) said = said || shown.text == Regularization().limitNote;
+      EXPECT_TRUE(said);
+    }
+  }
+}
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <tuple>
 
 #include "app/window/txla_window.h"
 #include "app/window/main_fit_host.h"
@@ -91,6 +92,15 @@ TEST_F(NonidealModels, TheSyntheticBoundaryBoxLayersTheStartAndTheReportSaysWher
       EXPECT_TRUE(box->visible) << id;
     }
     EXPECT_EQ(shown.Find(424)->label, "with synthetic boundary");
+    // The overlay fractions stand where the user enters them, by name, with
+    // their fit boxes.
+    for (const auto& [edit, box, label] : {std::tuple{420, 423, "overlay fraction 1"},
+                                           std::tuple{428, 446, "overlay fraction 2"},
+                                           std::tuple{438, 408, "overlay fraction 3"}}) {
+      EXPECT_TRUE(shown.Find(edit)->visible) << edit;
+      EXPECT_EQ(shown.Find(edit)->label, label);
+      EXPECT_TRUE(shown.Find(box)->visible) << box;
+    }
     EXPECT_EQ(shown.Find(424)->state, 1 - synthetic);  // as the switch was left
     EXPECT_EQ(gModelParams.syntheticBoundary, synthetic);
     // Its own state, not a fit flag of the slot whose box it borrows.
@@ -266,6 +276,25 @@ TEST_F(NonidealModels, HinderedSedimentationShowsWhatItsParametersImply) {
   EXPECT_NEAR(in.nonideal.ksLoad, 6.513, 0.005);
   EXPECT_NEAR(in.nonideal.kdLoad, 2.415, 0.005);
   EXPECT_NEAR(in.nonideal.volumeFraction, 0.089242, 2e-5);
+
+  // The same species in the M-and-s form: its entry is M0, shown and taken
+  // as the molar mass, and the values it implies are those of D0 above.
+  gFitEngineState.molarMassParameters = 1;
+  P[1] = 64388.0f;
+  UnpackModelParameters();
+  forms_.Expect({"Hindered Sedimentation", {}, {{411, 0}}});
+  Window().Dispatch(212);
+  ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  const FormDialog& massForm = forms_.seen.back();
+  EXPECT_EQ(massForm.Find(EditForSlot(1))->label, "M0 (Da)");
+  EXPECT_EQ(massForm.Find(EditForSlot(1))->text, "64388");
+  EXPECT_EQ(massForm.Find(EditForSlot(7))->text, "64.4");
+  EXPECT_EQ(massForm.Find(EditForSlot(12))->text, "1.347");
+  MainFitHost()->FillFitReportInputs(in);
+  EXPECT_FLOAT_EQ(in.nonideal.impliedM, 64388.0f);
+  EXPECT_NEAR(in.nonideal.D, 6.0, 1e-3);
+  EXPECT_NEAR(in.nonideal.impliedFf0, 1.3472, 2e-4);
+  gFitEngineState.molarMassParameters = 0;
 }
 
 }  // namespace

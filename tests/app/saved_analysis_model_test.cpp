@@ -520,6 +520,8 @@ const std::vector<SavedRow>& SavedRows() {
     std::vector<SavedRow> r;
     for (int model : {198, 197, 229, 228, 520, 227, 1099, 893, 246, 510, 511, 275, 531, 595, 598, 872, 887, 585, 1100})
       r.push_back({model});
+    // The multiple nonideal species started under a synthetic boundary.
+    r.push_back({893, kVelocityData, false, {{424, 1}}});
     // Equilibrium data, the discrete species with c, M and the baseline
     // fitted by a Fit, which saves the analysis.
     r.push_back({198, kEquilibriumData, true, {{402, 1}, {403, 1}, {432, 1}}});
@@ -631,7 +633,10 @@ INSTANTIATE_TEST_SUITE_P(EveryModelTheFileNames, SavedAnalysisInANewProgram,
                          ::testing::Range(0, static_cast<int>(SavedRows().size())),
                          [](const ::testing::TestParamInfo<int>& info) {
                            const SavedRow& row = SavedRows()[static_cast<std::size_t>(info.param)];
-                           return std::to_string(row.model) + (row.kind == kVelocityData ? "" : std::string("_") + KindName(row.kind));
+                           std::string name = std::to_string(row.model);
+                           if (row.kind != kVelocityData) name += std::string("_") + KindName(row.kind);
+                           if (row.boxes.count(424)) name += "_synthetic_boundary";
+                           return name;
                          });
 
 }  // namespace

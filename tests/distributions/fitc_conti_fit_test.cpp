@@ -18,6 +18,7 @@
 #include "fit/fit_vector.h"
 #include "fit/marquardt.h"
 #include "fit/serial_fit_settings.h"
+#include "fit/stalled_steps.h"
 #include "lamm/coefficients/nonideal_coefficients.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"
@@ -136,8 +137,15 @@ TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
       {"annealing, then simplex", 0, 0, 1, 1, 0},
       {"annealing, then marquardt", 0, 0, 1, 0, 1},
   };
+  // Starts of f/f0 below and far above the truth (1.25), and the meniscus on
+  // its lower limit.
+  struct Start {
+    float meniscus, ff0;
+  };
+  const Start starts[] = {{6.012f, 1.4f}, {6.012f, 1.0f}, {6.012f, 2.5f}, {5.9f, 1.4f}, {5.9f, 2.5f}};
+  for (const Start& st : starts)
   for (const Method& m : methods) {
-    SCOPED_TRACE(m.name);
+    SCOPED_TRACE(testing::Message() << m.name << " from meniscus " << st.meniscus << ", f/f0 " << st.ff0);
     FitEngineState& fs = gFitEngineState;
     fs.useSimplex = m.simplex;
     fs.useMarquardt = m.marquardt;
@@ -147,9 +155,12 @@ TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
     fs.annealSteps = 3;
     fs.annealIterations = 20;
     fs.annealTemperature = fs.annealStartTemperature = 0.5f;
-    Float(6.012f, 1.4f);
+    Float(st.meniscus, st.ff0);
     ContiHost host;
     EXPECT_EQ(ContiFit(&host), 1);
+    // Reached: the data determine every quantity here.
+    EXPECT_EQ(LastFitEnd().kind, FitEndKind::Reached) << LastFitEnd().text;
+    EXPECT_TRUE(host.messages.empty()) << host.messages.front();
     EXPECT_NEAR(gModelParams.meniscus, e_.meniscus, 0.002);
     EXPECT_NEAR(Conti().ffValue, 1.25, 0.03 * 1.25);
     EXPECT_NEAR(Conti().sValues[PeakIndex()], trueS_, 0.02 * trueS_);
@@ -292,7 +303,8 @@ TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsWhereItsStepsStallAtItsBestPoint) 
       EXPECT_EQ(fs.fitEvaluations, 0);
       EXPECT_EQ(fs.budgetSpent, 2);
       EXPECT_EQ(host.messages,
-                std::vector<std::string>{"the fit did not settle in 0 minutes: the best parameters found are kept"});
+                std::vector<std::string>{"the fit did not settle in 0 minutes: the best parameters found are kept; a second "
+                                                   "Fit continues from there"});
       EXPECT_FLOAT_EQ(gModelParams.meniscus, 6.012f);
       EXPECT_FLOAT_EQ(Conti().ffValue, 1.4f);
     } else {
@@ -365,7 +377,7 @@ TEST_F(ContiFitTest, TheTimeBoundCutsShortTheEvaluationUnderWay) {
     EXPECT_TRUE(gListCutShort);
     EXPECT_EQ(fs.budgetSpent, 2);
     EXPECT_EQ(host.messages, std::vector<std::string>{"the fit did not settle in 30 minutes: the best parameters "
-                                                      "found are kept"});
+                                                      "found are kept; a second Fit continues from there"});
     EXPECT_EQ(host.realtimeInterrupts, 0);
     EXPECT_EQ(fs.stopRequested, 0);
     EXPECT_FALSE(platform::StopFlag().load());
