@@ -91,11 +91,19 @@ void WriteInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int
   const int measured = dc.MeasureText(text);
   const int width = text.empty() ? 0 : (measured > 0 ? measured : static_cast<int>(text.size()) * 8) + 3;
   w.under = width > 0 ? surface.CopyPixels(w.left, w.top, width, cellHeight) : platform::Bitmap();
-  const int mode = dc.SetBkMode(opaque ? platform::OPAQUE : platform::TRANSPARENT);
-  const platform::COLORREF bk = dc.SetBkColor(0xffffff);
-  const std::size_t shown = opaque ? text.find_last_not_of(' ') + 1 : text.size();
-  dc.TextOut(x, y, std::string_view(text).substr(0, shown));
-  dc.SetBkColor(bk);
+  if (opaque) {
+    // The white the characters stand on, in the font's own line height and
+    // as far as the characters reach: the trailing blanks leave the scans.
+    const std::size_t shown = text.find_last_not_of(' ') + 1;
+    const int mode = dc.SetBkMode(platform::OPAQUE);
+    const platform::COLORREF bk = dc.SetBkColor(0xffffff), colour = dc.SetTextColor(0xffffff);
+    if (shown > 0) dc.ExtTextOut(x, y, 0, nullptr, std::string_view(text).substr(0, shown));
+    dc.SetTextColor(colour);
+    dc.SetBkColor(bk);
+    dc.SetBkMode(mode);
+  }
+  const int mode = dc.SetBkMode(platform::TRANSPARENT);
+  dc.TextOut(x, y, text);
   dc.SetBkMode(mode);
   w.drawn = width > 0 ? surface.CopyPixels(w.left, w.top, width, cellHeight) : platform::Bitmap();
 }

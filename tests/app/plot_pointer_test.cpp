@@ -105,12 +105,10 @@ class PlotPointer : public AppTest {
   }
   static int Column(float r) { return static_cast<int>(std::lround(100 * r - 400)); }
   // A readout line in the rows and the column of the fit report (right of
-  // the data plot's frame), over whatever line stood there. It stands on
-  // white as far as its characters reach: its trailing blanks are not drawn.
+  // the data plot's frame), over whatever line stood there.
   bool ReadOut(int y, const std::string& text) const {
-    const std::string shown = text.substr(0, text.find_last_not_of(' ') + 1);
     return surface_.Drew("TextOut(" + std::to_string(ReportTextColumn(*w_, 10)) + "," + std::to_string(y) + ",\"" +
-                         shown + "\")");
+                         text + "\")");
   }
   // Two scans of 120 points from 5.95 cm in steps of 0.01 cm; scan 2 was
   // taken first. Scan k's signal is 0.5 k, at row 400 - 50 k.
