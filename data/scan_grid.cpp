@@ -235,14 +235,15 @@ namespace {
 
 // Segment means of `segments` runs of `per` points each, walking from
 // `start` in direction `dir` (+1 or -1); polynomial through them at each
-// target point, raised to the baseline.
-void PolynomialFill(InitialDataScan& d, int start, int dir, int m, int first, int last) {
+// target point, raised to the baseline. False (said, nothing changed) when
+// no polynomial can be made.
+bool PolynomialFill(InitialDataScan& d, int start, int dir, int m, int first, int last) {
   const LoadTargets& t = CurrentLoadTargets();
   const int segments = std::max(d.polynomialOrder, 0) + 1;
   const int per = m / segments;
   if (per < 1) {
     data_messages::Box("ERROR", "too few points for the extrapolation of the initial data");
-    return;
+    return false;
   }
   FloatVec xs(1, segments), ys(1, segments);
   int k = start;
@@ -265,13 +266,14 @@ void PolynomialFill(InitialDataScan& d, int start, int dir, int m, int first, in
     for (int b = a + 1; b <= segments; ++b)
       if (xs[a] == xs[b]) {
         data_messages::Box("ERROR", "the initial data repeat their radii: no polynomial for the extrapolation");
-        return;
+        return false;
       }
   for (int i = first; i <= last; ++i) {
     float y = 0, dy = 0;
     polint(xs, ys, segments, d.radii[i], &y, &dy);
     d.signals[i] = std::max(y, *t.baseline);
   }
+  return true;
 }
 
 bool RefuseIntensity() {
@@ -297,9 +299,7 @@ void MakeLeftExtrapolation() {
   const float reach = left + (left - meniscus) * d.extrapolationDistance;
   int m = 0;
   for (int k = i0; k <= d.points && d.radii[k] < reach; ++k) ++m;
-  PolynomialFill(d, i0, +1, m, 1, i0);
-  const int segments = std::max(d.polynomialOrder, 0) + 1;
-  if (m / segments < 1) return;
+  if (!PolynomialFill(d, i0, +1, m, 1, i0)) return;
   for (int k = i0 - 1; k >= 1; --k)
     if (d.signals[k] > d.signals[k + 1]) d.signals[k] = d.signals[k + 1];
 }

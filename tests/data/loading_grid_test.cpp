@@ -183,6 +183,16 @@ TEST_F(LoadingTest, InitialDataAreExtrapolatedTowardsTheMeniscus) {
   MakeLeftExtrapolation();
   EXPECT_EQ(s.initialData.signals[1], 3.0f);
 
+  // Initial data that repeat one radius give no polynomial (Neville's
+  // scheme would divide by 0): refused before a value changes.
+  s.initialData.extrapolationDistance = 1.0f;
+  for (int k = 1; k <= s.initialData.points; ++k)
+    if (s.initialData.radii[k] >= 6.0f) s.initialData.radii[k] = 6.05f;
+  const std::vector<float> kept(s.initialData.signals + 1, s.initialData.signals + s.initialData.points + 1);
+  ui.ExpectBox("ERROR", "the initial data repeat their radii: no polynomial for the extrapolation");
+  MakeLeftExtrapolation();
+  EXPECT_EQ(std::vector<float>(s.initialData.signals + 1, s.initialData.signals + s.initialData.points + 1), kept);
+
   ExpectNoFailures();
   FreeExtrapolationArrays();
   EXPECT_EQ(s.initialData.points, 0);
