@@ -119,7 +119,11 @@ void DrawTextInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, 
 platform::Bitmap PixelsWithoutTextsInPlace(platform::DrawSurface& surface, int left, int top, int width,
                                            int height) {
   platform::Bitmap now = surface.CopyPixels(left, top, width, height);
-  for (const auto& [place, written] : Written()) GiveBackUnder(now, left, top, written);
+  for (const auto& [place, written] : Written()) {
+    const bool apart = written.left >= left + width || written.left + written.drawn.Width() <= left ||
+                       written.top >= top + height || written.top + written.drawn.Height() <= top;
+    if (!apart) GiveBackUnder(now, left, top, written);
+  }
   return now;
 }
 
