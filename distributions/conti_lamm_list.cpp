@@ -131,8 +131,9 @@ int SolveSpeciesList(const LammListJob& job) {
     NeqThreadPool::Instance().Run(threads, work, poll);
   }
   // Worker errors are told on the user-interface thread, after the join.
+  // A lost or created loading is told by its own message (ReportListError).
   for (int k = 1; k <= job.n; ++k)
-    if (errors[k] != 0 && errors[k] != 5) {
+    if (errors[k] != 0 && errors[k] != 5 && errors[k] != kLammAmountNotKept) {
       char text[80];
       std::snprintf(text, sizeof text, "error #%d in simulation #%d", errors[k], k);
       platform::Tell("ERROR in simulation", text, platform::BoxIcon::Error);

@@ -14,6 +14,7 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/simulation_switches.h"
+#include "lamm/amount_kept.h"
 #include "lamm/lamm_outcome.h"
 #include "lamm/lamm_settings.h"
 #include "platform/error_box.h"
@@ -144,6 +145,16 @@ void ReportSimulationError(FitHost* host, int code) {
       host->PlaySoundError();
       host->MessageBox("ERROR in simulation", "singular tridiagonal matrix!", platform::BoxIcon::None);
       SoundStub();
+      break;
+    case kLammAmountNotKept:
+      // A failed solve, as a discretization error: the fits reject the step.
+      lamm.discretizationError = 1;
+      if (!platform::ShowCountedFailure()) {
+        TakeAmountNotKept();
+        break;
+      }
+      host->PlaySoundError();
+      host->MessageBox("ERROR in simulation", AmountNotKeptText(TakeAmountNotKept()), platform::BoxIcon::Warning);
       break;
     case kLammSlowAcceleration:
       host->PlaySoundError();

@@ -25,6 +25,7 @@
 #include "fit/species_slots.h"
 #include "lamm/global/global_moving_frame.h"
 #include "lamm/global/static_grid_lamm.h"
+#include "lamm/amount_kept.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_outcome.h"
 #include "lamm/lamm_run_state.h"
@@ -173,14 +174,24 @@ bool MovingFrameEndLayerUnresolved() {
   return layer.thickness < element && !layer.SeenByTheFitRange();
 }
 
+// The last attempt's failure, for the message after the retries.
+std::optional<AmountNotKept> gAmountNotKept;
+
 void CheckAmountKept() {
   LammSolverSettings& st = LammSettings();
   if (st.singularMatrixError || st.discretizationError) return;
-  const bool lost = st.movingHatAlgorithm ? GlobalMovingFrameAmountImbalance() > kMovingFrameAmountTolerance &&
-                                                !MovingFrameEndLayerUnresolved()
-                    : st.claverieAlgorithm ? StaticGridAmountImbalance() > kStaticGridAmountTolerance
-                                           : false;
-  if (lost) st.discretizationError = 1;
+  // The solvers give the imbalance relative to the loading.
+  const double change = st.movingHatAlgorithm ? GlobalMovingFrameAmountImbalance()
+                        : st.claverieAlgorithm ? StaticGridAmountImbalance()
+                                               : 0.0;
+  const double tolerance = st.movingHatAlgorithm ? kMovingFrameAmountTolerance : kStaticGridAmountTolerance;
+  if (AmountKeptWithin(1.0, 1.0 + change, tolerance) ||
+      (st.movingHatAlgorithm && MovingFrameEndLayerUnresolved()))
+    return;
+  // The retries see a failed solve; the message names the cause.
+  st.discretizationError = 1;
+  const LammRunState& rs = CurrentLammRunState();
+  gAmountNotKept = AmountNotKept{1.0, 1.0 + change, rs.s, rs.D};
 }
 
 bool SolverFlagRaised() {
@@ -248,10 +259,17 @@ int ClampGridSize(double n) {
 }
 
 void ReportAfterSolve(FitHost* host) {
-  const LammSolverSettings& st = LammSettings();
+  LammSolverSettings& st = LammSettings();
+  const std::optional<AmountNotKept> amount = gAmountNotKept;
+  gAmountNotKept.reset();
   if (!host) return;
   if (st.singularMatrixError) ReportSimulationError(host, kLammSingularMatrix);
-  if (st.discretizationError) ReportSimulationError(host, kLammDiscretization);
+  if (st.discretizationError && amount) {
+    RecordAmountNotKept(*amount);
+    ReportSimulationError(host, kLammAmountNotKept);
+  } else if (st.discretizationError) {
+    ReportSimulationError(host, kLammDiscretization);
+  }
 }
 
 void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry, double A,
@@ -274,6 +292,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
   SetAccelerationPhase();
   SetLammSolverStartState(host, true);
   st.singularMatrixError = st.discretizationError = 0;
+  gAmountNotKept.reset();
   const bool direct = !CurvesOnCommonGrid();
   if (direct) ZeroWorkArrays();
   RunChosenSolver(host, k, s, D);
@@ -303,6 +322,7 @@ void SimulateFiniteElementSpecies(FitHost* host, int k, double s, double Dentry,
         }
       }
       st.singularMatrixError = st.discretizationError = 0;
+      gAmountNotKept.reset();
       gStaticGridAfterFailedRun = 1;
       RunChosenSolver(host, k, s, D);
       gStaticGridAfterFailedRun = 0;

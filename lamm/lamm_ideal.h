@@ -260,6 +260,7 @@ class CLammIdeal : protected LammIdealState {
   void MoveActiveEndRows(int n);
   double StepChangeAtBottom();
   bool DepletionLayerResolved() const;
+  bool DepletionLayerBeyondTheGrid() const;
   bool EvenStepsToEvents() const;
   double EvenStepToEvent(double dt);
   int AdvanceDepletedStart();

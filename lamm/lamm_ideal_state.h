@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "data/fluorophore.h"
+#include "lamm/amount_kept.h"
 #include "lamm/conc_dependent_model.h"
 #include "lamm/lamm_records.h"
 #include "lamm/moving_frame_core.h"
@@ -171,6 +172,9 @@ struct LammIdealState : LammIdealSettings {
   mutable CMovingFrameCore mf_;  // frame clock, rates and matrices of the path
   bool periodStepping_ = false, storedUse_ = false, firstRunStep_ = false, partial_ = false,
        completeNext_ = false, veryFirst_ = false;
+  // From a measured start: the first graded step (0 once the grading is
+  // over) and the time the run started.
+  double graded_ = 0, layeredStart_ = 0;
   double totalAmount_ = 0;
 
   // ---- time loop ----
@@ -180,6 +184,9 @@ struct LammIdealState : LammIdealSettings {
   int iteration_ = 0;
   bool abortRequest_ = false;
   int errNonConvergence_ = 0, errTridag_ = 0, errConcDependent_ = 0;
+  // The solution lost or created material (CheckAmountKept), and by how much.
+  int errAmount_ = 0;
+  AmountNotKept amountNotKept_;
   bool inWorker_ = false, debug_ = false;
   std::atomic<double>* reachedTime_ = nullptr;
   bool running_ = false;

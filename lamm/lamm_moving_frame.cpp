@@ -9,8 +9,6 @@
 #include "lamm/moving_frame_core.h"
 #include "lamm/quiet_steps.h"
 
-namespace {
-}  // namespace
 
 // ------------------------------------------------------------ frame integrals
 
@@ -96,8 +94,14 @@ void CLammIdeal::ShiftMovingFrame() { mf_.ShiftFrame(t_); }
 
 double CLammIdeal::TimeLoopMovingFrame() {
   bool hit = false;
+  // The graded steps of a measured start in place of the frame's own.
+  auto graded = [&](double frameStep) {
+    const double dt = graded_ > 0 ? mf_.LayeredStep(graded_, layeredStart_, t_, frameStep) : 0;
+    if (dt == 0) graded_ = 0;
+    return dt > 0 ? dt : frameStep;
+  };
   if (!periodStepping_) {
-    dt_ = dtFixed_;
+    dt_ = graded(dtFixed_);
     if (std::fabs(t_ - mf_.t0 - mf_.period) < 1e-10) ShiftMovingFrame();
     if (t_ + dt_ > mf_.t0 + mf_.period) dt_ = mf_.t0 + mf_.period - t_;
     dt_ = LimitTimeStep(true, hit);
@@ -148,7 +152,14 @@ double CLammIdeal::TimeLoopMovingFrame() {
     }
     if (timed_.on && timed_.nextTime < t_ + dt_) cut(timed_.nextTime - t_);
   };
-  if (pendingEvent_ && T < t_ + dt_ && T <= mf_.t0 + mf_.period) {
+  if (graded_ > 0) dt_ = graded(mf_.period);
+  if (graded_ > 0) {
+    // The rest of the frame next, then whole periods.
+    veryFirst_ = firstRunStep_ = completeNext_ = storedUse_ = false;
+    partial_ = true;
+    cuts();
+    if (pendingEvent_ && T - t_ == dt_) pendingEvent_ = false;
+  } else if (pendingEvent_ && T < t_ + dt_ && T <= mf_.t0 + mf_.period) {
     dt_ = stepCount_ <= 1 ? 1.0 : T - t_;
     dt_ = LimitTimeStep(true, hit);
     if (pendingEvent_ && T < t_ + dt_) {
@@ -256,6 +267,11 @@ void CLammIdeal::SolveMovingFrame() {
     storedUse_ = false;
   }
   veryFirst_ = true;
+  // A measured start meets its extrapolations at the fit limits with kinks,
+  // which steps of the frame's own length carry on as ringing.
+  graded_ = initialProfile_ && !zone_.on ? mf_.LayeredFirstStep() : 0;
+  layeredStart_ = t_;
+  if (graded_ >= std::min(dtFixed_, mf_.period)) graded_ = 0;
   FindBoundaryNode();
   CQuietSteps quiet;
   const double lastScanTime = ScanTime(scans_.scanCount);

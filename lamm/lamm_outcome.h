@@ -12,5 +12,6 @@ enum LammOutcome : int {
   kLammSlowAcceleration = 5,     // rotor acceleration too slow (or none during a ramp)
   kLammNonidealSetup = 6,        // non-ideality parameters not loaded properly
   kLammNonidealOutOfRange = 7,   // non-ideality out of range, or Wiener skewing with scan time
+  kLammAmountNotKept = 8,        // the solution lost or created material (lamm/amount_kept.h)
 };
 

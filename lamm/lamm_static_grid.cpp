@@ -219,6 +219,14 @@ void CLammIdeal::SolveStaticGrid() {
   }
   FindBoundaryNode();
   if (layered) dt_ = 0.1;
+  // Such a species is left to the retry on the moving frame; the last
+  // retry, back on the static grid, runs it all the same.
+  if (!layered && !retry_ && !schedule_ && DepletionLayerBeyondTheGrid()) {
+    collapseFlag_ = true;
+    fullGrid_ = false;
+    errNonConvergence_ = 1;
+    return;
+  }
 
   int collapse = 0;
   CQuietSteps quiet;

@@ -391,6 +391,24 @@ bool CMovingFrameCore::Step(double t, double dt, bool stored) {
   return true;
 }
 
+double CMovingFrameCore::LayeredFirstStep() const {
+  if (!(D > 0) || N < 2) return period;
+  double h = HUGE_VAL;
+  for (int i = 1; i < N; ++i) h = std::min(h, xi[i + 1] - xi[i]);
+  // A diffusion so fast that the elements smooth everything at once needs
+  // no grading: the steps start at no less than a millionth of the period.
+  return std::min(period, std::max(0.25 * h * h / D, 1e-6 * period));
+}
+
+double CMovingFrameCore::LayeredStep(double first, double start, double t, double frameStep) const {
+  constexpr double kStepAge = 0.5;
+  // Never a step that the clock cannot add.
+  const double wanted = std::max({first, kStepAge * (t - start), 1e-12 * std::fabs(t)});
+  const double left = t0 + period - t;
+  if (wanted >= frameStep || !(left > 0)) return 0;
+  return std::min(wanted, left);
+}
+
 double CMovingFrameCore::TotalAmount(double t) const {
   const double f = std::exp(kF * (t - t0));
   // Frame end radii as they are at time t.

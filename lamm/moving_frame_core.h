@@ -88,6 +88,17 @@ struct CMovingFrameCore {
   // a full period from t0 with the stored factorization. False on a
   // singular system (c then equals cPrev).
   bool Step(double t, double dt, bool stored);
+  // First step from a layered start (a measured profile): a quarter of the
+  // time diffusion takes across the finest element. A start with kinks or
+  // steps where it meets its extrapolations rings under Crank-Nicolson steps
+  // far longer than that; steps doubling from it damp the kinks as diffusion
+  // does before they reach the frame's own lengths.
+  double LayeredFirstStep() const;
+  // The step at time t of a layered start that began at `start` with the
+  // step `first`: at most half the time since the start (a kink widens as
+  // the root of its age), cut at the frame's end; 0 once that reaches
+  // `frameStep`, the step the frame takes itself.
+  double LayeredStep(double first, double start, double t, double frameStep) const;
   // Re-indexes the solution by one node at t = t0 + P and restarts the frame.
   void ShiftFrame(double t);
   // r_i = xi_i exp(k (t - t0)) inside, r_1 = m, r_N = b.

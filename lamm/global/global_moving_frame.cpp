@@ -25,10 +25,23 @@ struct FrameStepControl {
   int steps = 0;  // steps taken in this run
   double worstShiftChange = 0;  // largest relative change of the amount at a shift
   double amount0 = 0;           // at the start of the run
+  // A layered start: the first step, and the time it starts; the grading
+  // is over (0) once its steps reach the period.
+  double graded = 0, layeredStart = 0;
 };
+
 
 CMovingFrameCore gCore;
 FrameStepControl gControl;
+
+// The graded step of a layered start in place of the frame's own step
+// `frameStep`, which follows once the grading is over.
+double GradedStep(FrameStepControl& p, double frameStep) {
+  const double dt = gCore.LayeredStep(p.graded, p.layeredStart, CurrentLammRunState().t, frameStep);
+  if (dt > 0) return dt;
+  p.graded = 0;
+  return frameStep;
+}
 
 void BindCore() {
   LammGrid& g = CurrentLammGrid();
@@ -139,6 +152,7 @@ double FixedStep() {
   const int N = gCore.N;
   double dt = gControl.initialStep;
   if (AtFrameEnd()) Shift();
+  if (gControl.graded > 0) dt = GradedStep(gControl, dt);
   if (rs.t + dt > gCore.t0 + gCore.period) dt = gCore.t0 + gCore.period - rs.t;
   LimitForAcceleration(dt, false);
   for (int i = 1; i <= N; ++i) gCore.cPrev[i] = gCore.c[i];
@@ -166,7 +180,15 @@ double StoredModeStep() {
   const double T = rs.pendingTime;
   const bool pending = rs.pendingFlag != 0;
   double dt = rs.dt;
-  if (pending && rs.t + dt > T && T <= gCore.t0 + P) {
+  if (p.graded > 0) dt = GradedStep(p, P);
+  if (p.graded > 0) {
+    LimitForAcceleration(dt, false);
+    if (pending && T < rs.t + dt) dt = T - rs.t;
+    if (pending && dt == T - rs.t) rs.pendingFlag = 0;
+    // The rest of the frame next, then whole periods.
+    p.first = p.start = p.valid = p.full = false;
+    p.remainder = true;
+  } else if (pending && rs.t + dt > T && T <= gCore.t0 + P) {
     // The first two steps of a run stay short before they head for a scan.
     dt = p.steps <= 1 ? 1.0 : T - rs.t;
     LimitForAcceleration(dt, false);
@@ -289,7 +311,7 @@ double GlobalMovingFrameAmountImbalance() {
   if (!(std::fabs(gControl.amount0) > 0) || gCore.solvent || !g.GridAllocated || gCore.xi != g.FrameRadius ||
       gCore.N != g.AllocatedGridSize)
     return 0;
-  return std::fabs(gCore.TotalAmount(CurrentLammRunState().t) - gControl.amount0) / std::fabs(gControl.amount0);
+  return (gCore.TotalAmount(CurrentLammRunState().t) - gControl.amount0) / std::fabs(gControl.amount0);
 }
 
 void SimulateMovingFrameLamm() {
@@ -331,9 +353,23 @@ void SimulateMovingFrameLamm() {
     gControl.storedMode = true;
     gControl.first = gControl.start = true;
   }
+  // A layered start (a measured profile; not a uniform loading, nor a zone
+  // with its own steps) takes graded first steps.
+  const int N = gCore.N;
+  {
+    double top = gCore.c[1], low = gCore.c[1];
+    for (int i = 2; i <= N; ++i) {
+      top = std::max(top, gCore.c[i]);
+      low = std::min(low, gCore.c[i]);
+    }
+    if (top - low > 1e-12 * std::fabs(top) && !hooks.zoneCentrifugation()) {
+      gControl.graded = gCore.LayeredFirstStep();
+      gControl.layeredStart = rs.t;
+      if (gControl.graded >= std::min(gControl.initialStep, gCore.period)) gControl.graded = 0;
+    }
+  }
   SetupDepletionStopTest();
   CQuietSteps quiet;
-  const int N = gCore.N;
   while (rs.running && !st.singularMatrixError && !st.discretizationError) {
     const double before = rs.dt;
     if (cosolute) hooks.setCosoluteTime(rs.t);

@@ -38,7 +38,7 @@ int GlobalMovingFrameShifts();
 // last run with the mass-conservation check on (the shift re-indexes the
 // nodes and keeps the amount).
 double GlobalMovingFrameShiftAmountChange();
-// After a run in the plain sector (no local solvent factors): the relative
+// After a run in the plain sector (no local solvent factors): the signed relative
 // difference between the amount in the cell at its start and now (0 where
 // no such balance is kept); the closed cell keeps its amount.
 double GlobalMovingFrameAmountImbalance();

@@ -1124,7 +1124,7 @@ double StaticGridAmountImbalance() {
   const StaticGridState& st = gState;
   if (!st.balanced || !(std::fabs(st.amount0) > 0) || st.N != G().AllocatedGridSize) return 0;
   const double now = TotalAmountStaticGrid() / kSectorFactor;
-  return std::fabs(now + st.outflow - st.amount0) / std::fabs(st.amount0);
+  return (now + st.outflow - st.amount0) / std::fabs(st.amount0);
 }
 
 int StaticGridFactorisationCount() { return gState.factorisations; }

@@ -82,7 +82,7 @@ void AssembleStaticGridMatrices(int n);
 void ReassembleSolventStiffness(int n);
 void AssembleStaticGridMatricesRomberg();
 double TotalAmountStaticGrid();
-// After a solve of the plain sector cell without a cut plateau: the relative
+// After a solve of the plain sector cell without a cut plateau: the signed relative
 // difference between the amount at its start and the amount now plus what
 // left through an open bottom (0 where the solve keeps no such balance).
 double StaticGridAmountImbalance();

@@ -530,6 +530,11 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
       {"negative Vbar", "<Vbar>-0.5</Vbar>\n", nullptr, 2, false, "rejected: Vbar (-0.5) must be above 0"},
       {"Vbar of -1e38", "<Vbar>-1e38</Vbar>\n", nullptr, 2, false, "rejected: Vbar (-1e+38) must be above 0"},
       {"Vbar of 1e38", "<Vbar>1e38</Vbar>\n", nullptr, 2, false, "rejected: Vbar (1e+38) must be at most 10"},
+      // A Vbar above 0 but of no sample: the species of the frictional ratio
+      // have no volume and diffuse beyond any solute, which no Lamm solution
+      // computes. The run fails, and says why (it said "error #3" of a
+      // singular matrix there was not).
+      {"Vbar of 1e-30", "<Vbar>1e-30</Vbar>\n", nullptr, 4, true, "no solute diffuses that fast"},
       {"confidence level not a number", "<RegularizationPvalue>nan</RegularizationPvalue>\n", nullptr, 2, false,
        "rejected: RegularizationPvalue (nan) must be at least 0"},
       {"infinite confidence level", "<RegularizationPvalue>inf</RegularizationPvalue>\n", nullptr, 2, false,
