@@ -134,7 +134,9 @@ void ScaleRegularization() {
                   "nearest to it (ratio %.5f) is kept",
                   st.targetRatio, P, why, st.targetRatio + bestDev);
     st.limitNote = text;
-    if (!cs.silent && !cs.monteCarloRun && !SerialFitRunning()) platform::Tell("REGULARIZATION", text);
+    // Said by a Run and by the evaluation that ends a fit (whose result it is).
+    if ((!cs.silent || cs.finalEvaluation) && !cs.monteCarloRun && !SerialFitRunning())
+      platform::Tell("REGULARIZATION", text);
   };
   while (f1 * f2 > 0.0f) {
     if (RunStopRequested()) return;

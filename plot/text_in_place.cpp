@@ -16,6 +16,7 @@ struct WrittenText {
   std::string text;
   int left = 0, top = 0;
   platform::Bitmap under, drawn;
+  bool opaque = false;
 };
 std::map<std::pair<int, int>, WrittenText>& Written() {
   static std::map<std::pair<int, int>, WrittenText> texts;
@@ -28,41 +29,79 @@ platform::HFONT ReportFont(int pixels);
 // (a readout following the pointer), whose old texts a repaint removes.
 constexpr std::size_t kMostPlaces = 256;
 
-// Puts back the pixels under a text where its strokes still stand. A pixel
-// drawn over since (a plot redrawn, a newer line) keeps what was drawn:
-// writing the old text again in white left white strokes across the scans.
+// Gives back, in `now` (pixels of the window from (left, top)), the pixels
+// under a text where its strokes still stand. A pixel drawn over since (a
+// plot redrawn, a newer line) keeps what was drawn: writing the old text
+// again in white left white strokes across the scans. A text whose strokes
+// are mostly gone was painted over whole (a plot replayed during a fit):
+// the white of its background where the picture is white again would bring
+// back the scans and curves of the picture before, so nothing is given back.
+bool GiveBackUnder(platform::Bitmap& now, int left, int top, const WrittenText& w) {
+  if (w.under.Empty() || w.drawn.Empty()) return false;
+  const int dx = w.left - left, dy = w.top - top;
+  const platform::COLORREF background = 0xffffff;
+  int strokes = 0, standing = 0;
+  for (int y = 0; y < w.drawn.Height(); ++y)
+    for (int x = 0; x < w.drawn.Width(); ++x) {
+      const platform::COLORREF d = w.drawn.GetPixel(x, y);
+      // The strokes: on its own white every dark pixel of the text, else
+      // those it changed.
+      if (d == background || (!w.opaque && d == w.under.GetPixel(x, y))) continue;
+      const int nx = x + dx, ny = y + dy;
+      if (nx < 0 || ny < 0 || nx >= now.Width() || ny >= now.Height()) continue;
+      ++strokes;
+      standing += now.GetPixel(nx, ny) == d;
+    }
+  if (strokes > 0 && 2 * standing < strokes) return false;
+  bool changed = false;
+  for (int y = 0; y < w.drawn.Height(); ++y)
+    for (int x = 0; x < w.drawn.Width(); ++x) {
+      const int nx = x + dx, ny = y + dy;
+      if (nx < 0 || ny < 0 || nx >= now.Width() || ny >= now.Height()) continue;
+      const platform::COLORREF d = w.drawn.GetPixel(x, y), u = w.under.GetPixel(x, y);
+      if (d != u && now.GetPixel(nx, ny) == d) {
+        now.SetPixel(nx, ny, u);
+        changed = true;
+      }
+    }
+  return changed;
+}
+
 void TakeAway(platform::DrawSurface& surface, const WrittenText& w) {
   if (w.under.Empty() || w.drawn.Empty()) return;
   platform::Bitmap now = surface.CopyPixels(w.left, w.top, w.under.Width(), w.under.Height());
-  bool changed = false;
-  std::vector<platform::COLORREF>& px = now.Pixels();
-  const std::vector<platform::COLORREF>& under = w.under.Pixels();
-  const std::vector<platform::COLORREF>& drawn = w.drawn.Pixels();
-  for (std::size_t i = 0; i < px.size() && i < under.size() && i < drawn.size(); ++i) {
-    if (drawn[i] != under[i] && px[i] == drawn[i]) {
-      px[i] = under[i];
-      changed = true;
-    }
-  }
-  if (changed) surface.PastePixels(now, w.left, w.top);
+  if (GiveBackUnder(now, w.left, w.top, w)) surface.PastePixels(now, w.left, w.top);
 }
 
 // cellHeight: the height of a line of the font the text is written in.
+// opaque: the text stands on the window's white as wide as its characters
+// (trailing blanks leave what is under them), else on what is drawn there.
 void WriteInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int x, int y, const std::string& text,
-                  int cellHeight) {
+                  int cellHeight, bool opaque) {
   auto& written = Written();
   const auto at = written.find({x, y});
   if (at != written.end()) TakeAway(surface, at->second);
   if (written.size() >= kMostPlaces && at == written.end()) written.clear();
   WrittenText& w = written[{x, y}];
   w.text = text;
+  w.opaque = opaque;
   w.left = x - 1;
   w.top = y;
   // The cell of the text with a pixel's margin for overhanging strokes.
   const int measured = dc.MeasureText(text);
   const int width = text.empty() ? 0 : (measured > 0 ? measured : static_cast<int>(text.size()) * 8) + 3;
   w.under = width > 0 ? surface.CopyPixels(w.left, w.top, width, cellHeight) : platform::Bitmap();
-  // No background: the lines stand over the plots.
+  if (opaque) {
+    // The white the characters stand on, in the font's own line height and
+    // as far as the characters reach: the trailing blanks leave the scans.
+    const std::size_t shown = text.find_last_not_of(' ') + 1;
+    const int mode = dc.SetBkMode(platform::OPAQUE);
+    const platform::COLORREF bk = dc.SetBkColor(0xffffff), colour = dc.SetTextColor(0xffffff);
+    if (shown > 0) dc.ExtTextOut(x, y, 0, nullptr, std::string_view(text).substr(0, shown));
+    dc.SetTextColor(colour);
+    dc.SetBkColor(bk);
+    dc.SetBkMode(mode);
+  }
   const int mode = dc.SetBkMode(platform::TRANSPARENT);
   dc.TextOut(x, y, text);
   dc.SetBkMode(mode);
@@ -73,7 +112,19 @@ void WriteInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int
 
 void DrawTextInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int x, int y,
                      const std::string& text) {
-  WriteInPlace(surface, dc, x, y, text, 20);
+  // No background: these lines stand over the plots.
+  WriteInPlace(surface, dc, x, y, text, 20, false);
+}
+
+platform::Bitmap PixelsWithoutTextsInPlace(platform::DrawSurface& surface, int left, int top, int width,
+                                           int height) {
+  platform::Bitmap now = surface.CopyPixels(left, top, width, height);
+  for (const auto& [place, written] : Written()) {
+    const bool apart = written.left >= left + width || written.left + written.drawn.Width() <= left ||
+                       written.top >= top + height || written.top + written.drawn.Height() <= top;
+    if (!apart) GiveBackUnder(now, left, top, written);
+  }
+  return now;
 }
 
 void ForgetTextsInPlace() { Written().clear(); }
@@ -134,7 +185,9 @@ void DrawReportTextInPlace(platform::DrawSurface& surface, platform::DrawContext
   const int pixels = ReportFontPixels(step);
   if (pixels) font = dc.SelectObject(ReportFont(pixels));
   // A line's cell reaches to the next row: the rows' cells do not overlap.
-  WriteInPlace(surface, dc, x, ReportTextRow(clientHeight, y), text, static_cast<int>(step));
+  // The report's rows cross the data plot, where scans of every colour
+  // would run through the characters: each line stands on white.
+  WriteInPlace(surface, dc, x, ReportTextRow(clientHeight, y), text, static_cast<int>(step), true);
   if (font) dc.SelectObject(font);
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/bitmap.h"
 #include "platform/draw_context.h"
 #include "platform/draw_surface.h"
 
@@ -19,7 +20,7 @@
 void DrawTextInPlace(platform::DrawSurface& surface, platform::DrawContext& dc, int x, int y,
                      const std::string& text);
 // A line of the fit report or of the progress shown in its place, at (x, y)
-// of a window 1000 pixels high: 20 pixels a line from y = 10 in the 12-pixel
+// of a window 1000 pixels high, on white as wide as its characters: 20 pixels a line from y = 10 in the 12-pixel
 // font. A lower window keeps the lines to the same share of its height, down
 // to 13 pixels a line in a 10-pixel font (at 800 x 550 the full-size report
 // covered the data and the residuals plots).
@@ -37,6 +38,11 @@ void ForgetTextsInPlace();
 // report, before a Run or a fit writes its progress where it stood) and
 // forgets them.
 void EraseTextsInPlace(platform::DrawSurface& surface);
+
+// The window's pixels from (left, top) as they would be without the texts
+// written in place that still stand there.
+platform::Bitmap PixelsWithoutTextsInPlace(platform::DrawSurface& surface, int left, int top, int width,
+                                           int height);
 
 // A text in lines no wider than maxWidth as `width` measures them, broken
 // after ", " where it can, else after a path separator or a blank, else

@@ -74,7 +74,9 @@ bool PlaceReportClearOfTheData(TXLAWindow& w, const std::vector<std::string>& li
   }
   if (bands.empty() || right - left <= widest) return before != 0;
   for (Band& b : bands) {
-    const platform::Bitmap pixels = surface->CopyPixels(left, b.top, right - left, step);
+    // A report standing there now is white under its lines: the scans
+    // under it count.
+    const platform::Bitmap pixels = PixelsWithoutTextsInPlace(*surface, left, b.top, right - left, step);
     b.inkBefore.assign(static_cast<std::size_t>(right - left) + 1, 0);
     for (int x = 0; x < right - left; ++x) {
       int n = 0;

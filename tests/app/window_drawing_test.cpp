@@ -16,12 +16,14 @@
 #include "data/load_hooks.h"
 #include "distributions/conti_context.h"
 #include "distributions/distribution_arrays.h"
+#include "fit/fit_report.h"
 #include "lamm/solver_display.h"
 #include "plot/cwinplot.h"
 #include "desktop_support.h"
 #include "models/buffer/buffer_sed_settings.h"
 #include "plot/plot_window_set.h"
 #include "plot/text_in_place.h"
+#include "platform/bitmap.h"
 #include "platform/qt/frame_window.h"
 #include "platform/scripted_ui.h"
 
@@ -267,19 +269,39 @@ TEST_F(WindowDrawing, TheFitReportStandsWhereTheDataAreNot) {
   Qt().Resize(1280, 800);
   Qt().Invalidate(true);
   Drain();
+  FitInfoLines report;
   std::vector<std::string> lines(15);
+  lines[1] = "fitting files 00001.RA1 to 00036.RA1";
+  lines[2] = "s3, step #15     ";
   lines[3] = "rmsd=0.018661 (n=12024,SSR=4.187205)";
   lines[4] = "M =  20000.000 | 60000.000 | 150000.000 |";
   lines[5] = "s = 2.400 | 5.100 | 7.900 |";
   lines[6] = "c = 0.918 | 0.561 | 0.262 | (first is total, not component #1)";
+  lines[7] = "Meniscus = 6.020000  ";
+  for (int k = 1; k <= 14; ++k) report.line[k] = lines[static_cast<std::size_t>(k)];
   const int base = ReportTextColumn(Window(), 10);
+  // Scans of one colour each, a point every third pixel on rows 2 pixels
+  // apart: the plateau of 36 early scans across every column of the rows.
+  const QRgb scanColours[] = {0x000080, 0x0000ff, 0x00a0ff};
+  auto drawScans = [&](int left, int right) {
+    platform::Bitmap scans = Qt().Surface()->CopyPixels(left, 0, right - left, 130);
+    for (int y = 30; y < 130; y += 2)
+      for (int x = (y / 2) % 3; x < right - left; x += 3) {
+        const QRgb c = scanColours[(y / 2) % 3];
+        scans.SetPixel(x, y, static_cast<platform::COLORREF>(((c & 0xff) << 16) | (c & 0xff00) | ((c >> 16) & 0xff)));
+      }
+    Qt().Surface()->PastePixels(scans, left, 0);
+  };
   struct Case {
     const char* name;
     int inkLeft, inkRight;  // columns of a block of dark pixels over the report's rows
     bool moves;
+    bool scansEverywhere;  // scans cross every column of the rows instead
   };
-  for (const Case& c : {Case{"scans at the left", base, base + 300, true},
-                        Case{"scans at the right", base + 450, base + 900, false}, Case{"no scans", 0, 0, false}}) {
+  for (const Case& c : {Case{"scans at the left", base, base + 300, true, false},
+                        Case{"scans at the right", base + 450, base + 900, false, false},
+                        Case{"no scans", 0, 0, false, false},
+                        Case{"scans across every column, three species", 0, 0, false, true}}) {
     SCOPED_TRACE(c.name);
     ReportShift() = 0;
     Qt().Invalidate(true);
@@ -289,15 +311,19 @@ TEST_F(WindowDrawing, TheFitReportStandsWhereTheDataAreNot) {
       dc->SelectObject(platform::GetStockObject(platform::BLACK_BRUSH));
       dc->Rectangle(c.inkLeft, 30, c.inkRight, 130);
     }
+    if (c.scansEverywhere) drawScans(0, 1280);
+    const QImage picture = Qt().Canvas().Image().copy();
     // Dark pixels under the report's rows from a column on, as wide as
     // its widest line.
     auto under = [&](int column) {
       int n = 0;
       for (int y = ReportTextRow(800, 50); y < ReportTextRow(800, 130); ++y)
-        for (int x = column; x < column + 330; ++x) n += Pixel(x, y) != 0xffffff;
+        for (int x = column; x < column + 330; ++x) n += (picture.pixel(x, y) & 0xffffff) != 0xffffff;
       return n;
     };
-    MainFitHost()->PlaceReport(lines);
+    // A report of the step before stands where a fit writes its next one.
+    DrawFitInfoLines(MainFitHost(), report);
+    DrawFitInfoLines(MainFitHost(), report);
     const int placed = ReportTextColumn(Window(), 10);
     EXPECT_LE(under(placed), under(base));
     if (c.moves) {
@@ -305,19 +331,75 @@ TEST_F(WindowDrawing, TheFitReportStandsWhereTheDataAreNot) {
     } else if (c.inkRight > c.inkLeft) {
       EXPECT_LT(placed, c.inkLeft);
     }
-    // The report's lines and a line of progress written after them stand
-    // in the chosen column.
+    // Every line stands on white: no point of a scan within the characters'
+    // reach, and the characters are there.
+    auto dc = Qt().Surface()->ClientDC();
+    for (int k = 1; k <= 7; ++k) {
+      const std::string& text = lines[static_cast<std::size_t>(k)];
+      const int top = ReportTextRow(800, 10 + 20 * (k - 1));
+      const int width = ReportTextWidth(*dc, 800, text.substr(0, text.find_last_not_of(' ') + 1));
+      int scanPoints = 0, ink = 0;
+      for (int y = top; y < top + ReportTextStep(800) / 2; ++y)
+        for (int x = placed; x < placed + width; ++x) {
+          const QRgb p = Pixel(x, y);
+          for (QRgb scan : scanColours) scanPoints += p == scan;
+          ink += p == 0;
+        }
+      EXPECT_EQ(scanPoints, 0) << text;
+      EXPECT_GT(ink, 10) << text;
+    }
+    // Taken away (a Run begins), the report gives the scans back as they were.
+    EraseTextsInPlace(*Qt().Surface());
+    int changed = 0;
+    for (int y = 0; y < 240; ++y)
+      for (int x = 0; x < 1280; ++x) changed += Pixel(x, y) != (picture.pixel(x, y) & 0xffffff);
+    EXPECT_EQ(changed, 0);
+    // A line of progress written after the report stands in its column.
     MainFitHost()->DrawText(10, 70, lines[4]);
     int leftOfColumn = 0, inColumn = 0;
     const int column = ReportTextColumn(Window(), 10);
     for (int y = ReportTextRow(800, 70); y < ReportTextRow(800, 90); ++y) {
-      for (int x = column - 40; x < column; ++x) leftOfColumn += Pixel(x, y) == 0 && (x < c.inkLeft || x >= c.inkRight);
+      for (int x = column - 40; x < column; ++x)
+        leftOfColumn += Pixel(x, y) == 0 && (x < c.inkLeft || x >= c.inkRight) && !c.scansEverywhere;
       for (int x = column; x < column + 200; ++x) inColumn += Pixel(x, y) == 0;
     }
     EXPECT_GT(inColumn, 50);
     EXPECT_EQ(leftOfColumn, 0);
   }
   ReportShift() = 0;
+}
+
+// A report painted over whole (the data plot replayed during a fit) gives
+// nothing of the picture before back when the next report takes its place:
+// where the new picture is white beside a shorter line, it stays white.
+TEST_F(WindowDrawing, AReportPaintedOverGivesNothingOfTheOldPictureBack) {
+  Shown();
+  LoadRun(3);
+  Qt().Resize(1280, 800);
+  Qt().Invalidate(true);
+  Drain();
+  ReportShift() = 0;
+  const int column = ReportTextColumn(Window(), 10), row = ReportTextRow(800, 70);
+  {
+    auto dc = Qt().Surface()->ClientDC();
+    dc->SelectObject(platform::GetStockObject(platform::BLACK_BRUSH));
+    dc->Rectangle(column, row, column + 400, row + 12);  // a fitted curve under the line
+  }
+  MainFitHost()->DrawText(10, 70, "M =  20000.000 | 60000.000 | 150000.000 |");
+  {
+    auto dc = Qt().Surface()->ClientDC();
+    dc->SelectObject(platform::GetStockObject(platform::WHITE_BRUSH));
+    dc->SelectObject(platform::GetStockObject(platform::NULL_PEN));
+    dc->Rectangle(0, 0, 1281, 801);  // the plot replayed: the curve moved away
+  }
+  MainFitHost()->DrawText(10, 70, "M =  2.000 |");
+  auto dc = Qt().Surface()->ClientDC();
+  const int shortWidth = ReportTextWidth(*dc, 800, "M =  2.000 |");
+  int dark = 0;
+  for (int y = row; y < row + 12; ++y)
+    for (int x = column + shortWidth + 2; x < column + 400; ++x) dark += Pixel(x, y) != 0xffffff;
+  EXPECT_EQ(dark, 0);
+  ForgetTextsInPlace();
 }
 
 // The result line of the time to equilibrium ends with the file the speed
