@@ -297,6 +297,7 @@ int FitCurrentModel(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
   FitSolverBoxScope solverBoxes;
+  SpeciesFitRangesScope physicalRanges;
   if (fs.useAnnealing && fs.annealTemperature > 0.0f) return SimulatedAnnealingFit(host, FitCurrentModel);
   if (fs.useMarquardt) return MLOptimize(host);
   if (fs.useAnnealing && fs.annealFinalMarquardt && fs.annealTemperature == 0.0f) return MLOptimize(host);

@@ -8,6 +8,7 @@
 #include "fit/fit_engine_state.h"
 #include "fit/stalled_steps.h"
 #include "fit/fit_host.h"
+#include "fit/fit_vector.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/simulation_switches.h"
@@ -213,6 +214,17 @@ const char* SpeciesCaption() {
   return "D*10e7 = ";
 }
 
+// A fitted species size or s that ended at the end of its physical range.
+void AppendSpeciesAtLimit(std::string& s, int k) {
+  const ModelParameterVector& v = gModelParameterVector;
+  float low = 0, high = 0;
+  if (!v.F[k] || !SpeciesFitLimits(k, v.P[k <= 4 ? k + 4 : k], &low, &high)) return;
+  if (v.P[k] == high)
+    Appendf(s, "(at its upper fit limit %.5g) ", static_cast<double>(high));
+  else if (v.P[k] == low && low != 0.0f)
+    Appendf(s, "(at its lower fit limit %.5g) ", static_cast<double>(low));
+}
+
 // Family a): the species table of the discrete-species models (lines 4-6).
 void DiscreteSpeciesLines(std::string& l4, std::string& l5, std::string& l6, bool bufferOn) {
   const ModelSelectorFlags& sel = gModelSelectorFlags;
@@ -227,8 +239,11 @@ void DiscreteSpeciesLines(std::string& l4, std::string& l5, std::string& l6, boo
       Appendf(l4, "%.3f (log10(kd) = %.3f)| ", P[1], as.logKd);
     else if (cumulant)
       Appendf(l4, "%.3e | ", P[i]);
-    else
-      Appendf(l4, "%.3f | ", P[i]);
+    else {
+      Appendf(l4, "%.3f ", P[i]);
+      AppendSpeciesAtLimit(l4, i);
+      l4 += "| ";
+    }
   }
   if (cumulant) {
     Appendf(l5, "mu2/(mu1^2) (polydispersity) = %.3f", P[2] / (P[1] * P[1]));
@@ -239,8 +254,11 @@ void DiscreteSpeciesLines(std::string& l4, std::string& l5, std::string& l6, boo
       if (!mp.included[i]) continue;
       if (i == 1 && concDependent)
         Appendf(l5, "%.3f (log10(ks) = %.3f)| ", P[5], as.logKs);
-      else
-        Appendf(l5, "%.3f | ", P[4 + i]);
+      else {
+        Appendf(l5, "%.3f ", P[4 + i]);
+        AppendSpeciesAtLimit(l5, 4 + i);
+        l5 += "| ";
+      }
     }
   }
   l6 += "c = ";

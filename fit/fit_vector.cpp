@@ -1,8 +1,11 @@
 #include "fit/fit_vector.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "data/scan_set.h"
+#include "numerics/constants.h"
 #include "fit/fit_engine_state.h"
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
@@ -10,6 +13,52 @@
 namespace {
 
 FitOptionProvider gProvider = nullptr;
+
+// The ranges in force (off outside a fit) and those of the last fit.
+SpeciesFitRanges gRangesInForce;
+SpeciesFitRanges gRangesOfLastFit;
+
+bool IsSelfAssociation() { return gModelSelectorFlags.AnySelfAssociationModel(); }
+bool IsNonidealSpecies() { return gModelSelectorFlags.AnyNonidealSpeciesModel(); }
+
+// Plain discrete species over sedimentation-velocity data: the models whose
+// P[1..8] are the species' size and s as the Lamm solver takes them.
+bool SpeciesRangesApply() {
+  const ModelSelectorFlags& sel = gModelSelectorFlags;
+  const DataTypeFlags& data = CurrentDataTypeFlags();
+  return sel.LammDiscreteModel && !IsSelfAssociation() && !IsNonidealSpecies() &&
+         !sel.ConcDependentSolverSwitch && !sel.DlsCumulantModel && !data.dls && !data.electrophoresis &&
+         !data.linearGeometry && !CurrentScanSet().equilibriumMode;
+}
+
+// D (1e-7 cm^2/s) per unit of s/M: D = s RT 1e-6 / ((1 - vbar rho) M); 0
+// where the buoyancy vanishes.
+double MassDiffusionFactor() {
+  const double buoyancy = 1.0 - gSolutionConditions.vbarRho;
+  if (!(std::fabs(buoyancy) > 1e-6)) return 0.0;
+  return 8.31451e7 * gSolutionConditions.temperature * 1e-6 / std::fabs(buoyancy);
+}
+
+// The limits of P[k] under the given ranges (a size has no upper D).
+bool LimitsUnder(const SpeciesFitRanges& r, int k, float s, float* low, float* high) {
+  if (!r.on || k < 1 || k > 8) return false;
+  if (k >= 5) {
+    *low = -r.sMax;
+    *high = r.sMax;
+    return true;
+  }
+  if (!gFitEngineState.molarMassParameters) {
+    *low = r.dMin;
+    *high = std::numeric_limits<float>::infinity();
+    return true;
+  }
+  // A molar mass is held where the D it implies at this s is in range.
+  const double factor = MassDiffusionFactor() * std::fabs(static_cast<double>(s));
+  if (!(factor > 0.0)) return false;
+  *low = 0.0f;
+  *high = static_cast<float>(factor / r.dMin);
+  return *high > 0.0f;
+}
 
 double Get(const FitOptionEntry& e) {
   if (e.f) return *e.f;
@@ -56,9 +105,6 @@ bool OptionHeldAtZero(int i) {
   return i == kFitOptionWienerMagnitude || i == kFitOptionPhotophysicsRate || i == kFitOptionLimitingLevel;
 }
 
-bool IsSelfAssociation() { return gModelSelectorFlags.AnySelfAssociationModel(); }
-bool IsNonidealSpecies() { return gModelSelectorFlags.AnyNonidealSpeciesModel(); }
-
 // Evaluation write-back of P[k]; returns the value written.
 float EvaluationValue(int k, float v) {
   const ModelSelectorFlags& sel = gModelSelectorFlags;
@@ -69,6 +115,7 @@ float EvaluationValue(int k, float v) {
     if (IsSelfAssociation() && k != 3 && v < 0.0f) return 0.0f;
     return v;
   }
+  if (k >= 5 && k <= 8 && gRangesInForce.on) return std::clamp(v, -gRangesInForce.sMax, gRangesInForce.sMax);
   if (k >= 9 && k <= 12) return (!IsNonidealSpecies() && v < 0.0f) ? 0.0f : v;
   if (k == 13) return v < fs.meniscusMin ? fs.meniscusMin : (v > fs.meniscusMax ? fs.meniscusMax : v);
   if (k == 14 && gModelParams.cellLengthOption) return v;  // a cell length, not a radius
@@ -202,9 +249,11 @@ int Walk(Mode mode, int n, float* v) {
 
   float* P = gModelParameterVector.P;
   const int* F = gModelParameterVector.F;
+  int sizeEntry[5] = {};
   for (int k = 1; k <= kParameterSlots; ++k) {
     if (!F[k]) continue;
     ++count;
+    if (k <= 4) sizeEntry[k] = count;
     if (!v || count > n) continue;
     switch (mode) {
       case Mode::PackClamped:
@@ -222,6 +271,18 @@ int Walk(Mode mode, int n, float* v) {
         WriteMirror(k, value);
         break;
       }
+    }
+  }
+  // A size is held after every s is in place: the range of a molar mass
+  // follows its species' s.
+  if (mode == Mode::Evaluation && gRangesInForce.on && v) {
+    for (int k = 1; k <= 4; ++k) {
+      float low = 0, high = 0;
+      if (!sizeEntry[k] || sizeEntry[k] > n || !LimitsUnder(gRangesInForce, k, P[k + 4], &low, &high)) continue;
+      const float value = std::clamp(P[k], low, high);
+      if (value == P[k]) continue;
+      P[k] = value;
+      v[sizeEntry[k]] = value;
     }
   }
   if (mode == Mode::Evaluation) {
@@ -380,4 +441,63 @@ void FitVectorEntriesOfAbsentSpecies(int n, unsigned char* absent) {
     const int species = k <= 4 ? k : (k <= 8 ? k - 4 : 0);
     absent[count] = discrete && species > 0 && mp.included[species] && mp.scaleFactor[species] == 0.0f ? 1 : 0;
   }
+}
+
+SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
+  SpeciesFitRanges r;
+  if (!SpeciesRangesApply()) return r;
+  const ScanSet& ss = CurrentScanSet();
+  const FitEngineState& fs = gFitEngineState;
+  const ModelParams& mp = gModelParams;
+  if (ss.count < 1 || static_cast<int>(ss.records.size()) <= ss.count) return r;
+  // The earliest and the latest scan: omega^2 t and t.
+  double w2tFirst = 0.0, tLast = 0.0;
+  for (int j = 1; j <= ss.count; ++j) {
+    const ScanRecord& rec = ss.records[j];
+    const double w2t = rec.w2t > 0.0 ? rec.w2t : Omega2(rec.rpm) * rec.time;
+    if (w2t > 0.0 && (w2tFirst == 0.0 || w2t < w2tFirst)) w2tFirst = w2t;
+    tLast = std::max(tLast, rec.time);
+  }
+  // Radial spacing of the first scan's fitted points.
+  double dr = 0.0;
+  if (static_cast<int>(ss.radii.size()) > 1 && ss.radii[1] && static_cast<int>(ss.points.size()) > 1) {
+    const int first = std::max(1, ss.firstFitPoint[1]), last = std::min(ss.points[1], ss.lastFitPoint[1]);
+    if (last > first) dr = (static_cast<double>(ss.radii[1][last]) - ss.radii[1][first]) / (last - first);
+  }
+  const double meniscus = std::min(mp.meniscus, fs.meniscusMin), bottom = std::max(mp.bottom, fs.bottomMax);
+  if (!(w2tFirst > 0.0) || !(tLast > 0.0) || !(dr > 0.0) || !(meniscus > 0.0) || !(bottom > meniscus)) return r;
+  // s: twice the s that carries a species across the whole column by the
+  // first scan (beyond it, it left before any scan), at least 100 S.
+  r.sMax = static_cast<float>(std::max(100.0, 2.0 * std::log(bottom / meniscus) / w2tFirst * 1e13));
+  // D: down to a boundary that spreads over half a radial spacing by the
+  // last scan; steeper ones the data cannot tell apart, while the solver's
+  // grid and steps follow them.
+  r.dMin = static_cast<float>(0.25 * dr * dr / (2.0 * tLast) * 1e7);
+  // Never narrower than where the fit starts.
+  const ModelParameterVector& pv = gModelParameterVector;
+  const double factor = MassDiffusionFactor();
+  for (int i = 1; i <= 4; ++i) {
+    if (!mp.included[i]) continue;
+    if (pv.F[i + 4]) r.sMax = std::max(r.sMax, std::fabs(pv.P[i + 4]));
+    if (!pv.F[i]) continue;
+    double d = pv.P[i];
+    if (fs.molarMassParameters) d = pv.P[i] > 0.0f ? factor * std::fabs(pv.P[i + 4]) / pv.P[i] : 0.0;
+    if (d > 0.0) r.dMin = std::min(r.dMin, static_cast<float>(d));
+  }
+  r.on = r.dMin > 0.0f && r.sMax > 0.0f;
+  return r;
+}
+
+SpeciesFitRangesScope::SpeciesFitRangesScope() {
+  if (gRangesInForce.on) return;
+  outer_ = true;
+  gRangesInForce = gRangesOfLastFit = SpeciesFitRangesForCurrentFit();
+}
+
+SpeciesFitRangesScope::~SpeciesFitRangesScope() {
+  if (outer_) gRangesInForce = SpeciesFitRanges{};
+}
+
+bool SpeciesFitLimits(int k, float s, float* low, float* high) {
+  return LimitsUnder(gRangesOfLastFit, k, s, low, high);
 }

@@ -76,6 +76,33 @@ void FitVectorToParameters(const float* v);
 // and bottom limits and the self-association ratios. v takes the values the
 // model took, so a vertex never lies beyond a limit.
 void UnpackFitVectorForEvaluation(float* v);
+// The physical ranges that hold the discrete species' s and size (D, or the
+// D a molar mass implies, from below) during a fit of sedimentation-velocity
+// data, so that no evaluation asks the Lamm solver for a boundary it cannot
+// resolve or a species that left the cell before the first scan. Off
+// outside a fit; the last fit's ranges stay for its report.
+struct SpeciesFitRanges {
+  bool on = false;
+  float sMax = 0;  // |s| at most (S)
+  float dMin = 0;  // D at least (1e-7 cm^2/s)
+};
+// The ranges of a fit that starts now from the model's values (off where
+// the data or the model have none); never narrower than those values.
+SpeciesFitRanges SpeciesFitRangesForCurrentFit();
+// Holds the ranges for the length of a fit (an inner fit keeps the outer's).
+class SpeciesFitRangesScope {
+ public:
+  SpeciesFitRangesScope();
+  ~SpeciesFitRangesScope();
+  SpeciesFitRangesScope(const SpeciesFitRangesScope&) = delete;
+  SpeciesFitRangesScope& operator=(const SpeciesFitRangesScope&) = delete;
+
+ private:
+  bool outer_ = false;
+};
+// The ends of the range of P[k] (k = 1..8, species size or s) under the last
+// fit's ranges, with s the species' s; false where it has none.
+bool SpeciesFitLimits(int k, float s, float* low, float* high);
 // The write-back of the best vertex shown during a minimisation.
 void UnpackFitVectorForDisplay(float* v);
 

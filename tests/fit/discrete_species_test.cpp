@@ -19,6 +19,8 @@
 #include "fit/amplitudes.h"
 #include "fit/error_surface.h"
 #include "fit/fit_driver.h"
+#include "fit/fit_report.h"
+#include "fit/fit_vector.h"
 #include "fit/fluorescence_options.h"
 #include "fit/marquardt.h"
 #include "fit/model_evaluation.h"
@@ -555,6 +557,91 @@ struct TableSet {
   unsigned seed;
   std::vector<float> sFactors = {0.5f, 2.0f};
 };
+
+// During a fit the species' s and size stay where the solver's work is
+// bounded: |s| up to twice the s that crosses the whole column by the first
+// scan, D down to a boundary of half a radial spacing by the last scan (for
+// a molar mass, the D it implies at its s). Values inside are taken as they
+// are; outside a fit nothing is held; the report names a value that ended
+// on a limit.
+TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
+  LoadExperiment(20, 600, 1200.0, 600.0);
+  ModelParams& mp = gModelParams;
+  gSolutionConditions.vbarRho = 0.73f;
+  gSolutionConditions.temperature = 293.15f;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  const ScanSet& ss = CurrentScanSet();
+  const FitEngineState& fs = gFitEngineState;
+  const double w2t1 = ss.records[1].w2t, tLast = ss.records[20].time;
+  const double dr = (ss.radii[1][ss.lastFitPoint[1]] - ss.radii[1][ss.firstFitPoint[1]]) /
+                    (ss.lastFitPoint[1] - ss.firstFitPoint[1]);
+  const double sCross = std::log(fs.bottomMax / fs.meniscusMin) / w2t1 * 1e13;
+  const double massFactor = 8.31451e7 * 293.15 * 1e-6 / 0.27;  // D (1e-7 cm^2/s) x M / s
+  for (int mass = 0; mass <= 1; ++mass) {
+    fittest::SetTwoSpecies(2.0f, mass ? 20000.0f : 5.0f, 9.0f, mass ? 200000.0f : 2.0f, 1.0f, 0.3f);
+    gFitEngineState.molarMassParameters = static_cast<unsigned char>(mass);
+    mp.sFit[1] = mp.sFit[2] = mp.massOrDFit[1] = mp.massOrDFit[2] = 1;
+    PackModelParameters();
+    const SpeciesFitRanges r = SpeciesFitRangesForCurrentFit();
+    ASSERT_TRUE(r.on);
+    EXPECT_NEAR(r.sMax, 2.0 * sCross, 1e-4 * sCross);
+    EXPECT_GE(r.sMax, 40.0f);  // flotation and sedimentation to 40 S at least
+    EXPECT_NEAR(r.dMin, dr * dr / (8.0 * tLast) * 1e7, 1e-3 * r.dMin);
+    const int n = ParametersToFitVector(0, nullptr);
+    ASSERT_EQ(n, 4);  // size 1, size 2, s 1, s 2
+    auto unpack = [&](float size1, float size2, float s1, float s2) {
+      std::vector<float> v = {0.0f, size1, size2, s1, s2};
+      UnpackFitVectorForEvaluation(v.data());
+      return v;
+    };
+    const float dWide = mass ? 0.0f : 1e6f, mLarge = mass ? 1e12f : 1e-9f;
+    {
+      SpeciesFitRangesScope fit;
+      {
+        SpeciesFitRangesScope inner;  // a finishing pass keeps the fit's ranges
+      }
+      // Inside: taken as they are, to -40 and 40 S.
+      std::vector<float> v = unpack(mass ? 20000.0f : 5.0f, mass ? 200000.0f : 2.0f, 40.0f, -40.0f);
+      EXPECT_EQ(v, (std::vector<float>{0.0f, mass ? 20000.0f : 5.0f, mass ? 200000.0f : 2.0f, 40.0f, -40.0f}));
+      // Beyond: s at its ends, the size where its D is at an end.
+      v = unpack(dWide, mLarge, 36033.0f, -1e5f);
+      EXPECT_EQ(v[3], r.sMax);
+      EXPECT_EQ(v[4], -r.sMax);
+      EXPECT_EQ(gModelParameterVector.P[5], r.sMax);
+      // A fast D has no limit (a trial the solver cannot compute is
+      // rejected and shortens the step instead).
+      EXPECT_EQ(v[1], mass ? 0.0f : 1e6f);
+      if (mass) {
+        EXPECT_NEAR(v[2], massFactor * r.sMax / r.dMin, 1e-4 * v[2]);
+        EXPECT_NEAR(SpeciesDiffusion(v[4], v[2]), r.dMin * 1e-7, 1e-4 * r.dMin * 1e-7);
+      } else {
+        EXPECT_EQ(v[2], r.dMin);
+      }
+      EXPECT_EQ(gModelParameterVector.P[1], v[1]);
+      EXPECT_EQ(gModelParameterVector.P[2], v[2]);
+      FitInfoLines lines;
+      ASSERT_TRUE(ComposeFitInfoLines(nullptr, lines));
+      EXPECT_NE(lines.line[4].find(mass ? "(at its upper fit limit 3.452" : "| 0.000 (at its lower fit limit "), std::string::npos)
+          << lines.line[4];
+      EXPECT_EQ(lines.line[4].find("limit", lines.line[4].find("limit") + 1), std::string::npos) << lines.line[4];
+      EXPECT_NE(lines.line[5].find("(at its upper fit limit"), std::string::npos) << lines.line[5];
+      EXPECT_NE(lines.line[5].find("(at its lower fit limit"), std::string::npos) << lines.line[5];
+    }
+    // Outside a fit nothing is held.
+    EXPECT_EQ(unpack(5.0f, 5.0f, 500.0f, 2.0f)[3], 500.0f);
+    // A start outside the ranges widens them: a fit never moves a value the user set.
+    mp.s[2] = 300.0f;
+    PackModelParameters();
+    EXPECT_EQ(SpeciesFitRangesForCurrentFit().sMax, 300.0f);
+  }
+  // Light scattering and equilibrium data have no such ranges.
+  CurrentDataTypeFlags().dls = 1;
+  EXPECT_FALSE(SpeciesFitRangesForCurrentFit().on);
+  CurrentDataTypeFlags().dls = 0;
+  CurrentScanSet().equilibriumMode = 1;
+  EXPECT_FALSE(SpeciesFitRangesForCurrentFit().on);
+  CurrentScanSet().equilibriumMode = 0;
+}
 
 class FitEndTable : public DiscreteSpeciesTest, public testing::WithParamInterface<TableSet> {};
 
