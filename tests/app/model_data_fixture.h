@@ -101,6 +101,16 @@ class ModelDataTest : public ModelDialogTest {
     const std::string there((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.is_open() || there != text) std::ofstream(path, std::ios::binary) << text;
   }
+  // Data > Reload Saved Fit Parameters from `file` rather than the file
+  // beside the data; the boxes of the model the file chooses are taken.
+  void ReloadSavedParameters(const std::string& file) {
+    ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from", platform::IDNO)
+        .ExpectFiles("export parameter file", Chosen({file}));
+    ui_->lenient = true;
+    Window().Dispatch(1098);
+    ui_->lenient = false;
+    ui_->transcript.clear();
+  }
   void LoadData(unsigned kind) { LoadData(kind, dir_); }
   // The data written into `folder` (the same every time) and loaded;
   // `afterChoice` expects what the load asks once the files are chosen.

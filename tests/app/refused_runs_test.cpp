@@ -1,7 +1,13 @@
 // Run and Fit of a distribution that cannot be computed say why and compute
 // nothing: a range entered backwards, a sedimentation model on light
 // scattering data.
+#include <cmath>
+
 #include "distributions/conti_settings.h"
+#include "fit/model_evaluation_hooks.h"
+#include "numerics/arrays.h"
+#include "numerics/linear_solvers.h"
+#include "platform/fatal_error.h"
 #include "platform/scripted_ui.h"
 #include "road_support.h"
 
@@ -65,6 +71,58 @@ TEST_F(RefusedRuns, ASedimentationDistributionOnLightScatteringDataIsRefused) {
   ExpectScriptMet();
   EXPECT_EQ(LargestModelValue(), 0.0f);
   EXPECT_FALSE(WindowFlags().FitInfoPending);
+}
+
+// A numerical routine that fails on what the data gave it, inside Run or
+// Fit of the window, ends that command with its box: the program goes on,
+// the scans and the entries stand as they were, and the next Run computes.
+TEST_F(RefusedRuns, ARoutineThatFailsInsideRunOrFitEndsTheCommandNotTheProgram) {
+  LoadRun(3);
+  OneSpecies("5", "4", 1);
+  ModelEvaluationHooks& hooks = CurrentModelEvaluationHooks();
+  const std::function<void()> refresh = hooks.markPlotsForRefresh;
+  for (int command : {213, 215}) {
+    SCOPED_TRACE(command == 213 ? "Run" : "Fit");
+    const ScanSet& scans = CurrentScanSet();
+    const float signal = scans.signals[2][10];
+    const ModelParameterVector entries = gModelParameterVector;
+    // The evaluation ends on a singular system, as ludcmp meets one.
+    hooks.markPlotsForRefresh = [] {
+      FloatMat a(1, 2, 1, 2);
+      a[1][1] = 1;
+      a[1][2] = 2;
+      a[2][1] = a[2][2] = 0;
+      FloatVec b(1, 2);
+      b[1] = b[2] = 1;
+      SolveLinearSystem(a, b, 2, false);
+    };
+    platform::ResetQuitRequest();
+    ui_->lenient = true;
+    Window().Dispatch(command);
+    ui_->lenient = false;
+    hooks.markPlotsForRefresh = refresh;
+    EXPECT_FALSE(platform::QuitRequested());
+    bool said = false;
+    for (const auto& box : ui_->transcript) said |= box.text.rfind("Singular matrix in routine ludcmp", 0) == 0;
+    EXPECT_TRUE(said);
+    ui_->transcript.clear();
+    EXPECT_EQ(scans.count, 3);
+    EXPECT_EQ(scans.signals[2][10], signal);
+    for (int j = 1; j <= 34; ++j) {
+      EXPECT_EQ(gModelParameterVector.P[j], entries.P[j]) << j;
+      EXPECT_EQ(gModelParameterVector.F[j], entries.F[j]) << j;
+    }
+    // The window is idle again: it paints and takes presses as commands.
+    EXPECT_FALSE(Window().FitBusy);
+    EXPECT_FALSE(Window().RunBusy);
+    // The same command once more, with nothing failing, computes.
+    ui_->lenient = true;
+    Window().Dispatch(213);
+    ui_->lenient = false;
+    ui_->transcript.clear();
+    EXPECT_GT(LargestModelValue(), 0.1f);
+  }
+  platform::ResetQuitRequest();
 }
 
 }  // namespace

@@ -48,12 +48,7 @@ TEST_F(ModelDataTest, AModelNamedByASavedFileStartsAsFromTheMenu) {
     nothingPutAside();
     Choose(c.before);
     ASSERT_EQ(SelectedModelKey(), c.before);
-    ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from", platform::IDNO)
-        .ExpectFiles("export parameter file", Chosen({file}));
-    ui_->lenient = true;
-    Window().Dispatch(1098);
-    ui_->lenient = false;
-    ui_->transcript.clear();
+    ReloadSavedParameters(file);
     ASSERT_EQ(SelectedModelKey(), c.model);
     // (The range passes through the file's text.)
     ModelState read = StateOfModel();
@@ -126,17 +121,9 @@ TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTh
     EXPECT_TRUE(TmpSaveBestParams(file, false));
     return file;
   };
-  const auto reload = [&](const std::string& file) {
-    ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from", platform::IDNO)
-        .ExpectFiles("export parameter file", Chosen({file}));
-    ui_->lenient = true;
-    Window().Dispatch(1098);
-    ui_->lenient = false;
-    ui_->transcript.clear();
-  };
   const std::string species = save("~species.ra1");
   Choose(275);
-  reload(species);
+  ReloadSavedParameters(species);
   ASSERT_EQ(SelectedModelKey(), 198);
   marked(198);
   size(800);
@@ -145,7 +132,7 @@ TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTh
   const std::string cs = save("~cs.ra1");
   Choose(198);
   size(800);
-  reload(cs);
+  ReloadSavedParameters(cs);
   ASSERT_EQ(SelectedModelKey(), 275);
   marked(275);
   size(700);
@@ -182,7 +169,7 @@ TEST_F(ModelDataTest, TheGridSizeADistributionReplacedComesBackAndTheMenuMarksTh
     const std::vector<int> own = marks();
     const std::string file = save("~model" + std::to_string(m) + ".ra1");
     Choose(288);
-    reload(file);
+    ReloadSavedParameters(file);
     EXPECT_EQ(SelectedModelKey(), m);
     EXPECT_EQ(marks(), own);
     // The same analysis saved beside the data, offered when they are

@@ -4,11 +4,12 @@
 #include "app/commands/run_fit/run_fit_commands.h"
 
 #include <algorithm>
-#include <string>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/window/main_window_flags.h"
@@ -46,6 +47,23 @@
 #include "platform/user_interface.h"
 
 namespace {
+
+// Puts the window back as idle when a routine's failure ends Run or Fit
+// part way (the command loop takes the failure): otherwise the window
+// stays busy, paints nothing and takes every press as a stop.
+class EndsOnFailure {
+ public:
+  explicit EndsOnFailure(std::function<void()> undo) : undo_(std::move(undo)) {}
+  ~EndsOnFailure() {
+    if (std::uncaught_exceptions() > exceptions_) undo_();
+  }
+  EndsOnFailure(const EndsOnFailure&) = delete;
+  EndsOnFailure& operator=(const EndsOnFailure&) = delete;
+
+ private:
+  std::function<void()> undo_;
+  int exceptions_ = std::uncaught_exceptions();
+};
 
 // The picture first, then the advice. A box shown with a paint still
 // pending would do that paint inside its own loop before it appears: it
@@ -413,6 +431,15 @@ void TXLAWindow::CmRun() {
   // A distribution Run is bounded in time as a fit is: past the bound its
   // polls end it as a key would, and it says so.
   const double deadlineBefore = platform::ArmedStopDeadline();
+  const EndsOnFailure idleAfterAFailure([this, &rs, deadlineBefore] {
+    platform::ArmStopDeadline(deadlineBefore);
+    platform::StopFlag() = false;
+    Frame().SetCursor(platform::CursorKind::Arrow);
+    rs.RunProgressDisplay = false;
+    LammSettings().liveDisplay = 0;
+    RunBusy = false;
+    RequestRepaint(*this);
+  });
   if (distribution)
     platform::ArmStopDeadline(static_cast<double>(platform::Clock().TickCountMs()) / 1000.0 + kRunTimeBoundSeconds);
   work();
@@ -490,6 +517,14 @@ void TXLAWindow::CmFit() {
   const unsigned long userStopsBefore = platform::UserStopRequests();
   RoadServices& r = Road();
   FitHost* host = MainFitHost();
+  const EndsOnFailure idleAfterAFailure([this, &rs] {
+    rs.InFitEvaluation = false;
+    gFitEngineState.fitRunning = 0;
+    platform::StopFlag() = false;
+    Frame().SetCursor(platform::CursorKind::Arrow);
+    FitBusy = false;
+    RequestRepaint(*this);
+  });
   if (EqTestModeOn()) {
     r.runEqTest();
   } else if (m.DistributionModel) {
