@@ -887,15 +887,7 @@ int MLContiFit(FitHost* host) {
     gSimulationSwitches.redrawDuringSimulation = redraw;
     SaveBest(host);
     Trace(" --> MLContiFit done.");
-    if (!budget) {
-      if (undetermined)
-        ReportUndetermined(host, ContiEntryNames(stalled.Moved()));
-      else if (shrunk)
-        ReportStoppedAwayFromMinimum(host, "every step from there was rejected (the model could not be computed "
-                                           "along it, or was no lower)");
-      else if (!done)
-        ReportIterationLimit(host);
-    }
+    if (!budget) ReportMarquardtEnd(host, undetermined, ContiEntryNames(stalled.Moved()), shrunk, done);
     return 1;
   }
   // A budget spent before the first curvature was whole ends without the

@@ -589,13 +589,7 @@ int MLOptimize(FitHost* host) {
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
   if (completed && !budget) {
-    if (undetermined)
-      ReportUndetermined(host, FitVectorEntryNames(stalled.Moved()));
-    else if (shrunk)
-      ReportStoppedAwayFromMinimum(host, "every step from there was rejected (the model could not be computed "
-                                         "along it, or was no lower)");
-    else if (!done)
-      ReportIterationLimit(host);
+    ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done);
   } else if (!completed && !budget && started && fs.mlError) {
     ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
   } else if (!completed && !budget && started) {

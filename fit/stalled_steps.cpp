@@ -107,3 +107,14 @@ void ReportStoppedAwayFromMinimum(FitHost* host, const std::string& why) {
                "the fit stopped away from a minimum: " + why +
                    "; the best parameters found are kept; a second Fit, or the simplex, continues from there");
 }
+
+void ReportMarquardtEnd(FitHost* host, bool undetermined, const std::vector<std::string>& names, bool shrunk,
+                        bool done) {
+  if (undetermined)
+    ReportUndetermined(host, names);
+  else if (shrunk)
+    ReportStoppedAwayFromMinimum(host, "every step from there was rejected (the model could not be computed "
+                                       "along it, or was no lower)");
+  else if (!done)
+    ReportIterationLimit(host);
+}

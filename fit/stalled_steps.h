@@ -122,3 +122,9 @@ void ReportIterationLimit(FitHost* host);
 // Tells that no step from the best point could be taken: it is no minimum
 // the fit found, and why.
 void ReportStoppedAwayFromMinimum(FitHost* host, const std::string& why);
+// Tells how a Marquardt-Levenberg fit that ran to its own end ended:
+// stalled on quantities the data do not determine (named), every step from
+// its best point rejected (shrunk), or its iterations spent (not done);
+// nothing when it reached its minimum.
+void ReportMarquardtEnd(FitHost* host, bool undetermined, const std::vector<std::string>& names, bool shrunk,
+                        bool done);

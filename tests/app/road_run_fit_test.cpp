@@ -21,6 +21,21 @@ class RoadRun : public RoadTest {
  protected:
   // The synthetic run loaded as the window's data.
   void Load(int scans = 4) { LoadRun(scans); }
+  // The 36 scans of the bundled example, copied into the test's folder and
+  // loaded as the window's data.
+  void LoadTheExample() {
+    namespace fs = std::filesystem;
+    const fs::path example = fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs";
+    std::vector<std::string> paths;
+    for (int k = 1; k <= 36; ++k) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%05d.RA1", k);
+      fs::copy_file(example / name, dir_ / name);
+      paths.push_back((dir_ / name).string());
+    }
+    Window();
+    LoadAllData(PickedFiles(dir_, paths));
+  }
   // Not a number where no point is fitted: no bound holds then.
   static double Rmsd() { return FitLimitRmsd(std::nan("")); }
 };
@@ -643,17 +658,8 @@ namespace {
 // the three species (2.506, 4.977 and 7.964 S, rmsd 0.0222 with the
 // example's time- and radially-invariant noise left in the data).
 TEST_F(RoadRun, ExampleThreeSpeciesByMarquardtShowTheSolversBoxOnce) {
-  namespace fs = std::filesystem;
-  const fs::path example = fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs";
-  std::vector<std::string> paths;
-  for (int k = 1; k <= 36; ++k) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%05d.RA1", k);
-    fs::copy_file(example / name, dir_ / name);
-    paths.push_back((dir_ / name).string());
-  }
-  Window();
-  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
+  LoadTheExample();
+  ASSERT_EQ(CurrentScanSet().count, 36);
   gFitEngineState.molarMassParameters = 1;
   Window().Dispatch(198);
   ModelParams& mp = gModelParams;
@@ -752,17 +758,8 @@ namespace {
 // from 3 and 7 S the two-species minimum (rmsd 0.01932, below the
 // simplex's 0.01971). At most one box each.
 TEST_F(RoadRun, ExampleFromANewUsersStartsByMarquardtReachesTheMinimum) {
-  namespace fs = std::filesystem;
-  const fs::path example = fs::path(TARNEL_SOURCE_DIR) / "examples" / "cofs";
-  std::vector<std::string> paths;
-  for (int k = 1; k <= 36; ++k) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%05d.RA1", k);
-    fs::copy_file(example / name, dir_ / name);
-    paths.push_back((dir_ / name).string());
-  }
-  Window();
-  ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
+  LoadTheExample();
+  ASSERT_EQ(CurrentScanSet().count, 36);
   gFitEngineState.molarMassParameters = 1;
   Window().Dispatch(198);
   struct Start {
