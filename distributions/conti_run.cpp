@@ -818,7 +818,8 @@ void RunContiSedSteps() {
       InterruptedKernels();
       return;
     }
-    if (ls.discretizationError) {
+    // A lost or created loading has been told in its own words.
+    if (ls.discretizationError && ls.listError != kLammAmountNotKept) {
       PlaySoundError();
       platform::Tell("ERROR in simulation", "discretization error", platform::BoxIcon::Error);
     }

@@ -17,6 +17,7 @@
 #include "data/load_hooks.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/lamm_nonideal.h"
+#include "lamm/lamm_outcome.h"
 #include "lamm/solver_display.h"
 #include "platform/error_box.h"
 #include "platform/input_events.h"
@@ -322,7 +323,10 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
   }
   log(", loaded");
   platform::PumpEvents();
-  if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
+  // A failed species stops the other workers through the stop flag; only a
+  // stop of the user's (or one before the list) stays set after the list.
+  bool userStop = platform::StopFlag().load();
+  if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = userStop = true;
   const std::function<void(int, CLammIdeal&)> job = [&](int index, CLammIdeal& solver) {
     workers[index]->Run(solver);
   };
@@ -332,7 +336,7 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
   LammProgressShown shown;
   const std::function<void()> tick = [&] {
     platform::PumpEvents();
-    if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = true;
+    if (!platform::StopFlag() && platform::TakeKeyDown()) platform::StopFlag() = userStop = true;
     if (templ && s && D) ShowLammListProgress(*templ, s, D, progress, shown);
   };
   LammWorkerPool::Instance().Run(count, job, tick);
@@ -342,11 +346,17 @@ int RunList(const CLammIdeal* templ, int n, const double* s, const double* D, co
   for (int i = 1; i <= count; ++i) {
     if (errorCodes[i] > 0) {
       result = errorCodes[i];
+      // A lost or created loading is told by the caller in words that name
+      // the species and what to change: a number beside it says nothing more.
+      if (errorCodes[i] == kLammAmountNotKept) continue;
       char text[100];
       std::snprintf(text, sizeof text, "error #%d in simulation #%d", errorCodes[i], failing[i]);
       ErrorBox(text);
     }
   }
+  // A list ended by a failure is not one the user stopped: the caller would
+  // tell a "user interrupt" beside the failure.
+  if (result > 0 && !userStop) platform::StopFlag() = false;
   log(", checked ");
   // The pool returns once every worker has finished its part.
   log(", all done ");
@@ -413,7 +423,7 @@ int RunLammListSingleThread(const CLammIdeal* templ, int n, const double* s, con
     failing = k;
     if (solver.AbortRequested()) platform::StopFlag() = true;
   }
-  if (!platform::StopFlag() && code > 0) {
+  if (!platform::StopFlag() && code > 0 && code != kLammAmountNotKept) {
     char text[100];
     std::snprintf(text, sizeof text, "error #%d in simulation #%d", code, failing);
     ErrorBox(text);

@@ -115,7 +115,9 @@ class MultiThreadCLammNonIdeal : public MultiThreadCLammIdeal {
 // Solves species 1..n (s in Svedberg, D in cm^2/s, vbar for each species or null
 // for the template's) into results[k][scan]; returns the last positive error
 // code (0 when all were solved), after one "error #%d in simulation #%d" box
-// per failed worker.
+// per failed worker. A species that lost or created its loading gets no such
+// box: the caller tells it by its own message (the amount recorded for
+// TakeAmountNotKept, lamm/amount_kept.h).
 int CLRunMTList(const CLammIdeal* templ, int n, const double* s, const double* D,
                 const double* vbar, float*** results, const float* grid, int gridLength,
                 float** perScanRadii, const int* perScanCounts);

@@ -143,6 +143,22 @@ void LogIsItsOwnFile(const fs::path& dir) {
   EXPECT_NE(ReadAll(log).find("parameter file params.xml accepted"), std::string::npos);
 }
 
+// A Run whose species lost their loading: the log holds one error box, the
+// one that names the species and the cause, and the failure line quotes it.
+void OneAmountNotKeptBox(const fs::path& dir) {
+  const std::string log = ReadAll(dir / "out" / "automation.log");
+  std::size_t boxes = 0;
+  for (const char* caption : {"\n[ERROR", "\n[Error]"})
+    for (std::size_t at = log.find(caption); at != std::string::npos; at = log.find(caption, at + 1)) ++boxes;
+  EXPECT_EQ(boxes, 1u) << log;
+  const std::string box =
+      "[ERROR in simulation] the Lamm equation solution of s = 0.5 S, D = ";
+  EXPECT_NE(log.find("\n" + box), std::string::npos) << log;
+  const std::size_t failure = log.find("\nautomation failed: Run: failed (" + box);
+  ASSERT_NE(failure, std::string::npos) << log;
+  EXPECT_NE(log.find("no solute diffuses that fast", failure), std::string::npos) << log;
+}
+
 void NoOutputFolder(const fs::path& dir) { EXPECT_FALSE(fs::exists(dir / "out")); }
 
 // A name of 251 bytes for the flag file: with "out/" the path fills 255 of
@@ -534,7 +550,13 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
       // have no volume and diffuse beyond any solute, which no Lamm solution
       // computes. The run fails, and says why (it said "error #3" of a
       // singular matrix there was not).
-      {"Vbar of 1e-30", "<Vbar>1e-30</Vbar>\n", nullptr, 4, true, "no solute diffuses that fast"},
+      // One box says so, on worker threads or on the calling one, and the
+      // failure line carries its words (not an "error #8" of the list, a
+      // "user interrupt" or a "discretization error" beside it).
+      {"Vbar of 1e-30", "<Vbar>1e-30</Vbar>\n", nullptr, 4, true, "no solute diffuses that fast", 0, 0, false,
+       OneAmountNotKeptBox},
+      {"Vbar of 1e-30 on one thread", "<Vbar>1e-30</Vbar>\n<NumberComputationThreads>1</NumberComputationThreads>\n",
+       nullptr, 4, true, "no solute diffuses that fast", 0, 0, false, OneAmountNotKeptBox},
       {"confidence level not a number", "<RegularizationPvalue>nan</RegularizationPvalue>\n", nullptr, 2, false,
        "rejected: RegularizationPvalue (nan) must be at least 0"},
       {"infinite confidence level", "<RegularizationPvalue>inf</RegularizationPvalue>\n", nullptr, 2, false,

@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "data/load_hooks.h"
+#include "lamm/amount_kept.h"
 #include "lamm/lamm_ideal.h"
 #include "lamm/solver_display.h"
 #include "lamm_test_support.h"
@@ -95,25 +97,60 @@ TEST(LammThreads, AFailedSpeciesStopsItsWorkerAndIsReportedOnce) {
   e.gridPoints = 100;
   e.Build();
   auto templ = MakeSolver(e, LammSolverSettings{});
+  // A refused species is told by its number; one that lost or created its
+  // loading (a D no solute has) is told by the caller in words from what the
+  // list recorded, so the list itself shows no box for it.
+  struct Failure {
+    const char* name;
+    double D;
+    int code;
+    const char* box;  // null: none
+  };
+  const Failure failures[] = {
+      {"refused", -1e-7, 4, "error #4 in simulation #4"},
+      {"amount not kept", 1e6, 8, nullptr},
+  };
   // The workers share one queue, so which species the others take while the
   // failing one is refused depends on the scheduler: with two threads only
   // the code, the single report and the stop are fixed; one thread shows that
   // nothing after the failed species is taken.
-  for (int threads : {2, 1}) {
-    SCOPED_TRACE(threads);
-    SpeciesList list(8, 2, 100);
-    list.D[4] = -1e-7;  // refused with code 4
-    platform::StopFlag() = false;
-    platform::ScriptedUserInterface ui;
-    ui.ExpectBox("Error", "error #4 in simulation #4");
-    platform::ScopedUI guard(ui);
-    EXPECT_EQ(RunWithThreads(threads, list, e, *templ), 4);
-    EXPECT_TRUE(ui.failures.empty());
-    EXPECT_TRUE(ui.AllConsumed());
-    EXPECT_TRUE(platform::StopFlag().load());
-    if (threads == 1) {
-      for (int k : {1, 2, 3}) EXPECT_NE(list.store[k][1][50], -7.0f) << k;
-      for (int k : {5, 6, 7, 8}) EXPECT_EQ(list.store[k][1][50], -7.0f) << k;
+  for (const Failure& f : failures) {
+    for (int threads : {2, 1, 0}) {
+      // 0: the list on the calling thread, whose solver tells a refusal itself.
+      if (threads == 0 && f.box) continue;
+      SCOPED_TRACE(std::string(f.name) + ", threads " + std::to_string(threads));
+      SpeciesList list(8, 2, 100);
+      list.D[4] = f.D;
+      TakeAmountNotKept();
+      platform::StopFlag() = false;
+      platform::ScriptedUserInterface ui;
+      if (f.box) ui.ExpectBox("Error", f.box);
+      platform::ScopedUI guard(ui);
+      const int code = threads > 0 ? RunWithThreads(threads, list, e, *templ)
+                                   : RunLammListSingleThread(templ.get(), list.n, list.s.data(), list.D.data(),
+                                                             nullptr, list.results.data(), e.grid.data(), 100,
+                                                             nullptr, nullptr);
+      EXPECT_EQ(code, f.code);
+      EXPECT_TRUE(ui.failures.empty());
+      EXPECT_TRUE(ui.AllConsumed());
+      EXPECT_EQ(ui.transcript.size(), f.box ? 1u : 0u);
+      // The failure stopped the other workers, but the caller must not take
+      // it for a stop of the user's.
+      EXPECT_FALSE(platform::StopFlag().load());
+      if (threads == 1) {
+        for (int k : {1, 2, 3}) EXPECT_NE(list.store[k][1][50], -7.0f) << k;
+        for (int k : {5, 6, 7, 8}) EXPECT_EQ(list.store[k][1][50], -7.0f) << k;
+      }
+      // What the caller tells: the species that failed, and why.
+      const std::optional<AmountNotKept> amount = TakeAmountNotKept();
+      ASSERT_EQ(amount.has_value(), f.code == 8);
+      if (amount) {
+        EXPECT_EQ(amount->s, list.s[4]);
+        EXPECT_EQ(amount->D, 1e6);
+        EXPECT_NE(AmountNotKeptText(amount).find("no solute diffuses that fast (D = 1e+06 cm^2/sec"),
+                  std::string::npos)
+            << AmountNotKeptText(amount);
+      }
     }
   }
   platform::StopFlag() = false;
