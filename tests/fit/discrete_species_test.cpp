@@ -558,6 +558,15 @@ struct TableSet {
   std::vector<float> sFactors = {0.5f, 2.0f};
 };
 
+// Twenty velocity scans of 600 points, 1200 s apart, set up for discrete
+// species at 20 degrees (v-bar x density 0.73).
+void LoadDiscreteVelocitySet() {
+  LoadExperiment(20, 600, 1200.0, 600.0);
+  gSolutionConditions.vbarRho = 0.73f;
+  gSolutionConditions.temperature = 293.15f;
+  gModelSelectorFlags.LammDiscreteModel = 1;
+}
+
 // During a fit the species' s and size stay where the solver's work is
 // bounded: |s| up to twice the s that crosses the whole column by the first
 // scan, D down to a boundary of half a radial spacing by the last scan (for
@@ -565,11 +574,8 @@ struct TableSet {
 // are; outside a fit nothing is held; the report names a value that ended
 // on a limit.
 TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
-  LoadExperiment(20, 600, 1200.0, 600.0);
+  LoadDiscreteVelocitySet();
   ModelParams& mp = gModelParams;
-  gSolutionConditions.vbarRho = 0.73f;
-  gSolutionConditions.temperature = 293.15f;
-  gModelSelectorFlags.LammDiscreteModel = 1;
   const ScanSet& ss = CurrentScanSet();
   const FitEngineState& fs = gFitEngineState;
   const double w2t1 = ss.records[1].w2t, tLast = ss.records[20].time;
@@ -648,12 +654,9 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
 // evaluation slower than the last (the fit took 85 s). Held at its range,
 // it ends at the noise in a fifth of that and names how it ended.
 TEST_F(DiscreteSpeciesTest, ASpeciesTheDataDoNotNeedStaysInItsRangeByMarquardt) {
-  LoadExperiment(20, 600, 1200.0, 600.0);
+  LoadDiscreteVelocitySet();
   ModelHost host;
   ModelParams& mp = gModelParams;
-  gSolutionConditions.vbarRho = 0.73f;
-  gSolutionConditions.temperature = 293.15f;
-  gModelSelectorFlags.LammDiscreteModel = 1;
   gFitEngineState.molarMassParameters = 1;
   for (int k = 1; k <= 4; ++k) mp.included[k] = 0;
   mp.included[1] = 1;
@@ -688,12 +691,9 @@ class FitEndTable : public DiscreteSpeciesTest, public testing::WithParamInterfa
 
 TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
   const TableSet& set = GetParam();
-  LoadExperiment(20, 600, 1200.0, 600.0);
+  LoadDiscreteVelocitySet();
   ModelHost host;
   ModelParams& mp = gModelParams;
-  gSolutionConditions.vbarRho = 0.73f;
-  gSolutionConditions.temperature = 293.15f;
-  gModelSelectorFlags.LammDiscreteModel = 1;
   gFitEngineState.molarMassParameters = 1;
   auto place = [&](float sFactor, float mFactor) {
     for (int k = 1; k <= 4; ++k) mp.included[k] = 0;
