@@ -30,6 +30,7 @@
 #include "platform/qt/frame_window.h"
 #include "desktop_support.h"
 #include "dls_set_file.h"
+#include "tests/support/jumping_clock.h"
 
 // The scan set has a member of that name.
 #undef signals
@@ -237,6 +238,89 @@ TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
   EXPECT_EQ(ink, 0);
 }
 
+
+// The 30-minute bounds in the window, the clock moved on by 31 minutes in
+// the middle of the computation: a Run of either regularisation is stopped
+// as by a key, says why in its own box (not "user interrupt") and shows the
+// distribution from before, and the next Run is whole again; a Fit ends no
+// worse than it started (at the best state it has seen: the fit tests tell
+// that), with one box naming its limit.
+TEST_F(FitKeys, TheTimeBoundsEndARunAsAKeyWouldAndAFitAtItsBestState) {
+  ContinuousAnalysis();
+  struct Row {
+    const char* name;
+    bool fit, maxEntropy;
+    Method method;
+    int moment;  // the poll of the Run, or the evaluation of the fit, it passes in
+  };
+  const Row rows[] = {{"Tikhonov Run, first poll", false, false, Method::Simplex, 1},
+                      {"maximum entropy Run, a late poll", false, true, Method::Simplex, -1},
+                      {"simplex fit", true, false, Method::Simplex, 3},
+                      {"Marquardt fit", true, false, Method::Marquardt, 4}};
+  const char* const kRunText = "the Run did not end in 30 minutes and was stopped: the distribution shown before it is kept";
+  const char* const kFitText =
+      "the fit did not settle in 30 minutes: the best parameters found are kept; a second Fit continues from there";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Conti().maxEntropy = row.maxEntropy;
+    Choose(row.method);
+    int polls = 0;
+    platform::SetEventPump([&] { ++polls; });
+    Window().Dispatch(213);
+    Drain();
+    const int whole = polls;
+    const std::vector<float> before(Conti().distribution + 1, Conti().distribution + Conti().gridSize + 1);
+    const double rmsdBefore = RmsdHere();
+    teststate::JumpingClock clock;
+    bool jumped = false;
+    polls = 0;
+    platform::SetEventPump([&] {
+      ++polls;
+      const FitEngineState& fs = gFitEngineState;
+      const bool now = row.fit ? fs.fitRunning && fs.evaluationsThisRun >= row.moment
+                               : polls == (row.moment > 0 ? row.moment : whole * 9 / 10);
+      if (now && !jumped) {
+        jumped = true;
+        clock.Jump(31 * 60);
+      }
+    });
+    ui_->transcript.clear();
+    ui_->lenient = true;
+    Window().Dispatch(row.fit ? 215 : 213);
+    platform::SetEventPump({});
+    Drain();
+    ASSERT_TRUE(jumped);
+    int runBoxes = 0, fitBoxes = 0;
+    for (const auto& t : ui_->transcript) {
+      runBoxes += t.text == kRunText;
+      fitBoxes += t.text == kFitText;
+      EXPECT_NE(t.text, "user interrupt");
+    }
+    EXPECT_EQ(runBoxes, row.fit ? 0 : 1);
+    EXPECT_EQ(fitBoxes, row.fit ? 1 : 0);
+    EXPECT_FALSE(platform::StopDeadlinePassed());
+    EXPECT_FALSE(platform::StopFlag().load());
+    EXPECT_FALSE(Window().RunBusy);
+    EXPECT_FALSE(Window().FitBusy);
+    if (row.fit) {
+      EXPECT_EQ(Conti().lastRunFailed, 0);
+      const double after = RmsdHere();
+      EXPECT_NEAR(ReportedRmsd(), after, 5e-6);
+      EXPECT_LE(after, rmsdBefore * 1.0001) << "a worse state than the fit started from is kept";
+    } else {
+      EXPECT_EQ(Conti().lastRunFailed, 1);
+      ASSERT_EQ(Conti().gridSize, static_cast<int>(before.size()));
+      EXPECT_TRUE(std::equal(before.begin(), before.end(), Conti().distribution + 1))
+          << "the distribution shown after the stop is not the one before";
+      // The next Run, within its time, is whole again and gives the same.
+      Window().Dispatch(213);
+      Drain();
+      EXPECT_EQ(Conti().lastRunFailed, 0);
+      EXPECT_TRUE(std::equal(before.begin(), before.end(), Conti().distribution + 1));
+    }
+  }
+  Conti().maxEntropy = 0;
+}
 
 // Ctrl+R typed during a Run is its stop, whether the toolkit delivers it at
 // once or it still waits in the queue when the Run ends: no second Run
