@@ -434,9 +434,11 @@ class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCas
     Drain();
     return polls;
   }
+  // The stop's own words: "user interrupt", or for a time course how many
+  // of its windows it had computed.
   static bool SaidUserInterrupt(const std::vector<platform::TranscriptEntry>& t) {
     for (const auto& e : t)
-      if (e.text == "user interrupt") return true;
+      if (e.text == "user interrupt" || e.text.rfind("time course interrupted: ", 0) == 0) return true;
     return false;
   }
 };
@@ -481,7 +483,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"csff0", 595, false, {{405, "15"}, {406, "1"}, {407, "10"}, {428, "4"}}},
                       StopCase{"cM", 235, false, {{405, "30"}}},
                       StopCase{"IRh", 503, true, {{405, "30"}}},
-                      StopCase{"ID", 502, true, {{405, "30"}}}),
+                      StopCase{"ID", 502, true, {{405, "30"}}},
+                      StopCase{"IRht", 522, true, {{405, "30"}}}),
     [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.name); });
 
 
