@@ -154,14 +154,16 @@ TEST_F(AutomationWindowTest, AFitStoppedByAKeySaysSoInTheLog) {
 // The 30-minute bounds unattended, the clock moved on by 31 minutes while
 // the computation is under way: a Fit ends with status 0, the log and the
 // result file naming the limit; a Run (of either regularisation, in its
-// Lamm solutions or in its regularisation) is stopped as by a key, which
-// fails it: status 4, its words in the log and the failed step in the
-// result file.
+// Lamm solutions, normal equations or regularisation) is stopped as by a
+// key, which fails it: status 4, its words in the log and the failed step
+// in the result file.
+enum class RunStage { Kernels, NormalEquations, Regularization };
+
 struct BoundRow {
   const char* name;
   bool fit;
   const char* regularization;
-  bool inRegularization;
+  RunStage stage;
 };
 
 class AutomationTimeBounds : public AutomationWindowTest, public ::testing::WithParamInterface<BoundRow> {};
@@ -173,11 +175,13 @@ TEST_P(AutomationTimeBounds, TheTimeBoundEndsTheStepAndSaysSo) {
   bool jumped = false;
   platform::SetEventPump([&] {
     const FitEngineState& fs = gFitEngineState;
-    // The normal equations of a Run are timed once built: the regularisation follows.
-    const bool regularizing = LastContiRunTimings().normalEquations > 0;
+    // Each stage of a Run is timed once it has ended.
+    const ContiRunTimings& t = LastContiRunTimings();
+    const RunStage stage = t.normalEquations > 0 ? RunStage::Regularization
+                           : t.lamm > 0         ? RunStage::NormalEquations
+                                                : RunStage::Kernels;
     if (jumped || (row.fit ? !(fs.fitRunning && fs.evaluationsThisRun == 3)
-                           : fs.fitRunning || platform::ArmedStopDeadline() == 0 ||
-                                 regularizing != row.inRegularization))
+                           : fs.fitRunning || platform::ArmedStopDeadline() == 0 || stage != row.stage))
       return;
     jumped = true;
     clock.Jump(31 * 60);
@@ -216,11 +220,14 @@ TEST_P(AutomationTimeBounds, TheTimeBoundEndsTheStepAndSaysSo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bounds, AutomationTimeBounds,
-                         ::testing::Values(BoundRow{"Fit", true, "Tikhonov", false},
-                                           BoundRow{"MaximumEntropyRun", false, "maxent", false},
-                                           BoundRow{"TikhonovRun", false, "Tikhonov", false},
-                                           BoundRow{"MaximumEntropyRegularization", false, "maxent", true},
-                                           BoundRow{"TikhonovRegularization", false, "Tikhonov", true}),
+                         ::testing::Values(BoundRow{"Fit", true, "Tikhonov", RunStage::Kernels},
+                                           BoundRow{"MaximumEntropyRun", false, "maxent", RunStage::Kernels},
+                                           BoundRow{"TikhonovRun", false, "Tikhonov", RunStage::Kernels},
+                                           BoundRow{"NormalEquations", false, "Tikhonov", RunStage::NormalEquations},
+                                           BoundRow{"MaximumEntropyRegularization", false, "maxent",
+                                                    RunStage::Regularization},
+                                           BoundRow{"TikhonovRegularization", false, "Tikhonov",
+                                                    RunStage::Regularization}),
                          [](const ::testing::TestParamInfo<BoundRow>& i) { return std::string(i.param.name); });
 
 // With a window to look at, the screenshot of the result set is the picture

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <algorithm>
 #include <cmath>
 #include <chrono>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/regularization_scaling.h"
@@ -370,7 +372,8 @@ TEST_F(FitKeys, KeysTypedDuringARunStartNoCommandAfterIt) {
 }
 
 // A Run of each distribution model stopped by a key at several of its polls
-// of the keyboard (from the first to its last), then run again: the
+// of the keyboard (the first, in its kernels, in its normal equations, in
+// its regularisation and NNLS solves, the last), then run again: the
 // distribution shown after the stop is the one from before, bit for bit,
 // and the next Run equals the Run of a new program on the same entries.
 struct StopCase {
@@ -378,6 +381,9 @@ struct StopCase {
   int model;
   bool dls;
   std::vector<std::pair<int, std::string>> entries;
+  // Polls after the last computation, where no stop is left to take (the
+  // time course draws its last window's distribution).
+  int pollsAfterResult = 0;
 };
 
 class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCase> {
@@ -422,17 +428,26 @@ class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCas
     forms_.Expect({"", c.entries, {}});
     Window().Dispatch(212);
   }
-  // A Run with a key typed at the nth poll of the keyboard (0: none);
-  // returns the polls it made.
-  int RunStoppedAt(int n) {
-    int polls = 0;
+  // The polls of the keyboard a Run made, and the first of them in its
+  // normal equations and in its regularisation (0: none there).
+  struct Polls {
+    int all = 0, firstNormal = 0, firstRegularization = 0;
+  };
+  // A Run with a key typed at the nth poll of the keyboard (0: none). The
+  // stages are told by the Run's timings: each is set once its stage ended.
+  Polls RunStoppedAt(int n) {
+    Polls p;
     platform::SetEventPump([&] {
-      if (++polls == n) Type(Qt::Key_X, "x");
+      ++p.all;
+      const ContiRunTimings& t = LastContiRunTimings();
+      if (!p.firstNormal && t.lamm > 0) p.firstNormal = p.all;
+      if (!p.firstRegularization && t.normalEquations > 0) p.firstRegularization = p.all;
+      if (p.all == n) Type(Qt::Key_X, "x");
     });
     Window().Dispatch(213);
     platform::SetEventPump({});
     Drain();
-    return polls;
+    return p;
   }
   // The stop's own words: "user interrupt", or for a time course how many
   // of its windows it had computed.
@@ -446,27 +461,54 @@ class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCas
 TEST_P(StoppedRuns, AStopShowsTheDistributionBeforeAndTheNextRunIsAsInANewProgram) {
   const StopCase& c = GetParam();
   Analysis(c);
-  RunStoppedAt(0);
-  // The polls of a Run after a whole one (which for c(s,f/f0) on an
-  // unchanged grid takes the kernels computed before).
-  const int polls = RunStoppedAt(0);
-  ASSERT_GT(polls, 2) << "the Run never looked at the keyboard";
+  // The first Run computes every kernel; a Run after a whole one (which for
+  // c(s,f/f0) on an unchanged grid takes the kernels computed before) polls
+  // as the Runs below do.
+  const Polls computing = RunStoppedAt(0);
+  const Polls polls = RunStoppedAt(0);
+  ASSERT_GT(polls.all, 2) << "the Run never looked at the keyboard";
   ASSERT_EQ(Conti().lastRunFailed, 0);
   const Shown first = Now();
   ASSERT_FALSE(first.c.empty());
   std::vector<Shown> again;
-  std::vector<int> moments = {1, polls / 3, 2 * polls / 3, polls * 9 / 10};
+  // The first poll, the middle of the kernels, the first and a middle poll
+  // of the normal equations and of the regularisation (where the Run polls
+  // there), and the last.
+  const int last = polls.all - c.pollsAfterResult;
+  std::vector<int> moments = {1, std::max(1, (polls.firstNormal ? polls.firstNormal : last) / 2)};
+  for (const int from : {polls.firstNormal, polls.firstRegularization})
+    if (from > 0 && from <= last) moments.insert(moments.end(), {from, (from + last + 1) / 2});
+  moments.push_back(last);
+  std::sort(moments.begin(), moments.end());
+  moments.erase(std::unique(moments.begin(), moments.end()), moments.end());
+  std::printf("%s: %d polls (normal equations from %d, regularisation from %d; computing its kernels %d, from %d)\n",
+              c.name, polls.all, polls.firstNormal, polls.firstRegularization, computing.all, computing.firstNormal);
   for (int n : moments) {
     SCOPED_TRACE(n);
     ui_->transcript.clear();
     RunStoppedAt(n);
-    ASSERT_TRUE(SaidUserInterrupt(ui_->transcript)) << "not stopped at poll " << n << " of " << polls;
+    ASSERT_TRUE(SaidUserInterrupt(ui_->transcript)) << "not stopped at poll " << n << " of " << polls.all;
     EXPECT_EQ(Conti().lastRunFailed, 1);
     EXPECT_TRUE(Now() == first) << "the distribution shown after the stop is not the one before";
     EXPECT_FALSE(platform::QuitRequested());
     RunStoppedAt(0);
     EXPECT_EQ(Conti().lastRunFailed, 0);
     again.push_back(Now());
+  }
+  // Where a Run takes the kernels of the one before, a Run after a stopped
+  // one computes them again: stopped in them too, the stop after a stop
+  // leaves nothing the next Run takes as done.
+  if (computing.firstNormal > 2 && polls.firstNormal < computing.firstNormal) {
+    SCOPED_TRACE("in the kernels after a stop");
+    RunStoppedAt(1);
+    ui_->transcript.clear();
+    RunStoppedAt(computing.firstNormal / 2);
+    EXPECT_TRUE(SaidUserInterrupt(ui_->transcript));
+    EXPECT_TRUE(Now() == first) << "the distribution shown after the stop is not the one before";
+    RunStoppedAt(0);
+    EXPECT_EQ(Conti().lastRunFailed, 0);
+    again.push_back(Now());
+    moments.push_back(-computing.firstNormal / 2);
   }
   // The same entries in a new program.
   StartAgain();
@@ -484,7 +526,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"cM", 235, false, {{405, "30"}}},
                       StopCase{"IRh", 503, true, {{405, "30"}}},
                       StopCase{"ID", 502, true, {{405, "30"}}},
-                      StopCase{"IRht", 522, true, {{405, "30"}}}),
+                      StopCase{"IRht", 522, true, {{405, "30"}}, 1}),
     [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.name); });
 
 
