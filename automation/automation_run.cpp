@@ -236,7 +236,7 @@ CommandStatus ComputeStep(IAutomationWindow& window, int id, std::string* firstE
   CommandStatus status = SendCommand(window, id, true, firstError);
   // A Run stopped on its way (at its time bound) leaves the distribution
   // from before it, not a result: the box that said why is the failure's.
-  const bool stoppedRun = id == kCmdRun && Conti().lastRunFailed;
+  const bool stoppedRun = id == kCmdRun && !gModelSelectorFlags.SedTransformModel && Conti().lastRunFailed;
   if (status == CommandStatus::Done && gModelSelectorFlags.DistributionModel &&
       (!(LastContiRunTimings().total > 0 && Conti().distribution) || stoppedRun)) {
     status = CommandStatus::Failed;

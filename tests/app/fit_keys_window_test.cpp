@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <thread>
 #include <string>
@@ -428,21 +429,27 @@ class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCas
     forms_.Expect({"", c.entries, {}});
     Window().Dispatch(212);
   }
-  // The polls of the keyboard a Run made, and the first of them in its
-  // normal equations and in its regularisation (0: none there).
+  // The stages of a Run, told by its timings (each is set once its stage
+  // has ended), and the polls of the keyboard the Run made in each.
+  enum Stage { kKernels, kNormalEquations, kRegularization, kStages };
   struct Polls {
-    int all = 0, firstNormal = 0, firstRegularization = 0;
+    int in[kStages] = {0, 0, 0};
+    int All() const { return in[kKernels] + in[kNormalEquations] + in[kRegularization]; }
   };
-  // A Run with a key typed at the nth poll of the keyboard (0: none). The
-  // stages are told by the Run's timings: each is set once its stage ended.
-  Polls RunStoppedAt(int n) {
+  struct Moment {
+    Stage stage;
+    int poll;  // of the stage, from 1
+    bool operator<(const Moment& o) const { return stage != o.stage ? stage < o.stage : poll < o.poll; }
+    bool operator==(const Moment& o) const = default;
+  };
+  // A Run with a key typed at the given poll of a stage (none: a whole Run).
+  Polls RunStoppedAt(std::optional<Moment> at = std::nullopt) {
     Polls p;
     platform::SetEventPump([&] {
-      ++p.all;
       const ContiRunTimings& t = LastContiRunTimings();
-      if (!p.firstNormal && t.lamm > 0) p.firstNormal = p.all;
-      if (!p.firstRegularization && t.normalEquations > 0) p.firstRegularization = p.all;
-      if (p.all == n) Type(Qt::Key_X, "x");
+      const Stage stage = t.normalEquations > 0 ? kRegularization : t.lamm > 0 ? kNormalEquations : kKernels;
+      ++p.in[stage];
+      if (at && stage == at->stage && p.in[stage] == at->poll) Type(Qt::Key_X, "x");
     });
     Window().Dispatch(213);
     platform::SetEventPump({});
@@ -464,59 +471,69 @@ TEST_P(StoppedRuns, AStopShowsTheDistributionBeforeAndTheNextRunIsAsInANewProgra
   // The first Run computes every kernel; a Run after a whole one (which for
   // c(s,f/f0) on an unchanged grid takes the kernels computed before) polls
   // as the Runs below do.
-  const Polls computing = RunStoppedAt(0);
-  const Polls polls = RunStoppedAt(0);
-  ASSERT_GT(polls.all, 2) << "the Run never looked at the keyboard";
+  const Polls computing = RunStoppedAt();
+  const Polls polls = RunStoppedAt();
+  ASSERT_GT(polls.All(), 2) << "the Run never looked at the keyboard";
   ASSERT_EQ(Conti().lastRunFailed, 0);
   const Shown first = Now();
   ASSERT_FALSE(first.c.empty());
-  std::vector<Shown> again;
-  // The first poll, the middle of the kernels, the first and a middle poll
-  // of the normal equations and of the regularisation (where the Run polls
-  // there), and the last.
-  const int last = polls.all - c.pollsAfterResult;
-  std::vector<int> moments = {1, std::max(1, (polls.firstNormal ? polls.firstNormal : last) / 2)};
-  for (const int from : {polls.firstNormal, polls.firstRegularization})
-    if (from > 0 && from <= last) moments.insert(moments.end(), {from, (from + last + 1) / 2});
-  moments.push_back(last);
+  // The first poll of each stage, the second of the kernels, and a middle
+  // and a late one of the regularisation and its NNLS solves. The kernels
+  // and the normal equations are polled while their worker threads run
+  // (every 10 ms), so only their first polls are sure to come again; the
+  // regularisation polls on this thread, as often in every Run.
+  std::vector<Moment> moments;
+  const int regularization = polls.in[kRegularization] - c.pollsAfterResult;
+  if (polls.in[kKernels] > 0) moments.push_back({kKernels, 1});
+  if (polls.in[kKernels] >= 4) moments.push_back({kKernels, 2});
+  if (polls.in[kNormalEquations] > 0) moments.push_back({kNormalEquations, 1});
+  if (regularization > 0)
+    for (const int k : {1, (regularization + 1) / 2, std::max(1, regularization * 9 / 10)})
+      moments.push_back({kRegularization, k});
   std::sort(moments.begin(), moments.end());
   moments.erase(std::unique(moments.begin(), moments.end()), moments.end());
-  std::printf("%s: %d polls (normal equations from %d, regularisation from %d; computing its kernels %d, from %d)\n",
-              c.name, polls.all, polls.firstNormal, polls.firstRegularization, computing.all, computing.firstNormal);
-  for (int n : moments) {
-    SCOPED_TRACE(n);
+  ASSERT_GE(moments.size(), 2u);
+  std::printf("%s: %d polls in the kernels, %d in the normal equations, %d in the regularisation (%d in the "
+              "kernels when it computes them)\n",
+              c.name, polls.in[kKernels], polls.in[kNormalEquations], polls.in[kRegularization],
+              computing.in[kKernels]);
+  std::vector<Shown> again;
+  std::vector<std::string> when;
+  for (const Moment m : moments) {
+    when.push_back("stage " + std::to_string(m.stage) + ", poll " + std::to_string(m.poll));
+    SCOPED_TRACE(when.back());
     ui_->transcript.clear();
-    RunStoppedAt(n);
-    ASSERT_TRUE(SaidUserInterrupt(ui_->transcript)) << "not stopped at poll " << n << " of " << polls.all;
+    RunStoppedAt(m);
+    ASSERT_TRUE(SaidUserInterrupt(ui_->transcript)) << "not stopped";
     EXPECT_EQ(Conti().lastRunFailed, 1);
     EXPECT_TRUE(Now() == first) << "the distribution shown after the stop is not the one before";
     EXPECT_FALSE(platform::QuitRequested());
-    RunStoppedAt(0);
+    RunStoppedAt();
     EXPECT_EQ(Conti().lastRunFailed, 0);
     again.push_back(Now());
   }
   // Where a Run takes the kernels of the one before, a Run after a stopped
   // one computes them again: stopped in them too, the stop after a stop
   // leaves nothing the next Run takes as done.
-  if (computing.firstNormal > 2 && polls.firstNormal < computing.firstNormal) {
-    SCOPED_TRACE("in the kernels after a stop");
-    RunStoppedAt(1);
+  if (computing.in[kKernels] > polls.in[kKernels]) {
+    when.push_back("in the kernels after a stop");
+    SCOPED_TRACE(when.back());
+    RunStoppedAt(moments.front());
     ui_->transcript.clear();
-    RunStoppedAt(computing.firstNormal / 2);
+    RunStoppedAt(Moment{kKernels, 1});
     EXPECT_TRUE(SaidUserInterrupt(ui_->transcript));
     EXPECT_TRUE(Now() == first) << "the distribution shown after the stop is not the one before";
-    RunStoppedAt(0);
+    RunStoppedAt();
     EXPECT_EQ(Conti().lastRunFailed, 0);
     again.push_back(Now());
-    moments.push_back(-computing.firstNormal / 2);
   }
   // The same entries in a new program.
   StartAgain();
   Analysis(c);
-  RunStoppedAt(0);
+  RunStoppedAt();
   const Shown fresh = Now();
   EXPECT_TRUE(fresh == first);
-  for (std::size_t k = 0; k < again.size(); ++k) EXPECT_TRUE(again[k] == fresh) << "after the stop at poll " << moments[k];
+  for (std::size_t k = 0; k < again.size(); ++k) EXPECT_TRUE(again[k] == fresh) << "after the stop at " << when[k];
 }
 
 INSTANTIATE_TEST_SUITE_P(
