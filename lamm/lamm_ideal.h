@@ -275,7 +275,7 @@ class CLammIdeal : protected LammIdealState {
   void TridagActiveReuse(const double* lo, const double* rhs, double* x, int n) const;
   void StepWithKeptFactors(const double* lo, const double* di, const double* up, const double* x,
                            double* c, int n) const;
-  bool FactorFromBottom(int n);
+  void PairFactors(int n);
   void StepFromBothEnds(const double* lo, const double* di, const double* up, const double* x,
                         double* c, int n) const;
 
