@@ -272,7 +272,6 @@ class CLammIdeal : protected LammIdealState {
                            const double* x, double* out, int n) const;
   bool TridagActive(const double* lo, const double* di, const double* up, const double* rhs,
                     double* x, int n);
-  void TridagActiveReuse(const double* lo, const double* rhs, double* x, int n) const;
   void StepWithKeptFactors(const double* lo, const double* di, const double* up, const double* x,
                            double* c, int n) const;
   void PairFactors(int n);

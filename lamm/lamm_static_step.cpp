@@ -159,10 +159,12 @@ bool CLammIdeal::TridagActive(const double* lo, const double* di, const double* 
   // factors are the reciprocal pivots and lo/pivot, so that the substitutions
   // of the following steps are multiply-add chains without divisions.
   // Beside it the same matrix is eliminated from row n up for
-  // StepFromBothEnds: q_n = di_n, q_i = di_i - up_i lo_{i+1} / q_{i+1}. Each
-  // elimination is a chain of divisions that waits on itself; run in one
-  // loop the two chains overlap. A vanishing pivot of the second only
-  // leaves the steps to the factors from the top.
+  // StepFromBothEnds: q_n = di_n, q_i = di_i - up_i lo_{i+1} / q_{i+1}; and
+  // the forward substitution of this step follows the elimination row by
+  // row. Each elimination is a chain of divisions that waits on itself, as
+  // the substitution waits on its own multiply-adds; run in one loop the
+  // three chains overlap. A vanishing pivot of the second only leaves the
+  // steps to the factors from the top.
   bottomFactors_ = false;
   bottomFactorsFailed_ = true;  // until the elimination gets through
   double p = di[1];
@@ -173,6 +175,12 @@ bool CLammIdeal::TridagActive(const double* lo, const double* di, const double* 
   }
   piv_[1] = 1.0 / p;
   work_[1] = 0;
+  // The depleted rows before the first active one carry zero right-hand
+  // sides and stay zero.
+  const int first = start_ >= 4 ? start_ - 1 : 1;
+  for (int i = 1; i < first; ++i) x[i] = 0;
+  double y = 0;
+  if (first == 1) x[1] = y = rhs[1] * piv_[1];
   double q = di[n];
   bool bottom = n >= 2 && q != 0 && std::isfinite(q);
   if (bottom) {
@@ -190,6 +198,8 @@ bool CLammIdeal::TridagActive(const double* lo, const double* di, const double* 
     }
     piv_[i] = 1.0 / p;
     work_[i] = lo[i] * piv_[i];
+    if (i > first) x[i] = y = rhs[i] * piv_[i] - work_[i] * y;
+    else if (i == first) x[i] = y = rhs[i] * piv_[i];
     if (bottom) {
       q = di[j] - up[j] * bottomLo_[j + 1];
       if (q == 0 || !std::isfinite(q)) {
@@ -202,33 +212,17 @@ bool CLammIdeal::TridagActive(const double* lo, const double* di, const double* 
     }
   }
   bottomFactorsFailed_ = !bottom;
-  TridagActiveReuse(lo, rhs, x, n);
-  return true;
-}
-
-void CLammIdeal::TridagActiveReuse(const double* /*lo*/, const double* rhs, double* x,
-                                   int n) const {
-  const int first = start_ >= 4 ? start_ - 1 : 1;
-  // Forward substitution over the active rows; the depleted rows before them
-  // carry zero right-hand sides and stay zero.
-  for (int i = 1; i < first; ++i) x[i] = 0;
-  const double* ip = piv_;
-  const double* lp = work_;
-  double y = rhs[first] * ip[first];
-  x[first] = y;
-  for (int i = first + 1; i <= n; ++i) {
-    y = rhs[i] * ip[i] - lp[i] * y;
-    x[i] = y;
-  }
-  for (int i = n - 1; i >= first; --i) {
+  for (i = n - 1; i >= first; --i) {
     y = x[i] - gam_[i + 1] * y;
     x[i] = y;
   }
+  return true;
 }
 
 // One step with the kept factors of A: c = A^-1 B x over the active rows,
 // the product B x formed row by row inside the forward substitution, in the
-// same arithmetic as TridiagMatVecActive followed by TridagActiveReuse.
+// same arithmetic as TridiagMatVecActive followed by the substitutions of
+// TridagActive.
 void CLammIdeal::StepWithKeptFactors(const double* lo, const double* di, const double* up,
                                      const double* x, double* c, int n) const {
   const int first = start_ >= 4 ? start_ - 1 : 1;
