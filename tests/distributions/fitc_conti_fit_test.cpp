@@ -360,25 +360,31 @@ int ListWhoseTimeRunsOut(const LammListJob& job) {
 
 // The time bound also ends the evaluation under way: the kernels' polls cut
 // it short (it never counts as a misfit), and the fit ends as out of time,
-// not as stopped by the user, at the best state it has seen: by the simplex
-// or Marquardt-Levenberg, on one thread or three, early or later in the fit.
+// not as stopped by the user, at the best state it has seen: by the simplex,
+// Marquardt-Levenberg or annealing, on one thread or three, early or later
+// in the fit.
 TEST_F(ContiFitTest, TheTimeBoundCutsShortTheEvaluationUnderWay) {
   struct Row {
     const char* name;
-    unsigned char marquardt;
+    unsigned char marquardt, annealing;
     int threads, jumpAt;
   };
-  for (const Row row : {Row{"simplex", 0, 1, 3}, Row{"simplex", 0, 3, 3}, Row{"simplex", 0, 1, 12},
-                        Row{"marquardt", 1, 1, 3}, Row{"marquardt", 1, 3, 9}}) {
+  for (const Row row : {Row{"simplex", 0, 0, 1, 3}, Row{"simplex", 0, 0, 3, 3}, Row{"simplex", 0, 0, 1, 12},
+                        Row{"marquardt", 1, 0, 1, 3}, Row{"marquardt", 1, 0, 3, 9}, Row{"annealing", 0, 1, 1, 7}}) {
     SCOPED_TRACE(std::string(row.name) + ", " + std::to_string(row.threads) + " threads, list " +
                  std::to_string(row.jumpAt));
     teststate::JumpingClock clock;
     gClock = &clock;
     FitEngineState& fs = gFitEngineState;
     EXPECT_EQ(fs.maxFitSeconds, kMaxFitSeconds);
-    fs.useSimplex = !row.marquardt;
+    fs.useSimplex = !row.marquardt && !row.annealing;
     fs.useMarquardt = row.marquardt;
-    fs.useAnnealing = 0;
+    fs.useAnnealing = row.annealing;
+    fs.annealFinalSimplex = 1;
+    fs.annealFinalMarquardt = 0;
+    fs.annealSteps = 3;
+    fs.annealIterations = 20;
+    fs.annealTemperature = fs.annealStartTemperature = row.annealing ? 0.5f : 0.0f;
     Conti().multipleThreads = row.threads > 1;
     LammListThreads() = row.threads;
     Float(6.012f, 1.4f);
