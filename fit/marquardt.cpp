@@ -534,6 +534,11 @@ int MLOptimize(FitHost* host) {
     }
   }
 
+  // Entries the last steps pressed against the end of their fit range: a
+  // minimum found there lies beyond the range, not inside it.
+  std::vector<int> held;
+  for (int j = 1; j <= n; ++j)
+    if (w.blocked[j] != 0) held.push_back(j);
   // A fit ended by its budget ends as a completed one, at its last
   // accepted point (a trial cut short was not taken).
   const bool budget = FitStoppedByBudget() && !fs.mlError;
@@ -589,7 +594,8 @@ int MLOptimize(FitHost* host) {
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
   if (completed && !budget) {
-    ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done);
+    ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done,
+                       FitVectorEntryNames(held));
   } else if (!completed && !budget && started && fs.mlError) {
     ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
   } else if (!completed && !budget && started) {
