@@ -534,11 +534,18 @@ int MLOptimize(FitHost* host) {
     }
   }
 
-  // Entries the last steps pressed against the end of their fit range: a
-  // minimum found there lies beyond the range, not inside it.
+  // A species' s or size the last steps pressed against the end of its
+  // physical range: a minimum found there lies beyond the range, where the
+  // species leaves the cell before the first scan or spreads no boundary
+  // (the meniscus and bottom at the limits the user set are no such end:
+  // the report names them at their limit).
   std::vector<int> held;
-  for (int j = 1; j <= n; ++j)
-    if (w.blocked[j] != 0) held.push_back(j);
+  {
+    std::vector<unsigned char> ranged(static_cast<size_t>(n) + 1, 0);
+    FitVectorEntriesInSpeciesRanges(n, ranged.data());
+    for (int j = 1; j <= n; ++j)
+      if (w.blocked[j] != 0 && ranged[static_cast<size_t>(j)]) held.push_back(j);
+  }
   // A fit ended by its budget ends as a completed one, at its last
   // accepted point (a trial cut short was not taken).
   const bool budget = FitStoppedByBudget() && !fs.mlError;
