@@ -20,6 +20,7 @@
 #include "fit/error_surface.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
+#include "fit/fit_target.h"
 #include "fit/fit_vector.h"
 #include "fit/fluorescence_options.h"
 #include "fit/marquardt.h"
@@ -33,6 +34,7 @@
 #include "lamm/lamm_settings.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
+#include "platform/error_box.h"
 
 namespace {
 
@@ -419,6 +421,23 @@ TEST(SimulationErrors, MessagesAndFlagsByCode) {
   }
   EXPECT_EQ(host.boxes.size(), 1u);
   EXPECT_EQ(host.boxes[0], "DISCRETIZATION ERROR|change grid size and readjust max dc/c");
+  // Inside a Fit's evaluation it is a failure that rejects the trial, and
+  // its box is the Fit's one solver box, after a singular matrix too.
+  host.boxes.clear();
+  gSimulationSwitches.discretizationWarningShown = 0;
+  {
+    FitSolverBoxScope fit;
+    platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
+    for (int code : {2, 2, 3}) {
+      const long before = gate.failures;
+      gate.counting = true;
+      ReportSimulationError(&host, code);
+      gate.counting = false;
+      EXPECT_EQ(gate.failures, before + 1) << code;
+    }
+  }
+  EXPECT_EQ(host.boxes, std::vector<std::string>{"DISCRETIZATION ERROR|change grid size and readjust max dc/c"});
+  gFitEngineState.fitRunning = 0;
   // A low-speed phase answered No at the first question ends there.
   host.boxes.clear();
   ReportSimulationError(&host, 5);
