@@ -375,9 +375,10 @@ TEST_F(FitKeys, KeysTypedDuringARunStartNoCommandAfterIt) {
 
 // A Run of each distribution model stopped by a key at several of its polls
 // of the keyboard (the first, in its kernels, in its normal equations, in
-// its regularisation and NNLS solves, the last), then run again: the
-// distribution shown after the stop is the one from before, bit for bit,
-// and the next Run equals the Run of a new program on the same entries.
+// its regularisation and NNLS solves, late in it; and by its time bound),
+// then run again: the distribution shown after the stop is the one from
+// before, bit for bit, and the next Run equals the Run of a new program on
+// the same entries.
 struct StopCase {
   const char* name;
   int model;
@@ -443,14 +444,19 @@ class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCas
     bool operator<(const Moment& o) const { return stage != o.stage ? stage < o.stage : poll < o.poll; }
     bool operator==(const Moment& o) const = default;
   };
-  // A Run with a key typed at the given poll of a stage (none: a whole Run).
-  Polls RunStoppedAt(std::optional<Moment> at = std::nullopt) {
+  // A Run with a key typed at the given poll of a stage (none: a whole Run),
+  // or with the clock moved past the Run's time bound there.
+  Polls RunStoppedAt(std::optional<Moment> at = std::nullopt, teststate::JumpingClock* clock = nullptr) {
     Polls p;
     platform::SetEventPump([&] {
       const ContiRunTimings& t = LastContiRunTimings();
       const Stage stage = t.normalEquations > 0 ? kRegularization : t.lamm > 0 ? kNormalEquations : kKernels;
       ++p.in[stage];
-      if (at && stage == at->stage && p.in[stage] == at->poll) Type(Qt::Key_X, "x");
+      if (!at || stage != at->stage || p.in[stage] != at->poll) return;
+      if (clock)
+        clock->Jump(31 * 60);
+      else
+        Type(Qt::Key_X, "x");
     });
     Window().Dispatch(213);
     platform::SetEventPump({});
@@ -524,6 +530,27 @@ TEST_P(StoppedRuns, AStopShowsTheDistributionBeforeAndTheNextRunIsAsInANewProgra
     RunStoppedAt(Moment{kKernels, 1});
     EXPECT_TRUE(SaidUserInterrupt(ui_->transcript));
     EXPECT_TRUE(Now() == first) << "the distribution shown after the stop is not the one before";
+    RunStoppedAt();
+    EXPECT_EQ(Conti().lastRunFailed, 0);
+    again.push_back(Now());
+  }
+  // The Run's time bound passing at the first of these moments stops it as
+  // the key did, in its own words.
+  {
+    when.push_back("at its time bound");
+    SCOPED_TRACE(when.back());
+    teststate::JumpingClock clock;
+    ui_->transcript.clear();
+    RunStoppedAt(moments.front(), &clock);
+    int said = 0;
+    for (const auto& e : ui_->transcript) {
+      said += e.text == kRunTimeBoundText || e.text.rfind("time course interrupted: ", 0) == 0;
+      EXPECT_NE(e.text, "user interrupt");
+    }
+    EXPECT_EQ(said, 1);
+    EXPECT_EQ(Conti().lastRunFailed, 1);
+    EXPECT_TRUE(Now() == first) << "the distribution shown after the stop is not the one before";
+    EXPECT_FALSE(platform::StopDeadlinePassed());
     RunStoppedAt();
     EXPECT_EQ(Conti().lastRunFailed, 0);
     again.push_back(Now());
