@@ -218,9 +218,7 @@ TEST_F(EarlierAnalyses, AnotherModelTakesTheVanHoldeWeischetPlotAway) {
   for (int model : {275, 198}) {
     LoadChosen(CopyExample("scans" + std::to_string(model)));
     Run(Earlier::VanHoldeWeischet);
-    ui_->lenient = true;
-    Window().Dispatch(model);
-    ui_->lenient = false;
+    DispatchLenient(model);
     EXPECT_FALSE(ExtrapolationPlot().shown) << model;
   }
 }
@@ -320,9 +318,7 @@ TEST_F(AnalysisSequence, NonidealCsStartsIdealAndLeavesTheOtherModelsDiscreteSpe
   LoadChosen(CopyExample("scans"));
   ContiStore().discreteM = 20000.0f;
   ContiStore().discreteSecond = 2.0f;
-  ui_->lenient = true;
-  Window().Dispatch(585);
-  ui_->lenient = false;
+  DispatchLenient(585);
   EXPECT_EQ(gModelSelectorFlags.NonidealCSModel, 1);
   EXPECT_FLOAT_EQ(gModelParameterVector.P[20], -6.0f);
   EXPECT_FLOAT_EQ(gModelParameterVector.P[21], -6.0f);

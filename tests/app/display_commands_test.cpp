@@ -16,9 +16,7 @@ class DisplayCommands : public RoadTest {
  protected:
   void SetUp() override {
     RoadTest::SetUp();
-    RangeHistory = RangeHistoryRecord{};
     DataMarks() = DataMarkState{};
-    CurrentZoomBand() = ZoomBand{};
     platform::SetClipboard(&clipboard_);
   }
   void TearDown() override {

@@ -312,14 +312,10 @@ TEST_F(Generate, TheMeniscusRangesOfAGeneratedSetStandAroundItsMeniscus) {
     Window().Dispatch(214);
     ASSERT_EQ(CurrentScanSet().count, 3);
     ASSERT_FLOAT_EQ(gModelParams.meniscus, 6.0f);
-    ui_->lenient = true;
-    Window().Dispatch(275);  // "Continuous c(s) Distribution"
-    ui_->lenient = false;
+    DispatchLenient(275);  // "Continuous c(s) Distribution"
     const std::size_t shown = forms_.seen.size();
     forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {}, {{434, 1}}});
-    ui_->lenient = true;
-    Window().Dispatch(212);
-    ui_->lenient = false;
+    DispatchLenient(212);
     EXPECT_EQ(forms_.seen.size(), shown + 1) << "asked for ranges that were already around the meniscus";
     EXPECT_EQ(gModelParams.meniscusFit, 1);
     forms_.Expect({"set meniscus+limits", {}, {}, false});

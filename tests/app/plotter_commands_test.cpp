@@ -34,10 +34,7 @@ class Plotters : public RoadTest {
     if (c.distribution) free_vector(c.distribution, 1, c.gridSize);
     c.sValues = c.distribution = nullptr;
     c.gridSize = 0;
-    gModelSelectorFlags = ModelSelectorFlags{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
     CurrentScanSet().dlsRecords.clear();
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     PlotHelperPaths() = PlotHelperPathsRecord{};
     platform::ProgramPaths.TempFolder = savedTemp_;
     RoadTest::TearDown();

@@ -22,16 +22,9 @@ constexpr const char* kCaption = "Generate Prior Probability From Peaks";
 
 class Prior : public RoadTest {
  protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    Priors() = PriorKnowledge{};
-    
-  }
   void TearDown() override {
     window_.reset();
     FreeDistributionArrays();
-    Priors() = PriorKnowledge{};
-    
     RoadTest::TearDown();
   }
   void ExpectNoFailures() {

@@ -14,6 +14,7 @@
 #include "equilibrium/planning/time_to_eq_params.h"
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
 
 namespace fs = std::filesystem;
 
@@ -21,12 +22,6 @@ namespace {
 
 constexpr float kS = 4.14408f, kD = 5.75543e-7f;
 
-std::string Read(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 int Lines(const std::string& text) {
   int n = 0;
@@ -101,7 +96,7 @@ TEST_F(PlanningResults, DeviationCoursesAndSpeedSteps) {
   ASSERT_TRUE(constant.Run());
   constant.ComputeDistanceToEq(1e-3f, 1e-3f);
   ASSERT_TRUE(constant.WriteDeltaEqFile(result_, "constantspeed_DeltaEQ.txt"));
-  const std::string delta = Read(fs::path(result_).parent_path() / "constantspeed_DeltaEQ.txt");
+  const std::string delta = teststate::FileText(fs::path(result_).parent_path() / "constantspeed_DeltaEQ.txt");
   EXPECT_EQ(Lines(delta), 117);
   char first[100];
   std::snprintf(first, sizeof first, "%f\t%f\t%f\n", 0.5, constant.rmsDev[1], constant.maxDev[1]);
@@ -112,14 +107,14 @@ TEST_F(PlanningResults, DeviationCoursesAndSpeedSteps) {
   const float t[] = {0, 0, 6300, 30000}, v[] = {0, 22500, 15000, 15000}, a[] = {0, 280, 280, 280};
   trial.SetSpeedSteps(3, t, v, a, 2);
   ASSERT_TRUE(WriteRpmTimeCourse(trial, result_, false));
-  EXPECT_EQ(Read(result_),
+  EXPECT_EQ(teststate::FileText(result_),
             "0.000000\t22500.000000\t280.000000\n6300.000000\t15000.000000\t280.000000\n"
             "30000.000000\t15000.000000\t280.000000");
   const fs::path folder = fs::path(result_).parent_path();
-  EXPECT_EQ(Read(folder / "optimizedoverspeedsteps2_rpmtimecourse.txt"),
+  EXPECT_EQ(teststate::FileText(folder / "optimizedoverspeedsteps2_rpmtimecourse.txt"),
             "0.000000\t0.000000\n0.022321\t22500.000000\n1.750000\t22500.000000\n1.757440\t15000.000000\n"
             "8.333333\t15000.000000\n8.333333\t15000.000000");
-  EXPECT_EQ(Read(folder / "simparams.txt"), Read(platform::ProgramPaths.SimAppEqParamsIniPath));
+  EXPECT_EQ(teststate::FileText(folder / "simparams.txt"), teststate::FileText(platform::ProgramPaths.SimAppEqParamsIniPath));
 
   ASSERT_TRUE(WriteEquMethodFile(trial, result_, 90, 20, 0, 1, 1));
   EXPECT_TRUE(fs::exists(folder / "optimizedoverspeedsteps2.EQU"));
@@ -157,9 +152,9 @@ TEST_F(PlanningResults, SimulatedScansAndTheOneStepCornerFile) {
   const fs::path folder = fs::path(result_).parent_path();
   for (const char* name : {"00001.R00", "00999.R00", "001000.R00", "001001.R00", "eq.R00", "initial1.R00"})
     EXPECT_TRUE(fs::exists(folder / name)) << name;
-  EXPECT_NE(Read(folder / "eq.R00").find(" simulated approach to equilibrium"), std::string::npos);
-  EXPECT_NE(Read(folder / "initial1.R00").find(" initial for approach to equilibrium"), std::string::npos);
+  EXPECT_NE(teststate::FileText(folder / "eq.R00").find(" simulated approach to equilibrium"), std::string::npos);
+  EXPECT_NE(teststate::FileText(folder / "initial1.R00").find(" initial for approach to equilibrium"), std::string::npos);
 
   ASSERT_TRUE(sim.WriteRpmTimeCourseFile((folder / "one.txt").string(), false));
-  EXPECT_EQ(Read(folder / "one.txt"), "0.000000\t0.000000\n0.013889\t15000.000000");
+  EXPECT_EQ(teststate::FileText(folder / "one.txt"), "0.000000\t0.000000\n0.013889\t15000.000000");
 }

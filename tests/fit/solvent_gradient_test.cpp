@@ -27,6 +27,7 @@
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
 #include "tests/lamm/lamm_test_support.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -477,13 +478,7 @@ TEST_F(SolventGradient, StiffnessSweepIsTheClosedFormAndTheEntryByEntryAssembly)
 
 namespace {
 
-// Lines of a text file.
-std::vector<std::string> FileLines(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using teststate::FileLines;
 
 // Radius and value columns of a scan file (after its two header lines).
 void ScanColumns(const std::vector<std::string>& lines, std::vector<double>& r, std::vector<double>& c) {
