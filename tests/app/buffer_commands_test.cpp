@@ -251,7 +251,6 @@ TEST_F(BufferCommands, RunningContiFitShowsTheBufferAndTheApparentVbar) {
     EXPECT_EQ(lines[6], c.vbar);
   }
   CurrentSolventGradientSettings() = savedSolvent;
-  gFitEngineState.molarMassParameters = 0;
 }
 
 }  // namespace

@@ -123,6 +123,11 @@ class RoadTest : public AppTest {
     ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
   }
 
+  // Neither the scripted user nor the scripted dialogs met a surprise.
+  void ExpectNoFailures() const {
+    for (const auto& f : ui_->failures) ADD_FAILURE() << f;
+    for (const auto& f : forms_.failures) ADD_FAILURE() << f;
+  }
   // A command whose questions and notes are not the test's subject,
   // answered by default.
   void DispatchLenient(int command) {

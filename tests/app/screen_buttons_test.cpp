@@ -153,7 +153,6 @@ TEST_F(ScreenButtons, IntegrateButtonStartsAndCancelsARangeSelection) {
   DeleteIntegrateButton();
   DistArrays().plotExists = false;
   Conti().distributionPlot = nullptr;
-  gModelSelectorFlags = ModelSelectorFlags{};
 }
 
 TEST_F(ScreenButtons, ConfirmPairStandsBesideTheDropPoint) {

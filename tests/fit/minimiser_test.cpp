@@ -292,7 +292,6 @@ TEST_F(MinimiserTest, RestartsThatNeverSettleEndAtTheirBoundWithTheBestVertex) {
   ASSERT_EQ(FitCurrentModel(&host), 1);
   EXPECT_EQ(gSerialFitSettings.errorCode, 10);
   EXPECT_TRUE(host.boxes.empty());
-  gSerialFitSettings = SerialFitSettings{};
 }
 
 // The whole fit is bounded in time: a bound already passed (0 s) lets no
