@@ -18,6 +18,7 @@
 #include "platform/paths.h"
 #include "platform/scripted_ui.h"
 #include "tests/support/file_text.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -25,17 +26,9 @@ namespace {
 
 class ScanFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    CurrentDataTypeFlags() = DataTypeFlags{};
-    dir_ = fs::temp_directory_path() /
-           ("tarnel_scanfile_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { CurrentDataTypeFlags() = DataTypeFlags{}; }
   void TearDown() override {
     FreeRead();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
     CurrentDataTypeFlags() = DataTypeFlags{};
   }
 
@@ -66,7 +59,8 @@ class ScanFileTest : public ::testing::Test {
     n_ = 0;
   }
 
-  fs::path dir_;
+  teststate::TempFolder folder_;
+  const fs::path dir_{folder_.path()};
   ScanRecord rec_;
   int n_ = 0;
   float *r_ = nullptr, *s_ = nullptr, *t_ = nullptr;

@@ -15,6 +15,7 @@
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
 #include "tests/support/file_text.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -32,9 +33,6 @@ int Lines(const std::string& text) {
 class PlanningResults : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("tarnel_planning_results_" +
-                                        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "temp");
     saved_ = platform::ProgramPaths;
     platform::ProgramPaths.TempFolder = (dir_ / "temp").string() + "/";
@@ -47,13 +45,13 @@ class PlanningResults : public ::testing::Test {
   void TearDown() override {
     platform::ProgramPaths = saved_;
     ResetTimeToEqParams(CurrentTimeToEqParams());
-    fs::remove_all(dir_);
   }
   void Setup(CApproachToEqSim& sim, float hours) {
     const float f[] = {0, 1}, s[] = {0, kS}, D[] = {0, kD};
     ASSERT_TRUE(sim.SetupRun(nullptr, hours, 7.2f, 6.75f, 7.15f, 6.77f, 1, f, s, D, 20, 15000));
   }
-  fs::path dir_;
+  teststate::TempFolder folder_;
+  const fs::path dir_{folder_.path()};
   std::string result_;
   platform::ProgramPathsRecord saved_;
 };
