@@ -235,10 +235,6 @@ TEST_F(EarlierAnalyses, LeavingLsgStarRampsTheRotorAgain) {
   EXPECT_EQ(LammSettings().timesFromW2t, 0);
   EXPECT_EQ(LammSettings().rampRotorSpeed, 1);
 }
-}  // namespace
-
-namespace {
-
 // Grid point 1 of "Continuous c(s) With 1 Discrete Component" holds the
 // discrete species (its s and amplitude); the graph draws the grid from
 // point 2, so no line runs from the species across the distribution.
@@ -269,10 +265,6 @@ TEST_F(AnalysisSequence, TheDiscreteComponentIsNotJoinedToTheDistributionCurve) 
   // The curve the peak walks use still counts the grid from point 1.
   EXPECT_EQ(a.distCurve->Count(), 100);
 }
-
-}  // namespace
-
-namespace {
 
 // The species slots carry the grid while a c(s) is chosen (s min as M,
 // s max as s); the discrete species model gets its own species back, or the
@@ -305,10 +297,6 @@ TEST_F(AnalysisSequence, DiscreteSpeciesAfterCsStartFromTheirOwnEntries) {
   ui_->lenient = false;
   EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
 }
-
-}  // namespace
-
-namespace {
 
 // log10 k = 0 means k = 1 ml/mg: "Nonideal c(s)" chosen the first time
 // starts from the ideal limit instead, and its buffer-like discrete species

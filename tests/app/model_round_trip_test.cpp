@@ -749,10 +749,6 @@ INSTANTIATE_TEST_SUITE_P(Table, ModelRoundTripEntry, ::testing::ValuesIn(EveryMo
                          });
 
 
-}  // namespace
-
-namespace {
-
 // A model that cannot use the loaded data or the current mode is refused
 // with the reason, and the model chosen before keeps its switches and
 // entries (no species put into its slots on the way).

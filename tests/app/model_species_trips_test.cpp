@@ -175,10 +175,6 @@ TEST_F(ModelDataTest, TheFluorescenceReloadKeepsTheSpeciesEntries) {
 }
 
 
-}  // namespace
-
-namespace {
-
 // "Fit M and s" left by a model that takes the species in D: M becomes D
 // as the menu toggle makes it (D = s R T / (M (1 - vbar rho))), and back
 // at the discrete species the molar mass entered is there again.

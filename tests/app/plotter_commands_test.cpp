@@ -206,10 +206,6 @@ TEST_F(Plotters, DlsDataGoToPeldoAsFieldOrIntensityAutocorrelation) {
   EXPECT_EQ(processes_.calls[1], "start " + peldo + " --idls " + temp_ + "dlsdata.dat");
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(Plotters, DistributionSizeAndShapeAndStructurePlotsSendTheirAxes) {
   const std::string dist = Program("bin/plotfitdist");
   const std::string sas = Program("bin/plotsizeshape");

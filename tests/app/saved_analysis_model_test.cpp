@@ -358,10 +358,6 @@ TEST_F(SavedAnalysisInANewProcess, DISABLED_SecondHalf) {
 }
 
 
-}  // namespace
-
-namespace {
-
 // An analysis saved as a fit saves it, the program ended and started again
 // (a process of its own), the data loaded and the analysis restored, as
 // offered ("load previous analysis?" Yes) or by Data > Reload Saved Fit

@@ -445,10 +445,6 @@ TEST_F(ScratchTracking, OneScanIsRefusedAndNoScansStartNothing) {
   ExpectScriptMet();
 }
 
-}  // namespace
-
-namespace {
-
 // Return applies the jump points, and Yes to the question after it saves
 // the repaired scan: the written file holds the repaired values.
 TEST_F(ScanRepair, TheSavedScanHoldsTheRepairReturnApplied) {

@@ -119,10 +119,6 @@ TEST_F(MonteCarloSeries, FewerThanTwoIterationsDoNothing) {
   EXPECT_EQ(Conti().monteCarloRun, 0);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(MonteCarloSeries, TwoDimensionalSeriesWritesTablesAndMarginalLimits) {
   platform::ScriptedUserInterface ui;
   platform::ScopedUI scope(ui);

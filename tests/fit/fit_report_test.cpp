@@ -252,10 +252,6 @@ TEST(ScanTimesTest, TimesFromW2tAndBack) {
   fittest::ClearScans();
 }
 
-}  // namespace
-
-namespace {
-
 class CorrectionsHost : public fittest::AnalyticHost {
  public:
   void FillFitReportInputs(FitReportInputs& in) override {

@@ -895,10 +895,6 @@ TEST(RestartConvergence, RelativeChangesAreTakenAgainstTheMagnitude) {
   EXPECT_FALSE(RestartConverged(2, prev, moved, kinds, 1.0f, 1.0f, 0.01f, ignored));
 }
 
-}  // namespace
-
-namespace {
-
 // The optimum of meniscus (P[13]) or bottom (P[14]) lies outside the limits
 // the fit may use: 10 (P[13] - 6.0) + 10 (P[14] - 7.2) + P[5] k against
 // data 2 k. The fit must end, pinned at the nearer limit, within a bounded
@@ -953,10 +949,6 @@ TEST_F(PinnedAtALimit, EveryLimitedQuantityEndsAtItsLimitInBoundedEvaluations) {
     fittest::ClearScans();
   }
 }
-
-}  // namespace
-
-namespace {
 
 // Fluorescence photobleaching: a boundary of s and D leaving the meniscus
 // (6.0 cm, 50000 rpm) in the closed form 0.5 c0 e^{-2 w^2 s t} erfc((rb - r) /
