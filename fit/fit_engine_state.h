@@ -40,6 +40,10 @@ struct MarquardtWorkArrays {
   // Sum of squares at the last accepted point of mlmin (the level a trial
   // step must improve on); set when mlmin starts with lambda < 0.
   double acceptedChiSquare = 0.0;
+  // The lowest sum of squares any evaluation of the fit gave (a trial, a
+  // derivative's probe), and its point in normalised units, [1..n].
+  double bestSeenChiSquare = 0.0;
+  std::vector<double> bestSeen;
 };
 
 struct FitEngineState {

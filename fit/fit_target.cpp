@@ -123,8 +123,12 @@ float SimplexSim(float* v, FitHost* host) {
   }
   const bool computed = !host || EvaluateCounted(host);
   // A stop taken here may have cut the simulation short: a part of a model
-  // has no misfit and must never count as the best vertex.
-  if (FitEvaluationOutOfTime() || PollFitStop()) return 1e10f;
+  // has no misfit and must never count as the best vertex. The time bound
+  // passing during an evaluation computed whole ends the fit after it, with
+  // its misfit counted.
+  const bool whole = !platform::StopFlag().load();
+  if (FitEvaluationOutOfTime(!whole)) return 1e10f;
+  if (!(whole && FitStoppedByBudget()) && PollFitStop()) return 1e10f;
   const float rmsd = CalcRmsd();
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
   // A step the solvers could not compute is a rejected step, never a result.

@@ -195,6 +195,8 @@ int AllocMarquardtArrays(int n) {
   FreeMarquardtArrays();
   MarquardtWorkArrays& w = Work();
   w.n = n;
+  w.bestSeenChiSquare = std::numeric_limits<double>::infinity();
+  w.bestSeen.clear();
   w.covariance = dmatrix(1, n, 1, n);
   w.inverse = dmatrix(1, n, 1, n);
   w.alpha = dmatrix(1, n, 1, n);
@@ -228,6 +230,36 @@ int AllocMarquardtArrays(int n) {
   return 1;
 }
 
+namespace {
+
+// Keeps the point of an evaluation just made (the values the target took)
+// when its sum of squares over the fit limits is the lowest yet.
+void NoteEvaluatedPoint(const double* point, int n) {
+  MarquardtWorkArrays& w = Work();
+  const ScanSet& ss = CurrentScanSet();
+  double sum = 0.0;
+  for (int s = 1; s <= ss.count; ++s) {
+    if (!w.modelCopy[s]) continue;
+    for (int k = w.first[s]; k <= w.last[s]; ++k) {
+      const double dy = static_cast<double>(ss.signals[s][k]) - ss.model[s][k];
+      sum += dy * dy;
+    }
+  }
+  if (!(sum < w.bestSeenChiSquare)) return;
+  w.bestSeenChiSquare = sum;
+  w.bestSeen.assign(static_cast<size_t>(n) + 1, 0.0);
+  for (int j = 1; j <= n; ++j) w.bestSeen[static_cast<size_t>(j)] = TakenValue(point, j);
+}
+
+}  // namespace
+
+bool TakeBestPointSeen(double* a, int n, double acceptedChiSquare) {
+  const MarquardtWorkArrays& w = Work();
+  if (static_cast<int>(w.bestSeen.size()) != n + 1 || !(w.bestSeenChiSquare < acceptedChiSquare)) return false;
+  std::copy(w.bestSeen.begin() + 1, w.bestSeen.end(), &a[1]);
+  return true;
+}
+
 void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* beta, double* chisq,
            FitTarget target) {
   FitEngineState& fs = gFitEngineState;
@@ -241,6 +273,7 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
   *chisq = 0.0;
 
   const float atA = target(ToModelUnits(a, n), host);
+  if (Scored(atA)) NoteEvaluatedPoint(a, n);
   if (fs.stopRequested) return;
   // A point the model cannot be computed at has no curvature: its sum of
   // squares is infinite, so that a trial step there is rejected.
@@ -271,6 +304,7 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
     bool computed = true;
     if (h != 0.0) {
       computed = Scored(target(ToModelUnits(w.derivativePoint, n), host));
+      if (computed) NoteEvaluatedPoint(w.derivativePoint, n);
       if (fs.stopRequested) return;
       // At a limit the step outwards goes nowhere, and beside a region the
       // model cannot be computed in it fails: the derivative is taken
@@ -279,6 +313,7 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
       if (h == 0.0) {
         w.derivativePoint[i] = a[i] - (w.perturbed[i] - a[i]);
         computed = Scored(target(ToModelUnits(w.derivativePoint, n), host));
+        if (computed) NoteEvaluatedPoint(w.derivativePoint, n);
         if (fs.stopRequested) return;
         h = computed ? TakenValue(w.derivativePoint, i) - a[i] : 0.0;
       }
@@ -534,8 +569,11 @@ int MLOptimize(FitHost* host) {
     }
   }
 
+  // A stopped fit ends at the best point it has seen.
+  if (fs.stopRequested && TakeBestPointSeen(a, n, started ? chisq : std::numeric_limits<double>::infinity()))
+    trail.emplace_back(&a[1], &a[1] + n);
   // A fit ended by its budget ends as a completed one, at its last
-  // accepted point (a trial cut short was not taken).
+  // accepted point or a better one seen (a trial cut short was not taken).
   const bool budget = FitStoppedByBudget() && !fs.mlError;
   const bool completed = started && (!fs.stopRequested || budget) && !fs.mlError;
   // The covariance pass and the evaluation of the result are the ending:
