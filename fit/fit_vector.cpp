@@ -501,3 +501,17 @@ SpeciesFitRangesScope::~SpeciesFitRangesScope() {
 bool SpeciesFitLimits(int k, float s, float* low, float* high) {
   return LimitsUnder(gRangesOfLastFit, k, s, low, high);
 }
+
+void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged) {
+  const ModelParams& mp = gModelParams;
+  int count = FitOptionCount(CurrentFitOptions());
+  for (int j = 1; j <= n && j <= count; ++j) ranged[j] = 0;
+  for (int k = 1; k <= kParameterSlots; ++k) {
+    if (!gModelParameterVector.F[k]) continue;
+    if (++count > n) return;
+    // P[1..4] are the species' M or D, P[5..8] their s.
+    const int species = k <= 4 ? k : (k <= 8 ? k - 4 : 0);
+    float low = 0.0f, high = 0.0f;
+    ranged[count] = species > 0 && SpeciesFitLimits(k, mp.s[species], &low, &high) ? 1 : 0;
+  }
+}

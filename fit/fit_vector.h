@@ -103,6 +103,9 @@ class SpeciesFitRangesScope {
 // The ends of the range of P[k] (k = 1..8, species size or s) under the last
 // fit's ranges, with s the species' s; false where it has none.
 bool SpeciesFitLimits(int k, float s, float* low, float* high);
+// The entries those ranges hold (a species' s and size): 1 for those, 0 for
+// the others. One-based, length n.
+void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged);
 // The write-back of the best vertex shown during a minimisation.
 void UnpackFitVectorForDisplay(float* v);
 

@@ -569,6 +569,18 @@ int MLOptimize(FitHost* host) {
     }
   }
 
+  // A species' s or size the last steps pressed against the end of its
+  // physical range: a minimum found there lies beyond the range, where the
+  // species leaves the cell before the first scan or spreads no boundary
+  // (the meniscus and bottom at the limits the user set are no such end:
+  // the report names them at their limit).
+  std::vector<int> held;
+  {
+    std::vector<unsigned char> ranged(static_cast<size_t>(n) + 1, 0);
+    FitVectorEntriesInSpeciesRanges(n, ranged.data());
+    for (int j = 1; j <= n; ++j)
+      if (w.blocked[j] != 0 && ranged[static_cast<size_t>(j)]) held.push_back(j);
+  }
   // A stopped fit ends at the best point it has seen.
   if (fs.stopRequested && TakeBestPointSeen(a, n, started ? chisq : std::numeric_limits<double>::infinity()))
     trail.emplace_back(&a[1], &a[1] + n);
@@ -627,7 +639,8 @@ int MLOptimize(FitHost* host) {
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
   if (completed && !budget) {
-    ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done);
+    ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done,
+                       FitVectorEntryNames(held));
   } else if (!completed && !budget && started && fs.mlError) {
     ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
   } else if (!completed && !budget && started) {

@@ -275,6 +275,8 @@ class CLammIdeal : protected LammIdealState {
   void StepWithKeptFactors(const double* lo, const double* di, const double* up, const double* x,
                            double* c, int n) const;
   void PairFactors(int n);
+  bool ResumableStaticRun() const;
+  void ResumeStaticRun(const std::vector<double>& from, int& collapse, CQuietSteps& quiet);
   void StepFromBothEnds(const double* lo, const double* di, const double* up, const double* x,
                         double* c, int n) const;
 

@@ -173,47 +173,52 @@ bool CLammIdeal::TridagActive(const double* lo, const double* di, const double* 
     abortFlag_ = pivotFailed_ = true;
     return false;
   }
-  piv_[1] = 1.0 / p;
-  work_[1] = 0;
+  // The factors go to the arrays through local pointers, and each chain
+  // carries its last factor in a variable: read back from the array just
+  // written, it would wait for its store on every row.
+  double *piv = piv_, *gam = gam_, *work = work_;
+  double *bPiv = bottomPiv_, *bUp = bottomUp_, *bLo = bottomLo_;
+  double ip = piv[1] = 1.0 / p;
+  work[1] = 0;
   // The depleted rows before the first active one carry zero right-hand
   // sides and stay zero.
   const int first = start_ >= 4 ? start_ - 1 : 1;
   for (int i = 1; i < first; ++i) x[i] = 0;
   double y = 0;
-  if (first == 1) x[1] = y = rhs[1] * piv_[1];
-  double q = di[n];
+  if (first == 1) x[1] = y = rhs[1] * ip;
+  double q = di[n], jl = 0;
   bool bottom = n >= 2 && q != 0 && std::isfinite(q);
   if (bottom) {
-    bottomPiv_[n] = 1.0 / q;
-    bottomLo_[n] = lo[n] * bottomPiv_[n];
+    const double jp = bPiv[n] = 1.0 / q;
+    jl = bLo[n] = lo[n] * jp;
   }
   int i = 2;
   for (int j = n - 1; i <= n; ++i, --j) {
-    gam_[i] = up[i - 1] * piv_[i - 1];
-    p = di[i] - lo[i] * gam_[i];
+    const double g = gam[i] = up[i - 1] * ip;
+    p = di[i] - lo[i] * g;
     if (p == 0 || !std::isfinite(p)) {
       if (!inWorker_) ErrorBox("Error 2 in tridag");
       abortFlag_ = pivotFailed_ = true;
       return false;
     }
-    piv_[i] = 1.0 / p;
-    work_[i] = lo[i] * piv_[i];
-    if (i > first) x[i] = y = rhs[i] * piv_[i] - work_[i] * y;
-    else if (i == first) x[i] = y = rhs[i] * piv_[i];
+    ip = piv[i] = 1.0 / p;
+    const double lp = work[i] = lo[i] * ip;
+    if (i > first) x[i] = y = rhs[i] * ip - lp * y;
+    else if (i == first) x[i] = y = rhs[i] * ip;
     if (bottom) {
-      q = di[j] - up[j] * bottomLo_[j + 1];
+      q = di[j] - up[j] * jl;
       if (q == 0 || !std::isfinite(q)) {
         bottom = false;
         continue;
       }
-      bottomPiv_[j] = 1.0 / q;
-      bottomUp_[j] = up[j] * bottomPiv_[j];
-      bottomLo_[j] = lo[j] * bottomPiv_[j];
+      const double jp = bPiv[j] = 1.0 / q;
+      bUp[j] = up[j] * jp;
+      jl = bLo[j] = lo[j] * jp;
     }
   }
   bottomFactorsFailed_ = !bottom;
   for (i = n - 1; i >= first; --i) {
-    y = x[i] - gam_[i + 1] * y;
+    y = x[i] - gam[i + 1] * y;
     x[i] = y;
   }
   return true;

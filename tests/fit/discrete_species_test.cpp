@@ -20,6 +20,7 @@
 #include "fit/error_surface.h"
 #include "fit/fit_driver.h"
 #include "fit/fit_report.h"
+#include "fit/fit_target.h"
 #include "fit/fit_vector.h"
 #include "fit/fluorescence_options.h"
 #include "fit/marquardt.h"
@@ -33,6 +34,7 @@
 #include "lamm/lamm_settings.h"
 #include "numerics/random.h"
 #include "numerics/statistics.h"
+#include "platform/error_box.h"
 
 namespace {
 
@@ -419,6 +421,23 @@ TEST(SimulationErrors, MessagesAndFlagsByCode) {
   }
   EXPECT_EQ(host.boxes.size(), 1u);
   EXPECT_EQ(host.boxes[0], "DISCRETIZATION ERROR|change grid size and readjust max dc/c");
+  // Inside a Fit's evaluation it is a failure that rejects the trial, and
+  // its box is the Fit's one solver box, after a singular matrix too.
+  host.boxes.clear();
+  gSimulationSwitches.discretizationWarningShown = 0;
+  {
+    FitSolverBoxScope fit;
+    platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
+    for (int code : {2, 2, 3}) {
+      const long before = gate.failures;
+      gate.counting = true;
+      ReportSimulationError(&host, code);
+      gate.counting = false;
+      EXPECT_EQ(gate.failures, before + 1) << code;
+    }
+  }
+  EXPECT_EQ(host.boxes, std::vector<std::string>{"DISCRETIZATION ERROR|change grid size and readjust max dc/c"});
+  gFitEngineState.fitRunning = 0;
   // A low-speed phase answered No at the first question ends there.
   host.boxes.clear();
   ReportSimulationError(&host, 5);
@@ -546,17 +565,50 @@ namespace {
 // (with its finishing pass): every fit ends within 1 % of the lowest rmsd any
 // of them reached on its set, or its end names the limit that stopped it or
 // says it stopped away from a minimum; none of these sets, whose data
-// determine every quantity, ends with "the data do not determine".
+// determine every quantity, ends with "the data do not determine". Beside
+// them, sets drawn from a fixed seed that no one chose (DrawnSets), fitted
+// by Marquardt-Levenberg alone; their best is the lowest of those fits, of a
+// second Fit from the end of each, and of a Fit from the truth.
 struct TableSpecies {
   float s, M, c;
 };
 struct TableSet {
-  const char* name;
+  std::string name;
   std::vector<TableSpecies> species;
   float noise;
   unsigned seed;
   std::vector<float> sFactors = {0.5f, 2.0f};
+  bool marquardtOnly = false;
+  int scans = 20, points = 600;  // 20 x 600 radii: some 11 000 points in the fit limits
 };
+
+// One or two species in turn, s 1-10 S, M 10-300 kDa (evenly in log M),
+// loadings 0.3-1, noise 0.005-0.01, 20 scans; the points of most sets a
+// third of a user's to keep the table quick, those of the last at a user's
+// size (some 25 000 in the fit limits).
+std::vector<TableSet> DrawnSets() {
+  std::mt19937 engine(20261209);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  std::vector<TableSet> sets;
+  constexpr int kSets = 6;
+  for (int k = 1; k <= kSets; ++k) {
+    TableSet set;
+    set.name = "drawn " + std::to_string(k);
+    const int count = 1 + (k + 1) % 2;
+    for (int j = 0; j < count; ++j) {
+      const float sValue = 1.0f + 9.0f * unit(engine);
+      const float mass = 10000.0f * std::pow(30.0f, unit(engine));
+      set.species.push_back({sValue, mass, 0.3f + 0.7f * unit(engine)});
+    }
+    set.noise = 0.005f + 0.005f * unit(engine);
+    set.seed = 100u + static_cast<unsigned>(k);
+    set.marquardtOnly = true;
+    set.sFactors = {2.0f, 0.5f};
+    set.points = k == kSets ? 1400 : 200;
+    sets.push_back(set);
+  }
+  return sets;
+}
 
 // Twenty velocity scans of 600 points, 1200 s apart, set up for discrete
 // species at 20 degrees (v-bar x density 0.73).
@@ -687,16 +739,20 @@ TEST_F(DiscreteSpeciesTest, ASpeciesTheDataDoNotNeedStaysInItsRangeByMarquardt) 
   EXPECT_NEAR(gModelParameterVector.P[5], 4.0f, 0.02f);
 }
 
+
 class FitEndTable : public DiscreteSpeciesTest, public testing::WithParamInterface<TableSet> {};
 
 TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
   const TableSet& set = GetParam();
-  LoadDiscreteVelocitySet();
+  LoadExperiment(set.scans, set.points, 1200.0, 600.0);
+  gSolutionConditions.vbarRho = 0.73f;
+  gSolutionConditions.temperature = 293.15f;
+  gModelSelectorFlags.LammDiscreteModel = 1;
   ModelHost host;
   ModelParams& mp = gModelParams;
   gFitEngineState.molarMassParameters = 1;
   auto place = [&](float sFactor, float mFactor) {
-    for (int k = 1; k <= 4; ++k) mp.included[k] = 0;
+    for (int k = 1; k <= 4; ++k) mp.included[k] = mp.sFit[k] = mp.massOrDFit[k] = 0;
     for (size_t k = 1; k <= set.species.size(); ++k) {
       mp.included[k] = 1;
       mp.s[k] = sFactor * set.species[k - 1].s;
@@ -706,7 +762,10 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
     PackModelParameters();
   };
   place(1.0f, 1.0f);
+  mp.concentrationsLinear = 0;
+  PackModelParameters();
   SimulateModel(&host);
+  for (const TableSpecies& sp : set.species) std::printf("%s: %.3f S, %.0f Da, %.2f\n", set.name.c_str(), sp.s, sp.M, sp.c);
   {
     ScanSet& ss = CurrentScanSet();
     std::mt19937 engine(set.seed);
@@ -721,12 +780,17 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
     std::string text;
   };
   std::vector<Outcome> outcomes;
+  // The lowest rmsd found on the set, by the fits judged and by the others.
+  float best = 1e30f;
+  auto fitFrom = [&](float sFactor) {
+    place(sFactor, 3.0f);
+    mp.concentrationsLinear = 1;
+    for (size_t k = 1; k <= set.species.size(); ++k) mp.sFit[k] = mp.massOrDFit[k] = 1;
+    PackModelParameters();
+  };
   for (float sf : set.sFactors)
-    for (int method = 0; method < 3; ++method) {
-      place(sf, 3.0f);
-      mp.concentrationsLinear = 1;
-      for (size_t k = 1; k <= set.species.size(); ++k) mp.sFit[k] = mp.massOrDFit[k] = 1;
-      PackModelParameters();
+    for (int method = set.marquardtOnly ? 1 : 0; method < (set.marquardtOnly ? 2 : 3); ++method) {
+      fitFrom(sf);
       FitEngineState& fs = gFitEngineState;
       fs.useSimplex = method == 0;
       fs.useMarquardt = method == 1;
@@ -743,8 +807,8 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
       const char* names[] = {"simplex", "marquardt", "annealing"};
       Outcome o{std::string(names[method]) + " from " + std::to_string(sf) + " s", CalcRmsd(), LastFitEnd().kind,
                 LastFitEnd().text};
-      std::printf("%s %s: rmsd %.6f, %d evaluations, %s\n", set.name, o.what.c_str(), o.rmsd, host.evaluations,
-                  o.text.c_str());
+      std::printf("%s %s: rmsd %.6f, %d evaluations, %s\n", set.name.c_str(), o.what.c_str(), o.rmsd,
+                  host.evaluations, o.text.c_str());
       EXPECT_TRUE(std::isfinite(o.rmsd)) << o.what;
       EXPECT_NE(o.end, FitEndKind::Undetermined) << o.what << ": " << o.text;
       // The solvers' boxes once at most, beside the note of the fit's end.
@@ -753,9 +817,20 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
       EXPECT_LE(host.boxes.size() - notes, 1u) << o.what;
       EXPECT_LE(notes, 1u) << o.what;
       outcomes.push_back(o);
+      best = std::min(best, o.rmsd);
+      if (set.marquardtOnly) {
+        // A second Fit from its end.
+        FitCurrentModel(&host);
+        best = std::min(best, CalcRmsd());
+      }
     }
-  float best = outcomes.front().rmsd;
-  for (const Outcome& o : outcomes) best = std::min(best, o.rmsd);
+  if (set.marquardtOnly) {
+    fitFrom(1.0f);
+    for (size_t k = 1; k <= set.species.size(); ++k) mp.massOrD[k] = set.species[k - 1].M;
+    PackModelParameters();
+    FitCurrentModel(&host);
+    best = std::min(best, CalcRmsd());
+  }
   for (const Outcome& o : outcomes) {
     if (o.end == FitEndKind::Limit || o.end == FitEndKind::NotReached) continue;
     EXPECT_LE(o.rmsd, 1.01f * best) << o.what << ": " << o.text;
@@ -764,15 +839,20 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sets, FitEndTable,
-    testing::Values(TableSet{"one species", {{4.0f, 57900.0f, 1.0f}}, 0.005f, 11},
-                    TableSet{"two species", {{3.0f, 35000.0f, 0.5f}, {8.0f, 180000.0f, 0.5f}}, 0.01f, 12},
-                    // From twice s the simplex settles in a minimum of its
-                    // own (rmsd 0.0146, twice the noise); not a row yet.
-                    TableSet{"three species",
-                             {{2.5f, 25000.0f, 0.4f}, {5.0f, 70000.0f, 0.4f}, {9.0f, 200000.0f, 0.3f}},
-                             0.007f,
-                             13,
-                             {0.5f}}),
+    testing::ValuesIn([] {
+      std::vector<TableSet> sets = {
+          TableSet{"one species", {{4.0f, 57900.0f, 1.0f}}, 0.005f, 11},
+          TableSet{"two species", {{3.0f, 35000.0f, 0.5f}, {8.0f, 180000.0f, 0.5f}}, 0.01f, 12},
+          // From twice s the simplex settles in a minimum of its
+          // own (rmsd 0.0146, twice the noise); not a row yet.
+          TableSet{"three species",
+                   {{2.5f, 25000.0f, 0.4f}, {5.0f, 70000.0f, 0.4f}, {9.0f, 200000.0f, 0.3f}},
+                   0.007f,
+                   13,
+                   {0.5f}}};
+      for (const TableSet& drawn : DrawnSets()) sets.push_back(drawn);
+      return sets;
+    }()),
     [](const testing::TestParamInfo<TableSet>& info) {
       std::string n = info.param.name;
       for (char& ch : n)

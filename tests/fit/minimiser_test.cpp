@@ -14,6 +14,7 @@
 #include "fit/fluorescence_options.h"
 #include "fit/fit_driver.h"
 #include "fit/marquardt.h"
+#include "fit/stalled_steps.h"
 #include "fit/nelder_mead.h"
 #include "fit/rmsd.h"
 #include "fit/serial_fit_settings.h"
@@ -295,6 +296,29 @@ TEST_F(MinimiserTest, RestartsThatNeverSettleEndAtTheirBoundWithTheBestVertex) {
   ASSERT_EQ(FitCurrentModel(&host), 1);
   EXPECT_EQ(gSerialFitSettings.errorCode, 10);
   EXPECT_TRUE(host.boxes.empty());
+  gSerialFitSettings = SerialFitSettings{};
+
+  // Marquardt-Levenberg at its count of iterations (3 here, 100 by default)
+  // along the valley: the same end, its count named, in the fit-end record
+  // the unattended run logs and writes, with the best point kept.
+  SetUpRosenbrock(host, true);
+  host.boxes.clear();
+  gFitEngineState.useMarquardt = 1;
+  gFitEngineState.mlMaxIterations = 3;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  const std::string text =
+      "the fit did not settle in 3 Marquardt-Levenberg iterations: the best parameters found are kept; a second Fit "
+      "continues from there";
+  EXPECT_EQ(host.boxes, std::vector<std::string>{"|" + text});
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::Limit);
+  EXPECT_EQ(LastFitEnd().text, text);
+  const float afterThree = gFitEngineState.currentRmsd;
+  EXPECT_LT(afterThree, std::sqrt((4.4f * 4.4f + 2.2f * 2.2f + 1.0f) / 3.0f));
+  // A second Fit continues from there.
+  host.boxes.clear();
+  gFitEngineState.mlMaxIterations = 100;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_LT(gFitEngineState.currentRmsd, afterThree);
 }
 
 // The whole fit is bounded in time: a bound already passed (0 s) lets no
