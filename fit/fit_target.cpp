@@ -96,6 +96,10 @@ float SimplexSim(float* v, FitHost* host) {
     fs.gridBottom = gModelParameterVector.P[14];
   }
   UnpackFitVectorForEvaluation(v);
+  // A species of molar mass 0 is none: the trial is rejected, which shortens
+  // a step across 0. Its solve still runs (and mostly fails): the solver's
+  // next solve follows from the one before, so the fits stay as they were.
+  const bool massless = EvaluationHasMasslessSpecies();
   if ((mp.meniscus != fs.gridMeniscus || mp.bottom != fs.gridBottom) && host) host->MakeRadialGrid();
   ++fs.evaluationsThisRun;
   ++fs.evaluationsTotal;
@@ -132,7 +136,7 @@ float SimplexSim(float* v, FitHost* host) {
   const float rmsd = CalcRmsd();
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
   // A step the solvers could not compute is a rejected step, never a result.
-  if (!computed || !std::isfinite(rmsd)) return kRejectedTrial;
+  if (!computed || !std::isfinite(rmsd) || massless) return kRejectedTrial;
   return rmsd;
 }
 

@@ -645,6 +645,11 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
     EXPECT_NEAR(r.sMax, 2.0 * sCross, 1e-4 * sCross);
     EXPECT_GE(r.sMax, 40.0f);  // flotation and sedimentation to 40 S at least
     EXPECT_NEAR(r.dMin, dr * dr / (8.0 * tLast) * 1e7, 1e-3 * r.dMin);
+    // A boundary spread over the whole column by the first scan (1200 s):
+    // here faster than any solute's 1e-4 cm^2/s.
+    const double column = fs.bottomMax - fs.meniscusMin;
+    EXPECT_NEAR(r.dMax, column * column / (2.0 * 1200.0) * 1e7, 1e-4 * r.dMax);
+    EXPECT_GT(r.dMax, kFastestSoluteD);
     const int n = ParametersToFitVector(0, nullptr);
     ASSERT_EQ(n, 4);  // size 1, size 2, s 1, s 2
     auto unpack = [&](float size1, float size2, float s1, float s2) {
@@ -652,7 +657,7 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
       UnpackFitVectorForEvaluation(v.data());
       return v;
     };
-    const float dWide = mass ? 0.0f : 1e6f, mLarge = mass ? 1e12f : 1e-9f;
+    const float dWide = mass ? 1.0f : 1e6f, mLarge = mass ? 1e12f : 1e-9f;
     {
       SpeciesFitRangesScope fit;
       {
@@ -666,24 +671,31 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
       EXPECT_EQ(v[3], r.sMax);
       EXPECT_EQ(v[4], -r.sMax);
       EXPECT_EQ(gModelParameterVector.P[5], r.sMax);
-      // A fast D has no limit (a trial the solver cannot compute is
-      // rejected and shortens the step instead).
-      EXPECT_EQ(v[1], mass ? 0.0f : 1e6f);
       if (mass) {
+        EXPECT_NEAR(v[1], massFactor * r.sMax / r.dMax, 1e-4 * v[1]);
+        EXPECT_NEAR(SpeciesDiffusion(v[3], v[1]), r.dMax * 1e-7, 1e-4 * r.dMax * 1e-7);
         EXPECT_NEAR(v[2], massFactor * r.sMax / r.dMin, 1e-4 * v[2]);
         EXPECT_NEAR(SpeciesDiffusion(v[4], v[2]), r.dMin * 1e-7, 1e-4 * r.dMin * 1e-7);
       } else {
+        EXPECT_EQ(v[1], r.dMax);
         EXPECT_EQ(v[2], r.dMin);
       }
       EXPECT_EQ(gModelParameterVector.P[1], v[1]);
       EXPECT_EQ(gModelParameterVector.P[2], v[2]);
       FitInfoLines lines;
       ASSERT_TRUE(ComposeFitInfoLines(nullptr, lines));
-      EXPECT_NE(lines.line[4].find(mass ? "(at its upper fit limit 3.452" : "| 0.000 (at its lower fit limit "), std::string::npos)
-          << lines.line[4];
-      EXPECT_EQ(lines.line[4].find("limit", lines.line[4].find("limit") + 1), std::string::npos) << lines.line[4];
+      const std::string& sizes = lines.line[4];
+      EXPECT_EQ(sizes.find(mass ? "M = 1346.486 (at its lower fit limit 1346.5) | " : "D*10e7 = 9375.000 (at its upper fit limit 9375) | "), 0u) << sizes;
+      EXPECT_NE(sizes.find(mass ? "(at its upper fit limit 3.452" : "| 0.000 (at its lower fit limit "), std::string::npos)
+          << sizes;
       EXPECT_NE(lines.line[5].find("(at its upper fit limit"), std::string::npos) << lines.line[5];
       EXPECT_NE(lines.line[5].find("(at its lower fit limit"), std::string::npos) << lines.line[5];
+      // A molar mass of 0 is no species: it stays for the solver to reject
+      // the trial, which shortens the step.
+      if (mass) {
+        EXPECT_EQ(unpack(0.0f, -5.0f, 2.0f, 9.0f)[1], 0.0f);
+        EXPECT_EQ(gModelParameterVector.P[2], 0.0f);
+      }
     }
     // Outside a fit nothing is held.
     EXPECT_EQ(unpack(5.0f, 5.0f, 500.0f, 2.0f)[3], 500.0f);
@@ -699,6 +711,60 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
   CurrentScanSet().equilibriumMode = 1;
   EXPECT_FALSE(SpeciesFitRangesForCurrentFit().on);
   CurrentScanSet().equilibriumMode = 0;
+}
+
+// A species faster than the fastest D of the range (here 3e-3 cm^2/s, three
+// times the D that spreads over the whole column by the first scan), at
+// equilibrium before the first scan, so that the data see only s/D: fitted
+// from a D of 1e-5 cm^2/s (or the molar mass of that D) by the simplex and
+// by Marquardt-Levenberg, each ends at the noise, reached, with one s/D (the
+// truth's within its noise) and D within its range (a D held at its upper
+// limit named so in the report): the range cuts no fit of such a species.
+TEST_F(DiscreteSpeciesTest, ASpeciesFasterThanItsRangeEndsWithinIt) {
+  LoadDiscreteVelocitySet();
+  ModelHost host;
+  ModelParams& mp = gModelParams;
+  fittest::SetOneSpecies(3.0f, 30000.0f, 1.0f);
+  SimulateModel(&host);
+  AddNoiseToModel(7);
+  const float atTruth = CalcRmsd();
+  const double massFactor = 8.31451e7 * 293.15 * 1e-6 / 0.27;
+  double ratio = 0;
+  for (int mass = 0; mass <= 1; ++mass)
+    for (int method = 0; method < 2; ++method) {
+      SCOPED_TRACE(std::string(mass ? "M" : "D") + (method ? " marquardt" : " simplex"));
+      fittest::SetOneSpecies(3.0f, 1000.0f, 1.0f);
+      gFitEngineState.molarMassParameters = static_cast<unsigned char>(mass);
+      if (mass) mp.massOrD[1] = static_cast<float>(massFactor * 3.0 / 1000.0);
+      mp.concentrationsLinear = 1;
+      mp.sFit[1] = mp.massOrDFit[1] = 1;
+      PackModelParameters();
+      const SpeciesFitRanges r = SpeciesFitRangesForCurrentFit();
+      ASSERT_TRUE(r.on);
+      ASSERT_LT(r.dMax, 30000.0f);
+      gFitEngineState.useSimplex = method == 0;
+      gFitEngineState.useMarquardt = method == 1;
+      host.boxes.clear();
+      EXPECT_EQ(FitCurrentModel(&host), 1);
+      EXPECT_LE(CalcRmsd(), atTruth * 1.001f);
+      const float* P = gModelParameterVector.P;
+      const double D = SpeciesDiffusion(P[5], P[1]) * 1e7;
+      EXPECT_LE(D, r.dMax * (1.0 + 1e-5));
+      EXPECT_NEAR(P[5] / D, 1e-4, 0.15e-4) << P[5] << " " << D;
+      if (ratio == 0) ratio = P[5] / D;
+      EXPECT_NEAR(P[5] / D, ratio, 0.02 * ratio) << P[5] << " " << D;
+      EXPECT_TRUE(LastFitEnd().kind == FitEndKind::Reached || LastFitEnd().kind == FitEndKind::Undetermined)
+          << LastFitEnd().text;
+      EXPECT_LE(host.boxes.size() - (LastFitEnd().kind == FitEndKind::Undetermined), 1u);
+      FitInfoLines lines;
+      ASSERT_TRUE(ComposeFitInfoLines(nullptr, lines));
+      float low = 0, high = 0;
+      ASSERT_TRUE(SpeciesFitLimits(1, P[5], &low, &high));
+      const bool atLimit = P[1] == (mass ? low : high);
+      EXPECT_EQ(lines.line[4].find(mass ? "(at its lower fit limit" : "(at its upper fit limit 9375)") != std::string::npos,
+                atLimit)
+          << lines.line[4];
+    }
 }
 
 // One species of 4 S fitted as three by Marquardt-Levenberg: the third,
