@@ -321,24 +321,27 @@ TEST_F(MinimiserTest, RestartsThatNeverSettleEndAtTheirBoundWithTheBestVertex) {
   EXPECT_LT(gFitEngineState.currentRmsd, afterThree);
 }
 
+// Every method of the fit driver: the simplex, Marquardt-Levenberg, and
+// annealing finished by either.
+struct MethodCase {
+  const char* name;
+  unsigned char marquardt, annealing, finalSimplex, finalMarquardt;
+};
+const MethodCase kEveryMethod[] = {{"simplex", 0, 0, 0, 0},
+                                   {"marquardt", 1, 0, 0, 0},
+                                   {"annealing, then simplex", 0, 1, 1, 0},
+                                   {"annealing, then marquardt", 0, 1, 0, 1}};
+
 // The whole fit is bounded in time: a bound already passed (0 s) lets no
 // evaluation start, and the simplex restarts, Marquardt-Levenberg and
 // annealing with either finishing pass end at their start on the Rosenbrock
 // valley, with one note that the fit did not settle, and no interruption
 // passed on.
 TEST_F(MinimiserTest, EveryMethodEndsWhenTheWholeFitIsOutOfTime) {
-  struct Case {
-    const char* name;
-    unsigned char marquardt, annealing, finalSimplex, finalMarquardt;
-  };
-  const Case cases[] = {{"simplex", 0, 0, 0, 0},
-                        {"marquardt", 1, 0, 0, 0},
-                        {"annealing, then simplex", 0, 1, 1, 0},
-                        {"annealing, then marquardt", 0, 1, 0, 1}};
   EXPECT_EQ(FitEngineState{}.maxFitSeconds, kMaxFitSeconds);
   // Rosenbrock at the start (-1.2, 1): residuals -4.4, 2.2 and 1.
   const float startRmsd = std::sqrt((4.4f * 4.4f + 2.2f * 2.2f + 1.0f) / 3.0f);
-  for (const Case& c : cases) {
+  for (const MethodCase& c : kEveryMethod) {
     SCOPED_TRACE(c.name);
     AnalyticHost host;
     SetUpRosenbrock(host, true);
@@ -389,17 +392,9 @@ TEST_F(MinimiserTest, TheTimeBoundEndsEveryMethodAtTheBestStateSeen) {
       if (evaluations == jumpAt) clock->Jump(31 * 60);
     }
   };
-  struct Case {
-    const char* name;
-    unsigned char marquardt, annealing, finalSimplex, finalMarquardt;
-  };
-  const Case cases[] = {{"simplex", 0, 0, 0, 0},
-                        {"marquardt", 1, 0, 0, 0},
-                        {"annealing, then simplex", 0, 1, 1, 0},
-                        {"annealing, then marquardt", 0, 1, 0, 1}};
   const char* const kNote =
       "|the fit did not settle in 30 minutes: the best parameters found are kept; a second Fit continues from there";
-  for (const Case& c : cases)
+  for (const MethodCase& c : kEveryMethod)
     for (const int jumpAt : {2, 9, 40})
       for (const bool serial : {false, true}) {
         SCOPED_TRACE(std::string(c.name) + " at evaluation " + std::to_string(jumpAt) + (serial ? ", serial" : ""));
