@@ -232,10 +232,18 @@ CommandStatus SelectModel(IAutomationWindow& window, bool cofs) {
 // box answered with OK lets the computation go on with what it has).
 CommandStatus ComputeStep(IAutomationWindow& window, int id, std::string* firstError) {
   LastContiRunTimings() = ContiRunTimings{};
+  const std::size_t before = UnattendedUI().Log().size();
   CommandStatus status = SendCommand(window, id, true, firstError);
+  // A Run stopped on its way (at its time bound) leaves the distribution
+  // from before it, not a result: the box that said why is the failure's.
+  const bool stoppedRun = id == kCmdRun && !gModelSelectorFlags.SedTransformModel && Conti().lastRunFailed;
   if (status == CommandStatus::Done && gModelSelectorFlags.DistributionModel &&
-      !(LastContiRunTimings().total > 0 && Conti().distribution))
+      (!(LastContiRunTimings().total > 0 && Conti().distribution) || stoppedRun)) {
     status = CommandStatus::Failed;
+    const std::vector<std::string> log = UnattendedUI().Log();
+    for (std::size_t k = before; k < log.size() && firstError && firstError->empty(); ++k)
+      if (StartsWith(log[k], "[ERROR] ")) *firstError = log[k];
+  }
   // What the window's next paint would compute for its report: the rmsd of
   // the state reached, failed or not.
   if (CurrentScanSet().count > 0) CalcRmsd();

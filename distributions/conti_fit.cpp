@@ -1,6 +1,7 @@
 #include "distributions/conti_fit.h"
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -647,8 +648,8 @@ float ContiSimplexSim(float* p, FitHost* host) {
   sc.dataChanged = 0;
   RunContiSed();
   // Cut short because the fit's time ran out: refused like the evaluation
-  // after it would be, no interruption passed on.
-  if (FitEvaluationOutOfTime()) {
+  // after it would be, no interruption passed on. Computed whole, it counts.
+  if (FitEvaluationOutOfTime(sc.dataChanged != 0 || platform::StopFlag().load())) {
     sc.dataChanged = changed;
     cs.silent = 0;
     return 1e10f;
@@ -942,8 +943,10 @@ int MLContiFit(FitHost* host) {
     }
     completed = !fs.stopRequested && !fs.mlError;
   }
+  // A stopped fit ends at the best point it has seen.
+  if (fs.stopRequested) TakeBestPointSeen(a, n, started ? chisq : std::numeric_limits<double>::infinity());
   // A fit ended by its budget ends as a completed one, at its last
-  // accepted point (a trial cut short was not taken).
+  // accepted point or a better one seen (a trial cut short was not taken).
   const bool budget = FitStoppedByBudget() && !fs.mlError;
   if (budget && started) {
     completed = true;

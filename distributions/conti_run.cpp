@@ -93,75 +93,6 @@ void FillRunInputs() {
   in.timeCourseLast = std::max(in.timeCourseFirst, static_cast<int>(cs.timeCourseLastScan));
 }
 
-// The distribution on the screen before a Run sets its grid up again, 1-D
-// and c(s,f/f0) alike: a Run the user stops shows it again, on the grid it
-// had, rather than the cleared arrays of the new set-up.
-struct ShownDistribution {
-  bool kept = false;
-  int n = 0, n2 = 0, nf = 0;
-  uint8_t show2D = 0;
-  std::vector<float> s, M, c, companion;
-  std::vector<float> amplitude2D, M2D, s2D, ff2D, D2D, stokes2D, ff;
-  static void Copy(std::vector<float>& to, const float* from, int count) {
-    to.clear();
-    if (from && count > 0) to.assign(from + 1, from + count + 1);
-  }
-  static void Back(const std::vector<float>& from, float* to) {
-    if (to && !from.empty()) std::copy(from.begin(), from.end(), to + 1);
-  }
-  void Keep() {
-    const ContiSettings& cs = Conti();
-    const DistributionArrays& a = DistArrays();
-    kept = false;
-    if (!cs.sValues || !cs.distribution || cs.gridSize < 1 || cs.gridSize > a.allocatedN) return;
-    n = cs.gridSize;
-    Copy(s, cs.sValues, n);
-    Copy(M, cs.molarMasses, n);
-    Copy(c, cs.distribution, n);
-    Copy(companion, cs.companionDistribution, n);
-    n2 = cs.grid2DAmplitude && cs.grid2DSize <= a.allocated2D ? cs.grid2DSize : 0;
-    nf = cs.ffValues && cs.ffCount <= a.allocatedFf ? cs.ffCount : 0;
-    show2D = cs.show2D;
-    Copy(amplitude2D, cs.grid2DAmplitude, n2);
-    Copy(M2D, cs.grid2DM, n2);
-    Copy(s2D, cs.grid2DS, n2);
-    Copy(ff2D, cs.grid2DFf, n2);
-    Copy(D2D, cs.grid2DD, n2);
-    Copy(stokes2D, cs.grid2DStokes, n2);
-    Copy(ff, cs.ffValues, nf);
-    kept = true;
-  }
-  // The arrays of the kept grid (made again when the Run replaced them),
-  // their values and the plot drawn from them.
-  void PutBack() const {
-    if (!kept) return;
-    ContiSettings& cs = Conti();
-    const DistributionArrays& a = DistArrays();
-    const bool sameArrays = cs.sValues && cs.distribution && cs.gridSize == n && a.allocatedN == n &&
-                            (n2 == 0 || (cs.grid2DAmplitude && cs.grid2DSize == n2 && a.allocated2D == n2)) &&
-                            (nf == 0 || (cs.ffValues && a.allocatedFf == nf));
-    if (!sameArrays) {
-      FreeDistributionArrays();
-      AllocDistributionArrays(n, n2, nf);
-      if (n2 == 0) cs.grid2DSize = 0;
-    }
-    if (nf > 0) cs.ffCount = nf;
-    Back(s, cs.sValues);
-    Back(M, cs.molarMasses);
-    Back(c, cs.distribution);
-    Back(companion, cs.companionDistribution);
-    Back(amplitude2D, cs.grid2DAmplitude);
-    Back(M2D, cs.grid2DM);
-    Back(s2D, cs.grid2DS);
-    Back(ff2D, cs.grid2DFf);
-    Back(D2D, cs.grid2DD);
-    Back(stokes2D, cs.grid2DStokes);
-    Back(ff, cs.ffValues);
-    cs.show2D = show2D;
-    if (!sameArrays) BuildDistributionPlot();
-  }
-};
-
 // A Run the user stopped says so; the fits and series that run it quietly
 // have their own word for a stop.
 void SayUserInterrupt() {
@@ -603,6 +534,66 @@ void EndStoppedRun(const ShownDistribution& shownBefore) {
 void RunContiSedSteps();
 
 }  // namespace
+
+void ShownDistribution::Copy(std::vector<float>& to, const float* from, int count) {
+  to.clear();
+  if (from && count > 0) to.assign(from + 1, from + count + 1);
+}
+
+void ShownDistribution::Back(const std::vector<float>& from, float* to) {
+  if (to && !from.empty()) std::copy(from.begin(), from.end(), to + 1);
+}
+
+void ShownDistribution::Keep() {
+  const ContiSettings& cs = Conti();
+  const DistributionArrays& a = DistArrays();
+  kept = false;
+  if (!cs.sValues || !cs.distribution || cs.gridSize < 1 || cs.gridSize > a.allocatedN) return;
+  n = cs.gridSize;
+  Copy(s, cs.sValues, n);
+  Copy(M, cs.molarMasses, n);
+  Copy(c, cs.distribution, n);
+  Copy(companion, cs.companionDistribution, n);
+  n2 = cs.grid2DAmplitude && cs.grid2DSize <= a.allocated2D ? cs.grid2DSize : 0;
+  nf = cs.ffValues && cs.ffCount <= a.allocatedFf ? cs.ffCount : 0;
+  show2D = cs.show2D;
+  Copy(amplitude2D, cs.grid2DAmplitude, n2);
+  Copy(M2D, cs.grid2DM, n2);
+  Copy(s2D, cs.grid2DS, n2);
+  Copy(ff2D, cs.grid2DFf, n2);
+  Copy(D2D, cs.grid2DD, n2);
+  Copy(stokes2D, cs.grid2DStokes, n2);
+  Copy(ff, cs.ffValues, nf);
+  kept = true;
+}
+
+void ShownDistribution::PutBack() const {
+  if (!kept) return;
+  ContiSettings& cs = Conti();
+  const DistributionArrays& a = DistArrays();
+  const bool sameArrays = cs.sValues && cs.distribution && cs.gridSize == n && a.allocatedN == n &&
+                          (n2 == 0 || (cs.grid2DAmplitude && cs.grid2DSize == n2 && a.allocated2D == n2)) &&
+                          (nf == 0 || (cs.ffValues && a.allocatedFf == nf));
+  if (!sameArrays) {
+    FreeDistributionArrays();
+    AllocDistributionArrays(n, n2, nf);
+    if (n2 == 0) cs.grid2DSize = 0;
+  }
+  if (nf > 0) cs.ffCount = nf;
+  Back(s, cs.sValues);
+  Back(M, cs.molarMasses);
+  Back(c, cs.distribution);
+  Back(companion, cs.companionDistribution);
+  Back(amplitude2D, cs.grid2DAmplitude);
+  Back(M2D, cs.grid2DM);
+  Back(s2D, cs.grid2DS);
+  Back(ff2D, cs.grid2DFf);
+  Back(D2D, cs.grid2DD);
+  Back(stokes2D, cs.grid2DStokes);
+  Back(ff, cs.ffValues);
+  cs.show2D = show2D;
+  if (!sameArrays) BuildDistributionPlot();
+}
 
 void RunContiSed() {
   ShownDistribution shownBefore;

@@ -3,7 +3,9 @@
 // the kernels, the normal equations of the chosen noise model, the
 // regularised non-negative solution, and the displayed distribution with
 // the model, residual and noise arrays of the scans.
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "distributions/conti_run_hooks.h"
 
@@ -20,6 +22,25 @@ struct ContiRunTimings {
 ContiRunTimings& LastContiRunTimings();
 
 void RunContiSed();
+
+// The distribution on the screen before a Run sets its grid up again, 1-D
+// and c(s,f/f0) alike: a Run the user stops shows it again, on the grid it
+// had, rather than the cleared arrays of the new set-up.
+struct ShownDistribution {
+  bool kept = false;
+  int n = 0, n2 = 0, nf = 0;
+  uint8_t show2D = 0;
+  std::vector<float> s, M, c, companion;
+  std::vector<float> amplitude2D, M2D, s2D, ff2D, D2D, stokes2D, ff;
+  void Keep();
+  // The arrays of the kept grid (made again when the Run replaced them),
+  // their values and the plot drawn from them.
+  void PutBack() const;
+
+ private:
+  static void Copy(std::vector<float>& to, const float* from, int count);
+  static void Back(const std::vector<float>& from, float* to);
+};
 // The time a Run command may take (s): past it the Run ends as if stopped,
 // shows the distribution from before it and says so.
 constexpr double kRunTimeBoundSeconds = 1800.0;

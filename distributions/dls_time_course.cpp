@@ -209,6 +209,10 @@ bool RunContiSedAndShow() {
   }
   const std::vector<DlsTimeWindow> windows = DlsTimeCourseWindows(SetTimes(), cs.timeCourseWindowMinutes);
   if (windows.empty() || s.gridLength < 1) return false;
+  // A time course stopped before its first window is computed shows the
+  // distribution from before it.
+  ShownDistribution shownBefore;
+  shownBefore.Keep();
   cs.runCommand = 1;
   if (!SetupContiGrid()) {
     cs.runCommand = runCommand;
@@ -267,6 +271,7 @@ bool RunContiSedAndShow() {
   if (!rows.empty() && cs.distribution) std::copy(rows.back().begin(), rows.back().end(), cs.distribution + 1);
   FreeDistributionWorkArrays(WorkBlock().gridPoints);
   FreeNormalEquationBlock();
+  if (rows.empty() && stopped) shownBefore.PutBack();
   RedrawDistributionPlot();
   cs.runCommand = runCommand;
   if (DistributionPlotHost* h = GetDistributionPlotHost()) h->RequestRepaint();

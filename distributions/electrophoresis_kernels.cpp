@@ -191,7 +191,7 @@ int CMobilityKernels::SolveList(int n, const double* v, int threads,
     };
     int shown = 0;
     std::function<void()> poll = [&] {
-      if (KeyPressed()) stop = true;
+      if (KeyPressed() || platform::StopDeadlinePassed()) stop = true;
       const int i = current.load();
       if (progress && i != 0 && i != shown) progress(shown = i);
     };

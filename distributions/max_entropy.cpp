@@ -777,7 +777,7 @@ void MaxEntMarquardtStep(double alpha, double* x) {
 }
 
 bool KeyOrStop() {
-  if (KeyPressed()) platform::StopFlag() = true;
+  if (KeyPressed() || platform::StopDeadlinePassed()) platform::StopFlag() = true;
   return platform::StopFlag().load();
 }
 
@@ -816,7 +816,7 @@ void MaxEntIterate() {
   bool restarted = false;
   for (int it = 0; it < 200; ++it) {
     ++me.iterationTotal;
-    if (KeyPressed()) platform::StopFlag() = true;
+    if (KeyPressed() || platform::StopDeadlinePassed()) platform::StopFlag() = true;
     const double qOld = me.objective;
     std::copy(x + 1, x + n + 1, me.previous.begin() + 1);
     MaxEntMarquardtStep(me.alpha, x);

@@ -77,7 +77,7 @@ bool StoreDistributionKernels(const DlsKernelInputs& in, int first, int last, bo
   float previousQ2 = 0.0f;
   for (int i = first < 1 ? 1 : first; i <= last; ++i) {
     const int j = first < 1 ? i : ss.order[i];
-    if (pollKeys && KeyPressed()) platform::StopFlag() = true;
+    if (pollKeys && (KeyPressed() || platform::StopDeadlinePassed())) platform::StopFlag() = true;
     float q2 = 0.0f;
     if (!SetScatteringVector(j, true, &q2)) return false;
     float* row = in.cube[in.gridPoint][j];

@@ -37,6 +37,8 @@ struct MarquardtWorkArrays {
   // [1..n]: +1 (-1) while a limit stops entry j from moving up (down); the
   // steps are then solved without it.
   std::vector<int> blocked;
+  // 1 where the target held the entry of the accepted point at a limit.
+  std::vector<char> atLimit;
   // Sum of squares at the last accepted point of mlmin (the level a trial
   // step must improve on); set when mlmin starts with lambda < 0.
   double acceptedChiSquare = 0.0;
@@ -50,6 +52,10 @@ struct MarquardtWorkArrays {
   // endedWithinUnit says so (the curvature stays that of the point before).
   bool endWithinUnit = false;
   bool endedWithinUnit = false;
+  // The lowest sum of squares any evaluation of the fit gave (a trial, a
+  // derivative's probe), and its point in normalised units, [1..n].
+  double bestSeenChiSquare = 0.0;
+  std::vector<double> bestSeen;
 };
 
 struct FitEngineState {

@@ -96,6 +96,10 @@ float SimplexSim(float* v, FitHost* host) {
     fs.gridBottom = gModelParameterVector.P[14];
   }
   UnpackFitVectorForEvaluation(v);
+  // A species of molar mass 0 is none: the trial is rejected, which shortens
+  // a step across 0. Its solve still runs (and mostly fails): the solver's
+  // next solve follows from the one before, so the fits stay as they were.
+  const bool massless = EvaluationHasMasslessSpecies();
   if ((mp.meniscus != fs.gridMeniscus || mp.bottom != fs.gridBottom) && host) host->MakeRadialGrid();
   ++fs.evaluationsThisRun;
   ++fs.evaluationsTotal;
@@ -123,12 +127,16 @@ float SimplexSim(float* v, FitHost* host) {
   }
   const bool computed = !host || EvaluateCounted(host);
   // A stop taken here may have cut the simulation short: a part of a model
-  // has no misfit and must never count as the best vertex.
-  if (FitEvaluationOutOfTime() || PollFitStop()) return 1e10f;
+  // has no misfit and must never count as the best vertex. The time bound
+  // passing during an evaluation computed whole ends the fit after it, with
+  // its misfit counted.
+  const bool whole = !platform::StopFlag().load();
+  if (FitEvaluationOutOfTime(!whole)) return 1e10f;
+  if (!(whole && FitStoppedByBudget()) && PollFitStop()) return 1e10f;
   const float rmsd = CalcRmsd();
   if (host) host->WriteDiagnostics(" --> SimplexSim DONE");
   // A step the solvers could not compute is a rejected step, never a result.
-  if (!computed || !std::isfinite(rmsd)) return kRejectedTrial;
+  if (!computed || !std::isfinite(rmsd) || massless) return kRejectedTrial;
   return rmsd;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "data/scan_set.h"
 #include "numerics/constants.h"
@@ -17,6 +16,8 @@ FitOptionProvider gProvider = nullptr;
 // The ranges in force (off outside a fit) and those of the last fit.
 SpeciesFitRanges gRangesInForce;
 SpeciesFitRanges gRangesOfLastFit;
+// The last evaluation's write-back held a species of molar mass 0.
+bool gMassless = false;
 
 bool IsSelfAssociation() { return gModelSelectorFlags.AnySelfAssociationModel(); }
 bool IsNonidealSpecies() { return gModelSelectorFlags.AnyNonidealSpeciesModel(); }
@@ -39,7 +40,7 @@ double MassDiffusionFactor() {
   return 8.31451e7 * gSolutionConditions.temperature * 1e-6 / std::fabs(buoyancy);
 }
 
-// The limits of P[k] under the given ranges (a size has no upper D).
+// The limits of P[k] under the given ranges.
 bool LimitsUnder(const SpeciesFitRanges& r, int k, float s, float* low, float* high) {
   if (!r.on || k < 1 || k > 8) return false;
   if (k >= 5) {
@@ -49,13 +50,13 @@ bool LimitsUnder(const SpeciesFitRanges& r, int k, float s, float* low, float* h
   }
   if (!gFitEngineState.molarMassParameters) {
     *low = r.dMin;
-    *high = std::numeric_limits<float>::infinity();
+    *high = r.dMax;
     return true;
   }
   // A molar mass is held where the D it implies at this s is in range.
   const double factor = MassDiffusionFactor() * std::fabs(static_cast<double>(s));
   if (!(factor > 0.0)) return false;
-  *low = 0.0f;
+  *low = static_cast<float>(factor / r.dMax);
   *high = static_cast<float>(factor / r.dMin);
   return *high > 0.0f;
 }
@@ -274,11 +275,18 @@ int Walk(Mode mode, int n, float* v) {
     }
   }
   // A size is held after every s is in place: the range of a molar mass
-  // follows its species' s.
+  // follows its species' s. A molar mass of 0 (asked at or below it) is no
+  // species: the target rejects the trial, which shortens a step across 0,
+  // rather than landing on the flattest species the range holds.
+  if (mode == Mode::Evaluation) gMassless = false;
   if (mode == Mode::Evaluation && gRangesInForce.on && v) {
     for (int k = 1; k <= 4; ++k) {
       float low = 0, high = 0;
       if (!sizeEntry[k] || sizeEntry[k] > n || !LimitsUnder(gRangesInForce, k, P[k + 4], &low, &high)) continue;
+      if (mass && P[k] <= 0.0f) {
+        gMassless = true;
+        continue;
+      }
       const float value = std::clamp(P[k], low, high);
       if (value == P[k]) continue;
       P[k] = value;
@@ -473,6 +481,15 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
   // last scan; steeper ones the data cannot tell apart, while the solver's
   // grid and steps follow them.
   r.dMin = static_cast<float>(0.25 * dr * dr / (2.0 * tLast) * 1e7);
+  // D up to the faster of any solute and the D that spreads a boundary over
+  // the whole column by the first scan: beyond both a species has relaxed
+  // to a nearly flat profile before any scan (over featureless scans D
+  // walks there step by step), and no solute diffuses that fast.
+  double tFirst = 0.0;
+  for (int j = 1; j <= ss.count; ++j)
+    if (ss.records[j].time > 0.0 && (tFirst == 0.0 || ss.records[j].time < tFirst)) tFirst = ss.records[j].time;
+  const double column = bottom - meniscus;
+  r.dMax = static_cast<float>(std::max<double>(kFastestSoluteD, tFirst > 0.0 ? column * column / (2.0 * tFirst) * 1e7 : 0.0));
   // Never narrower than where the fit starts.
   const ModelParameterVector& pv = gModelParameterVector;
   const double factor = MassDiffusionFactor();
@@ -483,6 +500,7 @@ SpeciesFitRanges SpeciesFitRangesForCurrentFit() {
     double d = pv.P[i];
     if (fs.molarMassParameters) d = pv.P[i] > 0.0f ? factor * std::fabs(pv.P[i + 4]) / pv.P[i] : 0.0;
     if (d > 0.0) r.dMin = std::min(r.dMin, static_cast<float>(d));
+    if (d > 0.0 && std::isfinite(d)) r.dMax = std::max(r.dMax, static_cast<float>(d));
   }
   r.on = r.dMin > 0.0f && r.sMax > 0.0f;
   return r;
@@ -498,6 +516,22 @@ SpeciesFitRangesScope::~SpeciesFitRangesScope() {
   if (outer_) gRangesInForce = SpeciesFitRanges{};
 }
 
+bool EvaluationHasMasslessSpecies() { return gMassless; }
+
 bool SpeciesFitLimits(int k, float s, float* low, float* high) {
   return LimitsUnder(gRangesOfLastFit, k, s, low, high);
+}
+
+void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged) {
+  const ModelParams& mp = gModelParams;
+  int count = FitOptionCount(CurrentFitOptions());
+  for (int j = 1; j <= n && j <= count; ++j) ranged[j] = 0;
+  for (int k = 1; k <= kParameterSlots; ++k) {
+    if (!gModelParameterVector.F[k]) continue;
+    if (++count > n) return;
+    // P[1..4] are the species' M or D, P[5..8] their s.
+    const int species = k <= 4 ? k : (k <= 8 ? k - 4 : 0);
+    float low = 0.0f, high = 0.0f;
+    ranged[count] = species > 0 && SpeciesFitLimits(k, mp.s[species], &low, &high) ? 1 : 0;
+  }
 }

@@ -77,15 +77,20 @@ void FitVectorToParameters(const float* v);
 // model took, so a vertex never lies beyond a limit.
 void UnpackFitVectorForEvaluation(float* v);
 // The physical ranges that hold the discrete species' s and size (D, or the
-// D a molar mass implies, from below) during a fit of sedimentation-velocity
-// data, so that no evaluation asks the Lamm solver for a boundary it cannot
-// resolve or a species that left the cell before the first scan. Off
-// outside a fit; the last fit's ranges stay for its report.
+// D a molar mass implies) during a fit of sedimentation-velocity data, so
+// that no evaluation asks the Lamm solver for a boundary it cannot resolve,
+// a species that left the cell before the first scan, or one faster than
+// any solute. Off outside a fit; the last fit's ranges stay for its report.
 struct SpeciesFitRanges {
   bool on = false;
   float sMax = 0;  // |s| at most (S)
   float dMin = 0;  // D at least (1e-7 cm^2/s)
+  float dMax = 0;  // D at most (1e-7 cm^2/s)
 };
+// The fastest D a species takes in any fit (1e-7 cm^2/s): 1e-4 cm^2/s, above
+// every solute in water (the proton's 9.3e-5 cm^2/s at 25 degrees C; salts
+// and sugars 5e-6 to 2e-5).
+constexpr float kFastestSoluteD = 1000.0f;
 // The ranges of a fit that starts now from the model's values (off where
 // the data or the model have none); never narrower than those values.
 SpeciesFitRanges SpeciesFitRangesForCurrentFit();
@@ -100,9 +105,16 @@ class SpeciesFitRangesScope {
  private:
   bool outer_ = false;
 };
+// True when the last evaluation write-back, under the ranges of a fit,
+// found a fitted species of molar mass 0 or below: no species, a trial
+// rejected uncomputed.
+bool EvaluationHasMasslessSpecies();
 // The ends of the range of P[k] (k = 1..8, species size or s) under the last
 // fit's ranges, with s the species' s; false where it has none.
 bool SpeciesFitLimits(int k, float s, float* low, float* high);
+// The entries those ranges hold (a species' s and size): 1 for those, 0 for
+// the others. One-based, length n.
+void FitVectorEntriesInSpeciesRanges(int n, unsigned char* ranged);
 // The write-back of the best vertex shown during a minimisation.
 void UnpackFitVectorForDisplay(float* v);
 

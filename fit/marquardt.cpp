@@ -207,6 +207,8 @@ int AllocMarquardtArrays(int n) {
   FreeMarquardtArrays();
   MarquardtWorkArrays& w = Work();
   w.n = n;
+  w.bestSeenChiSquare = std::numeric_limits<double>::infinity();
+  w.bestSeen.clear();
   w.covariance = dmatrix(1, n, 1, n);
   w.inverse = dmatrix(1, n, 1, n);
   w.alpha = dmatrix(1, n, 1, n);
@@ -222,6 +224,7 @@ int AllocMarquardtArrays(int n) {
   w.scale = vector(1, n);
   w.fitFlags = ivector(1, n);
   w.blocked.assign(static_cast<std::size_t>(n) + 1, 0);
+  w.atLimit.assign(static_cast<std::size_t>(n) + 1, 0);
   const ScanSet& ss = CurrentScanSet();
   const int scans = ss.count;
   w.derivatives.assign(scans + 1, nullptr);
@@ -240,6 +243,36 @@ int AllocMarquardtArrays(int n) {
   return 1;
 }
 
+namespace {
+
+// Keeps the point of an evaluation just made (the values the target took)
+// when its sum of squares over the fit limits is the lowest yet.
+void NoteEvaluatedPoint(const double* point, int n) {
+  MarquardtWorkArrays& w = Work();
+  const ScanSet& ss = CurrentScanSet();
+  double sum = 0.0;
+  for (int s = 1; s <= ss.count; ++s) {
+    if (!w.modelCopy[s]) continue;
+    for (int k = w.first[s]; k <= w.last[s]; ++k) {
+      const double dy = static_cast<double>(ss.signals[s][k]) - ss.model[s][k];
+      sum += dy * dy;
+    }
+  }
+  if (!(sum < w.bestSeenChiSquare)) return;
+  w.bestSeenChiSquare = sum;
+  w.bestSeen.assign(static_cast<size_t>(n) + 1, 0.0);
+  for (int j = 1; j <= n; ++j) w.bestSeen[static_cast<size_t>(j)] = TakenValue(point, j);
+}
+
+}  // namespace
+
+bool TakeBestPointSeen(double* a, int n, double acceptedChiSquare) {
+  const MarquardtWorkArrays& w = Work();
+  if (static_cast<int>(w.bestSeen.size()) != n + 1 || !(w.bestSeenChiSquare < acceptedChiSquare)) return false;
+  std::copy(w.bestSeen.begin() + 1, w.bestSeen.end(), &a[1]);
+  return true;
+}
+
 void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* beta, double* chisq,
            FitTarget target) {
   FitEngineState& fs = gFitEngineState;
@@ -253,6 +286,7 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
   *chisq = 0.0;
 
   const float atA = target(ToModelUnits(a, n), host);
+  if (Scored(atA)) NoteEvaluatedPoint(a, n);
   if (fs.stopRequested) return;
   // A point the model cannot be computed at has no curvature: its sum of
   // squares is infinite, so that a trial step there is rejected.
@@ -303,6 +337,7 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
     bool computed = true;
     if (h != 0.0) {
       computed = Scored(target(ToModelUnits(w.derivativePoint, n), host));
+      if (computed) NoteEvaluatedPoint(w.derivativePoint, n);
       if (fs.stopRequested) return;
       // At a limit the step outwards goes nowhere, and beside a region the
       // model cannot be computed in it fails: the derivative is taken
@@ -311,6 +346,7 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
       if (h == 0.0) {
         w.derivativePoint[i] = a[i] - (w.perturbed[i] - a[i]);
         computed = Scored(target(ToModelUnits(w.derivativePoint, n), host));
+        if (computed) NoteEvaluatedPoint(w.derivativePoint, n);
         if (fs.stopRequested) return;
         h = computed ? TakenValue(w.derivativePoint, i) - a[i] : 0.0;
       }
@@ -373,7 +409,10 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
 
   if (*lambda < 0.0) {
     *lambda = kMarquardtStartLambda;
+    DoubleVec asked(1, n);
+    for (int j = 1; j <= n; ++j) asked[j] = a[j];
     mlcof(host, a, flags, n, w.alpha, w.beta, chisq, target);
+    for (int j = 1; j <= n; ++j) w.atLimit[j] = a[j] != asked[j];
     if (fs.stopRequested) return;
     // Nowhere to step from: the fit ends where it started.
     if (!std::isfinite(*chisq)) {
@@ -441,9 +480,11 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
   DoubleVec asked(1, n);
   for (int j = 1; j <= n; ++j) asked[j] = w.trial[j];
   mlcof(host, w.trial, flags, n, w.covariance, w.delta, &trialChisq, target);
-  // A step the target put back where the entry was: a limit holds it there.
+  // A step the target put back where the entry was, or back to a limit
+  // the entry was held at (one that moves with other entries, as a molar
+  // mass's with its s): the limit holds it there.
   for (int j = 1; j <= n && !fs.stopRequested; ++j)
-    if (w.trial[j] != asked[j] && std::fabs(w.trial[j] - a[j]) <= 1e-6 * std::fabs(a[j]))
+    if (w.trial[j] != asked[j] && (std::fabs(w.trial[j] - a[j]) <= 1e-6 * std::fabs(a[j]) || w.atLimit[j]))
       w.blocked[j] = asked[j] > a[j] ? 1 : -1;
   if (!fs.stopRequested) {
     // A trial the model cannot be computed at has an infinite sum.
@@ -460,6 +501,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
           for (int k = 1; k <= n; ++k) w.alpha[j][k] = w.covariance[j][k];
           w.beta[j] = w.delta[j];
         }
+        w.atLimit[j] = w.trial[j] != asked[j];
         a[j] = w.trial[j];
       }
     }
@@ -569,8 +611,23 @@ int MLOptimize(FitHost* host) {
     }
   }
 
+  // A species' s or size the last steps pressed against the end of its
+  // physical range: a minimum found there lies beyond the range, where the
+  // species leaves the cell before the first scan or spreads no boundary
+  // (the meniscus and bottom at the limits the user set are no such end:
+  // the report names them at their limit).
+  std::vector<int> held;
+  {
+    std::vector<unsigned char> ranged(static_cast<size_t>(n) + 1, 0);
+    FitVectorEntriesInSpeciesRanges(n, ranged.data());
+    for (int j = 1; j <= n; ++j)
+      if (w.blocked[j] != 0 && ranged[static_cast<size_t>(j)]) held.push_back(j);
+  }
+  // A stopped fit ends at the best point it has seen.
+  if (fs.stopRequested && TakeBestPointSeen(a, n, started ? chisq : std::numeric_limits<double>::infinity()))
+    trail.emplace_back(&a[1], &a[1] + n);
   // A fit ended by its budget ends as a completed one, at its last
-  // accepted point (a trial cut short was not taken).
+  // accepted point or a better one seen (a trial cut short was not taken).
   const bool budget = FitStoppedByBudget() && !fs.mlError;
   const bool completed = started && (!fs.stopRequested || budget) && !fs.mlError;
   // The covariance pass and the evaluation of the result are the ending:
@@ -624,7 +681,8 @@ int MLOptimize(FitHost* host) {
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
   if (completed && !budget) {
-    ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done);
+    ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done,
+                       FitVectorEntryNames(held));
   } else if (!completed && !budget && started && fs.mlError) {
     ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
   } else if (!completed && !budget && started) {

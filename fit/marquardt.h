@@ -36,6 +36,11 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
 void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* beta, double* chisq,
            FitTarget target = nullptr);
 int AllocMarquardtArrays(int n);
+// A fit stopped between its accepted points (by a key or by its time bound)
+// ends at the lowest point its evaluations have given when that is below
+// the sum of squares of the last accepted one: a trial or a derivative's
+// probe may have been better. True when a moved there.
+bool TakeBestPointSeen(double* a, int n, double acceptedChiSquare);
 void FreeMarquardtArrays();
 // Normalised units into model units: v[j] *= scale[j] where scale[j] != 0.
 void ScaleFitParameters(float* v, int n);

@@ -189,7 +189,7 @@ bool FitEvaluationAllowed() {
   return true;
 }
 
-bool FitEvaluationOutOfTime() {
+bool FitEvaluationOutOfTime(bool cutShort) {
   const bool passed = platform::StopDeadlinePassed();
   platform::ArmStopDeadline(0);
   if (!passed) return false;
@@ -197,7 +197,7 @@ bool FitEvaluationOutOfTime() {
   fs.budgetSpent = 2;
   fs.stopRequested = 1;
   platform::StopFlag() = false;
-  return true;
+  return cutShort;
 }
 
 bool FitStoppedByBudget() { return gFitEngineState.budgetSpent != 0; }

@@ -90,11 +90,14 @@ bool FitEvaluationAllowed();
 // passed on), only said not to have settled.
 bool FitStoppedByBudget();
 void ReportFitBudgetSpent(FitHost* host);
-// Asked by a target once its model is computed: true when the fit's time
-// ran out during the evaluation and a kernel's poll cut it short (the
-// budget is then spent and the fit stopped, as by FitEvaluationAllowed).
-// Disarms the deadline the evaluation was allowed with.
-bool FitEvaluationOutOfTime();
+// Asked by a target once its model is computed, with whether a poll cut
+// the computation short: when the fit's time ran out during the evaluation
+// the budget is spent and the fit stopped (as by FitEvaluationAllowed), and
+// true is returned if the evaluation was cut short, so that it counts for
+// nothing. One computed whole keeps its misfit: it may be the best point
+// the fit has seen, which the fit then ends at. Disarms the deadline the
+// evaluation was allowed with.
+bool FitEvaluationOutOfTime(bool cutShort);
 
 // Reflection (fac -1), expansion (2) or contraction (0.5) of the worst vertex
 // ihi through the centroid of the others; replaces it when strictly better.

@@ -129,14 +129,19 @@ void ReportSimulationError(FitHost* host, int code) {
       break;
     case kLammDiscretization: {
       lamm.discretizationError = 1;
-      // During a fit the message comes once, not at every evaluation.
-      const bool quiet = gFitEngineState.fitRunning != 0;
-      if (!quiet || !gSimulationSwitches.discretizationWarningShown) {
-        if (quiet) gSimulationSwitches.discretizationWarningShown = 1;
-        host->PlaySoundInfo();
-        host->MessageBox("DISCRETIZATION ERROR", "change grid size and readjust max dc/c",
-                         platform::BoxIcon::Warning);
+      // Inside a Fit's evaluation a solve that did not converge is a trial
+      // the model could not be computed at: the fit rejects it (its step
+      // shortens), and the box is the Fit's one solver box at most.
+      if (platform::CurrentErrorBoxGate().counting) {
+        if (!platform::ShowCountedFailure()) break;
+      } else if (gFitEngineState.fitRunning) {
+        // Elsewhere during a fit the message comes once, not at every evaluation.
+        if (gSimulationSwitches.discretizationWarningShown) break;
+        gSimulationSwitches.discretizationWarningShown = 1;
       }
+      host->PlaySoundInfo();
+      host->MessageBox("DISCRETIZATION ERROR", "change grid size and readjust max dc/c",
+                       platform::BoxIcon::Warning);
       break;
     }
     case kLammSingularMatrix:

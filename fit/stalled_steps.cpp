@@ -84,11 +84,21 @@ void RecordFitEnd(FitHost* host, FitEndKind kind, const std::string& text) {
   host->MessageBox("", text);
 }
 
-void ReportUndetermined(FitHost* host, const std::vector<std::string>& names) {
-  if (names.empty()) return;
+namespace {
+
+// "a", "a and b", "a, b and c".
+std::string NameList(const std::vector<std::string>& names) {
   std::string list;
   for (size_t k = 0; k < names.size(); ++k)
     list += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+  return list;
+}
+
+}  // namespace
+
+void ReportUndetermined(FitHost* host, const std::vector<std::string>& names) {
+  if (names.empty()) return;
+  const std::string list = NameList(names);
   RecordFitEnd(host, FitEndKind::Undetermined,
                "the data do not determine " + list +
                    ": moving it changes chi-square by less than the noise; the best parameters found are kept");
@@ -109,7 +119,7 @@ void ReportStoppedAwayFromMinimum(FitHost* host, const std::string& why) {
 }
 
 void ReportMarquardtEnd(FitHost* host, bool undetermined, const std::vector<std::string>& names, bool shrunk,
-                        bool done) {
+                        bool done, const std::vector<std::string>& held) {
   if (undetermined)
     ReportUndetermined(host, names);
   else if (shrunk)
@@ -117,4 +127,7 @@ void ReportMarquardtEnd(FitHost* host, bool undetermined, const std::vector<std:
                                        "along it, or was no lower)");
   else if (!done)
     ReportIterationLimit(host);
+  else if (!held.empty())
+    ReportStoppedAwayFromMinimum(host, "its steps lead beyond the fit range of " + NameList(held) +
+                                           ", which is held at its limit");
 }

@@ -124,7 +124,10 @@ void ReportIterationLimit(FitHost* host);
 void ReportStoppedAwayFromMinimum(FitHost* host, const std::string& why);
 // Tells how a Marquardt-Levenberg fit that ran to its own end ended:
 // stalled on quantities the data do not determine (named), every step from
-// its best point rejected (shrunk), or its iterations spent (not done);
+// its best point rejected (shrunk), its iterations spent (not done), or
+// settled with its steps pressing the species' quantities `held` against
+// the end of their physical range (a species pushed to the s at which it
+// leaves the cell before the first scan: no minimum inside the range);
 // nothing when it reached its minimum.
 void ReportMarquardtEnd(FitHost* host, bool undetermined, const std::vector<std::string>& names, bool shrunk,
-                        bool done);
+                        bool done, const std::vector<std::string>& held = {});

@@ -70,6 +70,7 @@ double CLammIdeal::SyntheticBoundaryLoading(int component, double r) const {
 
 LammOutcome CLammIdeal::CheckAndRun() {
   if (debug_) DebugLog(nullptr);
+  resumeFrom_.clear();  // a top kept by an earlier run of the object is not this run's
 
   if (specialGeometry_) {
     ShowRefusal("can't do special geometries in CLammIdeal");

@@ -272,10 +272,11 @@ class CLammIdeal : protected LammIdealState {
                            const double* x, double* out, int n) const;
   bool TridagActive(const double* lo, const double* di, const double* up, const double* rhs,
                     double* x, int n);
-  void TridagActiveReuse(const double* lo, const double* rhs, double* x, int n) const;
   void StepWithKeptFactors(const double* lo, const double* di, const double* up, const double* x,
                            double* c, int n) const;
-  bool FactorFromBottom(int n);
+  void PairFactors(int n);
+  bool ResumableStaticRun() const;
+  void ResumeStaticRun(const std::vector<double>& from, int& collapse, CQuietSteps& quiet);
   void StepFromBothEnds(const double* lo, const double* di, const double* up, const double* x,
                         double* c, int n) const;
 

@@ -14,6 +14,7 @@
 #include "lamm/conc_dependent_model.h"
 #include "lamm/lamm_records.h"
 #include "lamm/moving_frame_core.h"
+#include "lamm/quiet_steps.h"
 #include "lamm/solvent_model.h"
 #include "numerics/regrid.h"
 
@@ -214,6 +215,22 @@ struct LammIdealState : LammIdealSettings {
   int watchNode_ = 1;
   double watchThreshold_ = 0;
   double cellContent_ = 0;
+
+  // The static path's state at the top of a step of its time loop, taken
+  // while a run that trims its depleted start has not trimmed yet: up to
+  // there it computes what the run without trimming computes, which a
+  // failed trimming run is retried as (see SolveStaticGrid).
+  struct StaticLoopTop {
+    double t = 0, dt = 0, evenDt = 0, sw2Integral = 0, cachedDt = 0, nextScanTime = 0;
+    double pendingTime = 0, cellContent = 0;
+    int stepCount = 0, retryCounter = 0, outIndex = 0, collapse = 0;
+    bool pendingEvent = false, bottomFactors = false, matricesChanged = false, rebuilt = false;
+    CQuietSteps quiet;
+  };
+  StaticLoopTop loopTop_;
+  bool resumable_ = false;         // the top is taken at every step
+  std::vector<double> resumeFrom_;  // the profile at the last top before the start moved, 1..N
+  StaticLoopTop resumeTop_;         // and the rest of that top, while resumeFrom_ holds it
 
   // ---- detection corrections ----
   // The drift's factors at the scans of a run.

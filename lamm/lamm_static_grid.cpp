@@ -135,7 +135,52 @@ double CLammIdeal::TimeLoopStaticGrid() {
   return dt_;
 }
 
+// A run whose steps and scans depend on nothing but the profile, the step
+// and the scan times: no speed that changes, no solvent that follows the
+// run, no layers, pieces of scans, timed profiles or corrections of the
+// written scans (the retry keeps the scans written before its top).
+bool CLammIdeal::ResumableStaticRun() const {
+  const bool corrected = detection_.magnification || detection_.shadow || detection_.convolution ||
+                         detection_.drift || detection_.wiener;
+  return opt_.staticGrid && !concDependentSolver_ && !accelerating_ && !schedule_ && !speedChanging_ &&
+         !localSolvent_ && !zone_.on && !initialProfile_ && !FiniteScan() && !timed_.on && !corrected &&
+         !retry_ && !shutOff_;
+}
+
+// The retry without trimming from the top kept by the failed trimming run:
+// its state there, and the factors of the kept step formed again from the
+// same matrices, so that its steps go on as they went.
+void CLammIdeal::ResumeStaticRun(const std::vector<double>& from, int& collapse, CQuietSteps& quiet) {
+  const StaticLoopTop& top = resumeTop_;
+  std::copy(from.begin(), from.end(), c_ + 1);
+  t_ = top.t;
+  dt_ = top.dt;
+  evenDt_ = top.evenDt;
+  sw2Integral_ = top.sw2Integral;
+  nextScanTime_ = top.nextScanTime;
+  pendingTime_ = top.pendingTime;
+  pendingEvent_ = top.pendingEvent;
+  cellContent_ = top.cellContent;
+  stepCount_ = top.stepCount;
+  retryCounter_ = top.retryCounter;
+  outIndex_ = top.outIndex;
+  collapse = top.collapse;
+  quiet = top.quiet;
+  cachedDt_ = top.cachedDt;
+  if (cachedDt_ != 0) {
+    // The substitution's values go to cPrev_, which each step fills anew.
+    BuildStepMatrices(cachedDt_, end_);
+    if (!TridagActive(Alo_, Adi_, Aup_, rhs_, cPrev_, end_)) cachedDt_ = 0;
+    if (top.bottomFactors && !bottomFactorsFailed_) PairFactors(end_);
+  }
+  matricesChanged_ = top.matricesChanged;
+  rebuilt_ = top.rebuilt;
+}
+
 void CLammIdeal::SolveStaticGrid() {
+  // A top kept by the failed run before this one serves this run alone.
+  std::vector<double> resumeFrom;
+  resumeFrom.swap(resumeFrom_);
   if (!allocated_) return;
   double change = 1.0;
   cachedDt_ = 0;
@@ -230,14 +275,32 @@ void CLammIdeal::SolveStaticGrid() {
 
   int collapse = 0;
   CQuietSteps quiet;
+  // A trimming run keeps its state at the top of each step until the start
+  // first moves; when it fails, the retry without trimming goes on from
+  // there instead of computing the same steps again.
+  resumable_ = tracking_ && !endLimitation_ && ResumableStaticRun();
+  if (!tracking_ && resumeFrom.size() == static_cast<size_t>(N_) && ResumableStaticRun())
+    ResumeStaticRun(resumeFrom, collapse, quiet);
   const double lastScanTime = ScanTime(scans_.scanCount);
   while (running_ && !abortFlag_ && !collapseFlag_) {
     const double stepDt = dt_ == 0 ? 1.0 : dt_;
     const double stepStart = t_;
+    const bool untrimmed = resumable_ && start_ == 1;
+    if (untrimmed)
+      loopTop_ = {t_,          dt_,         evenDt_,       sw2Integral_, cachedDt_,
+                  nextScanTime_, pendingTime_, cellContent_,  stepCount_,   retryCounter_,
+                  outIndex_,   collapse,    pendingEvent_, bottomFactors_, matricesChanged_,
+                  rebuilt_,    quiet};
     change = static_cast<float>(TimeLoopStaticGrid());
     if (tracking_) {
       AdvanceDepletedStart();
       ExtendActiveEnd(t_);
+    }
+    // Before this step's trimming the profile of the top is in cPrev_.
+    if (untrimmed && start_ != 1) {
+      resumable_ = false;
+      resumeFrom_.assign(cPrev_ + 1, cPrev_ + N_ + 1);
+      resumeTop_ = loopTop_;
     }
     if (cosolute && !abortFlag_ && !collapseFlag_) {
       LammTimeStep(stepStart);

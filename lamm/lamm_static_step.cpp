@@ -158,52 +158,76 @@ bool CLammIdeal::TridagActive(const double* lo, const double* di, const double* 
   // Thomas elimination without pivoting; every pivot is checked. The kept
   // factors are the reciprocal pivots and lo/pivot, so that the substitutions
   // of the following steps are multiply-add chains without divisions.
+  // Beside it the same matrix is eliminated from row n up for
+  // StepFromBothEnds: q_n = di_n, q_i = di_i - up_i lo_{i+1} / q_{i+1}; and
+  // the forward substitution of this step follows the elimination row by
+  // row. Each elimination is a chain of divisions that waits on itself, as
+  // the substitution waits on its own multiply-adds; run in one loop the
+  // three chains overlap. A vanishing pivot of the second only leaves the
+  // steps to the factors from the top.
+  bottomFactors_ = false;
+  bottomFactorsFailed_ = true;  // until the elimination gets through
   double p = di[1];
   if (p == 0 || !std::isfinite(p)) {
     if (!inWorker_) ErrorBox("Error 1 in tridag");
     abortFlag_ = pivotFailed_ = true;
     return false;
   }
-  piv_[1] = 1.0 / p;
-  work_[1] = 0;
-  for (int i = 2; i <= n; ++i) {
-    gam_[i] = up[i - 1] * piv_[i - 1];
-    p = di[i] - lo[i] * gam_[i];
+  // The factors go to the arrays through local pointers, and each chain
+  // carries its last factor in a variable: read back from the array just
+  // written, it would wait for its store on every row.
+  double *piv = piv_, *gam = gam_, *work = work_;
+  double *bPiv = bottomPiv_, *bUp = bottomUp_, *bLo = bottomLo_;
+  double ip = piv[1] = 1.0 / p;
+  work[1] = 0;
+  // The depleted rows before the first active one carry zero right-hand
+  // sides and stay zero.
+  const int first = start_ >= 4 ? start_ - 1 : 1;
+  for (int i = 1; i < first; ++i) x[i] = 0;
+  double y = 0;
+  if (first == 1) x[1] = y = rhs[1] * ip;
+  double q = di[n], jl = 0;
+  bool bottom = n >= 2 && q != 0 && std::isfinite(q);
+  if (bottom) {
+    const double jp = bPiv[n] = 1.0 / q;
+    jl = bLo[n] = lo[n] * jp;
+  }
+  int i = 2;
+  for (int j = n - 1; i <= n; ++i, --j) {
+    const double g = gam[i] = up[i - 1] * ip;
+    p = di[i] - lo[i] * g;
     if (p == 0 || !std::isfinite(p)) {
       if (!inWorker_) ErrorBox("Error 2 in tridag");
       abortFlag_ = pivotFailed_ = true;
       return false;
     }
-    piv_[i] = 1.0 / p;
-    work_[i] = lo[i] * piv_[i];
+    ip = piv[i] = 1.0 / p;
+    const double lp = work[i] = lo[i] * ip;
+    if (i > first) x[i] = y = rhs[i] * ip - lp * y;
+    else if (i == first) x[i] = y = rhs[i] * ip;
+    if (bottom) {
+      q = di[j] - up[j] * jl;
+      if (q == 0 || !std::isfinite(q)) {
+        bottom = false;
+        continue;
+      }
+      const double jp = bPiv[j] = 1.0 / q;
+      bUp[j] = up[j] * jp;
+      jl = bLo[j] = lo[j] * jp;
+    }
   }
-  TridagActiveReuse(lo, rhs, x, n);
+  bottomFactorsFailed_ = !bottom;
+  for (i = n - 1; i >= first; --i) {
+    y = x[i] - gam[i + 1] * y;
+    x[i] = y;
+  }
   return true;
-}
-
-void CLammIdeal::TridagActiveReuse(const double* /*lo*/, const double* rhs, double* x,
-                                   int n) const {
-  const int first = start_ >= 4 ? start_ - 1 : 1;
-  // Forward substitution over the active rows; the depleted rows before them
-  // carry zero right-hand sides and stay zero.
-  for (int i = 1; i < first; ++i) x[i] = 0;
-  const double* ip = piv_;
-  const double* lp = work_;
-  double y = rhs[first] * ip[first];
-  x[first] = y;
-  for (int i = first + 1; i <= n; ++i) {
-    y = rhs[i] * ip[i] - lp[i] * y;
-    x[i] = y;
-  }
-  for (int i = n - 1; i >= first; --i) {
-    y = x[i] - gam_[i + 1] * y;
-    x[i] = y;
-  }
 }
 
 // One step with the kept factors of A: c = A^-1 B x over the active rows,
 // the product B x formed row by row inside the forward substitution, in the
-// same arithmetic as TridiagMatVecActive followed by TridagActiveReuse.
+// same arithmetic as TridiagMatVecActive followed by the substitutions of
+// TridagActive.
 void CLammIdeal::StepWithKeptFactors(const double* lo, const double* di, const double* up,
                                      const double* x, double* c, int n) const {
   const int first = start_ >= 4 ? start_ - 1 : 1;
@@ -234,24 +258,10 @@ void CLammIdeal::StepWithKeptFactors(const double* lo, const double* di, const d
   }
 }
 
-// The kept A eliminated once more, from row n up: q_n = di_n,
-// q_i = di_i - up_i lo_{i+1} / q_{i+1}. False (nothing to use) when a pivot
-// vanishes; the steps then keep to the factors from the top.
-bool CLammIdeal::FactorFromBottom(int n) {
-  bottomFactors_ = false;
-  bottomFactorsFailed_ = true;  // until the elimination gets through
-  const double *lo = Alo_, *di = Adi_, *up = Aup_;
-  double q = di[n];
-  if (q == 0 || !std::isfinite(q)) return false;
-  bottomPiv_[n] = 1.0 / q;
-  bottomLo_[n] = lo[n] * bottomPiv_[n];
-  for (int i = n - 1; i >= 1; --i) {
-    q = di[i] - up[i] * bottomLo_[i + 1];
-    if (q == 0 || !std::isfinite(q)) return false;
-    bottomPiv_[i] = 1.0 / q;
-    bottomUp_[i] = up[i] * bottomPiv_[i];
-    bottomLo_[i] = lo[i] * bottomPiv_[i];
-  }
+// The products of neighbouring factors of both eliminations of the kept A
+// (TridagActive), which StepFromBothEnds takes; made when the kept factors
+// first serve a second step.
+void CLammIdeal::PairFactors(int n) {
   const size_t stride = static_cast<size_t>(N_) + 2;  // n <= N_
   if (pairFactors_.size() < 4 * stride) pairFactors_.assign(4 * stride, 0.0);
   double *lp2 = pairFactors_.data(), *ju2 = lp2 + stride, *g2 = ju2 + stride, *jl2 = g2 + stride;
@@ -260,8 +270,6 @@ bool CLammIdeal::FactorFromBottom(int n) {
   for (int i = 2; i <= n - 1; ++i) g2[i] = gam_[i] * gam_[i + 1];
   for (int j = 2; j <= n; ++j) jl2[j] = bottomLo_[j] * bottomLo_[j - 1];
   bottomFactors_ = true;
-  bottomFactorsFailed_ = false;
-  return true;
 }
 
 namespace {
@@ -356,16 +364,16 @@ void CLammIdeal::AdvanceStaticGrid(double dt) {
   if (end_ != matrixExtent_) MoveActiveEndRows(end_);
   w2sStep_ = w2s_;
   if (dt == cachedDt_ && !matricesChanged_ && !rebuilt_ && !speedChanging_) {
-    // Worth a second elimination only for a long enough active region.
+    // From both ends only over a long enough active region.
     const int first = start_ >= 4 ? start_ - 1 : 1;
-    if (end_ - first >= 16 && !bottomFactorsFailed_ &&
-        (bottomFactors_ || FactorFromBottom(end_)))
+    if (end_ - first >= 16 && !bottomFactorsFailed_) {
+      if (!bottomFactors_) PairFactors(end_);
       StepFromBothEnds(Blo_, Bdi_, Bup_, cPrev_, c_, end_);
-    else
+    } else {
       StepWithKeptFactors(Blo_, Bdi_, Bup_, cPrev_, c_, end_);
+    }
   } else {
     matricesChanged_ = false;
-    bottomFactors_ = bottomFactorsFailed_ = false;
     cachedDt_ = dt;
     BuildStepMatrices(dt, end_);
     TridiagMatVecActive(Blo_, Bdi_, Bup_, cPrev_, rhs_, end_);

@@ -114,9 +114,14 @@ void CWINPlot::DrawCurve(DrawContext& dc, int i) {
 
       HPEN pointPen = 0;
       HBRUSH pointBrush = 0;
-      if (onExtra && extraMax != 0 && k < extraDataCount) {
+      if (onExtra && k < extraDataCount) {
         const float e = extraData[k];
-        float f = hasExtraScale ? (e - extraScaleLow) / (extraScaleHigh - extraScaleLow) : e / extraMax;
+        // Values that are all 0 (a distribution an exact fit left empty)
+        // stand at the low end: in the curve's own colour they read as a
+        // wall at the maximum.
+        float f = hasExtraScale    ? (e - extraScaleLow) / (extraScaleHigh - extraScaleLow)
+                  : extraMax != 0 ? e / extraMax
+                                   : 0.0f;
         f = std::clamp(f, 0.0f, 1.0f);
         if ((rampBlackForMissing || rampWhiteForMissingB || rampWhiteForMissingA) && e == -1.0f) f = -1.0f;
         pointPen = CreatePen(PS_SOLID, 0, ColorForValue(f));

@@ -115,17 +115,23 @@ void TXLAWindow::Paint(bool erase) {
   ClientHeightF = static_cast<float>(height);
   flags.ClientWidth = width;
   flags.ClientHeight = height;
+  CWINPlot* dataPlot = PlotOf(r.dataPlot);
+  CWINPlot* residualPlot = PlotOf(r.residualPlot);
+  const bool anyPlot = dataPlot || residualPlot || On(r.otherScreenShown);
+  const bool drawsNothing = RunBusy || FitBusy || DialogOpen || flags.FileDialogOpen || !anyPlot;
   if (flags.DisclaimerTextPending) {
-    if (surface) {
+    // The disclaimer belongs to the empty window. A first paint that goes on
+    // to draw a screen (data loaded before the window showed, an unattended
+    // run) would leave the lines' first letters standing beside the plots,
+    // which cover the rest: the screen's own erase takes them at once.
+    const bool screenFollows = !drawsNothing && (erase || flags.EraseRepaintPending);
+    if (surface && !screenFollows) {
       auto dc = surface->ClientDC();
       DrawDisclaimer(*dc);
     }
     flags.DisclaimerTextPending = false;
   }
-  CWINPlot* dataPlot = PlotOf(r.dataPlot);
-  CWINPlot* residualPlot = PlotOf(r.residualPlot);
-  const bool anyPlot = dataPlot || residualPlot || On(r.otherScreenShown);
-  if (RunBusy || FitBusy || DialogOpen || flags.FileDialogOpen || !anyPlot) return;
+  if (drawsNothing) return;
   if (!erase && !flags.EraseRepaintPending) {
     // Every screen paint works on a freshly erased window.
     flags.EraseRepaintPending = true;

@@ -97,6 +97,9 @@ bool PlaceReportClearOfTheData(TXLAWindow& w, const std::vector<std::string>& li
       best = shift;
     }
   }
+  // Lines written in place at the old column (the progress, an earlier
+  // report) would stand beside the report at its new one.
+  if (best != before) EraseTextsInPlace(*surface);
   ReportShift() = best;
   return best != before;
 }

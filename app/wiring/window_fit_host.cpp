@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/window/main_fit_host.h"
 #include "app/window/main_window_flags.h"
 #include "models/buffer/buffer_sedimentation.h"
 #include "models/nonideal/mean_field/mean_field.h"
@@ -30,6 +31,7 @@
 #include "fit/nonideal_species.h"
 #include "fit/saved_params.h"
 #include "fit/solvent_gradient.h"
+#include "fit/stalled_steps.h"
 #include "platform/diagnostics.h"
 #include "platform/draw_surface.h"
 #include "platform/paths.h"
@@ -42,6 +44,13 @@
 #include "plot/progress_line.h"
 
 WindowFitHost::WindowFitHost(TXLAWindow& window) : window_(window) {}
+
+void WindowFitHost::MessageBox(const std::string& caption, const std::string& text, platform::BoxIcon icon) {
+  // The fit records how it ended just before it says so.
+  if (caption.empty() && !text.empty() && text == LastFitEnd().text && KeepFitEndBox(text)) return;
+  FitHost::MessageBox(caption, text, icon);
+}
+
 WindowFitHost::~WindowFitHost() = default;
 
 void WindowFitHost::SimulateModel() { ::SimulateModel(this); }

@@ -17,6 +17,10 @@ class WindowFitHost : public FitHost {
   bool HasPlotWindows() const override;
   bool DrawingEnabled() const override;
   void DrawText(int x, int y, const std::string& text) override;
+  // The box that says how a fit ended is kept while a DeferredFitEndBox
+  // lives; every other box is shown at once.
+  void MessageBox(const std::string& caption, const std::string& text,
+                  platform::BoxIcon icon = platform::BoxIcon::Information) override;
   // In the rows of the data plot where the report covers the fewest scans.
   void PlaceReport(const std::vector<std::string>& lines) override;
   // The window's diagnostics log.

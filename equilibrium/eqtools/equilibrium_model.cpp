@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "data/scan_grid.h"
@@ -14,6 +15,8 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/nelder_mead.h"
+#include "fit/serial_fit_settings.h"
+#include "fit/stalled_steps.h"
 #include "numerics/arrays.h"
 #include "numerics/constants.h"
 #include "numerics/random.h"
@@ -435,6 +438,8 @@ void FitEquilibrium(FitHost* host) {
   platform::StopFlag() = false;
   fs.evaluationsThisRun = 0;
   fs.minimiserRuns = 1;
+  // Reached unless the fit says otherwise on its way out.
+  LastFitEnd() = FitEndRecord{FitEndKind::Reached, "the fit reached its minimum"};
   ShowEquilibriumStep(host);
   const int n = PackEquilibriumFitVector(nullptr);
   if (n == 0) {
@@ -458,6 +463,7 @@ void FitEquilibrium(FitHost* host) {
   double referenceValue = y[best];
   UnpackEquilibriumFitVector(p[best]);
   const double tolerance = fs.maxRelativeChange;
+  bool settled = false;
   for (int restart = 0; restart < kMaxEquilibriumRestarts && !fs.stopRequested; ++restart) {
     ++fs.minimiserRuns;
     ScatterSimplex(host, p, y, n, best);
@@ -465,12 +471,13 @@ void FitEquilibrium(FitHost* host) {
     best = LowestVertex(y, n);
     UnpackEquilibriumFitVector(p[best]);
     ShowEquilibriumStep(host);
-    bool settled = Settled(referenceValue, y[best], tolerance);
+    settled = Settled(referenceValue, y[best], tolerance);
     for (int j = 1; j <= n && settled; ++j) settled = Settled(reference[j], p[best][j], tolerance);
     reference.assign(p[best], p[best] + n + 1);
     referenceValue = y[best];
     if (settled) break;
   }
+  const bool stopped = fs.stopRequested != 0;
   if (fs.stopRequested) {
     fs.stopRequested = 0;
     AllocEquilibriumWorkArrays();
@@ -486,4 +493,11 @@ void FitEquilibrium(FitHost* host) {
   gModelSelectorFlags.DistributionModel = savedMode;
   if (host) host->RequestRepaint();
   ShowEquilibriumStep(host);
+  if (stopped) {
+    RecordFitEnd(host, FitEndKind::Stopped, "the fit was stopped: the best parameters found are kept");
+  } else if (!settled) {
+    if (gSerialFitSettings.running) gSerialFitSettings.errorCode = 10;
+    RecordFitEnd(host, FitEndKind::Limit,
+                 LimitEndText("the fit did not settle in " + std::to_string(kMaxEquilibriumRestarts) + " restarts"));
+  }
 }

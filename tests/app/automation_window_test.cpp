@@ -8,12 +8,14 @@
 #include "app/wiring/automation_window.h"
 #include "app/window/main_window_flags.h"
 #include "automation/automation_run.h"
+#include "distributions/conti_run.h"
 #include "fit/fit_engine_state.h"
 #include "fit/saved_params.h"
 #include "plot/plot_window_set.h"
 #include "platform/input_events.h"
 #include "automation_road_fixture.h"
 #include "road_support.h"
+#include "tests/support/jumping_clock.h"
 
 #include <QImage>
 
@@ -148,6 +150,85 @@ TEST_F(AutomationWindowTest, AFitStoppedByAKeySaysSoInTheLog) {
   EXPECT_NE(log.find("[FIT] fit stopped by the user: the best fit found so far is kept (rmsd = "), std::string::npos)
       << log;
 }
+
+// The 30-minute bounds unattended, the clock moved on by 31 minutes while
+// the computation is under way: a Fit ends with status 0, the log and the
+// result file naming the limit; a Run (of either regularisation, in its
+// Lamm solutions, normal equations or regularisation) is stopped as by a
+// key, which fails it: status 4, its words in the log and the failed step
+// in the result file.
+enum class RunStage { Kernels, NormalEquations, Regularization };
+
+struct BoundRow {
+  const char* name;
+  bool fit;
+  const char* regularization;
+  RunStage stage;
+};
+
+class AutomationTimeBounds : public AutomationWindowTest, public ::testing::WithParamInterface<BoundRow> {};
+
+TEST_P(AutomationTimeBounds, TheTimeBoundEndsTheStepAndSaysSo) {
+  const BoundRow& row = GetParam();
+  WriteRun();
+  teststate::JumpingClock clock;
+  bool jumped = false;
+  platform::SetEventPump([&] {
+    const FitEngineState& fs = gFitEngineState;
+    // Each stage of a Run is timed once it has ended.
+    const ContiRunTimings& t = LastContiRunTimings();
+    const RunStage stage = t.normalEquations > 0 ? RunStage::Regularization
+                           : t.lamm > 0         ? RunStage::NormalEquations
+                                                : RunStage::Kernels;
+    if (jumped || (row.fit ? !(fs.fitRunning && fs.evaluationsThisRun == 3)
+                           : fs.fitRunning || platform::ArmedStopDeadline() == 0 || stage != row.stage))
+      return;
+    jumped = true;
+    clock.Jump(31 * 60);
+  });
+  {
+    auto w = StartWith(Parameters(
+        std::string("<Meniscus>5.95</Meniscus><MeniscusFitted>TRUE</MeniscusFitted><Bottom>7.2</Bottom>"
+                    "<LeftFitLimit>5.97</LeftFitLimit><RightFitLimit>7.1</RightFitLimit><Model>cofs</Model>"
+                    "<Resolution>50</Resolution><Smin>1</Smin><Smax>10</Smax><TINoiseFitted>FALSE</TINoiseFitted>"
+                    "<RegularizationType>") +
+        row.regularization + "</RegularizationType><AutoRun>TRUE</AutoRun><AutoFit>" + (row.fit ? "TRUE" : "FALSE") +
+        "</AutoFit><AutoExit>TRUE</AutoExit>"));
+    platform::SetEventPump({});
+    EXPECT_TRUE(jumped);
+    EXPECT_TRUE(platform::QuitRequested());
+    EXPECT_EQ(platform::QuitExitCode(), row.fit ? kAutomationOk : kAutomationStepFailed);
+  }
+  const std::string log = ReadFile((dir_ / "out" / "automation.log").string());
+  const std::string result = ReadFile((dir_ / "out" / "ResultParameters.xml").string());
+  if (row.fit) {
+    const std::string note =
+        "the fit did not settle in 30 minutes: the best parameters found are kept; a second Fit continues from there";
+    EXPECT_NE(log.find("\nFit ended (limit): " + note + "\n"), std::string::npos) << log;
+    EXPECT_NE(result.find("<FitEnd>limit</FitEnd>"), std::string::npos) << result;
+    EXPECT_NE(result.find("<FitEndNote>" + note + "</FitEndNote>"), std::string::npos) << result;
+    EXPECT_EQ(result.find("<Failure>"), std::string::npos) << result;
+  } else {
+    EXPECT_NE(log.find("automation failed: Run: failed ([ERROR] the Run did not end in 30 minutes and was stopped: the distribution "
+                       "shown before it is kept"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("user interrupt"), std::string::npos) << log;
+    EXPECT_NE(result.find("<Failure>Run; exit status 4</Failure>"), std::string::npos) << result;
+  }
+  EXPECT_FALSE(platform::StopDeadlinePassed());
+}
+
+INSTANTIATE_TEST_SUITE_P(Bounds, AutomationTimeBounds,
+                         ::testing::Values(BoundRow{"Fit", true, "Tikhonov", RunStage::Kernels},
+                                           BoundRow{"MaximumEntropyRun", false, "maxent", RunStage::Kernels},
+                                           BoundRow{"TikhonovRun", false, "Tikhonov", RunStage::Kernels},
+                                           BoundRow{"NormalEquations", false, "Tikhonov", RunStage::NormalEquations},
+                                           BoundRow{"MaximumEntropyRegularization", false, "maxent",
+                                                    RunStage::Regularization},
+                                           BoundRow{"TikhonovRegularization", false, "Tikhonov",
+                                                    RunStage::Regularization}),
+                         [](const ::testing::TestParamInfo<BoundRow>& i) { return std::string(i.param.name); });
 
 // With a window to look at, the screenshot of the result set is the picture
 // of the data range with the last fit's report written over it, as the

@@ -8,18 +8,21 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <thread>
 #include <string>
 #include <vector>
 
 #include "distributions/conti_fit_vector.h"
+#include "distributions/conti_run.h"
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/regularization_scaling.h"
@@ -33,6 +36,7 @@
 #include "platform/qt/frame_window.h"
 #include "desktop_support.h"
 #include "dls_set_file.h"
+#include "tests/support/jumping_clock.h"
 
 // The scan set has a member of that name.
 #undef signals
@@ -241,6 +245,89 @@ TEST_F(FitKeys, AStoppedRunSaysSoAndShowsTheDistributionBefore) {
 }
 
 
+// The 30-minute bounds in the window, the clock moved on by 31 minutes in
+// the middle of the computation: a Run of either regularisation is stopped
+// as by a key, says why in its own box (not "user interrupt") and shows the
+// distribution from before, and the next Run is whole again; a Fit ends no
+// worse than it started (at the best state it has seen: the fit tests tell
+// that), with one box naming its limit.
+TEST_F(FitKeys, TheTimeBoundsEndARunAsAKeyWouldAndAFitAtItsBestState) {
+  ContinuousAnalysis();
+  struct Row {
+    const char* name;
+    bool fit, maxEntropy;
+    Method method;
+    int moment;  // the poll of the Run, or the evaluation of the fit, it passes in
+  };
+  const Row rows[] = {{"Tikhonov Run, first poll", false, false, Method::Simplex, 1},
+                      {"maximum entropy Run, a late poll", false, true, Method::Simplex, -1},
+                      {"simplex fit", true, false, Method::Simplex, 3},
+                      {"Marquardt fit", true, false, Method::Marquardt, 4}};
+  const char* const kRunText = "the Run did not end in 30 minutes and was stopped: the distribution shown before it is kept";
+  const char* const kFitText =
+      "the fit did not settle in 30 minutes: the best parameters found are kept; a second Fit continues from there";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Conti().maxEntropy = row.maxEntropy;
+    Choose(row.method);
+    int polls = 0;
+    platform::SetEventPump([&] { ++polls; });
+    Window().Dispatch(213);
+    Drain();
+    const int whole = polls;
+    const std::vector<float> before(Conti().distribution + 1, Conti().distribution + Conti().gridSize + 1);
+    const double rmsdBefore = RmsdHere();
+    teststate::JumpingClock clock;
+    bool jumped = false;
+    polls = 0;
+    platform::SetEventPump([&] {
+      ++polls;
+      const FitEngineState& fs = gFitEngineState;
+      const bool now = row.fit ? fs.fitRunning && fs.evaluationsThisRun >= row.moment
+                               : polls == (row.moment > 0 ? row.moment : whole * 9 / 10);
+      if (now && !jumped) {
+        jumped = true;
+        clock.Jump(31 * 60);
+      }
+    });
+    ui_->transcript.clear();
+    ui_->lenient = true;
+    Window().Dispatch(row.fit ? 215 : 213);
+    platform::SetEventPump({});
+    Drain();
+    ASSERT_TRUE(jumped);
+    int runBoxes = 0, fitBoxes = 0;
+    for (const auto& t : ui_->transcript) {
+      runBoxes += t.text == kRunText;
+      fitBoxes += t.text == kFitText;
+      EXPECT_NE(t.text, "user interrupt");
+    }
+    EXPECT_EQ(runBoxes, row.fit ? 0 : 1);
+    EXPECT_EQ(fitBoxes, row.fit ? 1 : 0);
+    EXPECT_FALSE(platform::StopDeadlinePassed());
+    EXPECT_FALSE(platform::StopFlag().load());
+    EXPECT_FALSE(Window().RunBusy);
+    EXPECT_FALSE(Window().FitBusy);
+    if (row.fit) {
+      EXPECT_EQ(Conti().lastRunFailed, 0);
+      const double after = RmsdHere();
+      EXPECT_NEAR(ReportedRmsd(), after, 5e-6);
+      EXPECT_LE(after, rmsdBefore * 1.0001) << "a worse state than the fit started from is kept";
+    } else {
+      EXPECT_EQ(Conti().lastRunFailed, 1);
+      ASSERT_EQ(Conti().gridSize, static_cast<int>(before.size()));
+      EXPECT_TRUE(std::equal(before.begin(), before.end(), Conti().distribution + 1))
+          << "the distribution shown after the stop is not the one before";
+      // The next Run, within its time, is whole again and gives the same.
+      Window().Dispatch(213);
+      Drain();
+      EXPECT_EQ(Conti().lastRunFailed, 0);
+      EXPECT_TRUE(std::equal(before.begin(), before.end(), Conti().distribution + 1));
+    }
+  }
+  Conti().maxEntropy = 0;
+}
+
 // Ctrl+R typed during a Run is its stop, whether the toolkit delivers it at
 // once or it still waits in the queue when the Run ends: no second Run
 // starts after it, and the next Ctrl+R runs again.
@@ -289,14 +376,19 @@ TEST_F(FitKeys, KeysTypedDuringARunStartNoCommandAfterIt) {
 }
 
 // A Run of each distribution model stopped by a key at several of its polls
-// of the keyboard (from the first to its last), then run again: the
-// distribution shown after the stop is the one from before, bit for bit,
-// and the next Run equals the Run of a new program on the same entries.
+// of the keyboard (the first, in its kernels, in its normal equations, in
+// its regularisation and NNLS solves, late in it; and by its time bound),
+// then run again: the distribution shown after the stop is the one from
+// before, bit for bit, and the next Run equals the Run of a new program on
+// the same entries.
 struct StopCase {
   const char* name;
   int model;
   bool dls;
   std::vector<std::pair<int, std::string>> entries;
+  // Polls after the last computation, where no stop is left to take (the
+  // time course draws its last window's distribution).
+  int pollsAfterResult = 0;
 };
 
 class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCase> {
@@ -341,21 +433,43 @@ class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCas
     forms_.Expect({"", c.entries, {}});
     Window().Dispatch(212);
   }
-  // A Run with a key typed at the nth poll of the keyboard (0: none);
-  // returns the polls it made.
-  int RunStoppedAt(int n) {
-    int polls = 0;
+  // The stages of a Run, told by its timings (each is set once its stage
+  // has ended), and the polls of the keyboard the Run made in each.
+  enum Stage { kKernels, kNormalEquations, kRegularization, kStages };
+  struct Polls {
+    int in[kStages] = {0, 0, 0};
+    int All() const { return in[kKernels] + in[kNormalEquations] + in[kRegularization]; }
+  };
+  struct Moment {
+    Stage stage;
+    int poll;  // of the stage, from 1
+    bool operator<(const Moment& o) const { return stage != o.stage ? stage < o.stage : poll < o.poll; }
+    bool operator==(const Moment& o) const = default;
+  };
+  // A Run with a key typed at the given poll of a stage (none: a whole Run),
+  // or with the clock moved past the Run's time bound there.
+  Polls RunStoppedAt(std::optional<Moment> at = std::nullopt, teststate::JumpingClock* clock = nullptr) {
+    Polls p;
     platform::SetEventPump([&] {
-      if (++polls == n) Type(Qt::Key_X, "x");
+      const ContiRunTimings& t = LastContiRunTimings();
+      const Stage stage = t.normalEquations > 0 ? kRegularization : t.lamm > 0 ? kNormalEquations : kKernels;
+      ++p.in[stage];
+      if (!at || stage != at->stage || p.in[stage] != at->poll) return;
+      if (clock)
+        clock->Jump(31 * 60);
+      else
+        Type(Qt::Key_X, "x");
     });
     Window().Dispatch(213);
     platform::SetEventPump({});
     Drain();
-    return polls;
+    return p;
   }
+  // The stop's own words: "user interrupt", or for a time course how many
+  // of its windows it had computed.
   static bool SaidUserInterrupt(const std::vector<platform::TranscriptEntry>& t) {
     for (const auto& e : t)
-      if (e.text == "user interrupt") return true;
+      if (e.text == "user interrupt" || e.text.rfind("time course interrupted: ", 0) == 0) return true;
     return false;
   }
 };
@@ -363,35 +477,93 @@ class StoppedRuns : public FitKeys, public ::testing::WithParamInterface<StopCas
 TEST_P(StoppedRuns, AStopShowsTheDistributionBeforeAndTheNextRunIsAsInANewProgram) {
   const StopCase& c = GetParam();
   Analysis(c);
-  RunStoppedAt(0);
-  // The polls of a Run after a whole one (which for c(s,f/f0) on an
-  // unchanged grid takes the kernels computed before).
-  const int polls = RunStoppedAt(0);
-  ASSERT_GT(polls, 2) << "the Run never looked at the keyboard";
+  // The first Run computes every kernel; a Run after a whole one (which for
+  // c(s,f/f0) on an unchanged grid takes the kernels computed before) polls
+  // as the Runs below do.
+  const Polls computing = RunStoppedAt();
+  const Polls polls = RunStoppedAt();
+  ASSERT_GT(polls.All(), 2) << "the Run never looked at the keyboard";
   ASSERT_EQ(Conti().lastRunFailed, 0);
   const Shown first = Now();
   ASSERT_FALSE(first.c.empty());
+  // The first poll of each stage, the second of the kernels, and a middle
+  // and a late one of the regularisation and its NNLS solves. The kernels
+  // and the normal equations are polled while their worker threads run
+  // (every 10 ms), so only their first polls are sure to come again; the
+  // regularisation polls on this thread, as often in every Run.
+  std::vector<Moment> moments;
+  const int regularization = polls.in[kRegularization] - c.pollsAfterResult;
+  if (polls.in[kKernels] > 0) moments.push_back({kKernels, 1});
+  if (polls.in[kKernels] >= 4) moments.push_back({kKernels, 2});
+  if (polls.in[kNormalEquations] > 0) moments.push_back({kNormalEquations, 1});
+  if (regularization > 0)
+    for (const int k : {1, (regularization + 1) / 2, std::max(1, regularization * 9 / 10)})
+      moments.push_back({kRegularization, k});
+  std::sort(moments.begin(), moments.end());
+  moments.erase(std::unique(moments.begin(), moments.end()), moments.end());
+  ASSERT_GE(moments.size(), 2u);
+  std::printf("%s: %d polls in the kernels, %d in the normal equations, %d in the regularisation (%d in the "
+              "kernels when it computes them)\n",
+              c.name, polls.in[kKernels], polls.in[kNormalEquations], polls.in[kRegularization],
+              computing.in[kKernels]);
   std::vector<Shown> again;
-  std::vector<int> moments = {1, polls / 3, 2 * polls / 3, polls * 9 / 10};
-  for (int n : moments) {
-    SCOPED_TRACE(n);
+  std::vector<std::string> when;
+  for (const Moment m : moments) {
+    when.push_back("stage " + std::to_string(m.stage) + ", poll " + std::to_string(m.poll));
+    SCOPED_TRACE(when.back());
     ui_->transcript.clear();
-    RunStoppedAt(n);
-    ASSERT_TRUE(SaidUserInterrupt(ui_->transcript)) << "not stopped at poll " << n << " of " << polls;
+    RunStoppedAt(m);
+    ASSERT_TRUE(SaidUserInterrupt(ui_->transcript)) << "not stopped";
     EXPECT_EQ(Conti().lastRunFailed, 1);
     EXPECT_TRUE(Now() == first) << "the distribution shown after the stop is not the one before";
     EXPECT_FALSE(platform::QuitRequested());
-    RunStoppedAt(0);
+    RunStoppedAt();
+    EXPECT_EQ(Conti().lastRunFailed, 0);
+    again.push_back(Now());
+  }
+  // Where a Run takes the kernels of the one before, a Run after a stopped
+  // one computes them again: stopped in them too, the stop after a stop
+  // leaves nothing the next Run takes as done.
+  if (computing.in[kKernels] > polls.in[kKernels]) {
+    when.push_back("in the kernels after a stop");
+    SCOPED_TRACE(when.back());
+    RunStoppedAt(moments.front());
+    ui_->transcript.clear();
+    RunStoppedAt(Moment{kKernels, 1});
+    EXPECT_TRUE(SaidUserInterrupt(ui_->transcript));
+    EXPECT_TRUE(Now() == first) << "the distribution shown after the stop is not the one before";
+    RunStoppedAt();
+    EXPECT_EQ(Conti().lastRunFailed, 0);
+    again.push_back(Now());
+  }
+  // The Run's time bound passing at the first of these moments stops it as
+  // the key did, in its own words.
+  {
+    when.push_back("at its time bound");
+    SCOPED_TRACE(when.back());
+    teststate::JumpingClock clock;
+    ui_->transcript.clear();
+    RunStoppedAt(moments.front(), &clock);
+    int said = 0;
+    for (const auto& e : ui_->transcript) {
+      said += e.text == kRunTimeBoundText || e.text.rfind("time course interrupted: ", 0) == 0;
+      EXPECT_NE(e.text, "user interrupt");
+    }
+    EXPECT_EQ(said, 1);
+    EXPECT_EQ(Conti().lastRunFailed, 1);
+    EXPECT_TRUE(Now() == first) << "the distribution shown after the stop is not the one before";
+    EXPECT_FALSE(platform::StopDeadlinePassed());
+    RunStoppedAt();
     EXPECT_EQ(Conti().lastRunFailed, 0);
     again.push_back(Now());
   }
   // The same entries in a new program.
   StartAgain();
   Analysis(c);
-  RunStoppedAt(0);
+  RunStoppedAt();
   const Shown fresh = Now();
   EXPECT_TRUE(fresh == first);
-  for (std::size_t k = 0; k < again.size(); ++k) EXPECT_TRUE(again[k] == fresh) << "after the stop at poll " << moments[k];
+  for (std::size_t k = 0; k < again.size(); ++k) EXPECT_TRUE(again[k] == fresh) << "after the stop at " << when[k];
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -400,7 +572,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"csff0", 595, false, {{405, "15"}, {406, "1"}, {407, "10"}, {428, "4"}}},
                       StopCase{"cM", 235, false, {{405, "30"}}},
                       StopCase{"IRh", 503, true, {{405, "30"}}},
-                      StopCase{"ID", 502, true, {{405, "30"}}}),
+                      StopCase{"ID", 502, true, {{405, "30"}}},
+                      StopCase{"IRht", 522, true, {{405, "30"}}, 1}),
     [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.name); });
 
 
@@ -628,6 +801,64 @@ TEST_F(FeaturelessRuns, FeaturelessFitsEndByThemselves) {
     }
     EXPECT_GE(gModelParams.meniscus, fs.meniscusMin);
     EXPECT_LE(gModelParams.meniscus, fs.meniscusMax);
+  }
+}
+
+// The window's pixels when a box without caption (a fit's end) comes.
+class PictureAtBox : public platform::ScriptedUserInterface {
+ public:
+  explicit PictureAtBox(TXLAWindow& w) : w_(w) {}
+  int MessageBox(const std::string& caption, const std::string& text, platform::BoxButtons buttons,
+                 platform::BoxIcon icon) override {
+    if (caption.empty() && w_.Frame().Surface()) {
+      busy = w_.FitBusy;
+      pixels = w_.Frame().Surface()->CopyPixels(0, 0, 1000, 700);
+    }
+    return ScriptedUserInterface::MessageBox(caption, text, buttons, icon);
+  }
+  bool busy = true;
+  platform::Bitmap pixels;
+
+ private:
+  TXLAWindow& w_;
+};
+
+// Featureless scans with f/f0 and the meniscus fitted end their fit by
+// themselves with one box that says how, and that box stands over the
+// picture of the end (the best model's curves, one report): over the
+// picture of the start, with the end's report written beside the start's,
+// the user read of kept parameters that the window did not show.
+TEST_F(FeaturelessRuns, AFitsEndIsSaidOverThePictureOfThatEnd) {
+  const std::vector<std::string> paths = FeaturelessExample(dir_ / "two", 2, 0.5, 0.01, 11);
+  Shown();
+  ASSERT_TRUE(LoadAllData(PickedFiles(dir_ / "two", paths)));
+  ui_->lenient = true;
+  Window().Dispatch(275);
+  forms_.Expect({"", {{405, "30"}}, {{431, 0}, {416, 1}, {434, 1}}});
+  Window().Dispatch(212);
+  Window().Dispatch(213);
+  Drain();
+  for (Method method : {Method::Simplex, Method::Marquardt}) {
+    SCOPED_TRACE(method == Method::Simplex ? "simplex" : "marquardt");
+    scope_.reset();
+    auto watch = std::make_unique<PictureAtBox>(Window());
+    PictureAtBox& at = *watch;
+    ui_ = std::move(watch);
+    ui_->lenient = true;
+    scope_ = std::make_unique<platform::ScopedUI>(*ui_);
+    Choose(method);
+    Window().Dispatch(215);
+    Drain();
+    // (Here the simplex ends saying that the data do not determine f/f0,
+    // Marquardt at its minimum, in silence.)
+    int ends = 0;
+    for (const auto& t : ui_->transcript) ends += t.caption.empty();
+    EXPECT_EQ(ends, LastFitEnd().kind == FitEndKind::Reached ? 0 : 1);
+    if (ends == 0) continue;
+    EXPECT_FALSE(at.busy);
+    Window().Frame().Invalidate(true);
+    Drain();
+    EXPECT_TRUE(Window().Frame().Surface()->CopyPixels(0, 0, 1000, 700) == at.pixels);
   }
 }
 

@@ -151,6 +151,26 @@ TEST_F(RoadPaintQt, MarkersFollowTheirValuesAndTheCursorLineUndoesItself) {
   EXPECT_EQ(CursorColumn(), 0);
 }
 
+// The disclaimer's grey lines start at (10, 55) and step down to y = 175;
+// the plots cover all but their first letters.
+TEST_F(RoadPaintQt, TheDisclaimerShowsOnAnEmptyWindowOnly) {
+  const auto greyAtLeft = [](const QImage& image) {
+    int n = 0;
+    for (int y = 40; y < 200; ++y)
+      for (int x = 0; x < 80; ++x) n += (image.pixel(x, y) & 0xffffff) == 0x646464;
+    return n;
+  };
+  // Nothing loaded: the first paint shows it, later ones an empty window.
+  EXPECT_GT(greyAtLeft(Shot()), 50);
+  EXPECT_EQ(greyAtLeft(Shot()), 0);
+  // Data loaded before the window's first paint (an unattended run in the
+  // window): the plots' screen comes without a column of cut words beside it.
+  LoadRun();
+  WindowFlags().DisclaimerTextPending = true;
+  EXPECT_EQ(greyAtLeft(Shot()), 0);
+  EXPECT_FALSE(WindowFlags().DisclaimerTextPending);
+}
+
 // The histogram beside the residuals is drawn from the residuals of the
 // model in memory: after a run it must not keep the bins of the data as
 // loaded (residuals = signals, bins of plus or minus five times ~0.5 OD).

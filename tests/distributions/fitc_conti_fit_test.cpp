@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <random>
@@ -24,6 +26,7 @@
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
 #include "run_test_support.h"
+#include "tests/support/jumping_clock.h"
 
 using namespace runtest;
 
@@ -37,6 +40,7 @@ class ContiHost : public ContiWindowHost {
     ContiWindowHost::DrawText(x, y, text);
     // A key pressed while the evaluation given is drawn.
     if (y == 30 && ++evaluationsDrawn == keyAtEvaluation) platform::PostKeyDown(' ');
+    if (onText) onText(y);
   }
   void PlaySoundInfo() override {}
   void TmpSaveBestParams(int) override { ++saves; }
@@ -47,6 +51,7 @@ class ContiHost : public ContiWindowHost {
   int saves = 0, gridRebuilds = 0, realtimeInterrupts = 0;
   int evaluationsDrawn = 0, keyAtEvaluation = -1;
   std::string listing;
+  std::function<void(int y)> onText;  // after each line of the fit's progress text
 };
 
 // Scans of one species (s = 5 S on a 0.25 S grid, f/f0 1.25, meniscus 6.0
@@ -363,51 +368,88 @@ TEST_F(ContiFitTest, AFitOnFeaturelessDataEndsWhereItsStepsStallAtItsBestPoint) 
 }
 
 namespace {
-// The fit's clock jumps past its bound while the kernels of the third
-// evaluation are being solved, as on a solve that takes minutes.
+// The clock jumps by 31 minutes as the kernels of a chosen evaluation are
+// about to be solved, as on a solve that takes minutes.
+teststate::JumpingClock* gClock = nullptr;
+int gJumpAtList = 0;
 bool gListCutShort = false;
 int ListWhoseTimeRunsOut(const LammListJob& job) {
-  if (++gListsSolved == 3) {
-    FitEngineState& fs = gFitEngineState;
-    fs.fitStartSeconds -= fs.maxFitSeconds + 1;
-    platform::ArmStopDeadline(fs.fitStartSeconds + fs.maxFitSeconds);
-  }
+  if (++gListsSolved == gJumpAtList) gClock->Jump(31 * 60);
   const int code = DefaultLammListSolver()(job);
-  if (gListsSolved == 3) gListCutShort = platform::StopFlag().load();
+  if (gListsSolved == gJumpAtList) gListCutShort = platform::StopFlag().load();
   return code;
 }
 }  // namespace
 
 // The time bound also ends the evaluation under way: the kernels' polls cut
-// it short (it never counts as a misfit), and the fit ends at its best point
-// as out of time, not as stopped by the user.
+// it short (it never counts as a misfit), and the fit ends as out of time,
+// not as stopped by the user, at the best state it has seen: by the simplex,
+// Marquardt-Levenberg or annealing, on one thread or three, early or later
+// in the fit.
 TEST_F(ContiFitTest, TheTimeBoundCutsShortTheEvaluationUnderWay) {
-  for (const int threads : {1, 3}) {
-    SCOPED_TRACE(threads);
+  struct Row {
+    const char* name;
+    unsigned char marquardt, annealing;
+    int threads, jumpAt;
+  };
+  for (const Row row : {Row{"simplex", 0, 0, 1, 3}, Row{"simplex", 0, 0, 3, 3}, Row{"simplex", 0, 0, 1, 12},
+                        Row{"marquardt", 1, 0, 1, 3}, Row{"marquardt", 1, 0, 3, 9}, Row{"annealing", 0, 1, 1, 7}}) {
+    SCOPED_TRACE(std::string(row.name) + ", " + std::to_string(row.threads) + " threads, list " +
+                 std::to_string(row.jumpAt));
+    teststate::JumpingClock clock;
+    gClock = &clock;
     FitEngineState& fs = gFitEngineState;
-    fs.maxFitSeconds = kMaxFitSeconds;
-    fs.useSimplex = 1;
-    fs.useMarquardt = fs.useAnnealing = 0;
-    Conti().multipleThreads = threads > 1;
-    LammListThreads() = threads;
+    EXPECT_EQ(fs.maxFitSeconds, kMaxFitSeconds);
+    fs.useSimplex = !row.marquardt && !row.annealing;
+    fs.useMarquardt = row.marquardt;
+    fs.useAnnealing = row.annealing;
+    fs.annealFinalSimplex = 1;
+    fs.annealFinalMarquardt = 0;
+    fs.annealSteps = 3;
+    fs.annealIterations = 20;
+    fs.annealTemperature = fs.annealStartTemperature = row.annealing ? 0.5f : 0.0f;
+    Conti().multipleThreads = row.threads > 1;
+    LammListThreads() = row.threads;
     Float(6.012f, 1.4f);
     gListsSolved = 0;
+    gJumpAtList = row.jumpAt;
     gListCutShort = false;
     SetLammListSolver(ListWhoseTimeRunsOut);
     ContiHost host;
+    host.drawing = true;
+    // Every evaluation of the fit that gave a misfit (unregularised, as the
+    // fit's evaluations are): its rmsd, meniscus and f/f0.
+    struct Seen {
+      float rmsd, meniscus, ff;
+    };
+    std::vector<Seen> seen;
+    host.onText = [&](int y) {
+      if (y == 30 && fs.fitRunning) seen.push_back({fs.currentRmsd, gModelParams.meniscus, Conti().ffValue});
+    };
     EXPECT_EQ(ContiFit(&host), 1);
     SetLammListSolver(nullptr);
+    gClock = nullptr;
     EXPECT_TRUE(gListCutShort);
     EXPECT_EQ(fs.budgetSpent, 2);
+    EXPECT_EQ(LastFitEnd().kind, FitEndKind::Limit);
     EXPECT_EQ(host.messages, std::vector<std::string>{"the fit did not settle in 30 minutes: the best parameters "
                                                       "found are kept; a second Fit continues from there"});
     EXPECT_EQ(host.realtimeInterrupts, 0);
     EXPECT_EQ(fs.stopRequested, 0);
+    EXPECT_EQ(fs.fitRunning, 0);
     EXPECT_FALSE(platform::StopFlag().load());
     EXPECT_FALSE(platform::StopDeadlinePassed());
-    // The result is the best point's evaluation, not the cut one.
-    EXPECT_GT(gListsSolved, 3);
+    // The result is the evaluation of the best point the fit had seen (its
+    // derivatives' probes included), not of the cut one.
+    EXPECT_GT(gListsSolved, row.jumpAt);
+    ASSERT_GE(seen.size(), 2u);
+    const Seen best = *std::min_element(seen.begin(), seen.end(),
+                                        [](const Seen& a, const Seen& b) { return a.rmsd < b.rmsd; });
+    EXPECT_FLOAT_EQ(gModelParams.meniscus, best.meniscus);
+    EXPECT_FLOAT_EQ(Conti().ffValue, best.ff);
     EXPECT_LT(fs.currentRmsd, 0.05f);
+    EXPECT_GE(gModelParams.meniscus, fs.meniscusMin);
+    EXPECT_LE(gModelParams.meniscus, fs.meniscusMax);
   }
   Conti().multipleThreads = 0;
   LammListThreads() = 1;

@@ -15,6 +15,8 @@
 #include "fit/model_params.h"
 #include "fit/model_selector.h"
 #include "fit/rmsd.h"
+#include "fit/serial_fit_settings.h"
+#include "fit/stalled_steps.h"
 #include "numerics/random.h"
 #include "platform/input_events.h"
 #include "platform/scripted_ui.h"
@@ -119,6 +121,29 @@ TEST_F(ModelFixture, FitFindsTheMassFromNoisyScans) {
   EXPECT_EQ(gModelParams.massOrD[1], gModelParameterVector.P[1]);
   // 846 points less 6 amplitudes, 141 TI and 6 RI values (one shared).
   EXPECT_NEAR(EqModelState().lastRmsd, 0.005 * std::sqrt(694.0 / 846.0), 4e-4);
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::Reached) << LastFitEnd().text;
+}
+
+// Restarts that never agree (a tolerance below 0, which no change meets; a
+// tolerance of 0 is met by a restart that kept its best vertex) end at their count, and the
+// fit says so as every other fit does, in a serial fit with its error code;
+// the best mass found is kept.
+TEST_F(ModelFixture, RestartsThatNeverSettleEndAtTheirNamedLimit) {
+  LoadClosedForm(0.005, 7);
+  SeedGaussRandom(11);
+  SetMass(40000);
+  RunEquilibrium(nullptr);
+  gFitEngineState.maxRelativeChange = -1.0f;
+  gSerialFitSettings.running = 1;
+  FitEquilibrium(nullptr);
+  gSerialFitSettings.running = 0;
+  EXPECT_GT(gFitEngineState.minimiserRuns, kMaxEquilibriumRestarts);
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::Limit);
+  EXPECT_EQ(LastFitEnd().text,
+            "the fit did not settle in 50 restarts: the best parameters found are kept; a second Fit continues from "
+            "there");
+  EXPECT_EQ(gSerialFitSettings.errorCode, 10);
+  EXPECT_NEAR(gModelParams.massOrD[1], 50000, 250);
 }
 
 TEST_F(ModelFixture, FitWithoutFloatedMassOnlyComputesTheModel) {
@@ -459,6 +484,7 @@ TEST_F(ModelFixture, StaleStopIsClearedAndAClickStopsTheFit) {
   FitEquilibrium(nullptr);
   platform::SetEventPump(nullptr);
   EXPECT_LT(evaluations, 6);  // ended right after the click
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::Stopped) << LastFitEnd().text;
   EXPECT_EQ(gFitEngineState.stopRequested, 0);
   EXPECT_FALSE(platform::StopFlag());
   // The best vertex before the click is kept, and the models are whole.

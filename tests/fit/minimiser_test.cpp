@@ -13,13 +13,16 @@
 #include "fit/fluorescence_options.h"
 #include "fit/fit_driver.h"
 #include "fit/marquardt.h"
+#include "fit/stalled_steps.h"
 #include "fit/nelder_mead.h"
 #include "fit/rmsd.h"
 #include "fit/serial_fit_settings.h"
+#include "fit/stalled_steps.h"
 #include "fit_test_support.h"
 #include "numerics/random.h"
 #include "platform/error_box.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/jumping_clock.h"
 
 namespace {
 
@@ -293,6 +296,28 @@ TEST_F(MinimiserTest, RestartsThatNeverSettleEndAtTheirBoundWithTheBestVertex) {
   EXPECT_EQ(gSerialFitSettings.errorCode, 10);
   EXPECT_TRUE(host.boxes.empty());
   gSerialFitSettings = SerialFitSettings{};
+
+  // Marquardt-Levenberg at its count of iterations (3 here, 100 by default)
+  // along the valley: the same end, its count named, in the fit-end record
+  // the unattended run logs and writes, with the best point kept.
+  SetUpRosenbrock(host, true);
+  host.boxes.clear();
+  gFitEngineState.useMarquardt = 1;
+  gFitEngineState.mlMaxIterations = 3;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  const std::string text =
+      "the fit did not settle in 3 Marquardt-Levenberg iterations: the best parameters found are kept; a second Fit "
+      "continues from there";
+  EXPECT_EQ(host.boxes, std::vector<std::string>{"|" + text});
+  EXPECT_EQ(LastFitEnd().kind, FitEndKind::Limit);
+  EXPECT_EQ(LastFitEnd().text, text);
+  const float afterThree = gFitEngineState.currentRmsd;
+  EXPECT_LT(afterThree, std::sqrt((4.4f * 4.4f + 2.2f * 2.2f + 1.0f) / 3.0f));
+  // A second Fit continues from there.
+  host.boxes.clear();
+  gFitEngineState.mlMaxIterations = 100;
+  ASSERT_EQ(FitCurrentModel(&host), 1);
+  EXPECT_LT(gFitEngineState.currentRmsd, afterThree);
 }
 
 // The whole fit is bounded in time: a bound already passed (0 s) lets no
@@ -341,6 +366,78 @@ TEST_F(MinimiserTest, EveryMethodEndsWhenTheWholeFitIsOutOfTime) {
     const ScanSet& ss = CurrentScanSet();
     EXPECT_FLOAT_EQ(ss.model[1][2], P[5]);
   }
+}
+
+// The 30-minute bound passing in the middle of a fit (the clock jumps by
+// 31 minutes during an evaluation, early, midway or late in the fit) ends
+// every method after that evaluation, at the best state it has seen: the
+// model left is no worse than any evaluated before (Marquardt-Levenberg's
+// derivative probes included), the one note says which limit ended it, and
+// a series is told by its error code.
+TEST_F(MinimiserTest, TheTimeBoundEndsEveryMethodAtTheBestStateSeen) {
+  struct Clocked : AnalyticHost {
+    teststate::JumpingClock* clock = nullptr;
+    int jumpAt = 0;
+    std::vector<double> rmsds;
+    void SimulateModel() override {
+      AnalyticHost::SimulateModel();
+      const ScanSet& ss = CurrentScanSet();
+      double sum = 0.0;
+      for (int k = 1; k <= ss.points[1]; ++k) sum += std::pow(ss.signals[1][k] - ss.model[1][k], 2);
+      rmsds.push_back(std::sqrt(sum / ss.points[1]));
+      if (evaluations == jumpAt) clock->Jump(31 * 60);
+    }
+  };
+  struct Case {
+    const char* name;
+    unsigned char marquardt, annealing, finalSimplex, finalMarquardt;
+  };
+  const Case cases[] = {{"simplex", 0, 0, 0, 0},
+                        {"marquardt", 1, 0, 0, 0},
+                        {"annealing, then simplex", 0, 1, 1, 0},
+                        {"annealing, then marquardt", 0, 1, 0, 1}};
+  const char* const kNote =
+      "|the fit did not settle in 30 minutes: the best parameters found are kept; a second Fit continues from there";
+  for (const Case& c : cases)
+    for (const int jumpAt : {2, 9, 40})
+      for (const bool serial : {false, true}) {
+        SCOPED_TRACE(std::string(c.name) + " at evaluation " + std::to_string(jumpAt) + (serial ? ", serial" : ""));
+        teststate::JumpingClock clock;
+        Clocked host;
+        host.clock = &clock;
+        host.jumpAt = jumpAt;
+        SetUpRosenbrock(host, true);
+        FitEngineState& fs = gFitEngineState;
+        EXPECT_EQ(fs.maxFitSeconds, kMaxFitSeconds);
+        fs.useMarquardt = c.marquardt;
+        fs.useAnnealing = c.annealing;
+        fs.annealFinalSimplex = c.finalSimplex;
+        fs.annealFinalMarquardt = c.finalMarquardt;
+        fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+        gSerialFitSettings = SerialFitSettings{};
+        gSerialFitSettings.running = serial;
+        ASSERT_EQ(FitCurrentModel(&host), 1);
+        gSerialFitSettings.running = 0;
+        EXPECT_EQ(fs.budgetSpent, 2);
+        // The evaluation under way is finished, then only the result's.
+        EXPECT_LE(host.evaluations, jumpAt + 1);
+        EXPECT_EQ(LastFitEnd().kind, FitEndKind::Limit);
+        if (serial) {
+          EXPECT_EQ(gSerialFitSettings.errorCode, 10);
+          EXPECT_TRUE(host.boxes.empty());
+        } else {
+          EXPECT_EQ(host.boxes, std::vector<std::string>{kNote});
+        }
+        EXPECT_EQ(gSerialFitSettings.abortRequest, 0);
+        EXPECT_EQ(fs.stopRequested, 0);
+        EXPECT_EQ(fs.fitRunning, 0);
+        ASSERT_FALSE(host.rmsds.empty());
+        const double best = *std::min_element(host.rmsds.begin(), host.rmsds.end());
+        EXPECT_LE(host.rmsds.back(), best * (1 + 1e-6)) << "a worse state than one seen is kept";
+        EXPECT_NEAR(fs.currentRmsd, host.rmsds.back(), 1e-5 * host.rmsds.back());
+        EXPECT_FALSE(platform::StopDeadlinePassed());
+      }
+  gSerialFitSettings = SerialFitSettings{};
 }
 
 // Inside a Fit a Nelder-Mead run spends the 5000 evaluations it allows

@@ -1,15 +1,23 @@
 // The adaptive step rule of the static-grid path at its limits: a boundary
 // far steeper than the grid (the refusal of negative values at the start
 // once shrank the steps to a microsecond), and a run whose steps a limit
-// cuts short. Oracles: the closed form without diffusion (plateau
+// cuts short; the scans of the profile the rule takes, under each kernel. Oracles: the closed form without diffusion (plateau
 // c0 exp(-2 s w^2 t), depleted region), and the second moment of the
 // boundary, which the Lamm equation places at m exp(s w^2 t) whatever D.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cfloat>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
 #include <vector>
 
+#include "lamm/static_grid_kernels.h"
 #include "lamm_test_support.h"
+#include "numerics/vector_kernel.h"
 
 using namespace lammtest;
 
@@ -111,4 +119,131 @@ TEST(LammStepRule, AStepLimitEndsTheStaticPathAndTheRetryTakesOver) {
         ASSERT_TRUE(std::isfinite(e.out[k + 1][j + 1]));
         EXPECT_NEAR(e.out[k + 1][j + 1], R.c[j][k], 3e-2) << R.r[j];
       }
+}
+
+namespace {
+
+// The scans of the step loop by their definitions, one node after another.
+double PlainLargestValue(const double* c, int from, int to, double acc) {
+  for (int i = from; i <= to; ++i) acc = acc < c[i] ? c[i] : acc;
+  return acc;
+}
+
+bool PlainAllWithinRange(const double* c, int from, int to) {
+  for (int i = from; i <= to; ++i)
+    if (!(c[i] < 1e100 && c[i] > -1e100)) return false;
+  return true;
+}
+
+double PlainLargestChange(const double* c, const double* p, int from, int to, double floor,
+                          double acc) {
+  for (int i = from; i <= to; ++i) {
+    const double d = c[i] - p[i];
+    double v = 0;
+    if (p[i] > floor) v = std::fabs(d / p[i]);
+    else if (d > floor && p[i + 1] > floor) v = std::fabs(d / p[i + 1]);
+    else if (d > floor && i > 1 && p[i - 1] > floor) v = std::fabs(d / p[i - 1]);
+    acc = acc < v ? v : acc;
+  }
+  return acc;
+}
+
+uint64_t Bits(double v) { return std::bit_cast<uint64_t>(v); }
+
+}  // namespace
+
+// Each kernel's scans give the plain loops' results to the bit, over seeded
+// random profiles of every length to 40 and of user sizes, with the values
+// that test their rules: NaN and infinities, the +-1e100 limits, zeros of
+// either sign, subnormals, values at the floor, and changes that tie the
+// largest one within an ulp (the change skips the division of a node that
+// cannot raise the maximum, which must never skip one that does).
+TEST(LammStepRule, ProfileScansOfEveryKernelGiveThePlainLoopsResults) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double specials[] = {nan,   HUGE_VAL, -HUGE_VAL, 1e100, -1e100, 0.0,   -0.0,
+                             4e-320, DBL_MIN,  1e-4,      1.0,   -1.0,   1e300, DBL_MAX};
+  std::mt19937_64 gen(20261209);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const VectorKernel active = ActiveVectorKernel();
+  int cases = 0;
+  for (int length : {1, 2, 3, 5, 8, 9, 15, 16, 17, 23, 31, 33, 40, 135, 1000, 10000}) {
+    for (int variant = 0; variant < 12; ++variant) {
+      // 1-based nodes with one node beyond the last (p_{to+1}).
+      std::vector<double> c(length + 2), p(length + 2);
+      const double tie = 1e-3 * (1 + unit(gen));
+      for (int i = 0; i <= length + 1; ++i) {
+        p[i] = variant % 4 == 3 ? 1e-4 * unit(gen) : unit(gen);
+        // Every third variant a change of one size everywhere (ties
+        // within rounding), else a random one.
+        c[i] = variant % 3 == 0 ? p[i] * (1 + tie) : p[i] + 0.01 * (unit(gen) - 0.5);
+      }
+      if (variant >= 6) {
+        for (int k = 0; k < 1 + length / 50; ++k) {
+          const int i = 1 + static_cast<int>(unit(gen) * length);
+          (unit(gen) < 0.5 ? c : p)[i] = specials[static_cast<size_t>(unit(gen) * std::size(specials))];
+        }
+      }
+      const int from = variant % 2 == 0 ? 1 : 1 + static_cast<int>(unit(gen) * length);
+      const int to = length;
+      const double floor = variant % 4 == 3 ? 5e-5 : 1e-4;
+      const double accs[] = {0.0, 0.5 * tie, tie, 4e-320, 10.0};
+      for (double acc : accs) {
+        const double value = PlainLargestValue(c.data(), from, to, acc);
+        const bool within = PlainAllWithinRange(c.data(), from, to);
+        const double change = PlainLargestChange(c.data(), p.data(), from, to, floor, acc);
+        for (VectorKernel k : kAllVectorKernels) {
+          if (!SetActiveVectorKernel(k)) continue;
+          SCOPED_TRACE(testing::Message() << VectorKernelName(k) << " length " << length
+                                          << " variant " << variant << " from " << from << " acc " << acc);
+          EXPECT_EQ(Bits(LargestValue(c.data(), from, to, acc)), Bits(value));
+          EXPECT_EQ(AllWithinRange(c.data(), from, to), within);
+          const double got = LargestChange(c.data(), p.data(), from, to, floor, acc);
+          EXPECT_TRUE(Bits(got) == Bits(change) || (std::isnan(got) && std::isnan(change)))
+              << got << " " << change;
+          ++cases;
+        }
+      }
+    }
+  }
+  SetActiveVectorKernel(active);
+  EXPECT_GT(cases, 16 * 12 * 5);
+}
+
+// A run that trims its depleted start and then fails (the start region
+// turns over at the fourth node, as it does for these species with fifty
+// scans) is done again without trimming, from where the two runs part. Its
+// scans, steps and last profile are those of a run that never trimmed, to
+// the bit, also when the solver object runs the species a second time.
+TEST(LammStepRule, AFailedTrimmingRunIsRetriedAsTheRunWithoutTrimming) {
+  struct Row {
+    double s, D;
+  };
+  const Row rows[] = {{4.3, 6e-7}, {10.0, 3.9e-7}, {2.0, 8.8e-7}, {4.3, 3.1e-7}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.s << " S, D " << row.D);
+    Experiment trimmed, plain;
+    for (Experiment* e : {&trimmed, &plain}) {
+      e->s = row.s;
+      e->D = row.D;
+      e->times.clear();
+      for (int k = 1; k <= 50; ++k) e->times.push_back(300.0 * k);
+      e->Build();
+    }
+    LammSolverSettings st;
+    ASSERT_EQ(st.truncateGrid, 1);
+    auto L = MakeSolver(trimmed, st);
+    st.truncateGrid = 0;
+    auto P = MakeSolver(plain, st);
+    ASSERT_EQ(P->CheckAndRun(), kLammSolved);
+    for (int run = 0; run < 2; ++run) {
+      ASSERT_EQ(L->CheckAndRun(), kLammSolved);
+      EXPECT_EQ(L->AcceptedSteps(), P->AcceptedSteps());
+      ASSERT_EQ(L->NodeCount(), P->NodeCount());
+      EXPECT_EQ(std::memcmp(L->Concentration() + 1, P->Concentration() + 1, L->NodeCount() * sizeof(double)), 0)
+          << "run " << run;
+      for (size_t k = 1; k < plain.out.size(); ++k)
+        ASSERT_EQ(std::memcmp(trimmed.out[k].data(), plain.out[k].data(), plain.out[k].size() * sizeof(float)), 0)
+            << "scan " << k << " run " << run;
+    }
+  }
 }

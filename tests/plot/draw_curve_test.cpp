@@ -130,4 +130,14 @@ TEST(DrawCurve, ExtraValuesColourPointsAndDrawEnvelopes) {
   ASSERT_NE(green, ops.end());
   EXPECT_EQ(*(green + 2), "MoveTo(500,30)");  // y 30 -> 2
   EXPECT_EQ(*(green + 3), "LineTo(1000,40)");
+
+  // Values all 0: every point at the low end of the ramp (white), none in
+  // the curve's own colour, and no envelope of nothing.
+  Fixture empty({10, 10, 20}, {30, 40, 30}, 7);
+  float zeros[4] = {0, 0, 0, 0};
+  empty.plot.SetExtraData(0, zeros, 1, 3, 1);
+  empty.plot.symbolSize = 0;
+  ops = empty.Draw();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "SelectPen(0,0,0xffffff)"), 3);
+  EXPECT_EQ(std::find(ops.begin(), ops.end(), "SelectPen(0,0,0xff0000)"), ops.end());
 }

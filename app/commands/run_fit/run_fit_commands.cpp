@@ -517,6 +517,7 @@ void TXLAWindow::CmFit() {
   const unsigned long userStopsBefore = platform::UserStopRequests();
   RoadServices& r = Road();
   FitHost* host = MainFitHost();
+  DeferredFitEndBox endBox;
   const EndsOnFailure idleAfterAFailure([this, &rs] {
     rs.InFitEvaluation = false;
     gFitEngineState.fitRunning = 0;
@@ -558,6 +559,13 @@ void TXLAWindow::CmFit() {
   ComposeFitInfoText(host);
   // The end of the fit is drawn whole, whatever paint came during it.
   RequestRepaint(*this);
+  // How the fit ended is said over the picture of that end. A fit the user
+  // stopped ended by the stop.
+  const std::string ended = endBox.Take();
+  if (!ended.empty() && !stoppedByUser) {
+    PaintBeforeAdvice(*this);
+    platform::Tell("", ended);
+  }
   if (stoppedByUser && !gSerialFitSettings.running && !CurrentRealtimeState().running) {
     PaintBeforeAdvice(*this);
     char text[160];
