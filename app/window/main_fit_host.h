@@ -32,4 +32,3 @@ class DeferredFitEndBox {
 // True when the fit's end box is to be kept (a DeferredFitEndBox lives and
 // keeps none yet): it is kept then and not shown.
 bool KeepFitEndBox(const std::string& text);
-

@@ -120,10 +120,10 @@ void TXLAWindow::Paint(bool erase) {
   const bool anyPlot = dataPlot || residualPlot || On(r.otherScreenShown);
   const bool drawsNothing = RunBusy || FitBusy || DialogOpen || flags.FileDialogOpen || !anyPlot;
   if (flags.DisclaimerTextPending) {
-    // The disclaimer belongs to the empty window. A first paint that goes on
-    // to draw a screen (data loaded before the window showed, an unattended
-    // run) would leave the lines' first letters standing beside the plots,
-    // which cover the rest: the screen's own erase takes them at once.
+    // The disclaimer belongs to the empty window. When this paint goes on to
+    // draw a screen (data loaded before the window showed, as an unattended
+    // run in the window does), the plots would cover all but the lines'
+    // first letters, left standing beside them: it is not drawn then.
     const bool screenFollows = !drawsNothing && (erase || flags.EraseRepaintPending);
     if (surface && !screenFollows) {
       auto dc = surface->ClientDC();

@@ -218,9 +218,7 @@ TEST_F(EarlierAnalyses, AnotherModelTakesTheVanHoldeWeischetPlotAway) {
   for (int model : {275, 198}) {
     LoadChosen(CopyExample("scans" + std::to_string(model)));
     Run(Earlier::VanHoldeWeischet);
-    ui_->lenient = true;
-    Window().Dispatch(model);
-    ui_->lenient = false;
+    DispatchLenient(model);
     EXPECT_FALSE(ExtrapolationPlot().shown) << model;
   }
 }
@@ -237,10 +235,6 @@ TEST_F(EarlierAnalyses, LeavingLsgStarRampsTheRotorAgain) {
   EXPECT_EQ(LammSettings().timesFromW2t, 0);
   EXPECT_EQ(LammSettings().rampRotorSpeed, 1);
 }
-}  // namespace
-
-namespace {
-
 // Grid point 1 of "Continuous c(s) With 1 Discrete Component" holds the
 // discrete species (its s and amplitude); the graph draws the grid from
 // point 2, so no line runs from the species across the distribution.
@@ -271,10 +265,6 @@ TEST_F(AnalysisSequence, TheDiscreteComponentIsNotJoinedToTheDistributionCurve) 
   // The curve the peak walks use still counts the grid from point 1.
   EXPECT_EQ(a.distCurve->Count(), 100);
 }
-
-}  // namespace
-
-namespace {
 
 // The species slots carry the grid while a c(s) is chosen (s min as M,
 // s max as s); the discrete species model gets its own species back, or the
@@ -308,10 +298,6 @@ TEST_F(AnalysisSequence, DiscreteSpeciesAfterCsStartFromTheirOwnEntries) {
   EXPECT_TRUE(forms_.failures.empty()) << forms_.failures.front();
 }
 
-}  // namespace
-
-namespace {
-
 // log10 k = 0 means k = 1 ml/mg: "Nonideal c(s)" chosen the first time
 // starts from the ideal limit instead, and its buffer-like discrete species
 // does not become the start of "Continuous c(s) With 1 Discrete Component".
@@ -320,9 +306,7 @@ TEST_F(AnalysisSequence, NonidealCsStartsIdealAndLeavesTheOtherModelsDiscreteSpe
   LoadChosen(CopyExample("scans"));
   ContiStore().discreteM = 20000.0f;
   ContiStore().discreteSecond = 2.0f;
-  ui_->lenient = true;
-  Window().Dispatch(585);
-  ui_->lenient = false;
+  DispatchLenient(585);
   EXPECT_EQ(gModelSelectorFlags.NonidealCSModel, 1);
   EXPECT_FLOAT_EQ(gModelParameterVector.P[20], -6.0f);
   EXPECT_FLOAT_EQ(gModelParameterVector.P[21], -6.0f);

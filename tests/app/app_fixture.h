@@ -40,6 +40,7 @@
 #include "tests/support/fit_state.h"
 #include "tests/support/input_state.h"
 #include "tests/support/plot_state.h"
+#include "tests/support/file_text.h"
 
 class AppTest : public ::testing::Test {
  protected:
@@ -113,13 +114,7 @@ class AppTest : public ::testing::Test {
     std::ofstream out(ParamsIniPath());
     for (const auto& l : lines) out << l << "\n";
   }
-  std::vector<std::string> PreferenceLines() const {
-    std::ifstream in(ParamsIniPath());
-    std::vector<std::string> lines;
-    std::string l;
-    while (std::getline(in, l)) lines.push_back(l);
-    return lines;
-  }
+  std::vector<std::string> PreferenceLines() const { return teststate::FileLines(ParamsIniPath()); }
   // A complete file that has the disclaimer agreed and everything else at
   // its default.
   void WriteAgreedDefaults() {

@@ -23,11 +23,6 @@ class BufferCommands : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
-    gBufferSedSettings = BufferSedSettings{};
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gModelParams = ModelParams{};
-    gModelParameterVector = ModelParameterVector{};
-    gSolutionConditions = SolutionConditions{};
     gFitEngineState.molarMassParameters = 0;
     WriteAgreedDefaults();
     ui_->lenient = true;
@@ -38,9 +33,7 @@ class BufferCommands : public AppTest {
     formScope_.reset();
     window_.reset();
     fittest::ClearScans();
-    gBufferSedSettings = BufferSedSettings{};
     ContiHooks() = ContiRunHooks{};
-    gModelSelectorFlags = ModelSelectorFlags{};
     AppTest::TearDown();
   }
   void Open(std::vector<std::pair<int, std::string>> texts, std::vector<std::pair<int, int>> states,
@@ -258,7 +251,6 @@ TEST_F(BufferCommands, RunningContiFitShowsTheBufferAndTheApparentVbar) {
     EXPECT_EQ(lines[6], c.vbar);
   }
   CurrentSolventGradientSettings() = savedSolvent;
-  gFitEngineState.molarMassParameters = 0;
 }
 
 }  // namespace

@@ -21,7 +21,6 @@ class Calculator : public RoadTest {
  protected:
   void SetUp() override {
     RoadTest::SetUp();
-    gSolutionConditions = SolutionConditions{};
     platform::SetClipboard(&clipboard_);
   }
   void TearDown() override {

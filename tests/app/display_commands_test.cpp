@@ -16,9 +16,7 @@ class DisplayCommands : public RoadTest {
  protected:
   void SetUp() override {
     RoadTest::SetUp();
-    RangeHistory = RangeHistoryRecord{};
     DataMarks() = DataMarkState{};
-    CurrentZoomBand() = ZoomBand{};
     platform::SetClipboard(&clipboard_);
   }
   void TearDown() override {
@@ -120,7 +118,6 @@ TEST_F(DisplayCommands, AChangedMeniscusMismatchReturnsTheDataPlotToItsFullRange
   // Off again, and told to the c(s) run and the fit engine, for the next test.
   gBufferSedSettings = BufferSedSettings{};
   PublishBufferSedimentation();
-  gModelSelectorFlags.LammDiscreteModel = 0;
 }
 
 TEST_F(DisplayCommands, DataMarkSizeSetsMarksLinesOrSymbolStyles) {

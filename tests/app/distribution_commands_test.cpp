@@ -40,10 +40,7 @@ class DistributionCommands : public AppTest {
     pointerPath_ = platform::ProgramPaths.IntegrationRangesPath[0];
     platform::ProgramPaths.IntegrationRangesPath[0] = (dir_ / "integratrangefile.txt").string();
     IntegrationRanges() = IntegrationRangesState{};
-    RangeSelection() = RangeSelectionState{};
-    gModelSelectorFlags = ModelSelectorFlags{};
     gModelSelectorFlags.DistributionModel = gModelSelectorFlags.CSModel = 1;
-    gSolutionConditions = SolutionConditions{};
     window_ = MakeWindow();
     Options().InfoWizardMessages = 0;
     InstallDistributionPlot();
@@ -66,7 +63,6 @@ class DistributionCommands : public AppTest {
     platform::SetClipboard(nullptr);
     platform::ProgramPaths.IntegrationRangesPath[0] = pointerPath_;
     IntegrationRanges() = IntegrationRangesState{};
-    gModelSelectorFlags = ModelSelectorFlags{};
     AppTest::TearDown();
   }
   TXLAWindow& W() { return *window_; }

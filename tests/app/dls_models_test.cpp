@@ -98,9 +98,7 @@ TEST_F(DlsModels, ASavedStokesRadiusFitIsFoundAgainByRadiusAndByCumulants) {
       StokesRadiiModel();
     }
     OneSlot(c.start, true);
-    ui_->lenient = true;  // the fit's report and advice boxes
-    Window().Dispatch(215);  // Fit
-    ui_->lenient = false;
+    DispatchLenient(215);  // Fit, its report and advice taken
     EXPECT_NEAR(gModelParameterVector.P[1], c.expected, 0.005 * c.expected);
   }
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -40,14 +41,7 @@ class EqTools : public RoadTest {
  protected:
   void SetUp() override {
     RoadTest::SetUp();
-    gSolutionConditions = SolutionConditions{};
     gSolutionConditions.vbarRho = 0.73f;
-    gFitEngineState = FitEngineState{};
-  }
-  void TearDown() override {
-    RoadTest::TearDown();
-    // Fit limits outlive the scans; the next data set finds its own.
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0.0f;
   }
 
   // A Boltzmann exponential at 7.05 cm of height `loading` plus 0.02.
@@ -75,6 +69,38 @@ class EqTools : public RoadTest {
     return path;
   }
 
+  // `n` scans 00001.RA<cell>... in `folder`, the k-th (from 1) taken at
+  // 3600 k s and set further by `adjust`.
+  std::vector<std::string> WriteSeries(int n, const std::function<void(FileScan&, int)>& adjust = {},
+                                       const std::string& folder = "run") {
+    std::vector<std::string> paths;
+    for (int k = 1; k <= n; ++k) {
+      FileScan f;
+      f.time = 3600.0 * k;
+      if (adjust) adjust(f, k);
+      char name[16];
+      std::snprintf(name, sizeof name, "%05d.RA%d", k, f.cell);
+      f.name = name;
+      paths.push_back(Write(f, folder));
+    }
+    return paths;
+  }
+  // A sort into sorted/eq.ra1 that makes xp files.
+  void ExpectSortWithXp() {
+    std::filesystem::create_directories(dir_ / "sorted");
+    ui_->ExpectFiles("select filename for sorted eq data", Chosen({(dir_ / "sorted" / "eq.ra1").string()}));
+    ui_->ExpectBox("sort EQ data", "make xp files?", platform::IDYES);
+  }
+  std::vector<std::string> XpLines() const {
+    std::ifstream xp(dir_ / "sorted" / "cell1_280.xp");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(xp, line);) lines.push_back(line);
+    return lines;
+  }
+  static bool Has(const std::vector<std::string>& lines, const std::string& text) {
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+  }
+
   void LoadEquilibrium(const std::vector<std::string>& paths) {
     Window();
     ui_->lenient = true;  // the loader's advice
@@ -93,17 +119,10 @@ class EqTools : public RoadTest {
 };
 
 TEST_F(EqTools, RunAndFitTheEquilibriumModelFindTheMass) {
-  std::vector<std::string> paths;
-  int k = 1;
-  for (double rpm : {10000.0, 15000.0, 20000.0}) {
-    FileScan f;
-    f.rpm = rpm;
+  LoadEquilibrium(WriteSeries(3, [](FileScan& f, int k) {
+    f.rpm = 5000.0 + 5000.0 * k;
     f.noise = 0.003;
-    f.time = 3600.0 * k;
-    f.name = "0000" + std::to_string(k++) + ".RA1";
-    paths.push_back(Write(f));
-  }
-  LoadEquilibrium(paths);
+  }));
   Window().Dispatch(284);
   ASSERT_TRUE(gModelSelectorFlags.EquilibriumModel284);
   gFitEngineState.molarMassParameters = 1;
@@ -114,9 +133,7 @@ TEST_F(EqTools, RunAndFitTheEquilibriumModelFindTheMass) {
   ASSERT_NEAR(gSolutionConditions.vbarRho, 0.73f, 1e-6);
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
   EXPECT_GT(EqModelState().lastRmsd, 0.01);
-  ui_->lenient = true;  // the fit's report
-  Window().Dispatch(215);  // Fit
-  ui_->lenient = false;
+  DispatchLenient(215);  // Fit, its report taken
   EXPECT_NEAR(gModelParameterVector.P[1], 50000, 500);
   // The rmsd at the measured points, the one the window shows: the noise
   // less what the TI profile shared by the three scans takes of it.
@@ -130,24 +147,11 @@ TEST_F(EqTools, RunAndFitTheEquilibriumModelFindTheMass) {
 
 // "Sort Eq Data to Disk": cell 1 at 280 nm, three speeds of three scans.
 TEST_F(EqTools, SortWritesTheLatestScansAndTheirXpFile) {
-  std::vector<std::string> paths;
-  int k = 1;
-  for (double rpm : {10000.0, 15000.0, 20000.0})
-    for (int j = 0; j < 3; ++j) {
-      FileScan f;
-      f.rpm = rpm;
-      f.time = 3600.0 * k;
-      f.loading = 0.1 * k;
-      char name[16];
-      std::snprintf(name, sizeof name, "%05d.RA1", k++);
-      f.name = name;
-      paths.push_back(Write(f, "run"));
-    }
-  LoadEquilibrium(paths);
-  const std::string out = (dir_ / "sorted" / "eq.ra1").string();
-  std::filesystem::create_directories(dir_ / "sorted");
-  ui_->ExpectFiles("select filename for sorted eq data", Chosen({out}));
-  ui_->ExpectBox("sort EQ data", "make xp files?", platform::IDYES);
+  LoadEquilibrium(WriteSeries(9, [](FileScan& f, int k) {
+    f.rpm = 10000.0 + 5000.0 * ((k - 1) / 3);
+    f.loading = 0.1 * k;
+  }));
+  ExpectSortWithXp();
   ui_->ExpectPrompt("make MORLEAN xp file", "buffer density (g/ml)", "1.002");
   ui_->ExpectPrompt("make MORLEAN xp file", "partial-specific volume (ml/g)", "0.72");
   ui_->ExpectPrompt("make MORLEAN xp file", "molar extinction coefficient A", "2");
@@ -164,9 +168,7 @@ TEST_F(EqTools, SortWritesTheLatestScansAndTheirXpFile) {
   ExpectScriptMet();
   for (const char* name : {"eq10k_280.RA1", "eq15k_280.RA1", "eq20k_280.RA1"})
     EXPECT_TRUE(std::filesystem::exists(dir_ / "sorted" / name)) << name;
-  std::ifstream xp(dir_ / "sorted" / "cell1_280.xp");
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(xp, line);) lines.push_back(line);
+  const std::vector<std::string> lines = XpLines();
   ASSERT_GT(lines.size(), 60u);
   EXPECT_EQ(lines[0], "4 (ExperimentType: MULTISEDEQ)");
   EXPECT_EQ(lines[1], "(exported xp file from TARNEL)");
@@ -175,13 +177,10 @@ TEST_F(EqTools, SortWritesTheLatestScansAndTheirXpFile) {
   EXPECT_EQ(lines[3], "1.002000 (fBufferDensity)");
   EXPECT_EQ(lines[5], "0.720000 (VBAR)");
   EXPECT_EQ(lines[6], "6.900000 (Meniscus)");
-  auto has = [&](const std::string& text) { return std::find(lines.begin(), lines.end(), text) != lines.end(); };
-  EXPECT_TRUE(has("3 (NFILES)"));
-  EXPECT_TRUE(has("2.000000 (xExtinctionCoeffA)"));
-  EXPECT_TRUE(has("0.500000 (xExtinctionCoeffC)"));
-  EXPECT_TRUE(has("0 (blocalFitTimeIndepNoise)"));
-  EXPECT_TRUE(has("8 (rotor type:  EIGHTHOLE)"));
-  EXPECT_TRUE(has("0.000000e+00 (ppMultiLocalExtraConcs[3][3])"));
+  for (const char* line : {"3 (NFILES)", "2.000000 (xExtinctionCoeffA)", "0.500000 (xExtinctionCoeffC)",
+                           "0 (blocalFitTimeIndepNoise)", "8 (rotor type:  EIGHTHOLE)",
+                           "0.000000e+00 (ppMultiLocalExtraConcs[3][3])"})
+    EXPECT_TRUE(Has(lines, line)) << line;
   EXPECT_EQ(lines.back(), "-1 (Temperature)");
 }
 
@@ -203,23 +202,10 @@ TEST_F(EqTools, SortRefusalsAndCancels) {
 
 // Cancelled xp numbers keep what was offered, and the sort goes on.
 TEST_F(EqTools, CancelledXpNumbersKeepTheirDefaults) {
-  std::vector<std::string> paths;
-  for (int k = 1; k <= 2; ++k) {
-    FileScan f;
-    f.rpm = 15000;
-    f.time = 3600.0 * k;
-    char name[16];
-    std::snprintf(name, sizeof name, "%05d.RA1", k);
-    f.name = name;
-    paths.push_back(Write(f, "run"));
-  }
-  LoadEquilibrium(paths);
+  LoadEquilibrium(WriteSeries(2));
   gSolutionConditions.density = 1.01f;
   gSolutionConditions.vbar = 0.74f;
-  const std::string out = (dir_ / "sorted" / "eq.ra1").string();
-  std::filesystem::create_directories(dir_ / "sorted");
-  ui_->ExpectFiles("select filename for sorted eq data", Chosen({out}));
-  ui_->ExpectBox("sort EQ data", "make xp files?", platform::IDYES);
+  ExpectSortWithXp();
   for (const char* prompt : {"buffer density (g/ml)", "partial-specific volume (ml/g)", "molar extinction coefficient A",
                              "molar extinction coefficient B", "molar extinction coefficient C"})
     ui_->ExpectPrompt("make MORLEAN xp file", prompt, std::nullopt);
@@ -228,34 +214,20 @@ TEST_F(EqTools, CancelledXpNumbersKeepTheirDefaults) {
   Window().Dispatch(579);
   ExpectScriptMet();
   EXPECT_TRUE(std::filesystem::exists(dir_ / "sorted" / "eq15k_280.RA1"));
-  std::ifstream xp(dir_ / "sorted" / "cell1_280.xp");
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(xp, line);) lines.push_back(line);
+  const std::vector<std::string> lines = XpLines();
   ASSERT_GT(lines.size(), 6u);
   EXPECT_EQ(lines[3], "1.010000 (fBufferDensity)");
   EXPECT_EQ(lines[5], "0.740000 (VBAR)");
-  auto has = [&](const std::string& text) { return std::find(lines.begin(), lines.end(), text) != lines.end(); };
-  EXPECT_TRUE(has("1.000000 (xExtinctionCoeffA)"));
-  EXPECT_TRUE(has("1.000000 (xExtinctionCoeffB)"));
-  EXPECT_TRUE(has("0.000000 (xExtinctionCoeffC)"));
+  for (const char* line : {"1.000000 (xExtinctionCoeffA)", "1.000000 (xExtinctionCoeffB)", "0.000000 (xExtinctionCoeffC)"})
+    EXPECT_TRUE(Has(lines, line)) << line;
 }
 
 // "Test Approach to Equilibrium" with scans of one cell at two speeds.
 TEST_F(EqTools, TestModeShowsTheSeriesSavesThemAndEndsWithAModelCommand) {
-  std::vector<std::string> paths;
-  int k = 1;
-  for (double rpm : {10000.0, 15000.0})
-    for (int j = 0; j < 3; ++j) {
-      FileScan f;
-      f.rpm = rpm;
-      f.time = 3600.0 * k;
-      f.loading = 0.4 + 0.02 * (2 - j);  // closing in on the last scan
-      char name[16];
-      std::snprintf(name, sizeof name, "%05d.RA1", k++);
-      f.name = name;
-      paths.push_back(Write(f, "run"));
-    }
-  LoadEquilibrium(paths);
+  LoadEquilibrium(WriteSeries(6, [](FileScan& f, int k) {
+    f.rpm = 10000.0 + 5000.0 * ((k - 1) / 3);
+    f.loading = 0.4 + 0.02 * (2 - (k - 1) % 3);  // closing in on the last scan
+  }));
   // One cell: no include question. New limits show the series again.
   ui_->ExpectBox("EQ TEST", "accept radial limits for comparison of 10 kprm series?", platform::IDNO);
   ui_->ExpectPrompt("EQ TEST", "r-min:", "7.0");
@@ -290,28 +262,14 @@ TEST_F(EqTools, TestModeShowsTheSeriesSavesThemAndEndsWithAModelCommand) {
   Window().Dispatch(213);
   ExpectScriptMet();
   // A model command leaves the mode and gives the plots back.
-  ui_->lenient = true;
-  Window().Dispatch(284);
-  ui_->lenient = false;
+  DispatchLenient(284);
   EXPECT_FALSE(EqTestModeOn());
   EXPECT_EQ(EqTestPlot(), nullptr);
   EXPECT_EQ(CurrentPlotWindows().dataPlot->curveCount, 6);
 }
 
 TEST_F(EqTools, TestModeAsksPerCellAndALoadLeavesIt) {
-  std::vector<std::string> paths;
-  int k = 1;
-  for (int cell : {1, 2})
-    for (int j = 0; j < 2; ++j) {
-      FileScan f;
-      f.cell = cell;
-      f.time = 3600.0 * k;
-      char name[16];
-      std::snprintf(name, sizeof name, "%05d.RA%d", k++, cell);
-      f.name = name;
-      paths.push_back(Write(f, "run"));
-    }
-  LoadEquilibrium(paths);
+  LoadEquilibrium(WriteSeries(4, [](FileScan& f, int k) { f.cell = 1 + (k - 1) / 2; }));
   ui_->ExpectBox("EQ TEST", "cell 1, 280 nm, 15 krpm\nInclude this (cell/wl) series", platform::IDNO);
   ui_->ExpectBox("EQ TEST", "cell 2, 280 nm, 15 krpm\nInclude this (cell/wl) series", platform::IDYES);
   ui_->ExpectBox("EQ TEST", "accept radial limits for comparison of 15 kprm series?", platform::IDYES);
@@ -336,14 +294,7 @@ TEST_F(EqTools, TestModeAsksPerCellAndALoadLeavesIt) {
 // Parameters in the test of approach to equilibrium is the way out of the
 // mode and nothing else: no dialog follows.
 TEST_F(EqTools, ParametersInTestModeOnlyLeavesTheMode) {
-  std::vector<std::string> paths;
-  for (int k = 1; k <= 2; ++k) {
-    FileScan f;
-    f.time = 3600.0 * k;
-    f.name = "0000" + std::to_string(k) + ".RA1";
-    paths.push_back(Write(f, "run"));
-  }
-  LoadEquilibrium(paths);
+  LoadEquilibrium(WriteSeries(2));
   Window().Dispatch(284);  // a model whose parameters have a dialog
   ui_->ExpectBox("EQ TEST", "accept radial limits for comparison of 15 kprm series?", platform::IDYES);
   ui_->ExpectBox("EQ TEST", "save approach to equilibrium data?", platform::IDNO);

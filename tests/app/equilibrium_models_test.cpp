@@ -28,56 +28,20 @@ constexpr float kMeniscus = 6.9f, kBottom = 7.2f;
 
 class EquilibriumModels : public RoadTest {
  protected:
-  // From the default solution conditions and fit settings; what later
-  // tests find is what this one found.
-  void SetUp() override {
-    RoadTest::SetUp();
-    savedSolution_ = gSolutionConditions;
-    savedFit_ = gFitEngineState;
-    gSolutionConditions = SolutionConditions{};
-    gFitEngineState = FitEngineState{};
-  }
-  void TearDown() override {
-    RoadTest::TearDown();
-    gSolutionConditions = savedSolution_;
-    gFitEngineState = savedFit_;
-    // Fit limits outlive the scans; the next data set finds its own.
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0.0f;
-  }
-  SolutionConditions savedSolution_;
-  FitEngineState savedFit_;
-  std::vector<std::string> WriteScans() {
-    std::vector<std::string> paths;
+  // One species of kM at 10000, 15000 and 20000 rpm on the baseline, noise
+  // 0.005 OD, loaded as equilibrium data with the fit limits set.
+  void LoadAsEquilibriumData() {
     std::mt19937 gen(29);
     std::normal_distribution<double> noise(0.0, 0.005);
     const double Mb = (1 - kVbar * kRho) * kM;
-    int file = 1;
-    for (const double rpm : {10000.0, 15000.0, 20000.0}) {
-      std::vector<float> r;
-      for (int i = 0; i <= 140; ++i) r.push_back(static_cast<float>(6.92 + 0.002 * i));
-      std::vector<float> c(r.size() + 1);
-      BoltzmannCurve(Mb, kLoading, EquilibriumSigma(rpm, 20), kMeniscus, kBottom, r.data() - 1, c.data(),
-                     static_cast<int>(r.size()));
-      const double w = 2 * 3.141592653589793 * rpm / 60;
-      char line[160];
-      std::string text = "equilibrium of one species\n";
-      std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld %1.4e 280 1\n", static_cast<long>(rpm), 86400L * file,
-                    w * w * 86400 * file);
-      text += line;
-      for (size_t i = 0; i < r.size(); ++i) {
-        std::snprintf(line, sizeof line, "%.4f %.5f 0.0\n", r[i], c[i + 1] + kBaseline + noise(gen));
-        text += line;
-      }
-      char name[32];
-      std::snprintf(name, sizeof name, "%05d.RA1", file++);
-      paths.push_back((dir_ / name).string());
-      std::ofstream(paths.back()) << text;
-    }
-    return paths;
-  }
-
-  void LoadAsEquilibriumData() {
-    LoadEquilibriumFiles(WriteScans());
+    LoadEquilibriumFiles(WriteDayScans("equilibrium of one species", {10000.0, 15000.0, 20000.0},
+                                       [&](double rpm, double r) {
+                                         float rr[2] = {0, static_cast<float>(r)}, c[2];
+                                         BoltzmannCurve(Mb, kLoading, EquilibriumSigma(rpm, 20), kMeniscus, kBottom,
+                                                        rr, c, 1);
+                                         return c[1] + kBaseline + noise(gen);
+                                       },
+                                       true));
     ASSERT_EQ(CurrentScanSet().count, 3);
     ASSERT_TRUE(CurrentScanSet().equilibriumMode);
     SetLimits(6.92f, 7.2f);
@@ -112,12 +76,13 @@ class EquilibriumModels : public RoadTest {
     gModelParams.bottom = gModelParameterVector.P[14] = kBottom;
   }
 
-  // One file a speed: the k-th taken on day k, points at 6.92 + 0.002 i cm
-  // (i = 0..140) holding signal(rpm, r); the header's w^2 t that of day k
+  // One file a speed: the k-th taken on day k, points every `step` cm from
+  // `from` to `to` holding signal(rpm, r); the header's w^2 t that of day k
   // where asked, else a placeholder.
   std::vector<std::string> WriteDayScans(const std::string& title, const std::vector<double>& speeds,
                                          const std::function<double(double rpm, double r)>& signal,
-                                         bool omega2t = false) {
+                                         bool omega2t = false, double from = 6.92, double to = 7.2,
+                                         double step = 0.002) {
     std::vector<std::string> paths;
     int k = 0;
     for (const double rpm : speeds) {
@@ -130,8 +95,8 @@ class EquilibriumModels : public RoadTest {
       else
         std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld 1.0e12 280 1\n", static_cast<long>(rpm), 86400L * k);
       std::string text = title + "\n" + line;
-      for (int i = 0; i <= 140; ++i) {
-        const double r = 6.92 + 0.002 * i;
+      for (int i = 0; from + step * i <= to + 1e-9; ++i) {
+        const double r = from + step * i;
         std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r, signal(rpm, r));
         text += line;
       }
@@ -151,6 +116,37 @@ class EquilibriumModels : public RoadTest {
     Window().Dispatch(515);
     ui_->lenient = false;
     ui_->failures.clear();
+  }
+
+  // Discrete species of masses M (s 4 and 6) and concentrations c (slot 1
+  // the total, slot 2 its fraction of it), the masses and the
+  // concentrations floated as asked; no TI noise, the rest as given.
+  struct Species {
+    std::vector<float> M, c;
+    float s1 = 4;
+    bool fitM = false, fitC = false, linear = false, ri = false;
+    float baseline = 0;
+    bool baselineLinear = false, baselineFit = false;
+  };
+  static void Set(const Species& sp) {
+    ModelParams& mp = gModelParams;
+    gFitEngineState.fitTINoise = 0;
+    mp.riNoiseFit = sp.ri;
+    mp.baselineLinear = sp.baselineLinear;
+    mp.baselineFit = sp.baselineFit;
+    mp.baseline = sp.baseline;
+    mp.concentrationsLinear = sp.linear;
+    const int n = static_cast<int>(sp.M.size());
+    for (int q = 1; q <= 4; ++q) mp.included[q] = q <= n;
+    for (int q = 1; q <= n; ++q) {
+      mp.massOrD[q] = sp.M[q - 1];
+      mp.s[q] = q == 1 ? sp.s1 : 6;
+      mp.concentration[q] = sp.c[q - 1];
+      mp.massOrDFit[q] = sp.fitM;
+      mp.sFit[q] = 0;
+      mp.concentrationFit[q] = sp.fitC;
+    }
+    PackModelParameters();
   }
 
   // Peak of the shown distribution and the M-grid step there.
@@ -181,9 +177,7 @@ TEST_F(EquilibriumModels, DiscreteSpeciesFitFindsTheMolarMass) {
   PackModelParameters();
   Window().Dispatch(213);  // Run
   EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
-  ui_->lenient = true;  // the fit's report
-  Window().Dispatch(215);  // Fit
-  ui_->lenient = false;
+  DispatchLenient(215);  // Fit, its report taken
   EXPECT_NEAR(gModelParameterVector.P[1], kM, 0.01 * kM);
   EXPECT_NEAR(mp.baseline, kBaseline, 0.005);
   EXPECT_NEAR(gFitEngineState.currentRmsd, 0.005, 0.0008);
@@ -283,25 +277,8 @@ TEST_F(EquilibriumModels, TwoSpeciesMeetEveryScanAtItsOwnSpeed) {
   ModelParams& mp = gModelParams;
   // Slot 1 holds the total, slot 2 its fraction of it.
   auto set = [&](double m1, double m2, bool linear, bool ri, bool fit) {
-    gFitEngineState.fitTINoise = 0;
-    mp.riNoiseFit = ri;
-    mp.baselineLinear = 0;
-    mp.baseline = 0;
-    mp.baselineFit = 0;
-    mp.concentrationsLinear = linear;
-    for (int q = 1; q <= 4; ++q) mp.included[q] = q <= 2;
-    mp.massOrD[1] = static_cast<float>(m1);
-    mp.massOrD[2] = static_cast<float>(m2);
-    mp.s[1] = 4;
-    mp.s[2] = 6;
-    mp.concentration[1] = 0.6f;
-    mp.concentration[2] = 0.5f;
-    for (int q = 1; q <= 2; ++q) {
-      mp.massOrDFit[q] = fit;
-      mp.sFit[q] = 0;
-      mp.concentrationFit[q] = linear || fit;
-    }
-    PackModelParameters();
+    Set({.M = {static_cast<float>(m1), static_cast<float>(m2)}, .c = {0.6f, 0.5f}, .fitM = fit,
+         .fitC = linear || fit, .linear = linear, .ri = ri});
   };
   const struct {
     const char* name;
@@ -335,9 +312,7 @@ TEST_F(EquilibriumModels, TwoSpeciesMeetEveryScanAtItsOwnSpeed) {
   const double atTruth = CalcRmsd();
   set(35000, 140000, true, true, true);
   Window().Dispatch(213);
-  ui_->lenient = true;  // the fit's report
-  Window().Dispatch(215);
-  ui_->lenient = false;
+  DispatchLenient(215);  // Fit, its report taken
   EXPECT_NEAR(mp.massOrD[1], kM, 0.15 * kM);
   EXPECT_NEAR(mp.massOrD[2], 2 * kM, 0.15 * 2 * kM);
   EXPECT_NEAR(mp.concentration[1], 0.6, 0.015);
@@ -450,22 +425,9 @@ class EquilibriumSets : public EquilibriumModels {
             float right, const std::function<double(double r, double rpm)>& signal, double noise) {
     std::mt19937 gen(5);
     std::normal_distribution<double> gauss(0.0, noise);
-    std::vector<std::string> paths;
-    int k = 0;
-    for (const double rpm : speeds) {
-      char line[160];
-      std::snprintf(line, sizeof line, "R 1 20.0 %ld %ld 1.0e12 280 1\n", static_cast<long>(rpm), 86400L * ++k);
-      std::string text = std::string("equilibrium\n") + line;
-      for (int i = 0; from + 0.001 * i <= to + 1e-9; ++i) {
-        const double r = from + 0.001 * i;
-        std::snprintf(line, sizeof line, "%.4f %.6f 0.0\n", r, signal(r, rpm) + gauss(gen));
-        text += line;
-      }
-      std::snprintf(line, sizeof line, "%05d.RA1", k);
-      paths.push_back((dir_ / line).string());
-      std::ofstream(paths.back()) << text;
-    }
-    LoadEquilibriumFiles(paths);
+    LoadEquilibriumFiles(WriteDayScans(
+        "equilibrium", speeds, [&](double rpm, double r) { return signal(r, rpm) + gauss(gen); }, false, from, to,
+        0.001));
     ASSERT_EQ(CurrentScanSet().count, static_cast<int>(speeds.size()));
     gModelParams.meniscus = gModelParameterVector.P[13] = meniscus;
     gModelParams.bottom = gModelParameterVector.P[14] = bottom;
@@ -482,9 +444,7 @@ class EquilibriumSets : public EquilibriumModels {
     return (std::exp(x * (b * b - r0 * r0)) - std::exp(x * (m * m - r0 * r0))) / (x * (b * b - m * m));
   }
   void Fit() {
-    ui_->lenient = true;  // the fit's report
-    Window().Dispatch(215);
-    ui_->lenient = false;
+    DispatchLenient(215);  // Fit, its report taken
   }
 };
 
@@ -538,20 +498,8 @@ TEST_F(EquilibriumSets, OneSpeciesWithFittedBaselineEndsAtTheLeastSquaresMinimum
   for (const double start : {20000.0, 30000.0, 100000.0})
     for (const bool solved : {false, true}) {
       SCOPED_TRACE(::testing::Message() << "from " << start << (solved ? ", solved" : ", in the simplex"));
-      gFitEngineState.fitTINoise = 0;
-      mp.riNoiseFit = 0;
-      mp.baselineLinear = solved;
-      mp.baselineFit = !solved;
-      mp.baseline = 0;
-      mp.concentrationsLinear = solved;
-      for (int q = 1; q <= 4; ++q) mp.included[q] = q == 1;
-      mp.massOrD[1] = static_cast<float>(start);
-      mp.s[1] = 3;
-      mp.concentration[1] = 0.5f;
-      mp.massOrDFit[1] = 1;
-      mp.sFit[1] = 0;
-      mp.concentrationFit[1] = 1;
-      PackModelParameters();
+      Set({.M = {static_cast<float>(start)}, .c = {0.5f}, .s1 = 3, .fitM = true, .fitC = true, .linear = solved,
+           .baselineLinear = solved, .baselineFit = !solved});
       SeedGaussRandom(3);
       Window().Dispatch(213);
       Fit();
@@ -584,25 +532,9 @@ TEST_F(EquilibriumSets, MonomerDimerSignalsGiveTheAssociationConstant) {
     ModelParams& mp = gModelParams;
     for (const bool solved : {false, true}) {
       SCOPED_TRACE(solved ? "signals solved" : "signals in the simplex");
-      gFitEngineState.fitTINoise = 0;
-      mp.riNoiseFit = 0;
-      mp.baselineLinear = 0;
-      mp.baselineFit = 0;
-      mp.baseline = 0.02f;
-      mp.concentrationsLinear = solved;
-      for (int q = 1; q <= 4; ++q) mp.included[q] = q <= 2;
-      mp.massOrD[1] = 40000;
-      mp.massOrD[2] = 80000;
-      mp.s[1] = 4;
-      mp.s[2] = 6;
-      mp.concentration[1] = static_cast<float>(load1 + load2);
-      mp.concentration[2] = static_cast<float>(load2 / (load1 + load2));
-      for (int q = 1; q <= 2; ++q) {
-        mp.massOrDFit[q] = 0;
-        mp.sFit[q] = 0;
-        mp.concentrationFit[q] = 1;
-      }
-      PackModelParameters();
+      Set({.M = {40000, 80000},
+           .c = {static_cast<float>(load1 + load2), static_cast<float>(load2 / (load1 + load2))},
+           .fitC = true, .linear = solved, .baseline = 0.02f});
       Window().Dispatch(213);  // Run at the truth
       EXPECT_TRUE(ui_->failures.empty()) << ui_->failures.front();
       EXPECT_NEAR(CalcRmsd(), 0.005, 0.0005);

@@ -13,9 +13,7 @@ class ExitQuestions : public RoadTest {
     LoadRun(4);
     OneSpecies("4.6", "5.0", 1);
     if (HasFatalFailure()) return;
-    ui_->lenient = true;
-    Window().Dispatch(215);
-    ui_->lenient = false;
+    DispatchLenient(215);
     ui_->transcript.clear();
   }
   int Asked(const std::string& caption) const {

@@ -22,7 +22,6 @@ class FluorescenceCommands : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
-    CurrentFdsSignalParams() = FdsSignalParams{};
     WriteAgreedDefaults();
     formScope_ = std::make_unique<ScopedFormRunner>(forms_);
     window_ = MakeWindow();
@@ -31,7 +30,6 @@ class FluorescenceCommands : public AppTest {
   void TearDown() override {
     formScope_.reset();
     window_.reset();
-    CurrentFdsSignalParams() = FdsSignalParams{};
     AppTest::TearDown();
   }
   FdsSignalParams& P() { return CurrentFdsSignalParams(); }

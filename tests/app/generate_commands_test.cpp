@@ -123,10 +123,6 @@ class Generate : public RoadTest {
     Window().Dispatch(533);
   }
   std::string ScanPath() const { return (dir_ / "gen" / "0000x.ra0").string(); }
-  void ExpectNoFailures() {
-    for (const auto& f : ui_->failures) ADD_FAILURE() << f;
-    for (const auto& f : forms_.failures) ADD_FAILURE() << f;
-  }
   // Mean model value over 6.75..6.85 cm of scan i: the plateau between the
   // boundary and the bottom.
   static double Plateau(int i) {
@@ -312,14 +308,10 @@ TEST_F(Generate, TheMeniscusRangesOfAGeneratedSetStandAroundItsMeniscus) {
     Window().Dispatch(214);
     ASSERT_EQ(CurrentScanSet().count, 3);
     ASSERT_FLOAT_EQ(gModelParams.meniscus, 6.0f);
-    ui_->lenient = true;
-    Window().Dispatch(275);  // "Continuous c(s) Distribution"
-    ui_->lenient = false;
+    DispatchLenient(275);  // "Continuous c(s) Distribution"
     const std::size_t shown = forms_.seen.size();
     forms_.Expect({"Continuous Sedimentation Coefficient Distribution c(s)", {}, {{434, 1}}});
-    ui_->lenient = true;
-    Window().Dispatch(212);
-    ui_->lenient = false;
+    DispatchLenient(212);
     EXPECT_EQ(forms_.seen.size(), shown + 1) << "asked for ranges that were already around the meniscus";
     EXPECT_EQ(gModelParams.meniscusFit, 1);
     forms_.Expect({"set meniscus+limits", {}, {}, false});
@@ -644,9 +636,6 @@ TEST_F(Generate, DirectBoundaryModelTakesTheSystematicNoiseAroundIt) {
     // The amounts stay those of the g(s*) curve.
     EXPECT_FLOAT_EQ(gModelParams.concentration[1], 1.0f);
   }
-  gFitEngineState.fitTINoise = 0;
-  gModelParams.riNoiseFit = 0;
-  gFirstSimulatedScan = 1;
 }
 
 // In the ls-g*(s) mode the shown distribution becomes the g(s*) curve, and
@@ -671,7 +660,6 @@ TEST_F(Generate, DirectBoundaryModelShowsItsGsAsTheDistribution) {
   EXPECT_LE(cs.distributionPlot->xMin, 4.5f);
   EXPECT_GE(cs.distributionPlot->xMax, 6.5f);
   EXPECT_GE(cs.distributionPlot->yMax, 0.5f);
-  gModelSelectorFlags = ModelSelectorFlags{};
 }
 
 // A g(s*) curve longer than the distribution it replaces: every array of
@@ -690,7 +678,6 @@ TEST_F(Generate, DirectBoundaryModelGrowsEveryDistributionArray) {
   for (int i = 1; i <= 8; ++i)
     sum += cs.molarMasses[i] + cs.companionDistribution[i] + cs.prior[i] + cs.priorCompanion[i];
   EXPECT_NEAR(sum, 8 * 0.01, 1e-9);
-  gModelSelectorFlags = ModelSelectorFlags{};
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "app_fixture.h"
 #include "automation/tools/hydropro_files.h"
 #include "platform/input_events.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -56,12 +57,6 @@ class HydroProCommand : public AppTest {
             {"molecular weight (Da)", "-1.0"},
             {"partial-specific volume (ml/g)", "0.73"}});
   }
-  std::string Read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
   std::string LastBox() const { return ui_->transcript.back().text; }
   std::unique_ptr<TXLAWindow> window_;
 };
@@ -74,7 +69,7 @@ TEST_F(HydroProCommand, RunsTheProgramInAFreshFolderAndSummarisesItsResults) {
   window_->Dispatch(876);
   EXPECT_TRUE(ui_->AllConsumed());
   const fs::path folder = dir_ / "HydroPro" / "teststruct";
-  EXPECT_EQ(Read(folder / "hydropro.dat"),
+  EXPECT_EQ(teststate::FileText(folder / "hydropro.dat"),
             "teststruct\nteststruct\nteststruct.pdb\n3.20,\t\t!AER, radius of atomic elements\n-1,\t\t!NSIG\n"
             "293.1,\t\t!Temperature (K)\n0.01002,\t\t!Solvent viscosity (Poise)\n-1.0,\t\t!Mw (Da)\n"
             "0.7300,\t\t!vbar (ml/g)\n0.99823,\t\t!Solvent density (g/ml)\n0,\n0,\n0,\n0,\n*                   ");
@@ -102,7 +97,7 @@ TEST_F(HydroProCommand, ASecondRunOnTheSameStructureGetsAFolderOfItsOwn) {
           {"partial-specific volume (ml/g)", "0.73"}});
   window_->Dispatch(876);
   EXPECT_TRUE(ui_->AllConsumed());
-  const std::string dat = Read(dir_ / "HydroPro" / "lyso_" / "hydropro.dat");
+  const std::string dat = teststate::FileText(dir_ / "HydroPro" / "lyso_" / "hydropro.dat");
   EXPECT_NE(dat.find("\n2,\t\t!NSIG\n1.50,\t\t!NSIG\n2.50,\t\t!NSIG\n293.1,"), std::string::npos) << dat;
   EXPECT_NE(dat.find("14305.0,\t\t!Mw (Da)\n"), std::string::npos);
   EXPECT_TRUE(fs::exists(dir_ / "HydroPro" / "lyso_" / "lyso.res"));
@@ -118,7 +113,7 @@ TEST_F(HydroProCommand, NegativeNsigBelowZeroSkipsTheMinibeadRadii) {
     if (t.kind == platform::InteractionKind::Prompt) {
       EXPECT_EQ(t.text.find("SIGM"), std::string::npos);
     }
-  const std::string dat = Read(dir_ / "HydroPro" / "teststruct" / "hydropro.dat");
+  const std::string dat = teststate::FileText(dir_ / "HydroPro" / "teststruct" / "hydropro.dat");
   EXPECT_NE(dat.find("-1,\t\t!NSIG\n293.1,"), std::string::npos);
 }
 
@@ -155,7 +150,7 @@ TEST_F(HydroProCommand, ALocatedProgramIsCopiedWholeIntoTheProgramFolderAndRuns)
   Defaults();
   window_->Dispatch(876);
   EXPECT_TRUE(ui_->AllConsumed());
-  EXPECT_EQ(Read(dir_ / "hydropro"), kResults);
+  EXPECT_EQ(teststate::FileText(dir_ / "hydropro"), kResults);
   EXPECT_NE(fs::status(dir_ / "hydropro").permissions() & fs::perms::owner_exec, fs::perms::none);
   EXPECT_FALSE(fs::exists(dir_ / "hydropro.copying"));
   EXPECT_TRUE(fs::exists(dir_ / "HydroPro" / "teststruct" / "teststruct.res"));

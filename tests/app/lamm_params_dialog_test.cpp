@@ -26,6 +26,7 @@
 #include <QMouseEvent>
 
 #include "app/dialogs/form_dialog_qt.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -57,12 +58,7 @@ class LammParameters : public RoadTest {
            std::to_string(l.lowerStepThreshold) + " " + std::to_string(l.upperStepThreshold) + " " +
            std::to_string(l.checkRotorAcceleration);
   }
-  std::vector<std::string> SavedLines() {
-    std::ifstream in(platform::ProgramPaths.LammParamsIniPath);
-    std::vector<std::string> lines;
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
+  std::vector<std::string> SavedLines() { return teststate::FileLines(platform::ProgramPaths.LammParamsIniPath); }
   void Open(ScriptedFormRunner::Expectation e) {
     e.caption = kCaption;
     forms_.Expect(std::move(e));
@@ -388,12 +384,7 @@ class LammGridSizeDesktop : public DesktopRoadTest {
     if (it == shown_.end() || !it->second.Find(id)) return "(not shown)";
     return it->second.Find(id)->text;
   }
-  std::vector<std::string> SavedLines() {
-    std::ifstream in(platform::ProgramPaths.LammParamsIniPath);
-    std::vector<std::string> lines;
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
+  std::vector<std::string> SavedLines() { return teststate::FileLines(platform::ProgramPaths.LammParamsIniPath); }
 
   std::map<std::string, std::string> typed_;
   std::map<std::string, FormDialog> shown_;

@@ -259,9 +259,7 @@ TEST_F(ModelDataTest, FitBoxesStayThroughAStoppedFitAndFirstVisitsToOtherModels)
       platform::PostKeyDown(' ');
       ++posted;
     });
-    ui_->lenient = true;
-    Window().Dispatch(215);
-    ui_->lenient = false;
+    DispatchLenient(215);
     platform::SetEventPump({});
     ASSERT_GT(posted, 0);
     ui_->transcript.clear();
@@ -294,9 +292,7 @@ TEST_F(ModelDataTest, AModelChosenAgainKeepsTheRegularisationChosenForIt) {
     EXPECT_TRUE(ui_->AllConsumed());
     Choose(275);
     ui_->transcript.clear();
-    ui_->lenient = true;
-    Window().Dispatch(id);
-    ui_->lenient = false;
+    DispatchLenient(id);
     EXPECT_EQ(SelectedModelKey(), id);
     for (const auto& t : ui_->transcript) EXPECT_EQ(t.text.find("Regularization"), std::string::npos) << t.text;
     EXPECT_EQ(Conti().maxEntropy, 1);
@@ -611,9 +607,7 @@ TEST_F(ModelDataTest, ARefusedRunShowsNoEarlierResult) {
   };
   // Run (213) or Fit (215) refused: the plot keeps nothing of the run before.
   const auto refused = [&](int command) {
-    ui_->lenient = true;
-    Window().Dispatch(command);
-    ui_->lenient = false;
+    DispatchLenient(command);
     EXPECT_FALSE(anyModel()) << command;
   };
   // c(s), then the discrete species with no concentration; c(s), then data
@@ -755,10 +749,6 @@ INSTANTIATE_TEST_SUITE_P(Table, ModelRoundTripEntry, ::testing::ValuesIn(EveryMo
                          });
 
 
-}  // namespace
-
-namespace {
-
 // A model that cannot use the loaded data or the current mode is refused
 // with the reason, and the model chosen before keeps its switches and
 // entries (no species put into its slots on the way).
@@ -848,9 +838,7 @@ TEST_F(ModelRoundTrip, AHiddenModelFromASavedFileKeepsTheFilesEntries) {
   const Shown left = Open();
   ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from", platform::IDNO)
       .ExpectFiles("export parameter file", Chosen({file}));
-  ui_->lenient = true;
-  Window().Dispatch(1098);
-  ui_->lenient = false;
+  DispatchLenient(1098);
   EXPECT_EQ(SelectedModelKey(), 1100);
   // (The first confirmation after the load settles the options the file
   // does not hold.)

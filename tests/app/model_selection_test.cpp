@@ -16,7 +16,6 @@ class ModelChoice : public RoadTest {
   void SetUp() override {
     RoadTest::SetUp();
     HydroConstants() = HydroModelConstants{};
-    LsgExtrapolation() = LsgExtrapolationSettings{};
     StoredEquilibriumStartValues() = EquilibriumStartValues{};
     CurrentHeteroAssociationState() = HeteroAssociationState{};
     Window();

@@ -68,9 +68,7 @@ TEST_F(ModelDataTest, DiscreteSpeciesBecomeTheMultipleNonidealSpeciesAndBack) {
                  {{405, "0.8"}, {406, "6"}, {407, "5"}, {412, "0.5"}, {413, "4"}, {414, "7"}, {419, "0.25"},
                   {420, "3"}, {421, "9"}},
                  {{401, 1}, {408, 1}, {415, 1}}});
-  ui_->lenient = true;
-  Window().Dispatch(212);
-  ui_->lenient = false;
+  DispatchLenient(212);
   SetFormRunner([this](FormDialog& d) { return Answer(d); });
   gAssociationModelParams.logKs = -2.5f;
   gAssociationModelParams.logKd = -3.5f;
@@ -176,10 +174,6 @@ TEST_F(ModelDataTest, TheFluorescenceReloadKeepsTheSpeciesEntries) {
   EXPECT_FLOAT_EQ(gModelParams.concentration[1], 0.45f);
 }
 
-
-}  // namespace
-
-namespace {
 
 // "Fit M and s" left by a model that takes the species in D: M becomes D
 // as the menu toggle makes it (D = s R T / (M (1 - vbar rho))), and back

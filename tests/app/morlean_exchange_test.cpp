@@ -11,17 +11,13 @@
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "distributions/hydrodynamics.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
+constexpr auto& Lines = teststate::TextLines;
 
 class MorleanExchange : public RoadTest {
  protected:
@@ -29,14 +25,10 @@ class MorleanExchange : public RoadTest {
     RoadTest::SetUp();
     savedSibling_ = platform::ProgramPaths.SiblingProgramPath;
     platform::ProgramPaths.SiblingProgramPath = (dir_ / "morlean").string();
-    gSolutionConditions = SolutionConditions{};
   }
   void TearDown() override {
     platform::ProgramPaths.SiblingProgramPath = savedSibling_;
     FreeDistributionArrays();
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gSolutionConditions = SolutionConditions{};
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     RoadTest::TearDown();
   }
 

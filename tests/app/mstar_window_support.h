@@ -76,10 +76,6 @@ class MStarWindowTest : public RoadTest {
     gSolutionConditions.temperature = static_cast<float>(kT);
   }
 
-  void ExpectNoFailures() const {
-    for (const auto& f : ui_->failures) ADD_FAILURE() << f;
-  }
-
   Cell cell_;
   std::unique_ptr<TableClipboard> clipboard_;
 };

@@ -16,7 +16,6 @@ namespace {
 class OptionsCommands : public RoadTest {
  protected:
   void TearDown() override {
-    gSolutionConditions = SolutionConditions{};
     CurrentPlotWindows().worstScan = 0;
     RoadTest::TearDown();
   }

@@ -28,9 +28,7 @@ class PeakLabelsInWindow : public AppTest {
     AppTest::SetUp();
     WriteAgreedDefaults();
     platform::SetClock(&clock_);
-    gModelSelectorFlags = ModelSelectorFlags{};
     gModelSelectorFlags.DistributionModel = gModelSelectorFlags.CSModel = 1;
-    gSolutionConditions = SolutionConditions{};
     gSolutionConditions.vbarRho = 0.73f * 0.99823f;
     Conti().ffValue = 1.2f;
     // Painting and the keys act only with the data plot on the screen.
@@ -58,7 +56,6 @@ class PeakLabelsInWindow : public AppTest {
     window_.reset();
     delete CurrentPlotWindows().dataPlot;
     CurrentPlotWindows().dataPlot = nullptr;
-    gModelSelectorFlags = ModelSelectorFlags{};
     platform::SetClock(nullptr);
     AppTest::TearDown();
   }

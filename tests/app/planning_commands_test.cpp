@@ -29,7 +29,6 @@ class Planning : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
-    gSolutionConditions = SolutionConditions{};
     ResetTimeToEqParams(CurrentTimeToEqParams());
     saved_ = platform::ProgramPaths.SimAppEqParamsIniPath;
     platform::ProgramPaths.SimAppEqParamsIniPath = (dir_ / "tarnelsimappeqparams.ini").string();
@@ -302,7 +301,6 @@ class MinimumTime : public Planning {
     platform::ProgramPaths.TempFolder = (dir_ / "temp").string() + "/";
     SpeedProfileOptimizer() = SpeedProfileOptimizerState{};
     SpeedProfileOptimizer().maxObjectiveCalls = 12;
-    gModelSelectorFlags = ModelSelectorFlags{};
     WindowFlags().TimeToEqSummaryPending = false;
   }
   void TearDown() override {

@@ -74,12 +74,6 @@ class PlotPointer : public AppTest {
     platform::SetFrameWindowFactory(
         [this](platform::IWindowEvents& events) { return std::make_unique<SurfaceFrame>(events, surface_); });
     SetUpMarkerPlot();
-    MarkerHover() = MarkerHoverState{};
-    CurrentZoomBand() = ZoomBand{};
-    RangeHistory = RangeHistoryRecord{};
-    RangeSelection() = RangeSelectionState{};
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gSolutionConditions = SolutionConditions{};
     CWINPlot& data = *CurrentPlotWindows().dataPlot;
     data.yScale = -100;
     data.yOffset = 400;
@@ -97,8 +91,6 @@ class PlotPointer : public AppTest {
     TearDownMarkerPlot();
     delete Conti().distributionPlot;
     Conti().distributionPlot = nullptr;
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gSolutionConditions = SolutionConditions{};
     w_.reset();
     platform::SetFrameWindowFactory({});
     AppTest::TearDown();

@@ -34,10 +34,7 @@ class Plotters : public RoadTest {
     if (c.distribution) free_vector(c.distribution, 1, c.gridSize);
     c.sValues = c.distribution = nullptr;
     c.gridSize = 0;
-    gModelSelectorFlags = ModelSelectorFlags{};
-    CurrentDataTypeFlags() = DataTypeFlags{};
     CurrentScanSet().dlsRecords.clear();
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     PlotHelperPaths() = PlotHelperPathsRecord{};
     platform::ProgramPaths.TempFolder = savedTemp_;
     RoadTest::TearDown();
@@ -208,10 +205,6 @@ TEST_F(Plotters, DlsDataGoToPeldoAsFieldOrIntensityAutocorrelation) {
   EXPECT_EQ(processes_.calls[0], "start " + peldo + " --dls " + temp_ + "dlsdata.dat");
   EXPECT_EQ(processes_.calls[1], "start " + peldo + " --idls " + temp_ + "dlsdata.dat");
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(Plotters, DistributionSizeAndShapeAndStructurePlotsSendTheirAxes) {
   const std::string dist = Program("bin/plotfitdist");

@@ -18,18 +18,13 @@
 #include "platform/input_events.h"
 #include "button_rects.h"
 #include "road_support.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
 using platform::IDNO;
 using platform::IDYES;
 
-std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 // Data lines of a scan file (after the two header lines).
 int DataLines(const std::filesystem::path& p) {
   std::ifstream in(p);
@@ -44,7 +39,6 @@ class PointEditing : public RoadTest {
   void SetUp() override {
     RoadTest::SetUp();
     platform::SetClock(&clock_);
-    MarkerDrag() = MarkerDragState{};
   }
   void TearDown() override {
     PointEdit() = PointEditState{};
@@ -122,7 +116,7 @@ TEST_F(PointEditing, ButtonsStandInAColumnBesideThePointAndTheSecondLevelBesideT
 TEST_F(PointEditing, DeletedPointGoesIntoAModifiedCopyUnlessTheScanMayBeOverwritten) {
   Open(4);
   const std::filesystem::path original = dir_ / "00001.ra1";
-  const std::string before = ReadAll(original);
+  const std::string before = teststate::FileText(original);
   PointEditState& p = PointEdit();
   const int position = 1, scan = CurrentScanSet().order[1];
 
@@ -135,7 +129,7 @@ TEST_F(PointEditing, DeletedPointGoesIntoAModifiedCopyUnlessTheScanMayBeOverwrit
   const std::filesystem::path copy = dir_ / "00001_mod.ra1";
   ASSERT_TRUE(std::filesystem::exists(copy));
   EXPECT_EQ(DataLines(copy), 119);
-  EXPECT_EQ(ReadAll(original), before);
+  EXPECT_EQ(teststate::FileText(original), before);
   const ScanSet& s = CurrentScanSet();
   ASSERT_EQ(s.count, 4);
   EXPECT_EQ(s.fileNames[scan], "00001_mod.ra1");

@@ -22,21 +22,10 @@ constexpr const char* kCaption = "Generate Prior Probability From Peaks";
 
 class Prior : public RoadTest {
  protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    Priors() = PriorKnowledge{};
-    
-  }
   void TearDown() override {
     window_.reset();
     FreeDistributionArrays();
-    Priors() = PriorKnowledge{};
-    
     RoadTest::TearDown();
-  }
-  void ExpectNoFailures() {
-    for (const auto& f : ui_->failures) ADD_FAILURE() << f;
-    for (const auto& f : forms_.failures) ADD_FAILURE() << f;
   }
   // 3 S (60 %) and 7 S (40 % of the total 1.0) simulated with noise and
   // analysed by c(s) (Run), with TI and RI noise when noise is 1.

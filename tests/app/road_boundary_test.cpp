@@ -108,9 +108,7 @@ TEST_F(RoadBoundary, TheChosenTransformSaysThatRunComputesIt) {
 
 TEST_F(RoadBoundary, AreaFractionDialogCarriesItsSwitches) {
   Load(4);
-  ui_->lenient = true;
-  Window().Dispatch(293);
-  ui_->lenient = false;
+  DispatchLenient(293);
   // Offered by the command: 20 fractions in groups of 3.
   EXPECT_EQ(gModelParameterVector.P[11], 20.0f);
   EXPECT_EQ(gModelParameterVector.P[3], 3.0f);

@@ -2,6 +2,7 @@
 #include "road_support.h"
 #include "app/commands/distribution/peak_labels.h"
 #include "plot/screen_button.h"
+#include "desktop_road_fixture.h"
 
 #include <QApplication>
 #include <QImage>
@@ -11,7 +12,6 @@
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/fit_report.h"
-#include "desktop_support.h"
 #include "fit/rmsd.h"
 #include "plot/adhoc_plot_arrays.h"
 #include "plot/cwinplot.h"
@@ -22,20 +22,8 @@
 
 namespace {
 
-class RoadCs : public RoadTest {
+class RoadCs : public DesktopRoadTest {
  protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    StartOffscreenDesktop();
-  }
-  void TearDown() override {
-    window_.reset();
-    FreeDistributionArrays();
-    gModelSelectorFlags = ModelSelectorFlags{};
-    platform::SetFrameWindowFactory({});
-    RoadTest::TearDown();
-  }
-
   // Pixels that are not white inside a rectangle of the picture.
   static int Inked(const QImage& image, int left, int top, int right, int bottom) {
     int n = 0;

@@ -1,10 +1,10 @@
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "road_support.h"
+#include "desktop_road_fixture.h"
 
 #include <QApplication>
 #include <QImage>
 
-#include "desktop_support.h"
 #include "distributions/distribution_arrays.h"
 #include "models/nonideal/mean_field/ctot_movie.h"
 #include "models/nonideal/mean_field/mean_field.h"
@@ -13,20 +13,13 @@
 
 namespace {
 
-class RoadCtot : public RoadTest {
+class RoadCtot : public DesktopRoadTest {
  protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    StartOffscreenDesktop();
-  }
   void TearDown() override {
     window_.reset();
-    FreeDistributionArrays();
     DeleteMeanFieldCtot();
     DeleteNonidealModel();
-    gModelSelectorFlags = ModelSelectorFlags{};
-    platform::SetFrameWindowFactory({});
-    RoadTest::TearDown();
+    DesktopRoadTest::TearDown();
   }
   // Pixels of the field's colour RGB(100, 100, 244) inside the data plot.
   static int FieldPixels(const QImage& image, const CWINPlot& p) {

@@ -54,13 +54,10 @@ class RoadDetectionCs : public RoadTest {
   void SetUp() override {
     RoadTest::SetUp();
     StartOffscreenDesktop();
-    CurrentFdsSignalParams() = FdsSignalParams{};
   }
   void TearDown() override {
     window_.reset();
     FreeDistributionArrays();
-    CurrentFdsSignalParams() = FdsSignalParams{};
-    gModelSelectorFlags = ModelSelectorFlags{};
     platform::SetFrameWindowFactory({});
     RoadTest::TearDown();
   }

@@ -265,10 +265,6 @@ TEST_F(RoadTest, DroppedParameterFileAsksBeforeSwitching) {
   ExpectScriptMet();
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(RoadTest, MultiSpeedLoadRestoresTheBitmapSwitchAndLowersItsFlags) {
   const auto paths = WriteRun();
   Window();
@@ -287,10 +283,6 @@ TEST_F(RoadTest, MultiSpeedLoadRestoresTheBitmapSwitchAndLowersItsFlags) {
   EXPECT_FALSE(WindowFlags().FileDialogOpen);
   EXPECT_FALSE(WindowFlags().Autocorrect);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(RoadTest, DroppedParameterFileRestoresTheAnalysisAndOpensTheDialog) {
   Window();
@@ -311,10 +303,6 @@ TEST_F(RoadTest, DroppedParameterFileRestoresTheAnalysisAndOpensTheDialog) {
   EXPECT_FLOAT_EQ(gModelParams.s[1], 4.25f);
   EXPECT_EQ(forms_.seen.at(0).Find(407)->text, "4.25000");
 }
-
-}  // namespace
-
-namespace {
 
 class RoadLoadFolder : public RoadTest {
  protected:

@@ -30,9 +30,7 @@ class RoadParams : public RoadTest {
   }
   // A model command, with whatever it asks answered by default.
   void Choose(int command) {
-    ui_->lenient = true;
-    Window().Dispatch(command);
-    ui_->lenient = false;
+    DispatchLenient(command);
     ui_->transcript.clear();
   }
   // The dialog as the last Parameters command showed it.
@@ -59,9 +57,7 @@ TEST_F(RoadParams, EveryConfirmedEntryOfTheCsDialogComesBack) {
                   {437, "7.1500"}, {433, "0.002"}},
                  {{416, 1}, {434, 1}, {436, 0}, {431, 1}, {455, 1}, {432, 0}, {424, 0}}});
   forms_.Expect({"set meniscus+limits", {}, {}});
-  ui_->lenient = true;
-  Window().Dispatch(212);
-  ui_->lenient = false;
+  DispatchLenient(212);
   ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
   ASSERT_EQ(forms_.seen.size(), 2u);
   EXPECT_EQ(Conti().sMax, 12.0f);
@@ -115,9 +111,7 @@ TEST_F(RoadParams, OKWithoutAnEditKeepsTheDigitsTheBoxDoesNotShow) {
     for (int i : {5, 13, 14, 15}) EXPECT_EQ(v.P[i], before.P[i]) << "slot " << i;
     EXPECT_EQ(gModelParams.meniscus, 6.012088f);
     forms_.Expect({"", {{435, "6.0125"}}, {}});
-    ui_->lenient = true;
-    Window().Dispatch(212);
-    ui_->lenient = false;
+    DispatchLenient(212);
     EXPECT_EQ(v.P[13], 6.0125f);
   }
 }
@@ -140,9 +134,7 @@ TEST_F(RoadParams, TheDiscreteSpeciesOfTheDistributionModelsIsKept) {
     SCOPED_TRACE(c.templateId);
     Choose(c.command);
     forms_.Expect({"", {{443, c.m}, {c.sField, c.s}}, {}});
-    ui_->lenient = true;
-    Window().Dispatch(212);
-    ui_->lenient = false;
+    DispatchLenient(212);
     EXPECT_EQ(Shown().templateId, c.templateId);
     EXPECT_TRUE(Shown().Find(443)->visible);
     Reopen();
@@ -166,9 +158,7 @@ TEST_F(RoadParams, TheMolarMassGridShowsWholeDaltons) {
     EXPECT_GT(std::atof(text.c_str()), 100.0) << text;
   }
   forms_.Expect({"", {{406, "2000"}, {407, "514287"}}, {}});
-  ui_->lenient = true;
-  Window().Dispatch(212);
-  ui_->lenient = false;
+  DispatchLenient(212);
   Reopen();
   EXPECT_EQ(ShownText(406), "2000");
   EXPECT_EQ(ShownText(407), "514287");
@@ -380,9 +370,7 @@ TEST_F(RoadParamsDesktop, ASpeciesEnteredWithoutAFitBoxIsComputedAndOneNotInclud
   };
   Window().Dispatch(212);
   ASSERT_EQ(gModelParams.included[1], 1);
-  ui_->lenient = true;
-  Window().Dispatch(213);
-  ui_->lenient = false;
+  DispatchLenient(213);
   // Beyond the boundary the plateau is 0.8 diluted radially by
   // exp(-2 w^2 s t): at most 4 % at these times.
   const ScanSet& s = CurrentScanSet();

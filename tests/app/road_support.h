@@ -21,6 +21,7 @@
 #include "fit/model_selector.h"
 #include "lamm/lamm_settings.h"
 #include "plot/plot_window_set.h"
+#include "tests/support/file_text.h"
 
 // What an open or save dialog answers when the user picks these paths.
 inline platform::FileDialogResult Chosen(std::vector<std::string> paths) {
@@ -120,6 +121,19 @@ class RoadTest : public AppTest {
     forms_.Expect(OneSpeciesForm({.D = D, .s = s, .sFit = sFit}));
     Window().Dispatch(212);
     ASSERT_TRUE(forms_.failures.empty()) << forms_.failures.front();
+  }
+
+  // Neither the scripted user nor the scripted dialogs met a surprise.
+  void ExpectNoFailures() const {
+    for (const auto& f : ui_->failures) ADD_FAILURE() << f;
+    for (const auto& f : forms_.failures) ADD_FAILURE() << f;
+  }
+  // A command whose questions and notes are not the test's subject,
+  // answered by default.
+  void DispatchLenient(int command) {
+    ui_->lenient = true;
+    Window().Dispatch(command);
+    ui_->lenient = false;
   }
 
   TXLAWindow& Window() {
@@ -256,12 +270,7 @@ class RoadTest : public AppTest {
       }
   }
 
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string ReadFile(const std::string& path) { return teststate::FileText(path); }
 
   ScriptedFormRunner forms_;
   std::unique_ptr<ScopedFormRunner> formScope_;

@@ -263,9 +263,7 @@ class SavedAnalysisInANewProcess : public ModelDataTest {
   };
   std::string ShownBy(int command, int id) {
     wantBox_ = true;
-    ui_->lenient = true;
-    Window().Dispatch(command);
-    ui_->lenient = false;
+    DispatchLenient(command);
     wantBox_ = false;
     for (const auto& c : shown_)
       if (std::get<0>(c) == id) return std::get<4>(c);
@@ -359,10 +357,6 @@ TEST_F(SavedAnalysisInANewProcess, DISABLED_SecondHalf) {
       << std::setprecision(17) << seen.model << " " << std::quoted(seen.gridSize) << " " << std::quoted(seen.defaultSize) << " " << seen.rmsd << " " << std::quoted(seen.ticks) << "\n";
 }
 
-
-}  // namespace
-
-namespace {
 
 // An analysis saved as a fit saves it, the program ended and started again
 // (a process of its own), the data loaded and the analysis restored, as
@@ -551,9 +545,7 @@ TEST_P(SavedAnalysisInANewProgram, ComesBackAsSavedAndRunsToTheSavedRmsd) {
     if (MeanField(row.model)) Conti().resolution = 10;
     Open(row.fit ? 0.0 : 1.1, {}, row.boxes);
     if (row.fit) {
-      ui_->lenient = true;
-      Window().Dispatch(215);
-      ui_->lenient = false;
+      DispatchLenient(215);
     } else {
       Run();
     }
@@ -607,9 +599,7 @@ TEST_F(SavedAnalysisRows, DISABLED_RestoredInANewProgram) {
     const std::string parameterFile = CurrentDataPaths().parameterFile;
     ui_->ExpectBox("LOAD PARAMETERS", "restore parameters from " + parameterFile + " ?", platform::IDYES);
     ExpectCtotOffered(row.model, parameterFile);
-    ui_->lenient = true;
-    Window().Dispatch(1098);
-    ui_->lenient = false;
+    DispatchLenient(1098);
     Run();
   }
   EXPECT_TRUE(ui_->AllConsumed());

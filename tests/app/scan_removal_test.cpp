@@ -107,10 +107,6 @@ TEST_F(ScanRemoval, DeletedScansLeaveTheOthersAsEdited) {
   EXPECT_TRUE(ui_->AllConsumed());
 }
 
-}  // namespace
-
-namespace {
-
 // Deleting one point writes the scan without it and takes it out in memory:
 // the other scans stay inverted, and the scan itself keeps its edited values
 // less the point, the same values its new file holds.

@@ -68,7 +68,6 @@ class ScanRepair : public AppTest {
     platform::SetFrameWindowFactory(
         [this](platform::IWindowEvents& events) { return std::make_unique<SurfaceFrame>(events, surface_); });
     MouseHooks() = PlotMouseHooks{};  // clicks and keys reach the pointer modes first
-    MarkerDrag() = MarkerDragState{};
     MarkerSettings() = MarkerDisplaySettings{};
     WriteAgreedDefaults();
     w_ = MakeWindow();
@@ -83,7 +82,6 @@ class ScanRepair : public AppTest {
     p.dataPlot = p.residualPlot = nullptr;
     ResetAdHocPlot();
     FreeScanData();
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     MouseHooks() = PlotMouseHooks{};
     platform::SetFrameWindowFactory({});
     AppTest::TearDown();
@@ -446,10 +444,6 @@ TEST_F(ScratchTracking, OneScanIsRefusedAndNoScansStartNothing) {
   EXPECT_FALSE(MouseActions().entries[kFixPointScanFringeJumpAction]->active);
   ExpectScriptMet();
 }
-
-}  // namespace
-
-namespace {
 
 // Return applies the jump points, and Yes to the question after it saves
 // the repaired scan: the written file holds the repaired values.

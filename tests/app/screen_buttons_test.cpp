@@ -39,16 +39,12 @@ class ScreenButtons : public AppTest {
     AppTest::SetUp();
     platform::SetClock(&clock_);
     SetUpMarkerPlot();
-    RangeSelection() = RangeSelectionState{};
     w_ = MakeWindow();
     Show(1400, 1000);
   }
   void TearDown() override {
     w_.reset();
     TearDownMarkerPlot();
-    MarkerDrag() = MarkerDragState{};
-    gModelParams.riNoiseFit = 0;
-    gFitEngineState.fitTINoise = 0;
     platform::SetClock(nullptr);
     AppTest::TearDown();
   }
@@ -157,7 +153,6 @@ TEST_F(ScreenButtons, IntegrateButtonStartsAndCancelsARangeSelection) {
   DeleteIntegrateButton();
   DistArrays().plotExists = false;
   Conti().distributionPlot = nullptr;
-  gModelSelectorFlags = ModelSelectorFlags{};
 }
 
 TEST_F(ScreenButtons, ConfirmPairStandsBesideTheDropPoint) {

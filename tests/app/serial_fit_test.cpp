@@ -11,6 +11,7 @@
 #include "distributions/conti_settings.h"
 #include "distributions/distribution_arrays.h"
 #include "fit/serial_fit_settings.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -38,20 +39,13 @@ class Commands : public IAutomationWindow {
   TXLAWindow& w_;
 };
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
+constexpr auto& Lines = teststate::TextLines;
 
 class SerialFit : public RoadTest {
  protected:
   void TearDown() override {
     FreeDistributionArrays();
-    gModelSelectorFlags = ModelSelectorFlags{};
     gSerialFitSettings = SerialFitSettings{};
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     RoadTest::TearDown();
   }
 

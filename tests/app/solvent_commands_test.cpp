@@ -193,10 +193,6 @@ TEST_F(SolventCommands, SwitchingOnConvertsToWaterOnceAndOffConvertsBack) {
   EXPECT_TRUE(forms_.failures.empty());
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(SolventCommands, SetVRhoKeepsTheModelsBufferAndAsksForTheApparentVbar) {
   ui_->lenient = false;
   // Without the model: both vbar prompts and the density.

@@ -17,18 +17,13 @@
 #include "platform/fatal_error.h"
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using platform::ProgramPaths;
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // A program folder of its own per test, named by $TARNEL_HOME.
 class StartUp : public ::testing::Test {
@@ -89,7 +84,7 @@ TEST_F(StartUp, FirstStartInAnEmptyFolderCreatesTempAndTheLastFolderFile) {
   EXPECT_TRUE(ui.failures.empty());
   EXPECT_TRUE(ui.AllConsumed());
   EXPECT_TRUE(fs::is_directory(home_ / "temp"));
-  EXPECT_EQ(ReadAll(home_ / "tarnel.ini"), folder_) << "the folder, without a line end";
+  EXPECT_EQ(teststate::FileText(home_ / "tarnel.ini"), folder_) << "the folder, without a line end";
 
   EXPECT_EQ(ProgramPaths.ProgramFolder, folder_);
   EXPECT_EQ(ProgramPaths.ParamsIniPath, folder_ + "tarnelparams.ini");
@@ -120,7 +115,7 @@ TEST_F(StartUp, ASecondStartKeepsTheLastFolderFileAndFindsTheSibling) {
   platform::ScopedUI scope(ui);
   EXPECT_EQ(Start({"first.xml", "second"}), 0);
   EXPECT_TRUE(ui.failures.empty());
-  EXPECT_EQ(ReadAll(home_ / "tarnel.ini"), "/data/last/");
+  EXPECT_EQ(teststate::FileText(home_ / "tarnel.ini"), "/data/last/");
   ASSERT_EQ(CommandLineArgs.ArgCount, 2);
   EXPECT_EQ(CommandLineArgs.ArgCopies[0], nullptr);
   EXPECT_STREQ(CommandLineArgs.ArgCopies[1], "first.xml");
@@ -218,7 +213,7 @@ TEST_F(StartUp, AnUnattendedRunCutShortByAnExceptionEndsWithAFailureStatus) {
     EXPECT_EQ(Start({(home_ / "params.xml").string()}), c.status);
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find(c.said), std::string::npos) << said;
-    EXPECT_NE(ReadAll(out / "automation.log").find(c.said), std::string::npos);
+    EXPECT_NE(teststate::FileText(out / "automation.log").find(c.said), std::string::npos);
     EXPECT_FALSE(fs::exists(out / "done.flag"));
     EXPECT_FALSE(fs::exists(out / "ResultParameters.xml"));
   }

@@ -3,6 +3,7 @@
 // between the steps of a fit, and lines of text written again at one place.
 // The program's headers come first: Qt's keyword macros must not reach them.
 #include "road_support.h"
+#include "desktop_road_fixture.h"
 
 #include <QApplication>
 #include <QImage>
@@ -19,7 +20,6 @@
 #include "fit/fit_report.h"
 #include "lamm/solver_display.h"
 #include "plot/cwinplot.h"
-#include "desktop_support.h"
 #include "models/buffer/buffer_sed_settings.h"
 #include "plot/plot_window_set.h"
 #include "plot/text_in_place.h"
@@ -27,14 +27,7 @@
 #include "platform/qt/frame_window.h"
 #include "platform/scripted_ui.h"
 
-// The scan set has a member of that name.
-#undef signals
-
 namespace {
-
-void Drain() {
-  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
 
 // Looks at the window whenever a load tells its progress.
 class ProgressWatchingUI : public platform::ScriptedUserInterface {
@@ -46,20 +39,8 @@ class ProgressWatchingUI : public platform::ScriptedUserInterface {
   }
 };
 
-class WindowDrawing : public RoadTest {
+class WindowDrawing : public DesktopRoadTest {
  protected:
-  void SetUp() override {
-    RoadTest::SetUp();
-    StartOffscreenDesktop();
-  }
-  void TearDown() override {
-    gBufferSedSettings = BufferSedSettings{};
-    Options().ShowResidualsHistogram = false;
-    window_.reset();
-    platform::SetFrameWindowFactory({});
-    RoadTest::TearDown();
-  }
-  platform::qt::QtFrameWindow& Qt() { return dynamic_cast<platform::qt::QtFrameWindow&>(Window().Frame()); }
   void Shown() {
     Qt().Resize(1000, 700);
     Qt().Show();

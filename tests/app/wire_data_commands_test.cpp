@@ -24,7 +24,6 @@ class DataCommands : public RoadTest {
   void SetUp() override {
     RoadTest::SetUp();
     CurrentRealtimeState() = RealtimeState{};
-    RangeHistory = RangeHistoryRecord{};
   }
   void TearDown() override {
     CurrentRealtimeState() = RealtimeState{};

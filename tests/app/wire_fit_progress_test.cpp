@@ -27,16 +27,11 @@ class WireFitProgressTest : public RoadTest {
       return std::make_unique<SurfaceFrame>(events, surface_);
     });
     CurrentPlotWindows().fitRedrawStarted = 0;
-    // The solvent decides how s and D convert; earlier tests may have set one.
-    gSolutionConditions = SolutionConditions{};
-    // Fit limits outlive a load; those of an earlier test would narrow ours.
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     savedPaths_ = platform::ProgramPaths;
   }
   void TearDown() override {
     platform::ProgramPaths = savedPaths_;
     RoadTest::TearDown();
-    gModelSelectorFlags = ModelSelectorFlags{};
     platform::SetFrameWindowFactory({});
     platform::SetClock(nullptr);
   }

@@ -33,16 +33,12 @@ class WireMonteCarloTest : public RoadTest {
   void SetUp() override {
     RoadTest::SetUp();
     scope_.reset();
-    // Fit limits outlive a load; those of an earlier test would narrow ours.
-    CurrentScanSet().leftFitLimit = CurrentScanSet().rightFitLimit = 0;
     ui_ = std::make_unique<PlotWatchingUI>();
     scope_ = std::make_unique<platform::ScopedUI>(*ui_);
   }
   void TearDown() override {
     window_.reset();
     FreeDistributionArrays();
-    gModelSelectorFlags = ModelSelectorFlags{};
-    gSolutionConditions = SolutionConditions{};
     DeletePlotWindows();
     RoadTest::TearDown();
   }
@@ -170,9 +166,7 @@ TEST_F(WireMonteCarloTest, WithoutADistributionModelTheCommandsSayWhy) {
   ui_->ExpectBox("Monte Carlo for Distributions", "load data first");
   Window().Dispatch(296);
   ASSERT_TRUE(LoadAllData(PickedFiles(dir_, paths)));
-  ui_->lenient = true;
-  Window().Dispatch(198);  // non-interacting discrete species
-  ui_->lenient = false;
+  DispatchLenient(198);  // non-interacting discrete species
   ui_->transcript.clear();
   const char* why = "the Monte-Carlo statistics are those of a continuous distribution";
   ui_->ExpectBox("Monte Carlo for Distributions", why);

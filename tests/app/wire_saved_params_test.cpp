@@ -8,6 +8,7 @@
 #include "fit/scan_times.h"
 #include "data/scan_grid.h"
 #include "road_support.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -15,12 +16,7 @@ class SavedAnalysis : public RoadTest {
  protected:
   void SetUp() override {
     RoadTest::SetUp();
-    ContiStore() = ContiModelStore{};
     path_ = (dir_ / "~tmppars.ra1").string();
-  }
-  void TearDown() override {
-    ContiStore() = ContiModelStore{};
-    RoadTest::TearDown();
   }
   std::string path_;
 };
@@ -36,9 +32,7 @@ TEST_F(SavedAnalysis, ParameterBoxAndInitialConditionSwitchesComeBack) {
     LammSettings().modelInitialDistribution = c.on;
     PackModelParameters();
     ASSERT_TRUE(TmpSaveBestParams(path_, false));
-    std::ifstream in(path_);
-    std::vector<std::string> lines;
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    const std::vector<std::string> lines = teststate::FileLines(path_);
     ASSERT_EQ(lines.size(), 208u);
     const std::string flag = c.on ? "1.000000" : "0.000000";
     for (int line : {55, 56, 57, 58, 74}) EXPECT_EQ(lines[line - 1], flag) << line;
@@ -200,11 +194,7 @@ TEST_F(SavedAnalysis, AFailedReloadIsSaid) {
   const std::string file = CurrentDataPaths().parameterFile;
   Window().Dispatch(198);
   ASSERT_TRUE(TmpSaveBestParams(file, false));
-  std::vector<std::string> lines;
-  {
-    std::ifstream in(file);
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-  }
+  std::vector<std::string> lines = teststate::FileLines(file);
   lines[44 - 1] = "nan";  // the Lamm grid size
   {
     std::ofstream out(file);

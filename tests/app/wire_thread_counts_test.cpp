@@ -25,9 +25,7 @@ class WireThreadCountsTest : public RoadTest {
     SetAutomationWait({});
     ResetAutomation();
     DeletePlotWindows();
-    // The run chose c(s): later tests start without a model.
     FreeDistributionArrays();
-    gModelSelectorFlags = ModelSelectorFlags{};
     RoadTest::TearDown();
   }
 

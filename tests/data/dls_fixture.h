@@ -16,23 +16,15 @@
 #include "numerics/arrays.h"
 #include "platform/scripted_ui.h"
 #include "tests/support/file_text.h"
+#include "tests/support/temp_folder.h"
 
 class DlsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tarnel_dls_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
     ui_ = std::make_unique<platform::ScriptedUserInterface>();
     scope_ = std::make_unique<platform::ScopedUI>(*ui_);
   }
-  void TearDown() override {
-    scope_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  void TearDown() override { scope_.reset(); }
 
 
  public:
@@ -77,7 +69,8 @@ class DlsTest : public ::testing::Test {
 
   static float SignedRoot(double v) { return static_cast<float>(v < 0 ? -std::sqrt(-v) : std::sqrt(v)); }
 
-  std::filesystem::path dir_;
+  teststate::TempFolder folder_;
+  const std::filesystem::path dir_{folder_.path()};
   std::unique_ptr<platform::ScriptedUserInterface> ui_;
   std::unique_ptr<platform::ScopedUI> scope_;
 };

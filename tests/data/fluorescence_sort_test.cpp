@@ -15,6 +15,7 @@
 #include "platform/paths.h"
 #include "platform/scripted_ui.h"
 #include "tests/support/file_text.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -33,9 +34,6 @@ using teststate::FileText;
 class FluorescenceSort : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("tarnel_sort_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     FreeSeriesKeyTable();
     FreeSortedFileTable();
     CurrentSortedFileTable() = SortedFileTable{};
@@ -49,7 +47,6 @@ class FluorescenceSort : public ::testing::Test {
     FreeSeriesKeyTable();
     FreeSortedFileTable();
     CurrentSortedFileTable() = SortedFileTable{};
-    fs::remove_all(dir_);
   }
   // A scan file of 30 points; the signal is `level` except at 6.6 cm.
   void Scan(const std::string& name, int cell, double time, int gain, float level = 100, float dip = 100,
@@ -78,7 +75,8 @@ class FluorescenceSort : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-  fs::path dir_;
+  teststate::TempFolder folder_;
+  const fs::path dir_{folder_.path()};
   platform::ScriptedUserInterface ui_;
   platform::ScopedUI scope_{ui_};
 };

@@ -204,10 +204,6 @@ TEST_F(DetectionRun, TheFitJudgesTheMeasuredSignalsAndFindsThePower) {
   EXPECT_EQ(fs.fitRunning, 0);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(ContiFitSignalCorrections, LineNamesEachCorrectionInUseInItsOrder) {
   struct Case {
     const char* name;

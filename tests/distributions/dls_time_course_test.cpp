@@ -21,6 +21,7 @@
 #include "dls_run_support.h"
 #include "platform/scripted_ui.h"
 #include "platform/user_interface.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -88,10 +89,6 @@ class KeyHost : public DistributionPlotHost {
 class DlsTimeCourse : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("tarnel_tc_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
     CurrentDataPaths().dataFolder = folder_.string();
   }
   void TearDown() override {
@@ -104,7 +101,6 @@ class DlsTimeCourse : public ::testing::Test {
     Conti().timeCourseWindowMinutes = 0;
     platform::StopFlag() = false;
     platform::ClearInput();
-    fs::remove_all(folder_);
   }
   // 21 sets every 15 s: Rh 5 nm up to 150 s, 10 nm after.
   static void LoadSeries() {
@@ -134,7 +130,8 @@ class DlsTimeCourse : public ::testing::Test {
       if (row[i] > row[best]) best = i;
     return dlsrun::Radius(static_cast<int>(best) + 1);
   }
-  fs::path folder_;
+  teststate::TempFolder scratch_;
+  const fs::path folder_{scratch_.path()};
   platform::ScriptedUserInterface ui_;
   platform::ScopedUI scope_{ui_};
 };

@@ -145,10 +145,6 @@ struct ElectrophoresisTest : ::testing::Test {
   platform::ScopedUI scope{ui};
 };
 
-}  // namespace
-
-namespace {
-
 constexpr double kPi = 3.141592653589793;
 
 // exp(a) erfc(z), also where exp(a) alone overflows (a - z^2 <= 0 here).

@@ -141,10 +141,6 @@ TEST_F(LsgsExtrapolation, RefusesWithoutTwoGroupsOrACell) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(LsgsExtrapolation, RefinedLinesFitTheBoundariesAtLeastAsWell) {
   ASSERT_TRUE(boundary_test::WriteAndLoad(OneSpecies()));
   Enter(5, 3);

@@ -23,7 +23,7 @@ namespace {
 
 class MonteCarloBestFit : public MonteCarloFixture {
  protected:
-  MonteCarloBestFit() : MonteCarloFixture({6, 120, "mc_best_", {{13, 0.6f}, {25, 0.4f}}, 5, 7}) {}
+  MonteCarloBestFit() : MonteCarloFixture({6, 120, {{13, 0.6f}, {25, 0.4f}}, 5, 7}) {}
   // The regularised fit of the measured data as a Run leaves it.
   struct Fit {
     std::vector<float> distribution;

@@ -25,7 +25,7 @@ namespace {
 // scans simulated by the run; Tikhonov-Phillips at P = 0.68.
 class MonteCarloSeries : public MonteCarloFixture {
  protected:
-  MonteCarloSeries() : MonteCarloFixture({8, 120, "mc_series_", {{17, 1.0f}}, 9, 3}) {}
+  MonteCarloSeries() : MonteCarloFixture({8, 120, {{17, 1.0f}}, 9, 3}) {}
   bool Exists(const std::string& stem) const { return std::filesystem::exists(folder_ / (stem + ".dat")); }
   // Makes the common grid a view of the scans' own radii and signals, as
   // the loader does for interference data.
@@ -118,10 +118,6 @@ TEST_F(MonteCarloSeries, FewerThanTwoIterationsDoNothing) {
   EXPECT_EQ(MonteCarlo().n, 0);
   EXPECT_EQ(Conti().monteCarloRun, 0);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(MonteCarloSeries, TwoDimensionalSeriesWritesTablesAndMarginalLimits) {
   platform::ScriptedUserInterface ui;

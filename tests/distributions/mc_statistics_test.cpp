@@ -15,6 +15,7 @@
 #include "fit/model_selector.h"
 #include "fit/serial_fit_settings.h"
 #include "test_support.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -105,10 +106,6 @@ class MonteCarloFiles : public ::testing::Test {
     savedFlags_ = gModelSelectorFlags;
     gModelSelectorFlags = ModelSelectorFlags();
     gModelSelectorFlags.CSModel = 1;
-    folder_ = std::filesystem::temp_directory_path() /
-              ("mc_files_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-    std::filesystem::create_directories(folder_);
     s_ = {0, 1, 2, 3, 4, 5, 6};
     c_.assign(7, 0.0f);
     ContiSettings& cs = Conti();
@@ -121,7 +118,6 @@ class MonteCarloFiles : public ::testing::Test {
     Conti() = saved_;
     gModelSelectorFlags = savedFlags_;
     gSerialFitSettings.running = 0;
-    std::filesystem::remove_all(folder_);
   }
   std::vector<float> ReadColumn(const std::string& stem, int column) {
     std::ifstream in(folder_ / (stem + ".dat"));
@@ -130,7 +126,8 @@ class MonteCarloFiles : public ::testing::Test {
     while (in >> x >> y) v.push_back(column == 0 ? x : y);
     return v;
   }
-  std::filesystem::path folder_;
+  teststate::TempFolder scratch_;
+  const std::filesystem::path folder_{scratch_.path()};
   std::vector<float> s_, c_;
   ContiSettings saved_;
   ModelSelectorFlags savedFlags_;

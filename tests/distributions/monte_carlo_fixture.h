@@ -16,6 +16,7 @@
 #include "numerics/random.h"
 #include "platform/input_events.h"
 #include "run_test_support.h"
+#include "tests/support/temp_folder.h"
 
 namespace runtest {
 
@@ -23,7 +24,6 @@ class MonteCarloFixture : public ::testing::Test {
  protected:
   struct Setting {
     int scans, points;
-    const char* folderStem;
     std::vector<std::pair<int, float>> peaks;  // grid point, amount
     unsigned noiseSeed, generatorSeed;
   };
@@ -31,8 +31,6 @@ class MonteCarloFixture : public ::testing::Test {
       : setting_(std::move(setting)), e_{setting_.scans, setting_.points} {}
 
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() / (setting_.folderStem + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder_);
     CurrentScanSet().dataFolder = folder_.string() + "/";
     SetGrid(1.0f, 10.0f, 37);
     Conti().ffValue = 1.25f;
@@ -55,14 +53,13 @@ class MonteCarloFixture : public ::testing::Test {
     gSerialFitSettings = SerialFitSettings{};
     platform::ClearInput();
     platform::StopFlag() = false;
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
   }
   std::string FileName() const { return (folder_ / "mc.dat").string(); }
 
   Setting setting_;
   Experiment e_;
-  std::filesystem::path folder_;
+  teststate::TempFolder scratch_;
+  const std::filesystem::path folder_{scratch_.path()};
 };
 
 }  // namespace runtest

@@ -19,6 +19,7 @@
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
 #include "two_peak_distribution.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -110,8 +111,6 @@ class RangesFromFile : public TwoPeakDistribution {
  protected:
   void SetUp() override {
     TwoPeakDistribution::SetUp();
-    dir_ = std::filesystem::temp_directory_path() / "ranges";
-    std::filesystem::create_directories(dir_);
     savedPointer_ = platform::ProgramPaths.IntegrationRangesPath[0];
     platform::ProgramPaths.IntegrationRangesPath[0] = (dir_ / "integratrangefile.txt").string();
     savedFolder_ = CurrentDataPaths().dataFolder;
@@ -140,7 +139,8 @@ class RangesFromFile : public TwoPeakDistribution {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  std::filesystem::path dir_;
+  teststate::TempFolder folder_;
+  const std::filesystem::path dir_{folder_.path()};
   std::string savedPointer_, savedFolder_;
   platform::ScriptedUserInterface ui_;
   platform::ScopedUI scope_{ui_};

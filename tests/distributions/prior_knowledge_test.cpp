@@ -12,6 +12,7 @@
 #include "fit/model_selector.h"
 #include "numerics/arrays.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -88,8 +89,6 @@ TEST(PriorSpecies, ObjectiveWithoutAreaIsTheTarget) {
 class KvdImport : public ::testing::Test {
  protected:
   KvdImport() : scope_(ui_) {
-    dir_ = std::filesystem::temp_directory_path() / "tarnel_kvd_import";
-    std::filesystem::create_directories(dir_);
     gModelSelectorFlags = ModelSelectorFlags{};
     gModelSelectorFlags.DistributionModel = 1;
     gModelSelectorFlags.CSModel = 1;
@@ -106,7 +105,6 @@ class KvdImport : public ::testing::Test {
     Conti().gridSize = 0;
     free_vector(grid_, 1, 20);
     gModelSelectorFlags = ModelSelectorFlags{};
-    std::filesystem::remove_all(dir_);
   }
   std::string File(const std::vector<std::pair<double, double>>& rows) {
     const std::string path = (dir_ / "prior.dat").string();
@@ -118,7 +116,8 @@ class KvdImport : public ::testing::Test {
     for (const auto& f : ui_.failures) ADD_FAILURE() << f;
   }
 
-  std::filesystem::path dir_;
+  teststate::TempFolder folder_;
+  const std::filesystem::path dir_{folder_.path()};
   float* grid_ = nullptr;
   platform::ScriptedUserInterface ui_;
   platform::ScopedUI scope_;

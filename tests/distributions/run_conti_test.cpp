@@ -201,9 +201,6 @@ int KeyAfterKernels(const LammListJob& job) {
   platform::PostKeyDown('x');
   return code;
 }
-}  // namespace
-
-namespace {
 bool gStoppedAfterList = false;
 int ListThenLook(const LammListJob& job) {
   const int code = DefaultLammListSolver()(job);

@@ -11,20 +11,16 @@
 #include "equilibrium/planning/time_to_eq_params.h"
 #include "fit/model_params.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 class PlanningFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tarnel_planning_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
     path_ = (dir_ / "tarnelsimappeqparams.ini").string();
     ui_.lenient = true;
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   void WriteLines(const std::vector<std::string>& lines, const std::string& path) {
     std::ofstream out(path);
     for (const auto& l : lines) out << l << "\n";
@@ -34,7 +30,8 @@ class PlanningFiles : public ::testing::Test {
     for (float v : TimeToEqLines(TimeToEqParams{})) lines.push_back(std::to_string(v));
     return lines;
   }
-  std::filesystem::path dir_;
+  teststate::TempFolder folder_;
+  const std::filesystem::path dir_{folder_.path()};
   std::string path_;
   platform::ScriptedUserInterface ui_;
   platform::ScopedUI scope_{ui_};

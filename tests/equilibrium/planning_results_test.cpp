@@ -14,6 +14,8 @@
 #include "equilibrium/planning/time_to_eq_params.h"
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -21,12 +23,6 @@ namespace {
 
 constexpr float kS = 4.14408f, kD = 5.75543e-7f;
 
-std::string Read(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 int Lines(const std::string& text) {
   int n = 0;
@@ -37,9 +33,6 @@ int Lines(const std::string& text) {
 class PlanningResults : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("tarnel_planning_results_" +
-                                        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "temp");
     saved_ = platform::ProgramPaths;
     platform::ProgramPaths.TempFolder = (dir_ / "temp").string() + "/";
@@ -52,13 +45,13 @@ class PlanningResults : public ::testing::Test {
   void TearDown() override {
     platform::ProgramPaths = saved_;
     ResetTimeToEqParams(CurrentTimeToEqParams());
-    fs::remove_all(dir_);
   }
   void Setup(CApproachToEqSim& sim, float hours) {
     const float f[] = {0, 1}, s[] = {0, kS}, D[] = {0, kD};
     ASSERT_TRUE(sim.SetupRun(nullptr, hours, 7.2f, 6.75f, 7.15f, 6.77f, 1, f, s, D, 20, 15000));
   }
-  fs::path dir_;
+  teststate::TempFolder folder_;
+  const fs::path dir_{folder_.path()};
   std::string result_;
   platform::ProgramPathsRecord saved_;
 };
@@ -101,7 +94,7 @@ TEST_F(PlanningResults, DeviationCoursesAndSpeedSteps) {
   ASSERT_TRUE(constant.Run());
   constant.ComputeDistanceToEq(1e-3f, 1e-3f);
   ASSERT_TRUE(constant.WriteDeltaEqFile(result_, "constantspeed_DeltaEQ.txt"));
-  const std::string delta = Read(fs::path(result_).parent_path() / "constantspeed_DeltaEQ.txt");
+  const std::string delta = teststate::FileText(fs::path(result_).parent_path() / "constantspeed_DeltaEQ.txt");
   EXPECT_EQ(Lines(delta), 117);
   char first[100];
   std::snprintf(first, sizeof first, "%f\t%f\t%f\n", 0.5, constant.rmsDev[1], constant.maxDev[1]);
@@ -112,14 +105,14 @@ TEST_F(PlanningResults, DeviationCoursesAndSpeedSteps) {
   const float t[] = {0, 0, 6300, 30000}, v[] = {0, 22500, 15000, 15000}, a[] = {0, 280, 280, 280};
   trial.SetSpeedSteps(3, t, v, a, 2);
   ASSERT_TRUE(WriteRpmTimeCourse(trial, result_, false));
-  EXPECT_EQ(Read(result_),
+  EXPECT_EQ(teststate::FileText(result_),
             "0.000000\t22500.000000\t280.000000\n6300.000000\t15000.000000\t280.000000\n"
             "30000.000000\t15000.000000\t280.000000");
   const fs::path folder = fs::path(result_).parent_path();
-  EXPECT_EQ(Read(folder / "optimizedoverspeedsteps2_rpmtimecourse.txt"),
+  EXPECT_EQ(teststate::FileText(folder / "optimizedoverspeedsteps2_rpmtimecourse.txt"),
             "0.000000\t0.000000\n0.022321\t22500.000000\n1.750000\t22500.000000\n1.757440\t15000.000000\n"
             "8.333333\t15000.000000\n8.333333\t15000.000000");
-  EXPECT_EQ(Read(folder / "simparams.txt"), Read(platform::ProgramPaths.SimAppEqParamsIniPath));
+  EXPECT_EQ(teststate::FileText(folder / "simparams.txt"), teststate::FileText(platform::ProgramPaths.SimAppEqParamsIniPath));
 
   ASSERT_TRUE(WriteEquMethodFile(trial, result_, 90, 20, 0, 1, 1));
   EXPECT_TRUE(fs::exists(folder / "optimizedoverspeedsteps2.EQU"));
@@ -157,9 +150,9 @@ TEST_F(PlanningResults, SimulatedScansAndTheOneStepCornerFile) {
   const fs::path folder = fs::path(result_).parent_path();
   for (const char* name : {"00001.R00", "00999.R00", "001000.R00", "001001.R00", "eq.R00", "initial1.R00"})
     EXPECT_TRUE(fs::exists(folder / name)) << name;
-  EXPECT_NE(Read(folder / "eq.R00").find(" simulated approach to equilibrium"), std::string::npos);
-  EXPECT_NE(Read(folder / "initial1.R00").find(" initial for approach to equilibrium"), std::string::npos);
+  EXPECT_NE(teststate::FileText(folder / "eq.R00").find(" simulated approach to equilibrium"), std::string::npos);
+  EXPECT_NE(teststate::FileText(folder / "initial1.R00").find(" initial for approach to equilibrium"), std::string::npos);
 
   ASSERT_TRUE(sim.WriteRpmTimeCourseFile((folder / "one.txt").string(), false));
-  EXPECT_EQ(Read(folder / "one.txt"), "0.000000\t0.000000\n0.013889\t15000.000000");
+  EXPECT_EQ(teststate::FileText(folder / "one.txt"), "0.000000\t0.000000\n0.013889\t15000.000000");
 }

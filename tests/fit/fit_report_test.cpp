@@ -116,7 +116,6 @@ TEST_F(FitReportTest, TheCsVariantsReportAsTheCsFamily) {
   FitInfoLines lines;
   ASSERT_TRUE(ComposeFitInfoLines(&ticked, lines));
   EXPECT_NE(lines.line[5].find(" - [s1 = "), std::string::npos) << lines.line[5];
-  gModelSelectorFlags.NonidealCSModel = 0;
 }
 
 // The species caption stands only before species: with no model chosen, or
@@ -135,7 +134,6 @@ TEST_F(FitReportTest, ACaptionWithoutSpeciesIsNoLine) {
     ASSERT_TRUE(ComposeFitInfoLines(&host, lines));
     EXPECT_EQ(lines.line[4], "") << int{byMass};
   }
-  gModelSelectorFlags = ModelSelectorFlags{};
 }
 
 TEST_F(FitReportTest, CumulantsAndSelfAssociation) {
@@ -253,10 +251,6 @@ TEST(ScanTimesTest, TimesFromW2tAndBack) {
   LammSettings() = LammSolverSettings{};
   fittest::ClearScans();
 }
-
-}  // namespace
-
-namespace {
 
 class CorrectionsHost : public fittest::AnalyticHost {
  public:

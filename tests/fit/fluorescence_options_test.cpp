@@ -13,6 +13,7 @@
 #include "fit/saved_params.h"
 #include "fit_test_support.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -29,12 +30,7 @@ class FluorescenceOptions : public ::testing::Test {
     fittest::ResetFitState();
     std::remove(kPath);
   }
-  static std::vector<std::string> Lines() {
-    std::ifstream in(kPath);
-    std::vector<std::string> lines;
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
+  static std::vector<std::string> Lines() { return teststate::FileLines(kPath); }
   static void Write(const std::vector<std::string>& lines, std::size_t count) {
     std::ofstream out(kPath);
     for (std::size_t k = 0; k < count; ++k) out << lines[k] << "\n";

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "data/fluorescence_corrections.h"
@@ -993,10 +994,6 @@ TEST(RestartConvergence, RelativeChangesAreTakenAgainstTheMagnitude) {
   EXPECT_FALSE(RestartConverged(2, prev, moved, kinds, 1.0f, 1.0f, 0.01f, ignored));
 }
 
-}  // namespace
-
-namespace {
-
 // The optimum of meniscus (P[13]) or bottom (P[14]) lies outside the limits
 // the fit may use: 10 (P[13] - 6.0) + 10 (P[14] - 7.2) + P[5] k against
 // data 2 k. The fit must end, pinned at the nearer limit, within a bounded
@@ -1051,10 +1048,6 @@ TEST_F(PinnedAtALimit, EveryLimitedQuantityEndsAtItsLimitInBoundedEvaluations) {
     fittest::ClearScans();
   }
 }
-
-}  // namespace
-
-namespace {
 
 // Fluorescence photobleaching: a boundary of s and D leaving the meniscus
 // (6.0 cm, 50000 rpm) in the closed form 0.5 c0 e^{-2 w^2 s t} erfc((rb - r) /
@@ -1129,30 +1122,25 @@ class Photobleaching : public MinimiserTest {
 // ends (k 0.80 /h, Alim 0.55 with noise 0.004), and a second Fit started
 // from its result moves no quantity by more than the tolerance (1 %).
 TEST_F(Photobleaching, SimplexEndsAtTheMarquardtMinimumAndASecondFitStaysThere) {
-  const struct {
-    const char* name;
+  struct Case {
+    std::string name;
     float k, level;
     unsigned seed;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"k 0.3 /h, Alim 0.3", 0.3f, 0.3f, 4},
       {"k 0.3 /h, Alim 0.3, other draws", 0.3f, 0.3f, 7},
       {"k 2 /h, Alim 0.9", 2.0f, 0.9f, 1},
       {"Alim beyond its limit at 0", 0.3f, -0.1f, 2},
       {"Alim beyond its limit at 0, other draws", 0.3f, -0.1f, 14},
       {"Alim beyond its limit at 0, third draws", 0.3f, -0.1f, 20},
-      // A run that ends in the flat end of the valley near the clamp, a few
-      // thousandths above it, must restart wide enough to leave it.
-      {"Alim at its limit 0, draws 1", 0.3f, 0.0f, 1},
-      {"Alim at its limit 0, draws 2", 0.3f, 0.0f, 2},
-      {"Alim at its limit 0, draws 3", 0.3f, 0.0f, 3},
-      {"Alim at its limit 0, draws 4", 0.3f, 0.0f, 4},
-      {"Alim at its limit 0, draws 5", 0.3f, 0.0f, 5},
-      {"Alim at its limit 0, draws 6", 0.3f, 0.0f, 6},
-      {"Alim at its limit 0, draws 7", 0.3f, 0.0f, 7},
-      {"Alim at its limit 0, draws 8", 0.3f, 0.0f, 8},
       {"Alim at its limit 0, k 2 /h", 2.0f, 0.0f, 8},
       {"Alim at its limit 0, k 0.1 /h", 0.1f, 0.0f, 2},
   };
+  // A run that ends in the flat end of the valley near the clamp, a few
+  // thousandths above it, must restart wide enough to leave it.
+  for (unsigned seed = 1; seed <= 8; ++seed)
+    cases.push_back({"Alim at its limit 0, draws " + std::to_string(seed), 0.3f, 0.0f, seed});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Start(c.k, c.level);

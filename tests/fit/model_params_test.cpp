@@ -264,10 +264,6 @@ TEST(ModelSelectorFlagsTest, DistributionAxisQuestionsOverTheModelSwitches) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST(ModelSelection, ResetUnticksEveryModelAndUndoesTheModelsChanges) {
   gModelSelectorFlags = ModelSelectorFlags{};
   ModelSelectorFlags& sel = gModelSelectorFlags;

@@ -16,6 +16,7 @@
 #include "platform/clipboard.h"
 #include "platform/scripted_ui.h"
 #include "tests/support/fit_state.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -43,10 +44,6 @@ class ParameterListing : public ::testing::Test {
     s.rightFitLimit = 7.1f;
     gFitEngineState.currentRmsd = 0.00456f;
     gFitEngineState.rmsdPointCount = 2000;
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tarnel_listing_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
     platform::SetClipboard(&clipboard_);
   }
   void TearDown() override {
@@ -58,7 +55,6 @@ class ParameterListing : public ::testing::Test {
     s.count = 0;
     s.fileNames.clear();
     s.leftFitLimit = s.rightFitLimit = 0;
-    std::filesystem::remove_all(dir_);
   }
   static std::string Read(const std::filesystem::path& p) {
     std::ifstream in(p);
@@ -72,7 +68,8 @@ class ParameterListing : public ::testing::Test {
     CurrentScanSet().fileNames = {"", name};
   }
 
-  std::filesystem::path dir_;
+  teststate::TempFolder folder_;
+  const std::filesystem::path dir_{folder_.path()};
   platform::MemoryClipboard clipboard_;
   platform::ScriptedUserInterface ui_;
 };

@@ -27,6 +27,7 @@
 #include "platform/program_paths.h"
 #include "platform/scripted_ui.h"
 #include "tests/lamm/lamm_test_support.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -254,10 +255,6 @@ TEST_F(SolventGradient, MissingListStopsTheRunWithOneMessage) {
   EXPECT_NE(ui.transcript.back().text.find("D(c) is not positive"), std::string::npos);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(SolventGradient, SolverObjectsGetTheBufferOnlyWithTheModelOn) {
   SolventGradientSettings& sg = CurrentSolventGradientSettings();
   sg.BufferDensity1atm = 1.05f;
@@ -285,10 +282,6 @@ TEST_F(SolventGradient, SolverObjectsGetTheBufferOnlyWithTheModelOn) {
     EXPECT_NEAR(L.SolventMeanScale(), (1 - v2 * 1.05) / (1 - 0.75 * 0.99823) / 1.097804, 1e-6);
   }
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(SolventGradient, SolverObjectStopsOnACosoluteDThatTurnsNegative) {
   // D(c) = 1e-5 (1 - c) is negative at the loading concentration 1.5 M.
@@ -319,10 +312,6 @@ TEST_F(SolventGradient, SolverObjectStopsOnACosoluteDThatTurnsNegative) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(SolventGradient, CosoluteFeelsTheRotorSpeedInsideEachRampStep) {
   // An ideal cosolute with the species' s and D, run through the ramp from
   // rest of the reference in 10 s steps by the run's clock (with the speed
@@ -349,10 +338,6 @@ TEST_F(SolventGradient, CosoluteFeelsTheRotorSpeedInsideEachRampStep) {
     if (R.r[p] <= 7.1) worst = std::max(worst, std::fabs(CosoluteConcentrationAt(R.r[p]) - R.c[p][0]));
   EXPECT_LT(worst, 1e-3);
 }
-
-}  // namespace
-
-namespace {
 
 // A water-like cosolute solution (no density or viscosity lists) whose
 // ideal cosolute, loaded at 1 and stepped on 400 nodes, has the reference
@@ -395,10 +380,6 @@ TEST_F(SolventGradient, SolverObjectStepsItsCosoluteWithTheSpecies) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(SolventGradient, MissingListIsToldOnceForSolverObjects) {
   SolventGradientSettings& sg = CurrentSolventGradientSettings();
   sg.UseInhomogeneousSolvent = true;
@@ -421,10 +402,6 @@ TEST_F(SolventGradient, MissingListIsToldOnceForSolverObjects) {
   ASSERT_EQ(ui.transcript.size(), 1u);
   EXPECT_EQ(ui.transcript[0].text, "\nAttention: could not open absent-d.dat");
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(SolventGradient, StiffnessSweepIsTheClosedFormAndTheEntryByEntryAssembly) {
   // Constant s and D on an even grid: the closed forms of the cosolute's
@@ -473,17 +450,7 @@ TEST_F(SolventGradient, StiffnessSweepIsTheClosedFormAndTheEntryByEntryAssembly)
   }
 }
 
-}  // namespace
-
-namespace {
-
-// Lines of a text file.
-std::vector<std::string> FileLines(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using teststate::FileLines;
 
 // Radius and value columns of a scan file (after its two header lines).
 void ScanColumns(const std::vector<std::string>& lines, std::vector<double>& r, std::vector<double>& c) {

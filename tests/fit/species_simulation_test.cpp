@@ -684,10 +684,6 @@ TEST_F(SpeciesSimulation, FitsFromAMeasuredStart) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // A static-grid solve whose amount drifts from the measured profile's (here
 // half of it gone by the end, or half again made) says so, by what it lost
 // or created and what to change, instead of handing its scans on. (It was

@@ -13,14 +13,13 @@
 #include "models/nonideal/mean_field/ctot_movie.h"
 #include "models/nonideal/mean_field/mean_field.h"
 #include "platform/scripted_ui.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 class CtotMovieTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / "tarnel_ctot_movie";
-    std::filesystem::create_directories(dir_);
     scope_ = std::make_unique<platform::ScopedUI>(ui_);
     DeleteNonidealModel();
     DeleteMeanFieldCtot();
@@ -28,7 +27,6 @@ class CtotMovieTest : public ::testing::Test {
   void TearDown() override {
     scope_.reset();
     DeleteMeanFieldCtot();
-    std::filesystem::remove_all(dir_);
   }
   std::string Write(const std::string& name, const std::string& text) {
     const std::string path = (dir_ / name).string();
@@ -54,7 +52,8 @@ class CtotMovieTest : public ::testing::Test {
     ASSERT_TRUE(movie.Assign(times, n, radii.data(), t.data(), rows.data(), 6.0f, 7.2f, 3.3, rpm));
   }
 
-  std::filesystem::path dir_;
+  teststate::TempFolder folder_;
+  const std::filesystem::path dir_{folder_.path()};
   platform::ScriptedUserInterface ui_;
   std::unique_ptr<platform::ScopedUI> scope_;
 };

@@ -12,6 +12,7 @@
 
 #include "platform/scripted_ui.h"
 #include "tests/support/file_text.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -23,12 +24,6 @@ using teststate::FileText;
 class Diagnostics : public ::testing::Test {
  protected:
   void SetUp() override {
-    // ctest runs every test in a process of its own, in parallel: one folder each.
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() /
-              ("tarnel_diag_" + std::string(info->name()) + "_" + std::to_string(getpid()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
     if (const char* t = std::getenv("TMPDIR")) savedTmp_ = t;
     setenv("TMPDIR", folder_.c_str(), 1);
     auto& s = platform::DiagnosticsState();
@@ -44,9 +39,9 @@ class Diagnostics : public ::testing::Test {
       unsetenv("TMPDIR");
     else
       setenv("TMPDIR", savedTmp_.c_str(), 1);
-    fs::remove_all(folder_);
   }
-  fs::path folder_;
+  teststate::TempFolder scratch_;
+  const fs::path folder_{scratch_.path()};
   std::string savedTmp_;
   std::string log_;
 };

@@ -18,6 +18,7 @@
 #include "platform/paths.h"
 #include "platform/worker_threads.h"
 #include "tests/support/file_text.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -25,12 +26,6 @@ namespace fs = std::filesystem;
 
 class FileIo : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / "file_io";
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string Put(const std::string& name, const std::string& text) {
     std::ofstream(dir_ / name, std::ios::binary) << text;
     return (dir_ / name).string();
@@ -40,7 +35,8 @@ class FileIo : public ::testing::Test {
   std::size_t EntryCount() const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
   }
-  fs::path dir_;
+  teststate::TempFolder folder_;
+  const fs::path dir_{folder_.path()};
 };
 
 TEST_F(FileIo, OnlyRegularFilesAreReadAndNeverWaitedOn) {

@@ -20,10 +20,6 @@ TEST(ProcessLauncher, ArgumentsPassUnharmedAndExitCodesComeBack) {
   fs::remove(file);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(ProcessLauncher, NotepadStandsForTheDesktopEditor) {
   namespace fs = std::filesystem;
   const fs::path marker = fs::temp_directory_path() / "tarnel_editor_marker";

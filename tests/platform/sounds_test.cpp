@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/sound_player.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -18,9 +19,6 @@ namespace fs = std::filesystem;
 class Sounds : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("tarnel_sounds_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(folder_ / "sounds");
     const std::string base = folder_.string() + "/";
     for (int c = 0; c < platform::kSoundCategoryCount; ++c)
@@ -33,12 +31,12 @@ class Sounds : public ::testing::Test {
   void TearDown() override {
     platform::SetSoundPlayer(nullptr);
     platform::SetClock(nullptr);
-    fs::remove_all(folder_);
   }
   void Touch(const std::string& name) { std::ofstream(folder_ / "sounds" / name) << "RIFF"; }
   std::string Path(const std::string& name) const { return (folder_ / "sounds" / name).string(); }
 
-  fs::path folder_;
+  teststate::TempFolder scratch_;
+  const fs::path folder_{scratch_.path()};
   platform::ManualClock clock_;
   platform::RecordingSoundPlayer player_;
 };

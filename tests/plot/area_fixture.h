@@ -21,6 +21,7 @@
 #include "plot/plot_window_set.h"
 #include "plot/residual_bitmap.h"
 #include "plot/residual_statistics.h"
+#include "tests/support/temp_folder.h"
 
 namespace plottest {
 
@@ -138,21 +139,15 @@ class PlotTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ClearPlotState();
-    folder_ = std::filesystem::temp_directory_path() / ("tarnel_plots_" + std::to_string(::getpid()) + "_" +
-                                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder_);
     CurrentPlotWindows().scanRmsPath = (folder_ / "ScanRms.dat").string();
   }
-  void TearDown() override {
-    ClearPlotState();
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
-  }
+  void TearDown() override { ClearPlotState(); }
   std::string Path(const std::string& name) const { return (folder_ / name).string(); }
 
   platform::ScriptedUserInterface ui_;
   platform::ScopedUI scoped_{ui_};
-  std::filesystem::path folder_;
+  teststate::TempFolder scratch_;
+  const std::filesystem::path folder_{scratch_.path()};
 };
 
 }  // namespace plottest
