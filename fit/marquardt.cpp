@@ -207,6 +207,8 @@ int AllocMarquardtArrays(int n) {
   FreeMarquardtArrays();
   MarquardtWorkArrays& w = Work();
   w.n = n;
+  // A fit's own choices never pass to the next fit.
+  w.rejectBeforeDerivatives = w.endWithinUnit = w.endedWithinUnit = false;
   w.bestSeenChiSquare = std::numeric_limits<double>::infinity();
   w.bestSeen.clear();
   w.covariance = dmatrix(1, n, 1, n);
