@@ -37,8 +37,6 @@ struct MarquardtWorkArrays {
   // [1..n]: +1 (-1) while a limit stops entry j from moving up (down); the
   // steps are then solved without it.
   std::vector<int> blocked;
-  // 1 where the target held the entry of the accepted point at a limit.
-  std::vector<char> atLimit;
   // Sum of squares at the last accepted point of mlmin (the level a trial
   // step must improve on); set when mlmin starts with lambda < 0.
   double acceptedChiSquare = 0.0;

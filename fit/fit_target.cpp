@@ -97,8 +97,9 @@ float SimplexSim(float* v, FitHost* host) {
   }
   UnpackFitVectorForEvaluation(v);
   // A species of molar mass 0 is none: the trial is rejected, which shortens
-  // a step across 0. Its solve still runs (and mostly fails): the solver's
-  // next solve follows from the one before, so the fits stay as they were.
+  // a step across 0. Its solve still runs (and mostly fails), without a box
+  // of its own: the solver's next solve follows from the one before, so the
+  // fits stay as they were.
   const bool massless = EvaluationHasMasslessSpecies();
   if ((mp.meniscus != fs.gridMeniscus || mp.bottom != fs.gridBottom) && host) host->MakeRadialGrid();
   ++fs.evaluationsThisRun;
@@ -125,7 +126,11 @@ float SimplexSim(float* v, FitHost* host) {
       host->DrawText(10, 50, text);
     }
   }
+  platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
+  const bool shown = gate.oneShown;
+  if (massless) gate.oneShown = true;
   const bool computed = !host || EvaluateCounted(host);
+  if (massless) gate.oneShown = shown;
   // A stop taken here may have cut the simulation short: a part of a model
   // has no misfit and must never count as the best vertex. The time bound
   // passing during an evaluation computed whole ends the fit after it, with

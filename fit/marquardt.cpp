@@ -226,7 +226,6 @@ int AllocMarquardtArrays(int n) {
   w.scale = vector(1, n);
   w.fitFlags = ivector(1, n);
   w.blocked.assign(static_cast<std::size_t>(n) + 1, 0);
-  w.atLimit.assign(static_cast<std::size_t>(n) + 1, 0);
   const ScanSet& ss = CurrentScanSet();
   const int scans = ss.count;
   w.derivatives.assign(scans + 1, nullptr);
@@ -411,10 +410,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
 
   if (*lambda < 0.0) {
     *lambda = kMarquardtStartLambda;
-    DoubleVec asked(1, n);
-    for (int j = 1; j <= n; ++j) asked[j] = a[j];
     mlcof(host, a, flags, n, w.alpha, w.beta, chisq, target);
-    for (int j = 1; j <= n; ++j) w.atLimit[j] = a[j] != asked[j];
     if (fs.stopRequested) return;
     // Nowhere to step from: the fit ends where it started.
     if (!std::isfinite(*chisq)) {
@@ -482,11 +478,9 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
   DoubleVec asked(1, n);
   for (int j = 1; j <= n; ++j) asked[j] = w.trial[j];
   mlcof(host, w.trial, flags, n, w.covariance, w.delta, &trialChisq, target);
-  // A step the target put back where the entry was, or back to a limit
-  // the entry was held at (one that moves with other entries, as a molar
-  // mass's with its s): the limit holds it there.
+  // A step the target put back where the entry was: a limit holds it there.
   for (int j = 1; j <= n && !fs.stopRequested; ++j)
-    if (w.trial[j] != asked[j] && (std::fabs(w.trial[j] - a[j]) <= 1e-6 * std::fabs(a[j]) || w.atLimit[j]))
+    if (w.trial[j] != asked[j] && std::fabs(w.trial[j] - a[j]) <= 1e-6 * std::fabs(a[j]))
       w.blocked[j] = asked[j] > a[j] ? 1 : -1;
   if (!fs.stopRequested) {
     // A trial the model cannot be computed at has an infinite sum.
@@ -503,7 +497,6 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
           for (int k = 1; k <= n; ++k) w.alpha[j][k] = w.covariance[j][k];
           w.beta[j] = w.delta[j];
         }
-        w.atLimit[j] = w.trial[j] != asked[j];
         a[j] = w.trial[j];
       }
     }

@@ -1,0 +1,132 @@
+// Fits of 1 to 3 non-interacting discrete species (s and molar mass
+// floated, loadings linear) over featureless scans the size of the bundled
+// example's: 36 scans of 390 radii (6.0-7.2 cm, fitted 6.05-7.1 cm) at
+// 50000 rpm from 600 s, 300 s apart, every value 0.5 plus noise of 0.01 (or
+// every value 0.5 exactly, or two scans 5 minutes or 3 hours apart), by the
+// simplex, Levenberg-Marquardt and annealing at their defaults, one thread.
+// The counters: CPU seconds of the fit, its evaluations, its rmsd and how it
+// ended (1 reached, 2 a limit, 3 undetermined, 4 not reached). Nothing in
+// such data settles the species: each fit must end by itself.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+
+#include "bench_experiment.h"
+#include "data/scan_set.h"
+#include "fit/fit_driver.h"
+#include "fit/fit_engine_state.h"
+#include "fit/fit_host.h"
+#include "fit/model_evaluation.h"
+#include "fit/model_params.h"
+#include "fit/model_selector.h"
+#include "fit/rmsd.h"
+#include "fit/stalled_steps.h"
+#include "lamm/lamm_settings.h"
+#include "numerics/random.h"
+
+namespace {
+
+class DiscreteHost : public bench::SilentFitHost {
+ public:
+  long evaluations = 0;
+  void SimulateModel() override {
+    ++evaluations;
+    ::SimulateModel(this);
+  }
+  bool DrawingEnabled() const override { return false; }
+};
+
+enum class Data { Noisy, Flat, TwoScansMinutes, TwoScansHours };
+
+void MakeSet(Data data) {
+  const int scans = data == Data::TwoScansMinutes || data == Data::TwoScansHours ? 2 : 36;
+  const double apart = data == Data::TwoScansHours ? 10200.0 : 300.0;
+  bench::MakeCommonGridScans(scans, 390, 6.0f, 7.2f, 6.05f, 7.1f, 50000.0f,
+                             [apart](int j) { return 600.0 + apart * (j - 1); });
+  ScanSet& ss = CurrentScanSet();
+  std::mt19937 engine(7);
+  std::normal_distribution<float> noise(0.0f, 0.01f);
+  for (int j = 1; j <= ss.count; ++j)
+    for (int i = 1; i <= ss.points[j]; ++i)
+      ss.signals[j][i] = ss.gridSignals[j][i] = 0.5f + (data == Data::Flat ? 0.0f : noise(engine));
+  LammSettings() = LammSolverSettings{};
+  LammSettings().rampRotorSpeed = 0;
+  gSolutionConditions.vbarRho = 0.73f;
+  gSolutionConditions.temperature = 293.15f;
+}
+
+void StartSpecies(int species, int method) {
+  gModelSelectorFlags = ModelSelectorFlags{};
+  gModelSelectorFlags.LammDiscreteModel = 1;
+  ModelParams& mp = gModelParams;
+  mp = ModelParams{};
+  mp.meniscus = 6.0f;
+  mp.bottom = 7.2f;
+  gFitEngineState = FitEngineState{};
+  gFitEngineState.molarMassParameters = 1;
+  gFitEngineState.useSimplex = method == 0;
+  gFitEngineState.useMarquardt = method == 1;
+  gFitEngineState.useAnnealing = method == 2;
+  const float s[3] = {2.0f, 5.0f, 9.0f}, M[3] = {20000.0f, 80000.0f, 200000.0f};
+  for (int k = 1; k <= species; ++k) {
+    mp.included[k] = mp.sFit[k] = mp.massOrDFit[k] = 1;
+    mp.s[k] = s[k - 1];
+    mp.massOrD[k] = M[k - 1];
+    mp.concentration[k] = 0.5f;
+  }
+  mp.concentrationsLinear = 1;
+  PackModelParameters();
+  SeedGaussRandom(3);
+}
+
+void BM_FeaturelessDiscreteFit(benchmark::State& state, Data data) {
+  const int species = static_cast<int>(state.range(0));
+  const int method = static_cast<int>(state.range(1));
+  double cpu = 0.0, rmsd = 0.0;
+  long evaluations = 0;
+  int end = 0;
+  for (auto _ : state) {
+    MakeSet(data);
+    StartSpecies(species, method);
+    DiscreteHost host;
+    const double before = bench::ProcessCpuAndFaults().first;
+    FitCurrentModel(&host);
+    cpu = bench::ProcessCpuAndFaults().first - before;
+    evaluations = host.evaluations;
+    rmsd = CalcRmsd();
+    const FitEndKind kind = LastFitEnd().kind;
+    end = kind == FitEndKind::Reached ? 1 : kind == FitEndKind::Limit ? 2 : kind == FitEndKind::Undetermined ? 3 : 4;
+    state.SetIterationTime(cpu);
+    bench::FreeCommonGridScans();
+  }
+  state.counters["cpu_seconds"] = cpu;
+  state.counters["evaluations"] = static_cast<double>(evaluations);
+  state.counters["rmsd"] = rmsd;
+  state.counters["fit_end"] = end;
+}
+
+}  // namespace
+
+// Arguments: species (1-3), method (0 simplex, 1 Marquardt, 2 annealing).
+BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, noisy, Data::Noisy)
+    ->ArgsProduct({{1, 2, 3}, {0, 1, 2}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, flat, Data::Flat)
+    ->ArgsProduct({{1, 2, 3}, {0, 1, 2}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, two_scans_minutes, Data::TwoScansMinutes)
+    ->ArgsProduct({{1, 2, 3}, {0, 1, 2}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessDiscreteFit, two_scans_hours, Data::TwoScansHours)
+    ->ArgsProduct({{1, 2, 3}, {0, 1, 2}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_MAIN();
