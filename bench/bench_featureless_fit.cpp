@@ -2,15 +2,19 @@
 // scans with every signal replaced by 0.5 + noise of 0.01, f/f0, meniscus
 // (5.8 to 6.04 cm), bottom (7.11 to 7.6 cm) and baseline floated, one
 // computation thread, by Levenberg-Marquardt and by the simplex; the first
-// two scans alone (600 and 900 s) with f/f0 and the meniscus floated; and,
+// two scans alone (600 and 900 s) with f/f0 and the meniscus floated; the
+// same floated quantities on scans of every value 0.5 (flat), of noise
+// alone, and on the first and the last scan alone (600 and 11100 s); and,
 // beside them, the example's own fit (its scans and parameter file, one
 // thread). Nothing in featureless data settles f/f0: the fit must end by
 // itself. Wall seconds of the whole run (loading, Run, noise, Fit, results
-// and the two pauses of 1 s of an unattended run), how the fit ended
+// and the two pauses of 1 s of an unattended run), its CPU seconds
+// (cpu_seconds: user and system, one computation thread), how the fit ended
 // (FitEnd of ResultParameters.xml: 1 reached, 2 a limit, 3 undetermined,
 // 4 not reached) and whether it said which quantities the data leave
 // undetermined.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,10 +46,17 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
   if (at != std::string::npos) text.replace(at, from.size(), to);
 }
 
-enum class Variant { Featureless, TwoScans, Example };
+enum class Variant { Featureless, TwoScans, Example, Flat, Noise, HoursApart };
 
 std::string SetName(const std::string& method, Variant v) {
-  return method + (v == Variant::TwoScans ? "_two_scans" : v == Variant::Example ? "_example" : "");
+  switch (v) {
+    case Variant::TwoScans: return method + "_two_scans";
+    case Variant::Example: return method + "_example";
+    case Variant::Flat: return method + "_flat";
+    case Variant::Noise: return method + "_noise";
+    case Variant::HoursApart: return method + "_hours_apart";
+    default: return method;
+  }
 }
 
 // The scans once, the parameter file per method.
@@ -73,7 +84,8 @@ void MakeSet(const std::string& method, Variant variant) {
       double r = 0, v = 0, third = 0;
       if (!(std::istringstream(line) >> r >> v >> third)) continue;
       char text[96];
-      std::snprintf(text, sizeof text, "   %.4f  %.5e   %.5e \n", r, 0.5 + noise(random), third);
+      const double value = variant == Variant::Flat ? 0.5 : variant == Variant::Noise ? noise(random) : 0.5 + noise(random);
+      std::snprintf(text, sizeof text, "   %.4f  %.5e   %.5e \n", r, value, third);
       out << text;
     }
   }
@@ -97,7 +109,15 @@ void MakeSet(const std::string& method, Variant variant) {
   Replace(p, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
   Replace(p, "<BaselineFitted>FALSE", "<BaselineFitted>TRUE");
   Replace(p, "<FittingAlgorithm>Simplex", "<FittingAlgorithm>" + method);
+  if (variant == Variant::HoursApart) Replace(p, "<ScanInterval>1", "<ScanInterval>35");
   std::ofstream(set / "params.xml") << p;
+}
+
+double ChildrenCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_CHILDREN, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
 void BM_FeaturelessFit(benchmark::State& state, const std::string& method, Variant variant) {
@@ -105,13 +125,15 @@ void BM_FeaturelessFit(benchmark::State& state, const std::string& method, Varia
   const std::string folder = (Root() / SetName(method, variant)).string();
   const std::string home = (Root() / "home").string();
   fs::create_directories(home);
-  double seconds = 0;
+  double seconds = 0, cpu = 0;
   for (auto _ : state) {
+    const double cpuBefore = ChildrenCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = StartUnattendedRun(folder, home);
     int status = 0;
     waitpid(pid, &status, 0);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cpu = ChildrenCpuSeconds() - cpuBefore;
     state.SetIterationTime(seconds);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("the run did not end with status 0");
   }
@@ -123,6 +145,7 @@ void BM_FeaturelessFit(benchmark::State& state, const std::string& method, Varia
     if (result.find(ends[k]) != std::string::npos) end = k + 1;
   state.counters["fit_end"] = end;
   state.counters["seconds"] = seconds;
+  state.counters["cpu_seconds"] = cpu;
   state.counters["said_undetermined"] = log.find("the data do not determine") != std::string::npos ? 1 : 0;
 }
 
@@ -141,6 +164,30 @@ BENCHMARK_CAPTURE(BM_FeaturelessFit, two_scans_marquardt, std::string("Levenberg
     ->Iterations(1)
     ->UseManualTime();
 BENCHMARK_CAPTURE(BM_FeaturelessFit, two_scans_simplex, std::string("Simplex"), Variant::TwoScans)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessFit, flat_marquardt, std::string("Levenberg-Marquardt"), Variant::Flat)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessFit, flat_simplex, std::string("Simplex"), Variant::Flat)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessFit, noise_marquardt, std::string("Levenberg-Marquardt"), Variant::Noise)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessFit, noise_simplex, std::string("Simplex"), Variant::Noise)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessFit, hours_apart_marquardt, std::string("Levenberg-Marquardt"), Variant::HoursApart)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_FeaturelessFit, hours_apart_simplex, std::string("Simplex"), Variant::HoursApart)
     ->Unit(benchmark::kSecond)
     ->Iterations(1)
     ->UseManualTime();

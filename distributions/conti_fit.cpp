@@ -53,6 +53,26 @@ using conti_fit_vector::ZoneGeometry;
 double gSumSquares = 1e10;
 double gFittedPoints = 0;
 
+// The point of the last evaluation during a fit and its misfit, while the
+// model still holds its curves: a minimiser that asks for the same point
+// again (a step beyond a limit put back onto it, a derivative taken
+// outwards at a limit) is given the same result without solving the
+// species again. Forgotten at every fit's start, after an evaluation that
+// did not end in a misfit, and for the result's own evaluation.
+struct LastEvaluation {
+  std::vector<float> point;
+  double sumSquares = 0.0, points = 0.0;
+  float rmsd = 0.0f;
+  bool valid = false;
+};
+LastEvaluation gLastEvaluation;
+
+float Evaluated(float* p, FitHost* host, float rmsd);
+
+// Whether an evaluation depends on the fitted parameters alone: not so for a
+// mean field taken from outside or a zone shown as it goes.
+bool ParametersAlone() { return !F().NonidealCSModel && !ZoneGeometry(); }
+
 // The points the Nelder-Mead restarts have evaluated (none outside them).
 EvaluatedPoints* gEvaluated = nullptr;
 
@@ -159,6 +179,12 @@ float FrictionalRatioCeiling() {
   return std::min(ceiling, kMaxFrictionalRatio);
 }
 
+// Whether a fitted f/f0 stands at its ceiling.
+bool AtFrictionalRatioCeiling() {
+  const ContiSettings& cs = Conti();
+  return conti_fit_vector::EntryPositions().ff0 > 0 && cs.ffValue >= ContiFrictionalRatioCeilingInUse();
+}
+
 // The common start of the three drivers; false when a check fails.
 bool CommonStart(FitHost* host, unsigned char* redraw) {
   FitEngineState& fs = FS();
@@ -172,6 +198,7 @@ bool CommonStart(FitHost* host, unsigned char* redraw) {
   fs.fitRunning = 1;
   fs.evaluationsThisRun = 0;
   fs.evaluationsTotal = 0;
+  gLastEvaluation.valid = false;
   SetContiFrictionalRatioCeiling(FrictionalRatioCeiling());
   DisplayBestContiParams(host);
   return true;
@@ -599,6 +626,16 @@ float ContiSimplexSim(float* p, FitHost* host) {
   Trace("\nEntering ContiSimplexSim");
   ++fs.evaluationsThisRun;
   if (p) ContiFitVectorToParameters(p, host);
+  // The point as the model took it, within its limits.
+  const int n = p ? ContiParametersToFitVector(0, nullptr) : 0;
+  const bool memo = p && fs.fitRunning && !cs.finalEvaluation && n > 0 && ParametersAlone();
+  if (memo && gLastEvaluation.valid && static_cast<int>(gLastEvaluation.point.size()) == n &&
+      std::equal(gLastEvaluation.point.begin(), gLastEvaluation.point.end(), p + 1)) {
+    gSumSquares = gLastEvaluation.sumSquares;
+    gFittedPoints = gLastEvaluation.points;
+    return Evaluated(p, host, gLastEvaluation.rmsd);
+  }
+  gLastEvaluation.valid = false;
   gSumSquares = 1e10;
   cs.silent = 1;
   if (ZoneGeometry()) DisplayBestContiParams(host);
@@ -641,6 +678,22 @@ float ContiSimplexSim(float* p, FitHost* host) {
   gFittedPoints = points;
   const float rmsd = DetectionObjectiveRmsd(
       static_cast<float>(std::sqrt(std::fabs(gSumSquares) / (points > 0 ? points : 1.0))));
+  if (memo && rmsd < 1e9f) {
+    gLastEvaluation.point.assign(p + 1, p + 1 + n);
+    gLastEvaluation.sumSquares = gSumSquares;
+    gLastEvaluation.points = gFittedPoints;
+    gLastEvaluation.rmsd = rmsd;
+    gLastEvaluation.valid = true;
+  }
+  return Evaluated(p, host, rmsd);
+}
+
+namespace {
+
+// What every evaluation that ends in a misfit does with it: the restarts'
+// records, the counts and the progress lines.
+float Evaluated(float* p, FitHost* host, float rmsd) {
+  FitEngineState& fs = FS();
   fs.currentRmsd = rmsd;
   if (gEvaluated && p) gEvaluated->Add(p, rmsd);
   if (gResiduals && gEvaluated && p) RecordResiduals(p, rmsd);
@@ -671,6 +724,8 @@ float ContiSimplexSim(float* p, FitHost* host) {
   Trace("\nExit ContiSimplexSim");
   return rmsd;
 }
+
+}  // namespace
 
 // ---- the drivers ----------------------------------------------------------------
 
@@ -796,6 +851,9 @@ int MLContiFit(FitHost* host) {
     return 0;
   }
   MarquardtWorkArrays& w = fs.mlWork;
+  // An evaluation depends on the parameters alone: a rejected trial needs no
+  // derivatives.
+  w.rejectBeforeDerivatives = ParametersAlone();
   ContiDerivativeSteps();
   ContiParametersToFitVector(n, w.simulation);
   DoubleVec a(1, n);
@@ -829,9 +887,21 @@ int MLContiFit(FitHost* host) {
       const double oldChisq = fs.mlChiSquare, oldLambda = fs.mlLambda;
       ++fs.minimiserRuns;
       for (int i = 1; i <= n; ++i) before[i] = a[i];
+      // f/f0 at its ceiling, where every evaluation is slowest: a step the
+      // data ask for (not shortened by rejections, or from a point the
+      // linearised misfit puts within a unit of its minimum) that falls by
+      // less than a unit of chi-square ends the fit there, reached, without
+      // the n evaluations of its derivatives.
+      w.endWithinUnit = AtFrictionalRatioCeiling() &&
+                        (fs.mlLambda <= kMarquardtStartLambda || MarquardtAtStatisticalMinimum(n));
       mlmin(host, a, w.fitFlags, n, &chisq, &fs.mlLambda, ContiSimplexSim);
+      w.endWithinUnit = false;
       fs.mlChiSquare = chisq;
       if (fs.mlError || fs.stopRequested) break;
+      if (w.endedWithinUnit) {
+        done = true;
+        break;
+      }
       if (fs.mlStepNegligible) {
         // A step the rejections before it shrank is no end by small change.
         if (MarquardtStepShrunkByRejections(a, w.fitFlags, n, fs.mlLambda)) {
@@ -845,6 +915,14 @@ int MLContiFit(FitHost* host) {
         }
         pending = true;
         continue;
+      }
+      // There, a rejected step from a point the linearised misfit puts
+      // within a unit of chi-square of its minimum: it is one as far as the
+      // data tell, and further rejections would only shrink the step for
+      // nothing the data can see.
+      if (fs.mlLambda > oldLambda && AtFrictionalRatioCeiling() && MarquardtAtStatisticalMinimum(n)) {
+        done = true;
+        break;
       }
       const bool fell = chisq < oldChisq && fs.mlLambda <= oldLambda;
       if (fell && stalled.Accepted(static_cast<const double*>(before), static_cast<const double*>(a),

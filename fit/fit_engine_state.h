@@ -40,6 +40,16 @@ struct MarquardtWorkArrays {
   // Sum of squares at the last accepted point of mlmin (the level a trial
   // step must improve on); set when mlmin starts with lambda < 0.
   double acceptedChiSquare = 0.0;
+  // A trial whose sum of squares is no lower than acceptedChiSquare is
+  // rejected before its derivatives are formed (they would be thrown away):
+  // set by a fit whose evaluations depend on the parameters alone.
+  bool rejectBeforeDerivatives = false;
+  // Set before a step by a fit that judges its point a minimum as far as the
+  // data tell: a trial that then falls by less than a unit of chi-square
+  // (sigma from its rmsd) is taken without its derivatives, and
+  // endedWithinUnit says so (the curvature stays that of the point before).
+  bool endWithinUnit = false;
+  bool endedWithinUnit = false;
   // The lowest sum of squares any evaluation of the fit gave (a trial, a
   // derivative's probe), and its point in normalised units, [1..n].
   double bestSeenChiSquare = 0.0;

@@ -132,6 +132,15 @@ bool StepNegligible(const double* a, const int* flags, int n) {
   return true;
 }
 
+// A point whose linearised misfit lies within a unit of chi-square of its
+// minimum is one as far as the data tell (sigma from the rmsd there).
+bool WithinUnitOfMinimum(int n) {
+  const double points = std::max(gFitEngineState.mlPointCount, 1.0);
+  const double sigma2 = std::max(Work().acceptedChiSquare / points, RmsdResolution() * RmsdResolution());
+  const double expected = MarquardtExpectedFall(n);
+  return expected >= 0.0 && expected < kStalledChiSquare * sigma2;
+}
+
 }  // namespace
 
 const MarquardtResult& LastMarquardtResult() { return gLastResult; }
@@ -152,12 +161,15 @@ bool MarquardtStepShrunkByRejections(const double* a, const int* flags, int n, d
   MarquardtWorkArrays& w = Work();
   if (!SolveDampedStep(kMarquardtStartLambda, n) || !AllFinite(nullptr, w.delta, n)) return false;
   if (StepNegligible(a, flags, n)) return false;
-  // A point whose linearised misfit lies within a unit of chi-square of its
-  // minimum is one as far as the data tell (sigma from the rmsd there).
-  const double points = std::max(gFitEngineState.mlPointCount, 1.0);
-  const double sigma2 = std::max(w.acceptedChiSquare / points, RmsdResolution() * RmsdResolution());
-  const double expected = MarquardtExpectedFall(n);
-  return !(expected >= 0.0 && expected < kStalledChiSquare * sigma2);
+  return !WithinUnitOfMinimum(n);
+}
+
+bool MarquardtAtStatisticalMinimum(int n) {
+  // The held entries as they were: a fit that goes on steps as it would have.
+  const std::vector<int> blocked = Work().blocked;
+  const bool within = WithinUnitOfMinimum(n);
+  Work().blocked = blocked;
+  return within;
 }
 
 void ScaleFitParameters(float* v, int n) {
@@ -195,6 +207,8 @@ int AllocMarquardtArrays(int n) {
   FreeMarquardtArrays();
   MarquardtWorkArrays& w = Work();
   w.n = n;
+  // A fit's own choices never pass to the next fit.
+  w.rejectBeforeDerivatives = w.endWithinUnit = w.endedWithinUnit = false;
   w.bestSeenChiSquare = std::numeric_limits<double>::infinity();
   w.bestSeen.clear();
   w.covariance = dmatrix(1, n, 1, n);
@@ -290,6 +304,26 @@ void mlcof(FitHost* host, double* a, int* flags, int n, double** alpha, double* 
     points += w.last[s] - w.first[s] + 1;
   }
   fs.mlPointCount = points;
+  // A trial no lower than the accepted point is rejected whatever its
+  // derivatives: n evaluations saved (the sum is the one formed below).
+  if (alpha != w.alpha && w.rejectBeforeDerivatives) {
+    double sum = 0.0;
+    for (int s = 1; s <= ss.count; ++s) {
+      if (!w.derivatives[s]) continue;
+      for (int k = w.first[s]; k <= w.last[s]; ++k) {
+        const double dy = static_cast<double>(ss.signals[s][k]) - w.modelCopy[s][k];
+        sum += dy * dy;
+      }
+    }
+    const bool within = w.endWithinUnit && sum < w.acceptedChiSquare &&
+                        (w.acceptedChiSquare - sum) * std::max(points, 1.0) < kStalledChiSquare * sum;
+    if (!(sum < w.acceptedChiSquare) || within) {
+      *chisq = sum;
+      fs.mlTestRmsd = points > 0 ? std::sqrt(sum / points) : 0.0;
+      w.endedWithinUnit = within;
+      return;
+    }
+  }
 
   for (int j = 1; j <= n; ++j) {
     const double x = w.stepFactor[j] * a[j];
@@ -457,9 +491,12 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
       *lambda *= 0.1;
       w.acceptedChiSquare = trialChisq;
       *chisq = trialChisq;
+      // Taken without its derivatives: the curvature is the one before.
       for (int j = 1; j <= n; ++j) {
-        for (int k = 1; k <= n; ++k) w.alpha[j][k] = w.covariance[j][k];
-        w.beta[j] = w.delta[j];
+        if (!w.endedWithinUnit) {
+          for (int k = 1; k <= n; ++k) w.alpha[j][k] = w.covariance[j][k];
+          w.beta[j] = w.delta[j];
+        }
         a[j] = w.trial[j];
       }
     }

@@ -58,3 +58,8 @@ bool MarquardtStepShrunkByRejections(const double* a, const int* flags, int n, d
 // delta.alpha.delta); -1 when it cannot be solved for. Overwrites the scratch
 // step like MarquardtStepShrunkByRejections.
 double MarquardtExpectedFall(int n);
+// True when the step at the starting damping from the accepted point
+// expects a fall of less than one unit of chi-square (sigma from the rmsd
+// there): the point is a minimum as far as the data tell. Leaves the held
+// entries as they were (it overwrites only the scratch step).
+bool MarquardtAtStatisticalMinimum(int n);

@@ -496,6 +496,33 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
          ForEachRow(d, [&](double&, double& signal) { signal = 0.5 + noise(random); });
        },
        0, true, "Fit ended ("},
+      // The same by the simplex on scans of every value 0.5 (a blank cell the
+      // TI noise takes whole: an exact fit, rmsd 0; the simplex starts from a
+      // scatter drawn anew in every run), and by Levenberg-Marquardt
+      // on the first two scans (600 and 900 s): f/f0 walks to its ceiling, where
+      // every evaluation is slowest, and the fit ends there by itself.
+      {"flat scans by the simplex", "<AutoFit>TRUE</AutoFit>\n<NumberComputationThreads>1</NumberComputationThreads>\n"
+       "<MeniscusLowerLimit>5.8</MeniscusLowerLimit>\n<MeniscusUpperLimit>6.04</MeniscusUpperLimit>\n<Bottom>7.2</Bottom>\n"
+       "<BottomLowerLimit>7.11</BottomLowerLimit>\n<BottomUpperLimit>7.6</BottomUpperLimit>\n"
+       "<BottomFitted>TRUE</BottomFitted>\n<BaselineFitted>TRUE</BaselineFitted>\n",
+       [](const fs::path& d) {
+         EditParameters(d, "<MeniscusFitted>FALSE", "<MeniscusFitted>TRUE");
+         EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
+         ForEachRow(d, [](double&, double& signal) { signal = 0.5; });
+       },
+       0, true, "Fit ended ("},
+      {"two featureless scans", "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n"
+       "<NumberComputationThreads>1</NumberComputationThreads>\n<LastScan>2</LastScan>\n<MeniscusLowerLimit>5.8</MeniscusLowerLimit>\n"
+       "<MeniscusUpperLimit>6.04</MeniscusUpperLimit>\n<Bottom>7.2</Bottom>\n<BottomLowerLimit>7.11</BottomLowerLimit>\n"
+       "<BottomUpperLimit>7.6</BottomUpperLimit>\n<BottomFitted>TRUE</BottomFitted>\n<BaselineFitted>TRUE</BaselineFitted>\n",
+       [](const fs::path& d) {
+         EditParameters(d, "<MeniscusFitted>FALSE", "<MeniscusFitted>TRUE");
+         EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
+         std::mt19937 random(7);
+         std::normal_distribution<double> noise(0.0, 0.01);
+         ForEachRow(d, [&](double&, double& signal) { signal = 0.5 + noise(random); });
+       },
+       0, true, "Fit ended ("},
       // Scans of a cell whose meniscus lies at 6.08 cm fitted within 6.00 to
       // 6.04 cm: the window's report and its wizard's notes go to the log.
       {"meniscus beyond its limits", "<AutoFit>TRUE</AutoFit>\n<MeniscusLowerLimit>6.00</MeniscusLowerLimit>\n"
