@@ -142,6 +142,7 @@ void RunAnnealingSchedule(FitHost* host, float** p, float* y, int n, float* pb, 
   fs.annealSeed = -3;
   ran1(&fs.annealSeed);
   const int steps = fs.annealSteps;
+  UnsolvedMasslessTrialsScope unsolved;
   for (int k = 0; k < steps && !fs.stopRequested; ++k) {
     ++fs.minimiserRuns;
     fs.evaluationsThisRun = 0;

@@ -74,7 +74,17 @@ bool EvaluateCounted(FitHost* host) {
   return platform::CurrentErrorBoxGate().failures == before;
 }
 
+// Nested UnsolvedMasslessTrialsScopes.
+int& UnsolvedMasslessDepth() {
+  static int depth = 0;
+  return depth;
+}
+
 }  // namespace
+
+UnsolvedMasslessTrialsScope::UnsolvedMasslessTrialsScope() { ++UnsolvedMasslessDepth(); }
+
+UnsolvedMasslessTrialsScope::~UnsolvedMasslessTrialsScope() { --UnsolvedMasslessDepth(); }
 
 FitSolverBoxScope::FitSolverBoxScope() {
   if (ScopeDepth()++ == 0) platform::CurrentErrorBoxGate().oneShown = false;
@@ -97,9 +107,7 @@ float SimplexSim(float* v, FitHost* host) {
   }
   UnpackFitVectorForEvaluation(v);
   // A species of molar mass 0 is none: the trial is rejected, which shortens
-  // a step across 0. Its solve still runs (and mostly fails), without a box
-  // of its own: the solver's next solve follows from the one before, so the
-  // fits stay as they were.
+  // a step across 0.
   const bool massless = EvaluationHasMasslessSpecies();
   if ((mp.meniscus != fs.gridMeniscus || mp.bottom != fs.gridBottom) && host) host->MakeRadialGrid();
   ++fs.evaluationsThisRun;
@@ -126,6 +134,14 @@ float SimplexSim(float* v, FitHost* host) {
       host->DrawText(10, 50, text);
     }
   }
+  // Unsolved, the loadings stay as the last solved trial left them, as after
+  // curves that could not be computed; the time bound and a stop still count.
+  if (massless && UnsolvedMasslessDepth() > 0) {
+    FitEvaluationOutOfTime(false);
+    if (!FitStoppedByBudget() && PollFitStop()) return 1e10f;
+    return kRejectedTrial;
+  }
+  // Solved, it shows no box of its own.
   platform::ErrorBoxGate& gate = platform::CurrentErrorBoxGate();
   const bool shown = gate.oneShown;
   if (massless) gate.oneShown = true;

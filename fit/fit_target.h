@@ -29,6 +29,19 @@ class FitSolverBoxScope {
   FitSolverBoxScope(const FitSolverBoxScope&) = delete;
   FitSolverBoxScope& operator=(const FitSolverBoxScope&) = delete;
 };
+// For as long as it lives (the annealing schedule), a trial with a species
+// of molar mass 0, rejected whatever its model, is rejected without solving
+// it: such a schedule walks species far out in s with large D, where one
+// solve costs most. The other minimisers still solve such a trial: its
+// algebraic amplitudes become the loadings the next solves start from, and
+// their paths follow from them.
+class UnsolvedMasslessTrialsScope {
+ public:
+  UnsolvedMasslessTrialsScope();
+  ~UnsolvedMasslessTrialsScope();
+  UnsolvedMasslessTrialsScope(const UnsolvedMasslessTrialsScope&) = delete;
+  UnsolvedMasslessTrialsScope& operator=(const UnsolvedMasslessTrialsScope&) = delete;
+};
 // Polls a key press or click into the stop flag, and turns the stop flag
 // into stopRequested. True when a stop is now requested.
 bool PollFitStop();

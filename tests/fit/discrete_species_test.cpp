@@ -711,11 +711,31 @@ TEST_F(DiscreteSpeciesTest, SpeciesStayInTheirPhysicalRangesDuringAFit) {
           << sizes;
       EXPECT_NE(lines.line[5].find("(at its upper fit limit"), std::string::npos) << lines.line[5];
       EXPECT_NE(lines.line[5].find("(at its lower fit limit"), std::string::npos) << lines.line[5];
-      // A molar mass of 0 is no species: it stays for the solver to reject
-      // the trial, which shortens the step.
+      // A molar mass of 0 is no species: it stays for the target to reject
+      // the trial, which shortens the step. In the annealing schedule the
+      // trial is not solved, and the loadings the next solve starts from
+      // stay as they were; elsewhere it is solved and still rejected.
       if (mass) {
         EXPECT_EQ(unpack(0.0f, -5.0f, 2.0f, 9.0f)[1], 0.0f);
         EXPECT_EQ(gModelParameterVector.P[2], 0.0f);
+        ModelHost host;
+        const float c1 = gModelParameterVector.P[9], c2 = gModelParameterVector.P[10];
+        {
+          UnsolvedMasslessTrialsScope annealing;
+          for (float size : {0.0f, -5.0f}) {
+            std::vector<float> v = {0.0f, 20000.0f, size, 2.0f, 9.0f};
+            EXPECT_EQ(SimplexSim(v.data(), &host), kRejectedTrial) << size;
+            EXPECT_EQ(host.evaluations, 0) << size;
+            EXPECT_EQ(gModelParameterVector.P[9], c1) << size;
+            EXPECT_EQ(gModelParameterVector.P[10], c2) << size;
+          }
+          std::vector<float> v = {0.0f, 20000.0f, 200000.0f, 2.0f, 9.0f};
+          EXPECT_LT(SimplexSim(v.data(), &host), kRejectedTrial);
+          EXPECT_EQ(host.evaluations, 1);
+        }
+        std::vector<float> v = {0.0f, 20000.0f, 0.0f, 2.0f, 9.0f};
+        EXPECT_EQ(SimplexSim(v.data(), &host), kRejectedTrial);
+        EXPECT_EQ(host.evaluations, 2);
       }
     }
     // Outside a fit nothing is held.
