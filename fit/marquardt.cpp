@@ -504,6 +504,33 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
   if (host) host->WriteDiagnostics(" --> done.");
 }
 
+namespace {
+
+// The entries whose own curvature at `a` (alpha of the last accepted point,
+// normalised units) puts chi-square, sigma from the rmsd, less than
+// kStalledChiSquare above its value a move of kStalledMove away.
+std::vector<int> EntriesTheCurvatureLeavesOpen(const double* a, const float* unit, int n, double chisq) {
+  const FitEngineState& fs = gFitEngineState;
+  MarquardtWorkArrays& w = Work();
+  std::vector<int> open;
+  const double points = std::max(fs.mlPointCount, 1.0);
+  const double resolution = RmsdResolution();
+  const double sigma2 = std::max(chisq / points, resolution * resolution);
+  if (!(chisq / points > resolution * resolution)) return open;  // an exact fit
+  for (int j = 1; j <= n; ++j) {
+    // No slope at all: an entry the model does not read at this point (an
+    // amplitude the linear solve sets), not one the data leave open.
+    const double curvature = w.alpha[j][j];
+    if (!std::isfinite(curvature) || !(curvature > 0.0)) continue;
+    double move = kStalledMove * std::max(std::fabs(a[j]), static_cast<double>(std::fabs(unit[j])));
+    if (move == 0.0) move = kStalledMove;
+    if (move * move * curvature / sigma2 < kStalledChiSquare) open.push_back(j);
+  }
+  return open;
+}
+
+}  // namespace
+
 int MLOptimize(FitHost* host) {
   FitEngineState& fs = gFitEngineState;
   FitBudgetScope wholeFit(host);
@@ -606,6 +633,14 @@ int MLOptimize(FitHost* host) {
     }
   }
 
+  // An end by small change at a point where moving a quantity by a tenth
+  // of its value (or of its start) changes chi-square by less than one unit
+  // in noise terms, even with every other quantity held: the data do not
+  // determine it there, and "reached" would pass an arbitrary value as a
+  // result (a species of 1 Da beside a flat level over featureless scans).
+  std::vector<int> flat;
+  if (done && !undetermined && !shrunk && !fs.stopRequested && !fs.mlError)
+    flat = EntriesTheCurvatureLeavesOpen(a, unit, n, chisq);
   // A species' s or size the last steps pressed against the end of its
   // physical range: a minimum found there lies beyond the range, where the
   // species leaves the cell before the first scan or spreads no boundary
@@ -676,8 +711,11 @@ int MLOptimize(FitHost* host) {
   fs.fitRunning = 0;
   host->EraseFitProgressIndicator();
   if (completed && !budget) {
-    ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done,
-                       FitVectorEntryNames(held));
+    if (!flat.empty() && held.empty())
+      ReportMarquardtEnd(host, true, FitVectorEntryNames(flat), false, true, {});
+    else
+      ReportMarquardtEnd(host, undetermined, FitVectorEntryNames(stalled.Moved()), shrunk, done,
+                         FitVectorEntryNames(held));
   } else if (!completed && !budget && started && fs.mlError) {
     ReportStoppedAwayFromMinimum(host, "the curvature there could not be computed");
   } else if (!completed && !budget && started) {

@@ -926,6 +926,11 @@ TEST_P(FitEndTable, EveryFitEndsNearTheBestOrNamesItsLimit) {
         EXPECT_EQ(o.text.find("the data do not determine "), 0u) << o.what << ": " << o.text;
       else
         EXPECT_NE(o.end, FitEndKind::Undetermined) << o.what << ": " << o.text;
+      // Two species over featureless noise: Marquardt-Levenberg's curvature
+      // sees what its end leaves open, and never calls that end a minimum.
+      if (featureless && set.noise > 0.0f && set.species.size() > 1 && method == 1) {
+        EXPECT_NE(o.end, FitEndKind::Reached) << o.what << ": " << o.text;
+      }
       for (int k = 1; k <= 4; ++k) EXPECT_TRUE(std::isfinite(gModelParameterVector.P[k]) && std::isfinite(gModelParameterVector.P[k + 4])) << o.what;
       // The solvers' boxes once at most, beside the note of the fit's end.
       size_t notes = 0;
@@ -979,7 +984,9 @@ INSTANTIATE_TEST_SUITE_P(
                          0.01f, 16, 0.5f, 0.5f),
           FeaturelessSet("two scans minutes apart", {{5.0f, 23000.0f, 0.5f}, {18.0f, 67000.0f, 0.5f}}, 0.01f, 17, 1.0f,
                          0.5f, 2, 600.0, 300.0),
-          FeaturelessSet("two scans hours apart", {{5.0f, 23000.0f, 0.5f}}, 0.01f, 18, 1.0f, 0.5f, 2, 600.0, 10200.0)};
+          FeaturelessSet("two scans hours apart", {{5.0f, 23000.0f, 0.5f}}, 0.01f, 18, 1.0f, 0.5f, 2, 600.0, 10200.0),
+          FeaturelessSet("two species, two scans hours apart", {{5.0f, 23000.0f, 0.5f}, {18.0f, 67000.0f, 0.5f}}, 0.01f,
+                         20, 1.0f, 0.5f, 2, 600.0, 10200.0)};
       for (const TableSet& drawn : DrawnSets()) sets.push_back(drawn);
       return sets;
     }()),
