@@ -226,6 +226,23 @@ void EditParameters(const fs::path& dir, const std::string& from, const std::str
   WriteAll(dir / "params.xml", p);
 }
 
+// The featureless rows' cell: meniscus and bottom free over wide limits,
+// the baseline floated, one thread.
+const std::string kFeaturelessCell =
+    "<NumberComputationThreads>1</NumberComputationThreads>\n<MeniscusLowerLimit>5.8</MeniscusLowerLimit>\n"
+    "<MeniscusUpperLimit>6.04</MeniscusUpperLimit>\n<Bottom>7.2</Bottom>\n<BottomLowerLimit>7.11</BottomLowerLimit>\n"
+    "<BottomUpperLimit>7.6</BottomUpperLimit>\n<BottomFitted>TRUE</BottomFitted>\n<BaselineFitted>TRUE</BaselineFitted>\n";
+
+// Every signal `level`, plus noise of 0.01 drawn from `seed` (none for 0),
+// with the meniscus and f/f0 floated as well.
+void MakeFeatureless(const fs::path& d, double level, unsigned seed) {
+  EditParameters(d, "<MeniscusFitted>FALSE", "<MeniscusFitted>TRUE");
+  EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
+  std::mt19937 random(seed);
+  std::normal_distribution<double> noise(0.0, 0.01);
+  ForEachRow(d, [&](double&, double& signal) { signal = level + (seed ? noise(random) : 0.0); });
+}
+
 // A file of the set holds what its kind must hold to be whole.
 void ExpectWhole(const fs::path& file) {
   const std::string name = file.filename().string(), text = ReadAll(file);
@@ -484,45 +501,19 @@ TEST_F(UnattendedProcess, EveryCaseEndsWithItsStatusAndOnlyWholeFilesInItsFolder
       // would walk up for almost no fall of the rmsd, every evaluation
       // slower than the last. The fit ends by itself, status 0, and the log
       // says how (reached, or the quantities the data do not determine).
-      {"featureless scans", "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n"
-       "<NumberComputationThreads>1</NumberComputationThreads>\n<MeniscusLowerLimit>5.8</MeniscusLowerLimit>\n"
-       "<MeniscusUpperLimit>6.04</MeniscusUpperLimit>\n<Bottom>7.2</Bottom>\n<BottomLowerLimit>7.11</BottomLowerLimit>\n"
-       "<BottomUpperLimit>7.6</BottomUpperLimit>\n<BottomFitted>TRUE</BottomFitted>\n<BaselineFitted>TRUE</BaselineFitted>\n",
-       [](const fs::path& d) {
-         EditParameters(d, "<MeniscusFitted>FALSE", "<MeniscusFitted>TRUE");
-         EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
-         std::mt19937 random(5);
-         std::normal_distribution<double> noise(0.0, 0.01);
-         ForEachRow(d, [&](double&, double& signal) { signal = 0.5 + noise(random); });
-       },
-       0, true, "Fit ended ("},
+      {"featureless scans", "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n" + kFeaturelessCell,
+       [](const fs::path& d) { MakeFeatureless(d, 0.5, 5); }, 0, true, "Fit ended ("},
       // The same by the simplex on scans of every value 0.5 (a blank cell the
       // TI noise takes whole: an exact fit, rmsd 0; the simplex starts from a
       // scatter drawn anew in every run), and by Levenberg-Marquardt
       // on the first two scans (600 and 900 s): f/f0 walks to its ceiling, where
       // every evaluation is slowest, and the fit ends there by itself.
-      {"flat scans by the simplex", "<AutoFit>TRUE</AutoFit>\n<NumberComputationThreads>1</NumberComputationThreads>\n"
-       "<MeniscusLowerLimit>5.8</MeniscusLowerLimit>\n<MeniscusUpperLimit>6.04</MeniscusUpperLimit>\n<Bottom>7.2</Bottom>\n"
-       "<BottomLowerLimit>7.11</BottomLowerLimit>\n<BottomUpperLimit>7.6</BottomUpperLimit>\n"
-       "<BottomFitted>TRUE</BottomFitted>\n<BaselineFitted>TRUE</BaselineFitted>\n",
-       [](const fs::path& d) {
-         EditParameters(d, "<MeniscusFitted>FALSE", "<MeniscusFitted>TRUE");
-         EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
-         ForEachRow(d, [](double&, double& signal) { signal = 0.5; });
-       },
-       0, true, "Fit ended ("},
-      {"two featureless scans", "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n"
-       "<NumberComputationThreads>1</NumberComputationThreads>\n<LastScan>2</LastScan>\n<MeniscusLowerLimit>5.8</MeniscusLowerLimit>\n"
-       "<MeniscusUpperLimit>6.04</MeniscusUpperLimit>\n<Bottom>7.2</Bottom>\n<BottomLowerLimit>7.11</BottomLowerLimit>\n"
-       "<BottomUpperLimit>7.6</BottomUpperLimit>\n<BottomFitted>TRUE</BottomFitted>\n<BaselineFitted>TRUE</BaselineFitted>\n",
-       [](const fs::path& d) {
-         EditParameters(d, "<MeniscusFitted>FALSE", "<MeniscusFitted>TRUE");
-         EditParameters(d, "<FrictionalRatioFitted>FALSE", "<FrictionalRatioFitted>TRUE");
-         std::mt19937 random(7);
-         std::normal_distribution<double> noise(0.0, 0.01);
-         ForEachRow(d, [&](double&, double& signal) { signal = 0.5 + noise(random); });
-       },
-       0, true, "Fit ended ("},
+      {"flat scans by the simplex", "<AutoFit>TRUE</AutoFit>\n" + kFeaturelessCell,
+       [](const fs::path& d) { MakeFeatureless(d, 0.5, 0); }, 0, true, "Fit ended ("},
+      {"two featureless scans",
+       "<AutoFit>TRUE</AutoFit>\n<FittingAlgorithm>Levenberg-Marquardt</FittingAlgorithm>\n<LastScan>2</LastScan>\n" +
+           kFeaturelessCell,
+       [](const fs::path& d) { MakeFeatureless(d, 0.5, 7); }, 0, true, "Fit ended ("},
       // Scans of a cell whose meniscus lies at 6.08 cm fitted within 6.00 to
       // 6.04 cm: the window's report and its wizard's notes go to the log.
       {"meniscus beyond its limits", "<AutoFit>TRUE</AutoFit>\n<MeniscusLowerLimit>6.00</MeniscusLowerLimit>\n"
