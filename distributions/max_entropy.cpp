@@ -18,6 +18,7 @@
 #include "fit/serial_fit_settings.h"
 #include "platform/error_box.h"
 #include "numerics/linear_solvers.h"
+#include "numerics/triangular_solve.h"
 #include "numerics/vector_kernel.h"
 #include "platform/input_events.h"
 #include "platform/user_interface.h"
@@ -360,16 +361,6 @@ __attribute__((always_inline)) inline void UnitColumnsBody(double** l, int n, co
       w[i] = -Dot(li + k - 1, w + k - 1, i - k) / li[i];
     }
   }
-  // L' w = y by columns of L', i.e. along the rows of L.
-  for (int i = n; i >= 1; --i) {
-    const double* li = l[i];
-    for (int c = 0; c < count; ++c) {
-      double* w = ws[c];
-      const double wi = w[i] / li[i];
-      w[i] = wi;
-      for (int m = 1; m < i; ++m) w[m] -= li[m] * wi;
-    }
-  }
 }
 
 // Each kernel's copy of the unit-column solve, chosen by the active kernel.
@@ -390,6 +381,8 @@ __attribute__((optimize("O3"))) TARNEL_TARGET_AVX512 void UnitColumnsAvx512(doub
 }
 void UnitColumns(double** l, int n, const int* ks, int count, double* const* ws) {
   ForActiveKernel(UnitColumnsGeneric, UnitColumnsAvx2, UnitColumnsAvx512)(l, n, ks, count, ws);
+  // L' w = y along the rows of L.
+  SolveTransposedLower(l, n, ws, count);
 }
 
 // y_j -= a x_j for j in [from, to); each element on its own, so that its
@@ -557,10 +550,10 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   double* wc = me.candidateColumns.data() + static_cast<size_t>(p - 1) * stride;
   for (int j = 0; j < nc; ++j) wc[j] = w[cand[j]];
   double* qc = me.candidateOrthogonal.data() + static_cast<size_t>(p - 1) * stride;
-  std::copy(wc, wc + nc, qc);
+  const double** terms = me.termColumns.data();
   for (int a = 1; a < p; ++a)
-    SubtractScaled(qc, Rp[a], me.candidateOrthogonal.data() + static_cast<size_t>(a - 1) * stride,
-                   0, nc);
+    terms[a - 1] = me.candidateOrthogonal.data() + static_cast<size_t>(a - 1) * stride;
+  SubtractTerms(qc, wc, Rp + 1, terms, p - 1, 0, nc);
   double* dc = me.candidateStep.data();
   double* scale = me.candidateScale.data();
   for (int j = 0; j < nc; ++j) {
@@ -579,10 +572,10 @@ void FinishHolds(int n, int p, double* d) {
   const int* order = me.heldOrder.data();
   HeldMultipliers(n);
   const double* z = me.heldMultipliers.data();
-  std::copy(me.freeStep.begin() + 1, me.freeStep.begin() + n + 1, d + 1);
+  const double** terms = me.termColumns.data();
   for (int a = 1; a <= p; ++a)
-    SubtractScaled(d, z[a], me.unitColumns.data() + static_cast<size_t>(order[a]) * stride, 1,
-                   n + 1);
+    terms[a - 1] = me.unitColumns.data() + static_cast<size_t>(order[a]) * stride;
+  SubtractTerms(d, me.freeStep.data(), z + 1, terms, p, 1, n + 1);
   for (int a = 1; a <= p; ++a) d[order[a]] = 0.0;
 }
 
@@ -869,6 +862,7 @@ void MaxEntSolve(double alpha) {
     me.unitReady.assign(n1, 0);
     me.unitBatch.assign(n1, 0);
     me.unitBatchColumns.assign(n1, nullptr);
+    me.termColumns.assign(n1, nullptr);
   }
   if (me.apartMatrix.size() < square || me.apartRows.size() < n1) {
     me.apartMatrix.assign(square, 0.0);
