@@ -385,14 +385,6 @@ void UnitColumns(double** l, int n, const int* ks, int count, double* const* ws)
   SolveTransposedLower(l, n, ws, count);
 }
 
-// y_j -= a x_j for j in [from, to); each element on its own, so that its
-// vectors give what one element at a time gives.
-__attribute__((optimize("O3"))) void SubtractScaled(double* __restrict y, double a,
-                                                   const double* __restrict x, int from,
-                                                   int to) {
-  for (int j = from; j < to; ++j) y[j] -= a * x[j];
-}
-
 // Holding variables at their bound in the step d of A d = g (A = L L' in
 // l): with d0 the step with none held, E the unit columns of the held
 // variables, W = A^-1 E and G = E' A^-1 E = R R',
@@ -512,18 +504,29 @@ bool HoldInStep(double** l, int n, int k, int& count) {
   int* order = me.heldOrder.data();
   if (!me.unitReady[k]) PrepareUnitColumns(l, n, k);
   const double* w = me.unitColumns.data() + static_cast<size_t>(k) * stride;
-  // Row p of R by forward substitution, its columns taken in turn: each
-  // element still subtracts its terms in ascending order. R' is kept
-  // beside R so that its columns lie contiguous.
+  // Row p of R by forward substitution, its columns taken in turn in
+  // blocks of eight: each element still subtracts its terms in ascending
+  // order, those of a block in one pass. R' is kept beside R so that its
+  // columns lie contiguous.
   double* R = me.heldFactor.data();
   double* Rt = me.heldFactorTransposed.data();
   double* Rp = R + static_cast<size_t>(p) * stride;
   for (int q = 1; q < p; ++q) Rp[q] = w[order[q]];
-  for (int m = 1; m < p; ++m) {
-    const double* Rtm = Rt + static_cast<size_t>(m) * stride;
-    const double r = Rp[m] / Rtm[m];
-    Rp[m] = r;
-    SubtractScaled(Rp, r, Rtm, m + 1, p);
+  constexpr int kBlock = 8;
+  for (int m0 = 1; m0 < p; m0 += kBlock) {
+    const int end = std::min(m0 + kBlock, p);
+    const double* columns[kBlock];
+    for (int m = m0; m < end; ++m) {
+      const double* Rtm = Rt + static_cast<size_t>(m) * stride;
+      columns[m - m0] = Rtm;
+      const double r = Rp[m] / Rtm[m];
+      Rp[m] = r;
+      for (int q = m + 1; q < end; ++q) {
+        const double t = r * Rtm[q];
+        Rp[q] -= t;
+      }
+    }
+    SubtractTerms(Rp, Rp, Rp + m0, columns, end - m0, end, p);
   }
   double sum = 0.0;
   for (int q = 1; q < p; ++q) sum += Rp[q] * Rp[q];
