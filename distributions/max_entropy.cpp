@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <immintrin.h>
 #include <thread>
 
 #include "distributions/conti_context.h"
@@ -192,11 +193,72 @@ struct CholeskyKernel {
   void (*substitute)(double**, const double*, double*, int, const int*);
 };
 
+// The AVX-512 copy of BlockColumnsBody takes two columns j, j + 1 at once:
+// a 512-bit register holds a row's four lanes against both, so that one
+// multiplication and one addition serve two of the 256-bit ones. Each
+// lane adds the same products in the same order as there (multiplied and
+// added apart, the last few terms fused, as that copy compiles).
+__attribute__((optimize("O3", "fp-contract=off"))) TARNEL_TARGET_AVX512 void BlockColumnsAvx512(double** l, int i0,
+                                                                           int jFrom, int jTo) {
+  constexpr int kRows = kCholeskyRows;
+  double* rows[kRows];
+  for (int r = 0; r < kRows; ++r) rows[r] = l[i0 + r];
+  // Column j from its lanes (the first four doubles at lanes) and its tail.
+  auto finish = [&](const double* lanes, int r, const double* lj, int k, int j) {
+    double s = (lanes[0] + lanes[2]) + (lanes[1] + lanes[3]);
+    for (int t = k; t <= j - 1; ++t) s = __builtin_fma(rows[r][t], lj[t], s);
+    rows[r][j] = (rows[r][j] - s) / lj[j];
+  };
+  int j = jFrom;
+  for (; j + 1 <= jTo; j += 2) {
+    const double* lj = l[j];
+    const double* lj1 = l[j + 1];
+    const int m = j - 1;
+    __m512d acc[kRows];
+    for (int r = 0; r < kRows; ++r) acc[r] = _mm512_setzero_pd();
+    int k = 1;
+    for (; k + 3 <= m; k += 4) {
+      // (The zero-masked forms: the plain ones start from an undefined register.)
+      const __m512d lo = _mm512_maskz_insertf64x4(0xFF, _mm512_setzero_pd(), _mm256_loadu_pd(lj + k), 0);
+      const __m512d b = _mm512_maskz_insertf64x4(0xFF, lo, _mm256_loadu_pd(lj1 + k), 1);
+      for (int r = 0; r < kRows; ++r) {
+        const __m512d x = _mm512_maskz_broadcast_f64x4(0xFF, _mm256_loadu_pd(rows[r] + k));
+        acc[r] = _mm512_add_pd(acc[r], _mm512_mul_pd(x, b));
+      }
+    }
+    alignas(64) double lanes[kRows][8];
+    for (int r = 0; r < kRows; ++r) _mm512_store_pd(lanes[r], acc[r]);
+    for (int r = 0; r < kRows; ++r) finish(lanes[r], r, lj, k, j);
+    // Column j + 1 runs one element further: one more group of four when
+    // that completes it (element j, just found, among them).
+    if (k + 3 <= m + 1) {
+      const __m256d b = _mm256_loadu_pd(lj1 + k);
+      for (int r = 0; r < kRows; ++r) {
+        const __m256d hi = _mm256_loadu_pd(lanes[r] + 4);
+        _mm256_storeu_pd(lanes[r] + 4, _mm256_add_pd(hi, _mm256_mul_pd(_mm256_loadu_pd(rows[r] + k), b)));
+      }
+      k += 4;
+    }
+    for (int r = 0; r < kRows; ++r) finish(lanes[r] + 4, r, lj1, k, j + 1);
+  }
+  for (; j <= jTo; ++j) {
+    const double* lj = l[j];
+    const int m = j - 1;
+    __m256d acc[kRows];
+    for (int r = 0; r < kRows; ++r) acc[r] = _mm256_setzero_pd();
+    int k = 1;
+    for (; k + 3 <= m; k += 4) {
+      const __m256d b = _mm256_loadu_pd(lj + k);
+      for (int r = 0; r < kRows; ++r)
+        acc[r] = _mm256_add_pd(acc[r], _mm256_mul_pd(_mm256_loadu_pd(rows[r] + k), b));
+    }
+    alignas(32) double lanes[kRows][4];
+    for (int r = 0; r < kRows; ++r) _mm256_store_pd(lanes[r], acc[r]);
+    for (int r = 0; r < kRows; ++r) finish(lanes[r], r, lj, k, j);
+  }
+}
+
 #define CHOLESKY_KERNEL(Name, Target)                                                        \
-  __attribute__((optimize("O3"))) Target void BlockColumns##Name(double** l, int i0, int a, \
-                                                                int b) {                    \
-    BlockColumnsBody(l, i0, a, b);                                                           \
-  }                                                                                          \
   __attribute__((optimize("O3"))) Target bool RowsByDot##Name(double** l, int f, int a,     \
                                                             int b) {                        \
     return RowsByDotBody(l, f, a, b);                                                        \
@@ -207,6 +269,14 @@ struct CholeskyKernel {
   }                                                                                          \
   const CholeskyKernel kCholesky##Name{BlockColumns##Name, RowsByDot##Name, Substitute##Name};
 
+#define BLOCK_COLUMNS(Name, Target)                                                           \
+  __attribute__((optimize("O3"))) Target void BlockColumns##Name(double** l, int i0, int a, \
+                                                                int b) {                    \
+    BlockColumnsBody(l, i0, a, b);                                                           \
+  }
+BLOCK_COLUMNS(Generic, )
+BLOCK_COLUMNS(Avx2, TARNEL_TARGET_AVX2)
+#undef BLOCK_COLUMNS
 CHOLESKY_KERNEL(Generic, )
 CHOLESKY_KERNEL(Avx2, TARNEL_TARGET_AVX2)
 CHOLESKY_KERNEL(Avx512, TARNEL_TARGET_AVX512)
