@@ -4,64 +4,59 @@
 
 #include "numerics/vector_kernel.h"
 
-#if defined(__x86_64__)
 #include <immintrin.h>
-#endif
 
 namespace {
 
 constexpr int kBlockRows = 8;
 
 // w_m -= l_m x for m in [from, to): the loop every row of the solve takes
-// above its block's bulk. Its copy in each kernel splits the elements as
-// the loop over a whole row does: the widest vectors from the first,
-// narrower ones and single elements at the end, which on some kernels
-// round the product apart from the subtraction. Started at a multiple of
-// eight after the row's first element, its split of the row's elements is
-// the whole row's.
-__attribute__((always_inline)) inline void RowUpdate(double* w, const double* l, double x,
+// within its block. Its copy in each kernel splits the elements as the loop
+// over a whole row does: the widest vectors from the first, narrower ones
+// and single elements at the end, which on some kernels round the product
+// apart from the subtraction. Started at a multiple of eight after the
+// row's first element, its split of the row's elements is the whole row's.
+__attribute__((always_inline)) inline void RowUpdate(double* __restrict w,
+                                                     const double* __restrict l, double x,
                                                      int from, int to) {
   for (int m = from; m < to; ++m) w[m] -= l[m] * x;
 }
 
-// w_m for m in 1..bulk (a multiple of eight) less the block's eight rows'
-// terms, row r's (r = 0, 1, ...) l[r][m] x[r] in turn: where the whole rows'
-// loop takes its widest vectors, so fused on the kernels that fuse there.
-void BulkGeneric(double* w, const double* const* l, const double* x, int bulk) {
+// w_m for m in 1..bulk (a multiple of eight) less the block's rows' terms,
+// row r's (r = 0, 1, ..., rows - 1) l[r][m] x[r] in turn: where the whole
+// rows' loop takes its widest vectors, so fused on the kernels that fuse
+// there.
+void BulkGeneric(double* w, const double* const* l, const double* x, int rows, int bulk) {
   for (int m = 1; m <= bulk; ++m) {
     double t = w[m];
-    for (int r = 0; r < kBlockRows; ++r) t -= l[r][m] * x[r];
+    for (int r = 0; r < rows; ++r) t -= l[r][m] * x[r];
     w[m] = t;
   }
 }
 
-#if defined(__x86_64__)
-TARNEL_TARGET_AVX2 void BulkAvx2(double* w, const double* const* l, const double* x, int bulk) {
+TARNEL_TARGET_AVX2 void BulkAvx2(double* w, const double* const* l, const double* x, int rows,
+                                 int bulk) {
   __m256d xs[kBlockRows];
-  for (int r = 0; r < kBlockRows; ++r) xs[r] = _mm256_set1_pd(x[r]);
+  for (int r = 0; r < rows; ++r) xs[r] = _mm256_set1_pd(x[r]);
   for (int m = 1; m <= bulk; m += 4) {
     __m256d t = _mm256_loadu_pd(w + m);
-    for (int r = 0; r < kBlockRows; ++r) t = _mm256_fnmadd_pd(_mm256_loadu_pd(l[r] + m), xs[r], t);
+    for (int r = 0; r < rows; ++r) t = _mm256_fnmadd_pd(_mm256_loadu_pd(l[r] + m), xs[r], t);
     _mm256_storeu_pd(w + m, t);
   }
 }
 
 TARNEL_TARGET_AVX512 void BulkAvx512(double* w, const double* const* l, const double* x,
-                                     int bulk) {
+                                     int rows, int bulk) {
   __m512d xs[kBlockRows];
-  for (int r = 0; r < kBlockRows; ++r) xs[r] = _mm512_set1_pd(x[r]);
+  for (int r = 0; r < rows; ++r) xs[r] = _mm512_set1_pd(x[r]);
   for (int m = 1; m <= bulk; m += 8) {
     __m512d t = _mm512_loadu_pd(w + m);
-    for (int r = 0; r < kBlockRows; ++r) t = _mm512_fnmadd_pd(_mm512_loadu_pd(l[r] + m), xs[r], t);
+    for (int r = 0; r < rows; ++r) t = _mm512_fnmadd_pd(_mm512_loadu_pd(l[r] + m), xs[r], t);
     _mm512_storeu_pd(w + m, t);
   }
 }
-#else
-#define BulkAvx2 BulkGeneric
-#define BulkAvx512 BulkGeneric
-#endif
 
-using BulkFn = void (*)(double*, const double* const*, const double*, int);
+using BulkFn = void (*)(double*, const double* const*, const double*, int, int);
 
 // Columns in groups of eight: each row's division waits on the row before,
 // so the group's columns take the block's rows side by side.
@@ -74,9 +69,10 @@ __attribute__((always_inline)) inline void SolveTransposedLowerBody(double* cons
     const int group = std::min(kGroupColumns, count - c0);
     double* const* wg = ws + c0;
     for (int i = n; i >= 1;) {
-      const int low = std::max(1, i - kBlockRows + 1);
-      // Elements 1..bulk lie in the widest vectors of every row of the block.
-      const int bulk = kBlockRows * ((low - 1) / kBlockRows);
+      // Blocks start after a multiple of eight: the elements below the block
+      // lie in the widest vectors of each of its rows.
+      const int bulk = kBlockRows * ((i - 1) / kBlockRows);
+      const int low = bulk + 1;
       const double* rows[kBlockRows];
       double x[kGroupColumns][kBlockRows];
       for (int r = 0; i - r >= low; ++r) {
@@ -92,7 +88,7 @@ __attribute__((always_inline)) inline void SolveTransposedLowerBody(double* cons
         }
       }
       if (bulk > 0)
-        for (int c = 0; c < group; ++c) bulkFn(wg[c], rows, x[c], bulk);
+        for (int c = 0; c < group; ++c) bulkFn(wg[c], rows, x[c], i - bulk, bulk);
       i = low - 1;
     }
   }
