@@ -132,6 +132,24 @@ bool StepNegligible(const double* a, const int* flags, int n) {
   return true;
 }
 
+// The step in w.delta, by the linearised misfit, lowers chi-square by at
+// least one unit (sigma from the rmsd of the accepted point): a step short
+// against its entries' values can still be one the data ask for (the
+// meniscus, whose few microns tell against its 6 cm).
+bool StepLowersByAUnit(int n) {
+  const MarquardtWorkArrays& w = Work();
+  const double points = std::max(gFitEngineState.mlPointCount, 1.0);
+  const double resolution = RmsdResolution();
+  const double sigma2 = std::max(w.acceptedChiSquare / points, resolution * resolution);
+  double fall = 0.0;
+  for (int j = 1; j <= n; ++j) {
+    double curvature = 0.0;
+    for (int k = 1; k <= n; ++k) curvature += w.alpha[j][k] * w.delta[k];
+    fall += w.delta[j] * (2.0 * w.beta[j] - curvature);
+  }
+  return std::isfinite(fall) && fall >= kStalledChiSquare * sigma2;
+}
+
 // A point whose linearised misfit lies within a unit of chi-square of its
 // minimum is one as far as the data tell (sigma from the rmsd there).
 bool WithinUnitOfMinimum(int n) {
@@ -176,7 +194,7 @@ bool MarquardtStepShrunkByRejections(const double* a, const int* flags, int n, d
   if (!(lambda > kMarquardtStartLambda)) return false;
   MarquardtWorkArrays& w = Work();
   if (!SolveDampedStep(kMarquardtStartLambda, n) || !AllFinite(nullptr, w.delta, n)) return false;
-  if (StepNegligible(a, flags, n)) return false;
+  if (StepNegligible(a, flags, n) && !StepLowersByAUnit(n)) return false;
   return !WithinUnitOfMinimum(n);
 }
 
@@ -479,7 +497,7 @@ void mlmin(FitHost* host, double* a, int* flags, int n, double* chisq, double* l
     *chisq = w.acceptedChiSquare;
     return;
   }
-  fs.mlStepNegligible = StepNegligible(a, flags, n) ? 1 : 0;
+  fs.mlStepNegligible = StepNegligible(a, flags, n) && !StepLowersByAUnit(n) ? 1 : 0;
   if (fs.mlStepNegligible) return;
 
   for (int j = 1; j <= n; ++j) {
