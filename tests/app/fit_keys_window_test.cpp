@@ -802,6 +802,11 @@ TEST_F(FeaturelessRuns, FeaturelessFitsEndByThemselves) {
     int boxes = 0;
     for (const auto& shown : ui_->transcript) boxes += shown.text == LastFitEnd().text;
     EXPECT_EQ(boxes, end == FitEndKind::Reached ? 0 : 1);
+    // No other box: a solve that fails inside a trial rejects the trial.
+    for (const auto& shown : ui_->transcript)
+      if (shown.kind == platform::InteractionKind::MessageBox) {
+        EXPECT_TRUE(shown.text == LastFitEnd().text || shown.text == Regularization().limitNote) << shown.text;
+      }
     const ContiSettings& cs = Conti();
     for (int i = 1; i <= cs.gridSize; ++i) EXPECT_TRUE(std::isfinite(cs.distribution[i])) << i;
     EXPECT_TRUE(std::isfinite(CalcRmsd()));
