@@ -235,6 +235,19 @@ float FrictionalRatioCeiling() {
   return std::min(ceiling, kMaxFrictionalRatio);
 }
 
+// The smallest f/f0 a fit takes: kMinFrictionalRatio, or the value it
+// starts from when lower (never a value the user entered moved by the
+// start); none where the value the entry holds is a D (c(v) with its
+// constant D, c(M) with invariant D) or the data are DLS data.
+float FrictionalRatioFloor() {
+  const ContiSettings& cs = Conti();
+  if (F().ElectrophoresisCVModel || F().CMInvariantDModel || CurrentDataTypeFlags().dls) return 0.0f;
+  float floor = kMinFrictionalRatio;
+  if (cs.fitFfValue && cs.ffValue < floor) floor = cs.ffValue;
+  if (Bimodal() && cs.fitSecondFf && cs.secondFf < floor) floor = cs.secondFf;
+  return std::max(floor, 0.0f);
+}
+
 // Whether a fitted f/f0 stands at its ceiling.
 bool AtFrictionalRatioCeiling() {
   const ContiSettings& cs = Conti();
@@ -257,6 +270,7 @@ bool CommonStart(FitHost* host, unsigned char* redraw) {
   gLastEvaluation.valid = false;
   gBestEvidence.valid = false;
   SetContiFrictionalRatioCeiling(FrictionalRatioCeiling());
+  SetContiFrictionalRatioFloor(FrictionalRatioFloor());
   DisplayBestContiParams(host);
   return true;
 }

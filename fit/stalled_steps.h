@@ -46,6 +46,10 @@ FitEndRecord& LastFitEnd();
 // resolves, and each evaluation grows slower without telling the data apart.
 // A fit that presses against it stays there and the report says so.
 constexpr float kMaxFrictionalRatio = 100.0f;
+// The smallest: that of a sphere. A fit takes no f/f0 below it (nor below
+// the value it starts from, when that is lower): below it D grows beyond any
+// particle's, and over featureless scans a fit would walk f/f0 towards 0.
+constexpr float kMinFrictionalRatio = 1.0f;
 
 constexpr double kStalledChiSquare = 1.0;
 constexpr double kStalledMove = 0.1;

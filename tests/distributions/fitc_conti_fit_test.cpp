@@ -188,6 +188,37 @@ TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
   }
 }
 
+// Boundaries broader than those of a sphere (data of f/f0 0.8): a fit
+// takes no f/f0 below that of a sphere, 1, or below its start when it
+// starts lower, and ends there, whichever method.
+TEST_F(ContiFitTest, AFrictionalRatioStaysAtOrAboveThatOfASphereOrItsStart) {
+  Conti().ffValue = 0.8f;
+  ASSERT_TRUE(MakeSyntheticData(e_, {{17, 3.0f}}));
+  e_.AddGaussianNoise(0.005f, 3);
+  struct Row {
+    const char* name;
+    unsigned char marquardt;
+    float start, floor;
+  };
+  const Row rows[] = {
+      {"simplex from 1.2", 0, 1.2f, 1.0f},
+      {"marquardt from 1.2", 1, 1.2f, 1.0f},
+      {"simplex from 0.9", 0, 0.9f, 0.9f},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    FitEngineState& fs = gFitEngineState;
+    fs.useSimplex = !r.marquardt;
+    fs.useMarquardt = r.marquardt;
+    Float(6.0f, r.start);
+    ContiHost host;
+    EXPECT_EQ(ContiFit(&host), 1);
+    EXPECT_FLOAT_EQ(Conti().ffValue, r.floor) << LastFitEnd().text;
+    EXPECT_EQ(ContiFrictionalRatioFloorInUse(), r.floor);
+    EXPECT_EQ(gModelParameterVector.P[11], Conti().ffValue);
+  }
+}
+
 // The best meniscus (6.0) lies outside the limits the fit may use. Every
 // method ends pinned at the nearer limit within a bounded number of
 // evaluations; a key press beyond the bound stops a fit that would run for
