@@ -660,8 +660,15 @@ TEST_F(ContiFitVectorTest, OrderLimitsMirrorsAndSpreads) {
   EXPECT_EQ(ContiSimplexSpread(3), 0.01f);
   EXPECT_EQ(ContiSimplexSpread(4), 0.01f);
 
-  // Unpacking: a negative f/f0 becomes 0 in the model and the vector, the
-  // meniscus and bottom stay inside their limits.
+  // Unpacking: a negative f/f0 becomes 0 in the model and the vector (no
+  // fit has set a floor; one that has holds it there), the meniscus and
+  // bottom stay inside their limits.
+  SetContiFrictionalRatioFloor(1.0f);
+  float floored[5] = {0.0f, 0.5f, 0.0f, 6.0f, 7.2f};
+  ContiFitVectorToParameters(floored);
+  EXPECT_EQ(cs.ffValue, 1.0f);
+  EXPECT_EQ(floored[1], 1.0f);
+  SetContiFrictionalRatioFloor(0.0f);
   float q[5] = {0.0f, -0.2f, 4.5f, 6.5f, 7.0f};
   ContiFitVectorToParameters(q);
   EXPECT_EQ(cs.ffValue, 0.0f);
