@@ -188,6 +188,85 @@ TEST_F(ContiFitTest, EveryMethodRecoversMeniscusFrictionalRatioAndPeak) {
   }
 }
 
+// The same at a user's size: 24 scans of 480 radii (some 10 000 points in
+// the fit limits), f/f0 1.3, noise 0.01 and 0.005, fitted by every method
+// from f/f0 1.0 and 2.5 and from the meniscus on its lower limit: each fit
+// ends within 1 % of the lowest rmsd any of them reached on the set, or its
+// end names the limit that stopped it; none says that the data, which
+// determine f/f0 and the meniscus here, do not determine them.
+class ContiFitAtUserSize : public ContiFitTest {
+ protected:
+  void SetUp() override {
+    e_.scans = 24;
+    e_.points = 480;
+    ContiFitTest::SetUp();
+  }
+};
+
+TEST_F(ContiFitAtUserSize, EveryFitEndsNearTheBestOrNamesItsLimit) {
+  struct Method {
+    const char* name;
+    unsigned char simplex, marquardt, annealing, finalSimplex, finalMarquardt;
+  };
+  const Method methods[] = {
+      {"simplex", 1, 0, 0, 0, 0},
+      {"marquardt", 0, 1, 0, 0, 0},
+      {"annealing, then marquardt", 0, 0, 1, 0, 1},
+  };
+  struct Start {
+    float meniscus, ff0;
+  };
+  const Start starts[] = {{6.012f, 1.0f}, {6.012f, 2.5f}, {5.9f, 1.0f}};
+  for (float noise : {0.01f, 0.005f}) {
+    Conti().ffValue = 1.3f;
+    gModelParams.meniscus = e_.meniscus;
+    PackModelParameters();
+    ASSERT_TRUE(MakeSyntheticData(e_, {{17, 3.0f}}));
+    e_.AddGaussianNoise(noise, noise > 0.0075f ? 21 : 22);
+    ASSERT_GT(CurrentScanSet().count * (CurrentScanSet().lastGridPoint - CurrentScanSet().firstGridPoint + 1), 10000);
+    struct Outcome {
+      std::string what;
+      float rmsd;
+      FitEndKind end;
+      std::string text;
+    };
+    std::vector<Outcome> outcomes;
+    float best = 1e30f;
+    for (const Start& st : starts)
+      for (const Method& m : methods) {
+        const std::string what = testing::PrintToString(noise) + ", " + m.name + " from meniscus " +
+                                 testing::PrintToString(st.meniscus) + ", f/f0 " + testing::PrintToString(st.ff0);
+        SCOPED_TRACE(what);
+        FitEngineState& fs = gFitEngineState;
+        fs.useSimplex = m.simplex;
+        fs.useMarquardt = m.marquardt;
+        fs.useAnnealing = m.annealing;
+        fs.annealFinalSimplex = m.finalSimplex;
+        fs.annealFinalMarquardt = m.finalMarquardt;
+        fs.annealSteps = 3;
+        fs.annealIterations = 20;
+        fs.annealTemperature = fs.annealStartTemperature = 0.5f;
+        SeedGaussRandom(7);
+        Float(st.meniscus, st.ff0);
+        ContiHost host;
+        EXPECT_EQ(ContiFit(&host), 1);
+        const Outcome o{what, fs.currentRmsd, LastFitEnd().kind, LastFitEnd().text};
+        std::printf("%s: rmsd %.6f, f/f0 %.4f, meniscus %.4f, %d evaluations: %s\n", what.c_str(), o.rmsd,
+                    Conti().ffValue, gModelParams.meniscus, fs.fitEvaluations, o.text.c_str());
+        EXPECT_TRUE(std::isfinite(o.rmsd));
+        EXPECT_NE(o.end, FitEndKind::Undetermined) << o.text;
+        EXPECT_NE(o.end, FitEndKind::None);
+        EXPECT_LE(host.messages.size(), 1u);
+        outcomes.push_back(o);
+        best = std::min(best, o.rmsd);
+      }
+    for (const Outcome& o : outcomes) {
+      if (o.end == FitEndKind::Limit || o.end == FitEndKind::NotReached) continue;
+      EXPECT_LE(o.rmsd, 1.01f * best) << o.what << ": " << o.text;
+    }
+  }
+}
+
 // Boundaries broader than those of a sphere (data of f/f0 0.8): a fit
 // takes no f/f0 below that of a sphere, 1, or below its start when it
 // starts lower, and ends there, whichever method.
